@@ -1,0 +1,18 @@
+// The slide-show player.
+#include <exception>
+
+#include "Oru/OruViewer/OruModules.h"
+#include "Platform/PlatSystem.h"
+#include "ZmLib/Win32/SysObj2.h"
+
+int main(int argc, char** argv) {
+  plat::SetArguments(argc, argv);
+  int status = 0;
+  try {
+    zm::TModuleRunner modules(oru::ProgramModules());
+  } catch (...) {
+    zm::ShowCurrentException();
+    status = 1;
+  }
+  return status;
+}

@@ -1,0 +1,44 @@
+#include "ZmLib/zmModules.h"
+
+#include "ZmLib/Win32/SysLocks.h"
+#include "ZmLib/Win32/SysObj2.h"
+#include "ZmLib/Win32/winSysUtils.h"
+
+namespace zm {
+
+namespace {
+const TModule kCoreModules[] = {
+    {"SysObj2", &InitSysObj2, &FiniSysObj2},
+    {"SysLocks", &InitSysLocks, &FiniSysLocks},
+    {"winSysUtils", &InitWinSysUtils, &FiniWinSysUtils},
+};
+}  // namespace
+
+std::span<const TModule> CoreModules() { return kCoreModules; }
+
+std::vector<TModule> JoinModules(std::initializer_list<std::span<const TModule>> tables) {
+  std::vector<TModule> all;
+  for (auto t : tables) all.insert(all.end(), t.begin(), t.end());
+  return all;
+}
+
+void TModuleRunner::Start(const std::vector<TModule>& modules) {
+  for (const TModule& m : modules) {
+    if (m.Init) m.Init();
+    started_.push_back(m);
+  }
+}
+
+void TModuleRunner::Stop() noexcept {
+  while (!started_.empty()) {
+    TModule m = started_.back();
+    started_.pop_back();
+    try {
+      if (m.Fini) m.Fini();
+    } catch (...) {
+      ReportSwallowedException();
+    }
+  }
+}
+
+}  // namespace zm

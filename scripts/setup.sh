@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project builds, tests and runs with.
+# Quick when everything is present: apt is only called for what is missing.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  build-essential cmake ninja-build g++ clang libclang-rt-14-dev ccache pkg-config git
+  # tests and benchmarks
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # dependencies of the spec
+  zlib1g-dev libjpeg62-turbo-dev libjpeg-turbo-progs liblcms2-dev libmpg123-dev libpng-dev libvorbis-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
+  # display, input, sound; text
+  libsdl2-dev libfreetype-dev libharfbuzz-dev libfribidi-dev libfontconfig-dev
+  fonts-dejavu-core fonts-liberation2 fonts-noto-core
+  # data the build generates tables from
+  unicode-data
+  # a display server for the tests of the real back end
+  xvfb xauth
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  SUDO=""
+  if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

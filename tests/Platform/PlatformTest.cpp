@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "Platform/PlatResources.h"
+#include "Platform/PlatSync.h"
+#include "Platform/PlatSystem.h"
+#include "Platform/PlatUtf8.h"
+#include "ZmLib/zmModules.h"
+
+TEST(PlatUtf8, RoundTripAndBadInput) {
+  std::u16string s = u"A\u00E9\u20AC\U0001F600";
+  std::string u = plat::ToUtf8(s);
+  EXPECT_EQ(u, "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");  // one 4-byte sequence per pair
+  EXPECT_EQ(plat::FromUtf8(u), s);
+  EXPECT_EQ(plat::ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");  // lone surrogate
+  EXPECT_EQ(plat::FromUtf8("\xC0\xAF"), u"\xFFFD\xFFFD");                // over-long
+  EXPECT_EQ(plat::FromUtf8("\xE0\x80\x80"), u"\xFFFD");                  // over-long, 3 bytes
+  EXPECT_EQ(plat::FromUtf8("\xED\xA0\x80"), u"\xFFFD");                  // encoded surrogate
+  EXPECT_EQ(plat::FromUtf8("ab\xE2\x82"), u"ab\xFFFD");                  // truncated at the end
+  EXPECT_EQ(plat::FromUtf8("\xE2\x82x"), u"\xFFFDx");
+  EXPECT_EQ(plat::FromUtf8("\xF4\x90\x80\x80"), u"\xFFFD");              // above U+10FFFF
+  EXPECT_EQ(plat::FromUtf8(std::string("\0z", 2)), std::u16string(u"\0z", 2));
+}
+
+TEST(PlatSystem, CommandLineRebuiltFromArguments) {
+  const char* argv[] = {"/opt/x/OruViewer5", "-exename", "My Show.orushow", "", "tab\there"};
+  auto saved = plat::Arguments();
+  plat::SetArguments(5, argv);
+  EXPECT_EQ(plat::CommandLine(), "/opt/x/OruViewer5 -exename \"My Show.orushow\" \"\" \"tab\there\"");
+  std::vector<const char*> back;
+  for (auto& a : saved) back.push_back(a.c_str());
+  plat::SetArguments(static_cast<int>(back.size()), back.data());
+}
+
+TEST(PlatSystem, ProgramIdentityAndIds) {
+  EXPECT_NE(plat::ProgramPath().find("zmcore_tests"), std::string::npos);
+  std::uint32_t here = plat::CurrentThreadId();
+  std::uint32_t there = 0;
+  std::thread([&] { there = plat::CurrentThreadId(); }).join();
+  EXPECT_NE(here, there);
+  EXPECT_GE(plat::ProcessorCount(), 1);
+}
+
+TEST(PlatSystem, ManualClockReplacesTheTimeSource) {
+  std::uint32_t before = plat::TickCount32();
+  {
+    plat::TManualClock c(100);
+    EXPECT_EQ(plat::TickCount32(), 100u);
+    c.Advance(0xFFFFFFFFu);
+    EXPECT_EQ(plat::TickCount32(), 99u);
+  }
+  EXPECT_GE(plat::TickCount32() - before, 0u);
+  EXPECT_LT(plat::TickCount32() - before, 60000u);
+}
+
+TEST(PlatResources, LookupIgnoresCase) {
+  const plat::TEmbeddedResource* r = plat::FindProgramResource("RCDATA", "hello");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(r->Data), r->Size), "Hello, resource.");
+  EXPECT_EQ(plat::FindProgramResource("RCDATA", "HELLO2"), nullptr);
+  EXPECT_EQ(plat::FindProgramResource("CURSOR", "HELLO"), nullptr);
+}
+
+TEST(PlatSync, RobustMutexTimeoutAndAbandon) {
+  plat::TRobustMutex m;
+  std::thread([&] { EXPECT_EQ(m.Wait(-1), plat::TWaitResult::Acquired); }).join();
+  EXPECT_EQ(m.Wait(0), plat::TWaitResult::Abandoned);
+  EXPECT_EQ(m.Wait(0), plat::TWaitResult::Acquired);  // recursive
+  std::thread([&] { EXPECT_EQ(m.Wait(20), plat::TWaitResult::Timeout); }).join();
+  EXPECT_TRUE(m.Release());
+  EXPECT_TRUE(m.Release());
+  EXPECT_FALSE(m.Release());
+}
+
+namespace {
+std::vector<std::string> gOrder;
+}
+
+TEST(Modules, RunInOrderAndFinaliseInReverse) {
+  gOrder.clear();
+  std::vector<zm::TModule> table = {
+      {"a", [] { gOrder.push_back("+a"); }, [] { gOrder.push_back("-a"); }},
+      {"b", [] { gOrder.push_back("+b"); }, [] { gOrder.push_back("-b"); }},
+      {"c", [] { throw std::runtime_error("c fails"); }, [] { gOrder.push_back("-c"); }},
+  };
+  {
+    zm::TModuleRunner r;
+    EXPECT_THROW(r.Start(table), std::runtime_error);
+  }
+  EXPECT_EQ(gOrder, (std::vector<std::string>{"+a", "+b", "-b", "-a"}));
+}

@@ -1,0 +1,231 @@
+#include "ZmLib/Win32/SysLocks.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "tests/support/Capture.h"
+
+using namespace zm;
+
+namespace {
+
+// A thread whose steps the test drives through events.
+class TGatedThread : public TThread {
+public:
+  TRef<TEvent> Entered = MakeRef<TEvent>();
+  TRef<TEvent> Go = MakeRef<TEvent>();
+  std::atomic<int> Runs{0};
+  bool HonourTerminate = true;
+  void Execute() override {
+    ++Runs;
+    Entered->Set();
+    while (!Go->Wait(5)) {
+      if (HonourTerminate && Terminated()) return;
+    }
+  }
+};
+
+class TThrowingThread : public TThread {
+public:
+  void Execute() override { throw EThreadError(); }
+};
+
+}  // namespace
+
+TEST(Threads, WaitOnNeverStartedThreadReturnsAtOnce) {
+  TRef<TGatedThread> t = MakeRef<TGatedThread>();
+  EXPECT_TRUE(t->Wait(0));
+  EXPECT_TRUE(t->WaitFor());
+  EXPECT_FALSE(t->IsRunning());
+}
+
+TEST(Threads, RunningStatesAndRestart) {
+  TRef<TGatedThread> t = MakeRef<TGatedThread>();
+  ASSERT_TRUE(t->Start());
+  EXPECT_TRUE(t->IsRunning());  // started or starting
+  EXPECT_FALSE(t->Start());     // refused while running
+  ASSERT_TRUE(t->Entered->Wait(10000));
+  EXPECT_TRUE(t->IsRunning());
+  EXPECT_FALSE(t->Wait(10));
+  t->Go->Set();
+  EXPECT_TRUE(t->Wait(10000));
+  EXPECT_FALSE(t->IsRunning());
+  // A new run with fresh objects.
+  t->Entered->Reset();
+  ASSERT_TRUE(t->Start());
+  EXPECT_TRUE(t->Wait(10000));
+  EXPECT_EQ(t->Runs.load(), 2);
+}
+
+TEST(Threads, DisposeTerminatesAndWaits) {
+  TRef<TGatedThread> t = MakeRef<TGatedThread>();
+  ASSERT_TRUE(t->Start());
+  ASSERT_TRUE(t->Entered->Wait(10000));
+  TRef<TEvent> go = t->Go;
+  t = nullptr;  // Terminate, then wait: the thread sees Terminated and ends
+  EXPECT_FALSE(go->IsSet());
+}
+
+TEST(Threads, ThreadThatIgnoresTerminateIsReportedAndAwaited) {
+  zmtest::TDebugCapture cap;
+  TRef<TGatedThread> t = MakeRef<TGatedThread>();
+  t->HonourTerminate = false;
+  ASSERT_TRUE(t->Start());
+  ASSERT_TRUE(t->Entered->Wait(10000));
+  TRef<TEvent> go = t->Go;
+  std::thread releaser([&] {
+    while (!cap.Contains("did not end in time")) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    go->Set();
+  });
+  t = nullptr;  // waits 3000 ms, reports, then waits until released
+  releaser.join();
+  EXPECT_TRUE(cap.Contains("Thread TGatedThread did not end in time"));
+}
+
+TEST(Threads, ExceptionInExecuteIsReported) {
+  zmtest::TDebugCapture cap;
+  zmtest::TMessageBoxCapture boxes;
+  TRef<TThrowingThread> t = MakeRef<TThrowingThread>();
+  ASSERT_TRUE(t->Start());
+  EXPECT_TRUE(t->Wait(10000));
+  EXPECT_TRUE(cap.Contains("Thread Exception at: "));
+  EXPECT_TRUE(cap.Contains("EThreadError"));
+}
+
+TEST(Locks, SafeCriticalSectionSurvivesDeadOwner) {
+  TRef<TSafeCriticalSection> cs = MakeRef<TSafeCriticalSection>();
+  std::thread([&] { cs->Enter(); }).join();  // ends while holding it
+  EXPECT_FALSE(cs->Abandoned());
+  cs->Enter();
+  EXPECT_TRUE(cs->Abandoned());
+  cs->Enter();  // re-entrant for the owner
+  cs->Leave();
+  cs->Leave();
+}
+
+TEST(Locks, MutexAbandonedStaysAbandoned) {
+  TRef<TMutex> m = MakeRef<TMutex>();
+  bool abandoned = true;
+  EXPECT_TRUE(m->WaitFor(0, abandoned));
+  EXPECT_FALSE(abandoned);
+  EXPECT_TRUE(m->Release());
+  std::thread([&] { EXPECT_TRUE(m->WaitFor(TMutex::kInfinite)); }).join();
+  EXPECT_FALSE(m->WaitFor(1000, abandoned));
+  EXPECT_TRUE(abandoned);
+  // Released again after the abandoned wait: another thread can take it.
+  std::thread([&] {
+    bool a = false;
+    EXPECT_FALSE(m->WaitFor(0, a));  // the flag answers without waiting
+    EXPECT_TRUE(a);
+  }).join();
+}
+
+TEST(Locks, MutexTimesOutWhileHeldElsewhere) {
+  TRef<TMutex> m = MakeRef<TMutex>();
+  TRef<TEvent> held = MakeRef<TEvent>(), release = MakeRef<TEvent>();
+  std::thread owner([&] {
+    m->WaitFor(TMutex::kInfinite);
+    held->Set();
+    release->WaitFor();
+    m->Release();
+  });
+  held->WaitFor();
+  bool abandoned = true;
+  EXPECT_FALSE(m->WaitFor(20, abandoned));
+  EXPECT_FALSE(abandoned);
+  release->Set();
+  owner.join();
+  EXPECT_TRUE(m->WaitFor(10000));
+  m->Release();
+}
+
+TEST(Locks, EventSignalsAcrossThreads) {
+  TRef<TEvent> e = MakeRef<TEvent>();
+  EXPECT_FALSE(e->Wait(0));
+  EXPECT_FALSE(e->Wait(10));
+  std::thread t([&] { e->Set(); });
+  EXPECT_TRUE(e->Wait(10000));
+  t.join();
+  EXPECT_TRUE(e->Wait(0));  // manual reset: stays set
+  e->Reset();
+  EXPECT_FALSE(e->Wait(0));
+}
+
+TEST(Locks, CriticalSectionReentersAndExcludes) {
+  TRef<TCriticalSection> cs = MakeRef<TCriticalSection>();
+  int counter = 0;
+  std::vector<std::thread> ts;
+  for (int i = 0; i < 4; ++i)
+    ts.emplace_back([&] {
+      for (int k = 0; k < 5000; ++k) {
+        cs->Enter();
+        cs->Enter();
+        ++counter;
+        cs->Leave();
+        cs->Leave();
+      }
+    });
+  for (auto& t : ts) t.join();
+  EXPECT_EQ(counter, 20000);
+}
+
+TEST(Locks, AtomicsAndCounter) {
+  std::atomic<std::int32_t> v{5};
+  EXPECT_EQ(AtomicIncrement(v), 6);
+  EXPECT_EQ(AtomicDecrement(v), 5);
+  EXPECT_EQ(AtomicCompareExchange(v, 9, 4), 5);
+  EXPECT_EQ(v.load(), 5);
+  EXPECT_EQ(AtomicCompareExchange(v, 9, 5), 5);
+  EXPECT_EQ(v.load(), 9);
+  TRef<TInterlockedCounter> c = MakeRef<TInterlockedCounter>(10);
+  std::vector<std::thread> ts;
+  for (int i = 0; i < 4; ++i)
+    ts.emplace_back([&] {
+      for (int k = 0; k < 1000; ++k) c->Increment();
+    });
+  for (auto& t : ts) t.join();
+  EXPECT_EQ(c->Value(), 4010);
+  EXPECT_GE(GetProcessorCount(), 1);
+}
+
+TEST(SysLockPool, GrowsFromSixteenToThirtyTwo) {
+  std::size_t before = SysLockPoolCount();
+  std::vector<TSysLock> locks;
+  while (SysLockPoolCount() < 16) {
+    TSysLock h = nullptr;
+    CreateSysLock(h);
+    locks.push_back(h);
+  }
+  EXPECT_EQ(SysLockPoolCapacity(), 16u);
+  TSysLock h17 = nullptr;
+  CreateSysLock(h17);
+  EXPECT_EQ(SysLockPoolCount(), 17u);
+  EXPECT_EQ(SysLockPoolCapacity(), before <= 16 ? 32u : SysLockPoolCapacity());
+  EnterSysLock(h17);
+  EnterSysLock(h17);
+  LeaveSysLock(h17);
+  LeaveSysLock(h17);
+  // A lock left held by a dead thread is taken by the next caller.
+  std::thread([&] { EnterSysLock(locks[0]); }).join();
+  EnterSysLock(locks[0]);
+  LeaveSysLock(locks[0]);
+}
+
+TEST(SysLockPool, ShutdownWaitsForWorkersAndRefusesNewOnes) {
+  ASSERT_TRUE(WorkerEnter());
+  EXPECT_EQ(WorkerCount(), 1);
+  EXPECT_FALSE(ShutdownSysLocks(30));  // one worker still inside
+  EXPECT_TRUE(ShuttingDown());
+  EXPECT_FALSE(WorkerEnter());
+  // A thread started now ends at once; waiting for it must not hang.
+  TRef<TGatedThread> t = MakeRef<TGatedThread>();
+  ASSERT_TRUE(t->Start());
+  EXPECT_TRUE(t->WaitFor());
+  EXPECT_EQ(t->Runs.load(), 0);
+  WorkerLeave();
+  EXPECT_TRUE(ShutdownSysLocks(5000));
+  EXPECT_EQ(SysLockPoolCount(), 0u);
+  InitSysLocks();  // let the remaining tests start threads again
+  EXPECT_FALSE(ShuttingDown());
+}

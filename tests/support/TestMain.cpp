@@ -1,0 +1,14 @@
+#include "tests/support/TestMain.h"
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  zm::TModuleRunner modules(TestModuleTable());
+  return RUN_ALL_TESTS();
+}
+
+namespace zmtest {
+std::string SharedPath(const std::string& relative) { return std::string(ZM_SHARED_DIR) + "/" + relative; }
+std::string SourcePath(const std::string& relative) { return std::string(ZM_SOURCE_DIR) + "/" + relative; }
+}  // namespace zmtest
