@@ -3,6 +3,7 @@
 #include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/wpLoadCallBack.h"
 
 namespace zm {
 
@@ -11,6 +12,7 @@ const TModule kCoreModules[] = {
     {"SysObj2", &InitSysObj2, &FiniSysObj2},
     {"SysLocks", &InitSysLocks, &FiniSysLocks},
     {"winSysUtils", &InitWinSysUtils, &FiniWinSysUtils},
+    {"wpLoadCallBack", &InitLoadCallBack, &FiniLoadCallBack},
 };
 }  // namespace
 

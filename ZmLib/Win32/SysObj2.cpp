@@ -416,6 +416,23 @@ void ShowCurrentException() noexcept {
   }
 }
 
+const std::exception* ExceptObject() noexcept {
+  // The handled exception lives as long as the catch block that asks.
+  if (!std::current_exception()) return nullptr;
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return &e;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+const void* ExceptAddr() noexcept {
+  const auto* e = dynamic_cast<const Exception*>(ExceptObject());
+  return e ? e->Address() : nullptr;
+}
+
 // ---- Debugger output --------------------------------------------------------------------
 
 void DebugOutput(const WideString& text) { plat::DebugOutput(plat::ToUtf8(text)); }

@@ -309,6 +309,10 @@ std::string ExceptionErrorMessage(const std::exception* obj, const void* address
 void ShowException(const std::exception* obj, const void* address);
 // Reports the exception being handled (call inside a catch).
 void ShowCurrentException() noexcept;
+// The exception the calling thread is handling (inside a catch), or nullptr,
+// and the address where it was raised.
+const std::exception* ExceptObject() noexcept;
+const void* ExceptAddr() noexcept;
 
 // Exceptions of this class or a descendant are never shown.
 using TSilentExceptionClass = bool (*)(const std::exception&);

@@ -172,6 +172,18 @@ TEST(Exceptions, FormatPrintf) {
   EXPECT_EQ(FormatPrintf("%s", {big}).size(), 2048u);
 }
 
+TEST(Exceptions, ExceptObjectInsideAndOutsideHandlers) {
+  EXPECT_EQ(ExceptObject(), nullptr);
+  try {
+    throw EOSError("x", 1);
+  } catch (...) {
+    ASSERT_NE(ExceptObject(), nullptr);
+    EXPECT_STREQ(ExceptObject()->what(), "x");
+    EXPECT_NE(ExceptAddr(), nullptr);
+  }
+  EXPECT_EQ(ExceptObject(), nullptr);
+}
+
 TEST(Exceptions, ThreadTag) {
   EXPECT_EQ(ThreadTagFor(4660), "$1234");
   EXPECT_EQ(ThreadTagFor(74565), "$00012345");
