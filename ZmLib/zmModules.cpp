@@ -2,8 +2,11 @@
 
 #include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/Win32/SysObj2.h"
+#include "ZmLib/Win32/winFileAPI.h"
 #include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpLoadCallBack.h"
+#include "ZmLib/wpUnicode.h"
 
 namespace zm {
 
@@ -13,6 +16,9 @@ const TModule kCoreModules[] = {
     {"SysLocks", &InitSysLocks, &FiniSysLocks},
     {"winSysUtils", &InitWinSysUtils, &FiniWinSysUtils},
     {"wpLoadCallBack", &InitLoadCallBack, &FiniLoadCallBack},
+    {"wpUnicode", &InitUnicode, &FiniUnicode},
+    {"winFileAPI", &InitWinFileAPI, &FiniWinFileAPI},
+    {"wpFileStream", &InitFileStream, &FiniFileStream},
 };
 }  // namespace
 
