@@ -123,10 +123,12 @@ WideString ExtractRelativePath(const WideString& base, const WideString& dest) {
   WideString baseUp = UpperCase(base), destUp = UpperCase(dest);
   if (ExtractFileDrive(baseUp) != ExtractFileDrive(destUp)) return dest;
   std::size_t driveLen = ExtractFileDrive(base).size();
-  std::vector<WideString> b = SplitFolders(ExtractFilePath(base).substr(driveLen));
-  std::vector<WideString> d = SplitFolders(ExtractFilePath(dest).substr(driveLen));
-  std::vector<WideString> bu = SplitFolders(ExtractFilePath(baseUp).substr(driveLen));
-  std::vector<WideString> du = SplitFolders(ExtractFilePath(destUp).substr(driveLen));
+  // the folder of a path: itself when it ends with a separator
+  auto folder = [driveLen](const WideString& p) {
+    WideString f = (!p.empty() && IsSep(p.back())) ? p : ExtractFilePath(p);
+    return SplitFolders(f.size() > driveLen ? f.substr(driveLen) : WideString());
+  };
+  std::vector<WideString> b = folder(base), d = folder(dest), bu = folder(baseUp), du = folder(destUp);
   std::size_t common = 0;
   while (common < bu.size() && common < du.size() && bu[common] == du[common]) ++common;
   WideString r;

@@ -508,14 +508,14 @@ std::int32_t TIntHashList::IndexOf(const TByteString& key, std::uint32_t hash) c
 }
 
 std::int32_t TIntHashList::GetValue(const TByteString& key, std::int32_t def) const {
-  std::int32_t i = IndexOf(key, ElfHash(key));
+  std::int32_t i = IndexOf(key, ElfHash(key.View()));
   return i < 0 ? def : entries_[static_cast<std::size_t>(i)].Value;
 }
 
-bool TIntHashList::Contains(const TByteString& key) const { return IndexOf(key, ElfHash(key)) >= 0; }
+bool TIntHashList::Contains(const TByteString& key) const { return IndexOf(key, ElfHash(key.View())) >= 0; }
 
 void TIntHashList::SetValue(const TByteString& key, std::int32_t value) {
-  std::uint32_t hash = ElfHash(key);
+  std::uint32_t hash = ElfHash(key.View());
   std::int32_t i = IndexOf(key, hash);
   if (i >= 0) entries_[static_cast<std::size_t>(i)].Value = value;
   else AddEntry(key, hash, value);

@@ -154,8 +154,7 @@ std::int32_t ShakerSortRange(const TSortContext& context, std::int32_t lo, std::
 // ============================================================================
 
 // PJW hash: at most 28 bits; 0 for the empty string.
-std::uint32_t ElfHash(std::string_view bytes);
-inline std::uint32_t ElfHash(const TByteString& s) { return ElfHash(s.View()); }
+std::uint32_t ElfHash(std::string_view bytes);  // of a byte string: ElfHash(s.View())
 // Over the low byte of each character.
 std::uint32_t ElfHashWide(WideStringView s);
 

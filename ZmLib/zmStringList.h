@@ -65,6 +65,11 @@ public:
   using TSorter::Find;
   bool Find(const WideString& s, std::int32_t& index);
   bool FindInRange(const WideString& s, std::int32_t lo, std::int32_t hi, std::int32_t& index);
+  // A literal would otherwise take the key-pointer form.
+  bool Find(const char16_t* s, std::int32_t& index) { return Find(WideString(s), index); }
+  bool FindInRange(const char16_t* s, std::int32_t lo, std::int32_t hi, std::int32_t& index) {
+    return FindInRange(WideString(s), lo, hi, index);
+  }
 
   // ---- Strings ---------------------------------------------------------------
   virtual TStringItem* NewItem();

@@ -3,8 +3,9 @@
 //   <out>/ZmLib/wpCaseFoldData.inc          case folding (CaseFolding.txt)
 //   <out>/ZmLib/Text/zmUnicodeTables.inc    character information (UnicodeData.txt)
 //
-// Usage: zm_gen_unicode <ucd folder> <output root>
-// The outputs are committed; the build target unicode_tables runs this again.
+// Usage: zm_gen_unicode [--check] <ucd folder> <source root>
+// The outputs are committed; the build target unicode_tables runs this again,
+// and with --check (a test) it only reports whether they are current.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <utility>
 #include <set>
 #include <sstream>
 #include <string>
@@ -463,13 +465,16 @@ std::string GenerateCharInfo(const std::string& path, const std::string& version
   return o.str();
 }
 
-void WriteIfChanged(const std::string& path, const std::string& text) {
+bool SameAsFile(const std::string& path, const std::string& text) {
   std::ifstream old(path, std::ios::binary);
-  if (old) {
-    std::stringstream ss;
-    ss << old.rdbuf();
-    if (ss.str() == text) return;
-  }
+  if (!old) return false;
+  std::stringstream ss;
+  ss << old.rdbuf();
+  return ss.str() == text;
+}
+
+void WriteIfChanged(const std::string& path, const std::string& text) {
+  if (SameAsFile(path, text)) return;
   std::ofstream out(path, std::ios::binary);
   if (!out) Die("cannot write " + path);
   out << text;
@@ -479,12 +484,25 @@ void WriteIfChanged(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) Die("usage: zm_gen_unicode <ucd folder> <output root>");
-  std::string ucd = argv[1], root = argv[2];
+  bool check = argc == 4 && std::string(argv[1]) == "--check";
+  if (argc != 3 && !check) Die("usage: zm_gen_unicode [--check] <ucd folder> <source root>");
+  std::string ucd = argv[check ? 2 : 1], root = argv[check ? 3 : 2];
   std::string version = "unknown";
   std::string folds = GenerateFolds(ucd + "/CaseFolding.txt", version);
   std::string info = GenerateCharInfo(ucd + "/UnicodeData.txt", version);
-  WriteIfChanged(root + "/ZmLib/wpCaseFoldData.inc", folds);
-  WriteIfChanged(root + "/ZmLib/Text/zmUnicodeTables.inc", info);
+  const std::string foldPath = root + "/ZmLib/wpCaseFoldData.inc";
+  const std::string infoPath = root + "/ZmLib/Text/zmUnicodeTables.inc";
+  if (check) {
+    bool ok = true;
+    for (auto [path, text] : {std::pair{foldPath, folds}, std::pair{infoPath, info}}) {
+      if (!SameAsFile(path, text)) {
+        std::cerr << path << " is not what the generator writes; build the target unicode_tables\n";
+        ok = false;
+      }
+    }
+    return ok ? 0 : 1;
+  }
+  WriteIfChanged(foldPath, folds);
+  WriteIfChanged(infoPath, info);
   return 0;
 }
