@@ -116,7 +116,7 @@ std::string ResolvePath(std::string_view native) {
   std::string out;
   std::size_t pos = 0;
   if (!native.empty() && native[0] == '/') {
-    out = "/";
+    out.push_back('/');
     pos = 1;
   }
   TNameEquals equals = gNameEquals.load();
@@ -508,10 +508,10 @@ TFindHandle FindFirstFile(std::u16string_view pattern, TFindEntry& entry) {
   std::size_t slash = p.rfind('/');
   auto s = std::make_unique<TFindState>();
   if (slash == std::string::npos) {
-    s->Folder = ".";
+    s->Folder = std::string(".");
     s->Mask = p;
   } else {
-    s->Folder = slash == 0 ? "/" : p.substr(0, slash);
+    s->Folder = slash == 0 ? std::string("/") : p.substr(0, slash);
     s->Mask = p.substr(slash + 1);
   }
   if (s->Mask.empty()) return Fail(ENOENT), kInvalidFindHandle;

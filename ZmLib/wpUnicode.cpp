@@ -1,11 +1,14 @@
 #include "ZmLib/wpUnicode.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "Platform/PlatText.h"
 #include "Platform/PlatUtf8.h"
 
 namespace zm {
+
+TCharPage* detail::CharPages[kCharPageCount] = {};
 
 namespace {
 
@@ -64,14 +67,13 @@ void AppendCodePoint(WideString& s, std::uint32_t c) {
 
 // ---- Fold tables --------------------------------------------------------------
 
-TCharPage* gPages[kCharPageCount] = {};
 TCharPage* gFirstPage = nullptr;
 TCharPage* gLastPage = nullptr;
 
 TCharPage* PageOf(std::uint32_t c) {
   std::uint32_t index = c >> 8;
-  if (!gPages[index]) new TCharPage(index);
-  return gPages[index];
+  if (!detail::CharPages[index]) new TCharPage(index);
+  return detail::CharPages[index];
 }
 
 void BuildFoldTables() {
@@ -112,7 +114,7 @@ void FreeFoldTables() {
 
 const WideString* ExpansionOf(std::uint32_t c) {
   if (c > 0x10FFFF) return nullptr;
-  const TCharPage* page = gPages[c >> 8];
+  const TCharPage* page = detail::CharPages[c >> 8];
   if (!page || page->Expansions.empty()) return nullptr;
   std::int32_t i = static_cast<std::int32_t>(c & 0xFF) - page->ExpansionBase;
   if (i < 0 || i >= page->ExpansionCount) return nullptr;
@@ -125,23 +127,16 @@ const WideString* ExpansionOf(std::uint32_t c) {
 TCharPage::TCharPage(std::uint32_t pageIndex) : index_(pageIndex) {
   High = pageIndex >> 8;
   for (std::uint32_t i = 0; i < 256; ++i) Folds[i] = static_cast<std::uint16_t>((pageIndex << 8) + i);
-  gPages[pageIndex] = this;
+  detail::CharPages[pageIndex] = this;
   if (gLastPage) gLastPage->NextPage = this;
   else gFirstPage = this;
   gLastPage = this;
 }
 
 void TCharPage::Dispose() {
-  if (index_ < kCharPageCount && gPages[index_] == this) gPages[index_] = nullptr;
+  if (index_ < kCharPageCount && detail::CharPages[index_] == this) detail::CharPages[index_] = nullptr;
   Expansions.clear();
   TRefObject::Dispose();
-}
-
-std::uint32_t FoldChar(std::uint32_t c) {
-  if (c > 0x10FFFF) return c;
-  const TCharPage* page = gPages[c >> 8];
-  if (!page) return c;
-  return (page->High << 16) | page->Folds[c & 0xFF];
 }
 
 void CaseFold(const WideString& s, std::int32_t start, std::int32_t count, WideString& result) {
@@ -311,9 +306,27 @@ inline std::uint8_t* PutUnit(std::uint8_t* p, char16_t c) {
 }
 
 std::int64_t RangeUtf8Length(const WideString& s, TRange r) {
-  std::int64_t n = 0;
-  for (std::size_t i = r.Begin; i < r.End; ++i) n += UnitBytes(s[i]);
+  std::int64_t n = static_cast<std::int64_t>(r.Size());
+  const char16_t* p = s.data();
+  for (std::size_t i = r.Begin; i < r.End; ++i) n += (p[i] >= 0x80) + (p[i] >= 0x800);
   return n;
+}
+
+// Writes the units of s[r] from p (room for RangeUtf8Length bytes); returns the end.
+std::uint8_t* PutRange(std::uint8_t* p, const WideString& s, TRange r) {
+  const char16_t* in = s.data();
+  std::size_t i = r.Begin;
+  while (i < r.End) {
+    char16_t c = in[i];
+    if (c < 0x80) {
+      *p++ = static_cast<std::uint8_t>(c);
+      ++i;
+      continue;
+    }
+    p = PutUnit(p, c);
+    ++i;
+  }
+  return p;
 }
 
 [[noreturn]] void InvalidUtf8() { ZM_FAIL("Invalid UTF8 Char"); }
@@ -327,14 +340,28 @@ inline int SequenceLength(std::uint8_t b) {
   return 0;
 }
 
-// Strict decoding of p[0..n) appended to s.
+// Strict decoding of p[0..n) appended to s. A character never takes more
+// UTF-16 units than UTF-8 bytes, so the room is made once.
 void DecodeStrict(const std::uint8_t* p, std::size_t n, WideString& s) {
-  s.reserve(s.size() + n);
+  std::size_t base = s.size();
+  s.resize(base + n);
+  char16_t* out = s.data() + base;
+  char16_t* const first = out;
   std::size_t i = 0;
   while (i < n) {
+    // runs of ASCII, eight bytes at a time
+    while (i + 8 <= n) {
+      std::uint64_t w;
+      std::memcpy(&w, p + i, 8);
+      if (w & 0x8080808080808080ull) break;
+      for (int k = 0; k < 8; ++k) out[k] = p[i + static_cast<std::size_t>(k)];
+      out += 8;
+      i += 8;
+    }
+    if (i >= n) break;
     std::uint8_t b = p[i];
     if (b < 0x80) {
-      s += static_cast<char16_t>(b);
+      *out++ = b;
       ++i;
       continue;
     }
@@ -347,9 +374,16 @@ void DecodeStrict(const std::uint8_t* p, std::size_t n, WideString& s) {
       c = (c << 6) | (t & 0x3F);
     }
     if (c > 0x10FFFF) ZM_FAIL("Invalud Unicode Range");
-    AppendCodePoint(s, c);
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      *out++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *out++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      *out++ = static_cast<char16_t>(c);
+    }
     i += static_cast<std::size_t>(len);
   }
+  s.resize(base + static_cast<std::size_t>(out - first));
 }
 
 }  // namespace
@@ -365,8 +399,7 @@ void UTF8EncodeRange(const WideString& s, std::int32_t start, std::int32_t count
   std::int64_t n = RangeUtf8Length(s, r);
   ZM_ASSERT(n <= INT32_MAX, "UTF8Encode out of range");
   std::string out(static_cast<std::size_t>(n), '\0');
-  std::uint8_t* p = reinterpret_cast<std::uint8_t*>(out.data());
-  for (std::size_t i = r.Begin; i < r.End; ++i) p = PutUnit(p, s[i]);
+  PutRange(reinterpret_cast<std::uint8_t*>(out.data()), s, r);
   bytes = TByteString(std::move(out));
 }
 
@@ -398,8 +431,7 @@ void UTF8EncodeToBytes(const WideString& s, std::int32_t start, std::int32_t cou
   TRange r = ClampRange(s.size(), start, count);
   std::int64_t n = RangeUtf8Length(s, r);
   bytes.assign(static_cast<std::size_t>(n), 0);
-  std::uint8_t* p = bytes.data();
-  for (std::size_t i = r.Begin; i < r.End; ++i) p = PutUnit(p, s[i]);
+  std::uint8_t* p = PutRange(bytes.data(), s, r);
   ZM_ASSERT(p - bytes.data() == n, "UTF8EncodeToBytes count mismatch");
 }
 

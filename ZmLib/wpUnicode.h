@@ -44,8 +44,18 @@ private:
 
 constexpr std::uint32_t kCharPageCount = 4352;  // U+0000..U+10FFFF in pages of 256
 
+namespace detail {
+// The page directory: nil where every character of the page folds to itself.
+extern TCharPage* CharPages[kCharPageCount];
+}  // namespace detail
+
 // The simple fold of a code point (itself when its page has no table).
-std::uint32_t FoldChar(std::uint32_t c);
+inline std::uint32_t FoldChar(std::uint32_t c) {
+  if (c > 0x10FFFF) return c;
+  const TCharPage* page = detail::CharPages[c >> 8];
+  if (!page) return c;
+  return (page->High << 16) | page->Folds[c & 0xFF];
+}
 // Folds characters Start..Start+Count-1 (full folding: "ß" becomes "ss"),
 // appending to result; surrogate pairs fold as one code point.
 void CaseFold(const WideString& s, std::int32_t start, std::int32_t count, WideString& result);

@@ -257,27 +257,38 @@ std::int32_t TByteString::CopyTo(std::int32_t start, std::int32_t count, std::sp
 
 WideString TByteString::ToWide(std::int32_t start, std::int32_t count) const {
   TBytes b = RangeOf(*this, start, count);
-  WideString out;
-  out.reserve(static_cast<std::size_t>(b.N));
+  // every character (or bad sequence) takes at least as many bytes as units
+  WideString out(static_cast<std::size_t>(b.N), u'\0');
+  char16_t* o = out.data();
   std::int32_t i = 0;
   while (i < b.N) {
+    while (i + 8 <= b.N) {
+      std::uint64_t w;
+      std::memcpy(&w, b.P + i, 8);
+      if (w & 0x8080808080808080ull) break;
+      for (int k = 0; k < 8; ++k) o[k] = b.P[i + k];
+      o += 8;
+      i += 8;
+    }
+    if (i >= b.N) break;
     std::uint8_t x = b.P[i];
     if (x < 0x80) {
-      out += static_cast<char16_t>(x);
+      *o++ = x;
       ++i;
       continue;
     }
     std::uint32_t c = DecodeUTF8Char(b.P, b.N - 1, i);
     if (c > 0x10FFFF) {
-      out += u'\xFFFD';
+      *o++ = u'\xFFFD';
     } else if (c >= 0x10000) {
       c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+      *o++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *o++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
     } else {
-      out += static_cast<char16_t>(c);
+      *o++ = static_cast<char16_t>(c);
     }
   }
+  out.resize(static_cast<std::size_t>(o - out.data()));
   return out;
 }
 
