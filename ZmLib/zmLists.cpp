@@ -141,6 +141,32 @@ void FreeListItems(TRef<TList>& list) {
   list = std::move(saved);
 }
 
+namespace {
+
+// One partition step of the quicksort over lo..hi around the item at p:
+// afterwards lo..j holds the lesser items and i..hi the greater.
+template <class TCompare, class TExchange>
+void Partition(std::int32_t lo, std::int32_t hi, std::int32_t p, std::int32_t& i, std::int32_t& j, TCompare compare,
+               TExchange exchange) {
+  i = lo;
+  j = hi;
+  do {
+    // the bounds only matter for a comparison that contradicts itself
+    while (i < hi && compare(i, p) < 0) ++i;
+    while (j > lo && compare(j, p) > 0) --j;
+    if (i <= j) {
+      // the pivot index follows its item
+      if (i == p) p = j;
+      else if (j == p) p = i;
+      exchange(i, j);
+      ++i;
+      --j;
+    }
+  } while (i <= j);
+}
+
+}  // namespace
+
 // ============================================================================
 // TSorter
 // ============================================================================
@@ -162,21 +188,10 @@ bool TSorter::FindInRange(const void* key, std::int32_t lo, std::int32_t hi, std
 
 void TSorter::QuickSort(std::int32_t lo, std::int32_t hi) {
   while (lo < hi) {
-    std::int32_t i = lo, j = hi;
-    std::int32_t p = static_cast<std::int32_t>((std::int64_t(lo) + hi) >> 1);
-    do {
-      // the bounds only matter for a comparison that contradicts itself
-      while (i < hi && Compare(i, p) < 0) ++i;
-      while (j > lo && Compare(j, p) > 0) --j;
-      if (i <= j) {
-        // the pivot index follows its item
-        if (i == p) p = j;
-        else if (j == p) p = i;
-        Exchange(i, j);
-        ++i;
-        --j;
-      }
-    } while (i <= j);
+    std::int32_t i, j;
+    Partition(lo, hi, static_cast<std::int32_t>((std::int64_t(lo) + hi) >> 1), i, j,
+              [this](std::int32_t a, std::int32_t b) { return Compare(a, b); },
+              [this](std::int32_t a, std::int32_t b) { Exchange(a, b); });
     // Recurse into the smaller part and loop on the larger: the result is
     // the same, and the stack stays shallow on any input.
     if (j - lo < hi - i) {
@@ -279,20 +294,9 @@ struct TCallbackSort {
 
   void IntroSort(std::int32_t lo, std::int32_t hi, int depth) const {
     do {
-      std::int32_t i = lo, j = hi;
-      std::int32_t p = lo + (hi - lo) / 2;
-      do {
-        // the bounds only matter for a comparison that contradicts itself
-        while (i < hi && Compare(i, p) < 0) ++i;
-        while (j > lo && Compare(j, p) > 0) --j;
-        if (i <= j) {
-          if (i == p) p = j;
-          else if (j == p) p = i;
-          Exchange(i, j);
-          ++i;
-          --j;
-        }
-      } while (i <= j);
+      std::int32_t i, j;
+      Partition(lo, hi, lo + (hi - lo) / 2, i, j, [this](std::int32_t a, std::int32_t b) { return Compare(a, b); },
+                [this](std::int32_t a, std::int32_t b) { Exchange(a, b); });
       if (j - lo < 16) {
         if (j > lo) SelectionSort(lo, j);
       } else if (depth != 0) {
