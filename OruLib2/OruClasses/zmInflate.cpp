@@ -111,18 +111,20 @@ std::int32_t TZDecompressionStream::Read(TReadBuffer buffer, std::int32_t count,
   zs_->next_out = buffer.data() + offset;
   zs_->avail_out = static_cast<uInt>(count);
   while (zs_->avail_out > 0) {
-    if (zs_->avail_in == 0) {
-      std::int32_t got = source_->Read(input_, kInputBufferSize, 0);
-      sourcePos_ = source_->GetPosition();
-      // The compressed data ends before the stream does: the data is cut.
-      if (got <= 0) RaiseZCode(Z_BUF_ERROR);
-      zs_->next_in = input_.data();
-      zs_->avail_in = static_cast<uInt>(got);
-    }
     int r = inflate(zs_, Z_NO_FLUSH);
     if (r == Z_STREAM_END) {
       ended_ = true;
       break;
+    }
+    if (r == Z_BUF_ERROR && zs_->avail_in == 0) {
+      // Nothing more comes out without input (zlib may hold output back
+      // from input it has taken, so this is asked only now).
+      std::int32_t got = source_->Read(input_, kInputBufferSize, 0);
+      sourcePos_ = source_->GetPosition();
+      if (got <= 0) RaiseZCode(Z_BUF_ERROR);  // the data is cut
+      zs_->next_in = input_.data();
+      zs_->avail_in = static_cast<uInt>(got);
+      continue;
     }
     if (r == Z_NEED_DICT) r = Z_DATA_ERROR;
     if (r != Z_OK) RaiseZCode(r);
@@ -145,11 +147,15 @@ TInflateStream::TInflateStream(zm::TStream* source, std::int64_t size)
 // TInflator
 // ============================================================================
 
+// zlib's callback-driven inflateBack (1.2.13 as Debian has it) lets a match
+// reach back before the first byte of the output while its fast path runs,
+// and then hands out stale window bytes instead of an error. The ordinary
+// inflater checks every distance, so the same block-wise loop runs on it.
 TInflator::TInflator() {
   input_.resize(kBufferSize);
   window_.resize(kBufferSize);
   zs_ = new z_stream{};
-  int r = inflateBackInit(zs_, 15, window_.data());
+  int r = inflateInit2(zs_, -MAX_WBITS);
   if (r != Z_OK) {
     delete zs_;
     zs_ = nullptr;
@@ -159,7 +165,7 @@ TInflator::TInflator() {
 
 void TInflator::Dispose() {
   if (zs_) {
-    inflateBackEnd(zs_);
+    inflateEnd(zs_);
     delete zs_;
     zs_ = nullptr;
   }
@@ -173,51 +179,50 @@ void TInflator::SetProgress(TProgressProc progress, void* data) {
   progressData_ = data;
 }
 
-// Exceptions never cross zlib's C frames: the callbacks keep them and end the
-// inflation, and Inflate raises them afterwards.
-unsigned TInflator::InCallback(void* self, unsigned char** buf) {
-  auto* t = static_cast<TInflator*>(self);
-  try {
-    std::int32_t got = t->source_->Read(t->input_, kBufferSize, 0);
-    if (got < 0) got = 0;
-    t->totalIn_ += got;
-    if (t->progress_) t->progress_(t->progressData_, t);
-    *buf = t->input_.data();
-    return static_cast<unsigned>(got);
-  } catch (...) {
-    t->error_ = std::current_exception();
-    *buf = nullptr;
-    return 0;
-  }
-}
-
-int TInflator::OutCallback(void* self, unsigned char* buf, unsigned len) {
-  auto* t = static_cast<TInflator*>(self);
-  try {
-    std::int32_t n = static_cast<std::int32_t>(len);
-    std::int32_t put = t->dest_->Write(TWriteBuffer(buf, len), n, 0);
-    if (put > 0) t->totalOut_ += put;
-    if (put != n) throw zm::EStreamWriteError();
-    if (t->progress_) t->progress_(t->progressData_, t);
-    return 0;
-  } catch (...) {
-    t->error_ = std::current_exception();
-    return 1;
-  }
+void TInflator::Flush(std::int32_t count) {
+  std::int32_t put = dest_->Write(window_, count, 0);
+  if (put > 0) totalOut_ += put;
+  if (put != count) throw zm::EStreamWriteError();
+  if (progress_) progress_(progressData_, this);
 }
 
 void TInflator::Inflate(zm::TStream* source, zm::TStream* dest) {
   ZM_ASSERT(source && dest, "TInflator.Inflate: Source or Dest not assigned");
   source_ = source;
   dest_ = dest;
-  error_ = nullptr;
   totalIn_ = totalOut_ = 0;
+  inflateReset(zs_);
   zs_->next_in = nullptr;
   zs_->avail_in = 0;
-  int r = inflateBack(zs_, &InCallback, this, &OutCallback, this);
+  std::int32_t filled = 0;
+  try {
+    for (;;) {
+      zs_->next_out = window_.data() + filled;
+      zs_->avail_out = static_cast<uInt>(kBufferSize - filled);
+      int r = inflate(zs_, Z_NO_FLUSH);
+      filled = kBufferSize - static_cast<std::int32_t>(zs_->avail_out);
+      if (r == Z_BUF_ERROR && zs_->avail_in == 0) {
+        std::int32_t got = source_->Read(input_, kBufferSize, 0);
+        if (got > 0) totalIn_ += got;
+        if (progress_) progress_(progressData_, this);
+        if (got <= 0) RaiseZCode(Z_BUF_ERROR);  // the data ends before the stream does
+        zs_->next_in = input_.data();
+        zs_->avail_in = static_cast<uInt>(got);
+        continue;
+      }
+      if (r == Z_NEED_DICT) r = Z_DATA_ERROR;
+      if (r != Z_OK && r != Z_STREAM_END) RaiseZCode(r);
+      if (filled == kBufferSize || (r == Z_STREAM_END && filled > 0)) {
+        Flush(filled);
+        filled = 0;
+      }
+      if (r == Z_STREAM_END) break;
+    }
+  } catch (...) {
+    source_ = dest_ = nullptr;
+    throw;
+  }
   source_ = dest_ = nullptr;
-  if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
-  if (r != Z_STREAM_END) RaiseZCode(r == Z_NEED_DICT ? Z_DATA_ERROR : r);
 }
 
 }  // namespace oru

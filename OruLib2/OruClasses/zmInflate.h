@@ -2,7 +2,6 @@
 // Raw-deflate decompression of show data over zlib: a stream that inflates
 // another stream as it is read, and a one-call inflater into a stream.
 #include <cstdint>
-#include <exception>
 #include <vector>
 
 #include "ZmLib/Win32/SysObj2.h"
@@ -75,6 +74,8 @@ private:
 
 // Inflates a whole raw-deflate stream from Source into Dest in one call,
 // reading 32768-byte pieces and writing as the 32768-byte window fills.
+// Source is read from its position; bytes after the stream's end may be
+// consumed.
 class TInflator : public zm::TRefObject {
 public:
   static constexpr std::int32_t kBufferSize = 32768;
@@ -93,8 +94,7 @@ public:
   std::int64_t TotalOut() const { return totalOut_; }
 
 private:
-  static unsigned InCallback(void* self, unsigned char** buf);
-  static int OutCallback(void* self, unsigned char* buf, unsigned len);
+  void Flush(std::int32_t count);
 
   z_stream_s* zs_ = nullptr;
   zm::TStream* source_ = nullptr;
@@ -103,7 +103,6 @@ private:
   std::vector<std::uint8_t> window_;
   TProgressProc progress_ = nullptr;
   void* progressData_ = nullptr;
-  std::exception_ptr error_;
   std::int64_t totalIn_ = 0;
   std::int64_t totalOut_ = 0;
 };

@@ -78,6 +78,12 @@ TEST(InflateStream, RoundTripsInOddPieces) {
     std::uint8_t b[4];
     EXPECT_EQ(z->Read(b), 0);  // after the end, nothing more
   }
+  // Few input bytes for much output: zlib takes all input long before it has
+  // given all output.
+  std::string runs(300000, 'a');
+  auto src = StreamOf(TShowContainerWriter::Deflate(runs));
+  EXPECT_LT(src->GetSize(), 1000);
+  EXPECT_EQ(ReadAll(MakeRef<TInflateStream>(src.get(), -1).get(), 49), runs);
 }
 
 TEST(InflateStream, DeclaredSizeAndDataBehindTheStream) {
@@ -194,8 +200,8 @@ TEST(Inflator, InflatesWholeStreamsAndCanBeUsedAgain) {
   auto inflator = MakeRef<TInflator>();
   int calls = 0;
   inflator->SetProgress([](void* data, TInflator*) { ++*static_cast<int*>(data); }, &calls);
-  for (std::size_t n : {std::size_t(1), std::size_t(32768), std::size_t(500000)}) {
-    std::string plain = Sample(n, 9);
+  for (std::size_t n : {std::size_t(1), std::size_t(32768), std::size_t(500000), std::size_t(500001)}) {
+    std::string plain = n % 2 ? std::string(n, 'r') : Sample(n, 9);
     std::string packed = TShowContainerWriter::Deflate(plain);
     auto src = StreamOf(packed);
     auto dst = MakeRef<TMemoryStream>();
@@ -217,6 +223,15 @@ TEST(Inflator, ReportsBadDataAndShortWrites) {
             std::string("EZDecompressionError: ") + zError(Z_BUF_ERROR));
   std::string packed = TShowContainerWriter::Deflate(Sample(100000));
   EXPECT_THROW(inflator->Inflate(StreamOf(packed.substr(0, 1000)).get(), dst.get()), EZDecompressionError);
+
+  // A match reaching back before the first byte: both decoders refuse it,
+  // also when the inflator's window still holds an earlier picture.
+  std::string tooFar("\313H\377\377\377\377\333\377\377\377\240\002c\025\230\2322\222\005\000", 20);
+  inflator->Inflate(StreamOf(TShowContainerWriter::Deflate(Sample(40000))).get(), dst.get());
+  EXPECT_EQ(MessageOf([&] { inflator->Inflate(StreamOf(tooFar).get(), dst.get()); }),
+            std::string("EZDecompressionError: ") + zError(Z_DATA_ERROR));
+  auto tooFarSource = StreamOf(tooFar);
+  EXPECT_THROW(ReadAll(MakeRef<TInflateStream>(tooFarSource.get(), -1).get()), EZDecompressionError);
 
   // A destination that takes only part of the output.
   auto store = StreamOf(std::string(1000, ' '));
