@@ -12,6 +12,7 @@
 #include "OruLib2/OruClasses/zmInflate.h"
 #include "OruLib2/OruClasses/zmStreamUtils.h"
 #include "tests/support/kit/ShowContainerWriter.h"
+#include "tests/support/kit/StreamBytes.h"
 
 using namespace zm;
 using namespace oru;
@@ -42,12 +43,7 @@ const std::string& Packed() {
   return s;
 }
 
-TRef<TMemoryStream> StreamOf(const std::string& bytes) {
-  auto s = MakeRef<TMemoryStream>();
-  s->Write(TWriteBuffer(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-  s->SetPosition(0);
-  return s;
-}
+TRef<TMemoryStream> StreamOf(const std::string& bytes) { return zmtest::MemoryStreamOf(bytes); }
 
 void Done(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(kPlainSize));

@@ -3,17 +3,24 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "OruLib2/OruClasses/zmStreamUtils.h"
 #include "tests/support/kit/ShowContainerWriter.h"
+#include "tests/support/kit/StreamBytes.h"
 
 using namespace zm;
 using namespace oru;
 using zmtest::TShowContainerWriter;
+using zmtest::RaisedText;
+using zmtest::ReadAllBytes;
+using zmtest::StreamBytes;
+
+namespace {
+TRef<TMemoryStream> StreamOf(const std::string& bytes) { return zmtest::MemoryStreamOf(bytes); }
+}  // namespace
 
 namespace {
 
@@ -30,37 +37,6 @@ std::string Sample(std::size_t n, unsigned seed = 1) {
   return s;
 }
 
-TRef<TMemoryStream> StreamOf(const std::string& bytes) {
-  auto s = MakeRef<TMemoryStream>();
-  s->Write(TWriteBuffer(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-  s->SetPosition(0);
-  return s;
-}
-
-std::string ReadAll(TStream* s, std::int32_t piece = 4096) {
-  std::string out;
-  std::vector<std::uint8_t> buf(static_cast<std::size_t>(piece));
-  for (;;) {
-    std::int32_t got = s->Read(buf, piece, 0);
-    if (got <= 0) break;
-    out.append(reinterpret_cast<const char*>(buf.data()), static_cast<std::size_t>(got));
-  }
-  return out;
-}
-
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.ClassName() + ": " + e.Message();
-  }
-  return "(no exception)";
-}
-
-std::string Contents(TMemoryStream* s) {
-  return std::string(reinterpret_cast<const char*>(s->Memory()), static_cast<std::size_t>(s->GetSize()));
-}
-
 }  // namespace
 
 // ============================================================================
@@ -73,7 +49,7 @@ TEST(InflateStream, RoundTripsInOddPieces) {
     auto src = StreamOf(TShowContainerWriter::Deflate(plain));
     auto z = MakeRef<TInflateStream>(src.get(), -1);
     EXPECT_EQ(z->GetSize(), -1);
-    EXPECT_EQ(ReadAll(z.get(), 1 + static_cast<std::int32_t>(n % 977)), plain) << n;
+    EXPECT_EQ(ReadAllBytes(z.get(), 1 + static_cast<std::int32_t>(n % 977)), plain) << n;
     EXPECT_EQ(z->GetPosition(), static_cast<std::int64_t>(n));
     std::uint8_t b[4];
     EXPECT_EQ(z->Read(b), 0);  // after the end, nothing more
@@ -83,7 +59,7 @@ TEST(InflateStream, RoundTripsInOddPieces) {
   std::string runs(300000, 'a');
   auto src = StreamOf(TShowContainerWriter::Deflate(runs));
   EXPECT_LT(src->GetSize(), 1000);
-  EXPECT_EQ(ReadAll(MakeRef<TInflateStream>(src.get(), -1).get(), 49), runs);
+  EXPECT_EQ(ReadAllBytes(MakeRef<TInflateStream>(src.get(), -1).get(), 49), runs);
 }
 
 TEST(InflateStream, DeclaredSizeAndDataBehindTheStream) {
@@ -93,7 +69,7 @@ TEST(InflateStream, DeclaredSizeAndDataBehindTheStream) {
   src->SetPosition(4);
   auto z = MakeRef<TInflateStream>(src.get(), 5000);
   EXPECT_EQ(z->GetSize(), 5000);
-  EXPECT_EQ(ReadAll(z.get()), plain);
+  EXPECT_EQ(ReadAllBytes(z.get()), plain);
 }
 
 TEST(InflateStream, SeekingForwardRestartingAndRefusingBackward) {
@@ -112,11 +88,11 @@ TEST(InflateStream, SeekingForwardRestartingAndRefusingBackward) {
   ASSERT_EQ(z->Read(b), 10);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(b.data()), 10), plain.substr(0, 10));
 
-  EXPECT_EQ(MessageOf([&] { z->SetPosition(5); }), "EZDecompressionError: Invalid ZStream operation!");
-  EXPECT_EQ(MessageOf([&] { z->SetPosition(-1); }), "EZDecompressionError: Invalid ZStream operation!");
+  EXPECT_EQ(RaisedText([&] { z->SetPosition(5); }), "EZDecompressionError: Invalid ZStream operation!");
+  EXPECT_EQ(RaisedText([&] { z->SetPosition(-1); }), "EZDecompressionError: Invalid ZStream operation!");
   EXPECT_THROW(z->SetPosition(100001), EStreamReadError);
-  EXPECT_EQ(MessageOf([&] { z->SetSize(3); }), "EZDecompressionError: Invalid ZStream operation!");
-  EXPECT_EQ(MessageOf([&] { z->Write(b); }), "EZDecompressionError: Invalid ZStream operation!");
+  EXPECT_EQ(RaisedText([&] { z->SetSize(3); }), "EZDecompressionError: Invalid ZStream operation!");
+  EXPECT_EQ(RaisedText([&] { z->Write(b); }), "EZDecompressionError: Invalid ZStream operation!");
 }
 
 TEST(InflateStream, SharesItsSourceWithOtherReaders) {
@@ -148,12 +124,12 @@ TEST(InflateStream, BadAndCutDataRaise) {
   auto junk = StreamOf(std::string("\xff\xff\xff\xff garbage", 13));
   auto z = MakeRef<TInflateStream>(junk.get(), -1);
   std::vector<std::uint8_t> b(100);
-  EXPECT_EQ(MessageOf([&] { z->Read(b); }), std::string("EZDecompressionError: ") + zError(Z_DATA_ERROR));
+  EXPECT_EQ(RaisedText([&] { z->Read(b); }), std::string("EZDecompressionError: ") + zError(Z_DATA_ERROR));
 
   // Cut short: the data ends before the compressed stream does.
   auto cut = StreamOf(packed.substr(0, packed.size() / 2));
   auto zc = MakeRef<TInflateStream>(cut.get(), -1);
-  EXPECT_EQ(MessageOf([&] { ReadAll(zc.get()); }), std::string("EZDecompressionError: ") + zError(Z_BUF_ERROR));
+  EXPECT_EQ(RaisedText([&] { ReadAllBytes(zc.get()); }), std::string("EZDecompressionError: ") + zError(Z_BUF_ERROR));
 
   // An empty source.
   auto none = StreamOf("");
@@ -161,7 +137,7 @@ TEST(InflateStream, BadAndCutDataRaise) {
   EXPECT_THROW(zn->Read(b), EZDecompressionError);
 
   // Errors are stream errors, so callers that catch those see them.
-  EXPECT_THROW(ReadAll(MakeRef<TInflateStream>(StreamOf("\x07").get(), -1).get()), EStreamError);
+  EXPECT_THROW(ReadAllBytes(MakeRef<TInflateStream>(StreamOf("\x07").get(), -1).get()), EStreamError);
 }
 
 TEST(InflateStream, CopiesWholeIntoMemoryOverAWindow) {
@@ -175,7 +151,7 @@ TEST(InflateStream, CopiesWholeIntoMemoryOverAWindow) {
   auto mem = MakeRef<TMemoryStream>();
   mem->LoadFromStream(z.get());
   EXPECT_EQ(mem->GetPosition(), 0);
-  EXPECT_EQ(Contents(mem.get()), plain);
+  EXPECT_EQ(StreamBytes(mem.get()), plain);
 }
 
 TEST(ZDecompressionStream, ReadsZlibFormat) {
@@ -188,7 +164,7 @@ TEST(ZDecompressionStream, ReadsZlibFormat) {
   packed.resize(len);
   auto src = StreamOf(packed);
   auto z = MakeRef<TZDecompressionStream>(src.get());
-  EXPECT_EQ(ReadAll(z.get(), 999), plain);
+  EXPECT_EQ(ReadAllBytes(z.get(), 999), plain);
   EXPECT_THROW(z->GetSize(), EZDecompressionError);
 }
 
@@ -207,7 +183,7 @@ TEST(Inflator, InflatesWholeStreamsAndCanBeUsedAgain) {
     auto dst = MakeRef<TMemoryStream>();
     calls = 0;
     inflator->Inflate(src.get(), dst.get());
-    EXPECT_EQ(Contents(dst.get()), plain) << n;
+    EXPECT_EQ(StreamBytes(dst.get()), plain) << n;
     EXPECT_EQ(inflator->TotalOut(), static_cast<std::int64_t>(n));
     // One call per piece read and one per window written.
     EXPECT_GE(calls, static_cast<int>((packed.size() + 32767) / 32768 + (n + 32767) / 32768)) << n;
@@ -217,9 +193,9 @@ TEST(Inflator, InflatesWholeStreamsAndCanBeUsedAgain) {
 TEST(Inflator, ReportsBadDataAndShortWrites) {
   auto inflator = MakeRef<TInflator>();
   auto dst = MakeRef<TMemoryStream>();
-  EXPECT_EQ(MessageOf([&] { inflator->Inflate(StreamOf("\xff\xfe junk").get(), dst.get()); }),
+  EXPECT_EQ(RaisedText([&] { inflator->Inflate(StreamOf("\xff\xfe junk").get(), dst.get()); }),
             std::string("EZDecompressionError: ") + zError(Z_DATA_ERROR));
-  EXPECT_EQ(MessageOf([&] { inflator->Inflate(StreamOf("").get(), dst.get()); }),
+  EXPECT_EQ(RaisedText([&] { inflator->Inflate(StreamOf("").get(), dst.get()); }),
             std::string("EZDecompressionError: ") + zError(Z_BUF_ERROR));
   std::string packed = TShowContainerWriter::Deflate(Sample(100000));
   EXPECT_THROW(inflator->Inflate(StreamOf(packed.substr(0, 1000)).get(), dst.get()), EZDecompressionError);
@@ -228,10 +204,10 @@ TEST(Inflator, ReportsBadDataAndShortWrites) {
   // also when the inflator's window still holds an earlier picture.
   std::string tooFar("\313H\377\377\377\377\333\377\377\377\240\002c\025\230\2322\222\005\000", 20);
   inflator->Inflate(StreamOf(TShowContainerWriter::Deflate(Sample(40000))).get(), dst.get());
-  EXPECT_EQ(MessageOf([&] { inflator->Inflate(StreamOf(tooFar).get(), dst.get()); }),
+  EXPECT_EQ(RaisedText([&] { inflator->Inflate(StreamOf(tooFar).get(), dst.get()); }),
             std::string("EZDecompressionError: ") + zError(Z_DATA_ERROR));
   auto tooFarSource = StreamOf(tooFar);
-  EXPECT_THROW(ReadAll(MakeRef<TInflateStream>(tooFarSource.get(), -1).get()), EZDecompressionError);
+  EXPECT_THROW(ReadAllBytes(MakeRef<TInflateStream>(tooFarSource.get(), -1).get()), EZDecompressionError);
 
   // A destination that takes only part of the output.
   auto store = StreamOf(std::string(1000, ' '));
@@ -248,5 +224,5 @@ TEST(Inflator, ReportsBadDataAndShortWrites) {
   // Still usable after all that.
   auto good = MakeRef<TMemoryStream>();
   inflator->Inflate(StreamOf(TShowContainerWriter::Deflate("fine")).get(), good.get());
-  EXPECT_EQ(Contents(good.get()), "fine");
+  EXPECT_EQ(StreamBytes(good.get()), "fine");
 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -11,10 +10,13 @@
 #include "ZmLib/wpLoadCallBack.h"
 #include "tests/support/Capture.h"
 #include "tests/support/kit/ShowContainerWriter.h"
+#include "tests/support/kit/StreamBytes.h"
 
 using namespace zm;
 using namespace oru;
 using zmtest::TShowContainerWriter;
+using zmtest::RaisedText;
+using zmtest::ReadAllBytes;
 
 namespace {
 
@@ -52,26 +54,6 @@ TRef<TTrackedStream> SourceOf(const std::string& bytes, bool* disposed = nullptr
   return s;
 }
 
-std::string ReadAll(TStream* s, std::int32_t piece = 4096) {
-  std::string out;
-  std::vector<std::uint8_t> buf(static_cast<std::size_t>(piece));
-  for (;;) {
-    std::int32_t got = s->Read(buf, piece, 0);
-    if (got <= 0) break;
-    out.append(reinterpret_cast<const char*>(buf.data()), static_cast<std::size_t>(got));
-  }
-  return out;
-}
-
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no exception)";
-}
-
 }  // namespace
 
 // ============================================================================
@@ -86,14 +68,14 @@ TEST(PartialStream, WindowMustFitTheSource) {
   EXPECT_EQ(empty->GetSize(), 0);
 
   auto tail = MakeRef<TPartialStream>(src.get(), false, 60, 40);
-  EXPECT_EQ(ReadAll(tail.get()), Pattern(100).substr(60));
+  EXPECT_EQ(ReadAllBytes(tail.get()), Pattern(100).substr(60));
 
   for (auto [offset, size] : {std::pair<std::int64_t, std::int64_t>{60, 41}, {101, 0}, {-1, 10}, {10, -1},
                               {INT64_MAX, INT64_MAX}, {1, INT64_MAX}}) {
-    EXPECT_EQ(MessageOf([&] { MakeRef<TPartialStream>(src.get(), false, offset, size); }), "Insufficient Source Size")
+    EXPECT_EQ(RaisedText([&] { MakeRef<TPartialStream>(src.get(), false, offset, size); }), "EStreamError: Insufficient Source Size")
         << offset << "+" << size;
   }
-  EXPECT_EQ(MessageOf([&] { MakeRef<TPartialStream>(nullptr, false, 0, 0); }), "Insufficient Source Size");
+  EXPECT_EQ(RaisedText([&] { MakeRef<TPartialStream>(nullptr, false, 0, 0); }), "EStreamError: Insufficient Source Size");
 }
 
 TEST(PartialStream, OwnedSourceIsFreedWithTheWindowEvenWhenRefused) {
@@ -131,9 +113,9 @@ TEST(PartialStream, PositionsAreRelativeToTheWindow) {
 
   w->SetPosition(200);  // the end is a valid position
   EXPECT_EQ(w->Read(b), 0);
-  EXPECT_EQ(MessageOf([&] { w->SetPosition(201); }), "Incorrect Position");
-  EXPECT_EQ(MessageOf([&] { w->SetPosition(-1); }), "Incorrect Position");
-  EXPECT_EQ(MessageOf([&] { w->SetSize(10); }), "Stream Cannot be resized");
+  EXPECT_EQ(RaisedText([&] { w->SetPosition(201); }), "EStreamError: Incorrect Position");
+  EXPECT_EQ(RaisedText([&] { w->SetPosition(-1); }), "EStreamError: Incorrect Position");
+  EXPECT_EQ(RaisedText([&] { w->SetSize(10); }), "EStreamError: Stream Cannot be resized");
   EXPECT_EQ(w->GetSize(), 200);
 
   // A shared source moved before the window gives nothing, never bytes outside.
@@ -177,7 +159,7 @@ TEST(PartialStream, LoadCallbackAsReadCallback) {
   auto src = SourceOf(Pattern(600));
   auto w = MakeRef<TPartialStream>(src.get(), false, 0, 600);
   w->SetReadCallback(32768, &LoadCallbackRead, nullptr);
-  std::string got = ReadAll(w.get());
+  std::string got = ReadAllBytes(w.get());
   LoadCallbackProc = saved;
   EXPECT_EQ(got, Pattern(600));
   EXPECT_EQ(polls, 3);
@@ -218,7 +200,7 @@ TEST(CryptStream, ReadingMayStartAnywhere) {
   std::string key(TShowContainerWriter::kKey);
   auto src = SourceOf(TShowContainerWriter::Encipher(plain));
   auto c = MakeRef<TCryptStream>(src.get(), TByteString(key), false);
-  EXPECT_EQ(ReadAll(c.get(), 333), plain);
+  EXPECT_EQ(ReadAllBytes(c.get(), 333), plain);
 
   // From position 5 the same bytes as from 0 with 5 skipped.
   c->SetPosition(5);
@@ -253,7 +235,7 @@ TEST(CryptStream, WrittenBytesReadBackAndTheBufferStaysPlain) {
   EXPECT_NE(stored, text);
   EXPECT_EQ(static_cast<std::uint8_t>(stored[4]), static_cast<std::uint8_t>(text[4] ^ '3'));  // key byte 4 mod 3
   c->SetPosition(0);
-  EXPECT_EQ(ReadAll(c.get()), text);
+  EXPECT_EQ(ReadAllBytes(c.get()), text);
 }
 
 TEST(CryptStream, MaskFollowsTheWindowOfAnEntry) {
@@ -263,14 +245,14 @@ TEST(CryptStream, MaskFollowsTheWindowOfAnEntry) {
   auto src = SourceOf(file);
   auto c = MakeRef<TCryptStream>(MakeRef<TPartialStream>(src.get(), false, 1003, 777).Detach(),
                                  TByteString(std::string(TShowContainerWriter::kKey)), true);
-  EXPECT_EQ(ReadAll(c.get(), 100), entry);
+  EXPECT_EQ(ReadAllBytes(c.get(), 100), entry);
 }
 
 TEST(CryptStream, NeedsASourceAndAKey) {
   zmtest::TDebugCapture quiet;
   auto src = SourceOf("abc");
-  std::string m = MessageOf([&] { MakeRef<TCryptStream>(src.get(), TByteString(""), false); });
-  EXPECT_NE(m.find("Asseertion with message: 'TCryptStream.Create"), std::string::npos) << m;
+  std::string m = RaisedText([&] { MakeRef<TCryptStream>(src.get(), TByteString(""), false); });
+  EXPECT_NE(m.find("EAbort: Asseertion with message: 'TCryptStream.Create"), std::string::npos) << m;
   EXPECT_NE(m.find("zmStreamUtils"), std::string::npos) << m;
   EXPECT_THROW(MakeRef<TCryptStream>(nullptr, TByteString("k"), false), EAbort);
 
