@@ -4,6 +4,7 @@
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/Win32/winFileAPI.h"
 #include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/Win32/winRegistry.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/wpUnicode.h"
@@ -16,6 +17,7 @@ const TModule kCoreModules[] = {
     {"SysLocks", &InitSysLocks, &FiniSysLocks},
     {"winSysUtils", &InitWinSysUtils, &FiniWinSysUtils},
     {"wpLoadCallBack", &InitLoadCallBack, &FiniLoadCallBack},
+    {"winRegistry", &InitWinRegistry, &FiniWinRegistry},
     {"wpUnicode", &InitUnicode, &FiniUnicode},
     {"winFileAPI", &InitWinFileAPI, &FiniWinFileAPI},
     {"wpFileStream", &InitFileStream, &FiniFileStream},

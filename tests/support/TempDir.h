@@ -1,19 +1,22 @@
 #pragma once
-// A fresh folder under the system's temporary folder, removed with
-// everything in it when the object goes.
+// A temporary folder (tests/support/kit/TempFolder.h) with what the file
+// tests need besides: names in the Windows form, files by relative name,
+// and read-only entries made removable again at the end.
 #include <filesystem>
 #include <string>
+
+#include "tests/support/kit/TempFolder.h"
 
 namespace zmtest {
 
 class TTempDir {
 public:
-  TTempDir();
+  TTempDir() = default;
   ~TTempDir();
   TTempDir(const TTempDir&) = delete;
   TTempDir& operator=(const TTempDir&) = delete;
 
-  const std::filesystem::path& Path() const { return path_; }
+  std::filesystem::path Path() const { return folder_.Path(); }
   // The folder (or a name in it) as a wide path with "\" separators, the
   // way shows name their files.
   std::u16string Wide(const std::string& relative = {}) const;
@@ -23,7 +26,7 @@ public:
   bool Exists(const std::string& relative) const;
 
 private:
-  std::filesystem::path path_;
+  TTempFolder folder_;
 };
 
 }  // namespace zmtest
