@@ -111,9 +111,10 @@ std::int32_t UTF8EncodeBuf(const WideString& s, std::int32_t start, std::int32_t
                            std::int32_t pos, std::int32_t& written);
 void UTF8EncodeToBytes(const WideString& s, std::int32_t start, std::int32_t count, std::vector<std::uint8_t>& bytes);
 
-// The UTF-16 length of bytes[first..last] (0-based, inclusive). A byte that
-// cannot start a sequence, or a range that does not end exactly at last,
-// fails the assertion "Invalid UTF8 Char".
+// The UTF-16 length of bytes[first..last] (0-based, inclusive): room enough
+// for the decoded text (an over-long four-byte form counts two units but
+// decodes to one). A byte that cannot start a sequence, or a range that does
+// not end exactly at last, fails the assertion "Invalid UTF8 Char".
 std::int32_t UTF16Count(std::span<const std::uint8_t> bytes, std::int32_t first, std::int32_t last);
 // Strict decoding: malformed input fails the assertion "Invalid UTF8 Char"
 // (lenient decoding of outside data is TByteString::ToWide).

@@ -131,6 +131,9 @@ TEST(Utf8, StrictDecoding) {
 
   EXPECT_EQ(UTF16Count(Bytes("a\xC3\xA9\xF0\x9F\x98\x80"), 0, 6), 4);
   EXPECT_EQ(UTF16Count(Bytes("abc"), 1, 1), 1);
+  // an over-long four-byte form counts two units (room enough) and decodes to one
+  EXPECT_EQ(UTF16Count(Bytes("\xF0\x8D\x9D\x84"), 0, 3), 2);
+  EXPECT_EQ(UTF8Decode(TByteString("\xF0\x8D\x9D\x84")), u"\uD744");
   EXPECT_EQ(UTF16Count(Bytes("abc"), 2, 1), 0);
 }
 
