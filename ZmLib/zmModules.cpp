@@ -2,9 +2,12 @@
 
 #include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/Win32/SysObj2.h"
+#include "ZmLib/Win32/winFileAPI.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/Win32/winRegistry.h"
+#include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpLoadCallBack.h"
+#include "ZmLib/wpUnicode.h"
 
 namespace zm {
 
@@ -15,6 +18,9 @@ const TModule kCoreModules[] = {
     {"winSysUtils", &InitWinSysUtils, &FiniWinSysUtils},
     {"wpLoadCallBack", &InitLoadCallBack, &FiniLoadCallBack},
     {"winRegistry", &InitWinRegistry, &FiniWinRegistry},
+    {"wpUnicode", &InitUnicode, &FiniUnicode},
+    {"winFileAPI", &InitWinFileAPI, &FiniWinFileAPI},
+    {"wpFileStream", &InitFileStream, &FiniFileStream},
 };
 }  // namespace
 

@@ -1,7 +1,9 @@
 #include "Oru/OruViewer/OruModules.h"
 
+#include "ZmLib/Text/zmTextModules.h"
+
 namespace oru {
 
-std::vector<zm::TModule> ProgramModules() { return zm::JoinModules({zm::CoreModules()}); }
+std::vector<zm::TModule> ProgramModules() { return zm::JoinModules({zm::CoreModules(), zm::TextModules()}); }
 
 }  // namespace oru
