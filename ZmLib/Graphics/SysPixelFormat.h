@@ -133,7 +133,7 @@ public:
   void Convert(void* target, const void* source, std::int32_t count) const override;
 
   // Source channels wider than this index their table by their high bits.
-  static constexpr std::int32_t kMaxTableBits = 16;
+  static constexpr std::int32_t kMaxTableBits = 12;
 
   std::vector<TPixelChannel> SourceChannels, TargetChannels;
   std::int32_t SourceWidths[5] = {}, TargetWidths[5] = {};  // by kind; 0 = absent
