@@ -134,15 +134,16 @@ TConverterEntry* FindEntryLocked(TPixelFormat* target, TPixelFormat* source, TKe
   return nullptr;
 }
 
-void RegisterLocked(TPixelFormat* target, TPixelFormat* source, TPixelConverter* converter) {
+// Returns the converter it replaced, for the caller to free outside the lock.
+TPixelConverter* RegisterLocked(TPixelFormat* target, TPixelFormat* source, TPixelConverter* converter) {
   TKeyItem* item;
   if (TConverterEntry* e = FindEntryLocked(target, source, item)) {
     TPixelConverter* old = e->Converter;
     e->Converter = converter;
-    if (old != converter) FreeObject(old);
-    return;
+    return old != converter ? old : nullptr;
   }
   item->Add(Make<TConverterEntry>(target, source, converter));
+  return nullptr;
 }
 
 void Register(const char* target, const char* source, TPixelConverter* converter) {
@@ -459,7 +460,9 @@ void RegisterPixelConverter(TPixelFormat* target, TPixelFormat* source, TPixelCo
     converter->Free();
     ZM_FAIL("RegisterPixelConverter - Registry not Initialized");
   }
-  RegisterLocked(target, source, converter);
+  TPixelConverter* old = RegisterLocked(target, source, converter);
+  lock.unlock();
+  FreeObject(old);
 }
 
 void InitSysPixelFormat() {

@@ -10,7 +10,9 @@
 // the previous link, pass on what they cannot make and put it back when
 // finalised). With the links of this library, asking for TDirectBitmap gives
 // a TDirectBitmap and asking for TBitmap, TSysBitmap or no class gives a
-// TSysDirectWrapper (SysBitmap).
+// TSysDirectWrapper (SysBitmap). A size that cannot be made (width or height
+// below 1, or pixels beyond kMaxBitmapBytes) fails an assertion before any
+// memory is taken; loaders check sizes from files with BitmapSizeAllowed.
 //
 // Coordinates and counts are pixels, 0-based; offsets into pixel buffers are
 // bytes for GetPixels and elements for GetPixels8..32. Misuse of the pixel
@@ -57,13 +59,14 @@ struct TBitmapClass {
   bool InheritsFrom(const TBitmapClass* ancestor) const;
 };
 
-// Declares the class reference of a bitmap class; every bitmap class uses it.
-#define ZM_BITMAP_CLASS(Name, Parent)                            \
-public:                                                          \
-  static const ::zm::TBitmapClass* StaticClass() {               \
-    static const ::zm::TBitmapClass c{#Name, Parent::StaticClass()}; \
-    return &c;                                                   \
-  }                                                              \
+// Declares the class reference of a bitmap class; every bitmap class starts
+// with it: class TDibBitmap : public TSysBitmap { ZM_BITMAP_CLASS(TDibBitmap, TSysBitmap) ... };
+#define ZM_BITMAP_CLASS(Name, Parent)                                  \
+public:                                                                \
+  static const ::zm::TBitmapClass* StaticClass() {                     \
+    static const ::zm::TBitmapClass c{#Name, Parent::StaticClass()};   \
+    return &c;                                                         \
+  }                                                                    \
   const ::zm::TBitmapClass* ClassType() const override { return StaticClass(); }
 
 // A function of the fraction done (0 to 1, 1.0 last); false asks the running
@@ -191,9 +194,11 @@ public:
   virtual void CopyRect(const TRect& destRect, TBitmap* source, const TPoint& sourcePoint);
   // CopyRect of the whole bitmap from (0, 0).
   void CopyFrom(TBitmap* source);
-  // Fills Rect, cut to the bitmap, with a colour: 1-byte pixels take
-  // (B + G + R) div 3, 2-byte pixels 5-6-5 for "B5G6R5" else 5-5-5, 3-byte
-  // pixels B, G, R, 4-byte pixels the colour's 32 bits. Other sizes: nothing.
+  // Fills Rect, cut to the bitmap, with a colour: 1-byte pixels take the
+  // grey (B + G + R) div 3; 2- to 4-byte pixels the colour converted from
+  // "A8R8G8B8" to this format (so "R8G8B8" gets B, G, R, "A8R8G8B8" the
+  // colour's 32 bits, "R5G6B5" (b shr 3) or (g shr 2) shl 5 or (r shr 3)
+  // shl 11, and every other format its own layout). Other sizes: nothing.
   void FillRect(const TRect& rect, TColor32 color);
 
   // The address of a pixel (asserted inside the bitmap) and of a row.
