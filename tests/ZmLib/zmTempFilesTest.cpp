@@ -11,9 +11,11 @@
 #include "Platform/PlatLock.h"
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/wpFileStream.h"
+#include "tests/support/FileAPISwap.h"
 #include "tests/support/TempDir.h"
 
 using namespace zm;
+using zmtest::TFileAPISwap;
 namespace fs = std::filesystem;
 
 namespace {
@@ -62,15 +64,6 @@ public:
     if (RefuseCreate) return false;
     return TFileAPI::CreateDir(name, security);
   }
-};
-
-class TFileAPISwap {
-public:
-  explicit TFileAPISwap(TRef<TFileAPI> api) : saved_(FileAPIClass) { FileAPIClass = std::move(api); }
-  ~TFileAPISwap() { FileAPIClass = saved_; }
-
-private:
-  TRef<TFileAPI> saved_;
 };
 
 }  // namespace
