@@ -74,6 +74,13 @@ const WideString& RootLocked() {
     // Every user's processes share the root, each removing only its own.
     if (!DirectoryExists(gRoot) && !plat::CreateSharedDirectory(gRoot) && !ForceDirectories(gRoot))
       ZM_FAIL("VendorTemp Create Error: " + Utf8(gRoot));
+    // Anyone may put a link under the root's name into a shared temporary
+    // folder; following it would let the clean-up remove folders elsewhere.
+    std::int32_t attributes = FileAPI().GetFileAttributes(ExcludeTrailingBackslash(gRoot));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      gFolders.reset();  // every later call refuses it too
+      ZM_FAIL("VendorTemp Create Error: " + Utf8(gRoot));
+    }
     RemoveStaleTempFolders(gRoot);
   }
   if (!DirectoryExists(gRoot)) {

@@ -19,9 +19,10 @@ namespace zm {
 WideString GetTempDir(bool withBackslash);
 
 // The root with its final "\". The first use makes the root (the assertion
-// "VendorTemp Create Error: " with the path when it cannot) and removes
-// stale folders; a root that is gone is made again; the assertion "Temp
-// Path not Found" when it cannot be.
+// "VendorTemp Create Error: " with the path when it cannot, or when the
+// root's name is a symbolic link) and removes stale folders; a root that
+// is gone is made again; the assertion "Temp Path not Found" when it
+// cannot be.
 WideString GetTempRoot();
 
 // A new, empty folder of this process, locked until Cleanup. Raises

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <set>
 
@@ -213,6 +214,24 @@ TEST_F(TempFilesTest, RootProblems) {
   fs::remove_all(Root());
   WideString f = CreateTempFolder(false);
   EXPECT_TRUE(fs::is_directory(Native(f)));
+}
+
+TEST_F(TempFilesTest, ALinkInPlaceOfTheRootIsNotFollowed) {
+  // someone else's folder that happens to hold a lock file and its folder
+  dir_.Write("elsewhere/x/keep.txt", "k");
+  dir_.Write("elsewhere/x.lock", "");
+  fs::create_directory_symlink(dir_.Path() / "elsewhere", Root());
+  try {
+    GetTempRoot();
+    FAIL() << "no assertion";
+  } catch (const EAbort& e) {
+    EXPECT_NE(e.Message().find("VendorTemp Create Error: "), std::string::npos);
+  }
+  EXPECT_THROW(CreateTempFolder(false), EAbort);
+  EXPECT_TRUE(fs::exists(dir_.Path() / "elsewhere" / "x" / "keep.txt"));
+  EXPECT_TRUE(fs::exists(dir_.Path() / "elsewhere" / "x.lock"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path() / "elsewhere"), fs::directory_iterator()), 2);
+  fs::remove(Root());
 }
 
 TEST_F(TempFilesTest, NoFolderCanBeMade) {
