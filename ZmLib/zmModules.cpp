@@ -8,6 +8,7 @@
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmTempFiles.h"
 
 namespace zm {
 
@@ -21,6 +22,7 @@ const TModule kCoreModules[] = {
     {"wpUnicode", &InitUnicode, &FiniUnicode},
     {"winFileAPI", &InitWinFileAPI, &FiniWinFileAPI},
     {"wpFileStream", &InitFileStream, &FiniFileStream},
+    {"zmTempFiles", &InitTempFiles, &FiniTempFiles},
 };
 }  // namespace
 
