@@ -2879,6 +2879,35 @@ BOOL WTSUnRegisterSessionNotification(HWND hwnd) {
 }
 
 // ============================================================================
+// Checks of the real display
+// ============================================================================
+
+namespace {
+NativeWin NativeOf(HWND h) {
+  Lock l(G().M);
+  auto w = Find(h);
+  return w ? TopLevelOf(w)->Native : 0;
+}
+}  // namespace
+
+bool InjectNativeClick(HWND hwnd, POINT client, int button) {
+  NativeWin n = NativeOf(hwnd);
+  Lock l(G().M);
+  return n && G().Backend && CurrentThreadId() == G().UiTid && G().Backend->TestClick(n, client, button);
+}
+
+bool ReadNativePixel(HWND hwnd, POINT client, std::uint32_t& bgra) {
+  NativeWin n = NativeOf(hwnd);
+  Lock l(G().M);
+  return n && G().Backend && CurrentThreadId() == G().UiTid && G().Backend->TestPixel(n, client, bgra);
+}
+
+int NativeWindowCount() {
+  Lock l(G().M);
+  return G().Backend ? G().Backend->TestWindowCount() : 0;
+}
+
+// ============================================================================
 // Input from the back ends
 // ============================================================================
 

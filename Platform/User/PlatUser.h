@@ -181,4 +181,13 @@ int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT 
 BOOL WTSRegisterSessionNotification(HWND hwnd, DWORD flags);
 BOOL WTSUnRegisterSessionNotification(HWND hwnd);
 
+// ---- checks of the real display (tests) -------------------------------------------------
+// A press and release of a button (1 left) at a client point of a visible
+// top-level, pushed through the display's own event queue; false where the
+// display has none.
+bool InjectNativeClick(HWND hwnd, POINT client, int button);
+// The pixel the display shows at a client point (B, G, R, A).
+bool ReadNativePixel(HWND hwnd, POINT client, std::uint32_t& bgra);
+int NativeWindowCount();
+
 }  // namespace plat

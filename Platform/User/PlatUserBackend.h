@@ -63,6 +63,11 @@ public:
   virtual void SetCursor(std::uintptr_t cursorId) = 0;  // 0 hides it
   virtual int MessageBox(NativeWin owner, const std::u16string& text, const std::u16string& caption, UINT type,
                          int defaultAnswer) = 0;
+  // Checks of the real display for tests: a press and release through the
+  // display's own event queue, a pixel as shown, the native windows alive.
+  virtual bool TestClick(NativeWin, POINT, int) { return false; }
+  virtual bool TestPixel(NativeWin, POINT, std::uint32_t&) { return false; }
+  virtual int TestWindowCount() { return 0; }
 };
 
 std::unique_ptr<TBackend> CreateHeadlessBackend();

@@ -57,6 +57,8 @@ public:
     return defaultAnswer;
   }
 
+  int TestWindowCount() override { return int(live_.size()); }
+
 private:
   NativeWin next_ = 0;
   std::set<NativeWin> live_;

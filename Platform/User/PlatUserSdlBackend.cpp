@@ -2,6 +2,8 @@
 // the frame buffer; SDL input becomes the window manager's input.
 #include <SDL.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <string>
 
@@ -319,6 +321,40 @@ public:
     }
     return hit;
   }
+
+  bool TestClick(NativeWin id, POINT client, int button) override {
+    if (!Win(id)) return false;
+    for (int down = 1; down >= 0; --down) {
+      SDL_Event e{};
+      e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+      e.button.windowID = Uint32(id);
+      e.button.button = Uint8(button == 2 ? SDL_BUTTON_RIGHT : button == 3 ? SDL_BUTTON_MIDDLE : SDL_BUTTON_LEFT);
+      e.button.state = down ? SDL_PRESSED : SDL_RELEASED;
+      e.button.clicks = 1;
+      e.button.x = client.x;
+      e.button.y = client.y;
+      if (SDL_PushEvent(&e) < 0) return false;
+    }
+    return true;
+  }
+
+  bool TestPixel(NativeWin id, POINT p, std::uint32_t& bgra) override {
+    SDL_Window* w = Win(id);
+    SDL_Surface* s = w ? SDL_GetWindowSurface(w) : nullptr;
+    if (!s || p.x < 0 || p.y < 0 || p.x >= s->w || p.y >= s->h) return false;
+    if (SDL_MUSTLOCK(s)) SDL_LockSurface(s);
+    Uint32 raw = 0;
+    const Uint8* row = static_cast<const Uint8*>(s->pixels) + std::size_t(p.y) * s->pitch;
+    int bpp = s->format->BytesPerPixel;
+    std::memcpy(&raw, row + std::size_t(p.x) * bpp, std::min(bpp, 4));
+    Uint8 r, g, b, a;
+    SDL_GetRGBA(raw, s->format, &r, &g, &b, &a);
+    if (SDL_MUSTLOCK(s)) SDL_UnlockSurface(s);
+    bgra = std::uint32_t(b) | (std::uint32_t(g) << 8) | (std::uint32_t(r) << 16) | 0xFF000000u;
+    return true;
+  }
+
+  int TestWindowCount() override { return int(windows_.size()); }
 
 private:
   SDL_Window* Win(NativeWin id) {
