@@ -3,6 +3,7 @@
 #include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/wpLoadCallBack.h"
 
 namespace zm {
@@ -13,6 +14,7 @@ const TModule kCoreModules[] = {
     {"SysLocks", &InitSysLocks, &FiniSysLocks},
     {"winSysUtils", &InitWinSysUtils, &FiniWinSysUtils},
     {"wpLoadCallBack", &InitLoadCallBack, &FiniLoadCallBack},
+    {"winWndAPI", &InitWinWndAPI, &FiniWinWndAPI},
 };
 }  // namespace
 
