@@ -5,6 +5,7 @@
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/wpLoadCallBack.h"
+#include "ZmLib/zmMonitors.h"
 
 namespace zm {
 
@@ -15,6 +16,7 @@ const TModule kCoreModules[] = {
     {"winSysUtils", &InitWinSysUtils, &FiniWinSysUtils},
     {"wpLoadCallBack", &InitLoadCallBack, &FiniLoadCallBack},
     {"winWndAPI", &InitWinWndAPI, &FiniWinWndAPI},
+    {"zmMonitors", &InitZmMonitors, &FiniZmMonitors},
 };
 }  // namespace
 
