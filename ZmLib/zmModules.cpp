@@ -3,6 +3,7 @@
 #include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/Win32/winScreen.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/zmMonitors.h"
@@ -17,6 +18,7 @@ const TModule kCoreModules[] = {
     {"wpLoadCallBack", &InitLoadCallBack, &FiniLoadCallBack},
     {"winWndAPI", &InitWinWndAPI, &FiniWinWndAPI},
     {"zmMonitors", &InitZmMonitors, &FiniZmMonitors},
+    {"winScreen", &InitWinScreen, &FiniWinScreen},
 };
 }  // namespace
 
