@@ -3,6 +3,7 @@
 #include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/Win32/winHooks.h"
 #include "ZmLib/Win32/winScreen.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/wpLoadCallBack.h"
@@ -17,6 +18,7 @@ const TModule kCoreModules[] = {
     {"winSysUtils", &InitWinSysUtils, &FiniWinSysUtils},
     {"wpLoadCallBack", &InitLoadCallBack, &FiniLoadCallBack},
     {"winWndAPI", &InitWinWndAPI, &FiniWinWndAPI},
+    {"winHooks", &InitWinHooks, &FiniWinHooks},
     {"zmMonitors", &InitZmMonitors, &FiniZmMonitors},
     {"winScreen", &InitWinScreen, &FiniWinScreen},
 };
