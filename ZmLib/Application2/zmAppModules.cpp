@@ -1,12 +1,16 @@
 #include "ZmLib/Application2/zmAppModules.h"
 
+#include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Application2/zmEventList.h"
+#include "ZmLib/Application2/zmTimer2.h"
 
 namespace zm {
 
 namespace {
 const TModule kAppModules[] = {
     {"zmEventList", &InitZmEventList, &FiniZmEventList},
+    {"zmTimer2", &InitZmTimer2, &FiniZmTimer2},
+    {"winApplication", &InitWinApplication, &FiniWinApplication},
 };
 }  // namespace
 
