@@ -7,6 +7,7 @@
 #include "ZmLib/Win32/winScreen.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/wpLoadCallBack.h"
+#include "ZmLib/zmLocal.h"
 #include "ZmLib/zmMonitors.h"
 
 namespace zm {
@@ -21,6 +22,7 @@ const TModule kCoreModules[] = {
     {"winHooks", &InitWinHooks, &FiniWinHooks},
     {"zmMonitors", &InitZmMonitors, &FiniZmMonitors},
     {"winScreen", &InitWinScreen, &FiniWinScreen},
+    {"zmLocal", &InitZmLocal, &FiniZmLocal},
 };
 }  // namespace
 
