@@ -1,6 +1,7 @@
 #include "Platform/User/PlatUser.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -55,7 +56,7 @@ struct TSent {
 
 struct TQueue {
   std::uint32_t Tid = 0;
-  bool IsUi = false;
+  std::atomic<bool> IsUi{false};
   std::mutex M;
   std::condition_variable Cv;
   std::deque<MSG> Posted;
@@ -121,6 +122,7 @@ struct TGlobal {
   std::uint8_t Async[256] = {};
   std::vector<std::shared_ptr<THook>> Hooks;  // newest first
   std::unique_ptr<TBackend> Backend;
+  std::atomic<TBackend*> WakeTarget{nullptr};  // the back end, for wakes from any thread
   std::uint32_t UiTid = 0;
   int Refs = 0;
   std::vector<headless::TMonitorDesc> HeadlessMonitors;
@@ -193,11 +195,9 @@ std::shared_ptr<TQueue> CurrentQueue() {
 void Wake(TQueue& q) {
   q.Events++;
   q.Cv.notify_all();
-  if (q.IsUi) {
-    TGlobal& g = G();
-    // The back end is only replaced on the UI thread itself, which is not
-    // waiting then.
-    if (g.Backend && g.Backend->WaitsNatively()) g.Backend->Wake();
+  if (q.IsUi.load()) {
+    TBackend* b = G().WakeTarget.load();
+    if (b && b->WaitsNatively()) b->Wake();
   }
 }
 
@@ -699,6 +699,7 @@ bool InitWindowSystem() {
   if (!b) b = user::CreateHeadlessBackend();
   if (!b) return false;
   g.Backend = std::move(b);
+  g.WakeTarget.store(g.Backend.get());
   g.UiTid = CurrentThreadId();
   g.Refs = 1;
   auto q = CurrentQueue();
@@ -714,6 +715,7 @@ void ShutdownWindowSystem() {
   }
   headless::ResetForTests();
   Lock l(g.M);
+  g.WakeTarget.store(nullptr);
   g.Backend.reset();
   if (tQueue.Q) tQueue.Q->IsUi = false;
   g.UiTid = 0;
@@ -1927,7 +1929,10 @@ BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   m.wParam = wParam;
   m.lParam = lParam;
   m.time = Now();
-  m.pt = G().Cursor;
+  {
+    Lock l(G().M);
+    m.pt = G().Cursor;
+  }
   if (!PostTo(q, m)) {
     SetError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
@@ -3108,7 +3113,10 @@ public:
     m.wParam = wp;
     m.lParam = lp;
     m.time = Now();
-    m.pt = G().Cursor;
+    {
+      Lock l(G().M);
+      m.pt = G().Cursor;
+    }
     PostTo(q, m);
   }
 
