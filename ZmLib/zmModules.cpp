@@ -2,9 +2,10 @@
 
 #include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/Win32/SysObj2.h"
-#include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/Win32/winHooks.h"
+#include "ZmLib/Win32/winRegistry.h"
 #include "ZmLib/Win32/winScreen.h"
+#include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/zmLocal.h"
@@ -18,6 +19,7 @@ const TModule kCoreModules[] = {
     {"SysLocks", &InitSysLocks, &FiniSysLocks},
     {"winSysUtils", &InitWinSysUtils, &FiniWinSysUtils},
     {"wpLoadCallBack", &InitLoadCallBack, &FiniLoadCallBack},
+    {"winRegistry", &InitWinRegistry, &FiniWinRegistry},
     {"winWndAPI", &InitWinWndAPI, &FiniWinWndAPI},
     {"winHooks", &InitWinHooks, &FiniWinHooks},
     {"zmMonitors", &InitZmMonitors, &FiniZmMonitors},

@@ -1,0 +1,276 @@
+#include "Platform/PlatRegistry.h"
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace plat {
+
+namespace {
+
+std::u16string Fold(const std::u16string& s) {
+  std::u16string r = s;
+  for (char16_t& c : r)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+  return r;
+}
+
+struct TValue {
+  std::u16string Name;  // as written
+  std::uint32_t Type = REG_NONE;
+  std::vector<std::uint8_t> Data;
+};
+
+struct TKey {
+  std::u16string Name;
+  bool Foreign = false;
+  std::map<std::u16string, std::unique_ptr<TKey>> Keys;  // by folded name
+  std::map<std::u16string, TValue> Values;               // by folded name
+};
+
+struct THandle {
+  TKey* Key;
+  std::uint32_t Access;
+};
+
+struct TStore {
+  std::mutex Lock;
+  TKey Roots[6];
+  std::map<HKEY, THandle> Open;
+  HKEY Next = 0x1000;
+};
+
+TStore& Store() {
+  static TStore s;
+  return s;
+}
+
+TKey* Resolve(TStore& s, HKEY key, std::uint32_t* access) {
+  if (key >= HKEY_CLASSES_ROOT && key <= HKEY_CURRENT_CONFIG) {
+    if (access) *access = KEY_ALL_ACCESS;
+    return &s.Roots[key - HKEY_CLASSES_ROOT];
+  }
+  auto it = s.Open.find(key);
+  if (it == s.Open.end()) return nullptr;
+  if (access) *access = it->second.Access;
+  return it->second.Key;
+}
+
+std::vector<std::u16string> SplitPath(const std::u16string& path) {
+  std::vector<std::u16string> parts;
+  std::u16string cur;
+  for (char16_t c : path) {
+    if (c == u'\\') {
+      if (!cur.empty()) parts.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) parts.push_back(cur);
+  return parts;
+}
+
+HKEY NewHandle(TStore& s, TKey* k, std::uint32_t access) {
+  HKEY h = s.Next++;
+  s.Open[h] = THandle{k, access};
+  return h;
+}
+
+bool Wants(std::uint32_t access, std::uint32_t bits) { return (access & bits) == bits; }
+
+}  // namespace
+
+LSTATUS RegCreateKeyExW(HKEY key, const std::u16string& subKey, std::uint32_t access, HKEY& result) {
+  TStore& s = Store();
+  std::lock_guard<std::mutex> g(s.Lock);
+  result = 0;
+  std::uint32_t parentAccess = 0;
+  TKey* k = Resolve(s, key, &parentAccess);
+  if (!k) return ERROR_INVALID_HANDLE;
+  for (const std::u16string& part : SplitPath(subKey)) {
+    auto& slot = k->Keys[Fold(part)];
+    if (!slot) {
+      if (k->Foreign) return ERROR_ACCESS_DENIED;
+      slot = std::make_unique<TKey>();
+      slot->Name = part;
+    }
+    k = slot.get();
+  }
+  if (k->Foreign && (access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY))) return ERROR_ACCESS_DENIED;
+  result = NewHandle(s, k, access);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegOpenKeyExW(HKEY key, const std::u16string& subKey, std::uint32_t access, HKEY& result) {
+  TStore& s = Store();
+  std::lock_guard<std::mutex> g(s.Lock);
+  result = 0;
+  TKey* k = Resolve(s, key, nullptr);
+  if (!k) return ERROR_INVALID_HANDLE;
+  for (const std::u16string& part : SplitPath(subKey)) {
+    auto it = k->Keys.find(Fold(part));
+    if (it == k->Keys.end()) return ERROR_FILE_NOT_FOUND;
+    k = it->second.get();
+  }
+  if (k->Foreign && (access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY))) return ERROR_ACCESS_DENIED;
+  result = NewHandle(s, k, access);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegCloseKey(HKEY key) {
+  TStore& s = Store();
+  std::lock_guard<std::mutex> g(s.Lock);
+  if (key >= HKEY_CLASSES_ROOT && key <= HKEY_CURRENT_CONFIG) return ERROR_SUCCESS;
+  return s.Open.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+LSTATUS RegDeleteKeyW(HKEY key, const std::u16string& subKey) {
+  TStore& s = Store();
+  std::lock_guard<std::mutex> g(s.Lock);
+  TKey* parent = Resolve(s, key, nullptr);
+  if (!parent) return ERROR_INVALID_HANDLE;
+  std::vector<std::u16string> parts = SplitPath(subKey);
+  if (parts.empty()) return ERROR_INVALID_PARAMETER;
+  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+    auto it = parent->Keys.find(Fold(parts[i]));
+    if (it == parent->Keys.end()) return ERROR_FILE_NOT_FOUND;
+    parent = it->second.get();
+  }
+  auto it = parent->Keys.find(Fold(parts.back()));
+  if (it == parent->Keys.end()) return ERROR_FILE_NOT_FOUND;
+  if (parent->Foreign || it->second->Foreign || !it->second->Keys.empty()) return ERROR_ACCESS_DENIED;
+  TKey* dying = it->second.get();
+  for (auto h = s.Open.begin(); h != s.Open.end();) {
+    if (h->second.Key == dying) h = s.Open.erase(h);  // handles of a deleted key go stale
+    else ++h;
+  }
+  parent->Keys.erase(it);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegEnumKeyExW(HKEY key, std::uint32_t index, std::u16string& name, std::uint32_t& nameLen) {
+  TStore& s = Store();
+  std::lock_guard<std::mutex> g(s.Lock);
+  TKey* k = Resolve(s, key, nullptr);
+  if (!k) return ERROR_INVALID_HANDLE;
+  if (index >= k->Keys.size()) return ERROR_NO_MORE_ITEMS;
+  auto it = k->Keys.begin();
+  std::advance(it, index);
+  const std::u16string& n = it->second->Name;
+  if (n.size() + 1 > nameLen) {
+    nameLen = static_cast<std::uint32_t>(n.size() + 1);
+    return ERROR_MORE_DATA;
+  }
+  name = n;
+  nameLen = static_cast<std::uint32_t>(n.size());
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegEnumValueW(HKEY key, std::uint32_t index, std::u16string& name, std::uint32_t& nameLen,
+                      std::uint32_t& type, std::uint8_t* data, std::uint32_t& dataLen) {
+  TStore& s = Store();
+  std::lock_guard<std::mutex> g(s.Lock);
+  std::uint32_t access = 0;
+  TKey* k = Resolve(s, key, &access);
+  if (!k) return ERROR_INVALID_HANDLE;
+  if (!Wants(access, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  if (index >= k->Values.size()) return ERROR_NO_MORE_ITEMS;
+  auto it = k->Values.begin();
+  std::advance(it, index);
+  const TValue& v = it->second;
+  if (v.Name.size() + 1 > nameLen) {
+    nameLen = static_cast<std::uint32_t>(v.Name.size() + 1);
+    return ERROR_MORE_DATA;
+  }
+  name = v.Name;
+  nameLen = static_cast<std::uint32_t>(v.Name.size());
+  type = v.Type;
+  std::uint32_t need = static_cast<std::uint32_t>(v.Data.size());
+  if (data && dataLen < need) {
+    dataLen = need;
+    return ERROR_MORE_DATA;
+  }
+  if (data && need) std::memcpy(data, v.Data.data(), need);
+  dataLen = need;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegQueryValueExW(HKEY key, const std::u16string& name, std::uint32_t& type, std::uint8_t* data,
+                         std::uint32_t& dataLen) {
+  TStore& s = Store();
+  std::lock_guard<std::mutex> g(s.Lock);
+  std::uint32_t access = 0;
+  TKey* k = Resolve(s, key, &access);
+  if (!k) return ERROR_INVALID_HANDLE;
+  if (!Wants(access, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  auto it = k->Values.find(Fold(name));
+  if (it == k->Values.end()) return ERROR_FILE_NOT_FOUND;
+  const TValue& v = it->second;
+  type = v.Type;
+  std::uint32_t need = static_cast<std::uint32_t>(v.Data.size());
+  if (data && dataLen < need) {
+    dataLen = need;
+    return ERROR_MORE_DATA;
+  }
+  if (data && need) std::memcpy(data, v.Data.data(), need);
+  dataLen = need;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegSetValueExW(HKEY key, const std::u16string& name, std::uint32_t type, const std::uint8_t* data,
+                       std::uint32_t dataLen) {
+  TStore& s = Store();
+  std::lock_guard<std::mutex> g(s.Lock);
+  std::uint32_t access = 0;
+  TKey* k = Resolve(s, key, &access);
+  if (!k) return ERROR_INVALID_HANDLE;
+  if (!Wants(access, KEY_SET_VALUE) || k->Foreign) return ERROR_ACCESS_DENIED;
+  if (!data && dataLen) return ERROR_INVALID_PARAMETER;
+  TValue v;
+  v.Name = name;
+  v.Type = type;
+  if (dataLen) v.Data.assign(data, data + dataLen);
+  k->Values[Fold(name)] = std::move(v);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegDeleteValueW(HKEY key, const std::u16string& name) {
+  TStore& s = Store();
+  std::lock_guard<std::mutex> g(s.Lock);
+  std::uint32_t access = 0;
+  TKey* k = Resolve(s, key, &access);
+  if (!k) return ERROR_INVALID_HANDLE;
+  if (!Wants(access, KEY_SET_VALUE) || k->Foreign) return ERROR_ACCESS_DENIED;
+  return k->Values.erase(Fold(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+LSTATUS RegSaveKeyW(HKEY, const std::u16string&) { return ERROR_NOT_SUPPORTED; }
+
+void RegClearAll() {
+  TStore& s = Store();
+  std::lock_guard<std::mutex> g(s.Lock);
+  for (TKey& r : s.Roots) {
+    r.Keys.clear();
+    r.Values.clear();
+  }
+  s.Open.clear();
+}
+
+LSTATUS RegMarkForeign(HKEY root, const std::u16string& subKey) {
+  TStore& s = Store();
+  std::lock_guard<std::mutex> g(s.Lock);
+  TKey* k = Resolve(s, root, nullptr);
+  if (!k) return ERROR_INVALID_HANDLE;
+  for (const std::u16string& part : SplitPath(subKey)) {
+    auto it = k->Keys.find(Fold(part));
+    if (it == k->Keys.end()) return ERROR_FILE_NOT_FOUND;
+    k = it->second.get();
+  }
+  k->Foreign = true;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace plat

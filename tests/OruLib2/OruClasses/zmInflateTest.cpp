@@ -1,0 +1,228 @@
+#include "OruLib2/OruClasses/zmInflate.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "OruLib2/OruClasses/zmStreamUtils.h"
+#include "tests/support/kit/ShowContainerWriter.h"
+#include "tests/support/kit/StreamBytes.h"
+
+using namespace zm;
+using namespace oru;
+using zmtest::TShowContainerWriter;
+using zmtest::RaisedText;
+using zmtest::ReadAllBytes;
+using zmtest::StreamBytes;
+
+namespace {
+TRef<TMemoryStream> StreamOf(const std::string& bytes) { return zmtest::MemoryStreamOf(bytes); }
+}  // namespace
+
+namespace {
+
+// Text-like data that deflates well but not trivially.
+std::string Sample(std::size_t n, unsigned seed = 1) {
+  std::mt19937 rng(seed);
+  static const char* words[] = {"slide", "show ", "opt_", "=1\r\n", "[Slide", "] ", "object ", "end\r\n", "Ä€"};
+  std::string s;
+  while (s.size() < n) {
+    if (rng() % 5 == 0) s += static_cast<char>(rng() & 0xFF);
+    else s += words[rng() % 9];
+  }
+  s.resize(n);
+  return s;
+}
+
+}  // namespace
+
+// ============================================================================
+// TInflateStream
+// ============================================================================
+
+TEST(InflateStream, RoundTripsInOddPieces) {
+  for (std::size_t n : {std::size_t(0), std::size_t(1), std::size_t(65535), std::size_t(65537), std::size_t(700001)}) {
+    std::string plain = Sample(n, static_cast<unsigned>(n));
+    auto src = StreamOf(TShowContainerWriter::Deflate(plain));
+    auto z = MakeRef<TInflateStream>(src.get(), -1);
+    EXPECT_EQ(z->GetSize(), -1);
+    EXPECT_EQ(ReadAllBytes(z.get(), 1 + static_cast<std::int32_t>(n % 977)), plain) << n;
+    EXPECT_EQ(z->GetPosition(), static_cast<std::int64_t>(n));
+    std::uint8_t b[4];
+    EXPECT_EQ(z->Read(b), 0);  // after the end, nothing more
+  }
+  // Few input bytes for much output: zlib takes all input long before it has
+  // given all output.
+  std::string runs(300000, 'a');
+  auto src = StreamOf(TShowContainerWriter::Deflate(runs));
+  EXPECT_LT(src->GetSize(), 1000);
+  EXPECT_EQ(ReadAllBytes(MakeRef<TInflateStream>(src.get(), -1).get(), 49), runs);
+}
+
+TEST(InflateStream, DeclaredSizeAndDataBehindTheStream) {
+  std::string plain = Sample(5000);
+  // Compressed data preceded and followed by other bytes of the same source.
+  auto src = StreamOf("head" + TShowContainerWriter::Deflate(plain) + "trailing bytes");
+  src->SetPosition(4);
+  auto z = MakeRef<TInflateStream>(src.get(), 5000);
+  EXPECT_EQ(z->GetSize(), 5000);
+  EXPECT_EQ(ReadAllBytes(z.get()), plain);
+}
+
+TEST(InflateStream, SeekingForwardRestartingAndRefusingBackward) {
+  std::string plain = Sample(100000);
+  auto src = StreamOf(TShowContainerWriter::Deflate(plain));
+  auto z = MakeRef<TInflateStream>(src.get(), -1);
+  z->SetPosition(20000);  // forward: read and dropped
+  EXPECT_EQ(z->GetPosition(), 20000);
+  std::vector<std::uint8_t> b(10);
+  ASSERT_EQ(z->Read(b), 10);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(b.data()), 10), plain.substr(20000, 10));
+  EXPECT_EQ(z->GetPosition(), 20010);
+
+  // Back to 0 after reading starts over.
+  z->SetPosition(0);
+  ASSERT_EQ(z->Read(b), 10);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(b.data()), 10), plain.substr(0, 10));
+
+  EXPECT_EQ(RaisedText([&] { z->SetPosition(5); }), "EZDecompressionError: Invalid ZStream operation!");
+  EXPECT_EQ(RaisedText([&] { z->SetPosition(-1); }), "EZDecompressionError: Invalid ZStream operation!");
+  EXPECT_THROW(z->SetPosition(100001), EStreamReadError);
+  EXPECT_EQ(RaisedText([&] { z->SetSize(3); }), "EZDecompressionError: Invalid ZStream operation!");
+  EXPECT_EQ(RaisedText([&] { z->Write(b); }), "EZDecompressionError: Invalid ZStream operation!");
+}
+
+TEST(InflateStream, SharesItsSourceWithOtherReaders) {
+  std::string a = Sample(90000, 2), b = Sample(80000, 3);
+  std::string da = TShowContainerWriter::Deflate(a), db = TShowContainerWriter::Deflate(b);
+  auto src = StreamOf(da + db);
+  auto za = MakeRef<TInflateStream>(src.get(), -1);
+  src->SetPosition(static_cast<std::int64_t>(da.size()));
+  auto zb = MakeRef<TInflateStream>(src.get(), -1);
+  std::string ra, rb;
+  std::vector<std::uint8_t> buf(3001);
+  for (;;) {
+    std::int32_t ga = za->Read(buf);
+    ra.append(reinterpret_cast<char*>(buf.data()), static_cast<std::size_t>(std::max(ga, 0)));
+    src->SetPosition(7);  // someone else moves the source meanwhile
+    std::int32_t gb = zb->Read(buf);
+    rb.append(reinterpret_cast<char*>(buf.data()), static_cast<std::size_t>(std::max(gb, 0)));
+    if (ga <= 0 && gb <= 0) break;
+  }
+  EXPECT_EQ(ra, a);
+  EXPECT_EQ(rb, b);
+}
+
+TEST(InflateStream, BadAndCutDataRaise) {
+  std::string plain = Sample(200000);
+  std::string packed = TShowContainerWriter::Deflate(plain);
+
+  // Not deflate data at all (block type 3 is reserved).
+  auto junk = StreamOf(std::string("\xff\xff\xff\xff garbage", 13));
+  auto z = MakeRef<TInflateStream>(junk.get(), -1);
+  std::vector<std::uint8_t> b(100);
+  EXPECT_EQ(RaisedText([&] { z->Read(b); }), std::string("EZDecompressionError: ") + zError(Z_DATA_ERROR));
+
+  // Cut short: the data ends before the compressed stream does.
+  auto cut = StreamOf(packed.substr(0, packed.size() / 2));
+  auto zc = MakeRef<TInflateStream>(cut.get(), -1);
+  EXPECT_EQ(RaisedText([&] { ReadAllBytes(zc.get()); }), std::string("EZDecompressionError: ") + zError(Z_BUF_ERROR));
+
+  // An empty source.
+  auto none = StreamOf("");
+  auto zn = MakeRef<TInflateStream>(none.get(), -1);
+  EXPECT_THROW(zn->Read(b), EZDecompressionError);
+
+  // Errors are stream errors, so callers that catch those see them.
+  EXPECT_THROW(ReadAllBytes(MakeRef<TInflateStream>(StreamOf("\x07").get(), -1).get()), EStreamError);
+}
+
+TEST(InflateStream, CopiesWholeIntoMemoryOverAWindow) {
+  // As a deflated container entry is read: window, inflate, memory stream.
+  std::string plain = Sample(123457);
+  std::string file = "program" + TShowContainerWriter::Deflate(plain) + "directory";
+  auto src = StreamOf(file);
+  auto window = MakeRef<TPartialStream>(src.get(), false, 7, static_cast<std::int64_t>(file.size() - 16));
+  window->SetPosition(0);
+  auto z = MakeRef<TInflateStream>(window.get(), -1);
+  auto mem = MakeRef<TMemoryStream>();
+  mem->LoadFromStream(z.get());
+  EXPECT_EQ(mem->GetPosition(), 0);
+  EXPECT_EQ(StreamBytes(mem.get()), plain);
+}
+
+TEST(ZDecompressionStream, ReadsZlibFormat) {
+  std::string plain = Sample(30000);
+  uLongf len = compressBound(static_cast<uLong>(plain.size()));
+  std::string packed(len, '\0');
+  ASSERT_EQ(compress(reinterpret_cast<Bytef*>(packed.data()), &len, reinterpret_cast<const Bytef*>(plain.data()),
+                     static_cast<uLong>(plain.size())),
+            Z_OK);
+  packed.resize(len);
+  auto src = StreamOf(packed);
+  auto z = MakeRef<TZDecompressionStream>(src.get());
+  EXPECT_EQ(ReadAllBytes(z.get(), 999), plain);
+  EXPECT_THROW(z->GetSize(), EZDecompressionError);
+}
+
+// ============================================================================
+// TInflator
+// ============================================================================
+
+TEST(Inflator, InflatesWholeStreamsAndCanBeUsedAgain) {
+  auto inflator = MakeRef<TInflator>();
+  int calls = 0;
+  inflator->SetProgress([](void* data, TInflator*) { ++*static_cast<int*>(data); }, &calls);
+  for (std::size_t n : {std::size_t(1), std::size_t(32768), std::size_t(500000), std::size_t(500001)}) {
+    std::string plain = n % 2 ? std::string(n, 'r') : Sample(n, 9);
+    std::string packed = TShowContainerWriter::Deflate(plain);
+    auto src = StreamOf(packed);
+    auto dst = MakeRef<TMemoryStream>();
+    calls = 0;
+    inflator->Inflate(src.get(), dst.get());
+    EXPECT_EQ(StreamBytes(dst.get()), plain) << n;
+    EXPECT_EQ(inflator->TotalOut(), static_cast<std::int64_t>(n));
+    // One call per piece read and one per window written.
+    EXPECT_GE(calls, static_cast<int>((packed.size() + 32767) / 32768 + (n + 32767) / 32768)) << n;
+  }
+}
+
+TEST(Inflator, ReportsBadDataAndShortWrites) {
+  auto inflator = MakeRef<TInflator>();
+  auto dst = MakeRef<TMemoryStream>();
+  EXPECT_EQ(RaisedText([&] { inflator->Inflate(StreamOf("\xff\xfe junk").get(), dst.get()); }),
+            std::string("EZDecompressionError: ") + zError(Z_DATA_ERROR));
+  EXPECT_EQ(RaisedText([&] { inflator->Inflate(StreamOf("").get(), dst.get()); }),
+            std::string("EZDecompressionError: ") + zError(Z_BUF_ERROR));
+  std::string packed = TShowContainerWriter::Deflate(Sample(100000));
+  EXPECT_THROW(inflator->Inflate(StreamOf(packed.substr(0, 1000)).get(), dst.get()), EZDecompressionError);
+
+  // A match reaching back before the first byte: both decoders refuse it,
+  // also when the inflator's window still holds an earlier picture.
+  std::string tooFar("\313H\377\377\377\377\333\377\377\377\240\002c\025\230\2322\222\005\000", 20);
+  inflator->Inflate(StreamOf(TShowContainerWriter::Deflate(Sample(40000))).get(), dst.get());
+  EXPECT_EQ(RaisedText([&] { inflator->Inflate(StreamOf(tooFar).get(), dst.get()); }),
+            std::string("EZDecompressionError: ") + zError(Z_DATA_ERROR));
+  auto tooFarSource = StreamOf(tooFar);
+  EXPECT_THROW(ReadAllBytes(MakeRef<TInflateStream>(tooFarSource.get(), -1).get()), EZDecompressionError);
+
+  // A destination that takes only part of the output.
+  auto store = StreamOf(std::string(1000, ' '));
+  auto small = MakeRef<TPartialStream>(store.get(), false, 0, 1000);
+  EXPECT_THROW(inflator->Inflate(StreamOf(packed).get(), small.get()), EStreamWriteError);
+
+  // A source that raises: the exception comes through unchanged.
+  auto packedSource = StreamOf(packed);
+  auto window = MakeRef<TPartialStream>(packedSource.get(), false, 0, 100);
+  window->SetReadCallback(
+      32768, [](void*, TStream*) { throw EStreamReadError(); }, nullptr);
+  EXPECT_THROW(inflator->Inflate(window.get(), dst.get()), EStreamReadError);
+
+  // Still usable after all that.
+  auto good = MakeRef<TMemoryStream>();
+  inflator->Inflate(StreamOf(TShowContainerWriter::Deflate("fine")).get(), good.get());
+  EXPECT_EQ(StreamBytes(good.get()), "fine");
+}

@@ -1,0 +1,21 @@
+#pragma once
+// Streams and exceptions as plain bytes and text, for tests and benchmarks.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "ZmLib/zmStream.h"
+
+namespace zmtest {
+
+// A memory stream holding the bytes, at position 0.
+zm::TRef<zm::TMemoryStream> MemoryStreamOf(std::string_view bytes);
+// Everything a stream gives from its position on, read in pieces.
+std::string ReadAllBytes(zm::TStream* stream, std::int32_t piece = 4096);
+// The bytes of a memory stream.
+std::string StreamBytes(zm::TMemoryStream* stream);
+// "Class: message" of what f raises, or "(no exception)".
+std::string RaisedText(const std::function<void()>& f);
+
+}  // namespace zmtest
