@@ -13,19 +13,7 @@ namespace {
 
 class THeadless final : public TBackend {
 public:
-  THeadless() {
-    // ZM_QUIT_AFTER_MS: the main window (the first one shown) is asked to
-    // close after that much program time.
-    std::string v;
-    if (GetEnv("ZM_QUIT_AFTER_MS", v)) {
-      try {
-        quitAfter_ = std::stoll(v);
-      } catch (...) {
-        quitAfter_ = -1;
-      }
-    }
-    start_ = TickCount32();
-  }
+  explicit THeadless(std::int64_t quitAfterMs) : quitAfter_(quitAfterMs) { start_ = TickCount32(); }
   const char* Name() const override { return "headless"; }
   std::vector<TMonitorInfo> Monitors() override { return {}; }  // the configured ones
   NativeWin Create(const TNativeDesc&) override {
@@ -62,13 +50,30 @@ public:
 private:
   NativeWin next_ = 0;
   std::set<NativeWin> live_;
-  std::int64_t quitAfter_ = -1;
+  std::int64_t quitAfter_;
   bool quitSent_ = false;
   std::uint32_t start_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<TBackend> CreateHeadlessBackend() { return std::make_unique<THeadless>(); }
+std::unique_ptr<TBackend> CreateHeadlessBackend() {
+  // ZM_QUIT_AFTER_MS: the main window (the first one shown) is asked to close
+  // after that much program time.
+  std::int64_t quitAfter = -1;
+  std::string v;
+  if (GetEnv("ZM_QUIT_AFTER_MS", v)) {
+    try {
+      quitAfter = std::stoll(v);
+    } catch (...) {
+      quitAfter = -1;
+    }
+  }
+  return CreateHeadlessBackend(quitAfter);
+}
+
+std::unique_ptr<TBackend> CreateHeadlessBackend(std::int64_t quitAfterMs) {
+  return std::make_unique<THeadless>(quitAfterMs);
+}
 
 }  // namespace plat::user

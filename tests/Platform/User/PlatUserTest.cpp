@@ -542,3 +542,45 @@ TEST_F(PlatUser, CloseRequestDestroysThroughDefWindowProc) {
 }
 
 }  // namespace
+
+#include "Platform/User/PlatUserBackend.h"
+
+namespace {
+
+class TCloseSink : public plat::user::TInputSink {
+public:
+  std::vector<plat::user::NativeWin> Closed;
+  void Key(UINT, UINT, bool, bool, bool) override {}
+  void Text(const std::u16string&) override {}
+  void MouseMove(POINT) override {}
+  void Button(int, bool, int, POINT) override {}
+  void Wheel(int, bool, POINT) override {}
+  void Moved(plat::user::NativeWin, RECT) override {}
+  void Focus(plat::user::NativeWin, bool) override {}
+  void CloseRequested(plat::user::NativeWin w) override { Closed.push_back(w); }
+  void Exposed(plat::user::NativeWin) override {}
+};
+
+TEST(HeadlessDisplay, QuitAfterClosesTheMainWindowOnce) {
+  TManualClock clock(100);
+  auto b = plat::user::CreateHeadlessBackend(250);
+  TCloseSink sink;
+  b->Pump(sink);  // no window yet
+  auto main = b->Create({});
+  b->Create({});
+  clock.Advance(249);
+  b->Pump(sink);
+  EXPECT_TRUE(sink.Closed.empty());
+  clock.Advance(1);
+  b->Pump(sink);
+  b->Pump(sink);
+  EXPECT_EQ(sink.Closed, std::vector<plat::user::NativeWin>{main});
+  auto never = plat::user::CreateHeadlessBackend(-1);
+  never->Create({});
+  clock.Advance(100000);
+  TCloseSink other;
+  never->Pump(other);
+  EXPECT_TRUE(other.Closed.empty());
+}
+
+}  // namespace
