@@ -543,6 +543,9 @@ TEST_F(PlatUser, CloseRequestDestroysThroughDefWindowProc) {
 
 }  // namespace
 
+#include <filesystem>
+#include <fstream>
+
 #include "Platform/User/PlatUserBackend.h"
 
 namespace {
@@ -581,6 +584,37 @@ TEST(HeadlessDisplay, QuitAfterClosesTheMainWindowOnce) {
   TCloseSink other;
   never->Pump(other);
   EXPECT_TRUE(other.Closed.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HeadlessDisplay, CapturedFramesArePngFilesWithAnIndex) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("zm_capture_" + std::to_string(plat::CurrentThreadId()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  auto b = plat::user::CreateHeadlessBackend(-1, dir.string(), 2);
+  auto w = b->Create({});
+  const std::uint32_t px[4] = {0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0x80FFFFFF};
+  for (int i = 0; i < 3; ++i) b->Present(w, px, 2, 2, 2, RECT{0, 0, 2, 2});
+  EXPECT_TRUE(fs::exists(dir / "000000.png"));
+  EXPECT_TRUE(fs::exists(dir / "000001.png"));
+  EXPECT_FALSE(fs::exists(dir / "000002.png"));  // the limit
+  std::ifstream f(dir / "000000.png", std::ios::binary);
+  char sig[8] = {};
+  f.read(sig, 8);
+  EXPECT_EQ(std::string(sig + 1, 3), "PNG");
+  std::ifstream tsv(dir / "frames.tsv");
+  std::string line;
+  int lines = 0;
+  while (std::getline(tsv, line)) {
+    EXPECT_EQ(line.rfind(std::to_string(lines) + "\t", 0), 0u) << line;
+    ++lines;
+  }
+  EXPECT_EQ(lines, 2);
+  fs::remove_all(dir);
 }
 
 }  // namespace

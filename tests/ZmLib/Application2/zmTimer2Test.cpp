@@ -55,6 +55,30 @@ TEST_F(Timers, WindowTimerArmsOnlyWhenComplete) {
   EXPECT_EQ(gTicks, 1);
 }
 
+void StopsItself(void*, TRefObject* sender) {
+  ++gTicks;
+  static_cast<TCustomTimer*>(sender)->SetEnabled(false);
+}
+
+TEST_F(Timers, TimerStoppedInsideItsOwnHandler) {
+  auto t = MakeRef<TTimer>();
+  auto other = MakeRef<TTimer>();
+  t->SetInterval(20);
+  t->SetOnTimer(&StopsItself, nullptr);
+  t->SetEnabled(true);
+  other->SetInterval(20);
+  other->SetOnTimer(&OnTick, nullptr);
+  other->SetEnabled(true);
+  gTicks = 0;
+  clock.Advance(20);
+  app->ProcessMessages();
+  EXPECT_EQ(gTicks, 2);  // both ran; the other timer's hook was still reached
+  EXPECT_FALSE(t->Armed());
+  clock.Advance(100);
+  app->ProcessMessages();
+  EXPECT_EQ(gTicks, 3);  // only the other one
+}
+
 TEST_F(Timers, SetTimerFailureRaises) {
   app->Finalize();  // the window is gone
   auto t = MakeRef<TTimer>();
