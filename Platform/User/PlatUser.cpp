@@ -166,6 +166,18 @@ std::shared_ptr<TWindow> Find(HWND h) {
   return w;
 }
 
+// Runs f on the window under the lock; a bad handle sets the error and gives fail.
+template <class R, class F>
+R OnWindow(HWND h, R fail, F f) {
+  Lock l(G().M);
+  auto w = Find(h);
+  if (!w) {
+    SetError(ERROR_INVALID_WINDOW_HANDLE);
+    return fail;
+  }
+  return f(*w);
+}
+
 // ---- queues ------------------------------------------------------------------
 
 void DetachQueue(const std::shared_ptr<TQueue>& q);
@@ -1062,13 +1074,7 @@ BOOL IsChild(HWND parent, HWND hwnd) {
 }
 
 HWND GetParent(HWND hwnd) {
-  Lock l(G().M);
-  auto w = Find(hwnd);
-  if (!w) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
-  return (w->Style & WS_CHILD) ? w->Parent : w->Owner;
+  return OnWindow(hwnd, HWND(nullptr), [](TWindow& w) { return (w.Style & WS_CHILD) ? w.Parent : w.Owner; });
 }
 
 HWND GetWindowOwner(HWND hwnd) {
@@ -1078,14 +1084,10 @@ HWND GetWindowOwner(HWND hwnd) {
 }
 
 DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
-  Lock l(G().M);
-  auto w = Find(hwnd);
-  if (!w) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  if (processId) *processId = 1;
-  return w->Tid;
+  return OnWindow(hwnd, DWORD(0), [&](TWindow& w) {
+    if (processId) *processId = 1;
+    return DWORD(w.Tid);
+  });
 }
 
 HWND FindWindowExW(HWND parent, HWND childAfter, const char16_t* className, const char16_t* windowName) {
@@ -1520,30 +1522,22 @@ BOOL GetClientRect(HWND hwnd, RECT* rect) {
 
 BOOL ClientToScreen(HWND hwnd, POINT* pt) {
   if (!pt) return 0;
-  Lock l(G().M);
-  auto w = Find(hwnd);
-  if (!w) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  POINT o = ClientOrigin(*w);
-  pt->x += o.x;
-  pt->y += o.y;
-  return 1;
+  return OnWindow(hwnd, BOOL(0), [&](TWindow& w) {
+    POINT o = ClientOrigin(w);
+    pt->x += o.x;
+    pt->y += o.y;
+    return BOOL(1);
+  });
 }
 
 BOOL ScreenToClient(HWND hwnd, POINT* pt) {
   if (!pt) return 0;
-  Lock l(G().M);
-  auto w = Find(hwnd);
-  if (!w) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  POINT o = ClientOrigin(*w);
-  pt->x -= o.x;
-  pt->y -= o.y;
-  return 1;
+  return OnWindow(hwnd, BOOL(0), [&](TWindow& w) {
+    POINT o = ClientOrigin(w);
+    pt->x -= o.x;
+    pt->y -= o.y;
+    return BOOL(1);
+  });
 }
 
 BOOL GetWindowPlacement(HWND hwnd, WINDOWPLACEMENT* wp) {
@@ -2514,14 +2508,10 @@ BOOL ValidateRect(HWND hwnd, const RECT* rect) {
 }
 
 BOOL GetUpdateRect(HWND hwnd, RECT* rect, BOOL) {
-  Lock l(G().M);
-  auto w = Find(hwnd);
-  if (!w) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  if (rect) *rect = w->HasUpdate ? w->Update : RECT{};
-  return w->HasUpdate ? 1 : 0;
+  return OnWindow(hwnd, BOOL(0), [&](TWindow& w) {
+    if (rect) *rect = w.HasUpdate ? w.Update : RECT{};
+    return BOOL(w.HasUpdate ? 1 : 0);
+  });
 }
 
 BOOL UpdateWindow(HWND hwnd) {
@@ -2862,25 +2852,14 @@ int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT 
 }
 
 BOOL WTSRegisterSessionNotification(HWND hwnd, DWORD) {
-  Lock l(G().M);
-  auto w = Find(hwnd);
-  if (!w) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  w->Wts = true;
-  return 1;
+  return OnWindow(hwnd, BOOL(0), [](TWindow& w) { return BOOL(w.Wts = true); });
 }
 
 BOOL WTSUnRegisterSessionNotification(HWND hwnd) {
-  Lock l(G().M);
-  auto w = Find(hwnd);
-  if (!w) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  w->Wts = false;
-  return 1;
+  return OnWindow(hwnd, BOOL(0), [](TWindow& w) {
+    w.Wts = false;
+    return BOOL(1);
+  });
 }
 
 // ============================================================================
