@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "Platform/PlatSystem.h"
 #include "tests/Platform/User/UserTestSupport.h"
 
@@ -615,6 +617,97 @@ TEST(HeadlessDisplay, CapturedFramesArePngFilesWithAnIndex) {
   }
   EXPECT_EQ(lines, 2);
   fs::remove_all(dir);
+}
+
+}  // namespace
+
+namespace {
+
+class PlatUserBadInput : public usertest::UserTest {};
+
+TEST_F(PlatUserBadInput, BogusHandlesFailEveryCall) {
+  HWND stale = Make();
+  DestroyWindow(stale);
+  const HWND bogus[] = {nullptr, stale, reinterpret_cast<HWND>(std::uintptr_t(1)),
+                        reinterpret_cast<HWND>(~std::uintptr_t(0)), reinterpret_cast<HWND>(std::uintptr_t(0xFFFFFF))};
+  for (HWND h : bogus) {
+    RECT r;
+    POINT p{};
+    WINDOWPLACEMENT wp;
+    PAINTSTRUCT ps;
+    char16_t buf[8];
+    TWindowPixels px;
+    EXPECT_FALSE(IsWindow(h));
+    EXPECT_FALSE(IsWindowVisible(h));
+    EXPECT_FALSE(ShowWindow(h, SW_SHOW));
+    EXPECT_FALSE(SetWindowPos(h, nullptr, 0, 0, 1, 1, 0));
+    EXPECT_FALSE(GetWindowRect(h, &r));
+    EXPECT_FALSE(GetClientRect(h, &r));
+    EXPECT_FALSE(ClientToScreen(h, &p));
+    EXPECT_FALSE(GetWindowPlacement(h, &wp));
+    EXPECT_FALSE(SetWindowPlacement(h, &wp));
+    EXPECT_EQ(GetWindowLongPtrW(h, GWL_STYLE), 0);
+    EXPECT_EQ(SetWindowLongPtrW(h, GWLP_WNDPROC, 0), 0);
+    EXPECT_EQ(GetWindowTextW(h, buf, 8), 0);
+    EXPECT_EQ(buf[0], 0);
+    EXPECT_FALSE(InvalidateRect(h, nullptr, 1));
+    EXPECT_FALSE(UpdateWindow(h));
+    EXPECT_EQ(BeginPaint(h, &ps), nullptr);
+    EXPECT_FALSE(LockWindowPixels(h, px));
+    EXPECT_FALSE(KillTimer(h, 1));
+    EXPECT_EQ(SetCapture(h), nullptr);
+    EXPECT_FALSE(EnableWindow(h, 0));
+    EXPECT_EQ(DefWindowProcW(h, WM_CLOSE, 0, 0), 0);
+    EXPECT_EQ(DispatchMessageW(nullptr), 0);
+    EXPECT_EQ(MonitorFromWindow(h, MONITOR_DEFAULTTONULL), nullptr);
+    if (h) {
+      EXPECT_EQ(SetFocus(h), nullptr);
+      EXPECT_FALSE(PostMessageW(h, WM_USER, 0, 0));
+    }
+  }
+  MSG m{};
+  m.hwnd = stale;
+  m.message = WM_USER;
+  EXPECT_EQ(DispatchMessageW(&m), 0);
+  EXPECT_FALSE(UnhookWindowsHookEx(reinterpret_cast<HHOOK>(std::uintptr_t(8))));
+  EXPECT_EQ(CallNextHookEx(nullptr, 0, 0, 0), 0);
+  EXPECT_FALSE(RegisterClassW(nullptr));
+  WNDCLASSW noName{};
+  EXPECT_FALSE(RegisterClassW(&noName));
+  EXPECT_EQ(RegisterWindowMessageW(u""), 0u);
+  EXPECT_FALSE(GetMonitorInfoA(nullptr, nullptr));
+  EXPECT_FALSE(SystemParametersInfoA(SPI_GETWORKAREA, 0, nullptr, 0));
+  EXPECT_FALSE(PeekMessageW(nullptr, nullptr, 0, 0, PM_REMOVE));
+}
+
+TEST_F(PlatUserBadInput, DestroyingFromItsOwnHandlerAndFromAnotherThread) {
+  HWND h = Make();
+  // A window destroyed while it handles a message stays safe to return from.
+  TRecorder::Get().OnMessage = [](HWND w, UINT m, WPARAM, LPARAM, LRESULT& r) {
+    if (m != WM_USER) return false;
+    DestroyWindow(w);
+    r = 5;
+    return true;
+  };
+  EXPECT_EQ(SendMessageW(h, WM_USER, 0, 0), 5);
+  EXPECT_FALSE(IsWindow(h));
+  // Only the owner thread destroys a window.
+  HWND g = Make();
+  BOOL r = 1;
+  std::thread([&] { r = DestroyWindow(g); }).join();
+  EXPECT_FALSE(r);
+  EXPECT_TRUE(IsWindow(g));
+}
+
+TEST_F(PlatUserBadInput, UiStateReachesEveryDescendant) {
+  HWND top = Make();
+  HWND child = Make(WS_CHILD, top, {0, 0, 10, 10});
+  HWND grand = Make(WS_CHILD, child, {0, 0, 5, 5});
+  SendMessageW(grand, WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS), 0);  // goes up to the top-level
+  EXPECT_EQ(TRecorder::Get().Of(WM_UPDATEUISTATE).size(), 3u);
+  EXPECT_EQ(SendMessageW(child, WM_QUERYUISTATE, 0, 0), LRESULT(UISF_HIDEFOCUS));
+  SendMessageW(top, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+  EXPECT_EQ(SendMessageW(grand, WM_QUERYUISTATE, 0, 0), 0);
 }
 
 }  // namespace
