@@ -2,12 +2,15 @@
 
 #include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/Win32/SysObj2.h"
+#include "ZmLib/Win32/winFileAPI.h"
 #include "ZmLib/Win32/winHooks.h"
 #include "ZmLib/Win32/winRegistry.h"
 #include "ZmLib/Win32/winScreen.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/Win32/winWndAPI.h"
+#include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpLoadCallBack.h"
+#include "ZmLib/wpUnicode.h"
 #include "ZmLib/zmLocal.h"
 #include "ZmLib/zmMonitors.h"
 
@@ -20,6 +23,9 @@ const TModule kCoreModules[] = {
     {"winSysUtils", &InitWinSysUtils, &FiniWinSysUtils},
     {"wpLoadCallBack", &InitLoadCallBack, &FiniLoadCallBack},
     {"winRegistry", &InitWinRegistry, &FiniWinRegistry},
+    {"wpUnicode", &InitUnicode, &FiniUnicode},
+    {"winFileAPI", &InitWinFileAPI, &FiniWinFileAPI},
+    {"wpFileStream", &InitFileStream, &FiniFileStream},
     {"winWndAPI", &InitWinWndAPI, &FiniWinWndAPI},
     {"winHooks", &InitWinHooks, &FiniWinHooks},
     {"zmMonitors", &InitZmMonitors, &FiniZmMonitors},

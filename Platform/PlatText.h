@@ -1,0 +1,33 @@
+#pragma once
+// Text services of the stand-in layer: upper- and lower-casing of single
+// code points (locale-independent) and conversion of code-page text to UTF-16.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace plat {
+
+// The simple upper- and lower-case mapping of a code point, from the C.UTF-8
+// character tables whatever the user's locale; a code point without a
+// mapping (or beyond U+10FFFF) is returned unchanged.
+std::uint32_t UpperCaseChar(std::uint32_t c);
+std::uint32_t LowerCaseChar(std::uint32_t c);
+
+constexpr std::uint32_t kCodePageAnsi = 0;  // the system ANSI code page (see below)
+constexpr std::uint32_t kCodePageOem = 1;
+constexpr std::uint32_t kCodePageUtf8 = 65001;
+
+// Decodes bytes in a Windows code page and appends the UTF-16 text to out.
+// Code page 0 (and 3, the thread's ANSI page) is UTF-8 when the bytes are
+// valid UTF-8, else Windows-1252: text files written on Windows read the same
+// on any machine. Bytes that the code page does not define become U+FFFD
+// (Windows-1252 maps its five unused bytes to the control characters of the
+// same value, as Windows does). False, with nothing appended, for a code page
+// that this system cannot convert.
+bool CodePageToUtf16(std::uint32_t codePage, const unsigned char* data, std::size_t size, std::u16string& out);
+
+// True when the bytes are well-formed UTF-8 (no over-long forms, no encoded
+// surrogates, nothing above U+10FFFF).
+bool IsValidUtf8(const unsigned char* data, std::size_t size);
+
+}  // namespace plat
