@@ -37,8 +37,7 @@ void TWinApplication::Dispose() {
     const UINT ids[] = {postMsg_};
     HookManager->RemoveMsgHooks(this, ids, &PostedEventHook, this);
   }
-  delete workers_;
-  workers_ = nullptr;
+  FreeAndNil(workers_);
   wake_ = nullptr;
   workersLock_ = nullptr;
   if (WinApplication == this) WinApplication = nullptr;
@@ -86,31 +85,27 @@ bool TWinApplication::Finalize() {
 
 std::size_t TWinApplication::WorkerCount() {
   workersLock_->Enter();
-  std::size_t n = workers_ ? workers_->size() : 0;
+  std::size_t n = workers_ ? std::size_t(workers_->Count()) : 0;
   workersLock_->Leave();
   return n;
 }
 
 void TWinApplication::AddWorker(TRefObject* worker) {
   workersLock_->Enter();
-  if (!workers_) workers_ = new std::vector<TRefObject*>();
-  workers_->push_back(worker);
+  if (!workers_) {
+    workers_ = new TList();
+    workers_->AfterConstruction();
+  }
+  workers_->Add(worker);
   workersLock_->Leave();
 }
 
 void TWinApplication::RemoveWorker(TRefObject* worker) {
   workersLock_->Enter();
   bool found = false;
-  if (workers_) {
-    auto it = std::find(workers_->begin(), workers_->end(), worker);
-    if (it != workers_->end()) {
-      workers_->erase(it);
-      found = true;
-      if (workers_->empty()) {
-        delete workers_;
-        workers_ = nullptr;
-      }
-    }
+  if (workers_ && workers_->Remove(worker) >= 0) {
+    found = true;
+    if (workers_->Count() == 0) FreeAndNil(workers_);
   }
   workersLock_->Leave();
   ZM_ASSERT(found, "RemoveWorker: worker not registered");

@@ -3,12 +3,12 @@
 // private message that announces posted events, message hooks go through the
 // hook manager, and the window timers live on that window.
 #include <cstdint>
-#include <vector>
 
 #include "ZmLib/Application2/zmApplication.h"
 #include "ZmLib/Application2/zmTimer2.h"
 #include "ZmLib/Win32/winHooks.h"
 #include "ZmLib/Win32/winWndAPI.h"
+#include "ZmLib/zmLists.h"
 
 namespace zm {
 
@@ -37,7 +37,7 @@ protected:
 private:
   TRef<TCriticalSection> workersLock_;
   TRef<TEvent> wake_;
-  std::vector<TRefObject*>* workers_ = nullptr;  // made on the first registration
+  TList* workers_ = nullptr;  // made on the first registration, freed when empty
   std::atomic<bool> finalized_{false};
   plat::UINT postMsg_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "ZmLib/Application2/zmTimer2.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "ZmLib/Win32/winSysUtils.h"
 
@@ -50,9 +51,8 @@ void TMultiTimerEvent::Dispose() {
   // The last reference is gone: leave the list, and stop the window timer
   // when nothing is left.
   if (TMultiTimer* m = gMultiTimer) {
-    auto& ev = m->events_;
-    ev.erase(std::remove(ev.begin(), ev.end(), this), ev.end());
-    if (ev.empty() && m->timer_) {
+    if (m->events_) m->events_->Remove(this);
+    if (m->EventCount() == 0 && m->timer_) {
       m->timer_->SetEnabled(false);
       m->armed_ = -1;
     }
@@ -60,7 +60,7 @@ void TMultiTimerEvent::Dispose() {
   TRefObject::Dispose();
 }
 
-TMultiTimer::TMultiTimer() {
+TMultiTimer::TMultiTimer() : events_(MakeRef<TList>()) {
   ZM_ASSERT(CreateTimerHook != nullptr, "CreateTimerHook not Assigned");
   timer_ = CreateTimerHook();
   ZM_ASSERT(timer_ != nullptr, "CreateTimerHook made no timer");
@@ -68,8 +68,9 @@ TMultiTimer::TMultiTimer() {
 }
 
 void TMultiTimer::Dispose() {
-  ZM_ASSERT(events_.empty(), "TMultiTimer: timed callbacks left at exit");
+  ZM_ASSERT(EventCount() == 0, "TMultiTimer: timed callbacks left at exit");
   FreeAndNil(timer_);
+  events_ = nullptr;
   TRefObject::Dispose();
 }
 
@@ -82,7 +83,10 @@ TMultiTimerEvent* TMultiTimer::Register(std::int32_t interval, std::int32_t tag,
   e->Data = data;
   e->Start = GetTimeMs();
   e->Due = e->Start + std::uint32_t(interval);
-  events_.push_back(e);
+  if (events_->Add(e) < 0) {
+    e->Free();
+    return nullptr;
+  }
   if (timer_->GetEnabled() && armed_ >= 0 && std::int32_t(std::uint32_t(armed_) - e->Due) < 1) return e;
   timer_->SetInterval(std::uint32_t(interval));
   armed_ = e->Due;
@@ -97,7 +101,8 @@ void TMultiTimer::Tick() {
   std::int32_t nearest = 2147483647;
   // Each event is held while its turn runs; one released meanwhile (only our
   // reference left) is passed over.
-  std::vector<TMultiTimerEvent*> held(events_.begin(), events_.end());
+  std::vector<TMultiTimerEvent*> held;
+  for (std::int32_t k = 0; k < events_->Count(); ++k) held.push_back(static_cast<TMultiTimerEvent*>(events_->Get(k)));
   for (auto* e : held) e->AddRef();
   std::size_t i = 0;
   try {

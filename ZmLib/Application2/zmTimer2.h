@@ -3,9 +3,9 @@
 // one, and the multi-timer through which many short timed callbacks share a
 // single window timer. Not for frame timing.
 #include <cstdint>
-#include <vector>
 
 #include "ZmLib/Win32/SysObj2.h"
+#include "ZmLib/zmLists.h"
 
 namespace zm {
 
@@ -72,14 +72,14 @@ public:
   void Dispose() override;
   TMultiTimerEvent* Register(std::int32_t interval, std::int32_t tag, TTimedHandler code, void* data);
   void Tick();
-  std::size_t EventCount() const { return events_.size(); }
+  std::size_t EventCount() const { return events_ ? std::size_t(events_->Count()) : 0; }
   TCustomTimer* WindowTimer() const { return timer_; }
 
 private:
   friend class TMultiTimerEvent;
   static void OnTimer(void* data, TRefObject* sender);
   TCustomTimer* timer_ = nullptr;
-  std::vector<TMultiTimerEvent*> events_;  // each holds its place until freed
+  TRef<TList> events_;  // of TMultiTimerEvent; each holds its place until freed
   std::int64_t armed_ = -1;               // the earliest due time armed
 };
 

@@ -84,19 +84,21 @@ void TPrivateHookManager::Dispose() {
   kbdHandle_ = nullptr;
   if (kbdThunk_) FreeThunk(reinterpret_cast<const void*>(kbdThunk_));
   kbdThunk_ = nullptr;
-  delete names_;
-  names_ = nullptr;
+  FreeAndNil(names_);
   THookManager::Dispose();
 }
 
 std::int32_t TPrivateHookManager::NextHookId() { return counter_.fetch_add(1) + 1; }
 
 std::int32_t TPrivateHookManager::RegisterMessage(const WideString& name) {
-  if (!names_) names_ = new std::vector<std::pair<WideString, std::int32_t>>();
-  for (auto& [n, id] : *names_)
-    if (n == name) return id;
+  if (!names_) {
+    names_ = new TStringList();
+    names_->AfterConstruction();
+  }
+  std::int32_t i = names_->IndexOf(name);
+  if (i >= 0) return std::int32_t(reinterpret_cast<std::intptr_t>(names_->GetObject(i)));
   std::int32_t id = NextHookId();
-  names_->emplace_back(name, id);
+  names_->AddObject(name, reinterpret_cast<TRefObject*>(std::intptr_t(id)));
   return id;
 }
 

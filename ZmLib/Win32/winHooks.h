@@ -7,11 +7,11 @@
 #include <atomic>
 #include <cstdint>
 #include <span>
-#include <utility>
 #include <vector>
 
 #include "Platform/User/PlatUserTypes.h"
 #include "ZmLib/Win32/SysObj2.h"
+#include "ZmLib/zmStringList.h"
 
 namespace zm {
 
@@ -85,7 +85,7 @@ private:
   static void Unlink(TMsgHook*& head, TMsgHook* h);
 
   std::atomic<std::int32_t> counter_{5120};
-  std::vector<std::pair<WideString, std::int32_t>>* names_ = nullptr;  // made on first use
+  TStringList* names_ = nullptr;  // names with their ids as objects, made on first use
   TMsgHook* buckets_[256] = {};
   TMsgHook* ownerHooks_ = nullptr;
   TMsgHook* listeners_ = nullptr;

@@ -115,31 +115,30 @@ std::string TMonitor::DeviceName() const {
 
 // ---- TScreen ----------------------------------------------------------------------
 
-TScreen::TScreen() { RefreshMonitors(); }
+TScreen::TScreen() : monitors_(MakeRef<TList>()) { RefreshMonitors(); }
 
 void TScreen::Dispose() {
-  for (auto* m : monitors_) m->Free();
-  monitors_.clear();
+  if (monitors_) monitors_->FreeAndClear();
+  monitors_ = nullptr;
   TRefObject::Dispose();
 }
 
 screen::TMonitor* TScreen::Monitor(int index) const {
-  return index >= 0 && index < MonitorCount() ? monitors_[std::size_t(index)] : nullptr;
+  return monitors_ ? static_cast<screen::TMonitor*>(monitors_->Get(index)) : nullptr;
 }
 
 void TScreen::RefreshMonitors() {
-  for (auto* m : monitors_) m->Free();
-  monitors_.clear();
+  monitors_->FreeAndClear();
   Api().Enum(
       nullptr, nullptr,
       [](HMONITOR h, HDC, RECT*, LPARAM data) -> BOOL {
-        auto* list = reinterpret_cast<std::vector<screen::TMonitor*>*>(data);
+        auto* list = reinterpret_cast<TList*>(data);
         auto* m = new screen::TMonitor(h);
         m->AfterConstruction();
-        list->push_back(m);
+        if (list->Add(m) < 0) m->Free();
         return 1;
       },
-      reinterpret_cast<LPARAM>(&monitors_));
+      reinterpret_cast<LPARAM>(monitors_.get()));
 }
 
 TScreen* Screen() {

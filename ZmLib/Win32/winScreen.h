@@ -4,10 +4,10 @@
 // colour depth. The multi-monitor functions are looked up at first use; a
 // system without them is one monitor covering the screen.
 #include <cstdint>
-#include <vector>
 
 #include "Platform/User/PlatUser.h"
 #include "ZmLib/Win32/SysObj2.h"
+#include "ZmLib/zmLists.h"
 
 namespace zm {
 
@@ -36,12 +36,12 @@ class TScreen : public TRefObject {
 public:
   TScreen();
   void Dispose() override;
-  int MonitorCount() const { return int(monitors_.size()); }
+  int MonitorCount() const { return monitors_ ? int(monitors_->Count()) : 0; }
   screen::TMonitor* Monitor(int index) const;  // nullptr out of range
   void RefreshMonitors();
 
 private:
-  std::vector<screen::TMonitor*> monitors_;
+  TRef<TList> monitors_;  // of screen::TMonitor, owned
 };
 
 // The one screen object, made on first use.
