@@ -142,7 +142,7 @@ LRESULT TZmApplication::WindowProc(HWND window, UINT msg, WPARAM w, LPARAM l) {
 }
 
 void TZmApplication::CreateHandle() {
-  if (handle_) return;
+  if (handle_.load()) return;
   WNDCLASSW wc{};
   wc.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
   wc.lpfnWndProc = &WindowProc;
@@ -155,8 +155,8 @@ void TZmApplication::CreateHandle() {
   p.ClassName = kClassName;
   p.WindowName = title_;
   p.Style = 0x06CF0000;  // clip siblings and children, overlapped window, hidden
-  handle_ = WndAPIClass->CreateWindow(p);
-  if (!handle_) {
+  handle_.store(WndAPIClass->CreateWindow(p));
+  if (!handle_.load()) {
     int err = LastOSError();
     WndAPIClass->UnregisterClass(kClassName, ModuleInstance());
     RaiseOSError(err);
@@ -165,7 +165,7 @@ void TZmApplication::CreateHandle() {
 
 void TZmApplication::SetTitle(const WideString& title) {
   title_ = title;
-  if (handle_) WndAPIClass->SetWindowText(handle_, title);
+  if (HWND h = handle_.load()) WndAPIClass->SetWindowText(h, title);
 }
 
 bool TZmApplication::Run() {
@@ -206,10 +206,9 @@ void TZmApplication::Terminate() {
 }
 
 bool TZmApplication::Finalize() {
-  if (handle_) {
-    WndAPIClass->DestroyWindow(handle_);
+  if (HWND h = handle_.exchange(nullptr)) {
+    WndAPIClass->DestroyWindow(h);
     WndAPIClass->UnregisterClass(kClassName, ModuleInstance());
-    handle_ = nullptr;
   }
   return TWinApplication::Finalize();
 }

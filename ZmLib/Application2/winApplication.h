@@ -53,11 +53,11 @@ public:
   void ProcessMessages() override;
   void Terminate() override;
   void CreateHandle() override;
-  plat::HWND GetHandle() override { return handle_; }
+  plat::HWND GetHandle() override { return handle_.load(); }
 
 private:
   static plat::LRESULT WindowProc(plat::HWND window, plat::UINT msg, plat::WPARAM w, plat::LPARAM l);
-  plat::HWND handle_ = nullptr;
+  std::atomic<plat::HWND> handle_{nullptr};  // WakeOwner reads it from any thread
   WideString title_;
   std::atomic<bool> terminated_{false};
   std::uint32_t loopThread_;

@@ -184,7 +184,8 @@ void TPostEventListEx::Dispose() {
 
 bool TPostEventListEx::IsOwnerThread() { return IsEventOwnerThread(); }
 
-TEventItem* TPostEventListEx::Queue(std::int32_t eventId, TRefObject* data, bool atHead, TEvent* reply) {
+TEventItem* TPostEventListEx::Queue(std::int32_t eventId, TRefObject* data, bool atHead, TEvent* reply,
+                                    std::int32_t& sequence) {
   auto* item = new TEventItem();
   item->AfterConstruction();
   item->EventId = eventId;
@@ -192,6 +193,7 @@ TEventItem* TPostEventListEx::Queue(std::int32_t eventId, TRefObject* data, bool
   item->ReplyEvent = reply;
   queueLock_->Enter();
   item->Sequence = nextSequence_;
+  sequence = nextSequence_;
   nextSequence_ = nextSequence_ == 2147483647 ? 0 : nextSequence_ + 1;
   if (atHead) {
     // A sent event overtakes the posted ones.
@@ -224,8 +226,8 @@ TEventItem* TPostEventListEx::Unlink(std::int32_t sequence) {
 }
 
 void TPostEventListEx::PostEvent(std::int32_t eventId, TRefObject* data) {
-  TEventItem* item = Queue(eventId, data, false, nullptr);
-  std::int32_t seq = item->Sequence;
+  std::int32_t seq;
+  TEventItem* item = Queue(eventId, data, false, nullptr, seq);
   if (WakeOwner(seq)) return;
   // The owner cannot be reached: take the event back and drop it.
   TEventItem* back = Unlink(seq);
@@ -244,8 +246,8 @@ void TPostEventListEx::SendAndWait(std::int32_t eventId, TRefObject* data) {
   sendMutex_->Enter();
   try {
     replyEvent_->Reset();
-    TEventItem* item = Queue(eventId, data, true, replyEvent_.get());
-    std::int32_t seq = item->Sequence;
+    std::int32_t seq;
+    Queue(eventId, data, true, replyEvent_.get(), seq);
     if (WakeOwner(seq)) {
       replyEvent_->WaitFor();
     } else if (TEventItem* back = Unlink(seq)) {

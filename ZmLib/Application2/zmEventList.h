@@ -98,7 +98,9 @@ public:
   std::size_t QueueLength();
 
 private:
-  TEventItem* Queue(std::int32_t eventId, TRefObject* data, bool atHead, TEvent* reply);
+  // The new item and its sequence number (read under the lock: the owner may
+  // dispatch and free the item as soon as it is queued).
+  TEventItem* Queue(std::int32_t eventId, TRefObject* data, bool atHead, TEvent* reply, std::int32_t& sequence);
   TEventItem* Unlink(std::int32_t sequence);
 
   TRef<TCriticalSection> queueLock_;
