@@ -3,11 +3,17 @@
 #include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/Win32/winFileAPI.h"
-#include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/Win32/winHooks.h"
 #include "ZmLib/Win32/winRegistry.h"
+#include "ZmLib/Win32/winScreen.h"
+#include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmTempFiles.h"
+#include "ZmLib/zmLocal.h"
+#include "ZmLib/zmMonitors.h"
 
 namespace zm {
 
@@ -21,6 +27,12 @@ const TModule kCoreModules[] = {
     {"wpUnicode", &InitUnicode, &FiniUnicode},
     {"winFileAPI", &InitWinFileAPI, &FiniWinFileAPI},
     {"wpFileStream", &InitFileStream, &FiniFileStream},
+    {"zmTempFiles", &InitTempFiles, &FiniTempFiles},
+    {"winWndAPI", &InitWinWndAPI, &FiniWinWndAPI},
+    {"winHooks", &InitWinHooks, &FiniWinHooks},
+    {"zmMonitors", &InitZmMonitors, &FiniZmMonitors},
+    {"winScreen", &InitWinScreen, &FiniWinScreen},
+    {"zmLocal", &InitZmLocal, &FiniZmLocal},
 };
 }  // namespace
 
