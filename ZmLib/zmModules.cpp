@@ -4,10 +4,13 @@
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/Win32/winFileAPI.h"
 #include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/Win32/winNvProfile.h"
 #include "ZmLib/Win32/winRegistry.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmCommandLine.h"
+#include "ZmLib/zmLog.h"
 
 namespace zm {
 
@@ -21,6 +24,9 @@ const TModule kCoreModules[] = {
     {"wpUnicode", &InitUnicode, &FiniUnicode},
     {"winFileAPI", &InitWinFileAPI, &FiniWinFileAPI},
     {"wpFileStream", &InitFileStream, &FiniFileStream},
+    {"zmLog", &InitLog, &FiniLog},
+    {"zmCommandLine", &InitCommandLine, &FiniCommandLine},
+    {"winNvProfile", &InitNvProfile, &FiniNvProfile},
 };
 }  // namespace
 
