@@ -273,14 +273,23 @@ TIniItem* TIniList::Get(std::int32_t i) const {
   return items_[static_cast<std::size_t>(i)];
 }
 
+std::size_t TIniList::BucketOf(std::uint32_t hash) const {
+  // The name hash is weak in its low bits: the bucket comes from the high
+  // bits of a multiplicative mix.
+  return (hash * 0x9E3779B1u) >> bucketShift_;
+}
+
 void TIniList::BuildHash() const {
   std::size_t size = 16;
-  while (size < static_cast<std::size_t>(namedCount_)) size *= 2;
+  bucketShift_ = 28;
+  while (size < static_cast<std::size_t>(namedCount_)) {
+    size *= 2;
+    --bucketShift_;
+  }
   buckets_.assign(size, nullptr);
-  std::size_t mask = size - 1;
   for (TIniItem* it : items_) {
     if (it->name_.IsEmpty()) continue;
-    TIniItem*& head = buckets_[it->hash_ & mask];
+    TIniItem*& head = buckets_[BucketOf(it->hash_)];
     it->next_ = head;
     head = it;
   }
@@ -291,7 +300,7 @@ void TIniList::LinkHash(TIniItem* item) {
   if (!buckets_.empty()) {
     if (static_cast<std::int32_t>(buckets_.size()) > namedCount_) {
       // Chains hold the higher indexes first.
-      TIniItem** link = &buckets_[item->hash_ & (buckets_.size() - 1)];
+      TIniItem** link = &buckets_[BucketOf(item->hash_)];
       while (*link && (*link)->index_ > item->index_) link = &(*link)->next_;
       item->next_ = *link;
       *link = item;
@@ -304,7 +313,7 @@ void TIniList::LinkHash(TIniItem* item) {
 
 void TIniList::UnlinkHash(TIniItem* item) {
   if (!buckets_.empty()) {
-    TIniItem** link = &buckets_[item->hash_ & (buckets_.size() - 1)];
+    TIniItem** link = &buckets_[BucketOf(item->hash_)];
     while (*link && *link != item) link = &(*link)->next_;
     if (*link) *link = item->next_;
   }
@@ -316,7 +325,7 @@ template <class Match>
 TIniItem* TIniList::Lookup(std::uint32_t hash, Match match) const {
   if (namedCount_ == 0) return nullptr;
   if (buckets_.empty()) BuildHash();
-  for (TIniItem* it = buckets_[hash & (buckets_.size() - 1)]; it; it = it->next_)
+  for (TIniItem* it = buckets_[BucketOf(hash)]; it; it = it->next_)
     if (it->hash_ == hash && match(it)) return it;
   return nullptr;
 }
@@ -381,15 +390,7 @@ void TIniList::Delete(std::int32_t index) {
   }
 }
 
-void TIniList::TakeChildren(std::vector<TIniItem*>& out) {
-  for (TIniItem* it : items_) {
-    it->owner_ = nullptr;
-    it->index_ = -1;
-    it->next_ = nullptr;
-    if (it->kind_ == kKindObject) static_cast<TIniObject*>(it)->objectIndex_ = -1;
-    if (it->IsSection()) static_cast<TIniSection*>(it)->sectionIndex_ = -1;
-    out.push_back(it);
-  }
+void TIniList::ResetChildren() {
   items_.clear();
   items_.shrink_to_fit();
   buckets_.clear();
@@ -398,19 +399,39 @@ void TIniList::TakeChildren(std::vector<TIniItem*>& out) {
   objects_.shrink_to_fit();
   namedCount_ = 0;
   keyEnd_ = 0;
-  if (kind_ == kKindFile) static_cast<TIniFile*>(this)->sections_.clear();
+  if (kind_ == kKindFile) {
+    auto& sections = static_cast<TIniFile*>(this)->sections_;
+    sections.clear();
+    sections.shrink_to_fit();
+  }
 }
 
 void TIniList::Clear() {
-  // Freed without recursion: the children of lists that die with their
-  // parent are taken out first.
-  std::vector<TIniItem*> doomed;
-  TakeChildren(doomed);
-  for (std::size_t k = 0; k < doomed.size(); ++k) {
-    TIniItem* it = doomed[k];
-    if (it->IsList() && it->RefCount() == 1) static_cast<TIniList*>(it)->TakeChildren(doomed);
+  // Freed without recursion: a list that dies with its parent hands its
+  // children over before it goes. Each child is detached without the index
+  // upkeep, since the whole array goes.
+  std::vector<std::vector<TIniItem*>> pending;
+  pending.push_back(std::move(items_));
+  ResetChildren();
+  while (!pending.empty()) {
+    std::vector<TIniItem*> batch = std::move(pending.back());
+    pending.pop_back();
+    for (TIniItem* it : batch) {
+      it->owner_ = nullptr;
+      if (it->RefCount() > 1) {
+        // Someone else holds it: it lives on, detached.
+        it->index_ = -1;
+        it->next_ = nullptr;
+        if (it->kind_ == kKindObject) static_cast<TIniObject*>(it)->objectIndex_ = -1;
+        if (it->IsSection()) static_cast<TIniSection*>(it)->sectionIndex_ = -1;
+      } else if (it->IsList()) {
+        auto* list = static_cast<TIniList*>(it);
+        if (!list->items_.empty()) pending.push_back(std::move(list->items_));
+        list->ResetChildren();
+      }
+      it->Free();
+    }
   }
-  for (TIniItem* it : doomed) it->Free();
 }
 
 void TIniList::Assign(TIniItem& source) {

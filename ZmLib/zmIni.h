@@ -202,14 +202,16 @@ private:
   template <class Match>
   TIniItem* Lookup(std::uint32_t hash, Match match) const;
   void BuildHash() const;
+  std::size_t BucketOf(std::uint32_t hash) const;
   void LinkHash(TIniItem* item);
   void UnlinkHash(TIniItem* item);
   void DetachItem(TIniItem* item);
-  // Moves every child out (detached, not freed) onto out.
-  void TakeChildren(std::vector<TIniItem*>& out);
+  // Forgets every child (without freeing) and the indexes over them.
+  void ResetChildren();
 
   std::vector<TIniItem*> items_;
   mutable std::vector<TIniItem*> buckets_;  // empty until the first lookup
+  mutable std::int32_t bucketShift_ = 28;   // 32 - log2 of the bucket count
   std::int32_t namedCount_ = 0;
   std::int32_t keyEnd_ = 0;
   std::vector<TIniObject*> objects_;  // the object blocks among the children, by index
