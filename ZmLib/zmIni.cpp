@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <mutex>
 #include <string>
 
 #include "Platform/PlatUtf8.h"
@@ -273,6 +274,19 @@ TIniItem* TIniList::Get(std::int32_t i) const {
   return items_[static_cast<std::size_t>(i)];
 }
 
+namespace {
+std::mutex& HashBuildLock() {
+  static std::mutex lock;
+  return lock;
+}
+}  // namespace
+
+void TIniList::DropHash() {
+  hashReady_.store(false, std::memory_order_relaxed);
+  buckets_.clear();
+  buckets_.shrink_to_fit();
+}
+
 std::size_t TIniList::BucketOf(std::uint32_t hash) const {
   // The name hash is weak in its low bits: the bucket comes from the high
   // bits of a multiplicative mix.
@@ -305,7 +319,7 @@ void TIniList::LinkHash(TIniItem* item) {
       item->next_ = *link;
       *link = item;
     } else {
-      buckets_.clear();  // full: rebuilt larger on the next lookup
+      DropHash();  // full: rebuilt larger on the next lookup
     }
   }
   ++namedCount_;
@@ -324,7 +338,14 @@ void TIniList::UnlinkHash(TIniItem* item) {
 template <class Match>
 TIniItem* TIniList::Lookup(std::uint32_t hash, Match match) const {
   if (namedCount_ == 0) return nullptr;
-  if (buckets_.empty()) BuildHash();
+  if (!hashReady_.load(std::memory_order_acquire)) {
+    // Readers of a finished document may meet here from several threads.
+    std::lock_guard<std::mutex> guard(HashBuildLock());
+    if (!hashReady_.load(std::memory_order_relaxed)) {
+      BuildHash();
+      hashReady_.store(true, std::memory_order_release);
+    }
+  }
   for (TIniItem* it = buckets_[BucketOf(hash)]; it; it = it->next_)
     if (it->hash_ == hash && match(it)) return it;
   return nullptr;
@@ -393,8 +414,7 @@ void TIniList::Delete(std::int32_t index) {
 void TIniList::ResetChildren() {
   items_.clear();
   items_.shrink_to_fit();
-  buckets_.clear();
-  buckets_.shrink_to_fit();
+  DropHash();
   objects_.clear();
   objects_.shrink_to_fit();
   namedCount_ = 0;

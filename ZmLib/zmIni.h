@@ -13,6 +13,11 @@
 //
 // Nesting is walked without recursion, so arbitrarily deep object blocks
 // load, save, clone and free safely.
+//
+// A document has no lock: one thread builds or changes it. Once it is
+// finished, any number of threads may read it at once (the hash indexes
+// that lookups build on first use are built under a lock).
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -202,6 +207,7 @@ private:
   template <class Match>
   TIniItem* Lookup(std::uint32_t hash, Match match) const;
   void BuildHash() const;
+  void DropHash();
   std::size_t BucketOf(std::uint32_t hash) const;
   void LinkHash(TIniItem* item);
   void UnlinkHash(TIniItem* item);
@@ -212,6 +218,7 @@ private:
   std::vector<TIniItem*> items_;
   mutable std::vector<TIniItem*> buckets_;  // empty until the first lookup
   mutable std::int32_t bucketShift_ = 28;   // 32 - log2 of the bucket count
+  mutable std::atomic<bool> hashReady_{false};
   std::int32_t namedCount_ = 0;
   std::int32_t keyEnd_ = 0;
   std::vector<TIniObject*> objects_;  // the object blocks among the children, by index

@@ -29,7 +29,7 @@ public:
   virtual void BufferFull() = 0;
   // Finishes the output.
   virtual void Close() {}
-  void WriteItem(TTextWriter& item) { item.Save(*this); }
+  virtual void WriteItem(TTextWriter& item) { item.Save(*this); }
   virtual void WriteBOM();
   // Count blanks; nothing for a count below 1.
   virtual void WriteIndent(std::int32_t count);
