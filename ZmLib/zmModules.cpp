@@ -3,14 +3,20 @@
 #include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/Win32/winFileAPI.h"
-#include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/Win32/winHooks.h"
 #include "ZmLib/Win32/winNvProfile.h"
 #include "ZmLib/Win32/winRegistry.h"
+#include "ZmLib/Win32/winScreen.h"
+#include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/wpUnicode.h"
 #include "ZmLib/zmCommandLine.h"
+#include "ZmLib/zmLocal.h"
 #include "ZmLib/zmLog.h"
+#include "ZmLib/zmMonitors.h"
+#include "ZmLib/zmTempFiles.h"
 
 namespace zm {
 
@@ -27,6 +33,12 @@ const TModule kCoreModules[] = {
     {"zmLog", &InitLog, &FiniLog},
     {"zmCommandLine", &InitCommandLine, &FiniCommandLine},
     {"winNvProfile", &InitNvProfile, &FiniNvProfile},
+    {"zmTempFiles", &InitTempFiles, &FiniTempFiles},
+    {"winWndAPI", &InitWinWndAPI, &FiniWinWndAPI},
+    {"winHooks", &InitWinHooks, &FiniWinHooks},
+    {"zmMonitors", &InitZmMonitors, &FiniZmMonitors},
+    {"winScreen", &InitWinScreen, &FiniWinScreen},
+    {"zmLocal", &InitZmLocal, &FiniZmLocal},
 };
 }  // namespace
 

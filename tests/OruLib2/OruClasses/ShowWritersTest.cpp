@@ -1,13 +1,11 @@
-// The test-show writers checked against the container format itself, with a
-// reader written here from the format (zlib directly, a small ini splitter).
+// The test-show writers checked against the container format itself, with
+// the reader of the kit that is written from the format alone.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <stdexcept>
 
+#include "tests/support/kit/ContainerReader.h"
 #include "tests/support/kit/IniText.h"
 #include "tests/support/kit/ShowContainerWriter.h"
 #include "tests/support/kit/ShowProjectWriter.h"
@@ -16,94 +14,6 @@
 using namespace zmtest;
 
 namespace {
-
-std::int64_t Int64At(const std::string& s, std::int64_t pos) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<std::uint8_t>(s.at(static_cast<std::size_t>(pos + i)));
-  return static_cast<std::int64_t>(v);
-}
-
-std::string RawInflate(const std::string& packed) {
-  z_stream zs{};
-  if (inflateInit2(&zs, -15) != Z_OK) throw std::runtime_error("inflateInit2");
-  std::string out;
-  char buf[16384];
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
-  zs.avail_in = static_cast<uInt>(packed.size());
-  int r;
-  do {
-    zs.next_out = reinterpret_cast<Bytef*>(buf);
-    zs.avail_out = sizeof buf;
-    r = inflate(&zs, Z_NO_FLUSH);
-    out.append(buf, sizeof buf - zs.avail_out);
-  } while (r == Z_OK);
-  inflateEnd(&zs);
-  if (r != Z_STREAM_END) throw std::runtime_error("not complete deflate data");
-  return out;
-}
-
-using TSections = std::vector<std::pair<std::string, std::map<std::string, std::string>>>;
-
-// Splits ini text that uses CR LF only; fails on any other line end.
-TSections SplitIni(const std::string& text) {
-  TSections out;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t end = text.find("\r\n", at);
-    if (end == std::string::npos) throw std::runtime_error("last line without CR LF");
-    std::string line = text.substr(at, end - at);
-    if (line.find_first_of("\r\n") != std::string::npos) throw std::runtime_error("lone CR or LF");
-    at = end + 2;
-    if (line.empty()) continue;
-    if (line.front() == '[' && line.back() == ']') {
-      out.push_back({line.substr(1, line.size() - 2), {}});
-    } else {
-      std::size_t eq = line.find('=');
-      if (eq == std::string::npos || out.empty()) throw std::runtime_error("unexpected line " + line);
-      out.back().second[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-  }
-  return out;
-}
-
-struct TParsed {
-  std::int64_t End = 0, Base = 0, D = 0;
-  std::string DirectoryText;
-  TSections Sections;
-  const std::map<std::string, std::string>& Section(const std::string& name) const {
-    for (const auto& [n, keys] : Sections)
-      if (n == name) return keys;
-    throw std::runtime_error("no section " + name);
-  }
-  // The stored bytes of an entry, by its section.
-  std::string Stored(const std::string& file, const std::string& section) const {
-    const auto& keys = Section(section);
-    return file.substr(std::stoull(keys.at("_ps")), std::stoull(keys.at("_sz")));
-  }
-};
-
-// Reads trailer and directory exactly as the format describes them.
-TParsed Parse(const std::string& file) {
-  TParsed p;
-  p.End = static_cast<std::int64_t>(file.size());
-  if (file.substr(file.size() - 4) != ".dne") {
-    if (file.substr(file.size() - 12, 4) != ".dne") throw std::runtime_error("no tag");
-    p.End -= 8;
-    p.Base = p.End - Int64At(file, p.End);
-  }
-  p.D = Int64At(file, p.End - 12) + p.Base;
-  std::string packed = file.substr(static_cast<std::size_t>(p.D), static_cast<std::size_t>(p.End - 12 - p.D));
-  p.DirectoryText = RawInflate(packed);
-  if (p.DirectoryText.rfind(std::string(kUtf8Bom), 0) != 0) throw std::runtime_error("no byte-order mark");
-  p.Sections = SplitIni(p.DirectoryText.substr(3));
-  return p;
-}
-
-std::string Unmask(const std::string& s) {
-  std::string out = s;
-  for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char>(out[i] ^ "5E2C8A0F9B3D7146E1A4C02F68D9B753"[i % 32]);
-  return out;
-}
 
 std::string Sample(std::size_t n) {
   std::string s;
@@ -121,7 +31,7 @@ TEST(ShowContainerWriter, FormOneHoldsEveryMethod) {
   w.Add("pictures\\a.jpg", Sample(5000), kEnciphered);
   std::string file = w.Bytes();
   ASSERT_EQ(file.substr(file.size() - 4), ".dne");
-  TParsed p = Parse(file);
+  TParsedContainer p = ParseContainer(file);
   EXPECT_EQ(p.Base, 0);
   EXPECT_EQ(p.D, w.DirectoryPosition());
 
@@ -153,7 +63,7 @@ TEST(ShowContainerWriter, FormTwoBehindAProgram) {
   std::string file = w.Bytes();
   ASSERT_EQ(file.substr(file.size() - 12, 4), ".dne");
   EXPECT_EQ(Int64At(file, static_cast<std::int64_t>(file.size()) - 8), static_cast<std::int64_t>(file.size()) - 8);
-  TParsed p = Parse(file);
+  TParsedContainer p = ParseContainer(file);
   EXPECT_EQ(p.Base, 0);
   EXPECT_EQ(p.Section("OruViewer5").at("_ps"), "0");
   EXPECT_EQ(p.Section("OruViewer5").at("_sz"), "4096");
@@ -175,7 +85,7 @@ TEST(ShowContainerWriter, ContainerMovedBehindAnotherProgram) {
   w.AllowModify = "1";
   w.Add("a", "AAAA");
   std::string file = w.Bytes();
-  TParsed p = Parse(file);
+  TParsedContainer p = ParseContainer(file);
   EXPECT_EQ(p.Base, 1000);
   EXPECT_EQ(p.D, w.DirectoryPosition());
   EXPECT_EQ(Int64At(file, p.End - 12), p.D - 1000);
@@ -193,7 +103,7 @@ TEST(ShowContainerWriter, EscapesNamesIntoSections) {
   w.Add("ColorSpaceExe_YUVsRGB].ZMGFX", "lut");
   w.Add("VectTxt2: Arial:12:x", "v");
   w.Add(std::string("a\x01", 2), "ctl");
-  TParsed p = Parse(w.Bytes());
+  TParsedContainer p = ParseContainer(w.Bytes());
   EXPECT_EQ(p.Sections[0].first, "ColorSpaceExe_YUVsRGB>.ZMGFX");
   EXPECT_EQ(p.Sections[1].first, "VectTxt2: Arial:12:x");
   EXPECT_EQ(p.Sections[2].first, "a#01");
@@ -208,7 +118,7 @@ TEST(ShowContainerWriter, DamageKnobs) {
   w.StrucPos = "12x";
   w.AllowModify.reset();
   w.OruVersion.reset();
-  TParsed p = Parse(w.Bytes());
+  TParsedContainer p = ParseContainer(w.Bytes());
   EXPECT_FALSE(p.Section("e").count("_sz"));
   EXPECT_EQ(p.Section("e").at("_pm"), "7");
   EXPECT_EQ(p.Section("f").at("_ps"), "999999999999");
@@ -299,7 +209,7 @@ TEST(ShowProjectWriter, WritesAFolderAndTheSameShowAsAContainer) {
     TShowContainerWriter c;
     w.AddToContainer(c);
     std::string file = c.Bytes();
-    TParsed p = Parse(file);
+    TParsedContainer p = ParseContainer(file);
     EXPECT_EQ(p.Section("Project.oru").at("_pm"), "1");
     EXPECT_EQ(RawInflate(p.Stored(file, "Project.oru")), w.DescriptionBytes());
     EXPECT_EQ(p.Section("pics\\IMG_1.JPG").at("_pm"), "2");

@@ -7,9 +7,11 @@
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/wpFileStream.h"
+#include "tests/support/FileAPISwap.h"
 #include "tests/support/TempDir.h"
 
 using namespace zm;
+using zmtest::TFileAPISwap;
 
 namespace {
 
@@ -22,16 +24,6 @@ public:
     return TFileAPI::CreateFile(name, access, share, security, creation, flags, templateFile);
   }
   std::vector<WideString> Names;
-};
-
-// Puts a file API in place for the lifetime of the object.
-class TFileAPISwap {
-public:
-  explicit TFileAPISwap(TRef<TFileAPI> api) : saved_(FileAPIClass) { FileAPIClass = std::move(api); }
-  ~TFileAPISwap() { FileAPIClass = saved_; }
-
-private:
-  TRef<TFileAPI> saved_;
 };
 
 }  // namespace

@@ -1,0 +1,193 @@
+#pragma once
+// The in-process window manager: window classes, the window tree, window
+// procedures, per-thread message queues, timers, the low-level keyboard hook,
+// key state, mouse input, focus and capture, painting, monitors and message
+// boxes, with the Win32 names and failure results. Windows are drawn by a back
+// end: SDL (a native window per visible top-level) or headless (memory frame
+// buffers and synthetic input, for tests and demo runs).
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "Platform/User/PlatUserTypes.h"
+
+namespace plat {
+
+// ---- the window system --------------------------------------------------------
+// Starts the window system on the calling thread, which becomes the UI thread
+// (the only one that talks to the display). ZM_DISPLAY=sdl|headless chooses the
+// back end; without it SDL is used when a display server answers. A second call
+// only adds a reference. False when nothing could be started.
+bool InitWindowSystem();
+// Drops a reference; the last one destroys every window and closes the back end.
+void ShutdownWindowSystem();
+bool WindowSystemRunning();
+// "sdl" or "headless".
+std::string WindowSystemBackEnd();
+std::uint32_t UIThreadId();
+
+// The module instance handle of the program (any non-null value).
+HINSTANCE ModuleInstance();
+
+// ---- classes and windows --------------------------------------------------------
+ATOM RegisterClassW(const WNDCLASSW* wc);
+BOOL UnregisterClassW(const char16_t* className, HINSTANCE instance);
+HWND CreateWindowExW(DWORD exStyle, const char16_t* className, const char16_t* windowName, DWORD style, int x,
+                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param);
+BOOL DestroyWindow(HWND hwnd);
+BOOL IsWindow(HWND hwnd);
+BOOL IsWindowVisible(HWND hwnd);
+BOOL IsWindowEnabled(HWND hwnd);
+BOOL EnableWindow(HWND hwnd, BOOL enable);  // the previous "disabled" state
+BOOL IsChild(HWND parent, HWND hwnd);
+HWND GetParent(HWND hwnd);
+HWND GetWindowOwner(HWND hwnd);
+DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId);
+// Children of parent (nullptr: top-levels) in creation order after childAfter,
+// matching the class and title when given.
+HWND FindWindowExA(HWND parent, HWND childAfter, const char* className, const char* windowName);
+HWND FindWindowExW(HWND parent, HWND childAfter, const char16_t* className, const char16_t* windowName);
+
+LONG_PTR GetWindowLongPtrW(HWND hwnd, int index);
+LONG_PTR SetWindowLongPtrW(HWND hwnd, int index, LONG_PTR value);
+LONG GetWindowLongW(HWND hwnd, int index);
+LONG SetWindowLongW(HWND hwnd, int index, LONG value);
+ULONG_PTR GetClassLongPtrW(HWND hwnd, int index);  // GCLP_HCURSOR, GCL_STYLE
+constexpr int GCLP_HCURSOR = -12, GCL_STYLE = -26, GCLP_HBRBACKGROUND = -10;
+
+int GetWindowTextW(HWND hwnd, char16_t* buffer, int maxCount);
+int GetWindowTextLengthW(HWND hwnd);
+BOOL SetWindowTextW(HWND hwnd, const char16_t* text);
+// The stored text, as DefWindowProcW keeps it (any thread).
+std::u16string WindowText(HWND hwnd);
+
+UINT RegisterWindowMessageW(const char16_t* name);
+
+// ---- geometry and show state --------------------------------------------------------
+BOOL ShowWindow(HWND hwnd, int cmdShow);  // whether it was visible before
+BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
+BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint);
+BOOL GetWindowRect(HWND hwnd, RECT* rect);  // screen coordinates
+BOOL GetClientRect(HWND hwnd, RECT* rect);
+BOOL ClientToScreen(HWND hwnd, POINT* pt);
+BOOL ScreenToClient(HWND hwnd, POINT* pt);
+BOOL GetWindowPlacement(HWND hwnd, WINDOWPLACEMENT* wp);
+// Never changes visibility: it sets the normal rectangle and, on a visible
+// window, the state; a hidden window keeps the state for its next show.
+BOOL SetWindowPlacement(HWND hwnd, const WINDOWPLACEMENT* wp);
+BOOL IsIconic(HWND hwnd);
+BOOL IsZoomed(HWND hwnd);
+HWND WindowFromPoint(POINT screen);
+
+// ---- procedures and messages ----------------------------------------------------------
+LRESULT CallWindowProcW(WNDPROC proc, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Same thread: a direct call. Another thread's window: queued to that thread;
+// the caller waits, still serving messages sent to its own thread.
+LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+BOOL SendNotifyMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Any thread. hwnd nullptr posts a thread message to the calling thread.
+BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+BOOL PostThreadMessageW(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam);
+void PostQuitMessage(int exitCode);
+// Served in this order: messages sent from other threads (handled inside),
+// posted and input messages (FIFO), the quit request, WM_PAINT, WM_TIMER.
+// -1 on a bad window filter, 0 for WM_QUIT.
+BOOL GetMessageW(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax);
+BOOL PeekMessageW(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeMsg);
+// Characters come from text input as WM_CHAR messages already; TRUE for key
+// messages.
+BOOL TranslateMessage(const MSG* msg);
+LRESULT DispatchMessageW(const MSG* msg);
+// Blocks until a message arrives in the calling thread's queue or timeoutMs ends.
+BOOL WaitMessageTimeout(std::uint32_t timeoutMs);
+BOOL WaitMessage();
+
+// ---- timers ------------------------------------------------------------------------------
+// The id is returned (for a window); a timer with a window and id replaces an
+// existing one. WM_TIMER is made when due, at most one at a time per timer.
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc);
+BOOL KillTimer(HWND hwnd, UINT_PTR id);
+
+// ---- hooks ---------------------------------------------------------------------------------
+// Only WH_KEYBOARD_LL, called on the UI thread for the keys that reach our own
+// windows, before they are queued; a non-zero result swallows the key.
+HHOOK SetWindowsHookExA(int idHook, HOOKPROC proc, HINSTANCE instance, DWORD threadId);
+HHOOK SetWindowsHookExW(int idHook, HOOKPROC proc, HINSTANCE instance, DWORD threadId);
+BOOL UnhookWindowsHookEx(HHOOK hook);
+LRESULT CallNextHookEx(HHOOK hook, int code, WPARAM wParam, LPARAM lParam);
+
+// ---- keyboard, focus, mouse, capture, cursor ---------------------------------------------
+// Thread key state, updated as key and mouse messages are retrieved.
+short GetKeyState(int vk);
+short GetAsyncKeyState(int vk);
+BOOL GetKeyboardState(std::uint8_t* state256);
+// Characters of a key with a keyboard state (a small US table).
+int ToUnicode(UINT vk, UINT scanCode, const std::uint8_t* state256, char16_t* buffer, int bufferSize, UINT flags);
+HWND SetFocus(HWND hwnd);
+HWND GetFocus();
+HWND GetActiveWindow();
+HWND SetActiveWindow(HWND hwnd);
+HWND GetForegroundWindow();
+BOOL SetForegroundWindow(HWND hwnd);
+HWND SetCapture(HWND hwnd);
+BOOL ReleaseCapture();
+HWND GetCapture();
+BOOL GetCursorPos(POINT* pt);
+HCURSOR LoadCursorW(HINSTANCE instance, std::uintptr_t cursorId);
+HCURSOR SetCursor(HCURSOR cursor);  // nullptr hides the pointer
+HCURSOR GetCursor();
+
+// ---- painting --------------------------------------------------------------------------------
+BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase);
+BOOL ValidateRect(HWND hwnd, const RECT* rect);
+BOOL GetUpdateRect(HWND hwnd, RECT* rect, BOOL erase);
+BOOL UpdateWindow(HWND hwnd);
+HDC BeginPaint(HWND hwnd, PAINTSTRUCT* ps);
+BOOL EndPaint(HWND hwnd, const PAINTSTRUCT* ps);
+// The pixels of a visible window: 32-bit B, G, R, A in memory, rows top-down,
+// the window's client area at origin inside its top-level's frame buffer.
+struct TWindowPixels {
+  std::uint32_t* Bits = nullptr;
+  int Stride = 0;  // in pixels
+  int Width = 0, Height = 0;
+  POINT Origin;
+};
+bool LockWindowPixels(HWND hwnd, TWindowPixels& pixels);
+// Hands the changed client rectangle (nullptr: all) to the display.
+void UnlockWindowPixels(HWND hwnd, const RECT* dirty);
+
+// ---- monitors and screen -------------------------------------------------------------------
+BOOL EnumDisplayMonitors(HDC hdc, const RECT* clip, MONITORENUMPROC proc, LPARAM data);
+BOOL GetMonitorInfoA(HMONITOR monitor, MONITORINFO* info);
+HMONITOR MonitorFromPoint(POINT pt, DWORD flags);
+HMONITOR MonitorFromRect(const RECT* rect, DWORD flags);
+HMONITOR MonitorFromWindow(HWND hwnd, DWORD flags);
+int GetSystemMetrics(int index);
+BOOL SystemParametersInfoA(UINT action, UINT param, void* data, UINT winIni);
+HWND GetDesktopWindow();
+DWORD GetSysColor(int index);  // 0x00BBGGRR of a COLOR_ index
+// The screen's device capabilities (BITSPIXEL, LOGPIXELSX/Y, VREFRESH, HORZRES, VERTRES).
+int ScreenDeviceCaps(int index);
+// Looks a window-manager function up by name, as a program would in the
+// system library ("EnumDisplayMonitors", "GetMonitorInfoA", "MonitorFromWindow",
+// "MonitorFromPoint", "MonitorFromRect", "WTSRegisterSessionNotification",
+// "WTSUnRegisterSessionNotification"); nullptr when absent.
+void* GetUserProcAddress(const char* name);
+
+// ---- message boxes and sessions ------------------------------------------------------------
+// Modal; the button id. Works before any window exists.
+int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type);
+BOOL WTSRegisterSessionNotification(HWND hwnd, DWORD flags);
+BOOL WTSUnRegisterSessionNotification(HWND hwnd);
+
+// ---- checks of the real display (tests) -------------------------------------------------
+// A press and release of a button (1 left) at a client point of a visible
+// top-level, pushed through the display's own event queue; false where the
+// display has none.
+bool InjectNativeClick(HWND hwnd, POINT client, int button);
+// The pixel the display shows at a client point (B, G, R, A).
+bool ReadNativePixel(HWND hwnd, POINT client, std::uint32_t& bgra);
+int NativeWindowCount();
+
+}  // namespace plat

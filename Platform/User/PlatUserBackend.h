@@ -1,0 +1,84 @@
+#pragma once
+// What the window manager asks of a display back end, and what a back end
+// reports to it. Internal to Platform/User.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Platform/User/PlatUserTypes.h"
+
+namespace plat::user {
+
+using NativeWin = std::uintptr_t;  // 0: none
+
+struct TNativeDesc {
+  RECT Client;  // screen coordinates
+  std::u16string Title;
+  bool Bordered = true, Resizable = false, Topmost = false, SkipTaskbar = false, Utility = false;
+  bool Visible = false;
+  int State = 0;  // 0 normal, 1 minimised, 2 maximised
+};
+
+struct TMonitorInfo {
+  RECT Bounds, Work;
+  bool Primary = false;
+  int Dpi = 96, Refresh = 60, BitsPerPixel = 32;
+};
+
+// Called by a back end on the UI thread while it pumps.
+class TInputSink {
+public:
+  virtual ~TInputSink() = default;
+  virtual void Key(UINT vk, UINT scan, bool extended, bool down, bool repeat) = 0;
+  virtual void Text(const std::u16string& chars) = 0;
+  virtual void MouseMove(POINT screen) = 0;
+  virtual void Button(int button, bool down, int clicks, POINT screen) = 0;  // 1 left, 2 right, 3 middle
+  virtual void Wheel(int delta, bool horizontal, POINT screen) = 0;
+  virtual void Moved(NativeWin win, RECT client) = 0;
+  virtual void Focus(NativeWin win, bool gained) = 0;
+  virtual void CloseRequested(NativeWin win) = 0;
+  virtual void Exposed(NativeWin win) = 0;
+};
+
+class TBackend {
+public:
+  virtual ~TBackend() = default;
+  virtual const char* Name() const = 0;
+  virtual std::vector<TMonitorInfo> Monitors() = 0;
+  virtual NativeWin Create(const TNativeDesc& desc) = 0;
+  virtual void Update(NativeWin win, const TNativeDesc& desc) = 0;
+  virtual void Destroy(NativeWin win) = 0;
+  // bits: B, G, R, A per pixel, stride in pixels.
+  virtual void Present(NativeWin win, const std::uint32_t* bits, int stride, int width, int height,
+                       const RECT& dirty) = 0;
+  virtual void Pump(TInputSink& sink) = 0;
+  // True when the UI thread waits in the back end (native events); Wake is
+  // then called from any thread to end the wait.
+  virtual bool WaitsNatively() const = 0;
+  virtual void Wait(int timeoutMs) = 0;
+  virtual void Wake() = 0;
+  virtual bool CursorPos(POINT& pt) = 0;  // false: the window manager keeps it
+  virtual void GrabPointer(bool grab) = 0;
+  virtual void SetCursor(std::uintptr_t cursorId) = 0;  // 0 hides it
+  virtual int MessageBox(NativeWin owner, const std::u16string& text, const std::u16string& caption, UINT type,
+                         int defaultAnswer) = 0;
+  // Checks of the real display for tests: a press and release through the
+  // display's own event queue, a pixel as shown, the native windows alive.
+  virtual bool TestClick(NativeWin, POINT, int) { return false; }
+  virtual bool TestPixel(NativeWin, POINT, std::uint32_t&) { return false; }
+  virtual int TestWindowCount() { return 0; }
+};
+
+std::unique_ptr<TBackend> CreateHeadlessBackend();
+// quitAfterMs < 0: never closes the main window by itself; an empty
+// captureDir writes no frames; captureLimit < 0: no limit.
+std::unique_ptr<TBackend> CreateHeadlessBackend(std::int64_t quitAfterMs, const std::string& captureDir = {},
+                                                std::int64_t captureLimit = -1);
+// nullptr when no display server answers.
+std::unique_ptr<TBackend> CreateSdlBackend();
+
+// The answer of a message box that nobody clicks: its default button.
+int DefaultMessageBoxAnswer(UINT type);
+
+}  // namespace plat::user

@@ -1,0 +1,62 @@
+#pragma once
+// Controls of the headless back end: monitors, synthetic input, screenshots,
+// scripted message boxes, and a reset between tests. Input is delivered as
+// the display would: through the keyboard hook, to the focus, capture or
+// pointed-at window.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Platform/User/PlatUserTypes.h"
+
+namespace plat::headless {
+
+struct TMonitorDesc {
+  RECT Bounds;
+  RECT Work;
+  bool Primary = false;
+  int Dpi = 96;
+  int Refresh = 60;
+  int BitsPerPixel = 32;
+};
+// The default is one 1920 x 1080 monitor with a 40-pixel bar at the bottom.
+void SetMonitors(const std::vector<TMonitorDesc>& monitors);
+// Hides the multi-monitor functions from GetUserProcAddress.
+void SetMultiMonitorApiAvailable(bool available);
+// Hides the session-notification functions from GetUserProcAddress.
+void SetSessionApiAvailable(bool available);
+// Sends WM_WTSSESSION_CHANGE to the windows registered for it.
+void SetSessionLocked(bool locked);
+
+// Keys: virtual key codes; Alt (VK_MENU) held makes the WM_SYS variants.
+void Key(UINT vk, bool down, bool repeat = false);
+void Type(const std::u16string& text);  // WM_CHAR to the focus window
+void MoveMouse(POINT screen);
+// button: 1 left, 2 right, 3 middle.
+void Press(int button);
+void Release(int button);
+void Click(int button, POINT screen);
+void Wheel(int delta, POINT screen);
+// Another program takes the activation (GetForegroundWindow answers nullptr).
+void ActivateOtherProgram();
+// The user activates one of our top-levels.
+void Activate(HWND hwnd);
+// The user asks to close a window (the close box).
+void RequestClose(HWND hwnd);
+
+// Message boxes: the answers of the next boxes (else the default button),
+// and what was shown ("caption: text").
+void ScriptMessageBox(int answer);
+std::vector<std::string> MessageBoxesShown();
+
+// The client pixels of a visible window (B, G, R, A per pixel, top-down).
+std::vector<std::uint32_t> CaptureClient(HWND hwnd, int& width, int& height);
+// How many frames were handed to the display for a top-level.
+int PresentCount(HWND hwnd);
+
+// Handles every message that is queued on the calling thread, without waiting.
+void PumpUntilIdle();
+// Destroys every window, queue, timer, hook and class (between tests).
+void ResetForTests();
+
+}  // namespace plat::headless

@@ -1,0 +1,407 @@
+// The SDL display: each visible top-level is an SDL window whose surface shows
+// the frame buffer; SDL input becomes the window manager's input.
+#include <SDL.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "Platform/PlatSystem.h"
+#include "Platform/PlatUtf8.h"
+#include "Platform/User/PlatUserBackend.h"
+
+namespace plat::user {
+
+namespace {
+
+// Virtual key of an SDL key: letters and digits by symbol, the rest by scan code.
+UINT VirtualKey(const SDL_Keysym& k, bool& extended) {
+  extended = false;
+  SDL_Keycode s = k.sym;
+  if (s >= SDLK_a && s <= SDLK_z) return UINT('A' + (s - SDLK_a));
+  if (s >= SDLK_0 && s <= SDLK_9) return UINT('0' + (s - SDLK_0));
+  SDL_Scancode c = k.scancode;
+  if (c >= SDL_SCANCODE_F1 && c <= SDL_SCANCODE_F12) return VK_F1 + (c - SDL_SCANCODE_F1);
+  if (c >= SDL_SCANCODE_KP_1 && c <= SDL_SCANCODE_KP_9) return VK_NUMPAD0 + 1 + (c - SDL_SCANCODE_KP_1);
+  switch (c) {
+    case SDL_SCANCODE_RETURN: return VK_RETURN;
+    case SDL_SCANCODE_KP_ENTER: extended = true; return VK_RETURN;
+    case SDL_SCANCODE_ESCAPE: return VK_ESCAPE;
+    case SDL_SCANCODE_BACKSPACE: return VK_BACK;
+    case SDL_SCANCODE_TAB: return VK_TAB;
+    case SDL_SCANCODE_SPACE: return VK_SPACE;
+    case SDL_SCANCODE_MINUS: return VK_OEM_MINUS;
+    case SDL_SCANCODE_EQUALS: return VK_OEM_PLUS;
+    case SDL_SCANCODE_LEFTBRACKET: return VK_OEM_4;
+    case SDL_SCANCODE_RIGHTBRACKET: return VK_OEM_6;
+    case SDL_SCANCODE_BACKSLASH: return VK_OEM_5;
+    case SDL_SCANCODE_SEMICOLON: return VK_OEM_1;
+    case SDL_SCANCODE_APOSTROPHE: return VK_OEM_7;
+    case SDL_SCANCODE_GRAVE: return VK_OEM_3;
+    case SDL_SCANCODE_COMMA: return VK_OEM_COMMA;
+    case SDL_SCANCODE_PERIOD: return VK_OEM_PERIOD;
+    case SDL_SCANCODE_SLASH: return VK_OEM_2;
+    case SDL_SCANCODE_CAPSLOCK: return VK_CAPITAL;
+    case SDL_SCANCODE_PAUSE: return VK_PAUSE;
+    case SDL_SCANCODE_INSERT: extended = true; return VK_INSERT;
+    case SDL_SCANCODE_HOME: extended = true; return VK_HOME;
+    case SDL_SCANCODE_PAGEUP: extended = true; return VK_PRIOR;
+    case SDL_SCANCODE_DELETE: extended = true; return VK_DELETE;
+    case SDL_SCANCODE_END: extended = true; return VK_END;
+    case SDL_SCANCODE_PAGEDOWN: extended = true; return VK_NEXT;
+    case SDL_SCANCODE_RIGHT: extended = true; return VK_RIGHT;
+    case SDL_SCANCODE_LEFT: extended = true; return VK_LEFT;
+    case SDL_SCANCODE_DOWN: extended = true; return VK_DOWN;
+    case SDL_SCANCODE_UP: extended = true; return VK_UP;
+    case SDL_SCANCODE_NUMLOCKCLEAR: return VK_NUMLOCK;
+    case SDL_SCANCODE_SCROLLLOCK: return VK_SCROLL;
+    case SDL_SCANCODE_KP_DIVIDE: extended = true; return VK_DIVIDE;
+    case SDL_SCANCODE_KP_MULTIPLY: return VK_MULTIPLY;
+    case SDL_SCANCODE_KP_MINUS: return VK_SUBTRACT;
+    case SDL_SCANCODE_KP_PLUS: return VK_ADD;
+    case SDL_SCANCODE_KP_0: return VK_NUMPAD0;
+    case SDL_SCANCODE_KP_PERIOD: return VK_DECIMAL;
+    case SDL_SCANCODE_LCTRL: return VK_CONTROL;
+    case SDL_SCANCODE_RCTRL: extended = true; return VK_CONTROL;
+    case SDL_SCANCODE_LSHIFT: return VK_SHIFT;
+    case SDL_SCANCODE_RSHIFT: return VK_SHIFT;
+    case SDL_SCANCODE_LALT: return VK_MENU;
+    case SDL_SCANCODE_RALT: extended = true; return VK_MENU;
+    case SDL_SCANCODE_LGUI: extended = true; return VK_LWIN;
+    case SDL_SCANCODE_RGUI: extended = true; return VK_RWIN;
+    case SDL_SCANCODE_APPLICATION: extended = true; return VK_APPS;
+    case SDL_SCANCODE_AC_BACK: extended = true; return VK_BROWSER_BACK;
+    case SDL_SCANCODE_AC_FORWARD: extended = true; return VK_BROWSER_FORWARD;
+    case SDL_SCANCODE_MUTE: extended = true; return VK_VOLUME_MUTE;
+    case SDL_SCANCODE_VOLUMEDOWN: extended = true; return VK_VOLUME_DOWN;
+    case SDL_SCANCODE_VOLUMEUP: extended = true; return VK_VOLUME_UP;
+    case SDL_SCANCODE_AUDIONEXT: extended = true; return VK_MEDIA_NEXT_TRACK;
+    case SDL_SCANCODE_AUDIOPREV: extended = true; return VK_MEDIA_PREV_TRACK;
+    case SDL_SCANCODE_AUDIOSTOP: extended = true; return VK_MEDIA_STOP;
+    case SDL_SCANCODE_AUDIOPLAY: extended = true; return VK_MEDIA_PLAY_PAUSE;
+    default: return 0;
+  }
+}
+
+// PC/AT scan code of a virtual key, as far as the key messages show it.
+UINT ScanCode(const SDL_Keysym& k) {
+  switch (k.scancode) {
+    case SDL_SCANCODE_LSHIFT: return 0x2A;
+    case SDL_SCANCODE_RSHIFT: return 0x36;
+    case SDL_SCANCODE_LCTRL: case SDL_SCANCODE_RCTRL: return 0x1D;
+    case SDL_SCANCODE_LALT: case SDL_SCANCODE_RALT: return 0x38;
+    case SDL_SCANCODE_ESCAPE: return 0x01;
+    case SDL_SCANCODE_RETURN: return 0x1C;
+    case SDL_SCANCODE_SPACE: return 0x39;
+    default: return UINT(k.scancode) & 0xFF;
+  }
+}
+
+class TSdl final : public TBackend {
+public:
+  bool Start() {
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    wakeType_ = SDL_RegisterEvents(1);
+    SDL_StopTextInput();
+    SDL_StartTextInput();
+    return wakeType_ != Uint32(-1);
+  }
+  ~TSdl() override {
+    for (auto& [id, w] : windows_) SDL_DestroyWindow(w);
+    windows_.clear();
+    for (auto& [id, c] : cursors_)
+      if (c) SDL_FreeCursor(c);
+    cursors_.clear();
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  }
+
+  const char* Name() const override { return "sdl"; }
+
+  std::vector<TMonitorInfo> Monitors() override {
+    std::vector<TMonitorInfo> r;
+    int n = SDL_GetNumVideoDisplays();
+    for (int i = 0; i < n; ++i) {
+      SDL_Rect b, u;
+      if (SDL_GetDisplayBounds(i, &b) != 0) continue;
+      if (SDL_GetDisplayUsableBounds(i, &u) != 0) u = b;
+      TMonitorInfo m;
+      m.Bounds = {b.x, b.y, b.x + b.w, b.y + b.h};
+      m.Work = {u.x, u.y, u.x + u.w, u.y + u.h};
+      m.Primary = i == 0;  // SDL lists the primary output first
+      SDL_DisplayMode mode;
+      if (SDL_GetCurrentDisplayMode(i, &mode) == 0) {
+        m.Refresh = mode.refresh_rate;
+        m.BitsPerPixel = std::max(24, int(SDL_BITSPERPIXEL(mode.format)));
+        if (m.BitsPerPixel == 24) m.BitsPerPixel = 32;
+      }
+      float ddpi = 0;
+      if (SDL_GetDisplayDPI(i, &ddpi, nullptr, nullptr) == 0 && ddpi > 0) m.Dpi = 96;  // logical pixels stay 96
+      r.push_back(m);
+    }
+    return r;
+  }
+
+  NativeWin Create(const TNativeDesc& d) override {
+    Uint32 flags = SDL_WINDOW_HIDDEN;
+    if (!d.Bordered) flags |= SDL_WINDOW_BORDERLESS;
+    if (d.Resizable) flags |= SDL_WINDOW_RESIZABLE;
+    if (d.Topmost) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
+    if (d.SkipTaskbar) flags |= SDL_WINDOW_SKIP_TASKBAR;
+    if (d.Utility) flags |= SDL_WINDOW_UTILITY;
+    int w = std::max(1, int(d.Client.right - d.Client.left)), h = std::max(1, int(d.Client.bottom - d.Client.top));
+    SDL_Window* win = SDL_CreateWindow(ToUtf8(d.Title).c_str(), d.Client.left, d.Client.top, w, h, flags);
+    if (!win) return 0;
+    NativeWin id = SDL_GetWindowID(win);
+    windows_[id] = win;
+    known_[id] = d;
+    if (d.Visible) SDL_ShowWindow(win);
+    if (d.State == 2) SDL_MaximizeWindow(win);
+    if (d.State == 1) SDL_MinimizeWindow(win);
+    return id;
+  }
+
+  void Update(NativeWin id, const TNativeDesc& d) override {
+    SDL_Window* win = Win(id);
+    if (!win) return;
+    TNativeDesc& k = known_[id];
+    if (d.Title != k.Title) SDL_SetWindowTitle(win, ToUtf8(d.Title).c_str());
+    if (d.Bordered != k.Bordered) SDL_SetWindowBordered(win, d.Bordered ? SDL_TRUE : SDL_FALSE);
+    if (d.Resizable != k.Resizable) SDL_SetWindowResizable(win, d.Resizable ? SDL_TRUE : SDL_FALSE);
+    if (d.Topmost != k.Topmost) SDL_SetWindowAlwaysOnTop(win, d.Topmost ? SDL_TRUE : SDL_FALSE);
+    if (d.State != k.State) {
+      if (d.State == 2) SDL_MaximizeWindow(win);
+      else if (d.State == 1) SDL_MinimizeWindow(win);
+      else SDL_RestoreWindow(win);
+    }
+    if (d.State == 0 && !(d.Client == k.Client)) {
+      SDL_SetWindowPosition(win, d.Client.left, d.Client.top);
+      SDL_SetWindowSize(win, std::max(1, int(d.Client.right - d.Client.left)),
+                        std::max(1, int(d.Client.bottom - d.Client.top)));
+    }
+    if (d.Visible != k.Visible) {
+      if (d.Visible) SDL_ShowWindow(win);
+      else SDL_HideWindow(win);
+    }
+    k = d;
+  }
+
+  void Destroy(NativeWin id) override {
+    if (SDL_Window* win = Win(id)) SDL_DestroyWindow(win);
+    windows_.erase(id);
+    known_.erase(id);
+  }
+
+  void Present(NativeWin id, const std::uint32_t* bits, int stride, int width, int height, const RECT&) override {
+    SDL_Window* win = Win(id);
+    if (!win || width <= 0 || height <= 0) return;
+    SDL_Surface* dst = SDL_GetWindowSurface(win);
+    if (!dst) return;
+    SDL_Surface* src = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<std::uint32_t*>(bits), width, height, 32,
+                                                          stride * 4, SDL_PIXELFORMAT_ARGB8888);
+    if (!src) return;
+    SDL_SetSurfaceBlendMode(src, SDL_BLENDMODE_NONE);
+    SDL_BlitSurface(src, nullptr, dst, nullptr);
+    SDL_FreeSurface(src);
+    SDL_UpdateWindowSurface(win);
+  }
+
+  void Pump(TInputSink& sink) override {
+    SDL_Event e;
+    while (SDL_PollEvent(&e)) {
+      if (e.type == wakeType_) continue;
+      switch (e.type) {
+        case SDL_KEYDOWN:
+        case SDL_KEYUP: {
+          bool ext;
+          UINT vk = VirtualKey(e.key.keysym, ext);
+          if (vk) sink.Key(vk, ScanCode(e.key.keysym), ext, e.type == SDL_KEYDOWN, e.key.repeat != 0);
+          break;
+        }
+        case SDL_TEXTINPUT: sink.Text(FromUtf8(e.text.text)); break;
+        case SDL_MOUSEMOTION: sink.MouseMove(Screen(e.motion.windowID, e.motion.x, e.motion.y)); break;
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP: {
+          int b = e.button.button == SDL_BUTTON_LEFT ? 1 : e.button.button == SDL_BUTTON_RIGHT ? 2
+                  : e.button.button == SDL_BUTTON_MIDDLE ? 3 : 0;
+          if (b)
+            sink.Button(b, e.type == SDL_MOUSEBUTTONDOWN, e.button.clicks,
+                        Screen(e.button.windowID, e.button.x, e.button.y));
+          break;
+        }
+        case SDL_MOUSEWHEEL: {
+          int dy = e.wheel.y, dx = e.wheel.x;
+          if (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) dy = -dy, dx = -dx;
+          int mx = 0, my = 0;
+          SDL_GetGlobalMouseState(&mx, &my);
+          if (dy) sink.Wheel(dy * WHEEL_DELTA, false, POINT{mx, my});
+          if (dx) sink.Wheel(dx * WHEEL_DELTA, true, POINT{mx, my});
+          break;
+        }
+        case SDL_WINDOWEVENT: Window(sink, e.window); break;
+        case SDL_QUIT: break;  // each window reports its own close
+        default: break;
+      }
+    }
+  }
+
+  bool WaitsNatively() const override { return true; }
+  void Wait(int timeoutMs) override { SDL_WaitEventTimeout(nullptr, std::max(1, timeoutMs)); }
+  void Wake() override {
+    SDL_Event e{};
+    e.type = wakeType_;
+    SDL_PushEvent(&e);
+  }
+
+  bool CursorPos(POINT& pt) override {
+    int x = 0, y = 0;
+    SDL_GetGlobalMouseState(&x, &y);
+    pt = {x, y};
+    return true;
+  }
+  void GrabPointer(bool grab) override { SDL_CaptureMouse(grab ? SDL_TRUE : SDL_FALSE); }
+
+  void SetCursor(std::uintptr_t id) override {
+    if (id == 0) {
+      SDL_ShowCursor(SDL_DISABLE);
+      return;
+    }
+    SDL_SystemCursor c = SDL_SYSTEM_CURSOR_ARROW;
+    switch (id) {
+      case IDC_IBEAM: c = SDL_SYSTEM_CURSOR_IBEAM; break;
+      case IDC_WAIT: c = SDL_SYSTEM_CURSOR_WAIT; break;
+      case IDC_CROSS: c = SDL_SYSTEM_CURSOR_CROSSHAIR; break;
+      case IDC_APPSTARTING: c = SDL_SYSTEM_CURSOR_WAITARROW; break;
+      case IDC_SIZENWSE: c = SDL_SYSTEM_CURSOR_SIZENWSE; break;
+      case IDC_SIZENESW: c = SDL_SYSTEM_CURSOR_SIZENESW; break;
+      case IDC_SIZEWE: c = SDL_SYSTEM_CURSOR_SIZEWE; break;
+      case IDC_SIZENS: c = SDL_SYSTEM_CURSOR_SIZENS; break;
+      case IDC_SIZEALL: c = SDL_SYSTEM_CURSOR_SIZEALL; break;
+      case IDC_NO: c = SDL_SYSTEM_CURSOR_NO; break;
+      case IDC_HAND: c = SDL_SYSTEM_CURSOR_HAND; break;
+      default: break;
+    }
+    SDL_Cursor*& cur = cursors_[c];
+    if (!cur) cur = SDL_CreateSystemCursor(c);
+    if (cur) SDL_SetCursor(cur);
+    SDL_ShowCursor(SDL_ENABLE);
+  }
+
+  int MessageBox(NativeWin owner, const std::u16string& text, const std::u16string& caption, UINT type,
+                 int defaultAnswer) override {
+    SDL_MessageBoxButtonData buttons[3];
+    int ids[3];
+    int n = 0;
+    auto add = [&](int id, const char* label) {
+      ids[n] = id;
+      buttons[n] = {0, id, label};
+      if (id == defaultAnswer) buttons[n].flags |= SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT;
+      ++n;
+    };
+    switch (type & 0xF) {
+      case MB_OKCANCEL: add(IDOK, "OK"), add(IDCANCEL, "Cancel"); break;
+      case MB_ABORTRETRYIGNORE: add(IDABORT, "Abort"), add(IDRETRY, "Retry"), add(IDIGNORE, "Ignore"); break;
+      case MB_YESNOCANCEL: add(IDYES, "Yes"), add(IDNO, "No"), add(IDCANCEL, "Cancel"); break;
+      case MB_YESNO: add(IDYES, "Yes"), add(IDNO, "No"); break;
+      case MB_RETRYCANCEL: add(IDRETRY, "Retry"), add(IDCANCEL, "Cancel"); break;
+      default: add(IDOK, "OK"); break;
+    }
+    (void)ids;
+    Uint32 icon = SDL_MESSAGEBOX_INFORMATION;
+    UINT i = type & 0xF0;
+    if (i == MB_ICONHAND) icon = SDL_MESSAGEBOX_ERROR;
+    if (i == MB_ICONEXCLAMATION) icon = SDL_MESSAGEBOX_WARNING;
+    std::string t = ToUtf8(text), c = ToUtf8(caption);
+    SDL_MessageBoxData data{icon, Win(owner), c.c_str(), t.c_str(), n, buttons, nullptr};
+    int hit = -1;
+    if (SDL_ShowMessageBox(&data, &hit) != 0 || hit < 0) {
+      // No box could be shown: report it as the headless display does.
+      WriteStdErr(c + ": " + t + "\n");
+      return defaultAnswer;
+    }
+    return hit;
+  }
+
+  bool TestClick(NativeWin id, POINT client, int button) override {
+    if (!Win(id)) return false;
+    for (int down = 1; down >= 0; --down) {
+      SDL_Event e{};
+      e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+      e.button.windowID = Uint32(id);
+      e.button.button = Uint8(button == 2 ? SDL_BUTTON_RIGHT : button == 3 ? SDL_BUTTON_MIDDLE : SDL_BUTTON_LEFT);
+      e.button.state = down ? SDL_PRESSED : SDL_RELEASED;
+      e.button.clicks = 1;
+      e.button.x = client.x;
+      e.button.y = client.y;
+      if (SDL_PushEvent(&e) < 0) return false;
+    }
+    return true;
+  }
+
+  bool TestPixel(NativeWin id, POINT p, std::uint32_t& bgra) override {
+    SDL_Window* w = Win(id);
+    SDL_Surface* s = w ? SDL_GetWindowSurface(w) : nullptr;
+    if (!s || p.x < 0 || p.y < 0 || p.x >= s->w || p.y >= s->h) return false;
+    if (SDL_MUSTLOCK(s)) SDL_LockSurface(s);
+    Uint32 raw = 0;
+    const Uint8* row = static_cast<const Uint8*>(s->pixels) + std::size_t(p.y) * s->pitch;
+    int bpp = s->format->BytesPerPixel;
+    std::memcpy(&raw, row + std::size_t(p.x) * bpp, std::min(bpp, 4));
+    Uint8 r, g, b, a;
+    SDL_GetRGBA(raw, s->format, &r, &g, &b, &a);
+    if (SDL_MUSTLOCK(s)) SDL_UnlockSurface(s);
+    bgra = std::uint32_t(b) | (std::uint32_t(g) << 8) | (std::uint32_t(r) << 16) | 0xFF000000u;
+    return true;
+  }
+
+  int TestWindowCount() override { return int(windows_.size()); }
+
+private:
+  SDL_Window* Win(NativeWin id) {
+    auto it = windows_.find(id);
+    return it == windows_.end() ? nullptr : it->second;
+  }
+
+  POINT Screen(Uint32 windowId, int x, int y) {
+    int wx = 0, wy = 0;
+    if (SDL_Window* w = Win(windowId)) SDL_GetWindowPosition(w, &wx, &wy);
+    return {wx + x, wy + y};
+  }
+
+  void Window(TInputSink& sink, const SDL_WindowEvent& e) {
+    SDL_Window* w = Win(e.windowID);
+    if (!w) return;
+    switch (e.event) {
+      case SDL_WINDOWEVENT_MOVED:
+      case SDL_WINDOWEVENT_SIZE_CHANGED: {
+        int x, y, cw, ch;
+        SDL_GetWindowPosition(w, &x, &y);
+        SDL_GetWindowSize(w, &cw, &ch);
+        RECT r{x, y, x + cw, y + ch};
+        known_[e.windowID].Client = r;
+        sink.Moved(e.windowID, r);
+        break;
+      }
+      case SDL_WINDOWEVENT_EXPOSED: sink.Exposed(e.windowID); break;
+      case SDL_WINDOWEVENT_FOCUS_GAINED: sink.Focus(e.windowID, true); break;
+      case SDL_WINDOWEVENT_FOCUS_LOST: sink.Focus(e.windowID, false); break;
+      case SDL_WINDOWEVENT_CLOSE: sink.CloseRequested(e.windowID); break;
+      default: break;
+    }
+  }
+
+  Uint32 wakeType_ = 0;
+  std::map<NativeWin, SDL_Window*> windows_;
+  std::map<NativeWin, TNativeDesc> known_;
+  std::map<int, SDL_Cursor*> cursors_;
+};
+
+}  // namespace
+
+std::unique_ptr<TBackend> CreateSdlBackend() {
+  auto b = std::make_unique<TSdl>();
+  if (!b->Start()) return nullptr;
+  return b;
+}
+
+}  // namespace plat::user

@@ -1,0 +1,88 @@
+#include "Platform/PlatLock.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "Platform/PlatSystem.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+plat::TFileHandle OpenRW(const std::u16string& name, std::uint32_t creation) {
+  return plat::OpenFile(name, plat::kGenericRead | plat::kGenericWrite, creation);
+}
+
+}  // namespace
+
+TEST(PlatLock, TwoOpensOfOneFileConflict) {
+  zmtest::TTempDir dir;
+  std::u16string name = dir.Wide("x.lock");
+  plat::TFileHandle a = OpenRW(name, plat::kCreateNew);
+  plat::TFileHandle b = OpenRW(name, plat::kOpenExisting);
+  ASSERT_NE(a, plat::kInvalidFileHandle);
+  ASSERT_NE(b, plat::kInvalidFileHandle);
+
+  ASSERT_TRUE(plat::LockFile(a, true, false));
+  EXPECT_TRUE(plat::LockFile(a, true, false));  // taking it again through the same open is fine
+  EXPECT_FALSE(plat::LockFile(b, true, false));
+  EXPECT_TRUE(plat::IsLockBusyError(plat::LastOSError()));
+  EXPECT_FALSE(plat::LockFile(b, false, false));  // a shared lock conflicts too
+
+  // unlocking, or closing the holder, frees it
+  EXPECT_TRUE(plat::UnlockFile(a));
+  EXPECT_TRUE(plat::LockFile(b, true, false));
+  EXPECT_FALSE(plat::LockFile(a, true, false));
+  EXPECT_TRUE(plat::CloseFile(b));
+  EXPECT_TRUE(plat::LockFile(a, false, true));
+  plat::CloseFile(a);
+}
+
+TEST(PlatLock, SharedLocksMeet) {
+  zmtest::TTempDir dir;
+  std::u16string name = dir.Wide("s.lock");
+  plat::TFileHandle a = OpenRW(name, plat::kCreateNew);
+  plat::TFileHandle b = OpenRW(name, plat::kOpenExisting);
+  EXPECT_TRUE(plat::LockFile(a, false, false));
+  EXPECT_TRUE(plat::LockFile(b, false, false));
+  EXPECT_FALSE(plat::LockFile(b, true, false));  // exclusive against the other shared one
+  plat::CloseFile(a);
+  plat::CloseFile(b);
+}
+
+TEST(PlatLock, TheFileBehindAHandle) {
+  zmtest::TTempDir dir;
+  std::u16string name = dir.Wide("f.lock");
+  plat::TFileHandle h = OpenRW(name, plat::kCreateNew);
+  ASSERT_NE(h, plat::kInvalidFileHandle);
+  EXPECT_TRUE(plat::IsFileAt(h, name));
+  EXPECT_TRUE(plat::IsFileAt(h, dir.Wide("F.LOCK")));  // names are found without letter case
+  // deleted while open (this system allows it), then made anew under the name
+  EXPECT_TRUE(plat::DeleteFile(name));
+  EXPECT_FALSE(plat::IsFileAt(h, name));
+  plat::TFileHandle again = OpenRW(name, plat::kCreateNew);
+  EXPECT_FALSE(plat::IsFileAt(h, name));
+  EXPECT_TRUE(plat::IsFileAt(again, name));
+  plat::CloseFile(again);
+  plat::CloseFile(h);
+}
+
+TEST(PlatLock, BadHandlesFail) {
+  EXPECT_FALSE(plat::LockFile(plat::kInvalidFileHandle, true, false));
+  EXPECT_FALSE(plat::LockFile(std::intptr_t(1) << 40, true, true));
+  EXPECT_FALSE(plat::UnlockFile(-5));
+  EXPECT_FALSE(plat::IsFileAt(-1, u"\\tmp"));
+  EXPECT_FALSE(plat::IsLockBusyError(0));
+}
+
+TEST(PlatLock, SharedFolders) {
+  zmtest::TTempDir dir;
+  std::u16string name = dir.Wide("shared\\");
+  ASSERT_TRUE(plat::CreateSharedDirectory(name));
+  auto perms = std::filesystem::status(dir.Path() / "shared").permissions();
+  EXPECT_EQ(perms & std::filesystem::perms::all, std::filesystem::perms::all);
+  EXPECT_NE(perms & std::filesystem::perms::sticky_bit, std::filesystem::perms::none);
+  EXPECT_FALSE(plat::CreateSharedDirectory(name));  // exists already
+  EXPECT_FALSE(plat::CreateSharedDirectory(dir.Wide("none\\shared")));
+  EXPECT_FALSE(plat::CreateSharedDirectory(u""));
+}

@@ -1,0 +1,87 @@
+// The SDL display for real: run under a virtual X server with ZM_DISPLAY=sdl.
+#include <gtest/gtest.h>
+
+#include "Platform/PlatSystem.h"
+#include "Platform/User/PlatUser.h"
+
+using namespace plat;
+
+namespace {
+
+std::vector<MSG> gSeen;
+
+LRESULT Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  gSeen.push_back({h, m, w, l, 0, {}});
+  if (m == WM_PAINT) {
+    PAINTSTRUCT ps;
+    BeginPaint(h, &ps);
+    TWindowPixels px;
+    if (LockWindowPixels(h, px)) {
+      for (int y = 0; y < px.Height; ++y)
+        for (int x = 0; x < px.Width; ++x) px.Bits[y * px.Stride + x] = 0xFF2060C0;  // B, G, R, A in memory
+      UnlockWindowPixels(h, nullptr);
+    }
+    EndPaint(h, &ps);
+    return 0;
+  }
+  return DefWindowProcW(h, m, w, l);
+}
+
+bool Seen(HWND h, UINT m) {
+  for (auto& s : gSeen)
+    if (s.hwnd == h && s.message == m) return true;
+  return false;
+}
+
+// Pumps until the condition holds or five seconds pass.
+template <class F>
+bool PumpUntil(F done) {
+  std::uint32_t start = TickCount32();
+  MSG m;
+  while (!done()) {
+    if (TickCount32() - start > 5000) return false;
+    if (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&m);
+      DispatchMessageW(&m);
+    } else {
+      WaitMessageTimeout(20);
+    }
+  }
+  return true;
+}
+
+TEST(SdlDisplay, WindowShownPaintedClickedDestroyed) {
+  ASSERT_TRUE(InitWindowSystem());
+  ASSERT_EQ(WindowSystemBackEnd(), "sdl") << "no display server: run under xvfb-run";
+  WNDCLASSW wc{};
+  wc.style = CS_DBLCLKS;
+  wc.lpfnWndProc = &Proc;
+  wc.lpszClassName = u"SdlTest";
+  ASSERT_NE(RegisterClassW(&wc), 0);
+  HWND h = CreateWindowExW(0, u"SdlTest", u"Xvfb check", WS_OVERLAPPEDWINDOW, 50, 50, 320, 240, nullptr, nullptr,
+                           ModuleInstance(), nullptr);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(NativeWindowCount(), 0);  // hidden windows have no native window
+  ShowWindow(h, SW_SHOW);
+  EXPECT_EQ(NativeWindowCount(), 1);
+  ASSERT_TRUE(PumpUntil([&] { return Seen(h, WM_PAINT); }));
+  std::uint32_t px = 0;
+  ASSERT_TRUE(ReadNativePixel(h, {10, 10}, px));
+  EXPECT_EQ(px, 0xFF2060C0u);
+  // A click through SDL's own event queue arrives as button messages.
+  ASSERT_TRUE(InjectNativeClick(h, {30, 40}, 1));
+  ASSERT_TRUE(PumpUntil([&] { return Seen(h, WM_LBUTTONUP); }));
+  for (auto& s : gSeen)
+    if (s.message == WM_LBUTTONDOWN) {
+      EXPECT_EQ(GET_X_LPARAM(s.lParam), 30);
+      EXPECT_EQ(GET_Y_LPARAM(s.lParam), 40);
+    }
+  EXPECT_TRUE(Seen(h, WM_LBUTTONDOWN));
+  EXPECT_TRUE(DestroyWindow(h));
+  EXPECT_TRUE(Seen(h, WM_NCDESTROY));
+  EXPECT_EQ(NativeWindowCount(), 0);
+  EXPECT_TRUE(UnregisterClassW(u"SdlTest", nullptr));
+  ShutdownWindowSystem();
+}
+
+}  // namespace

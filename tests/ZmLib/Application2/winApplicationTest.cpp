@@ -1,0 +1,109 @@
+#include "ZmLib/Application2/winApplication.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
+
+#include "Platform/PlatSystem.h"
+#include "tests/ZmLib/Application2/AppTestSupport.h"
+#include "tests/ZmLib/Application2/EventListSupport.h"
+
+using namespace zm;
+using evtest::NewData;
+using evtest::TData;
+
+namespace {
+
+class WinApp : public apptest::AppTest {};
+
+std::vector<int> gSeen;
+void Seen(void*, TRefObject*, std::int32_t id, std::intptr_t param) {
+  gSeen.push_back(param ? reinterpret_cast<TData*>(param)->Value : -id);
+}
+
+TEST_F(WinApp, HiddenWindowAndTitle) {
+  plat::HWND h = app->GetHandle();
+  ASSERT_NE(h, nullptr);
+  EXPECT_FALSE(plat::IsWindowVisible(h));
+  EXPECT_EQ(plat::DWORD(plat::GetWindowLongW(h, plat::GWL_STYLE)), 0x06CF0000u);
+  EXPECT_EQ(plat::DWORD(plat::GetWindowLongW(h, plat::GWL_EXSTYLE)), plat::WS_EX_TOOLWINDOW);
+  app->SetTitle(u"Show");
+  EXPECT_EQ(plat::WindowText(h), u"Show");
+  EXPECT_GT(app->PostMessageId(), 5120u);
+  EXPECT_EQ(Application, app);
+  // One application only.
+  EXPECT_THROW(MakeRef<TZmApplication>(), EAbort);
+}
+
+TEST_F(WinApp, PostedEventsReachTheHandlersThroughTheLoop) {
+  gSeen.clear();
+  app->AddHandler(5, &Seen, nullptr);
+  app->AddHandler(0, &Seen, nullptr);
+  app->PostEvent(5, NewData(1));
+  app->PostEvent(5, NewData(2));
+  app->Terminate();  // on the loop's thread: a quit message behind the posts
+  EXPECT_TRUE(app->Run());
+  EXPECT_EQ(gSeen, (std::vector<int>{1, 2, 0}));  // event 0: the loop ended
+  EXPECT_TRUE(app->GetTerminated());
+  EXPECT_TRUE(app->Finalized());
+}
+
+TEST_F(WinApp, ProcessMessagesConsumesQuit) {
+  plat::PostQuitMessage(0);
+  app->ProcessMessages();
+  EXPECT_TRUE(app->GetTerminated());
+  // Run returns at once: the loop does not wait for another message.
+  EXPECT_TRUE(app->Run());
+}
+
+TEST_F(WinApp, FinalizeWithoutWorkersDispatchesAndRefusesLaterPosts) {
+  gSeen.clear();
+  app->AddHandler(5, &Seen, nullptr);
+  app->PostEvent(5, NewData(7));
+  EXPECT_TRUE(app->Finalize());
+  EXPECT_EQ(gSeen, std::vector<int>{7});
+  EXPECT_EQ(app->GetHandle(), nullptr);
+  std::atomic<int> disposed{0};
+  app->PostEvent(5, NewData(8, &disposed));
+  EXPECT_EQ(disposed.load(), 1);
+  EXPECT_EQ(gSeen, std::vector<int>{7});
+  EXPECT_FALSE(app->WakeOwner(0));
+}
+
+TEST_F(WinApp, WorkersAndTheShutdownBound) {
+  auto worker = MakeRef<TEvent>();
+  app->AddWorker(worker.get());
+  EXPECT_THROW(app->RemoveWorker(app), EAbort);
+  // A clock that runs 1000 ms per reading: the 30,000 ms pass at once.
+  static std::atomic<std::uint32_t> fast{0};
+  auto saved = plat::SetTimeSource([] { return fast.fetch_add(1000); });
+  static std::int32_t exitSeen = -1;
+  auto savedExit = ExitProcessProc;
+  ExitProcessProc = [](std::int32_t code) { exitSeen = code; };
+  ExitCode = 3;
+  EXPECT_FALSE(app->Finalize());
+  plat::SetTimeSource(saved);
+  ExitProcessProc = savedExit;
+  ExitCode = 0;
+  EXPECT_EQ(exitSeen, 3);
+  app->RemoveWorker(worker.get());
+  EXPECT_EQ(app->WorkerCount(), 0u);
+}
+
+void Throws(void*, TRefObject*, std::int32_t, std::intptr_t) { throw Exception("handler failed"); }
+
+TEST_F(WinApp, AnErrorInAHandlerIsReportedAndTheLoopGoesOn) {
+  gSeen.clear();
+  app->AddHandler(5, &Throws, nullptr);
+  app->AddHandler(6, &Seen, nullptr);
+  app->PostEvent(5, NewData(1));
+  app->PostEvent(6, NewData(2));
+  app->Terminate();
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(app->Run());
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(gSeen, std::vector<int>{2});
+}
+
+}  // namespace

@@ -1,0 +1,244 @@
+#include "ZmLib/zmTempFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
+#include <optional>
+#include <set>
+
+#include "Platform/PlatFiles.h"
+#include "Platform/PlatLock.h"
+#include "Platform/PlatUtf8.h"
+#include "ZmLib/wpFileStream.h"
+#include "tests/support/FileAPISwap.h"
+#include "tests/support/TempDir.h"
+
+using namespace zm;
+using zmtest::TFileAPISwap;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Points the temporary folder at a fresh test folder and leaves the
+// manager without state before and after.
+class TempFilesTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (const char* v = std::getenv("TMPDIR")) savedTmpDir_ = v;
+    ::setenv("TMPDIR", dir_.Path().c_str(), 1);
+    Cleanup();
+  }
+  void TearDown() override {
+    Cleanup();
+    if (savedTmpDir_) ::setenv("TMPDIR", savedTmpDir_->c_str(), 1);
+    else ::unsetenv("TMPDIR");
+  }
+
+  fs::path Root() const { return dir_.Path() / "TAVREL_TEMP_ROOT"; }
+  static fs::path Native(const WideString& p) { return fs::path(plat::NativePath(p)); }
+  // True when some open holds the lock file's lock.
+  static bool LockHeld(const fs::path& lockFile) {
+    plat::TFileHandle h = plat::OpenFile(plat::FromNativePath(lockFile.string()), plat::kGenericRead,
+                                         plat::kOpenExisting);
+    if (h == plat::kInvalidFileHandle) return false;
+    bool held = !plat::LockFile(h, true, false);
+    plat::CloseFile(h);
+    return held;
+  }
+
+  zmtest::TTempDir dir_;
+  std::optional<std::string> savedTmpDir_;
+};
+
+// A file API whose folder calls fail for names holding a marker.
+class TRefusingFileAPI : public TFileAPI {
+public:
+  WideString RefuseRemove;  // RemoveDir fails for names containing it
+  bool RefuseCreate = false;
+  bool RemoveDir(const WideString& name) override {
+    if (!RefuseRemove.empty() && name.find(RefuseRemove) != WideString::npos) return false;
+    return TFileAPI::RemoveDir(name);
+  }
+  bool CreateDir(const WideString& name, const void* security) override {
+    if (RefuseCreate) return false;
+    return TFileAPI::CreateDir(name, security);
+  }
+};
+
+}  // namespace
+
+TEST_F(TempFilesTest, TemporaryFolderOrder) {
+  WideString tmp = dir_.Wide();
+  EXPECT_EQ(GetTempDir(false), tmp);
+  EXPECT_EQ(GetTempDir(true), tmp + u"\\");
+  // a variable naming no folder is passed over
+  ::setenv("TMPDIR", (dir_.Path() / "none").c_str(), 1);
+  std::optional<std::string> savedTmp;
+  if (const char* v = std::getenv("TMP")) savedTmp = v;
+  dir_.Write("other/x", "");
+  ::setenv("TMP", (dir_.Path() / "other").c_str(), 1);
+  EXPECT_EQ(GetTempDir(false), dir_.Wide("other"));
+  if (savedTmp) ::setenv("TMP", savedTmp->c_str(), 1);
+  else ::unsetenv("TMP");
+}
+
+TEST_F(TempFilesTest, FoldersOfThisProcessAreLockedAndRemovedAtTheEnd) {
+  WideString root = GetTempRoot();
+  EXPECT_EQ(root, dir_.Wide("TAVREL_TEMP_ROOT\\"));
+  // every user's processes share the root, like the temporary folder itself
+  EXPECT_NE(fs::status(Root()).permissions() & fs::perms::sticky_bit, fs::perms::none);
+
+  WideString a = CreateTempFolder(true);
+  WideString b = CreateTempFolder(false);
+  ASSERT_EQ(a.back(), u'\\');
+  ASSERT_NE(b.back(), u'\\');
+  EXPECT_EQ(a.compare(0, root.size(), root), 0);
+  WideString nameA = a.substr(root.size(), a.size() - root.size() - 1);
+  // "[" + 36 characters of the GUID with hyphens + "]"
+  ASSERT_EQ(nameA.size(), 38u);
+  EXPECT_EQ(nameA.front(), u'[');
+  EXPECT_EQ(nameA.back(), u']');
+  EXPECT_EQ(nameA[9], u'-');
+  EXPECT_NE(ExcludeTrailingBackslash(a), b);
+
+  for (const WideString& f : {ExcludeTrailingBackslash(a), b}) {
+    EXPECT_TRUE(fs::is_directory(Native(f)));
+    EXPECT_TRUE(fs::is_regular_file(Native(f + u".lock")));
+    EXPECT_TRUE(LockHeld(Native(f + u".lock")));
+  }
+  dir_.Write(plat::NativePath(b.substr(dir_.Wide().size() + 1)) + "/sub/lib.so", "bytes");
+
+  Cleanup();
+  EXPECT_TRUE(fs::exists(Root()));
+  EXPECT_TRUE(fs::is_empty(Root()));
+  // the manager starts afresh
+  WideString c = CreateTempFolder(false);
+  EXPECT_TRUE(fs::is_directory(Native(c)));
+}
+
+TEST_F(TempFilesTest, StaleFoldersGoLiveOnesStay) {
+  fs::create_directories(Root());
+  // left by a process that was killed: folder, files and lock file
+  dir_.Write("TAVREL_TEMP_ROOT/[dead]/a/b.bin", "x");
+  dir_.Write("TAVREL_TEMP_ROOT/[dead].lock", "");
+  // a lock file whose folder is already gone
+  dir_.Write("TAVREL_TEMP_ROOT/[gone].lock", "");
+  // a running process: its lock file is open and locked
+  dir_.Write("TAVREL_TEMP_ROOT/[live]/in-use.bin", "y");
+  dir_.Write("TAVREL_TEMP_ROOT/[live].lock", "");
+  plat::TFileHandle live = plat::OpenFile(dir_.Wide("TAVREL_TEMP_ROOT\\[live].lock"),
+                                          plat::kGenericRead | plat::kGenericWrite, plat::kOpenExisting);
+  ASSERT_NE(live, plat::kInvalidFileHandle);
+  ASSERT_TRUE(plat::LockFile(live, true, false));
+  // not the manager's: no lock file, or a folder that only looks like one
+  dir_.Write("TAVREL_TEMP_ROOT/[nolock]/z", "z");
+  fs::create_directories(Root() / "odd.lock");
+
+  GetTempRoot();
+  EXPECT_FALSE(fs::exists(Root() / "[dead]"));
+  EXPECT_FALSE(fs::exists(Root() / "[dead].lock"));
+  EXPECT_FALSE(fs::exists(Root() / "[gone].lock"));
+  EXPECT_TRUE(fs::exists(Root() / "[live]" / "in-use.bin"));
+  EXPECT_TRUE(fs::exists(Root() / "[live].lock"));
+  EXPECT_TRUE(fs::exists(Root() / "[nolock]" / "z"));
+  EXPECT_TRUE(fs::is_directory(Root() / "odd.lock"));
+
+  // once that process has ended, the next one removes its folder
+  plat::CloseFile(live);
+  RemoveStaleTempFolders(dir_.Wide("TAVREL_TEMP_ROOT"));
+  EXPECT_FALSE(fs::exists(Root() / "[live]"));
+  EXPECT_FALSE(fs::exists(Root() / "[live].lock"));
+}
+
+TEST_F(TempFilesTest, ALaterProcessLeavesARunningOnesFolderAlone) {
+  WideString mine = CreateTempFolder(false);
+  dir_.Write(plat::NativePath(mine.substr(dir_.Wide().size() + 1)) + "/data.bin", "d");
+  // what the next process does when it starts: its own open of our lock
+  // file cannot take the lock, so nothing of ours is touched
+  RemoveStaleTempFolders(GetTempRoot());
+  EXPECT_TRUE(fs::exists(Native(mine) / "data.bin"));
+  EXPECT_TRUE(fs::exists(Native(mine + u".lock")));
+  EXPECT_TRUE(LockHeld(Native(mine + u".lock")));
+}
+
+TEST_F(TempFilesTest, AFolderThatCannotBeRemovedKeepsALockFile) {
+  fs::create_directories(Root());
+  dir_.Write("TAVREL_TEMP_ROOT/[stuck]/f", "f");
+  dir_.Write("TAVREL_TEMP_ROOT/[stuck].lock", "old content");
+  auto api = MakeRef<TRefusingFileAPI>();
+  api->RefuseRemove = u"[stuck]";
+  {
+    TFileAPISwap swap(api);
+    GetTempRoot();
+    EXPECT_TRUE(fs::is_directory(Root() / "[stuck]"));
+    // made again, empty, and not held
+    ASSERT_TRUE(fs::exists(Root() / "[stuck].lock"));
+    EXPECT_EQ(fs::file_size(Root() / "[stuck].lock"), 0u);
+    EXPECT_FALSE(LockHeld(Root() / "[stuck].lock"));
+
+    // the same at the end of this process
+    WideString own = CreateTempFolder(false);
+    api->RefuseRemove = own.substr(own.rfind(u'\\') + 1);
+    Cleanup();
+    EXPECT_TRUE(fs::is_directory(Native(own)));
+    EXPECT_TRUE(fs::exists(Native(own + u".lock")));
+    EXPECT_FALSE(LockHeld(Native(own + u".lock")));
+  }
+  // a later process removes both
+  RemoveStaleTempFolders(dir_.Wide("TAVREL_TEMP_ROOT"));
+  EXPECT_TRUE(fs::is_empty(Root()));
+}
+
+TEST_F(TempFilesTest, RootProblems) {
+  // a file where the root should be
+  dir_.Write("TAVREL_TEMP_ROOT", "not a folder");
+  try {
+    GetTempRoot();
+    FAIL() << "no assertion";
+  } catch (const EAbort& e) {
+    EXPECT_NE(e.Message().find("VendorTemp Create Error: " + plat::ToUtf8(dir_.Wide("TAVREL_TEMP_ROOT\\"))),
+              std::string::npos);
+  }
+  try {
+    CreateTempFolder(false);
+    FAIL() << "no assertion";
+  } catch (const EAbort& e) {
+    EXPECT_NE(e.Message().find("Temp Path not Found"), std::string::npos);
+  }
+  fs::remove(Root());
+  EXPECT_EQ(GetTempRoot(), dir_.Wide("TAVREL_TEMP_ROOT\\"));  // made now
+
+  // removed while in use: made again
+  fs::remove_all(Root());
+  WideString f = CreateTempFolder(false);
+  EXPECT_TRUE(fs::is_directory(Native(f)));
+}
+
+TEST_F(TempFilesTest, ALinkInPlaceOfTheRootIsNotFollowed) {
+  // someone else's folder that happens to hold a lock file and its folder
+  dir_.Write("elsewhere/x/keep.txt", "k");
+  dir_.Write("elsewhere/x.lock", "");
+  fs::create_directory_symlink(dir_.Path() / "elsewhere", Root());
+  try {
+    GetTempRoot();
+    FAIL() << "no assertion";
+  } catch (const EAbort& e) {
+    EXPECT_NE(e.Message().find("VendorTemp Create Error: "), std::string::npos);
+  }
+  EXPECT_THROW(CreateTempFolder(false), EAbort);
+  EXPECT_TRUE(fs::exists(dir_.Path() / "elsewhere" / "x" / "keep.txt"));
+  EXPECT_TRUE(fs::exists(dir_.Path() / "elsewhere" / "x.lock"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path() / "elsewhere"), fs::directory_iterator()), 2);
+  fs::remove(Root());
+}
+
+TEST_F(TempFilesTest, NoFolderCanBeMade) {
+  GetTempRoot();
+  auto api = MakeRef<TRefusingFileAPI>();
+  api->RefuseCreate = true;
+  TFileAPISwap swap(api);
+  EXPECT_THROW(CreateTempFolder(false), EFileAccessError);
+  EXPECT_TRUE(fs::is_empty(Root()));
+}

@@ -1,0 +1,205 @@
+// The show packer, checked with the kit's container reader.
+#include "tools/OruPacker.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "tests/support/kit/ContainerReader.h"
+#include "tests/support/kit/ShowContainerWriter.h"
+#include "tests/support/kit/ShowProjectWriter.h"
+#include "tests/support/kit/TempFolder.h"
+
+using namespace zmtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TRun {
+  int Status = -1;
+  std::string Out, Err;
+};
+
+TRun Pack(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  TRun r;
+  r.Status = orupack::RunOruPack(args, out, err);
+  r.Out = out.str();
+  r.Err = err.str();
+  return r;
+}
+
+std::string Picture(std::size_t n) {
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) s += static_cast<char>((i * 7 + i / 13) & 0xFF);
+  return s;
+}
+
+// A small show: description, a picture in a subfolder, music beside it.
+class PackTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    show_.Description().Section("main").Key("opt_repeat", "stop").Section("Times").Key("opt_slidescount", 1);
+    show_.AddFile("pics\\IMG_1.JPG", Picture(3000));
+    show_.AddFile("music.mp3", "ID3 mp3 bytes");
+    show_.Write();
+  }
+  std::string Out(const std::string& name) const { return out_.File(name); }
+
+  TShowProjectWriter show_;
+  TTempFolder out_;
+};
+
+}  // namespace
+
+TEST_F(PackTest, PacksAFolderIntoAContainerFile) {
+  std::string guid = "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}";
+  TRun r = Pack({show_.Folder(), Out("show.orushow"), "--guid", guid});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(r.Out.find("3 files"), std::string::npos) << r.Out;
+
+  std::string file = ReadFileBytes(Out("show.orushow"));
+  ASSERT_EQ(file.substr(file.size() - 4), ".dne");  // a file of its own: form 1
+  TParsedContainer p = ParseContainer(file);
+  EXPECT_EQ(p.Base, 0);
+
+  // the description first and deflated, the files enciphered, by name order
+  ASSERT_EQ(p.Sections.size(), 5u);
+  EXPECT_EQ(p.Sections[0].first, "Project.oru");
+  EXPECT_EQ(p.Sections[1].first, "music.mp3");
+  EXPECT_EQ(p.Sections[2].first, "pics\\IMG_1.JPG");
+  EXPECT_EQ(p.Sections[3].first, "ExeGUID");
+  EXPECT_EQ(p.Sections[4].first, "$protection$");
+  EXPECT_EQ(p.Section("Project.oru").at("_ps"), "0");
+  EXPECT_EQ(p.Section("Project.oru").at("_pm"), "1");
+  EXPECT_EQ(RawInflate(p.Stored(file, "Project.oru")), show_.DescriptionBytes());
+  EXPECT_EQ(p.Section("pics\\IMG_1.JPG").at("_pm"), "2");
+  EXPECT_EQ(Unmask(p.Stored(file, "pics\\IMG_1.JPG")), Picture(3000));
+  EXPECT_EQ(Unmask(p.Stored(file, "music.mp3")), "ID3 mp3 bytes");
+  EXPECT_EQ(p.Section("ExeGUID").at("_pm"), "0");
+  EXPECT_EQ(p.Stored(file, "ExeGUID"), TShowContainerWriter::ExeGuidData(guid));
+  EXPECT_EQ(p.Stored(file, "ExeGUID").size(), 80u);
+  // entries back to back up to the directory
+  EXPECT_EQ(std::stoll(p.Section("ExeGUID").at("_ps")) + 80, p.D);
+  EXPECT_EQ(p.Section("$protection$").at("strucpos"), std::to_string(p.D));
+  EXPECT_EQ(p.Section("$protection$").at("allowmodify"), "0");
+}
+
+TEST_F(PackTest, StoredAndDeflatedFiles) {
+  ASSERT_EQ(Pack({"--stored", show_.Folder(), Out("s.orushow")}).Status, 0);
+  std::string file = ReadFileBytes(Out("s.orushow"));
+  TParsedContainer p = ParseContainer(file);
+  EXPECT_EQ(p.Section("pics\\IMG_1.JPG").at("_pm"), "0");
+  EXPECT_EQ(p.Stored(file, "pics\\IMG_1.JPG"), Picture(3000));
+  EXPECT_EQ(p.Section("Project.oru").at("_pm"), "1");  // the description is always deflated
+  // a GUID of its own each time, in braces
+  std::string guid = p.Stored(file, "ExeGUID");
+  ASSERT_EQ(guid.size(), 80u);
+  EXPECT_EQ(guid.substr(4, 2), std::string("{\0", 2));
+
+  ASSERT_EQ(Pack({show_.Folder(), "--deflated", Out("d.orushow")}).Status, 0);
+  file = ReadFileBytes(Out("d.orushow"));
+  p = ParseContainer(file);
+  EXPECT_EQ(p.Section("music.mp3").at("_pm"), "1");
+  EXPECT_EQ(RawInflate(p.Stored(file, "music.mp3")), "ID3 mp3 bytes");
+  EXPECT_EQ(RawInflate(p.Stored(file, "pics\\IMG_1.JPG")), Picture(3000));
+  EXPECT_NE(ParseContainer(ReadFileBytes(Out("s.orushow"))).Stored(ReadFileBytes(Out("s.orushow")), "ExeGUID"),
+            p.Stored(file, "ExeGUID"));
+}
+
+TEST_F(PackTest, AppendsToACopyOfTheProgram) {
+  std::string program = Picture(5001);
+  std::string programFile = Out("OruViewer5");
+  WriteFileBytes(programFile, program);
+  fs::permissions(programFile, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  ASSERT_EQ(Pack({"--program", programFile, show_.Folder(), Out("MyShow")}).Status, 0);
+
+  EXPECT_EQ(ReadFileBytes(programFile), program);  // the program itself is left alone
+  std::string file = ReadFileBytes(Out("MyShow"));
+  ASSERT_EQ(file.substr(0, program.size()), program);
+  // form 2 with X = file size - 8: the base is 0 and positions are plain
+  // file positions of the copy
+  ASSERT_EQ(file.substr(file.size() - 12, 4), ".dne");
+  EXPECT_EQ(Int64At(file, static_cast<std::int64_t>(file.size()) - 8), static_cast<std::int64_t>(file.size()) - 8);
+  TParsedContainer p = ParseContainer(file);
+  EXPECT_EQ(p.Base, 0);
+  EXPECT_EQ(p.Section("Project.oru").at("_ps"), "5001");
+  EXPECT_EQ(RawInflate(p.Stored(file, "Project.oru")), show_.DescriptionBytes());
+  EXPECT_EQ(Unmask(p.Stored(file, "pics\\IMG_1.JPG")), Picture(3000));
+  EXPECT_EQ(p.Section("$protection$").at("strucpos"), std::to_string(p.D));
+  // the copy runs like the program
+  auto perms = fs::status(Out("MyShow")).permissions();
+  EXPECT_EQ(perms & fs::perms::all, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  EXPECT_FALSE(fs::exists(Out("MyShow.part")));
+}
+
+TEST_F(PackTest, TheFolderAsFound) {
+  // an "ExeGUID" of the show is kept as it is; the output inside the folder
+  // is not packed again; a description in other letter case is found
+  std::string folder = show_.Folder();
+  WriteFileBytes(folder + "/ExeGUID", TShowContainerWriter::ExeGuidData("{11111111-2222-3333-4444-555555555555}"));
+  fs::rename(folder + "/Project.oru", folder + "/PROJECT.ORU");
+  fs::create_directories(folder + "/empty/folder");
+  ASSERT_EQ(Pack({folder, folder + "/packed"}).Status, 0);
+  ASSERT_EQ(Pack({folder, folder + "/packed"}).Status, 0);
+  std::string file = ReadFileBytes(folder + "/packed");
+  TParsedContainer p = ParseContainer(file);
+  ASSERT_EQ(p.Sections.size(), 5u);
+  EXPECT_EQ(p.Sections[0].first, "Project.oru");
+  EXPECT_EQ(p.Sections[1].first, "ExeGUID");
+  EXPECT_EQ(p.Stored(file, "ExeGUID"), TShowContainerWriter::ExeGuidData("{11111111-2222-3333-4444-555555555555}"));
+  for (const auto& [name, keys] : p.Sections) EXPECT_NE(name, "packed");
+}
+
+TEST_F(PackTest, BadArgumentsAndMissingFiles) {
+  auto usage = [](const TRun& r) { return r.Err.find("Usage: OruPack") != std::string::npos; };
+  TRun r = Pack({});
+  EXPECT_EQ(r.Status, orupack::kBadUsage);
+  EXPECT_TRUE(usage(r));
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{show_.Folder()},
+                                             {show_.Folder(), Out("a"), Out("b")},
+                                             {"--zip", show_.Folder(), Out("a")},
+                                             {show_.Folder(), Out("a"), "--program"},
+                                             {"--guid", "not-a-guid", show_.Folder(), Out("a")},
+                                             {"--guid", "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8FX}", show_.Folder(), Out("a")},
+                                             {"", Out("a")}}) {
+    r = Pack(args);
+    EXPECT_EQ(r.Status, orupack::kBadUsage) << args.size();
+    EXPECT_TRUE(usage(r));
+  }
+  EXPECT_FALSE(fs::exists(Out("a")));
+
+  r = Pack({"--help"});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_NE(r.Out.find("Usage: OruPack"), std::string::npos);
+  EXPECT_NE(r.Out.find("Exit status"), std::string::npos);
+
+  r = Pack({out_.File("no such folder"), Out("a")});
+  EXPECT_EQ(r.Status, orupack::kFailed);
+  EXPECT_NE(r.Err.find("no such folder"), std::string::npos);
+  EXPECT_FALSE(usage(r));
+
+  fs::create_directories(Out("not a show"));
+  WriteFileBytes(Out("not a show") + "/picture.jpg", "x");
+  r = Pack({Out("not a show"), Out("a")});
+  EXPECT_EQ(r.Status, orupack::kFailed);
+  EXPECT_NE(r.Err.find("holds no Project.oru"), std::string::npos);
+
+  r = Pack({"--program", Out("no program"), show_.Folder(), Out("a")});
+  EXPECT_EQ(r.Status, orupack::kFailed);
+  EXPECT_NE(r.Err.find("no such program file"), std::string::npos);
+
+  // an output that cannot be written
+  WriteFileBytes(Out("file"), "x");
+  r = Pack({show_.Folder(), Out("file") + "/a"});
+  EXPECT_EQ(r.Status, orupack::kFailed);
+  EXPECT_FALSE(r.Err.empty());
+  EXPECT_FALSE(fs::exists(Out("a")));
+
+  // "--" ends the options
+  r = Pack({"--", show_.Folder(), Out("a")});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(fs::exists(Out("a")));
+}

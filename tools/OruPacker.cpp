@@ -1,0 +1,222 @@
+#include "tools/OruPacker.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <ostream>
+#include <random>
+#include <stdexcept>
+
+#include "tests/support/kit/ShowContainerWriter.h"
+
+namespace fs = std::filesystem;
+
+namespace orupack {
+
+namespace {
+
+constexpr const char* kDescriptionName = "Project.oru";
+constexpr const char* kGuidEntry = "ExeGUID";
+
+struct TOptions {
+  std::string Folder, Output, Program, Guid;
+  int Method = zmtest::kEnciphered;
+};
+
+struct TUsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+bool SameTextAscii(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// "{" 8-4-4-4-12 hexadecimal digits "}".
+bool IsGuidText(const std::string& s) {
+  if (s.size() != 38 || s.front() != '{' || s.back() != '}') return false;
+  for (std::size_t i = 1; i < 37; ++i) {
+    bool hyphen = i == 9 || i == 14 || i == 19 || i == 24;
+    if (hyphen ? s[i] != '-' : !std::isxdigit(static_cast<unsigned char>(s[i]))) return false;
+  }
+  return true;
+}
+
+std::string NewGuidText() {
+  std::random_device rd;
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string s = "{";
+  for (int i = 0; i < 32; ++i) {
+    if (i == 8 || i == 12 || i == 16 || i == 20) s += '-';
+    s += kHex[rd() & 15];
+  }
+  return s + "}";
+}
+
+TOptions ParseArguments(const std::vector<std::string>& args, bool& help) {
+  TOptions o;
+  std::vector<std::string> operands;
+  help = false;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (optionsEnded) {
+      operands.push_back(a);
+      continue;
+    }
+    auto value = [&]() -> std::string {
+      if (i + 1 >= args.size()) throw TUsageError("option " + a + " needs a value");
+      return args[++i];
+    };
+    if (a == "-h" || a == "--help") help = true;
+    else if (a == "--stored") o.Method = zmtest::kStored;
+    else if (a == "--deflated") o.Method = zmtest::kDeflated;
+    else if (a == "--enciphered") o.Method = zmtest::kEnciphered;
+    else if (a == "--program") o.Program = value();
+    else if (a == "--guid") o.Guid = value();
+    else if (a == "--") optionsEnded = true;
+    else if (a.size() > 1 && a[0] == '-') throw TUsageError("unknown option " + a);
+    else operands.push_back(a);
+  }
+  if (help) return o;
+  if (operands.size() != 2) throw TUsageError("expected a project folder and an output file");
+  o.Folder = operands[0];
+  o.Output = operands[1];
+  if (o.Folder.empty() || o.Output.empty()) throw TUsageError("empty file name");
+  if (!o.Guid.empty() && !IsGuidText(o.Guid)) throw TUsageError("--guid wants a text like {0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}");
+  return o;
+}
+
+std::string ReadWhole(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  if (!f) throw std::runtime_error("cannot read " + p.string());
+  std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  if (f.bad()) throw std::runtime_error("cannot read " + p.string());
+  return s;
+}
+
+// The show's files as (entry name, path), in name order; entry names are
+// relative to the folder with "\" separators, the way show descriptions
+// name files. The description comes first, under its proper name.
+std::vector<std::pair<std::string, fs::path>> ShowFiles(const fs::path& folder, const fs::path& skip) {
+  std::vector<std::pair<std::string, fs::path>> files;
+  std::optional<fs::path> description;
+  // Linked folders are not followed (a link to a parent would never end).
+  for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+    if (!it->is_regular_file()) continue;
+    std::error_code ec;
+    if (!skip.empty() && fs::equivalent(it->path(), skip, ec)) continue;
+    fs::path rel = it->path().lexically_relative(folder);
+    std::string name = rel.generic_string();
+    std::replace(name.begin(), name.end(), '/', '\\');
+    if (it.depth() == 0 && SameTextAscii(name, kDescriptionName)) {
+      if (description) throw std::runtime_error("more than one " + std::string(kDescriptionName) + " in " + folder.string());
+      description = it->path();
+      continue;
+    }
+    files.emplace_back(std::move(name), it->path());
+  }
+  if (!description) throw std::runtime_error(folder.string() + " holds no " + kDescriptionName);
+  std::sort(files.begin(), files.end());
+  files.insert(files.begin(), {kDescriptionName, *description});
+  return files;
+}
+
+void Pack(const TOptions& o, std::ostream& out) {
+  fs::path folder = o.Folder, output = o.Output;
+  if (!fs::is_directory(folder)) throw std::runtime_error("no such folder: " + o.Folder);
+  zmtest::TShowContainerWriter w;
+  if (!o.Program.empty()) {
+    if (!fs::is_regular_file(o.Program)) throw std::runtime_error("no such program file: " + o.Program);
+    // Positions in the directory are plain file positions of the copy:
+    // the program's own bytes come first, and the trailer's base field
+    // makes the base 0.
+    w.Prefix = ReadWhole(o.Program);
+    w.TrailerForm = 2;
+    w.Base = 0;
+  }
+  bool hasGuid = false;
+  std::size_t count = 0;
+  for (auto& [name, path] : ShowFiles(folder, fs::exists(output) ? output : fs::path())) {
+    bool description = name == kDescriptionName;
+    int method = description ? zmtest::kDeflated : o.Method;
+    if (name == kGuidEntry) {
+      hasGuid = true;
+      method = zmtest::kStored;
+    }
+    std::string data = ReadWhole(path);
+    if (method == zmtest::kDeflated && data.size() > 0xFFFFFFFFu)
+      throw std::runtime_error(name + " is too large to deflate; pack with --stored or --enciphered");
+    w.Add(name, std::move(data), method);
+    ++count;
+  }
+  if (!hasGuid) w.Add(kGuidEntry, zmtest::TShowContainerWriter::ExeGuidData(o.Guid.empty() ? NewGuidText() : o.Guid));
+
+  fs::path temp = output;
+  temp += ".part";
+  try {
+    w.WriteFile(temp.string());
+    if (!o.Program.empty())
+      fs::permissions(temp, fs::status(o.Program).permissions() | fs::perms::owner_exec, fs::perm_options::replace);
+    fs::rename(temp, output);
+  } catch (...) {
+    std::error_code ec;
+    fs::remove(temp, ec);
+    throw;
+  }
+  out << "OruPack: " << count << " files of " << o.Folder << " packed into " << o.Output << " (" << w.FileSize()
+      << " bytes)\n";
+}
+
+}  // namespace
+
+std::string UsageText() {
+  return "Usage: OruPack [options] <project folder> <output file>\n"
+         "\n"
+         "Packs a show project folder (a folder holding \"Project.oru\" and the show's\n"
+         "files) into a show container. The files are named in the container by their\n"
+         "paths inside the folder, with \"\\\" between folders; \"Project.oru\" is always\n"
+         "deflated, and an \"ExeGUID\" entry is added unless the folder has one.\n"
+         "\n"
+         "Options:\n"
+         "  --program <file>  write a copy of <file> (the OruViewer5 program) with the\n"
+         "                    container appended; the copy plays the show on its own.\n"
+         "                    Append last: strip drops what is appended.\n"
+         "  --enciphered      store the show's files enciphered (the default)\n"
+         "  --deflated        store the show's files deflated\n"
+         "  --stored          store the show's files as they are\n"
+         "  --guid <text>     the \"ExeGUID\" text, such as\n"
+         "                    {0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9} (default: a new one)\n"
+         "  -h, --help        show this text\n"
+         "\n"
+         "Exit status: 0 packed, 1 packing failed, 2 bad arguments.\n";
+}
+
+int RunOruPack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  TOptions o;
+  try {
+    bool help = false;
+    o = ParseArguments(args, help);
+    if (help) {
+      out << UsageText();
+      return kPacked;
+    }
+  } catch (const TUsageError& e) {
+    err << "OruPack: " << e.what() << "\n\n" << UsageText();
+    return kBadUsage;
+  }
+  try {
+    Pack(o, out);
+  } catch (const std::exception& e) {
+    err << "OruPack: " << e.what() << "\n";
+    return kFailed;
+  }
+  return kPacked;
+}
+
+}  // namespace orupack
