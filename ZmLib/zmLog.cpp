@@ -80,8 +80,16 @@ WideString TLog::FormatLine(const WideString& text) const {
   bool withTime = ShowTime.load(std::memory_order_relaxed);
   if (!withId && !withTime) return Prefix + text;
   WideString line = Prefix;
-  if (withId) line += u"#" + IntToHex(plat::CurrentThreadId(), 4) + u" ";
-  if (withTime) line += u"[" + IntToStr(static_cast<std::uint32_t>(GetTimeMs() - gStartMs)) + u"] ";
+  if (withId) {
+    line += u'#';
+    line += IntToHex(plat::CurrentThreadId(), 4);
+    line += u' ';
+  }
+  if (withTime) {
+    line += u'[';
+    line += IntToStr(static_cast<std::uint32_t>(GetTimeMs() - gStartMs));
+    line += u"] ";
+  }
   line += text;
   return line;
 }
