@@ -3,11 +3,13 @@
 #include "ZmLib/Application2/zmAppModules.h"
 #include "ZmLib/Graphics/zmGraphicsModules.h"
 #include "ZmLib/Text/zmTextModules.h"
+#include "ZmLib/VectorGraphics/zmVectorModules.h"
 
 namespace oru {
 
 std::vector<zm::TModule> ProgramModules() {
-  return zm::JoinModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), zm::AppModules()});
+  return zm::JoinModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), zm::VectorModules(),
+                          zm::AppModules()});
 }
 
 }  // namespace oru
