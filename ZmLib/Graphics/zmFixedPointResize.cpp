@@ -34,9 +34,8 @@ std::vector<TTap> MakeTaps(std::int64_t destCount, std::int64_t sourceCount, std
 
 // a + (b - a) * w / 65536, the division truncating toward zero.
 inline std::int32_t Lerp(std::int32_t a, std::int32_t b, std::int32_t w) {
-  std::int32_t t = (b - a) * w;
-  if (t < 0) t += 65535;
-  return a + (t >> 16);
+  const std::int32_t t = (b - a) * w;
+  return a + ((t + ((t >> 31) & 65535)) >> 16);  // without a branch: pictures make it unpredictable
 }
 
 template <int Bpp>
