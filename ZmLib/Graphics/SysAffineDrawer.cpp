@@ -118,20 +118,11 @@ void TAffineDrawer::SetTransform(const TRect& clipRect, const TDrawerMatrix& mat
   if (!(matrix == matrix_) || !haveInverse_) {
     matrix_ = matrix;
     haveInverse_ = false;
-    const float* m = matrix.M;
-    const double det = double(m[2]) * m[5] - double(m[4]) * m[3];
-    bool finite = std::isfinite(det);
-    for (float v : matrix.M) finite = finite && std::isfinite(v);
-    if (!finite || !IsUsableDivisor(det)) return;
-    const double i2 = m[5] / det, i3 = -m[3] / det, i4 = -m[4] / det, i5 = m[2] / det;
-    const double inv[6] = {-(i2 * m[0] + i4 * m[1]), -(i3 * m[0] + i5 * m[1]), i2, i3, i4, i5};
-    for (double v : inv)
-      if (!std::isfinite(v)) return;
-    std::copy(inv, inv + 6, inverse_);
-    stepX_[0] = FloatToFixed16(i2);
-    stepX_[1] = FloatToFixed16(i3);
-    stepY_[0] = FloatToFixed16(i4);
-    stepY_[1] = FloatToFixed16(i5);
+    if (!InvertAffineMatrix(matrix.M, inverse_)) return;
+    stepX_[0] = FloatToFixed16(inverse_[2]);
+    stepX_[1] = FloatToFixed16(inverse_[3]);
+    stepY_[0] = FloatToFixed16(inverse_[4]);
+    stepY_[1] = FloatToFixed16(inverse_[5]);
     haveInverse_ = true;
   }
   if (!haveInverse_ || !Prepare()) return;

@@ -181,6 +181,17 @@ void DrawBilinear(const TAffineFrame& frame, TSysBitmap* dst, TSysBitmap* src, s
 
 }  // namespace
 
+bool InvertAffineMatrix(const float m[6], double inverse[6]) {
+  const double det = double(m[2]) * m[5] - double(m[4]) * m[3];
+  if (!Finite(m, 6) || !std::isfinite(det) || !IsUsableDivisor(det)) return false;
+  const double i2 = m[5] / det, i3 = -m[3] / det, i4 = -m[4] / det, i5 = m[2] / det;
+  const double inv[6] = {-(i2 * m[0] + i4 * m[1]), -(i3 * m[0] + i5 * m[1]), i2, i3, i4, i5};
+  for (double v : inv)
+    if (!std::isfinite(v)) return false;
+  std::copy(inv, inv + 6, inverse);
+  return true;
+}
+
 std::int64_t FloatToFixed16(double v) {
   if (std::isnan(v)) return 0;
   constexpr double kLimit = 70368744177664.0;  // 2^46
@@ -196,10 +207,8 @@ bool InitAffineFrame(TAffineFrame& f, std::int32_t w, std::int32_t h, const TFlo
   const double m[6] = {origin.X, origin.Y, (double(xEnd.X) - origin.X) / w, (double(xEnd.Y) - origin.Y) / w,
                        (double(yEnd.X) - origin.X) / h, (double(yEnd.Y) - origin.Y) / h};
   for (int i = 0; i < 6; ++i) f.Matrix[i] = float(m[i]);
-  const double det = double(f.Matrix[2]) * f.Matrix[5] - double(f.Matrix[4]) * f.Matrix[3];
-  if (!Finite(f.Matrix, 6) || !std::isfinite(det) || !IsUsableDivisor(det)) return false;
-  const double i2 = f.Matrix[5] / det, i3 = -f.Matrix[3] / det, i4 = -f.Matrix[4] / det, i5 = f.Matrix[2] / det;
-  const double inv[6] = {-(i2 * f.Matrix[0] + i4 * f.Matrix[1]), -(i3 * f.Matrix[0] + i5 * f.Matrix[1]), i2, i3, i4, i5};
+  double inv[6];
+  if (!InvertAffineMatrix(f.Matrix, inv)) return false;
   for (int i = 0; i < 6; ++i) f.Inverse[i] = float(inv[i]);
   if (!Finite(f.Inverse, 6)) return false;
   f.Corners[0] = origin;

@@ -56,6 +56,11 @@ void AffineDrawNearest(const TAffineFrame& frame, TSysBitmap* dst, TSysBitmap* s
 void AffineDrawBilinear(const TAffineFrame& frame, TSysBitmap* dst, TSysBitmap* src, std::int32_t opacity,
                         const TRect& clipRect, bool premultiplied);
 
+// The inverse of a matrix laid out as TAffineFrame.Matrix (the translation,
+// then the images of the unit x and y steps); false when it cannot be
+// inverted or a value is not finite.
+bool InvertAffineMatrix(const float m[6], double inverse[6]);
+
 // Round(65536 * v - 0.5), held far inside 64 bits (not a number: 0).
 std::int64_t FloatToFixed16(double v);
 

@@ -229,6 +229,35 @@ TEST(RasterHelper, HugeAndBrokenCoordinatesFinishQuickly) {
   EXPECT_EQ(b->Width(), 64);
 }
 
+TEST(RasterHelper, CurvesCoverTheirArea) {
+  // A circle of radius 10 from four cubic curves (the usual 0.5523 handles),
+  // and a single point: the curve's area within the sampling error, the
+  // point nothing.
+  TRef<TRasterHelper> h = MakeRef<TRasterHelper>();
+  h->BeginPaintTransparent(24, 24);
+  h->AddPath(Path("M 22 12 C 22 17.523 17.523 22 12 22 C 6.477 22 2 17.523 2 12 "
+                  "C 2 6.477 6.477 2 12 2 C 17.523 2 22 6.477 22 12 Z M 5 5"),
+             false);
+  h->AddPath(Path("M 1 1"), false);
+  TRef<TDirectBitmap> b = h->EndPaint();
+  double area = 0;
+  for (std::int32_t y = 0; y < 24; ++y)
+    for (std::int32_t x = 0; x < 24; ++x) area += Px(*b, x, y).A / 255.0;
+  // Chords of under 2 pixels cut a little off the circle: within 1 %.
+  EXPECT_NEAR(area, 3.14159265 * 100, 3.2);
+  EXPECT_EQ(Px(*b, 12, 12).A, 255);
+  EXPECT_EQ(Px(*b, 3, 3).A, 0);
+  EXPECT_EQ(Px(*b, 1, 1).A, 0);
+  // Quadratic curves the same way: a lens between two arcs.
+  h->BeginPaintTransparent(24, 24);
+  h->AddPath(Path("M 2 12 Q 12 2 22 12 T 2 12"), false);
+  b = h->EndPaint();
+  area = 0;
+  for (std::int32_t y = 0; y < 24; ++y)
+    for (std::int32_t x = 0; x < 24; ++x) area += Px(*b, x, y).A / 255.0;
+  EXPECT_NEAR(area, 2 * (2.0 / 3) * 20 * 5, 3.2);  // two parabolic segments of chord 20 and height 5
+}
+
 TEST(RasterHelper, ClampRasterPoint) {
   EXPECT_EQ(ClampRasterPoint({67108863.0f, -67108863.0f}), (TFloatPoint{67108863.0f, -67108863.0f}));
   EXPECT_EQ(ClampRasterPoint({1e9f, -1e20f}), (TFloatPoint{67108864, -67108864}));

@@ -211,6 +211,24 @@ TEST(TextProducer, RendersGlyphOutlines) {
   EXPECT_TRUE(p->Render(red, TransparentColor32(red), 2));
 }
 
+TEST(TextProducer, NoLinesAndBlankLines) {
+  zmtest::TFakeVectorizerScope scope;
+  TRef<TStringList> none = Lines({});
+  TRef<TTextProducer> p = MakeRef<TTextProducer>();
+  p->SetText(CreateVectorText(Font(), *none).Detach(), true);
+  const TColor32 c{9, 9, 9, 255};
+  TRef<TDirectBitmap> b = p->Render(c, TransparentColor32(c), 1);
+  ASSERT_TRUE(b);
+  EXPECT_EQ(b->Width(), 2);  // the margin alone
+  EXPECT_EQ(b->Height(), 2);
+  TRef<TStringList> blanks = Lines({u"  ", u""});
+  p->SetText(CreateVectorText(Font(), *blanks).Detach(), true);
+  b = p->Render(c, TransparentColor32(c), 1);
+  EXPECT_EQ(b->Width(), 14);
+  EXPECT_EQ(b->Height(), 22);
+  for (const std::string& row : AlphaPicture(*b)) EXPECT_EQ(row, std::string(14, '.'));
+}
+
 TEST(TextProducer, AlignmentAndScale) {
   zmtest::TFakeVectorizerScope scope;
   TRef<TStringList> lines = Lines({u"ab", u"i"});
