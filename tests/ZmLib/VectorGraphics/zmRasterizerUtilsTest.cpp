@@ -248,14 +248,15 @@ TEST(RasterHelper, CurvesCoverTheirArea) {
   EXPECT_EQ(Px(*b, 12, 12).A, 255);
   EXPECT_EQ(Px(*b, 3, 3).A, 0);
   EXPECT_EQ(Px(*b, 1, 1).A, 0);
-  // Quadratic curves the same way: a lens between two arcs.
+  // Quadratic curves the same way: an arc above the chord and, by T, its
+  // reflected control below it.
   h->BeginPaintTransparent(24, 24);
   h->AddPath(Path("M 2 12 Q 12 2 22 12 T 2 12"), false);
   b = h->EndPaint();
   area = 0;
   for (std::int32_t y = 0; y < 24; ++y)
     for (std::int32_t x = 0; x < 24; ++x) area += Px(*b, x, y).A / 255.0;
-  EXPECT_NEAR(area, 2 * (2.0 / 3) * 20 * 5, 3.2);  // two parabolic segments of chord 20 and height 5
+  EXPECT_NEAR(area, 2 * (2.0 / 3) * 100, 3.2);  // two parabolic segments, each 2/3 of its control triangle
 }
 
 TEST(RasterHelper, ClampRasterPoint) {
