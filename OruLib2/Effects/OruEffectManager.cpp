@@ -14,11 +14,6 @@ using namespace zm;
 
 namespace {
 
-// Screen sizes beyond this are taken for damage and replaced by the default.
-constexpr std::int32_t kMaxScreenSide = 32767;
-constexpr std::int32_t kDefaultScreenWidth = 1920;
-constexpr std::int32_t kDefaultScreenHeight = 1080;
-
 const WideString kTheEffect = u"TheEffect";
 const WideString kAnEffect = u"AnEffect";
 
@@ -28,8 +23,7 @@ double SanitizeTime(double v) { return std::isfinite(v) && v > 0 ? v : 0; }
 bool IsWord(const WideString& text, const char16_t* word) { return WideSameText(text, word); }
 
 std::int32_t ScreenSide(const TIniFile* ini, const char16_t* key, std::int32_t def) {
-  std::int32_t v = ini->ReadInteger(u"main", key, def);
-  return v >= 1 && v <= kMaxScreenSide ? v : def;
+  return ValidScreenSide(ini->ReadInteger(u"main", key, def), def);
 }
 
 bool IsNamedOrTyped(const TIniItem* item, const char16_t* word) {
@@ -278,9 +272,8 @@ void TEffectProp::WriteBackgroundKeys(TIniList* target) const {
 
 TORUEffectManager::TORUEffectManager(TIniFile* project, std::int32_t height, std::int32_t width) : ini_(project) {
   ZM_ASSERT(project != nullptr, "There is no IniFile for EffectRuller");
-  width_ = width >= 1 && width <= kMaxScreenSide ? width : ScreenSide(project, u"opt_scr_width", kDefaultScreenWidth);
-  height_ =
-      height >= 1 && height <= kMaxScreenSide ? height : ScreenSide(project, u"opt_scr_height", kDefaultScreenHeight);
+  width_ = ValidScreenSide(width, ScreenSide(project, u"opt_scr_width", kDefaultScreenWidth));
+  height_ = ValidScreenSide(height, ScreenSide(project, u"opt_scr_height", kDefaultScreenHeight));
 }
 
 void TORUEffectManager::Dispose() {

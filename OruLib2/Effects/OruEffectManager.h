@@ -50,6 +50,15 @@ inline constexpr const char16_t* kWordDefOwnTime = u"defowntime";
 inline constexpr const char16_t* kWordQuick = u"quick";
 inline constexpr const char16_t* kWordCustom = u"custom";
 
+// The show's screen ("opt_scr_width", "opt_scr_height"). Sides beyond
+// kMaxScreenSide are taken for damage and replaced by the default.
+constexpr std::int32_t kDefaultScreenWidth = 1920;
+constexpr std::int32_t kDefaultScreenHeight = 1080;
+constexpr std::int32_t kMaxScreenSide = 32767;
+constexpr std::int32_t ValidScreenSide(std::int32_t v, std::int32_t def) {
+  return v >= 1 && v <= kMaxScreenSide ? v : def;
+}
+
 // The time written into a main definition made because it was missing.
 constexpr std::int32_t kNewMainEffectTime = 2000;
 

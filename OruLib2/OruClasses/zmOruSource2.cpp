@@ -17,9 +17,6 @@ using namespace zm;
 
 namespace {
 
-constexpr std::int32_t kDefaultScreenWidth = 1920;
-constexpr std::int32_t kDefaultScreenHeight = 1080;
-constexpr std::int32_t kMaxScreenSide = 32767;
 // A mosaic of more tiles a side than this is taken for damage.
 constexpr std::int32_t kMaxMosaicTiles = 512;
 constexpr std::int32_t kSeedRange = 4096;
@@ -66,6 +63,14 @@ bool HasActionGroup(std::int32_t kind, std::size_t& directions) {
 double Smoothing(const TEffectProp& def, double dflt) {
   double v = def.ReadFloat(u"smoothline", dflt);
   return v < kSmoothlineThreshold ? kMinSmoothline : v;
+}
+
+// "slideid", else the bare name of the "Picture" file.
+WideString IdOfSection(const TIniList* section) {
+  if (!section) return {};
+  WideString id = IniGetString(section->Find(u"slideid"));
+  if (!id.empty()) return id;
+  return ChangeFileExt(ExtractFileName(IniGetString(section->Find(u"Picture"))), u"");
 }
 
 }  // namespace
@@ -263,8 +268,7 @@ void TOruSource::ReadOptions() {
   times_ = project_->FindSection(u"Times");
 
   auto side = [&](const char16_t* key, std::int32_t def) {
-    std::int32_t v = main_->GetOrAdd(key)->GetInt(def);
-    return v >= 1 && v <= kMaxScreenSide ? v : def;
+    return ValidScreenSide(main_->GetOrAdd(key)->GetInt(def), def);
   };
   const std::int32_t width = side(u"opt_scr_width", kDefaultScreenWidth);
   const std::int32_t height = side(u"opt_scr_height", kDefaultScreenHeight);
@@ -341,8 +345,10 @@ void TOruSource::BuildTimeLine() {
     TSlideTimes& r = records_[static_cast<std::size_t>(i)];
     r.Start = previous;
     r.End = t;
-    r.OwnLength = std::min(effects_->GetEffectTime(i), t - previous);
-    r.SlideId = SlideId(i);
+    // A slide with a section always has an effect definition there.
+    TEffectProp* prop = effects_->GetEffect(i);
+    r.OwnLength = std::min(prop ? prop->GetTime() : 0.0, t - previous);
+    if (prop && prop->Object()) r.SlideId = IdOfSection(prop->Object()->Owner());
     length_ = t;
     previous = t;
   }
@@ -516,11 +522,7 @@ WideString TOruSource::SlideId(std::int32_t index) const {
   if (index < 0 || index >= count_) return {};
   if (index < static_cast<std::int32_t>(records_.size()) && !records_[static_cast<std::size_t>(index)].SlideId.empty())
     return records_[static_cast<std::size_t>(index)].SlideId;
-  TIniSection* section = SlideSection(index);
-  if (!section) return {};
-  WideString id = IniGetString(section->Find(u"slideid"));
-  if (!id.empty()) return id;
-  return ChangeFileExt(ExtractFileName(IniGetString(section->Find(u"Picture"))), u"");
+  return IdOfSection(SlideSection(index));
 }
 
 TOruEffect* TOruSource::PoolEffect(std::int32_t i) const {
