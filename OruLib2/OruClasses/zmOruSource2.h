@@ -98,10 +98,12 @@ constexpr std::int32_t kRepeatStop = 2;   // "stop"
 
 class TOruSource : public zm::TRefObject {
 public:
-  // The file accessor is kept alive for the readers of the show; with
-  // ownsAccessor the source also owns the description and frees both. Both
-  // must be given (assertion). Screen-saver mode holds when the program's
-  // own file name ends in ".scr".
+  // Both must be given (assertion). With ownsAccessor the source takes over
+  // the caller's references to the accessor and the description and frees
+  // them when it goes (also when the constructor fails); otherwise the
+  // caller keeps both alive longer than the source. The source itself only
+  // hands the accessor out. Screen-saver mode holds when the program's own
+  // file name ends in ".scr"; the second form sets it.
   TOruSource(zm::TRefObject* fileAccessor, bool ownsAccessor, zm::TIniFile* project);
   TOruSource(zm::TRefObject* fileAccessor, bool ownsAccessor, zm::TIniFile* project, bool screenSaver);
   void Dispose() override;
