@@ -92,7 +92,8 @@ bool TDrawDevice::SetBounds(const TRect& bounds, const TPoint& screenOrigin, boo
     // still bound are told.
     const std::vector<T3DRenderer*> bound = renderers_;
     for (T3DRenderer* r : bound)
-      if (std::find(renderers_.begin(), renderers_.end(), r) != renderers_.end()) r->UpdateBounds();
+      if (std::find(renderers_.begin(), renderers_.end(), r) != renderers_.end() && r->link_.Whole)
+        r->UpdateBounds();
     changed = onBoundsChanged_;
   }
   if (changed) changed(this);
@@ -153,6 +154,14 @@ T3DRenderer::T3DRenderer(TDrawDevice* device) {
   TLockScope g(link_.Lock.get());
   device->renderers_.push_back(this);
   link_.Device = device;
+}
+
+void T3DRenderer::AfterConstruction() {
+  TRefObject::AfterConstruction();
+  if (TCriticalSection* lock = link_.Lock.get()) {
+    TLockScope g(lock);
+    link_.Whole = true;
+  }
 }
 
 void T3DRenderer::TLink::Unlink() noexcept {

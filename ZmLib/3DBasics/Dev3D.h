@@ -269,11 +269,18 @@ public:
 // ---- T3DRenderer -------------------------------------------------------------------------
 
 // Draws the frames of one draw device. Made by the engine for a device; it
-// joins the device's renderer list at once and leaves it in Dispose.
+// joins the device's renderer list at once and leaves it in Dispose. The
+// device tells it of new bounds only once it is whole: AfterConstruction,
+// which MakeRef calls after the constructors, marks it so (in C++ a
+// renderer whose derived constructor still runs cannot take virtual calls).
+// Code that makes renderers without MakeRef calls AfterConstruction on a
+// pointer of the renderer's own type.
 class T3DRenderer : public TRefObject, public T3DCallState, public T3DLostNotifier {
 public:
   // A nil device makes a renderer bound to nothing.
   explicit T3DRenderer(TDrawDevice* device);
+  // Hides TRefObject's: the renderer may be told of bounds from now on.
+  void AfterConstruction();
   // Leaves the device's list when the device still exists, then the
   // inherited dispose.
   void Dispose() override;
@@ -331,6 +338,7 @@ private:
   struct TLink {
     TRef<TCriticalSection> Lock;   // the device's, kept after it goes
     TDrawDevice* Device = nullptr;  // guarded by Lock
+    bool Whole = false;             // guarded by Lock
     T3DRenderer* Owner = nullptr;
     void Unlink() noexcept;
     TLink() = default;

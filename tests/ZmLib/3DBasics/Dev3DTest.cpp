@@ -143,6 +143,20 @@ TEST(Renderer, ThatFailsToConstructLeavesTheList) {
   EXPECT_TRUE(d->SetBounds({0, 0, 2, 2}, {}, false));  // nothing dangling is told
 }
 
+TEST(Renderer, IsToldOfBoundsOnceWhole) {
+  // Between its constructor and AfterConstruction a renderer is listed but
+  // not told: its derived part may not exist yet.
+  TRef<TDrawDevice> d = NewDevice();
+  auto* r = new TTestRenderer(d.get(), 1);
+  EXPECT_EQ(d->RendererCount(), 1);
+  EXPECT_TRUE(d->SetBounds({0, 0, 4, 4}, {}, false));
+  EXPECT_EQ(r->Updates, 0);
+  r->AfterConstruction();
+  EXPECT_TRUE(d->SetBounds({0, 0, 5, 5}, {}, false));
+  EXPECT_EQ(r->Updates, 1);
+  r->Free();
+}
+
 TEST(DrawDevice, RendererFreedWhileTheDeviceTellsThem) {
   TRef<TDrawDevice> d = NewDevice();
   std::vector<int> log;
