@@ -4,6 +4,7 @@
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/Win32/winFileAPI.h"
 #include "ZmLib/Win32/winHooks.h"
+#include "ZmLib/Win32/winNvProfile.h"
 #include "ZmLib/Win32/winRegistry.h"
 #include "ZmLib/Win32/winScreen.h"
 #include "ZmLib/Win32/winSysUtils.h"
@@ -11,9 +12,11 @@
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/wpUnicode.h"
-#include "ZmLib/zmTempFiles.h"
+#include "ZmLib/zmCommandLine.h"
 #include "ZmLib/zmLocal.h"
+#include "ZmLib/zmLog.h"
 #include "ZmLib/zmMonitors.h"
+#include "ZmLib/zmTempFiles.h"
 
 namespace zm {
 
@@ -27,6 +30,9 @@ const TModule kCoreModules[] = {
     {"wpUnicode", &InitUnicode, &FiniUnicode},
     {"winFileAPI", &InitWinFileAPI, &FiniWinFileAPI},
     {"wpFileStream", &InitFileStream, &FiniFileStream},
+    {"zmLog", &InitLog, &FiniLog},
+    {"zmCommandLine", &InitCommandLine, &FiniCommandLine},
+    {"winNvProfile", &InitNvProfile, &FiniNvProfile},
     {"zmTempFiles", &InitTempFiles, &FiniTempFiles},
     {"winWndAPI", &InitWinWndAPI, &FiniWinWndAPI},
     {"winHooks", &InitWinHooks, &FiniWinHooks},

@@ -1,0 +1,833 @@
+#include "ZmLib/zmIni.h"
+
+#include <algorithm>
+#include <charconv>
+#include <mutex>
+#include <string>
+
+#include "Platform/PlatUtf8.h"
+#include "ZmLib/Win32/SysObj2.h"
+#include "ZmLib/Win32/winFileAPI.h"
+#include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmByteStringList.h"
+#include "ZmLib/zmStringList.h"
+
+namespace zm {
+
+namespace {
+
+TByteString Utf8Of(const WideString& s) { return TByteString(plat::ToUtf8(s)); }
+
+std::uint32_t NameHash(const TByteString& name) { return name.IsEmpty() ? 0 : name.HashNoCase(); }
+
+// Writes the tree below root (root included) without recursion.
+void SaveTree(TIniItem* root, TTextSaver& saver, std::int32_t indent) {
+  root->SaveHead(saver, indent);
+  if (!root->IsList()) return;
+  struct TFrame {
+    TIniList* List;
+    std::int32_t Next;
+    std::int32_t Indent;
+    std::int32_t ChildIndent;
+  };
+  auto* list = static_cast<TIniList*>(root);
+  std::vector<TFrame> stack{{list, 0, indent, list->ChildIndent(indent)}};
+  while (!stack.empty()) {
+    TFrame& f = stack.back();
+    if (f.Next < f.List->Count()) {
+      TIniItem* child = f.List->Get(f.Next++);
+      std::int32_t childIndent = f.ChildIndent;
+      child->SaveHead(saver, childIndent);
+      if (child->IsList()) {
+        auto* sub = static_cast<TIniList*>(child);
+        stack.push_back({sub, 0, childIndent, sub->ChildIndent(childIndent)});
+      }
+    } else {
+      f.List->SaveTail(saver, f.Indent);
+      stack.pop_back();
+    }
+  }
+}
+
+void WriteIndentCapped(TTextSaver& saver, std::int32_t indent) { saver.WriteIndent(std::min(indent, kMaxIniIndent)); }
+
+TByteString SavedText(TIniItem& item) {
+  TRef<TBytesTextSaver> saver = MakeRef<TBytesTextSaver>();
+  item.Save(*saver);
+  saver->Close();
+  return saver->TakeBytes();
+}
+
+}  // namespace
+
+// ============================================================================
+// Escaped values
+// ============================================================================
+
+TByteString EncodeIniValue(const WideString& s) {
+  WideString e;
+  e.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char16_t c = s[i];
+    if (c == u'\\') {
+      e += u"\\\\";
+    } else if (c == u'\r' || c == u'\n') {
+      // CR LF and LF CR are one break.
+      if (i + 1 < s.size() && (s[i + 1] == u'\r' || s[i + 1] == u'\n') && s[i + 1] != c) ++i;
+      e += u"\\n";
+    } else if (c >= 32) {
+      e += c;
+    }
+  }
+  return Utf8Of(e);
+}
+
+bool UnescapeIniBytes(const TByteString& value, TByteString& out) {
+  const std::uint8_t* p = value.Data();
+  std::int32_t n = value.Length();
+  std::string r;
+  r.reserve(static_cast<std::size_t>(n));
+  for (std::int32_t i = 0; i < n; ++i) {
+    std::uint8_t b = p[i];
+    if (b != '\\') {
+      r += static_cast<char>(b);
+      continue;
+    }
+    if (i + 1 >= n) {
+      out = TByteString();
+      return false;
+    }
+    std::uint8_t e = p[++i];
+    if (e == '\\') {
+      r += '\\';
+    } else if (e == 'n') {
+      r += "\r\n";
+    } else {
+      out = TByteString();
+      return false;
+    }
+  }
+  out = TByteString(std::move(r));
+  return true;
+}
+
+WideString DecodeIniValue(const TByteString& value) {
+  TByteString bytes;
+  if (!UnescapeIniBytes(value, bytes)) return {};
+  return bytes.ToWide();
+}
+
+// ============================================================================
+// TIniItem
+// ============================================================================
+
+TIniItem::TIniItem(TByteString name, TByteString value)
+    : hash_(NameHash(name)), name_(std::move(name)), value_(std::move(value)) {}
+
+void TIniItem::Dispose() {
+  if (owner_) owner_->DetachItem(this);
+  name_ = TByteString();
+  value_ = TByteString();
+  TTextWriter::Dispose();
+}
+
+void TIniItem::SaveIndented(TTextSaver& saver, std::int32_t indent) { SaveTree(this, saver, indent); }
+
+bool TIniItem::IsAncestorOf(const TIniItem*) const { return false; }
+
+void TIniItem::Attach(bool) {}
+
+TIniItem* TIniItem::CreateEmpty() const { return new TIniItem(); }
+
+TIniItem* TIniItem::CloneHead() const {
+  TIniItem* c = CreateEmpty();
+  c->name_ = name_;
+  c->hash_ = hash_;
+  c->value_ = value_;
+  return c;
+}
+
+TIniItem* TIniItem::Clone() const {
+  TIniItem* root = CloneHead();
+  if (!IsList()) return root;
+  struct TFrame {
+    const TIniList* Source;
+    TIniList* Dest;
+    std::int32_t Next;
+  };
+  std::vector<TFrame> stack{{static_cast<const TIniList*>(this), static_cast<TIniList*>(root), 0}};
+  while (!stack.empty()) {
+    TFrame& f = stack.back();
+    if (f.Next >= f.Source->Count()) {
+      stack.pop_back();
+      continue;
+    }
+    const TIniItem* child = f.Source->Get(f.Next++);
+    TIniItem* copy = child->CloneHead();
+    TIniList* dest = f.Dest;
+    dest->AppendParsed(copy);
+    if (child->IsList()) stack.push_back({static_cast<const TIniList*>(child), static_cast<TIniList*>(copy), 0});
+  }
+  return root;
+}
+
+void TIniItem::Assign(TIniItem& source) {
+  if (&source == this) return;
+  SetNameBytes(source.name_);
+  value_ = source.value_;
+}
+
+void TIniItem::SaveHead(TTextSaver& saver, std::int32_t indent) {
+  if (name_.IsEmpty() && value_.IsEmpty()) {
+    saver.WriteNewLine();
+    return;
+  }
+  WriteIndentCapped(saver, indent);
+  if (!name_.IsEmpty()) {
+    saver.WriteBytes(name_);
+    static const std::uint8_t kEq = '=';
+    saver.WriteBytes(&kEq, 1);
+  }
+  saver.WriteBytes(value_);
+  saver.WriteNewLine();
+}
+
+void TIniItem::SetName(const WideString& name) { SetNameBytes(Utf8Of(name)); }
+
+void TIniItem::SetNameBytes(const TByteString& name) {
+  TIniList* o = owner_;
+  bool wasNamed = !name_.IsEmpty();
+  if (o && wasNamed) o->UnlinkHash(this);
+  name_ = name;
+  hash_ = NameHash(name_);
+  if (o && !name_.IsEmpty()) {
+    o->LinkHash(this);
+    if (HasValue() && index_ >= o->keyEnd_) o->keyEnd_ = index_ + 1;
+  }
+}
+
+void TIniItem::SetString(const WideString& s) { value_ = Utf8Of(s); }
+
+void TIniItem::SetInt(std::int32_t v) { value_ = TByteString(std::to_string(v)); }
+
+void TIniItem::SetInt64(std::int64_t v) { value_ = TByteString(std::to_string(v)); }
+
+void TIniItem::SetFloat(double v) {
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 16);
+  std::string s(buf, r.ptr);
+  // "1e+20" and "1e-05" are written "1E20" and "1E-5".
+  std::size_t e = s.find('e');
+  if (e != std::string::npos) {
+    std::string mant = s.substr(0, e);
+    std::string exp = s.substr(e + 1);
+    bool negative = !exp.empty() && exp[0] == '-';
+    if (!exp.empty() && (exp[0] == '+' || exp[0] == '-')) exp.erase(0, 1);
+    while (exp.size() > 1 && exp[0] == '0') exp.erase(0, 1);
+    s = mant + "E" + (negative ? "-" : "") + exp;
+  }
+  value_ = TByteString(std::move(s));
+}
+
+bool TIniItem::GetBool(bool def) const {
+  if (value_.Length() != 1) return def;
+  if (value_[0] == '0') return false;
+  if (value_[0] == '1') return true;
+  return def;
+}
+
+void TIniItem::GetCommaList(TStringList& list, std::uint8_t separator) const {
+  list.Clear();
+  TCommaList parts;
+  MakeCommaList(value_, separator, parts);
+  for (std::int32_t n = 0; n < parts.Count(); ++n) list.Add(parts.GetWide(n));
+}
+
+std::int32_t TIniItem::GetEnum(std::span<const WideString> names, std::int32_t def, bool ignoreCase) const {
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    std::int32_t c = ignoreCase ? value_.CompareWideText(names[i]) : value_.CompareWide(names[i]);
+    if (c == 0) return static_cast<std::int32_t>(i);
+  }
+  return def;
+}
+
+// ============================================================================
+// TIniList: children, hash index, object list
+// ============================================================================
+
+void TIniList::Dispose() {
+  Clear();
+  TIniItem::Dispose();
+}
+
+bool TIniList::IsAncestorOf(const TIniItem* item) const {
+  for (const TIniList* o = item ? item->owner_ : nullptr; o; o = o->owner_)
+    if (o == this) return true;
+  return false;
+}
+
+TIniItem* TIniList::CreateEmpty() const { return new TIniList(); }
+
+TIniItem* TIniList::Get(std::int32_t i) const {
+  if (i < 0 || i >= Count()) return nullptr;
+  return items_[static_cast<std::size_t>(i)];
+}
+
+namespace {
+std::mutex& HashBuildLock() {
+  static std::mutex lock;
+  return lock;
+}
+}  // namespace
+
+void TIniList::DropHash() {
+  hashReady_.store(false, std::memory_order_relaxed);
+  buckets_.clear();
+  buckets_.shrink_to_fit();
+}
+
+std::size_t TIniList::BucketOf(std::uint32_t hash) const {
+  // The name hash is weak in its low bits: the bucket comes from the high
+  // bits of a multiplicative mix.
+  return (hash * 0x9E3779B1u) >> bucketShift_;
+}
+
+void TIniList::BuildHash() const {
+  std::size_t size = 16;
+  bucketShift_ = 28;
+  while (size < static_cast<std::size_t>(namedCount_)) {
+    size *= 2;
+    --bucketShift_;
+  }
+  buckets_.assign(size, nullptr);
+  for (TIniItem* it : items_) {
+    if (it->name_.IsEmpty()) continue;
+    TIniItem*& head = buckets_[BucketOf(it->hash_)];
+    it->next_ = head;
+    head = it;
+  }
+}
+
+void TIniList::LinkHash(TIniItem* item) {
+  item->next_ = nullptr;
+  if (!buckets_.empty()) {
+    if (static_cast<std::int32_t>(buckets_.size()) > namedCount_) {
+      // Chains hold the higher indexes first.
+      TIniItem** link = &buckets_[BucketOf(item->hash_)];
+      while (*link && (*link)->index_ > item->index_) link = &(*link)->next_;
+      item->next_ = *link;
+      *link = item;
+    } else {
+      DropHash();  // full: rebuilt larger on the next lookup
+    }
+  }
+  ++namedCount_;
+}
+
+void TIniList::UnlinkHash(TIniItem* item) {
+  if (!buckets_.empty()) {
+    TIniItem** link = &buckets_[BucketOf(item->hash_)];
+    while (*link && *link != item) link = &(*link)->next_;
+    if (*link) *link = item->next_;
+  }
+  item->next_ = nullptr;
+  --namedCount_;
+}
+
+template <class Match>
+TIniItem* TIniList::Lookup(std::uint32_t hash, Match match) const {
+  if (namedCount_ == 0) return nullptr;
+  if (!hashReady_.load(std::memory_order_acquire)) {
+    // Readers of a finished document may meet here from several threads.
+    std::lock_guard<std::mutex> guard(HashBuildLock());
+    if (!hashReady_.load(std::memory_order_relaxed)) {
+      BuildHash();
+      hashReady_.store(true, std::memory_order_release);
+    }
+  }
+  for (TIniItem* it = buckets_[BucketOf(hash)]; it; it = it->next_)
+    if (it->hash_ == hash && match(it)) return it;
+  return nullptr;
+}
+
+bool TIniList::Insert(std::int32_t index, TIniItem* item) {
+  if (!item || item == this || item->IsAncestorOf(this)) return false;
+  index = std::clamp(index, 0, Count());
+  if (item->owner_ == this) {
+    if (item->index_ == index || item->index_ == index - 1) return true;
+    if (item->index_ < index) --index;  // the places after it move down when it leaves
+  }
+  if (TIniList* old = item->owner_) old->DetachItem(item);
+  if (items_.capacity() == 0) items_.reserve(16);
+  items_.insert(items_.begin() + index, item);
+  for (std::size_t k = static_cast<std::size_t>(index) + 1; k < items_.size(); ++k)
+    items_[k]->index_ = static_cast<std::int32_t>(k);
+  item->owner_ = this;
+  item->index_ = index;
+  if (!item->name_.IsEmpty()) LinkHash(item);
+  item->Attach(true);
+  if (index < keyEnd_) ++keyEnd_;
+  else if (item->HasValue()) keyEnd_ = index + 1;
+  return true;
+}
+
+void TIniList::AppendParsed(TIniItem* item) {
+  if (items_.capacity() == 0) items_.reserve(16);
+  std::int32_t index = Count();
+  items_.push_back(item);
+  item->owner_ = this;
+  item->index_ = index;
+  if (!item->name_.IsEmpty()) LinkHash(item);
+  item->Attach(true);
+  if (item->HasValue()) keyEnd_ = index + 1;
+}
+
+void TIniList::DetachItem(TIniItem* item) {
+  std::int32_t i = item->index_;
+  if (item->owner_ != this || i < 0 || i >= Count() || items_[static_cast<std::size_t>(i)] != item)
+    ZM_FAIL("TIniItem.Index mismatch");
+  item->Attach(false);
+  if (!item->name_.IsEmpty()) UnlinkHash(item);
+  items_.erase(items_.begin() + i);
+  for (std::size_t k = static_cast<std::size_t>(i); k < items_.size(); ++k)
+    items_[k]->index_ = static_cast<std::int32_t>(k);
+  if (i < keyEnd_) --keyEnd_;
+  item->owner_ = nullptr;
+  item->index_ = -1;
+  item->next_ = nullptr;
+}
+
+TIniItem* TIniList::Extract(TIniItem* item) {
+  if (!item || item->owner_ != this) return nullptr;
+  DetachItem(item);
+  return item;
+}
+
+void TIniList::Delete(std::int32_t index) {
+  if (TIniItem* item = Get(index)) {
+    DetachItem(item);
+    item->Free();
+  }
+}
+
+void TIniList::ResetChildren() {
+  items_.clear();
+  items_.shrink_to_fit();
+  DropHash();
+  objects_.clear();
+  objects_.shrink_to_fit();
+  namedCount_ = 0;
+  keyEnd_ = 0;
+  if (kind_ == kKindFile) {
+    auto& sections = static_cast<TIniFile*>(this)->sections_;
+    sections.clear();
+    sections.shrink_to_fit();
+  }
+}
+
+void TIniList::Clear() {
+  // Freed without recursion: a list that dies with its parent hands its
+  // children over before it goes. Each child is detached without the index
+  // upkeep, since the whole array goes.
+  std::vector<std::vector<TIniItem*>> pending;
+  pending.push_back(std::move(items_));
+  ResetChildren();
+  while (!pending.empty()) {
+    std::vector<TIniItem*> batch = std::move(pending.back());
+    pending.pop_back();
+    for (TIniItem* it : batch) {
+      it->owner_ = nullptr;
+      if (it->RefCount() > 1) {
+        // Someone else holds it: it lives on, detached.
+        it->index_ = -1;
+        it->next_ = nullptr;
+        if (it->kind_ == kKindObject) static_cast<TIniObject*>(it)->objectIndex_ = -1;
+        if (it->IsSection()) static_cast<TIniSection*>(it)->sectionIndex_ = -1;
+      } else if (it->IsList()) {
+        auto* list = static_cast<TIniList*>(it);
+        if (!list->items_.empty()) pending.push_back(std::move(list->items_));
+        list->ResetChildren();
+      }
+      it->Free();
+    }
+  }
+}
+
+void TIniList::Assign(TIniItem& source) {
+  if (&source == this) return;
+  if (source.IsList()) {
+    auto& from = static_cast<TIniList&>(source);
+    // Cloned before clearing: the source may lie below this list.
+    std::vector<TIniItem*> copies;
+    copies.reserve(static_cast<std::size_t>(from.Count()));
+    for (TIniItem* child : from.items_) copies.push_back(child->Clone());
+    Clear();
+    for (TIniItem* c : copies) AppendParsed(c);
+    return;
+  }
+  TIniTokenizer t(SavedText(source));
+  Clear();
+  while (!t.AtEnd()) {
+    std::int32_t lineStart = t.Position;
+    std::uint8_t kind = t.ParseIniLine();
+    if (kind == kIniTextLine) continue;
+    if (kind == kIniKeyLine) t.Position = lineStart;  // the key belongs to the contents
+    if (kind != kIniEndLine) ParseIniText(t, this, nullptr);
+    break;
+  }
+}
+
+// ---- Lookups ------------------------------------------------------------------------
+
+TIniItem* TIniList::Find(const WideString& name) const {
+  if (name.empty()) return nullptr;
+  return Lookup(WideHashNoCase(name), [&](TIniItem* it) { return it->HasValue() && it->name_.CompareWideText(name) == 0; });
+}
+
+TIniItem* TIniList::FindBytes(const TByteString& name) const {
+  if (name.IsEmpty()) return nullptr;
+  return Lookup(name.HashNoCase(), [&](TIniItem* it) { return it->HasValue() && it->name_.CompareText(name) == 0; });
+}
+
+TIniItem* TIniList::FindIndexed(const WideString& name, std::int32_t n) const {
+  return Find(name + IntToStr(n));
+}
+
+TIniItem* TIniList::GetOrAdd(const WideString& name) {
+  if (TIniItem* it = Find(name)) return it;
+  ZM_ASSERT(keyEnd_ <= Count(), "TIniList.KeyEnd beyond Count");
+  auto* item = new TIniItem(Utf8Of(name), TByteString());
+  Insert(keyEnd_, item);
+  return item;
+}
+
+TIniObject* TIniList::FindObject(const WideString& name) const {
+  if (name.empty()) return nullptr;
+  return static_cast<TIniObject*>(
+      Lookup(WideHashNoCase(name), [&](TIniItem* it) { return it->IsObject() && it->name_.CompareWideText(name) == 0; }));
+}
+
+TIniObject* TIniList::FindObjectOfType(const WideString& name, const WideString& type) const {
+  if (name.empty()) return nullptr;
+  return static_cast<TIniObject*>(Lookup(WideHashNoCase(name), [&](TIniItem* it) {
+    return it->IsObject() && it->name_.CompareWideText(name) == 0 && it->value_.CompareWideText(type) == 0;
+  }));
+}
+
+TIniObject* TIniList::FirstObject() const { return objects_.empty() ? nullptr : objects_.front(); }
+
+TIniObject* TIniList::NextObject(const TIniObject* object) const {
+  if (!object || object->Owner() != this) return nullptr;
+  std::size_t next = static_cast<std::size_t>(object->objectIndex_) + 1;
+  return next < objects_.size() ? objects_[next] : nullptr;
+}
+
+TIniObject* TIniList::AddObject(const WideString& name, const WideString& type) {
+  auto* object = new TIniObject(Utf8Of(name), Utf8Of(type));
+  Insert(objects_.empty() ? keyEnd_ : objects_.back()->index_ + 1, object);
+  return object;
+}
+
+TIniItem* TIniList::FindOrAddPath(const WideString& path) {
+  std::vector<WideString> parts(1);
+  for (char16_t c : path) {
+    if (c == u':') parts.emplace_back();
+    else parts.back() += c;
+  }
+  TIniList* current = this;
+  std::size_t first = 0;
+  if (kind_ == kKindFile && !owner_ && parts.size() >= 2) {
+    current = static_cast<TIniFile*>(this)->GetOrAddSection(parts[0]);
+    first = 1;
+  }
+  for (std::size_t k = first; k + 1 < parts.size(); ++k) {
+    TIniObject* object = parts[k].empty() ? current->FirstObject() : current->FindObject(parts[k]);
+    if (!object) object = current->AddObject(parts[k], {});
+    current = object;
+  }
+  if (parts.back().empty()) return current;
+  return current->GetOrAdd(parts.back());
+}
+
+WideString TIniList::ReadString(const WideString& name, const WideString& def) const {
+  TIniItem* it = Find(name);
+  return it ? it->GetString() : def;
+}
+
+bool TIniList::ReadBool(const WideString& name, bool def) const {
+  TIniItem* it = Find(name);
+  return it ? it->GetBool(def) : def;
+}
+
+void TIniList::WriteString(const WideString& name, const WideString& value) { GetOrAdd(name)->SetString(value); }
+
+// ============================================================================
+// TIniObject, TIniSection
+// ============================================================================
+
+namespace {
+// Puts entry into an index-ordered list and renumbers what follows.
+template <class T, class Slot>
+void EnterOrdered(std::vector<T*>& list, T* entry, Slot slot) {
+  if (list.capacity() == 0) list.reserve(8);
+  std::size_t pos = list.size();
+  if (!list.empty() && list.back()->Index() > entry->Index())
+    pos = static_cast<std::size_t>(
+        std::upper_bound(list.begin(), list.end(), entry,
+                         [](const T* a, const T* b) { return a->Index() < b->Index(); }) -
+        list.begin());
+  list.insert(list.begin() + static_cast<std::ptrdiff_t>(pos), entry);
+  for (std::size_t k = pos; k < list.size(); ++k) slot(list[k]) = static_cast<std::int32_t>(k);
+}
+
+template <class T, class Slot>
+void LeaveOrdered(std::vector<T*>& list, T* entry, Slot slot, const char* mismatch) {
+  std::int32_t i = slot(entry);
+  if (i < 0 || static_cast<std::size_t>(i) >= list.size() || list[static_cast<std::size_t>(i)] != entry)
+    ZM_FAIL(mismatch);
+  list.erase(list.begin() + i);
+  for (std::size_t k = static_cast<std::size_t>(i); k < list.size(); ++k) slot(list[k]) = static_cast<std::int32_t>(k);
+  slot(entry) = -1;
+}
+}  // namespace
+
+void TIniObject::Attach(bool entering) {
+  TIniList* o = Owner();
+  if (!o) return;
+  auto slot = [](TIniObject* x) -> std::int32_t& { return x->objectIndex_; };
+  if (entering) EnterOrdered(o->objects_, this, slot);
+  else LeaveOrdered(o->objects_, this, slot, "TIniObject.ObjectIndex mismatch");
+}
+
+TIniItem* TIniObject::CreateEmpty() const { return new TIniObject(); }
+
+void TIniObject::SaveHead(TTextSaver& saver, std::int32_t indent) {
+  WriteIndentCapped(saver, indent);
+  const TByteString& name = Name();
+  const TByteString& type = Type();
+  if (name.IsEmpty() && type.IsEmpty()) {
+    saver.WriteBytes(TByteString("object"));
+  } else {
+    saver.WriteBytes(TByteString("object "));
+    saver.WriteBytes(name);
+    // A name with ":" and no type keeps a closing ":" so that it reads back whole.
+    if (!type.IsEmpty() || name.View().find(':') != std::string_view::npos) {
+      saver.WriteBytes(TByteString(":"));
+      saver.WriteBytes(type);
+    }
+  }
+  saver.WriteNewLine();
+}
+
+void TIniObject::SaveTail(TTextSaver& saver, std::int32_t indent) {
+  WriteIndentCapped(saver, indent);
+  saver.WriteBytes(TByteString("end"));
+  saver.WriteNewLine();
+}
+
+void TIniSection::Attach(bool entering) {
+  TIniList* o = Owner();
+  if (!o || o->kind_ != kKindFile) return;  // sections are listed by documents only
+  auto& list = static_cast<TIniFile*>(o)->sections_;
+  auto slot = [](TIniSection* x) -> std::int32_t& { return x->sectionIndex_; };
+  if (entering) EnterOrdered(list, this, slot);
+  else LeaveOrdered(list, this, slot, "TIniSection.SectionIndex mismatch");
+}
+
+TIniItem* TIniSection::CreateEmpty() const { return new TIniSection(); }
+
+void TIniSection::SaveHead(TTextSaver& saver, std::int32_t) {
+  saver.WriteBytes(TByteString("["));
+  saver.WriteBytes(Name());
+  saver.WriteBytes(TByteString("]"));
+  saver.WriteNewLine();
+}
+
+// ============================================================================
+// TIniFile
+// ============================================================================
+
+void TIniFile::Dispose() {
+  Clear();
+  TIniSection::Dispose();
+}
+
+TIniItem* TIniFile::CreateEmpty() const { return new TIniFile(); }
+
+void TIniFile::Clear() { TIniList::Clear(); }
+
+void TIniFile::Assign(TIniItem& source) {
+  if (&source == this) return;
+  if (source.IsList()) {
+    TIniList::Assign(source);
+    return;
+  }
+  LoadFromText(SavedText(source));
+}
+
+TIniSection* TIniFile::Section(std::int32_t i) const {
+  if (i < 0 || static_cast<std::size_t>(i) >= sections_.size()) return nullptr;
+  return sections_[static_cast<std::size_t>(i)];
+}
+
+TIniSection* TIniFile::FindSection(const WideString& name) const {
+  if (name.empty()) return const_cast<TIniFile*>(this);
+  return static_cast<TIniSection*>(Lookup(WideHashNoCase(name), [&](TIniItem* it) {
+    return it->kind_ == kKindSection && it->name_.CompareWideText(name) == 0;
+  }));
+}
+
+TIniSection* TIniFile::GetOrAddSection(const WideString& name) {
+  if (TIniSection* s = FindSection(name)) return s;
+  auto* section = new TIniSection(Utf8Of(name));
+  Add(section);
+  section->Add(new TIniItem());
+  return section;
+}
+
+TIniSection* TIniFile::SectionForParse(const TByteString& name) {
+  if (!name.IsEmpty()) {
+    TIniItem* found = Lookup(name.HashNoCase(), [&](TIniItem* it) {
+      return it->kind_ == kKindSection && it->name_.CompareText(name) == 0;
+    });
+    if (found) return static_cast<TIniSection*>(found);
+  }
+  auto* section = new TIniSection(name);
+  AppendParsed(section);
+  return section;
+}
+
+WideString TIniFile::ReadString(const WideString& section, const WideString& key, const WideString& def) const {
+  TIniSection* s = FindSection(section);
+  return IniGetString(s ? s->Find(key) : nullptr, def);
+}
+
+std::int32_t TIniFile::ReadInteger(const WideString& section, const WideString& key, std::int32_t def) const {
+  TIniSection* s = FindSection(section);
+  return IniGetInt(s ? s->Find(key) : nullptr, def);
+}
+
+double TIniFile::ReadFloat(const WideString& section, const WideString& key, double def) const {
+  TIniSection* s = FindSection(section);
+  return IniGetFloat(s ? s->Find(key) : nullptr, def);
+}
+
+bool TIniFile::ReadBool(const WideString& section, const WideString& key, bool def) const {
+  TIniSection* s = FindSection(section);
+  return IniGetBool(s ? s->Find(key) : nullptr, def);
+}
+
+void TIniFile::WriteString(const WideString& section, const WideString& key, const WideString& value) {
+  GetOrAddSection(section)->GetOrAdd(key)->SetString(value);
+}
+
+void TIniFile::WriteInteger(const WideString& section, const WideString& key, std::int32_t value) {
+  GetOrAddSection(section)->GetOrAdd(key)->SetInt(value);
+}
+
+void TIniFile::LoadFromText(TByteString text) {
+  Clear();
+  TIniTokenizer t(std::move(text));
+  ParseIniText(t, this, this);
+}
+
+bool TIniFile::LoadFromStream(TStream* stream) {
+  Clear();
+  TByteString text;
+  if (!LoadIniText(stream, false, CP_ACP, text)) return false;
+  LoadFromText(std::move(text));
+  return true;
+}
+
+bool TIniFile::LoadFromFile(const WideString& name) {
+  TRef<TStream> stream;
+  try {
+    stream = zm::ReadFile(name);
+  } catch (const Exception&) {
+    stream = nullptr;
+  }
+  if (!stream) {
+    Clear();
+    return false;
+  }
+  return LoadFromStream(stream.get());
+}
+
+void TIniFile::SaveToStream(TStream* stream, bool withMark) {
+  TRef<TStreamTextSaver> saver = MakeRef<TStreamTextSaver>(stream, false);
+  if (withMark) saver->WriteBOM();
+  Save(*saver);
+  saver->Close();
+}
+
+bool TIniFile::SaveToFile(const WideString& name) {
+  try {
+    TRef<TStream> stream = zm::WriteFile(name, false);
+    if (!stream) return false;
+    SaveToStream(stream.get(), true);
+    stream->SetSize(stream->GetPosition());
+    return true;
+  } catch (const Exception&) {
+    return false;
+  }
+}
+
+bool TIniFile::LoadFromValue(const TByteString& bytes) {
+  Clear();
+  TByteString text;
+  if (!UnescapeIniBytes(bytes, text)) return false;
+  LoadFromText(std::move(text));
+  return true;
+}
+
+TByteString TIniFile::SaveToValue() {
+  TRef<TValueTextSaver> saver = MakeRef<TValueTextSaver>();
+  Save(*saver);
+  saver->Close();
+  return saver->TakeBytes();
+}
+
+// ============================================================================
+// Parsing
+// ============================================================================
+
+void ParseIniText(TIniTokenizer& t, TIniList* list, TIniFile* root) {
+  std::vector<TIniList*> open;  // the lists around the open object blocks
+  TIniList* current = list;
+  while (!t.AtEnd()) {
+    switch (t.ParseIniLine()) {
+      case kIniTextLine:
+        current->AppendParsed(new TIniItem(TByteString(), t.Value()));
+        break;
+      case kIniKeyLine:
+        current->AppendParsed(new TIniItem(t.Name(), t.Value()));
+        break;
+      case kIniSectionLine:
+        if (!root) return;
+        // A section line closes blocks left open: it never lands inside them.
+        open.clear();
+        current = root->SectionForParse(t.Name());
+        break;
+      case kIniObjectLine: {
+        auto* object = new TIniObject(t.Name(), t.Value());
+        current->AppendParsed(object);
+        open.push_back(current);
+        current = object;
+        break;
+      }
+      case kIniEndLine:
+        if (!open.empty()) {
+          current = open.back();
+          open.pop_back();
+        } else if (root) {
+          current->AppendParsed(new TIniItem(TByteString(), TByteString("end")));
+        } else {
+          return;
+        }
+        break;
+    }
+  }
+}
+
+}  // namespace zm

@@ -1,0 +1,94 @@
+// fuzz-seconds: 60
+// The ini loader, the line tokenizer and the document built from outside
+// bytes: every line is something, nothing is lost between a load and a
+// save, and the normalised form reads back to itself.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "ZmLib/zmIni.h"
+#include "ZmLib/zmIniParser2.h"
+#include "ZmLib/zmModules.h"
+
+namespace {
+zm::TModuleRunner* gModules = nullptr;
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+std::string Saved(zm::TIniFile& f) {
+  zm::TRef<zm::TMemoryStream> m = zm::MakeRef<zm::TMemoryStream>();
+  f.SaveToStream(m.get(), false);
+  return std::string(reinterpret_cast<const char*>(m->Memory()), static_cast<std::size_t>(m->GetSize()));
+}
+
+// Every key of the list and of its blocks is found by its own name.
+void CheckLookups(zm::TIniList* list, int depth) {
+  if (depth > 8) return;
+  for (std::int32_t i = 0; i < list->Count(); ++i) {
+    zm::TIniItem* it = list->Get(i);
+    Check(it->Index() == i && it->Owner() == list);
+    if (it->HasValue()) {
+      zm::TIniItem* found = list->FindBytes(it->Name());
+      Check(found != nullptr && found->Index() >= i);
+    }
+    if (it->IsList()) CheckLookups(static_cast<zm::TIniList*>(it), depth + 1);
+  }
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  gModules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules()}));
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace zm;
+  if (size > 1 << 16) return 0;
+  TByteString bytes(data, size);
+
+  // The tokenizer: each step moves on and its ranges lie inside the text.
+  TIniTokenizer t(bytes);
+  std::int32_t lines = 0;
+  while (!t.AtEnd()) {
+    std::int32_t before = t.Position;
+    std::uint8_t kind = t.ParseIniLine();
+    Check(kind <= kIniEndLine && t.Position > before && t.Position <= t.End);
+    Check(t.NameLength >= 0 && t.NameStart >= 0 && t.NameStart + t.NameLength <= t.End);
+    Check(t.ValueLength >= 0 && t.ValueStart >= 0 && t.ValueStart + t.ValueLength <= t.End);
+    Check(kind != kIniKeyLine || t.NameLength > 0);
+    ++lines;
+  }
+  Check(lines <= bytes.Length());
+
+  // The loader over all three encodings.
+  TRef<TMemoryStream> stream = MakeRef<TMemoryStream>();
+  stream->Write(TWriteBuffer(data, size));
+  stream->SetPosition(0);
+  TRef<TIniFile> doc = MakeRef<TIniFile>();
+  Check(doc->LoadFromStream(stream.get()));
+  CheckLookups(doc.get(), 0);
+
+  // Saved, read and saved again: the same text.
+  std::string once = Saved(*doc);
+  TRef<TIniFile> again = MakeRef<TIniFile>();
+  again->LoadFromText(TByteString(once));
+  Check(Saved(*again) == once);
+
+  // A clone saves alike; the escaped one-value form reads back.
+  TIniItem* copy = doc->Clone();
+  Check(Saved(*static_cast<TIniFile*>(copy)) == once);
+  copy->Free();
+  TByteString value = doc->SaveToValue();
+  Check(again->LoadFromValue(value));
+  Check(Saved(*again) == once);
+
+  // The bytes as one escaped value.
+  TByteString raw;
+  if (UnescapeIniBytes(bytes, raw)) Check(again->LoadFromValue(bytes));
+  else Check(!again->LoadFromValue(bytes) && again->Count() == 0);
+  DecodeIniValue(bytes);
+  return 0;
+}
