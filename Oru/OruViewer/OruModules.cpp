@@ -1,5 +1,6 @@
 #include "Oru/OruViewer/OruModules.h"
 
+#include "OruLib2/OruClasses/OruClassesModules.h"
 #include "ZmLib/Application2/zmAppModules.h"
 #include "ZmLib/Graphics/zmGraphicsModules.h"
 #include "ZmLib/Text/zmTextModules.h"
@@ -9,7 +10,7 @@ namespace oru {
 
 std::vector<zm::TModule> ProgramModules() {
   return zm::JoinModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), zm::VectorModules(),
-                          zm::AppModules()});
+                          OruClassesModules(), zm::AppModules()});
 }
 
 }  // namespace oru
