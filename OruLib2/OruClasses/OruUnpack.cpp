@@ -17,28 +17,41 @@ namespace {
 
 constexpr std::int32_t kTrailerSize = 12;  // directory offset + tag
 constexpr std::int32_t kBaseFieldSize = 8;
-constexpr std::int64_t kFirstGrowth = 65536;
+constexpr std::int64_t kFirstCapacity = 65536;
 constexpr std::int32_t kMaxReadPiece = 1 << 30;
 
-// The whole inflated output of a raw-deflate window, grown as the output
-// comes (never by a size read from the data); nil when it exceeds limit.
+// The whole inflated output of a raw-deflate window, inflated straight into
+// the memory stream, which grows as the output comes (never by a size read
+// from the data); nil when the output exceeds limit.
 TRef<zm::TMemoryStream> InflateWhole(zm::TStream* window, std::int64_t limit) {
   window->SetPosition(0);
   TRef<TInflateStream> z = MakeRef<TInflateStream>(window, -1);
   TRef<zm::TMemoryStream> mem = MakeRef<zm::TMemoryStream>();
+  auto grow = [&](std::int64_t capacity) {
+    mem->SetSize(capacity);
+    return mem->GetSize() == capacity;  // else no memory for it
+  };
+  // Deflate seldom makes data larger, so the window's size is a fair start.
+  std::int64_t cap = std::min(std::max(window->GetSize(), kFirstCapacity), limit + 1);
+  if (!grow(cap)) return nullptr;
   std::int64_t size = 0;
-  std::int64_t cap = 0;
+  std::uint8_t probe[4096];
   for (;;) {
+    std::int32_t got;
     if (size == cap) {
-      if (cap > limit) return nullptr;
-      std::int64_t grown = std::min(std::max(cap * 2, kFirstGrowth), limit + 1);
-      mem->SetSize(grown);
-      if (mem->GetSize() != grown) return nullptr;  // no memory for it
-      cap = grown;
+      // Full: grow only when more output comes.
+      got = z->Read(zm::TReadBuffer(probe), sizeof probe, 0);
+      if (got <= 0) break;
+      if (size + got > limit) return nullptr;
+      std::int64_t next = std::min(cap * 2, limit + 1);
+      if (!grow(next)) return nullptr;
+      cap = next;
+      std::memcpy(mem->Memory() + size, probe, static_cast<std::size_t>(got));
+    } else {
+      std::int32_t want = static_cast<std::int32_t>(std::min<std::int64_t>(cap - size, kMaxReadPiece));
+      got = z->Read(zm::TReadBuffer(mem->Memory() + size, static_cast<std::size_t>(want)), want, 0);
+      if (got <= 0) break;
     }
-    std::int32_t want = static_cast<std::int32_t>(std::min<std::int64_t>(cap - size, kMaxReadPiece));
-    std::int32_t got = z->Read(zm::TReadBuffer(mem->Memory() + size, static_cast<std::size_t>(want)), want, 0);
-    if (got <= 0) break;
     size += got;
   }
   if (size > limit) return nullptr;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "OruLib2/OruClasses/zmInflate.h"
 #include "OruLib2/OruClasses/zmStreamUtils.h"
@@ -345,6 +346,27 @@ TEST_F(OruUnpackTest, DamagedDeflatedEntriesRaise) {
   ASSERT_TRUE(u->HasShow());
   EXPECT_EQ(RaisedText([&] { ReadEntry(u.get(), "junk"); }).rfind("EZDecompressionError: ", 0), 0u);
   EXPECT_EQ(RaisedText([&] { ReadEntry(u.get(), "cut"); }).rfind("EZDecompressionError: ", 0), 0u);
+}
+
+TEST_F(OruUnpackTest, DeflatedEntriesAroundTheMemoryGrowthSteps) {
+  // Held in memory that starts at the window's size (at least 64 KiB) and
+  // doubles: outputs just below, at and above each step read back whole.
+  TShowContainerWriter w;
+  std::vector<std::string> names;
+  std::string noise;
+  for (std::size_t i = 0; i < 300000; ++i) noise += static_cast<char>((i * 2654435761u) >> 13);
+  for (std::size_t n : {65535u, 65536u, 65537u, 131072u, 131073u, 262145u}) {
+    names.push_back("z" + std::to_string(n));
+    w.Add(names.back(), std::string(n, 'a'), zmtest::kDeflated);
+    names.push_back("noise" + std::to_string(n));
+    w.Add(names.back(), noise.substr(0, n), zmtest::kDeflated);
+  }
+  TRef<TOruUnpack> u = Open(w);
+  ASSERT_TRUE(u->HasShow());
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(ReadEntry(u.get(), name), w.Find(name)->Data);
+  }
 }
 
 // ============================================================================
