@@ -6,15 +6,10 @@
 #include <cstdint>
 #include <string_view>
 
-#include "ZmLib/zmModules.h"
 #include "fuzz/ShowContainerFuzz.h"
 
-namespace {
-zm::TModuleRunner* gModules = nullptr;
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  gModules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules()}));
+  zmfuzz::StartModules();
   return 0;
 }
 

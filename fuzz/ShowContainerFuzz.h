@@ -3,12 +3,11 @@
 // checks their seeds: the container file served from memory through the
 // file API, the check that opens a container and reads every entry, and the
 // container made around a directory text.
-#include <zlib.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -16,6 +15,8 @@
 #include "OruLib2/OruClasses/zmInflate.h"
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Win32/winFileAPI.h"
+#include "ZmLib/zmModules.h"
+#include "tests/support/kit/ContainerReader.h"
 #include "tests/support/kit/ShowContainerWriter.h"
 
 namespace zmfuzz {
@@ -105,22 +106,16 @@ inline zm::WideString UnescapeSectionName(const zm::WideString& s) {
 
 // Zlib's own raw inflate of the bytes, when the stream ends within them.
 inline bool ZlibInflate(std::string_view packed, std::string& out) {
-  z_stream zs{};
-  if (inflateInit2(&zs, -15) != Z_OK) return false;
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
-  zs.avail_in = static_cast<uInt>(packed.size());
-  out.clear();
-  int r;
-  do {
-    char piece[65536];
-    zs.next_out = reinterpret_cast<Bytef*>(piece);
-    zs.avail_out = sizeof piece;
-    r = inflate(&zs, Z_NO_FLUSH);
-    out.append(piece, sizeof piece - zs.avail_out);
-  } while (r == Z_OK);
-  inflateEnd(&zs);
-  return r == Z_STREAM_END;
+  try {
+    out = zmtest::RawInflate(std::string(packed));
+    return true;
+  } catch (const std::runtime_error&) {
+    return false;
+  }
 }
+
+// The core modules, started once for the fuzz targets.
+inline void StartModules() { static zm::TModuleRunner modules(zm::JoinModules({zm::CoreModules()})); }
 
 // Opens the file as a container and reads every entry its directory names,
 // each through its own handle, comparing with what the file holds. Returns
