@@ -114,8 +114,12 @@ inline bool ZlibInflate(std::string_view packed, std::string& out) {
   }
 }
 
-// The core modules, started once for the fuzz targets.
-inline void StartModules() { static zm::TModuleRunner modules(zm::JoinModules({zm::CoreModules()})); }
+// The core modules, started once for the fuzz targets and never stopped:
+// stopping them from a static destructor would outlive what they stop.
+inline void StartModules() {
+  static zm::TModuleRunner* modules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules()}));
+  (void)modules;
+}
 
 // Opens the file as a container and reads every entry its directory names,
 // each through its own handle, comparing with what the file holds. Returns
