@@ -21,7 +21,8 @@ struct TState {
   bool Tried = false;   // the library was looked up
   bool Missing = false; // tests: pretend it is not there
   TMscms Lib;
-  WideString Directory = u"?";  // "?": not asked yet
+  bool Asked = false;  // the folder below is known
+  WideString Directory;
 };
 
 TState& S() {
@@ -67,7 +68,7 @@ std::vector<std::uint8_t> LoadFileToBytes(const WideString& fileName) {
 WideString GetColorDirectory() {
   {
     std::lock_guard<std::mutex> l(S().M);
-    if (S().Directory != u"?") return S().Directory;
+    if (S().Asked) return S().Directory;
   }
   WideString dir;
   const TMscms lib = Library();
@@ -83,6 +84,7 @@ WideString GetColorDirectory() {
   if (!dir.empty() && dir.back() != u'\\') dir += u'\\';
   std::lock_guard<std::mutex> l(S().M);
   S().Directory = dir;
+  S().Asked = true;
   return dir;
 }
 
@@ -145,7 +147,8 @@ void SetColorLibraryMissingForTests(bool missing) {
   S().Missing = missing;
   S().Tried = false;
   S().Lib = TMscms{};
-  S().Directory = u"?";
+  S().Asked = false;
+  S().Directory.clear();
 }
 
 void InitColorManagement() { MonitorProfilePathHook = &GetColorSpaceProfilePath; }
@@ -155,7 +158,8 @@ void FiniColorManagement() {
   std::lock_guard<std::mutex> l(S().M);
   S().Tried = false;
   S().Lib = TMscms{};
-  S().Directory = u"?";
+  S().Asked = false;
+  S().Directory.clear();
 }
 
 }  // namespace zm
