@@ -134,25 +134,25 @@ TRef<TSysBitmap> Picture(std::int32_t w, std::int32_t h, TPixelFormat* f) {
   return b;
 }
 
-// From 3000 x 2000 to the size in the arguments.
-void BM_ResizeBilinear32(benchmark::State& state) {
+// A bitmap-to-bitmap operation from a source of one size to a target of
+// the size in the arguments.
+template <bool (*Op)(TSysBitmap*, TSysBitmap*)>
+void BitmapOp(benchmark::State& state, std::int32_t sw, std::int32_t sh, TPixelFormat* format) {
   Modules();
-  TRef<TSysBitmap> src = Picture(3000, 2000, pfA8R8G8B8);
-  TRef<TSysBitmap> dst = CreateSysBitmap(std::int32_t(state.range(0)), std::int32_t(state.range(1)), pfA8R8G8B8);
-  for (auto _ : state) ResizeBilinear32(src.get(), dst.get());
+  TRef<TSysBitmap> src = Picture(sw, sh, format);
+  TRef<TSysBitmap> dst = CreateSysBitmap(std::int32_t(state.range(0)), std::int32_t(state.range(1)), format);
+  for (auto _ : state) Op(src.get(), dst.get());
   MegapixelRate(state, state.range(0) * state.range(1));
 }
+
+void BM_ResizeBilinear32(benchmark::State& state) { BitmapOp<&ResizeBilinear32>(state, 3000, 2000, pfA8R8G8B8); }
+void BM_ResizeBilinear24(benchmark::State& state) { BitmapOp<&ResizeBilinear24>(state, 3000, 2000, pfR8G8B8); }
+void BM_HalveBitmap24(benchmark::State& state) { BitmapOp<&HalveBitmap24>(state, 6000, 4000, pfR8G8B8); }
 BENCHMARK(BM_ResizeBilinear32)->Args({1920, 1080})->Args({4800, 3200})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResizeBilinear24)->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HalveBitmap24)->Args({3000, 2000})->Unit(benchmark::kMillisecond);
 
-void BM_ResizeBilinear24(benchmark::State& state) {
-  Modules();
-  TRef<TSysBitmap> src = Picture(3000, 2000, pfR8G8B8);
-  TRef<TSysBitmap> dst = CreateSysBitmap(1920, 1080, pfR8G8B8);
-  for (auto _ : state) ResizeBilinear24(src.get(), dst.get());
-  MegapixelRate(state, 1920 * 1080);
-}
-BENCHMARK(BM_ResizeBilinear24)->Unit(benchmark::kMillisecond);
-
+// The resampler of pixel layouts, 3000 x 2000 to the size in the arguments.
 void BM_BilinearResizeLayout(benchmark::State& state) {
   Modules();
   TRef<TSysBitmap> src = Picture(3000, 2000, pfA8R8G8B8);
@@ -162,14 +162,5 @@ void BM_BilinearResizeLayout(benchmark::State& state) {
   MegapixelRate(state, state.range(0) * state.range(1));
 }
 BENCHMARK(BM_BilinearResizeLayout)->Args({1920, 1080})->Args({4800, 3200})->Unit(benchmark::kMillisecond);
-
-void BM_HalveBitmap24(benchmark::State& state) {
-  Modules();
-  TRef<TSysBitmap> src = Picture(6000, 4000, pfR8G8B8);
-  TRef<TSysBitmap> dst = CreateSysBitmap(3000, 2000, pfR8G8B8);
-  for (auto _ : state) HalveBitmap24(src.get(), dst.get());
-  MegapixelRate(state, 3000 * 2000);
-}
-BENCHMARK(BM_HalveBitmap24)->Unit(benchmark::kMillisecond);
 
 }  // namespace

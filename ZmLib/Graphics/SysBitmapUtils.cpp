@@ -231,46 +231,44 @@ bool SetAlphaRect(TSysBitmap* bitmap, const TRect& rect, std::uint8_t alpha) {
   });
 }
 
-void BlendBitmap32On24(TSysBitmap* target, TSysBitmap* source, const TRect& sourceRect, const TPoint& point) {
-  Need(target, 3);
+namespace {
+
+// Row(d, s, count) for each visible row of SourceRect of a 32-bit source
+// placed at Point on a target of TargetBpp bytes per pixel.
+template <int TargetBpp, class Row>
+void ClippedRows(TSysBitmap* target, TSysBitmap* source, const TRect& sourceRect, const TPoint& point, Row row) {
+  Need(target, TargetBpp);
   Need(source, 4);
   TClip c;
   if (!ClipBlend(target, source, sourceRect, point, c)) return;
-  for (std::int32_t j = 0; j < c.H; ++j) {
-    std::uint8_t* d = target->ScanLine(c.DY + j) + c.DX * 3;
-    const std::uint8_t* s = source->ScanLine(c.SY + j) + c.SX * 4;
-    for (std::int32_t i = 0; i < c.W; ++i, d += 3, s += 4) {
-      const int a = s[3];
-      for (int k = 0; k < 3; ++k) d[k] = std::uint8_t(d[k] + (s[k] - d[k]) * a / 256);
-    }
-  }
+  for (std::int32_t j = 0; j < c.H; ++j)
+    row(target->ScanLine(c.DY + j) + c.DX * TargetBpp, source->ScanLine(c.SY + j) + c.SX * 4, c.W);
+}
+
+// Op(d, s, a) gives each colour byte of a 24-bit target.
+template <class Op>
+void Blend32On24(TSysBitmap* target, TSysBitmap* source, const TRect& sourceRect, const TPoint& point, Op op) {
+  ClippedRows<3>(target, source, sourceRect, point, [op](std::uint8_t* d, const std::uint8_t* s, std::int32_t n) {
+    for (std::int32_t i = 0; i < n; ++i, d += 3, s += 4)
+      for (int k = 0; k < 3; ++k) d[k] = std::uint8_t(op(int(d[k]), int(s[k]), int(s[3])));
+  });
+}
+
+}  // namespace
+
+void BlendBitmap32On24(TSysBitmap* target, TSysBitmap* source, const TRect& sourceRect, const TPoint& point) {
+  Blend32On24(target, source, sourceRect, point, [](int d, int s, int a) { return d + (s - d) * a / 256; });
 }
 
 void BlendPremul32On24(TSysBitmap* target, TSysBitmap* source, const TRect& sourceRect, const TPoint& point) {
-  Need(target, 3);
-  Need(source, 4);
-  TClip c;
-  if (!ClipBlend(target, source, sourceRect, point, c)) return;
-  for (std::int32_t j = 0; j < c.H; ++j) {
-    std::uint8_t* d = target->ScanLine(c.DY + j) + c.DX * 3;
-    const std::uint8_t* s = source->ScanLine(c.SY + j) + c.SX * 4;
-    for (std::int32_t i = 0; i < c.W; ++i, d += 3, s += 4) {
-      const int a = s[3];
-      for (int k = 0; k < 3; ++k) d[k] = std::uint8_t(std::min(d[k] * (255 - a) / 256 + s[k], 255));
-    }
-  }
+  Blend32On24(target, source, sourceRect, point,
+              [](int d, int s, int a) { return std::min(d * (255 - a) / 256 + s, 255); });
 }
 
 void BlendBitmap32Over32(TSysBitmap* target, TSysBitmap* source, const TRect& sourceRect, const TPoint& point) {
-  Need(target, 4);
-  Need(source, 4);
-  TClip c;
-  if (!ClipBlend(target, source, sourceRect, point, c)) return;
-  for (std::int32_t j = 0; j < c.H; ++j) {
-    std::uint8_t* d = target->ScanLine(c.DY + j) + c.DX * 4;
-    const std::uint8_t* s = source->ScanLine(c.SY + j) + c.SX * 4;
-    for (std::int32_t i = 0; i < c.W; ++i, d += 4, s += 4) BlendPixelOver(d, TColor32{s[0], s[1], s[2], s[3]});
-  }
+  ClippedRows<4>(target, source, sourceRect, point, [](std::uint8_t* d, const std::uint8_t* s, std::int32_t n) {
+    for (std::int32_t i = 0; i < n; ++i, d += 4, s += 4) BlendPixelOver(d, TColor32{s[0], s[1], s[2], s[3]});
+  });
 }
 
 void BlendPixelOver(std::uint8_t* pixel, TColor32 color) {
@@ -402,12 +400,7 @@ void BlendRowOver(std::uint8_t* dest, const std::uint8_t* source, std::int32_t c
 }
 
 void DrawBitmapOver32(TSysBitmap* target, TSysBitmap* source, const TRect& sourceRect, const TPoint& point) {
-  Need(target, 4);
-  Need(source, 4);
-  TClip c;
-  if (!ClipBlend(target, source, sourceRect, point, c)) return;
-  for (std::int32_t j = 0; j < c.H; ++j)
-    BlendRowOver(target->ScanLine(c.DY + j) + c.DX * 4, source->ScanLine(c.SY + j) + c.SX * 4, c.W);
+  ClippedRows<4>(target, source, sourceRect, point, &BlendRowOver);
 }
 
 void DrawImageOnBitmap(TSysBitmap* target, const TPoint& point, TImage* image, bool noAlpha, const TRect& rect) {

@@ -308,19 +308,38 @@ void TFastDIB::SaveToFile(const WideString& name) {
   SaveToStream(f.get());
 }
 
-void TFastDIB::DecodeRLE8(std::span<const std::uint8_t> data) {
-  if (bitCount_ != 8 || !bits_) return;
+namespace {
+
+// The BMP run-length codes over rows of 8-bit indexes or packed nibbles:
+// runs, end of line, end of bitmap, delta, and absolute runs padded to 16
+// bits. Pixels outside the picture are dropped; the data ending early
+// stops the unpacking.
+void UnpackRLE(std::span<const std::uint8_t> data, const std::vector<std::uint8_t*>& rows, std::int32_t width,
+               bool nibbles) {
+  const auto height = std::int32_t(rows.size());
   std::size_t p = 0;
   std::int32_t x = 0, y = 0;
   auto put = [&](std::uint8_t v) {
-    if (x < width_ && y < absHeight_) rows_[std::size_t(y)][x] = v;
+    if (x < width && y < height) {
+      if (!nibbles) {
+        rows[std::size_t(y)][x] = v;
+      } else {
+        std::uint8_t& b = rows[std::size_t(y)][x / 2];
+        b = (x & 1) ? std::uint8_t((b & 0xF0) | (v & 0x0F)) : std::uint8_t((b & 0x0F) | (v << 4));
+      }
+    }
     ++x;
   };
-  while (p + 1 < data.size() && y < absHeight_) {
+  // Pixel i of a byte sequence: the byte itself, or its high then low nibble.
+  auto pixel = [nibbles](const std::uint8_t* bytes, int i) {
+    return nibbles ? std::uint8_t((i & 1) ? bytes[i / 2] & 0x0F : bytes[i / 2] >> 4) : bytes[i];
+  };
+  while (p + 1 < data.size() && y < height) {
     const std::uint8_t n = data[p], v = data[p + 1];
     p += 2;
     if (n > 0) {
-      for (int i = 0; i < n; ++i) put(v);
+      const std::uint8_t run[1] = {v};
+      for (int i = 0; i < n; ++i) put(nibbles ? pixel(run, i & 1) : v);
     } else if (v == 0) {
       x = 0, ++y;
     } else if (v == 1) {
@@ -330,47 +349,22 @@ void TFastDIB::DecodeRLE8(std::span<const std::uint8_t> data) {
       x += data[p], y += data[p + 1];
       p += 2;
     } else {
-      if (p + v > data.size()) return;
-      for (int i = 0; i < v; ++i) put(data[p + std::size_t(i)]);
-      p += std::size_t(v) + (v & 1);
+      const std::size_t bytes = nibbles ? (std::size_t(v) + 1) / 2 : v;
+      if (p + bytes > data.size()) return;
+      for (int i = 0; i < v; ++i) put(pixel(data.data() + p, i));
+      p += bytes + (bytes & 1);
     }
   }
 }
 
+}  // namespace
+
+void TFastDIB::DecodeRLE8(std::span<const std::uint8_t> data) {
+  if (bitCount_ == 8 && bits_) UnpackRLE(data, rows_, width_, false);
+}
+
 void TFastDIB::DecodeRLE4(std::span<const std::uint8_t> data) {
-  if (bitCount_ != 4 || !bits_) return;
-  std::size_t p = 0;
-  std::int32_t x = 0, y = 0;
-  auto put = [&](std::uint8_t nibble) {
-    if (x < width_ && y < absHeight_) {
-      std::uint8_t& b = rows_[std::size_t(y)][x / 2];
-      b = (x & 1) ? std::uint8_t((b & 0xF0) | (nibble & 0x0F)) : std::uint8_t((b & 0x0F) | (nibble << 4));
-    }
-    ++x;
-  };
-  while (p + 1 < data.size() && y < absHeight_) {
-    const std::uint8_t n = data[p], v = data[p + 1];
-    p += 2;
-    if (n > 0) {
-      for (int i = 0; i < n; ++i) put(std::uint8_t((i & 1) ? v & 0x0F : v >> 4));
-    } else if (v == 0) {
-      x = 0, ++y;
-    } else if (v == 1) {
-      return;
-    } else if (v == 2) {
-      if (p + 1 >= data.size()) return;
-      x += data[p], y += data[p + 1];
-      p += 2;
-    } else {
-      const std::size_t bytes = (std::size_t(v) + 1) / 2;
-      if (p + bytes > data.size()) return;
-      for (int i = 0; i < v; ++i) {
-        const std::uint8_t b = data[p + std::size_t(i / 2)];
-        put(std::uint8_t((i & 1) ? b & 0x0F : b >> 4));
-      }
-      p += bytes + (bytes & 1);
-    }
-  }
+  if (bitCount_ == 4 && bits_) UnpackRLE(data, rows_, width_, true);
 }
 
 // ============================================================================

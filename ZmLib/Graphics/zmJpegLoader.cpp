@@ -308,10 +308,12 @@ TRef<TFastDIB> TJpegImage::Decode(std::uint8_t scale) {
     const bool buffered = info.buffered_image;
     if (bits == 8 && info.quantize_colors && info.colormap && needPalette && !buffered) buildPalette();
     if (bits == 8 && PaletteValid) {
+      // LogPalette entries hold B, G, R in their first three bytes (the
+      // order the expansion copies), which is the order of RGBQUAD.
       plat::RGBQUAD colors[256];
       for (int i = 0; i < LogPalette.palNumEntries; ++i)
-        colors[i] = plat::RGBQUAD{LogPalette.palPalEntry[i].peBlue, LogPalette.palPalEntry[i].peGreen,
-                                  LogPalette.palPalEntry[i].peRed, 0};
+        colors[i] = plat::RGBQUAD{LogPalette.palPalEntry[i].peRed, LogPalette.palPalEntry[i].peGreen,
+                                  LogPalette.palPalEntry[i].peBlue, 0};
       dib->SetColors(colors, LogPalette.palNumEntries);
     }
     dib->SetSize(std::int32_t(info.output_width), std::int32_t(info.output_height), bits);
