@@ -1,0 +1,61 @@
+#include "ZmLib/Graphics/Video/FrameSource.h"
+
+namespace zm {
+
+TCreateFrameSourceProc CreateFrameSourceHook = nullptr;
+TAcceptFrameSourceProc AcceptFrameSourceHook = nullptr;
+
+// ---- TYUVImage ------------------------------------------------------------------------
+
+TYUVImage::TYUVImage(std::int32_t width, std::int32_t height)
+    : width_(width < 0 ? 0 : width), height_(height < 0 ? 0 : height) {}
+
+std::int32_t TYUVImage::PackedPlane() const {
+  if (rgba_) return 4;
+  if (grayScale_) return 3;
+  return -1;
+}
+
+bool TYUVImage::HasPlane(std::int32_t index) const {
+  const std::int32_t packed = PackedPlane();
+  return packed < 0 ? index >= 0 && index <= 2 : index == packed;
+}
+
+TPoint TYUVImage::PlaneSize(std::int32_t index) const {
+  if (!HasPlane(index)) return {};
+  if (index == 1 || index == 2) return {width_ / 2 + width_ % 2, height_ / 2 + height_ % 2};
+  return {width_, height_};
+}
+
+// ---- TFrameSource -----------------------------------------------------------------------
+
+TFrameSource::TFrameSource() : list_(MakeRef<TList>()) {}
+
+void TFrameSource::Dispose() {
+  list_ = nullptr;
+  TRefObject::Dispose();
+}
+
+bool TFrameSource::UsesHardware() { return false; }
+
+// ---- Factory --------------------------------------------------------------------------
+
+TRef<TFrameSource> CreateFrameSource(TStream* stream, bool ownsStream, const WideString& fileName, bool multiThread,
+                                     bool useHardware) {
+  // An owned stream goes with every nil answer made here, so that the
+  // caller never has to guess whether it still holds it.
+  bool accepted = CreateFrameSourceHook != nullptr;
+  try {
+    if (accepted && AcceptFrameSourceHook) accepted = AcceptFrameSourceHook(fileName);
+  } catch (...) {
+    if (ownsStream) FreeObject(stream);
+    throw;
+  }
+  if (!accepted) {
+    if (ownsStream) FreeObject(stream);
+    return nullptr;
+  }
+  return CreateFrameSourceHook(stream, ownsStream, fileName, multiThread, useHardware);
+}
+
+}  // namespace zm

@@ -1,0 +1,131 @@
+#pragma once
+// Small stand-ins for a back end: a renderer that records what it is told,
+// an engine that makes it, and resources that only keep their settings.
+#include <atomic>
+#include <functional>
+#include <vector>
+
+#include "ZmLib/3DBasics/Dev3D.h"
+#include "ZmLib/Graphics/SysBitmap.h"
+
+namespace zmtest {
+
+class TTestRenderer : public zm::T3DRenderer {
+public:
+  TTestRenderer(zm::TDrawDevice* device, int id, std::vector<int>* log = nullptr)
+      : zm::T3DRenderer(device), Id(id), Log(log) {}
+
+  void UpdateBounds() override {
+    ++Updates;
+    if (Log) Log->push_back(Id);
+    if (OnUpdate) OnUpdate(this);
+  }
+  bool BeginScene() override { return true; }
+  bool EndScene() override { return true; }
+  bool Present(const zm::TRect&, const zm::TRect&) override { return true; }
+  bool Clear(std::span<const zm::TRect>, std::uint32_t, std::uint32_t, float) override { return true; }
+  bool ResetStates() override { return true; }
+  bool SetRenderTarget(zm::T3DSurface*) override { return true; }
+  zm::TRef<zm::T3DSurface> GetRenderTarget() override { return nullptr; }
+  bool GetBackBuffer(zm::TRef<zm::T3DSurface>& surface) override {
+    surface = nullptr;
+    return false;
+  }
+  bool SetViewport(const zm::TRect&, float, float) override { return true; }
+  bool DrawVertexList(zm::T3DVertexList*, std::span<zm::TBaseTexture* const>, std::uint32_t) override {
+    return true;
+  }
+  bool SetTexture(std::int32_t, zm::TBaseTexture*) override { return true; }
+  zm::TRef<zm::T3DTexture> CreateTexture(std::uint8_t, std::int32_t, std::int32_t, bool) override;
+  zm::TRef<zm::TVolumeTexture> CreateVolumeTexture(std::int32_t, std::int32_t, std::int32_t) override {
+    return nullptr;
+  }
+  zm::TRef<zm::T3DVertexList> CreateVertexList(std::int32_t, std::uint32_t, std::int32_t) override {
+    return nullptr;
+  }
+  bool StretchRects(zm::T3DSurface*, std::span<const zm::TRect>, zm::T3DSurface*,
+                    std::span<const zm::TRect>) override {
+    return false;
+  }
+  bool SetBlendMode(std::uint8_t) override { return true; }
+  bool SetTransform(const zm::T3DMatrix&, std::uint8_t) override { return true; }
+  bool SetCullNone(bool) override { return true; }
+  void GetPixelCenter(float& x, float& y) override { x = y = 0.5f; }
+  zm::TRef<zm::T3DShader> CreateShader(const zm::TByteString&, bool) override { return nullptr; }
+  bool SetShader(zm::T3DShader*) override { return true; }
+  bool SetShaderConstants(bool, std::int32_t, std::span<const zm::T3DFloat4>) override { return true; }
+
+  int Id;
+  std::vector<int>* Log;
+  std::atomic<int> Updates{0};
+  std::function<void(TTestRenderer*)> OnUpdate;
+};
+
+// A texture that keeps its sampling settings.
+class TTestTexture : public zm::T3DTexture {
+public:
+  std::int32_t GetLevelCount() override { return 1; }
+  zm::TRef<zm::T3DSurface> GetSurface(std::int32_t) override { return nullptr; }
+  void PreLoad() override {}
+  void SetAddressing(std::uint8_t u, std::uint8_t v) override {
+    U = u;
+    V = v;
+  }
+  void GetAddressing(std::uint8_t& u, std::uint8_t& v) override {
+    u = U;
+    v = V;
+  }
+  void SetFilter(std::uint8_t filter) override { Filter = filter; }
+  std::uint8_t GetFilter() override { return Filter; }
+  void SetAnisotropic(bool on) override { Anisotropic = on; }
+  void SetLodBias(float bias) override { LodBias = bias; }
+
+  std::uint8_t U = zm::taClamp, V = zm::taClamp, Filter = zm::tfLinear;
+  bool Anisotropic = false;
+  float LodBias = 0;
+};
+
+inline zm::TRef<zm::T3DTexture> TTestRenderer::CreateTexture(std::uint8_t kind, std::int32_t width,
+                                                             std::int32_t height, bool) {
+  if (kind > zm::tkColor565 || width < 1 || height < 1) {
+    SetLastResult(zm::drInvalidCall);
+    return nullptr;
+  }
+  SetLastResult(zm::drOk);
+  return zm::MakeRef<TTestTexture>();
+}
+
+class TTestEngine : public zm::T3DEngine {
+public:
+  std::int32_t FindAdapter(const zm::TRect&) override { return 0; }
+  std::uint32_t GetCapValue(std::int32_t, std::string_view) override { return 0; }
+  zm::WideString GetCapText(std::int32_t, std::string_view) override { return {}; }
+  bool GetDisplayMode(std::int32_t adapter, zm::T3DDisplayMode& mode) override {
+    mode = {{0, 0, 640, 480}, 60, 22, adapter};
+    return true;
+  }
+  zm::TRef<zm::T3DRenderer> CreateRenderer(zm::TDrawDevice* device, const zm::T3DDisplayMode&) override {
+    return zm::MakeRef<TTestRenderer>(device, ++Made);
+  }
+  std::int32_t GetShaderLevel(std::int32_t) override { return 2; }
+
+  int Made = 0;
+};
+
+// Counts how often objects of the test are disposed.
+class TDisposeCounter : public zm::TRefObject {
+public:
+  explicit TDisposeCounter(int* count, std::function<void()> onDispose = {})
+      : count_(count), onDispose_(std::move(onDispose)) {}
+  void Dispose() override {
+    ++*count_;
+    if (onDispose_) onDispose_();
+    zm::TRefObject::Dispose();
+  }
+
+private:
+  int* count_;
+  std::function<void()> onDispose_;
+};
+
+}  // namespace zmtest
