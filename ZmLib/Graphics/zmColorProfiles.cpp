@@ -42,7 +42,7 @@ TProfilesState& S() {
 TColorProfile* MakeBuiltIn(const char* resource, const char16_t* name) {
   const plat::TEmbeddedResource* r = plat::FindProgramResource("ICC", resource);
   if (!r || r->Size == 0) return nullptr;
-  return new TColorProfile(std::span<const std::uint8_t>(r->Data, r->Size), name);
+  return MakeRef<TColorProfile>(std::span<const std::uint8_t>(r->Data, r->Size), name).Detach();
 }
 
 constexpr std::string_view kSRGBDescription = "sRGB IEC61966-2.1";

@@ -53,7 +53,7 @@ private:
 // TBitmapStore
 // ============================================================================
 
-TBitmapStore::TBitmapStore() : lock_(new TSafeCriticalSection) {}
+TBitmapStore::TBitmapStore() : lock_(MakeRef<TSafeCriticalSection>().Detach()) {}
 
 void TBitmapStore::Dispose() {
   levels_.clear();
