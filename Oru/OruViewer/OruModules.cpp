@@ -1,5 +1,6 @@
 #include "Oru/OruViewer/OruModules.h"
 
+#include "OruLib2/OruClasses/OruClassesModules.h"
 #include "ZmLib/Application2/zmAppModules.h"
 #include "ZmLib/Graphics/zmGraphicsModules.h"
 #include "ZmLib/Text/zmTextModules.h"
@@ -7,7 +8,8 @@
 namespace oru {
 
 std::vector<zm::TModule> ProgramModules() {
-  return zm::JoinModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), zm::AppModules()});
+  return zm::JoinModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), OruClassesModules(),
+                          zm::AppModules()});
 }
 
 }  // namespace oru

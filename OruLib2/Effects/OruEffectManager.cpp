@@ -1,0 +1,469 @@
+#include "OruLib2/Effects/OruEffectManager.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "OruLib2/OruClasses/OruSlideRandomList.h"
+#include "ZmLib/Text/zmWideStringUtils.h"
+#include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/wpUnicode.h"
+
+namespace oru {
+
+using namespace zm;
+
+namespace {
+
+const WideString kTheEffect = u"TheEffect";
+const WideString kAnEffect = u"AnEffect";
+
+// Durations are never negative; a value that is not a number is 0.
+double SanitizeTime(double v) { return std::isfinite(v) && v > 0 ? v : 0; }
+
+bool IsWord(const WideString& text, const char16_t* word) { return WideSameText(text, word); }
+
+std::int32_t ScreenSide(const TIniFile* ini, const char16_t* key, std::int32_t def) {
+  return ValidScreenSide(ini->ReadInteger(u"main", key, def), def);
+}
+
+bool IsNamedOrTyped(const TIniItem* item, const char16_t* word) {
+  return item->Name().CompareWideText(word) == 0 || item->GetValue().CompareWideText(word) == 0;
+}
+
+// Depth-first over the object blocks below root, without recursion (the
+// nesting of a document has no bound). visit returns true to stop; enter
+// says whether to look inside an object.
+template <class Visit, class Enter>
+TIniList* WalkObjects(TIniList* root, Visit visit, Enter enter) {
+  std::vector<TIniList*> stack{root};
+  while (!stack.empty()) {
+    TIniList* list = stack.back();
+    stack.pop_back();
+    std::vector<TIniList*> children;
+    for (TIniObject* o = list->FirstObject(); o; o = list->NextObject(o)) {
+      if (visit(o)) return o;
+      if (enter(o)) children.push_back(o);
+    }
+    // Earlier blocks first.
+    stack.insert(stack.end(), children.rbegin(), children.rend());
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+// ============================================================================
+// TEffectProp
+// ============================================================================
+
+TEffectProp::TEffectProp(TORUEffectManager* owner, TIniList* object, bool slideEffect)
+    : owner_(owner), object_(object), slideEffect_(slideEffect) {}
+
+void TEffectProp::Dispose() {
+  object_.reset();
+  keyNames_.clear();
+  TRefObject::Dispose();
+}
+
+WideString TEffectProp::RefText() const {
+  if (!slideEffect_ || !object_) return {};
+  return IniGetString(object_->Find(u"ref"));
+}
+
+bool TEffectProp::IsReference() const { return !RefText().empty(); }
+
+TEffectProp* TEffectProp::Referenced() const {
+  WideString ref = RefText();
+  return ref.empty() || !owner_ ? nullptr : owner_->FindMainEntry(ref);
+}
+
+WideString TEffectProp::GetName() const {
+  if (!IsReference()) return object_ ? object_->GetName() : WideString();
+  if (TEffectProp* entry = Referenced()) return entry->GetName();
+  return RefText();
+}
+
+std::int32_t TEffectProp::GetFamily() const {
+  if (IsReference()) {
+    if (TEffectProp* entry = Referenced()) return entry->GetFamily();
+    WideString ref = RefText();
+    if (IsWord(ref, kWordDefault)) return kFamilyDefault;
+    if (IsWord(ref, kWordDefOwnTime)) return kFamilyDefOwnTime;
+    if (IsWord(ref, kWordQuick)) return kFamilyQuick;
+    return kFamilyNone;
+  }
+  return IniGetInt(object_ ? object_->Find(u"stdidx") : nullptr, kFamilyNone);
+}
+
+double TEffectProp::GetTime() {
+  const double mainTime = owner_ ? owner_->GetMainTime() : 0;
+  if (!slideEffect_) return mainTime;
+  TIniItem* own = object_ ? object_->Find(u"time") : nullptr;
+  if (!IsReference()) return own ? SanitizeTime(own->GetFloat(0)) : mainTime;
+  WideString ref = RefText();
+  if (IsWord(ref, kWordDefault)) return mainTime;
+  if (IsWord(ref, kWordQuick)) return 0;
+  if (!own && IsWord(ref, kWordDefOwnTime)) {
+    own = object_->GetOrAdd(u"time");
+    own->SetFloat(mainTime);
+  }
+  return own ? SanitizeTime(own->GetFloat(0)) : 0;
+}
+
+TIniItem* TEffectProp::FindKey(const WideString& name) const {
+  if (!object_) return nullptr;
+  if (!slideEffect_) {
+    if (WideSameText(name, u"time")) {
+      TIniObject* main = owner_ ? owner_->FindMainEffectSection() : nullptr;
+      return main ? main->Find(name) : nullptr;
+    }
+    return object_->Find(name);
+  }
+  if (!IsReference()) return object_->Find(name);
+  TEffectProp* entry = Referenced();
+  if (WideSameText(name, u"caption")) return entry ? entry->FindKey(name) : nullptr;
+  if (TIniItem* own = object_->Find(name)) return own;
+  if (entry) return entry->FindKey(name);
+  TIniObject* main = owner_ ? owner_->FindMainEffectSection() : nullptr;
+  return main ? main->Find(name) : nullptr;
+}
+
+WideString TEffectProp::ReadString(const WideString& name, const WideString& def) const {
+  return IniGetString(FindKey(name), def);
+}
+
+std::int32_t TEffectProp::ReadInteger(const WideString& name, std::int32_t def) const {
+  return IniGetInt(FindKey(name), def);
+}
+
+double TEffectProp::ReadFloat(const WideString& name, double def) const {
+  double v = IniGetFloat(FindKey(name), def);
+  return std::isfinite(v) ? v : def;
+}
+
+const std::vector<WideString>& TEffectProp::OwnKeyNames() const {
+  if (!keyNamesRead_) {
+    keyNamesRead_ = true;
+    keyNames_.clear();
+    TIniItem* item = object_ ? object_->Find(u"key") : nullptr;
+    if (item) {
+      WideString all = item->GetString();
+      std::size_t start = 0;
+      while (start <= all.size()) {
+        std::size_t comma = all.find(u',', start);
+        if (comma == WideString::npos) comma = all.size();
+        WideString part = Trim(all.substr(start, comma - start));
+        if (!part.empty()) keyNames_.push_back(std::move(part));
+        start = comma + 1;
+      }
+    }
+  }
+  return keyNames_;
+}
+
+const std::vector<WideString>& TEffectProp::KeyNames() const {
+  if (IsReference()) {
+    if (TEffectProp* entry = Referenced()) return entry->KeyNames();
+    static const std::vector<WideString> kNone;
+    return kNone;
+  }
+  return OwnKeyNames();
+}
+
+std::int32_t TEffectProp::CheckedState() const {
+  const std::vector<WideString>& names = KeyNames();
+  if (names.empty()) return IniGetBool(FindKey(u"checked"), false) ? 2 : 0;
+  bool allFull = true;
+  for (const WideString& name : names) {
+    TIniItem* item = FindKey(name);
+    const TByteString empty;
+    const TByteString& value = item ? item->GetValue() : empty;
+    std::int32_t set = 0;
+    for (std::int32_t i = 0; i < value.Length(); ++i)
+      if (value[static_cast<std::size_t>(i)] == '1') ++set;
+    if (set == 0) return 0;
+    if (set != value.Length()) allFull = false;
+  }
+  return allFull ? 2 : 1;
+}
+
+std::int32_t TEffectProp::SubDefinitionCount() const {
+  if (!object_) return 0;
+  std::int32_t n = object_->ObjectCount();
+  if (n == 0 && IsReference())
+    if (TEffectProp* entry = Referenced()) return entry->SubDefinitionCount();
+  return n;
+}
+
+TIniObject* TEffectProp::SubDefinition(std::int32_t i) const {
+  if (!object_ || i < 0) return nullptr;
+  if (object_->ObjectCount() == 0 && IsReference()) {
+    TEffectProp* entry = Referenced();
+    return entry ? entry->SubDefinition(i) : nullptr;
+  }
+  TIniObject* o = object_->FirstObject();
+  for (; o && i > 0; --i) o = object_->NextObject(o);
+  return o;
+}
+
+bool TEffectProp::IsSubDefinitionChecked(std::int32_t i) const {
+  TIniObject* sub = SubDefinition(i);
+  return sub && IniGetBool(sub->Find(u"checked"), false);
+}
+
+TIniSection* TEffectProp::SubDefinitionSection(std::int32_t i, bool create) const {
+  TIniObject* sub = SubDefinition(i);
+  TIniFile* ini = owner_ ? owner_->GetIni() : nullptr;
+  if (!sub || !ini || sub->GetValue().IsEmpty()) return nullptr;
+  WideString name = u"effect_" + sub->GetType();
+  return create ? ini->GetOrAddSection(name) : ini->FindSection(name);
+}
+
+TIniList* TEffectProp::SubDefinitionObject(std::int32_t i) const {
+  if (TIniSection* section = SubDefinitionSection(i, false)) return section;
+  return SubDefinition(i);
+}
+
+TIniList* TEffectProp::FirstCheckedSubDefinition() const {
+  const std::int32_t n = SubDefinitionCount();
+  for (std::int32_t i = 0; i < n; ++i)
+    if (IsSubDefinitionChecked(i)) return SubDefinitionObject(i);
+  return nullptr;
+}
+
+void TEffectProp::WriteBackgroundKeys(TIniList* target) const {
+  if (!target) return;
+  auto copy = [&](const char16_t* key, const char16_t* def) {
+    TIniItem* item = FindKey(key);
+    if (item) target->GetOrAdd(key)->SetValue(item->GetValue());
+    else if (def) target->WriteString(key, def);
+  };
+  copy(u"bstyle", nullptr);
+  switch (ReadInteger(u"bstyle", 0)) {
+    case 1:
+      copy(u"bcolor", nullptr);
+      break;
+    case 2:
+      copy(u"bfn", nullptr);
+      copy(u"bsize", u"100");
+      break;
+    case 3:
+      copy(u"bcolor1", u"16711680");
+      copy(u"bcolor2", nullptr);
+      copy(u"bcolorStyle", nullptr);
+      break;
+    case 4:
+      copy(u"CustomEffBg", nullptr);
+      break;
+    default:
+      break;
+  }
+  copy(u"TransparentBg", u"0");
+  target->WriteString(u"CoverMode", u"1");
+  if (owner_) {
+    target->GetOrAdd(u"opt_scr_width")->SetInt(owner_->GetScreenWidth());
+    target->GetOrAdd(u"opt_scr_height")->SetInt(owner_->GetScreenHeight());
+  }
+}
+
+// ============================================================================
+// TORUEffectManager
+// ============================================================================
+
+TORUEffectManager::TORUEffectManager(TIniFile* project, std::int32_t height, std::int32_t width) : ini_(project) {
+  ZM_ASSERT(project != nullptr, "There is no IniFile for EffectRuller");
+  width_ = ValidScreenSide(width, ScreenSide(project, u"opt_scr_width", kDefaultScreenWidth));
+  height_ = ValidScreenSide(height, ScreenSide(project, u"opt_scr_height", kDefaultScreenHeight));
+}
+
+void TORUEffectManager::Dispose() {
+  ClearCaches();
+  ini_.reset();
+  TRefObject::Dispose();
+}
+
+std::int32_t TORUEffectManager::GetCount() {
+  return ini_ ? std::clamp(ini_->ReadInteger(u"Times", u"opt_slidescount", 0), 0, kMaxSlideCount) : 0;
+}
+
+TRef<TEffectProp> TORUEffectManager::CreateEffect(std::int32_t i) {
+  if (!ini_) return nullptr;
+  TIniSection* section = GetSlideSection(ini_.get(), i);
+  if (!section) return nullptr;
+  TIniObject* object = section->FindObject(kTheEffect);
+  if (!object) {
+    object = section->AddObject(kTheEffect, kAnEffect);
+    object->WriteString(u"ref", kWordDefault);
+  }
+  return NewEffectProp(object, true);
+}
+
+TRef<TEffectProp> TORUEffectManager::NewEffectProp(TIniList* object, bool slideEffect) {
+  return MakeRef<TEffectProp>(this, object, slideEffect);
+}
+
+void TORUEffectManager::Changed() { ClearCaches(); }
+
+void TORUEffectManager::ClearCaches() {
+  mainProps_.clear();
+  realEntries_ = 0;
+  mainBuilt_ = false;
+  slideProps_.clear();
+  slideTried_.clear();
+}
+
+void TORUEffectManager::EndChange() {
+  if (changing_ > 0 && --changing_ == 0) Changed();
+}
+
+bool TORUEffectManager::DeleteEffect(TEffectProp* entry) {
+  if (Changing() || !entry) return false;
+  BuildMainEntries();
+  for (std::int32_t k = 0; k < realEntries_; ++k) {
+    if (mainProps_[static_cast<std::size_t>(k)].get() != entry) continue;
+    TIniList* object = entry->Object();
+    if (object && object->Owner()) object->Owner()->Delete(object->Index());
+    Changed();
+    return true;
+  }
+  return false;
+}
+
+WideString TORUEffectManager::GetEntryCaption(std::int32_t i) {
+  TEffectProp* entry = GetMainEntry(i);
+  return entry ? entry->GetCaption() : WideString();
+}
+
+WideString TORUEffectManager::GetEntryHint(std::int32_t) { return {}; }
+
+TEffectProp* TORUEffectManager::GetEffect(std::int32_t i) {
+  if (i < 0 || i >= GetCount()) return nullptr;
+  const auto slot = static_cast<std::size_t>(i);
+  if (slideProps_.size() <= slot) {
+    slideProps_.resize(slot + 1);
+    slideTried_.resize(slot + 1, false);
+  }
+  if (!slideTried_[slot]) {
+    slideTried_[slot] = true;
+    slideProps_[slot] = CreateEffect(i);
+  }
+  return slideProps_[slot].get();
+}
+
+TIniObject* TORUEffectManager::FindMainEffectSection() const {
+  TIniSection* main = ini_ ? ini_->FindSection(u"main") : nullptr;
+  return main ? main->FindObject(kTheEffect) : nullptr;
+}
+
+TIniObject* TORUEffectManager::GetMainEffectSection() {
+  if (TIniObject* found = FindMainEffectSection()) return found;
+  if (!ini_) return nullptr;
+  TIniObject* object = ini_->GetOrAddSection(u"main")->AddObject(kTheEffect, kAnEffect);
+  // A new definition has no entries: the list of main entries stays as it is.
+  object->GetOrAdd(u"time")->SetInt(kNewMainEffectTime);
+  return object;
+}
+
+double TORUEffectManager::GetMainTime() const {
+  TIniObject* main = FindMainEffectSection();
+  return main ? SanitizeTime(IniGetFloat(main->Find(u"time"), 0)) : 0;
+}
+
+void TORUEffectManager::BuildMainEntries() {
+  if (mainBuilt_) return;
+  mainBuilt_ = true;
+  mainProps_.clear();
+  TIniObject* main = FindMainEffectSection();
+  if (main)
+    for (TIniObject* o = main->FirstObject(); o; o = main->NextObject(o)) mainProps_.push_back(NewEffectProp(o, false));
+  realEntries_ = static_cast<std::int32_t>(mainProps_.size());
+  if (!addSynthetic_) return;
+  static constexpr struct {
+    const char16_t* Name;
+    const char16_t* Family;
+  } kSynthetic[] = {{kWordDefault, u"0"}, {kWordDefOwnTime, u"1"}, {kWordQuick, u"3"}};
+  for (const auto& s : kSynthetic) {
+    if (main && main->FindObject(s.Name)) continue;
+    // Not part of the document: the entry only answers its name and family.
+    TRef<TIniObject> object = MakeRef<TIniObject>(UTF8Encode(s.Name), UTF8Encode(kAnEffect));
+    object->WriteString(u"stdidx", s.Family);
+    mainProps_.push_back(NewEffectProp(object.get(), false));
+  }
+}
+
+std::int32_t TORUEffectManager::GetMainEntryCount() {
+  BuildMainEntries();
+  return static_cast<std::int32_t>(mainProps_.size());
+}
+
+TEffectProp* TORUEffectManager::GetMainEntry(std::int32_t i) {
+  BuildMainEntries();
+  if (i < 0 || i >= static_cast<std::int32_t>(mainProps_.size())) return nullptr;
+  return mainProps_[static_cast<std::size_t>(i)].get();
+}
+
+TEffectProp* TORUEffectManager::FindMainEntry(const WideString& name) {
+  if (name.empty()) return nullptr;
+  BuildMainEntries();
+  for (const TRef<TEffectProp>& p : mainProps_)
+    if (p->Object() && WideSameText(p->Object()->GetName(), name)) return p.get();
+  return nullptr;
+}
+
+double TORUEffectManager::GetEffectTime(std::int32_t i) {
+  if (i < 0) return GetMainTime();
+  TEffectProp* prop = GetEffect(i);
+  return prop ? prop->GetTime() : 0;
+}
+
+// ============================================================================
+// Video clips and names
+// ============================================================================
+
+TIniList* FindVideoClipSection(const TIniFile* project, const WideString& guid) {
+  TIniSection* tracks = project ? project->FindSection(u"Tracks") : nullptr;
+  if (!tracks || guid.empty()) return nullptr;
+  return WalkObjects(
+      tracks,
+      [&](TIniObject* o) {
+        return IsNamedOrTyped(o, u"VideoClip") && WideSameText(IniGetString(o->Find(u"ClipGUID")), guid);
+      },
+      [](TIniObject* o) { return o->GetValue().CompareWideText(u"KeyPoint") != 0; });
+}
+
+TIniObject* GetRootSection(TIniList* target) {
+  if (!target) return nullptr;
+  if (TIniObject* root = target->FindObjectOfType(u"Root", u"Container")) return root;
+  return target->AddObject(u"Root", u"Container");
+}
+
+double FindVideoStartTime(const TIniFile* project, const WideString& guid) {
+  if (!project || guid.empty()) return -1;
+  TIniSection* times = project->FindSection(u"Times");
+  if (!project->FindSection(u"main") || !times) return -1;
+  const std::int32_t count = std::clamp(IniGetInt(times->Find(u"opt_slidescount"), 0), 0, kMaxSlideCount);
+  for (std::int32_t i = 0; i < count; ++i) {
+    TIniSection* section = GetSlideSection(project, i);
+    if (!section) continue;
+    TIniList* video = WalkObjects(
+        section,
+        [&](TIniObject* o) {
+          return IsNamedOrTyped(o, u"Video") && WideSameText(IniGetString(o->Find(u"ClipGUID")), guid);
+        },
+        [](TIniObject* o) { return o->GetValue().CompareWideText(u"KeyPoint") != 0; });
+    if (!video) continue;
+    if (i == 0) return 0;
+    double t = IniGetFloat(times->FindIndexed(u"opt_synchpos", i), 0);
+    return std::isfinite(t) ? t : 0;
+  }
+  return -1;
+}
+
+WideString JoinNameIndex(const WideString& name, std::int32_t i) { return name + u":" + IntToStr(i); }
+
+WideString ExtractAfterFirstColon(const WideString& text) {
+  std::size_t colon = text.find(u':');
+  return colon == WideString::npos ? WideString() : text.substr(colon + 1);
+}
+
+}  // namespace oru

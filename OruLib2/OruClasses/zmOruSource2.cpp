@@ -1,0 +1,533 @@
+#include "OruLib2/OruClasses/zmOruSource2.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "OruLib2/OruClasses/OruPropValues.h"
+#include "OruLib2/OruClasses/OruSlideRandomList.h"
+#include "ZmLib/Text/zmWideStringUtils.h"
+#include "ZmLib/wpFileStream.h"
+#include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmRandom.h"
+
+namespace oru {
+
+using namespace zm;
+
+namespace {
+
+// A mosaic of more tiles a side than this is taken for damage.
+constexpr std::int32_t kMaxMosaicTiles = 512;
+constexpr std::int32_t kSeedRange = 4096;
+
+const WideString kRepeatWords[] = {u"repeat", u"close", u"stop"};
+
+float ToSingle(double v, float def) {
+  if (!std::isfinite(v) || std::fabs(v) > std::numeric_limits<float>::max()) return def;
+  return static_cast<float>(v);
+}
+
+// The flag characters of a key: flag j is set when character j is "1".
+void ReadFlags(const TEffectProp& def, const char16_t* key, std::int32_t n, std::vector<std::uint8_t>& flags,
+               std::size_t at) {
+  WideString text = def.ReadString(key);
+  for (std::int32_t j = 0; j < n; ++j)
+    flags[at + static_cast<std::size_t>(j)] = j < static_cast<std::int32_t>(text.size()) && IsFlagChar(text[static_cast<std::size_t>(j)]);
+}
+
+// A one-character flag; def when the key is absent.
+std::uint8_t ReadFlag(const TEffectProp& def, const char16_t* key, bool dflt) {
+  TIniItem* item = def.FindKey(key);
+  if (!item) return dflt;
+  const TByteString& v = item->GetValue();
+  return v.Length() > 0 && v[0] == '1';
+}
+
+std::int32_t CountSet(const std::vector<std::uint8_t>& flags, std::size_t from, std::size_t n) {
+  std::int32_t c = 0;
+  for (std::size_t i = from; i < from + n && i < flags.size(); ++i) c += flags[i] ? 1 : 0;
+  return c;
+}
+
+// Families with an action group (2 flags at 0) and a direction group after it.
+bool HasActionGroup(std::int32_t kind, std::size_t& directions) {
+  switch (kind) {
+    case kEffectHourHand: directions = 9; return true;
+    case kEffectShapes: directions = 3; return true;
+    case kEffectCurling: directions = 8; return true;
+    default: directions = 0; return false;
+  }
+}
+
+double Smoothing(const TEffectProp& def, double dflt) {
+  double v = def.ReadFloat(u"smoothline", dflt);
+  return v < kSmoothlineThreshold ? kMinSmoothline : v;
+}
+
+// "slideid", else the bare name of the "Picture" file.
+WideString IdOfSection(const TIniList* section) {
+  if (!section) return {};
+  WideString id = IniGetString(section->Find(u"slideid"));
+  if (!id.empty()) return id;
+  return ChangeFileExt(ExtractFileName(IniGetString(section->Find(u"Picture"))), u"");
+}
+
+}  // namespace
+
+// ============================================================================
+// TOruEffect and the family readers
+// ============================================================================
+
+void TOruEffect::Dispose() {
+  CustomObject.reset();
+  Ints.clear();
+  Floats.clear();
+  Flags.clear();
+  TRefObject::Dispose();
+}
+
+TRef<TOruEffect> TOruEffect::Clone() const {
+  TRef<TOruEffect> e = MakeRef<TOruEffect>();
+  e->Smoothline = Smoothline;
+  e->Kind = Kind;
+  e->Variants = Variants;
+  e->Ints = Ints;
+  e->Floats = Floats;
+  e->Flags = Flags;
+  e->CustomObject = CustomObject;
+  return e;
+}
+
+std::int32_t EffectKindOfWord(const WideString& word) {
+  static constexpr const char16_t* kWords[] = {u"dissolve", u"hourhand", u"shapes", u"gates",  u"page", u"mosaic",
+                                               u"push",     u"slide",    u"curling", u"flip", u"swap"};
+  for (std::size_t i = 0; i < std::size(kWords); ++i)
+    if (WideSameText(word, kWords[i])) return static_cast<std::int32_t>(i) + 1;
+  return 0;
+}
+
+std::int32_t EffectKindOfFamily(std::int32_t family) {
+  // "dissolve" is 2; "quick" (3) sits between it and "hourhand" (4).
+  if (family == kFamilyDissolve) return kEffectDissolve;
+  if (family >= kFamilyHourHand && family <= kFamilySwap) return family - 2;
+  return 0;
+}
+
+TRef<TOruEffect> ReadFamilyEffect(std::int32_t kind, const TEffectProp& def) {
+  TRef<TOruEffect> e = MakeRef<TOruEffect>();
+  e->Kind = kind;
+  e->Smoothline = Smoothing(def, kMinSmoothline);
+  auto directions4 = [&](std::vector<std::uint8_t>& flags) {
+    // Stored right, left, up, down; the renderer wants left, right, up, down.
+    std::vector<std::uint8_t> d(4);
+    ReadFlags(def, u"direction", 4, d, 0);
+    flags[0] = d[1];
+    flags[1] = d[0];
+    flags[2] = d[2];
+    flags[3] = d[3];
+  };
+  switch (kind) {
+    case kEffectDissolve:
+    case kEffectMosaic:
+      e->Flags = {ReadFlag(def, u"checked", true)};
+      e->Variants = e->Flags[0];
+      if (kind == kEffectMosaic)
+        e->Ints = {std::clamp(def.ReadInteger(u"cols", 1), 1, kMaxMosaicTiles),
+                   std::clamp(def.ReadInteger(u"rows", 1), 1, kMaxMosaicTiles), def.ReadInteger(u"appearence", 0), 0};
+      break;
+    case kEffectHourHand:
+    case kEffectShapes:
+    case kEffectCurling: {
+      std::size_t dirs = 0;
+      HasActionGroup(kind, dirs);
+      e->Flags.assign(kind == kEffectCurling ? 12 : 2 + dirs, 0);
+      ReadFlags(def, u"action", 2, e->Flags, 0);
+      if (kind == kEffectCurling) {
+        std::vector<std::uint8_t> d(8);
+        ReadFlags(def, u"direction", 8, d, 0);
+        for (std::size_t k = 0; k < 8; ++k) e->Flags[2 + k] = d[7 - k];
+        e->Flags[10] = ReadFlag(def, u"usecolor", false);
+        e->Flags[11] = ReadFlag(def, u"usevolume", false);
+        e->Ints = {def.ReadInteger(u"pipe", 1), def.ReadInteger(u"color", 0)};
+        e->Floats = {ToSingle(def.ReadFloat(u"radius", 0), 0), ToSingle(def.ReadFloat(u"3dvolume", 0.125), 0.125f)};
+      } else {
+        ReadFlags(def, u"direction", static_cast<std::int32_t>(dirs), e->Flags, 2);
+      }
+      if (kind == kEffectHourHand) {
+        e->Floats = {ToSingle(def.ReadFloat(u"offset", 0), 0)};
+        e->Smoothline = Smoothing(def, 0.35);
+      }
+      if (kind == kEffectShapes) e->Ints = {def.ReadInteger(u"centerx", 50), def.ReadInteger(u"centery", 50)};
+      e->Variants = CountSet(e->Flags, 0, 2) * CountSet(e->Flags, 2, dirs);
+      break;
+    }
+    case kEffectGates:
+    case kEffectPage:
+      e->Flags.assign(8, 0);
+      ReadFlags(def, u"direction", 8, e->Flags, 0);
+      e->Variants = CountSet(e->Flags, 0, 8);
+      break;
+    case kEffectPush:
+    case kEffectSlide:
+    case kEffectSwap:
+      e->Flags.assign(4, 0);
+      directions4(e->Flags);
+      e->Variants = CountSet(e->Flags, 0, 4);
+      if (kind == kEffectSwap)
+        e->Floats = {ToSingle(def.ReadFloat(u"depth", 4), 4), ToSingle(def.ReadFloat(u"distance", 1), 1),
+                     ToSingle(def.ReadFloat(u"angle", 60), 60)};
+      break;
+    case kEffectFlip:
+      e->Flags.assign(6, 0);
+      directions4(e->Flags);
+      e->Flags[4] = ReadFlag(def, u"spin_center", false);
+      e->Flags[5] = ReadFlag(def, u"nonlinear_speed", false);
+      e->Floats = {ToSingle(def.ReadFloat(u"3dvolume", 0.5), 0.5f)};
+      e->Variants = CountSet(e->Flags, 0, 4);
+      break;
+    default:
+      return nullptr;
+  }
+  if (e->Variants < 1) return nullptr;
+  return e;
+}
+
+TRef<TOruEffect> RestrictToVariant(const TOruEffect& effect, std::int32_t v) {
+  TRef<TOruEffect> e = effect.Clone();
+  e->Variants = 1;
+  std::size_t dirs = 0;
+  if (HasActionGroup(effect.Kind, dirs) && e->Flags.size() >= 2 + dirs) {
+    std::vector<std::pair<std::size_t, std::size_t>> pairs;
+    for (std::size_t a = 0; a < 2; ++a)
+      for (std::size_t d = 0; d < dirs; ++d)
+        if (effect.Flags[a] && effect.Flags[2 + d]) pairs.emplace_back(a, 2 + d);
+    if (pairs.empty()) return e;
+    auto [a, d] = pairs[static_cast<std::size_t>(v) % pairs.size()];
+    std::fill(e->Flags.begin(), e->Flags.begin() + static_cast<std::ptrdiff_t>(2 + dirs), 0);
+    e->Flags[a] = 1;
+    e->Flags[d] = 1;
+    return e;
+  }
+  const std::size_t n = effect.Kind == kEffectFlip ? std::min<std::size_t>(4, e->Flags.size()) : e->Flags.size();
+  std::vector<std::size_t> enabled;
+  for (std::size_t i = 0; i < n; ++i)
+    if (effect.Flags[i]) enabled.push_back(i);
+  if (enabled.empty()) return e;
+  std::size_t keep = enabled[static_cast<std::size_t>(v) % enabled.size()];
+  for (std::size_t i = 0; i < n; ++i) e->Flags[i] = i == keep;
+  return e;
+}
+
+// ============================================================================
+// TOruSource
+// ============================================================================
+
+TOruSource::TOruSource(TRefObject* fileAccessor, bool ownsAccessor, TIniFile* project)
+    : TOruSource(fileAccessor, ownsAccessor, project, IsScreenSaverProgram()) {}
+
+TOruSource::TOruSource(TRefObject* fileAccessor, bool ownsAccessor, TIniFile* project, bool screenSaver) {
+  ZM_ASSERT(fileAccessor != nullptr && project != nullptr, "TOruSource.Create: no file accessor or show description");
+  project_ = project;
+  accessor_ = fileAccessor;
+  owns_ = ownsAccessor;
+  screenSaver_ = screenSaver;
+  try {
+    ReadOptions();
+    BuildPool();
+    BuildTimeLine();
+  } catch (...) {
+    // A failed source still frees what it was given to own.
+    Dispose();
+    throw;
+  }
+}
+
+void TOruSource::Dispose() {
+  pool_.clear();
+  poolOrder_.clear();
+  records_.clear();
+  effects_.reset();
+  main_ = nullptr;
+  times_ = nullptr;
+  TIniFile* project = std::exchange(project_, nullptr);
+  TRefObject* accessor = std::exchange(accessor_, nullptr);
+  if (owns_) {
+    owns_ = false;
+    FreeObject(project);
+    FreeObject(accessor);
+  }
+  TRefObject::Dispose();
+}
+
+bool TOruSource::IsScreenSaverProgram() { return SameText(ExtractFileExt(ProgramFile), u".scr"); }
+
+void TOruSource::ReadOptions() {
+  // Options are written below: the description gets a main section.
+  main_ = project_->GetOrAddSection(u"main");
+  times_ = project_->FindSection(u"Times");
+
+  auto side = [&](const char16_t* key, std::int32_t def) {
+    return ValidScreenSide(main_->GetOrAdd(key)->GetInt(def), def);
+  };
+  const std::int32_t width = side(u"opt_scr_width", kDefaultScreenWidth);
+  const std::int32_t height = side(u"opt_scr_height", kDefaultScreenHeight);
+
+  main_->WriteString(u"opt_ssaver", screenSaver_ ? u"1" : u"0");
+  if (screenSaver_) {
+    main_->WriteString(u"opt_fcp", u"0");
+    main_->WriteString(u"opt_hidecursor", u"1");
+    main_->WriteString(u"opt_scr_full", u"1");
+    main_->WriteString(u"opt_repeat", u"repeat");
+  }
+  TIniItem* repeat = main_->Find(u"opt_repeat");
+  repeat_ = repeat ? repeat->GetEnum(kRepeatWords, kRepeatLoop, true) : kRepeatLoop;
+  pauseWhenInactive_ = IniGetBool(main_->Find(u"opt_pausewheninactive"), true);
+  // A Windows colour value: red in the low byte.
+  auto hider = static_cast<std::uint32_t>(IniGetInt(main_->Find(u"opt_scr_hidercolor"), 0));
+  hider_[0] = std::uint8_t(hider);
+  hider_[1] = std::uint8_t(hider >> 8);
+  hider_[2] = std::uint8_t(hider >> 16);
+  double unsharp = IniGetFloat(main_->Find(u"opt_scr_unsharpamount"), 0);
+  unsharp_ = std::isfinite(unsharp) ? unsharp : 0;
+  count_ = std::clamp(IniGetInt(times_ ? times_->Find(u"opt_slidescount") : nullptr, 0), 0, kMaxSlideCount);
+
+  effects_ = MakeRef<TORUEffectManager>(project_, height, width);
+}
+
+TRef<TOruEffect> TOruSource::GenericEffect(TIniList* definition) const {
+  TRef<TOruEffect> e = MakeRef<TOruEffect>();
+  e->Kind = kEffectCustom;
+  e->Variants = 1;
+  e->Flags = {1};
+  e->CustomObject = TRef<TIniList>(definition);
+  return e;
+}
+
+void TOruSource::BuildPool() {
+  mainEffectTime_ = effects_->GetMainTime();
+  const std::int32_t entries = effects_->GetMainEntryCount();
+  for (std::int32_t i = 0; i < entries; ++i) {
+    TEffectProp* entry = effects_->GetMainEntry(i);
+    if (!entry || !entry->IsChecked()) continue;
+    if (WideSameText(entry->GetName(), kWordCustom)) {
+      const std::int32_t subs = entry->SubDefinitionCount();
+      for (std::int32_t s = 0; s < subs; ++s)
+        if (entry->IsSubDefinitionChecked(s))
+          if (TIniSection* section = entry->SubDefinitionSection(s, false)) pool_.push_back(GenericEffect(section));
+      continue;
+    }
+    const std::int32_t family = entry->GetFamily();
+    TRef<TOruEffect> e;
+    if (std::int32_t kind = EffectKindOfFamily(family)) e = ReadFamilyEffect(kind, *entry);
+    else if (family > kFamilySwap) e = GenericEffect(entry->FirstCheckedSubDefinition());
+    if (e) pool_.push_back(std::move(e));
+  }
+  poolOrder_.resize(pool_.size());
+  for (std::size_t k = 0; k < poolOrder_.size(); ++k) poolOrder_[k] = static_cast<std::int32_t>(k);
+  ShufflePool();
+}
+
+void TOruSource::ShufflePool() {
+  const auto n = static_cast<std::int32_t>(poolOrder_.size());
+  for (std::int32_t k = 0; k + 1 < n; ++k) {
+    std::int32_t j = Random(n - k);
+    if (j != k) std::swap(poolOrder_[static_cast<std::size_t>(k)], poolOrder_[static_cast<std::size_t>(j)]);
+  }
+}
+
+void TOruSource::BuildTimeLine() {
+  records_.assign(static_cast<std::size_t>(count_), TSlideTimes());
+  double previous = 0;
+  for (std::int32_t i = 0; i < count_; ++i) {
+    double t = IniGetFloat(times_ ? times_->FindIndexed(u"opt_synchpos", i + 1) : nullptr, 0);
+    if (t < previous) ZM_FAIL("Incorrect time");
+    TSlideTimes& r = records_[static_cast<std::size_t>(i)];
+    r.Start = previous;
+    r.End = t;
+    // A slide with a section always has an effect definition there.
+    TEffectProp* prop = effects_->GetEffect(i);
+    r.OwnLength = std::min(prop ? prop->GetTime() : 0.0, t - previous);
+    if (prop && prop->Object()) r.SlideId = IdOfSection(prop->Object()->Owner());
+    length_ = t;
+    previous = t;
+  }
+  for (std::int32_t i = 0; i < count_; ++i) {
+    TSlideTimes& r = records_[static_cast<std::size_t>(i)];
+    if (i + 1 < count_) r.NextLength = records_[static_cast<std::size_t>(i) + 1].OwnLength;
+    else r.NextLength = repeat_ == kRepeatLoop ? records_[0].OwnLength : 0;
+    r.VisibleUntil = r.End + r.NextLength;
+  }
+}
+
+std::int32_t TOruSource::WrapIndex(std::int32_t index) const {
+  return count_ > 0 && index >= count_ ? index % count_ : index;
+}
+
+std::int32_t TOruSource::GetSlideSpan(std::int32_t index, TSlideSpan& span) const {
+  span = TSlideSpan();
+  if (index >= 0) {
+    if (count_ < 1) return 0;
+    std::int32_t loop = index / count_;
+    span = records_[static_cast<std::size_t>(index - loop * count_)];
+    double offset = loop * length_;
+    if (offset > 0) {
+      span.Start += offset;
+      span.End += offset;
+      span.VisibleUntil += offset;
+    }
+    return loop;
+  }
+  if (index == -1) {
+    span.Start = kBeforeShowStart;
+    span.End = 0;
+    span.NextLength = count_ > 0 ? records_[0].OwnLength : 0;
+    span.VisibleUntil = span.NextLength;
+    return -1;
+  }
+  span.Start = kLongBeforeShowStart;
+  span.End = kBeforeShowStart;
+  span.VisibleUntil = kBeforeShowStart;
+  return -1;
+}
+
+std::int32_t TOruSource::SlideAtTime(double time) const {
+  // Everything up to 0 is the span before the show (or earlier, which the
+  // search from -1 never reaches).
+  if (!(time > 0) || !std::isfinite(time) || count_ < 1 || !(length_ > 0)) return -1;
+  auto endOf = [this](std::int64_t index) {
+    TSlideSpan span;
+    GetSlideSpan(static_cast<std::int32_t>(index), span);
+    return span.End;
+  };
+  // Span ends grow with the index: the first one at or past the time.
+  std::int64_t lo = 0, hi = std::numeric_limits<std::int32_t>::max();
+  if (endOf(hi) < time) return -1;
+  while (lo < hi) {
+    std::int64_t mid = lo + (hi - lo) / 2;
+    if (endOf(mid) >= time) hi = mid;
+    else lo = mid + 1;
+  }
+  return static_cast<std::int32_t>(lo);
+}
+
+void TOruSource::SetFixedSeed(bool on, std::uint32_t seed) {
+  std::lock_guard<std::mutex> guard(poolLock_);
+  fixedSeed_ = on;
+  seed_ = seed;
+  parity_ = false;
+  cursor_ = 0;
+  // A repeatable choice needs a repeatable pool order too.
+  if (on)
+    for (std::size_t k = 0; k < poolOrder_.size(); ++k) poolOrder_[k] = static_cast<std::int32_t>(k);
+}
+
+TRef<TOruEffect> TOruSource::DrawFromPool(std::int32_t index) {
+  const auto n = static_cast<std::uint32_t>(pool_.size());
+  if (n == 0) return nullptr;
+  std::uint32_t slot;
+  if (fixedSeed_) {
+    slot = static_cast<std::uint32_t>(index) % n;
+  } else {
+    slot = cursor_++ % n;
+    if (slot == 0) ShufflePool();
+  }
+  const TOruEffect& effect = *pool_[static_cast<std::size_t>(poolOrder_[slot])];
+  ZM_ASSERT(effect.Variants >= 1, "TOruSource.GetSlideEffect: an effect of the pool without variants");
+  std::int32_t v;
+  bool parity;
+  if (fixedSeed_) {
+    v = static_cast<std::int32_t>((static_cast<std::uint32_t>(index) ^ seed_) % static_cast<std::uint32_t>(effect.Variants));
+    parity = ((index & 1) != 0) != parity_;
+  } else {
+    v = Random(effect.Variants);
+    parity = parity_;
+    parity_ = !parity_;
+  }
+  if (((v & 1) != 0) != parity) v = v + 1 < effect.Variants ? v + 1 : 0;
+  return RestrictToVariant(effect, v);
+}
+
+TRef<TOruEffect> TOruSource::MakeSlideEffect(const TEffectProp& prop, const WideString& word) {
+  if (std::int32_t kind = EffectKindOfWord(word)) return ReadFamilyEffect(kind, prop);
+  return GenericEffect(prop.FirstCheckedSubDefinition());
+}
+
+TRef<TOruEffect> TOruSource::GetSlideEffect(std::int32_t index, double& time, float& smoothline) {
+  time = 0;
+  smoothline = 0;
+  if (count_ < 1 || index < 0) return nullptr;
+  std::lock_guard<std::mutex> guard(poolLock_);
+  index = WrapIndex(index);
+  TEffectProp* prop = effects_->GetEffect(index);
+  if (!prop) return nullptr;
+  time = prop->GetTime();
+  smoothline = ToSingle(prop->ReadFloat(u"smoothline", 0), 0);
+  const WideString word = prop->GetName();
+  TRef<TOruEffect> effect;
+  if (WideSameText(word, kWordDefault)) {
+    effect = DrawFromPool(index);
+    time = mainEffectTime_;
+    smoothline = effect ? ToSingle(effect->Smoothline, 0) : 0;
+  } else if (WideSameText(word, kWordDefOwnTime)) {
+    effect = DrawFromPool(index);
+  } else if (!WideSameText(word, kWordQuick)) {
+    effect = MakeSlideEffect(*prop, word);
+  }
+  if (effect && effect->Kind == kEffectMosaic) {
+    effect->Ints.resize(4, 0);
+    effect->Ints[3] = fixedSeed_ ? static_cast<std::int32_t>(static_cast<std::uint32_t>(index) ^ seed_)
+                                 : Random(kSeedRange) * kSeedRange + Random(kSeedRange);
+  }
+  if (!effect) time = 0;
+  if (time == 0) return nullptr;
+  return effect;
+}
+
+bool TOruSource::GetSlideEndAction(std::int32_t index, double& duration) const {
+  duration = 0;
+  if (count_ < 1 || index < 0) return false;
+  index = WrapIndex(index);
+  TIniSection* section = SlideSection(index);
+  static const WideString kActions[] = {u"timer", u"pause", u"loop"};
+  TIniItem* item = section ? section->Find(u"Pers_EndAction") : nullptr;
+  std::int32_t action = item ? item->GetEnum(kActions, -1, true) : -1;
+  if (action < 0) action = IniGetBool(main_ ? main_->Find(u"opt_manualshow") : nullptr, false) ? 1 : -1;
+  if (action == 2) {
+    const TSlideTimes& r = records_[static_cast<std::size_t>(index)];
+    duration = std::max(0.0, r.End - r.Start - r.OwnLength);
+  }
+  return action == 1 || action == 2;
+}
+
+bool TOruSource::GetSlideRunApp(std::int32_t index, WideString& fileName) const {
+  fileName.clear();
+  if (count_ < 1 || index < 0) return false;
+  TIniSection* section = SlideSection(WrapIndex(index));
+  if (!section || !IniGetBool(section->Find(u"Pers_RunApp"), false)) return false;
+  fileName = IniGetString(section->Find(u"RunAppFN"));
+  return !fileName.empty();
+}
+
+std::int32_t TOruSource::ScreenWidth() const { return effects_ ? effects_->GetScreenWidth() : kDefaultScreenWidth; }
+std::int32_t TOruSource::ScreenHeight() const {
+  return effects_ ? effects_->GetScreenHeight() : kDefaultScreenHeight;
+}
+
+TIniSection* TOruSource::SlideSection(std::int32_t index) const {
+  return project_ ? GetSlideSection(project_, index) : nullptr;
+}
+
+WideString TOruSource::SlideId(std::int32_t index) const {
+  if (index < 0 || index >= count_) return {};
+  if (index < static_cast<std::int32_t>(records_.size()) && !records_[static_cast<std::size_t>(index)].SlideId.empty())
+    return records_[static_cast<std::size_t>(index)].SlideId;
+  return IdOfSection(SlideSection(index));
+}
+
+TOruEffect* TOruSource::PoolEffect(std::int32_t i) const {
+  if (i < 0 || i >= static_cast<std::int32_t>(poolOrder_.size())) return nullptr;
+  return pool_[static_cast<std::size_t>(poolOrder_[static_cast<std::size_t>(i)])].get();
+}
+
+}  // namespace oru

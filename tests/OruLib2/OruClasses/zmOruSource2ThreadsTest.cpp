@@ -1,0 +1,82 @@
+// The show source and the slide order read from several threads while one
+// thread draws transitions and others grow and shuffle a shared order.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "OruLib2/OruClasses/OruSlideRandomList.h"
+#include "OruLib2/OruClasses/zmOruSource2.h"
+
+using namespace oru;
+using zm::TRef;
+
+namespace {
+
+// Sections for more slides than the show has: the shared order grows and
+// is shuffled while it is read, so any section may come up.
+std::string ShowText(int slides, int sections) {
+  std::string t = "[main]\r\nProjectFilePath=/threads/show.oru\r\nopt_repeat=repeat\r\n"
+                  "object TheEffect:AnEffect\r\n  time=300\r\n"
+                  "  object push:AnEffect\r\n    key=direction\r\n    direction=1111\r\n    stdidx=9\r\n  end\r\n"
+                  "  object mosaic:AnEffect\r\n    checked=1\r\n    stdidx=8\r\n  end\r\nend\r\n";
+  t += "[Times]\r\nopt_slidescount=" + std::to_string(slides) + "\r\n";
+  for (int i = 1; i <= slides; ++i) t += "opt_synchpos" + std::to_string(i) + "=" + std::to_string(i * 1000) + "\r\n";
+  for (int i = 1; i <= sections; ++i)
+    t += "[Slide" + std::to_string(i) + "]\r\nPers_EndAction=loop\r\nobject TheEffect:AnEffect\r\n  ref=default\r\nend\r\n";
+  return t;
+}
+
+}  // namespace
+
+TEST(OruSourceThreads, ReadersMeetTheTransitionDrawer) {
+  const int slides = 30;
+  TRef<zm::TIniFile> doc = zm::MakeRef<zm::TIniFile>();
+  doc->LoadFromText(zm::TByteString(ShowText(slides, slides + 200)));
+  TRef<zm::TRefObject> accessor = zm::MakeRef<zm::TRefObject>();
+  TRef<TOruSource> source = zm::MakeRef<TOruSource>(accessor.get(), false, doc.get(), false);
+  ASSERT_EQ(source->SlideCount(), slides);
+
+  std::atomic<bool> go{false};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  // The slide producer: draws transitions.
+  threads.emplace_back([&] {
+    while (!go.load()) std::this_thread::yield();
+    for (int i = 0; i < 2000; ++i) {
+      double t;
+      float sl;
+      TRef<TOruEffect> e = source->GetSlideEffect(i, t, sl);
+      if (!e || t != 300) ++wrong;
+    }
+  });
+  // The engine and the music player: times and actions.
+  for (int r = 0; r < 3; ++r)
+    threads.emplace_back([&, r] {
+      while (!go.load()) std::this_thread::yield();
+      for (int i = 0; i < 3000; ++i) {
+        double time = (i * 37 + r * 11) % (slides * 3000) + 0.5;
+        std::int32_t index = source->SlideAtTime(time);
+        TSlideSpan span;
+        source->GetSlideSpan(index, span);
+        if (!(span.Start <= time && time <= span.End)) ++wrong;
+        double d;
+        if (!source->GetSlideEndAction(index, d)) ++wrong;
+      }
+    });
+  // Others grow and shuffle the shared slide order meanwhile.
+  threads.emplace_back([&] {
+    while (!go.load()) std::this_thread::yield();
+    for (int i = 0; i < 200; ++i) {
+      zm::WideString name = GetSlideSectionName(doc.get(), slides + i);
+      if (name.size() < 6) ++wrong;
+      if (i % 50 == 0) GetSlideRandomList(doc.get())->Shuffle();
+    }
+  });
+  go = true;
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_GE(GetSlideRandomList(doc.get())->Count(), slides + 200);
+}
