@@ -150,6 +150,14 @@ public:
   bool DoProgress(float fraction) const;
 
   TBitmapProgressEvent ProgressHandler;
+  // The picture's resolution as its source gave it (horizontal, vertical);
+  // 0 when unknown. Only carried along: nothing here scales by it.
+  std::int32_t HorzResolution = 0;
+  std::int32_t VertResolution = 0;
+  void SetResolution(std::int32_t horz, std::int32_t vert) {
+    HorzResolution = horz;
+    VertResolution = vert;
+  }
 
 protected:
   TBitmap(std::int32_t width, std::int32_t height, TPixelFormat* format)

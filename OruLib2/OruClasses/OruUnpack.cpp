@@ -1,0 +1,274 @@
+#include "OruLib2/OruClasses/OruUnpack.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <string>
+
+#include "OruLib2/OruClasses/zmInflate.h"
+#include "OruLib2/OruClasses/zmStreamUtils.h"
+
+namespace oru {
+
+using zm::MakeRef;
+using zm::TRef;
+
+namespace {
+
+constexpr std::int32_t kTrailerSize = 12;  // directory offset + tag
+constexpr std::int32_t kBaseFieldSize = 8;
+constexpr std::int64_t kFirstCapacity = 65536;
+constexpr std::int32_t kMaxReadPiece = 1 << 30;
+
+// The whole inflated output of a raw-deflate window, inflated straight into
+// the memory stream, which grows as the output comes (never by a size read
+// from the data); nil when the output exceeds limit.
+TRef<zm::TMemoryStream> InflateWhole(zm::TStream* window, std::int64_t limit) {
+  window->SetPosition(0);
+  TRef<TInflateStream> z = MakeRef<TInflateStream>(window, -1);
+  TRef<zm::TMemoryStream> mem = MakeRef<zm::TMemoryStream>();
+  auto grow = [&](std::int64_t capacity) {
+    mem->SetSize(capacity);
+    return mem->GetSize() == capacity;  // else no memory for it
+  };
+  // Deflate seldom makes data larger, so the window's size is a fair start.
+  std::int64_t cap = std::min(std::max(window->GetSize(), kFirstCapacity), limit + 1);
+  if (!grow(cap)) return nullptr;
+  std::int64_t size = 0;
+  std::uint8_t probe[4096];
+  for (;;) {
+    std::int32_t got;
+    if (size == cap) {
+      // Full: grow only when more output comes.
+      got = z->Read(zm::TReadBuffer(probe), sizeof probe, 0);
+      if (got <= 0) break;
+      if (size + got > limit) return nullptr;
+      std::int64_t next = std::min(cap * 2, limit + 1);
+      if (!grow(next)) return nullptr;
+      cap = next;
+      std::memcpy(mem->Memory() + size, probe, static_cast<std::size_t>(got));
+    } else {
+      std::int32_t want = static_cast<std::int32_t>(std::min<std::int64_t>(cap - size, kMaxReadPiece));
+      got = z->Read(zm::TReadBuffer(mem->Memory() + size, static_cast<std::size_t>(want)), want, 0);
+      if (got <= 0) break;
+    }
+    size += got;
+  }
+  if (size > limit) return nullptr;
+  mem->SetSize(size);
+  mem->SetPosition(0);
+  return mem;
+}
+
+TRef<zm::TStream> OpenEntryStreamLimited(zm::TStream* source, std::uint8_t method, bool ownsSource,
+                                         const zm::TByteString& key, std::int64_t position, std::int64_t size,
+                                         std::int64_t limit, bool& tooLarge) {
+  tooLarge = false;
+  if (!source) return nullptr;
+  // The window takes over an owned source, also when it refuses the range.
+  TRef<TPartialStream> window = MakeRef<TPartialStream>(source, ownsSource, position, size);
+  switch (method) {
+    case kEntryDeflated: {
+      TRef<zm::TMemoryStream> mem = InflateWhole(window.get(), limit);
+      tooLarge = !mem;
+      return mem;
+    }
+    case kEntryEnciphered:
+      return TRef<zm::TStream>::Adopt(new TCryptStream(window.Detach(), key, true));
+    default:
+      return window;
+  }
+}
+
+// A decimal 64-bit integer, optionally signed, and nothing else.
+bool ParseInt64(std::string_view s, std::int64_t& v) {
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  if (s.empty() || s.front() == '+') return false;
+  auto r = std::from_chars(s.data(), s.data() + s.size(), v, 10);
+  return r.ec == std::errc() && r.ptr == s.data() + s.size();
+}
+
+[[noreturn]] void RaiseTooLarge() {
+  zm::EStreamWriteError e;
+  throw e;
+}
+
+}  // namespace
+
+WideString EscapeEntryName(const WideString& name) {
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  WideString out;
+  out.reserve(name.size());
+  for (char16_t c : name) {
+    if (c == u'[') out += u'<';
+    else if (c == u']') out += u'>';
+    else if (c < 32) {
+      out += u'#';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else out += c;
+  }
+  return out;
+}
+
+// ============================================================================
+// TUnpackStruc
+// ============================================================================
+
+TUnpackStruc::TUnpackStruc() : ini_(MakeRef<zm::TIniFile>()) {}
+
+void TUnpackStruc::Dispose() {
+  ini_ = nullptr;
+  zm::TRefObject::Dispose();
+}
+
+bool TUnpackStruc::LoadFromStream(zm::TStream* stream) { return ini_->LoadFromStream(stream); }
+
+zm::TIniSection* TUnpackStruc::FindEntrySection(const WideString& name) const {
+  // An empty name would find the document itself.
+  if (name.empty() || !ini_) return nullptr;
+  return ini_->FindSection(EscapeEntryName(name));
+}
+
+// ============================================================================
+// TOruUnpack
+// ============================================================================
+
+TOruUnpack::TOruUnpack(const WideString& fileName) : fileName_(fileName), key_(kKey) {
+  stream_ = MakeRef<zm::TFileStream>(fileName_, zm::GENERIC_READ, zm::OPEN_EXISTING, zm::FILE_SHARE_READ);
+  bool accepted = false;
+  try {
+    accepted = ReadStructure();
+  } catch (...) {
+    Close();
+    throw;
+  }
+  if (!accepted) Close();
+}
+
+void TOruUnpack::Dispose() {
+  Close();
+  zm::TRefObject::Dispose();
+}
+
+void TOruUnpack::Close() {
+  struc_ = nullptr;
+  stream_ = nullptr;
+}
+
+bool TOruUnpack::ReadTrailer(std::int64_t& base) {
+  end_ = stream_->GetSize();
+  base = 0;
+  char tag[4];
+  auto readTagAt = [&](std::int64_t pos) {
+    stream_->SetPosition(pos);
+    return stream_->Read(zm::TReadBuffer(reinterpret_cast<std::uint8_t*>(tag), 4)) == 4 &&
+           std::string_view(tag, 4) == kTag;
+  };
+  if (end_ < 4) return false;
+  if (!readTagAt(end_ - 4)) {
+    if (end_ < kTrailerSize || !readTagAt(end_ - kTrailerSize)) return false;
+    end_ -= kBaseFieldSize;
+    stream_->SetPosition(end_);
+    std::int64_t x = stream_->ReadInt64();
+    // A base that cannot be computed places the directory nowhere.
+    if (__builtin_sub_overflow(end_, x, &base)) base = INT64_MIN;
+  }
+  return end_ >= kTrailerSize;
+}
+
+bool TOruUnpack::ReadStructure() {
+  std::int64_t base = 0;
+  if (!ReadTrailer(base)) return false;
+
+  stream_->SetPosition(end_ - kTrailerSize);
+  std::int64_t offset = stream_->ReadInt64();
+  std::int64_t d = -1;
+  std::int64_t length = 0;
+  // Anything outside [0, E - 12] leaves d at -1, which the window refuses
+  // with "Insufficient Source Size".
+  if (!__builtin_add_overflow(offset, base, &d) && d >= 0 && d <= end_ - kTrailerSize) length = end_ - kTrailerSize - d;
+  else d = -1;
+
+  bool tooLarge = false;
+  TRef<zm::TStream> text =
+      OpenEntryStreamLimited(stream_.get(), kEntryDeflated, false, key_, d, length, kMaxDirectorySize, tooLarge);
+  if (!text) return false;
+  text->SetPosition(0);
+  TRef<TUnpackStruc> struc = MakeRef<TUnpackStruc>();
+  if (!struc->LoadFromStream(text.get())) return false;
+  text = nullptr;
+  struc_ = struc;
+
+  zm::TIniSection* protection = struc_->Ini()->FindSection(WideString(kProtection.begin(), kProtection.end()));
+  zm::TIniItem* strucPos = protection ? protection->Find(u"strucpos") : nullptr;
+  std::string s = strucPos ? strucPos->GetValue().Str() : std::string();
+  shift_ = 0;
+  if (!s.empty() && s != std::to_string(d)) {
+    zm::TIniItem* allow = protection->Find(u"allowmodify");
+    if (!allow || allow->GetValue().Str() != "1") {
+      errorText_ = u"Slide-show File Modified";
+      return false;
+    }
+    // The directory can only have moved forward, from a real position.
+    std::int64_t p = 0;
+    if (!ParseInt64(s, p) || p < 0 || p > d) {
+      errorText_ = u"Slide-show File Damaged";
+      return false;
+    }
+    shift_ = d - p;
+  }
+  version_ = protection ? zm::IniGetString(protection->Find(u"oruversion")) : WideString();
+  return true;
+}
+
+bool TOruUnpack::FindEntry(const WideString& name, std::int64_t& position, std::uint8_t& method,
+                           std::int64_t& size) const {
+  position = -1;
+  size = -1;
+  method = kEntryStored;
+  if (!struc_) return false;
+  zm::TIniSection* section = struc_->FindEntrySection(name);
+  if (!section) return false;
+  std::int64_t ps = zm::IniGetInt64(section->Find(u"_ps"), -1);
+  size = zm::IniGetInt64(section->Find(u"_sz"), -1);
+  std::int32_t pm = zm::IniGetInt(section->Find(u"_pm"), kEntryStored);
+  method = pm >= 0 && pm <= 255 ? static_cast<std::uint8_t>(pm) : kEntryStored;
+  // An absent position stays unusable whatever the shift.
+  if (ps == -1 || __builtin_add_overflow(ps, shift_, &position)) {
+    position = -1;
+    return false;
+  }
+  return size != -1;
+}
+
+TRef<zm::TFileStream> TOruUnpack::OpenContainerFile() const {
+  if (!stream_) return nullptr;
+  return MakeRef<zm::TFileStream>(fileName_, zm::GENERIC_READ, zm::OPEN_EXISTING, zm::FILE_SHARE_READ);
+}
+
+TRef<zm::TStream> TOruUnpack::OpenEntryStream(zm::TStream* source, std::uint8_t method, bool ownsSource,
+                                              const zm::TByteString& key, std::int64_t position,
+                                              std::int64_t size) {
+  bool tooLarge = false;
+  TRef<zm::TStream> s =
+      OpenEntryStreamLimited(source, method, ownsSource, key, position, size, kMaxInflatedEntrySize, tooLarge);
+  if (tooLarge) RaiseTooLarge();
+  return s;
+}
+
+bool ReadShowContainerVersion(const WideString& fileName, WideString& version) {
+  version.clear();
+  try {
+    TRef<TOruUnpack> unpack = MakeRef<TOruUnpack>(fileName);
+    if (!unpack->HasShow()) return false;
+    version = unpack->Version();
+    return true;
+  } catch (const zm::EStreamError&) {
+    return false;
+  } catch (const zm::EFileError&) {
+    return false;
+  }
+}
+
+}  // namespace oru

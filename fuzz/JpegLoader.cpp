@@ -1,0 +1,44 @@
+// JPEG data of any shape through the loader, the embedded-profile search and
+// the decoder at a small and (for small pictures) the full level: whatever
+// libjpeg cannot read must end in nil or EJPEG, never a crash or a huge
+// allocation.
+#include <cstddef>
+#include <cstdint>
+
+#include "Platform/PlatSystem.h"
+#include "ZmLib/Graphics/zmGraphicsModules.h"
+#include "ZmLib/Graphics/zmJpegICCExtractor.h"
+#include "ZmLib/Graphics/zmJpegLoader.h"
+
+namespace {
+zm::TModuleRunner* gModules = nullptr;
+// Larger pictures are only decoded at 1/8 here, to keep each run short.
+constexpr std::int64_t kFullDecodePixels = 1 << 20;
+constexpr std::int64_t kAnyDecodePixels = std::int64_t(1) << 26;
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  plat::SetDebugOutputHook([](std::string_view) {});
+  gModules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules(), zm::GraphicsModules()}));
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace zm;
+  if (size > (1 << 20)) return 0;
+  TRef<TMemoryStream> s = MakeRef<TMemoryStream>();
+  if (size) s->Write(TWriteBuffer(data, size));
+  s->SetPosition(0);
+  ExtractJpegICCProfile(s.get());
+  s->SetPosition(0);
+  TRef<TBitmapStore> store = LoadJpegBitmapStore(s.get(), u"fuzz.jpg", false, {});
+  if (!store) return 0;
+  const std::int64_t pixels = std::int64_t(store->Params.Width) * store->Params.Height;
+  if (pixels > kAnyDecodePixels) return 0;
+  try {
+    store->GetMipLevel(4, nullptr, nullptr);
+    if (pixels <= kFullDecodePixels) store->GetMipLevel(0, nullptr, nullptr);
+  } catch (const EJPEG&) {
+  }
+  return 0;
+}

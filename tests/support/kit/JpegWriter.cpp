@@ -1,0 +1,117 @@
+#include "tests/support/kit/JpegWriter.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+#include <jpeglib.h>
+
+namespace zmtest {
+
+namespace {
+
+[[noreturn]] void Fail(j_common_ptr info) {
+  char text[JMSG_LENGTH_MAX];
+  (*info->err->format_message)(info, text);
+  throw std::runtime_error(std::string("libjpeg: ") + text);
+}
+
+void Gradient(const TJpegSpec& s, int x, int y, std::uint8_t* c) {
+  const int w = s.Width > 1 ? s.Width - 1 : 1, h = s.Height > 1 ? s.Height - 1 : 1;
+  const auto gx = std::uint8_t(x * 255 / w), gy = std::uint8_t(y * 255 / h);
+  switch (s.Kind) {
+    case TJpegKind::Grey: c[0] = std::uint8_t((gx + gy) / 2); break;
+    case TJpegKind::Rgb: c[0] = gx, c[1] = gy, c[2] = 128; break;
+    default: c[0] = gx, c[1] = gy, c[2] = 64, c[3] = 200; break;
+  }
+}
+
+// Frees the compressor and its memory buffer however the writing ends.
+struct TCompressor {
+  jpeg_compress_struct Info{};
+  jpeg_error_mgr Err{};
+  unsigned char* Buffer = nullptr;
+  unsigned long Size = 0;
+  TCompressor() {
+    Info.err = jpeg_std_error(&Err);
+    Err.error_exit = &Fail;
+    jpeg_create_compress(&Info);
+  }
+  ~TCompressor() {
+    jpeg_destroy_compress(&Info);
+    std::free(Buffer);
+  }
+};
+
+}  // namespace
+
+std::string WriteJpeg(const TJpegSpec& spec) {
+  TCompressor c;
+  jpeg_mem_dest(&c.Info, &c.Buffer, &c.Size);
+  c.Info.image_width = JDIMENSION(spec.Width);
+  c.Info.image_height = JDIMENSION(spec.Height);
+  int components = 3;
+  switch (spec.Kind) {
+    case TJpegKind::Grey: components = 1, c.Info.in_color_space = JCS_GRAYSCALE; break;
+    case TJpegKind::Rgb: c.Info.in_color_space = JCS_RGB; break;
+    default: components = 4, c.Info.in_color_space = JCS_CMYK; break;
+  }
+  c.Info.input_components = components;
+  jpeg_set_defaults(&c.Info);
+  if (spec.Kind == TJpegKind::Ycck) jpeg_set_colorspace(&c.Info, JCS_YCCK);
+  jpeg_set_quality(&c.Info, spec.Quality, TRUE);
+  if (spec.FullChroma)
+    for (int i = 0; i < c.Info.num_components; ++i)
+      c.Info.comp_info[i].h_samp_factor = c.Info.comp_info[i].v_samp_factor = 1;
+  if (spec.Progressive) jpeg_simple_progression(&c.Info);
+  c.Info.arith_code = spec.Arithmetic ? TRUE : FALSE;
+  c.Info.restart_in_rows = spec.RestartRows;
+  jpeg_start_compress(&c.Info, TRUE);
+  for (const auto& [marker, payload] : spec.Markers)
+    jpeg_write_marker(&c.Info, marker, reinterpret_cast<const JOCTET*>(payload.data()), unsigned(payload.size()));
+  std::vector<std::uint8_t> row(std::size_t(spec.Width) * std::size_t(components));
+  for (int y = 0; y < spec.Height; ++y) {
+    for (int x = 0; x < spec.Width; ++x) {
+      std::uint8_t* p = row.data() + std::size_t(x) * std::size_t(components);
+      if (spec.Pixel) spec.Pixel(x, y, p);
+      else Gradient(spec, x, y, p);
+    }
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&c.Info, &r, 1);
+  }
+  jpeg_finish_compress(&c.Info);
+  return std::string(reinterpret_cast<const char*>(c.Buffer), c.Size);
+}
+
+std::string IccChunk(int seq, int count, const std::string& data) {
+  std::string p("ICC_PROFILE", 11);
+  p.push_back('\0');
+  p.push_back(char(seq));
+  p.push_back(char(count));
+  return p + data;
+}
+
+std::string ExifOrientation(int orientation) {
+  // "Exif\0\0", a little-endian TIFF header and one IFD with one entry.
+  std::string p("Exif\0\0", 6);
+  const unsigned char tiff[] = {'I', 'I', 42, 0, 8, 0, 0, 0,  // header, IFD at 8
+                                1, 0,                          // one entry
+                                0x12, 0x01, 3, 0, 1, 0, 0, 0,  // Orientation, SHORT, count 1
+                                std::uint8_t(orientation), 0, 0, 0,
+                                0, 0, 0, 0};  // no next IFD
+  p.append(reinterpret_cast<const char*>(tiff), sizeof tiff);
+  return p;
+}
+
+int SofSizeOffset(const std::string& jpeg) {
+  for (std::size_t i = 2; i + 8 < jpeg.size();) {
+    if (std::uint8_t(jpeg[i]) != 0xFF) return -1;
+    const int m = std::uint8_t(jpeg[i + 1]);
+    if (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) return int(i + 5);
+    const int len = std::uint8_t(jpeg[i + 2]) << 8 | std::uint8_t(jpeg[i + 3]);
+    i += 2 + std::size_t(len);
+  }
+  return -1;
+}
+
+}  // namespace zmtest
