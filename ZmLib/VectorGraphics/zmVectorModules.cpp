@@ -1,0 +1,15 @@
+#include "ZmLib/VectorGraphics/zmVectorModules.h"
+
+#include "ZmLib/VectorGraphics/zmTextElement.h"
+
+namespace zm {
+
+namespace {
+const TModule kVectorModules[] = {
+    {"zmTextElement", &InitTextElement, &FiniTextElement},
+};
+}  // namespace
+
+std::span<const TModule> VectorModules() { return kVectorModules; }
+
+}  // namespace zm

@@ -1,0 +1,160 @@
+#include "ZmLib/VectorGraphics/zmSvgUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace zm;
+
+namespace {
+
+TPathPoints Parse(std::string_view text) {
+  TPathPoints p{{99, 99, 7}};  // replaced, never appended to
+  ParseSvgPath(text, p);
+  return p;
+}
+
+std::vector<std::int32_t> Codes(const TPathPoints& p) {
+  std::vector<std::int32_t> c;
+  for (const TPathPoint& e : p) c.push_back(e.Code);
+  return c;
+}
+
+}  // namespace
+
+TEST(SvgPath, MovesLinesAndImplicitRepeats) {
+  const TPathPoints a = Parse("M 0 0 L 10 0 L 10 10 Z");
+  EXPECT_EQ(a, (TPathPoints{{0, 0, 0}, {10, 0, 1}, {10, 10, 1}}));
+  EXPECT_EQ(Parse("M0,0 10,0 10,10"), a);           // numbers after M repeat as lines
+  EXPECT_EQ(Parse("\t\r\nM0 , 0L10,0 , 10 10"), a);  // blanks and commas
+  EXPECT_EQ(Parse("m 5 5 l 1 0"), (TPathPoints{{5, 5, 0}, {6, 5, 1}}));
+  // Each repeat of a relative command is relative to the point before it.
+  EXPECT_EQ(Parse("m 5 5 1 0 1 0"), (TPathPoints{{5, 5, 0}, {6, 5, 1}, {7, 5, 1}}));
+  EXPECT_EQ(Parse("M 1 2 H 5 V 7 h -1 v -2"),
+            (TPathPoints{{1, 2, 0}, {5, 2, 1}, {5, 7, 1}, {4, 7, 1}, {4, 5, 1}}));
+  EXPECT_EQ(Parse("M 0 0 L 1 1 Z M 5 5 L 6 6 z"), (TPathPoints{{0, 0, 0}, {1, 1, 1}, {5, 5, 0}, {6, 6, 1}}));
+  EXPECT_TRUE(Parse("M.5-1.5e1 -.25 +2").empty());  // "-" inside a run joins it
+  EXPECT_EQ(Parse("M.5 -1.5e1 -.25 +2"), (TPathPoints{{0.5f, -15, 0}, {-0.25f, 2, 1}}));
+  EXPECT_TRUE(Parse("").empty());
+  EXPECT_TRUE(Parse("   ").empty());
+  TPathPoints p;
+  EXPECT_TRUE(ParseSvgPath(u"M 1 2", p));
+  EXPECT_EQ(p, (TPathPoints{{1, 2, 0}}));
+}
+
+TEST(SvgPath, Curves) {
+  EXPECT_EQ(Codes(Parse("M 0 0 Q 5 5 10 0")), (std::vector<std::int32_t>{0, 2, 1}));
+  EXPECT_EQ(Codes(Parse("M 0 0 C 1 1 2 2 3 3")), (std::vector<std::int32_t>{0, 3, 2, 1}));
+  // Relative curves take the point where the command began.
+  EXPECT_EQ(Parse("M 10 10 q 1 2 3 4"), (TPathPoints{{10, 10, 0}, {11, 12, 2}, {13, 14, 1}}));
+  // S and T reflect the point before the current one about the current one.
+  EXPECT_EQ(Parse("M 0 0 L 2 1 T 5 5"), (TPathPoints{{0, 0, 0}, {2, 1, 1}, {4, 2, 2}, {5, 5, 1}}));
+  EXPECT_EQ(Parse("M 0 0 C 1 0 2 1 3 3 S 6 6 7 7"),
+            (TPathPoints{{0, 0, 0}, {1, 0, 3}, {2, 1, 2}, {3, 3, 1}, {4, 5, 3}, {6, 6, 2}, {7, 7, 1}}));
+  EXPECT_EQ(Parse("M 0 0 H 2 s 1 1 2 0"), (TPathPoints{{0, 0, 0}, {2, 0, 1}, {4, 0, 3}, {3, 1, 2}, {4, 0, 1}}));
+}
+
+TEST(SvgPath, ErrorsGiveAnEmptyPath) {
+  for (const char* bad : {
+           "L 1 1",               // no move first
+           "M 0 0 Z 1 1",         // a number after Z
+           "M 0 0 Z L 1 1",       // another command after Z
+           "M 0 0 S 1 1 2 2",     // S right after a move
+           "T 1 1",               // T at the start
+           "M 0 0 L 1 1 Z T 2 2", // T after Z
+           "M 0 0 L 10-5",        // one run, not a number
+           "M 0 0 L 1",           // a pair cut short
+           "M",                   // no numbers at all
+           "M 1e 2",              // an exponent without digits
+           "M 1e400 2",           // out of range
+           "M 1e39 2",            // beyond a single
+           "M ++1 2",
+           "M 0 0 A 1 1 0 0 1 5 5",  // arcs are not supported
+           "M 0 0 L 1 1 x",
+           "Z",
+           "M 0 0 +1 2",          // a repeat must start with a digit, "-" or "."
+           "M 0 0 L \xC3\xA9 1",  // non-ASCII
+       }) {
+    TPathPoints p{{1, 1, 0}};
+    EXPECT_FALSE(ParseSvgPath(std::string_view(bad), p)) << bad;
+    EXPECT_TRUE(p.empty()) << bad;
+  }
+}
+
+TEST(Bezier, ValuesAtTheEndsAndMiddle) {
+  const TFloatPoint s{0, 0}, c{10, 20}, e{20, 0};
+  EXPECT_EQ(QuadBezierValue(0, s, c, e), s);
+  EXPECT_EQ(QuadBezierValue(1, s, c, e), e);
+  EXPECT_EQ(QuadBezierValue(0.5, s, c, e), (TFloatPoint{10, 10}));
+  const TFloatPoint p0{0, 0}, p1{0, 30}, p2{30, 30}, p3{30, 0};
+  EXPECT_EQ(CubicBezierValue(0, p0, p1, p2, p3), p0);
+  EXPECT_EQ(CubicBezierValue(1, p0, p1, p2, p3), p3);
+  EXPECT_EQ(CubicBezierValue(0.5f, p0, p1, p2, p3), (TFloatPoint{15, 22.5f}));
+  EXPECT_EQ(CubicBezierValueExt(0.5L, p0, p1, p2, p3), (TFloatPoint{15, 22.5f}));
+}
+
+TEST(Bezier, FlatteningHalvesUntilChordsAreShort) {
+  std::vector<TFloatPoint> out;
+  TBezierContext ctx;
+  ctx.LineTo = [&](const TFloatPoint& p) { out.push_back(p); };
+  // Ends less than 2 pixels apart both ways: one line.
+  ctx.P[0] = {0, 0};
+  ctx.P[1] = {30, 30};
+  ctx.P[2] = {1.5f, 1.9f};
+  FlattenQuadBezier(ctx, ctx.P[0], ctx.P[2], 32, 1, 0);
+  EXPECT_EQ(out, (std::vector<TFloatPoint>{{1.5f, 1.9f}}));
+  // A longer curve: every piece short, the last point the end.
+  out.clear();
+  ctx.P[2] = {40, 0};
+  FlattenQuadBezier(ctx, ctx.P[0], ctx.P[2], 32, 1, 0);
+  ASSERT_GT(out.size(), 8u);
+  EXPECT_EQ(out.back(), (TFloatPoint{40, 0}));
+  TFloatPoint prev = ctx.P[0];
+  for (const TFloatPoint& p : out) {
+    EXPECT_TRUE(IsShortChord(prev, p));
+    prev = p;
+  }
+  // Depth 1 takes the chord at once.
+  out.clear();
+  FlattenCubicBezier(ctx, ctx.P[0], {40, 0}, 1, 1, 0);
+  EXPECT_EQ(out.size(), 1u);
+  // A cubic with a cut: pieces beyond the rectangle go straight to their end.
+  out.clear();
+  ctx.P[0] = {0, 0};
+  ctx.P[1] = {0, 1000};
+  ctx.P[2] = {1000, 1000};
+  ctx.P[3] = {1000, 0};
+  FlattenCubicBezier(ctx, ctx.P[0], ctx.P[3], 32, 1, 0);
+  const std::size_t full = out.size();
+  out.clear();
+  ctx.HasCut = true;
+  ctx.Cut = {-2, -2, 50, 50};
+  FlattenCubicBezier(ctx, ctx.P[0], ctx.P[3], 32, 1, 0);
+  EXPECT_LT(out.size() * 10, full);
+  EXPECT_EQ(out.back(), (TFloatPoint{1000, 0}));
+  // A budget stops the halving once spent.
+  out.clear();
+  ctx.HasCut = false;
+  std::int64_t budget = 5;
+  ctx.Budget = &budget;
+  FlattenCubicBezier(ctx, ctx.P[0], ctx.P[3], 32, 1, 0);
+  EXPECT_LE(out.size(), 40u);
+  EXPECT_EQ(out.back(), (TFloatPoint{1000, 0}));
+}
+
+TEST(Matrix, TransformAndProduct) {
+  const TMatrix t = TranslationMatrix(5, -2);
+  const TMatrix s = ScalingMatrix(2, 3);
+  EXPECT_EQ(TransformPoint(t, 1, 1), (TFloatPoint{6, -1}));
+  EXPECT_EQ(TransformPoint(s, 1, 1), (TFloatPoint{2, 3}));
+  // A x B applies A first.
+  EXPECT_EQ(TransformPoint(MultiplyMatrix(t, s), 1, 1), (TFloatPoint{12, -3}));
+  EXPECT_EQ(TransformPoint(MultiplyMatrix(s, t), 1, 1), (TFloatPoint{7, 1}));
+  EXPECT_EQ(MultiplyMatrix(IdentityMatrix(), s), s);
+  TMatrix rot;  // a quarter turn: (x, y) -> (-y, x)
+  rot.M[0] = 0;
+  rot.M[1] = 1;
+  rot.M[3] = -1;
+  rot.M[4] = 0;
+  EXPECT_EQ(TransformPoint(rot, 2, 1), (TFloatPoint{-1, 2}));
+}
