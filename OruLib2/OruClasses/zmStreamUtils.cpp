@@ -90,9 +90,12 @@ std::int32_t TPartialStream::Read(TReadBuffer buffer, std::int32_t count, std::i
   if (pos < 0) return 0;  // a shared source was moved before the window
   std::int32_t done = 0;
   while (count > 0 && pos < size_) {
-    std::int32_t n = static_cast<std::int32_t>(std::min<std::int64_t>({count, size_ - pos, blockSize_}));
+    // Small callback blocks would cost one source read each; read up to the
+    // default block at once and still call back once per small block.
+    std::int32_t n = static_cast<std::int32_t>(std::min<std::int64_t>({count, size_ - pos, kDefaultBlockSize}));
     std::int32_t got = source_->Read(buffer, n, offset + done);
-    Notify();
+    std::int32_t calls = got > 0 ? (got + blockSize_ - 1) / blockSize_ : 1;
+    for (std::int32_t i = 0; i < calls; ++i) Notify();
     if (got <= 0) break;
     done += got;
     count -= got;

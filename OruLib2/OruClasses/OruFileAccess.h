@@ -1,0 +1,195 @@
+#pragma once
+// File access of a show: every file a show uses (its description, pictures,
+// fonts, music, video, effect and style definitions) is opened by name
+// through a TFileAccessor over a TFileSource that knows where the files live
+// (a container, a project folder, plain disk files). The unit also keeps the
+// shared cache of decoded pictures, the path variables ("%effects%",
+// "%styles%"), the folder macros ("%APPDATA%", "%LOCALAPPDATA%",
+// "%PROGRAMDATA%", "%SYSTEMROOT%", "%TEMP%") and the temporary folder.
+//
+// Paths use "\" as the show files do; the file layer converts them.
+// Every function may be called from any thread.
+#include <cstdint>
+#include <vector>
+
+#include "ZmLib/Graphics/zmImage.h"
+#include "ZmLib/Win32/SysLocks.h"
+#include "ZmLib/Win32/SysObj2.h"
+#include "ZmLib/zmLists.h"
+#include "ZmLib/zmStream.h"
+#include "ZmLib/zmTypes.h"
+
+namespace oru {
+
+using zm::WideString;
+
+class TFileSource;
+
+// A picture producer of a file source: Callback(Data, Source, Name) may make
+// the picture of a name (nil: not this one). Freeing the handle removes it
+// from its source.
+using TImageCallbackProc = zm::TRef<zm::TImage> (*)(void* data, TFileSource* source, const WideString& name);
+
+class TCallbackHandle : public zm::TRefObject {
+public:
+  TCallbackHandle(TFileSource* source, TImageCallbackProc code, void* data);
+  void Dispose() override;  // leaves the source's list
+
+  TFileSource* Source() const { return source_; }
+  TImageCallbackProc Code() const { return code_; }
+  void* Data() const { return data_; }
+
+private:
+  friend class TFileSource;
+  TFileSource* source_;  // not owned; nil once the source is gone
+  TImageCallbackProc code_;
+  void* data_;
+};
+
+// Where the files of a show live.
+class TFileSource : public zm::TRefObject {
+public:
+  TFileSource();
+  void Dispose() override;  // detaches the remaining callback handles
+
+  // The named file as a stream of its own, nil when absent. Callers hold
+  // Lock() around it (TFileAccessor does).
+  virtual zm::TStream* OpenFile(const WideString& name) = 0;
+
+  // Unique in the process.
+  std::uint32_t SourceId() const { return id_; }
+  zm::TSafeCriticalSection* Lock() const { return lock_.get(); }
+
+  // The handle is the caller's; freeing it removes the callback.
+  zm::TRef<TCallbackHandle> AddCallback(TImageCallbackProc code, void* data);
+  // The callbacks' pictures in order; the first non-nil one, else nil.
+  zm::TRef<zm::TImage> CallImageCallbacks(const WideString& name);
+
+private:
+  friend class TCallbackHandle;
+  zm::TRef<zm::TSafeCriticalSection> lock_;
+  std::uint32_t id_;
+  zm::TRef<zm::TList> callbacks_;  // TCallbackHandle*, not owned
+};
+
+// Plain disk files: "name|rest" opens "name"; otherwise the name goes
+// through ExpandPathVars and an existing file is opened for reading.
+class TRealFileSource : public TFileSource {
+public:
+  zm::TStream* OpenFile(const WideString& name) override;
+};
+
+// The show-file picture: shares the decoded picture of the cache and keeps
+// its cache entry alive.
+class TImageHandle;
+class TOruImage : public zm::TImage {
+public:
+  TOruImage(zm::TBitmapStore* store, TImageHandle* handle);
+  void Dispose() override;
+  TImageHandle* Handle() const { return handle_.get(); }
+
+private:
+  zm::TRef<TImageHandle> handle_;
+};
+
+// Handler(Data, Name) for files the source does not have: a stream, or nil.
+using TMissingFileHandler = zm::TStream* (*)(void* data, const WideString& name);
+// May replace the stream just opened for Name (nil allowed both ways).
+using TOpenHook = void (*)(const WideString& name, zm::TStream*& stream);
+
+class TFileAccessor : public zm::TRefObject {
+public:
+  // Takes a reference to Source (assertion when nil).
+  explicit TFileAccessor(TFileSource* source);
+  void Dispose() override;
+  // A new accessor over the same source with the same base folder.
+  virtual zm::TRef<TFileAccessor> CreateCopy();
+
+  // The named file of the show, read through the load callback; the open
+  // hook may replace it; when absent, the missing-file handler's result;
+  // nil when absent. The caller owns the stream.
+  zm::TStream* OpenFile(const WideString& name);
+  // Name unchanged when that file exists; else after ExpandPathVars; else
+  // its file name inside the base folder. Name becomes the one found.
+  bool FindRealFile(WideString& name);
+  // FindRealFile, then the file opened for reading; nil when not found.
+  zm::TStream* OpenRealFile(const WideString& name);
+  // The shared picture of a show file (see the cache below), with the mip
+  // level limit applied; a placeholder picture when the file is missing or
+  // does not decode; nil only when even that cannot be made.
+  zm::TRef<TOruImage> GetImage(const WideString& name);
+  // As GetImage; IsVideo chooses the placeholder texts of video objects.
+  zm::TRef<TOruImage> GetImage(const WideString& name, bool isVideo);
+
+  TFileSource* Source() const { return source_.get(); }
+  // The folder of the show's files, with its final "\".
+  const WideString& BaseFolder() const { return baseFolder_; }
+  void SetBaseFolder(const WideString& folder) { baseFolder_ = folder; }
+  std::int32_t MipLevelLimit() const { return mipLevelLimit_; }
+  void SetMipLevelLimit(std::int32_t limit) { mipLevelLimit_ = limit; }
+  void SetMissingFileHandler(TMissingFileHandler handler, void* data) {
+    missingHandler_ = handler;
+    missingData_ = data;
+  }
+  void SetOpenHook(TOpenHook hook) { openHook_ = hook; }
+
+private:
+  zm::TRef<TFileSource> source_;
+  TMissingFileHandler missingHandler_ = nullptr;
+  void* missingData_ = nullptr;
+  TOpenHook openHook_ = nullptr;
+  WideString baseFolder_;
+  std::int32_t mipLevelLimit_ = 0;
+};
+
+// An accessor over a TRealFileSource with the base folder of the global
+// accessor when there is one.
+zm::TRef<TFileAccessor> CreateRealFileAccessor();
+// The accessor the module start made (over plain disk files); nil before.
+TFileAccessor* GlobalFileAccessor();
+
+// ---- Path variables ----------------------------------------------------------------
+
+struct TPathVar {
+  WideString name;  // case-folded, with its "%" signs
+  WideString path;
+  bool isDefault = false;
+};
+using TPathVarTable = std::vector<TPathVar>;
+
+// Appends an entry: the path loses its final "\", folder macros at its very
+// start are expanded, and a relative path is resolved against the program's
+// folder.
+void RegisterPathVar(TPathVarTable& table, const WideString& name, const WideString& path, bool isDefault);
+// The built-in table: "%styles%" -> "All\Themes", "%LOCALAPPDATA%\Tavrel\Styles"
+// (default); "%effects%" -> "All\Effects", "%LOCALAPPDATA%\Tavrel\Effects" (default).
+TPathVarTable DefaultPathVars();
+// Replaces the global table (project shows bring their own).
+void SetPathVars(const TPathVarTable& table);
+TPathVarTable GetPathVars();
+
+// Each "%name%" token replaced by the first entry whose file exists (the
+// part before any "|"), else by the last default entry met.
+WideString ExpandPathVars(const WideString& name);
+bool FileExistsExpanded(const WideString& name);
+
+// ---- Folders --------------------------------------------------------------------------
+
+// Replaces the folder macros in Path; with OnlyAtStart only at its start.
+// True when anything was replaced.
+bool ExpandFolderMacros(WideString& path, bool onlyAtStart);
+// "%TEMP%" expands to zm::GetTempDir (zmTempFiles), which the temporary-file
+// manager below this library shares.
+// The last component of a "\" path, one final "\" ignored.
+WideString ExtractLastPathPart(const WideString& path);
+// Everything before the last component.
+WideString ExtractFolderPath(const WideString& path, bool withBackslash);
+// The folder of a standard folder id (26 application data, 28 local
+// application data, 35 common application data, 36 the system folder) with
+// its final "\"; empty when there is none.
+WideString GetSpecialFolder(std::int32_t id);
+
+void InitFileAccess();
+void FiniFileAccess();
+
+}  // namespace oru

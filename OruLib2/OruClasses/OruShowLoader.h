@@ -1,0 +1,134 @@
+#pragma once
+// Opening a show from one of its two homes, a container (appended to the
+// program or in a file of its own) or a project folder on disk, and handing
+// the player one TOruShowLocator: the show description, the file accessor
+// every file of the show is opened through, and the show source (made on
+// first use). Opening also applies the show's colour management.
+#include <cstdint>
+
+#include "OruLib2/OruClasses/OruFileAccess.h"
+#include "OruLib2/OruClasses/OruUnpack.h"
+#include "ZmLib/Graphics/zmColorProfiles.h"
+#include "ZmLib/zmIni.h"
+#include "ZmLib/zmLists.h"
+
+namespace oru {
+
+class TOruSource;
+
+// One "FileMap" target: the name to open instead.
+class TMappingStr : public zm::TRefObject {
+public:
+  explicit TMappingStr(const WideString& name) : name_(name) {}
+  const WideString& Name() const { return name_; }
+
+private:
+  WideString name_;
+};
+
+// Files on disk, with the show's name map and rotation table.
+class TMappedFileSource : public TFileSource {
+public:
+  TMappedFileSource();
+  void Dispose() override;
+  zm::TStream* OpenFile(const WideString& name) override;
+
+  // "FileMap" lines; those that do not parse are skipped.
+  void LoadFileMap(zm::TIniSection* section);
+  // "RotationState" lines (orientations 1, 3, 6, 8); when any was read,
+  // pictures of the listed names are turned as they load.
+  void LoadRotationTable(zm::TIniSection* section);
+  // The mapped name, or empty. Opening follows chains of mapped names a
+  // bounded number of steps, so a name mapped to itself opens nothing.
+  WideString MappedName(const WideString& name) const;
+  // The orientation of a file name (1 when none is listed).
+  std::int32_t RotationOf(const WideString& name) const;
+
+private:
+  zm::TRef<zm::THashList> map_;       // upper-cased name -> TMappingStr
+  zm::TRef<zm::THashList> rotation_;  // upper-cased name -> orientation
+  zm::TRef<TCallbackHandle> rotationHook_;
+};
+
+// Files in a container.
+class TPackedFileSource : public TMappedFileSource {
+public:
+  // With ownsUnpack the source frees the container reader when it goes.
+  TPackedFileSource(TOruUnpack* unpack, bool ownsUnpack);
+  void Dispose() override;
+  zm::TStream* OpenFile(const WideString& name) override;
+  TOruUnpack* Unpack() const { return unpack_; }
+
+private:
+  TOruUnpack* unpack_;
+  bool ownsUnpack_;
+};
+
+class TOruShowLocator : public zm::TRefObject {
+public:
+  // Reads FileName through the accessor as the show description (nil when
+  // missing or not ini text); fills a mapped source's name map and rotation
+  // table. With ownsAccessor the locator takes over the caller's reference.
+  TOruShowLocator(TFileAccessor* accessor, const WideString& fileName, bool ownsAccessor);
+  void Dispose() override;
+
+  TFileAccessor* Accessor() const { return accessor_; }
+  zm::TIniFile* Description() const { return description_.get(); }
+  const WideString& DescriptionName() const { return descriptionName_; }
+  const WideString& Version() const { return version_; }  // main "OruVersion"
+  bool FromContainer() const { return fromContainer_; }
+  void SetFromContainer(bool value) { fromContainer_ = value; }
+  // The show source, made on first use over the accessor and description.
+  // Raises what the source's construction raises.
+  TOruSource* GetSource();
+
+private:
+  TFileAccessor* accessor_;
+  bool ownsAccessor_;
+  zm::TRef<zm::TIniFile> description_;
+  WideString descriptionName_;
+  WideString version_;
+  zm::TRef<TOruSource> source_;
+  bool fromContainer_ = false;
+};
+
+// A show in a container file; nil with ErrorText ("Slide-show File Modified",
+// "Slide-show File Damaged", "Executable SlideShow Open Error" or the
+// container reader's other texts) when it cannot be opened.
+zm::TRef<TOruShowLocator> OpenContainerShow(const WideString& fileName, WideString& errorText);
+// A show project on disk ("Project.oru" or any description file); nil when
+// its description cannot be read.
+zm::TRef<TOruShowLocator> OpenProjectShow(const WideString& fileName);
+
+// A container name that stands for a project on disk (names compared
+// without letter case); an empty project path removes it.
+void RegisterProjectSubstitution(const WideString& containerName, const WideString& projectPath);
+
+// Applies the show's "ColorManagement" setting (done by the two openers).
+void ApplyShowColorManagement(TOruShowLocator* locator);
+// Whether the last applied show is colour-managed.
+bool ShowColorManaged();
+
+// The current show and the stack of earlier ones. PushShow makes Locator
+// current (a reference is taken) and keeps the previous one; PopShow makes
+// the previous one current again and re-applies its colour management.
+TOruShowLocator* CurrentShow();
+void SetCurrentShow(TOruShowLocator* locator);
+void PushShow(TOruShowLocator* locator);
+void PopShow();
+
+// Whether the colour-management library is (or can be made) available for
+// the show; the program fills it. Nil means it is not.
+using TLoadLcmsProc = bool (*)(TOruShowLocator* show);
+extern TLoadLcmsProc LoadLcmsHook;
+
+// Program-wide colour switches (filled at start-up): colour management off,
+// and an output profile forced from the command line (nil: none).
+extern bool NoColorManagement;
+zm::TColorProfile* ForcedOutputProfile();
+void SetForcedOutputProfile(zm::TColorProfile* profile);  // takes a reference
+
+void InitShowLoader();
+void FiniShowLoader();  // releases every locator on the stack
+
+}  // namespace oru
