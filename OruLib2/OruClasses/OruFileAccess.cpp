@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "OruLib2/OruClasses/zmStreamUtils.h"
-#include "Platform/PlatSystem.h"
 #include "Platform/PlatFiles.h"
+#include "Platform/PlatSystem.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
 #include "ZmLib/Graphics/Video/_MyUtils.h"
 #include "ZmLib/Graphics/zmBitmap.h"
