@@ -1,5 +1,6 @@
 #include "OruLib2/OruClasses/OruClassesModules.h"
 
+#include "OruLib2/OruClasses/OruFileAccess.h"
 #include "OruLib2/OruClasses/OruSlideRandomList.h"
 
 namespace oru {
@@ -7,6 +8,7 @@ namespace oru {
 namespace {
 const zm::TModule kOruClassesModules[] = {
     {"OruSlideRandomList", &InitSlideRandomList, &FiniSlideRandomList},
+    {"OruFileAccess", &InitFileAccess, &FiniFileAccess},
 };
 }  // namespace
 
