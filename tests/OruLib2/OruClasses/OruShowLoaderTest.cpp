@@ -368,6 +368,12 @@ TEST_F(ShowLoaderTest, RotationStateTurnsListedPictures) {
   EXPECT_EQ(corners(u"nosemicolon.jpg", 16, 8), "none");
   // A listed name whose file is missing or no picture gives nothing.
   EXPECT_EQ(corners(u"a\"b.jpg", 8, 16), "none");
+  // The shared pictures of the show come turned.
+  TRef<TOruImage> shared = l->Accessor()->GetImage(u"six.jpg");
+  ASSERT_TRUE(shared);
+  EXPECT_EQ(shared->Params.Width, 8);
+  EXPECT_EQ(shared->Params.Height, 16);
+  EXPECT_EQ(shared->GetBitmap()->Width(), 8);
 }
 
 TEST_F(ShowLoaderTest, NoRotationTableNoCallback) {
