@@ -42,10 +42,12 @@ public:
   void Dispose() override;
   zm::TStream* OpenFile(const WideString& name) override;
 
-  // "FileMap" lines; those that do not parse are skipped.
+  // "FileMap" lines; those that do not parse are skipped, and of two lines
+  // for one name (letter case ignored) the first counts.
   void LoadFileMap(zm::TIniSection* section);
-  // "RotationState" lines (orientations 1, 3, 6, 8); when any was read,
-  // pictures of the listed names are turned as they load.
+  // "RotationState" lines (orientations 1, 3, 6, 8; the first line of a
+  // name counts); when any was read, pictures of the listed names are
+  // turned as they load (TFileSource image callback).
   void LoadRotationTable(zm::TIniSection* section);
   // The mapped name, or empty. Opening follows chains of mapped names a
   // bounded number of steps, so a name mapped to itself opens nothing.
