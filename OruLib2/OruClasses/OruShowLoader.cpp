@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "OruLib2/OruClasses/zmInflate.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "OruLib2/OruClasses/zmStreamUtils.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
