@@ -1,14 +1,17 @@
-// Relative-path resolution and "%NAME%" scanning over paths that shows and
-// settings carry: the text is UTF-16 code units; a 0 unit splits base and path.
+// Relative-path resolution, "%NAME%" scanning, folder macros, path
+// variables and path parts over paths that shows and settings carry: the
+// text is UTF-16 code units; a 0 unit splits base and path.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
+#include "OruLib2/OruClasses/OruFileAccess.h"
 #include "ZmLib/Graphics/Video/_MyUtils.h"
 #include "ZmLib/zmModules.h"
 
 namespace {
 zm::TModuleRunner* gModules = nullptr;
+oru::TPathVarTable* gTable = nullptr;
 
 void Check(bool ok) {
   if (!ok) std::abort();
@@ -17,6 +20,9 @@ void Check(bool ok) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   gModules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules()}));
+  gTable = new oru::TPathVarTable(oru::DefaultPathVars());
+  oru::RegisterPathVar(*gTable, u"%a%", u"%b%", true);
+  oru::RegisterPathVar(*gTable, u"%b%", u"x%a%y", false);
   return 0;
 }
 
@@ -44,5 +50,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     last = pos;
   }
   Check(pos == static_cast<std::int32_t>(all.size()) + 1 && token.empty());
+
+  // Each macro is replaced once at most: the text cannot grow without end.
+  WideString macros = path;
+  bool replaced = oru::ExpandFolderMacros(macros, (size & 2) != 0);
+  Check(replaced || macros == path);
+  WideString lastPart = oru::ExtractLastPathPart(path);
+  WideString folder = oru::ExtractFolderPath(path, true);
+  Check(folder.size() + lastPart.size() <= path.size());
+  Check(path.compare(0, folder.size(), folder) == 0);
+  Check(oru::ExtractFolderPath(path, false).size() + (folder.empty() ? 0 : 1) == folder.size());
+  if (path.size() < 256) {
+    WideString expanded = oru::ExpandPathVars(*gTable, path);
+    Check(path.find(u'%') != WideString::npos || expanded == path);
+  }
   return 0;
 }

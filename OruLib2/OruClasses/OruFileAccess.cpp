@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "OruLib2/OruClasses/zmStreamUtils.h"
-#include "Platform/PlatSystem.h"
 #include "Platform/PlatFiles.h"
+#include "Platform/PlatSystem.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
 #include "ZmLib/Graphics/Video/_MyUtils.h"
 #include "ZmLib/Graphics/zmBitmap.h"
@@ -141,7 +141,9 @@ WideString SystemRoot() {
 // The environment text expanded; empty when it stays as it was.
 WideString ExpandedEnvOrEmpty(const WideString& text) {
   WideString value = ExpandEnvStrings(text);
-  return value == text ? WideString() : value;
+  if (value == text) return {};
+  std::replace(value.begin(), value.end(), u'/', u'\\');
+  return value;
 }
 
 WideString WithBackslash(const WideString& folder) {
@@ -173,13 +175,14 @@ WideString ExpandWith(const TPathVarTable& table, const WideString& name) {
   WideString result = name;
   std::int32_t position = 1;
   WideString token;
-  while (NextPercentToken(result, position, token, true)) {
-    // position is just past the token (1-based)
+  while (NextPercentToken(result, position, token, false)) {
+    // position is just past the token (1-based); folding may change the length
     std::size_t end = static_cast<std::size_t>(position) - 1;
     std::size_t start = end - token.size();
+    const WideString folded = CaseFold(token);
     const TPathVar* chosen = nullptr;
     for (const TPathVar& var : table) {
-      if (var.name != token) continue;
+      if (var.name != folded) continue;
       WideString candidate = result.substr(0, start) + var.path + result.substr(end);
       if (FileExists(BeforeBar(candidate))) {
         chosen = &var;
@@ -321,7 +324,10 @@ void TImageHandle::Dispose() {
   if (bucket_) {
     TKeyItem* bucket = std::exchange(bucket_, nullptr);
     bucket->Remove(this);
-    if (bucket->Count() == 0 && gCache) gCache->Delete(bucket->Key);
+    if (bucket->Count() == 0 && gCache) {
+      const WideString key = bucket->Key;  // the entry goes with the call
+      gCache->Delete(key);
+    }
   }
   image_.reset();
   lock_.reset();

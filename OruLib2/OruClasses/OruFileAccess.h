@@ -167,9 +167,16 @@ public:
   bool FindRealFile(WideString& name);
   // FindRealFile, then the file opened for reading; nil when not found.
   zm::TStream* OpenRealFile(const WideString& name);
-  // The shared picture of a show file (see the cache below), with the mip
-  // level limit applied; a placeholder picture when the file is missing or
-  // does not decode; nil only when even that cannot be made.
+  // The shared picture of a show file, with the mip level limit and
+  // OruImageAccessHook applied. Pictures are shared per (name ignoring
+  // case, source), so accessors over one source share them. The source's
+  // image callbacks are asked first, then the file is opened through the
+  // source itself (not the open hook or the missing-file handler) and
+  // decoded by its extension; a placeholder picture when the file is
+  // missing or does not decode; nil only when even that cannot be made
+  // (and for a callback that asks for the very picture being made).
+  // EAbort from a callback or a loader passes on, and a later call tries
+  // again.
   zm::TRef<TOruImage> GetImage(const WideString& name);
   // As GetImage; IsVideo chooses the placeholder texts of video objects.
   zm::TRef<TOruImage> GetImage(const WideString& name, bool isVideo);
