@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Counts up to the limit are the tests' business: here they would only
   // slow the search down.
   if (doc->ReadInteger(u"Times", u"opt_slidescount", 0) > 2000) return 0;
-  TRef<TRefObject> accessor = MakeRef<TRefObject>();
+  TRef<TFileAccessor> accessor = MakeRef<TFileAccessor>(MakeRef<TRealFileSource>().get());
   TRef<TOruSource> source;
   try {
     source = MakeRef<TOruSource>(accessor.get(), false, doc.get(), size % 2 == 1);

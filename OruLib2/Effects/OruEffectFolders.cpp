@@ -2,8 +2,7 @@
 
 #include <string>
 
-#include "Platform/PlatFiles.h"
-#include "Platform/PlatSystem.h"
+#include "OruLib2/OruClasses/OruFileAccess.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpUnicode.h"
 
@@ -23,28 +22,9 @@ WideString Below(const WideString& base, const char16_t* rest, bool withBackslas
   return Finish(base + rest, withBackslash);
 }
 
-struct TPathVar {
-  const char16_t* Name;
-  const char16_t* ProgramFolder;  // inside the program's folder
-  WideString (*LocalFolder)(bool);
-};
-
-const TPathVar kPathVars[] = {
-    {u"%effects%", u"All\\Effects\\", &GetEffectsFolder},
-    {u"%styles%", u"All\\Themes\\", &GetStylesFolder},
-};
-
 }  // namespace
 
-WideString GetLocalAppDataFolder(bool withBackslash) {
-  std::string value;
-  // Relative values are invalid by the XDG rules and ignored.
-  if (plat::GetEnv("XDG_DATA_HOME", value) && !value.empty() && value[0] == '/')
-    return Finish(plat::FromNativePath(value), withBackslash);
-  if (plat::GetEnv("HOME", value) && !value.empty())
-    return Finish(IncludeTrailingBackslash(plat::FromNativePath(value)) + u".local\\share", withBackslash);
-  return {};
-}
+WideString GetLocalAppDataFolder(bool withBackslash) { return Finish(GetSpecialFolder(28), withBackslash); }
 
 WideString GetEffectsFolder(bool withBackslash) {
   return Below(GetLocalAppDataFolder(true), u"Tavrel\\Effects", withBackslash);
@@ -55,15 +35,13 @@ WideString GetStylesFolder(bool withBackslash) {
 }
 
 WideString ExpandEffectPath(const WideString& name) {
-  for (const TPathVar& var : kPathVars) {
-    const WideString token = var.Name;
-    if (name.size() < token.size() || !SameText(name.substr(0, token.size()), token)) continue;
-    WideString rest = name.substr(token.size());
+  for (const char16_t* token : {u"%effects%", u"%styles%"}) {
+    const std::size_t length = std::char_traits<char16_t>::length(token);
+    if (name.size() < length || !SameText(name.substr(0, length), token)) continue;
+    WideString rest = name.substr(length);
     while (!rest.empty() && (rest[0] == u'\\' || rest[0] == u'/')) rest.erase(0, 1);
-    WideString inProgram = ProgramDir.empty() ? WideString() : ProgramDir + var.ProgramFolder + rest;
-    if (!inProgram.empty() && FileExists(inProgram)) return inProgram;
-    WideString local = var.LocalFolder(true);
-    return local.empty() ? inProgram : local + rest;
+    // The built-in table read afresh, so the folders follow the environment.
+    return ExpandPathVars(DefaultPathVars(), WideString(token) + u"\\" + rest);
   }
   return name;
 }

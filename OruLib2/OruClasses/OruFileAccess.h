@@ -9,6 +9,7 @@
 //
 // Paths use "\" as the show files do; the file layer converts them.
 // Every function may be called from any thread.
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -79,18 +80,70 @@ public:
   zm::TStream* OpenFile(const WideString& name) override;
 };
 
+// One entry of the picture cache: the decoded picture of one name from one
+// file source. It leaves the cache when its last reference goes; every
+// reference is released under the cache lock, so a lookup never meets a
+// handle on its way out.
+class TImageHandle : public zm::TRefObject {
+public:
+  TImageHandle(std::uint32_t sourceId, zm::TKeyItem* bucket);
+  void Dispose() override;  // runs under the cache lock
+
+  std::uint32_t SourceId() const { return sourceId_; }
+  // Set once the picture (or its placeholder) was made.
+  bool Loaded() const { return loaded_.load(std::memory_order_acquire); }
+  // The decoded picture; nil until loaded. Stable once loaded.
+  zm::TImage* Image() const { return image_.get(); }
+
+private:
+  friend class TFileAccessor;
+  zm::TRef<zm::TSafeCriticalSection> lock_;  // held while decoding
+  zm::TKeyItem* bucket_;                     // nil outside the cache
+  zm::TRef<zm::TImage> image_;
+  std::uint32_t sourceId_;
+  std::atomic<bool> loaded_{false};
+  bool loading_ = false;  // under lock_: a callback asking for its own picture
+};
+
+class TOruImage;
+// Installed into every picture GetImage hands out; NotifyAccess calls it.
+using TOruImageAccessProc = void (*)(TOruImage* image);
+extern TOruImageAccessProc OruImageAccessHook;
+
 // The show-file picture: shares the decoded picture of the cache and keeps
 // its cache entry alive.
-class TImageHandle;
 class TOruImage : public zm::TImage {
 public:
+  // Handle may be nil (a picture outside the cache).
   TOruImage(zm::TBitmapStore* store, TImageHandle* handle);
   void Dispose() override;
+  // A new image over the same picture and cache entry.
+  zm::TRef<zm::TImage> CreateCopy() override;
   TImageHandle* Handle() const { return handle_.get(); }
+
+  // The deepest mip level a drawer may use of this picture (0: no limit).
+  std::int32_t MipLevelLimit = 0;
+  TOruImageAccessProc AccessCallback = nullptr;
+  void NotifyAccess() {
+    if (AccessCallback) AccessCallback(this);
+  }
 
 private:
   zm::TRef<TImageHandle> handle_;
 };
+
+// Live cache entries (the cache is freed at exit only when none is left).
+std::int32_t LiveImageHandleCount();
+
+// Placeholder texts of pictures that are missing or do not decode.
+inline constexpr char16_t kImageNotFoundText[] = u"Image not found";
+inline constexpr char16_t kVideoNotFoundText[] = u"Video not found";
+inline constexpr char16_t kImageLoadErrorText[] = u"Image load error:";
+inline constexpr char16_t kVideoLoadErrorText[] = u"Video load error:";
+inline constexpr char16_t kPathText[] = u"Path:";
+// The placeholder picture: " <first line> " over " <file name> ", grey on
+// light grey; a plain light grey picture when no text can be drawn here.
+zm::TRef<zm::TImage> MakePlaceholderImage(const WideString& name, bool found, bool isVideo);
 
 // Handler(Data, Name) for files the source does not have: a stream, or nil.
 using TMissingFileHandler = zm::TStream* (*)(void* data, const WideString& name);
@@ -171,6 +224,8 @@ TPathVarTable GetPathVars();
 // Each "%name%" token replaced by the first entry whose file exists (the
 // part before any "|"), else by the last default entry met.
 WideString ExpandPathVars(const WideString& name);
+// The same over a table of the caller's.
+WideString ExpandPathVars(const TPathVarTable& table, const WideString& name);
 bool FileExistsExpanded(const WideString& name);
 
 // ---- Folders --------------------------------------------------------------------------

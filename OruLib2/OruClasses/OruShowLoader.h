@@ -5,6 +5,7 @@
 // every file of the show is opened through, and the show source (made on
 // first use). Opening also applies the show's colour management.
 #include <cstdint>
+#include <mutex>
 
 #include "OruLib2/OruClasses/OruFileAccess.h"
 #include "OruLib2/OruClasses/OruUnpack.h"
@@ -26,7 +27,15 @@ private:
   WideString name_;
 };
 
-// Files on disk, with the show's name map and rotation table.
+// Steps a name may take through the name map (and "|" cuts) before it is
+// given up: mapped names form chains, and a chain may run in a circle.
+constexpr std::int32_t kMaxNameSteps = 16;
+// The block size asked of the load callback for container entries.
+constexpr std::int32_t kLoadCallbackBlockSize = 32768;
+
+// Files on disk, with the show's name map and rotation table. The map and
+// the table are filled while the show opens, on one thread, and only read
+// afterwards, from any thread.
 class TMappedFileSource : public TFileSource {
 public:
   TMappedFileSource();
@@ -44,6 +53,10 @@ public:
   // The orientation of a file name (1 when none is listed).
   std::int32_t RotationOf(const WideString& name) const;
 
+protected:
+  // An existing disk file (after ExpandPathVars) for reading, nil when absent.
+  static zm::TStream* OpenDiskFile(const WideString& name);
+
 private:
   zm::TRef<zm::THashList> map_;       // upper-cased name -> TMappingStr
   zm::TRef<zm::THashList> rotation_;  // upper-cased name -> orientation
@@ -53,9 +66,15 @@ private:
 // Files in a container.
 class TPackedFileSource : public TMappedFileSource {
 public:
-  // With ownsUnpack the source frees the container reader when it goes.
+  // With ownsUnpack the source takes over the caller's reference to the
+  // container reader; otherwise the caller keeps it alive longer.
   TPackedFileSource(TOruUnpack* unpack, bool ownsUnpack);
   void Dispose() override;
+  // The entry through the name map; a name holding "|" that is no entry is
+  // tried again by its part before the first "|". Entries are read through
+  // the load callback. Raises what the container reader raises for a
+  // damaged entry (EStreamError, EZDecompressionError) or a container file
+  // that went away (EFileOpenError).
   zm::TStream* OpenFile(const WideString& name) override;
   TOruUnpack* Unpack() const { return unpack_; }
 
@@ -90,11 +109,14 @@ private:
   WideString version_;
   zm::TRef<TOruSource> source_;
   bool fromContainer_ = false;
+  std::mutex sourceLock_;
 };
 
 // A show in a container file; nil with ErrorText ("Slide-show File Modified",
 // "Slide-show File Damaged", "Executable SlideShow Open Error" or the
-// container reader's other texts) when it cannot be opened.
+// container reader's other texts) when it cannot be opened. A file that
+// cannot be opened gives nil with an empty text; a container whose trailer or
+// directory is damaged past reading gives "Slide-show File Damaged".
 zm::TRef<TOruShowLocator> OpenContainerShow(const WideString& fileName, WideString& errorText);
 // A show project on disk ("Project.oru" or any description file); nil when
 // its description cannot be read.
@@ -108,14 +130,21 @@ void RegisterProjectSubstitution(const WideString& containerName, const WideStri
 void ApplyShowColorManagement(TOruShowLocator* locator);
 // Whether the last applied show is colour-managed.
 bool ShowColorManaged();
+// Set when the last applied show asked for no colour management (its
+// "ColorManagement" empty) or the program switched it off.
+bool ShowNotColorManaged();
 
 // The current show and the stack of earlier ones. PushShow makes Locator
 // current (a reference is taken) and keeps the previous one; PopShow makes
 // the previous one current again and re-applies its colour management.
+// PopShow with nothing kept does nothing. The current show may be read from
+// any thread; CurrentShowRef holds it while the caller works with it.
 TOruShowLocator* CurrentShow();
+zm::TRef<TOruShowLocator> CurrentShowRef();
 void SetCurrentShow(TOruShowLocator* locator);
 void PushShow(TOruShowLocator* locator);
 void PopShow();
+std::int32_t ShowStackDepth();
 
 // Whether the colour-management library is (or can be made) available for
 // the show; the program fills it. Nil means it is not.

@@ -223,10 +223,10 @@ TRef<TOruEffect> RestrictToVariant(const TOruEffect& effect, std::int32_t v) {
 // TOruSource
 // ============================================================================
 
-TOruSource::TOruSource(TRefObject* fileAccessor, bool ownsAccessor, TIniFile* project)
+TOruSource::TOruSource(TFileAccessor* fileAccessor, bool ownsAccessor, TIniFile* project)
     : TOruSource(fileAccessor, ownsAccessor, project, IsScreenSaverProgram()) {}
 
-TOruSource::TOruSource(TRefObject* fileAccessor, bool ownsAccessor, TIniFile* project, bool screenSaver) {
+TOruSource::TOruSource(TFileAccessor* fileAccessor, bool ownsAccessor, TIniFile* project, bool screenSaver) {
   ZM_ASSERT(fileAccessor != nullptr && project != nullptr, "TOruSource.Create: no file accessor or show description");
   project_ = project;
   accessor_ = fileAccessor;
@@ -251,7 +251,7 @@ void TOruSource::Dispose() {
   main_ = nullptr;
   times_ = nullptr;
   TIniFile* project = std::exchange(project_, nullptr);
-  TRefObject* accessor = std::exchange(accessor_, nullptr);
+  TFileAccessor* accessor = std::exchange(accessor_, nullptr);
   if (owns_) {
     owns_ = false;
     FreeObject(project);

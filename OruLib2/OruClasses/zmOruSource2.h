@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "OruLib2/Effects/OruEffectManager.h"
+#include "OruLib2/OruClasses/OruFileAccess.h"
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/zmIni.h"
 #include "ZmLib/zmTypes.h"
@@ -104,8 +105,8 @@ public:
   // caller keeps both alive longer than the source. The source itself only
   // hands the accessor out. Screen-saver mode holds when the program's own
   // file name ends in ".scr"; the second form sets it.
-  TOruSource(zm::TRefObject* fileAccessor, bool ownsAccessor, zm::TIniFile* project);
-  TOruSource(zm::TRefObject* fileAccessor, bool ownsAccessor, zm::TIniFile* project, bool screenSaver);
+  TOruSource(TFileAccessor* fileAccessor, bool ownsAccessor, zm::TIniFile* project);
+  TOruSource(TFileAccessor* fileAccessor, bool ownsAccessor, zm::TIniFile* project, bool screenSaver);
   void Dispose() override;
 
   // The time-line record of any slide index, the returned number being its
@@ -132,7 +133,7 @@ public:
 
   // ---- Options and parts ------------------------------------------------------------
   zm::TIniFile* Project() const { return project_; }
-  zm::TRefObject* FileAccessor() const { return accessor_; }
+  TFileAccessor* FileAccessor() const { return accessor_; }
   TORUEffectManager* EffectManager() const { return effects_.get(); }
   zm::TIniSection* MainSection() const { return main_; }
   zm::TIniSection* TimesSection() const { return times_; }
@@ -169,7 +170,7 @@ private:
 
   zm::TRef<TORUEffectManager> effects_;
   zm::TIniFile* project_ = nullptr;
-  zm::TRefObject* accessor_ = nullptr;
+  TFileAccessor* accessor_ = nullptr;
   bool owns_ = false;
   zm::TIniSection* main_ = nullptr;
   zm::TIniSection* times_ = nullptr;

@@ -24,8 +24,8 @@ TRef<TIniFile> Doc(const std::string& text) {
   return f;
 }
 
-// A stand-in for the file accessor: the source only keeps it.
-TRef<zm::TRefObject> Accessor() { return zm::MakeRef<zm::TRefObject>(); }
+// The source only keeps the accessor.
+TRef<TFileAccessor> Accessor() { return zm::MakeRef<TFileAccessor>(zm::MakeRef<TRealFileSource>().get()); }
 
 TRef<TOruSource> Source(const TRef<TIniFile>& f, bool screenSaver = false) {
   return zm::MakeRef<TOruSource>(Accessor().get(), false, f.get(), screenSaver);
@@ -226,12 +226,14 @@ TEST(OruSource, NeedsBothPartsAndRefusesFallingTimes) {
   // An owning source frees what it was given, also when it fails (the leak
   // checker watches).
   TRef<TIniFile> owned = Doc(Show({5, 1}).Bytes(false));
-  TRef<zm::TRefObject> accessor = Accessor();
+  TRef<TFileAccessor> accessor = Accessor();
   EXPECT_THROW(zm::MakeRef<TOruSource>(accessor.Detach(), true, owned.Detach()), zm::EAbort);
   TRef<TIniFile> good = Doc(Show({5, 10}).Bytes(false));
-  TRef<zm::TRefObject> a2 = Accessor();
+  TRef<TFileAccessor> a2 = Accessor();
+  TFileAccessor* handedOut = a2.get();
   TRef<TOruSource> s = zm::MakeRef<TOruSource>(a2.Detach(), true, good.Detach());
   EXPECT_EQ(s->SlideCount(), 2);
+  EXPECT_EQ(s->FileAccessor(), handedOut);
 }
 
 TEST(OruSource, MissingSectionsAndAbsurdCounts) {

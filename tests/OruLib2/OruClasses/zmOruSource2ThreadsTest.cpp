@@ -35,7 +35,7 @@ TEST(OruSourceThreads, ReadersMeetTheTransitionDrawer) {
   const int slides = 30;
   TRef<zm::TIniFile> doc = zm::MakeRef<zm::TIniFile>();
   doc->LoadFromText(zm::TByteString(ShowText(slides, slides + 200)));
-  TRef<zm::TRefObject> accessor = zm::MakeRef<zm::TRefObject>();
+  TRef<TFileAccessor> accessor = zm::MakeRef<TFileAccessor>(zm::MakeRef<TRealFileSource>().get());
   TRef<TOruSource> source = zm::MakeRef<TOruSource>(accessor.get(), false, doc.get(), false);
   ASSERT_EQ(source->SlideCount(), slides);
 

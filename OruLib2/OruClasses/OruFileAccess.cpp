@@ -1,0 +1,642 @@
+#include "OruLib2/OruClasses/OruFileAccess.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "OruLib2/OruClasses/zmStreamUtils.h"
+#include "Platform/PlatSystem.h"
+#include "Platform/PlatFiles.h"
+#include "ZmLib/Graphics/SysBitmapStore.h"
+#include "ZmLib/Graphics/Video/_MyUtils.h"
+#include "ZmLib/Graphics/zmBitmap.h"
+#include "ZmLib/Graphics/zmPixelFormat.h"
+#include "ZmLib/VectorGraphics/zmTextProducer.h"
+#include "ZmLib/VectorGraphics/zmVectorText.h"
+#include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/wpFileStream.h"
+#include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmStringList.h"
+#include "ZmLib/zmTempFiles.h"
+
+namespace oru {
+
+using namespace zm;
+
+TOruImageAccessProc OruImageAccessHook = nullptr;
+
+namespace {
+
+constexpr std::int32_t kImageCacheBuckets = 9997;
+constexpr std::uint32_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// ---- Global state -----------------------------------------------------------------------
+// The locks outlive the module: handles may be released after it ended.
+
+std::atomic<std::uint32_t> gNextSourceId{1};
+
+std::mutex gPathLock;
+TPathVarTable gPathVars;
+
+// Re-entered when a handle's picture is itself a cached picture.
+std::recursive_mutex gCacheLock;
+THashList* gCache = nullptr;
+std::atomic<std::int32_t> gLiveHandles{0};
+
+std::mutex gAccessorLock;
+TRef<TFileAccessor> gAccessor;
+
+// Callback lists of every source, and the callbacks running now, so that
+// a handle freed by another thread waits until its callback returned.
+std::mutex gCallbackLock;
+std::condition_variable gCallbackDone;
+std::vector<std::pair<const TCallbackHandle*, std::thread::id>> gRunningCallbacks;
+
+class TSectionGuard {
+public:
+  explicit TSectionGuard(TSafeCriticalSection* section) : section_(section) { section_->Enter(); }
+  ~TSectionGuard() { section_->Leave(); }
+  TSectionGuard(const TSectionGuard&) = delete;
+  TSectionGuard& operator=(const TSectionGuard&) = delete;
+
+private:
+  TSafeCriticalSection* section_;
+};
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+WideString BeforeBar(const WideString& name) {
+  std::size_t bar = name.find(u'|');
+  return bar == WideString::npos ? name : name.substr(0, bar);
+}
+
+// A file opened for reading, sharing everything; nil when it cannot be.
+TStream* OpenDiskFile(const WideString& name) {
+  try {
+    return MakeRef<TFileStream>(name, GENERIC_READ, OPEN_EXISTING, kShareAll).Detach();
+  } catch (const EFileError&) {
+    return nullptr;
+  }
+}
+
+// The source's stream of Name read through the load callback, nil when absent.
+TStream* OpenThroughSource(TFileSource* source, const WideString& name) {
+  TStream* stream;
+  {
+    TSectionGuard guard(source->Lock());
+    stream = source->OpenFile(name);
+  }
+  if (!stream) return nullptr;
+  std::int64_t size;
+  try {
+    size = stream->GetSize();
+  } catch (...) {
+    stream->Free();
+    throw;
+  }
+  TRef<TPartialStream> partial = MakeRef<TPartialStream>(stream, true, 0, size);
+  partial->SetReadCallback(TPartialStream::kCallbackBlockSize, &LoadCallbackRead, nullptr);
+  return partial.Detach();
+}
+
+// ---- Folders ------------------------------------------------------------------------------
+
+// An absolute path from the environment as an internal folder with its final "\".
+WideString EnvFolder(const char* variable, const char16_t* belowHome) {
+  std::string value;
+  // Relative values are invalid by the XDG rules and ignored.
+  if (plat::GetEnv(variable, value) && !value.empty() && value[0] == '/')
+    return IncludeTrailingBackslash(plat::FromNativePath(value));
+  if (!belowHome) return {};
+  if (plat::GetEnv("HOME", value) && !value.empty())
+    return IncludeTrailingBackslash(IncludeTrailingBackslash(plat::FromNativePath(value)) + belowHome);
+  return {};
+}
+
+WideString FirstDataDir() {
+  std::string value;
+  if (plat::GetEnv("XDG_DATA_DIRS", value)) {
+    std::size_t start = 0;
+    while (start <= value.size()) {
+      std::size_t end = value.find(':', start);
+      if (end == std::string::npos) end = value.size();
+      if (end > start && value[start] == '/')
+        return IncludeTrailingBackslash(plat::FromNativePath(value.substr(start, end - start)));
+      start = end + 1;
+    }
+  }
+  return u"\\usr\\local\\share\\";
+}
+
+WideString SystemRoot() {
+  std::string value;
+  for (const char* name : {"SYSTEMROOT", "WINDIR"})
+    if (plat::GetEnv(name, value) && !value.empty()) return IncludeTrailingBackslash(plat::FromNativePath(value));
+  return u"\\";
+}
+
+// The environment text expanded; empty when it stays as it was.
+WideString ExpandedEnvOrEmpty(const WideString& text) {
+  WideString value = ExpandEnvStrings(text);
+  return value == text ? WideString() : value;
+}
+
+WideString WithBackslash(const WideString& folder) {
+  return folder.empty() ? folder : IncludeTrailingBackslash(folder);
+}
+
+WideString MacroValue(const WideString& upperToken, bool& known) {
+  known = true;
+  if (upperToken == u"%APPDATA%" || upperToken == u"%LOCALAPPDATA%" || upperToken == u"%PROGRAMDATA%") {
+    std::int32_t id = upperToken == u"%APPDATA%" ? 26 : upperToken == u"%LOCALAPPDATA%" ? 28 : 35;
+    WideString folder = GetSpecialFolder(id);
+    if (folder.empty()) folder = ExpandedEnvOrEmpty(u"%APPDATA%");
+    return WithBackslash(folder);
+  }
+  if (upperToken == u"%SYSTEMROOT%") {
+    WideString folder = GetSpecialFolder(36);
+    if (folder.empty()) folder = ExpandedEnvOrEmpty(u"%SYSTEMROOT%");
+    if (folder.empty()) folder = u"C:\\Windows";
+    return WithBackslash(folder);
+  }
+  if (upperToken == u"%TEMP%") return GetTempDir(true);
+  known = false;
+  return {};
+}
+
+// ---- Path variables ---------------------------------------------------------------------
+
+WideString ExpandWith(const TPathVarTable& table, const WideString& name) {
+  WideString result = name;
+  std::int32_t position = 1;
+  WideString token;
+  while (NextPercentToken(result, position, token, true)) {
+    // position is just past the token (1-based)
+    std::size_t end = static_cast<std::size_t>(position) - 1;
+    std::size_t start = end - token.size();
+    const TPathVar* chosen = nullptr;
+    for (const TPathVar& var : table) {
+      if (var.name != token) continue;
+      WideString candidate = result.substr(0, start) + var.path + result.substr(end);
+      if (FileExists(BeforeBar(candidate))) {
+        chosen = &var;
+        break;
+      }
+      if (var.isDefault) chosen = &var;
+    }
+    if (!chosen) continue;
+    result = result.substr(0, start) + chosen->path + result.substr(end);
+    position = static_cast<std::int32_t>(start + chosen->path.size()) + 1;
+  }
+  return result;
+}
+
+// ---- Pictures -----------------------------------------------------------------------------
+
+// Every release of a handle reference goes through here.
+void ReleaseHandle(TImageHandle* handle) {
+  if (!handle) return;
+  std::lock_guard<std::recursive_mutex> guard(gCacheLock);
+  handle->ReleaseRef();
+}
+
+// Without a vectoriser or a font the picture stays blank.
+TRef<TImage> PlainPlaceholder(const WideString& name) {
+  try {
+    TPixelFormat* format = PixelFormatByName(TByteString(PF_A8R8G8B8));
+    if (!format) return nullptr;
+    TRef<TDirectBitmap> bitmap = MakeRef<TDirectBitmap>(160, format, 48);
+    bitmap->FillRect(TRect{0, 0, bitmap->Width(), bitmap->Height()}, TColor32{230, 230, 230, 255});
+    return SysBitmapToImage(bitmap.get(), false, name);
+  } catch (const Exception&) {
+    return nullptr;  // the graphics modules are not running
+  }
+}
+
+}  // namespace
+
+// ============================================================================
+// File sources
+// ============================================================================
+
+TCallbackHandle::TCallbackHandle(TFileSource* source, TImageCallbackProc code, void* data)
+    : source_(source), code_(code), data_(data) {}
+
+void TCallbackHandle::Dispose() {
+  {
+    std::unique_lock<std::mutex> lock(gCallbackLock);
+    if (source_) {
+      source_->callbacks_->Remove(this);
+      source_ = nullptr;
+    }
+    const std::thread::id self = std::this_thread::get_id();
+    gCallbackDone.wait(lock, [this, self] {
+      return std::none_of(gRunningCallbacks.begin(), gRunningCallbacks.end(),
+                          [this, self](const auto& run) { return run.first == this && run.second != self; });
+    });
+  }
+  TRefObject::Dispose();
+}
+
+TFileSource::TFileSource()
+    : lock_(MakeRef<TSafeCriticalSection>()), id_(gNextSourceId.fetch_add(1)), callbacks_(MakeRef<TList>()) {}
+
+void TFileSource::Dispose() {
+  {
+    std::lock_guard<std::mutex> guard(gCallbackLock);
+    if (callbacks_) {
+      for (std::int32_t i = 0; i < callbacks_->Count(); ++i)
+        static_cast<TCallbackHandle*>(callbacks_->Get(i))->source_ = nullptr;
+      callbacks_->Clear();
+    }
+  }
+  callbacks_.reset();
+  lock_.reset();
+  TRefObject::Dispose();
+}
+
+TRef<TCallbackHandle> TFileSource::AddCallback(TImageCallbackProc code, void* data) {
+  TRef<TCallbackHandle> handle = MakeRef<TCallbackHandle>(this, code, data);
+  std::lock_guard<std::mutex> guard(gCallbackLock);
+  callbacks_->Add(handle.get());
+  return handle;
+}
+
+TRef<TImage> TFileSource::CallImageCallbacks(const WideString& name) {
+  const std::thread::id self = std::this_thread::get_id();
+  for (std::int32_t i = 0;; ++i) {
+    const TCallbackHandle* handle;
+    TImageCallbackProc code;
+    void* data;
+    {
+      std::lock_guard<std::mutex> guard(gCallbackLock);
+      if (i >= callbacks_->Count()) return nullptr;
+      auto* h = static_cast<TCallbackHandle*>(callbacks_->Get(i));
+      handle = h;
+      code = h->code_;
+      data = h->data_;
+      gRunningCallbacks.emplace_back(handle, self);
+    }
+    // The handle may be gone after the call; only its address is used.
+    auto finished = [handle, self] {
+      {
+        std::lock_guard<std::mutex> guard(gCallbackLock);
+        auto it = std::find(gRunningCallbacks.begin(), gRunningCallbacks.end(), std::make_pair(handle, self));
+        if (it != gRunningCallbacks.end()) gRunningCallbacks.erase(it);
+      }
+      gCallbackDone.notify_all();
+    };
+    TRef<TImage> image;
+    try {
+      if (code) image = code(data, this, name);
+    } catch (...) {
+      finished();
+      throw;
+    }
+    finished();
+    if (image) return image;
+  }
+}
+
+TStream* TRealFileSource::OpenFile(const WideString& name) {
+  if (name.find(u'|') != WideString::npos) return OpenFile(BeforeBar(name));
+  WideString expanded = ExpandPathVars(name);
+  if (expanded.empty() || !FileExists(expanded)) return nullptr;
+  return OpenDiskFile(expanded);
+}
+
+// ============================================================================
+// Pictures
+// ============================================================================
+
+TImageHandle::TImageHandle(std::uint32_t sourceId, TKeyItem* bucket)
+    : lock_(MakeRef<TSafeCriticalSection>()), bucket_(bucket), sourceId_(sourceId) {
+  gLiveHandles.fetch_add(1);
+}
+
+void TImageHandle::Dispose() {
+  if (bucket_) {
+    TKeyItem* bucket = std::exchange(bucket_, nullptr);
+    bucket->Remove(this);
+    if (bucket->Count() == 0 && gCache) gCache->Delete(bucket->Key);
+  }
+  image_.reset();
+  lock_.reset();
+  gLiveHandles.fetch_sub(1);
+  TRefObject::Dispose();
+}
+
+TOruImage::TOruImage(TBitmapStore* store, TImageHandle* handle) : TImage(store), handle_(handle) {}
+
+void TOruImage::Dispose() {
+  ReleaseHandle(handle_.Detach());
+  TImage::Dispose();
+}
+
+TRef<TImage> TOruImage::CreateCopy() {
+  TRef<TOruImage> copy = MakeRef<TOruImage>(Store(), handle_.get());
+  copy->MipLevelLimit = MipLevelLimit;
+  copy->AccessCallback = AccessCallback;
+  return copy;
+}
+
+std::int32_t LiveImageHandleCount() { return gLiveHandles.load(); }
+
+TRef<TImage> MakePlaceholderImage(const WideString& name, bool found, bool isVideo) {
+  const char16_t* first = found ? (isVideo ? kVideoLoadErrorText : kImageLoadErrorText)
+                                : (isVideo ? kVideoNotFoundText : kImageNotFoundText);
+  TRef<TStringList> lines = MakeRef<TStringList>();
+  lines->Add(u" " + WideString(first) + u" ");
+  lines->Add(u" " + ExtractFileName(name) + u" ");
+  const TColor24 ink{100, 100, 100};
+  const TColor24 paper{230, 230, 230};
+  TFontParams font = MakeFontParams(u"Tahoma", 0, false, 8.25f, ink, paper);
+  TRef<TDirectBitmap> bitmap;
+  try {
+    if (TRef<TVectorText> text = CreateVectorText(font, *lines)) {
+      TRef<TTextProducer> producer = MakeRef<TTextProducer>();
+      producer->SetText(text.get(), false);
+      bitmap = producer->Render(TColor32{ink.B, ink.G, ink.R, 255}, TColor32{paper.B, paper.G, paper.R, 255}, 1.0);
+    }
+  } catch (const Exception&) {
+    bitmap.reset();  // no usable font: the plain picture below
+  }
+  if (!bitmap) return PlainPlaceholder(name);
+  return SysBitmapToImage(bitmap.get(), false, name);
+}
+
+// ============================================================================
+// TFileAccessor
+// ============================================================================
+
+TFileAccessor::TFileAccessor(TFileSource* source) : source_(source) {
+  ZM_ASSERT(source, "TFileAccessor.Create - Source not Assigned");
+}
+
+void TFileAccessor::Dispose() {
+  source_.reset();
+  TRefObject::Dispose();
+}
+
+TRef<TFileAccessor> TFileAccessor::CreateCopy() {
+  TRef<TFileAccessor> copy = MakeRef<TFileAccessor>(source_.get());
+  copy->SetBaseFolder(baseFolder_);
+  return copy;
+}
+
+TStream* TFileAccessor::OpenFile(const WideString& name) {
+  TStream* stream = OpenThroughSource(source_.get(), name);
+  if (openHook_) openHook_(name, stream);
+  if (!stream && missingHandler_) stream = missingHandler_(missingData_, name);
+  return stream;
+}
+
+bool TFileAccessor::FindRealFile(WideString& name) {
+  if (name.empty()) return false;
+  if (FileExists(name)) return true;
+  WideString expanded = ExpandPathVars(name);
+  if (expanded != name && FileExists(expanded)) {
+    name = expanded;
+    return true;
+  }
+  if (!baseFolder_.empty()) {
+    WideString inBase = IncludeTrailingBackslash(baseFolder_) + ExtractFileName(name);
+    if (FileExists(inBase)) {
+      name = inBase;
+      return true;
+    }
+  }
+  return false;
+}
+
+TStream* TFileAccessor::OpenRealFile(const WideString& name) {
+  WideString found = name;
+  if (!FindRealFile(found)) return nullptr;
+  return OpenDiskFile(found);
+}
+
+TRef<TOruImage> TFileAccessor::GetImage(const WideString& name) { return GetImage(name, false); }
+
+TRef<TOruImage> TFileAccessor::GetImage(const WideString& name, bool isVideo) {
+  // 1. The entry of (name, source), made when missing, with a reference of ours.
+  TImageHandle* handle = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> guard(gCacheLock);
+    const std::uint32_t id = source_->SourceId();
+    if (gCache) {
+      TKeyItem* bucket = gCache->GetItem(UpperCase(name));
+      for (std::int32_t i = 0; i < bucket->Count() && !handle; ++i) {
+        auto* h = static_cast<TImageHandle*>(bucket->Get(i));
+        if (h->sourceId_ == id) {
+          handle = h;
+          handle->AddRef();
+        }
+      }
+      if (!handle) {
+        handle = MakeRef<TImageHandle>(id, bucket).Detach();
+        bucket->Add(handle);
+      }
+    } else {
+      handle = MakeRef<TImageHandle>(id, nullptr).Detach();
+    }
+  }
+  struct TRelease {
+    TImageHandle* h;
+    ~TRelease() { ReleaseHandle(h); }
+  } release{handle};
+
+  // 2. The picture, decoded once, after the global lock was left.
+  {
+    TSectionGuard guard(handle->lock_.get());
+    if (!handle->loaded_.load(std::memory_order_relaxed) && !handle->loading_) {
+      handle->loading_ = true;
+      struct TLoading {
+        bool& flag;
+        ~TLoading() { flag = false; }
+      } loading{handle->loading_};
+      TRef<TImage> image = source_->CallImageCallbacks(name);
+      bool found = false;
+      if (!image) {
+        if (TStream* stream = OpenThroughSource(source_.get(), name)) {
+          found = true;
+          try {
+            image = LoadImageFromStreamEx(stream, name, true);
+          } catch (const EAbort&) {
+            throw;  // stopped, not broken: a later call tries again
+          } catch (const std::exception&) {
+            image.reset();
+          }
+        }
+      }
+      if (!image) image = MakePlaceholderImage(name, found, isVideo);
+      handle->image_ = image;
+      handle->loaded_.store(true, std::memory_order_release);
+    }
+  }
+
+  // 3. A new image over the shared picture.
+  if (!handle->image_) return nullptr;
+  TRef<TOruImage> result = MakeRef<TOruImage>(handle->image_->Store(), handle);
+  result->MipLevelLimit = mipLevelLimit_;
+  result->AccessCallback = OruImageAccessHook;
+  return result;
+}
+
+TRef<TFileAccessor> CreateRealFileAccessor() {
+  TRef<TFileAccessor> accessor = MakeRef<TFileAccessor>(MakeRef<TRealFileSource>().get());
+  std::lock_guard<std::mutex> guard(gAccessorLock);
+  if (gAccessor) accessor->SetBaseFolder(gAccessor->BaseFolder());
+  return accessor;
+}
+
+TFileAccessor* GlobalFileAccessor() {
+  std::lock_guard<std::mutex> guard(gAccessorLock);
+  return gAccessor.get();
+}
+
+// ============================================================================
+// Path variables
+// ============================================================================
+
+void RegisterPathVar(TPathVarTable& table, const WideString& name, const WideString& path, bool isDefault) {
+  WideString resolved = ExcludeTrailingBackslash(path);
+  if (ExpandFolderMacros(resolved, true)) resolved = ExcludeTrailingBackslash(resolved);
+  resolved = ExcludeTrailingBackslash(ExpandFromAppDir(resolved));
+  if (table.capacity() == 0) table.reserve(8);
+  table.push_back(TPathVar{CaseFold(name), resolved, isDefault});
+}
+
+TPathVarTable DefaultPathVars() {
+  TPathVarTable table;
+  RegisterPathVar(table, u"%styles%", u"All\\Themes", false);
+  RegisterPathVar(table, u"%styles%", u"%LOCALAPPDATA%\\Tavrel\\Styles", true);
+  RegisterPathVar(table, u"%effects%", u"All\\Effects", false);
+  RegisterPathVar(table, u"%effects%", u"%LOCALAPPDATA%\\Tavrel\\Effects", true);
+  return table;
+}
+
+void SetPathVars(const TPathVarTable& table) {
+  TPathVarTable copy = table;
+  std::lock_guard<std::mutex> guard(gPathLock);
+  gPathVars.swap(copy);
+}
+
+TPathVarTable GetPathVars() {
+  std::lock_guard<std::mutex> guard(gPathLock);
+  return gPathVars;
+}
+
+WideString ExpandPathVars(const WideString& name) {
+  if (name.find(u'%') == WideString::npos) return name;
+  std::lock_guard<std::mutex> guard(gPathLock);
+  return ExpandWith(gPathVars, name);
+}
+
+WideString ExpandPathVars(const TPathVarTable& table, const WideString& name) { return ExpandWith(table, name); }
+
+bool FileExistsExpanded(const WideString& name) { return FileExists(BeforeBar(ExpandPathVars(name))); }
+
+// ============================================================================
+// Folders
+// ============================================================================
+
+bool ExpandFolderMacros(WideString& path, bool onlyAtStart) {
+  constexpr std::size_t kShortestMacro = 6;  // "%TEMP%"
+  constexpr std::size_t kLongestToken = 14;  // longer tokens are no macros
+  bool replaced = false;
+  std::size_t i = 0;
+  while (i + kShortestMacro <= path.size()) {
+    std::size_t close = path[i] == u'%' ? path.find(u'%', i + 1) : WideString::npos;
+    if (close == WideString::npos) {
+      if (onlyAtStart) break;
+      ++i;
+      continue;
+    }
+    std::size_t length = close - i + 1;
+    bool known = false;
+    WideString value;
+    if (length <= kLongestToken) {
+      WideString upper(length, u'?');
+      for (std::size_t k = 0; k < length; ++k) {
+        char16_t c = path[i + k];
+        if (c < 128) upper[k] = c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+      }
+      value = MacroValue(upper, known);
+    }
+    if (!known) {
+      if (onlyAtStart) break;
+      ++i;
+      continue;
+    }
+    std::size_t end = close + 1;
+    if (end < path.size() && IsSeparator(path[end])) ++end;
+    path.replace(i, end - i, value);
+    i += value.size();
+    replaced = true;
+  }
+  return replaced;
+}
+
+WideString ExtractLastPathPart(const WideString& path) {
+  std::size_t end = path.size();
+  if (end > 0 && IsSeparator(path[end - 1])) --end;
+  std::size_t start = end;
+  while (start > 0 && !IsSeparator(path[start - 1])) --start;
+  return path.substr(start, end - start);
+}
+
+WideString ExtractFolderPath(const WideString& path, bool withBackslash) {
+  std::size_t end = path.size();
+  if (end > 0 && IsSeparator(path[end - 1])) --end;
+  while (end > 0 && !IsSeparator(path[end - 1])) --end;
+  // end is just past the separator before the last component
+  if (end == 0) return {};
+  WideString folder = path.substr(0, end);
+  return withBackslash ? folder : folder.substr(0, folder.size() - 1);
+}
+
+WideString GetSpecialFolder(std::int32_t id) {
+  switch (id) {
+    case 26: return EnvFolder("XDG_CONFIG_HOME", u".config");
+    case 28: return EnvFolder("XDG_DATA_HOME", u".local\\share");
+    case 35: return FirstDataDir();
+    case 36: return SystemRoot();
+    default: return {};
+  }
+}
+
+// ============================================================================
+// Module
+// ============================================================================
+
+void InitFileAccess() {
+  SetPathVars(DefaultPathVars());
+  {
+    std::lock_guard<std::recursive_mutex> guard(gCacheLock);
+    if (!gCache) gCache = MakeRef<THashList>(kImageCacheBuckets).Detach();
+  }
+  TRef<TFileAccessor> accessor = CreateRealFileAccessor();
+  std::lock_guard<std::mutex> guard(gAccessorLock);
+  gAccessor = accessor;
+}
+
+void FiniFileAccess() {
+  TRef<TFileAccessor> accessor;
+  {
+    std::lock_guard<std::mutex> guard(gAccessorLock);
+    accessor.swap(gAccessor);
+  }
+  accessor.reset();
+  SetPathVars({});
+  // Pictures still alive keep the cache; their handles leave it later.
+  std::lock_guard<std::recursive_mutex> guard(gCacheLock);
+  if (gCache && gLiveHandles.load() == 0) {
+    gCache->Free();
+    gCache = nullptr;
+  }
+}
+
+}  // namespace oru

@@ -1,0 +1,561 @@
+#include "OruLib2/OruClasses/OruShowLoader.h"
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "OruLib2/OruClasses/zmInflate.h"
+#include "OruLib2/OruClasses/zmOruSource2.h"
+#include "OruLib2/OruClasses/zmStreamUtils.h"
+#include "ZmLib/Graphics/SysBitmapStore.h"
+#include "ZmLib/Graphics/winColorManagement.h"
+#include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/wpFileStream.h"
+#include "ZmLib/wpUnicode.h"
+
+namespace oru {
+
+using namespace zm;
+
+TLoadLcmsProc LoadLcmsHook = nullptr;
+bool NoColorManagement = false;
+
+namespace {
+
+constexpr std::int32_t kNameBuckets = 251;
+// More "PathModifiers" entries than this are not read.
+constexpr std::int32_t kMaxPathModifiers = 65536;
+
+// ---- Loader state ------------------------------------------------------------------
+
+std::mutex gLock;  // the current show, the stack, the substitutions, the forced profile
+TRef<TOruShowLocator> gCurrent;
+std::vector<TRef<TOruShowLocator>> gStack;
+std::map<WideString, WideString> gSubstitutions;  // lower-cased container name -> project
+TRef<TColorProfile> gForcedProfile;
+std::atomic<bool> gColorManaged{false};
+std::atomic<bool> gNotColorManaged{false};
+
+// ---- Name map and rotation table ----------------------------------------------------
+
+class TRotationEntry : public TRefObject {
+public:
+  explicit TRotationEntry(std::int32_t value) : Value(value) {}
+  std::int32_t Value;
+};
+
+// A lookup that changes nothing: THashList's own lookup keeps a cache of the
+// last key and makes buckets, which threads reading at once must not do.
+TRefObject* FindFirstValue(const THashList* list, const WideString& key) {
+  if (!list || key.empty()) return nullptr;
+  const THashItem* bucket = list->BucketAt(static_cast<std::int32_t>(
+      ElfHashWide(key) % static_cast<std::uint32_t>(list->BucketCount())));
+  for (const TKeyItem* e = bucket ? bucket->First : nullptr; e; e = e->Next)
+    if (e->Key == key) return e->First();
+  return nullptr;
+}
+
+// Adds the value under the key unless the key has one (the first line wins).
+void AddFirstValue(THashList* list, const WideString& key, TRef<TRefObject> value) {
+  TKeyItem* item = list->GetItem(key);
+  if (item->Count() == 0) item->Add(value.Detach());
+}
+
+void FreeTable(TRef<THashList>& list) {
+  if (!list) return;
+  list->Clear(true);
+  list = nullptr;
+}
+
+bool IsBlank(char16_t c) { return c <= u' '; }
+
+WideString TrimBlanks(const WideString& s) {
+  std::size_t a = 0, b = s.size();
+  while (a < b && IsBlank(s[a])) ++a;
+  while (b > a && IsBlank(s[b - 1])) --b;
+  return s.substr(a, b - a);
+}
+
+WideString Unquote(const WideString& s) {
+  if (s.size() >= 2 && s.front() == u'"' && s.back() == u'"') return s.substr(1, s.size() - 2);
+  return s;
+}
+
+// The text of a section's line as it was written: "name=value" for keys,
+// the text itself for comments and other text; empty for blocks.
+WideString LineOf(const TIniItem* item) {
+  if (item->IsList()) return {};
+  if (item->Name().IsEmpty()) return item->GetString();
+  return item->GetName() + u"=" + item->GetString();
+}
+
+bool ParseFileMapLine(WideString line, WideString& name, WideString& target) {
+  if (!line.empty() && line[0] == u';') line.erase(0, 1);
+  bool quoted = false;
+  std::size_t eq = WideString::npos;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == u'"') quoted = !quoted;
+    else if (line[i] == u'=' && !quoted) {
+      eq = i;
+      break;
+    }
+  }
+  if (eq == WideString::npos) return false;
+  name = Unquote(TrimBlanks(line.substr(0, eq)));
+  target = Unquote(TrimBlanks(line.substr(eq + 1)));
+  return !name.empty() && !target.empty();
+}
+
+bool ParseRotationLine(const WideString& line, WideString& name, std::int32_t& orientation) {
+  if (line.size() < 2 || line[0] != u';' || line[1] != u'"') return false;
+  std::size_t end = line.find(u"\"=", 2);
+  if (end == WideString::npos) return false;
+  name = line.substr(2, end - 2);
+  if (name.empty() || !TryStrToInt(TrimBlanks(line.substr(end + 2)), orientation)) return false;
+  return orientation == 1 || orientation == 3 || orientation == 6 || orientation == 8;
+}
+
+class TSourceLock {
+public:
+  explicit TSourceLock(TFileSource* source) : lock_(source->Lock()) {
+    if (lock_) lock_->Enter();
+  }
+  ~TSourceLock() {
+    if (lock_) lock_->Leave();
+  }
+  TSourceLock(const TSourceLock&) = delete;
+  TSourceLock& operator=(const TSourceLock&) = delete;
+
+private:
+  TSafeCriticalSection* lock_;
+};
+
+// The image callback of a source with a rotation table: pictures of listed
+// names load turned upright.
+TRef<TImage> RotatedImage(void* data, TFileSource* source, const WideString& name) {
+  const auto* self = static_cast<const TMappedFileSource*>(data);
+  const std::int32_t orientation = self->RotationOf(name);
+  TLevelFixUpProc fixUp = RotateBitmapProcFor(orientation);
+  if (!fixUp) return nullptr;
+  TStream* stream;
+  {
+    TSourceLock guard(source);
+    stream = source->OpenFile(name);
+  }
+  if (!stream) return nullptr;
+  TImageLoadHandler handler;
+  handler.FixUpFor = [fixUp](const WideString&) { return fixUp; };
+  try {
+    TRef<TBitmapStore> store = LoadBitmapStore(stream, name, true, handler);
+    if (!store) return nullptr;
+    // Quarter turns stand the picture on its side.
+    if (orientation == 6 || orientation == 8) std::swap(store->Params.Width, store->Params.Height);
+    return MakeRef<TImage>(store.get());
+  } catch (const Exception&) {
+    // The plain load that follows reports the damage.
+    return nullptr;
+  }
+}
+
+// ---- Colour management ------------------------------------------------------------
+
+std::vector<std::uint8_t> ReadWholeStream(TStream* stream) {
+  std::vector<std::uint8_t> data;
+  const std::int64_t size = stream->GetSize() - stream->GetPosition();
+  if (size <= 0 || size > kMaxProfileFileSize) return data;
+  data.resize(static_cast<std::size_t>(size));
+  std::int32_t got = stream->Read(TReadBuffer(data.data(), data.size()), static_cast<std::int32_t>(size), 0);
+  data.resize(static_cast<std::size_t>(std::max(got, 0)));
+  return data;
+}
+
+// A profile file of the show; nil when it is missing or empty.
+TRef<TColorProfile> ShowProfile(TOruShowLocator* locator, const WideString& name) {
+  std::vector<std::uint8_t> data;
+  try {
+    TRef<TStream> stream = TRef<TStream>::Adopt(locator->Accessor()->OpenFile(name));
+    if (stream) data = ReadWholeStream(stream.get());
+  } catch (const Exception&) {
+    data.clear();
+  }
+  return ColorProfileFromData(data, name);
+}
+
+bool LoadsColorLibrary(TOruShowLocator* locator) { return LoadLcmsHook && LoadLcmsHook(locator); }
+
+TRef<TColorProfile> ForcedProfileRef() {
+  std::lock_guard<std::mutex> guard(gLock);
+  return gForcedProfile;
+}
+
+}  // namespace
+
+// ============================================================================
+// TMappedFileSource
+// ============================================================================
+
+TMappedFileSource::TMappedFileSource()
+    : map_(MakeRef<THashList>(kNameBuckets)), rotation_(MakeRef<THashList>(kNameBuckets)) {}
+
+void TMappedFileSource::Dispose() {
+  rotationHook_ = nullptr;
+  FreeTable(map_);
+  FreeTable(rotation_);
+  TFileSource::Dispose();
+}
+
+void TMappedFileSource::LoadFileMap(TIniSection* section) {
+  if (!section || !map_) return;
+  for (std::int32_t i = 0; i < section->Count(); ++i) {
+    WideString name, target;
+    if (!ParseFileMapLine(LineOf(section->Get(i)), name, target)) continue;
+    AddFirstValue(map_.get(), UpperCase(name), MakeRef<TMappingStr>(target));
+  }
+}
+
+void TMappedFileSource::LoadRotationTable(TIniSection* section) {
+  if (!section || !rotation_) return;
+  bool any = false;
+  for (std::int32_t i = 0; i < section->Count(); ++i) {
+    WideString name;
+    std::int32_t orientation = 0;
+    if (!ParseRotationLine(LineOf(section->Get(i)), name, orientation)) continue;
+    AddFirstValue(rotation_.get(), UpperCase(name), MakeRef<TRotationEntry>(orientation));
+    any = true;
+  }
+  if (any && !rotationHook_) rotationHook_ = AddCallback(&RotatedImage, this);
+}
+
+WideString TMappedFileSource::MappedName(const WideString& name) const {
+  auto* item = static_cast<TMappingStr*>(FindFirstValue(map_.get(), UpperCase(name)));
+  return item ? item->Name() : WideString();
+}
+
+std::int32_t TMappedFileSource::RotationOf(const WideString& name) const {
+  auto* item = static_cast<TRotationEntry*>(FindFirstValue(rotation_.get(), UpperCase(name)));
+  return item ? item->Value : 1;
+}
+
+TStream* TMappedFileSource::OpenDiskFile(const WideString& name) {
+  WideString path = ExpandPathVars(name);
+  if (path.empty() || !FileExists(path)) return nullptr;
+  try {
+    return MakeRef<TFileStream>(path, GENERIC_READ, OPEN_EXISTING,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)
+        .Detach();
+  } catch (const EFileOpenError&) {
+    return nullptr;  // gone since the check, or a folder
+  }
+}
+
+TStream* TMappedFileSource::OpenFile(const WideString& name) {
+  WideString n = name;
+  for (std::int32_t step = 0; step < kMaxNameSteps && !n.empty(); ++step) {
+    WideString mapped = MappedName(n);
+    if (!mapped.empty()) {
+      n = std::move(mapped);
+      continue;
+    }
+    std::size_t bar = n.find(u'|');
+    if (bar == WideString::npos) return OpenDiskFile(n);
+    n.resize(bar);
+  }
+  return nullptr;
+}
+
+// ============================================================================
+// TPackedFileSource
+// ============================================================================
+
+TPackedFileSource::TPackedFileSource(TOruUnpack* unpack, bool ownsUnpack) : unpack_(unpack), ownsUnpack_(ownsUnpack) {}
+
+void TPackedFileSource::Dispose() {
+  TOruUnpack* unpack = std::exchange(unpack_, nullptr);
+  if (ownsUnpack_ && unpack) unpack->Free();
+  ownsUnpack_ = false;
+  TMappedFileSource::Dispose();
+}
+
+namespace {
+
+TStream* OpenEntry(TOruUnpack* unpack, const WideString& name) {
+  std::int64_t position = 0, size = 0;
+  std::uint8_t method = 0;
+  if (!unpack || !unpack->FindEntry(name, position, method, size)) return nullptr;
+  TRef<TFileStream> file = unpack->OpenContainerFile();
+  if (!file) return nullptr;
+  TRef<TStream> s = TOruUnpack::OpenEntryStream(file.Detach(), method, true, unpack->Key(), position, size);
+  if (!s) return nullptr;
+  TPartialStream* window = nullptr;
+  if (auto* crypt = dynamic_cast<TCryptStream*>(s.get())) {
+    window = dynamic_cast<TPartialStream*>(crypt->Source());
+  } else if (!(window = dynamic_cast<TPartialStream*>(s.get()))) {
+    // An inflated entry held in memory.
+    const std::int64_t whole = s->GetSize();
+    s = MakeRef<TPartialStream>(s.Detach(), true, 0, whole);
+    window = static_cast<TPartialStream*>(s.get());
+  }
+  if (window) window->SetReadCallback(kLoadCallbackBlockSize, &LoadCallbackRead, nullptr);
+  return s.Detach();
+}
+
+}  // namespace
+
+TStream* TPackedFileSource::OpenFile(const WideString& name) {
+  WideString n = name;
+  for (std::int32_t step = 0; step < kMaxNameSteps && !n.empty(); ++step) {
+    WideString mapped = MappedName(n);
+    if (!mapped.empty()) {
+      n = std::move(mapped);
+      continue;
+    }
+    if (TStream* s = OpenEntry(unpack_, n)) return s;
+    std::size_t bar = n.find(u'|');
+    if (bar == WideString::npos) return nullptr;
+    n.resize(bar);
+  }
+  return nullptr;
+}
+
+// ============================================================================
+// TOruShowLocator
+// ============================================================================
+
+TOruShowLocator::TOruShowLocator(TFileAccessor* accessor, const WideString& fileName, bool ownsAccessor)
+    : accessor_(accessor), ownsAccessor_(ownsAccessor), descriptionName_(fileName) {
+  ZM_ASSERT(accessor, "TOruShowLocator.Create - Accessor not Assigned");
+  try {
+    TRef<TIniFile> description = MakeRef<TIniFile>();
+    bool loaded = false;
+    try {
+      TRef<TStream> stream = TRef<TStream>::Adopt(accessor_->OpenFile(fileName));
+      loaded = stream && description->LoadFromStream(stream.get());
+    } catch (const EStreamError&) {
+      loaded = false;  // a damaged entry
+    } catch (const EFileError&) {
+      loaded = false;
+    }
+    if (!loaded) return;
+    description_ = description;
+    version_ = description_->ReadString(u"main", u"OruVersion", u"");
+    if (auto* mapped = dynamic_cast<TMappedFileSource*>(accessor_->Source())) {
+      mapped->LoadFileMap(description_->FindSection(u"FileMap"));
+      mapped->LoadRotationTable(description_->FindSection(u"RotationState"));
+    }
+  } catch (...) {
+    // A locator that fails still frees what it was given to own.
+    if (ownsAccessor_) FreeObject(std::exchange(accessor_, nullptr));
+    throw;
+  }
+}
+
+void TOruShowLocator::Dispose() {
+  source_ = nullptr;
+  description_ = nullptr;
+  TFileAccessor* accessor = std::exchange(accessor_, nullptr);
+  if (ownsAccessor_ && accessor) accessor->Free();
+  ownsAccessor_ = false;
+  TRefObject::Dispose();
+}
+
+TOruSource* TOruShowLocator::GetSource() {
+  std::lock_guard<std::mutex> guard(sourceLock_);
+  if (!source_) source_ = MakeRef<TOruSource>(accessor_, false, description_.get());
+  return source_.get();
+}
+
+// ============================================================================
+// Opening
+// ============================================================================
+
+namespace {
+
+WideString SubstitutionFor(const WideString& containerName) {
+  std::lock_guard<std::mutex> guard(gLock);
+  auto it = gSubstitutions.find(LowerCase(containerName));
+  return it == gSubstitutions.end() ? WideString() : it->second;
+}
+
+void ApplyPathModifiers(TIniSection* section) {
+  const std::int32_t count = std::min(IniGetInt(section->Find(u"Count"), 0), kMaxPathModifiers);
+  TPathVarTable table;
+  for (std::int32_t i = 0; i < count; ++i) {
+    const WideString n = IntToStr(i);
+    WideString env = section->ReadString(u"Env" + n);
+    if (env.empty()) continue;  // a variable without a name is never met
+    RegisterPathVar(table, env, section->ReadString(u"Path" + n), section->ReadString(u"Def" + n) == u"1");
+  }
+  SetPathVars(table);
+}
+
+}  // namespace
+
+TRef<TOruShowLocator> OpenContainerShow(const WideString& fileName, WideString& errorText) {
+  errorText.clear();
+  WideString project = SubstitutionFor(fileName);
+  if (!project.empty()) return OpenProjectShow(project);
+
+  TRef<TOruUnpack> unpack;
+  try {
+    unpack = MakeRef<TOruUnpack>(fileName);
+  } catch (const EFileError&) {
+    return nullptr;  // no such file: the caller names what it tried
+  } catch (const EStreamError&) {
+    errorText = u"Slide-show File Damaged";
+    return nullptr;
+  }
+  if (!unpack->HasShow()) {
+    errorText = unpack->ErrorText();
+    return nullptr;
+  }
+  TRef<TPackedFileSource> source = MakeRef<TPackedFileSource>(unpack.Detach(), true);
+  TRef<TFileAccessor> accessor = MakeRef<TFileAccessor>(source.get());
+  accessor->SetBaseFolder(ExtractFilePath(fileName, true));
+  TRef<TOruShowLocator> locator = MakeRef<TOruShowLocator>(accessor.Detach(), u"Project.oru", true);
+  if (!locator->Description()) {
+    errorText = u"Executable SlideShow Open Error";
+    return nullptr;
+  }
+  locator->SetFromContainer(true);
+  ApplyShowColorManagement(locator.get());
+  return locator;
+}
+
+TRef<TOruShowLocator> OpenProjectShow(const WideString& fileName) {
+  TRef<TMappedFileSource> source = MakeRef<TMappedFileSource>();
+  TRef<TFileAccessor> accessor = MakeRef<TFileAccessor>(source.get());
+  TRef<TOruShowLocator> locator = MakeRef<TOruShowLocator>(accessor.Detach(), fileName, true);
+  TIniFile* description = locator->Description();
+  if (!description) return nullptr;
+  locator->Accessor()->SetBaseFolder(ExtractFilePath(description->ReadString(u"main", u"opt_exefn", u""), true));
+  if (TIniSection* modifiers = description->FindSection(u"PathModifiers")) ApplyPathModifiers(modifiers);
+  ApplyShowColorManagement(locator.get());
+  return locator;
+}
+
+void RegisterProjectSubstitution(const WideString& containerName, const WideString& projectPath) {
+  std::lock_guard<std::mutex> guard(gLock);
+  if (projectPath.empty()) gSubstitutions.erase(LowerCase(containerName));
+  else gSubstitutions[LowerCase(containerName)] = projectPath;
+}
+
+// ============================================================================
+// Colour management
+// ============================================================================
+
+void ApplyShowColorManagement(TOruShowLocator* locator) {
+  gColorManaged = false;
+  gNotColorManaged = false;
+  if (!locator) return;
+  TIniFile* description = locator->Description();
+  WideString v = description ? description->ReadString(u"main", u"ColorManagement", u"") : WideString();
+  if (NoColorManagement || v.empty()) {
+    gNotColorManaged = true;
+    return;
+  }
+  TRef<TColorProfile> forced = ForcedProfileRef();
+  if (v == u"*" && !forced) {
+    SetDisplayColorProfile(FunkyRGBProfile(), false);
+    return;
+  }
+  if (!LoadsColorLibrary(locator)) return;
+  if (forced) {
+    SetDisplayColorProfile(forced.get(), false);
+  } else {
+    TRef<TColorProfile> profile;
+    bool monitor = false;
+    if (v == u"?") {
+      v.clear();
+      monitor = MonitorProfilePathHook && MonitorProfilePathHook(0, v);
+    }
+    if (SameText(v, u"sRGB")) profile = TRef<TColorProfile>(sRGBProfile());
+    else if (SameText(v, u"AdobeRGB")) profile = TRef<TColorProfile>(AdobeRGBProfile());
+    else if (SameText(v, u"FunkyRGB")) profile = TRef<TColorProfile>(FunkyRGBProfile());
+    else if (monitor) profile = ColorProfileFromData(LoadFileToBytes(v), v);  // a disk file, not one of the show
+    else if (!v.empty()) profile = ShowProfile(locator, v);
+    SetDisplayColorProfile(profile.get(), false);
+  }
+  gColorManaged = true;
+}
+
+bool ShowColorManaged() { return gColorManaged; }
+bool ShowNotColorManaged() { return gNotColorManaged; }
+
+TColorProfile* ForcedOutputProfile() {
+  std::lock_guard<std::mutex> guard(gLock);
+  return gForcedProfile.get();
+}
+
+void SetForcedOutputProfile(TColorProfile* profile) {
+  TRef<TColorProfile> old;
+  std::lock_guard<std::mutex> guard(gLock);
+  old = std::exchange(gForcedProfile, TRef<TColorProfile>(profile));
+}
+
+// ============================================================================
+// The current show
+// ============================================================================
+
+TOruShowLocator* CurrentShow() {
+  std::lock_guard<std::mutex> guard(gLock);
+  return gCurrent.get();
+}
+
+TRef<TOruShowLocator> CurrentShowRef() {
+  std::lock_guard<std::mutex> guard(gLock);
+  return gCurrent;
+}
+
+void SetCurrentShow(TOruShowLocator* locator) {
+  TRef<TOruShowLocator> old;
+  std::lock_guard<std::mutex> guard(gLock);
+  old = std::exchange(gCurrent, TRef<TOruShowLocator>(locator));
+}
+
+void PushShow(TOruShowLocator* locator) {
+  std::lock_guard<std::mutex> guard(gLock);
+  gStack.push_back(std::exchange(gCurrent, TRef<TOruShowLocator>(locator)));
+}
+
+void PopShow() {
+  TRef<TOruShowLocator> old, current;
+  {
+    std::lock_guard<std::mutex> guard(gLock);
+    if (gStack.empty()) return;
+    old = std::exchange(gCurrent, std::move(gStack.back()));
+    gStack.pop_back();
+    current = gCurrent;
+  }
+  // Outside the lock: the colour library hook may take its time.
+  ApplyShowColorManagement(current.get());
+}
+
+std::int32_t ShowStackDepth() {
+  std::lock_guard<std::mutex> guard(gLock);
+  return static_cast<std::int32_t>(gStack.size());
+}
+
+void InitShowLoader() {
+  gColorManaged = false;
+  gNotColorManaged = false;
+}
+
+void FiniShowLoader() {
+  std::vector<TRef<TOruShowLocator>> stack;
+  TRef<TOruShowLocator> current;
+  TRef<TColorProfile> forced;
+  {
+    std::lock_guard<std::mutex> guard(gLock);
+    stack.swap(gStack);
+    current = std::move(gCurrent);
+    forced = std::move(gForcedProfile);
+    gSubstitutions.clear();
+  }
+  current = nullptr;
+  while (!stack.empty()) stack.pop_back();
+  forced = nullptr;
+}
+
+}  // namespace oru
