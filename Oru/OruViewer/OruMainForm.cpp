@@ -96,7 +96,9 @@ bool FirstArgument(zm::TCommandsStorage& commands, const WideString& name, WideS
 }  // namespace
 
 void ShowError(TMainForm* /*form*/, const WideString& text) {
-  zm::LogLine(WideString(kErrorCaption) + u": " + text);
+  WideString line = WideString(kErrorCaption) + u": " + text;
+  std::replace(line.begin(), line.end(), u'\r', u' ');
+  zm::LogLine(line);
   // The form has no window of its own yet, so the box has no owner.
   zm::WndAPIClass->MessageBox(nullptr, text, kErrorCaption, zm::MB_ICONEXCLAMATION);
 }

@@ -108,8 +108,8 @@ TEST_F(MainForm, ContainerErrorsNameBothPaths) {
   EXPECT_EQ(LastBox(), "Slideshow Error|Slide-show File Modified\r\"" + m + "\" or \"" + m + "\"");
 
   // The text is the one of the last try: here the file beside is missing.
-  std::filesystem::copy_file(Native("m.orushow"), Native("m.bin"));
-  EXPECT_FALSE(form_->OpenShow(Wide("m.bin"), true, 0, true, false));
+  std::filesystem::copy_file(Native("m.orushow"), Native("n.bin"));
+  EXPECT_FALSE(form_->OpenShow(Wide("n.bin"), true, 0, true, false));
   EXPECT_EQ(LastBox().rfind("Slideshow Error|Can`t Load Show\r", 0), 0u) << LastBox();
 
   zmtest::TShowContainerWriter bare;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Oru/OruViewer/OruMainForm.h"
+#include "Platform/PlatUtf8.h"
 #include "ZmLib/Graphics/zmColorProfiles.h"
 #include "tests/support/TempDir.h"
 

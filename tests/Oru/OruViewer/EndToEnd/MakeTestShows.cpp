@@ -83,12 +83,12 @@ void Make(const fs::path& root) {
   {
     TShowProjectWriter mapped((root / "filemap").string());
     AddSlides(mapped);
-    // One name mapped to itself, one mapped to another file in another case.
+    // One name mapped to itself, one to a file that is not there (both
+    // pictures lie on disk under their own names).
     mapped.Description()
         .Section("FileMap")
         .Line("\"pictures\\s1.jpg\"=\"pictures\\s1.jpg\"")
-        .Line("\"pictures\\s2.jpg\"=\"PICTURES\\OTHER.JPG\"");
-    mapped.AddFile("pictures\\other.jpg", SmallPicture(200));
+        .Line(";\"PICTURES\\S2.JPG\"=\"pictures\\gone.jpg\"");
     mapped.Write();
   }
 }
