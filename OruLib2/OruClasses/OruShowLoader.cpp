@@ -250,6 +250,10 @@ TStream* TMappedFileSource::OpenDiskFile(const WideString& name) {
   }
 }
 
+TStream* TMappedFileSource::OpenResolved(const WideString& name) {
+  return name.find(u'|') == WideString::npos ? OpenDiskFile(name) : nullptr;
+}
+
 TStream* TMappedFileSource::OpenFile(const WideString& name) {
   WideString n = name;
   for (std::int32_t step = 0; step < kMaxNameSteps && !n.empty(); ++step) {
@@ -258,8 +262,9 @@ TStream* TMappedFileSource::OpenFile(const WideString& name) {
       n = std::move(mapped);
       continue;
     }
+    if (TStream* s = OpenResolved(n)) return s;
     std::size_t bar = n.find(u'|');
-    if (bar == WideString::npos) return OpenDiskFile(n);
+    if (bar == WideString::npos) return nullptr;
     n.resize(bar);
   }
   return nullptr;
@@ -303,21 +308,9 @@ TStream* OpenEntry(TOruUnpack* unpack, const WideString& name) {
 
 }  // namespace
 
-TStream* TPackedFileSource::OpenFile(const WideString& name) {
-  WideString n = name;
-  for (std::int32_t step = 0; step < kMaxNameSteps && !n.empty(); ++step) {
-    WideString mapped = MappedName(n);
-    if (!mapped.empty()) {
-      n = std::move(mapped);
-      continue;
-    }
-    if (TStream* s = OpenEntry(unpack_, n)) return s;
-    std::size_t bar = n.find(u'|');
-    if (bar == WideString::npos) return nullptr;
-    n.resize(bar);
-  }
-  return nullptr;
-}
+TStream* TPackedFileSource::OpenFile(const WideString& name) { return TMappedFileSource::OpenFile(name); }
+
+TStream* TPackedFileSource::OpenResolved(const WideString& name) { return OpenEntry(unpack_, name); }
 
 // ============================================================================
 // TOruShowLocator

@@ -54,7 +54,10 @@ public:
   std::int32_t RotationOf(const WideString& name) const;
 
 protected:
-  // An existing disk file (after ExpandPathVars) for reading, nil when absent.
+  // Opens a name the map no longer changes; nil sends a name holding "|"
+  // on as its part before the first "|". Here: an existing disk file (after
+  // ExpandPathVars) for reading; a name holding "|" is always cut first.
+  virtual zm::TStream* OpenResolved(const WideString& name);
   static zm::TStream* OpenDiskFile(const WideString& name);
 
 private:
@@ -77,6 +80,9 @@ public:
   // that went away (EFileOpenError).
   zm::TStream* OpenFile(const WideString& name) override;
   TOruUnpack* Unpack() const { return unpack_; }
+
+protected:
+  zm::TStream* OpenResolved(const WideString& name) override;
 
 private:
   TOruUnpack* unpack_;

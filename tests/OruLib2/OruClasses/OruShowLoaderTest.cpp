@@ -137,9 +137,7 @@ TEST_F(ShowLoaderTest, ContainerShowOpensEveryEntryThroughTheLoadCallback) {
   EXPECT_TRUE(l->FromContainer());
   EXPECT_EQ(l->Version(), u"5.2.7");
   EXPECT_EQ(l->DescriptionName(), u"Project.oru");
-  WideString folder = l->Accessor()->BaseFolder();
-  EXPECT_EQ(folder, dir_.Wide("").substr(0, folder.size()));
-  EXPECT_TRUE(folder.back() == u'\\' || folder.back() == u'/');
+  EXPECT_EQ(l->Accessor()->BaseFolder(), dir_.Wide("") + u"\\");
 
   auto* source = dynamic_cast<TPackedFileSource*>(l->Accessor()->Source());
   ASSERT_NE(source, nullptr);
@@ -370,6 +368,12 @@ TEST_F(ShowLoaderTest, RotationStateTurnsListedPictures) {
   EXPECT_EQ(corners(u"nosemicolon.jpg", 16, 8), "none");
   // A listed name whose file is missing or no picture gives nothing.
   EXPECT_EQ(corners(u"a\"b.jpg", 8, 16), "none");
+  // The shared pictures of the show come turned.
+  TRef<TOruImage> shared = l->Accessor()->GetImage(u"six.jpg");
+  ASSERT_TRUE(shared);
+  EXPECT_EQ(shared->Params.Width, 8);
+  EXPECT_EQ(shared->Params.Height, 16);
+  EXPECT_EQ(shared->GetBitmap()->Width(), 8);
 }
 
 TEST_F(ShowLoaderTest, NoRotationTableNoCallback) {
