@@ -32,17 +32,6 @@ WideString gCachedProjectPath;
 
 WideString Quoted(const WideString& s) { return u"\"" + s + u"\""; }
 
-// The message of the exception being handled.
-WideString CurrentExceptionText() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return zm::TByteString(std::string(e.what())).ToWide();
-  } catch (...) {
-    return u"unknown exception";
-  }
-}
-
 // The opener raises for files it cannot read at all (missing, cut short,
 // not deflate data); those count as a failed open without a text.
 TRef<TOruShowLocator> TryOpenContainer(const WideString& fileName, WideString& errorText) {
@@ -94,6 +83,16 @@ bool FirstArgument(zm::TCommandsStorage& commands, const WideString& name, WideS
 }
 
 }  // namespace
+
+WideString CurrentExceptionText() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return zm::TByteString(std::string(e.what())).ToWide();
+  } catch (...) {
+    return u"unknown exception";
+  }
+}
 
 void ShowError(TMainForm* /*form*/, const WideString& text) {
   WideString line = WideString(kErrorCaption) + u": " + text;
@@ -212,14 +211,17 @@ void TMainForm::Start() {
 
 bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool /*checkStart*/, bool isTime) {
   TRef<TOruShowLocator> show;
+  WideString opened;  // the file that was opened
   if (fromExe) {
     WideString errorText;
     WideString first = LocateShow(path);
     show = TryOpenContainer(first, errorText);
+    opened = first;
     if (!show) {
       path = zm::ChangeFileExt(path, u".orushow");
       WideString second = LocateShow(path);
       show = TryOpenContainer(second, errorText);
+      opened = second;
       if (!show) {
         ShowError(this, (errorText.empty() ? WideString(kCantLoadShow) : errorText) + u"\r" + Quoted(first) +
                             u" or " + Quoted(second));
@@ -232,6 +234,7 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
     if (LocateFFmpegHook) LocateFFmpegHook(nullptr);
     std::replace(path.begin(), path.end(), u'/', u'\\');
     show = TryOpenProject(path);
+    opened = path;
     if (!show) {
       ShowError(this, WideString(kCantLoadOru) + u"\r" + Quoted(path));
       return false;
@@ -261,7 +264,7 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
     LogShowTimeLine(show.get(), startTime);
   } catch (...) {
     zm::LogLine(u"Exception at OpenShow (" + CurrentExceptionText() + u")");
-    ShowError(this, WideString(kCantLoadShow) + u"\r" + Quoted(path));
+    ShowError(this, WideString(kCantLoadShow) + u"\r" + Quoted(opened));
     return false;
   }
 
@@ -281,7 +284,9 @@ std::int64_t TMainForm::SlideStartTime(std::int32_t i) {
   i = std::max(i, 0);
   TSlideSpan span;
   source->GetSlideSpan(i, span);
-  std::int64_t t = std::llround(span.Start);
+  // Far passes of a long show stay within what a time can hold.
+  constexpr double kLimit = 9007199254740992.0;  // 2^53
+  std::int64_t t = std::llround(std::clamp(span.Start, -kLimit, kLimit));
   const bool endOfEndingShow = source->RepeatMode() != kRepeatLoop && i >= source->SlideCount();
   if (span.OwnLength == 0 && !endOfEndingShow) ++t;
   return t;

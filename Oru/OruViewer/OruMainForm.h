@@ -28,6 +28,9 @@ inline constexpr const char16_t* kDefaultCaption = u"OruViewer v5.6";
 
 class TMainForm;
 
+// The message of the exception being handled (call inside a catch).
+WideString CurrentExceptionText();
+
 // The error box: Text with the caption "Slideshow Error" and the
 // exclamation icon, owned by the form's window.
 void ShowError(TMainForm* form, const WideString& text);

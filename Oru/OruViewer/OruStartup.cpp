@@ -1,7 +1,6 @@
 #include "Oru/OruViewer/OruStartup.h"
 
 #include <cstdint>
-#include <exception>
 #include <vector>
 
 #include "Oru/OruViewer/OruMainForm.h"
@@ -14,7 +13,6 @@
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpUnicode.h"
-#include "ZmLib/zmByteString.h"
 #include "ZmLib/zmLog.h"
 
 namespace oru {
@@ -53,16 +51,6 @@ struct TApplicationGuard {
     App = nullptr;
   }
 };
-
-WideString CurrentExceptionText() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return zm::TByteString(std::string(e.what())).ToWide();
-  } catch (...) {
-    return u"unknown exception";
-  }
-}
 
 }  // namespace
 
