@@ -1,5 +1,7 @@
 #include "Oru/OruViewer/OruModules.h"
 
+#include "Oru/OruViewer/OruMainForm.h"
+#include "Oru/OruViewer/OruStartup.h"
 #include "OruLib2/OruClasses/OruClassesModules.h"
 #include "ZmLib/Application2/zmAppModules.h"
 #include "ZmLib/Graphics/zmGraphicsModules.h"
@@ -8,9 +10,18 @@
 
 namespace oru {
 
+namespace {
+const zm::TModule kPlayerModules[] = {
+    {"OruMainForm", &InitOruMainForm, &FiniOruMainForm},
+    {"OruStartup", &InitOruStartup, &FiniOruStartup},
+};
+}  // namespace
+
+std::span<const zm::TModule> PlayerModules() { return kPlayerModules; }
+
 std::vector<zm::TModule> ProgramModules() {
   return zm::JoinModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), zm::VectorModules(),
-                          OruClassesModules(), zm::AppModules()});
+                          OruClassesModules(), zm::AppModules(), PlayerModules()});
 }
 
 }  // namespace oru

@@ -2,6 +2,7 @@
 #include <exception>
 
 #include "Oru/OruViewer/OruModules.h"
+#include "Oru/OruViewer/OruStartup.h"
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Win32/SysObj2.h"
 
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
   int status = 0;
   try {
     zm::TModuleRunner modules(oru::ProgramModules());
+    status = oru::RunProgram();
   } catch (...) {
     zm::ShowCurrentException();
     status = 1;

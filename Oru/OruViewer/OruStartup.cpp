@@ -1,0 +1,158 @@
+#include "Oru/OruViewer/OruStartup.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "Oru/OruViewer/OruMainForm.h"
+#include "ZmLib/Application2/winApplication.h"
+#include "ZmLib/Graphics/Video/_MyUtils.h"
+#include "ZmLib/Graphics/winColorManagement.h"
+#include "ZmLib/Graphics/zmColorProfiles.h"
+#include "ZmLib/Graphics/zmICCColorTransform.h"
+#include "ZmLib/Win32/winScreen.h"
+#include "ZmLib/Win32/winWndAPI.h"
+#include "ZmLib/wpFileStream.h"
+#include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmLog.h"
+
+namespace oru {
+
+using zm::TRef;
+
+WideString MonitorProfileName;
+WideString FFmpegFolder;
+bool ExclusiveFullScreenAllowed = false;
+
+const char16_t* const kLowColorText =
+    u"Currently you have 256 or 16 colors display mode.\rSet True color or High color display mode.";
+
+namespace {
+
+TLoadLcmsProc gSavedLcmsHook = nullptr;
+
+WideString ReadMonitorProfileName() {
+  WideString path;
+  if (zm::MonitorProfilePathHook && zm::MonitorProfilePathHook(0, path)) return path;
+  return WideString();
+}
+
+// The application must be finalised before it goes, also when the main
+// form could not be made.
+struct TApplicationGuard {
+  TRef<zm::TZmApplication> App;
+  ~TApplicationGuard() { Release(); }
+  void Release() noexcept {
+    if (!App) return;
+    try {
+      if (!App->Finalized()) App->Finalize();
+    } catch (...) {
+      zm::ReportSwallowedException();
+    }
+    App = nullptr;
+  }
+};
+
+}  // namespace
+
+void InstallLog(zm::TCommandsStorage& commands) {
+  if (commands.FindCommand(u"filelog")) zm::SetLog(zm::MakeRef<zm::TFileLog>(WideString(), false).Detach());
+  else if (commands.FindCommand(u"log")) zm::SetLog(zm::MakeRef<zm::TStdLog>().Detach());
+}
+
+void ApplyColorSwitches(zm::TCommandsStorage& commands) {
+  if (commands.FindCommand(u"noicc")) {
+    NoColorManagement = true;
+    return;
+  }
+  zm::TCommand* icc = commands.FindCommand(u"icc");
+  if (!icc) return;
+  WideString v = icc->Count() > 0 ? icc->GetItem(0)->Text : WideString();
+  if (v.empty() || zm::SameText(v, u"auto")) v = MonitorProfileName;
+  TRef<zm::TColorProfile> profile;
+  if (zm::SameText(v, u"sRGB")) profile = TRef<zm::TColorProfile>(zm::sRGBProfile());
+  else if (zm::SameText(v, u"AdobeRGB")) profile = TRef<zm::TColorProfile>(zm::AdobeRGBProfile());
+  else if (zm::SameText(v, u"FunkyRGB")) profile = TRef<zm::TColorProfile>(zm::FunkyRGBProfile());
+  else if (!v.empty() && zm::FileExists(v)) {
+    std::vector<std::uint8_t> data = zm::LoadFileToBytes(v);
+    profile = zm::ColorProfileFromData(data, v);
+  }
+  SetForcedOutputProfile(profile.get());
+}
+
+bool LoadColorLibrary(TOruShowLocator* /*show*/) { return zm::LcmsBinding().Loaded(); }
+
+void LocateFFmpeg(TOruShowLocator* /*show*/) {
+  if (!FFmpegFolder.empty()) return;
+  WideString folder = zm::ExpandFromAppDir(u"..\\Common\\Win32\\LibAVLite");
+  FFmpegFolder = zm::DirectoryExists(folder) ? folder : WideString();
+}
+
+bool DesktopCompositionEnabled() { return true; }
+
+void ApplyExclusiveMode(TOruShowLocator* show) {
+  zm::TIniFile* description = show ? show->Description() : nullptr;
+  zm::TIniSection* main = description ? description->FindSection(u"main") : nullptr;
+  ExclusiveFullScreenAllowed =
+      !DesktopCompositionEnabled() && !zm::IniGetBool(zm::IniFind(main, u"opt_scr_noexclusive"), false);
+}
+
+int RunProgram() {
+  // Nothing of the show can be shown on a palette display.
+  if (zm::BitsPerPixel() < 16) {
+    // The warning icon (the same value as the exclamation).
+    zm::WndAPIClass->MessageBox(nullptr, kLowColorText, kErrorCaption, zm::MB_ICONEXCLAMATION);
+    return 1;
+  }
+
+  InstallLog(*zm::Commands);
+  zm::WriteStartBanner(zm::GetLog());
+
+  // "icc auto" needs the monitor's profile, so it is read first.
+  MonitorProfileName = ReadMonitorProfileName();
+  ApplyColorSwitches(*zm::Commands);
+  gSavedLcmsHook = LoadLcmsHook;
+  LoadLcmsHook = &LoadColorLibrary;
+
+  TApplicationGuard app;
+  app.App = zm::MakeRef<zm::TZmApplication>();
+  LocateFFmpegHook = &LocateFFmpeg;
+  ShowOpenedHook = &ApplyExclusiveMode;
+  app.App->Initialize();
+
+  TRef<TMainForm> form;
+  try {
+    form = zm::MakeRef<TMainForm>(*zm::Commands, zm::CommandArgs);
+    form->Start();
+  } catch (...) {
+    app.App->Terminate();
+    throw;
+  }
+
+  app.App->Run();
+
+  if (form->StartupMode()) {
+    std::int64_t handle = StartupWindowHandle(zm::CommandArgs);
+    plat::SetForegroundWindow(reinterpret_cast<plat::HWND>(static_cast<std::intptr_t>(handle)));
+  }
+
+  try {
+    form.Detach()->Free();
+  } catch (...) {
+    zm::LogLine(u"Exception at MainForm.Free (" + CurrentExceptionText() + u")");
+  }
+  app.Release();
+  zm::WriteStopBanner(zm::GetLog());
+  return zm::ExitCode;
+}
+
+void InitOruStartup() {}
+
+void FiniOruStartup() {
+  if (LoadLcmsHook == &LoadColorLibrary) LoadLcmsHook = gSavedLcmsHook;
+  gSavedLcmsHook = nullptr;
+  MonitorProfileName.clear();
+  FFmpegFolder.clear();
+  ExclusiveFullScreenAllowed = false;
+}
+
+}  // namespace oru

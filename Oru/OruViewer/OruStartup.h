@@ -1,0 +1,57 @@
+#pragma once
+// The player's start-up and exit: the log chosen by the command line, the
+// colour switches, the loaders of the libraries a show may need, the
+// application object, the main form, the message loop and the tear-down.
+#include <cstdint>
+
+#include "OruLib2/OruClasses/OruShowLoader.h"
+#include "ZmLib/zmCommandLine.h"
+#include "ZmLib/zmTypes.h"
+
+namespace oru {
+
+// The monitor's colour profile file (empty when it has none); read at
+// start-up.
+extern WideString MonitorProfileName;
+// Where the FFmpeg libraries were found; empty until a show located them.
+extern WideString FFmpegFolder;
+// Read when the 3D device is made: exclusive full screen may be used.
+extern bool ExclusiveFullScreenAllowed;
+
+// The text of the warning shown on a display below 16 bits per pixel.
+extern const char16_t* const kLowColorText;
+
+// "filelog": the file log beside the program; else "log": the debugger
+// output; else the log stays silent.
+void InstallLog(zm::TCommandsStorage& commands);
+
+// "noicc" switches colour management off; otherwise "icc" with "sRGB",
+// "AdobeRGB", "FunkyRGB" or a profile file (empty or "auto": the monitor's
+// profile) forces the output profile, nil when nothing matched.
+void ApplyColorSwitches(zm::TCommandsStorage& commands);
+
+// The colour-management hook: Little CMS is linked into the program, so
+// this only tells whether its binding is in place. Libraries a show
+// carries are never loaded.
+bool LoadColorLibrary(TOruShowLocator* show);
+
+// Runs only while FFmpegFolder is empty: the folder "..\Common\Win32\LibAVLite"
+// beside the program when it exists. The system's own FFmpeg is what the
+// decoders load; libraries a show carries are never extracted.
+void LocateFFmpeg(TOruShowLocator* show);
+
+// Exclusive full screen only without desktop composition and unless the
+// show asks for none ("opt_scr_noexclusive").
+void ApplyExclusiveMode(TOruShowLocator* show);
+
+// Whether a compositor draws the desktop; always so here.
+bool DesktopCompositionEnabled();
+
+// Everything after the module start, up to the stop banner; the exit
+// status is the result.
+int RunProgram();
+
+void InitOruStartup();
+void FiniOruStartup();
+
+}  // namespace oru

@@ -1,0 +1,45 @@
+# Runs the player once and checks how it ended.
+#   cmake -DVIEWER=<program> -DARGS=<a|b|...> -DSTATUS=0|fail
+#         [-DEXPECT=<text|text...>] [-DREJECT=<text|...>] [-DLOG=<file>] -P RunViewer.cmake
+# Texts are matched literally in standard error, or in LOG when given (the
+# file is removed before the run). A sanitizer report always fails the run.
+string(REPLACE "|" ";" args "${ARGS}")
+string(REPLACE "|" ";" expect "${EXPECT}")
+string(REPLACE "|" ";" reject "${REJECT}")
+list(APPEND reject "Sanitizer" "runtime error:")
+
+if(LOG)
+  file(REMOVE "${LOG}")
+endif()
+execute_process(COMMAND "${VIEWER}" ${args}
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 60)
+message("exit: ${rc}\nstderr:\n${err}")
+
+if(STATUS STREQUAL "0")
+  if(NOT rc STREQUAL "0")
+    message(FATAL_ERROR "expected exit status 0, got '${rc}'")
+  endif()
+elseif(NOT rc MATCHES "^[1-9][0-9]*$")
+  message(FATAL_ERROR "expected a failure exit status, got '${rc}'")
+endif()
+
+set(text "${err}")
+if(LOG)
+  if(NOT EXISTS "${LOG}")
+    message(FATAL_ERROR "no log file ${LOG}")
+  endif()
+  file(READ "${LOG}" text)
+  message("log:\n${text}")
+endif()
+foreach(e IN LISTS expect)
+  string(FIND "${text}" "${e}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "missing: ${e}")
+  endif()
+endforeach()
+foreach(r IN LISTS reject)
+  string(FIND "${err}${text}" "${r}" at)
+  if(NOT at EQUAL -1)
+    message(FATAL_ERROR "unexpected: ${r}")
+  endif()
+endforeach()

@@ -1,0 +1,193 @@
+#include "Oru/OruViewer/OruMainForm.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Platform/PlatUtf8.h"
+#include "ZmLib/Win32/winWndAPI.h"
+#include "ZmLib/zmCommandLine.h"
+#include "tests/Oru/OruViewer/TestShows.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/kit/ShowContainerWriter.h"
+
+using namespace oru;
+using zm::TRef;
+
+namespace {
+
+// Keeps the texts of the message boxes, with their line breaks.
+class TBoxRecorder : public zm::TWndAPI {
+public:
+  int MessageBox(zm::HWND, const WideString& text, const WideString& caption, zm::UINT flags) override {
+    Boxes.push_back(plat::ToUtf8(caption) + "|" + plat::ToUtf8(text));
+    Flags = flags;
+    return zm::IDOK;
+  }
+  std::vector<std::string> Boxes;
+  zm::UINT Flags = 0;
+};
+
+std::vector<std::string> gHookCalls;
+void OpenedHook(TOruShowLocator* show) { gHookCalls.push_back(show ? "opened" : "opened nil"); }
+void FFmpegHook(TOruShowLocator* show) { gHookCalls.push_back(show ? "ffmpeg" : "ffmpeg nil"); }
+
+class MainForm : public ::testing::Test {
+protected:
+  void SetUp() override {
+    saved_ = zm::WndAPIClass;
+    zm::WndAPIClass = &boxes_;
+    commands_ = zm::MakeRef<zm::TCommandsStorage>();
+    form_ = zm::MakeRef<TMainForm>(*commands_, nullptr);
+    gHookCalls.clear();
+  }
+  void TearDown() override {
+    form_ = nullptr;
+    zm::WndAPIClass = saved_;
+    ShowOpenedHook = nullptr;
+    LocateFFmpegHook = nullptr;
+    SetShowCache(WideString(), WideString());
+    SetCurrentShow(nullptr);
+  }
+
+  // The last box as "caption|text", empty when none was shown.
+  std::string LastBox() const { return boxes_.Boxes.empty() ? std::string() : boxes_.Boxes.back(); }
+  std::string Native(const std::string& relative) const { return (dir_.Path() / relative).string(); }
+  WideString Wide(const std::string& relative) const { return dir_.Wide(relative); }
+
+  void WriteContainer(const std::string& relative, zmtest::TShowContainerWriter& c,
+                      const std::vector<long long>& ends = {3000, 7000, 12000}) {
+    zmtest::TShowProjectWriter show;
+    orutest::AddSlides(show, ends);
+    show.AddToContainer(c);
+    std::filesystem::create_directories(std::filesystem::path(Native(relative)).parent_path());
+    c.WriteFile(Native(relative));
+  }
+  void WriteContainer(const std::string& relative) {
+    zmtest::TShowContainerWriter c;
+    WriteContainer(relative, c);
+  }
+
+  zmtest::TTempDir dir_;
+  TBoxRecorder boxes_;
+  zm::TWndAPI* saved_ = nullptr;
+  TRef<zm::TCommandsStorage> commands_;
+  TRef<TMainForm> form_;
+};
+
+}  // namespace
+
+TEST_F(MainForm, LocateShowFindsBundlesAndKeepsOtherPaths) {
+  dir_.Write("Show.app/Contents/Resources/slideshow.dat", "x");
+  std::filesystem::create_directories(dir_.Path() / "Empty.APP");
+  EXPECT_EQ(LocateShow(Wide("Show.app")), Wide("Show.app") + u"\\Contents\\Resources\\slideshow.dat");
+  // Letter case of the folder names does not matter on the way in.
+  EXPECT_EQ(LocateShow(Wide("SHOW.APP")), Wide("SHOW.APP") + u"\\Contents\\Resources\\slideshow.dat");
+  EXPECT_EQ(LocateShow(Wide("Empty.APP")), Wide("Empty.orushow"));
+  EXPECT_EQ(LocateShow(Wide("Missing.app")), Wide("Missing.orushow"));
+  EXPECT_EQ(LocateShow(Wide("show.bin")), Wide("show.bin"));
+  EXPECT_EQ(LocateShow(Wide("show.application")), Wide("show.application"));
+  // The cached build file name is taken as it is, even as a bundle.
+  SetShowCache(Wide("Missing.app"), Wide("proj/Project.oru"));
+  EXPECT_EQ(LocateShow(Wide("Missing.app")), Wide("Missing.app"));
+  EXPECT_EQ(LocateShow(Wide("other.app")), Wide("other.orushow"));
+}
+
+TEST_F(MainForm, ContainerErrorsNameBothPaths) {
+  EXPECT_FALSE(form_->OpenShow(Wide("none/show.bin"), true, 0, true, false));
+  EXPECT_EQ(LastBox(), "Slideshow Error|Can`t Load Show\r\"" + plat::ToUtf8(Wide("none/show.bin")) + "\" or \"" +
+                           plat::ToUtf8(Wide("none/show.orushow")) + "\"");
+  EXPECT_EQ(boxes_.Flags, zm::MB_ICONEXCLAMATION);
+
+  zmtest::TShowContainerWriter modified;
+  modified.StrucPos = "12";
+  WriteContainer("m.orushow", modified);
+  EXPECT_FALSE(form_->OpenShow(Wide("m.orushow"), true, 0, true, false));
+  const std::string m = plat::ToUtf8(Wide("m.orushow"));
+  EXPECT_EQ(LastBox(), "Slideshow Error|Slide-show File Modified\r\"" + m + "\" or \"" + m + "\"");
+
+  // The text is the one of the last try: here the file beside is missing.
+  std::filesystem::copy_file(Native("m.orushow"), Native("n.bin"));
+  EXPECT_FALSE(form_->OpenShow(Wide("n.bin"), true, 0, true, false));
+  EXPECT_EQ(LastBox().rfind("Slideshow Error|Can`t Load Show\r", 0), 0u) << LastBox();
+
+  zmtest::TShowContainerWriter bare;
+  bare.Add("a.jpg", "x");
+  bare.WriteFile(Native("bare.orushow"));
+  EXPECT_FALSE(form_->OpenShow(Wide("bare.orushow"), true, 0, true, false));
+  EXPECT_EQ(LastBox().rfind("Slideshow Error|Executable SlideShow Open Error\r", 0), 0u) << LastBox();
+  EXPECT_EQ(form_->Show(), nullptr);
+}
+
+TEST_F(MainForm, RetryWithShowExtensionAndHookOrder) {
+  WriteContainer("r.orushow");
+  ShowOpenedHook = &OpenedHook;
+  LocateFFmpegHook = &FFmpegHook;
+  ASSERT_TRUE(form_->OpenShow(Wide("r.bin"), true, 0, true, false)) << LastBox();
+  EXPECT_TRUE(boxes_.Boxes.empty());
+  EXPECT_EQ(gHookCalls, (std::vector<std::string>{"opened", "ffmpeg"}));
+  EXPECT_EQ(form_->ShowPath(), Wide("r.orushow"));
+  EXPECT_EQ(form_->ShowFolder(), Wide("") + u"\\");
+  ASSERT_NE(form_->Show(), nullptr);
+  EXPECT_EQ(CurrentShow(), form_->Show());
+  EXPECT_EQ(form_->Caption(), kDefaultCaption);
+  EXPECT_TRUE(form_->WheelEnabled());
+}
+
+TEST_F(MainForm, ProjectShowsAndTheirErrors) {
+  zmtest::TShowProjectWriter project(Native("proj"));
+  orutest::AddSlides(project);
+  project.Description()
+      .Section("main")
+      .Key("opt_exefn", "C:\\Shows\\Built.exe")
+      .Key("opt_scr_caption", "My show")
+      .Key("opt_lockwheel", 1);
+  project.Write();
+  ShowOpenedHook = &OpenedHook;
+  LocateFFmpegHook = &FFmpegHook;
+
+  // "/" separators and another letter case.
+  std::string path = Native("PROJ/project.ORU");
+  ASSERT_TRUE(form_->OpenShow(plat::FromUtf8(path), false, 0, true, false)) << LastBox();
+  EXPECT_EQ(gHookCalls, (std::vector<std::string>{"ffmpeg nil", "opened"}));
+  // A project naming its build file stands for it.
+  EXPECT_EQ(form_->ShowPath(), u"C:\\Shows\\Built.exe");
+  EXPECT_EQ(form_->ShowFolder(), u"C:\\Shows\\");
+  EXPECT_EQ(CachedShowName(), u"C:\\Shows\\Built.exe");
+  EXPECT_EQ(CachedProjectPath(), Wide("PROJ/project.ORU"));
+  EXPECT_EQ(LocateShow(u"C:\\Shows\\Built.exe"), u"C:\\Shows\\Built.exe");
+  EXPECT_EQ(form_->Caption(), u"My show");
+  EXPECT_FALSE(form_->WheelEnabled());
+
+  EXPECT_FALSE(form_->OpenShow(plat::FromUtf8(Native("nothing/Project.oru")), false, 0, true, false));
+  EXPECT_EQ(LastBox(), "Slideshow Error|Can`t Load .oru File\r\"" + plat::ToUtf8(Wide("nothing/Project.oru")) + "\"");
+}
+
+TEST_F(MainForm, AShowWhoseTimeLineFailsDoesNotOpen) {
+  zmtest::TShowContainerWriter c;
+  WriteContainer("bad.orushow", c, {3000, 2000, 5000});
+  EXPECT_FALSE(form_->OpenShow(Wide("bad.orushow"), true, 0, true, false));
+  EXPECT_EQ(LastBox(), "Slideshow Error|Can`t Load Show\r\"" + plat::ToUtf8(Wide("bad.orushow")) + "\"");
+}
+
+TEST_F(MainForm, SlideStartTimes) {
+  zmtest::TShowContainerWriter c;
+  WriteContainer("s.orushow", c);
+  ASSERT_TRUE(form_->OpenShow(Wide("s.orushow"), true, 0, true, false)) << LastBox();
+  // The first slide has no transition: one millisecond in, so it is shown.
+  EXPECT_EQ(form_->SlideStartTime(0), 1);
+  EXPECT_EQ(form_->SlideStartTime(-3), 1);
+  EXPECT_EQ(form_->SlideStartTime(1), 3000);
+  EXPECT_EQ(form_->SlideStartTime(2), 7000);
+  // The end of a show that closes gets no extra millisecond.
+  EXPECT_EQ(form_->SlideStartTime(3), 12000);
+
+  zmtest::TShowProjectWriter repeating(Native("rep"));
+  orutest::AddSlides(repeating, {1000, 2500}, "repeat");
+  repeating.Write();
+  ASSERT_TRUE(form_->OpenShow(Wide("rep/Project.oru"), false, 0, true, false)) << LastBox();
+  // The second pass of a repeating show starts like the first.
+  EXPECT_EQ(form_->SlideStartTime(2), 2501);
+  EXPECT_EQ(form_->SlideStartTime(3), 3500);
+}
