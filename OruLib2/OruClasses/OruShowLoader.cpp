@@ -9,6 +9,7 @@
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "OruLib2/OruClasses/zmStreamUtils.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
+#include "ZmLib/Graphics/Video/_MyUtils.h"
 #include "ZmLib/Graphics/winColorManagement.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpFileStream.h"
@@ -237,9 +238,14 @@ std::int32_t TMappedFileSource::RotationOf(const WideString& name) const {
   return item ? item->Value : 1;
 }
 
-TStream* TMappedFileSource::OpenDiskFile(const WideString& name) {
+TStream* TMappedFileSource::OpenDiskFile(const WideString& name) const {
   WideString path = ExpandPathVars(name);
-  if (path.empty() || !FileExists(path)) return nullptr;
+  if (path.empty()) return nullptr;
+  if (!rootFolder_.empty()) {
+    WideString inRoot = zm::ResolveRelativePath(rootFolder_, path);
+    if (inRoot != path && FileExists(inRoot)) path = std::move(inRoot);
+  }
+  if (!FileExists(path)) return nullptr;
   try {
     return MakeRef<TFileStream>(path, GENERIC_READ, OPEN_EXISTING,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)
@@ -417,6 +423,7 @@ TRef<TOruShowLocator> OpenContainerShow(const WideString& fileName, WideString& 
 
 TRef<TOruShowLocator> OpenProjectShow(const WideString& fileName) {
   TRef<TMappedFileSource> source = MakeRef<TMappedFileSource>();
+  source->SetRootFolder(ExtractFilePath(zm::ResolveRelativePath(zm::GetCurrentDir(true), fileName), true));
   TRef<TFileAccessor> accessor = MakeRef<TFileAccessor>(source.get());
   TRef<TOruShowLocator> locator = MakeRef<TOruShowLocator>(accessor.Detach(), fileName, true);
   TIniFile* description = locator->Description();

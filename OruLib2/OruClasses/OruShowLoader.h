@@ -54,15 +54,21 @@ public:
   WideString MappedName(const WideString& name) const;
   // The orientation of a file name (1 when none is listed).
   std::int32_t RotationOf(const WideString& name) const;
+  // Relative names are looked for in this folder first (the project's own
+  // folder: the player is rarely started from there), then as given. Set
+  // before the source is shared between threads.
+  void SetRootFolder(const WideString& folder) { rootFolder_ = folder; }
+  const WideString& RootFolder() const { return rootFolder_; }
 
 protected:
   // Opens a name the map no longer changes; nil sends a name holding "|"
   // on as its part before the first "|". Here: an existing disk file (after
   // ExpandPathVars) for reading; a name holding "|" is always cut first.
   virtual zm::TStream* OpenResolved(const WideString& name);
-  static zm::TStream* OpenDiskFile(const WideString& name);
+  zm::TStream* OpenDiskFile(const WideString& name) const;
 
 private:
+  WideString rootFolder_;
   zm::TRef<zm::THashList> map_;       // upper-cased name -> TMappingStr
   zm::TRef<zm::THashList> rotation_;  // upper-cased name -> orientation
   zm::TRef<TCallbackHandle> rotationHook_;

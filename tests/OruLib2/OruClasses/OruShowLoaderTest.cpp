@@ -414,6 +414,30 @@ TEST_F(ShowLoaderTest, ProjectOnDiskWithOtherLetterCaseAndBackslashes) {
   EXPECT_FALSE(OpenProjectShow(u""));
 }
 
+TEST_F(ShowLoaderTest, RelativeNamesOfAProjectAreFoundInItsFolder) {
+  TShowProjectWriter show(dir_.Path().string() + "/proj");
+  show.Description().Section("main").Key("OruVersion", "4.0");
+  show.AddFile("media/a.jpg", "IN PROJECT");
+  show.Write();
+  dir_.Write("beside/b.jpg", "BESIDE");
+  // The player runs in another folder that holds a file of the same relative
+  // name, and opens the project by a relative name.
+  dir_.Write("cwd/media/a.jpg", "IN CURRENT");
+  dir_.Write("cwd/media/c.jpg", "ONLY IN CURRENT");
+  std::filesystem::path saved = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.Path() / "cwd");
+  TRef<TOruShowLocator> l = OpenProjectShow(u"..\\proj\\Project.oru");
+  ASSERT_TRUE(l);
+  TFileSource* source = l->Accessor()->Source();
+  EXPECT_EQ(Read(source, u"media\\a.jpg"), "IN PROJECT");
+  EXPECT_EQ(Read(source, u"MEDIA\\A.JPG"), "IN PROJECT");
+  EXPECT_EQ(Read(source, u"..\\beside\\b.jpg"), "BESIDE");
+  EXPECT_EQ(Read(source, u"media\\c.jpg"), "ONLY IN CURRENT");  // then as given
+  EXPECT_EQ(Read(source, dir_.Wide("cwd\\media\\a.jpg")), "IN CURRENT");  // absolute names stay
+  EXPECT_FALSE(Read(source, u"media\\none.jpg"));
+  std::filesystem::current_path(saved);
+}
+
 TEST_F(ShowLoaderTest, PathModifiersReplaceThePathVariables) {
   dir_.Write("first/fx.ini", "FIRST");
   dir_.Write("second/fx.ini", "SECOND");
