@@ -26,17 +26,6 @@ WideString Join(std::span<const std::int32_t> values) {
   return s;
 }
 
-class TSectionGuard {
-public:
-  explicit TSectionGuard(TCriticalSection* cs) : cs_(cs) { cs_->Enter(); }
-  ~TSectionGuard() { cs_->Leave(); }
-  TSectionGuard(const TSectionGuard&) = delete;
-  TSectionGuard& operator=(const TSectionGuard&) = delete;
-
-private:
-  TCriticalSection* cs_;
-};
-
 void LogOnce(const WideString& line) {
   if (TRef<TLog> log = GetLogRef()) log->Log(line);
 }
@@ -113,7 +102,7 @@ void TExclLog::Dispose() {
 }
 
 void TExclLog::Log(const WideString& text) {
-  TSectionGuard guard(lock_);
+  TLockScope guard(lock_);
   TLog::Log(text);
 }
 
@@ -136,7 +125,7 @@ void TStreamLog::WriteText(const WideString& line) {
 }
 
 void TStreamLog::SetStream(TStream* stream, bool owns) {
-  TSectionGuard guard(Lock());
+  TLockScope guard(Lock());
   if (stream == stream_) {
     ownsStream_ = owns;
     return;

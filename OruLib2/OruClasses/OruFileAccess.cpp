@@ -55,17 +55,6 @@ std::mutex gCallbackLock;
 std::condition_variable gCallbackDone;
 std::vector<std::pair<const TCallbackHandle*, std::thread::id>> gRunningCallbacks;
 
-class TSectionGuard {
-public:
-  explicit TSectionGuard(TSafeCriticalSection* section) : section_(section) { section_->Enter(); }
-  ~TSectionGuard() { section_->Leave(); }
-  TSectionGuard(const TSectionGuard&) = delete;
-  TSectionGuard& operator=(const TSectionGuard&) = delete;
-
-private:
-  TSafeCriticalSection* section_;
-};
-
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 WideString BeforeBar(const WideString& name) {
@@ -86,7 +75,7 @@ TStream* OpenDiskFile(const WideString& name) {
 TStream* OpenThroughSource(TFileSource* source, const WideString& name) {
   TStream* stream;
   {
-    TSectionGuard guard(source->Lock());
+    TLockScope guard(source->Lock());
     stream = source->OpenFile(name);
   }
   if (!stream) return nullptr;
@@ -456,7 +445,7 @@ TRef<TOruImage> TFileAccessor::GetImage(const WideString& name, bool isVideo) {
 
   // 2. The picture, decoded once, after the global lock was left.
   {
-    TSectionGuard guard(handle->lock_.get());
+    TLockScope guard(handle->lock_.get());
     if (!handle->loaded_.load(std::memory_order_relaxed) && !handle->loading_) {
       handle->loading_ = true;
       struct TLoading {

@@ -117,21 +117,6 @@ bool ParseRotationLine(const WideString& line, WideString& name, std::int32_t& o
   return orientation == 1 || orientation == 3 || orientation == 6 || orientation == 8;
 }
 
-class TSourceLock {
-public:
-  explicit TSourceLock(TFileSource* source) : lock_(source->Lock()) {
-    if (lock_) lock_->Enter();
-  }
-  ~TSourceLock() {
-    if (lock_) lock_->Leave();
-  }
-  TSourceLock(const TSourceLock&) = delete;
-  TSourceLock& operator=(const TSourceLock&) = delete;
-
-private:
-  TSafeCriticalSection* lock_;
-};
-
 // The image callback of a source with a rotation table: pictures of listed
 // names load turned upright.
 TRef<TImage> RotatedImage(void* data, TFileSource* source, const WideString& name) {
@@ -141,7 +126,7 @@ TRef<TImage> RotatedImage(void* data, TFileSource* source, const WideString& nam
   if (!fixUp) return nullptr;
   TStream* stream;
   {
-    TSourceLock guard(source);
+    TLockScope guard(source->Lock());
     stream = source->OpenFile(name);
   }
   if (!stream) return nullptr;

@@ -17,18 +17,6 @@ std::int32_t Clamp32(std::int64_t v) {
                                                             std::numeric_limits<std::int32_t>::max()));
 }
 
-// Holds a critical section for a scope.
-class TLockScope {
-public:
-  explicit TLockScope(TCriticalSection* cs) : cs_(cs) { cs_->Enter(); }
-  ~TLockScope() { cs_->Leave(); }
-  TLockScope(const TLockScope&) = delete;
-  TLockScope& operator=(const TLockScope&) = delete;
-
-private:
-  TCriticalSection* cs_;
-};
-
 }  // namespace
 
 // ---- T3DLostNotifier ---------------------------------------------------------------------

@@ -35,18 +35,6 @@ bool StartsWithPng(TStream* stream) {
   return n == 8 && std::equal(head, head + 8, kPngSignature);
 }
 
-// Releases the lock even when the work raises.
-class TStoreLock {
-public:
-  explicit TStoreLock(TSafeCriticalSection* lock) : lock_(lock) { lock_->Enter(); }
-  ~TStoreLock() { lock_->Leave(); }
-  TStoreLock(const TStoreLock&) = delete;
-  TStoreLock& operator=(const TStoreLock&) = delete;
-
-private:
-  TSafeCriticalSection* lock_;
-};
-
 }  // namespace
 
 // ============================================================================
@@ -70,19 +58,19 @@ TBitmap* TBitmapStore::MatchBitmap(TBitmap* bitmap, const TBitmapClass* bitmapCl
 }
 
 TList* TBitmapStore::GetCacheList() {
-  TStoreLock l(lock_);
+  TLockScope l(lock_);
   if (!cacheList_) cacheList_ = MakeRef<TList>();
   return cacheList_.get();
 }
 
 std::int32_t TBitmapStore::LevelBitmapCount(std::int32_t level) {
-  TStoreLock l(lock_);
+  TLockScope l(lock_);
   if (level < 0 || std::size_t(level) >= levels_.size()) return 0;
   return std::int32_t(levels_[std::size_t(level)].Bitmaps.size());
 }
 
 TBitmap* TBitmapStore::GetMipLevel(std::int32_t level, TPixelFormat* format, const TBitmapClass* bitmapClass) {
-  TStoreLock l(lock_);
+  TLockScope l(lock_);
   if (level < 0) {
     // The store's own check speaks first; whatever it builds is refused.
     TMipLevelResult r;

@@ -75,6 +75,24 @@ private:
   std::atomic<bool> abandoned_{false};
 };
 
+// Holds a lock (anything with Enter and Leave) for a scope, also when the
+// work raises; nil holds nothing.
+template <class TLock>
+class TLockScope {
+public:
+  explicit TLockScope(TLock* lock) : lock_(lock) {
+    if (lock_) lock_->Enter();
+  }
+  ~TLockScope() {
+    if (lock_) lock_->Leave();
+  }
+  TLockScope(const TLockScope&) = delete;
+  TLockScope& operator=(const TLockScope&) = delete;
+
+private:
+  TLock* lock_;
+};
+
 // Manual-reset event, created not signalled.
 class TEvent : public TRefObject {
 public:
