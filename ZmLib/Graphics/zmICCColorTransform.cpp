@@ -132,13 +132,20 @@ TRef<TColorTransform> CreateICCColorTransform(TColorProfile* source, TColorProfi
   return MakeRef<TICCColorTransform>(source, target);
 }
 
+namespace {
+TCreateColorTransformProc gSavedTransformHook = nullptr;
+}  // namespace
+
 void InitICCColorTransform() {
   SetLcmsBinding(LinkedLcmsBinding());
+  gSavedTransformHook = CreateColorTransformHook;
   CreateColorTransformHook = &CreateICCColorTransform;
 }
 
 void FiniICCColorTransform() {
-  CreateColorTransformHook = nullptr;
+  // Only our own value goes; a later module's stays until it restores ours.
+  if (CreateColorTransformHook == &CreateICCColorTransform) CreateColorTransformHook = gSavedTransformHook;
+  gSavedTransformHook = nullptr;
   SetLcmsBinding(TLcmsBinding{});
 }
 
