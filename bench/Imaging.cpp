@@ -44,14 +44,14 @@ struct TBigJpeg {
   std::string Path;
   std::string Bytes;
   TBigJpeg() {
-    zmtest::TJpegSpec spec;
-    spec.Width = 6000;
-    spec.Height = 4000;
-    spec.Quality = 90;
+    zmtest::TJpegOptions opts;
+    opts.Width = 6000;
+    opts.Height = 4000;
+    opts.Quality = 90;
     std::mt19937 rng(11);
     std::vector<std::uint8_t> grain(1 << 16);
     for (auto& g : grain) g = std::uint8_t(rng() % 24);
-    spec.Pixel = [&grain](int x, int y, std::uint8_t* c) {
+    opts.Pixel = [&grain](int x, int y, std::uint8_t* c) {
       const double fx = x / 6000.0, fy = y / 4000.0;
       const int n = grain[std::size_t((x * 31 + y * 17) & 0xFFFF)];
       const bool stripe = ((x / 150) + (y / 150)) % 2 == 0;
@@ -59,7 +59,7 @@ struct TBigJpeg {
       c[1] = std::uint8_t(std::clamp(int(110 + 90 * std::cos(fy * 7 + fx * 3)) + n, 0, 255));
       c[2] = std::uint8_t(std::clamp(int(60 + 150 * fx * fy) + n - (stripe ? 20 : 0), 0, 255));
     };
-    Bytes = zmtest::WriteJpeg(spec);
+    Bytes = zmtest::WriteJpeg(opts);
     Path = Folder.File("big.jpg");
     zmtest::WriteFileBytes(Path, Bytes);
   }

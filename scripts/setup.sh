@@ -8,7 +8,7 @@ PACKAGES=(
   build-essential cmake ninja-build g++ clang libclang-rt-14-dev ccache pkg-config git
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  # dependencies of the spec
+  # libraries the player is built on
   zlib1g-dev libjpeg62-turbo-dev libjpeg-turbo-progs liblcms2-dev libmpg123-dev libpng-dev libvorbis-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   # display, input, sound; text

@@ -17,7 +17,7 @@
 
 namespace {
 
-struct TProfileSpec {
+struct TProfileRecipe {
   const char* File;
   const char* Description;
   double Version;
@@ -26,7 +26,7 @@ struct TProfileSpec {
   double Gamma;  // 0: the sRGB curve
 };
 
-const TProfileSpec kProfiles[] = {
+const TProfileRecipe kProfiles[] = {
     {"sRGB.icc", "sRGB IEC61966-2.1", 2.1, {0.3127, 0.3290, 1.0},
      {{0.6400, 0.3300, 1.0}, {0.3000, 0.6000, 1.0}, {0.1500, 0.0600, 1.0}}, 0.0},
     {"AdobeRGB.icc", "Compatible with Adobe RGB (1998)", 2.1, {0.3127, 0.3290, 1.0},
@@ -42,23 +42,23 @@ bool WriteText(cmsHPROFILE h, cmsTagSignature tag, const char* text) {
   return ok;
 }
 
-std::vector<std::uint8_t> MakeProfile(const TProfileSpec& spec) {
+std::vector<std::uint8_t> MakeProfile(const TProfileRecipe& recipe) {
   cmsToneCurve* curve = nullptr;
-  if (spec.Gamma > 0) {
-    curve = cmsBuildGamma(nullptr, spec.Gamma);
+  if (recipe.Gamma > 0) {
+    curve = cmsBuildGamma(nullptr, recipe.Gamma);
   } else {
     // IEC 61966-2.1: parametric curve type 4.
     const double p[5] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045};
     curve = cmsBuildParametricToneCurve(nullptr, 4, p);
   }
   cmsToneCurve* curves[3] = {curve, curve, curve};
-  cmsHPROFILE h = cmsCreateRGBProfile(&spec.White, &spec.Primaries, curves);
+  cmsHPROFILE h = cmsCreateRGBProfile(&recipe.White, &recipe.Primaries, curves);
   cmsFreeToneCurve(curve);
   if (!h) return {};
   std::vector<std::uint8_t> bytes;
-  if (WriteText(h, cmsSigProfileDescriptionTag, spec.Description) &&
+  if (WriteText(h, cmsSigProfileDescriptionTag, recipe.Description) &&
       WriteText(h, cmsSigCopyrightTag, "No copyright, use freely")) {
-    cmsSetProfileVersion(h, spec.Version);
+    cmsSetProfileVersion(h, recipe.Version);
     cmsSetDeviceClass(h, cmsSigDisplayClass);
     cmsUInt32Number size = 0;
     if (cmsSaveProfileToMem(h, nullptr, &size) && size > 128) {
@@ -94,11 +94,11 @@ int main(int argc, char** argv) {
   }
   const std::string folder = argv[argc - 1];
   int result = 0;
-  for (const TProfileSpec& spec : kProfiles) {
-    const std::vector<std::uint8_t> bytes = MakeProfile(spec);
-    const std::string path = folder + "/" + spec.File;
+  for (const TProfileRecipe& recipe : kProfiles) {
+    const std::vector<std::uint8_t> bytes = MakeProfile(recipe);
+    const std::string path = folder + "/" + recipe.File;
     if (bytes.empty()) {
-      std::cerr << "zm_gen_icc: cannot make " << spec.File << "\n";
+      std::cerr << "zm_gen_icc: cannot make " << recipe.File << "\n";
       return 1;
     }
     if (check) {

@@ -42,11 +42,11 @@ void Hue(double h, double rgb[3]) {
 
 // A diagonal gradient in the slide's colours with rings around a centre and
 // soft stripes, different for every slide.
-zmtest::TJpegSpec SlidePicture(int index, int count, int width, int height) {
-  zmtest::TJpegSpec spec;
-  spec.Width = width;
-  spec.Height = height;
-  spec.Quality = 88;
+zmtest::TJpegOptions SlidePicture(int index, int count, int width, int height) {
+  zmtest::TJpegOptions opts;
+  opts.Width = width;
+  opts.Height = height;
+  opts.Quality = 88;
   double a[3], b[3];
   Hue(double(index) / count, a);
   Hue(double(index) / count + 0.35, b);
@@ -54,7 +54,7 @@ zmtest::TJpegSpec SlidePicture(int index, int count, int width, int height) {
   const double cy = height * (0.3 + 0.4 * ((index * 53) % 10) / 10.0);
   const double ring = 18.0 + 6 * (index % 4);
   const double stripe = 0.02 + 0.01 * (index % 3);
-  spec.Pixel = [=](int x, int y, std::uint8_t* out) {
+  opts.Pixel = [=](int x, int y, std::uint8_t* out) {
     double t = double(x + y) / double(width + height);
     double d = std::hypot(x - cx, y - cy);
     double rings = 0.5 + 0.5 * std::cos(d / ring * 2 * std::numbers::pi);
@@ -65,7 +65,7 @@ zmtest::TJpegSpec SlidePicture(int index, int count, int width, int height) {
       out[c] = Clamp8((base * (1 - 0.45 * fade) + 255 * 0.45 * fade * rings) * stripes);
     }
   };
-  return spec;
+  return opts;
 }
 
 std::string Guid(int n) {

@@ -159,7 +159,7 @@ TEST(ByteString, Floats) {
 }
 
 TEST(ByteString, HashesMatchTheWideForm) {
-  // the spec'd example: a UTF-8 key and its wide form, any letter case
+  // the documented example: a UTF-8 key and its wide form, any letter case
   EXPECT_EQ(TByteString("Ärger").HashNoCase(), WideHashNoCase(u"äRGER"));
   const WideString keys[] = {u"", u"Logo", u"straße", u"日本語", u"\U0001F600x", u"\xD800lone", u"ǅ"};
   for (const WideString& k : keys) {

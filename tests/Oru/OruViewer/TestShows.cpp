@@ -5,15 +5,15 @@
 namespace orutest {
 
 std::string SmallPicture(int shade) {
-  zmtest::TJpegSpec spec;
-  spec.Width = 32;
-  spec.Height = 24;
-  spec.Pixel = [shade](int x, int y, std::uint8_t* c) {
+  zmtest::TJpegOptions opts;
+  opts.Width = 32;
+  opts.Height = 24;
+  opts.Pixel = [shade](int x, int y, std::uint8_t* c) {
     c[0] = static_cast<std::uint8_t>(shade);
     c[1] = static_cast<std::uint8_t>(x * 8);
     c[2] = static_cast<std::uint8_t>(y * 10);
   };
-  return zmtest::WriteJpeg(spec);
+  return zmtest::WriteJpeg(opts);
 }
 
 void AddSlides(zmtest::TShowProjectWriter& show, const std::vector<long long>& ends, const char* repeat) {

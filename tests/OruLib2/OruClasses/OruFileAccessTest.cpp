@@ -466,13 +466,13 @@ TEST_F(Pictures, LimitAndAccessCallbackGoOntoEachPicture) {
 }
 
 TEST_F(Pictures, RealJpegFromDisk) {
-  zmtest::TJpegSpec spec;
-  spec.Pixel = [](int, int, std::uint8_t* c) {
+  zmtest::TJpegOptions opts;
+  opts.Pixel = [](int, int, std::uint8_t* c) {
     c[0] = 200;
     c[1] = 40;
     c[2] = 20;
   };
-  dir_.Write("pics/photo.jpg", zmtest::WriteJpeg(spec));
+  dir_.Write("pics/photo.jpg", zmtest::WriteJpeg(opts));
   TRef<TFileAccessor> accessor = CreateRealFileAccessor();
   TRef<TOruImage> image = accessor->GetImage(dir_.Wide("pics/photo.jpg"));
   ASSERT_TRUE(image);

@@ -37,17 +37,17 @@ std::string ProfileBytes(TColorProfile* p) { return std::string(p->Data().begin(
 
 // Left half red, right half blue.
 std::string HalvesJpeg(int w, int h) {
-  zmtest::TJpegSpec spec;
-  spec.Width = w;
-  spec.Height = h;
-  spec.FullChroma = true;
-  spec.Quality = 100;
-  spec.Pixel = [w](int x, int, std::uint8_t* c) {
+  zmtest::TJpegOptions opts;
+  opts.Width = w;
+  opts.Height = h;
+  opts.FullChroma = true;
+  opts.Quality = 100;
+  opts.Pixel = [w](int x, int, std::uint8_t* c) {
     c[0] = x < w / 2 ? 255 : 0;
     c[1] = 0;
     c[2] = x < w / 2 ? 0 : 255;
   };
-  return zmtest::WriteJpeg(spec);
+  return zmtest::WriteJpeg(opts);
 }
 
 bool IsRed(const TColor24& c) { return c.R > 200 && c.B < 60; }

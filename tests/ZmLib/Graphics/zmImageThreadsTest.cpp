@@ -16,10 +16,10 @@
 using namespace zm;
 
 TEST(ImageThreads, LevelsOfOneStoreAreBuiltOnce) {
-  zmtest::TJpegSpec spec;
-  spec.Width = 200;
-  spec.Height = 120;
-  TRef<TMemoryStream> s = zmtest::MemoryStreamOf(zmtest::WriteJpeg(spec));
+  zmtest::TJpegOptions opts;
+  opts.Width = 200;
+  opts.Height = 120;
+  TRef<TMemoryStream> s = zmtest::MemoryStreamOf(zmtest::WriteJpeg(opts));
   TRef<TBitmapStore> store = LoadBitmapStore(s.get(), u"t.jpg", false, {});
   ASSERT_TRUE(store);
   constexpr int kThreads = 4;

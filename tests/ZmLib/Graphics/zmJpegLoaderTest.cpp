@@ -20,7 +20,7 @@
 using namespace zm;
 using zmtest::IccChunk;
 using zmtest::TJpegKind;
-using zmtest::TJpegSpec;
+using zmtest::TJpegOptions;
 using zmtest::WriteJpeg;
 
 namespace {
@@ -43,8 +43,8 @@ bool Near(TColor24 a, TColor24 b, int tolerance) {
 }
 
 // Left half red, right half blue (R, G, B components).
-TJpegSpec TwoColours(int w, int h) {
-  TJpegSpec s;
+TJpegOptions TwoColours(int w, int h) {
+  TJpegOptions s;
   s.Width = w;
   s.Height = h;
   s.Pixel = [w](int x, int, std::uint8_t* c) {
@@ -108,11 +108,11 @@ TEST(JpegLoader, ColourPicturesDecodeAtEveryLevel) {
 }
 
 TEST(JpegLoader, LargePictureAtQuarterScaleDecodesOnlyThatSize) {
-  TJpegSpec spec;
-  spec.Width = 4000;
-  spec.Height = 3000;
-  spec.Quality = 50;
-  TRef<TBitmapStore> store = Load(WriteJpeg(spec));
+  TJpegOptions opts;
+  opts.Width = 4000;
+  opts.Height = 3000;
+  opts.Quality = 50;
+  TRef<TBitmapStore> store = Load(WriteJpeg(opts));
   ASSERT_TRUE(store);
   EXPECT_EQ(MipLevelForSize({4000, 3000}, 900, 700), 2);
   TSysBitmap* l2 = Level(store.get(), 2);
@@ -126,12 +126,12 @@ TEST(JpegLoader, LargePictureAtQuarterScaleDecodesOnlyThatSize) {
 }
 
 TEST(JpegLoader, GreyPicturesGoThroughThePalette) {
-  TJpegSpec spec;
-  spec.Kind = TJpegKind::Grey;
-  spec.Width = 256;
-  spec.Height = 8;
-  spec.Pixel = [](int x, int, std::uint8_t* c) { c[0] = std::uint8_t(x); };
-  TRef<TBitmapStore> store = Load(WriteJpeg(spec));
+  TJpegOptions opts;
+  opts.Kind = TJpegKind::Grey;
+  opts.Width = 256;
+  opts.Height = 8;
+  opts.Pixel = [](int x, int, std::uint8_t* c) { c[0] = std::uint8_t(x); };
+  TRef<TBitmapStore> store = Load(WriteJpeg(opts));
   ASSERT_TRUE(store);
   auto* js = static_cast<TJpegBitmapStore*>(store.get());
   EXPECT_TRUE(js->Jpeg()->Data->Grayscale);
@@ -162,11 +162,11 @@ TEST(JpegLoader, ProgressiveArithmeticRestartsAndBufferedDisplay) {
   TRef<TBitmapStore> reference = Load(base);
   const std::vector<std::uint8_t> want = zmtest::BytesOf(*Level(reference.get(), 0));
   for (int variant = 0; variant < 3; ++variant) {
-    TJpegSpec spec = TwoColours(80, 40);
-    spec.Progressive = variant == 0;
-    spec.Arithmetic = variant == 1;
-    spec.RestartRows = variant == 2 ? 1 : 0;
-    TRef<TBitmapStore> s = Load(WriteJpeg(spec));
+    TJpegOptions opts = TwoColours(80, 40);
+    opts.Progressive = variant == 0;
+    opts.Arithmetic = variant == 1;
+    opts.RestartRows = variant == 2 ? 1 : 0;
+    TRef<TBitmapStore> s = Load(WriteJpeg(opts));
     ASSERT_TRUE(s) << variant;
     const std::vector<std::uint8_t> got = zmtest::BytesOf(*Level(s.get(), 0));
     int worst = 0;
@@ -175,7 +175,7 @@ TEST(JpegLoader, ProgressiveArithmeticRestartsAndBufferedDisplay) {
     EXPECT_EQ(static_cast<TJpegBitmapStore*>(s.get())->Jpeg()->Progressive, variant == 0);
   }
   // Decoding a progressive file pass by pass ends with the same picture.
-  TJpegSpec p = TwoColours(80, 40);
+  TJpegOptions p = TwoColours(80, 40);
   p.Progressive = true;
   TRef<TMemoryStream> stream = zmtest::MemoryStreamOf(WriteJpeg(p));
   TRef<TJpegImage> normal = MakeRef<TJpegImage>(), passes = MakeRef<TJpegImage>();
@@ -192,13 +192,13 @@ TEST(JpegLoader, ProgressiveArithmeticRestartsAndBufferedDisplay) {
 
 TEST(JpegLoader, CmykAndYcckAreConvertedToRgb) {
   for (TJpegKind kind : {TJpegKind::Cmyk, TJpegKind::Ycck}) {
-    TJpegSpec spec;
-    spec.Kind = kind;
-    spec.Width = 16;
-    spec.Height = 16;
+    TJpegOptions opts;
+    opts.Kind = kind;
+    opts.Width = 16;
+    opts.Height = 16;
     // Stored the Adobe way (inverted): full magenta and yellow ink is red.
-    spec.Pixel = [](int, int, std::uint8_t* c) { c[0] = 255, c[1] = 0, c[2] = 0, c[3] = 255; };
-    TRef<TBitmapStore> s = Load(WriteJpeg(spec));
+    opts.Pixel = [](int, int, std::uint8_t* c) { c[0] = 255, c[1] = 0, c[2] = 0, c[3] = 255; };
+    TRef<TBitmapStore> s = Load(WriteJpeg(opts));
     ASSERT_TRUE(s);
     TSysBitmap* l0 = Level(s.get(), 0);
     EXPECT_TRUE(Near(PixelAt(l0, 8, 8), TColor24{0, 0, 255}, 6)) << int(kind);
@@ -263,10 +263,10 @@ TEST(JpegLoader, ProgressOfALevelEndsWithOne) {
 TEST(JpegProfile, ProfilesFromIccChunksJoinedInOrder) {
   const std::string adobe = Profile(AdobeRGBProfile());
   auto profileOf = [](std::vector<std::pair<int, std::string>> markers) {
-    TJpegSpec spec;
-    spec.Width = spec.Height = 8;
-    spec.Markers = std::move(markers);
-    TRef<TBitmapStore> s = Load(WriteJpeg(spec), u"icc.jpg");
+    TJpegOptions opts;
+    opts.Width = opts.Height = 8;
+    opts.Markers = std::move(markers);
+    TRef<TBitmapStore> s = Load(WriteJpeg(opts), u"icc.jpg");
     return s ? s->ColorProfile : TRef<TColorProfile>();
   };
   TRef<TColorProfile> one = profileOf({{0xE2, IccChunk(1, 1, adobe)}});
@@ -296,9 +296,9 @@ TEST(JpegProfile, ProfilesFromIccChunksJoinedInOrder) {
   EXPECT_EQ(first->Data(), AdobeRGBProfile()->Data());
 
   // Through the profile-loader registry, by extension.
-  TJpegSpec spec;
-  spec.Markers = {{0xE2, IccChunk(1, 1, adobe)}};
-  TRef<TMemoryStream> s = zmtest::MemoryStreamOf(WriteJpeg(spec));
+  TJpegOptions opts;
+  opts.Markers = {{0xE2, IccChunk(1, 1, adobe)}};
+  TRef<TMemoryStream> s = zmtest::MemoryStreamOf(WriteJpeg(opts));
   TRef<TColorProfile> loaded = LoadColorProfile(s.get(), u"X.JPEG");
   ASSERT_TRUE(loaded);
   EXPECT_EQ(loaded->Data(), AdobeRGBProfile()->Data());
@@ -308,9 +308,9 @@ TEST(JpegProfile, ProfilesFromIccChunksJoinedInOrder) {
 
 TEST(JpegProfile, BadMarkerSequencesAreLoggedNotRaised) {
   TLogToDebug log;
-  TJpegSpec spec;
-  spec.Markers = {{0xE2, IccChunk(1, 1, Profile(AdobeRGBProfile()))}};
-  const std::string good = WriteJpeg(spec);
+  TJpegOptions opts;
+  opts.Markers = {{0xE2, IccChunk(1, 1, Profile(AdobeRGBProfile()))}};
+  const std::string good = WriteJpeg(opts);
   // Fill bytes after SOI: two duplicate-FF lines, then the search goes on.
   const std::string filled = good.substr(0, 2) + "\xFF\xFF" + good.substr(2);
   TRef<TMemoryStream> s = zmtest::MemoryStreamOf(filled);
@@ -369,8 +369,8 @@ TEST(JpegBadInput, NothingReadableGivesNilAndKeepsThePosition) {
 }
 
 TEST(JpegBadInput, TruncatedDataGivesAPartialPicture) {
-  TJpegSpec spec = TwoColours(64, 64);
-  const std::string good = WriteJpeg(spec);
+  TJpegOptions opts = TwoColours(64, 64);
+  const std::string good = WriteJpeg(opts);
   // Cut a third into the scan data.
   const std::size_t sos = good.find("\xFF\xDA");
   ASSERT_NE(sos, std::string::npos);
@@ -384,10 +384,10 @@ TEST(JpegBadInput, TruncatedDataGivesAPartialPicture) {
 }
 
 TEST(JpegBadInput, CutsAndDamageAnywhereNeverCrash) {
-  TJpegSpec spec = TwoColours(40, 24);
-  spec.Progressive = true;
-  spec.Markers = {{0xE2, IccChunk(1, 1, Profile(AdobeRGBProfile()))}};
-  const std::string good = WriteJpeg(spec);
+  TJpegOptions opts = TwoColours(40, 24);
+  opts.Progressive = true;
+  opts.Markers = {{0xE2, IccChunk(1, 1, Profile(AdobeRGBProfile()))}};
+  const std::string good = WriteJpeg(opts);
   std::srand(7);
   for (std::size_t cut = 0; cut < good.size(); cut += 37) {
     for (int damage = 0; damage < 2; ++damage) {

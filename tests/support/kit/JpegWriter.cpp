@@ -16,7 +16,7 @@ namespace {
   throw std::runtime_error(std::string("libjpeg: ") + text);
 }
 
-void Gradient(const TJpegSpec& s, int x, int y, std::uint8_t* c) {
+void Gradient(const TJpegOptions& s, int x, int y, std::uint8_t* c) {
   const int w = s.Width > 1 ? s.Width - 1 : 1, h = s.Height > 1 ? s.Height - 1 : 1;
   const auto gx = std::uint8_t(x * 255 / w), gy = std::uint8_t(y * 255 / h);
   switch (s.Kind) {
@@ -45,36 +45,36 @@ struct TCompressor {
 
 }  // namespace
 
-std::string WriteJpeg(const TJpegSpec& spec) {
+std::string WriteJpeg(const TJpegOptions& opts) {
   TCompressor c;
   jpeg_mem_dest(&c.Info, &c.Buffer, &c.Size);
-  c.Info.image_width = JDIMENSION(spec.Width);
-  c.Info.image_height = JDIMENSION(spec.Height);
+  c.Info.image_width = JDIMENSION(opts.Width);
+  c.Info.image_height = JDIMENSION(opts.Height);
   int components = 3;
-  switch (spec.Kind) {
+  switch (opts.Kind) {
     case TJpegKind::Grey: components = 1, c.Info.in_color_space = JCS_GRAYSCALE; break;
     case TJpegKind::Rgb: c.Info.in_color_space = JCS_RGB; break;
     default: components = 4, c.Info.in_color_space = JCS_CMYK; break;
   }
   c.Info.input_components = components;
   jpeg_set_defaults(&c.Info);
-  if (spec.Kind == TJpegKind::Ycck) jpeg_set_colorspace(&c.Info, JCS_YCCK);
-  jpeg_set_quality(&c.Info, spec.Quality, TRUE);
-  if (spec.FullChroma)
+  if (opts.Kind == TJpegKind::Ycck) jpeg_set_colorspace(&c.Info, JCS_YCCK);
+  jpeg_set_quality(&c.Info, opts.Quality, TRUE);
+  if (opts.FullChroma)
     for (int i = 0; i < c.Info.num_components; ++i)
       c.Info.comp_info[i].h_samp_factor = c.Info.comp_info[i].v_samp_factor = 1;
-  if (spec.Progressive) jpeg_simple_progression(&c.Info);
-  c.Info.arith_code = spec.Arithmetic ? TRUE : FALSE;
-  c.Info.restart_in_rows = spec.RestartRows;
+  if (opts.Progressive) jpeg_simple_progression(&c.Info);
+  c.Info.arith_code = opts.Arithmetic ? TRUE : FALSE;
+  c.Info.restart_in_rows = opts.RestartRows;
   jpeg_start_compress(&c.Info, TRUE);
-  for (const auto& [marker, payload] : spec.Markers)
+  for (const auto& [marker, payload] : opts.Markers)
     jpeg_write_marker(&c.Info, marker, reinterpret_cast<const JOCTET*>(payload.data()), unsigned(payload.size()));
-  std::vector<std::uint8_t> row(std::size_t(spec.Width) * std::size_t(components));
-  for (int y = 0; y < spec.Height; ++y) {
-    for (int x = 0; x < spec.Width; ++x) {
+  std::vector<std::uint8_t> row(std::size_t(opts.Width) * std::size_t(components));
+  for (int y = 0; y < opts.Height; ++y) {
+    for (int x = 0; x < opts.Width; ++x) {
       std::uint8_t* p = row.data() + std::size_t(x) * std::size_t(components);
-      if (spec.Pixel) spec.Pixel(x, y, p);
-      else Gradient(spec, x, y, p);
+      if (opts.Pixel) opts.Pixel(x, y, p);
+      else Gradient(opts, x, y, p);
     }
     JSAMPROW r = row.data();
     jpeg_write_scanlines(&c.Info, &r, 1);

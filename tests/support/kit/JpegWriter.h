@@ -12,7 +12,7 @@ namespace zmtest {
 
 enum class TJpegKind { Rgb, Grey, Cmyk, Ycck };
 
-struct TJpegSpec {
+struct TJpegOptions {
   int Width = 64;
   int Height = 48;
   TJpegKind Kind = TJpegKind::Rgb;
@@ -28,8 +28,8 @@ struct TJpegSpec {
   std::function<void(int x, int y, std::uint8_t* components)> Pixel;
 };
 
-// The file's bytes; raises std::runtime_error when libjpeg refuses the spec.
-std::string WriteJpeg(const TJpegSpec& spec);
+// The file's bytes; raises std::runtime_error when libjpeg refuses the opts.
+std::string WriteJpeg(const TJpegOptions& opts);
 
 // An APP2 payload carrying chunk Seq of Count of an ICC profile.
 std::string IccChunk(int seq, int count, const std::string& data);
