@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "Platform/PlatText.h"
@@ -63,6 +64,16 @@ TKey* Resolve(TStore& s, HKEY key, std::uint32_t* access) {
 // Key paths are split at backslashes only: a slash is part of a key's name.
 std::vector<std::u16string> SplitPath(const std::u16string& path) {
   return SplitNonEmpty(path, [](char16_t c) { return c == u'\\'; });
+}
+
+// The existing key the parts lead to from k; nullptr when one is missing.
+TKey* FindKey(TKey* k, std::span<const std::u16string> parts) {
+  for (const std::u16string& part : parts) {
+    auto it = k->Keys.find(Fold(part));
+    if (it == k->Keys.end()) return nullptr;
+    k = it->second.get();
+  }
+  return k;
 }
 
 HKEY NewHandle(TStore& s, TKey* k, std::uint32_t access) {
@@ -139,11 +150,8 @@ LSTATUS RegOpenKeyExW(HKEY key, const std::u16string& subKey, std::uint32_t acce
   result = 0;
   TKey* k = Resolve(s, key, nullptr);
   if (!k) return ERROR_INVALID_HANDLE;
-  for (const std::u16string& part : SplitPath(subKey)) {
-    auto it = k->Keys.find(Fold(part));
-    if (it == k->Keys.end()) return ERROR_FILE_NOT_FOUND;
-    k = it->second.get();
-  }
+  k = FindKey(k, SplitPath(subKey));
+  if (!k) return ERROR_FILE_NOT_FOUND;
   return OpenHandle(s, k, access, result);
 }
 
@@ -161,11 +169,8 @@ LSTATUS RegDeleteKeyW(HKEY key, const std::u16string& subKey) {
   if (!parent) return ERROR_INVALID_HANDLE;
   std::vector<std::u16string> parts = SplitPath(subKey);
   if (parts.empty()) return ERROR_INVALID_PARAMETER;
-  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-    auto it = parent->Keys.find(Fold(parts[i]));
-    if (it == parent->Keys.end()) return ERROR_FILE_NOT_FOUND;
-    parent = it->second.get();
-  }
+  parent = FindKey(parent, std::span(parts).first(parts.size() - 1));
+  if (!parent) return ERROR_FILE_NOT_FOUND;
   auto it = parent->Keys.find(Fold(parts.back()));
   if (it == parent->Keys.end()) return ERROR_FILE_NOT_FOUND;
   if (parent->Foreign || it->second->Foreign || !it->second->Keys.empty()) return ERROR_ACCESS_DENIED;
@@ -260,11 +265,8 @@ LSTATUS RegMarkForeign(HKEY root, const std::u16string& subKey) {
   std::lock_guard<std::mutex> g(s.Lock);
   TKey* k = Resolve(s, root, nullptr);
   if (!k) return ERROR_INVALID_HANDLE;
-  for (const std::u16string& part : SplitPath(subKey)) {
-    auto it = k->Keys.find(Fold(part));
-    if (it == k->Keys.end()) return ERROR_FILE_NOT_FOUND;
-    k = it->second.get();
-  }
+  k = FindKey(k, SplitPath(subKey));
+  if (!k) return ERROR_FILE_NOT_FOUND;
   k->Foreign = true;
   return ERROR_SUCCESS;
 }

@@ -135,45 +135,40 @@ std::int32_t TDirectBitmap::GetPixels(std::span<std::uint8_t> buffer, std::int32
 }
 
 namespace {
-// The checks the typed readers share; returns the bytes to copy.
+// What the typed readers share: the checks, then the copy; returns the
+// bytes copied.
 template <class T>
-std::int64_t CheckTyped(const TDirectBitmap& b, const char* op, std::size_t size, std::span<T> buffer,
-                        std::int32_t offset, std::int32_t x, std::int32_t y, std::int32_t count) {
+std::int32_t GetTyped(const TDirectBitmap& b, const char* op, std::size_t size, std::span<T> buffer,
+                      std::int32_t offset, std::int32_t x, std::int32_t y, std::int32_t count) {
   const std::string name = b.ClassName() + "." + op;
   ZM_ASSERT(b.BytesPerPixel() == std::int32_t(size), name + " - Invalid Pixel Size");
   ZM_ASSERT(x >= 0 && y >= 0 && std::int64_t(x) + count <= b.Width() && y < b.Height(), name + " out of Bitmap.Size");
   ZM_ASSERT(offset >= 0 && std::int64_t(offset) + std::max(count, 0) <= std::int64_t(buffer.size()),
             name + " - Out of Pixel Buffer Bounds");
-  return count > 0 ? std::int64_t(count) * std::int64_t(size) : 0;
+  const std::int64_t n = count > 0 ? std::int64_t(count) * std::int64_t(size) : 0;
+  if (n) std::memmove(buffer.data() + offset, b.PixelAddress(x, y), std::size_t(n));
+  return std::int32_t(n);
 }
 }  // namespace
 
 std::int32_t TDirectBitmap::GetPixels8(std::span<std::uint8_t> buffer, std::int32_t offset, std::int32_t x,
                                        std::int32_t y, std::int32_t count) const {
-  std::int64_t n = CheckTyped(*this, "GetPixels8", 1, buffer, offset, x, y, count);
-  if (n) std::memmove(buffer.data() + offset, PixelAddress(x, y), std::size_t(n));
-  return std::int32_t(n);
+  return GetTyped(*this, "GetPixels8", 1, buffer, offset, x, y, count);
 }
 
 std::int32_t TDirectBitmap::GetPixels16(std::span<std::uint16_t> buffer, std::int32_t offset, std::int32_t x,
                                         std::int32_t y, std::int32_t count) const {
-  std::int64_t n = CheckTyped(*this, "GetPixels16", 2, buffer, offset, x, y, count);
-  if (n) std::memmove(buffer.data() + offset, PixelAddress(x, y), std::size_t(n));
-  return std::int32_t(n);
+  return GetTyped(*this, "GetPixels16", 2, buffer, offset, x, y, count);
 }
 
 std::int32_t TDirectBitmap::GetPixels24(std::span<TColor24> buffer, std::int32_t offset, std::int32_t x,
                                         std::int32_t y, std::int32_t count) const {
-  std::int64_t n = CheckTyped(*this, "GetPixels24", 3, buffer, offset, x, y, count);
-  if (n) std::memmove(buffer.data() + offset, PixelAddress(x, y), std::size_t(n));
-  return std::int32_t(n);
+  return GetTyped(*this, "GetPixels24", 3, buffer, offset, x, y, count);
 }
 
 std::int32_t TDirectBitmap::GetPixels32(std::span<std::uint32_t> buffer, std::int32_t offset, std::int32_t x,
                                         std::int32_t y, std::int32_t count) const {
-  std::int64_t n = CheckTyped(*this, "GetPixels32", 4, buffer, offset, x, y, count);
-  if (n) std::memmove(buffer.data() + offset, PixelAddress(x, y), std::size_t(n));
-  return std::int32_t(n);
+  return GetTyped(*this, "GetPixels32", 4, buffer, offset, x, y, count);
 }
 
 void TDirectBitmap::CopyRect(const TRect& destRect, TBitmap* source, const TPoint& sourcePoint) {
