@@ -4,7 +4,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
+
+#include "Platform/PlatText.h"
 
 namespace plat {
 
@@ -58,19 +61,19 @@ TKey* Resolve(TStore& s, HKEY key, std::uint32_t* access) {
   return it->second.Key;
 }
 
+// Key paths are split at backslashes only: a slash is part of a key's name.
 std::vector<std::u16string> SplitPath(const std::u16string& path) {
-  std::vector<std::u16string> parts;
-  std::u16string cur;
-  for (char16_t c : path) {
-    if (c == u'\\') {
-      if (!cur.empty()) parts.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
+  return SplitNonEmpty(path, [](char16_t c) { return c == u'\\'; });
+}
+
+// The existing key the parts lead to from k; nullptr when one is missing.
+TKey* FindKey(TKey* k, std::span<const std::u16string> parts) {
+  for (const std::u16string& part : parts) {
+    auto it = k->Keys.find(Fold(part));
+    if (it == k->Keys.end()) return nullptr;
+    k = it->second.get();
   }
-  if (!cur.empty()) parts.push_back(cur);
-  return parts;
+  return k;
 }
 
 HKEY NewHandle(TStore& s, TKey* k, std::uint32_t access) {
@@ -80,6 +83,45 @@ HKEY NewHandle(TStore& s, TKey* k, std::uint32_t access) {
 }
 
 bool Wants(std::uint32_t access, std::uint32_t bits) { return (access & bits) == bits; }
+
+// A handle to k, unless it asks to change a key this process does not own.
+LSTATUS OpenHandle(TStore& s, TKey* k, std::uint32_t access, HKEY& result) {
+  if (k->Foreign && (access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY))) return ERROR_ACCESS_DENIED;
+  result = NewHandle(s, k, access);
+  return ERROR_SUCCESS;
+}
+
+// The key behind an open handle that grants the access bits; status says why not.
+TKey* ResolveFor(TStore& s, HKEY key, std::uint32_t bits, LSTATUS& status) {
+  std::uint32_t access = 0;
+  TKey* k = Resolve(s, key, &access);
+  status = !k ? ERROR_INVALID_HANDLE : !Wants(access, bits) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+  return status == ERROR_SUCCESS ? k : nullptr;
+}
+
+// An enumerated name, when nameLen leaves room for it and its terminator.
+LSTATUS CopyName(const std::u16string& n, std::u16string& name, std::uint32_t& nameLen) {
+  if (n.size() + 1 > nameLen) {
+    nameLen = static_cast<std::uint32_t>(n.size() + 1);
+    return ERROR_MORE_DATA;
+  }
+  name = n;
+  nameLen = static_cast<std::uint32_t>(n.size());
+  return ERROR_SUCCESS;
+}
+
+// A value's type and data; without a buffer only the size is given.
+LSTATUS CopyValue(const TValue& v, std::uint32_t& type, std::uint8_t* data, std::uint32_t& dataLen) {
+  type = v.Type;
+  std::uint32_t need = static_cast<std::uint32_t>(v.Data.size());
+  if (data && dataLen < need) {
+    dataLen = need;
+    return ERROR_MORE_DATA;
+  }
+  if (data && need) std::memcpy(data, v.Data.data(), need);
+  dataLen = need;
+  return ERROR_SUCCESS;
+}
 
 }  // namespace
 
@@ -99,9 +141,7 @@ LSTATUS RegCreateKeyExW(HKEY key, const std::u16string& subKey, std::uint32_t ac
     }
     k = slot.get();
   }
-  if (k->Foreign && (access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY))) return ERROR_ACCESS_DENIED;
-  result = NewHandle(s, k, access);
-  return ERROR_SUCCESS;
+  return OpenHandle(s, k, access, result);
 }
 
 LSTATUS RegOpenKeyExW(HKEY key, const std::u16string& subKey, std::uint32_t access, HKEY& result) {
@@ -110,14 +150,9 @@ LSTATUS RegOpenKeyExW(HKEY key, const std::u16string& subKey, std::uint32_t acce
   result = 0;
   TKey* k = Resolve(s, key, nullptr);
   if (!k) return ERROR_INVALID_HANDLE;
-  for (const std::u16string& part : SplitPath(subKey)) {
-    auto it = k->Keys.find(Fold(part));
-    if (it == k->Keys.end()) return ERROR_FILE_NOT_FOUND;
-    k = it->second.get();
-  }
-  if (k->Foreign && (access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY))) return ERROR_ACCESS_DENIED;
-  result = NewHandle(s, k, access);
-  return ERROR_SUCCESS;
+  k = FindKey(k, SplitPath(subKey));
+  if (!k) return ERROR_FILE_NOT_FOUND;
+  return OpenHandle(s, k, access, result);
 }
 
 LSTATUS RegCloseKey(HKEY key) {
@@ -134,11 +169,8 @@ LSTATUS RegDeleteKeyW(HKEY key, const std::u16string& subKey) {
   if (!parent) return ERROR_INVALID_HANDLE;
   std::vector<std::u16string> parts = SplitPath(subKey);
   if (parts.empty()) return ERROR_INVALID_PARAMETER;
-  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-    auto it = parent->Keys.find(Fold(parts[i]));
-    if (it == parent->Keys.end()) return ERROR_FILE_NOT_FOUND;
-    parent = it->second.get();
-  }
+  parent = FindKey(parent, std::span(parts).first(parts.size() - 1));
+  if (!parent) return ERROR_FILE_NOT_FOUND;
   auto it = parent->Keys.find(Fold(parts.back()));
   if (it == parent->Keys.end()) return ERROR_FILE_NOT_FOUND;
   if (parent->Foreign || it->second->Foreign || !it->second->Keys.empty()) return ERROR_ACCESS_DENIED;
@@ -159,75 +191,44 @@ LSTATUS RegEnumKeyExW(HKEY key, std::uint32_t index, std::u16string& name, std::
   if (index >= k->Keys.size()) return ERROR_NO_MORE_ITEMS;
   auto it = k->Keys.begin();
   std::advance(it, index);
-  const std::u16string& n = it->second->Name;
-  if (n.size() + 1 > nameLen) {
-    nameLen = static_cast<std::uint32_t>(n.size() + 1);
-    return ERROR_MORE_DATA;
-  }
-  name = n;
-  nameLen = static_cast<std::uint32_t>(n.size());
-  return ERROR_SUCCESS;
+  return CopyName(it->second->Name, name, nameLen);
 }
 
 LSTATUS RegEnumValueW(HKEY key, std::uint32_t index, std::u16string& name, std::uint32_t& nameLen,
                       std::uint32_t& type, std::uint8_t* data, std::uint32_t& dataLen) {
   TStore& s = Store();
   std::lock_guard<std::mutex> g(s.Lock);
-  std::uint32_t access = 0;
-  TKey* k = Resolve(s, key, &access);
-  if (!k) return ERROR_INVALID_HANDLE;
-  if (!Wants(access, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  LSTATUS status;
+  TKey* k = ResolveFor(s, key, KEY_QUERY_VALUE, status);
+  if (!k) return status;
   if (index >= k->Values.size()) return ERROR_NO_MORE_ITEMS;
   auto it = k->Values.begin();
   std::advance(it, index);
   const TValue& v = it->second;
-  if (v.Name.size() + 1 > nameLen) {
-    nameLen = static_cast<std::uint32_t>(v.Name.size() + 1);
-    return ERROR_MORE_DATA;
-  }
-  name = v.Name;
-  nameLen = static_cast<std::uint32_t>(v.Name.size());
-  type = v.Type;
-  std::uint32_t need = static_cast<std::uint32_t>(v.Data.size());
-  if (data && dataLen < need) {
-    dataLen = need;
-    return ERROR_MORE_DATA;
-  }
-  if (data && need) std::memcpy(data, v.Data.data(), need);
-  dataLen = need;
-  return ERROR_SUCCESS;
+  if (LSTATUS r = CopyName(v.Name, name, nameLen); r != ERROR_SUCCESS) return r;
+  return CopyValue(v, type, data, dataLen);
 }
 
 LSTATUS RegQueryValueExW(HKEY key, const std::u16string& name, std::uint32_t& type, std::uint8_t* data,
                          std::uint32_t& dataLen) {
   TStore& s = Store();
   std::lock_guard<std::mutex> g(s.Lock);
-  std::uint32_t access = 0;
-  TKey* k = Resolve(s, key, &access);
-  if (!k) return ERROR_INVALID_HANDLE;
-  if (!Wants(access, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  LSTATUS status;
+  TKey* k = ResolveFor(s, key, KEY_QUERY_VALUE, status);
+  if (!k) return status;
   auto it = k->Values.find(Fold(name));
   if (it == k->Values.end()) return ERROR_FILE_NOT_FOUND;
-  const TValue& v = it->second;
-  type = v.Type;
-  std::uint32_t need = static_cast<std::uint32_t>(v.Data.size());
-  if (data && dataLen < need) {
-    dataLen = need;
-    return ERROR_MORE_DATA;
-  }
-  if (data && need) std::memcpy(data, v.Data.data(), need);
-  dataLen = need;
-  return ERROR_SUCCESS;
+  return CopyValue(it->second, type, data, dataLen);
 }
 
 LSTATUS RegSetValueExW(HKEY key, const std::u16string& name, std::uint32_t type, const std::uint8_t* data,
                        std::uint32_t dataLen) {
   TStore& s = Store();
   std::lock_guard<std::mutex> g(s.Lock);
-  std::uint32_t access = 0;
-  TKey* k = Resolve(s, key, &access);
-  if (!k) return ERROR_INVALID_HANDLE;
-  if (!Wants(access, KEY_SET_VALUE) || k->Foreign) return ERROR_ACCESS_DENIED;
+  LSTATUS status;
+  TKey* k = ResolveFor(s, key, KEY_SET_VALUE, status);
+  if (!k) return status;
+  if (k->Foreign) return ERROR_ACCESS_DENIED;
   if (!data && dataLen) return ERROR_INVALID_PARAMETER;
   TValue v;
   v.Name = name;
@@ -240,10 +241,10 @@ LSTATUS RegSetValueExW(HKEY key, const std::u16string& name, std::uint32_t type,
 LSTATUS RegDeleteValueW(HKEY key, const std::u16string& name) {
   TStore& s = Store();
   std::lock_guard<std::mutex> g(s.Lock);
-  std::uint32_t access = 0;
-  TKey* k = Resolve(s, key, &access);
-  if (!k) return ERROR_INVALID_HANDLE;
-  if (!Wants(access, KEY_SET_VALUE) || k->Foreign) return ERROR_ACCESS_DENIED;
+  LSTATUS status;
+  TKey* k = ResolveFor(s, key, KEY_SET_VALUE, status);
+  if (!k) return status;
+  if (k->Foreign) return ERROR_ACCESS_DENIED;
   return k->Values.erase(Fold(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
@@ -264,11 +265,8 @@ LSTATUS RegMarkForeign(HKEY root, const std::u16string& subKey) {
   std::lock_guard<std::mutex> g(s.Lock);
   TKey* k = Resolve(s, root, nullptr);
   if (!k) return ERROR_INVALID_HANDLE;
-  for (const std::u16string& part : SplitPath(subKey)) {
-    auto it = k->Keys.find(Fold(part));
-    if (it == k->Keys.end()) return ERROR_FILE_NOT_FOUND;
-    k = it->second.get();
-  }
+  k = FindKey(k, SplitPath(subKey));
+  if (!k) return ERROR_FILE_NOT_FOUND;
   k->Foreign = true;
   return ERROR_SUCCESS;
 }

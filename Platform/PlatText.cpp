@@ -177,4 +177,21 @@ bool CodePageToUtf16(std::uint32_t cp, const unsigned char* s, std::size_t n, st
   return IconvToUtf16(IconvName(cp), s, n, out);
 }
 
+// ---- Splitting -----------------------------------------------------------------------
+
+std::vector<std::u16string> SplitNonEmpty(const std::u16string& text, bool (*isSeparator)(char16_t)) {
+  std::vector<std::u16string> parts;
+  std::u16string cur;
+  for (char16_t c : text) {
+    if (isSeparator(c)) {
+      if (!cur.empty()) parts.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) parts.push_back(cur);
+  return parts;
+}
+
 }  // namespace plat

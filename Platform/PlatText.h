@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -29,5 +30,9 @@ bool CodePageToUtf16(std::uint32_t codePage, const unsigned char* data, std::siz
 // True when the bytes are well-formed UTF-8 (no over-long forms, no encoded
 // surrogates, nothing above U+10FFFF).
 bool IsValidUtf8(const unsigned char* data, std::size_t size);
+
+// The parts of text between the characters isSeparator accepts; empty parts
+// (doubled, leading or trailing separators) are dropped.
+std::vector<std::u16string> SplitNonEmpty(const std::u16string& text, bool (*isSeparator)(char16_t));
 
 }  // namespace plat

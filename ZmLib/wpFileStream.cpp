@@ -7,6 +7,7 @@
 
 #include "Platform/PlatResources.h"
 #include "Platform/PlatSystem.h"
+#include "Platform/PlatText.h"
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/wpUnicode.h"
 
@@ -42,21 +43,6 @@ std::size_t ExtDot(const WideString& p) {
 }
 
 bool IsLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
-
-std::vector<WideString> SplitFolders(const WideString& p) {
-  std::vector<WideString> parts;
-  WideString cur;
-  for (char16_t c : p) {
-    if (IsSep(c)) {
-      if (!cur.empty()) parts.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  if (!cur.empty()) parts.push_back(cur);
-  return parts;
-}
 
 }  // namespace
 
@@ -126,7 +112,7 @@ WideString ExtractRelativePath(const WideString& base, const WideString& dest) {
   // the folder of a path: itself when it ends with a separator
   auto folder = [driveLen](const WideString& p) {
     WideString f = (!p.empty() && IsSep(p.back())) ? p : ExtractFilePath(p);
-    return SplitFolders(f.size() > driveLen ? f.substr(driveLen) : WideString());
+    return plat::SplitNonEmpty(f.size() > driveLen ? f.substr(driveLen) : WideString(), IsSep);
   };
   std::vector<WideString> b = folder(base), d = folder(dest), bu = folder(baseUp), du = folder(destUp);
   std::size_t common = 0;

@@ -101,29 +101,33 @@ protected:
   bool BinarySearch(const void* key, std::int32_t lo, std::int32_t hi, std::int32_t& index);
 };
 
-// Sorts a TList with a function of two items; CompareKey takes the key as
-// an item pointer.
-class TListSorter : public TSorter {
+// What the two list sorters share: the list, its count and the swap.
+class TListSorterBase : public TSorter {
 public:
-  TListSorter(TList* list, TListCompareFunc compare) : List(list), CompareFunc(compare) {}
+  explicit TListSorterBase(TList* list) : List(list) {}
   std::int32_t GetCount() override { return List ? List->Count() : 0; }
-  std::int32_t Compare(std::int32_t i, std::int32_t j) override { return CompareFunc(List->Get(i), List->Get(j)); }
-  std::int32_t CompareKey(const void* key, std::int32_t i) override;
   void Exchange(std::int32_t i, std::int32_t j) override { List->Exchange(i, j); }
 
   TList* List;
+};
+
+// Sorts a TList with a function of two items; CompareKey takes the key as
+// an item pointer.
+class TListSorter : public TListSorterBase {
+public:
+  TListSorter(TList* list, TListCompareFunc compare) : TListSorterBase(list), CompareFunc(compare) {}
+  std::int32_t Compare(std::int32_t i, std::int32_t j) override { return CompareFunc(List->Get(i), List->Get(j)); }
+  std::int32_t CompareKey(const void* key, std::int32_t i) override;
+
   TListCompareFunc CompareFunc;
 };
 
-class TListSorter2 : public TSorter {
+class TListSorter2 : public TListSorterBase {
 public:
-  TListSorter2(TList* list, TListCompareMethod compare) : List(list), CompareMethod(std::move(compare)) {}
-  std::int32_t GetCount() override { return List ? List->Count() : 0; }
+  TListSorter2(TList* list, TListCompareMethod compare) : TListSorterBase(list), CompareMethod(std::move(compare)) {}
   std::int32_t Compare(std::int32_t i, std::int32_t j) override { return CompareMethod(List->Get(i), List->Get(j)); }
   std::int32_t CompareKey(const void* key, std::int32_t i) override;
-  void Exchange(std::int32_t i, std::int32_t j) override { List->Exchange(i, j); }
 
-  TList* List;
   TListCompareMethod CompareMethod;
 };
 

@@ -2,23 +2,16 @@
 // separated lists, lines and name/value pairs.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
 #include "ZmLib/zmByteString.h"
 #include "ZmLib/zmByteStringList.h"
-#include "ZmLib/zmModules.h"
+#include "fuzz/FuzzCommon.h"
 
-namespace {
-zm::TModuleRunner* gModules = nullptr;
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-}  // namespace
+using zmfuzz::Check;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  gModules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules()}));
+  zmfuzz::StartModules();
   return 0;
 }
 

@@ -3,21 +3,14 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 #include "ZmLib/Graphics/zmColorTypes.h"
-#include "ZmLib/zmModules.h"
+#include "fuzz/FuzzCommon.h"
 
-namespace {
-zm::TModuleRunner* gModules = nullptr;
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-}  // namespace
+using zmfuzz::Check;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  gModules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules()}));
+  zmfuzz::StartModules();
   return 0;
 }
 

@@ -4,20 +4,15 @@
 // save, and the normalised form reads back to itself.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 #include "ZmLib/zmIni.h"
 #include "ZmLib/zmIniParser2.h"
-#include "ZmLib/zmModules.h"
+#include "fuzz/FuzzCommon.h"
+
+using zmfuzz::Check;
 
 namespace {
-zm::TModuleRunner* gModules = nullptr;
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
 std::string Saved(zm::TIniFile& f) {
   zm::TRef<zm::TMemoryStream> m = zm::MakeRef<zm::TMemoryStream>();
   f.SaveToStream(m.get(), false);
@@ -40,7 +35,7 @@ void CheckLookups(zm::TIniList* list, int depth) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  gModules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules()}));
+  zmfuzz::StartModules();
   return 0;
 }
 

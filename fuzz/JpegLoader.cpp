@@ -5,21 +5,20 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "Platform/PlatSystem.h"
 #include "ZmLib/Graphics/zmGraphicsModules.h"
 #include "ZmLib/Graphics/zmJpegICCExtractor.h"
 #include "ZmLib/Graphics/zmJpegLoader.h"
+#include "fuzz/FuzzCommon.h"
 
 namespace {
-zm::TModuleRunner* gModules = nullptr;
 // Larger pictures are only decoded at 1/8 here, to keep each run short.
 constexpr std::int64_t kFullDecodePixels = 1 << 20;
 constexpr std::int64_t kAnyDecodePixels = std::int64_t(1) << 26;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  plat::SetDebugOutputHook([](std::string_view) {});
-  gModules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules(), zm::GraphicsModules()}));
+  zmfuzz::QuietDebugOutput();
+  zmfuzz::StartModules({zm::CoreModules(), zm::GraphicsModules()});
   return 0;
 }
 

@@ -3,23 +3,19 @@
 // text is UTF-16 code units; a 0 unit splits base and path.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 #include "OruLib2/OruClasses/OruFileAccess.h"
 #include "ZmLib/Graphics/Video/_MyUtils.h"
-#include "ZmLib/zmModules.h"
+#include "fuzz/FuzzCommon.h"
+
+using zmfuzz::Check;
 
 namespace {
-zm::TModuleRunner* gModules = nullptr;
 oru::TPathVarTable* gTable = nullptr;
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  gModules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules()}));
+  zmfuzz::StartModules();
   gTable = new oru::TPathVarTable(oru::DefaultPathVars());
   oru::RegisterPathVar(*gTable, u"%a%", u"%b%", true);
   oru::RegisterPathVar(*gTable, u"%b%", u"x%a%y", false);

@@ -3,20 +3,15 @@
 // given.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
-#include "Platform/PlatSystem.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/Graphics/zmGraphicsModules.h"
+#include "fuzz/FuzzCommon.h"
+
+using zmfuzz::Check;
 
 namespace {
-zm::TModuleRunner* gModules = nullptr;
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
 void Run(zm::TPixelConverter* c, const zm::TPixelFormat* target, const zm::TPixelFormat* source, std::int32_t n,
          std::uint8_t fill) {
   // Buffers exactly as long as the pixels, so that AddressSanitizer sees any overrun.
@@ -27,8 +22,8 @@ void Run(zm::TPixelConverter* c, const zm::TPixelFormat* target, const zm::TPixe
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  plat::SetDebugOutputHook([](std::string_view) {});
-  gModules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules(), zm::GraphicsModules()}));
+  zmfuzz::QuietDebugOutput();
+  zmfuzz::StartModules({zm::CoreModules(), zm::GraphicsModules()});
   return 0;
 }
 

@@ -5,24 +5,19 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include "OruLib2/OruClasses/OruPropValues.h"
-#include "ZmLib/zmModules.h"
+#include "fuzz/FuzzCommon.h"
+
+using zmfuzz::Check;
 
 namespace {
-zm::TModuleRunner* gModules = nullptr;
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
 bool FiniteOrDefault(float v, float def) { return std::isfinite(v) || v == def; }
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  gModules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules()}));
+  zmfuzz::StartModules();
   return 0;
 }
 

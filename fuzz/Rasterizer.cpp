@@ -3,24 +3,16 @@
 // and no cell holds more than the 256 samples of its pixel.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
-#include "Platform/PlatSystem.h"
-#include "ZmLib/zmModules.h"
 #include "ZmLib/VectorGraphics/zmRasterizer.h"
+#include "fuzz/FuzzCommon.h"
 
-namespace {
-zm::TModuleRunner* gModules = nullptr;
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-}  // namespace
+using zmfuzz::Check;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  plat::SetDebugOutputHook([](std::string_view) {});
-  gModules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules()}));
+  zmfuzz::QuietDebugOutput();
+  zmfuzz::StartModules();
   return 0;
 }
 

@@ -4,7 +4,6 @@
 // file API, the check that opens a container and reads every entry, and the
 // container made around a directory text.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <stdexcept>
@@ -15,17 +14,13 @@
 #include "OruLib2/OruClasses/zmInflate.h"
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Win32/winFileAPI.h"
-#include "ZmLib/zmModules.h"
+#include "fuzz/FuzzCommon.h"
 #include "tests/support/kit/ContainerReader.h"
 #include "tests/support/kit/ShowContainerWriter.h"
 
 namespace zmfuzz {
 
 inline constexpr char16_t kContainerName[] = u"mem:show.orushow";
-
-inline void Check(bool ok) {
-  if (!ok) std::abort();
-}
 
 // Serves one file, kContainerName, from memory; every handle has its own
 // position. Writing is refused.
@@ -112,13 +107,6 @@ inline bool ZlibInflate(std::string_view packed, std::string& out) {
   } catch (const std::runtime_error&) {
     return false;
   }
-}
-
-// The core modules, started once for the fuzz targets and never stopped:
-// stopping them from a static destructor would outlive what they stop.
-inline void StartModules() {
-  static zm::TModuleRunner* modules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules()}));
-  (void)modules;
 }
 
 // Opens the file as a container and reads every entry its directory names,

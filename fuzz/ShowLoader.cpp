@@ -10,10 +10,7 @@
 #include "fuzz/ShowLoaderFuzz.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Started once and never stopped, as the other targets do.
-  static zm::TModuleRunner* modules = new zm::TModuleRunner(
-      zm::JoinModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), oru::OruClassesModules()}));
-  (void)modules;
+  zmfuzz::StartModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), oru::OruClassesModules()});
   return 0;
 }
 

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 #include "OruLib2/Effects/OruEffectManager.h"
 #include "OruLib2/OruClasses/OruClassesModules.h"
@@ -14,19 +13,12 @@
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "ZmLib/Graphics/zmGraphicsModules.h"
 #include "ZmLib/Text/zmTextModules.h"
-#include "ZmLib/zmModules.h"
+#include "fuzz/FuzzCommon.h"
 
-namespace {
-zm::TModuleRunner* gModules = nullptr;
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-}  // namespace
+using zmfuzz::Check;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  gModules = new zm::TModuleRunner(
-      zm::JoinModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), oru::OruClassesModules()}));
+  zmfuzz::StartModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), oru::OruClassesModules()});
   return 0;
 }
 

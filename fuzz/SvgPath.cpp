@@ -3,27 +3,23 @@
 // through a transform) into a small bitmap without a fault or a hang.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
-#include "Platform/PlatSystem.h"
 #include "ZmLib/Graphics/zmGraphicsModules.h"
 #include "ZmLib/VectorGraphics/zmRasterizerUtils.h"
 #include "ZmLib/VectorGraphics/zmSvgUtils.h"
 #include "ZmLib/VectorGraphics/zmVectorModules.h"
+#include "fuzz/FuzzCommon.h"
+
+using zmfuzz::Check;
 
 namespace {
-zm::TModuleRunner* gModules = nullptr;
 zm::TRasterHelper* gHelper = nullptr;
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  plat::SetDebugOutputHook([](std::string_view) {});
-  gModules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules(), zm::GraphicsModules(), zm::VectorModules()}));
+  zmfuzz::QuietDebugOutput();
+  zmfuzz::StartModules({zm::CoreModules(), zm::GraphicsModules(), zm::VectorModules()});
   gHelper = zm::MakeRef<zm::TRasterHelper>().Detach();
   return 0;
 }

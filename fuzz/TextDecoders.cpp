@@ -2,7 +2,6 @@
 // broken surrogates, code pages, and the comparisons and hashes over them.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <span>
 
 #include "Platform/PlatSystem.h"
@@ -11,19 +10,14 @@
 #include "ZmLib/Text/zmWideStringUtils.h"
 #include "ZmLib/wpUnicode.h"
 #include "ZmLib/zmByteString.h"
+#include "fuzz/FuzzCommon.h"
 
-namespace {
-zm::TModuleRunner* gModules = nullptr;
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-}  // namespace
+using zmfuzz::Check;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // the assertions of the strict decoder are expected here: keep them quiet
-  plat::SetDebugOutputHook([](std::string_view) {});
-  gModules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules(), zm::TextModules()}));
+  zmfuzz::QuietDebugOutput();
+  zmfuzz::StartModules({zm::CoreModules(), zm::TextModules()});
   return 0;
 }
 

@@ -2,23 +2,15 @@
 // parses without a fault, and marked text decodes to what was marked.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
-#include "Platform/PlatSystem.h"
-#include "ZmLib/zmModules.h"
 #include "ZmLib/VectorGraphics/zmTextKeys.h"
+#include "fuzz/FuzzCommon.h"
 
-namespace {
-zm::TModuleRunner* gModules = nullptr;
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-}  // namespace
+using zmfuzz::Check;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  plat::SetDebugOutputHook([](std::string_view) {});
-  gModules = new zm::TModuleRunner(zm::JoinModules({zm::CoreModules()}));
+  zmfuzz::QuietDebugOutput();
+  zmfuzz::StartModules();
   return 0;
 }
 

@@ -24,7 +24,9 @@ struct TQuad {
 };
 
 // Lowest and highest x of the edges' parts inside the band y0..y1; false
-// when no edge reaches it. An edge along the band contributes its whole x range.
+// when no edge reaches it. An edge along the band contributes its whole x
+// range. With y0 == y1 it is where the line at y0 enters and leaves the
+// (convex) quadrilateral.
 bool BandRange(const TQuad& q, double y0, double y1, double& lo, double& hi) {
   bool found = false;
   lo = 1e300;
@@ -40,35 +42,11 @@ bool BandRange(const TQuad& q, double y0, double y1, double& lo, double& hi) {
       xb = b.X;
     } else {
       const double ya = std::max(ymin, y0), yb = std::min(ymax, y1);
-      const double slope = (b.X - a.X) / (b.Y - a.Y);
-      xa = a.X + (ya - a.Y) * slope;
-      xb = a.X + (yb - a.Y) * slope;
+      xa = a.X + (ya - a.Y) * (b.X - a.X) / (b.Y - a.Y);
+      xb = a.X + (yb - a.Y) * (b.X - a.X) / (b.Y - a.Y);
     }
     lo = std::min({lo, xa, xb});
     hi = std::max({hi, xa, xb});
-    found = true;
-  }
-  return found;
-}
-
-// Where the line at y enters and leaves the (convex) quadrilateral; false
-// when it misses it.
-bool LineRange(const TQuad& q, double y, double& lo, double& hi) {
-  bool found = false;
-  lo = 1e300;
-  hi = -1e300;
-  for (int i = 0; i < 4; ++i) {
-    const TDPoint& a = q.P[i];
-    const TDPoint& b = q.P[(i + 1) % 4];
-    if (y < std::min(a.Y, b.Y) || y > std::max(a.Y, b.Y)) continue;
-    if (a.Y == b.Y) {
-      lo = std::min({lo, a.X, b.X});
-      hi = std::max({hi, a.X, b.X});
-    } else {
-      const double x = a.X + (y - a.Y) * (b.X - a.X) / (b.Y - a.Y);
-      lo = std::min(lo, x);
-      hi = std::max(hi, x);
-    }
     found = true;
   }
   return found;
@@ -207,8 +185,9 @@ void TAffineDrawer::MarkInner(const TRect& area, std::uint8_t kind) {
     const std::int32_t rowIndex = firstCellRow_ + std::int32_t(i);
     double lo0, hi0, lo1, hi1;
     // Only a band that the area covers over its whole height has inner cells.
-    const bool top = LineRange(q, rowIndex * ch, lo0, hi0);
-    const bool bottom = LineRange(q, (rowIndex + 1.0) * ch, lo1, hi1);
+    const double y0 = rowIndex * ch, y1 = (rowIndex + 1.0) * ch;
+    const bool top = BandRange(q, y0, y0, lo0, hi0);
+    const bool bottom = BandRange(q, y1, y1, lo1, hi1);
     if (!top || !bottom) continue;
     if (!(lo0 <= hi0) || !(lo1 <= hi1)) ZM_FAIL("INTERNAL ERROR: invalid flags combination");
     const double lo = std::max({lo0, lo1, double(clipRect_.Left)});

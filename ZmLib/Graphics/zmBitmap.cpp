@@ -57,35 +57,28 @@ bool BitmapMatches(const TBitmap* bitmap, const TPixelFormat* format, const TBit
   return bitmap->ClassType()->InheritsFrom(bitmapClass);
 }
 
+namespace {
+// Clips the span start..end to 0..limit; paired, the matching position on
+// the other side, moves on as far as start does. False when nothing is left.
+bool ClipSpan(std::int64_t& start, std::int64_t& end, std::int64_t limit, std::int64_t& paired) {
+  if (limit <= start || end <= 0) return false;
+  if (start < 0) {
+    paired -= start;
+    start = 0;
+  }
+  end = std::min(end, limit);
+  return true;
+}
+}  // namespace
+
 bool ClipCopyRect(std::int32_t& destX, std::int32_t& destY, std::int32_t& width, std::int32_t& height,
                   const TPoint& sourceSize, const TPoint& destSize, std::int32_t& sourceX, std::int32_t& sourceY) {
   // 64-bit throughout: positions near the ends of the 32-bit range must not wrap.
   std::int64_t l = destX, t = destY, r = l + width, b = t + height;
   std::int64_t sx = sourceX, sy = sourceY;
-  if (destSize.X <= l || destSize.Y <= t || r <= 0 || b <= 0) return false;
-  if (l < 0) {
-    sx -= l;
-    l = 0;
-  }
-  if (t < 0) {
-    sy -= t;
-    t = 0;
-  }
-  r = std::min<std::int64_t>(r, destSize.X);
-  b = std::min<std::int64_t>(b, destSize.Y);
-
+  if (!ClipSpan(l, r, destSize.X, sx) || !ClipSpan(t, b, destSize.Y, sy)) return false;
   std::int64_t sr = sx + (r - l), sb = sy + (b - t);
-  if (sourceSize.X <= sx || sourceSize.Y <= sy || sr <= 0 || sb <= 0) return false;
-  if (sx < 0) {
-    l -= sx;
-    sx = 0;
-  }
-  if (sy < 0) {
-    t -= sy;
-    sy = 0;
-  }
-  sr = std::min<std::int64_t>(sr, sourceSize.X);
-  sb = std::min<std::int64_t>(sb, sourceSize.Y);
+  if (!ClipSpan(sx, sr, sourceSize.X, l) || !ClipSpan(sy, sb, sourceSize.Y, t)) return false;
   if (sr - sx <= 0 || sb - sy <= 0) return false;
   destX = std::int32_t(l);
   destY = std::int32_t(t);
@@ -142,45 +135,40 @@ std::int32_t TDirectBitmap::GetPixels(std::span<std::uint8_t> buffer, std::int32
 }
 
 namespace {
-// The checks the typed readers share; returns the bytes to copy.
+// What the typed readers share: the checks, then the copy; returns the
+// bytes copied.
 template <class T>
-std::int64_t CheckTyped(const TDirectBitmap& b, const char* op, std::size_t size, std::span<T> buffer,
-                        std::int32_t offset, std::int32_t x, std::int32_t y, std::int32_t count) {
+std::int32_t GetTyped(const TDirectBitmap& b, const char* op, std::size_t size, std::span<T> buffer,
+                      std::int32_t offset, std::int32_t x, std::int32_t y, std::int32_t count) {
   const std::string name = b.ClassName() + "." + op;
   ZM_ASSERT(b.BytesPerPixel() == std::int32_t(size), name + " - Invalid Pixel Size");
   ZM_ASSERT(x >= 0 && y >= 0 && std::int64_t(x) + count <= b.Width() && y < b.Height(), name + " out of Bitmap.Size");
   ZM_ASSERT(offset >= 0 && std::int64_t(offset) + std::max(count, 0) <= std::int64_t(buffer.size()),
             name + " - Out of Pixel Buffer Bounds");
-  return count > 0 ? std::int64_t(count) * std::int64_t(size) : 0;
+  const std::int64_t n = count > 0 ? std::int64_t(count) * std::int64_t(size) : 0;
+  if (n) std::memmove(buffer.data() + offset, b.PixelAddress(x, y), std::size_t(n));
+  return std::int32_t(n);
 }
 }  // namespace
 
 std::int32_t TDirectBitmap::GetPixels8(std::span<std::uint8_t> buffer, std::int32_t offset, std::int32_t x,
                                        std::int32_t y, std::int32_t count) const {
-  std::int64_t n = CheckTyped(*this, "GetPixels8", 1, buffer, offset, x, y, count);
-  if (n) std::memmove(buffer.data() + offset, PixelAddress(x, y), std::size_t(n));
-  return std::int32_t(n);
+  return GetTyped(*this, "GetPixels8", 1, buffer, offset, x, y, count);
 }
 
 std::int32_t TDirectBitmap::GetPixels16(std::span<std::uint16_t> buffer, std::int32_t offset, std::int32_t x,
                                         std::int32_t y, std::int32_t count) const {
-  std::int64_t n = CheckTyped(*this, "GetPixels16", 2, buffer, offset, x, y, count);
-  if (n) std::memmove(buffer.data() + offset, PixelAddress(x, y), std::size_t(n));
-  return std::int32_t(n);
+  return GetTyped(*this, "GetPixels16", 2, buffer, offset, x, y, count);
 }
 
 std::int32_t TDirectBitmap::GetPixels24(std::span<TColor24> buffer, std::int32_t offset, std::int32_t x,
                                         std::int32_t y, std::int32_t count) const {
-  std::int64_t n = CheckTyped(*this, "GetPixels24", 3, buffer, offset, x, y, count);
-  if (n) std::memmove(buffer.data() + offset, PixelAddress(x, y), std::size_t(n));
-  return std::int32_t(n);
+  return GetTyped(*this, "GetPixels24", 3, buffer, offset, x, y, count);
 }
 
 std::int32_t TDirectBitmap::GetPixels32(std::span<std::uint32_t> buffer, std::int32_t offset, std::int32_t x,
                                         std::int32_t y, std::int32_t count) const {
-  std::int64_t n = CheckTyped(*this, "GetPixels32", 4, buffer, offset, x, y, count);
-  if (n) std::memmove(buffer.data() + offset, PixelAddress(x, y), std::size_t(n));
-  return std::int32_t(n);
+  return GetTyped(*this, "GetPixels32", 4, buffer, offset, x, y, count);
 }
 
 void TDirectBitmap::CopyRect(const TRect& destRect, TBitmap* source, const TPoint& sourcePoint) {
