@@ -24,8 +24,7 @@ struct TRecord {
 
 // Messages seen by windows of the recording class; a test may handle any
 // message itself through OnMessage (return true when handled).
-class TRecorder {
-public:
+struct TRecorder {
   static TRecorder& Get() {
     static TRecorder r;
     return r;
@@ -78,11 +77,10 @@ protected:
     wc.lpfnWndProc = &RecordingProc;
     wc.lpszClassName = u"Rec";
     wc.cbWndExtra = 16;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     ASSERT_NE(RegisterClassW(&wc), 0);
   }
   void TearDown() override {
-    TRecorder::Get().OnMessage = nullptr;
+    TRecorder::Get().OnMessage = nullptr;  // it may refer to the test's locals
     headless::ResetForTests();
     ShutdownWindowSystem();
   }
