@@ -18,7 +18,7 @@ LRESULT Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
     TWindowPixels px;
     if (LockWindowPixels(h, px)) {
       for (int y = 0; y < px.Height; ++y)
-        for (int x = 0; x < px.Width; ++x) px.Bits[y * px.Stride + x] = 0xFF2060C0;  // B, G, R, A in memory
+        for (int x = 0; x < px.Width; ++x) px.Bits[y * px.Stride + x] = GetParent(h) ? 0xFF00FF00 : 0xFF2060C0;
       UnlockWindowPixels(h, nullptr);
     }
     EndPaint(h, &ps);
@@ -27,10 +27,10 @@ LRESULT Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
   return DefWindowProcW(h, m, w, l);
 }
 
-bool Seen(HWND h, UINT m) {
+const MSG* Seen(HWND h, UINT m) {
   for (auto& s : gSeen)
-    if (s.hwnd == h && s.message == m) return true;
-  return false;
+    if (s.hwnd == h && s.message == m) return &s;
+  return nullptr;
 }
 
 // Pumps until the condition holds or five seconds pass.
@@ -64,19 +64,24 @@ TEST(SdlDisplay, WindowShownPaintedClickedDestroyed) {
   EXPECT_EQ(NativeWindowCount(), 0);  // hidden windows have no native window
   ShowWindow(h, SW_SHOW);
   EXPECT_EQ(NativeWindowCount(), 1);
-  ASSERT_TRUE(PumpUntil([&] { return Seen(h, WM_PAINT); }));
+  ASSERT_TRUE(PumpUntil([&] { return Seen(h, WM_PAINT) != nullptr; }));
   std::uint32_t px = 0;
   ASSERT_TRUE(ReadNativePixel(h, {10, 10}, px));
   EXPECT_EQ(px, 0xFF2060C0u);
+  // A child paints into its top-level's frame.
+  HWND child =
+      CreateWindowExW(0, u"SdlTest", u"", WS_CHILD | WS_VISIBLE, 100, 100, 20, 20, h, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(PumpUntil([&] { return Seen(child, WM_PAINT) != nullptr; }));
+  ASSERT_TRUE(ReadNativePixel(h, {119, 119}, px));
+  EXPECT_EQ(px, 0xFF00FF00u);
+  ASSERT_TRUE(ReadNativePixel(h, {120, 120}, px));
+  EXPECT_EQ(px, 0xFF2060C0u);
   // A click through SDL's own event queue arrives as button messages.
   ASSERT_TRUE(InjectNativeClick(h, {30, 40}, 1));
-  ASSERT_TRUE(PumpUntil([&] { return Seen(h, WM_LBUTTONUP); }));
-  for (auto& s : gSeen)
-    if (s.message == WM_LBUTTONDOWN) {
-      EXPECT_EQ(GET_X_LPARAM(s.lParam), 30);
-      EXPECT_EQ(GET_Y_LPARAM(s.lParam), 40);
-    }
-  EXPECT_TRUE(Seen(h, WM_LBUTTONDOWN));
+  ASSERT_TRUE(PumpUntil([&] { return Seen(h, WM_LBUTTONUP) != nullptr; }));
+  const MSG* down = Seen(h, WM_LBUTTONDOWN);
+  ASSERT_NE(down, nullptr);
+  EXPECT_EQ(down->lParam, MAKELPARAM(30, 40));
   EXPECT_TRUE(DestroyWindow(h));
   EXPECT_TRUE(Seen(h, WM_NCDESTROY));
   EXPECT_EQ(NativeWindowCount(), 0);
