@@ -21,7 +21,15 @@ struct TSeed {
   int Entries;  // read whole by the check
 };
 
-std::vector<TSeed> ContainerSeeds() {
+void WriteSeeds(const std::string& target, const std::vector<TSeed>& seeds) {
+  const char* folder = std::getenv("ZM_WRITE_FUZZ_SEEDS");
+  if (!folder || !*folder) return;
+  for (const TSeed& s : seeds) zmtest::WriteFileBytes(std::string(folder) + "/" + target + "/" + s.Name, s.Bytes);
+}
+
+}  // namespace
+
+TEST(ContainerFuzzSeeds, ContainerFilesAndDirectoryTextsPassTheCheck) {
   std::vector<TSeed> seeds;
   auto add = [&](std::string name, TShowContainerWriter w, int entries) {
     seeds.push_back({std::move(name), w.Bytes(), entries});
@@ -29,8 +37,7 @@ std::vector<TSeed> ContainerSeeds() {
   add("form1", zmfuzz::FixedEntries(0), 4);
   add("form2-program", zmfuzz::FixedEntries(3), 5);
   TShowContainerWriter moved = zmfuzz::FixedEntries(3);
-  moved.Base = static_cast<std::int64_t>(moved.Prefix.size());
-  moved.Moved = moved.Base;
+  moved.Base = moved.Moved = static_cast<std::int64_t>(moved.Prefix.size());
   moved.AllowModify = "1";
   add("moved", moved, 5);
   TShowContainerWriter modified = zmfuzz::FixedEntries(0);
@@ -46,52 +53,22 @@ std::vector<TSeed> ContainerSeeds() {
   knobs.Add("far", "f").PsText = "99999";
   knobs.Add("cut", "c", zmtest::kDeflated).StoredBytes = "\x03";
   add("entry-knobs", knobs, 5);
-  return seeds;
-}
+  for (const TSeed& s : seeds) {
+    EXPECT_LT(s.Bytes.size(), 2000u) << s.Name;
+    EXPECT_EQ(zmfuzz::CheckContainer(s.Bytes), s.Entries) << s.Name;
+  }
+  WriteSeeds("ShowContainer", seeds);
 
-std::vector<TSeed> DirectorySeeds() {
-  std::vector<TSeed> seeds;
+  std::vector<TSeed> directories;
   for (std::uint8_t flags : {0, 3}) {
     TShowContainerWriter w = zmfuzz::FixedEntries(flags);
     w.Bytes();
-    seeds.push_back({"directory" + std::to_string(flags), std::string(1, static_cast<char>(flags)) + w.DirectoryIni(),
-                     flags & 2 ? 5 : 4});
+    directories.push_back({"directory" + std::to_string(flags),
+                           std::string(1, static_cast<char>(flags)) + w.DirectoryIni(), flags & 2 ? 5 : 4});
   }
-  return seeds;
-}
-
-void WriteSeeds(const std::string& target, const std::vector<TSeed>& seeds) {
-  const char* folder = std::getenv("ZM_WRITE_FUZZ_SEEDS");
-  if (!folder || !*folder) return;
-  for (const TSeed& s : seeds) zmtest::WriteFileBytes(std::string(folder) + "/" + target + "/" + s.Name, s.Bytes);
-}
-
-}  // namespace
-
-TEST(ContainerFuzzSeeds, ContainerFilesPassTheCheck) {
-  std::vector<TSeed> seeds = ContainerSeeds();
-  for (const TSeed& s : seeds) {
-    SCOPED_TRACE(s.Name);
-    EXPECT_LT(s.Bytes.size(), 2000u);
-    EXPECT_EQ(zmfuzz::CheckContainer(s.Bytes), s.Entries);
+  for (const TSeed& s : directories) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(s.Bytes.data());
+    EXPECT_EQ(zmfuzz::CheckContainer(zmfuzz::ContainerWithDirectory(bytes, s.Bytes.size())), s.Entries) << s.Name;
   }
-  WriteSeeds("ShowContainer", seeds);
-}
-
-TEST(ContainerFuzzSeeds, DirectoryTextsPassTheCheck) {
-  std::vector<TSeed> seeds = DirectorySeeds();
-  for (const TSeed& s : seeds) {
-    SCOPED_TRACE(s.Name);
-    std::string file = zmfuzz::ContainerWithDirectory(reinterpret_cast<const std::uint8_t*>(s.Bytes.data()),
-                                                      s.Bytes.size());
-    EXPECT_EQ(zmfuzz::CheckContainer(file), s.Entries);
-  }
-  WriteSeeds("ShowContainerDirectory", seeds);
-}
-
-TEST(ContainerFuzzSeeds, UnescapingFindsTheSection) {
-  for (const char16_t* name : {u"a[b]", u"x\x01y", u"#41", u"#1", u"<>", u"plain"}) {
-    zm::WideString escaped = oru::EscapeEntryName(name);
-    EXPECT_EQ(oru::EscapeEntryName(zmfuzz::UnescapeSectionName(escaped)), escaped);
-  }
+  WriteSeeds("ShowContainerDirectory", directories);
 }

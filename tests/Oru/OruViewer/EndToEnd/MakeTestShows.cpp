@@ -19,15 +19,10 @@ using orutest::SmallPicture;
 
 namespace {
 
-void WriteContainer(const TShowProjectWriter& show, TShowContainerWriter& c, const fs::path& file) {
+void WriteContainer(const TShowProjectWriter& show, const fs::path& file, TShowContainerWriter c = {}) {
   show.AddToContainer(c);
   fs::create_directories(file.parent_path());
   c.WriteFile(file.string());
-}
-
-void WriteContainer(const TShowProjectWriter& show, const fs::path& file) {
-  TShowContainerWriter c;
-  WriteContainer(show, c, file);
 }
 
 void Make(const fs::path& root) {
@@ -42,37 +37,25 @@ void Make(const fs::path& root) {
   fs::create_directories(root / "Beside.app");
   WriteContainer(good, root / "Beside.orushow");
 
-  {  // The directory moved although the show does not allow it.
-    TShowContainerWriter c;
-    c.StrucPos = "12";
-    WriteContainer(good, c, root / "modified.orushow");
-  }
-  {  // Allowed to move, but to a place the directory cannot have come from.
-    TShowContainerWriter c;
-    c.AllowModify = "1";
-    c.StrucPos = "99999999";
-    WriteContainer(good, c, root / "damaged.orushow");
-  }
-  {  // Cut short in the middle of the entries.
-    TShowContainerWriter c;
-    c.TruncateTo = 600;
-    WriteContainer(good, c, root / "truncated.orushow");
-  }
-  {  // A container whose directory was never deflated.
-    TShowContainerWriter c;
-    c.DirectoryBytes = std::string(300, 'x');
-    WriteContainer(good, c, root / "garbage.orushow");
-  }
-  {  // No show description at all.
-    TShowContainerWriter c;
-    c.Add("pictures\\s1.jpg", SmallPicture(10));
-    c.WriteFile((root / "noproject.orushow").string());
-  }
-  {  // Slide times that go backwards: the time line cannot be built.
-    TShowProjectWriter bad;
-    AddSlides(bad, {3000, 2000, 5000});
-    WriteContainer(bad, root / "badtime.orushow");
-  }
+  TShowContainerWriter c;
+  c.StrucPos = "12";  // the directory moved although the show does not allow it
+  WriteContainer(good, root / "modified.orushow", c);
+  c.AllowModify = "1";  // allowed to move, but to a place the directory cannot have come from
+  c.StrucPos = "99999999";
+  WriteContainer(good, root / "damaged.orushow", c);
+  c = {};
+  c.TruncateTo = 600;  // cut short in the middle of the entries
+  WriteContainer(good, root / "truncated.orushow", c);
+  c = {};
+  c.DirectoryBytes = std::string(300, 'x');  // a directory that was never deflated
+  WriteContainer(good, root / "garbage.orushow", c);
+  c = {};
+  c.Add("pictures\\s1.jpg", SmallPicture(10));  // no show description at all
+  c.WriteFile((root / "noproject.orushow").string());
+  // Slide times that go backwards: the time line cannot be built.
+  TShowProjectWriter bad;
+  AddSlides(bad, {3000, 2000, 5000});
+  WriteContainer(bad, root / "badtime.orushow");
 
   // Project folders.
   {

@@ -1,0 +1,36 @@
+#pragma once
+// Sets environment variables for one test and puts them back afterwards.
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace orutest {
+
+class TEnvGuard {
+public:
+  ~TEnvGuard() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+      if (it->second) ::setenv(it->first.c_str(), it->second->c_str(), 1);
+      else ::unsetenv(it->first.c_str());
+    }
+  }
+  void Set(const char* name, const std::string& value) {
+    Save(name);
+    ::setenv(name, value.c_str(), 1);
+  }
+  void Unset(const char* name) {
+    Save(name);
+    ::unsetenv(name);
+  }
+
+private:
+  void Save(const char* name) {
+    const char* v = std::getenv(name);
+    saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+  }
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+}  // namespace orutest
