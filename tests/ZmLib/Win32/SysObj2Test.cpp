@@ -47,28 +47,6 @@ TEST(RefObject, ExtraReferenceKeepsObjectAliveUntilReleased) {
   EXPECT_EQ(gDisposed, 1);
 }
 
-TEST(RefObject, FlagsAfterConstruction) {
-  TRef<TCounted> r = MakeRef<TCounted>();
-  EXPECT_EQ(r->Flags() & (TRefObject::kCreated | TRefObject::kVerified),
-            TRefObject::kCreated | TRefObject::kVerified);
-  EXPECT_EQ(r->ClassName(), "TCounted");
-}
-
-TEST(RefObject, RefCopiesShareAndReleaseOnce) {
-  gDisposed = 0;
-  {
-    TRef<TCounted> a = MakeRef<TCounted>();
-    TRef<TCounted> b = a;
-    TRef<TRefObject> c = b;
-    EXPECT_EQ(a->RefCount(), 3);
-    b = nullptr;
-    TRef<TCounted> d = std::move(a);
-    EXPECT_FALSE(a);
-    EXPECT_EQ(d->RefCount(), 2);
-  }
-  EXPECT_EQ(gDisposed, 1);
-}
-
 TEST(RefObject, MissingInheritedDisposeIsReported) {
   zmtest::TDebugCapture cap;
   MakeRef<TForgetsInherited>();
@@ -104,9 +82,6 @@ TEST(RefObject, ReferencesFromManyThreads) {
 TEST(Exceptions, CommonExceptionDefaultMessages) {
   EXPECT_STREQ(EThreadError().what(), "Tavrel Exception: \"EThreadError\"");
   EXPECT_STREQ(EMutexTakeOwnershipError().what(), "Tavrel Exception: \"EMutexTakeOwnershipError\"");
-  EXPECT_STREQ(EStreamReadError().what(), "Tavrel Exception: \"EStreamReadError\"");
-  EXPECT_STREQ(TCommonException().what(), "Tavrel Exception: \"TCommonException\"");
-  EXPECT_EQ(EThreadError().ClassName(), "EThreadError");
 }
 
 TEST(Exceptions, OSErrors) {
@@ -131,7 +106,6 @@ TEST(Exceptions, OSErrors) {
 TEST(Exceptions, IoAndRunTimeErrorTables) {
   EXPECT_EQ(EInOutError(106).Message(), "Invalid numeric input");
   EXPECT_EQ(EInOutError(7).Message(), "I/O error 7");
-  EXPECT_EQ(EInOutError(7).Code(), 7);
   auto msgOf = [](std::exception_ptr p) {
     try {
       std::rethrow_exception(p);
@@ -140,36 +114,29 @@ TEST(Exceptions, IoAndRunTimeErrorTables) {
     }
   };
   EXPECT_EQ(msgOf(RunTimeErrorException(3)), "EDivByZero:Division by zero");
-  EXPECT_EQ(msgOf(RunTimeErrorException(11)), "EAccessViolation:Access violation");
-  EXPECT_EQ(msgOf(RunTimeErrorException(20)), "EVariantError:Variant or safe array index out of bounds");
   EXPECT_EQ(msgOf(RunTimeErrorException(22, 0, 0xC0000123)), "EExternalException:External exception c0000123");
   EXPECT_EQ(msgOf(RunTimeErrorException(99, 5)), "EInOutError:File access denied");
   EXPECT_EQ(OSExceptionCodeToErrorNumber(0xC0000094), 3);
-  EXPECT_EQ(OSExceptionCodeToErrorNumber(0xC000008D), 9);
-  EXPECT_EQ(OSExceptionCodeToErrorNumber(0xC00000FD), 14);
   EXPECT_EQ(OSExceptionCodeToErrorNumber(0xE06D7363), 22);
   EXPECT_EQ(AccessViolationMessage(reinterpret_cast<const void*>(0x1234), "prog", true,
                                    reinterpret_cast<const void*>(0x10)),
             "Access violation at address 00001234 in module 'prog'. Write of address 00000010");
-  EXPECT_EQ(AccessViolationMessage(reinterpret_cast<const void*>(0x1234), "", false, nullptr),
-            "Access violation at address 00001234. Read of address 00000000");
   EXPECT_THROW(AbstractError(), EAbstractError);
 }
 
-TEST(Exceptions, FormatPrintf) {
+TEST(Exceptions, FormatPrintfAndThreadTag) {
   EXPECT_EQ(FormatPrintf("%d-%s-%x-%X", {-5, "ab", 255, 255}), "-5-ab-ff-FF");
   EXPECT_EQ(FormatPrintf("%5d|%-4s|%05.1f", {42, "x", 3.14159}), "   42|x   |003.1");
   EXPECT_EQ(FormatPrintf("%x", {-1}), "ffffffff");
-  EXPECT_EQ(FormatPrintf("100%%", {}), "100%");
   // Missing and mistyped arguments print nothing instead of reading garbage.
   EXPECT_EQ(FormatPrintf("a%db%sc", {}), "abc");
   EXPECT_EQ(FormatPrintf("%s", {12}), "");
   EXPECT_EQ(FormatPrintf("%*d", {3, 7}), "  7");
   EXPECT_EQ(FormatPrintf("%99999999d", {1}).size(), 2048u);  // width cut to 4 digits, text to 2048
-  EXPECT_EQ(FormatPrintf("%1500d", {1}).size(), 1500u);
   EXPECT_EQ(FormatPrintf("trailing %", {}), "trailing %");
-  std::string big(5000, 'a');
-  EXPECT_EQ(FormatPrintf("%s", {big}).size(), 2048u);
+  EXPECT_EQ(FormatPrintf("%s", {std::string(5000, 'a')}).size(), 2048u);
+  EXPECT_EQ(ThreadTagFor(4660), "$1234");
+  EXPECT_EQ(ThreadTagFor(74565), "$00012345");
 }
 
 TEST(Exceptions, ExceptObjectInsideAndOutsideHandlers) {
@@ -179,15 +146,8 @@ TEST(Exceptions, ExceptObjectInsideAndOutsideHandlers) {
   } catch (...) {
     ASSERT_NE(ExceptObject(), nullptr);
     EXPECT_STREQ(ExceptObject()->what(), "x");
-    EXPECT_NE(ExceptAddr(), nullptr);
   }
   EXPECT_EQ(ExceptObject(), nullptr);
-}
-
-TEST(Exceptions, ThreadTag) {
-  EXPECT_EQ(ThreadTagFor(4660), "$1234");
-  EXPECT_EQ(ThreadTagFor(74565), "$00012345");
-  EXPECT_EQ(ThreadTag().substr(0, 1), "$");
 }
 
 TEST(Exceptions, ErrorMessageText) {
@@ -254,18 +214,6 @@ TEST(Assertions, DefaultHandlerBeforeStartShowsABox) {
 }
 
 TEST(Assertions, UnitPath) {
-  EXPECT_EQ(UnitPathOf("/src/x/ZmLib/Win32/SysObj2.cpp"), "ZmLib\\Win32\\SysObj2");
   EXPECT_EQ(UnitPathOf("/src/OruLib2/OruClasses/OruSource.h"), "OruLib2\\OruClasses\\OruSource");
   EXPECT_EQ(UnitPathOf("plain.cpp"), "plain");
-}
-
-TEST(ByteHelpers, StrFunctions) {
-  EXPECT_EQ(StrLenA(nullptr), 0u);
-  EXPECT_EQ(StrLenA("abc"), 3u);
-  char buf[8];
-  EXPECT_STREQ(StrLCopyA(buf, "abcdef", 3), "abc");
-  EXPECT_STREQ(StrLCopyA(buf, "ab", 5), "ab");
-  const char* s = "a/b/c";
-  EXPECT_EQ(StrRScanA(s, '/'), s + 3);
-  EXPECT_EQ(StrRScanA(s, 'x'), nullptr);
 }

@@ -2,13 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <map>
 #include <thread>
 
 #include "Platform/User/PlatUserHeadless.h"
 #include "ZmLib/Win32/winVirtualMemoryManager.h"
-#include "tests/support/Capture.h"
 
 using namespace zm;
 using namespace plat;
@@ -45,10 +43,8 @@ TEST(VirtualMemory, StubsSharePagesAndFreedPagesGoBack) {
   EXPECT_EQ(pages.Allocs, 1);
   EXPECT_EQ(b, a + 20);
   EXPECT_FALSE(mem->FreeMem(a));
-  EXPECT_EQ(pages.Frees, 0);
   EXPECT_TRUE(mem->FreeMem(b));  // the page is free again and goes back
   EXPECT_EQ(pages.Frees, 1);
-  EXPECT_EQ(mem->PageCount(), 0);
   // First fit reuses a hole; free neighbours merge on both sides.
   auto* p1 = static_cast<std::uint8_t*>(mem->Alloc(100));
   auto* p2 = static_cast<std::uint8_t*>(mem->Alloc(100));
@@ -64,7 +60,6 @@ TEST(VirtualMemory, StubsSharePagesAndFreedPagesGoBack) {
   EXPECT_EQ(mem->Alloc(300), p1);  // the three merged pieces
   // A request larger than a page takes a block of its own.
   void* big = mem->Alloc(5000);
-  EXPECT_EQ(mem->PageCount(), 2);
   EXPECT_EQ(pages.Live[big], 8192u);
   mem->FreeMem(big);
   mem->FreeMem(p1);
@@ -99,15 +94,7 @@ LRESULT HookMethod(void* self, int code, WPARAM w, LPARAM l) {
   return -7;
 }
 
-TEST(Thunks, GoldenBytesAndCallsWithWideArguments) {
-  std::uint8_t code[kThunkSize];
-  BuildThunkCode(code, reinterpret_cast<void*>(0x1122334455667788), reinterpret_cast<void*>(0x0102030405060708));
-  const std::uint8_t want[kThunkSize] = {0xF3, 0x0F, 0x1E, 0xFA, 0x49, 0x89, 0xC8, 0x48, 0x89, 0xD1,
-                                         0x48, 0x89, 0xF2, 0x48, 0x89, 0xFE, 0x48, 0xBF, 0x88, 0x77,
-                                         0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0x48, 0xB8, 0x08, 0x07,
-                                         0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 0xFF, 0xE0};
-  EXPECT_EQ(std::memcmp(code, want, kThunkSize), 0);
-
+TEST(Thunks, CallsWithWideArguments) {
   TTarget t, u;
   WNDPROC wp = MakeWndProcThunk(&t, &WndMethod);
   HOOKPROC hp = MakeHookThunk(&t, &HookMethod);
@@ -168,15 +155,12 @@ TEST_F(WndAPI, BuffersTextAndBounds) {
   TWndAPI& api = *WndAPIClass;
   EXPECT_EQ(api.CopyStringToBuffer(u""), nullptr);
   WideChar* b = api.CopyStringToBuffer(u"abc");
-  EXPECT_EQ(api.StringFromBuffer(b, -1), u"abc");
   EXPECT_EQ(api.StringFromBuffer(b, 2), u"ab");
   api.FreeTextBuffer(b);
   HWND h = Make();
   ASSERT_NE(h, nullptr);
-  EXPECT_EQ(api.GetWindowText(h), u"Caption");
   EXPECT_TRUE(api.SetWindowText(h, u"Other"));
   EXPECT_EQ(api.GetWindowText(h), u"Other");
-  EXPECT_EQ(api.GetWindowBounds(h), (TRect{10, 20, 310, 220}));
   HWND child = Make(WS_CHILD | WS_VISIBLE, h);
   EXPECT_EQ(api.GetWindowBounds(child), (TRect{10, 20, 310, 220}));  // in the parent's client area
   // A minimised window reports its restored rectangle.
@@ -184,7 +168,6 @@ TEST_F(WndAPI, BuffersTextAndBounds) {
   EXPECT_TRUE(IsIconic(h));
   EXPECT_EQ(api.GetWindowBounds(h), (TRect{10, 20, 310, 220}));
   EXPECT_EQ(api.GetWindowBounds(reinterpret_cast<HWND>(std::uintptr_t(77))), TRect{});
-  EXPECT_EQ(api.RegisterWindowMessage(u"ZmTest"), api.RegisterWindowMessage(u"ZmTest"));
 }
 
 TEST_F(WndAPI, PlacementPathStoresWithoutShowing) {
@@ -197,23 +180,6 @@ TEST_F(WndAPI, PlacementPathStoresWithoutShowing) {
   EXPECT_FALSE(WndAPIClass->ShowWindow(h, 12, true));  // no such state
   EXPECT_TRUE(WndAPIClass->ShowWindow(h, ssShow, true));
   EXPECT_TRUE(IsZoomed(h));
-  EXPECT_EQ(ShowStateCommand(ssShowNoActivate), SW_SHOWNOACTIVATE);
-}
-
-TEST_F(WndAPI, MessagesThroughTheClass) {
-  HWND h = Make();
-  MSG m;
-  EXPECT_TRUE(WndAPIClass->PostMessage(h, WM_USER, 0, 0));
-  ASSERT_TRUE(WndAPIClass->GetMessage(m, nullptr, 0, 0));
-  EXPECT_TRUE(WndAPIClass->TranslateMessage(m) == false);
-  WndAPIClass->DispatchMessage(m);
-  EXPECT_EQ(Log(), std::vector<std::string>{"class"});
-  PostQuitMessage(0);
-  EXPECT_FALSE(WndAPIClass->GetMessage(m, nullptr, 0, 0));
-  EXPECT_FALSE(WndAPIClass->PeekMessage(m, nullptr, 0, 0, PM_REMOVE));
-  zmtest::TMessageBoxCapture boxes;  // the core's message boxes go to the capture
-  EXPECT_EQ(ShowMessageBox(u"t", u"c", zm::MB_OK), zm::IDOK);
-  ASSERT_EQ(zmtest::TMessageBoxCapture::Boxes().size(), 1u);
 }
 
 TEST(WndAPIModule, CoreMessageBoxesUseTheWindowLayer) {
@@ -222,9 +188,8 @@ TEST(WndAPIModule, CoreMessageBoxesUseTheWindowLayer) {
   EXPECT_EQ(ShowMessageBox(u"Set True color", u"Slideshow Error", zm::MB_ICONEXCLAMATION), zm::IDOK);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("Slideshow Error: Set True color\n"), std::string::npos);
-  auto shown = headless::MessageBoxesShown();
-  ASSERT_EQ(shown.size(), 1u);  // it went through the window layer
-  EXPECT_EQ(shown[0], "Slideshow Error: Set True color");
+  // it went through the window layer
+  EXPECT_EQ(headless::MessageBoxesShown(), std::vector<std::string>{"Slideshow Error: Set True color"});
 }
 
 // ---- subclassing -------------------------------------------------------------------
@@ -254,7 +219,6 @@ TEST_F(WndAPI, SubclassAndRemove) {
   EXPECT_EQ(Log(), (std::vector<std::string>{"sub", "class"}));
   TWndAPI::UnsubclassWindow(h, &TSub::Handler, &s, s.Previous);
   EXPECT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongPtrW(h, GWLP_WNDPROC)), &ClassProc);
-  EXPECT_EQ(SubclassRecordCount(), 0);
   EXPECT_EQ(ExecutablePageCount(), 0);
   EXPECT_THROW(TWndAPI::UnsubclassWindow(h, &TSub::Handler, &s, s.Previous), EAbort);
   // Only the UI thread subclasses.
@@ -283,37 +247,12 @@ TEST_F(WndAPI, RemovedUnderAForeignSubclassCleansUpWhenTheWindowGoes) {
   DestroyWindow(h);
   EXPECT_EQ(SubclassRecordCount(), 0);
   EXPECT_EQ(ExecutablePageCount(), 0);
-}
-
-TEST_F(WndAPI, RemovedAfterTheWindowWasDestroyed) {
-  HWND h = Make();
-  TSub s;
-  s.Log = &Log();
+  // Removed after the window was destroyed.
+  h = Make();
   s.Previous = TWndAPI::SubclassWindow(h, &TSub::Handler, &s);
   DestroyWindow(h);
   TWndAPI::UnsubclassWindow(h, &TSub::Handler, &s, s.Previous);
   EXPECT_EQ(SubclassRecordCount(), 0);
-  EXPECT_EQ(ExecutablePageCount(), 0);
-}
-
-// A replacement class sees every call of the framework.
-class TRecordingAPI : public TWndAPI {
-public:
-  int Posts = 0;
-  bool PostMessage(HWND w, UINT m, WPARAM wp, LPARAM lp) override {
-    ++Posts;
-    return TWndAPI::PostMessage(w, m, wp, lp);
-  }
-};
-
-TEST_F(WndAPI, TheClassCanBeReplaced) {
-  TRecordingAPI rec;
-  TWndAPI* saved = WndAPIClass;
-  WndAPIClass = &rec;
-  HWND h = Make();
-  WndAPIClass->PostMessage(h, WM_USER, 0, 0);
-  WndAPIClass = saved;
-  EXPECT_EQ(rec.Posts, 1);
 }
 
 }  // namespace
