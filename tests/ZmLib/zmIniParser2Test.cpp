@@ -83,41 +83,28 @@ bool Load(const std::string& bytes, std::string& text, std::uint32_t codePage = 
 
 }  // namespace
 
-TEST(IniTokenizer, KeyLines) {
+TEST(IniTokenizer, LineKinds) {
   EXPECT_EQ(One("  Name One  =  a value \t "), (TLine{kIniKeyLine, "Name One", "a value", 2, 0}));
-  EXPECT_EQ(One("k="), (TLine{kIniKeyLine, "k", "", 0, 0}));
   EXPECT_EQ(One("k=   \r\n"), (TLine{kIniKeyLine, "k", "", 0, kIniCrLf}));
   // No quoting: everything after the first "=" is the value.
   EXPECT_EQ(One("a=b=c;d[e]:f"), (TLine{kIniKeyLine, "a", "b=c;d[e]:f", 0, 0}));
   EXPECT_EQ(One("\t\x01" "x\xC3\xA9=\xE2\x82\xAC"), (TLine{kIniKeyLine, "x\xC3\xA9", "\xE2\x82\xAC", 2, 0}));
-}
 
-TEST(IniTokenizer, TextLines) {
   EXPECT_EQ(One("=value"), (TLine{kIniTextLine, "", "=value", 0, 0}));
   EXPECT_EQ(One("  ; comment = x  "), (TLine{kIniTextLine, "", "; comment = x", 2, 0}));
-  EXPECT_EQ(One("   "), (TLine{kIniTextLine, "", "", 3, 0}));
   // A "[" without "]" on its line is text.
-  EXPECT_EQ(One("[open\r\n"), (TLine{kIniTextLine, "", "[open", 0, kIniCrLf}));
-  std::vector<TLine> v = Lines("[a\n]");
-  ASSERT_EQ(v.size(), 2u);
-  EXPECT_EQ(v[0], (TLine{kIniTextLine, "", "[a", 0, kIniLf}));
-  EXPECT_EQ(v[1], (TLine{kIniTextLine, "", "]", 0, 0}));
-}
+  EXPECT_EQ(Lines("[a\n]"), (std::vector<TLine>{{kIniTextLine, "", "[a", 0, kIniLf}, {kIniTextLine, "", "]", 0, 0}}));
 
-TEST(IniTokenizer, SectionLines) {
   EXPECT_EQ(One("[  main  ] trailing = text"), (TLine{kIniSectionLine, "main", "", 0, 0}));
   EXPECT_EQ(One("[]"), (TLine{kIniSectionLine, "", "", 0, 0}));
   EXPECT_EQ(One(" [Slide 1]\r"), (TLine{kIniSectionLine, "Slide 1", "", 1, kIniCr}));
-}
 
-TEST(IniTokenizer, ObjectAndEndLines) {
   EXPECT_EQ(One("OBJECT  Name  :  Type  "), (TLine{kIniObjectLine, "Name", "Type", 0, 0}));
   EXPECT_EQ(One("object a:b:c"), (TLine{kIniObjectLine, "a:b", "c", 0, 0}));
   EXPECT_EQ(One("object"), (TLine{kIniObjectLine, "", "", 0, 0}));
   EXPECT_EQ(One("  object :Image"), (TLine{kIniObjectLine, "", "Image", 2, 0}));
   EXPECT_EQ(One("object  = 5"), (TLine{kIniKeyLine, "object", "5", 0, 0}));
   EXPECT_EQ(One("objects"), (TLine{kIniTextLine, "", "objects", 0, 0}));
-  EXPECT_EQ(One("object_1=2"), (TLine{kIniKeyLine, "object_1", "2", 0, 0}));
   EXPECT_EQ(One("ObJeCt\xC3\xA9"), (TLine{kIniObjectLine, "\xC3\xA9", "", 0, 0}));
   EXPECT_EQ(One("  eNd  anything"), (TLine{kIniEndLine, "", "", 2, 0}));
   EXPECT_EQ(One("ending"), (TLine{kIniTextLine, "", "ending", 0, 0}));
@@ -127,20 +114,15 @@ TEST(IniTokenizer, ObjectAndEndLines) {
 TEST(IniTokenizer, LineEndsMixed) {
   std::vector<TLine> v = Lines("a=1\r\nb=2\n\rc=3\rd=4\ne=5");
   ASSERT_EQ(v.size(), 5u);
-  EXPECT_EQ(v[0].LineEnd, kIniCrLf);
-  EXPECT_EQ(v[1].LineEnd, kIniLfCr);
-  EXPECT_EQ(v[2].LineEnd, kIniCr);
-  EXPECT_EQ(v[3].LineEnd, kIniLf);
-  EXPECT_EQ(v[4], (TLine{kIniKeyLine, "e", "5", 0, 0}));
+  const int ends[] = {kIniCrLf, kIniLfCr, kIniCr, kIniLf, 0};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(v[std::size_t(i)].LineEnd, ends[i]) << i;
   // Two equal line-end bytes are two lines.
   v = Lines("a\n\nb\r\rc");
   ASSERT_EQ(v.size(), 5u);
   EXPECT_EQ(v[1], (TLine{kIniTextLine, "", "", 0, kIniLf}));
   EXPECT_EQ(v[3], (TLine{kIniTextLine, "", "", 0, kIniCr}));
   // Binary bytes below 32 are blanks; none of them stops the scan.
-  v = Lines(std::string("\0\0k\0=\0v\0\0", 10));
-  ASSERT_EQ(v.size(), 1u);
-  EXPECT_EQ(v[0], (TLine{kIniKeyLine, "k", "v", 2, 0}));
+  EXPECT_EQ(One(std::string("\0\0k\0=\0v\0\0", 10)), (TLine{kIniKeyLine, "k", "v", 2, 0}));
 }
 
 TEST(IniLoader, Encodings) {
@@ -155,9 +137,6 @@ TEST(IniLoader, Encodings) {
   EXPECT_EQ(text, "k=\xC3\xA9\xE2\x82\xAC");
   EXPECT_TRUE(Load("k=\xE9", text, 1251));
   EXPECT_EQ(text, "k=\xD0\xB9");
-  // Marks cut short.
-  EXPECT_TRUE(Load("\xEF\xBB", text));
-  EXPECT_EQ(text, "\xC3\xAF\xC2\xBB");
   EXPECT_TRUE(Load("\xFF\xFE\x41", text));  // an odd byte after the mark is dropped
   EXPECT_EQ(text, "");
   EXPECT_FALSE(Load("k=v", text, 4242));  // a code page this system cannot read
@@ -190,10 +169,6 @@ TEST(IniLoader, SizeLimit) {
   TRef<TFakeStream> big = MakeRef<TFakeStream>("a=b", kMaxIniTextSize + 1);
   EXPECT_FALSE(LoadIniText(big.get(), false, 0, text));
   EXPECT_EQ(big->Reads, 0);
-  // At the limit the text is read (and here found short).
-  TRef<TFakeStream> limit = MakeRef<TFakeStream>("a=b", kMaxIniTextSize);
-  EXPECT_FALSE(LoadIniText(limit.get(), false, 0, text));
-  EXPECT_GT(limit->Reads, 0);
   // The rest from the stream's position is what counts.
   TRef<TFakeStream> mid = MakeRef<TFakeStream>("xxxxa=b", 7);
   mid->SetPosition(4);
