@@ -22,17 +22,9 @@ void Seen(void*, TRefObject*, std::int32_t id, std::intptr_t param) {
   gSeen.push_back(param ? reinterpret_cast<TData*>(param)->Value : -id);
 }
 
-TEST_F(WinApp, HiddenWindowAndTitle) {
-  plat::HWND h = app->GetHandle();
-  ASSERT_NE(h, nullptr);
-  EXPECT_FALSE(plat::IsWindowVisible(h));
-  app->SetTitle(u"Show");
-  EXPECT_EQ(plat::WindowText(h), u"Show");
-  // One application only.
-  EXPECT_THROW(MakeRef<TZmApplication>(), EAbort);
-}
-
 TEST_F(WinApp, PostedEventsReachTheHandlersThroughTheLoop) {
+  EXPECT_FALSE(plat::IsWindowVisible(app->GetHandle()));
+  EXPECT_THROW(MakeRef<TZmApplication>(), EAbort);  // one application only
   gSeen.clear();
   app->AddHandler(5, &Seen, nullptr);
   app->AddHandler(0, &Seen, nullptr);
