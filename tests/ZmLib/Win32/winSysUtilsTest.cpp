@@ -68,17 +68,7 @@ TEST(Numbers, HexDecimalAndFloatTexts) {
   EXPECT_THROW(MulDiv64(1, 2, 0), EDivByZero);
 }
 
-TEST(Guids, TextAndRandomness) {
-  TGUID g{0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8}};
-  EXPECT_EQ(GUIDToString(g), u"{12345678-9ABC-DEF0-0102-030405060708}");
-  TGUID a, b;
-  NewGUID(a);
-  NewGUID(b);
-  EXPECT_FALSE(SameGUID(a, b));
-  EXPECT_EQ(a.D3 >> 12, 4);  // version 4: random
-}
-
-TEST(Version, ClassesFromVersionRecords) {
+TEST(Version, ClassesAndLanguageNames) {
   auto cls = [](std::uint32_t major, std::uint32_t minor, const char* sp = "") {
     TOSVersion v;
     v.Major = major;
@@ -91,10 +81,6 @@ TEST(Version, ClassesFromVersionRecords) {
   EXPECT_EQ(cls(4, 10, " A "), 3);
   EXPECT_EQ(cls(3, 51), 6);
   EXPECT_EQ(cls(10, 0), 13);
-  EXPECT_FALSE(IsWin9x());
-}
-
-TEST(Locale, LanguageNames) {
   EXPECT_EQ(LanguageNameOf(0x0416, u"?"), u"Portugese (Brazilian)");
   EXPECT_EQ(LanguageNameOf(0x0001, u"?"), u"Arabic");  // a primary language alone
   EXPECT_EQ(LanguageNameOf(0x0029, u"?"), u"Farsi");
@@ -112,13 +98,4 @@ TEST(Environment, ExpandsKnownNamesOnly) {
   EXPECT_EQ(ExpandEnvStrings(u"%ZM_NO_SUCH_VAR%x"), u"%ZM_NO_SUCH_VAR%x");
   EXPECT_EQ(ExpandEnvStrings(u"100% sure"), u"100% sure");
   ::unsetenv("ZM_TEST_VAR");
-}
-
-TEST(Libraries, LoadByNameAndSymbol) {
-  void* h = WinLoadLibraryA("libz.so.1");
-  ASSERT_NE(h, nullptr);
-  EXPECT_NE(WinGetProcAddress(h, "zlibVersion"), nullptr);
-  EXPECT_EQ(WinGetProcAddress(h, reinterpret_cast<const char*>(5)), nullptr);  // ordinals
-  WinFreeLibrary(h);
-  EXPECT_EQ(WinLoadLibraryW(u"no-such-library.dll"), nullptr);
 }
