@@ -68,7 +68,6 @@ TEST(Folders, ForceDirectoriesAndDelete) {
   EXPECT_TRUE(DirectoryExists(dir.Wide("A\\B\\C")));
   dir.Write("file", "x");
   EXPECT_FALSE(ForceDirectories(dir.Wide("file\\sub")));  // a file is in the way
-
   EXPECT_FALSE(ForceDeleteFile(dir.Wide("missing")));
   FileAPI().SetFileAttributes(dir.Wide("file"), FILE_ATTRIBUTE_READONLY);
   EXPECT_TRUE(ForceDeleteFile(dir.Wide("FILE")));
@@ -77,7 +76,6 @@ TEST(Folders, ForceDirectoriesAndDelete) {
   std::filesystem::create_directory(dir.Path() / "folder");
   EXPECT_THROW(ForceDeleteFile(dir.Wide("folder")), EFileAccessError);
   EXPECT_TRUE(DirectoryExists(dir.Wide("folder")));
-
   // a tree with read-only files and folders, and a link to a folder outside
   zmtest::TTempDir outside;
   outside.Write("keep.txt", "keep");
@@ -106,7 +104,6 @@ TEST(FileStream, ReadWriteSizeAndPosition) {
   EXPECT_EQ(f->GetSize(), big);
   f->SetSize(8);
   EXPECT_THROW(f->SetPosition(-1), EFileSeekError);
-
   // reads bounded by the caller's buffer; past the end nothing
   std::uint8_t buf[4];
   f->SetPosition(0);
@@ -114,7 +111,6 @@ TEST(FileStream, ReadWriteSizeAndPosition) {
   EXPECT_EQ(f->Read(TReadBuffer(buf), 1, 4), 0);
   EXPECT_EQ(f->Read(TReadBuffer(buf), 1, -1), 0);
   f.reset();
-
   // errors of the file layer surface as stream errors with the same text
   TRef<TFileStream> r = MakeRef<TFileStream>(name, GENERIC_READ, OPEN_EXISTING);
   try {
@@ -155,13 +151,11 @@ TEST(FileStream, OpenHelpersSaveAndHooks) {
   EXPECT_FALSE(OpenFileForRead(dir.Wide("none.jpg")));
   // a show made on Windows names the file its own way
   EXPECT_EQ(ReadAll(*OpenFileForRead(u"\\\\?\\" + dir.Wide("SHOW\\pictures\\photo.jpg"))), "picture");
-
   TRef<TFileStream> w = OpenFileForWrite(dir.Wide("Show\\Pictures\\PHOTO.jpg"), false);
   EXPECT_EQ(w->GetSize(), 7);  // opened, not emptied
   w->WriteAnsiString(TByteString("P"));
   w.reset();
   EXPECT_EQ(dir.Read("Show/Pictures/Photo.JPG"), "Picture");
-
   TRef<TStringStream> src = MakeRef<TStringStream>(TByteString("saved text"));
   src->SetPosition(3);
   EXPECT_TRUE(SaveStreamToFile(src.get(), dir.Wide("saved.txt")));
@@ -182,7 +176,6 @@ TEST(FileStream, Resources) {
   EXPECT_FALSE(OpenResourceStream(u"Logo", "ICC"));
   EXPECT_FALSE(OpenResourceStream(u"Empty"));  // size below 1
   EXPECT_FALSE(OpenResourceStream(u"Nothing"));
-
   TRef<TStream> s = ReadFile(u"res:Logo.png");  // the prefix ignores case; the name stops at "."
   ASSERT_TRUE(s);
   EXPECT_EQ(ReadAll(*s), std::string("LOGO\0\x01\x02\xFF", 8));

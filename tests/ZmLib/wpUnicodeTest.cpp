@@ -28,7 +28,6 @@ TEST(CaseFolding, SimpleAndFullFolds) {
   EXPECT_EQ(FoldChar(0x10400), 0x10428u);  // Deseret, beyond the BMP
   EXPECT_EQ(FoldChar(0x4E00), 0x4E00u);    // no table for the page
   EXPECT_EQ(FoldChar(0xFFFFFFFFu), 0xFFFFFFFFu);
-
   EXPECT_EQ(CaseFold(u"Straße"), u"strasse");
   EXPECT_EQ(CaseFold(u"\U00010400x"), u"\U00010428x");  // a pair folds as one code point
   EXPECT_EQ(CaseFold(u"\xD801"), u"\xD801");            // a lone surrogate stays
@@ -41,11 +40,9 @@ TEST(CaseFolding, Comparisons) {
   EXPECT_TRUE(SameText(u"STRASSE", u"strasse"));
   EXPECT_TRUE(SameText(u"\u01C4", u"\u01C6"));
   EXPECT_FALSE(SameText(u"Straße", u"STRASSE"));  // different lengths
-
   EXPECT_LT(CompareStrings(u"abc", u"abd", false), 0);
   EXPECT_LT(CompareStrings(u"ab", u"abc", false), 0);
   EXPECT_LT(CompareStrings(u"a", u"B", true), 0);
-
   // The first difference on the second unit of a pair compares whole code points.
   EXPECT_EQ(CompareFoldRange(u"\U00010400", u"\U00010428", 1, 2), 0);
   EXPECT_EQ(CompareTextRange(u"AB", u"abcd", 0, 100, 100, -3), -2);  // starts below 1 count as 1
@@ -67,7 +64,6 @@ TEST(Utf8, EncodingAndStrictDecoding) {
   EXPECT_EQ(UTF8EncodeBuf(u"a\u20AC\u20AC", 1, 3, buf, 0, written), 2);
   EXPECT_EQ(written, 4);
   EXPECT_EQ(UTF8EncodeBuf(u"ab", 1, 2, buf, 99, written), 0);
-
   WideString s;
   UTF8Decode(TByteString("A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), s);
   EXPECT_EQ(s, u"A\u00E9\u20AC\U0001F600");
@@ -121,7 +117,6 @@ TEST(CodePages, AnsiRangeToWide) {
 TEST(StringUtils, TrimAndFormat) {
   EXPECT_EQ(Trim(u" \tx "), u"\tx");
   EXPECT_EQ(TrimRight(u"x \t\r\n\x01"), u"x");
-
   EXPECT_EQ(FormatPercent(u"%1 of %2 %3", {u"a", u"b"}), u"a of b ");
   EXPECT_EQ(FormatPercent(u"100% %0 %12%", {u"a"}), u"100  ");
   EXPECT_EQ(FormatPercent(u"%2%1", {u"a", u"b"}), u"ba");
@@ -141,7 +136,6 @@ TEST(StringUtils, IntegersAndGuids) {
   for (const char16_t* bad : {u"2147483648", u"$100000000", u"12 ", u"", u"-", u"0x"})
     EXPECT_THROW(StrToInt(bad), EConvertError);
   EXPECT_EQ(StrToIntDef(u"99999999999999999999999", 5), 5);
-
   std::uint32_t v = 7;
   EXPECT_TRUE(HexToUInt32(u"xxDEADbeef", 3, 8, v));
   EXPECT_EQ(v, 0xDEADBEEFu);
@@ -149,7 +143,6 @@ TEST(StringUtils, IntegersAndGuids) {
   EXPECT_FALSE(HexToUInt32(u"123456789", 1, 9, v));  // does not fit 32 bits
   std::uint16_t w;
   EXPECT_FALSE(HexToWord(u"10000", 1, 5, w));
-
   TGUID g;
   ASSERT_TRUE(TryStrToGUID(u"{AE4B9CC2-64FF-4D3A-A762-1A0AB6FDBD93}", g));
   EXPECT_EQ(g.D1, 0xAE4B9CC2u);

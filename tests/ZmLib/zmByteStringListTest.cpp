@@ -12,14 +12,14 @@ TEST(Lines, FirstAndNext) {
   auto lines = [](const TByteString& t) {
     std::int32_t start = 0, len = -1;
     std::vector<std::string> v;
-    for (bool ok = GetFirstLine(t, start, len); ok; ok = GetNextLine(t, start, len)) v.push_back(t.Copy(start, len).Str());
+    for (bool ok = GetFirstLine(t, start, len); ok; ok = GetNextLine(t, start, len))
+      v.push_back(t.Copy(start, len).Str());
     return v;
   };
   // CR LF and LF CR are one break each; two equal bytes are two breaks
   EXPECT_EQ(lines(TByteString("a\r\n\r\nb")), (std::vector<std::string>{"a", "", "b"}));
   EXPECT_EQ(lines(TByteString("x\n\ry\n\nz\n")), (std::vector<std::string>{"x", "y", "", "z"}));
   EXPECT_TRUE(lines(TByteString("")).empty());
-
   TByteString u("x\ny");
   std::int32_t start = 400, len = 7;
   EXPECT_FALSE(GetFirstLine(u, -1, len));
@@ -41,7 +41,6 @@ TEST(CommaList, PackedAndArrayForms) {
   EXPECT_EQ(l.GetItem(3).Str(), "c");
   EXPECT_FALSE(l.GetBounds(-1, start, len));
   EXPECT_EQ(l.GetItem(9).Str(), "");
-
   // six separators, or one at position 70, switch to the array form
   MakeCommaList(TByteString("1,2,3,4,5,6,7"), ',', l);
   EXPECT_FALSE(l.IsPacked());
@@ -55,13 +54,11 @@ TEST(CommaList, PackedAndArrayForms) {
   MakeCommaList(TByteString(many), ';', l);
   EXPECT_EQ(l.Count(), 41);
   EXPECT_EQ(l.GetInt(39, -1), 39);
-
   MakeCommaList(TByteString(","), ',', l);
   EXPECT_EQ(l.Count(), 2);
   MakeCommaListWide(u"é,1.5,x", ',', l);
   EXPECT_EQ(l.GetWide(0), u"é");
   EXPECT_DOUBLE_EQ(l.GetFloat(2, -2), -2);
-
   TByteStringList b;
   for (int i = 0; i < 17; ++i) b.Add(TByteString(std::to_string(i)));
   EXPECT_EQ(b.Get(17).Str(), "");
@@ -86,7 +83,6 @@ TEST(PListParser, NamesInOrder) {
   EXPECT_EQ(r[1].Str(), "7");
   EXPECT_EQ(p.Parse("", r, ';', ':'), 0);
   EXPECT_EQ(r.size(), 2u);
-
   // slots of their own
   TPListParser q;
   q.AddName("a", 0);

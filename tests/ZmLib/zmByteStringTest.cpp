@@ -16,7 +16,6 @@ TEST(ByteString, RangesAndCopies) {
   EXPECT_TRUE(s.Copy(20, 5).IsEmpty());
   s.Copy(0, s.Length(), s);  // onto itself
   EXPECT_EQ(s.Str(), "hello world");
-
   std::uint8_t buf[4] = {};
   EXPECT_EQ(s.CopyTo(6, 5, buf, 1), 3);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf + 1), 3), "wor");
@@ -51,7 +50,6 @@ TEST(ByteString, LenientDecoding) {
   EXPECT_EQ(pos, 5);
   pos = 0;
   EXPECT_EQ(DecodeUTF8Char(nullptr, 5, pos), kInvalidCodePoint);
-
   EXPECT_EQ(TByteString("a\xC3\xA9\x80z\xF8\x88\x80\x80\x80").ToWide(), u"aé\xFFFDz\xFFFD");
   EXPECT_EQ(TByteString("xx\xC3\xA9yy").ToWide(2, 2), u"é");
 }
@@ -82,11 +80,9 @@ TEST(ByteString, Numbers) {
   EXPECT_EQ(TByteString("FFFFFFFF").HexToIntDef(0, 100, 7), -1);
   EXPECT_EQ(TByteString("100000000").HexToIntDef(0, 100, 7), 7);
   EXPECT_EQ(TByteString("0x1").HexToIntDef(0, 100, 7), 7);
-
   EXPECT_TRUE(TByteString("1").ToBool());
   EXPECT_FALSE(TByteString("01").ToBool());
   EXPECT_FALSE(TByteString("true").ToBool());
-
   auto toFloat = [](std::string_view s) { return TByteString(s).ToFloatDef(0, 1000, -99); };
   EXPECT_DOUBLE_EQ(toFloat("1.5e3"), 1500);
   EXPECT_DOUBLE_EQ(toFloat(".5"), 0.5);
@@ -121,7 +117,6 @@ TEST(ByteStringBuilder, CapacityAndInserts) {
   EXPECT_EQ(b.Capacity(), 40);
   EXPECT_EQ(b.ToByteString().Str(), std::string(20, 'x') + "y");
   EXPECT_EQ(b.Capacity(), 0);
-
   TByteStringBuilder t;
   EXPECT_EQ(t.InsertBytes(0, TByteString("world")), 5);
   t.InsertBytes(0, TByteString("hello, "), 0, 100);
@@ -140,7 +135,6 @@ TEST(ByteStringBuilder, CapacityAndInserts) {
   t.InsertBytes(0, whole);
   t.InsertBytes(1, whole, 1, 1);
   EXPECT_EQ(t.ToByteString().Str(), "abbc");
-
   std::uint8_t room[3] = {'.', '.', '.'};
   EXPECT_EQ(IntToBytes(12345, room, 0), -5);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(room), 3), "...");

@@ -54,7 +54,6 @@ TEST(CommandLine, SwitchesAndValues) {
   EXPECT_EQ(p.Storage->FindCommand(u"delay")->GetItem(2), nullptr);
   // Names keep their letter case.
   EXPECT_EQ(p.Storage->FindCommand(u"LOG"), nullptr);
-
   TParsed twice(u"a -slide 1 -time 9 -slide 2 3");
   EXPECT_EQ(Values(twice.Storage->FindCommand(u"slide")), (std::vector<WideString>{u"1", u"2", u"3"}));
   // A lone "-" names the empty switch: what follows joins the leading arguments.

@@ -73,7 +73,6 @@ TEST(IniDocument, ParsesAndSavesTheNormalisedForm) {
   EXPECT_EQ(IniGetString(IniFind(frame, u"color")), u"FF00FF");
   // The comment before the first section is the document's own item.
   EXPECT_EQ(f->Get(0)->GetString(), u"; show description");
-
   EXPECT_EQ(Saved(*f),
             "; show description\r\n"
             "[main]\r\n"
@@ -107,7 +106,6 @@ TEST(IniDocument, SectionsMergeKeysOverrideAndEmptyNamesStayApart) {
   EXPECT_EQ(Names(f->FindSection(u"A")), "a,c");
   EXPECT_EQ(f->FindSection(u""), f.get());
   EXPECT_EQ(Saved(*f), "[A]\r\na=1\r\nc=2\r\n[B]\r\nb=1\r\n[]\r\nx=1\r\n[]\r\ny=1\r\n");
-
   // Of a key written twice the later one wins; removing it uncovers the earlier.
   f = Parse("[s]\nk=1\nK=2\nother=3\n");
   TIniSection* s = f->FindSection(u"s");
@@ -202,7 +200,6 @@ TEST(IniDocument, MovesAssignsAndTheHashIndex) {
   TRef<TIniItem> text = MakeRef<TIniItem>(TByteString(), TByteString("; lead\r\n[sec]\r\nk=1\r\n[next]\r\nz=2"));
   slide->Assign(*text);
   EXPECT_EQ(Names(slide), "k");
-
   for (int i = 0; i < 1000; ++i) slide->WriteString(u"key" + plat::FromUtf8(std::to_string(i)), u"v");
   EXPECT_NE(slide->FindIndexed(u"KEY", 999), nullptr);
   TIniItem* k5 = slide->Find(u"key5");
@@ -232,13 +229,11 @@ TEST(IniDocument, ValueConversions) {
     EXPECT_EQ(it->GetValue().Str(), written);
     EXPECT_EQ(it->GetFloat(0), v);
   }
-
   for (const char* bad : {"true", "01", "", " 1", "2"}) {
     set(bad);
     EXPECT_TRUE(it->GetBool(true)) << bad;
     EXPECT_FALSE(it->GetBool(false)) << bad;
   }
-
   EXPECT_EQ(IniReadString(nullptr, u"x", u"d"), u"d");  // nil items give the defaults
 }
 

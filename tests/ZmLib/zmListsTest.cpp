@@ -70,7 +70,6 @@ TEST(List, CapacityStepsAndBounds) {
     if (capacities.empty() || capacities.back() != l->Capacity()) capacities.push_back(l->Capacity());
   }
   EXPECT_EQ(capacities, (std::vector<std::int32_t>{4, 8, 12, 28}));
-
   EXPECT_EQ(l->Get(-1), nullptr);
   EXPECT_THROW(l->Put(1000, nullptr), EAbort);
   EXPECT_THROW(l->PutExpand(-1, nullptr), EAbort);
@@ -102,7 +101,6 @@ TEST(List, FreeingItemsAndSorting) {
   EXPECT_EQ(got, (std::vector<int>{0, 1, 3, 3, 5, 7, 9}));
   l->DetachAndFree();
   EXPECT_EQ(TCounted::Alive, before);
-
   l->Add(new TCounted());
   l->Add(nullptr);
   FreeListItems(l);
@@ -121,7 +119,6 @@ TEST(Sorter, QuickSortAndBinarySearch) {
   int key = 25;
   EXPECT_FALSE(s->FindInRange(&key, 1, 2, index));
   EXPECT_EQ(index, 2);
-
   // The pivot item is exchanged during partitioning; its index follows it.
   std::mt19937 rng(7);
   for (int round = 0; round < 200; ++round) {
@@ -158,7 +155,6 @@ TEST(CallbackSort, IntroSelectionAndShaker) {
   EXPECT_TRUE(std::is_sorted(d.Items.begin(), d.Items.end()));
   // the selection sort compares every pair of a shrinking range: 14+13+...+1
   EXPECT_EQ(d.Compares, 105);
-
   std::mt19937 rng(3);
   for (int n : {16, 100, 3000}) {  // Items.at() catches an index out of range
     d.Items.resize(static_cast<std::size_t>(n));
@@ -181,7 +177,6 @@ TEST(HashList, BucketsCacheAndEntries) {
     bucket = g->GetBucket(hash);
     EXPECT_EQ(bucket, g->BucketAt(static_cast<std::int32_t>(hash % 251)));
   }
-
   TKeyItem* found = g->GetItem(u"Logo");
   EXPECT_FALSE(g->Contains(u"logo"));  // exact keys
   // After deleting the cached key a lookup of it answers "absent".
@@ -190,7 +185,6 @@ TEST(HashList, BucketsCacheAndEntries) {
   EXPECT_FALSE(g->Contains(u"Logo"));
   EXPECT_FALSE(g->Find(u"Logo", found));
   EXPECT_EQ(found, nullptr);
-
   // Keys that share a bucket keep their insertion order; unlinking the middle one.
   TRef<THashList> one = MakeRef<THashList>(1);
   TKeyItem* a = one->GetItem(u"a");
@@ -199,7 +193,6 @@ TEST(HashList, BucketsCacheAndEntries) {
   EXPECT_TRUE(one->Delete(u"b"));
   EXPECT_EQ(a->Next, c);
   EXPECT_EQ(c->Prev, a);
-
   // Clearing frees the values, or leaves them to their other owners.
   int before = TCounted::Alive;
   one->GetItem(u"a")->Add(new TCounted(1));
@@ -218,7 +211,6 @@ TEST(HashList, IntHashListAndHashes) {
   EXPECT_EQ(h.Capacity(), 1024);
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(h.GetValue(TByteString("k" + std::to_string(i)), -1), i);
   EXPECT_FALSE(h.Contains("K999"));
-
   EXPECT_EQ(ElfHash(std::string_view()), 0u);
   EXPECT_LE(ElfHash(std::string(1000, 'z')), 0x0FFFFFFFu);
   EXPECT_EQ(ElfHashWide(u"\u0141B"), ElfHash("AB"));  // the low byte of each character

@@ -54,8 +54,8 @@ TEST(Log, LineTags) {
   // Thread ids: "#", at least four upper-case hexadecimal digits, a blank; then the time.
   EXPECT_EQ(IntToHexA(0x1A2B, 4), "1A2B");
   const std::string tag = "#" + IntToHexA(plat::CurrentThreadId(), 4) + " ", ms = std::to_string(base + 1234);
-  EXPECT_EQ(log->Lines, (std::vector<std::string>{"P: " + tag + "x", "P: [" + ms + "] b", "P: " + tag + "[" + ms + "] c"}));
-
+  EXPECT_EQ(log->Lines,
+            (std::vector<std::string>{"P: " + tag + "x", "P: [" + ms + "] b", "P: " + tag + "[" + ms + "] c"}));
   zmtest::TDebugCapture capture;
   TRef<TStdLog> out = MakeRef<TStdLog>();
   out->Log(u"gr\u00FC\u00DF \U0001F600");
@@ -77,7 +77,6 @@ TEST(Log, StreamLogMarkOwnershipAndFailures) {
   log2->SetStream(old.get(), false);
   log2->Log(u"later");
   EXPECT_EQ(StreamText(*old), "earlier\r\nlater\r\n");
-
   // An owned stream is freed when replaced (ASan would report a leak otherwise); an unowned one never.
   std::int32_t refs = stream->RefCount();
   log->SetStream(MakeRef<TMemoryStream>().Detach(), true);
@@ -87,7 +86,6 @@ TEST(Log, StreamLogMarkOwnershipAndFailures) {
   EXPECT_EQ(stream->RefCount(), refs);
   log->Log(u"lost");  // no stream: nothing written, nothing raised
   EXPECT_EQ(StreamText(*stream), written);
-
   class TBrokenStream : public TMemoryStream {
   public:
     std::int32_t Write(TWriteBuffer, std::int32_t, std::int32_t) override { throw EStreamWriteError(); }

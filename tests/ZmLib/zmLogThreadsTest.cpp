@@ -40,7 +40,6 @@ TEST(LogThreads, LinesNeverInterleave) {
                  WideString(plat::FromUtf8(std::to_string(i))) + u" \u00E9\u00E9\u00E9");
     });
   for (auto& th : threads) th.join();
-
   std::string text(reinterpret_cast<const char*>(stream->Memory()), static_cast<std::size_t>(stream->GetSize()));
   ASSERT_EQ(text.compare(0, 3, "\xEF\xBB\xBF"), 0);
   EXPECT_EQ(text.find("\xEF\xBB\xBF", 3), std::string::npos);  // one mark only

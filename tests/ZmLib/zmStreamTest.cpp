@@ -47,7 +47,6 @@ TEST(MemoryStream, PositionAndReadsStayInBounds) {
   EXPECT_EQ(s->GetPosition(), 0);
   s->SetPosition(s->GetSize() + 10);
   EXPECT_EQ(s->GetPosition(), 4);
-
   s->SetPosition(0);
   std::uint8_t buf[2] = {0, 0};
   EXPECT_EQ(s->Read(buf, 2, 2), 0);
@@ -68,7 +67,6 @@ TEST(MemoryStream, GrowthSizeAndLimits) {
   EXPECT_EQ(s->Write(TWriteBuffer(small, 0x20000000), 0x20000000, 0), 0);
   s->SetSize(std::int64_t(1) << 40);
   EXPECT_EQ(s->GetSize(), 1);
-
   s = StreamOf({1, 2, 3, 4, 5});
   s->SetPosition(5);
   s->SetSize(3);
@@ -86,7 +84,6 @@ TEST(Stream, TypedValuesInBothByteOrders) {
   EXPECT_EQ(s->ReadSmallIntBE(), -2);
   EXPECT_EQ(s->ReadDWordBE(), 0x01020304u);
   EXPECT_EQ(s->ReadInt64(), static_cast<std::int64_t>(0x8007060504030201ull));
-
   s = MakeRef<TMemoryStream>();
   s->WriteWideChar(u'\u20AC');
   s->WriteSingle(1.5f);

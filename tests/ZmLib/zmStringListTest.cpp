@@ -29,7 +29,6 @@ TEST(StringList, LazyEntries) {
   l->SetString(7, u"ignored");
   l->SetCount(-4);
   EXPECT_EQ(l->GetCount(), 3);
-
   // Unsorted: an empty slot matches only an empty string.
   l->SetCount(2);
   l->SetString(1, u"x");
@@ -46,7 +45,6 @@ TEST(StringList, SortedAndCaseInsensitive) {
   for (const char16_t* s : {u"b", u"A", u"c"}) l->Add(s);
   EXPECT_EQ(Texts(*l), (std::vector<WideString>{u"A", u"b", u"c"}));
   EXPECT_EQ(l->IndexOf(u"B"), 1);
-
   // Switching letter case on re-sorts.
   TRef<TStringList> m = MakeRef<TStringList>();
   m->SetSorted(true);
@@ -55,7 +53,6 @@ TEST(StringList, SortedAndCaseInsensitive) {
   m->SetIgnoreCase(true);
   std::vector<WideString> t = Texts(*m);
   EXPECT_TRUE(SameText(t[0], u"a") && SameText(t[1], u"a") && SameText(t[2], u"b") && SameText(t[3], u"b"));
-
   // Insert and SetString keep a sorted list sorted.
   TRef<TStringList> n = MakeRef<TStringList>();
   n->SetSorted(true);
@@ -83,7 +80,6 @@ TEST(StringList, ObjectsAndExtract) {
   EXPECT_EQ(l->Extract(0), tag.get());  // the entry is freed, the object stays
   EXPECT_EQ(tag->RefCount(), 1);
   EXPECT_EQ(l->Extract(5), nullptr);
-
   // ClearObjects(true) releases one reference of each object.
   TRef<TTag> shared = MakeRef<TTag>();
   shared->AddRef();  // the list's reference
@@ -104,7 +100,6 @@ TEST(StringList, AssignAndAdd) {
   dst->Assign(*src);
   EXPECT_EQ(Texts(*dst), (std::vector<WideString>{u"c", u"a", u""}));
   EXPECT_EQ(dst->GetObject(1), tag.get());
-
   TRef<TStringList> sorted = MakeRef<TStringList>();
   sorted->SetSorted(true);
   for (const char16_t* s : {u"d", u"b", u"f"}) sorted->Add(s);
@@ -113,7 +108,6 @@ TEST(StringList, AssignAndAdd) {
   two->Add(u"a");
   sorted->AddStrings(two->Strings());
   EXPECT_EQ(Texts(*sorted), (std::vector<WideString>{u"a", u"b", u"d", u"e", u"f"}));
-
   // adding a list to itself copies what it held before
   TRef<TStringList> self = MakeRef<TStringList>();
   self->Add(u"q");

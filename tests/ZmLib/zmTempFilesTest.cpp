@@ -34,7 +34,6 @@ protected:
     if (savedTmpDir_) ::setenv("TMPDIR", savedTmpDir_->c_str(), 1);
     else ::unsetenv("TMPDIR");
   }
-
   fs::path Root() const { return dir_.Path() / "TAVREL_TEMP_ROOT"; }
   static fs::path Native(const WideString& p) { return fs::path(plat::NativePath(p)); }
   // True when some open holds the lock file's lock.
@@ -46,7 +45,6 @@ protected:
     plat::CloseFile(h);
     return held;
   }
-
   zmtest::TTempDir dir_;
   std::optional<std::string> savedTmpDir_;
 };
@@ -71,7 +69,6 @@ public:
 TEST_F(TempFilesTest, FoldersOfThisProcessAreLockedAndRemovedAtTheEnd) {
   WideString root = GetTempRoot();
   EXPECT_EQ(root, dir_.Wide("TAVREL_TEMP_ROOT\\"));
-
   WideString a = CreateTempFolder(true);
   WideString b = CreateTempFolder(false);
   EXPECT_EQ(a.compare(0, root.size(), root), 0);
@@ -81,7 +78,6 @@ TEST_F(TempFilesTest, FoldersOfThisProcessAreLockedAndRemovedAtTheEnd) {
     EXPECT_TRUE(LockHeld(Native(f + u".lock")));
   }
   dir_.Write(plat::NativePath(b.substr(dir_.Wide().size() + 1)) + "/sub/lib.so", "bytes");
-
   Cleanup();
   EXPECT_TRUE(fs::is_empty(Root()));
   // the manager starts afresh
@@ -105,18 +101,15 @@ TEST_F(TempFilesTest, StaleFoldersGoLiveOnesStay) {
   // not the manager's: no lock file, or a folder that only looks like one
   dir_.Write("TAVREL_TEMP_ROOT/[nolock]/z", "z");
   fs::create_directories(Root() / "odd.lock");
-
   GetTempRoot();
   for (const char* gone : {"[dead]", "[dead].lock", "[gone].lock"}) EXPECT_FALSE(fs::exists(Root() / gone)) << gone;
   for (const char* kept : {"[live]/in-use.bin", "[live].lock", "[nolock]/z", "odd.lock"})
     EXPECT_TRUE(fs::exists(Root() / kept)) << kept;
-
   // once that process has ended, the next one removes its folder
   plat::CloseFile(live);
   RemoveStaleTempFolders(dir_.Wide("TAVREL_TEMP_ROOT"));
   EXPECT_FALSE(fs::exists(Root() / "[live]"));
   EXPECT_FALSE(fs::exists(Root() / "[live].lock"));
-
   // What the next process does when it starts: its own open of our lock
   // file cannot take the lock, so nothing of ours is touched.
   WideString mine = CreateTempFolder(false);
@@ -138,7 +131,6 @@ TEST_F(TempFilesTest, AFolderThatCannotBeRemovedKeepsALockFile) {
     // made again, empty, and not held
     EXPECT_EQ(fs::file_size(Root() / "[stuck].lock"), 0u);
     EXPECT_FALSE(LockHeld(Root() / "[stuck].lock"));
-
     // the same at the end of this process
     WideString own = CreateTempFolder(false);
     api->RefuseRemove = own.substr(own.rfind(u'\\') + 1);

@@ -96,7 +96,6 @@ TEST_F(EventList, SendsOnTheOwnerThreadAndPosts) {
   EXPECT_EQ(gSeenValue, 42);
   EXPECT_EQ(list->Woken(), 0u);
   d->Free();  // the caller keeps its data
-
   // A refused post frees the data and never reaches the handler.
   std::atomic<int> disposed{0};
   list->Refuse = true;

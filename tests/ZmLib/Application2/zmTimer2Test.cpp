@@ -107,7 +107,6 @@ TEST_F(Timers, LateTickCallsOnceAndCountsMissed) {
   EXPECT_EQ(RegisterTimedCallback(0, 1, &Timed, &log), nullptr);
   EXPECT_EQ(RegisterTimedCallback(10, 1, reinterpret_cast<TTimedHandler>(std::uintptr_t(0x1000)), &log), nullptr);
   EXPECT_TRUE(MultiTimer() == nullptr || MultiTimer()->EventCount() == 0);
-
   // A handler that releases its own event: freed after the call, the loop goes on.
   TLog self, other;
   self.Self = RegisterTimedCallback(10, 1, &ReleasesItself, &self);

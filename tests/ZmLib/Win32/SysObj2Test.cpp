@@ -45,7 +45,6 @@ TEST(RefObject, ExtraReferenceKeepsObjectAliveUntilReleased) {
   EXPECT_EQ(o->RefCount(), 1);
   EXPECT_EQ(o->ReleaseRef(), 0);
   EXPECT_EQ(gDisposed, 1);
-
   // References taken and dropped on several threads at once.
   TRef<TCounted> shared = MakeRef<TCounted>();
   std::vector<std::thread> ts;

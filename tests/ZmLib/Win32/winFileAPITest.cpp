@@ -63,7 +63,6 @@ TEST(FileAPI, TheReplaceableObjectCarriesEveryCall) {
     EXPECT_TRUE(ReadFile(dir.Wide("X.TXT")));
   }
   EXPECT_EQ(rec->Names, std::vector<WideString>{dir.Wide("X.TXT")});
-
   TRef<TFileAPI> none;
   TFileAPISwap swap(none);
   EXPECT_THROW(FileExists(u"x"), EAbort);  // no file layer: an assertion, no crash
@@ -81,7 +80,6 @@ TEST(FileAPI, FileErrorsCarryTheCode) {
   }
   EXPECT_THROW(FileSeek(INVALID_HANDLE_VALUE, FILE_BEGIN, 0), EFileSeekError);
   EXPECT_THROW(FileClose(INVALID_HANDLE_VALUE), EFileWriteError);
-
   dir.Write("r.txt", "data");
   THandle h = FileOpen(dir.Wide("r.txt"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
   EXPECT_THROW(FileWrite(h, "x", 1), EFileWriteError);
@@ -101,7 +99,6 @@ TEST(FileAPI, SystemQueries) {
   EXPECT_TRUE(api.GetShortPathName(u"\\tmp\\é.txt", shortName));
   EXPECT_EQ(shortName.Str(), "\\tmp\\\xC3\xA9.txt");
   EXPECT_FALSE(api.GetShortPathName(WideString(261, u'x'), shortName));
-
   zmtest::TTempDir dir;
   dir.Write("f1", "");
   dir.Write("f2", "");

@@ -28,7 +28,6 @@ protected:
     Prepare(u"\\Device\\Video1", u"\\Registry\\Machine\\" + kDriverPath, u"nVidia GeForce4 MX 440");
   }
   void TearDown() override { plat::RegClearAll(); }
-
   void Prepare(const WideString& device, const WideString& target, const WideString& description) {
     TRef<TRegistry> r = MakeRef<TRegistry>();
     ASSERT_TRUE(r->CreateKey(HKEY_LOCAL_MACHINE, u"HARDWARE\\DEVICEMAP\\VIDEO"));
@@ -39,7 +38,6 @@ protected:
     ASSERT_TRUE(r->WriteString(u"Device Description", description));
     ASSERT_TRUE(r->WriteBinary(kOld, {1, 2, 3, 4, 5}));
   }
-
   std::vector<std::uint8_t> Value(const WideString& name, bool& exists) {
     TRef<TRegistry> r = MakeRef<TRegistry>();
     std::vector<std::uint8_t> v;

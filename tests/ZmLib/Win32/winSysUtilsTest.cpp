@@ -44,7 +44,6 @@ TEST(Dates, DayNumbersAndFormatting) {
   EXPECT_EQ(DayOfWeek(Date(2001, 1, 1)), 1);
   EXPECT_EQ(DayNumber(Date(2000, 3, 1)) - DayNumber(Date(2000, 2, 28)), 2);
   EXPECT_EQ(DayOfWeek(Date(2026, 12, 6)), 0);  // a Sunday
-
   TSystemTime t = Date(2009, 3, 5, 7, 8, 9, 10);
   EXPECT_EQ(SystemTimeToStr(t), u"05.03.2009 07:08:09.010");
   EXPECT_EQ(FormatDate(t, u"YYYY-MM-DD"), u"2009-03-05");

@@ -96,7 +96,8 @@ TEST(Thunks, CallsWithWideArguments) {
   using TSeen = std::vector<std::uint64_t>;
   HWND h = reinterpret_cast<HWND>(std::uintptr_t(0xA1A2A3A4A5A6A7A8));
   EXPECT_EQ(wp(h, 0xB1B2B3B4, WPARAM(0xC1C2C3C4C5C6C7C8), LPARAM(0xD1D2D3D4D5D6D7D8)), 1000);
-  EXPECT_EQ(TSeen(t.Seen, t.Seen + 4), (TSeen{0xA1A2A3A4A5A6A7A8u, 0xB1B2B3B4u, 0xC1C2C3C4C5C6C7C8u, 0xD1D2D3D4D5D6D7D8u}));
+  EXPECT_EQ(TSeen(t.Seen, t.Seen + 4),
+            (TSeen{0xA1A2A3A4A5A6A7A8u, 0xB1B2B3B4u, 0xC1C2C3C4C5C6C7C8u, 0xD1D2D3D4D5D6D7D8u}));
   EXPECT_EQ(hp(-3, WPARAM(0xE1E2E3E4E5E6E7E8), LPARAM(0x0F0E0D0C0B0A0908)), -7);
   EXPECT_EQ(TSeen(t.Seen, t.Seen + 3), (TSeen{std::uint64_t(-3), 0xE1E2E3E4E5E6E7E8u, 0x0F0E0D0C0B0A0908u}));
   // Retargeting rewrites the stub in place.
@@ -204,7 +205,6 @@ TEST_F(WndAPI, SubclassAndRemove) {
   }).join();
   EXPECT_TRUE(raised);
   EXPECT_THROW(TWndAPI::SubclassWindow(reinterpret_cast<HWND>(std::uintptr_t(99)), &TSub::Handler, &s), EAbort);
-
   // Removed under another component's subclass: the stub stays, passing messages on, until the window goes.
   Log().clear();
   s.Previous = TWndAPI::SubclassWindow(h, &TSub::Handler, &s);
