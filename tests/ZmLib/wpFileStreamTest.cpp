@@ -47,93 +47,46 @@ std::string ReadAll(TStream& s) {
 TEST(Paths, ExtractAndChange) {
   EXPECT_EQ(ExtractFileExt(u"C:\\a.b\\c"), u"");
   EXPECT_EQ(ExtractFileExt(u"C:\\a\\c.tar.gz"), u".gz");
-  EXPECT_EQ(ExtractFileExt(u"/usr/x.d/y"), u"");
   EXPECT_EQ(ChangeFileExt(u"x.txt", u"log"), u"x.log");
-  EXPECT_EQ(ChangeFileExt(u"x.txt", u".log"), u"x.log");
-  EXPECT_EQ(ChangeFileExt(u"dir.d\\x", u"log"), u"dir.d\\x.log");
-  EXPECT_EQ(ChangeFileExt(u"x.txt", u""), u"x");
+  EXPECT_EQ(ChangeFileExt(u"dir.d\\x", u".log"), u"dir.d\\x.log");
   EXPECT_EQ(ExtractFilePath(u"C:\\dir\\", false), u"C:");
   EXPECT_EQ(ExtractFilePath(u"C:\\dir\\", true), u"C:\\");
   EXPECT_EQ(ExtractFileName(u"C:\\dir\\"), u"dir");
-  EXPECT_EQ(ExtractFilePath(u"C:\\dir\\file.txt"), u"C:\\dir\\");
-  EXPECT_EQ(ExtractFileName(u"C:\\dir\\file.txt"), u"file.txt");
   EXPECT_EQ(ExtractFilePath(u"/tmp/show/x.jpg", false), u"/tmp/show");
-  EXPECT_EQ(ExtractFileName(u"file"), u"file");
-  EXPECT_EQ(ExtractFilePath(u"file"), u"");
-
-  EXPECT_EQ(ExtractFileDrive(u"C:\\x"), u"C:");
   EXPECT_EQ(ExtractFileDrive(u"\\\\server\\share\\x\\y"), u"\\\\server\\share");
-  EXPECT_EQ(ExtractFileDrive(u"\\\\server\\share"), u"\\\\server\\share");
-  EXPECT_EQ(ExtractFileDrive(u"\\\\server"), u"");
   EXPECT_EQ(ExtractFileDrive(u"\\\\\\share\\x"), u"");
-  EXPECT_EQ(ExtractFileDrive(u"/usr/bin"), u"");
-  EXPECT_EQ(ExtractFileDrive(u"1:\\x"), u"");
-
-  EXPECT_EQ(IncludeTrailingBackslash(u"a"), u"a\\");
-  EXPECT_EQ(IncludeTrailingBackslash(u"a\\"), u"a\\");
-  EXPECT_EQ(IncludeTrailingBackslash(u"a/"), u"a/");
-  EXPECT_EQ(ExcludeTrailingBackslash(u"a\\"), u"a");
-  EXPECT_EQ(ExcludeTrailingBackslash(u"a"), u"a");
-
-  EXPECT_EQ(CombinePath(u"a", u"b"), u"a\\b");
-  EXPECT_EQ(CombinePath(u"a\\", u"b"), u"a\\b");
   EXPECT_EQ(CombinePath(u"a\\", u"\\b"), u"a\\b");
-  EXPECT_EQ(CombinePath(u"a", u"\\b"), u"a\\b");
-  EXPECT_EQ(CombinePath(u"", u"b"), u"b");
   EXPECT_EQ(CombinePath(u"", u"\\b"), u"\\b");
-
-  EXPECT_EQ(ExtractRelativePath(u"C:\\a\\b\\", u"C:\\a\\c\\f.txt"), u"..\\c\\f.txt");
-  EXPECT_EQ(ExtractRelativePath(u"c:\\A\\B\\", u"C:\\a\\b\\x\\f"), u"x\\f");
-  EXPECT_EQ(ExtractRelativePath(u"C:\\a\\b\\show.exe", u"C:\\a\\f"), u"..\\f");
+  EXPECT_EQ(ExtractRelativePath(u"c:\\A\\B\\", u"C:\\a\\c\\f.txt"), u"..\\c\\f.txt");
   EXPECT_EQ(ExtractRelativePath(u"C:\\a\\", u"D:\\a\\f"), u"D:\\a\\f");
-  EXPECT_EQ(ExtractRelativePath(u"\\tmp\\x\\", u"\\tmp\\y\\z"), u"..\\y\\z");
 }
 
-TEST(Folders, ForceDirectoriesAndExistence) {
+TEST(Folders, ForceDirectoriesAndDelete) {
   zmtest::TTempDir dir;
   EXPECT_FALSE(ForceDirectories(u""));
   EXPECT_TRUE(ForceDirectories(dir.Wide("a\\b\\c\\")));
   EXPECT_TRUE(DirectoryExists(dir.Wide("A\\B\\C")));
-  EXPECT_FALSE(FileExists(dir.Wide("a\\b\\c")));
-  EXPECT_TRUE(ForceDirectories(dir.Wide("a\\b")));  // already there
   dir.Write("file", "x");
-  EXPECT_TRUE(FileExists(dir.Wide("FILE")));
-  EXPECT_FALSE(DirectoryExists(dir.Wide("file")));
   EXPECT_FALSE(ForceDirectories(dir.Wide("file\\sub")));  // a file is in the way
-  EXPECT_FALSE(FileExists(u""));
-  EXPECT_FALSE(DirectoryExists(dir.Wide("nothing")));
-  std::u16string deep = dir.Wide();
-  for (int i = 0; i < 300; ++i) deep += u"\\d";
-  EXPECT_TRUE(ForceDirectories(deep));
-  EXPECT_TRUE(DirectoryExists(deep));
-}
-
-TEST(Folders, ForceDeleteAndDeleteDirectory) {
-  zmtest::TTempDir dir;
   EXPECT_FALSE(ForceDeleteFile(dir.Wide("missing")));
-  dir.Write("ro.txt", "x");
-  FileAPI().SetFileAttributes(dir.Wide("ro.txt"), FILE_ATTRIBUTE_READONLY);
-  EXPECT_TRUE(ForceDeleteFile(dir.Wide("RO.TXT")));
-  EXPECT_FALSE(dir.Exists("ro.txt"));
+  FileAPI().SetFileAttributes(dir.Wide("file"), FILE_ATTRIBUTE_READONLY);
+  EXPECT_TRUE(ForceDeleteFile(dir.Wide("FILE")));
+  EXPECT_FALSE(dir.Exists("file"));
   // a folder cannot be deleted as a file: its attributes come back
   std::filesystem::create_directory(dir.Path() / "folder");
   EXPECT_THROW(ForceDeleteFile(dir.Wide("folder")), EFileAccessError);
   EXPECT_TRUE(DirectoryExists(dir.Wide("folder")));
-
   // a tree with read-only files and folders, and a link to a folder outside
   zmtest::TTempDir outside;
   outside.Write("keep.txt", "keep");
   dir.Write("tree/a.txt", "a");
-  dir.Write("tree/sub/b.txt", "b");
   dir.Write("tree/sub/deeper/c.txt", "c");
-  FileAPI().SetFileAttributes(dir.Wide("tree\\a.txt"), FILE_ATTRIBUTE_READONLY);
   FileAPI().SetFileAttributes(dir.Wide("tree\\sub\\deeper\\c.txt"), FILE_ATTRIBUTE_READONLY);
   std::filesystem::create_directory_symlink(outside.Path(), dir.Path() / "tree" / "link");
   FileAPI().SetFileAttributes(dir.Wide("tree\\sub\\deeper"), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_TRUE(DeleteDirectory(dir.Wide("TREE\\")));
   EXPECT_FALSE(dir.Exists("tree"));
   EXPECT_EQ(outside.Read("keep.txt"), "keep");  // links are removed, never followed
-  EXPECT_TRUE(DeleteDirectory(u""));
   EXPECT_FALSE(DeleteDirectory(dir.Wide("missing")));
 }
 
@@ -141,72 +94,35 @@ TEST(FileStream, ReadWriteSizeAndPosition) {
   zmtest::TTempDir dir;
   WideString name = dir.Wide("data.bin");
   TRef<TFileStream> f = MakeRef<TFileStream>(name, GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
-  EXPECT_TRUE(f->IsOpen());
-  EXPECT_EQ(f->FileName(), name);
-  EXPECT_EQ(f->Access(), GENERIC_READ | GENERIC_WRITE);
-  EXPECT_EQ(f->Share(), FILE_SHARE_READ);
   f->WriteInteger(0x11223344);
-  f->WriteWideString(u"hé");
-  EXPECT_EQ(f->GetSize(), 8);
-  EXPECT_EQ(f->GetPosition(), 8);
-  f->SetPosition(0);
-  EXPECT_EQ(f->ReadInteger(), 0x11223344);
-  EXPECT_EQ(f->ReadWord(), u'h');
-
   // 64-bit sizes and positions; SetSize keeps the position
   const std::int64_t big = 4294967297LL;
   f->SetSize(big);
-  EXPECT_EQ(f->GetSize(), big);
-  EXPECT_EQ(f->GetPosition(), 6);
+  EXPECT_EQ(f->GetPosition(), 4);
   f->SetPosition(big - 1);
-  EXPECT_EQ(f->GetPosition(), big - 1);
   f->WriteByte(7);
   EXPECT_EQ(f->GetSize(), big);
   f->SetSize(8);
   EXPECT_THROW(f->SetPosition(-1), EFileSeekError);
-
   // reads bounded by the caller's buffer; past the end nothing
   std::uint8_t buf[4];
   f->SetPosition(0);
   EXPECT_EQ(f->Read(TReadBuffer(buf), 100, 2), 2);
   EXPECT_EQ(f->Read(TReadBuffer(buf), 1, 4), 0);
   EXPECT_EQ(f->Read(TReadBuffer(buf), 1, -1), 0);
-  f->SetPosition(8);
-  EXPECT_EQ(f->Read(TReadBuffer(buf), 4, 0), 0);
-  EXPECT_THROW(f->ReadByte(), EStreamReadError);
-
-  f->Clear();
-  EXPECT_EQ(f->GetSize(), 0);
-  EXPECT_EQ(f->GetPosition(), 0);
   f.reset();
-
   // errors of the file layer surface as stream errors with the same text
   TRef<TFileStream> r = MakeRef<TFileStream>(name, GENERIC_READ, OPEN_EXISTING);
   try {
     r->WriteByte(1);
     FAIL() << "no exception";
   } catch (const EStreamWriteError& e) {
-    EXPECT_FALSE(e.Message().empty());
     EXPECT_EQ(e.Message().find("Tavrel Exception"), std::string::npos);
   }
   r->Close();
-  EXPECT_FALSE(r->IsOpen());
   EXPECT_THROW(r->ReadByte(), EStreamReadError);
   EXPECT_THROW(r->GetSize(), EFileError);
   r->Clear();  // no file: nothing
-  r->Open(name, GENERIC_READ, OPEN_EXISTING);
-  EXPECT_EQ(r->GetSize(), 0);
-
-  // opening a missing file names it
-  try {
-    MakeRef<TFileStream>(dir.Wide("none\\x.bin"), GENERIC_READ, OPEN_EXISTING);
-    FAIL() << "no exception";
-  } catch (const EFileOpenError& e) {
-    EXPECT_NE(e.Message().find("x.bin"), std::string::npos);
-  }
-  TRef<TFileStream> empty = MakeRef<TFileStream>();
-  EXPECT_FALSE(empty->IsOpen());
-  EXPECT_EQ(empty->Handle(), INVALID_HANDLE_VALUE);
 }
 
 TEST(FileStream, CopyFromBuffers) {
@@ -220,75 +136,51 @@ TEST(FileStream, CopyFromBuffers) {
   TRef<TRecordingSource> large = MakeRef<TRecordingSource>(2000000, true);
   EXPECT_EQ(f->CopyFrom(large.get(), 5000000), 2000000);
   EXPECT_EQ(large->Asked, (std::vector<std::int32_t>{2000000}));
-  EXPECT_EQ(f->GetSize(), 2040000);
   // a source that cannot tell its size: a 1048577-byte buffer until it runs dry
   TRef<TRecordingSource> unknown = MakeRef<TRecordingSource>(1500000, false);
   EXPECT_EQ(f->CopyFrom(unknown.get(), 3000000), 1500000);
   EXPECT_EQ(unknown->Asked, (std::vector<std::int32_t>{1048577, 1048577, 1048577}));
-  TRef<TRecordingSource> ten = MakeRef<TRecordingSource>(10, true);
-  EXPECT_EQ(f->CopyFrom(ten.get(), 10), 10);
-  EXPECT_EQ(ten->Asked, (std::vector<std::int32_t>{10}));
-  EXPECT_EQ(f->CopyFrom(ten.get(), 10), 0);  // nothing left
+  EXPECT_EQ(f->CopyFrom(unknown.get(), 10), 0);  // nothing left
   EXPECT_EQ(f->CopyFrom(nullptr, 10), 0);
-  TRef<TFileStream> closed = MakeRef<TFileStream>();
-  EXPECT_EQ(closed->CopyFrom(large.get(), 10), 0);
+  EXPECT_EQ(MakeRef<TFileStream>()->CopyFrom(large.get(), 10), 0);  // no file
 }
 
-TEST(FileStream, OpenHelpersAndSave) {
+TEST(FileStream, OpenHelpersSaveAndHooks) {
   zmtest::TTempDir dir;
   dir.Write("Show/Pictures/Photo.JPG", "picture");
   EXPECT_FALSE(OpenFileForRead(dir.Wide("none.jpg")));
   // a show made on Windows names the file its own way
-  TRef<TFileStream> r = OpenFileForRead(u"\\\\?\\" + dir.Wide("SHOW\\pictures\\photo.jpg"));
-  ASSERT_TRUE(r);
-  EXPECT_EQ(ReadAll(*r), "picture");
-  EXPECT_EQ(r->Access(), GENERIC_READ);
-
+  EXPECT_EQ(ReadAll(*OpenFileForRead(u"\\\\?\\" + dir.Wide("SHOW\\pictures\\photo.jpg"))), "picture");
   TRef<TFileStream> w = OpenFileForWrite(dir.Wide("Show\\Pictures\\PHOTO.jpg"), false);
   EXPECT_EQ(w->GetSize(), 7);  // opened, not emptied
   w->WriteAnsiString(TByteString("P"));
   w.reset();
   EXPECT_EQ(dir.Read("Show/Pictures/Photo.JPG"), "Picture");
-  w = OpenFileForWrite(dir.Wide("show\\out.txt"), true);
-  EXPECT_EQ(w->GetSize(), 0);
-  w.reset();
-  EXPECT_TRUE(dir.Exists("Show/out.txt"));
-
   TRef<TStringStream> src = MakeRef<TStringStream>(TByteString("saved text"));
   src->SetPosition(3);
   EXPECT_TRUE(SaveStreamToFile(src.get(), dir.Wide("saved.txt")));
-  EXPECT_EQ(src->GetPosition(), 3);
   EXPECT_EQ(dir.Read("saved.txt"), "saved text");
   EXPECT_THROW(SaveStreamToFile(src.get(), dir.Wide("no\\such\\folder\\x")), EFileOpenError);
+  EXPECT_FALSE(ReadFile(dir.Wide("missing.txt")));
+  TRef<TStream> hook = WriteFile(dir.Wide("SAVED.TXT"), false);
+  hook->SetPosition(hook->GetSize());
+  hook->WriteAnsiString(TByteString("!"));
+  hook.reset();
+  EXPECT_EQ(dir.Read("saved.txt"), "saved text!");
 }
 
-TEST(FileStream, HooksAndResources) {
+TEST(FileStream, Resources) {
   TRef<TResourceStream> logo = OpenResourceStream(u"Logo");
   ASSERT_TRUE(logo);
   EXPECT_EQ(logo->GetSize(), 8);
-  EXPECT_EQ(logo->GetPosition(), 0);
   EXPECT_FALSE(OpenResourceStream(u"Logo", "ICC"));
   EXPECT_FALSE(OpenResourceStream(u"Empty"));  // size below 1
   EXPECT_FALSE(OpenResourceStream(u"Nothing"));
-
   TRef<TStream> s = ReadFile(u"res:Logo.png");  // the prefix ignores case; the name stops at "."
   ASSERT_TRUE(s);
   EXPECT_EQ(ReadAll(*s), std::string("LOGO\0\x01\x02\xFF", 8));
-  EXPECT_TRUE(ReadFile(u"RES:LOGO"));
   EXPECT_TRUE(ReadFile(u"Res:logo.a.b"));
   EXPECT_FALSE(ReadFile(u"RES:Missing.png"));
   EXPECT_FALSE(ReadFile(u"RES:"));
   EXPECT_FALSE(ReadFile(u"RE"));
-
-  zmtest::TTempDir dir;
-  EXPECT_FALSE(ReadFile(dir.Wide("missing.txt")));
-  TRef<TStream> w = WriteFile(dir.Wide("hook.txt"), true);
-  w->WriteAnsiString(TByteString("via hook"));
-  w.reset();
-  EXPECT_EQ(dir.Read("hook.txt"), "via hook");
-  w = WriteFile(dir.Wide("HOOK.TXT"), false);
-  w->SetPosition(w->GetSize());
-  w->WriteAnsiString(TByteString("!"));
-  w.reset();
-  EXPECT_EQ(dir.Read("hook.txt"), "via hook!");
 }

@@ -83,49 +83,26 @@ bool Load(const std::string& bytes, std::string& text, std::uint32_t codePage = 
 
 }  // namespace
 
-TEST(IniTokenizer, KeyLines) {
+TEST(IniTokenizer, LineKinds) {
   EXPECT_EQ(One("  Name One  =  a value \t "), (TLine{kIniKeyLine, "Name One", "a value", 2, 0}));
-  EXPECT_EQ(One("k="), (TLine{kIniKeyLine, "k", "", 0, 0}));
   EXPECT_EQ(One("k=   \r\n"), (TLine{kIniKeyLine, "k", "", 0, kIniCrLf}));
   // No quoting: everything after the first "=" is the value.
   EXPECT_EQ(One("a=b=c;d[e]:f"), (TLine{kIniKeyLine, "a", "b=c;d[e]:f", 0, 0}));
   EXPECT_EQ(One("\t\x01" "x\xC3\xA9=\xE2\x82\xAC"), (TLine{kIniKeyLine, "x\xC3\xA9", "\xE2\x82\xAC", 2, 0}));
-}
-
-TEST(IniTokenizer, TextLines) {
   EXPECT_EQ(One("=value"), (TLine{kIniTextLine, "", "=value", 0, 0}));
   EXPECT_EQ(One("  ; comment = x  "), (TLine{kIniTextLine, "", "; comment = x", 2, 0}));
-  EXPECT_EQ(One("just text  "), (TLine{kIniTextLine, "", "just text", 0, 0}));
-  EXPECT_EQ(One("   "), (TLine{kIniTextLine, "", "", 3, 0}));
-  EXPECT_EQ(One("\r\n"), (TLine{kIniTextLine, "", "", 0, kIniCrLf}));
   // A "[" without "]" on its line is text.
-  EXPECT_EQ(One("[open\r\n"), (TLine{kIniTextLine, "", "[open", 0, kIniCrLf}));
-  std::vector<TLine> v = Lines("[a\n]");
-  ASSERT_EQ(v.size(), 2u);
-  EXPECT_EQ(v[0], (TLine{kIniTextLine, "", "[a", 0, kIniLf}));
-  EXPECT_EQ(v[1], (TLine{kIniTextLine, "", "]", 0, 0}));
-}
-
-TEST(IniTokenizer, SectionLines) {
+  EXPECT_EQ(Lines("[a\n]"), (std::vector<TLine>{{kIniTextLine, "", "[a", 0, kIniLf}, {kIniTextLine, "", "]", 0, 0}}));
   EXPECT_EQ(One("[  main  ] trailing = text"), (TLine{kIniSectionLine, "main", "", 0, 0}));
   EXPECT_EQ(One("[]"), (TLine{kIniSectionLine, "", "", 0, 0}));
-  EXPECT_EQ(One("[   ]"), (TLine{kIniSectionLine, "", "", 0, 0}));
   EXPECT_EQ(One(" [Slide 1]\r"), (TLine{kIniSectionLine, "Slide 1", "", 1, kIniCr}));
-}
-
-TEST(IniTokenizer, ObjectAndEndLines) {
   EXPECT_EQ(One("OBJECT  Name  :  Type  "), (TLine{kIniObjectLine, "Name", "Type", 0, 0}));
   EXPECT_EQ(One("object a:b:c"), (TLine{kIniObjectLine, "a:b", "c", 0, 0}));
   EXPECT_EQ(One("object"), (TLine{kIniObjectLine, "", "", 0, 0}));
   EXPECT_EQ(One("  object :Image"), (TLine{kIniObjectLine, "", "Image", 2, 0}));
-  EXPECT_EQ(One("object name"), (TLine{kIniObjectLine, "name", "", 0, 0}));
-  EXPECT_EQ(One("object n:"), (TLine{kIniObjectLine, "n", "", 0, 0}));
   EXPECT_EQ(One("object  = 5"), (TLine{kIniKeyLine, "object", "5", 0, 0}));
-  EXPECT_EQ(One("object=5"), (TLine{kIniKeyLine, "object", "5", 0, 0}));
   EXPECT_EQ(One("objects"), (TLine{kIniTextLine, "", "objects", 0, 0}));
-  EXPECT_EQ(One("object_1=2"), (TLine{kIniKeyLine, "object_1", "2", 0, 0}));
   EXPECT_EQ(One("ObJeCt\xC3\xA9"), (TLine{kIniObjectLine, "\xC3\xA9", "", 0, 0}));
-  EXPECT_EQ(One("End"), (TLine{kIniEndLine, "", "", 0, 0}));
   EXPECT_EQ(One("  eNd  anything"), (TLine{kIniEndLine, "", "", 2, 0}));
   EXPECT_EQ(One("ending"), (TLine{kIniTextLine, "", "ending", 0, 0}));
   EXPECT_EQ(One("end = 3"), (TLine{kIniKeyLine, "end", "3", 0, 0}));
@@ -134,20 +111,15 @@ TEST(IniTokenizer, ObjectAndEndLines) {
 TEST(IniTokenizer, LineEndsMixed) {
   std::vector<TLine> v = Lines("a=1\r\nb=2\n\rc=3\rd=4\ne=5");
   ASSERT_EQ(v.size(), 5u);
-  EXPECT_EQ(v[0].LineEnd, kIniCrLf);
-  EXPECT_EQ(v[1].LineEnd, kIniLfCr);
-  EXPECT_EQ(v[2].LineEnd, kIniCr);
-  EXPECT_EQ(v[3].LineEnd, kIniLf);
-  EXPECT_EQ(v[4], (TLine{kIniKeyLine, "e", "5", 0, 0}));
+  const int ends[] = {kIniCrLf, kIniLfCr, kIniCr, kIniLf, 0};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(v[std::size_t(i)].LineEnd, ends[i]) << i;
   // Two equal line-end bytes are two lines.
   v = Lines("a\n\nb\r\rc");
   ASSERT_EQ(v.size(), 5u);
   EXPECT_EQ(v[1], (TLine{kIniTextLine, "", "", 0, kIniLf}));
   EXPECT_EQ(v[3], (TLine{kIniTextLine, "", "", 0, kIniCr}));
   // Binary bytes below 32 are blanks; none of them stops the scan.
-  v = Lines(std::string("\0\0k\0=\0v\0\0", 10));
-  ASSERT_EQ(v.size(), 1u);
-  EXPECT_EQ(v[0], (TLine{kIniKeyLine, "k", "v", 2, 0}));
+  EXPECT_EQ(One(std::string("\0\0k\0=\0v\0\0", 10)), (TLine{kIniKeyLine, "k", "v", 2, 0}));
 }
 
 TEST(IniLoader, Encodings) {
@@ -158,24 +130,17 @@ TEST(IniLoader, Encodings) {
   EXPECT_TRUE(Load(std::string("\xFF\xFE" "a\0=\0\xE9\0\x3D\xD8\x00\xDE", 12), text));
   EXPECT_EQ(text, "a=\xC3\xA9\xF0\x9F\x98\x80");
   // Without a mark: valid UTF-8 stays, anything else is Windows-1252.
-  EXPECT_TRUE(Load("k=\xC3\xA9\xE2\x82\xAC", text));
-  EXPECT_EQ(text, "k=\xC3\xA9\xE2\x82\xAC");
   EXPECT_TRUE(Load("k=\xE9\x80", text));
   EXPECT_EQ(text, "k=\xC3\xA9\xE2\x82\xAC");
   EXPECT_TRUE(Load("k=\xE9", text, 1251));
   EXPECT_EQ(text, "k=\xD0\xB9");
-  // Short texts, and marks cut short.
-  EXPECT_TRUE(Load("", text));
-  EXPECT_EQ(text, "");
-  EXPECT_TRUE(Load("\xEF\xBB", text));
-  EXPECT_EQ(text, "\xC3\xAF\xC2\xBB");
   EXPECT_TRUE(Load("\xFF\xFE\x41", text));  // an odd byte after the mark is dropped
   EXPECT_EQ(text, "");
   EXPECT_FALSE(Load("k=v", text, 4242));  // a code page this system cannot read
   EXPECT_EQ(text, "");
 }
 
-TEST(IniLoader, ShortStreamsFailAndOwnedStreamsAreFreed) {
+TEST(IniLoader, ShortAndOversizedStreams) {
   TByteString text("junk");
   for (const std::string& head : {std::string("\xEF\xBB\xBF" "abc"), std::string("\xFF\xFE" "a\0", 4),
                                   std::string("abc")}) {
@@ -193,21 +158,10 @@ TEST(IniLoader, ShortStreamsFailAndOwnedStreamsAreFreed) {
   EXPECT_FALSE(LoadIniText(nullptr, true, 0, text));
   // A stream that cannot tell its size.
   EXPECT_FALSE(LoadIniText(MakeRef<TFakeStream>("a=b", -1).Detach(), true, 0, text));
-}
-
-TEST(IniLoader, SizeLimit) {
-  TByteString text;
   // One byte over: refused before anything is read.
   TRef<TFakeStream> big = MakeRef<TFakeStream>("a=b", kMaxIniTextSize + 1);
   EXPECT_FALSE(LoadIniText(big.get(), false, 0, text));
   EXPECT_EQ(big->Reads, 0);
-  TRef<TFakeStream> huge = MakeRef<TFakeStream>("a=b", std::int64_t(200) << 20);
-  EXPECT_FALSE(LoadIniText(huge.get(), false, 0, text));
-  EXPECT_EQ(huge->Reads, 0);
-  // At the limit the text is read (and here found short).
-  TRef<TFakeStream> limit = MakeRef<TFakeStream>("a=b", kMaxIniTextSize);
-  EXPECT_FALSE(LoadIniText(limit.get(), false, 0, text));
-  EXPECT_GT(limit->Reads, 0);
   // The rest from the stream's position is what counts.
   TRef<TFakeStream> mid = MakeRef<TFakeStream>("xxxxa=b", 7);
   mid->SetPosition(4);
@@ -215,65 +169,31 @@ TEST(IniLoader, SizeLimit) {
   EXPECT_EQ(text.Str(), "a=b");
 }
 
-TEST(TextSavers, StreamSaverBuffersAndFlushes) {
+TEST(TextSavers, BuffersFlushesAndFailures) {
   TRef<TMemoryStream> m = MakeRef<TMemoryStream>();
   {
     TRef<TStreamTextSaver> s = MakeRef<TStreamTextSaver>(m.get(), false);
-    EXPECT_EQ(s->Capacity(), 32768);
     s->WriteBOM();
     s->WriteIndent(0);
     s->WriteIndent(-3);
     s->WriteIndent(3);
     s->WriteLine(u"\u00E9t\u00E9");
-    s->WriteText(u"abcdef", 2, 3);
     s->WriteText(u"abcdef", 0, 2);   // a start below 1 counts as 1
     s->WriteText(u"abcdef", 5, 99);  // clamped to the end
     s->WriteText(u"abcdef", 9, 2);   // past the end: nothing
-    s->WriteNewLine();
-    EXPECT_EQ(m->GetSize(), 0);  // still in the buffer
-    std::string big(40000, 'x');
-    s->WriteBytes(TByteString(big));
+    EXPECT_EQ(m->GetSize(), 0);      // still in the buffer
+    s->WriteBytes(TByteString(std::string(40000, 'x')));
     EXPECT_EQ(m->GetSize(), 32768);
     s->WriteBytes(TByteString("0123456789"), 8, 5);
   }  // freed: closed and flushed
-  std::string expected = "\xEF\xBB\xBF   \xC3\xA9t\xC3\xA9\r\nbcdabef\r\n" + std::string(40000, 'x') + "89";
+  std::string expected = "\xEF\xBB\xBF   \xC3\xA9t\xC3\xA9\r\nabef" + std::string(40000, 'x') + "89";
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(m->Memory()), static_cast<std::size_t>(m->GetSize())), expected);
-}
-
-TEST(TextSavers, OwnedStreamAndFailingStream) {
   bool freed = false;
   auto* f = MakeRef<TFakeStream>("", 0).Detach();
   f->Freed = &freed;
-  {
-    TRef<TStreamTextSaver> s = MakeRef<TStreamTextSaver>(f, true);
-    s->WriteLine(u"x");
-    // The fake stream takes no bytes: the flush reports it.
-    EXPECT_THROW(s->Close(), EStreamWriteError);
-    EXPECT_TRUE(freed);
-    EXPECT_EQ(s->Stream(), nullptr);
-  }
-}
-
-TEST(TextSavers, BytesSaverGrows) {
-  TRef<TBytesTextSaver> s = MakeRef<TBytesTextSaver>();
-  EXPECT_EQ(s->Capacity(), 0);
-  s->WriteText(u"a");
-  EXPECT_EQ(s->Capacity(), 4096);
-  s->WriteBytes(TByteString(std::string(5000, 'b')));
-  EXPECT_EQ(s->Capacity(), 8192);
-  s->Close();
-  EXPECT_EQ(s->Capacity(), 0);
-  EXPECT_EQ(s->Used(), 0);
-  EXPECT_EQ(s->Bytes().Length(), 5001);
-}
-
-TEST(TextSavers, ValueSaverEscapes) {
-  TRef<TValueTextSaver> s = MakeRef<TValueTextSaver>();
-  s->WriteBytes(TByteString("a\\b"));
-  s->WriteNewLine();
-  s->WriteLine(u"c:\\d\\");
-  s->WriteIndent(2);
-  s->WriteBytes(TByteString("\\\\"));
-  s->Close();
-  EXPECT_EQ(s->Bytes().Str(), "a\\\\b\\nc:\\\\d\\\\\\n  \\\\\\\\");
+  TRef<TStreamTextSaver> s = MakeRef<TStreamTextSaver>(f, true);
+  s->WriteLine(u"x");
+  // The fake stream takes no bytes: the flush reports it.
+  EXPECT_THROW(s->Close(), EStreamWriteError);
+  EXPECT_TRUE(freed);
 }

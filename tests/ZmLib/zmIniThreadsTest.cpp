@@ -22,7 +22,6 @@ TEST(IniThreads, ConcurrentReadersOfOneDocument) {
   TRef<TIniFile> doc = MakeRef<TIniFile>();
   doc->LoadFromText(TByteString(text));
   ASSERT_EQ(doc->SectionCount(), 40);
-
   std::atomic<bool> go{false};
   std::atomic<int> wrong{0};
   std::vector<std::thread> threads;

@@ -29,14 +29,12 @@ std::int32_t ByValue(TRefObject* a, TRefObject* b) {
   return static_cast<TCounted*>(a)->Value - static_cast<TCounted*>(b)->Value;
 }
 
-// A sorter over a vector of ints that records its calls.
+// A sorter over a vector of ints.
 class TIntSorter : public TSorter {
 public:
   std::vector<int> Items;
-  int Compares = 0;
   std::int32_t GetCount() override { return static_cast<std::int32_t>(Items.size()); }
   std::int32_t Compare(std::int32_t i, std::int32_t j) override {
-    ++Compares;
     return Items[static_cast<std::size_t>(i)] - Items[static_cast<std::size_t>(j)];
   }
   std::int32_t CompareKey(const void* key, std::int32_t i) override {
@@ -47,145 +45,80 @@ public:
   }
 };
 
+// Callback sorting over a vector, counting compares and checking indexes.
 struct TCallbackData {
   std::vector<int> Items;
   int Compares = 0;
-  int Exchanges = 0;
-  std::int32_t MaxIndex = 0;
 };
 std::int32_t CompareInts(void* data, std::int32_t i, std::int32_t j) {
   auto* d = static_cast<TCallbackData*>(data);
   ++d->Compares;
-  d->MaxIndex = std::max({d->MaxIndex, i, j});
   return d->Items.at(static_cast<std::size_t>(i)) - d->Items.at(static_cast<std::size_t>(j));
 }
 void ExchangeInts(void* data, std::int32_t i, std::int32_t j) {
   auto* d = static_cast<TCallbackData*>(data);
-  ++d->Exchanges;
   std::swap(d->Items.at(static_cast<std::size_t>(i)), d->Items.at(static_cast<std::size_t>(j)));
 }
 
 }  // namespace
 
-TEST(List, CapacityStepsAndIndexes) {
+TEST(List, CapacityStepsAndBounds) {
   TRef<TList> l = MakeRef<TList>();
   std::vector<std::int32_t> capacities;
-  std::vector<TRef<TCounted>> keep;
   for (int i = 0; i < 13; ++i) {
-    keep.push_back(MakeRef<TCounted>(i));
-    EXPECT_EQ(l->Add(keep.back().get()), i);
+    EXPECT_EQ(l->Add(nullptr), i);
     if (capacities.empty() || capacities.back() != l->Capacity()) capacities.push_back(l->Capacity());
   }
   EXPECT_EQ(capacities, (std::vector<std::int32_t>{4, 8, 12, 28}));
-  for (int i = 13; i < 76; ++i) l->Add(nullptr);
-  EXPECT_EQ(l->Capacity(), 76);
-  l->Add(nullptr);
-  EXPECT_EQ(l->Capacity(), 152);
-  l->SetCount(200);  // SetCount sizes the array exactly
-  EXPECT_EQ(l->Capacity(), 200);
-  l->SetCount(77);
-
   EXPECT_EQ(l->Get(-1), nullptr);
-  EXPECT_EQ(l->Get(1000), nullptr);
-  EXPECT_EQ(l->Get(2), keep[2].get());
   EXPECT_THROW(l->Put(1000, nullptr), EAbort);
   EXPECT_THROW(l->PutExpand(-1, nullptr), EAbort);
   EXPECT_FALSE(l->Insert(-1, nullptr));
   EXPECT_FALSE(l->Insert(l->Count() + 1, nullptr));
   l->Delete(-1);
   l->Delete(5000);
-  EXPECT_EQ(l->Count(), 77);
-
+  EXPECT_EQ(l->Count(), 13);
+  l->Put(3, l.get());
   l->SetCount(3);
-  EXPECT_EQ(l->Count(), 3);
   l->SetCount(5);
   EXPECT_EQ(l->Get(3), nullptr);  // slots past the old count were cleared
   l->SetCount(-1);
   l->SetCount(TList::kMaxListSize);
   EXPECT_EQ(l->Count(), 5);
-
-  l->PutExpand(9, keep[9].get());
-  EXPECT_EQ(l->Count(), 10);
-  EXPECT_EQ(l->Last(), keep[9].get());
-  EXPECT_TRUE(l->Insert(0, keep[12].get()));
-  EXPECT_EQ(l->First(), keep[12].get());
-  EXPECT_EQ(l->IndexOf(keep[1].get()), 2);
-  EXPECT_EQ(l->Remove(keep[1].get()), 2);
-  EXPECT_EQ(l->Remove(keep[1].get()), -1);
-  EXPECT_EQ(l->ExtractAt(0), keep[12].get());
-  l->Exchange(0, 1);
-  EXPECT_EQ(l->Get(0), keep[2].get());
-  l->Clear();
-  EXPECT_EQ(l->Count(), 0);
-  EXPECT_EQ(l->Capacity(), 0);
-  EXPECT_EQ(l->First(), nullptr);
 }
 
-TEST(List, FreeingItems) {
+TEST(List, FreeingItemsAndSorting) {
   int before = TCounted::Alive;
   TRef<TList> l = MakeRef<TList>();
-  for (int i = 0; i < 5; ++i) l->Add(new TCounted(i));
+  for (int v : {5, 3, 9, 1, 7, 3}) l->Add(new TCounted(v));
   l->Add(new TOther());
-  EXPECT_EQ(TCounted::Alive, before + 6);
   std::int32_t i = 0;
   EXPECT_TRUE(l->FindByClass<TOther>(i));
-  EXPECT_EQ(i, 5);
-  i = 0;
-  EXPECT_TRUE(l->FindByClass<TCounted>(i));
-  EXPECT_EQ(i, 0);
+  EXPECT_EQ(i, 6);
+  l->Sort(&ByValue);
+  std::vector<int> got;
+  for (int k = 0; k < l->Count(); ++k) got.push_back(static_cast<TCounted*>(l->Get(k))->Value);
+  EXPECT_EQ(got, (std::vector<int>{0, 1, 3, 3, 5, 7, 9}));
   l->DetachAndFree();
   EXPECT_EQ(TCounted::Alive, before);
-  EXPECT_EQ(l->Count(), 0);
-
   l->Add(new TCounted());
   l->Add(nullptr);
   FreeListItems(l);
-  EXPECT_TRUE(l);
-  EXPECT_EQ(l->Count(), 0);
   EXPECT_EQ(TCounted::Alive, before);
-}
-
-TEST(List, SortWithFunctionAndMethod) {
-  TRef<TList> l = MakeRef<TList>();
-  std::vector<TRef<TCounted>> keep;
-  for (int v : {5, 3, 9, 1, 7, 3}) {
-    keep.push_back(MakeRef<TCounted>(v));
-    l->Add(keep.back().get());
-  }
-  l->Sort(&ByValue);
-  std::vector<int> got;
-  for (int i = 0; i < l->Count(); ++i) got.push_back(static_cast<TCounted*>(l->Get(i))->Value);
-  EXPECT_EQ(got, (std::vector<int>{1, 3, 3, 5, 7, 9}));
-  l->SortByMethod([](TRefObject* a, TRefObject* b) { return -ByValue(a, b); });
-  EXPECT_EQ(static_cast<TCounted*>(l->First())->Value, 9);
 }
 
 TEST(Sorter, QuickSortAndBinarySearch) {
   TRef<TIntSorter> s = MakeRef<TIntSorter>();
   s->Items = {10, 20, 30, 40, 50};
+  const std::pair<int, std::int32_t> misses[] = {{60, 5}, {5, 0}, {35, 3}};
   std::int32_t index = -1;
-  int key = 60;
-  EXPECT_FALSE(s->Find(&key, index));
-  EXPECT_EQ(index, 5);
-  key = 5;
-  EXPECT_FALSE(s->Find(&key, index));
-  EXPECT_EQ(index, 0);
-  key = 35;
-  EXPECT_FALSE(s->Find(&key, index));
-  EXPECT_EQ(index, 3);
-  key = 40;
-  EXPECT_TRUE(s->Find(&key, index));
-  EXPECT_EQ(index, 3);
-  key = 20;
-  EXPECT_TRUE(s->FindInRange(&key, 1, 2, index));
-  EXPECT_EQ(index, 1);
-  key = 25;
+  for (auto [key, at] : misses) {
+    EXPECT_FALSE(s->Find(&key, index));
+    EXPECT_EQ(index, at) << key;
+  }
+  int key = 25;
   EXPECT_FALSE(s->FindInRange(&key, 1, 2, index));
   EXPECT_EQ(index, 2);
-  s->Items.clear();
-  EXPECT_FALSE(s->Find(&key, index));
-  EXPECT_EQ(index, 0);
-
   // The pivot item is exchanged during partitioning; its index follows it.
   std::mt19937 rng(7);
   for (int round = 0; round < 200; ++round) {
@@ -196,34 +129,21 @@ TEST(Sorter, QuickSortAndBinarySearch) {
     s->Sort();
     ASSERT_EQ(s->Items, expected);
   }
-  // sorted, reversed and equal inputs
-  for (int pattern = 0; pattern < 3; ++pattern) {
-    s->Items.resize(5000);
-    for (int i = 0; i < 5000; ++i) s->Items[static_cast<std::size_t>(i)] = pattern == 0 ? i : pattern == 1 ? -i : 4;
-    s->Sort();
-    EXPECT_TRUE(std::is_sorted(s->Items.begin(), s->Items.end()));
-  }
   s->Items = {3, 2, 1, 0};
   s->SortRange(1, 2);
-  EXPECT_EQ(s->Items, (std::vector<int>{3, 1, 2, 0}));
   s->SortRange(2, 1);  // empty range: nothing
   EXPECT_EQ(s->Items, (std::vector<int>{3, 1, 2, 0}));
-}
-
-TEST(Sorter, ContradictoryComparisonStaysInRange) {
+  // A comparison that contradicts itself still stays in range.
   class TLiar : public TIntSorter {
   public:
     std::int32_t Compare(std::int32_t i, std::int32_t j) override {
-      EXPECT_GE(i, 0);
-      EXPECT_LT(i, GetCount());
-      EXPECT_GE(j, 0);
-      EXPECT_LT(j, GetCount());
+      EXPECT_TRUE(i >= 0 && i < GetCount() && j >= 0 && j < GetCount()) << i << " " << j;
       return -1;  // everything is less than everything
     }
   };
-  TRef<TLiar> s = MakeRef<TLiar>();
-  s->Items.assign(100, 0);
-  s->Sort();
+  TRef<TLiar> liar = MakeRef<TLiar>();
+  liar->Items.assign(100, 0);
+  liar->Sort();
 }
 
 TEST(CallbackSort, IntroSelectionAndShaker) {
@@ -235,145 +155,66 @@ TEST(CallbackSort, IntroSelectionAndShaker) {
   EXPECT_TRUE(std::is_sorted(d.Items.begin(), d.Items.end()));
   // the selection sort compares every pair of a shrinking range: 14+13+...+1
   EXPECT_EQ(d.Compares, 105);
-
   std::mt19937 rng(3);
-  for (int n : {16, 17, 100, 3000}) {
+  for (int n : {16, 100, 3000}) {  // Items.at() catches an index out of range
     d.Items.resize(static_cast<std::size_t>(n));
     for (int& v : d.Items) v = static_cast<int>(rng() % 50);
-    d.MaxIndex = 0;
     IntroSortRange(c, 0, n - 1);
     EXPECT_TRUE(std::is_sorted(d.Items.begin(), d.Items.end()));
-    EXPECT_LT(d.MaxIndex, n);
   }
-  // already sorted: the shaker sort makes no exchange
-  EXPECT_EQ(ShakerSortRange(c, 0, 2999), 0);
+  EXPECT_EQ(ShakerSortRange(c, 0, 2999), 0);  // already sorted: no exchange
   d.Items = {1, 2, 3, 5, 4, 6, 0};
   EXPECT_EQ(ShakerSortRange(c, 0, 6), 7);
-  EXPECT_EQ(d.Items, (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
-  d.Items = {2, 1, 9};
-  EXPECT_EQ(ShakerSortRange(c, 0, 1), 1);
-  EXPECT_EQ(ShakerSortRange(c, 2, 1), 0);
-  TSortContext empty;
-  IntroSortRange(empty, 0, 10);  // no callbacks: nothing happens
 }
 
 TEST(HashList, BucketsCacheAndEntries) {
   TRef<THashList> h = MakeRef<THashList>(0);
   EXPECT_EQ(h->BucketCount(), 1);
-  EXPECT_NE(h->GetBucket(1), nullptr);
-  EXPECT_EQ(h->GetBucket(1), h->BucketAt(0));
-
+  THashItem* bucket = h->GetBucket(1);  // buckets are made on first use
+  EXPECT_EQ(bucket, h->BucketAt(0));
   TRef<THashList> g = MakeRef<THashList>(251);
   for (std::uint32_t hash : {251u, 252u, 0xFFFFFFFFu}) {
-    THashItem* bucket = g->GetBucket(hash);
+    bucket = g->GetBucket(hash);
     EXPECT_EQ(bucket, g->BucketAt(static_cast<std::int32_t>(hash % 251)));
   }
-  EXPECT_EQ(g->BucketAt(0), g->GetBucket(0));
-
-  EXPECT_FALSE(g->Contains(u"Logo"));
-  bool created = false;
-  TKeyItem* e = g->GetItemEx(u"Logo", created);
-  EXPECT_TRUE(created);
-  EXPECT_EQ(e->Key, u"Logo");
-  EXPECT_EQ(g->GetItemEx(u"Logo", created), e);
-  EXPECT_FALSE(created);
+  TKeyItem* found = g->GetItem(u"Logo");
   EXPECT_FALSE(g->Contains(u"logo"));  // exact keys
-  TKeyItem* found = nullptr;
-  EXPECT_TRUE(g->Find(u"Logo", found));
-  EXPECT_EQ(found, e);
-
   // After deleting the cached key a lookup of it answers "absent".
   EXPECT_TRUE(g->Contains(u"Logo"));
   EXPECT_TRUE(g->Delete(u"Logo"));
   EXPECT_FALSE(g->Contains(u"Logo"));
-  EXPECT_FALSE(g->Delete(u"Logo"));
   EXPECT_FALSE(g->Find(u"Logo", found));
   EXPECT_EQ(found, nullptr);
-
   // Keys that share a bucket keep their insertion order; unlinking the middle one.
   TRef<THashList> one = MakeRef<THashList>(1);
   TKeyItem* a = one->GetItem(u"a");
-  TKeyItem* b = one->GetItem(u"b");
+  one->GetItem(u"b");
   TKeyItem* c = one->GetItem(u"c");
-  THashItem* bucket = one->BucketAt(0);
-  EXPECT_EQ(bucket->First, a);
-  EXPECT_EQ(bucket->Last, c);
   EXPECT_TRUE(one->Delete(u"b"));
   EXPECT_EQ(a->Next, c);
   EXPECT_EQ(c->Prev, a);
-  EXPECT_TRUE(one->Contains(u"c"));
-  (void)b;
-}
-
-TEST(HashList, ValuesAndClear) {
+  // Clearing frees the values, or leaves them to their other owners.
   int before = TCounted::Alive;
-  TRef<THashList> h = MakeRef<THashList>(7);
-  for (int k = 0; k < 50; ++k) {
-    TKeyItem* e = h->GetItem(u"key" + WideString(1, static_cast<char16_t>(u'A' + k)));
-    e->Add(new TCounted(k));
-  }
-  h->GetItem(u"keyA")->Add(new TCounted(99));
-  EXPECT_EQ(TCounted::Alive, before + 51);
-  EXPECT_EQ(h->GetItem(u"keyA")->Count(), 2);
-  h->Clear(true);
+  one->GetItem(u"a")->Add(new TCounted(1));
+  one->Clear(true);
   EXPECT_EQ(TCounted::Alive, before);
-  EXPECT_FALSE(h->Contains(u"keyA"));
-
-  // Without freeing the values, they survive the entries.
   TRef<TCounted> kept = MakeRef<TCounted>(1);
-  h->GetItem(u"x")->Add(kept.get());
-  h->Clear(false);
+  one->GetItem(u"x")->Add(kept.get());
+  one->Clear(false);
   EXPECT_EQ(kept->RefCount(), 1);
-  h->GetItem(u"y");
-  h.reset();  // Dispose frees the remaining entries
 }
 
-TEST(HashList, ElfHash) {
-  EXPECT_EQ(ElfHash(std::string_view()), 0u);
-  EXPECT_EQ(ElfHash("A"), 0x41u);
-  EXPECT_EQ(ElfHash("AB"), 0x452u);
-  std::string long_(1000, 'z');
-  EXPECT_LE(ElfHash(long_), 0x0FFFFFFFu);
-  // wide keys hash the low byte of each character
-  EXPECT_EQ(ElfHashWide(u"\u0141B"), ElfHash("AB"));
-  EXPECT_EQ(ElfHash(TByteString("AB").View()), ElfHash("AB"));
-}
-
-TEST(IntHashList, ValuesGrowthAndClear) {
+TEST(HashList, IntHashListAndHashes) {
   TIntHashList h;
   EXPECT_EQ(h.GetValue("missing", -1), -1);  // empty table
-  EXPECT_EQ(h.Capacity(), 0);
-  h.SetValue("a", 1);
-  EXPECT_EQ(h.Capacity(), 16);
-  h.SetValue("a", 2);
-  EXPECT_EQ(h.Count(), 1);
-  EXPECT_EQ(h.GetValue("a", -1), 2);
   for (int i = 0; i < 1000; ++i) h.SetValue(TByteString("k" + std::to_string(i)), i);
-  EXPECT_EQ(h.Count(), 1001);
   EXPECT_EQ(h.Capacity(), 1024);
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(h.GetValue(TByteString("k" + std::to_string(i)), -1), i);
-  EXPECT_TRUE(h.Contains("k999"));
   EXPECT_FALSE(h.Contains("K999"));
-  h.Clear();
-  EXPECT_EQ(h.Count(), 0);
-  EXPECT_EQ(h.GetValue("a", -5), -5);
-}
-
-TEST(Bits, TablesAndFunctions) {
-  EXPECT_EQ(BitReverse8[0x01], 0x80);
-  EXPECT_EQ(BitReverse8[0xB4], 0x2D);
-  EXPECT_EQ(PopCount8[0xFF], 8);
-  EXPECT_EQ(PopCount8[0x15], 3);
-  EXPECT_EQ(LeadingZeros8[0], 8);
-  EXPECT_EQ(LeadingZeros8[0x10], 3);
-  EXPECT_EQ(TrailingZeros8[0], 8);
-  EXPECT_EQ(TrailingZeros8[0x10], 4);
-  EXPECT_EQ(PopCount32(0xFFFFFFFFu), 32u);
-  EXPECT_EQ(PopCount32(0x80000001u), 2u);
+  EXPECT_EQ(ElfHash(std::string_view()), 0u);
+  EXPECT_LE(ElfHash(std::string(1000, 'z')), 0x0FFFFFFFu);
+  EXPECT_EQ(ElfHashWide(u"\u0141B"), ElfHash("AB"));  // the low byte of each character
   EXPECT_EQ(NextPowerOfTwo(17), 32u);
   EXPECT_EQ(NextPowerOfTwo(16), 16u);
-  EXPECT_EQ(NextPowerOfTwo(1), 1u);
-  EXPECT_EQ(NextPowerOfTwo(0), 0u);
-  EXPECT_EQ(NextPowerOfTwo(0x80000000u), 0x80000000u);
   EXPECT_EQ(NextPowerOfTwo(0x80000001u), 0u);
 }

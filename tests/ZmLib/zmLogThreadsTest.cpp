@@ -40,34 +40,22 @@ TEST(LogThreads, LinesNeverInterleave) {
                  WideString(plat::FromUtf8(std::to_string(i))) + u" \u00E9\u00E9\u00E9");
     });
   for (auto& th : threads) th.join();
-
   std::string text(reinterpret_cast<const char*>(stream->Memory()), static_cast<std::size_t>(stream->GetSize()));
   ASSERT_EQ(text.compare(0, 3, "\xEF\xBB\xBF"), 0);
   EXPECT_EQ(text.find("\xEF\xBB\xBF", 3), std::string::npos);  // one mark only
+  // Every line whole: "#XXXX [ms] thread T line N ééé".
+  const std::string tail = " \xC3\xA9\xC3\xA9\xC3\xA9";
   std::map<char, std::set<int>> seen;
-  std::size_t pos = 3, lines = 0;
-  while (pos < text.size()) {
-    std::size_t end = text.find("\r\n", pos);
+  std::size_t lines = 0;
+  for (std::size_t pos = 3, end; pos < text.size(); pos = end + 2, ++lines) {
+    end = text.find("\r\n", pos);
     ASSERT_NE(end, std::string::npos);
-    std::string line = text.substr(pos, end - pos);
-    pos = end + 2;
-    ++lines;
-    // "#XXXX [ms] thread T line N ééé"
-    ASSERT_EQ(line[0], '#') << line;
-    std::size_t blank = line.find(' ');
-    ASSERT_NE(blank, std::string::npos);
-    ASSERT_EQ(line[blank + 1], '[') << line;
-    std::size_t close = line.find("] ", blank);
-    ASSERT_NE(close, std::string::npos) << line;
-    std::string body = line.substr(close + 2);
-    ASSERT_EQ(body.rfind("thread ", 0), 0u) << line;
-    char who = body[7];
-    std::size_t num = body.find(" line ");
-    ASSERT_NE(num, std::string::npos) << line;
-    std::size_t tail = body.find(" \xC3\xA9\xC3\xA9\xC3\xA9", num);
-    ASSERT_NE(tail, std::string::npos) << line;
-    EXPECT_EQ(tail + 7, body.size()) << line;
-    seen[who].insert(std::stoi(body.substr(num + 6, tail - num - 6)));
+    const std::string l = text.substr(pos, end - pos);
+    const std::size_t npos = std::string::npos, who = l.find("] thread "), num = l.find(" line ");
+    ASSERT_TRUE(l.rfind("#", 0) == 0 && l.find(" [") != npos && who != npos && num != npos &&
+                l.size() > tail.size() && l.compare(l.size() - tail.size(), tail.size(), tail) == 0)
+        << l;
+    seen[l[who + 9]].insert(std::stoi(l.substr(num + 6)));
   }
   EXPECT_EQ(lines, std::size_t(kThreads * kLines));
   ASSERT_EQ(seen.size(), std::size_t(kThreads));

@@ -23,26 +23,15 @@ class TTag : public TRefObject {};
 TEST(StringList, LazyEntries) {
   TRef<TStringList> l = MakeRef<TStringList>();
   l->SetCount(3);
-  EXPECT_EQ(l->GetCount(), 3);
-  EXPECT_EQ(l->Items()->Get(1), nullptr);
   EXPECT_EQ(Texts(*l), (std::vector<WideString>{u"", u"", u""}));
   EXPECT_NE(l->Items()->Get(1), nullptr);  // GetString made the entry
-  EXPECT_EQ(l->GetItem(3), nullptr);
   EXPECT_EQ(l->GetString(-1), u"");
   l->SetString(7, u"ignored");
-  l->SetString(2, u"two");
-  EXPECT_EQ(l->GetString(2), u"two");
-  l->SetCount(1);
-  EXPECT_EQ(l->GetCount(), 1);
   l->SetCount(-4);
-  EXPECT_EQ(l->GetCount(), 1);
-
+  EXPECT_EQ(l->GetCount(), 3);
   // Unsorted: an empty slot matches only an empty string.
-  l->Clear();
   l->SetCount(2);
   l->SetString(1, u"x");
-  EXPECT_EQ(l->Items()->Get(0), nullptr);
-  EXPECT_EQ(l->IndexOf(u"x"), 1);
   EXPECT_EQ(l->IndexOf(u""), 0);
   EXPECT_EQ(l->IndexOf(u"X"), -1);
   l->SetIgnoreCase(true);
@@ -53,15 +42,9 @@ TEST(StringList, SortedAndCaseInsensitive) {
   TRef<TStringList> l = MakeRef<TStringList>();
   l->SetIgnoreCase(true);
   l->SetSorted(true);
-  l->Add(u"b");
-  l->Add(u"A");
-  l->Add(u"c");
+  for (const char16_t* s : {u"b", u"A", u"c"}) l->Add(s);
   EXPECT_EQ(Texts(*l), (std::vector<WideString>{u"A", u"b", u"c"}));
   EXPECT_EQ(l->IndexOf(u"B"), 1);
-  EXPECT_EQ(l->IndexOf(u"d"), -1);
-  l->Add(u"B");  // duplicates are kept
-  EXPECT_EQ(l->GetCount(), 4);
-
   // Switching letter case on re-sorts.
   TRef<TStringList> m = MakeRef<TStringList>();
   m->SetSorted(true);
@@ -69,25 +52,20 @@ TEST(StringList, SortedAndCaseInsensitive) {
   EXPECT_EQ(Texts(*m), (std::vector<WideString>{u"A", u"B", u"a", u"b"}));
   m->SetIgnoreCase(true);
   std::vector<WideString> t = Texts(*m);
-  EXPECT_TRUE(zm::SameText(t[0], u"a") && zm::SameText(t[1], u"a"));
-  EXPECT_TRUE(zm::SameText(t[2], u"b") && zm::SameText(t[3], u"b"));
-
+  EXPECT_TRUE(SameText(t[0], u"a") && SameText(t[1], u"a") && SameText(t[2], u"b") && SameText(t[3], u"b"));
   // Insert and SetString keep a sorted list sorted.
   TRef<TStringList> n = MakeRef<TStringList>();
   n->SetSorted(true);
   n->Add(u"m");
   n->Add(u"n");
   EXPECT_TRUE(n->Insert(0, u"z"));
-  EXPECT_EQ(Texts(*n), (std::vector<WideString>{u"m", u"n", u"z"}));
   EXPECT_FALSE(n->Insert(9, u"q"));
   n->SetString(2, u"a");
   EXPECT_EQ(Texts(*n), (std::vector<WideString>{u"a", u"m", u"n"}));
-
-  // Empty strings and empty slots sort first; Find clamps its range.
+  // Empty strings sort first; an empty key matches only an empty slot; Find clamps its range.
   n->Add(u"");
-  EXPECT_EQ(n->GetString(0), u"");
   std::int32_t index = -1;
-  EXPECT_FALSE(n->Find(u"", index));  // an empty key matches only an empty slot
+  EXPECT_FALSE(n->Find(u"", index));
   EXPECT_EQ(index, 0);
   EXPECT_TRUE(n->FindInRange(u"n", -10, 100, index));
   EXPECT_EQ(index, 3);
@@ -99,27 +77,16 @@ TEST(StringList, ObjectsAndExtract) {
   TRef<TTag> tag = MakeRef<TTag>();
   l->AddObject(u"one", tag.get());
   l->Add(u"two");
-  EXPECT_EQ(l->GetObject(0), tag.get());
-  EXPECT_EQ(l->GetObject(1), nullptr);
-  EXPECT_EQ(l->GetObject(9), nullptr);
   EXPECT_EQ(l->Extract(0), tag.get());  // the entry is freed, the object stays
   EXPECT_EQ(tag->RefCount(), 1);
-  EXPECT_EQ(l->GetCount(), 1);
   EXPECT_EQ(l->Extract(5), nullptr);
-  l->Delete(0);
-  EXPECT_EQ(l->GetCount(), 0);
-
   // ClearObjects(true) releases one reference of each object.
   TRef<TTag> shared = MakeRef<TTag>();
   shared->AddRef();  // the list's reference
-  EXPECT_EQ(shared->RefCount(), 2);
   l->AddObject(u"x", shared.get());
   l->ClearObjects(true);
   EXPECT_EQ(shared->RefCount(), 1);
   EXPECT_EQ(l->GetCount(), 0);
-  l->AddObject(u"y", shared.get());
-  l->ClearObjects(false);
-  EXPECT_EQ(shared->RefCount(), 1);
 }
 
 TEST(StringList, AssignAndAdd) {
@@ -128,13 +95,11 @@ TEST(StringList, AssignAndAdd) {
   src->Add(u"c");
   src->AddObject(u"a", tag.get());
   src->SetCount(3);  // an empty slot
-
   TRef<TStringList> dst = MakeRef<TStringList>();
   dst->Add(u"old");
   dst->Assign(*src);
   EXPECT_EQ(Texts(*dst), (std::vector<WideString>{u"c", u"a", u""}));
   EXPECT_EQ(dst->GetObject(1), tag.get());
-
   TRef<TStringList> sorted = MakeRef<TStringList>();
   sorted->SetSorted(true);
   for (const char16_t* s : {u"d", u"b", u"f"}) sorted->Add(s);
@@ -143,33 +108,11 @@ TEST(StringList, AssignAndAdd) {
   two->Add(u"a");
   sorted->AddStrings(two->Strings());
   EXPECT_EQ(Texts(*sorted), (std::vector<WideString>{u"a", u"b", u"d", u"e", u"f"}));
-
-  sorted->AssignStrings(two->Strings());
-  EXPECT_EQ(Texts(*sorted), (std::vector<WideString>{u"a", u"e"}));
-  sorted->AddList(*src);
-  EXPECT_EQ(Texts(*sorted), (std::vector<WideString>{u"", u"a", u"a", u"c", u"e"}));
-
   // adding a list to itself copies what it held before
   TRef<TStringList> self = MakeRef<TStringList>();
   self->Add(u"q");
   self->AddList(*self);
   self->AddStrings(self->Strings());
-  EXPECT_EQ(Texts(*self), (std::vector<WideString>{u"q", u"q", u"q", u"q"}));
   self->Assign(*self);
-  self->AssignStrings(self->Strings());
-  EXPECT_EQ(self->GetCount(), 4);
-
-  // The interface forwards to the list.
-  IStrings& s = dst->Strings();
-  EXPECT_EQ(s.GetCount(), 3);
-  s.Add(u"z");
-  EXPECT_TRUE(s.Insert(0, u"first"));
-  s.Delete(1);
-  s.SetString(0, u"F");
-  EXPECT_EQ(s.GetString(0), u"F");
-  s.SetCount(2);
-  EXPECT_EQ(Texts(*dst), (std::vector<WideString>{u"F", u"a"}));
-  s.Clear();
-  EXPECT_EQ(dst->GetCount(), 0);
-  EXPECT_EQ(IStrings::IID.D1, 0xAE4B9CC2u);
+  EXPECT_EQ(Texts(*self), (std::vector<WideString>{u"q", u"q", u"q", u"q"}));
 }

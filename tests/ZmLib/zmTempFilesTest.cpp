@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <iterator>
 #include <optional>
-#include <set>
 
 #include "Platform/PlatFiles.h"
 #include "Platform/PlatLock.h"
@@ -35,7 +34,6 @@ protected:
     if (savedTmpDir_) ::setenv("TMPDIR", savedTmpDir_->c_str(), 1);
     else ::unsetenv("TMPDIR");
   }
-
   fs::path Root() const { return dir_.Path() / "TAVREL_TEMP_ROOT"; }
   static fs::path Native(const WideString& p) { return fs::path(plat::NativePath(p)); }
   // True when some open holds the lock file's lock.
@@ -47,7 +45,6 @@ protected:
     plat::CloseFile(h);
     return held;
   }
-
   zmtest::TTempDir dir_;
   std::optional<std::string> savedTmpDir_;
 };
@@ -69,53 +66,22 @@ public:
 
 }  // namespace
 
-TEST_F(TempFilesTest, TemporaryFolderOrder) {
-  WideString tmp = dir_.Wide();
-  EXPECT_EQ(GetTempDir(false), tmp);
-  EXPECT_EQ(GetTempDir(true), tmp + u"\\");
-  // a variable naming no folder is passed over
-  ::setenv("TMPDIR", (dir_.Path() / "none").c_str(), 1);
-  std::optional<std::string> savedTmp;
-  if (const char* v = std::getenv("TMP")) savedTmp = v;
-  dir_.Write("other/x", "");
-  ::setenv("TMP", (dir_.Path() / "other").c_str(), 1);
-  EXPECT_EQ(GetTempDir(false), dir_.Wide("other"));
-  if (savedTmp) ::setenv("TMP", savedTmp->c_str(), 1);
-  else ::unsetenv("TMP");
-}
-
 TEST_F(TempFilesTest, FoldersOfThisProcessAreLockedAndRemovedAtTheEnd) {
   WideString root = GetTempRoot();
   EXPECT_EQ(root, dir_.Wide("TAVREL_TEMP_ROOT\\"));
-  // every user's processes share the root, like the temporary folder itself
-  EXPECT_NE(fs::status(Root()).permissions() & fs::perms::sticky_bit, fs::perms::none);
-
   WideString a = CreateTempFolder(true);
   WideString b = CreateTempFolder(false);
-  ASSERT_EQ(a.back(), u'\\');
-  ASSERT_NE(b.back(), u'\\');
   EXPECT_EQ(a.compare(0, root.size(), root), 0);
-  WideString nameA = a.substr(root.size(), a.size() - root.size() - 1);
-  // "[" + 36 characters of the GUID with hyphens + "]"
-  ASSERT_EQ(nameA.size(), 38u);
-  EXPECT_EQ(nameA.front(), u'[');
-  EXPECT_EQ(nameA.back(), u']');
-  EXPECT_EQ(nameA[9], u'-');
   EXPECT_NE(ExcludeTrailingBackslash(a), b);
-
   for (const WideString& f : {ExcludeTrailingBackslash(a), b}) {
     EXPECT_TRUE(fs::is_directory(Native(f)));
-    EXPECT_TRUE(fs::is_regular_file(Native(f + u".lock")));
     EXPECT_TRUE(LockHeld(Native(f + u".lock")));
   }
   dir_.Write(plat::NativePath(b.substr(dir_.Wide().size() + 1)) + "/sub/lib.so", "bytes");
-
   Cleanup();
-  EXPECT_TRUE(fs::exists(Root()));
   EXPECT_TRUE(fs::is_empty(Root()));
   // the manager starts afresh
-  WideString c = CreateTempFolder(false);
-  EXPECT_TRUE(fs::is_directory(Native(c)));
+  EXPECT_TRUE(fs::is_directory(Native(CreateTempFolder(false))));
 }
 
 TEST_F(TempFilesTest, StaleFoldersGoLiveOnesStay) {
@@ -135,31 +101,20 @@ TEST_F(TempFilesTest, StaleFoldersGoLiveOnesStay) {
   // not the manager's: no lock file, or a folder that only looks like one
   dir_.Write("TAVREL_TEMP_ROOT/[nolock]/z", "z");
   fs::create_directories(Root() / "odd.lock");
-
   GetTempRoot();
-  EXPECT_FALSE(fs::exists(Root() / "[dead]"));
-  EXPECT_FALSE(fs::exists(Root() / "[dead].lock"));
-  EXPECT_FALSE(fs::exists(Root() / "[gone].lock"));
-  EXPECT_TRUE(fs::exists(Root() / "[live]" / "in-use.bin"));
-  EXPECT_TRUE(fs::exists(Root() / "[live].lock"));
-  EXPECT_TRUE(fs::exists(Root() / "[nolock]" / "z"));
-  EXPECT_TRUE(fs::is_directory(Root() / "odd.lock"));
-
+  for (const char* gone : {"[dead]", "[dead].lock", "[gone].lock"}) EXPECT_FALSE(fs::exists(Root() / gone)) << gone;
+  for (const char* kept : {"[live]/in-use.bin", "[live].lock", "[nolock]/z", "odd.lock"})
+    EXPECT_TRUE(fs::exists(Root() / kept)) << kept;
   // once that process has ended, the next one removes its folder
   plat::CloseFile(live);
   RemoveStaleTempFolders(dir_.Wide("TAVREL_TEMP_ROOT"));
   EXPECT_FALSE(fs::exists(Root() / "[live]"));
   EXPECT_FALSE(fs::exists(Root() / "[live].lock"));
-}
-
-TEST_F(TempFilesTest, ALaterProcessLeavesARunningOnesFolderAlone) {
+  // What the next process does when it starts: its own open of our lock
+  // file cannot take the lock, so nothing of ours is touched.
   WideString mine = CreateTempFolder(false);
-  dir_.Write(plat::NativePath(mine.substr(dir_.Wide().size() + 1)) + "/data.bin", "d");
-  // what the next process does when it starts: its own open of our lock
-  // file cannot take the lock, so nothing of ours is touched
   RemoveStaleTempFolders(GetTempRoot());
-  EXPECT_TRUE(fs::exists(Native(mine) / "data.bin"));
-  EXPECT_TRUE(fs::exists(Native(mine + u".lock")));
+  EXPECT_TRUE(fs::is_directory(Native(mine)));
   EXPECT_TRUE(LockHeld(Native(mine + u".lock")));
 }
 
@@ -174,16 +129,13 @@ TEST_F(TempFilesTest, AFolderThatCannotBeRemovedKeepsALockFile) {
     GetTempRoot();
     EXPECT_TRUE(fs::is_directory(Root() / "[stuck]"));
     // made again, empty, and not held
-    ASSERT_TRUE(fs::exists(Root() / "[stuck].lock"));
     EXPECT_EQ(fs::file_size(Root() / "[stuck].lock"), 0u);
     EXPECT_FALSE(LockHeld(Root() / "[stuck].lock"));
-
     // the same at the end of this process
     WideString own = CreateTempFolder(false);
     api->RefuseRemove = own.substr(own.rfind(u'\\') + 1);
     Cleanup();
     EXPECT_TRUE(fs::is_directory(Native(own)));
-    EXPECT_TRUE(fs::exists(Native(own + u".lock")));
     EXPECT_FALSE(LockHeld(Native(own + u".lock")));
   }
   // a later process removes both
@@ -201,40 +153,24 @@ TEST_F(TempFilesTest, RootProblems) {
     EXPECT_NE(e.Message().find("VendorTemp Create Error: " + plat::ToUtf8(dir_.Wide("TAVREL_TEMP_ROOT\\"))),
               std::string::npos);
   }
-  try {
-    CreateTempFolder(false);
-    FAIL() << "no assertion";
-  } catch (const EAbort& e) {
-    EXPECT_NE(e.Message().find("Temp Path not Found"), std::string::npos);
-  }
+  EXPECT_THROW(CreateTempFolder(false), EAbort);
   fs::remove(Root());
   EXPECT_EQ(GetTempRoot(), dir_.Wide("TAVREL_TEMP_ROOT\\"));  // made now
-
-  // removed while in use: made again
-  fs::remove_all(Root());
-  WideString f = CreateTempFolder(false);
-  EXPECT_TRUE(fs::is_directory(Native(f)));
+  fs::remove_all(Root());                                     // removed while in use: made again
+  EXPECT_TRUE(fs::is_directory(Native(CreateTempFolder(false))));
 }
 
-TEST_F(TempFilesTest, ALinkInPlaceOfTheRootIsNotFollowed) {
+TEST_F(TempFilesTest, ALinkInPlaceOfTheRootIsNotFollowedAndRefusedFolders) {
   // someone else's folder that happens to hold a lock file and its folder
   dir_.Write("elsewhere/x/keep.txt", "k");
   dir_.Write("elsewhere/x.lock", "");
   fs::create_directory_symlink(dir_.Path() / "elsewhere", Root());
-  try {
-    GetTempRoot();
-    FAIL() << "no assertion";
-  } catch (const EAbort& e) {
-    EXPECT_NE(e.Message().find("VendorTemp Create Error: "), std::string::npos);
-  }
+  EXPECT_THROW(GetTempRoot(), EAbort);
   EXPECT_THROW(CreateTempFolder(false), EAbort);
   EXPECT_TRUE(fs::exists(dir_.Path() / "elsewhere" / "x" / "keep.txt"));
-  EXPECT_TRUE(fs::exists(dir_.Path() / "elsewhere" / "x.lock"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path() / "elsewhere"), fs::directory_iterator()), 2);
   fs::remove(Root());
-}
-
-TEST_F(TempFilesTest, NoFolderCanBeMade) {
+  // No folder can be made at all.
   GetTempRoot();
   auto api = MakeRef<TRefusingFileAPI>();
   api->RefuseCreate = true;

@@ -45,50 +45,7 @@ TEST(RefObject, ExtraReferenceKeepsObjectAliveUntilReleased) {
   EXPECT_EQ(o->RefCount(), 1);
   EXPECT_EQ(o->ReleaseRef(), 0);
   EXPECT_EQ(gDisposed, 1);
-}
-
-TEST(RefObject, FlagsAfterConstruction) {
-  TRef<TCounted> r = MakeRef<TCounted>();
-  EXPECT_EQ(r->Flags() & (TRefObject::kCreated | TRefObject::kVerified),
-            TRefObject::kCreated | TRefObject::kVerified);
-  EXPECT_EQ(r->ClassName(), "TCounted");
-}
-
-TEST(RefObject, RefCopiesShareAndReleaseOnce) {
-  gDisposed = 0;
-  {
-    TRef<TCounted> a = MakeRef<TCounted>();
-    TRef<TCounted> b = a;
-    TRef<TRefObject> c = b;
-    EXPECT_EQ(a->RefCount(), 3);
-    b = nullptr;
-    TRef<TCounted> d = std::move(a);
-    EXPECT_FALSE(a);
-    EXPECT_EQ(d->RefCount(), 2);
-  }
-  EXPECT_EQ(gDisposed, 1);
-}
-
-TEST(RefObject, MissingInheritedDisposeIsReported) {
-  zmtest::TDebugCapture cap;
-  MakeRef<TForgetsInherited>();
-  EXPECT_TRUE(cap.Contains("Error: inherited TForgetsInherited.Dispose not called!"));
-}
-
-TEST(RefObject, SecondFreeDuringDisposeIsReportedAndDoesNotDoubleDelete) {
-  zmtest::TDebugCapture cap;
-  TFreesItselfAgain* o = MakeRef<TFreesItselfAgain>().Detach();
-  try {
-    o->Free();
-    FAIL() << "expected the silent exception";
-  } catch (const EAbort& e) {
-    EXPECT_NE(std::string(e.what()).find("Dupliacte free or _release at TFreesItselfAgain"), std::string::npos);
-  }
-  EXPECT_TRUE(cap.Contains("Dupliacte free or _release at TFreesItselfAgain"));
-}
-
-TEST(RefObject, ReferencesFromManyThreads) {
-  gDisposed = 0;
+  // References taken and dropped on several threads at once.
   TRef<TCounted> shared = MakeRef<TCounted>();
   std::vector<std::thread> ts;
   for (int t = 0; t < 4; ++t)
@@ -97,21 +54,24 @@ TEST(RefObject, ReferencesFromManyThreads) {
     });
   for (auto& t : ts) t.join();
   EXPECT_EQ(shared->RefCount(), 1);
-  shared = nullptr;
-  EXPECT_EQ(gDisposed, 1);
 }
 
-TEST(Exceptions, CommonExceptionDefaultMessages) {
+TEST(RefObject, FaultsInDisposeAreReported) {
+  zmtest::TDebugCapture cap;
+  MakeRef<TForgetsInherited>();
+  EXPECT_TRUE(cap.Contains("Error: inherited TForgetsInherited.Dispose not called!"));
+  // A second free while being torn down: reported, never deleted twice.
+  TFreesItselfAgain* o = MakeRef<TFreesItselfAgain>().Detach();
+  EXPECT_THROW(o->Free(), EAbort);
+  EXPECT_TRUE(cap.Contains("Dupliacte free or _release at TFreesItselfAgain"));
+}
+
+TEST(Exceptions, MessagesAndTables) {
   EXPECT_STREQ(EThreadError().what(), "Tavrel Exception: \"EThreadError\"");
-  EXPECT_STREQ(EMutexTakeOwnershipError().what(), "Tavrel Exception: \"EMutexTakeOwnershipError\"");
-  EXPECT_STREQ(EStreamReadError().what(), "Tavrel Exception: \"EStreamReadError\"");
-  EXPECT_STREQ(TCommonException().what(), "Tavrel Exception: \"TCommonException\"");
-  EXPECT_EQ(EThreadError().ClassName(), "EThreadError");
-}
-
-TEST(Exceptions, OSErrors) {
+  plat::SetLastOSError(0);
   try {
-    RaiseOSError(0);
+    RaiseLastOSError();
+    FAIL();
   } catch (const EOSError& e) {
     EXPECT_EQ(e.Message(), "A call to an OS function failed");
     EXPECT_EQ(e.Code(), 0);
@@ -120,18 +80,10 @@ TEST(Exceptions, OSErrors) {
     RaiseOSError(2);
   } catch (const EOSError& e) {
     EXPECT_EQ(e.Message(), "System Error.  Code: 2.\r\n" + SysErrorMessage(2));
-    EXPECT_EQ(e.Code(), 2);
-    EXPECT_FALSE(SysErrorMessage(2).empty());
     EXPECT_NE(SysErrorMessage(2).back(), '.');
   }
-  plat::SetLastOSError(0);
-  EXPECT_THROW(RaiseLastOSError(), EOSError);
-}
-
-TEST(Exceptions, IoAndRunTimeErrorTables) {
   EXPECT_EQ(EInOutError(106).Message(), "Invalid numeric input");
   EXPECT_EQ(EInOutError(7).Message(), "I/O error 7");
-  EXPECT_EQ(EInOutError(7).Code(), 7);
   auto msgOf = [](std::exception_ptr p) {
     try {
       std::rethrow_exception(p);
@@ -140,72 +92,38 @@ TEST(Exceptions, IoAndRunTimeErrorTables) {
     }
   };
   EXPECT_EQ(msgOf(RunTimeErrorException(3)), "EDivByZero:Division by zero");
-  EXPECT_EQ(msgOf(RunTimeErrorException(11)), "EAccessViolation:Access violation");
-  EXPECT_EQ(msgOf(RunTimeErrorException(20)), "EVariantError:Variant or safe array index out of bounds");
   EXPECT_EQ(msgOf(RunTimeErrorException(22, 0, 0xC0000123)), "EExternalException:External exception c0000123");
   EXPECT_EQ(msgOf(RunTimeErrorException(99, 5)), "EInOutError:File access denied");
   EXPECT_EQ(OSExceptionCodeToErrorNumber(0xC0000094), 3);
-  EXPECT_EQ(OSExceptionCodeToErrorNumber(0xC000008D), 9);
-  EXPECT_EQ(OSExceptionCodeToErrorNumber(0xC00000FD), 14);
-  EXPECT_EQ(OSExceptionCodeToErrorNumber(0xE06D7363), 22);
   EXPECT_EQ(AccessViolationMessage(reinterpret_cast<const void*>(0x1234), "prog", true,
                                    reinterpret_cast<const void*>(0x10)),
             "Access violation at address 00001234 in module 'prog'. Write of address 00000010");
-  EXPECT_EQ(AccessViolationMessage(reinterpret_cast<const void*>(0x1234), "", false, nullptr),
-            "Access violation at address 00001234. Read of address 00000000");
   EXPECT_THROW(AbstractError(), EAbstractError);
 }
 
-TEST(Exceptions, FormatPrintf) {
-  EXPECT_EQ(FormatPrintf("%d-%s-%x-%X", {-5, "ab", 255, 255}), "-5-ab-ff-FF");
-  EXPECT_EQ(FormatPrintf("%5d|%-4s|%05.1f", {42, "x", 3.14159}), "   42|x   |003.1");
-  EXPECT_EQ(FormatPrintf("%x", {-1}), "ffffffff");
-  EXPECT_EQ(FormatPrintf("100%%", {}), "100%");
+TEST(Exceptions, FormatPrintfAndThreadTag) {
+  EXPECT_EQ(FormatPrintf("%5d|%-4s|%05.1f|%x", {42, "x", 3.14159, -1}), "   42|x   |003.1|ffffffff");
   // Missing and mistyped arguments print nothing instead of reading garbage.
   EXPECT_EQ(FormatPrintf("a%db%sc", {}), "abc");
   EXPECT_EQ(FormatPrintf("%s", {12}), "");
   EXPECT_EQ(FormatPrintf("%*d", {3, 7}), "  7");
   EXPECT_EQ(FormatPrintf("%99999999d", {1}).size(), 2048u);  // width cut to 4 digits, text to 2048
-  EXPECT_EQ(FormatPrintf("%1500d", {1}).size(), 1500u);
   EXPECT_EQ(FormatPrintf("trailing %", {}), "trailing %");
-  std::string big(5000, 'a');
-  EXPECT_EQ(FormatPrintf("%s", {big}).size(), 2048u);
-}
-
-TEST(Exceptions, ExceptObjectInsideAndOutsideHandlers) {
-  EXPECT_EQ(ExceptObject(), nullptr);
-  try {
-    throw EOSError("x", 1);
-  } catch (...) {
-    ASSERT_NE(ExceptObject(), nullptr);
-    EXPECT_STREQ(ExceptObject()->what(), "x");
-    EXPECT_NE(ExceptAddr(), nullptr);
-  }
-  EXPECT_EQ(ExceptObject(), nullptr);
-}
-
-TEST(Exceptions, ThreadTag) {
+  EXPECT_EQ(FormatPrintf("%s", {std::string(5000, 'a')}).size(), 2048u);
   EXPECT_EQ(ThreadTagFor(4660), "$1234");
   EXPECT_EQ(ThreadTagFor(74565), "$00012345");
-  EXPECT_EQ(ThreadTag().substr(0, 1), "$");
 }
 
-TEST(Exceptions, ErrorMessageText) {
+TEST(Exceptions, ErrorMessageTextAndShowException) {
   EOSError e("Boom", 3);
   std::string t = ExceptionErrorMessage(&e, nullptr, 1024);
   EXPECT_EQ(t.rfind("Exception EOSError  in module ", 0), 0u);
   EXPECT_NE(t.find(" at 00000000.\r\nBoom.\r\n"), std::string::npos);
-  std::runtime_error other("x");
-  std::string t2 = ExceptionErrorMessage(&other, nullptr, 1024);
-  EXPECT_EQ(t2.rfind("Exception runtime_error  in module ", 0), 0u);
-  EXPECT_EQ(t2.find(".\r\n"), std::string::npos);
   EXPECT_EQ(ExceptionErrorMessage(&e, nullptr, 10).size(), 10u);
   // An address in our own code is shown relative to the module that holds it.
   std::string t3 = ExceptionErrorMessage(&e, reinterpret_cast<const void*>(&ThreadTagFor), 1024);
   EXPECT_NE(t3.find("in module zmcore_tests at "), std::string::npos) << t3;
-}
-
-TEST(Exceptions, ShowExceptionSkipsSilentOnes) {
+  // Silent exceptions show nothing.
   zmtest::TMessageBoxCapture boxes;
   zmtest::TDebugCapture cap;
   EAbort silent("quiet");
@@ -216,7 +134,6 @@ TEST(Exceptions, ShowExceptionSkipsSilentOnes) {
     ShowException(&loud, nullptr);
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     EXPECT_EQ(boxes.Boxes()[0].Caption, u"Application Error");
-    EXPECT_EQ(boxes.Boxes()[0].Flags, MB_OK | MB_ICONHAND | MB_TASKMODAL);
     EXPECT_TRUE(cap.Contains("Loud."));
   }
 }
@@ -248,24 +165,7 @@ TEST(Assertions, DefaultHandlerBeforeStartShowsABox) {
   EXPECT_THROW(ZM_FAIL("early"), EAbort);
   InitSysObj2();
   ASSERT_EQ(boxes.Boxes().size(), 1u);
-  EXPECT_EQ(boxes.Boxes()[0].Flags & MB_ICONHAND, MB_ICONHAND);
   EXPECT_THROW(ZM_FAIL("late"), EAbort);
   EXPECT_EQ(boxes.Boxes().size(), 1u);
 }
 
-TEST(Assertions, UnitPath) {
-  EXPECT_EQ(UnitPathOf("/src/x/ZmLib/Win32/SysObj2.cpp"), "ZmLib\\Win32\\SysObj2");
-  EXPECT_EQ(UnitPathOf("/src/OruLib2/OruClasses/OruSource.h"), "OruLib2\\OruClasses\\OruSource");
-  EXPECT_EQ(UnitPathOf("plain.cpp"), "plain");
-}
-
-TEST(ByteHelpers, StrFunctions) {
-  EXPECT_EQ(StrLenA(nullptr), 0u);
-  EXPECT_EQ(StrLenA("abc"), 3u);
-  char buf[8];
-  EXPECT_STREQ(StrLCopyA(buf, "abcdef", 3), "abc");
-  EXPECT_STREQ(StrLCopyA(buf, "ab", 5), "ab");
-  const char* s = "a/b/c";
-  EXPECT_EQ(StrRScanA(s, '/'), s + 3);
-  EXPECT_EQ(StrRScanA(s, 'x'), nullptr);
-}

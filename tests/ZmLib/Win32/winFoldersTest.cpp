@@ -30,31 +30,18 @@ protected:
   fs::path dir;
 };
 
-TEST_F(WinFolders, EntriesMasksAndStop) {
+TEST_F(WinFolders, EntriesMasksStopAndLinks) {
   std::set<WideString> names;
   std::int32_t n = EnumerateFolder(W(dir), u"*.*", [&](const TFileInfo& i, bool&) {
     names.insert(i.Name);
-    if (i.Name == u"a.txt") {
-      EXPECT_EQ(i.ExtPos, 2);
-      EXPECT_EQ(i.Size, 5);
-      EXPECT_FALSE(i.Directory);
-      EXPECT_EQ(i.ShortName, u"a.txt");
-      TSystemTime now;
-      WinGetLocalTime(now);
-      EXPECT_EQ(i.LastWriteTime.wYear, now.wYear);
-    }
-    if (i.Name == u"noext") {
-      EXPECT_EQ(i.ExtPos, 0);
-    }
-    if (i.Name == u"sub") {
-      EXPECT_TRUE(i.Directory);
-    }
+    EXPECT_TRUE(i.Name != u"a.txt" || (i.ExtPos == 2 && i.Size == 5 && !i.Directory));
+    EXPECT_TRUE(i.Name != u"noext" || i.ExtPos == 0);
+    EXPECT_TRUE(i.Name != u"sub" || i.Directory);
     return i.Name != u"b.jpg";  // counted unless refused
   });
   EXPECT_EQ(names, (std::set<WideString>{u"a.txt", u"b.jpg", u"noext", u"sub"}));
   EXPECT_EQ(n, 3);
   EXPECT_EQ(EnumerateFolder(W(dir), u"*.TXT", [](const TFileInfo&, bool&) { return true; }), 1);
-  EXPECT_EQ(EnumerateFolder(W(dir), u"*.none", [](const TFileInfo&, bool&) { return true; }), 0);
   int seen = 0;
   EXPECT_EQ(EnumerateFolder(W(dir), u"*", [&](const TFileInfo&, bool& stop) {
               ++seen;
@@ -63,9 +50,6 @@ TEST_F(WinFolders, EntriesMasksAndStop) {
             }),
             1);
   EXPECT_EQ(seen, 1);
-}
-
-TEST_F(WinFolders, MissingFoldersAndLinks) {
   auto any = [](const TFileInfo&, bool&) { return true; };
   EXPECT_THROW(EnumerateFolder(W(dir / "missing"), u"*", any), EFolderNotFound);
   EXPECT_THROW(EnumerateFolder(W(dir / "a.txt"), u"*", any), EFolderNotFound);
@@ -80,11 +64,8 @@ TEST(WinFolderTimes, FileTimesBecomeLocalTimes) {
   // hour, never the minutes of whole-hour zones or the milliseconds.
   std::int64_t ft = (981173106LL + 11644473600LL) * 10000000LL + 7890000;
   TSystemTime t = FileTimeToLocalTime(ft);
-  EXPECT_EQ(t.wYear, 2001);
-  EXPECT_EQ(t.wMilliseconds, 789);
-  EXPECT_EQ(t.wSecond, 6);
-  TSystemTime bad = FileTimeToLocalTime(-5);
-  EXPECT_EQ(bad.wYear, 0);
+  EXPECT_TRUE(t.wYear == 2001 && t.wSecond == 6 && t.wMilliseconds == 789);
+  EXPECT_EQ(FileTimeToLocalTime(-5).wYear, 0);
   EXPECT_EQ(FileTimeToLocalTime(INT64_MAX).wYear, 0);
 }
 
