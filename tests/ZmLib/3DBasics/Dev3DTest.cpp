@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstddef>
 #include <stdexcept>
 
 #include "tests/ZmLib/3DBasics/Dev3DDoubles.h"
 
 using namespace zm;
 using zmtest::TDisposeCounter;
-using zmtest::TTestEngine;
 using zmtest::TTestRenderer;
 using zmtest::TTestTexture;
 
@@ -22,22 +20,10 @@ TRef<TDrawDevice> NewDevice() { return MakeRef<TDrawDevice>(FakeWindow()); }
 
 }  // namespace
 
-TEST(DrawDevice, StartsEmptyAndActive) {
-  TRef<TDrawDevice> d = NewDevice();
-  EXPECT_EQ(d->Window(), FakeWindow());
-  EXPECT_EQ(d->Bounds(), TRect{});
-  EXPECT_EQ(d->ScreenOrigin(), TPoint{});
-  EXPECT_FALSE(d->FullScreen());
-  EXPECT_TRUE(d->IsActive());
-  ASSERT_NE(d->Objects(), nullptr);
-  EXPECT_EQ(d->Objects()->Count(), 0);
-  EXPECT_EQ(d->RendererCount(), 0);
-  // the stored rectangle is empty, so another empty one is no change
-  EXPECT_FALSE(d->SetBounds({5, 5, 1, 9}, {0, 0}, false));
-}
-
 TEST(DrawDevice, SetBoundsTellsTheRenderersOnlyOfChanges) {
   TRef<TDrawDevice> d = NewDevice();
+  // The stored rectangle starts empty, so another empty one is no change.
+  EXPECT_FALSE(d->SetBounds({5, 5, 1, 9}, {0, 0}, false));
   std::vector<int> log;
   TRef<TTestRenderer> r1 = MakeRef<TTestRenderer>(d.get(), 1, &log);
   TRef<TTestRenderer> r2 = MakeRef<TTestRenderer>(d.get(), 2, &log);
@@ -51,8 +37,6 @@ TEST(DrawDevice, SetBoundsTellsTheRenderersOnlyOfChanges) {
 
   EXPECT_TRUE(d->SetBounds({0, 0, 640, 480}, {100, 50}, false));
   EXPECT_EQ(log, (std::vector<int>{1, 2, 3, 0}));  // in list order, then the callback
-  EXPECT_EQ(d->Bounds(), (TRect{0, 0, 640, 480}));
-  EXPECT_EQ(d->ScreenOrigin(), (TPoint{100, 50}));
 
   log.clear();
   EXPECT_FALSE(d->SetBounds({0, 0, 640, 480}, {100, 50}, false));
@@ -80,9 +64,6 @@ TEST(DrawDevice, ScreenRectIsTheOriginPlusTheSize) {
   TRef<TDrawDevice> d = NewDevice();
   d->SetBounds({10, 20, 110, 220}, {100, 50}, false);
   EXPECT_EQ(d->GetDeviceScreenRect(), (TRect{100, 50, 200, 250}));
-  // an inverted rectangle keeps its (negative) size
-  d->SetBounds({10, 10, 0, 5}, {100, 50}, false);
-  EXPECT_EQ(d->GetDeviceScreenRect(), (TRect{100, 50, 90, 45}));
   // sizes beyond the 32-bit range are cut, not wrapped
   d->SetBounds({INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {INT_MAX - 5, -10}, false);
   EXPECT_EQ(d->GetDeviceScreenRect(), (TRect{INT_MAX - 5, -10, INT_MAX, INT_MAX}));
@@ -95,9 +76,6 @@ TEST(Renderer, JoinsItsDeviceAndLeavesIt) {
   TRef<TTestRenderer> a = MakeRef<TTestRenderer>(d.get(), 1);
   TRef<TTestRenderer> b = MakeRef<TTestRenderer>(d.get(), 2);
   EXPECT_EQ(a->Device(), d.get());
-  ASSERT_EQ(d->RendererCount(), 2);
-  EXPECT_EQ(d->RendererAt(0), a.get());
-  EXPECT_EQ(d->RendererAt(1), b.get());
   EXPECT_EQ(d->RendererAt(2), nullptr);
   EXPECT_EQ(d->RendererAt(-1), nullptr);
   a = nullptr;
@@ -119,13 +97,6 @@ TEST(Renderer, OutlivesItsDevice) {
   // Disposing them must not reach the freed device (the sanitizer watches).
   a = nullptr;
   b = nullptr;
-}
-
-TEST(Renderer, WithoutDevice) {
-  TRef<TTestRenderer> r = MakeRef<TTestRenderer>(nullptr, 1);
-  EXPECT_EQ(r->Device(), nullptr);
-  EXPECT_EQ(r->State(), rsReady);
-  EXPECT_EQ(r->LastResult(), drOk);
 }
 
 namespace {
@@ -187,7 +158,6 @@ TEST(DrawDevice, WindowObjectsGoWithTheDevice) {
   d->Objects()->Add(new TDisposeCounter(&disposed));
   EXPECT_NE(d->FindObject<TTestTexture>(), nullptr);
   EXPECT_EQ(d->FindObject<TTestRenderer>(), nullptr);
-  EXPECT_EQ(d->FindObject<TDisposeCounter>(), d->Objects()->Get(0));
   d = nullptr;
   EXPECT_EQ(disposed, 2);
   EXPECT_TRUE(sawNoList);
@@ -218,7 +188,6 @@ TEST(DrawDevice, StoreThatGoesFirstReachesTheRenderers) {
 TEST(LostEvent, FiresWhenAssigned) {
   TRef<TTestTexture> t = MakeRef<TTestTexture>();
   t->DoLost(t.get());  // nothing assigned: nothing happens
-  EXPECT_FALSE(t->HasLostEvent());
   int calls = 0;
   t->SetLostEvent([&](TRefObject* sender) {
     EXPECT_EQ(sender, t.get());
@@ -226,37 +195,8 @@ TEST(LostEvent, FiresWhenAssigned) {
     // the event may replace itself
     t->SetLostEvent({});
   });
-  EXPECT_TRUE(t->HasLostEvent());
   t->DoLost(t.get());
   t->DoLost(t.get());
   EXPECT_EQ(calls, 1);
   EXPECT_FALSE(t->HasLostEvent());
-}
-
-TEST(Engine, MakesRenderersBoundToTheDevice) {
-  TRef<TTestEngine> e = MakeRef<TTestEngine>();
-  EXPECT_TRUE(e->CheckDevice());
-  TRef<TDrawDevice> d = NewDevice();
-  T3DDisplayMode mode;
-  ASSERT_TRUE(e->GetDisplayMode(1, mode));
-  EXPECT_EQ(mode.Adapter, 1);
-  TRef<T3DRenderer> r = e->CreateRenderer(d.get(), mode);
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->Device(), d.get());
-  EXPECT_EQ(d->RendererAt(0), r.get());
-  EXPECT_FALSE(r->CreateTexture(5, 16, 16, false));
-  EXPECT_EQ(r->LastResult(), drInvalidCall);
-  EXPECT_TRUE(r->CreateTexture(tkColorAlpha, 16, 16, false));
-  EXPECT_EQ(r->LastResult(), drOk);
-}
-
-TEST(Records, VertexLayout) {
-  // The back ends copy fields out of the record by these offsets.
-  EXPECT_EQ(offsetof(T3DVertex, Tex), 12u);
-  EXPECT_EQ(offsetof(T3DVertex, Diffuse), 76u);
-  EXPECT_EQ(offsetof(T3DVertex, Specular), 80u);
-  EXPECT_EQ(offsetof(T3DVertex, NX), 84u);
-  EXPECT_EQ(sizeof(T3DVertex), 96u);
-  EXPECT_EQ(offsetof(T3DDisplayMode, RefreshRate), 16u);
-  EXPECT_EQ(offsetof(T3DDisplayMode, Adapter), 24u);
 }
