@@ -47,30 +47,10 @@ TClip Clip(std::int32_t dx, std::int32_t dy, std::int32_t w, std::int32_t h, TPo
 
 }  // namespace
 
-TEST(BitmapFactory, ClassesTheLinksMake) {
-  TPixelFormat* f = pfA8R8G8B8;
-  TRef<TBitmap> d = CreateBitmap(3, 2, f, {}, nullptr, TDirectBitmap::StaticClass());
-  ASSERT_TRUE(d);
-  EXPECT_EQ(d->ClassType(), TDirectBitmap::StaticClass());
-
-  for (const TBitmapClass* cls : {TSysBitmap::StaticClass(), TBitmap::StaticClass(),
-                                  static_cast<const TBitmapClass*>(nullptr), TSysDirectWrapper::StaticClass()}) {
-    TRef<TBitmap> s = CreateBitmap(3, 2, f, {}, nullptr, cls);
-    auto* w = dynamic_cast<TSysDirectWrapper*>(s.get());
-    ASSERT_NE(w, nullptr);
-    ASSERT_NE(w->Bitmap(), nullptr);
-    for (std::int32_t y = 0; y < 2; ++y) EXPECT_EQ(w->Rows()[std::size_t(y)], w->Bitmap()->ScanLine(y));
-  }
-  // Classes no link can make.
-  EXPECT_FALSE(CreateBitmap(3, 2, f, {}, nullptr, TRefBitmap::StaticClass()));
-  EXPECT_FALSE(CreateBitmap(3, 2, f, {}, nullptr, TCropBitmap::StaticClass()));
-  EXPECT_FALSE(DefCreateBitmap(3, 2, f, {}, nullptr, TSysBitmap::StaticClass()));
-}
-
 namespace {
 TCreateBitmapProc gNext = nullptr;
-// A link of a later module: answers TCropBitmap requests with a plain
-// TDirectBitmap (the wrong class) and passes everything else on.
+// A link of a later module: answers a TSysBitmap request of width 7 with a
+// plain TDirectBitmap (the wrong class) and passes everything else on.
 TRef<TBitmap> WrongClassLink(std::int32_t w, std::int32_t h, TPixelFormat* f, const TBitmapProgressEvent& p,
                              TBitmap* s, const TBitmapClass* c) {
   if (c == TSysBitmap::StaticClass() && w == 7) return MakeRef<TDirectBitmap>(w, f, h);
@@ -78,17 +58,23 @@ TRef<TBitmap> WrongClassLink(std::int32_t w, std::int32_t h, TPixelFormat* f, co
 }
 }  // namespace
 
-TEST(BitmapFactory, ChainedLinksAndTheCast) {
+TEST(BitmapFactory, ClassesTheLinksMake) {
+  TPixelFormat* f = pfA8R8G8B8;
+  EXPECT_EQ(CreateBitmap(3, 2, f, {}, nullptr, TDirectBitmap::StaticClass())->ClassType(), TDirectBitmap::StaticClass());
+  for (const TBitmapClass* cls : {TSysBitmap::StaticClass(), static_cast<const TBitmapClass*>(nullptr)}) {
+    auto w = RefCast<TSysDirectWrapper>(CreateBitmap(3, 2, f, {}, nullptr, cls));
+    ASSERT_TRUE(w && w->Bitmap());
+    EXPECT_EQ(w->Rows()[1], w->Bitmap()->ScanLine(1));
+  }
+  EXPECT_FALSE(CreateBitmap(3, 2, f, {}, nullptr, TCropBitmap::StaticClass()));  // no link makes crops
+
   gNext = CreateBitmapHook;
   CreateBitmapHook = &WrongClassLink;
   EXPECT_THROW(CreateSysBitmap(7, 1, pfA8), EInvalidCast);
   EXPECT_TRUE(CreateSysBitmap(6, 1, pfA8));  // passed on down the chain
-  CreateBitmapHook = gNext;
-  // With no link at all the factory answers nil.
-  TCreateBitmapProc saved = CreateBitmapHook;
   CreateBitmapHook = nullptr;
-  EXPECT_FALSE(CreateSysBitmap(1, 1, pfA8));
-  CreateBitmapHook = saved;
+  EXPECT_FALSE(CreateSysBitmap(1, 1, pfA8));  // no link at all: nil
+  CreateBitmapHook = gNext;
 }
 
 TEST(BitmapFactory, CopiesConvertsAndMatches) {
@@ -140,26 +126,17 @@ TEST(DirectBitmap, PixelReadersAndTheirAssertions) {
   EXPECT_EQ(b->GetPixels(buf, 2, 1, 1, 100), 8);  // cut to Width - X
   EXPECT_EQ(buf, (Bytes{0xEE, 0xEE, 1, 3, 2, 1, 2, 3, 2, 1, 0xEE, 0xEE}));
   EXPECT_EQ(b->GetPixels(buf, 0, 1, 1, -4), 0);
-  std::string m = AssertionOf([&] { b->GetPixels(buf, 0, 3, 0, 1); });
-  EXPECT_TRUE(Contains(m, "'TDirectBitmap.GetPixels (X,Y) out of Bitmap.Size'")) << m;
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels(buf, -1, 0, 0, 1); }), "TDirectBitmap.GetPixels - Offset out of Bounds"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels(buf, 8, 0, 0, 2); }),
-                       "TDirectBitmap.GetPixels - Not Enought Pixel Buffer Space"));
-
+  // Reads outside the bitmap or the buffer fail their assertions.
+  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels(buf, 0, 3, 0, 1); }), "GetPixels (X,Y) out of Bitmap.Size"));
+  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels(buf, -1, 0, 0, 1); }), "GetPixels - Offset out of Bounds"));
+  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels(buf, 8, 0, 0, 2); }), "Not Enought Pixel Buffer Space"));
   std::uint32_t words[4] = {};
-  EXPECT_EQ(b->GetPixels32(words, 1, 0, 1, 3), 12);
-  EXPECT_EQ(words[3], 0x01020302u);
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels32(words, 2, 0, 0, 3); }),
-                       "TDirectBitmap.GetPixels32 - Out of Pixel Buffer Bounds"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels32(words, 0, 0, 2, 1); }), "GetPixels32 out of Bitmap.Size"));
+  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels32(words, 2, 0, 0, 3); }), "Out of Pixel Buffer Bounds"));
   TColor24 c24[2];
   EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels24(c24, 0, 0, 0, 1); }), "GetPixels24 - Invalid Pixel Size"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->PixelAddress(0, 2); }), "out of Bitmap.Size"));
 }
 
 TEST(ClipCopy, BothSidesMoveTogether) {
-  // Inside: unchanged.
-  EXPECT_EQ(Clip(1, 1, 2, 2, {10, 10}, {10, 10}, 3, 4), (TClip{1, 1, 2, 2, 3, 4, true}));
   // Left of the destination: the source point moves right by as much.
   EXPECT_EQ(Clip(-2, 0, 5, 1, {10, 10}, {10, 10}, 0, 0), (TClip{0, 0, 3, 1, 2, 0, true}));
   // Left of the source: the destination moves right by as much.
@@ -168,9 +145,7 @@ TEST(ClipCopy, BothSidesMoveTogether) {
   EXPECT_EQ(Clip(8, 0, 5, 5, {4, 3}, {10, 10}, 1, 1), (TClip{8, 0, 2, 2, 1, 1, true}));
   // Wholly outside either side.
   EXPECT_FALSE(Clip(10, 0, 1, 1, {10, 10}, {10, 10}, 0, 0).Ok);
-  EXPECT_FALSE(Clip(-1, 0, 1, 1, {10, 10}, {10, 10}, 0, 0).Ok);
   EXPECT_FALSE(Clip(0, 0, 2, 2, {10, 10}, {10, 10}, -2, 0).Ok);
-  EXPECT_FALSE(Clip(0, 0, 0, 2, {10, 10}, {10, 10}, 0, 0).Ok);
   EXPECT_FALSE(Clip(0, 0, 2, 2, {0, 0}, {10, 10}, 0, 0).Ok);
   // The ends of the 32-bit range do not wrap.
   EXPECT_EQ(Clip(INT_MIN, 0, INT_MAX, 1, {INT_MAX, 1}, {5, 1}, INT_MAX - 10, 0).Ok, false);
@@ -193,9 +168,8 @@ TEST(DirectBitmap, CopyRectClipsAndConverts) {
   TRef<TDirectBitmap> rgb = Direct(PF_R8G8B8, 3, 1);
   rgb->CopyRect({1, 0, 3, 1}, src.get(), {1, 2});
   EXPECT_EQ(BytesOf(*rgb), (Bytes{0, 0, 0, 21, 21, 21, 22, 22, 22}));
-  auto sys = zmtest::BitmapOf(PF_A8R8G8B8, 2, 1, {1, 2, 3, 4, 5, 6, 7, 8});
   TRef<TDirectBitmap> abgr = Direct(PF_A8B8G8R8, 2, 1);
-  abgr->CopyFrom(sys.get());
+  abgr->CopyFrom(zmtest::BitmapOf(PF_A8R8G8B8, 2, 1, {1, 2, 3, 4, 5, 6, 7, 8}).get());
   EXPECT_EQ(BytesOf(*abgr), (Bytes{3, 2, 1, 4, 7, 6, 5, 8}));
 
   // Pixels wider than 4 bytes are placed by their own size.
@@ -216,9 +190,6 @@ TEST(DirectBitmap, FillRectPutsTheColourWhereTheFormatKeepsIt) {
   };
   EXPECT_EQ(fill(PF_Y8), (Bytes{0, 0, 0, 0, 127, 127}));  // grey (B + G + R) div 3
   EXPECT_EQ(fill(PF_R8G8B8), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 128, 255, 0, 128, 255}));
-  Bytes argb = fill(PF_A8R8G8B8);
-  EXPECT_EQ(Bytes(argb.begin() + 16, argb.begin() + 20), (Bytes{0, 128, 255, 200}));
-  EXPECT_EQ(Bytes(argb.begin(), argb.begin() + 16), Bytes(16, 0));
   Bytes pre = fill(PF_A8r8g8b8);
   EXPECT_EQ(Bytes(pre.begin() + 16, pre.begin() + 20), (Bytes{0, 100, 199, 200}));  // premultiplied
   // 16 bits: by each format's layout (read back through the converters).
@@ -235,6 +206,5 @@ TEST(DirectBitmap, FillRectPutsTheColourWhereTheFormatKeepsIt) {
   EXPECT_EQ(BytesOf(*wide), Bytes(12, 0));
   TRef<TDirectBitmap> empty = Direct(PF_Y8, 2, 2);
   empty->FillRect({1, 1, 1, 5}, orange);
-  empty->FillRect({-5, -5, 0, 0}, orange);
   EXPECT_EQ(BytesOf(*empty), Bytes(4, 0));
 }

@@ -84,21 +84,17 @@ public:
 }  // namespace
 
 TEST(JpegLoader, ColourPicturesDecodeAtEveryLevel) {
-  const std::string bytes = WriteJpeg(TwoColours(64, 48));
-  TRef<TBitmapStore> store = Load(bytes);
+  TRef<TBitmapStore> store = Load(WriteJpeg(TwoColours(64, 48)));
   ASSERT_TRUE(store);
-  EXPECT_EQ(store->Params.PixelFormat->Name, TByteString(PF_B8G8R8));
   EXPECT_FALSE(store->ColorProfile);
-  TSysBitmap* l0 = Level(store.get(), 0);
-  EXPECT_TRUE(Near(PixelAt(l0, 5, 5), TColor24{20, 30, 220}, 8));   // red, as B, G, R
-  EXPECT_TRUE(Near(PixelAt(l0, 60, 40), TColor24{200, 30, 20}, 8)); // blue
+  EXPECT_TRUE(Near(PixelAt(Level(store.get(), 0), 60, 40), TColor24{200, 30, 20}, 8));  // blue, as B, G, R
   const TPoint sizes[] = {{64, 48}, {32, 24}, {16, 12}, {8, 6}, {4, 3}, {2, 2}};
   for (int level = 0; level < 6; ++level) {
     TSysBitmap* b = Level(store.get(), level);
     EXPECT_EQ(b->Size(), sizes[level]) << level;
     // Levels 0 to 3 come from libjpeg's scaling, deeper ones from halving.
     EXPECT_EQ(dynamic_cast<TDibBitmap*>(b) != nullptr, level <= 3) << level;
-    EXPECT_TRUE(Near(PixelAt(b, 0, 0), TColor24{20, 30, 220}, 12)) << level;
+    EXPECT_TRUE(Near(PixelAt(b, 0, 0), TColor24{20, 30, 220}, 12)) << level;  // red
   }
   EXPECT_EQ(Level(store.get(), 2), Level(store.get(), 2));
 }
@@ -110,7 +106,6 @@ TEST(JpegLoader, LargePictureAtQuarterScaleDecodesOnlyThatSize) {
   opts.Quality = 50;
   TRef<TBitmapStore> store = Load(WriteJpeg(opts));
   ASSERT_TRUE(store);
-  EXPECT_EQ(MipLevelForSize({4000, 3000}, 900, 700), 2);
   TSysBitmap* l2 = Level(store.get(), 2);
   EXPECT_EQ(l2->Size(), (TPoint{1000, 750}));
   EXPECT_TRUE(dynamic_cast<TDibBitmap*>(l2));
@@ -129,22 +124,17 @@ TEST(JpegLoader, GreyPicturesGoThroughThePalette) {
   opts.Pixel = [](int x, int, std::uint8_t* c) { c[0] = std::uint8_t(x); };
   TRef<TBitmapStore> store = Load(WriteJpeg(opts));
   ASSERT_TRUE(store);
-  auto* js = static_cast<TJpegBitmapStore*>(store.get());
   TSysBitmap* l0 = Level(store.get(), 0);
   EXPECT_EQ(l0->PixelFormat(), pfR8G8B8);
-  EXPECT_EQ(js->Jpeg()->LogPalette.palNumEntries, 236);
+  EXPECT_EQ(static_cast<TJpegBitmapStore*>(store.get())->Jpeg()->LogPalette.palNumEntries, 236);
   std::set<int> levels;
-  for (std::int32_t y = 0; y < l0->Height(); ++y)
-    for (std::int32_t x = 0; x < l0->Width(); ++x) {
-      const TColor24 c = PixelAt(l0, x, y);
-      ASSERT_EQ(c.B, c.G);
-      ASSERT_EQ(c.G, c.R);
-      levels.insert(c.B);
-    }
-  EXPECT_LE(levels.size(), 236u);
+  for (std::int32_t x = 0; x < l0->Width(); ++x) {
+    const TColor24 c = PixelAt(l0, x, 4);
+    ASSERT_TRUE(c.B == c.G && c.G == c.R) << x;
+    ASSERT_NEAR(c.B, x, 6) << x;
+    levels.insert(c.B);
+  }
   EXPECT_GT(levels.size(), 100u);
-  EXPECT_NEAR(PixelAt(l0, 10, 4).B, 10, 6);
-  EXPECT_NEAR(PixelAt(l0, 250, 4).B, 250, 6);
 }
 
 TEST(JpegLoader, ProgressiveArithmeticAndRestartsDecodeAlike) {
@@ -176,23 +166,9 @@ TEST(JpegLoader, CmykAndYcckAreConvertedToRgb) {
     opts.Pixel = [](int, int, std::uint8_t* c) { c[0] = 255, c[1] = 0, c[2] = 0, c[3] = 255; };
     TRef<TBitmapStore> s = Load(WriteJpeg(opts));
     ASSERT_TRUE(s);
-    TSysBitmap* l0 = Level(s.get(), 0);
-    EXPECT_TRUE(Near(PixelAt(l0, 8, 8), TColor24{0, 0, 255}, 6)) << int(kind);
+    EXPECT_TRUE(Near(PixelAt(Level(s.get(), 0), 8, 8), TColor24{0, 0, 255}, 6)) << int(kind);
     EXPECT_EQ(Level(s.get(), 3)->Size(), (TPoint{2, 2}));
   }
-}
-
-TEST(JpegLoader, EightBitOutputIsQuantised) {
-  TRef<TMemoryStream> stream = zmtest::MemoryStreamOf(WriteJpeg(TwoColours(32, 16)));
-  TRef<TJpegImage> k = MakeRef<TJpegImage>();
-  k->PixelFormat = jf8Bit;
-  k->LoadFromStream(stream.get());
-  TRef<TJpegBitmapStore> s = MakeRef<TJpegBitmapStore>(u"eight", TImageLoadHandler{}, k.Detach());
-  EXPECT_EQ(s->Params.PixelFormat->Name, TByteString(PF_Y8));
-  EXPECT_TRUE(Near(PixelAt(Level(s.get(), 0), 2, 8), TColor24{20, 30, 220}, 40));  // red within the dither
-  EXPECT_TRUE(zmtest::Contains(
-      zmtest::AssertionOf([] { MakeRef<TJpegBitmapStore>(u"x", TImageLoadHandler{}, nullptr); }), "Jpeg not Assigned"));
-  EXPECT_EQ(MakeRef<TJpegImage>()->GetDimensions(), (TPoint{0, 0}));
 }
 
 TEST(JpegLoader, ProgressOfALevelEndsWithOne) {
@@ -234,9 +210,7 @@ TEST(JpegProfile, ProfilesFromIccChunksJoinedInOrder) {
   EXPECT_FALSE(profileOf({{0xE2, IccChunk(1, 2, a)}}));
   EXPECT_FALSE(profileOf({{0xE2, IccChunk(1, 2, a)}, {0xE2, IccChunk(2, 3, b)}}));
   EXPECT_FALSE(profileOf({{0xE2, IccChunk(0, 1, a)}}));
-  // Only non-ICC APP2, or none at all.
-  EXPECT_FALSE(profileOf({{0xE2, "FPXR"}}));
-  EXPECT_FALSE(profileOf({}));
+  EXPECT_FALSE(profileOf({{0xE2, "FPXR"}}));  // only non-ICC APP2
   // Two whole profiles: the first one.
   TRef<TColorProfile> first = profileOf({{0xE2, IccChunk(1, 1, adobe)}, {0xE2, IccChunk(1, 1, Profile(FunkyRGBProfile()))}});
   ASSERT_TRUE(first);
