@@ -22,13 +22,6 @@ TColor24 Entry(TSysBitmap* table, int x, int y, int z) { return table->Row24(32 
 
 }  // namespace
 
-TEST(ColorGradeTable, LatticeLevels) {
-  EXPECT_EQ(GradeLevel(0), 0);
-  EXPECT_EQ(GradeLevel(16), 132);
-  EXPECT_EQ(GradeLevel(31), 255);
-  for (int i = 1; i < 32; ++i) EXPECT_GT(GradeLevel(i), GradeLevel(i - 1)) << i;
-}
-
 TEST(ColorGradeTable, ZeroDifferencesGiveTheIdentityCube) {
   TRef<TSysBitmap> t = NewTable();
   AddIdentityLut24(t.get());

@@ -23,13 +23,6 @@ std::uint8_t First(TBitmap* b, std::int32_t x, std::int32_t y) {
   return static_cast<TSysBitmap*>(b)->ScanLine(y)[x * b->BytesPerPixel()];
 }
 
-// A bitmap class the factory knows nothing about (for GetSysBitmapHook).
-class TOtherBitmap : public TDirectBitmap {
-  ZM_BITMAP_CLASS(TOtherBitmap, TDirectBitmap)
-public:
-  using TDirectBitmap::TDirectBitmap;
-};
-
 }  // namespace
 
 TEST(SysBitmapStore, LevelSizesHalveRoundingUp) {
@@ -65,27 +58,6 @@ TEST(SysBitmapStore, WrapperAnswersLevelZeroWithItsBitmap) {
   image = nullptr;
   EXPECT_EQ(b->RefCount(), 1);
   EXPECT_FALSE(GetSysBitmapHook(nullptr, true, u"nil"));
-}
-
-TEST(SysBitmapStore, BitmapsOfEveryKindBecomeImages) {
-  // A direct bitmap is wrapped; asked for as a direct bitmap, the store
-  // answers with the very one.
-  TRef<TDirectBitmap> direct = MakeRef<TDirectBitmap>(2, pfA8R8G8B8, 2);
-  TRef<TImage> d = GetSysBitmapHook(direct.get(), false, u"d");
-  EXPECT_TRUE(dynamic_cast<TSysDirectWrapper*>(d->GetBitmap()));
-  EXPECT_EQ(d->Store()->GetMipLevel(0, nullptr, TDirectBitmap::StaticClass()), direct.get());
-  // A descendant class that no factory link makes.
-  EXPECT_TRUE(Contains(AssertionOf([&] { d->Store()->GetMipLevel(0, nullptr, TOtherBitmap::StaticClass()); }),
-                       "Invalid Combination Of Bitmap Parameters"));
-
-  // Owned: the caller's reference passes to the image.
-  TDirectBitmap* owned = new TDirectBitmap(3, pfR8G8B8, 1);
-  TRef<TImage> o = GetSysBitmapHook(owned, true, u"o");
-  EXPECT_EQ(owned->RefCount(), 1);
-  EXPECT_EQ(o->Params.Width, 3);
-
-  EXPECT_TRUE(Contains(AssertionOf([] { MakeRef<TWrapperBitmapStore>(u"x", TImageLoadHandler{}, false, nullptr); }),
-                       "Bitmap not Assigned"));
 }
 
 TEST(SysBitmapStore, OrientationFixUpsTurnTheSourceLevel) {

@@ -128,25 +128,6 @@ TEST(PixelConverter, BitmapsConvertLikeTheirPixels) {
   }
 }
 
-TEST(PixelConverter, RowOperationsAddressTargetAndSource) {
-  TPixelConverter* c = FindPixelConverter(pfA8R8G8B8, pfR8G8B8);
-  const Bytes src = {0, 0, 0, 1, 2, 3, 4, 5, 6};
-  std::uint32_t row[4] = {0, 0, 0, 0};
-  c->Convert32(row, 1, src.data(), 3, 2);  // pixels 1 and 2 of the source into columns 1 and 2
-  EXPECT_EQ(row[0], 0u);
-  EXPECT_EQ(row[1], 0xFF030201u);
-  EXPECT_EQ(row[2], 0xFF060504u);
-  EXPECT_EQ(row[3], 0u);
-  TColor24 row24[2] = {};
-  FindPixelConverter(pfR8G8B8, pfA8R8G8B8)->Convert24(row24, 1, src.data(), 1, 1);
-  EXPECT_EQ(row24[1], (TColor24{0, 0, 1}));
-  std::uint16_t row16[2] = {1, 1};
-  FindPixelConverter(pfB5G6R5, pfA8R8G8B8)->Convert16(row16, 0, src.data(), 0, 0);  // nothing for no pixels
-  EXPECT_EQ(row16[0], 1);
-  FindPixelConverter(pfB5G6R5, pfA8R8G8B8)->Convert16(row16, 0, src.data(), 0, -3);
-  EXPECT_EQ(row16[0], 1);
-}
-
 namespace {
 int gDisposed = 0;
 class TCountingConvertor : public TConvertOperator {

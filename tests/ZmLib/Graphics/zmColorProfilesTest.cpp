@@ -44,14 +44,6 @@ TRef<TColorTransform> MakeInvert(TColorProfile* s, TColorProfile* t) {
 
 }  // namespace
 
-TEST_F(ColorProfiles, BuiltInProfiles) {
-  EXPECT_NE(sRGBProfile(), YUVsRGBProfile());
-  EXPECT_EQ(sRGBProfile()->Data(), YUVsRGBProfile()->Data());
-  EXPECT_EQ(FunkyRGBProfile()->Data()[9], 0x40);  // ICC version 2.4
-  EXPECT_EQ(BuiltInColorProfile(u"adobergb"), AdobeRGBProfile());
-  EXPECT_EQ(BuiltInColorProfile(u"other"), nullptr);
-}
-
 TEST_F(ColorProfiles, DataMentioningSRGBGivesTheBuiltInProfile) {
   const std::vector<std::uint8_t> copy = sRGBProfile()->Data();
   TRef<TColorProfile> p = ColorProfileFromData(copy, u"from file");

@@ -87,23 +87,6 @@ TEST(ColorValues, BlendColor32AndBlendOver) {
   EXPECT_EQ(d.A, 255);  // a = 256 is kept at 255
 }
 
-TEST(FontParams, BackgroundCountsOnlyWhenKeyed) {
-  TFontParams a = MakeFontParams(u"Arial", fsBold, true, 12.5f, TColor24{1, 2, 3}, TColor24{4, 5, 6});
-  TFontParams b = MakeFontParams(u"Arial", fsBold, true, 12.5f, TColor24{1, 2, 3}, TColor24{7, 7, 7});
-  EXPECT_TRUE(SameFontFace(a, b));
-  EXPECT_FALSE(SameFontColors(a, b));
-  a.Transparency = b.Transparency = tmAutoKey;
-  EXPECT_TRUE(SameFontColors(a, b));
-  EXPECT_FALSE(SameFontFace(a, MakeFontParams(u"arial", fsBold, false, 12.5f, {}, {})));  // name exact
-  TFontParams d = MakeFontParams(u"Times", fsItalic, false, 8, {}, {});
-  EXPECT_FALSE(AssignFontParams(d, d, fpName | fpSize | fpStyle | fpColors));
-  EXPECT_TRUE(AssignFontParams(d, a, fpName));
-  EXPECT_EQ(d.Size, 8);
-  d.Transparency = tmKeyed;
-  SetTransparentText(d, true);
-  EXPECT_EQ(d.Transparency, tmKeyed);
-}
-
 TEST(HSL, ConversionsOnTheByteScale) {
   std::int32_t h, s, l, r, g, b;
   RGBToHSL255(255, 0, 0, h, s, l);

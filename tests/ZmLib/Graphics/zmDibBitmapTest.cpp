@@ -164,11 +164,3 @@ TEST(DibBitmap, FactoryMakesDibsOnlyForTheirStandardFormats) {
   ASSERT_TRUE(dynamic_cast<TDibBitmap*>(grey.get()));
   EXPECT_EQ(static_cast<TDibBitmap*>(grey.get())->Dib()->Info().bmiColors[200].rgbGreen, 200);
 }
-
-TEST(DibBitmap, DrawCopiesOntoAnotherDc) {
-  TRef<TDibBitmap> a = NewDibBitmap(2, 2, 24);
-  a->ScanLine(0)[2] = 200;  // top-left red
-  TRef<TDibBitmap> target = NewDibBitmap(4, 4, 32);
-  a->Dib()->Draw(target->Dib()->Dc(), 1, 1);
-  EXPECT_EQ(plat::GetPixel(target->Dib()->Dc(), 1, 1), plat::RGB(200, 0, 0));
-}

@@ -126,18 +126,6 @@ TEST_F(ImageLoaders, OwnedStreamsAreReleasedWhenNoLoaderAccepts) {
   EXPECT_EQ(s->RefCount(), 1);
 }
 
-TEST_F(ImageLoaders, FilesThatCannotBeReadGiveNil) {
-  zmtest::TTempFolder dir;
-  zmtest::WriteFileBytes(dir.File("a.jpg"), "bytes");
-  zmtest::WriteFileBytes(dir.File("b.err"), "bytes");
-  RegisterImageLoader(&LoaderThrows, {u".err"});
-  auto wide = [](const std::string& s) { return WideString(s.begin(), s.end()); };
-  EXPECT_FALSE(LoadImageFromFile(wide(dir.File("missing.jpg"))));
-  EXPECT_FALSE(LoadImageFromFile(wide(dir.File("b.err"))));  // swallowed
-  gAccept = true;
-  EXPECT_TRUE(LoadImageFromFile(wide(dir.File("a.jpg"))));
-}
-
 TEST(BitmapStore, MipLevelForSize) {
   EXPECT_EQ(MipLevelForSize({1000, 1000}, 300, 300), 1);
   EXPECT_EQ(MipLevelForSize({100, 100}, 200, 200), 0);

@@ -27,17 +27,6 @@ TEST(FloatRect, IntersectionNeedsRealOverlap) {
   EXPECT_TRUE(SameFloatRect(r, FloatRect(9.5f, 0, 10, 3)));
 }
 
-TEST(IntRect, UnionSkipsEmptyAndMoveWraps) {
-  TRect a = kEmptyRect;
-  UnionRectInPlace(a, {0, 0, 0, 5});  // empty: adds nothing
-  UnionRectInPlace(a, {2, 3, 4, 5});
-  UnionRectInPlace(a, {-1, 4, 3, 9});
-  EXPECT_EQ(a, (TRect{-1, 3, 4, 9}));
-  TRect far{2147483600, 0, 2147483647, 1};
-  MoveRect(far, 100, 0);  // wraps, never undefined
-  EXPECT_LT(far.Left, 0);
-}
-
 TEST(FloatBasis, MapsBothWaysAndRefusesParallelAxes) {
   TFloatBasis b;
   EXPECT_FALSE(MakeFloatBasis(b, FloatPoint(0, 0), FloatPoint(1, 2), FloatPoint(2, 4)));

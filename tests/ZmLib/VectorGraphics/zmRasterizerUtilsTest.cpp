@@ -198,9 +198,3 @@ TEST(RasterHelper, CurvesCoverTheirArea) {
   EXPECT_NEAR(area, 3.14159265 * 100, 3.2);
   EXPECT_EQ(Px(*b, 1, 1).A, 0);
 }
-
-TEST(RasterHelper, ClampRasterPoint) {
-  EXPECT_EQ(ClampRasterPoint({67108863.0f, -67108863.0f}), (TFloatPoint{67108863.0f, -67108863.0f}));
-  EXPECT_EQ(ClampRasterPoint({1e9f, -1e20f}), (TFloatPoint{67108864, -67108864}));
-  EXPECT_EQ(ClampRasterPoint({std::nanf(""), 2}), (TFloatPoint{0, 2}));
-}

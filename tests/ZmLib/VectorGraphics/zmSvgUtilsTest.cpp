@@ -115,17 +115,3 @@ TEST(Bezier, FlatteningHalvesUntilChordsAreShort) {
   EXPECT_LE(out.size(), 40u);
   EXPECT_EQ(out.back(), (TFloatPoint{1000, 0}));
 }
-
-TEST(Matrix, TransformAndProduct) {
-  const TMatrix t = TranslationMatrix(5, -2);
-  const TMatrix s = ScalingMatrix(2, 3);
-  EXPECT_EQ(TransformPoint(t, 1, 1), (TFloatPoint{6, -1}));
-  // A x B applies A first.
-  EXPECT_EQ(TransformPoint(MultiplyMatrix(t, s), 1, 1), (TFloatPoint{12, -3}));
-  EXPECT_EQ(TransformPoint(MultiplyMatrix(s, t), 1, 1), (TFloatPoint{7, 1}));
-  TMatrix rot;  // a quarter turn: (x, y) -> (-y, x)
-  rot.M[0] = rot.M[4] = 0;
-  rot.M[1] = 1;
-  rot.M[3] = -1;
-  EXPECT_EQ(TransformPoint(rot, 2, 1), (TFloatPoint{-1, 2}));
-}

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <stdexcept>
+#include <utility>
 
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/wpFileStream.h"
@@ -56,64 +57,38 @@ private:
 
 bool HasExt(const WideString& name, const WideString& ext) { return SameText(ExtractFileExt(name), ext); }
 
-// Two kinds that chain into the hooks as modules do: kind A opens ".tfs"
-// and refuses ".bad"; kind B opens ".tfb" and refuses ".nob".
-TCreateFrameSourceProc gSavedCreateA = nullptr, gSavedCreateB = nullptr;
-TAcceptFrameSourceProc gSavedAcceptA = nullptr, gSavedAcceptB = nullptr;
+// Two kinds that chain into the hooks as modules do: kind 0 opens ".tfs" and
+// refuses ".bad"; kind 1 opens ".tfb" (codec class "B") and refuses ".nob".
+struct TKind {
+  const char16_t *Opens, *Refuses;
+  TCreateFrameSourceProc SavedCreate = nullptr;
+  TAcceptFrameSourceProc SavedAccept = nullptr;
+} gKinds[2] = {{u".tfs", u".bad"}, {u".tfb", u".nob"}};
 
-TRef<TFrameSource> OpenTest(TStream* stream, bool ownsStream) {
-  TRef<TTestFrameSource> s = MakeRef<TTestFrameSource>(stream, ownsStream);
-  if (!s->Open()) return nullptr;  // frees an owned stream with the source
-  return s;
-}
-
-TRef<TFrameSource> PassOn(TCreateFrameSourceProc previous, TStream* stream, bool ownsStream, const WideString& name,
-                          bool multiThread, bool useHardware) {
-  if (previous) return previous(stream, ownsStream, name, multiThread, useHardware);
+template <int K>
+TRef<TFrameSource> CreateKind(TStream* stream, bool ownsStream, const WideString& name, bool multiThread, bool hw) {
+  if (HasExt(name, gKinds[K].Opens)) {
+    TRef<TTestFrameSource> s = MakeRef<TTestFrameSource>(stream, ownsStream);
+    if (!s->Open()) return nullptr;  // frees an owned stream with the source
+    if (K == 1) s->Info.CodecClass = u"B";
+    return s;
+  }
+  if (gKinds[K].SavedCreate) return gKinds[K].SavedCreate(stream, ownsStream, name, multiThread, hw);
   if (ownsStream) FreeObject(stream);
   return nullptr;
 }
-
-TRef<TFrameSource> CreateA(TStream* stream, bool ownsStream, const WideString& name, bool multiThread, bool hw) {
-  if (HasExt(name, u".tfs")) return OpenTest(stream, ownsStream);
-  return PassOn(gSavedCreateA, stream, ownsStream, name, multiThread, hw);
+template <int K>
+bool AcceptKind(const WideString& name) {
+  return !HasExt(name, gKinds[K].Refuses) && (!gKinds[K].SavedAccept || gKinds[K].SavedAccept(name));
 }
-TRef<TFrameSource> CreateB(TStream* stream, bool ownsStream, const WideString& name, bool multiThread, bool hw) {
-  if (HasExt(name, u".tfb")) {
-    TRef<TFrameSource> s = OpenTest(stream, ownsStream);
-    if (s) s->Info.CodecClass = u"B";
-    return s;
-  }
-  return PassOn(gSavedCreateB, stream, ownsStream, name, multiThread, hw);
+template <int K>
+void InitKind() {
+  gKinds[K].SavedCreate = std::exchange(CreateFrameSourceHook, &CreateKind<K>);
+  gKinds[K].SavedAccept = std::exchange(AcceptFrameSourceHook, &AcceptKind<K>);
 }
-bool AcceptA(const WideString& name) {
-  if (HasExt(name, u".bad")) return false;
-  return gSavedAcceptA ? gSavedAcceptA(name) : true;
-}
-bool AcceptB(const WideString& name) {
-  if (HasExt(name, u".nob")) return false;
-  return gSavedAcceptB ? gSavedAcceptB(name) : true;
-}
-
-void InitKindA() {
-  gSavedCreateA = CreateFrameSourceHook;
-  CreateFrameSourceHook = &CreateA;
-  gSavedAcceptA = AcceptFrameSourceHook;
-  AcceptFrameSourceHook = &AcceptA;
-}
-void FiniKindA() {
-  CreateFrameSourceHook = gSavedCreateA;
-  AcceptFrameSourceHook = gSavedAcceptA;
-}
-void InitKindB() {
-  gSavedCreateB = CreateFrameSourceHook;
-  CreateFrameSourceHook = &CreateB;
-  gSavedAcceptB = AcceptFrameSourceHook;
-  AcceptFrameSourceHook = &AcceptB;
-}
-void FiniKindB() {
-  CreateFrameSourceHook = gSavedCreateB;
-  AcceptFrameSourceHook = gSavedAcceptB;
+void FiniKind(int k) {
+  CreateFrameSourceHook = gKinds[k].SavedCreate;
+  AcceptFrameSourceHook = gKinds[k].SavedAccept;
 }
 
 TCountedStream* NewStream(int* disposed, std::uint8_t frames = 4, std::uint8_t w = 5, std::uint8_t h = 3) {
@@ -124,30 +99,23 @@ TCountedStream* NewStream(int* disposed, std::uint8_t frames = 4, std::uint8_t w
   return s;
 }
 
-// Installs kind A (and B) for one test and takes them out again.
+// Installs kind 0 (and 1) for one test and takes them out again.
 class FrameSourceFactory : public ::testing::Test {
 protected:
-  void SetUp() override {
-    ASSERT_EQ(CreateFrameSourceHook, nullptr);
-    ASSERT_EQ(AcceptFrameSourceHook, nullptr);
-  }
+  void SetUp() override { ASSERT_EQ(CreateFrameSourceHook, nullptr); }
   void TearDown() override {
-    if (b_) FiniKindB();
-    if (a_) FiniKindA();
+    for (int k = installed_ - 1; k >= 0; --k) FiniKind(k);
     EXPECT_EQ(CreateFrameSourceHook, nullptr);
     EXPECT_EQ(AcceptFrameSourceHook, nullptr);
   }
-  void InstallA() {
-    InitKindA();
-    a_ = true;
-  }
-  void InstallB() {
-    InitKindB();
-    b_ = true;
+  void Install(int kinds) {
+    if (kinds > 0) InitKind<0>();
+    if (kinds > 1) InitKind<1>();
+    installed_ = kinds;
   }
 
 private:
-  bool a_ = false, b_ = false;
+  int installed_ = 0;
 };
 
 }  // namespace
@@ -166,7 +134,7 @@ TEST_F(FrameSourceFactory, WithNothingInstalledEveryRequestYieldsNil) {
 }
 
 TEST_F(FrameSourceFactory, EveryNilAnswerFreesAnOwnedStreamOnce) {
-  InstallA();
+  Install(1);
   int disposed = 0;
   // A refused name, a damaged header of a known kind, a kind nobody handles.
   for (const char16_t* name : {u"C:\\show\\clip.BAD", u"clip.tfs", u"clip.xyz"}) {
@@ -182,7 +150,7 @@ TEST_F(FrameSourceFactory, EveryNilAnswerFreesAnOwnedStreamOnce) {
 }
 
 TEST_F(FrameSourceFactory, AcceptedFileGivesAnOpenSource) {
-  InstallA();
+  Install(1);
   int disposed = 0;
   TRef<TFrameSource> s = CreateFrameSource(NewStream(&disposed, 4, 5, 3), true, u"clip.tfs", true, true);
   ASSERT_TRUE(s);
@@ -198,8 +166,7 @@ TEST_F(FrameSourceFactory, AcceptedFileGivesAnOpenSource) {
 }
 
 TEST_F(FrameSourceFactory, KindsChainAndFinalisationRestores) {
-  InstallA();
-  InstallB();
+  Install(2);
   int disposed = 0;
   TRef<TFrameSource> b = CreateFrameSource(NewStream(&disposed), true, u"x.tfb", false, false);
   ASSERT_TRUE(b);
@@ -212,16 +179,15 @@ TEST_F(FrameSourceFactory, KindsChainAndFinalisationRestores) {
   EXPECT_FALSE(CreateFrameSource(NewStream(&disposed), true, u"x.bad", false, false));
   EXPECT_EQ(disposed, 2);
 
-  FiniKindB();
-  EXPECT_EQ(CreateFrameSourceHook, &CreateA);
-  EXPECT_EQ(AcceptFrameSourceHook, &AcceptA);
+  FiniKind(1);
+  EXPECT_EQ(CreateFrameSourceHook, &CreateKind<0>);
   EXPECT_FALSE(CreateFrameSource(NewStream(&disposed), true, u"x.tfb", false, false));
   EXPECT_EQ(disposed, 3);
-  InitKindB();  // back for TearDown
+  InitKind<1>();  // back for TearDown
 }
 
 TEST_F(FrameSourceFactory, AcceptanceHookThatRaisesStillFreesTheStream) {
-  InstallA();
+  Install(1);
   TAcceptFrameSourceProc saved = AcceptFrameSourceHook;
   AcceptFrameSourceHook = [](const WideString&) -> bool { throw std::runtime_error("broken"); };
   int disposed = 0;
