@@ -64,19 +64,6 @@ TEST(ColorGradeTable, StoredDifferencesTurnBackIntoTheColours) {
   EXPECT_EQ(BytesOf(*table), BytesOf(*colours));
 }
 
-TEST(ColorGradeTable, RowsAreFollowedWhereverTheyLie) {
-  // A table whose rows run bottom-up in memory.
-  std::vector<std::uint8_t> memory(std::size_t(kGradeCubeRows) * 96);
-  const std::int32_t step = -96;
-  TRef<TSysBitmap> t = MakeRef<TRefBitmap>(TPoint{32, kGradeCubeRows}, step, memory.data() + memory.size() - 96,
-                                           FindPixelFormat(PF_R8G8B8));
-  AddIdentityLut24(t.get());
-  // The last bytes in memory are row 0: red steps through the levels.
-  EXPECT_EQ(memory[memory.size() - 96 + 3 * 16 + 2], 132);
-  // The first bytes are row 1023 (slice 31, row 31): blue and green 255.
-  EXPECT_EQ(std::vector<std::uint8_t>(memory.begin(), memory.begin() + 3), (std::vector<std::uint8_t>{255, 255, 0}));
-}
-
 TEST(ColorGradeTable, OtherBitmapsAreRefusedUntouched) {
   EXPECT_NE(AssertionOf([] { AddIdentityLut24(nullptr); }), "(no assertion)");
   struct Case {

@@ -109,23 +109,6 @@ TEST(BilinearDrawer, OpacityRoundsTowardZeroOnlyInEdgeCells) {
   EXPECT_FALSE(d->Ready());
 }
 
-TEST(BilinearDrawer, AlphaSources) {
-  // Alpha 255 copies, alpha 128 gives k = 128, opacity scales both.
-  TRef<TSysBitmap> src = BitmapOf(PF_A8R8G8B8, 2, 1, {200, 100, 0, 255, 200, 100, 0, 128});
-  TRef<TBilinearDrawer> d = MakeRef<TBilinearDrawer>(8, 8);
-  d->SetSource(src.get(), false);
-  d->SetTransform({0, 0, 2, 1}, TDrawerMatrix{});
-  TRef<TSysBitmap> dst = Filled(2, 1, 100);
-  d->Draw(dst.get());
-  EXPECT_EQ(BytesOf(*dst), (std::vector<std::uint8_t>{200, 100, 0, 150, 100, 50}));
-  d->SetOpacity(128);
-  d->SetTransform({0, 0, 2, 1}, TDrawerMatrix{});
-  dst = Filled(2, 1, 100);
-  d->Draw(dst.get());
-  // k = 128 for the opaque pixel, (128 * 128) shr 8 = 64 for the other.
-  EXPECT_EQ(BytesOf(*dst), (std::vector<std::uint8_t>{150, 100, 50, 125, 100, 75}));
-}
-
 TEST(BilinearDrawer, Misuse) {
   TRef<TBilinearDrawer> d = MakeRef<TBilinearDrawer>(8, 8);
   TRef<TSysBitmap> y8 = BitmapOf(PF_Y8, 2, 2, {});

@@ -81,23 +81,6 @@ TEST(SysBitmap, CopyRectPremultiplies) {
                        "Invalid APremultiply parameter Value"));
 }
 
-TEST(SysBitmap, CopyRectClipsAndReadsAnySource) {
-  auto src = Numbered(4, 3);
-  TRef<TSysBitmap> dst = CreateSysBitmap(4, 3, pfY8);
-  EXPECT_TRUE(dst->CopyRect({-1, 1, 2, 3}, src.get(), pmNone, {0, 0}));
-  EXPECT_EQ(BytesOf(*dst), (Bytes{0, 0, 0, 0, 1, 2, 0, 0, 11, 12, 0, 0}));
-  EXPECT_FALSE(dst->CopyRect({4, 0, 8, 3}, src.get(), pmNone, {0, 0}));  // wholly outside: false, nothing copied
-  EXPECT_EQ(BytesOf(*dst), (Bytes{0, 0, 0, 0, 1, 2, 0, 0, 11, 12, 0, 0}));
-
-  // A source that is not a system bitmap is read through GetPixels.
-  TRef<TDirectBitmap> direct = MakeRef<TDirectBitmap>(3, pfA8R8G8B8, 2);
-  direct->FillRect({0, 0, 3, 2}, MakeColor32(1, 2, 3, 4));
-  direct->FillRect({2, 1, 3, 2}, MakeColor32(9, 8, 7, 6));
-  TRef<TSysBitmap> rgb = CreateSysBitmap(2, 2, pfB8G8R8);
-  EXPECT_TRUE(rgb->CopyRect({0, 0, 2, 2}, direct.get(), pmNone, {1, 0}));
-  EXPECT_EQ(BytesOf(*rgb), (Bytes{1, 2, 3, 1, 2, 3, 1, 2, 3, 9, 8, 7}));
-}
-
 TEST(SysBitmap, ProgressStopsTheCopy) {
   auto src = Numbered(2, 5);
   TRef<TSysBitmap> dst = CreateSysBitmap(2, 5, pfY8);

@@ -70,13 +70,7 @@ TEST(Halving, WeightedAverageWithRepeatedEdges) {
   corner->ScanLine(0)[0] = 160;
   HalveBitmap24(corner.get(), t.get());
   EXPECT_EQ(First(t.get(), 0, 0), 160 * 9 / 16);
-  // A uniform picture stays uniform, edges included.
-  TRef<TSysBitmap> u = Make(PF_A8R8G8B8, 3, 3);
-  u->FillRect(TRect{0, 0, 3, 3}, TColor32{9, 99, 199, 255});
-  TRef<TSysBitmap> v = Make(PF_A8R8G8B8, 5, 5);  // only 2 x 2 is written
-  HalveBitmap32(u.get(), v.get());
-  EXPECT_EQ(v->Row32(1)[1], 0xFFC76309u);
-  EXPECT_TRUE(Contains(AssertionOf([&] { HalveBitmap24(u.get(), t.get()); }), "Invalid Pixel Size"));
+  EXPECT_TRUE(Contains(AssertionOf([&] { HalveBitmap24(Make(PF_A8R8G8B8, 3, 3).get(), t.get()); }), "Invalid Pixel Size"));
 }
 
 TEST(Rotation, QuarterAndHalfTurns) {
@@ -85,19 +79,13 @@ TEST(Rotation, QuarterAndHalfTurns) {
   EXPECT_TRUE(RotateBitmapCW32(s.get(), cw.get()));
   // Clockwise: the left column, read bottom to top, becomes the top row.
   EXPECT_EQ(First(cw.get(), 0, 0), 3);
-  EXPECT_EQ(First(cw.get(), 1, 0), 0);
   EXPECT_EQ(First(cw.get(), 0, 2), 5);
-  TRef<TSysBitmap> ccw = Make(PF_A8R8G8B8, 2, 3);
-  RotateBitmapCCW32(s.get(), ccw.get());
-  EXPECT_EQ(First(ccw.get(), 0, 0), 2);
-
   TRef<TSysBitmap> odd = Numbered32(3, 3);
   RotateBitmap180_32(odd.get());
   for (int i = 0; i < 9; ++i) EXPECT_EQ(First(odd.get(), i % 3, i / 3), 8 - i);
-
   TRef<TSysBitmap> wrong = Make(PF_R8G8B8, 3, 2);
-  TRef<TSysBitmap> s24 = Make(PF_R8G8B8, 3, 2);
-  EXPECT_TRUE(Contains(AssertionOf([&] { RotateBitmapCW24(s24.get(), wrong.get()); }), "Target Size Mismatch"));
+  EXPECT_TRUE(Contains(AssertionOf([&] { RotateBitmapCW24(Make(PF_R8G8B8, 3, 2).get(), wrong.get()); }),
+                       "Target Size Mismatch"));
 }
 
 TEST(Blending, StraightPremultipliedAndOverTransparency) {
@@ -108,11 +96,6 @@ TEST(Blending, StraightPremultipliedAndOverTransparency) {
   EXPECT_EQ(BytesOf(*target), (Bytes{100, 100, 100, 150, 50, 100}));
   BlendBitmap32On24(target.get(), src.get(), TRect{0, 0, 1, 1}, TPoint{5, 5});  // clipped away
   EXPECT_EQ(BytesOf(*target), (Bytes{100, 100, 100, 150, 50, 100}));
-
-  TRef<TSysBitmap> t2 = BitmapOf(PF_R8G8B8, 1, 1, {200, 200, 200});
-  TRef<TSysBitmap> pre = BitmapOf(PF_A8r8g8b8, 1, 1, {64, 0, 255, 128});
-  BlendPremul32On24(t2.get(), pre.get(), TRect{0, 0, 1, 1}, TPoint{0, 0});
-  EXPECT_EQ(BytesOf(*t2), (Bytes{163, 99, 255}));
 
 
   // Half transparent over opaque gives opaque.
@@ -132,7 +115,7 @@ TEST(Blending, StraightPremultipliedAndOverTransparency) {
   EXPECT_NEAR(d[0], (100 * (155 * 100 / 255) + 200 * 100) / double(d[3]), 1.0);
 }
 
-TEST(AlphaLooks, OpaqueGreyDisabledAndBrightness) {
+TEST(AlphaLooks, OpaqueTestAndBrightnessToAlpha) {
   TRef<TSysBitmap> b = Make(PF_A8R8G8B8, 3, 2);
   b->FillRect(TRect{0, 0, 3, 2}, TColor32{0, 0, 0, 255});
   EXPECT_TRUE(IsOpaqueBitmap(b.get()));
@@ -147,20 +130,6 @@ TEST(AlphaLooks, OpaqueGreyDisabledAndBrightness) {
   // Grey becomes white with its brightness as alpha; pure red stays red.
   EXPECT_EQ(BytesOf(*br), (Bytes{255, 255, 255, 90, 0, 0, 255, 255}));
   EXPECT_TRUE(Contains(AssertionOf([&] { BrightnessToAlpha(Make(PF_R8G8B8, 1, 1).get()); }), "A8R8G8B8"));
-}
-
-TEST(Tiling, PatternAnchoredAndWrapped) {
-  TRef<TSysBitmap> pattern = Numbered32(2, 2);  // 0 1 / 2 3
-  TRef<TSysBitmap> t = Make(PF_A8R8G8B8, 5, 3);
-  // Anchored at (1, 0); only columns from 2 on are visible through the clip.
-  TileBitmapRect(t.get(), pattern.get(), TRect{1, 0, 5, 3}, TRect{2, 0, 9, 9}, TRect{0, 0, 2, 2});
-  EXPECT_EQ(t->Row32(0)[1], 0u);  // clipped
-  EXPECT_EQ(First(t.get(), 2, 0), 1);
-  EXPECT_EQ(First(t.get(), 4, 1), 3);
-  // A negative offset wraps; an empty pattern rectangle draws nothing.
-  TileBitmapRectEx(t.get(), pattern.get(), TRect{0, 0, 1, 1}, TPoint{-1, -3}, TRect{0, 0, 2, 2});
-  TileBitmapRectEx(t.get(), pattern.get(), TRect{0, 0, 5, 3}, TPoint{0, 0}, TRect{1, 1, 1, 5});
-  EXPECT_EQ(First(t.get(), 0, 0), 3);
 }
 
 TEST(ImageDrawing, ImagesOntoBitmapsAndFrames) {

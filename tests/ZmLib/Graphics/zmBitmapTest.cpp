@@ -77,29 +77,6 @@ TEST(BitmapFactory, ClassesTheLinksMake) {
   CreateBitmapHook = gNext;
 }
 
-TEST(BitmapFactory, CopiesConvertsAndMatches) {
-  TRef<TDirectBitmap> src = Direct(PF_R8G8B8, 2, 1);
-  src->FillRect({0, 0, 2, 1}, MakeColor32(10, 20, 30, 255));
-  int calls = 0;
-  TBitmapProgressEvent handler = [&calls](float) { return ++calls > 0; };
-  src->ProgressHandler = handler;
-
-  TRef<TBitmap> copy = ConvertBitmap(src.get(), pfA8B8G8R8, TSysBitmap::StaticClass());
-  ASSERT_TRUE(copy);
-  EXPECT_EQ(zmtest::BytesOf(*RefCast<TSysBitmap>(copy)), (Bytes{10, 20, 30, 255, 10, 20, 30, 255}));
-  EXPECT_GT(calls, 0);  // the source's handler, since none was given
-  EXPECT_TRUE(copy->ProgressHandler);
-
-  TRef<TBitmap> same = src->CreateCompatible();
-  ASSERT_TRUE(RefCast<TDirectBitmap>(same));
-  EXPECT_EQ(BytesOf(*RefCast<TDirectBitmap>(same)), BytesOf(*src));
-
-  EXPECT_TRUE(BitmapMatches(src.get(), pfR8G8B8, TBitmap::StaticClass()));
-  EXPECT_FALSE(BitmapMatches(src.get(), nullptr, TSysBitmap::StaticClass()));
-  EXPECT_FALSE(BitmapMatches(nullptr, nullptr, nullptr));
-  EXPECT_FALSE(ConvertBitmap(nullptr, nullptr, nullptr));
-}
-
 TEST(DirectBitmap, RefusesBadSizesBeforeTakingMemory) {
   TPixelFormat* f = pfA8R8G8B8;
   EXPECT_TRUE(Contains(AssertionOf([&] { Direct(PF_A8R8G8B8, 0, 1); }), "TDirectBitmap.Create - Invalid Width"));

@@ -148,19 +148,3 @@ TEST(DibBitmap, RowZeroIsTheTopLine) {
                        "Pixel Formats Not Compatible"));
   EXPECT_TRUE(Contains(AssertionOf([&] { NewDibBitmap(2, 2, 12); }), "Unsupported Bit Count"));
 }
-
-TEST(DibBitmap, FactoryMakesDibsOnlyForTheirStandardFormats) {
-  TRef<TSysBitmap> src = zmtest::BitmapOf(PF_R8G8B8, 2, 1, {1, 2, 3, 4, 5, 6});
-  src->SetResolution(72, 96);
-  TRef<TBitmap> b = CreateBitmap(2, 1, FindPixelFormat(PF_R8G8B8), {}, src.get(), TDibBitmap::StaticClass());
-  auto* dib = dynamic_cast<TDibBitmap*>(b.get());
-  ASSERT_TRUE(dib);
-  EXPECT_EQ(dib->ScanLine(0)[5], 6);
-  EXPECT_EQ(dib->HorzResolution, 72);
-  // A format no DIB has: nothing (no link makes a TDibBitmap of it).
-  EXPECT_FALSE(CreateBitmap(2, 1, FindPixelFormat(PF_A8B8G8R8), {}, nullptr, TDibBitmap::StaticClass()));
-  // Converting into a DIB class works through ConvertBitmap.
-  TRef<TBitmap> grey = ConvertBitmap(src.get(), FindPixelFormat(PF_Y8), TDibBitmap::StaticClass());
-  ASSERT_TRUE(dynamic_cast<TDibBitmap*>(grey.get()));
-  EXPECT_EQ(static_cast<TDibBitmap*>(grey.get())->Dib()->Info().bmiColors[200].rgbGreen, 200);
-}

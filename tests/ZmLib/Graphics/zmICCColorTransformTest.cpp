@@ -137,23 +137,3 @@ TEST_F(ColorFolder, NamesWithoutFolderAreFoundInTheColourFolder) {
   EXPECT_FALSE(ResolveProfilePath(missing));
   EXPECT_EQ(missing, u"nothere.icc");
 }
-
-TEST_F(ColorFolder, MonitorProfileThenStandardProfile) {
-  WideString path = u"x";
-  EXPECT_FALSE(GetColorSpaceProfilePath(0, path));  // neither exists here
-  zmtest::WriteFileBytes(dir_.File("screen.icc"), "s");
-  zmtest::WriteFileBytes(dir_.File("standard.icc"), "t");
-  plat::SetStandardProfileForTests(u"standard.icc");
-  EXPECT_TRUE(GetColorSpaceProfilePath(0, path));
-  EXPECT_EQ(path, GetColorDirectory() + u"standard.icc");
-  plat::SetScreenProfileForTests(u"screen.icc");
-  EXPECT_TRUE(MonitorProfilePathHook(0, path));
-  EXPECT_EQ(path, GetColorDirectory() + u"screen.icc");
-  // Other colour spaces skip the screen.
-  EXPECT_TRUE(GetColorSpaceProfilePath(0x73524742, path));
-  EXPECT_EQ(path, GetColorDirectory() + u"standard.icc");
-  // Without the library the folder is empty and only full paths resolve.
-  SetColorLibraryMissingForTests(true);
-  EXPECT_EQ(GetColorDirectory(), u"");
-  EXPECT_FALSE(GetColorSpaceProfilePath(0x73524742, path));
-}

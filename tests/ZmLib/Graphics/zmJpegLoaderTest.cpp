@@ -137,25 +137,6 @@ TEST(JpegLoader, GreyPicturesGoThroughThePalette) {
   EXPECT_GT(levels.size(), 100u);
 }
 
-TEST(JpegLoader, ProgressiveArithmeticAndRestartsDecodeAlike) {
-  const std::string base = WriteJpeg(TwoColours(80, 40));
-  TRef<TBitmapStore> reference = Load(base);
-  const std::vector<std::uint8_t> want = zmtest::BytesOf(*Level(reference.get(), 0));
-  for (int variant = 0; variant < 3; ++variant) {
-    TJpegOptions opts = TwoColours(80, 40);
-    opts.Progressive = variant == 0;
-    opts.Arithmetic = variant == 1;
-    opts.RestartRows = variant == 2 ? 1 : 0;
-    TRef<TBitmapStore> s = Load(WriteJpeg(opts));
-    ASSERT_TRUE(s) << variant;
-    const std::vector<std::uint8_t> got = zmtest::BytesOf(*Level(s.get(), 0));
-    int worst = 0;
-    for (std::size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(got[i] - want[i]));
-    EXPECT_LE(worst, 6) << variant;
-    EXPECT_EQ(static_cast<TJpegBitmapStore*>(s.get())->Jpeg()->Progressive, variant == 0);
-  }
-}
-
 TEST(JpegLoader, CmykAndYcckAreConvertedToRgb) {
   for (TJpegKind kind : {TJpegKind::Cmyk, TJpegKind::Ycck}) {
     TJpegOptions opts;
@@ -169,20 +150,6 @@ TEST(JpegLoader, CmykAndYcckAreConvertedToRgb) {
     EXPECT_TRUE(Near(PixelAt(Level(s.get(), 0), 8, 8), TColor24{0, 0, 255}, 6)) << int(kind);
     EXPECT_EQ(Level(s.get(), 3)->Size(), (TPoint{2, 2}));
   }
-}
-
-TEST(JpegLoader, ProgressOfALevelEndsWithOne) {
-  std::vector<float> seen;
-  TImageLoadHandler h;
-  h.Progress = [&](float f) {
-    seen.push_back(f);
-    return true;
-  };
-  TRef<TBitmapStore> s = Load(WriteJpeg(TwoColours(64, 64)), u"p.jpg", h);
-  Level(s.get(), 0);
-  ASSERT_FALSE(seen.empty());
-  EXPECT_EQ(seen.back(), 1.0f);
-  for (float f : seen) EXPECT_TRUE(f >= 0.0f && f <= 1.0f);
 }
 
 // ---- The embedded colour profile --------------------------------------------------------

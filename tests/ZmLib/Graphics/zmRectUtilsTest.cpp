@@ -27,27 +27,6 @@ TEST(FloatRect, IntersectionNeedsRealOverlap) {
   EXPECT_TRUE(SameFloatRect(r, FloatRect(9.5f, 0, 10, 3)));
 }
 
-TEST(FloatBasis, MapsBothWaysAndRefusesParallelAxes) {
-  TFloatBasis b;
-  EXPECT_FALSE(MakeFloatBasis(b, FloatPoint(0, 0), FloatPoint(1, 2), FloatPoint(2, 4)));
-  ASSERT_TRUE(MakeFloatBasis(b, FloatPoint(10, 20), FloatPoint(2, 1), FloatPoint(-1, 3)));
-  TFloatPoint w = FloatBasisToWorld(b, FloatPoint(0.5f, -2));
-  EXPECT_EQ(w, FloatPoint(10 + 1 + 2, 20 + 0.5f - 6));
-  TFloatPoint l = FloatBasisToLocal(b, w);
-  EXPECT_NEAR(l.X, 0.5f, 1e-5);
-  EXPECT_NEAR(l.Y, -2, 1e-5);
-
-  TFloatBasis3 b3;
-  EXPECT_FALSE(MakeFloatBasis3(b3, FloatPoint3(0, 0, 0), FloatPoint3(1, 0, 0), FloatPoint3(0, 1, 0),
-                               FloatPoint3(1, 1, 0)));
-  ASSERT_TRUE(MakeFloatBasis3(b3, FloatPoint3(1, 2, 3), FloatPoint3(2, 0, 0), FloatPoint3(1, 1, 0),
-                              FloatPoint3(0, 1, 4)));
-  TFloatPoint3 back = FloatBasis3ToLocal(b3, FloatBasis3ToWorld(b3, FloatPoint3(0.25f, -1, 2)));
-  EXPECT_NEAR(back.X, 0.25f, 1e-5);
-  EXPECT_NEAR(back.Y, -1, 1e-5);
-  EXPECT_NEAR(back.Z, 2, 1e-5);
-}
-
 TEST(RectList, AddBoundsOffsetAndPtIn) {
   TRectList l;
   EXPECT_EQ(l.GetBounds(), kEmptyRect);

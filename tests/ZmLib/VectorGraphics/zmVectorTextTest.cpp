@@ -87,16 +87,6 @@ TEST(TextElement, RangeWidthsAreCachedAtBothEnds) {
   e->MeasureCached(0, 0);
 }
 
-TEST(TextElement, DrawAndTextRectangles) {
-  TRef<TFakeTextElement> keyed = MakeRef<TFakeTextElement>(Font(tmKeyed), u"ab");
-  EXPECT_TRUE(keyed->IsTransparent());
-  EXPECT_EQ(keyed->GetTextRect({5, 7}), (TRect{5, 7, 25, 17}));
-  EXPECT_EQ(keyed->GetDrawRect({5, 7}), (TRect{6, 7, 25, 17}));  // the ink box, one wider
-  EXPECT_EQ(MakeRef<TFakeTextElement>(Font(tmOpaque), u"ab")->GetDrawRect({5, 7}), (TRect{5, 7, 26, 17}));
-  TRef<TFakeTextElement> under = MakeRef<TFakeTextElement>(Font(tmKeyed, fsUnderline), u"ab");
-  EXPECT_EQ(under->GetDrawRect({5, 7}), (TRect{5, 7, 26, 19}));  // below the underline bar
-}
-
 // ---- Vector text ---------------------------------------------------------------------
 
 TEST(VectorText, NothingWithoutAVectorizer) {
