@@ -8,27 +8,13 @@
 #include "tests/ZmLib/Graphics/GraphicsTestUtil.h"
 
 using namespace zm;
+using zmtest::AlphaPicture;
 using zmtest::AssertionOf;
 using zmtest::Contains;
 
 namespace {
 
 TColor32 Px(TDirectBitmap& b, std::int32_t x, std::int32_t y) { return TColor32::FromValue(b.Row32(y)[x]); }
-
-// The alpha bytes of a bitmap as rows of text, '.' for 0, '#' for 255 and
-// '+' for anything between.
-std::vector<std::string> AlphaPicture(TDirectBitmap& b) {
-  std::vector<std::string> rows;
-  for (std::int32_t y = 0; y < b.Height(); ++y) {
-    std::string r;
-    for (std::int32_t x = 0; x < b.Width(); ++x) {
-      const std::uint8_t a = Px(b, x, y).A;
-      r += a == 0 ? '.' : a == 255 ? '#' : '+';
-    }
-    rows.push_back(r);
-  }
-  return rows;
-}
 
 TPathPoints Path(std::string_view text) {
   TPathPoints p;

@@ -10,6 +10,7 @@
 #include "tests/ZmLib/VectorGraphics/FakeVectorizer.h"
 
 using namespace zm;
+using zmtest::AlphaPicture;
 using zmtest::TFakeTextElement;
 
 namespace {
@@ -27,19 +28,6 @@ TFontParams Font(std::uint8_t transparency = tmKeyed, std::uint8_t style = 0) {
   f.Style = style;
   f.Transparency = transparency;
   return f;
-}
-
-std::vector<std::string> AlphaPicture(TDirectBitmap& b) {
-  std::vector<std::string> rows;
-  for (std::int32_t y = 0; y < b.Height(); ++y) {
-    std::string r;
-    for (std::int32_t x = 0; x < b.Width(); ++x) {
-      const std::uint8_t a = TColor32::FromValue(b.Row32(y)[x]).A;
-      r += a == 0 ? '.' : a == 255 ? '#' : '+';
-    }
-    rows.push_back(r);
-  }
-  return rows;
 }
 
 }  // namespace
