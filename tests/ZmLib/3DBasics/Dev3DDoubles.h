@@ -1,6 +1,6 @@
 #pragma once
-// Small stand-ins for a back end: a renderer that records what it is told
-// and resources that only keep their settings.
+// Small stand-ins for a back end: a renderer that records what it is told,
+// and objects that count their disposal.
 #include <atomic>
 #include <functional>
 #include <vector>
@@ -59,30 +59,6 @@ public:
   std::vector<int>* Log;
   std::atomic<int> Updates{0};
   std::function<void(TTestRenderer*)> OnUpdate;
-};
-
-// A texture that keeps its sampling settings.
-class TTestTexture : public zm::T3DTexture {
-public:
-  std::int32_t GetLevelCount() override { return 1; }
-  zm::TRef<zm::T3DSurface> GetSurface(std::int32_t) override { return nullptr; }
-  void PreLoad() override {}
-  void SetAddressing(std::uint8_t u, std::uint8_t v) override {
-    U = u;
-    V = v;
-  }
-  void GetAddressing(std::uint8_t& u, std::uint8_t& v) override {
-    u = U;
-    v = V;
-  }
-  void SetFilter(std::uint8_t filter) override { Filter = filter; }
-  std::uint8_t GetFilter() override { return Filter; }
-  void SetAnisotropic(bool on) override { Anisotropic = on; }
-  void SetLodBias(float bias) override { LodBias = bias; }
-
-  std::uint8_t U = zm::taClamp, V = zm::taClamp, Filter = zm::tfLinear;
-  bool Anisotropic = false;
-  float LodBias = 0;
 };
 
 // Counts how often objects of the test are disposed.

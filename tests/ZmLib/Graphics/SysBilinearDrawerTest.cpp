@@ -91,24 +91,6 @@ TEST(BilinearDrawer, ZeroScaleDrawsNothingAndTheClipLimitsCells) {
     }
 }
 
-TEST(BilinearDrawer, OpacityRoundsTowardZeroOnlyInEdgeCells) {
-  TRef<TSysBitmap> src = Filled(6, 6, 0);
-  TRef<TBilinearDrawer> d = MakeRef<TBilinearDrawer>(2, 2);
-  d->SetOpacity(1);
-  d->SetSource(src.get(), false);
-  d->SetTransform({0, 0, 6, 6}, TDrawerMatrix{});
-  TRef<TSysBitmap> dst = Filled(6, 6, 255);
-  d->Draw(dst.get());
-  for (std::int32_t y = 0; y < 6; ++y)
-    for (std::int32_t x = 0; x < 6; ++x) {
-      const bool inner = x >= 2 && x < 4 && y >= 2 && y < 4;
-      EXPECT_EQ(dst->Row24(y)[x].G, inner ? 254 : 255) << x << "," << y;  // floor(-255/256) against 0
-    }
-  d->SetOpacity(0);
-  d->SetTransform({0, 0, 6, 6}, TDrawerMatrix{});
-  EXPECT_FALSE(d->Ready());
-}
-
 TEST(BilinearDrawer, Misuse) {
   TRef<TBilinearDrawer> d = MakeRef<TBilinearDrawer>(8, 8);
   TRef<TSysBitmap> y8 = BitmapOf(PF_Y8, 2, 2, {});
@@ -118,12 +100,14 @@ TEST(BilinearDrawer, Misuse) {
   EXPECT_THROW(MakeRef<TBilinearDrawer>(0, 8), EAbort);
   TRef<TSysBitmap> src = Filled(4, 4, 1);
   d->SetSource(src.get(), false);
+  d->SetOpacity(0);
+  d->SetTransform({0, 0, 8, 8}, TDrawerMatrix{});
+  EXPECT_FALSE(d->Ready());  // opacity 0 draws nothing
+  d->SetOpacity(255);
   d->SetTransform({0, 0, 8, 8}, TDrawerMatrix{});
   TRef<TSysBitmap> small = Filled(7, 8, 0);
   EXPECT_TRUE(zmtest::Contains(zmtest::AssertionOf([&] { d->Draw(small.get()); }),
                                "TAffineDrawer.Draw: Destination smaller than ClipRect"));
-  TRef<TSysBitmap> d32 = BitmapOf(PF_A8R8G8B8, 8, 8, {});
-  EXPECT_THROW(d->Draw(d32.get()), EAbort);
   // An owned source goes with the drawer; replacing it frees the old one (or the leak check fails).
   d->SetSource(Filled(3, 3, 2).Detach(), true);
   d->SetSource(Filled(3, 3, 2).Detach(), true);
