@@ -85,10 +85,8 @@ TEST(BilinearDrawer, ZeroScaleDrawsNothingAndTheClipLimitsCells) {
   d->SetTransform({5, 3, 11, 9}, TDrawerMatrix{});
   d->Draw(dst.get());
   for (std::int32_t y = 0; y < 16; ++y)
-    for (std::int32_t x = 0; x < 16; ++x) {
-      const bool in = x >= 5 && x < 11 && y >= 3 && y < 9;
-      EXPECT_EQ(dst->Row24(y)[x], in ? src->Row24(y)[x] : (TColor24{7, 7, 7})) << x << "," << y;
-    }
+    for (std::int32_t x = 0; x < 16; ++x)
+      EXPECT_EQ(dst->Row24(y)[x], (x >= 5 && x < 11 && y >= 3 && y < 9 ? src->Row24(y)[x] : TColor24{7, 7, 7}));
 }
 
 TEST(BilinearDrawer, Misuse) {
