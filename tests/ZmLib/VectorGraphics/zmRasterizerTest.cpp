@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numeric>
 #include <random>
 
 #include "tests/ZmLib/Graphics/GraphicsTestUtil.h"
@@ -23,11 +24,7 @@ struct TCoverage {
   TCoverage(std::int32_t w, std::int32_t h) : W(w), H(h), Cells(std::size_t(std::max(w, 0)) * std::size_t(std::max(h, 0)), 0) {}
 
   std::int32_t& At(std::int32_t x, std::int32_t y) { return Cells[std::size_t(y) * std::size_t(W) + std::size_t(x)]; }
-  std::int64_t Sum() const {
-    std::int64_t s = 0;
-    for (auto c : Cells) s += c;
-    return s;
-  }
+  std::int64_t Sum() const { return std::accumulate(Cells.begin(), Cells.end(), std::int64_t(0)); }
 
   TSpanEvent Handler() {
     return [this](std::int32_t row, const std::uint16_t* cov, std::int32_t first, std::int32_t last) {

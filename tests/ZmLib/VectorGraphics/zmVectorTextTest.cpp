@@ -146,13 +146,10 @@ TEST(TextProducer, NoLinesAndBlankLines) {
   TRef<TTextProducer> p = MakeRef<TTextProducer>();
   p->SetText(CreateVectorText(Font(), *none).Detach(), true);
   const TColor32 c{9, 9, 9, 255};
-  TRef<TDirectBitmap> b = p->Render(c, TransparentColor32(c), 1);
-  ASSERT_TRUE(b);
-  EXPECT_EQ(b->Size(), (TPoint{2, 2}));  // the margin alone
+  EXPECT_EQ(p->Render(c, TransparentColor32(c), 1)->Size(), (TPoint{2, 2}));  // the margin alone
   TRef<TStringList> blanks = Lines({u"  ", u""});
   p->SetText(CreateVectorText(Font(), *blanks).Detach(), true);
-  b = p->Render(c, TransparentColor32(c), 1);
-  EXPECT_EQ(AlphaPicture(*b), std::vector<std::string>(22, std::string(14, '.')));
+  EXPECT_EQ(AlphaPicture(*p->Render(c, TransparentColor32(c), 1)), std::vector<std::string>(22, std::string(14, '.')));
   p->SetText(nullptr, false);
   EXPECT_FALSE(p->Render(c, TransparentColor32(c), 1));
 }
