@@ -46,8 +46,7 @@ TRef<TColorTransform> MakeInvert(TColorProfile* s, TColorProfile* t) {
 
 TEST_F(ColorProfiles, DataMentioningSRGBGivesTheBuiltInProfile) {
   const std::vector<std::uint8_t> copy = sRGBProfile()->Data();
-  TRef<TColorProfile> p = ColorProfileFromData(copy, u"from file");
-  EXPECT_EQ(p.get(), sRGBProfile());
+  EXPECT_EQ(ColorProfileFromData(copy, u"from file").get(), sRGBProfile());
   EXPECT_FALSE(ColorProfileFromData({}, u"nothing"));
   EXPECT_NE(ColorProfileFromData(AdobeRGBProfile()->Data(), u"mine").get(), AdobeRGBProfile());
   // Only the first 512 bytes are searched.

