@@ -27,12 +27,8 @@ TEST(ColorGradeTable, ZeroDifferencesGiveTheIdentityCube) {
   AddIdentityLut24(t.get());
   for (int z = 0; z < 32; ++z)
     for (int y = 0; y < 32; ++y)
-      for (int x = 0; x < 32; ++x) {
-        const TColor24 c = Entry(t.get(), x, y, z);
-        ASSERT_EQ(c.R, GradeLevel(x)) << x << "," << y << "," << z;
-        ASSERT_EQ(c.G, GradeLevel(y)) << x << "," << y << "," << z;
-        ASSERT_EQ(c.B, GradeLevel(z)) << x << "," << y << "," << z;
-      }
+      for (int x = 0; x < 32; ++x)
+        ASSERT_EQ(Entry(t.get(), x, y, z), (TColor24{GradeLevel(z), GradeLevel(y), GradeLevel(x)})) << x << y << z;
 }
 
 TEST(ColorGradeTable, DifferencesWrapAroundPerByte) {

@@ -61,8 +61,7 @@ TEST(BilinearDrawer, IdentityCopiesA24BitSource) {
 }
 
 TEST(BilinearDrawer, RightEdgeBlendsWithItself) {
-  // 2 x 1 doubled: the last two destination pixels sample the last source
-  // pixel with itself.
+  // 2 x 1 doubled: the last two destination pixels sample the last source pixel with itself.
   TRef<TSysBitmap> src = BitmapOf(PF_R8G8B8, 2, 1, {0, 0, 0, 200, 100, 40});
   TRef<TBilinearDrawer> d = MakeRef<TBilinearDrawer>(8, 8);
   d->SetSource(src.get(), false);

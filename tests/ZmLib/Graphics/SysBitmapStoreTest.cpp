@@ -27,9 +27,8 @@ std::uint8_t First(TBitmap* b, std::int32_t x, std::int32_t y) {
 
 TEST(SysBitmapStore, LevelSizesHalveRoundingUp) {
   TRef<TImage> odd = GetSysBitmapHook(Numbered(5, 3).get(), false, u"odd");
-  TBitmapStore* s = odd->Store();
   const TPoint expect[] = {{5, 3}, {3, 2}, {2, 1}, {1, 1}, {1, 1}};
-  for (int level = 0; level < 5; ++level) EXPECT_EQ(s->GetMipLevel(level, nullptr, nullptr)->Size(), expect[level]);
+  for (int level = 0; level < 5; ++level) EXPECT_EQ(odd->Store()->GetMipLevel(level, nullptr, nullptr)->Size(), expect[level]);
 
   TRef<TImage> one = GetSysBitmapHook(Numbered(1, 1).get(), false, u"one");
   EXPECT_EQ(one->Store()->GetMipLevel(3, nullptr, nullptr)->Size(), (TPoint{1, 1}));
