@@ -32,10 +32,8 @@ TEST(DrawDevice, SetBoundsTellsTheRenderersOnlyOfChanges) {
     ++changed;
     log.push_back(0);
   });
-
   EXPECT_TRUE(d->SetBounds({0, 0, 640, 480}, {100, 50}, false));
   EXPECT_EQ(log, (std::vector<int>{1, 2, 3, 0}));  // in list order, then the callback
-
   EXPECT_FALSE(d->SetBounds({0, 0, 640, 480}, {100, 50}, false));
   // Each of the three alone is a change.
   EXPECT_TRUE(d->SetBounds({0, 0, 640, 480}, {101, 50}, false));

@@ -50,8 +50,7 @@ TEST(AlphaBlendRow, BothVariantsGiveTheFormulaExactly) {
 }
 
 TEST(RecoverAlpha, FromDrawingsOnBlackAndOnWhite) {
-  // Opaque where both agree; transparent where black stays black and white white;
-  // half covered grey in between.
+  // Opaque where both agree; transparent where black stays black and white white; half covered between.
   TRef<TSysBitmap> black = BitmapOf(PF_A8R8G8B8, 3, 1, {10, 20, 30, 0, 0, 0, 0, 0, 64, 64, 64, 0});
   TRef<TSysBitmap> white = BitmapOf(PF_R8G8B8, 3, 1, {10, 20, 30, 255, 255, 255, 191, 191, 191});
   RecoverAlphaAll(black.get(), white.get(), TColor32{1, 2, 3, 4});
@@ -63,11 +62,9 @@ TEST(Unpremultiply, DrawingsWithAndWithoutAlpha) {
   TRef<TSysBitmap> noAlpha = BitmapOf(PF_A8R8G8B8, 1, 1, {1, 2, 3, 0});
   EXPECT_FALSE(UnpremultiplyBitmap32(noAlpha.get(), TColor32{}));
   EXPECT_EQ(BytesOf(*noAlpha), (Bytes{1, 2, 3, 0}));
-
   TRef<TSysBitmap> mixed = BitmapOf(PF_A8R8G8B8, 3, 1, {64, 32, 0, 128, 9, 9, 9, 0, 1, 2, 3, 255});
   EXPECT_TRUE(UnpremultiplyBitmap32(mixed.get(), TColor32{7, 7, 7, 7}));
   EXPECT_EQ(BytesOf(*mixed), (Bytes{127, 63, 0, 128, 7, 7, 7, 7, 1, 2, 3, 255}));
-
   EXPECT_TRUE(Contains(AssertionOf([&] { UnpremultiplyBitmap32(BitmapOf(PF_R8G8B8, 1, 1, {}).get(), {}); }),
                        "32-bit"));
 }
@@ -80,21 +77,18 @@ TEST(BilinearLayout, CopyFillAndInterpolate) {
   TPixelLayout same(3, 2, 32);
   BilinearResizeLayout(s, same);
   EXPECT_TRUE(std::equal(same.Rows[1], same.Rows[1] + 12, src->ScanLine(1)));
-
   // A 1 x 1 source fills everything.
   TRef<TSysBitmap> one = BitmapOf(PF_A8R8G8B8, 1, 1, {9, 8, 7, 6});
   TPixelLayout big(4, 3, 32);
   BilinearResizeLayout(GetBitmapLayout(one.get()), big);
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 4; ++x) EXPECT_EQ(big.Rows[std::size_t(y)][x * 4 + 3], 6);
-
   // 3 x 2 to 5 x 3: the corners land on the source corners, the middle mixes.
   TPixelLayout wide(5, 3, 32);
   BilinearResizeLayout(s, wide);
   EXPECT_EQ(wide.Rows[2][4 * 4], 250);
   EXPECT_EQ(wide.Rows[0][1 * 4], 50);    // column 0.5
   EXPECT_EQ(wide.Rows[1][2 * 4], 125);   // column 1 and row 0.5
-
   TPixelLayout empty(0, 5, 32);
   BilinearResizeLayout(s, empty);
   TPixelLayout rgb(2, 2, 24);

@@ -28,8 +28,8 @@ std::uint8_t First(TBitmap* b, std::int32_t x, std::int32_t y) {
 TEST(SysBitmapStore, LevelSizesHalveRoundingUp) {
   TRef<TImage> odd = GetSysBitmapHook(Numbered(5, 3).get(), false, u"odd");
   const TPoint expect[] = {{5, 3}, {3, 2}, {2, 1}, {1, 1}, {1, 1}};
-  for (int level = 0; level < 5; ++level) EXPECT_EQ(odd->Store()->GetMipLevel(level, nullptr, nullptr)->Size(), expect[level]);
-
+  for (int level = 0; level < 5; ++level)
+    EXPECT_EQ(odd->Store()->GetMipLevel(level, nullptr, nullptr)->Size(), expect[level]) << level;
   TRef<TImage> one = GetSysBitmapHook(Numbered(1, 1).get(), false, u"one");
   EXPECT_EQ(one->Store()->GetMipLevel(3, nullptr, nullptr)->Size(), (TPoint{1, 1}));
   EXPECT_TRUE(Contains(AssertionOf([&] {
@@ -71,7 +71,6 @@ TEST(SysBitmapStore, OrientationFixUpsTurnTheSourceLevel) {
   TBitmap* l0 = s->GetMipLevel(0, nullptr, nullptr);
   EXPECT_EQ(l0->Size(), (TPoint{480, 640}));
   EXPECT_EQ(First(l0, 479, 0), 77);  // the top-left went to the top-right
-
   // A level in another format is converted to the working format first.
   TRef<TSysBitmap> grey = CreateSysBitmap(2, 1, FindPixelFormat(PF_Y8));
   TRef<TWrapperBitmapStore> sg = MakeRef<TWrapperBitmapStore>(u"g", handler, false, grey.get());

@@ -56,10 +56,8 @@ TEST(PixelFormat, NamesAndTheirLayouts) {
 TEST(PixelFormat, RegistryKeepsOneObjectPerName) {
   TPixelFormat* a = FindPixelFormat(PF_A8R8G8B8);
   EXPECT_EQ(a, FindPixelFormat("A8R8G8B8"));
-  EXPECT_EQ(a->Premultiplied, 0);
-  TPixelFormat* p = FindPixelFormat(PF_A8r8g8b8);
-  EXPECT_NE(p, a);
-  EXPECT_EQ(p->Premultiplied, 1);
+  EXPECT_NE(FindPixelFormat(PF_A8r8g8b8), a);
+  EXPECT_EQ(FindPixelFormat(PF_A8r8g8b8)->Premultiplied, 1);
   EXPECT_EQ(FindPixelFormat("A16r16g16b16")->Premultiplied, 0);  // the parser never sets it
   // Names are bytes: names that differ only in bad UTF-8 are different formats.
   EXPECT_NE(FindPixelFormat(TByteString("R8\xFF")), FindPixelFormat(TByteString("R8\xFE")));
@@ -118,7 +116,7 @@ TEST(PixelConverter, BitmapsConvertLikeTheirPixels) {
       TPixelFormat* tf = FindPixelFormat(tname);
       TRef<TBitmap> sys = ConvertBitmap(srcBitmap.get(), tf, TSysBitmap::StaticClass());
       EXPECT_EQ(zmtest::BytesOf(*RefCast<TSysBitmap>(sys)), want) << sname << " -> " << tname;
-      TRef<TDirectBitmap> direct = RefCast<TDirectBitmap>(ConvertBitmap(srcBitmap.get(), tf, TDirectBitmap::StaticClass()));
+      auto direct = RefCast<TDirectBitmap>(ConvertBitmap(srcBitmap.get(), tf, TDirectBitmap::StaticClass()));
       ASSERT_TRUE(direct);
       Bytes got;
       for (std::int32_t y = 0; y < 2; ++y)

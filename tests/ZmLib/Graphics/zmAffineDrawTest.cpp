@@ -65,17 +65,14 @@ TEST(AffineDraw, IdentityCopiesExactly) {
   const std::vector<std::uint8_t> pattern = Pattern(5, 4, 3);
   TRef<TSysBitmap> src = BitmapOf(PF_R8G8B8, 5, 4, pattern);
   const TAffineFrame f = Frame(5, 4, {0, 0}, {5, 0}, {0, 4});
-  TRef<TSysBitmap> near = Filled(5, 4, 7);
-  AffineDrawNearest(f, near.get(), src.get(), 255, kAll);
-  EXPECT_EQ(BytesOf(*near), pattern);
-  TRef<TSysBitmap> bil = Filled(5, 4, 7);
-  AffineDrawBilinear(f, bil.get(), src.get(), 300, kAll, false);  // above 255 counts as 255
-  EXPECT_EQ(BytesOf(*bil), pattern);
-  // A 32-bit opaque source the same.
-  TRef<TSysBitmap> src32 = BitmapOf(PF_A8R8G8B8, 5, 4, Pattern(5, 4, 4));
-  TRef<TSysBitmap> bil32 = Filled(5, 4, 7);
-  AffineDrawBilinear(f, bil32.get(), src32.get(), 255, kAll, true);
-  EXPECT_EQ(BytesOf(*bil32), pattern);
+  TRef<TSysBitmap> src32 = BitmapOf(PF_A8R8G8B8, 5, 4, Pattern(5, 4, 4));  // opaque
+  for (int way = 0; way < 3; ++way) {
+    TRef<TSysBitmap> dst = Filled(5, 4, 7);
+    if (way == 0) AffineDrawNearest(f, dst.get(), src.get(), 255, kAll);
+    if (way == 1) AffineDrawBilinear(f, dst.get(), src.get(), 300, kAll, false);  // above 255 counts as 255
+    if (way == 2) AffineDrawBilinear(f, dst.get(), src32.get(), 255, kAll, true);
+    EXPECT_EQ(BytesOf(*dst), pattern) << way;
+  }
 }
 
 TEST(AffineDraw, QuarterTurn) {

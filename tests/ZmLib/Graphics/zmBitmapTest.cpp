@@ -60,14 +60,14 @@ TRef<TBitmap> WrongClassLink(std::int32_t w, std::int32_t h, TPixelFormat* f, co
 
 TEST(BitmapFactory, ClassesTheLinksMake) {
   TPixelFormat* f = pfA8R8G8B8;
-  EXPECT_EQ(CreateBitmap(3, 2, f, {}, nullptr, TDirectBitmap::StaticClass())->ClassType(), TDirectBitmap::StaticClass());
+  const TBitmapClass* direct = TDirectBitmap::StaticClass();
+  EXPECT_EQ(CreateBitmap(3, 2, f, {}, nullptr, direct)->ClassType(), direct);
   for (const TBitmapClass* cls : {TSysBitmap::StaticClass(), static_cast<const TBitmapClass*>(nullptr)}) {
     auto w = RefCast<TSysDirectWrapper>(CreateBitmap(3, 2, f, {}, nullptr, cls));
     ASSERT_TRUE(w && w->Bitmap());
     EXPECT_EQ(w->Rows()[1], w->Bitmap()->ScanLine(1));
   }
   EXPECT_FALSE(CreateBitmap(3, 2, f, {}, nullptr, TCropBitmap::StaticClass()));  // no link makes crops
-
   gNext = CreateBitmapHook;
   CreateBitmapHook = &WrongClassLink;
   EXPECT_THROW(CreateSysBitmap(7, 1, pfA8), EInvalidCast);
@@ -93,7 +93,6 @@ TEST(DirectBitmap, RefusesBadSizesBeforeTakingMemory) {
 TEST(DirectBitmap, PixelReadersAndTheirAssertions) {
   TRef<TDirectBitmap> b = Direct(PF_A8R8G8B8, 3, 2);
   for (std::int32_t x = 0; x < 3; ++x) b->Row32(1)[x] = 0x01020300u + std::uint32_t(x);
-
   Bytes buf(12, 0xEE);
   EXPECT_EQ(b->GetPixels(buf, 2, 1, 1, 100), 8);  // cut to Width - X
   EXPECT_EQ(buf, (Bytes{0xEE, 0xEE, 1, 3, 2, 1, 2, 3, 2, 1, 0xEE, 0xEE}));
@@ -134,12 +133,10 @@ TEST(DirectBitmap, CopyRectClipsAndConverts) {
   none->CopyRect({4, 0, 8, 3}, src.get(), {0, 0});  // wholly outside
   none->CopyRect({2, 2, 1, 3}, src.get(), {0, 0});  // inverted
   EXPECT_EQ(BytesOf(*none), Bytes(12, 0));
-
   // Converted on the way, from a direct and from a system bitmap.
   TRef<TDirectBitmap> abgr = Direct(PF_A8B8G8R8, 2, 1);
   abgr->CopyFrom(zmtest::BitmapOf(PF_A8R8G8B8, 2, 1, {1, 2, 3, 4, 5, 6, 7, 8}).get());
   EXPECT_EQ(BytesOf(*abgr), (Bytes{3, 2, 1, 4, 7, 6, 5, 8}));
-
   // Pixels wider than 4 bytes are placed by their own size.
   TRef<TDirectBitmap> wide = Direct("R16G16B16", 3, 1);
   for (int i = 0; i < 18; ++i) wide->ScanLine(0)[i] = std::uint8_t(i);

@@ -85,7 +85,6 @@ TEST_F(ColorProfiles, SingleColoursThroughTheLookupGrid) {
   CorrectColorByProfile(sRGBProfile(), out, TColor24{9, 8, 7});
   EXPECT_EQ(out, (TColor24{9, 8, 7}));
   EXPECT_EQ(sRGBProfile()->LookupBitmap(), nullptr);
-
   // A transform that inverts: the grid is made once and mixes between nodes.
   gMade = 0;
   CreateColorTransformHook = &MakeInvert;

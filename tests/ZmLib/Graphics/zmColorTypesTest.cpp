@@ -63,7 +63,6 @@ TEST(ColorValues, BlendColor32AndBlendOver) {
   EXPECT_EQ(BlendColor32(a, b, 256), b);
   EXPECT_EQ(BlendColor32(a, b, 1), C(10, 200, 0, 255));  // toward zero, not down
   EXPECT_EQ(BlendColor32(a, b, -5), a);  // clamped
-
   TColor32 d = C(10, 20, 30, 40);
   BlendOverColor32(d, C(200, 200, 200, 0));
   EXPECT_EQ(d, C(10, 20, 30, 40));  // clear source: unchanged

@@ -41,12 +41,10 @@ TEST(FastDIB, SixteenBitMemoryIsLaidOutAsItsFormatNames) {
   EXPECT_EQ(b->Dib()->RedMask(), 0x001Fu);
   TRef<TSysBitmap> red = zmtest::BitmapOf(PF_A8R8G8B8, 2, 1, {0, 0, 255, 255, 255, 0, 0, 255});  // red, blue
   b->CopyFrom(red.get());
-
   TRef<TDibBitmap> out = NewDibBitmap(2, 1, 32);
   plat::BitBlt(out->Dib()->Dc(), 0, 0, 2, 1, b->Dib()->Dc(), 0, 0, plat::SRCCOPY);
   EXPECT_EQ(plat::GetPixel(out->Dib()->Dc(), 0, 0), plat::RGB(248, 0, 0));
   EXPECT_EQ(plat::GetPixel(out->Dib()->Dc(), 1, 0), plat::RGB(0, 0, 248));
-
   // The 15-bit layout: unused bit 0, red 1-5, green 6-10, blue 11-15.
   TRef<TDibBitmap> b15 = NewDibBitmap(1, 1, 15);
   EXPECT_EQ(b15->PixelFormat()->Name, TByteString(PF_B5G5R5X1));
@@ -62,7 +60,6 @@ TEST(FastDIB, FixAlphaOnlyWhenAllAlphaIsZero) {
     for (int x = 0; x < 2; ++x) d->Pixels32(y)[x] = x + y == 0 ? 0x10000000 : 0;
   d->FixAlpha();
   EXPECT_EQ(d->Pixels32(0)[1], 0u);  // one alpha was set: nothing changes
-
   TRef<TFastDIB> e = MakeRef<TFastDIB>();
   e->SetSize(1, 1, 24);
   EXPECT_TRUE(Contains(AssertionOf([&] { e->FixAlpha(); }), "Not a 32-bit DIB"));
@@ -76,7 +73,6 @@ TEST(FastDIB, SavesBmpFiles) {
   const std::string bytes = zmtest::StreamBytes(s.get());
   ASSERT_EQ(bytes.size(), 14u + 40 + 1024 + 8);
   EXPECT_EQ(U32(bytes, 10), 1078u);
-
   // Bit fields write their three masks.
   TRef<TDibBitmap> b = NewDibBitmap(1, 1, 16);
   TRef<TMemoryStream> t = MakeRef<TMemoryStream>();
@@ -99,7 +95,6 @@ TEST(FastDIB, RunLengthDataIsUnpackedWithinTheRows) {
   const std::uint8_t wild[] = {200, 5, 0, 2, 0, 200, 4, 4, 0, 250, 1};
   d->DecodeRLE8(wild);
   EXPECT_EQ(d->Pixels8(0)[5], 5);
-
   TRef<TFastDIB> n = MakeRef<TFastDIB>();
   n->SetSize(5, 1, 4);
   // Run 1 2 1, absolute A B C (C past the row), end of bitmap.
@@ -116,13 +111,11 @@ TEST(DibBitmap, RowZeroIsTheTopLine) {
   // Bottom-up: the top line is the last in memory.
   EXPECT_EQ(b->ScanLine(0), d->Scanlines()[2]);
   EXPECT_EQ(b->RowStep(), -d->Stride());
-
   // A top-down DIB is viewed top line first too.
   TRef<TFastDIB> t = MakeRef<TFastDIB>();
   t->SetSize(2, -3, 24);
   TRef<TDibBitmap> tb = WrapDibBitmap(t.get(), false);
   EXPECT_EQ(tb->ScanLine(0), t->Scanlines()[0]);
-
   EXPECT_TRUE(Contains(AssertionOf([&] { MakeRef<TDibBitmap>(d, FindPixelFormat(PF_A8R8G8B8), false); }),
                        "Pixel Formats Not Compatible"));
   EXPECT_TRUE(Contains(AssertionOf([&] { NewDibBitmap(2, 2, 12); }), "Unsupported Bit Count"));

@@ -62,7 +62,6 @@ TEST(ICCTransform, ProfilesChangeColoursAndKeepAlpha) {
   EXPECT_GT(MaxDifference(before, after, 4), 20);  // a wide gamut moves saturated colours
   for (std::size_t i = 3; i < after.size(); i += 4) EXPECT_EQ(after[i], before[i]) << "alpha of pixel " << i / 4;
   EXPECT_EQ(BytesOf(*b), before);  // the source is untouched
-
   // Through the transform object made by the hook.
   TRef<TColorTransform> t = CreateColorTransform(sRGBProfile(), FunkyRGBProfile());
   t->TransformBitmap(b.get());
@@ -85,19 +84,16 @@ TEST(ICCTransform, WhatIsNotConvertedStaysAsItIs) {
   EXPECT_FALSE(transform(a.get(), a.get(), TRect{0, 0, 3, 2}, Bytes(300, 0x5A)));
   EXPECT_FALSE(transform(a.get(), a.get(), TRect{5, 5, 9, 9}, Icc(sRGBProfile())));
   EXPECT_EQ(BytesOf(*a), before);
-
   // Only the part of the rectangle inside the bitmap is converted.
   EXPECT_TRUE(transform(a.get(), a.get(), TRect{2, -5, 9, 1}, Icc(sRGBProfile())));
   const Bytes part = BytesOf(*a);
   EXPECT_TRUE(std::equal(part.begin(), part.begin() + 6, before.begin()));
   EXPECT_NE(Bytes(part.begin() + 6, part.begin() + 9), Bytes(before.begin() + 6, before.begin() + 9));
-
   // The load callback stops the work.
   TRef<TSysBitmap> d = Colours(PF_R8G8B8);
   gStop = true;
   EXPECT_FALSE(transform(d.get(), d.get(), TRect{0, 0, 3, 2}, Icc(sRGBProfile()), &StopAtOnce));
   EXPECT_EQ(BytesOf(*d), before);
-
   // Without the library nothing happens at all.
   const TLcmsBinding saved = SetLcmsBinding(TLcmsBinding{});
   EXPECT_FALSE(transform(d.get(), d.get(), TRect{0, 0, 3, 2}, Icc(sRGBProfile())));

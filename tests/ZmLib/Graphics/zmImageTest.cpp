@@ -92,7 +92,6 @@ public:
 
 TEST_F(ImageLoaders, ExtensionsChooseTheLoadersInRegistrationOrder) {
   EXPECT_EQ(CallsFor(u"C:\\pics\\a.JPG"), std::vector<std::string>{"A"});
-  EXPECT_EQ(CallsFor(u"a.tiff"), std::vector<std::string>{});
   // Without a name (or an extension) every loader is asked, in order.
   std::vector<std::string> all = CallsFor(u"");
   ASSERT_GE(all.size(), 4u);
@@ -111,14 +110,12 @@ TEST_F(ImageLoaders, OwnedStreamsAreReleasedWhenNoLoaderAccepts) {
   s->AddRef();  // the reference handed over
   EXPECT_FALSE(LoadBitmapStore(s.get(), u"a.jpg", true, {}));
   EXPECT_EQ(s->RefCount(), 1);
-
   gAccept = true;
   s->AddRef();
   TRef<TImage> image = LoadImageFromStreamEx(s.get(), u"a.jpg", true);
   ASSERT_TRUE(image);
   EXPECT_EQ(s->RefCount(), 1);
   EXPECT_EQ(image->Store()->RefCount(), 1);  // the image keeps the only reference
-
   // A loader that raises: the exception passes on, the owned stream goes.
   RegisterImageLoader(&LoaderThrows, {u".err"});
   s->AddRef();

@@ -175,7 +175,6 @@ TEST(JpegProfile, ProfilesFromIccChunksJoinedInOrder) {
   ASSERT_TRUE(first);
   EXPECT_EQ(first->Data(), AdobeRGBProfile()->Data());
   EXPECT_EQ(first->Name(), u"icc.jpg");
-
   // Through the profile-loader registry, by extension.
   TJpegOptions withIcc = TwoColours(8, 8);
   withIcc.Markers = {{0xE2, IccChunk(1, 1, adobe)}};
@@ -197,7 +196,6 @@ TEST(JpegProfile, BadMarkerSequencesAreLoggedNotRaised) {
   EXPECT_TRUE(log.Capture.Contains("Error: duplicate $FF encountered at 3"));
   EXPECT_TRUE(log.Capture.Contains("Error: duplicate $FF encountered at 4"));
   EXPECT_TRUE(Load(filled)->ColorProfile);  // libjpeg reads it too
-
   const std::string broken = good.substr(0, 2) + "x" + good.substr(2);
   s = zmtest::MemoryStreamOf(broken);
   EXPECT_TRUE(ExtractJpegICCProfile(s.get()).empty());
@@ -228,7 +226,6 @@ TEST(JpegBadInput, NothingReadableGivesNilAndKeepsThePosition) {
   shortStream->SetPosition(0);
   EXPECT_FALSE(LoadJpegBitmapStore(shortStream.get(), u"short.jpg", false, {}));
   EXPECT_EQ(shortStream->GetPosition(), 0);
-
   TRef<TMemoryStream> junk = zmtest::MemoryStreamOf("not a jpeg");
   EXPECT_THROW(MakeRef<TJpegImage>()->LoadFromStream(junk.get()), EJPEG);
 }

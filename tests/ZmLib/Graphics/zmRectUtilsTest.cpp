@@ -49,13 +49,11 @@ TEST(RectList, IncludeReplacesSplitsAndSkips) {
   EXPECT_EQ(Entries(l), (std::vector<TRect>{{10, 10, 20, 20}}));
   l.Include({0, 0, 30, 30});  // covers the one entry: replaces it
   EXPECT_EQ(Entries(l), (std::vector<TRect>{{0, 0, 30, 30}}));
-
   // Over one corner: the band above and the part to the right, never the overlap.
   l.Clear();
   l.Include({0, 0, 10, 10});
   l.Include({5, -5, 15, 5});
   EXPECT_EQ(Entries(l), (std::vector<TRect>{{0, 0, 10, 10}, {5, -5, 15, 0}, {10, 0, 15, 5}}));
-
   // A rectangle through the middle of another: above, below, left, right in order.
   l.Clear();
   l.Add({10, 10, 20, 20});

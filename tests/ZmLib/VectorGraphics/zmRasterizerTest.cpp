@@ -66,13 +66,6 @@ TCoverage Rasterize(TOutline& o, std::int32_t w, std::int32_t h) {
 
 }  // namespace
 
-TEST(Fixed16, RoundsAndClamps) {
-  EXPECT_EQ(PointToFixed16({1.5f, -2.25f}), (TPoint{24, -36}));
-  EXPECT_EQ(PointToFixed16({0.03125f, 0.09375f}), (TPoint{0, 2}));  // halves go to even
-  EXPECT_EQ(PointToFixed16({1e20f, -1e20f}), (TPoint{2147483647, -2147483647}));
-  EXPECT_EQ(PointToFixed16({std::nanf(""), 3}), (TPoint{0, 48}));
-}
-
 TEST(Outline, MisuseAndDegenerateContours) {
   TRef<TOutline> o = MakeRef<TOutline>();
   EXPECT_TRUE(zmtest::Contains(zmtest::AssertionOf([&] { o->AddPoint({1, 1}); }),
@@ -93,7 +86,6 @@ TEST(Rasterizer, WholeAndPartialPixels) {
     for (std::int32_t x = 0; x < 20; ++x)
       EXPECT_EQ(c.At(x, y), x >= 2 && x < 12 && y >= 3 && y < 13 ? 256 : 0) << x << "," << y;
   EXPECT_EQ(c.Spans, 10);  // one run per row
-
   TRef<TOutline> half = MakeRef<TOutline>();
   AddSquare(*half, 0.5f, 0.5f, 2.5f, 2.5f, false);
   TCoverage h = Rasterize(*half, 4, 4);
@@ -116,7 +108,6 @@ TEST(Rasterizer, FillRules) {
     TCoverage c = Rasterize(*o, 10, 10);
     EXPECT_EQ(c.At(7, 7), 256);
     EXPECT_EQ(c.At(4, 4), evenOdd ? 0 : 256) << "overlap, evenOdd=" << evenOdd;
-
     // A clockwise square inside an anticlockwise one is a hole under both rules.
     TRef<TOutline> ring = MakeRef<TOutline>();
     ring->FillEvenOdd = evenOdd;

@@ -95,7 +95,6 @@ TEST(RasterHelper, Strokes) {
   std::vector<std::string> want(10, std::string(12, '.'));
   want[4] = want[5] = "##########..";
   EXPECT_EQ(AlphaPicture(*b), want);
-
   // A ring round a closed square: the inside stays clear; the outer corners are cut diagonally.
   h->StrokeMode = smRing;
   h->BeginPaintTransparent(12, 12);

@@ -76,13 +76,11 @@ TEST(TextKeys, TextKeyFormatAndRoundTrip) {
   TRef<TStringList> marked = EncodeMarkedLines(*Lines({u"ABc<d>", u"x:y"}));
   const WideString key = MakeTextKey(*marked, p);
   EXPECT_EQ(key, u"Text: Deja Vu:1.5:0.25:-2:Bold,Underline:2:0.333333:50:\"<AB>c<<d>>\r\nx:y\"");
-
   TTextKeyParams q = DefaultTextKeyParams;
   TRef<TStringList> lines = MakeRef<TStringList>();
   ParseTextKey(key, *lines, q);
   EXPECT_EQ(MakeTextKey(*lines, q), key);  // ":" in the lines belongs to the text
   EXPECT_EQ(q.Color, -1);                  // not carried
-
   EXPECT_EQ(MakeTextKey(*Lines({}), DefaultTextKeyParams), u"Text: :1:0:0::1:1:0:\"\"");  // no style, no lines
 }
 

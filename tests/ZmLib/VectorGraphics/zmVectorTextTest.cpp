@@ -119,18 +119,15 @@ TEST(TextProducer, RendersGlyphOutlines) {
   std::vector<std::string> expected(12, std::string(22, '.'));
   for (int y = 1; y <= 8; ++y) expected[std::size_t(y)] = "..########..########..";
   EXPECT_EQ(AlphaPicture(*b), expected);
-
   // Underline and strike-out bars across the line.
   b = p->RenderEx(red, TransparentColor32(red), 0, {0, 0}, true, true, 1);
   expected[6] = ".####################.";
   expected[10] = ".####################.";
   EXPECT_EQ(AlphaPicture(*b), expected);
-
-  // An opaque background: uncovered pixels take it, the text is blended over it.
+  // An opaque background: the text is blended over it.
   const TColor32 half{0, 0, 255, 128};
   b = p->Render(half, TColor32{255, 0, 0, 255}, 1);
   EXPECT_EQ(TColor32::FromValue(b->Row32(4)[5]), (TColor32{127, 0, 127, 255}));
-
   // Bad scales give no picture.
   for (double s : {0.0, -1.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), 1e12})
     EXPECT_FALSE(p->Render(red, TransparentColor32(red), s)) << s;

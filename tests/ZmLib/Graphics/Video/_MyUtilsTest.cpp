@@ -54,7 +54,6 @@ TEST(MyUtils, NextPercentToken) {
   while (NextPercentToken(text, pos, token, true)) found.push_back(token);
   EXPECT_EQ(found, (std::vector<WideString>{u"%effects%", u"%appdata%", u"%strasse%"}));
   EXPECT_EQ(pos, static_cast<std::int32_t>(text.size()) + 1);
-
   // "%%" is an empty token; a lone "%" is none
   pos = 1;
   ASSERT_TRUE(NextPercentToken(u"%%x%", pos, token, false));
@@ -68,13 +67,11 @@ TEST(MyUtils, LibrariesAndFunctions) {
   void* lib = reinterpret_cast<void*>(1);
   EXPECT_FALSE(LoadDll(lib, u"no-such-library.so"));
   EXPECT_EQ(lib, nullptr);
-
   ASSERT_TRUE(LoadDll(lib, u"libz.so.1"));
   const char* (*version)() = nullptr;
   LoadDllProc(lib, "zlibVersion", false, version);
   ASSERT_NE(version, nullptr);
   EXPECT_EQ(version()[0], '1');
-
   void* proc = lib;
   LoadDllProc(lib, "no_such_function", true, proc);
   EXPECT_EQ(proc, nullptr);
