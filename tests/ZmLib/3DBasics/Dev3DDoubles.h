@@ -1,6 +1,6 @@
 #pragma once
 // Small stand-ins for a back end: a renderer that records what it is told,
-// an engine that makes it, and resources that only keep their settings.
+// and objects that count their disposal.
 #include <atomic>
 #include <functional>
 #include <vector>
@@ -36,7 +36,7 @@ public:
     return true;
   }
   bool SetTexture(std::int32_t, zm::TBaseTexture*) override { return true; }
-  zm::TRef<zm::T3DTexture> CreateTexture(std::uint8_t, std::int32_t, std::int32_t, bool) override;
+  zm::TRef<zm::T3DTexture> CreateTexture(std::uint8_t, std::int32_t, std::int32_t, bool) override { return nullptr; }
   zm::TRef<zm::TVolumeTexture> CreateVolumeTexture(std::int32_t, std::int32_t, std::int32_t) override {
     return nullptr;
   }
@@ -59,57 +59,6 @@ public:
   std::vector<int>* Log;
   std::atomic<int> Updates{0};
   std::function<void(TTestRenderer*)> OnUpdate;
-};
-
-// A texture that keeps its sampling settings.
-class TTestTexture : public zm::T3DTexture {
-public:
-  std::int32_t GetLevelCount() override { return 1; }
-  zm::TRef<zm::T3DSurface> GetSurface(std::int32_t) override { return nullptr; }
-  void PreLoad() override {}
-  void SetAddressing(std::uint8_t u, std::uint8_t v) override {
-    U = u;
-    V = v;
-  }
-  void GetAddressing(std::uint8_t& u, std::uint8_t& v) override {
-    u = U;
-    v = V;
-  }
-  void SetFilter(std::uint8_t filter) override { Filter = filter; }
-  std::uint8_t GetFilter() override { return Filter; }
-  void SetAnisotropic(bool on) override { Anisotropic = on; }
-  void SetLodBias(float bias) override { LodBias = bias; }
-
-  std::uint8_t U = zm::taClamp, V = zm::taClamp, Filter = zm::tfLinear;
-  bool Anisotropic = false;
-  float LodBias = 0;
-};
-
-inline zm::TRef<zm::T3DTexture> TTestRenderer::CreateTexture(std::uint8_t kind, std::int32_t width,
-                                                             std::int32_t height, bool) {
-  if (kind > zm::tkColor565 || width < 1 || height < 1) {
-    SetLastResult(zm::drInvalidCall);
-    return nullptr;
-  }
-  SetLastResult(zm::drOk);
-  return zm::MakeRef<TTestTexture>();
-}
-
-class TTestEngine : public zm::T3DEngine {
-public:
-  std::int32_t FindAdapter(const zm::TRect&) override { return 0; }
-  std::uint32_t GetCapValue(std::int32_t, std::string_view) override { return 0; }
-  zm::WideString GetCapText(std::int32_t, std::string_view) override { return {}; }
-  bool GetDisplayMode(std::int32_t adapter, zm::T3DDisplayMode& mode) override {
-    mode = {{0, 0, 640, 480}, 60, 22, adapter};
-    return true;
-  }
-  zm::TRef<zm::T3DRenderer> CreateRenderer(zm::TDrawDevice* device, const zm::T3DDisplayMode&) override {
-    return zm::MakeRef<TTestRenderer>(device, ++Made);
-  }
-  std::int32_t GetShaderLevel(std::int32_t) override { return 2; }
-
-  int Made = 0;
 };
 
 // Counts how often objects of the test are disposed.

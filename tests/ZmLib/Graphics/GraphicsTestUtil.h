@@ -1,6 +1,6 @@
 #pragma once
 // Small helpers of the imaging tests: assertion messages, and bitmaps read
-// and written as plain bytes.
+// and written as plain bytes or drawn as text.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,6 +40,17 @@ inline zm::TRef<zm::TSysBitmap> BitmapOf(const char* format, std::int32_t w, std
     std::copy(bytes.begin() + std::ptrdiff_t(std::size_t(y) * row), bytes.begin() + std::ptrdiff_t((y + 1) * row),
               b->ScanLine(y));
   return b;
+}
+
+// The alpha bytes of a 32-bit bitmap as rows of text: '.' for 0, '#' for 255, '+' between.
+inline std::vector<std::string> AlphaPicture(zm::TDirectBitmap& b) {
+  std::vector<std::string> rows(std::size_t(b.Height()));
+  for (std::int32_t y = 0; y < b.Height(); ++y)
+    for (std::int32_t x = 0; x < b.Width(); ++x) {
+      const std::uint8_t a = std::uint8_t(b.Row32(y)[x] >> 24);
+      rows[std::size_t(y)] += a == 0 ? '.' : a == 255 ? '#' : '+';
+    }
+  return rows;
 }
 
 }  // namespace zmtest

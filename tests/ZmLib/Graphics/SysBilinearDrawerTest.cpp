@@ -55,16 +55,13 @@ TEST(BilinearDrawer, IdentityCopiesA24BitSource) {
   d->SetSource(src.get(), false);
   d->SetTransform({0, 0, 13, 11}, TDrawerMatrix{});
   ASSERT_TRUE(d->Ready());
-  EXPECT_GT(CountKind(*d, ckOpaque), 0);
-  EXPECT_GT(CountKind(*d, ckEdge), 0);
   TRef<TSysBitmap> dst = Filled(13, 11, 0);
   d->Draw(dst.get());
   EXPECT_EQ(BytesOf(*dst), pattern);
 }
 
 TEST(BilinearDrawer, RightEdgeBlendsWithItself) {
-  // 2 x 1 doubled: the last two destination pixels sample the last source
-  // pixel with itself.
+  // 2 x 1 doubled: the last two destination pixels sample the last source pixel with itself.
   TRef<TSysBitmap> src = BitmapOf(PF_R8G8B8, 2, 1, {0, 0, 0, 200, 100, 40});
   TRef<TBilinearDrawer> d = MakeRef<TBilinearDrawer>(8, 8);
   d->SetSource(src.get(), false);
@@ -83,59 +80,12 @@ TEST(BilinearDrawer, ZeroScaleDrawsNothingAndTheClipLimitsCells) {
   TRef<TSysBitmap> dst = Filled(16, 16, 7);
   d->Draw(dst.get());
   EXPECT_EQ(BytesOf(*dst), BytesOf(*Filled(16, 16, 7)));
-  // A clip smaller than the picture: cells only there, pixels only there.
+  // A clip smaller than the picture: pixels only there.
   d->SetTransform({5, 3, 11, 9}, TDrawerMatrix{});
-  ASSERT_TRUE(d->Ready());
-  for (const TDrawCellRow& r : d->CellRows())
-    for (const TDrawCell& c : r.Cells) {
-      EXPECT_GE(c.Rect.Left, 5);
-      EXPECT_LE(c.Rect.Right, 11);
-      EXPECT_GE(c.Rect.Top, 3);
-      EXPECT_LE(c.Rect.Bottom, 9);
-    }
   d->Draw(dst.get());
   for (std::int32_t y = 0; y < 16; ++y)
-    for (std::int32_t x = 0; x < 16; ++x) {
-      const bool in = x >= 5 && x < 11 && y >= 3 && y < 9;
-      EXPECT_EQ(dst->Row24(y)[x], in ? src->Row24(y)[x] : (TColor24{7, 7, 7})) << x << "," << y;
-    }
-}
-
-TEST(BilinearDrawer, OpacityRoundsTowardZeroOnlyInEdgeCells) {
-  TRef<TSysBitmap> src = Filled(6, 6, 0);
-  TRef<TBilinearDrawer> d = MakeRef<TBilinearDrawer>(2, 2);
-  d->SetOpacity(1);
-  d->SetSource(src.get(), false);
-  d->SetTransform({0, 0, 6, 6}, TDrawerMatrix{});
-  TRef<TSysBitmap> dst = Filled(6, 6, 255);
-  d->Draw(dst.get());
-  for (std::int32_t y = 0; y < 6; ++y)
-    for (std::int32_t x = 0; x < 6; ++x) {
-      const bool inner = x >= 2 && x < 4 && y >= 2 && y < 4;
-      EXPECT_EQ(dst->Row24(y)[x].G, inner ? 254 : 255) << x << "," << y;  // floor(-255/256) against 0
-    }
-  d->SetOpacity(0);
-  d->SetTransform({0, 0, 6, 6}, TDrawerMatrix{});
-  EXPECT_FALSE(d->Ready());
-  d->SetOpacity(999);
-  EXPECT_EQ(d->Opacity(), 255);
-}
-
-TEST(BilinearDrawer, AlphaSources) {
-  // Alpha 255 copies, alpha 128 gives k = 128, opacity scales both.
-  TRef<TSysBitmap> src = BitmapOf(PF_A8R8G8B8, 2, 1, {200, 100, 0, 255, 200, 100, 0, 128});
-  TRef<TBilinearDrawer> d = MakeRef<TBilinearDrawer>(8, 8);
-  d->SetSource(src.get(), false);
-  d->SetTransform({0, 0, 2, 1}, TDrawerMatrix{});
-  TRef<TSysBitmap> dst = Filled(2, 1, 100);
-  d->Draw(dst.get());
-  EXPECT_EQ(BytesOf(*dst), (std::vector<std::uint8_t>{200, 100, 0, 150, 100, 50}));
-  d->SetOpacity(128);
-  d->SetTransform({0, 0, 2, 1}, TDrawerMatrix{});
-  dst = Filled(2, 1, 100);
-  d->Draw(dst.get());
-  // k = 128 for the opaque pixel, (128 * 128) shr 8 = 64 for the other.
-  EXPECT_EQ(BytesOf(*dst), (std::vector<std::uint8_t>{150, 100, 50, 125, 100, 75}));
+    for (std::int32_t x = 0; x < 16; ++x)
+      EXPECT_EQ(dst->Row24(y)[x], (x >= 5 && x < 11 && y >= 3 && y < 9 ? src->Row24(y)[x] : TColor24{7, 7, 7}));
 }
 
 TEST(BilinearDrawer, Misuse) {
@@ -145,20 +95,18 @@ TEST(BilinearDrawer, Misuse) {
   EXPECT_TRUE(zmtest::Contains(zmtest::AssertionOf([&] { d->SetTransform({-1, 0, 5, 5}, TDrawerMatrix{}); }),
                                "TAffineDrawer.SetTransform"));
   EXPECT_THROW(MakeRef<TBilinearDrawer>(0, 8), EAbort);
-  // No source: nothing to draw.
-  d->SetTransform({0, 0, 5, 5}, TDrawerMatrix{});
-  EXPECT_FALSE(d->Ready());
   TRef<TSysBitmap> src = Filled(4, 4, 1);
   d->SetSource(src.get(), false);
+  d->SetOpacity(0);
+  d->SetTransform({0, 0, 8, 8}, TDrawerMatrix{});
+  EXPECT_FALSE(d->Ready());  // opacity 0 draws nothing
+  d->SetOpacity(255);
   d->SetTransform({0, 0, 8, 8}, TDrawerMatrix{});
   TRef<TSysBitmap> small = Filled(7, 8, 0);
   EXPECT_TRUE(zmtest::Contains(zmtest::AssertionOf([&] { d->Draw(small.get()); }),
                                "TAffineDrawer.Draw: Destination smaller than ClipRect"));
-  TRef<TSysBitmap> d32 = BitmapOf(PF_A8R8G8B8, 8, 8, {});
-  EXPECT_THROW(d->Draw(d32.get()), EAbort);
-  // An owned source goes with the drawer; replacing it frees the old one.
+  // An owned source goes with the drawer; replacing it frees the old one (or the leak check fails).
   d->SetSource(Filled(3, 3, 2).Detach(), true);
-  EXPECT_TRUE(d->OwnsSource());
   d->SetSource(Filled(3, 3, 2).Detach(), true);
   // Transforms that would need endless cells make none.
   d->SetTransform({0, 0, 2147483647, 2147483647}, Mat(0, 0, 1e6f, 0, 0, 1e6f));

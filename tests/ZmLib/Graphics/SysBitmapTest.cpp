@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tests/ZmLib/Graphics/GraphicsTestUtil.h"
 
 using namespace zm;
@@ -13,38 +15,6 @@ using zmtest::Contains;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-int gProbesDisposed = 0;
-
-// A system bitmap over memory of its own that counts its disposal.
-class TProbeBitmap : public TSysBitmap {
-  ZM_BITMAP_CLASS(TProbeBitmap, TSysBitmap)
-public:
-  TProbeBitmap(std::int32_t w, std::int32_t h, TPixelFormat* f, std::vector<std::uint8_t>* memory)
-      : TSysBitmap({w, h}, RowsOf(w, h, f, memory), f) {}
-  void Dispose() override {
-    ++gProbesDisposed;
-    TSysBitmap::Dispose();
-  }
-
-private:
-  static std::vector<std::uint8_t*> RowsOf(std::int32_t w, std::int32_t h, TPixelFormat* f, Bytes* memory) {
-    memory->assign(std::size_t(w * h * f->BytesPerPixel), 0);
-    std::vector<std::uint8_t*> rows;
-    for (std::int32_t y = 0; y < h; ++y) rows.push_back(memory->data() + y * w * f->BytesPerPixel);
-    return rows;
-  }
-};
-
-class TProbeDirect : public TDirectBitmap {
-  ZM_BITMAP_CLASS(TProbeDirect, TDirectBitmap)
-public:
-  using TDirectBitmap::TDirectBitmap;
-  void Dispose() override {
-    ++gProbesDisposed;
-    TDirectBitmap::Dispose();
-  }
-};
 
 // Y8 pixels numbered 10 * y + x.
 TRef<TSysBitmap> Numbered(std::int32_t w, std::int32_t h) {
@@ -65,27 +35,14 @@ TEST(SysBitmap, ConstructionChecks) {
   std::uint8_t mem[16] = {};
   EXPECT_TRUE(Contains(AssertionOf([&] { MakeRef<TSysBitmap>(TPoint{2, 3}, std::vector<std::uint8_t*>{mem, mem}, pfA8); }),
                        "TSysBitmap.Create - Invalid Rows Count"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { MakeRef<TSysBitmap>(TPoint{-1, 1}, std::vector<std::uint8_t*>{mem}, pfA8); }),
-                       "(ZmLib\\Graphics\\SysBitmap, line: "));
-  EXPECT_TRUE(Contains(AssertionOf([&] { MakeRef<TSysBitmap>(TPoint{1, -1}, std::vector<std::uint8_t*>{}, pfA8); }),
-                       "Invalid Rows Count"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { MakeRef<TSysDirectWrapper>(nullptr, false); }),
-                       "'TSysDirectWrapper.Create - Bitmap not Assigned'"));
   auto src = Numbered(4, 3);
   EXPECT_TRUE(Contains(AssertionOf([&] { MakeRef<TCropBitmap>(TRect{4, 0, 8, 3}, false, src.get()); }),
                        "'TCropBitmap.Create - Bitmap is Empty'"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { MakeRef<TCropBitmap>(TRect{2, 2, 1, 3}, false, src.get()); }),
-                       "TCropBitmap.Create - Bitmap is Empty"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { MakeRef<TCropBitmap>(TRect{0, 0, 1, 1}, false, nullptr); }),
-                       "TCropBitmap.Create - Bitmap not Assigned"));
   EXPECT_EQ(src->RefCount(), 1);  // failed views took no reference
-
   // An empty system bitmap is allowed and does nothing.
   TRef<TSysBitmap> empty = MakeRef<TSysBitmap>(TPoint{0, 0}, std::vector<std::uint8_t*>{}, pfA8R8G8B8);
   EXPECT_FALSE(empty->FillRect({0, 0, 5, 5}, {}));
   EXPECT_FALSE(empty->CopyFrom(src.get()));
-  Bytes buf(4);
-  EXPECT_EQ(empty->GetPixels(buf, 0, 0, 0, 1), 0);
 }
 
 TEST(SysBitmap, GetPixelsCopiesWhatFits) {
@@ -94,21 +51,13 @@ TEST(SysBitmap, GetPixelsCopiesWhatFits) {
   EXPECT_EQ(b->GetPixels(buf, 1, 0, 1, 3), 6);  // two whole pixels fit after offset 1
   EXPECT_EQ(buf, (Bytes{0xEE, 11, 12, 13, 14, 15, 16, 0xEE}));
   EXPECT_EQ(b->GetPixels(buf, 0, 2, 0, 3), 3);  // cut to Width - X
-  EXPECT_EQ(b->GetPixels(buf, 0, 3, 0, 1), 0);  // outside: nothing
-  EXPECT_EQ(b->GetPixels(buf, 0, 0, 2, 1), 0);
-  EXPECT_EQ(b->GetPixels(buf, 0, -1, 0, 1), 0);
-  EXPECT_EQ(b->GetPixels(buf, 9, 0, 0, 1), 0);
-  EXPECT_EQ(b->GetPixels(buf, -1, 0, 0, 1), 0);
-  EXPECT_EQ(b->GetPixels(buf, 0, 0, 0, -1), 0);
+  // Outside the bitmap or the buffer: nothing.
+  for (auto [offset, x, y, count] : {std::tuple{0, 3, 0, 1}, {0, 0, 2, 1}, {0, -1, 0, 1}, {9, 0, 0, 1}, {-1, 0, 0, 1},
+                                     {0, 0, 0, -1}})
+    EXPECT_EQ(b->GetPixels(buf, offset, x, y, count), 0) << offset << " " << x << " " << y << " " << count;
   TColor24 px[2];
   EXPECT_EQ(b->GetPixels24(px, 1, 0, 0, 3), 3);  // the element buffer bounds the copy
-  EXPECT_EQ(px[1], (TColor24{1, 2, 3}));
   EXPECT_EQ(b->GetPixels24(px, 1 << 30, 0, 0, 1), 0);
-  std::uint32_t w[2];
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels32(w, 0, 0, 0, 1); }),
-                       "'TSysDirectWrapper.GetPixels32 - Invalid Pixel Size'"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->Row32(0); }), "Invalid Pixel Size"));
-  EXPECT_EQ(b->Row24(1)[2], (TColor24{17, 18, 19}));
 }
 
 TEST(SysBitmap, CopyRectPremultiplies) {
@@ -122,39 +71,13 @@ TEST(SysBitmap, CopyRectPremultiplies) {
   EXPECT_EQ(copy(PF_A8R8G8B8, pmNone), src);
   EXPECT_EQ(copy(PF_A8R8G8B8, pmShift8), (Bytes{100, 50, 25, 128, 127, 127, 127, 128, 10, 20, 30, 255, 0, 0, 0, 0}));
   EXPECT_EQ(copy(PF_A8R8G8B8, pmDiv255), (Bytes{100, 50, 25, 128, 128, 128, 128, 128, 10, 20, 30, 255, 0, 0, 0, 0}));
-  EXPECT_EQ(copy(PF_A8B8G8R8, pmShift8), (Bytes{25, 50, 100, 128, 127, 127, 127, 128, 30, 20, 10, 255, 0, 0, 0, 0}));
   // Without alpha there is nothing to premultiply by.
   EXPECT_EQ(copy(PF_R8G8B8, pmShift8), (Bytes{200, 100, 50, 255, 255, 255, 10, 20, 30, 9, 9, 9}));
   // An alpha format of another size is copied, never premultiplied as 32-bit pixels.
   EXPECT_EQ(copy(PF_A8, pmShift8), (Bytes{128, 128, 255, 0}));
   auto s = BitmapOf(PF_A8R8G8B8, 4, 1, src);
-  EXPECT_EQ(AssertionOf([&] { s->CopyRect({0, 0, 1, 1}, s.get(), 100, {0, 0}); }).find("Invalid APremultiply parameter Value"),
-            std::string("Asseertion with message: '").size());
-  EXPECT_TRUE(Contains(AssertionOf([&] { s->CopyRect({0, 0, 1, 1}, nullptr, 0, {0, 0}); }), "Source not Assigned"));
-
-  Bytes run = {255, 255, 255, 128, 200, 100, 50, 255, 10, 10, 10, 0};
-  PremultiplyRow256(run.data(), 3);
-  EXPECT_EQ(run, (Bytes{127, 127, 127, 128, 200, 100, 50, 255, 0, 0, 0, 0}));
-  run = {255, 255, 255, 128, 200, 100, 50, 255};
-  PremultiplyRow255(run.data(), 2);
-  EXPECT_EQ(run, (Bytes{128, 128, 128, 128, 200, 100, 50, 255}));
-}
-
-TEST(SysBitmap, CopyRectClipsAndReadsAnySource) {
-  auto src = Numbered(4, 3);
-  TRef<TSysBitmap> dst = CreateSysBitmap(4, 3, pfY8);
-  EXPECT_TRUE(dst->CopyRect({-1, 1, 2, 3}, src.get(), pmNone, {0, 0}));
-  EXPECT_EQ(BytesOf(*dst), (Bytes{0, 0, 0, 0, 1, 2, 0, 0, 11, 12, 0, 0}));
-  EXPECT_FALSE(dst->CopyRect({4, 0, 8, 3}, src.get(), pmNone, {0, 0}));  // wholly outside: false, nothing copied
-  EXPECT_EQ(BytesOf(*dst), (Bytes{0, 0, 0, 0, 1, 2, 0, 0, 11, 12, 0, 0}));
-
-  // A source that is not a system bitmap is read through GetPixels.
-  TRef<TDirectBitmap> direct = MakeRef<TDirectBitmap>(3, pfA8R8G8B8, 2);
-  direct->FillRect({0, 0, 3, 2}, MakeColor32(1, 2, 3, 4));
-  direct->FillRect({2, 1, 3, 2}, MakeColor32(9, 8, 7, 6));
-  TRef<TSysBitmap> rgb = CreateSysBitmap(2, 2, pfB8G8R8);
-  EXPECT_TRUE(rgb->CopyRect({0, 0, 2, 2}, direct.get(), pmNone, {1, 0}));
-  EXPECT_EQ(BytesOf(*rgb), (Bytes{1, 2, 3, 1, 2, 3, 1, 2, 3, 9, 8, 7}));
+  EXPECT_TRUE(Contains(AssertionOf([&] { s->CopyRect({0, 0, 1, 1}, s.get(), 100, {0, 0}); }),
+                       "Invalid APremultiply parameter Value"));
 }
 
 TEST(SysBitmap, ProgressStopsTheCopy) {
@@ -168,15 +91,6 @@ TEST(SysBitmap, ProgressStopsTheCopy) {
   EXPECT_FALSE(dst->CopyFrom(src.get()));
   EXPECT_EQ(BytesOf(*dst), (Bytes{0, 1, 10, 11, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(seen, (std::vector<float>{0.0f, 0.2f, 0.4f}));
-
-  seen.clear();
-  dst->ProgressHandler = [&seen](float f) {
-    seen.push_back(f);
-    return true;
-  };
-  EXPECT_TRUE(dst->CopyFrom(src.get()));
-  EXPECT_EQ(BytesOf(*dst), BytesOf(*src));
-  EXPECT_EQ(seen, (std::vector<float>{0.0f, 0.2f, 0.4f, 0.6f, 0.8f, 1.0f}));
   dst->ProgressHandler = [](float f) { return f < 1.0f; };  // only the final call says no
   EXPECT_FALSE(dst->CopyFrom(src.get()));
   EXPECT_FALSE(dst->FillRect({0, 0, 1, 1}, {}));
@@ -193,10 +107,7 @@ TEST(SysBitmap, FillRectFromAPattern) {
                   TCase{PF_B5G6R5, 1537}, TCase{PF_Y8, 3073}, TCase{PF_A8, 1}, TCase{"R4096G4096B4096A4096X4096X4096X4096", 3}}) {
     TPixelFormat* f = FindPixelFormat(k.Format);
     TRef<TSysBitmap> b = CreateSysBitmap(k.Width + 2, 3, f);
-    int calls = 0;
-    b->ProgressHandler = [&calls](float) { return ++calls > 0; };
     EXPECT_TRUE(b->FillRect({1, 1, k.Width + 1, 2}, c)) << k.Format;
-    EXPECT_EQ(calls, 1);
     Bytes want(std::size_t(f->BytesPerPixel));
     const std::uint8_t argb[4] = {c.B, c.G, c.R, c.A};
     FindPixelConverter(f, pfA8R8G8B8)->Convert8(want.data(), 0, argb, 0, 1);
@@ -208,7 +119,6 @@ TEST(SysBitmap, FillRectFromAPattern) {
       }
   }
   TRef<TSysBitmap> b = CreateSysBitmap(4, 4, pfA8R8G8B8);
-  EXPECT_FALSE(b->FillRect({2, 2, 2, 4}, c));
   EXPECT_FALSE(b->FillRect({4, 0, 9, 9}, c));
   EXPECT_TRUE(b->FillRect({-100, -100, 100, 100}, c));
   EXPECT_EQ(Pixel(*b, 3, 3), (Bytes{0, 128, 255, 200}));
@@ -217,56 +127,29 @@ TEST(SysBitmap, FillRectFromAPattern) {
 TEST(SysBitmap, CropViewsShareTheSourceMemory) {
   auto src = Numbered(4, 3);
   TRef<TCropBitmap> crop = MakeRef<TCropBitmap>(TRect{1, 1, 10, 10}, false, src.get());
-  EXPECT_EQ(crop->Size(), (TPoint{3, 2}));
-  EXPECT_EQ(crop->PixelFormat(), src->PixelFormat());
   EXPECT_EQ(BytesOf(*crop), (Bytes{11, 12, 13, 21, 22, 23}));
   crop->FillRect({0, 0, 1, 1}, MakeColor32(1, 2, 3, 99));  // "Y8" takes the alpha: Y and A are one kind
   EXPECT_EQ(Pixel(*src, 1, 1), Bytes{99});
-  EXPECT_EQ(crop->Source(), src.get());
-  EXPECT_FALSE(crop->OwnsSource());
-  EXPECT_FALSE(crop->CreateCompatible());  // no link makes crops
-
   // Bottom-up memory: row 0 is the last memory row, the step negative.
   std::uint8_t memory[3][2] = {{1, 2}, {3, 4}, {5, 6}};
   TRef<TRefBitmap> up = MakeRef<TRefBitmap>(TPoint{2, 3}, -2, &memory[2][0], pfY8);
   EXPECT_EQ(BytesOf(*up), (Bytes{5, 6, 3, 4, 1, 2}));
-  EXPECT_EQ(up->RowStep(), -2);
-  EXPECT_EQ(up->Source(), nullptr);
-  TRef<TCropBitmap> inner = MakeRef<TCropBitmap>(TRect{1, 0, 2, 2}, false, up.get());
-  EXPECT_EQ(inner->RowStep(), -2);
-  EXPECT_EQ(BytesOf(*inner), (Bytes{6, 4}));
+  EXPECT_EQ(BytesOf(*MakeRef<TCropBitmap>(TRect{1, 0, 2, 2}, false, up.get())), (Bytes{6, 4}));
 }
 
 TEST(SysBitmap, ViewsKeepTheirSourceAlive) {
-  Bytes memory;
-  gProbesDisposed = 0;
-  {
-    TRef<TProbeBitmap> probe = MakeRef<TProbeBitmap>(2, 2, pfY8, &memory);
-    TRef<TCropBitmap> crop = MakeRef<TCropBitmap>(TRect{0, 0, 1, 1}, false, probe.get());
-    EXPECT_EQ(probe->RefCount(), 2);
-    probe = nullptr;  // the caller lets go; the view still reads the pixels
-    EXPECT_EQ(gProbesDisposed, 0);
-    EXPECT_EQ(BytesOf(*crop), Bytes{0});
-    crop = nullptr;
-    EXPECT_EQ(gProbesDisposed, 1);
-  }
-  {
-    TRef<TProbeBitmap> probe = MakeRef<TProbeBitmap>(2, 2, pfY8, &memory);
-    TRef<TCropBitmap> crop = MakeRef<TCropBitmap>(TRect{0, 0, 1, 1}, true, probe.Detach());  // owned
-    EXPECT_TRUE(crop->OwnsSource());
-    EXPECT_EQ(crop->Source()->RefCount(), 1);
-    crop = nullptr;
-    EXPECT_EQ(gProbesDisposed, 2);
-  }
-  {
-    TRef<TProbeDirect> direct = MakeRef<TProbeDirect>(2, pfY8, 2);
-    TRef<TSysDirectWrapper> w = MakeRef<TSysDirectWrapper>(direct.get(), false);
-    EXPECT_EQ(direct->RefCount(), 2);
-    w = nullptr;
-    EXPECT_EQ(direct->RefCount(), 1);
-    TSysDirectWrapper* owner = MakeRef<TSysDirectWrapper>(direct.Detach(), true).Detach();
-    EXPECT_EQ(gProbesDisposed, 2);
-    owner->Free();
-    EXPECT_EQ(gProbesDisposed, 3);
-  }
+  // (Use after free and leaks are the sanitizer's to find.)
+  auto src = Numbered(2, 2);
+  TSysBitmap* raw = src.get();
+  TRef<TCropBitmap> crop = MakeRef<TCropBitmap>(TRect{1, 1, 2, 2}, false, src.get());
+  EXPECT_EQ(raw->RefCount(), 2);
+  src = nullptr;  // the caller lets go; the view still reads the pixels
+  EXPECT_EQ(BytesOf(*crop), Bytes{11});
+  EXPECT_EQ(raw->RefCount(), 1);
+  TRef<TCropBitmap> owner = MakeRef<TCropBitmap>(TRect{0, 0, 1, 1}, true, Numbered(2, 2).Detach());
+  EXPECT_EQ(owner->Source()->RefCount(), 1);  // freed with the view
+  TRef<TDirectBitmap> direct = MakeRef<TDirectBitmap>(2, pfY8, 2);
+  MakeRef<TSysDirectWrapper>(direct.get(), false);
+  EXPECT_EQ(direct->RefCount(), 1);
+  MakeRef<TSysDirectWrapper>(direct.Detach(), true);
 }

@@ -47,41 +47,10 @@ TClip Clip(std::int32_t dx, std::int32_t dy, std::int32_t w, std::int32_t h, TPo
 
 }  // namespace
 
-TEST(BitmapFactory, ClassesTheLinksMake) {
-  TPixelFormat* f = pfA8R8G8B8;
-  TRef<TBitmap> d = CreateBitmap(3, 2, f, {}, nullptr, TDirectBitmap::StaticClass());
-  ASSERT_TRUE(d);
-  EXPECT_EQ(d->ClassType(), TDirectBitmap::StaticClass());
-  EXPECT_EQ(d->ClassName(), "TDirectBitmap");
-
-  for (const TBitmapClass* cls : {TSysBitmap::StaticClass(), TBitmap::StaticClass(),
-                                  static_cast<const TBitmapClass*>(nullptr), TSysDirectWrapper::StaticClass()}) {
-    TRef<TBitmap> s = CreateBitmap(3, 2, f, {}, nullptr, cls);
-    auto* w = dynamic_cast<TSysDirectWrapper*>(s.get());
-    ASSERT_NE(w, nullptr);
-    ASSERT_NE(w->Bitmap(), nullptr);
-    for (std::int32_t y = 0; y < 2; ++y) EXPECT_EQ(w->Rows()[std::size_t(y)], w->Bitmap()->ScanLine(y));
-    EXPECT_EQ(w->Size(), (TPoint{3, 2}));
-  }
-  // Classes no link can make.
-  EXPECT_FALSE(CreateBitmap(3, 2, f, {}, nullptr, TRefBitmap::StaticClass()));
-  EXPECT_FALSE(CreateBitmap(3, 2, f, {}, nullptr, TCropBitmap::StaticClass()));
-  EXPECT_FALSE(DefCreateBitmap(3, 2, f, {}, nullptr, TSysBitmap::StaticClass()));
-  EXPECT_FALSE(DefCreateBitmap(3, 2, f, {}, nullptr, nullptr));
-  EXPECT_TRUE(DefCreateBitmap(3, 2, f, {}, nullptr, TBitmap::StaticClass()));
-
-  TRef<TSysBitmap> sys = CreateSysBitmapSize({4, 5}, pfR8G8B8);
-  EXPECT_EQ(sys->Size(), (TPoint{4, 5}));
-  EXPECT_EQ(sys->PixelFormat(), pfR8G8B8);
-  EXPECT_TRUE(TSysDirectWrapper::StaticClass()->InheritsFrom(TBitmap::StaticClass()));
-  EXPECT_FALSE(TBitmap::StaticClass()->InheritsFrom(TSysBitmap::StaticClass()));
-  EXPECT_FALSE(TBitmap::StaticClass()->InheritsFrom(nullptr));
-}
-
 namespace {
 TCreateBitmapProc gNext = nullptr;
-// A link of a later module: answers TCropBitmap requests with a plain
-// TDirectBitmap (the wrong class) and passes everything else on.
+// A link of a later module: answers a TSysBitmap request of width 7 with a
+// plain TDirectBitmap (the wrong class) and passes everything else on.
 TRef<TBitmap> WrongClassLink(std::int32_t w, std::int32_t h, TPixelFormat* f, const TBitmapProgressEvent& p,
                              TBitmap* s, const TBitmapClass* c) {
   if (c == TSysBitmap::StaticClass() && w == 7) return MakeRef<TDirectBitmap>(w, f, h);
@@ -89,113 +58,56 @@ TRef<TBitmap> WrongClassLink(std::int32_t w, std::int32_t h, TPixelFormat* f, co
 }
 }  // namespace
 
-TEST(BitmapFactory, ChainedLinksAndTheCast) {
+TEST(BitmapFactory, ClassesTheLinksMake) {
+  TPixelFormat* f = pfA8R8G8B8;
+  const TBitmapClass* direct = TDirectBitmap::StaticClass();
+  EXPECT_EQ(CreateBitmap(3, 2, f, {}, nullptr, direct)->ClassType(), direct);
+  for (const TBitmapClass* cls : {TSysBitmap::StaticClass(), static_cast<const TBitmapClass*>(nullptr)}) {
+    auto w = RefCast<TSysDirectWrapper>(CreateBitmap(3, 2, f, {}, nullptr, cls));
+    ASSERT_TRUE(w && w->Bitmap());
+    EXPECT_EQ(w->Rows()[1], w->Bitmap()->ScanLine(1));
+  }
+  EXPECT_FALSE(CreateBitmap(3, 2, f, {}, nullptr, TCropBitmap::StaticClass()));  // no link makes crops
   gNext = CreateBitmapHook;
   CreateBitmapHook = &WrongClassLink;
   EXPECT_THROW(CreateSysBitmap(7, 1, pfA8), EInvalidCast);
   EXPECT_TRUE(CreateSysBitmap(6, 1, pfA8));  // passed on down the chain
-  CreateBitmapHook = gNext;
-  // With no link at all the factory answers nil.
-  TCreateBitmapProc saved = CreateBitmapHook;
   CreateBitmapHook = nullptr;
-  EXPECT_FALSE(CreateSysBitmap(1, 1, pfA8));
-  CreateBitmapHook = saved;
-}
-
-TEST(BitmapFactory, CopiesConvertsAndMatches) {
-  TRef<TDirectBitmap> src = Direct(PF_R8G8B8, 2, 1);
-  src->FillRect({0, 0, 2, 1}, MakeColor32(10, 20, 30, 255));
-  int calls = 0;
-  TBitmapProgressEvent handler = [&calls](float) { return ++calls > 0; };
-  src->ProgressHandler = handler;
-
-  TRef<TBitmap> copy = ConvertBitmap(src.get(), pfA8B8G8R8, TSysBitmap::StaticClass());
-  ASSERT_TRUE(copy);
-  EXPECT_EQ(zmtest::BytesOf(*RefCast<TSysBitmap>(copy)), (Bytes{10, 20, 30, 255, 10, 20, 30, 255}));
-  EXPECT_GT(calls, 0);  // the source's handler, since none was given
-  EXPECT_TRUE(copy->ProgressHandler);
-
-  TRef<TBitmap> same = src->CreateCompatible();
-  ASSERT_TRUE(RefCast<TDirectBitmap>(same));
-  EXPECT_EQ(same->PixelFormat(), pfR8G8B8);
-  EXPECT_EQ(BytesOf(*RefCast<TDirectBitmap>(same)), BytesOf(*src));
-  TRef<TBitmap> wrapped = copy->CreateCompatible();
-  EXPECT_EQ(wrapped->ClassType(), TSysDirectWrapper::StaticClass());
-  EXPECT_EQ(wrapped->PixelFormat(), pfA8B8G8R8);
-
-  EXPECT_TRUE(BitmapMatches(src.get(), nullptr, nullptr));
-  EXPECT_TRUE(BitmapMatches(src.get(), pfR8G8B8, TBitmap::StaticClass()));
-  EXPECT_FALSE(BitmapMatches(src.get(), pfA8R8G8B8, nullptr));
-  EXPECT_FALSE(BitmapMatches(src.get(), nullptr, TSysBitmap::StaticClass()));
-  EXPECT_TRUE(BitmapMatches(copy.get(), nullptr, TSysBitmap::StaticClass()));
-  EXPECT_FALSE(BitmapMatches(nullptr, nullptr, nullptr));
-  EXPECT_FALSE(ConvertBitmap(nullptr, nullptr, nullptr));
+  EXPECT_FALSE(CreateSysBitmap(1, 1, pfA8));  // no link at all: nil
+  CreateBitmapHook = gNext;
 }
 
 TEST(DirectBitmap, RefusesBadSizesBeforeTakingMemory) {
   TPixelFormat* f = pfA8R8G8B8;
   EXPECT_TRUE(Contains(AssertionOf([&] { Direct(PF_A8R8G8B8, 0, 1); }), "TDirectBitmap.Create - Invalid Width"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { Direct(PF_A8R8G8B8, -5, 1); }), "Invalid Width"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { Direct(PF_A8R8G8B8, 1, 0); }), "Invalid Height"));
   EXPECT_TRUE(Contains(AssertionOf([&] { MakeRef<TDirectBitmap>(1, nullptr, 1); }), "PixelFormat not Assigned"));
   // Sizes whose pixels would pass the limit, products past 32 bits included.
-  EXPECT_TRUE(Contains(AssertionOf([&] { Direct(PF_A8R8G8B8, 20000, 20000); }), "Bitmap too Large"));
   EXPECT_TRUE(Contains(AssertionOf([&] { Direct(PF_A8R8G8B8, INT_MAX, INT_MAX); }), "Bitmap too Large"));
   EXPECT_TRUE(Contains(AssertionOf([&] { Direct("R4096G4096B4096", 1 << 20, 1); }), "Bitmap too Large"));
   EXPECT_THROW(CreateSysBitmap(1 << 16, 1 << 15, f), EAbort);
-  EXPECT_THROW(CreateSysBitmap(-1, 10, f), EAbort);
-  EXPECT_TRUE(ConvertBitmap(Direct(PF_Y8, 1, 1).get(), FindPixelFormat("R4096G4096B4096"), nullptr));  // 1536 bytes
-
   EXPECT_TRUE(BitmapSizeAllowed(1 << 15, 1 << 13, f));  // exactly 1 GiB
   EXPECT_FALSE(BitmapSizeAllowed((1 << 15) + 1, 1 << 13, f));
   EXPECT_FALSE(BitmapSizeAllowed(1, 1, nullptr));
-  EXPECT_TRUE(Contains(AssertionOf([&] { Direct(PF_A8R8G8B8, 0, 1); }), "(ZmLib\\Graphics\\zmBitmap, line: "));
 }
 
 TEST(DirectBitmap, PixelReadersAndTheirAssertions) {
   TRef<TDirectBitmap> b = Direct(PF_A8R8G8B8, 3, 2);
-  EXPECT_EQ(BytesOf(*b), Bytes(24, 0));  // zero-filled
   for (std::int32_t x = 0; x < 3; ++x) b->Row32(1)[x] = 0x01020300u + std::uint32_t(x);
-
   Bytes buf(12, 0xEE);
   EXPECT_EQ(b->GetPixels(buf, 2, 1, 1, 100), 8);  // cut to Width - X
   EXPECT_EQ(buf, (Bytes{0xEE, 0xEE, 1, 3, 2, 1, 2, 3, 2, 1, 0xEE, 0xEE}));
-  EXPECT_EQ(b->GetPixels(buf, 0, 1, 1, 0), 0);
   EXPECT_EQ(b->GetPixels(buf, 0, 1, 1, -4), 0);
-  std::string m = AssertionOf([&] { b->GetPixels(buf, 0, 3, 0, 1); });
-  EXPECT_TRUE(Contains(m, "'TDirectBitmap.GetPixels (X,Y) out of Bitmap.Size'")) << m;
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels(buf, 0, 0, -1, 1); }), ".GetPixels (X,Y) out of Bitmap.Size"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels(buf, -1, 0, 0, 1); }), "TDirectBitmap.GetPixels - Offset out of Bounds"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels(buf, 8, 0, 0, 2); }),
-                       "TDirectBitmap.GetPixels - Not Enought Pixel Buffer Space"));
-
+  // Reads outside the bitmap or the buffer fail their assertions.
+  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels(buf, 0, 3, 0, 1); }), "GetPixels (X,Y) out of Bitmap.Size"));
+  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels(buf, -1, 0, 0, 1); }), "GetPixels - Offset out of Bounds"));
+  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels(buf, 8, 0, 0, 2); }), "Not Enought Pixel Buffer Space"));
   std::uint32_t words[4] = {};
-  EXPECT_EQ(b->GetPixels32(words, 1, 0, 1, 3), 12);
-  EXPECT_EQ(words[1], 0x01020300u);
-  EXPECT_EQ(words[3], 0x01020302u);
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels32(words, 0, 1, 0, 3); }), "TDirectBitmap.GetPixels32 out of Bitmap.Size"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels32(words, 2, 0, 0, 3); }),
-                       "TDirectBitmap.GetPixels32 - Out of Pixel Buffer Bounds"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels32(words, -1, 0, 0, 1); }), "Out of Pixel Buffer Bounds"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels32(words, 0, 0, 2, 1); }), "GetPixels32 out of Bitmap.Size"));
-  std::uint8_t bytes[4];
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels8(bytes, 0, 0, 0, 1); }), "TDirectBitmap.GetPixels8 - Invalid Pixel Size"));
+  EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels32(words, 2, 0, 0, 3); }), "Out of Pixel Buffer Bounds"));
   TColor24 c24[2];
   EXPECT_TRUE(Contains(AssertionOf([&] { b->GetPixels24(c24, 0, 0, 0, 1); }), "GetPixels24 - Invalid Pixel Size"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->Row16(0); }), "Invalid Pixel Size"));
-  EXPECT_TRUE(Contains(AssertionOf([&] { b->PixelAddress(0, 2); }), "out of Bitmap.Size"));
-
-  TRef<TDirectBitmap> w = Direct(PF_B5G6R5, 2, 1);
-  w->Row16(0)[1] = 0xBEEF;
-  std::uint16_t halves[3] = {};
-  EXPECT_EQ(w->GetPixels16(halves, 1, 1, 0, 1), 2);
-  EXPECT_EQ(halves[1], 0xBEEF);
-  EXPECT_TRUE(Contains(AssertionOf([&] { w->GetPixels16(halves, 2, 0, 0, 2); }), "GetPixels16 - Out of Pixel Buffer Bounds"));
 }
 
 TEST(ClipCopy, BothSidesMoveTogether) {
-  // Inside: unchanged.
-  EXPECT_EQ(Clip(1, 1, 2, 2, {10, 10}, {10, 10}, 3, 4), (TClip{1, 1, 2, 2, 3, 4, true}));
   // Left of the destination: the source point moves right by as much.
   EXPECT_EQ(Clip(-2, 0, 5, 1, {10, 10}, {10, 10}, 0, 0), (TClip{0, 0, 3, 1, 2, 0, true}));
   // Left of the source: the destination moves right by as much.
@@ -204,10 +116,7 @@ TEST(ClipCopy, BothSidesMoveTogether) {
   EXPECT_EQ(Clip(8, 0, 5, 5, {4, 3}, {10, 10}, 1, 1), (TClip{8, 0, 2, 2, 1, 1, true}));
   // Wholly outside either side.
   EXPECT_FALSE(Clip(10, 0, 1, 1, {10, 10}, {10, 10}, 0, 0).Ok);
-  EXPECT_FALSE(Clip(-1, 0, 1, 1, {10, 10}, {10, 10}, 0, 0).Ok);
-  EXPECT_FALSE(Clip(0, 0, 2, 2, {10, 10}, {10, 10}, 10, 0).Ok);
   EXPECT_FALSE(Clip(0, 0, 2, 2, {10, 10}, {10, 10}, -2, 0).Ok);
-  EXPECT_FALSE(Clip(0, 0, 0, 2, {10, 10}, {10, 10}, 0, 0).Ok);
   EXPECT_FALSE(Clip(0, 0, 2, 2, {0, 0}, {10, 10}, 0, 0).Ok);
   // The ends of the 32-bit range do not wrap.
   EXPECT_EQ(Clip(INT_MIN, 0, INT_MAX, 1, {INT_MAX, 1}, {5, 1}, INT_MAX - 10, 0).Ok, false);
@@ -222,22 +131,12 @@ TEST(DirectBitmap, CopyRectClipsAndConverts) {
   EXPECT_EQ(BytesOf(*dst), (Bytes{0, 0, 0, 0, 1, 2, 0, 0, 11, 12, 0, 0}));
   TRef<TDirectBitmap> none = Direct(PF_Y8, 4, 3);
   none->CopyRect({4, 0, 8, 3}, src.get(), {0, 0});  // wholly outside
-  none->CopyRect({0, 0, 2, 2}, src.get(), {4, 0});
   none->CopyRect({2, 2, 1, 3}, src.get(), {0, 0});  // inverted
   EXPECT_EQ(BytesOf(*none), Bytes(12, 0));
-  TRef<TDirectBitmap> whole = Direct(PF_Y8, 4, 3);
-  whole->CopyFrom(src.get());
-  EXPECT_EQ(BytesOf(*whole), BytesOf(*src));
-
   // Converted on the way, from a direct and from a system bitmap.
-  TRef<TDirectBitmap> rgb = Direct(PF_R8G8B8, 3, 1);
-  rgb->CopyRect({1, 0, 3, 1}, src.get(), {1, 2});
-  EXPECT_EQ(BytesOf(*rgb), (Bytes{0, 0, 0, 21, 21, 21, 22, 22, 22}));
-  auto sys = zmtest::BitmapOf(PF_A8R8G8B8, 2, 1, {1, 2, 3, 4, 5, 6, 7, 8});
   TRef<TDirectBitmap> abgr = Direct(PF_A8B8G8R8, 2, 1);
-  abgr->CopyFrom(sys.get());
+  abgr->CopyFrom(zmtest::BitmapOf(PF_A8R8G8B8, 2, 1, {1, 2, 3, 4, 5, 6, 7, 8}).get());
   EXPECT_EQ(BytesOf(*abgr), (Bytes{3, 2, 1, 4, 7, 6, 5, 8}));
-
   // Pixels wider than 4 bytes are placed by their own size.
   TRef<TDirectBitmap> wide = Direct("R16G16B16", 3, 1);
   for (int i = 0; i < 18; ++i) wide->ScanLine(0)[i] = std::uint8_t(i);
@@ -255,29 +154,21 @@ TEST(DirectBitmap, FillRectPutsTheColourWhereTheFormatKeepsIt) {
     return BytesOf(*b);
   };
   EXPECT_EQ(fill(PF_Y8), (Bytes{0, 0, 0, 0, 127, 127}));  // grey (B + G + R) div 3
-  EXPECT_EQ(fill(PF_R8G8B8), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 128, 255, 0, 128, 255}));
-  Bytes argb = fill(PF_A8R8G8B8);
-  EXPECT_EQ(Bytes(argb.begin() + 16, argb.begin() + 20), (Bytes{0, 128, 255, 200}));
-  EXPECT_EQ(Bytes(argb.begin(), argb.begin() + 16), Bytes(16, 0));
-  Bytes bgr = fill(PF_B8G8R8);
-  EXPECT_EQ(Bytes(bgr.begin() + 12, bgr.begin() + 15), (Bytes{255, 128, 0}));
   Bytes pre = fill(PF_A8r8g8b8);
   EXPECT_EQ(Bytes(pre.begin() + 16, pre.begin() + 20), (Bytes{0, 100, 199, 200}));  // premultiplied
   // 16 bits: by each format's layout (read back through the converters).
-  for (const char* f : {PF_B5G6R5, PF_B5G5R5X1, PF_R5G6B5, PF_X1R5G5B5}) {
+  for (const char* f : {PF_B5G5R5X1, PF_R5G6B5}) {
     TRef<TDirectBitmap> b = Direct(f, 2, 1);
     b->FillRect({0, 0, 2, 1}, MakeColor32(255, 0, 0, 255));
     TRef<TDirectBitmap> back = Direct(PF_A8R8G8B8, 2, 1);
     back->CopyFrom(b.get());
     EXPECT_EQ(back->Row32(0)[1], 0xFFFF0000u) << f;
   }
-  EXPECT_EQ(fill(PF_R5G6B5), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0xFC, 0x00, 0xFC}));  // (b shr 3) or (g shr 2) shl 5 or (r shr 3) shl 11
   // Other pixel sizes are left alone.
   TRef<TDirectBitmap> wide = Direct("R16G16B16", 2, 1);
   wide->FillRect({0, 0, 2, 1}, orange);
   EXPECT_EQ(BytesOf(*wide), Bytes(12, 0));
   TRef<TDirectBitmap> empty = Direct(PF_Y8, 2, 2);
   empty->FillRect({1, 1, 1, 5}, orange);
-  empty->FillRect({-5, -5, 0, 0}, orange);
   EXPECT_EQ(BytesOf(*empty), Bytes(4, 0));
 }

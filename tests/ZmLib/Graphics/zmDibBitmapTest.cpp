@@ -27,65 +27,24 @@ TEST(FastDIB, StrideGapAndRowsInMemoryOrder) {
   d->SetSize(3, 2, 24);
   EXPECT_EQ(d->Stride(), 12);
   EXPECT_EQ(d->Gap(), 3);
-  EXPECT_EQ(d->Size(), 24);
-  EXPECT_EQ(d->Compression(), plat::BI_RGB);
-  ASSERT_EQ(d->Scanlines().size(), 2u);
-  EXPECT_EQ(d->Scanlines()[1] - d->Scanlines()[0], 12);
-  EXPECT_TRUE(d->Dc());
-  EXPECT_TRUE(d->OwnsSection());
-
-  for (auto [w, bits, stride] : {std::tuple{1, 1, 4}, {33, 1, 8}, {9, 4, 8}, {5, 8, 8}, {3, 16, 8}, {2, 32, 8}})
+  for (auto [w, bits, stride] : {std::tuple{33, 1, 8}, {9, 4, 8}, {3, 16, 8}})
     EXPECT_EQ(DibStride(w, bits), stride) << w << " x " << bits;
-
-  // The same size again keeps the memory; another size makes new memory.
-  std::uint8_t* bits = d->Bits();
-  d->SetSize(3, 2, 24);
-  EXPECT_EQ(d->Bits(), bits);
-  int changes = 0;
-  d->OnChange = [&](TFastDIB*) { ++changes; };
-  d->SetSize(4, 2, 32);
-  EXPECT_EQ(changes, 1);
-  EXPECT_EQ(d->RedMask(), 0xFF0000u);
-  EXPECT_EQ(d->ChannelBits(1), 8);
-
   EXPECT_TRUE(Contains(AssertionOf([&] { d->SetSize(2, 2, 7); }), "Unsupported Bit Count"));
   EXPECT_THROW(d->SetSize(70000, 70000, 32), EOutOfMemory);
   EXPECT_EQ(d->Bits(), nullptr);
-
-  // Plain memory and memory of the caller.
-  TRef<TFastDIB> p = MakeRef<TFastDIB>();
-  p->UseDibSection = false;
-  p->SetSize(2, 2, 8);
-  EXPECT_TRUE(p->OwnsMemory());
-  EXPECT_FALSE(p->Dc());
-  std::uint8_t own[16] = {};
-  p->SetSizeEx(2, 2, 32, 0, 0, 0, own);
-  EXPECT_EQ(p->Bits(), own);
-  EXPECT_FALSE(p->OwnsMemory());
 }
 
 TEST(FastDIB, SixteenBitMemoryIsLaidOutAsItsFormatNames) {
   // The DIB, the pixel-format converters and the blits agree on 5-6-5.
   TRef<TDibBitmap> b = NewDibBitmap(2, 1, 16);
   EXPECT_EQ(b->PixelFormat()->Name, TByteString(PF_B5G6R5));
-  EXPECT_EQ(b->Dib()->Compression(), plat::BI_BITFIELDS);
   EXPECT_EQ(b->Dib()->RedMask(), 0x001Fu);
-  EXPECT_EQ(b->Dib()->BlueMask(), 0xF800u);
   TRef<TSysBitmap> red = zmtest::BitmapOf(PF_A8R8G8B8, 2, 1, {0, 0, 255, 255, 255, 0, 0, 255});  // red, blue
   b->CopyFrom(red.get());
-
   TRef<TDibBitmap> out = NewDibBitmap(2, 1, 32);
   plat::BitBlt(out->Dib()->Dc(), 0, 0, 2, 1, b->Dib()->Dc(), 0, 0, plat::SRCCOPY);
   EXPECT_EQ(plat::GetPixel(out->Dib()->Dc(), 0, 0), plat::RGB(248, 0, 0));
   EXPECT_EQ(plat::GetPixel(out->Dib()->Dc(), 1, 0), plat::RGB(0, 0, 248));
-
-  // And back through the converters.
-  TRef<TBitmap> back = ConvertBitmap(b.get(), FindPixelFormat(PF_R8G8B8), TSysBitmap::StaticClass());
-  std::uint8_t px[6];
-  back->GetPixels(px, 0, 0, 0, 2);
-  EXPECT_EQ(px[2], 255);  // red
-  EXPECT_EQ(px[3], 255);  // blue
-
   // The 15-bit layout: unused bit 0, red 1-5, green 6-10, blue 11-15.
   TRef<TDibBitmap> b15 = NewDibBitmap(1, 1, 15);
   EXPECT_EQ(b15->PixelFormat()->Name, TByteString(PF_B5G5R5X1));
@@ -96,16 +55,11 @@ TEST(FastDIB, FixAlphaOnlyWhenAllAlphaIsZero) {
   TRef<TFastDIB> d = MakeRef<TFastDIB>();
   d->SetSize(2, 2, 32);
   d->FixAlpha();
+  EXPECT_EQ(d->Pixels32(1)[1] >> 24, 255u);
   for (int y = 0; y < 2; ++y)
-    for (int x = 0; x < 2; ++x) EXPECT_EQ(d->Pixels32(y)[x] >> 24, 255u);
-
-  d->Pixels32(0)[0] = 0x10000000;
-  d->Pixels32(0)[1] = 0;
-  d->Pixels32(1)[0] = 0;
-  d->Pixels32(1)[1] = 0;
+    for (int x = 0; x < 2; ++x) d->Pixels32(y)[x] = x + y == 0 ? 0x10000000 : 0;
   d->FixAlpha();
   EXPECT_EQ(d->Pixels32(0)[1], 0u);  // one alpha was set: nothing changes
-
   TRef<TFastDIB> e = MakeRef<TFastDIB>();
   e->SetSize(1, 1, 24);
   EXPECT_TRUE(Contains(AssertionOf([&] { e->FixAlpha(); }), "Not a 32-bit DIB"));
@@ -118,11 +72,7 @@ TEST(FastDIB, SavesBmpFiles) {
   d->SaveToStream(s.get());
   const std::string bytes = zmtest::StreamBytes(s.get());
   ASSERT_EQ(bytes.size(), 14u + 40 + 1024 + 8);
-  EXPECT_EQ(bytes.substr(0, 2), "BM");
-  EXPECT_EQ(U32(bytes, 2), 14u + 40 + 1024 + 8);
   EXPECT_EQ(U32(bytes, 10), 1078u);
-  EXPECT_EQ(U32(bytes, 14), 40u);
-
   // Bit fields write their three masks.
   TRef<TDibBitmap> b = NewDibBitmap(1, 1, 16);
   TRef<TMemoryStream> t = MakeRef<TMemoryStream>();
@@ -130,12 +80,6 @@ TEST(FastDIB, SavesBmpFiles) {
   const std::string b16 = zmtest::StreamBytes(t.get());
   EXPECT_EQ(U32(b16, 10), 54u + 12);
   EXPECT_EQ(U32(b16, 54), 0x001Fu);
-
-  TRef<TFastDIB> c = MakeRef<TFastDIB>();
-  c->SetSize(1, 1, 24);
-  TRef<TMemoryStream> u = MakeRef<TMemoryStream>();
-  c->SaveToStream(u.get());
-  EXPECT_EQ(U32(zmtest::StreamBytes(u.get()), 10), 54u);
 }
 
 TEST(FastDIB, RunLengthDataIsUnpackedWithinTheRows) {
@@ -146,13 +90,11 @@ TEST(FastDIB, RunLengthDataIsUnpackedWithinTheRows) {
   d->DecodeRLE8(rle8);
   const std::uint8_t row0[6] = {7, 7, 7, 1, 2, 3};
   EXPECT_EQ(std::memcmp(d->Pixels8(0), row0, 6), 0);
-  EXPECT_EQ(d->Pixels8(2)[1], 9);
   EXPECT_EQ(d->Pixels8(2)[2], 9);
   // Runs past the row and rows past the picture are cut; data that ends early stops.
   const std::uint8_t wild[] = {200, 5, 0, 2, 0, 200, 4, 4, 0, 250, 1};
   d->DecodeRLE8(wild);
   EXPECT_EQ(d->Pixels8(0)[5], 5);
-
   TRef<TFastDIB> n = MakeRef<TFastDIB>();
   n->SetSize(5, 1, 4);
   // Run 1 2 1, absolute A B C (C past the row), end of bitmap.
@@ -163,89 +105,18 @@ TEST(FastDIB, RunLengthDataIsUnpackedWithinTheRows) {
   EXPECT_EQ(n->Pixels8(0)[2], 0xB0);
 }
 
-TEST(FastDIB, SetInfoAndAssign) {
-  plat::BITMAPINFO info{};
-  info.bmiHeader.biSize = 40;
-  info.bmiHeader.biWidth = 2;
-  info.bmiHeader.biHeight = 2;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 8;
-  info.bmiHeader.biCompression = plat::BI_RLE8;
-  info.bmiHeader.biClrUsed = 2;
-  info.bmiColors[1] = plat::RGBQUAD{1, 2, 3, 0};
-  TRef<TFastDIB> d = MakeRef<TFastDIB>();
-  d->SetInfo(info);
-  EXPECT_EQ(d->Compression(), plat::BI_RGB);
-  EXPECT_EQ(d->Info().bmiColors[1].rgbRed, 3);
-  d->Pixels8(0)[1] = 1;
-
-  TRef<TFastDIB> e = MakeRef<TFastDIB>();
-  e->Assign(d.get(), true);
-  EXPECT_EQ(e->Width(), 2);
-  EXPECT_EQ(e->Pixels8(0)[1], 1);
-  EXPECT_EQ(e->Info().bmiColors[1].rgbGreen, 2);
-
-  // 32 bits with other masks keep them as bit fields.
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = plat::BI_BITFIELDS;
-  const std::uint32_t masks[3] = {0xFF, 0xFF00, 0xFF0000};
-  std::memcpy(info.bmiColors, masks, 12);
-  d->SetInfo(info);
-  EXPECT_EQ(d->Compression(), plat::BI_BITFIELDS);
-  EXPECT_EQ(d->RedMask(), 0xFFu);
-}
-
 TEST(DibBitmap, RowZeroIsTheTopLine) {
   TRef<TDibBitmap> b = NewDibBitmap(2, 3, 24);
   TFastDIB* d = b->Dib();
   // Bottom-up: the top line is the last in memory.
   EXPECT_EQ(b->ScanLine(0), d->Scanlines()[2]);
   EXPECT_EQ(b->RowStep(), -d->Stride());
-  EXPECT_EQ(b->ClassName(), "TDibBitmap");
-
   // A top-down DIB is viewed top line first too.
   TRef<TFastDIB> t = MakeRef<TFastDIB>();
   t->SetSize(2, -3, 24);
   TRef<TDibBitmap> tb = WrapDibBitmap(t.get(), false);
   EXPECT_EQ(tb->ScanLine(0), t->Scanlines()[0]);
-  EXPECT_EQ(tb->RowStep(), t->Stride());
-
   EXPECT_TRUE(Contains(AssertionOf([&] { MakeRef<TDibBitmap>(d, FindPixelFormat(PF_A8R8G8B8), false); }),
                        "Pixel Formats Not Compatible"));
   EXPECT_TRUE(Contains(AssertionOf([&] { NewDibBitmap(2, 2, 12); }), "Unsupported Bit Count"));
-}
-
-TEST(DibBitmap, FactoryMakesDibsOnlyForTheirStandardFormats) {
-  TRef<TSysBitmap> src = zmtest::BitmapOf(PF_R8G8B8, 2, 1, {1, 2, 3, 4, 5, 6});
-  src->SetResolution(72, 96);
-  TRef<TBitmap> b = CreateBitmap(2, 1, FindPixelFormat(PF_R8G8B8), {}, src.get(), TDibBitmap::StaticClass());
-  auto* dib = dynamic_cast<TDibBitmap*>(b.get());
-  ASSERT_TRUE(dib);
-  EXPECT_EQ(dib->ScanLine(0)[5], 6);
-  EXPECT_EQ(dib->HorzResolution, 72);
-  // A format no DIB has: nothing (no link makes a TDibBitmap of it).
-  EXPECT_FALSE(CreateBitmap(2, 1, FindPixelFormat(PF_A8B8G8R8), {}, nullptr, TDibBitmap::StaticClass()));
-  // Other classes go to the links before.
-  EXPECT_TRUE(dynamic_cast<TSysDirectWrapper*>(
-      CreateBitmap(2, 1, FindPixelFormat(PF_R8G8B8), {}, nullptr, TSysBitmap::StaticClass()).get()));
-  // Converting into a DIB class works through ConvertBitmap.
-  TRef<TBitmap> grey = ConvertBitmap(src.get(), FindPixelFormat(PF_Y8), TDibBitmap::StaticClass());
-  ASSERT_TRUE(dynamic_cast<TDibBitmap*>(grey.get()));
-  EXPECT_EQ(static_cast<TDibBitmap*>(grey.get())->Dib()->Info().bmiColors[200].rgbGreen, 200);
-  EXPECT_EQ(AlphaBlendProc, nullptr);
-}
-
-TEST(DibBitmap, DrawCopiesOntoAnotherDc) {
-  TRef<TDibBitmap> a = NewDibBitmap(2, 2, 24);
-  a->ScanLine(0)[2] = 200;  // top-left red
-  TRef<TDibBitmap> target = NewDibBitmap(4, 4, 32);
-  a->Dib()->Draw(target->Dib()->Dc(), 1, 1);
-  EXPECT_EQ(plat::GetPixel(target->Dib()->Dc(), 1, 1), plat::RGB(200, 0, 0));
-  // Without a DC of its own the DIB goes through StretchDIBits.
-  TRef<TFastDIB> plain = MakeRef<TFastDIB>();
-  plain->UseDibSection = false;
-  plain->SetSize(1, 1, 24);
-  plain->Pixels8(0)[1] = 77;
-  plain->Draw(target->Dib()->Dc(), 3, 3);
-  EXPECT_EQ(plat::GetPixel(target->Dib()->Dc(), 3, 3), plat::RGB(0, 77, 0));
 }

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <jerror.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -84,27 +82,19 @@ public:
 }  // namespace
 
 TEST(JpegLoader, ColourPicturesDecodeAtEveryLevel) {
-  const std::string bytes = WriteJpeg(TwoColours(64, 48));
-  TRef<TBitmapStore> store = Load(bytes);
+  TRef<TBitmapStore> store = Load(WriteJpeg(TwoColours(64, 48)));
   ASSERT_TRUE(store);
-  EXPECT_TRUE(dynamic_cast<TJpegBitmapStore*>(store.get()));
-  EXPECT_EQ(store->Params.Width, 64);
-  EXPECT_EQ(store->Params.PixelFormat->Name, TByteString(PF_B8G8R8));
   EXPECT_FALSE(store->ColorProfile);
-  TSysBitmap* l0 = Level(store.get(), 0);
-  ASSERT_TRUE(dynamic_cast<TDibBitmap*>(l0));
-  EXPECT_EQ(l0->PixelFormat(), pfR8G8B8);
-  EXPECT_TRUE(Near(PixelAt(l0, 5, 5), TColor24{20, 30, 220}, 8));   // red, as B, G, R
-  EXPECT_TRUE(Near(PixelAt(l0, 60, 40), TColor24{200, 30, 20}, 8)); // blue
+  EXPECT_TRUE(Near(PixelAt(Level(store.get(), 0), 60, 40), TColor24{200, 30, 20}, 8));  // blue, as B, G, R
   const TPoint sizes[] = {{64, 48}, {32, 24}, {16, 12}, {8, 6}, {4, 3}, {2, 2}};
   for (int level = 0; level < 6; ++level) {
     TSysBitmap* b = Level(store.get(), level);
     EXPECT_EQ(b->Size(), sizes[level]) << level;
     // Levels 0 to 3 come from libjpeg's scaling, deeper ones from halving.
     EXPECT_EQ(dynamic_cast<TDibBitmap*>(b) != nullptr, level <= 3) << level;
-    EXPECT_TRUE(Near(PixelAt(b, 0, 0), TColor24{20, 30, 220}, 12)) << level;
+    EXPECT_TRUE(Near(PixelAt(b, 0, 0), TColor24{20, 30, 220}, 12)) << level;  // red
   }
-  EXPECT_EQ(Level(store.get(), 2), Level(store.get(), 2));
+  EXPECT_EQ(Level(store.get(), 2), Level(store.get(), 2));  // made once
 }
 
 TEST(JpegLoader, LargePictureAtQuarterScaleDecodesOnlyThatSize) {
@@ -114,15 +104,11 @@ TEST(JpegLoader, LargePictureAtQuarterScaleDecodesOnlyThatSize) {
   opts.Quality = 50;
   TRef<TBitmapStore> store = Load(WriteJpeg(opts));
   ASSERT_TRUE(store);
-  EXPECT_EQ(MipLevelForSize({4000, 3000}, 900, 700), 2);
-  TSysBitmap* l2 = Level(store.get(), 2);
-  EXPECT_EQ(l2->Size(), (TPoint{1000, 750}));
-  EXPECT_TRUE(dynamic_cast<TDibBitmap*>(l2));
+  EXPECT_EQ(Level(store.get(), 2)->Size(), (TPoint{1000, 750}));
   EXPECT_EQ(store->LevelBitmapCount(0), 0);  // the full picture was never decoded
   TSysBitmap* l4 = Level(store.get(), 4);
   EXPECT_EQ(l4->Size(), (TPoint{250, 188}));
   EXPECT_FALSE(dynamic_cast<TDibBitmap*>(l4));  // halved from level 3
-  EXPECT_EQ(store->LevelBitmapCount(3), 1);
 }
 
 TEST(JpegLoader, GreyPicturesGoThroughThePalette) {
@@ -133,61 +119,17 @@ TEST(JpegLoader, GreyPicturesGoThroughThePalette) {
   opts.Pixel = [](int x, int, std::uint8_t* c) { c[0] = std::uint8_t(x); };
   TRef<TBitmapStore> store = Load(WriteJpeg(opts));
   ASSERT_TRUE(store);
-  auto* js = static_cast<TJpegBitmapStore*>(store.get());
-  EXPECT_TRUE(js->Jpeg()->Data->Grayscale);
   TSysBitmap* l0 = Level(store.get(), 0);
   EXPECT_EQ(l0->PixelFormat(), pfR8G8B8);
-  EXPECT_TRUE(js->Jpeg()->PaletteValid);
-  EXPECT_EQ(js->Jpeg()->LogPalette.palNumEntries, 236);
-  EXPECT_TRUE(js->Jpeg()->Palette);
+  EXPECT_EQ(static_cast<TJpegBitmapStore*>(store.get())->Jpeg()->LogPalette.palNumEntries, 236);
   std::set<int> levels;
-  for (std::int32_t y = 0; y < l0->Height(); ++y)
-    for (std::int32_t x = 0; x < l0->Width(); ++x) {
-      const TColor24 c = PixelAt(l0, x, y);
-      ASSERT_EQ(c.B, c.G);
-      ASSERT_EQ(c.G, c.R);
-      levels.insert(c.B);
-    }
-  EXPECT_LE(levels.size(), 236u);
-  EXPECT_GT(levels.size(), 100u);
-  EXPECT_NEAR(PixelAt(l0, 10, 4).B, 10, 6);
-  EXPECT_NEAR(PixelAt(l0, 250, 4).B, 250, 6);
-  // The next level replaces the palette.
-  EXPECT_EQ(Level(store.get(), 1)->Width(), 128);
-  EXPECT_TRUE(js->Jpeg()->Palette);
-}
-
-TEST(JpegLoader, ProgressiveArithmeticRestartsAndBufferedDisplay) {
-  const std::string base = WriteJpeg(TwoColours(80, 40));
-  TRef<TBitmapStore> reference = Load(base);
-  const std::vector<std::uint8_t> want = zmtest::BytesOf(*Level(reference.get(), 0));
-  for (int variant = 0; variant < 3; ++variant) {
-    TJpegOptions opts = TwoColours(80, 40);
-    opts.Progressive = variant == 0;
-    opts.Arithmetic = variant == 1;
-    opts.RestartRows = variant == 2 ? 1 : 0;
-    TRef<TBitmapStore> s = Load(WriteJpeg(opts));
-    ASSERT_TRUE(s) << variant;
-    const std::vector<std::uint8_t> got = zmtest::BytesOf(*Level(s.get(), 0));
-    int worst = 0;
-    for (std::size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(got[i] - want[i]));
-    EXPECT_LE(worst, 6) << variant;
-    EXPECT_EQ(static_cast<TJpegBitmapStore*>(s.get())->Jpeg()->Progressive, variant == 0);
+  for (std::int32_t x = 0; x < l0->Width(); ++x) {
+    const TColor24 c = PixelAt(l0, x, 4);
+    ASSERT_TRUE(c.B == c.G && c.G == c.R) << x;
+    ASSERT_NEAR(c.B, x, 6) << x;
+    levels.insert(c.B);
   }
-  // Decoding a progressive file pass by pass ends with the same picture.
-  TJpegOptions p = TwoColours(80, 40);
-  p.Progressive = true;
-  TRef<TMemoryStream> stream = zmtest::MemoryStreamOf(WriteJpeg(p));
-  TRef<TJpegImage> normal = MakeRef<TJpegImage>(), passes = MakeRef<TJpegImage>();
-  normal->LoadFromStream(stream.get());
-  stream->SetPosition(0);
-  passes->LoadFromStream(stream.get());
-  passes->ProgressiveDisplay = true;
-  TRef<TFastDIB> a = normal->Decode(0), b = passes->Decode(1);
-  TRef<TFastDIB> c = passes->Decode(0);
-  EXPECT_EQ(b->Width(), 40);
-  ASSERT_EQ(a->Size(), c->Size());
-  EXPECT_EQ(std::memcmp(a->Bits(), c->Bits(), std::size_t(a->Size())), 0);
+  EXPECT_GT(levels.size(), 100u);
 }
 
 TEST(JpegLoader, CmykAndYcckAreConvertedToRgb) {
@@ -200,65 +142,9 @@ TEST(JpegLoader, CmykAndYcckAreConvertedToRgb) {
     opts.Pixel = [](int, int, std::uint8_t* c) { c[0] = 255, c[1] = 0, c[2] = 0, c[3] = 255; };
     TRef<TBitmapStore> s = Load(WriteJpeg(opts));
     ASSERT_TRUE(s);
-    TSysBitmap* l0 = Level(s.get(), 0);
-    EXPECT_TRUE(Near(PixelAt(l0, 8, 8), TColor24{0, 0, 255}, 6)) << int(kind);
-    EXPECT_EQ(Level(s.get(), 3)->Size(), (TPoint{2, 2}));
+    EXPECT_TRUE(Near(PixelAt(Level(s.get(), 0), 8, 8), TColor24{0, 0, 255}, 6)) << int(kind);
   }
 }
-
-TEST(JpegLoader, OptionsOfTheDecoder) {
-  const std::string bytes = WriteJpeg(TwoColours(32, 16));
-  TRef<TMemoryStream> stream = zmtest::MemoryStreamOf(bytes);
-  TRef<TJpegImage> j = MakeRef<TJpegImage>();
-  std::vector<std::pair<TProgressStage, int>> events;
-  j->OnProgress = [&](TRefObject*, TProgressStage stage, std::uint8_t percent, bool, const TRect&,
-                      const WideString&) { events.emplace_back(stage, percent); };
-  j->LoadFromStream(stream.get());
-  EXPECT_EQ(j->GetDimensions(), (TPoint{32, 16}));
-  // The 8-bit output quantises colour pictures and expands through the palette.
-  j->PixelFormat = jf8Bit;
-  j->Performance = jpBestSpeed;
-  j->Smoothing = true;
-  TRef<TFastDIB> d = j->Decode(0);
-  EXPECT_EQ(d->BitCount(), 8);
-  EXPECT_TRUE(j->PaletteValid);
-  ASSERT_GE(events.size(), 2u);
-  EXPECT_EQ(events.front(), std::make_pair(TProgressStage::Starting, 0));
-  EXPECT_EQ(events.back(), std::make_pair(TProgressStage::Ending, 100));
-  EXPECT_EQ(j->Scale, 0);
-
-  stream->SetPosition(0);
-  TRef<TJpegImage> k = MakeRef<TJpegImage>();
-  k->PixelFormat = jf8Bit;
-  k->LoadFromStream(stream.get());
-  TJpegImage* raw = k.Detach();
-  TRef<TJpegBitmapStore> s = MakeRef<TJpegBitmapStore>(u"eight", TImageLoadHandler{}, raw);
-  EXPECT_EQ(s->Params.PixelFormat->Name, TByteString(PF_Y8));
-  TSysBitmap* l0 = Level(s.get(), 0);
-  EXPECT_TRUE(Near(PixelAt(l0, 2, 8), TColor24{20, 30, 220}, 40));  // red within the dither
-  EXPECT_TRUE(zmtest::Contains(zmtest::AssertionOf([] {
-                                 MakeRef<TJpegBitmapStore>(u"x", TImageLoadHandler{}, nullptr);
-                               }),
-                               "Jpeg not Assigned"));
-  TRef<TJpegImage> empty = MakeRef<TJpegImage>();
-  EXPECT_EQ(empty->GetDimensions(), (TPoint{0, 0}));
-}
-
-TEST(JpegLoader, ProgressOfALevelEndsWithOne) {
-  std::vector<float> seen;
-  TImageLoadHandler h;
-  h.Progress = [&](float f) {
-    seen.push_back(f);
-    return true;
-  };
-  TRef<TBitmapStore> s = Load(WriteJpeg(TwoColours(64, 64)), u"p.jpg", h);
-  Level(s.get(), 0);
-  ASSERT_FALSE(seen.empty());
-  EXPECT_EQ(seen.back(), 1.0f);
-  for (float f : seen) EXPECT_TRUE(f >= 0.0f && f <= 1.0f);
-}
-
-// ---- The embedded colour profile --------------------------------------------------------
 
 TEST(JpegProfile, ProfilesFromIccChunksJoinedInOrder) {
   const std::string adobe = Profile(AdobeRGBProfile());
@@ -269,10 +155,6 @@ TEST(JpegProfile, ProfilesFromIccChunksJoinedInOrder) {
     TRef<TBitmapStore> s = Load(WriteJpeg(opts), u"icc.jpg");
     return s ? s->ColorProfile : TRef<TColorProfile>();
   };
-  TRef<TColorProfile> one = profileOf({{0xE2, IccChunk(1, 1, adobe)}});
-  ASSERT_TRUE(one);
-  EXPECT_EQ(one->Data(), AdobeRGBProfile()->Data());
-  EXPECT_EQ(one->Name(), u"icc.jpg");
   // The sRGB profile is the built-in object.
   EXPECT_EQ(profileOf({{0xE2, IccChunk(1, 1, Profile(sRGBProfile()))}}).get(), sRGBProfile());
   // Chunks in any order, other APP2 segments and Exif around them.
@@ -287,21 +169,17 @@ TEST(JpegProfile, ProfilesFromIccChunksJoinedInOrder) {
   EXPECT_FALSE(profileOf({{0xE2, IccChunk(1, 2, a)}}));
   EXPECT_FALSE(profileOf({{0xE2, IccChunk(1, 2, a)}, {0xE2, IccChunk(2, 3, b)}}));
   EXPECT_FALSE(profileOf({{0xE2, IccChunk(0, 1, a)}}));
-  // Only non-ICC APP2, or none at all.
-  EXPECT_FALSE(profileOf({{0xE2, "FPXR"}}));
-  EXPECT_FALSE(profileOf({}));
+  EXPECT_FALSE(profileOf({{0xE2, "FPXR"}}));  // only non-ICC APP2
   // Two whole profiles: the first one.
   TRef<TColorProfile> first = profileOf({{0xE2, IccChunk(1, 1, adobe)}, {0xE2, IccChunk(1, 1, Profile(FunkyRGBProfile()))}});
   ASSERT_TRUE(first);
   EXPECT_EQ(first->Data(), AdobeRGBProfile()->Data());
-
+  EXPECT_EQ(first->Name(), u"icc.jpg");
   // Through the profile-loader registry, by extension.
-  TJpegOptions opts;
-  opts.Markers = {{0xE2, IccChunk(1, 1, adobe)}};
-  TRef<TMemoryStream> s = zmtest::MemoryStreamOf(WriteJpeg(opts));
-  TRef<TColorProfile> loaded = LoadColorProfile(s.get(), u"X.JPEG");
-  ASSERT_TRUE(loaded);
-  EXPECT_EQ(loaded->Data(), AdobeRGBProfile()->Data());
+  TJpegOptions withIcc = TwoColours(8, 8);
+  withIcc.Markers = {{0xE2, IccChunk(1, 1, adobe)}};
+  TRef<TMemoryStream> s = zmtest::MemoryStreamOf(WriteJpeg(withIcc));
+  EXPECT_EQ(LoadColorProfile(s.get(), u"X.JPEG")->Data(), AdobeRGBProfile()->Data());
   EXPECT_FALSE(LoadColorProfile(s.get(), u"x.png"));
   EXPECT_EQ(s->GetPosition(), 0);
 }
@@ -317,25 +195,17 @@ TEST(JpegProfile, BadMarkerSequencesAreLoggedNotRaised) {
   EXPECT_EQ(ExtractJpegICCProfile(s.get()), AdobeRGBProfile()->Data());
   EXPECT_TRUE(log.Capture.Contains("Error: duplicate $FF encountered at 3"));
   EXPECT_TRUE(log.Capture.Contains("Error: duplicate $FF encountered at 4"));
-  TRef<TBitmapStore> st = Load(filled);  // libjpeg reads it too
-  ASSERT_TRUE(st);
-  EXPECT_TRUE(st->ColorProfile);
-
+  EXPECT_TRUE(Load(filled)->ColorProfile);  // libjpeg reads it too
   const std::string broken = good.substr(0, 2) + "x" + good.substr(2);
   s = zmtest::MemoryStreamOf(broken);
   EXPECT_TRUE(ExtractJpegICCProfile(s.get()).empty());
   EXPECT_TRUE(log.Capture.Contains("Error: marker expected at 2"));
-  s = zmtest::MemoryStreamOf(good.substr(0, 2));
-  EXPECT_TRUE(ExtractJpegICCProfile(s.get()).empty());
-  EXPECT_TRUE(log.Capture.Contains("Jpeg Marker expected"));
   s = zmtest::MemoryStreamOf("\xFF\xE2\x00\x10ICC_PROFILE");  // no SOI first
   EXPECT_TRUE(ExtractJpegICCProfile(s.get()).empty());
   // A length that runs past the end.
   s = zmtest::MemoryStreamOf(std::string("\xFF\xD8\xFF\xE2\xFF\xFF", 6) + "ICC_PROFILE");
   EXPECT_TRUE(ExtractJpegICCProfile(s.get()).empty());
 }
-
-// ---- Bad input --------------------------------------------------------------------------
 
 TEST(JpegBadInput, NothingReadableGivesNilAndKeepsThePosition) {
   const std::string good = WriteJpeg(TwoColours(16, 16));
@@ -356,31 +226,19 @@ TEST(JpegBadInput, NothingReadableGivesNilAndKeepsThePosition) {
   shortStream->SetPosition(0);
   EXPECT_FALSE(LoadJpegBitmapStore(shortStream.get(), u"short.jpg", false, {}));
   EXPECT_EQ(shortStream->GetPosition(), 0);
-
-  TRef<TJpegImage> j = MakeRef<TJpegImage>();
   TRef<TMemoryStream> junk = zmtest::MemoryStreamOf("not a jpeg");
-  try {
-    j->LoadFromStream(junk.get());
-    ADD_FAILURE() << "no exception";
-  } catch (const EJPEG& e) {
-    EXPECT_EQ(e.Code(), JERR_NO_SOI);
-    EXPECT_EQ(e.Message(), "JPEG error #" + std::to_string(JERR_NO_SOI));
-  }
+  EXPECT_THROW(MakeRef<TJpegImage>()->LoadFromStream(junk.get()), EJPEG);
 }
 
 TEST(JpegBadInput, TruncatedDataGivesAPartialPicture) {
-  TJpegOptions opts = TwoColours(64, 64);
-  const std::string good = WriteJpeg(opts);
-  // Cut a third into the scan data.
-  const std::size_t sos = good.find("\xFF\xDA");
-  ASSERT_NE(sos, std::string::npos);
+  const std::string good = WriteJpeg(TwoColours(64, 64));
+  const std::size_t sos = good.find("\xFF\xDA");  // cut a third into the scan data
   TRef<TBitmapStore> s = Load(good.substr(0, sos + 14 + (good.size() - sos) / 3));
   ASSERT_TRUE(s);
   TSysBitmap* l0 = Level(s.get(), 0);
   EXPECT_EQ(l0->Size(), (TPoint{64, 64}));
-  EXPECT_TRUE(Near(PixelAt(l0, 5, 0), TColor24{20, 30, 220}, 8));  // the top came through
-  const TColor24 bottom = PixelAt(l0, 5, 63);
-  EXPECT_FALSE(Near(bottom, TColor24{20, 30, 220}, 30));          // the rest did not
+  EXPECT_TRUE(Near(PixelAt(l0, 5, 0), TColor24{20, 30, 220}, 8));    // the top came through
+  EXPECT_FALSE(Near(PixelAt(l0, 5, 63), TColor24{20, 30, 220}, 30));  // the rest did not
 }
 
 TEST(JpegBadInput, CutsAndDamageAnywhereNeverCrash) {
@@ -402,10 +260,8 @@ TEST(JpegBadInput, CutsAndDamageAnywhereNeverCrash) {
       if (!s) continue;
       for (int level : {0, 3, 5}) {
         try {
-          TBitmap* b = s->GetMipLevel(level, nullptr, nullptr);
-          EXPECT_TRUE(b);
-        } catch (const EJPEG&) {
-          // libjpeg gave up on this one: an error, not a crash.
+          EXPECT_TRUE(s->GetMipLevel(level, nullptr, nullptr));
+        } catch (const EJPEG&) {  // libjpeg gave up on this one: an error, not a crash
         }
       }
     }
@@ -414,16 +270,9 @@ TEST(JpegBadInput, CutsAndDamageAnywhereNeverCrash) {
 
 TEST(JpegBadInput, HugePicturesAreRefusedBeforeMemoryIsTaken) {
   const std::string good = WriteJpeg(TwoColours(16, 16));
-  // Above the pixel limit: no store at all.
-  EXPECT_GT(std::int64_t(65000) * 65000, kMaxJpegPixels);
-  EXPECT_FALSE(Load(WithSize(good, 65000, 65000)));
+  EXPECT_FALSE(Load(WithSize(good, 65000, 65000)));  // above the pixel limit: no store at all
   // Below it, but too large to hold at full size: that level raises.
   TRef<TBitmapStore> s = Load(WithSize(good, 30000, 30000));
   ASSERT_TRUE(s);
-  try {
-    s->GetMipLevel(0, nullptr, nullptr);
-    ADD_FAILURE() << "no exception";
-  } catch (const EJPEG& e) {
-    EXPECT_EQ(e.Code(), JERR_IMAGE_TOO_BIG);
-  }
+  EXPECT_THROW(s->GetMipLevel(0, nullptr, nullptr), EJPEG);
 }

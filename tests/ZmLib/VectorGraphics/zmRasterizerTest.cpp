@@ -3,8 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
-#include <map>
+#include <numeric>
 #include <random>
 
 #include "tests/ZmLib/Graphics/GraphicsTestUtil.h"
@@ -25,11 +24,7 @@ struct TCoverage {
   TCoverage(std::int32_t w, std::int32_t h) : W(w), H(h), Cells(std::size_t(std::max(w, 0)) * std::size_t(std::max(h, 0)), 0) {}
 
   std::int32_t& At(std::int32_t x, std::int32_t y) { return Cells[std::size_t(y) * std::size_t(W) + std::size_t(x)]; }
-  std::int64_t Sum() const {
-    std::int64_t s = 0;
-    for (auto c : Cells) s += c;
-    return s;
-  }
+  std::int64_t Sum() const { return std::accumulate(Cells.begin(), Cells.end(), std::int64_t(0)); }
 
   TSpanEvent Handler() {
     return [this](std::int32_t row, const std::uint16_t* cov, std::int32_t first, std::int32_t last) {
@@ -48,29 +43,17 @@ struct TCoverage {
   }
 };
 
-TRef<TOutline> Polygon(std::initializer_list<TFloatPoint> pts, bool evenOdd = false) {
+TRef<TOutline> Polygon(std::initializer_list<TFloatPoint> pts) {
   TRef<TOutline> o = MakeRef<TOutline>();
-  o->FillEvenOdd = evenOdd;
-  bool first = true;
-  for (const TFloatPoint& p : pts) {
-    if (first) o->MoveTo(p);
-    else o->AddPoint(p);
-    first = false;
-  }
+  o->MoveTo(*pts.begin());
+  for (auto p = pts.begin() + 1; p != pts.end(); ++p) o->AddPoint(*p);
   return o;
 }
 
 void AddSquare(TOutline& o, float l, float t, float r, float b, bool clockwise) {
   o.MoveTo({l, t});
-  if (clockwise) {
-    o.AddPoint({r, t});
-    o.AddPoint({r, b});
-    o.AddPoint({l, b});
-  } else {
-    o.AddPoint({l, b});
-    o.AddPoint({r, b});
-    o.AddPoint({r, t});
-  }
+  const TFloatPoint rest[2][3] = {{{l, b}, {r, b}, {r, t}}, {{r, t}, {r, b}, {l, b}}};
+  for (const TFloatPoint& p : rest[clockwise ? 1 : 0]) o.AddPoint(p);
 }
 
 TCoverage Rasterize(TOutline& o, std::int32_t w, std::int32_t h) {
@@ -83,40 +66,6 @@ TCoverage Rasterize(TOutline& o, std::int32_t w, std::int32_t h) {
 
 }  // namespace
 
-TEST(Fixed16, RoundsAndClamps) {
-  EXPECT_EQ(PointToFixed16({1.5f, -2.25f}), (TPoint{24, -36}));
-  EXPECT_EQ(PointToFixed16({0.03125f, 0.09375f}), (TPoint{0, 2}));  // halves go to even
-  EXPECT_EQ(PointToFixed16({1e20f, -1e20f}), (TPoint{2147483647, -2147483647}));
-  const float inf = std::numeric_limits<float>::infinity();
-  EXPECT_EQ(PointToFixed16({inf, -inf}), (TPoint{2147483647, -2147483647}));
-  EXPECT_EQ(PointToFixed16({std::nanf(""), 3}), (TPoint{0, 48}));
-}
-
-TEST(Outline, EdgesAreStoredFromTheirUpperEnd) {
-  TRef<TOutline> o = Polygon({{0, 0}, {4, 2}, {1, 3}});
-  o->Finish();
-  ASSERT_EQ(o->EdgeCount(), 3);
-  const TOutlineEdge& down = o->Edge(0);
-  EXPECT_EQ(down.X, 0);
-  EXPECT_EQ(down.Y, 0);
-  EXPECT_EQ(down.Height, 32);
-  EXPECT_FLOAT_EQ(down.Step, 2.0f);
-  const TOutlineEdge& up = o->Edge(2);  // (1,3) back to (0,0): stored from (0,0), height negative
-  EXPECT_EQ(up.X, 0);
-  EXPECT_EQ(up.Y, 0);
-  EXPECT_EQ(up.Height, -48);
-  EXPECT_FLOAT_EQ(up.Step, 16.0f / 48.0f);
-  EXPECT_EQ(TRasterizer::EdgeDirection(up), -1);
-  EXPECT_EQ(TRasterizer::EdgeDirection(down), 1);
-  // Sorted by top y, ties in the order they were added.
-  EXPECT_EQ(o->SortedIndex(), (std::vector<std::int32_t>{0, 2, 1}));
-  // Crossings are sampled in the middle of the sub-scan-line.
-  EXPECT_EQ(TRasterizer::EdgeXAtY(down, 0), 1);
-  EXPECT_EQ(TRasterizer::EdgeXAtY(down, 31), 63);
-  EXPECT_EQ(TRasterizer::EdgeXAtY(down, 32), TRasterizer::kNoCrossing);
-  EXPECT_EQ(TRasterizer::EdgeXAtY(down, -1), TRasterizer::kNoCrossing);
-}
-
 TEST(Outline, MisuseAndDegenerateContours) {
   TRef<TOutline> o = MakeRef<TOutline>();
   EXPECT_TRUE(zmtest::Contains(zmtest::AssertionOf([&] { o->AddPoint({1, 1}); }),
@@ -127,37 +76,26 @@ TEST(Outline, MisuseAndDegenerateContours) {
   o->Finish();
   EXPECT_EQ(o->EdgeCount(), 0);
   EXPECT_THROW(o->AddPoint({1, 1}), EAbort);  // closed by Finish
-  o->Reset();
-  o->MoveTo({0, 0});
-  o->MoveTo({3, 3});  // a contour of one point closes without edges
-  o->AddPoint({3, 8});
-  o->MoveTo({7, 7});  // closes (3,3)-(3,8) back to (3,3)
-  o->Finish();
-  EXPECT_EQ(o->EdgeCount(), 2);
 }
 
-TEST(Rasterizer, SquareAtIntegerCoordinatesIsFullyCovered) {
+TEST(Rasterizer, WholeAndPartialPixels) {
   TRef<TOutline> o = MakeRef<TOutline>();
   AddSquare(*o, 2, 3, 12, 13, true);
   TCoverage c = Rasterize(*o, 20, 20);
-  std::int32_t full = 0;
   for (std::int32_t y = 0; y < 20; ++y)
-    for (std::int32_t x = 0; x < 20; ++x) {
-      const bool inside = x >= 2 && x < 12 && y >= 3 && y < 13;
-      EXPECT_EQ(c.At(x, y), inside ? 256 : 0) << x << "," << y;
-      full += c.At(x, y) == 256;
-    }
-  EXPECT_EQ(full, 100);
+    for (std::int32_t x = 0; x < 20; ++x)
+      EXPECT_EQ(c.At(x, y), x >= 2 && x < 12 && y >= 3 && y < 13 ? 256 : 0) << x << "," << y;
   EXPECT_EQ(c.Spans, 10);  // one run per row
-}
-
-TEST(Rasterizer, HalfPixelSquareGivesPartialCoverage) {
-  TRef<TOutline> o = MakeRef<TOutline>();
-  AddSquare(*o, 0.5f, 0.5f, 2.5f, 2.5f, false);
-  TCoverage c = Rasterize(*o, 4, 4);
+  TRef<TOutline> half = MakeRef<TOutline>();
+  AddSquare(*half, 0.5f, 0.5f, 2.5f, 2.5f, false);
+  TCoverage h = Rasterize(*half, 4, 4);
   const std::int32_t expected[3][3] = {{64, 128, 64}, {128, 256, 128}, {64, 128, 64}};
   for (std::int32_t y = 0; y < 4; ++y)
-    for (std::int32_t x = 0; x < 4; ++x) EXPECT_EQ(c.At(x, y), (x < 3 && y < 3) ? expected[y][x] : 0) << x << "," << y;
+    for (std::int32_t x = 0; x < 4; ++x) EXPECT_EQ(h.At(x, y), (x < 3 && y < 3) ? expected[y][x] : 0) << x << "," << y;
+  // A triangle: the coverage sums to its area within the sampling error.
+  TRef<TOutline> tri = Polygon({{1.3f, 2.1f}, {37.7f, 5.9f}, {12.2f, 29.4f}});
+  const double triArea = 0.5 * std::fabs((37.7 - 1.3) * (29.4 - 2.1) - (12.2 - 1.3) * (5.9 - 2.1));
+  EXPECT_NEAR(double(Rasterize(*tri, 40, 40).Sum()) / 256, triArea, 1.0);
 }
 
 TEST(Rasterizer, FillRules) {
@@ -168,98 +106,39 @@ TEST(Rasterizer, FillRules) {
     AddSquare(*o, 0, 0, 6, 6, true);
     AddSquare(*o, 3, 3, 9, 9, true);
     TCoverage c = Rasterize(*o, 10, 10);
-    EXPECT_EQ(c.At(1, 1), 256);
     EXPECT_EQ(c.At(7, 7), 256);
     EXPECT_EQ(c.At(4, 4), evenOdd ? 0 : 256) << "overlap, evenOdd=" << evenOdd;
-
     // A clockwise square inside an anticlockwise one is a hole under both rules.
     TRef<TOutline> ring = MakeRef<TOutline>();
     ring->FillEvenOdd = evenOdd;
     AddSquare(*ring, 0, 0, 9, 9, false);
     AddSquare(*ring, 3, 3, 6, 6, true);
     TCoverage r = Rasterize(*ring, 10, 10);
-    EXPECT_EQ(r.At(1, 1), 256);
     EXPECT_EQ(r.At(4, 4), 0) << "hole, evenOdd=" << evenOdd;
     EXPECT_EQ(r.Sum(), (81 - 9) * 256);
   }
+  // A bow tie: two triangles meeting in the middle.
+  TCoverage bow = Rasterize(*Polygon({{0, 0}, {20, 20}, {20, 0}, {0, 20}}), 20, 20);
+  EXPECT_EQ(bow.At(10, 1), 0);
+  EXPECT_NEAR(double(bow.Sum()) / 256, 200, 1.0);
 }
 
-TEST(Rasterizer, ClipsToTheArea) {
+TEST(Rasterizer, ClipsToTheAreaAndSkipsWhatIsNotThere) {
   // Partly left of column 0, above row 0, and beyond the width and height.
   TRef<TOutline> o = MakeRef<TOutline>();
   AddSquare(*o, -5.5f, -3.25f, 14, 12, true);
-  TCoverage c = Rasterize(*o, 8, 6);
-  for (std::int32_t y = 0; y < 6; ++y)
-    for (std::int32_t x = 0; x < 8; ++x) EXPECT_EQ(c.At(x, y), 256) << x << "," << y;
-  // A shape wholly outside gives nothing.
+  EXPECT_EQ(Rasterize(*o, 8, 6).Sum(), 8 * 6 * 256);
   TRef<TOutline> away = MakeRef<TOutline>();
   AddSquare(*away, 20, 20, 30, 30, true);
   EXPECT_EQ(Rasterize(*away, 8, 6).Spans, 0);
-  TRef<TOutline> above = MakeRef<TOutline>();
-  AddSquare(*above, 0, -30, 8, -1, true);
-  EXPECT_EQ(Rasterize(*above, 8, 6).Spans, 0);
-}
-
-TEST(Rasterizer, NothingWithoutEdgesHandlerOrArea) {
   TRef<TRasterizer> r = MakeRef<TRasterizer>();
   r->Rasterize(nullptr, 10, 10);
-  TRef<TOutline> flat = Polygon({{0, 2}, {10, 2}, {5, 2}});
-  EXPECT_EQ(Rasterize(*flat, 10, 10).Spans, 0);
-  TRef<TOutline> o = MakeRef<TOutline>();
-  AddSquare(*o, 0, 0, 5, 5, true);
-  r->Rasterize(o.get(), 10, 10);  // no handler
-  EXPECT_EQ(Rasterize(*o, 0, 10).Spans, 0);
-  EXPECT_EQ(Rasterize(*o, 10, -1).Spans, 0);
-  TRef<TOutline> empty = MakeRef<TOutline>();
-  EXPECT_EQ(Rasterize(*empty, 10, 10).Spans, 0);
-}
-
-TEST(Rasterizer, GapsBetweenShapesAndSeparateRuns) {
-  // Two squares far apart vertically (the scan jumps the gap) and two side by
-  // side in one row (two runs).
-  TRef<TOutline> o = MakeRef<TOutline>();
-  AddSquare(*o, 1, 0.25f, 3, 0.75f, true);
-  AddSquare(*o, 1, 0.8125f, 3, 0.9375f, true);  // same pixel row, after a gap
-  AddSquare(*o, 6, 0, 8, 1, true);
-  AddSquare(*o, 0, 40, 2, 41, true);
-  TCoverage c = Rasterize(*o, 10, 50);
-  EXPECT_EQ(c.At(1, 0), 128 + 32);  // both pieces of row 0 in one call
-  EXPECT_EQ(c.At(6, 0), 256);
-  EXPECT_EQ(c.At(4, 0), 0);
-  EXPECT_EQ(c.At(0, 40), 256);
-  EXPECT_EQ(c.Spans, 3);  // row 0: two runs; row 40: one
-}
-
-TEST(Rasterizer, AreaMatchesThePolygonArea) {
-  // A triangle and a rotated square: the coverage sums to the area (within
-  // the error of the sampling grid).
-  TRef<TOutline> tri = Polygon({{1.3f, 2.1f}, {37.7f, 5.9f}, {12.2f, 29.4f}});
-  const double triArea = 0.5 * std::fabs((37.7 - 1.3) * (29.4 - 2.1) - (12.2 - 1.3) * (5.9 - 2.1));
-  EXPECT_NEAR(double(Rasterize(*tri, 40, 40).Sum()) / 256, triArea, 1.0);
-  TRef<TOutline> diamond = Polygon({{20, 2}, {38, 20}, {20, 38}, {2, 20}});
-  EXPECT_NEAR(double(Rasterize(*diamond, 40, 40).Sum()) / 256, 2 * 18.0 * 18.0, 1.0);
-}
-
-TEST(Rasterizer, SelfIntersectingAndManyCrossings) {
-  // A bow tie: two triangles meeting in the middle.
-  TRef<TOutline> bow = Polygon({{0, 0}, {20, 20}, {20, 0}, {0, 20}});
-  TCoverage c = Rasterize(*bow, 20, 20);
-  EXPECT_EQ(c.At(1, 10), 256);
-  EXPECT_EQ(c.At(10, 1), 0);
-  EXPECT_NEAR(double(c.Sum()) / 256, 200, 1.0);
-  // A star whose crossings come out of order on every line (the full sort).
-  TRef<TOutline> star = MakeRef<TOutline>();
-  star->FillEvenOdd = true;
-  const int n = 11;
-  for (int i = 0; i < n; ++i) {
-    const double a = 2 * 3.14159265358979 * ((i * 5) % n) / n;
-    const TFloatPoint p{float(50 + 45 * std::sin(a)), float(50 - 45 * std::cos(a))};
-    if (i == 0) star->MoveTo(p);
-    else star->AddPoint(p);
-  }
-  TCoverage s = Rasterize(*star, 100, 100);
-  EXPECT_EQ(s.At(50, 50), 256);  // the centre lies under an odd number of layers
-  EXPECT_GT(s.Sum(), 0);
+  EXPECT_EQ(Rasterize(*Polygon({{0, 2}, {10, 2}, {5, 2}}), 10, 10).Spans, 0);
+  TRef<TOutline> quiet = MakeRef<TOutline>();
+  AddSquare(*quiet, 0, 0, 5, 5, true);
+  r->Rasterize(quiet.get(), 10, 10);  // no handler
+  EXPECT_EQ(Rasterize(*quiet, 0, 10).Spans, 0);
+  EXPECT_EQ(Rasterize(*quiet, 10, -1).Spans, 0);
 }
 
 TEST(Rasterizer, HugeCoordinatesAndAreasStayCheap) {
@@ -304,8 +183,6 @@ TEST(Rasterizer, RandomPolygonsKeepTheSpanContract) {
 
 TEST(SkipChars, FindsTheFirstCharacterOutsideTheSet) {
   EXPECT_EQ(SkipCharsInSet(u"  \tx", u" \t", 1), 4);
-  EXPECT_EQ(SkipCharsInSet(u"abc", u" ", 2), 2);
   EXPECT_EQ(SkipCharsInSet(u"   ", u" ", 1), 4);
-  EXPECT_EQ(SkipCharsInSet(u"", u" ", 1), 1);
   EXPECT_EQ(SkipCharsInSet(u" a", u" ", -5), 2);
 }

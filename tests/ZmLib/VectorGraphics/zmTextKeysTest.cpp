@@ -32,23 +32,15 @@ std::string Narrow(const WideString& s) {
 
 TEST(TextKeys, Styles) {
   EXPECT_EQ(StyleToText(fsBold | fsUnderline), u"Bold,Underline");
-  EXPECT_EQ(StyleToText(15), u"Bold,Italic,Underline,StrikeOut");
   EXPECT_EQ(StyleToText(0), u"");
-  EXPECT_EQ(TextToStyle(u"Italic,Bold"), fsBold | fsItalic);
-  EXPECT_EQ(TextToStyle(u"bold,Bold ,X,,StrikeOut"), fsStrikeOut);  // case and blanks matter
-  EXPECT_EQ(TextToStyle(u""), 0);
+  EXPECT_EQ(TextToStyle(u"bold,Bold ,X,,StrikeOut,Italic"), fsStrikeOut | fsItalic);  // case and blanks matter
 }
 
 TEST(TextKeys, CaseMarks) {
   EXPECT_EQ(EncodeMarkedText(u"ABc<d>"), u"<AB>c<<d>>");
-  EXPECT_EQ(DecodeMarkedText(u"<AB>c<<d>>"), u"ABc<d>");
-  EXPECT_EQ(EncodeMarkedText(u"A<B>"), u"<A><<<B>>>");
   EXPECT_EQ(EncodeMarkedText(u"\u00C4rger \u00FCber \u0391"), u"<\u00C4>rger \u00FCber <\u0391>");
   EXPECT_EQ(DecodeMarkedText(u"ab<"), u"ab<");   // a last "<" is copied
   EXPECT_EQ(DecodeMarkedText(u"<XY"), u"XY");    // a run without its end
-  EXPECT_EQ(DecodeMarkedText(u"a>b"), u"a>b");
-  TRef<TStringList> marked = EncodeMarkedLines(*Lines({u"One", u"", u"TWO<>"}));
-  EXPECT_EQ(Strings(*marked), (std::vector<WideString>{u"<O>ne", u"", u"<TWO><<>>"}));
   // Any text survives the round trip.
   std::mt19937 rng(7);
   const char16_t alphabet[] = u"aAbB<>>< :\"\u00E9\u00C9\r";
@@ -62,18 +54,13 @@ TEST(TextKeys, CaseMarks) {
 
 TEST(TextKeys, LinesAsKeyText) {
   EXPECT_EQ(LinesToKeyText(*Lines({u"a", u"b:c"})), u"\"a\r\nb:c\"");
-  EXPECT_EQ(LinesToKeyText(*Lines({})), u"\"\"");
   TRef<TStringList> l = Lines({u"old"});
   KeyTextToLines(u"\"a\rb\nc\r\nd\n\re\"", *l);
   EXPECT_EQ(Strings(*l), (std::vector<WideString>{u"a", u"b", u"c", u"d", u"e"}));
-  KeyTextToLines(u"\"\"", *l);
-  EXPECT_EQ(l->GetCount(), 0);
   KeyTextToLines(u"\"", *l);  // one character keeps its quote
   EXPECT_EQ(Strings(*l), (std::vector<WideString>{u"\""}));
   KeyTextToLines(u"no quotes\r\n", *l);
   EXPECT_EQ(Strings(*l), (std::vector<WideString>{u"no quotes", u""}));
-  KeyTextToLines(u"\"x", *l);
-  EXPECT_EQ(Strings(*l), (std::vector<WideString>{u"x"}));
 }
 
 TEST(TextKeys, TextKeyFormatAndRoundTrip) {
@@ -89,43 +76,19 @@ TEST(TextKeys, TextKeyFormatAndRoundTrip) {
   TRef<TStringList> marked = EncodeMarkedLines(*Lines({u"ABc<d>", u"x:y"}));
   const WideString key = MakeTextKey(*marked, p);
   EXPECT_EQ(key, u"Text: Deja Vu:1.5:0.25:-2:Bold,Underline:2:0.333333:50:\"<AB>c<<d>>\r\nx:y\"");
-
   TTextKeyParams q = DefaultTextKeyParams;
   TRef<TStringList> lines = MakeRef<TStringList>();
   ParseTextKey(key, *lines, q);
-  EXPECT_EQ(q.FontName, u"Deja Vu");
-  EXPECT_EQ(q.Scale, 1.5);
-  EXPECT_EQ(q.OffsetX, 0.25f);
-  EXPECT_EQ(q.OffsetY, -2.0f);
-  EXPECT_EQ(q.Style, fsBold | fsUnderline);
-  EXPECT_EQ(q.Alignment, 2);
-  EXPECT_NEAR(q.SizeFactor, 1.0 / 3, 1e-6);
-  EXPECT_EQ(q.LineSpacing, 50);
-  EXPECT_EQ(q.Color, -1);  // not carried
-  EXPECT_EQ(Strings(*lines), (std::vector<WideString>{u"<AB>c<<d>>", u"x:y"}));  // ":" belongs to the text
-  EXPECT_EQ(DecodeMarkedText(lines->GetString(0)), u"ABc<d>");
-
-  // No style and no lines.
-  const WideString plain = MakeTextKey(*Lines({}), DefaultTextKeyParams);
-  EXPECT_EQ(plain, u"Text: :1:0:0::1:1:0:\"\"");
-  ParseTextKey(plain, *lines, q);
-  EXPECT_EQ(lines->GetCount(), 0);
-  EXPECT_EQ(q.Style, 0);
+  EXPECT_EQ(MakeTextKey(*lines, q), key);  // ":" in the lines belongs to the text
+  EXPECT_EQ(q.Color, -1);                  // not carried
+  EXPECT_EQ(MakeTextKey(*Lines({}), DefaultTextKeyParams), u"Text: :1:0:0::1:1:0:\"\"");  // no style, no lines
 }
 
 TEST(TextKeys, UnreadableFieldsKeepTheirDefaults) {
   TTextKeyParams q = DefaultTextKeyParams;
   TRef<TStringList> lines = MakeRef<TStringList>();
   ParseTextKey(u"Text: F:x:1e:2:Italic:nine:?:1.5:\"a\"", *lines, q);
-  EXPECT_EQ(q.FontName, u"F");
-  EXPECT_EQ(q.Scale, 1.0);
-  EXPECT_EQ(q.OffsetX, 0.0f);  // field 3 is not a number
-  EXPECT_EQ(q.OffsetY, 2.0f);
-  EXPECT_EQ(q.Style, fsItalic);
-  EXPECT_EQ(q.Alignment, 1);
-  EXPECT_EQ(q.SizeFactor, 1.0);
-  EXPECT_EQ(q.LineSpacing, 0);
-  EXPECT_EQ(Strings(*lines), (std::vector<WideString>{u"a"}));
+  EXPECT_EQ(MakeTextKey(*lines, q), u"Text: F:1:0:2:Italic:1:1:0:\"a\"");  // field 3 is not a number: 0
   // Short and broken keys: whatever fields exist, nothing more.
   for (const char16_t* k : {u"", u"Text", u"Text: ", u"Text: Font", u"Text: a:b:c", u"Text: ::::::::", u"x"}) {
     TTextKeyParams r = DefaultTextKeyParams;
@@ -146,11 +109,7 @@ TEST(TextKeys, VectorTextKeys) {
   TVectorTextKeyParams v;
   TRef<TStringList> lines = MakeRef<TStringList>();
   ParseVectorTextKey(u"VectTxt2: Arial:Italic,Bold:\"<H>i: there\r\n2\"", *lines, v);
-  EXPECT_EQ(v.FontName, u"Arial");
   EXPECT_EQ(v.Style, fsItalic | fsBold);
   EXPECT_EQ(Strings(*lines), (std::vector<WideString>{u"<H>i: there", u"2"}));
-  ParseVectorTextKey(u"VectTxt2: ", *lines, v);
-  EXPECT_EQ(v.FontName, u"");
-  EXPECT_EQ(lines->GetCount(), 0);
   EXPECT_EQ(MakeVectorTextKey(u"Text: only"), u"VectTxt2: only::");
 }

