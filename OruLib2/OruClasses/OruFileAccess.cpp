@@ -62,14 +62,6 @@ WideString BeforeBar(const WideString& name) {
   return bar == WideString::npos ? name : name.substr(0, bar);
 }
 
-// A file opened for reading, sharing everything; nil when it cannot be.
-TStream* OpenDiskFile(const WideString& name) {
-  try {
-    return MakeRef<TFileStream>(name, GENERIC_READ, OPEN_EXISTING, kShareAll).Detach();
-  } catch (const EFileError&) {
-    return nullptr;
-  }
-}
 
 // The source's stream of Name read through the load callback, nil when absent.
 TStream* OpenThroughSource(TFileSource* source, const WideString& name) {
@@ -293,11 +285,19 @@ TRef<TImage> TFileSource::CallImageCallbacks(const WideString& name) {
   }
 }
 
+TStream* OpenFileForReading(const WideString& name) {
+  try {
+    return MakeRef<TFileStream>(name, GENERIC_READ, OPEN_EXISTING, kShareAll).Detach();
+  } catch (const EFileError&) {
+    return nullptr;
+  }
+}
+
 TStream* TRealFileSource::OpenFile(const WideString& name) {
   if (name.find(u'|') != WideString::npos) return OpenFile(BeforeBar(name));
   WideString expanded = ExpandPathVars(name);
   if (expanded.empty() || !FileExists(expanded)) return nullptr;
-  return OpenDiskFile(expanded);
+  return OpenFileForReading(expanded);
 }
 
 // ============================================================================
@@ -410,7 +410,7 @@ bool TFileAccessor::FindRealFile(WideString& name) {
 TStream* TFileAccessor::OpenRealFile(const WideString& name) {
   WideString found = name;
   if (!FindRealFile(found)) return nullptr;
-  return OpenDiskFile(found);
+  return OpenFileForReading(found);
 }
 
 TRef<TOruImage> TFileAccessor::GetImage(const WideString& name) { return GetImage(name, false); }

@@ -234,6 +234,9 @@ WideString ExpandPathVars(const WideString& name);
 // The same over a table of the caller's.
 WideString ExpandPathVars(const TPathVarTable& table, const WideString& name);
 bool FileExistsExpanded(const WideString& name);
+// The file opened for reading, sharing read, write and delete access; nil
+// when it cannot be opened (missing, a folder, no rights).
+zm::TStream* OpenFileForReading(const WideString& name);
 
 // ---- Folders --------------------------------------------------------------------------
 

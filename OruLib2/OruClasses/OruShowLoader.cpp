@@ -230,14 +230,7 @@ TStream* TMappedFileSource::OpenDiskFile(const WideString& name) const {
     WideString inRoot = zm::ResolveRelativePath(rootFolder_, path);
     if (inRoot != path && FileExists(inRoot)) path = std::move(inRoot);
   }
-  if (!FileExists(path)) return nullptr;
-  try {
-    return MakeRef<TFileStream>(path, GENERIC_READ, OPEN_EXISTING,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)
-        .Detach();
-  } catch (const EFileOpenError&) {
-    return nullptr;  // gone since the check, or a folder
-  }
+  return FileExists(path) ? OpenFileForReading(path) : nullptr;
 }
 
 TStream* TMappedFileSource::OpenResolved(const WideString& name) {
