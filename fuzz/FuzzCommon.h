@@ -1,6 +1,7 @@
 #pragma once
 // Shared by every fuzz target: the check that stops the run on a broken
 // promise, and the modules a target starts from LLVMFuzzerInitialize.
+#include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
 #include <span>
@@ -11,8 +12,11 @@
 
 namespace zmfuzz {
 
-inline void Check(bool ok) {
-  if (!ok) std::abort();
+// Names the broken check's line, so that a CI log says which promise broke.
+inline void Check(bool ok, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+  if (ok) return;
+  std::fprintf(stderr, "broken promise at %s:%d\n", file, line);
+  std::abort();
 }
 
 // Started once and never stopped: stopping them from a static destructor

@@ -234,8 +234,9 @@ bool TOruUnpack::FindEntry(const WideString& name, std::int64_t& position, std::
   size = zm::IniGetInt64(section->Find(u"_sz"), -1);
   std::int32_t pm = zm::IniGetInt(section->Find(u"_pm"), kEntryStored);
   method = pm >= 0 && pm <= 255 ? static_cast<std::uint8_t>(pm) : kEntryStored;
-  // An absent position stays unusable whatever the shift.
-  if (ps == -1 || __builtin_add_overflow(ps, shift_, &position)) {
+  // An absent position stays unusable whatever the shift; so does one that
+  // the shift turns into the mark of an absent one.
+  if (ps == -1 || __builtin_add_overflow(ps, shift_, &position) || position == -1) {
     position = -1;
     return false;
   }

@@ -237,6 +237,13 @@ TEST_F(OruUnpackTest, WindowsOutsideTheFileRaise) {
   u = Open(w);
   ASSERT_TRUE(u->HasShow());
   EXPECT_FALSE(Found(u.get(), "huge"));
+  // ...and one that the shift turns into -1, the mark of an absent position.
+  std::int64_t shift = u->Shift();
+  w.Add("minusOne", "m").PsText = std::to_string(-1 - shift);
+  u = Open(w);
+  ASSERT_EQ(u->Shift(), shift);
+  EXPECT_FALSE(Found(u.get(), "minusOne"));
+  EXPECT_TRUE(Found(u.get(), "negative"));
 }
 
 TEST_F(OruUnpackTest, DeflatedEntriesDamagedOrAroundTheMemoryGrowthSteps) {
