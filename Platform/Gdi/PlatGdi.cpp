@@ -9,6 +9,7 @@
 
 #include <sys/mman.h>
 
+#include "Platform/Gdi/PlatGdiInternal.h"
 #include "Platform/User/PlatUser.h"
 
 namespace plat {
@@ -19,7 +20,7 @@ namespace {
 // Objects and handles
 // ============================================================================
 
-enum class TKind : std::uint8_t { None = 0, Dc = 1, Bitmap = 2, Palette = 3 };
+enum class TKind : std::uint8_t { None = 0, Dc = 1, Bitmap = 2, Palette = 3, Region = 4 };
 
 // Handles carry a marker so that they never look like window handles.
 constexpr std::uintptr_t kMarker = std::uintptr_t(0x6D) << 48;
@@ -39,11 +40,16 @@ struct TBitmapObj {
   bool Stock = false;
 };
 
-enum class TDcType { Memory, Screen };
+enum class TDcType { Memory, Screen, Window };
 
 struct TDcObj {
   TDcType Type = TDcType::Memory;
   HBITMAP Bitmap = nullptr;
+  HWND Hwnd = nullptr;  // a window DC's window
+  // The application clip (SelectClipRgn) and, for a BeginPaint DC, the
+  // update region; drawing goes where both allow.
+  bool HasClip = false, HasSystemClip = false;
+  gdi::TRegion Clip, SystemClip;
 };
 
 struct TPaletteObj {
@@ -56,23 +62,30 @@ struct TSlot {
   TBitmapObj Bitmap;
   TDcObj Dc;
   TPaletteObj Palette;
+  gdi::TRegion Region;
 };
 
-struct TState {
-  std::recursive_mutex M;
+// Every drawing object by handle, behind one recursive lock (a call may
+// draw into a window while holding it).
+class TGdiObjectTable {
+public:
+  using TGuard = std::lock_guard<std::recursive_mutex>;
+  [[nodiscard]] TGuard Lock() { return TGuard(Mutex); }
+
   std::vector<TSlot> Slots;
   std::vector<std::uint32_t> Free;
   HBITMAP StockBitmap = nullptr;
-  int Green16 = 6;
+  int Green16 = 6;  // green bits of a 16-bit screen
   int Live = 0;
+
+private:
+  std::recursive_mutex Mutex;
 };
 
-TState& G() {
-  static TState* s = new TState;  // lives to the end of the process: handles may be freed late
-  return *s;
+TGdiObjectTable& GdiObjects() {
+  static TGdiObjectTable* t = new TGdiObjectTable;  // lives to the end of the process: handles may be freed late
+  return *t;
 }
-
-using Lock = std::lock_guard<std::recursive_mutex>;
 
 // Large pixel memory is mapped in whole 2 MiB pages where the system allows
 // them: a new 24-megapixel picture then costs a few dozen page faults
@@ -107,14 +120,14 @@ TSlot* Find(const void* handle, TKind kind) {
   if (TKind((v >> 40) & 0xFF) != kind) return nullptr;
   const std::uint32_t slot = std::uint32_t(v & ((1u << kSlotBits) - 1));
   const auto gen = std::uint16_t(v >> kSlotBits);
-  if (slot == 0 || slot > G().Slots.size()) return nullptr;
-  TSlot& s = G().Slots[slot - 1];
+  if (slot == 0 || slot > GdiObjects().Slots.size()) return nullptr;
+  TSlot& s = GdiObjects().Slots[slot - 1];
   if (s.Kind != kind || s.Gen != gen) return nullptr;
   return &s;
 }
 
 std::uintptr_t Allocate(TKind kind, TSlot*& out, bool counted = true) {
-  TState& g = G();
+  TGdiObjectTable& g = GdiObjects();
   std::uint32_t slot;
   if (!g.Free.empty()) {
     slot = g.Free.back();
@@ -135,7 +148,7 @@ std::uintptr_t Allocate(TKind kind, TSlot*& out, bool counted = true) {
 }
 
 void Release(TSlot* s) {
-  TState& g = G();
+  TGdiObjectTable& g = GdiObjects();
   if (s->Kind == TKind::Bitmap) FreePixels(s->Bitmap.Bits, s->Bitmap.MapSize);
   const auto index = std::uint32_t(s - g.Slots.data());
   const std::uint16_t gen = std::uint16_t(s->Gen + 1);
@@ -305,6 +318,10 @@ struct TWindowTarget {
   }
   bool Open(HDC hdc) {
     HWND h = reinterpret_cast<HWND>(hdc);
+    if (TSlot* dc = Find(hdc, TKind::Dc)) {
+      if (dc->Dc.Type != TDcType::Window) return false;
+      h = dc->Dc.Hwnd;
+    }
     if (!IsWindow(h)) return false;
     TWindowPixels px;
     if (!LockWindowPixels(h, px)) return false;
@@ -365,6 +382,31 @@ bool ClipAndCopy(const TSurface& dst, int x, int y, int w, int h, const TSurface
   return true;
 }
 
+// The area a DC lets drawing reach; false when nothing limits it.
+bool DcClip(HDC hdc, gdi::TRegion& clip) {
+  TSlot* dc = Find(hdc, TKind::Dc);
+  if (!dc) return false;
+  if (dc->Dc.HasClip && dc->Dc.HasSystemClip) clip = gdi::TRegion::Combine(dc->Dc.Clip, dc->Dc.SystemClip, RGN_AND);
+  else if (dc->Dc.HasClip) clip = dc->Dc.Clip;
+  else if (dc->Dc.HasSystemClip) clip = dc->Dc.SystemClip;
+  else return false;
+  return true;
+}
+
+// A same-size copy limited to the DC's clip.
+bool ClippedCopy(HDC dest, const TSurface& dst, int x, int y, int w, int h, const TSurface& src, int sx, int sy) {
+  gdi::TRegion clip;
+  if (!DcClip(dest, clip)) return ClipAndCopy(dst, x, y, w, h, src, sx, sy);
+  const std::int64_t r = std::int64_t(x) + w, b = std::int64_t(y) + h;
+  for (const RECT& c : clip.Rects()) {
+    const std::int64_t l = std::max<std::int64_t>(x, c.left), t = std::max<std::int64_t>(y, c.top);
+    const std::int64_t cr = std::min<std::int64_t>(r, c.right), cb = std::min<std::int64_t>(b, c.bottom);
+    if (cr <= l || cb <= t) continue;
+    ClipAndCopy(dst, int(l), int(t), int(cr - l), int(cb - t), src, int(sx + (l - x)), int(sy + (t - y)));
+  }
+  return true;
+}
+
 bool ValidBitCount(int bits) { return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32; }
 
 // Checks a DIB header and fills the layout of a bitmap from it.
@@ -420,7 +462,7 @@ HBITMAP NewBitmap(TBitmapObj layout, bool stock = false) {
 }
 
 HBITMAP StockBitmap() {
-  TState& g = G();
+  TGdiObjectTable& g = GdiObjects();
   if (!g.StockBitmap) {
     TBitmapObj b;
     b.Width = b.Height = 1;
@@ -439,8 +481,8 @@ HBITMAP StockBitmap() {
 // ============================================================================
 
 HDC GetDC(HWND hwnd) {
-  if (hwnd) return nullptr;
-  Lock l(G().M);
+  if (hwnd) return gdi::CreateWindowDc(hwnd, nullptr);
+  auto l = GdiObjects().Lock();
   TSlot* s = nullptr;
   const std::uintptr_t h = Allocate(TKind::Dc, s);
   if (!h) return nullptr;
@@ -449,15 +491,16 @@ HDC GetDC(HWND hwnd) {
 }
 
 int ReleaseDC(HWND, HDC hdc) {
-  Lock l(G().M);
+  auto l = GdiObjects().Lock();
   TSlot* s = Find(hdc, TKind::Dc);
+  if (s && s->Dc.Type == TDcType::Window) return gdi::ReleaseWindowDc(hdc) ? 1 : 0;
   if (!s || s->Dc.Type != TDcType::Screen) return 0;
   Release(s);
   return 1;
 }
 
 HDC CreateCompatibleDC(HDC hdc) {
-  Lock l(G().M);
+  auto l = GdiObjects().Lock();
   if (hdc && !Find(hdc, TKind::Dc)) return nullptr;
   HBITMAP stock = StockBitmap();
   TSlot* s = nullptr;
@@ -469,7 +512,7 @@ HDC CreateCompatibleDC(HDC hdc) {
 }
 
 BOOL DeleteDC(HDC hdc) {
-  Lock l(G().M);
+  auto l = GdiObjects().Lock();
   TSlot* s = Find(hdc, TKind::Dc);
   if (!s || s->Dc.Type != TDcType::Memory) return 0;
   if (TSlot* b = Find(s->Dc.Bitmap, TKind::Bitmap); b && !b->Bitmap.Stock) b->Bitmap.SelectedIn = nullptr;
@@ -478,7 +521,7 @@ BOOL DeleteDC(HDC hdc) {
 }
 
 HGDIOBJ SelectObject(HDC hdc, HGDIOBJ obj) {
-  Lock l(G().M);
+  auto l = GdiObjects().Lock();
   TSlot* dc = Find(hdc, TKind::Dc);
   TSlot* bm = Find(obj, TKind::Bitmap);
   if (!dc || !bm || dc->Dc.Type != TDcType::Memory) return nullptr;
@@ -492,7 +535,7 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ obj) {
 }
 
 BOOL DeleteObject(HGDIOBJ obj) {
-  Lock l(G().M);
+  auto l = GdiObjects().Lock();
   if (TSlot* b = Find(obj, TKind::Bitmap)) {
     if (b->Bitmap.Stock) return 1;
     if (b->Bitmap.SelectedIn) return 0;
@@ -503,12 +546,16 @@ BOOL DeleteObject(HGDIOBJ obj) {
     Release(p);
     return 1;
   }
+  if (TSlot* r = Find(obj, TKind::Region)) {
+    Release(r);
+    return 1;
+  }
   return 0;
 }
 
 int GetDeviceCaps(HDC hdc, int index) {
   {
-    Lock l(G().M);
+    auto l = GdiObjects().Lock();
     if (!Find(hdc, TKind::Dc)) return 0;
   }
   switch (index) {
@@ -525,7 +572,7 @@ int GetDeviceCaps(HDC hdc, int index) {
 
 HBITMAP CreateCompatibleBitmap(HDC hdc, int width, int height) {
   if (width < 1 || height < 1) return nullptr;
-  Lock l(G().M);
+  auto l = GdiObjects().Lock();
   TSlot* dc = Find(hdc, TKind::Dc);
   if (!dc) return nullptr;
   TBitmapObj b;
@@ -543,7 +590,7 @@ HBITMAP CreateCompatibleBitmap(HDC hdc, int width, int height) {
     b.BitCount = ScreenBits();
     if (b.BitCount == 16) {
       b.Compression = BI_BITFIELDS;
-      if (G().Green16 == 5) b.Masks[0] = 0x7C00, b.Masks[1] = 0x03E0, b.Masks[2] = 0x001F;
+      if (GdiObjects().Green16 == 5) b.Masks[0] = 0x7C00, b.Masks[1] = 0x03E0, b.Masks[2] = 0x001F;
       else b.Masks[0] = 0xF800, b.Masks[1] = 0x07E0, b.Masks[2] = 0x001F;
     }
   }
@@ -555,7 +602,7 @@ HBITMAP CreateCompatibleBitmap(HDC hdc, int width, int height) {
 HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* info, UINT usage, void** bits, void* section, DWORD offset) {
   if (bits) *bits = nullptr;
   if (usage != DIB_RGB_COLORS || section || offset) return nullptr;
-  Lock l(G().M);
+  auto l = GdiObjects().Lock();
   if (hdc && !Find(hdc, TKind::Dc)) return nullptr;
   TBitmapObj b;
   if (!LayoutFromInfo(info, b)) return nullptr;
@@ -565,9 +612,10 @@ HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* info, UINT usage, void** bit
 }
 
 COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) {
-  Lock l(G().M);
+  auto l = GdiObjects().Lock();
   TSurface s;
   if (!DcSurface(hdc, s) || x < 0 || y < 0 || x >= s.Width || y >= s.Height) return CLR_INVALID;
+  if (gdi::TRegion clip; DcClip(hdc, clip) && !clip.Contains(x, y)) return CLR_INVALID;
   const std::uint32_t bgra = std::uint32_t(GetBValue(color)) | std::uint32_t(GetGValue(color)) << 8 |
                              std::uint32_t(GetRValue(color)) << 16;
   s.Fmt.Write(s.Row(y), x, bgra);
@@ -576,7 +624,7 @@ COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) {
 }
 
 COLORREF GetPixel(HDC hdc, int x, int y) {
-  Lock l(G().M);
+  auto l = GdiObjects().Lock();
   TSurface s;
   if (!DcSurface(hdc, s) || x < 0 || y < 0 || x >= s.Width || y >= s.Height) return CLR_INVALID;
   const std::uint32_t v = s.Fmt.Read(s.Row(y), x);
@@ -589,15 +637,15 @@ COLORREF GetPixel(HDC hdc, int x, int y) {
 
 BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int xSrc, int ySrc, DWORD rop) {
   if (rop != SRCCOPY || width < 0 || height < 0) return 0;
-  Lock l(G().M);
+  auto l = GdiObjects().Lock();
   TSurface from;
   if (!DcSurface(src, from)) return 0;
   TSurface to;
-  if (DcSurface(dest, to)) return ClipAndCopy(to, x, y, width, height, from, xSrc, ySrc) ? 1 : 0;
+  if (DcSurface(dest, to)) return ClippedCopy(dest, to, x, y, width, height, from, xSrc, ySrc) ? 1 : 0;
   TWindowTarget window;
   if (!window.Open(dest)) return 0;
   window.Dirty = RECT{x, y, x + width, y + height};
-  return ClipAndCopy(window.Surface, x, y, width, height, from, xSrc, ySrc) ? 1 : 0;
+  return ClippedCopy(dest, window.Surface, x, y, width, height, from, xSrc, ySrc) ? 1 : 0;
 }
 
 int StretchDIBits(HDC dest, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc, int srcWidth,
@@ -611,7 +659,7 @@ int StretchDIBits(HDC dest, int xDest, int yDest, int destWidth, int destHeight,
   // A bottom-up DIB counts the source rectangle from its bottom line.
   const std::int64_t top = layout.TopDown ? std::int64_t(ySrc) : std::int64_t(layout.Height) - ySrc - srcHeight;
 
-  Lock l(G().M);
+  auto l = GdiObjects().Lock();
   TSurface to;
   TWindowTarget window;
   if (!DcSurface(dest, to)) {
@@ -619,28 +667,180 @@ int StretchDIBits(HDC dest, int xDest, int yDest, int destWidth, int destHeight,
     window.Dirty = RECT{xDest, yDest, xDest + destWidth, yDest + destHeight};
     to = window.Surface;
   }
-  // Target pixels whose source pixel lies inside the DIB are drawn.
-  std::vector<int> cols, rows;
-  int firstCol = -1, firstRow = -1;
-  for (int i = 0; i < destWidth; ++i) {
-    const std::int64_t tx = std::int64_t(xDest) + i;
-    const std::int64_t sx = xSrc + std::int64_t(i) * srcWidth / destWidth;
-    if (tx < 0 || tx >= to.Width || sx < 0 || sx >= layout.Width) continue;
-    if (firstCol < 0) firstCol = int(tx);
-    else if (tx != firstCol + std::int64_t(cols.size())) break;
-    cols.push_back(int(sx));
+  // Target pixels whose source pixel lies inside the DIB are drawn, within
+  // each rectangle of the DC's clip.
+  gdi::TRegion clip;
+  std::vector<RECT> areas;
+  if (DcClip(dest, clip)) areas = clip.Rects();
+  else areas.push_back(RECT{0, 0, to.Width, to.Height});
+  for (const RECT& area : areas) {
+    const std::int64_t ax0 = std::max(0, area.left), ay0 = std::max(0, area.top);
+    const std::int64_t ax1 = std::min(to.Width, area.right), ay1 = std::min(to.Height, area.bottom);
+    std::vector<int> cols, rows;
+    int firstCol = -1, firstRow = -1;
+    for (int i = 0; i < destWidth; ++i) {
+      const std::int64_t tx = std::int64_t(xDest) + i;
+      const std::int64_t sx = xSrc + std::int64_t(i) * srcWidth / destWidth;
+      if (tx < ax0 || tx >= ax1 || sx < 0 || sx >= layout.Width) continue;
+      if (firstCol < 0) firstCol = int(tx);
+      else if (tx != firstCol + std::int64_t(cols.size())) break;
+      cols.push_back(int(sx));
+    }
+    for (int j = 0; j < destHeight; ++j) {
+      const std::int64_t ty = std::int64_t(yDest) + j;
+      const std::int64_t sy = top + std::int64_t(j) * srcHeight / destHeight;
+      if (ty < ay0 || ty >= ay1 || sy < 0 || sy >= layout.Height) continue;
+      if (firstRow < 0) firstRow = int(ty);
+      else if (ty != firstRow + std::int64_t(rows.size())) break;
+      rows.push_back(int(sy));
+    }
+    if (!cols.empty() && !rows.empty())
+      CopyPixels(to, firstCol, firstRow, int(cols.size()), int(rows.size()), from, cols.data(), rows.data());
   }
-  for (int j = 0; j < destHeight; ++j) {
-    const std::int64_t ty = std::int64_t(yDest) + j;
-    const std::int64_t sy = top + std::int64_t(j) * srcHeight / destHeight;
-    if (ty < 0 || ty >= to.Height || sy < 0 || sy >= layout.Height) continue;
-    if (firstRow < 0) firstRow = int(ty);
-    else if (ty != firstRow + std::int64_t(rows.size())) break;
-    rows.push_back(int(sy));
-  }
-  if (!cols.empty() && !rows.empty())
-    CopyPixels(to, firstCol, firstRow, int(cols.size()), int(rows.size()), from, cols.data(), rows.data());
   return srcHeight;
+}
+
+// ============================================================================
+// Regions
+// ============================================================================
+
+namespace {
+HRGN NewRegion(gdi::TRegion area) {
+  TSlot* s = nullptr;
+  const std::uintptr_t h = Allocate(TKind::Region, s);
+  if (!h) return nullptr;
+  s->Region = std::move(area);
+  return reinterpret_cast<HRGN>(h);
+}
+}  // namespace
+
+HRGN CreateRectRgn(int left, int top, int right, int bottom) {
+  auto l = GdiObjects().Lock();
+  return NewRegion(gdi::TRegion(RECT{left, top, right, bottom}));
+}
+
+HRGN CreateRectRgnIndirect(const RECT* rect) {
+  if (!rect) return nullptr;
+  return CreateRectRgn(rect->left, rect->top, rect->right, rect->bottom);
+}
+
+int CombineRgn(HRGN dest, HRGN src1, HRGN src2, int mode) {
+  auto l = GdiObjects().Lock();
+  TSlot* d = Find(dest, TKind::Region);
+  TSlot* a = Find(src1, TKind::Region);
+  if (!d || !a || mode < RGN_AND || mode > RGN_COPY) return RGN_ERROR;
+  if (mode == RGN_COPY) {
+    d->Region = a->Region;
+    return d->Region.Type();
+  }
+  TSlot* b = Find(src2, TKind::Region);
+  if (!b) return RGN_ERROR;
+  d->Region = gdi::TRegion::Combine(a->Region, b->Region, mode);
+  return d->Region.Type();
+}
+
+int OffsetRgn(HRGN region, int dx, int dy) {
+  auto l = GdiObjects().Lock();
+  TSlot* r = Find(region, TKind::Region);
+  if (!r || !r->Region.Offset(dx, dy)) return RGN_ERROR;
+  return r->Region.Type();
+}
+
+BOOL PtInRegion(HRGN region, int x, int y) {
+  auto l = GdiObjects().Lock();
+  TSlot* r = Find(region, TKind::Region);
+  return r && r->Region.Contains(x, y) ? 1 : 0;
+}
+
+BOOL RectInRegion(HRGN region, const RECT* rect) {
+  auto l = GdiObjects().Lock();
+  TSlot* r = Find(region, TKind::Region);
+  return r && rect && r->Region.Intersects(*rect) ? 1 : 0;
+}
+
+BOOL EqualRgn(HRGN a, HRGN b) {
+  auto l = GdiObjects().Lock();
+  TSlot* ra = Find(a, TKind::Region);
+  TSlot* rb = Find(b, TKind::Region);
+  return ra && rb && ra->Region == rb->Region ? 1 : 0;
+}
+
+int GetRgnBox(HRGN region, RECT* box) {
+  auto l = GdiObjects().Lock();
+  TSlot* r = Find(region, TKind::Region);
+  if (!r || !box) return RGN_ERROR;
+  *box = r->Region.Box();
+  return r->Region.Type();
+}
+
+DWORD GetRegionData(HRGN region, DWORD count, RGNDATA* data) {
+  auto l = GdiObjects().Lock();
+  TSlot* r = Find(region, TKind::Region);
+  if (!r) return 0;
+  const auto& rects = r->Region.Rects();
+  const std::size_t bytes = rects.size() * sizeof(RECT);
+  const std::size_t size = sizeof(RGNDATAHEADER) + bytes;
+  if (size > 0xFFFFFFFFu) return 0;
+  if (!data) return DWORD(size);
+  if (count < size) return 0;
+  data->rdh = RGNDATAHEADER{};
+  data->rdh.nCount = DWORD(rects.size());
+  data->rdh.nRgnSize = DWORD(bytes);
+  data->rdh.rcBound = r->Region.Box();
+  if (bytes) std::memcpy(reinterpret_cast<char*>(data) + sizeof(RGNDATAHEADER), rects.data(), bytes);
+  return DWORD(size);
+}
+
+HRGN ExtCreateRegion(const void* xform, DWORD count, const RGNDATA* data) {
+  if (xform || !data || count < sizeof(RGNDATAHEADER)) return nullptr;
+  const RGNDATAHEADER h = data->rdh;
+  if (h.dwSize != sizeof(RGNDATAHEADER) || h.iType != RDH_RECTANGLES) return nullptr;
+  if (std::uint64_t(h.nCount) * sizeof(RECT) > count - sizeof(RGNDATAHEADER)) return nullptr;
+  std::vector<RECT> rects(h.nCount);
+  if (h.nCount)
+    std::memcpy(rects.data(), reinterpret_cast<const char*>(data) + sizeof(RGNDATAHEADER), h.nCount * sizeof(RECT));
+  auto area = gdi::TRegion::FromRects(rects.data(), rects.size());
+  auto l = GdiObjects().Lock();
+  return NewRegion(std::move(area));
+}
+
+int SelectClipRgn(HDC hdc, HRGN region) {
+  auto l = GdiObjects().Lock();
+  TSlot* dc = Find(hdc, TKind::Dc);
+  if (!dc) return RGN_ERROR;
+  if (!region) {
+    dc->Dc.HasClip = false;
+    dc->Dc.Clip = {};
+  } else {
+    TSlot* r = Find(region, TKind::Region);
+    if (!r) return RGN_ERROR;
+    dc->Dc.HasClip = true;
+    dc->Dc.Clip = r->Region;
+  }
+  gdi::TRegion clip;
+  return DcClip(hdc, clip) ? clip.Type() : SIMPLEREGION;
+}
+
+int GetClipRgn(HDC hdc, HRGN region) {
+  auto l = GdiObjects().Lock();
+  TSlot* dc = Find(hdc, TKind::Dc);
+  TSlot* r = Find(region, TKind::Region);
+  if (!dc || !r) return -1;
+  if (!dc->Dc.HasClip) return 0;
+  r->Region = dc->Dc.Clip;
+  return 1;
+}
+
+int IntersectClipRect(HDC hdc, int left, int top, int right, int bottom) {
+  auto l = GdiObjects().Lock();
+  TSlot* dc = Find(hdc, TKind::Dc);
+  if (!dc) return RGN_ERROR;
+  const gdi::TRegion rect(RECT{left, top, right, bottom});
+  dc->Dc.Clip = dc->Dc.HasClip ? gdi::TRegion::Combine(dc->Dc.Clip, rect, RGN_AND) : rect;
+  dc->Dc.HasClip = true;
+  gdi::TRegion clip;
+  DcClip(hdc, clip);
+  return clip.Type();
 }
 
 // ============================================================================
@@ -649,7 +849,7 @@ int StretchDIBits(HDC dest, int xDest, int yDest, int destWidth, int destHeight,
 
 HPALETTE CreatePalette(const LOGPALETTE* palette) {
   if (!palette || palette->palNumEntries < 1 || palette->palNumEntries > 256) return nullptr;
-  Lock l(G().M);
+  auto l = GdiObjects().Lock();
   TSlot* s = nullptr;
   const std::uintptr_t h = Allocate(TKind::Palette, s);
   if (!h) return nullptr;
@@ -658,7 +858,7 @@ HPALETTE CreatePalette(const LOGPALETTE* palette) {
 }
 
 UINT GetPaletteEntries(HPALETTE palette, UINT start, UINT count, PALETTEENTRY* entries) {
-  Lock l(G().M);
+  auto l = GdiObjects().Lock();
   TSlot* s = Find(palette, TKind::Palette);
   if (!s) return 0;
   const auto size = UINT(s->Palette.Entries.size());
@@ -676,13 +876,96 @@ UINT GetPaletteEntries(HPALETTE palette, UINT start, UINT count, PALETTEENTRY* e
 void* GetMsimg32ProcAddress(const char*) { return nullptr; }
 
 void SetScreen16GreenBits(int bits) {
-  Lock l(G().M);
-  G().Green16 = bits == 5 ? 5 : 6;
+  auto l = GdiObjects().Lock();
+  GdiObjects().Green16 = bits == 5 ? 5 : 6;
 }
 
 int LiveGdiObjectCount() {
-  Lock l(G().M);
-  return G().Live;
+  auto l = GdiObjects().Lock();
+  return GdiObjects().Live;
 }
 
 }  // namespace plat
+
+namespace plat::gdi {
+
+bool RegionOf(HRGN region, TRegion& out) {
+  auto l = GdiObjects().Lock();
+  TSlot* r = Find(region, TKind::Region);
+  if (!r) return false;
+  out = r->Region;
+  return true;
+}
+
+bool SetRegion(HRGN region, const TRegion& area) {
+  auto l = GdiObjects().Lock();
+  TSlot* r = Find(region, TKind::Region);
+  if (!r) return false;
+  r->Region = area;
+  return true;
+}
+
+HDC CreateWindowDc(HWND hwnd, const TRegion* systemClip) {
+  if (!IsWindow(hwnd)) return nullptr;
+  auto l = GdiObjects().Lock();
+  TSlot* s = nullptr;
+  const std::uintptr_t h = Allocate(TKind::Dc, s);
+  if (!h) return nullptr;
+  s->Dc.Type = TDcType::Window;
+  s->Dc.Hwnd = hwnd;
+  if (systemClip) {
+    s->Dc.HasSystemClip = true;
+    s->Dc.SystemClip = *systemClip;
+  }
+  return reinterpret_cast<HDC>(h);
+}
+
+bool ReleaseWindowDc(HDC hdc) {
+  auto l = GdiObjects().Lock();
+  TSlot* s = Find(hdc, TKind::Dc);
+  if (!s || s->Dc.Type != TDcType::Window) return false;
+  Release(s);
+  return true;
+}
+
+namespace {
+void ReadSurface(const TSurface& s, int x, int y, int width, int height, std::vector<std::uint32_t>& out) {
+  out.assign(std::size_t(width) * std::size_t(height), 0);
+  const bool alpha = s.Fmt.Bits == 32 && s.Fmt.Standard32;
+  for (int j = 0; j < height; ++j) {
+    const std::int64_t sy = std::int64_t(y) + j;
+    if (sy < 0 || sy >= s.Height) continue;
+    const std::uint8_t* row = s.Row(int(sy));
+    for (int i = 0; i < width; ++i) {
+      const std::int64_t sx = std::int64_t(x) + i;
+      if (sx < 0 || sx >= s.Width) continue;
+      std::uint32_t v = s.Fmt.Read(row, int(sx));
+      if (!alpha) v |= 0xFF000000u;
+      out[std::size_t(j) * std::size_t(width) + std::size_t(i)] = v;
+    }
+  }
+}
+}  // namespace
+
+bool ReadDcPixels(HDC hdc, int x, int y, int width, int height, std::vector<std::uint32_t>& out) {
+  if (width <= 0 || height <= 0 || std::int64_t(width) * height > kMaxDibBytes / 4) return false;
+  auto l = GdiObjects().Lock();
+  TSurface s;
+  if (!DcSurface(hdc, s)) return false;
+  ReadSurface(s, x, y, width, height, out);
+  return true;
+}
+
+bool ReadBitmapPixels(HBITMAP bitmap, int& width, int& height, std::vector<std::uint32_t>& out, int& bitCount) {
+  auto l = GdiObjects().Lock();
+  TSlot* b = Find(bitmap, TKind::Bitmap);
+  if (!b || !b->Bitmap.Bits) return false;
+  TSurface s = SurfaceOf(b->Bitmap);
+  width = s.Width;
+  height = s.Height;
+  bitCount = b->Bitmap.BitCount;
+  ReadSurface(s, 0, 0, s.Width, s.Height, out);
+  return true;
+}
+
+}  // namespace plat::gdi

@@ -30,8 +30,6 @@ using COLORREF = std::uint32_t;  // 0x00BBGGRR
 
 struct HGDIOBJ__;
 using HGDIOBJ = HGDIOBJ__*;
-struct HBITMAP__;
-using HBITMAP = HBITMAP__*;
 struct HPALETTE__;
 using HPALETTE = HPALETTE__*;
 
@@ -98,8 +96,9 @@ inline constexpr BYTE GetBValue(COLORREF c) { return BYTE(c >> 16); }
 
 // ---- Device contexts ---------------------------------------------------------------
 
-// GetDC(nullptr): a screen DC (measuring only, no pixels); other windows are
-// not served here. Give it back with ReleaseDC.
+// GetDC(nullptr): a screen DC (measuring only, no pixels). GetDC(hwnd): a DC
+// on the window's client pixels (drawing shows once released). Give either
+// back with ReleaseDC.
 HDC GetDC(HWND hwnd);
 int ReleaseDC(HWND hwnd, HDC hdc);
 // A memory DC with the stock 1 x 1 monochrome bitmap selected; hdc nullptr or
@@ -138,6 +137,57 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int xSrc, in
 int StretchDIBits(HDC dest, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc, int srcWidth,
                   int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage, DWORD rop);
 
+// ---- Regions ------------------------------------------------------------------------
+// A region is a set of rectangles kept in canonical form (y-x bands, no
+// overlaps, equal neighbouring bands merged), so one rectangle is SIMPLEREGION
+// and the empty set NULLREGION. Results: RGN_ERROR (0) for bad handles or
+// arguments. Region objects are freed with DeleteObject.
+
+constexpr int RGN_ERROR = 0, NULLREGION = 1, SIMPLEREGION = 2, COMPLEXREGION = 3;
+constexpr int RGN_AND = 1, RGN_OR = 2, RGN_XOR = 3, RGN_DIFF = 4, RGN_COPY = 5;
+constexpr DWORD RDH_RECTANGLES = 1;
+
+// The 32-byte header of region data, followed by nCount RECTs.
+struct RGNDATAHEADER {
+  DWORD dwSize = sizeof(RGNDATAHEADER);
+  DWORD iType = RDH_RECTANGLES;
+  DWORD nCount = 0;
+  DWORD nRgnSize = 0;  // bytes of the rectangles
+  RECT rcBound;
+};
+struct RGNDATA {
+  RGNDATAHEADER rdh;
+  char Buffer[sizeof(RECT)];  // the first of nCount rectangles
+};
+static_assert(sizeof(RGNDATAHEADER) == 32);
+
+// Swapped corners are ordered; an empty rectangle gives an empty region.
+HRGN CreateRectRgn(int left, int top, int right, int bottom);
+HRGN CreateRectRgnIndirect(const RECT* rect);
+// dest = src1 op src2 (src2 unused by RGN_COPY); dest may be a source. The
+// type of the result.
+int CombineRgn(HRGN dest, HRGN src1, HRGN src2, int mode);
+int OffsetRgn(HRGN region, int dx, int dy);  // coordinates saturate at the int range
+BOOL PtInRegion(HRGN region, int x, int y);
+BOOL RectInRegion(HRGN region, const RECT* rect);  // whether any part of rect is inside
+BOOL EqualRgn(HRGN a, HRGN b);
+int GetRgnBox(HRGN region, RECT* box);  // the type; an empty box for NULLREGION
+// data nullptr: the size needed. Else the bytes written (header + rectangles),
+// 0 when count is too small.
+DWORD GetRegionData(HRGN region, DWORD count, RGNDATA* data);
+// xform must be nullptr. Checks dwSize, iType and that nCount rectangles fit in
+// count; empty rectangles are dropped, overlaps merged, rcBound not trusted.
+HRGN ExtCreateRegion(const void* xform, DWORD count, const RGNDATA* data);
+
+// The application clip region of a DC (a copy; nullptr removes it), in DC
+// coordinates; drawing is clipped to it and, for a BeginPaint DC, to the
+// update region. The type of the resulting clip (SIMPLEREGION without one).
+int SelectClipRgn(HDC hdc, HRGN region);
+// 1 and a copy in region when the DC has an application clip, 0 when it has
+// none (region unchanged), -1 on failure.
+int GetClipRgn(HDC hdc, HRGN region);
+int IntersectClipRect(HDC hdc, int left, int top, int right, int bottom);
+
 // ---- Palettes -----------------------------------------------------------------------
 
 HPALETTE CreatePalette(const LOGPALETTE* palette);  // 1 to 256 entries
@@ -156,7 +206,7 @@ void* GetMsimg32ProcAddress(const char* name);
 // Green bits (5 or 6) of compatible bitmaps when the screen has 16 bits per
 // pixel; 6 at start.
 void SetScreen16GreenBits(int bits);
-// GDI objects alive now (DCs, bitmaps, palettes; the stock bitmap not counted).
+// GDI objects alive now (DCs, bitmaps, palettes, regions; the stock bitmap not counted).
 int LiveGdiObjectCount();
 
 }  // namespace plat

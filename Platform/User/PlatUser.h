@@ -134,17 +134,69 @@ HWND SetCapture(HWND hwnd);
 BOOL ReleaseCapture();
 HWND GetCapture();
 BOOL GetCursorPos(POINT* pt);
+// Resource names as in Win32: a value up to 0xFFFF is a number, a larger one a
+// const char16_t* name (MAKEINTRESOURCE).
+constexpr bool IS_INTRESOURCE(std::uintptr_t v) { return v <= 0xFFFF; }
+// instance nullptr: a standard cursor (IDC_*), nullptr for unknown ids. The
+// program's instance: its resource of type "CURSOR" named "#<number>" or by
+// name (a .cur file), loaded once and shared; nullptr when the program has none.
 HCURSOR LoadCursorW(HINSTANCE instance, std::uintptr_t cursorId);
+// A standard icon (IDI_*) for nullptr; for the program's instance its "ICON"
+// resource (an .ico file), else the standard application icon.
+HICON LoadIconW(HINSTANCE instance, std::uintptr_t iconId);
+// A cursor (fIcon 0) or icon from a 32-bit colour bitmap and its hot spot; the
+// bitmaps stay the caller's. nullptr on a bad bitmap.
+HICON CreateIconIndirect(const ICONINFO* info);
+// IMAGE_CURSOR or IMAGE_ICON with LR_LOADFROMFILE: a .cur or .ico file (the
+// entry nearest the default size is taken), else as LoadCursorW/LoadIconW.
+// nullptr for damaged files.
+void* LoadImageW(HINSTANCE instance, const char16_t* name, UINT type, int cx, int cy, UINT flags);
+// Made cursors only (standard ones stay); the cursor shown falls back to the arrow.
+BOOL DestroyCursor(HCURSOR cursor);
+BOOL DestroyIcon(HICON icon);
+// A cursor's pixels (B, G, R, A, straight alpha) and hot spot; standard cursors
+// answer false.
+bool CursorPixels(HCURSOR cursor, std::uint32_t* bgra /*w*h or nullptr*/, int& width, int& height, POINT& hot);
 HCURSOR SetCursor(HCURSOR cursor);  // nullptr hides the pointer
 HCURSOR GetCursor();
+UINT GetCaretBlinkTime();  // 530 ms
 
 // ---- painting --------------------------------------------------------------------------------
+// The update area of a window is a region (a set of rectangles) in client
+// coordinates; invalidating a window also invalidates its children.
 BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase);
 BOOL ValidateRect(HWND hwnd, const RECT* rect);
-BOOL GetUpdateRect(HWND hwnd, RECT* rect, BOOL erase);
+// region nullptr: the whole client area. FALSE for a bad window or region.
+BOOL InvalidateRgn(HWND hwnd, HRGN region, BOOL erase);
+BOOL ValidateRgn(HWND hwnd, HRGN region);
+BOOL GetUpdateRect(HWND hwnd, RECT* rect, BOOL erase);  // the update region's box
+// Copies the update region into region: NULLREGION, SIMPLEREGION,
+// COMPLEXREGION, or RGN_ERROR (0) for a bad window or region.
+int GetUpdateRgn(HWND hwnd, HRGN region, BOOL erase);
 BOOL UpdateWindow(HWND hwnd);
+// Validates the window and gives a DC on its client pixels whose drawing is
+// clipped to the update region (the DC's system clip: GetClipRgn still answers
+// 0, as no application clip is set); rcPaint is the region's box. EndPaint
+// releases the DC and presents.
 HDC BeginPaint(HWND hwnd, PAINTSTRUCT* ps);
 BOOL EndPaint(HWND hwnd, const PAINTSTRUCT* ps);
+
+// ---- layered windows ------------------------------------------------------------------------
+// WS_EX_LAYERED top-levels are composed over what lies below them. Either the
+// attributes (constant alpha and/or colour key over the painted pixels), or a
+// per-pixel image given by UpdateLayeredWindow: as in Windows, once attributes
+// are set UpdateLayeredWindow fails until WS_EX_LAYERED is cleared and set
+// again; clearing the style drops both. FALSE without WS_EX_LAYERED.
+BOOL SetLayeredWindowAttributes(HWND hwnd, DWORD colorKey, std::uint8_t alpha, DWORD flags);
+// FALSE when the window is not layered or shows an UpdateLayeredWindow image.
+BOOL GetLayeredWindowAttributes(HWND hwnd, DWORD* colorKey, std::uint8_t* alpha, DWORD* flags);
+// The window's pixels become the source DC's (size at srcPoint, default (0, 0));
+// position and size, when given, move and size the window. ULW_ALPHA: blend
+// with per-pixel alpha (AC_SRC_ALPHA: premultiplied 32-bit source) and the
+// constant alpha; ULW_COLORKEY: pixels of colorKey are transparent; ULW_OPAQUE:
+// no blending. dstDc is ignored. The window gets no WM_PAINT while it shows an image.
+BOOL UpdateLayeredWindow(HWND hwnd, HDC dstDc, const POINT* position, const SIZE* size, HDC srcDc,
+                         const POINT* srcPoint, DWORD colorKey, const BLENDFUNCTION* blend, DWORD flags);
 // The pixels of a visible window: 32-bit B, G, R, A in memory, rows top-down,
 // the window's client area at origin inside its top-level's frame buffer.
 struct TWindowPixels {
@@ -165,8 +217,11 @@ HMONITOR MonitorFromRect(const RECT* rect, DWORD flags);
 HMONITOR MonitorFromWindow(HWND hwnd, DWORD flags);
 int GetSystemMetrics(int index);
 BOOL SystemParametersInfoA(UINT action, UINT param, void* data, UINT winIni);
+// SPI_GETNONCLIENTMETRICS (data a NONCLIENTMETRICSW with cbSize set) and the
+// actions of SystemParametersInfoA.
+BOOL SystemParametersInfoW(UINT action, UINT param, void* data, UINT winIni);
 HWND GetDesktopWindow();
-DWORD GetSysColor(int index);  // 0x00BBGGRR of a COLOR_ index
+DWORD GetSysColor(int index);  // 0x00BBGGRR of a COLOR_ index (0..30, the classic scheme); 0 for others
 // The screen's device capabilities (BITSPIXEL, LOGPIXELSX/Y, VREFRESH, HORZRES, VERTRES).
 int ScreenDeviceCaps(int index);
 // Looks a window-manager function up by name, as a program would in the
@@ -188,6 +243,17 @@ BOOL WTSUnRegisterSessionNotification(HWND hwnd);
 bool InjectNativeClick(HWND hwnd, POINT client, int button);
 // The pixel the display shows at a client point (B, G, R, A).
 bool ReadNativePixel(HWND hwnd, POINT client, std::uint32_t& bgra);
+// What the real window shows of the window record: title, and SDL's flags
+// (bordered, resizable, always on top, opacity in 0..255); false where there
+// is no native window.
+struct TNativeWindowState {
+  std::u16string Title;
+  bool Bordered = false, Resizable = false, Topmost = false, Visible = false;
+  int Opacity = 255;
+};
+bool ReadNativeWindowState(HWND hwnd, TNativeWindowState& state);
+// The cursor the display shows: visible, and the standard id (0 for a made one).
+bool ReadNativeCursor(bool& visible, std::uintptr_t& standardId);
 int NativeWindowCount();
 
 }  // namespace plat

@@ -6,18 +6,22 @@
 #include <string>
 #include <vector>
 
-#include "Platform/User/PlatUserTypes.h"
+#include "Platform/User/PlatUser.h"
 
 namespace plat::user {
 
 using NativeWin = std::uintptr_t;  // 0: none
+
+enum class TShowState : std::uint8_t { Normal, Minimized, Maximized };
 
 struct TNativeDesc {
   RECT Client;  // screen coordinates
   std::u16string Title;
   bool Bordered = true, Resizable = false, Topmost = false, SkipTaskbar = false, Utility = false;
   bool Visible = false;
-  int State = 0;  // 0 normal, 1 minimised, 2 maximised
+  TShowState State = TShowState::Normal;
+  int Opacity = 255;  // a layered window's constant alpha
+  bool PerPixel = false;  // shows an UpdateLayeredWindow image (premultiplied)
 };
 
 struct TMonitorInfo {
@@ -61,6 +65,11 @@ public:
   virtual bool CursorPos(POINT& pt) = 0;  // false: the window manager keeps it
   virtual void GrabPointer(bool grab) = 0;
   virtual void SetCursor(std::uintptr_t cursorId) = 0;  // 0 hides it
+  // A made cursor (B, G, R, A straight alpha); handle identifies it for caching.
+  virtual void SetColorCursor(std::uintptr_t handle, const std::uint32_t* bgra, int width, int height, POINT hot) {
+    (void)bgra, (void)width, (void)height, (void)hot;
+    SetCursor(handle);
+  }
   virtual int MessageBox(NativeWin owner, const std::u16string& text, const std::u16string& caption, UINT type,
                          int defaultAnswer) = 0;
   // Checks of the real display for tests: a press and release through the
@@ -68,6 +77,8 @@ public:
   virtual bool TestClick(NativeWin, POINT, int) { return false; }
   virtual bool TestPixel(NativeWin, POINT, std::uint32_t&) { return false; }
   virtual int TestWindowCount() { return 0; }
+  virtual bool TestWindowState(NativeWin, TNativeWindowState&) { return false; }
+  virtual bool TestCursor(bool&, std::uintptr_t&) { return false; }
 };
 
 std::unique_ptr<TBackend> CreateHeadlessBackend();
@@ -77,8 +88,5 @@ std::unique_ptr<TBackend> CreateHeadlessBackend(std::int64_t quitAfterMs, const 
                                                 std::int64_t captureLimit = -1);
 // nullptr when no display server answers.
 std::unique_ptr<TBackend> CreateSdlBackend();
-
-// The answer of a message box that nobody clicks: its default button.
-int DefaultMessageBoxAnswer(UINT type);
 
 }  // namespace plat::user

@@ -51,6 +51,16 @@ std::vector<std::string> MessageBoxesShown();
 
 // The client pixels of a visible window (B, G, R, A per pixel, top-down).
 std::vector<std::uint32_t> CaptureClient(HWND hwnd, int& width, int& height);
+// The screen as composed from the visible top-levels, back to front, over the
+// desktop colour (COLOR_DESKTOP): the non-client area in COLOR_BTNFACE, the
+// client pixels, layered windows blended with their constant alpha, colour
+// key or premultiplied per-pixel image. False outside every monitor.
+bool ReadScreenPixel(POINT screen, std::uint32_t& bgra);
+std::vector<std::uint32_t> CaptureScreen(const RECT& screen);
+// The user drags a border of a window with a sizing frame to this outer
+// rectangle (screen coordinates): WM_SIZING with the edge, then the corrected
+// rectangle is applied.
+void DragResize(HWND hwnd, WPARAM edge, RECT outer);
 // How many frames were handed to the display for a top-level.
 int PresentCount(HWND hwnd);
 

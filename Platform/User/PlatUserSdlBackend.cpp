@@ -113,6 +113,7 @@ public:
     for (auto& [id, c] : cursors_)
       if (c) SDL_FreeCursor(c);
     cursors_.clear();
+    if (custom_) SDL_FreeCursor(custom_);
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
   }
 
@@ -155,9 +156,12 @@ public:
     NativeWin id = SDL_GetWindowID(win);
     windows_[id] = win;
     known_[id] = d;
+    // Constant alpha shows only under a compositor; per-pixel alpha is
+    // presented over black (the premultiplied pixels as they are).
+    if (d.Opacity < 255) SDL_SetWindowOpacity(win, float(d.Opacity) / 255.0f);
     if (d.Visible) SDL_ShowWindow(win);
-    if (d.State == 2) SDL_MaximizeWindow(win);
-    if (d.State == 1) SDL_MinimizeWindow(win);
+    if (d.State == TShowState::Maximized) SDL_MaximizeWindow(win);
+    if (d.State == TShowState::Minimized) SDL_MinimizeWindow(win);
     return id;
   }
 
@@ -169,12 +173,13 @@ public:
     if (d.Bordered != k.Bordered) SDL_SetWindowBordered(win, d.Bordered ? SDL_TRUE : SDL_FALSE);
     if (d.Resizable != k.Resizable) SDL_SetWindowResizable(win, d.Resizable ? SDL_TRUE : SDL_FALSE);
     if (d.Topmost != k.Topmost) SDL_SetWindowAlwaysOnTop(win, d.Topmost ? SDL_TRUE : SDL_FALSE);
+    if (d.Opacity != k.Opacity) SDL_SetWindowOpacity(win, float(d.Opacity) / 255.0f);
     if (d.State != k.State) {
-      if (d.State == 2) SDL_MaximizeWindow(win);
-      else if (d.State == 1) SDL_MinimizeWindow(win);
+      if (d.State == TShowState::Maximized) SDL_MaximizeWindow(win);
+      else if (d.State == TShowState::Minimized) SDL_MinimizeWindow(win);
       else SDL_RestoreWindow(win);
     }
-    if (d.State == 0 && !(d.Client == k.Client)) {
+    if (d.State == TShowState::Normal && !(d.Client == k.Client)) {
       SDL_SetWindowPosition(win, d.Client.left, d.Client.top);
       SDL_SetWindowSize(win, std::max(1, int(d.Client.right - d.Client.left)),
                         std::max(1, int(d.Client.bottom - d.Client.top)));
@@ -261,11 +266,31 @@ public:
   }
   void GrabPointer(bool grab) override { SDL_CaptureMouse(grab ? SDL_TRUE : SDL_FALSE); }
 
+  void SetColorCursor(std::uintptr_t handle, const std::uint32_t* bgra, int width, int height, POINT hot) override {
+    SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<std::uint32_t*>(bgra), width, height, 32,
+                                                        width * 4, SDL_PIXELFORMAT_ARGB8888);
+    SDL_Cursor* c = s ? SDL_CreateColorCursor(s, hot.x, hot.y) : nullptr;
+    if (s) SDL_FreeSurface(s);
+    if (!c) {
+      SetCursor(IDC_ARROW);
+      return;
+    }
+    SDL_SetCursor(c);
+    SDL_ShowCursor(SDL_ENABLE);
+    // The previous made cursor is no longer shown and can go.
+    if (custom_) SDL_FreeCursor(custom_);
+    custom_ = c;
+    shownId_ = 0;
+    (void)handle;
+  }
+
   void SetCursor(std::uintptr_t id) override {
     if (id == 0) {
       SDL_ShowCursor(SDL_DISABLE);
+      shownId_ = 0;
       return;
     }
+    shownId_ = id;
     SDL_SystemCursor c = SDL_SYSTEM_CURSOR_ARROW;
     switch (id) {
       case IDC_IBEAM: c = SDL_SYSTEM_CURSOR_IBEAM; break;
@@ -285,6 +310,10 @@ public:
     if (!cur) cur = SDL_CreateSystemCursor(c);
     if (cur) SDL_SetCursor(cur);
     SDL_ShowCursor(SDL_ENABLE);
+    if (custom_) {
+      SDL_FreeCursor(custom_);
+      custom_ = nullptr;
+    }
   }
 
   int MessageBox(NativeWin owner, const std::u16string& text, const std::u16string& caption, UINT type,
@@ -356,6 +385,27 @@ public:
 
   int TestWindowCount() override { return int(windows_.size()); }
 
+  bool TestWindowState(NativeWin id, TNativeWindowState& st) override {
+    SDL_Window* w = Win(id);
+    if (!w) return false;
+    const char* title = SDL_GetWindowTitle(w);
+    st.Title = FromUtf8(title ? title : "");
+    const Uint32 f = SDL_GetWindowFlags(w);
+    st.Bordered = !(f & SDL_WINDOW_BORDERLESS);
+    st.Resizable = (f & SDL_WINDOW_RESIZABLE) != 0;
+    st.Topmost = (f & SDL_WINDOW_ALWAYS_ON_TOP) != 0;
+    st.Visible = (f & SDL_WINDOW_SHOWN) != 0;
+    float opacity = 1.0f;
+    st.Opacity = SDL_GetWindowOpacity(w, &opacity) == 0 ? int(opacity * 255.0f + 0.5f) : 255;
+    return true;
+  }
+
+  bool TestCursor(bool& visible, std::uintptr_t& standardId) override {
+    visible = SDL_ShowCursor(SDL_QUERY) == SDL_ENABLE;
+    standardId = shownId_;
+    return true;
+  }
+
 private:
   SDL_Window* Win(NativeWin id) {
     auto it = windows_.find(id);
@@ -394,6 +444,8 @@ private:
   std::map<NativeWin, SDL_Window*> windows_;
   std::map<NativeWin, TNativeDesc> known_;
   std::map<int, SDL_Cursor*> cursors_;
+  SDL_Cursor* custom_ = nullptr;  // the made cursor shown, owned
+  std::uintptr_t shownId_ = IDC_ARROW;
 };
 
 }  // namespace

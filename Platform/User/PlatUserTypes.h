@@ -39,6 +39,12 @@ struct HMENU__;
 using HMENU = HMENU__*;
 struct HDC__;
 using HDC = HDC__*;  // belongs to the drawing layer; the window layer passes it on
+struct HRGN__;
+using HRGN = HRGN__*;  // a drawing-layer region; update areas are read and set through it
+struct HBITMAP__;
+using HBITMAP = HBITMAP__*;
+struct HFONT__;
+using HFONT = HFONT__*;
 
 struct POINT {
   std::int32_t x = 0, y = 0;
@@ -117,6 +123,47 @@ struct PAINTSTRUCT {
   std::uint8_t rgbReserved[32] = {};
 };
 
+// Constant alpha and per-pixel alpha of UpdateLayeredWindow.
+struct BLENDFUNCTION {
+  std::uint8_t BlendOp = 0, BlendFlags = 0, SourceConstantAlpha = 255, AlphaFormat = 0;
+};
+constexpr std::uint8_t AC_SRC_OVER = 0x00, AC_SRC_ALPHA = 0x01;
+constexpr DWORD LWA_COLORKEY = 0x1, LWA_ALPHA = 0x2;
+constexpr DWORD ULW_COLORKEY = 0x1, ULW_ALPHA = 0x2, ULW_OPAQUE = 0x4;
+
+// A cursor or icon made from pixels: hbmColor a 32-bit bitmap (B, G, R, A),
+// hbmMask its mask (a 1-bit AND mask, or the colour bitmap again).
+struct ICONINFO {
+  BOOL fIcon = 0;
+  DWORD xHotspot = 0, yHotspot = 0;
+  HBITMAP hbmMask = nullptr;
+  HBITMAP hbmColor = nullptr;
+};
+
+struct MINMAXINFO {
+  POINT ptReserved, ptMaxSize, ptMaxPosition, ptMinTrackSize, ptMaxTrackSize;
+};
+
+struct LOGFONTW {
+  LONG lfHeight = 0, lfWidth = 0, lfEscapement = 0, lfOrientation = 0, lfWeight = 0;
+  std::uint8_t lfItalic = 0, lfUnderline = 0, lfStrikeOut = 0, lfCharSet = 0, lfOutPrecision = 0,
+               lfClipPrecision = 0, lfQuality = 0, lfPitchAndFamily = 0;
+  char16_t lfFaceName[32] = {};
+};
+static_assert(sizeof(LOGFONTW) == 92);
+
+struct NONCLIENTMETRICSW {
+  UINT cbSize = sizeof(NONCLIENTMETRICSW);
+  int iBorderWidth = 0, iScrollWidth = 0, iScrollHeight = 0, iCaptionWidth = 0, iCaptionHeight = 0;
+  LOGFONTW lfCaptionFont;
+  int iSmCaptionWidth = 0, iSmCaptionHeight = 0;
+  LOGFONTW lfSmCaptionFont;
+  int iMenuWidth = 0, iMenuHeight = 0;
+  LOGFONTW lfMenuFont, lfStatusFont, lfMessageFont;
+  int iPaddedBorderWidth = 0;
+};
+static_assert(sizeof(NONCLIENTMETRICSW) == 504);
+
 struct KBDLLHOOKSTRUCT {
   DWORD vkCode, scanCode, flags, time;
   ULONG_PTR dwExtraInfo;
@@ -160,7 +207,12 @@ constexpr UINT WM_NULL = 0x0000, WM_CREATE = 0x0001, WM_DESTROY = 0x0002, WM_MOV
                WM_RBUTTONUP = 0x0205, WM_RBUTTONDBLCLK = 0x0206, WM_MBUTTONDOWN = 0x0207,
                WM_MBUTTONUP = 0x0208, WM_MBUTTONDBLCLK = 0x0209, WM_MOUSEWHEEL = 0x020A,
                WM_MOUSEHWHEEL = 0x020E, WM_CAPTURECHANGED = 0x0215, WM_WTSSESSION_CHANGE = 0x02B1,
-               WM_THEMECHANGED = 0x031A, WM_USER = 0x0400;
+               WM_THEMECHANGED = 0x031A, WM_USER = 0x0400, WM_GETMINMAXINFO = 0x0024, WM_SETFONT = 0x0030,
+               WM_GETFONT = 0x0031, WM_NCCALCSIZE = 0x0083, WM_MENUCHAR = 0x0120, WM_SIZING = 0x0214;
+// WM_SIZING: wParam says which edge is dragged; lParam points at the RECT.
+constexpr WPARAM WMSZ_LEFT = 1, WMSZ_RIGHT = 2, WMSZ_TOP = 3, WMSZ_TOPLEFT = 4, WMSZ_TOPRIGHT = 5,
+                 WMSZ_BOTTOM = 6, WMSZ_BOTTOMLEFT = 7, WMSZ_BOTTOMRIGHT = 8;
+constexpr LRESULT MNC_IGNORE = 0, MNC_CLOSE = 1, MNC_EXECUTE = 2, MNC_SELECT = 3;
 constexpr UINT WM_KEYFIRST = WM_KEYDOWN, WM_KEYLAST = 0x0109;
 constexpr UINT WM_MOUSEFIRST = WM_MOUSEMOVE, WM_MOUSELAST = WM_MOUSEHWHEEL;
 
@@ -174,6 +226,7 @@ constexpr DWORD WS_OVERLAPPED = 0x00000000, WS_POPUP = 0x80000000, WS_CHILD = 0x
                 WS_THICKFRAME = 0x00040000, WS_MINIMIZEBOX = 0x00020000, WS_MAXIMIZEBOX = 0x00010000,
                 WS_TABSTOP = 0x00010000, WS_OVERLAPPEDWINDOW = 0x00CF0000;
 constexpr DWORD WS_EX_TOPMOST = 0x00000008, WS_EX_TRANSPARENT = 0x00000020, WS_EX_TOOLWINDOW = 0x00000080,
+                WS_EX_WINDOWEDGE = 0x00000100, WS_EX_CONTEXTHELP = 0x00000400, WS_EX_CONTROLPARENT = 0x00010000,
                 WS_EX_APPWINDOW = 0x00040000, WS_EX_LAYERED = 0x00080000, WS_EX_NOACTIVATE = 0x08000000;
 constexpr int CW_USEDEFAULT = static_cast<int>(0x80000000u);
 
@@ -194,7 +247,9 @@ inline HWND const HWND_TOPMOST = reinterpret_cast<HWND>(std::intptr_t(-1));
 inline HWND const HWND_NOTOPMOST = reinterpret_cast<HWND>(std::intptr_t(-2));
 
 // ---- hit test, activation, system commands ------------------------------------
-constexpr LRESULT HTERROR = -2, HTTRANSPARENT = -1, HTNOWHERE = 0, HTCLIENT = 1, HTCAPTION = 2;
+constexpr LRESULT HTERROR = -2, HTTRANSPARENT = -1, HTNOWHERE = 0, HTCLIENT = 1, HTCAPTION = 2, HTSYSMENU = 3,
+                  HTLEFT = 10, HTRIGHT = 11, HTTOP = 12, HTTOPLEFT = 13, HTTOPRIGHT = 14, HTBOTTOM = 15,
+                  HTBOTTOMLEFT = 16, HTBOTTOMRIGHT = 17, HTBORDER = 18;
 constexpr LRESULT MA_ACTIVATE = 1, MA_ACTIVATEANDEAT = 2, MA_NOACTIVATE = 3, MA_NOACTIVATEANDEAT = 4;
 constexpr WPARAM WA_INACTIVE = 0, WA_ACTIVE = 1, WA_CLICKACTIVE = 2;
 constexpr WPARAM SC_SIZE = 0xF000, SC_MOVE = 0xF010, SC_MINIMIZE = 0xF020, SC_MAXIMIZE = 0xF030,
@@ -226,6 +281,11 @@ constexpr int HC_ACTION = 0;
 constexpr UINT PM_NOREMOVE = 0x0000, PM_REMOVE = 0x0001;
 
 // ---- cursors (resource ids) ----------------------------------------------------------
+// LoadImageW
+constexpr UINT IMAGE_BITMAP = 0, IMAGE_ICON = 1, IMAGE_CURSOR = 2;
+constexpr UINT LR_DEFAULTCOLOR = 0x0000, LR_LOADFROMFILE = 0x0010, LR_DEFAULTSIZE = 0x0040, LR_SHARED = 0x8000;
+constexpr std::uintptr_t IDI_APPLICATION = 32512, IDI_HAND = 32513, IDI_QUESTION = 32514, IDI_EXCLAMATION = 32515,
+                         IDI_ASTERISK = 32516, IDI_WINLOGO = 32517;
 constexpr std::uintptr_t IDC_ARROW = 32512, IDC_IBEAM = 32513, IDC_WAIT = 32514, IDC_CROSS = 32515,
                          IDC_UPARROW = 32516, IDC_SIZENWSE = 32642, IDC_SIZENESW = 32643, IDC_SIZEWE = 32644,
                          IDC_SIZENS = 32645, IDC_SIZEALL = 32646, IDC_NO = 32648, IDC_HAND = 32649,
@@ -237,9 +297,16 @@ constexpr DWORD MONITORINFOF_PRIMARY = 1;
 constexpr int SM_CXSCREEN = 0, SM_CYSCREEN = 1, SM_CXVSCROLL = 2, SM_CYHSCROLL = 3, SM_CYCAPTION = 4,
               SM_CXBORDER = 5, SM_CYBORDER = 6, SM_CXDLGFRAME = 7, SM_CYDLGFRAME = 8, SM_CYVTHUMB = 9,
               SM_CXHTHUMB = 10, SM_CXFRAME = 32, SM_CYFRAME = 33, SM_CYVSCROLL = 20, SM_CXHSCROLL = 21,
-              SM_CXVIRTUALSCREEN = 78, SM_CYVIRTUALSCREEN = 79, SM_CMONITORS = 80;
+              SM_CXVIRTUALSCREEN = 78, SM_CYVIRTUALSCREEN = 79, SM_CMONITORS = 80, SM_CXICON = 11,
+              SM_CYICON = 12, SM_CXCURSOR = 13, SM_CYCURSOR = 14, SM_CXMINTRACK = 34, SM_CYMINTRACK = 35,
+              SM_CXMAXTRACK = 59, SM_CYMAXTRACK = 60;
+// The largest window width or height, as in Windows: larger requests to
+// CreateWindowExW, SetWindowPos and WM_SIZING are clamped, never refused. The
+// pixels kept for a client area stop at kMaxFrameBufferSide per side.
+constexpr int kMaxWindowExtent = 32767;
+constexpr int kMaxFrameBufferSide = 8192;
 constexpr UINT SPI_GETKEYBOARDSPEED = 0x000A, SPI_SETSCREENSAVEACTIVE = 0x0011, SPI_GETKEYBOARDDELAY = 0x0016,
-               SPI_GETWORKAREA = 0x0030, SPI_SETSCREENSAVERRUNNING = 0x0061;
+               SPI_GETWORKAREA = 0x0030, SPI_SETSCREENSAVERRUNNING = 0x0061, SPI_GETNONCLIENTMETRICS = 0x0029;
 // Device capabilities of the screen (the drawing layer's GetDeviceCaps(GetDC(0), ...)).
 constexpr int BITSPIXEL = 12, LOGPIXELSX = 88, LOGPIXELSY = 90, VREFRESH = 116, HORZRES = 8, VERTRES = 10;
 
@@ -258,7 +325,15 @@ constexpr WPARAM WTS_SESSION_LOCK = 7, WTS_SESSION_UNLOCK = 8;
 constexpr DWORD NOTIFY_FOR_THIS_SESSION = 0;
 
 // ---- colour indexes (brush = index + 1) ----------------------------------------------
-constexpr int COLOR_WINDOW = 5, COLOR_WINDOWTEXT = 8, COLOR_BTNFACE = 15, COLOR_BTNSHADOW = 16;
+constexpr int COLOR_SCROLLBAR = 0, COLOR_BACKGROUND = 1, COLOR_DESKTOP = 1, COLOR_ACTIVECAPTION = 2,
+              COLOR_INACTIVECAPTION = 3, COLOR_MENU = 4, COLOR_WINDOW = 5, COLOR_WINDOWFRAME = 6, COLOR_MENUTEXT = 7,
+              COLOR_WINDOWTEXT = 8, COLOR_CAPTIONTEXT = 9, COLOR_ACTIVEBORDER = 10, COLOR_INACTIVEBORDER = 11,
+              COLOR_APPWORKSPACE = 12, COLOR_HIGHLIGHT = 13, COLOR_HIGHLIGHTTEXT = 14, COLOR_BTNFACE = 15,
+              COLOR_3DFACE = 15, COLOR_BTNSHADOW = 16, COLOR_3DSHADOW = 16, COLOR_GRAYTEXT = 17, COLOR_BTNTEXT = 18,
+              COLOR_INACTIVECAPTIONTEXT = 19, COLOR_BTNHIGHLIGHT = 20, COLOR_BTNHILIGHT = 20,
+              COLOR_3DHIGHLIGHT = 20, COLOR_3DHILIGHT = 20, COLOR_3DDKSHADOW = 21, COLOR_3DLIGHT = 22,
+              COLOR_INFOTEXT = 23, COLOR_INFOBK = 24, COLOR_HOTLIGHT = 26, COLOR_GRADIENTACTIVECAPTION = 27,
+              COLOR_GRADIENTINACTIVECAPTION = 28, COLOR_MENUHILIGHT = 29, COLOR_MENUBAR = 30;
 
 inline constexpr WORD LOWORD(std::uintptr_t v) { return WORD(v & 0xFFFF); }
 inline constexpr WORD HIWORD(std::uintptr_t v) { return WORD((v >> 16) & 0xFFFF); }

@@ -1,6 +1,9 @@
 // The SDL display for real: run under a virtual X server with ZM_DISPLAY=sdl.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "Platform/Gdi/PlatGdi.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/User/PlatUser.h"
 
@@ -86,6 +89,73 @@ TEST(SdlDisplay, WindowShownPaintedClickedDestroyed) {
   EXPECT_TRUE(Seen(h, WM_NCDESTROY));
   EXPECT_EQ(NativeWindowCount(), 0);
   EXPECT_TRUE(UnregisterClassW(u"SdlTest", nullptr));
+  ShutdownWindowSystem();
+}
+
+TEST(SdlDisplay, CaptionBordersTopmostAndCursorReachTheRealWindow) {
+  ASSERT_TRUE(InitWindowSystem());
+  ASSERT_EQ(WindowSystemBackEnd(), "sdl");
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = &Proc;
+  wc.lpszClassName = u"SdlForm";
+  ASSERT_NE(RegisterClassW(&wc), 0);
+  HWND h = CreateWindowExW(WS_EX_TOPMOST, u"SdlForm", u"First", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 200, 150,
+                           nullptr, nullptr, ModuleInstance(), nullptr);
+  ASSERT_NE(h, nullptr);
+  TNativeWindowState st;
+  ASSERT_TRUE(ReadNativeWindowState(h, st));
+  EXPECT_EQ(st.Title, u"First");
+  EXPECT_TRUE(st.Bordered);
+  EXPECT_TRUE(st.Resizable);
+  EXPECT_TRUE(st.Topmost);
+  // Changes after the window exists.
+  SetWindowTextW(h, u"Zweiter Titel \u00e9");
+  SetWindowLongW(h, GWL_STYLE, LONG(WS_POPUP | WS_VISIBLE));
+  SetWindowPos(h, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_FRAMECHANGED | SWP_NOACTIVATE);
+  ASSERT_TRUE(ReadNativeWindowState(h, st));
+  EXPECT_EQ(st.Title, u"Zweiter Titel \u00e9");
+  EXPECT_FALSE(st.Bordered);
+  EXPECT_FALSE(st.Resizable);
+  EXPECT_FALSE(st.Topmost);
+  // Cursors: standard ones map to system cursors, null hides, made ones show.
+  bool visible = false;
+  std::uintptr_t id = 0;
+  SetCursor(LoadCursorW(nullptr, IDC_IBEAM));
+  ASSERT_TRUE(ReadNativeCursor(visible, id));
+  EXPECT_TRUE(visible);
+  EXPECT_EQ(id, IDC_IBEAM);
+  SetCursor(nullptr);
+  ASSERT_TRUE(ReadNativeCursor(visible, id));
+  EXPECT_FALSE(visible);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = 40;
+  info.bmiHeader.biWidth = 8;
+  info.bmiHeader.biHeight = -8;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bm = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  std::fill_n(static_cast<std::uint32_t*>(bits), 64, 0xFFFF0000u);
+  ICONINFO ii;
+  ii.xHotspot = ii.yHotspot = 4;
+  ii.hbmColor = ii.hbmMask = bm;
+  HCURSOR made = CreateIconIndirect(&ii);
+  ASSERT_NE(made, nullptr);
+  SetCursor(made);
+  ASSERT_TRUE(ReadNativeCursor(visible, id));
+  EXPECT_TRUE(visible);
+  EXPECT_EQ(id, 0u);
+  EXPECT_TRUE(DestroyCursor(made));  // shown: the arrow comes back
+  ASSERT_TRUE(ReadNativeCursor(visible, id));
+  EXPECT_EQ(id, IDC_ARROW);
+  DeleteObject(reinterpret_cast<HGDIOBJ>(bm));
+  SetCursor(LoadCursorW(nullptr, IDC_SIZEWE));
+  ASSERT_TRUE(ReadNativeCursor(visible, id));
+  EXPECT_TRUE(visible);
+  EXPECT_EQ(id, IDC_SIZEWE);
+  EXPECT_TRUE(DestroyWindow(h));
+  EXPECT_FALSE(ReadNativeWindowState(h, st));
+  EXPECT_TRUE(UnregisterClassW(u"SdlForm", nullptr));
   ShutdownWindowSystem();
 }
 
