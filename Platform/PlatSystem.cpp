@@ -48,6 +48,8 @@ TTimeSource SetTimeSource(TTimeSource source) {
   return gTimeSource.exchange(source ? source : &SteadyTicks);
 }
 
+bool TimeSourceIsSteady() { return gTimeSource.load(std::memory_order_relaxed) == &SteadyTicks; }
+
 TManualClock::TManualClock(std::uint32_t start) {
   gManualNow.store(start);
   previous_ = SetTimeSource(&ManualTicks);
@@ -130,7 +132,13 @@ std::string QuoteArgument(std::string_view arg) {
   for (unsigned char c : arg)
     if (c <= 32) needs = true;
   if (!needs) return std::string(arg);
-  return "\"" + std::string(arg) + "\"";
+  // Appended rather than "\"" + ...: GCC 12 warns falsely (-Wrestrict) on that.
+  std::string quoted;
+  quoted.reserve(arg.size() + 2);
+  quoted += '"';
+  quoted += arg;
+  quoted += '"';
+  return quoted;
 }
 
 std::string CommandLine() {

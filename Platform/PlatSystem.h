@@ -18,6 +18,10 @@ std::uint32_t TickCount32();
 // Replaces the time source (tests use a manual clock); returns the previous
 // one. nullptr restores the steady clock.
 TTimeSource SetTimeSource(TTimeSource source);
+// False while another time source is installed: time-outs measured on
+// TickCount32 then cannot sleep their whole length, as the clock moves only
+// when its owner moves it.
+bool TimeSourceIsSteady();
 
 // A manual clock for tests: TickCount32() answers Now() while installed.
 class TManualClock {

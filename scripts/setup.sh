@@ -32,6 +32,9 @@ if ((${#missing[@]})); then
   if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -q
-  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # Another installation may hold the package manager's lock: wait for it
+  # (up to ten minutes) rather than fail at once.
+  LOCK_WAIT=(-o DPkg::Lock::Timeout=600)
+  $SUDO apt-get "${LOCK_WAIT[@]}" update -q
+  $SUDO apt-get "${LOCK_WAIT[@]}" install -y -q --no-install-recommends "${missing[@]}"
 fi

@@ -1,10 +1,13 @@
 #include "OruLib2/OruClasses/OruSlideRandomList.h"
 
 #include <algorithm>
+#include <list>
+#include <memory>
+#include <unordered_map>
+#include <utility>
 
 #include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/Win32/winSysUtils.h"
-#include "ZmLib/zmLists.h"
 #include "ZmLib/zmRandom.h"
 
 namespace oru {
@@ -13,10 +16,50 @@ using namespace zm;
 
 namespace {
 
-constexpr std::int32_t kRegistryBuckets = 251;
 constexpr std::int32_t kShuffleKeyRange = 1000000;
 
-TRef<THashList> gRegistry;
+// Tables by path, the most recently used first. The registry owns one
+// reference of each, so tables still registered when the program ends
+// without finalising the unit are freed with it.
+class TRegistry {
+public:
+  TRef<TSlideRandomList> Find(const WideString& path) {
+    auto at = index_.find(path);
+    if (at == index_.end()) return nullptr;
+    order_.splice(order_.begin(), order_, at->second);
+    return at->second->second;
+  }
+
+  void Add(const WideString& path, TRef<TSlideRandomList> list) {
+    order_.emplace_front(path, std::move(list));
+    index_[path] = order_.begin();
+    DropIdle();
+  }
+
+  std::size_t Count() const { return order_.size(); }
+
+private:
+  // Drops the least recently used tables that only the registry holds; a
+  // held table cannot gain a reference meanwhile, as references are only
+  // handed out under the registry's lock.
+  void DropIdle() {
+    std::size_t idle = 0;
+    for (const auto& entry : order_) idle += entry.second->RefCount() == 1 ? 1 : 0;
+    for (auto it = order_.end(); idle > kMaxIdleSlideRandomLists && it != order_.begin();) {
+      --it;
+      if (it->second->RefCount() != 1) continue;
+      index_.erase(it->first);
+      it = order_.erase(it);
+      --idle;
+    }
+  }
+
+  using TEntry = std::pair<WideString, TRef<TSlideRandomList>>;
+  std::list<TEntry> order_;
+  std::unordered_map<WideString, std::list<TEntry>::iterator> index_;
+};
+
+std::unique_ptr<TRegistry> gRegistry;
 TRef<TSafeCriticalSection> gLock;
 
 class TRegistryLock {
@@ -70,24 +113,27 @@ void TSlideRandomList::Shuffle() {
 
 // ---- Registry and look-ups ------------------------------------------------------------
 
-TSlideRandomList* GetSlideRandomList(const TIniFile* project) {
+TRef<TSlideRandomList> GetSlideRandomList(const TIniFile* project) {
   if (!project) return nullptr;
   WideString path = project->ReadString(u"main", u"ProjectFilePath", {});
   if (path.empty()) return nullptr;
+  const std::int32_t count = SlideCountOf(project);
   TRegistryLock guard;
   if (!gRegistry) return nullptr;  // before the unit is initialised or after it is finalised
-  bool created = false;
-  TKeyItem* item = gRegistry->GetItemEx(path, created);
-  if (created || item->Count() == 0) {
-    TRef<TSlideRandomList> list = MakeRef<TSlideRandomList>(SlideCountOf(project));
-    item->Add(list.Detach());
-  }
-  return static_cast<TSlideRandomList*>(item->Get(0));
+  if (TRef<TSlideRandomList> list = gRegistry->Find(path)) return list;
+  TRef<TSlideRandomList> list = MakeRef<TSlideRandomList>(count);
+  gRegistry->Add(path, list);
+  return list;
+}
+
+std::size_t RegisteredSlideRandomListCount() {
+  TRegistryLock guard;
+  return gRegistry ? gRegistry->Count() : 0;
 }
 
 WideString GetSlideSectionName(const TIniFile* project, std::int32_t i) {
   std::int32_t number = i;
-  if (TSlideRandomList* list = GetSlideRandomList(project)) {
+  if (TRef<TSlideRandomList> list = GetSlideRandomList(project)) {
     // Positions past the table hold themselves; the table only grows as far
     // as a show may have slides.
     if (i >= 0 && i < kMaxSlideCount) list->Grow(i + 1);
@@ -129,16 +175,16 @@ void ShuffleRandomOrder(TSlideRandomEntry* entries, std::int32_t count) {
 
 void InitSlideRandomList() {
   gLock = MakeRef<TSafeCriticalSection>();
-  gRegistry = MakeRef<THashList>(kRegistryBuckets);
+  gRegistry = std::make_unique<TRegistry>();
 }
 
 void FiniSlideRandomList() {
-  TRef<THashList> registry;
+  std::unique_ptr<TRegistry> registry;
   {
     TRegistryLock guard;
     registry = std::move(gRegistry);
   }
-  if (registry) registry->Clear(true);
+  // Tables still held elsewhere live on unregistered.
   registry.reset();
   gLock.reset();
 }

@@ -7,7 +7,11 @@
 //
 // The tables live in one registry keyed by the project's "ProjectFilePath";
 // the registry and the growing or shuffling of a table happen under one
-// global lock, which reads take too.
+// global lock, which reads take too. The registry keeps every table someone
+// holds a reference to (an open show holds its own), and at most
+// kMaxIdleSlideRandomLists others, dropping the least recently used first:
+// a run over many projects does not collect one table per path.
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -49,8 +53,15 @@ private:
 
 // The table of the project's "ProjectFilePath" (main section), made with one
 // entry per "opt_slidescount" of Times when missing; nil when the key is
-// empty. The registry holds the table.
-TSlideRandomList* GetSlideRandomList(const zm::TIniFile* project);
+// empty or the unit is not initialised. Documents of one path share the
+// table while it is registered; keep the reference to keep the table (and
+// its order) registered.
+zm::TRef<TSlideRandomList> GetSlideRandomList(const zm::TIniFile* project);
+
+// Tables nobody but the registry holds that it keeps for later look-ups.
+constexpr std::size_t kMaxIdleSlideRandomLists = 32;
+// The number of registered tables, held or not.
+std::size_t RegisteredSlideRandomListCount();
 
 // "Slide" + the 1-based section number of slide index i.
 WideString GetSlideSectionName(const zm::TIniFile* project, std::int32_t i);

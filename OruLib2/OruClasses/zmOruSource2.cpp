@@ -248,6 +248,7 @@ void TOruSource::Dispose() {
   poolOrder_.clear();
   records_.clear();
   effects_.reset();
+  slideOrder_.reset();
   main_ = nullptr;
   times_ = nullptr;
   TIniFile* project = std::exchange(project_, nullptr);
@@ -266,6 +267,7 @@ void TOruSource::ReadOptions() {
   // Options are written below: the description gets a main section.
   main_ = project_->GetOrAddSection(u"main");
   times_ = project_->FindSection(u"Times");
+  slideOrder_ = GetSlideRandomList(project_);
 
   auto side = [&](const char16_t* key, std::int32_t def) {
     return ValidScreenSide(main_->GetOrAdd(key)->GetInt(def), def);
@@ -340,7 +342,8 @@ void TOruSource::BuildTimeLine() {
   records_.assign(static_cast<std::size_t>(count_), TSlideTimes());
   double previous = 0;
   for (std::int32_t i = 0; i < count_; ++i) {
-    double t = IniGetFloat(times_ ? times_->FindIndexed(u"opt_synchpos", i + 1) : nullptr, 0);
+    // Whole milliseconds: "1e3" or "2500.0" are not integers and read as 0.
+    const double t = IniGetInt(times_ ? times_->FindIndexed(u"opt_synchpos", i + 1) : nullptr, 0);
     if (t < previous) ZM_FAIL("Incorrect time");
     TSlideTimes& r = records_[static_cast<std::size_t>(i)];
     r.Start = previous;

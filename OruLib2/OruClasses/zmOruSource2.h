@@ -17,6 +17,7 @@
 
 #include "OruLib2/Effects/OruEffectManager.h"
 #include "OruLib2/OruClasses/OruFileAccess.h"
+#include "OruLib2/OruClasses/OruSlideRandomList.h"
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/zmIni.h"
 #include "ZmLib/zmTypes.h"
@@ -174,6 +175,8 @@ private:
   bool owns_ = false;
   zm::TIniSection* main_ = nullptr;
   zm::TIniSection* times_ = nullptr;
+  // Held so that the show's slide order stays registered while it is open.
+  zm::TRef<TSlideRandomList> slideOrder_;
   std::vector<TSlideTimes> records_;
   std::int32_t count_ = 0;
   std::int32_t repeat_ = kRepeatLoop;

@@ -1,5 +1,6 @@
 #include "ZmLib/Win32/SysLocks.h"
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -30,6 +31,30 @@ std::atomic<bool> gShuttingDown{false};
 std::atomic<std::uint32_t> gStartTime{0};
 
 TSafeCriticalSection* gActiveThreadsLock = nullptr;
+
+// How often a wait looks at a clock that is not the steady one.
+constexpr std::uint32_t kManualClockPollMs = 2;
+
+// Waits on cv until ready() holds or timeoutMs have passed since start on the
+// platform clock (kInfinite: no limit). The steady clock is the one the
+// condition variable sleeps on; any other clock is looked at every few
+// milliseconds, as it moves only when its owner moves it.
+template <class TReady>
+bool WaitOnClock(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, std::uint32_t start,
+                 std::uint32_t timeoutMs, TReady ready) {
+  if (timeoutMs == TThread::kInfinite) {
+    cv.wait(lock, ready);
+    return true;
+  }
+  while (!ready()) {
+    const std::uint32_t passed = plat::TickCount32() - start;  // wraps in uint32_t
+    if (passed >= timeoutMs) return false;
+    std::uint32_t slice = timeoutMs - passed;
+    if (!plat::TimeSourceIsSteady()) slice = std::min(slice, kManualClockPollMs);
+    cv.wait_for(lock, std::chrono::milliseconds(slice));
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -269,16 +294,16 @@ bool TThread::Wait(std::uint32_t timeoutMs) {
   std::shared_ptr<TRunState> s = State();
   if (!s) return true;
   std::unique_lock<std::mutex> g(s->m);
-  auto waitUntil = [&](auto pred) {
-    if (timeoutMs == kInfinite) {
-      s->cv.wait(g, pred);
-      return true;
-    }
-    return s->cv.wait_for(g, std::chrono::milliseconds(timeoutMs), pred);
-  };
   // A thread refused by a shutting-down framework ends without starting.
-  if (!waitUntil([&] { return s->started || s->ended; })) return false;
-  return waitUntil([&] { return s->ended; });
+  if (!WaitOnClock(s->cv, g, plat::TickCount32(), timeoutMs, [&] { return s->started || s->ended; })) return false;
+  return WaitOnClock(s->cv, g, plat::TickCount32(), timeoutMs, [&] { return s->ended; });
+}
+
+bool TThread::WaitForEnd(std::uint32_t start, std::uint32_t timeoutMs) {
+  std::shared_ptr<TRunState> s = State();
+  if (!s) return true;
+  std::unique_lock<std::mutex> g(s->m);
+  return WaitOnClock(s->cv, g, start, timeoutMs, [&] { return s->ended; });
 }
 
 void TThread::Kill() {
@@ -301,8 +326,10 @@ void TThread::JoinHandle() {
 }
 
 void TThread::Dispose() {
+  // The time-out counts from the request to end.
+  const std::uint32_t start = plat::TickCount32();
   Terminate();
-  if (!Wait(3000)) Kill();
+  if (!WaitForEnd(start, kDisposeWaitMs)) Kill();
   {
     std::lock_guard<std::mutex> g(startLock_);
     JoinHandle();

@@ -141,11 +141,13 @@ private:
 
 // A thread whose life is followed through two events: started, and ended.
 // Execute polls Terminated(). Disposing a running thread terminates it and
-// waits 3000 ms; a thread that will not end is waited for without limit
-// (it cannot be killed safely) after a report.
+// waits kDisposeWaitMs; a thread that will not end is waited for without
+// limit (it cannot be killed safely) after a report. Time-outs of a thread
+// are measured on the platform clock (plat::TickCount32).
 class TThread : public TRefObject {
 public:
   static constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
+  static constexpr std::uint32_t kDisposeWaitMs = 3000;
   void Dispose() override;
   virtual void Execute() = 0;
   virtual void Terminate();
@@ -172,6 +174,8 @@ private:
     bool ended = false;
   };
   static void Body(TThread* self, std::shared_ptr<TRunState> state);
+  // Waits until the thread has ended, at most timeoutMs counted from start.
+  bool WaitForEnd(std::uint32_t start, std::uint32_t timeoutMs);
   void JoinHandle();
   std::shared_ptr<TRunState> State() const;
   void SetState(std::shared_ptr<TRunState> s);

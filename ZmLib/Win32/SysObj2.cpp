@@ -438,7 +438,12 @@ const void* ExceptAddr() noexcept {
 void DebugOutput(const WideString& text) { plat::DebugOutput(plat::ToUtf8(text)); }
 void DebugOutputUtf8(std::string_view text) { plat::DebugOutput(text); }
 
-std::string ThreadTagFor(std::uint32_t id) { return "$" + Hex(id, id < 65536 ? 4 : 8); }
+std::string ThreadTagFor(std::uint32_t id) {
+  // Not "$" + Hex(...): GCC 12 warns falsely (-Wrestrict) on a literal before a temporary.
+  std::string tag(1, '$');
+  tag += Hex(id, id < 65536 ? 4 : 8);
+  return tag;
+}
 std::string ThreadTag() { return ThreadTagFor(plat::CurrentThreadId()); }
 void DebugLog(std::string_view text) { DebugOutputUtf8(ThreadTag() + " " + std::string(text)); }
 

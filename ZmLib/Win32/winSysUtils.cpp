@@ -314,7 +314,16 @@ void NewGUID(TGUID& g) {
 }
 
 WideString GUIDToString(const TGUID& g) {
-  std::string s = "{" + IntToHexA(g.D1, 8) + "-" + IntToHexA(g.D2, 4) + "-" + IntToHexA(g.D3, 4) + "-";
+  // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "{" + temporary.
+  std::string s;
+  s.reserve(38);
+  s += '{';
+  s += IntToHexA(g.D1, 8);
+  s += '-';
+  s += IntToHexA(g.D2, 4);
+  s += '-';
+  s += IntToHexA(g.D3, 4);
+  s += '-';
   for (int i = 0; i < 8; ++i) {
     if (i == 2) s += "-";
     s += IntToHexA(g.D4[i], 2);
@@ -393,9 +402,15 @@ WideString FormatDate(const TSystemTime& t, const WideString& format) {
 WideString FormatTime(const TSystemTime& t, int parts) {
   WideString out;
   if (parts & kTimeHours) out += PadLeft(t.wHour, 2, u'0');
-  if (parts & kTimeMinutes) out += u":" + PadLeft(t.wMinute, 2, u'0');
-  if (parts & kTimeSeconds) out += u":" + PadLeft(t.wSecond, 2, u'0');
-  if (parts & kTimeMs) out += u"." + PadLeft(t.wMilliseconds, 3, u'0');
+  // Separator and number appended apart: GCC 12 warns falsely (-Wrestrict)
+  // on u":" + temporary.
+  auto part = [&out](char16_t separator, std::int64_t value, int width) {
+    out += separator;
+    out += PadLeft(value, width, u'0');
+  };
+  if (parts & kTimeMinutes) part(u':', t.wMinute, 2);
+  if (parts & kTimeSeconds) part(u':', t.wSecond, 2);
+  if (parts & kTimeMs) part(u'.', t.wMilliseconds, 3);
   return out;
 }
 

@@ -36,7 +36,8 @@ TEST(IniThreads, ConcurrentReadersOfOneDocument) {
           int k = (i + t * 13) % 60;
           if (IniGetInt(IniFind(sec, plat::FromUtf8("Key" + std::to_string(k))), -1) != s * 1000 + k) ++wrong;
           TIniObject* image = IniFindObject(sec, u"image");
-          if (IniReadString(image, u"file") != plat::FromUtf8("a" + std::to_string(s) + ".jpg")) ++wrong;
+          const std::string file = std::string("a").append(std::to_string(s)).append(".jpg");
+          if (IniReadString(image, u"file") != plat::FromUtf8(file)) ++wrong;
         }
     });
   go.store(true);

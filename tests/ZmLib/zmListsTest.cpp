@@ -207,9 +207,9 @@ TEST(HashList, BucketsCacheAndEntries) {
 TEST(HashList, IntHashListAndHashes) {
   TIntHashList h;
   EXPECT_EQ(h.GetValue("missing", -1), -1);  // empty table
-  for (int i = 0; i < 1000; ++i) h.SetValue(TByteString("k" + std::to_string(i)), i);
+  for (int i = 0; i < 1000; ++i) h.SetValue(TByteString(std::string("k").append(std::to_string(i))), i);
   EXPECT_EQ(h.Capacity(), 1024);
-  for (int i = 0; i < 1000; ++i) ASSERT_EQ(h.GetValue(TByteString("k" + std::to_string(i)), -1), i);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(h.GetValue(TByteString(std::string("k").append(std::to_string(i))), -1), i);
   EXPECT_FALSE(h.Contains("K999"));
   EXPECT_EQ(ElfHash(std::string_view()), 0u);
   EXPECT_LE(ElfHash(std::string(1000, 'z')), 0x0FFFFFFFu);

@@ -22,7 +22,10 @@ TRef<zm::TIniFile> Project(const std::string& path, long long slides) {
   zmtest::TIniText t;
   t.Section("main").Key("ProjectFilePath", path);
   t.Section("Times").Key("opt_slidescount", slides);
-  for (int n = 1; n <= 8; ++n) t.Section("Slide" + std::to_string(n)).Key("slideid", "s" + std::to_string(n));
+  for (int n = 1; n <= 8; ++n) {
+    const std::string number = std::to_string(n);
+    t.Section("Slide" + number).Key("slideid", std::string("s") += number);
+  }
   return Doc(t.Bytes(false));
 }
 
@@ -37,7 +40,7 @@ TEST(OruSlideRandomList, WithoutProjectPathSlidesMapInOrder) {
 
 TEST(OruSlideRandomList, ListGrowsForLaterSlidesAndIsShared) {
   TRef<zm::TIniFile> f = Project("/grow/a.oru", 3);
-  TSlideRandomList* list = GetSlideRandomList(f.get());
+  TRef<TSlideRandomList> list = GetSlideRandomList(f.get());
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(GetSlideSectionName(f.get(), 5), u"Slide6");
   EXPECT_EQ(list->Count(), 6);
@@ -62,7 +65,7 @@ TEST(OruSlideRandomList, ListGrowsForLaterSlidesAndIsShared) {
 
 TEST(OruSlideRandomList, AbsurdCountsAndIndexesStayBounded) {
   TRef<zm::TIniFile> f = Project("/absurd/billion.oru", 1000000000);
-  TSlideRandomList* list = GetSlideRandomList(f.get());
+  TRef<TSlideRandomList> list = GetSlideRandomList(f.get());
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(list->Count(), kMaxSlideCount);
   // Far past the table: identity, no growth.
@@ -71,6 +74,45 @@ TEST(OruSlideRandomList, AbsurdCountsAndIndexesStayBounded) {
   TRef<zm::TIniFile> negative = Project("/absurd/negative.oru", -7);
   EXPECT_EQ(GetSlideRandomList(negative.get())->Count(), 0);
   EXPECT_EQ(GetSlideSectionName(negative.get(), 2), u"Slide3");
+}
+
+// The order of a table as GetSlideSectionName gives it.
+std::vector<zm::WideString> OrderOf(const TRef<zm::TIniFile>& f, std::int32_t n) {
+  std::vector<zm::WideString> names;
+  for (std::int32_t i = 0; i < n; ++i) names.push_back(GetSlideSectionName(f.get(), i));
+  return names;
+}
+
+TEST(OruSlideRandomList, RegistryKeepsHeldAndRecentTablesOnly) {
+  constexpr std::int32_t kSlides = 40;
+  TRef<zm::TIniFile> held = Project("/bound/held.oru", kSlides);
+  TRef<zm::TIniFile> recent = Project("/bound/recent.oru", kSlides);
+  TRef<zm::TIniFile> old = Project("/bound/old.oru", kSlides);
+  TRef<TSlideRandomList> heldList = GetSlideRandomList(held.get());
+  GetSlideRandomList(old.get())->Shuffle();
+  const std::vector<zm::WideString> oldOrder = OrderOf(old, kSlides);
+  GetSlideRandomList(recent.get())->Shuffle();
+  const std::vector<zm::WideString> recentOrder = OrderOf(recent, kSlides);
+  heldList->Shuffle();
+  const std::vector<zm::WideString> heldOrder = OrderOf(held, kSlides);
+  // 40 shuffled entries come back in identity order by chance once in 40!.
+  const std::vector<zm::WideString> identity = OrderOf(Project("", kSlides), kSlides);
+  ASSERT_NE(oldOrder, identity);
+  ASSERT_NE(recentOrder, identity);
+
+  // Descriptions that each name another path: the registry stays bounded.
+  for (std::size_t k = 0; k < 3 * kMaxIdleSlideRandomLists; ++k) {
+    if (k % 4 == 0) GetSlideSectionName(recent.get(), 0);  // kept in use
+    GetSlideSectionName(Project("/bound/flood" + std::to_string(k) + ".oru", 2).get(), 1);
+    // The idle ones, the held one and the newest (held while it was added).
+    ASSERT_LE(RegisteredSlideRandomListCount(), kMaxIdleSlideRandomLists + 2) << k;
+  }
+  EXPECT_EQ(OrderOf(held, kSlides), heldOrder);      // held: never dropped
+  EXPECT_EQ(OrderOf(recent, kSlides), recentOrder);  // recently used: kept
+  EXPECT_EQ(OrderOf(old, kSlides), identity);        // idle the longest: dropped, made anew
+  // Two documents of one path still share the table while it is kept.
+  TRef<zm::TIniFile> twin = Project("/bound/held.oru", 3);
+  EXPECT_EQ(GetSlideRandomList(twin.get()), heldList);
 }
 
 TEST(OruSlideRandomList, SortTieRuleAndShuffledPermutations) {

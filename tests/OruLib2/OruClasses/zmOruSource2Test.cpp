@@ -187,12 +187,70 @@ TEST(OruSource, MissingSectionsAbsurdCountsAndHugeTimes) {
   EXPECT_EQ(b->ScreenHeight(), 1080);
   EXPECT_EQ(b->SlideAtTime(1), -1);
 
-  TRef<TOruSource> s = Source(Doc(Show({1000000000000000LL}).Bytes(false)));
-  EXPECT_EQ(s->SlideAtTime(2e15), 1);
+  // The longest slide times can give (whole milliseconds in 32 bits).
+  const double longest = 2147483647;
+  TRef<TOruSource> s = Source(Doc(Show({2147483647}).Bytes(false)));
+  EXPECT_EQ(s->SlideAtTime(2 * longest + 1), 2);
   EXPECT_EQ(s->SlideAtTime(1e300), -1);  // beyond any 32-bit index
   EXPECT_EQ(s->SlideAtTime(INFINITY), -1);
   EXPECT_EQ(s->GetSlideSpan(2147483647, span), 2147483647);
-  EXPECT_GT(span.End, 1e24);
+  EXPECT_EQ(span.End, 2147483648.0 * longest);
+}
+
+TEST(OruSource, SlideTimesAreWholeMilliseconds) {
+  // Texts the integer rule refuses read as 0; blanks before a sign are fine.
+  auto ends = [](const std::vector<const char*>& texts) {
+    TIniText t;
+    t.Section("Times").Key("opt_slidescount", static_cast<long long>(texts.size()));
+    for (std::size_t i = 0; i < texts.size(); ++i) t.Key("opt_synchpos" + std::to_string(i + 1), texts[i]);
+    TRef<TOruSource> s = Source(Doc(t.Bytes(false)));
+    std::vector<double> out;
+    for (std::int32_t i = 0; i < s->SlideCount(); ++i) {
+      TSlideSpan span;
+      s->GetSlideSpan(i, span);
+      out.push_back(span.End);
+    }
+    return out;
+  };
+  for (const char* refused : {"1e3", "2500.0", "0x2710", "30 00", "1,5", "", "2147483648"})
+    EXPECT_EQ(ends({refused}), std::vector<double>{0}) << refused;
+  EXPECT_EQ(ends({"1e3", "  +2600", "2147483647"}), (std::vector<double>{0, 2600, 2147483647}));
+  // A fraction reads as 0 and so falls behind the slide before it.
+  try {
+    ends({"1000", "2500.0"});
+    FAIL();
+  } catch (const zm::EAbort& e) {
+    EXPECT_NE(std::string(e.what()).find("'Incorrect time'"), std::string::npos) << e.what();
+  }
+}
+
+TEST(OruSource, AnOpenShowKeepsItsSlideOrder) {
+  TIniText t = Show({1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000, 10000, 11000, 12000});
+  t.Section("main").Key("ProjectFilePath", "/kept/show.oru");
+  TRef<TIniFile> f = Doc(t.Bytes(false));
+  TRef<TOruSource> s = Source(f);
+  GetSlideRandomList(f.get())->Shuffle();
+  std::vector<zm::WideString> order;
+  for (std::int32_t i = 0; i < 12; ++i) order.push_back(GetSlideSectionName(f.get(), i));
+  // Many other projects come and go while the show is open.
+  for (std::size_t k = 0; k < 2 * kMaxIdleSlideRandomLists + 5; ++k) {
+    TIniText other;
+    other.Section("main").Key("ProjectFilePath", "/kept/other" + std::to_string(k));
+    GetSlideRandomList(Doc(other.Bytes(false)).get());
+  }
+  for (std::int32_t i = 0; i < 12; ++i) EXPECT_EQ(GetSlideSectionName(f.get(), i), order[std::size_t(i)]);
+}
+
+TEST(OruSource, SectionAfterAnOpenObjectBlockKeepsItsData) {
+  // The effect block of main has no end line: the section line after it
+  // closes it, and the times still count.
+  TRef<TIniFile> f = Doc("[main]\r\nobject TheEffect:AnEffect\r\n  time=1200\r\n"
+                         "[Times]\r\nopt_slidescount=2\r\nopt_synchpos1=4000\r\nopt_synchpos2=9000\r\n");
+  TRef<TOruSource> s = Source(f);
+  ASSERT_EQ(s->SlideCount(), 2);
+  EXPECT_EQ(s->ShowLength(), 9000);
+  EXPECT_EQ(s->SlideAtTime(4001), 1);
+  EXPECT_EQ(s->MainEffectTime(), 1200);
 }
 
 const char* const kEffects = R"([main]

@@ -34,6 +34,13 @@ TAffineFrame Frame(std::int32_t w, std::int32_t h, TFloatPoint o, TFloatPoint xe
 
 const TRect kAll{0, 0, 2147483647, 2147483647};
 
+std::vector<TColor24> PixelsOf(TSysBitmap* b) {
+  std::vector<TColor24> pixels;
+  for (std::int32_t y = 0; y < b->Size().Y; ++y)
+    for (std::int32_t x = 0; x < b->Size().X; ++x) pixels.push_back(b->Row24(y)[x]);
+  return pixels;
+}
+
 }  // namespace
 
 TEST(AffineFrame, CornersEdgesAndSpans) {
@@ -136,7 +143,20 @@ TEST(AffineDraw, RandomTransformsStayInsideBothBitmaps) {
     const TRect clip{std::int32_t(rng() % 40) - 5, std::int32_t(rng() % 40) - 5, std::int32_t(rng() % 60),
                      std::int32_t(rng() % 60)};
     TSysBitmap* src = i % 2 ? src24.get() : src32.get();
-    AffineDrawNearest(f, dst.get(), src, std::int32_t(rng() % 300), clip);
-    AffineDrawBilinear(f, dst.get(), src, std::int32_t(rng() % 300), clip, i % 3 == 0);
+    for (int way = 0; way < 2; ++way) {
+      const std::vector<TColor24> before = PixelsOf(dst.get());
+      if (way == 0) AffineDrawNearest(f, dst.get(), src, std::int32_t(rng() % 300), clip);
+      else AffineDrawBilinear(f, dst.get(), src, std::int32_t(rng() % 300), clip, i % 3 == 0);
+      // Nothing outside the clip changes.
+      const std::vector<TColor24> after = PixelsOf(dst.get());
+      for (std::int32_t y = 0; y < 29; ++y)
+        for (std::int32_t x = 0; x < 31; ++x)
+          if (x < clip.Left || x >= clip.Right || y < clip.Top || y >= clip.Bottom) {
+            ASSERT_EQ(after[std::size_t(y * 31 + x)], before[std::size_t(y * 31 + x)])
+                << "draw " << i << " way " << way << " at " << x << "," << y;
+          }
+    }
+    // Keep the picture busy so that later draws have something to spoil.
+    if (i % 50 == 0) dst = BitmapOf(PF_R8G8B8, 31, 29, Pattern(31, 29, 3));
   }
 }

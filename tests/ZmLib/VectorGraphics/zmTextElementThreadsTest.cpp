@@ -51,4 +51,36 @@ TEST(FontThread, ListsAreCopiedUnderTheMonitor) {
   EXPECT_FALSE(t->CopyFontList());
 }
 
-TEST(FontUtils, TheGlobalIsNilUntilAFontUnitSetsIt) { EXPECT_EQ(FontUtils, nullptr); }
+namespace {
+
+// Font services that count their disposal.
+class TCountedFontUtils : public TFontUtils {
+public:
+  explicit TCountedFontUtils(int* disposed) : disposed_(disposed) {}
+  void Dispose() override {
+    ++*disposed_;
+    TFontUtils::Dispose();
+  }
+  TTextMetricsRec GetTextMetrics(const TFontParams&) override { return {}; }
+  TFontMetrics GetOutlineMetrics(const TFontParams&) override { return {}; }
+  TSize MeasureTextEx(const TFontParams&, const WideString&, TSideOverhangs&, TTextMetricsRec&) override {
+    return {};
+  }
+  TRef<TBitmap> DrawText(const TFontParams&, const WideString&) override { return nullptr; }
+
+private:
+  int* disposed_;
+};
+
+}  // namespace
+
+TEST(FontUtils, TheGlobalIsNilUntilAFontUnitSetsIt) {
+  ASSERT_EQ(FontUtils, nullptr);  // no font unit in this program
+  int disposed = 0;
+  FontUtils = MakeRef<TCountedFontUtils>(&disposed).Detach();  // as a font unit does
+  FiniTextElement();  // the module's end frees what a font unit set
+  EXPECT_EQ(disposed, 1);
+  EXPECT_EQ(FontUtils, nullptr);
+  FiniTextElement();  // and is harmless when nothing is set
+  EXPECT_EQ(disposed, 1);
+}

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <string>
+#include <string_view>
 #include <thread>
 
+#include "Platform/PlatSystem.h"
 #include "tests/support/Capture.h"
 
 using namespace zm;
@@ -15,15 +19,42 @@ class TGatedThread : public TThread {
 public:
   TRef<TEvent> Entered = MakeRef<TEvent>();
   TRef<TEvent> Go = MakeRef<TEvent>();
+  TRef<TEvent> SawTerminate = MakeRef<TEvent>();
+  TRef<TEvent> Left = MakeRef<TEvent>();  // Execute has returned
   std::atomic<int> Runs{0};
   bool HonourTerminate = true;
   void Execute() override {
     ++Runs;
     Entered->Set();
     while (!Go->Wait(5)) {
-      if (HonourTerminate && Terminated()) return;
+      if (!Terminated()) continue;
+      SawTerminate->Set();
+      if (HonourTerminate) break;
     }
+    Left->Set();
   }
+};
+
+// Watches the debugger output for a text; notes the platform clock when it
+// first appears.
+class TOutputWatch {
+public:
+  explicit TOutputWatch(std::string fragment) : fragment_(std::move(fragment)) {
+    plat::SetDebugOutputHook([this](std::string_view line) {
+      if (line.find(fragment_) == std::string_view::npos || Seen->IsSet()) return;
+      SeenAt = plat::TickCount32();
+      Seen->Set();
+    });
+  }
+  ~TOutputWatch() { plat::SetDebugOutputHook(nullptr); }
+  TOutputWatch(const TOutputWatch&) = delete;
+  TOutputWatch& operator=(const TOutputWatch&) = delete;
+
+  TRef<TEvent> Seen = MakeRef<TEvent>();
+  std::atomic<std::uint32_t> SeenAt{0};
+
+private:
+  std::string fragment_;
 };
 
 class TThrowingThread : public TThread {
@@ -54,28 +85,56 @@ TEST(Threads, RunningStatesAndRestart) {
 }
 
 TEST(Threads, DisposeTerminatesAndWaits) {
+  // The clock stands still: only a thread that ends on Terminate lets the
+  // disposal finish.
+  plat::TManualClock clock(500);
+  TOutputWatch report("did not end in time");
   TRef<TGatedThread> t = MakeRef<TGatedThread>();
   ASSERT_TRUE(t->Start());
   ASSERT_TRUE(t->Entered->Wait(10000));
-  TRef<TEvent> go = t->Go;
-  t = nullptr;  // Terminate, then wait: the thread sees Terminated and ends
+  TRef<TEvent> go = t->Go, sawTerminate = t->SawTerminate, left = t->Left;
+  // Should the disposal wait for its time-out, this lets it end (and fail).
+  TRef<TEvent> disposed = MakeRef<TEvent>();
+  std::atomic<bool> rescued{false};
+  std::thread watchdog([&] {
+    if (disposed->Wait(30000)) return;
+    rescued = true;
+    clock.Advance(TThread::kDisposeWaitMs);
+    go->Set();
+  });
+  t = nullptr;
+  EXPECT_TRUE(left->IsSet());
+  disposed->Set();
+  watchdog.join();
+  EXPECT_FALSE(rescued.load());
+  EXPECT_TRUE(sawTerminate->IsSet());
   EXPECT_FALSE(go->IsSet());
+  EXPECT_FALSE(report.Seen->IsSet());
 }
 
 TEST(Threads, ThreadThatIgnoresTerminateIsReportedAndAwaited) {
-  zmtest::TDebugCapture cap;
+  plat::TManualClock clock(1000);
+  TOutputWatch report("Thread TGatedThread did not end in time");
   TRef<TGatedThread> t = MakeRef<TGatedThread>();
   t->HonourTerminate = false;
   ASSERT_TRUE(t->Start());
   ASSERT_TRUE(t->Entered->Wait(10000));
-  TRef<TEvent> go = t->Go;
-  std::thread releaser([&] {
-    while (!cap.Contains("did not end in time")) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    go->Set();
+  TRef<TEvent> go = t->Go, sawTerminate = t->SawTerminate, left = t->Left;
+  std::atomic<bool> reported{false};
+  std::thread driver([&] {
+    // The time-out counts from the terminate request, which the thread sees.
+    sawTerminate->WaitFor();
+    clock.Advance(TThread::kDisposeWaitMs - 1);
+    clock.Advance(1);
+    reported = report.Seen->Wait(30000);
+    go->Set();  // only now may the thread end
   });
-  t = nullptr;  // waits 3000 ms, reports, then waits until released
-  releaser.join();
-  EXPECT_TRUE(cap.Contains("Thread TGatedThread did not end in time"));
+  t = nullptr;  // waits out the time-out, reports, then waits until released
+  EXPECT_TRUE(left->IsSet());
+  driver.join();
+  EXPECT_TRUE(reported.load());
+  EXPECT_EQ(report.SeenAt.load(), 1000 + TThread::kDisposeWaitMs);
+  EXPECT_TRUE(go->IsSet());
 }
 
 TEST(Threads, ExceptionInExecuteIsReported) {
