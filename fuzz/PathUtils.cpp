@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "OruLib2/OruClasses/OruFileAccess.h"
-#include "ZmLib/Graphics/Video/_MyUtils.h"
+#include "ZmLib/_MyUtils.h"
 #include "fuzz/FuzzCommon.h"
 
 using zmfuzz::Check;

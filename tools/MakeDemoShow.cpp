@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/kit/IniText.h"
-#include "tests/support/kit/JpegWriter.h"
-#include "tests/support/kit/ShowProjectWriter.h"
+#include "OruLib2/OruPack/IniText.h"
+#include "OruLib2/OruPack/JpegWriter.h"
+#include "OruLib2/OruPack/OruProjectWriter.h"
 
 namespace {
 
@@ -42,8 +42,8 @@ void Hue(double h, double rgb[3]) {
 
 // A diagonal gradient in the slide's colours with rings around a centre and
 // soft stripes, different for every slide.
-zmtest::TJpegOptions SlidePicture(int index, int count, int width, int height) {
-  zmtest::TJpegOptions opts;
+oru::TJpegOptions SlidePicture(int index, int count, int width, int height) {
+  oru::TJpegOptions opts;
   opts.Width = width;
   opts.Height = height;
   opts.Quality = 88;
@@ -75,8 +75,8 @@ std::string Guid(int n) {
 }
 
 void WriteShow(const TOptions& o) {
-  zmtest::TShowProjectWriter show(o.Folder);
-  zmtest::TIniText& d = show.Description();
+  oru::TOruProjectWriter show(o.Folder);
+  oru::TIniText& d = show.Description();
   d.Section("main")
       .Key("OruVersion", "5.0.1")
       .Key("MinorVersion", 13)
@@ -103,7 +103,7 @@ void WriteShow(const TOptions& o) {
 
   for (int i = 0; i < o.Slides; ++i) {
     const std::string picture = "pictures\\slide" + std::to_string(i + 1) + ".jpg";
-    show.AddFile(picture, zmtest::WriteJpeg(SlidePicture(i, o.Slides, o.Width, o.Height)));
+    show.AddFile(picture, oru::WriteJpeg(SlidePicture(i, o.Slides, o.Width, o.Height)));
     d.Section("Slide" + std::to_string(i + 1)).Key("slideid", "demo" + std::to_string(i + 1)).Key("Picture", picture);
     // The first slide fades in from black; the others take the show's transition.
     d.Object("TheEffect", "AnEffect").Key("ref", i == 0 ? "dissolve" : "default").Key("time", i == 0 ? 600 : 1000).End();

@@ -5,13 +5,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <ostream>
 #include <random>
 #include <stdexcept>
 
-#include "tests/support/kit/ShowContainerWriter.h"
+#include "OruLib2/OruPack/OruPackWriter.h"
 
 namespace fs = std::filesystem;
 
@@ -24,7 +23,7 @@ constexpr const char* kGuidEntry = "ExeGUID";
 
 struct TOptions {
   std::string Folder, Output, Program, Guid;
-  int Method = zmtest::kEnciphered;
+  int Method = oru::kEnciphered;
 };
 
 struct TUsageError : std::runtime_error {
@@ -74,9 +73,9 @@ TOptions ParseArguments(const std::vector<std::string>& args, bool& help) {
       return args[++i];
     };
     if (a == "-h" || a == "--help") help = true;
-    else if (a == "--stored") o.Method = zmtest::kStored;
-    else if (a == "--deflated") o.Method = zmtest::kDeflated;
-    else if (a == "--enciphered") o.Method = zmtest::kEnciphered;
+    else if (a == "--stored") o.Method = oru::kStored;
+    else if (a == "--deflated") o.Method = oru::kDeflated;
+    else if (a == "--enciphered") o.Method = oru::kEnciphered;
     else if (a == "--program") o.Program = value();
     else if (a == "--guid") o.Guid = value();
     else if (a == "--") optionsEnded = true;
@@ -90,14 +89,6 @@ TOptions ParseArguments(const std::vector<std::string>& args, bool& help) {
   if (o.Folder.empty() || o.Output.empty()) throw TUsageError("empty file name");
   if (!o.Guid.empty() && !IsGuidText(o.Guid)) throw TUsageError("--guid wants a text like {0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}");
   return o;
-}
-
-std::string ReadWhole(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  if (!f) throw std::runtime_error("cannot read " + p.string());
-  std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  if (f.bad()) throw std::runtime_error("cannot read " + p.string());
-  return s;
 }
 
 // The show's files as (entry name, path), in name order; entry names are
@@ -130,37 +121,42 @@ std::vector<std::pair<std::string, fs::path>> ShowFiles(const fs::path& folder, 
 void Pack(const TOptions& o, std::ostream& out) {
   fs::path folder = o.Folder, output = o.Output;
   if (!fs::is_directory(folder)) throw std::runtime_error("no such folder: " + o.Folder);
-  zmtest::TShowContainerWriter w;
-  if (!o.Program.empty()) {
-    if (!fs::is_regular_file(o.Program)) throw std::runtime_error("no such program file: " + o.Program);
-    // Positions in the directory are plain file positions of the copy:
-    // the program's own bytes come first, and the trailer's base field
-    // makes the base 0.
-    w.Prefix = ReadWhole(o.Program);
-    w.TrailerForm = 2;
-    w.Base = 0;
-  }
-  bool hasGuid = false;
-  std::size_t count = 0;
-  for (auto& [name, path] : ShowFiles(folder, fs::exists(output) ? output : fs::path())) {
-    bool description = name == kDescriptionName;
-    int method = description ? zmtest::kDeflated : o.Method;
-    if (name == kGuidEntry) {
-      hasGuid = true;
-      method = zmtest::kStored;
-    }
-    std::string data = ReadWhole(path);
-    if (method == zmtest::kDeflated && data.size() > 0xFFFFFFFFu)
+  if (!o.Program.empty() && !fs::is_regular_file(o.Program))
+    throw std::runtime_error("no such program file: " + o.Program);
+  auto files = ShowFiles(folder, fs::exists(output) ? output : fs::path());
+  // Deflating keeps 32-bit sizes; check before anything is written.
+  for (auto& [name, path] : files)
+    if ((name == kDescriptionName || o.Method == oru::kDeflated) && name != kGuidEntry &&
+        fs::file_size(path) > 0xFFFFFFFFu)
       throw std::runtime_error(name + " is too large to deflate; pack with --stored or --enciphered");
-    w.Add(name, std::move(data), method);
-    ++count;
-  }
-  if (!hasGuid) w.Add(kGuidEntry, zmtest::TShowContainerWriter::ExeGuidData(o.Guid.empty() ? NewGuidText() : o.Guid));
 
   fs::path temp = output;
   temp += ".part";
+  std::int64_t size = 0;
   try {
-    w.WriteFile(temp.string());
+    if (output.has_parent_path()) fs::create_directories(output.parent_path());
+    oru::TOruPackWriter w(temp.string());
+    if (!o.Program.empty()) {
+      // The program's own bytes come first; positions in the directory are
+      // plain file positions of the copy.
+      std::ifstream program(o.Program, std::ios::binary);
+      if (!program) throw std::runtime_error("cannot read " + o.Program);
+      w.WritePrefix(program);
+    }
+    bool hasGuid = false;
+    for (auto& [name, path] : files) {
+      int method = name == kDescriptionName ? oru::kDeflated : o.Method;
+      if (name == kGuidEntry) {
+        hasGuid = true;
+        method = oru::kStored;
+      }
+      std::ifstream in(path, std::ios::binary);
+      if (!in) throw std::runtime_error("cannot read " + path.string());
+      w.Add(name, in, method);
+    }
+    if (!hasGuid)
+      w.Add(kGuidEntry, oru::TOruPackWriter::ExeGuidData(o.Guid.empty() ? NewGuidText() : o.Guid), oru::kStored);
+    size = w.Finish();
     if (!o.Program.empty())
       fs::permissions(temp, fs::status(o.Program).permissions() | fs::perms::owner_exec, fs::perm_options::replace);
     fs::rename(temp, output);
@@ -169,7 +165,7 @@ void Pack(const TOptions& o, std::ostream& out) {
     fs::remove(temp, ec);
     throw;
   }
-  out << "OruPack: " << count << " files of " << o.Folder << " packed into " << o.Output << " (" << w.FileSize()
+  out << "OruPack: " << files.size() << " files of " << o.Folder << " packed into " << o.Output << " (" << size
       << " bytes)\n";
 }
 

@@ -9,7 +9,7 @@
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Application2/zmApplication.h"
-#include "ZmLib/Graphics/Video/_MyUtils.h"
+#include "ZmLib/_MyUtils.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/wpFileStream.h"

@@ -5,7 +5,7 @@
 
 #include "Oru/OruViewer/OruMainForm.h"
 #include "ZmLib/Application2/winApplication.h"
-#include "ZmLib/Graphics/Video/_MyUtils.h"
+#include "ZmLib/_MyUtils.h"
 #include "ZmLib/Graphics/winColorManagement.h"
 #include "ZmLib/Graphics/zmColorProfiles.h"
 #include "ZmLib/Graphics/zmICCColorTransform.h"

@@ -3,12 +3,18 @@
 #include <algorithm>
 #include <cmath>
 
-#include "OruLib2/OruClasses/OruSlideRandomList.h"
 #include "ZmLib/Text/zmWideStringUtils.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpUnicode.h"
 
 namespace oru {
+
+TSlideSectionProc SlideSectionProc = &SequentialSlideSection;
+
+zm::TIniSection* SequentialSlideSection(const zm::TIniFile* project, std::int32_t i) {
+  if (!project) return nullptr;
+  return project->FindSection(u"Slide" + zm::IntToStr(std::int64_t(i) + 1));
+}
 
 using namespace zm;
 
@@ -283,12 +289,12 @@ void TORUEffectManager::Dispose() {
 }
 
 std::int32_t TORUEffectManager::GetCount() {
-  return ini_ ? std::clamp(ini_->ReadInteger(u"Times", u"opt_slidescount", 0), 0, kMaxSlideCount) : 0;
+  return ini_ ? std::clamp(ini_->ReadInteger(u"Times", u"opt_slidescount", 0), 0, kMaxEffectSlideCount) : 0;
 }
 
 TRef<TEffectProp> TORUEffectManager::CreateEffect(std::int32_t i) {
   if (!ini_) return nullptr;
-  TIniSection* section = GetSlideSection(ini_.get(), i);
+  TIniSection* section = SlideSectionProc(ini_.get(), i);
   if (!section) return nullptr;
   TIniObject* object = section->FindObject(kTheEffect);
   if (!object) {
@@ -441,9 +447,9 @@ double FindVideoStartTime(const TIniFile* project, const WideString& guid) {
   if (!project || guid.empty()) return -1;
   TIniSection* times = project->FindSection(u"Times");
   if (!project->FindSection(u"main") || !times) return -1;
-  const std::int32_t count = std::clamp(IniGetInt(times->Find(u"opt_slidescount"), 0), 0, kMaxSlideCount);
+  const std::int32_t count = std::clamp(IniGetInt(times->Find(u"opt_slidescount"), 0), 0, kMaxEffectSlideCount);
   for (std::int32_t i = 0; i < count; ++i) {
-    TIniSection* section = GetSlideSection(project, i);
+    TIniSection* section = SlideSectionProc(project, i);
     if (!section) continue;
     TIniList* video = WalkObjects(
         section,
@@ -453,8 +459,8 @@ double FindVideoStartTime(const TIniFile* project, const WideString& guid) {
         [](TIniObject* o) { return o->GetValue().CompareWideText(u"KeyPoint") != 0; });
     if (!video) continue;
     if (i == 0) return 0;
-    double t = IniGetFloat(times->FindIndexed(u"opt_synchpos", i), 0);
-    return std::isfinite(t) ? t : 0;
+    // Slide end times are whole milliseconds, read as the time line reads them.
+    return IniGetInt(times->FindIndexed(u"opt_synchpos", i), 0);
   }
   return -1;
 }

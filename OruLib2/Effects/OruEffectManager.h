@@ -62,6 +62,19 @@ constexpr std::int32_t ValidScreenSide(std::int32_t v, std::int32_t def) {
 // The time written into a main definition made because it was missing.
 constexpr std::int32_t kNewMainEffectTime = 2000;
 
+// The most slides a show may have (the slide order's limit): larger counts
+// read from a description are cut to it.
+constexpr std::int32_t kMaxEffectSlideCount = 100000;
+
+// Finds the section of slide index i (0-based). Slide sections are reached
+// through the show's slide order, which the show document keeps above this
+// library; its module installs its lookup here. The default takes "Slide"
+// followed by i + 1, the order of a show that plays in sequence.
+using TSlideSectionProc = zm::TIniSection* (*)(const zm::TIniFile* project, std::int32_t i);
+extern TSlideSectionProc SlideSectionProc;
+// The default lookup; nil for a nil document.
+zm::TIniSection* SequentialSlideSection(const zm::TIniFile* project, std::int32_t i);
+
 class TORUEffectManager;
 
 class TEffectProp : public zm::TRefObject {
@@ -151,7 +164,7 @@ public:
   TORUEffectManager(zm::TIniFile* project, std::int32_t height, std::int32_t width);
   void Dispose() override;
 
-  // `Times` "opt_slidescount", cut to 0 .. kMaxSlideCount.
+  // `Times` "opt_slidescount", cut to 0 .. kMaxEffectSlideCount.
   virtual std::int32_t GetCount();
   virtual std::int32_t GetScreenWidth() { return width_; }
   virtual std::int32_t GetScreenHeight() { return height_; }

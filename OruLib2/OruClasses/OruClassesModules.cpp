@@ -1,5 +1,6 @@
 #include "OruLib2/OruClasses/OruClassesModules.h"
 
+#include "OruLib2/Effects/OruEffectManager.h"
 #include "OruLib2/OruClasses/OruFileAccess.h"
 #include "OruLib2/OruClasses/OruShowLoader.h"
 #include "OruLib2/OruClasses/OruSlideRandomList.h"
@@ -7,12 +8,29 @@
 
 namespace oru {
 
+static_assert(kMaxEffectSlideCount == kMaxSlideCount, "the effect definitions and the slide order cut counts alike");
+
 namespace {
+
+// The effect definitions find slide sections through the slide order.
+TSlideSectionProc gSavedSlideSectionProc = nullptr;
+
+void InitEffectSlideOrder() {
+  gSavedSlideSectionProc = SlideSectionProc;
+  SlideSectionProc = &GetSlideSection;
+}
+
+void FiniEffectSlideOrder() {
+  if (gSavedSlideSectionProc) SlideSectionProc = gSavedSlideSectionProc;
+  gSavedSlideSectionProc = nullptr;
+}
+
 // The show loader after the file access it opens shows through; the viewer
 // colour transform chains over the transform hook that the graphics
 // library's units installed before.
 const zm::TModule kOruClassesModules[] = {
     {"OruSlideRandomList", &InitSlideRandomList, &FiniSlideRandomList},
+    {"OruEffectSlideOrder", &InitEffectSlideOrder, &FiniEffectSlideOrder},
     {"OruFileAccess", &InitFileAccess, &FiniFileAccess},
     {"OruShowLoader", &InitShowLoader, &FiniShowLoader},
     {"OruViewerColorTransform", &InitViewerColorTransform, &FiniViewerColorTransform},

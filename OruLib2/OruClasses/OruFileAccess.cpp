@@ -9,9 +9,10 @@
 
 #include "OruLib2/OruClasses/zmStreamUtils.h"
 #include "Platform/PlatFiles.h"
+#include "Platform/PlatShell.h"
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
-#include "ZmLib/Graphics/Video/_MyUtils.h"
+#include "ZmLib/_MyUtils.h"
 #include "ZmLib/Graphics/zmBitmap.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
 #include "ZmLib/VectorGraphics/zmTextProducer.h"
@@ -85,40 +86,6 @@ TStream* OpenThroughSource(TFileSource* source, const WideString& name) {
 
 // ---- Folders ------------------------------------------------------------------------------
 
-// An absolute path from the environment as an internal folder with its final "\".
-WideString EnvFolder(const char* variable, const char16_t* belowHome) {
-  std::string value;
-  // Relative values are invalid by the XDG rules and ignored.
-  if (plat::GetEnv(variable, value) && !value.empty() && value[0] == '/')
-    return IncludeTrailingBackslash(plat::FromNativePath(value));
-  if (!belowHome) return {};
-  if (plat::GetEnv("HOME", value) && !value.empty())
-    return IncludeTrailingBackslash(IncludeTrailingBackslash(plat::FromNativePath(value)) + belowHome);
-  return {};
-}
-
-WideString FirstDataDir() {
-  std::string value;
-  if (plat::GetEnv("XDG_DATA_DIRS", value)) {
-    std::size_t start = 0;
-    while (start <= value.size()) {
-      std::size_t end = value.find(':', start);
-      if (end == std::string::npos) end = value.size();
-      if (end > start && value[start] == '/')
-        return IncludeTrailingBackslash(plat::FromNativePath(value.substr(start, end - start)));
-      start = end + 1;
-    }
-  }
-  return u"\\usr\\local\\share\\";
-}
-
-WideString SystemRoot() {
-  std::string value;
-  for (const char* name : {"SYSTEMROOT", "WINDIR"})
-    if (plat::GetEnv(name, value) && !value.empty()) return IncludeTrailingBackslash(plat::FromNativePath(value));
-  return u"\\";
-}
-
 // The environment text expanded; empty when it stays as it was.
 WideString ExpandedEnvOrEmpty(const WideString& text) {
   WideString value = ExpandEnvStrings(text);
@@ -134,13 +101,15 @@ WideString WithBackslash(const WideString& folder) {
 WideString MacroValue(const WideString& upperToken, bool& known) {
   known = true;
   if (upperToken == u"%APPDATA%" || upperToken == u"%LOCALAPPDATA%" || upperToken == u"%PROGRAMDATA%") {
-    std::int32_t id = upperToken == u"%APPDATA%" ? 26 : upperToken == u"%LOCALAPPDATA%" ? 28 : 35;
+    std::int32_t id = upperToken == u"%APPDATA%"        ? plat::CSIDL_APPDATA
+                      : upperToken == u"%LOCALAPPDATA%" ? plat::CSIDL_LOCAL_APPDATA
+                                                        : plat::CSIDL_COMMON_APPDATA;
     WideString folder = GetSpecialFolder(id);
     if (folder.empty()) folder = ExpandedEnvOrEmpty(u"%APPDATA%");
     return WithBackslash(folder);
   }
   if (upperToken == u"%SYSTEMROOT%") {
-    WideString folder = GetSpecialFolder(36);
+    WideString folder = GetSpecialFolder(plat::CSIDL_WINDOWS);
     if (folder.empty()) folder = ExpandedEnvOrEmpty(u"%SYSTEMROOT%");
     if (folder.empty()) folder = u"C:\\Windows";
     return WithBackslash(folder);
@@ -594,13 +563,9 @@ WideString ExtractFolderPath(const WideString& path, bool withBackslash) {
 }
 
 WideString GetSpecialFolder(std::int32_t id) {
-  switch (id) {
-    case 26: return EnvFolder("XDG_CONFIG_HOME", u".config");
-    case 28: return EnvFolder("XDG_DATA_HOME", u".local\\share");
-    case 35: return FirstDataDir();
-    case 36: return SystemRoot();
-    default: return {};
-  }
+  WideString folder;
+  if (!plat::SHGetSpecialFolderPath(folder, id)) return {};
+  return IncludeTrailingBackslash(folder);
 }
 
 // ============================================================================

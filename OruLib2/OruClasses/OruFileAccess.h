@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "Platform/PlatShell.h"
 #include "ZmLib/Graphics/zmImage.h"
 #include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/Win32/SysObj2.h"
@@ -249,9 +250,8 @@ bool ExpandFolderMacros(WideString& path, bool onlyAtStart);
 WideString ExtractLastPathPart(const WideString& path);
 // Everything before the last component.
 WideString ExtractFolderPath(const WideString& path, bool withBackslash);
-// The folder of a standard folder id (26 application data, 28 local
-// application data, 35 common application data, 36 the system folder) with
-// its final "\"; empty when there is none.
+// The shell folder of a standard folder id (plat::CSIDL_APPDATA and the
+// others of Platform/PlatShell.h) with its final "\"; empty when there is none.
 WideString GetSpecialFolder(std::int32_t id);
 
 void InitFileAccess();

@@ -9,7 +9,7 @@
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "OruLib2/OruClasses/zmStreamUtils.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
-#include "ZmLib/Graphics/Video/_MyUtils.h"
+#include "ZmLib/_MyUtils.h"
 #include "ZmLib/Graphics/winColorManagement.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpFileStream.h"

@@ -4,11 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
+#include <vector>
+
+#include "OruLib2/OruClasses/OruUnpack.h"
+#include "Platform/PlatUtf8.h"
 
 #include "tests/support/kit/ContainerReader.h"
 #include "tests/support/kit/ShowContainerWriter.h"
 #include "tests/support/kit/ShowProjectWriter.h"
+#include "tests/support/kit/StreamBytes.h"
 #include "tests/support/kit/TempFolder.h"
 
 using namespace zmtest;
@@ -162,4 +168,74 @@ TEST_F(PackTest, BadArgumentsAndMissingFiles) {
   // "--" ends the options
   EXPECT_EQ(Pack({"--", show_.Folder(), Out("a")}).Status, 0);
   EXPECT_TRUE(fs::exists(Out("a")));
+}
+
+namespace {
+
+// The peak resident size in kB (VmHWM), -1 when the system does not tell.
+long long PeakResidentKb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::stoll(line.substr(6));
+  return -1;
+}
+
+}  // namespace
+
+// A large show file goes through in pieces: the container reads back with
+// the player's reader, and packing does not hold the file in memory.
+TEST_F(PackTest, LargeFileStreamsThrough) {
+  constexpr std::int64_t kSize = std::int64_t(160) << 20;
+  const std::string big = show_.Folder() + "/video/big.bin";
+  fs::create_directories(show_.Folder() + "/video");
+  {
+    // Mostly a hole; marks at the start, across a piece boundary and at the end.
+    std::ofstream f(big, std::ios::binary);
+    f << "HEAD";
+    f.seekp((std::int64_t(1) << 20) - 2);
+    f << "MID!";
+    f.seekp(kSize - 4);
+    f << "TAIL";
+  }
+  ASSERT_EQ(static_cast<std::int64_t>(fs::file_size(big)), kSize);
+
+  const long long peakBefore = PeakResidentKb();
+  TRun r = Pack({show_.Folder(), Out("big.orushow")});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const long long peakAfter = PeakResidentKb();
+  if (peakBefore > 0 && peakAfter > 0) {
+    EXPECT_LT(peakAfter - peakBefore, (kSize >> 10) / 4);
+  }
+
+  zm::TRef<oru::TOruUnpack> u = zm::MakeRef<oru::TOruUnpack>(plat::FromUtf8(Out("big.orushow")));
+  ASSERT_TRUE(u->HasShow()) << plat::ToUtf8(u->ErrorText());
+  std::int64_t pos = 0, size = 0;
+  std::uint8_t method = 0;
+  ASSERT_TRUE(u->FindEntry(u"video\\big.bin", pos, method, size));
+  EXPECT_EQ(method, oru::kEnciphered);
+  EXPECT_EQ(size, kSize);
+  zm::TRef<zm::TStream> s =
+      oru::TOruUnpack::OpenEntryStream(u->OpenContainerFile().Detach(), method, true, u->Key(), pos, size);
+  ASSERT_NE(s, nullptr);
+  std::vector<std::uint8_t> piece(std::size_t(1) << 20);
+  std::int64_t at = 0, nonZero = 0;
+  std::string marks;
+  for (;;) {
+    std::int32_t n = s->Read(piece);
+    if (n <= 0) break;
+    for (std::int32_t i = 0; i < n; ++i) {
+      if (piece[std::size_t(i)] == 0) continue;
+      ++nonZero;
+      marks += static_cast<char>(piece[std::size_t(i)]);
+    }
+    at += n;
+  }
+  EXPECT_EQ(at, kSize);
+  EXPECT_EQ(nonZero, 12);
+  EXPECT_EQ(marks, "HEADMID!TAIL");
+  // The other entries are where the directory says.
+  ASSERT_TRUE(u->FindEntry(u"Project.oru", pos, method, size));
+  s = oru::TOruUnpack::OpenEntryStream(u->OpenContainerFile().Detach(), method, true, u->Key(), pos, size);
+  EXPECT_EQ(ReadAllBytes(s.get()), show_.DescriptionBytes());
 }

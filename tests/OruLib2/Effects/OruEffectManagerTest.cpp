@@ -155,4 +155,13 @@ TEST(EffectVideoClips, DeepNestingIsWalkedWithoutRecursion) {
   EXPECT_EQ(FindVideoStartTime(f.get(), u"none"), -1);
 }
 
+// Slide end times are integers: a floating text is not a time.
+TEST(EffectVideoClips, StartTimeIsTheIntegerEndOfThePreviousSlide) {
+  const std::string head = "[main]\r\n[Times]\r\nopt_slidescount=3\r\nopt_synchpos1=1500\r\nopt_synchpos2=";
+  const std::string tail = "\r\n[Slide1]\r\n[Slide2]\r\n[Slide3]\r\nobject Video:Video\r\nClipGUID=g\r\nend\r\n";
+  EXPECT_EQ(FindVideoStartTime(Doc(head + "2500" + tail).get(), u"g"), 2500);
+  EXPECT_EQ(FindVideoStartTime(Doc(head + "2500.0" + tail).get(), u"g"), 0);
+  EXPECT_EQ(FindVideoStartTime(Doc(head + "1e3" + tail).get(), u"g"), 0);
+}
+
 }  // namespace

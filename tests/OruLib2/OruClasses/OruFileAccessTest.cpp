@@ -115,7 +115,7 @@ TEST_F(FileAccess, FolderMacros) {
   // environment, else the macro and its "\" go.
   env_.Set("XDG_CONFIG_HOME", "conf");
   env_.Set("HOME", "/home/me");
-  EXPECT_EQ(GetSpecialFolder(26), u"\\home\\me\\.config\\");
+  EXPECT_EQ(GetSpecialFolder(plat::CSIDL_APPDATA), u"\\home\\me\\.config\\");
   env_.Unset("XDG_CONFIG_HOME");
   env_.Unset("XDG_DATA_HOME");
   env_.Unset("HOME");

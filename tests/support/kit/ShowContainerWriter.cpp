@@ -1,72 +1,12 @@
 #include "tests/support/kit/ShowContainerWriter.h"
 
-#include <zlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
-#include "tests/support/kit/IniText.h"
+#include "OruLib2/OruPack/IniText.h"
 
 namespace zmtest {
-
-std::string Int64Bytes(std::int64_t v) {
-  std::string s(8, '\0');
-  auto u = static_cast<std::uint64_t>(v);
-  for (int i = 0; i < 8; ++i) s[static_cast<std::size_t>(i)] = static_cast<char>((u >> (8 * i)) & 0xFF);
-  return s;
-}
-
-std::string TShowContainerWriter::EscapeName(std::string_view name) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (char ch : name) {
-    auto c = static_cast<unsigned char>(ch);
-    if (c == '[') out += '<';
-    else if (c == ']') out += '>';
-    else if (c < 32) {
-      out += '#';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else out += ch;
-  }
-  return out;
-}
-
-std::string TShowContainerWriter::Deflate(std::string_view data, int level) {
-  z_stream zs{};
-  if (deflateInit2(&zs, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-    throw std::runtime_error("deflateInit2 failed");
-  std::string out(deflateBound(&zs, static_cast<uLong>(data.size())) + 16, '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  zs.avail_in = static_cast<uInt>(data.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = static_cast<uInt>(out.size());
-  int r = deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  if (r != Z_STREAM_END) throw std::runtime_error("deflate failed");
-  return out;
-}
-
-std::string TShowContainerWriter::Encipher(std::string_view data, std::int64_t start) {
-  std::string out(data);
-  for (std::size_t i = 0; i < out.size(); ++i)
-    out[i] = static_cast<char>(out[i] ^ kKey[static_cast<std::size_t>((start + std::int64_t(i)) % 32)]);
-  return out;
-}
-
-std::string TShowContainerWriter::ExeGuidData(std::string_view guidText) {
-  std::string text;
-  for (char c : guidText) {
-    text += c;
-    text += '\0';
-  }
-  auto n = static_cast<std::uint32_t>(text.size());
-  std::string out{static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF), static_cast<char>((n >> 16) & 0xFF),
-                  static_cast<char>(n >> 24)};
-  return out + text;
-}
 
 TContainerEntry& TShowContainerWriter::Add(std::string name, std::string data, int method) {
   TContainerEntry& e = entries_.emplace_back();
@@ -120,7 +60,7 @@ std::vector<TShowContainerWriter::TSegment> TShowContainerWriter::Layout() {
   }
 
   directoryPos_ = pos;
-  TIniText ini;
+  oru::TIniText ini;
   auto section = [&](const TContainerEntry& e) {
     ini.Section(EscapeName(e.Name));
     if (!e.OmitPs) ini.Key("_ps", e.PsText ? *e.PsText : std::to_string(e.Position - Moved));

@@ -1,5 +1,7 @@
 #pragma once
-// Writes show containers for tests: entries stored, deflated or enciphered,
+// Writes show containers for tests in memory, with every knob to damage or
+// tamper with them (the packer's writer, oru::TOruPackWriter, writes only
+// sound ones): entries stored, deflated or enciphered,
 // optionally behind a program prefix; the directory as deflated UTF-8 ini
 // text with a byte-order mark and CR LF, one section per escaped entry name
 // and the "$protection$" section; then the trailer in either form.
@@ -14,9 +16,13 @@
 #include <string_view>
 #include <vector>
 
+#include "OruLib2/OruPack/OruPackWriter.h"
+
 namespace zmtest {
 
-enum TEntryMethod : int { kStored = 0, kDeflated = 1, kEnciphered = 2 };
+using TEntryMethod = oru::TPackMethod;
+using enum oru::TPackMethod;
+using oru::Int64Bytes;
 
 struct TContainerEntry {
   std::string Name;  // UTF-8, unescaped
@@ -36,17 +42,17 @@ struct TContainerEntry {
 
 class TShowContainerWriter {
 public:
-  static constexpr std::string_view kKey = "5E2C8A0F9B3D7146E1A4C02F68D9B753";
-  static constexpr std::string_view kTag = ".dne";
+  static constexpr std::string_view kKey = oru::TOruPackWriter::kKey;
+  static constexpr std::string_view kTag = oru::TOruPackWriter::kTag;
 
-  // "[" -> "<", "]" -> ">", a byte below 32 -> "#" and two upper-case hex digits.
-  static std::string EscapeName(std::string_view name);
-  // Raw deflate (no zlib header, window bits 15).
-  static std::string Deflate(std::string_view data, int level = 9);
-  // Byte i is XORed with the key byte (start + i) mod 32.
-  static std::string Encipher(std::string_view data, std::int64_t start = 0);
-  // The "ExeGUID" content: uint32 byte length, then the text in UTF-16LE.
-  static std::string ExeGuidData(std::string_view guidText);
+  static std::string EscapeName(std::string_view name) { return oru::TOruPackWriter::EscapeName(name); }
+  static std::string Deflate(std::string_view data, int level = 9) {
+    return oru::TOruPackWriter::Deflate(data, level);
+  }
+  static std::string Encipher(std::string_view data, std::int64_t start = 0) {
+    return oru::TOruPackWriter::Encipher(data, start);
+  }
+  static std::string ExeGuidData(std::string_view guidText) { return oru::TOruPackWriter::ExeGuidData(guidText); }
 
   // Entries are written in the order added, after the prefix.
   TContainerEntry& Add(std::string name, std::string data, int method = kStored);
@@ -65,7 +71,7 @@ public:
   bool WriteProtection = true;
   std::optional<std::string> StrucPos;             // default: the decimal directory position - Moved
   std::optional<std::string> AllowModify = "0";    // nullopt: key left out
-  std::optional<std::string> OruVersion = "5.0.1"; // nullopt: key left out
+  std::optional<std::string> OruVersion = std::string(oru::TOruPackWriter::kOruVersion); // nullopt: key left out
 
   // ---- directory damage ----
   bool DirectoryBom = true;
@@ -107,8 +113,5 @@ private:
   std::string directoryIni_;
   std::int64_t fileSize_ = 0;
 };
-
-// Little-endian 64-bit integer as 8 bytes.
-std::string Int64Bytes(std::int64_t v);
 
 }  // namespace zmtest

@@ -1,4 +1,4 @@
-#include "OruLib2/Effects/OruEffectFolders.h"
+#include "OruLib2/OruClasses/OruEffectFolders.h"
 
 #include <string>
 
@@ -24,7 +24,9 @@ WideString Below(const WideString& base, const char16_t* rest, bool withBackslas
 
 }  // namespace
 
-WideString GetLocalAppDataFolder(bool withBackslash) { return Finish(GetSpecialFolder(28), withBackslash); }
+WideString GetLocalAppDataFolder(bool withBackslash) {
+  return Finish(GetSpecialFolder(plat::CSIDL_LOCAL_APPDATA), withBackslash);
+}
 
 WideString GetEffectsFolder(bool withBackslash) {
   return Below(GetLocalAppDataFolder(true), u"Tavrel\\Effects", withBackslash);

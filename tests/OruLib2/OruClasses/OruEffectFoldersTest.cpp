@@ -1,4 +1,4 @@
-#include "OruLib2/Effects/OruEffectFolders.h"
+#include "OruLib2/OruClasses/OruEffectFolders.h"
 
 #include <gtest/gtest.h>
 

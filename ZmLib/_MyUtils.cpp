@@ -1,4 +1,4 @@
-#include "ZmLib/Graphics/Video/_MyUtils.h"
+#include "ZmLib/_MyUtils.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
-#include "tests/support/kit/IniText.h"
+#include "OruLib2/OruPack/IniText.h"
 
-namespace zmtest {
+namespace oru {
 
 void TIniText::Put(std::string_view line) {
   text_.append(static_cast<std::size_t>(depth_ * 2), ' ');
@@ -78,4 +78,4 @@ std::string TIniText::EscapeValue(std::string_view value) {
   return out;
 }
 
-}  // namespace zmtest
+}  // namespace oru

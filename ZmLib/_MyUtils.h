@@ -1,6 +1,6 @@
 #pragma once
 // Path and library helpers with which the video unit and the program's
-// start-up find and load libraries.
+// start-up find and load libraries, and the show document resolves paths.
 //
 // Paths are wide strings; "\" and "/" both separate folders, and "\" is
 // written where one is added. A path with a drive ("C:", "\\server\share")

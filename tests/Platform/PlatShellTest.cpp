@@ -1,0 +1,102 @@
+#include "Platform/PlatShell.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Platform/PlatFiles.h"
+
+namespace {
+
+// The variables the folders depend on, put back after each test.
+class SpecialFolders : public ::testing::Test {
+protected:
+  void SetUp() override {
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS", "SYSTEMROOT", "WINDIR"}) {
+      const char* v = std::getenv(name);
+      saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+      ::unsetenv(name);
+    }
+  }
+  void TearDown() override {
+    for (auto& [name, value] : saved_) {
+      if (value) ::setenv(name.c_str(), value->c_str(), 1);
+      else ::unsetenv(name.c_str());
+    }
+  }
+  static void Set(const char* name, const char* value) { ::setenv(name, value, 1); }
+  static std::u16string Folder(int csidl) {
+    std::u16string path = u"stale";
+    return plat::SHGetSpecialFolderPath(path, csidl) ? path : u"(none) " + path;
+  }
+
+private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST_F(SpecialFolders, XdgFoldersThenHome) {
+  Set("HOME", "/home/me/");
+  EXPECT_EQ(Folder(plat::CSIDL_APPDATA), u"\\home\\me\\.config");
+  EXPECT_EQ(Folder(plat::CSIDL_LOCAL_APPDATA), u"\\home\\me\\.local\\share");
+  Set("XDG_CONFIG_HOME", "/conf//");
+  Set("XDG_DATA_HOME", "/data");
+  EXPECT_EQ(Folder(plat::CSIDL_APPDATA), u"\\conf");
+  EXPECT_EQ(Folder(plat::CSIDL_LOCAL_APPDATA), u"\\data");
+  // Relative values are not XDG folders: below the home folder again.
+  Set("XDG_CONFIG_HOME", "conf");
+  Set("XDG_DATA_HOME", "");
+  EXPECT_EQ(Folder(plat::CSIDL_APPDATA), u"\\home\\me\\.config");
+  EXPECT_EQ(Folder(plat::CSIDL_LOCAL_APPDATA), u"\\home\\me\\.local\\share");
+  // A home of "/" gives no double separator; without a home there is none.
+  Set("HOME", "/");
+  EXPECT_EQ(Folder(plat::CSIDL_APPDATA), u"\\.config");
+  ::unsetenv("HOME");
+  EXPECT_EQ(Folder(plat::CSIDL_APPDATA), u"(none) ");
+  EXPECT_EQ(Folder(plat::CSIDL_LOCAL_APPDATA), u"(none) ");
+}
+
+TEST_F(SpecialFolders, CommonDataAndSystemFolder) {
+  EXPECT_EQ(Folder(plat::CSIDL_COMMON_APPDATA), u"\\usr\\local\\share");
+  Set("XDG_DATA_DIRS", "::relative/share:/machine/:/opt/share");
+  EXPECT_EQ(Folder(plat::CSIDL_COMMON_APPDATA), u"\\machine");
+  Set("XDG_DATA_DIRS", "only/relative");
+  EXPECT_EQ(Folder(plat::CSIDL_COMMON_APPDATA), u"\\usr\\local\\share");
+
+  EXPECT_EQ(Folder(plat::CSIDL_WINDOWS), u"\\");
+  Set("WINDIR", "/win");
+  EXPECT_EQ(Folder(plat::CSIDL_WINDOWS), u"\\win");
+  Set("SYSTEMROOT", "/sysroot/");
+  EXPECT_EQ(Folder(plat::CSIDL_WINDOWS), u"\\sysroot");
+}
+
+TEST_F(SpecialFolders, UnknownIdsAndCreation) {
+  Set("HOME", "/home/me");
+  for (int id : {-1, 0, 5, 0x1B, 0x25, 0x7FFF, plat::CSIDL_FLAG_CREATE})
+    EXPECT_EQ(Folder(id), u"(none) ") << id;
+
+  std::filesystem::path root = std::filesystem::temp_directory_path() / ("platshell-" + std::to_string(std::random_device{}()));
+  std::filesystem::remove_all(root);
+  std::string data = (root / "data" / "deep").string();
+  Set("XDG_DATA_HOME", data.c_str());
+  EXPECT_EQ(Folder(plat::CSIDL_LOCAL_APPDATA), plat::FromNativePath(data));
+  EXPECT_FALSE(std::filesystem::exists(data));  // asked without creating
+  EXPECT_EQ(Folder(plat::CSIDL_LOCAL_APPDATA | plat::CSIDL_FLAG_CREATE), plat::FromNativePath(data));
+  EXPECT_TRUE(std::filesystem::is_directory(data));
+  // A file in the way cannot become the folder.
+  std::string blocked = (root / "file").string();
+  std::ofstream(blocked) << "x";
+  Set("XDG_CONFIG_HOME", (blocked + "/sub").c_str());
+  std::u16string path = u"stale";
+  EXPECT_FALSE(plat::SHGetSpecialFolderPath(path, plat::CSIDL_APPDATA, true));
+  EXPECT_TRUE(path.empty());
+  std::filesystem::remove_all(root);
+}
+
+}  // namespace
