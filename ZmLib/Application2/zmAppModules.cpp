@@ -1,6 +1,7 @@
 #include "ZmLib/Application2/zmAppModules.h"
 
 #include "ZmLib/Application2/winApplication.h"
+#include "ZmLib/Application2/winForms.h"
 #include "ZmLib/Application2/winSession.h"
 #include "ZmLib/Application2/zmEventList.h"
 #include "ZmLib/Application2/zmTimer2.h"
@@ -13,6 +14,7 @@ const TModule kAppModules[] = {
     {"zmTimer2", &InitZmTimer2, &FiniZmTimer2},
     {"winApplication", &InitWinApplication, &FiniWinApplication},
     {"winSession", &InitWinSession, &FiniWinSession},
+    {"winForms", &InitWinForms, &FiniWinForms},
 };
 }  // namespace
 

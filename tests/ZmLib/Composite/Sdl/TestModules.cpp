@@ -1,0 +1,8 @@
+#include "ZmLib/Application2/zmAppModules.h"
+#include "ZmLib/Composite/zmCompositeModules.h"
+#include "ZmLib/Graphics/zmGraphicsModules.h"
+#include "tests/support/TestMain.h"
+
+std::vector<zm::TModule> TestModuleTable() {
+  return zm::JoinModules({zm::CoreModules(), zm::GraphicsModules(), zm::AppModules(), zm::CompositeModules()});
+}
