@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -307,12 +308,15 @@ bool DcSurface(HDC hdc, TSurface& out) {
   return true;
 }
 
-// A window DC: the window's client pixels while locked.
+// A window DC: the window's client pixels while locked. Only the part inside
+// the top-level's buffer is there: surface pixel (0, 0) is client point Shift,
+// so DC coordinates less Shift are surface coordinates.
 struct TWindowTarget {
   HWND Hwnd = nullptr;
   bool Locked = false;
   TSurface Surface;
-  RECT Dirty{};
+  POINT Shift;
+  RECT Dirty{};  // client coordinates; empty when nothing was drawn
   ~TWindowTarget() {
     if (Locked) UnlockWindowPixels(Hwnd, &Dirty);
   }
@@ -334,9 +338,19 @@ struct TWindowTarget {
     Surface.TopDown = true;
     Surface.Opaque = true;
     Surface.Fmt.Init(32, BI_RGB, nullptr, nullptr, 0);
+    Shift = px.Client;
     return true;
   }
 };
+
+// A rectangle of x, y, width, height kept inside the range of int.
+RECT SpanRect(std::int64_t x, std::int64_t y, std::int64_t w, std::int64_t h) {
+  auto fit = [](std::int64_t v) {
+    return std::int32_t(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
+                                                 std::numeric_limits<std::int32_t>::max()));
+  };
+  return RECT{fit(x), fit(y), fit(x + w), fit(y + h)};
+}
 
 // Copies with conversion; the rectangle is already clipped. Per target pixel
 // the source column and row come from the maps.
@@ -364,8 +378,9 @@ void CopyPixels(const TSurface& dst, int dx, int dy, int w, int h, const TSurfac
 }
 
 // Clips a same-size copy and runs it.
-bool ClipAndCopy(const TSurface& dst, int x, int y, int w, int h, const TSurface& src, int sx, int sy) {
-  std::int64_t l = x, t = y, r = std::int64_t(x) + w, b = std::int64_t(y) + h;
+bool ClipAndCopy(const TSurface& dst, std::int64_t x, std::int64_t y, std::int64_t w, std::int64_t h,
+                 const TSurface& src, std::int64_t sx, std::int64_t sy) {
+  std::int64_t l = x, t = y, r = x + w, b = y + h;
   std::int64_t ssx = sx, ssy = sy;
   if (l < 0) ssx -= l, l = 0;
   if (t < 0) ssy -= t, t = 0;
@@ -393,19 +408,44 @@ bool DcClip(HDC hdc, gdi::TRegion& clip) {
   return true;
 }
 
-// A same-size copy limited to the DC's clip.
-bool ClippedCopy(HDC dest, const TSurface& dst, int x, int y, int w, int h, const TSurface& src, int sx, int sy) {
+// A same-size copy limited to the DC's clip; (x, y) and the clip are DC
+// coordinates, the surface's pixel (0, 0) is DC point shift.
+bool ClippedCopy(HDC dest, const TSurface& dst, int x, int y, int w, int h, const TSurface& src, int sx, int sy,
+                 POINT shift = {}) {
   gdi::TRegion clip;
-  if (!DcClip(dest, clip)) return ClipAndCopy(dst, x, y, w, h, src, sx, sy);
+  if (!DcClip(dest, clip))
+    return ClipAndCopy(dst, std::int64_t(x) - shift.x, std::int64_t(y) - shift.y, w, h, src, sx, sy);
   const std::int64_t r = std::int64_t(x) + w, b = std::int64_t(y) + h;
   for (const RECT& c : clip.Rects()) {
     const std::int64_t l = std::max<std::int64_t>(x, c.left), t = std::max<std::int64_t>(y, c.top);
     const std::int64_t cr = std::min<std::int64_t>(r, c.right), cb = std::min<std::int64_t>(b, c.bottom);
     if (cr <= l || cb <= t) continue;
-    ClipAndCopy(dst, int(l), int(t), int(cr - l), int(cb - t), src, int(sx + (l - x)), int(sy + (t - y)));
+    ClipAndCopy(dst, l - shift.x, t - shift.y, cr - l, cb - t, src, sx + (l - x), sy + (t - y));
   }
   return true;
 }
+
+// A DC's pixels for one call: a memory DC's bitmap or a window's locked
+// client pixels (the GDI lock is held by the caller).
+struct TDcPixels {
+  TSurface Surface;
+  TWindowTarget Window;
+  POINT Shift;  // the DC point of surface pixel (0, 0)
+  bool Open(HDC hdc) {
+    if (DcSurface(hdc, Surface)) return true;
+    if (!Window.Open(hdc)) return false;
+    Surface = Window.Surface;
+    Shift = Window.Shift;
+    return true;
+  }
+  // The row of DC point (x, y) and its column in it; nullptr outside the pixels.
+  std::uint8_t* At(int x, int y, int& column) const {
+    const std::int64_t sx = std::int64_t(x) - Shift.x, sy = std::int64_t(y) - Shift.y;
+    if (sx < 0 || sy < 0 || sx >= Surface.Width || sy >= Surface.Height) return nullptr;
+    column = int(sx);
+    return Surface.Row(int(sy));
+  }
+};
 
 bool ValidBitCount(int bits) { return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32; }
 
@@ -613,21 +653,28 @@ HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* info, UINT usage, void** bit
 
 COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) {
   auto l = GdiObjects().Lock();
-  TSurface s;
-  if (!DcSurface(hdc, s) || x < 0 || y < 0 || x >= s.Width || y >= s.Height) return CLR_INVALID;
+  TDcPixels p;
+  int column = 0;
+  std::uint8_t* row = p.Open(hdc) ? p.At(x, y, column) : nullptr;
+  if (!row) return CLR_INVALID;
   if (gdi::TRegion clip; DcClip(hdc, clip) && !clip.Contains(x, y)) return CLR_INVALID;
-  const std::uint32_t bgra = std::uint32_t(GetBValue(color)) | std::uint32_t(GetGValue(color)) << 8 |
-                             std::uint32_t(GetRValue(color)) << 16;
-  s.Fmt.Write(s.Row(y), x, bgra);
-  const std::uint32_t v = s.Fmt.Read(s.Row(y), x);
+  std::uint32_t bgra = std::uint32_t(GetBValue(color)) | std::uint32_t(GetGValue(color)) << 8 |
+                       std::uint32_t(GetRValue(color)) << 16;
+  if (p.Surface.Opaque) bgra |= 0xFF000000u;
+  p.Surface.Fmt.Write(row, column, bgra);
+  p.Window.Dirty = SpanRect(x, y, 1, 1);
+  const std::uint32_t v = p.Surface.Fmt.Read(row, column);
   return RGB(BYTE(v >> 16), BYTE(v >> 8), BYTE(v));
 }
 
 COLORREF GetPixel(HDC hdc, int x, int y) {
   auto l = GdiObjects().Lock();
-  TSurface s;
-  if (!DcSurface(hdc, s) || x < 0 || y < 0 || x >= s.Width || y >= s.Height) return CLR_INVALID;
-  const std::uint32_t v = s.Fmt.Read(s.Row(y), x);
+  TDcPixels p;
+  int column = 0;
+  const std::uint8_t* row = p.Open(hdc) ? p.At(x, y, column) : nullptr;
+  if (!row) return CLR_INVALID;
+  if (gdi::TRegion clip; DcClip(hdc, clip) && !clip.Contains(x, y)) return CLR_INVALID;
+  const std::uint32_t v = p.Surface.Fmt.Read(row, column);
   return RGB(BYTE(v >> 16), BYTE(v >> 8), BYTE(v));
 }
 
@@ -644,8 +691,8 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int xSrc, in
   if (DcSurface(dest, to)) return ClippedCopy(dest, to, x, y, width, height, from, xSrc, ySrc) ? 1 : 0;
   TWindowTarget window;
   if (!window.Open(dest)) return 0;
-  window.Dirty = RECT{x, y, x + width, y + height};
-  return ClippedCopy(dest, window.Surface, x, y, width, height, from, xSrc, ySrc) ? 1 : 0;
+  window.Dirty = SpanRect(x, y, width, height);
+  return ClippedCopy(dest, window.Surface, x, y, width, height, from, xSrc, ySrc, window.Shift) ? 1 : 0;
 }
 
 int StretchDIBits(HDC dest, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc, int srcWidth,
@@ -660,29 +707,29 @@ int StretchDIBits(HDC dest, int xDest, int yDest, int destWidth, int destHeight,
   const std::int64_t top = layout.TopDown ? std::int64_t(ySrc) : std::int64_t(layout.Height) - ySrc - srcHeight;
 
   auto l = GdiObjects().Lock();
-  TSurface to;
-  TWindowTarget window;
-  if (!DcSurface(dest, to)) {
-    if (!window.Open(dest)) return 0;
-    window.Dirty = RECT{xDest, yDest, xDest + destWidth, yDest + destHeight};
-    to = window.Surface;
-  }
+  TDcPixels target;
+  if (!target.Open(dest)) return 0;
+  target.Window.Dirty = SpanRect(xDest, yDest, destWidth, destHeight);
+  const TSurface& to = target.Surface;
+  // The DC's pixels in DC coordinates.
+  const std::int64_t bx0 = target.Shift.x, by0 = target.Shift.y;
+  const std::int64_t bx1 = bx0 + to.Width, by1 = by0 + to.Height;
   // Target pixels whose source pixel lies inside the DIB are drawn, within
   // each rectangle of the DC's clip.
   gdi::TRegion clip;
   std::vector<RECT> areas;
   if (DcClip(dest, clip)) areas = clip.Rects();
-  else areas.push_back(RECT{0, 0, to.Width, to.Height});
+  else areas.push_back(SpanRect(bx0, by0, to.Width, to.Height));
   for (const RECT& area : areas) {
-    const std::int64_t ax0 = std::max(0, area.left), ay0 = std::max(0, area.top);
-    const std::int64_t ax1 = std::min(to.Width, area.right), ay1 = std::min(to.Height, area.bottom);
+    const std::int64_t ax0 = std::max<std::int64_t>(bx0, area.left), ay0 = std::max<std::int64_t>(by0, area.top);
+    const std::int64_t ax1 = std::min<std::int64_t>(bx1, area.right), ay1 = std::min<std::int64_t>(by1, area.bottom);
     std::vector<int> cols, rows;
-    int firstCol = -1, firstRow = -1;
+    std::int64_t firstCol = -1, firstRow = -1;
     for (int i = 0; i < destWidth; ++i) {
       const std::int64_t tx = std::int64_t(xDest) + i;
       const std::int64_t sx = xSrc + std::int64_t(i) * srcWidth / destWidth;
       if (tx < ax0 || tx >= ax1 || sx < 0 || sx >= layout.Width) continue;
-      if (firstCol < 0) firstCol = int(tx);
+      if (firstCol < 0) firstCol = tx;
       else if (tx != firstCol + std::int64_t(cols.size())) break;
       cols.push_back(int(sx));
     }
@@ -690,12 +737,13 @@ int StretchDIBits(HDC dest, int xDest, int yDest, int destWidth, int destHeight,
       const std::int64_t ty = std::int64_t(yDest) + j;
       const std::int64_t sy = top + std::int64_t(j) * srcHeight / destHeight;
       if (ty < ay0 || ty >= ay1 || sy < 0 || sy >= layout.Height) continue;
-      if (firstRow < 0) firstRow = int(ty);
+      if (firstRow < 0) firstRow = ty;
       else if (ty != firstRow + std::int64_t(rows.size())) break;
       rows.push_back(int(sy));
     }
     if (!cols.empty() && !rows.empty())
-      CopyPixels(to, firstCol, firstRow, int(cols.size()), int(rows.size()), from, cols.data(), rows.data());
+      CopyPixels(to, int(firstCol - bx0), int(firstRow - by0), int(cols.size()), int(rows.size()), from, cols.data(),
+                 rows.data());
   }
   return srcHeight;
 }
@@ -925,6 +973,25 @@ bool ReleaseWindowDc(HDC hdc) {
   TSlot* s = Find(hdc, TKind::Dc);
   if (!s || s->Dc.Type != TDcType::Window) return false;
   Release(s);
+  return true;
+}
+
+bool FillDc(HDC hdc, const RECT& rect, std::uint32_t bgra) {
+  auto l = GdiObjects().Lock();
+  TDcPixels p;
+  if (!p.Open(hdc)) return false;
+  const TSurface& s = p.Surface;
+  if (s.Opaque) bgra |= 0xFF000000u;
+  // What the DC's pixels hold of the rectangle, in DC coordinates.
+  gdi::TRegion area(SpanRect(p.Shift.x, p.Shift.y, s.Width, s.Height));
+  area = area.Intersect(rect);
+  if (gdi::TRegion clip; DcClip(hdc, clip)) area = gdi::TRegion::Combine(area, clip, RGN_AND);
+  for (const RECT& r : area.Rects())
+    for (int y = r.top; y < r.bottom; ++y) {
+      std::uint8_t* row = s.Row(y - p.Shift.y);
+      for (int x = r.left; x < r.right; ++x) s.Fmt.Write(row, x - p.Shift.x, bgra);
+    }
+  p.Window.Dirty = area.Box();
   return true;
 }
 

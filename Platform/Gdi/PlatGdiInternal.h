@@ -18,6 +18,9 @@ bool SetRegion(HRGN region, const TRegion& area);
 // drawing is limited to it. Released with ReleaseWindowDc.
 HDC CreateWindowDc(HWND hwnd, const TRegion* systemClip);
 bool ReleaseWindowDc(HDC hdc);
+// Fills a rectangle (DC coordinates) of a memory or window DC with a B, G, R
+// word, within the DC's clip; false for a DC without pixels.
+bool FillDc(HDC hdc, const RECT& rect, std::uint32_t bgra);
 // width x height pixels of a memory DC's bitmap from (x, y), as B, G, R, A
 // words (alpha 255 unless the bitmap is 32-bit with standard masks); pixels
 // outside the bitmap read as 0. False for DCs without pixels.

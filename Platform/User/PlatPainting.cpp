@@ -133,6 +133,35 @@ HWND FindWindowToPaint(std::uint32_t tid, HWND filter, UINT mn, UINT mx) {
 namespace {
 // The pixel lock taken by LockWindowPixels, per thread, for the unlock.
 thread_local std::vector<std::shared_ptr<std::mutex>> tPixLocks;
+
+void ReleasePixelLock() {
+  if (!tPixLocks.empty()) {
+    tPixLocks.back()->unlock();
+    tPixLocks.pop_back();
+  }
+}
+
+// Shows the pixels of hwnd's top-level: now on the UI thread, else soon.
+void PresentWindow(HWND hwnd) {
+  TWindowManager& wm = WindowManager();
+  std::shared_ptr<TQueue> ui;
+  {
+    auto l = wm.Lock();
+    auto w = wm.Find(hwnd);
+    if (!w) return;
+    auto top = TopLevelOf(w);
+    if (!top) return;
+    top->NeedsPresent = true;
+    auto it = wm.Queues.find(wm.UiTid);
+    if (it != wm.Queues.end()) ui = it->second;
+  }
+  if (wm.OnUiThread())
+    PresentPending();
+  else if (ui) {
+    std::lock_guard<std::mutex> l(ui->M);
+    Wake(*ui);
+  }
+}
 }  // namespace
 
 }  // namespace plat::user
@@ -236,7 +265,8 @@ HDC BeginPaint(HWND hwnd, PAINTSTRUCT* ps) {
 BOOL EndPaint(HWND hwnd, const PAINTSTRUCT* ps) {
   if (ps) gdi::ReleaseWindowDc(ps->hdc);
   if (!IsWindow(hwnd)) return 0;
-  UnlockWindowPixels(hwnd, ps ? &ps->rcPaint : nullptr);
+  // BeginPaint takes no pixel lock: one the caller still holds stays held.
+  PresentWindow(hwnd);
   return 1;
 }
 
@@ -252,46 +282,29 @@ bool LockWindowPixels(HWND hwnd, TWindowPixels& px) {
     SizeFrameBuffer(*top);
     POINT to = ClientOrigin(*top), wo = ClientOrigin(*w);
     SIZE s = ClientSize(*w);
-    int ox = wo.x - to.x, oy = wo.y - to.y;
+    const std::int64_t ox = std::int64_t(wo.x) - to.x, oy = std::int64_t(wo.y) - to.y;
     // Clip to the top-level's buffer.
-    int x0 = std::max(0, ox), y0 = std::max(0, oy);
-    int x1 = std::min(top->FbW, ox + s.cx), y1 = std::min(top->FbH, oy + s.cy);
+    const std::int64_t x0 = std::max<std::int64_t>(0, ox), y0 = std::max<std::int64_t>(0, oy);
+    const std::int64_t x1 = std::min<std::int64_t>(top->FbW, ox + s.cx);
+    const std::int64_t y1 = std::min<std::int64_t>(top->FbH, oy + s.cy);
     if (x1 <= x0 || y1 <= y0) return false;
     lock = top->PixLock;
     lock->lock();
-    px.Bits = top->Fb.data() + std::size_t(y0) * top->FbW + x0;
+    px.Bits = top->Fb.data() + std::size_t(y0) * std::size_t(top->FbW) + std::size_t(x0);
     px.Stride = top->FbW;
-    px.Width = x1 - x0;
-    px.Height = y1 - y0;
-    px.Origin = {x0, y0};
+    px.Width = int(x1 - x0);
+    px.Height = int(y1 - y0);
+    px.Origin = {std::int32_t(x0), std::int32_t(y0)};
+    px.Client = {std::int32_t(x0 - ox), std::int32_t(y0 - oy)};
   }
   tPixLocks.push_back(lock);
   return true;
 }
 
-void UnlockWindowPixels(HWND hwnd, const RECT*) {
-  TWindowManager& wm = WindowManager();
-  if (!tPixLocks.empty()) {
-    tPixLocks.back()->unlock();
-    tPixLocks.pop_back();
-  }
-  std::shared_ptr<TQueue> ui;
-  {
-    auto l = wm.Lock();
-    auto w = wm.Find(hwnd);
-    if (!w) return;
-    auto top = TopLevelOf(w);
-    if (!top) return;
-    top->NeedsPresent = true;
-    auto it = wm.Queues.find(wm.UiTid);
-    if (it != wm.Queues.end()) ui = it->second;
-  }
-  if (wm.OnUiThread())
-    PresentPending();
-  else if (ui) {
-    std::lock_guard<std::mutex> l(ui->M);
-    Wake(*ui);
-  }
+void UnlockWindowPixels(HWND hwnd, const RECT* dirty) {
+  ReleasePixelLock();
+  if (dirty && (dirty->right <= dirty->left || dirty->bottom <= dirty->top)) return;
+  PresentWindow(hwnd);
 }
 
 }  // namespace plat
@@ -304,15 +317,15 @@ std::vector<std::uint32_t> CaptureClient(HWND hwnd, int& width, int& height) {
   width = height = 0;
   TWindowPixels px;
   if (!LockWindowPixels(hwnd, px)) return {};
-  std::vector<std::uint32_t> out(std::size_t(px.Width) * px.Height);
+  // Indexed by client point: what lies left of or above the buffer reads 0.
+  const int w = px.Client.x + px.Width, h = px.Client.y + px.Height;
+  std::vector<std::uint32_t> out(std::size_t(w) * std::size_t(h), 0);
   for (int y = 0; y < px.Height; ++y)
-    std::memcpy(&out[std::size_t(y) * px.Width], px.Bits + std::size_t(y) * px.Stride, std::size_t(px.Width) * 4);
-  width = px.Width;
-  height = px.Height;
-  if (!tPixLocks.empty()) {
-    tPixLocks.back()->unlock();
-    tPixLocks.pop_back();
-  }
+    std::memcpy(&out[std::size_t(y + px.Client.y) * std::size_t(w) + std::size_t(px.Client.x)],
+                px.Bits + std::size_t(y) * std::size_t(px.Stride), std::size_t(px.Width) * 4);
+  width = w;
+  height = h;
+  ReleasePixelLock();
   return out;
 }
 

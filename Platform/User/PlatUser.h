@@ -197,16 +197,20 @@ BOOL GetLayeredWindowAttributes(HWND hwnd, DWORD* colorKey, std::uint8_t* alpha,
 // no blending. dstDc is ignored. The window gets no WM_PAINT while it shows an image.
 BOOL UpdateLayeredWindow(HWND hwnd, HDC dstDc, const POINT* position, const SIZE* size, HDC srcDc,
                          const POINT* srcPoint, DWORD colorKey, const BLENDFUNCTION* blend, DWORD flags);
-// The pixels of a visible window: 32-bit B, G, R, A in memory, rows top-down,
-// the window's client area at origin inside its top-level's frame buffer.
+// The pixels of a visible window: 32-bit B, G, R, A in memory, rows top-down.
+// Only the part of the client area inside its top-level's frame buffer is
+// there: Bits is its first pixel, at Origin in the top-level's buffer and at
+// client point Client (not (0, 0) for a child that sticks out left or above).
 struct TWindowPixels {
   std::uint32_t* Bits = nullptr;
   int Stride = 0;  // in pixels
-  int Width = 0, Height = 0;
+  int Width = 0, Height = 0;  // of the visible part
   POINT Origin;
+  POINT Client;
 };
 bool LockWindowPixels(HWND hwnd, TWindowPixels& pixels);
-// Hands the changed client rectangle (nullptr: all) to the display.
+// Hands the changed client rectangle (nullptr: all; empty: nothing changed)
+// to the display.
 void UnlockWindowPixels(HWND hwnd, const RECT* dirty);
 
 // ---- monitors and screen -------------------------------------------------------------------

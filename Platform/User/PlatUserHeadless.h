@@ -49,7 +49,8 @@ void RequestClose(HWND hwnd);
 void ScriptMessageBox(int answer);
 std::vector<std::string> MessageBoxesShown();
 
-// The client pixels of a visible window (B, G, R, A per pixel, top-down).
+// The client pixels of a visible window (B, G, R, A per pixel, top-down), up
+// to where its top-level's buffer ends; parts outside the buffer read 0.
 std::vector<std::uint32_t> CaptureClient(HWND hwnd, int& width, int& height);
 // The screen as composed from the visible top-levels, back to front, over the
 // desktop colour (COLOR_DESKTOP): the non-client area in COLOR_BTNFACE, the

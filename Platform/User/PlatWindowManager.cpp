@@ -232,9 +232,15 @@ bool InjectNativeClick(HWND hwnd, POINT client, int button) {
 
 bool ReadNativePixel(HWND hwnd, POINT client, std::uint32_t& bgra) {
   TWindowManager& wm = WindowManager();
-  NativeWin n = NativeOf(hwnd);
   auto l = wm.Lock();
-  return n && wm.Backend && wm.OnUiThread() && wm.Backend->TestPixel(n, client, bgra);
+  auto w = wm.Find(hwnd);
+  auto top = w ? TopLevelOf(w) : nullptr;
+  if (!top || !top->Native || !wm.Backend || !wm.OnUiThread()) return false;
+  // The native window shows the top-level's client area: a child's point moves into it.
+  const POINT wo = ClientOrigin(*w), to = ClientOrigin(*top);
+  const std::int64_t x = std::int64_t(client.x) + wo.x - to.x, y = std::int64_t(client.y) + wo.y - to.y;
+  if (x < 0 || y < 0 || x > kMaxFrameBufferSide || y > kMaxFrameBufferSide) return false;
+  return wm.Backend->TestPixel(top->Native, POINT{std::int32_t(x), std::int32_t(y)}, bgra);
 }
 
 bool ReadNativeWindowState(HWND hwnd, TNativeWindowState& state) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Platform/Gdi/PlatGdiInternal.h"
 #include "Platform/User/PlatWindowManager.h"
 
 namespace plat::user {
@@ -89,13 +90,11 @@ LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_ERASEBKGND: {
       std::uintptr_t b = reinterpret_cast<std::uintptr_t>(ClassBrush(hwnd));
       if (b == 0 || b > 31) return 0;
-      TWindowPixels px;
-      if (!LockWindowPixels(hwnd, px)) return 0;
-      std::uint32_t c = SysColorBgra(int(b - 1));
-      for (int y = 0; y < px.Height; ++y)
-        for (int x = 0; x < px.Width; ++x) px.Bits[std::size_t(y) * px.Stride + x] = c;
-      UnlockWindowPixels(hwnd, nullptr);
-      return 1;
+      // Through the DC given: its clip (BeginPaint's update region) and its
+      // client coordinates hold, and a memory DC gets the fill instead.
+      RECT cr{};
+      GetClientRect(hwnd, &cr);
+      return gdi::FillDc(reinterpret_cast<HDC>(wParam), cr, SysColorBgra(int(b - 1))) ? 1 : 0;
     }
     case WM_NCHITTEST: {
       RECT wr, cr{};
