@@ -1,0 +1,58 @@
+#pragma once
+// The fixed-function texture stages and the blend unit, in 8-bit integers.
+// Colours are packed 0xAARRGGBB.
+#include <cstddef>
+#include <cstdint>
+
+#include "Platform/Gfx/GfxDefs.h"
+
+namespace plat::gfx {
+
+// a * b / 255, rounded: exact at 0 and 255.
+inline std::uint32_t Mul255(std::uint32_t a, std::uint32_t b) { return (a * b + 127) / 255; }
+
+struct StageSetup {
+  TextureOp colorOp = TextureOp::Disable, alphaOp = TextureOp::Disable;
+  std::uint32_t colorArg1 = ArgTexture, colorArg2 = ArgCurrent, alphaArg1 = ArgTexture, alphaArg2 = ArgCurrent;
+  std::uint32_t texCoordIndex = 0;
+};
+StageSetup MakeStageSetup(const StageStateTable& states);
+
+// One stage: current is the output of the stage before (the diffuse colour at
+// stage 0). Unknown operations act as SELECTARG1.
+std::uint32_t CombineStage(const StageSetup& s, std::uint32_t texel, std::uint32_t current, std::uint32_t diffuse);
+
+struct BlendSetup {
+  bool enable = false;
+  Blend src = Blend::One, dst = Blend::Zero;
+  BlendOp op = BlendOp::Add;
+  bool separateAlpha = false;
+  Blend srcAlpha = Blend::One, dstAlpha = Blend::Zero;
+  BlendOp opAlpha = BlendOp::Add;
+};
+BlendSetup MakeBlendSetup(const RenderStateTable& states);
+
+// The output merger: src from the stages, dst as read from the target.
+std::uint32_t BlendPixel(const BlendSetup& b, std::uint32_t src, std::uint32_t dst);
+
+// True for the commonest set-up: colour and alpha = src*as + dst*(1-as).
+bool IsSourceOverBlend(const BlendSetup& b);
+// That set-up, for one pixel; equal to BlendPixel for it.
+inline std::uint32_t BlendSourceOver(std::uint32_t src, std::uint32_t dst) {
+  const std::uint32_t as = src >> 24, ad = 255 - as;
+  std::uint32_t out = 0;
+  for (int shift = 0; shift < 32; shift += 8) {
+    const std::uint32_t c = (((src >> shift) & 255) * as + ((dst >> shift) & 255) * ad + 127) / 255;
+    out |= c << shift;
+  }
+  return out;
+}
+
+// The span form of the fast path: n texels from stage 0 whose alpha is
+// scaled by alphaScale (255: the texture's alpha alone), blended source-over
+// onto dst. X8 sources read alpha 1, X8 targets keep alpha 1. Gives exactly
+// what CombineStage and BlendSourceOver give pixel by pixel.
+void BlendSpanSourceOver(const std::uint32_t* texels, std::uint32_t* dst, std::size_t n, std::uint32_t alphaScale,
+                         bool x8Source, bool x8Target);
+
+}  // namespace plat::gfx

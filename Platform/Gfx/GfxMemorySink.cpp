@@ -1,0 +1,133 @@
+#include <algorithm>
+#include <cstring>
+
+#include "Platform/Gfx/GfxPresent.h"
+#include "Platform/User/PlatUser.h"
+
+namespace plat::gfx {
+
+std::uint32_t ReadPixelArgb(const FrameView& f, std::uint32_t x, std::uint32_t y) {
+  if (!f.bits || x >= f.width || y >= f.height) return 0;
+  const std::uint8_t* p = f.bits + static_cast<std::ptrdiff_t>(y) * f.pitch + x * BytesPerPixel(f.format);
+  auto expand5 = [](std::uint32_t v) { return (v << 3) | (v >> 2); };
+  auto expand6 = [](std::uint32_t v) { return (v << 2) | (v >> 4); };
+  switch (f.format) {
+    case Format::A8R8G8B8: {
+      std::uint32_t v;
+      std::memcpy(&v, p, 4);
+      return v;
+    }
+    case Format::X8R8G8B8: {
+      std::uint32_t v;
+      std::memcpy(&v, p, 4);
+      return v | 0xFF000000u;
+    }
+    case Format::R5G6B5: {
+      std::uint16_t v;
+      std::memcpy(&v, p, 2);
+      return 0xFF000000u | expand5(v >> 11) << 16 | expand6((v >> 5) & 63) << 8 | expand5(v & 31);
+    }
+    case Format::X1R5G5B5:
+    case Format::A1R5G5B5: {
+      std::uint16_t v;
+      std::memcpy(&v, p, 2);
+      const std::uint32_t a = (f.format == Format::X1R5G5B5 || (v & 0x8000)) ? 0xFF : 0;
+      return a << 24 | expand5((v >> 10) & 31) << 16 | expand5((v >> 5) & 31) << 8 | expand5(v & 31);
+    }
+    case Format::L8: return 0xFF000000u | p[0] * 0x010101u;
+    case Format::A8: return static_cast<std::uint32_t>(p[0]) << 24;
+    default: return 0;
+  }
+}
+
+namespace {
+
+// Copies src of the frame into a 32-bit BGRA destination at dst.
+void CopyFrame(const FrameView& frame, const Rect& src, std::uint32_t* dstBits, int dstStride, int dstX, int dstY) {
+  const int w = src.right - src.left, h = src.bottom - src.top;
+  const bool fast = frame.format == Format::A8R8G8B8 || frame.format == Format::X8R8G8B8;
+  for (int row = 0; row < h; ++row) {
+    std::uint32_t* out = dstBits + static_cast<std::ptrdiff_t>(dstY + row) * dstStride + dstX;
+    const std::uint32_t sy = static_cast<std::uint32_t>(src.top + row);
+    if (fast) {
+      const std::uint8_t* in =
+          frame.bits + static_cast<std::ptrdiff_t>(sy) * frame.pitch + static_cast<std::ptrdiff_t>(src.left) * 4;
+      std::memcpy(out, in, static_cast<std::size_t>(w) * 4);
+      if (frame.format == Format::X8R8G8B8)
+        for (int i = 0; i < w; ++i) out[i] |= 0xFF000000u;
+    } else {
+      for (int i = 0; i < w; ++i) out[i] = ReadPixelArgb(frame, static_cast<std::uint32_t>(src.left + i), sy);
+    }
+  }
+}
+
+class WindowSink : public PresentSink {
+public:
+  bool Present(WindowId window, const FrameView& frame, const Rect& src, const Rect& dst) override {
+    TWindowPixels px;
+    if (!window || !LockWindowPixels(window, px)) return false;
+    // Clip dst to the client area, moving src along.
+    Rect s = src, d = dst;
+    const int dx0 = std::max(0, -d.left), dy0 = std::max(0, -d.top);
+    s.left += dx0, s.top += dy0, d.left += dx0, d.top += dy0;
+    const int dx1 = std::max(0, d.right - px.Width), dy1 = std::max(0, d.bottom - px.Height);
+    s.right -= dx1, s.bottom -= dy1, d.right -= dx1, d.bottom -= dy1;
+    RECT dirty{};
+    if (s.right > s.left && s.bottom > s.top) {
+      CopyFrame(frame, s, px.Bits, px.Stride, d.left + px.Origin.x, d.top + px.Origin.y);
+      dirty = RECT{d.left, d.top, d.right, d.bottom};
+    }
+    UnlockWindowPixels(window, &dirty);
+    return true;
+  }
+};
+
+}  // namespace
+
+PresentSink& WindowPresentSink() {
+  static WindowSink sink;
+  return sink;
+}
+
+bool MemorySink::Present(WindowId window, const FrameView& frame, const Rect& src, const Rect& dst) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (refuse_) return false;
+  if (dst.left < 0 || dst.top < 0 || dst.right - dst.left != src.right - src.left ||
+      dst.bottom - dst.top != src.bottom - src.top)
+    return false;
+  Frame& f = frames_[window];
+  const auto needW = static_cast<std::uint32_t>(dst.right), needH = static_cast<std::uint32_t>(dst.bottom);
+  if (needW > f.width || needH > f.height) {
+    Frame grown;
+    grown.width = std::max(f.width, needW);
+    grown.height = std::max(f.height, needH);
+    grown.pixels.assign(static_cast<std::size_t>(grown.width) * grown.height, 0);
+    for (std::uint32_t y = 0; y < f.height; ++y)
+      std::copy_n(f.pixels.begin() + static_cast<std::ptrdiff_t>(y) * f.width, f.width,
+                  grown.pixels.begin() + static_cast<std::ptrdiff_t>(y) * grown.width);
+    grown.presents = f.presents;
+    f = std::move(grown);
+  }
+  CopyFrame(frame, src, f.pixels.data(), static_cast<int>(f.width), dst.left, dst.top);
+  ++f.presents;
+  ++total_;
+  return true;
+}
+
+MemorySink::Frame MemorySink::LastFrame(WindowId window) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = frames_.find(window);
+  return it == frames_.end() ? Frame{} : it->second;
+}
+
+std::uint64_t MemorySink::TotalPresents() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return total_;
+}
+
+void MemorySink::SetRefuse(bool refuse) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  refuse_ = refuse;
+}
+
+}  // namespace plat::gfx

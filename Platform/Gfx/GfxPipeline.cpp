@@ -1,0 +1,94 @@
+// DrawPrimitives: the vertex stage, triangle set-up and the banded raster.
+#include "Platform/Gfx/GfxPipeline.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "Platform/Gfx/GfxPixels.h"
+#include "Platform/Gfx/GfxRaster.h"
+#include "Platform/Gfx/GfxVertex.h"
+
+namespace plat::gfx {
+namespace {
+
+bool TargetUsable(const TSurfaceView& t) {
+  const PixelFormatInfo* info = FindPixelFormat(t.format);
+  if (t.bits == nullptr || t.width == 0 || t.height == 0 || info == nullptr || info->depth) return false;
+  const std::int64_t row = static_cast<std::int64_t>(t.width) * info->bytesPerPixel;
+  return t.pitch >= row && t.width < (1u << 15) && t.height < (1u << 15);
+}
+
+bool TextureUsable(const TTextureView& tex) {
+  switch (tex.kind) {
+    case TTextureKind::Texture2D: {
+      if (tex.levelCount == 0) return false;
+      const TSurfaceView& l = tex.levels[0];
+      const PixelFormatInfo* info = FindPixelFormat(l.format);
+      return l.bits != nullptr && l.width > 0 && l.height > 0 && info != nullptr && !info->depth &&
+             l.pitch >= static_cast<std::int64_t>(l.width) * info->bytesPerPixel;
+    }
+    case TTextureKind::Volume: {
+      const TVolumeView& v = tex.volume;
+      const PixelFormatInfo* info = FindPixelFormat(v.format);
+      return v.bits != nullptr && v.width > 0 && v.height > 0 && v.depth > 0 && info != nullptr && !info->depth;
+    }
+    default: return false;
+  }
+}
+
+Cull CullFrom(std::uint32_t v) {
+  switch (v) {
+    case 1: return Cull::None;
+    case 2: return Cull::Cw;
+    default: return Cull::Ccw;
+  }
+}
+
+}  // namespace
+
+void DrawPrimitives(const TDrawCall& call) {
+  PixelState ps;
+  ps.target = call.target;
+  if (!TargetUsable(ps.target) || !DecodeFvf(call.fvf, ps.layout)) return;
+  const std::int64_t vx0 = call.viewport.x, vy0 = call.viewport.y;
+  ps.clipX0 = static_cast<std::int32_t>(std::min<std::int64_t>(vx0, call.target.width));
+  ps.clipY0 = static_cast<std::int32_t>(std::min<std::int64_t>(vy0, call.target.height));
+  ps.clipX1 = static_cast<std::int32_t>(std::min<std::int64_t>(vx0 + call.viewport.width, call.target.width));
+  ps.clipY1 = static_cast<std::int32_t>(std::min<std::int64_t>(vy0 + call.viewport.height, call.target.height));
+  if (ps.clipX0 >= ps.clipX1 || ps.clipY0 >= ps.clipY1) return;
+
+  Cull cull = Cull::Ccw;
+  if (call.renderStates != nullptr) {
+    ps.blend = MakeBlendSetup(*call.renderStates);
+    ps.sourceOver = IsSourceOverBlend(ps.blend);
+    cull = CullFrom((*call.renderStates)[static_cast<std::uint32_t>(RenderState::CullMode)]);
+  }
+  // The colour cascade ends at the first stage that is disabled or has no
+  // texture; with none running, the vertex colour is the output.
+  if (call.stageStates != nullptr) {
+    for (std::uint32_t i = 0; i < kMaxTextureStages; ++i) {
+      const StageSetup st = MakeStageSetup(call.stageStates[i]);
+      if (st.colorOp == TextureOp::Disable || !TextureUsable(call.textures[i])) break;
+      ps.stages[i] = st;
+      ps.textures[i] = &call.textures[i];
+      if (call.samplerStates != nullptr) ps.samplers[i] = MakeSamplerSetup(call.samplerStates[i]);
+      ps.needsLod[i] = SamplerNeedsLod(call.textures[i], ps.samplers[i]);
+      ps.stageCount = i + 1;
+    }
+  }
+  if (ps.stageCount > 0) ps.stage0Kind = ClassifyStageZero(ps.stages[0]);
+
+  thread_local ScreenTriangles screen;
+  thread_local std::vector<TriangleSetup> setups;
+  if (!BuildScreenTriangles(call, ps.layout, cull, screen)) return;
+  setups.clear();
+  for (const auto& tri : screen.triangles) {
+    TriangleSetup t;
+    if (SetupTriangle(screen.vertices[tri[0]], screen.vertices[tri[1]], screen.vertices[tri[2]], screen.attrCount, ps,
+                      t))
+      setups.push_back(std::move(t));
+  }
+  RasterizeAll(setups, ps);
+}
+
+}  // namespace plat::gfx

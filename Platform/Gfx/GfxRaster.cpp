@@ -1,0 +1,445 @@
+#include "Platform/Gfx/GfxRaster.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+#include "Platform/Gfx/GfxPixels.h"
+#include "Platform/Gfx/GfxWorkers.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace plat::gfx {
+namespace {
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {  // b > 0
+  const std::int64_t q = a / b;
+  return (a % b != 0 && a < 0) ? q - 1 : q;
+}
+std::int64_t CeilDiv(std::int64_t a, std::int64_t b) { return -FloorDiv(-a, b); }
+
+std::uint32_t ToByte(double v) {
+  if (!(v > 0)) return 0;  // NaN too
+  if (v >= 255) return 255;
+  return static_cast<std::uint32_t>(v + 0.5);
+}
+
+std::int32_t Hold32(std::int64_t v, std::int32_t lo, std::int32_t hi) {
+  return static_cast<std::int32_t>(v < lo ? lo : (v > hi ? hi : v));
+}
+
+// Plane through three points (positions exact in double).
+Plane MakePlane(const double* x, const double* y, double q0, double q1, double q2, double det) {
+  Plane p;
+  const double d1 = q1 - q0, d2 = q2 - q0;
+  p.a = (d1 * (y[2] - y[0]) - d2 * (y[1] - y[0])) / det;
+  p.b = (d2 * (x[1] - x[0]) - d1 * (x[2] - x[0])) / det;
+  p.c = q0 - p.a * x[0] - p.b * y[0];
+  return p;
+}
+
+// The span path reads and writes whole 32-bit pixels.
+bool Aligned4(const void* p, std::int32_t pitch) {
+  return reinterpret_cast<std::uintptr_t>(p) % 4 == 0 && pitch % 4 == 0;
+}
+
+bool IsArgbTarget(Format f) { return f == Format::A8R8G8B8 || f == Format::X8R8G8B8; }
+
+std::uint32_t Diffuse(const TriangleSetup& t, double px, double py, double rw) {
+  return ToByte(t.attr[0].At(px, py) / rw) << 24 | ToByte(t.attr[1].At(px, py) / rw) << 16 |
+         ToByte(t.attr[2].At(px, py) / rw) << 8 | ToByte(t.attr[3].At(px, py) / rw);
+}
+
+double SafeRhw(const TriangleSetup& t, double px, double py) {
+  const double rw = t.rhw.At(px, py);
+  return rw > 1e-300 ? rw : 1e-300;  // only pixels grazing a snapped edge can go there
+}
+
+float Lod(const TriangleSetup& t, const TSurfaceView& level0, std::uint32_t uo, std::uint32_t vo, bool hasV,
+          double u, double v, double rw) {
+  const double w = level0.width, h = level0.height;
+  const double dudx = (t.attr[uo].a - u * t.rhw.a) / rw * w, dudy = (t.attr[uo].b - u * t.rhw.b) / rw * w;
+  const double dvdx = hasV ? (t.attr[vo].a - v * t.rhw.a) / rw * h : 0.0;
+  const double dvdy = hasV ? (t.attr[vo].b - v * t.rhw.b) / rw * h : 0.0;
+  const double rx = dudx * dudx + dvdx * dvdx, ry = dudy * dudy + dvdy * dvdy;
+  const double rho2 = rx > ry ? rx : ry;
+  if (!(rho2 > 0)) return 0.0f;
+  return static_cast<float>(0.5 * std::log2(rho2));
+}
+
+std::uint32_t ShadePixel(const TriangleSetup& t, const PixelState& ps, std::int32_t x, std::int32_t y) {
+  const double px = x, py = y;
+  const double rw = SafeRhw(t, px, py);
+  const std::uint32_t diffuse = t.constantDiffuse ? t.diffuse : Diffuse(t, px, py, rw);
+  std::uint32_t current = diffuse;
+  for (std::uint32_t s = 0; s < ps.stageCount; ++s) {
+    const StageSetup& st = ps.stages[s];
+    const TTextureView& tex = *ps.textures[s];
+    double u = 0, v = 0, w = 0;
+    std::uint32_t uo = 0, size = 0;
+    if (st.texCoordIndex < ps.layout.texCount) {
+      uo = ps.layout.attrOffset[st.texCoordIndex];
+      size = ps.layout.texSize[st.texCoordIndex];
+      u = t.attr[uo].At(px, py) / rw;
+      if (size >= 2) v = t.attr[uo + 1].At(px, py) / rw;
+      if (size >= 3) w = t.attr[uo + 2].At(px, py) / rw;
+    }
+    std::uint32_t texel;
+    if (tex.kind == TTextureKind::Volume) {
+      texel = SampleVolume(tex, ps.samplers[s], u, v, w);
+    } else {
+      const float lod = ps.needsLod[s] && size > 0 ? Lod(t, tex.levels[0], uo, uo + 1, size >= 2, u, v, rw) : 0.0f;
+      texel = Sample2D(tex, ps.samplers[s], u, v, lod);
+    }
+    // At stage 0 current is the diffuse colour, so the common set-ups reduce to this.
+    if (s == 0 && ps.stage0Kind == 1)
+      current = texel;
+    else if (s == 0 && ps.stage0Kind == 2)
+      current = (texel & 0x00FFFFFFu) | Mul255(texel >> 24, diffuse >> 24) << 24;
+    else
+      current = CombineStage(st, texel, current, diffuse);
+  }
+  return current;
+}
+
+std::uint8_t* PixelAt(const TSurfaceView& t, std::int32_t x, std::int32_t y) {
+  return t.bits + static_cast<std::ptrdiff_t>(y) * t.pitch + static_cast<std::ptrdiff_t>(x) * BytesPerPixel(t.format);
+}
+
+void RasterizeGeneral(const TriangleSetup& t, const PixelState& ps, std::int32_t rowBegin, std::int32_t rowEnd) {
+  for (std::int32_t y = rowBegin; y < rowEnd; ++y) {
+    std::int32_t b, e;
+    RowSpan(t, y, b, e);
+    if (ps.sourceOver && IsArgbTarget(ps.target.format)) {
+      const std::uint32_t fill = ps.target.format == Format::X8R8G8B8 ? 0xFF000000u : 0;
+      for (std::int32_t x = b; x < e; ++x) {
+        std::uint8_t* p = PixelAt(ps.target, x, y);
+        const std::uint32_t src = ShadePixel(t, ps, x, y);
+        std::uint32_t dst;
+        std::memcpy(&dst, p, 4);
+        dst = BlendSourceOver(src, dst | fill) | fill;
+        std::memcpy(p, &dst, 4);
+      }
+      continue;
+    }
+    for (std::int32_t x = b; x < e; ++x) {
+      std::uint8_t* p = PixelAt(ps.target, x, y);
+      const std::uint32_t src = ShadePixel(t, ps, x, y);
+      const std::uint32_t dst = DecodePixelInline(ps.target.format, p);
+      EncodePixel(ps.target.format, p, BlendPixel(ps.blend, src, dst));
+    }
+  }
+}
+
+// How stage 0 combines on the fast path.
+enum class FastCombine : std::uint8_t { Texture, TextureAlphaTimesDiffuse, Other };
+
+FastCombine ClassifyStage(const StageSetup& s) {
+  const bool colorTex = (s.colorOp == TextureOp::SelectArg1 && s.colorArg1 == ArgTexture) ||
+                        (s.colorOp == TextureOp::SelectArg2 && s.colorArg2 == ArgTexture);
+  if (!colorTex) return FastCombine::Other;
+  if ((s.alphaOp == TextureOp::SelectArg1 && s.alphaArg1 == ArgTexture) ||
+      (s.alphaOp == TextureOp::SelectArg2 && s.alphaArg2 == ArgTexture))
+    return FastCombine::Texture;
+  const auto diffuseLike = [](std::uint32_t a) { return a == ArgDiffuse || a == ArgCurrent; };
+  if (s.alphaOp == TextureOp::Modulate && ((s.alphaArg1 == ArgTexture && diffuseLike(s.alphaArg2)) ||
+                                           (s.alphaArg2 == ArgTexture && diffuseLike(s.alphaArg1))))
+    return FastCombine::TextureAlphaTimesDiffuse;
+  return FastCombine::Other;
+}
+
+thread_local std::vector<std::uint32_t> tTexels;
+
+#if defined(__SSE2__)
+// LerpArgb on 16-bit lanes: (a * (256 - f) + b * f + 128) >> 8, no lane overflows.
+inline __m128i Lerp16(__m128i a, __m128i b, __m128i f) {
+  const __m128i g = _mm_sub_epi16(_mm_set1_epi16(256), f);
+  return _mm_srli_epi16(
+      _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(a, g), _mm_mullo_epi16(b, f)), _mm_set1_epi16(128)), 8);
+}
+
+// The bilinear taps of a span, four pixels at a time, as SampleLevel makes
+// them (horizontal first); returns where it stopped.
+// tap, w4 and out start at the span's first pixel; n pixels.
+std::int32_t BilinearRowSse2(const SpanTap* tap, const std::uint64_t* w4, std::int32_t b, std::int32_t e,
+                             const std::uint32_t* row0, const std::uint32_t* row1, std::uint32_t wy,
+                             std::uint32_t sourceFill, std::uint32_t* out) {
+  const __m128i zero = _mm_setzero_si128(), fill = _mm_set1_epi32(static_cast<int>(sourceFill));
+  const __m128i wyv = _mm_set1_epi16(static_cast<short>(wy));
+  const auto gather = [&](const std::uint32_t* row, std::int32_t x, bool second) {
+    const auto at = [&](std::int32_t k) { return static_cast<int>(row[second ? tap[x + k].i1 : tap[x + k].i0]); };
+    return _mm_or_si128(_mm_set_epi32(at(3), at(2), at(1), at(0)), fill);
+  };
+  std::int32_t x = b;
+  for (; x + 4 <= e; x += 4) {
+    const __m128i wLo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w4 + x));
+    const __m128i wHi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w4 + x + 2));
+    const __m128i a = gather(row0, x, false), c = gather(row0, x, true);
+    __m128i lo = Lerp16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(c, zero), wLo);
+    __m128i hi = Lerp16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(c, zero), wHi);
+    if (wy != 0) {
+      const __m128i a1 = gather(row1, x, false), c1 = gather(row1, x, true);
+      const __m128i lo1 = Lerp16(_mm_unpacklo_epi8(a1, zero), _mm_unpacklo_epi8(c1, zero), wLo);
+      const __m128i hi1 = Lerp16(_mm_unpackhi_epi8(a1, zero), _mm_unpackhi_epi8(c1, zero), wHi);
+      lo = Lerp16(lo, lo1, wyv);
+      hi = Lerp16(hi, hi1, wyv);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
+  }
+  return x;
+}
+#endif
+
+// The axis-aligned span path: the triangle's texture coordinates depend on
+// x alone (u) and y alone (v), rhw and the colour are constant. The values
+// come from the same plane evaluations as ShadePixel, hoisted out of the
+// loops, so the pixels are the same. (b * y + c with b == 0 is c for every
+// row, up to the sign of a zero, which cannot change a texel.)
+void RasterizeFast(const TriangleSetup& t, const PixelState& ps, std::int32_t rowBegin, std::int32_t rowEnd) {
+  const StageSetup& st = ps.stages[0];
+  const TSurfaceView& l = ps.textures[0]->levels[0];
+  const SamplerSetup& s = ps.samplers[0];
+  const bool linear = s.magFilter != TextureFilter::Point;
+  const std::uint32_t uo = ps.layout.attrOffset[st.texCoordIndex];
+  const double refX = t.x0, refY = rowBegin;
+  const double rw = SafeRhw(t, refX, refY);
+  const std::uint32_t diffuse = Diffuse(t, refX, refY, rw);
+  const FastCombine kind = ClassifyStage(st);
+  const bool sourceOver = IsSourceOverBlend(ps.blend);
+  const bool x8Source = l.format == Format::X8R8G8B8, x8Target = ps.target.format == Format::X8R8G8B8;
+  const std::uint32_t sourceFill = x8Source ? 0xFF000000u : 0;
+  const bool spanKernel = sourceOver && kind != FastCombine::Other;
+  const std::uint32_t alphaScale = kind == FastCombine::TextureAlphaTimesDiffuse ? diffuse >> 24 : 255;
+
+  const std::vector<SpanTap>& cols = t.columns;
+  const bool allExact = t.columnsExact, contiguous = t.columnsContiguous;
+  std::vector<std::uint32_t>& texels = tTexels;
+  texels.resize(cols.size());
+
+  for (std::int32_t y = rowBegin; y < rowEnd; ++y) {
+    std::int32_t b, e;
+    RowSpan(t, y, b, e);
+    if (b >= e) continue;
+    const double v = t.attr[uo + 1].At(refX, y) / rw;
+    const std::int64_t f = SnapCoordinate(v, l.height, linear);
+    const std::int64_t r0 = AddressTexel(f >> 8, l.height, s.addressV);
+    const std::int64_t r1 = linear ? AddressTexel((f >> 8) + 1, l.height, s.addressV) : r0;
+    const std::uint32_t wy = linear ? static_cast<std::uint32_t>(f & 255) : 0;
+    const std::uint32_t* row0 = reinterpret_cast<const std::uint32_t*>(l.bits + r0 * l.pitch);
+    const std::uint32_t* row1 = reinterpret_cast<const std::uint32_t*>(l.bits + r1 * l.pitch);
+    std::uint32_t* out = reinterpret_cast<std::uint32_t*>(PixelAt(ps.target, 0, y));
+    const std::size_t first = static_cast<std::size_t>(b - t.x0);
+    const SpanTap* tap = cols.data() + first;  // pixel b
+    // Texels of the span; a zero weight gives the first texel exactly, so
+    // exact spans read the texture row in place.
+    const std::uint32_t* src;
+    if (allExact && wy == 0 && contiguous) {
+      src = row0 + tap[0].i0;
+    } else {
+      std::uint32_t* fill = texels.data();
+      std::int32_t x = 0;
+      const std::int32_t n = e - b;
+#if defined(__SSE2__)
+      x = BilinearRowSse2(tap, t.weights.data() + first, 0, n, row0, row1, wy, sourceFill, fill);
+#endif
+      for (; x < n; ++x) {
+        const SpanTap& c = tap[x];
+        std::uint32_t top = row0[c.i0] | sourceFill;
+        if (c.w != 0) top = LerpArgb(top, row0[c.i1] | sourceFill, c.w);
+        if (wy != 0) {
+          std::uint32_t bottom = row1[c.i0] | sourceFill;
+          if (c.w != 0) bottom = LerpArgb(bottom, row1[c.i1] | sourceFill, c.w);
+          top = LerpArgb(top, bottom, wy);
+        }
+        fill[x] = top;
+      }
+      src = texels.data();
+    }
+    if (spanKernel) {
+      BlendSpanSourceOver(src, out + b, static_cast<std::size_t>(e - b), alphaScale, x8Source, x8Target);
+      continue;
+    }
+    for (std::int32_t x = b; x < e; ++x) {
+      const std::uint32_t texel = src[x - b] | sourceFill;
+      std::uint32_t srcColour;
+      switch (kind) {
+        case FastCombine::Texture: srcColour = texel; break;
+        case FastCombine::TextureAlphaTimesDiffuse:
+          srcColour = (texel & 0x00FFFFFFu) | Mul255(texel >> 24, diffuse >> 24) << 24;
+          break;
+        default: srcColour = CombineStage(st, texel, diffuse, diffuse); break;
+      }
+      std::uint32_t dst;
+      std::memcpy(&dst, out + x, 4);
+      if (x8Target) dst |= 0xFF000000u;
+      std::uint32_t result = sourceOver ? BlendSourceOver(srcColour, dst) : BlendPixel(ps.blend, srcColour, dst);
+      if (x8Target) result |= 0xFF000000u;
+      std::memcpy(out + x, &result, 4);
+    }
+  }
+}
+
+// u depends on x alone: evaluate it once per column for the whole draw, at
+// a row of the triangle, as ShadePixel would.
+void BuildColumns(TriangleSetup& t, const PixelState& ps) {
+  const StageSetup& st = ps.stages[0];
+  const TSurfaceView& l = ps.textures[0]->levels[0];
+  const SamplerSetup& s = ps.samplers[0];
+  const bool linear = s.magFilter != TextureFilter::Point;
+  const std::uint32_t uo = ps.layout.attrOffset[st.texCoordIndex];
+  const double refY = t.y0;
+  const double rw = SafeRhw(t, t.x0, refY);
+  t.columns.resize(static_cast<std::size_t>(t.x1 - t.x0));
+  t.weights.resize(t.columns.size());
+  t.columnsExact = t.columnsContiguous = true;
+  for (std::int32_t x = t.x0; x < t.x1; ++x) {
+    const double u = t.attr[uo].At(x, refY) / rw;
+    const std::int64_t f = SnapCoordinate(u, l.width, linear);
+    SpanTap& c = t.columns[static_cast<std::size_t>(x - t.x0)];
+    c.i0 = static_cast<std::int32_t>(AddressTexel(f >> 8, l.width, s.addressU));
+    c.i1 = linear ? static_cast<std::int32_t>(AddressTexel((f >> 8) + 1, l.width, s.addressU)) : c.i0;
+    c.w = linear ? static_cast<std::uint32_t>(f & 255) : 0;
+    t.weights[static_cast<std::size_t>(x - t.x0)] = c.w * 0x0001000100010001ull;
+    t.columnsExact = t.columnsExact && c.w == 0;
+    t.columnsContiguous = t.columnsContiguous && c.i0 == t.columns[0].i0 + (x - t.x0);
+  }
+}
+
+std::atomic<bool> gFastPathEnabled{true};
+std::atomic<std::uint64_t> gFastPathCount{0};
+
+}  // namespace
+
+std::uint8_t ClassifyStageZero(const StageSetup& s) {
+  switch (ClassifyStage(s)) {
+    case FastCombine::Texture: return 1;
+    case FastCombine::TextureAlphaTimesDiffuse: return 2;
+    default: return 0;
+  }
+}
+
+void SetGfxFastPathEnabled(bool enabled) { gFastPathEnabled.store(enabled); }
+std::uint64_t GfxFastPathCount() { return gFastPathCount.load(); }
+
+bool SetupTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2, std::uint32_t attrCount,
+                   const PixelState& ps, TriangleSetup& out) {
+  const ScreenVertex* v[3] = {&v0, &v1, &v2};
+  std::int64_t X[3], Y[3];
+  for (int i = 0; i < 3; ++i) {
+    if (!(std::fabs(v[i]->x) <= kGuardBand + 1) || !(std::fabs(v[i]->y) <= kGuardBand + 1)) return false;
+    X[i] = static_cast<std::int64_t>(std::floor(v[i]->x * 256.0 + 0.5));
+    Y[i] = static_cast<std::int64_t>(std::floor(v[i]->y * 256.0 + 0.5));
+  }
+  // Clockwise on screen (y down) has a positive area; a sliver that flips
+  // or vanishes when snapped is dropped.
+  const std::int64_t area = (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]);
+  if (area <= 0) return false;
+  for (int i = 0; i < 3; ++i) {
+    const int j = (i + 1) % 3;
+    EdgeFn& e = out.edge[i];
+    e.dx = X[j] - X[i];
+    e.dy = Y[j] - Y[i];
+    e.xa = X[i];
+    e.ya = Y[i];
+    e.bias = (e.dy < 0 || (e.dy == 0 && e.dx > 0)) ? 0 : 1;
+  }
+  const std::int64_t minX = std::min({X[0], X[1], X[2]}), maxX = std::max({X[0], X[1], X[2]});
+  const std::int64_t minY = std::min({Y[0], Y[1], Y[2]}), maxY = std::max({Y[0], Y[1], Y[2]});
+  out.x0 = Hold32(CeilDiv(minX, 256), ps.clipX0, ps.clipX1);
+  out.x1 = Hold32(FloorDiv(maxX, 256) + 1, ps.clipX0, ps.clipX1);
+  out.y0 = Hold32(CeilDiv(minY, 256), ps.clipY0, ps.clipY1);
+  out.y1 = Hold32(FloorDiv(maxY, 256) + 1, ps.clipY0, ps.clipY1);
+  if (out.x0 >= out.x1 || out.y0 >= out.y1) return false;
+
+  double x[3], y[3];
+  for (int i = 0; i < 3; ++i) {
+    x[i] = static_cast<double>(X[i]) / 256.0;
+    y[i] = static_cast<double>(Y[i]) / 256.0;
+  }
+  const double det = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
+  out.rhw = MakePlane(x, y, v0.rhw, v1.rhw, v2.rhw, det);
+  for (std::uint32_t k = 0; k < attrCount && k < kMaxAttrs; ++k)
+    out.attr[k] = MakePlane(x, y, v0.attr[k], v1.attr[k], v2.attr[k], det);
+
+  bool flatColour = out.rhw.a == 0 && out.rhw.b == 0;
+  for (int k = 0; k < 4; ++k) flatColour = flatColour && out.attr[k].a == 0 && out.attr[k].b == 0;
+  out.constantDiffuse = ps.layout.diffuseOffset < 0 || flatColour;
+  // Without a diffuse colour every pixel gets 255 * rhw / rhw, which rounds to 255.
+  out.diffuse = ps.layout.diffuseOffset < 0 ? 0xFFFFFFFFu : Diffuse(out, out.x0, out.y0, SafeRhw(out, out.x0, out.y0));
+  out.fast = false;
+  if (ps.allowFastPath && ps.stageCount == 1 && !ps.needsLod[0] && IsArgbTarget(ps.target.format)) {
+    const TTextureView& tex = *ps.textures[0];
+    const StageSetup& st = ps.stages[0];
+    if (tex.kind == TTextureKind::Texture2D && tex.levelCount >= 1 && IsArgbTarget(tex.levels[0].format) &&
+        tex.levels[0].bits != nullptr && tex.levels[0].width > 0 && tex.levels[0].height > 0 &&
+        Aligned4(tex.levels[0].bits, tex.levels[0].pitch) && Aligned4(ps.target.bits, ps.target.pitch) &&
+        st.texCoordIndex < ps.layout.texCount && ps.layout.texSize[st.texCoordIndex] >= 2) {
+      const std::uint32_t uo = ps.layout.attrOffset[st.texCoordIndex];
+      bool flat = out.rhw.a == 0 && out.rhw.b == 0 && out.attr[uo].b == 0 && out.attr[uo + 1].a == 0;
+      for (int k = 0; k < 4; ++k) flat = flat && out.attr[k].a == 0 && out.attr[k].b == 0;
+      out.fast = flat && out.rhw.c > 1e-300;
+    }
+  }
+  if (out.fast) BuildColumns(out, ps);
+  return true;
+}
+
+void RowSpan(const TriangleSetup& t, std::int32_t y, std::int32_t& begin, std::int32_t& end) {
+  std::int64_t lo = t.x0, hi = t.x1;
+  const std::int64_t py = static_cast<std::int64_t>(y) * 256;
+  for (const EdgeFn& e : t.edge) {
+    // E(x) = k - dy * 256 * x must reach the bias.
+    const std::int64_t k = e.dx * (py - e.ya) + e.dy * e.xa;
+    if (e.dy == 0) {
+      if (k < e.bias) lo = hi;
+    } else if (e.dy < 0) {
+      const std::int64_t first = CeilDiv(e.bias - k, -e.dy * 256);
+      if (first > lo) lo = first;
+    } else {
+      const std::int64_t last = FloorDiv(k - e.bias, e.dy * 256) + 1;
+      if (last < hi) hi = last;
+    }
+  }
+  if (lo > hi) lo = hi;
+  begin = static_cast<std::int32_t>(lo);
+  end = static_cast<std::int32_t>(hi);
+}
+
+void RasterizeTriangle(const TriangleSetup& t, const PixelState& ps, std::int32_t rowBegin, std::int32_t rowEnd) {
+  if (rowBegin < t.y0) rowBegin = t.y0;
+  if (rowEnd > t.y1) rowEnd = t.y1;
+  if (rowBegin >= rowEnd) return;
+  if (t.fast && gFastPathEnabled.load(std::memory_order_relaxed)) {
+    gFastPathCount.fetch_add(1, std::memory_order_relaxed);
+    RasterizeFast(t, ps, rowBegin, rowEnd);
+  }
+  else
+    RasterizeGeneral(t, ps, rowBegin, rowEnd);
+}
+
+void RasterizeAll(const std::vector<TriangleSetup>& tris, const PixelState& ps) {
+  if (tris.empty()) return;
+  std::int32_t y0 = tris[0].y0, y1 = tris[0].y1;
+  std::int64_t pixels = 0;
+  for (const TriangleSetup& t : tris) {
+    y0 = std::min(y0, t.y0);
+    y1 = std::max(y1, t.y1);
+    pixels += static_cast<std::int64_t>(t.x1 - t.x0) * (t.y1 - t.y0);
+  }
+  const std::uint32_t bands = static_cast<std::uint32_t>((y1 - y0 + kBandRows - 1) / kBandRows);
+  auto band = [&](std::uint32_t i) {
+    const std::int32_t from = y0 + static_cast<std::int32_t>(i) * kBandRows;
+    const std::int32_t to = std::min(from + kBandRows, y1);
+    for (const TriangleSetup& t : tris) RasterizeTriangle(t, ps, from, to);
+  };
+  if (pixels < kInlinePixels) {
+    for (std::uint32_t i = 0; i < bands; ++i) band(i);
+    return;
+  }
+  GfxWorkers::Instance().Run(bands, band);
+}
+
+}  // namespace plat::gfx

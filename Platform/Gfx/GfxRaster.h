@@ -1,0 +1,91 @@
+#pragma once
+// The rasteriser: fixed point with 8 sub-pixel bits, edge functions with the
+// top-left rule, pixel centres at integer coordinates, and attributes
+// evaluated perspective-correctly from plane equations at each pixel centre,
+// so a pixel's value does not depend on how the target is cut into bands.
+#include <cstdint>
+#include <vector>
+
+#include "Platform/Gfx/GfxCombine.h"
+#include "Platform/Gfx/GfxSampler.h"
+#include "Platform/Gfx/GfxVertex.h"
+
+namespace plat::gfx {
+
+// Rows per band.
+constexpr std::int32_t kBandRows = 32;
+// Draws covering fewer pixels than this run on the calling thread alone.
+constexpr std::int64_t kInlinePixels = 65536;
+
+// q(x, y) = a * x + (b * y + c), evaluated in that order everywhere.
+struct Plane {
+  double a = 0, b = 0, c = 0;
+  double At(double x, double y) const { return a * x + (b * y + c); }
+};
+
+struct EdgeFn {
+  std::int64_t dx = 0, dy = 0, xa = 0, ya = 0;  // fixed point, 8 bits
+  std::int64_t bias = 0;                          // 0 on top and left edges, else 1
+};
+
+// One column of the span fast path: two texel indices and the weight of the second.
+struct SpanTap {
+  std::int32_t i0 = 0, i1 = 0;
+  std::uint32_t w = 0;
+};
+
+struct TriangleSetup {
+  EdgeFn edge[3];
+  std::int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // pixel box, inclusive-exclusive
+  Plane rhw;
+  Plane attr[kMaxAttrs];
+  bool fast = false;  // eligible for the axis-aligned span path
+  // The diffuse colour when it is the same at every pixel.
+  bool constantDiffuse = false;
+  std::uint32_t diffuse = 0xFFFFFFFFu;
+  // Fast path only: the texel columns from x0 to x1, made once per draw.
+  std::vector<SpanTap> columns;
+  std::vector<std::uint64_t> weights;  // each column's weight in four 16-bit lanes
+  bool columnsExact = false, columnsContiguous = false;
+};
+
+// Everything the pixel stage needs, prepared once per draw.
+struct PixelState {
+  TSurfaceView target;
+  std::int32_t clipX0 = 0, clipY0 = 0, clipX1 = 0, clipY1 = 0;  // viewport within the target
+  BlendSetup blend;
+  std::uint32_t stageCount = 0;  // stages that run before the cascade ends
+  StageSetup stages[kMaxTextureStages];
+  const TTextureView* textures[kMaxTextureStages] = {};
+  SamplerSetup samplers[kMaxTextureStages];
+  bool needsLod[kMaxTextureStages] = {};
+  FvfLayout layout;
+  bool sourceOver = false;  // the blend set-up is src*as + dst*(1-as)
+  // Stage 0 as the texture alone (1), or texture with alpha x diffuse alpha (2); 0 otherwise.
+  std::uint8_t stage0Kind = 0;
+  bool allowFastPath = true;  // tests turn it off to compare against the general path
+};
+
+// Sets up one screen triangle; false when nothing of it can be drawn.
+bool SetupTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2, std::uint32_t attrCount,
+                   const PixelState& ps, TriangleSetup& out);
+
+// Draws the part of the triangle in rows [rowBegin, rowEnd).
+void RasterizeTriangle(const TriangleSetup& t, const PixelState& ps, std::int32_t rowBegin, std::int32_t rowEnd);
+
+// The span of row y covered by the triangle, as [begin, end); empty when
+// begin >= end. Exact: the same pixels the per-pixel edge test accepts.
+void RowSpan(const TriangleSetup& t, std::int32_t y, std::int32_t& begin, std::int32_t& end);
+
+// The value of PixelState::stage0Kind for a stage.
+std::uint8_t ClassifyStageZero(const StageSetup& s);
+
+// Draws all triangles of a draw in bands over the workers.
+void RasterizeAll(const std::vector<TriangleSetup>& tris, const PixelState& ps);
+
+// For tests: whether DrawPrimitives may take the span fast path, and how
+// many triangle bands it has drawn so far.
+void SetGfxFastPathEnabled(bool enabled);
+std::uint64_t GfxFastPathCount();
+
+}  // namespace plat::gfx

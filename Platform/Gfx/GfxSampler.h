@@ -1,0 +1,78 @@
+#pragma once
+// Texture sampling: point and bilinear filtering on 8-bit packed channels,
+// mip selection, trilinear volumes, and the WRAP, MIRROR and CLAMP modes.
+// Texel centres are at (i + 0.5) / size. Coordinates are snapped to 1/256
+// texel before filtering, so a draw whose texel centres land on pixel
+// centres reads the texels exactly.
+#include <cstdint>
+
+#include "Platform/Gfx/GfxPipeline.h"
+
+namespace plat::gfx {
+
+struct SamplerSetup {
+  TextureAddress addressU = TextureAddress::Wrap, addressV = TextureAddress::Wrap, addressW = TextureAddress::Wrap;
+  TextureFilter magFilter = TextureFilter::Point, minFilter = TextureFilter::Point, mipFilter = TextureFilter::None;
+  float lodBias = 0.0f;
+  std::uint32_t maxMipLevel = 0;  // the largest level used
+};
+
+SamplerSetup MakeSamplerSetup(const SamplerStateTable& states);
+
+// Texel index on an edge of n texels (n > 0) under an address mode; BORDER
+// falls back to CLAMP.
+inline std::int64_t AddressTexel(std::int64_t i, std::uint32_t n, TextureAddress mode) {
+  const std::int64_t size = n;
+  if (i >= 0 && i < size) return i;
+  switch (mode) {
+    case TextureAddress::Wrap: {
+      const std::int64_t m = i % size;
+      return m < 0 ? m + size : m;
+    }
+    case TextureAddress::Mirror: {
+      std::int64_t m = i % (2 * size);
+      if (m < 0) m += 2 * size;
+      return m < size ? m : 2 * size - 1 - m;
+    }
+    case TextureAddress::MirrorOnce: {
+      const std::int64_t m = i < 0 ? -1 - i : i;
+      return m < size ? m : size - 1;
+    }
+    default: return i < 0 ? 0 : size - 1;
+  }
+}
+
+// A coordinate in texels times 256, rounded to the nearest step and made
+// safe: NaN gives 0, and values are held within +-2^40, far past any edge
+// yet well inside int64 for the address arithmetic.
+inline std::int64_t SnapCoordinate(double t, std::uint32_t n, bool linear) {
+  constexpr double kLimit = 1099511627776.0;
+  double x = t * n * 256.0 - (linear ? 128.0 : 0.0) + 0.5;
+  if (!(x > -kLimit)) x = x != x ? 0.5 : -kLimit;  // NaN
+  if (x > kLimit) x = kLimit;
+  // floor without a library call: exact below 2^52.
+  std::int64_t i = static_cast<std::int64_t>(x);
+  if (static_cast<double>(i) > x) --i;
+  return i;
+}
+
+// Packed ARGB lerp with weight f in 0..256 (of b).
+inline std::uint32_t LerpArgb(std::uint32_t a, std::uint32_t b, std::uint32_t f) {
+  const std::uint32_t g = 256 - f;
+  const std::uint32_t rb = (((a & 0xFF00FFu) * g + (b & 0xFF00FFu) * f + 0x800080u) >> 8) & 0xFF00FFu;
+  const std::uint32_t ag = (((a >> 8) & 0xFF00FFu) * g + ((b >> 8) & 0xFF00FFu) * f + 0x800080u) & 0xFF00FF00u;
+  return rb | ag;
+}
+
+// Whether the sampler needs a level of detail for this texture (mip chain in
+// use, or different filters for magnification and minification).
+bool SamplerNeedsLod(const TTextureView& tex, const SamplerSetup& s);
+
+// lod: log2 of texels per pixel (before the bias); ignored when not needed.
+std::uint32_t Sample2D(const TTextureView& tex, const SamplerSetup& s, double u, double v, float lod);
+std::uint32_t SampleVolume(const TTextureView& tex, const SamplerSetup& s, double u, double v, double w);
+
+// One level, one filter, no mip: the inner sampler.
+std::uint32_t SampleLevel(const TSurfaceView& level, const SamplerSetup& s, bool linear, double u, double v);
+
+}  // namespace plat::gfx

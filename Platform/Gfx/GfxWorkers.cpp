@@ -1,0 +1,146 @@
+#include "Platform/Gfx/GfxWorkers.h"
+
+#include <atomic>
+#include <charconv>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace plat::gfx {
+namespace {
+
+constexpr std::uint32_t kMaxThreads = 64;
+thread_local bool tInsideBand = false;
+
+std::uint32_t Hold(std::uint32_t n) { return n < 1 ? 1 : (n > kMaxThreads ? kMaxThreads : n); }
+
+}  // namespace
+
+std::uint32_t GfxThreadCountFromEnv(const char* value) {
+  if (value != nullptr && *value != 0) {
+    std::uint32_t n = 0;
+    const char* end = value + std::strlen(value);
+    const auto [p, ec] = std::from_chars(value, end, n);
+    if (ec == std::errc() && p == end && n >= 1 && n <= kMaxThreads) return n;
+  }
+  return Hold(std::thread::hardware_concurrency());
+}
+
+struct GfxWorkers::Impl {
+  std::mutex runMutex;  // one Run at a time
+  std::mutex m;
+  std::condition_variable wake, done;
+  std::vector<std::thread> threads;
+  std::uint32_t wanted = 1;
+  // The job in progress.
+  const std::function<void(std::uint32_t)>* body = nullptr;
+  std::uint32_t count = 0;
+  std::uint32_t helpers = 0;  // workers allowed to join this job
+  std::uint64_t generation = 0;
+  std::atomic<std::uint32_t> next{0};
+  std::uint32_t busy = 0;  // workers still inside the job
+  bool quit = false;
+
+  // job and n are read under the lock by the caller of Drain.
+  void Drain(const std::function<void(std::uint32_t)>* job, std::uint32_t n) {
+    const bool was = tInsideBand;
+    tInsideBand = true;
+    for (;;) {
+      const std::uint32_t i = next.fetch_add(1, std::memory_order_relaxed);
+      if (i >= n) break;
+      (*job)(i);
+    }
+    tInsideBand = was;
+  }
+
+  void Loop(std::uint32_t index) {
+    std::uint64_t seen = 0;
+    std::unique_lock lock(m);
+    for (;;) {
+      wake.wait(lock, [&] { return quit || (generation != seen && index < helpers); });
+      if (quit) return;
+      seen = generation;
+      const auto* job = body;
+      const std::uint32_t n = count;
+      ++busy;
+      lock.unlock();
+      if (job != nullptr) Drain(job, n);
+      lock.lock();
+      if (--busy == 0) done.notify_all();
+    }
+  }
+
+  void Resize(std::uint32_t n) {
+    // Workers are index 1..n-1; the caller is the first thread.
+    while (threads.size() + 1 < n) {
+      const std::uint32_t index = static_cast<std::uint32_t>(threads.size());
+      threads.emplace_back([this, index] { Loop(index); });
+    }
+    wanted = n;
+  }
+};
+
+GfxWorkers::GfxWorkers() : impl_(new Impl) {
+  impl_->wanted = GfxThreadCountFromEnv(std::getenv("ZM_GFX_THREADS"));
+}
+
+GfxWorkers::~GfxWorkers() {
+  {
+    std::lock_guard lock(impl_->m);
+    impl_->quit = true;
+  }
+  impl_->wake.notify_all();
+  for (auto& t : impl_->threads) t.join();
+  delete impl_;
+}
+
+GfxWorkers& GfxWorkers::Instance() {
+  static GfxWorkers workers;
+  return workers;
+}
+
+std::uint32_t GfxWorkers::ThreadCount() const {
+  std::lock_guard lock(impl_->runMutex);
+  return impl_->wanted;
+}
+
+void GfxWorkers::SetThreadCount(std::uint32_t n) {
+  std::lock_guard lock(impl_->runMutex);
+  impl_->wanted = Hold(n);
+}
+
+void GfxWorkers::Run(std::uint32_t count, const std::function<void(std::uint32_t)>& body) {
+  if (count == 0) return;
+  if (tInsideBand || count == 1) {
+    for (std::uint32_t i = 0; i < count; ++i) body(i);
+    return;
+  }
+  std::lock_guard run(impl_->runMutex);
+  const std::uint32_t threads = impl_->wanted < count ? impl_->wanted : count;
+  if (threads <= 1) {
+    for (std::uint32_t i = 0; i < count; ++i) body(i);
+    return;
+  }
+  {
+    std::lock_guard lock(impl_->m);
+    impl_->Resize(impl_->wanted);
+    impl_->body = &body;
+    impl_->count = count;
+    impl_->helpers = threads - 1;
+    impl_->next.store(0, std::memory_order_relaxed);
+    ++impl_->generation;
+  }
+  impl_->wake.notify_all();
+  impl_->Drain(&body, count);
+  std::unique_lock lock(impl_->m);
+  // Workers that wake late find no band left and leave at once; wait for all
+  // that joined, then make sure none is still about to join this job.
+  impl_->done.wait(lock, [&] { return impl_->busy == 0 && impl_->next.load() >= count; });
+  impl_->body = nullptr;
+  impl_->count = 0;
+}
+
+}  // namespace plat::gfx

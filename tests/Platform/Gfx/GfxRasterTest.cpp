@@ -1,0 +1,364 @@
+// Pixel-exact tests of the vertex stage and rasteriser through DrawPrimitives.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "Platform/Gfx/GfxRaster.h"
+#include "Platform/Gfx/GfxWorkers.h"
+#include "tests/Platform/Gfx/GfxTestScene.h"
+
+namespace plat::gfx::test {
+namespace {
+
+// Additive blending of colour 1 makes each pixel count how often it was drawn.
+struct Coverage {
+  Image target{97, 83, 0};
+  Scene scene{target};
+  Coverage() { scene.Additive(); }
+  void Triangle(double ax, double ay, double bx, double by, double cx, double cy, std::vector<TlVertex>& out) {
+    for (auto [x, y] : {std::pair{ax, ay}, {bx, by}, {cx, cy}})
+      out.push_back({static_cast<float>(x), static_cast<float>(y), 0, 1, 0x01010101u, 0, 0});
+  }
+};
+
+// Inside a convex polygon given clockwise on screen, by a margin.
+bool DeepInside(const std::vector<std::pair<double, double>>& poly, double x, double y, double margin) {
+  for (std::size_t i = 0; i < poly.size(); ++i) {
+    const auto [ax, ay] = poly[i];
+    const auto [bx, by] = poly[(i + 1) % poly.size()];
+    const double cross = (bx - ax) * (y - ay) - (by - ay) * (x - ax);
+    if (cross / std::hypot(bx - ax, by - ay) < margin) return false;
+  }
+  return true;
+}
+
+TEST(GfxRaster, SharedEdgesCoverEachPixelOnce) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> jitter(-0.49, 0.49);
+  for (int round = 0; round < 40; ++round) {
+    Coverage c;
+    // A convex polygon around an odd centre, cut into a fan: every edge
+    // between two triangles is shared, at many angles.
+    const double cx = 48.3 + jitter(rng), cy = 41.7 + jitter(rng);
+    std::vector<std::pair<double, double>> poly;
+    const int n = 3 + round % 9;
+    for (int k = 0; k < n; ++k) {
+      const double a = 2 * M_PI * (k + 0.3 * jitter(rng)) / n;
+      const double r = 30 + 10 * jitter(rng);
+      poly.emplace_back(cx + r * std::cos(a), cy + r * std::sin(a));
+    }
+    std::vector<TlVertex> v;
+    for (int k = 0; k < n; ++k) {
+      const auto [ax, ay] = poly[k];
+      const auto [bx, by] = poly[(k + 1) % n];
+      // Alternate the winding: culling is off.
+      if (k & 1)
+        c.Triangle(cx, cy, bx, by, ax, ay, v);
+      else
+        c.Triangle(cx, cy, ax, ay, bx, by, v);
+    }
+    c.scene.Draw(v, FvfXyzRhw | FvfDiffuse);
+    for (std::uint32_t y = 0; y < c.target.height; ++y)
+      for (std::uint32_t x = 0; x < c.target.width; ++x) {
+        const std::uint32_t count = c.target.At(x, y) & 255;
+        ASSERT_LE(count, 1u) << "round " << round << " pixel " << x << "," << y;
+        if (DeepInside(poly, x, y, 1e-3)) {
+          ASSERT_EQ(count, 1u) << "hole at " << x << "," << y;
+        }
+      }
+  }
+}
+
+TEST(GfxRaster, PixelCentresAndTopLeftRule) {
+  Coverage c;
+  std::vector<TlVertex> v;
+  // A square with corners on pixel centres: the top and left rows are drawn,
+  // the bottom and right ones are not.
+  c.Triangle(2, 2, 6, 2, 2, 6, v);
+  c.Triangle(6, 2, 6, 6, 2, 6, v);
+  c.scene.Draw(v, FvfXyzRhw | FvfDiffuse);
+  for (std::uint32_t y = 0; y < 8; ++y)
+    for (std::uint32_t x = 0; x < 8; ++x)
+      EXPECT_EQ(c.target.At(x, y) & 255, (x >= 2 && x < 6 && y >= 2 && y < 6) ? 1u : 0u) << x << "," << y;
+}
+
+TEST(GfxRaster, OneToOneQuadCopiesTheSource) {
+  Image src(37, 23);
+  std::mt19937 rng(3);
+  for (auto& p : src.pixels) p = rng();
+  for (bool bilinear : {true, false}) {
+    Image dst(40, 30, 0xFF000000u);
+    Scene s(dst);
+    s.Texture(src, false);
+    s.Filter(bilinear ? 2 : 1);
+    s.Draw(Quad(1.5f, 2.5f, 38.5f, 25.5f, 0xFFFFFFFFu), kTlFvf);
+    for (std::uint32_t y = 0; y < src.height; ++y)
+      for (std::uint32_t x = 0; x < src.width; ++x) ASSERT_EQ(dst.At(x + 2, y + 3), src.At(x, y)) << x << "," << y;
+    EXPECT_EQ(dst.At(1, 3), 0xFF000000u);
+    EXPECT_EQ(dst.At(39, 3), 0xFF000000u);
+  }
+  // Without the half-pixel offset, bilinear sampling blurs.
+  Image dst(40, 30, 0);
+  Scene s(dst);
+  s.Texture(src, false);
+  s.Draw(Quad(2, 3, 39, 26, 0xFFFFFFFFu), kTlFvf);
+  int same = 0;
+  for (std::uint32_t y = 0; y < src.height; ++y)
+    for (std::uint32_t x = 0; x < src.width; ++x) same += dst.At(x + 2, y + 3) == src.At(x, y);
+  EXPECT_LT(same, 20);
+}
+
+// A perspective projection (row vectors): x/z and y/z, depth 0 at zn.
+Matrix Perspective(float zn, float zf) {
+  Matrix m;
+  const float q = zf / (zf - zn);
+  m.m[2][2] = q;
+  m.m[2][3] = 1;
+  m.m[3][2] = -q * zn;
+  m.m[3][3] = 0;
+  return m;
+}
+
+TEST(GfxRaster, PerspectiveCorrectTiltedQuad) {
+  Image tex(2, 1);
+  tex.pixels = {0xFFFF0000u, 0xFF00FF00u};  // u < 0.5 red, else green
+  Image dst(64, 64, 0);
+  Scene s(dst);
+  s.Texture(tex, false);
+  s.Filter(1);
+  s.call.projection = Perspective(0.5f, 100.0f);
+  // Left edge near (z 2), right edge far (z 6). The centre projects to x 32;
+  // affine interpolation would put the colour change near x 26.7.
+  const std::vector<Vertex3> v = {{-1, 1, 2, 0xFFFFFFFFu, 0, 0}, {1, 1, 6, 0xFFFFFFFFu, 1, 0},
+                                  {-1, -1, 2, 0xFFFFFFFFu, 0, 1}, {1, 1, 6, 0xFFFFFFFFu, 1, 0},
+                                  {1, -1, 6, 0xFFFFFFFFu, 1, 1},  {-1, -1, 2, 0xFFFFFFFFu, 0, 1}};
+  s.Draw(v, k3Fvf);
+  EXPECT_EQ(dst.At(20, 32), 0xFFFF0000u);
+  EXPECT_EQ(dst.At(30, 32), 0xFFFF0000u);
+  EXPECT_EQ(dst.At(31, 32), 0xFFFF0000u);
+  EXPECT_EQ(dst.At(33, 32), 0xFF00FF00u);
+  EXPECT_EQ(dst.At(36, 32), 0xFF00FF00u);
+  EXPECT_EQ(dst.At(10, 32), 0u);  // left of the near edge at x 16
+}
+
+TEST(GfxRaster, NearClippingKeepsGeometryInFront) {
+  Image dst(64, 64, 0);
+  Scene s(dst);
+  s.call.projection = Perspective(0.5f, 1000.0f);
+  // A floor from behind the camera to far ahead: only the part in front is
+  // drawn, below the horizon; nothing comes back mirrored above it.
+  const std::uint32_t w = 0xFFFFFFFFu;
+  const std::vector<Vertex3> v = {{-4, -1, -3, w, 0, 0}, {4, -1, -3, w, 0, 0}, {-4, -1, 50, w, 0, 0},
+                                  {4, -1, -3, w, 0, 0},  {4, -1, 50, w, 0, 0},  {-4, -1, 50, w, 0, 0}};
+  s.Draw(v, FvfXyz | FvfDiffuse | FvfTex1);
+  int above = 0, below = 0;
+  for (std::uint32_t y = 0; y < 64; ++y)
+    for (std::uint32_t x = 0; x < 64; ++x) (y <= 32 ? above : below) += dst.At(x, y) != 0;
+  EXPECT_EQ(above, 0);
+  EXPECT_GT(below, 500);
+  EXPECT_EQ(dst.At(32, 63), w);
+}
+
+TEST(GfxRaster, CullingAndStripWinding) {
+  Image dst(16, 16, 0);
+  Scene s(dst);
+  s.rs[static_cast<int>(RenderState::CullMode)] = static_cast<std::uint32_t>(Cull::Ccw);
+  const std::uint32_t w = 0xFFFFFFFFu;
+  // A strip of two: clockwise first triangle, the second reversed by the strip.
+  const std::vector<TlVertex> strip = {{0, 0, 0, 1, w, 0, 0}, {16, 0, 0, 1, w, 0, 0}, {0, 16, 0, 1, w, 0, 0},
+                                       {16, 16, 0, 1, w, 0, 0}};
+  s.Draw(strip, kTlFvf, PrimitiveType::TriangleStrip);
+  for (std::uint32_t y = 0; y < 16; ++y)
+    for (std::uint32_t x = 0; x < 16; ++x) ASSERT_EQ(dst.At(x, y), w);
+  // The same strip listed the other way round is counter-clockwise: culled.
+  Image dst2(16, 16, 0);
+  Scene s2(dst2);
+  s2.rs[static_cast<int>(RenderState::CullMode)] = static_cast<std::uint32_t>(Cull::Ccw);
+  const std::vector<TlVertex> back = {strip[1], strip[0], strip[3], strip[2]};
+  s2.Draw(back, kTlFvf, PrimitiveType::TriangleStrip);
+  for (auto p : dst2.pixels) ASSERT_EQ(p, 0u);
+}
+
+TEST(GfxRaster, StageWithoutTexturePassesVertexColour) {
+  Image tex(1, 1, 0xFF123456u);
+  Image dst(8, 8, 0);
+  Scene s(dst);
+  s.Texture(tex);
+  s.call.textures[0] = TTextureView{};  // the stage still says SELECTARG1(TEXTURE)
+  s.Draw(Quad(0, 0, 8, 8, 0x80FF8040u), kTlFvf);
+  EXPECT_EQ(dst.At(3, 3), 0x80FF8040u);
+  // Gouraud: the colour is interpolated between vertices.
+  Image g(9, 1, 0);
+  Scene sg(g);
+  std::vector<TlVertex> v = {{0, -1, 0, 1, 0xFF000000u, 0, 0}, {8, -1, 0, 1, 0xFF0000FFu, 0, 0},
+                             {0, 2, 0, 1, 0xFF000000u, 0, 0},  {8, -1, 0, 1, 0xFF0000FFu, 0, 0},
+                             {8, 2, 0, 1, 0xFF0000FFu, 0, 0},  {0, 2, 0, 1, 0xFF000000u, 0, 0}};
+  sg.Draw(v, kTlFvf);
+  EXPECT_EQ(g.At(0, 0), 0xFF000000u);
+  EXPECT_EQ(g.At(4, 0), 0xFF000080u);  // 127.5 rounds up
+  EXPECT_EQ(g.At(8, 0), 0u);           // the right edge is not drawn
+}
+
+TEST(GfxRaster, TwoStagesWithTwoTextureSets) {
+  // The screen's batch layout: XYZ | DIFFUSE | TEX2, stride 32.
+  struct V {
+    float x, y, z;
+    std::uint32_t color;
+    float u0, v0, u1, v1;
+  };
+  Image a(1, 1, 0x00804020u, Format::X8R8G8B8);  // stored alpha 0 reads as 1
+  Image b(2, 1);
+  b.pixels = {0x80FF8000u, 0xFF0000FFu};
+  Image dst(8, 8, 0);
+  Scene s(dst);
+  s.Texture(a, false);
+  s.Filter(1);
+  s.ss[1] = s.ss[0];
+  s.call.textures[1].kind = TTextureKind::Texture2D;
+  s.call.textures[1].levelCount = 1;
+  s.call.textures[1].levels[0] = b.View();
+  auto& st1 = s.st[1];
+  st1[static_cast<int>(StageState::ColorOp)] = static_cast<std::uint32_t>(TextureOp::Modulate);
+  st1[static_cast<int>(StageState::ColorArg1)] = ArgTexture;
+  st1[static_cast<int>(StageState::ColorArg2)] = ArgCurrent;
+  st1[static_cast<int>(StageState::AlphaOp)] = static_cast<std::uint32_t>(TextureOp::Modulate);
+  st1[static_cast<int>(StageState::AlphaArg1)] = ArgTexture;
+  st1[static_cast<int>(StageState::AlphaArg2)] = ArgCurrent;
+  st1[static_cast<int>(StageState::TexCoordIndex)] = 1;
+  // Set 1 picks the left texel of b on the left half, the right one on the right.
+  const std::uint32_t w = 0xFFFFFFFFu;
+  const std::vector<V> v = {{-1, 1, 0.5f, w, 0.5f, 0.5f, 0, 0.5f}, {1, 1, 0.5f, w, 0.5f, 0.5f, 1, 0.5f},
+                            {-1, -1, 0.5f, w, 0.5f, 0.5f, 0, 0.5f}, {1, -1, 0.5f, w, 0.5f, 0.5f, 1, 0.5f}};
+  s.Draw(v, FvfXyz | FvfDiffuse | FvfTex2, PrimitiveType::TriangleStrip);
+  EXPECT_EQ(dst.At(1, 4), 0x80802000u);
+  EXPECT_EQ(dst.At(6, 4), 0xFF000020u);
+  // Stage 1 disabled: the cascade stops after stage 0.
+  st1[static_cast<int>(StageState::ColorOp)] = static_cast<std::uint32_t>(TextureOp::Disable);
+  s.Draw(v, FvfXyz | FvfDiffuse | FvfTex2, PrimitiveType::TriangleStrip);
+  EXPECT_EQ(dst.At(1, 4), 0xFF804020u);
+}
+
+TEST(GfxRaster, TransparentQuadLeavesTargetBitExact) {
+  Image dst(32, 32);
+  std::mt19937 rng(11);
+  for (auto& p : dst.pixels) p = rng();
+  const auto before = dst.pixels;
+  Scene s(dst);
+  s.SourceOver();
+  s.Draw(Quad(-0.5f, -0.5f, 31.5f, 31.5f, 0x00FFFFFFu), kTlFvf, PrimitiveType::TriangleList);
+  EXPECT_EQ(dst.pixels, before);
+}
+
+TEST(GfxRaster, HostileVerticesNeverCrashOrHang) {
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  const float values[] = {nan, inf, -inf, 1e30f, -1e30f, 3e38f, 1e-30f, 0.0f, 70000.0f, -70000.0f, 20.0f};
+  Image tex(4, 4, 0xFF808080u);
+  std::mt19937 rng(5);
+  for (int round = 0; round < 300; ++round) {
+    Image dst(24, 24, 0);
+    Scene s(dst);
+    s.Texture(tex);
+    s.Address(1 + round % 3);
+    s.SourceOver();
+    auto pick = [&] { return values[rng() % std::size(values)]; };
+    std::vector<TlVertex> tl;
+    std::vector<Vertex3> v3;
+    for (int k = 0; k < 6; ++k) {
+      tl.push_back({pick(), pick(), pick(), pick(), static_cast<std::uint32_t>(rng()), pick(), pick()});
+      v3.push_back({pick(), pick(), pick(), static_cast<std::uint32_t>(rng()), pick(), pick()});
+    }
+    s.Draw(tl, kTlFvf, round & 1 ? PrimitiveType::TriangleStrip : PrimitiveType::TriangleList);
+    if (round % 5 == 0) s.call.projection = Perspective(0.1f, 1e6f);
+    if (round % 7 == 0) s.call.world.m[0][0] = pick();
+    s.Draw(v3, k3Fvf, round & 2 ? PrimitiveType::TriangleFan : PrimitiveType::TriangleList);
+    // More primitives than vertices, a stride below the layout, no vertices.
+    s.call.primitiveCount = 1000000;
+    DrawPrimitives(s.call);
+    s.call.vertexStride = 4;
+    DrawPrimitives(s.call);
+    s.call.vertices = nullptr;
+    DrawPrimitives(s.call);
+  }
+  // A huge triangle is clipped to the guard band and still fills the target.
+  Image dst(24, 24, 0);
+  Scene s(dst);
+  const std::vector<TlVertex> big = {{-1e30f, -1e30f, 0, 1, 0xFFFFFFFFu, 0, 0},
+                                     {1e30f, -1e30f, 0, 1, 0xFFFFFFFFu, 0, 0},
+                                     {0, 1e30f, 0, 1, 0xFFFFFFFFu, 0, 0}};
+  s.Draw(big, kTlFvf);
+  for (auto p : dst.pixels) ASSERT_EQ(p, 0xFFFFFFFFu);
+}
+
+// A busy frame: perspective, bilinear, wrap, gouraud, blending, many triangles.
+std::vector<std::uint32_t> RenderBusyFrame(bool fastPath) {
+  SetGfxFastPathEnabled(fastPath);
+  Image tex(64, 48);
+  std::mt19937 rng(21);
+  for (auto& p : tex.pixels) p = rng();
+  Image dst(320, 240, 0xFF203040u);
+  Scene s(dst);
+  s.Texture(tex);
+  s.Address(1);
+  s.SourceOver();
+  s.Draw(Quad(-0.5f, -0.5f, 319.5f, 239.5f, 0xC0FFFFFFu, -0.3f, 0.1f, 2.7f, 1.9f), kTlFvf);
+  std::uniform_real_distribution<float> pos(-50, 370), uv(-2, 3), rhw(0.2f, 2.0f);
+  std::vector<TlVertex> v;
+  for (int k = 0; k < 300; ++k) v.push_back({pos(rng), pos(rng) * 0.75f, 0, rhw(rng), static_cast<std::uint32_t>(rng()), uv(rng), uv(rng)});
+  s.Address(2);
+  s.Draw(v, kTlFvf);
+  SetGfxFastPathEnabled(true);
+  return dst.pixels;
+}
+
+TEST(GfxRaster, SameResultWithAnyThreadCount) {
+  GfxWorkers& w = GfxWorkers::Instance();
+  const std::uint32_t saved = w.ThreadCount();
+  w.SetThreadCount(1);
+  const auto one = RenderBusyFrame(true);
+  w.SetThreadCount(2);
+  EXPECT_EQ(RenderBusyFrame(true), one);
+  w.SetThreadCount(8);
+  EXPECT_EQ(RenderBusyFrame(true), one);
+  w.SetThreadCount(saved);
+}
+
+TEST(GfxRaster, FastPathEqualsGeneralPath) {
+  std::mt19937 rng(99);
+  std::uniform_real_distribution<float> unit(0, 1);
+  const std::uint64_t before = GfxFastPathCount();
+  for (int round = 0; round < 120; ++round) {
+    Image tex(1 + rng() % 40, 1 + rng() % 30, 0, round % 3 == 0 ? Format::X8R8G8B8 : Format::A8R8G8B8);
+    for (auto& p : tex.pixels) p = rng();
+    Image targets[2];
+    for (int pass = 0; pass < 2; ++pass) {
+      std::mt19937 same(round);
+      targets[pass] = Image(50, 40, 0, round % 4 == 1 ? Format::X8R8G8B8 : Format::A8R8G8B8);
+      for (auto& p : targets[pass].pixels) p = same();
+      Scene s(targets[pass]);
+      s.Texture(tex, round % 2 == 0);
+      s.Filter(round % 5 == 0 ? 1 : 2);
+      s.Address(1 + round % 3);
+      if (round % 6 == 0) s.Additive();
+      else if (round % 6 != 3) s.SourceOver();
+      std::mt19937 geo(round * 7 + 1);
+      std::uniform_real_distribution<float> u(0, 1);
+      auto r = [&](float lo, float hi) { return lo + (hi - lo) * u(geo); };
+      // 1:1 draws (texel centres on pixel centres) and scaled ones.
+      const bool exact = round % 4 == 2;
+      const float x0 = exact ? std::floor(r(-5, 20)) - 0.5f : r(-5, 30), y0 = exact ? std::floor(r(-5, 20)) - 0.5f : r(-5, 25);
+      const float x1 = exact ? x0 + tex.width : r(x0 + 1, 60), y1 = exact ? y0 + tex.height : r(y0 + 1, 50);
+      const std::uint32_t colour = static_cast<std::uint32_t>(geo()) | (round % 8 == 0 ? 0xFF000000u : 0);
+      const auto quad = exact ? Quad(x0, y0, x1, y1, colour) : Quad(x0, y0, x1, y1, colour, r(-2, 2), r(-2, 2), r(-2, 3), r(-2, 3));
+      SetGfxFastPathEnabled(pass == 0);
+      s.Draw(quad, kTlFvf);
+    }
+    SetGfxFastPathEnabled(true);
+    ASSERT_EQ(targets[0].pixels, targets[1].pixels) << "round " << round;
+  }
+  EXPECT_GE(GfxFastPathCount() - before, 200u);
+}
+
+}  // namespace
+}  // namespace plat::gfx::test
