@@ -1,4 +1,3 @@
-// fuzz-seconds: 60
 // The ini loader, the line tokenizer and the document built from outside
 // bytes: every line is something, nothing is lost between a load and a
 // save, and the normalised form reads back to itself.

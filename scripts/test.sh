@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Set-up, build and run every test. The tests always run under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# Set-up, build and run every test. The tests run under AddressSanitizer and
+# UndefinedBehaviorSanitizer in a clang build that also carries libFuzzer's
+# coverage hooks, so that .ci/run builds the fuzz targets in the same folder
+# on the same libraries.
 #   BUILD_DIR   build folder (default: build/asan)
 #   JOBS        parallel jobs (default: processor count)
+#   ZM_UNITY    ON: compile the test binaries in large units (a third less
+#               compile time for them; default OFF, see cmake/ZmBuild.cmake)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,7 +15,13 @@ bash scripts/setup.sh
 BUILD_DIR=${BUILD_DIR:-build/asan}
 JOBS=${JOBS:-$(nproc)}
 
-cmake -S . -B "$BUILD_DIR" -G Ninja -DZM_SANITIZE=ON -DZM_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+# A folder configured earlier with another compiler starts afresh (CMake
+# itself would stop once on the change).
+if [[ -f "$BUILD_DIR/CMakeCache.txt" ]] && ! grep -q '^CMAKE_CXX_COMPILER:.*clang++$' "$BUILD_DIR/CMakeCache.txt"; then
+  rm -rf "$BUILD_DIR/CMakeCache.txt" "$BUILD_DIR/CMakeFiles"
+fi
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DZM_SANITIZE=ON -DZM_FUZZ=ON -DZM_UNITY="${ZM_UNITY:-OFF}" -DZM_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
 cmake --build "$BUILD_DIR" -j "$JOBS"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}

@@ -717,9 +717,8 @@ int StretchDIBits(HDC dest, int xDest, int yDest, int destWidth, int destHeight,
   // Target pixels whose source pixel lies inside the DIB are drawn, within
   // each rectangle of the DC's clip.
   gdi::TRegion clip;
-  std::vector<RECT> areas;
-  if (DcClip(dest, clip)) areas = clip.Rects();
-  else areas.push_back(SpanRect(bx0, by0, to.Width, to.Height));
+  const std::vector<RECT> areas =
+      DcClip(dest, clip) ? clip.Rects() : std::vector<RECT>(1, SpanRect(bx0, by0, to.Width, to.Height));
   for (const RECT& area : areas) {
     const std::int64_t ax0 = std::max<std::int64_t>(bx0, area.left), ay0 = std::max<std::int64_t>(by0, area.top);
     const std::int64_t ax1 = std::min<std::int64_t>(bx1, area.right), ay1 = std::min<std::int64_t>(by1, area.bottom);

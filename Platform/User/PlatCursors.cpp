@@ -135,7 +135,11 @@ bool IsStandardCursor(std::uintptr_t id) {
 
 // A resource name: "#<number>" or the upper-cased UTF-8 name.
 std::string ResourceName(std::uintptr_t id) {
-  if (IS_INTRESOURCE(id)) return "#" + std::to_string(id);
+  if (IS_INTRESOURCE(id)) {
+    std::string s = "#";
+    s += std::to_string(id);
+    return s;
+  }
   std::u16string n(reinterpret_cast<const char16_t*>(id));
   std::string s = ToUtf8(n);
   for (char& c : s)

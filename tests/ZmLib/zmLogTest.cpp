@@ -155,6 +155,7 @@ TEST(Log, GlobalLogAndConvenienceWriters) {
   EXPECT_EQ(first->Lines, (std::vector<std::string>{"g=2 px", "i=1, -2, 3", "e=", "took 250 ms"}));
   SetLog(nullptr);  // a new silent log; the old one is freed
   EXPECT_TRUE(disposed);
-  EXPECT_EQ(typeid(*GetLog()), typeid(TLog));
+  TLog& silent = *GetLog();
+  EXPECT_EQ(typeid(silent), typeid(TLog));
   EXPECT_NO_THROW(LogLine(u"silent"));
 }

@@ -9,6 +9,5 @@ int main(int argc, char** argv) {
 }
 
 namespace zmtest {
-std::string SharedPath(const std::string& relative) { return std::string(ZM_SHARED_DIR) + "/" + relative; }
 std::string SourcePath(const std::string& relative) { return std::string(ZM_SOURCE_DIR) + "/" + relative; }
 }  // namespace zmtest

@@ -10,8 +10,6 @@ std::vector<zm::TModule> TestModuleTable();
 
 namespace zmtest {
 
-// A folder of the shared test data ("testdata/pngsuite" ...).
-std::string SharedPath(const std::string& relative);
 std::string SourcePath(const std::string& relative);
 
 }  // namespace zmtest
