@@ -3,7 +3,10 @@
 #include "Oru/OruViewer/OruMainForm.h"
 #include "Oru/OruViewer/OruStartup.h"
 #include "OruLib2/OruClasses/OruClassesModules.h"
+#include "ZmLib/3DBasics/Dev3D9.h"
+#include "ZmLib/3DBasics/Dev3DApp2.h"
 #include "ZmLib/Application2/zmAppModules.h"
+#include "ZmLib/Composite/zmCompositeModules.h"
 #include "ZmLib/Graphics/zmGraphicsModules.h"
 #include "ZmLib/Text/zmTextModules.h"
 #include "ZmLib/VectorGraphics/zmVectorModules.h"
@@ -21,7 +24,8 @@ std::span<const zm::TModule> PlayerModules() { return kPlayerModules; }
 
 std::vector<zm::TModule> ProgramModules() {
   return zm::JoinModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), zm::VectorModules(),
-                          OruClassesModules(), zm::AppModules(), PlayerModules()});
+                          zm::Basics3DModules(), OruClassesModules(), zm::AppModules(), zm::CompositeModules(),
+                          zm::Dev3D9Modules(), PlayerModules()});
 }
 
 }  // namespace oru

@@ -132,6 +132,8 @@ T3DRenderer* TDrawDevice::RendererAt(std::int32_t index) const {
 
 bool T3DEngine::CheckDevice() { return true; }
 
+TCreate3DEngineHook Create3DEngineHook = nullptr;
+
 // ---- T3DRenderer -------------------------------------------------------------------------
 
 T3DRenderer::T3DRenderer(TDrawDevice* device) {

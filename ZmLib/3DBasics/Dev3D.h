@@ -266,6 +266,11 @@ public:
   virtual std::int32_t GetShaderLevel(std::int32_t adapter) = 0;
 };
 
+// Makes the process's engine (the argument is reserved, 0); nil when no back
+// end can start. A back end's initialisation fills it; nil until then.
+using TCreate3DEngineHook = TRef<T3DEngine> (*)(std::int32_t flags);
+extern TCreate3DEngineHook Create3DEngineHook;
+
 // ---- T3DRenderer -------------------------------------------------------------------------
 
 // Draws the frames of one draw device. Made by the engine for a device; it
