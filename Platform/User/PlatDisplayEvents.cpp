@@ -216,39 +216,25 @@ public:
     return mk;
   }
 
-  static void Post(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  // The queue of a window; nullptr when the window is gone.
+  static std::shared_ptr<TQueue> QueueOf(HWND h) {
     TWindowManager& wm = WindowManager();
-    std::shared_ptr<TQueue> q;
-    {
-      auto l = wm.Lock();
-      auto w = wm.Find(h);
-      if (!w) return;
-      q = w->Queue;
-    }
-    MSG m;
-    m.hwnd = h;
-    m.message = msg;
-    m.wParam = wp;
-    m.lParam = lp;
-    m.time = Now();
-    {
-      auto l = wm.Lock();
-      m.pt = wm.Input.Cursor;
-    }
-    PostTo(q, m);
+    auto l = wm.Lock();
+    auto w = wm.Find(h);
+    return w ? w->Queue : nullptr;
+  }
+
+  static void Post(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    std::shared_ptr<TQueue> q = QueueOf(h);
+    if (!q) return;
+    PostTo(q, PostedMessage(h, msg, wp, lp));
   }
 
   static void PostMouse(HWND h, UINT msg, POINT screen, bool coalesce) {
-    TWindowManager& wm = WindowManager();
     POINT c = screen;
     ScreenToClient(h, &c);
-    std::shared_ptr<TQueue> q;
-    {
-      auto l = wm.Lock();
-      auto w = wm.Find(h);
-      if (!w) return;
-      q = w->Queue;
-    }
+    std::shared_ptr<TQueue> q = QueueOf(h);
+    if (!q) return;
     MSG m;
     m.hwnd = h;
     m.message = msg;

@@ -10,6 +10,13 @@ namespace plat::user {
 
 namespace {
 bool IsMouseMsg(UINT m) { return m >= WM_MOUSEFIRST && m <= WM_MOUSELAST; }
+
+// One of the input state's windows, read under the lock.
+HWND InputWindow(HWND TInputState::*which) {
+  TWindowManager& wm = WindowManager();
+  auto l = wm.Lock();
+  return wm.Input.*which;
+}
 }  // namespace
 
 void SetKey(std::uint8_t* st, UINT vk, bool down) {
@@ -214,11 +221,7 @@ int ToUnicode(UINT vk, UINT, const std::uint8_t* state, char16_t* buffer, int bu
   return 1;
 }
 
-HWND GetFocus() {
-  TWindowManager& wm = WindowManager();
-  auto l = wm.Lock();
-  return wm.Input.Focus;
-}
+HWND GetFocus() { return InputWindow(&TInputState::Focus); }
 
 HWND SetFocus(HWND hwnd) {
   TWindowManager& wm = WindowManager();
@@ -227,11 +230,8 @@ HWND SetFocus(HWND hwnd) {
     auto l = wm.Lock();
     old = wm.Input.Focus;
     if (hwnd) {
-      auto w = wm.Find(hwnd);
-      if (!w || w->Life != TWindowLife::Alive) {
-        SetError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
-      }
+      auto w = FindAliveOrFail(wm, hwnd);
+      if (!w) return nullptr;
       if (w->Style & WS_DISABLED) return nullptr;
     }
     if (old == hwnd) return old;
@@ -258,22 +258,15 @@ HWND SetFocus(HWND hwnd) {
   return old;
 }
 
-HWND GetActiveWindow() {
-  TWindowManager& wm = WindowManager();
-  auto l = wm.Lock();
-  return wm.Input.Active;
-}
+HWND GetActiveWindow() { return InputWindow(&TInputState::Active); }
 
 HWND SetActiveWindow(HWND hwnd) {
   TWindowManager& wm = WindowManager();
   HWND old = GetActiveWindow();
   if (hwnd) {
     auto l = wm.Lock();
-    auto w = wm.Find(hwnd);
-    if (!w || w->Life != TWindowLife::Alive) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return nullptr;
-    }
+    auto w = FindAliveOrFail(wm, hwnd);
+    if (!w) return nullptr;
     hwnd = TopLevelOf(w)->H;
   }
   if (hwnd)
@@ -298,21 +291,14 @@ BOOL SetForegroundWindow(HWND hwnd) {
   return 1;
 }
 
-HWND GetCapture() {
-  TWindowManager& wm = WindowManager();
-  auto l = wm.Lock();
-  return wm.Input.Capture;
-}
+HWND GetCapture() { return InputWindow(&TInputState::Capture); }
 
 HWND SetCapture(HWND hwnd) {
   TWindowManager& wm = WindowManager();
   HWND old;
   {
     auto l = wm.Lock();
-    if (!wm.Find(hwnd)) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return nullptr;
-    }
+    if (!FindOrFail(wm, hwnd)) return nullptr;
     old = wm.Input.Capture;
     wm.Input.Capture = hwnd;
     if (wm.Backend && wm.OnUiThread()) wm.Backend->GrabPointer(true);

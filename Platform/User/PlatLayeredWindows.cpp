@@ -90,11 +90,8 @@ BOOL SetLayeredWindowAttributes(HWND hwnd, DWORD colorKey, std::uint8_t alpha, D
   TWindowManager& wm = WindowManager();
   {
     auto l = wm.Lock();
-    auto w = wm.Find(hwnd);
-    if (!w) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    auto w = FindOrFail(wm, hwnd);
+    if (!w) return 0;
     if (!(w->ExStyle & WS_EX_LAYERED) || (w->Style & WS_CHILD)) {
       SetError(ERROR_INVALID_PARAMETER);
       return 0;
@@ -131,11 +128,8 @@ BOOL UpdateLayeredWindow(HWND hwnd, HDC, const POINT* position, const SIZE* size
   RECT current;
   {
     auto l = wm.Lock();
-    auto w = wm.Find(hwnd);
-    if (!w) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    auto w = FindOrFail(wm, hwnd);
+    if (!w) return 0;
     if (!(w->ExStyle & WS_EX_LAYERED) || (w->Style & WS_CHILD) || w->Layered == TLayered::Attributes ||
         (flags & ~(ULW_ALPHA | ULW_COLORKEY | ULW_OPAQUE)) || ((flags & ULW_ALPHA) && !blend) ||
         (size && (size->cx <= 0 || size->cy <= 0)) || (!srcDc && size && !w->LayeredW)) {

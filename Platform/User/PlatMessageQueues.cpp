@@ -93,6 +93,19 @@ bool PostTo(const std::shared_ptr<TQueue>& q, const MSG& m, bool coalesceMove) {
   return true;
 }
 
+MSG PostedMessage(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+  MSG m;
+  m.hwnd = h;
+  m.message = msg;
+  m.wParam = wParam;
+  m.lParam = lParam;
+  m.time = Now();
+  TWindowManager& wm = WindowManager();
+  auto l = wm.Lock();
+  m.pt = wm.Input.Cursor;
+  return m;
+}
+
 void ServeSent(TQueue& q) {
   TWindowManager& wm = WindowManager();
   for (;;) {
@@ -214,6 +227,25 @@ bool Fetch(MSG* out, HWND filter, UINT mn, UINT mx, bool remove, bool wait) {
     }
   }
 }
+
+std::shared_ptr<TSent> NewSent(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto s = std::make_shared<TSent>();
+  s->Hwnd = hwnd;
+  s->Msg = msg;
+  s->W = wParam;
+  s->L = lParam;
+  return s;
+}
+
+// Hands a sent message to another thread's queue; false when that thread's
+// queue is gone.
+bool QueueSent(TQueue& q, const std::shared_ptr<TSent>& s) {
+  std::lock_guard<std::mutex> l(q.M);
+  if (!q.Alive) return false;
+  q.Sent.push_back(s);
+  Wake(q);
+  return true;
+}
 }  // namespace
 
 }  // namespace plat::user
@@ -228,28 +260,16 @@ LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   std::shared_ptr<TQueue> target;
   {
     auto l = wm.Lock();
-    w = wm.Find(hwnd);
-    if (!w) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    w = FindOrFail(wm, hwnd);
+    if (!w) return 0;
     target = w->Queue;
   }
   if (w->Tid == CurrentThreadId()) return CallProc(w, msg, wParam, lParam);
   // Another thread: queue it there and wait, serving what is sent to us.
   auto me = CurrentQueue();
-  auto s = std::make_shared<TSent>();
-  s->Hwnd = hwnd;
-  s->Msg = msg;
-  s->W = wParam;
-  s->L = lParam;
+  auto s = NewSent(hwnd, msg, wParam, lParam);
   s->Sender = me;
-  {
-    std::lock_guard<std::mutex> l(target->M);
-    if (!target->Alive) return 0;
-    target->Sent.push_back(s);
-    Wake(*target);
-  }
+  if (!QueueSent(*target, s)) return 0;
   for (;;) {
     ServeSent(*me);
     std::unique_lock<std::mutex> l(me->M);
@@ -266,27 +286,16 @@ BOOL SendNotifyMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   std::shared_ptr<TWindow> w;
   {
     auto l = wm.Lock();
-    w = wm.Find(hwnd);
-    if (!w) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    w = FindOrFail(wm, hwnd);
+    if (!w) return 0;
   }
   if (w->Tid == CurrentThreadId()) {
     CallProc(w, msg, wParam, lParam);
     return 1;
   }
-  auto s = std::make_shared<TSent>();
-  s->Hwnd = hwnd;
-  s->Msg = msg;
-  s->W = wParam;
-  s->L = lParam;
+  auto s = NewSent(hwnd, msg, wParam, lParam);
   s->Notify = true;
-  std::lock_guard<std::mutex> l(w->Queue->M);
-  if (!w->Queue->Alive) return 0;
-  w->Queue->Sent.push_back(s);
-  Wake(*w->Queue);
-  return 1;
+  return QueueSent(*w->Queue, s) ? 1 : 0;
 }
 
 BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -302,17 +311,7 @@ BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     q = w->Queue;
   }
-  MSG m;
-  m.hwnd = hwnd;
-  m.message = msg;
-  m.wParam = wParam;
-  m.lParam = lParam;
-  m.time = Now();
-  {
-    auto l = wm.Lock();
-    m.pt = wm.Input.Cursor;
-  }
-  if (!PostTo(q, m)) {
+  if (!PostTo(q, PostedMessage(hwnd, msg, wParam, lParam))) {
     SetError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
   }
@@ -382,12 +381,9 @@ LRESULT DispatchMessageW(const MSG* msg) {
   std::shared_ptr<TWindow> w;
   {
     auto l = wm.Lock();
-    w = wm.Find(msg->hwnd);
+    w = FindOrFail(wm, msg->hwnd);
   }
-  if (!w) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  if (!w) return 0;
   if (w->Tid != CurrentThreadId()) {
     SetError(ERROR_ACCESS_DENIED);
     return 0;

@@ -18,6 +18,8 @@ void Wake(TQueue& q);
 // False when the queue is gone. A mouse move may replace the last queued
 // move to the same window.
 bool PostTo(const std::shared_ptr<TQueue>& q, const MSG& m, bool coalesceMove = false);
+// A message to post, stamped with the time and the last known cursor position.
+MSG PostedMessage(HWND h, UINT msg, WPARAM wParam, LPARAM lParam);
 // Serves messages sent to this thread from other threads.
 void ServeSent(TQueue& q);
 // Whether a message passes a GetMessage/PeekMessage window and range filter.

@@ -87,11 +87,8 @@ BOOL Invalidate(HWND hwnd, const gdi::TRegion* area, BOOL erase) {
   std::shared_ptr<TQueue> q;
   {
     auto l = wm.Lock();
-    auto w = wm.Find(hwnd);
-    if (!w) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    auto w = FindOrFail(wm, hwnd);
+    if (!w) return 0;
     SIZE s = ClientSize(*w);
     q = AddUpdate(*w, area ? *area : gdi::TRegion(RECT{0, 0, s.cx, s.cy}), erase != 0);
   }
@@ -224,11 +221,8 @@ BOOL UpdateWindow(HWND hwnd) {
   bool has;
   {
     auto l = wm.Lock();
-    auto w = wm.Find(hwnd);
-    if (!w) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    auto w = FindOrFail(wm, hwnd);
+    if (!w) return 0;
     has = w->HasUpdate && (w->Style & WS_VISIBLE);
   }
   if (has && IsWindowVisible(hwnd)) SendMessageW(hwnd, WM_PAINT, 0, 0);
@@ -242,11 +236,8 @@ HDC BeginPaint(HWND hwnd, PAINTSTRUCT* ps) {
   gdi::TRegion area;
   {
     auto l = wm.Lock();
-    auto w = wm.Find(hwnd);
-    if (!w) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return nullptr;
-    }
+    auto w = FindOrFail(wm, hwnd);
+    if (!w) return nullptr;
     area = w->Update;
     erase = w->UpdateErase;
     w->Update = {};

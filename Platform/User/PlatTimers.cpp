@@ -51,11 +51,8 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
   std::shared_ptr<TQueue> q;
   if (hwnd) {
     auto l = wm.Lock();
-    auto w = wm.Find(hwnd);
-    if (!w || w->Life != TWindowLife::Alive) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    auto w = FindAliveOrFail(wm, hwnd);
+    if (!w) return 0;
     q = w->Queue;
   } else {
     q = CurrentQueue();
@@ -82,11 +79,8 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id) {
   std::shared_ptr<TQueue> q;
   if (hwnd) {
     auto l = wm.Lock();
-    auto w = wm.Find(hwnd);
-    if (!w) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    auto w = FindOrFail(wm, hwnd);
+    if (!w) return 0;
     q = w->Queue;
   } else {
     q = CurrentQueue();

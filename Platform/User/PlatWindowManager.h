@@ -200,16 +200,28 @@ inline HWND const kDesktop = reinterpret_cast<HWND>(std::uintptr_t(0xFFFF0001u))
 inline void SetError(int code) { SetLastOSError(code); }
 std::uint32_t Now();
 
+// Under the lock: the window of a handle; a bad handle sets the error and
+// gives nullptr.
+inline std::shared_ptr<TWindow> FindOrFail(const TWindowManager& wm, HWND h) {
+  auto w = wm.Find(h);
+  if (!w) SetError(ERROR_INVALID_WINDOW_HANDLE);
+  return w;
+}
+// The same for a window that must still be alive (not being destroyed).
+inline std::shared_ptr<TWindow> FindAliveOrFail(const TWindowManager& wm, HWND h) {
+  auto w = wm.Find(h);
+  if (w && w->Life == TWindowLife::Alive) return w;
+  SetError(ERROR_INVALID_WINDOW_HANDLE);
+  return nullptr;
+}
+
 // Runs f on the window under the lock; a bad handle sets the error and gives fail.
 template <class R, class F>
 R OnWindow(HWND h, R fail, F f) {
   TWindowManager& wm = WindowManager();
   auto l = wm.Lock();
-  auto w = wm.Find(h);
-  if (!w) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return fail;
-  }
+  auto w = FindOrFail(wm, h);
+  if (!w) return fail;
   return f(*w);
 }
 

@@ -104,11 +104,8 @@ BOOL ShowWindow(HWND hwnd, int cmd) {
   TShowState oldState;
   {
     auto l = wm.Lock();
-    auto w = wm.Find(hwnd);
-    if (!w || w->Life != TWindowLife::Alive) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    auto w = FindAliveOrFail(wm, hwnd);
+    if (!w) return 0;
     was = (w->Style & WS_VISIBLE) != 0;
     child = (w->Style & WS_CHILD) != 0;
     top = !child;
@@ -191,11 +188,8 @@ BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
   bool zChanged = false;
   {
     auto l = wm.Lock();
-    auto w = wm.Find(hwnd);
-    if (!w || w->Life != TWindowLife::Alive) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    auto w = FindAliveOrFail(wm, hwnd);
+    if (!w) return 0;
     r = w->Rect;
     if (!(flags & SWP_NOMOVE)) {
       int wdt = r.right - r.left, hgt = r.bottom - r.top;
@@ -273,11 +267,8 @@ BOOL GetWindowRect(HWND hwnd, RECT* rect) {
     return 1;
   }
   auto l = wm.Lock();
-  auto w = wm.Find(hwnd);
-  if (!w) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  auto w = FindOrFail(wm, hwnd);
+  if (!w) return 0;
   *rect = ScreenRect(*w);
   return 1;
 }
@@ -291,11 +282,8 @@ BOOL GetClientRect(HWND hwnd, RECT* rect) {
     return 1;
   }
   auto l = wm.Lock();
-  auto w = wm.Find(hwnd);
-  if (!w) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  auto w = FindOrFail(wm, hwnd);
+  if (!w) return 0;
   SIZE s = ClientSize(*w);
   *rect = {0, 0, s.cx, s.cy};
   return 1;
@@ -325,11 +313,8 @@ BOOL GetWindowPlacement(HWND hwnd, WINDOWPLACEMENT* wp) {
   TWindowManager& wm = WindowManager();
   if (!wp) return 0;
   auto l = wm.Lock();
-  auto w = wm.Find(hwnd);
-  if (!w) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  auto w = FindOrFail(wm, hwnd);
+  if (!w) return 0;
   wp->length = sizeof(WINDOWPLACEMENT);
   wp->flags = 0;
   if (!(w->Style & WS_VISIBLE))
@@ -354,11 +339,8 @@ BOOL SetWindowPlacement(HWND hwnd, const WINDOWPLACEMENT* wp) {
   TShowState state;
   {
     auto l = wm.Lock();
-    auto w = wm.Find(hwnd);
-    if (!w) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    auto w = FindOrFail(wm, hwnd);
+    if (!w) return 0;
     w->Normal = wp->rcNormalPosition;
     visible = (w->Style & WS_VISIBLE) != 0;
     state = w->State;

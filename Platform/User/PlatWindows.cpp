@@ -181,11 +181,8 @@ HWND CreateWindowExW(DWORD exStyle, const char16_t* className, const char16_t* w
     }
     std::shared_ptr<TWindow> p;
     if (parent) {
-      p = wm.Find(parent);
-      if (!p || p->Life != TWindowLife::Alive) {
-        SetError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
-      }
+      p = FindAliveOrFail(wm, parent);
+      if (!p) return nullptr;
     } else if (style & WS_CHILD) {
       SetError(ERROR_INVALID_PARAMETER);
       return nullptr;
@@ -268,11 +265,8 @@ BOOL DestroyWindow(HWND hwnd) {
   std::vector<HWND> tree, owned;
   {
     auto l = wm.Lock();
-    auto w = wm.Find(hwnd);
-    if (!w) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    auto w = FindOrFail(wm, hwnd);
+    if (!w) return 0;
     if (w->Tid != CurrentThreadId()) {
       SetError(ERROR_ACCESS_DENIED);
       return 0;
@@ -359,11 +353,8 @@ BOOL EnableWindow(HWND hwnd, BOOL enable) {
   bool was;
   {
     auto l = wm.Lock();
-    auto w = wm.Find(hwnd);
-    if (!w) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    auto w = FindOrFail(wm, hwnd);
+    if (!w) return 0;
     was = (w->Style & WS_DISABLED) != 0;
     if (was == !enable) return was;
     if (enable)
@@ -413,11 +404,8 @@ HWND FindWindowExW(HWND parent, HWND childAfter, const char16_t* className, cons
   auto l = wm.Lock();
   std::vector<HWND> list;
   if (parent) {
-    auto p = wm.Find(parent);
-    if (!p) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return nullptr;
-    }
+    auto p = FindOrFail(wm, parent);
+    if (!p) return nullptr;
     list = p->Children;
   } else {
     list = wm.Windows.Created;
@@ -457,11 +445,8 @@ HWND FindWindowExA(HWND parent, HWND childAfter, const char* className, const ch
 LONG_PTR GetWindowLongPtrW(HWND hwnd, int index) {
   TWindowManager& wm = WindowManager();
   auto l = wm.Lock();
-  auto w = wm.Find(hwnd);
-  if (!w) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  auto w = FindOrFail(wm, hwnd);
+  if (!w) return 0;
   switch (index) {
     case GWLP_WNDPROC: return reinterpret_cast<LONG_PTR>(w->Proc);
     case GWL_STYLE: return LONG_PTR(LONG(w->Style));
@@ -488,11 +473,8 @@ LONG_PTR SetWindowLongPtrW(HWND hwnd, int index, LONG_PTR value) {
   bool styleChanged = false;
   {
     auto l = wm.Lock();
-    auto w = wm.Find(hwnd);
-    if (!w) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    auto w = FindOrFail(wm, hwnd);
+    if (!w) return 0;
     switch (index) {
       case GWLP_WNDPROC:
         old = reinterpret_cast<LONG_PTR>(w->Proc);
@@ -553,11 +535,8 @@ LONG SetWindowLongW(HWND hwnd, int index, LONG value) { return LONG(SetWindowLon
 ULONG_PTR GetClassLongPtrW(HWND hwnd, int index) {
   TWindowManager& wm = WindowManager();
   auto l = wm.Lock();
-  auto w = wm.Find(hwnd);
-  if (!w) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  auto w = FindOrFail(wm, hwnd);
+  if (!w) return 0;
   switch (index) {
     case GCLP_HCURSOR: return reinterpret_cast<ULONG_PTR>(w->Cls->Wc.hCursor);
     case GCL_STYLE: return w->Cls->Wc.style;

@@ -31,10 +31,83 @@ std::recursive_mutex& CreateLock() {
 TWinFormController* gCreatingForm = nullptr;
 TDumbWindow* gCreatingDumb = nullptr;
 
-// Registers the class unless it is registered already.
-bool EnsureClass(const WNDCLASSW& wc) {
+// Registers one of the module's classes unless it is registered already.
+bool EnsureClass(const char16_t* name, WNDPROC proc, UINT style = 0, bool arrowCursor = false,
+                 HBRUSH background = nullptr) {
+  WNDCLASSW wc{};
+  wc.style = style;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = ModuleInstance();
+  if (arrowCursor) wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = background;
+  wc.lpszClassName = name;
   if (WndAPIClass->RegisterClass(wc)) return true;
   return LastOSError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+// Creates a window whose first messages reach Self through its stub: the
+// class's InitProc takes Self from Creating and hands the window over.
+template <class T>
+HWND CreateThroughStub(T* self, T*& creating, WNDPROC& stub, TWndThunkMethod entry, const TWndCreateParams& p) {
+  std::lock_guard<std::recursive_mutex> lock(CreateLock());
+  if (!stub) stub = MakeWndProcThunk(self, entry);
+  creating = self;
+  HWND h = nullptr;
+  try {
+    h = WndAPIClass->CreateWindow(p);
+  } catch (...) {
+    creating = nullptr;
+    throw;
+  }
+  creating = nullptr;
+  return h;
+}
+
+// The InitProc side: the object being created takes the window and its
+// stub becomes the window procedure.
+template <class T>
+LRESULT AttachCreating(T*& creating, HWND T::*handle, WNDPROC T::*stub, HWND h, UINT msg, WPARAM w, LPARAM l) {
+  T* o = creating;
+  if (!o || !(o->*stub)) return DefWindowProcW(h, msg, w, l);
+  creating = nullptr;
+  o->*handle = h;
+  WndAPIClass->SetWindowLong(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(o->*stub));
+  return CallWindowProcW(o->*stub, h, msg, w, l);
+}
+
+// At WM_DESTROY: the object forgets the window and the rest of its messages
+// no longer come through the stub (the object may go before WM_NCDESTROY).
+void DetachDestroyed(HWND& handle, HWND h) {
+  if (handle == h) handle = nullptr;
+  WndAPIClass->SetWindowLong(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcW));
+}
+
+void FreeStub(WNDPROC& stub) {
+  if (stub) FreeThunk(reinterpret_cast<const void*>(stub));
+  stub = nullptr;
+}
+
+// Destroys the window, catching what a handler throws for the caller to
+// rethrow once its own teardown is done.
+std::exception_ptr DestroyCaught(HWND h) {
+  try {
+    WndAPIClass->DestroyWindow(h);
+  } catch (...) {
+    return std::current_exception();
+  }
+  return nullptr;
+}
+
+// The teardown of a window made through a stub: the object lets go of the
+// window first, so its messages during destruction see it gone.
+std::exception_ptr DestroyWindowAndStub(HWND& handle, WNDPROC& stub) {
+  std::exception_ptr failure;
+  if (HWND h = handle) {
+    handle = nullptr;
+    failure = DestroyCaught(h);
+  }
+  FreeStub(stub);
+  return failure;
 }
 
 // Rounded to the nearest, as the system's MulDiv.
@@ -153,19 +226,7 @@ TFormController* CreateWinFormController(TZmForm* form) {
 void TWinFormController::Dispose() {
   disposing_ = true;
   DetachForm();
-  std::exception_ptr failure;
-  if (HWND h = handle_) {
-    handle_ = nullptr;
-    try {
-      WndAPIClass->DestroyWindow(h);
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  }
-  if (stub_) {
-    FreeThunk(reinterpret_cast<const void*>(stub_));
-    stub_ = nullptr;
-  }
+  std::exception_ptr failure = DestroyWindowAndStub(handle_, stub_);
   TCustomWinFormController::Dispose();
   if (failure) std::rethrow_exception(failure);
 }
@@ -186,14 +247,9 @@ void TWinFormController::CreateHandle() {
   ZM_ASSERT(f != nullptr, "TWinFormController.CreateHandle: no form");
   TFormGuard keepSelf(this, false);
   TFormGuard keepForm(f, f->Disposing());
-  WNDCLASSW wc{};
-  wc.style = CS_DBLCLKS;
-  wc.lpfnWndProc = &InitProc;
-  wc.hInstance = ModuleInstance();
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(std::uintptr_t(COLOR_BTNFACE + 1));
-  wc.lpszClassName = kFormClass;
-  if (!EnsureClass(wc)) RaiseLastOSError();
+  if (!EnsureClass(kFormClass, &InitProc, CS_DBLCLKS, true,
+                   reinterpret_cast<HBRUSH>(std::uintptr_t(COLOR_BTNFACE + 1))))
+    RaiseLastOSError();
   TWndCreateParams p;
   FormWindowStyles(f->BorderStyle(), f->BorderIcons(), f->StayOnTop(), f->Visible(), f->WindowState(), p.Style,
                    p.ExStyle);
@@ -206,19 +262,7 @@ void TWinFormController::CreateHandle() {
   p.Height = WindowSize(b.Top, b.Bottom);
   // Forms outside the taskbar are owned by the application's hidden window.
   if (!f->ShowInTaskbar() && WinApplication) p.Parent = WinApplication->GetHandle();
-  HWND h = nullptr;
-  {
-    std::lock_guard<std::recursive_mutex> lock(CreateLock());
-    if (!stub_) stub_ = MakeWndProcThunk(this, &StubEntry);
-    gCreatingForm = this;
-    try {
-      h = WndAPIClass->CreateWindow(p);
-    } catch (...) {
-      gCreatingForm = nullptr;
-      throw;
-    }
-    gCreatingForm = nullptr;
-  }
+  HWND h = CreateThroughStub(this, gCreatingForm, stub_, &StubEntry, p);
   if (!h || h != handle_) RaiseLastOSError();
   RECT r;
   if (GetWindowRect(h, &r))
@@ -246,12 +290,7 @@ HWND TWinFormController::Handle() {
 }
 
 LRESULT TWinFormController::InitProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
-  TWinFormController* c = gCreatingForm;
-  if (!c || !c->stub_) return DefWindowProcW(h, msg, w, l);
-  gCreatingForm = nullptr;
-  c->handle_ = h;
-  WndAPIClass->SetWindowLong(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(c->stub_));
-  return CallWindowProcW(c->stub_, h, msg, w, l);
+  return AttachCreating(gCreatingForm, &TWinFormController::handle_, &TWinFormController::stub_, h, msg, w, l);
 }
 
 LRESULT TWinFormController::StubEntry(void* self, HWND h, UINT msg, WPARAM w, LPARAM l) {
@@ -333,10 +372,7 @@ void TWinFormController::HandleMessage(HWND h, TMessage& m, bool& handled) {
       }
       break;
     case WM_DESTROY:
-      if (handle_ == h) handle_ = nullptr;
-      // The rest of the window's messages no longer come here: the form
-      // (and this controller) may go before WM_NCDESTROY.
-      WndAPIClass->SetWindowLong(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcW));
+      DetachDestroyed(handle_, h);
       if (!recreating_) {
         // The window went from outside: the form is no longer shown; a
         // pending free can't arrive any more.
@@ -552,26 +588,26 @@ void TWinFormController::ApplyStyles() {
     SetWindowPos(handle_, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
 }
 
-bool TWinFormController::SetBorderStyle(std::uint8_t style) {
+bool TWinFormController::ChangeStyles(const TFormChange& c) {
   if (!handle_) return false;
   TFormGuard keepSelf(this, disposing_);
-  TFormChange c;
-  c.Kind = fcBorderStyle;
-  c.BorderStyle = style;
   Report(c);
   ApplyStyles();
   return true;
 }
 
+bool TWinFormController::SetBorderStyle(std::uint8_t style) {
+  TFormChange c;
+  c.Kind = fcBorderStyle;
+  c.BorderStyle = style;
+  return ChangeStyles(c);
+}
+
 bool TWinFormController::SetBorderIcons(std::uint8_t icons) {
-  if (!handle_) return false;
-  TFormGuard keepSelf(this, disposing_);
   TFormChange c;
   c.Kind = fcBorderIcons;
   c.BorderIcons = icons;
-  Report(c);
-  ApplyStyles();
-  return true;
+  return ChangeStyles(c);
 }
 
 TRect TWinFormController::GetClientRect() {
@@ -624,57 +660,24 @@ void TWinFormController::FreeForm() {
 
 void TDumbWindow::Dispose() {
   disposing_ = true;
-  std::exception_ptr failure;
-  if (HWND h = handle_) {
-    handle_ = nullptr;
-    try {
-      WndAPIClass->DestroyWindow(h);
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  }
-  if (stub_) {
-    FreeThunk(reinterpret_cast<const void*>(stub_));
-    stub_ = nullptr;
-  }
+  std::exception_ptr failure = DestroyWindowAndStub(handle_, stub_);
   TRefObject::Dispose();
   if (failure) std::rethrow_exception(failure);
 }
 
 void TDumbWindow::CreateHandle() {
   if (handle_ || disposing_) return;
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = &InitProc;
-  wc.hInstance = ModuleInstance();
-  wc.lpszClassName = kDumbClass;
-  ZM_ASSERT(EnsureClass(wc), "TDumbWindow: window class not registered");
+  ZM_ASSERT(EnsureClass(kDumbClass, &InitProc), "TDumbWindow: window class not registered");
   TWndCreateParams p;
   p.ExStyle = WS_EX_TOOLWINDOW;
   p.ClassName = kDumbClass;
   p.Style = WS_POPUP;
-  HWND h = nullptr;
-  {
-    std::lock_guard<std::recursive_mutex> lock(CreateLock());
-    if (!stub_) stub_ = MakeWndProcThunk(this, &StubEntry);
-    gCreatingDumb = this;
-    try {
-      h = WndAPIClass->CreateWindow(p);
-    } catch (...) {
-      gCreatingDumb = nullptr;
-      throw;
-    }
-    gCreatingDumb = nullptr;
-  }
+  HWND h = CreateThroughStub(this, gCreatingDumb, stub_, &StubEntry, p);
   ZM_ASSERT(h != nullptr && h == handle_, "TDumbWindow: window not created");
 }
 
 LRESULT TDumbWindow::InitProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
-  TDumbWindow* d = gCreatingDumb;
-  if (!d || !d->stub_) return DefWindowProcW(h, msg, w, l);
-  gCreatingDumb = nullptr;
-  d->handle_ = h;
-  WndAPIClass->SetWindowLong(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(d->stub_));
-  return CallWindowProcW(d->stub_, h, msg, w, l);
+  return AttachCreating(gCreatingDumb, &TDumbWindow::handle_, &TDumbWindow::stub_, h, msg, w, l);
 }
 
 LRESULT TDumbWindow::StubEntry(void* self, HWND h, UINT msg, WPARAM w, LPARAM l) {
@@ -682,10 +685,7 @@ LRESULT TDumbWindow::StubEntry(void* self, HWND h, UINT msg, WPARAM w, LPARAM l)
   if (d->disposing_) return WndAPIClass->DefWindowProc(h, msg, w, l);
   TFormGuard keep(d, false);
   LRESULT r = d->WndProc(h, msg, w, l);
-  if (msg == WM_DESTROY) {
-    if (d->handle_ == h) d->handle_ = nullptr;
-    WndAPIClass->SetWindowLong(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcW));
-  }
+  if (msg == WM_DESTROY) DetachDestroyed(d->handle_, h);
   return r;
 }
 
@@ -712,16 +712,11 @@ HWND TDumbWindow::Handle() {
 void TWinControl::Dispose() {
   std::exception_ptr failure;
   if (HWND h = handle_) {
-    try {
-      WndAPIClass->DestroyWindow(h);  // WM_NCDESTROY releases the stub
-    } catch (...) {
-      failure = std::current_exception();
-    }
+    failure = DestroyCaught(h);  // WM_NCDESTROY releases the stub
     if (stub_) {
       // Not destroyed (another thread's window?): take the stub out first.
       if (IsWindow(h)) WndAPIClass->SetWindowLong(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
-      FreeThunk(reinterpret_cast<const void*>(stub_));
-      stub_ = nullptr;
+      FreeStub(stub_);
     }
     handle_ = nullptr;
   }
@@ -732,13 +727,7 @@ void TWinControl::Dispose() {
 WideString TWinControl::WindowClassName() { return kControlClass; }
 
 void TWinControl::RegisterWindowClass() {
-  WNDCLASSW wc{};
-  wc.style = CS_DBLCLKS;
-  wc.lpfnWndProc = &DefWindowProcW;
-  wc.hInstance = ModuleInstance();
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.lpszClassName = kControlClass;
-  EnsureClass(wc);
+  EnsureClass(kControlClass, &DefWindowProcW, CS_DBLCLKS, true);
 }
 
 bool TWinControl::CreateHandle(HWND parent, const TRect& b) {
@@ -768,8 +757,7 @@ LRESULT TWinControl::StubEntry(void* self, HWND h, UINT msg, WPARAM w, LPARAM l)
   LRESULT r = c->CallPrevious(msg, w, l);
   // The last message: the window forgets the stub, the stub goes.
   WndAPIClass->SetWindowLong(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(c->previous_));
-  if (c->stub_) FreeThunk(reinterpret_cast<const void*>(c->stub_));
-  c->stub_ = nullptr;
+  FreeStub(c->stub_);
   c->handle_ = nullptr;
   return r;
 }

@@ -124,6 +124,8 @@ private:
   void HandleMessage(HWND h, TMessage& m, bool& handled);
   // Applies the form's style bits to the window.
   void ApplyStyles();
+  // Reports a border change and applies the styles; false without a window.
+  bool ChangeStyles(const TFormChange& c);
   void ReportPlacement();
   void ShowForState(std::uint8_t state);
   void PostFree();

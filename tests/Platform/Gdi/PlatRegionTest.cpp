@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Platform/Gdi/PlatGdi.h"
+#include "tests/Platform/User/UserTestSupport.h"
 
 using namespace plat;
 
@@ -129,12 +130,7 @@ TEST(PlatRegion, RegionDataRoundTripAndDamagedData) {
 }
 
 TEST(PlatRegion, ClipRegionLimitsBlits) {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = 40;
-  info.bmiHeader.biWidth = 8;
-  info.bmiHeader.biHeight = -8;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
+  BITMAPINFO info = usertest::Dib32Info(8, 8);
   void* dstBits = nullptr;
   void* srcBits = nullptr;
   HBITMAP dst = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &dstBits, nullptr, 0);

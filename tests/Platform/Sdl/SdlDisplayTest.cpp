@@ -6,6 +6,7 @@
 #include "Platform/Gdi/PlatGdi.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/User/PlatUser.h"
+#include "tests/Platform/User/UserTestSupport.h"
 
 using namespace plat;
 
@@ -127,12 +128,7 @@ TEST(SdlDisplay, CaptionBordersTopmostAndCursorReachTheRealWindow) {
   SetCursor(nullptr);
   ASSERT_TRUE(ReadNativeCursor(visible, id));
   EXPECT_FALSE(visible);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = 40;
-  info.bmiHeader.biWidth = 8;
-  info.bmiHeader.biHeight = -8;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
+  BITMAPINFO info = usertest::Dib32Info(8, 8);
   void* bits = nullptr;
   HBITMAP bm = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   std::fill_n(static_cast<std::uint32_t*>(bits), 64, 0xFFFF0000u);

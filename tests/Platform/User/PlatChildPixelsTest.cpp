@@ -46,32 +46,7 @@ protected:
   std::uint32_t TopAt(int x, int y) { return TopPixels()[std::size_t(y) * 100 + std::size_t(x)]; }
 };
 
-// A 32-bit top-down DIB in a memory DC, every pixel one B, G, R, A word.
-struct TSource {
-  HDC Dc = nullptr;
-  HBITMAP Bitmap = nullptr;
-  HGDIOBJ Old = nullptr;
-  std::uint32_t* Bits = nullptr;
-  BITMAPINFO Info{};
-  TSource(int w, int h, std::uint32_t bgra) {
-    Info.bmiHeader.biSize = 40;
-    Info.bmiHeader.biWidth = w;
-    Info.bmiHeader.biHeight = -h;
-    Info.bmiHeader.biPlanes = 1;
-    Info.bmiHeader.biBitCount = 32;
-    void* p = nullptr;
-    Bitmap = CreateDIBSection(nullptr, &Info, DIB_RGB_COLORS, &p, nullptr, 0);
-    Bits = static_cast<std::uint32_t*>(p);
-    std::fill_n(Bits, std::size_t(w) * h, bgra);
-    Dc = CreateCompatibleDC(nullptr);
-    Old = SelectObject(Dc, reinterpret_cast<HGDIOBJ>(Bitmap));
-  }
-  ~TSource() {
-    SelectObject(Dc, Old);
-    DeleteDC(Dc);
-    DeleteObject(reinterpret_cast<HGDIOBJ>(Bitmap));
-  }
-};
+using TSource = usertest::TDibSource;
 
 TEST_F(PlatChildPixels, PixelsOfAChildAboveAndLeftOfTheBufferKeepTheirClientPoint) {
   HWND c = Child(-10, -5);
@@ -123,12 +98,7 @@ TEST_F(PlatChildPixels, StretchDIBitsOnAChildMapsClientPoints) {
   HDC dc = GetDC(c);
   // A 2 x 2 DIB doubled onto client (11, 6): its red corner covers (11..12, 6..7).
   std::uint32_t bits[4] = {0x00FF0000u, 0x000000FFu, 0x000000FFu, 0x000000FFu};
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = 40;
-  info.bmiHeader.biWidth = 2;
-  info.bmiHeader.biHeight = -2;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
+  BITMAPINFO info = usertest::Dib32Info(2, 2);
   EXPECT_EQ(StretchDIBits(dc, 11, 6, 4, 4, 0, 0, 2, 2, bits, &info, DIB_RGB_COLORS, SRCCOPY), 2);
   EXPECT_EQ(TopAt(1, 1), kRed);
   EXPECT_EQ(TopAt(2, 2), kRed);

@@ -10,32 +10,19 @@ using usertest::TRecorder;
 
 namespace {
 
-class PlatPaint : public usertest::UserTest {};
+using TSource = usertest::TDibSource;
 
-// A 32-bit top-down DIB in a memory DC, every pixel set to one B, G, R, A word.
-struct TSource {
-  HDC Dc = nullptr;
-  HBITMAP Bitmap = nullptr;
-  HGDIOBJ Old = nullptr;
-  std::uint32_t* Bits = nullptr;
-  TSource(int w, int h, std::uint32_t bgra) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = 40;
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* p = nullptr;
-    Bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &p, nullptr, 0);
-    Bits = static_cast<std::uint32_t*>(p);
-    std::fill_n(Bits, std::size_t(w) * h, bgra);
-    Dc = CreateCompatibleDC(nullptr);
-    Old = SelectObject(Dc, reinterpret_cast<HGDIOBJ>(Bitmap));
-  }
-  ~TSource() {
-    SelectObject(Dc, Old);
-    DeleteDC(Dc);
-    DeleteObject(reinterpret_cast<HGDIOBJ>(Bitmap));
+class PlatPaint : public usertest::UserTest {
+protected:
+  // A visible 100 x 100 popup at the origin, painted green (0xFF00C800).
+  HWND GreenBelow() {
+    HWND below = Make(WS_POPUP | WS_VISIBLE, nullptr, {0, 0, 100, 100});
+    Pump();
+    TSource green(100, 100, 0xFF00C800u);
+    HDC wdc = GetDC(below);
+    BitBlt(wdc, 0, 0, 100, 100, green.Dc, 0, 0, SRCCOPY);
+    ReleaseDC(below, wdc);
+    return below;
   }
 };
 
@@ -126,12 +113,7 @@ TEST_F(PlatPaint, BeginPaintDrawsOnlyTheUpdateRegion) {
 }
 
 TEST_F(PlatPaint, LayeredWindowComposesOverWhatLiesBelow) {
-  HWND below = Make(WS_POPUP | WS_VISIBLE, nullptr, {0, 0, 100, 100});
-  Pump();
-  TSource green(100, 100, 0xFF00C800u);
-  HDC wdc = GetDC(below);
-  BitBlt(wdc, 0, 0, 100, 100, green.Dc, 0, 0, SRCCOPY);
-  ReleaseDC(below, wdc);
+  HWND below = GreenBelow();
   EXPECT_EQ(Screen(10, 10), 0xFF00C800u);
   const std::uint32_t desktop = Screen(500, 500);
 
@@ -180,18 +162,13 @@ TEST_F(PlatPaint, LayeredWindowComposesOverWhatLiesBelow) {
 }
 
 TEST_F(PlatPaint, LayeredAttributesAlphaAndColourKey) {
-  HWND below = Make(WS_POPUP | WS_VISIBLE, nullptr, {0, 0, 100, 100});
-  Pump();
-  TSource green(100, 100, 0xFF00C800u);
-  HDC wdc = GetDC(below);
-  BitBlt(wdc, 0, 0, 100, 100, green.Dc, 0, 0, SRCCOPY);
-  ReleaseDC(below, wdc);
+  GreenBelow();
   HWND top = CreateWindowExW(WS_EX_LAYERED, u"Rec", u"l", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
                              ModuleInstance(), nullptr);
   Pump();
   // Left half magenta (the key), right half white.
   TSource magenta(25, 50, 0xFFFF00FFu), white(25, 50, 0xFFFFFFFFu);
-  wdc = GetDC(top);
+  HDC wdc = GetDC(top);
   BitBlt(wdc, 0, 0, 25, 50, magenta.Dc, 0, 0, SRCCOPY);
   BitBlt(wdc, 25, 0, 25, 50, white.Dc, 0, 0, SRCCOPY);
   ReleaseDC(top, wdc);

@@ -202,12 +202,7 @@ TEST_F(PlatFrame, CursorsFromFilesPixelsAndResources) {
 }
 
 TEST_F(PlatFrame, CursorFromPixelsAndHotSpot) {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = 40;
-  info.bmiHeader.biWidth = 4;
-  info.bmiHeader.biHeight = -3;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
+  BITMAPINFO info = usertest::Dib32Info(4, 3);
   void* bits = nullptr;
   HBITMAP bm = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   static_cast<std::uint32_t*>(bits)[5] = 0x80102030u;

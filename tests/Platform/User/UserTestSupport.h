@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <vector>
 
+#include "Platform/Gdi/PlatGdi.h"
 #include "Platform/User/PlatUser.h"
 #include "Platform/User/PlatUserHeadless.h"
 
@@ -64,6 +67,41 @@ inline LRESULT RecordingProc(HWND h, UINT m, WPARAM w, LPARAM l) {
   if (r.OnMessage && r.OnMessage(h, m, w, l, res)) return res;
   return DefWindowProcW(h, m, w, l);
 }
+
+// The header of a 32-bit top-down DIB of w x h pixels.
+inline BITMAPINFO Dib32Info(int w, int h) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = 40;
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  return info;
+}
+
+// A 32-bit top-down DIB in a memory DC, every pixel one B, G, R, A word.
+struct TDibSource {
+  HDC Dc = nullptr;
+  HBITMAP Bitmap = nullptr;
+  HGDIOBJ Old = nullptr;
+  std::uint32_t* Bits = nullptr;
+  TDibSource(int w, int h, std::uint32_t bgra) {
+    BITMAPINFO info = Dib32Info(w, h);
+    void* p = nullptr;
+    Bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &p, nullptr, 0);
+    Bits = static_cast<std::uint32_t*>(p);
+    std::fill_n(Bits, std::size_t(w) * h, bgra);
+    Dc = CreateCompatibleDC(nullptr);
+    Old = SelectObject(Dc, reinterpret_cast<HGDIOBJ>(Bitmap));
+  }
+  ~TDibSource() {
+    SelectObject(Dc, Old);
+    DeleteDC(Dc);
+    DeleteObject(reinterpret_cast<HGDIOBJ>(Bitmap));
+  }
+  TDibSource(const TDibSource&) = delete;
+  TDibSource& operator=(const TDibSource&) = delete;
+};
 
 class UserTest : public ::testing::Test {
 protected:
