@@ -7,6 +7,7 @@
 
 #include "Platform/Gfx/GfxPipeline.h"
 #include "Platform/Gfx/GfxPresent.h"
+#include "Platform/Gfx/GfxShaderAbi.h"
 #include "Platform/User/PlatUser.h"
 
 namespace plat::gfx {
@@ -101,6 +102,7 @@ void Device::OnFinalRelease() {
   // hold keep the device's memory until they go too.
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   for (auto& t : textures_) t.Reset();
+  pixelShader_.Reset();
   stream_.Reset();
   renderTarget_.Reset();
   implicitChain_.Reset();
@@ -197,6 +199,7 @@ void Device::ResetState() {
   fvf_ = 0;
   stream_.Reset();
   streamOffset_ = streamStride_ = 0;
+  pixelShader_.Reset();
   psConstants_.fill(0.0f);
   vsConstants_.fill(0.0f);
   inScene_ = false;
@@ -618,6 +621,60 @@ Result Device::GetStreamSource(std::uint32_t stream, Ref<VertexBuffer>& buffer, 
   return Result::Ok;
 }
 
+Result Device::CreatePixelShader(std::span<const std::uint8_t> code, Ref<PixelShader>& shader) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  shader = nullptr;
+  const auto size = static_cast<std::uint32_t>(std::min<std::size_t>(code.size(), 0xFFFFFFFFu));
+  if (Result r = Enter(CallKind::CreatePixelShader, true); r != Result::Ok)
+    return Log(CallKind::CreatePixelShader, r, size);
+  // The descriptor must name a registered shader and declare exactly its
+  // samplers and constants, so random bytes and stale code fail cleanly.
+  ShaderDescriptor desc;
+  const ShaderInfo* info = nullptr;
+  if (DecodeShaderDescriptor(code, desc) && desc.kind == ShaderKind::Pixel) info = FindPixelShader(desc.name);
+  if (!info || info->samplers != desc.samplers || info->constants != desc.constants)
+    return Log(CallKind::CreatePixelShader, Result::InvalidCall, size);
+  Ref<PixelShader> made;
+  try {
+    made = Ref<PixelShader>::Adopt(new PixelShader(this, info));
+  } catch (const std::bad_alloc&) {
+    return Log(CallKind::CreatePixelShader, Result::OutOfMemory, size);
+  }
+  Track(made.Get());
+  shader = std::move(made);
+  return Log(CallKind::CreatePixelShader, Result::Ok, size);
+}
+
+Result Device::CreateVertexShader(std::span<const std::uint8_t> code, Ref<VertexShader>& shader) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  shader = nullptr;
+  const auto size = static_cast<std::uint32_t>(std::min<std::size_t>(code.size(), 0xFFFFFFFFu));
+  if (Result r = Enter(CallKind::CreateVertexShader, true); r != Result::Ok)
+    return Log(CallKind::CreateVertexShader, r, size);
+  return Log(CallKind::CreateVertexShader, Result::InvalidCall, size);
+}
+
+Result Device::SetPixelShader(PixelShader* shader) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (Result r = Enter(CallKind::SetPixelShader, true); r != Result::Ok) return Log(CallKind::SetPixelShader, r);
+  if (shader && shader->OwnerDevice() != this) return Log(CallKind::SetPixelShader, Result::InvalidCall);
+  pixelShader_.Set(shader);
+  return Log(CallKind::SetPixelShader, Result::Ok, shader ? 1u : 0u);
+}
+
+Result Device::GetPixelShader(Ref<PixelShader>& shader) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  shader = Ref<PixelShader>(pixelShader_.Get());
+  return Result::Ok;
+}
+
+Result Device::SetVertexShader(VertexShader* shader) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (Result r = Enter(CallKind::SetVertexShader, true); r != Result::Ok) return Log(CallKind::SetVertexShader, r);
+  // None can exist, so only nil is a valid argument.
+  return Log(CallKind::SetVertexShader, shader ? Result::InvalidCall : Result::Ok);
+}
+
 Result Device::SetPixelShaderConstantF(std::uint32_t start, const float* data, std::uint32_t count) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (Result r = Enter(CallKind::SetPixelShaderConstantF, true); r != Result::Ok)
@@ -683,6 +740,7 @@ Result Device::Draw(CallKind call, PrimitiveType type, std::uint32_t primitiveCo
   dc.stageStates = stageStates_.data();
   for (std::uint32_t i = 0; i < kMaxSamplers; ++i)
     if (BaseTexture* tex = textures_[i].Get()) tex->FillView(dc.textures[i]);
+  if (PixelShader* shader = pixelShader_.Get()) dc.pixelShader = &shader->Info();
   dc.pixelShaderConstants = psConstants_.data();
   ++draws_;
   DrawPrimitives(dc);

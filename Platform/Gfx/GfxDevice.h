@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -86,6 +87,14 @@ public:
   Result SetStreamSource(std::uint32_t stream, VertexBuffer* buffer, std::uint32_t offset, std::uint32_t stride);
   Result GetStreamSource(std::uint32_t stream, Ref<VertexBuffer>& buffer, std::uint32_t& offset,
                          std::uint32_t& stride);
+  // The code is a shader descriptor (GfxShaderAbi.h) of a registered shader.
+  Result CreatePixelShader(std::span<const std::uint8_t> code, Ref<PixelShader>& shader);
+  // Always refused: vertices go through the fixed vertex stage.
+  Result CreateVertexShader(std::span<const std::uint8_t> code, Ref<VertexShader>& shader);
+  // nullptr unbinds; the shader is held like a bound texture.
+  Result SetPixelShader(PixelShader* shader);
+  Result GetPixelShader(Ref<PixelShader>& shader);
+  Result SetVertexShader(VertexShader* shader);
   // Registers c0..c31, float4 each.
   Result SetPixelShaderConstantF(std::uint32_t start, const float* data, std::uint32_t vec4Count);
   Result GetPixelShaderConstantF(std::uint32_t start, float* data, std::uint32_t vec4Count) const;
@@ -179,6 +188,7 @@ private:
   std::uint32_t fvf_ = 0;
   Binding<VertexBuffer> stream_;
   std::uint32_t streamOffset_ = 0, streamStride_ = 0;
+  Binding<PixelShader> pixelShader_;
   std::array<float, kMaxShaderConstants * 4> psConstants_{};
   std::array<float, 256 * 4> vsConstants_{};
 };

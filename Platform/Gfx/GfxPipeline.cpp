@@ -63,9 +63,22 @@ void DrawPrimitives(const TDrawCall& call) {
     ps.sourceOver = IsSourceOverBlend(ps.blend);
     cull = CullFrom((*call.renderStates)[static_cast<std::uint32_t>(RenderState::CullMode)]);
   }
+  // A bound pixel shader replaces the stages; it reads every sampler.
+  if (call.pixelShader != nullptr && call.pixelShader->fn != nullptr) {
+    ps.shader = call.pixelShader;
+    for (std::uint32_t i = 0; i < kMaxSamplers; ++i) {
+      if (TextureUsable(call.textures[i])) ps.shaderSamplers[i].texture = &call.textures[i];
+      if (call.samplerStates != nullptr) ps.shaderSamplers[i].setup = MakeSamplerSetup(call.samplerStates[i]);
+    }
+    if (call.pixelShaderConstants != nullptr)
+      for (std::uint32_t i = 0; i < kMaxShaderConstants; ++i) {
+        const float* c = call.pixelShaderConstants + i * 4;
+        ps.shaderConstants[i] = Float4{c[0], c[1], c[2], c[3]};
+      }
+  }
   // The colour cascade ends at the first stage that is disabled or has no
   // texture; with none running, the vertex colour is the output.
-  if (call.stageStates != nullptr) {
+  if (ps.shader == nullptr && call.stageStates != nullptr) {
     for (std::uint32_t i = 0; i < kMaxTextureStages; ++i) {
       const StageSetup st = MakeStageSetup(call.stageStates[i]);
       if (st.colorOp == TextureOp::Disable || !TextureUsable(call.textures[i])) break;

@@ -8,6 +8,8 @@
 
 namespace plat::gfx {
 
+struct ShaderInfo;
+
 // One 2D image: a render target, or one mip level of a texture.
 struct TSurfaceView {
   std::uint8_t* bits = nullptr;  // first row; rows top-down
@@ -54,9 +56,9 @@ struct TDrawCall {
   const StageStateTable* stageStates = nullptr;                 // [kMaxTextureStages]
   TTextureView textures[kMaxSamplers];                          // by sampler / stage
 
-  // Pixel shader state: the bound shader (opaque to the device until the
-  // shader registry exists) and the constant registers c0..c31.
-  const void* pixelShader = nullptr;
+  // Pixel shader state: the bound shader (nullptr: the fixed-function
+  // stages draw) and the constant registers c0..c31.
+  const ShaderInfo* pixelShader = nullptr;
   const float* pixelShaderConstants = nullptr;  // kMaxShaderConstants * 4 floats
 };
 

@@ -134,6 +134,69 @@ void RasterizeGeneral(const TriangleSetup& t, const PixelState& ps, std::int32_t
   }
 }
 
+// A pixel shader in place of the stages: spans of up to kShaderSpan pixels
+// go to the shader function as structure-of-arrays varyings. Each pixel's
+// inputs come from the plane equations at its own centre, as in ShadePixel.
+void RasterizeShaded(const TriangleSetup& t, const PixelState& ps, std::int32_t rowBegin, std::int32_t rowEnd) {
+  struct Span {
+    float tex[kMaxTexSets][2][kShaderSpan];
+    float colour[4][kShaderSpan];
+    Float4 out[kShaderSpan];
+  };
+  thread_local Span sp;
+  ShaderEnv env;
+  for (std::uint32_t i = 0; i < kMaxSamplers; ++i) env.s[i] = &ps.shaderSamplers[i];
+  env.c = ps.shaderConstants;
+  ShaderVaryings in;
+  for (std::uint32_t k = 0; k < kMaxTexSets; ++k) {
+    in.t[k][0] = sp.tex[k][0];
+    in.t[k][1] = sp.tex[k][1];
+  }
+  for (int c = 0; c < 4; ++c) in.v0[c] = sp.colour[c];
+  const bool argbTarget = ps.sourceOver && IsArgbTarget(ps.target.format);
+  const std::uint32_t fill = ps.target.format == Format::X8R8G8B8 ? 0xFF000000u : 0;
+  for (std::int32_t y = rowBegin; y < rowEnd; ++y) {
+    std::int32_t b, e;
+    RowSpan(t, y, b, e);
+    for (std::int32_t x0 = b; x0 < e; x0 += kShaderSpan) {
+      const int n = static_cast<int>(std::min<std::int32_t>(kShaderSpan, e - x0));
+      for (int i = 0; i < n; ++i) {
+        const double px = x0 + i, py = y;
+        const double rw = SafeRhw(t, px, py);
+        const std::uint32_t d = t.constantDiffuse ? t.diffuse : Diffuse(t, px, py, rw);
+        sp.colour[0][i] = static_cast<float>(d >> 16 & 255) / 255.0f;
+        sp.colour[1][i] = static_cast<float>(d >> 8 & 255) / 255.0f;
+        sp.colour[2][i] = static_cast<float>(d & 255) / 255.0f;
+        sp.colour[3][i] = static_cast<float>(d >> 24) / 255.0f;
+        for (std::uint32_t k = 0; k < kMaxTexSets; ++k) {
+          float u = 0, v = 0;
+          if (k < ps.layout.texCount) {
+            const std::uint32_t uo = ps.layout.attrOffset[k];
+            u = static_cast<float>(t.attr[uo].At(px, py) / rw);
+            if (ps.layout.texSize[k] >= 2) v = static_cast<float>(t.attr[uo + 1].At(px, py) / rw);
+          }
+          sp.tex[k][0][i] = u;
+          sp.tex[k][1][i] = v;
+        }
+      }
+      in.count = n;
+      ps.shader->fn(env, in, sp.out);
+      for (int i = 0; i < n; ++i) {
+        std::uint8_t* p = PixelAt(ps.target, x0 + i, y);
+        const std::uint32_t src = PackShaderColour(sp.out[i]);
+        if (argbTarget) {
+          std::uint32_t dst;
+          std::memcpy(&dst, p, 4);
+          dst = BlendSourceOver(src, dst | fill) | fill;
+          std::memcpy(p, &dst, 4);
+        } else {
+          EncodePixel(ps.target.format, p, BlendPixel(ps.blend, src, DecodePixelInline(ps.target.format, p)));
+        }
+      }
+    }
+  }
+}
+
 // How stage 0 combines on the fast path.
 enum class FastCombine : std::uint8_t { Texture, TextureAlphaTimesDiffuse, Other };
 
@@ -412,7 +475,9 @@ void RasterizeTriangle(const TriangleSetup& t, const PixelState& ps, std::int32_
   if (rowBegin < t.y0) rowBegin = t.y0;
   if (rowEnd > t.y1) rowEnd = t.y1;
   if (rowBegin >= rowEnd) return;
-  if (t.fast && gFastPathEnabled.load(std::memory_order_relaxed)) {
+  if (ps.shader != nullptr)
+    RasterizeShaded(t, ps, rowBegin, rowEnd);
+  else if (t.fast && gFastPathEnabled.load(std::memory_order_relaxed)) {
     gFastPathCount.fetch_add(1, std::memory_order_relaxed);
     RasterizeFast(t, ps, rowBegin, rowEnd);
   }

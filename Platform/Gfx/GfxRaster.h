@@ -8,6 +8,7 @@
 
 #include "Platform/Gfx/GfxCombine.h"
 #include "Platform/Gfx/GfxSampler.h"
+#include "Platform/Gfx/GfxShaderAbi.h"
 #include "Platform/Gfx/GfxVertex.h"
 
 namespace plat::gfx {
@@ -64,6 +65,10 @@ struct PixelState {
   // Stage 0 as the texture alone (1), or texture with alpha x diffuse alpha (2); 0 otherwise.
   std::uint8_t stage0Kind = 0;
   bool allowFastPath = true;  // tests turn it off to compare against the general path
+  // With a pixel shader bound the stages above are unused (stageCount 0).
+  const ShaderInfo* shader = nullptr;
+  SamplerView shaderSamplers[kMaxSamplers];
+  Float4 shaderConstants[kMaxShaderConstants];
 };
 
 // Sets up one screen triangle; false when nothing of it can be drawn.

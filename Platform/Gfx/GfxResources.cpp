@@ -38,6 +38,11 @@ void Resource::OnRevive() {
   if (holdsDevice_ && !deviceRef_) deviceRef_ = Ref<Device>(device_);
 }
 
+// ---- PixelShader -----------------------------------------------------------------------------------------
+
+PixelShader::PixelShader(Device* device, const ShaderInfo* info)
+    : Resource(device, Pool::Managed, 0, true), info_(info) {}
+
 // ---- Surface ----------------------------------------------------------------------------------------------
 
 Surface::Surface(Device* device, SurfaceKind kind, const SurfaceDesc& desc, std::int32_t pitch, Texture* container)

@@ -142,6 +142,27 @@ private:
   bool locked_ = false;
 };
 
+struct ShaderInfo;
+
+// A pixel shader: a registered C++ function, found by the name in its
+// descriptor. It takes no video memory and survives a reset.
+class PixelShader : public Resource {
+public:
+  const ShaderInfo& Info() const { return *info_; }
+
+private:
+  friend class Device;
+  PixelShader(Device* device, const ShaderInfo* info);
+  const ShaderInfo* info_;
+};
+
+// Vertices are processed by the fixed stage only: none can be made, the type
+// exists so that binding nil reads as Direct3D does.
+class VertexShader : public Resource {
+private:
+  VertexShader() = delete;
+};
+
 class SwapChain : public Resource {
 public:
   Result Present(const Rect* src, const Rect* dst, WindowId window, const void* dirty, std::uint32_t flags);

@@ -77,6 +77,10 @@ enum class CallKind : std::uint8_t {
   LockVertexBuffer,
   UnlockVertexBuffer,
   SwapChainPresent,
+  CreatePixelShader,
+  CreateVertexShader,
+  SetPixelShader,
+  SetVertexShader,
   Count
 };
 

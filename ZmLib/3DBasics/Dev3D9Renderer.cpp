@@ -493,11 +493,21 @@ void T3DRenderer9::GetPixelCenter(float& x, float& y) { x = y = 0.5f; }
 
 bool T3DRenderer9::SetShader(T3DShader* shader) {
   T3DLockScope g(Device3DLock());
-  if (!Dev()) return false;
-  // The device has no shader objects yet: binding is accepted and recorded
-  // by nobody; the constants below are real device state.
-  SetLastResult(drOk);
-  return shader == nullptr || dynamic_cast<T3DShader9*>(shader) != nullptr;
+  gfx::Device* d = Dev();
+  if (!d) return false;
+  bool ok;
+  if (!shader) {
+    // nil unbinds both.
+    ok = Check(d->SetPixelShader(nullptr));
+    if (ok) ok = Check(d->SetVertexShader(nullptr));
+  } else {
+    auto* s9 = dynamic_cast<T3DShader9*>(shader);
+    // A shader without a device object (disposed, or another back end's) is
+    // refused by the device as a bad argument.
+    ok = Check(s9 && s9->PixelShader() ? d->SetPixelShader(s9->PixelShader()) : gfx::Result::InvalidCall);
+  }
+  DeviceLostCheck();
+  return ok;
 }
 
 bool T3DRenderer9::SetShaderConstants(bool vertex, std::int32_t firstRegister, std::span<const T3DFloat4> values) {
@@ -611,18 +621,31 @@ TRef<T3DVertexList> T3DRenderer9::CreateVertexList(std::int32_t vertexCount, std
 
 TRef<T3DShader> T3DRenderer9::CreateShader(const TByteString& code, bool vertex) {
   T3DLockScope g(Device3DLock());
-  if (!Dev()) return nullptr;
-  if (code.Length() < 4) {
-    Check(gfx::Result::InvalidCall);
-    return nullptr;
-  }
+  gfx::Device* d = Dev();
+  if (!d) return nullptr;
   TRef<T3DShader9> s = MakeRef<T3DShader9>();
   s->code_ = ShaderTranslateHook ? ShaderTranslateHook(code, vertex) : code;
   s->vertex_ = vertex;
-  s->store_ = store_;
-  store_->AddResource(s.get());
-  SetLastResult(drOk);
-  return s;
+  if (s->code_.Length() < 4) {
+    Check(gfx::Result::InvalidCall);
+    return nullptr;
+  }
+  // The shader's own code follows its 4-byte count.
+  const std::span<const std::uint8_t> body(s->code_.Data() + 4, std::size_t(s->code_.Length() - 4));
+  gfx::Result r;
+  if (vertex) {
+    gfx::Ref<gfx::VertexShader> vs;
+    r = d->CreateVertexShader(body, vs);
+  } else {
+    r = d->CreatePixelShader(body, s->pixelShader_);
+  }
+  const bool ok = Check(r);
+  if (ok) {
+    s->store_ = store_;
+    store_->AddResource(s.get());
+  }
+  DeviceLostCheck();
+  return ok ? TRef<T3DShader>(std::move(s)) : nullptr;
 }
 
 }  // namespace zm

@@ -1,0 +1,109 @@
+#pragma once
+// Pixel shaders of the software device. A shader is a C++ function found by
+// name in a registry; the "code" a program hands to CreatePixelShader is a
+// small descriptor naming that function and declaring its samplers and
+// constants:
+//
+//   'Z','P','S','2' | u8 kind (1 pixel, 2 vertex) | u8 model 0x20 | u16 0
+//   u16 nameLen, name (UTF-8)
+//   u8 samplerCount, { u8 register, u8 type (1 2D, 2 volume), u8 nameLen, name }
+//   u8 constantCount, { u8 register, u8 registerCount, u8 nameLen, name }
+//
+// Numbers are little-endian; nothing may follow the constant table.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Platform/Gfx/GfxSampler.h"
+
+namespace plat::gfx {
+
+struct Float4 {
+  float r = 0, g = 0, b = 0, a = 0;
+  friend bool operator==(const Float4&, const Float4&) = default;
+};
+
+enum class ShaderKind : std::uint8_t { Pixel = 1, Vertex = 2 };
+enum class SamplerType : std::uint8_t { Texture2D = 1, Volume = 2 };
+
+struct SamplerDecl {
+  std::uint8_t reg = 0;  // s0..s15
+  SamplerType type = SamplerType::Texture2D;
+  std::string name;
+  friend bool operator==(const SamplerDecl&, const SamplerDecl&) = default;
+};
+
+struct ConstantDecl {
+  std::uint8_t reg = 0;    // c0..c31
+  std::uint8_t count = 1;  // registers, reg + count <= 32
+  std::string name;
+  friend bool operator==(const ConstantDecl&, const ConstantDecl&) = default;
+};
+
+// One sampler as a shader sees it: the bound texture or volume (nullptr or
+// kind None when nothing is bound) with the sampler's states.
+struct SamplerView {
+  const TTextureView* texture = nullptr;
+  SamplerSetup setup;
+};
+
+// Up to 64 pixels of one row, as structure of arrays: t[k][0] and t[k][1]
+// are u and v of texture coordinate set k (0 when the vertices have fewer
+// sets), v0[0..3] the interpolated vertex colour r, g, b, a in 0..1.
+constexpr int kShaderSpan = 64;
+struct ShaderVaryings {
+  int count = 0;
+  const float* t[8][2] = {};
+  const float* v0[4] = {};
+};
+
+struct ShaderEnv {
+  const SamplerView* s[kMaxSamplers] = {};  // never nullptr during a draw
+  const Float4* c = nullptr;                // c0..c31
+};
+
+// Writes count colours to out; the device saturates them (NaN as 0).
+using PixelShaderFn = void (*)(const ShaderEnv& env, const ShaderVaryings& in, Float4* out);
+
+struct ShaderInfo {
+  std::string name;
+  std::vector<SamplerDecl> samplers;
+  std::vector<ConstantDecl> constants;
+  PixelShaderFn fn = nullptr;
+};
+
+// A parsed descriptor.
+struct ShaderDescriptor {
+  ShaderKind kind = ShaderKind::Pixel;
+  std::string name;
+  std::vector<SamplerDecl> samplers;
+  std::vector<ConstantDecl> constants;
+};
+
+// Adds a shader; a name has exactly one declaration and function. Answers
+// false for a bad declaration (empty or over-long names, registers out of
+// range, no function) or a name already registered differently; registering
+// the same shader again is harmless.
+bool RegisterPixelShader(const ShaderInfo& info);
+// The registered shader, or nullptr. The answer stays valid for the process.
+const ShaderInfo* FindPixelShader(std::string_view name);
+
+// The descriptor of a declaration (empty when it cannot be written).
+std::vector<std::uint8_t> EncodeShaderDescriptor(ShaderKind kind, const ShaderInfo& info);
+// The descriptor of a registered pixel shader; empty for an unknown name.
+std::vector<std::uint8_t> PixelShaderDescriptor(std::string_view name);
+// False for anything malformed, truncated or followed by extra bytes.
+bool DecodeShaderDescriptor(std::span<const std::uint8_t> code, ShaderDescriptor& out);
+
+// Reads a sampler with its states; channels in 0..1. A sampler without a
+// texture of that kind reads (0, 0, 0, 1).
+Float4 Tex2D(const SamplerView& s, float u, float v);
+Float4 Tex3D(const SamplerView& s, float u, float v, float w);
+
+// A shader's output as a packed 0xAARRGGBB: saturated, NaN as 0, x 255 rounded.
+std::uint32_t PackShaderColour(const Float4& c);
+
+}  // namespace plat::gfx
