@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <utility>
 
 #include "Platform/User/PlatUser.h"
 #include "ZmLib/3DBasics/Dev3D9Renderer.h"
@@ -313,10 +315,12 @@ bool T3DVertexList9::SetVertices(std::int32_t destIndex, std::span<const T3DVert
 // ---- T3DShader9 ------------------------------------------------------------------------
 
 void T3DShader9::Dispose() {
+  plat::gfx::Ref<plat::gfx::PixelShader> drop;
   {
     T3DLockScope g(Device3DLock());
     if (store_) store_->RemoveResource(this);
     store_ = nullptr;
+    drop = std::move(pixelShader_);
   }
   T3DShader::Dispose();
 }
@@ -387,33 +391,88 @@ void TDevStore::Dispose() {
 
 // ---- TWinPanel --------------------------------------------------------------------------
 
+namespace {
+std::mutex gPanelLinkLock;  // leaf: guards the panel <-> link pointers
+}  // namespace
+
+// Freed by the draw device when it ends (the device's list holds its only
+// reference): the panel then forgets the device.
+class TWinPanelLink : public TRefObject {
+public:
+  explicit TWinPanelLink(TWinPanel* panel) : panel_(panel) {}
+  void Dispose() override {
+    {
+      std::lock_guard<std::mutex> g(gPanelLinkLock);
+      if (panel_) {
+        panel_->device_ = nullptr;
+        panel_->link_ = nullptr;
+      }
+      panel_ = nullptr;
+    }
+    TRefObject::Dispose();
+  }
+
+private:
+  friend class TWinPanel;
+  TWinPanel* panel_;
+};
+
 TWinPanel::TWinPanel(TDrawDevice* device) : device_(device), parent_(device ? device->Window() : nullptr) {
   if (!device) return;
   CreateHandle(parent_, device->Bounds());
+  TRef<TWinPanelLink> link = MakeRef<TWinPanelLink>(this);
+  if (AddDeviceObject(device, link.get())) {
+    link_ = link.get();
+  } else {
+    link->panel_ = nullptr;
+    device_ = nullptr;  // a device that is ending
+    return;
+  }
   AddDeviceObject(device, this);
+}
+
+void TWinPanel::Dispose() {
+  TWinPanelLink* link = nullptr;
+  TDrawDevice* device = nullptr;
+  {
+    std::lock_guard<std::mutex> g(gPanelLinkLock);
+    if (link_) link_->panel_ = nullptr;
+    link = std::exchange(link_, nullptr);
+    device = std::exchange(device_, nullptr);
+  }
+  // The link has no use without the panel; the list's reference goes here.
+  if (device && link) ExtractDeviceObject(device, link);
+  TWinControl::Dispose();
+}
+
+TDrawDevice* TWinPanel::DrawDevice() const {
+  std::lock_guard<std::mutex> g(gPanelLinkLock);
+  return device_;
 }
 
 WideString TWinPanel::WindowClassName() { return u"TWinPanel"; }
 
 void TWinPanel::RegisterWindowClass() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    plat::WNDCLASSW wc{};
-    wc.style = plat::CS_DBLCLKS;
-    wc.lpfnWndProc = &plat::DefWindowProcW;
-    wc.lpszClassName = u"TWinPanel";
-    WndAPIClass->RegisterClass(wc);
-  });
+  // Registered at every creation: the class goes when the window system
+  // is reset, and a second registration only fails as already there.
+  plat::WNDCLASSW wc{};
+  wc.style = plat::CS_DBLCLKS;
+  wc.lpfnWndProc = &plat::DefWindowProcW;
+  wc.lpszClassName = u"TWinPanel";
+  WndAPIClass->RegisterClass(wc);
 }
 
 LRESULT TWinPanel::WndProc(UINT msg, WPARAM w, LPARAM l) {
-  HWND target = device_ ? device_->Window() : nullptr;
+  TDrawDevice* device = DrawDevice();
+  // The panel is made again when the device's window changes, so the
+  // parent is the device's window for as long as the device lives.
+  HWND target = device ? parent_ : nullptr;
   switch (msg) {
     case plat::WM_PAINT: {
       erase_ = false;
       plat::PAINTSTRUCT ps;
       plat::BeginPaint(Handle(), &ps);
-      if (auto* form = dynamic_cast<TZmFormDevice*>(device_)) form->Refresh();
+      if (auto* form = dynamic_cast<TZmFormDevice*>(device)) form->Refresh();
       plat::EndPaint(Handle(), &ps);
       return 1;
     }
@@ -427,7 +486,9 @@ LRESULT TWinPanel::WndProc(UINT msg, WPARAM w, LPARAM l) {
       break;
   }
   if (msg >= plat::WM_MOUSEFIRST && msg <= plat::WM_MOUSEFIRST + 14 && target) {
-    if (target != Handle()) {
+    // The wheels carry screen coordinates, which need no move.
+    const bool screenPoint = msg == plat::WM_MOUSEWHEEL || msg == plat::WM_MOUSEHWHEEL;
+    if (target != Handle() && !screenPoint) {
       plat::POINT p{static_cast<std::int16_t>(l & 0xFFFF), static_cast<std::int16_t>((l >> 16) & 0xFFFF)};
       plat::ClientToScreen(Handle(), &p);
       plat::ScreenToClient(target, &p);

@@ -141,20 +141,23 @@ private:
   TDevStore* store_ = nullptr;
 };
 
-// The device has no shader objects yet: a shader keeps its token code and
-// whether it is a vertex shader, so that binding it is a recorded no-op.
+// A shader made on the device from its code (the 4-byte count, then the
+// shader descriptor); only pixel shaders can be made.
 class T3DShader9 : public T3DShader {
 public:
   void Dispose() override;
   bool IsVertex() const { return vertex_; }
   const TByteString& Code() const { return code_; }
   TDevStore* Store() const;
+  // Guarded by the 3D lock; nil after Dispose.
+  plat::gfx::PixelShader* PixelShader() const { return pixelShader_.Get(); }
 
 private:
   friend class T3DRenderer9;
   friend class TDevStore;
   TByteString code_;
   bool vertex_ = false;
+  plat::gfx::Ref<plat::gfx::PixelShader> pixelShader_;
   TDevStore* store_ = nullptr;
 };
 
@@ -205,7 +208,10 @@ class TWinPanel : public TWinControl {
 public:
   // Makes the child window (UI thread) and joins Device's window list.
   explicit TWinPanel(TDrawDevice* device);
-  TDrawDevice* DrawDevice() const { return device_; }
+  void Dispose() override;
+  // Nil once the draw device has gone (the panel may outlive it while
+  // another thread still holds it).
+  TDrawDevice* DrawDevice() const;
   HWND ParentWindow() const { return parent_; }
   bool EraseFlag() const { return erase_; }
 
@@ -215,7 +221,9 @@ protected:
   LRESULT WndProc(UINT msg, WPARAM w, LPARAM l) override;
 
 private:
+  friend class TWinPanelLink;
   TDrawDevice* device_;
+  class TWinPanelLink* link_ = nullptr;  // in the device's list; clears device_ when it goes
   HWND parent_;
   bool erase_ = true;
 };

@@ -67,6 +67,9 @@ void FiniDev3DApp2() {
     gEngineActive.store(false, std::memory_order_release);
     engine = std::exchange(gEngine, nullptr);
   }
+  // The lock belongs to the core's pool, which may be shut down and made
+  // again before the next start: the next start makes its own.
+  gEngineLock = nullptr;
   FreeObject(engine);
 }
 
@@ -469,8 +472,12 @@ void T3DScreen::BeginFrame() {
   for (std::int32_t i = 0; resources_ && i < resources_->Count(); ++i)
     if (auto* shader = dynamic_cast<TShader*>(resources_->Get(i))) shader->Prepare();
   TRef<T3DRenderer> renderer = renderer_;
+  // A loss found on the way closes the screen: nothing of the lost
+  // renderer (its back buffer above all) may stay for the next frame.
   renderer->SetCullNone(true);
+  if (renderer_ != renderer) return;
   vertexBuffer_->Reserve(32, 2);
+  if (renderer_ != renderer) return;
   const std::int32_t w = Width32(windowRect_), h = Height32(windowRect_);
   recipWidth_ = w > 0 ? 1.0 / w : 0;
   recipHeight_ = h > 0 ? 1.0 / h : 0;
@@ -478,6 +485,7 @@ void T3DScreen::BeginFrame() {
   if (targetStack_->Count() == 0) {
     TRef<T3DSurface> back;
     if (!renderer->GetBackBuffer(back)) back = renderer->GetRenderTarget();
+    if (renderer_ != renderer) return;
     targetStack_->Add(MakeRef<TRenderTargetWrapper>(0, 0, std::move(back)).Detach());
     targetOffset_ = {};
     // The projection maps onto the viewport, so the viewport goes first.
@@ -499,19 +507,23 @@ bool T3DScreen::EndFrame(bool present) {
 void T3DScreen::Clear(std::uint32_t colour, bool withDepth) {
   if (!CanDraw()) return;
   const TRect whole{0, 0, Width32(windowRect_), Height32(windowRect_)};
-  renderer_->Clear(std::span<const TRect>(&whole, 1), cfTarget | (withDepth ? cfDepth : 0), colour, 1.0f);
+  // Held: a loss found here closes the screen and drops its reference.
+  TRef<T3DRenderer> r = renderer_;
+  r->Clear(std::span<const TRect>(&whole, 1), cfTarget | (withDepth ? cfDepth : 0), colour, 1.0f);
 }
 
 void T3DScreen::FillRect(std::uint32_t colour, const TRect& rect) {
   if (!CanDraw() || IsEmptyRect(rect)) return;
-  renderer_->Clear(std::span<const TRect>(&rect, 1), cfTarget, colour, 1.0f);
+  TRef<T3DRenderer> r = renderer_;
+  r->Clear(std::span<const TRect>(&rect, 1), cfTarget, colour, 1.0f);
 }
 
 void T3DScreen::SetViewport(const TRect& rect, float minZ, float maxZ) {
   if (!CanDraw() || IsEmptyRect(rect) || !std::isfinite(minZ) || !std::isfinite(maxZ)) return;
   view_.Viewport = {rect, minZ, maxZ};
-  renderer_->SetViewport(rect, minZ, maxZ);
-  ApplyTransforms();
+  TRef<T3DRenderer> r = renderer_;
+  r->SetViewport(rect, minZ, maxZ);
+  if (renderer_ == r) ApplyTransforms();
 }
 
 void T3DScreen::SetProjection(float left, float top, float width, float height, float virtualWidth,
@@ -552,9 +564,13 @@ void T3DScreen::ApplyTransforms() {
   proj.M[2][2] = float(1 / d);
   proj.M[3][2] = float(-nearZ / d);
   proj.M[2][3] = float(1 / d);
-  renderer_->SetTransform(world, ttWorld);
-  renderer_->SetTransform(view, ttView);
-  renderer_->SetTransform(proj, ttProjection);
+  // A loss found by one call closes the screen: the rest are not made.
+  TRef<T3DRenderer> r = renderer_;
+  r->SetTransform(world, ttWorld);
+  if (renderer_ != r) return;
+  r->SetTransform(view, ttView);
+  if (renderer_ != r) return;
+  r->SetTransform(proj, ttProjection);
 }
 
 T3DViewState T3DScreen::SaveView() const { return view_; }
@@ -562,9 +578,10 @@ T3DViewState T3DScreen::SaveView() const { return view_; }
 void T3DScreen::RestoreView(const T3DViewState& state) {
   view_ = state;
   if (!CanDraw()) return;
+  TRef<T3DRenderer> r = renderer_;
   if (!IsEmptyRect(view_.Viewport.Rect))
-    renderer_->SetViewport(view_.Viewport.Rect, view_.Viewport.MinZ, view_.Viewport.MaxZ);
-  ApplyTransforms();
+    r->SetViewport(view_.Viewport.Rect, view_.Viewport.MinZ, view_.Viewport.MaxZ);
+  if (renderer_ == r) ApplyTransforms();
 }
 
 TRect T3DScreen::GetVisibleRect() const {
@@ -597,8 +614,10 @@ void T3DScreen::SetRenderTarget(T3DTexture* target, std::int32_t offsetX, std::i
     }
     auto* now = dynamic_cast<TRenderTargetWrapper*>(targetStack_->Last());
     ZM_ASSERT(now, "SetRenderTarget - not a TRenderTargetWrapper");
-    renderer->SetRenderTarget(now->Surface.get());
+    // Taken first: a loss found by the call empties the stack.
     targetOffset_ = {now->OffsetX, now->OffsetY};
+    TRef<T3DSurface> surface = now->Surface;
+    renderer->SetRenderTarget(surface.get());
   }
   if (renderer_ != renderer) return;  // the device went meanwhile
   SetTargetProjection();

@@ -1,6 +1,5 @@
 #include "tests/support/TestMain.h"
 #include "OruLib2/OruClasses/OruClassesModules.h"
-#include "ZmLib/3DBasics/Dev3DApp2.h"
 #include "ZmLib/Application2/zmAppModules.h"
 #include "ZmLib/Graphics/zmGraphicsModules.h"
 #include "ZmLib/Text/zmTextModules.h"
@@ -8,5 +7,5 @@
 
 std::vector<zm::TModule> TestModuleTable() {
   return zm::JoinModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), zm::VectorModules(),
-                          zm::Basics3DModules(), oru::OruClassesModules(), zm::AppModules()});
+                          oru::OruClassesModules(), zm::AppModules()});
 }
