@@ -1,5 +1,8 @@
 #include "Platform/Gfx/GfxCombine.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -155,56 +158,115 @@ inline __m128i BlendTwo(__m128i s, __m128i d, __m128i scale) {
   return Div255(t);
 }
 
-// The same on 8 pixels at a time where the processor has AVX2.
-__attribute__((target("avx2"))) inline __m256i BlendEight(__m256i s, __m256i d, __m256i scale) {
-  const __m256i round = _mm256_set1_epi16(127), full = _mm256_set1_epi16(255), magic = _mm256_set1_epi16(-32639);
-  const __m256i alphaLanes = _mm256_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0);
-  __m256i a = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s, 0xFF), 0xFF);
-  a = _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_add_epi16(_mm256_mullo_epi16(a, scale), round), magic), 7);
-  s = _mm256_blendv_epi8(s, a, alphaLanes);
-  const __m256i t = _mm256_add_epi16(
-      _mm256_add_epi16(_mm256_mullo_epi16(s, a), _mm256_mullo_epi16(d, _mm256_sub_epi16(full, a))), round);
-  return _mm256_srli_epi16(_mm256_mulhi_epu16(t, magic), 7);
-}
-
+// The span kernels below blend with pmaddubsw: the weights (a, 255 - a) as
+// unsigned bytes times the channels biased to signed, (s - 128, d - 128),
+// give a*s + (255-a)*d - 32640 in [-32640, 32385], so the pair sum never
+// saturates. Flipping the top bit adds 32768, which makes it the rounded
+// numerator plus one, t + 1 with t = a*s + (255-a)*d + 127; and for any
+// t < 65535, t / 255 == ((t + 1) * 257) >> 16, one mulhi. The alpha scale
+// uses the same identity. So each lane equals BlendOneSourceOver exactly.
 __attribute__((target("avx2"))) std::size_t BlendSpanAvx2(const std::uint32_t* texels, std::uint32_t* dst,
                                                            std::size_t n, std::uint32_t alphaScale,
                                                            std::uint32_t sourceFill, std::uint32_t targetFill) {
-  const __m256i zero = _mm256_setzero_si256(), scale = _mm256_set1_epi16(static_cast<short>(alphaScale));
+  const __m256i scale = _mm256_set1_epi32(static_cast<int>(alphaScale));
   const __m256i sFill = _mm256_set1_epi32(static_cast<int>(sourceFill));
   const __m256i dFill = _mm256_set1_epi32(static_cast<int>(targetFill));
+  const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80)), rgb = _mm256_set1_epi32(0x00FFFFFF);
+  const __m256i full = _mm256_set1_epi32(255), round = _mm256_set1_epi32(128);
+  const __m256i m257 = _mm256_set1_epi16(257), top = _mm256_set1_epi16(-32768);
+  // Each pixel's (a, 255 - a) pair repeated for its four channels.
+  const __m256i pairsLo = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5, 0, 1, 0, 1, 0, 1, 0, 1, 4,
+                                           5, 4, 5, 4, 5, 4, 5);
+  const __m256i pairsHi = _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13, 8, 9, 8, 9, 8, 9, 8,
+                                           9, 12, 13, 12, 13, 12, 13, 12, 13);
   std::size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     const __m256i s = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(texels + i)), sFill);
     const __m256i d = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i)), dFill);
+    // a = Mul255(alpha, scale) in the low word of each pixel, 0 above.
+    __m256i a = _mm256_mullo_epi16(_mm256_srli_epi32(s, 24), scale);
+    a = _mm256_mulhi_epu16(_mm256_add_epi16(a, round), m257);
+    const __m256i w = _mm256_or_si256(a, _mm256_slli_epi32(_mm256_xor_si256(a, full), 8));
+    const __m256i sb = _mm256_xor_si256(_mm256_or_si256(_mm256_and_si256(s, rgb), _mm256_slli_epi32(a, 24)), bias);
+    const __m256i db = _mm256_xor_si256(d, bias);
     // unpack works within 128-bit halves and pack undoes it the same way.
-    const __m256i lo = BlendEight(_mm256_unpacklo_epi8(s, zero), _mm256_unpacklo_epi8(d, zero), scale);
-    const __m256i hi = BlendEight(_mm256_unpackhi_epi8(s, zero), _mm256_unpackhi_epi8(d, zero), scale);
+    __m256i lo = _mm256_maddubs_epi16(_mm256_shuffle_epi8(w, pairsLo), _mm256_unpacklo_epi8(sb, db));
+    __m256i hi = _mm256_maddubs_epi16(_mm256_shuffle_epi8(w, pairsHi), _mm256_unpackhi_epi8(sb, db));
+    lo = _mm256_mulhi_epu16(_mm256_xor_si256(lo, top), m257);
+    hi = _mm256_mulhi_epu16(_mm256_xor_si256(hi, top), m257);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_or_si256(_mm256_packus_epi16(lo, hi), dFill));
   }
   return i;
 }
 
-bool HasAvx2() {
-  static const bool has = [] {
+// The same, 16 pixels at a time. Shifts and the broadcast are spelt without
+// the intrinsics that g++ 12's headers fill from an uninitialised value.
+typedef std::uint32_t U32x16 __attribute__((vector_size(64)));
+__attribute__((target("avx512bw"))) inline __m512i Shr24(__m512i v) {
+  return reinterpret_cast<__m512i>(reinterpret_cast<U32x16>(v) >> 24);
+}
+__attribute__((target("avx512bw"))) inline __m512i Shl(__m512i v, int bits) {
+  return reinterpret_cast<__m512i>(reinterpret_cast<U32x16>(v) << bits);
+}
+
+__attribute__((target("avx512bw"))) std::size_t BlendSpanAvx512(const std::uint32_t* texels, std::uint32_t* dst,
+                                                                 std::size_t n, std::uint32_t alphaScale,
+                                                                 std::uint32_t sourceFill, std::uint32_t targetFill) {
+  const __m512i scale = _mm512_set1_epi32(static_cast<int>(alphaScale));
+  const __m512i sFill = _mm512_set1_epi32(static_cast<int>(sourceFill));
+  const __m512i dFill = _mm512_set1_epi32(static_cast<int>(targetFill));
+  const __m512i bias = _mm512_set1_epi8(static_cast<char>(0x80)), rgb = _mm512_set1_epi32(0x00FFFFFF);
+  const __m512i full = _mm512_set1_epi32(255), round = _mm512_set1_epi32(128);
+  const __m512i m257 = _mm512_set1_epi16(257), top = _mm512_set1_epi16(-32768);
+  const __m512i pairsLo = _mm512_set4_epi32(0x05040504, 0x05040504, 0x01000100, 0x01000100);
+  const __m512i pairsHi = _mm512_set4_epi32(0x0D0C0D0C, 0x0D0C0D0C, 0x09080908, 0x09080908);
+  std::size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m512i s = _mm512_or_si512(_mm512_loadu_si512(texels + i), sFill);
+    const __m512i d = _mm512_or_si512(_mm512_loadu_si512(dst + i), dFill);
+    __m512i a = _mm512_mullo_epi16(Shr24(s), scale);
+    a = _mm512_mulhi_epu16(_mm512_add_epi16(a, round), m257);
+    const __m512i w = _mm512_or_si512(a, Shl(_mm512_xor_si512(a, full), 8));
+    const __m512i sb = _mm512_xor_si512(_mm512_or_si512(_mm512_and_si512(s, rgb), Shl(a, 24)), bias);
+    const __m512i db = _mm512_xor_si512(d, bias);
+    __m512i lo = _mm512_maddubs_epi16(_mm512_shuffle_epi8(w, pairsLo), _mm512_unpacklo_epi8(sb, db));
+    __m512i hi = _mm512_maddubs_epi16(_mm512_shuffle_epi8(w, pairsHi), _mm512_unpackhi_epi8(sb, db));
+    lo = _mm512_mulhi_epu16(_mm512_xor_si512(lo, top), m257);
+    hi = _mm512_mulhi_epu16(_mm512_xor_si512(hi, top), m257);
+    _mm512_storeu_si512(dst + i, _mm512_or_si512(_mm512_packus_epi16(lo, hi), dFill));
+  }
+  return i;
+}
+
+// The widest kernel the processor runs: 0 none, 1 SSE2, 2 AVX2, 3 AVX-512BW.
+int CpuSpanLevel() {
+  static const int level = [] {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
+    if (__builtin_cpu_supports("avx512bw")) return 3;
+    return __builtin_cpu_supports("avx2") ? 2 : 1;
   }();
-  return has;
+  return level;
 }
 #endif
 
+std::atomic<int> gSpanLevelLimit{3};
+
 }  // namespace
 
-void BlendSpanSourceOver(const std::uint32_t* texels, std::uint32_t* dst, std::size_t n, std::uint32_t alphaScale,
-                         bool x8Source, bool x8Target) {
-  const std::uint32_t sourceFill = x8Source ? 0xFF000000u : 0, targetFill = x8Target ? 0xFF000000u : 0;
+void LimitSpanKernels(int level) { gSpanLevelLimit.store(level, std::memory_order_relaxed); }
+
+namespace {
+
+// AVX2, SSE2 and scalar: short spans and the ends of long ones.
+void BlendSpanNarrow(const std::uint32_t* texels, std::uint32_t* dst, std::size_t n, std::uint32_t alphaScale,
+                     std::uint32_t sourceFill, std::uint32_t targetFill, [[maybe_unused]] int level) {
   std::size_t i = 0;
 #if defined(__SSE2__)
-  if (n >= 8 && HasAvx2()) i = BlendSpanAvx2(texels, dst, n, alphaScale, sourceFill, targetFill);
+  const std::size_t vn = level >= 1 ? n : 0;  // level 0: the scalar loop alone
+  if (vn >= 8 && level >= 2) i = BlendSpanAvx2(texels, dst, vn, alphaScale, sourceFill, targetFill);
   const __m128i zero = _mm_setzero_si128(), scale = _mm_set1_epi16(static_cast<short>(alphaScale));
   const __m128i sFill = _mm_set1_epi32(static_cast<int>(sourceFill)), dFill = _mm_set1_epi32(static_cast<int>(targetFill));
-  for (; i + 4 <= n; i += 4) {
+  for (; i + 4 <= vn; i += 4) {
     const __m128i s = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(texels + i)), sFill);
     const __m128i d = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i)), dFill);
     const __m128i lo = BlendTwo(_mm_unpacklo_epi8(s, zero), _mm_unpacklo_epi8(d, zero), scale);
@@ -218,6 +280,27 @@ void BlendSpanSourceOver(const std::uint32_t* texels, std::uint32_t* dst, std::s
     d = BlendOneSourceOver(texels[i], d, alphaScale, sourceFill, targetFill);
     std::memcpy(dst + i, &d, 4);
   }
+}
+
+}  // namespace
+
+void BlendSpanSourceOver(const std::uint32_t* texels, std::uint32_t* dst, std::size_t n, std::uint32_t alphaScale,
+                         bool x8Source, bool x8Target) {
+  const std::uint32_t sourceFill = x8Source ? 0xFF000000u : 0, targetFill = x8Target ? 0xFF000000u : 0;
+  int level = 0;
+#if defined(__SSE2__)
+  level = std::min(CpuSpanLevel(), gSpanLevelLimit.load(std::memory_order_relaxed));
+  if (level >= 3 && n >= 32) {
+    // Whole cache lines of the target: a split 64-byte access costs two.
+    const std::uintptr_t addr = reinterpret_cast<std::uintptr_t>(dst);
+    const std::size_t head = addr % 4 == 0 ? ((64 - addr % 64) / 4) % 16 : 0;
+    BlendSpanNarrow(texels, dst, head, alphaScale, sourceFill, targetFill, level);
+    const std::size_t mid = head + BlendSpanAvx512(texels + head, dst + head, n - head, alphaScale, sourceFill, targetFill);
+    BlendSpanNarrow(texels + mid, dst + mid, n - mid, alphaScale, sourceFill, targetFill, level);
+    return;
+  }
+#endif
+  BlendSpanNarrow(texels, dst, n, alphaScale, sourceFill, targetFill, level);
 }
 
 }  // namespace plat::gfx

@@ -55,4 +55,8 @@ inline std::uint32_t BlendSourceOver(std::uint32_t src, std::uint32_t dst) {
 void BlendSpanSourceOver(const std::uint32_t* texels, std::uint32_t* dst, std::size_t n, std::uint32_t alphaScale,
                          bool x8Source, bool x8Target);
 
+// For tests: the widest span kernel used, 0 scalar, 1 SSE2, 2 AVX2, 3
+// AVX-512 (the default; never wider than the processor runs).
+void LimitSpanKernels(int level);
+
 }  // namespace plat::gfx

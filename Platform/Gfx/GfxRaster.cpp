@@ -215,6 +215,7 @@ FastCombine ClassifyStage(const StageSetup& s) {
 }
 
 thread_local std::vector<std::uint32_t> tTexels;
+std::atomic<std::uint64_t> gDirectRowCount{0};
 
 #if defined(__SSE2__)
 // LerpArgb on 16-bit lanes: (a * (256 - f) + b * f + 128) >> 8, no lane overflows.
@@ -281,6 +282,7 @@ void RasterizeFast(const TriangleSetup& t, const PixelState& ps, std::int32_t ro
   const bool allExact = t.columnsExact, contiguous = t.columnsContiguous;
   std::vector<std::uint32_t>& texels = tTexels;
   texels.resize(cols.size());
+  std::uint64_t directRows = 0;
 
   for (std::int32_t y = rowBegin; y < rowEnd; ++y) {
     std::int32_t b, e;
@@ -301,6 +303,7 @@ void RasterizeFast(const TriangleSetup& t, const PixelState& ps, std::int32_t ro
     const std::uint32_t* src;
     if (allExact && wy == 0 && contiguous) {
       src = row0 + tap[0].i0;
+      ++directRows;
     } else {
       std::uint32_t* fill = texels.data();
       std::int32_t x = 0;
@@ -343,6 +346,7 @@ void RasterizeFast(const TriangleSetup& t, const PixelState& ps, std::int32_t ro
       std::memcpy(out + x, &result, 4);
     }
   }
+  if (directRows != 0) gDirectRowCount.fetch_add(directRows, std::memory_order_relaxed);
 }
 
 // u depends on x alone: evaluate it once per column for the whole draw, at
@@ -386,6 +390,7 @@ std::uint8_t ClassifyStageZero(const StageSetup& s) {
 
 void SetGfxFastPathEnabled(bool enabled) { gFastPathEnabled.store(enabled); }
 std::uint64_t GfxFastPathCount() { return gFastPathCount.load(); }
+std::uint64_t GfxDirectRowCount() { return gDirectRowCount.load(); }
 
 bool SetupTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2, std::uint32_t attrCount,
                    const PixelState& ps, TriangleSetup& out) {

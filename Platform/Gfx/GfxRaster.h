@@ -92,5 +92,8 @@ void RasterizeAll(const std::vector<TriangleSetup>& tris, const PixelState& ps);
 // many triangle bands it has drawn so far.
 void SetGfxFastPathEnabled(bool enabled);
 std::uint64_t GfxFastPathCount();
+// Rows the fast path has blended straight from the texture (texel centres on
+// pixel centres, no filtering arithmetic).
+std::uint64_t GfxDirectRowCount();
 
 }  // namespace plat::gfx

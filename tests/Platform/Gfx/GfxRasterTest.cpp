@@ -360,5 +360,82 @@ TEST(GfxRaster, FastPathEqualsGeneralPath) {
   EXPECT_GE(GfxFastPathCount() - before, 200u);
 }
 
+// Every kernel width against the one-pixel blend, over all channel pairs
+// (s, d) for each alpha and several opacities, at offsets that give heads
+// and tails of every length.
+TEST(GfxRaster, SpanKernelsMatchThePixelBlend) {
+  std::vector<std::uint32_t> texels(65536 + 40), base(texels.size()), want(texels.size()), got(texels.size());
+  for (std::uint32_t j = 0; j < texels.size(); ++j) {
+    const std::uint32_t x = j & 255, y = (j >> 8) & 255;
+    texels[j] = x << 16 | y << 8 | (x ^ y);
+    base[j] = y << 24 | y << 16 | x << 8 | (255 - x);
+  }
+  for (int level = 0; level <= 3; ++level) {
+    LimitSpanKernels(level);
+    for (std::uint32_t alpha = 0; alpha < 256; alpha += level == 3 ? 1 : 17) {
+      const std::uint32_t scale = alpha % 3 == 0 ? 255 : (alpha * 7 + 1) % 256;
+      const bool x8s = alpha % 5 == 1, x8t = alpha % 7 == 2;
+      const std::size_t from = alpha % 23, n = texels.size() - from - alpha % 19;
+      for (std::size_t j = 0; j < texels.size(); ++j) texels[j] = (texels[j] & 0x00FFFFFFu) | alpha << 24;
+      got = base;
+      want = base;
+      for (std::size_t j = from; j < from + n; ++j) {
+        const std::uint32_t s = texels[j] | (x8s ? 0xFF000000u : 0), fill = x8t ? 0xFF000000u : 0;
+        want[j] = BlendSourceOver((s & 0x00FFFFFFu) | Mul255(s >> 24, scale) << 24, want[j] | fill) | fill;
+      }
+      BlendSpanSourceOver(texels.data() + from, got.data() + from, n, scale, x8s, x8t);
+      ASSERT_EQ(got, want) << "level " << level << " alpha " << alpha;
+    }
+  }
+  LimitSpanKernels(3);
+}
+
+// The direct texel read (1:1 step, texel centres on pixel centres) against
+// the general path: odd widths for the tails, quads partly off the target,
+// and quads off by a fraction of a pixel, which must filter instead.
+TEST(GfxRaster, DirectTexelReadEqualsGeneralPath) {
+  std::mt19937 rng(17);
+  struct Case {
+    float x0, y0;
+    std::uint32_t w, h;
+    bool direct;
+  };
+  const Case cases[] = {{-0.5f, -0.5f, 61, 37, true},   {2.5f, 4.5f, 33, 9, true},     {-9.5f, -3.5f, 47, 20, true},
+                        {40.5f, 30.5f, 29, 19, true},   {-0.5f, -0.5f, 1, 1, true},    {3.5f, 0.5f, 17, 40, true},
+                        {-0.25f, -0.5f, 61, 37, false}, {2.5f, 4.625f, 33, 9, false}, {-9.5f, -3.375f, 47, 20, false},
+                        {0.5f + 1.0f / 128, 0.5f, 31, 11, false}};
+  for (int level : {3, 2, 1, 0}) {
+    LimitSpanKernels(level);
+    for (const Case& c : cases) {
+      for (int variant = 0; variant < 4; ++variant) {
+        Image tex(c.w, c.h, 0, variant & 1 ? Format::X8R8G8B8 : Format::A8R8G8B8);
+        for (auto& p : tex.pixels) p = rng();
+        const std::uint32_t colour = variant & 2 ? 0xB4FFFFFFu : 0xFFFFFFFFu;
+        Image targets[2];
+        std::uint64_t direct[2] = {};
+        for (int pass = 0; pass < 2; ++pass) {
+          std::mt19937 same(variant);
+          targets[pass] = Image(57, 43, 0, variant == 2 ? Format::X8R8G8B8 : Format::A8R8G8B8);
+          for (auto& p : targets[pass].pixels) p = same();
+          Scene s(targets[pass]);
+          s.Texture(tex, variant != 3);
+          s.Filter(2);
+          s.Address(3);
+          s.SourceOver();
+          SetGfxFastPathEnabled(pass == 0);
+          const std::uint64_t before = GfxDirectRowCount();
+          s.Draw(Quad(c.x0, c.y0, c.x0 + static_cast<float>(c.w), c.y0 + static_cast<float>(c.h), colour), kTlFvf);
+          direct[pass] = GfxDirectRowCount() - before;
+        }
+        SetGfxFastPathEnabled(true);
+        ASSERT_EQ(targets[0].pixels, targets[1].pixels) << c.x0 << "," << c.y0 << " " << c.w << " level " << level;
+        EXPECT_EQ(direct[1], 0u);
+        EXPECT_EQ(direct[0] > 0, c.direct) << c.x0 << "," << c.y0 << " " << c.w;
+      }
+    }
+  }
+  LimitSpanKernels(3);
+}
+
 }  // namespace
 }  // namespace plat::gfx::test
