@@ -67,9 +67,6 @@ void FiniDev3DApp2() {
     gEngineActive.store(false, std::memory_order_release);
     engine = std::exchange(gEngine, nullptr);
   }
-  // The lock belongs to the core's pool, which may be shut down and made
-  // again before the next start: the next start makes its own.
-  gEngineLock = nullptr;
   FreeObject(engine);
 }
 
