@@ -9,7 +9,7 @@
 #include "Platform/Gfx/GfxWorkers.h"
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace plat::gfx {
@@ -109,7 +109,237 @@ std::uint8_t* PixelAt(const TSurfaceView& t, std::int32_t x, std::int32_t y) {
   return t.bits + static_cast<std::ptrdiff_t>(y) * t.pitch + static_cast<std::ptrdiff_t>(x) * BytesPerPixel(t.format);
 }
 
+// The commonest state off the span path (rotated and perspective quads):
+// one 2D texture stage of 32-bit texels without mips, stage 0 as the
+// texture or its alpha times a constant diffuse alpha, source-over onto an
+// ARGB target. Every pixel goes through the same operations as ShadePixel
+// (b * y + c is the same value for the whole row), in batches so the plane
+// evaluation vectorises, and the batch is blended by the span kernel.
+struct SimpleStage {
+  const TSurfaceView* level = nullptr;
+  const SamplerSetup* sampler = nullptr;
+  std::uint32_t uo = 0, alphaScale = 255, sourceFill = 0;
+  bool linear = false, x8Target = false;
+  bool gather = false;  // texel offsets fit the 32-bit gathers
+};
+
+bool SimpleStageFor(const TriangleSetup& t, const PixelState& ps, SimpleStage& out) {
+  if (ps.stageCount != 1 || !ps.sourceOver || !IsArgbTarget(ps.target.format)) return false;
+  if (!Aligned4(ps.target.bits, ps.target.pitch)) return false;
+  if (ps.stage0Kind != 1 && ps.stage0Kind != 2) return false;
+  if (ps.stage0Kind == 2 && !t.constantDiffuse) return false;
+  const StageSetup& st = ps.stages[0];
+  const TTextureView& tex = *ps.textures[0];
+  const SamplerSetup& s = ps.samplers[0];
+  if (tex.kind != TTextureKind::Texture2D || tex.levelCount == 0 || SamplerNeedsLod(tex, s)) return false;
+  const TSurfaceView& l = tex.levels[0];
+  if (!IsArgbTarget(l.format) || l.bits == nullptr || l.width == 0 || l.height == 0) return false;
+  if (st.texCoordIndex >= ps.layout.texCount || ps.layout.texSize[st.texCoordIndex] < 2) return false;
+  out.level = &l;
+  out.sampler = &s;
+  out.uo = ps.layout.attrOffset[st.texCoordIndex];
+  out.alphaScale = ps.stage0Kind == 2 ? t.diffuse >> 24 : 255;
+  out.sourceFill = l.format == Format::X8R8G8B8 ? 0xFF000000u : 0;
+  out.linear = s.magFilter != TextureFilter::Point;
+  out.x8Target = ps.target.format == Format::X8R8G8B8;
+  out.gather = out.linear && l.pitch > 0 &&
+               (static_cast<std::int64_t>(l.height) - 1) * l.pitch + static_cast<std::int64_t>(l.width) * 4 < (1ll << 31);
+  return true;
+}
+
+constexpr std::int32_t kBatch = 256;
+
+inline std::uint32_t FetchArgb(const TSurfaceView& l, std::int64_t x, std::int64_t y, std::uint32_t fill) {
+  std::uint32_t v;
+  std::memcpy(&v, l.bits + y * l.pitch + x * 4, 4);
+  return v | fill;
+}
+
+
+inline std::uint32_t SampleBilinear(const SimpleStage& k, double u, double v) {
+  const TSurfaceView& l = *k.level;
+  const SamplerSetup& s = *k.sampler;
+  const std::int64_t fx = SnapCoordinate(u, l.width, true), fy = SnapCoordinate(v, l.height, true);
+  const std::int64_t tx0 = AddressTexel(fx >> 8, l.width, s.addressU);
+  const std::int64_t tx1 = AddressTexel((fx >> 8) + 1, l.width, s.addressU);
+  const std::int64_t ty0 = AddressTexel(fy >> 8, l.height, s.addressV);
+  const std::int64_t ty1 = AddressTexel((fy >> 8) + 1, l.height, s.addressV);
+  const std::uint32_t wx = static_cast<std::uint32_t>(fx & 255), wy = static_cast<std::uint32_t>(fy & 255);
+  const std::uint32_t top = LerpArgb(FetchArgb(l, tx0, ty0, k.sourceFill), FetchArgb(l, tx1, ty0, k.sourceFill), wx);
+  const std::uint32_t bottom =
+      LerpArgb(FetchArgb(l, tx0, ty1, k.sourceFill), FetchArgb(l, tx1, ty1, k.sourceFill), wx);
+  return LerpArgb(top, bottom, wy);
+}
+
+#if defined(__SSE2__)
+// Four pixels of SnapCoordinate: floor(x) is exact here, its high part and
+// 1/256 fraction split exactly in double. The texel index holds past the
+// edge under CLAMP; other modes need it inside (else ok turns false).
+__attribute__((target("avx2"))) inline void SnapAvx2(__m256d t, std::uint32_t n, TextureAddress mode, __m128i& i0,
+                                                      __m128i& i1, __m128i& w, bool& ok) {
+  const __m256d limit = _mm256_set1_pd(1099511627776.0), nlimit = _mm256_set1_pd(-1099511627776.0);
+  __m256d x = _mm256_add_pd(
+      _mm256_sub_pd(_mm256_mul_pd(_mm256_mul_pd(t, _mm256_set1_pd(static_cast<double>(n))), _mm256_set1_pd(256.0)),
+                    _mm256_set1_pd(128.0)),
+      _mm256_set1_pd(0.5));
+  const __m256d nan = _mm256_cmp_pd(x, x, _CMP_UNORD_Q);
+  x = _mm256_blendv_pd(x, nlimit, _mm256_cmp_pd(x, nlimit, _CMP_NGT_UQ));
+  x = _mm256_blendv_pd(x, _mm256_set1_pd(0.5), nan);
+  x = _mm256_min_pd(limit, x);
+  const __m256d f = _mm256_floor_pd(x);
+  const __m256d hi = _mm256_floor_pd(_mm256_mul_pd(f, _mm256_set1_pd(1.0 / 256.0)));
+  const __m256d lo = _mm256_sub_pd(f, _mm256_mul_pd(hi, _mm256_set1_pd(256.0)));
+  const __m256d hi1 = _mm256_add_pd(hi, _mm256_set1_pd(1.0));
+  const __m256d zero = _mm256_setzero_pd(), last = _mm256_set1_pd(static_cast<double>(n) - 1.0);
+  if (mode == TextureAddress::Clamp) {
+    i0 = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(hi, zero), last));
+    i1 = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(hi1, zero), last));
+  } else {
+    const __m256d in = _mm256_and_pd(_mm256_cmp_pd(hi, zero, _CMP_GE_OQ), _mm256_cmp_pd(hi1, last, _CMP_LE_OQ));
+    ok = ok && _mm256_movemask_pd(in) == 15;
+    i0 = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(hi, zero), last));
+    i1 = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(hi1, zero), last));
+  }
+  w = _mm256_cvttpd_epi32(lo);
+}
+
+// LerpArgb per channel in 16-bit lanes: (a * (256 - f) + b * f + 128) >> 8
+// stays below 2^16, so each lane is the packed form's channel.
+__attribute__((target("avx2"))) inline __m256i Lerp16x16(__m256i a, __m256i b, __m256i f) {
+  const __m256i g = _mm256_sub_epi16(_mm256_set1_epi16(256), f);
+  return _mm256_srli_epi16(
+      _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(a, g), _mm256_mullo_epi16(b, f)), _mm256_set1_epi16(128)),
+      8);
+}
+
+// Bilinear texels of pixels x0 .. x0 + n - 1 of a row, eight at a time, each
+// as SampleBilinear makes it.
+__attribute__((target("avx2"))) void SampleRowAvx2(const SimpleStage& k, const Plane& pr, const Plane& pu,
+                                                   const Plane& pv, double rowR, double rowU, double rowV,
+                                                   std::int32_t x0, std::int32_t n, std::uint32_t* texels) {
+  const TSurfaceView& l = *k.level;
+  const __m256d ra = _mm256_set1_pd(pr.a), ua = _mm256_set1_pd(pu.a), va = _mm256_set1_pd(pv.a);
+  const __m256d rr = _mm256_set1_pd(rowR), ru = _mm256_set1_pd(rowU), rv = _mm256_set1_pd(rowV);
+  const __m256d tiny = _mm256_set1_pd(1e-300);
+  const __m256i pitch8 = _mm256_set1_epi32(l.pitch), fill8 = _mm256_set1_epi32(static_cast<int>(k.sourceFill));
+  const __m256i zero = _mm256_setzero_si256(), ones = _mm256_set1_epi32(0x00010001);
+  const int* bits = reinterpret_cast<const int*>(l.bits);
+  std::int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m128i xi0[2], xi1[2], wxs[2], yi0[2], yi1[2], wys[2];
+    __m256d us[2], vs[2];
+    bool ok = true;
+    for (int h = 0; h < 2; ++h) {
+      const __m256d px = _mm256_cvtepi32_pd(_mm_add_epi32(_mm_set1_epi32(x0 + i + 4 * h), _mm_setr_epi32(0, 1, 2, 3)));
+      __m256d rw = _mm256_add_pd(_mm256_mul_pd(ra, px), rr);
+      rw = _mm256_max_pd(rw, tiny);  // rw > tiny ? rw : tiny, NaN too
+      us[h] = _mm256_div_pd(_mm256_add_pd(_mm256_mul_pd(ua, px), ru), rw);
+      vs[h] = _mm256_div_pd(_mm256_add_pd(_mm256_mul_pd(va, px), rv), rw);
+      SnapAvx2(us[h], l.width, k.sampler->addressU, xi0[h], xi1[h], wxs[h], ok);
+      SnapAvx2(vs[h], l.height, k.sampler->addressV, yi0[h], yi1[h], wys[h], ok);
+    }
+    if (!ok) {
+      alignas(32) double uu[8], vv[8];
+      _mm256_store_pd(uu, us[0]);
+      _mm256_store_pd(uu + 4, us[1]);
+      _mm256_store_pd(vv, vs[0]);
+      _mm256_store_pd(vv + 4, vs[1]);
+      for (int j = 0; j < 8; ++j) texels[i + j] = SampleBilinear(k, uu[j], vv[j]);
+      continue;
+    }
+    const __m256i row0 = _mm256_mullo_epi32(_mm256_set_m128i(yi0[1], yi0[0]), pitch8);
+    const __m256i row1 = _mm256_mullo_epi32(_mm256_set_m128i(yi1[1], yi1[0]), pitch8);
+    const __m256i c0 = _mm256_slli_epi32(_mm256_set_m128i(xi0[1], xi0[0]), 2);
+    const __m256i c1 = _mm256_slli_epi32(_mm256_set_m128i(xi1[1], xi1[0]), 2);
+    const __m256i t00 = _mm256_or_si256(_mm256_i32gather_epi32(bits, _mm256_add_epi32(row0, c0), 1), fill8);
+    const __m256i t01 = _mm256_or_si256(_mm256_i32gather_epi32(bits, _mm256_add_epi32(row0, c1), 1), fill8);
+    const __m256i t10 = _mm256_or_si256(_mm256_i32gather_epi32(bits, _mm256_add_epi32(row1, c0), 1), fill8);
+    const __m256i t11 = _mm256_or_si256(_mm256_i32gather_epi32(bits, _mm256_add_epi32(row1, c1), 1), fill8);
+    // Each pixel's weights in its four 16-bit channel lanes, laid out as the byte unpacks lay out the channels.
+    const __m256i wx2 = _mm256_mullo_epi32(_mm256_set_m128i(wxs[1], wxs[0]), ones);
+    const __m256i wy2 = _mm256_mullo_epi32(_mm256_set_m128i(wys[1], wys[0]), ones);
+    const __m256i wxLo = _mm256_unpacklo_epi32(wx2, wx2), wxHi = _mm256_unpackhi_epi32(wx2, wx2);
+    const __m256i wyLo = _mm256_unpacklo_epi32(wy2, wy2), wyHi = _mm256_unpackhi_epi32(wy2, wy2);
+    const __m256i topLo = Lerp16x16(_mm256_unpacklo_epi8(t00, zero), _mm256_unpacklo_epi8(t01, zero), wxLo);
+    const __m256i topHi = Lerp16x16(_mm256_unpackhi_epi8(t00, zero), _mm256_unpackhi_epi8(t01, zero), wxHi);
+    const __m256i botLo = Lerp16x16(_mm256_unpacklo_epi8(t10, zero), _mm256_unpacklo_epi8(t11, zero), wxLo);
+    const __m256i botHi = Lerp16x16(_mm256_unpackhi_epi8(t10, zero), _mm256_unpackhi_epi8(t11, zero), wxHi);
+    const __m256i out =
+        _mm256_packus_epi16(Lerp16x16(topLo, botLo, wyLo), Lerp16x16(topHi, botHi, wyHi));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(texels + i), out);
+  }
+  for (; i < n; ++i) {
+    const double px = x0 + i;
+    double rw = pr.a * px + rowR;
+    rw = rw > 1e-300 ? rw : 1e-300;
+    texels[i] = SampleBilinear(k, (pu.a * px + rowU) / rw, (pv.a * px + rowV) / rw);
+  }
+}
+
+bool CpuHasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+#endif
+
+void RasterizeSimple(const TriangleSetup& t, const PixelState& ps, const SimpleStage& k, std::int32_t rowBegin,
+                     std::int32_t rowEnd) {
+  const TSurfaceView& l = *k.level;
+  const SamplerSetup& s = *k.sampler;
+  const Plane pr = t.rhw, pu = t.attr[k.uo], pv = t.attr[k.uo + 1];
+  alignas(64) double us[kBatch], vs[kBatch];
+  alignas(64) std::uint32_t texels[kBatch];
+#if defined(__SSE2__)
+  const bool useAvx2 = k.gather && CpuHasAvx2();
+#endif
+  for (std::int32_t y = rowBegin; y < rowEnd; ++y) {
+    std::int32_t b, e;
+    RowSpan(t, y, b, e);
+    const double py = y;
+    const double rowR = pr.b * py + pr.c, rowU = pu.b * py + pu.c, rowV = pv.b * py + pv.c;
+    std::uint32_t* out = reinterpret_cast<std::uint32_t*>(PixelAt(ps.target, 0, y));
+    for (std::int32_t x0 = b; x0 < e; x0 += kBatch) {
+      const std::int32_t n = std::min<std::int32_t>(kBatch, e - x0);
+#if defined(__SSE2__)
+      if (useAvx2) {
+        SampleRowAvx2(k, pr, pu, pv, rowR, rowU, rowV, x0, n, texels);
+        BlendSpanSourceOver(texels, out + x0, static_cast<std::size_t>(n), k.alphaScale, k.sourceFill != 0,
+                            k.x8Target);
+        continue;
+      }
+#endif
+      for (std::int32_t i = 0; i < n; ++i) {
+        const double px = x0 + i;
+        double rw = pr.a * px + rowR;
+        rw = rw > 1e-300 ? rw : 1e-300;
+        us[i] = (pu.a * px + rowU) / rw;
+        vs[i] = (pv.a * px + rowV) / rw;
+      }
+      if (k.linear) {
+        for (std::int32_t i = 0; i < n; ++i) texels[i] = SampleBilinear(k, us[i], vs[i]);
+      } else {
+        for (std::int32_t i = 0; i < n; ++i) {
+          const std::int64_t tx = AddressTexel(SnapCoordinate(us[i], l.width, false) >> 8, l.width, s.addressU);
+          const std::int64_t ty = AddressTexel(SnapCoordinate(vs[i], l.height, false) >> 8, l.height, s.addressV);
+          texels[i] = FetchArgb(l, tx, ty, k.sourceFill);
+        }
+      }
+      BlendSpanSourceOver(texels, out + x0, static_cast<std::size_t>(n), k.alphaScale, k.sourceFill != 0,
+                          k.x8Target);
+    }
+  }
+}
+
+std::atomic<bool> gRowPathEnabled{true};
+
 void RasterizeGeneral(const TriangleSetup& t, const PixelState& ps, std::int32_t rowBegin, std::int32_t rowEnd) {
+  if (SimpleStage k; gRowPathEnabled.load(std::memory_order_relaxed) && SimpleStageFor(t, ps, k)) {
+    RasterizeSimple(t, ps, k, rowBegin, rowEnd);
+    return;
+  }
   for (std::int32_t y = rowBegin; y < rowEnd; ++y) {
     std::int32_t b, e;
     RowSpan(t, y, b, e);
@@ -389,6 +619,7 @@ std::uint8_t ClassifyStageZero(const StageSetup& s) {
 }
 
 void SetGfxFastPathEnabled(bool enabled) { gFastPathEnabled.store(enabled); }
+void SetGfxRowPathEnabled(bool enabled) { gRowPathEnabled.store(enabled); }
 std::uint64_t GfxFastPathCount() { return gFastPathCount.load(); }
 std::uint64_t GfxDirectRowCount() { return gDirectRowCount.load(); }
 
