@@ -2,6 +2,7 @@
 
 #include "Oru/OruViewer/OruMainForm.h"
 #include "Oru/OruViewer/OruStartup.h"
+#include "OruLib2/3DEngine/OruShaders.h"
 #include "OruLib2/OruClasses/OruClassesModules.h"
 #include "ZmLib/3DBasics/Dev3D9.h"
 #include "ZmLib/3DBasics/Dev3DApp2.h"
@@ -25,7 +26,7 @@ std::span<const zm::TModule> PlayerModules() { return kPlayerModules; }
 std::vector<zm::TModule> ProgramModules() {
   return zm::JoinModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), zm::VectorModules(),
                           zm::Basics3DModules(), OruClassesModules(), zm::AppModules(), zm::CompositeModules(),
-                          zm::Dev3D9Modules(), PlayerModules()});
+                          zm::Dev3D9Modules(), Engine3DModules(), PlayerModules()});
 }
 
 }  // namespace oru

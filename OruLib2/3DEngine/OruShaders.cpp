@@ -1,0 +1,314 @@
+#include "OruLib2/3DEngine/OruShaders.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <mutex>
+#include <vector>
+
+#include "Platform/Gfx/GfxShaderAbi.h"
+
+namespace oru {
+namespace {
+
+namespace gfx = plat::gfx;
+using gfx::Float4;
+using gfx::SamplerType;
+using gfx::ShaderEnv;
+using gfx::ShaderVaryings;
+
+// ---- arithmetic -----------------------------------------------------------------
+
+Float4 Lerp(const Float4& a, const Float4& b, float t) {
+  return {a.r + t * (b.r - a.r), a.g + t * (b.g - a.g), a.b + t * (b.b - a.b), a.a + t * (b.a - a.a)};
+}
+Float4 Mul(const Float4& a, const Float4& b) { return {a.r * b.r, a.g * b.g, a.b * b.b, a.a * b.a}; }
+Float4 Scale(const Float4& a, float k) { return {a.r * k, a.g * k, a.b * k, a.a * k}; }
+Float4 Add(const Float4& a, const Float4& b) { return {a.r + b.r, a.g + b.g, a.b + b.b, a.a + b.a}; }
+
+// Transparent pixels divide by an alpha of 0: x / 0 is 0 so the result is
+// defined rather than NaN or infinite.
+float SafeDiv(float x, float d) { return d != 0.0f ? x / d : 0.0f; }
+Float4 DivRgb(const Float4& c, float d) { return {SafeDiv(c.r, d), SafeDiv(c.g, d), SafeDiv(c.b, d), c.a}; }
+
+float Clamp01(float v) { return std::clamp(v, 0.0f, 1.0f); }
+
+// Texture coordinates and the vertex colour of pixel i.
+float U0(const ShaderVaryings& in, int i) { return in.t[0][0][i]; }
+float V0(const ShaderVaryings& in, int i) { return in.t[0][1][i]; }
+float U1(const ShaderVaryings& in, int i) { return in.t[1][0][i]; }
+float V1(const ShaderVaryings& in, int i) { return in.t[1][1][i]; }
+Float4 Diffuse(const ShaderVaryings& in, int i) { return {in.v0[0][i], in.v0[1][i], in.v0[2][i], in.v0[3][i]}; }
+
+// Lookup coordinates on the texel centres of the 32-entry volumes and the
+// 256-texel curves.
+constexpr float kVolumeScale = 0.96875f, kVolumeOffset = 0.015625f;
+constexpr float kCurveScale = 0.996094f, kCurveOffset = 0.00195312f;
+
+// ---- the shaders ------------------------------------------------------------------
+
+void Unsharp(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
+  const float dx = e.c[0].r, dy = e.c[0].g, threshold = e.c[1].r, amount = e.c[2].r;
+  for (int i = 0; i < in.count; ++i) {
+    const float u = U0(in, i), v = V0(in, i);
+    const gfx::SamplerView& s = *e.s[0];
+    const Float4 centre = gfx::Tex2D(s, u, v);
+    const Float4 edges = Add(Add(gfx::Tex2D(s, u - dx, v), gfx::Tex2D(s, u + dx, v)),
+                             Add(gfx::Tex2D(s, u, v - dy), gfx::Tex2D(s, u, v + dy)));
+    const Float4 corners = Add(Add(gfx::Tex2D(s, u - dx, v - dy), gfx::Tex2D(s, u + dx, v - dy)),
+                               Add(gfx::Tex2D(s, u - dx, v + dy), gfx::Tex2D(s, u + dx, v + dy)));
+    const Float4 blur = Scale(Add(Add(Scale(centre, 4.0f), Scale(edges, 2.0f)), corners), 1.0f / 16.0f);
+    const auto sharpen = [&](float c, float b) {
+      const float d = c - b;
+      return std::fabs(d) - threshold >= 0.0f ? c + amount * d : c;
+    };
+    out[i] = {sharpen(centre.r, blur.r), sharpen(centre.g, blur.g), sharpen(centre.b, blur.b), centre.a};
+  }
+}
+
+void VideoMask(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
+  const float invert = e.c[0].r;
+  for (int i = 0; i < in.count; ++i) {
+    const float l = (gfx::Tex2D(*e.s[0], U0(in, i), V0(in, i)).r - 0.0625f) * 1.16438f;
+    const float value = invert + (1.0f - 2.0f * invert) * l;
+    out[i] = {value, value, value, value * in.v0[3][i]};
+  }
+}
+
+void ColorGrading(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
+  const float t = e.c[0].r;
+  for (int i = 0; i < in.count; ++i) {
+    const Float4 c = Mul(gfx::Tex2D(*e.s[0], U0(in, i), V0(in, i)), Diffuse(in, i));
+    const float pr = c.r * kVolumeScale + kVolumeOffset, pg = c.g * kVolumeScale + kVolumeOffset,
+                pb = c.b * kVolumeScale + kVolumeOffset;
+    Float4 r = Lerp(gfx::Tex3D(*e.s[1], pr, pg, pb), gfx::Tex3D(*e.s[2], pr, pg, pb), t);
+    r.a = c.a;
+    out[i] = r;
+  }
+}
+
+void ColorGradeLinear(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
+  const float t = e.c[0].r;
+  const auto curves = [](const gfx::SamplerView& s, float pr, float pg, float pb) {
+    return Float4{gfx::Tex2D(s, pr, pr).r, gfx::Tex2D(s, pg, pg).g, gfx::Tex2D(s, pb, pb).b, 0.0f};
+  };
+  for (int i = 0; i < in.count; ++i) {
+    const Float4 c = Mul(gfx::Tex2D(*e.s[0], U0(in, i), V0(in, i)), Diffuse(in, i));
+    const float pr = c.r * kCurveScale + kCurveOffset, pg = c.g * kCurveScale + kCurveOffset,
+                pb = c.b * kCurveScale + kCurveOffset;
+    Float4 r = Lerp(curves(*e.s[1], pr, pg, pb), curves(*e.s[2], pr, pg, pb), t);
+    r.a = c.a;
+    out[i] = r;
+  }
+}
+
+// The YUV family: s0 Y, s1 U, s2 V (luminance planes), s3 and s4 tables
+// indexed by (V, U, Y). c1 srcsizey = (H, 1/H) and c2 offsy select one field.
+struct TVideoOptions {
+  bool deinterlace = false;
+  bool chromaKey = false;
+};
+
+float FieldLuma(const ShaderEnv& e, float u, float v) {
+  const float h = e.c[1].r, recipH = e.c[1].g, offX = e.c[2].r, offY = e.c[2].g;
+  const float line = v * h + offY;
+  const float k = std::floor(line * 0.5f);
+  const float y0 = (2.0f * k + 0.5f + offX) * recipH;
+  const float y1 = (2.0f * k + 2.5f + offX) * recipH;
+  const float w = (line - (2.0f * k + 0.5f)) * 0.5f;
+  const float l0 = gfx::Tex2D(*e.s[0], u, y0).r;
+  const float l1 = gfx::Tex2D(*e.s[0], u, y1).r;
+  return l0 + w * (l1 - l0);
+}
+
+template <bool Deinterlace, bool ChromaKey>
+void ColorGradeVideo(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
+  const float t = e.c[0].r;
+  for (int i = 0; i < in.count; ++i) {
+    const float u = U0(in, i), v = V0(in, i);
+    const float y = Deinterlace ? FieldLuma(e, u, v) : gfx::Tex2D(*e.s[0], u, v).r;
+    const float cu = gfx::Tex2D(*e.s[1], u, v).r, cv = gfx::Tex2D(*e.s[2], u, v).r;
+    const float px = cv * kVolumeScale + kVolumeOffset, py = cu * kVolumeScale + kVolumeOffset,
+                pz = y * kVolumeScale + kVolumeOffset;
+    Float4 r = Lerp(gfx::Tex3D(*e.s[3], px, py, pz), gfx::Tex3D(*e.s[4], px, py, pz), t);
+    float alpha = in.v0[3][i];
+    if constexpr (ChromaKey) {
+      const float d = e.c[3].r, recipD = e.c[3].g;
+      const float h = std::fabs((cu - e.c[4].r) + (cv - e.c[4].g)) * 0.5f;
+      if (!(h - d >= 0.0f)) alpha *= (h * recipD) * (h * recipD);
+    }
+    r.a = alpha;
+    out[i] = r;
+  }
+}
+
+void MotionBlur(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
+  const float t = e.c[0].r;
+  for (int i = 0; i < in.count; ++i)
+    out[i] = Lerp(gfx::Tex2D(*e.s[0], U0(in, i), V0(in, i)), gfx::Tex2D(*e.s[1], U0(in, i), V0(in, i)), t);
+}
+
+void Premul(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
+  for (int i = 0; i < in.count; ++i) {
+    const Float4 p = Mul(gfx::Tex2D(*e.s[0], U0(in, i), V0(in, i)), gfx::Tex2D(*e.s[1], U1(in, i), V1(in, i)));
+    Float4 r = DivRgb(p, p.a);
+    r.a = p.a * in.v0[3][i];
+    out[i] = r;
+  }
+}
+
+void Premul2(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
+  for (int i = 0; i < in.count; ++i) {
+    const Float4 s1 = gfx::Tex2D(*e.s[1], U1(in, i), V1(in, i));
+    Float4 r = Mul(gfx::Tex2D(*e.s[0], U0(in, i), V0(in, i)), DivRgb(s1, s1.a));
+    r.a *= in.v0[3][i];
+    out[i] = r;
+  }
+}
+
+void Premul3(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
+  for (int i = 0; i < in.count; ++i) {
+    Float4 m = gfx::Tex2D(*e.s[0], U0(in, i), V0(in, i));
+    const Float4 content = gfx::Tex2D(*e.s[1], U1(in, i), V1(in, i));
+    const float g =
+        (1.0f - std::fabs(m.r - m.g)) * (1.0f - std::fabs(m.g - m.b)) * (1.0f - std::fabs(m.b - m.r));
+    // Coverage comes from the mask's own brightness, before grey turns white:
+    // the mask target is cleared to black, which must hide the content.
+    m.a = std::max({m.r, m.g, m.b});
+    m.r += g * (1.0f - m.r);
+    m.g += g * (1.0f - m.g);
+    m.b += g * (1.0f - m.b);
+    Float4 r = DivRgb(Mul(content, m), content.a);
+    r.a *= in.v0[3][i];
+    out[i] = r;
+  }
+}
+
+// Seven taps weighted data1.x (±3), .y (±2), .z (±1), .w (0), stepping by
+// data2.x across or data2.y down.
+template <bool Vertical>
+void GaussBlur7(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
+  const Float4 w = e.c[0];
+  const float step = Vertical ? e.c[1].g : e.c[1].r;
+  const float weights[7] = {w.r, w.g, w.b, w.a, w.b, w.g, w.r};
+  for (int i = 0; i < in.count; ++i) {
+    const float u = U0(in, i), v = V0(in, i);
+    Float4 sum;
+    for (int k = -3; k <= 3; ++k) {
+      const float o = static_cast<float>(k) * step;
+      const Float4 tap = Vertical ? gfx::Tex2D(*e.s[0], Clamp01(u), Clamp01(v + o))
+                                  : gfx::Tex2D(*e.s[0], Clamp01(u + o), Clamp01(v));
+      sum = Add(sum, Scale(tap, weights[k + 3]));
+    }
+    out[i] = sum;
+  }
+}
+
+void GaussMix(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
+  const float alpha = e.c[0].r;
+  for (int i = 0; i < in.count; ++i)
+    out[i] = Lerp(gfx::Tex2D(*e.s[0], U0(in, i), V0(in, i)), gfx::Tex2D(*e.s[1], U1(in, i), V1(in, i)), alpha);
+}
+
+// ---- the table ---------------------------------------------------------------------
+
+constexpr SamplerType k2D = SamplerType::Texture2D;
+constexpr SamplerType k3D = SamplerType::Volume;
+
+std::vector<gfx::SamplerDecl> VideoSamplers() {
+  return {{0, k2D, "Y"}, {1, k2D, "U"}, {2, k2D, "V"}, {3, k3D, "table1"}, {4, k3D, "table2"}};
+}
+
+const std::array<gfx::ShaderInfo, kShaderCount>& Table() {
+  static const std::array<gfx::ShaderInfo, kShaderCount> table = {{
+      {"unsharp", {{0, k2D, "samp"}}, {{0, 1, "invsize"}, {1, 1, "Threshold"}, {2, 1, "amount"}}, &Unsharp},
+      {"videomask", {{0, k2D, "Y"}}, {{0, 1, "invert"}}, &VideoMask},
+      {"color_grading",
+       {{0, k2D, "image"}, {1, k3D, "table1"}, {2, k3D, "table2"}},
+       {{0, 1, "t"}},
+       &ColorGrading},
+      {"color_grade_linear",
+       {{0, k2D, "image"}, {1, k2D, "curve1"}, {2, k2D, "curve2"}},
+       {{0, 1, "t"}},
+       &ColorGradeLinear},
+      {"color_grade_video", VideoSamplers(), {{0, 1, "t"}}, &ColorGradeVideo<false, false>},
+      {"color_grade_deinter",
+       VideoSamplers(),
+       {{0, 1, "t"}, {1, 1, "srcsizey"}, {2, 1, "offsy"}},
+       &ColorGradeVideo<true, false>},
+      {"color_grade_chromakey",
+       VideoSamplers(),
+       {{0, 1, "t"}, {3, 1, "deltas"}, {4, 1, "chromakey"}},
+       &ColorGradeVideo<false, true>},
+      {"color_grade_chroma_deinter",
+       VideoSamplers(),
+       {{0, 1, "t"}, {1, 1, "srcsizey"}, {2, 1, "offsy"}, {3, 1, "deltas"}, {4, 1, "chromakey"}},
+       &ColorGradeVideo<true, true>},
+      {"motion_blur", {{0, k2D, "current"}, {1, k2D, "trail"}}, {{0, 1, "t"}}, &MotionBlur},
+      {"premul", {{0, k2D, "tex0"}, {1, k2D, "tex1"}}, {}, &Premul},
+      {"premul2", {{0, k2D, "tex0"}, {1, k2D, "tex1"}}, {}, &Premul2},
+      {"premul3", {{0, k2D, "mask"}, {1, k2D, "content"}}, {}, &Premul3},
+      {"gauss_blur_h7", {{0, k2D, "samp"}}, {{0, 1, "data1"}, {1, 1, "data2"}}, &GaussBlur7<false>},
+      {"gauss_blur_v7", {{0, k2D, "samp"}}, {{0, 1, "data1"}, {1, 1, "data2"}}, &GaussBlur7<true>},
+      {"gauss_mix", {{0, k2D, "Big"}, {1, k2D, "Small"}}, {{0, 1, "alpha"}}, &GaussMix},
+  }};
+  return table;
+}
+
+std::int32_t IndexOf(std::string_view name) {
+  const auto& t = Table();
+  for (std::int32_t i = 0; i < kShaderCount; ++i)
+    if (t[static_cast<std::size_t>(i)].name == name) return i;
+  return -1;
+}
+
+// The stored codes, built once after registration.
+struct TCodes {
+  bool registered = false;
+  std::array<zm::TByteString, kShaderCount> code;
+};
+
+const TCodes& Codes() {
+  static const TCodes codes = [] {
+    TCodes c;
+    c.registered = true;
+    for (const gfx::ShaderInfo& info : Table()) c.registered = gfx::RegisterPixelShader(info) && c.registered;
+    for (std::size_t i = 0; i < Table().size(); ++i) {
+      const std::vector<std::uint8_t> d = gfx::EncodeShaderDescriptor(gfx::ShaderKind::Pixel, Table()[i]);
+      std::vector<std::uint8_t> bytes(4);
+      const auto n = static_cast<std::uint32_t>(d.size());
+      for (std::size_t b = 0; b < 4; ++b) bytes[b] = static_cast<std::uint8_t>(n >> (8 * b));
+      bytes.insert(bytes.end(), d.begin(), d.end());
+      c.code[i] = zm::TByteString(bytes.data(), bytes.size());
+    }
+    return c;
+  }();
+  return codes;
+}
+
+void InitShaders() { RegisterShaders(); }
+void FiniShaders() {}  // the device's registry keeps its entries for the process
+
+const zm::TModule kEngine3DModules[] = {
+    {"OruShaders", &InitShaders, &FiniShaders},
+};
+
+}  // namespace
+
+std::string_view ShaderName(std::int32_t index) {
+  if (index < 0 || index >= kShaderCount) return {};
+  return Table()[static_cast<std::size_t>(index)].name;
+}
+
+bool RegisterShaders() { return Codes().registered; }
+
+zm::TByteString GetShaderCode(std::int32_t index) {
+  if (index < 0 || index >= kShaderCount) return {};
+  return Codes().code[static_cast<std::size_t>(index)];
+}
+
+zm::TByteString GetShaderCode(std::string_view name) { return GetShaderCode(IndexOf(name)); }
+
+std::span<const zm::TModule> Engine3DModules() { return kEngine3DModules; }
+
+}  // namespace oru
