@@ -1,0 +1,90 @@
+#pragma once
+// Textures that the 3D application layer makes on a 3D screen. A custom
+// texture keeps the wanted size and kind and makes the device texture only
+// when it is first needed and the screen can draw: level 0 comes from the
+// descendant's FillLevel, every further mip level by halving the one above.
+// When the device goes, the device texture is let go; the next use makes it
+// again with the same content.
+//
+// A render target that cannot be made because video memory is short frees
+// managed textures of the screen, the upper half of them first, then the
+// quarter below, and so on, retrying after each step.
+#include <cstdint>
+
+#include "ZmLib/3DBasics/Dev3DApp2.h"
+
+namespace zm {
+
+class TSysBitmap;
+
+class TCustomTexture : public TScreenTexture {
+public:
+  // Asserts a screen ("<class> - Screen not Assigned"). Nothing is made on
+  // the device here.
+  TCustomTexture(T3DScreen* screen, const TSize& size, std::uint8_t kind,
+                 const char* className = "TCustomTexture");
+
+  // Release, then leave the screen's resources.
+  void Dispose() override;
+  // The device texture, made when missing: nil when the screen cannot draw,
+  // the extent is empty or the renderer makes none. Never raises.
+  T3DTexture* Realize() override;
+  // A different size lets the device texture go and computes the extent.
+  virtual void SetSize(const TSize& size);
+  // Writes the level-0 pixels into the locked level (of Extent's size).
+  virtual void FillLevel(TSysBitmap* data) = 0;
+  // Fills every level of the device texture: level 0 by FillLevel, each
+  // further level from the one above (2 x 2 averages when it is exactly
+  // twice the size, else a bilinear resize). Mip levels must be 32-bit
+  // (assertion); every locked level is unlocked.
+  virtual void Upload();
+  // Frees the device texture and the extra object.
+  virtual void Release();
+  // Realize, then has the device load the texture ahead of its first draw.
+  virtual void Prepare();
+
+  void ReleaseDeviceObjects() override { Release(); }
+
+  T3DTexture* DeviceTexture() const { return deviceTexture_.get(); }
+  std::uint8_t Kind() const { return kind_; }
+  void SetKind(std::uint8_t kind);
+  TRefObject* Extra() const { return extra_.get(); }
+  // A second device object that goes with the texture.
+  void SetExtra(TRef<TRefObject> extra) { extra_ = std::move(extra); }
+  TSize Size() const { return size_; }
+  // Each side max(32, the next power of two not below the size); 0 for a
+  // side below 1, which makes no texture.
+  TSize Extent() const { return extent_; }
+  bool Mipmapped() const { return mipmapped_; }
+  bool MipmappedChanged() const { return mipmappedChanged_; }
+  // A change lets the device texture go: the chain is part of what is made.
+  void SetMipmapped(bool on);
+  void SetPremultiplied(bool on) { Premultiplied = on; }
+
+private:
+  TRef<T3DTexture> deviceTexture_;
+  std::uint8_t kind_;
+  TRef<TRefObject> extra_;
+  TSize size_;
+  TSize extent_;
+  bool mipmapped_ = false;
+  bool mipmappedChanged_ = false;
+};
+
+// The lighter base of the colour-grade look-up textures: the screen and one
+// device object, dropped when the device goes or the texture is disposed.
+class TCustomColoringTexture : public TScreenResource {
+public:
+  explicit TCustomColoringTexture(T3DScreen* screen, const char* className = "TCustomColoringTexture");
+  void Dispose() override;
+  void ReleaseDeviceObjects() override;
+
+  TBaseTexture* DeviceObject() const { return object_.get(); }
+  // Takes the object and lets it go when its device goes.
+  void SetDeviceObject(TRef<TBaseTexture> object);
+
+private:
+  TRef<TBaseTexture> object_;
+};
+
+}  // namespace zm
