@@ -6,6 +6,7 @@
 #include <cmath>
 #include <string>
 
+#include "ZmLib/3DBasics/CustomColorGradeTexture.h"
 #include "ZmLib/Win32/winScreen.h"
 #include "ZmLib/zmLog.h"
 
@@ -72,6 +73,7 @@ void FiniDev3DApp2() {
 
 namespace {
 const TModule k3DModules[] = {
+    {"CustomColorGradeTexture", nullptr, &FreeSharedGradeTables},
     {"Dev3DApp2", &InitDev3DApp2, &FiniDev3DApp2},
 };
 }  // namespace
