@@ -2,6 +2,8 @@
 // of the wrong size, and filled again after the device goes.
 #include <gtest/gtest.h>
 
+#include "tests/ZmLib/3DBasics/D3D9/ScreenOnDeviceFixture.h"
+
 #include "Platform/Gfx/GfxDevice.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/User/PlatUserHeadless.h"
@@ -18,36 +20,9 @@ namespace color_grade_device_test {
 
 using namespace zm;
 
-void NoSleep(std::uint32_t) {}
-
-class ColorGradeOnDevice : public ::testing::Test {
+class ColorGradeOnDevice : public zmtest::TScreenOnDeviceFixture {
 protected:
-  void SetUp() override {
-    plat::headless::ResetForTests();
-    app = new TZmApplication();
-    app->AfterConstruction();
-    app->Initialize();
-    InitDev3DApp2();
-    PresentSleepProc = &NoSleep;
-    form = new TZmForm();
-    form->AfterConstruction();
-    form->SetBounds({0, 0, 100, 80});
-    form->SetVisible(true);
-    device = MakeRef<TZmFormDevice>(form);
-    device->UpdateFromForm();
-    screen = MakeRef<T3DScreen>();
-    screen->Open(device.get());
-  }
-  void TearDown() override {
-    screen = nullptr;
-    device = nullptr;
-    if (form) form->Free();
-    FiniDev3DApp2();
-    PresentSleepProc = [](std::uint32_t ms) { plat::SleepMs(ms); };
-    if (!app->Finalized()) app->Finalize();
-    app->Free();
-    plat::headless::ResetForTests();
-  }
+  ColorGradeOnDevice() : TScreenOnDeviceFixture(100, 80, true) {}
   // The device's copy of the table, read back through a lock.
   static std::vector<std::uint32_t> ReadBack(TCustomColorGradeTexture* tex) {
     std::vector<std::uint32_t> out;
@@ -82,10 +57,6 @@ protected:
     screen->BeginFrame();
     if (screen->CanDraw()) screen->EndFrame(true);
   }
-  TZmApplication* app = nullptr;
-  TZmForm* form = nullptr;
-  TRef<TZmFormDevice> device;
-  TRef<T3DScreen> screen;
 };
 
 TEST_F(ColorGradeOnDevice, IdentityVolumeHoldsEveryLatticeColour) {

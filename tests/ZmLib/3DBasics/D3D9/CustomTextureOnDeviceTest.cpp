@@ -2,6 +2,8 @@
 // the device, and made again with the same pixels on the next frame.
 #include <gtest/gtest.h>
 
+#include "tests/ZmLib/3DBasics/D3D9/ScreenOnDeviceFixture.h"
+
 #include "Platform/Gfx/GfxDevice.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/User/PlatUserHeadless.h"
@@ -28,35 +30,9 @@ public:
   int Fills = 0;
 };
 
-void NoSleep(std::uint32_t) {}
-
-class CustomTextureOnDevice : public ::testing::Test {
+class CustomTextureOnDevice : public zmtest::TScreenOnDeviceFixture {
 protected:
-  void SetUp() override {
-    plat::headless::ResetForTests();
-    app = new TZmApplication();
-    app->AfterConstruction();
-    app->Initialize();
-    InitDev3DApp2();
-    PresentSleepProc = &NoSleep;
-    form = new TZmForm();
-    form->AfterConstruction();
-    form->SetBounds({0, 0, 100, 80});
-    form->SetVisible(true);
-    device = MakeRef<TZmFormDevice>(form);
-    device->UpdateFromForm();
-    screen = MakeRef<T3DScreen>();
-  }
-  void TearDown() override {
-    screen = nullptr;
-    device = nullptr;
-    if (form) form->Free();
-    FiniDev3DApp2();
-    PresentSleepProc = [](std::uint32_t ms) { plat::SleepMs(ms); };
-    if (!app->Finalized()) app->Finalize();
-    app->Free();
-    plat::headless::ResetForTests();
-  }
+  CustomTextureOnDevice() : TScreenOnDeviceFixture(100, 80, false) {}
   bool Frame(TQuarters* tex) {
     screen->BeginFrame();
     if (!screen->CanDraw()) return false;
@@ -75,10 +51,6 @@ protected:
           << "quarter " << q;
     }
   }
-  TZmApplication* app = nullptr;
-  TZmForm* form = nullptr;
-  TRef<TZmFormDevice> device;
-  TRef<T3DScreen> screen;
 };
 
 TEST_F(CustomTextureOnDevice, LostWithTheDeviceAndDrawnAgainAfterIt) {

@@ -3,6 +3,8 @@
 // device lost in the middle of a frame.
 #include <gtest/gtest.h>
 
+#include "tests/ZmLib/3DBasics/D3D9/ScreenOnDeviceFixture.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -66,36 +68,16 @@ private:
   TRef<T3DTexture> texture_;
 };
 
-void NoSleep(std::uint32_t) {}
-
-class ScreenOnDevice : public ::testing::Test {
+class ScreenOnDevice : public zmtest::TScreenOnDeviceFixture {
 protected:
+  ScreenOnDevice() : TScreenOnDeviceFixture(140, 120, false) {}
   void SetUp() override {
-    plat::headless::ResetForTests();
     savedConfig_ = gfx::CurrentConfig();
-    app = new TZmApplication();
-    app->AfterConstruction();
-    app->Initialize();
-    InitDev3DApp2();
-    PresentSleepProc = &NoSleep;
-    form = new TZmForm();
-    form->AfterConstruction();
-    form->SetBounds({0, 0, 140, 120});
-    form->SetVisible(true);
-    device = MakeRef<TZmFormDevice>(form);
-    device->UpdateFromForm();  // the device follows the form's later changes only
-    screen = MakeRef<T3DScreen>();
+    TScreenOnDeviceFixture::SetUp();
   }
   void TearDown() override {
-    screen = nullptr;
-    device = nullptr;
-    if (form) form->Free();
-    FiniDev3DApp2();
-    PresentSleepProc = [](std::uint32_t ms) { plat::SleepMs(ms); };
+    TScreenOnDeviceFixture::TearDown();
     gfx::SetCurrentConfig(savedConfig_);
-    if (!app->Finalized()) app->Finalize();
-    app->Free();
-    plat::headless::ResetForTests();
   }
 
   T3DRenderer9* Renderer() const { return dynamic_cast<T3DRenderer9*>(screen->Renderer()); }
@@ -118,10 +100,6 @@ protected:
   }
 
   gfx::SystemConfig savedConfig_;
-  TZmApplication* app = nullptr;
-  TZmForm* form = nullptr;
-  TRef<TZmFormDevice> device;
-  TRef<T3DScreen> screen;
 };
 
 // Source over destination with the draw's alpha, as the blend set-up does.

@@ -1,6 +1,8 @@
 // The render-target pool and the box antialiaser on the software device.
 #include <gtest/gtest.h>
 
+#include "tests/ZmLib/3DBasics/D3D9/ScreenOnDeviceFixture.h"
+
 #include "Platform/Gfx/GfxDevice.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/User/PlatUserHeadless.h"
@@ -14,43 +16,12 @@ namespace rt_pool_device_test {
 
 using namespace zm;
 
-void NoSleep(std::uint32_t) {}
-
-class RTPoolOnDevice : public ::testing::Test {
+class RTPoolOnDevice : public zmtest::TScreenOnDeviceFixture {
 protected:
-  void SetUp() override {
-    plat::headless::ResetForTests();
-    app = new TZmApplication();
-    app->AfterConstruction();
-    app->Initialize();
-    InitDev3DApp2();
-    PresentSleepProc = &NoSleep;
-    form = new TZmForm();
-    form->AfterConstruction();
-    form->SetBounds({0, 0, 100, 80});
-    form->SetVisible(true);
-    device = MakeRef<TZmFormDevice>(form);
-    device->UpdateFromForm();
-    screen = MakeRef<T3DScreen>();
-    screen->Open(device.get());
-  }
-  void TearDown() override {
-    screen = nullptr;
-    device = nullptr;
-    if (form) form->Free();
-    FiniDev3DApp2();
-    PresentSleepProc = [](std::uint32_t ms) { plat::SleepMs(ms); };
-    if (!app->Finalized()) app->Finalize();
-    app->Free();
-    plat::headless::ResetForTests();
-  }
+  RTPoolOnDevice() : TScreenOnDeviceFixture(100, 80, true) {}
   std::uint32_t At(int x, int y) const { return px[std::size_t(y) * std::size_t(w) + std::size_t(x)] & 0xFFFFFFu; }
   void Capture() { px = plat::headless::CaptureClient(device->Window(), w, h); }
 
-  TZmApplication* app = nullptr;
-  TZmForm* form = nullptr;
-  TRef<TZmFormDevice> device;
-  TRef<T3DScreen> screen;
   std::vector<std::uint32_t> px;
   int w = 0, h = 0;
 };
