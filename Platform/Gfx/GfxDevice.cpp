@@ -1,5 +1,7 @@
 #include "Platform/Gfx/GfxDevice.h"
 
+#include "Platform/Gfx/GfxPixels.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -20,47 +22,11 @@ constexpr std::uint64_t kMaxBufferBytes = std::uint64_t{1} << 28;
 constexpr std::uint32_t kMaxPrimitives = 1u << 24;
 
 bool IsTextureFormat(Format f) {
-  switch (f) {
-    case Format::A8R8G8B8:
-    case Format::X8R8G8B8:
-    case Format::R5G6B5:
-    case Format::X1R5G5B5:
-    case Format::A1R5G5B5:
-    case Format::A8:
-    case Format::L8: return true;
-    default: return false;
-  }
+  const PixelFormatInfo* info = FindPixelFormat(f);
+  return info && info->texture;
 }
 
 bool CountsAgainstBudget(Pool pool) { return pool == Pool::Default || pool == Pool::Managed; }
-
-// Writes 0xAARRGGBB in a format; X formats keep their unused bits set.
-void WritePixelArgb(std::uint8_t* p, Format f, std::uint32_t argb) {
-  const std::uint32_t a = argb >> 24, r = (argb >> 16) & 0xFF, g = (argb >> 8) & 0xFF, b = argb & 0xFF;
-  switch (f) {
-    case Format::A8R8G8B8: std::memcpy(p, &argb, 4); break;
-    case Format::X8R8G8B8: {
-      const std::uint32_t v = argb | 0xFF000000u;
-      std::memcpy(p, &v, 4);
-      break;
-    }
-    case Format::R5G6B5: {
-      const auto v = static_cast<std::uint16_t>((r >> 3) << 11 | (g >> 2) << 5 | (b >> 3));
-      std::memcpy(p, &v, 2);
-      break;
-    }
-    case Format::X1R5G5B5:
-    case Format::A1R5G5B5: {
-      const std::uint32_t top = (f == Format::X1R5G5B5 || a >= 0x80) ? 0x8000 : 0;
-      const auto v = static_cast<std::uint16_t>(top | (r >> 3) << 10 | (g >> 3) << 5 | (b >> 3));
-      std::memcpy(p, &v, 2);
-      break;
-    }
-    case Format::L8: *p = static_cast<std::uint8_t>((r * 77 + g * 150 + b * 29 + 128) >> 8); break;
-    case Format::A8: *p = static_cast<std::uint8_t>(a); break;
-    default: break;
-  }
-}
 
 FrameView ViewOf(const TSurfaceView& s) { return FrameView{s.bits, s.pitch, s.width, s.height, s.format}; }
 
@@ -468,7 +434,7 @@ Result Device::Clear(std::uint32_t count, const Rect* rects, std::uint32_t flags
                 static_cast<std::int32_t>(viewport_.y + viewport_.height)};
   const std::uint32_t bpp = BytesPerPixel(v.format);
   std::uint8_t pixel[4] = {};
-  WritePixelArgb(pixel, v.format, argb);
+  EncodePixel(v.format, pixel, argb);
   auto fill = [&](const Rect& r) {
     const int l = std::max(r.left, vp.left), t = std::max(r.top, vp.top);
     const int rr = std::min(r.right, vp.right), b = std::min(r.bottom, vp.bottom);
@@ -832,7 +798,7 @@ Result Device::StretchRect(Surface* src, const Rect* srcRect, Surface* dst, cons
           argb |= static_cast<std::uint32_t>(std::clamp(static_cast<int>(v + 0.5f), 0, 255)) << shift;
         }
       }
-      WritePixelArgb(row + static_cast<std::ptrdiff_t>(d.left + x) * dbpp, dd.format, argb);
+      EncodePixel(dd.format, row + static_cast<std::ptrdiff_t>(d.left + x) * dbpp, argb);
     }
   }
   return Log(CallKind::StretchRect, Result::Ok);

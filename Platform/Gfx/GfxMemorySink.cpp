@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Platform/Gfx/GfxPixels.h"
 #include "Platform/Gfx/GfxPresent.h"
 #include "Platform/User/PlatUser.h"
 
@@ -8,36 +9,7 @@ namespace plat::gfx {
 
 std::uint32_t ReadPixelArgb(const FrameView& f, std::uint32_t x, std::uint32_t y) {
   if (!f.bits || x >= f.width || y >= f.height) return 0;
-  const std::uint8_t* p = f.bits + static_cast<std::ptrdiff_t>(y) * f.pitch + x * BytesPerPixel(f.format);
-  auto expand5 = [](std::uint32_t v) { return (v << 3) | (v >> 2); };
-  auto expand6 = [](std::uint32_t v) { return (v << 2) | (v >> 4); };
-  switch (f.format) {
-    case Format::A8R8G8B8: {
-      std::uint32_t v;
-      std::memcpy(&v, p, 4);
-      return v;
-    }
-    case Format::X8R8G8B8: {
-      std::uint32_t v;
-      std::memcpy(&v, p, 4);
-      return v | 0xFF000000u;
-    }
-    case Format::R5G6B5: {
-      std::uint16_t v;
-      std::memcpy(&v, p, 2);
-      return 0xFF000000u | expand5(v >> 11) << 16 | expand6((v >> 5) & 63) << 8 | expand5(v & 31);
-    }
-    case Format::X1R5G5B5:
-    case Format::A1R5G5B5: {
-      std::uint16_t v;
-      std::memcpy(&v, p, 2);
-      const std::uint32_t a = (f.format == Format::X1R5G5B5 || (v & 0x8000)) ? 0xFF : 0;
-      return a << 24 | expand5((v >> 10) & 31) << 16 | expand5((v >> 5) & 31) << 8 | expand5(v & 31);
-    }
-    case Format::L8: return 0xFF000000u | p[0] * 0x010101u;
-    case Format::A8: return static_cast<std::uint32_t>(p[0]) << 24;
-    default: return 0;
-  }
+  return DecodePixel(f.format, f.bits + static_cast<std::ptrdiff_t>(y) * f.pitch + x * BytesPerPixel(f.format));
 }
 
 namespace {

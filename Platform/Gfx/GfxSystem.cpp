@@ -1,5 +1,7 @@
 #include "Platform/Gfx/GfxSystem.h"
 
+#include "Platform/Gfx/GfxPixels.h"
+
 #include <algorithm>
 
 #include "Platform/Gfx/GfxDevice.h"
@@ -35,16 +37,8 @@ BOOL CollectMonitor(HMONITOR monitor, HDC, RECT*, LPARAM data) {
 }
 
 bool IsTextureFormat(Format f) {
-  switch (f) {
-    case Format::A8R8G8B8:
-    case Format::X8R8G8B8:
-    case Format::R5G6B5:
-    case Format::X1R5G5B5:
-    case Format::A1R5G5B5:
-    case Format::A8:
-    case Format::L8: return true;
-    default: return false;
-  }
+  const PixelFormatInfo* info = FindPixelFormat(f);
+  return info && info->texture;
 }
 
 }  // namespace
