@@ -82,6 +82,11 @@ void TCustomTexture::Release() {
   extra_ = nullptr;
 }
 
+void TCustomTexture::SetPremultiplied(bool on) {
+  Premultiplied = on;
+  if (deviceTexture_) deviceTexture_->SetPremultiplied(on);
+}
+
 T3DTexture* TCustomTexture::Realize() {
   if (deviceTexture_) return deviceTexture_.get();
   if (extent_.cx < 1 || extent_.cy < 1) return nullptr;
@@ -116,6 +121,7 @@ T3DTexture* TCustomTexture::Realize() {
     }
     if (!t) return nullptr;
     deviceTexture_ = t;
+    t->SetPremultiplied(Premultiplied);
     t->SetLostEvent([this](TRefObject*) { Release(); });
     if (IsManagedKind(kind_)) Upload();
   } catch (const std::exception&) {

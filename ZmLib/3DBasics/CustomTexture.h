@@ -59,7 +59,8 @@ public:
   bool MipmappedChanged() const { return mipmappedChanged_; }
   // A change lets the device texture go: the chain is part of what is made.
   void SetMipmapped(bool on);
-  void SetPremultiplied(bool on) { Premultiplied = on; }
+  // Passed on to the device texture at once and whenever it is made.
+  void SetPremultiplied(bool on);
 
 private:
   TRef<T3DTexture> deviceTexture_;

@@ -387,6 +387,9 @@ public:
   virtual std::uint8_t GetFilter() = 0;
   virtual void SetAnisotropic(bool on) = 0;
   virtual void SetLodBias(float bias) = 0;
+  // Premultiplied colour changes how the texture blends; back ends that do
+  // not blend by it ignore it.
+  virtual void SetPremultiplied(bool on) { (void)on; }
 };
 
 class TVolumeTexture : public TBaseTexture {

@@ -77,6 +77,15 @@ std::uint8_t LogCode(gfx::Result result) {
   if (code) LogInt(u"Dx Error = ", code);
   return code;
 }
+
+bool BackBufferIs(gfx::Device* device, std::int64_t width, std::int64_t height) {
+  gfx::Ref<gfx::Surface> back;
+  gfx::SurfaceDesc desc;
+  if (!gfx::Succeeded(device->GetBackBuffer(0, 0, gfx::BackBufferType::Mono, back)) || !back ||
+      !gfx::Succeeded(back->GetDesc(desc)))
+    return false;
+  return std::int64_t(desc.width) == width && std::int64_t(desc.height) == height;
+}
 }  // namespace
 
 std::uint8_t MapDxResult(T3DCallState& target, gfx::Result result) {
@@ -355,6 +364,17 @@ bool T3DEngine9::InternalCreateRenderer(TDrawDevice* device, const T3DDisplayMod
   }
 
   TRef<TDevStore> store = FindDeviceObject<TDevStore>(device);
+  // A window drawing straight into the shared device (no swap chain of its
+  // own) keeps that device's back buffer: after a resize it would present
+  // a part of the frame or nothing, so an unused store of another size is
+  // dropped, as on a loss, and made anew.
+  if (store && store->Device() && !exclusive && !r->usesSwapChain_ && store->RendererCount() == 0 &&
+      !BackBufferIs(store->Device(), std::int64_t(backRect.Right) - backRect.Left,
+                    std::int64_t(backRect.Bottom) - backRect.Top)) {
+    TRef<TRefObject> owned = ExtractDeviceObject(device, store.get());
+    store = nullptr;
+    owned = nullptr;
+  }
   if (!store) {
     store = MakeRef<TDevStore>(this, device);  // joins the window list
   }

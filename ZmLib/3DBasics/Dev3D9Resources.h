@@ -69,7 +69,7 @@ public:
 
   std::uint8_t Kind() const { return kind_; }
   bool Premultiplied() const { return premultiplied_.load(); }
-  void SetPremultiplied(bool on) { premultiplied_.store(on); }
+  void SetPremultiplied(bool on) override { premultiplied_.store(on); }
   bool Anisotropic() const { return anisotropic_.load(); }
   float LodBias() const { return lodBias_.load(); }
   plat::gfx::Texture* Texture() const { return texture_.Get(); }
