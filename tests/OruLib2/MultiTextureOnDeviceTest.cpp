@@ -1,0 +1,217 @@
+// Tiled pictures drawn on the software device: the tiles side by side give
+// the picture back, also where linear filtering reads across a seam, and
+// come back with the same pixels after the device was lost.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "OruLib2/MultiTexture6.h"
+#include "Platform/Gfx/GfxDevice.h"
+#include "ZmLib/Graphics/SysBitmap.h"
+#include "ZmLib/Graphics/SysPixelFormat.h"
+#include "ZmLib/wpLoadCallBack.h"
+#include "tests/ZmLib/3DBasics/D3D9/ScreenOnDeviceFixture.h"
+
+namespace multi_texture_device_test {
+
+using namespace zm;
+
+constexpr std::int32_t kW = 1100, kH = 700;
+
+// Steep ramps in red and green and a 3-pixel checker in blue: neighbours
+// always differ, also across the seams at 510 and 1020.
+std::uint32_t Source(std::int32_t x, std::int32_t y) {
+  const std::uint32_t b = ((x / 3 + y / 3) & 1) ? 255u : 0u;
+  return 0xFF000000u | std::uint32_t(x * 37 & 255) << 16 | std::uint32_t(y * 53 & 255) << 8 | b;
+}
+
+int Channel(std::uint32_t c, int shift) { return int((c >> shift) & 0xFF); }
+
+class MultiTextureOnDevice : public zmtest::TScreenOnDeviceFixture {
+ protected:
+  // The form's frame takes some of its size: the client area holds the picture.
+  MultiTextureOnDevice() : TScreenOnDeviceFixture(kW + 40, kH + 60, true) {}
+  void SetUp() override {
+    TScreenOnDeviceFixture::SetUp();
+    manager = MakeRef<TTextureManager6>(screen.get());
+    texture = MakeRef<TMultiTexture6>(manager.get());
+    TRef<TSysBitmap> pic = CreateSysBitmap(kW, kH, FindPixelFormat(PF_A8R8G8B8));
+    for (std::int32_t y = 0; y < kH; ++y)
+      for (std::int32_t x = 0; x < kW; ++x) pic->Row32(y)[x] = Source(x, y);
+    texture->SetPicture(pic.Detach(), true, false, false, 1, 1, {0, 0, kW, kH});
+  }
+  void TearDown() override {
+    texture = nullptr;
+    manager = nullptr;
+    TScreenOnDeviceFixture::TearDown();
+  }
+  // One frame with the picture at Origin, one screen pixel per picture pixel.
+  bool Frame(float originX, float originY, const TRectF& visible = {0, 0, kW, kH}) {
+    screen->BeginFrame();
+    if (!screen->CanDraw()) return false;
+    screen->Clear(0xFF000000u, false);
+    texture->Draw(visible, {originX, originY, 0}, {1, 0, 0}, {0, 1, 0});
+    return screen->EndFrame(true);
+  }
+  std::vector<std::uint32_t> Capture() {
+    int w = 0, h = 0;
+    std::vector<std::uint32_t> px = plat::headless::CaptureClient(device->Window(), w, h);
+    std::vector<std::uint32_t> out(std::size_t(kW) * kH);
+    if (w < kW || h < kH) {
+      ADD_FAILURE() << "client area " << w << "x" << h;
+      return out;
+    }
+    for (std::int32_t y = 0; y < kH; ++y)
+      std::copy_n(px.begin() + std::ptrdiff_t(std::size_t(y) * std::size_t(w)), kW,
+                  out.begin() + std::ptrdiff_t(std::size_t(y) * kW));
+    return out;
+  }
+  // The largest channel difference between the capture and Expected over
+  // the pixels inside the margin.
+  template <class F>
+  int MaxError(const std::vector<std::uint32_t>& px, int margin, F expected, std::int32_t* worstX = nullptr,
+               std::int32_t* worstY = nullptr) {
+    int worst = 0;
+    for (std::int32_t y = margin; y < kH - margin; ++y)
+      for (std::int32_t x = margin; x < kW - margin; ++x) {
+        const std::uint32_t got = px[std::size_t(y) * kW + std::size_t(x)];
+        for (int shift : {0, 8, 16}) {
+          const int e = std::abs(Channel(got, shift) - expected(x, y, shift));
+          if (e > worst) {
+            worst = e;
+            if (worstX) *worstX = x;
+            if (worstY) *worstY = y;
+          }
+        }
+      }
+    return worst;
+  }
+
+  TRef<TTextureManager6> manager;
+  TRef<TMultiTexture6> texture;
+};
+
+// At 1:1 with texel centres on pixel centres every pixel is its source
+// pixel; half a pixel off, every pixel is the mean of two neighbours, which
+// across a seam needs the border's copy of the neighbouring tile.
+TEST_F(MultiTextureOnDevice, TiledPictureDrawnOneToOneHasNoSeams) {
+  ASSERT_TRUE(screen->CanDraw());
+  ASSERT_TRUE(Frame(-0.5f, -0.5f));
+  ASSERT_GT(texture->TileCount(), 4);  // seams at x 510 and 1020, y 510
+  std::int32_t wx = 0, wy = 0;
+  int err = MaxError(
+      Capture(), 0, [](std::int32_t x, std::int32_t y, int s) { return Channel(Source(x, y), s); }, &wx, &wy);
+  EXPECT_LE(err, 1) << "at " << wx << "," << wy;
+
+  // Off the texel centres every pixel mixes its neighbours: half a pixel
+  // right and down mixes in the left and upper ones (at a seam the right
+  // tile's border), a quarter up and left the right and lower ones (at a
+  // seam the left tile's border).
+  for (float shift : {0.0f, -0.75f}) {
+    ASSERT_TRUE(Frame(shift, shift));
+    auto mix = [shift](std::int32_t x, std::int32_t y, int s) {
+      // Pixel centre x samples picture coordinate x - shift.
+      const float t = -shift - 0.5f;
+      const std::int32_t k = std::int32_t(std::floor(t));
+      const float f = t - float(k);
+      auto at = [&](std::int32_t dx, std::int32_t dy) {
+        return float(Channel(Source(std::clamp(x + k + dx, 0, kW - 1), std::clamp(y + k + dy, 0, kH - 1)), s));
+      };
+      return int(std::lround((1 - f) * (1 - f) * at(0, 0) + f * (1 - f) * (at(1, 0) + at(0, 1)) + f * f * at(1, 1)));
+    };
+    err = MaxError(Capture(), 1, mix, &wx, &wy);
+    EXPECT_LE(err, 2) << "shift " << shift << " at " << wx << "," << wy;
+  }
+
+  // Smoothing the outer edges leaves the inside and the seams alone.
+  texture->EdgeSmoothing = true;
+  ASSERT_TRUE(Frame(-0.5f, -0.5f));
+  err = MaxError(
+      Capture(), 2, [](std::int32_t x, std::int32_t y, int s) { return Channel(Source(x, y), s); }, &wx, &wy);
+  EXPECT_LE(err, 1) << "at " << wx << "," << wy;
+}
+
+TEST_F(MultiTextureOnDevice, VisiblePartTintAndOpacity) {
+  texture->SetTint(255, 0, 255);
+  ASSERT_TRUE(Frame(-0.5f, -0.5f, {500, 400, 600, 600}));
+  const std::vector<std::uint32_t> px = Capture();
+  auto at = [&](std::int32_t x, std::int32_t y) { return px[std::size_t(y) * kW + std::size_t(x)] & 0xFFFFFFu; };
+  EXPECT_EQ(at(499, 450), 0u);
+  EXPECT_EQ(at(600, 450), 0u);
+  EXPECT_EQ(at(550, 399), 0u);
+  EXPECT_EQ(at(550, 600), 0u);
+  for (auto [x, y] : {std::pair{500, 400}, {509, 509}, {510, 510}, {599, 599}}) {
+    const std::uint32_t want = Source(x, y) & 0xFF00FFu;  // green tinted away
+    EXPECT_EQ(at(x, y), want) << x << "," << y;
+  }
+
+  // Opacity 0 draws nothing and does not even lay the picture out.
+  TRef<TMultiTexture6> hidden = MakeRef<TMultiTexture6>(manager.get());
+  hidden->SetPicture(CreateSysBitmap(10, 10, FindPixelFormat(PF_A8R8G8B8)).Detach(), true, false, false, 1, 1,
+                     {0, 0, 10, 10});
+  hidden->Opacity = 0;
+  hidden->Draw({0, 0, 10, 10}, {0, 0, 0}, {1, 0, 0}, {0, 1, 0});
+  EXPECT_EQ(hidden->TileCount(), 0);
+}
+
+TEST_F(MultiTextureOnDevice, TilesComeBackAfterALostDevice) {
+  texture->Prepare(true);
+  ASSERT_GT(texture->TileCount(), 0);
+  for (std::int32_t i = 0; i < texture->TileCount(); ++i) {
+    EXPECT_TRUE(texture->Tile(i)->Prepared());
+    EXPECT_NE(texture->Tile(i)->DeviceTexture(), nullptr);
+  }
+  ASSERT_TRUE(Frame(-0.5f, -0.5f));
+  const std::vector<std::uint32_t> before = Capture();
+
+  auto* renderer = dynamic_cast<T3DRenderer9*>(screen->Renderer());
+  ASSERT_NE(renderer, nullptr);
+  renderer->D3DDevice()->Debug().LoseDevice(plat::gfx::LossMode::EveryCall);
+  EXPECT_FALSE(Frame(-0.5f, -0.5f));
+  for (std::int32_t i = 0; i < texture->TileCount(); ++i) EXPECT_EQ(texture->Tile(i)->DeviceTexture(), nullptr);
+
+  ASSERT_TRUE(Frame(-0.5f, -0.5f));
+  const std::vector<std::uint32_t> after = Capture();
+  ASSERT_EQ(after.size(), before.size());
+  std::size_t differ = 0;
+  for (std::size_t i = 0; i < after.size(); ++i) differ += after[i] != before[i];
+  EXPECT_EQ(differ, 0u);
+}
+
+namespace {
+bool gRefuse = false;
+bool RefusingCallback() { return !gRefuse; }
+}  // namespace
+
+// Tiles that keep their device texture must still be filled again: after a
+// fill the load callback abandoned, and when they serve a new picture.
+TEST_F(MultiTextureOnDevice, AbandonedFillsAndNewPicturesAreFilledAgain) {
+  const TLoadCallbackProc saved = LoadCallbackProc;
+  LoadCallbackProc = &RefusingCallback;
+  gRefuse = true;
+  texture->Prepare();
+  ASSERT_GT(texture->TileCount(), 0);
+  for (std::int32_t i = 0; i < texture->TileCount(); ++i) {
+    EXPECT_NE(texture->Tile(i)->DeviceTexture(), nullptr);
+    EXPECT_TRUE(texture->Tile(i)->NeedsFill());
+  }
+  gRefuse = false;
+  ASSERT_TRUE(Frame(-0.5f, -0.5f));
+  for (std::int32_t i = 0; i < texture->TileCount(); ++i) EXPECT_FALSE(texture->Tile(i)->NeedsFill());
+  auto same = [](std::int32_t x, std::int32_t y, int s) { return Channel(Source(x, y), s); };
+  EXPECT_LE(MaxError(Capture(), 0, same), 1);
+
+  // The same size again with the colours inverted: the same tiles, new pixels.
+  TRef<TSysBitmap> pic = CreateSysBitmap(kW, kH, FindPixelFormat(PF_A8R8G8B8));
+  for (std::int32_t y = 0; y < kH; ++y)
+    for (std::int32_t x = 0; x < kW; ++x) pic->Row32(y)[x] = Source(x, y) ^ 0x00FFFFFFu;
+  texture->SetPicture(pic.Detach(), true, false, false, 1, 1, {0, 0, kW, kH});
+  ASSERT_TRUE(Frame(-0.5f, -0.5f));
+  auto inverted = [](std::int32_t x, std::int32_t y, int s) { return 255 - Channel(Source(x, y), s); };
+  EXPECT_LE(MaxError(Capture(), 0, inverted), 1);
+  LoadCallbackProc = saved;
+}
+
+}  // namespace multi_texture_device_test
