@@ -1,0 +1,74 @@
+#pragma once
+// The base of the transition filters: told the slide area once, given a
+// progress each frame, drawing its picture through the effecter. The drawer
+// never looks at a filter's class: the pass mode says how the two slides are
+// to be drawn around the filter.
+#include <cstdint>
+
+#include "ZmLib/3DBasics/DeviceDrawer.h"
+
+namespace oru {
+
+class TCustomD3DEffecter;
+
+// How the drawer feeds the two slides to a filter.
+enum class TFilterPassMode : std::uint8_t {
+  Plain,        // the outgoing slide as background, the incoming one through the effecter
+  Overturn,     // one slide through the effecter, the other from half-way on
+  TwoSlides,    // both slides through the effecter, the order swapping half-way
+  Push,         // as Plain, the background moved by the filter's draw offset
+  SlideEffect,  // both slides rendered first; the filter draws an item of its own
+};
+
+class TDrawFilter : public zm::TRefObject {
+public:
+  float Duration = 0;      // the progress at which the transition is complete
+  double InvDuration = 0;  // 1 / Duration, 0 for 0
+  float Progress = 0;      // within [0, Duration]
+  float EdgeWidth = 0;     // pixels of the soft edge
+  zm::TRect Rect;          // the slide area in target pixels
+  bool Reverse = false;
+  bool IsAlpha = false;
+  bool MovesSlides = false;
+  zm::TRect TargetRect;  // copied in by the holder before every Draw
+
+  virtual void Init(const zm::TRect& rect, float edgeWidth, float duration);
+  // Clamped to [0, Duration]; NaN counts as 0.
+  virtual void SetProgress(float value);
+  // Draws the picture of the current progress; nothing without an effecter.
+  virtual void Draw(TCustomD3DEffecter* controller) = 0;
+  virtual void Reset(float value) { (void)value; }
+
+  virtual TFilterPassMode PassMode() const { return TFilterPassMode::Plain; }
+  // The fraction of the transition, 0 at the start and 1 at the end.
+  virtual float Value() const { return static_cast<float>(Progress * InvDuration); }
+  // The progress from which the transition counts as done.
+  virtual float EndValue() const { return Duration; }
+  // The option byte handed to the effecter with each slide.
+  virtual std::uint8_t OptionByte() const { return 0; }
+  // Push mode: where the outgoing slide is drawn within Visible.
+  virtual zm::TFloatPoint PushOffset(const zm::TRect& visible) const {
+    (void)visible;
+    return {};
+  }
+
+  // Slide-effect mode, in the order the drawer calls them.
+  virtual bool SlideFlag() const { return false; }
+  virtual void SetSlideValue(float value) { (void)value; }
+  virtual void SetSlides(zm::TDrawItem* slideA, zm::TDrawItem* slideB) {
+    (void)slideA;
+    (void)slideB;
+  }
+  virtual void SetEffecter(TCustomD3DEffecter* effecter) { (void)effecter; }
+  virtual zm::TDrawItem* SlideDrawItem() { return nullptr; }
+  virtual void FinishSlideEffect() {}
+};
+
+// Makes the filter of an effect for a slide area (Owner and OwnerFlag go to
+// the slide-based kind); nil for an effect it does not know. Nil until the
+// filter factory is linked in: the drawer then shows the incoming slide.
+using TCreateEffectFilterProc = zm::TRef<TDrawFilter> (*)(const zm::TRect& rect, zm::TRefObject* effect,
+                                                          zm::TDrawItem* owner, bool ownerFlag);
+extern TCreateEffectFilterProc CreateEffectFilterHook;
+
+}  // namespace oru

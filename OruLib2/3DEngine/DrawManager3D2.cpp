@@ -1,0 +1,683 @@
+#include "OruLib2/3DEngine/DrawManager3D2.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+#include "OruLib2/3DEngine/OruFilter.h"
+#include "ZmLib/3DBasics/CustomColorGradeTexture.h"
+#include "ZmLib/Graphics/SysPixelFormat.h"
+#include "ZmLib/Graphics/zmBitmap.h"
+#include "ZmLib/Graphics/zmImage.h"
+#include "ZmLib/zmLog.h"
+
+namespace oru {
+
+using namespace zm;
+
+namespace {
+
+// The grade table's device texture, made when missing; nil for nil.
+TBaseTexture* RealizeGradeTable(TCustomColorGradeTexture* table) { return table ? table->Realize() : nullptr; }
+
+// The drawer lock: one for the unit, as device open and close and texture
+// creation on the loader thread must never meet, whichever drawer runs them.
+TSafeCriticalSection* DrawerLock() {
+  static const TRef<TSafeCriticalSection> lock = MakeRef<TSafeCriticalSection>();
+  return lock.get();
+}
+
+bool Empty(const TRect& r) { return r.Right <= r.Left || r.Bottom <= r.Top; }
+std::int32_t W(const TRect& r) { return r.Right - r.Left; }
+std::int32_t H(const TRect& r) { return r.Bottom - r.Top; }
+
+std::uint32_t ScaleAlpha(std::uint32_t c, float opacity) {
+  if (opacity >= 100.0f) return c;
+  const auto a = static_cast<std::uint32_t>(static_cast<float>(c >> 24) * opacity * 0.01f);
+  return (c & 0xFFFFFFu) | std::min<std::uint32_t>(a, 255) << 24;
+}
+
+std::uint32_t Average(std::uint32_t a, std::uint32_t b) {
+  std::uint32_t r = 0;
+  for (int s = 0; s < 32; s += 8) r |= ((((a >> s) & 255) + ((b >> s) & 255)) >> 1) << s;
+  return r;
+}
+
+std::uint8_t OpacityByte(float percent, bool round) {
+  if (!(percent > 0.0f)) return 0;
+  const float v = round ? std::nearbyint(percent * 2.55f) : std::trunc(percent * 2.55f);
+  return static_cast<std::uint8_t>(std::min(v, 255.0f));
+}
+
+// Draws an item through a pass from inside a frame when the item itself is
+// drawn at the top level (the pass needs the frame around it).
+class TPassItem : public TDrawItem {
+public:
+  TPassItem(TDrawItem* item, std::function<void()> run) : item_(item), run_(std::move(run)) {}
+  void Draw(TDeviceDrawer&) override { run_(); }
+  void Reset(TDeviceDrawer& drawer) override { item_->Reset(drawer); }
+
+private:
+  TDrawItem* item_;
+  std::function<void()> run_;
+};
+
+}  // namespace
+
+// ---- Texture store -------------------------------------------------------------------
+
+TTextureStore2::TTextureStore2(TBitmapStore* store) : store_(store) {}
+
+void TTextureStore2::Dispose() {
+  Textures.clear();
+  if (store_ && !(store_->Flags() & kDisposed)) store_->GetCacheList()->Remove(this);
+  store_ = nullptr;
+  TRefObject::Dispose();
+}
+
+std::string TextureStoreKey(const TImageDrawParams& p) {
+  const auto b = [](bool v) { return v ? "True" : "False"; };
+  return "MultiTexID: " + std::to_string(p.Level) + ":" + std::to_string(p.Columns) + ":" + std::to_string(p.Rows) +
+         ":" + b(p.Premultiplied) + ":" + b(p.Tiled);
+}
+
+std::vector<TBlurPass> PlanBlurPasses(float r) {
+  std::vector<TBlurPass> plan;
+  if (!(r == r)) return plan;  // NaN
+  if (r >= 0.00001f && r < 1.0f) return plan;
+  if (r <= 7.0f) {
+    plan.push_back({r > 1.0f ? (r - 1.0f) / 6.0f : 0.0f, 1.0f});
+    return plan;
+  }
+  const double n = std::log2(double(r) / 7.0);
+  const int c = static_cast<int>(std::min(n, 30.0));
+  const double f = n - c;
+  float step = 1;
+  const int full = f > 0 ? c + 1 : c;
+  for (int i = 0; i < full; ++i, step *= 2) plan.push_back({1.0f, step});
+  plan.push_back({f > 0 ? float(f) : 1.0f, step});
+  return plan;
+}
+
+// ---- T3DDrawer --------------------------------------------------------------------------
+
+T3DDrawer::T3DDrawer() : Screen_(MakeRef<T3DScreen>()) {}
+
+void T3DDrawer::Dispose() {
+  TLockScope l(DrawerLock());
+  ShaderStack.clear();
+  for (auto& s : Shaders) s = nullptr;
+  Effecter = nullptr;
+  TRenderTargetTexture::FreeTarget(TrailAccumulator);
+  TRenderTargetTexture::FreeTarget(TrailTarget);
+  TRenderTargetTexture::FreeTarget(SharpenTarget);
+  if (TargetPool) TargetPool->ClearPool();
+  if (HalfTargetPool) HalfTargetPool->ClearPool();
+  TargetPool = nullptr;
+  HalfTargetPool = nullptr;
+  FreeTextureStores();
+  TextureManager = nullptr;
+  BoxAntialiaser = nullptr;
+  if (Screen_) Screen_->Close();
+  Screen_ = nullptr;
+  TDeviceDrawer::Dispose();
+}
+
+void T3DDrawer::FreeTextureStores() {
+  std::vector<TTextureStore2*> all;
+  all.swap(stores_);
+  for (TTextureStore2* s : all) s->Free();
+}
+
+TShader* T3DDrawer::ShaderAt(std::int32_t index) const {
+  if (index < 0 || index >= kShaderCount) return nullptr;
+  return Shaders[std::size_t(index)].get();
+}
+
+std::int32_t T3DDrawer::ShaderLevel() const {
+  if (!Screen_ || !Screen_->Renderer()) return 0;
+  TRef<T3DEngine> engine = Get3DEngine();
+  return engine ? engine->GetShaderLevel(Screen_->Adapter()) : 0;
+}
+
+float T3DDrawer::PixelScale() const {
+  const TFloatPoint vs = GetVirtualSize();
+  if (!Empty(FrameRect) && vs.X > 0) return vs.X / float(W(FrameRect));
+  return 1.0f;
+}
+
+void T3DDrawer::Layout() {
+  const TRect win = Screen_->WindowRect();
+  const std::int32_t w = std::max(0, W(win)), h = std::max(0, H(win));
+  Bounds = {0, 0, w, h};
+  Camera = {float(w) * 0.5f, float(h) * 0.5f, -float(h)};
+  if (!TargetPool) TargetPool = MakeRef<TRenderTargetManager>(true);
+  if (!HalfTargetPool) HalfTargetPool = MakeRef<TRenderTargetManager>(true);
+  if (layoutSize_ != TSize{w, h}) {
+    // Targets kept across frames go back while they still fit the pool: a
+    // new size ends a running trail and starts its accumulation afresh.
+    TRenderTargetTexture::FreeTarget(TrailAccumulator);
+    TRenderTargetTexture::FreeTarget(TrailTarget);
+    layoutSize_ = {w, h};
+  }
+  TargetPool->SetPoolSize(w, h);
+  HalfTargetPool->SetPoolSize(w / 2, h / 2);
+  if (!Effecter) Effecter = MakeRef<TCustomD3DEffecter>(Screen_.get(), TargetPool.get());
+  if (Effecter->Area() != Bounds && !Empty(Bounds)) Effecter->SetArea(Bounds);
+  Effecter->SetClipRect(GetVisibleRect());
+}
+
+void T3DDrawer::BeginFrame() {
+  {
+    // The loader thread may be making textures on the screen meanwhile.
+    TLockScope l(DrawerLock());
+    Layout();
+    Screen_->BeginFrame();
+    // The screen takes a new window size only now: lay out again so that
+    // this frame already has the surface it draws on.
+    const TRect win = Screen_->WindowRect();
+    if (TSize{std::max(0, W(win)), std::max(0, H(win))} != TSize{W(Bounds), H(Bounds)}) Layout();
+  }
+  FrameRect = GetVisibleRect();
+  if (FixedFrameSizeSet) SetFixedFrameSize(FixedFrameSize);
+}
+
+bool T3DDrawer::EndFrame() {
+  // A trail begun outside any draw takes each whole frame.
+  if (TrailTarget && trailDepth_ == 0 && DrawDepth == 1 && CanDraw()) AccumulateTrail();
+  return Screen_->EndFrame(!CaptureMode);
+}
+
+bool T3DDrawer::CanDraw() { return Screen_ && Screen_->CanDraw(); }
+
+bool T3DDrawer::Open(TDrawDevice* device) {
+  TLockScope l(DrawerLock());
+  if (!device || !Screen_) return false;
+  Screen_->Open(device);
+  for (std::int32_t i = 0; i < kShaderCount; ++i) {
+    auto& s = Shaders[std::size_t(i)];
+    if (!s) s = MakeRef<TShader>(Screen_.get(), GetShaderCode(i), std::uint8_t(0));
+  }
+  Layout();
+  return Screen_->Renderer() != nullptr;
+}
+
+void T3DDrawer::Close() {
+  TLockScope l(DrawerLock());
+  LogLine(u"T3DDrawer.Close");
+  if (Screen_) Screen_->Close();
+}
+
+TTextureStore2* T3DDrawer::FindTextureStore(TImage* image, bool create) {
+  TBitmapStore* store = image->Store();
+  if (!store) return nullptr;
+  TList* cache = store->GetCacheList();
+  std::int32_t i = 0;
+  if (cache->FindByClass<TTextureStore2>(i)) return static_cast<TTextureStore2*>(cache->Get(i));
+  if (!create) return nullptr;
+  TTextureStore2* s = MakeRef<TTextureStore2>(store).Detach();
+  cache->Add(s);
+  stores_.push_back(s);
+  return s;
+}
+
+TMultiTexture6* T3DDrawer::GetTiledTexture(TImage* image, const TImageDrawParams& params) {
+  if (params.Level < 0 || params.Level > kMaxMipLevel) return nullptr;
+  if (params.Tiled && (params.Rows < 1 || params.Columns < 1)) return nullptr;
+  TTextureStore2* store = FindTextureStore(image, true);
+  if (!store) return nullptr;
+  const std::string key = TextureStoreKey(params);
+  for (const TTextureWrapper& w : store->Textures)
+    if (w.Key == key) return w.Texture.get();
+  TBitmap* bitmap = nullptr;
+  try {
+    bitmap = store->Store()->GetMipLevel(params.Level, pfA8R8G8B8, nullptr);
+  } catch (const std::exception&) {
+    bitmap = nullptr;  // a store that cannot give the level draws nothing
+  }
+  if (!bitmap || bitmap->Width() < 1 || bitmap->Height() < 1) return nullptr;
+  if (!TextureManager) TextureManager = MakeRef<TTextureManager6>(Screen_.get());
+  TRef<TMultiTexture6> t = MakeRef<TMultiTexture6>(TextureManager.get());
+  t->SetPicture(bitmap, false, params.Tiled, params.Premultiplied, params.Rows, params.Columns,
+                {0, 0, bitmap->Width(), bitmap->Height()});
+  store->Textures.push_back({key, t});
+  return t.get();
+}
+
+void T3DDrawer::PrepareImage(TImage* image, const TImageDrawParams& params) {
+  TLockScope l(DrawerLock());
+  if (!image || !Screen_) return;
+  if (TMultiTexture6* t = GetTiledTexture(image, params)) {
+    t->Filtering = true;
+    t->Prepare();
+  }
+}
+
+void T3DDrawer::ReleaseImageTextures(TImage* image) {
+  TLockScope l(DrawerLock());
+  if (!image) return;
+  std::vector<TTextureStore2*> found;
+  if (TTextureStore2* s = FindTextureStore(image, false)) found.push_back(s);
+  TList* own = image->GetCacheList();
+  for (std::int32_t i = 0; own->FindByClass<TTextureStore2>(i); ++i) {
+    auto* s = static_cast<TTextureStore2*>(own->Get(i));
+    if (std::find(found.begin(), found.end(), s) == found.end()) found.push_back(s);
+  }
+  for (TTextureStore2* s : found) {
+    own->Remove(s);
+    const auto it = std::find(stores_.begin(), stores_.end(), s);
+    if (it == stores_.end()) continue;  // another drawer's
+    stores_.erase(it);
+    s->Free();
+  }
+}
+
+void T3DDrawer::SetFixedFrameSize(const TSize& size) {
+  FixedFrameSizeSet = true;
+  FixedFrameSize = size;
+  const TRect v = GetVisibleRect();
+  if (Empty(v)) return;
+  const auto centre = [](std::int64_t a, std::int64_t b, std::int64_t len) {
+    return static_cast<std::int32_t>(std::clamp<double>(std::nearbyint(double(a + b - len) / 2.0), -2147483648.0,
+                                                        2147483647.0));
+  };
+  const std::int32_t l = centre(v.Left, v.Right, size.cx), t = centre(v.Top, v.Bottom, size.cy);
+  FrameRect = {l, t, static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t(l) + size.cx, INT32_MIN, INT32_MAX)),
+               static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t(t) + size.cy, INT32_MIN, INT32_MAX))};
+}
+
+void T3DDrawer::RestoreDeviceStates() {
+  if (!Screen_) return;
+  if (TRef<T3DRenderer> r = TRef<T3DRenderer>(Screen_->Renderer())) r->ResetStates();
+}
+
+void T3DDrawer::Clear(TColor32 colour, bool clearDepth) {
+  if (CanDraw()) Screen_->Clear(colour.Value(), clearDepth);
+}
+
+void T3DDrawer::FillRect(TColor32 colour, const TRect& rect) {
+  if (CanDraw()) Screen_->FillRect(colour.Value(), rect);
+}
+
+void T3DDrawer::SetView(const TFloatRect& viewRect, const TFloatPoint& virtualSize, bool resetViewport,
+                        const TFloatPoint3& camera) {
+  TDeviceDrawer::SetView(viewRect, virtualSize, resetViewport, camera);
+  if (!CanDraw() || !Screen_->TargetStack() || Screen_->TargetStack()->Count() != 1) return;
+  if (resetViewport) Screen_->SetViewport({0, 0, W(Bounds), H(Bounds)}, 0, 1.0f);
+  SetFrameProjection();
+}
+
+void T3DDrawer::SetFrameProjection() {
+  if (!CanDraw()) return;
+  const TFloatRect v = GetViewRectF();
+  const TFloatPoint vs = GetVirtualSize();
+  const TPoint off = Screen_->TargetOffset();
+  Screen_->SetProjection(float(off.X) - v.Left, float(off.Y) - v.Top, v.Right - v.Left, v.Bottom - v.Top, vs.X, vs.Y);
+}
+
+void T3DDrawer::SetPixelProjection() {
+  if (!CanDraw()) return;
+  const TRect win = Screen_->WindowRect();
+  const TPoint off = Screen_->TargetOffset();
+  Screen_->SetProjection(float(off.X), float(off.Y), float(W(win)), float(H(win)), float(W(win)), float(H(win)));
+}
+
+TPoint3F T3DDrawer::Place(const TFloatPoint& p) const { return {p.X + DrawOffset.X, p.Y + DrawOffset.Y, 0}; }
+
+void T3DDrawer::WidenDrawnBounds(const TPoint3F* corners, int count) {
+  if (!Blurring || !Screen_) return;
+  for (int i = 0; i < count; ++i) {
+    const TPoint2F p = Screen_->ProjectToTarget(corners[i]);
+    if (!std::isfinite(p.X) || !std::isfinite(p.Y)) continue;
+    const auto lo = [](float v) { return static_cast<std::int32_t>(std::clamp<double>(std::floor(v), -2e9, 2e9)); };
+    const auto hi = [](float v) { return static_cast<std::int32_t>(std::clamp<double>(std::ceil(v), -2e9, 2e9)); };
+    DrawnBounds.Left = std::max(0, std::min(DrawnBounds.Left, lo(p.X)));
+    DrawnBounds.Top = std::max(0, std::min(DrawnBounds.Top, lo(p.Y)));
+    DrawnBounds.Right = std::min(Bounds.Right, std::max(DrawnBounds.Right, hi(p.X)));
+    DrawnBounds.Bottom = std::min(Bounds.Bottom, std::max(DrawnBounds.Bottom, hi(p.Y)));
+  }
+}
+
+// ---- Shaders --------------------------------------------------------------------------------
+
+void T3DDrawer::PushShader(TShader* shader) {
+  ShaderStack.push_back(shader);
+  if (!CanDraw()) return;
+  if (shader) shader->Prepare();
+  TRef<T3DRenderer> r(Screen_->Renderer());
+  r->SetShader(shader ? shader->DeviceShader() : nullptr);
+}
+
+void T3DDrawer::PopShader() {
+  if (!ShaderStack.empty()) ShaderStack.pop_back();
+  if (!CanDraw()) return;
+  TShader* top = ShaderStack.empty() ? nullptr : ShaderStack.back();
+  TRef<T3DRenderer> r(Screen_->Renderer());
+  r->SetShader(top ? top->DeviceShader() : nullptr);
+}
+
+// ---- Draw --------------------------------------------------------------------------------------
+
+bool T3DDrawer::Draw(TDrawItem* item) {
+  if (!item || (item->Flags() & kDisposed)) return false;
+  if (Blurring) return TDeviceDrawer::Draw(item);
+  const std::int32_t level = DrawDepth;
+  bool result;
+  const float r = item->GetBlurRadius();
+  if (!(r == r) || (r >= 0.0f && r < 0.00001f) || (r < 0.0f && SharpenTarget)) {
+    result = TDeviceDrawer::Draw(item);
+  } else {
+    const auto run = [this, item, r] {
+      Blurring = true;
+      struct TClear {
+        bool& b;
+        ~TClear() { b = false; }
+      } clear{Blurring};
+      const float s = PixelScale();
+      if (r > 0) {
+        DrawnBounds = {};
+        GaussianBlur(item, (r / 1000.0f) * s);
+      } else {
+        BeginSharpen();
+        TDeviceDrawer::Draw(item);
+        EndSharpen((-r / 100.0f) * s);
+      }
+    };
+    if (level == 0) {
+      // The pass needs a frame around it.
+      TRef<TPassItem> pass = MakeRef<TPassItem>(item, run);
+      result = TDeviceDrawer::Draw(pass.get());
+    } else if (CanDraw()) {
+      run();
+      result = true;
+    } else {
+      result = false;
+    }
+  }
+  // A trail begun inside a draw takes each draw made at its level.
+  if (TrailTarget && level > 0 && level == trailDepth_) AccumulateTrail();
+  return result;
+}
+
+void T3DDrawer::DrawImage(TImage* image, const TFloatPoint& origin, const TImageDrawParams& params,
+                          const TFloatPoint& axisX, const TFloatPoint& axisY) {
+  if (!image || (image->Flags() & kDisposed) || !CanDraw()) return;
+  std::int32_t ci = 0;
+  if (image->GetCacheList()->FindByClass<TCustomTexture>(ci)) {
+    DrawCustomTexture(static_cast<TCustomTexture*>(image->GetCacheList()->Get(ci)), image, origin, params, axisX,
+                      axisY);
+    return;
+  }
+  TLockScope l(DrawerLock());
+  TMultiTexture6* t = GetTiledTexture(image, params);
+  if (!t) return;
+  const float scale = std::ldexp(1.0f, params.Level);
+  const TPoint3F o = Place(origin);
+  const TPoint3F ax{axisX.X * scale, axisX.Y * scale, 0}, ay{axisY.X * scale, axisY.Y * scale, 0};
+  t->Opacity = OpacityByte(params.Opacity, true);
+  t->DrawMode = params.Filtering == 0 ? 1 : 0;
+  t->Filtering = params.Filtering != 0;
+  t->LodBias = params.MipLodBias;
+  t->EdgeSmoothing = params.Antialiased;
+  if (params.Tinted || params.GradeMode != 0)
+    t->SetTint(params.TintColour.R, params.TintColour.G, params.TintColour.B);
+  else
+    t->ClearTint();
+  TRectF src;
+  const TFloatRect& s = params.SourceRect;
+  if (s.Right > s.Left && s.Bottom > s.Top) {
+    src = {s.Left / scale, s.Top / scale, s.Right / scale, s.Bottom / scale};
+  } else {
+    const TSize size = t->PictureSize();
+    src = {0, 0, float(size.cx), float(size.cy)};
+  }
+  if (Blurring) {
+    const auto at = [&](float x, float y) {
+      return TPoint3F{o.X + x * ax.X + y * ay.X, o.Y + x * ax.Y + y * ay.Y, 0};
+    };
+    const TPoint3F c[4] = {at(src.X0, src.Y0), at(src.X1, src.Y0), at(src.X0, src.Y1), at(src.X1, src.Y1)};
+    WidenDrawnBounds(c, 4);
+  }
+  const bool graded = params.GradeMode != 0 && ShaderLevel() > 0;
+  if (graded) {
+    PushShader(ShaderAt(params.GradeMode == 1 ? shColorGrading : shColorGradeLinear));
+    TRef<T3DRenderer> r(Screen_->Renderer());
+    r->SetTexture(1, RealizeGradeTable(params.GradeTable1));
+    r->SetTexture(2, RealizeGradeTable(params.GradeTable2));
+    const T3DFloat4 mix{params.GradeMix, 0, 0, 0};
+    r->SetShaderConstants(false, 0, std::span<const T3DFloat4>(&mix, 1));
+  }
+  t->Draw(src, o, ax, ay);
+  if (graded) {
+    PopShader();
+    if (CanDraw()) {
+      TRef<T3DRenderer> r(Screen_->Renderer());
+      r->SetTexture(1, nullptr);
+      r->SetTexture(2, nullptr);
+    }
+  }
+}
+
+void T3DDrawer::DrawCustomTexture(TCustomTexture* texture, TImage* image, const TFloatPoint& origin,
+                                  const TImageDrawParams& params, const TFloatPoint& axisX,
+                                  const TFloatPoint& axisY) {
+  const TFloatRect& s = params.SourceRect;
+  TRectF src;
+  if (s.Right > s.Left && s.Bottom > s.Top)
+    src = {s.Left, s.Top, s.Right, s.Bottom};
+  else
+    src = {0, 0, float(image->Params.Width), float(image->Params.Height)};
+  const TPoint3F o = Place(origin);
+  const TPoint3F ax{axisX.X, axisX.Y, 0}, ay{axisY.X, axisY.Y, 0};
+  const std::uint32_t colour = std::uint32_t(OpacityByte(params.Opacity, false)) << 24 | 0xFFFFFFu;
+  const bool keepPoint = texture->PointSampling;
+  texture->PointSampling = params.Filtering == 0;
+  const auto at = [&](float x, float y) { return TPoint3F{o.X + x * ax.X + y * ay.X, o.Y + x * ax.Y + y * ay.Y, 0}; };
+  const TPoint3F c[4] = {at(src.X0, src.Y0), at(src.X1, src.Y0), at(src.X0, src.Y1), at(src.X1, src.Y1)};
+  WidenDrawnBounds(c, 4);
+  TScreenTexture* const list[1] = {texture};
+  if (params.Antialiased) {
+    TEdgeMesh mesh;
+    Screen_->BuildEdgeMesh(o, {}, ax, ay, src, 15, mesh);
+    Screen_->DrawEdgeMesh(list, 1, mesh, colour, colour, colour, colour, 15);
+  } else {
+    Screen_->DrawTexturedQuad(list, 1, o, {}, ax, ay, std::span<const TRectF>(&src, 1), colour, colour,
+                              colour, colour);
+  }
+  texture->PointSampling = keepPoint;
+}
+
+void T3DDrawer::FillGradientQuad(const TFloatPoint& origin, const TFloatPoint& offset, const TGradientFill& fill,
+                                 const TFloatPoint& axisX, const TFloatPoint& axisY) {
+  if (!(fill.Opacity > 0.0f)) return;
+  ZM_ASSERT(fill.Kind <= 8, "T3DDrawer.FillGradientQuad - bad gradient kind");
+  if (!CanDraw()) return;
+  const TPoint3F p1{origin.X + DrawOffset.X - (offset.X * axisX.X + offset.Y * axisY.X),
+                    origin.Y + DrawOffset.Y - (offset.X * axisX.Y + offset.Y * axisY.Y), 0};
+  const TPoint3F ax{fill.ScaleX * axisX.X, fill.ScaleX * axisX.Y, 0}, ay{fill.ScaleY * axisY.X, fill.ScaleY * axisY.Y, 0};
+  const TPoint3F p2{p1.X + ax.X, p1.Y + ax.Y, 0}, p3{p1.X + ay.X, p1.Y + ay.Y, 0},
+      p4{p1.X + ax.X + ay.X, p1.Y + ax.Y + ay.Y, 0};
+  const TPoint3F corners[4] = {p1, p2, p3, p4};
+  WidenDrawnBounds(corners, 4);
+  const std::uint32_t a = ScaleAlpha(fill.Colour1.Value(), fill.Opacity);
+  const std::uint32_t b = ScaleAlpha(fill.Colour2.Value(), fill.Opacity);
+  const std::uint32_t m = Average(a, b);
+  // Corners: top left, top right, bottom left, bottom right.
+  std::uint32_t c[4];
+  switch (fill.Kind) {
+    case 0: c[0] = a, c[1] = m, c[2] = m, c[3] = b; break;  // Colour1 top left
+    case 1: c[0] = m, c[1] = a, c[2] = b, c[3] = m; break;  // top right
+    case 2: c[0] = b, c[1] = m, c[2] = m, c[3] = a; break;  // bottom right
+    case 3: c[0] = m, c[1] = b, c[2] = a, c[3] = m; break;  // bottom left
+    case 4: c[0] = a, c[1] = b, c[2] = a, c[3] = b; break;  // left to right
+    case 5: c[0] = a, c[1] = a, c[2] = b, c[3] = b; break;  // top to bottom
+    case 6: c[0] = b, c[1] = a, c[2] = b, c[3] = a; break;  // right to left
+    case 7: c[0] = b, c[1] = b, c[2] = a, c[3] = a; break;  // bottom to top
+    default: c[0] = c[1] = c[2] = c[3] = a; break;
+  }
+  std::uint32_t edges = 0;
+  for (int i = 0; i < 4; ++i)
+    if (fill.Edges[i]) edges |= 1u << i;
+  if (edges == 0) {
+    Screen_->FillColourQuad(p1, p2, p3, p4, c[0], c[1], c[2], c[3]);
+    return;
+  }
+  if (!BoxAntialiaser) BoxAntialiaser = MakeRef<TBoxAntialiaser>(Screen_.get());
+  BoxAntialiaser->DrawBox(Screen_.get(), ax, edges, c[0], c[1], c[2], c[3], ay, p1);
+}
+
+void T3DDrawer::DrawGradientFrame(bool quad, const TFloatPoint& origin, bool flag, float opacity, TColor32 colour,
+                                  const TFloatPoint& size, const TFloatPoint& border) {
+  (void)quad;
+  if (!(border.X > 0) || !(border.Y > 0)) return;
+  TGradientFill f;
+  f.Colour1 = colour;
+  f.Opacity = opacity;
+  const float inner = std::max(0.0f, size.Y - 2 * border.Y);
+  // Each strip feathers its outer edge and its two ends, never the inner
+  // edge that meets the next strip.
+  const auto strip = [&](float x, float y, float w, float h, int innerEdge) {
+    if (!(w > 0) || !(h > 0)) return;
+    TGradientFill s = f;
+    for (int i = 0; i < 4; ++i) s.Edges[i] = flag && i != innerEdge;
+    s.ScaleX = w;
+    s.ScaleY = h;
+    FillGradientQuad({origin.X + x, origin.Y + y}, {}, s, {1, 0}, {0, 1});
+  };
+  strip(0, 0, size.X, border.Y, 3);                                // top
+  strip(0, size.Y - border.Y, size.X, border.Y, 1);                // bottom
+  strip(0, border.Y, border.X, inner, 2);                          // left
+  strip(size.X - border.X, border.Y, border.X, inner, 0);          // right
+}
+
+TRef<TImage> T3DDrawer::CreateVideoImage(std::int32_t, std::int32_t, bool) { return nullptr; }
+
+void T3DDrawer::DrawVideoImage(TImage*, const TFloatPoint&, const TImageDrawParams&, const TFloatPoint&,
+                               const TFloatPoint&) {}
+
+void T3DDrawer::FillRectF(const TFloatPoint& topLeft, const TFloatPoint& bottomRight, TColor32 colour) {
+  FillQuad(topLeft, {bottomRight.X, topLeft.Y}, {topLeft.X, bottomRight.Y}, colour);
+}
+
+bool T3DDrawer::ReadFrame(TBitmap* bitmap) {
+  if (!CaptureMode) return true;
+  if (!bitmap || !Screen_) return false;
+  TRef<T3DRenderer> r(Screen_->Renderer());
+  if (!r) return false;
+  TRef<T3DSurface> back;
+  if (!r->GetBackBuffer(back) || !back) return false;
+  return back->CopyToBitmap(bitmap);
+}
+
+// ---- Transitions ---------------------------------------------------------------------------------
+
+void T3DDrawer::DrawFilterSlide(TDrawItem* slide, TDrawFilter* filter) {
+  if (!Effecter) return;
+  FilterSlide = slide;
+  Effecter->DrawSlide(
+      [this] {
+        SetFrameProjection();
+        if (FilterSlide) Draw(FilterSlide);
+      },
+      filter->OptionByte());
+  FilterSlide = nullptr;
+  SetPixelProjection();
+  filter->TargetRect = GetVisibleRect();
+  filter->Draw(Effecter.get());
+  SetFrameProjection();
+}
+
+void T3DDrawer::DrawTransition(TDrawItem* slideA, TDrawItem* slideB, TFilterParams* params) {
+  auto* p = dynamic_cast<TOruFilter*>(params);
+  if (!p) {
+    if (slideA) Draw(slideA);
+    return;
+  }
+  const TRect visible = GetVisibleRect();
+  if (!p->FilterMade) {
+    p->FilterMade = true;
+    if (CreateEffectFilterHook) p->Filter = CreateEffectFilterHook(FrameRect, p->Effect.get(), slideA, FixedFrameSizeSet);
+    if (p->Filter) p->Filter->TargetRect = visible;
+  }
+  TRef<TDrawFilter> filter = p->Filter;
+  if (filter) filter->SetProgress(p->Progress);
+  if (!filter || !(p->Progress >= 0.0f) || !(p->Progress < filter->EndValue()) || !Effecter || !CanDraw()) {
+    if (slideB) Draw(slideB);
+    return;
+  }
+  const TFilterPassMode mode = filter->PassMode();
+  if (mode == TFilterPassMode::SlideEffect) {
+    const bool flag = filter->SlideFlag();
+    if (slideA) slideA->TransitionFlag = flag;
+    if (slideB) slideB->TransitionFlag = flag;
+    InTransition = true;
+    Effecter->Start();
+    for (TDrawItem* slide : {slideA, slideB}) {
+      FilterSlide = slide;
+      Effecter->DrawSlide(
+          [this] {
+            SetFrameProjection();
+            if (FilterSlide) Draw(FilterSlide);
+          },
+          filter->OptionByte());
+    }
+    FilterSlide = nullptr;
+    InTransition = false;
+    if (slideA) slideA->TransitionFlag = false;
+    if (slideB) slideB->TransitionFlag = false;
+    filter->SetSlideValue(filter->Value());
+    filter->SetSlides(slideA, slideB);
+    Screen_->Clear(0xFF000000u, false);
+    filter->SetEffecter(Effecter.get());
+    const TFloatPoint keep = DrawOffset;
+    SetDrawOffset({float(visible.Left), float(visible.Top)});
+    if (TDrawItem* own = filter->SlideDrawItem()) Draw(own);
+    SetDrawOffset(keep);
+    filter->FinishSlideEffect();
+    Effecter->Finish();
+    return;
+  }
+  Effecter->Start();
+  const float v = filter->Value();
+  const auto E = [&](TDrawItem* slide) { DrawFilterSlide(slide, filter.get()); };
+  const auto plain = [&](TDrawItem* slide) {
+    if (slide) Draw(slide);
+  };
+  const bool firstHalf = v < 0.5f;
+  if (filter->Reverse) {
+    switch (mode) {
+      case TFilterPassMode::Overturn: E(firstHalf ? slideB : slideA); break;
+      case TFilterPassMode::TwoSlides:
+        E(firstHalf ? slideA : slideB);
+        E(firstHalf ? slideB : slideA);
+        break;
+      default:
+        plain(slideB);
+        E(slideA);
+        break;
+    }
+  } else {
+    switch (mode) {
+      case TFilterPassMode::Overturn: E(firstHalf ? slideA : slideB); break;
+      case TFilterPassMode::TwoSlides:
+        E(firstHalf ? slideB : slideA);
+        E(firstHalf ? slideA : slideB);
+        break;
+      case TFilterPassMode::Push: {
+        const TFloatPoint keep = DrawOffset;
+        SetDrawOffset(filter->PushOffset(visible));
+        plain(slideA);
+        SetDrawOffset(keep);
+        E(slideB);
+        break;
+      }
+      default:
+        plain(slideA);
+        E(slideB);
+        break;
+    }
+  }
+  Effecter->Finish();
+}
+
+}  // namespace oru

@@ -1,0 +1,191 @@
+#pragma once
+// The 3D drawer: the one implementation of the abstract drawer. It owns the
+// 3D screen and composes every frame from tiled image textures, solid and
+// gradient quads and transitions, and runs the passes that need render
+// targets (blur, sharpen, masking, frame trail) with the pixel shaders.
+//
+// Locks: the process-wide drawing lock around every top-level Draw, and the
+// drawer lock around Open, Close, PrepareImage, ReleaseImageTextures,
+// Dispose and the texture-store look-ups of DrawImage (the loader thread
+// prepares textures while the engine draws). The drawer lock is always taken
+// after the drawing lock, never before it.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "OruLib2/3DEngine/D3DEffecter.h"
+#include "OruLib2/3DEngine/DrawFilter.h"
+#include "OruLib2/3DEngine/OruShaders.h"
+#include "OruLib2/MultiTexture6.h"
+#include "ZmLib/3DBasics/Dev3DApp2.h"
+#include "ZmLib/3DBasics/Dev3DRTPool.h"
+#include "ZmLib/3DBasics/DeviceDrawer.h"
+
+namespace zm {
+class TBitmapStore;
+}
+
+namespace oru {
+
+// One tiled texture of a picture, by the parameters it was made for.
+struct TTextureWrapper {
+  std::string Key;
+  zm::TRef<zm::TMultiTexture6> Texture;
+};
+
+// The tiled textures of one picture; kept in the cache list of the picture's
+// bitmap store (shared by every image over that store). It holds the store,
+// whose bitmaps the textures read.
+class TTextureStore2 : public zm::TRefObject {
+public:
+  explicit TTextureStore2(zm::TBitmapStore* store);
+  void Dispose() override;  // frees the textures and leaves the store's cache list
+  zm::TBitmapStore* Store() const { return store_.get(); }
+  std::vector<TTextureWrapper> Textures;
+
+private:
+  zm::TRef<zm::TBitmapStore> store_;
+};
+
+// "MultiTexID: <Level>:<Columns>:<Rows>:<Premultiplied>:<Tiled>".
+std::string TextureStoreKey(const zm::TImageDrawParams& params);
+
+// Pixel bounds of what a pass drew, left/top inclusive, right/bottom exclusive.
+struct TDrawnBounds {
+  std::int32_t Left = 2147483647, Top = 2147483647;
+  std::int32_t Right = -2147483647 - 1, Bottom = -2147483647 - 1;
+  bool Empty() const { return Right <= Left || Bottom <= Top; }
+};
+
+// One separable blur pass pair: strength and step in texels.
+struct TBlurPass {
+  float Strength = 0;
+  float Step = 1;
+  friend bool operator==(const TBlurPass&, const TBlurPass&) = default;
+};
+// The plan of the blur of radius R after halving (r): empty when the mix of
+// the full and half pictures does it (0.00001 <= r < 1).
+std::vector<TBlurPass> PlanBlurPasses(float halfRadius);
+
+class T3DDrawer : public zm::TDeviceDrawer {
+public:
+  T3DDrawer();
+  void Dispose() override;
+
+  void BeginFrame() override;
+  bool EndFrame() override;
+  bool CanDraw() override;
+  bool IsDrawingTransition() override { return InTransition; }
+  bool Open(zm::TDrawDevice* device) override;
+  void Close() override;
+  void PrepareImage(zm::TImage* image, const zm::TImageDrawParams& params) override;
+  // Frees the tiled textures of the image's picture (the store in the bitmap
+  // store's cache list, and any the image's own list holds), so that the next
+  // PrepareImage or DrawImage builds them again.
+  void ReleaseImageTextures(zm::TImage* image) override;
+  void SetFixedFrameSize(const zm::TSize& size) override;
+  void RestoreDeviceStates() override;
+  void Clear(zm::TColor32 colour, bool clearDepth) override;
+  void FillRect(zm::TColor32 colour, const zm::TRect& rect) override;
+  bool Draw(zm::TDrawItem* item) override;
+  void DrawTransition(zm::TDrawItem* slideA, zm::TDrawItem* slideB, zm::TFilterParams* params) override;
+  // Picture point (x, y) lands at Origin + x * AxisX + y * AxisY (plus the
+  // draw offset); a source rectangle only clips the picture.
+  void DrawImage(zm::TImage* image, const zm::TFloatPoint& origin, const zm::TImageDrawParams& params,
+                 const zm::TFloatPoint& axisX, const zm::TFloatPoint& axisY) override;
+  void FillGradientQuad(const zm::TFloatPoint& origin, const zm::TFloatPoint& offset, const zm::TGradientFill& fill,
+                        const zm::TFloatPoint& axisX, const zm::TFloatPoint& axisY) override;
+  void DrawGradientFrame(bool quad, const zm::TFloatPoint& origin, bool flag, float opacity, zm::TColor32 colour,
+                         const zm::TFloatPoint& size, const zm::TFloatPoint& border) override;
+  // Video frames come with the video images: none yet.
+  zm::TRef<zm::TImage> CreateVideoImage(std::int32_t width, std::int32_t height, bool rgba) override;
+  void DrawVideoImage(zm::TImage* video, const zm::TFloatPoint& origin, const zm::TImageDrawParams& params,
+                      const zm::TFloatPoint& axisX, const zm::TFloatPoint& axisY) override;
+  void FillRectF(const zm::TFloatPoint& topLeft, const zm::TFloatPoint& bottomRight, zm::TColor32 colour) override;
+  bool DrawMasked(zm::TDrawItem* mask, zm::TDrawItem* content) override;
+  // Opacity in percent; the pattern, when given, is tiled under the content.
+  bool DrawMasked(zm::TDrawItem* mask, zm::TDrawItem* content, float opacity, zm::TImage* pattern);
+  void BeginSharpen() override;
+  void EndSharpen(float amount) override;
+  void BeginTrail(float decay) override;
+  void EndTrail() override;
+  bool ReadFrame(zm::TBitmap* bitmap) override;
+  void SetView(const zm::TFloatRect& viewRect, const zm::TFloatPoint& virtualSize, bool resetViewport,
+               const zm::TFloatPoint3& camera) override;
+
+  void PushShader(zm::TShader* shader);
+  void PopShader();
+  // An off-screen layer: everything drawn between Begin and End goes into a
+  // target of the pool, which DrawRenderTarget then puts over the surface
+  // and gives back.
+  zm::TRef<zm::TRenderTargetTexture> BeginRenderTarget();
+  void EndRenderTarget();
+  void DrawRenderTarget(zm::TRef<zm::TRenderTargetTexture> target, std::uint8_t alpha);
+
+  // The pixel scale of blur radii: virtual width / frame width, else 1.
+  float PixelScale() const;
+  // 0, 1 or 2; 0 without an engine or a renderer.
+  std::int32_t ShaderLevel() const;
+
+  zm::T3DScreen* Screen() const { return Screen_.get(); }
+  zm::TShader* ShaderAt(std::int32_t index) const;
+
+  // Fields, as the passes and the tests see them.
+  zm::TRef<zm::T3DScreen> Screen_;
+  zm::TRef<zm::TRenderTargetManager> TargetPool;
+  zm::TRef<zm::TRenderTargetManager> HalfTargetPool;
+  zm::TRef<zm::TTextureManager6> TextureManager;
+  zm::TRef<zm::TBoxAntialiaser> BoxAntialiaser;
+  zm::TSize FixedFrameSize;
+  zm::TRef<TCustomD3DEffecter> Effecter;
+  zm::TRef<zm::TRenderTargetTexture> SharpenTarget;
+  zm::TDrawItem* FilterSlide = nullptr;
+  bool Blurring = false;
+  std::int32_t MaskDepth = 0;
+  std::int32_t ContentDepth = 0;
+  bool InTransition = false;
+  bool Redirected = false;
+  std::array<zm::TRef<zm::TShader>, kShaderCount> Shaders;
+  TDrawnBounds DrawnBounds;
+  zm::T3DViewState SavedView;
+  std::vector<zm::TShader*> ShaderStack;
+  zm::TRef<zm::TRenderTargetTexture> TrailTarget;
+  zm::TRef<zm::TRenderTargetTexture> TrailAccumulator;
+  float TrailDecay = 0;
+
+  // Test and diagnostics: called with the plan of each blur that runs
+  // separable passes.
+  std::function<void(const std::vector<TBlurPass>&)> OnBlurPlan;
+
+private:
+  void Layout();
+  void SetFrameProjection();
+  // Pixel projection over the current target (the effecter and the passes
+  // draw in target pixels).
+  void SetPixelProjection();
+  void WidenDrawnBounds(const zm::TPoint3F* corners, int count);
+  zm::TPoint3F Place(const zm::TFloatPoint& p) const;
+  TTextureStore2* FindTextureStore(zm::TImage* image, bool create);
+  zm::TMultiTexture6* GetTiledTexture(zm::TImage* image, const zm::TImageDrawParams& params);
+  void DrawCustomTexture(zm::TCustomTexture* texture, zm::TImage* image, const zm::TFloatPoint& origin,
+                         const zm::TImageDrawParams& params, const zm::TFloatPoint& axisX,
+                         const zm::TFloatPoint& axisY);
+  void DrawFilterSlide(zm::TDrawItem* slide, TDrawFilter* filter);
+  void DrawTargetOverSurface(zm::TRenderTargetTexture* target, std::uint8_t alpha);
+  void GaussianBlur(zm::TDrawItem* item, float radius);
+  void AccumulateTrail();
+  void FreeTextureStores();
+
+  bool PushTarget(zm::TRenderTargetTexture* target);
+  void DrawTargetQuad(std::span<zm::TRenderTargetTexture* const> textures, std::span<const zm::TRectF> rects,
+                      const zm::TRectF& dest, std::uint32_t colour, bool pointSampled);
+
+  std::vector<TTextureStore2*> stores_;  // every store made, owned
+  std::int32_t trailDepth_ = 0;          // the draw depth BeginTrail ran at
+  zm::TSize layoutSize_;                 // the surface size of the last layout
+};
+
+}  // namespace oru

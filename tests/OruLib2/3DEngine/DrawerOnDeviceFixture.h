@@ -1,0 +1,131 @@
+#pragma once
+// The 3D drawer opened on a headless form's draw device (the software
+// device), with presents that never sleep, and helpers to draw frames and
+// read what was presented.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "OruLib2/3DEngine/DrawManager3D2.h"
+#include "Platform/Gfx/GfxDevice.h"
+#include "Platform/PlatSystem.h"
+#include "Platform/User/PlatUserHeadless.h"
+#include "ZmLib/3DBasics/Dev3D9Renderer.h"
+#include "ZmLib/3DBasics/Dev3DApp2.h"
+#include "ZmLib/Application2/winApplication.h"
+#include "ZmLib/Application2/winForms.h"
+#include "ZmLib/Application2/zmForms.h"
+#include "ZmLib/Graphics/SysBitmap.h"
+#include "ZmLib/Graphics/SysBitmapStore.h"
+#include "ZmLib/Graphics/SysPixelFormat.h"
+#include "ZmLib/Graphics/zmImage.h"
+
+namespace drawertest {
+
+// An item that runs a function when drawn, with a blur radius of choice.
+class TFnItem : public zm::TDrawItem {
+public:
+  explicit TFnItem(std::function<void(oru::T3DDrawer&)> fn, float radius = 0) : Fn(std::move(fn)), Radius(radius) {}
+  float GetBlurRadius() override { return Radius; }
+  void Draw(zm::TDeviceDrawer& d) override {
+    ++Draws;
+    if (Fn) Fn(static_cast<oru::T3DDrawer&>(d));
+  }
+  std::function<void(oru::T3DDrawer&)> Fn;
+  float Radius;
+  int Draws = 0;
+};
+
+// A picture of w x h A8R8G8B8 pixels from pixel(x, y).
+inline zm::TRef<zm::TImage> MakeImage(std::int32_t w, std::int32_t h,
+                                      const std::function<std::uint32_t(int, int)>& pixel) {
+  zm::TRef<zm::TSysBitmap> b = zm::CreateSysBitmap(w, h, zm::pfA8R8G8B8);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const std::uint32_t p = pixel(x, y);
+      std::memcpy(b->ScanLine(y) + 4 * x, &p, 4);
+    }
+  zm::TRef<zm::TBitmapStore> store = zm::MakeRef<zm::TWrapperBitmapStore>(u"test", zm::TImageLoadHandler{}, false,
+                                                                        b.get());
+  return zm::MakeRef<zm::TImage>(store.get());
+}
+
+class TDrawerOnDevice : public ::testing::Test {
+protected:
+  TDrawerOnDevice(std::int32_t width = 64, std::int32_t height = 48) : width_(width), height_(height) {}
+
+  void SetUp() override {
+    plat::headless::ResetForTests();
+    app = new zm::TZmApplication();
+    app->AfterConstruction();
+    app->Initialize();
+    zm::InitDev3DApp2();
+    zm::PresentSleepProc = [](std::uint32_t) {};
+    form = new zm::TZmForm();
+    form->AfterConstruction();
+    form->SetBounds({0, 0, width_, height_});
+    form->SetVisible(true);
+    // The client area is what the drawer sees: grow the form by its frame.
+    const zm::TRect client = form->GetClientRect();
+    form->SetBounds({0, 0, 2 * width_ - (client.Right - client.Left), 2 * height_ - (client.Bottom - client.Top)});
+    device = zm::MakeRef<zm::TZmFormDevice>(form);
+    device->UpdateFromForm();
+    drawer = zm::MakeRef<oru::T3DDrawer>();
+    ASSERT_TRUE(drawer->Open(device.get()));
+    ASSERT_EQ(drawer->Bounds, (zm::TRect{0, 0, width_, height_}));
+  }
+  void TearDown() override {
+    drawer = nullptr;
+    device = nullptr;
+    if (form) form->Free();
+    zm::FiniDev3DApp2();
+    zm::PresentSleepProc = [](std::uint32_t ms) { plat::SleepMs(ms); };
+    if (!app->Finalized()) app->Finalize();
+    app->Free();
+    plat::headless::ResetForTests();
+  }
+
+  // One presented frame: cleared to Background, then Fn.
+  bool Frame(std::uint32_t background, std::function<void(oru::T3DDrawer&)> fn) {
+    zm::TRef<TFnItem> item = zm::MakeRef<TFnItem>([&](oru::T3DDrawer& d) {
+      d.Clear(zm::TColor32::FromValue(background), false);
+      if (fn) fn(d);
+    });
+    return drawer->Draw(item.get());
+  }
+  // The presented client area, 0x00RRGGBB per pixel.
+  void Capture() {
+    px = plat::headless::CaptureClient(device->Window(), w, h);
+    ASSERT_EQ(w, width_);
+    ASSERT_EQ(h, height_);
+  }
+  std::uint32_t At(int x, int y) const { return px[std::size_t(y) * std::size_t(w) + std::size_t(x)] & 0xFFFFFFu; }
+  plat::gfx::Device* Dev() const {
+    return static_cast<zm::T3DRenderer9*>(drawer->Screen()->Renderer())->D3DDevice();
+  }
+
+  zm::TZmApplication* app = nullptr;
+  zm::TZmForm* form = nullptr;
+  zm::TRef<zm::TZmFormDevice> device;
+  zm::TRef<oru::T3DDrawer> drawer;
+  std::vector<std::uint32_t> px;
+  int w = 0, h = 0;
+
+private:
+  std::int32_t width_, height_;
+};
+
+inline int Channel(std::uint32_t c, int shift) { return int((c >> shift) & 0xFF); }
+
+// Channel by channel within Tol.
+inline ::testing::AssertionResult Near(std::uint32_t got, std::uint32_t want, int tol) {
+  for (int s = 0; s < 24; s += 8)
+    if (std::abs(Channel(got, s) - Channel(want, s)) > tol)
+      return ::testing::AssertionFailure() << std::hex << "got 0x" << got << ", want 0x" << want;
+  return ::testing::AssertionSuccess();
+}
+
+}  // namespace drawertest
