@@ -830,4 +830,11 @@ void ParseIniText(TIniTokenizer& t, TIniList* list, TIniFile* root) {
   }
 }
 
+void IniGetCommaList(const TIniItem* item, TStringList& list, std::uint8_t separator) {
+  if (item)
+    item->GetCommaList(list, separator);
+  else
+    list.Clear();
+}
+
 }  // namespace zm

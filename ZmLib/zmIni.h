@@ -334,5 +334,12 @@ inline bool IniGetBool(const TIniItem* item, bool def) { return item ? item->Get
 inline WideString IniReadString(const TIniList* list, const WideString& name, const WideString& def = {}) {
   return list ? list->ReadString(name, def) : def;
 }
+inline TByteString IniGetValue(const TIniItem* item) { return item ? item->GetValue() : TByteString(); }
+inline std::int32_t IniGetEnum(const TIniItem* item, std::span<const WideString> names, std::int32_t def,
+                               bool ignoreCase) {
+  return item ? item->GetEnum(names, def, ignoreCase) : def;
+}
+// A nil item gives an empty list.
+void IniGetCommaList(const TIniItem* item, TStringList& list, std::uint8_t separator = ',');
 
 }  // namespace zm

@@ -35,9 +35,19 @@ struct TClip {
 };
 
 bool ClipBlend(TSysBitmap* target, TSysBitmap* source, const TRect& sourceRect, const TPoint& point, TClip& c) {
-  c.DX = point.X, c.DY = point.Y, c.SX = sourceRect.Left, c.SY = sourceRect.Top;
-  c.W = sourceRect.Right - sourceRect.Left, c.H = sourceRect.Bottom - sourceRect.Top;
-  if (c.W <= 0 || c.H <= 0) return false;
+  // Cut to the source first, in 64 bits: a rectangle may span the whole
+  // 32-bit range, whose width does not fit 32 bits.
+  const std::int64_t sl = std::max<std::int64_t>(sourceRect.Left, 0);
+  const std::int64_t st = std::max<std::int64_t>(sourceRect.Top, 0);
+  const std::int64_t sr = std::min<std::int64_t>(sourceRect.Right, source->Width());
+  const std::int64_t sb = std::min<std::int64_t>(sourceRect.Bottom, source->Height());
+  if (sr <= sl || sb <= st) return false;
+  const std::int64_t dx = std::int64_t(point.X) + (sl - sourceRect.Left);
+  const std::int64_t dy = std::int64_t(point.Y) + (st - sourceRect.Top);
+  if (dx >= target->Width() || dy >= target->Height() || dx + (sr - sl) <= 0 || dy + (sb - st) <= 0) return false;
+  // Every value now lies within the bitmaps' sizes of the target's edges.
+  c.DX = std::int32_t(dx), c.DY = std::int32_t(dy), c.SX = std::int32_t(sl), c.SY = std::int32_t(st);
+  c.W = std::int32_t(sr - sl), c.H = std::int32_t(sb - st);
   return ClipCopyRect(c.DX, c.DY, c.W, c.H, source->Size(), target->Size(), c.SX, c.SY);
 }
 
@@ -208,9 +218,9 @@ void PutRect(TSysBitmap* target, TSysBitmap* picture, bool blend, const TRect& s
     else BlendBitmap32On24(target, picture, sourceRect, point);
     return;
   }
-  const TRect dest{point.X, point.Y, point.X + (sourceRect.Right - sourceRect.Left),
-                   point.Y + (sourceRect.Bottom - sourceRect.Top)};
-  target->CopyRect(dest, picture, pmNone, TPoint{sourceRect.Left, sourceRect.Top});
+  TClip c;
+  if (!ClipBlend(target, picture, sourceRect, point, c)) return;
+  target->CopyRect(TRect{c.DX, c.DY, c.DX + c.W, c.DY + c.H}, picture, pmNone, TPoint{c.SX, c.SY});
 }
 
 }  // namespace
@@ -346,6 +356,37 @@ void DisabledBitmap32(TSysBitmap* bitmap) {
   }
 }
 
+namespace {
+
+// TileBitmapRectEx with the offset in 64 bits: an anchor far outside the
+// target puts it beyond 32 bits.
+void TileRect(TSysBitmap* target, TSysBitmap* pattern, const TRect& fillRect, std::int64_t offsetX,
+              std::int64_t offsetY, const TRect& patternRect) {
+  Need(target, 4);
+  Need(pattern, 4);
+  const std::int64_t pl = std::max(patternRect.Left, 0), pt = std::max(patternRect.Top, 0);
+  const std::int64_t pw = std::int64_t(std::min(patternRect.Right, pattern->Width())) - pl;
+  const std::int64_t ph = std::int64_t(std::min(patternRect.Bottom, pattern->Height())) - pt;
+  if (pw <= 0 || ph <= 0) return;
+  const std::int32_t l = std::max(fillRect.Left, 0), t = std::max(fillRect.Top, 0);
+  const std::int32_t r = std::min(fillRect.Right, target->Width()), b = std::min(fillRect.Bottom, target->Height());
+  if (r <= l || b <= t) return;
+  auto wrap = [](std::int64_t v, std::int64_t n) { return std::int32_t(((v % n) + n) % n); };
+  for (std::int32_t y = t; y < b; ++y) {
+    const std::int32_t py = std::int32_t(pt) + wrap(std::int64_t(y) - fillRect.Top + offsetY, ph);
+    const std::uint8_t* src = pattern->ScanLine(py) + pl * 4;
+    std::uint8_t* dst = target->ScanLine(y);
+    std::int32_t px = wrap(std::int64_t(l) - fillRect.Left + offsetX, pw);
+    for (std::int32_t x = l; x < r; ++x) {
+      // The pattern may be the target itself.
+      std::memmove(dst + std::size_t(x) * 4, src + std::size_t(px) * 4, 4);
+      if (++px == pw) px = 0;
+    }
+  }
+}
+
+}  // namespace
+
 void TileBitmapRect(TSysBitmap* target, TSysBitmap* pattern, const TRect& anchorRect, const TRect& clipRect,
                     const TRect& patternRect) {
   Need(target, 4);
@@ -353,32 +394,13 @@ void TileBitmapRect(TSysBitmap* target, TSysBitmap* pattern, const TRect& anchor
                    std::min({anchorRect.Right, clipRect.Right, target->Width()}),
                    std::min({anchorRect.Bottom, clipRect.Bottom, target->Height()})};
   if (fill.Right <= fill.Left || fill.Bottom <= fill.Top) return;
-  TileBitmapRectEx(target, pattern, fill, TPoint{fill.Left - anchorRect.Left, fill.Top - anchorRect.Top},
-                   patternRect);
+  TileRect(target, pattern, fill, std::int64_t(fill.Left) - anchorRect.Left, std::int64_t(fill.Top) - anchorRect.Top,
+           patternRect);
 }
 
 void TileBitmapRectEx(TSysBitmap* target, TSysBitmap* pattern, const TRect& fillRect, const TPoint& offset,
                       const TRect& patternRect) {
-  Need(target, 4);
-  Need(pattern, 4);
-  const TRect pr{std::max(patternRect.Left, 0), std::max(patternRect.Top, 0),
-                 std::min(patternRect.Right, pattern->Width()), std::min(patternRect.Bottom, pattern->Height())};
-  const std::int32_t pw = pr.Right - pr.Left, ph = pr.Bottom - pr.Top;
-  if (pw <= 0 || ph <= 0) return;
-  const std::int32_t l = std::max(fillRect.Left, 0), t = std::max(fillRect.Top, 0);
-  const std::int32_t r = std::min(fillRect.Right, target->Width()), b = std::min(fillRect.Bottom, target->Height());
-  if (r <= l || b <= t) return;
-  auto wrap = [](std::int64_t v, std::int32_t n) { return std::int32_t(((v % n) + n) % n); };
-  for (std::int32_t y = t; y < b; ++y) {
-    const std::int32_t py = pr.Top + wrap(std::int64_t(y) - fillRect.Top + offset.Y, ph);
-    const auto* src = reinterpret_cast<const std::uint32_t*>(pattern->ScanLine(py)) + pr.Left;
-    auto* dst = reinterpret_cast<std::uint32_t*>(target->ScanLine(y));
-    std::int32_t px = wrap(std::int64_t(l) - fillRect.Left + offset.X, pw);
-    for (std::int32_t x = l; x < r; ++x) {
-      std::memcpy(dst + x, src + px, 4);
-      if (++px == pw) px = 0;
-    }
-  }
+  TileRect(target, pattern, fillRect, offset.X, offset.Y, patternRect);
 }
 
 void BlendRowOver(std::uint8_t* dest, const std::uint8_t* source, std::int32_t count) {
