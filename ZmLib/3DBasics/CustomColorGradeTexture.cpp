@@ -8,6 +8,7 @@
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/Graphics/zmColorProfiles.h"
+#include "ZmLib/Graphics/zmObjectFilters.h"
 
 namespace zm {
 
@@ -134,6 +135,7 @@ TCustomColorGradeTexture::TCustomColorGradeTexture(T3DScreen* screen, std::uint8
 void TCustomColorGradeTexture::Dispose() {
   source_ = nullptr;
   ownedSource_ = nullptr;
+  filter_ = nullptr;
   TCustomColoringTexture::Dispose();
 }
 
@@ -145,6 +147,13 @@ void TCustomColorGradeTexture::SetSource(TSysBitmap* bitmap, bool owns) {
   source_ = bitmap;
   if (bitmap && owns) ownedSource_ = TRef<TSysBitmap>(bitmap);
   ReleaseDeviceObjects();
+}
+
+void TCustomColorGradeTexture::SetGradeFilter(TObjectFilter* filter) {
+  TRef<TObjectFilter> old = std::move(filter_);  // freed after the new one is held
+  filter_ = TRef<TObjectFilter>(filter);
+  ReleaseDeviceObjects();
+  Realize();
 }
 
 TBaseTexture* TCustomColorGradeTexture::Realize() {
@@ -180,6 +189,7 @@ bool TCustomColorGradeTexture::Fill(TBaseTexture* texture) {
         CopyTable32(source_, bits.get());
       else
         FillIdentityCube32(bits.get());
+      if (filter_) ApplyFilterChain(filter_.get(), bits.get(), kGradeCubeSize, kGradeCubeRows);
     }
     volume->UnlockBox(0, bits);
     return ok;
@@ -196,6 +206,13 @@ bool TCustomColorGradeTexture::Fill(TBaseTexture* texture) {
       CopyTable32(source_, bits.get());
     else
       FillIdentityStrip32(bits.get());
+    if (filter_) {
+      // A one-row view: the chain copies its row 0 over every row below the
+      // rows it maps, and rows 1 to 15 must keep the unfiltered ramp.
+      TRef<TRefBitmap> row0 = MakeRef<TRefBitmap>(TPoint{kGradeStripWidth, 1}, kGradeStripWidth * 4,
+                                                  bits->ScanLine(0), bits->PixelFormat());
+      ApplyFilterChain(filter_.get(), row0.get(), kGradeStripWidth, 1);
+    }
   }
   surface->Unlock(bits);
   return ok;

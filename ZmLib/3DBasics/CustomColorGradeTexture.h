@@ -8,10 +8,13 @@
 // A grade texture keeps one table on the device for the grading shaders:
 // a 32 x 32 x 32 volume texture (a full cube) or a 256 x 16 strip (a curve
 // per channel in row 0). It is made on first use and made again, from the
-// same table, after the device goes.
+// same table, after the device goes. An object colour filter chain may be
+// laid over the table: over the whole cube, or over row 0 of the strip only
+// (rows 1 to 15 keep the unfiltered ramp).
 #include <cstdint>
 
 #include "ZmLib/3DBasics/CustomTexture.h"
+#include "ZmLib/Graphics/zmObjectFilters.h"
 
 namespace zm {
 
@@ -64,7 +67,7 @@ class TCustomColorGradeTexture : public TCustomColoringTexture {
 public:
   // Asserts a screen. Nothing is made on the device here.
   TCustomColorGradeTexture(T3DScreen* screen, std::uint8_t kind);
-  // Frees an owned source, then the base's resources.
+  // Frees an owned source and lets the filter go, then the base's resources.
   void Dispose() override;
 
   // Replaces the source table (nil: the identity) and lets the device
@@ -74,6 +77,11 @@ public:
   // holds a reference and drops it when the table is replaced; otherwise
   // the caller keeps the table alive.
   void SetSource(TSysBitmap* bitmap, bool owns);
+  // The filter chain laid over the table (nil: none); the texture holds a
+  // reference to its head. The device texture is let go and made again at
+  // once, so the new table is on the device when the screen can draw.
+  void SetGradeFilter(TObjectFilter* filter);
+  TObjectFilter* GradeFilter() const { return filter_.get(); }
   // The device texture, made and filled when missing: nil when the screen
   // cannot draw or the device makes or locks none. Never raises.
   TBaseTexture* Realize();
@@ -89,6 +97,7 @@ private:
   TSysBitmap* source_ = nullptr;
   TRef<TSysBitmap> ownedSource_;
   std::uint8_t kind_;
+  TRef<TObjectFilter> filter_;
 };
 
 }  // namespace zm

@@ -12,6 +12,7 @@
 #include "ZmLib/Graphics/zmICCColorTransform.h"
 #include "ZmLib/Graphics/zmImage.h"
 #include "ZmLib/Graphics/zmJpegLoader.h"
+#include "ZmLib/Graphics/zmObjectFilters.h"
 
 namespace zm {
 
@@ -33,6 +34,7 @@ const TModule kGraphicsModules[] = {
     {"zmJpegLoader", &InitJpegLoader, &FiniJpegLoader},
     {"zmICCColorTransform", &InitICCColorTransform, &FiniICCColorTransform},
     {"winColorManagement", &InitColorManagement, &FiniColorManagement},
+    {"zmObjectFilters", &InitObjectFilters, &FiniObjectFilters},
 };
 }  // namespace
 
