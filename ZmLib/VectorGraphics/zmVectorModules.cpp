@@ -1,5 +1,6 @@
 #include "ZmLib/VectorGraphics/zmVectorModules.h"
 
+#include "ZmLib/VectorGraphics/zmButtonProducer.h"
 #include "ZmLib/VectorGraphics/zmTextElement.h"
 
 namespace zm {
@@ -7,6 +8,7 @@ namespace zm {
 namespace {
 const TModule kVectorModules[] = {
     {"zmTextElement", &InitTextElement, &FiniTextElement},
+    {"zmButtonProducer", &InitButtonProducer, &FiniButtonProducer},
 };
 }  // namespace
 
