@@ -1,6 +1,9 @@
 #include "OruLib2/OruClasses/OruClassesModules.h"
 
 #include "OruLib2/Effects/OruEffectManager.h"
+#include "OruLib2/OruClasses/OruCalc.h"
+#include "OruLib2/OruClasses/OruCurves.h"
+#include "OruLib2/OruClasses/OruObjectProps.h"
 #include "OruLib2/OruClasses/OruFileAccess.h"
 #include "OruLib2/OruClasses/OruShowLoader.h"
 #include "OruLib2/OruClasses/OruSlideRandomList.h"
@@ -34,6 +37,9 @@ const zm::TModule kOruClassesModules[] = {
     {"OruFileAccess", &InitFileAccess, &FiniFileAccess},
     {"OruShowLoader", &InitShowLoader, &FiniShowLoader},
     {"OruViewerColorTransform", &InitViewerColorTransform, &FiniViewerColorTransform},
+    {"OruCalc", &InitCalc, &FiniCalc},
+    {"OruCurves", &InitCurves, &FiniCurves},
+    {"OruObjectProps", &InitOruObjectProps, &FiniOruObjectProps},
 };
 }  // namespace
 
