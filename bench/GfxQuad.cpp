@@ -79,7 +79,9 @@ struct QuadFrame {
 
 // Arg 0: threads (0: all processors); arg 1: 1 for 1:1, 0 for a scaled
 // picture, 2 for the scaled picture through the general per-pixel path
-// (what rotated and perspective quads cost).
+// (what rotated and perspective quads cost), 3 for the scaled picture
+// tinted by the vertex colour and blended premultiplied (the stage and
+// blend span kernels).
 void BM_GfxQuad(benchmark::State& state) {
   const auto threads = static_cast<std::uint32_t>(state.range(0));
   const bool oneToOne = state.range(1) == 1;
@@ -88,6 +90,12 @@ void BM_GfxQuad(benchmark::State& state) {
   const std::uint32_t saved = workers.ThreadCount();
   workers.SetThreadCount(threads == 0 ? std::thread::hardware_concurrency() : threads);
   QuadFrame frame(oneToOne ? kW : 1600, oneToOne ? kH : 900);
+  if (state.range(1) == 3) {
+    frame.rs[static_cast<int>(RenderState::SrcBlend)] = static_cast<std::uint32_t>(Blend::One);
+    frame.st[0][static_cast<int>(StageState::ColorOp)] = static_cast<std::uint32_t>(TextureOp::Modulate);
+    frame.st[0][static_cast<int>(StageState::ColorArg2)] = ArgCurrent;
+    for (auto& v : frame.quad) v.color = 0xB4C0E0FFu;
+  }
   for (auto _ : state) {
     DrawPrimitives(frame.call);
     benchmark::DoNotOptimize(frame.target.data());
@@ -108,6 +116,8 @@ BENCHMARK(BM_GfxQuad)
     ->Args({0, 0})
     ->Args({1, 2})
     ->Args({0, 2})
+    ->Args({1, 3})
+    ->Args({0, 3})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

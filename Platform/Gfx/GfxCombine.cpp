@@ -303,4 +303,227 @@ void BlendSpanSourceOver(const std::uint32_t* texels, std::uint32_t* dst, std::s
   BlendSpanNarrow(texels, dst, n, alphaScale, sourceFill, targetFill, level);
 }
 
+namespace {
+
+#if defined(__SSE2__)
+// Blend factors and one blend channel in 16-bit lanes, as Factor and Channel
+// give them. The sums saturate at 65535, past the point where the rounded
+// quotient clamps to 255 anyway, so Div255 stays exact.
+inline __m128i FactorLanes(Blend f, __m128i s, __m128i d, __m128i as, __m128i ad) {
+  const __m128i full = _mm_set1_epi16(255);
+  switch (f) {
+    case Blend::Zero: return _mm_setzero_si128();
+    case Blend::One: return full;
+    case Blend::SrcColor: return s;
+    case Blend::InvSrcColor: return _mm_sub_epi16(full, s);
+    case Blend::SrcAlpha: return as;
+    case Blend::InvSrcAlpha: return _mm_sub_epi16(full, as);
+    case Blend::DestAlpha: return ad;
+    case Blend::InvDestAlpha: return _mm_sub_epi16(full, ad);
+    case Blend::DestColor: return d;
+    case Blend::InvDestColor: return _mm_sub_epi16(full, d);
+  }
+  return full;
+}
+
+inline __m128i ChannelLanes(BlendOp op, Blend fs, Blend fd, __m128i s, __m128i d, __m128i as, __m128i ad) {
+  if (op == BlendOp::Max) return _mm_max_epi16(s, d);
+  if (op == BlendOp::Min) return _mm_min_epi16(s, d);
+  const __m128i ts = _mm_mullo_epi16(s, FactorLanes(fs, s, d, as, ad));
+  const __m128i td = _mm_mullo_epi16(d, FactorLanes(fd, s, d, as, ad));
+  __m128i v;
+  switch (op) {
+    case BlendOp::Subtract: v = _mm_subs_epu16(ts, td); break;
+    case BlendOp::RevSubtract: v = _mm_subs_epu16(td, ts); break;
+    default: v = _mm_adds_epu16(ts, td); break;
+  }
+  v = _mm_adds_epu16(v, _mm_set1_epi16(127));
+  return _mm_min_epi16(Div255(v), _mm_set1_epi16(255));
+}
+
+inline __m128i AlphaLanes(__m128i v) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xFF), 0xFF); }
+
+// The same on four pixels per register.
+__attribute__((target("avx2"))) inline __m256i Div255x(__m256i t) {
+  return _mm256_srli_epi16(_mm256_mulhi_epu16(t, _mm256_set1_epi16(-32639)), 7);
+}
+
+__attribute__((target("avx2"))) inline __m256i FactorLanesX(Blend f, __m256i s, __m256i d, __m256i as, __m256i ad) {
+  const __m256i full = _mm256_set1_epi16(255);
+  switch (f) {
+    case Blend::Zero: return _mm256_setzero_si256();
+    case Blend::One: return full;
+    case Blend::SrcColor: return s;
+    case Blend::InvSrcColor: return _mm256_sub_epi16(full, s);
+    case Blend::SrcAlpha: return as;
+    case Blend::InvSrcAlpha: return _mm256_sub_epi16(full, as);
+    case Blend::DestAlpha: return ad;
+    case Blend::InvDestAlpha: return _mm256_sub_epi16(full, ad);
+    case Blend::DestColor: return d;
+    case Blend::InvDestColor: return _mm256_sub_epi16(full, d);
+  }
+  return full;
+}
+
+__attribute__((target("avx2"))) inline __m256i ChannelLanesX(BlendOp op, Blend fs, Blend fd, __m256i s, __m256i d,
+                                                             __m256i as, __m256i ad) {
+  if (op == BlendOp::Max) return _mm256_max_epi16(s, d);
+  if (op == BlendOp::Min) return _mm256_min_epi16(s, d);
+  const __m256i ts = _mm256_mullo_epi16(s, FactorLanesX(fs, s, d, as, ad));
+  const __m256i td = _mm256_mullo_epi16(d, FactorLanesX(fd, s, d, as, ad));
+  __m256i v;
+  switch (op) {
+    case BlendOp::Subtract: v = _mm256_subs_epu16(ts, td); break;
+    case BlendOp::RevSubtract: v = _mm256_subs_epu16(td, ts); break;
+    default: v = _mm256_adds_epu16(ts, td); break;
+  }
+  v = _mm256_adds_epu16(v, _mm256_set1_epi16(127));
+  return _mm256_min_epi16(Div255x(v), _mm256_set1_epi16(255));
+}
+
+__attribute__((target("avx2"))) inline __m256i AlphaLanesX(__m256i v) {
+  return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(v, 0xFF), 0xFF);
+}
+
+__attribute__((target("avx2"))) inline __m256i BlendLanesX(const BlendSetup& b, __m256i s, __m256i d) {
+  const __m256i as = AlphaLanesX(s), ad = AlphaLanesX(d);
+  const __m256i colour = ChannelLanesX(b.op, b.src, b.dst, s, d, as, ad);
+  if (!b.separateAlpha) return colour;
+  const __m256i alphaMask = _mm256_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0);
+  const __m256i alpha = ChannelLanesX(b.opAlpha, b.srcAlpha, b.dstAlpha, s, d, as, ad);
+  return _mm256_or_si256(_mm256_andnot_si256(alphaMask, colour), _mm256_and_si256(alphaMask, alpha));
+}
+
+// Premultiplied source over: s * 255 + d * (255 - as) on every channel.
+__attribute__((target("avx2"))) inline __m256i PremultipliedLanesX(const BlendSetup&, __m256i s, __m256i d) {
+  const __m256i full = _mm256_set1_epi16(255);
+  const __m256i ts = _mm256_sub_epi16(_mm256_slli_epi16(s, 8), s);
+  const __m256i td = _mm256_mullo_epi16(d, _mm256_sub_epi16(full, AlphaLanesX(s)));
+  const __m256i v = _mm256_adds_epu16(_mm256_adds_epu16(ts, td), _mm256_set1_epi16(127));
+  return _mm256_min_epi16(Div255x(v), full);
+}
+
+// Source over whose alpha adds up as coverage: s * as + d * (255 - as) on
+// the colour channels, as * 255 + ad * (255 - as) on alpha.
+__attribute__((target("avx2"))) inline __m256i OverKeepingCoverageX(const BlendSetup&, __m256i s, __m256i d) {
+  const __m256i full = _mm256_set1_epi16(255);
+  const __m256i alphaLanes = _mm256_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0);
+  const __m256i as = AlphaLanesX(s);
+  const __m256i ts = _mm256_mullo_epi16(s, _mm256_or_si256(as, _mm256_and_si256(alphaLanes, full)));
+  const __m256i td = _mm256_mullo_epi16(d, _mm256_sub_epi16(full, as));
+  const __m256i v = _mm256_adds_epu16(_mm256_adds_epu16(ts, td), _mm256_set1_epi16(127));
+  return _mm256_min_epi16(Div255x(v), full);
+}
+
+template <__m256i (*Lanes)(const BlendSetup&, __m256i, __m256i)>
+__attribute__((target("avx2"))) std::size_t BlendAvx2(const BlendSetup& b, const std::uint32_t* src, std::uint32_t* dst,
+                                                      std::size_t n, std::uint32_t fill) {
+  const __m256i zero = _mm256_setzero_si256(), dFill = _mm256_set1_epi32(static_cast<int>(fill));
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+    const __m256i d = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i)), dFill);
+    const __m256i lo = Lanes(b, _mm256_unpacklo_epi8(s, zero), _mm256_unpacklo_epi8(d, zero));
+    const __m256i hi = Lanes(b, _mm256_unpackhi_epi8(s, zero), _mm256_unpackhi_epi8(d, zero));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_or_si256(_mm256_packus_epi16(lo, hi), dFill));
+  }
+  return i;
+}
+
+bool IsPremultipliedOver(const BlendSetup& b) {
+  return b.op == BlendOp::Add && b.src == Blend::One && b.dst == Blend::InvSrcAlpha &&
+         (!b.separateAlpha ||
+          (b.opAlpha == BlendOp::Add && b.srcAlpha == Blend::One && b.dstAlpha == Blend::InvSrcAlpha));
+}
+
+std::size_t BlendGeneralAvx2(const BlendSetup& b, const std::uint32_t* src, std::uint32_t* dst, std::size_t n,
+                             std::uint32_t fill) {
+  if (IsPremultipliedOver(b)) return BlendAvx2<PremultipliedLanesX>(b, src, dst, n, fill);
+  if (b.op == BlendOp::Add && b.src == Blend::SrcAlpha && b.dst == Blend::InvSrcAlpha && b.separateAlpha &&
+      b.opAlpha == BlendOp::Add && b.srcAlpha == Blend::One && b.dstAlpha == Blend::InvSrcAlpha)
+    return BlendAvx2<OverKeepingCoverageX>(b, src, dst, n, fill);
+  return BlendAvx2<BlendLanesX>(b, src, dst, n, fill);
+}
+
+// Two pixels in 16-bit lanes.
+inline __m128i BlendLanes(const BlendSetup& b, __m128i s, __m128i d) {
+  const __m128i as = AlphaLanes(s), ad = AlphaLanes(d);
+  const __m128i colour = ChannelLanes(b.op, b.src, b.dst, s, d, as, ad);
+  if (!b.separateAlpha) return colour;
+  const __m128i alphaMask = _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0);
+  const __m128i alpha = ChannelLanes(b.opAlpha, b.srcAlpha, b.dstAlpha, s, d, as, ad);
+  return _mm_or_si128(_mm_andnot_si128(alphaMask, colour), _mm_and_si128(alphaMask, alpha));
+}
+#endif
+
+int SpanLevel() {
+#if defined(__SSE2__)
+  return std::min(CpuSpanLevel(), gSpanLevelLimit.load(std::memory_order_relaxed));
+#else
+  return 0;
+#endif
+}
+
+}  // namespace
+
+void BlendSpan(const BlendSetup& b, const std::uint32_t* src, std::uint32_t* dst, std::size_t n, bool x8Target) {
+  if (IsSourceOverBlend(b)) {
+    BlendSpanSourceOver(src, dst, n, 255, false, x8Target);
+    return;
+  }
+  const std::uint32_t fill = x8Target ? 0xFF000000u : 0;
+  std::size_t i = 0;
+  if (!b.enable) {
+    for (; i < n; ++i) {
+      const std::uint32_t v = src[i] | fill;
+      std::memcpy(dst + i, &v, 4);
+    }
+    return;
+  }
+#if defined(__SSE2__)
+  const int level = SpanLevel();
+  if (level >= 2) i = BlendGeneralAvx2(b, src, dst, n, fill);
+  if (level >= 1) {
+    const __m128i zero = _mm_setzero_si128(), dFill = _mm_set1_epi32(static_cast<int>(fill));
+    for (; i + 4 <= n; i += 4) {
+      const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+      const __m128i d = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i)), dFill);
+      const __m128i lo = BlendLanes(b, _mm_unpacklo_epi8(s, zero), _mm_unpacklo_epi8(d, zero));
+      const __m128i hi = BlendLanes(b, _mm_unpackhi_epi8(s, zero), _mm_unpackhi_epi8(d, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_or_si128(_mm_packus_epi16(lo, hi), dFill));
+    }
+  }
+#endif
+  for (; i < n; ++i) {
+    std::uint32_t d;
+    std::memcpy(&d, dst + i, 4);
+    d = BlendPixel(b, src[i], d | fill) | fill;
+    std::memcpy(dst + i, &d, 4);
+  }
+}
+
+void ModulateSpan(const std::uint32_t* in, std::uint32_t* out, std::size_t n, std::uint32_t factor,
+                  std::uint32_t fill) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  if (SpanLevel() >= 1) {
+    const __m128i zero = _mm_setzero_si128(), f = _mm_set1_epi32(static_cast<int>(fill));
+    const __m128i k = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(factor)), zero);
+    const __m128i round = _mm_set1_epi16(127);
+    for (; i + 4 <= n; i += 4) {
+      const __m128i s = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)), f);
+      const __m128i lo = Div255(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(s, zero), k), round));
+      const __m128i hi = Div255(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(s, zero), k), round));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
+    }
+  }
+#endif
+  for (; i < n; ++i) {
+    const std::uint32_t s = in[i] | fill;
+    std::uint32_t v = 0;
+    for (int shift = 0; shift < 32; shift += 8) v |= Mul255((s >> shift) & 255, (factor >> shift) & 255) << shift;
+    out[i] = v;
+  }
+}
+
 }  // namespace plat::gfx

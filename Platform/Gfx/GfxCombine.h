@@ -55,6 +55,15 @@ inline std::uint32_t BlendSourceOver(std::uint32_t src, std::uint32_t dst) {
 void BlendSpanSourceOver(const std::uint32_t* texels, std::uint32_t* dst, std::size_t n, std::uint32_t alphaScale,
                          bool x8Source, bool x8Target);
 
+// The blend unit over a span: src colours onto dst, equal to BlendPixel
+// pixel by pixel. X8 targets read alpha 1 and keep it.
+void BlendSpan(const BlendSetup& b, const std::uint32_t* src, std::uint32_t* dst, std::size_t n, bool x8Target);
+
+// out[i] = each channel of (in[i] | fill) times that channel of factor, as
+// Mul255 gives it (a factor channel of 255 keeps the channel). in may be out.
+void ModulateSpan(const std::uint32_t* in, std::uint32_t* out, std::size_t n, std::uint32_t factor,
+                  std::uint32_t fill);
+
 // For tests: the widest span kernel used, 0 scalar, 1 SSE2, 2 AVX2, 3
 // AVX-512 (the default; never wider than the processor runs).
 void LimitSpanKernels(int level);

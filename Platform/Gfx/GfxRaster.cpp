@@ -224,6 +224,8 @@ __attribute__((target("avx2"))) void SampleRowAvx2(const SimpleStage& k, const P
   const __m256i pitch8 = _mm256_set1_epi32(l.pitch), fill8 = _mm256_set1_epi32(static_cast<int>(k.sourceFill));
   const __m256i zero = _mm256_setzero_si256(), ones = _mm256_set1_epi32(0x00010001);
   const int* bits = reinterpret_cast<const int*>(l.bits);
+  // Without perspective (rhw 1 along the row) the division is by 1.
+  const bool unitRhw = pr.a == 0 && rowR == 1.0;
   std::int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
     __m128i xi0[2], xi1[2], wxs[2], yi0[2], yi1[2], wys[2];
@@ -231,10 +233,14 @@ __attribute__((target("avx2"))) void SampleRowAvx2(const SimpleStage& k, const P
     bool ok = true;
     for (int h = 0; h < 2; ++h) {
       const __m256d px = _mm256_cvtepi32_pd(_mm_add_epi32(_mm_set1_epi32(x0 + i + 4 * h), _mm_setr_epi32(0, 1, 2, 3)));
-      __m256d rw = _mm256_add_pd(_mm256_mul_pd(ra, px), rr);
-      rw = _mm256_max_pd(rw, tiny);  // rw > tiny ? rw : tiny, NaN too
-      us[h] = _mm256_div_pd(_mm256_add_pd(_mm256_mul_pd(ua, px), ru), rw);
-      vs[h] = _mm256_div_pd(_mm256_add_pd(_mm256_mul_pd(va, px), rv), rw);
+      us[h] = _mm256_add_pd(_mm256_mul_pd(ua, px), ru);
+      vs[h] = _mm256_add_pd(_mm256_mul_pd(va, px), rv);
+      if (!unitRhw) {
+        __m256d rw = _mm256_add_pd(_mm256_mul_pd(ra, px), rr);
+        rw = _mm256_max_pd(rw, tiny);  // rw > tiny ? rw : tiny, NaN too
+        us[h] = _mm256_div_pd(us[h], rw);
+        vs[h] = _mm256_div_pd(vs[h], rw);
+      }
       SnapAvx2(us[h], l.width, k.sampler->addressU, xi0[h], xi1[h], wxs[h], ok);
       SnapAvx2(vs[h], l.height, k.sampler->addressV, yi0[h], yi1[h], wys[h], ok);
     }
@@ -340,18 +346,18 @@ void RasterizeGeneral(const TriangleSetup& t, const PixelState& ps, std::int32_t
     RasterizeSimple(t, ps, k, rowBegin, rowEnd);
     return;
   }
+  const bool spanBlend = IsArgbTarget(ps.target.format) && Aligned4(ps.target.bits, ps.target.pitch);
+  const bool x8Target = ps.target.format == Format::X8R8G8B8;
+  alignas(64) std::uint32_t colours[kBatch];
   for (std::int32_t y = rowBegin; y < rowEnd; ++y) {
     std::int32_t b, e;
     RowSpan(t, y, b, e);
-    if (ps.sourceOver && IsArgbTarget(ps.target.format)) {
-      const std::uint32_t fill = ps.target.format == Format::X8R8G8B8 ? 0xFF000000u : 0;
-      for (std::int32_t x = b; x < e; ++x) {
-        std::uint8_t* p = PixelAt(ps.target, x, y);
-        const std::uint32_t src = ShadePixel(t, ps, x, y);
-        std::uint32_t dst;
-        std::memcpy(&dst, p, 4);
-        dst = BlendSourceOver(src, dst | fill) | fill;
-        std::memcpy(p, &dst, 4);
+    if (spanBlend) {
+      std::uint32_t* row = reinterpret_cast<std::uint32_t*>(PixelAt(ps.target, 0, y));
+      for (std::int32_t x0 = b; x0 < e; x0 += kBatch) {
+        const std::int32_t n = std::min<std::int32_t>(kBatch, e - x0);
+        for (std::int32_t i = 0; i < n; ++i) colours[i] = ShadePixel(t, ps, x0 + i, y);
+        BlendSpan(ps.blend, colours, row + x0, static_cast<std::size_t>(n), x8Target);
       }
       continue;
     }
@@ -366,12 +372,15 @@ void RasterizeGeneral(const TriangleSetup& t, const PixelState& ps, std::int32_t
 
 // A pixel shader in place of the stages: spans of up to kShaderSpan pixels
 // go to the shader function as structure-of-arrays varyings. Each pixel's
-// inputs come from the plane equations at its own centre, as in ShadePixel.
+// inputs come from the plane equations at its own centre, as in ShadePixel
+// (b * y + c is the same value for the whole row).
 void RasterizeShaded(const TriangleSetup& t, const PixelState& ps, std::int32_t rowBegin, std::int32_t rowEnd) {
   struct Span {
     float tex[kMaxTexSets][2][kShaderSpan];
     float colour[4][kShaderSpan];
     Float4 out[kShaderSpan];
+    double rw[kShaderSpan];
+    std::uint32_t packed[kShaderSpan];
   };
   thread_local Span sp;
   ShaderEnv env;
@@ -383,45 +392,67 @@ void RasterizeShaded(const TriangleSetup& t, const PixelState& ps, std::int32_t 
     in.t[k][1] = sp.tex[k][1];
   }
   for (int c = 0; c < 4; ++c) in.v0[c] = sp.colour[c];
-  const bool argbTarget = ps.sourceOver && IsArgbTarget(ps.target.format);
-  const std::uint32_t fill = ps.target.format == Format::X8R8G8B8 ? 0xFF000000u : 0;
+  const std::uint32_t sets = std::min(ps.layout.texCount, kMaxTexSets);
+  // Sets the vertices lack read 0, and so does v of a one-float set.
+  for (std::uint32_t k = 0; k < kMaxTexSets; ++k) {
+    if (k >= sets) std::fill_n(sp.tex[k][0], kShaderSpan, 0.0f);
+    if (k >= sets || ps.layout.texSize[k] < 2) std::fill_n(sp.tex[k][1], kShaderSpan, 0.0f);
+  }
+  if (t.constantDiffuse) {
+    const std::uint32_t d = t.diffuse;
+    std::fill_n(sp.colour[0], kShaderSpan, static_cast<float>(d >> 16 & 255) / 255.0f);
+    std::fill_n(sp.colour[1], kShaderSpan, static_cast<float>(d >> 8 & 255) / 255.0f);
+    std::fill_n(sp.colour[2], kShaderSpan, static_cast<float>(d & 255) / 255.0f);
+    std::fill_n(sp.colour[3], kShaderSpan, static_cast<float>(d >> 24) / 255.0f);
+  }
+  const bool spanBlend = IsArgbTarget(ps.target.format) && Aligned4(ps.target.bits, ps.target.pitch);
+  const bool x8Target = ps.target.format == Format::X8R8G8B8;
+  // Screen-space vertices of rhw 1 (2D drawing) divide by 1 everywhere.
+  const bool unitRhw = t.rhw.a == 0 && t.rhw.b == 0 && t.rhw.c == 1.0;
   for (std::int32_t y = rowBegin; y < rowEnd; ++y) {
     std::int32_t b, e;
     RowSpan(t, y, b, e);
+    const double py = y;
+    const double rowR = t.rhw.b * py + t.rhw.c;
     for (std::int32_t x0 = b; x0 < e; x0 += kShaderSpan) {
       const int n = static_cast<int>(std::min<std::int32_t>(kShaderSpan, e - x0));
-      for (int i = 0; i < n; ++i) {
-        const double px = x0 + i, py = y;
-        const double rw = SafeRhw(t, px, py);
-        const std::uint32_t d = t.constantDiffuse ? t.diffuse : Diffuse(t, px, py, rw);
-        sp.colour[0][i] = static_cast<float>(d >> 16 & 255) / 255.0f;
-        sp.colour[1][i] = static_cast<float>(d >> 8 & 255) / 255.0f;
-        sp.colour[2][i] = static_cast<float>(d & 255) / 255.0f;
-        sp.colour[3][i] = static_cast<float>(d >> 24) / 255.0f;
-        for (std::uint32_t k = 0; k < kMaxTexSets; ++k) {
-          float u = 0, v = 0;
-          if (k < ps.layout.texCount) {
-            const std::uint32_t uo = ps.layout.attrOffset[k];
-            u = static_cast<float>(t.attr[uo].At(px, py) / rw);
-            if (ps.layout.texSize[k] >= 2) v = static_cast<float>(t.attr[uo + 1].At(px, py) / rw);
-          }
-          sp.tex[k][0][i] = u;
-          sp.tex[k][1][i] = v;
+      if (!unitRhw || !t.constantDiffuse)
+        for (int i = 0; i < n; ++i) {
+          const double rw = t.rhw.a * static_cast<double>(x0 + i) + rowR;
+          sp.rw[i] = rw > 1e-300 ? rw : 1e-300;
+        }
+      if (!t.constantDiffuse)
+        for (int i = 0; i < n; ++i) {
+          const std::uint32_t d = Diffuse(t, x0 + i, py, sp.rw[i]);
+          sp.colour[0][i] = static_cast<float>(d >> 16 & 255) / 255.0f;
+          sp.colour[1][i] = static_cast<float>(d >> 8 & 255) / 255.0f;
+          sp.colour[2][i] = static_cast<float>(d & 255) / 255.0f;
+          sp.colour[3][i] = static_cast<float>(d >> 24) / 255.0f;
+        }
+      for (std::uint32_t k = 0; k < sets; ++k) {
+        const std::uint32_t uo = ps.layout.attrOffset[k];
+        for (std::uint32_t c = 0; c < 2 && (c == 0 || ps.layout.texSize[k] >= 2); ++c) {
+          const Plane& q = t.attr[uo + c];
+          const double row = q.b * py + q.c;
+          float* dst = sp.tex[k][c];
+          if (unitRhw)  // q / 1 is q
+            for (int i = 0; i < n; ++i) dst[i] = static_cast<float>(q.a * static_cast<double>(x0 + i) + row);
+          else
+            for (int i = 0; i < n; ++i)
+              dst[i] = static_cast<float>((q.a * static_cast<double>(x0 + i) + row) / sp.rw[i]);
         }
       }
       in.count = n;
       ps.shader->fn(env, in, sp.out);
+      PackShaderColours(sp.out, static_cast<std::size_t>(n), sp.packed);
+      if (spanBlend) {
+        BlendSpan(ps.blend, sp.packed, reinterpret_cast<std::uint32_t*>(PixelAt(ps.target, x0, y)),
+                  static_cast<std::size_t>(n), x8Target);
+        continue;
+      }
       for (int i = 0; i < n; ++i) {
         std::uint8_t* p = PixelAt(ps.target, x0 + i, y);
-        const std::uint32_t src = PackShaderColour(sp.out[i]);
-        if (argbTarget) {
-          std::uint32_t dst;
-          std::memcpy(&dst, p, 4);
-          dst = BlendSourceOver(src, dst | fill) | fill;
-          std::memcpy(p, &dst, 4);
-        } else {
-          EncodePixel(ps.target.format, p, BlendPixel(ps.blend, src, DecodePixelInline(ps.target.format, p)));
-        }
+        EncodePixel(ps.target.format, p, BlendPixel(ps.blend, sp.packed[i], DecodePixelInline(ps.target.format, p)));
       }
     }
   }
@@ -444,7 +475,34 @@ FastCombine ClassifyStage(const StageSetup& s) {
   return FastCombine::Other;
 }
 
-thread_local std::vector<std::uint32_t> tTexels;
+// Stage 0 with a constant diffuse colour as the texel times a constant, per
+// channel (255 keeps a channel): the factor, or false for other set-ups.
+bool StageFactor(const StageSetup& s, std::uint32_t diffuse, std::uint32_t& factor) {
+  const auto diffuseLike = [](std::uint32_t a) { return a == ArgDiffuse || a == ArgCurrent; };
+  const auto modulates = [&](TextureOp op, std::uint32_t a1, std::uint32_t a2) {
+    return op == TextureOp::Modulate && ((a1 == ArgTexture && diffuseLike(a2)) || (a2 == ArgTexture && diffuseLike(a1)));
+  };
+  const auto selects = [](TextureOp op, std::uint32_t a1, std::uint32_t a2) {
+    return (op == TextureOp::SelectArg1 && a1 == ArgTexture) || (op == TextureOp::SelectArg2 && a2 == ArgTexture);
+  };
+  std::uint32_t rgb, alpha;
+  if (selects(s.colorOp, s.colorArg1, s.colorArg2))
+    rgb = 0x00FFFFFFu;
+  else if (modulates(s.colorOp, s.colorArg1, s.colorArg2))
+    rgb = diffuse & 0x00FFFFFFu;
+  else
+    return false;
+  if (selects(s.alphaOp, s.alphaArg1, s.alphaArg2))
+    alpha = 0xFF000000u;
+  else if (modulates(s.alphaOp, s.alphaArg1, s.alphaArg2))
+    alpha = diffuse & 0xFF000000u;
+  else
+    return false;
+  factor = rgb | alpha;
+  return true;
+}
+
+thread_local std::vector<std::uint32_t> tTexels, tColours, tRowTop, tRowBottom, tRowKept;
 std::atomic<std::uint64_t> gDirectRowCount{0};
 
 #if defined(__SSE2__)
@@ -487,6 +545,35 @@ std::int32_t BilinearRowSse2(const SpanTap* tap, const std::uint64_t* w4, std::i
 }
 #endif
 
+#if defined(__SSE2__)
+__attribute__((target("avx2"))) inline __m256i LoadOr(const std::uint32_t* p, __m256i fill) {
+  return _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), fill);
+}
+
+// Columns that read texels i and i + 1 with one weight: whole vectors of
+// the two texel rows, eight pixels at a time, each as LerpArgb makes it.
+// top and bottom point at the first column's texel i.
+__attribute__((target("avx2"))) std::int32_t UniformRowAvx2(const std::uint32_t* top, const std::uint32_t* bottom,
+                                                             std::int32_t n, std::uint32_t wx, std::uint32_t wy,
+                                                             std::uint32_t sourceFill, std::uint32_t* out) {
+  const __m256i zero = _mm256_setzero_si256(), fill = _mm256_set1_epi32(static_cast<int>(sourceFill));
+  const __m256i fx = _mm256_set1_epi16(static_cast<short>(wx)), fy = _mm256_set1_epi16(static_cast<short>(wy));
+  std::int32_t x = 0;
+  for (; x + 8 <= n; x += 8) {
+    const __m256i a = LoadOr(top + x, fill), b = LoadOr(top + x + 1, fill);
+    __m256i lo = Lerp16x16(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero), fx);
+    __m256i hi = Lerp16x16(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero), fx);
+    if (wy != 0) {
+      const __m256i c = LoadOr(bottom + x, fill), d = LoadOr(bottom + x + 1, fill);
+      lo = Lerp16x16(lo, Lerp16x16(_mm256_unpacklo_epi8(c, zero), _mm256_unpacklo_epi8(d, zero), fx), fy);
+      hi = Lerp16x16(hi, Lerp16x16(_mm256_unpackhi_epi8(c, zero), _mm256_unpackhi_epi8(d, zero), fx), fy);
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_packus_epi16(lo, hi));
+  }
+  return x;
+}
+#endif
+
 // The axis-aligned span path: the triangle's texture coordinates depend on
 // x alone (u) and y alone (v), rhw and the colour are constant. The values
 // come from the same plane evaluations as ShadePixel, hoisted out of the
@@ -505,14 +592,56 @@ void RasterizeFast(const TriangleSetup& t, const PixelState& ps, std::int32_t ro
   const bool sourceOver = IsSourceOverBlend(ps.blend);
   const bool x8Source = l.format == Format::X8R8G8B8, x8Target = ps.target.format == Format::X8R8G8B8;
   const std::uint32_t sourceFill = x8Source ? 0xFF000000u : 0;
-  const bool spanKernel = sourceOver && kind != FastCombine::Other;
-  const std::uint32_t alphaScale = kind == FastCombine::TextureAlphaTimesDiffuse ? diffuse >> 24 : 255;
+  std::uint32_t factor = 0;
+  const bool constantStage = StageFactor(st, diffuse, factor);
+  // Source-over with the colour kept blends in one pass; any other constant
+  // stage and blend go through the colour and blend span kernels.
+  const bool spanKernel = sourceOver && constantStage && (factor & 0x00FFFFFFu) == 0x00FFFFFFu;
+  const bool blendKernel = constantStage && !spanKernel;
+  const std::uint32_t alphaScale = factor >> 24;
 
   const std::vector<SpanTap>& cols = t.columns;
   const bool allExact = t.columnsExact, contiguous = t.columnsContiguous;
   std::vector<std::uint32_t>& texels = tTexels;
   texels.resize(cols.size());
+  if (blendKernel) tColours.resize(cols.size());
   std::uint64_t directRows = 0;
+#if defined(__SSE2__)
+  const bool uniformAvx2 = t.columnsUniform && CpuHasAvx2();
+  // Scaled pictures: texel rows filtered across the band's columns once,
+  // and kept while the next pixel row reads them again.
+  const bool rowCache = !uniformAvx2 && !(allExact && contiguous) && CpuHasAvx2() && l.width < (1u << 24);
+#else
+  const bool rowCache = false;
+#endif
+  std::int32_t cacheB = t.x1, cacheE = t.x0;
+  std::int64_t keptRow = -1;
+  if (rowCache) {
+    for (std::int32_t y = rowBegin; y < rowEnd; ++y) {
+      std::int32_t b, e;
+      RowSpan(t, y, b, e);
+      if (b >= e) continue;
+      cacheB = std::min(cacheB, b);
+      cacheE = std::max(cacheE, e);
+    }
+    const std::size_t width = cacheE > cacheB ? static_cast<std::size_t>(cacheE - cacheB) : 0;
+    tRowTop.resize(width);
+    tRowBottom.resize(width);
+    tRowKept.resize(width);
+  }
+  const auto filteredRow = [&](std::int64_t r, std::vector<std::uint32_t>& scratch) -> const std::uint32_t* {
+    if (r == keptRow) return tRowKept.data();
+    const std::size_t from = static_cast<std::size_t>(cacheB - t.x0);
+    FilterRowColumns(l, linear, sourceFill, r, t.colI0.data() + from, t.colI1.data() + from, t.colW.data() + from,
+                     static_cast<std::size_t>(cacheE - cacheB), scratch.data());
+    return scratch.data();
+  };
+  // Keeps row r, held in buffer, for the next pixel row.
+  const auto keepRow = [&](std::int64_t r, const std::uint32_t* buffer) {
+    if (buffer == tRowTop.data()) std::swap(tRowKept, tRowTop);
+    else if (buffer == tRowBottom.data()) std::swap(tRowKept, tRowBottom);
+    keptRow = r;
+  };
 
   for (std::int32_t y = rowBegin; y < rowEnd; ++y) {
     std::int32_t b, e;
@@ -534,12 +663,27 @@ void RasterizeFast(const TriangleSetup& t, const PixelState& ps, std::int32_t ro
     if (allExact && wy == 0 && contiguous) {
       src = row0 + tap[0].i0;
       ++directRows;
+    } else if (rowCache) {
+      const std::size_t at = static_cast<std::size_t>(b - cacheB);
+      const std::uint32_t* top = filteredRow(r0, tRowTop);
+      if (wy == 0) {  // a zero weight gives the top row exactly
+        src = top + at;
+        keepRow(r0, top);
+      } else {
+        const std::uint32_t* bottom = filteredRow(r1, tRowBottom);
+        LerpRows(top + at, bottom + at, wy, static_cast<std::size_t>(e - b), texels.data());
+        src = texels.data();
+        keepRow(r1, bottom);
+      }
     } else {
       std::uint32_t* fill = texels.data();
       std::int32_t x = 0;
       const std::int32_t n = e - b;
 #if defined(__SSE2__)
-      x = BilinearRowSse2(tap, t.weights.data() + first, 0, n, row0, row1, wy, sourceFill, fill);
+      if (uniformAvx2)
+        x = UniformRowAvx2(row0 + tap[0].i0, row1 + tap[0].i0, n, tap[0].w, wy, sourceFill, fill);
+      else
+        x = BilinearRowSse2(tap, t.weights.data() + first, 0, n, row0, row1, wy, sourceFill, fill);
 #endif
       for (; x < n; ++x) {
         const SpanTap& c = tap[x];
@@ -556,6 +700,12 @@ void RasterizeFast(const TriangleSetup& t, const PixelState& ps, std::int32_t ro
     }
     if (spanKernel) {
       BlendSpanSourceOver(src, out + b, static_cast<std::size_t>(e - b), alphaScale, x8Source, x8Target);
+      continue;
+    }
+    if (blendKernel) {
+      const std::size_t n = static_cast<std::size_t>(e - b);
+      ModulateSpan(src, tColours.data(), n, factor, sourceFill);
+      BlendSpan(ps.blend, tColours.data(), out + b, n, x8Target);
       continue;
     }
     for (std::int32_t x = b; x < e; ++x) {
@@ -591,7 +741,10 @@ void BuildColumns(TriangleSetup& t, const PixelState& ps) {
   const double rw = SafeRhw(t, t.x0, refY);
   t.columns.resize(static_cast<std::size_t>(t.x1 - t.x0));
   t.weights.resize(t.columns.size());
-  t.columnsExact = t.columnsContiguous = true;
+  t.colI0.resize(t.columns.size());
+  t.colI1.resize(t.columns.size());
+  t.colW.resize(t.columns.size());
+  t.columnsExact = t.columnsContiguous = t.columnsUniform = true;
   for (std::int32_t x = t.x0; x < t.x1; ++x) {
     const double u = t.attr[uo].At(x, refY) / rw;
     const std::int64_t f = SnapCoordinate(u, l.width, linear);
@@ -600,9 +753,14 @@ void BuildColumns(TriangleSetup& t, const PixelState& ps) {
     c.i1 = linear ? static_cast<std::int32_t>(AddressTexel((f >> 8) + 1, l.width, s.addressU)) : c.i0;
     c.w = linear ? static_cast<std::uint32_t>(f & 255) : 0;
     t.weights[static_cast<std::size_t>(x - t.x0)] = c.w * 0x0001000100010001ull;
+    t.colI0[static_cast<std::size_t>(x - t.x0)] = c.i0;
+    t.colI1[static_cast<std::size_t>(x - t.x0)] = c.i1;
+    t.colW[static_cast<std::size_t>(x - t.x0)] = static_cast<std::int32_t>(c.w);
     t.columnsExact = t.columnsExact && c.w == 0;
     t.columnsContiguous = t.columnsContiguous && c.i0 == t.columns[0].i0 + (x - t.x0);
+    t.columnsUniform = t.columnsUniform && c.w == t.columns[0].w && c.i1 == c.i0 + 1;
   }
+  t.columnsUniform = t.columnsUniform && linear && t.columnsContiguous;
 }
 
 std::atomic<bool> gFastPathEnabled{true};

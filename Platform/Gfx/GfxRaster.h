@@ -47,7 +47,10 @@ struct TriangleSetup {
   // Fast path only: the texel columns from x0 to x1, made once per draw.
   std::vector<SpanTap> columns;
   std::vector<std::uint64_t> weights;  // each column's weight in four 16-bit lanes
+  std::vector<std::int32_t> colI0, colI1, colW;  // the columns again, one array per field
   bool columnsExact = false, columnsContiguous = false;
+  // Linear columns reading texels i and i + 1 in turn with one weight for all.
+  bool columnsUniform = false;
 };
 
 // Everything the pixel stage needs, prepared once per draw.

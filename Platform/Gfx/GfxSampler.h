@@ -4,6 +4,7 @@
 // Texel centres are at (i + 0.5) / size. Coordinates are snapped to 1/256
 // texel before filtering, so a draw whose texel centres land on pixel
 // centres reads the texels exactly.
+#include <cstddef>
 #include <cstdint>
 
 #include "Platform/Gfx/GfxPipeline.h"
@@ -71,6 +72,32 @@ bool SamplerNeedsLod(const TTextureView& tex, const SamplerSetup& s);
 // lod: log2 of texels per pixel (before the bias); ignored when not needed.
 std::uint32_t Sample2D(const TTextureView& tex, const SamplerSetup& s, double u, double v, float lod);
 std::uint32_t SampleVolume(const TTextureView& tex, const SamplerSetup& s, double u, double v, double w);
+
+// Sample2D at lod 0 for n coordinate pairs: out[i] is Sample2D(tex, s,
+// u[i], v[i], 0). 32-bit levels read eight texels at a time where the
+// processor can.
+void Sample2DSpan(const TTextureView& tex, const SamplerSetup& s, const float* u, const float* v, std::size_t n,
+                  std::uint32_t* out);
+
+// The level, filter and texel fill Sample2DSpan reads eight at a time for
+// this texture and sampler at lod 0, or nullptr when it reads one by one.
+const TSurfaceView* VectorLevel(const TTextureView& tex, const SamplerSetup& s, bool& linear, std::uint32_t& fill);
+// The texel indices and weight SampleLevel finds for each of n u
+// coordinates on level l (i1 == i0 and w 0 for point filtering).
+void SnapColumns(const TSurfaceView& l, const SamplerSetup& s, bool linear, const float* u, std::size_t n,
+                 std::int32_t* i0, std::int32_t* i1, std::int32_t* w);
+// SampleLevel's reading of v on level l: rows y0 and y1 (y0 again for
+// point filtering) and the weight of y1.
+void SnapRow(const TSurfaceView& l, const SamplerSetup& s, bool linear, double v, std::int64_t& y0, std::int64_t& y1,
+             std::uint32_t& wy);
+// Texel row y of a 32-bit level across prepared columns, as SampleLevel
+// filters a row: LerpArgb of the two texels (with the X8 fill), or the
+// texel alone for point filtering.
+void FilterRowColumns(const TSurfaceView& l, bool linear, std::uint32_t fill, std::int64_t y, const std::int32_t* i0,
+                      const std::int32_t* i1, const std::int32_t* w, std::size_t n, std::uint32_t* out);
+// out[i] = LerpArgb(top[i], bottom[i], wy).
+void LerpRows(const std::uint32_t* top, const std::uint32_t* bottom, std::uint32_t wy, std::size_t n,
+              std::uint32_t* out);
 
 // One level, one filter, no mip: the inner sampler.
 std::uint32_t SampleLevel(const TSurfaceView& level, const SamplerSetup& s, bool linear, double u, double v);

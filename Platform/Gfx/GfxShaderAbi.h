@@ -102,8 +102,41 @@ bool DecodeShaderDescriptor(std::span<const std::uint8_t> code, ShaderDescriptor
 // texture of that kind reads (0, 0, 0, 1).
 Float4 Tex2D(const SamplerView& s, float u, float v);
 Float4 Tex3D(const SamplerView& s, float u, float v, float w);
+// Tex2D for n coordinate pairs at once, as packed 0xAARRGGBB texels: channel
+// c of Tex2D(s, u[i], v[i]) is UnitChannels()[(out[i] >> shift) & 255].
+void Tex2DPacked(const SamplerView& s, const float* u, const float* v, std::size_t n, std::uint32_t* out);
+// Tex2DPacked for a span whose pixels keep their u while v changes from
+// read to read (a vertical filter): the texel columns are found once, and
+// a texel row filtered across them is kept for the next read.
+struct TexColumns {
+  std::size_t count = 0;
+  bool direct = false;  // columns made; else the reads go through Tex2DPacked
+  std::int64_t keptRow = -1;
+  // What the columns were made for; reads with anything else go through Tex2DPacked.
+  TSurfaceView level;
+  TextureAddress addressU = TextureAddress::Wrap;
+  bool linear = false;
+  // The first count entries are set.
+  float u[kShaderSpan];
+  alignas(32) std::int32_t i0[kShaderSpan], i1[kShaderSpan], w[kShaderSpan];
+  alignas(32) std::uint32_t kept[kShaderSpan], top[kShaderSpan], bottom[kShaderSpan];
+};
+// n is at most kShaderSpan. The texels must not change while c is in use.
+void PrepareTexColumns(const SamplerView& s, const float* u, std::size_t n, TexColumns& c);
+// Tex2DPacked(s, c.u, {v, v, ...}, c.count, out).
+void Tex2DPackedAtV(const SamplerView& s, TexColumns& c, float v, std::uint32_t* out);
+
+// The 256 channel values Tex2D gives for a byte b: b / 255.
+const float* UnitChannels();
+// A weighted tap over a span: for i < n, r[i] = r[i] + R * weight and so on,
+// R, G, B, A the channels of texels[i] as Tex2D gives them; the same float
+// operations as that expression, eight pixels at a time where possible.
+void AccumulateTexels(const std::uint32_t* texels, std::size_t n, float weight, float* r, float* g, float* b,
+                      float* a);
 
 // A shader's output as a packed 0xAARRGGBB: saturated, NaN as 0, x 255 rounded.
 std::uint32_t PackShaderColour(const Float4& c);
+// PackShaderColour of n colours.
+void PackShaderColours(const Float4* in, std::size_t n, std::uint32_t* out);
 
 }  // namespace plat::gfx

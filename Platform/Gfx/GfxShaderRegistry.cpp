@@ -1,11 +1,16 @@
 // The registry of C++ pixel shaders, their descriptors, and the sampler
 // access the shaders use.
 #include <algorithm>
+#include <array>
 #include <map>
 #include <memory>
 #include <mutex>
 
 #include "Platform/Gfx/GfxShaderAbi.h"
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 namespace plat::gfx {
 namespace {
@@ -174,8 +179,150 @@ Float4 Tex3D(const SamplerView& s, float u, float v, float w) {
   return Unpack(SampleVolume(*s.texture, s.setup, u, v, w));
 }
 
+void Tex2DPacked(const SamplerView& s, const float* u, const float* v, std::size_t n, std::uint32_t* out) {
+  if (s.texture == nullptr || s.texture->kind != TTextureKind::Texture2D || s.texture->levelCount == 0) {
+    for (std::size_t i = 0; i < n; ++i) out[i] = 0xFF000000u;
+    return;
+  }
+  Sample2DSpan(*s.texture, s.setup, u, v, n, out);
+}
+
+void PrepareTexColumns(const SamplerView& s, const float* u, std::size_t n, TexColumns& c) {
+  c.count = n < kShaderSpan ? n : kShaderSpan;
+  c.keptRow = -1;
+  std::copy_n(u, c.count, c.u);
+  bool linear = false;
+  std::uint32_t fill = 0;
+  const TSurfaceView* l = s.texture != nullptr ? VectorLevel(*s.texture, s.setup, linear, fill) : nullptr;
+  c.direct = l != nullptr;
+  if (!c.direct) return;
+  c.level = *l;
+  c.addressU = s.setup.addressU;
+  c.linear = linear;
+  SnapColumns(*l, s.setup, linear, u, c.count, c.i0, c.i1, c.w);
+}
+
+void Tex2DPackedAtV(const SamplerView& s, TexColumns& c, float v, std::uint32_t* out) {
+  bool linear = false;
+  std::uint32_t fill = 0;
+  const TSurfaceView* l = c.direct && s.texture != nullptr ? VectorLevel(*s.texture, s.setup, linear, fill) : nullptr;
+  // Columns made for another texture or sampler would read the wrong texels, or past the row.
+  if (l != nullptr && (l->bits != c.level.bits || l->pitch != c.level.pitch || l->width != c.level.width ||
+                       l->height != c.level.height || l->format != c.level.format ||
+                       s.setup.addressU != c.addressU || linear != c.linear))
+    l = nullptr;
+  if (l == nullptr) {
+    float vs[kShaderSpan];
+    std::fill_n(vs, c.count, v);
+    Tex2DPacked(s, c.u, vs, c.count, out);
+    return;
+  }
+  std::int64_t y0, y1;
+  std::uint32_t wy;
+  SnapRow(*l, s.setup, linear, v, y0, y1, wy);
+  // The rows SampleLevel lerps; a row read last time is kept.
+  const auto row = [&](std::int64_t y, std::uint32_t* scratch) -> const std::uint32_t* {
+    if (y == c.keptRow) return c.kept;
+    FilterRowColumns(*l, linear, fill, y, c.i0, c.i1, c.w, c.count, scratch);
+    return scratch;
+  };
+  const std::uint32_t* top = row(y0, c.top);
+  const std::uint32_t* keep = top;
+  std::int64_t keepRow = y0;
+  if (wy == 0) {  // a zero weight gives the top row exactly
+    std::copy_n(top, c.count, out);
+  } else {
+    const std::uint32_t* bottom = row(y1, c.bottom);
+    LerpRows(top, bottom, wy, c.count, out);
+    keep = bottom;
+    keepRow = y1;
+  }
+  if (keep != c.kept) std::copy_n(keep, c.count, c.kept);
+  c.keptRow = keepRow;
+}
+
+const float* UnitChannels() {
+  static const auto table = [] {
+    std::array<float, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) t[i] = static_cast<float>(i) / 255.0f;
+    return t;
+  }();
+  return table.data();
+}
+
+namespace {
+
+#if defined(__SSE2__)
+// The channel values b / 255.0f, as UnitChannels holds them, times the weight.
+__attribute__((target("avx2"))) inline __m256 ChannelTimes(__m256i t, int shift, __m256 weight) {
+  const __m256i byte = _mm256_and_si256(_mm256_srli_epi32(t, shift), _mm256_set1_epi32(255));
+  return _mm256_mul_ps(_mm256_div_ps(_mm256_cvtepi32_ps(byte), _mm256_set1_ps(255.0f)), weight);
+}
+
+__attribute__((target("avx2"))) std::size_t AccumulateAvx2(const std::uint32_t* texels, std::size_t n, float weight,
+                                                           float* r, float* g, float* b, float* a) {
+  const __m256 w = _mm256_set1_ps(weight);
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(texels + i));
+    _mm256_storeu_ps(r + i, _mm256_add_ps(_mm256_loadu_ps(r + i), ChannelTimes(t, 16, w)));
+    _mm256_storeu_ps(g + i, _mm256_add_ps(_mm256_loadu_ps(g + i), ChannelTimes(t, 8, w)));
+    _mm256_storeu_ps(b + i, _mm256_add_ps(_mm256_loadu_ps(b + i), ChannelTimes(t, 0, w)));
+    _mm256_storeu_ps(a + i, _mm256_add_ps(_mm256_loadu_ps(a + i), ChannelTimes(t, 24, w)));
+  }
+  return i;
+}
+
+bool HasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+#endif
+
+}  // namespace
+
+void AccumulateTexels(const std::uint32_t* texels, std::size_t n, float weight, float* r, float* g, float* b,
+                      float* a) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  if (HasAvx2()) i = AccumulateAvx2(texels, n, weight, r, g, b, a);
+#endif
+  const float* unit = UnitChannels();
+  for (; i < n; ++i) {
+    const std::uint32_t t = texels[i];
+    r[i] = r[i] + unit[t >> 16 & 255] * weight;
+    g[i] = g[i] + unit[t >> 8 & 255] * weight;
+    b[i] = b[i] + unit[t & 255] * weight;
+    a[i] = a[i] + unit[t >> 24] * weight;
+  }
+}
+
 std::uint32_t PackShaderColour(const Float4& c) {
   return ToByte(c.a) << 24 | ToByte(c.r) << 16 | ToByte(c.g) << 8 | ToByte(c.b);
+}
+
+void PackShaderColours(const Float4* in, std::size_t n, std::uint32_t* out) {
+  static_assert(sizeof(Float4) == 16);
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // ToByte on four channels: the rounded product inside (0, 1), else 0 or 255.
+  const auto pack = [](const Float4& c) {
+    const __m128 v = _mm_shuffle_ps(_mm_loadu_ps(&c.r), _mm_loadu_ps(&c.r), _MM_SHUFFLE(3, 0, 1, 2));  // b g r a
+    const __m128i x = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, _mm_set1_ps(255.0f)), _mm_set1_ps(0.5f)));
+    const __m128i inside = _mm_castps_si128(_mm_cmpgt_ps(v, _mm_setzero_ps()));
+    const __m128i full = _mm_castps_si128(_mm_cmpge_ps(v, _mm_set1_ps(1.0f)));
+    return _mm_or_si128(_mm_andnot_si128(full, _mm_and_si128(inside, x)), _mm_and_si128(full, _mm_set1_epi32(255)));
+  };
+  for (; i + 4 <= n; i += 4) {
+    const __m128i lo = _mm_packs_epi32(pack(in[i]), pack(in[i + 1]));
+    const __m128i hi = _mm_packs_epi32(pack(in[i + 2]), pack(in[i + 3]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
+  }
+#endif
+  for (; i < n; ++i) out[i] = PackShaderColour(in[i]);
 }
 
 }  // namespace plat::gfx
