@@ -18,6 +18,8 @@ PACKAGES=(
   unicode-data
   # a display server for the tests of the real back end
   xvfb xauth
+  # the reference the transition benchmark compares with
+  ffmpeg
 )
 
 missing=()

@@ -3,6 +3,7 @@
 // progress each frame, drawing its picture through the effecter. The drawer
 // never looks at a filter's class: the pass mode says how the two slides are
 // to be drawn around the filter.
+#include <array>
 #include <cstdint>
 
 #include "ZmLib/3DBasics/DeviceDrawer.h"
@@ -35,7 +36,8 @@ public:
   virtual void Init(const zm::TRect& rect, float edgeWidth, float duration);
   // Clamped to [0, Duration]; NaN counts as 0.
   virtual void SetProgress(float value);
-  // Draws the picture of the current progress; nothing without an effecter.
+  // Draws the picture of the current progress through the effecter's
+  // controller; nothing without an effecter.
   virtual void Draw(TCustomD3DEffecter* controller) = 0;
   virtual void Reset(float value) { (void)value; }
 
@@ -64,9 +66,33 @@ public:
   virtual void FinishSlideEffect() {}
 };
 
+// ---- The ease curve shared by the filters --------------------------------------------------------
+
+// Quadratic ease-in/ease-out on [0, 255]: x^2 / 127.5 below 127.5, then
+// 255 - (255 - x)^2 / 127.5, so 0, 127.5 and 255 stay where they are and the
+// halves meet without a step. Inputs outside are clamped.
+float EaseByte(float x);
+// The same on [0, 1]: 2x^2 below 0.5, 1 - 2(1 - x)^2 from there on.
+float EaseUnit(float x);
+
+struct TEasePoint {
+  float X = 0, Y = 0;
+};
+constexpr int kEaseBands = 14;
+// kEaseBands + 1 points x_i = i * 255 / 14, y_i = EaseByte(x_i): the soft edge
+// of the shape filters is drawn as one band between each pair.
+using TEaseTable = std::array<TEasePoint, kEaseBands + 1>;
+const TEaseTable& EaseTable();
+
+// The squared distance of two points.
+float Dist2(zm::TFloatPoint a, zm::TFloatPoint b);
+// 1 / v, 0 for 0.
+double SafeInv(double v);
+
 // Makes the filter of an effect for a slide area (Owner and OwnerFlag go to
-// the slide-based kind); nil for an effect it does not know. Nil until the
-// filter factory is linked in: the drawer then shows the incoming slide.
+// the slide-based kind); nil when the effect selects no transition. The
+// factory's CreateDrawerEffectFilter from the start; with nil the drawer
+// shows the incoming slide.
 using TCreateEffectFilterProc = zm::TRef<TDrawFilter> (*)(const zm::TRect& rect, zm::TRefObject* effect,
                                                           zm::TDrawItem* owner, bool ownerFlag);
 extern TCreateEffectFilterProc CreateEffectFilterHook;

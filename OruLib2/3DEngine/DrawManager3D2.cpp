@@ -158,6 +158,7 @@ void T3DDrawer::Layout() {
     // new size ends a running trail and starts its accumulation afresh.
     TRenderTargetTexture::FreeTarget(TrailAccumulator);
     TRenderTargetTexture::FreeTarget(TrailTarget);
+    if (Effecter) Effecter->ReleasePictures();
     layoutSize_ = {w, h};
   }
   TargetPool->SetPoolSize(w, h);
@@ -574,16 +575,18 @@ bool T3DDrawer::ReadFrame(TBitmap* bitmap) {
 void T3DDrawer::DrawFilterSlide(TDrawItem* slide, TDrawFilter* filter) {
   if (!Effecter) return;
   FilterSlide = slide;
-  Effecter->DrawSlide(
-      [this] {
+  TEffController* controller = Effecter->RunEffect(
+      filter->MovesSlides,
+      [this](void*, TCustomD3DEffecter*, const TRect&) {
         SetFrameProjection();
         if (FilterSlide) Draw(FilterSlide);
       },
-      filter->OptionByte());
+      nullptr);
   FilterSlide = nullptr;
   SetPixelProjection();
   filter->TargetRect = GetVisibleRect();
-  filter->Draw(Effecter.get());
+  // The filter reaches the controller through the effecter.
+  filter->Draw(controller ? Effecter.get() : nullptr);
   SetFrameProjection();
 }
 
@@ -611,15 +614,18 @@ void T3DDrawer::DrawTransition(TDrawItem* slideA, TDrawItem* slideB, TFilterPara
     if (slideA) slideA->TransitionFlag = flag;
     if (slideB) slideB->TransitionFlag = flag;
     InTransition = true;
-    Effecter->Start();
+    Effecter->ReleasePictures();
+    if (Effecter->Current()) Effecter->TogglePicture();
+    // A into picture 0, B into picture 1.
     for (TDrawItem* slide : {slideA, slideB}) {
       FilterSlide = slide;
-      Effecter->DrawSlide(
-          [this] {
+      Effecter->RenderPicture(
+          [this](void*, TCustomD3DEffecter*, const TRect&) {
             SetFrameProjection();
             if (FilterSlide) Draw(FilterSlide);
           },
-          filter->OptionByte());
+          nullptr);
+      Effecter->TogglePicture();
     }
     FilterSlide = nullptr;
     InTransition = false;
@@ -634,10 +640,10 @@ void T3DDrawer::DrawTransition(TDrawItem* slideA, TDrawItem* slideB, TFilterPara
     if (TDrawItem* own = filter->SlideDrawItem()) Draw(own);
     SetDrawOffset(keep);
     filter->FinishSlideEffect();
-    Effecter->Finish();
+    Effecter->ReleasePictures();
     return;
   }
-  Effecter->Start();
+  Effecter->ReleasePictures();
   const float v = filter->Value();
   const auto E = [&](TDrawItem* slide) { DrawFilterSlide(slide, filter.get()); };
   const auto plain = [&](TDrawItem* slide) {
@@ -677,7 +683,8 @@ void T3DDrawer::DrawTransition(TDrawItem* slideA, TDrawItem* slideB, TFilterPara
         break;
     }
   }
-  Effecter->Finish();
+  // Back to the pool: its size may change before the next frame.
+  Effecter->ReleasePictures();
 }
 
 }  // namespace oru

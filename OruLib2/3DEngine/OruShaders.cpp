@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
+#include "OruLib2/3DEngine/ShapeFilters.h"
 #include "Platform/Gfx/GfxShaderAbi.h"
 
 namespace oru {
@@ -185,22 +188,42 @@ void Premul3(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
 }
 
 // Seven taps weighted data1.x (±3), .y (±2), .z (±1), .w (0), stepping by
-// data2.x across or data2.y down.
+// data2.x across or data2.y down. Each tap is read for the whole span at
+// once; every pixel still sums its taps in the same order, so the sums are
+// those of one Tex2D per tap.
 template <bool Vertical>
 void GaussBlur7(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
   const Float4 w = e.c[0];
   const float step = Vertical ? e.c[1].g : e.c[1].r;
   const float weights[7] = {w.r, w.g, w.b, w.a, w.b, w.g, w.r};
-  for (int i = 0; i < in.count; ++i) {
-    const float u = U0(in, i), v = V0(in, i);
-    Float4 sum;
+  constexpr int kChunk = gfx::kShaderSpan;
+  float fixed[kChunk], moving[kChunk], r[kChunk], g[kChunk], b[kChunk], a[kChunk];
+  std::uint32_t texels[kChunk];
+  gfx::TexColumns columns;
+  for (int first = 0; first < in.count; first += kChunk) {
+    const int n = std::min(kChunk, in.count - first);
+    const float* along = (Vertical ? in.t[0][1] : in.t[0][0]) + first;
+    const float* across = (Vertical ? in.t[0][0] : in.t[0][1]) + first;
+    for (int i = 0; i < n; ++i) {
+      fixed[i] = Clamp01(across[i]);
+      r[i] = g[i] = b[i] = a[i] = 0.0f;
+    }
+    // Down a span along a row every pixel keeps its column: found once for all taps.
+    if (Vertical) gfx::PrepareTexColumns(*e.s[0], fixed, static_cast<std::size_t>(n), columns);
     for (int k = -3; k <= 3; ++k) {
       const float o = static_cast<float>(k) * step;
-      const Float4 tap = Vertical ? gfx::Tex2D(*e.s[0], Clamp01(u), Clamp01(v + o))
-                                  : gfx::Tex2D(*e.s[0], Clamp01(u + o), Clamp01(v));
-      sum = Add(sum, Scale(tap, weights[k + 3]));
+      for (int i = 0; i < n; ++i) moving[i] = Clamp01(along[i] + o);
+      std::uint32_t differ = 0;
+      for (int i = 0; i < n; ++i) differ |= std::bit_cast<std::uint32_t>(moving[i]) ^ std::bit_cast<std::uint32_t>(moving[0]);
+      if (Vertical && differ == 0)
+        gfx::Tex2DPackedAtV(*e.s[0], columns, moving[0], texels);
+      else if (Vertical)
+        gfx::Tex2DPacked(*e.s[0], fixed, moving, static_cast<std::size_t>(n), texels);
+      else
+        gfx::Tex2DPacked(*e.s[0], moving, fixed, static_cast<std::size_t>(n), texels);
+      gfx::AccumulateTexels(texels, static_cast<std::size_t>(n), weights[k + 3], r, g, b, a);
     }
-    out[i] = sum;
+    for (int i = 0; i < n; ++i) out[first + i] = Float4{r[i], g[i], b[i], a[i]};
   }
 }
 
@@ -291,6 +314,7 @@ void FiniShaders() {}  // the device's registry keeps its entries for the proces
 
 const zm::TModule kEngine3DModules[] = {
     {"OruShaders", &InitShaders, &FiniShaders},
+    {"ShapeFilters", &InitShapeFilters, &FiniShapeFilters},
 };
 
 }  // namespace

@@ -127,6 +127,11 @@ public:
                               const TFloatPoint& axisX, const TFloatPoint& axisY) = 0;
   virtual void FillRectF(const TFloatPoint& topLeft, const TFloatPoint& bottomRight, TColor32 colour) = 0;
   virtual bool DrawMasked(TDrawItem* mask, TDrawItem* content) = 0;
+  // Opacity in percent; Pattern (nil: none) is tiled under the content.
+  virtual bool DrawMasked(TDrawItem* mask, TDrawItem* content, float opacity, TImage* pattern) {
+    (void)opacity, (void)pattern;
+    return DrawMasked(mask, content);
+  }
   virtual void BeginSharpen() = 0;
   virtual void EndSharpen(float amount) = 0;
   virtual void BeginTrail(float decay) = 0;

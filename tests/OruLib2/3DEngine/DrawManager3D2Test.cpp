@@ -462,7 +462,15 @@ class TTestFilter : public oru::TDrawFilter {
 public:
   void Draw(oru::TCustomD3DEffecter* e) override {
     gLog += "F ";
-    if (e) e->DrawPicture(255);
+    if (!e || !e->Controller()) return;
+    // The picture over the whole target, opaque.
+    const TRect& r = TargetRect;
+    const float l = float(r.Left), t = float(r.Top), rr = float(r.Right), b = float(r.Bottom);
+    oru::TEffTile* tile = e->Controller()->GetMultiTile();
+    tile->Begin(oru::emTextured, false);
+    tile->AddTriangle({{{l, t, 255}, {rr, t, 255}, {rr, b, 255}}});
+    tile->AddTriangle({{{l, t, 255}, {rr, b, 255}, {l, b, 255}}});
+    tile->End();
   }
   oru::TFilterPassMode PassMode() const override { return Mode; }
   TFloatPoint PushOffset(const TRect& visible) const override { return {float(visible.Right - visible.Left) / 4, 0}; }
@@ -531,7 +539,8 @@ TEST_F(TransitionOnDevice, EachPassModeDrawsTheSlidesInItsOrder) {
   EXPECT_FALSE(a->TransitionFlag);
   EXPECT_FALSE(drawer->InTransition);
   EXPECT_FALSE(drawer->OffsetSet);
-  EXPECT_EQ(drawer->Effecter->Picture(), nullptr);  // pictures went back
+  EXPECT_EQ(drawer->Effecter->GetPicture(0), nullptr);  // pictures went back
+  EXPECT_EQ(drawer->Effecter->GetPicture(1), nullptr);
 }
 
 TEST_F(TransitionOnDevice, WithoutAFilterOrOutsideItsRangeTheIncomingSlideShows) {
