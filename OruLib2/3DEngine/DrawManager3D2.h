@@ -107,7 +107,7 @@ public:
   void FillRectF(const zm::TFloatPoint& topLeft, const zm::TFloatPoint& bottomRight, zm::TColor32 colour) override;
   bool DrawMasked(zm::TDrawItem* mask, zm::TDrawItem* content) override;
   // Opacity in percent; the pattern, when given, is tiled under the content.
-  bool DrawMasked(zm::TDrawItem* mask, zm::TDrawItem* content, float opacity, zm::TImage* pattern);
+  bool DrawMasked(zm::TDrawItem* mask, zm::TDrawItem* content, float opacity, zm::TImage* pattern) override;
   void BeginSharpen() override;
   void EndSharpen(float amount) override;
   void BeginTrail(float decay) override;
