@@ -13,6 +13,7 @@
 #include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/wpUnicode.h"
 #include "ZmLib/zmCommandLine.h"
+#include "ZmLib/zmImageTasks.h"
 #include "ZmLib/zmLocal.h"
 #include "ZmLib/zmLog.h"
 #include "ZmLib/zmMonitors.h"
@@ -37,6 +38,7 @@ const TModule kCoreModules[] = {
     {"winWndAPI", &InitWinWndAPI, &FiniWinWndAPI},
     {"winHooks", &InitWinHooks, &FiniWinHooks},
     {"zmMonitors", &InitZmMonitors, &FiniZmMonitors},
+    {"zmImageTasks", &InitImageTasks, &FiniImageTasks},
     {"winScreen", &InitWinScreen, &FiniWinScreen},
     {"zmLocal", &InitZmLocal, &FiniZmLocal},
 };
