@@ -4,7 +4,10 @@
 #include "OruLib2/OruClasses/OruCalc.h"
 #include "OruLib2/OruClasses/OruCurves.h"
 #include "OruLib2/OruClasses/OruObjectProps.h"
+#include "OruLib2/OruClasses/OruObjectFactory.h"
 #include "OruLib2/OruClasses/OruFileAccess.h"
+#include "OruLib2/OruClasses/OruImage.h"
+#include "OruLib2/OruClasses/OruViewPort.h"
 #include "OruLib2/OruClasses/OruShowLoader.h"
 #include "OruLib2/OruClasses/OruSlideRandomList.h"
 #include "OruLib2/OruClasses/OruViewerColorTransform.h"
@@ -40,6 +43,9 @@ const zm::TModule kOruClassesModules[] = {
     {"OruCalc", &InitCalc, &FiniCalc},
     {"OruCurves", &InitCurves, &FiniCurves},
     {"OruObjectProps", &InitOruObjectProps, &FiniOruObjectProps},
+    {"OruObjects", &InitOruObjects, &FiniOruObjects},
+    {"OruImageKinds", &InitOruImageKinds, &FiniOruImageKinds},
+    {"OruViewPorts", &InitOruViewPorts, &FiniOruViewPorts},
 };
 }  // namespace
 

@@ -386,6 +386,24 @@ void TOruObjectProps::Dispose() {
   TRefObject::Dispose();
 }
 
+bool TOruObjectProps::Bind(TOruObject* object) {
+  if (bound_ && bound_ != object) return false;
+  bound_ = object;
+  return true;
+}
+
+void TOruObjectProps::Unbind(TOruObject* object) {
+  if (bound_ == object) bound_ = nullptr;
+}
+
+TIniItem* TOruObjectProps::FindItem(const TOruObjectProps* props, const WideString& key) {
+  return props && props->section_ ? props->section_->Find(key) : nullptr;
+}
+
+WideString TOruObjectProps::ReadString(const TOruObjectProps* props, const WideString& key, const WideString& def) {
+  return props && props->section_ ? props->section_->ReadString(key, def) : def;
+}
+
 TOruObjectProps* TOruObjectProps::Child(std::int32_t i) const {
   return i >= 0 && i < ChildCount() ? children_[static_cast<std::size_t>(i)].get() : nullptr;
 }
@@ -622,6 +640,7 @@ void TOruObjectProps::UpdateGroup(std::int32_t g, double t) {
 
 void TOruObjectProps::UpdateAtTime(double time, bool withChildren) {
   if (std::isnan(time)) time = 0;
+  localTime_ = time;
   if (groupsBuiltFor_ != keyFrames_.ChangeCount) RebuildGroups();
   for (std::int32_t g = 0; g < kKeyFrameGroupCount; ++g) UpdateGroup(g, time);
   if (withChildren)

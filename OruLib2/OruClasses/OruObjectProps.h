@@ -85,6 +85,7 @@ struct TOruTimeFrame {
 };
 
 class TOruObjectProps;
+class TOruObject;
 
 class TOruKeyFrame : public zm::TRefObject {
 public:
@@ -167,6 +168,19 @@ public:
   // for the children too.
   void ScaleTimes(const TOruTimeFrame& frame, double factor);
   void UpdateAtTime(double time, bool withChildren);
+  // The time of the last UpdateAtTime (0 before the first).
+  double LocalTime() const { return localTime_; }
+
+  // The slide object drawn from these properties (not owned; one at most).
+  // Bind answers false when another object is bound already; Unbind only
+  // clears the slot when Object is the bound one.
+  TOruObject* BoundObject() const { return bound_; }
+  bool Bind(TOruObject* object);
+  void Unbind(TOruObject* object);
+
+  // The item of Key in the object's section; nil without a section.
+  static zm::TIniItem* FindItem(const TOruObjectProps* props, const WideString& key);
+  static WideString ReadString(const TOruObjectProps* props, const WideString& key, const WideString& def);
 
   // ---- State after UpdateAtTime -------------------------------------------------
   // The working value (stored value times the multiplier; the scales take
@@ -209,6 +223,8 @@ private:
   void UpdateGroup(std::int32_t g, double time);
 
   zm::TIniList* section_ = nullptr;
+  TOruObject* bound_ = nullptr;
+  double localTime_ = 0;
   std::int32_t objectType_ = 0;
   zm::TByteString guid_;
   TOruKeyFrameList keyFrames_;
