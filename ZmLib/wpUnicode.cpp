@@ -5,6 +5,7 @@
 
 #include "Platform/PlatText.h"
 #include "Platform/PlatUtf8.h"
+#include "ZmLib/zmStrUtils.h"
 
 namespace zm {
 
@@ -555,33 +556,10 @@ int HexDigit(char16_t c) {
 }  // namespace
 
 bool TryStrToInt(const WideString& s, std::int32_t& value) {
-  std::size_t i = 0, n = s.size();
-  while (i < n && s[i] == u' ') ++i;
-  bool negative = false;
-  if (i < n && (s[i] == u'+' || s[i] == u'-')) negative = s[i++] == u'-';
-  bool hex = false;
-  if (i < n && s[i] == u'$') {
-    hex = true;
-    ++i;
-  } else if (i + 1 < n && s[i] == u'0' && (s[i + 1] == u'x' || s[i + 1] == u'X')) {
-    hex = true;
-    i += 2;
-  }
-  if (i >= n) return false;
-  std::uint64_t acc = 0;
-  for (; i < n; ++i) {
-    int d = hex ? HexDigit(s[i]) : (s[i] >= u'0' && s[i] <= u'9' ? s[i] - u'0' : -1);
-    if (d < 0) return false;
-    acc = acc * (hex ? 16 : 10) + static_cast<std::uint64_t>(d);
-    if (acc > (hex ? 0xFFFFFFFFull : 2147483648ull)) return false;
-  }
-  if (hex) {
-    std::uint32_t u = static_cast<std::uint32_t>(acc);
-    value = static_cast<std::int32_t>(negative ? 0u - u : u);
-    return true;
-  }
-  if (!negative && acc > 2147483647ull) return false;
-  value = static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(acc) : static_cast<std::int64_t>(acc));
+  std::int32_t v = 0, code = 0;
+  ValInt(s, v, code);
+  if (code != 0) return false;
+  value = v;
   return true;
 }
 
