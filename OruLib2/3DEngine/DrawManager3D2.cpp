@@ -62,6 +62,36 @@ private:
   std::function<void()> run_;
 };
 
+// Smoothed edges fade out over a band one pixel wide outside the quad. Pixel
+// centres lie on whole target coordinates, where a quad placed on whole
+// pixels has its edges too: the band would be read only at its ends, adding
+// nothing on the left and top and a whole opaque pixel on the right and
+// bottom. Moved by half a pixel, each band covers half of the pixel beside
+// the edge, and the texels meet the pixel centres.
+class TPixelCentreScope {
+public:
+  TPixelCentreScope(T3DScreen* screen, bool on) : screen_(on && screen && screen->CanDraw() ? screen : nullptr) {
+    if (!screen_) return;
+    saved_ = screen_->SaveView();
+    const T3DProjection& p = saved_.Projection;
+    if (!(p.VirtualWidth > 0) || !(p.VirtualHeight > 0)) {
+      screen_ = nullptr;
+      return;
+    }
+    screen_->SetProjection(p.Left + 0.5f, p.Top + 0.5f, float(p.ScaleX * p.VirtualWidth),
+                           float(p.ScaleY * p.VirtualHeight), float(p.VirtualWidth), float(p.VirtualHeight));
+  }
+  ~TPixelCentreScope() {
+    if (screen_) screen_->RestoreView(saved_);
+  }
+  TPixelCentreScope(const TPixelCentreScope&) = delete;
+  TPixelCentreScope& operator=(const TPixelCentreScope&) = delete;
+
+private:
+  T3DScreen* screen_;
+  T3DViewState saved_;
+};
+
 }  // namespace
 
 // ---- Texture store -------------------------------------------------------------------
@@ -448,7 +478,11 @@ void T3DDrawer::DrawImage(TImage* image, const TFloatPoint& origin, const TImage
     const T3DFloat4 mix{params.GradeMix, 0, 0, 0};
     r->SetShaderConstants(false, 0, std::span<const T3DFloat4>(&mix, 1));
   }
-  t->Draw(src, o, ax, ay);
+  {
+    // Edges are smoothed only when the tiles filter (drawing mode 0).
+    const TPixelCentreScope centre(Screen_.get(), params.Antialiased && t->DrawMode == 0);
+    t->Draw(src, o, ax, ay);
+  }
   if (graded) {
     PopShader();
     if (CanDraw()) {
@@ -478,6 +512,7 @@ void T3DDrawer::DrawCustomTexture(TCustomTexture* texture, TImage* image, const 
   WidenDrawnBounds(c, 4);
   TScreenTexture* const list[1] = {texture};
   if (params.Antialiased) {
+    const TPixelCentreScope centre(Screen_.get(), true);
     TEdgeMesh mesh;
     Screen_->BuildEdgeMesh(o, {}, ax, ay, src, 15, mesh);
     Screen_->DrawEdgeMesh(list, 1, mesh, colour, colour, colour, colour, 15);
@@ -545,6 +580,7 @@ void T3DDrawer::DrawGradientFrame(bool quad, const TFloatPoint& origin, bool fla
     s.ScaleY = h;
     FillGradientQuad({origin.X + x, origin.Y + y}, {}, s, {1, 0}, {0, 1});
   };
+  const TPixelCentreScope centre(Screen_.get(), flag);
   strip(0, 0, size.X, border.Y, 3);                                // top
   strip(0, size.Y - border.Y, size.X, border.Y, 1);                // bottom
   strip(0, border.Y, border.X, inner, 2);                          // left

@@ -92,8 +92,11 @@ void ColorGrading(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
 
 void ColorGradeLinear(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
   const float t = e.c[0].r;
+  // The curves are the first row of the strip: a colour filter maps only
+  // that row, the others keep the plain ramp, so a read down the diagonal
+  // would mostly miss the grading.
   const auto curves = [](const gfx::SamplerView& s, float pr, float pg, float pb) {
-    return Float4{gfx::Tex2D(s, pr, pr).r, gfx::Tex2D(s, pg, pg).g, gfx::Tex2D(s, pb, pb).b, 0.0f};
+    return Float4{gfx::Tex2D(s, pr, 0.0f).r, gfx::Tex2D(s, pg, 0.0f).g, gfx::Tex2D(s, pb, 0.0f).b, 0.0f};
   };
   for (int i = 0; i < in.count; ++i) {
     const Float4 c = Mul(gfx::Tex2D(*e.s[0], U0(in, i), V0(in, i)), Diffuse(in, i));

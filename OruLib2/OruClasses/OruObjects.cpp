@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <string>
 
 #include "OruLib2/OruClasses/OruObjectFactory.h"
 #include "OruLib2/OruClasses/OruObjectReader.h"
 #include "ZmLib/3DBasics/Dev3DApp2.h"
+#include "ZmLib/zmLog.h"
 
 namespace oru {
 
@@ -359,7 +361,18 @@ bool TOruObject::FrameUnchanged(const TFloatBasis3& previous, float prevX0, floa
 
 void TOruObject::UpdateLayout(bool recursive) {
   const TFloatPoint container = GetContainerSize();
-  ZM_ASSERT(FitMode != kFitNone, "FitMode = fmNone");
+  // A show file may ask for no fit or an absolute centre, which the layout
+  // has no rule for: lay the object out as placed into its container with
+  // a centre in percent rather than failing every frame.
+  if (((FitMode != kFitPlaceInto && FitMode != kFitCover) || CenterMode != kPosPercent) && !badModeLogged_) {
+    badModeLogged_ = true;
+    const auto num = [](int v) {
+      const std::string d = std::to_string(v);
+      return WideString(d.begin(), d.end());
+    };
+    zm::LogLine(u"TOruObject.UpdateLayout - FitMode " + num(FitMode) + u", CenterMode " + num(CenterMode) +
+                u" laid out as PlaceInto, Percent: " + Key.ToWide());
+  }
   const double cw = container.X, ch = container.Y;
   double fit = 0;
   if (Width != 0 && Height != 0) {
@@ -411,7 +424,6 @@ void TOruObject::UpdateLayout(bool recursive) {
   const TFloatBasis3 previous = Basis;
   BasisValid = zm::MakeFloatBasis3(Basis, origin, axes[0], axes[1], axes[2]) ? 1 : 0;
 
-  ZM_ASSERT(CenterMode == kPosPercent, "CenterMode <> pmPercent");
   const float prevX0 = X0, prevY0 = Y0;
   X0 = ToSingle(-Width / 2.0 - Width * CenterX() / 200.0);
   Y0 = ToSingle(-Height / 2.0 - Height * CenterY() / 200.0);

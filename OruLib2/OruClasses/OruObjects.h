@@ -246,6 +246,7 @@ protected:
   TOruObject* parent_ = nullptr;  // not owned
   std::vector<TRef<TOruObject>> children_;
   bool hasChildList_ = false;
+  bool badModeLogged_ = false;  // a fit or centre mode the layout stands in for
 };
 
 // The object bound to the properties; nil when none.

@@ -4,10 +4,13 @@
 
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <thread>
 
 #include "OruLib2/3DEngine/OruFilter.h"
+#include "ZmLib/3DBasics/CustomColorGradeTexture.h"
+#include "ZmLib/Graphics/zmObjectFilters.h"
 #include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
 
 namespace drawertest {
@@ -129,6 +132,150 @@ TEST_F(TDrawerOnDevice, AFeatheredGradientEdgeFadesOverOnePixel) {
   EXPECT_EQ(At(19, 25), 0u);
   EXPECT_EQ(At(21, 25), 0xFFFFFFu);
   EXPECT_EQ(At(31, 25), 0u);
+}
+
+// ---- Colour grading ------------------------------------------------------------------------
+
+// A grade table on the drawer's screen, inverting when asked.
+TRef<TCustomColorGradeTexture> GradeTable(T3DDrawer& d, std::uint8_t kind, bool invert) {
+  TRef<TCustomColorGradeTexture> t = MakeRef<TCustomColorGradeTexture>(d.Screen(), kind);
+  if (invert) {
+    TRef<TObjectFilter> f = MakeRef<TInvertColor>();
+    f->Prepare();
+    t->SetGradeFilter(f.get());
+  }
+  return t;
+}
+
+std::uint32_t Invert(std::uint32_t c) { return ~c & 0xFFFFFFu; }
+// a + t * (b - a), channel by channel.
+std::uint32_t Mix(std::uint32_t a, std::uint32_t b, double t) {
+  std::uint32_t r = 0;
+  for (int s = 0; s < 24; s += 8)
+    r |= std::uint32_t(std::lround(Channel(a, s) + t * (Channel(b, s) - Channel(a, s)))) << s;
+  return r;
+}
+
+// A picture of four two-pixel columns, drawn graded by curves and by cubes:
+// each pixel is its table's entry for the input colour, the mix weighting the
+// second table, and a plain draw after them is left ungraded.
+TEST_F(TDrawerOnDevice, GradedPicturesShowTheirTablesEntries) {
+  const std::uint32_t cols[4] = {0xFF804020u, 0xFF10E0F0u, 0xFF000000u, 0xFFFFFFFFu};
+  TRef<TImage> img = MakeImage(8, 8, [&](int x, int) { return cols[x / 2]; });
+  TRef<TCustomColorGradeTexture> stripId = GradeTable(*drawer, gkStrip, false);
+  TRef<TCustomColorGradeTexture> stripInv = GradeTable(*drawer, gkStrip, true);
+  TRef<TCustomColorGradeTexture> cubeId = GradeTable(*drawer, gkVolume, false);
+  TRef<TCustomColorGradeTexture> cubeInv = GradeTable(*drawer, gkVolume, true);
+  struct TCase {
+    std::int32_t mode;
+    TCustomColorGradeTexture *t1, *t2;
+    float mix;
+    std::function<std::uint32_t(std::uint32_t)> want;
+    int tol;
+  };
+  const std::vector<TCase> cases = {
+      {2, stripInv.get(), stripInv.get(), 0.0f, Invert, 1},
+      {2, stripId.get(), stripId.get(), 0.5f, [](std::uint32_t c) { return c & 0xFFFFFFu; }, 1},
+      {2, stripId.get(), stripInv.get(), 0.25f, [](std::uint32_t c) { return Mix(c, Invert(c), 0.25); }, 2},
+      // The cube's lattice levels are 8 i + i div 4: between them the
+      // identity and the inversion are close, not exact.
+      {1, cubeId.get(), cubeId.get(), 0.0f, [](std::uint32_t c) { return c & 0xFFFFFFu; }, 3},
+      {1, cubeId.get(), cubeInv.get(), 1.0f, Invert, 3},
+  };
+  ASSERT_TRUE(Frame(kBlack, [&](T3DDrawer& d) {
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      TImageDrawParams p;
+      p.Filtering = 0;
+      p.GradeMode = cases[i].mode;
+      p.GradeTable1 = cases[i].t1;
+      p.GradeTable2 = cases[i].t2;
+      p.GradeMix = cases[i].mix;
+      d.DrawImage(img.get(), {float(10 * i), 0}, p, {1, 0}, {0, 1});
+    }
+    TImageDrawParams plain;
+    plain.Filtering = 0;
+    d.DrawImage(img.get(), {0, 20}, plain, {1, 0}, {0, 1});
+    EXPECT_TRUE(d.ShaderStack.empty());
+  }));
+  Capture();
+  for (std::size_t i = 0; i < cases.size(); ++i)
+    for (int x = 0; x < 8; ++x) {
+      const std::uint32_t in = cols[x / 2];
+      EXPECT_TRUE(Near(At(int(10 * i) + x, 4), cases[i].want(in), cases[i].tol)) << "case " << i << " x " << x;
+      EXPECT_EQ(At(x, 24), in & 0xFFFFFFu) << x;
+    }
+  // A mode without tables draws through empty samplers, never crashing.
+  TImageDrawParams bare;
+  bare.GradeMode = 7;
+  ASSERT_TRUE(Frame(kBlack, [&](T3DDrawer& d) { d.DrawImage(img.get(), {0, 0}, bare, {1, 0}, {0, 1}); }));
+}
+
+// Smoothed edges of pictures and frames on whole pixels fade over half a
+// pixel on every side, the same on the left as on the right, and the
+// picture's texels still land on the pixels unblurred.
+TEST_F(TDrawerOnDevice, SmoothedEdgesAddHalfAPixelOnEachSide) {
+  TRef<TImage> img = MakeImage(8, 8, [](int x, int) { return x < 4 ? 0xFFFF0000u : 0xFF00FF00u; });
+  TImageDrawParams smooth;
+  smooth.Filtering = 1;
+  smooth.Antialiased = true;
+  TImageDrawParams sharp = smooth;
+  sharp.Antialiased = false;
+  ASSERT_TRUE(Frame(kBlack, [&](T3DDrawer& d) {
+    d.DrawImage(img.get(), {10, 10}, smooth, {1, 0}, {0, 1});
+    d.DrawImage(img.get(), {10, 30}, sharp, {1, 0}, {0, 1});
+    d.DrawGradientFrame(true, {30, 10}, true, 100, TColor32::FromValue(~0u), {10, 10}, {2, 2});
+  }));
+  Capture();
+  const auto red = [&](int x, int y) { return Channel(At(x, y), 16); };
+  const auto green = [&](int x, int y) { return Channel(At(x, y), 8); };
+  // Row 14: half of the edge colours outside, the picture exact inside.
+  EXPECT_EQ(At(8, 14), 0u);
+  EXPECT_NEAR(red(9, 14), 127.5, 1.5);
+  for (int x = 10; x < 14; ++x) EXPECT_EQ(At(x, 14), 0xFF0000u) << x;
+  for (int x = 14; x < 18; ++x) EXPECT_EQ(At(x, 14), 0x00FF00u) << x;
+  EXPECT_NEAR(green(18, 14), 127.5, 1.5);
+  EXPECT_EQ(At(19, 14), 0u);
+  // Column 12: the same above and below.
+  EXPECT_EQ(At(12, 8), 0u);
+  EXPECT_NEAR(red(12, 9), 127.5, 1.5);
+  EXPECT_EQ(At(12, 10), 0xFF0000u);
+  EXPECT_EQ(At(12, 17), 0xFF0000u);
+  EXPECT_NEAR(red(12, 18), 127.5, 1.5);
+  EXPECT_EQ(At(12, 19), 0u);
+  // Unsmoothed: the eight pixels alone.
+  EXPECT_EQ(At(9, 34), 0u);
+  EXPECT_EQ(At(10, 34), 0xFF0000u);
+  EXPECT_EQ(At(17, 34), 0x00FF00u);
+  EXPECT_EQ(At(18, 34), 0u);
+  EXPECT_EQ(At(12, 29), 0u);
+  EXPECT_EQ(At(12, 38), 0u);
+  // The frame, 2 pixels thick, smoothed on its outer edges only.
+  const int row[] = {0, 128, 255, 255, 0, 0, 0, 0, 0, 0, 255, 255, 128, 0};
+  for (int i = 0; i < 14; ++i) EXPECT_NEAR(green(28 + i, 15), row[i], 1.5) << 28 + i;
+  EXPECT_NEAR(green(35, 9), 127.5, 1.5);
+  EXPECT_EQ(At(35, 10), 0xFFFFFFu);
+  EXPECT_EQ(At(35, 12), 0u);
+  EXPECT_EQ(At(35, 19), 0xFFFFFFu);
+  EXPECT_NEAR(green(35, 20), 127.5, 1.5);
+
+  // A texture attached to the picture (here an off-screen layer) the same.
+  TRef<TImage> layered = MakeImage(8, 8, [](int, int) { return 0xFF000000u; });
+  ASSERT_TRUE(Frame(kBlack, [&](T3DDrawer& d) {
+    TRef<TRenderTargetTexture> t = d.BeginRenderTarget();
+    ASSERT_TRUE(t);
+    d.Clear(TColor32::FromValue(~0u), false);
+    d.EndRenderTarget();
+    layered->GetCacheList()->Add(t.get());
+    d.DrawImage(layered.get(), {10, 10}, smooth, {1, 0}, {0, 1});
+    layered->GetCacheList()->Remove(t.get());
+    TRenderTargetTexture::FreeTarget(t);
+  }));
+  Capture();
+  const int line[] = {0, 128, 255, 255, 255, 255, 255, 255, 255, 255, 128, 0};
+  for (int i = 0; i < 12; ++i) {
+    EXPECT_NEAR(green(8 + i, 14), line[i], 1.5) << 8 + i;
+    EXPECT_NEAR(green(14, 8 + i), line[i], 1.5) << 8 + i;
+  }
 }
 
 // ---- Texture store -----------------------------------------------------------------------
@@ -754,5 +901,6 @@ TEST_F(TDrawerOnDevice, TheLoaderPreparesWhileTheEngineDraws) {
   Capture();
   EXPECT_EQ(At(63, 10), 63u);
 }
+
 
 }  // namespace drawertest

@@ -172,6 +172,9 @@ TEST_F(ObjectsOnDevice, KeyFrameFilterGradesThePicture) {
   EXPECT_NE(params.GradeTable1->GradeFilter(), nullptr);
   EXPECT_NE(params.GradeTable1->Realize(), nullptr);
   EXPECT_TRUE(Near(At(12, 4), 0x000000, kTolerance));
+  // Drawn inverted, not as the picture.
+  for (int y = 0; y < 8; y += 7)
+    for (int x = 0; x < 8; x += 7) EXPECT_TRUE(Near(At(x, y), 0x7FBFDF, 1)) << x << ", " << y;
 }
 
 // A vertical gradient box from red to blue, and a horizontal one whose
