@@ -1,4 +1,14 @@
+#include "OruLib2/3DEngine/OruShaders.h"
+#include "OruLib2/OruClasses/OruClassesModules.h"
+#include "ZmLib/3DBasics/Dev3D9.h"
+#include "ZmLib/3DBasics/Dev3DApp2.h"
 #include "ZmLib/Application2/zmAppModules.h"
+#include "ZmLib/Graphics/zmGraphicsModules.h"
+#include "ZmLib/Text/zmTextModules.h"
 #include "tests/support/TestMain.h"
 
-std::vector<zm::TModule> TestModuleTable() { return zm::JoinModules({zm::CoreModules(), zm::AppModules()}); }
+std::vector<zm::TModule> TestModuleTable() {
+  return zm::JoinModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), zm::AppModules(),
+                          zm::Basics3DModules(), zm::Dev3D9Modules(), oru::Engine3DModules(),
+                          oru::OruClassesModules()});
+}

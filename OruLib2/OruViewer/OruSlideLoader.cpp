@@ -1,0 +1,208 @@
+#include "OruLib2/OruViewer/OruSlideLoader.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <utility>
+
+#include "ZmLib/Win32/winScreen.h"
+#include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmIni.h"
+#include "ZmLib/zmLog.h"
+
+namespace oru {
+
+using namespace zm;
+
+namespace {
+
+constexpr std::int32_t kDefaultWindowWidth = 640;
+constexpr std::int32_t kDefaultWindowHeight = 480;
+// Larger sides are damage: a window never gets that big.
+constexpr std::int32_t kMaxWindowSide = 32767;
+
+std::int32_t WindowSide(const TIniSection* main, const char16_t* key, std::int32_t def) {
+  const std::int32_t v = IniGetInt(main ? main->Find(key) : nullptr, def);
+  return v >= 1 && v <= kMaxWindowSide ? v : def;
+}
+
+// A damaged time (NaN) still finds the pass made at it.
+bool SameTime(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
+}  // namespace
+
+// ---- TSlideData ---------------------------------------------------------------------
+
+void TSlideData::Dispose() {
+  for (auto& c : Containers) c = nullptr;
+  Count = 0;
+  TRefObject::Dispose();
+}
+
+// ---- TSlideShowParams ---------------------------------------------------------------
+
+void TSlideShowParams::Dispose() {
+  TOruSource* source = std::exchange(source_, nullptr);
+  if (ownsSource_) {
+    ownsSource_ = false;
+    FreeObject(source);
+  }
+  TOruThread::Dispose();
+}
+
+// ---- TOruSlideLoader ----------------------------------------------------------------
+
+TOruSlideLoader::TOruSlideLoader(TOruSource* source, std::int32_t cacheCapacity, std::int32_t width,
+                                 std::int32_t height, bool ownsSource) {
+  source_ = source;
+  ownsSource_ = ownsSource && source;
+  try {
+    ZM_ASSERT(source != nullptr, "Source=nil");
+    const TSize screen = ScreenSize();
+    Width = screen.cx >= 1 ? screen.cx : kDefaultWindowWidth;
+    Height = screen.cy >= 1 ? screen.cy : kDefaultWindowHeight;
+    timing_ = MakeRef<TTiming>();
+    TRef<TSlideProducer> producer = MakeRef<TSlideProducer>(source, nullptr, width, height, false);
+    producer->SetTiming(timing_.get());
+    cacheCapacity = std::clamp(cacheCapacity, std::int32_t{1}, kSlideCacheMaxCapacity);
+    cache_ = MakeRef<TSlideCache>(producer.get(), cacheCapacity, false);
+    cache_->OnListChanged = [this](TSlideCache*, const TDrawContainers& containers, std::int32_t count) {
+      ListChanged(containers, count);
+    };
+
+    const TIniSection* main = source->MainSection();
+    Caption = IniReadString(main, u"projectname", Caption);
+    FullScreenMode = IniGetInt(main ? main->Find(u"opt_scr_full") : nullptr, 1);
+    if (FullScreenMode == 0) {
+      Framed = !IniGetBool(main ? main->Find(u"opt_withoutborder") : nullptr, true);
+      if (Framed) Caption = IniReadString(main, u"opt_scr_caption", Caption);
+    } else {
+      Framed = false;
+    }
+    if (FullScreenMode == 0 || FullScreenMode == 3) {
+      Width = WindowSide(main, u"opt_scr_width", kDefaultWindowWidth);
+      Height = WindowSide(main, u"opt_scr_height", kDefaultWindowHeight);
+    }
+  } catch (...) {
+    // Nothing of a loader that failed half-way outlives it.
+    TOruSlideLoader::Dispose();
+    throw;
+  }
+}
+
+void TOruSlideLoader::Dispose() {
+  // The thread uses the cache and the timing: it must have ended first.
+  Terminate();
+  if (!Wait(kDisposeWaitMs)) Kill();
+  cache_ = nullptr;  // with it the producer
+  timing_ = nullptr;
+  listenerQueue_ = nullptr;
+  TSlideShowParams::Dispose();
+}
+
+void TOruSlideLoader::Terminate() {
+  TOruThread::Terminate();
+  {
+    std::lock_guard<std::mutex> g(readyLock_);
+    wake_ = true;
+  }
+  readyCv_.notify_all();
+}
+
+std::int32_t TOruSlideLoader::WindowKind() const {
+  if (FullScreenMode == 1) return 0;
+  return Framed ? 1 : 2;
+}
+
+void TOruSlideLoader::Layout(bool cover) { Layout(TSize{Width, Height}, cover); }
+
+void TOruSlideLoader::Layout(TSize size, bool cover) {
+  if (TSlideProducer* p = Producer()) p->SetOutputSize(size, cover, 100, 100);
+}
+
+TRect TOruSlideLoader::GetViewRect() const {
+  TSlideProducer* p = Producer();
+  return p ? p->GetViewRect() : TRect{};
+}
+
+void TOruSlideLoader::SetListener(TThreadEventList* queue, std::int32_t eventId) {
+  listenerQueue_ = TRef<TThreadEventList>(queue);
+  listenerEventId_ = eventId;
+}
+
+void TOruSlideLoader::ListChanged(const TDrawContainers& containers, std::int32_t count) {
+  TThreadEventList* queue = listenerQueue_.get();
+  // A stopping loader sends nothing more: its engine may no longer drain.
+  if (!queue || Terminated()) return;
+  TRef<TSlideData> data = MakeRef<TSlideData>();
+  data->Count = std::clamp(count, std::int32_t{0}, kSlideCacheMaxCapacity);
+  for (std::int32_t i = 0; i < data->Count; ++i) data->Containers[i] = containers[i];
+  // A closed queue returns at once, so a stopping loader never blocks here.
+  if (SendDirect.load())
+    queue->Send(this, listenerEventId_, data.get());
+  else
+    queue->SendWait(listenerEventId_, data.get());
+}
+
+bool TOruSlideLoader::Pass() {
+  if (!cache_ || !timing_) return true;
+  const double time = timing_->CurrentTime.load();
+  bool settled = true;
+  if (std::isfinite(time)) {
+    try {
+      settled = !cache_->Update(time);
+      failedLogged_ = false;
+    } catch (const std::exception& e) {
+      // A slide that cannot be built stays missing; the show goes on with
+      // what there is. One report per run of failures.
+      if (!failedLogged_) LogLine(u"TOruSlideLoader: slide build failed: " + UTF8Decode(TByteString(e.what())));
+      failedLogged_ = true;
+    } catch (...) {
+      if (!failedLogged_) LogLine(u"TOruSlideLoader: slide build failed");
+      failedLogged_ = true;
+    }
+  }
+  bool news;
+  {
+    std::lock_guard<std::mutex> g(readyLock_);
+    news = settled && !(ready_ && SameTime(readyTime_, time));
+    ready_ = settled;
+    readyTime_ = time;
+  }
+  readyCv_.notify_all();
+  if (news && OnSlidesReady) OnSlidesReady(this);
+  return settled;
+}
+
+void TOruSlideLoader::Step() {
+  ProcessEvents();
+  Pass();
+  std::unique_lock<std::mutex> l(readyLock_);
+  readyCv_.wait_for(l, std::chrono::milliseconds(kPassSleepMs), [this] { return wake_ || Terminated(); });
+  wake_ = false;
+}
+
+bool TOruSlideLoader::SlidesReady(double time) {
+  {
+    std::lock_guard<std::mutex> g(readyLock_);
+    if (ready_ && SameTime(readyTime_, time)) return true;
+    wake_ = true;
+  }
+  readyCv_.notify_all();
+  return false;
+}
+
+bool TOruSlideLoader::WaitSlidesReady(double time, std::uint32_t timeoutMs) {
+  std::unique_lock<std::mutex> l(readyLock_);
+  wake_ = true;
+  readyCv_.notify_all();
+  return readyCv_.wait_for(l, std::chrono::milliseconds(timeoutMs), [&] {
+    if (ready_ && SameTime(readyTime_, time)) return true;
+    // Each pass clears the request: ask again for the next one.
+    wake_ = true;
+    return false;
+  });
+}
+
+}  // namespace oru

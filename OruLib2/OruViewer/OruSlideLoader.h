@@ -1,0 +1,144 @@
+#pragma once
+// The slide loader: builds the coming slides off the engine thread. The
+// engine writes the show time into the loader's timing on every pass; the
+// loader keeps its slide cache up to date for that time and hands each new
+// list of prepared slides to the engine's queue. It also carries the window
+// parameters the show asks for.
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "OruLib2/OruClasses/OruSlideCache.h"
+#include "OruLib2/OruClasses/OruSlideProducer.h"
+#include "OruLib2/OruClasses/zmOruSource2.h"
+#include "OruLib2/OruViewer/OruThreads.h"
+#include "ZmLib/Application2/zmThreadEventList.h"
+
+namespace oru {
+
+// The show times shared by the engine (writer) and the loader and the
+// prepared slides (readers). Atomic so that each read sees one whole value.
+class TTiming : public ITiming {
+public:
+  double GetTime() override { return CurrentTime.load(std::memory_order_relaxed); }
+
+  // The time the show shows now (ms).
+  std::atomic<double> CurrentTime{0};
+  // The clock's time (ms); equal to CurrentTime except at a barrier or loop.
+  std::atomic<double> RequestedTime{0};
+};
+
+// A snapshot of the cache's list, as the engine receives it (event data of
+// the loader's listener event). The receiver copies what it keeps: the
+// loader frees the snapshot after the send.
+class TSlideData : public zm::TRefObject {
+public:
+  void Dispose() override;
+
+  std::array<zm::TRef<TDrawContainer>, kSlideCacheMaxCapacity> Containers;
+  std::int32_t Count = 0;
+};
+
+// The window a show asks for.
+class TSlideShowParams : public TOruThread {
+public:
+  void Dispose() override;
+
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  WideString Caption = u"OruShow";
+  bool Framed = false;
+  TOruSource* Source() const { return source_; }
+  bool OwnsSource() const { return ownsSource_; }
+  // The source's show description.
+  zm::TIniFile* Project() const { return source_ ? source_->Project() : nullptr; }
+
+protected:
+  TOruSource* source_ = nullptr;  // one reference when owned
+  bool ownsSource_ = false;
+};
+
+class TOruSlideLoader : public TSlideShowParams {
+public:
+  static constexpr std::int32_t kEngineEventId = 101;
+  // A pass sleeps this long unless woken.
+  static constexpr std::uint32_t kPassSleepMs = 10;
+
+  // Source must be given (assertion). Width and Height are the size the
+  // slides are built for; the window fields (Width, Height, Caption,
+  // Framed) come from the primary screen and the show's options.
+  // OwnsSource: the loader takes over the caller's reference.
+  TOruSlideLoader(TOruSource* source, std::int32_t cacheCapacity, std::int32_t width, std::int32_t height,
+                  bool ownsSource);
+  // Stops the thread (waiting as long as it takes) before anything it uses
+  // goes.
+  void Dispose() override;
+  void Terminate() override;
+
+  // 0 full screen, 1 framed window, 2 window without frame.
+  std::int32_t WindowKind() const;
+  // Lays the slides out for the window size (Width x Height) or for Size.
+  // Before the thread starts or while it is stopped.
+  void Layout(bool cover);
+  void Layout(zm::TSize size, bool cover);
+  zm::TRect GetViewRect() const;
+
+  // The list changes go to Queue under EventId (nil: nowhere). Set before
+  // the thread starts.
+  void SetListener(zm::TThreadEventList* queue, std::int32_t eventId = kEngineEventId);
+  zm::TThreadEventList* ListenerQueue() const { return listenerQueue_.get(); }
+  std::int32_t ListenerEventId() const { return listenerEventId_; }
+
+  // One pass, then a sleep of kPassSleepMs unless woken.
+  void Step() override;
+  // One pass: the cache brought to the timing's current time (at most one
+  // slide built). False when a slide was built; true when there was nothing
+  // left to build, the build failed (logged) or the time is not finite.
+  // Loader thread only, or a caller while the thread does not run.
+  bool Pass();
+
+  // ---- Waiting for slides (exact frame stepping) -------------------------------------
+  // True once a pass at exactly Time (the timing's current time) had
+  // nothing left to build, or failed, and the listener has taken every list
+  // of that pass: the slides a frame at Time needs are all in its list.
+  // When not, the loader is woken for its next pass at once.
+  bool SlidesReady(double time);
+  // Blocks until SlidesReady(Time) or the time-out (false). Only for a
+  // caller that does not have to drain the listener queue meanwhile (with
+  // SendDirect, or another listener thread).
+  bool WaitSlidesReady(double time, std::uint32_t timeoutMs);
+  // Called on the loader thread when a pass makes the slides ready (once
+  // per time); a waiting engine can wake itself with it. Set before start.
+  std::function<void(TOruSlideLoader* sender)> OnSlidesReady;
+
+  // ---- Fields -------------------------------------------------------------------------
+  TSlideCache* Cache() const { return cache_.get(); }
+  TSlideProducer* Producer() const { return cache_ ? cache_->Producer() : nullptr; }
+  TTiming* Timing() const { return timing_.get(); }
+  // True: list changes are handled on the loader thread (Send); false: they
+  // are queued to the listener and the loader waits until taken (SendWait).
+  std::atomic<bool> SendDirect{false};
+  // "opt_scr_full": 0 window, 1 full screen, 2 full screen keeping the
+  // screen size, 3 window of the show's size.
+  std::int32_t FullScreenMode = 1;
+
+private:
+  void ListChanged(const TDrawContainers& containers, std::int32_t count);
+
+  zm::TRef<TSlideCache> cache_;
+  zm::TRef<TTiming> timing_;
+  zm::TRef<zm::TThreadEventList> listenerQueue_;
+  std::int32_t listenerEventId_ = kEngineEventId;
+
+  std::mutex readyLock_;
+  std::condition_variable readyCv_;
+  bool wake_ = false;         // guarded by readyLock_
+  bool ready_ = false;        // guarded by readyLock_: a settled pass at readyTime_
+  double readyTime_ = 0;      // guarded by readyLock_
+  bool failedLogged_ = false;  // loader thread only
+};
+
+}  // namespace oru
