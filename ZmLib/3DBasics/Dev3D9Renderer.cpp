@@ -52,7 +52,9 @@ std::uint32_t PresentPause(std::uint32_t refreshRate, std::uint32_t now, std::ui
 T3DRenderer9::T3DRenderer9(TDrawDevice* device, T3DEngine9* engine) : T3DRenderer(device), engine_(engine) {}
 
 void T3DRenderer9::Dispose() {
-  {
+  // The base always runs, so a failure on the way never leaves the renderer
+  // linked to its draw device.
+  try {
     T3DLockScope g(Device3DLock());
     backBuffer_ = nullptr;
     renderTarget_ = nullptr;
@@ -64,11 +66,11 @@ void T3DRenderer9::Dispose() {
       if (fullScreen_) {
         TDrawDevice* device = store->DrawDevice();
         TRef<TRectangleWrapper> record = FindDeviceObject<TRectangleWrapper>(device);
-        const TRect rect = record ? record->Rect : device->Bounds();
+        const TRect rect = record ? record->Rect : (device ? device->Bounds() : TRect{});
         LogRect(u"Dispose FullScreen, R= ", rect);
         TRef<TReleaseData> data = MakeRef<TReleaseData>();
         data->Device = gfx::Ref<gfx::Device>(store->Device());
-        data->Window = device->Window();
+        data->Window = device ? device->Window() : nullptr;
         data->Rect = rect;
         store->SetDevice(nullptr);
         if (!On3DUIThread()) LogLine(u"T3DRenderer9.Dispose: exclusive mode, not main thread");
@@ -77,6 +79,10 @@ void T3DRenderer9::Dispose() {
     }
     swapChain_ = nullptr;
     stateBuffer_ = nullptr;
+  } catch (...) {
+    engine_ = nullptr;
+    T3DRenderer::Dispose();
+    throw;
   }
   engine_ = nullptr;
   T3DRenderer::Dispose();
