@@ -1,0 +1,1068 @@
+#include "OruLib2/OruViewer/OruEngine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+#include <typeinfo>
+#include <utility>
+
+#include "OruLib2/OruClasses/OruRootItem.h"
+#include "OruLib2/OruViewer/OruSlideLoader.h"
+#include "ZmLib/Win32/SysLocks.h"
+#include "ZmLib/wpLoadCallBack.h"
+#include "ZmLib/zmLog.h"
+
+namespace oru {
+
+using namespace zm;
+
+namespace {
+
+WideString Num(double v) {
+  std::string s;
+  if (!std::isfinite(v)) {
+    s = std::isnan(v) ? "nan" : (v < 0 ? "-inf" : "inf");
+  } else if (v == std::floor(v) && std::fabs(v) < 1e15) {
+    s = std::to_string(static_cast<long long>(v));
+  } else {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.3f", v);
+    s = buf;
+  }
+  return WideString(s.begin(), s.end());
+}
+
+WideString Flag(bool v) { return v ? u"True" : u"False"; }
+
+// Whole milliseconds of a time, held within 32 bits.
+std::int32_t WholeMs(double t) {
+  if (std::isnan(t)) return 0;
+  if (t >= 2147483647.0) return INT32_MAX;
+  if (t <= -2147483647.0) return INT32_MIN + 1;
+  return static_cast<std::int32_t>(t);
+}
+
+// A free-running millisecond count over the wrapping 32-bit tick count.
+TOruMusicPlayer::TTimeSource SteadyTicks() {
+  struct TState {
+    std::mutex lock;
+    bool started = false;
+    std::uint32_t last = 0;
+    double total = 0;
+  };
+  auto state = std::make_shared<TState>();
+  return [state]() {
+    std::lock_guard<std::mutex> g(state->lock);
+    const std::uint32_t now = SysTimeMs();
+    if (state->started) state->total += static_cast<double>(static_cast<std::uint32_t>(now - state->last));
+    state->started = true;
+    state->last = now;
+    return state->total;
+  };
+}
+
+}  // namespace
+
+// ---- Records ---------------------------------------------------------------------------
+
+void TOpenParams::Dispose() {
+  FileAccess = nullptr;
+  Ini = nullptr;
+  TRefObject::Dispose();
+}
+
+// ---- TOruMusicPlayer ---------------------------------------------------------------
+
+TOruMusicPlayer::TOruMusicPlayer(TOruSource* source, TTimeSource ticks) : ticks_(std::move(ticks)) {
+  (void)source;
+  if (!ticks_) ticks_ = SteadyTicks();
+}
+
+void TOruMusicPlayer::Dispose() {
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    ticks_ = nullptr;
+  }
+  TRefObject::Dispose();
+}
+
+double TOruMusicPlayer::Ticks() const {
+  if (!ticks_) return 0;
+  const double t = ticks_();
+  return std::isfinite(t) ? t : 0;
+}
+
+bool TOruMusicPlayer::Start() { return true; }
+
+void TOruMusicPlayer::Activate() {
+  std::lock_guard<std::mutex> g(lock_);
+  if (active_) return;
+  baseTicks_ = Ticks();
+  active_ = true;
+}
+
+void TOruMusicPlayer::Deactivate() {
+  std::lock_guard<std::mutex> g(lock_);
+  if (!active_) return;
+  base_ += Ticks() - baseTicks_;
+  active_ = false;
+}
+
+bool TOruMusicPlayer::IsActive() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return active_;
+}
+
+double TOruMusicPlayer::Clock() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return active_ ? base_ + (Ticks() - baseTicks_) : base_;
+}
+
+bool TOruMusicPlayer::Ready() const { return true; }
+
+double TOruMusicPlayer::BarrierTime() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return barrier_;
+}
+
+void TOruMusicPlayer::Resync(double barrier, double time) {
+  std::lock_guard<std::mutex> g(lock_);
+  barrier_ = barrier;
+  base_ = std::isfinite(time) ? time : 0;
+  if (active_) baseTicks_ = Ticks();
+}
+
+float TOruMusicPlayer::Volume() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return volume_;
+}
+
+void TOruMusicPlayer::SetVolume(float volume) {
+  std::lock_guard<std::mutex> g(lock_);
+  volume_ = std::isfinite(volume) ? std::clamp(volume, 0.0f, 1.0f) : 1.0f;
+}
+
+// ---- TOruEngine ------------------------------------------------------------------------
+
+TOruEngine::TOruEngine(TDrawDevice* device, std::uint8_t option, bool paused, bool ownsDevice,
+                       TPostEventList* listener, TRef<TOruShowParts> parts,
+                       TOruDrawController::TDrawerFactory drawerFactory)
+    : TCustomOruEngine(listener), parts_(std::move(parts)), option_(option) {
+  if (!parts_) parts_ = MakePlayerShowParts();
+  paused_.store(paused);
+  interpolator_ = MakeRef<TFrameInterpolator>();
+  controller_ = MakeRef<TOruDrawController>(device, ownsDevice, std::move(drawerFactory));
+  if (parts_) root_ = parts_->MakeRoot();
+}
+
+void TOruEngine::Dispose() {
+  if (!Stop()) {
+    LogLine(u"TOruEngine: the engine thread did not stop; waiting on");
+    Wait(kInfinite);
+    StopLoader(true, true);
+  }
+  {
+    std::lock_guard<std::mutex> g(requestLock_);
+    pending_ = nullptr;
+    processing_ = nullptr;
+  }
+  slides_.clear();
+  root_ = nullptr;
+  source_ = nullptr;
+  controller_ = nullptr;
+  interpolator_ = nullptr;
+  parts_ = nullptr;
+  OnFramePresented = nullptr;
+  TCustomOruEngine::Dispose();
+}
+
+bool TOruEngine::Stop(std::uint32_t timeoutMs) {
+  if (!TOruThread::Stop(timeoutMs)) return false;
+  StopLoader(true, true);
+  return true;
+}
+
+void TOruEngine::DoStart() { lastTick_ = SysTimeMs(); }
+
+void TOruEngine::DoStop() {
+  if (!frameStepMs_) SetLoadCallbackMode(0);
+  TCustomOruEngine::DoStop();
+}
+
+WideString TOruEngine::HoverName() {
+  std::lock_guard<std::mutex> g(hoverLock_);
+  return hoverName_;
+}
+
+// ---- Requests (any thread) ----
+
+std::int32_t TOruEngine::RequestOpen(TFileAccessor* fileAccess, TIniFile* ini, std::int32_t time, bool paused) {
+  if (!ini || !fileAccess) return RequestPosition(time, paused);
+  TRef<TOpenParams> p = MakeRef<TOpenParams>();
+  p->Paused = paused;
+  p->Generation = NextGeneration();
+  p->FileAccess = TRef<TFileAccessor>(fileAccess);
+  p->Ini = TRef<TIniFile>(ini);
+  p->Time = time;
+  const std::int32_t g = p->Generation;
+  Events()->Post(kOpenEvent, p.Detach());
+  return g;
+}
+
+std::int32_t TOruEngine::RequestPosition(std::int32_t time, bool paused) {
+  TRef<TOpenParams> p = MakeRef<TOpenParams>();
+  p->Paused = paused;
+  p->Generation = NextGeneration();
+  p->Time = time;
+  const std::int32_t g = p->Generation;
+  Events()->Post(kOpenEvent, p.Detach());
+  return g;
+}
+
+void TOruEngine::RequestPause(bool paused) {
+  TRef<TModeData> m = MakeRef<TModeData>();
+  m->Paused = paused;
+  Events()->Post(kModeEvent, m.Detach());
+}
+
+// ---- Events (engine thread) ----
+
+void TOruEngine::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled, TRefObject* data) {
+  (void)sender;
+  handled = true;
+  switch (id) {
+    case kMouseEvent: {
+      auto* m = dynamic_cast<TMouseData*>(data);
+      if (!m) return;
+      pointer_.Kind = m->Kind;
+      pointer_.X = m->X;
+      pointer_.Y = m->Y;
+      pointer_.Buttons = 0;
+      pointer_.Shift = 0;
+      TOruActionInfo action;
+      const bool hit = HitTest(*m, action);
+      if (!hit && m->Action.Code != acNone) action = m->Action;
+      RunAction(action);
+      return;
+    }
+    case kRenderEvent:
+      RenderImage();
+      return;
+    case kCloseDialogEvent:
+    case kHelpEvent:
+      return;  // no overlay dialogs yet
+    case kSlideListEvent: {
+      std::vector<TOruPreparedSlide> list;
+      if (!loader_ || !loader_->TakeList(data, list)) return;
+      slides_ = std::move(list);
+      WideString text = u">>>>>>>>>>>>> slide list synched : ";
+      for (const TOruPreparedSlide& s : slides_) text += u"[" + Num(s.Times.Start) + u" - " + Num(s.Times.End) + u"] ";
+      LogLine(text);
+      return;
+    }
+    case kOpenEvent: {
+      auto* p = dynamic_cast<TOpenParams*>(data);
+      if (!p) return;
+      std::lock_guard<std::mutex> g(requestLock_);
+      const bool pause = pending_ ? pending_->Paused : paused_.load();
+      if (p->Ini) {
+        LogLine(u"TOruEngine: OpenShow Async");
+        pending_ = TRef<TOpenParams>(p);
+      } else {
+        LogLine(u"TOruEngine: SetPosition Async");
+        if (pending_) {
+          pending_->Generation = p->Generation;
+          pending_->Time = p->Time;
+        } else {
+          pending_ = TRef<TOpenParams>(p);
+        }
+      }
+      LogLine(u"TOruEngine: Current Pause Status: " + Flag(pause));
+      LogLine(u"TOruEngine: Async Pause Status: " + Flag(p->Paused));
+      pending_->Paused = p->Paused;
+      return;
+    }
+    case kModeEvent: {
+      auto* m = dynamic_cast<TModeData*>(data);
+      if (!m) return;
+      std::lock_guard<std::mutex> g(requestLock_);
+      if (!pending_ && !processing_) {
+        LogLine(u"TOruEngine: Before Pause Status: " + Flag(paused_.load()));
+        paused_.store(m->Paused);
+        LogLine(u"TOruEngine: SetPauseEvent Direct: " + Flag(m->Paused));
+      } else {
+        (pending_ ? pending_ : processing_)->Paused = m->Paused;
+        LogLine(u"TOruEngine: SetPauseEvent Async: " + Flag(m->Paused));
+      }
+      return;
+    }
+    default:
+      handled = false;
+      LogLine(u"TOruEngine: unknown event " + Num(id));
+      return;
+  }
+}
+
+void TOruEngine::ProcessRequest() {
+  TRef<TOpenParams> p;
+  {
+    std::lock_guard<std::mutex> g(requestLock_);
+    if (!pending_) return;
+    processing_ = std::move(pending_);
+    p = processing_;
+  }
+  LogLine(u"TOruEngine: Begin ProcessAsyncOpen");
+  if (p->Ini) {
+    LogLine(u"TOruEngine: Process AsyncEvent Open");
+    try {
+      if (!OpenShow(p->FileAccess.get(), p->Ini.get(), p->Time)) LogLine(u"TOruEngine: the show could not be opened");
+    } catch (const std::exception& e) {
+      const std::string what = e.what();
+      LogLine(u"TOruEngine: the show could not be opened: " + WideString(what.begin(), what.end()));
+    }
+  } else {
+    LogLine(u"TOruEngine: Process AsyncEvent SetPosition");
+    SetActive(false);
+    MoveTo(p->Time);
+  }
+  std::lock_guard<std::mutex> g(requestLock_);
+  playingGeneration_.store(p->Generation);
+  LogLine(u"TOruEngine: Process AsyncEvent Curren Pause Status: " + Flag(paused_.load()));
+  paused_.store(p->Paused);
+  LogLine(u"TOruEngine: Process AsyncEvent New Pause Status: " + Flag(p->Paused));
+  processing_ = nullptr;
+}
+
+// ---- Opening ----
+
+bool TOruEngine::OpenShow(TFileAccessor* fileAccess, TIniFile* ini, std::int32_t time) {
+  ZM_ASSERT(ini != nullptr, "TOruEngine.OpenShow: Ini not Assigned");
+  ZM_ASSERT(fileAccess != nullptr, "TOruEngine.OpenShow: FileAccess not Assigned");
+  if (!ini || !fileAccess) return false;
+  // The source takes over these references, also when it cannot be made.
+  fileAccess->AddRef();
+  ini->AddRef();
+  TRef<TOruSource> source;
+  try {
+    source = MakeRef<TOruSource>(fileAccess, true, ini);
+  } catch (const std::exception& e) {
+    const std::string what = e.what();
+    LogLine(u"TOruEngine.OpenShow: " + WideString(what.begin(), what.end()));
+    return false;
+  }
+  // Exact runs draw the same transitions every time.
+  if (frameStepMs_) source->SetFixedSeed(true, 1);
+  TRef<TOruSource> old = std::move(source_);
+  source_ = source;
+  OpenInternal(source, false, time);
+  // The tick clock never reads the source; a soundtrack player would keep
+  // the old one until it lets go.
+  if (old && player_ && !player_->SourceFree()) LogLine(u"TOruEngine: the old show stays with the player");
+  old = nullptr;
+  return true;
+}
+
+zm::TRef<TOruMusicPlayer> TOruEngine::MakePlayer() {
+  TOruMusicPlayer::TTimeSource ticks = timeSource_;
+  return MakeRef<TOruMusicPlayer>(source_.get(), std::move(ticks));
+}
+
+void TOruEngine::OpenInternal(TRef<TOruSource> source, bool reopen, double time) {
+  endReported_ = false;
+  LogLine((reopen ? u"Reopen from new position>>>>>>>> " : u"Open from new position>>>>>>>> ") + Num(time));
+  // A new show starts from its own time with its own clock, playing or not;
+  // only a reopen of the same show while playing keeps the running clock.
+  const bool fresh = paused_.load() || !reopen;
+  if (fresh) SetActive(false);
+  StopLoader(true, fresh);
+  if (!source) return;
+
+  if (parts_) {
+    loader_ = parts_->MakeLoader(source.get(), kCacheCapacity, loaderWidth_, loaderHeight_, Events(),
+                                 kSlideListEvent);
+  }
+  if (loader_) {
+    TOruEngineLoader* loader = loader_.get();
+    loader_->SetPreloadCallback([this, loader](TRefObject* c) { PreloadCallback(loader, c); });
+  }
+  else LogLine(u"TOruEngine: no slide loader");
+
+  if (fresh || !player_) {
+    player_ = MakePlayer();
+    player_->Start();
+    player_->Deactivate();
+  }
+
+  if (!reopen && loader_) {
+    const std::int32_t params[3] = {loader_->Width(), loader_->Height(), loader_->WindowKind()};
+    PostToListener(kWindowEvent, params, false, nullptr);
+    controller_->GetDrawer();
+  }
+
+  const TSize size = controller_->GetSize();
+  loaderWidth_ = size.cx < 11 ? 10 : size.cx;
+  loaderHeight_ = size.cy < 11 ? 10 : size.cy;
+  if (loader_) {
+    loader_->SetSize(loaderWidth_, loaderHeight_);
+    loader_->Layout(cover_);
+  }
+
+  firstFrameReported_ = false;
+  if (fresh) {
+    MoveTo(time);
+  } else if (loader_) {
+    // The running show goes on where it stands; the new loader builds for
+    // that time from its first pass.
+    loader_->SetCurrentTime(time);
+    loader_->SetRequestedTime(time);
+  }
+  LogLine(u"Loader Inited To Time : " + Num(time));
+}
+
+void TOruEngine::MoveTo(double time) {
+  if (!std::isfinite(time)) time = 0;
+  heldTime_ = time;
+  if (loader_) {
+    loader_->SetCurrentTime(time);
+    loader_->SetRequestedTime(time);
+  }
+  ResetReports();
+  nextRun_ = TNextRun();
+  barrier_ = TBarrier();
+  ComputeNextRun(time);
+  ComputeBarrier(time);
+  stoppedAtBarrier_.store(false);
+  // A show moved back before its end reports the end again when it gets there.
+  endReported_ = false;
+}
+
+void TOruEngine::ResetReports() { lastReportedTime_ = INT32_MIN + 1; }
+
+void TOruEngine::StopLoader(bool freeLoader, bool freePlayer) {
+  if (loader_) {
+    loader_->Terminate();
+    // The loader may wait in a send to this queue: keep taking its lists.
+    // Bounded, so a loader that never ends cannot hold the engine.
+    for (int i = 0; loader_->Running() && i < 3000; ++i) {
+      ProcessEvents();
+      SysSleep(3);
+    }
+    if (loader_->Running()) {
+      LogLine(u"TOruEngine.StopLoader: the loader did not stop");
+      if (freeLoader) (void)loader_.Detach();  // still running: never freed under it
+    }
+  }
+  if (freePlayer && player_) {
+    player_->Deactivate();
+    player_ = nullptr;
+  }
+  if (freeLoader) {
+    loader_ = nullptr;
+    slides_.clear();
+  }
+}
+
+void TOruEngine::PreloadCallback(TOruEngineLoader* loader, TRefObject* container) {
+  // Loader thread: only the slide it was given is touched.
+  if (!loader || !container) return;
+  TOruDrawerLink* link = controller_ ? controller_->DrawerLink() : nullptr;
+  TDeviceDrawer* drawer = link ? link->Drawer() : nullptr;
+  if (drawer && active_.load()) {
+    LogLine(u"preload from callback.............");
+    loader->PrepareSlide(container, drawer);
+  }
+  loader->StartSlide(container, 0);
+}
+
+TDeviceDrawer* TOruEngine::Drawer() const {
+  TOruDrawerLink* link = controller_ ? controller_->DrawerLink() : nullptr;
+  return link ? link->Drawer() : nullptr;
+}
+
+// ---- Clock ----
+
+double TOruEngine::GetShowTime() {
+  if (!active_.load() || !player_) return heldTime_;
+  const double raw = player_->Clock() - heldTime_;
+  // Stepped clocks are even already; smoothing would only make them lag
+  // behind frames that waited for slides.
+  return frameStepMs_ ? raw : interpolator_->Interpolate(raw);
+}
+
+void TOruEngine::SetActive(bool on) {
+  if (on == active_.load()) return;
+  if (on) {
+    if (loader_) {
+      TDeviceDrawer* drawer = Drawer();
+      for (const TOruPreparedSlide& s : slides_) {
+        if (drawer) loader_->PrepareSlide(s.Container.get(), drawer);
+        const double local = heldTime_ - s.Times.Start;
+        LogLine(u"PreloadEx Time: " + Num(local));
+        loader_->StartSlide(s.Container.get(), local);
+      }
+    }
+    if (!player_) player_ = MakePlayer();
+    if (player_->BarrierTime() != barrier_.Time) player_->Resync(barrier_.Time, player_->Clock());
+    player_->Activate();
+    active_.store(true);
+    // With the interpolator holding this is the player's clock minus the
+    // show time: the running clock's offset.
+    heldTime_ = GetShowTime();
+    if (!frameStepMs_) SetLoadCallbackMode(2);
+    interpolator_->Hold(false);
+  } else {
+    interpolator_->Hold(true);
+    active_.store(false);
+    if (player_) player_->Deactivate();
+    heldTime_ = loader_ ? loader_->CurrentTime() : heldTime_;
+    if (!frameStepMs_) SetLoadCallbackMode(0);
+    if (player_ && player_->NeedsRebuild() && source_) {
+      player_ = MakePlayer();
+      player_->Start();
+      player_->Deactivate();
+    }
+  }
+}
+
+void TOruEngine::Seek(double time) { RunAction(MakeActionInfo(acSeek, WholeMs(time), WideString())); }
+
+void TOruEngine::SetVolume(float volume) {
+  volume_.store(std::isfinite(volume) ? std::clamp(volume, 0.0f, 1.0f) : 1.0f);
+}
+
+// ---- Run-program and barrier look-ahead ----
+
+bool TOruEngine::ShowEnds() const {
+  return source_ && (source_->RepeatMode() == kRepeatClose || source_->RepeatMode() == kRepeatStop);
+}
+
+double TOruEngine::ShowEnd() const { return source_ ? source_->ShowLength() : 0; }
+
+void TOruEngine::ComputeNextRun(double time) {
+  const std::int32_t count = source_ ? source_->SlideCount() : 0;
+  if (!barriersEnabled_ || count < 1 || std::isnan(time)) {
+    nextRun_ = TNextRun();
+    return;
+  }
+  const std::int64_t first = (nextRun_.Index != kNoSlide && time >= nextRun_.Time)
+                                 ? static_cast<std::int64_t>(nextRun_.Index) + 1
+                                 : source_->SlideAtTime(time);
+  // One more than the show has, so that the first slide's next pass counts.
+  for (std::int64_t k = 0; k <= count; ++k) {
+    const std::int64_t i = first + k;
+    if (i >= kNoSlide) break;
+    if (i < 0) continue;
+    TSlideSpan span;
+    source_->GetSlideSpan(static_cast<std::int32_t>(i), span);
+    WideString name;
+    if (source_->GetSlideRunApp(static_cast<std::int32_t>(i % count), name) && span.Start + 1 >= time) {
+      nextRun_.Index = static_cast<std::int32_t>(i);
+      nextRun_.Time = span.Start + 1;
+      nextRun_.FileName = name;
+      return;
+    }
+  }
+  nextRun_ = TNextRun();
+}
+
+void TOruEngine::ComputeBarrier(double time) {
+  const std::int32_t count = source_ ? source_->SlideCount() : 0;
+  const bool ends = ShowEnds();
+  const std::int32_t limit = ends && count > 0 ? count - 1 : kNoSlide;
+  const double defaultTime = ends ? ShowEnd() : kNever;
+  if (barriersEnabled_ && count > 0 && !std::isnan(time)) {
+    const std::int64_t first =
+        (barrier_.Index != kNoSlide && time >= barrier_.Time) ? barrier_.Index : source_->SlideAtTime(time);
+    for (std::int64_t k = 0; k <= count; ++k) {
+      const std::int64_t i = first + k;
+      if (i > limit) break;
+      if (i < 0) continue;
+      TSlideSpan span;
+      source_->GetSlideSpan(static_cast<std::int32_t>(i), span);
+      double loop = 0;
+      if (span.End > time && source_->GetSlideEndAction(static_cast<std::int32_t>(i), loop)) {
+        barrier_.Active = true;
+        barrier_.Index = static_cast<std::int32_t>(i);
+        barrier_.Time = span.End;
+        // A loop of no length cannot go back: it holds like a pause.
+        barrier_.LoopLength = std::isfinite(loop) && loop > 0 ? loop : 0;
+        return;
+      }
+    }
+  }
+  barrier_.Active = false;
+  barrier_.Index = limit;
+  barrier_.Time = defaultTime;
+  barrier_.LoopLength = 0;
+}
+
+// ---- Tests of a pass ----
+
+bool TOruEngine::Covered(double time) const {
+  if (active_.load()) return true;
+  const std::int32_t capacity = loader_ ? std::max(1, loader_->Capacity()) : kCacheCapacity;
+  if (static_cast<std::int32_t>(slides_.size()) < capacity) return false;
+  const TSlideSpan& a = slides_.front().Times;
+  const TSlideSpan& z = slides_.back().Times;
+  return a.Start + a.OwnLength <= time && time <= z.VisibleUntil;
+}
+
+bool TOruEngine::DrawTest(double time) const {
+  if (active_.load()) return true;
+  switch (slides_.size()) {
+    case 0:
+      return false;
+    case 1: {
+      const TSlideSpan& a = slides_[0].Times;
+      return a.Start + a.OwnLength <= time && time <= a.End;
+    }
+    case 2: {
+      const TSlideSpan& a = slides_[0].Times;
+      const TSlideSpan& b = slides_[1].Times;
+      return a.Start + a.OwnLength <= time && time <= a.VisibleUntil && b.Start <= time && time <= b.End;
+    }
+    default:
+      return Covered(time);
+  }
+}
+
+bool TOruEngine::IsMusicReady() {
+  if (!player_) return true;
+  if (!active_.load()) {
+    const double current = loader_ ? loader_->CurrentTime() : heldTime_;
+    if (!(player_->Clock() == current && player_->BarrierTime() >= barrier_.Time))
+      player_->Resync(barrier_.Time, current);
+  }
+  const bool ready = player_->Ready();
+  if (active_.load() && !ready) LogLine(u"TOruEngine.IsMusicReady: False");
+  return ready;
+}
+
+void TOruEngine::EndCheck() {
+  if (!loader_ || !ShowEnds()) return;
+  const double end = ShowEnd();
+  if (loader_->CurrentTime() < end) return;
+  loader_->SetCurrentTime(end);
+  if (endReported_) return;
+  endReported_ = true;
+  ReportPosition(WholeMs(end), WholeMs(end), true);
+}
+
+void TOruEngine::ReportPosition(std::int32_t time, std::int32_t end, bool ended) {
+  const std::int32_t params[4] = {playingGeneration_.load(), time, end, ended ? 1 : 0};
+  PostToListener(kPositionEvent, params, false, nullptr);
+}
+
+// ---- The pass ----
+
+void TOruEngine::Step() {
+  if (player_ && player_->Volume() != volume_.load()) player_->SetVolume(volume_.load());
+
+  TThreadEventList* queue = Events();
+  if (!queue || queue->IsClosed()) {
+    Terminate();
+    return;
+  }
+  ProcessEvents();
+  ProcessRequest();
+
+  if (loader_ && !loader_->Running()) loader_->Start();
+
+  std::uint32_t state = controller_->GetState();
+  const double current = loader_ ? loader_->CurrentTime() : heldTime_;
+  const bool endReached = ShowEnds() && current >= ShowEnd();
+  bool newActive = source_ && loader_ && !paused_.load() && !stoppedAtBarrier_.load() && !endReached;
+  if (newActive && source_->PauseWhenInactive() && !(state & TOruDrawController::dsActive)) newActive = false;
+  if (newActive) newActive = Covered(current);
+  if (newActive) newActive = IsMusicReady();
+
+  if (!newActive) {
+    if (active_.load()) {
+      LogLine(u"TOruEngine.MainLoop: SetActive(False) - Stop by not NewActive");
+      state |= TOruDrawController::dsSizeChanged;
+    }
+    SetActive(false);
+  }
+
+  if ((state & TOruDrawController::dsReady) && (state & TOruDrawController::dsReinited)) {
+    firstFrameReported_ = false;
+    newActive = false;
+    if (active_.load()) LogLine(u"TOruEngine.MainLoop: SetActive(False) - Stop by Reinited");
+    SetActive(false);
+    TDeviceDrawer* drawer = Drawer();
+    if (loader_)
+      for (const TOruPreparedSlide& s : slides_) loader_->ReleaseSlide(s.Container.get(), drawer);
+    const TSize size = controller_->GetSize();
+    const std::int32_t w = size.cx < 11 ? 10 : size.cx, h = size.cy < 11 ? 10 : size.cy;
+    if (source_ && (w != loaderWidth_ || h != loaderHeight_)) {
+      LogLine(u"OpenInt on diff size: " + Num(size.cx) + u" " + Num(size.cy));
+      OpenInternal(source_, true, GetShowTime());
+    }
+    drawer = Drawer();
+    if (loader_ && drawer)
+      for (std::size_t i = 1; i < slides_.size(); ++i) loader_->PrepareSlide(slides_[i].Container.get(), drawer);
+    LogLine(u"DrawDevice Reinited (Slides:" + Num(static_cast<double>(slides_.size())) + u")");
+  }
+
+  if (newActive && !active_.load()) {
+    LogLine(u"TOruEngine.MainLoop: SetActive(True) - Start by NewActive");
+    SetActive(true);
+  }
+
+  if (Terminated()) return;
+
+  const double t = GetShowTime();
+  if (loader_) {
+    loader_->SetRequestedTime(t);
+    if (active_.load() && barrier_.Active && t >= barrier_.Time) {
+      LogLine(u"TOruEngine.MainLoop: SetActive(False) - Stop by Barrier");
+      SetActive(false);
+      if (barrier_.LoopLength <= 0) {
+        stoppedAtBarrier_.store(true);
+        loader_->SetCurrentTime(barrier_.Time);
+        ComputeBarrier(barrier_.Time);
+      } else {
+        // Back by whole loop lengths, so the time lands before the end.
+        const double over = t - barrier_.Time;
+        double back = (std::floor(over / barrier_.LoopLength) + 1) * barrier_.LoopLength;
+        double looped = t - back;
+        if (!std::isfinite(looped) || looped >= barrier_.Time) looped = barrier_.Time - barrier_.LoopLength;
+        loader_->SetCurrentTime(looped);
+      }
+      heldTime_ = loader_->CurrentTime();
+      if (player_) player_->Resync(barrier_.Time, heldTime_);
+    } else {
+      loader_->SetCurrentTime(t);
+    }
+  }
+
+  EndCheck();
+
+  const double shown = loader_ ? loader_->CurrentTime() : heldTime_;
+  if (active_.load() && shown >= nextRun_.Time) {
+    const WideString name = nextRun_.FileName;
+    ComputeNextRun(nextRun_.Time);
+    RunAction(MakeActionInfo(acRunApp, 0, name));
+  }
+
+  framePresented_ = false;
+  if (!slides_.empty() && (state & TOruDrawController::dsReady)) {
+    const bool stepWait = frameStepMs_ && loader_ && !loader_->SlidesReady(shown);
+    if (!stepWait && DrawTest(shown)) {
+      const bool force = (state & (TOruDrawController::dsSizeChanged | TOruDrawController::dsReinited)) ||
+                         (frameStepMs_ && active_.load());
+      DrawFrame(force);
+    } else if (state & TOruDrawController::dsSizeChanged) {
+      const std::vector<TOruPreparedSlide> none;
+      if (root_) root_->Update(none);
+      DrawFrame(true);
+    }
+  }
+
+  const std::uint32_t now = SysTimeMs();
+  if (frameStepMs_) {
+    // Never sleeps: a pass that drew nothing waits for the loader's list.
+    if (!framePresented_) WaitForEvents(1);
+  } else {
+    WaitForEvents(static_cast<std::uint32_t>(now - lastTick_) > 16 ? 1 : 3);
+  }
+  lastTick_ = now;
+
+  if (std::fabs(shown - static_cast<double>(lastReportedTime_)) > 20) {
+    lastReportedTime_ = WholeMs(shown);
+    ReportPosition(lastReportedTime_, ShowEnds() ? WholeMs(ShowEnd()) : 0, false);
+  }
+}
+
+// ---- Drawing ----
+
+std::uint32_t TOruEngine::OutsideColor() const {
+  if (colorOverride_) return overrideColor_;
+  if (!source_ || !source_->HiderColor()) return 0;
+  const std::uint8_t* c = source_->HiderColor();
+  return (static_cast<std::uint32_t>(c[0]) << 16) | (static_cast<std::uint32_t>(c[1]) << 8) | c[2];
+}
+
+double TOruEngine::Unsharp() const {
+  if (unsharpOverride_) return overrideUnsharp_;
+  return source_ ? source_->UnsharpAmount() : 0;
+}
+
+void TOruEngine::DrawFrame(bool force) {
+  if (!root_) return;
+  const bool changed = root_->Update(slides_);
+  if (!changed && !force) return;
+  // Hover follows objects that move under a resting pointer.
+  TOruActionInfo ignored;
+  if (pointer_.Kind != 0 || pointer_.X != 0 || pointer_.Y != 0) HitTest(pointer_, ignored);
+  const TRect rect = loader_ ? loader_->ViewRect() : TRect{0, 0, loaderWidth_, loaderHeight_};
+  const double shown = loader_ ? loader_->CurrentTime() : heldTime_;
+  frameTime_.store(shown);
+  if (!root_->Draw(controller_.get(), rect, OutsideColor(), Unsharp())) return;
+  framePresented_ = true;
+  if (OnFramePresented) OnFramePresented(shown);
+  if (!firstFrameReported_) {
+    firstFrameReported_ = true;
+    const TSize size = controller_->GetSize();
+    const std::int32_t params[2] = {size.cx, size.cy};
+    PostToListener(kFirstFrameEvent, params, false, nullptr);
+  }
+}
+
+void TOruEngine::RenderImage() {
+  TRefObject* image = root_ ? root_->Render(controller_.get(), loader_ ? loader_->ViewRect() : TRect{},
+                                            OutsideColor(), Unsharp())
+                            : nullptr;
+  if (!image) {
+    LogLine(u"********************* Image not Assigned");
+    return;
+  }
+  LogLine(u"********************* Image ");
+  PostToListener(kImageEvent, {}, true, image);
+}
+
+// ---- Pointer and actions ----
+
+bool TOruEngine::HitTest(const TMouseData& pointer, TOruActionInfo& action) {
+  action = TOruActionInfo();
+  bool hover = false;
+  WideString name;
+  // The slides from the last to the first, each only while it is shown.
+  double time = loader_ ? loader_->CurrentTime() : heldTime_;
+  if (time < 0) time = 0.1;
+  if (loader_) {
+    for (auto it = slides_.rbegin(); it != slides_.rend(); ++it) {
+      if (time < it->Times.Start || time > it->Times.VisibleUntil) continue;
+      WideString className;
+      TOruActionInfo found;
+      if (loader_->HitSlide(it->Container.get(), pointer, time, className, found)) {
+        if (found.Code != acNone) {
+          hover = true;
+          name = className;
+          action = found;
+          break;
+        }
+      }
+    }
+  }
+  hover_.store(hover);
+  {
+    std::lock_guard<std::mutex> g(hoverLock_);
+    hoverName_ = name;
+  }
+  return action.Code != acNone;
+}
+
+void TOruEngine::RunAction(const TOruActionInfo& action) {
+  switch (action.Code) {
+    case acNone:
+      return;
+    case acHelp:
+    case acOpenDialog:
+      return;  // no overlay dialogs yet
+    case acCloseDialog:
+      break;  // no dialog is open: goes on like the others
+    default:
+      break;
+  }
+  const std::int32_t params[2] = {action.Code, action.Value};
+  PostToListener(kActionEvent, params, true, MakeRef<TStrValue>(action.Text).Detach());
+}
+
+}  // namespace oru
+
+// ---- The player's own parts ------------------------------------------------------------
+
+namespace oru {
+
+namespace {
+
+using namespace zm;
+
+// The drawing lock, so that a slide prepared on the loader thread never
+// meets a frame being drawn.
+class TDrawingHold {
+public:
+  TDrawingHold() : lock_(DrawingLock()) {
+    if (lock_) lock_->Enter();
+  }
+  ~TDrawingHold() {
+    if (lock_) lock_->Leave();
+  }
+  TDrawingHold(const TDrawingHold&) = delete;
+  TDrawingHold& operator=(const TDrawingHold&) = delete;
+
+private:
+  TSafeCriticalSection* lock_;
+};
+
+// The bare class name of an object ("TOruButton"), from the compiler's
+// mangled name: the last of its length-prefixed parts.
+WideString ClassNameOf(const TRefObject& object) {
+  const char* p = typeid(object).name();
+  std::string last;
+  while (*p) {
+    if (*p < '0' || *p > '9') {
+      ++p;
+      continue;
+    }
+    std::size_t n = 0;
+    while (*p >= '0' && *p <= '9' && n < 4096) n = n * 10 + static_cast<std::size_t>(*p++ - '0');
+    std::size_t i = 0;
+    while (i < n && p[i]) ++i;
+    last.assign(p, i);
+    p += i;
+  }
+  return WideString(last.begin(), last.end());
+}
+
+class TPlayerLoader : public TOruEngineLoader {
+public:
+  TPlayerLoader(TOruSource* source, std::int32_t capacity, std::int32_t width, std::int32_t height,
+                TThreadEventList* listener, std::int32_t eventId)
+      : loader_(MakeRef<TOruSlideLoader>(source, capacity, width, height, false)), size_{width, height} {
+    loader_->SetListener(listener, eventId);
+  }
+  void Dispose() override {
+    if (loader_) loader_->Cache()->OnSlidePrepared = nullptr;
+    loader_ = nullptr;
+    TOruEngineLoader::Dispose();
+  }
+
+  bool Start() override { return loader_->Start(); }
+  bool Running() override { return loader_->Running(); }
+  void Terminate() override { loader_->Terminate(); }
+  double CurrentTime() override { return loader_->Timing()->CurrentTime.load(); }
+  void SetCurrentTime(double time) override { loader_->Timing()->CurrentTime.store(time); }
+  double RequestedTime() override { return loader_->Timing()->RequestedTime.load(); }
+  void SetRequestedTime(double time) override { loader_->Timing()->RequestedTime.store(time); }
+  std::int32_t Width() override { return loader_->Width; }
+  std::int32_t Height() override { return loader_->Height; }
+  std::int32_t WindowKind() override { return loader_->WindowKind(); }
+  void SetSize(std::int32_t width, std::int32_t height) override { size_ = TSize{width, height}; }
+  void Layout(bool cover) override { loader_->Layout(size_, cover); }
+  TRect ViewRect() override { return loader_->GetViewRect(); }
+  std::int32_t Capacity() override { return loader_->Cache() ? loader_->Cache()->Capacity() : 0; }
+  void SetPreloadCallback(std::function<void(TRefObject* container)> callback) override {
+    if (!loader_->Cache()) return;
+    if (!callback) {
+      loader_->Cache()->OnSlidePrepared = nullptr;
+      return;
+    }
+    loader_->Cache()->OnSlidePrepared = [callback](TSlideCache*, TDrawContainer* c) { callback(c); };
+  }
+  bool TakeList(TRefObject* data, std::vector<TOruPreparedSlide>& slides) override {
+    auto* list = dynamic_cast<TSlideData*>(data);
+    if (!list) return false;
+    slides.clear();
+    const std::int32_t n = std::clamp(list->Count, 0, kSlideCacheMaxCapacity);
+    for (std::int32_t i = 0; i < n; ++i) {
+      TDrawContainer* c = list->Containers[static_cast<std::size_t>(i)].get();
+      if (!c) continue;
+      TOruPreparedSlide s;
+      s.Container = TRef<TRefObject>(c);
+      s.Index = c->Index;
+      s.Times = c->Times;
+      slides.push_back(std::move(s));
+    }
+    return true;
+  }
+  bool SlidesReady(double time) override { return loader_->SlidesReady(time); }
+
+  void PrepareSlide(TRefObject* container, TDeviceDrawer* drawer) override {
+    auto* c = dynamic_cast<TDrawContainer*>(container);
+    if (!c || !c->Slide || !drawer) return;
+    TDrawingHold hold;
+    c->Slide->PrepareResources(*drawer);
+  }
+  void StartSlide(TRefObject* container, double localTime) override {
+    auto* c = dynamic_cast<TDrawContainer*>(container);
+    if (c && std::isfinite(localTime)) c->SetTime(c->Times.Start + localTime);
+  }
+  void ReleaseSlide(TRefObject* container, TDeviceDrawer* drawer) override {
+    auto* c = dynamic_cast<TDrawContainer*>(container);
+    if (!c || !c->Slide || !drawer) return;
+    TDrawingHold hold;
+    c->Slide->ReleaseResources(*drawer);
+  }
+  bool HitSlide(TRefObject* container, const TMouseData& pointer, double time, WideString& className,
+                TOruActionInfo& action) override {
+    (void)time;
+    auto* c = dynamic_cast<TDrawContainer*>(container);
+    if (!c || !c->Slide) return false;
+    const std::uint32_t keys = (pointer.Buttons & 1) ? kSlideMouseLeftHeld : 0;
+    TOruObject* hit = c->Slide->HandleMouse(keys, static_cast<float>(pointer.X), true, action, pointer.Kind,
+                                            kSlideMouseLeft, static_cast<float>(pointer.Y));
+    if (!hit) return false;
+    className = ClassNameOf(*hit);
+    return true;
+  }
+
+private:
+  TRef<TOruSlideLoader> loader_;
+  TSize size_;
+};
+
+class TPlayerRoot : public TOruEngineRoot {
+public:
+  TPlayerRoot() : root_(TRootItem::Create(true)) {}
+  void Dispose() override {
+    root_ = nullptr;
+    TOruEngineRoot::Dispose();
+  }
+
+  bool Update(const std::vector<TOruPreparedSlide>& slides) override {
+    std::vector<TDrawContainer*> list;
+    for (const TOruPreparedSlide& s : slides)
+      if (auto* c = dynamic_cast<TDrawContainer*>(s.Container.get())) list.push_back(c);
+    root_->Update(list.data(), static_cast<std::int32_t>(list.size()), nullptr);
+    return root_->IsChanged();
+  }
+  bool Draw(TOruDrawController* controller, const TRect& slideRect, std::uint32_t outsideColor,
+            double unsharp) override {
+    TDeviceDrawer* drawer = Begin(controller, slideRect, outsideColor, unsharp);
+    return drawer && controller->Draw(root_.get());
+  }
+  TRefObject* Render(TOruDrawController* controller, const TRect& slideRect, std::uint32_t outsideColor,
+                     double unsharp) override {
+    TDeviceDrawer* drawer = Begin(controller, slideRect, outsideColor, unsharp);
+    if (!drawer) return nullptr;
+    drawer->CaptureMode = true;
+    const bool drawn = controller->Draw(root_.get());
+    drawer->CaptureMode = false;
+    if (!drawn) return nullptr;
+    return drawer->CaptureFrame().Detach();
+  }
+
+private:
+  TDeviceDrawer* Begin(TOruDrawController* controller, const TRect& slideRect, std::uint32_t outsideColor,
+                       double unsharp) {
+    TOruDrawerLink* link = controller ? controller->DrawerLink() : nullptr;
+    TDeviceDrawer* drawer = link ? link->Drawer() : nullptr;
+    if (!drawer) return nullptr;
+    drawer->SetClipRect(slideRect);
+    root_->OutsideColour = outsideColor & 0xFFFFFF;
+    root_->SharpenAmount = std::isfinite(unsharp) ? static_cast<float>(unsharp) : 0.0f;
+    return drawer;
+  }
+
+  TRef<TRootItem> root_;
+};
+
+class TPlayerParts : public TOruShowParts {
+public:
+  TRef<TOruEngineLoader> MakeLoader(TOruSource* source, std::int32_t capacity, std::int32_t width,
+                                    std::int32_t height, TThreadEventList* listener, std::int32_t eventId) override {
+    if (!source) return nullptr;
+    return MakeRef<TPlayerLoader>(source, capacity, width, height, listener, eventId);
+  }
+  TRef<TOruEngineRoot> MakeRoot() override { return MakeRef<TPlayerRoot>(); }
+};
+
+}  // namespace
+
+TRef<TOruShowParts> MakePlayerShowParts() { return MakeRef<TPlayerParts>(); }
+
+}  // namespace oru

@@ -1,0 +1,346 @@
+#pragma once
+// TOruEngine: the thread that plays a show. It owns the show clock, decides
+// in every pass whether the show plays or stands, keeps the slide loader in
+// step with the clock, stops at slides that wait for the user, loops where a
+// slide loops, draws each frame through the draw controller and reports the
+// position to the user-interface thread. Other threads talk to it only
+// through events posted to its queue; it answers through TOruEventData
+// records posted to its listener.
+//
+// Times are milliseconds of show time. The loader, its slides and the root
+// drawing item are reached through TOruShowParts, so that the engine can be
+// driven pass by pass (tests) over simpler parts than the player's own.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "OruLib2/OruClasses/OruActions.h"
+#include "OruLib2/OruClasses/OruFileAccess.h"
+#include "OruLib2/OruClasses/zmOruSource2.h"
+#include "OruLib2/OruViewer/OruFrameInterpolation.h"
+#include "OruLib2/OruViewer/OruThreads.h"
+#include "ZmLib/zmIni.h"
+#include "ZmLib/zmTypes.h"
+
+namespace oru {
+
+// ---- Records exchanged with the engine ------------------------------------------
+
+// An open (Ini given) or a move (Ini nil) of the show.
+class TOpenParams : public zm::TRefObject {
+public:
+  void Dispose() override;
+  bool Paused = false;
+  std::int32_t Generation = 0;
+  zm::TRef<TFileAccessor> FileAccess;
+  zm::TRef<zm::TIniFile> Ini;  // nil for a position request
+  std::int32_t Time = 0;
+};
+
+class TModeData : public zm::TRefObject {
+public:
+  bool Paused = false;
+};
+
+class TMouseData : public zm::TRefObject {
+public:
+  std::uint8_t Kind = 0;
+  std::int32_t X = 0;
+  std::int32_t Y = 0;
+  std::int32_t Buttons = 0;
+  std::uint8_t Shift = 0;
+  TOruActionInfo Action;
+};
+
+class TStrValue : public zm::TRefObject {
+public:
+  explicit TStrValue(WideString value = {}) : Value(std::move(value)) {}
+  WideString Value;
+};
+
+// ---- The show clock --------------------------------------------------------------
+
+// The clock the show runs on. Until the show has sound it is a tick count
+// that runs only while active; the player of the soundtrack replaces it and
+// keeps this face: a clock, a ready flag, a barrier time and a volume.
+class TOruMusicPlayer : public zm::TRefObject {
+public:
+  // Milliseconds of a free-running source; the wrapping 32-bit tick count
+  // when none is given.
+  using TTimeSource = std::function<double()>;
+
+  explicit TOruMusicPlayer(TOruSource* source, TTimeSource ticks = nullptr);
+  void Dispose() override;
+
+  bool Start();  // the player's own thread (none for the tick clock)
+  void Activate();
+  void Deactivate();
+  bool IsActive() const;
+  // The show time of the player: stands while not active.
+  double Clock() const;
+  bool Ready() const;
+  double BarrierTime() const;
+  // Moves the player to Time with the barrier it must not play past.
+  void Resync(double barrier, double time);
+  float Volume() const;
+  void SetVolume(float volume);
+  // True when the player must be made anew over the source.
+  bool NeedsRebuild() const { return false; }
+  // False while the player still reads the source.
+  bool SourceFree() const { return true; }
+
+private:
+  double Ticks() const;
+
+  mutable std::mutex lock_;
+  TTimeSource ticks_;
+  bool active_ = false;
+  double base_ = 0;       // clock value when last activated or moved
+  double baseTicks_ = 0;  // source value at that moment
+  double barrier_ = 3.4e38;
+  float volume_ = 1.0f;
+};
+
+// ---- The parts the engine drives -------------------------------------------------
+
+// A prepared slide as the engine holds it: the loader's container and the
+// five times of its index.
+struct TOruPreparedSlide {
+  zm::TRef<zm::TRefObject> Container;
+  std::int32_t Index = 0;
+  TSlideSpan Times;  // Start, End, OwnLength (transition in), NextLength, VisibleUntil
+};
+
+// One slide loader per opened show: its thread prepares the slides ahead of
+// the clock and sends their list to the engine's queue.
+class TOruEngineLoader : public zm::TRefObject {
+public:
+  virtual bool Start() = 0;
+  virtual bool Running() = 0;
+  virtual void Terminate() = 0;
+  // The time the show shows (the slides read it) and the clock's time.
+  virtual double CurrentTime() = 0;
+  virtual void SetCurrentTime(double time) = 0;
+  virtual double RequestedTime() = 0;
+  virtual void SetRequestedTime(double time) = 0;
+  // Window wanted by the show: size and kind (0 full screen, 1 framed, 2
+  // without frame).
+  virtual std::int32_t Width() = 0;
+  virtual std::int32_t Height() = 0;
+  virtual std::int32_t WindowKind() = 0;
+  virtual void SetSize(std::int32_t width, std::int32_t height) = 0;
+  virtual void Layout(bool cover) = 0;
+  virtual zm::TRect ViewRect() = 0;
+  virtual std::int32_t Capacity() = 0;
+  // Called on the loader thread with every newly prepared container.
+  virtual void SetPreloadCallback(std::function<void(zm::TRefObject* container)> callback) = 0;
+  // The prepared-slide list carried by a list event (the loader's data).
+  virtual bool TakeList(zm::TRefObject* data, std::vector<TOruPreparedSlide>& slides) = 0;
+  // True when the slides a frame at Time needs are all in the engine's list
+  // (exact frame stepping waits for it).
+  virtual bool SlidesReady(double time) {
+    (void)time;
+    return true;
+  }
+
+  // ---- The loader's containers ----
+  // Resources made for the drawer (any thread: under the drawing lock).
+  virtual void PrepareSlide(zm::TRefObject* container, zm::TDeviceDrawer* drawer) = 0;
+  virtual void StartSlide(zm::TRefObject* container, double localTime) = 0;
+  virtual void ReleaseSlide(zm::TRefObject* container, zm::TDeviceDrawer* drawer) = 0;
+  // The object under the pointer with its action (Action.Code 0: none); false
+  // when nothing was hit.
+  virtual bool HitSlide(zm::TRefObject* container, const TMouseData& pointer, double time, WideString& className,
+                        TOruActionInfo& action) = 0;
+};
+
+// The root drawing item with the drawer it draws through.
+class TOruEngineRoot : public zm::TRefObject {
+public:
+  // Takes the prepared slides; false when nothing changed since the last call.
+  virtual bool Update(const std::vector<TOruPreparedSlide>& slides) = 0;
+  // One frame of the slide rectangle; true when it was presented.
+  virtual bool Draw(TOruDrawController* controller, const zm::TRect& slideRect, std::uint32_t outsideColor,
+                    double unsharp) = 0;
+  // The frame drawn off screen; nil when there is none.
+  virtual zm::TRefObject* Render(TOruDrawController* controller, const zm::TRect& slideRect,
+                                 std::uint32_t outsideColor, double unsharp) = 0;
+};
+
+class TOruShowParts : public zm::TRefObject {
+public:
+  // The loader sends its slide lists to Listener with event EventId.
+  virtual zm::TRef<TOruEngineLoader> MakeLoader(TOruSource* source, std::int32_t capacity, std::int32_t width,
+                                                std::int32_t height, zm::TThreadEventList* listener,
+                                                std::int32_t eventId) = 0;
+  virtual zm::TRef<TOruEngineRoot> MakeRoot() = 0;
+};
+
+// The player's own parts: the slide loader thread with its cache, and the
+// root drawing item.
+zm::TRef<TOruShowParts> MakePlayerShowParts();
+
+// ---- The engine -----------------------------------------------------------------------
+
+class TOruEngine : public TCustomOruEngine {
+public:
+  static constexpr std::int32_t kMouseEvent = 11;
+  static constexpr std::int32_t kActionEvent = 12;
+  static constexpr std::int32_t kRenderEvent = 13;
+  static constexpr std::int32_t kImageEvent = 14;
+  static constexpr std::int32_t kCloseDialogEvent = 15;
+  static constexpr std::int32_t kHelpEvent = 16;
+  static constexpr std::int32_t kWindowEvent = 17;
+  static constexpr std::int32_t kSlideListEvent = 101;
+  static constexpr std::int32_t kOpenEvent = 102;
+  static constexpr std::int32_t kModeEvent = 103;
+  static constexpr std::int32_t kCacheCapacity = 3;
+  static constexpr std::int32_t kNoSlide = 2147483646;
+  static constexpr double kNever = 3.4e38;
+
+  // Listener gets the engine's events (the application's event list); Parts
+  // nil takes the player's own. Created paused as a rule.
+  TOruEngine(zm::TDrawDevice* device, std::uint8_t option, bool paused, bool ownsDevice, zm::TPostEventList* listener,
+             zm::TRef<TOruShowParts> parts = nullptr,
+             TOruDrawController::TDrawerFactory drawerFactory = nullptr);
+  void Dispose() override;
+
+  void HandleEvent(zm::TRefObject* sender, std::int32_t id, bool& handled, zm::TRefObject* data) override;
+  void DoStart() override;
+  void DoStop() override;
+  void Step() override;
+  bool Stop(std::uint32_t timeoutMs = kDisposeWaitMs) override;
+
+  // Opens a show on the calling thread (before the engine thread runs, or on
+  // it); Ini must be given. False when no show could be made.
+  bool OpenShow(TFileAccessor* fileAccess, zm::TIniFile* ini, std::int32_t time);
+  // Queues an open (Ini given) or a move; returns the request's generation.
+  std::int32_t RequestOpen(TFileAccessor* fileAccess, zm::TIniFile* ini, std::int32_t time, bool paused);
+  std::int32_t RequestPosition(std::int32_t time, bool paused);
+  void RequestPause(bool paused);
+
+  void StopLoader(bool freeLoader, bool freePlayer);
+  void SetActive(bool on);
+  double GetShowTime();
+  // The overlay's callbacks (engine thread): volume, play state, and a seek
+  // (an action for the user-interface thread).
+  void SetVolume(float volume);
+  bool IsPlaying() const { return !paused_.load(); }
+  void Seek(double time);
+
+  // ---- Set by the viewer before the thread starts ----
+  // With a step, the program clock advances by exactly that many ms per
+  // presented frame (the platform does that); the engine then never sleeps,
+  // reads the clock unsmoothed, draws every frame while the clock runs, and
+  // only frames whose slides are all prepared, so no frame depends on
+  // thread timing.
+  void SetFrameStep(std::uint32_t ms) { frameStepMs_ = ms; }
+  void SetBarriersEnabled(bool on) { barriersEnabled_ = on; }
+  void SetCover(bool on) { cover_ = on; }
+  void SetColorOverride(bool on, std::uint32_t color) { colorOverride_ = on, overrideColor_ = color & 0xFFFFFF; }
+  void SetUnsharpOverride(bool on, double value) { unsharpOverride_ = on, overrideUnsharp_ = value; }
+  // The free-running millisecond count the show clock runs on, taken by the
+  // next open; the program clock when none is set (tests set a manual one).
+  void SetTimeSource(TOruMusicPlayer::TTimeSource source) { timeSource_ = std::move(source); }
+  // Called on the engine thread after each presented frame with its show time.
+  std::function<void(double showTime)> OnFramePresented;
+
+  // ---- State, read from any thread ----
+  bool Paused() const { return paused_.load(); }
+  bool Active() const { return active_.load(); }
+  bool StoppedAtBarrier() const { return stoppedAtBarrier_.load(); }
+  std::int32_t PlayingGeneration() const { return playingGeneration_.load(); }
+  // The show time of the frame drawn last (or being drawn).
+  double FrameTime() const { return frameTime_.load(); }
+  bool Hover() const { return hover_.load(); }
+  WideString HoverName();
+
+  // ---- Engine thread, open for tests ----
+  TOruSource* Source() const { return source_.get(); }
+  TOruEngineLoader* Loader() const { return loader_.get(); }
+  TOruMusicPlayer* Player() const { return player_.get(); }
+  const std::vector<TOruPreparedSlide>& Slides() const { return slides_; }
+  struct TNextRun {
+    std::int32_t Index = kNoSlide;
+    double Time = kNever;
+    WideString FileName;
+  };
+  struct TBarrier {
+    bool Active = false;
+    std::int32_t Index = kNoSlide;
+    double Time = kNever;
+    double LoopLength = 0;
+  };
+  const TNextRun& NextRun() const { return nextRun_; }
+  const TBarrier& Barrier() const { return barrier_; }
+  double HeldTime() const { return heldTime_; }
+
+private:
+  void ProcessRequest();
+  void OpenInternal(zm::TRef<TOruSource> source, bool reopen, double time);
+  void PreloadCallback(TOruEngineLoader* loader, zm::TRefObject* container);
+  void ComputeNextRun(double time);
+  void ComputeBarrier(double time);
+  void MoveTo(double time);
+  bool ShowEnds() const;
+  double ShowEnd() const;
+  bool Covered(double time) const;
+  bool DrawTest(double time) const;
+  bool IsMusicReady();
+  void EndCheck();
+  void DrawFrame(bool force);
+  bool HitTest(const TMouseData& pointer, TOruActionInfo& action);
+  void RunAction(const TOruActionInfo& action);
+  void RenderImage();
+  void ReportPosition(std::int32_t time, std::int32_t end, bool ended);
+  zm::TRef<TOruMusicPlayer> MakePlayer();
+  std::uint32_t OutsideColor() const;
+  double Unsharp() const;
+  void ResetReports();
+  zm::TDeviceDrawer* Drawer() const;
+
+  zm::TRef<TOruShowParts> parts_;
+  zm::TRef<TOruSource> source_;
+  std::atomic<bool> paused_{true};
+  std::atomic<std::int32_t> playingGeneration_{0};
+  std::mutex requestLock_;
+  zm::TRef<TOpenParams> pending_;     // guarded by requestLock_
+  zm::TRef<TOpenParams> processing_;  // guarded by requestLock_
+  zm::TRef<TOruDrawController> controller_;
+  zm::TRef<TOruEngineRoot> root_;
+  std::atomic<bool> active_{false};
+  double heldTime_ = 0;
+  zm::TRef<TOruMusicPlayer> player_;
+  std::uint8_t option_ = 0;
+  zm::TRef<TOruEngineLoader> loader_;
+  std::vector<TOruPreparedSlide> slides_;
+  bool firstFrameReported_ = false;
+  std::int32_t lastReportedTime_ = INT32_MIN + 1;
+  TMouseData pointer_;
+  TNextRun nextRun_;
+  TBarrier barrier_;
+  std::atomic<bool> stoppedAtBarrier_{false};
+  bool endReported_ = false;
+  std::atomic<float> volume_{1.0f};
+  bool framePresented_ = false;
+  bool colorOverride_ = false;
+  std::uint32_t overrideColor_ = 0;
+  bool unsharpOverride_ = false;
+  double overrideUnsharp_ = 0;
+  std::uint32_t lastTick_ = 0;
+  bool barriersEnabled_ = true;
+  std::atomic<bool> hover_{false};
+  std::mutex hoverLock_;
+  WideString hoverName_;  // guarded by hoverLock_
+  std::int32_t loaderWidth_ = 640;
+  std::int32_t loaderHeight_ = 480;
+  bool cover_ = false;
+  std::uint32_t frameStepMs_ = 0;
+  TOruMusicPlayer::TTimeSource timeSource_;
+  std::atomic<double> frameTime_{0};
+  zm::TRef<TFrameInterpolator> interpolator_;
+};
+
+}  // namespace oru

@@ -1,0 +1,527 @@
+#include "OruLib2/OruViewer/OruEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "Platform/PlatSystem.h"
+#include "tests/support/kit/IniText.h"
+
+using namespace zm;
+using namespace oru;
+
+namespace {
+
+// ---- Doubles: a loader that hands over the slides of the clock's time at
+// once, and a root that presents every frame. ----
+
+class TEtList : public TRefObject {
+public:
+  std::vector<TOruPreparedSlide> Slides;
+};
+
+class TEtSlide : public TRefObject {};
+
+class TEtLoader : public TOruEngineLoader {
+public:
+  TEtLoader(TOruSource* source, TThreadEventList* queue, std::int32_t eventId)
+      : source_(source), queue_(queue), eventId_(eventId) {}
+
+  bool Start() override {
+    ++Starts;
+    running_ = true;
+    return true;
+  }
+  bool Running() override { return running_; }
+  void Terminate() override { running_ = false; }
+  double CurrentTime() override { return current_; }
+  void SetCurrentTime(double time) override {
+    current_ = time;
+    if (AutoList) Deliver(time);
+  }
+  double RequestedTime() override { return requested_; }
+  void SetRequestedTime(double time) override { requested_ = time; }
+  std::int32_t Width() override { return 320; }
+  std::int32_t Height() override { return 240; }
+  std::int32_t WindowKind() override { return 1; }
+  void SetSize(std::int32_t width, std::int32_t height) override { Size = TSize{width, height}; }
+  void Layout(bool) override {}
+  TRect ViewRect() override { return TRect{0, 0, Size.cx, Size.cy}; }
+  std::int32_t Capacity() override { return 3; }
+  void SetPreloadCallback(std::function<void(TRefObject*)> callback) override { Preload = std::move(callback); }
+  bool TakeList(TRefObject* data, std::vector<TOruPreparedSlide>& slides) override {
+    auto* l = dynamic_cast<TEtList*>(data);
+    if (!l) return false;
+    slides = l->Slides;
+    return true;
+  }
+  bool SlidesReady(double) override { return Ready; }
+  void PrepareSlide(TRefObject*, TDeviceDrawer*) override {}
+  void StartSlide(TRefObject*, double) override { ++SlideStarts; }
+  void ReleaseSlide(TRefObject*, TDeviceDrawer*) override {}
+  bool HitSlide(TRefObject*, const TMouseData&, double, WideString& className, TOruActionInfo& action) override {
+    if (Hit.Code == acNone) return false;
+    className = u"TButton";
+    action = Hit;
+    return true;
+  }
+
+  // The slide at the time and the two after it, posted when that changes.
+  void Deliver(double time) {
+    const std::int32_t first = source_->SlideAtTime(time);
+    if (first == lastFirst_) return;
+    lastFirst_ = first;
+    TRef<TEtList> list = MakeRef<TEtList>();
+    for (std::int32_t i = first; i < first + 3; ++i) {
+      TOruPreparedSlide s;
+      s.Container = MakeRef<TEtSlide>();
+      s.Index = i;
+      source_->GetSlideSpan(i, s.Times);
+      list->Slides.push_back(s);
+    }
+    queue_->Post(eventId_, list.Detach());
+  }
+
+  bool AutoList = true;
+  bool Ready = true;
+  int Starts = 0;
+  int SlideStarts = 0;
+  TSize Size;
+  TOruActionInfo Hit;
+  std::function<void(TRefObject*)> Preload;
+
+private:
+  TOruSource* source_;
+  TThreadEventList* queue_;
+  std::int32_t eventId_;
+  bool running_ = false;
+  double current_ = 0;
+  double requested_ = 0;
+  std::int32_t lastFirst_ = INT32_MIN;
+};
+
+class TEtRoot : public TOruEngineRoot {
+public:
+  bool Update(const std::vector<TOruPreparedSlide>& slides) override {
+    Count = slides.size();
+    return true;
+  }
+  bool Draw(TOruDrawController*, const TRect&, std::uint32_t color, double) override {
+    ++Draws;
+    Color = color;
+    return Present;
+  }
+  TRefObject* Render(TOruDrawController*, const TRect&, std::uint32_t, double) override { return nullptr; }
+  bool Present = true;
+  int Draws = 0;
+  std::size_t Count = 0;
+  std::uint32_t Color = 0;
+};
+
+class TEtParts : public TOruShowParts {
+public:
+  TRef<TOruEngineLoader> MakeLoader(TOruSource* source, std::int32_t, std::int32_t, std::int32_t,
+                                    TThreadEventList* listener, std::int32_t eventId) override {
+    ++Loaders;
+    Last = MakeRef<TEtLoader>(source, listener, eventId);
+    Last->AutoList = AutoList;
+    return TRef<TOruEngineLoader>(Last.get());
+  }
+  TRef<TOruEngineRoot> MakeRoot() override { return TRef<TOruEngineRoot>(Root.get()); }
+  TRef<TEtLoader> Last;
+  TRef<TEtRoot> Root = MakeRef<TEtRoot>();
+  int Loaders = 0;
+  bool AutoList = true;
+};
+
+class TEtDevice : public TDrawDevice {
+public:
+  TEtDevice() : TDrawDevice(nullptr) {}
+  bool IsActive() override { return Active; }
+  bool Active = true;
+};
+
+class TEtLink : public TOruDrawerLink {
+public:
+  TDeviceDrawer* Drawer() override { return nullptr; }
+  bool Open(TDrawDevice* device) override { return device != nullptr; }
+  bool ScreenReady() override { return Ready; }
+  TRect ScreenRect() override { return TRect{0, 0, 320, 240}; }
+  bool Ready = true;
+};
+
+struct TEtReport {
+  std::int32_t Time;
+  bool Ended;
+  std::int32_t End;
+};
+
+// Slides ending at the given times; per slide an optional end action.
+std::string Show(const std::vector<long long>& ends, const char* repeat,
+                 const std::vector<std::pair<int, const char*>>& endActions = {}, bool pauseWhenInactive = false,
+                 int runAppSlide = -1) {
+  TIniText t;
+  t.Section("main").Key("opt_repeat", repeat).Key("opt_pausewheninactive", pauseWhenInactive ? 1 : 0);
+  t.Section("Times").Key("opt_slidescount", static_cast<long long>(ends.size()));
+  for (std::size_t i = 0; i < ends.size(); ++i) t.Key("opt_synchpos" + std::to_string(i + 1), ends[i]);
+  for (std::size_t i = 0; i < ends.size(); ++i) {
+    t.Section("Slide" + std::to_string(i + 1));
+    for (const auto& [slide, action] : endActions)
+      if (slide == static_cast<int>(i)) t.Key("Pers_EndAction", action);
+    if (runAppSlide == static_cast<int>(i)) t.Key("Pers_RunApp", 1).Key("RunAppFN", "tool.sh");
+  }
+  return t.Bytes(false);
+}
+
+class OruEngine : public ::testing::Test {
+protected:
+  void SetUp() override {
+    device = MakeRef<TEtDevice>();
+    device->SetBounds(TRect{0, 0, 320, 240}, TPoint{}, false);
+    engine = MakeRef<TOruEngine>(device.get(), 0, true, false, listener.get(), TRef<TOruShowParts>(parts.get()),
+                                 [this] { return TRef<TOruDrawerLink>(link.get()); });
+    engine->SetTimeSource([this] { return clock; });
+    engine->SetFrameStep(10);  // exact clock, no sleeping while frames are drawn
+    engine->OnPosition = [this](TCustomOruEngine*, std::int32_t time, bool ended, std::int32_t end) {
+      reports.push_back({time, ended, end});
+    };
+    engine->OnFirstFrame = [this](TCustomOruEngine*) { ++firstFrames; };
+    engine->OnEngineEvent = [this](TCustomOruEngine*, TOruEventData* e) {
+      if (e->Id == TOruEngine::kActionEvent) {
+        auto* s = dynamic_cast<TStrValue*>(e->Data);
+        actions.push_back(std::to_string(e->Params.at(0)) + ":" +
+                          (s ? std::string(s->Value.begin(), s->Value.end()) : std::string("?")));
+      }
+      if (e->Id == TOruEngine::kWindowEvent) windowEvents.push_back(e->Params);
+    };
+  }
+  void TearDown() override {
+    if (engine) {
+      EXPECT_TRUE(engine->Stop(5000));
+    }
+    engine = nullptr;
+  }
+
+  TRef<TIniFile> Doc(const std::string& text) {
+    TRef<TIniFile> f = MakeRef<TIniFile>();
+    f->LoadFromText(TByteString(text));
+    return f;
+  }
+  TRef<TFileAccessor> Accessor() { return MakeRef<TFileAccessor>(MakeRef<TRealFileSource>().get()); }
+
+  void Open(const std::string& show, std::int32_t time, bool paused = false) {
+    engine->RequestOpen(Accessor().get(), Doc(show).get(), time, paused);
+  }
+  // One pass after the clock moved by Ms; the listener's events are taken.
+  void Pass(double ms = 10) {
+    clock += ms;
+    engine->Step();
+    listener->ProcessEvents();
+  }
+  double Shown() { return engine->Loader() ? engine->Loader()->CurrentTime() : -1; }
+  // Passes until the shown time reaches Time (at most Limit passes).
+  void RunUntil(double time, double ms = 10, int limit = 10000) {
+    for (int i = 0; i < limit && Shown() < time; ++i) Pass(ms);
+  }
+
+  TRef<TThreadEventList> listener = MakeRef<TThreadEventList>();
+  TRef<TEtParts> parts = MakeRef<TEtParts>();
+  TRef<TEtLink> link = MakeRef<TEtLink>();
+  TRef<TEtDevice> device;
+  TRef<TOruEngine> engine;
+  double clock = 1000;
+  std::vector<TEtReport> reports;
+  std::vector<std::string> actions;
+  std::vector<std::vector<std::int32_t>> windowEvents;
+  int firstFrames = 0;
+};
+
+// ---- Clock, barriers and the end ----
+
+TEST(OruMusicPlayerTest, TickClockRunsOnlyWhileActiveAndAcrossTheTickWrap) {
+  plat::TManualClock ticks(0);
+  // The program's millisecond count just before it wraps.
+  const std::uint32_t start = plat::TickCount32() - SysTimeMs();
+  ticks.Set(start + 0xFFFFFD00u);
+  TRef<TOruMusicPlayer> player = MakeRef<TOruMusicPlayer>(nullptr);
+  ticks.Advance(500);
+  EXPECT_EQ(player->Clock(), 0);  // stands while not active
+  player->Resync(900, 100);
+  player->Activate();
+  ticks.Advance(0x200);  // the 32-bit count wraps meanwhile
+  EXPECT_EQ(player->Clock(), 100 + 0x200);
+  player->Deactivate();
+  ticks.Advance(1000);
+  EXPECT_EQ(player->Clock(), 100 + 0x200);
+  EXPECT_EQ(player->BarrierTime(), 900);
+  player->SetVolume(std::nanf(""));
+  EXPECT_EQ(player->Volume(), 1.0f);
+  player->SetVolume(7);
+  EXPECT_EQ(player->Volume(), 1.0f);
+}
+
+TEST_F(OruEngine, PauseSlideStopsTheClockAtItsEndUntilAMoveNotAPauseRequest) {
+  Open(Show({1000, 2000, 3000, 4000}, "repeat", {{1, "pause"}}), 0);
+  RunUntil(3000, 10, 400);
+  EXPECT_EQ(Shown(), 2000);  // exactly the slide's end, though the clock ran on
+  EXPECT_TRUE(engine->StoppedAtBarrier());
+  EXPECT_FALSE(engine->Active());
+  EXPECT_EQ(engine->Barrier().Time, 6000);  // the same slide in the show's next pass
+  engine->RequestPause(true);
+  Pass();
+  engine->RequestPause(false);
+  for (int i = 0; i < 20; ++i) Pass();
+  EXPECT_EQ(Shown(), 2000);  // play does not release it
+  EXPECT_TRUE(engine->StoppedAtBarrier());
+
+  engine->RequestPosition(2000, false);  // the next slide
+  for (int i = 0; i < 30; ++i) Pass();
+  EXPECT_FALSE(engine->StoppedAtBarrier());
+  EXPECT_GT(Shown(), 2100);
+  EXPECT_LT(Shown(), 2400);
+}
+
+TEST_F(OruEngine, LoopSlideGoesBackByWholeLoopLengthsAndPlaysOn) {
+  Open(Show({1000, 2000, 3000}, "repeat", {{1, "loop"}}), 0);
+  engine->SetFrameStep(0);  // the interpolated clock: steps of 70 ms pass the end unevenly
+  RunUntil(1500, 70, 400);
+  double lowest = 1e9, highest = 0;
+  int wraps = 0;
+  double last = Shown();
+  for (int i = 0; i < 100; ++i) {
+    Pass(70);
+    const double now = Shown();
+    if (now < last) ++wraps;
+    last = now;
+    lowest = std::min(lowest, now);
+    highest = std::max(highest, now);
+  }
+  EXPECT_GE(wraps, 5);
+  EXPECT_GE(lowest, 1000);
+  EXPECT_LT(highest, 2000);  // never shows the slide's end
+  EXPECT_FALSE(engine->StoppedAtBarrier());
+  EXPECT_TRUE(engine->Barrier().Active);
+  EXPECT_EQ(engine->Barrier().LoopLength, 1000);
+}
+
+TEST_F(OruEngine, EndOfAClosingShowIsReportedOnceAndTheClockStands) {
+  Open(Show({1000, 2000}, "close"), 0);
+  RunUntil(2000, 10, 400);
+  for (int i = 0; i < 30; ++i) Pass();
+  EXPECT_EQ(Shown(), 2000);
+  EXPECT_FALSE(engine->Active());
+  const auto ended = std::count_if(reports.begin(), reports.end(), [](const TEtReport& r) { return r.Ended; });
+  EXPECT_EQ(ended, 1);
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports.back().End, 2000);
+
+  // Moved back, it plays to the end and says so again.
+  engine->RequestPosition(1500, false);
+  Pass();
+  EXPECT_EQ(Shown(), 1500);
+  RunUntil(2000, 10, 400);
+  for (int i = 0; i < 5; ++i) Pass();
+  EXPECT_EQ(std::count_if(reports.begin(), reports.end(), [](const TEtReport& r) { return r.Ended; }), 2);
+}
+
+TEST_F(OruEngine, RepeatingShowRunsPastItsLengthIntoLaterPasses) {
+  Open(Show({1000, 2000}, "repeat"), 0);
+  RunUntil(4500, 10, 1000);
+  EXPECT_GE(Shown(), 4500);
+  EXPECT_TRUE(engine->Active());
+  EXPECT_TRUE(std::none_of(reports.begin(), reports.end(), [](const TEtReport& r) { return r.Ended || r.End; }));
+  ASSERT_FALSE(engine->Slides().empty());
+  EXPECT_GE(engine->Slides().front().Index, 4);  // the third pass of the show
+}
+
+// ---- Start positions, requests and generations ----
+
+TEST_F(OruEngine, OpensAtTheRequestedTimeAndStandsWhilePaused) {
+  Open(Show({1000, 2000, 3000}, "close", {{1, "pause"}}), 2500, true);
+  for (int i = 0; i < 10; ++i) Pass();
+  EXPECT_EQ(Shown(), 2500);
+  EXPECT_TRUE(engine->Paused());
+  EXPECT_FALSE(engine->Barrier().Active);  // the pause slide lies behind the start
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports.back().Time, 2500);
+  ASSERT_EQ(windowEvents.size(), 1u);
+  EXPECT_EQ(windowEvents[0], (std::vector<std::int32_t>{320, 240, 1}));
+
+  engine->RequestPause(false);
+  RunUntil(2600);
+  EXPECT_TRUE(engine->Active());
+
+  // A start exactly at a pausing slide's end does not stop there again.
+  engine->RequestPosition(2000, false);
+  for (int i = 0; i < 20; ++i) Pass();
+  EXPECT_GT(Shown(), 2100);
+}
+
+TEST_F(OruEngine, RequestsBeforeAPassMergeIntoOneMoveWithTheNewestGeneration) {
+  Open(Show({1000, 2000, 3000}, "repeat"), 0, true);
+  Pass();
+  const std::int32_t g1 = engine->RequestPosition(500, true);
+  const std::int32_t g2 = engine->RequestPosition(1700, true);
+  EXPECT_GT(g2, g1);
+  Pass();
+  EXPECT_EQ(engine->PlayingGeneration(), g2);
+  EXPECT_EQ(Shown(), 1700);
+  EXPECT_EQ(engine->HeldTime(), 1700);
+
+  // An open superseded by a move: the new show opens at the move's time
+  // with the move's generation; a pause request in between holds for it.
+  const int loaders = parts->Loaders;
+  engine->RequestOpen(Accessor().get(), Doc(Show({500, 900, 5000}, "close")).get(), 0, false);
+  engine->RequestPause(true);
+  const std::int32_t g4 = engine->RequestPosition(4000, false);
+  reports.clear();
+  Pass();
+  EXPECT_EQ(parts->Loaders, loaders + 1);
+  EXPECT_EQ(engine->PlayingGeneration(), g4);
+  EXPECT_EQ(Shown(), 4000);
+  EXPECT_FALSE(engine->Paused());  // the later request's wish
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports.front().Time, 4000);
+  EXPECT_EQ(reports.front().End, 5000);
+}
+
+TEST_F(OruEngine, PositionReportsComeEveryTwentyMillisecondsOfShowTimeAtMost) {
+  Open(Show({5000, 9000}, "repeat"), 0);
+  for (int i = 0; i < 200; ++i) Pass(7);
+  ASSERT_GE(reports.size(), 10u);
+  for (std::size_t i = 1; i < reports.size(); ++i) EXPECT_GT(reports[i].Time - reports[i - 1].Time, 20) << i;
+  EXPECT_NEAR(reports.back().Time, Shown(), 21);
+}
+
+// ---- Drawing and what waits for it ----
+
+TEST_F(OruEngine, WaitsForThreeSlidesAndForTheLoaderBeforeTheClockRuns) {
+  parts->AutoList = false;
+  Open(Show({1000, 2000, 3000}, "repeat"), 0);
+  for (int i = 0; i < 10; ++i) Pass();
+  EXPECT_FALSE(engine->Active());
+  EXPECT_EQ(Shown(), 0);
+  EXPECT_EQ(parts->Root->Draws, 0);
+
+  parts->Last->Deliver(0);
+  Pass();
+  EXPECT_TRUE(engine->Active());
+  // Stepped frames wait for the loader: no frame, and with the stepped
+  // platform clock no time, while its slides are not ready.
+  parts->Last->Ready = false;
+  const int draws = parts->Root->Draws;
+  for (int i = 0; i < 5; ++i) Pass(0);
+  EXPECT_EQ(parts->Root->Draws, draws);
+  parts->Last->Ready = true;
+  Pass(0);
+  EXPECT_EQ(parts->Root->Draws, draws + 1);
+  EXPECT_EQ(firstFrames, 1);
+}
+
+TEST_F(OruEngine, DeviceRemadeAtANewSizeRebuildsTheLoaderAtTheSameTimeAndResumes) {
+  Open(Show({1000, 2000, 3000}, "repeat"), 0);
+  RunUntil(700);
+  ASSERT_TRUE(engine->Active());
+  EXPECT_EQ(firstFrames, 1);
+  const int loaders = parts->Loaders;
+  const double before = Shown();
+
+  // Same size: the slides are kept, the clock stops for the pass only.
+  link->OnDeviceRecreated();
+  Pass();
+  EXPECT_EQ(parts->Loaders, loaders);
+  EXPECT_EQ(Shown(), before);
+  EXPECT_FALSE(engine->Active());
+
+  link->OnDeviceRecreated();
+  device->SetBounds(TRect{0, 0, 200, 150}, TPoint{}, false);
+  Pass();
+  EXPECT_EQ(parts->Loaders, loaders + 1);
+  EXPECT_EQ(parts->Last->Size, (TSize{200, 150}));
+  EXPECT_EQ(Shown(), before);
+  EXPECT_TRUE(windowEvents.size() == 1);  // a reopen asks for no new window
+  for (int i = 0; i < 10; ++i) Pass();
+  EXPECT_GT(Shown(), before + 50);
+  EXPECT_EQ(firstFrames, 3);  // after each re-initialisation
+}
+
+TEST_F(OruEngine, InactiveWindowHoldsTheClockOnlyWhenTheShowAsksForIt) {
+  device->Active = false;
+  Open(Show({1000, 2000, 3000}, "repeat", {}, true), 0);
+  for (int i = 0; i < 20; ++i) Pass();
+  EXPECT_EQ(Shown(), 0);
+  device->Active = true;
+  for (int i = 0; i < 20; ++i) Pass();
+  EXPECT_GT(Shown(), 100);
+
+  Open(Show({1000, 2000, 3000}, "repeat", {}, false), 0);
+  device->Active = false;
+  for (int i = 0; i < 20; ++i) Pass();
+  EXPECT_GT(Shown(), 100);
+}
+
+TEST_F(OruEngine, WithoutAReadyDrawerNothingIsDrawnButTheClockRuns) {
+  link->Ready = false;
+  Open(Show({1000, 2000, 3000}, "repeat"), 0);
+  for (int i = 0; i < 30; ++i) Pass();
+  EXPECT_EQ(parts->Root->Draws, 0);
+  EXPECT_EQ(firstFrames, 0);
+  EXPECT_GT(Shown(), 200);
+}
+
+TEST_F(OruEngine, RunProgramSlideAndPointerActionsGoToTheListener) {
+  Open(Show({1000, 2000, 3000}, "close", {}, false, 1), 0);
+  RunUntil(1500);
+  ASSERT_EQ(actions.size(), 1u);
+  EXPECT_EQ(actions[0], "10:tool.sh");
+  RunUntil(3000);
+  EXPECT_EQ(actions.size(), 1u);  // once per pass of the slide
+
+  // A hit on a slide object runs its action; a miss runs the record's own.
+  parts->Last->Hit = MakeActionInfo(acNextSlide, 0, u"");
+  TRef<TMouseData> m = MakeRef<TMouseData>();
+  m->Kind = 1;
+  m->Action = MakeActionInfo(acGotoSlide, 2, u"");
+  engine->Events()->Post(TOruEngine::kMouseEvent, TRef<TMouseData>(m.get()).Detach());
+  Pass();
+  EXPECT_TRUE(engine->Hover());
+  EXPECT_EQ(engine->HoverName(), u"TButton");
+  parts->Last->Hit = TOruActionInfo();
+  engine->Events()->Post(TOruEngine::kMouseEvent, m.Detach());
+  Pass();
+  EXPECT_FALSE(engine->Hover());
+  ASSERT_EQ(actions.size(), 3u);
+  EXPECT_EQ(actions[1], "3:");
+  EXPECT_EQ(actions[2], "7:");
+}
+
+// ---- Bad input ----
+
+TEST_F(OruEngine, ShowsWithoutSlidesOrWithAbsurdTimesNeverHangOrCrash) {
+  Open(Show({}, "close"), 0);
+  for (int i = 0; i < 20; ++i) Pass();
+  EXPECT_FALSE(engine->Active());
+
+  // A loop slide of a huge length, a huge show, a move far beyond it.
+  Open(Show({1, 2, 2000000000000LL, 2000000000001LL}, "repeat", {{2, "loop"}}), 0);
+  for (int i = 0; i < 20; ++i) Pass(1e6);
+  engine->RequestPosition(INT32_MAX, false);
+  for (int i = 0; i < 20; ++i) Pass(1e9);
+  engine->RequestPosition(INT32_MIN, false);
+  for (int i = 0; i < 5; ++i) Pass(1e9);
+  EXPECT_TRUE(std::isfinite(Shown()));
+
+  // Records of the wrong kind, and unknown events, are ignored.
+  engine->Events()->Post(TOruEngine::kOpenEvent, MakeRef<TModeData>().Detach());
+  engine->Events()->Post(TOruEngine::kModeEvent, nullptr);
+  engine->Events()->Post(TOruEngine::kSlideListEvent, MakeRef<TModeData>().Detach());
+  engine->Events()->Post(999, nullptr);
+  engine->Events()->Post(TOruEngine::kRenderEvent, nullptr);
+  Pass();
+  EXPECT_THROW(engine->OpenShow(Accessor().get(), nullptr, 0), std::exception);
+}
+
+}  // namespace

@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "OruLib2/OruViewer/OruEngine.h"
+#include "tests/support/kit/IniText.h"
+
+using namespace zm;
+using namespace oru;
+
+namespace {
+
+class TEttList : public TRefObject {
+public:
+  std::vector<TOruPreparedSlide> Slides;
+};
+
+class TEttSlide : public TRefObject {};
+
+// Like the player's loader: its own thread hands every list over with a
+// send that waits until the engine took it.
+class TEttLoader : public TOruEngineLoader {
+public:
+  TEttLoader(TOruSource* source, TThreadEventList* queue, std::int32_t eventId)
+      : source_(source), queue_(queue), eventId_(eventId) {}
+  void Dispose() override {
+    stop_.store(true);
+    if (thread_.joinable()) thread_.join();
+    TOruEngineLoader::Dispose();
+  }
+  bool Start() override {
+    if (thread_.joinable()) return false;
+    finished_.store(false);
+    thread_ = std::thread([this] { Run(); });
+    return true;
+  }
+  bool Running() override { return thread_.joinable() && !finished_.load(); }
+  void Terminate() override { stop_.store(true); }
+  double CurrentTime() override { return current_.load(); }
+  void SetCurrentTime(double time) override { current_.store(time); }
+  double RequestedTime() override { return requested_.load(); }
+  void SetRequestedTime(double time) override { requested_.store(time); }
+  std::int32_t Width() override { return 64; }
+  std::int32_t Height() override { return 48; }
+  std::int32_t WindowKind() override { return 2; }
+  void SetSize(std::int32_t, std::int32_t) override {}
+  void Layout(bool) override {}
+  TRect ViewRect() override { return TRect{0, 0, 64, 48}; }
+  std::int32_t Capacity() override { return 3; }
+  void SetPreloadCallback(std::function<void(TRefObject*)> callback) override { preload_ = std::move(callback); }
+  bool TakeList(TRefObject* data, std::vector<TOruPreparedSlide>& slides) override {
+    auto* l = dynamic_cast<TEttList*>(data);
+    if (!l) return false;
+    slides = l->Slides;
+    return true;
+  }
+  void PrepareSlide(TRefObject*, TDeviceDrawer*) override {}
+  void StartSlide(TRefObject*, double) override {}
+  void ReleaseSlide(TRefObject*, TDeviceDrawer*) override {}
+  bool HitSlide(TRefObject*, const TMouseData&, double, WideString&, TOruActionInfo&) override { return false; }
+
+private:
+  void Run() {
+    while (!stop_.load()) {
+      TRef<TEttList> list = MakeRef<TEttList>();
+      const std::int32_t first = source_->SlideAtTime(current_.load());
+      for (std::int32_t i = first; i < first + 3; ++i) {
+        TOruPreparedSlide s;
+        s.Container = MakeRef<TEttSlide>();
+        if (preload_) preload_(s.Container.get());
+        s.Index = i;
+        source_->GetSlideSpan(i, s.Times);
+        list->Slides.push_back(s);
+      }
+      queue_->SendWait(eventId_, list.get());
+    }
+    finished_.store(true);
+  }
+
+  TOruSource* source_;
+  TThreadEventList* queue_;
+  std::int32_t eventId_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> finished_{true};
+  std::atomic<double> current_{0};
+  std::atomic<double> requested_{0};
+  std::function<void(TRefObject*)> preload_;
+};
+
+class TEttRoot : public TOruEngineRoot {
+public:
+  bool Update(const std::vector<TOruPreparedSlide>&) override { return true; }
+  bool Draw(TOruDrawController*, const TRect&, std::uint32_t, double) override { return true; }
+  TRefObject* Render(TOruDrawController*, const TRect&, std::uint32_t, double) override { return nullptr; }
+};
+
+class TEttParts : public TOruShowParts {
+public:
+  TRef<TOruEngineLoader> MakeLoader(TOruSource* source, std::int32_t, std::int32_t, std::int32_t,
+                                    TThreadEventList* listener, std::int32_t eventId) override {
+    loaders.fetch_add(1);
+    return MakeRef<TEttLoader>(source, listener, eventId);
+  }
+  TRef<TOruEngineRoot> MakeRoot() override { return MakeRef<TEttRoot>(); }
+  std::atomic<int> loaders{0};
+};
+
+// The listener's queue wakes the test thread, which drains it.
+class TEttListener : public TThreadEventList {
+public:
+  void WakeOwner(std::int32_t) override {
+    std::lock_guard<std::mutex> g(lock);
+    ++wakes;
+    cv.notify_all();
+  }
+  // Drains until Done holds; false after the time-out.
+  template <class F>
+  bool DrainUntil(F done, int timeoutMs = 10000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      ProcessEvents();
+      if (done()) return true;
+      std::unique_lock<std::mutex> l(lock);
+      const int seen = wakes;
+      if (!cv.wait_until(l, deadline, [&] { return wakes != seen; })) return false;
+    }
+  }
+  std::mutex lock;
+  std::condition_variable cv;
+  int wakes = 0;
+};
+
+std::string Show(const char* repeat) {
+  TIniText t;
+  t.Section("main").Key("opt_repeat", repeat).Key("opt_pausewheninactive", 0);
+  t.Section("Times").Key("opt_slidescount", 3).Key("opt_synchpos1", 400).Key("opt_synchpos2", 800).Key(
+      "opt_synchpos3", 1200);
+  return t.Bytes(false);
+}
+
+TRef<TIniFile> Doc(const std::string& text) {
+  TRef<TIniFile> f = MakeRef<TIniFile>();
+  f->LoadFromText(TByteString(text));
+  return f;
+}
+
+TRef<TFileAccessor> Accessor() { return MakeRef<TFileAccessor>(MakeRef<TRealFileSource>().get()); }
+
+TEST(OruEngineThreadsTest, OpensAndMovesWhileTheLoaderWaitsInSendsThenStopsWithinTheWait) {
+  auto listener = MakeRef<TEttListener>();
+  auto parts = MakeRef<TEttParts>();
+  auto device = MakeRef<TDrawDevice>(nullptr);
+  device->SetBounds(TRect{0, 0, 64, 48}, TPoint{}, false);
+  auto engine = MakeRef<TOruEngine>(device.get(), 0, true, false, listener.get(), TRef<TOruShowParts>(parts.get()));
+  std::atomic<std::int32_t> lastTime{-1};
+  std::atomic<int> ended{0};
+  engine->OnPosition = [&](TCustomOruEngine*, std::int32_t time, bool end, std::int32_t) {
+    lastTime.store(time);
+    if (end) ended.fetch_add(1);
+  };
+  // The first show opens before the thread runs, as the viewer does it.
+  ASSERT_TRUE(engine->OpenShow(Accessor().get(), Doc(Show("repeat")).get(), 0));
+  ASSERT_TRUE(engine->Start());
+  engine->RequestPause(false);
+  ASSERT_TRUE(listener->DrainUntil([&] { return lastTime.load() > 100; }));
+
+  // Opens replace the loader, whose thread is blocked in a send to the
+  // engine meanwhile; the last request wins.
+  for (int i = 0; i < 5; ++i) engine->RequestOpen(Accessor().get(), Doc(Show("close")).get(), 300, false);
+  const std::int32_t g = engine->RequestPosition(1000, false);
+  ASSERT_TRUE(listener->DrainUntil([&] { return ended.load() == 1; }));
+  EXPECT_EQ(engine->PlayingGeneration(), g);
+  EXPECT_GE(parts->loaders.load(), 2);
+
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_TRUE(engine->Stop(5000));
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+  EXPECT_EQ(engine->Loader(), nullptr);
+  engine = nullptr;
+  listener->ProcessEvents();
+}
+
+TEST(OruEngineThreadsTest, StopWhileAnOpenIsQueuedAndNeverStarted) {
+  auto listener = MakeRef<TEttListener>();
+  auto parts = MakeRef<TEttParts>();
+  auto engine = MakeRef<TOruEngine>(nullptr, 0, true, false, listener.get(), TRef<TOruShowParts>(parts.get()));
+  engine->RequestOpen(Accessor().get(), Doc(Show("repeat")).get(), 0, false);
+  EXPECT_TRUE(engine->Stop(1000));  // never started: the queued open goes with the queue
+  // A direct open after the stop still leaves nothing behind.
+  ASSERT_TRUE(engine->OpenShow(Accessor().get(), Doc(Show("repeat")).get(), 0));
+  EXPECT_NE(engine->Loader(), nullptr);
+  engine = nullptr;
+}
+
+}  // namespace
