@@ -77,24 +77,37 @@ std::string Guid(int n) {
 void WriteShow(const TOptions& o) {
   oru::TOruProjectWriter show(o.Folder);
   oru::TIniText& d = show.Description();
+  int guid = 0;
   d.Section("main")
       .Key("OruVersion", "5.0.1")
       .Key("MinorVersion", 13)
       .Key("projectname", "Demo")
       .Key("opt_scr_width", o.Width)
       .Key("opt_scr_height", o.Height)
+      // A framed window of the show's size.
+      .Key("opt_scr_full", 0)
+      .Key("opt_withoutborder", 0)
       .Key("opt_repeat", "repeat")
       .Key("opt_pausewheninactive", 0)
       .Key("opt_scr_caption", "OruViewer demo")
       .Key("ColorManagement", "");
-  d.Object("TheEffect", "AnEffect").Key("time", 1000);
-  d.Object("dissolve", "dissolve")
-      .Key("caption", "Dissolve")
-      .Key("checked", 1)
-      .Key("group", "GroupBasic")
-      .Key("stdidx", 2)
-      .Key("smoothline", 0)
-      .End();
+  d.Object("TheEffect", "AnEffect").Key("GUID", Guid(++guid)).Key("time", 1000);
+  // The transitions the slides name: a cross-fade and two wipes, each wipe
+  // with one action and one direction chosen.
+  const char* const kEffects[][5] = {{"dissolve", "Dissolve", "2", "", ""},
+                                     {"hourhand", "Clock wipe", "4", "10", "100000000"},
+                                     {"shapes", "Shape wipe", "5", "10", "100"}};
+  for (const auto& e : kEffects) {
+    d.Object(e[0], e[0])
+        .Key("GUID", Guid(++guid))
+        .Key("caption", e[1])
+        .Key("checked", 1)
+        .Key("group", "GroupBasic")
+        .Key("stdidx", e[2])
+        .Key("smoothline", 0);
+    if (*e[3]) d.Key("action", e[3]).Key("direction", e[4]);
+    d.End();
+  }
   d.End();
 
   const int slideLength = 4000;
@@ -105,12 +118,17 @@ void WriteShow(const TOptions& o) {
     const std::string picture = "pictures\\slide" + std::to_string(i + 1) + ".jpg";
     show.AddFile(picture, oru::WriteJpeg(SlidePicture(i, o.Slides, o.Width, o.Height)));
     d.Section("Slide" + std::to_string(i + 1)).Key("slideid", "demo" + std::to_string(i + 1)).Key("Picture", picture);
-    // The first slide fades in from black; the others take the show's transition.
-    d.Object("TheEffect", "AnEffect").Key("ref", i == 0 ? "dissolve" : "default").Key("time", i == 0 ? 600 : 1000).End();
-    d.Object("Image1", "Image").Key("GUID", Guid(i + 1)).Key("ImageName", picture);
+    // The first slide fades in from black; the others cross-fade or wipe in turn.
+    const char* effect = i == 0 ? "dissolve" : kEffects[(i - 1) % 3][0];
+    d.Object("TheEffect", "AnEffect")
+        .Key("GUID", Guid(++guid))
+        .Key("ref", effect)
+        .Key("time", i == 0 ? 600 : 1000)
+        .End();
+    d.Object("Image1", "Image").Key("GUID", Guid(++guid)).Key("ImageName", picture);
     // A slow zoom over the slide.
-    d.Object("KeyPoint", "KeyPoint").Key("Origin", "SlideBegin").Key("Time", 0).Key("Zoom", 100).End();
-    d.Object("KeyPoint", "KeyPoint").Key("Origin", "SlideEnd").Key("Time", 0).Key("Zoom", 110).End();
+    d.Object("KeyPoint", "KeyPoint").Key("GUID", Guid(++guid)).Key("Origin", "SlideBegin").Key("Time", 0).Key("Zoom", 100).End();
+    d.Object("KeyPoint", "KeyPoint").Key("GUID", Guid(++guid)).Key("Origin", "SlideEnd").Key("Time", 0).Key("Zoom", 110).End();
     d.End();
   }
   show.Write();

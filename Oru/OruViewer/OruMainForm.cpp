@@ -181,11 +181,27 @@ TMainForm::TMainForm(zm::TCommandsStorage& commands, zm::TStringList* args) : co
     for (std::int32_t i = 0; i < args->GetCount(); ++i)
       if (args->GetString(i) == u"-startup") startupMode_ = true;
   CoverLayout = commands.FindCommand(u"cover") != nullptr;
+  if (startupMode_) SetStayOnTop(true);
+  SetBorderIcons(zm::biSystemMenu);
+  viewer_ = zm::MakeRef<TOruShowViewer>(this);
+  viewer_->CoverLayout = CoverLayout;
+  viewer_->SetBarriersEnabled(true);
+  viewer_->OnPosition = [this](TOruShowViewer* v, bool ended) { ViewerPosition(v, ended); };
+  viewer_->OnAction = [this](TOruShowViewer* v, const TOruActionInfo& a) { ViewerAction(v, a); };
+  viewer_->OnImage = [this](TOruShowViewer* v, zm::TRefObject* image) { ViewerImage(v, image); };
 }
 
 void TMainForm::Dispose() {
+  if (viewer_) {
+    viewer_->OnPosition = nullptr;
+    viewer_->OnAction = nullptr;
+    viewer_->OnImage = nullptr;
+  }
+  // The engine goes before the show it plays.
+  viewer_ = nullptr;
+  runStack_.clear();
   show_ = nullptr;
-  zm::TRefObject::Dispose();
+  zm::TZmForm::Dispose();
 }
 
 void TMainForm::Start() {
@@ -201,15 +217,27 @@ void TMainForm::Start() {
   std::int32_t start = StartPosition(commands_, isTime);
   if (OpenShow(path, !fromProject_, start, true, isTime)) {
     showVersion_ = show_->Version();
-    // The viewer would play now; until it exists the log shows what it would play.
+    viewer_->SetPaused(false);
   } else {
     zm::ExitCode = 1;
+    Close();
   }
-  Close();
   creationTick_ = zm::GetTimeMs();
 }
 
-bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool /*checkStart*/, bool isTime) {
+bool TMainForm::OpenFailed(const WideString& path) {
+  ShowError(this, WideString(kCantLoadShow) + u"\r" + Quoted(path));
+  return false;
+}
+
+bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool checkStart, bool isTime) {
+  // A playing show stands while another is opened.
+  const bool wasPlaying = viewer_ && viewer_->EngineRunning() && !viewer_->Paused();
+  if (wasPlaying) viewer_->SetPaused(true);
+  auto resume = [&] {
+    if (wasPlaying) viewer_->SetPaused(false);
+  };
+
   TRef<TOruShowLocator> show;
   WideString opened;  // the file that was opened
   if (fromExe) {
@@ -225,6 +253,7 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
       if (!show) {
         ShowError(this, (errorText.empty() ? WideString(kCantLoadShow) : errorText) + u"\r" + Quoted(first) +
                             u" or " + Quoted(second));
+        resume();
         return false;
       }
     }
@@ -237,11 +266,15 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
     opened = path;
     if (!show) {
       ShowError(this, WideString(kCantLoadOru) + u"\r" + Quoted(path));
+      resume();
       return false;
     }
     if (ShowOpenedHook) ShowOpenedHook(show.get());
   }
   ZM_ASSERT(show, "Slideshow not Assigned");
+
+  // No password check yet: every show passes; it then gets a taskbar button.
+  if (checkStart && !ShowInTaskbar()) SetShowInTaskbar(true);
 
   // The previous show goes; its end must not stop the new one.
   try {
@@ -254,8 +287,22 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
   zm::TIniSection* main = show->Description() ? show->Description()->FindSection(u"Main") : nullptr;
   wheelEnabled_ = !zm::IniGetBool(zm::IniFind(main, u"opt_lockwheel"), false);
   caption_ = zm::IniGetString(zm::IniFind(main, u"opt_scr_caption"), kDefaultCaption);
+  SetCaption(caption_);
+  // Hidden for good (1) or after a delay of still pointer (2, until the
+  // pointer's watcher exists: shown).
+  if (zm::IniGetInt(zm::IniFind(main, u"opt_hidecursor"), 0) == 1) SetCursor(-1);
+  else SetCursor(0);
 
-  // Building the source is the viewer's first step; a show whose time line
+  // Screen-saver mode plays only when the system asks for it ("/s").
+  if (zm::SameText(zm::ExtractFileExt(zm::ProgramFile), u".scr")) {
+    bool asked = false;
+    if (zm::CommandArgs)
+      for (std::int32_t i = 0; i < zm::CommandArgs->GetCount(); ++i)
+        if (zm::CommandArgs->GetString(i) == u"/s" || zm::CommandArgs->GetString(i) == u"/S") asked = true;
+    if (!asked) return false;
+  }
+
+  // The time line is written before the show plays; a show whose time line
   // cannot be built does not play.
   std::int64_t startTime = 0;
   try {
@@ -264,8 +311,23 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
     LogShowTimeLine(show.get(), startTime);
   } catch (...) {
     zm::LogLine(u"Exception at OpenShow (" + CurrentExceptionText() + u")");
-    ShowError(this, WideString(kCantLoadShow) + u"\r" + Quoted(opened));
-    return false;
+    return OpenFailed(opened);
+  }
+
+  // Without an application there is no loop to play in: the show is only
+  // opened (the form's own checks).
+  if (zm::Application) {
+    bool played = false;
+    try {
+      // Opened at the start position at once: no frame of time 0 is drawn
+      // before the move.
+      played = viewer_->Open(show->Accessor(), show->Description(),
+                             std::int32_t(std::clamp<std::int64_t>(startTime, 0, INT32_MAX)));
+    } catch (...) {
+      zm::LogLine(u"Exception at OpenShow (" + CurrentExceptionText() + u")");
+    }
+    if (!played) return OpenFailed(opened);
+    resume();
   }
 
   showPath_ = path;
@@ -292,11 +354,139 @@ std::int64_t TMainForm::SlideStartTime(std::int32_t i) {
   return t;
 }
 
-void TMainForm::Close() {
-  if (closed_) return;
+namespace {
+std::int64_t RoundMs(double v) {
+  constexpr double kLimit = 9007199254740992.0;  // 2^53
+  return std::llround(std::clamp(v, -kLimit, kLimit));
+}
+}  // namespace
+
+std::int64_t TMainForm::NextSlideTime(std::int64_t t, bool afterTransition) {
+  if (!show_) return 0;
+  TOruSource* source = show_->GetSource();
+  const bool ending = source->RepeatMode() != kRepeatLoop;
+  // The end of an ending show counts as a slide: the step after the last one.
+  const std::int32_t limit = ending ? std::max(source->SlideCount(), 0) : 2147483646;
+  std::int32_t i = std::min(limit, source->SlideAtTime(double(t)));
+  TSlideSpan span;
+  source->GetSlideSpan(i, span);
+  // Bounded: a repeating show has slides ahead without end.
+  for (int guard = 0; guard < 100000 && !(double(t) < span.Start) && i < limit; ++guard)
+    source->GetSlideSpan(++i, span);
+  std::int64_t r = RoundMs(span.Start);
+  const bool endOfEnding = ending && i >= source->SlideCount();
+  if (span.OwnLength == 0 && !endOfEnding) ++r;
+  else if (afterTransition) r += RoundMs(span.OwnLength);
+  return r;
+}
+
+std::int64_t TMainForm::PrevSlideTime(std::int64_t t) {
+  if (!show_) return 0;
+  TOruSource* source = show_->GetSource();
+  std::int32_t i = source->SlideAtTime(double(t));
+  TSlideSpan span;
+  source->GetSlideSpan(i, span);
+  if (double(t) < span.End) --i;
+  if (i <= 0) return 0;
+  source->GetSlideSpan(i, span);
+  const std::int64_t p = RoundMs(span.Start + span.OwnLength);
+  if (t - p >= 500) return p;
+  if (i - 1 <= 0) return 0;
+  source->GetSlideSpan(i - 1, span);
+  return RoundMs(span.Start + span.OwnLength);
+}
+
+std::int32_t TMainForm::FindSlideById(const WideString& id) {
+  if (!show_) return -1;
+  TOruSource* source = show_->GetSource();
+  for (std::int32_t i = 0; i < source->SlideCount(); ++i)
+    if (source->SlideId(i) == id) return i;
+  return -1;
+}
+
+std::int32_t TMainForm::CurrentSlide() {
+  if (!show_) return 0;
+  return show_->GetSource()->SlideAtTime(double(viewer_ ? viewer_->Time() : 0));
+}
+
+void TMainForm::CloseQuery(std::int32_t& action) {
+  if (closing_) return;
+  if (modalCount_ > 0) {
+    action = zm::caNone;
+    return;
+  }
+  closing_ = true;
+  if (show_) {
+    // Programs and shows to run on exit need the actions; until then the
+    // flags are only cleared.
+    endedAtLastSlide_ = false;
+    closeRequested_ = false;
+  }
+  if (viewer_) {
+    viewer_->OnPosition = nullptr;
+    viewer_->OnAction = nullptr;
+    viewer_->OnImage = nullptr;
+    viewer_->StopEngine();
+  }
   closed_ = true;
   if (zm::Application) zm::Application->Terminate();
+  closing_ = false;
 }
+
+void TMainForm::DoKey(zm::TKeyKind kind, std::uint16_t key, zm::WideChar& ch, zm::TShiftState shift) {
+  if (modalCount_ == 0 && kind == zm::TKeyKind::Down) {
+    // Start-up mode: Enter closes the player with exit code 1.
+    if (startupMode_ && key == 13) {
+      zm::ExitCode = 1;
+      Close();
+      return;
+    }
+    if (key == 27) {
+      Close();
+      return;
+    }
+  }
+  zm::TZmForm::DoKey(kind, key, ch, shift);
+}
+
+void TMainForm::DoMouse(zm::TMouseKind kind, zm::TPoint pos, int button, zm::TShiftState shift) {
+  // The click that started the program does not reach the show.
+  if (modalCount_ == 0 && std::uint32_t(zm::GetTimeMs() - creationTick_) >= 1000 && viewer_) {
+    std::int32_t buttons = button == 1 ? 1 : button == 4 ? 2 : button == 5 ? 4 : 0;
+    viewer_->PointerEvent(std::uint8_t(kind), pos.X, pos.Y, buttons, shift);
+  }
+  zm::TZmForm::DoMouse(kind, pos, button, shift);
+}
+
+void TMainForm::DoMouseWheel(zm::TShiftState shift, zm::TPoint pos, int notches) {
+  if (modalCount_ == 0 && wheelEnabled_ && show_ && viewer_ && viewer_->Engine()) {
+    const std::int64_t now = viewer_->Time();
+    std::int64_t target;
+    if (shift == zm::ssCtrl) target = notches < 0 ? NextSlideTime(now, viewer_->Paused()) : PrevSlideTime(now);
+    else target = now - 700 * std::int64_t(notches);
+    viewer_->SetPosition(std::int32_t(std::clamp<std::int64_t>(target, 0, INT32_MAX)));
+  }
+  zm::TZmForm::DoMouseWheel(shift, pos, notches);
+}
+
+void TMainForm::ViewerPosition(TOruShowViewer* /*sender*/, bool ended) {
+  if (closing_ || !ended || !show_) return;
+  if (show_->GetSource()->RepeatMode() == kRepeatClose) {
+    endedAtLastSlide_ = true;
+    closeRequested_ = true;
+    Close();
+  }
+}
+
+void TMainForm::ViewerAction(TOruShowViewer* /*sender*/, const TOruActionInfo& action) {
+  if (inAction_) return;
+  inAction_ = true;
+  // The actions themselves come later; the log says what was asked.
+  zm::LogLine(u"Action " + zm::IntToStr(action.Code) + u" (" + zm::IntToStr(action.Value) + u") " + action.Text);
+  inAction_ = false;
+}
+
+void TMainForm::ViewerImage(TOruShowViewer* /*sender*/, zm::TRefObject* /*image*/) {}
 
 void InitOruMainForm() {}
 

@@ -1,11 +1,13 @@
 #pragma once
 // TMainForm: the player's main form. It reads the command line, finds and
-// opens the show and reports what fails in the error box. Until the show
-// viewer exists the form has no window: an opened show's time line goes to
-// the log and the form closes again.
+// opens the show, reports what fails in the error box and plays the show in
+// its window until it is closed.
 #include <cstdint>
+#include <vector>
 
 #include "OruLib2/OruClasses/OruShowLoader.h"
+#include "OruLib2/OruViewer/OruShowViewer.h"
+#include "ZmLib/Application2/zmForms.h"
 #include "ZmLib/zmCommandLine.h"
 #include "ZmLib/zmStringList.h"
 #include "ZmLib/zmTypes.h"
@@ -59,30 +61,47 @@ const WideString& CachedProjectPath();
 // The time line and start of an opened show, written to the log.
 void LogShowTimeLine(TOruShowLocator* show, std::int64_t startTime);
 
-class TMainForm : public zm::TRefObject {
+// The player's only window: opens the show, hands it to the show viewer,
+// applies the show's window options and turns input into viewer requests.
+// Until the input mapping and the actions exist, Esc and closing the window
+// end the program, Ctrl with the wheel steps through the slides and the wheel
+// alone moves the time.
+class TMainForm : public zm::TZmForm {
 public:
   // Reads the switches ("cover", "filename", "exename") and the raw
-  // parameters ("-startup"); opens nothing yet.
+  // parameters ("-startup"), makes the viewer; opens nothing yet.
   TMainForm(zm::TCommandsStorage& commands, zm::TStringList* args);
   void Dispose() override;
 
   // Resolves the show path against the program's folder and opens it at
-  // the start position; a failure closes the form.
+  // the start position, then plays it; a failure closes the form.
   void Start();
 
-  // True when a show was opened. Path may be changed to the one that
-  // opened; each failure is reported in the error box.
+  // True when a show was opened (and, with an application to run it, handed
+  // to the viewer). Each failure is reported in the error box.
   bool OpenShow(WideString path, bool fromExe, std::int32_t start, bool checkStart, bool isTime);
 
   // The show time of slide max(I, 0): its start to the nearest millisecond,
   // plus 1 when it has no transition in and is not the end of an ending show.
   std::int64_t SlideStartTime(std::int32_t i);
+  // The targets of the next- and previous-slide steps from time T.
+  std::int64_t NextSlideTime(std::int64_t t, bool afterTransition);
+  std::int64_t PrevSlideTime(std::int64_t t);
+  // The slide whose id is Id; -1 when none.
+  std::int32_t FindSlideById(const WideString& id);
+  // The slide at the viewer's last reported time.
+  std::int32_t CurrentSlide();
 
-  // Ends the message loop (no window to close yet).
-  void Close();
+  void CloseQuery(std::int32_t& action) override;
+  void DoKey(zm::TKeyKind kind, std::uint16_t key, zm::WideChar& ch, zm::TShiftState shift) override;
+  void DoMouse(zm::TMouseKind kind, zm::TPoint pos, int button, zm::TShiftState shift) override;
+  void DoMouseWheel(zm::TShiftState shift, zm::TPoint pos, int notches) override;
+
+  // The form has let itself close (the message loop ends).
   bool Closed() const { return closed_; }
 
   TOruShowLocator* Show() const { return show_.get(); }
+  TOruShowViewer* Viewer() const { return viewer_.get(); }
   bool StartupMode() const { return startupMode_; }
   bool FromProject() const { return fromProject_; }
   const WideString& ProjectPath() const { return projectPath_; }
@@ -92,10 +111,19 @@ public:
   const WideString& Caption() const { return caption_; }
   bool WheelEnabled() const { return wheelEnabled_; }
   std::uint32_t CreationTick() const { return creationTick_; }
+  bool EndedAtLastSlide() const { return endedAtLastSlide_; }
 
 private:
+  void ViewerPosition(TOruShowViewer* sender, bool ended);
+  void ViewerAction(TOruShowViewer* sender, const TOruActionInfo& action);
+  void ViewerImage(TOruShowViewer* sender, zm::TRefObject* image);
+  // Reports a failed open in the error box.
+  bool OpenFailed(const WideString& path);
+
   zm::TCommandsStorage& commands_;
   zm::TRef<TOruShowLocator> show_;
+  zm::TRef<TOruShowViewer> viewer_;
+  std::vector<WideString> runStack_;
   WideString projectPath_;
   WideString showPath_;
   WideString showFolder_;
@@ -104,7 +132,12 @@ private:
   bool fromProject_ = false;
   bool startupMode_ = false;
   bool wheelEnabled_ = true;
+  bool endedAtLastSlide_ = false;
+  bool closeRequested_ = false;
+  bool inAction_ = false;
+  bool closing_ = false;
   bool closed_ = false;
+  std::int32_t modalCount_ = 0;
   std::uint32_t creationTick_ = 0;
 };
 

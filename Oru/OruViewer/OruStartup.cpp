@@ -4,6 +4,9 @@
 #include <vector>
 
 #include "Oru/OruViewer/OruMainForm.h"
+#include "OruLib2/OruViewer/OruDrawerHooks.h"
+#include "Platform/PlatFrameClock.h"
+#include "ZmLib/3DBasics/Dev3D9.h"
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/_MyUtils.h"
 #include "ZmLib/Graphics/winColorManagement.h"
@@ -94,6 +97,8 @@ void ApplyExclusiveMode(TOruShowLocator* show) {
   zm::TIniSection* main = description ? description->FindSection(u"main") : nullptr;
   ExclusiveFullScreenAllowed =
       !DesktopCompositionEnabled() && !zm::IniGetBool(zm::IniFind(main, u"opt_scr_noexclusive"), false);
+  // The device creation reads the 3D layer's own flag.
+  zm::Exclusive3DAllowed.store(ExclusiveFullScreenAllowed);
 }
 
 int RunProgram() {
@@ -106,6 +111,8 @@ int RunProgram() {
 
   InstallLog(*zm::Commands);
   zm::WriteStartBanner(zm::GetLog());
+  // ZM_FRAME_STEP_MS: the program clock moves only with presented frames.
+  plat::SetFrameSteppingFromEnvironment();
 
   // "icc auto" needs the monitor's profile, so it is read first.
   MonitorProfileName = ReadMonitorProfileName();
@@ -118,6 +125,12 @@ int RunProgram() {
   LocateFFmpegHook = &LocateFFmpeg;
   ShowOpenedHook = &ApplyExclusiveMode;
   app.App->Initialize();
+
+  // The slide objects draw through the 3D drawer from now on.
+  InstallDrawerHooks();
+  struct THooksGuard {
+    ~THooksGuard() { RemoveDrawerHooks(); }
+  } hooks;
 
   TRef<TMainForm> form;
   try {

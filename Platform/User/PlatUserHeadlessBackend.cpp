@@ -1,12 +1,12 @@
 // The headless display: frame buffers stay in memory (the window manager
 // keeps them), input comes from plat::headless, message boxes answer at once.
-#include <png.h>
-
+#include <chrono>
 #include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "Platform/PlatFrameClock.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatUserBackend.h"
@@ -30,21 +30,30 @@ public:
   void Update(NativeWin, const TNativeDesc&) override {}
   void Destroy(NativeWin win) override { live_.erase(win); }
   void Present(NativeWin win, const std::uint32_t* bits, int stride, int width, int height, const RECT&) override {
-    if (captureDir_.empty() || width <= 0 || height <= 0) return;
+    // Stepped frames are captured where the device presents them.
+    if (captureDir_.empty() || width <= 0 || height <= 0 || FrameStepCaptures()) return;
     if (captureLimit_ >= 0 && frames_ >= captureLimit_) return;
     char name[32];
     std::snprintf(name, sizeof name, "%06lld.png", static_cast<long long>(frames_));
-    if (!WritePng(captureDir_ + "/" + name, bits, stride, width, height)) return;
-    if (FILE* f = std::fopen((captureDir_ + "/frames.tsv").c_str(), "a")) {
-      std::fprintf(f, "%lld\t%u\t%llu\n", static_cast<long long>(frames_),
-                   static_cast<unsigned>(TickCount32() - start_), static_cast<unsigned long long>(win));
-      std::fclose(f);
-    }
+    if (!WriteCapturePng(captureDir_ + "/" + name, bits, stride, width, height)) return;
+    AppendCaptureLine(captureDir_, frames_, TickCount32() - start_, win, LastFrameShowTime());
     ++frames_;
   }
   void Pump(TInputSink& sink) override {
     if (quitAfter_ < 0 || quitSent_ || live_.empty()) return;
-    if (std::int64_t(std::uint32_t(TickCount32() - start_)) < quitAfter_) return;
+    // Captured stepped frames count show time: the run ends after the same
+    // frames whatever the start-up took.
+    const std::int64_t showTime = FrameStepCaptures() ? LastFrameShowTime() : -1;
+    const std::int64_t programTime = std::int64_t(std::uint32_t(TickCount32() - start_));
+    if (showTime >= 0) {
+      // A show standing still (paused, waiting) still ends, later.
+      if (showTime < quitAfter_ && programTime < 4 * quitAfter_ + 10000) return;
+    } else if (FrameStepMs() && SteppedFrameCount() == 0) {
+      // A stepped clock without frames never moves: real time ends the run.
+      if (std::chrono::steady_clock::now() - realStart_ < std::chrono::milliseconds(quitAfter_)) return;
+    } else if (programTime < quitAfter_) {
+      return;
+    }
     quitSent_ = true;
     sink.CloseRequested(*live_.begin());
   }
@@ -67,38 +76,6 @@ public:
   int TestWindowCount() override { return int(live_.size()); }
 
 private:
-  // B, G, R, A pixels as an 8-bit RGBA PNG.
-  static bool WritePng(const std::string& path, const std::uint32_t* bits, int stride, int width, int height) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    std::vector<png_byte> row(std::size_t(width) * 4);
-    bool ok = false;
-    if (png && info && !setjmp(png_jmpbuf(png))) {
-      png_init_io(png, f);
-      png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB_ALPHA,
-                   PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-      png_write_info(png, info);
-      for (int y = 0; y < height; ++y) {
-        const std::uint32_t* src = bits + std::size_t(y) * std::size_t(stride);
-        for (int x = 0; x < width; ++x) {
-          std::uint32_t p = src[x];
-          row[std::size_t(x) * 4 + 0] = png_byte(p >> 16);
-          row[std::size_t(x) * 4 + 1] = png_byte(p >> 8);
-          row[std::size_t(x) * 4 + 2] = png_byte(p);
-          row[std::size_t(x) * 4 + 3] = png_byte(p >> 24);
-        }
-        png_write_row(png, row.data());
-      }
-      png_write_end(png, nullptr);
-      ok = true;
-    }
-    png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
-    std::fclose(f);
-    return ok;
-  }
-
   std::string captureDir_;
   std::int64_t captureLimit_ = -1;
   std::int64_t frames_ = 0;
@@ -107,6 +84,7 @@ private:
   std::int64_t quitAfter_;
   bool quitSent_ = false;
   std::uint32_t start_ = 0;
+  std::chrono::steady_clock::time_point realStart_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace

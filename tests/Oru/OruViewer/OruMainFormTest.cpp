@@ -144,3 +144,23 @@ TEST_F(MainForm, SlideStartTimes) {
   EXPECT_EQ(form_->SlideStartTime(2), 2501);
   EXPECT_EQ(form_->SlideStartTime(3), 3500);
 }
+
+TEST_F(MainForm, SlideStepsAndEscape) {
+  WriteContainer("k.orushow");
+  ASSERT_TRUE(form_->OpenShow(Wide("k.orushow"), true, 0, true, false)) << LastBox();
+  // Slides end at 3000, 7000 and 12000; the later two fade in over 500 ms.
+  // While paused the step lands after the next slide's transition.
+  EXPECT_EQ(form_->NextSlideTime(1000, true), 3500);
+  EXPECT_EQ(form_->NextSlideTime(1000, false), 3000);
+  EXPECT_EQ(form_->NextSlideTime(3000, false), 7000);
+  // The step from the last slide of a closing show is its end, no further.
+  EXPECT_EQ(form_->NextSlideTime(11000, true), 12000);
+  EXPECT_EQ(form_->NextSlideTime(50000, false), 12000);
+  EXPECT_EQ(form_->PrevSlideTime(100), 0);
+  EXPECT_EQ(form_->FindSlideById(u"no such slide"), -1);
+
+  // Esc ends the program: the form lets itself close.
+  zm::WideChar ch = 0;
+  form_->DoKey(zm::TKeyKind::Down, 27, ch, 0);
+  EXPECT_TRUE(form_->Closed());
+}

@@ -8,6 +8,12 @@ string(REPLACE "|" ";" expect "${EXPECT}")
 string(REPLACE "|" ";" reject "${REJECT}")
 list(APPEND reject "Sanitizer" "runtime error:")
 
+# Shows play on the stepped clock unless the test says otherwise: as fast as
+# frames are drawn, and the same every run.
+if(NOT DEFINED ENV{ZM_FRAME_STEP_MS})
+  set(ENV{ZM_FRAME_STEP_MS} 50)
+endif()
+
 if(LOG)
   file(REMOVE "${LOG}")
 endif()

@@ -1,0 +1,176 @@
+#include "Platform/PlatFrameClock.h"
+
+#include <png.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "Platform/PlatSystem.h"
+#include "Platform/User/PlatUser.h"
+
+namespace plat {
+
+namespace {
+
+std::atomic<std::uint32_t> gStepNow{0};
+std::atomic<std::uint32_t> gStep{0};
+std::atomic<std::int64_t> gFrames{0};
+std::atomic<std::int64_t> gLastShowTime{-1};
+// Read by the window layer under its own lock: never take gLock for it.
+std::atomic<bool> gCapturing{false};
+std::uint32_t SteppedTicks() { return gStepNow.load(std::memory_order_acquire); }
+
+// Guards the capture settings, the time source and the files.
+std::mutex gLock;
+std::string gCaptureDir;
+std::int64_t gCaptureLimit = -1;
+TTimeSource gPrevious = nullptr;
+TFrameObserver gObserver;
+bool gInstalled = false;
+
+std::int64_t EnvNumber(const char* name) {
+  std::string v;
+  if (!GetEnv(name, v)) return -1;
+  try {
+    return std::stoll(v);
+  } catch (...) {
+    return -1;
+  }
+}
+
+}  // namespace
+
+std::uint32_t FrameStepFromEnvironment() {
+  std::int64_t v = EnvNumber("ZM_FRAME_STEP_MS");
+  return v > 0 && v <= 1000000 ? std::uint32_t(v) : 0;
+}
+
+void SetFrameStepping(std::uint32_t stepMs, const std::string& captureDir, std::int64_t captureLimit) {
+  std::lock_guard<std::mutex> l(gLock);
+  gCaptureDir = stepMs ? captureDir : std::string();
+  gCaptureLimit = captureLimit;
+  gFrames.store(0);
+  gLastShowTime.store(-1);
+  if (stepMs && !gInstalled) {
+    gStepNow.store(TickCount32());
+    gPrevious = SetTimeSource(&SteppedTicks);
+    gInstalled = true;
+  } else if (!stepMs && gInstalled) {
+    SetTimeSource(gPrevious);
+    gPrevious = nullptr;
+    gInstalled = false;
+  }
+  gStep.store(stepMs);
+  gCapturing.store(stepMs && !gCaptureDir.empty());
+}
+
+bool SetFrameSteppingFromEnvironment() {
+  std::uint32_t step = FrameStepFromEnvironment();
+  if (!step) return false;
+  std::string dir;
+  GetEnv("ZM_CAPTURE_DIR", dir);
+  SetFrameStepping(step, dir, EnvNumber("ZM_CAPTURE_LIMIT"));
+  return true;
+}
+
+std::uint32_t FrameStepMs() { return gStep.load(); }
+
+bool FrameStepCaptures() { return gCapturing.load(); }
+
+std::int64_t LastFrameShowTime() { return gLastShowTime.load(); }
+std::int64_t SteppedFrameCount() { return gFrames.load(); }
+
+void SetFrameObserver(TFrameObserver observer) {
+  std::lock_guard<std::mutex> l(gLock);
+  gObserver = std::move(observer);
+}
+
+void FramePresented(HWND window, std::int64_t showTime) {
+  gLastShowTime.store(showTime);
+  const std::uint32_t step = gStep.load();
+  if (!step) return;
+  // The window layer's lock is taken for the pixels: not under gLock, which
+  // is never held while waiting for another lock.
+  std::string dir;
+  std::int64_t limit = -1;
+  bool observed = false;
+  {
+    std::lock_guard<std::mutex> l(gLock);
+    dir = gCaptureDir;
+    limit = gCaptureLimit;
+    observed = bool(gObserver);
+  }
+  const std::int64_t frame = gFrames.load();
+  const bool capture = !dir.empty() && (limit < 0 || frame < limit);
+  std::vector<std::uint32_t> bits;
+  int width = 0, height = 0;
+  TWindowPixels px;
+  if ((capture || observed) && LockWindowPixels(window, px)) {
+    width = px.Width;
+    height = px.Height;
+    bits.resize(std::size_t(width) * std::size_t(height));
+    for (int y = 0; y < height; ++y)
+      std::memcpy(&bits[std::size_t(y) * std::size_t(width)], px.Bits + std::size_t(y) * std::size_t(px.Stride),
+                  std::size_t(width) * 4);
+    const RECT nothing{};  // read only: nothing to present again
+    UnlockWindowPixels(window, &nothing);
+  }
+  if (capture && !bits.empty()) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/%06lld.png", static_cast<long long>(frame));
+    if (WriteCapturePng(dir + name, bits.data(), width, width, height))
+      AppendCaptureLine(dir, frame, gStepNow.load(), reinterpret_cast<std::uintptr_t>(window), showTime);
+  }
+  if (observed) {
+    std::lock_guard<std::mutex> l(gLock);
+    if (gObserver) gObserver(frame, showTime, bits.empty() ? nullptr : bits.data(), width, height);
+  }
+  gFrames.fetch_add(1);
+  // The frame is out: the clock moves on to the next one.
+  gStepNow.fetch_add(step, std::memory_order_acq_rel);
+}
+
+bool WriteCapturePng(const std::string& path, const std::uint32_t* bits, int stride, int width, int height) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  std::vector<png_byte> row(std::size_t(width) * 4);
+  bool ok = false;
+  if (png && info && !setjmp(png_jmpbuf(png))) {
+    png_init_io(png, f);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y) {
+      const std::uint32_t* src = bits + std::size_t(y) * std::size_t(stride);
+      for (int x = 0; x < width; ++x) {
+        std::uint32_t p = src[x];
+        row[std::size_t(x) * 4 + 0] = png_byte(p >> 16);
+        row[std::size_t(x) * 4 + 1] = png_byte(p >> 8);
+        row[std::size_t(x) * 4 + 2] = png_byte(p);
+        row[std::size_t(x) * 4 + 3] = png_byte(p >> 24);
+      }
+      png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    ok = true;
+  }
+  png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
+  std::fclose(f);
+  return ok;
+}
+
+void AppendCaptureLine(const std::string& dir, std::int64_t frame, std::uint32_t clockMs, std::uintptr_t window,
+                       std::int64_t showTime) {
+  if (FILE* f = std::fopen((dir + "/frames.tsv").c_str(), "a")) {
+    std::fprintf(f, "%lld\t%u\t%llu\t%lld\n", static_cast<long long>(frame), static_cast<unsigned>(clockMs),
+                 static_cast<unsigned long long>(window), static_cast<long long>(showTime));
+    std::fclose(f);
+  }
+}
+
+}  // namespace plat

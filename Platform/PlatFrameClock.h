@@ -1,0 +1,54 @@
+#pragma once
+// Exact, fast runs: with ZM_FRAME_STEP_MS=N the program clock (TickCount32)
+// moves by exactly N ms per presented frame and never on its own,
+// so a show plays as fast as frames can be drawn and two runs draw the same
+// frames. With ZM_CAPTURE_DIR such frames are written as "NNNNNN.png" with a
+// line "frame, program clock ms, window, show time ms" in frames.tsv.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "Platform/User/PlatUserTypes.h"
+
+namespace plat {
+
+// The step (ms) from ZM_FRAME_STEP_MS, read once; 0 when it is not set or
+// not a positive number.
+std::uint32_t FrameStepFromEnvironment();
+
+// Installs the stepped clock (Step > 0) starting at the present clock value,
+// or restores the steady clock (Step 0). Captures go to CaptureDir when it is
+// not empty (at most CaptureLimit frames when that is not negative).
+void SetFrameStepping(std::uint32_t stepMs, const std::string& captureDir = std::string(),
+                      std::int64_t captureLimit = -1);
+// From ZM_FRAME_STEP_MS, ZM_CAPTURE_DIR and ZM_CAPTURE_LIMIT; false when the
+// step is not set (nothing changes then).
+bool SetFrameSteppingFromEnvironment();
+std::uint32_t FrameStepMs();
+// Stepping is on and frames are captured here (the window layer then leaves
+// capturing to the presenting device).
+bool FrameStepCaptures();
+
+// A frame of Window was presented, showing ShowTime (ms; the caller's
+// position). The time is kept for the capture lines. While stepping, the
+// window's client pixels are captured when a folder is set, then the clock
+// moves by the step. Call it on the presenting thread right after the
+// present, so that the pixels are those of this frame.
+void FramePresented(HWND window, std::int64_t showTime);
+// Sees every stepped frame (tests): its number, show time and the window's
+// client pixels (nil when the window could not be read). Runs on the
+// presenting thread; it must not wait for the UI thread.
+using TFrameObserver = std::function<void(std::int64_t frame, std::int64_t showTime, const std::uint32_t* bits,
+                                          int width, int height)>;
+void SetFrameObserver(TFrameObserver observer);
+// The show time of the frame presented last; -1 before one.
+std::int64_t LastFrameShowTime();
+// Frames presented while stepping.
+std::int64_t SteppedFrameCount();
+
+// The capture files of the window layer and of stepped frames.
+bool WriteCapturePng(const std::string& path, const std::uint32_t* bits, int stride, int width, int height);
+void AppendCaptureLine(const std::string& dir, std::int64_t frame, std::uint32_t clockMs, std::uintptr_t window,
+                       std::int64_t showTime);
+
+}  // namespace plat

@@ -1,0 +1,195 @@
+// The player plays shows end to end, in process: the main form opens a show
+// made by the show builder and plays it in its headless window with the
+// stepped clock until the show closes itself; every frame is seen with its
+// show time.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Oru/OruViewer/OruMainForm.h"
+#include "OruLib2/OruViewer/OruDrawerHooks.h"
+#include "Platform/PlatFrameClock.h"
+#include "Platform/PlatUtf8.h"
+#include "ZmLib/Application2/winApplication.h"
+#include "ZmLib/Win32/winWndAPI.h"
+#include "ZmLib/zmCommandLine.h"
+#include "tests/support/kit/ShowBuilder.h"
+
+using namespace oru;
+using zm::TRef;
+
+namespace {
+
+constexpr std::uint32_t kStepMs = 20;
+// A show that does not end by itself is cut off here (show time).
+constexpr std::int64_t kGiveUpMs = 30000;
+
+struct TFrame {
+  std::int64_t Time = 0;
+  std::uint32_t Centre = 0;  // 0x00RRGGBB
+  std::size_t Hash = 0;
+};
+
+struct TRun {
+  std::vector<TFrame> Frames;
+  std::vector<std::string> Boxes;
+  bool Started = false;
+  // The centre colour of the first frame at or after Time; ~0u when none.
+  std::uint32_t ColourAt(std::int64_t time) const {
+    for (const TFrame& f : Frames)
+      if (f.Time >= time) return f.Centre;
+    return ~0u;
+  }
+};
+
+class TBoxRecorder : public zm::TWndAPI {
+public:
+  int MessageBox(zm::HWND, const WideString& text, const WideString& caption, zm::UINT) override {
+    Boxes.push_back(plat::ToUtf8(caption) + ": " + plat::ToUtf8(text));
+    return zm::IDOK;
+  }
+  std::vector<std::string> Boxes;
+};
+
+// Plays the show project of Folder with the switches of Line.
+TRun Play(const std::string& folder, const WideString& line = {}) {
+  TRun run;
+  TRef<zm::TStringList> args = zm::MakeRef<zm::TStringList>();
+  TRef<zm::TCommandsStorage> commands = zm::MakeRef<zm::TCommandsStorage>();
+  zm::TStringsAdapter list(args.get());
+  zm::ParseCommandLine(u"player -filename \"" + plat::FromUtf8(folder + "/Project.oru") + u"\" " + line, list,
+                       *commands);
+
+  TBoxRecorder boxes;
+  zm::TWndAPI* savedApi = zm::WndAPIClass;
+  zm::WndAPIClass = &boxes;
+  std::mutex lock;
+  TRef<zm::TZmApplication> app = zm::MakeRef<zm::TZmApplication>();
+  plat::SetFrameStepping(kStepMs);
+  plat::SetFrameObserver([&](std::int64_t, std::int64_t time, const std::uint32_t* bits, int w, int h) {
+    TFrame f;
+    f.Time = time;
+    if (bits && w > 0 && h > 0) {
+      f.Centre = bits[std::size_t(h / 2) * std::size_t(w) + std::size_t(w / 2)] & 0xFFFFFF;
+      f.Hash = std::hash<std::string_view>()(
+          std::string_view(reinterpret_cast<const char*>(bits), std::size_t(w) * std::size_t(h) * 4));
+    }
+    std::lock_guard<std::mutex> l(lock);
+    run.Frames.push_back(f);
+    if (time > kGiveUpMs) app->Terminate();
+  });
+  app->Initialize();
+  InstallDrawerHooks();
+  {
+    TRef<TMainForm> form = zm::MakeRef<TMainForm>(*commands, args.get());
+    form->Start();
+    run.Started = form->Show() != nullptr;
+    app->Run();
+    form = nullptr;
+  }
+  RemoveDrawerHooks();
+  if (!app->Finalized()) app->Finalize();
+  app = nullptr;
+  plat::SetFrameObserver(nullptr);
+  plat::SetFrameStepping(0);
+  zm::WndAPIClass = savedApi;
+  SetCurrentShow(nullptr);
+  run.Boxes = boxes.Boxes;
+  return run;
+}
+
+std::uint32_t Rgb(int r, int g, int b) { return std::uint32_t(r) << 16 | std::uint32_t(g) << 8 | std::uint32_t(b); }
+int Channel(std::uint32_t c, int shift) { return int(c >> shift) & 0xFF; }
+
+// Each channel within Tolerance of the expected one.
+::testing::AssertionResult Near(std::uint32_t got, std::uint32_t want, int tolerance) {
+  for (int s : {16, 8, 0})
+    if (std::abs(Channel(got, s) - Channel(want, s)) > tolerance)
+      return ::testing::AssertionFailure() << std::hex << "got 0x" << got << ", want 0x" << want;
+  return ::testing::AssertionSuccess();
+}
+
+// Three solid slides of 1 s; the second and third cross-fade in over 400 ms.
+void SolidShow(zmtest::TShowBuilder& show) {
+  show.ScreenSize(160, 120).Main().Key("opt_scr_full", 0);
+  show.AddEffect("dissolve");
+  show.AddSlide(1000).SolidBackground(200, 40, 40).Transition("quick", 0);
+  show.AddSlide(2000).SolidBackground(40, 200, 40).Transition("dissolve", 400);
+  show.AddSlide(3000).SolidBackground(40, 40, 200).Transition("dissolve", 400);
+}
+
+}  // namespace
+
+TEST(PlayShow, SolidSlidesAndCrossFadeAtTheirTimesAndAgainAlike) {
+  zmtest::TShowBuilder show;
+  SolidShow(show);
+  show.Write();
+  const TRun run = Play(show.Folder());
+  ASSERT_TRUE(run.Started) << (run.Boxes.empty() ? "" : run.Boxes.back());
+  ASSERT_FALSE(run.Frames.empty());
+  // Frames follow the stepped clock, and the show closed itself at its end.
+  for (std::size_t i = 1; i < run.Frames.size(); ++i)
+    ASSERT_EQ(run.Frames[i].Time - run.Frames[i - 1].Time, kStepMs) << "frame " << i;
+  EXPECT_LT(run.Frames.back().Time, kGiveUpMs);
+  EXPECT_GE(run.Frames.back().Time, 2900);
+
+  const std::uint32_t a = Rgb(200, 40, 40), b = Rgb(40, 200, 40), c = Rgb(40, 40, 200);
+  EXPECT_TRUE(Near(run.ColourAt(500), a, 2));
+  EXPECT_TRUE(Near(run.ColourAt(1700), b, 2));
+  EXPECT_TRUE(Near(run.ColourAt(2700), c, 2));
+  // Half-way through the cross-fade both slides show; the mix moves from the
+  // old colour towards the new one.
+  const std::uint32_t early = run.ColourAt(1100), mid = run.ColourAt(1200), late = run.ColourAt(1300);
+  EXPECT_TRUE(Near(mid, Rgb(120, 120, 40), 40)) << std::hex << mid;
+  EXPECT_GT(Channel(early, 16), Channel(mid, 16));
+  EXPECT_GT(Channel(mid, 16), Channel(late, 16));
+  EXPECT_LT(Channel(early, 8), Channel(late, 8));
+
+  // A second run draws the same frames at the same times.
+  const TRun again = Play(show.Folder());
+  ASSERT_EQ(again.Frames.size(), run.Frames.size());
+  for (std::size_t i = 0; i < run.Frames.size(); ++i) {
+    ASSERT_EQ(again.Frames[i].Time, run.Frames[i].Time);
+    ASSERT_EQ(again.Frames[i].Hash, run.Frames[i].Hash) << "frame " << i << " at " << run.Frames[i].Time;
+  }
+}
+
+TEST(PlayShow, StartSwitchesAndADamagedPictureKeepTheShowGoing) {
+  zmtest::TShowBuilder show;
+  SolidShow(show);
+  // The middle slide's picture is not a picture at all.
+  show.Slide(1).Image("Broken", "broken.jpg");
+  show.AddFile("broken.jpg", "this is not a JPEG");
+  show.Write();
+
+  const TRun run = Play(show.Folder());
+  ASSERT_TRUE(run.Started);
+  EXPECT_TRUE(Near(run.ColourAt(2700), Rgb(40, 40, 200), 2)) << "the show went on after the damaged slide";
+  EXPECT_GE(run.Frames.back().Time, 2900);
+
+  // "-slide 3" starts at the third slide, "-time 1500" in the second.
+  const TRun third = Play(show.Folder(), u"-slide 3");
+  ASSERT_FALSE(third.Frames.empty());
+  EXPECT_GE(third.Frames.front().Time, 2000);
+  EXPECT_TRUE(Near(third.ColourAt(2500), Rgb(40, 40, 200), 2));
+  const TRun timed = Play(show.Folder(), u"-time 1500");
+  ASSERT_FALSE(timed.Frames.empty());
+  EXPECT_GE(timed.Frames.front().Time, 1499);
+  EXPECT_LT(timed.Frames.front().Time, 2000);
+}
+
+TEST(PlayShow, ShowWithoutSlidesEnds) {
+  zmtest::TShowBuilder show;
+  show.ScreenSize(160, 120).Main().Key("opt_scr_full", 0);
+  show.Write();
+  // It opens, has nothing to draw, reaches its end at once and closes.
+  const TRun run = Play(show.Folder());
+  EXPECT_TRUE(run.Started);
+  EXPECT_TRUE(run.Boxes.empty()) << run.Boxes.front();
+  for (const TFrame& f : run.Frames) EXPECT_EQ(f.Time, 0);
+}
