@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 
 namespace oru {
 
@@ -230,8 +231,8 @@ bool TCustomD3DEffecter::TakePicture(std::int32_t index, TRenderTargetManager* p
   return false;
 }
 
-bool TCustomD3DEffecter::RenderInto(std::int32_t index, std::uint32_t clearColour, const TRenderSlideProc& renderSlide,
-                                    void* data) {
+bool TCustomD3DEffecter::RenderInto(std::int32_t index, std::uint32_t clearColour, std::int32_t margin,
+                                    const TRenderSlideProc& renderSlide, void* data) {
   TRenderTargetTexture* picture = pictures_[index].get();
   T3DTexture* dev = picture ? picture->Realize() : nullptr;
   if (!dev || !screen_->CanDraw()) return false;
@@ -247,9 +248,14 @@ bool TCustomD3DEffecter::RenderInto(std::int32_t index, std::uint32_t clearColou
     return false;
   }
   {
-    // The whole target: a pooled picture may be larger than the window.
+    // A pooled picture may be larger than the window. The filter pass reads
+    // the rendered rectangle and the edge replicated next to it, 1:1, so
+    // only that much is cleared there; the rest keeps what it held.
     TRef<T3DRenderer> renderer(screen_->Renderer());
-    if (renderer) renderer->Clear({}, cfTarget, clearColour, 1.0f);
+    const TRect used{0, 0, std::min(size.cx, r.Right - r.Left + margin), std::min(size.cy, r.Bottom - r.Top + margin)};
+    const bool whole = margin < 0 || Empty(r);
+    if (renderer)
+      renderer->Clear(whole ? std::span<const TRect>{} : std::span<const TRect>{&used, 1}, cfTarget, clearColour, 1.0f);
   }
   if (!Empty(r) && renderSlide) {
     try {
@@ -276,7 +282,7 @@ TEffController* TCustomD3DEffecter::RunEffect(bool twoPictures, const TRenderSli
   // Grey under alpha 0 keeps bilinear fringes neutral with straight alpha;
   // a premultiplied picture must hold black there, or the grey is added.
   const bool premultiplied = pictures_[0]->Premultiplied;
-  if (RenderInto(0, premultiplied ? 0u : 0x00808080u, renderSlide, data)) {
+  if (RenderInto(0, premultiplied ? 0u : 0x00808080u, kMaxReplication, renderSlide, data)) {
     const TRect r = rendered_[0];
     ReplicateEdges(pictures_[0].get(), {0, 0, r.Right - r.Left, r.Bottom - r.Top}, false);
   }
@@ -286,7 +292,7 @@ TEffController* TCustomD3DEffecter::RunEffect(bool twoPictures, const TRenderSli
 bool TCustomD3DEffecter::RenderPicture(const TRenderSlideProc& renderSlide, void* data) {
   const std::int32_t index = current_ ? 1 : 0;
   if (!pictures_[index] && !TakePicture(index, targetPool_ ? targetPool_ : rtManager_.get())) return false;
-  if (!RenderInto(index, 0, renderSlide, data)) return false;
+  if (!RenderInto(index, 0, -1, renderSlide, data)) return false;
   const TRect r = rendered_[index];
   ReplicateEdges(pictures_[index].get(), {0, 0, r.Right - r.Left, r.Bottom - r.Top}, true);
   return true;

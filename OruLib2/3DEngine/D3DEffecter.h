@@ -125,7 +125,10 @@ protected:
   void ReplicateEdges(zm::TRenderTargetTexture* picture, const zm::TRect& rect, bool full);
 
 private:
-  bool RenderInto(std::int32_t index, std::uint32_t clearColour, const TRenderSlideProc& renderSlide, void* data);
+  // Margin: the cleared columns and rows past the rendered rectangle, all
+  // of the picture when negative.
+  bool RenderInto(std::int32_t index, std::uint32_t clearColour, std::int32_t margin,
+                  const TRenderSlideProc& renderSlide, void* data);
   bool TakePicture(std::int32_t index, zm::TRenderTargetManager* pool);
 
   zm::T3DScreen* screen_;

@@ -10,11 +10,16 @@
 #include "Platform/Gfx/GfxPipeline.h"
 #include "Platform/Gfx/GfxPresent.h"
 #include "Platform/Gfx/GfxShaderAbi.h"
+#include "Platform/Gfx/GfxWorkers.h"
 #include "Platform/User/PlatUser.h"
 
 namespace plat::gfx {
 
 namespace {
+
+// Clears of at least this many bytes run over the workers, kClearBand rows a job.
+constexpr std::size_t kParallelBytes = std::size_t{1} << 20;
+constexpr int kClearBand = 32;
 
 constexpr std::uint32_t kMaxSurfaceSize = 16384;
 constexpr std::uint32_t kMaxVolumeSize = 256;
@@ -442,9 +447,21 @@ Result Device::Clear(std::uint32_t count, const Rect* rects, std::uint32_t flags
     std::uint8_t* first = v.bits + static_cast<std::ptrdiff_t>(t) * v.pitch + static_cast<std::ptrdiff_t>(l) * bpp;
     for (int x = 0; x < rr - l; ++x) std::memcpy(first + static_cast<std::ptrdiff_t>(x) * bpp, pixel, bpp);
     const std::size_t rowBytes = static_cast<std::size_t>(rr - l) * bpp;
-    for (int y = t + 1; y < b; ++y)
-      std::memcpy(v.bits + static_cast<std::ptrdiff_t>(y) * v.pitch + static_cast<std::ptrdiff_t>(l) * bpp, first,
-                  rowBytes);
+    const auto rows = [&](int from, int to) {
+      for (int y = from; y < to; ++y)
+        std::memcpy(v.bits + static_cast<std::ptrdiff_t>(y) * v.pitch + static_cast<std::ptrdiff_t>(l) * bpp, first,
+                    rowBytes);
+    };
+    // Whole frames are shared out over the workers in bands of rows.
+    if (rowBytes * static_cast<std::size_t>(b - t) < kParallelBytes) {
+      rows(t + 1, b);
+      return;
+    }
+    const int bands = (b - t - 1 + kClearBand - 1) / kClearBand;
+    GfxWorkers::Instance().Run(static_cast<std::uint32_t>(bands), [&](std::uint32_t i) {
+      const int from = t + 1 + static_cast<int>(i) * kClearBand;
+      rows(from, std::min(from + kClearBand, b));
+    });
   };
   if (count == 0) fill(vp);
   for (std::uint32_t i = 0; i < count; ++i) fill(rects[i]);

@@ -3,6 +3,7 @@
 
 #include "Platform/Gfx/GfxPixels.h"
 #include "Platform/Gfx/GfxPresent.h"
+#include "Platform/Gfx/GfxWorkers.h"
 #include "Platform/User/PlatUser.h"
 
 namespace plat::gfx {
@@ -18,19 +19,38 @@ namespace {
 void CopyFrame(const FrameView& frame, const Rect& src, std::uint32_t* dstBits, int dstStride, int dstX, int dstY) {
   const int w = src.right - src.left, h = src.bottom - src.top;
   const bool fast = frame.format == Format::A8R8G8B8 || frame.format == Format::X8R8G8B8;
-  for (int row = 0; row < h; ++row) {
-    std::uint32_t* out = dstBits + static_cast<std::ptrdiff_t>(dstY + row) * dstStride + dstX;
-    const std::uint32_t sy = static_cast<std::uint32_t>(src.top + row);
-    if (fast) {
-      const std::uint8_t* in =
-          frame.bits + static_cast<std::ptrdiff_t>(sy) * frame.pitch + static_cast<std::ptrdiff_t>(src.left) * 4;
-      std::memcpy(out, in, static_cast<std::size_t>(w) * 4);
-      if (frame.format == Format::X8R8G8B8)
-        for (int i = 0; i < w; ++i) out[i] |= 0xFF000000u;
-    } else {
-      for (int i = 0; i < w; ++i) out[i] = ReadPixelArgb(frame, static_cast<std::uint32_t>(src.left + i), sy);
+  const auto rows = [&](int from, int to) {
+    for (int row = from; row < to; ++row) {
+      std::uint32_t* out = dstBits + static_cast<std::ptrdiff_t>(dstY + row) * dstStride + dstX;
+      const std::uint32_t sy = static_cast<std::uint32_t>(src.top + row);
+      if (fast) {
+        const std::uint8_t* in =
+            frame.bits + static_cast<std::ptrdiff_t>(sy) * frame.pitch + static_cast<std::ptrdiff_t>(src.left) * 4;
+        if (frame.format == Format::X8R8G8B8) {
+          // One pass, opaque on the way.
+          for (int i = 0; i < w; ++i) {
+            std::uint32_t v;
+            std::memcpy(&v, in + static_cast<std::ptrdiff_t>(i) * 4, 4);
+            out[i] = v | 0xFF000000u;
+          }
+        } else {
+          std::memcpy(out, in, static_cast<std::size_t>(w) * 4);
+        }
+      } else {
+        for (int i = 0; i < w; ++i) out[i] = ReadPixelArgb(frame, static_cast<std::uint32_t>(src.left + i), sy);
+      }
     }
+  };
+  // Whole frames are shared out over the workers in bands of rows.
+  constexpr int kBand = 32;
+  if (static_cast<std::int64_t>(w) * h < (std::int64_t{1} << 18)) {
+    rows(0, h);
+    return;
   }
+  GfxWorkers::Instance().Run(static_cast<std::uint32_t>((h + kBand - 1) / kBand), [&](std::uint32_t i) {
+    const int from = static_cast<int>(i) * kBand;
+    rows(from, std::min(from + kBand, h));
+  });
 }
 
 class WindowSink : public PresentSink {

@@ -109,26 +109,35 @@ std::uint8_t* PixelAt(const TSurfaceView& t, std::int32_t x, std::int32_t y) {
   return t.bits + static_cast<std::ptrdiff_t>(y) * t.pitch + static_cast<std::ptrdiff_t>(x) * BytesPerPixel(t.format);
 }
 
-// The commonest state off the span path (rotated and perspective quads):
-// one 2D texture stage of 32-bit texels without mips, stage 0 as the
-// texture or its alpha times a constant diffuse alpha, source-over onto an
-// ARGB target. Every pixel goes through the same operations as ShadePixel
+bool StageFactor(const StageSetup& s, std::uint32_t diffuse, std::uint32_t& factor);
+
+// The commonest states off the span path (rotated and perspective quads,
+// shapes with a coverage ramp in the vertex colours): one 2D texture stage
+// of 32-bit texels without mips, stage 0 as the texture with channels
+// selected or modulated by the diffuse colour, any blend onto an ARGB
+// target. Every pixel goes through the same operations as ShadePixel
 // (b * y + c is the same value for the whole row), in batches so the plane
-// evaluation vectorises, and the batch is blended by the span kernel.
+// evaluation vectorises, and the batch is blended by the span kernels.
 struct SimpleStage {
   const TSurfaceView* level = nullptr;
   const SamplerSetup* sampler = nullptr;
   std::uint32_t uo = 0, alphaScale = 255, sourceFill = 0;
   bool linear = false, x8Target = false;
   bool gather = false;  // texel offsets fit the 32-bit gathers
+  // Source-over with the colour kept: one pass of BlendSpanSourceOver.
+  bool overKernel = false;
+  // Otherwise texel times factor (base | diffuse, 255 keeps a channel),
+  // the diffuse colour made per pixel when it varies, then BlendSpan.
+  std::uint32_t base = 0xFFFFFFFFu, factor = 0xFFFFFFFFu;
+  bool varying = false, varyingAlpha = false, varyingColour = false;
 };
 
 bool SimpleStageFor(const TriangleSetup& t, const PixelState& ps, SimpleStage& out) {
-  if (ps.stageCount != 1 || !ps.sourceOver || !IsArgbTarget(ps.target.format)) return false;
+  if (ps.stageCount != 1 || !IsArgbTarget(ps.target.format)) return false;
   if (!Aligned4(ps.target.bits, ps.target.pitch)) return false;
-  if (ps.stage0Kind != 1 && ps.stage0Kind != 2) return false;
-  if (ps.stage0Kind == 2 && !t.constantDiffuse) return false;
   const StageSetup& st = ps.stages[0];
+  std::uint32_t base = 0;
+  if (!StageFactor(st, 0, base)) return false;  // modulated channels come out 0
   const TTextureView& tex = *ps.textures[0];
   const SamplerSetup& s = ps.samplers[0];
   if (tex.kind != TTextureKind::Texture2D || tex.levelCount == 0 || SamplerNeedsLod(tex, s)) return false;
@@ -138,12 +147,18 @@ bool SimpleStageFor(const TriangleSetup& t, const PixelState& ps, SimpleStage& o
   out.level = &l;
   out.sampler = &s;
   out.uo = ps.layout.attrOffset[st.texCoordIndex];
-  out.alphaScale = ps.stage0Kind == 2 ? t.diffuse >> 24 : 255;
   out.sourceFill = l.format == Format::X8R8G8B8 ? 0xFF000000u : 0;
   out.linear = s.magFilter != TextureFilter::Point;
   out.x8Target = ps.target.format == Format::X8R8G8B8;
   out.gather = out.linear && l.pitch > 0 &&
                (static_cast<std::int64_t>(l.height) - 1) * l.pitch + static_cast<std::int64_t>(l.width) * 4 < (1ll << 31);
+  out.base = base;
+  out.varying = base != 0xFFFFFFFFu && !t.constantDiffuse;
+  out.varyingAlpha = out.varying && (base >> 24) == 0;
+  out.varyingColour = out.varying && (base & 0x00FFFFFFu) == 0;
+  out.factor = base | t.diffuse;
+  out.overKernel = !out.varying && ps.sourceOver && (out.factor & 0x00FFFFFFu) == 0x00FFFFFFu;
+  out.alphaScale = out.factor >> 24;
   return true;
 }
 
@@ -212,6 +227,15 @@ __attribute__((target("avx2"))) inline __m256i Lerp16x16(__m256i a, __m256i b, _
       8);
 }
 
+__attribute__((target("avx2"))) inline __m256i LoadOr(const std::uint32_t* p, __m256i fill) {
+  return _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), fill);
+}
+
+// Columns that read texels i and i + 1 with one weight (defined below).
+__attribute__((target("avx2"))) std::int32_t UniformRowAvx2(const std::uint32_t* top, const std::uint32_t* bottom,
+                                                             std::int32_t n, std::uint32_t wx, std::uint32_t wy,
+                                                             std::uint32_t sourceFill, std::uint32_t* out);
+
 // Bilinear texels of pixels x0 .. x0 + n - 1 of a row, eight at a time, each
 // as SampleBilinear makes it.
 __attribute__((target("avx2"))) void SampleRowAvx2(const SimpleStage& k, const Plane& pr, const Plane& pu,
@@ -226,6 +250,20 @@ __attribute__((target("avx2"))) void SampleRowAvx2(const SimpleStage& k, const P
   const int* bits = reinterpret_cast<const int*>(l.bits);
   // Without perspective (rhw 1 along the row) the division is by 1.
   const bool unitRhw = pr.a == 0 && rowR == 1.0;
+  // Without perspective v is a rounded affine function of x, monotonic, and
+  // so is its snapped coordinate: equal at both ends, it is the same for
+  // every pixel between, and so are the texel rows and their weight.
+  bool rowFixed = false;
+  __m128i fixedY0 = _mm_setzero_si128(), fixedY1 = fixedY0, fixedWy = fixedY0;
+  if (unitRhw && n > 0) {
+    const std::int64_t f = SnapCoordinate(pv.a * static_cast<double>(x0) + rowV, l.height, true);
+    if (f == SnapCoordinate(pv.a * static_cast<double>(x0 + n - 1) + rowV, l.height, true)) {
+      rowFixed = true;
+      fixedY0 = _mm_set1_epi32(static_cast<int>(AddressTexel(f >> 8, l.height, k.sampler->addressV)));
+      fixedY1 = _mm_set1_epi32(static_cast<int>(AddressTexel((f >> 8) + 1, l.height, k.sampler->addressV)));
+      fixedWy = _mm_set1_epi32(static_cast<int>(f & 255));
+    }
+  }
   std::int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
     __m128i xi0[2], xi1[2], wxs[2], yi0[2], yi1[2], wys[2];
@@ -242,7 +280,13 @@ __attribute__((target("avx2"))) void SampleRowAvx2(const SimpleStage& k, const P
         vs[h] = _mm256_div_pd(vs[h], rw);
       }
       SnapAvx2(us[h], l.width, k.sampler->addressU, xi0[h], xi1[h], wxs[h], ok);
-      SnapAvx2(vs[h], l.height, k.sampler->addressV, yi0[h], yi1[h], wys[h], ok);
+      if (rowFixed) {
+        yi0[h] = fixedY0;
+        yi1[h] = fixedY1;
+        wys[h] = fixedWy;
+      } else {
+        SnapAvx2(vs[h], l.height, k.sampler->addressV, yi0[h], yi1[h], wys[h], ok);
+      }
     }
     if (!ok) {
       alignas(32) double uu[8], vv[8];
@@ -253,10 +297,33 @@ __attribute__((target("avx2"))) void SampleRowAvx2(const SimpleStage& k, const P
       for (int j = 0; j < 8; ++j) texels[i + j] = SampleBilinear(k, uu[j], vv[j]);
       continue;
     }
-    const __m256i row0 = _mm256_mullo_epi32(_mm256_set_m128i(yi0[1], yi0[0]), pitch8);
-    const __m256i row1 = _mm256_mullo_epi32(_mm256_set_m128i(yi1[1], yi1[0]), pitch8);
-    const __m256i c0 = _mm256_slli_epi32(_mm256_set_m128i(xi0[1], xi0[0]), 2);
-    const __m256i c1 = _mm256_slli_epi32(_mm256_set_m128i(xi1[1], xi1[0]), 2);
+    const __m256i x0v = _mm256_set_m128i(xi0[1], xi0[0]), x1v = _mm256_set_m128i(xi1[1], xi1[0]);
+    const __m256i y0v = _mm256_set_m128i(yi0[1], yi0[0]), y1v = _mm256_set_m128i(yi1[1], yi1[0]);
+    const __m256i wxv = _mm256_set_m128i(wxs[1], wxs[0]), wyv = _mm256_set_m128i(wys[1], wys[0]);
+    // A picture drawn about one texel per pixel: eight neighbouring texels on
+    // one row pair with one weight each way, read as whole vectors.
+    const __m256i same =
+        _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi32(y0v, _mm256_permutevar8x32_epi32(y0v, zero)),
+                                          _mm256_cmpeq_epi32(y1v, _mm256_permutevar8x32_epi32(y1v, zero))),
+                         _mm256_and_si256(_mm256_cmpeq_epi32(wyv, _mm256_permutevar8x32_epi32(wyv, zero)),
+                                          _mm256_cmpeq_epi32(wxv, _mm256_permutevar8x32_epi32(wxv, zero))));
+    const __m256i step =
+        _mm256_add_epi32(_mm256_permutevar8x32_epi32(x0v, zero), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m256i runs = _mm256_and_si256(_mm256_cmpeq_epi32(x0v, step),
+                                          _mm256_cmpeq_epi32(x1v, _mm256_add_epi32(step, _mm256_set1_epi32(1))));
+    if (_mm256_movemask_epi8(_mm256_and_si256(same, runs)) == -1) {
+      const std::int32_t tx = _mm_cvtsi128_si32(xi0[0]);
+      const std::ptrdiff_t r0 = _mm_cvtsi128_si32(yi0[0]), r1 = _mm_cvtsi128_si32(yi1[0]);
+      const auto* top = reinterpret_cast<const std::uint32_t*>(l.bits + r0 * l.pitch) + tx;
+      const auto* bottom = reinterpret_cast<const std::uint32_t*>(l.bits + r1 * l.pitch) + tx;
+      UniformRowAvx2(top, bottom, 8, static_cast<std::uint32_t>(_mm_cvtsi128_si32(wxs[0])),
+                     static_cast<std::uint32_t>(_mm_cvtsi128_si32(wys[0])), k.sourceFill, texels + i);
+      continue;
+    }
+    const __m256i row0 = _mm256_mullo_epi32(y0v, pitch8);
+    const __m256i row1 = _mm256_mullo_epi32(y1v, pitch8);
+    const __m256i c0 = _mm256_slli_epi32(x0v, 2);
+    const __m256i c1 = _mm256_slli_epi32(x1v, 2);
     const __m256i t00 = _mm256_or_si256(_mm256_i32gather_epi32(bits, _mm256_add_epi32(row0, c0), 1), fill8);
     const __m256i t01 = _mm256_or_si256(_mm256_i32gather_epi32(bits, _mm256_add_epi32(row0, c1), 1), fill8);
     const __m256i t10 = _mm256_or_si256(_mm256_i32gather_epi32(bits, _mm256_add_epi32(row1, c0), 1), fill8);
@@ -291,6 +358,104 @@ bool CpuHasAvx2() {
 }
 #endif
 
+// One diffuse channel of a batch, or-ed into out at shift: the plane at
+// each pixel centre over rhw, rounded to a byte as ToByte does, without
+// branches so that the loop vectorises (NaN and values up to 0 give 0, from
+// 255 on 255, else v + 0.5 truncated).
+// Compiled twice, the loop vectorised for AVX2 and without; chosen at run
+// time (no ifunc clones: the thread sanitizer cannot start with them).
+#define ZM_CHANNEL_ROW_BODY                                                   \
+  const double row = q.b * py + q.c, qa = q.a;                                \
+  for (std::int32_t i = 0; i < n; ++i) {                                      \
+    double v = qa * static_cast<double>(x0 + i) + row;                       \
+    if (rw != nullptr) v = v / rw[i];                                         \
+    const double held = v > 0 ? (v >= 255 ? 255.0 : v + 0.5) : 0.0;          \
+    out[i] |= static_cast<std::uint32_t>(held) << shift;                      \
+  }
+#if defined(__SSE2__)
+__attribute__((target("avx2"))) void ChannelRowAvx2(const Plane& q, double py, std::int32_t x0, std::int32_t n,
+                                                    const double* rw, int shift, std::uint32_t* out) {
+  ZM_CHANNEL_ROW_BODY
+}
+#endif
+void ChannelRowPlain(const Plane& q, double py, std::int32_t x0, std::int32_t n, const double* rw, int shift,
+                     std::uint32_t* out) {
+  ZM_CHANNEL_ROW_BODY
+}
+#undef ZM_CHANNEL_ROW_BODY
+void ChannelRow(const Plane& q, double py, std::int32_t x0, std::int32_t n, const double* rw, int shift,
+                std::uint32_t* out) {
+#if defined(__SSE2__)
+  if (CpuHasAvx2()) return ChannelRowAvx2(q, py, x0, n, rw, shift, out);
+#endif
+  ChannelRowPlain(q, py, x0, n, rw, shift, out);
+}
+
+// The diffuse channels that vary, per pixel of a batch, each as Diffuse
+// makes it, over the selected channels of the stage (255).
+void DiffuseRow(const TriangleSetup& t, const SimpleStage& k, double py, std::int32_t x0, std::int32_t n,
+                std::uint32_t* out) {
+  const Plane& pr = t.rhw;
+  const bool unitRhw = pr.a == 0 && pr.b == 0 && pr.c == 1.0;  // q / 1 is q
+  alignas(64) double rw[kBatch];
+  if (!unitRhw) {
+    const double rowR = pr.b * py + pr.c;
+    for (std::int32_t i = 0; i < n; ++i) {
+      const double r = pr.a * static_cast<double>(x0 + i) + rowR;
+      rw[i] = r > 1e-300 ? r : 1e-300;
+    }
+  }
+  for (std::int32_t i = 0; i < n; ++i) out[i] = k.base;
+  const double* div = unitRhw ? nullptr : rw;
+  if (k.varyingAlpha) ChannelRow(t.attr[0], py, x0, n, div, 24, out);
+  if (k.varyingColour)
+    for (int c = 1; c < 4; ++c) ChannelRow(t.attr[c], py, x0, n, div, 24 - 8 * c, out);
+}
+
+// in times factors, channel by channel, as Mul255 gives it.
+#define ZM_MODULATE_BODY                                                                 \
+  const auto* a = reinterpret_cast<const std::uint8_t*>(in);                             \
+  const auto* f = reinterpret_cast<const std::uint8_t*>(factors);                        \
+  alignas(64) std::uint8_t r[kBatch * 4];                                                \
+  const std::int32_t bytes = 4 * n;                                                      \
+  for (std::int32_t i = 0; i < bytes; ++i)                                               \
+    r[i] = static_cast<std::uint8_t>((static_cast<std::uint32_t>(a[i]) * f[i] + 127) / 255); \
+  std::memcpy(out, r, static_cast<std::size_t>(bytes));
+#if defined(__SSE2__)
+__attribute__((target("avx2"))) void ModulatePixelsAvx2(const std::uint32_t* in, const std::uint32_t* factors,
+                                                        std::uint32_t* out, std::int32_t n) {
+  ZM_MODULATE_BODY
+}
+#endif
+void ModulatePixelsPlain(const std::uint32_t* in, const std::uint32_t* factors, std::uint32_t* out,
+                         std::int32_t n) {
+  ZM_MODULATE_BODY
+}
+#undef ZM_MODULATE_BODY
+void ModulatePixels(const std::uint32_t* in, const std::uint32_t* factors, std::uint32_t* out, std::int32_t n) {
+#if defined(__SSE2__)
+  if (CpuHasAvx2()) return ModulatePixelsAvx2(in, factors, out, n);
+#endif
+  ModulatePixelsPlain(in, factors, out, n);
+}
+
+// The texels of a batch through the stage and the blend.
+void EmitBatch(const TriangleSetup& t, const PixelState& ps, const SimpleStage& k, double py, std::int32_t x0,
+               std::int32_t n, std::uint32_t* texels, std::uint32_t* row) {
+  if (k.overKernel) {
+    BlendSpanSourceOver(texels, row + x0, static_cast<std::size_t>(n), k.alphaScale, k.sourceFill != 0, k.x8Target);
+    return;
+  }
+  if (k.varying) {
+    alignas(64) std::uint32_t factors[kBatch];
+    DiffuseRow(t, k, py, x0, n, factors);
+    ModulatePixels(texels, factors, texels, n);
+  } else if (k.factor != 0xFFFFFFFFu) {  // 255 keeps a channel
+    ModulateSpan(texels, texels, static_cast<std::size_t>(n), k.factor, k.sourceFill);
+  }
+  BlendSpan(ps.blend, texels, row + x0, static_cast<std::size_t>(n), k.x8Target);
+}
+
 void RasterizeSimple(const TriangleSetup& t, const PixelState& ps, const SimpleStage& k, std::int32_t rowBegin,
                      std::int32_t rowEnd) {
   const TSurfaceView& l = *k.level;
@@ -311,9 +476,10 @@ void RasterizeSimple(const TriangleSetup& t, const PixelState& ps, const SimpleS
       const std::int32_t n = std::min<std::int32_t>(kBatch, e - x0);
 #if defined(__SSE2__)
       if (useAvx2) {
-        SampleRowAvx2(k, pr, pu, pv, rowR, rowU, rowV, x0, n, texels);
-        BlendSpanSourceOver(texels, out + x0, static_cast<std::size_t>(n), k.alphaScale, k.sourceFill != 0,
-                            k.x8Target);
+        // Whole vectors past the span's end: only texels that stay unused,
+        // and kBatch is a multiple of 8.
+        SampleRowAvx2(k, pr, pu, pv, rowR, rowU, rowV, x0, (n + 7) & ~7, texels);
+        EmitBatch(t, ps, k, py, x0, n, texels, out);
         continue;
       }
 #endif
@@ -333,8 +499,7 @@ void RasterizeSimple(const TriangleSetup& t, const PixelState& ps, const SimpleS
           texels[i] = FetchArgb(l, tx, ty, k.sourceFill);
         }
       }
-      BlendSpanSourceOver(texels, out + x0, static_cast<std::size_t>(n), k.alphaScale, k.sourceFill != 0,
-                          k.x8Target);
+      EmitBatch(t, ps, k, py, x0, n, texels, out);
     }
   }
 }
@@ -546,9 +711,6 @@ std::int32_t BilinearRowSse2(const SpanTap* tap, const std::uint64_t* w4, std::i
 #endif
 
 #if defined(__SSE2__)
-__attribute__((target("avx2"))) inline __m256i LoadOr(const std::uint32_t* p, __m256i fill) {
-  return _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), fill);
-}
 
 // Columns that read texels i and i + 1 with one weight: whole vectors of
 // the two texel rows, eight pixels at a time, each as LerpArgb makes it.
@@ -559,6 +721,20 @@ __attribute__((target("avx2"))) std::int32_t UniformRowAvx2(const std::uint32_t*
   const __m256i zero = _mm256_setzero_si256(), fill = _mm256_set1_epi32(static_cast<int>(sourceFill));
   const __m256i fx = _mm256_set1_epi16(static_cast<short>(wx)), fy = _mm256_set1_epi16(static_cast<short>(wy));
   std::int32_t x = 0;
+  if ((wx == 0 || wx == 128) && (wy == 0 || wy == 128)) {
+    // Half-texel offsets: (a * 128 + b * 128 + 128) >> 8 is the rounded byte average.
+    for (; x + 8 <= n; x += 8) {
+      __m256i v = LoadOr(top + x, fill);
+      if (wx != 0) v = _mm256_avg_epu8(v, LoadOr(top + x + 1, fill));
+      if (wy != 0) {
+        __m256i w = LoadOr(bottom + x, fill);
+        if (wx != 0) w = _mm256_avg_epu8(w, LoadOr(bottom + x + 1, fill));
+        v = _mm256_avg_epu8(v, w);
+      }
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), v);
+    }
+    return x;
+  }
   for (; x + 8 <= n; x += 8) {
     const __m256i a = LoadOr(top + x, fill), b = LoadOr(top + x + 1, fill);
     __m256i lo = Lerp16x16(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero), fx);
@@ -704,6 +880,10 @@ void RasterizeFast(const TriangleSetup& t, const PixelState& ps, std::int32_t ro
     }
     if (blendKernel) {
       const std::size_t n = static_cast<std::size_t>(e - b);
+      if (factor == 0xFFFFFFFFu && sourceFill == 0) {  // 255 keeps every channel
+        BlendSpan(ps.blend, src, out + b, n, x8Target);
+        continue;
+      }
       ModulateSpan(src, tColours.data(), n, factor, sourceFill);
       BlendSpan(ps.blend, tColours.data(), out + b, n, x8Target);
       continue;

@@ -92,10 +92,17 @@ public:
     }
     for (std::uint32_t k = 0; k < n; ++k)
       if (!Finite(poly[k], attrs)) return;
-    n = ClipPolygon(poly, n, tmp, attrs, [](const ScreenV& v) { return v.x + kGuardBand; });
-    n = ClipPolygon(tmp, n, poly, attrs, [](const ScreenV& v) { return kGuardBand - v.x; });
-    n = ClipPolygon(poly, n, tmp, attrs, [](const ScreenV& v) { return v.y + kGuardBand; });
-    n = ClipPolygon(tmp, n, poly, attrs, [](const ScreenV& v) { return kGuardBand - v.y; });
+    // A polygon inside the guard band comes out of the clips as it went in.
+    bool inside = true;
+    for (std::uint32_t k = 0; k < n; ++k)
+      inside = inside && poly[k].x + kGuardBand >= 0 && kGuardBand - poly[k].x >= 0 && poly[k].y + kGuardBand >= 0 &&
+               kGuardBand - poly[k].y >= 0;
+    if (!inside) {
+      n = ClipPolygon(poly, n, tmp, attrs, [](const ScreenV& v) { return v.x + kGuardBand; });
+      n = ClipPolygon(tmp, n, poly, attrs, [](const ScreenV& v) { return kGuardBand - v.x; });
+      n = ClipPolygon(poly, n, tmp, attrs, [](const ScreenV& v) { return v.y + kGuardBand; });
+      n = ClipPolygon(tmp, n, poly, attrs, [](const ScreenV& v) { return kGuardBand - v.y; });
+    }
     if (n < 3) return;
     double area = 0;
     for (std::uint32_t k = 0; k < n; ++k) {
