@@ -21,6 +21,7 @@ std::atomic<std::int64_t> gFrames{0};
 std::atomic<std::int64_t> gLastShowTime{-1};
 // Read by the window layer under its own lock: never take gLock for it.
 std::atomic<bool> gCapturing{false};
+std::atomic<bool> gObserved{false};
 std::uint32_t SteppedTicks() { return gStepNow.load(std::memory_order_acquire); }
 
 // Guards the capture settings, the time source and the files.
@@ -86,12 +87,20 @@ std::int64_t SteppedFrameCount() { return gFrames.load(); }
 void SetFrameObserver(TFrameObserver observer) {
   std::lock_guard<std::mutex> l(gLock);
   gObserver = std::move(observer);
+  gObserved.store(bool(gObserver));
 }
 
 void FramePresented(HWND window, std::int64_t showTime) {
   gLastShowTime.store(showTime);
   const std::uint32_t step = gStep.load();
-  if (!step) return;
+  if (!step) {
+    // Real-clock frames are only timed (the speed tools): no pixels, no number.
+    if (gObserved.load()) {
+      std::lock_guard<std::mutex> l(gLock);
+      if (gObserver) gObserver(-1, showTime, nullptr, 0, 0);
+    }
+    return;
+  }
   // The window layer's lock is taken for the pixels: not under gLock, which
   // is never held while waiting for another lock.
   std::string dir;

@@ -36,8 +36,9 @@ bool FrameStepCaptures();
 // present, so that the pixels are those of this frame.
 void FramePresented(HWND window, std::int64_t showTime);
 // Sees every stepped frame (tests): its number, show time and the window's
-// client pixels (nil when the window could not be read). Runs on the
-// presenting thread; it must not wait for the UI thread.
+// client pixels (nil when the window could not be read). Frames of the real
+// clock come with number -1 and no pixels. Runs on the presenting thread; it
+// must not wait for the UI thread.
 using TFrameObserver = std::function<void(std::int64_t frame, std::int64_t showTime, const std::uint32_t* bits,
                                           int width, int height)>;
 void SetFrameObserver(TFrameObserver observer);

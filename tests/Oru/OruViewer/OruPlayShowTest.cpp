@@ -18,6 +18,7 @@
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/zmCommandLine.h"
+#include "tests/support/kit/JpegWriter.h"
 #include "tests/support/kit/ShowBuilder.h"
 
 using namespace oru;
@@ -192,4 +193,39 @@ TEST(PlayShow, ShowWithoutSlidesEnds) {
   EXPECT_TRUE(run.Started);
   EXPECT_TRUE(run.Boxes.empty()) << run.Boxes.front();
   for (const TFrame& f : run.Frames) EXPECT_EQ(f.Time, 0);
+}
+
+TEST(PlayShow, EveryPictureBadStillPlaysToTheEnd) {
+  zmtest::TShowBuilder show;
+  SolidShow(show);
+  show.AddSlide(4000).SolidBackground(200, 200, 40).Transition("dissolve", 400);
+  // Missing, not a picture, cut short, empty: each slide's picture object
+  // and slide picture.
+  const char* const names[] = {"gone.jpg", "text.jpg", "cut.jpg", "empty.jpg"};
+  for (std::size_t i = 0; i < 4; ++i) show.Slide(i).Picture(names[i]).Image("Photo", names[i]);
+  zmtest::TJpegOptions whole;
+  whole.Width = 64;
+  whole.Height = 48;
+  const std::string bytes = zmtest::WriteJpeg(whole);
+  show.AddFile("text.jpg", "this is not a picture");
+  show.AddFile("cut.jpg", bytes.substr(0, bytes.size() / 2));
+  show.AddFile("empty.jpg", "");
+  show.Write();
+
+  const TRun run = Play(show.Folder());
+  ASSERT_TRUE(run.Started) << (run.Boxes.empty() ? "" : run.Boxes.back());
+  EXPECT_TRUE(run.Boxes.empty()) << run.Boxes.front();
+  ASSERT_FALSE(run.Frames.empty());
+  EXPECT_GE(run.Frames.back().Time, 3900) << "the show reached its last slide";
+  EXPECT_LT(run.Frames.back().Time, kGiveUpMs) << "and closed itself";
+  // Each slide is drawn: the frames inside the four slides all differ.
+  std::vector<std::size_t> hashes;
+  for (std::int64_t t : {600, 1600, 2600, 3600})
+    for (const TFrame& f : run.Frames)
+      if (f.Time >= t) {
+        hashes.push_back(f.Hash);
+        break;
+      }
+  ASSERT_EQ(hashes.size(), 4u);
+  for (std::size_t i = 1; i < hashes.size(); ++i) EXPECT_NE(hashes[i], hashes[i - 1]) << "slide " << i + 1;
 }

@@ -122,9 +122,16 @@ TEST(FrameClock, StepsOnlyWithFramesAndCapturesWithShowTime) {
   EXPECT_EQ(plat::LastFrameShowTime(), 1314);
   EXPECT_EQ(seen, (std::vector<std::int64_t>{0, 1234, 1274, 1314}));
   EXPECT_EQ(read, (std::vector<bool>{true, true, true, false}));
-  plat::SetFrameObserver(nullptr);
   plat::SetFrameStepping(0);
   EXPECT_TRUE(plat::TimeSourceIsSteady());
+  // Real-clock frames are seen too, timed only: no pixels are read.
+  plat::FramePresented(w, 2000);
+  EXPECT_EQ(seen.back(), 2000);
+  EXPECT_FALSE(read.back());
+  EXPECT_EQ(plat::SteppedFrameCount(), 0);
+  plat::SetFrameObserver(nullptr);
+  plat::FramePresented(w, 2040);
+  EXPECT_EQ(seen.size(), 5u);
 
   EXPECT_TRUE(std::filesystem::exists(dir.Path() / "000000.png"));
   EXPECT_TRUE(std::filesystem::exists(dir.Path() / "000001.png"));

@@ -8,6 +8,7 @@
 
 #include "tests/Oru/OruViewer/TestShows.h"
 #include "tests/support/kit/IniText.h"
+#include "tests/support/kit/ShowBuilder.h"
 #include "tests/support/kit/ShowContainerWriter.h"
 #include "tests/support/kit/ShowProjectWriter.h"
 #include "tests/support/kit/TempFolder.h"
@@ -23,6 +24,82 @@ void WriteContainer(const TShowProjectWriter& show, const fs::path& file, TShowC
   show.AddToContainer(c);
   fs::create_directories(file.parent_path());
   c.WriteFile(file.string());
+}
+
+// Three solid slides of 1 s, cross-faded: the base of the bad shows.
+void SolidSlides(TShowBuilder& show, const std::vector<long long>& ends = {1000, 2000, 3000}) {
+  show.ScreenSize(160, 120).Main().Key("opt_scr_full", 0);
+  show.AddEffect("dissolve");
+  for (std::size_t i = 0; i < ends.size(); ++i)
+    show.AddSlide(ends[i]).SolidBackground(40, std::uint8_t(60 * i), 200).Transition(i ? "dissolve" : "quick", i ? 300 : 0);
+}
+
+// Shows the player must play or refuse with its own text, never crash on.
+void MakeBadShows(const fs::path& root) {
+  {
+    // Every picture is missing, damaged, cut short or empty.
+    TShowBuilder show((root / "badpictures").string());
+    SolidSlides(show, {1000, 2000, 3000, 4000});
+    show.Slide(0).Picture("pictures\\gone.jpg").Image("Gone", "pictures\\gone.jpg");
+    show.Slide(1).Picture("pictures\\text.jpg").Image("Text", "pictures\\text.jpg");
+    show.Slide(2).Picture("pictures\\cut.jpg").Image("Cut", "pictures\\cut.jpg");
+    show.Slide(3).PictureBackground("pictures\\empty.jpg").Image("Empty", "pictures\\empty.jpg");
+    show.AddFile("pictures\\text.jpg", "this is not a picture");
+    const std::string whole = SmallPicture(90);
+    show.AddFile("pictures\\cut.jpg", whole.substr(0, whole.size() / 2));
+    show.AddFile("pictures\\empty.jpg", "");
+    show.Write();
+  }
+  {
+    TShowBuilder show((root / "noslides").string());
+    show.ScreenSize(160, 120).Main().Key("opt_scr_full", 0);
+    show.Write();
+  }
+  {
+    // Slides of no length, at the start, in the middle and at the end.
+    TShowBuilder show((root / "zerolength").string());
+    SolidSlides(show, {0, 1000, 1000, 2000, 2000});
+    show.Write();
+  }
+  {
+    // A slide of a negative length: the time line cannot be built.
+    TShowBuilder show((root / "negative").string());
+    SolidSlides(show, {1000, -5000, 2000});
+    show.Write();
+  }
+  {
+    // A second slide of 1e12 ms: past what the time line holds.
+    TShowBuilder show((root / "endless").string());
+    SolidSlides(show, {1000, 1000000001000LL, 1000000002000LL});
+    show.Write();
+  }
+  {
+    // A transition of 1e12 ms into the second slide, one of a negative
+    // length into the third.
+    TShowBuilder show((root / "badfades").string());
+    SolidSlides(show);
+    show.Slide(1).Transition("dissolve", 1000000000000LL);
+    show.Slide(2).Transition("dissolve", -700);
+    show.Write();
+  }
+  {
+    // A last slide of 2^31 ms, the most the time line holds, and more.
+    TShowBuilder show((root / "longest").string());
+    SolidSlides(show, {1000, 2000, 2147483647LL});
+    show.Write();
+  }
+  // Output sizes of nothing and of 100,000 pixels, windowed and full screen.
+  const struct {
+    const char* Name;
+    int Width, Height, Full;
+  } sizes[] = {{"size0", 0, 0, 0}, {"size0full", 0, 0, 1}, {"sizehuge", 100000, 100000, 0},
+               {"sizewide", 100000, 1, 0}, {"sizehugefull", 100000, 100000, 1}};
+  for (const auto& z : sizes) {
+    TShowBuilder show((root / z.Name).string());
+    SolidSlides(show);
+    show.ScreenSize(z.Width, z.Height).Main().Key("opt_scr_full", z.Full);
+    show.Write();
+  }
 }
 
 void Make(const fs::path& root) {
@@ -74,6 +151,7 @@ void Make(const fs::path& root) {
         .Line(";\"PICTURES\\S2.JPG\"=\"pictures\\gone.jpg\"");
     mapped.Write();
   }
+  MakeBadShows(root);
 }
 
 }  // namespace

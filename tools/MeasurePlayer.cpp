@@ -1,0 +1,217 @@
+// MeasurePlayer: the shows and the timed player run behind measure-player.sh.
+//   MeasurePlayer shows <folder>         writes first/, fades/ and still/
+//   MeasurePlayer play <player switches> runs the player as OruViewer5 does,
+//                                        timing every presented frame
+// "play" prints on standard error, after the run:
+//   first-frame-ns <wall clock, ns since 1970, of the first presented frame>
+//   first-picture-ns <the same for the first frame whose centre is not black>
+//                    (stepped runs only: real-clock frames carry no pixels)
+//   frames <n> span-ms <drawing time> fps <f> longest-ms <l> over-20ms <k>
+//   idle-gaps <g>   (pauses over 500 ms while nothing changed: not frames)
+// MEASURE_PLAYER_FRAMES=<file> lists every frame: wall ms, show time ms.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <mutex>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "Oru/OruViewer/OruModules.h"
+#include "Oru/OruViewer/OruStartup.h"
+#include "OruLib2/OruPack/IniText.h"
+#include "OruLib2/OruPack/JpegWriter.h"
+#include "OruLib2/OruPack/OruProjectWriter.h"
+#include "Platform/PlatFrameClock.h"
+#include "Platform/PlatSystem.h"
+#include "ZmLib/Win32/SysObj2.h"
+
+namespace {
+
+std::uint8_t Clamp8(double v) { return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
+
+// A photo-like picture: a gradient with rings and stripes, so that the
+// encoder and decoder do real work (a flat picture decodes far too fast).
+std::string Picture(int width, int height, int seed) {
+  oru::TJpegOptions opts;
+  opts.Width = width;
+  opts.Height = height;
+  opts.Quality = 88;
+  const double cx = width * (0.3 + 0.07 * seed), cy = height * (0.4 + 0.05 * seed);
+  const double ring = width / 80.0;
+  opts.Pixel = [=](int x, int y, std::uint8_t* out) {
+    const double t = double(x + y) / double(width + height);
+    const double d = std::hypot(x - cx, y - cy);
+    const double rings = 0.5 + 0.5 * std::cos(d / ring * 2 * std::numbers::pi);
+    const double stripes = 0.9 + 0.1 * std::sin((x - y) * 0.03 * 2 * std::numbers::pi);
+    const double tone[3] = {0.2 + 0.6 * t, 0.5 + 0.3 * std::sin(seed + t * 3), 0.8 - 0.6 * t};
+    for (int c = 0; c < 3; ++c) out[c] = Clamp8((tone[c] * 200 + 40 * rings) * stripes);
+  };
+  return oru::WriteJpeg(opts);
+}
+
+std::string Guid(int n) {
+  char s[40];
+  std::snprintf(s, sizeof s, "{5A0E93C1-2B7D-4E58-A1F3-%012X}", n);
+  return s;
+}
+
+// A borderless 1920 x 1080 window; slides of Length ms, each showing its
+// picture; slides after the first cross-fade in over Fade ms; Zoom adds
+// scale key frames (100 % to 110 % over each slide).
+void WriteShow(const std::string& folder, const std::vector<std::string>& pictures, long long length, long long fade,
+               bool zoom) {
+  oru::TOruProjectWriter show(folder);
+  oru::TIniText& d = show.Description();
+  int guid = 0;
+  d.Section("main")
+      .Key("OruVersion", "5.0.1")
+      .Key("MinorVersion", 13)
+      .Key("projectname", "Measure")
+      .Key("opt_scr_width", 1920)
+      .Key("opt_scr_height", 1080)
+      .Key("opt_scr_full", 0)
+      .Key("opt_withoutborder", 1)
+      .Key("opt_repeat", "close")
+      .Key("opt_pausewheninactive", 0)
+      .Key("ColorManagement", "");
+  d.Object("TheEffect", "AnEffect").Key("GUID", Guid(++guid)).Key("time", 1000);
+  d.Object("dissolve", "dissolve")
+      .Key("GUID", Guid(++guid))
+      .Key("caption", "Dissolve")
+      .Key("checked", 1)
+      .Key("group", "GroupBasic")
+      .Key("stdidx", "2")
+      .Key("smoothline", 0)
+      .End();
+  d.End();
+  const long long count = static_cast<long long>(pictures.size());
+  d.Section("Times").Key("opt_slidescount", count);
+  for (long long i = 1; i <= count; ++i) d.Key("opt_synchpos" + std::to_string(i), i * length);
+  for (std::size_t i = 0; i < pictures.size(); ++i) {
+    const std::string name = "pictures\\p" + std::to_string(i + 1) + ".jpg";
+    show.AddFile(name, pictures[i]);
+    std::string id = "m";
+    id += std::to_string(i + 1);
+    d.Section("Slide" + std::to_string(i + 1)).Key("slideid", id).Key("Picture", name);
+    d.Object("TheEffect", "AnEffect")
+        .Key("GUID", Guid(++guid))
+        .Key("ref", i == 0 ? "quick" : "dissolve")
+        .Key("time", i == 0 ? 0 : fade)
+        .End();
+    d.Object("Image1", "Image").Key("GUID", Guid(++guid)).Key("ImageName", name);
+    if (zoom) {
+      d.Object("KeyPoint", "KeyPoint").Key("GUID", Guid(++guid)).Key("Origin", "SlideBegin").Key("Time", 0)
+          .Key("ScaleX", 100).Key("ScaleY", 100).Key("grps", 4).End();
+      d.Object("KeyPoint", "KeyPoint").Key("GUID", Guid(++guid)).Key("Origin", "SlideEnd").Key("Time", 0)
+          .Key("ScaleX", 110).Key("ScaleY", 110).Key("grps", 4).End();
+    }
+    d.End();
+  }
+  show.Write();
+}
+
+int WriteShows(const std::string& folder) {
+  // 24 megapixels, shown in a 1080p window.
+  WriteShow(folder + "/first", {Picture(6000, 4000, 1)}, 3000, 0, false);
+  std::vector<std::string> hd;
+  for (int i = 0; i < 6; ++i) hd.push_back(Picture(1920, 1080, i));
+  WriteShow(folder + "/fades", hd, 2000, 1000, true);
+  WriteShow(folder + "/still", {hd[0]}, 600000, 0, false);
+  std::cout << "shows written to " << folder << "\n";
+  return 0;
+}
+
+struct TWatch {
+  std::mutex Lock;
+  std::vector<std::chrono::steady_clock::time_point> Frames;
+  std::vector<std::int64_t> ShowTimes;
+  std::int64_t FirstFrameNs = -1;
+  std::int64_t FirstPictureNs = -1;
+};
+
+std::int64_t WallNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+int Play(int argc, char** argv) {
+  TWatch watch;
+  plat::SetFrameObserver([&watch](std::int64_t, std::int64_t showTime, const std::uint32_t* bits, int w, int h) {
+    const auto now = std::chrono::steady_clock::now();
+    const std::int64_t wall = WallNs();
+    std::lock_guard<std::mutex> l(watch.Lock);
+    if (watch.FirstFrameNs < 0) watch.FirstFrameNs = wall;
+    if (watch.FirstPictureNs < 0 && bits && w > 0 && h > 0 &&
+        (bits[std::size_t(h / 2) * std::size_t(w) + std::size_t(w / 2)] & 0xFFFFFF) != 0)
+      watch.FirstPictureNs = wall;
+    watch.Frames.push_back(now);
+    watch.ShowTimes.push_back(showTime);
+  });
+  plat::SetArguments(argc, argv);
+  int status = 0;
+  try {
+    zm::TModuleRunner modules(oru::ProgramModules());
+    status = oru::RunProgram();
+  } catch (...) {
+    zm::ShowCurrentException();
+    status = 1;
+  }
+  plat::SetFrameObserver(nullptr);
+
+  std::lock_guard<std::mutex> l(watch.Lock);
+  const auto& f = watch.Frames;
+  // A still slide is not drawn again: gaps over half a second are idle
+  // time, not frames, and count neither in the rate nor as the longest.
+  double longest = 0, span = 0, idle = 0;
+  int over = 0, gaps = 0;
+  for (std::size_t i = 1; i < f.size(); ++i) {
+    const double ms = std::chrono::duration<double, std::milli>(f[i] - f[i - 1]).count();
+    if (ms > 500) {
+      idle += ms;
+      ++gaps;
+      continue;
+    }
+    longest = std::max(longest, ms);
+    if (ms > 20) ++over;
+  }
+  // MEASURE_PLAYER_FRAMES=file: every frame as "wall ms, show time ms".
+  if (const char* list = std::getenv("MEASURE_PLAYER_FRAMES"))
+    if (FILE* out = std::fopen(list, "w")) {
+      for (std::size_t i = 0; i < f.size(); ++i)
+        std::fprintf(out, "%.2f\t%lld\n", std::chrono::duration<double, std::milli>(f[i] - f.front()).count(),
+                     static_cast<long long>(watch.ShowTimes[i]));
+      std::fclose(out);
+    }
+  if (f.size() > 1) span = std::chrono::duration<double, std::milli>(f.back() - f.front()).count() - idle;
+  std::fprintf(stderr, "first-frame-ns %lld\nfirst-picture-ns %lld\n", static_cast<long long>(watch.FirstFrameNs),
+               static_cast<long long>(watch.FirstPictureNs));
+  const std::size_t drawn = f.size() > std::size_t(gaps) + 1 ? f.size() - std::size_t(gaps) - 1 : 0;
+  std::fprintf(stderr, "frames %zu span-ms %.1f fps %.2f longest-ms %.2f over-20ms %d idle-gaps %d\n", f.size(),
+               span, span > 0 ? double(drawn) * 1000.0 / span : 0.0, longest, over, gaps);
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  try {
+    if (mode == "shows" && argc == 3) return WriteShows(argv[2]);
+  } catch (const std::exception& e) {
+    std::cerr << "MeasurePlayer: " << e.what() << "\n";
+    return 1;
+  }
+  if (mode == "play") {
+    // The player sees its own name first, then its switches.
+    argv[1] = argv[0];
+    return Play(argc - 1, argv + 1);
+  }
+  std::cerr << "usage: MeasurePlayer shows <folder> | MeasurePlayer play <player switches>\n";
+  return 2;
+}

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The player's speed figures, headless, on a Release build:
+#   a) start to the first presented frame of a show whose first slide is a
+#      24-megapixel JPEG (1080p window), median of 5 runs;
+#   b) frames per second and the longest frame of a 1080p show with
+#      cross-fades on 2 cores (ZM_GFX_THREADS=2, taskset -c 0,1, real clock);
+#   c) processor time per second while a still slide is shown.
+# usage: tools/measure-player.sh [build folder]   (default build/release)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build/release}
+measure=$build/tools/MeasurePlayer
+[ -x "$measure" ] || { echo "build the MeasurePlayer target in $build first" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export ZM_DISPLAY=headless ZM_AUDIO=none
+unset ZM_CAPTURE_DIR ZM_FRAME_STEP_MS ZM_CAPTURE_LIMIT ZM_GFX_THREADS
+
+echo "machine: $(nproc) processors, load $(cut -d' ' -f1-3 /proc/loadavg)"
+"$measure" shows "$work" >/dev/null
+
+median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
+field() { awk -v k="$1" '$1==k {print $2}' "$2"; }
+
+# Milliseconds from the launch to the first frame (Key) of one run.
+first_frame() {
+  local key=$1 start out
+  shift
+  out=$work/run.err
+  start=$(date +%s%N)
+  env "$@" "$measure" play -filename "$work/first/Project.oru" 2>"$out" >/dev/null || true
+  awk -v s="$start" -v k="$key" '$1==k && $2>0 {printf "%.1f\n", ($2-s)/1e6}' "$out"
+}
+
+echo
+echo "a) first frame, 24-megapixel JPEG ($(stat -c %s "$work/first/pictures/p1.jpg") bytes) in a 1920x1080 window"
+picture=()
+anyframe=()
+for _ in 1 2 3 4 5; do
+  # Stepped: the first frame waits for the picture, and its pixels are seen.
+  picture+=("$(first_frame first-picture-ns ZM_FRAME_STEP_MS=20 ZM_QUIT_AFTER_MS=2000)")
+  # Real clock: whatever frame comes first (black while the picture loads).
+  anyframe+=("$(first_frame first-frame-ns ZM_QUIT_AFTER_MS=300)")
+done
+echo "   first frame showing the picture: median $(printf '%s\n' "${picture[@]}" | median) ms (runs: ${picture[*]})"
+echo "   first frame on the real clock:   median $(printf '%s\n' "${anyframe[@]}" | median) ms (runs: ${anyframe[*]})"
+viewer=""
+for v in feh display eog sxiv gpicview; do command -v "$v" >/dev/null && viewer=$v && break; done
+if [ -n "$viewer" ]; then
+  echo "   image viewer $viewer is installed: compare it by hand on $work/first/pictures/p1.jpg"
+else
+  echo "   no image viewer installed (feh, display); the notes give feh 309 ms on such a file"
+fi
+if command -v djpeg >/dev/null; then
+  for scale in 1/1 1/4; do
+    t=()
+    for _ in 1 2 3; do
+      s=$(date +%s%N)
+      djpeg -scale "$scale" -outfile /dev/null "$work/first/pictures/p1.jpg"
+      t+=("$(( ($(date +%s%N) - s) / 1000000 ))")
+    done
+    echo "   reference: djpeg -scale $scale of the file: median $(printf '%s\n' "${t[@]}" | median) ms"
+  done
+fi
+
+echo
+# A still slide is drawn once: the pauses between the fades are left out.
+echo "b) 1080p show, 6 slides of 2 s with 1 s cross-fades, 2 cores, real clock"
+ZM_GFX_THREADS=2 ZM_QUIT_AFTER_MS=11500 taskset -c 0,1 "$measure" play -filename "$work/fades/Project.oru" \
+  2>"$work/fades.err" >/dev/null || true
+line=$(grep '^frames ' "$work/fades.err" || echo "frames 0")
+echo "   $line"
+read -r _ n _ span _ fps _ longest _ over _ gaps <<<"$line"
+echo "   => ${fps:-0} fps, longest frame ${longest:-?} ms, ${over:-?} frames over 20 ms (goal 60 fps, none over 20 ms); ${gaps:-?} idle pauses left out"
+
+echo
+echo "c) processor time while a still 1080p slide is shown"
+cpu() {
+  /usr/bin/time -f "%U %S %e" -o "$work/time" env ZM_QUIT_AFTER_MS="$1" "$measure" play \
+    -filename "$work/still/Project.oru" >/dev/null 2>&1 || true
+  awk '{printf "%.3f %.3f\n", $1+$2, $3}' "$work/time"
+}
+read -r cpu_short wall_short <<<"$(cpu 1000)"
+read -r cpu_long wall_long <<<"$(cpu 6000)"
+awk -v a="$cpu_short" -v b="$cpu_long" -v wa="$wall_short" -v wb="$wall_long" 'BEGIN {
+  printf "   1 s run: %.3f s processor in %.3f s; 6 s run: %.3f s processor in %.3f s\n", a, wa, b, wb
+  printf "   => %.1f %% of one core while the slide stands (goal: a few per cent)\n", 100 * (b - a) / (wb - wa) }'
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
