@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cfloat>
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -176,7 +177,12 @@ private:
 template <class C>
 bool ParsePath(std::basic_string_view<C> text, TPathPoints& points) {
   points.clear();
-  if (TPathParser<C>(text, points).Run()) return true;
+  // Numbers beyond the float range (or relative steps adding up past it)
+  // would hand infinities and NaNs to the rasteriser: such a path is refused.
+  if (TPathParser<C>(text, points).Run() &&
+      std::all_of(points.begin(), points.end(),
+                  [](const TPathPoint& p) { return std::isfinite(p.X) && std::isfinite(p.Y); }))
+    return true;
   points.clear();
   return false;
 }

@@ -60,6 +60,7 @@ TEST(SvgPath, ErrorsGiveAnEmptyPath) {
            "M 1e 2",              // an exponent without digits
            "M 1e400 2",           // out of range
            "M 1e39 2",            // beyond a single
+           "M 3e38 0 l 3e38 0",   // relative steps adding up past a single
            "M 0 0 A 1 1 0 0 1 5 5",  // arcs are not supported
            "Z",
            "M 0 0 +1 2",          // a repeat must start with a digit, "-" or "."
