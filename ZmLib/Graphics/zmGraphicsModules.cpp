@@ -2,7 +2,9 @@
 
 #include "ZmLib/Graphics/SysAlphaRow.h"
 #include "ZmLib/Graphics/SysBitmap.h"
+#include "ZmLib/Graphics/SysBitmapLoader.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
+#include "ZmLib/Graphics/SysGfxLoader.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/Graphics/winColorManagement.h"
 #include "ZmLib/Graphics/zmBitmap.h"
@@ -11,6 +13,7 @@
 #include "ZmLib/Graphics/zmDibBitmap.h"
 #include "ZmLib/Graphics/zmICCColorTransform.h"
 #include "ZmLib/Graphics/zmImage.h"
+#include "ZmLib/Graphics/zmImageLib.h"
 #include "ZmLib/Graphics/zmJpegLoader.h"
 #include "ZmLib/Graphics/zmObjectFilters.h"
 
@@ -31,7 +34,10 @@ const TModule kGraphicsModules[] = {
     {"zmColorProfiles", &InitColorProfiles, &FiniColorProfiles},
     {"SysBitmapStore", &InitSysBitmapStore, &FiniSysBitmapStore},
     {"zmDibBitmap", &InitDibBitmap, &FiniDibBitmap},
+    {"SysGfxLoader", &InitSysGfxLoader, &FiniSysGfxLoader},
+    {"SysBitmapLoader", &InitSysBitmapLoader, &FiniSysBitmapLoader},
     {"zmJpegLoader", &InitJpegLoader, &FiniJpegLoader},
+    {"zmImageLib", &InitImageLib, &FiniImageLib},
     {"zmICCColorTransform", &InitICCColorTransform, &FiniICCColorTransform},
     {"winColorManagement", &InitColorManagement, &FiniColorManagement},
     {"zmObjectFilters", &InitObjectFilters, &FiniObjectFilters},
