@@ -32,20 +32,10 @@ TTimeSource gPrevious = nullptr;
 TFrameObserver gObserver;
 bool gInstalled = false;
 
-std::int64_t EnvNumber(const char* name) {
-  std::string v;
-  if (!GetEnv(name, v)) return -1;
-  try {
-    return std::stoll(v);
-  } catch (...) {
-    return -1;
-  }
-}
-
 }  // namespace
 
 std::uint32_t FrameStepFromEnvironment() {
-  std::int64_t v = EnvNumber("ZM_FRAME_STEP_MS");
+  std::int64_t v = GetEnvNumber("ZM_FRAME_STEP_MS");
   return v > 0 && v <= 1000000 ? std::uint32_t(v) : 0;
 }
 
@@ -73,7 +63,7 @@ bool SetFrameSteppingFromEnvironment() {
   if (!step) return false;
   std::string dir;
   GetEnv("ZM_CAPTURE_DIR", dir);
-  SetFrameStepping(step, dir, EnvNumber("ZM_CAPTURE_LIMIT"));
+  SetFrameStepping(step, dir, GetEnvNumber("ZM_CAPTURE_LIMIT"));
   return true;
 }
 

@@ -237,6 +237,16 @@ std::string OSErrorText(int code) {
 
 // ---- Environment, randomness, code identity -----------------------------------------
 
+std::int64_t GetEnvNumber(std::string_view name) {
+  std::string v;
+  if (!GetEnv(name, v)) return -1;
+  try {
+    return std::stoll(v);
+  } catch (...) {
+    return -1;
+  }
+}
+
 bool GetEnv(std::string_view name, std::string& value) {
   std::string n(name);
   if (const char* v = std::getenv(n.c_str())) {

@@ -77,6 +77,8 @@ std::string OSErrorText(int code);  // system text, empty when unknown
 // ---- Environment, identity of code, randomness ----------------------------
 // Value of an environment variable; exact name first, then ignoring ASCII case.
 bool GetEnv(std::string_view name, std::string& value);
+// A variable holding a decimal number; -1 when unset or not a number.
+std::int64_t GetEnvNumber(std::string_view name);
 void RandomBytes(void* buffer, std::size_t count);
 // Demangled C++ type name of a typeid name.
 std::string DemangleTypeName(const char* mangled);

@@ -89,18 +89,6 @@ private:
 
 }  // namespace
 
-namespace {
-std::int64_t EnvNumber(const char* name) {
-  std::string v;
-  if (!GetEnv(name, v)) return -1;
-  try {
-    return std::stoll(v);
-  } catch (...) {
-    return -1;
-  }
-}
-}  // namespace
-
 std::unique_ptr<TBackend> CreateHeadlessBackend() {
   // ZM_QUIT_AFTER_MS: the main window (the first one shown) is asked to close
   // after that much program time. ZM_CAPTURE_DIR: every presented frame of a
@@ -108,7 +96,7 @@ std::unique_ptr<TBackend> CreateHeadlessBackend() {
   // after that many frames.
   std::string dir;
   GetEnv("ZM_CAPTURE_DIR", dir);
-  return CreateHeadlessBackend(EnvNumber("ZM_QUIT_AFTER_MS"), dir, EnvNumber("ZM_CAPTURE_LIMIT"));
+  return CreateHeadlessBackend(GetEnvNumber("ZM_QUIT_AFTER_MS"), dir, GetEnvNumber("ZM_CAPTURE_LIMIT"));
 }
 
 std::unique_ptr<TBackend> CreateHeadlessBackend(std::int64_t quitAfterMs, const std::string& captureDir,
