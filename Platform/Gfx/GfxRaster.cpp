@@ -514,6 +514,25 @@ void RasterizeGeneral(const TriangleSetup& t, const PixelState& ps, std::int32_t
   const bool spanBlend = IsArgbTarget(ps.target.format) && Aligned4(ps.target.bits, ps.target.pitch);
   const bool x8Target = ps.target.format == Format::X8R8G8B8;
   alignas(64) std::uint32_t colours[kBatch];
+  // Without stages a pixel is its diffuse colour (the fade and fill quads):
+  // made a batch at a time as Diffuse makes it, with no per-pixel shading.
+  if (spanBlend && ps.stageCount == 0 && gRowPathEnabled.load(std::memory_order_relaxed)) {
+    SimpleStage k;
+    k.base = 0;
+    k.varyingAlpha = k.varyingColour = true;
+    if (t.constantDiffuse) std::fill_n(colours, kBatch, t.diffuse);
+    for (std::int32_t y = rowBegin; y < rowEnd; ++y) {
+      std::int32_t b, e;
+      RowSpan(t, y, b, e);
+      std::uint32_t* row = reinterpret_cast<std::uint32_t*>(PixelAt(ps.target, 0, y));
+      for (std::int32_t x0 = b; x0 < e; x0 += kBatch) {
+        const std::int32_t n = std::min<std::int32_t>(kBatch, e - x0);
+        if (!t.constantDiffuse) DiffuseRow(t, k, y, x0, n, colours);
+        BlendSpan(ps.blend, colours, row + x0, static_cast<std::size_t>(n), x8Target);
+      }
+    }
+    return;
+  }
   for (std::int32_t y = rowBegin; y < rowEnd; ++y) {
     std::int32_t b, e;
     RowSpan(t, y, b, e);

@@ -2,7 +2,8 @@
 // soft wipes) and for blends other than source-over, against the general
 // per-pixel path: any stage that selects or modulates the texture by the
 // diffuse colour, every blend, perspective, both target and texture formats,
-// and rings of thin triangles cut over several worker threads.
+// rings of thin triangles cut over several worker threads, and triangles
+// without a texture stage.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -119,6 +120,49 @@ TEST(GfxGouraudPath, RowPathEqualsThePixelPath) {
     }
     SetGfxRowPathEnabled(true);
     SetGfxFastPathEnabled(true);
+    ASSERT_EQ(targets[0].pixels, targets[1].pixels) << "round " << round;
+  }
+  workers.SetThreadCount(savedThreads);
+}
+
+// Without a texture stage (fade and fill quads) a pixel is its diffuse
+// colour: one colour or a ramp, flat or in perspective, rhw grazing zero,
+// every blend, both target formats, and a full frame cut over threads.
+TEST(GfxGouraudPath, DiffuseOnlyRowsEqualThePixelPath) {
+  auto& workers = GfxWorkers::Instance();
+  const std::uint32_t savedThreads = workers.ThreadCount();
+  std::mt19937 rng(23);
+  std::uniform_real_distribution<float> pos(-30, 230), rhw(0.2f, 2.5f);
+  for (int round = 0; round < 48; ++round) {
+    const std::uint32_t* blend = kBlends[round % std::size(kBlends)];
+    const bool flatColour = round % 2 == 0, big = round % 8 == 7;
+    const std::uint32_t colour = static_cast<std::uint32_t>(rng());
+    std::vector<TlVertex> v;
+    if (big) {
+      const std::vector<TlVertex> q = Quad(0, 0, 240, 200, colour, 0, 0, 1, 1);
+      v.assign(q.begin(), q.end());
+    } else {
+      for (int k = 0; k < 12; ++k)
+        v.push_back({pos(rng), pos(rng) * 0.8f, 0, round % 3 ? rhw(rng) : 1.0f,
+                     flatColour ? colour : static_cast<std::uint32_t>(rng()), 0, 0});
+      if (round % 10 == 5) v[0].rhw = v[3].rhw = 1e-30f;
+    }
+    Image targets[2];
+    for (int pass = 0; pass < 2; ++pass) {
+      std::mt19937 same(round);
+      targets[pass] = Image(240, 200, 0, round % 4 == 1 ? Format::X8R8G8B8 : Format::A8R8G8B8);
+      for (auto& p : targets[pass].pixels) p = same();
+      Scene s(targets[pass]);
+      const RenderState keys[8] = {RenderState::AlphaBlendEnable,         RenderState::SrcBlend,
+                                   RenderState::DestBlend,                RenderState::BlendOp,
+                                   RenderState::SeparateAlphaBlendEnable, RenderState::SrcBlendAlpha,
+                                   RenderState::DestBlendAlpha,           RenderState::BlendOpAlpha};
+      for (int k = 0; k < 8; ++k) s.rs[U(keys[k])] = blend[k];
+      SetGfxRowPathEnabled(pass == 0);
+      workers.SetThreadCount(pass == 0 && big ? 4 : 1);
+      s.Draw(v, kTlFvf);
+    }
+    SetGfxRowPathEnabled(true);
     ASSERT_EQ(targets[0].pixels, targets[1].pixels) << "round " << round;
   }
   workers.SetThreadCount(savedThreads);
