@@ -74,7 +74,7 @@ void Put32(std::string& s, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) s[at + std::size_t(i)] = char(v >> (8 * i));
 }
 
-struct TBmpSpec {
+struct TBmpLayout {
   std::int32_t Width = 4;
   std::int32_t Height = 3;
   std::uint16_t Bits = 24;
@@ -86,7 +86,7 @@ struct TBmpSpec {
   std::string Pixels;   // raw pixel data
 };
 
-std::string MakeBmpFrom(const std::string& info, const TBmpSpec& b) {
+std::string MakeBmpFrom(const std::string& info, const TBmpLayout& b) {
   const std::uint32_t offset = std::uint32_t(14 + info.size() + b.Palette.size());
   std::string file(14, '\0');
   file[0] = 'B';
@@ -96,7 +96,7 @@ std::string MakeBmpFrom(const std::string& info, const TBmpSpec& b) {
   return file + info + b.Palette + b.Pixels;
 }
 
-std::string MakeBmp(const TBmpSpec& b) {
+std::string MakeBmp(const TBmpLayout& b) {
   std::string info(b.HeaderSize, '\0');
   Put32(info, 0, b.HeaderSize);
   if (b.HeaderSize == 12) {  // OS/2 1.x: 16-bit sizes
@@ -323,27 +323,27 @@ TEST(BmpLoaderSuite, BadAndQuestionableFilesFailCleanlyOrLoad) {
 // ---- Files built here ------------------------------------------------------------
 
 TEST(BmpLoader, OrientationAndHeaderSizesGiveTheSamePicture) {
-  TBmpSpec spec;
-  spec.Width = 5;
-  spec.Height = 3;
-  spec.Pixels = Rows24(5, 3, false);
-  TRef<TDirectBitmap> ref = LoadAt5(MakeBmp(spec));
+  TBmpLayout layout;
+  layout.Width = 5;
+  layout.Height = 3;
+  layout.Pixels = Rows24(5, 3, false);
+  TRef<TDirectBitmap> ref = LoadAt5(MakeBmp(layout));
   ASSERT_TRUE(ref);
   EXPECT_EQ(ref->PixelFormat()->Name.Str(), PF_R8G8B8);
   EXPECT_EQ(Bgr(ref.get(), 2, 0), std::string("\x14\x00\x66", 3));  // x 2, y 0
   EXPECT_EQ(Bgr(ref.get(), 4, 2), std::string("\x28\x28\x6A", 3));
-  TBmpSpec topDown = spec;
+  TBmpLayout topDown = layout;
   topDown.Height = -3;
   topDown.Pixels = Rows24(5, 3, true);
   for (std::uint32_t header : {40u, 52u, 64u, 108u, 124u}) {
-    TBmpSpec v = header == 40 ? topDown : spec;
+    TBmpLayout v = header == 40 ? topDown : layout;
     v.HeaderSize = header;
     TRef<TDirectBitmap> b = LoadAt5(MakeBmp(v));
     ASSERT_TRUE(b) << header;
     EXPECT_EQ(Compare(b.get(), ref.get()).Max, 0) << header;
   }
   // OS/2 1.x: 16-bit sizes and 3-byte palette entries.
-  TRef<TDirectBitmap> b = LoadAt5(MakeBmp(TBmpSpec{.Width = 2, .Height = 1, .Bits = 8, .HeaderSize = 12,
+  TRef<TDirectBitmap> b = LoadAt5(MakeBmp(TBmpLayout{.Width = 2, .Height = 1, .Bits = 8, .HeaderSize = 12,
                                                    .Palette = std::string("\x01\x02\x03\x04\x05\x06", 6) + std::string(254 * 3, '\0'),
                                                    .Pixels = std::string("\x01\x00\x00\x00", 4)}));
   ASSERT_TRUE(b);
@@ -354,7 +354,7 @@ TEST(BmpLoader, OrientationAndHeaderSizesGiveTheSamePicture) {
 
 TEST(BmpLoader, IndexRowsAndShortPalettes) {
   // 1 bit, most significant first; colours used 1 leaves index 1 black.
-  TBmpSpec one{.Width = 9, .Height = 1, .Bits = 1, .ColorsUsed = 1, .Palette = Gray2Palette().substr(0, 4),
+  TBmpLayout one{.Width = 9, .Height = 1, .Bits = 1, .ColorsUsed = 1, .Palette = Gray2Palette().substr(0, 4),
                .Pixels = std::string("\x80\x80\x00\x00", 4)};
   TRef<TDirectBitmap> b = LoadAt5(MakeBmp(one));
   ASSERT_TRUE(b);
@@ -362,7 +362,7 @@ TEST(BmpLoader, IndexRowsAndShortPalettes) {
   EXPECT_EQ(Bgr(b.get(), 1, 0), std::string("\x10\x20\x30", 3));
   EXPECT_EQ(Bgr(b.get(), 8, 0), std::string(3, '\0'));
   // 4 bits, high nibble first, odd width; index 15 is past the palette.
-  TBmpSpec four{.Width = 3, .Height = 1, .Bits = 4, .Palette = Gray2Palette() + std::string(14 * 4, '\0'),
+  TBmpLayout four{.Width = 3, .Height = 1, .Bits = 4, .Palette = Gray2Palette() + std::string(14 * 4, '\0'),
                 .Pixels = std::string("\x10\xF0\x00\x00", 4)};
   b = LoadAt5(MakeBmp(four));
   ASSERT_TRUE(b);
@@ -392,7 +392,7 @@ TEST(BmpLoader, IndexRowsAndShortPalettes) {
   EXPECT_FALSE(DecodeBmpRle4(eob.get(), idx, 0));
   EXPECT_TRUE(DecodeBmpRle4(eob.get(), idx, 4));
   // A palette cut by the end of the file fails.
-  TBmpSpec cut{.Width = 1, .Height = 1, .Bits = 8, .ColorsUsed = 200, .Palette = Gray2Palette()};
+  TBmpLayout cut{.Width = 1, .Height = 1, .Bits = 8, .ColorsUsed = 200, .Palette = Gray2Palette()};
   EXPECT_FALSE(LoadAt5(MakeBmp(cut)));
 }
 
@@ -405,7 +405,7 @@ TEST(BmpLoader, BitFieldsChooseTheFormatOrFail) {
     Put32(m, 12, a);
     return m;
   };
-  TBmpSpec s16{.Width = 2, .Height = 1, .Bits = 16, .Compression = BI_BITFIELDS,
+  TBmpLayout s16{.Width = 2, .Height = 1, .Bits = 16, .Compression = BI_BITFIELDS,
                .Pixels = std::string("\x1F\x00\x00\xF8", 4)};
   for (std::uint32_t header : {40u, 108u}) {
     s16.HeaderSize = header;
@@ -431,7 +431,7 @@ TEST(BmpLoader, BitFieldsChooseTheFormatOrFail) {
   EXPECT_EQ(b->PixelFormat()->Name.Str(), PF_X1R5G5B5);
 
   // 32 bits: any contiguous masks, alpha only from a header with room for it.
-  TBmpSpec s32{.Width = 1, .Height = 1, .Bits = 32, .Compression = BI_BITFIELDS, .HeaderSize = 124,
+  TBmpLayout s32{.Width = 1, .Height = 1, .Bits = 32, .Compression = BI_BITFIELDS, .HeaderSize = 124,
                .Masks = masks(0x000003FF, 0x000FFC00, 0x3FF00000, 0xC0000000),
                .Pixels = std::string("\xFF\x03\x00\x80", 4)};  // red 1023, green 0, blue 0, alpha 2 of 3
   b = LoadAt5(MakeBmp(s32));
@@ -445,7 +445,7 @@ TEST(BmpLoader, BitFieldsChooseTheFormatOrFail) {
   s32.Masks = masks(0x00FF00FF, 0x0000FF00, 0xFF000000).substr(0, 12);  // not contiguous
   EXPECT_FALSE(LoadAt5(MakeBmp(s32)));
   // Plain 32 bits: alpha as stored, unless every alpha byte is 0.
-  TBmpSpec plain{.Width = 2, .Height = 1, .Bits = 32, .Pixels = std::string("\x01\x02\x03\x00\x04\x05\x06\x00", 8)};
+  TBmpLayout plain{.Width = 2, .Height = 1, .Bits = 32, .Pixels = std::string("\x01\x02\x03\x00\x04\x05\x06\x00", 8)};
   b = LoadAt5(MakeBmp(plain));
   ASSERT_TRUE(b);
   EXPECT_EQ(Bgr(b.get(), 1, 0), std::string("\x04\x05\x06\xFF", 4));
@@ -459,7 +459,7 @@ TEST(BmpLoader, BitFieldsChooseTheFormatOrFail) {
 TEST(BmpLoader, RunLengthCoding) {
   std::string pal = Gray2Palette() + std::string("\x00\x00\xFF\x00\x00\xFF\x00\x00", 8);
   auto rle8 = [&](std::int32_t w, std::int32_t h, const std::string& data) {
-    return MakeBmp(TBmpSpec{.Width = w, .Height = h, .Bits = 8, .Compression = BI_RLE8, .ColorsUsed = 4,
+    return MakeBmp(TBmpLayout{.Width = w, .Height = h, .Bits = 8, .Compression = BI_RLE8, .ColorsUsed = 4,
                             .Palette = pal, .Pixels = data});
   };
   auto at = [](TDirectBitmap* b, std::int32_t x, std::int32_t y) { return int(b->ScanLine(y)[3 * x + 2]); };
@@ -494,20 +494,20 @@ TEST(BmpLoader, RunLengthCoding) {
 
   // RLE4: run nibbles alternate high then low; literals padded to 16 bits.
   std::string data4("\x03\x12\x00\x03\x32\x10\x00\x01", 8);
-  b = LoadAt5(MakeBmp(TBmpSpec{.Width = 6, .Height = 1, .Bits = 4, .Compression = BI_RLE4, .ColorsUsed = 4,
+  b = LoadAt5(MakeBmp(TBmpLayout{.Width = 6, .Height = 1, .Bits = 4, .Compression = BI_RLE4, .ColorsUsed = 4,
                                .Palette = pal, .Pixels = data4}));
   ASSERT_TRUE(b);
   const int want[] = {0xD0, 0xFF, 0xD0, 0x00, 0xFF, 0xD0};
   for (int x = 0; x < 6; ++x) EXPECT_EQ(at(b.get(), x, 0), want[x]) << x;
   // Coding and bit count must agree.
-  EXPECT_FALSE(LoadAt5(MakeBmp(TBmpSpec{.Width = 6, .Height = 1, .Bits = 8, .Compression = BI_RLE4,
+  EXPECT_FALSE(LoadAt5(MakeBmp(TBmpLayout{.Width = 6, .Height = 1, .Bits = 8, .Compression = BI_RLE4,
                                         .Palette = pal, .Pixels = data4})));
-  EXPECT_FALSE(LoadAt5(MakeBmp(TBmpSpec{.Width = 6, .Height = 1, .Bits = 4, .Compression = BI_RLE8,
+  EXPECT_FALSE(LoadAt5(MakeBmp(TBmpLayout{.Width = 6, .Height = 1, .Bits = 4, .Compression = BI_RLE8,
                                         .Palette = pal, .Pixels = data4})));
 }
 
 TEST(BmpLoader, DamagedHeadersAndSizesFailBeforeMemoryIsTaken) {
-  TBmpSpec good{.Width = 3, .Height = 2, .Pixels = Rows24(3, 2, false)};
+  TBmpLayout good{.Width = 3, .Height = 2, .Pixels = Rows24(3, 2, false)};
   const std::string file = MakeBmp(good);
   // Every cut of a good file fails or loads, with the stream put back.
   for (std::size_t n = 0; n < file.size(); ++n) EXPECT_FALSE(LoadAt5(file.substr(0, n))) << n;
@@ -528,12 +528,12 @@ TEST(BmpLoader, DamagedHeadersAndSizesFailBeforeMemoryIsTaken) {
     EXPECT_FALSE(LoadAt5(f));
   // Pictures past the limit, or larger than their data, are refused before
   // their memory is taken (a huge allocation would fail the sanitizer).
-  EXPECT_FALSE(LoadAt5(MakeBmp(TBmpSpec{.Width = 1 << 20, .Height = 1 << 20, .Pixels = "x"})));
-  EXPECT_FALSE(LoadAt5(MakeBmp(TBmpSpec{.Width = 30000, .Height = -30000, .Bits = 32, .Pixels = "x"})));
-  EXPECT_FALSE(LoadAt5(MakeBmp(TBmpSpec{.Width = 30000, .Height = 30000, .Bits = 8, .Compression = BI_RLE8,
+  EXPECT_FALSE(LoadAt5(MakeBmp(TBmpLayout{.Width = 1 << 20, .Height = 1 << 20, .Pixels = "x"})));
+  EXPECT_FALSE(LoadAt5(MakeBmp(TBmpLayout{.Width = 30000, .Height = -30000, .Bits = 32, .Pixels = "x"})));
+  EXPECT_FALSE(LoadAt5(MakeBmp(TBmpLayout{.Width = 30000, .Height = 30000, .Bits = 8, .Compression = BI_RLE8,
                                         .Palette = Gray2Palette(), .Pixels = std::string("\x00\x01", 2)})));
   // A small run-coded picture may be almost all implied.
-  EXPECT_TRUE(LoadAt5(MakeBmp(TBmpSpec{.Width = 1000, .Height = 1000, .Bits = 8, .Compression = BI_RLE8,
+  EXPECT_TRUE(LoadAt5(MakeBmp(TBmpLayout{.Width = 1000, .Height = 1000, .Bits = 8, .Compression = BI_RLE8,
                                        .ColorsUsed = 2, .Palette = Gray2Palette(),
                                        .Pixels = std::string("\x00\x01", 2)})));
   // Nothing to read from.
