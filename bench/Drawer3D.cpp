@@ -9,6 +9,7 @@
 #include <random>
 #include <thread>
 
+#include "bench/DrawerStage.h"
 #include "OruLib2/3DEngine/DrawManager3D2.h"
 #include "OruLib2/3DEngine/OruShaders.h"
 #include "Platform/Gfx/GfxWorkers.h"
@@ -42,30 +43,10 @@ private:
 };
 
 // The drawer on a headless form whose client area is 1920 x 1080.
-struct TSetup {
-  TModuleRunner modules{JoinModules({CoreModules(), GraphicsModules(), AppModules(), Basics3DModules(),
-                                     Dev3D9Modules(), oru::Engine3DModules()})};
-  TZmApplication* app = nullptr;
-  TZmForm* form = nullptr;
-  TRef<TZmFormDevice> device;
-  TRef<oru::T3DDrawer> drawer;
+struct TSetup : TDrawerStage {
   TRef<TImage> picture;
 
-  TSetup() {
-    app = new TZmApplication();
-    app->AfterConstruction();
-    app->Initialize();
-    PresentSleepProc = [](std::uint32_t) {};
-    form = new TZmForm();
-    form->AfterConstruction();
-    form->SetBounds({0, 0, kW, kH});
-    form->SetVisible(true);
-    const TRect c = form->GetClientRect();
-    form->SetBounds({0, 0, 2 * kW - (c.Right - c.Left), 2 * kH - (c.Bottom - c.Top)});
-    device = MakeRef<TZmFormDevice>(form);
-    device->UpdateFromForm();
-    drawer = MakeRef<oru::T3DDrawer>();
-    drawer->Open(device.get());
+  TSetup() : TDrawerStage(kW, kH) {
     TRef<TSysBitmap> b = CreateSysBitmap(kW, kH, pfA8R8G8B8);
     std::mt19937 rng(1);
     for (int y = 0; y < kH; ++y)
@@ -79,11 +60,6 @@ struct TSetup {
   }
   ~TSetup() {
     picture = nullptr;
-    drawer = nullptr;
-    device = nullptr;
-    form->Free();
-    app->Finalize();
-    app->Free();
   }
 };
 

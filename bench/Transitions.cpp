@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/DrawerStage.h"
 #include "OruLib2/3DEngine/DrawManager3D2.h"
 #include "OruLib2/3DEngine/FilterFactory.h"
 #include "OruLib2/3DEngine/OruFilter.h"
@@ -64,31 +65,11 @@ TRef<TImage> NoisePicture(std::uint32_t seed) {
 
 // The drawer on a headless form whose client area is 1920 x 1080, with two
 // full-screen slides.
-struct TSetup {
-  TModuleRunner modules{JoinModules({CoreModules(), GraphicsModules(), AppModules(), Basics3DModules(),
-                                     Dev3D9Modules(), oru::Engine3DModules()})};
-  TZmApplication* app = nullptr;
-  TZmForm* form = nullptr;
-  TRef<TZmFormDevice> device;
-  TRef<oru::T3DDrawer> drawer;
+struct TSetup : TDrawerStage {
   TRef<TImage> pictures[2];
   TRef<TFn> slides[2];
 
-  TSetup() {
-    app = new TZmApplication();
-    app->AfterConstruction();
-    app->Initialize();
-    PresentSleepProc = [](std::uint32_t) {};
-    form = new TZmForm();
-    form->AfterConstruction();
-    form->SetBounds({0, 0, kW, kH});
-    form->SetVisible(true);
-    const TRect c = form->GetClientRect();
-    form->SetBounds({0, 0, 2 * kW - (c.Right - c.Left), 2 * kH - (c.Bottom - c.Top)});
-    device = MakeRef<TZmFormDevice>(form);
-    device->UpdateFromForm();
-    drawer = MakeRef<oru::T3DDrawer>();
-    drawer->Open(device.get());
+  TSetup() : TDrawerStage(kW, kH) {
     oru::CreateEffectFilterHook = &oru::CreateDrawerEffectFilter;
     for (int i = 0; i < 2; ++i) {
       pictures[i] = NoisePicture(std::uint32_t(i + 1));
@@ -101,11 +82,6 @@ struct TSetup {
   ~TSetup() {
     for (auto& s : slides) s = nullptr;
     for (auto& p : pictures) p = nullptr;
-    drawer = nullptr;
-    device = nullptr;
-    form->Free();
-    app->Finalize();
-    app->Free();
   }
 };
 
