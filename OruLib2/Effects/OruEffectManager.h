@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "ZmLib/Graphics/zmImage.h"
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/zmIni.h"
 #include "ZmLib/zmTypes.h"
@@ -241,19 +242,7 @@ WideString JoinNameIndex(const WideString& name, std::int32_t i);
 // The text after the first ":", empty when there is none.
 WideString ExtractAfterFirstColon(const WideString& text);
 
-// Attached to a picture made of tiles (the frames of an animation side by
-// side), telling their layout and timing.
-class TTilesTag : public zm::TRefObject {
-public:
-  std::int32_t TileWidth = 0;
-  std::int32_t TileHeight = 0;
-  std::int32_t FrameCount = 0;
-  std::int32_t ColumnCount = 0;
-  std::int32_t RowCount = 0;
-  std::int32_t TotalDuration = 0;  // milliseconds
-  std::int32_t AverageDelay = 0;   // milliseconds
-  WideString DelayText;            // the frame delays, joined by ","
-  std::int32_t LoopCount = 0;
-};
+// The tile layout of an animation strip lives with the pictures.
+using TTilesTag = zm::TTilesTag;
 
 }  // namespace oru

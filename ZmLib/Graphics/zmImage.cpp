@@ -48,6 +48,7 @@ void TBitmapStore::Dispose() {
   if (cacheList_) cacheList_->Clear();
   cacheList_ = nullptr;
   Source = nullptr;
+  Tags.clear();
   ColorProfile = nullptr;
   FreeAndNil(lock_);
   TRefObject::Dispose();

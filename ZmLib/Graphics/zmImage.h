@@ -99,6 +99,16 @@ public:
   TBitmapProgressEvent ProgressHandler;
   // What the store reads its picture from; released by Dispose.
   TRef<TRefObject> Source;
+  // Markers attached when the picture is made (the tile layout of an
+  // animation strip, ...); released by Dispose.
+  std::vector<TRef<TRefObject>> Tags;
+  // The first tag of class T, or nil.
+  template <class T>
+  T* FindTag() const {
+    for (const TRef<TRefObject>& tag : Tags)
+      if (auto* found = dynamic_cast<T*>(tag.get())) return found;
+    return nullptr;
+  }
 
   // Bitmaps held by a level (tests, diagnostics).
   std::int32_t LevelBitmapCount(std::int32_t level);
@@ -110,6 +120,21 @@ private:
   TSafeCriticalSection* lock_ = nullptr;
   std::vector<TLevelCache> levels_;
   TRef<TList> cacheList_;
+};
+
+// Attached to a picture made of tiles (the frames of an animation side by
+// side), telling their layout and timing.
+class TTilesTag : public TRefObject {
+public:
+  std::int32_t TileWidth = 0;
+  std::int32_t TileHeight = 0;
+  std::int32_t FrameCount = 0;
+  std::int32_t ColumnCount = 0;
+  std::int32_t RowCount = 0;
+  std::int32_t TotalDuration = 0;  // milliseconds
+  std::int32_t AverageDelay = 0;   // milliseconds
+  WideString DelayText;            // the frame delays, joined by ","
+  std::int32_t LoopCount = 0;
 };
 
 class TImage : public TRefObject {
