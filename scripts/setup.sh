@@ -13,7 +13,7 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   # display, input, sound; text
   libsdl2-dev libfreetype-dev libharfbuzz-dev libfribidi-dev libfontconfig-dev
-  fonts-dejavu-core fonts-liberation2 fonts-noto-core
+  fonts-dejavu-core fonts-liberation2 fonts-noto-core fonts-wqy-microhei
   # data the build generates tables from
   unicode-data
   # a display server for the tests of the real back end

@@ -10,6 +10,7 @@
 
 #include <sys/mman.h>
 
+#include "Platform/Gdi/PlatFontInternal.h"
 #include "Platform/Gdi/PlatGdiInternal.h"
 #include "Platform/User/PlatUser.h"
 
@@ -21,7 +22,7 @@ namespace {
 // Objects and handles
 // ============================================================================
 
-enum class TKind : std::uint8_t { None = 0, Dc = 1, Bitmap = 2, Palette = 3, Region = 4 };
+enum class TKind : std::uint8_t { None = 0, Dc = 1, Bitmap = 2, Palette = 3, Region = 4, Font = 5 };
 
 // Handles carry a marker so that they never look like window handles.
 constexpr std::uintptr_t kMarker = std::uintptr_t(0x6D) << 48;
@@ -51,6 +52,7 @@ struct TDcObj {
   // update region; drawing goes where both allow.
   bool HasClip = false, HasSystemClip = false;
   gdi::TRegion Clip, SystemClip;
+  gdi::TDcText Text;  // Text.Font nullptr: the default font
 };
 
 struct TPaletteObj {
@@ -64,6 +66,9 @@ struct TSlot {
   TDcObj Dc;
   TPaletteObj Palette;
   gdi::TRegion Region;
+  std::shared_ptr<const gdi::TFontObject> Font;
+  int FontSelections = 0;  // DCs the font is selected into
+  bool FontStock = false;
 };
 
 // Every drawing object by handle, behind one recursive lock (a call may
@@ -151,6 +156,8 @@ std::uintptr_t Allocate(TKind kind, TSlot*& out, bool counted = true) {
 void Release(TSlot* s) {
   TGdiObjectTable& g = GdiObjects();
   if (s->Kind == TKind::Bitmap) FreePixels(s->Bitmap.Bits, s->Bitmap.MapSize);
+  if (s->Kind == TKind::Dc)
+    if (TSlot* f = Find(s->Dc.Text.Font, TKind::Font)) --f->FontSelections;
   const auto index = std::uint32_t(s - g.Slots.data());
   const std::uint16_t gen = std::uint16_t(s->Gen + 1);
   *s = TSlot{};
@@ -563,6 +570,14 @@ BOOL DeleteDC(HDC hdc) {
 HGDIOBJ SelectObject(HDC hdc, HGDIOBJ obj) {
   auto l = GdiObjects().Lock();
   TSlot* dc = Find(hdc, TKind::Dc);
+  if (TSlot* font = Find(obj, TKind::Font)) {
+    if (!dc) return nullptr;
+    HFONT previous = dc->Dc.Text.Font;
+    if (TSlot* old = Find(previous, TKind::Font)) --old->FontSelections;
+    ++font->FontSelections;
+    dc->Dc.Text.Font = reinterpret_cast<HFONT>(obj);
+    return previous ? reinterpret_cast<HGDIOBJ>(previous) : GetStockObject(DEFAULT_GUI_FONT);
+  }
   TSlot* bm = Find(obj, TKind::Bitmap);
   if (!dc || !bm || dc->Dc.Type != TDcType::Memory) return nullptr;
   HBITMAP previous = dc->Dc.Bitmap;
@@ -588,6 +603,12 @@ BOOL DeleteObject(HGDIOBJ obj) {
   }
   if (TSlot* r = Find(obj, TKind::Region)) {
     Release(r);
+    return 1;
+  }
+  if (TSlot* f = Find(obj, TKind::Font)) {
+    if (f->FontStock) return 1;
+    if (f->FontSelections > 0) return 0;
+    Release(f);
     return 1;
   }
   return 0;
@@ -1019,6 +1040,77 @@ bool ReadDcPixels(HDC hdc, int x, int y, int width, int height, std::vector<std:
   TSurface s;
   if (!DcSurface(hdc, s)) return false;
   ReadSurface(s, x, y, width, height, out);
+  return true;
+}
+
+HFONT NewFontHandle(std::shared_ptr<const TFontObject> font, bool stock) {
+  if (!font) return nullptr;
+  auto l = GdiObjects().Lock();
+  TSlot* s = nullptr;
+  const std::uintptr_t h = Allocate(TKind::Font, s, !stock);
+  if (!h) return nullptr;
+  s->Font = std::move(font);
+  s->FontStock = stock;
+  return reinterpret_cast<HFONT>(h);
+}
+
+std::shared_ptr<const TFontObject> FontObjectOf(HFONT font) {
+  auto l = GdiObjects().Lock();
+  TSlot* f = Find(font, TKind::Font);
+  return f ? f->Font : nullptr;
+}
+
+bool GetDcText(HDC hdc, TDcText& out) {
+  auto l = GdiObjects().Lock();
+  TSlot* dc = Find(hdc, TKind::Dc);
+  if (!dc) return false;
+  out = dc->Dc.Text;
+  return true;
+}
+
+bool SetDcText(HDC hdc, const TDcText& text) {
+  auto l = GdiObjects().Lock();
+  TSlot* dc = Find(hdc, TKind::Dc);
+  if (!dc) return false;
+  const HFONT font = dc->Dc.Text.Font;
+  dc->Dc.Text = text;
+  dc->Dc.Text.Font = font;
+  return true;
+}
+
+bool DcHasPixels(HDC hdc) {
+  auto l = GdiObjects().Lock();
+  TDcPixels p;
+  return p.Open(hdc);
+}
+
+bool BlendMaskDc(HDC hdc, int x, int y, int width, int height, const std::uint8_t* mask, int maskStride,
+                 COLORREF color, const RECT* limit) {
+  if (width < 0 || height < 0 || (width && height && !mask)) return false;
+  auto l = GdiObjects().Lock();
+  TDcPixels p;
+  if (!p.Open(hdc)) return false;
+  const TSurface& s = p.Surface;
+  gdi::TRegion area(SpanRect(p.Shift.x, p.Shift.y, s.Width, s.Height));
+  area = area.Intersect(SpanRect(x, y, width, height));
+  if (limit) area = area.Intersect(*limit);
+  if (gdi::TRegion clip; DcClip(hdc, clip)) area = gdi::TRegion::Combine(area, clip, RGN_AND);
+  const int tr = GetRValue(color), tg = GetGValue(color), tb = GetBValue(color);
+  auto mix = [](int c, int t, int m) { return std::uint32_t(c + ((t - c) * m + (t >= c ? 127 : -127)) / 255); };
+  for (const RECT& r : area.Rects())
+    for (int yy = r.top; yy < r.bottom; ++yy) {
+      std::uint8_t* row = s.Row(yy - p.Shift.y);
+      const std::uint8_t* m = mask + std::ptrdiff_t(yy - y) * maskStride;
+      for (int xx = r.left; xx < r.right; ++xx) {
+        const int a = m[xx - x];
+        if (!a) continue;
+        const std::uint32_t v = s.Fmt.Read(row, xx - p.Shift.x);
+        const std::uint32_t out = mix(int(v >> 16 & 0xFF), tr, a) << 16 | mix(int(v >> 8 & 0xFF), tg, a) << 8 |
+                                  mix(int(v & 0xFF), tb, a) | (s.Opaque ? 0xFF000000u : 0u);
+        s.Fmt.Write(row, xx - p.Shift.x, out);
+      }
+    }
+  p.Window.Dirty = area.Box();
   return true;
 }
 

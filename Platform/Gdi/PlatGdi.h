@@ -105,7 +105,8 @@ int ReleaseDC(HWND hwnd, HDC hdc);
 // any valid DC.
 HDC CreateCompatibleDC(HDC hdc);
 BOOL DeleteDC(HDC hdc);  // memory DCs only; the selected bitmap is let go
-// Bitmaps (into memory DCs) only; the previous bitmap, nullptr on failure.
+// Bitmaps (into memory DCs) and fonts (into any DC, see PlatFont.h); the
+// previous object of that kind, nullptr on failure.
 HGDIOBJ SelectObject(HDC hdc, HGDIOBJ obj);
 BOOL DeleteObject(HGDIOBJ obj);
 // The screen's capabilities for any valid DC (BITSPIXEL, LOGPIXELSX/Y,
@@ -206,7 +207,7 @@ void* GetMsimg32ProcAddress(const char* name);
 // Green bits (5 or 6) of compatible bitmaps when the screen has 16 bits per
 // pixel; 6 at start.
 void SetScreen16GreenBits(int bits);
-// GDI objects alive now (DCs, bitmaps, palettes, regions; the stock bitmap not counted).
+// GDI objects alive now (DCs, bitmaps, palettes, regions, fonts; stock objects not counted).
 int LiveGdiObjectCount();
 
 }  // namespace plat
