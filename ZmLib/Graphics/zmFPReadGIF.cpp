@@ -294,10 +294,18 @@ void TFPReaderGif::InternalRead(TStream* stream, TRef<TDirectBitmap>& bitmap) {
 
   bool seenImage = false;
   std::int64_t afterFirst = 0;
+  // The first image's graphic control: the look-ahead for a second image may
+  // read the next one's, which belongs to that image.
+  TGifGraphicControl firstControl{};
+  bool firstHasControl = false;
   for (;;) {
     const std::uint8_t block = NextBlock(stream);
     if (block == kTrailer) {
       if (stream->GetPosition() > 0) stream->SetPosition(stream->GetPosition() - 1);
+      if (seenImage) {
+        GraphicControl = firstControl;
+        HasGraphicControl = firstHasControl;
+      }
       return;
     }
     if (block != kImageIntroducer) continue;
@@ -305,6 +313,8 @@ void TFPReaderGif::InternalRead(TStream* stream, TRef<TDirectBitmap>& bitmap) {
       // Back to the end of the first image, so that the next read meets the
       // second image's graphic control again.
       IsAnimated = true;
+      GraphicControl = firstControl;
+      HasGraphicControl = firstHasControl;
       stream->SetPosition(afterFirst);
       return;
     }
@@ -312,6 +322,8 @@ void TFPReaderGif::InternalRead(TStream* stream, TRef<TDirectBitmap>& bitmap) {
     bitmap = DecodeImage(stream);
     if (!bitmap) return;
     afterFirst = stream->GetPosition();
+    firstControl = GraphicControl;
+    firstHasControl = HasGraphicControl;
   }
 }
 

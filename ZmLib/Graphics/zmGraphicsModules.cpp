@@ -11,6 +11,7 @@
 #include "ZmLib/Graphics/zmCPUInfo.h"
 #include "ZmLib/Graphics/zmColorProfiles.h"
 #include "ZmLib/Graphics/zmDibBitmap.h"
+#include "ZmLib/Graphics/zmGifLoader.h"
 #include "ZmLib/Graphics/zmICCColorTransform.h"
 #include "ZmLib/Graphics/zmImage.h"
 #include "ZmLib/Graphics/zmImageLib.h"
@@ -37,6 +38,7 @@ const TModule kGraphicsModules[] = {
     {"SysGfxLoader", &InitSysGfxLoader, &FiniSysGfxLoader},
     {"SysBitmapLoader", &InitSysBitmapLoader, &FiniSysBitmapLoader},
     {"zmJpegLoader", &InitJpegLoader, &FiniJpegLoader},
+    {"zmGifLoader", &InitGifLoader, &FiniGifLoader},
     {"zmImageLib", &InitImageLib, &FiniImageLib},
     {"zmICCColorTransform", &InitICCColorTransform, &FiniICCColorTransform},
     {"winColorManagement", &InitColorManagement, &FiniColorManagement},

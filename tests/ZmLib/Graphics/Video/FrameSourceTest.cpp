@@ -102,11 +102,17 @@ TCountedStream* NewStream(int* disposed, std::uint8_t frames = 4, std::uint8_t w
 // Installs kind 0 (and 1) for one test and takes them out again.
 class FrameSourceFactory : public ::testing::Test {
 protected:
-  void SetUp() override { ASSERT_EQ(CreateFrameSourceHook, nullptr); }
+  // The kinds the modules installed (the GIF source) step aside meanwhile.
+  void SetUp() override {
+    savedCreate_ = std::exchange(CreateFrameSourceHook, nullptr);
+    savedAccept_ = std::exchange(AcceptFrameSourceHook, nullptr);
+  }
   void TearDown() override {
     for (int k = installed_ - 1; k >= 0; --k) FiniKind(k);
     EXPECT_EQ(CreateFrameSourceHook, nullptr);
     EXPECT_EQ(AcceptFrameSourceHook, nullptr);
+    CreateFrameSourceHook = savedCreate_;
+    AcceptFrameSourceHook = savedAccept_;
   }
   void Install(int kinds) {
     if (kinds > 0) InitKind<0>();
@@ -116,6 +122,8 @@ protected:
 
 private:
   int installed_ = 0;
+  TCreateFrameSourceProc savedCreate_ = nullptr;
+  TAcceptFrameSourceProc savedAccept_ = nullptr;
 };
 
 }  // namespace
