@@ -5,6 +5,7 @@
 #include "OruLib2/OruClasses/OruCurves.h"
 #include "OruLib2/OruClasses/OruObjectProps.h"
 #include "OruLib2/OruClasses/OruObjectFactory.h"
+#include "OruLib2/OruClasses/OruPackedImageReads.h"
 #include "OruLib2/OruClasses/OruFileAccess.h"
 #include "OruLib2/OruClasses/OruImage.h"
 #include "OruLib2/OruClasses/OruViewPort.h"
@@ -38,6 +39,7 @@ const zm::TModule kOruClassesModules[] = {
     {"OruSlideRandomList", &InitSlideRandomList, &FiniSlideRandomList},
     {"OruEffectSlideOrder", &InitEffectSlideOrder, &FiniEffectSlideOrder},
     {"OruFileAccess", &InitFileAccess, &FiniFileAccess},
+    {"OruPackedImageReads", &InitPackedImageReads, &FiniPackedImageReads},
     {"OruShowLoader", &InitShowLoader, &FiniShowLoader},
     {"OruViewerColorTransform", &InitViewerColorTransform, &FiniViewerColorTransform},
     {"OruCalc", &InitCalc, &FiniCalc},

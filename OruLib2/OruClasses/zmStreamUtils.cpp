@@ -69,6 +69,12 @@ void TPartialStream::SetPosition(std::int64_t newPosition) {
   source_->SetPosition(offset_ + newPosition);
 }
 
+std::span<const std::uint8_t> TPartialStream::MemoryView() {
+  const std::span<const std::uint8_t> whole = source_ ? source_->MemoryView() : std::span<const std::uint8_t>();
+  if (size_ == 0 || offset_ + size_ > static_cast<std::int64_t>(whole.size())) return {};
+  return whole.subspan(static_cast<std::size_t>(offset_), static_cast<std::size_t>(size_));
+}
+
 void TPartialStream::SetSize(std::int64_t) { RaiseStreamError("Stream Cannot be resized"); }
 
 void TPartialStream::SetReadCallback(std::int32_t blockSize, TReadCallback callback, void* data) {
@@ -83,6 +89,8 @@ void TPartialStream::SetReadCallback(std::int32_t blockSize, TReadCallback callb
   }
   if (!block_.empty()) block_.resize(static_cast<std::size_t>(blockSize_));
 }
+
+TReadCallback TPartialStream::ReadCallback() const { return callback_ == &NoCallback ? nullptr : callback_; }
 
 std::int32_t TPartialStream::Read(TReadBuffer buffer, std::int32_t count, std::int32_t offset) {
   if (!ClampTransfer(buffer.size(), count, offset)) return 0;

@@ -37,6 +37,8 @@ public:
   std::int32_t Write(zm::TWriteBuffer buffer, std::int32_t count, std::int32_t offset) override;
   using zm::TStream::Read;
   using zm::TStream::Write;
+  // The window's part of the source's memory, when the source has it there.
+  std::span<const std::uint8_t> MemoryView() override;
 
   // With a callback, blocks are at most 256 bytes and the callback runs
   // after each; nil restores 32768-byte blocks without a callback.
@@ -46,6 +48,9 @@ public:
   bool OwnsSource() const { return ownsSource_; }
   std::int64_t Offset() const { return offset_; }
   std::int32_t BlockSize() const { return blockSize_; }
+  // The callback set by SetReadCallback and its data; nil when none is set.
+  TReadCallback ReadCallback() const;
+  void* ReadCallbackData() const { return callbackData_; }
 
 private:
   void Notify() { callback_(callbackData_, this); }

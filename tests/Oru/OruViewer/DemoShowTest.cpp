@@ -1,0 +1,294 @@
+// The demo show as run.sh plays it: generated, packed into a container and
+// played headless on the stepped clock with frames captured. The PNG slide
+// shows the slide's background through the picture's transparent parts and
+// blends its soft edge; the animated GIF slide moves on from frame to frame.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <stdexcept>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Oru/OruViewer/OruMainForm.h"
+#include "OruLib2/OruViewer/OruDrawerHooks.h"
+#include "Platform/PlatFrameClock.h"
+#include "Platform/PlatUtf8.h"
+#include "ZmLib/Application2/winApplication.h"
+#include "ZmLib/Graphics/SysBitmap.h"
+#include "ZmLib/Graphics/SysBitmapStore.h"
+#include "ZmLib/Graphics/zmImage.h"
+#include "ZmLib/Graphics/zmImageLib.h"
+#include "ZmLib/Win32/winWndAPI.h"
+#include "ZmLib/zmCommandLine.h"
+#include "tests/support/kit/StreamBytes.h"
+#include "tests/support/kit/TempFolder.h"
+#include "tools/DemoShow.h"
+#include "tools/GifWriter.h"
+#include "tools/OruPacker.h"
+
+using namespace oru;
+using zm::TRef;
+
+namespace {
+
+constexpr std::uint32_t kDemoStepMs = 20;
+constexpr int kDemoWidth = 320, kDemoHeight = 180;
+constexpr std::int64_t kDemoCaptured = 4;
+
+struct TDemoPicture {
+  int Width = 0, Height = 0;
+  std::vector<std::uint32_t> Bits;  // 0x00RRGGBB
+  std::uint32_t At(int x, int y) const { return Bits[std::size_t(y) * std::size_t(Width) + std::size_t(x)] & 0xFFFFFF; }
+};
+
+class TDemoBoxes : public zm::TWndAPI {
+public:
+  int MessageBox(zm::HWND, const WideString& text, const WideString& caption, zm::UINT) override {
+    Boxes.push_back(plat::ToUtf8(caption) + ": " + plat::ToUtf8(text));
+    return zm::IDOK;
+  }
+  std::vector<std::string> Boxes;
+};
+
+struct TDemoRun {
+  bool Started = false;
+  std::vector<std::string> Boxes;
+  std::map<std::int64_t, TDemoPicture> Frames;  // the first frame at or after each asked time
+};
+
+// Plays the packed show from the start of a slide, keeping the frames at
+// the given show times, until the last of them is past.
+TDemoRun PlayPacked(const std::string& show, int slide, const std::vector<std::int64_t>& times, const std::string& captureDir) {
+  TDemoRun run;
+  TRef<zm::TStringList> args = zm::MakeRef<zm::TStringList>();
+  TRef<zm::TCommandsStorage> commands = zm::MakeRef<zm::TCommandsStorage>();
+  zm::TStringsAdapter list(args.get());
+  zm::ParseCommandLine(u"player -exename \"" + plat::FromUtf8(show) + u"\" -slide " +
+                           plat::FromUtf8(std::to_string(slide)),
+                       list, *commands);
+  TDemoBoxes boxes;
+  zm::TWndAPI* savedApi = zm::WndAPIClass;
+  zm::WndAPIClass = &boxes;
+  std::mutex lock;
+  TRef<zm::TZmApplication> app = zm::MakeRef<zm::TZmApplication>();
+  plat::SetFrameStepping(kDemoStepMs, captureDir, kDemoCaptured);
+  plat::SetFrameObserver([&](std::int64_t, std::int64_t time, const std::uint32_t* bits, int w, int h) {
+    std::lock_guard<std::mutex> l(lock);
+    for (std::int64_t t : times)
+      if (time >= t && !run.Frames.count(t) && bits && w > 0 && h > 0)
+        run.Frames[t] = TDemoPicture{w, h, std::vector<std::uint32_t>(bits, bits + std::size_t(w) * std::size_t(h))};
+    if (run.Frames.size() == times.size() || time > times.back() + 5000) app->Terminate();
+  });
+  app->Initialize();
+  InstallDrawerHooks();
+  {
+    TRef<TMainForm> form = zm::MakeRef<TMainForm>(*commands, args.get());
+    form->Start();
+    run.Started = form->Show() != nullptr;
+    app->Run();
+    form = nullptr;
+  }
+  RemoveDrawerHooks();
+  if (!app->Finalized()) app->Finalize();
+  app = nullptr;
+  plat::SetFrameObserver(nullptr);
+  plat::SetFrameStepping(0);
+  zm::WndAPIClass = savedApi;
+  SetCurrentShow(nullptr);
+  run.Boxes = boxes.Boxes;
+  return run;
+}
+
+int DemoChannel(std::uint32_t c, int shift) { return int(c >> shift) & 0xFF; }
+
+std::string Hex(std::uint32_t c) {
+  char s[16];
+  std::snprintf(s, sizeof s, "0x%06X", c);
+  return s;
+}
+
+::testing::AssertionResult DemoNear(std::uint32_t got, std::uint32_t want, int tolerance) {
+  for (int s : {16, 8, 0})
+    if (std::abs(DemoChannel(got, s) - DemoChannel(want, s)) > tolerance)
+      return ::testing::AssertionFailure() << "got " << Hex(got) << ", want " << Hex(want);
+  return ::testing::AssertionSuccess();
+}
+
+// Every channel strictly between those of A and B (by a margin).
+bool DemoBetween(std::uint32_t c, std::uint32_t a, std::uint32_t b) {
+  for (int s : {16, 8, 0}) {
+    const int lo = std::min(DemoChannel(a, s), DemoChannel(b, s)), hi = std::max(DemoChannel(a, s), DemoChannel(b, s));
+    if (hi - lo > 40 && (DemoChannel(c, s) <= lo + 8 || DemoChannel(c, s) >= hi - 8)) return false;
+  }
+  return true;
+}
+
+// The mean x of the ball's pixels; -1 without any.
+double BallX(const TDemoPicture& p) {
+  double sum = 0;
+  int n = 0;
+  for (int y = 0; y < p.Height; ++y)
+    for (int x = 0; x < p.Width; ++x)
+      if (DemoNear(p.At(x, y), TDemoShowLayout::kGifBall, 24)) sum += x, ++n;
+  return n > 20 ? sum / n : -1;
+}
+
+// The demo show written and packed as run.sh does it, once for the tests.
+class DemoShow : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    // PNG pictures go to the picture plug-in, built beside the player.
+    pngLib_ = zm::RegisterImageLibrary(u"..\\Oru\\Common\\Linux\\libzmPngLib.so", {u".png"});
+    folder_ = new zmtest::TTempFolder();
+    TDemoShowOptions o;
+    o.Slides = 3;
+    o.Width = kDemoWidth;
+    o.Height = kDemoHeight;
+    layout_ = WriteDemoShow(folder_->File("project"), o);
+    std::ostringstream out, err;
+    packed_ = orupack::RunOruPack({folder_->File("project"), folder_->File("Demo.orushow")}, out, err) ==
+              orupack::kPacked;
+    ASSERT_TRUE(packed_) << err.str();
+  }
+  static void TearDownTestSuite() {
+    delete folder_;
+    folder_ = nullptr;
+  }
+  static std::string Show() { return folder_->File("Demo.orushow"); }
+
+  static zmtest::TTempFolder* folder_;
+  static TDemoShowLayout layout_;
+  static bool packed_;
+  static bool pngLib_;
+};
+
+zmtest::TTempFolder* DemoShow::folder_ = nullptr;
+TDemoShowLayout DemoShow::layout_;
+bool DemoShow::packed_ = false;
+bool DemoShow::pngLib_ = false;
+
+}  // namespace
+
+TEST_F(DemoShow, PngSlideShowsTheBackgroundThroughItsTransparentParts) {
+  ASSERT_TRUE(packed_);
+  ASSERT_TRUE(pngLib_) << "the picture plug-in libzmPngLib.so was not built";
+  // Past the cross-fade into the slide.
+  const std::int64_t t = TDemoShowLayout::SlideStart(layout_.PngSlide) + TDemoShowLayout::kTransitionMs + 500;
+  const std::string captures = folder_->File("captures");
+  std::filesystem::create_directories(captures);
+  const TDemoRun run = PlayPacked(Show(), layout_.PngSlide, {t}, captures);
+  ASSERT_TRUE(run.Started) << (run.Boxes.empty() ? "" : run.Boxes.back());
+  EXPECT_TRUE(run.Boxes.empty()) << run.Boxes.front();
+  ASSERT_EQ(run.Frames.count(t), 1u);
+  const TDemoPicture& p = run.Frames.at(t);
+  ASSERT_EQ(p.Width, kDemoWidth);
+  ASSERT_EQ(p.Height, kDemoHeight);
+  const std::uint32_t bg = TDemoShowLayout::kPngBackground, disc = TDemoShowLayout::kPngDisc;
+  // Fully transparent corners, the opaque centre, and the soft edge between.
+  for (auto [x, y] : {std::pair{2, 2}, {kDemoWidth - 3, 2}, {2, kDemoHeight - 3}, {kDemoWidth - 3, kDemoHeight - 3}})
+    EXPECT_TRUE(DemoNear(p.At(x, y), bg, 12)) << x << "," << y;
+  EXPECT_TRUE(DemoNear(p.At(kDemoWidth / 2, kDemoHeight / 2), disc, 12));
+  const int edge = kDemoHeight / 2 - int(0.3 * kDemoHeight * 0.8);  // 80 % of the disc's radius above the centre
+  EXPECT_TRUE(DemoBetween(p.At(kDemoWidth / 2, edge), bg, disc)) << Hex(p.At(kDemoWidth / 2, edge));
+  // The bar's opacity grows from left to right.
+  const int barY = int(kDemoHeight * 0.88);
+  const std::uint32_t left = p.At(int(kDemoWidth * 0.12), barY), right = p.At(int(kDemoWidth * 0.88), barY);
+  EXPECT_LT(DemoChannel(left, 16), DemoChannel(right, 16));
+  EXPECT_TRUE(DemoNear(right, 0xF0F0F0, 24)) << Hex(right);
+
+  // The first frames went to the capture folder with a line each.
+  std::ifstream tsv(captures + "/frames.tsv");
+  int lines = 0;
+  for (std::string line; std::getline(tsv, line);) lines += !line.empty();
+  EXPECT_EQ(lines, kDemoCaptured);
+  int pngs = 0;
+  for (const auto& e : std::filesystem::directory_iterator(captures)) pngs += e.path().extension() == ".png";
+  EXPECT_EQ(pngs, kDemoCaptured);
+}
+
+TEST_F(DemoShow, GifSlidePlaysItsFrames) {
+  ASSERT_TRUE(packed_);
+  const std::int64_t start = TDemoShowLayout::SlideStart(layout_.GifSlide) + TDemoShowLayout::kTransitionMs;
+  // Three frames of the animation apart.
+  const std::int64_t a = start + 520, b = a + 3 * TDemoShowLayout::kGifFrameMs;
+  const TDemoRun run = PlayPacked(Show(), layout_.GifSlide, {a, b}, {});
+  ASSERT_TRUE(run.Started) << (run.Boxes.empty() ? "" : run.Boxes.back());
+  ASSERT_EQ(run.Frames.size(), 2u);
+  const double xa = BallX(run.Frames.at(a)), xb = BallX(run.Frames.at(b));
+  ASSERT_GE(xa, 0) << "no ball in the first frame";
+  ASSERT_GE(xb, 0) << "no ball in the second frame";
+  // The ball moves 7 % of the width per frame, left to right or wrapping round.
+  EXPECT_GT(std::abs(xb - xa), kDemoWidth * 0.07);
+  EXPECT_TRUE(DemoNear(run.Frames.at(a).At(2, 2), TDemoShowLayout::kGifBackground, 12));
+}
+
+// The demo's own GIF writer read back by the player's GIF loader: noise in
+// 256 colours fills the code table several times over (clear codes and every
+// code width), a two-colour frame takes the smallest code size, and the
+// frame delays and loops come through.
+TEST(DemoGifWriter, FramesComeBackExactlyThroughTheAtlasLoader) {
+  TGifAnimation gif;
+  gif.Width = 97;
+  gif.Height = 61;
+  gif.Loops = 3;
+  for (int i = 0; i < 256; ++i)
+    gif.Palette.push_back({std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i * 7)});
+  std::mt19937 rng(5);
+  const std::size_t n = std::size_t(gif.Width) * std::size_t(gif.Height);
+  TGifFrame noise, runs, twoTone;
+  for (std::size_t i = 0; i < n; ++i) {
+    noise.Indices.push_back(std::uint8_t(rng()));
+    runs.Indices.push_back(std::uint8_t(i / 300));
+    twoTone.Indices.push_back(std::uint8_t((i / 7) % 2));
+  }
+  noise.DelayMs = 40, runs.DelayMs = 250, twoTone.DelayMs = 100;
+  gif.Frames = {noise, runs, twoTone};
+  TRef<zm::TMemoryStream> s = zmtest::MemoryStreamOf(WriteGif(gif));
+  TRef<zm::TBitmapStore> store = zm::LoadBitmapStore(s.get(), u"w.gif|framesatlas", false, {});
+  ASSERT_TRUE(store);
+  auto* tiles = store->FindTag<zm::TTilesTag>();
+  ASSERT_TRUE(tiles);
+  ASSERT_EQ(tiles->FrameCount, 3);
+  EXPECT_EQ(tiles->TileWidth, gif.Width);
+  EXPECT_EQ(tiles->TileHeight, gif.Height);
+  EXPECT_EQ(tiles->DelayText, u"40,250,100");
+  auto* wrapper = dynamic_cast<zm::TWrapperBitmapStore*>(store.get());
+  auto* direct = wrapper ? dynamic_cast<zm::TSysDirectWrapper*>(wrapper->Bitmap()) : nullptr;
+  zm::TDirectBitmap* atlas = direct ? direct->Bitmap() : nullptr;
+  ASSERT_TRUE(atlas);
+  int wrong = 0;
+  for (int f = 0; f < 3; ++f) {
+    const int left = (f % tiles->ColumnCount) * tiles->TileWidth, top = (f / tiles->ColumnCount) * tiles->TileHeight;
+    for (int y = 0; y < gif.Height; ++y)
+      for (int x = 0; x < gif.Width; ++x) {
+        const std::uint32_t v = atlas->Row32(top + y)[left + x];
+        const auto& c = gif.Palette[gif.Frames[std::size_t(f)].Indices[std::size_t(y) * std::size_t(gif.Width) + std::size_t(x)]];
+        const std::uint32_t want = 0xFF000000u | std::uint32_t(c[0]) << 16 | std::uint32_t(c[1]) << 8 | c[2];
+        if (v != want && ++wrong < 5) ADD_FAILURE() << "frame " << f << " at " << x << "," << y;
+      }
+  }
+  EXPECT_EQ(wrong, 0);
+
+  // Bad input is refused, not written.
+  TGifAnimation bad = gif;
+  bad.Palette.resize(200);  // the noise frame uses indices past it
+  EXPECT_THROW(WriteGif(bad), std::invalid_argument);
+  bad = gif;
+  bad.Frames[1].Indices.pop_back();
+  EXPECT_THROW(WriteGif(bad), std::invalid_argument);
+  bad = gif;
+  bad.Palette.resize(1);
+  EXPECT_THROW(WriteGif(bad), std::invalid_argument);
+  bad.Palette.resize(257);
+  EXPECT_THROW(WriteGif(bad), std::invalid_argument);
+  bad = gif;
+  bad.Frames.clear();
+  EXPECT_THROW(WriteGif(bad), std::invalid_argument);
+}

@@ -1,0 +1,229 @@
+#include "tools/DemoShow.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <stdexcept>
+#include <vector>
+
+#include "OruLib2/OruPack/IniText.h"
+#include "OruLib2/OruPack/JpegWriter.h"
+#include "OruLib2/OruPack/OruProjectWriter.h"
+#include "tools/GifWriter.h"
+#include "tools/PngWriter.h"
+
+namespace oru {
+
+namespace {
+
+constexpr int kMaxSlides = 50;
+
+std::uint8_t Clamp8(double v) { return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
+std::uint8_t Channel(std::uint32_t rgb, int c) { return std::uint8_t(rgb >> (16 - 8 * c)); }
+
+// One colour per slide, around the colour wheel.
+void Hue(double h, double rgb[3]) {
+  for (int c = 0; c < 3; ++c) {
+    double k = std::fmod(h * 6 + (c == 0 ? 0 : c == 1 ? 4 : 2), 6.0);
+    rgb[c] = 1 - std::clamp(std::min(k, 4 - k), 0.0, 1.0);
+  }
+}
+
+// A diagonal gradient in the slide's colours with rings around a centre and
+// soft stripes, different for every slide.
+TJpegOptions SlidePicture(int index, int count, int width, int height) {
+  TJpegOptions opts;
+  opts.Width = width;
+  opts.Height = height;
+  opts.Quality = 88;
+  double a[3], b[3];
+  Hue(double(index) / count, a);
+  Hue(double(index) / count + 0.35, b);
+  const double cx = width * (0.3 + 0.4 * ((index * 37) % 10) / 10.0);
+  const double cy = height * (0.3 + 0.4 * ((index * 53) % 10) / 10.0);
+  const double ring = 18.0 + 6 * (index % 4);
+  const double stripe = 0.02 + 0.01 * (index % 3);
+  opts.Pixel = [=](int x, int y, std::uint8_t* out) {
+    double t = double(x + y) / double(width + height);
+    double d = std::hypot(x - cx, y - cy);
+    double rings = 0.5 + 0.5 * std::cos(d / ring * 2 * std::numbers::pi);
+    double fade = std::exp(-d / (0.6 * std::max(width, height)));
+    double stripes = 0.9 + 0.1 * std::sin((x - y) * stripe * 2 * std::numbers::pi);
+    for (int c = 0; c < 3; ++c) {
+      double base = (a[c] * (1 - t) + b[c] * t) * 200 + 30;
+      out[c] = Clamp8((base * (1 - 0.45 * fade) + 255 * 0.45 * fade * rings) * stripes);
+    }
+  };
+  return opts;
+}
+
+std::string Guid(int n) {
+  char s[40];
+  std::snprintf(s, sizeof s, "{D3E05A1C-7B42-4C19-9E6F-%012X}", n);
+  return s;
+}
+
+double SmoothStep(double e0, double e1, double x) {
+  double t = std::clamp((x - e0) / (e1 - e0), 0.0, 1.0);
+  return t * t * (3 - 2 * t);
+}
+
+}  // namespace
+
+// A flat disc whose edge fades out over a wide band, and below it a bar
+// whose opacity grows from left to right; the rest is transparent.
+std::string DemoPng(int width, int height) {
+  std::vector<std::uint8_t> rgba(std::size_t(width) * std::size_t(height) * 4);
+  const double cx = width / 2.0, cy = height / 2.0, r = 0.3 * std::min(width, height);
+  const std::uint32_t disc = TDemoShowLayout::kPngDisc, bar = 0xF0F0F0;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      std::uint8_t* p = &rgba[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * 4];
+      const double d = std::hypot(x + 0.5 - cx, y + 0.5 - cy);
+      double alpha = 1 - SmoothStep(r * 0.6, r, d);
+      std::uint32_t rgb = disc;
+      const bool inBar = y >= height * 0.84 && y < height * 0.92 && x >= width * 0.1 && x < width * 0.9;
+      if (inBar) {
+        alpha = (x - width * 0.1) / (width * 0.8);
+        rgb = bar;
+      }
+      for (int c = 0; c < 3; ++c) p[c] = Channel(rgb, c);
+      p[3] = Clamp8(alpha * 255);
+    }
+  return WritePngRgba(width, height, rgba);
+}
+
+// A ball bouncing across the picture over a ground line, one frame per step.
+std::string DemoGif(int width, int height) {
+  TGifAnimation gif;
+  gif.Width = width;
+  gif.Height = height;
+  for (std::uint32_t rgb : {TDemoShowLayout::kGifBackground, TDemoShowLayout::kGifBall, 0x6E6E82u, 0x0A0A0Fu})
+    gif.Palette.push_back({Channel(rgb, 0), Channel(rgb, 1), Channel(rgb, 2)});
+  const int n = TDemoShowLayout::kGifFrames;
+  const double r = 0.12 * height, ground = 0.85 * height;
+  for (int f = 0; f < n; ++f) {
+    TGifFrame frame;
+    frame.DelayMs = TDemoShowLayout::kGifFrameMs;
+    frame.Indices.assign(std::size_t(width) * std::size_t(height), 0);
+    const double t = double(f) / n;
+    const double bx = width * (0.15 + 0.7 * t);
+    const double by = ground - r - 4 * t * (1 - t) * 0.5 * height;
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        std::uint8_t& i = frame.Indices[std::size_t(y) * std::size_t(width) + std::size_t(x)];
+        if (y >= ground) i = 2;
+        // The ball's shadow on the ground.
+        if (y >= ground && y < ground + 0.04 * height && std::abs(x - bx) < r * (1 - 0.5 * (ground - r - by) / height))
+          i = 3;
+        if (std::hypot(x + 0.5 - bx, y + 0.5 - by) <= r) i = 1;
+      }
+    gif.Frames.push_back(std::move(frame));
+  }
+  return WriteGif(gif);
+}
+
+TDemoShowLayout WriteDemoShow(const std::string& folder, const TDemoShowOptions& o) {
+  if (o.Slides < 1 || o.Slides > kMaxSlides || o.Width < 16 || o.Height < 16 || o.Width > 4096 || o.Height > 4096)
+    throw std::runtime_error("demo show options out of range");
+  TDemoShowLayout layout;
+  layout.PngSlide = o.Slides + 1;
+  layout.GifSlide = o.Slides + 2;
+  layout.SlideCount = o.Slides + 2;
+
+  TOruProjectWriter show(folder);
+  TIniText& d = show.Description();
+  int guid = 0;
+  d.Section("main")
+      .Key("OruVersion", "5.0.1")
+      .Key("MinorVersion", 13)
+      .Key("projectname", "Demo")
+      .Key("opt_scr_width", o.Width)
+      .Key("opt_scr_height", o.Height)
+      // A framed window of the show's size.
+      .Key("opt_scr_full", 0)
+      .Key("opt_withoutborder", 0)
+      .Key("opt_repeat", "repeat")
+      .Key("opt_pausewheninactive", 0)
+      .Key("opt_scr_caption", "OruViewer demo")
+      .Key("ColorManagement", "");
+  d.Object("TheEffect", "AnEffect").Key("GUID", Guid(++guid)).Key("time", 1000);
+  // The transitions the slides name: a cross-fade and two wipes, each wipe
+  // with one action and one direction chosen.
+  const char* const kEffects[][5] = {{"dissolve", "Dissolve", "2", "", ""},
+                                     {"hourhand", "Clock wipe", "4", "10", "100000000"},
+                                     {"shapes", "Shape wipe", "5", "10", "100"}};
+  for (const auto& e : kEffects) {
+    d.Object(e[0], e[0])
+        .Key("GUID", Guid(++guid))
+        .Key("caption", e[1])
+        .Key("checked", 1)
+        .Key("group", "GroupBasic")
+        .Key("stdidx", e[2])
+        .Key("smoothline", 0);
+    if (*e[3]) d.Key("action", e[3]).Key("direction", e[4]);
+    d.End();
+  }
+  d.End();
+
+  const int slideLength = TDemoShowLayout::kSlideLengthMs;
+  d.Section("Times").Key("opt_slidescount", layout.SlideCount);
+  for (int i = 1; i <= layout.SlideCount; ++i)
+    d.Key("opt_synchpos" + std::to_string(i), static_cast<long long>(i) * slideLength);
+
+  auto effect = [&](const char* ref, int time) {
+    d.Object("TheEffect", "AnEffect").Key("GUID", Guid(++guid)).Key("ref", ref).Key("time", time).End();
+  };
+  for (int i = 0; i < o.Slides; ++i) {
+    const std::string picture = "pictures\\slide" + std::to_string(i + 1) + ".jpg";
+    show.AddFile(picture, WriteJpeg(SlidePicture(i, o.Slides, o.Width, o.Height)));
+    d.Section("Slide" + std::to_string(i + 1)).Key("slideid", "demo" + std::to_string(i + 1)).Key("Picture", picture);
+    // The first slide fades in from black; the others cross-fade or wipe in turn.
+    effect(i == 0 ? "dissolve" : kEffects[(i - 1) % 3][0], i == 0 ? 600 : TDemoShowLayout::kTransitionMs);
+    d.Object("Image1", "Image").Key("GUID", Guid(++guid)).Key("ImageName", picture);
+    // A slow zoom over the slide.
+    d.Object("KeyPoint", "KeyPoint").Key("GUID", Guid(++guid)).Key("Origin", "SlideBegin").Key("Time", 0).Key("Zoom", 100).End();
+    d.Object("KeyPoint", "KeyPoint").Key("GUID", Guid(++guid)).Key("Origin", "SlideEnd").Key("Time", 0).Key("Zoom", 110).End();
+    d.End();
+  }
+
+  // The PNG over a plain background: of the slide's shape, so that it fills
+  // the slide and its transparent corners show the background.
+  {
+    const std::string picture = "pictures\\glow.png";
+    show.AddFile(picture, DemoPng(o.Width, o.Height));
+    d.Section("Slide" + std::to_string(layout.PngSlide))
+        .Key("slideid", "png")
+        .Key("Picture", picture)
+        .Key("bstyle", 1)
+        .Key("bcolor", static_cast<long long>(TDemoShowLayout::kPngBackground));
+    effect("dissolve", TDemoShowLayout::kTransitionMs);
+    d.Object("Image1", "Image").Key("GUID", Guid(++guid)).Key("ImageName", picture).End();
+  }
+  // The GIF as an animation strip of its frames, one row.
+  {
+    const std::string picture = "pictures\\ball.gif";
+    show.AddFile(picture, DemoGif(std::max(16, o.Width / 2), std::max(16, o.Height / 2)));
+    d.Section("Slide" + std::to_string(layout.GifSlide))
+        .Key("slideid", "gif")
+        .Key("Picture", picture)
+        .Key("bstyle", 1)
+        .Key("bcolor", static_cast<long long>(TDemoShowLayout::kGifBackground));
+    effect("hourhand", TDemoShowLayout::kTransitionMs);
+    d.Object("Image1", "Image")
+        .Key("GUID", Guid(++guid))
+        .Key("ImageName", picture)
+        .Key("AnimEnable", 1)
+        .Key("AnimColumns", TDemoShowLayout::kGifFrames)
+        .Key("AnimRows", 1)
+        .Key("AnimCount", TDemoShowLayout::kGifFrames)
+        .Key("AnimInterval", TDemoShowLayout::kGifFrameMs)
+        .Key("AnimRepCount", 0)
+        .End();
+  }
+  show.Write();
+  return layout;
+}
+
+}  // namespace oru

@@ -1,0 +1,43 @@
+#pragma once
+// The demo show: picture slides (JPEG, drawn here) that cross-fade and wipe
+// into each other, then a slide with a PNG picture whose soft-edged disc
+// lets the slide's background through, and a slide playing an animated GIF
+// (a ball crossing the picture). Written as a project folder for OruPack.
+#include <cstdint>
+#include <string>
+
+namespace oru {
+
+struct TDemoShowOptions {
+  int Slides = 4;  // picture slides before the PNG and the GIF slide
+  int Width = 640;
+  int Height = 360;
+};
+
+// What the demo's two last slides hold, for whoever checks its frames.
+struct TDemoShowLayout {
+  static constexpr int kSlideLengthMs = 4000;
+  static constexpr int kTransitionMs = 1000;
+  static constexpr std::uint32_t kPngBackground = 0x183C6E;  // slide colour behind the PNG
+  static constexpr std::uint32_t kPngDisc = 0xF0B428;        // the PNG's opaque centre
+  static constexpr std::uint32_t kGifBackground = 0x1E1E28;  // the GIF's own background
+  static constexpr std::uint32_t kGifBall = 0xE63C3C;
+  static constexpr int kGifFrames = 10;
+  static constexpr int kGifFrameMs = 100;
+  int PngSlide = 0;  // 1-based slide numbers
+  int GifSlide = 0;
+  int SlideCount = 0;
+  // Slide N starts at (N - 1) x kSlideLengthMs.
+  static std::int64_t SlideStart(int slide) { return std::int64_t(slide - 1) * kSlideLengthMs; }
+};
+
+// Writes "Project.oru" and the pictures into Folder (made when missing).
+// Raises std::runtime_error when a file cannot be written or an option is
+// out of range.
+TDemoShowLayout WriteDemoShow(const std::string& folder, const TDemoShowOptions& options);
+
+// The demo's pictures (exposed for the tests).
+std::string DemoPng(int width, int height);
+std::string DemoGif(int width, int height);
+
+}  // namespace oru
