@@ -36,6 +36,10 @@ public:
   virtual std::int32_t Read(TReadBuffer buffer, std::int32_t count, std::int32_t offset) = 0;
   // Writes count bytes of buffer from offset; returns the bytes written.
   virtual std::int32_t Write(TWriteBuffer buffer, std::int32_t count, std::int32_t offset) = 0;
+  // All bytes of the stream when it holds them in memory, else empty, so
+  // that readers can take them without a copy. Valid until the stream is
+  // written, resized or freed.
+  virtual std::span<const std::uint8_t> MemoryView() { return {}; }
 
   // Convenience forms over the whole buffer.
   std::int32_t Read(TReadBuffer buffer) { return Read(buffer, static_cast<std::int32_t>(buffer.size()), 0); }
@@ -93,6 +97,7 @@ public:
   std::int32_t Write(TWriteBuffer buffer, std::int32_t count, std::int32_t offset) override;
   using TStream::Read;
   using TStream::Write;
+  std::span<const std::uint8_t> MemoryView() override { return {Memory(), static_cast<std::size_t>(size_)}; }
 
   std::int32_t Capacity() const { return static_cast<std::int32_t>(data_.size()); }
   // The bytes of the stream (Size of them are valid).

@@ -1,9 +1,20 @@
 // Imaging speed: decoding a 24-megapixel JPEG at 1/1, 1/2, 1/4 and 1/8
-// through the loader, side by side with libjpeg-turbo's own djpeg on the
-// same file (a process per run; its start-up is part of its figure); the
-// two alpha-blend row routines; the bilinear resizes. Rates in megapixels
-// per second count the pixels written.
+// through the loader (from memory and from the file), side by side with
+// libjpeg's own decode of the same bytes at the same scale (what djpeg does,
+// in-process) and with djpeg itself (a process per run); the two alpha-blend
+// row routines; the bilinear resizes. Rates in megapixels per second count
+// the pixels written.
+//
+//   taskset -c 2-5 build/<release>/bench/bench_Imaging --benchmark_filter='[Jj]peg'
+//
+// (several cores: the loader's default decodes large pictures in two strips
+// on two threads; threads:1 is one decoder, like libjpeg's own figure).
+
 #include <benchmark/benchmark.h>
+
+#include <cstdio>
+// jpeglib.h wants size_t and FILE declared first.
+#include <jpeglib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +29,7 @@
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/Graphics/zmGraphicsModules.h"
 #include "ZmLib/Graphics/zmJpegLoader.h"
+#include "ZmLib/wpFileStream.h"
 #include "ZmLib/zmModules.h"
 #include "tests/support/kit/JpegWriter.h"
 #include "tests/support/kit/StreamBytes.h"
@@ -70,22 +82,88 @@ const TBigJpeg& BigJpeg() {
   return j;
 }
 
+// The loader's decode of one level through the store, from the picture's
+// bytes in memory handed over as the player hands its streams (decoded in
+// place, no copy), the store made anew each time; threads: the decoders
+// one decode may run (0: as many as the loader takes by default).
 void BM_JpegDecode(benchmark::State& state) {
   Modules();
   const TBigJpeg& jpeg = BigJpeg();
   const auto level = std::int32_t(state.range(0));
+  SetJpegDecodeThreads(std::int32_t(state.range(1)));
+  TRef<TMemoryStream> s = zmtest::MemoryStreamOf(jpeg.Bytes);
   std::int64_t pixels = 0;
   for (auto _ : state) {
-    TRef<TMemoryStream> s = zmtest::MemoryStreamOf(jpeg.Bytes);
-    TRef<TBitmapStore> store = LoadBitmapStore(s.get(), u"big.jpg", false, {});
+    s->SetPosition(0);
+    s->AddRef();  // handed over: the store keeps it
+    TRef<TBitmapStore> store = LoadJpegBitmapStore(s.get(), u"big.jpg", true, {});
+    TBitmap* b = store->GetMipLevel(level, nullptr, nullptr);
+    pixels = std::int64_t(b->Width()) * b->Height();
+    benchmark::DoNotOptimize(b);
+  }
+  SetJpegDecodeThreads(0);
+  MegapixelRate(state, pixels);
+}
+BENCHMARK(BM_JpegDecode)
+    ->ArgNames({"level", "threads"})
+    ->ArgsProduct({{0, 1, 2, 3}, {1, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The same from the file: opened as a file is, read in blocks at the decode.
+void BM_JpegDecodeFile(benchmark::State& state) {
+  Modules();
+  const TBigJpeg& jpeg = BigJpeg();
+  const auto level = std::int32_t(state.range(0));
+  const WideString path(jpeg.Path.begin(), jpeg.Path.end());
+  std::int64_t pixels = 0;
+  for (auto _ : state) {
+    TRef<TFileStream> f = OpenFileForRead(path);
+    TRef<TBitmapStore> store = LoadJpegBitmapStore(f.Detach(), u"big.jpg", true, {});
     TBitmap* b = store->GetMipLevel(level, nullptr, nullptr);
     pixels = std::int64_t(b->Width()) * b->Height();
     benchmark::DoNotOptimize(b);
   }
   MegapixelRate(state, pixels);
 }
-BENCHMARK(BM_JpegDecode)->ArgName("level")->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_JpegDecodeFile)->ArgName("level")->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// What djpeg does, without its process and output file: libjpeg's own
+// decode of the same bytes in memory at the same scale, with its defaults,
+// the rows into one small buffer. The yardstick for BM_JpegDecode.
+void BM_LibjpegDecode(benchmark::State& state) {
+  const TBigJpeg& jpeg = BigJpeg();
+  const unsigned denom = 1u << state.range(0);
+  std::int64_t pixels = 0;
+  std::vector<std::uint8_t> rows;
+  for (auto _ : state) {
+    jpeg_decompress_struct info;
+    jpeg_error_mgr err;
+    info.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(jpeg.Bytes.data()),
+                 static_cast<unsigned long>(jpeg.Bytes.size()));
+    jpeg_read_header(&info, TRUE);
+    info.scale_num = 1;
+    info.scale_denom = denom;
+    jpeg_start_decompress(&info);
+    const std::size_t stride = std::size_t(info.output_width) * std::size_t(info.output_components);
+    const int group = std::max(info.rec_outbuf_height, 1);
+    rows.resize(stride * std::size_t(group));
+    JSAMPROW ptrs[16];
+    for (int k = 0; k < group && k < 16; ++k) ptrs[k] = rows.data() + stride * std::size_t(k);
+    while (info.output_scanline < info.output_height) jpeg_read_scanlines(&info, ptrs, JDIMENSION(std::min(group, 16)));
+    pixels = std::int64_t(info.output_width) * info.output_height;
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    benchmark::DoNotOptimize(rows.data());
+  }
+  MegapixelRate(state, pixels);
+}
+BENCHMARK(BM_LibjpegDecode)->ArgName("level")->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// djpeg itself on the file: a process per run, so its start-up and its
+// output are part of its figure.
 void BM_Djpeg(benchmark::State& state) {
   const TBigJpeg& jpeg = BigJpeg();
   const int denom = 1 << state.range(0);

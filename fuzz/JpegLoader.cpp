@@ -1,7 +1,7 @@
-// JPEG data of any shape through the loader, the embedded-profile search and
-// the decoder at a small and (for small pictures) the full level: whatever
-// libjpeg cannot read must end in nil or EJPEG, never a crash or a huge
-// allocation.
+// JPEG data of any shape through the loader (copied, or decoded in place),
+// the embedded-profile search and the decoder at a small and (for small
+// pictures) the full level: whatever libjpeg cannot read must end in nil or
+// EJPEG, never a crash or a huge allocation.
 #include <cstddef>
 #include <cstdint>
 
@@ -30,8 +30,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   s->SetPosition(0);
   ExtractJpegICCProfile(s.get());
   s->SetPosition(0);
-  TRef<TBitmapStore> store = LoadJpegBitmapStore(s.get(), u"fuzz.jpg", false, {});
-  if (!store) return 0;
+  // Odd sizes hand the stream over (decoded in place), even ones are copied.
+  const bool handOver = size % 2 == 1;
+  if (handOver) s->AddRef();
+  TRef<TBitmapStore> store = LoadJpegBitmapStore(s.get(), u"fuzz.jpg", handOver, {});
+  if (!store) {
+    if (handOver) s->ReleaseRef();  // a declined stream stays the caller's
+    return 0;
+  }
   const std::int64_t pixels = std::int64_t(store->Params.Width) * store->Params.Height;
   if (pixels > kAnyDecodePixels) return 0;
   try {

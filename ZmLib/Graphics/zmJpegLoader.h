@@ -56,12 +56,17 @@ public:
   TProgressEvent OnProgress;
 };
 
-// The compressed picture: the bytes exactly as read, and the header's facts.
+// The compressed picture: where its bytes are, and the header's facts.
 class TJPEGData : public TRefObject {
 public:
   TJPEGData();
   void Dispose() override;
-  TRef<TMemoryStream> Stream;
+  // The picture's bytes are Size bytes of Stream from Start: the loaded
+  // stream itself when it was handed over (read in place when it holds them
+  // in memory, else read again at every decode), else a copy of them.
+  TRef<TStream> Stream;
+  std::int64_t Start = 0;
+  std::int64_t Size = 0;
   std::int32_t Height = 0;
   std::int32_t Width = 0;
   bool Grayscale = false;  // the header's colour space is grey
@@ -79,10 +84,14 @@ public:
   TJpegImage();
   void Dispose() override;  // frees Data and the palette
 
-  // Reads the rest of the stream and its header. A stream that delivers
-  // fewer bytes than it promised raises EStreamReadError; a header libjpeg
-  // cannot read raises EJPEG. Zero bytes give empty Data (no header read).
-  void LoadFromStream(TStream* stream);
+  // Takes the rest of the stream and reads its header. Without KeepStream
+  // the bytes are copied (a stream that delivers fewer than it promised
+  // raises EStreamReadError); with it the image keeps a reference to the
+  // stream and decodes from it later, so nobody else may move or change it
+  // meanwhile (a file that changed size since gives EJPEG at the decode).
+  // A header libjpeg cannot read raises EJPEG. Zero bytes give empty Data
+  // (no header read). The stream is left at its end.
+  void LoadFromStream(TStream* stream, bool keepStream = false);
   // (Width, Height) of Data; (0, 0) without Data.
   TPoint GetDimensions() const;
   // A new DIB of the picture at 1 / 2^Scale (Scale 0..3), 24-bit, or 8-bit
@@ -120,7 +129,19 @@ private:
   TRef<TJpegImage> jpeg_;
 };
 
-// The loader procedures this unit registers.
+// How many decoders one decode of a large baseline picture in memory may
+// run at once, each on a strip of rows (the caller's thread takes the
+// first). 0, the default, is the processor count less one; 1 decodes on
+// the caller's thread alone. At most 2 are used (a third measured no faster
+// on a busy machine), and only while loads may go at full speed (load
+// callback mode 0): while a show plays, one.
+void SetJpegDecodeThreads(std::int32_t count);
+std::int32_t JpegDecodeThreads();
+
+// The loader procedures this unit registers. A stream handed over
+// (OwnsStream) is kept by the store rather than copied: pictures in memory
+// (memory streams, container windows over them) are decoded in place, others
+// are read again at every decode.
 TRef<TBitmapStore> LoadJpegBitmapStore(TStream* stream, const WideString& fileName, bool ownsStream,
                                        const TImageLoadHandler& handler);
 TRef<TColorProfile> LoadJpegColorProfile(TStream* stream, const WideString& name);

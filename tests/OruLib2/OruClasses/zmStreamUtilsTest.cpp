@@ -98,6 +98,22 @@ TEST(PartialStream, PositionsAreRelativeToTheWindow) {
   EXPECT_EQ(w->Read(b), 0);
 }
 
+TEST(PartialStream, MemoryViewIsTheWindowsPartOfTheSourceMemory) {
+  std::string data = Pattern(1000);
+  auto src = SourceOf(data);
+  auto w = MakeRef<TPartialStream>(src.get(), false, 300, 200);
+  auto inner = MakeRef<TPartialStream>(w.get(), false, 50, 100);
+  const std::span<const std::uint8_t> v = inner->MemoryView();
+  ASSERT_EQ(v.size(), 100u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(v.data()), v.size()), data.substr(350, 100));
+  // Bytes not in memory as they read: none, never the wrong ones.
+  auto masked = MakeRef<TPartialStream>(MakeRef<TCryptStream>(src.get(), "k", false).Detach(), true, 0, 10);
+  EXPECT_TRUE(masked->MemoryView().empty());
+  src->SetSize(400);  // the source shrank below the window's end
+  EXPECT_TRUE(w->MemoryView().empty());
+  EXPECT_TRUE(inner->MemoryView().empty());
+}
+
 TEST(PartialStream, ReadCallbackRunsAfterEverySmallBlock) {
   // The load callback as the read callback polls once a block of 256 bytes...
   static int polls;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -9,11 +10,13 @@
 
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/Graphics/zmJpegICCExtractor.h"
+#include "ZmLib/wpFileStream.h"
 #include "ZmLib/zmLog.h"
 #include "tests/ZmLib/Graphics/GraphicsTestUtil.h"
 #include "tests/support/Capture.h"
 #include "tests/support/kit/JpegWriter.h"
 #include "tests/support/kit/StreamBytes.h"
+#include "tests/support/kit/TempFolder.h"
 
 using namespace zm;
 using zmtest::IccChunk;
@@ -288,4 +291,92 @@ TEST(JpegBadInput, HugePicturesAreRefusedBeforeMemoryIsTaken) {
   TRef<TBitmapStore> s = Load(WithSize(good, 30000, 30000));
   ASSERT_TRUE(s);
   EXPECT_THROW(s->GetMipLevel(0, nullptr, nullptr), EJPEG);
+}
+
+namespace {
+
+// A memory stream that counts the bytes read out of it.
+class TCountingStream : public TMemoryStream {
+public:
+  std::int32_t Read(TReadBuffer buffer, std::int32_t count, std::int32_t offset) override {
+    const std::int32_t n = TMemoryStream::Read(buffer, count, offset);
+    BytesRead += std::max(n, 0);
+    return n;
+  }
+  using TMemoryStream::Read;
+  std::int64_t BytesRead = 0;
+};
+
+// A noisy picture, so that its bytes fill several input blocks.
+TJpegOptions Noisy(int w, int h) {
+  TJpegOptions s;
+  s.Width = w;
+  s.Height = h;
+  s.Quality = 95;
+  s.Pixel = [](int x, int y, std::uint8_t* c) {
+    const unsigned v = unsigned(x * 7919 + y * 104729) * 2654435761u;
+    c[0] = std::uint8_t(v >> 24), c[1] = std::uint8_t(v >> 16), c[2] = std::uint8_t(x + y);
+  };
+  return s;
+}
+
+bool SamePixels(TSysBitmap* a, TSysBitmap* b) {
+  if (a->Size() != b->Size()) return false;
+  for (std::int32_t y = 0; y < a->Height(); ++y)
+    if (std::memcmp(a->Row24(y), b->Row24(y), std::size_t(a->Width()) * 3) != 0) return false;
+  return true;
+}
+
+}  // namespace
+
+TEST(JpegInPlace, HandedOverMemoryIsDecodedWithoutACopy) {
+  const std::string good = WriteJpeg(Noisy(300, 200));
+  TRef<TBitmapStore> copied = Load(good);  // the copying road, for the pixels
+  ASSERT_TRUE(copied);
+  TRef<TCountingStream> s = MakeRef<TCountingStream>();
+  s->Write(TWriteBuffer(reinterpret_cast<const std::uint8_t*>(good.data()), good.size()));
+  s->SetPosition(0);
+  s->AddRef();  // handed over
+  TRef<TBitmapStore> store = LoadJpegBitmapStore(s.get(), u"pic.jpg", true, {});
+  ASSERT_TRUE(store);
+  EXPECT_EQ(s->RefCount(), 2);  // the store keeps the stream itself
+  EXPECT_EQ(s->GetPosition(), s->GetSize());
+  const std::int64_t afterLoad = s->BytesRead;  // the profile search reads the markers
+  EXPECT_LT(afterLoad, std::int64_t(good.size()) / 4);
+  for (int level : {0, 3}) {
+    ASSERT_TRUE(SamePixels(Level(store.get(), level), Level(copied.get(), level))) << level;
+  }
+  EXPECT_EQ(s->BytesRead, afterLoad);  // the decodes read the memory in place
+
+  // Cut pictures in place: the top comes through, the rest is grey, as
+  // from a copy (running out of bytes in memory is no empty input).
+  const std::string cut = good.substr(0, good.size() / 3);
+  TRef<TMemoryStream> m = zmtest::MemoryStreamOf(cut);
+  m->AddRef();
+  TRef<TBitmapStore> partial = LoadJpegBitmapStore(m.get(), u"cut.jpg", true, {});
+  ASSERT_TRUE(partial);
+  EXPECT_TRUE(SamePixels(Level(partial.get(), 0), Level(Load(cut).get(), 0)));
+}
+
+TEST(JpegInPlace, HandedOverFilesAreReadAgainAndMustNotChangeSize) {
+  zmtest::TTempFolder folder;
+  const std::string path = folder.File("pic.jpg");
+  const std::string good = WriteJpeg(Noisy(400, 300));
+  ASSERT_GT(good.size(), 2u * 65536);  // several input blocks
+  zmtest::WriteFileBytes(path, "xx" + good);
+  TRef<TBitmapStore> copied = Load(good);
+  TRef<TFileStream> f = OpenFileForRead(WideString(path.begin(), path.end()));
+  ASSERT_TRUE(f);
+  f->SetPosition(2);
+  TRef<TBitmapStore> store = LoadJpegBitmapStore(f.Detach(), u"pic.jpg", true, {});
+  ASSERT_TRUE(store);
+  EXPECT_TRUE(SamePixels(Level(store.get(), 1), Level(copied.get(), 1)));
+  // Rewritten meanwhile with a picture of another size: refused, not a
+  // level of a size the store never announced.
+  zmtest::WriteFileBytes(path, "xx" + WriteJpeg(TwoColours(64, 48)));
+  EXPECT_THROW(store->GetMipLevel(0, nullptr, nullptr), EJPEG);
+  // Cut short: what is left decodes, the rest grey.
+  zmtest::WriteFileBytes(path, "xx" + good.substr(0, good.size() / 2));
+  TSysBitmap* l2 = Level(store.get(), 2);
+  EXPECT_TRUE(Near(PixelAt(l2, 3, 0), PixelAt(Level(copied.get(), 2), 3, 0), 0));
 }
