@@ -331,16 +331,19 @@ void TMultiTexture6::LayoutRow(std::int32_t x, std::int32_t y, std::int32_t heig
 void TMultiTexture6::Prepare(bool preLoad) {
   if (!source_) return;
   if (TileCount() == 0) Layout();
-  for (std::int32_t i = 0; i < TileCount(); ++i) {
-    TTextureTile* tile = Tile(i);
-    tile->PointSampling = !Filtering;
-    tile->LodBias = LodBias;
-    tile->SetPremultiplied(premultiplied_);
-    if (preLoad)
-      tile->Prepare();
-    else
-      tile->RealizeAndFill();
-  }
+  for (std::int32_t i = 0; i < TileCount(); ++i) PrepareTile(i, preLoad);
+}
+
+void TMultiTexture6::PrepareTile(std::int32_t index, bool preLoad) {
+  if (!source_ || index < 0 || index >= TileCount()) return;
+  TTextureTile* tile = Tile(index);
+  tile->PointSampling = !Filtering;
+  tile->LodBias = LodBias;
+  tile->SetPremultiplied(premultiplied_);
+  if (preLoad)
+    tile->Prepare();
+  else
+    tile->RealizeAndFill();
 }
 
 void TMultiTexture6::Draw(const TRectF& visible, const TPoint3F& origin, const TPoint3F& axisX, const TPoint3F& axisY) {

@@ -146,6 +146,8 @@ class TMultiTexture6 : public TRefObject {
   // and fills them. With PreLoad the tiles' own Prepare runs instead (which
   // also pre-loads each on the device once).
   void Prepare(bool preLoad = false);
+  // That for tile Index alone (nothing for an index outside the tiles).
+  void PrepareTile(std::int32_t index, bool preLoad = false);
   // Draws the part Visible (picture pixels) of the picture; picture point
   // (x, y) lands at Origin + x * AxisX + y * AxisY.
   void Draw(const TRectF& visible, const TPoint3F& origin, const TPoint3F& axisX, const TPoint3F& axisY);

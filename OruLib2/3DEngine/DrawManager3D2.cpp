@@ -6,6 +6,7 @@
 
 #include "OruLib2/3DEngine/OruFilter.h"
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
+#include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/Graphics/zmBitmap.h"
 #include "ZmLib/Graphics/zmImage.h"
@@ -25,6 +26,13 @@ TBaseTexture* RealizeGradeTable(TCustomColorGradeTexture* table) { return table 
 TSafeCriticalSection* DrawerLock() {
   static const TRef<TSafeCriticalSection> lock = MakeRef<TSafeCriticalSection>();
   return lock.get();
+}
+
+// A level the tiles can copy rows from, converting each row to "A8R8G8B8".
+bool TileReadable(TBitmap* bitmap) {
+  if (!dynamic_cast<TSysBitmap*>(bitmap) && !dynamic_cast<TDirectBitmap*>(bitmap)) return false;
+  TPixelFormat* format = bitmap->PixelFormat();
+  return format == pfA8R8G8B8 || (format && PixelConverter(pfA8R8G8B8, format));
 }
 
 bool Empty(const TRect& r) { return r.Right <= r.Left || r.Bottom <= r.Top; }
@@ -219,7 +227,11 @@ bool T3DDrawer::EndFrame() {
   return Screen_->EndFrame(!CaptureMode);
 }
 
-bool T3DDrawer::CanDraw() { return Screen_ && Screen_->CanDraw(); }
+bool T3DDrawer::CanDraw() {
+  // The loader thread asks too, while a frame may make the device anew.
+  TLockScope l(DrawerLock());
+  return Screen_ && Screen_->CanDraw();
+}
 
 bool T3DDrawer::Open(TDrawDevice* device) {
   TLockScope l(DrawerLock());
@@ -262,7 +274,10 @@ TMultiTexture6* T3DDrawer::GetTiledTexture(TImage* image, const TImageDrawParams
     if (w.Key == key) return w.Texture.get();
   TBitmap* bitmap = nullptr;
   try {
-    bitmap = store->Store()->GetMipLevel(params.Level, pfA8R8G8B8, nullptr);
+    // The tiles convert rows as they copy them: a level in a format they can
+    // read is taken as it is, rather than as a converted full-size copy.
+    bitmap = store->Store()->GetMipLevel(params.Level, nullptr, nullptr);
+    if (bitmap && !TileReadable(bitmap)) bitmap = store->Store()->GetMipLevel(params.Level, pfA8R8G8B8, nullptr);
   } catch (const std::exception&) {
     bitmap = nullptr;  // a store that cannot give the level draws nothing
   }
@@ -276,11 +291,33 @@ TMultiTexture6* T3DDrawer::GetTiledTexture(TImage* image, const TImageDrawParams
 }
 
 void T3DDrawer::PrepareImage(TImage* image, const TImageDrawParams& params) {
-  TLockScope l(DrawerLock());
-  if (!image || !Screen_) return;
-  if (TMultiTexture6* t = GetTiledTexture(image, params)) {
+  // The loader thread prepares while the engine draws. Tiles join the
+  // screen's resources, which frames change too: each step holds the drawing
+  // lock as well, so a frame waits for one step, never for the whole picture.
+  // The level is decoded before, under the picture store's own lock only.
+  if (image && params.Level >= 0 && params.Level <= kMaxMipLevel && image->Store()) {
+    try {
+      image->Store()->GetMipLevel(params.Level, nullptr, nullptr);
+    } catch (const std::exception&) {
+      // GetTiledTexture meets the same failure and makes nothing
+    }
+  }
+  TRef<TMultiTexture6> t;
+  {
+    TLockScope d(DrawingLock());
+    TLockScope l(DrawerLock());
+    if (!image || !Screen_) return;
+    t = TRef<TMultiTexture6>(GetTiledTexture(image, params));
+    if (!t) return;
     t->Filtering = true;
-    t->Prepare();
+    if (t->TileCount() == 0) t->Layout();
+  }
+  // A tile at a time, as the texture's Prepare does them.
+  for (std::int32_t i = 0;; ++i) {
+    TLockScope d(DrawingLock());
+    TLockScope l(DrawerLock());
+    if (!Screen_ || i >= t->TileCount()) break;
+    t->PrepareTile(i);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <typeinfo>
+#include <vector>
 
 #include "OruLib2/OruClasses/OruBox.h"
 #include "OruLib2/OruClasses/OruObjectFactory.h"
@@ -424,8 +425,19 @@ bool TOruImage::PrepareShadow() {
   return Shadow && Shadow->Image() != nullptr;
 }
 
+void TOruImage::LayOutFromRoot() {
+  std::vector<TOruObject*> chain;
+  for (TOruObject* o = this; o; o = o->Parent()) chain.push_back(o);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) (*it)->UpdateLayout(false);
+}
+
 void TOruImage::PrepareResources(TDeviceDrawer& drawer) {
+  const bool fetched = !Picture;
   RequestImage();
+  // A picture fetched just now has no mip level chosen yet: lay the object
+  // out (its ancestors first) so that its textures are made at the level it
+  // is drawn at, not at full size and then again.
+  if (fetched && Picture) LayOutFromRoot();
   if (Width > 0 && Height > 0 && Picture && drawer.CanDraw()) {
     drawer.PrepareImage(Picture.get(), GetDrawParams(drawer));
     PreparedLevel = MipLevel;

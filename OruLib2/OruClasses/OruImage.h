@@ -138,6 +138,9 @@ public:
   void AssignPicture(zm::TImage* picture, bool effectBuffer);
   // Crop, drawn size and own size from the picture and the border record.
   void CalcGeometry();
+  // UpdateLayout (not recursive) of the ancestors from the root down, then
+  // of the object: the placement and mip level of the current picture.
+  void LayOutFromRoot();
   bool Animated() const { return Animation.Enabled != 0; }
   // The strip's grid, held to at least one cell and at most one pixel per
   // cell of the picture.

@@ -1,6 +1,8 @@
 #include "ZmLib/Graphics/SysPixelFormat.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -376,6 +378,24 @@ void TAYtoRGBConvertor::Convert(void* target, const void* source, std::int32_t c
 void TRGBToRGBA::Convert(void* target, const void* source, std::int32_t count) const {
   auto* t = static_cast<std::uint8_t*>(target);
   auto* s = static_cast<const std::uint8_t*>(source);
+  const auto ti = reinterpret_cast<std::uintptr_t>(t), si = reinterpret_cast<std::uintptr_t>(s);
+  if (std::endian::native == std::endian::little && count > 1 &&
+      (ti >= si + std::uintptr_t(count) * 3 || si >= ti + std::uintptr_t(count) * 4)) {
+    // Apart: forwards, one 4-byte read per pixel (its fourth byte, the next
+    // pixel's blue, becomes the alpha); the last pixel reads only its own.
+    const std::int32_t last = count - 1;
+    for (std::int32_t p = 0; p < last; ++p) {
+      std::uint32_t v;
+      std::memcpy(&v, s + std::size_t(p) * 3, 4);
+      v |= 0xFF000000u;
+      std::memcpy(t + std::size_t(p) * 4, &v, 4);
+    }
+    const std::uint8_t* q = s + std::size_t(last) * 3;
+    std::uint8_t* d = t + std::size_t(last) * 4;
+    d[0] = q[0], d[1] = q[1], d[2] = q[2], d[3] = 255;
+    return;
+  }
+  // Backwards, so that a run widened in place does not overwrite its source.
   for (std::int32_t p = count - 1; p >= 0; --p) {
     const std::uint8_t b = s[p * 3], g = s[p * 3 + 1], r = s[p * 3 + 2];
     t[p * 4] = b;

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -353,6 +356,41 @@ TEST_F(TDrawerOnDevice, APictureWiderThanOneTileHasNoSeams) {
         }
       }
   }
+}
+
+TEST_F(TDrawerOnDevice, ATwentyFourBitLevelIsTiledWithoutAConvertedCopy) {
+  // A photo's level is R8G8B8: the tiles convert its rows themselves, so the
+  // store keeps no full-size 32-bit copy, and the pixels come out opaque and
+  // unchanged, across a tile seam and in the cells of a strip alike.
+  const auto pixel = [](int x, int y) {
+    return std::uint32_t((x * 37) & 255) << 16 | std::uint32_t((y * 50) & 255) << 8 | std::uint32_t(x & 7) * 30;
+  };
+  TRef<TSysBitmap> rgb = CreateSysBitmap(600, 20, pfR8G8B8);
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 600; ++x) {
+      const std::uint32_t p = pixel(x, y);
+      std::uint8_t* d = rgb->ScanLine(y) + 3 * x;
+      d[0] = std::uint8_t(p), d[1] = std::uint8_t(p >> 8), d[2] = std::uint8_t(p >> 16);
+    }
+  TRef<TBitmapStore> store = MakeRef<TWrapperBitmapStore>(u"rgb", TImageLoadHandler{}, false, rgb.get());
+  TRef<TImage> photo = MakeRef<TImage>(store.get());
+  TImageDrawParams p;
+  p.Filtering = 0;
+  ASSERT_TRUE(Frame(kBlack, [&](T3DDrawer& d) { d.DrawImage(photo.get(), {-480, 4}, p, {1, 0}, {0, 1}); }));
+  Capture();
+  for (int y = 4; y < 24; ++y)
+    for (int x = 0; x < 64; ++x) ASSERT_EQ(At(x, y), pixel(x + 480, y - 4)) << x << "," << y;
+  EXPECT_EQ(store->LevelBitmapCount(0), 1);
+
+  // Two cells of 300 x 20; the second cell starts at strip x 303.
+  p.Tiled = true;
+  p.Columns = 2;
+  p.SourceRect = {303, 1, 603, 21};
+  ASSERT_TRUE(Frame(kBlack, [&](T3DDrawer& d) { d.DrawImage(photo.get(), {-303, 3}, p, {1, 0}, {0, 1}); }));
+  Capture();
+  for (int y = 4; y < 24; ++y)
+    for (int x = 0; x < 64; ++x) ASSERT_EQ(At(x, y), pixel(x + 300, y - 4)) << x << "," << y;
+  EXPECT_EQ(store->LevelBitmapCount(0), 1);
 }
 
 // ---- Blur -----------------------------------------------------------------------------------
@@ -877,6 +915,69 @@ TEST_F(TDrawerOnDevice, AnOffScreenLayerIsDrawnWithItsAlpha) {
   Capture();
   EXPECT_TRUE(Near(At(5, 5), 0x80007Fu, 1));
   EXPECT_EQ(At(15, 5), 0x0000FFu);
+}
+
+// A store whose decode waits until it is let go, and says when it began.
+class TGatedStore : public TSysBitmapStore {
+public:
+  TGatedStore() : TSysBitmapStore(u"gated", TImageLoadHandler{}, {40, 30}, pfA8R8G8B8) {}
+  void GetSourceLevel(std::int32_t level, TMipLevelResult& result) override {
+    if (level != 0) return;
+    {
+      std::unique_lock<std::mutex> l(M);
+      Entered = true;
+      C.notify_all();
+      C.wait(l, [&] { return Open; });
+    }
+    TRef<TSysBitmap> b = CreateSysBitmap(40, 30, pfA8R8G8B8);
+    b->FillRect({0, 0, 40, 30}, TColor32::FromValue(0xFF405060u));
+    result.Bitmap = b;
+    result.Owned = true;
+    result.Level = 0;
+  }
+  std::mutex M;
+  std::condition_variable C;
+  bool Entered = false, Open = false;
+};
+
+TEST_F(TDrawerOnDevice, AFrameIsDrawnWhileAPreparedPictureDecodes) {
+  TRef<TGatedStore> store = MakeRef<TGatedStore>();
+  TRef<TImage> slow = MakeRef<TImage>(store.get());
+  TRef<TImage> other = MakeImage(8, 8, [](int, int) { return 0xFF00FF00u; });
+  std::thread loader([&] { drawer->PrepareImage(slow.get(), TImageDrawParams{}); });
+  {
+    std::unique_lock<std::mutex> l(store->M);
+    store->C.wait(l, [&] { return store->Entered; });
+  }
+  // The decode holds no drawer lock: the frame is drawn before it ends. (A
+  // frame that waited for it would be let go by the watchdog, and fail.)
+  bool drawn = false, forced = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> l(store->M);
+    if (!store->C.wait_for(l, std::chrono::seconds(30), [&] { return drawn; })) forced = true;
+    store->Open = true;
+    store->C.notify_all();
+  });
+  const bool ok =
+      Frame(kBlack, [&](T3DDrawer& d) { d.DrawImage(other.get(), {0, 0}, TImageDrawParams{}, {1, 0}, {0, 1}); });
+  {
+    std::lock_guard<std::mutex> l(store->M);
+    drawn = true;
+  }
+  store->C.notify_all();
+  watchdog.join();
+  loader.join();
+  EXPECT_TRUE(ok);
+  EXPECT_FALSE(forced);
+  TList* cache = store->GetCacheList();
+  ASSERT_EQ(cache->Count(), 1);
+  auto* textures = dynamic_cast<oru::TTextureStore2*>(cache->Get(0));
+  ASSERT_TRUE(textures);
+  ASSERT_EQ(textures->Textures.size(), 1u);
+  EXPECT_GT(textures->Textures[0].Texture->TileCount(), 0);
+  Capture();
+  EXPECT_EQ(At(3, 3), 0x00FF00u);
+  drawer->ReleaseImageTextures(slow.get());
 }
 
 TEST_F(TDrawerOnDevice, TheLoaderPreparesWhileTheEngineDraws) {

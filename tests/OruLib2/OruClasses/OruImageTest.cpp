@@ -294,4 +294,47 @@ TEST(OruImage, PicturesComeThroughTheHost) {
   t.Slide = nullptr;
 }
 
+
+zm::TRef<TImage> LargePicture(void*, TOruSlideHost*, const WideString&) {
+  return MakePicture(1024, 512, [](int, int) { return 0xFF204060u; });
+}
+
+TEST(OruImage, AFetchedPictureIsPreparedAtTheLevelItIsDrawnAt) {
+  // The picture arrives inside PrepareResources, before any layout: its
+  // textures are made at the level the frame then draws, not at full size.
+  TOruHostCallbacks cb;
+  cb.EffectBufferSize.Code = &BufferSize;
+  cb.Camera.Code = &Camera;
+  cb.ShowSource.Code = &NoSource;
+  cb.EffectResource.Code = &LargePicture;
+  zm::TRef<TFileAccessor> accessor = CreateRealFileAccessor();
+  zm::TRef<TOruSlideHost> host = zm::MakeRef<TOruSlideHost>(accessor.get(), cb, u"", false);
+  // A 32 x 24 slide: the 1024 x 512 picture is shown far below its size.
+  TTestTree t = BuildHostedTree(Obj("E", "Image", "ReplaceWithEffectBuffer=1\r\n") + Obj("F", "Image", ""),
+                                host.get(), 32, 24);
+  auto* e = dynamic_cast<TOruImage*>(t.Find("E"));
+  auto* f = dynamic_cast<TOruImage*>(t.Find("F"));
+  ASSERT_TRUE(e && f);
+  TLogDrawer d;
+  t.Slide->PrepareResources(d);
+  ASSERT_EQ(d.prepared.size(), 1u);
+  const std::int32_t prepared = d.prepared[0].Params.Level;
+  EXPECT_EQ(e->PreparedLevel, prepared);
+  // F shows the same picture, never prepared: the level a layout chooses freely.
+  f->AssignPicture(e->Picture.get(), false);
+  t.Layout(0);
+  EXPECT_GT(f->MipLevel, 0);
+  EXPECT_EQ(prepared, f->MipLevel);
+  ASSERT_TRUE(d.Draw(t.Slide.get()));
+  ASSERT_EQ(d.images.size(), 2u);
+  EXPECT_EQ(d.images[0].Params.Level, prepared);
+  // Prepared again, both keep the picture and the level.
+  t.Slide->PrepareResources(d);
+  ASSERT_EQ(d.prepared.size(), 3u);
+  EXPECT_EQ(d.prepared[1].Params.Level, prepared);
+  EXPECT_EQ(d.prepared[2].Params.Level, prepared);
+  t.Slide->ReleaseResources(d);
+  t.Slide = nullptr;
+}
+
 }  // namespace

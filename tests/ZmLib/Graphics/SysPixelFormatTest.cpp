@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -123,6 +124,35 @@ TEST(PixelConverter, BitmapsConvertLikeTheirPixels) {
         got.insert(got.end(), direct->ScanLine(y), direct->ScanLine(y) + 5 * tf->BytesPerPixel);
       EXPECT_EQ(got, want) << sname << " -> " << tname << " (TDirectBitmap)";
     }
+  }
+}
+
+// Widening 24-bit runs to 32 bits: into separate memory (also right after
+// or before the source), and in place from the start of a shared buffer;
+// every length, so the last pixel never reads past its run.
+TEST(PixelConverter, WideningRunsApartAndInPlace) {
+  TPixelConverter* conv = FindPixelConverter(FindPixelFormat("A8R8G8B8"), FindPixelFormat("R8G8B8"));
+  ASSERT_TRUE(conv);
+  for (std::int32_t n = 1; n <= 9; ++n) {
+    Bytes in(std::size_t(n) * 3);
+    for (std::size_t i = 0; i < in.size(); ++i) in[i] = std::uint8_t(i * 29 + 3);
+    Bytes want;
+    for (std::int32_t p = 0; p < n; ++p) want.insert(want.end(), {in[p * 3], in[p * 3 + 1], in[p * 3 + 2], 255});
+    const std::size_t wide = std::size_t(n) * 4;
+    // Source first, target right behind it; then target first.
+    Bytes buffer(in.size() + wide, 0xEE);
+    std::copy(in.begin(), in.end(), buffer.begin());
+    conv->Convert8(buffer.data() + in.size(), 0, buffer.data(), 0, n);
+    EXPECT_EQ(Bytes(buffer.begin() + std::ptrdiff_t(in.size()), buffer.end()), want) << n;
+    std::fill(buffer.begin(), buffer.end(), 0xEE);
+    std::copy(in.begin(), in.end(), buffer.begin() + std::ptrdiff_t(wide));
+    conv->Convert8(buffer.data(), 0, buffer.data() + wide, 0, n);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + std::ptrdiff_t(wide)), want) << n;
+    // In place: the run is widened where it stands.
+    Bytes place(wide, 0xEE);
+    std::copy(in.begin(), in.end(), place.begin());
+    conv->Convert8(place.data(), 0, place.data(), 0, n);
+    EXPECT_EQ(place, want) << n;
   }
 }
 
