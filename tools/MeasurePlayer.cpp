@@ -8,6 +8,9 @@
 //                    (stepped runs only: real-clock frames carry no pixels)
 //   frames <n> span-ms <drawing time> fps <f> longest-ms <l> over-20ms <k>
 //   idle-gaps <g>   (pauses over 500 ms while nothing changed: not frames)
+//   longest-running-ms <l> over-20ms-running <k>   (the same over the frames
+//                    during which the show clock ran at least half the time:
+//                    a start that waits for its slides stands still)
 // MEASURE_PLAYER_FRAMES=<file> lists every frame: wall ms, show time ms.
 #include <algorithm>
 #include <chrono>
@@ -168,8 +171,8 @@ int Play(int argc, char** argv) {
   const auto& f = watch.Frames;
   // A still slide is not drawn again: gaps over half a second are idle
   // time, not frames, and count neither in the rate nor as the longest.
-  double longest = 0, span = 0, idle = 0;
-  int over = 0, gaps = 0;
+  double longest = 0, span = 0, idle = 0, longestRunning = 0;
+  int over = 0, gaps = 0, overRunning = 0;
   for (std::size_t i = 1; i < f.size(); ++i) {
     const double ms = std::chrono::duration<double, std::milli>(f[i] - f[i - 1]).count();
     if (ms > 500) {
@@ -179,6 +182,10 @@ int Play(int argc, char** argv) {
     }
     longest = std::max(longest, ms);
     if (ms > 20) ++over;
+    if (double(watch.ShowTimes[i] - watch.ShowTimes[i - 1]) >= ms / 2) {
+      longestRunning = std::max(longestRunning, ms);
+      if (ms > 20) ++overRunning;
+    }
   }
   // MEASURE_PLAYER_FRAMES=file: every frame as "wall ms, show time ms".
   if (const char* list = std::getenv("MEASURE_PLAYER_FRAMES"))
@@ -192,8 +199,11 @@ int Play(int argc, char** argv) {
   std::fprintf(stderr, "first-frame-ns %lld\nfirst-picture-ns %lld\n", static_cast<long long>(watch.FirstFrameNs),
                static_cast<long long>(watch.FirstPictureNs));
   const std::size_t drawn = f.size() > std::size_t(gaps) + 1 ? f.size() - std::size_t(gaps) - 1 : 0;
-  std::fprintf(stderr, "frames %zu span-ms %.1f fps %.2f longest-ms %.2f over-20ms %d idle-gaps %d\n", f.size(),
-               span, span > 0 ? double(drawn) * 1000.0 / span : 0.0, longest, over, gaps);
+  std::fprintf(stderr,
+               "frames %zu span-ms %.1f fps %.2f longest-ms %.2f over-20ms %d idle-gaps %d longest-running-ms %.2f "
+               "over-20ms-running %d\n",
+               f.size(), span, span > 0 ? double(drawn) * 1000.0 / span : 0.0, longest, over, gaps, longestRunning,
+               overRunning);
   return status;
 }
 

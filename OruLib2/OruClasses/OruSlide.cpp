@@ -357,9 +357,17 @@ void TOruSlide::Load(const TSlideLoadArgs& args) {
   if (props_ && args.Section) {
     double factor = 1;
     TOruTimeFrame frame;
-    const bool scaled = SlideTimeScale(args.Section, Begin, NextBegin, OutDuration, factor, frame);
+    if (!SlideTimeScale(args.Section, Begin, NextBegin, OutDuration, factor, frame)) {
+      // Unscaled key frames still count from the slide's own time points:
+      // without them every origin would fall on the slide's start.
+      factor = 1;
+      frame.SlideBegin = 0;
+      frame.PrevEffectEnd = InDuration;
+      frame.NextEffectBegin = NextBegin - Begin;
+      frame.SlideEnd = NextBegin - Begin + OutDuration;
+    }
     props_->LoadFromIni(args.Section);
-    if (scaled) props_->ScaleTimes(frame, factor);
+    props_->ScaleTimes(frame, factor);
   }
   TOruObject::Load(props_.get(), false);
   Measured = 0;

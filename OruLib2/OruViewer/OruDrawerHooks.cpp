@@ -17,6 +17,7 @@
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
 #include "ZmLib/3DBasics/Dev3DRTPool.h"
 #include "ZmLib/Graphics/SysBitmap.h"
+#include "ZmLib/Win32/SysLocks.h"
 
 namespace oru {
 
@@ -130,6 +131,9 @@ void DropLayers() {
 TRef<zm::TCustomColorGradeTexture> MakeGradeTexture(TDeviceDrawer& drawer, std::uint8_t kind) {
   auto* d = dynamic_cast<T3DDrawer*>(&drawer);
   if (!d || !d->Screen()) return nullptr;
+  // The loader thread makes these too: a new texture joins the screen's
+  // resources, which frames change.
+  zm::TLockScope hold(zm::DrawingLock());
   return zm::MakeRef<zm::TCustomColorGradeTexture>(d->Screen(), kind);
 }
 

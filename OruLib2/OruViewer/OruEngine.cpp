@@ -469,9 +469,11 @@ void TOruEngine::PreloadCallback(TOruEngineLoader* loader, TRefObject* container
   if (!loader || !container) return;
   TOruDrawerLink* link = controller_ ? controller_->DrawerLink() : nullptr;
   TDeviceDrawer* drawer = link ? link->Drawer() : nullptr;
-  if (drawer && active_.load()) {
+  // Prepared here, off the engine thread, also before the show runs: the
+  // engine would otherwise make the textures between two frames.
+  if (drawer) {
     LogLine(u"preload from callback.............");
-    loader->PrepareSlide(container, drawer);
+    loader->PrepareNewSlide(container, drawer);
   }
   loader->StartSlide(container, 0);
 }
@@ -975,6 +977,14 @@ public:
     auto* c = dynamic_cast<TDrawContainer*>(container);
     if (!c || !c->Slide || !drawer) return;
     TDrawingHold hold;
+    c->Slide->PrepareResources(*drawer);
+  }
+  void PrepareNewSlide(TRefObject* container, TDeviceDrawer* drawer) override {
+    auto* c = dynamic_cast<TDrawContainer*>(container);
+    if (!c || !c->Slide || !drawer) return;
+    // No frame draws this slide yet: the drawer takes its locks a texture
+    // tile at a time, where holding the drawing lock here would hold every
+    // frame for the whole upload.
     c->Slide->PrepareResources(*drawer);
   }
   void StartSlide(TRefObject* container, double localTime) override {

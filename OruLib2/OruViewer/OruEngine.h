@@ -148,6 +148,11 @@ public:
   // ---- The loader's containers ----
   // Resources made for the drawer (any thread: under the drawing lock).
   virtual void PrepareSlide(zm::TRefObject* container, zm::TDeviceDrawer* drawer) = 0;
+  // The same for a container no frame draws yet (the loader thread, before
+  // the container joins a list): it may run while a frame is drawn.
+  virtual void PrepareNewSlide(zm::TRefObject* container, zm::TDeviceDrawer* drawer) {
+    PrepareSlide(container, drawer);
+  }
   virtual void StartSlide(zm::TRefObject* container, double localTime) = 0;
   virtual void ReleaseSlide(zm::TRefObject* container, zm::TDeviceDrawer* drawer) = 0;
   // The object under the pointer with its action (Action.Code 0: none); false

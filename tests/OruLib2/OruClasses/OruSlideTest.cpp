@@ -205,7 +205,7 @@ protected:
   }
 
   // A slide of 640 x 480 centred on the output, loaded from Project's "Slide1".
-  TRef<TOruSlide> Build(zm::TIniFile* project, std::int32_t index = 0, double out = 0) {
+  TRef<TOruSlide> Build(zm::TIniFile* project, std::int32_t index = 0, double out = 0, double in = 0) {
     TRef<TOruSlide> s = TOruSlide::Create(host_.get(), nullptr, false);
     s->SetSize(640, 480);
     s->SetViewCentre(320, 240);
@@ -215,6 +215,7 @@ protected:
     a.Section = project->FindSection(u"Slide1");
     a.Index = index;
     a.OutDuration = out;
+    a.InDuration = in;
     s->Load(a);
     return s;
   }
@@ -313,6 +314,37 @@ TEST_F(OruSlide, TimePointsAndScaledKeyFrames) {
                Obj("A", "Box", "Size=10,10\r\n" + KeyAt(500, "")));
   s = Build(g.get(), 1, 1000);
   EXPECT_DOUBLE_EQ(s->Child(0)->Props()->KeyFrames().Items[0]->Time(), 500);
+}
+
+TEST_F(OruSlide, UnscaledKeyFramesCountFromTheSlidesOwnTimePoints) {
+  // Slide 1 runs 1000..3000 with 250 ms in and 500 ms out: key frames from
+  // the slide's end must land there, not on its start, or nothing moves.
+  auto f = Ini("[Times]\r\nopt_slidescount=2\r\nopt_synchpos1=1000\r\nopt_synchpos2=3000\r\n[Slide1]\r\n" +
+               Obj("A", "Box",
+                   "Size=100,50\r\n" + KeyAt(0, "ScaleX=100\r\nScaleY=100\r\ngrps=4\r\n") +
+                       KeyAt(0, "Origin=SlideEnd\r\nScaleX=200\r\nScaleY=200\r\ngrps=4\r\n")) +
+               Obj("B", "Box",
+                   "Size=10,10\r\n" + KeyAt(10, "Origin=prevEffectEnd\r\n") + KeyAt(-100, "Origin=NextEffectBegin\r\n")));
+  TRef<TOruSlide> s = Build(f.get(), 1, 500, 250);
+  TOruObject* a = s->Child(0);
+  TOruObject* b = s->Child(1);
+  ASSERT_TRUE(a && b);
+  ASSERT_EQ(a->Props()->KeyFrames().Items.size(), 2u);
+  EXPECT_DOUBLE_EQ(a->Props()->KeyFrames().Items[1]->Time(), 2500);
+  ASSERT_EQ(b->Props()->KeyFrames().Items.size(), 2u);
+  EXPECT_DOUBLE_EQ(b->Props()->KeyFrames().Items[0]->Time(), 260);
+  EXPECT_DOUBLE_EQ(b->Props()->KeyFrames().Items[1]->Time(), 1900);
+  auto width = [&](double showTime) {
+    s->SetTimeAndLayout(true, showTime);
+    zm::TFloatPoint3 c[4];
+    a->GetWorldCorners(c);
+    return zm::Distance3(c[0], c[1]);
+  };
+  const float w0 = width(1000);
+  ASSERT_GT(w0, 0);
+  EXPECT_NEAR(width(1000 + 1250) / w0, 1.5, 1e-3);
+  EXPECT_NEAR(width(1000 + 2500) / w0, 2.0, 1e-3);
+  EXPECT_NEAR(width(1000 + 9999) / w0, 2.0, 1e-3);  // held after the last key frame
 }
 
 TEST_F(OruSlide, SetTimeAndLayoutSkipsAnUnchangedFrame) {

@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Platform/PlatSystem.h"
+#include "ZmLib/3DBasics/DeviceDrawer.h"
+#include "tests/ZmLib/3DBasics/DeviceDrawerDoubles.h"
 #include "tests/support/kit/IniText.h"
 
 using namespace zm;
@@ -59,7 +63,11 @@ public:
     return true;
   }
   bool SlidesReady(double) override { return Ready; }
-  void PrepareSlide(TRefObject*, TDeviceDrawer*) override {}
+  void PrepareSlide(TRefObject*, TDeviceDrawer*) override { ++Prepares; }
+  void PrepareNewSlide(TRefObject*, TDeviceDrawer* drawer) override {
+    ++NewPrepares;
+    NewPrepareDrawer = drawer;
+  }
   void StartSlide(TRefObject*, double) override { ++SlideStarts; }
   void ReleaseSlide(TRefObject*, TDeviceDrawer*) override {}
   bool HitSlide(TRefObject*, const TMouseData&, double, WideString& className, TOruActionInfo& action) override {
@@ -89,6 +97,9 @@ public:
   bool Ready = true;
   int Starts = 0;
   int SlideStarts = 0;
+  std::atomic<int> Prepares{0};
+  std::atomic<int> NewPrepares{0};
+  TDeviceDrawer* NewPrepareDrawer = nullptr;
   TSize Size;
   TOruActionInfo Hit;
   std::function<void(TRefObject*)> Preload;
@@ -146,11 +157,12 @@ public:
 
 class TEtLink : public TOruDrawerLink {
 public:
-  TDeviceDrawer* Drawer() override { return nullptr; }
+  TDeviceDrawer* Drawer() override { return Given.get(); }
   bool Open(TDrawDevice* device) override { return device != nullptr; }
   bool ScreenReady() override { return Ready; }
   TRect ScreenRect() override { return TRect{0, 0, 320, 240}; }
   bool Ready = true;
+  TRef<TDeviceDrawer> Given;
 };
 
 struct TEtReport {
@@ -358,6 +370,31 @@ TEST_F(OruEngine, OpensAtTheRequestedTimeAndStandsWhilePaused) {
   engine->RequestPosition(2000, false);
   for (int i = 0; i < 20; ++i) Pass();
   EXPECT_GT(Shown(), 2100);
+}
+
+TEST_F(OruEngine, NewSlidesArePreparedOnTheLoaderThreadAlsoBeforeTheShowRuns) {
+  // The engine thread must not make a slide's textures between two frames:
+  // the loader prepares each new slide as it builds it, paused or not.
+  TRef<zm::test::TRecordingDrawer> drawer = MakeRef<zm::test::TRecordingDrawer>();
+  link->Given = TRef<TDeviceDrawer>(drawer.get());
+  Open(Show({1000, 2000, 3000}, "repeat"), 0, true);
+  for (int i = 0; i < 3; ++i) Pass();
+  ASSERT_TRUE(parts->Last && parts->Last->Preload);
+  EXPECT_FALSE(engine->Active());
+  const int startsBefore = parts->Last->SlideStarts;
+  TRef<TRefObject> container = MakeRef<TEtSlide>();
+  std::thread loaderThread([&] { parts->Last->Preload(container.get()); });
+  loaderThread.join();
+  EXPECT_EQ(parts->Last->NewPrepares.load(), 1);
+  EXPECT_EQ(parts->Last->NewPrepareDrawer, drawer.get());
+  EXPECT_EQ(parts->Last->Prepares.load(), 0);
+  EXPECT_EQ(parts->Last->SlideStarts, startsBefore + 1);
+  // Without a drawer the slide is only started; the engine prepares it
+  // when the show starts.
+  link->Given = nullptr;
+  parts->Last->Preload(container.get());
+  EXPECT_EQ(parts->Last->NewPrepares.load(), 1);
+  EXPECT_EQ(parts->Last->SlideStarts, startsBefore + 2);
 }
 
 TEST_F(OruEngine, RequestsBeforeAPassMergeIntoOneMoveWithTheNewestGeneration) {
