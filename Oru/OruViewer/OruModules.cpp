@@ -11,6 +11,7 @@
 #include "ZmLib/Graphics/zmGraphicsModules.h"
 #include "ZmLib/Text/zmTextModules.h"
 #include "ZmLib/VectorGraphics/zmVectorModules.h"
+#include "ZmLib/Win32/winFontUtils.h"
 
 namespace oru {
 
@@ -25,8 +26,8 @@ std::span<const zm::TModule> PlayerModules() { return kPlayerModules; }
 
 std::vector<zm::TModule> ProgramModules() {
   return zm::JoinModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), zm::VectorModules(),
-                          zm::Basics3DModules(), OruClassesModules(), zm::AppModules(), zm::CompositeModules(),
-                          zm::Dev3D9Modules(), Engine3DModules(), PlayerModules()});
+                          zm::WinFontModules(), zm::Basics3DModules(), OruClassesModules(), zm::AppModules(),
+                          zm::CompositeModules(), zm::Dev3D9Modules(), Engine3DModules(), PlayerModules()});
 }
 
 }  // namespace oru

@@ -1,0 +1,260 @@
+#include "ZmLib/Win32/winTextVectorizer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "Platform/Gdi/PlatOutline.h"
+#include "ZmLib/VectorGraphics/zmTextProducer.h"
+
+using namespace zm;
+
+namespace {
+
+TFontParams Font(const WideString& name, float size = 12, std::uint8_t style = 0) {
+  return MakeFontParams(name, style, false, size, TColor24{}, TColor24{255, 255, 255});
+}
+
+// GGO_NATIVE records built by hand: Put appends raw values.
+struct TRecords {
+  std::vector<std::uint8_t> Bytes;
+  template <class T>
+  void Put(T v) {
+    const std::size_t at = Bytes.size();
+    Bytes.resize(at + sizeof v);
+    std::memcpy(Bytes.data() + at, &v, sizeof v);
+  }
+  void Point(double x, double y) {
+    auto fx = [](double v) {
+      const double f = std::floor(v);
+      return plat::FIXED{std::uint16_t((v - f) * 65536), std::int16_t(f)};
+    };
+    Put(plat::POINTFX{fx(x), fx(y)});
+  }
+  // A polygon header; its size is filled by End.
+  std::size_t Begin(double x, double y, std::uint32_t type = plat::TT_POLYGON_TYPE) {
+    const std::size_t at = Bytes.size();
+    Put(std::uint32_t(0));
+    Put(type);
+    Point(x, y);
+    return at;
+  }
+  void End(std::size_t header) {
+    const std::uint32_t cb = std::uint32_t(Bytes.size() - header);
+    std::memcpy(Bytes.data() + header, &cb, 4);
+  }
+  void Curve(std::uint16_t type, std::initializer_list<std::pair<double, double>> points) {
+    Put(type);
+    Put(std::uint16_t(points.size()));
+    for (auto [x, y] : points) Point(x, y);
+  }
+};
+
+TPathPoints Walk(const std::vector<std::uint8_t>& bytes, std::size_t size = std::size_t(-1)) {
+  TPathPoints out;
+  NativeOutlineToPath(bytes.data(), std::min(size, bytes.size()), out);
+  return out;
+}
+
+TTextPart PartOf(TVectorizer* v, const TFontParams& font, const WideString& text, std::int32_t index = 0) {
+  TRef<TTextElementEx> e = v->CreateTextElement(font, text);
+  TTextPart part;
+  EXPECT_TRUE(e->GetPart(index, part));
+  return part;
+}
+
+}  // namespace
+
+TEST(WinVectorizer, FontKeys) {
+  WideString name;
+  std::uint8_t style = 99;
+  ParseFontKey(u"Arial:Bold, Italic", name, style);
+  EXPECT_EQ(name, u"Arial");
+  EXPECT_EQ(style, fsBold | fsItalic);
+  ParseFontKey(u"Segoe UI:\t Underline,StrikeOut:Bold", name, style);  // a third field is ignored
+  EXPECT_EQ(name, u"Segoe UI");
+  EXPECT_EQ(style, fsUnderline | fsStrikeOut);
+  ParseFontKey(u"A:Italic,Italic,Italic,Italic,Bold", name, style);  // four words at most
+  EXPECT_EQ(style, fsItalic);
+  ParseFontKey(u"A:bold,Bold ,", name, style);  // words match exactly
+  EXPECT_EQ(style, 0);
+  ParseFontKey(u"Tahoma", name, style);
+  EXPECT_EQ(name, u"Tahoma");
+  EXPECT_EQ(style, 0);
+  ParseFontKey(u":Bold", name, style);
+  EXPECT_EQ(name, u"");
+  EXPECT_EQ(style, fsBold);
+}
+
+TEST(WinVectorizer, NativeRecordsBecomePaths) {
+  TRecords r;
+  std::size_t h = r.Begin(0, 0);
+  r.Curve(plat::TT_PRIM_QSPLINE, {{2, 0}, {4, 2}, {4, 4}});
+  r.Curve(plat::TT_PRIM_LINE, {{0, 4}, {0, 0}});
+  r.End(h);
+  h = r.Begin(10, -0.5);
+  r.Curve(plat::TT_PRIM_CSPLINE, {{11, 0}, {12, 1}, {13, 2}, {14, 3}});
+  r.End(h);
+  const TPathPoints p = Walk(r.Bytes);
+  const TPathPoints want = {
+      {0, 0, pcMove},     {2, 0, pcControl2},  {3, 1, pcLine},      {4, 2, pcControl2}, {4, 4, pcLine},
+      {0, 4, pcLine},     {0, 0, pcLine},      {10, -0.5, pcMove},  {11, 0, pcControl3}, {12, 1, pcControl2},
+      {13, 2, pcLine},    {14, 3, pcLine}};
+  EXPECT_EQ(p, want);
+
+  // A header of another type is refused; damaged sizes end the walk
+  // without reading past the data.
+  TRecords bad;
+  bad.End(bad.Begin(1, 1, 25));
+  EXPECT_ANY_THROW(Walk(bad.Bytes));
+  for (std::size_t cut = 0; cut < r.Bytes.size(); ++cut) {
+    const std::vector<std::uint8_t> head(r.Bytes.begin(), r.Bytes.begin() + std::ptrdiff_t(cut));
+    const TPathPoints q = Walk(head);
+    EXPECT_LE(q.size(), want.size()) << cut;
+  }
+  TRecords huge;
+  h = huge.Begin(0, 0);
+  huge.Curve(plat::TT_PRIM_LINE, {{1, 1}});
+  huge.End(h);
+  std::vector<std::uint8_t> b = huge.Bytes;
+  b[0] = 0xFF;  // cb beyond the data
+  EXPECT_TRUE(Walk(b).empty());
+  b = huge.Bytes;
+  b[0] = 4;  // cb shorter than a header
+  EXPECT_TRUE(Walk(b).empty());
+  b = huge.Bytes;
+  b[18] = 0;  // a record of no points
+  EXPECT_EQ(Walk(b).size(), 1u);
+  b = huge.Bytes;
+  b[18] = 0xFF;  // more points than the polygon holds
+  EXPECT_EQ(Walk(b).size(), 1u);
+  TPathPoints none;
+  NativeOutlineToPath(nullptr, 100, none);
+  EXPECT_TRUE(none.empty());
+}
+
+TEST(WinVectorizer, GlyphOutlines) {
+  ASSERT_EQ(CreateVectorizerHook, &CreateWinVectorizer);
+  TRef<TVectorizer> v = CreateVectorizerHook();
+  ASSERT_TRUE(v);
+  const TFontParams arial = Font(u"Arial", 12);
+  TFontMetrics m;
+  v->GetFontMetrics(arial, m);
+  EXPECT_GT(m.Ascent, 0);
+  EXPECT_GT(m.Descent, 0);
+  EXPECT_LT(m.UnderlinePosition, 0);
+  EXPECT_GT(m.StrikeOutPosition, 0);
+  EXPECT_TRUE(v->IsOutlineFont(arial));
+
+  // I is one closed contour of four sides, o two contours of curves, a blank nothing.
+  TPathPoints pts;
+  v->VectorizePart(PartOf(v.get(), arial, u"I"), pts);
+  ASSERT_EQ(pts.size(), 5u);
+  EXPECT_EQ(pts[0].Code, pcMove);
+  EXPECT_EQ(pts[4].X, pts[0].X);
+  EXPECT_EQ(pts[4].Y, pts[0].Y);
+  pts.clear();
+  v->VectorizePart(PartOf(v.get(), arial, u"o"), pts);
+  std::size_t moves = 0, controls = 0;
+  for (const TPathPoint& p : pts) {
+    moves += p.Code == pcMove;
+    controls += p.Code == pcControl2;
+  }
+  EXPECT_EQ(moves, 2u);
+  EXPECT_GT(controls, 4u);
+  pts.clear();
+  v->VectorizePart(PartOf(v.get(), arial, u" "), pts);
+  EXPECT_TRUE(pts.empty());
+
+  // Every glyph of a mixed line lies within its black box and the font's height.
+  const WideString line = u"Ag \u05E9 \u0645\u0631 \u4E2D \U0001F600";
+  TRef<TTextElementEx> e = v->CreateTextElement(arial, line);
+  ASSERT_GT(e->GetPartCount(), 8);
+  for (std::int32_t i = 0; i < e->GetPartCount(); ++i) {
+    TTextPart part;
+    ASSERT_TRUE(e->GetPart(i, part));
+    TPathPoints g;
+    v->VectorizePart(part, g);
+    for (const TPathPoint& p : g) {
+      EXPECT_GE(p.X, float(part.A) - 1) << i;
+      EXPECT_LE(p.X, float(part.A + part.B) + 1) << i;
+      EXPECT_GE(p.Y, -float(part.Ascent) - 2) << i;
+      EXPECT_LE(p.Y, float(part.Descent) + 2) << i;
+    }
+  }
+  EXPECT_FALSE(static_cast<TWinTextElement*>(e.get())->OnFontRun);  // the check is gone again
+
+  // Parts the vectoriser cannot use give nothing; huge sizes stay within the layer's range.
+  TTextPart odd = PartOf(v.get(), arial, u"a");
+  TTextPart p = odd;
+  p.Size = 0;
+  pts.clear();
+  v->VectorizePart(p, pts);
+  EXPECT_TRUE(pts.empty());
+  p = odd;
+  p.GlyphIndex = 0xFFFF;
+  v->VectorizePart(p, pts);
+  EXPECT_TRUE(pts.empty());
+  p = odd;
+  p.FontKey = WideString(40, u'x') + u":Bold";
+  v->VectorizePart(p, pts);
+  EXPECT_TRUE(pts.empty());
+  p = odd;
+  p.Size = 1 << 30;
+  v->VectorizePart(p, pts);
+  ASSERT_FALSE(pts.empty());
+  for (const TPathPoint& q : pts) EXPECT_TRUE(std::isfinite(q.X) && std::abs(q.Y) < 32768.f);
+}
+
+TEST(WinVectorizer, TextProducerDrawsTheOutlines) {
+  // The placeholder of a missing picture: two lines in the default font, grey on grey.
+  TRef<TStringList> lines = MakeRef<TStringList>();
+  lines->Add(u" Image not found ");
+  lines->Add(u" holiday.jpg ");
+  const TFontParams font = MakeFontParams(u"Tahoma", 0, false, 8.25f, TColor24{100, 100, 100}, TColor24{230, 230, 230});
+  TRef<TVectorText> text = CreateVectorText(font, *lines);
+  ASSERT_TRUE(text);
+  ASSERT_EQ(text->LineCount(), 2);
+  EXPECT_GT(text->GetPartCount(0), 10);
+  TRef<TTextProducer> producer = MakeRef<TTextProducer>();
+  producer->SetText(text.get(), false);
+  TRef<TDirectBitmap> b = producer->Render(TColor32{100, 100, 100, 255}, TColor32{230, 230, 230, 255}, 1.0);
+  ASSERT_TRUE(b);
+  EXPECT_GT(b->Width(), 60);
+  EXPECT_GT(b->Height(), 20);
+  std::int32_t dark = 0;
+  std::vector<std::uint32_t> row(std::size_t(b->Width()));
+  for (std::int32_t y = 0; y < b->Height(); ++y) {
+    b->GetPixels32({row.data(), row.size()}, 0, 0, y, b->Width());
+    for (std::uint32_t px : row) dark += (px & 0xFF) < 180;
+  }
+  EXPECT_GT(dark, 100);  // the letters are there
+}
+
+TEST(WinVectorizer, ThreadsShareTheContext) {
+  TRef<TVectorizer> v = CreateWinVectorizer();
+  const TTextPart parts[] = {PartOf(v.get(), Font(u"Arial", 20), u"g"), PartOf(v.get(), Font(u"Arial", 9), u"\u4E2D"),
+                             PartOf(v.get(), Font(u"Times New Roman", 30, fsBold), u"Q")};
+  std::vector<TPathPoints> expected(3);
+  for (int i = 0; i < 3; ++i) v->VectorizePart(parts[i], expected[std::size_t(i)]);
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int k = 0; k < 4; ++k)
+    threads.emplace_back([&, k] {
+      for (int round = 0; round < 25; ++round) {
+        const int i = (k + round) % 3;
+        TPathPoints got;
+        v->VectorizePart(parts[i], got);
+        if (got != expected[std::size_t(i)]) ++wrong;
+        TFontMetrics m;
+        v->GetFontMetrics(Font(u"Arial", float(8 + i)), m);
+        if (m.Ascent <= 0) ++wrong;
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
