@@ -158,7 +158,21 @@ std::atomic<bool> gTestFonts{false};
 bool TFontSystem::Start() {
   if (!Library && FT_Init_FreeType(&Library)) Library = nullptr;
   if (!Config && gTestFonts.load()) UseTestFonts();
-  if (!Config) Config = FcInitLoadConfigAndFonts();
+  if (!Config) {
+    Config = FcInitLoadConfigAndFonts();
+    // fontconfig keeps parts of a loaded set-up where leak checks cannot
+    // see them; give it all back at exit (faces do not depend on it).
+    static const bool atExit = (std::atexit([] {
+      TFontSystem& fs = Fonts();
+      std::lock_guard<std::recursive_mutex> lock(fs.Mutex);
+      if (fs.Config && !fs.Private) {
+        FcConfigDestroy(fs.Config);
+        fs.Config = nullptr;
+        FcFini();
+      }
+    }), true);
+    (void)atExit;
+  }
   return Library && Config;
 }
 
