@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
@@ -101,6 +102,9 @@ UINT ScanCode(const SDL_Keysym& k) {
 class TSdl final : public TBackend {
 public:
   bool Start() {
+    // Closing a window is reported per window; a quit event then only comes
+    // from outside (Ctrl+C, a terminating signal).
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
     wakeType_ = SDL_RegisterEvents(1);
     SDL_StopTextInput();
@@ -244,7 +248,14 @@ public:
           break;
         }
         case SDL_WINDOWEVENT: Window(sink, e.window); break;
-        case SDL_QUIT: break;  // each window reports its own close
+        case SDL_QUIT: {
+          // Asked from outside to end: every window is asked to close, as
+          // when its user closes it.
+          std::vector<NativeWin> ids;
+          for (const auto& [id, win] : windows_) ids.push_back(id);
+          for (NativeWin id : ids) sink.CloseRequested(id);
+          break;
+        }
         default: break;
       }
     }
