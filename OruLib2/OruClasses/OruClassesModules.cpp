@@ -7,6 +7,8 @@
 #include "OruLib2/OruClasses/OruObjectFactory.h"
 #include "OruLib2/OruClasses/OruPackedImageReads.h"
 #include "OruLib2/OruClasses/OruFileAccess.h"
+#include "OruLib2/OruClasses/OruGlyphCache.h"
+#include "OruLib2/OruClasses/OruTextBitmapStore.h"
 #include "OruLib2/OruClasses/OruImage.h"
 #include "OruLib2/OruClasses/OruViewPort.h"
 #include "OruLib2/OruClasses/OruShowLoader.h"
@@ -39,6 +41,8 @@ const zm::TModule kOruClassesModules[] = {
     {"OruSlideRandomList", &InitSlideRandomList, &FiniSlideRandomList},
     {"OruEffectSlideOrder", &InitEffectSlideOrder, &FiniEffectSlideOrder},
     {"OruFileAccess", &InitFileAccess, &FiniFileAccess},
+    {"OruGlyphCache", &InitGlyphCache, &FiniGlyphCache},
+    {"OruTextBitmapStore", &InitTextBitmapStore, &FiniTextBitmapStore},
     {"OruPackedImageReads", &InitPackedImageReads, &FiniPackedImageReads},
     {"OruShowLoader", &InitShowLoader, &FiniShowLoader},
     {"OruViewerColorTransform", &InitViewerColorTransform, &FiniViewerColorTransform},

@@ -1,0 +1,145 @@
+#include "OruLib2/OruClasses/OruTextBitmapStore.h"
+
+#include <cmath>
+#include <set>
+
+#include "OruLib2/OruClasses/OruSlideHost.h"
+#include "ZmLib/Graphics/SysBitmap.h"
+#include "ZmLib/Graphics/zmPixelFormat.h"
+#include "ZmLib/VectorGraphics/zmTextProducer.h"
+
+namespace oru {
+
+using zm::MakeRef;
+using zm::TRef;
+
+namespace {
+
+zm::TPixelFormat* TextBitmapFormat() { return zm::PixelFormatByName(zm::TByteString(zm::PF_A8R8G8B8)); }
+
+// Holds the show's file accessor while a text's glyph caches are loaded.
+class TFileAccessorCacheReader : public zm::TRefObject {
+public:
+  explicit TFileAccessorCacheReader(TFileAccessor* accessor) : Accessor(accessor) {}
+  TRef<TFileAccessor> Accessor;
+  std::set<WideString> Tried;  // each font's entry is opened once per text
+};
+
+// Loads the stored glyphs of a font the font cache lacks.
+void LoadStoredGlyphs(void* data, const WideString& fontKey) {
+  auto* reader = static_cast<TFileAccessorCacheReader*>(data);
+  TFontCache* cache = FontCache();
+  if (!reader->Accessor || !cache || !reader->Tried.insert(fontKey).second) return;
+  std::int32_t index;
+  if (cache->Find(fontKey, index)) return;
+  TRef<zm::TStream> entry = TRef<zm::TStream>::Adopt(reader->Accessor->OpenFile(VectorTextCacheName(fontKey)));
+  if (!entry) return;
+  TRef<TGlyphCache> glyphs = MakeRef<TGlyphCache>(fontKey);
+  if (glyphs->LoadFromStream(entry.get())) cache->Insert(glyphs.get());
+}
+
+class TTextStoreMaker : public TTextBitmapMaker {
+public:
+  TRef<zm::TImage> MakeTextBitmap(const WideString& description, TFileAccessor* accessor) override {
+    TRef<TTextBitmapStore> store;
+    try {
+      store = TTextBitmapStore::Create(description, accessor);
+    } catch (const zm::EAbort&) {
+      throw;
+    } catch (const std::exception&) {
+      return nullptr;  // no usable font: the text is left out
+    }
+    return store ? MakeRef<zm::TImage>(store.get()) : nullptr;
+  }
+};
+
+TRef<TTextBitmapMaker> CreateTextStoreMaker() { return MakeRef<TTextStoreMaker>(); }
+
+TCreateTextBitmapMakerProc gSavedMakerHook = nullptr;
+
+}  // namespace
+
+TRef<TTextBitmapStore> TTextBitmapStore::Create(const WideString& description, TFileAccessor* accessor) {
+  const WideString key = zm::kTextKeyPrefix + description;
+  TRef<zm::TStringList> marked = MakeRef<zm::TStringList>();
+  zm::TTextKeyParams params = zm::DefaultTextKeyParams;
+  zm::ParseTextKey(key, *marked, params);
+  if (!(params.Scale > 0) || !std::isfinite(params.Scale)) return nullptr;
+
+  TRef<TCachedVectorText> text;
+  if (accessor) {
+    TRef<zm::TStream> entry = TRef<zm::TStream>::Adopt(accessor->OpenFile(zm::MakeVectorTextKey(key)));
+    if (entry) {
+      TRef<TFileAccessorCacheReader> reader = MakeRef<TFileAccessorCacheReader>(accessor);
+      text = LoadCachedVectorText(entry.get(), &LoadStoredGlyphs, reader.get());
+    }
+  }
+  // Stored outlines that lack glyphs (or are damaged) are made again when a
+  // vectoriser can; otherwise what is stored is drawn as far as it goes.
+  if (!text || text->MissingGlyphCount() > 0) {
+    TRef<zm::TStringList> lines = MakeRef<zm::TStringList>();
+    for (std::int32_t i = 0; i < marked->GetCount(); ++i) lines->Add(zm::DecodeMarkedText(marked->GetString(i)));
+    const zm::TFontParams font =
+        zm::MakeFontParams(params.FontName, params.Style, true, kCachedTextFontSize, {}, {});
+    if (TRef<TCachedVectorText> built = BuildCachedVectorText(font, *lines)) text = built;
+  }
+  if (!text) return nullptr;
+
+  const zm::TSize size = text->GetSize(params.Scale, params.LineSpacing);
+  if (!zm::BitmapSizeAllowed(size.cx, size.cy, TextBitmapFormat())) return nullptr;
+  return MakeRef<TTextBitmapStore>(key, zm::TPoint{size.cx, size.cy}, text.get(), params);
+}
+
+TTextBitmapStore::TTextBitmapStore(const WideString& name, const zm::TPoint& size, TCachedVectorText* text,
+                                   const zm::TTextKeyParams& params)
+    : TSysBitmapStore(name, zm::TImageLoadHandler{}, size, TextBitmapFormat()),
+      text_(text),
+      params_(params),
+      textSize_(params.Scale) {}
+
+void TTextBitmapStore::Dispose() {
+  text_ = nullptr;
+  TSysBitmapStore::Dispose();
+}
+
+void TTextBitmapStore::GetSourceLevel(std::int32_t level, zm::TMipLevelResult& result) {
+  if (level != 0 || !text_) return;
+  const zm::TColor32 color = zm::TColor32::FromValue(std::uint32_t(params_.Color));
+  TRef<zm::TTextProducer> producer = MakeRef<zm::TTextProducer>();
+  producer->SetText(text_.get(), false);
+  producer->Alignment = params_.Alignment;
+  TRef<zm::TDirectBitmap> bitmap =
+      producer->RenderEx(color, zm::TransparentColor32(color), params_.LineSpacing, {0, 0},
+                         (params_.Style & zm::fsUnderline) != 0, (params_.Style & zm::fsStrikeOut) != 0, textSize_);
+  producer->SetText(nullptr, false);
+  const zm::TPoint size = Size();
+  if (!bitmap || bitmap->Width() != size.X || bitmap->Height() != size.Y) {
+    // The level must have the store's size whatever the renderer did.
+    bitmap = MakeRef<zm::TDirectBitmap>(size.X, TextBitmapFormat(), size.Y);
+    bitmap->FillRect({0, 0, size.X, size.Y}, zm::TColor32{});
+  }
+  result.Bitmap = MakeRef<zm::TSysDirectWrapper>(bitmap.get(), false);
+  result.Owned = true;
+  result.Level = 0;
+  ++renderCount_;
+}
+
+double TTextBitmapStore::SizeOr(double size) const { return size > 0 && std::isfinite(size) ? size : textSize_; }
+
+zm::TSize TTextBitmapStore::Measure(double size) { return text_->GetSize(SizeOr(size), params_.LineSpacing); }
+
+zm::TFloatRect TTextBitmapStore::InkRect(double size) { return text_->GetBounds(SizeOr(size), params_.LineSpacing); }
+
+float TTextBitmapStore::LineHeight(double size) { return text_->GetLineHeight(SizeOr(size)); }
+
+void InitTextBitmapStore() {
+  gSavedMakerHook = CreateTextBitmapMakerHook;
+  CreateTextBitmapMakerHook = &CreateTextStoreMaker;
+}
+
+void FiniTextBitmapStore() {
+  if (CreateTextBitmapMakerHook == &CreateTextStoreMaker) CreateTextBitmapMakerHook = gSavedMakerHook;
+  gSavedMakerHook = nullptr;
+}
+
+}  // namespace oru

@@ -1,0 +1,63 @@
+#pragma once
+// The picture of a "Text: " name: a bitmap store whose full-size level is
+// rendered from the text's outlines when first asked for. The outlines come
+// from the show's "VectTxt2: " entry when it carries one (their glyphs from
+// "VectTextCache: " entries), else they are laid out now through the glyph
+// cache. Smaller levels are halved from the full size by the base store.
+#include <cstdint>
+
+#include "OruLib2/OruClasses/OruFileAccess.h"
+#include "OruLib2/OruClasses/OruGlyphCache.h"
+#include "ZmLib/Graphics/SysBitmapStore.h"
+#include "ZmLib/VectorGraphics/zmTextKeys.h"
+
+namespace oru {
+
+class TTextBitmapStore : public zm::TSysBitmapStore {
+public:
+  // The store of Description (what follows "Text: "), reading cached
+  // outlines through Accessor (nil: none). Nil when the text cannot be
+  // made: no outlines stored and no vectoriser, a scale that is not a
+  // positive number, or a size no bitmap may have. The vectoriser's
+  // exceptions pass on.
+  static zm::TRef<TTextBitmapStore> Create(const WideString& description, TFileAccessor* accessor);
+
+  // Use Create.
+  TTextBitmapStore(const WideString& name, const zm::TPoint& size, TCachedVectorText* text,
+                   const zm::TTextKeyParams& params);
+  void Dispose() override;
+
+  // Level 0: the text rendered at the store's size; other levels: none.
+  void GetSourceLevel(std::int32_t level, zm::TMipLevelResult& result) override;
+
+  // The vector-text measures at Size; a size that is not a positive number
+  // means the store's own.
+  zm::TSize Measure(double size);
+  zm::TFloatRect InkRect(double size);
+  float LineHeight(double size);
+
+  TCachedVectorText* Text() const { return text_.get(); }
+  const zm::TTextKeyParams& Params() const { return params_; }
+  // The text's scale: font units to pixels.
+  double TextSize() const { return textSize_; }
+  // How often level 0 was rendered (diagnostics, tests).
+  std::int32_t RenderCount() const { return renderCount_; }
+
+private:
+  double SizeOr(double size) const;
+
+  zm::TRef<TCachedVectorText> text_;
+  zm::TTextKeyParams params_;
+  double textSize_ = 1;
+  std::int32_t renderCount_ = 0;
+};
+
+// The entry of a font's stored glyphs.
+inline WideString VectorTextCacheName(const WideString& fontKey) { return kVectorTextCachePrefix + fontKey; }
+
+// The module installs CreateTextBitmapMakerHook: the slide host's "Text: "
+// pictures become images over text-bitmap stores.
+void InitTextBitmapStore();
+void FiniTextBitmapStore();
+
+}  // namespace oru
