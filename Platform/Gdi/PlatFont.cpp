@@ -179,12 +179,16 @@ bool TFontSystem::Start() {
 std::shared_ptr<const TFontFile> LoadFile(const std::string& path) {
   TFontSystem& fs = Fonts();
   if (auto it = fs.Files.find(path); it != fs.Files.end()) return it->second;
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return nullptr;
+  const std::streamoff size = in.tellg();
+  // Font files are a few MB at most; anything else is not a font we load.
+  if (size <= 0 || size > (std::streamoff(1) << 30)) return nullptr;
   auto file = std::make_shared<TFontFile>();
   file->Path = path;
-  file->Data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (file->Data.empty()) return nullptr;
+  file->Data.resize(static_cast<std::size_t>(size));
+  in.seekg(0);
+  if (!in.read(reinterpret_cast<char*>(file->Data.data()), size)) return nullptr;
   fs.Files[path] = file;
   return file;
 }
