@@ -87,8 +87,10 @@ TRef<TGlyphData> TGlyphCache::FindGlyph(std::uint16_t glyphIndex, std::int32_t& 
   return nullptr;
 }
 
-TRef<TGlyphData> TGlyphCache::AddGlyph(const zm::TTextPart& part, const TPathPoints& outline, std::int32_t& index) {
-  ZM_ASSERT(part.FontKey == fontKey_, "TGlyphCache.AddGlyph - Font Key Mismatch");
+namespace {
+
+// A glyph's record with the part's metrics, its outline still empty.
+TRef<TGlyphData> NewGlyphData(const zm::TTextPart& part) {
   TRef<TGlyphData> d = MakeRef<TGlyphData>();
   d->GlyphIndex = part.GlyphIndex;
   d->OutlineScale = float(part.Size);
@@ -97,6 +99,14 @@ TRef<TGlyphData> TGlyphCache::AddGlyph(const zm::TTextPart& part, const TPathPoi
   d->C = part.C;
   d->Ascent = part.Ascent;
   d->Descent = part.Descent;
+  return d;
+}
+
+}  // namespace
+
+TRef<TGlyphData> TGlyphCache::AddGlyph(const zm::TTextPart& part, const TPathPoints& outline, std::int32_t& index) {
+  ZM_ASSERT(part.FontKey == fontKey_, "TGlyphCache.AddGlyph - Font Key Mismatch");
+  TRef<TGlyphData> d = NewGlyphData(part);
   d->Outline = outline;
   std::lock_guard<std::mutex> g(lock_);
   glyphs_.push_back(d);
@@ -110,14 +120,7 @@ TRef<TGlyphData> TGlyphCache::FindOrAddGlyph(const zm::TTextPart& part,
   std::lock_guard<std::mutex> g(lock_);
   for (const TRef<TGlyphData>& d : glyphs_)
     if (d->GlyphIndex == part.GlyphIndex) return d;
-  TRef<TGlyphData> d = MakeRef<TGlyphData>();
-  d->GlyphIndex = part.GlyphIndex;
-  d->OutlineScale = float(part.Size);
-  d->A = part.A;
-  d->B = part.B;
-  d->C = part.C;
-  d->Ascent = part.Ascent;
-  d->Descent = part.Descent;
+  TRef<TGlyphData> d = NewGlyphData(part);
   make(d->Outline);
   glyphs_.push_back(d);
   return d;
