@@ -134,6 +134,10 @@ void TFontThread::TerminateAndWait() {
   Join();
 }
 
+TRef<TFontThread> DefCreateFontThread() { return nullptr; }
+
+TCreateFontThreadProc CreateFontThreadHook = &DefCreateFontThread;
+
 // ---- Module --------------------------------------------------------------------------------
 
 void InitTextElement() {}

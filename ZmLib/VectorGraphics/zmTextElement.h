@@ -167,6 +167,12 @@ private:
   TRef<TStringList> fontList_;
 };
 
+// The font-list worker factory; the default answers nil. The window-system
+// text unit stores one that starts the worker.
+using TCreateFontThreadProc = TRef<TFontThread> (*)();
+extern TCreateFontThreadProc CreateFontThreadHook;
+TRef<TFontThread> DefCreateFontThread();
+
 void InitTextElement();
 void FiniTextElement();
 

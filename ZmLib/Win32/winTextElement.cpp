@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <mutex>
+#include <set>
 
+#include "Platform/Gdi/PlatCoverage.h"
 #include "ZmLib/VectorGraphics/zmTextKeys.h"
+#include "ZmLib/Win32/winDWTextUtils.h"
 #include "ZmLib/Win32/winFontSubstitute.h"
 #include "ZmLib/Win32/winFontUtils.h"
 #include "ZmLib/Win32/winSysUtils.h"
@@ -588,10 +592,167 @@ std::int32_t TWinTextElement::CharAdvance(std::int32_t index) const {
   return advance_[std::size_t(index)];
 }
 
+// ---- Font enumeration worker --------------------------------------------------------------
+
+namespace {
+
+constexpr std::int32_t kSampleHeight = 22;
+constexpr float kFirstSampleSize = 9;
+
+// The font infos by name and the workers that run, both kept for the
+// module's end.
+std::mutex gWorkerLock;
+std::map<WideString, TRef<TFontInfo>>& FontInfos() {
+  static std::map<WideString, TRef<TFontInfo>> infos;
+  return infos;
+}
+std::set<TWinFontThread*>& RunningWorkers() {
+  static std::set<TWinFontThread*> workers;
+  return workers;
+}
+
+TFontInfo* InfoFor(const WideString& name, bool outline, bool fixedPitch) {
+  std::lock_guard<std::mutex> g(gWorkerLock);
+  TRef<TFontInfo>& info = FontInfos()[name];
+  if (!info) {
+    info = MakeRef<TFontInfo>();
+    info->Name = name;
+    info->Outline = outline;
+    info->FixedPitch = fixedPitch;
+  }
+  return info.get();
+}
+
+struct TEnumState {
+  TStringList* List;
+  const std::function<bool()>* Stop;
+};
+
+int EnumFamily(const plat::LOGFONTW* log, const plat::TEXTMETRICW*, plat::DWORD fontType, plat::LPARAM data) {
+  auto* state = reinterpret_cast<TEnumState*>(data);
+  if (*state->Stop && (*state->Stop)()) return 0;
+  if (!log) return 1;
+  const std::size_t n =
+      std::find(std::begin(log->lfFaceName), std::end(log->lfFaceName), u'\0') - std::begin(log->lfFaceName);
+  const WideString name(log->lfFaceName, n);
+  if (name.empty() || name[0] == u'@') return 1;  // vertical variants
+  std::int32_t index;
+  if (state->List->Find(name, index)) return 1;
+  const std::uint8_t pitch = log->lfPitchAndFamily & 3;
+  const bool outline = (fontType & plat::TRUETYPE_FONTTYPE) ||
+                       ((fontType & plat::DEVICE_FONTTYPE) && pitch == plat::VARIABLE_PITCH);
+  state->List->AddObject(name, InfoFor(name, outline, pitch == plat::FIXED_PITCH));
+  return 1;
+}
+
+bool ListDirectWriteNames(TStringList& list) {
+  if (!IsDirectWriteUsable()) return false;
+  std::shared_ptr<plat::dwrite::Factory> factory;
+  std::vector<std::u16string> names;
+  if (!plat::dwrite::SUCCEEDED(plat::dwrite::Factory::Create(&factory)) || !factory ||
+      !plat::dwrite::SUCCEEDED(factory->GetFamilyNames(&names)))
+    return false;
+  for (const std::u16string& name : names) {
+    std::int32_t index;
+    if (!name.empty() && !list.Find(name, index)) list.Add(name);
+  }
+  return true;
+}
+
+std::int32_t SampleHeightAt(const WideString& name, float size) {
+  TRef<TWinTextElement> e = MakeRef<TWinTextElement>(MakeFontParams(name, 0, false, size, TColor24{}, TColor24{}), 0);
+  return e->GetMetrics().Height;
+}
+
+}  // namespace
+
+TRef<TStringList> TWinFontThread::ListFontNames(const std::function<bool()>& stop) {
+  TRef<TStringList> list = MakeRef<TStringList>();
+  list->SetIgnoreCase(true);
+  list->SetSorted(true);
+  if (ListDirectWriteNames(*list)) return list;
+  list->Clear();
+  TEnumState state{list.get(), &stop};
+  plat::HDC dc = plat::GetDC(nullptr);
+  if (!dc) return list;
+  plat::EnumFontFamiliesW(dc, nullptr, &EnumFamily, reinterpret_cast<plat::LPARAM>(&state));
+  plat::ReleaseDC(nullptr, dc);
+  return list;
+}
+
+float TWinFontThread::SampleSize(const WideString& name) {
+  const std::int32_t first = SampleHeightAt(name, kFirstSampleSize);
+  if (first <= 0) return kFirstSampleSize;
+  float size = kFirstSampleSize * kSampleHeight / float(first);
+  const std::int32_t height = SampleHeightAt(name, size);
+  // Heights do not grow evenly with the size; one more step down, never up.
+  if (height > kSampleHeight) size -= size * float(height - kSampleHeight) / kSampleHeight;
+  return size > 0 ? size : kFirstSampleSize;
+}
+
+bool TWinFontThread::StartJob() {
+  if (started_) return false;
+  {
+    std::lock_guard<std::mutex> g(gWorkerLock);
+    RunningWorkers().insert(this);
+  }
+  started_ = Start(false, &TWinFontThread::Run, this);
+  if (!started_) {
+    std::lock_guard<std::mutex> g(gWorkerLock);
+    RunningWorkers().erase(this);
+  }
+  return started_;
+}
+
+void TWinFontThread::Run(void* arg) {
+  auto* self = static_cast<TWinFontThread*>(arg);
+  struct TUnregister {
+    TWinFontThread* Self;
+    ~TUnregister() {
+      std::lock_guard<std::mutex> g(gWorkerLock);
+      RunningWorkers().erase(Self);
+    }
+  } unregister{self};
+  TRef<TStringList> list = ListFontNames([self] { return self->Terminated(); });
+  if (self->Terminated()) return;  // a list cut short is not published
+  self->SetFontList(list.get());
+  for (std::int32_t i = 0; i < list->GetCount() && !self->Terminated(); ++i) {
+    const WideString name = list->GetString(i);
+    const TFontParams font =
+        MakeFontParams(name, 0, true, SampleSize(name), TColor24{255, 255, 255}, TColor24{0, 0, 0});
+    MakeRef<TWinTextElement>(font, 0)->SetText(u"Sample");
+    if (self->OnFontWarmed) self->OnFontWarmed(name);
+  }
+}
+
+TRef<TFontThread> CreateWinFontThread() {
+  TRef<TWinFontThread> t = MakeRef<TWinFontThread>();
+  t->StartJob();  // a worker that cannot start still answers, without a list
+  return t;
+}
+
 // ---- Module -----------------------------------------------------------------------------------
 
-void InitWinTextElement() { CharABCWidthsProc = &GdiCharABCWidths; }
+void InitWinTextElement() {
+  CharABCWidthsProc = &GdiCharABCWidths;
+  CreateFontThreadHook = &CreateWinFontThread;
+}
 
-void FiniWinTextElement() { CharABCWidthsProc = nullptr; }
+void FiniWinTextElement() {
+  if (CreateFontThreadHook == &CreateWinFontThread) CreateFontThreadHook = &DefCreateFontThread;
+  // Workers still running lay text out with what this module frees.
+  std::vector<TRef<TWinFontThread>> running;
+  {
+    std::lock_guard<std::mutex> g(gWorkerLock);
+    for (TWinFontThread* t : RunningWorkers()) running.push_back(TRef<TWinFontThread>(t));
+  }
+  for (TRef<TWinFontThread>& t : running) t->TerminateAndWait();
+  running.clear();
+  {
+    std::lock_guard<std::mutex> g(gWorkerLock);
+    FontInfos().clear();
+  }
+  CharABCWidthsProc = nullptr;
+}
 
 }  // namespace zm

@@ -143,6 +143,46 @@ private:
   TReleaseDcProc releaseDc_;
 };
 
+// ---- Font enumeration worker --------------------------------------------------------------
+
+// What GDI's enumeration tells of a family, attached to its name in the
+// worker's list. One object per name is kept until the module ends, so the
+// copies of a published list stay valid after their worker has gone.
+class TFontInfo : public TRefObject {
+public:
+  WideString Name;
+  bool Outline = false;     // TrueType, or a device font of variable pitch
+  bool FixedPitch = false;
+};
+
+// Lists the installed font families (sorted, without duplicates, letter
+// case ignored), publishes the list, then lays a sample text out in every
+// font at a 22-pixel height so that the font replacer has their items and
+// coverage before they are needed. Stops between fonts when told.
+class TWinFontThread : public TFontThread {
+public:
+  // Called on the worker after each font's sample was laid out; set it
+  // before StartJob.
+  std::function<void(const WideString& name)> OnFontWarmed;
+
+  // False when a job already ran or the thread cannot start.
+  bool StartJob();
+
+  // The installed family names: DirectWrite's when it is usable, else GDI's
+  // enumeration (with a TFontInfo attached to each name). Stop, when given,
+  // ends the enumeration early; the list is then incomplete.
+  static TRef<TStringList> ListFontNames(const std::function<bool()>& stop = nullptr);
+  // The size (points) at which the font is 22 pixels high.
+  static float SampleSize(const WideString& name);
+
+private:
+  static void Run(void* arg);
+  bool started_ = false;
+};
+
+// The factory of CreateFontThreadHook: a started TWinFontThread.
+TRef<TFontThread> CreateWinFontThread();
+
 void InitWinTextElement();
 void FiniWinTextElement();
 
