@@ -124,13 +124,31 @@ std::string DemoGif(int width, int height) {
   return WriteGif(gif);
 }
 
+std::string DemoExif(const std::string& description, const std::string& date) {
+  // Little-endian TIFF: one directory of two ASCII fields, their texts after it.
+  std::string t = std::string("II*\0", 4);
+  auto u16 = [&t](unsigned v) { t += char(v & 0xFF), t += char(v >> 8 & 0xFF); };
+  auto u32 = [&](unsigned v) { u16(v & 0xFFFF), u16(v >> 16); };
+  u32(8);
+  u16(2);
+  const unsigned data = 8 + 2 + 2 * 12 + 4;
+  const unsigned len1 = unsigned(description.size()) + 1, len2 = unsigned(date.size()) + 1;
+  u16(0x010E), u16(2), u32(len1), u32(data);         // ImageDescription
+  u16(0x0132), u16(2), u32(len2), u32(data + len1);  // DateTime
+  u32(0);
+  t += description + '\0' + date + '\0';
+  return std::string("Exif\0\0", 6) + t;
+}
+
 TDemoShowLayout WriteDemoShow(const std::string& folder, const TDemoShowOptions& o) {
   if (o.Slides < 1 || o.Slides > kMaxSlides || o.Width < 16 || o.Height < 16 || o.Width > 4096 || o.Height > 4096)
     throw std::runtime_error("demo show options out of range");
   TDemoShowLayout layout;
-  layout.PngSlide = o.Slides + 1;
-  layout.GifSlide = o.Slides + 2;
-  layout.SlideCount = o.Slides + 2;
+  layout.TitleSlide = 1;
+  layout.CaptionSlide = 2;
+  layout.PngSlide = o.Slides + 2;
+  layout.GifSlide = o.Slides + 3;
+  layout.SlideCount = o.Slides + 3;
 
   TOruProjectWriter show(folder);
   TIniText& d = show.Description();
@@ -175,17 +193,51 @@ TDemoShowLayout WriteDemoShow(const std::string& folder, const TDemoShowOptions&
   auto effect = [&](const char* ref, int time) {
     d.Object("TheEffect", "AnEffect").Key("GUID", Guid(++guid)).Key("ref", ref).Key("time", time).End();
   };
+  // The title: white text over a plain background, faded in from black.
+  d.Section("Slide" + std::to_string(layout.TitleSlide))
+      .Key("slideid", "title")
+      .Key("bstyle", 1)
+      .Key("bcolor", static_cast<long long>(TDemoShowLayout::kTitleBackground));
+  effect("dissolve", 600);
+  d.Object("Title", "Text")
+      .Key("GUID", Guid(++guid))
+      .Key("Text", "OruViewer\\nDemo show")
+      .Key("FontName", "DejaVu Sans")
+      .Key("FontStyle", "Bold")
+      .Key("TextColor", "255,255,255");
+  d.Object("KeyPoint", "KeyPoint").Key("GUID", Guid(++guid)).Key("Origin", "SlideBegin").Key("Time", 0)
+      .Key("ScaleX", 30).Key("ScaleY", 30).End();
+  d.End();
+
   for (int i = 0; i < o.Slides; ++i) {
     const std::string picture = "pictures\\slide" + std::to_string(i + 1) + ".jpg";
-    show.AddFile(picture, WriteJpeg(SlidePicture(i, o.Slides, o.Width, o.Height)));
-    d.Section("Slide" + std::to_string(i + 1)).Key("slideid", "demo" + std::to_string(i + 1)).Key("Picture", picture);
-    // The first slide fades in from black; the others cross-fade or wipe in turn.
-    effect(i == 0 ? "dissolve" : kEffects[(i - 1) % 3][0], i == 0 ? 600 : TDemoShowLayout::kTransitionMs);
-    d.Object("Image1", "Image").Key("GUID", Guid(++guid)).Key("ImageName", picture);
+    TJpegOptions jpeg = SlidePicture(i, o.Slides, o.Width, o.Height);
+    const bool caption = i + 2 == layout.CaptionSlide;
+    if (caption)
+      jpeg.Markers.emplace_back(0xE1, DemoExif(TDemoShowLayout::kCaptionDescription, TDemoShowLayout::kCaptionDate));
+    show.AddFile(picture, WriteJpeg(jpeg));
+    d.Section("Slide" + std::to_string(i + 2)).Key("slideid", "demo" + std::to_string(i + 1)).Key("Picture", picture);
+    // The slides cross-fade or wipe in turn.
+    effect(kEffects[i % 3][0], TDemoShowLayout::kTransitionMs);
+    d.Object("Image1", "Image").Key("GUID", Guid(++guid)).Key("ImageName", picture).Key("ImageIndex", i);
     // A slow zoom over the slide.
     d.Object("KeyPoint", "KeyPoint").Key("GUID", Guid(++guid)).Key("Origin", "SlideBegin").Key("Time", 0).Key("Zoom", 100).End();
     d.Object("KeyPoint", "KeyPoint").Key("GUID", Guid(++guid)).Key("Origin", "SlideEnd").Key("Time", 0).Key("Zoom", 110).End();
     d.End();
+    if (caption) {
+      const std::uint32_t c = TDemoShowLayout::kCaptionColour;
+      const std::string rgb =
+          std::to_string(c >> 16) + "," + std::to_string(c >> 8 & 0xFF) + "," + std::to_string(c & 0xFF);
+      d.Object("Caption", "Text")
+          .Key("GUID", Guid(++guid))
+          .Key("Text", "<%MainImg.Exif.Description%>, <%MainImg.Exif.Date%>")
+          .Key("FontName", "DejaVu Sans")
+          .Key("TextColor", rgb)
+          .Key("ShadowEnable", 0);
+      d.Object("KeyPoint", "KeyPoint").Key("GUID", Guid(++guid)).Key("Origin", "SlideBegin").Key("Time", 0)
+          .Key("Position", "0,70").Key("ScaleX", 8).Key("ScaleY", 8).End();
+      d.End();
+    }
   }
 
   // The PNG over a plain background: of the slide's shape, so that it fills

@@ -1,6 +1,7 @@
 #pragma once
-// The demo show: picture slides (JPEG, drawn here) that cross-fade and wipe
-// into each other, then a slide with a PNG picture whose soft-edged disc
+// The demo show: a title slide, picture slides (JPEG, drawn here) that
+// cross-fade and wipe into each other, the first captioned from its
+// picture's Exif data, then a slide with a PNG picture whose soft-edged disc
 // lets the slide's background through, and a slide playing an animated GIF
 // (a ball crossing the picture). Written as a project folder for OruPack.
 #include <cstdint>
@@ -9,13 +10,20 @@
 namespace oru {
 
 struct TDemoShowOptions {
-  int Slides = 4;  // picture slides before the PNG and the GIF slide
+  int Slides = 4;  // picture slides between the title and the PNG and GIF slides
   int Width = 640;
   int Height = 360;
 };
 
-// What the demo's two last slides hold, for whoever checks its frames.
+// What the demo's slides hold, for whoever checks its frames.
 struct TDemoShowLayout {
+  static constexpr std::uint32_t kTitleBackground = 0x102040;
+  static constexpr std::uint32_t kTitleColour = 0xFFFFFF;
+  // The caption of the first picture slide: its picture's Exif description
+  // and date, in this colour, centred at 85 % of the height, 8 % high.
+  static constexpr std::uint32_t kCaptionColour = 0xFFFF00;
+  static constexpr char kCaptionDescription[] = "Harbour at dusk";
+  static constexpr char kCaptionDate[] = "2024:05:17 18:42:07";
   static constexpr int kSlideLengthMs = 4000;
   static constexpr int kTransitionMs = 1000;
   static constexpr std::uint32_t kPngBackground = 0x183C6E;  // slide colour behind the PNG
@@ -24,7 +32,9 @@ struct TDemoShowLayout {
   static constexpr std::uint32_t kGifBall = 0xE63C3C;
   static constexpr int kGifFrames = 10;
   static constexpr int kGifFrameMs = 100;
-  int PngSlide = 0;  // 1-based slide numbers
+  int TitleSlide = 1;  // 1-based slide numbers
+  int CaptionSlide = 0;
+  int PngSlide = 0;
   int GifSlide = 0;
   int SlideCount = 0;
   // Slide N starts at (N - 1) x kSlideLengthMs.
@@ -39,5 +49,7 @@ TDemoShowLayout WriteDemoShow(const std::string& folder, const TDemoShowOptions&
 // The demo's pictures (exposed for the tests).
 std::string DemoPng(int width, int height);
 std::string DemoGif(int width, int height);
+// An Exif APP1 payload with an image description and a date.
+std::string DemoExif(const std::string& description, const std::string& date);
 
 }  // namespace oru

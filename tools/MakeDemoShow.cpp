@@ -1,5 +1,6 @@
-// MakeDemoShow: writes the demo show project (pictures drawn here: JPEG
-// slides, a PNG with transparency, an animated GIF, and its "Project.oru")
+// MakeDemoShow: writes the demo show project (a title slide, pictures drawn
+// here: JPEG slides, the first captioned from its Exif data, a PNG with
+// transparency, an animated GIF, and its "Project.oru")
 // into a folder, for OruPack to pack.
 //   MakeDemoShow [--slides N] [--size WxH] <folder>
 #include <exception>
@@ -20,8 +21,8 @@ struct TOptions {
 
 const char* const kUsage =
     "usage: MakeDemoShow [--slides N] [--size WxH] <folder>\n"
-    "Writes a demo show project (Project.oru, N JPEG picture slides, then a PNG\n"
-    "and an animated GIF slide) into the folder.\n";
+    "Writes a demo show project (Project.oru, a title slide, N JPEG picture slides,\n"
+    "then a PNG and an animated GIF slide) into the folder.\n";
 
 bool ParseSize(const std::string& s, int& w, int& h) {
   std::size_t x = s.find('x');

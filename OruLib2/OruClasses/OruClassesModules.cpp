@@ -10,6 +10,8 @@
 #include "OruLib2/OruClasses/OruGlyphCache.h"
 #include "OruLib2/OruClasses/OruTextBitmapStore.h"
 #include "OruLib2/OruClasses/OruImage.h"
+#include "OruLib2/OruClasses/OruButton.h"
+#include "OruLib2/OruClasses/OruText.h"
 #include "OruLib2/OruClasses/OruViewPort.h"
 #include "OruLib2/OruClasses/OruShowLoader.h"
 #include "OruLib2/OruClasses/OruSlideRandomList.h"
@@ -51,6 +53,8 @@ const zm::TModule kOruClassesModules[] = {
     {"OruObjectProps", &InitOruObjectProps, &FiniOruObjectProps},
     {"OruObjects", &InitOruObjects, &FiniOruObjects},
     {"OruImageKinds", &InitOruImageKinds, &FiniOruImageKinds},
+    {"OruButtonKind", &InitOruButtonKind, &FiniOruButtonKind},
+    {"OruTextKind", &InitOruTextKind, &FiniOruTextKind},
     {"OruViewPorts", &InitOruViewPorts, &FiniOruViewPorts},
 };
 }  // namespace

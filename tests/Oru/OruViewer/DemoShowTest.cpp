@@ -1,5 +1,6 @@
 // The demo show as run.sh plays it: generated, packed into a container and
-// played headless on the stepped clock with frames captured. The PNG slide
+// played headless on the stepped clock with frames captured. The title and
+// the Exif caption show text; the PNG slide
 // shows the slide's background through the picture's transparent parts and
 // blends its soft edge; the animated GIF slide moves on from frame to frame.
 #include <gtest/gtest.h>
@@ -227,6 +228,47 @@ TEST_F(DemoShow, GifSlidePlaysItsFrames) {
   // The ball moves 7 % of the width per frame, left to right or wrapping round.
   EXPECT_GT(std::abs(xb - xa), kDemoWidth * 0.07);
   EXPECT_TRUE(DemoNear(run.Frames.at(a).At(2, 2), TDemoShowLayout::kGifBackground, 12));
+}
+
+// Pixels of the box (fractions of the frame) that are near Colour, or
+// (Near false) that are not.
+int CountInBox(const TDemoPicture& p, double x0, double y0, double x1, double y1, std::uint32_t colour, int tolerance,
+               bool near = true) {
+  int n = 0;
+  for (int y = int(y0 * p.Height); y < int(y1 * p.Height); ++y)
+    for (int x = int(x0 * p.Width); x < int(x1 * p.Width); ++x)
+      n += bool(DemoNear(p.At(x, y), colour, tolerance)) == near;
+  return n;
+}
+
+// The title slide's text, and the first picture slide's caption made from
+// its picture's Exif description and date: both only macros, so no pixels
+// of the caption's colour mean the expansion failed.
+TEST_F(DemoShow, TitleAndExifCaptionShowText) {
+  ASSERT_TRUE(packed_);
+  const std::int64_t t1 = TDemoShowLayout::SlideStart(layout_.TitleSlide) + 2000;
+  const TDemoRun title = PlayPacked(Show(), layout_.TitleSlide, {t1}, {});
+  ASSERT_TRUE(title.Started) << (title.Boxes.empty() ? "" : title.Boxes.back());
+  ASSERT_EQ(title.Frames.count(t1), 1u);
+  const TDemoPicture& p = title.Frames.at(t1);
+  const std::uint32_t bg = TDemoShowLayout::kTitleBackground;
+  EXPECT_TRUE(DemoNear(p.At(2, 2), bg, 12));
+  EXPECT_TRUE(DemoNear(p.At(p.Width / 2, 4), bg, 12));
+  const int box = int(0.4 * p.Width) * int(0.2 * p.Height);
+  const int ink = CountInBox(p, 0.3, 0.4, 0.7, 0.6, bg, 40, false);
+  EXPECT_GT(ink, box / 10) << "title text pixels";
+  EXPECT_LT(ink, box * 9 / 10);  // letters, not a filled box
+  EXPECT_GT(CountInBox(p, 0.3, 0.4, 0.7, 0.6, TDemoShowLayout::kTitleColour, 40), 10);
+
+  const std::int64_t t2 = TDemoShowLayout::SlideStart(layout_.CaptionSlide) + TDemoShowLayout::kTransitionMs + 500;
+  const TDemoRun captioned = PlayPacked(Show(), layout_.CaptionSlide, {t2}, {});
+  ASSERT_TRUE(captioned.Started) << (captioned.Boxes.empty() ? "" : captioned.Boxes.back());
+  ASSERT_EQ(captioned.Frames.count(t2), 1u);
+  const TDemoPicture& c = captioned.Frames.at(t2);
+  const std::uint32_t yellow = TDemoShowLayout::kCaptionColour;
+  const int inCaption = CountInBox(c, 0.3, 0.82, 0.7, 0.88, yellow, 48);
+  const int elsewhere = CountInBox(c, 0.3, 0.12, 0.7, 0.18, yellow, 48);
+  EXPECT_GT(inCaption, elsewhere + 20) << "caption pixels: " << inCaption << ", elsewhere " << elsewhere;
 }
 
 // The demo's own GIF writer read back by the player's GIF loader: noise in

@@ -1,0 +1,430 @@
+#include "OruLib2/OruClasses/OruText.h"
+
+#include <algorithm>
+#include <cmath>
+#include <typeinfo>
+
+#include "OruLib2/OruClasses/OruButton.h"
+#include "OruLib2/OruClasses/OruObjectFactory.h"
+#include "OruLib2/OruClasses/OruObjectReader.h"
+#include "OruLib2/OruClasses/OruSlide.h"
+#include "OruLib2/OruClasses/OruSlideHost.h"
+#include "OruLib2/OruClasses/OruTextBitmapStore.h"
+#include "ZmLib/VectorGraphics/zmTextKeys.h"
+#include "ZmLib/zmIni.h"
+
+namespace oru {
+
+using zm::MakeRef;
+using zm::TColor24;
+
+std::vector<WideString> ParseTextValue(const zm::TByteString& value) {
+  const WideString text = zm::DecodeIniValue(value);
+  std::vector<WideString> out;
+  WideString line;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c != u'\r' && c != u'\n') {
+      line += c;
+      continue;
+    }
+    // CR LF and LF CR end one line.
+    if (i + 1 < text.size() && (text[i + 1] == u'\r' || text[i + 1] == u'\n') && text[i + 1] != c) ++i;
+    out.push_back(std::move(line));
+    line.clear();
+  }
+  out.push_back(std::move(line));
+  return out;
+}
+
+double LimitTextRasterScale(double scale, double width, double height) {
+  if (!(scale > 0) || !std::isfinite(scale) || !(width > 0) || !(height > 0) || !std::isfinite(width) ||
+      !std::isfinite(height))
+    return 0;
+  // A few hundred halvings reach any double's underflow: the loop always ends.
+  while (scale > 0 && (height * scale > kMaxTextRasterSide || width * scale > kMaxTextRasterSide ||
+                       height * width * scale * scale > kMaxTextRasterArea))
+    scale /= 2;
+  return scale;
+}
+
+namespace objects {
+
+std::uint8_t DefaultTextMouseState = 0;
+
+namespace {
+
+TColor24 DefaultTextColour() {
+  const std::uint32_t c = std::uint32_t(zm::DefaultTextKeyParams.Color);
+  return TColor24{std::uint8_t(c), std::uint8_t(c >> 8), std::uint8_t(c >> 16)};
+}
+
+bool AllEqual(const TColor24 (&c)[3]) { return c[0] == c[1] && c[1] == c[2]; }
+
+}  // namespace
+
+void TOruText::Dispose() {
+  parser_ = nullptr;
+  TOruImage::Dispose();
+}
+
+void TOruText::InitState() {
+  TOruImage::InitState();
+  parser_ = MakeRef<TMTParser>();
+  Paragraphs.assign(1, u" ");
+  Antialiased = 0;
+  FontName = zm::DefaultTextKeyParams.FontName;
+  FontStyle = zm::DefaultTextKeyParams.Style;
+  Alignment = zm::DefaultTextKeyParams.Alignment;
+  LineSpacing = zm::DefaultTextKeyParams.LineSpacing;
+  MouseState = DefaultTextMouseState;
+  const TColor24 c = DefaultTextColour();
+  for (std::int32_t i = 0; i < 3; ++i) Colours[i] = CorrectedColours[i] = c;
+  ShadowEnable = 1;
+  // The first child of a button is its caption; the button finds it there
+  // and gives it the skin's colour once the skin is loaded.
+  TOruObjectProps* pp = parent_ ? parent_->Props() : nullptr;
+  if (pp && pp->ObjectType() == kOruObjButton && parent_->Child(0) == this) MakeCaption(c);
+}
+
+void TOruText::SetMouseState(std::uint8_t state) {
+  if (state == MouseState) return;
+  MouseState = state;
+  Changed = true;
+}
+
+void TOruText::SetAllColours(TColor24 colour) {
+  for (std::int32_t i = 0; i < 3; ++i) SetColour(i, colour);
+}
+
+void TOruText::MakeCaption(TColor24 captionColour) {
+  IsCaption = 1;
+  TranspForClick = 1;
+  ShadowEnable = 0;
+  SetAllColours(captionColour);
+  if (Paragraphs.size() > 1) Paragraphs.resize(1);
+  NeedsRender = 1;
+  Changed = true;
+}
+
+void TOruText::Load(TOruObjectProps* props, bool reload) {
+  const zm::TIniItem* item = FindPropItem(props, u"Text");
+  const zm::TByteString raw = item ? item->GetValue() : zm::TByteString();
+  if (!(raw == RawText)) {
+    AssignPicture(nullptr, false);
+    ForgetObjectKey(Key);
+  }
+  RawText = raw;
+  Paragraphs = ParseTextValue(raw);
+  if (IsCaption && Paragraphs.size() > 1) Paragraphs.resize(1);
+  Empty = std::all_of(Paragraphs.begin(), Paragraphs.end(), [](const WideString& p) { return p.empty(); }) ? 1 : 0;
+  if (Empty) Paragraphs.assign(1, u" ");
+  NeedsRender = 1;
+  Changed = true;
+  ReadProps(props, reload);
+}
+
+void TOruText::ReadProps(TOruObjectProps* props, bool reload) {
+  TOruTextKeys k;
+  k.TextColor = k.TextColorHover = k.TextColorClick = DefaultTextColour();
+  k.FontName = zm::DefaultTextKeyParams.FontName;
+  k.FontStyle = zm::DefaultTextKeyParams.Style;
+  k.TextAlign = zm::DefaultTextKeyParams.Alignment;
+  k.LineSpacing = zm::DefaultTextKeyParams.LineSpacing;
+  ReadOruTextKeys(props, k);
+  if (!IsCaption) {
+    const TColor24 c[3] = {k.TextColor, k.TextColorHover, k.TextColorClick};
+    const TColor24 cc[3] = {k.TextColorCorrected, k.TextColorHoverCorrected, k.TextColorClickCorrected};
+    for (std::int32_t i = 0; i < 3; ++i) {
+      SetColour(i, c[i]);
+      CorrectedColours[i] = cc[i];
+    }
+  }
+  FontName = k.FontName;
+  FontStyle = k.FontStyle;
+  Alignment = k.TextAlign;
+  LineSpacing = k.LineSpacing;
+  RasterizedGUID = k.RasterizedGUID;
+  if (k.IsComment != (IsComment != 0)) SetIsComment(k.IsComment);
+  if (k.Rasterize != (Rasterize != 0)) SetRasterize(k.Rasterize);
+  TOruImage::ReadProps(props, reload);
+  Antialiased = 0;
+  // The base keys must not undo what makes a caption.
+  if (IsCaption) {
+    ShadowEnable = 0;
+    TranspForClick = 1;
+  }
+}
+
+void TOruText::SetColour(std::int32_t slot, TColor24 colour) {
+  if (slot < 0 || slot > 2 || Colours[slot] == colour) return;
+  const bool before = AllColoursEqual();
+  Colours[slot] = colour;
+  CorrectedColours[slot] = CorrectDisplayColor(colour);
+  Changed = true;
+  if (before || AllColoursEqual()) NeedsRender = 1;
+}
+
+TColor24 TOruText::Colour(std::int32_t slot) const { return slot >= 0 && slot <= 2 ? Colours[slot] : TColor24{}; }
+
+bool TOruText::AllColoursEqual() const { return AllEqual(Colours); }
+
+void TOruText::SetIsComment(bool value) {
+  if (value) {
+    // One comment per slide: unmark every other text first.
+    std::vector<TOruObject*> stack{Root()};
+    while (!stack.empty()) {
+      TOruObject* o = stack.back();
+      stack.pop_back();
+      if (auto* t = dynamic_cast<TOruText*>(o)) t->IsComment = 0;
+      for (const TRef<TOruObject>& c : o->Children()) stack.push_back(c.get());
+    }
+  }
+  IsComment = value ? 1 : 0;
+}
+
+void TOruText::SetRasterize(bool value) {
+  if ((Rasterize != 0) == value) return;
+  AssignPicture(nullptr, false);
+  if (value) ForgetObjectKey(Key);
+  Rasterize = value ? 1 : 0;
+  Changed = true;
+}
+
+void TOruText::SetTime(bool recursive, double t) {
+  time_ = t;
+  TOruImage::SetTime(recursive, t);
+}
+
+TMacroSlideFacts TOruText::MacroFacts() {
+  TMacroSlideFacts f;
+  TOruSlide* slide = Root()->AsSlide();
+  TOruSlideHost* host = GetHost();
+  if (slide) {
+    f.SlideIndex = slide->Index;
+    f.SlidesCount = slide->SlideCount;
+  }
+  if (host && host->SlideCount > 0) f.SlidesCount = host->SlideCount;
+  WideString name;
+  zm::TSize size;
+  TGetObjectMediaProc find = GetObjectMediaHook ? GetObjectMediaHook : &GetBaseObjectMedia;
+  TOruObject* media = find(Root(), name, size);
+  if (!media) return f;
+  f.HasPicture = true;
+  f.PicturePath = name;
+  f.PictureWidth = size.cx;
+  f.PictureHeight = size.cy;
+  // Metadata only of a plain image's file.
+  if (typeid(*media) == typeid(TOruImage) && host && host->FileAccessor()) {
+    TRef<TFileAccessor> accessor(host->FileAccessor());
+    f.OpenPicture = [accessor, name]() { return TRef<zm::TStream>::Adopt(accessor->OpenFile(name)); };
+  }
+  return f;
+}
+
+void TOruText::ExpandText() {
+  TRef<TMacroResolver> resolver = MakeRef<TMacroResolver>(MacroFacts());
+  if (!parser_) parser_ = MakeRef<TMTParser>();
+  parser_->GetValue = resolver->Callback();
+  Expanded.clear();
+  for (const WideString& p : Paragraphs) Expanded.push_back(p.empty() ? p : parser_->Expand(p));
+  parser_->GetValue = nullptr;
+}
+
+namespace {
+
+// The largest |Scale.X| or |Scale.Y| (percent) of the key frames that set
+// the scale; 0 when none does.
+double MaxKeyFrameScale(TOruObjectProps* props) {
+  double scale = 0;
+  if (!props) return 0;
+  for (TOruKeyFrame* k : props->KeyFrames().Items) {
+    if (!k || !(k->Groups() & (1u << kGroupScale))) continue;
+    double x = 0, y = 0;
+    k->GetParam(kParamScaleX, x);
+    k->GetParam(kParamScaleY, y);
+    if (std::isfinite(x)) scale = std::max(scale, std::fabs(x));
+    if (std::isfinite(y)) scale = std::max(scale, std::fabs(y));
+  }
+  return scale;
+}
+
+// The measured on-screen height of the object's container, else its height.
+double ContainerHeight(TOruObject* object) {
+  TOruObject* parent = object->Parent();
+  const double h = parent ? parent->MeasuredHeight : 0;
+  return h > 0 ? h : object->GetContainerSize().Y;
+}
+
+}  // namespace
+
+double TOruText::WantedRasterHeight() {
+  double r = 0;
+  if (IsCaption && parent_) {
+    // A caption grows with its button.
+    double scale = MaxKeyFrameScale(parent_->Props());
+    if (scale == 0) scale = std::max(std::fabs(parent_->ScaleX()), std::fabs(parent_->ScaleY()));
+    r = ScaleY() * scale * ContainerHeight(parent_) / 10000.0;
+  } else {
+    double scale = MaxKeyFrameScale(Props());
+    if (scale == 0) scale = std::max(std::fabs(ScaleX()), std::fabs(ScaleY()));
+    r = scale * ContainerHeight(this) / 100.0;
+  }
+  return std::isfinite(r) ? std::fabs(r) : 0;
+}
+
+void TOruText::Render() {
+  ++RenderCount;
+  NeedsRender = 0;
+  lastFont_ = FontName;
+  lastStyle_ = FontStyle;
+  lastAlign_ = Alignment;
+  lastSpacing_ = LineSpacing;
+  lastWanted_ = WantedRasterHeight();
+  TOruSlideHost* host = GetHost();
+  if (!host) return;
+  TRef<TOruSlideHost> keep(host);
+  ExpandText();
+
+  TRef<zm::TStringList> lines = MakeRef<zm::TStringList>();
+  for (const WideString& p : Expanded) lines->Add(p);
+  TRef<zm::TStringList> marked = zm::EncodeMarkedLines(*lines);
+  zm::TTextKeyParams params = zm::DefaultTextKeyParams;
+  params.FontName = FontName;
+  params.Style = FontStyle;
+  params.Alignment = Alignment;
+  params.LineSpacing = LineSpacing;
+  params.Color = std::int32_t(0xFF000000u | std::uint32_t(Colours[0].R) << 16 | std::uint32_t(Colours[0].G) << 8 |
+                              Colours[0].B);
+  if (!AllColoursEqual()) params.Color = -1;
+
+  // The natural size: the text at scale 1.
+  params.Scale = 1;
+  TRef<TTextBitmapStore> natural;
+  try {
+    natural = TTextBitmapStore::Create(zm::MakeTextKey(*marked, params).substr(6), host->FileAccessor());
+  } catch (const zm::EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    natural = nullptr;  // no font at all: nothing to draw
+  }
+  if (!natural) {
+    AssignPicture(nullptr, false);
+    return;
+  }
+  // The natural size is the ink's: the bitmap's one-pixel margin does not scale.
+  const zm::TFloatRect ink = natural->InkRect(1);
+  const double nw = double(ink.Right) - ink.Left, nh = double(ink.Bottom) - ink.Top;
+  RasterScale = nh > 0 ? lastWanted_ / nh : 0;
+  RasterScale = LimitTextRasterScale(RasterScale, nw + 2, nh + 2);
+  if (!(RasterScale > 0)) {
+    AssignPicture(nullptr, false);
+    return;
+  }
+  params.Scale = RasterScale;
+  RequestKey = zm::MakeTextKey(*marked, params);
+  TRef<zm::TImage> picture = host->GetImage(RequestKey);
+  AssignPicture(picture.get(), false);
+  // The ink rectangle and line height of what was made.
+  auto* store = picture ? dynamic_cast<TTextBitmapStore*>(picture->Store()) : nullptr;
+  if (store) {
+    const zm::TFloatRect b = store->InkRect(RasterScale);
+    InkRect = {1, 1, 1 + (b.Right - b.Left), 1 + (b.Bottom - b.Top)};
+    LineHeight = store->LineHeight(RasterScale);
+  } else {
+    InkRect = {0, 0, float(PictureWidth), float(PictureHeight)};
+    LineHeight = float(PictureHeight) / float(std::max<std::size_t>(1, Expanded.size()));
+  }
+  ApplyInk();
+  if (!IsCaption && Height > 0) {
+    const zm::TFloatPoint c = GetContainerSize();
+    FitMode = c.Y > 0 && c.X / c.Y >= Width / Height ? kFitPlaceInto : kFitCover;
+  }
+  FirstLayout = 0;
+}
+
+void TOruText::ApplyInk() {
+  if (!Picture || Rasterize) return;
+  zm::TFloatRect r = InkRect;
+  r.Left = std::clamp(r.Left, 0.0f, float(PictureWidth));
+  r.Right = std::clamp(r.Right, r.Left, float(PictureWidth));
+  r.Top = std::clamp(r.Top, 0.0f, float(PictureHeight));
+  r.Bottom = std::clamp(r.Bottom, r.Top, float(PictureHeight));
+  CropRect = r;
+  Margin = 0;
+  Width = r.Right - r.Left;
+  Height = r.Bottom - r.Top;
+  DrawnSize = {Width, Height};
+  OriginX = r.Left;
+  OriginY = r.Top;
+}
+
+void TOruText::RequestImage() {
+  if (Rasterize) {
+    if (Picture) return;
+    TOruSlideHost* host = GetHost();
+    if (!host || RasterizedGUID.empty()) return;
+    TRef<TOruSlideHost> keep(host);
+    RequestKey = RasterizedGUID;
+    TRef<zm::TImage> picture = host->GetImage(RasterizedGUID);
+    AssignPicture(picture.get(), false);
+    const double n = double(std::max<std::size_t>(1, Paragraphs.size()));
+    const double h = Height / ((n - 1) * LineSpacing / 200.0 + n);
+    LineHeight = std::isfinite(h) ? float(h) : 0.0f;
+    return;
+  }
+  // A new container height (a resized window) changes the raster wanted.
+  if (Picture && FontName == lastFont_ && FontStyle == lastStyle_ && Alignment == lastAlign_ &&
+      LineSpacing == lastSpacing_ && !NeedsRender && WantedRasterHeight() == lastWanted_)
+    return;
+  Render();
+}
+
+void TOruText::UpdateContentLayout() {
+  ApplyInk();
+  TOruImage::UpdateContentLayout();
+}
+
+void TOruText::UpdateLayout(bool recursive) {
+  TOruSlide* slide = Root()->AsSlide();
+  if (!Rasterize && slide && slide->Measuring) return;
+  RequestImage();
+  ApplyInk();
+  TOruImage::UpdateLayout(recursive);
+}
+
+bool TOruText::GetDrawColour(TColor24& colour) {
+  colour = CorrectedColours[std::min<std::uint8_t>(MouseState, 2)];
+  return true;
+}
+
+void TOruText::PrepareDraw(zm::TDeviceDrawer& drawer) {
+  if (!Picture || GetDrawOpacity() == 0) return;
+  if (ShadowEnable) {
+    // The blur follows the line height: rounded, halves to even.
+    ShadowSize = float(std::nearbyint(double(LineHeight) * 3.0));
+  }
+  TOruImage::PrepareDraw(drawer);
+}
+
+}  // namespace objects
+
+namespace {
+
+void SetTextCaptionColour(TOruObject* caption, TColor24 colour) {
+  if (auto* text = dynamic_cast<objects::TOruText*>(caption)) text->SetAllColours(colour);
+}
+
+}  // namespace
+
+void InitOruTextKind() {
+  SetOruObjectClass(kOruObjText, &MakeOruObject<objects::TOruText>);
+  SetCaptionColourHook = &SetTextCaptionColour;
+}
+
+void FiniOruTextKind() {
+  SetOruObjectClass(kOruObjText, nullptr);
+  if (SetCaptionColourHook == &SetTextCaptionColour) SetCaptionColourHook = nullptr;
+}
+
+}  // namespace oru
