@@ -221,6 +221,19 @@ void TCustomD3DEffecter::ReleasePictures() {
   for (auto& r : rendered_) r = {};
 }
 
+void TCustomD3DEffecter::PrepareTargets(bool twoPictures) {
+  if (!controller_ || pictures_[0] || pictures_[1] || !screen_->CanDraw()) return;
+  if (twoPictures) {
+    TRenderTargetManager* pool = targetPool_ ? targetPool_ : rtManager_.get();
+    if (TakePicture(0, pool)) TakePicture(1, pool);
+  } else {
+    TakePicture(0, rtManager_.get());
+  }
+  if (!copyTarget_) copyTarget_ = MakeRef<TRenderTargetTexture>(screen_, true, TSize{kCopySide, kCopySide});
+  copyTarget_->Realize();
+  ReleasePictures();
+}
+
 bool TCustomD3DEffecter::TakePicture(std::int32_t index, TRenderTargetManager* pool) {
   TRef<TRenderTargetTexture>& slot = pictures_[index];
   if (slot) return slot->Realize() != nullptr;

@@ -91,6 +91,10 @@ public:
   // Gives both pictures back to their pools (the end of a transition; also
   // before the pools change size).
   void ReleasePictures();
+  // Makes the pictures a transition takes (two from the target pool when
+  // TwoPictures, else one from the own pool) and the copy target, and gives
+  // the pictures back: the pools keep them. Nothing while a picture is out.
+  void PrepareTargets(bool twoPictures);
 
   // The rectangle rendered into picture Index (target pixels; its corner is
   // the picture's texel 0, 0); empty before a render.

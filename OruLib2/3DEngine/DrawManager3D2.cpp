@@ -663,6 +663,31 @@ void T3DDrawer::DrawFilterSlide(TDrawItem* slide, TDrawFilter* filter) {
   SetFrameProjection();
 }
 
+void T3DDrawer::MakeTransitionFilter(TOruFilter& p, TDrawItem* slideA, const TRect& visible) {
+  p.FilterMade = true;
+  if (CreateEffectFilterHook) p.Filter = CreateEffectFilterHook(FrameRect, p.Effect.get(), slideA, FixedFrameSizeSet);
+  if (p.Filter) p.Filter->TargetRect = visible;
+}
+
+void T3DDrawer::PrepareTransition(TDrawItem* slideA, TFilterParams* params) {
+  auto* p = dynamic_cast<TOruFilter*>(params);
+  if (!p || !Screen_ || Empty(FrameRect)) return;
+  // The loader thread may be preparing pictures on the same screen.
+  TLockScope d(DrawingLock());
+  if (!p->FilterMade) {
+    MakeTransitionFilter(*p, slideA, GetVisibleRect());
+    p->MadeAhead = true;
+    p->MadeFor = FrameRect;
+    p->MadeOwner = slideA;
+  }
+  TRef<TDrawFilter> filter = p->Filter;
+  if (!filter) return;
+  // Pools sized by the last frame: a new size frees these, as any others.
+  TLockScope l(DrawerLock());
+  if (Effecter)
+    Effecter->PrepareTargets(filter->PassMode() == TFilterPassMode::SlideEffect || filter->MovesSlides);
+}
+
 void T3DDrawer::DrawTransition(TDrawItem* slideA, TDrawItem* slideB, TFilterParams* params) {
   auto* p = dynamic_cast<TOruFilter*>(params);
   if (!p) {
@@ -670,11 +695,17 @@ void T3DDrawer::DrawTransition(TDrawItem* slideA, TDrawItem* slideB, TFilterPara
     return;
   }
   const TRect visible = GetVisibleRect();
-  if (!p->FilterMade) {
-    p->FilterMade = true;
-    if (CreateEffectFilterHook) p->Filter = CreateEffectFilterHook(FrameRect, p->Effect.get(), slideA, FixedFrameSizeSet);
-    if (p->Filter) p->Filter->TargetRect = visible;
+  if (p->MadeAhead) {
+    // Made between frames: kept when this frame is the one it was made for.
+    p->MadeAhead = false;
+    if (p->MadeFor != FrameRect || p->MadeOwner != slideA) {
+      p->FilterMade = false;
+      p->Filter = nullptr;
+    } else if (p->Filter) {
+      p->Filter->TargetRect = visible;
+    }
   }
+  if (!p->FilterMade) MakeTransitionFilter(*p, slideA, visible);
   TRef<TDrawFilter> filter = p->Filter;
   if (filter) filter->SetProgress(p->Progress);
   if (!filter || !(p->Progress >= 0.0f) || !(p->Progress < filter->EndValue()) || !Effecter || !CanDraw()) {

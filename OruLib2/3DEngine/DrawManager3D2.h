@@ -30,6 +30,8 @@ class TBitmapStore;
 
 namespace oru {
 
+class TOruFilter;
+
 // One tiled texture of a picture, by the parameters it was made for.
 struct TTextureWrapper {
   std::string Key;
@@ -92,6 +94,11 @@ public:
   void FillRect(zm::TColor32 colour, const zm::TRect& rect) override;
   bool Draw(zm::TDrawItem* item) override;
   void DrawTransition(zm::TDrawItem* slideA, zm::TDrawItem* slideB, zm::TFilterParams* params) override;
+  // Between frames, on the drawing thread: makes the filter of a coming
+  // transition (SlideA as DrawTransition will pass it) and the effecter's
+  // pictures it will take, so that its first frame costs no more than the
+  // others. Nothing happens before the first frame or for other parameters.
+  void PrepareTransition(zm::TDrawItem* slideA, zm::TFilterParams* params);
   // Picture point (x, y) lands at Origin + x * AxisX + y * AxisY (plus the
   // draw offset); a source rectangle only clips the picture.
   void DrawImage(zm::TImage* image, const zm::TFloatPoint& origin, const zm::TImageDrawParams& params,
@@ -161,6 +168,7 @@ public:
   std::function<void(const std::vector<TBlurPass>&)> OnBlurPlan;
 
 private:
+  void MakeTransitionFilter(TOruFilter& p, zm::TDrawItem* slideA, const zm::TRect& visible);
   void Layout();
   void SetFrameProjection();
   // Pixel projection over the current target (the effecter and the passes

@@ -22,6 +22,11 @@ public:
   std::uint8_t Options = 0;
   zm::TRef<TDrawFilter> Filter;  // made once by the drawer
   bool FilterMade = false;       // also when the factory gave nil
+  // Made ahead of the first frame: for this frame rectangle and outgoing
+  // slide (the first frame makes it again when they differ).
+  bool MadeAhead = false;
+  zm::TRect MadeFor;
+  zm::TDrawItem* MadeOwner = nullptr;  // compared only, never followed
 };
 
 }  // namespace oru

@@ -8,6 +8,8 @@
 #include <typeinfo>
 #include <utility>
 
+#include "OruLib2/3DEngine/DrawManager3D2.h"
+#include "OruLib2/3DEngine/OruFilter.h"
 #include "OruLib2/OruClasses/OruRootItem.h"
 #include "OruLib2/OruViewer/OruSlideLoader.h"
 #include "ZmLib/Win32/SysLocks.h"
@@ -257,6 +259,7 @@ void TOruEngine::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled,
       std::vector<TOruPreparedSlide> list;
       if (!loader_ || !loader_->TakeList(data, list)) return;
       slides_ = std::move(list);
+      transitionsDue_ = true;
       WideString text = u">>>>>>>>>>>>> slide list synched : ";
       for (const TOruPreparedSlide& s : slides_) text += u"[" + Num(s.Times.Start) + u" - " + Num(s.Times.End) + u"] ";
       LogLine(text);
@@ -763,6 +766,13 @@ void TOruEngine::Step() {
     }
   }
 
+  // Right after a frame, so that neither the first frame nor the
+  // transition's first one waits for it.
+  if (framePresented_ && transitionsDue_ && root_) {
+    transitionsDue_ = false;
+    root_->PrepareTransitions(controller_.get(), slides_);
+  }
+
   const std::uint32_t now = SysTimeMs();
   if (frameStepMs_) {
     // Never sleeps: a pass that drew nothing waits for the loader's list.
@@ -1034,6 +1044,20 @@ public:
             double unsharp) override {
     TDeviceDrawer* drawer = Begin(controller, slideRect, outsideColor, unsharp);
     return drawer && controller->Draw(root_.get());
+  }
+  void PrepareTransitions(TOruDrawController* controller, const std::vector<TOruPreparedSlide>& slides) override {
+    TOruDrawerLink* link = controller ? controller->DrawerLink() : nullptr;
+    auto* drawer = dynamic_cast<T3DDrawer*>(link ? link->Drawer() : nullptr);
+    if (!drawer) return;
+    // The outgoing slide is the entry before, as the root item pairs them.
+    TDrawContainer* previous = nullptr;
+    for (const TOruPreparedSlide& s : slides) {
+      auto* c = dynamic_cast<TDrawContainer*>(s.Container.get());
+      if (!c) continue;
+      auto* f = dynamic_cast<TOruFilter*>(c->Filter.get());
+      if (previous && f && f->Effect && !f->FilterMade) drawer->PrepareTransition(previous->Slide.get(), f);
+      previous = c;
+    }
   }
   TRefObject* Render(TOruDrawController* controller, const TRect& slideRect, std::uint32_t outsideColor,
                      double unsharp) override {

@@ -172,6 +172,12 @@ public:
   // The frame drawn off screen; nil when there is none.
   virtual zm::TRefObject* Render(TOruDrawController* controller, const zm::TRect& slideRect,
                                  std::uint32_t outsideColor, double unsharp) = 0;
+  // Between frames: readies the transitions of the slides ahead, so that
+  // their first frames do not make them.
+  virtual void PrepareTransitions(TOruDrawController* controller, const std::vector<TOruPreparedSlide>& slides) {
+    (void)controller;
+    (void)slides;
+  }
 };
 
 class TOruShowParts : public zm::TRefObject {
@@ -330,6 +336,7 @@ private:
   bool endReported_ = false;
   std::atomic<float> volume_{1.0f};
   bool framePresented_ = false;
+  bool transitionsDue_ = false;  // a new slide list whose transitions are not readied yet
   bool colorOverride_ = false;
   std::uint32_t overrideColor_ = 0;
   bool unsharpOverride_ = false;

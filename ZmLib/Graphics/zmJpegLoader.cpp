@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 #include <span>
 #include <string>
 #include <system_error>
@@ -309,6 +310,16 @@ std::vector<JDIMENSION> StripBounds(JDIMENSION width, JDIMENSION height, int sca
   return {0, height};
 }
 
+// Whether a decode at Scale would run in strips, as far as the stored
+// picture tells before its header is read again.
+bool StripsLikely(const TJPEGData& data, std::uint8_t scale, bool progressive, bool eightBit) {
+  if (progressive || eightBit || data.Grayscale || data.Size <= 0) return false;
+  if (LoadCallbackMode() != 0 || JpegDecodeThreads() < 2) return false;
+  const std::int64_t d = std::int64_t(1) << std::min<int>(scale, 3);
+  const std::int64_t w = (data.Width + d - 1) / d, h = (data.Height + d - 1) / d;
+  return StripBounds(JDIMENSION(w), JDIMENSION(h), scale, kMaxStrips).size() > 2;
+}
+
 // The settings of a decode that every strip's decompressor copies.
 struct TStripSetup {
   unsigned ScaleDenom;
@@ -510,9 +521,26 @@ TRef<TFastDIB> TJpegImage::Decode(std::uint8_t scale) {
     PaletteValid = true;
   };
 
+  TRef<TJpegBytes> copy;
   try {
     // Decoder setup.
     CreateDecompressor(c, *Data, this);
+    if (c.Source.Stream && StripsLikely(*Data, Scale, Progressive, PixelFormat == jf8Bit)) {
+      // Strips need the bytes in memory: a picture read from a file is
+      // copied once, which costs far less than the strips save.
+      try {
+        copy = MakeRef<TJpegBytes>(Data->Size);
+      } catch (const std::bad_alloc&) {
+        copy = nullptr;  // read in blocks as before
+      }
+      if (copy && copy->Fill(c.Source.Stream)) {
+        AttachMemory(c, copy->MemoryView());
+        c.Source.Stream = nullptr;
+        c.Source.Remaining = 0;
+      } else {
+        c.Source.Stream->SetPosition(Data->Start);
+      }
+    }
     jpeg_read_header(&info, TRUE);
     // A kept file may have been rewritten since: never a picture of a size
     // other than the one the store announced.

@@ -129,9 +129,9 @@ private:
   TRef<TJpegImage> jpeg_;
 };
 
-// How many decoders one decode of a large baseline picture in memory may
-// run at once, each on a strip of rows (the caller's thread takes the
-// first). 0, the default, is the processor count less one; 1 decodes on
+// How many decoders one decode of a large baseline picture may run at
+// once, each on a strip of rows (the caller's thread takes the first; a
+// picture read through a stream is copied into memory for them). 0, the default, is the processor count less one; 1 decodes on
 // the caller's thread alone. At most 2 are used (a third measured no faster
 // on a busy machine), and only while loads may go at full speed (load
 // callback mode 0): while a show plays, one.

@@ -750,6 +750,41 @@ TEST_F(TransitionOnDevice, WithoutAFilterOrOutsideItsRangeTheIncomingSlideShows)
   }));
 }
 
+TEST_F(TransitionOnDevice, APreparedTransitionMakesNothingInItsFirstFrame) {
+  using M = oru::TFilterPassMode;
+  const auto made = [&](M mode, TDrawItem* preparedFor, bool prepare) {
+    gMode = mode;
+    gReverse = false;
+    gMade = 0;
+    TRef<oru::TOruFilter> p = MakeRef<oru::TOruFilter>();
+    p->Progress = 0.3f;
+    if (prepare) drawer->PrepareTransition(preparedFor, p.get());
+    Dev()->Debug().ClearCalls();
+    Dev()->Debug().RecordCalls(true);
+    gLog.clear();
+    EXPECT_TRUE(Frame(kBlack, [&](T3DDrawer& d) { d.DrawTransition(a.get(), b.get(), p.get()); }));
+    Dev()->Debug().RecordCalls(false);
+    std::size_t textures = 0;
+    for (const plat::gfx::CallRecord& c : Dev()->Debug().Calls()) textures += c.call == plat::gfx::CallKind::CreateTexture;
+    return std::to_string(gMade) + " filters, " + std::to_string(textures) + " textures: " + gLog;
+  };
+  // Before any frame there is no frame to make the filter for.
+  TRef<oru::TOruFilter> early = MakeRef<oru::TOruFilter>();
+  drawer->PrepareTransition(a.get(), early.get());
+  EXPECT_FALSE(early->FilterMade);
+  drawer->PrepareTransition(a.get(), nullptr);
+  ASSERT_TRUE(Frame(kBlack, nullptr));
+  // Unprepared, the first frame makes the filter and its picture.
+  EXPECT_EQ(made(M::Plain, a.get(), false), "1 filters, 2 textures: A B@ F ");
+  drawer->TargetPool->ClearPool();
+  drawer->Effecter->RTManager()->ClearPool();
+  EXPECT_EQ(made(M::Plain, a.get(), true), "1 filters, 0 textures: A B@ F ");
+  EXPECT_EQ(made(M::TwoSlides, a.get(), true), "1 filters, 0 textures: B@ F A@ F ");
+  EXPECT_EQ(made(M::SlideEffect, a.get(), true), "1 filters, 0 textures: A@! B@! v3 slides eff own done");
+  // Prepared for another outgoing slide: made again for this one.
+  EXPECT_EQ(made(M::Plain, b.get(), true), "2 filters, 0 textures: A B@ F ");
+}
+
 TEST_F(TransitionOnDevice, TheIncomingSlidePaintsOverTheOutgoingOne) {
   struct TFill : TDrawItem {
     std::uint32_t C;

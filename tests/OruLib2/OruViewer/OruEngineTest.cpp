@@ -126,8 +126,12 @@ public:
     return Present;
   }
   TRefObject* Render(TOruDrawController*, const TRect&, std::uint32_t, double) override { return nullptr; }
+  void PrepareTransitions(TOruDrawController*, const std::vector<TOruPreparedSlide>& slides) override {
+    Readied.push_back({Draws, slides.size()});
+  }
   bool Present = true;
   int Draws = 0;
+  std::vector<std::pair<int, std::size_t>> Readied;  // draws so far, slides
   std::size_t Count = 0;
   std::uint32_t Color = 0;
 };
@@ -456,6 +460,27 @@ TEST_F(OruEngine, WaitsForThreeSlidesAndForTheLoaderBeforeTheClockRuns) {
   Pass(0);
   EXPECT_EQ(parts->Root->Draws, draws + 1);
   EXPECT_EQ(firstFrames, 1);
+}
+
+TEST_F(OruEngine, TransitionsAreReadiedAfterAPresentedFrameOncePerSlideList) {
+  using TReadied = std::vector<std::pair<int, std::size_t>>;
+  parts->AutoList = false;
+  parts->Root->Present = false;
+  Open(Show({1000, 2000, 3000}, "repeat"), 0);
+  Pass();
+  parts->Last->Deliver(0);
+  for (int i = 0; i < 5; ++i) Pass();
+  ASSERT_GT(parts->Root->Draws, 0);
+  EXPECT_EQ(parts->Root->Readied, TReadied{});  // nothing presented yet
+  parts->Root->Present = true;
+  Pass();
+  const int first = parts->Root->Draws;
+  for (int i = 0; i < 5; ++i) Pass();
+  RunUntil(1100);
+  EXPECT_EQ(parts->Root->Readied, (TReadied{{first, 3}}));  // after that frame, not before
+  parts->Last->Deliver(Shown());
+  Pass();
+  EXPECT_EQ(parts->Root->Readied.size(), 2u);
 }
 
 TEST_F(OruEngine, DeviceRemadeAtANewSizeRebuildsTheLoaderAtTheSameTimeAndResumes) {

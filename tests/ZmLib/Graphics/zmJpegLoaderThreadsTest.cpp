@@ -56,12 +56,34 @@ TEST(JpegStrips, StripsMakeWhatOneDecoderMakes) {
   std::string damaged = good.substr(0, good.size() * 4 / 5);
   for (std::size_t at = good.size() / 3; at < damaged.size(); at += good.size() / 7)
     damaged[at] = char(damaged[at] ^ 0x5A);
-  for (const std::string& bytes : {good, damaged}) {
-    TRef<TBitmapStore> strips = LoadHandedOver(zmtest::MemoryStreamOf(bytes), u"strips.jpg");
+  const auto opaqueOf = [](const std::string& bytes) {
     TRef<TOpaqueStream> opaque = MakeRef<TOpaqueStream>();
     opaque->Write(TWriteBuffer(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-    TRef<TBitmapStore> single = LoadHandedOver(opaque, u"single.jpg");
-    ASSERT_TRUE(strips && single);
+    return opaque;
+  };
+  for (const std::string& bytes : {good, damaged}) {
+    TRef<TBitmapStore> strips = LoadHandedOver(zmtest::MemoryStreamOf(bytes), u"strips.jpg");
+    // A stream read in blocks decodes in strips from a copy of its bytes.
+    TRef<TBitmapStore> streamed = LoadHandedOver(opaqueOf(bytes), u"streamed.jpg");
+    TRef<TBitmapStore> single = LoadHandedOver(opaqueOf(bytes), u"single.jpg");
+    ASSERT_TRUE(strips && streamed && single);
+    SetJpegDecodeThreads(1);
+    single->GetMipLevel(0, nullptr, nullptr);  // kept by the store
+    SetJpegDecodeThreads(2);
     EXPECT_TRUE(SameLevel0(strips.get(), single.get())) << (bytes.size() == good.size() ? "good" : "damaged");
+    EXPECT_TRUE(SameLevel0(streamed.get(), single.get())) << (bytes.size() == good.size() ? "good" : "damaged");
   }
+  // A kept stream cut short after loading: the copy comes up short and the
+  // blocks decode what is there, as one decoder does.
+  TRef<TBitmapStore> cut[2];
+  for (int threads : {1, 2}) {
+    SetJpegDecodeThreads(threads);
+    TRef<TOpaqueStream> s = opaqueOf(good);
+    TRef<TStream> hold(s.get());
+    cut[threads - 1] = LoadHandedOver(hold, u"cut.jpg");
+    ASSERT_TRUE(cut[threads - 1]);
+    s->SetSize(std::int64_t(good.size() / 2));
+    cut[threads - 1]->GetMipLevel(0, nullptr, nullptr);
+  }
+  EXPECT_TRUE(SameLevel0(cut[0].get(), cut[1].get()));
 }
