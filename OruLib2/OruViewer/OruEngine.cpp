@@ -755,7 +755,11 @@ void TOruEngine::Step() {
   framePresented_ = false;
   if (!slides_.empty() && (state & TOruDrawController::dsReady)) {
     const bool stepWait = frameStepMs_ && loader_ && !loader_->SlidesReady(shown);
-    if (!stepWait && DrawTest(shown)) {
+    // A stepped run that reached its end draws no more: whether a frame
+    // would still come (the loader handing over its last list) is a matter
+    // of thread timing.
+    const bool stepEnded = frameStepMs_ && endReached;
+    if (!stepWait && !stepEnded && DrawTest(shown)) {
       const bool force = (state & (TOruDrawController::dsSizeChanged | TOruDrawController::dsReinited)) ||
                          (frameStepMs_ && active_.load());
       DrawFrame(force);
