@@ -8,6 +8,7 @@
 #include <set>
 
 #include "Platform/Gdi/PlatCoverage.h"
+#include "ZmLib/Text/zmWideStringUtils.h"
 #include "ZmLib/VectorGraphics/zmTextKeys.h"
 #include "ZmLib/Win32/winDWTextUtils.h"
 #include "ZmLib/Win32/winFontSubstitute.h"
@@ -528,6 +529,21 @@ TRect TWinTextElement::GetDrawRect(const TPoint& p) {
   return r;
 }
 
+namespace {
+
+// The name glyphs are cached under: the face actually drawn with when it is
+// not the one asked for, so that glyph indices of this face never meet a
+// glyph cache a show carries for the family it named.
+WideString FontKeyName(plat::HDC dc, const WideString& asked) {
+  char16_t face[plat::LF_FACESIZE] = {};
+  const int n = dc ? plat::GetTextFaceW(dc, plat::LF_FACESIZE, face) : 0;
+  if (n <= 1) return asked;
+  const WideString used(face, std::size_t(n - 1));
+  return WideLowerCaseCopy(used) == WideLowerCaseCopy(asked) ? asked : used;
+}
+
+}  // namespace
+
 std::int32_t TWinTextElement::GetPartCount() { return static_cast<std::int32_t>(glyphs_.size()); }
 
 bool TWinTextElement::GetPart(std::int32_t index, TTextPart& part) {
@@ -550,7 +566,7 @@ bool TWinTextElement::GetPart(std::int32_t index, TTextPart& part) {
   const std::int32_t dx = glyphDx_[std::size_t(index)];
   for (std::int32_t k = base; k < index; ++k) x += glyphDx_[std::size_t(k)];
   part = TTextPart{};
-  part.FontKey = run->Font.Name + u":" + StyleToText(run->Font.Style);
+  part.FontKey = FontKeyName(dc.Dc(), run->Font.Name) + u":" + StyleToText(run->Font.Style);
   part.GlyphIndex = glyph;
   part.Size = Clamp32(std::llround(std::clamp<double>(run->Font.Size, -1e9, 1e9)));
   plat::ABC abc;
