@@ -1,0 +1,258 @@
+#include "ZmLib/Music/zmMpegInfo.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace zm {
+
+namespace {
+
+// kbps by [MPEG 1?][layer III, II, I][index].
+constexpr std::int16_t kBitRates[2][3][16] = {
+    {{0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+     {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0}},
+    {{0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},
+     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+     {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0}}};
+// Hz by [version][index].
+constexpr std::int32_t kSampleRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+
+std::uint32_t BE32(const std::uint8_t* p) {
+  return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
+}
+
+// Reads n bytes at pos; false on a short read.
+bool ReadAt(TStream* s, std::int64_t pos, void* buffer, std::int32_t n) {
+  TStreamWrapperClass* w = StreamWrapper();
+  if (pos < 0 || w->Seek(s, 0, pos) != pos) return false;
+  return w->Read(s, buffer, n) == n;
+}
+
+// Nearest integer, ties to even; out-of-range values are clamped.
+std::int64_t RoundToInt64(double v) {
+  if (!(v == v)) return 0;
+  if (v >= 9.2e18) return INT64_MAX;
+  if (v <= -9.2e18) return INT64_MIN;
+  return std::int64_t(std::nearbyint(v));
+}
+
+bool HeaderAt(TStream* s, std::int64_t pos, TMpegHeader& h) {
+  std::uint8_t b[4];
+  return ReadAt(s, pos, b, 4) && ParseMpegHeader(b, h);
+}
+
+}  // namespace
+
+bool ParseMpegHeader(const std::uint8_t* p, TMpegHeader& h) {
+  const std::uint32_t r = BE32(p);
+  if ((r >> 21) != 0x7FF) return false;
+  const std::int32_t version = (r >> 19) & 3, layer = (r >> 17) & 3, rateIndex = (r >> 12) & 15,
+                     srIndex = (r >> 10) & 3, emphasis = r & 3;
+  if (version == 1 || layer == 0 || rateIndex == 0 || rateIndex == 15 || srIndex == 3 || emphasis == 2) return false;
+  h.Raw = r;
+  h.Version = version;
+  h.Layer = layer;
+  h.Crc = ((r >> 16) & 1) == 0;
+  h.BitRate = kBitRates[version == 3][layer - 1][rateIndex];
+  h.SampleRate = kSampleRates[version][srIndex];
+  h.Padding = ((r >> 9) & 1) != 0;
+  h.ChannelMode = (r >> 6) & 3;
+  std::int32_t coefficient = 0;
+  if (layer == 3) {
+    coefficient = version == 3 ? 48 : 24;
+    h.SamplesPerFrame = 384;
+  } else {
+    coefficient = version == 3 ? 144 : 72;
+    h.SamplesPerFrame = (layer == 1 && version != 3) ? 576 : 1152;
+  }
+  h.FrameLength = std::int32_t(std::int64_t(coefficient) * h.BitRate * 1000 / h.SampleRate);
+  if (h.Padding) h.FrameLength += layer == 3 ? 4 : 1;
+  return true;
+}
+
+bool TMpegInfo::Read(TStream* stream, TMpegStreamInfo& info, std::int32_t bitRateHint) {
+  info = TMpegStreamInfo{};
+  Vbr = TVbrRecord{};
+  if (!stream) return false;
+  TStreamWrapperClass* w = StreamWrapper();
+  StreamSize = w->GetSize(stream);
+  if (StreamSize < 0) return false;
+  std::int64_t size = StreamSize;
+  std::uint8_t tag[10];
+  if (!ReadAt(stream, 0, tag, 10)) return false;
+  DataOffset = 0;
+  if (std::memcmp(tag, "ID3", 3) == 0 && tag[3] != 0xFF && tag[4] != 0xFF) {
+    std::int64_t tagSize = 0;
+    for (int i = 6; i < 10; ++i) {
+      if (tag[i] & 0x80) {
+        tagSize = 0;
+        break;
+      }
+      tagSize = (tagSize << 7) | tag[i];
+    }
+    DataOffset = 10 + tagSize;
+    size -= DataOffset;
+  }
+
+  // A header counts only when a second one follows at its frame length.
+  for (;; ++DataOffset, --size) {
+    std::uint8_t b[4];
+    if (!ReadAt(stream, DataOffset, b, 4)) return false;
+    if (!ParseMpegHeader(b, Header)) continue;
+    TMpegHeader next;
+    if (!ReadAt(stream, DataOffset + Header.FrameLength, b, 4)) return false;
+    if (ParseMpegHeader(b, next)) break;
+  }
+
+  std::memset(frame_, 0, sizeof frame_);
+  w->Seek(stream, 0, DataOffset);
+  w->Read(stream, frame_, kFrameBufferSize);
+  const bool mono = Header.ChannelMode == 3;
+  const std::int32_t at = Header.Version == 3 ? (mono ? 21 : 36) : (mono ? 13 : 21);
+  if (std::memcmp(frame_ + at, "Xing", 4) == 0) {
+    Vbr.Found = true;
+    std::memcpy(Vbr.Tag, "Xing", 4);
+    Vbr.Frames = BE32(frame_ + at + 8);
+    Vbr.Bytes = BE32(frame_ + at + 12);
+  } else if (std::memcmp(frame_ + at, "VBRI", 4) == 0) {
+    Vbr.Found = true;
+    std::memcpy(Vbr.Tag, "VBRI", 4);
+    Vbr.Bytes = BE32(frame_ + at + 10);
+    Vbr.Frames = BE32(frame_ + at + 14);
+  }
+
+  if (StreamSize >= 128 && ReadAt(stream, StreamSize - 128, tag, 3) && std::memcmp(tag, "TAG", 3) == 0) size -= 128;
+  if (size < 0) size = 0;
+
+  std::int64_t kbps = Header.BitRate;
+  if (bitRateHint >= 1000) kbps = bitRateHint / 1000;
+  // Bytes times 8 over kbps gives ms; sizes here stay far below overflow.
+  const std::int64_t cbrDuration = size * 8 / kbps;
+  const bool vbrFrames = Vbr.Found && Vbr.Frames > 0;
+  std::int64_t duration = cbrDuration;
+  if (vbrFrames) {
+    duration = RoundToInt64(double(Vbr.Frames) * Header.SamplesPerFrame * 1000.0 / Header.SampleRate);
+  }
+
+  info.Kind = 4;
+  info.DataOffset = DataOffset;
+  info.DataSize = size;
+  info.Duration = duration;
+  info.FullDuration = vbrFrames ? duration : StreamSize * 8 / kbps;
+  info.IsVBR = Vbr.Found ? 0xFFFFFFFFu : 0;
+  info.FrameLength = Header.FrameLength;
+  if (!Vbr.Found) {
+    // Padding and rate changes: the largest of the first three frames.
+    std::int64_t pos = DataOffset;
+    TMpegHeader h;
+    for (int i = 0; i < 3 && HeaderAt(stream, pos, h); ++i) {
+      if (h.FrameLength > info.FrameLength) info.FrameLength = h.FrameLength;
+      pos += h.FrameLength;
+    }
+  }
+  if (Vbr.Found) {
+    info.FrameDuration = Vbr.Frames > 0 ? double(duration) / Vbr.Frames : 26.0;
+  } else {
+    info.FrameDuration = size > 0 ? double(info.FrameLength) * double(duration) / double(size) : 26.0;
+  }
+  const std::uint16_t channels = mono ? 1 : 2;
+  info.Format.wFormatTag = 1;
+  info.Format.nChannels = channels;
+  info.Format.nSamplesPerSec = std::uint32_t(Header.SampleRate);
+  info.Format.wBitsPerSample = 16;
+  info.Format.nBlockAlign = std::uint16_t(channels * 2);
+  info.Format.nAvgBytesPerSec = std::uint32_t(Header.SampleRate) * 2u * channels;
+  w->Seek(stream, 0, DataOffset);
+  return true;
+}
+
+std::int64_t TMpegInfo::SeekToTime(TStream* stream, std::int64_t ms, const TMpegStreamInfo& info) {
+  if (!stream) return 0;
+  TStreamWrapperClass* w = StreamWrapper();
+  const std::int64_t end = w->GetSize(stream);
+  if (!info.IsVBR) {
+    std::int64_t start = info.DataOffset;
+    if (info.Duration > 0 && ms > 0) {
+      const double skip = double(info.DataSize) / double(info.Duration) * double(ms);
+      start = skip >= double(end) ? end : start + RoundToInt64(skip);
+    }
+    if (start > end) start = end;
+    if (start < 0) start = 0;
+    std::int64_t pos = start;
+    for (; pos + 4 <= end; ++pos) {
+      TMpegHeader h, next;
+      if (!HeaderAt(stream, pos, h)) continue;
+      if (h.FrameLength != info.FrameLength && h.FrameLength != info.FrameLength - 1) continue;
+      if (HeaderAt(stream, pos + h.FrameLength, next)) break;
+    }
+    if (pos + 4 > end) pos = end;
+    w->Seek(stream, 0, pos);
+    if (info.FrameLength <= 0) return 0;
+    return -RoundToInt64(double(pos - start) / info.FrameLength * info.FrameDuration);
+  }
+  std::int64_t pos = info.DataOffset;
+  double remaining = double(ms);
+  if (remaining >= info.FrameDuration && info.FrameDuration > 0) {
+    while (remaining > 0 && pos + 4 <= end) {
+      TMpegHeader h;
+      if (HeaderAt(stream, pos, h)) {
+        pos += h.FrameLength;
+        remaining -= info.FrameDuration;
+      } else {
+        ++pos;
+      }
+    }
+  } else {
+    remaining = 0;
+  }
+  w->Seek(stream, 0, pos);
+  // Positive only when the stream ended before ms.
+  return RoundToInt64(remaining);
+}
+
+void TMpegInfo::ScanFrames(TStream* stream, std::uint8_t* buffer, std::int32_t& carry, std::int32_t bytes) {
+  if (!stream || !buffer || bytes <= 0) {
+    carry = 0;
+    return;
+  }
+  TStreamWrapperClass* w = StreamWrapper();
+  std::int32_t p = carry < 0 ? 0 : carry;
+  TMpegHeader h;
+  while (p + 4 <= bytes) {
+    if (ParseMpegHeader(buffer + p, h) && h.FrameLength >= 4 && h.FrameLength <= bytes) {
+      p += h.FrameLength;
+      continue;
+    }
+    std::int32_t q = p + 1;
+    while (q + 4 <= bytes && !ParseMpegHeader(buffer + q, h)) ++q;
+    if (q + 4 > bytes) break;  // no header left in this buffer
+    // Read the bytes from that header again over the ones that form no frame.
+    const std::int64_t base = w->GetPosition(stream) - bytes;
+    const std::int32_t want = bytes - p;
+    w->Seek(stream, 0, base + q);
+    const std::int32_t got = w->Read(stream, buffer + p, want);
+    if (got < want) {
+      const std::int32_t kept = got > 0 ? got : 0;
+      std::memset(buffer + p + kept, 0, std::size_t(want - kept));
+      carry = 0;
+      return;
+    }
+  }
+  if (p >= bytes) {
+    carry = p - bytes;
+  } else if (bytes - p <= 4) {
+    // A header cut by the buffer's end: its frame runs into the next read.
+    const std::int64_t cur = w->GetPosition(stream);
+    std::uint8_t b[4];
+    w->Seek(stream, 0, cur - bytes + p);
+    const bool ok = w->Read(stream, b, 4) == 4 && ParseMpegHeader(b, h);
+    w->Seek(stream, 0, cur);
+    carry = ok ? (p - bytes) + h.FrameLength : 0;
+  } else {
+    carry = 0;
+  }
+  if (carry < 0) carry = 0;
+}
+
+}  // namespace zm

@@ -1,0 +1,73 @@
+#pragma once
+// MPEG audio stream information (MPEG 1, 2 and 2.5, layers I to III): the
+// first real frame behind an optional ID3v2 tag, a Xing or VBRI header, the
+// duration and frame timing, and seeking to the frame for a time. All reads
+// go through the stream wrapper.
+#include <cstdint>
+
+#include "ZmLib/Music/zmAudioStreams.h"
+
+namespace zm {
+
+struct TMpegHeader {
+  std::uint32_t Raw = 0;
+  std::int32_t Version = 0;  // 0 MPEG 2.5, 2 MPEG 2, 3 MPEG 1
+  std::int32_t Layer = 0;    // 3 I, 2 II, 1 III
+  bool Crc = false;
+  std::int32_t BitRate = 0;     // kbps
+  std::int32_t SampleRate = 0;  // Hz
+  bool Padding = false;
+  std::int32_t ChannelMode = 0;  // 3 mono
+  std::int32_t FrameLength = 0;  // bytes
+  std::int32_t SamplesPerFrame = 0;
+};
+
+// False for anything but a valid header (free format and reserved values included).
+bool ParseMpegHeader(const std::uint8_t* p, TMpegHeader& h);
+
+struct TVbrRecord {
+  bool Found = false;
+  char Tag[5] = {};  // "Xing" or "VBRI"
+  std::uint32_t Frames = 0;
+  std::uint32_t Bytes = 0;
+};
+
+// What the media information of an MPEG audio file takes from the stream.
+struct TMpegStreamInfo {
+  std::int32_t Kind = 0;  // 4: MPEG audio
+  std::int64_t DataOffset = 0;
+  std::int64_t DataSize = 0;
+  std::int64_t Duration = 0;      // ms
+  std::int64_t FullDuration = 0;  // ms: CBR over the whole stream, or the VBR duration
+  std::uint32_t IsVBR = 0;        // all ones with a VBR header
+  std::int32_t FrameLength = 0;
+  double FrameDuration = 0;  // ms
+  TWaveFormatEx Format{};    // of the decoded output
+};
+
+class TMpegInfo {
+public:
+  static constexpr std::int32_t kFrameBufferSize = 1729;
+
+  // False when no frame followed by a second one is found or a read falls short.
+  bool Read(TStream* stream, TMpegStreamInfo& info, std::int32_t bitRateHint = 0);
+  // Puts the stream at the frame for ms; answers 0 or a negative time such
+  // that the frame reached starts at ms - answer.
+  static std::int64_t SeekToTime(TStream* stream, std::int64_t ms, const TMpegStreamInfo& info);
+
+  // After each read of bytes into buffer (the stream just past them): walks
+  // the frames from carry; bytes that form no frame are read again from the
+  // next header on, and carry becomes the part of the last frame beyond the
+  // buffer.
+  static void ScanFrames(TStream* stream, std::uint8_t* buffer, std::int32_t& carry, std::int32_t bytes);
+
+  std::int64_t StreamSize = 0;
+  std::int64_t DataOffset = 0;
+  TMpegHeader Header;
+  TVbrRecord Vbr;
+
+private:
+  std::uint8_t frame_[kFrameBufferSize] = {};
+};
+
+}  // namespace zm

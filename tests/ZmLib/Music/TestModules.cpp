@@ -1,0 +1,3 @@
+#include "tests/support/TestMain.h"
+
+std::vector<zm::TModule> TestModuleTable() { return zm::JoinModules({zm::CoreModules()}); }

@@ -1,0 +1,173 @@
+#include "ZmLib/Music/zmMpegInfo.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace zm;
+
+namespace {
+
+// MPEG 1 layer III, 128 kbps, 44100 Hz, stereo: 417 bytes a frame.
+const std::string kHeader("\xFF\xFB\x90\x00", 4);
+
+std::string Frame(const std::string& header = kHeader, std::size_t length = 417) {
+  std::string f(length, '\0');
+  f.replace(0, header.size(), header);
+  return f;
+}
+
+std::string BE(std::uint32_t v) {
+  return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+TRef<TMemoryStream> StreamOf(const std::string& bytes) {
+  auto s = MakeRef<TMemoryStream>();
+  s->Write(TWriteBuffer(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  s->SetPosition(0);
+  return s;
+}
+
+TMpegHeader Parse(const std::string& b) {
+  TMpegHeader h;
+  if (!ParseMpegHeader(reinterpret_cast<const std::uint8_t*>(b.data()), h)) h.FrameLength = -1;
+  return h;
+}
+
+}  // namespace
+
+TEST(MpegInfo, FrameLengthsAndRejectedHeaders) {
+  EXPECT_EQ(Parse(kHeader).FrameLength, 417);
+  EXPECT_EQ(Parse(std::string("\xFF\xFB\x92\x00", 4)).FrameLength, 418);
+  // MPEG 2 layer III mono, 64 kbps at 22050 Hz; MPEG 1 layer I with padding.
+  const TMpegHeader m2 = Parse(std::string("\xFF\xF3\x80\xC0", 4));
+  EXPECT_EQ(m2.FrameLength, 208);
+  EXPECT_EQ(m2.SamplesPerFrame, 576);
+  EXPECT_EQ(Parse(std::string("\xFF\xFF\x12\x00", 4)).FrameLength, 38);
+  // Free format, bit-rate 15, sample rate 3, version 1, layer 0, emphasis 2, no sync.
+  for (const char* bad : {"\xFF\xFB\x00\x00", "\xFF\xFB\xF0\x00", "\xFF\xFB\x9C\x00", "\xFF\xEB\x90\x00",
+                          "\xFF\xF9\x90\x00", "\xFF\xFB\x90\x02", "\xFF\xDB\x90\x00"}) {
+    EXPECT_EQ(Parse(std::string(bad, 4)).FrameLength, -1) << int(std::uint8_t(bad[1]));
+  }
+}
+
+TEST(MpegInfo, TagsAndStrayHeadersDoNotCount) {
+  // An ID3v2 tag of 20 bytes, a stray header with junk after it, ten frames, an ID3v1 tag.
+  std::string tag("ID3\x03\x00\x00\x00\x00\x00\x14", 10);
+  tag += std::string("\xFF\xE0\xFF\xFB\x90\x00", 6) + std::string(14, 'x');
+  std::string junk = kHeader + std::string(10, '\x01');
+  std::string frames;
+  for (int i = 0; i < 10; ++i) frames += Frame();
+  std::string v1 = "TAG" + std::string(125, ' ');
+  auto s = StreamOf(tag + junk + frames + v1);
+
+  TMpegInfo mp;
+  TMpegStreamInfo info;
+  ASSERT_TRUE(mp.Read(s.get(), info));
+  EXPECT_EQ(info.Kind, 4);
+  EXPECT_EQ(info.DataOffset, 30 + 14);
+  EXPECT_EQ(info.DataSize, 4170);
+  EXPECT_EQ(info.Duration, 4170 * 8 / 128);
+  EXPECT_EQ(info.FullDuration, std::int64_t(s->GetSize()) * 8 / 128);
+  EXPECT_EQ(info.IsVBR, 0u);
+  EXPECT_EQ(info.FrameLength, 417);
+  EXPECT_DOUBLE_EQ(info.FrameDuration, 26.0);
+  EXPECT_EQ(info.Format.nChannels, 2);
+  EXPECT_EQ(info.Format.nAvgBytesPerSec, 176400u);
+  EXPECT_EQ(info.Format.nBlockAlign, 4);
+  // A bit-rate hint in bits per second replaces the header's.
+  ASSERT_TRUE(mp.Read(s.get(), info, 256000));
+  EXPECT_EQ(info.Duration, 4170 * 8 / 256);
+
+  // Constant bit rate: 100 ms lands 64 bytes before the fifth frame.
+  ASSERT_TRUE(mp.Read(s.get(), info));
+  EXPECT_EQ(TMpegInfo::SeekToTime(s.get(), 100, info), -4);
+  EXPECT_EQ(s->GetPosition(), 44 + 4 * 417);
+  EXPECT_EQ(TMpegInfo::SeekToTime(s.get(), INT64_MAX, info), 0);
+  EXPECT_EQ(s->GetPosition(), s->GetSize());
+}
+
+TEST(MpegInfo, VbrDurationComesFromTheXingFrameCount) {
+  std::string first = Frame();
+  first.replace(4 + 32, 16, "Xing" + BE(15) + BE(100) + BE(5 * 417));
+  std::string data = first;
+  for (int i = 0; i < 4; ++i) data += Frame();
+  auto s = StreamOf(data);
+  TMpegInfo mp;
+  TMpegStreamInfo info;
+  ASSERT_TRUE(mp.Read(s.get(), info));
+  EXPECT_EQ(info.IsVBR, 0xFFFFFFFFu);
+  EXPECT_EQ(info.Duration, 2612);  // 100 frames of 1152 samples at 44100 Hz
+  EXPECT_EQ(info.FullDuration, 2612);
+  EXPECT_DOUBLE_EQ(info.FrameDuration, 26.12);
+  // Below one frame: the first frame; else frame by frame.
+  EXPECT_EQ(TMpegInfo::SeekToTime(s.get(), 20, info), 0);
+  EXPECT_EQ(s->GetPosition(), 0);
+  EXPECT_EQ(TMpegInfo::SeekToTime(s.get(), 60, info), -18);
+  EXPECT_EQ(s->GetPosition(), 3 * 417);
+  // Past the last frame: the end, with the time not reached.
+  EXPECT_GT(TMpegInfo::SeekToTime(s.get(), 1000, info), 0);
+  EXPECT_EQ(s->GetPosition(), 5 * 417);
+
+  // VBRI sits at the same place with bytes before frames.
+  std::string vbri = Frame();
+  vbri.replace(4 + 32, 18, "VBRI" + std::string(6, '\0') + BE(4000) + BE(50));
+  s = StreamOf(vbri + Frame());
+  ASSERT_TRUE(mp.Read(s.get(), info));
+  EXPECT_EQ(mp.Vbr.Frames, 50u);
+  EXPECT_EQ(mp.Vbr.Bytes, 4000u);
+  EXPECT_EQ(info.Duration, 1306);
+}
+
+TEST(MpegInfo, DamagedStreamsFail) {
+  TMpegInfo mp;
+  TMpegStreamInfo info;
+  EXPECT_FALSE(mp.Read(nullptr, info));
+  EXPECT_FALSE(mp.Read(StreamOf("").get(), info));
+  EXPECT_FALSE(mp.Read(StreamOf(kHeader + "xyzxyz").get(), info));
+  // One frame without a second, a tag larger than the file.
+  EXPECT_FALSE(mp.Read(StreamOf(Frame()).get(), info));
+  EXPECT_FALSE(mp.Read(StreamOf(std::string("ID3\x03\x00\x00\x7F\x7F\x7F\x7F", 10) + Frame() + Frame()).get(), info));
+  EXPECT_EQ(info.Kind, 0);
+  // A size byte with its top bit set makes the tag size 0.
+  ASSERT_TRUE(mp.Read(StreamOf(std::string("ID3\x03\x00\x00\x80\x00\x00\x00", 10) + Frame() + Frame()).get(), info));
+  EXPECT_EQ(info.DataOffset, 10);
+  EXPECT_EQ(TMpegInfo::SeekToTime(nullptr, 10, info), 0);
+}
+
+TEST(MpegInfo, ScanFramesReadsAgainOverJunkAndCarriesCutFrames) {
+  const std::string data = Frame() + std::string(10, '\x55') + Frame() + Frame() + Frame();
+  auto s = StreamOf(data);
+  std::vector<std::uint8_t> buf(1000);
+  ASSERT_EQ(s->Read(buf), 1000);
+  std::int32_t carry = 0;
+  TMpegInfo::ScanFrames(s.get(), buf.data(), carry, 1000);
+  // The junk is replaced by the second frame; the third runs 251 bytes on.
+  EXPECT_EQ(buf[417], 0xFF);
+  EXPECT_EQ(buf[834], 0xFF);
+  EXPECT_EQ(carry, 251);
+  EXPECT_EQ(s->GetPosition(), 1010);
+
+  // A header cut after 2 bytes: its frame is carried, the stream stays.
+  s = StreamOf(Frame() + Frame());
+  buf.assign(419, 0);
+  ASSERT_EQ(s->Read(buf), 419);
+  carry = 0;
+  TMpegInfo::ScanFrames(s.get(), buf.data(), carry, 419);
+  EXPECT_EQ(carry, 415);
+  EXPECT_EQ(s->GetPosition(), 419);
+
+  // Junk up to the end with a header whose re-read falls short: the rest is cleared.
+  s = StreamOf(std::string(300, '\x55') + kHeader + std::string(96, '\x55'));
+  buf.assign(400, 0);
+  ASSERT_EQ(s->Read(buf), 400);
+  carry = 0;
+  TMpegInfo::ScanFrames(s.get(), buf.data(), carry, 400);
+  EXPECT_EQ(carry, 0);
+  EXPECT_EQ(buf[0], 0xFF);
+  EXPECT_EQ(buf[399], 0);
+  carry = 7;
+  TMpegInfo::ScanFrames(nullptr, buf.data(), carry, 400);
+  EXPECT_EQ(carry, 0);
+}
