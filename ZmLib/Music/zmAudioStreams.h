@@ -7,24 +7,15 @@
 // growable byte buffer of the converters.
 #include <cstdint>
 
+#include "Platform/Acm/PlatAcm.h"
 #include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/zmStream.h"
 #include "ZmLib/zmTypes.h"
 
 namespace zm {
 
-#pragma pack(push, 1)
-struct TWaveFormatEx {
-  std::uint16_t wFormatTag;
-  std::uint16_t nChannels;
-  std::uint32_t nSamplesPerSec;
-  std::uint32_t nAvgBytesPerSec;
-  std::uint16_t nBlockAlign;
-  std::uint16_t wBitsPerSample;
-  std::uint16_t cbSize;
-};
-#pragma pack(pop)
-static_assert(sizeof(TWaveFormatEx) == 18);
+// The wave format record as files and the audio compression layer lay it out.
+using TWaveFormatEx = plat::WAVEFORMATEX;
 
 // The suffix a file name may carry after its last "?"; it is cut off wherever the name
 // becomes a file name or an extension.
