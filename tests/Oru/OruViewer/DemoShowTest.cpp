@@ -28,6 +28,7 @@
 #include "ZmLib/Graphics/zmImageLib.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/zmCommandLine.h"
+#include "tests/Oru/OruViewer/InProcessPlayer.h"
 #include "tests/support/kit/StreamBytes.h"
 #include "tests/support/kit/TempFolder.h"
 #include "tools/DemoShow.h"
@@ -49,15 +50,6 @@ struct TDemoPicture {
   std::uint32_t At(int x, int y) const { return Bits[std::size_t(y) * std::size_t(Width) + std::size_t(x)] & 0xFFFFFF; }
 };
 
-class TDemoBoxes : public zm::TWndAPI {
-public:
-  int MessageBox(zm::HWND, const WideString& text, const WideString& caption, zm::UINT) override {
-    Boxes.push_back(plat::ToUtf8(caption) + ": " + plat::ToUtf8(text));
-    return zm::IDOK;
-  }
-  std::vector<std::string> Boxes;
-};
-
 struct TDemoRun {
   bool Started = false;
   std::vector<std::string> Boxes;
@@ -68,42 +60,19 @@ struct TDemoRun {
 // the given show times, until the last of them is past.
 TDemoRun PlayPacked(const std::string& show, int slide, const std::vector<std::int64_t>& times, const std::string& captureDir) {
   TDemoRun run;
-  TRef<zm::TStringList> args = zm::MakeRef<zm::TStringList>();
-  TRef<zm::TCommandsStorage> commands = zm::MakeRef<zm::TCommandsStorage>();
-  zm::TStringsAdapter list(args.get());
-  zm::ParseCommandLine(u"player -exename \"" + plat::FromUtf8(show) + u"\" -slide " +
-                           plat::FromUtf8(std::to_string(slide)),
-                       list, *commands);
-  TDemoBoxes boxes;
-  zm::TWndAPI* savedApi = zm::WndAPIClass;
-  zm::WndAPIClass = &boxes;
-  std::mutex lock;
-  TRef<zm::TZmApplication> app = zm::MakeRef<zm::TZmApplication>();
-  plat::SetFrameStepping(kDemoStepMs, captureDir, kDemoCaptured);
-  plat::SetFrameObserver([&](std::int64_t, std::int64_t time, const std::uint32_t* bits, int w, int h) {
-    std::lock_guard<std::mutex> l(lock);
-    for (std::int64_t t : times)
-      if (time >= t && !run.Frames.count(t) && bits && w > 0 && h > 0)
-        run.Frames[t] = TDemoPicture{w, h, std::vector<std::uint32_t>(bits, bits + std::size_t(w) * std::size_t(h))};
-    if (run.Frames.size() == times.size() || time > times.back() + 5000) app->Terminate();
-  });
-  app->Initialize();
-  InstallDrawerHooks();
-  {
-    TRef<TMainForm> form = zm::MakeRef<TMainForm>(*commands, args.get());
-    form->Start();
-    run.Started = form->Show() != nullptr;
-    app->Run();
-    form = nullptr;
-  }
-  RemoveDrawerHooks();
-  if (!app->Finalized()) app->Finalize();
-  app = nullptr;
-  plat::SetFrameObserver(nullptr);
-  plat::SetFrameStepping(0);
-  zm::WndAPIClass = savedApi;
-  SetCurrentShow(nullptr);
-  run.Boxes = boxes.Boxes;
+  const orutest::TInProcessRun played = orutest::PlayInProcess(
+      u"player -exename \"" + plat::FromUtf8(show) + u"\" -slide " + plat::FromUtf8(std::to_string(slide)),
+      kDemoStepMs,
+      [&](std::int64_t time, const std::uint32_t* bits, int w, int h) {
+        for (std::int64_t t : times)
+          if (time >= t && !run.Frames.count(t) && bits && w > 0 && h > 0)
+            run.Frames[t] =
+                TDemoPicture{w, h, std::vector<std::uint32_t>(bits, bits + std::size_t(w) * std::size_t(h))};
+        return run.Frames.size() == times.size() || time > times.back() + 5000;
+      },
+      captureDir, kDemoCaptured);
+  run.Started = played.Started;
+  run.Boxes = played.Boxes;
   return run;
 }
 

@@ -18,6 +18,7 @@
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/zmCommandLine.h"
+#include "tests/Oru/OruViewer/InProcessPlayer.h"
 #include "tests/support/kit/JpegWriter.h"
 #include "tests/support/kit/ShowBuilder.h"
 
@@ -48,59 +49,24 @@ struct TRun {
   }
 };
 
-class TBoxRecorder : public zm::TWndAPI {
-public:
-  int MessageBox(zm::HWND, const WideString& text, const WideString& caption, zm::UINT) override {
-    Boxes.push_back(plat::ToUtf8(caption) + ": " + plat::ToUtf8(text));
-    return zm::IDOK;
-  }
-  std::vector<std::string> Boxes;
-};
-
 // Plays the show project of Folder with the switches of Line.
 TRun Play(const std::string& folder, const WideString& line = {}) {
   TRun run;
-  TRef<zm::TStringList> args = zm::MakeRef<zm::TStringList>();
-  TRef<zm::TCommandsStorage> commands = zm::MakeRef<zm::TCommandsStorage>();
-  zm::TStringsAdapter list(args.get());
-  zm::ParseCommandLine(u"player -filename \"" + plat::FromUtf8(folder + "/Project.oru") + u"\" " + line, list,
-                       *commands);
-
-  TBoxRecorder boxes;
-  zm::TWndAPI* savedApi = zm::WndAPIClass;
-  zm::WndAPIClass = &boxes;
-  std::mutex lock;
-  TRef<zm::TZmApplication> app = zm::MakeRef<zm::TZmApplication>();
-  plat::SetFrameStepping(kStepMs);
-  plat::SetFrameObserver([&](std::int64_t, std::int64_t time, const std::uint32_t* bits, int w, int h) {
-    TFrame f;
-    f.Time = time;
-    if (bits && w > 0 && h > 0) {
-      f.Centre = bits[std::size_t(h / 2) * std::size_t(w) + std::size_t(w / 2)] & 0xFFFFFF;
-      f.Hash = std::hash<std::string_view>()(
-          std::string_view(reinterpret_cast<const char*>(bits), std::size_t(w) * std::size_t(h) * 4));
-    }
-    std::lock_guard<std::mutex> l(lock);
-    run.Frames.push_back(f);
-    if (time > kGiveUpMs) app->Terminate();
-  });
-  app->Initialize();
-  InstallDrawerHooks();
-  {
-    TRef<TMainForm> form = zm::MakeRef<TMainForm>(*commands, args.get());
-    form->Start();
-    run.Started = form->Show() != nullptr;
-    app->Run();
-    form = nullptr;
-  }
-  RemoveDrawerHooks();
-  if (!app->Finalized()) app->Finalize();
-  app = nullptr;
-  plat::SetFrameObserver(nullptr);
-  plat::SetFrameStepping(0);
-  zm::WndAPIClass = savedApi;
-  SetCurrentShow(nullptr);
-  run.Boxes = boxes.Boxes;
+  const orutest::TInProcessRun played = orutest::PlayInProcess(
+      u"player -filename \"" + plat::FromUtf8(folder + "/Project.oru") + u"\" " + line, kStepMs,
+      [&](std::int64_t time, const std::uint32_t* bits, int w, int h) {
+        TFrame f;
+        f.Time = time;
+        if (bits && w > 0 && h > 0) {
+          f.Centre = bits[std::size_t(h / 2) * std::size_t(w) + std::size_t(w / 2)] & 0xFFFFFF;
+          f.Hash = std::hash<std::string_view>()(
+              std::string_view(reinterpret_cast<const char*>(bits), std::size_t(w) * std::size_t(h) * 4));
+        }
+        run.Frames.push_back(f);
+        return time > kGiveUpMs;
+      });
+  run.Started = played.Started;
+  run.Boxes = played.Boxes;
   return run;
 }
 

@@ -1,0 +1,67 @@
+#include "tests/Oru/OruViewer/InProcessPlayer.h"
+
+#include <mutex>
+
+#include "Oru/OruViewer/OruMainForm.h"
+#include "OruLib2/OruClasses/OruShowLoader.h"
+#include "OruLib2/OruViewer/OruDrawerHooks.h"
+#include "Platform/PlatFrameClock.h"
+#include "Platform/PlatUtf8.h"
+#include "ZmLib/Application2/winApplication.h"
+#include "ZmLib/Win32/winWndAPI.h"
+#include "ZmLib/zmCommandLine.h"
+
+namespace orutest {
+namespace {
+
+class TBoxRecorder : public zm::TWndAPI {
+public:
+  int MessageBox(zm::HWND, const zm::WideString& text, const zm::WideString& caption, zm::UINT) override {
+    Boxes.push_back(plat::ToUtf8(caption) + ": " + plat::ToUtf8(text));
+    return zm::IDOK;
+  }
+  std::vector<std::string> Boxes;
+};
+
+}  // namespace
+
+TInProcessRun PlayInProcess(const zm::WideString& commandLine, std::uint32_t stepMs, const TFrameSeen& seen,
+                            const std::string& captureDir, std::int64_t captureLimit) {
+  using zm::TRef;
+  TInProcessRun run;
+  TRef<zm::TStringList> args = zm::MakeRef<zm::TStringList>();
+  TRef<zm::TCommandsStorage> commands = zm::MakeRef<zm::TCommandsStorage>();
+  zm::TStringsAdapter list(args.get());
+  zm::ParseCommandLine(commandLine, list, *commands);
+
+  TBoxRecorder boxes;
+  zm::TWndAPI* savedApi = zm::WndAPIClass;
+  zm::WndAPIClass = &boxes;
+  std::mutex lock;
+  TRef<zm::TZmApplication> app = zm::MakeRef<zm::TZmApplication>();
+  plat::SetFrameStepping(stepMs, captureDir, captureLimit);
+  plat::SetFrameObserver([&](std::int64_t, std::int64_t time, const std::uint32_t* bits, int w, int h) {
+    std::lock_guard<std::mutex> l(lock);
+    if (seen(time, bits, w, h)) app->Terminate();
+  });
+  app->Initialize();
+  oru::InstallDrawerHooks();
+  {
+    TRef<oru::TMainForm> form = zm::MakeRef<oru::TMainForm>(*commands, args.get());
+    form->Start();
+    run.Started = form->Show() != nullptr;
+    app->Run();
+    form = nullptr;
+  }
+  oru::RemoveDrawerHooks();
+  if (!app->Finalized()) app->Finalize();
+  app = nullptr;
+  plat::SetFrameObserver(nullptr);
+  plat::SetFrameStepping(0);
+  zm::WndAPIClass = savedApi;
+  oru::SetCurrentShow(nullptr);
+  run.Boxes = boxes.Boxes;
+  return run;
+}
+
+}  // namespace orutest
