@@ -7,29 +7,13 @@
 #include <vector>
 
 #include "Platform/Gdi/PlatFontInternal.h"
+#include "tests/Platform/Gdi/FontDcKit.h"
 
 using namespace plat;
 
 namespace {
 
-struct TFontDc {
-  HDC Dc = nullptr;
-  HFONT Font = nullptr;
-  HGDIOBJ Old = nullptr;
-  explicit TFontDc(std::u16string_view face) {
-    LOGFONTW log;
-    log.lfHeight = -16;
-    std::copy(face.begin(), face.end(), log.lfFaceName);
-    Font = CreateFontIndirectW(&log);
-    Dc = CreateCompatibleDC(nullptr);
-    Old = SelectObject(Dc, reinterpret_cast<HGDIOBJ>(Font));
-  }
-  ~TFontDc() {
-    SelectObject(Dc, Old);
-    DeleteDC(Dc);
-    DeleteObject(reinterpret_cast<HGDIOBJ>(Font));
-  }
-};
+using plattest::TFontDc;
 
 // The GDI answer as a set test over the BMP.
 struct TGlyphSet {

@@ -8,30 +8,14 @@
 #include <vector>
 
 #include "Platform/Gdi/PlatFontInternal.h"
+#include "tests/Platform/Gdi/FontDcKit.h"
 #include "Platform/Gdi/PlatShape.h"
 
 using namespace plat;
 
 namespace {
 
-struct TFontDc {
-  HDC Dc = nullptr;
-  HFONT Font = nullptr;
-  HGDIOBJ Old = nullptr;
-  TFontDc(std::u16string_view face, int ppem) {
-    LOGFONTW log;
-    log.lfHeight = -ppem;
-    std::copy(face.begin(), face.end(), log.lfFaceName);
-    Font = CreateFontIndirectW(&log);
-    Dc = CreateCompatibleDC(nullptr);
-    Old = SelectObject(Dc, reinterpret_cast<HGDIOBJ>(Font));
-  }
-  ~TFontDc() {
-    SelectObject(Dc, Old);
-    DeleteDC(Dc);
-    DeleteObject(reinterpret_cast<HGDIOBJ>(Font));
-  }
-};
+using plattest::TFontDc;
 
 constexpr MAT2 kFlipY{FixedFromInt(1), FixedFromInt(0), FixedFromInt(0), FixedFromInt(-1)};
 constexpr MAT2 kIdentity{FixedFromInt(1), FixedFromInt(0), FixedFromInt(0), FixedFromInt(1)};

@@ -9,30 +9,13 @@
 #include <vector>
 
 #include "Platform/Gdi/PlatFontInternal.h"
+#include "tests/Platform/Gdi/FontDcKit.h"
 
 using namespace plat;
 
 namespace {
 
-// A memory DC with a font of the private test set selected.
-struct TFontDc {
-  HDC Dc = nullptr;
-  HFONT Font = nullptr;
-  HGDIOBJ Old = nullptr;
-  TFontDc(std::u16string_view face, int ppem) {
-    LOGFONTW log;
-    log.lfHeight = -ppem;
-    std::copy(face.begin(), face.end(), log.lfFaceName);
-    Font = CreateFontIndirectW(&log);
-    Dc = CreateCompatibleDC(nullptr);
-    Old = SelectObject(Dc, reinterpret_cast<HGDIOBJ>(Font));
-  }
-  ~TFontDc() {
-    SelectObject(Dc, Old);
-    DeleteDC(Dc);
-    DeleteObject(reinterpret_cast<HGDIOBJ>(Font));
-  }
-};
+using plattest::TFontDc;
 
 // Every array of one placement call, with room for count * 3 / 2 + 16 glyphs
 // (what the text code gives); glyph arrays only when asked for.
