@@ -18,8 +18,8 @@ PACKAGES=(
   unicode-data
   # a display server for the tests of the real back end
   xvfb xauth
-  # the reference the transition benchmark compares with
-  ffmpeg
+  # references the benchmarks and the audio tests compare with, and test media
+  ffmpeg mpg123 sox
 )
 
 missing=()

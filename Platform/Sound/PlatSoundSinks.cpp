@@ -1,0 +1,202 @@
+#include "Platform/Sound/PlatSoundSinks.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace plat::sound {
+
+namespace {
+
+// ---- SDL --------------------------------------------------------------------
+
+// The display back end shares SDL; only the audio subsystem is ours.
+std::mutex g_sdlMutex;
+int g_sdlSinks = 0;
+
+class TSdlSink final : public TSoundSink {
+public:
+  explicit TSdlSink(std::shared_ptr<TMixBus> bus) : bus_(std::move(bus)) {}
+
+  bool Open(std::string& error) {
+    std::lock_guard lock(g_sdlMutex);
+    if (g_sdlSinks == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+      error = SDL_GetError();
+      return false;
+    }
+    ++g_sdlSinks;
+    SDL_AudioSpec want{}, have{};
+    want.freq = int(kOutRate);
+    want.format = AUDIO_S16SYS;
+    want.channels = 2;
+    want.samples = 512;
+    want.callback = &TSdlSink::Callback;
+    want.userdata = this;
+    // No changes allowed: SDL converts to whatever the card takes.
+    device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (device_ == 0) {
+      error = SDL_GetError();
+      QuitLocked();
+      return false;
+    }
+    SDL_PauseAudioDevice(device_, 0);
+    return true;
+  }
+
+  ~TSdlSink() override {
+    if (device_ == 0) return;
+    std::lock_guard lock(g_sdlMutex);
+    SDL_CloseAudioDevice(device_);  // waits for a running callback
+    QuitLocked();
+  }
+
+private:
+  static void QuitLocked() {
+    if (--g_sdlSinks == 0) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  }
+  static void SDLCALL Callback(void* user, Uint8* stream, int len) {
+    auto* self = static_cast<TSdlSink*>(user);
+    self->bus_->Pull(reinterpret_cast<std::int16_t*>(stream), static_cast<std::uint32_t>(len / 4));
+  }
+
+  std::shared_ptr<TMixBus> bus_;
+  SDL_AudioDeviceID device_ = 0;
+};
+
+// ---- WAV file -----------------------------------------------------------------
+
+void Put16(std::uint8_t* p, std::uint32_t v) {
+  p[0] = std::uint8_t(v);
+  p[1] = std::uint8_t(v >> 8);
+}
+void Put32(std::uint8_t* p, std::uint32_t v) {
+  Put16(p, v & 0xFFFF);
+  Put16(p + 2, v >> 16);
+}
+
+class TWavWriter {
+public:
+  ~TWavWriter() { Close(); }
+  bool Open(const std::string& path) {
+    file_ = std::fopen(path.c_str(), "wb");
+    return file_ && WriteHeader();
+  }
+  void Write(const std::int16_t* samples, std::size_t count) {
+    if (!file_ || failed_) return;
+    // RIFF sizes are 32-bit: recording stops short of 4 GB.
+    if (data_ + count * 2 > 0xFFFFFF00u - 36) return;
+    bytes_.resize(count * 2);
+    for (std::size_t i = 0; i < count; ++i) Put16(&bytes_[2 * i], static_cast<std::uint16_t>(samples[i]));
+    if (std::fwrite(bytes_.data(), 1, bytes_.size(), file_) != bytes_.size()) failed_ = true;
+    else data_ += bytes_.size();
+  }
+  void Close() {
+    if (!file_) return;
+    if (std::fseek(file_, 0, SEEK_SET) == 0) WriteHeader();
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+
+private:
+  bool WriteHeader() {
+    std::uint8_t h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0};
+    Put32(h + 4, std::uint32_t(36 + data_));
+    Put16(h + 22, 2);
+    Put32(h + 24, kOutRate);
+    Put32(h + 28, kOutRate * 4);
+    Put16(h + 32, 4);
+    Put16(h + 34, 16);
+    std::memcpy(h + 36, "data", 4);
+    Put32(h + 40, std::uint32_t(data_));
+    return std::fwrite(h, 1, sizeof h, file_) == sizeof h;
+  }
+
+  std::FILE* file_ = nullptr;
+  std::uint64_t data_ = 0;
+  bool failed_ = false;
+  std::vector<std::uint8_t> bytes_;
+};
+
+// ---- Real-time pull ---------------------------------------------------------
+
+class TNullSink final : public TSoundSink {
+public:
+  TNullSink(std::shared_ptr<TMixBus> bus, std::unique_ptr<TWavWriter> wav)
+      : bus_(std::move(bus)), wav_(std::move(wav)) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~TNullSink() override {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+
+private:
+  void Run() {
+    using Clock = std::chrono::steady_clock;
+    constexpr std::uint64_t kChunk = 1024;
+    // After a stall (a stopped process) the lost time is skipped, not
+    // mixed in one burst.
+    constexpr std::uint64_t kMaxBehind = kOutRate / 2;
+    std::vector<std::int16_t> out(kChunk * 2);
+    Clock::time_point origin = Clock::now();
+    std::uint64_t pulled = 0;
+    std::unique_lock lock(mutex_);
+    while (!stop_) {
+      wake_.wait_for(lock, std::chrono::milliseconds(5), [this] { return stop_; });
+      if (stop_) break;
+      lock.unlock();
+      const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - origin).count();
+      std::uint64_t due = static_cast<std::uint64_t>(elapsed) / 1000 * kOutRate / 1000000;
+      if (due > pulled + kMaxBehind) pulled = due - kOutRate / 100;
+      while (pulled < due) {
+        const auto n = static_cast<std::uint32_t>(std::min(due - pulled, kChunk));
+        bus_->Pull(out.data(), n);
+        if (wav_) wav_->Write(out.data(), std::size_t(n) * 2);
+        pulled += n;
+      }
+      lock.lock();
+    }
+    if (wav_) wav_->Close();
+  }
+
+  std::shared_ptr<TMixBus> bus_;
+  std::unique_ptr<TWavWriter> wav_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<TSoundSink> OpenSdlSink(std::shared_ptr<TMixBus> bus, std::string& error) {
+  auto sink = std::make_unique<TSdlSink>(std::move(bus));
+  if (!sink->Open(error)) return nullptr;
+  return sink;
+}
+
+std::unique_ptr<TSoundSink> OpenNullSink(std::shared_ptr<TMixBus> bus, const std::string& wavPath,
+                                         std::string& error) {
+  std::unique_ptr<TWavWriter> wav;
+  if (!wavPath.empty()) {
+    wav = std::make_unique<TWavWriter>();
+    if (!wav->Open(wavPath)) {
+      error = "cannot write " + wavPath;
+      return nullptr;
+    }
+  }
+  return std::make_unique<TNullSink>(std::move(bus), std::move(wav));
+}
+
+}  // namespace plat::sound
