@@ -1,0 +1,185 @@
+#include "ZmLib/Music/zmTimerChannel.h"
+
+#include <cstring>
+
+#include "Platform/PlatSystem.h"
+#include "ZmLib/zmLog.h"
+
+namespace zm {
+
+namespace {
+
+constexpr std::uint32_t kNoCursor = 0xFFFFFFFFu;
+
+bool Failed(plat::HRESULT hr) { return hr < 0; }
+
+// Both the multimedia timer and the tick count.
+std::uint32_t Now() { return plat::TickCount32(); }
+
+}  // namespace
+
+TwinTimerChannel::TwinTimerChannel(TWaveOutDevice* device) {
+  auto* dev = dynamic_cast<TwinWaveOutDevice*>(device);
+  if (!dev) throw EWaveOutError("WaveOutDevice is not TwinWaveOutDevice");
+  device_ = TRef<TwinWaveOutDevice>(dev);
+  ds_ = dev->DirectSound();
+  format_ = TWaveFormatEx{1, 2, 44100, 176400, 4, 16, 0};
+  if (ds_) {
+    plat::DSBUFFERDESC desc{36, kFlags, kBufferBytes, 0, &format_};
+    plat::IDirectSoundBuffer* b = nullptr;
+    LogLine(u"-> FDirectSound.CreateSoundBuffer [TimerChannel, 128]");
+    if (!Failed(ds_->CreateSoundBuffer(&desc, &b, nullptr))) buffer_ = b;
+    LogLine(u"<- FDirectSound.CreateSoundBuffer [TimerChannel, 130]");
+  }
+  if (!buffer_) {
+    LogLine(u"!!! SoundBuffer = nil [TimerChannel, 133]");
+    throw EWaveOutError("SoundBuffer = nil");
+  }
+  void* p1 = nullptr;
+  void* p2 = nullptr;
+  std::uint32_t n1 = 0, n2 = 0;
+  LogLine(u"-> SoundBuffer.Lock [TimerChannel, 137]");
+  const plat::HRESULT hr = buffer_->Lock(0, kBufferBytes, &p1, &n1, &p2, &n2, 0);
+  LogLine(u"<- SoundBuffer.Lock [TimerChannel, 139]");
+  if (!Failed(hr)) {
+    if (p1) std::memset(p1, 0, n1);
+    if (p2) std::memset(p2, 0, n2);
+    LogLine(u"-> SoundBuffer.Unlock [TimerChannel, 142]");
+    buffer_->Unlock(p1, n1, p2, n2);
+    LogLine(u"<- SoundBuffer.Unlock [TimerChannel, 144]");
+  }
+}
+
+void TwinTimerChannel::Dispose() {
+  Stop();
+  if (buffer_) {
+    LogLine(u"-> SoundBuffer.Release [TimerChannel, 270]");
+    buffer_->Release();
+    LogLine(u"<- SoundBuffer.Release [TimerChannel, 272]");
+    buffer_ = nullptr;
+  }
+  device_ = nullptr;
+  TTimerChannel::Dispose();
+}
+
+bool TwinTimerChannel::ReadCursor(std::uint32_t& play) {
+  std::uint32_t write = 0;
+  LogLine(u"-> SoundBuffer.GetCurrentPosition [TimerChannel, 201]");
+  const bool ok = !Failed(buffer_->GetCurrentPosition(&play, &write));
+  LogLine(u"<- SoundBuffer.GetCurrentPosition [TimerChannel, 203]");
+  return ok && play < kBufferBytes;
+}
+
+std::uint32_t TwinTimerChannel::CursorMs(std::uint32_t cursor) const {
+  return static_cast<std::uint32_t>(std::uint64_t(cursor) * 10 / (format_.nAvgBytesPerSec / 100));
+}
+
+std::uint32_t TwinTimerChannel::CursorTime() {
+  std::lock_guard<std::recursive_mutex> g(cs_);
+  if (!playing_) return stoppedMs_;
+  std::uint32_t t = wrapMs_;
+  if (lastCursor_ != kNoCursor) t += (Now() - lastTick_) + CursorMs(lastCursor_);
+  return t;
+}
+
+std::uint32_t TwinTimerChannel::GetTime() {
+  std::lock_guard<std::recursive_mutex> g(cs_);
+  // Until the clock has met the cursor it stands where it was stopped (0
+  // at first) rather than falling back to 0 on a restart.
+  if (!playing_ || first_) return stoppedMs_;
+  return Now() - origin_;
+}
+
+void TwinTimerChannel::SetTime(std::uint32_t ms) {
+  std::lock_guard<std::recursive_mutex> g(cs_);
+  wrapMs_ = ms;
+  stoppedMs_ = ms;
+  origin_ = Now() - ms;
+}
+
+bool TwinTimerChannel::IsPlaying() {
+  std::lock_guard<std::recursive_mutex> g(cs_);
+  return playing_;
+}
+
+void TwinTimerChannel::Start() {
+  std::lock_guard<std::recursive_mutex> g(cs_);
+  if (playing_ || !buffer_) return;
+  for (int i = 0;; ++i) {
+    LogLine(u"-> SoundBuffer.Play [TimerChannel, 160]");
+    const plat::HRESULT hr = buffer_->Play(0, 0, plat::DSBPLAY_LOOPING);
+    LogLine(u"<- SoundBuffer.Play [TimerChannel, 162]");
+    if (hr != plat::DSERR_BUFFERLOST) break;
+    if (i == kMaxLostBufferRetries) {
+      LogLine(u"!!! SoundBuffer.Play: buffer lost [TimerChannel, 163]");
+      break;
+    }
+    LogLine(u"-> SoundBuffer.Restore [TimerChannel, 165]");
+    buffer_->Restore();
+    LogLine(u"<- SoundBuffer.Restore [TimerChannel, 167]");
+    plat::SleepMs(10);
+  }
+  playing_ = true;
+  stepCount_ = 0;
+  first_ = false;
+  SetTime(stoppedMs_);
+  Step();
+  first_ = true;
+  if (ManualSteps) return;
+  feeder_ = MakeRef<TDSEventThread>(kStepMs);
+  feeder_->OnTick = {&TwinTimerChannel::StepProc, this};
+  if (!feeder_->Resume()) {
+    DebugLog("TwinTimerChannel: the feeder thread did not start");
+    feeder_ = nullptr;
+  }
+}
+
+void TwinTimerChannel::Step() {
+  std::lock_guard<std::recursive_mutex> g(cs_);
+  if (!playing_) return;
+  if (first_) {
+    std::uint32_t cursor = 0;
+    if (!ReadCursor(cursor) || cursor == 0) return;
+    first_ = false;
+    lastCursor_ = cursor;
+    lastTick_ = Now();
+    origin_ = Now() - stoppedMs_;
+    offset_ = CursorTime() - stoppedMs_;
+  }
+  const auto drift = static_cast<std::int32_t>((CursorTime() - offset_) - GetTime());
+  if (drift > 0)
+    origin_ -= 1;
+  else if (drift < 0)
+    origin_ += 1;
+  if (++stepCount_ % 10 == 0) {
+    std::uint32_t cursor = 0;
+    if (ReadCursor(cursor)) {
+      lastTick_ = Now();
+      if (lastCursor_ != kNoCursor && cursor < lastCursor_) wrapMs_ += 2000;
+      lastCursor_ = cursor;
+    }
+  }
+}
+
+void TwinTimerChannel::Stop() {
+  TRef<TDSEventThread> feeder;
+  {
+    std::lock_guard<std::recursive_mutex> g(cs_);
+    if (!playing_) return;
+    stoppedMs_ = CursorTime();
+    playing_ = false;
+    feeder = std::move(feeder_);
+  }
+  // Outside the lock: a step in progress needs it to finish.
+  if (feeder) feeder->Finish();
+  std::lock_guard<std::recursive_mutex> g(cs_);
+  LogLine(u"-> SoundBuffer.Stop [TimerChannel, 250]");
+  buffer_->Stop();
+  LogLine(u"<- SoundBuffer.Stop [TimerChannel, 252]");
+  LogLine(u"-> SoundBuffer.SetCurrentPosition [TimerChannel, 254]");
+  buffer_->SetCurrentPosition(0);
+  LogLine(u"<- SoundBuffer.SetCurrentPosition [TimerChannel, 256]");
+  lastCursor_ = kNoCursor;
+}
+
+}  // namespace zm

@@ -1,0 +1,7 @@
+#include "ZmLib/Music/zmWaveOut.h"
+
+namespace zm {
+
+TCreateWaveOutDeviceProc CreateWaveOutDeviceHook = nullptr;
+
+}  // namespace zm

@@ -1,0 +1,67 @@
+#pragma once
+// The sound output as the audio side sees it: a device that makes streaming
+// ring buffers (one per playing track) and the timer channel that is the
+// audio clock. The one implementation plays through the DirectSound layer
+// (zmDirectSound); the output-device factory hook makes it.
+#include <cstdint>
+
+#include "ZmLib/Music/zmAudioStreams.h"
+#include "ZmLib/Win32/SysObj2.h"
+
+namespace zm {
+
+ZM_DECLARE_EXCEPTION(EWaveOutError, Exception)
+
+class TWaveOutBuffer;
+class TTimerChannel;
+
+// A callback of a buffer: gets a region of the ring (a pointer straight into
+// the output memory) and its length in bytes.
+using TWaveRegionProc = void (*)(void* data, std::uint8_t* region, std::uint32_t bytes);
+struct TWaveRegionCallback {
+  TWaveRegionProc Proc = nullptr;
+  void* Data = nullptr;
+  void operator()(std::uint8_t* region, std::uint32_t bytes) const {
+    if (Proc) Proc(Data, region, bytes);
+  }
+};
+
+class TWaveOutDevice : public TRefObject {
+public:
+  virtual bool IsReady() = 0;
+  virtual TRef<TWaveOutBuffer> CreateBuffer(const TWaveFormatEx& format) = 0;
+  virtual TRef<TTimerChannel> CreateChannel() = 0;
+};
+
+// A streaming ring buffer. Its user sets the callbacks before Play; they run
+// on the buffer's notification thread (decoding runs inside them).
+class TWaveOutBuffer : public TRefObject {
+public:
+  virtual float GetVolume() = 0;
+  virtual void SetVolume(float gain) = 0;  // linear gain
+  virtual void Play() = 0;
+  virtual void Stop() = 0;
+  virtual std::uint32_t PrebufferSize() = 0;  // bytes of the first fill
+  virtual std::uint32_t QueuedBytes() = 0;
+  virtual std::uint32_t PlayedTime() = 0;  // ms
+
+  TWaveRegionCallback OnFirstFill;  // fills the region
+  TWaveRegionCallback OnFade;       // fades out in place what is still queued
+  TWaveRegionCallback OnFill;       // fills the region
+};
+
+// The audio clock: a millisecond counter kept in step with the output.
+class TTimerChannel : public TRefObject {
+public:
+  virtual std::uint32_t GetTime() = 0;  // ms
+  virtual void SetTime(std::uint32_t ms) = 0;
+  virtual bool IsPlaying() = 0;
+  virtual void Start() = 0;
+  virtual void Stop() = 0;
+};
+
+// The output-device factory hook; nil until a module sets it (no sound).
+using TCreateWaveOutDeviceProc = TRef<TWaveOutDevice> (*)();
+extern TCreateWaveOutDeviceProc CreateWaveOutDeviceHook;
+
+}  // namespace zm
