@@ -40,26 +40,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   zm::TMpegInfo mp;
-  zm::TMpegStreamInfo info;
+  zm::TMediaInfo info;
   if (!mp.Read(s.get(), info, size > 0 ? data[0] * 1000 : 0)) {
     Check(info.Kind == 0);
     return 0;
   }
   Check(info.Kind == 4);
-  Check(info.DataOffset >= 0 && info.DataOffset + 4 <= n);
-  Check(info.DataSize >= 0 && info.DataSize <= n);
-  Check(info.Duration >= 0 && info.FullDuration >= 0);
-  Check(info.FrameLength >= mp.Header.FrameLength && info.FrameLength > 0);
+  Check(std::int64_t(info.DataOffset) + 4 <= n);
+  Check(std::int64_t(info.DataSize) <= n);
+  Check(std::int64_t(info.FrameLength) >= mp.Header.FrameLength && info.FrameLength > 0);
   Check(std::isfinite(info.FrameDuration) && info.FrameDuration >= 0);
   Check(info.Format.nChannels == 1 || info.Format.nChannels == 2);
   Check(info.Format.nSamplesPerSec >= 8000 && info.Format.nSamplesPerSec <= 48000);
-  Check(s->GetPosition() == info.DataOffset);
+  Check(s->GetPosition() == std::int64_t(info.DataOffset));
+  Check(info.Vbr() == 0 || info.Vbr() == 0xFFFFFFFFu);
 
-  for (std::int64_t ms : {std::int64_t(-5), std::int64_t(0), std::int64_t(40), info.Duration / 2, info.Duration,
+  for (std::int64_t ms : {std::int64_t(-5), std::int64_t(0), std::int64_t(40), std::int64_t(info.Duration / 2), std::int64_t(info.Duration),
                           INT64_MAX}) {
     const std::int64_t back = zm::TMpegInfo::SeekToTime(s.get(), ms, info);
     Check(s->GetPosition() >= 0 && s->GetPosition() <= n);
-    if (!info.IsVBR) Check(back <= 0);
+    if (!info.Vbr()) Check(back <= 0);
   }
   return 0;
 }

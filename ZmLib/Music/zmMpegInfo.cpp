@@ -37,6 +37,12 @@ std::int64_t RoundToInt64(double v) {
   return std::int64_t(std::nearbyint(v));
 }
 
+// The record keeps 32-bit sizes and times.
+std::uint32_t Clamp32(std::int64_t v) {
+  if (v <= 0) return 0;
+  return v >= std::int64_t(UINT32_MAX) ? UINT32_MAX : std::uint32_t(v);
+}
+
 bool HeaderAt(TStream* s, std::int64_t pos, TMpegHeader& h) {
   std::uint8_t b[4];
   return ReadAt(s, pos, b, 4) && ParseMpegHeader(b, h);
@@ -71,8 +77,8 @@ bool ParseMpegHeader(const std::uint8_t* p, TMpegHeader& h) {
   return true;
 }
 
-bool TMpegInfo::Read(TStream* stream, TMpegStreamInfo& info, std::int32_t bitRateHint) {
-  info = TMpegStreamInfo{};
+bool TMpegInfo::Read(TStream* stream, TMediaInfo& info, std::int32_t bitRateHint) {
+  info = TMediaInfo{};
   Vbr = TVbrRecord{};
   if (!stream) return false;
   TStreamWrapperClass* w = StreamWrapper();
@@ -135,26 +141,27 @@ bool TMpegInfo::Read(TStream* stream, TMpegStreamInfo& info, std::int32_t bitRat
     duration = RoundToInt64(double(Vbr.Frames) * Header.SamplesPerFrame * 1000.0 / Header.SampleRate);
   }
 
-  info.Kind = 4;
-  info.DataOffset = DataOffset;
-  info.DataSize = size;
-  info.Duration = duration;
-  info.FullDuration = vbrFrames ? duration : StreamSize * 8 / kbps;
-  info.IsVBR = Vbr.Found ? 0xFFFFFFFFu : 0;
-  info.FrameLength = Header.FrameLength;
+  info.Kind = kMediaMpeg;
+  info.DataOffset = Clamp32(DataOffset);
+  info.DataSize = Clamp32(size);
+  info.Duration = Clamp32(duration);
+  info.FullDuration = Clamp32(vbrFrames ? duration : StreamSize * 8 / kbps);
+  info.SetVbr(Vbr.Found ? 0xFFFFFFFFu : 0);
+  std::int32_t frameLength = Header.FrameLength;
   if (!Vbr.Found) {
     // Padding and rate changes: the largest of the first three frames.
     std::int64_t pos = DataOffset;
     TMpegHeader h;
     for (int i = 0; i < 3 && HeaderAt(stream, pos, h); ++i) {
-      if (h.FrameLength > info.FrameLength) info.FrameLength = h.FrameLength;
+      if (h.FrameLength > frameLength) frameLength = h.FrameLength;
       pos += h.FrameLength;
     }
   }
+  info.FrameLength = std::uint32_t(frameLength);
   if (Vbr.Found) {
     info.FrameDuration = Vbr.Frames > 0 ? double(duration) / Vbr.Frames : 26.0;
   } else {
-    info.FrameDuration = size > 0 ? double(info.FrameLength) * double(duration) / double(size) : 26.0;
+    info.FrameDuration = size > 0 ? double(frameLength) * double(duration) / double(size) : 26.0;
   }
   const std::uint16_t channels = mono ? 1 : 2;
   info.Format.wFormatTag = 1;
@@ -167,12 +174,31 @@ bool TMpegInfo::Read(TStream* stream, TMpegStreamInfo& info, std::int32_t bitRat
   return true;
 }
 
-std::int64_t TMpegInfo::SeekToTime(TStream* stream, std::int64_t ms, const TMpegStreamInfo& info) {
+namespace {
+
+// The length of the frame at pos when it is an encoder's tag frame ("Xing",
+// "Info" or "VBRI"): decoders skip it, so times count from the frame after it.
+std::int64_t TagFrameLength(TStream* s, std::int64_t pos) {
+  std::uint8_t b[40];
+  TMpegHeader h;
+  if (!ReadAt(s, pos, b, sizeof b) || !ParseMpegHeader(b, h)) return 0;
+  const bool mono = h.ChannelMode == 3;
+  const std::int32_t at = h.Version == 3 ? (mono ? 21 : 36) : (mono ? 13 : 21);
+  for (const char* tag : {"Xing", "Info", "VBRI"})
+    if (std::memcmp(b + at, tag, 4) == 0) return h.FrameLength;
+  return 0;
+}
+
+}  // namespace
+
+std::int64_t TMpegInfo::SeekToTime(TStream* stream, std::int64_t ms, const TMediaInfo& info) {
   if (!stream) return 0;
   TStreamWrapperClass* w = StreamWrapper();
   const std::int64_t end = w->GetSize(stream);
-  if (!info.IsVBR) {
-    std::int64_t start = info.DataOffset;
+  const std::int64_t frameLength = info.FrameLength;
+  const std::int64_t first = std::int64_t(info.DataOffset) + TagFrameLength(stream, info.DataOffset);
+  if (!info.Vbr()) {
+    std::int64_t start = first;
     if (info.Duration > 0 && ms > 0) {
       const double skip = double(info.DataSize) / double(info.Duration) * double(ms);
       start = skip >= double(end) ? end : start + RoundToInt64(skip);
@@ -183,15 +209,15 @@ std::int64_t TMpegInfo::SeekToTime(TStream* stream, std::int64_t ms, const TMpeg
     for (; pos + 4 <= end; ++pos) {
       TMpegHeader h, next;
       if (!HeaderAt(stream, pos, h)) continue;
-      if (h.FrameLength != info.FrameLength && h.FrameLength != info.FrameLength - 1) continue;
+      if (h.FrameLength != frameLength && h.FrameLength != frameLength - 1) continue;
       if (HeaderAt(stream, pos + h.FrameLength, next)) break;
     }
     if (pos + 4 > end) pos = end;
     w->Seek(stream, 0, pos);
-    if (info.FrameLength <= 0) return 0;
-    return -RoundToInt64(double(pos - start) / info.FrameLength * info.FrameDuration);
+    if (frameLength <= 0) return 0;
+    return -RoundToInt64(double(pos - start) / double(frameLength) * info.FrameDuration);
   }
-  std::int64_t pos = info.DataOffset;
+  std::int64_t pos = first;
   double remaining = double(ms);
   if (remaining >= info.FrameDuration && info.FrameDuration > 0) {
     while (remaining > 0 && pos + 4 <= end) {

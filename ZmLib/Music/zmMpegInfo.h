@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "ZmLib/Music/zmAudioStreams.h"
+#include "ZmLib/Music/zmMediaInfo.h"
 
 namespace zm {
 
@@ -32,28 +33,18 @@ struct TVbrRecord {
   std::uint32_t Bytes = 0;
 };
 
-// What the media information of an MPEG audio file takes from the stream.
-struct TMpegStreamInfo {
-  std::int32_t Kind = 0;  // 4: MPEG audio
-  std::int64_t DataOffset = 0;
-  std::int64_t DataSize = 0;
-  std::int64_t Duration = 0;      // ms
-  std::int64_t FullDuration = 0;  // ms: CBR over the whole stream, or the VBR duration
-  std::uint32_t IsVBR = 0;        // all ones with a VBR header
-  std::int32_t FrameLength = 0;
-  double FrameDuration = 0;  // ms
-  TWaveFormatEx Format{};    // of the decoded output
-};
-
 class TMpegInfo {
 public:
   static constexpr std::int32_t kFrameBufferSize = 1729;
 
-  // False when no frame followed by a second one is found or a read falls short.
-  bool Read(TStream* stream, TMpegStreamInfo& info, std::int32_t bitRateHint = 0);
+  // Clears info first. Fills kind 4, the data offset and size, the durations,
+  // the frame length and duration, the VBR flag (all ones with a Xing or VBRI
+  // header) and the format of the decoded PCM16 output. False when no frame
+  // followed by a second one is found or a read falls short.
+  bool Read(TStream* stream, TMediaInfo& info, std::int32_t bitRateHint = 0);
   // Puts the stream at the frame for ms; answers 0 or a negative time such
   // that the frame reached starts at ms - answer.
-  static std::int64_t SeekToTime(TStream* stream, std::int64_t ms, const TMpegStreamInfo& info);
+  static std::int64_t SeekToTime(TStream* stream, std::int64_t ms, const TMediaInfo& info);
 
   // After each read of bytes into buffer (the stream just past them): walks
   // the frames from carry; bytes that form no frame are read again from the
