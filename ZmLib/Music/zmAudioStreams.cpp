@@ -8,6 +8,17 @@
 
 namespace zm {
 
+TWaveFormatEx Pcm16Format(std::uint16_t channels, std::uint32_t rate) {
+  TWaveFormatEx f{};
+  f.wFormatTag = plat::WAVE_FORMAT_PCM;
+  f.nChannels = channels;
+  f.nSamplesPerSec = rate;
+  f.wBitsPerSample = 16;
+  f.nBlockAlign = std::uint16_t(channels * 2);
+  f.nAvgBytesPerSec = std::uint32_t(f.nBlockAlign) * rate;
+  return f;
+}
+
 namespace {
 constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
 

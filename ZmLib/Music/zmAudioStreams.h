@@ -17,6 +17,9 @@ namespace zm {
 // The wave format record as files and the audio compression layer lay it out.
 using TWaveFormatEx = plat::WAVEFORMATEX;
 
+// 16-bit PCM with the given channels and rate: what decoders deliver.
+TWaveFormatEx Pcm16Format(std::uint16_t channels, std::uint32_t rate);
+
 // The suffix a file name may carry after its last "?"; it is cut off wherever the name
 // becomes a file name or an extension.
 WideString CutNameSuffix(const WideString& name);

@@ -7,9 +7,28 @@
 
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Music/zmTimerChannel.h"
+#include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/zmLog.h"
 
 namespace zm {
+
+void PlayRestoringLost(plat::IDirectSoundBuffer* buffer, const WideString& name, const WideString& unit, int line) {
+  auto at = [&](int offset) { return u" [" + unit + u", " + IntToStr(line + offset) + u"]"; };
+  for (int i = 0;; ++i) {
+    LogLine(u"-> " + name + u".Play" + at(0));
+    const plat::HRESULT hr = buffer->Play(0, 0, plat::DSBPLAY_LOOPING);
+    LogLine(u"<- " + name + u".Play" + at(2));
+    if (hr != plat::DSERR_BUFFERLOST) return;
+    if (i == kMaxLostBufferRetries) {
+      LogLine(u"!!! " + name + u".Play: buffer lost" + at(4));
+      return;
+    }
+    LogLine(u"-> " + name + u".Restore" + at(5));
+    buffer->Restore();
+    LogLine(u"<- " + name + u".Restore" + at(7));
+    plat::SleepMs(10);
+  }
+}
 
 TSoundWindowProc SoundWindowHook = nullptr;
 TDirectSoundCreateProc DirectSoundCreate8Proc = nullptr;
@@ -373,20 +392,7 @@ std::uint32_t TwinWaveOutBuffer::FillRegion(std::uint32_t offset, std::uint32_t 
 }
 
 void TwinWaveOutBuffer::PlayLooping() {
-  for (int i = 0;; ++i) {
-    LogLine(u"-> FSoundBuffer.Play [MusicClasses, 340]");
-    const plat::HRESULT hr = buffer_->Play(0, 0, plat::DSBPLAY_LOOPING);
-    LogLine(u"<- FSoundBuffer.Play [MusicClasses, 342]");
-    if (hr != plat::DSERR_BUFFERLOST) return;
-    if (i == kMaxLostBufferRetries) {
-      LogLine(u"!!! FSoundBuffer.Play: buffer lost [MusicClasses, 344]");
-      return;
-    }
-    LogLine(u"-> FSoundBuffer.Restore [MusicClasses, 345]");
-    buffer_->Restore();
-    LogLine(u"<- FSoundBuffer.Restore [MusicClasses, 347]");
-    plat::SleepMs(10);
-  }
+  PlayRestoringLost(buffer_, u"FSoundBuffer", u"MusicClasses", 340);
 }
 
 void TwinWaveOutBuffer::FirstFill() {

@@ -18,6 +18,11 @@ constexpr std::uint32_t kSoundThreadEndWaitMs = 1000;
 // A buffer answering "lost" to Play is restored this often at most.
 constexpr int kMaxLostBufferRetries = 100;
 
+// Plays a buffer looping; a lost buffer is restored and played again, at most
+// kMaxLostBufferRetries times. The calls are logged as name.Play and
+// name.Restore at unit and line.
+void PlayRestoringLost(plat::IDirectSoundBuffer* buffer, const WideString& name, const WideString& unit, int line);
+
 // Gain (linear) to hundredths of a decibel, 6 dB per halving, clamped to
 // -10000..0; a gain of 0.00001 (-100 dB) or less, or not a number, is
 // -10000. And back: -10000 is 0.

@@ -146,14 +146,7 @@ bool TMpegConverter::SetInputFormat(const TMediaInfo& info) {
   blockSize_ = wanted;
   if (!TWavConverter::SetInputFormat(info)) return false;
   blockSize_ = wanted;
-  TWaveFormatEx pcm{};
-  pcm.wFormatTag = plat::WAVE_FORMAT_PCM;
-  pcm.nChannels = info.Format.nChannels;
-  pcm.nSamplesPerSec = info.Format.nSamplesPerSec;
-  pcm.wBitsPerSample = 16;
-  pcm.nBlockAlign = std::uint16_t(pcm.nChannels * 2);
-  pcm.nAvgBytesPerSec = pcm.nBlockAlign * pcm.nSamplesPerSec;
-  decoded_->Format = pcm;
+  decoded_->Format = Pcm16Format(info.Format.nChannels, info.Format.nSamplesPerSec);
   decoded_->Consume(decoded_->Length());
   decoded_->EnsureFree(blockSize_);
   StartDecoder();

@@ -164,12 +164,7 @@ bool TMpegInfo::Read(TStream* stream, TMediaInfo& info, std::int32_t bitRateHint
     info.FrameDuration = size > 0 ? double(frameLength) * double(duration) / double(size) : 26.0;
   }
   const std::uint16_t channels = mono ? 1 : 2;
-  info.Format.wFormatTag = 1;
-  info.Format.nChannels = channels;
-  info.Format.nSamplesPerSec = std::uint32_t(Header.SampleRate);
-  info.Format.wBitsPerSample = 16;
-  info.Format.nBlockAlign = std::uint16_t(channels * 2);
-  info.Format.nAvgBytesPerSec = std::uint32_t(Header.SampleRate) * 2u * channels;
+  info.Format = Pcm16Format(channels, std::uint32_t(Header.SampleRate));
   w->Seek(stream, 0, DataOffset);
   return true;
 }

@@ -105,20 +105,7 @@ bool TwinTimerChannel::IsPlaying() {
 void TwinTimerChannel::Start() {
   std::lock_guard<std::recursive_mutex> g(cs_);
   if (playing_ || !buffer_) return;
-  for (int i = 0;; ++i) {
-    LogLine(u"-> SoundBuffer.Play [TimerChannel, 160]");
-    const plat::HRESULT hr = buffer_->Play(0, 0, plat::DSBPLAY_LOOPING);
-    LogLine(u"<- SoundBuffer.Play [TimerChannel, 162]");
-    if (hr != plat::DSERR_BUFFERLOST) break;
-    if (i == kMaxLostBufferRetries) {
-      LogLine(u"!!! SoundBuffer.Play: buffer lost [TimerChannel, 163]");
-      break;
-    }
-    LogLine(u"-> SoundBuffer.Restore [TimerChannel, 165]");
-    buffer_->Restore();
-    LogLine(u"<- SoundBuffer.Restore [TimerChannel, 167]");
-    plat::SleepMs(10);
-  }
+  PlayRestoringLost(buffer_, u"SoundBuffer", u"TimerChannel", 160);
   playing_ = true;
   stepCount_ = 0;
   first_ = false;
