@@ -1022,6 +1022,13 @@ bool SetupTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenV
 
   bool flatColour = out.rhw.a == 0 && out.rhw.b == 0;
   for (int k = 0; k < 4; ++k) flatColour = flatColour && out.attr[k].a == 0 && out.attr[k].b == 0;
+  // One colour at the three corners is that colour everywhere, in
+  // perspective too (where its planes over rhw still vary).
+  for (int k = 0; k < 4 && !flatColour && ps.layout.diffuseOffset >= 0; ++k) {
+    const double c0 = v0.attr[k] / v0.rhw;
+    if (!(std::fabs(v1.attr[k] / v1.rhw - c0) < 1e-6 && std::fabs(v2.attr[k] / v2.rhw - c0) < 1e-6)) break;
+    if (k == 3) flatColour = true;
+  }
   out.constantDiffuse = ps.layout.diffuseOffset < 0 || flatColour;
   // Without a diffuse colour every pixel gets 255 * rhw / rhw, which rounds to 255.
   out.diffuse = ps.layout.diffuseOffset < 0 ? 0xFFFFFFFFu : Diffuse(out, out.x0, out.y0, SafeRhw(out, out.x0, out.y0));
