@@ -4,6 +4,7 @@
 #include "Oru/OruViewer/OruStartup.h"
 #include "OruLib2/3DEngine/OruShaders.h"
 #include "OruLib2/OruClasses/OruClassesModules.h"
+#include "OruLib2/OruClasses/OruRealSlideFilter.h"
 #include "ZmLib/3DBasics/Dev3D9.h"
 #include "ZmLib/3DBasics/Dev3DApp2.h"
 #include "ZmLib/Application2/zmAppModules.h"
@@ -17,6 +18,7 @@ namespace oru {
 
 namespace {
 const zm::TModule kPlayerModules[] = {
+    {"OruRealSlideFilter", &InitRealSlideFilter, &FiniRealSlideFilter},
     {"OruMainForm", &InitOruMainForm, &FiniOruMainForm},
     {"OruStartup", &InitOruStartup, &FiniOruStartup},
 };

@@ -8,6 +8,9 @@
 #include <mutex>
 #include <vector>
 
+#include "OruLib2/3DEngine/BroomFilters.h"
+#include "OruLib2/3DEngine/PerspectiveFilters.h"
+#include "OruLib2/3DEngine/RollFilter.h"
 #include "OruLib2/3DEngine/ShapeFilters.h"
 #include "Platform/Gfx/GfxShaderAbi.h"
 
@@ -318,6 +321,9 @@ void FiniShaders() {}  // the device's registry keeps its entries for the proces
 const zm::TModule kEngine3DModules[] = {
     {"OruShaders", &InitShaders, &FiniShaders},
     {"ShapeFilters", &InitShapeFilters, &FiniShapeFilters},
+    {"BroomFilters", &InitBroomFilters, &FiniBroomFilters},
+    {"RollFilter", &InitRollFilters, &FiniRollFilters},
+    {"PerspectiveFilters", &InitPerspectiveFilters, &FiniPerspectiveFilters},
 };
 
 }  // namespace

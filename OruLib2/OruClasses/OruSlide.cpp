@@ -237,6 +237,7 @@ void DrawSlideBackground(zm::TDeviceDrawer& drawer, const TSlideBackground& bg, 
 // ---- The slide --------------------------------------------------------------------------------
 
 TSlideEffectFilterProc SlideEffectFilterHook = nullptr;
+TSlideEffectPrepareProc SlideEffectPrepareHook = nullptr;
 
 namespace {
 
@@ -509,6 +510,7 @@ void TOruSlide::PrepareResources(zm::TDeviceDrawer& drawer) {
   TOruObject::PrepareResources(drawer);
   if (Effect && Effect->Kind == kEffectCustom && !EffectFilter && SlideEffectFilterHook)
     EffectFilter = SlideEffectFilterHook(this, drawer);
+  if (EffectFilter && SlideEffectPrepareHook) SlideEffectPrepareHook(EffectFilter.get(), drawer);
   preparedOn_ = &drawer;
 }
 
@@ -536,7 +538,9 @@ void TOruSlide::DrawBackgroundLayer(zm::TDeviceDrawer& drawer, const TSlideBackg
 
 void TOruSlide::Draw(zm::TDeviceDrawer& drawer) {
   const TSlideCorners corners = ScreenCorners();
-  if (!TransparentBg) {
+  // The drawer marks the item itself while a slide-based filter asks for it.
+  const bool transparentBg = TransparentBg || TransitionFlag;
+  if (!transparentBg) {
     const float blend = std::isfinite(Background2.Blend) ? std::clamp(Background2.Blend, 0.0f, 1.0f) : 0.0f;
     const std::uint8_t alpha = static_cast<std::uint8_t>(std::trunc((1.0f - blend) * 255.0f));
     bool layer = false;
@@ -557,7 +561,7 @@ void TOruSlide::Draw(zm::TDeviceDrawer& drawer) {
   CommitFrame(false);
   std::vector<TRef<TOruObject>> list = children_;
   std::size_t first = 0;
-  if (drawer.IsDrawingTransition() && TransparentBg) {
+  if (drawer.IsDrawingTransition() && transparentBg) {
     for (std::size_t i = 0; i < list.size(); ++i)
       if (TypeCodeOf(list[i].get()) == kOruObjSplitter) {
         first = i + 1;

@@ -153,6 +153,10 @@ class TOruEffect;
 // fills it; empty: no filter is made).
 using TSlideEffectFilterProc = zm::TRef<zm::TRefObject> (*)(TOruSlide* slide, zm::TDeviceDrawer& drawer);
 extern TSlideEffectFilterProc SlideEffectFilterHook;
+// Prepares that filter on the drawer, each time the slide is prepared (the
+// slide-based transition unit fills it; empty: nothing more is done).
+using TSlideEffectPrepareProc = void (*)(zm::TRefObject* filter, zm::TDeviceDrawer& drawer);
+extern TSlideEffectPrepareProc SlideEffectPrepareHook;
 
 // ---- The slide --------------------------------------------------------------------------------
 
