@@ -1,0 +1,64 @@
+// Roll transition frames at 1920x1080 through the 3D drawer on the software
+// device: a straight roll, a diagonal one and a shaded tube with a tinted
+// back, each a third of the way through (curl, folded back and flat part all
+// on screen), on one, two and all worker threads. Beside them FFmpeg's
+// xfade wipes of the same family (wipeleft, smoothleft) on two 1080p planar
+// RGB sources in /dev/shm, when an ffmpeg program is on the path: one
+// iteration is one ffmpeg run, its time per frame from ffmpeg's -benchmark.
+#include "bench/TransitionStage.h"
+#include "OruLib2/3DEngine/RollFilter.h"
+
+namespace {
+
+using namespace zm;
+using namespace transition_bench;
+
+enum TKind { kStraight = 0, kDiagonal = 1, kTube = 2 };
+
+// The show's "curling" definitions: a radius of a tenth of the width.
+TRef<oru::TTransitionDef> Definition(int kind) {
+  TRef<oru::TTransitionDef> d = MakeRef<oru::TTransitionDef>();
+  d->Kind = 9;
+  d->Flags = std::vector<std::uint8_t>(12, 0);
+  d->Floats = {0.1f, 0.5f};
+  d->Ints = {0, 0x00305080};
+  switch (kind) {
+    case kStraight: d->Flags[6] = 1; break;
+    case kDiagonal: d->Flags[2] = 1; break;
+    default:
+      d->Flags[6] = 1;
+      d->Ints[0] = 1;     // tube
+      d->Flags[10] = 1;   // tinted back
+      d->Flags[11] = 1;   // shaded, with depth
+      break;
+  }
+  return d;
+}
+
+// Arg 0: the roll (0 straight, 1 diagonal, 2 shaded tube); arg 1: threads
+// (0: all processors).
+void BM_RollFrame(benchmark::State& state) {
+  RunTransitionFrames(state, Definition(static_cast<int>(state.range(0))), 0.35f,
+                      static_cast<std::uint32_t>(state.range(1)),
+                      [](oru::TDrawFilter* f) { return dynamic_cast<oru::TRollEffect2*>(f) != nullptr; });
+}
+
+BENCHMARK(BM_RollFrame)
+    ->ArgNames({"kind", "threads"})
+    ->ArgsProduct({{kStraight, kDiagonal, kTube}, {1, 2, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Arg 0: 0 wipeleft, 1 smoothleft; arg 1: filter threads (0: all processors).
+void BM_FfmpegXfadeWipe(benchmark::State& state) {
+  RunFfmpegXfade(state, state.range(0) == 1 ? "smoothleft" : "wipeleft", unsigned(state.range(1)));
+}
+
+BENCHMARK(BM_FfmpegXfadeWipe)
+    ->ArgNames({"kind", "threads"})
+    ->ArgsProduct({{0, 1}, {1, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
+
+}  // namespace

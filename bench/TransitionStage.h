@@ -1,0 +1,181 @@
+#pragma once
+// What the transition benchmarks share: the drawer at 1920x1080 with two
+// full-screen noise slides, one transition frame timed on a given number of
+// worker threads, and FFmpeg's xfade on two 1080p planar RGB sources kept in
+// /dev/shm (one iteration is one ffmpeg run, its time per frame taken from
+// ffmpeg's own -benchmark report).
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "bench/DrawerStage.h"
+#include "OruLib2/3DEngine/DrawManager3D2.h"
+#include "OruLib2/3DEngine/FilterFactory.h"
+#include "OruLib2/3DEngine/OruFilter.h"
+#include "Platform/Gfx/GfxWorkers.h"
+#include "ZmLib/Graphics/SysBitmap.h"
+#include "ZmLib/Graphics/SysBitmapStore.h"
+#include "ZmLib/Graphics/SysPixelFormat.h"
+#include "ZmLib/Graphics/zmImage.h"
+
+namespace transition_bench {
+
+constexpr std::int32_t kW = 1920, kH = 1080;
+
+class TFn : public zm::TDrawItem {
+public:
+  explicit TFn(std::function<void(zm::TDeviceDrawer&)> fn) : fn_(std::move(fn)) {}
+  void Draw(zm::TDeviceDrawer& d) override { fn_(d); }
+
+private:
+  std::function<void(zm::TDeviceDrawer&)> fn_;
+};
+
+inline zm::TRef<zm::TImage> NoisePicture(std::uint32_t seed) {
+  using namespace zm;
+  TRef<TSysBitmap> b = CreateSysBitmap(kW, kH, pfA8R8G8B8);
+  std::mt19937 rng(seed);
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      const std::uint32_t p = rng() | 0xFF000000u;
+      std::memcpy(b->ScanLine(y) + 4 * x, &p, 4);
+    }
+  TRef<TBitmapStore> store = MakeRef<TWrapperBitmapStore>(u"bench", TImageLoadHandler{}, false, b.get());
+  return MakeRef<TImage>(store.get());
+}
+
+// The drawer on a headless form whose client area is 1920 x 1080, with two
+// full-screen slides.
+struct TSetup : TDrawerStage {
+  zm::TRef<zm::TImage> pictures[2];
+  zm::TRef<TFn> slides[2];
+
+  TSetup() : TDrawerStage(kW, kH) {
+    using namespace zm;
+    oru::CreateEffectFilterHook = &oru::CreateDrawerEffectFilter;
+    for (int i = 0; i < 2; ++i) {
+      pictures[i] = NoisePicture(std::uint32_t(i + 1));
+      drawer->PrepareImage(pictures[i].get(), TImageDrawParams{});
+      TImage* pic = pictures[i].get();
+      slides[i] =
+          MakeRef<TFn>([pic](TDeviceDrawer& d) { d.DrawImage(pic, {0, 0}, TImageDrawParams{}, {1, 0}, {0, 1}); });
+    }
+  }
+  ~TSetup() {
+    for (auto& s : slides) s = nullptr;
+    for (auto& p : pictures) p = nullptr;
+  }
+};
+
+inline TSetup& Setup() {
+  static TSetup s;
+  return s;
+}
+
+// Times frames of def at progress on threads worker threads (0: all
+// processors). isWanted tells whether the factory made the filter meant
+// (not its cross-fade stand-in); the benchmark is skipped otherwise.
+// afterFrame runs after each timed frame, as the engine's pass would.
+inline void RunTransitionFrames(benchmark::State& state, zm::TRef<oru::TTransitionDef> def, float progress,
+                                std::uint32_t threads, const std::function<bool(oru::TDrawFilter*)>& isWanted,
+                                const std::function<void(oru::TOruFilter&)>& afterFrame = {}) {
+  using namespace zm;
+  TSetup& s = Setup();
+  auto& workers = plat::gfx::GfxWorkers::Instance();
+  const std::uint32_t saved = workers.ThreadCount();
+  workers.SetThreadCount(threads == 0 ? std::thread::hardware_concurrency() : threads);
+  TRef<oru::TOruFilter> params = MakeRef<oru::TOruFilter>();
+  params->Effect = def;
+  params->Progress = progress;
+  TRef<TFn> frame = MakeRef<TFn>([&](TDeviceDrawer& d) {
+    d.Clear(TColor32::FromValue(0xFF000000u), false);
+    static_cast<oru::T3DDrawer&>(d).DrawTransition(s.slides[0].get(), s.slides[1].get(), params.get());
+  });
+  if (!s.drawer->Draw(frame.get())) state.SkipWithError("frame not drawn");
+  if (isWanted && !isWanted(params->Filter.get())) state.SkipWithError("the transition's filter is not registered");
+  for (auto _ : state) {
+    if (!s.drawer->Draw(frame.get())) state.SkipWithError("frame not drawn");
+    if (afterFrame) afterFrame(*params);
+  }
+  state.counters["threads"] = workers.ThreadCount();
+  workers.SetThreadCount(saved);
+}
+
+// ---- FFmpeg xfade on the same machine ----------------------------------------------------------------
+
+constexpr int kFfmpegFrames = 60;
+
+inline bool HaveFfmpeg() {
+  static const bool have = std::system("ffmpeg -hide_banner -version > /dev/null 2>&1") == 0;
+  return have;
+}
+
+// Two one-second 60 fps planar RGB sources in /dev/shm, made once.
+inline bool Sources() {
+  static const bool made = [] {
+    const char* cmds[] = {
+        "test -s /dev/shm/zm_xfade_a.raw || ffmpeg -hide_banner -loglevel error -y -f lavfi -i "
+        "\"testsrc2=s=1920x1080:r=60:d=1,format=gbrp\" -f rawvideo /dev/shm/zm_xfade_a.raw",
+        "test -s /dev/shm/zm_xfade_b.raw || ffmpeg -hide_banner -loglevel error -y -f lavfi -i "
+        "\"mandelbrot=s=1920x1080:r=60,trim=duration=1,format=gbrp\" -f rawvideo /dev/shm/zm_xfade_b.raw",
+    };
+    for (const char* c : cmds)
+      if (std::system(c) != 0) return false;
+    return true;
+  }();
+  return made;
+}
+
+// rtime of ffmpeg's -benchmark line in file; negative when missing.
+inline double ReadRtime(const std::string& file) {
+  std::ifstream in(file);
+  std::string line;
+  double rtime = -1;
+  while (std::getline(in, line)) {
+    const auto at = line.find("rtime=");
+    if (at != std::string::npos) rtime = std::atof(line.c_str() + at + 6);
+  }
+  return rtime;
+}
+
+// One xfade transition over the two sources on threads filter threads (0:
+// all processors); the iteration time is ffmpeg's time per frame.
+inline void RunFfmpegXfade(benchmark::State& state, const std::string& transition, unsigned threads) {
+  if (!HaveFfmpeg() || !Sources()) {
+    state.SkipWithError("ffmpeg not available");
+    for (auto _ : state) {
+    }
+    return;
+  }
+  if (threads == 0) threads = std::thread::hardware_concurrency();
+  const std::string log = "/dev/shm/zm_xfade_" + transition + "_bench.txt";
+  std::ostringstream cmd;
+  const std::string in = "-f rawvideo -pix_fmt gbrp -s 1920x1080 -r 60";
+  cmd << "ffmpeg -hide_banner -nostats -benchmark " << in << " -i /dev/shm/zm_xfade_a.raw " << in
+      << " -i /dev/shm/zm_xfade_b.raw -filter_complex_threads " << threads
+      << " -filter_complex \"[0][1]xfade=transition=" << transition << ":duration=1:offset=0\" -f null - > " << log
+      << " 2>&1";
+  for (auto _ : state) {
+    if (std::system(cmd.str().c_str()) != 0) {
+      state.SkipWithError("ffmpeg failed");
+      break;
+    }
+    const double rtime = ReadRtime(log);
+    if (rtime <= 0) {
+      state.SkipWithError("no -benchmark figure");
+      break;
+    }
+    state.SetIterationTime(rtime / kFfmpegFrames);  // per frame
+  }
+  state.counters["threads"] = threads;
+}
+
+}  // namespace transition_bench
