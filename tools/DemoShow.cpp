@@ -148,7 +148,8 @@ TDemoShowLayout WriteDemoShow(const std::string& folder, const TDemoShowOptions&
   layout.CaptionSlide = 2;
   layout.PngSlide = o.Slides + 2;
   layout.GifSlide = o.Slides + 3;
-  layout.SlideCount = o.Slides + 3;
+  layout.TourSlide = o.Slides + 4;
+  layout.SlideCount = o.Slides + 3 + TDemoShowLayout::kTourSlides;
 
   TOruProjectWriter show(folder);
   TIniText& d = show.Description();
@@ -183,6 +184,19 @@ TDemoShowLayout WriteDemoShow(const std::string& folder, const TDemoShowOptions&
     if (*e[3]) d.Key("action", e[3]).Key("direction", e[4]);
     d.End();
   }
+  // The tour's transitions that have no entry above: a roll, a card turning
+  // over and two slides changing places. (Entries go by their family word:
+  // the tour's clock is the "hourhand" entry with a direction of its own.)
+  d.Object("curling", "curling").Key("GUID", Guid(++guid)).Key("caption", "Roll").Key("checked", 1)
+      .Key("group", "GroupBasic").Key("stdidx", 11).Key("smoothline", 0).Key("action", "10")
+      .Key("direction", "00000001").Key("usecolor", 0).Key("usevolume", 0).Key("pipe", 1).Key("radius", "0.1")
+      .Key("3dvolume", "0.125").End();
+  d.Object("flip", "flip").Key("GUID", Guid(++guid)).Key("caption", "Overturn").Key("checked", 1)
+      .Key("group", "GroupBasic").Key("stdidx", 12).Key("smoothline", 0).Key("direction", "0010")
+      .Key("spin_center", 0).Key("nonlinear_speed", 1).Key("3dvolume", "0.5").End();
+  d.Object("swap", "swap").Key("GUID", Guid(++guid)).Key("caption", "Two slides").Key("checked", 1)
+      .Key("group", "GroupBasic").Key("stdidx", 13).Key("smoothline", 0).Key("direction", "0010")
+      .Key("depth", 4).Key("distance", 1).Key("angle", 60).End();
   d.End();
 
   const int slideLength = TDemoShowLayout::kSlideLengthMs;
@@ -273,6 +287,25 @@ TDemoShowLayout WriteDemoShow(const std::string& folder, const TDemoShowOptions&
         .Key("AnimInterval", TDemoShowLayout::kGifFrameMs)
         .Key("AnimRepCount", 0)
         .End();
+  }
+  // The tour: the picture slides again, each entering with its transition.
+  for (int i = 0; i < TDemoShowLayout::kTourSlides; ++i) {
+    const std::string picture = "pictures\\slide" + std::to_string(i % o.Slides + 1) + ".jpg";
+    d.Section("Slide" + std::to_string(layout.TourSlide + i))
+        .Key("slideid", std::string("tour_") + TDemoShowLayout::kTourEffects[i])
+        .Key("Picture", picture);
+    const std::string kind = TDemoShowLayout::kTourEffects[i];
+    // The hour hand about the centre cell is the clock; the "hourhand"
+    // entry's own direction (a corner) is a broom.
+    const bool hand = kind == "clock" || kind == "broom";
+    d.Object("TheEffect", "AnEffect")
+        .Key("GUID", Guid(++guid))
+        .Key("ref", hand ? "hourhand" : kind)
+        .Key("time", TDemoShowLayout::kTransitionMs);
+    if (kind == "clock") d.Key("direction", "000010000");
+    d.End();
+    d.Object("Image1", "Image").Key("GUID", Guid(++guid)).Key("ImageName", picture).Key("ImageIndex", i % o.Slides);
+    d.End();
   }
   show.Write();
   return layout;

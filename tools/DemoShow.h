@@ -3,7 +3,9 @@
 // cross-fade and wipe into each other, the first captioned from its
 // picture's Exif data, then a slide with a PNG picture whose soft-edged disc
 // lets the slide's background through, and a slide playing an animated GIF
-// (a ball crossing the picture). Written as a project folder for OruPack.
+// (a ball crossing the picture), and a tour of picture slides entering with
+// the roll, clock, broom, overturn and two-slides transitions. Written as a
+// project folder for OruPack.
 #include <cstdint>
 #include <string>
 
@@ -36,6 +38,10 @@ struct TDemoShowLayout {
   int CaptionSlide = 0;
   int PngSlide = 0;
   int GifSlide = 0;
+  // The tour: slide TourSlide + i enters with kTourEffects[i].
+  static constexpr int kTourSlides = 5;
+  static constexpr const char* kTourEffects[kTourSlides] = {"curling", "clock", "broom", "flip", "swap"};
+  int TourSlide = 0;
   int SlideCount = 0;
   // Slide N starts at (N - 1) x kSlideLengthMs.
   static std::int64_t SlideStart(int slide) { return std::int64_t(slide - 1) * kSlideLengthMs; }

@@ -5,6 +5,7 @@
 // blends its soft edge; the animated GIF slide moves on from frame to frame.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -238,6 +239,56 @@ TEST_F(DemoShow, TitleAndExifCaptionShowText) {
   const int inCaption = CountInBox(c, 0.3, 0.82, 0.7, 0.88, yellow, 48);
   const int elsewhere = CountInBox(c, 0.3, 0.12, 0.7, 0.18, yellow, 48);
   EXPECT_GT(inCaption, elsewhere + 20) << "caption pixels: " << inCaption << ", elsewhere " << elsewhere;
+}
+
+// The tour: each of its transitions plays. Half-way through, the wipes
+// (roll, clock, broom) show parts of the incoming picture untouched and,
+// where the outgoing slide is a still picture, parts of that too, which a
+// cross-fade stand-in would not; the two that move pictures in depth show
+// their own geometry: the card edge-on leaves the frame black, the two
+// slides side by side leave a black gap between them.
+TEST_F(DemoShow, TourPlaysEachNewTransitionKind) {
+  ASSERT_TRUE(packed_);
+  const std::int64_t half = TDemoShowLayout::kTransitionMs / 2;
+  std::vector<std::int64_t> times;
+  for (int i = 0; i < TDemoShowLayout::kTourSlides; ++i) {
+    const std::int64_t start = TDemoShowLayout::SlideStart(layout_.TourSlide + i);
+    times.insert(times.end(), {start - 200, start + half, start + TDemoShowLayout::kTransitionMs + 200});
+  }
+  std::sort(times.begin(), times.end());
+  times.erase(std::unique(times.begin(), times.end()), times.end());
+  const TDemoRun run = PlayPacked(Show(), layout_.TourSlide, times, {});
+  ASSERT_TRUE(run.Started) << (run.Boxes.empty() ? "" : run.Boxes.back());
+  ASSERT_EQ(run.Frames.size(), times.size());
+  // Pixels of A within 10 of B.
+  const auto same = [](const TDemoPicture& a, const TDemoPicture& b) {
+    int n = 0;
+    for (int y = 0; y < a.Height; ++y)
+      for (int x = 0; x < a.Width; ++x) n += bool(DemoNear(a.At(x, y), b.At(x, y), 10));
+    return n;
+  };
+  for (int i = 0; i < TDemoShowLayout::kTourSlides; ++i) {
+    const std::string kind = TDemoShowLayout::kTourEffects[i];
+    const std::int64_t start = TDemoShowLayout::SlideStart(layout_.TourSlide + i);
+    const TDemoPicture& before = run.Frames.at(start - 200);
+    const TDemoPicture& mid = run.Frames.at(start + half);
+    const TDemoPicture& after = run.Frames.at(start + TDemoShowLayout::kTransitionMs + 200);
+    const int all = mid.Width * mid.Height;
+    const int black = CountInBox(mid, 0, 0, 1, 1, 0x000000, 6);
+    if (kind == "flip") {
+      EXPECT_GT(black, all * 9 / 10) << kind;
+    } else if (kind == "swap") {
+      EXPECT_TRUE(DemoNear(mid.At(mid.Width / 2, mid.Height / 4), 0, 6)) << kind;
+      EXPECT_LT(black, all * 9 / 10) << kind;
+    } else {
+      EXPECT_LT(black, all / 10) << kind;
+      EXPECT_GT(same(mid, after), all / 10) << kind << ": nothing of the incoming picture";
+      // The first tour slide follows the animated GIF slide.
+      if (i > 0) {
+        EXPECT_GT(same(mid, before), all / 10) << kind << ": nothing of the outgoing picture";
+      }
+    }
+  }
 }
 
 // The demo's own GIF writer read back by the player's GIF loader: noise in
