@@ -2,6 +2,8 @@
 
 #include "ZmLib/Music/zmConverterFactory.h"
 #include "ZmLib/Music/zmDirectSound.h"
+#include "ZmLib/Music/zmMusicChannel.h"
+#include "ZmLib/Music/zmMusicPlayer.h"
 
 namespace zm {
 
@@ -9,6 +11,8 @@ namespace {
 const TModule kMusicModules[] = {
     {"zmDirectSound", &InitDirectSound, &FiniDirectSound},
     {"zmConverterFactory", &InitConverterFactory, &FiniConverterFactory},
+    {"zmMusicChannel", &InitMusicChannel, &FiniMusicChannel},
+    {"zmMusicPlayer", &InitMusicPlayer, &FiniMusicPlayer},
 };
 }  // namespace
 

@@ -176,6 +176,11 @@ struct TStuckTick {
 };
 
 TEST(DSEventThread, ThreadThatDoesNotEndInTimeIsReportedThenWaitedFor) {
+  {
+    std::lock_guard<std::mutex> g(TStuckTick::m);
+    TStuckTick::entered = TStuckTick::released = false;
+    TStuckTick::reported.clear();
+  }
   const TAssertNotifyProc saved = AssertNotifyProc;
   AssertNotifyProc = &TStuckTick::Notify;
   TRef<TDSEventThread> t = MakeRef<TDSEventThread>(1);

@@ -1,0 +1,150 @@
+#pragma once
+// One run of one track: the opened file, the converter that turns it into
+// PCM, and the output ring it feeds with gain and fades applied. A channel
+// that was stopped, or whose source ran out, still has sound queued; the
+// channel killer waits until that has played and hands the channel back to
+// its owner for disposal.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "ZmLib/Music/zmMediaInfo.h"
+#include "ZmLib/Music/zmWavConverter.h"
+#include "ZmLib/Music/zmWaveOut.h"
+
+namespace zm {
+
+class TChannelMusic;
+
+struct TStreamClosePair {
+  TStreamCloseProc Proc = nullptr;
+  void* Data = nullptr;
+};
+
+class TMusicChannel : public TRefObject {
+public:
+  static constexpr std::int32_t kIdle = 0;
+  static constexpr std::int32_t kPlaying = 1;
+  static constexpr std::int32_t kStopping = 2;
+  static constexpr std::uint32_t kNotScheduled = 0xFFFFFFFFu;
+
+  // Ready() is false when the format is unusable or the device made no ring.
+  TMusicChannel(TChannelMusic* owner, const TMediaInfo& mediaInfo, TWaveOutDevice* device);
+  void Dispose() override;
+
+  // Opens the file (or the composite text) and sets up its converter.
+  bool Open(const WideString& fileName);
+  void SetPosition(std::uint32_t ms);  // only while idle
+  void Play(std::uint32_t fadeMs);
+  void Stop(std::uint32_t fadeMs);
+  bool IsDone();
+  std::uint32_t Position();
+
+  bool Ready() const { return ready_; }
+  std::int32_t State() const { return state_.load(); }
+  bool Ended() const { return ended_.load(); }
+  TChannelMusic* Owner() const { return owner_.load(); }
+  // A channel whose owner gave up waiting is disposed of by the killer alone.
+  void Orphan() { owner_.store(nullptr); }
+  TWaveOutBuffer* Output() const { return output_.get(); }
+  TWavConverter* Converter() const { return converter_.get(); }
+  const TWaveFormatEx& Format() const { return format_; }
+  std::uint32_t DoneAfterMs();
+  float Gain();
+
+  // The gain stage and the fade in place; public for the ring's callbacks.
+  void ApplyGain(const std::uint8_t* source, std::uint8_t* destination, std::uint32_t bytes);
+  void FadeInPlace(std::uint8_t* region, std::uint32_t bytes);
+  void Fill(std::uint8_t* destination, std::uint32_t bytes);
+  void FirstFill(std::uint8_t* destination, std::uint32_t bytes);
+
+private:
+  static std::int32_t FadeFrames(std::uint32_t fadeMs, std::uint32_t rate);
+  bool MakeOutput(const TWaveFormatEx& format);
+  void ScheduleDone(std::uint32_t extraBytes);
+  // Scales the frames in place (or from source) while a fade runs.
+  void Scale(const std::uint8_t* source, std::uint8_t* destination, std::uint32_t bytes);
+
+  std::atomic<TChannelMusic*> owner_;
+  TRef<TWaveOutDevice> device_;
+  TRef<TWaveOutBuffer> output_;
+  bool ready_ = false;
+  TStream* stream_ = nullptr;
+  // How the stream is closed: the player's procedure as Open found it.
+  TStreamClosePair closeStream_;
+  void* closeContext_ = nullptr;
+  TRef<TWavConverter> converter_;
+  std::atomic<std::int32_t> state_{kIdle};
+
+  // The fade state, touched by the ring's thread and by Play/Stop.
+  std::mutex fadeLock_;
+  std::int32_t fadeOutFrames_ = 1;
+  std::int32_t fadeInFrames_ = 1;
+  float gain_ = 1.0f;
+  float step_ = 1.0f;
+  bool fadingIn_ = false;
+  bool fadingOut_ = false;
+
+  std::mutex doneLock_;
+  std::uint32_t doneAfterMs_ = kNotScheduled;
+  std::uint32_t doneTick_ = 0;
+  bool stopPending_ = false;
+  std::atomic<bool> ended_{false};
+  std::atomic<bool> started_{false};  // the ring asked for its first fill
+
+  std::uint32_t positionBase_ = 0;
+  TMediaInfo mediaInfo_{};
+  TWaveFormatEx format_{};
+  std::uint32_t bufferBytes_ = 0;
+  std::uint32_t frameBytes_ = 0;
+  std::vector<std::uint8_t> prebuffer_;
+  bool hasPrebuffer_ = false;
+  std::mutex prebufferLock_;
+};
+
+// The process-wide thread that disposes of music channels once their queued
+// sound has played.
+class TChannelKiller : public TRefObject {
+public:
+  static constexpr std::int32_t kQuit = 1025;
+  static constexpr std::int32_t kAdd = 1026;
+
+  TChannelKiller();
+  void Dispose() override;
+
+  // Watches the channel (takes a reference) until it is done.
+  void Add(TMusicChannel* channel);
+  // Channels posted or watched.
+  std::size_t Count();
+  // Held while a channel is handed to its owner; an owner that gives up
+  // waiting takes it to orphan its channels.
+  std::recursive_mutex& HandOverLock() { return handOver_; }
+  bool IsOwnThread() const { return threadId_.load() == std::this_thread::get_id(); }
+
+private:
+  class TKillerThread;
+  void Execute(TKillerThread* thread);
+  bool DispatchEvents();  // false on quit
+  void HandOver(TMusicChannel* channel);
+
+  std::mutex queueLock_;
+  std::vector<std::pair<std::int32_t, TMusicChannel*>> events_;
+  std::vector<TMusicChannel*> channels_;  // the killer thread's alone
+  std::atomic<std::size_t> count_{0};
+  std::recursive_mutex handOver_;
+  std::atomic<std::thread::id> threadId_{};
+  TRef<TEvent> wake_;
+  TRef<TThread> thread_;
+};
+
+// The one killer, made on first use (again after FiniMusicChannel).
+TChannelKiller* ChannelKiller();
+bool IsChannelKillerThread();
+
+// Start-up and finalisation of the killer (finalisation ends its thread).
+void InitMusicChannel();
+void FiniMusicChannel();
+
+}  // namespace zm

@@ -1,0 +1,115 @@
+// The music player on the silent real-time sound sink: channels played,
+// stopped and sought from several threads while the rings' threads fill and
+// the channel killer disposes of what has played out.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ZmLib/Music/zmConverterFactory.h"
+#include "ZmLib/Music/zmDirectSound.h"
+#include "ZmLib/Music/zmMusicChannel.h"
+#include "ZmLib/Music/zmMusicPlayer.h"
+#include "tests/ZmLib/Music/MusicMediaKit.h"
+#include "tests/ZmLib/Music/MusicPlayerKit.h"
+
+namespace zm_music_player_threads_test {
+
+using namespace zm;
+using namespace zmtest;
+
+class MusicPlayerThreads : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (const char* v = std::getenv("ZM_AUDIO")) savedAudio_ = v;
+    ::setenv("ZM_AUDIO", "null", 1);
+    savedHook_ = CreateWaveOutDeviceHook;
+    savedCreate8_ = DirectSoundCreate8Proc;
+    InitDirectSound();
+    // This binary starts no audio modules of its own.
+    savedConverter_ = CreateConverterHook;
+    InitConverterFactory();
+    player_ = CreateMusicPlayer();
+    TWavSpec w;
+    WriteWav(dir_, "tone.wav", w, EncodeSamples(Sine(44100, 2, 44100, 441.0, 0.5), 16));
+    WriteWav(dir_, "blip.wav", w, EncodeSamples(Sine(4410, 2, 44100, 441.0, 0.5), 16));
+  }
+  void TearDown() override {
+    player_ = nullptr;
+    EXPECT_TRUE(WaitUntil([] { return ChannelKiller()->Count() == 0; }));
+    // The killer is a worker thread: later tests of this binary count workers.
+    FiniMusicChannel();
+    CreateWaveOutDeviceHook = savedHook_;
+    DirectSoundCreate8Proc = savedCreate8_;
+    CreateConverterHook = savedConverter_;
+    if (savedAudio_)
+      ::setenv("ZM_AUDIO", savedAudio_->c_str(), 1);
+    else
+      ::unsetenv("ZM_AUDIO");
+  }
+
+  TMediaDir dir_;
+  TRef<TMusicPlayer> player_;
+  std::optional<std::string> savedAudio_;
+  TCreateWaveOutDeviceProc savedHook_ = nullptr;
+  TDirectSoundCreateProc savedCreate8_ = nullptr;
+  TCreateConverterProc savedConverter_ = nullptr;
+};
+
+TEST_F(MusicPlayerThreads, ChannelsDrivenFromSeveralThreadsWhileTheKillerDisposes) {
+  ASSERT_TRUE(player_->IsReady());
+  std::vector<TRef<TChannel>> channels;
+  for (int i = 0; i < 3; ++i) {
+    channels.push_back(player_->CreateChannel(dir_.Wide("tone.wav"), kNoStartPosition));
+    ASSERT_TRUE(channels.back());
+  }
+  std::atomic<bool> done{false};
+  std::thread volume([&] {
+    while (!done) {
+      player_->SetVolume(player_->GetVolume() > 0.5f ? 0.25f : 1.0f);
+      player_->GetTime();
+    }
+  });
+  std::vector<std::thread> users;
+  for (int t = 0; t < 3; ++t) {
+    users.emplace_back([&, t] {
+      // Two threads share channel 0, as the player and loader threads do.
+      TChannel* c = channels[std::size_t(t == 2 ? 0 : t)].get();
+      for (int i = 0; i < 8; ++i) {
+        c->Play(5);
+        c->SetPosition(std::uint32_t(i * 97 % 900));
+        c->GetPosition();
+        c->SetVolume(i % 2 ? 0.5f : 1.0f);
+        c->IsPlaying();
+        c->Stop(5);
+      }
+      c->Play(5);
+    });
+  }
+  for (std::thread& u : users) u.join();
+  done = true;
+  volume.join();
+  // Disposing a playing channel waits for the killer to take its tails.
+  channels.clear();
+  EXPECT_EQ(RefCast<TMusicPlayerClass>(player_)->ChannelCount(), 0u);
+}
+
+TEST_F(MusicPlayerThreads, ShortTrackEndsOnItsOwnAndPlaysAgain) {
+  TRef<TChannel> c = player_->CreateChannel(dir_.Wide("blip.wav"), kNoStartPosition);
+  ASSERT_TRUE(c);
+  TEndCounter ends;
+  ends.Attach(c.get());
+  ASSERT_TRUE(c->Play(10));
+  ASSERT_TRUE(ends.WaitFor(1));
+  EXPECT_TRUE(WaitUntil([&] { return !c->IsPlaying(); }));
+  c->SetPosition(0);
+  ASSERT_TRUE(c->Play(10));
+  ASSERT_TRUE(ends.WaitFor(2));
+  EXPECT_EQ(ends.Ends(), 2);
+}
+
+}  // namespace zm_music_player_threads_test
