@@ -5,11 +5,13 @@
 #include "OruLib2/3DEngine/OruShaders.h"
 #include "OruLib2/OruClasses/OruClassesModules.h"
 #include "OruLib2/OruClasses/OruRealSlideFilter.h"
+#include "OruLib2/OruViewer/OruMusicComposite.h"
 #include "ZmLib/3DBasics/Dev3D9.h"
 #include "ZmLib/3DBasics/Dev3DApp2.h"
 #include "ZmLib/Application2/zmAppModules.h"
 #include "ZmLib/Composite/zmCompositeModules.h"
 #include "ZmLib/Graphics/zmGraphicsModules.h"
+#include "ZmLib/Music/zmMusicModules.h"
 #include "ZmLib/Text/zmTextModules.h"
 #include "ZmLib/VectorGraphics/zmVectorModules.h"
 #include "ZmLib/Win32/winFontUtils.h"
@@ -19,6 +21,7 @@ namespace oru {
 namespace {
 const zm::TModule kPlayerModules[] = {
     {"OruRealSlideFilter", &InitRealSlideFilter, &FiniRealSlideFilter},
+    {"OruMusicComposite", &InitMusicComposite, &FiniMusicComposite},
     {"OruMainForm", &InitOruMainForm, &FiniOruMainForm},
     {"OruStartup", &InitOruStartup, &FiniOruStartup},
 };
@@ -29,7 +32,8 @@ std::span<const zm::TModule> PlayerModules() { return kPlayerModules; }
 std::vector<zm::TModule> ProgramModules() {
   return zm::JoinModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), zm::VectorModules(),
                           zm::WinFontModules(), zm::Basics3DModules(), OruClassesModules(), zm::AppModules(),
-                          zm::CompositeModules(), zm::Dev3D9Modules(), Engine3DModules(), PlayerModules()});
+                          zm::CompositeModules(), zm::Dev3D9Modules(), Engine3DModules(), zm::MusicModules(),
+                          PlayerModules()});
 }
 
 }  // namespace oru

@@ -1,0 +1,169 @@
+#include "OruLib2/OruViewer/OruMusicSource.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "OruLib2/OruClasses/OruShowLoader.h"
+
+namespace oru {
+
+using zm::TIniFile;
+using zm::TIniList;
+using zm::TIniObject;
+
+// ---- TPlayList ----------------------------------------------------------------------------
+
+void TPlayList::Clear() {
+  std::lock_guard<std::mutex> g(lock_);
+  entries_.clear();
+  entries_.shrink_to_fit();
+  total_ = 0;
+}
+
+std::int32_t TPlayList::AddEntry(const WideString& text, double duration) {
+  std::lock_guard<std::mutex> g(lock_);
+  if (!std::isfinite(duration) || duration < 0) duration = 0;
+  const std::size_t cap = entries_.capacity();
+  if (entries_.size() == cap) entries_.reserve(cap == 0 ? 1 : cap == 1 ? 8 : cap * 2);
+  TPlayListEntry e;
+  e.Text = text;
+  e.Start = total_;
+  e.Duration = duration;
+  entries_.push_back(std::move(e));
+  total_ = std::max(total_, entries_.back().Start + duration);
+  return static_cast<std::int32_t>(entries_.size() - 1);
+}
+
+bool TPlayList::Get(std::int64_t index, TPlayListEntry& entry) const {
+  std::lock_guard<std::mutex> g(lock_);
+  entry = TPlayListEntry();
+  if (index < 0 || entries_.empty()) return false;
+  const std::int64_t count = static_cast<std::int64_t>(entries_.size());
+  const std::int64_t loop = index / count;
+  entry = entries_[std::size_t(index - loop * count)];
+  entry.Start += static_cast<double>(loop) * total_;
+  return true;
+}
+
+std::int32_t TPlayList::Count() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return static_cast<std::int32_t>(entries_.size());
+}
+
+double TPlayList::Total() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return total_;
+}
+
+std::size_t TPlayList::Capacity() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return entries_.capacity();
+}
+
+// ---- TOruMusicSource ------------------------------------------------------------------------
+
+TIniObject* FindMusicObject(const TIniList* list) { return list ? list->FindObject(u"Music") : nullptr; }
+
+namespace {
+
+bool HasOwnComment(const TIniList* slide) {
+  const TIniObject* music = FindMusicObject(slide);
+  for (const TIniObject* o = music ? music->FirstObject() : nullptr; o; o = music->NextObject(o))
+    if (o->GetValue().CompareWideText(u"TSoundComment") == 0 && !zm::IniGetString(o->Find(u"FileName")).empty())
+      return true;
+  return false;
+}
+
+}  // namespace
+
+TOruMusicSource::TOruMusicSource(TOruSource* show) : show_(show) {
+  ZM_ASSERT(show != nullptr, "TOruMusicSource: no show");
+  ini_ = show->Project();
+  const TIniObject* music = FindMusicObject(show->MainSection());
+  if (music && zm::IniGetBool(music->Find(u"music_disable"), false)) return;
+  hasMusic_ = true;
+
+  zm::TRef<TMusicOptionsReader> reader = zm::MakeRef<TMusicOptionsReader>(ini_);
+  reader->Read(music);
+  repeat_ = reader->IsRepeat();
+
+  const TIniList* main = show->MainSection();
+  synchronised_ = zm::IniGetBool(main ? main->Find(u"opt_syncmode") : nullptr, false);
+  commentToOwnSlide_ = !zm::IniGetBool(main ? main->Find(u"opt_fullyplaysound") : nullptr, false);
+
+  BuildSlides(*reader);
+
+  const double total = reader->MainLength() > 0 ? reader->MainLength() : 0.0;
+  if (synchronised_ && repeat_ && total + kMusicRepeatMargin > show->ShowLength()) repeat_ = false;
+  // The list repeats exactly when the source does: the sequences read it.
+  if (reader->MainLength() > 0) {
+    mainList_ = zm::MakeRef<TPlayList>(repeat_);
+    mainList_->AddEntry(reader->MainText(), reader->MainLength());
+  }
+}
+
+void TOruMusicSource::Dispose() {
+  slides_.clear();
+  mainList_ = nullptr;
+  zm::TRefObject::Dispose();
+}
+
+TSlideMusicInfo* TOruMusicSource::Slide(std::int32_t i) const {
+  return i >= 0 && i < SlideCount() ? slides_[std::size_t(i)].get() : nullptr;
+}
+
+double TOruMusicSource::Length() const { return show_->ShowLength(); }
+
+void TOruMusicSource::BuildSlides(TMusicOptionsReader& reader) {
+  const std::int32_t count = show_->SlideCount();
+  std::vector<TSlideSpan> spans(static_cast<std::size_t>(count));
+  std::vector<const TIniList*> sections(static_cast<std::size_t>(count));
+  for (std::int32_t i = 0; i < count; ++i) {
+    show_->GetSlideSpan(i, spans[std::size_t(i)]);
+    sections[std::size_t(i)] = show_->SlideSection(i);
+    if (!sections[std::size_t(i)]) throw zm::Exception("Slide not Found");
+  }
+  // For each slide, the record that bounds a comment that may play on: the
+  // one before the next slide with a comment of its own, else the last.
+  // Found from the end so that long shows stay linear.
+  std::vector<std::int32_t> boundOf(static_cast<std::size_t>(count), count - 1);
+  if (!commentToOwnSlide_) {
+    std::int32_t bound = count - 1;
+    for (std::int32_t i = count - 1; i >= 0; --i) {
+      boundOf[std::size_t(i)] = bound;
+      if (i > 0 && HasOwnComment(sections[std::size_t(i)])) bound = i - 1;
+    }
+  }
+
+  TMusicFileMap fileMap;
+  if (auto* mapped = dynamic_cast<TMappedFileSource*>(show_->FileAccessor()->Source()))
+    fileMap = [mapped](const WideString& name) { return mapped->MappedName(name); };
+
+  const TVideoClipIndex clipIndex(ini_);
+  slides_.reserve(static_cast<std::size_t>(count));
+  std::vector<TClipSound> clips;
+  for (std::int32_t i = 0; i < count; ++i) {
+    zm::TRef<TSlideMusicInfo> info = zm::MakeRef<TSlideMusicInfo>();
+    info->Span = spans[std::size_t(i)];
+    info->NextSlide = i + 1 < count ? i + 1 : 0;
+    const TIniList* section = sections[std::size_t(i)];
+    const TIniObject* music = FindMusicObject(section);
+    clips.clear();
+    TMusicOptionsReader::CollectClipSound(ini_, spans, section, clips, fileMap, &clipIndex);
+    if (music || !clips.empty()) {
+      const TSlideSpan& bound = spans[std::size_t(commentToOwnSlide_ ? i : boundOf[std::size_t(i)])];
+      const double limit = std::round(bound.End - info->Span.Start);
+      reader.CommentLimit = limit > 0 ? static_cast<std::int32_t>(std::min(limit, double(kMusicNoLimit))) : 0;
+      reader.Read(music, clips);
+      if (reader.CommentLength() < 0) throw zm::Exception("Incorrect music time");
+      if (reader.CommentLength() > 0) {
+        info->Comment = reader.CommentText();
+        info->CommentStartPosition = 0;
+        info->CommentLength = reader.CommentLength();
+      }
+    }
+    slides_.push_back(std::move(info));
+  }
+}
+
+}  // namespace oru
