@@ -12,9 +12,15 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "Platform/PlatSystem.h"
+#include "Platform/Sound/PlatDSound.h"
 #include "ZmLib/Music/zmDirectSound.h"
+#include "ZmLib/Music/zmMusicChannel.h"
 #include "ZmLib/Music/zmMusicPlayer.h"
 #include "ZmLib/Music/zmTimerChannel.h"
+#include "tests/ZmLib/Music/MusicMediaKit.h"
 
 namespace zmtest {
 
@@ -178,5 +184,53 @@ bool WaitUntil(P pred) {
   }
   return true;
 }
+
+inline zm::TRef<zm::TWaveOutDevice> ManualDeviceProc() {
+  return zm::MakeRef<TManualDevice>(zm::CreateWinWaveOutDevice());
+}
+
+// A music player over hand-refilled rings: Run moves the clock, the sound
+// card and the refills together.
+class TManualPlayerTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    savedDevice_ = zm::CreateWaveOutDeviceHook;
+    savedCreate8_ = zm::DirectSoundCreate8Proc;
+    zm::InitDirectSound();
+    zm::CreateWaveOutDeviceHook = &ManualDeviceProc;
+  }
+  void TearDown() override {
+    player_ = nullptr;
+    EXPECT_TRUE(WaitUntil([] { return zm::ChannelKiller()->Count() == 0; }));
+    zm::CreateWaveOutDeviceHook = savedDevice_;
+    zm::DirectSoundCreate8Proc = savedCreate8_;
+  }
+  zm::TMusicPlayerClass* Player() {
+    if (!player_) player_ = zm::RefCast<zm::TMusicPlayerClass>(zm::CreateMusicPlayer());
+    return player_.get();
+  }
+  TManualDevice* Device() { return dynamic_cast<TManualDevice*>(Player()->Device()); }
+  zm::TRef<zm::TChannelMusic> Open(const std::string& name, std::uint32_t start = zm::kNoStartPosition) {
+    return zm::RefCast<zm::TChannelMusic>(Player()->CreateChannel(dir_.Wide(name), start));
+  }
+  void Run(std::uint32_t ms) {
+    clock_.Advance(ms);
+    audio_.Advance(ms * 441 / 10);
+    if (TManualDevice* d = Device()) d->RefillAll();
+  }
+  // Stops the channel and plays its tail out until the killer has it.
+  void Drain(zm::TChannelMusic* c) {
+    c->Stop(10);
+    for (int i = 0; i < 25; ++i) Run(100);
+    EXPECT_TRUE(WaitUntil([c] { return c->MusicChannelCount() == 0; }));
+  }
+
+  plat::TManualClock clock_{5000};
+  plat::TManualAudio audio_;
+  TMediaDir dir_;
+  zm::TRef<zm::TMusicPlayerClass> player_;
+  zm::TCreateWaveOutDeviceProc savedDevice_ = nullptr;
+  zm::TDirectSoundCreateProc savedCreate8_ = nullptr;
+};
 
 }  // namespace zmtest

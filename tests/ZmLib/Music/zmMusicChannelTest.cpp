@@ -21,7 +21,6 @@ namespace zm_music_channel_test {
 using namespace zm;
 using namespace zmtest;
 
-TRef<TWaveOutDevice> ManualDeviceProc() { return MakeRef<TManualDevice>(CreateWinWaveOutDevice()); }
 TRef<TWaveOutDevice> DeadDeviceProc() { return MakeRef<TDeadDevice>(); }
 
 std::int16_t Sample16(const std::vector<std::uint8_t>& b, std::size_t frame, std::size_t frameBytes) {
@@ -30,28 +29,8 @@ std::int16_t Sample16(const std::vector<std::uint8_t>& b, std::size_t frame, std
   return s;
 }
 
-class MusicChannel : public ::testing::Test {
+class MusicChannel : public TManualPlayerTest {
 protected:
-  void SetUp() override {
-    savedDevice_ = CreateWaveOutDeviceHook;
-    savedCreate8_ = DirectSoundCreate8Proc;
-    InitDirectSound();
-    CreateWaveOutDeviceHook = &ManualDeviceProc;
-  }
-  void TearDown() override {
-    player_ = nullptr;
-    EXPECT_TRUE(WaitUntil([] { return ChannelKiller()->Count() == 0; }));
-    CreateWaveOutDeviceHook = savedDevice_;
-    DirectSoundCreate8Proc = savedCreate8_;
-  }
-  TMusicPlayerClass* Player() {
-    if (!player_) player_ = RefCast<TMusicPlayerClass>(CreateMusicPlayer());
-    return player_.get();
-  }
-  TManualDevice* Device() { return dynamic_cast<TManualDevice*>(Player()->Device()); }
-  TRef<TChannelMusic> Open(const std::string& name) {
-    return RefCast<TChannelMusic>(Player()->CreateChannel(dir_.Wide(name), kNoStartPosition));
-  }
   std::string Dc(const std::string& name, double level, double seconds, int channels = 2, std::uint32_t rate = 44100,
                  int bits = 16) {
     TWavSpec w;
@@ -62,25 +41,6 @@ protected:
     WriteWav(dir_, name, w, EncodeSamples(v, bits));
     return name;
   }
-  // The clock, the sound card and the rings' refills move together.
-  void Run(std::uint32_t ms) {
-    clock_.Advance(ms);
-    audio_.Advance(ms * 441 / 10);
-    if (TManualDevice* d = Device()) d->RefillAll();
-  }
-  // Stops the channel and plays its tail out until the killer has it.
-  void Drain(TChannelMusic* c) {
-    c->Stop(10);
-    for (int i = 0; i < 25; ++i) Run(100);
-    EXPECT_TRUE(WaitUntil([c] { return c->MusicChannelCount() == 0; }));
-  }
-
-  plat::TManualClock clock_{5000};
-  plat::TManualAudio audio_;
-  TMediaDir dir_;
-  TRef<TMusicPlayerClass> player_;
-  TCreateWaveOutDeviceProc savedDevice_ = nullptr;
-  TDirectSoundCreateProc savedCreate8_ = nullptr;
 };
 
 TEST_F(MusicChannel, FadesRampFrameByFrameAndLastAtLeastOneFrame) {

@@ -23,46 +23,15 @@ namespace zm_music_player_test {
 using namespace zm;
 using namespace zmtest;
 
-TRef<TWaveOutDevice> ManualDeviceProc() { return MakeRef<TManualDevice>(CreateWinWaveOutDevice()); }
 
-class MusicPlayer : public ::testing::Test {
+class MusicPlayer : public TManualPlayerTest {
 protected:
   void SetUp() override {
-    savedDevice_ = CreateWaveOutDeviceHook;
-    savedCreate8_ = DirectSoundCreate8Proc;
-    InitDirectSound();
-    CreateWaveOutDeviceHook = &ManualDeviceProc;
-    player_ = RefCast<TMusicPlayerClass>(CreateMusicPlayer());
+    TManualPlayerTest::SetUp();
+    Player();
     TWavSpec w;
     WriteWav(dir_, "tone.wav", w, EncodeSamples(Sine(44100 * 5, 2, 44100, 441.0, 0.5), 16));
   }
-  void TearDown() override {
-    player_ = nullptr;
-    EXPECT_TRUE(WaitUntil([] { return ChannelKiller()->Count() == 0; }));
-    CreateWaveOutDeviceHook = savedDevice_;
-    DirectSoundCreate8Proc = savedCreate8_;
-  }
-  TManualDevice* Device() { return dynamic_cast<TManualDevice*>(player_->Device()); }
-  TRef<TChannelMusic> Open(const std::string& name, std::uint32_t start = kNoStartPosition) {
-    return RefCast<TChannelMusic>(player_->CreateChannel(dir_.Wide(name), start));
-  }
-  void Run(std::uint32_t ms) {
-    clock_.Advance(ms);
-    audio_.Advance(ms * 441 / 10);
-    Device()->RefillAll();
-  }
-  void Drain(TChannelMusic* c) {
-    c->Stop(10);
-    for (int i = 0; i < 25; ++i) Run(100);
-    EXPECT_TRUE(WaitUntil([c] { return c->MusicChannelCount() == 0; }));
-  }
-
-  plat::TManualClock clock_{5000};
-  plat::TManualAudio audio_;
-  TMediaDir dir_;
-  TRef<TMusicPlayerClass> player_;
-  TCreateWaveOutDeviceProc savedDevice_ = nullptr;
-  TDirectSoundCreateProc savedCreate8_ = nullptr;
 };
 
 TEST_F(MusicPlayer, PlayTwiceDoesNotRestartAndStopThenPlayGoesOnFromThePositionReached) {
