@@ -1,0 +1,358 @@
+#include "OruLib2/OruViewer/OruMusicLoader.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <mutex>
+#include <utility>
+
+#include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/wpFileStream.h"
+#include "ZmLib/zmLog.h"
+#include "ZmLib/zmTempFiles.h"
+
+namespace oru {
+
+using namespace zm;
+
+namespace {
+
+const WideString kMarks = u"+++++++++++++++++++ ";
+
+class TStopwatch {
+public:
+  std::int64_t Ms() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
+  }
+
+private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace
+
+// ---- TOruChannel -------------------------------------------------------------------
+
+TOruChannel::TOruChannel(TChannelOperator* channelOperator, std::int32_t id, const WideString& text,
+                         std::int32_t startPosition, double startTime, double endTime)
+    : Operator(channelOperator),
+      Text(text),
+      StartPosition(startPosition),
+      StartTime(startTime),
+      EndTime(endTime),
+      id_(id) {}
+
+void TOruChannel::Dispose() {
+  Destroy();
+  TRefObject::Dispose();
+}
+
+void TOruChannel::Start() {
+  if (!Loaded || Playing) return;
+  Playing = true;
+  if (Operator) Operator->Queue(this);
+}
+
+void TOruChannel::Stop() {
+  if (!Playing) return;
+  Playing = false;
+  if (Operator && Operator->Unqueue(this)) return;
+  // It was sounding.
+  TStopwatch w;
+  if (AudioChannel) AudioChannel->Stop(kChannelFadeMs);
+  LogInt(kMarks + u"Channel " + Text + u" Stop Time ", w.Ms());
+  Stopped = true;
+}
+
+void TOruChannel::Destroy() {
+  TRef<TChannel> c = std::move(AudioChannel);
+  if (!c) return;
+  TStopwatch w;
+  if (Playing && !Stopped) c->Stop(kChannelFadeMs);
+  c = nullptr;
+  LogInt(kMarks + u"Destroy Channel " + Text + u" Time ", w.Ms());
+}
+
+// ---- TChannelContainer -------------------------------------------------------------
+
+TChannelContainer::TChannelContainer(TOruChannel* channel) : channel_(channel) {}
+
+void TChannelContainer::Dispose() {
+  TRef<TThreadEventList> returnTo = std::move(ReturnTo);
+  if (returnTo && channel_ && (channel_->RefCount() == 1 || channel_->Cancelled())) {
+    // A channel the player gave up before its answer arrived: dropping it
+    // here would destroy the audio channel on the player's thread.
+    returnTo->Post(kReleaseChannelEvent, MakeRef<TChannelContainer>(channel_.get()).Detach());
+  }
+  channel_ = nullptr;
+  TRefObject::Dispose();
+}
+
+// ---- TChannelOperator --------------------------------------------------------------
+
+void TChannelOperator::Dispose() {
+  ClearQueue();
+  TList::Dispose();
+}
+
+void TChannelOperator::Queue(TOruChannel* channel) {
+  if (!channel || IsQueued(channel)) return;
+  channel->AddRef();
+  if (Add(channel) < 0) channel->Free();
+}
+
+bool TChannelOperator::Unqueue(TOruChannel* channel) {
+  const std::int32_t i = IndexOf(channel);
+  if (i < 0) return false;
+  Delete(i);
+  channel->Free();
+  return true;
+}
+
+void TChannelOperator::PlayPending() {
+  for (std::int32_t i = 0; i < Count(); ++i) {
+    auto* c = static_cast<TOruChannel*>(Get(i));
+    if (!c || !c->AudioChannel) continue;
+    TStopwatch w;
+    c->AudioChannel->Play(kChannelFadeMs);
+    c->Stopped = false;
+    LogInt(kMarks + u"Play Channel " + c->Text + u" Time ", w.Ms());
+  }
+  ClearQueue();
+}
+
+void TChannelOperator::ClearQueue() {
+  // Emptied first: a release below must not meet the list half cleared.
+  std::vector<TRefObject*> items;
+  for (std::int32_t i = 0; i < Count(); ++i) items.push_back(Get(i));
+  Clear();
+  for (TRefObject* p : items) FreeObject(p);
+}
+
+// ---- TMusicLoader ------------------------------------------------------------------
+
+TMusicLoader::TMusicLoader(TFileAccessor* fileAccess, TThreadEventList* playerEvents, TMusicPlayer* musicPlayer) {
+  if (!fileAccess) {
+    // The thread's own parts would be left behind by the failed construction.
+    TOruThread::Dispose();
+    ZM_FAIL("TMusicLoader: no file access");
+  }
+  fileAccess_ = TRef<TFileAccessor>(fileAccess);
+  playerEvents_ = TRef<TThreadEventList>(playerEvents);
+  musicPlayer_ = TRef<TMusicPlayer>(musicPlayer);
+  if (musicPlayer_) {
+    musicPlayer_->SetOpenStream(&TMusicLoader::OpenStream, this);
+    musicPlayer_->SetCloseStream(&TMusicLoader::CloseStream, this);
+  }
+}
+
+void TMusicLoader::Dispose() {
+  TOruThread::Dispose();
+  if (musicPlayer_) {
+    // Channels that outlive the loader must not call into it.
+    TStreamOpenPair open;
+    TStreamClosePair close;
+    musicPlayer_->GetOpenStream(open);
+    musicPlayer_->GetCloseStream(close);
+    if (open.Data == this) musicPlayer_->SetOpenStream(nullptr, nullptr);
+    if (close.Data == this) musicPlayer_->SetCloseStream(nullptr, nullptr);
+  }
+  musicPlayer_ = nullptr;
+  playerEvents_ = nullptr;
+  fileAccess_ = nullptr;
+}
+
+void TMusicLoader::Step() {
+  ProcessEvents();
+  WaitForEvents(10);
+}
+
+void TMusicLoader::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled, TRefObject* data) {
+  (void)sender;
+  auto* container = dynamic_cast<TChannelContainer*>(data);
+  switch (id) {
+    case kOpenChannelEvent:
+      handled = true;
+      if (container && container->Channel()) OpenChannel(container);
+      break;
+    case kReleaseChannelEvent:
+      // The queue frees the container after this, dropping its reference.
+      handled = true;
+      break;
+    default:
+      break;
+  }
+}
+
+void TMusicLoader::OpenChannel(TChannelContainer* container) {
+  TOruChannel* ch = container->Channel();
+  if (!ch->Cancelled() && musicPlayer_ && !ch->AudioChannel) {
+    TRef<TChannel> c;
+    try {
+      c = musicPlayer_->CreateChannel(ch->Text, static_cast<std::uint32_t>(std::max(ch->StartPosition, 0)));
+    } catch (const std::exception& e) {
+      DebugLog(std::string("TMusicLoader: ") + e.what());
+      c = nullptr;
+    }
+    if (!c) {
+      LogLine(kMarks + u"Channel Create ERROR");
+    } else {
+      const double left = static_cast<double>(c->GetLength()) - std::max(ch->StartPosition, 0);
+      ch->EndTime.store(std::min(ch->EndTime.load(), left + ch->StartTime));
+      ch->AudioChannel = std::move(c);
+    }
+  }
+  TRef<TChannelContainer> answer = MakeRef<TChannelContainer>(ch);
+  if (!playerEvents_) return;
+  answer->ReturnTo = TRef<TThreadEventList>(Events());
+  playerEvents_->Post(kChannelOpenedEvent, answer.Detach());
+}
+
+void TMusicLoader::OpenRequest(TOruChannel* channel) {
+  if (!channel) return;
+  TThreadEventList* events = Events();
+  if (!events) return;
+  events->Post(kOpenChannelEvent, MakeRef<TChannelContainer>(channel).Detach());
+}
+
+void TMusicLoader::Release(TRef<TOruChannel> channel) {
+  if (!channel) return;
+  TRef<TChannelContainer> c = MakeRef<TChannelContainer>(channel.get());
+  channel = nullptr;
+  if (TThreadEventList* events = Events()) events->Post(kReleaseChannelEvent, c.Detach());
+}
+
+TStream* TMusicLoader::OpenStream(void* loader, void* context, const WideString& name) {
+  (void)context;
+  auto* self = static_cast<TMusicLoader*>(loader);
+  if (!self || !self->fileAccess_) return nullptr;
+  try {
+    const WideStringView prefix(kLoadFromDiskPrefix);
+    if (name.starts_with(prefix)) return self->fileAccess_->OpenRealFile(name.substr(prefix.size()));
+    return self->fileAccess_->OpenFile(name);
+  } catch (const std::exception& e) {
+    DebugLog(std::string("TMusicLoader.OpenStream: ") + e.what());
+    return nullptr;
+  }
+}
+
+void TMusicLoader::CloseStream(void* loader, void* context, TStream* stream) {
+  (void)loader;
+  (void)context;
+  FreeObject(stream);
+}
+
+// ---- Decoder plug-ins --------------------------------------------------------------
+
+TLoadPluginProc LoadOggPluginHook = nullptr;
+TLoadPluginProc LoadWmaPluginHook = nullptr;
+TUnloadPluginProc UnloadOggPluginHook = nullptr;
+TUnloadPluginProc UnloadWmaPluginHook = nullptr;
+
+namespace {
+
+struct TPluginState {
+  std::mutex lock;
+  WideString folder;  // with its final "\"
+  WideString oggPath, wmaPath;
+  bool oggTried = false, wmaTried = false;
+};
+
+TPluginState& Plugins() {
+  static TPluginState s;
+  return s;
+}
+
+// Saves the entry into the plug-in folder; empty when it is not in the show
+// or cannot be written. Under the state lock.
+WideString ExtractPlugin(TPluginState& s, TFileAccessor* fileAccess, const WideString& entry,
+                         const WideString& fileName) {
+  if (entry.empty()) return {};
+  TRef<TStream> in = TRef<TStream>::Adopt(fileAccess->OpenFile(entry));
+  if (!in) return {};
+  if (s.folder.empty()) s.folder = CreateTempFolder(true);
+  const WideString path = s.folder + fileName;
+  TRef<TFileStream> out = MakeRef<TFileStream>(path, GENERIC_WRITE, CREATE_ALWAYS, FILE_SHARE_READ);
+  in->SetPosition(0);
+  const std::int64_t size = in->GetSize();
+  if (size > 0 && out->CopyFrom(in.get(), size) != size) throw EStreamWriteError();
+  return path;
+}
+
+void PreparePlugin(TPluginState& s, TFileAccessor* fileAccess, const WideString& entry, const WideString& fileName,
+                   TLoadPluginProc load, WideString& path, const WideString& failure) {
+  try {
+    path = ExtractPlugin(s, fileAccess, entry, fileName);
+  } catch (const std::exception& e) {
+    DebugLog(std::string("PreparePlugins: ") + e.what());
+    path.clear();
+  }
+  if (path.empty()) return;
+  bool loaded = false;
+  try {
+    loaded = load && load(path);
+  } catch (const std::exception& e) {
+    DebugLog(std::string("PreparePlugins: ") + e.what());
+  }
+  if (!loaded) {
+    path.clear();
+    LogLine(failure);
+  }
+}
+
+}  // namespace
+
+void PreparePlugins(TFileAccessor* fileAccess, const TIniFile* ini) {
+  if (!fileAccess || !ini) return;
+  TPluginState& s = Plugins();
+  std::lock_guard<std::mutex> g(s.lock);
+  if (!s.wmaTried) {
+    s.wmaTried = true;
+    PreparePlugin(s, fileAccess, ini->ReadString(u"Main", u"opt_wmapath", {}), u"oruwma.dll", LoadWmaPluginHook,
+                  s.wmaPath, u"WMA INITIALIZE FAILED");
+  }
+  if (!s.oggTried) {
+    s.oggTried = true;
+    PreparePlugin(s, fileAccess, ini->ReadString(u"main", u"opt_oggpath", {}), u"oruogg.dll", LoadOggPluginHook,
+                  s.oggPath, u"OGG INITIALIZE FAILED");
+  }
+}
+
+void RemovePlugins() {
+  TPluginState& s = Plugins();
+  std::lock_guard<std::mutex> g(s.lock);
+  if (!s.wmaPath.empty() && UnloadWmaPluginHook) UnloadWmaPluginHook();
+  if (!s.oggPath.empty() && UnloadOggPluginHook) UnloadOggPluginHook();
+  s.wmaPath.clear();
+  s.oggPath.clear();
+  s.wmaTried = s.oggTried = false;
+  if (s.folder.empty()) return;
+  bool removed = false;
+  try {
+    removed = DeleteDirectory(s.folder);
+  } catch (const std::exception& e) {
+    DebugLog(std::string("RemovePlugins: ") + e.what());
+  }
+  if (!removed) LogLine(kMarks + u"Delete Forlder ERROR: " + s.folder);
+  s.folder.clear();
+}
+
+WideString PluginFolder() {
+  TPluginState& s = Plugins();
+  std::lock_guard<std::mutex> g(s.lock);
+  return s.folder;
+}
+
+WideString OggPluginPath() {
+  TPluginState& s = Plugins();
+  std::lock_guard<std::mutex> g(s.lock);
+  return s.oggPath;
+}
+
+WideString WmaPluginPath() {
+  TPluginState& s = Plugins();
+  std::lock_guard<std::mutex> g(s.lock);
+  return s.wmaPath;
+}
+
+}  // namespace oru

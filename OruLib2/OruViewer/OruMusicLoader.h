@@ -1,0 +1,159 @@
+#pragma once
+// The music loader: a worker thread that opens audio channels (finding the
+// file, identifying it, building its decoder, pre-buffering) and destroys
+// them (waiting for their sound to wind down), so that the music player's
+// thread only posts requests and never blocks on either. A channel-to-be
+// travels between the two threads inside counted containers:
+//   player -> loader  kOpenChannelEvent     open it
+//   loader -> player  kChannelOpenedEvent   opened (or failed: no audio channel)
+//   player -> loader  kReleaseChannelEvent  release it
+// The last reference of a channel is dropped on the loader's thread.
+//
+// The unit also extracts the optional decoder plug-ins a show carries.
+#include <atomic>
+#include <cstdint>
+
+#include "OruLib2/OruClasses/OruFileAccess.h"
+#include "OruLib2/OruViewer/OruThreads.h"
+#include "ZmLib/Application2/zmThreadEventList.h"
+#include "ZmLib/Music/zmMusicPlayer.h"
+#include "ZmLib/zmIni.h"
+#include "ZmLib/zmLists.h"
+
+namespace oru {
+
+constexpr std::int32_t kOpenChannelEvent = 1;
+constexpr std::int32_t kChannelOpenedEvent = 2;
+constexpr std::int32_t kReleaseChannelEvent = 3;
+
+// Fade used when the player starts and stops channels, ms.
+constexpr std::uint32_t kChannelFadeMs = 10;
+
+class TChannelOperator;
+
+// The player's handle on one channel-to-be. Flags and times are the player
+// thread's; AudioChannel and EndTime are written by the loader before it
+// answers. The player may cancel Id, and read EndTime of a channel that is
+// still opening, while the loader works on it.
+class TOruChannel : public zm::TRefObject {
+public:
+  TOruChannel(TChannelOperator* channelOperator, std::int32_t id, const WideString& text,
+              std::int32_t startPosition, double startTime, double endTime);
+  void Dispose() override;  // Destroy
+
+  // Queues a loaded channel that does not play yet for the next PlayPending.
+  void Start();
+  // A queued channel leaves the queue and never sounds; a sounding one fades out.
+  void Stop();
+  // Stops (when sounding) and destroys the audio channel.
+  void Destroy();
+
+  std::int32_t Id() const { return id_.load(); }
+  void SetId(std::int32_t id) { id_.store(id); }
+  // The loader does not open a cancelled channel.
+  void Cancel() { id_.store(-1); }
+  bool Cancelled() const { return id_.load() < 0; }
+
+  TChannelOperator* Operator = nullptr;  // not owned
+  zm::TRef<zm::TChannel> AudioChannel;   // nil when it could not be made
+  bool Stopped = false;
+  bool Loaded = false;
+  bool Playing = false;
+  WideString Text;                // file name or composite text
+  std::int32_t StartPosition = 0;  // ms inside the file
+  double StartTime = 0;           // ms in the owning item's time
+  std::atomic<double> EndTime;
+
+private:
+  std::atomic<std::int32_t> id_;
+};
+
+// One counted reference to a channel, the payload of the three events.
+class TChannelContainer : public zm::TRefObject {
+public:
+  explicit TChannelContainer(TOruChannel* channel);
+  // When this is the last reference, or the channel was cancelled meanwhile,
+  // the channel goes back to ReturnTo as a release instead of being dropped
+  // here (the loader sets it on its answers).
+  void Dispose() override;
+
+  TOruChannel* Channel() const { return channel_.get(); }
+  zm::TRef<zm::TThreadEventList> ReturnTo;
+
+private:
+  zm::TRef<TOruChannel> channel_;
+};
+
+// The channels to start together at the end of a player pass; holds one
+// reference to each. Player thread only.
+class TChannelOperator : public zm::TList {
+public:
+  void Dispose() override;
+
+  void Queue(TOruChannel* channel);
+  // True when the channel was queued.
+  bool Unqueue(TOruChannel* channel);
+  bool IsQueued(TOruChannel* channel) const { return IndexOf(channel) >= 0; }
+  // Plays every queued channel that has an audio channel, then empties the queue.
+  void PlayPending();
+  void ClearQueue();
+};
+
+class TMusicLoader : public TOruThread {
+public:
+  static constexpr char16_t kLoadFromDiskPrefix[] = u"LoadFromDisk:";
+
+  // FileAccess must be given. The loader takes over the music player's
+  // stream procedures; without a music player every answer has no channel.
+  TMusicLoader(TFileAccessor* fileAccess, zm::TThreadEventList* playerEvents, zm::TMusicPlayer* musicPlayer);
+  void Dispose() override;
+
+  void HandleEvent(zm::TRefObject* sender, std::int32_t id, bool& handled, zm::TRefObject* data) override;
+  void Step() override;
+
+  // Player side: asks for the channel to be opened.
+  void OpenRequest(TOruChannel* channel);
+  // Player side: gives up the caller's reference; the channel is destroyed
+  // on the loader's thread.
+  void Release(zm::TRef<TOruChannel> channel);
+
+  TFileAccessor* FileAccess() const { return fileAccess_.get(); }
+  zm::TMusicPlayer* MusicPlayer() const { return musicPlayer_.get(); }
+  zm::TThreadEventList* PlayerEvents() const { return playerEvents_.get(); }
+
+  // The music player's stream procedures: "LoadFromDisk:" names come from
+  // disk, any other name from the show.
+  static zm::TStream* OpenStream(void* loader, void* context, const WideString& name);
+  static void CloseStream(void* loader, void* context, zm::TStream* stream);
+
+private:
+  void OpenChannel(TChannelContainer* container);
+
+  zm::TRef<TFileAccessor> fileAccess_;
+  zm::TRef<zm::TThreadEventList> playerEvents_;
+  zm::TRef<zm::TMusicPlayer> musicPlayer_;
+};
+
+// ---- Decoder plug-ins ------------------------------------------------------------
+
+// Loading and unloading of the Ogg and WMA decoder plug-ins; nil until the
+// decoder-choice unit sets them (a plug-in then fails to load).
+using TLoadPluginProc = bool (*)(const WideString& path);
+using TUnloadPluginProc = void (*)();
+extern TLoadPluginProc LoadOggPluginHook;
+extern TLoadPluginProc LoadWmaPluginHook;
+extern TUnloadPluginProc UnloadOggPluginHook;
+extern TUnloadPluginProc UnloadWmaPluginHook;
+
+// Once per process for each plug-in (again after RemovePlugins): the entry
+// named by [Main] "opt_wmapath" / "opt_oggpath" is saved into the plug-in
+// folder as "oruwma.dll" / "oruogg.dll" and loaded.
+void PreparePlugins(TFileAccessor* fileAccess, const zm::TIniFile* ini);
+// Unloads the plug-ins and deletes their folder.
+void RemovePlugins();
+// Empty when not prepared.
+WideString PluginFolder();
+WideString OggPluginPath();
+WideString WmaPluginPath();
+
+}  // namespace oru
