@@ -447,10 +447,17 @@ Result Device::Clear(std::uint32_t count, const Rect* rects, std::uint32_t flags
     std::uint8_t* first = v.bits + static_cast<std::ptrdiff_t>(t) * v.pitch + static_cast<std::ptrdiff_t>(l) * bpp;
     for (int x = 0; x < rr - l; ++x) std::memcpy(first + static_cast<std::ptrdiff_t>(x) * bpp, pixel, bpp);
     const std::size_t rowBytes = static_cast<std::size_t>(rr - l) * bpp;
+    std::uint32_t value32 = 0;
+    std::memcpy(&value32, pixel, 4);
+    const bool fill32 = bpp == 4 && reinterpret_cast<std::uintptr_t>(first) % 4 == 0 && v.pitch % 4 == 0;
     const auto rows = [&](int from, int to) {
-      for (int y = from; y < to; ++y)
-        std::memcpy(v.bits + static_cast<std::ptrdiff_t>(y) * v.pitch + static_cast<std::ptrdiff_t>(l) * bpp, first,
-                    rowBytes);
+      for (int y = from; y < to; ++y) {
+        std::uint8_t* row = v.bits + static_cast<std::ptrdiff_t>(y) * v.pitch + static_cast<std::ptrdiff_t>(l) * bpp;
+        if (fill32)
+          FillPixels32(reinterpret_cast<std::uint32_t*>(row), value32, static_cast<std::size_t>(rr - l));
+        else
+          std::memcpy(row, first, rowBytes);
+      }
     };
     // Whole frames are shared out over the workers in bands of rows.
     if (rowBytes * static_cast<std::size_t>(b - t) < kParallelBytes) {

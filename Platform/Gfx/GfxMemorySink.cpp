@@ -26,20 +26,14 @@ void CopyFrame(const FrameView& frame, const Rect& src, std::uint32_t* dstBits, 
       if (fast) {
         const std::uint8_t* in =
             frame.bits + static_cast<std::ptrdiff_t>(sy) * frame.pitch + static_cast<std::ptrdiff_t>(src.left) * 4;
-        if (frame.format == Format::X8R8G8B8) {
-          // One pass, opaque on the way.
-          for (int i = 0; i < w; ++i) {
-            std::uint32_t v;
-            std::memcpy(&v, in + static_cast<std::ptrdiff_t>(i) * 4, 4);
-            out[i] = v | 0xFF000000u;
-          }
-        } else {
-          std::memcpy(out, in, static_cast<std::size_t>(w) * 4);
-        }
+        // One pass, X8 made opaque on the way; the frame is not read back
+        // here, so its stores skip the caches.
+        StreamRow(out, in, static_cast<std::size_t>(w), frame.format == Format::X8R8G8B8 ? 0xFF000000u : 0);
       } else {
         for (int i = 0; i < w; ++i) out[i] = ReadPixelArgb(frame, static_cast<std::uint32_t>(src.left + i), sy);
       }
     }
+    StreamFence();
   };
   // Whole frames are shared out over the workers in bands of rows.
   constexpr int kBand = 32;

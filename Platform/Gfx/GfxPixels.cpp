@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 namespace plat::gfx {
 namespace {
 
@@ -108,6 +112,58 @@ void EncodeRow(Format f, const std::uint32_t* src, std::uint8_t* dst, std::size_
     return;
   }
   for (std::size_t i = 0; i < count; ++i) EncodePixel(f, dst + i * info->bytesPerPixel, src[i]);
+}
+
+namespace {
+
+// Rows shorter than this go through the cache: streaming pays only once the
+// stores fill whole lines.
+constexpr std::size_t kStreamMin = 256;
+
+#if defined(__SSE2__)
+// Pixels up to the next 16-byte boundary (dst is 4-byte aligned).
+std::size_t HeadTo16(const std::uint32_t* dst, std::size_t count) {
+  const std::size_t head = (16 - reinterpret_cast<std::uintptr_t>(dst) % 16) % 16 / 4;
+  return head < count ? head : count;
+}
+#endif
+
+}  // namespace
+
+void StreamRow(std::uint32_t* dst, const std::uint8_t* src, std::size_t count, std::uint32_t orMask) {
+  const auto one = [&](std::size_t i) {
+    std::uint32_t v;
+    std::memcpy(&v, src + i * 4, 4);
+    v |= orMask;
+    std::memcpy(dst + i, &v, 4);
+  };
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  if (count >= kStreamMin && reinterpret_cast<std::uintptr_t>(dst) % 4 == 0) {
+    for (const std::size_t head = HeadTo16(dst, count); i < head; ++i) one(i);
+    const __m128i m = _mm_set1_epi32(static_cast<int>(orMask));
+    for (; i + 4 <= count; i += 4)
+      _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i),
+                       _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i * 4)), m));
+  }
+#endif
+  for (; i < count; ++i) one(i);
+}
+
+void FillPixels32(std::uint32_t* dst, std::uint32_t value, std::size_t count) {
+#if defined(__x86_64__)
+  if (count >= kStreamMin) {
+    asm volatile("rep stosl" : "+D"(dst), "+c"(count) : "a"(value) : "memory");
+    return;
+  }
+#endif
+  for (std::size_t i = 0; i < count; ++i) std::memcpy(dst + i, &value, 4);
+}
+
+void StreamFence() {
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
 }
 
 }  // namespace plat::gfx

@@ -30,6 +30,18 @@ void EncodePixel(Format f, std::uint8_t* p, std::uint32_t argb);
 void DecodeRow(Format f, const std::uint8_t* src, std::uint32_t* dst, std::size_t count);
 void EncodeRow(Format f, const std::uint32_t* src, std::uint8_t* dst, std::size_t count);
 
+// Rows written and not read back soon (presented frames): dst[i] = the
+// 32-bit pixel at src + 4 * i, or-ed with orMask, with stores that bypass the
+// caches where the row is long enough, so the writes cost no reads of the
+// old contents. A band that used it calls StreamFence before another thread
+// reads its rows.
+void StreamRow(std::uint32_t* dst, const std::uint8_t* src, std::size_t count, std::uint32_t orMask);
+void StreamFence();
+// dst[i] = value (dst 4-byte aligned), through the cache with the
+// processor's string stores where it has them: long runs written that way
+// are not read first.
+void FillPixels32(std::uint32_t* dst, std::uint32_t value, std::size_t count);
+
 inline std::uint32_t Expand5(std::uint32_t v) { return (v << 3) | (v >> 2); }
 inline std::uint32_t Expand6(std::uint32_t v) { return (v << 2) | (v >> 4); }
 

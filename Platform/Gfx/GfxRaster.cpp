@@ -162,6 +162,17 @@ bool SimpleStageFor(const TriangleSetup& t, const PixelState& ps, SimpleStage& o
   return true;
 }
 
+// Hints that the lines of [p, p + bytes) are wanted soon.
+inline void PrefetchSpan(const void* p, std::size_t bytes) {
+#if defined(__SSE2__)
+  const auto* c = static_cast<const char*>(p);
+  for (std::size_t o = 0; o < bytes; o += 64) _mm_prefetch(c + o, _MM_HINT_T0);
+  if (bytes != 0) _mm_prefetch(c + bytes - 1, _MM_HINT_T0);
+#else
+  (void)p, (void)bytes;
+#endif
+}
+
 constexpr std::int32_t kBatch = 256;
 
 inline std::uint32_t FetchArgb(const TSurfaceView& l, std::int64_t x, std::int64_t y, std::uint32_t fill) {
@@ -229,6 +240,18 @@ __attribute__((target("avx2"))) inline __m256i Lerp16x16(__m256i a, __m256i b, _
 
 __attribute__((target("avx2"))) inline __m256i LoadOr(const std::uint32_t* p, __m256i fill) {
   return _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), fill);
+}
+
+// The texels at byte offsets off (eight pixels) and the ones after them.
+__attribute__((target("avx2"))) inline void GatherPairsAvx2(const int* bits, __m256i off, __m256i& first,
+                                                             __m256i& second) {
+  const auto* base = reinterpret_cast<const long long*>(bits);
+  const __m256i lo = _mm256_i32gather_epi64(base, _mm256_castsi256_si128(off), 1);       // pixels 0..3
+  const __m256i hi = _mm256_i32gather_epi64(base, _mm256_extracti128_si256(off, 1), 1);  // pixels 4..7
+  const __m256i split = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  const __m256i a = _mm256_permutevar8x32_epi32(lo, split), b = _mm256_permutevar8x32_epi32(hi, split);
+  first = _mm256_permute2x128_si256(a, b, 0x20);
+  second = _mm256_permute2x128_si256(a, b, 0x31);
 }
 
 // Columns that read texels i and i + 1 with one weight (defined below).
@@ -324,10 +347,23 @@ __attribute__((target("avx2"))) void SampleRowAvx2(const SimpleStage& k, const P
     const __m256i row1 = _mm256_mullo_epi32(y1v, pitch8);
     const __m256i c0 = _mm256_slli_epi32(x0v, 2);
     const __m256i c1 = _mm256_slli_epi32(x1v, 2);
-    const __m256i t00 = _mm256_or_si256(_mm256_i32gather_epi32(bits, _mm256_add_epi32(row0, c0), 1), fill8);
-    const __m256i t01 = _mm256_or_si256(_mm256_i32gather_epi32(bits, _mm256_add_epi32(row0, c1), 1), fill8);
-    const __m256i t10 = _mm256_or_si256(_mm256_i32gather_epi32(bits, _mm256_add_epi32(row1, c0), 1), fill8);
-    const __m256i t11 = _mm256_or_si256(_mm256_i32gather_epi32(bits, _mm256_add_epi32(row1, c1), 1), fill8);
+    __m256i t00, t01, t10, t11;
+    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(x1v, _mm256_add_epi32(x0v, _mm256_set1_epi32(1)))) == -1) {
+      // Each pixel's two texels side by side (away from clamped or wrapped
+      // edges): one 64-bit element per pixel and row, half the gathered
+      // elements, then split back into first and second texels.
+      GatherPairsAvx2(bits, _mm256_add_epi32(row0, c0), t00, t01);
+      GatherPairsAvx2(bits, _mm256_add_epi32(row1, c0), t10, t11);
+    } else {
+      t00 = _mm256_i32gather_epi32(bits, _mm256_add_epi32(row0, c0), 1);
+      t01 = _mm256_i32gather_epi32(bits, _mm256_add_epi32(row0, c1), 1);
+      t10 = _mm256_i32gather_epi32(bits, _mm256_add_epi32(row1, c0), 1);
+      t11 = _mm256_i32gather_epi32(bits, _mm256_add_epi32(row1, c1), 1);
+    }
+    t00 = _mm256_or_si256(t00, fill8);
+    t01 = _mm256_or_si256(t01, fill8);
+    t10 = _mm256_or_si256(t10, fill8);
+    t11 = _mm256_or_si256(t11, fill8);
     // Each pixel's weights in its four 16-bit channel lanes, laid out as the byte unpacks lay out the channels.
     const __m256i wx2 = _mm256_mullo_epi32(_mm256_set_m128i(wxs[1], wxs[0]), ones);
     const __m256i wy2 = _mm256_mullo_epi32(_mm256_set_m128i(wys[1], wys[0]), ones);
@@ -407,9 +443,28 @@ void DiffuseRow(const TriangleSetup& t, const SimpleStage& k, double py, std::in
   }
   for (std::int32_t i = 0; i < n; ++i) out[i] = k.base;
   const double* div = unitRhw ? nullptr : rw;
-  if (k.varyingAlpha) ChannelRow(t.attr[0], py, x0, n, div, 24, out);
-  if (k.varyingColour)
-    for (int c = 1; c < 4; ++c) ChannelRow(t.attr[c], py, x0, n, div, 24 - 8 * c, out);
+  // Channels with the same plane have the same bytes (grey shading, a
+  // coverage ramp on all four): each distinct plane is evaluated once.
+  bool wanted[4] = {k.varyingAlpha, k.varyingColour, k.varyingColour, k.varyingColour};
+  for (int c = 0; c < 4; ++c) {
+    if (!wanted[c]) continue;
+    const Plane& q = t.attr[c];
+    std::uint32_t spread = 0;  // a byte at each channel that shares q
+    for (int d = c + 1; d < 4; ++d)
+      if (wanted[d] && t.attr[d].a == q.a && t.attr[d].b == q.b && t.attr[d].c == q.c) {
+        spread |= 1u << (24 - 8 * d);
+        wanted[d] = false;
+      }
+    if (spread == 0) {
+      ChannelRow(q, py, x0, n, div, 24 - 8 * c, out);
+      continue;
+    }
+    spread |= 1u << (24 - 8 * c);
+    alignas(64) std::uint32_t bytes[kBatch];
+    std::fill_n(bytes, n, 0u);
+    ChannelRow(q, py, x0, n, div, 0, bytes);
+    for (std::int32_t i = 0; i < n; ++i) out[i] |= bytes[i] * spread;
+  }
 }
 
 // in times factors, channel by channel, as Mul255 gives it.
@@ -842,6 +897,21 @@ void RasterizeFast(const TriangleSetup& t, const PixelState& ps, std::int32_t ro
     std::int32_t b, e;
     RowSpan(t, y, b, e);
     if (b >= e) continue;
+    if (y + 1 < rowEnd) {
+      // The next pixel row's target span and its new texel row load while
+      // this row is drawn (hints only: no pixel depends on them).
+      PrefetchSpan(PixelAt(ps.target, b, y + 1), static_cast<std::size_t>(e - b) * 4);
+      const double vn = t.attr[uo + 1].At(refX, y + 1) / rw;
+      const std::int64_t fn = SnapCoordinate(vn, l.height, linear);
+      const std::int64_t rn = AddressTexel(linear ? (fn >> 8) + 1 : fn >> 8, l.height, s.addressV);
+      // Between the texels of the span's end columns: all it reads unless
+      // the columns wrap, and always inside the texel row.
+      const SpanTap& cb = cols[static_cast<std::size_t>(b - t.x0)];
+      const SpanTap& ce = cols[static_cast<std::size_t>(e - 1 - t.x0)];
+      const std::int32_t c0 = std::min({cb.i0, cb.i1, ce.i0, ce.i1}), c1 = std::max({cb.i0, cb.i1, ce.i0, ce.i1});
+      PrefetchSpan(l.bits + rn * l.pitch + static_cast<std::ptrdiff_t>(c0) * 4,
+                   static_cast<std::size_t>(c1 - c0 + 1) * 4);
+    }
     const double v = t.attr[uo + 1].At(refX, y) / rw;
     const std::int64_t f = SnapCoordinate(v, l.height, linear);
     const std::int64_t r0 = AddressTexel(f >> 8, l.height, s.addressV);
