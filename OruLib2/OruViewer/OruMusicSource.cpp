@@ -91,14 +91,17 @@ TOruMusicSource::TOruMusicSource(TOruSource* show) : show_(show) {
   synchronised_ = zm::IniGetBool(main ? main->Find(u"opt_syncmode") : nullptr, false);
   commentToOwnSlide_ = !zm::IniGetBool(main ? main->Find(u"opt_fullyplaysound") : nullptr, false);
 
+  // The slides are read with the same reader, which forgets the main music.
+  const WideString mainText = reader->MainText();
+  const double mainLength = reader->MainLength();
   BuildSlides(*reader);
 
-  const double total = reader->MainLength() > 0 ? reader->MainLength() : 0.0;
+  const double total = mainLength > 0 ? mainLength : 0.0;
   if (synchronised_ && repeat_ && total + kMusicRepeatMargin > show->ShowLength()) repeat_ = false;
   // The list repeats exactly when the source does: the sequences read it.
-  if (reader->MainLength() > 0) {
+  if (mainLength > 0) {
     mainList_ = zm::MakeRef<TPlayList>(repeat_);
-    mainList_->AddEntry(reader->MainText(), reader->MainLength());
+    mainList_->AddEntry(mainText, mainLength);
   }
 }
 

@@ -1,0 +1,585 @@
+#include "OruLib2/OruViewer/OruMusicPlayer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+
+#include "Platform/PlatSystem.h"
+#include "ZmLib/zmLog.h"
+
+namespace oru::music {
+
+using namespace zm;
+
+namespace {
+
+const WideString kMarks = u"+++++++++++++++++++ ";
+
+// Sequences made for one window at most: over a very short show only the
+// last passes can sound anyway, each one stopping the one before.
+constexpr std::int64_t kMaxPassesPerWindow = 16;
+// Play-list entries opened by one sequence in one pass; the rest follow in
+// the next passes (a list of countless tiny tracks must not stall the thread).
+constexpr int kMaxEntriesPerPass = 64;
+
+class TStopwatch {
+public:
+  double Ms() const {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count();
+  }
+
+private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+void LogSlow(const WideString& text, const TStopwatch& w) {
+  const double ms = w.Ms();
+  if (ms > 1) LogInt(text, static_cast<std::int64_t>(ms));
+}
+
+}  // namespace
+
+// ---- TPlayItem -----------------------------------------------------------------------
+
+TPlayItem::TPlayItem(TOruMusicPlayer* player) : Player(player) {
+  if (Player) Id = Player->NewItemId();
+}
+
+void TPlayItem::Dispose() {
+  Stop(true);
+  if (Player) Player->RemoveItem(this);
+  TRefObject::Dispose();
+}
+
+void TPlayItem::ReleaseChannel(TRef<TOruChannel> channel) {
+  if (!channel) return;
+  if (channel->Playing)
+    channel->Stop();
+  else
+    channel->Cancel();
+  if (Player && Player->loader_)
+    Player->loader_->Release(std::move(channel));
+}
+
+// ---- TPlayComment --------------------------------------------------------------------
+
+TPlayComment::TPlayComment(TOruMusicPlayer* player) : TPlayItem(player) {}
+
+void TPlayComment::Dispose() {
+  if (Player && Player->currentComment_ == this) {
+    Player->currentComment_ = nullptr;
+    LogLine(u"Clear CurComment !!!!!!!!!!!");
+  } else {
+    LogLine(u"Dispose noncurrent channel !!!!!!!!!!!");
+  }
+  TPlayItem::Dispose();
+}
+
+void TPlayComment::Open(const WideString& file, std::int32_t position, double end, double start) {
+  if (Channel || !Player) return;
+  Channel = MakeRef<TOruChannel>(Player->channelOperator_.get(), Id, file, position, start, end);
+  if (Player->loader_) Player->loader_->OpenRequest(Channel.get());
+}
+
+void TPlayComment::ChannelLoaded(TOruChannel* channel) {
+  if (!channel || channel != Channel.get()) return;
+  channel->Loaded = true;
+  Ready = true;
+}
+
+void TPlayComment::Sync(bool running, double time) {
+  if (Finished || !Ready || !Channel) return;
+  if (Channel->EndTime.load() - 10 <= time) {
+    Stop(true);
+    return;
+  }
+  if (Channel->Playing) {
+    if (!running && PauseWithShow) Channel->Stop();
+  } else if (running && time >= Channel->StartTime) {
+    Channel->Start();
+    Player->currentComment_ = this;
+  }
+}
+
+void TPlayComment::Stop(bool force) {
+  (void)force;
+  Finished = true;
+  ReleaseChannel(std::move(Channel));
+}
+
+// ---- TPlaySequence -------------------------------------------------------------------
+
+TPlaySequence::TPlaySequence(TOruMusicPlayer* player, bool synchronised, TPlayList* list)
+    : TPlayItem(player), List(list), FreeRunning(!synchronised) {
+  Ready = !List || List->Count() == 0;
+}
+
+void TPlaySequence::Dispose() {
+  Stop(true);
+  if (Player && Player->currentSequence_ == this) {
+    Player->currentSequence_ = nullptr;
+    LogLine(u"Clear CurSequence");
+  }
+  TPlayItem::Dispose();
+  Channels.clear();
+  LogLine(u"TPlaySequence.Disposed");
+}
+
+void TPlaySequence::Stop(bool force) {
+  if (Finished) return;
+  // Free-running music plays on through a new position.
+  if (FreeRunning && !force) return;
+  Finished = true;
+  if (Player) LogInt(u"Finally sequence stop ", static_cast<std::int64_t>(Player->MusicClock() - StartClock));
+  std::vector<TRef<TOruChannel>> channels = std::move(Channels);
+  Channels.clear();
+  for (TRef<TOruChannel>& c : channels) ReleaseChannel(std::move(c));
+}
+
+void TPlaySequence::ChannelLoaded(TOruChannel* channel) {
+  auto it = std::find_if(Channels.begin(), Channels.end(), [&](const TRef<TOruChannel>& c) { return c.get() == channel; });
+  if (it == Channels.end()) return;
+  channel->Loaded = true;
+  Ready = std::all_of(Channels.begin(), Channels.end(), [](const TRef<TOruChannel>& c) { return c->Loaded; });
+}
+
+void TPlaySequence::Sync(bool running, double t) {
+  if (Finished || !Player) return;
+  if (Started) {
+    if (!running && !FreeRunning) {
+      // A pause: the channels keep their positions and resume from there.
+      for (TRef<TOruChannel>& c : Channels)
+        if (c->Playing) c->Stop();
+      Started = false;
+    }
+    if (Started) Preload(FreeRunning ? Player->MusicClock() - StartClock + Offset : t - StartTime + Offset);
+    return;
+  }
+  if (t >= StartTime) {
+    if (running) {
+      Started = true;
+      if (FreeRunning) StartClock = Player->MusicClock();
+      LogFloat(u"Sequence started at abs Time ", t);
+    }
+    Preload(FreeRunning ? Offset : t - StartTime + Offset);
+    if (Finished) return;
+    if ((running || !FreeRunning) && Player->currentSequence_ != this) {
+      if (TPlaySequence* old = Player->currentSequence_) old->Stop(true);
+      Player->currentSequence_ = this;
+    }
+  } else {
+    Preload(Offset);
+  }
+}
+
+void TPlaySequence::Preload(double p) {
+  if (!List) return;
+  const std::int32_t count = List->Count();
+  const double total = List->Total();
+  std::int64_t limit;
+  if (List->Repeat()) {
+    // A repeating list of no length would never get past its first window.
+    if (count == 0 || !(total > 0)) return;
+    limit = std::numeric_limits<std::int32_t>::max();
+  } else {
+    if (p > total) {
+      Stop(true);
+      return;
+    }
+    limit = count;
+  }
+  std::int64_t index = NextTrack;
+  TPlayListEntry e;
+  for (int added = 0; index < limit && added < kMaxEntriesPerPass; ++index, ++added) {
+    if (!List->Get(index, e) || e.Start >= p + kMusicWindowMs) break;
+    if (e.Start + e.Duration > p) {
+      LogLine(u"Preload " + e.Text);
+      LogFloat(u"Preload to time start ", e.Start);
+      AddChannel(e, std::max(0.0, p - e.Start));
+    }
+  }
+  NextTrack = index;
+
+  if (!Started) return;
+  TStopwatch w;
+  for (std::size_t i = 0; i < Channels.size();) {
+    TRef<TOruChannel> c = Channels[i];
+    if (c->EndTime.load() <= p) {
+      Channels.erase(Channels.begin() + std::ptrdiff_t(i));
+      if (c->Playing) LogFloat(u"Stop Channel: " + c->Text + u"   IntTime: ", p);
+      TStopwatch r;
+      ReleaseChannel(std::move(c));
+      LogSlow(u"Release Channel Time ", r);
+      continue;
+    }
+    if (c->Loaded && !c->Playing && c->StartTime <= p) {
+      LogFloat(u"Start Channel: " + c->Text + u"   IntTime: ", p);
+      c->Start();
+    }
+    ++i;
+  }
+  LogSlow(u"|||||||||||||||||||||||||| Watch Synch Time ", w);
+}
+
+void TPlaySequence::AddChannel(const TPlayListEntry& entry, double cut) {
+  if (!(cut <= entry.Duration)) return;
+  const double pos = std::clamp(std::trunc(entry.StartPosition + cut), 0.0, 2147483647.0);
+  TRef<TOruChannel> c = MakeRef<TOruChannel>(Player->channelOperator_.get(), Id, entry.Text,
+                                             static_cast<std::int32_t>(pos), entry.Start + cut,
+                                             entry.Start + entry.Duration);
+  Channels.push_back(c);
+  Ready = false;
+  if (Player->loader_) Player->loader_->OpenRequest(c.get());
+}
+
+// ---- TOruMusicPlayer -----------------------------------------------------------------
+
+TOruMusicPlayer::TOruMusicPlayer(TOruSource* show, bool ownsShow) {
+  if (!show) {
+    TOruThread::Dispose();
+    ZM_FAIL("No OruSource for OruMusicPlayer");
+  }
+  showPtr_ = show;
+  if (ownsShow) show_ = TRef<TOruSource>::Adopt(show);
+  try {
+    source_ = MakeRef<TOruMusicSource>(show);
+    synchronised_ = source_->Synchronised();
+    fileAccess_ = TRef<TFileAccessor>(show->FileAccessor());
+    PreparePlugins(fileAccess_.get(), show->Project());
+    if (CreateMusicPlayerHook) {
+      musicPlayer_ = CreateMusicPlayerHook();
+      if (musicPlayer_ && !musicPlayer_->IsReady()) musicPlayer_ = nullptr;
+    }
+    loader_ = MakeRef<TMusicLoader>(fileAccess_.get(), Events(), musicPlayer_.get());
+    channelOperator_ = MakeRef<TChannelOperator>();
+    // Synchronised main music comes from the schedule, pass by pass.
+    if (source_->MainList() && !synchronised_) {
+      auto seq = MakeRef<TPlaySequence>(this, synchronised_, source_->MainList());
+      currentSequence_ = seq.get();
+      AddItem(seq.Detach());
+    }
+    Reset(false, 0);
+  } catch (...) {
+    Dispose();
+    throw;
+  }
+}
+
+void TOruMusicPlayer::Dispose() {
+  Stop();
+  DestroyAllItems();
+  loader_ = nullptr;
+  source_ = nullptr;
+  fileAccess_ = nullptr;
+  channelOperator_ = nullptr;
+  musicPlayer_ = nullptr;
+  show_ = nullptr;
+  showPtr_ = nullptr;
+  TOruThread::Dispose();
+  RemovePlugins();
+}
+
+bool TOruMusicPlayer::Start() {
+  if (loader_) loader_->Start();
+  return TOruThread::Start();
+}
+
+bool TOruMusicPlayer::Stop(std::uint32_t timeoutMs) {
+  bool ok = true;
+  if (loader_) ok = loader_->Stop(timeoutMs);
+  ok = TOruThread::Stop(timeoutMs) && ok;
+  if (!items_.empty()) {
+    DestroyAllItems();
+    plat::SleepMs(15);
+  }
+  TRef<TMusicPlayer> device;
+  {
+    // GetTime may still read it.
+    std::lock_guard<std::mutex> g(lock_);
+    device = std::move(musicPlayer_);
+  }
+  if (device) {
+    device = nullptr;
+    plat::SleepMs(15);
+  }
+  return ok;
+}
+
+void TOruMusicPlayer::Step() {
+  Pass();
+  WaitForEvents(5);
+}
+
+std::int32_t TOruMusicPlayer::NewItemId() {
+  const std::int32_t id = nextItemId_;
+  nextItemId_ = id == std::numeric_limits<std::int32_t>::max() ? 0 : id + 1;
+  return id;
+}
+
+void TOruMusicPlayer::AddItem(TPlayItem* item) {
+  if (item) items_.push_back(item);
+}
+
+void TOruMusicPlayer::RemoveItem(TPlayItem* item) {
+  items_.erase(std::remove(items_.begin(), items_.end(), item), items_.end());
+}
+
+void TOruMusicPlayer::DestroyItem(TPlayItem* item) {
+  RemoveItem(item);
+  item->Free();
+}
+
+void TOruMusicPlayer::DestroyAllItems() {
+  while (!items_.empty()) DestroyItem(items_.back());
+  currentSequence_ = nullptr;
+  currentComment_ = nullptr;
+}
+
+void TOruMusicPlayer::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled, TRefObject* data) {
+  (void)sender;
+  handled = true;
+  switch (id) {
+    case kChannelOpenedEvent: {
+      auto* container = dynamic_cast<TChannelContainer*>(data);
+      TOruChannel* channel = container ? container->Channel() : nullptr;
+      if (!channel) return;
+      LogLine(u"Receive Channel: " + channel->Text);
+      // A cancelled channel belongs to nobody: its container gives it back.
+      if (channel->Cancelled()) return;
+      for (TPlayItem* item : items_)
+        if (item->Id == channel->Id()) {
+          item->ChannelLoaded(channel);
+          break;
+        }
+      return;
+    }
+    case kMusicRunEvent:
+      SetRunning(true);
+      return;
+    case kMusicPauseEvent:
+      SetRunning(false);
+      return;
+    case kMusicSetTimeEvent: {
+      auto* d = dynamic_cast<TTimeData*>(data);
+      if (!d) return;
+      LogFloat(u"Set Time ", d->Position);
+      if (d->EndLimit >= 0) {
+        std::lock_guard<std::mutex> g(lock_);
+        endLimit_ = d->EndLimit;
+      }
+      if (d->Position >= 0) Reset(true, d->Position);
+      return;
+    }
+    default:
+      handled = false;
+      ZM_FAIL("Unknown EventID");
+  }
+}
+
+// ---- Engine side ---------------------------------------------------------------------
+
+void TOruMusicPlayer::SetRunRequested(bool run) {
+  if (runRequested_.exchange(run) == run) return;
+  if (TThreadEventList* e = Events()) e->Post(run ? kMusicRunEvent : kMusicPauseEvent, nullptr);
+}
+
+void TOruMusicPlayer::SetTime(double endLimit, double position) {
+  // A non-finite request would poison the clock.
+  if (!std::isfinite(position)) position = -1;
+  if (!std::isfinite(endLimit)) endLimit = -1;
+  if (position >= 0) {
+    runRequested_.store(false);
+    ready_.store(false);
+  }
+  if (endLimit >= 0) lastEndLimit_.store(endLimit);
+  TRef<TTimeData> data = MakeRef<TTimeData>(position, endLimit);
+  if (TThreadEventList* e = Events()) e->SendWait(kMusicSetTimeEvent, data.get());
+}
+
+double TOruMusicPlayer::GetTime() {
+  std::lock_guard<std::mutex> g(lock_);
+  double t = running_ ? ClockLocked() - base_ : base_;
+  return std::min(t, endLimit_);
+}
+
+double TOruMusicPlayer::EndLimit() {
+  std::lock_guard<std::mutex> g(lock_);
+  return endLimit_;
+}
+
+bool TOruMusicPlayer::ClockRunning() {
+  std::lock_guard<std::mutex> g(lock_);
+  return running_;
+}
+
+float TOruMusicPlayer::GetVolume() {
+  TRef<TMusicPlayer> p = musicPlayer_;
+  return p ? p->GetVolume() : 0.0f;
+}
+
+void TOruMusicPlayer::SetVolume(float volume) {
+  if (TRef<TMusicPlayer> p = musicPlayer_) p->SetVolume(volume);
+}
+
+// ---- Clock ---------------------------------------------------------------------------
+
+double TOruMusicPlayer::MusicClock() {
+  std::lock_guard<std::mutex> g(lock_);
+  return ClockLocked();
+}
+
+double TOruMusicPlayer::ClockLocked() {
+  if (musicPlayer_) return musicPlayer_->GetTime();
+  // The 32-bit tick count wraps; counted on so that the clock never jumps back.
+  const std::uint32_t now = plat::TickCount32();
+  if (tickBase_ < 0) tickBase_ = now;
+  else tickBase_ += static_cast<std::uint32_t>(now - lastTick_);
+  lastTick_ = now;
+  return tickBase_;
+}
+
+void TOruMusicPlayer::SetRunning(bool run) {
+  std::lock_guard<std::mutex> g(lock_);
+  if (run == running_) return;
+  // The same subtraction turns a start reading into the current time and back.
+  base_ = ClockLocked() - base_;
+  running_ = run;
+}
+
+void TOruMusicPlayer::Reset(bool clear, double t) {
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    running_ = false;
+    base_ = t;
+  }
+  if (clear) {
+    std::vector<TPlayItem*> items = items_;
+    for (TPlayItem* item : items) item->Stop(false);
+  }
+  horizon_ = t + kMusicWindowMs;
+  Schedule(true, horizon_, t);
+}
+
+void TOruMusicPlayer::Pass() {
+  ProcessEvents();
+  double t = GetTime();
+  const double limit = EndLimit();
+  if (t >= limit - 1) t = limit - 1;
+  const bool running = ClockRunning();
+  if (running) {
+    TStopwatch w;
+    // The window never shrinks: a clamped time (a lowered end limit) would
+    // schedule the slides between the two horizons a second time.
+    const double newHorizon = t + kMusicWindowMs;
+    if (newHorizon > horizon_) {
+      Schedule(false, newHorizon, horizon_);
+      horizon_ = newHorizon;
+    }
+    LogSlow(kMarks + u"Main Synch Time ", w);
+  }
+  {
+    TStopwatch w;
+    // Items may be added (a sequence stops the current one) while syncing.
+    std::vector<TPlayItem*> items = items_;
+    for (TPlayItem* item : items)
+      if (!item->Finished) item->Sync(running, t);
+    LogSlow(kMarks + u"Total Synch Time ", w);
+  }
+  channelOperator_->PlayPending();
+  {
+    TStopwatch w;
+    std::vector<TPlayItem*> finished;
+    for (TPlayItem* item : items_)
+      if (item->Finished) finished.push_back(item);
+    for (TPlayItem* item : finished) DestroyItem(item);
+    ready_.store(running || std::all_of(items_.begin(), items_.end(), [](TPlayItem* i) { return i->Ready; }));
+    LogSlow(kMarks + u"Total Free and Pack Time ", w);
+  }
+}
+
+// ---- Schedule ------------------------------------------------------------------------
+
+bool TOruMusicPlayer::SlideSpanAt(std::int64_t index, double& start, double& end) const {
+  const std::int32_t count = source_->SlideCount();
+  const double length = source_->Length();
+  if (count <= 0 || index < 0) return false;
+  TSlideMusicInfo* info = source_->Slide(static_cast<std::int32_t>(index % count));
+  if (!info) return false;
+  const double pass = static_cast<double>(index / count) * length;
+  start = pass + info->Span.Start;
+  end = pass + info->Span.End;
+  return true;
+}
+
+std::int64_t TOruMusicPlayer::SlideAt(std::int64_t from, double time) const {
+  const std::int32_t count = source_->SlideCount();
+  const double length = source_->Length();
+  if (count <= 0 || !(length > 0) || !std::isfinite(time)) return 0;
+  // A far jump starts at its pass instead of walking slide by slide.
+  const double pass = std::floor(std::max(time, 0.0) / length);
+  if (pass > 1e12) return 0;
+  const std::int64_t passStart = static_cast<std::int64_t>(pass) * count;
+  if (from < passStart - count || from > passStart + 2 * count) from = passStart;
+  double start = 0, end = 0;
+  std::int64_t i = std::max<std::int64_t>(from, 0);
+  // Bounded: spans that do not cover the time line must not hang the thread.
+  for (std::int64_t guard = 0; guard < 4 * std::int64_t(count) + 4 && SlideSpanAt(i, start, end); ++guard) {
+    if (time < start && i > 0) --i;
+    else if (time >= end && end > start) ++i;
+    else break;
+  }
+  return i;
+}
+
+void TOruMusicPlayer::Schedule(bool initial, double to, double from) {
+  if (!source_->HasMusic()) return;
+  const double length = source_->Length();
+  const bool repeat = showPtr_->RepeatMode() == kRepeatLoop;
+  TPlayList* mainList = source_->MainList();
+  if (synchronised_ && mainList && length > 0) {
+    std::int64_t k0 = static_cast<std::int64_t>(std::min(from / length, 1e15)) + (initial ? 0 : 1);
+    const std::int64_t k1 = repeat ? static_cast<std::int64_t>(std::min(to / length, 1e15)) : 0;
+    k0 = std::max(k0, k1 - kMaxPassesPerWindow + 1);
+    for (std::int64_t k = k0; k <= k1; ++k) {
+      auto seq = MakeRef<TPlaySequence>(this, true, mainList);
+      const double s = length * static_cast<double>(k);
+      if (s > from) {
+        seq->StartTime = s;
+      } else {
+        seq->StartTime = from;
+        seq->Offset = from - s;
+      }
+      AddItem(seq.Detach());
+    }
+  }
+
+  const std::int32_t count = source_->SlideCount();
+  if (count <= 0 || !(length > 0)) return;
+  slideIndex_ = SlideAt(slideIndex_, from);
+  const std::int64_t first = initial ? std::max<std::int64_t>(0, slideIndex_ - count) : slideIndex_ + 1;
+  std::int64_t last = SlideAt(slideIndex_, to);
+  // A show that does not repeat has no comments past its last slide.
+  if (!repeat) last = std::min<std::int64_t>(last, count - 1);
+  for (std::int64_t i = first; i <= last; ++i) {
+    TSlideMusicInfo* info = source_->Slide(static_cast<std::int32_t>(i % count));
+    if (!info || info->Comment.empty()) continue;
+    LogLine(u"New Comment begin " + info->Comment);
+    double start = static_cast<double>(i / count) * length + info->Span.Start;
+    double cut = 0;
+    if (start < from) {
+      cut = from - start;
+      start = from;
+    }
+    if (!(cut < info->CommentLength)) continue;
+    const double position = std::clamp(std::round(info->CommentStartPosition + cut), 0.0, 2147483647.0);
+    const double end = start + info->CommentLength - cut;
+    LogFloats(u"~~~~~~~~~~~~~~~~~~~~~~~New Comment params ", std::vector<double>{start, position, end});
+    auto comment = MakeRef<TPlayComment>(this);
+    TPlayComment* c = comment.get();
+    AddItem(comment.Detach());
+    c->Open(info->Comment, static_cast<std::int32_t>(position), end, start);
+  }
+}
+
+}  // namespace oru::music

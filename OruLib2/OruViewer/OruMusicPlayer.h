@@ -1,0 +1,202 @@
+#pragma once
+// The music player thread: plays the show's main music (play sequences) and
+// the slides' voice comments, scheduling what has to sound within the next
+// five seconds (the loader opens those files ahead of time), starting and
+// stopping channels at their show times, pausing with the show and jumping
+// when the engine sets a new position. It owns the show clock: the audio
+// device's play clock, or the tick count when there is no sound device.
+//
+// Engine thread: SetRunRequested, SetTime, SetEndLimit, GetTime, IsReady and
+// the volume. Everything else lives on the player thread.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "OruLib2/OruClasses/zmOruSource2.h"
+#include "OruLib2/OruViewer/OruMusicLoader.h"
+#include "OruLib2/OruViewer/OruMusicSource.h"
+#include "OruLib2/OruViewer/OruThreads.h"
+
+namespace oru {
+// Apart from the engine's tick-count stand-in of the same name until the
+// engine takes its clock from here.
+namespace music {
+
+constexpr std::int32_t kMusicRunEvent = 10;
+constexpr std::int32_t kMusicPauseEvent = 11;
+constexpr std::int32_t kMusicSetTimeEvent = 12;
+
+// How far ahead the player schedules and opens music, ms.
+constexpr double kMusicWindowMs = 5000.0;
+constexpr double kNoEndLimit = 2147483647.0;
+
+class TOruMusicPlayer;
+
+// A negative field leaves the player's value unchanged.
+class TTimeData : public zm::TRefObject {
+public:
+  TTimeData(double position, double endLimit) : Position(position), EndLimit(endLimit) {}
+  double Position = -1;
+  double EndLimit = -1;
+};
+
+class TPlayItem : public zm::TRefObject {
+public:
+  explicit TPlayItem(TOruMusicPlayer* player);
+  // Stops with force and leaves the player's items.
+  void Dispose() override;
+  virtual void Stop(bool force) = 0;
+  virtual void ChannelLoaded(TOruChannel* channel) = 0;
+  virtual void Sync(bool running, double time) = 0;
+
+  TOruMusicPlayer* Player = nullptr;  // not owned
+  std::int32_t Id = 0;
+  bool Ready = false;
+  bool Finished = false;
+
+protected:
+  // Stops (when sounding) or cancels the channel and hands it to the loader.
+  void ReleaseChannel(zm::TRef<TOruChannel> channel);
+};
+
+class TPlayComment : public TPlayItem {
+public:
+  explicit TPlayComment(TOruMusicPlayer* player);
+  void Dispose() override;
+  void Stop(bool force) override;
+  void ChannelLoaded(TOruChannel* channel) override;
+  void Sync(bool running, double time) override;
+  // Start and end are show times, ms; position is inside the file.
+  void Open(const WideString& file, std::int32_t position, double end, double start);
+
+  zm::TRef<TOruChannel> Channel;
+  bool PauseWithShow = true;
+};
+
+class TPlaySequence : public TPlayItem {
+public:
+  // The list stays the source's.
+  TPlaySequence(TOruMusicPlayer* player, bool synchronised, TPlayList* list);
+  void Dispose() override;
+  void Stop(bool force) override;
+  void ChannelLoaded(TOruChannel* channel) override;
+  void Sync(bool running, double time) override;
+
+  std::vector<zm::TRef<TOruChannel>> Channels;
+  TPlayList* List = nullptr;
+  std::int64_t NextTrack = 0;
+  bool Started = false;
+  bool FreeRunning = false;
+  double StartClock = 0;  // clock reading when a free-running sequence started
+  double StartTime = 0;   // show time at which the sequence begins
+  double Offset = 0;      // ms into the list at StartTime
+
+private:
+  // P is the time into the play list.
+  void Preload(double p);
+  void AddChannel(const TPlayListEntry& entry, double cut);
+};
+
+class TOruMusicPlayer : public TOruThread {
+public:
+  // Show must be given ("No OruSource for OruMusicPlayer"); with ownsShow the
+  // player takes over the caller's reference.
+  TOruMusicPlayer(TOruSource* show, bool ownsShow);
+  void Dispose() override;
+
+  // Starts the loader, then this thread.
+  bool Start() override;
+  // Stops the loader and this thread, then drops every item and the sound device.
+  bool Stop(std::uint32_t timeoutMs = kDisposeWaitMs) override;
+  void Step() override;
+  void HandleEvent(zm::TRefObject* sender, std::int32_t id, bool& handled, zm::TRefObject* data) override;
+
+  // ---- Engine thread ----
+  void SetRunRequested(bool run);
+  bool RunRequested() const { return runRequested_.load(); }
+  // Negative fields are left alone; waits until the player thread took them.
+  void SetTime(double endLimit, double position);
+  void SetEndLimit(double t) { SetTime(t, -2147483647.0); }
+  double LastEndLimit() const { return lastEndLimit_.load(); }
+  double GetTime();
+  bool IsReady() const { return ready_.load(); }
+  float GetVolume();
+  void SetVolume(float volume);
+
+  // The face the engine's show clock has: the clock runs while active.
+  void Activate() { SetRunRequested(true); }
+  void Deactivate() { SetRunRequested(false); }
+  bool IsActive() const { return RunRequested(); }
+  double Clock() { return GetTime(); }
+  bool Ready() const { return IsReady(); }
+  double BarrierTime() const { return LastEndLimit(); }
+  void Resync(double barrier, double time) { SetTime(barrier, time); }
+  float Volume() { return GetVolume(); }
+  bool NeedsRebuild() const { return false; }
+  // False while the player reads a show it does not own.
+  bool SourceFree() const { return static_cast<bool>(show_); }
+
+  // ---- Player thread ----
+  // One pass of the loop without its wait (tests drive it by hand).
+  void Pass();
+  // The music clock, ms: the device's play clock, else the tick count.
+  double MusicClock();
+  bool ClockRunning();
+  double EndLimit();
+
+  TOruMusicSource* Source() const { return source_.get(); }
+  zm::TMusicPlayer* MusicPlayer() const { return musicPlayer_.get(); }
+  TMusicLoader* Loader() const { return loader_.get(); }
+  TChannelOperator* ChannelOperator() const { return channelOperator_.get(); }
+  const std::vector<TPlayItem*>& Items() const { return items_; }
+  TPlaySequence* CurrentSequence() const { return currentSequence_; }
+  TPlayComment* CurrentComment() const { return currentComment_; }
+  bool Synchronised() const { return synchronised_; }
+
+private:
+  friend class TPlayItem;
+  friend class TPlayComment;
+  friend class TPlaySequence;
+
+  std::int32_t NewItemId();
+  void AddItem(TPlayItem* item);     // takes over the caller's reference
+  void RemoveItem(TPlayItem* item);  // without freeing it
+  void DestroyItem(TPlayItem* item);
+  void DestroyAllItems();
+  void SetRunning(bool run);
+  void Reset(bool clear, double t);
+  void Schedule(bool initial, double to, double from);
+  // The slide index (counting on through passes) whose span holds the time.
+  std::int64_t SlideAt(std::int64_t from, double time) const;
+  bool SlideSpanAt(std::int64_t index, double& start, double& end) const;
+  double ClockLocked();
+
+  zm::TRef<TOruSource> show_;  // held only when owned
+  TOruSource* showPtr_ = nullptr;
+  zm::TRef<TOruMusicSource> source_;
+  zm::TRef<TFileAccessor> fileAccess_;
+  zm::TRef<zm::TMusicPlayer> musicPlayer_;
+  zm::TRef<TMusicLoader> loader_;
+  zm::TRef<TChannelOperator> channelOperator_;
+  std::vector<TPlayItem*> items_;  // one reference each
+  TPlaySequence* currentSequence_ = nullptr;
+  TPlayComment* currentComment_ = nullptr;
+  bool synchronised_ = false;
+  std::int32_t nextItemId_ = 0;
+  std::int64_t slideIndex_ = 0;
+  double horizon_ = 0;
+  std::atomic<bool> runRequested_{false};
+  std::atomic<bool> ready_{false};
+  std::atomic<double> lastEndLimit_{kNoEndLimit};
+
+  std::mutex lock_;  // running_, base_, endLimit_ and the unwrapped tick count
+  bool running_ = false;
+  double base_ = 0;
+  double endLimit_ = kNoEndLimit;
+  std::uint32_t lastTick_ = 0;
+  double tickBase_ = -1;
+};
+
+}  // namespace music
+}  // namespace oru
