@@ -46,25 +46,6 @@ std::int32_t WholeMs(double t) {
   return static_cast<std::int32_t>(t);
 }
 
-// A free-running millisecond count over the wrapping 32-bit tick count.
-TOruMusicPlayer::TTimeSource SteadyTicks() {
-  struct TState {
-    std::mutex lock;
-    bool started = false;
-    std::uint32_t last = 0;
-    double total = 0;
-  };
-  auto state = std::make_shared<TState>();
-  return [state]() {
-    std::lock_guard<std::mutex> g(state->lock);
-    const std::uint32_t now = SysTimeMs();
-    if (state->started) state->total += static_cast<double>(static_cast<std::uint32_t>(now - state->last));
-    state->started = true;
-    state->last = now;
-    return state->total;
-  };
-}
-
 }  // namespace
 
 // ---- Records ---------------------------------------------------------------------------
@@ -73,77 +54,6 @@ void TOpenParams::Dispose() {
   FileAccess = nullptr;
   Ini = nullptr;
   TRefObject::Dispose();
-}
-
-// ---- TOruMusicPlayer ---------------------------------------------------------------
-
-TOruMusicPlayer::TOruMusicPlayer(TOruSource* source, TTimeSource ticks) : ticks_(std::move(ticks)) {
-  (void)source;
-  if (!ticks_) ticks_ = SteadyTicks();
-}
-
-void TOruMusicPlayer::Dispose() {
-  {
-    std::lock_guard<std::mutex> g(lock_);
-    ticks_ = nullptr;
-  }
-  TRefObject::Dispose();
-}
-
-double TOruMusicPlayer::Ticks() const {
-  if (!ticks_) return 0;
-  const double t = ticks_();
-  return std::isfinite(t) ? t : 0;
-}
-
-bool TOruMusicPlayer::Start() { return true; }
-
-void TOruMusicPlayer::Activate() {
-  std::lock_guard<std::mutex> g(lock_);
-  if (active_) return;
-  baseTicks_ = Ticks();
-  active_ = true;
-}
-
-void TOruMusicPlayer::Deactivate() {
-  std::lock_guard<std::mutex> g(lock_);
-  if (!active_) return;
-  base_ += Ticks() - baseTicks_;
-  active_ = false;
-}
-
-bool TOruMusicPlayer::IsActive() const {
-  std::lock_guard<std::mutex> g(lock_);
-  return active_;
-}
-
-double TOruMusicPlayer::Clock() const {
-  std::lock_guard<std::mutex> g(lock_);
-  return active_ ? base_ + (Ticks() - baseTicks_) : base_;
-}
-
-bool TOruMusicPlayer::Ready() const { return true; }
-
-double TOruMusicPlayer::BarrierTime() const {
-  std::lock_guard<std::mutex> g(lock_);
-  return barrier_;
-}
-
-void TOruMusicPlayer::Resync(double barrier, double time) {
-  std::lock_guard<std::mutex> g(lock_);
-  barrier_ = barrier;
-  base_ = std::isfinite(time) ? time : 0;
-  if (active_) baseTicks_ = Ticks();
-}
-
-float TOruMusicPlayer::Volume() const {
-  std::lock_guard<std::mutex> g(lock_);
-  return volume_;
-}
-
-void TOruMusicPlayer::SetVolume(float volume) {
-  std::lock_guard<std::mutex> g(lock_);
-  volume_ = std::isfinite(volume) ? std::clamp(volume, 0.0f, 1.0f) : 1.0f;
 }
 
 // ---- TOruEngine ------------------------------------------------------------------------
@@ -360,16 +270,44 @@ bool TOruEngine::OpenShow(TFileAccessor* fileAccess, TIniFile* ini, std::int32_t
   TRef<TOruSource> old = std::move(source_);
   source_ = source;
   OpenInternal(source, false, time);
-  // The tick clock never reads the source; a soundtrack player would keep
-  // the old one until it lets go.
+  // The player holds its own reference to the show it plays.
   if (old && player_ && !player_->SourceFree()) LogLine(u"TOruEngine: the old show stays with the player");
   old = nullptr;
   return true;
 }
 
 zm::TRef<TOruMusicPlayer> TOruEngine::MakePlayer() {
-  TOruMusicPlayer::TTimeSource ticks = timeSource_;
-  return MakeRef<TOruMusicPlayer>(source_.get(), std::move(ticks));
+  if (!source_) return nullptr;
+  TRef<TOruMusicPlayer> player;
+  source_->AddRef();  // the player's own reference, released also when it fails
+  try {
+    player = MakeRef<TOruMusicPlayer>(source_.get(), true);
+  } catch (const std::exception& e) {
+    const std::string what = e.what();
+    LogLine(u"TOruEngine.MakePlayer: " + WideString(what.begin(), what.end()));
+  }
+  // A show whose music cannot be read plays on silent: the clock of a player
+  // over a show without slides.
+  if (!player) {
+    try {
+      TRef<TIniFile> blank = MakeRef<TIniFile>();
+      blank->LoadFromText(TByteString("[Times]\r\nopt_slidescount=0\r\n"));
+      TFileAccessor* access = source_->FileAccessor();
+      if (access) access->AddRef();
+      TRef<TOruSource> silent = MakeRef<TOruSource>(access, true, blank.Detach());
+      player = MakeRef<TOruMusicPlayer>(silent.Detach(), true);
+    } catch (const std::exception& e) {
+      const std::string what = e.what();
+      LogLine(u"TOruEngine.MakePlayer: no clock: " + WideString(what.begin(), what.end()));
+      return nullptr;
+    }
+  }
+  if (frameStepMs_) player->SetTickClock(true);
+  player->Start();
+  // Stopped at the show's start with its ready flag known, before the first
+  // pass asks for it.
+  player->Resync(barrier_.Time, 0);
+  return player;
 }
 
 void TOruEngine::OpenInternal(TRef<TOruSource> source, bool reopen, double time) {
@@ -394,8 +332,7 @@ void TOruEngine::OpenInternal(TRef<TOruSource> source, bool reopen, double time)
 
   if (fresh || !player_) {
     player_ = MakePlayer();
-    player_->Start();
-    player_->Deactivate();
+    if (player_) player_->Deactivate();
   }
 
   if (!reopen && loader_) {
@@ -490,10 +427,17 @@ TDeviceDrawer* TOruEngine::Drawer() const {
 
 double TOruEngine::GetShowTime() {
   if (!active_.load() || !player_) return heldTime_;
-  const double raw = player_->Clock() - heldTime_;
+  const double clock = player_->Clock();
+  const double raw = clock - heldTime_;
   // Stepped clocks are even already; smoothing would only make them lag
   // behind frames that waited for slides.
-  return frameStepMs_ ? raw : interpolator_->Interpolate(raw);
+  if (frameStepMs_) return raw;
+  const double smooth = interpolator_->Interpolate(raw);
+  // The player holds its clock at the barrier (its end limit): smoothing
+  // must not keep the show short of it.
+  if (barrier_.Active && clock >= player_->BarrierTime() && player_->BarrierTime() == barrier_.Time)
+    return std::max(smooth, barrier_.Time);
+  return smooth;
 }
 
 void TOruEngine::SetActive(bool on) {
@@ -509,8 +453,10 @@ void TOruEngine::SetActive(bool on) {
       }
     }
     if (!player_) player_ = MakePlayer();
-    if (player_->BarrierTime() != barrier_.Time) player_->Resync(barrier_.Time, player_->Clock());
-    player_->Activate();
+    if (player_) {
+      if (player_->BarrierTime() != barrier_.Time) player_->Resync(barrier_.Time, player_->Clock());
+      player_->Activate();
+    }
     active_.store(true);
     // With the interpolator holding this is the player's clock minus the
     // show time: the running clock's offset.
@@ -525,8 +471,7 @@ void TOruEngine::SetActive(bool on) {
     if (!frameStepMs_) SetLoadCallbackMode(0);
     if (player_ && player_->NeedsRebuild() && source_) {
       player_ = MakePlayer();
-      player_->Start();
-      player_->Deactivate();
+      if (player_) player_->Deactivate();
     }
   }
 }

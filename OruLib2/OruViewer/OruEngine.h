@@ -20,6 +20,7 @@
 #include "OruLib2/OruClasses/OruFileAccess.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "OruLib2/OruViewer/OruFrameInterpolation.h"
+#include "OruLib2/OruViewer/OruMusicPlayer.h"
 #include "OruLib2/OruViewer/OruThreads.h"
 #include "ZmLib/zmIni.h"
 #include "ZmLib/zmTypes.h"
@@ -58,49 +59,6 @@ class TStrValue : public zm::TRefObject {
 public:
   explicit TStrValue(WideString value = {}) : Value(std::move(value)) {}
   WideString Value;
-};
-
-// ---- The show clock --------------------------------------------------------------
-
-// The clock the show runs on. Until the show has sound it is a tick count
-// that runs only while active; the player of the soundtrack replaces it and
-// keeps this face: a clock, a ready flag, a barrier time and a volume.
-class TOruMusicPlayer : public zm::TRefObject {
-public:
-  // Milliseconds of a free-running source; the wrapping 32-bit tick count
-  // when none is given.
-  using TTimeSource = std::function<double()>;
-
-  explicit TOruMusicPlayer(TOruSource* source, TTimeSource ticks = nullptr);
-  void Dispose() override;
-
-  bool Start();  // the player's own thread (none for the tick clock)
-  void Activate();
-  void Deactivate();
-  bool IsActive() const;
-  // The show time of the player: stands while not active.
-  double Clock() const;
-  bool Ready() const;
-  double BarrierTime() const;
-  // Moves the player to Time with the barrier it must not play past.
-  void Resync(double barrier, double time);
-  float Volume() const;
-  void SetVolume(float volume);
-  // True when the player must be made anew over the source.
-  bool NeedsRebuild() const { return false; }
-  // False while the player still reads the source.
-  bool SourceFree() const { return true; }
-
-private:
-  double Ticks() const;
-
-  mutable std::mutex lock_;
-  TTimeSource ticks_;
-  bool active_ = false;
-  double base_ = 0;       // clock value when last activated or moved
-  double baseTicks_ = 0;  // source value at that moment
-  double barrier_ = 3.4e38;
-  float volume_ = 1.0f;
 };
 
 // ---- The parts the engine drives -------------------------------------------------
@@ -252,9 +210,6 @@ public:
   void SetCover(bool on) { cover_ = on; }
   void SetColorOverride(bool on, std::uint32_t color) { colorOverride_ = on, overrideColor_ = color & 0xFFFFFF; }
   void SetUnsharpOverride(bool on, double value) { unsharpOverride_ = on, overrideUnsharp_ = value; }
-  // The free-running millisecond count the show clock runs on, taken by the
-  // next open; the program clock when none is set (tests set a manual one).
-  void SetTimeSource(TOruMusicPlayer::TTimeSource source) { timeSource_ = std::move(source); }
   // Called on the engine thread after each presented frame with its show time.
   std::function<void(double showTime)> OnFramePresented;
 
@@ -350,7 +305,6 @@ private:
   std::int32_t loaderHeight_ = 480;
   bool cover_ = false;
   std::uint32_t frameStepMs_ = 0;
-  TOruMusicPlayer::TTimeSource timeSource_;
   std::atomic<double> frameTime_{0};
   zm::TRef<TFrameInterpolator> interpolator_;
 };

@@ -8,7 +8,7 @@
 #include "Platform/PlatSystem.h"
 #include "ZmLib/zmLog.h"
 
-namespace oru::music {
+namespace oru {
 
 using namespace zm;
 
@@ -355,10 +355,9 @@ void TOruMusicPlayer::HandleEvent(TRefObject* sender, std::int32_t id, bool& han
       return;
     }
     case kMusicRunEvent:
-      SetRunning(true);
-      return;
     case kMusicPauseEvent:
-      SetRunning(false);
+      // The clock was switched by the sender; a late event only confirms it.
+      SetRunning(true, true);
       return;
     case kMusicSetTimeEvent: {
       auto* d = dynamic_cast<TTimeData*>(data);
@@ -369,6 +368,9 @@ void TOruMusicPlayer::HandleEvent(TRefObject* sender, std::int32_t id, bool& han
         endLimit_ = d->EndLimit;
       }
       if (d->Position >= 0) Reset(true, d->Position);
+      if (d->Settle)
+        ready_.store(ClockRunning() ||
+                     std::all_of(items_.begin(), items_.end(), [](TPlayItem* i) { return i->Ready; }));
       return;
     }
     default:
@@ -380,11 +382,17 @@ void TOruMusicPlayer::HandleEvent(TRefObject* sender, std::int32_t id, bool& han
 // ---- Engine side ---------------------------------------------------------------------
 
 void TOruMusicPlayer::SetRunRequested(bool run) {
-  if (runRequested_.exchange(run) == run) return;
+  {
+    // The engine reads the show clock right after it starts or stops it: the
+    // clock switches here, the event wakes the thread for its channels.
+    std::lock_guard<std::mutex> g(lock_);
+    if (runRequested_.exchange(run) == run) return;
+    SetRunningLocked(run);
+  }
   if (TThreadEventList* e = Events()) e->Post(run ? kMusicRunEvent : kMusicPauseEvent, nullptr);
 }
 
-void TOruMusicPlayer::SetTime(double endLimit, double position) {
+void TOruMusicPlayer::SetTime(double endLimit, double position, bool settle) {
   // A non-finite request would poison the clock.
   if (!std::isfinite(position)) position = -1;
   if (!std::isfinite(endLimit)) endLimit = -1;
@@ -393,8 +401,14 @@ void TOruMusicPlayer::SetTime(double endLimit, double position) {
     ready_.store(false);
   }
   if (endLimit >= 0) lastEndLimit_.store(endLimit);
-  TRef<TTimeData> data = MakeRef<TTimeData>(position, endLimit);
+  TRef<TTimeData> data = MakeRef<TTimeData>(position, endLimit, settle);
   if (TThreadEventList* e = Events()) e->SendWait(kMusicSetTimeEvent, data.get());
+}
+
+void TOruMusicPlayer::Resync(double barrier, double time) {
+  const bool run = RunRequested();
+  SetTime(barrier, time, true);
+  if (run) SetRunRequested(true);
 }
 
 double TOruMusicPlayer::GetTime() {
@@ -430,7 +444,7 @@ double TOruMusicPlayer::MusicClock() {
 }
 
 double TOruMusicPlayer::ClockLocked() {
-  if (musicPlayer_) return musicPlayer_->GetTime();
+  if (musicPlayer_ && !tickClock_.load()) return musicPlayer_->GetTime();
   // The 32-bit tick count wraps; counted on so that the clock never jumps back.
   const std::uint32_t now = plat::TickCount32();
   if (tickBase_ < 0) tickBase_ = now;
@@ -439,8 +453,14 @@ double TOruMusicPlayer::ClockLocked() {
   return tickBase_;
 }
 
-void TOruMusicPlayer::SetRunning(bool run) {
+void TOruMusicPlayer::SetRunning(bool run, bool asRequested) {
   std::lock_guard<std::mutex> g(lock_);
+  // The request is read under the lock that switches the clock: a late event
+  // must not undo a newer request.
+  SetRunningLocked(asRequested ? runRequested_.load() : run);
+}
+
+void TOruMusicPlayer::SetRunningLocked(bool run) {
   if (run == running_) return;
   // The same subtraction turns a start reading into the current time and back.
   base_ = ClockLocked() - base_;
@@ -582,4 +602,4 @@ void TOruMusicPlayer::Schedule(bool initial, double to, double from) {
   }
 }
 
-}  // namespace oru::music
+}  // namespace oru

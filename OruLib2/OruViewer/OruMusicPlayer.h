@@ -19,9 +19,6 @@
 #include "OruLib2/OruViewer/OruThreads.h"
 
 namespace oru {
-// Apart from the engine's tick-count stand-in of the same name until the
-// engine takes its clock from here.
-namespace music {
 
 constexpr std::int32_t kMusicRunEvent = 10;
 constexpr std::int32_t kMusicPauseEvent = 11;
@@ -36,9 +33,13 @@ class TOruMusicPlayer;
 // A negative field leaves the player's value unchanged.
 class TTimeData : public zm::TRefObject {
 public:
-  TTimeData(double position, double endLimit) : Position(position), EndLimit(endLimit) {}
+  TTimeData(double position, double endLimit, bool settle = false)
+      : Position(position), EndLimit(endLimit), Settle(settle) {}
   double Position = -1;
   double EndLimit = -1;
+  // The ready flag is worked out before the sender goes on (the engine's
+  // resync reads it next), not with the next pass.
+  bool Settle = false;
 };
 
 class TPlayItem : public zm::TRefObject {
@@ -116,7 +117,7 @@ public:
   void SetRunRequested(bool run);
   bool RunRequested() const { return runRequested_.load(); }
   // Negative fields are left alone; waits until the player thread took them.
-  void SetTime(double endLimit, double position);
+  void SetTime(double endLimit, double position, bool settle = false);
   void SetEndLimit(double t) { SetTime(t, -2147483647.0); }
   double LastEndLimit() const { return lastEndLimit_.load(); }
   double GetTime();
@@ -131,11 +132,16 @@ public:
   double Clock() { return GetTime(); }
   bool Ready() const { return IsReady(); }
   double BarrierTime() const { return LastEndLimit(); }
-  void Resync(double barrier, double time) { SetTime(barrier, time); }
+  // A move while active keeps the clock running from the new time.
+  void Resync(double barrier, double time);
   float Volume() { return GetVolume(); }
   bool NeedsRebuild() const { return false; }
   // False while the player reads a show it does not own.
   bool SourceFree() const { return static_cast<bool>(show_); }
+
+  // Exact frame stepping (captures) runs the show on the stepped tick count,
+  // not the device's play clock: set before Start.
+  void SetTickClock(bool on) { tickClock_.store(on); }
 
   // ---- Player thread ----
   // One pass of the loop without its wait (tests drive it by hand).
@@ -164,7 +170,8 @@ private:
   void RemoveItem(TPlayItem* item);  // without freeing it
   void DestroyItem(TPlayItem* item);
   void DestroyAllItems();
-  void SetRunning(bool run);
+  void SetRunning(bool run, bool asRequested = false);
+  void SetRunningLocked(bool run);
   void Reset(bool clear, double t);
   void Schedule(bool initial, double to, double from);
   // The slide index (counting on through passes) whose span holds the time.
@@ -188,6 +195,7 @@ private:
   double horizon_ = 0;
   std::atomic<bool> runRequested_{false};
   std::atomic<bool> ready_{false};
+  std::atomic<bool> tickClock_{false};
   std::atomic<double> lastEndLimit_{kNoEndLimit};
 
   std::mutex lock_;  // running_, base_, endLimit_ and the unwrapped tick count
@@ -198,5 +206,4 @@ private:
   double tickBase_ = -1;
 };
 
-}  // namespace music
 }  // namespace oru

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "Platform/PlatSystem.h"
+#include "ZmLib/Music/zmMusicPlayer.h"
 #include "ZmLib/3DBasics/DeviceDrawer.h"
 #include "tests/ZmLib/3DBasics/DeviceDrawerDoubles.h"
+#include "tests/OruLib2/OruViewer/OruMusicPlayerTestKit.h"
 #include "tests/support/kit/IniText.h"
 
 using namespace zm;
@@ -199,7 +201,6 @@ protected:
     device->SetBounds(TRect{0, 0, 320, 240}, TPoint{}, false);
     engine = MakeRef<TOruEngine>(device.get(), 0, true, false, listener.get(), TRef<TOruShowParts>(parts.get()),
                                  [this] { return TRef<TOruDrawerLink>(link.get()); });
-    engine->SetTimeSource([this] { return clock; });
     engine->SetFrameStep(10);  // exact clock, no sleeping while frames are drawn
     engine->OnPosition = [this](TCustomOruEngine*, std::int32_t time, bool ended, std::int32_t end) {
       reports.push_back({time, ended, end});
@@ -233,7 +234,7 @@ protected:
   }
   // One pass after the clock moved by Ms; the listener's events are taken.
   void Pass(double ms = 10) {
-    clock += ms;
+    clock.Advance(static_cast<std::uint32_t>(ms));
     engine->Step();
     listener->ProcessEvents();
   }
@@ -243,12 +244,14 @@ protected:
     for (int i = 0; i < limit && Shown() < time; ++i) Pass(ms);
   }
 
+  // No sound device: the show runs on the tick count, which the test moves.
+  orutest::TClockPlayerHook noSound{false};
+  plat::TManualClock clock{1000};
   TRef<TThreadEventList> listener = MakeRef<TThreadEventList>();
   TRef<TEtParts> parts = MakeRef<TEtParts>();
   TRef<TEtLink> link = MakeRef<TEtLink>();
   TRef<TEtDevice> device;
   TRef<TOruEngine> engine;
-  double clock = 1000;
   std::vector<TEtReport> reports;
   std::vector<std::string> actions;
   std::vector<std::vector<std::int32_t>> windowEvents;
@@ -258,14 +261,16 @@ protected:
 // ---- Clock, barriers and the end ----
 
 TEST(OruMusicPlayerTest, TickClockRunsOnlyWhileActiveAndAcrossTheTickWrap) {
-  plat::TManualClock ticks(0);
-  // The program's millisecond count just before it wraps.
-  const std::uint32_t start = plat::TickCount32() - SysTimeMs();
-  ticks.Set(start + 0xFFFFFD00u);
-  TRef<TOruMusicPlayer> player = MakeRef<TOruMusicPlayer>(nullptr);
+  orutest::TClockPlayerHook noSound(false);
+  // The tick count just before it wraps.
+  plat::TManualClock ticks(0xFFFFFD00u);
+  zmtest::TShowBuilder show;
+  show.AddSlide(10000);
+  TRef<TOruMusicPlayer> player = orutest::NewPlayer(show);
   ticks.Advance(500);
   EXPECT_EQ(player->Clock(), 0);  // stands while not active
   player->Resync(900, 100);
+  EXPECT_TRUE(player->Ready());
   player->Activate();
   ticks.Advance(0x200);  // the 32-bit count wraps meanwhile
   EXPECT_EQ(player->Clock(), 100 + 0x200);
@@ -273,10 +278,28 @@ TEST(OruMusicPlayerTest, TickClockRunsOnlyWhileActiveAndAcrossTheTickWrap) {
   ticks.Advance(1000);
   EXPECT_EQ(player->Clock(), 100 + 0x200);
   EXPECT_EQ(player->BarrierTime(), 900);
+  // A move while active (a loop) keeps the clock running from there.
+  player->Activate();
+  player->Resync(5000, 50);
+  EXPECT_TRUE(player->IsActive());
+  ticks.Advance(30);
+  EXPECT_EQ(player->Clock(), 80);
+  // Without a device there is no volume; bad values change nothing.
   player->SetVolume(std::nanf(""));
-  EXPECT_EQ(player->Volume(), 1.0f);
   player->SetVolume(7);
-  EXPECT_EQ(player->Volume(), 1.0f);
+  EXPECT_EQ(player->Volume(), 0.0f);
+}
+
+TEST_F(OruEngine, ShowWhoseMusicCannotBeReadPlaysOnSilent) {
+  // No slide sections: the slides show, the music cannot be read.
+  TIniText t;
+  t.Section("main").Key("opt_repeat", "close").Key("opt_pausewheninactive", 0);
+  t.Section("Times").Key("opt_slidescount", 2).Key("opt_synchpos1", 1000).Key("opt_synchpos2", 2000);
+  Open(t.Bytes(false), 0);
+  RunUntil(1500, 10, 400);
+  EXPECT_GE(Shown(), 1500);
+  ASSERT_NE(engine->Player(), nullptr);
+  EXPECT_EQ(engine->Player()->Source()->SlideCount(), 0);
 }
 
 TEST_F(OruEngine, PauseSlideStopsTheClockAtItsEndUntilAMoveNotAPauseRequest) {

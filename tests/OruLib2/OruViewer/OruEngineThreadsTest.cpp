@@ -142,6 +142,8 @@ std::string Show(const char* repeat) {
   t.Section("main").Key("opt_repeat", repeat).Key("opt_pausewheninactive", 0);
   t.Section("Times").Key("opt_slidescount", 3).Key("opt_synchpos1", 400).Key("opt_synchpos2", 800).Key(
       "opt_synchpos3", 1200);
+  // Each slide has its section, as in every saved show (the music reads them).
+  for (int i = 1; i <= 3; ++i) t.Section("Slide" + std::to_string(i));
   return t.Bytes(false);
 }
 

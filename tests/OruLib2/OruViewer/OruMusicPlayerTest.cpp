@@ -9,7 +9,7 @@
 #include "Platform/PlatSystem.h"
 #include "tests/OruLib2/OruViewer/OruMusicPlayerTestKit.h"
 
-namespace oru::music {
+namespace oru {
 namespace {
 
 using namespace orutest;
@@ -78,6 +78,22 @@ TEST(OruMusicPlayer, NoShowAndADeviceThatIsNotReadyLeaveTheTickClock) {
   clock.Advance(250);
   EXPECT_EQ(p->GetTime(), 3250);
   EXPECT_TRUE(p->IsReady());
+}
+
+TEST(OruMusicPlayer, SteppedCapturesRunOnTheTickCountThoughADeviceIsThere) {
+  TClockPlayerHook hook;
+  TClockPlayer* d = hook.Device.get();
+  plat::TManualClock clock(1000);
+  TShowBuilder show;
+  show.AddSlide(5000);
+  TRef<TOruMusicPlayer> p = NewPlayer(show);
+  ASSERT_EQ(p->MusicPlayer(), d);
+  p->SetTickClock(true);
+  p->SetRunRequested(true);
+  Pass(p.get());
+  d->Now = d->Now.load() + 900;
+  clock.Advance(40);
+  EXPECT_EQ(p->GetTime(), 40);
 }
 
 TEST(OruMusicPlayer, ClockPausesWithoutJumpsAndNeverPassesTheEndLimit) {
@@ -365,4 +381,4 @@ TEST(OruMusicPlayer, SequenceOpensOnlyTheNextFiveSecondsAndSurvivesOddLists) {
 }
 
 }  // namespace
-}  // namespace oru::music
+}  // namespace oru

@@ -84,9 +84,9 @@ inline TRef<oru::TOruSource> OpenShow(zmtest::TShowBuilder& show) {
   return MakeRef<oru::TOruSource>(accessor.Detach(), true, doc.Detach());
 }
 
-inline TRef<oru::music::TOruMusicPlayer> NewPlayer(zmtest::TShowBuilder& show) {
+inline TRef<oru::TOruMusicPlayer> NewPlayer(zmtest::TShowBuilder& show) {
   TRef<oru::TOruSource> src = OpenShow(show);
-  auto player = MakeRef<oru::music::TOruMusicPlayer>(src.Detach(), true);
+  auto player = MakeRef<oru::TOruMusicPlayer>(src.Detach(), true);
   // The test's thread plays the engine and drains both queues.
   player->Events()->BindOwner();
   player->Loader()->Events()->BindOwner();
@@ -94,7 +94,7 @@ inline TRef<oru::music::TOruMusicPlayer> NewPlayer(zmtest::TShowBuilder& show) {
 }
 
 // One pass of the loader (opening what was asked), then one of the player.
-inline void Pass(oru::music::TOruMusicPlayer* player) {
+inline void Pass(oru::TOruMusicPlayer* player) {
   player->Loader()->Events()->ProcessEvents();
   player->Pass();
 }

@@ -6,7 +6,7 @@
 #include "OruLib2/OruViewer/OruMusicPlayer.h"
 #include "tests/OruLib2/OruViewer/OruMusicPlayerTestKit.h"
 
-namespace oru::music {
+namespace oru {
 namespace {
 
 using namespace orutest;
@@ -61,4 +61,4 @@ TEST(OruMusicPlayerThreads, EngineRequestsMeetThePlayerAndLoaderThreads) {
 }
 
 }  // namespace
-}  // namespace oru::music
+}  // namespace oru
