@@ -55,6 +55,7 @@ struct TDemoRun {
   bool Started = false;
   std::vector<std::string> Boxes;
   std::map<std::int64_t, TDemoPicture> Frames;  // the first frame at or after each asked time
+  std::string Seen;                              // show times of the frames, for failure messages
 };
 
 // Plays the packed show from the start of a slide, keeping the frames at
@@ -65,6 +66,7 @@ TDemoRun PlayPacked(const std::string& show, int slide, const std::vector<std::i
       u"player -exename \"" + plat::FromUtf8(show) + u"\" -slide " + plat::FromUtf8(std::to_string(slide)),
       kDemoStepMs,
       [&](std::int64_t time, const std::uint32_t* bits, int w, int h) {
+        if (run.Seen.size() < 400) run.Seen += std::to_string(time) + (bits ? " " : "(no pixels) ");
         for (std::int64_t t : times)
           if (time >= t && !run.Frames.count(t) && bits && w > 0 && h > 0)
             run.Frames[t] =
@@ -233,7 +235,7 @@ TEST_F(DemoShow, TitleAndExifCaptionShowText) {
   const std::int64_t t2 = TDemoShowLayout::SlideStart(layout_.CaptionSlide) + TDemoShowLayout::kTransitionMs + 500;
   const TDemoRun captioned = PlayPacked(Show(), layout_.CaptionSlide, {t2}, {});
   ASSERT_TRUE(captioned.Started) << (captioned.Boxes.empty() ? "" : captioned.Boxes.back());
-  ASSERT_EQ(captioned.Frames.count(t2), 1u);
+  ASSERT_EQ(captioned.Frames.count(t2), 1u) << "wanted " << t2 << ", frames at " << captioned.Seen;
   const TDemoPicture& c = captioned.Frames.at(t2);
   const std::uint32_t yellow = TDemoShowLayout::kCaptionColour;
   const int inCaption = CountInBox(c, 0.3, 0.82, 0.7, 0.88, yellow, 48);

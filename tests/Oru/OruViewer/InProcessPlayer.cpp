@@ -40,9 +40,16 @@ TInProcessRun PlayInProcess(const zm::WideString& commandLine, std::uint32_t ste
   std::mutex lock;
   TRef<zm::TZmApplication> app = zm::MakeRef<zm::TZmApplication>();
   plat::SetFrameStepping(stepMs, captureDir, captureLimit);
+  // Terminate once: every further request would leave a quit in this
+  // thread's queue, ending the next run played here before its first frame.
+  bool finished = false;
   plat::SetFrameObserver([&](std::int64_t, std::int64_t time, const std::uint32_t* bits, int w, int h) {
     std::lock_guard<std::mutex> l(lock);
-    if (seen(time, bits, w, h)) app->Terminate();
+    if (finished) return;
+    if (seen(time, bits, w, h)) {
+      finished = true;
+      app->Terminate();
+    }
   });
   app->Initialize();
   oru::InstallDrawerHooks();
@@ -51,6 +58,10 @@ TInProcessRun PlayInProcess(const zm::WideString& commandLine, std::uint32_t ste
     form->Start();
     run.Started = form->Show() != nullptr;
     app->Run();
+    {
+      std::lock_guard<std::mutex> l(lock);
+      finished = true;
+    }
     form = nullptr;
   }
   oru::RemoveDrawerHooks();
