@@ -31,7 +31,7 @@ std::string ShapedWav(std::int32_t frames, F value) {
     zmtest::PutLE(data, v, 2);
     zmtest::PutLE(data, v, 2);
   }
-  return zmtest::MakeWav(zmtest::TWavSpec{}, data);
+  return zmtest::MakeWav(zmtest::TWavLayout{}, data);
 }
 
 // The hooks the mixer relies on, as start-up sets them.
@@ -423,13 +423,13 @@ public:
 
 TEST_F(CompositeMix, OtherRatesAreResampledAndPlayerStreamsBalance) {
   // 22050 Hz mono, one second of a constant: still one second on the track.
-  zmtest::TWavSpec spec;
-  spec.Channels = 1;
-  spec.Rate = 22050;
+  zmtest::TWavLayout layout;
+  layout.Channels = 1;
+  layout.Rate = 22050;
   std::string data;
   for (int f = 0; f < 22050; ++f) zmtest::PutLE(data, 5000, 2);
   auto player = MakeRef<TMemoryPlayer>();
-  player->File = zmtest::MakeWav(spec, data);
+  player->File = zmtest::MakeWav(layout, data);
   auto p = MakeRef<TCompositeParams>();
   p->Duration = 1500;
   p->AddItem(u"mem:tone", 0);

@@ -287,7 +287,7 @@ protected:
 };
 
 TEST_F(MusicLoaderOnPlayer, OpensShowAndDiskFilesAndFailsOnMissingOrDamagedOnes) {
-  zmtest::TWavSpec w;
+  zmtest::TWavLayout w;
   const std::string second = zmtest::EncodeSamples(zmtest::Sine(44100, 2, 44100, 441.0, 0.5), 16);
   zmtest::WriteWav(dir_, "disk.wav", w, second + second);
   std::string damaged = zmtest::MakeWav(w, second);

@@ -49,7 +49,7 @@ inline bool HaveTool(const std::string& name) {
 }
 
 // A WAV file's layout; the optional fields lie in the header when set.
-struct TWavSpec {
+struct TWavLayout {
   std::uint16_t Tag = 1;
   std::uint16_t Channels = 2;
   std::uint32_t Rate = 44100;
@@ -69,7 +69,7 @@ inline void PutLE(std::string& s, std::uint64_t v, int bytes) {
 }
 
 // A RIFF WAVE file's bytes around data (the data chunk is padded to even length).
-inline std::string MakeWav(const TWavSpec& w, const std::string& data) {
+inline std::string MakeWav(const TWavLayout& w, const std::string& data) {
   const std::uint16_t align = w.BlockAlign.value_or(std::uint16_t(w.Channels * ((w.Bits + 7) / 8)));
   std::string list = "LIST";
   PutLE(list, 14, 4);
@@ -99,7 +99,7 @@ inline std::string MakeWav(const TWavSpec& w, const std::string& data) {
   return file + body;
 }
 
-inline std::string WriteWav(const TMediaDir& dir, const std::string& name, const TWavSpec& w, const std::string& data) {
+inline std::string WriteWav(const TMediaDir& dir, const std::string& name, const TWavLayout& w, const std::string& data) {
   return dir.Write(name, MakeWav(w, data));
 }
 

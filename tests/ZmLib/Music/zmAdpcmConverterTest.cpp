@@ -145,15 +145,15 @@ TEST_F(AdpcmConverter, BitExactWithFfmpegForAnyBlockAlign) {
   for (int i = 0; i < spb * 30; ++i) {
     samples.push_back(std::int16_t(12000 * std::sin(i * 0.031) + 3000 * std::sin(i * 0.47)));
   }
-  TWavSpec spec;
-  spec.Tag = plat::WAVE_FORMAT_ADPCM;
-  spec.Channels = 1;
-  spec.Rate = 22050;
-  spec.Bits = 4;
-  spec.BlockAlign = align;
-  spec.AvgBytes = 22050u * align / spb;
-  spec.FmtExtra = AdpcmExtra(spb);
-  WriteWav(dir, "odd1001.wav", spec, EncodeMono(samples, align));
+  TWavLayout layout;
+  layout.Tag = plat::WAVE_FORMAT_ADPCM;
+  layout.Channels = 1;
+  layout.Rate = 22050;
+  layout.Bits = 4;
+  layout.BlockAlign = align;
+  layout.AvgBytes = 22050u * align / spb;
+  layout.FmtExtra = AdpcmExtra(spb);
+  WriteWav(dir, "odd1001.wav", layout, EncodeMono(samples, align));
 
   for (const char* name : {"st1024.wav", "mono4096.wav", "odd1001.wav"}) {
     SCOPED_TRACE(name);

@@ -10,7 +10,7 @@
 using namespace zm;
 using zmtest::MakeWav;
 using zmtest::MemoryMedia;
-using zmtest::TWavSpec;
+using zmtest::TWavLayout;
 
 namespace mediainfotest {
 
@@ -48,7 +48,7 @@ TEST(MediaInfo, RiffChunksBeforeFormatAndDataAndTheFormatTags) {
   const std::string data(4000, '\x11');
   TMediaInfo info;
   for (bool before : {false, true}) {
-    TWavSpec w;
+    TWavLayout w;
     w.ListBeforeFmt = before;
     w.ListBeforeData = !before;
     // Named as MPEG audio, but RIFF wins.
@@ -64,7 +64,7 @@ TEST(MediaInfo, RiffChunksBeforeFormatAndDataAndTheFormatTags) {
   }
 
   // Float: kind 3. A missing byte rate is made from the rate and block.
-  TWavSpec f;
+  TWavLayout f;
   f.Tag = 3;
   f.Bits = 32;
   f.AvgBytes = 0;
@@ -74,7 +74,7 @@ TEST(MediaInfo, RiffChunksBeforeFormatAndDataAndTheFormatTags) {
   EXPECT_EQ(info.Duration, 1000u);
 
   // ADPCM: the 32 bytes after the extra-size field, and extra size 32.
-  TWavSpec a;
+  TWavLayout a;
   a.Tag = 2;
   a.Bits = 4;
   a.BlockAlign = 1024;
@@ -90,7 +90,7 @@ TEST(MediaInfo, RiffChunksBeforeFormatAndDataAndTheFormatTags) {
 }
 
 TEST(MediaInfo, OtherFilesGoToTheDecoderChoiceAtTheirPosition) {
-  TWavSpec ima;
+  TWavLayout ima;
   ima.Tag = 0x11;
   const std::string imaWav = MakeWav(ima, std::string(100, '\0'));
   TMediaInfo info;
@@ -119,7 +119,7 @@ TEST(MediaInfo, OtherFilesGoToTheDecoderChoiceAtTheirPosition) {
 TEST(MediaInfo, DamagedRiffHeadersFailOrStayInsideTheFile) {
   THookScope hook;
   const std::string data(1000, '\x22');
-  const std::string good = MakeWav(TWavSpec{}, data);
+  const std::string good = MakeWav(TWavLayout{}, data);
   TMediaInfo info;
 
   // Every truncation: false (to the decoder choice) or data within what is left.
@@ -130,28 +130,28 @@ TEST(MediaInfo, DamagedRiffHeadersFailOrStayInsideTheFile) {
     }
   }
 
-  const auto riffFails = [&](const TWavSpec& w, const std::string& what) {
+  const auto riffFails = [&](const TWavLayout& w, const std::string& what) {
     const int before = hookLog.calls;
     EXPECT_TRUE(ExtractBytes(MakeWav(w, data), u"a.wav", info)) << what;
     EXPECT_EQ(hookLog.calls, before + 1) << what;
   };
-  TWavSpec w;
+  TWavLayout w;
   w.Rate = 0;
   riffFails(w, "rate 0");
-  w = TWavSpec{};
+  w = TWavLayout{};
   w.BlockAlign = 0;
   riffFails(w, "block align 0");
-  w = TWavSpec{};
+  w = TWavLayout{};
   w.Channels = 0;
   riffFails(w, "no channels");
-  w = TWavSpec{};
+  w = TWavLayout{};
   w.Bits = 12;
   riffFails(w, "12 bits");
-  w = TWavSpec{};
+  w = TWavLayout{};
   w.Tag = 3;
   w.Bits = 64;
   riffFails(w, "double float");
-  w = TWavSpec{};
+  w = TWavLayout{};
   w.Tag = 2;
   w.Bits = 4;
   w.BlockAlign = 256;
@@ -164,7 +164,7 @@ TEST(MediaInfo, DamagedRiffHeadersFailOrStayInsideTheFile) {
   EXPECT_EQ(+info.Kind, kMediaFFmpeg);
 
   // A data chunk longer than the file ends at the file's end.
-  w = TWavSpec{};
+  w = TWavLayout{};
   w.DataSize = 0xFFFFFFFFu;
   ASSERT_TRUE(ExtractBytes(MakeWav(w, data), u"a.wav", info));
   EXPECT_EQ(+info.Kind, kMediaPcm);

@@ -33,7 +33,7 @@ class MusicChannel : public TManualPlayerTest {
 protected:
   std::string Dc(const std::string& name, double level, double seconds, int channels = 2, std::uint32_t rate = 44100,
                  int bits = 16) {
-    TWavSpec w;
+    TWavLayout w;
     w.Channels = std::uint16_t(channels);
     w.Rate = rate;
     w.Bits = std::uint16_t(bits);
@@ -107,11 +107,11 @@ TEST_F(MusicChannel, WideAndFloatSourcesPlayThroughA16BitRingAtTheConvertersRate
   for (const TCase& t : {TCase{"f32_48k.wav", 3, 32, 48000, true}, TCase{"s24_44k.wav", 1, 24, 44100, false},
                          TCase{"s32_22k.wav", 1, 32, 22050, false}}) {
     SCOPED_TRACE(t.name);
-    TWavSpec spec;
-    spec.Tag = t.tag;
-    spec.Bits = t.bits;
-    spec.Rate = t.rate;
-    WriteWav(dir_, t.name, spec, EncodeSamples(Sine(t.rate * 2, 2, t.rate, 441.0, 0.5), t.bits, t.asFloat));
+    TWavLayout layout;
+    layout.Tag = t.tag;
+    layout.Bits = t.bits;
+    layout.Rate = t.rate;
+    WriteWav(dir_, t.name, layout, EncodeSamples(Sine(t.rate * 2, 2, t.rate, 441.0, 0.5), t.bits, t.asFloat));
     TRef<TChannelMusic> c = Open(t.name);
     ASSERT_TRUE(c);
     TRef<TMusicChannel> m = c->Current();
@@ -158,7 +158,7 @@ TEST_F(MusicChannel, StoppedWithNothingQueuedIsDisposedOfTwoThousandTwentyMsLate
 TEST_F(MusicChannel, TrackThatRunsOutIsDisposedOfOnceItsSoundHasPlayedAndEndsOnce) {
   Dc("short.wav", 0.5, 0.3);
   // The header claims ten seconds; the data stops after 0.3 s.
-  TWavSpec cut;
+  TWavLayout cut;
   cut.DataSize = 44100 * 4 * 10;
   WriteWav(dir_, "cut.wav", cut, EncodeSamples(std::vector<double>(44100 * 2 * 3 / 10, 0.5), 16));
   for (const char* name : {"short.wav", "cut.wav"}) {

@@ -29,7 +29,7 @@ protected:
   void SetUp() override {
     TManualPlayerTest::SetUp();
     Player();
-    TWavSpec w;
+    TWavLayout w;
     WriteWav(dir_, "tone.wav", w, EncodeSamples(Sine(44100 * 5, 2, 44100, 441.0, 0.5), 16));
   }
 };
@@ -142,16 +142,16 @@ TEST_F(MusicPlayer, FilesThatCannotBePlayedGiveNoChannel) {
   dir_.Write("garbage.wav", std::string(5000, '\x5A'));
   dir_.Write("empty.mp3", "");
   dir_.Write("noise.mp3", std::string(3000, '\x01'));
-  TWavSpec zero;
+  TWavLayout zero;
   zero.Channels = 0;
   WriteWav(dir_, "zero_channels.wav", zero, std::string(4000, '\0'));
-  TWavSpec huge;
+  TWavLayout huge;
   huge.Channels = 200;
   WriteWav(dir_, "huge_channels.wav", huge, std::string(4000, '\0'));
-  TWavSpec rate0;
+  TWavLayout rate0;
   rate0.Rate = 0;
   WriteWav(dir_, "rate0.wav", rate0, std::string(4000, '\0'));
-  TWavSpec tag;
+  TWavLayout tag;
   tag.Tag = 0x1234;
   WriteWav(dir_, "unknown_tag.wav", tag, std::string(4000, '\0'));
   for (const char* name : {"missing.wav", "garbage.wav", "empty.mp3", "noise.mp3", "zero_channels.wav",
@@ -164,7 +164,7 @@ TEST_F(MusicPlayer, FilesThatCannotBePlayedGiveNoChannel) {
 
   // A file that goes away after its channel was made: the first music
   // channel still plays it; a later one cannot, and Play says so.
-  TWavSpec w;
+  TWavLayout w;
   WriteWav(dir_, "gone.wav", w, EncodeSamples(Sine(44100, 2, 44100, 441.0, 0.5), 16));
   TRef<TChannelMusic> c = Open("gone.wav");
   ASSERT_TRUE(c);

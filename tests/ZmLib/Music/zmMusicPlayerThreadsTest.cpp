@@ -34,7 +34,7 @@ protected:
     savedConverter_ = CreateConverterHook;
     InitConverterFactory();
     player_ = CreateMusicPlayer();
-    TWavSpec w;
+    TWavLayout w;
     WriteWav(dir_, "tone.wav", w, EncodeSamples(Sine(44100, 2, 44100, 441.0, 0.5), 16));
     WriteWav(dir_, "blip.wav", w, EncodeSamples(Sine(4410, 2, 44100, 441.0, 0.5), 16));
   }

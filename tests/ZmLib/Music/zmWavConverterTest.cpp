@@ -11,7 +11,7 @@
 #include "tests/ZmLib/Music/MusicMediaKit.h"
 
 using namespace zm;
-using zmtest::TWavSpec;
+using zmtest::TWavLayout;
 
 namespace wavconvtest {
 
@@ -75,7 +75,7 @@ TEST(WavConverter, EachDepthDecodesSampleExact) {
     std::vector<double> samples = zmtest::Sine(5001, c.channels, c.rate, 997, 0.9);
     samples[0] = -1.0;
     samples[1] = 1.0;
-    TWavSpec w;
+    TWavLayout w;
     w.Tag = c.tag;
     w.Bits = c.bits;
     w.Channels = c.channels;
@@ -114,7 +114,7 @@ TEST(WavConverter, EachDepthDecodesSampleExact) {
 TEST(WavConverter, BlocksResamplerAndSilenceAtTheEnd) {
   // 44100 Hz 16-bit stereo: no resampler, 4096-byte blocks; the bytes after
   // the data chunk are never played.
-  std::string wav = zmtest::MakeWav(TWavSpec{}, std::string(1000, '\x07')) + "LIST" + std::string(40, '\x7F');
+  std::string wav = zmtest::MakeWav(TWavLayout{}, std::string(1000, '\x07')) + "LIST" + std::string(40, '\x7F');
   TConverterRun run(wav);
   EXPECT_EQ(run.conv->Resampler(), nullptr);
   EXPECT_EQ(run.conv->BlockSize(), 4096);
@@ -132,7 +132,7 @@ TEST(WavConverter, BlocksResamplerAndSilenceAtTheEnd) {
   EXPECT_EQ(out.Length(), 64);
 
   // 8-bit silence is 128.
-  TWavSpec u8;
+  TWavLayout u8;
   u8.Bits = 8;
   u8.Channels = 1;
   TConverterRun run8(zmtest::MakeWav(u8, std::string(3, '\x90')));
@@ -140,7 +140,7 @@ TEST(WavConverter, BlocksResamplerAndSilenceAtTheEnd) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(run8.conv->Output().Data()), 8), "\x90\x90\x90\x80\x80\x80\x80\x80");
 
   // 24 bits: 12288-byte blocks, resampled to the standard output format.
-  TWavSpec w24;
+  TWavLayout w24;
   w24.Bits = 24;
   TConverterRun run24(zmtest::MakeWav(w24, std::string(6 * 3000, '\0')));
   EXPECT_EQ(run24.conv->BlockSize(), 12288);
@@ -160,7 +160,7 @@ TEST(WavConverter, BlocksResamplerAndSilenceAtTheEnd) {
 }
 
 TEST(WavConverter, SeekLandsOnWholeBlocksAndResumesThere) {
-  TWavSpec w;
+  TWavLayout w;
   w.Bits = 24;  // 6-byte blocks, 264600 bytes a second
   std::vector<double> samples(2 * 4410);
   for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = double(i % 1000) / 1000.0 - 0.5;
