@@ -95,6 +95,7 @@ void TControlStyles::Assign(const TControlStyles& o) {
   MixedColor = o.MixedColor;
   WindowColor = o.WindowColor;
   InfoBkColor = o.InfoBkColor;
+  BorderColor = o.BorderColor;
   ScaleX = o.ScaleX;
   ScaleY = o.ScaleY;
   Background = o.Background;  // a reference of its own

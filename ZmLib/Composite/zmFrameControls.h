@@ -123,6 +123,7 @@ public:
   TTextFormat Font, DefaultFont, EditFont, SelectionFont;
   TColor32 FaceColor, FrameColor, LightColor, HighlightColor, ShadowColor, DarkShadowColor, MixedColor;
   TColor32 WindowColor, InfoBkColor;
+  TColor32 BorderColor{0x64, 0x64, 0x64, 0xFF};  // one-pixel borders; the system settings leave it
   double ScaleX = 1, ScaleY = 1;
   TRef<TFrameBrush> Background;
   TRef<TImage> FocusPattern;
