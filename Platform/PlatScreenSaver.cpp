@@ -50,7 +50,15 @@ bool TInstanceLock::Open(std::string_view name) {
   bool perUser = false;
   std::string folder = LockFolder(perUser);
   if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  path_ = folder + "/" + safe + (perUser ? "-" + std::to_string(::getuid()) : std::string()) + ".lock";
+  // Appended piece by piece: g++ 12 warns (falsely) on the chained form.
+  path_ = folder;
+  path_ += '/';
+  path_ += safe;
+  if (perUser) {
+    path_ += '-';
+    path_ += std::to_string(::getuid());
+  }
+  path_ += ".lock";
   fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd_ < 0) return false;
   owned_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;

@@ -11,9 +11,10 @@ PACKAGES=(
   # libraries the player is built on
   zlib1g-dev libjpeg62-turbo-dev libjpeg-turbo-progs liblcms2-dev libmpg123-dev libpng-dev libvorbis-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
-  # display, input, sound; text
+  # display, input, sound; text; printing
   libsdl2-dev libfreetype-dev libharfbuzz-dev libfribidi-dev libfontconfig-dev
   fonts-dejavu-core fonts-liberation2 fonts-noto-core fonts-wqy-microhei
+  libcups2-dev libcairo2-dev
   # data the build generates tables from
   unicode-data
   # a display server for the tests of the real back end
