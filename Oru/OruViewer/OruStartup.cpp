@@ -9,6 +9,7 @@
 #include "ZmLib/3DBasics/Dev3D9.h"
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/_MyUtils.h"
+#include "ZmLib/Graphics/Video/FFMpegApi.h"
 #include "ZmLib/Graphics/winColorManagement.h"
 #include "ZmLib/Graphics/zmColorProfiles.h"
 #include "ZmLib/Graphics/zmICCColorTransform.h"
@@ -85,9 +86,13 @@ void ApplyColorSwitches(zm::TCommandsStorage& commands) {
 bool LoadColorLibrary(TOruShowLocator* /*show*/) { return zm::LcmsBinding().Loaded(); }
 
 void LocateFFmpeg(TOruShowLocator* /*show*/) {
+  // A show's "ffmpegdlls" section holds Windows files: never extracted here.
   if (!FFmpegFolder.empty()) return;
   WideString folder = zm::ExpandFromAppDir(u"..\\Common\\Win32\\LibAVLite");
   FFmpegFolder = zm::DirectoryExists(folder) ? folder : WideString();
+  // Empty: the program's folder, then the system's search.
+  zm::SetFFmpegFolder(FFmpegFolder);
+  zm::LoadFFmpegLibraries();
 }
 
 bool DesktopCompositionEnabled() { return true; }
