@@ -4,6 +4,7 @@
 #include <cmath>
 #include <exception>
 
+#include "OruLib2/3DEngine/D3DYUV.h"
 #include "OruLib2/3DEngine/OruFilter.h"
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
 #include "ZmLib/Graphics/SysBitmap.h"
@@ -143,6 +144,8 @@ T3DDrawer::T3DDrawer() : Screen_(MakeRef<T3DScreen>()) {}
 
 void T3DDrawer::Dispose() {
   TLockScope l(DrawerLock());
+  for (T3DYUV* v : VideoImages) v->DetachDrawer();
+  VideoImages.clear();
   ShaderStack.clear();
   for (auto& s : Shaders) s = nullptr;
   Effecter = nullptr;
@@ -624,10 +627,117 @@ void T3DDrawer::DrawGradientFrame(bool quad, const TFloatPoint& origin, bool fla
   strip(size.X - border.X, border.Y, border.X, inner, 0);          // right
 }
 
-TRef<TImage> T3DDrawer::CreateVideoImage(std::int32_t, std::int32_t, bool) { return nullptr; }
+// ---- Video ---------------------------------------------------------------------------------
 
-void T3DDrawer::DrawVideoImage(TImage*, const TFloatPoint&, const TImageDrawParams&, const TFloatPoint&,
-                               const TFloatPoint&) {}
+TRef<TYUVImage> T3DDrawer::CreateVideoImage(std::int32_t width, std::int32_t height, bool rgba) {
+  if (width < 1 || height < 1 || !Screen_) return nullptr;
+  TRef<T3DRenderer> r(Screen_->Renderer());
+  const bool planes = ShaderLevel() != 0 && r && r->Luminance8Available() && !rgba;
+  TRef<T3DYUV> v = MakeRef<T3DYUV>(this, width, height, planes, rgba);
+  TLockScope l(DrawerLock());
+  VideoImages.push_back(v.get());
+  return v;
+}
+
+void T3DDrawer::RemoveVideoImage(T3DYUV* image) {
+  TLockScope l(DrawerLock());
+  if (T3DDrawer* d = image->Drawer()) {
+    image->DetachDrawer();
+    std::erase(d->VideoImages, image);
+  }
+}
+
+void T3DDrawer::DrawVideoImage(const TVideoDrawParams& params, const TFloatPoint& origin, const TFloatPoint& axisX,
+                               const TFloatPoint& axisY) {
+  if (!params.Image) return;
+  auto* v = dynamic_cast<T3DYUV*>(params.Image);
+  ZM_ASSERT(v, "DrawVideoImage - not a video image of the drawer");
+  const TFloatRect& s = params.SourceRect;
+  ZM_ASSERT(s.Right > s.Left && s.Bottom > s.Top, "DrawVideoImage - empty source rectangle");
+  ZM_ASSERT(params.Deinterlace >= 0 && params.Deinterlace <= 2, "DrawVideoImage - bad deinterlace mode");
+  if (!CanDraw()) return;
+  const std::uint32_t colour = std::uint32_t(OpacityByte(params.Opacity, false)) << 24 | 0xFFFFFFu;
+  if (colour >> 24 == 0) return;
+  const TPoint3F o = Place(origin);
+  const TPoint3F ax{axisX.X, axisX.Y, 0}, ay{axisY.X, axisY.Y, 0};
+  const TRectF src{s.Left, s.Top, s.Right, s.Bottom};
+  const TRectF half{s.Left * 0.5f, s.Top * 0.5f, s.Right * 0.5f, s.Bottom * 0.5f};
+  const auto at = [&](float x, float y) { return TPoint3F{o.X + x * ax.X + y * ay.X, o.Y + x * ax.Y + y * ay.Y, 0}; };
+  const TPoint3F c[4] = {at(src.X0, src.Y0), at(src.X1, src.Y0), at(src.X0, src.Y1), at(src.X1, src.Y1)};
+  WidenDrawnBounds(c, 4);
+  TRef<T3DRenderer> r(Screen_->Renderer());
+  // One quad of Count stages: the antialiased band (mode 3 samples the
+  // chroma planes at half the coordinates) or the plain quad.
+  const auto quad = [&](std::span<TScreenTexture* const> list) {
+    const std::int32_t n = std::int32_t(list.size());
+    if (params.Antialiased) {
+      const TPixelCentreScope centre(Screen_.get(), true);
+      TEdgeMesh mesh;
+      Screen_->BuildEdgeMesh(o, {}, ax, ay, src, 15, mesh);
+      Screen_->DrawEdgeMesh(list, n, mesh, colour, colour, colour, colour, 15);
+    } else {
+      const TRectF rects[3] = {src, half, half};
+      Screen_->DrawTexturedQuad(list, n, o, {}, ax, ay, std::span<const TRectF>(rects, std::size_t(n)), colour,
+                                colour, colour, colour);
+    }
+  };
+  const bool shaders = ShaderLevel() > 0;
+  if (v->ThreePlanes()) {
+    // The colour comes only from the two volumes (YUV to graded RGB).
+    if (!shaders || !params.GradeTable1 || !params.GradeTable2) return;
+    TBaseTexture* t1 = RealizeGradeTable(params.GradeTable1);
+    TBaseTexture* t2 = RealizeGradeTable(params.GradeTable2);
+    if (!t1 || !t2) return;
+    const bool deinterlace = params.Deinterlace != 0;
+    const std::int32_t shader = params.ChromaKey ? (deinterlace ? shColorGradeChromaDeinter : shColorGradeChromaKey)
+                                                 : (deinterlace ? shColorGradeDeinter : shColorGradeVideo);
+    TVideoTexture* y = v->Texture(kPlaneY);
+    const float height = float(y->Extent().cy);
+    const float off = params.Deinterlace == 2 ? 1.0f : 0.0f;
+    const float tol = params.KeyTolerance;
+    const T3DFloat4 constants[5] = {{params.GradeMix, 0, 0, 0},
+                                    {height, height > 0 ? 1.0f / height : 0.0f, 0, 0},
+                                    {off, -off, 0, 0},
+                                    {tol, tol > 0 ? 1.0f / tol : 0.0f, 0, 0},
+                                    {params.KeyU, params.KeyV, 0, 0}};
+    PushShader(ShaderAt(shader));
+    r->SetTexture(3, t1);
+    r->SetTexture(4, t2);
+    r->SetShaderConstants(false, 0, constants);
+    TScreenTexture* const list[3] = {y, v->Texture(kPlaneU), v->Texture(kPlaneV)};
+    quad(list);
+    PopShader();
+    if (CanDraw()) {
+      r->SetTexture(3, nullptr);
+      r->SetTexture(4, nullptr);
+    }
+    return;
+  }
+  if (!v->IsRGBA()) {
+    TScreenTexture* const list[1] = {v->Texture(kPlaneGray)};
+    quad(list);
+    return;
+  }
+  // An RGBA frame: graded through the picture shaders when they exist,
+  // otherwise as it is.
+  const bool graded = shaders && (params.GradeMode == 1 || params.GradeMode == 2);
+  if (graded) {
+    PushShader(ShaderAt(params.GradeMode == 1 ? shColorGrading : shColorGradeLinear));
+    r->SetTexture(1, RealizeGradeTable(params.GradeTable1));
+    r->SetTexture(2, RealizeGradeTable(params.GradeTable2));
+    const T3DFloat4 mix{params.GradeMix, 0, 0, 0};
+    r->SetShaderConstants(false, 0, std::span<const T3DFloat4>(&mix, 1));
+  }
+  TScreenTexture* const list[1] = {v->Texture(kPlaneRGBA)};
+  quad(list);
+  if (graded) {
+    PopShader();
+    if (CanDraw()) {
+      r->SetTexture(1, nullptr);
+      r->SetTexture(2, nullptr);
+    }
+  }
+}
 
 void T3DDrawer::FillRectF(const TFloatPoint& topLeft, const TFloatPoint& bottomRight, TColor32 colour) {
   FillQuad(topLeft, {bottomRight.X, topLeft.Y}, {topLeft.X, bottomRight.Y}, colour);

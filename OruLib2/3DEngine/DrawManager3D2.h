@@ -31,6 +31,7 @@ class TBitmapStore;
 namespace oru {
 
 class TOruFilter;
+class T3DYUV;
 
 // One tiled texture of a picture, by the parameters it was made for.
 struct TTextureWrapper {
@@ -107,10 +108,16 @@ public:
                         const zm::TFloatPoint& axisX, const zm::TFloatPoint& axisY) override;
   void DrawGradientFrame(bool quad, const zm::TFloatPoint& origin, bool flag, float opacity, zm::TColor32 colour,
                          const zm::TFloatPoint& size, const zm::TFloatPoint& border) override;
-  // Video frames come with the video images: none yet.
-  zm::TRef<zm::TImage> CreateVideoImage(std::int32_t width, std::int32_t height, bool rgba) override;
-  void DrawVideoImage(zm::TImage* video, const zm::TFloatPoint& origin, const zm::TImageDrawParams& params,
-                      const zm::TFloatPoint& axisX, const zm::TFloatPoint& axisY) override;
+  // Three planes with pixel shaders and the luminance format (unless Rgba),
+  // else one RGBA texture (Rgba) or one grey texture.
+  zm::TRef<zm::TYUVImage> CreateVideoImage(std::int32_t width, std::int32_t height, bool rgba) override;
+  // Picture point (x, y) of the source rectangle lands at Origin + x * AxisX
+  // + y * AxisY, as in DrawImage.
+  void DrawVideoImage(const zm::TVideoDrawParams& params, const zm::TFloatPoint& origin, const zm::TFloatPoint& axisX,
+                      const zm::TFloatPoint& axisY) override;
+  // A video picture that goes leaves its drawer's VideoImages (under the
+  // drawer lock, so that a drawer going at the same time is never reached).
+  static void RemoveVideoImage(T3DYUV* image);
   void FillRectF(const zm::TFloatPoint& topLeft, const zm::TFloatPoint& bottomRight, zm::TColor32 colour) override;
   bool DrawMasked(zm::TDrawItem* mask, zm::TDrawItem* content) override;
   // Opacity in percent; the pattern, when given, is tiled under the content.
@@ -162,6 +169,9 @@ public:
   zm::TRef<zm::TRenderTargetTexture> TrailTarget;
   zm::TRef<zm::TRenderTargetTexture> TrailAccumulator;
   float TrailDecay = 0;
+  // The video pictures of CreateVideoImage that still exist; not owned,
+  // under the drawer lock.
+  std::vector<T3DYUV*> VideoImages;
 
   // Test and diagnostics: called with the plan of each blur that runs
   // separable passes.

@@ -12,6 +12,7 @@
 #include "OruLib2/OruClasses/OruImage.h"
 #include "OruLib2/OruClasses/OruButton.h"
 #include "OruLib2/OruClasses/OruText.h"
+#include "OruLib2/OruClasses/OruVideo.h"
 #include "OruLib2/OruClasses/OruViewPort.h"
 #include "OruLib2/OruClasses/OruShowLoader.h"
 #include "OruLib2/OruClasses/OruSlideRandomList.h"
@@ -56,6 +57,7 @@ const zm::TModule kOruClassesModules[] = {
     {"OruButtonKind", &InitOruButtonKind, &FiniOruButtonKind},
     {"OruTextKind", &InitOruTextKind, &FiniOruTextKind},
     {"OruViewPorts", &InitOruViewPorts, &FiniOruViewPorts},
+    {"OruVideo", &InitOruVideo, &FiniOruVideo},
 };
 }  // namespace
 

@@ -194,10 +194,12 @@ void TExtractorWrapper::SetMediaName(const WideString& name) {
     }
   }
   filePath_ = path;
+  const bool multiThread = host_ ? host_->VideoMultiThread : true;
+  const bool hardware = host_ ? host_->VideoUseHardware : false;
   TRef<zm::TFrameSource> source;
   if (stream) {
     try {
-      source = zm::CreateFrameSource(stream.Detach(), true, path, true, false);
+      source = zm::CreateFrameSource(stream.Detach(), true, path, multiThread, hardware);
     } catch (const zm::EAbort&) {
       throw;
     } catch (const std::exception&) {
@@ -207,11 +209,13 @@ void TExtractorWrapper::SetMediaName(const WideString& name) {
   } else {
     state_ = kExtractorNoFile;
   }
-  if (!source) return;
+  // The old clip's extractor goes whether or not the new one opens: the
+  // holder must not show a file it no longer names.
   if (extractor_) {
     extractor_->Flush();
     extractor_ = nullptr;
   }
+  if (!source) return;
   extractor_ = CreateFrameExtractorHook ? CreateFrameExtractorHook(source.get())
                                         : zm::MakeRef<TFrameExtractor>(source.get());
   state_ = extractor_ ? kExtractorReady : kExtractorNoSource;

@@ -136,7 +136,8 @@ public:
   // Frame count / frame rate * 1000; 0 without an extractor.
   double DurationMs() const;
 
-  // The objects that use the clip (not owned).
+  // The clips of the "Tracks" list that play the file (the video unit's
+  // TVideoClip2; not owned: each clip leaves the list when it goes).
   std::vector<void*> Users;
 
 private:
@@ -242,6 +243,13 @@ public:
   std::int32_t BufferSize1 = 0, BufferSize2 = 0;
   // Taken from DefaultHostScale at creation.
   double Scale = 1.0;
+  // How the frame sources of video clips decode: on several threads, and
+  // with the graphics hardware when it can (the source falls back).
+  bool VideoMultiThread = true;
+  bool VideoUseHardware = false;
+  // Show time (ms) that the clips of the "Tracks" list are shifted by,
+  // together with their synchronisation position.
+  double TimeOffset = 0;
 
 private:
   friend class TExtractorWrapper;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "ZmLib/Graphics/Video/FrameSource.h"
 #include "ZmLib/Graphics/zmColorTypes.h"
 #include "ZmLib/Graphics/zmRectUtils.h"
 #include "ZmLib/Win32/SysLocks.h"
@@ -18,6 +19,7 @@ class TImage;
 class TDrawDevice;
 class TDeviceDrawer;
 class TCustomColorGradeTexture;
+class TYUVImage;
 
 // Something the drawer can draw: slide objects, overlay items, filters.
 class TDrawItem : public TRefObject {
@@ -68,6 +70,25 @@ struct TImageDrawParams {
   TCustomColorGradeTexture* GradeTable1 = nullptr;
   TCustomColorGradeTexture* GradeTable2 = nullptr;
   std::int32_t GradeMode = 0;  // 0 none, 1 volume tables, 2 per-channel curves
+};
+
+// What DrawVideoImage draws: a video image of the drawer's CreateVideoImage.
+struct TVideoDrawParams {
+  TYUVImage* Image = nullptr;  // not owned
+  float Opacity = 100.0f;      // percent
+  bool Antialiased = false;    // all four edges smoothed
+  TFloatRect SourceRect;       // Y-plane pixels (the chroma planes use it halved); must not be empty
+  bool ChromaKey = false;
+  float KeyU = 0.0f;  // the key as chroma plane values, 0..1
+  float KeyV = 0.0f;
+  float KeyTolerance = 0.0f;  // 0 keys nothing out
+  std::int32_t Deinterlace = 0;  // 0 none, 1 and 2 the two fields
+  std::int32_t GradeMode = 0;    // 0 none, 1 volume tables, 2 per-channel curves
+  // The three-plane path takes its colour only from these two volumes
+  // (YUV to graded RGB), so it draws nothing without both.
+  TCustomColorGradeTexture* GradeTable1 = nullptr;
+  TCustomColorGradeTexture* GradeTable2 = nullptr;
+  float GradeMix = 0.0f;  // t: 0 the first table, 1 the second
 };
 
 // The largest size of Source's aspect that fits Bounds (may enlarge);
@@ -122,9 +143,11 @@ public:
                                 const TFloatPoint& axisX, const TFloatPoint& axisY) = 0;
   virtual void DrawGradientFrame(bool quad, const TFloatPoint& origin, bool flag, float opacity, TColor32 colour,
                                  const TFloatPoint& size, const TFloatPoint& border) = 0;
-  virtual TRef<TImage> CreateVideoImage(std::int32_t width, std::int32_t height, bool rgba) = 0;
-  virtual void DrawVideoImage(TImage* video, const TFloatPoint& origin, const TImageDrawParams& params,
-                              const TFloatPoint& axisX, const TFloatPoint& axisY) = 0;
+  // A picture for a frame source to fill; nil for a size below 1 or
+  // without a device.
+  virtual TRef<TYUVImage> CreateVideoImage(std::int32_t width, std::int32_t height, bool rgba) = 0;
+  virtual void DrawVideoImage(const TVideoDrawParams& params, const TFloatPoint& origin, const TFloatPoint& axisX,
+                              const TFloatPoint& axisY) = 0;
   virtual void FillRectF(const TFloatPoint& topLeft, const TFloatPoint& bottomRight, TColor32 colour) = 0;
   virtual bool DrawMasked(TDrawItem* mask, TDrawItem* content) = 0;
   // Opacity in percent; Pattern (nil: none) is tiled under the content.

@@ -5,7 +5,9 @@
 // kinds exist: each kind chains its handler into the hooks at start-up.
 //
 // Frame numbers are 0-based.
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/zmLists.h"
@@ -72,6 +74,24 @@ public:
   // empty size for an index the layout does not have.
   TPoint PlaneSize(std::int32_t index) const;
 
+  // Lost content: the drawer marks the picture when its textures were lost
+  // (calling the installed callback, which must not call back into the
+  // picture's callback setter); writing a frame clears the mark.
+  using TContentLostProc = void (*)(void* owner, TYUVImage* image);
+  bool ContentLost() const { return contentLost_.load(); }
+  void ClearContentLost() { contentLost_.store(false); }
+  void MarkContentLost() {
+    contentLost_.store(true);
+    std::lock_guard<std::mutex> g(lostLock_);
+    if (lostProc_) lostProc_(lostOwner_, this);
+  }
+  // Nil removes it; returns once a callback under way has ended.
+  void SetContentLostCallback(TContentLostProc proc, void* owner) {
+    std::lock_guard<std::mutex> g(lostLock_);
+    lostProc_ = proc;
+    lostOwner_ = owner;
+  }
+
 protected:
   void SetRGBA(bool on) { rgba_ = on; }
   void SetGrayScale(bool on) { grayScale_ = on; }
@@ -81,6 +101,10 @@ private:
   bool grayScale_ = false;  // the second flag
   std::int32_t width_;
   std::int32_t height_;
+  std::atomic<bool> contentLost_{false};
+  std::mutex lostLock_;
+  TContentLostProc lostProc_ = nullptr;  // guarded by lostLock_
+  void* lostOwner_ = nullptr;
 };
 
 // ---- TFrameSource -----------------------------------------------------------------------

@@ -886,13 +886,13 @@ TEST_F(TDrawerOnDevice, BadInputDrawsNothing) {
     d.DrawImage(img.get(), {0, 0}, badTiles, {1, 0}, {0, 1});
     EXPECT_FALSE(d.Draw(nullptr));
     d.DrawGradientFrame(true, {0, 0}, true, 100, TColor32::FromValue(~0u), {10, 10}, {0, 3});
-    d.DrawVideoImage(nullptr, {0, 0}, TImageDrawParams{}, {1, 0}, {0, 1});
+    d.DrawVideoImage(zm::TVideoDrawParams{}, {0, 0}, {1, 0}, {0, 1});
     d.PopShader();
   }));
   drawer->PrepareImage(none.get(), TImageDrawParams{});
   drawer->PrepareImage(nullptr, TImageDrawParams{});
   drawer->ReleaseImageTextures(none.get());
-  EXPECT_FALSE(drawer->CreateVideoImage(16, 16, true));
+  EXPECT_FALSE(drawer->CreateVideoImage(0, 16, true));
   Capture();
   for (std::uint32_t p : px) ASSERT_EQ(p & 0xFFFFFFu, 0u);
   // The frame strips and their feathered outer edges.

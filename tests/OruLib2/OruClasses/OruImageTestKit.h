@@ -85,8 +85,8 @@ public:
                          const TFloatPoint& size, const TFloatPoint& border) override {
     frames.push_back({origin, size, border, opacity, colour});
   }
-  zm::TRef<TImage> CreateVideoImage(std::int32_t, std::int32_t, bool) override { return nullptr; }
-  void DrawVideoImage(TImage*, const TFloatPoint&, const TImageDrawParams&, const TFloatPoint&,
+  zm::TRef<zm::TYUVImage> CreateVideoImage(std::int32_t, std::int32_t, bool) override { return nullptr; }
+  void DrawVideoImage(const zm::TVideoDrawParams&, const TFloatPoint&, const TFloatPoint&,
                       const TFloatPoint&) override {}
   void FillRectF(const TFloatPoint&, const TFloatPoint&, TColor32) override {}
   bool DrawMasked(zm::TDrawItem* mask, zm::TDrawItem* content) override {

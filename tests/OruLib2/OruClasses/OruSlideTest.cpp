@@ -97,8 +97,8 @@ public:
   }
   void DrawGradientFrame(bool, const TFloatPoint&, bool, float, zm::TColor32, const TFloatPoint&,
                          const TFloatPoint&) override {}
-  TRef<zm::TImage> CreateVideoImage(std::int32_t, std::int32_t, bool) override { return nullptr; }
-  void DrawVideoImage(zm::TImage*, const TFloatPoint&, const zm::TImageDrawParams&, const TFloatPoint&,
+  TRef<zm::TYUVImage> CreateVideoImage(std::int32_t, std::int32_t, bool) override { return nullptr; }
+  void DrawVideoImage(const zm::TVideoDrawParams&, const TFloatPoint&, const TFloatPoint&,
                       const TFloatPoint&) override {}
   void FillRectF(const TFloatPoint&, const TFloatPoint&, zm::TColor32) override {}
   bool DrawMasked(zm::TDrawItem*, zm::TDrawItem*) override { return false; }

@@ -54,9 +54,8 @@ public:
   }
   void DrawGradientFrame(bool, const TFloatPoint&, bool, float, TColor32, const TFloatPoint&,
                          const TFloatPoint&) override {}
-  TRef<TImage> CreateVideoImage(std::int32_t, std::int32_t, bool) override { return nullptr; }
-  void DrawVideoImage(TImage*, const TFloatPoint&, const TImageDrawParams&, const TFloatPoint&,
-                      const TFloatPoint&) override {}
+  TRef<TYUVImage> CreateVideoImage(std::int32_t, std::int32_t, bool) override { return nullptr; }
+  void DrawVideoImage(const TVideoDrawParams&, const TFloatPoint&, const TFloatPoint&, const TFloatPoint&) override {}
   void FillRectF(const TFloatPoint&, const TFloatPoint&, TColor32) override {}
   bool DrawMasked(TDrawItem*, TDrawItem*) override { return false; }
   void BeginSharpen() override {}
