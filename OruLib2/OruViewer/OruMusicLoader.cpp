@@ -6,6 +6,7 @@
 #include <mutex>
 #include <utility>
 
+#include "ZmLib/Music/zmDllDecoders.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/zmLog.h"
@@ -244,10 +245,10 @@ void TMusicLoader::CloseStream(void* loader, void* context, TStream* stream) {
 
 // ---- Decoder plug-ins --------------------------------------------------------------
 
-TLoadPluginProc LoadOggPluginHook = nullptr;
-TLoadPluginProc LoadWmaPluginHook = nullptr;
-TUnloadPluginProc UnloadOggPluginHook = nullptr;
-TUnloadPluginProc UnloadWmaPluginHook = nullptr;
+TLoadPluginProc LoadOggPluginHook = &zm::LoadOgg;
+TLoadPluginProc LoadWmaPluginHook = &zm::LoadWma;
+TUnloadPluginProc UnloadOggPluginHook = &zm::UnloadOgg;
+TUnloadPluginProc UnloadWmaPluginHook = &zm::UnloadWma;
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "ZmLib/Music/zmConverterFactory.h"
 #include "ZmLib/Music/zmDirectSound.h"
+#include "ZmLib/Music/zmDllDecoders.h"
 #include "ZmLib/Music/zmMusicChannel.h"
 #include "ZmLib/Music/zmMusicPlayer.h"
 
@@ -11,6 +12,7 @@ namespace {
 const TModule kMusicModules[] = {
     {"zmDirectSound", &InitDirectSound, &FiniDirectSound},
     {"zmConverterFactory", &InitConverterFactory, &FiniConverterFactory},
+    {"zmDllDecoders", &InitDllDecoders, &FiniDllDecoders},
     {"zmMusicChannel", &InitMusicChannel, &FiniMusicChannel},
     {"zmMusicPlayer", &InitMusicPlayer, &FiniMusicPlayer},
 };

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
@@ -204,26 +205,69 @@ WideString ExpandEnvStrings(const WideString& s) {
   return out;
 }
 
+namespace {
+
+// Libraries a show names by their Windows file names, and what stands in for
+// them here (in the program's folder).
+struct TLibraryMapEntry {
+  const char* Name;  // lower case
+  const char* Library;
+};
+const TLibraryMapEntry kLibraryMap[] = {
+    {"oruogg.dll", "liboruogg.so"},
+    {"oruwma.dll", "liboruwma.so"},
+};
+
+// With its final "/"; empty when unknown.
+std::string ProgramFolder() {
+  const std::string prog = plat::ProgramPath();
+  const std::size_t cut = prog.rfind('/');
+  return cut == std::string::npos ? std::string() : prog.substr(0, cut + 1);
+}
+
+const char* MappedLibrary(const std::string& path) {
+  const std::size_t cut = path.rfind('/');
+  const std::string file = Lower(cut == std::string::npos ? path : path.substr(cut + 1));
+  for (const TLibraryMapEntry& e : kLibraryMap)
+    if (file == e.Name) return e.Library;
+  return nullptr;
+}
+
+// A Windows binary (as a show carries them) starts with "MZ"; it cannot run here.
+bool IsWindowsBinary(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  char magic[2] = {0, 0};
+  return f.read(magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
+}
+
+bool FileExists(const std::string& path) { return std::ifstream(path, std::ios::binary).is_open(); }
+
+void* LoadNative(const std::string& path, const char* mapped) {
+  if (IsWindowsBinary(path)) return mapped ? plat::LoadLibrary(ProgramFolder() + mapped) : nullptr;
+  return plat::LoadLibrary(path);
+}
+
+}  // namespace
+
 void* WinLoadLibraryA(const std::string& name) {
   if (name.empty()) return nullptr;
   std::string path = name;
   for (char& c : path)
     if (c == '\\') c = '/';
+  const char* mapped = MappedLibrary(path);
+  const std::string folder = ProgramFolder();
   if (path.find('/') == std::string::npos) {
+    if (mapped) return plat::LoadLibrary(folder + mapped);
     // A bare name: the program's folder first, then the system's search.
-    std::string prog = plat::ProgramPath();
-    std::size_t cut = prog.rfind('/');
-    if (cut != std::string::npos) {
-      if (void* h = plat::LoadLibrary(prog.substr(0, cut + 1) + path)) return h;
+    if (!folder.empty() && FileExists(folder + path)) {
+      if (IsWindowsBinary(folder + path)) return nullptr;
+      if (void* h = plat::LoadLibrary(folder + path)) return h;
     }
     return plat::LoadLibrary(path);
   }
-  if (path[0] != '/') {
-    std::string prog = plat::ProgramPath();
-    std::size_t cut = prog.rfind('/');
-    if (cut != std::string::npos) path = prog.substr(0, cut + 1) + path;
-  }
-  return plat::LoadLibrary(path);
+  if (path[0] != '/') path = folder + path;
+  if (mapped && !FileExists(path)) return plat::LoadLibrary(folder + mapped);
+  return LoadNative(path, mapped);
 }
 
 void* WinLoadLibraryW(const WideString& name) { return WinLoadLibraryA(plat::ToUtf8(name)); }

@@ -244,6 +244,9 @@ TRef<TWavConverter> PluginConverter(const TMediaInfo& info, const WideString&) {
 
 TEST(ConverterFactory, ChoosesByKind) {
   const TCreateConverterProc before = CreateConverterHook;
+  // The music module may have set up the plug-in decoders already.
+  const TCreateConverterProc pluginBefore = CreatePluginConverterHook;
+  CreatePluginConverterHook = nullptr;
   InitConverterFactory();
   ASSERT_EQ(CreateConverterHook, &CreateConverter);
   auto make = [](std::uint8_t kind) {
@@ -268,4 +271,5 @@ TEST(ConverterFactory, ChoosesByKind) {
   FiniConverterFactory();
   EXPECT_EQ(CreateConverterHook, nullptr);
   if (before) InitConverterFactory();
+  CreatePluginConverterHook = pluginBefore;
 }

@@ -31,11 +31,12 @@ bool CountingHook(TStream* s, const WideString& name, TMediaInfo& info) {
 
 // Installs the counting hook for one test.
 struct THookScope {
-  THookScope() {
+  explicit THookScope(TDecoderInfoProc hook = CountingHook) : before(DecoderInfoHook) {
     hookLog = THookLog{};
-    DecoderInfoHook = CountingHook;
+    DecoderInfoHook = hook;
   }
-  ~THookScope() { DecoderInfoHook = nullptr; }
+  ~THookScope() { DecoderInfoHook = before; }
+  TDecoderInfoProc before;
 };
 
 bool ExtractBytes(const std::string& bytes, const WideString& name, TMediaInfo& info) {
@@ -95,9 +96,12 @@ TEST(MediaInfo, OtherFilesGoToTheDecoderChoiceAtTheirPosition) {
   const std::string imaWav = MakeWav(ima, std::string(100, '\0'));
   TMediaInfo info;
   // Without a decoder choice they are unknown.
-  EXPECT_FALSE(ExtractBytes(imaWav, u"a.wav", info));
-  EXPECT_FALSE(ExtractBytes("OggS and more bytes", u"a.ogg", info));
-  EXPECT_EQ(+info.Kind, kMediaUnknown);
+  {
+    THookScope none(nullptr);
+    EXPECT_FALSE(ExtractBytes(imaWav, u"a.wav", info));
+    EXPECT_FALSE(ExtractBytes("OggS and more bytes", u"a.ogg", info));
+    EXPECT_EQ(+info.Kind, kMediaUnknown);
+  }
 
   THookScope hook;
   auto s = MemoryMedia(imaWav);
