@@ -10,6 +10,7 @@
 #include "OruLib2/OruPack/IniText.h"
 #include "OruLib2/OruPack/JpegWriter.h"
 #include "OruLib2/OruPack/OruProjectWriter.h"
+#include "tools/DemoVideo.h"
 #include "tools/GifWriter.h"
 #include "tools/PngWriter.h"
 
@@ -62,6 +63,28 @@ std::string Guid(int n) {
   char s[40];
   std::snprintf(s, sizeof s, "{D3E05A1C-7B42-4C19-9E6F-%012X}", n);
   return s;
+}
+
+// Two soft chords, one per track, with a click put at each show time of
+// clicks that falls inside the track (which starts at show time start).
+std::vector<std::int16_t> DemoTone(std::int64_t start, std::int64_t lengthMs, double low, double high,
+                                   const std::vector<std::int64_t>& clicks) {
+  const int rate = TDemoShowLayout::kMusicRate;
+  std::vector<std::int16_t> pcm(std::size_t(lengthMs * rate / 1000));
+  const double level = TDemoShowLayout::kToneLevel * 32767;
+  for (std::size_t n = 0; n < pcm.size(); ++n) {
+    const double t = double(n) / rate;
+    pcm[n] = std::int16_t(std::lround(level * (0.6 * std::sin(2 * std::numbers::pi * low * t) +
+                                               0.4 * std::sin(2 * std::numbers::pi * high * t))));
+  }
+  const std::size_t clickLength = std::size_t(rate) * TDemoShowLayout::kClickMs / 1000;
+  const auto click = std::int16_t(std::lround(TDemoShowLayout::kClickLevel * 32767));
+  for (std::int64_t c : clicks) {
+    const std::int64_t at = (c - start) * rate / 1000;
+    if (at < 0) continue;
+    for (std::size_t n = std::size_t(at); n < pcm.size() && n < std::size_t(at) + clickLength; ++n) pcm[n] = click;
+  }
+  return pcm;
 }
 
 double SmoothStep(double e0, double e1, double x) {
@@ -124,6 +147,18 @@ std::string DemoGif(int width, int height) {
   return WriteGif(gif);
 }
 
+std::string DemoWav(const std::vector<std::int16_t>& samples, int rate) {
+  std::string w;
+  auto u16 = [&w](unsigned v) { w += char(v & 0xFF), w += char(v >> 8 & 0xFF); };
+  auto u32 = [&](unsigned v) { u16(v & 0xFFFF), u16(v >> 16); };
+  const auto bytes = unsigned(samples.size() * 2);
+  w += "RIFF", u32(36 + bytes), w += "WAVE";
+  w += "fmt ", u32(16), u16(1), u16(1), u32(unsigned(rate)), u32(unsigned(rate) * 2), u16(2), u16(16);
+  w += "data", u32(bytes);
+  for (std::int16_t v : samples) u16(std::uint16_t(v));
+  return w;
+}
+
 std::string DemoExif(const std::string& description, const std::string& date) {
   // Little-endian TIFF: one directory of two ASCII fields, their texts after it.
   std::string t = std::string("II*\0", 4);
@@ -150,6 +185,13 @@ TDemoShowLayout WriteDemoShow(const std::string& folder, const TDemoShowOptions&
   layout.GifSlide = o.Slides + 3;
   layout.TourSlide = o.Slides + 4;
   layout.SlideCount = o.Slides + 3 + TDemoShowLayout::kTourSlides;
+  // The second track comes in the middle of a slide halfway through, well
+  // after the clicks.
+  layout.MusicCross = TDemoShowLayout::SlideStart(layout.SlideCount / 2 + 1) + 1000;
+  for (int slide : TDemoShowLayout::kClickSlides) layout.Clicks.push_back(TDemoShowLayout::SlideStart(slide));
+  // The clip plays on the second picture slide (the captioned one when there
+  // is only one).
+  if (o.Video) layout.VideoSlide = o.Slides >= 2 ? layout.CaptionSlide + 1 : layout.CaptionSlide;
 
   TOruProjectWriter show(folder);
   TIniText& d = show.Description();
@@ -166,6 +208,8 @@ TDemoShowLayout WriteDemoShow(const std::string& folder, const TDemoShowOptions&
       .Key("opt_repeat", "repeat")
       .Key("opt_pausewheninactive", 0)
       .Key("opt_scr_caption", "OruViewer demo")
+      // The music follows the show's time, also when it starts elsewhere.
+      .Key("opt_syncmode", 1)
       .Key("ColorManagement", "");
   d.Object("TheEffect", "AnEffect").Key("GUID", Guid(++guid)).Key("time", 1000);
   // The transitions the slides name: a cross-fade and two wipes, each wipe
@@ -198,6 +242,24 @@ TDemoShowLayout WriteDemoShow(const std::string& folder, const TDemoShowOptions&
       .Key("group", "GroupBasic").Key("stdidx", 13).Key("smoothline", 0).Key("direction", "0010")
       .Key("depth", 4).Key("distance", 1).Key("angle", 60).End();
   d.End();
+  {
+    const std::int64_t length = std::int64_t(layout.SlideCount) * TDemoShowLayout::kSlideLengthMs;
+    const std::int64_t first = layout.MusicCross + TDemoShowLayout::kMusicCrossMs;
+    const int rate = TDemoShowLayout::kMusicRate;
+    show.AddFile("music\\tone1.wav", DemoWav(DemoTone(0, first, 220, 330, layout.Clicks), rate));
+    show.AddFile("music\\tone2.wav",
+                 DemoWav(DemoTone(layout.MusicCross, length - layout.MusicCross, 196, 294, layout.Clicks), rate));
+    d.Object("Music", "Music").Key("GUID", Guid(++guid));
+    d.Object("T1", "TMusicTrack").Key("GUID", Guid(++guid));
+    d.Object("I1", "TMusicItem").Key("GUID", Guid(++guid)).Key("FileName", "music\\tone1.wav")
+        .Key("Duration", first).Key("Volume", 100).Key("FadeIn", 500).End();
+    // Cross-faded in: it starts kMusicCrossMs before the first one ends.
+    d.Object("I2", "TMusicItem").Key("GUID", Guid(++guid)).Key("FileName", "music\\tone2.wav")
+        .Key("Duration", length - layout.MusicCross).Key("Volume", 100)
+        .Key("Cross", TDemoShowLayout::kMusicCrossMs).Key("FadeOut", 1500).End();
+    d.End();
+    d.End();
+  }
 
   const int slideLength = TDemoShowLayout::kSlideLengthMs;
   d.Section("Times").Key("opt_slidescount", layout.SlideCount);
@@ -238,6 +300,26 @@ TDemoShowLayout WriteDemoShow(const std::string& folder, const TDemoShowOptions&
     d.Object("KeyPoint", "KeyPoint").Key("GUID", Guid(++guid)).Key("Origin", "SlideBegin").Key("Time", 0).Key("Zoom", 100).End();
     d.Object("KeyPoint", "KeyPoint").Key("GUID", Guid(++guid)).Key("Origin", "SlideEnd").Key("Time", 0).Key("Zoom", 110).End();
     d.End();
+    if (i + 2 == layout.VideoSlide) {
+      TDemoVideoOptions v;
+      v.Width = TDemoShowLayout::kVideoWidth;
+      v.Height = TDemoShowLayout::kVideoHeight;
+      v.Fps = TDemoShowLayout::kVideoFps;
+      v.Frames = TDemoShowLayout::kVideoFrames;
+      const std::string clip = "video\\clip.mp4";
+      show.AddFile(clip, DemoVideo(v));
+      d.Object("Clip", "Video")
+          .Key("GUID", Guid(++guid))
+          .Key("FileName", clip)
+          .Key("Duration", std::int64_t(v.Frames) * 1000 / v.Fps)
+          .Key("StartVideoTime", 0)
+          .Key("StartORUTime", TDemoShowLayout::SlideStart(layout.VideoSlide) + TDemoShowLayout::kVideoDelayMs)
+          .Key("FPSMultiplier", 1)
+          .Key("Mute", 1);
+      d.Object("KeyPoint", "KeyPoint").Key("GUID", Guid(++guid)).Key("Origin", "SlideBegin").Key("Time", 0)
+          .Key("Position", "-50,-50").Key("ScaleX", 45).Key("ScaleY", 45).End();
+      d.End();
+    }
     if (caption) {
       const std::uint32_t c = TDemoShowLayout::kCaptionColour;
       const std::string rgb =

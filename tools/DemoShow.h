@@ -4,10 +4,14 @@
 // picture's Exif data, then a slide with a PNG picture whose soft-edged disc
 // lets the slide's background through, and a slide playing an animated GIF
 // (a ball crossing the picture), and a tour of picture slides entering with
-// the roll, clock, broom, overturn and two-slides transitions. Written as a
-// project folder for OruPack.
+// the roll, clock, broom, overturn and two-slides transitions. Music of its
+// own plays along: two tone tracks (WAV) that cross-fade, with a click at the
+// starts of a few slides for whoever checks sound against pictures; and a
+// short video clip (MPEG-4, encoded here) plays inside a picture slide.
+// Written as a project folder for OruPack.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace oru {
 
@@ -15,6 +19,7 @@ struct TDemoShowOptions {
   int Slides = 4;  // picture slides between the title and the PNG and GIF slides
   int Width = 640;
   int Height = 360;
+  bool Video = true;  // the video clip (encoded here, a few seconds)
 };
 
 // What the demo's slides hold, for whoever checks its frames.
@@ -43,14 +48,40 @@ struct TDemoShowLayout {
   static constexpr const char* kTourEffects[kTourSlides] = {"curling", "clock", "broom", "flip", "swap"};
   int TourSlide = 0;
   int SlideCount = 0;
+  // The music: "music\\tone1.wav" from the show's start, cross-fading over
+  // kMusicCrossMs into "music\\tone2.wav", which starts at MusicCross and
+  // plays to the show's end. Both are mono 16-bit WAVs of kMusicRate Hz whose
+  // tones stay below kToneLevel of full scale; a click is kClickMs of a flat
+  // kClickLevel (the first sample at the click's show time).
+  static constexpr int kMusicRate = 22050;
+  static constexpr int kMusicCrossMs = 2000;
+  static constexpr int kClickMs = 3;
+  static constexpr double kToneLevel = 0.12;
+  static constexpr double kClickLevel = 0.9;
+  static constexpr int kClickSlides[] = {2, 3, 4};
+  std::int64_t MusicCross = 0;
+  std::vector<std::int64_t> Clicks;  // show times (ms) of the clicks, rising
+  // The video clip "video\\clip.mp4" (kVideoWidth x kVideoHeight, kVideoFps,
+  // kVideoFrames, muted) in the top left quarter of VideoSlide (0: none),
+  // starting kVideoDelayMs after the slide does.
+  static constexpr int kVideoWidth = 320;
+  static constexpr int kVideoHeight = 180;
+  static constexpr int kVideoFps = 25;
+  static constexpr int kVideoFrames = 75;
+  static constexpr int kVideoDelayMs = 500;
+  int VideoSlide = 0;
   // Slide N starts at (N - 1) x kSlideLengthMs.
   static std::int64_t SlideStart(int slide) { return std::int64_t(slide - 1) * kSlideLengthMs; }
 };
 
-// Writes "Project.oru" and the pictures into Folder (made when missing).
+// Writes "Project.oru", the pictures, the music and the clip into Folder
+// (made when missing).
 // Raises std::runtime_error when a file cannot be written or an option is
 // out of range.
 TDemoShowLayout WriteDemoShow(const std::string& folder, const TDemoShowOptions& options);
+
+// A mono 16-bit PCM WAV file of the samples.
+std::string DemoWav(const std::vector<std::int16_t>& samples, int rate);
 
 // The demo's pictures (exposed for the tests).
 std::string DemoPng(int width, int height);

@@ -273,9 +273,9 @@ void TCompositeItem2::Dispose() {
 
 void TCompositeItem2::CloseStream() {
   if (!Stream) return;
-  zm::TStreamClosePair close;
-  if (MusicPlayer) MusicPlayer->GetCloseStream(close);
-  zm::StreamWrapper()->Close(MusicPlayer, Stream, close.Proc, close.Data);
+  // The close procedure was taken at open: the channel killer may dispose the
+  // item after the music player has gone, so the player is not asked again.
+  zm::StreamWrapper()->Close(MusicPlayer, Stream, CloseWith.Proc, CloseWith.Data);
   Stream = nullptr;
 }
 
@@ -291,6 +291,8 @@ bool TCompositeItem2::Open(zm::TMusicPlayer* player) {
   MusicPlayer = player;
   zm::TStreamOpenPair open;
   if (player) player->GetOpenStream(open);
+  CloseWith = {};
+  if (player) player->GetCloseStream(CloseWith);
   zm::TStreamWrapperClass* wrapper = zm::StreamWrapper();
   try {
     Stream = wrapper->Open(player, FileName, open.Proc, open.Data);

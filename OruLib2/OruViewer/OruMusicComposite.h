@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ZmLib/Music/zmMediaInfo.h"
+#include "ZmLib/Music/zmMusicChannel.h"
 #include "ZmLib/Music/zmWavConverter.h"
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/zmLists.h"
@@ -125,7 +126,8 @@ public:
   bool Open(zm::TMusicPlayer* player);
   void Close();
 
-  zm::TMusicPlayer* MusicPlayer = nullptr;
+  zm::TMusicPlayer* MusicPlayer = nullptr;  // not owned; only a context for the stream procedures
+  zm::TStreamClosePair CloseWith{};
   zm::TRef<zm::TWavConverter> Converter;
   zm::TMediaInfo Info{};
   bool Opened = false;

@@ -136,8 +136,8 @@ private:
 
 // ---- Decoder plug-ins ------------------------------------------------------------
 
-// Loading and unloading of the Ogg and WMA decoder plug-ins; nil until the
-// decoder-choice unit sets them (a plug-in then fails to load).
+// Loading and unloading of the Ogg and WMA decoder plug-ins: the decoder
+// choice's by default; tests put their own in (nil: a plug-in fails to load).
 using TLoadPluginProc = bool (*)(const WideString& path);
 using TUnloadPluginProc = void (*)();
 extern TLoadPluginProc LoadOggPluginHook;

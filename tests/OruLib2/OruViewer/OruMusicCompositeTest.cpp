@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "ZmLib/Music/zmConverterFactory.h"
 #include "ZmLib/Music/zmMusicPlayer.h"
+#include "OruLib2/OruViewer/OruMusicOptions.h"
 #include "ZmLib/zmIni.h"
 #include "tests/ZmLib/Music/MusicMediaKit.h"
 
@@ -390,6 +392,69 @@ TEST_F(CompositeMix, ThousandsOfTinyItemsStayBounded) {
   ASSERT_TRUE(c->SetInputFormat(info));
   EXPECT_TRUE(c->MixBlock());
   EXPECT_EQ(c->Position(), TCompositeConverter::kMixBytes);
+}
+
+// The main music of a show description, read as the player reads it and
+// mixed as its channel pulls it.
+class ReadAndMix : public CompositeMix {
+protected:
+  std::vector<std::int16_t> MainMusic(const std::string& description) {
+    TRef<zm::TIniFile> doc = MakeRef<zm::TIniFile>();
+    doc->LoadFromText(zm::TByteString(description));
+    TRef<TMusicOptionsReader> reader = MakeRef<TMusicOptionsReader>(doc.get());
+    reader->Read(doc->FindSection(u"main")->FindObject(u"Music"));
+    return Render(reader->MainText());
+  }
+  std::string File(const char* name) { return (dir_.Path() / name).string(); }
+  static std::int64_t Frame(double ms) { return std::int64_t(ms * 44.1); }
+};
+
+TEST_F(ReadAndMix, FadeInAndCrossFadeFollowTheirLinesSampleBySample) {
+  dir_.Write("a.wav", ShapedWav(44100 * 3, [](std::int32_t) { return 20000; }));
+  dir_.Write("b.wav", ShapedWav(44100 * 2, [](std::int32_t) { return 10000; }));
+  // a: 3 s fading in over 500 ms; b cross-fades in over its last second.
+  const std::vector<std::int16_t> pcm = MainMusic(
+      "[main]\nobject Music:Music\nobject T:TMusicTrack\n"
+      "object A:TMusicItem\nFileName=" + File("a.wav") + "\nDuration=3000\nFadeIn=500\nend\n"
+      "object B:TMusicItem\nFileName=" + File("b.wav") + "\nDuration=2000\nCross=1000\nend\nend\nend\n");
+  ASSERT_GE(pcm.size(), std::size_t(Frame(4000)) * 2);
+  auto at = [&](std::int64_t f) { return double(pcm[std::size_t(f) * 2]); };
+  // A gain within 1 % of unity leaves the samples as they are.
+  auto gained = [](double v, double gain) { return gain > 0.99 && gain < 1.01 ? v : v * gain; };
+  // Past the automatic 10 ms ramps at the items' edges, every frame lies on
+  // the line between its envelope points, at its own frame or up to two
+  // ahead (the gain steps before it is applied, and an item's start is
+  // rounded to whole frames), within a step of the 16-bit grid.
+  auto onLine = [&](std::int64_t f, auto expected, double tolerance) {
+    for (int ahead = 0; ahead <= 2; ++ahead)
+      if (std::abs(at(f) - expected(f + ahead)) <= tolerance) return true;
+    return false;
+  };
+  auto fadeIn = [&](std::int64_t f) { return gained(20000, double(f) / Frame(500)); };
+  for (std::int64_t f = Frame(10); f < Frame(500); ++f) ASSERT_TRUE(onLine(f, fadeIn, 2.5)) << f << ": " << at(f);
+  for (std::int64_t f = Frame(500); f < Frame(2000); ++f) ASSERT_NEAR(at(f), 20000, 1) << f;
+  auto cross = [&](std::int64_t f) {
+    const double x = double(f - Frame(2000)) / Frame(1000);
+    return gained(20000, 1 - x) + gained(10000, x);
+  };
+  for (std::int64_t f = Frame(2010); f < Frame(2990); ++f) ASSERT_TRUE(onLine(f, cross, 3.5)) << f << ": " << at(f);
+  for (std::int64_t f = Frame(3000); f < Frame(3990); ++f) ASSERT_NEAR(at(f), 10000, 1) << f;
+}
+
+TEST_F(ReadAndMix, LinkedItemTakesOverAtItsSlideStartWithinTheEdgeRamps) {
+  dir_.Write("a.wav", ShapedWav(44100 * 5, [](std::int32_t) { return 20000; }));
+  dir_.Write("c.wav", ShapedWav(44100 * 2, [](std::int32_t) { return -10000; }));
+  // The second slide starts at 3000 ms and brings its own item, which cuts
+  // the one playing.
+  const std::vector<std::int16_t> pcm = MainMusic(
+      "[Times]\nopt_slidescount=2\nopt_synchpos1=3000\nopt_synchpos2=6000\n[Slide2]\nLinkedAudio={L}\n"
+      "[main]\nobject Music:Music\nobject T:TMusicTrack\n"
+      "object A:TMusicItem\nFileName=" + File("a.wav") + "\nDuration=5000\nend\n"
+      "object C:TMusicItem\nGUID={L}\nFileName=" + File("c.wav") + "\nDuration=2000\nend\nend\nend\n");
+  ASSERT_GE(pcm.size(), std::size_t(Frame(4500)) * 2);
+  const std::int64_t change = Frame(3000), ramp = Frame(10);
+  for (std::int64_t f = ramp; f < change - ramp; ++f) ASSERT_EQ(pcm[std::size_t(f) * 2], 20000) << f;
+  for (std::int64_t f = change + ramp; f < Frame(4500); ++f) ASSERT_EQ(pcm[std::size_t(f) * 2], -10000) << f;
 }
 
 // Files come through the player's stream procedures, from memory here; every
