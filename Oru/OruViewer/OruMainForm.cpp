@@ -5,6 +5,8 @@
 #include <exception>
 #include <limits>
 
+#include "Oru/OruViewer/OruRunProgram.h"
+#include "Oru/OruViewer/OruScreenSaver.h"
 #include "Oru/OruViewer/OruStartup.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "ZmLib/Application2/winApplication.h"
@@ -183,6 +185,11 @@ TMainForm::TMainForm(zm::TCommandsStorage& commands, zm::TStringList* args) : co
   CoverLayout = commands.FindCommand(u"cover") != nullptr;
   if (startupMode_) SetStayOnTop(true);
   SetBorderIcons(zm::biSystemMenu);
+  mouseMonitor_ = zm::MakeRef<zm::TMouseMonitor>(this, false);
+  mouseMonitor_->SetOnEnter([this](zm::TMouseMonitor*) { PointerLeft(); });
+  mouseMonitor_->SetOnLeave([this](zm::TMouseMonitor*) { PointerLeft(); });
+  mouseMonitor_->OnHiddenChanged = [this](zm::TMouseMonitor*) { HiddenChanged(); };
+  mouseMonitor_->OnTick = [this](zm::TMouseMonitor*) { UpdateCursor(); };
   viewer_ = zm::MakeRef<TOruShowViewer>(this);
   viewer_->CoverLayout = CoverLayout;
   viewer_->SetBarriersEnabled(true);
@@ -192,6 +199,11 @@ TMainForm::TMainForm(zm::TCommandsStorage& commands, zm::TStringList* args) : co
 }
 
 void TMainForm::Dispose() {
+  if (mouseMonitor_) {
+    mouseMonitor_->OnHiddenChanged = nullptr;
+    mouseMonitor_->OnTick = nullptr;
+  }
+  mouseMonitor_ = nullptr;
   if (viewer_) {
     viewer_->OnPosition = nullptr;
     viewer_->OnAction = nullptr;
@@ -199,6 +211,7 @@ void TMainForm::Dispose() {
   }
   // The engine goes before the show it plays.
   viewer_ = nullptr;
+  inputMapping_ = nullptr;
   runStack_.clear();
   show_ = nullptr;
   zm::TZmForm::Dispose();
@@ -285,21 +298,34 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
   show_ = show;
 
   zm::TIniSection* main = show->Description() ? show->Description()->FindSection(u"Main") : nullptr;
+  inputMapping_ = zm::MakeRef<TInputMappingClass>(show->Description());
   wheelEnabled_ = !zm::IniGetBool(zm::IniFind(main, u"opt_lockwheel"), false);
   caption_ = zm::IniGetString(zm::IniFind(main, u"opt_scr_caption"), kDefaultCaption);
   SetCaption(caption_);
-  // Hidden for good (1) or after a delay of still pointer (2, until the
-  // pointer's watcher exists: shown).
-  if (zm::IniGetInt(zm::IniFind(main, u"opt_hidecursor"), 0) == 1) SetCursor(-1);
-  else SetCursor(0);
+  // Hidden for good (1), or after a still pointer for a number of seconds
+  // (2; with no time it is never hidden: hidden at once it would never come
+  // back, as a delay of 0 ignores moves).
+  const std::int32_t hideMode = zm::IniGetInt(zm::IniFind(main, u"opt_hidecursor"), 0);
+  const std::int64_t hideDelay =
+      std::clamp<std::int64_t>(std::int64_t(zm::IniGetInt(zm::IniFind(main, u"opt_hc2_hideinterval"), 0)) * 1000,
+                               0, INT32_MAX);
+  const bool hide = hideMode == 1 || (hideMode == 2 && hideDelay > 0);
+  mouseMonitor_->SetHideDelay(hideMode == 2 ? std::int32_t(hideDelay) : 0);
+  mouseMonitor_->SetHidden(hide);
+  SetCursor(hide ? -1 : 0);
 
-  // Screen-saver mode plays only when the system asks for it ("/s").
+  // Screen-saver mode plays only when the system asks for it ("/s"), and
+  // only in the first instance.
   if (zm::SameText(zm::ExtractFileExt(zm::ProgramFile), u".scr")) {
+    if (SecondInstanceHook && SecondInstanceHook()) return false;
     bool asked = false;
     if (zm::CommandArgs)
       for (std::int32_t i = 0; i < zm::CommandArgs->GetCount(); ++i)
         if (zm::CommandArgs->GetString(i) == u"/s" || zm::CommandArgs->GetString(i) == u"/S") asked = true;
     if (!asked) return false;
+    if (ScreenSaverRunningHook) ScreenSaverRunningHook();
+  } else if (DisableScreenSaverHook) {
+    DisableScreenSaverHook();
   }
 
   // The time line is written before the show plays; a show whose time line
@@ -337,6 +363,8 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
     SetShowCache(exeName, path);
   }
   showFolder_ = zm::ExtractFilePath(showPath_, true);
+  openedPath_ = opened;
+  showVersion_ = show->Version();
   return true;
 }
 
@@ -416,11 +444,31 @@ void TMainForm::CloseQuery(std::int32_t& action) {
     return;
   }
   closing_ = true;
+  const bool requested = closeRequested_;
+  bool opened = false;
   if (show_) {
-    // Programs and shows to run on exit need the actions; until then the
-    // flags are only cleared.
+    zm::TIniFile* ini = show_->Description();
+    std::int32_t runMode = ini ? ini->ReadInteger(u"Main", u"opt_runapponexit", 0) : 0;
+    if (ini && ini->ReadBool(u"Main", u"opt_runapponexitiflastslide", true) && !endedAtLastSlide_) runMode = 0;
+    if (!closeRequested_) runMode = 0;
     endedAtLastSlide_ = false;
     closeRequested_ = false;
+    const WideString fn = ini ? ini->ReadString(u"Main", u"opt_runapponexitfn", WideString()) : WideString();
+    if (runMode > 0 && !fn.empty()) {
+      const bool ok = RunAction(MakeActionInfo(runMode == 2 ? acRunPresentation : acRunApp, 0, fn));
+      opened = runMode == 2 && ok;
+    }
+  }
+  // Back to the show that linked here, at the slide it linked from.
+  if (!opened && requested && !runStack_.empty()) {
+    WideString item = runStack_.back();
+    runStack_.pop_back();
+    opened = RunAction(MakeActionInfo(acRunPresentation, 0, item));
+  }
+  if (opened) {
+    action = zm::caNone;
+    closing_ = false;
+    return;
   }
   if (viewer_) {
     viewer_->OnPosition = nullptr;
@@ -434,16 +482,34 @@ void TMainForm::CloseQuery(std::int32_t& action) {
 }
 
 void TMainForm::DoKey(zm::TKeyKind kind, std::uint16_t key, zm::WideChar& ch, zm::TShiftState shift) {
-  if (modalCount_ == 0 && kind == zm::TKeyKind::Down) {
+  if (modalCount_ == 0 && kind != zm::TKeyKind::Char) {
+    const bool down = kind == zm::TKeyKind::Down;
     // Start-up mode: Enter closes the player with exit code 1.
-    if (startupMode_ && key == 13) {
-      zm::ExitCode = 1;
-      Close();
+    if (startupMode_ && down && key == 13) {
+      RunAction(MakeActionInfo(acCloseDialog, 0, WideString()));
       return;
     }
-    if (key == 27) {
-      Close();
-      return;
+    TRef<TMainForm> keep(this);  // an action may close the form
+    if (inputMapping_) {
+      if (const TOruActionInfo* a = inputMapping_->MapKey(shift, key, down ? 1 : 0)) {
+        const TOruActionInfo action = *a;  // the mapping may be replaced by the action
+        if (action.Code == acHelp) {
+          if (viewer_ && viewer_->EngineRunning()) viewer_->ShowHelp();
+        } else {
+          RunAction(action);
+        }
+      }
+    }
+    // A show that keeps the keyboard from moving it still lets these keys
+    // release a "pause" slide.
+    if (down && inputMapping_ && !inputMapping_->SyncPermitControl() && AtPauseSlide()) {
+      switch (key) {
+        case 19: case 32: case 34: case 39: case 167: case 176: case 179:
+          GoOn();
+          break;
+        default:
+          break;
+      }
     }
   }
   zm::TZmForm::DoKey(kind, key, ch, shift);
@@ -452,8 +518,20 @@ void TMainForm::DoKey(zm::TKeyKind kind, std::uint16_t key, zm::WideChar& ch, zm
 void TMainForm::DoMouse(zm::TMouseKind kind, zm::TPoint pos, int button, zm::TShiftState shift) {
   // The click that started the program does not reach the show.
   if (modalCount_ == 0 && std::uint32_t(zm::GetTimeMs() - creationTick_) >= 1000 && viewer_) {
-    std::int32_t buttons = button == 1 ? 1 : button == 4 ? 2 : button == 5 ? 4 : 0;
-    viewer_->PointerEvent(std::uint8_t(kind), pos.X, pos.Y, buttons, shift);
+    TRef<TMainForm> keep(this);
+    UpdateCursor();
+    TOruActionInfo action;
+    if (inputMapping_) action = inputMapping_->MapMouse(shift, pos, kind, button);
+    const bool hidden = mouseMonitor_ && mouseMonitor_->Hidden();
+    // A move has no click for an object to take: its action (the exit of a
+    // screen saver) is run at once, as any action while the cursor is hidden.
+    if ((hidden && action.Code != acHelp) || (kind == zm::TMouseKind::Move && !action.IsEmpty())) {
+      if (!action.IsEmpty()) RunAction(action);
+    } else {
+      std::int32_t buttons = button == 1 ? 1 : button == 4 ? 2 : button == 5 ? 4 : 0;
+      if (action.IsEmpty()) viewer_->PointerEvent(std::uint8_t(kind), pos.X, pos.Y, buttons, shift);
+      else viewer_->PointerEventWithAction(std::uint8_t(kind), pos.X, pos.Y, buttons, shift, action);
+    }
   }
   zm::TZmForm::DoMouse(kind, pos, button, shift);
 }
@@ -464,9 +542,182 @@ void TMainForm::DoMouseWheel(zm::TShiftState shift, zm::TPoint pos, int notches)
     std::int64_t target;
     if (shift == zm::ssCtrl) target = notches < 0 ? NextSlideTime(now, viewer_->Paused()) : PrevSlideTime(now);
     else target = now - 700 * std::int64_t(notches);
-    viewer_->SetPosition(std::int32_t(std::clamp<std::int64_t>(target, 0, INT32_MAX)));
+    MoveKeepingPause(target);
   }
   zm::TZmForm::DoMouseWheel(shift, pos, notches);
+}
+
+bool TMainForm::AtPauseSlide() const { return viewer_ && viewer_->Engine() && viewer_->Engine()->StoppedAtBarrier(); }
+
+void TMainForm::GoOn() {
+  // One millisecond past the stop, so the same "pause" slide does not hold
+  // again at a time the report rounded down.
+  MoveKeepingPause(std::int64_t(viewer_->Time()) + 1);
+}
+
+void TMainForm::MoveKeepingPause(std::int64_t time) {
+  MoveViewer(std::int32_t(std::clamp<std::int64_t>(time, 0, INT32_MAX)), viewer_->Paused());
+}
+
+void TMainForm::MoveViewer(std::int32_t time, bool paused) { viewer_->SetPositionAndPause(time, paused); }
+
+bool TMainForm::RunAction(const TOruActionInfo& action) {
+  if (modalCount_ > 0 || !viewer_) return false;
+  TRef<TMainForm> keep(this);
+  const std::int64_t t = viewer_->Time();
+  switch (action.Code) {
+    case acExit:
+      closeRequested_ = true;
+      Close();
+      return true;
+    case acPrevSlide:
+      MoveKeepingPause(PrevSlideTime(t));
+      return true;
+    case acNextSlide:
+      if (AtPauseSlide()) GoOn();
+      else MoveKeepingPause(NextSlideTime(t, viewer_->Paused()));
+      return true;
+    case acPause:
+      if (AtPauseSlide()) GoOn();
+      else viewer_->SetPaused(!viewer_->Paused());
+      return true;
+    case acPrint:
+      viewer_->RequestImage();
+      return true;
+    case acGotoSlide:
+      MoveKeepingPause(SlideStartTime(action.Value != -1 ? action.Value - 1 : FindSlideById(action.Text)));
+      return true;
+    case acOpenWebSite:
+      RunProgram(this, EnsurePrefix({u"http://", u"https://"}, action.Text), zm::ProgramDir);
+      return true;
+    case acWriteEmail:
+      RunProgram(this, EnsurePrefix({u"mailto:"}, action.Text), zm::ProgramDir);
+      return true;
+    case acRunApp:
+      RunProgram(this, action.Text, zm::ProgramDir);
+      return true;
+    case acRunAppAndExit:
+      Close();
+      RunProgram(this, action.Text, zm::ProgramDir);
+      return true;
+    case acRunPresentation:
+    case acRunPresentationAndReturn:
+      return OpenLinkedShow(action);
+    case acStop:
+      MoveViewer(0, true);
+      return true;
+    case acCloseDialog:
+      closeRequested_ = true;
+      zm::ExitCode = 1;
+      Close();
+      return true;
+    case acSeek:
+      MoveKeepingPause(action.Value);
+      return true;
+    default:
+      // Help, the open dialog, saving a slide and choosing a printer are not
+      // carried out here.
+      return false;
+  }
+}
+
+bool TMainForm::OpenLinkedShow(const TOruActionInfo& action) {
+  TRef<zm::TCommandsStorage> commands = zm::MakeRef<zm::TCommandsStorage>();
+  TRef<zm::TStringList> args = zm::MakeRef<zm::TStringList>();
+  zm::ParseCommandLine(action.Text, *args, *commands);
+  WideString file;
+  FirstArgument(*commands, WideString(), file);
+  bool isTime = false;
+  const std::int32_t start = StartPosition(*commands, isTime);
+  std::replace(file.begin(), file.end(), u'/', u'\\');
+  if (file.empty()) return false;
+  // A link names its show beside the linking one.
+  const WideString currentFolder = zm::ExtractFilePath(openedPath_.empty() ? showPath_ : openedPath_, true);
+  file = LocateShow(zm::ResolveRelativePath(currentFolder, file));
+
+  // Links made for the built show, followed from its project: the same place
+  // below the project's folder, else the same name there.
+  zm::TIniFile* ini = show_ ? show_->Description() : nullptr;
+  const WideString exeName = ini ? ini->ReadString(u"Main", u"opt_exefn", WideString()) : WideString();
+  if (!zm::FileExists(file) && !exeName.empty()) {
+    const WideString exeFolder = zm::ExtractFilePath(exeName, true);
+    std::vector<WideString> candidates;
+    if (!exeFolder.empty() && file.size() > exeFolder.size() &&
+        zm::SameText(file.substr(0, exeFolder.size()), exeFolder))
+      candidates.push_back(currentFolder + file.substr(exeFolder.size()));
+    candidates.push_back(currentFolder + zm::ExtractFileName(file));
+    for (const WideString& c : candidates)
+      if (zm::FileExists(c)) {
+        file = c;
+        break;
+      }
+  }
+
+  // The build file of the open project stands for the project itself.
+  const bool currentProject = !CachedShowName().empty() && zm::SameText(file, CachedShowName());
+  if (!currentProject) {
+    if (!zm::FileExists(file)) {
+      ShowError(this, WideString(kShowNotFound) + u"\r" + file);
+      return false;
+    }
+    WideString errorText;
+    TRef<TOruShowLocator> probe = TryOpenContainer(file, errorText);
+    if (!probe) {
+      ShowError(this, WideString(kNotAShow) + u"\r" + file);
+      return false;
+    }
+    if (probe->Version() != showVersion_) {
+      ShowError(this, WideString(kVersionMismatch) + u"\r" + file);
+      return false;
+    }
+  }
+
+  zm::LogLine(u"Open show: " + file);
+  WideString item;
+  if (action.Code == acRunPresentationAndReturn)
+    // Before the first slide's start the slide is -1: the way back is slide 1.
+    item = Quoted(showPath_) + u" -slide " + zm::IntToStr(std::int64_t(std::max(CurrentSlide(), 0)) + 1);
+  const bool wasPaused = viewer_->Paused();
+  const bool ok = currentProject ? OpenShow(CachedProjectPath(), false, start, true, isTime)
+                                 : OpenShow(file, true, start, true, isTime);
+  if (ok) {
+    if (!item.empty()) runStack_.push_back(item);
+    viewer_->SetPaused(false);
+    return true;
+  }
+  viewer_->SetPaused(wasPaused);
+  if (item.empty()) {
+    closeRequested_ = true;
+    Close();
+  }
+  return false;
+}
+
+void TMainForm::PointerLeft() {
+  // Every hover ends when the pointer is outside.
+  if (mouseMonitor_ && !mouseMonitor_->IsInside() && viewer_)
+    viewer_->PointerEvent(std::uint8_t(zm::TMouseKind::Move), 2147483647, 0, 0, 0);
+}
+
+void TMainForm::HiddenChanged() {
+  if (!mouseMonitor_) return;
+  if (mouseMonitor_->Hidden()) {
+    // Over the navigation panel the cursor stays.
+    TOruEngine* engine = viewer_ ? viewer_->Engine() : nullptr;
+    if (engine && engine->Hover() && engine->HoverName() == u"NavPanel") mouseMonitor_->SetHidden(false);
+    else SetCursor(-1);
+  } else {
+    SetCursor(0);
+  }
+}
+
+void TMainForm::UpdateCursor() {
+  if (mouseMonitor_ && mouseMonitor_->Hidden()) return;
+  TOruEngine* engine = viewer_ ? viewer_->Engine() : nullptr;
+  const bool link = engine && engine->Hover() && engine->HoverName() != u"TOruButton";
+  // Polled every 20 ms: only a change goes to the window.
+  const std::int32_t cursor = link ? -21 : 0;
+  if (Cursor() != cursor) SetCursor(cursor);
 }
 
 void TMainForm::ViewerPosition(TOruShowViewer* /*sender*/, bool ended) {
@@ -481,16 +732,21 @@ void TMainForm::ViewerPosition(TOruShowViewer* /*sender*/, bool ended) {
 void TMainForm::ViewerAction(TOruShowViewer* /*sender*/, const TOruActionInfo& action) {
   if (inAction_) return;
   inAction_ = true;
-  // The actions themselves come later; the log says what was asked.
-  zm::LogLine(u"Action " + zm::IntToStr(action.Code) + u" (" + zm::IntToStr(action.Value) + u") " + action.Text);
+  TRef<TMainForm> keep(this);
+  try {
+    RunAction(action);
+  } catch (...) {
+    zm::LogLine(u"Exception at action " + zm::IntToStr(action.Code) + u" (" + CurrentExceptionText() + u")");
+  }
   inAction_ = false;
 }
 
 void TMainForm::ViewerImage(TOruShowViewer* /*sender*/, zm::TRefObject* /*image*/) {}
 
-void InitOruMainForm() {}
+void InitOruMainForm() { InitOruScreenSaver(); }
 
 void FiniOruMainForm() {
+  FiniOruScreenSaver();
   SetShowCache(WideString(), WideString());
   CoverLayout = false;
   LocateFFmpegHook = nullptr;

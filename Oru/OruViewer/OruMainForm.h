@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "OruLib2/OruClasses/OruShowLoader.h"
+#include "OruLib2/OruViewer/OruInputMapping.h"
 #include "OruLib2/OruViewer/OruShowViewer.h"
 #include "ZmLib/Application2/zmForms.h"
+#include "ZmLib/Application2/zmMouseMonitor.h"
 #include "ZmLib/zmCommandLine.h"
 #include "ZmLib/zmStringList.h"
 #include "ZmLib/zmTypes.h"
@@ -27,6 +29,9 @@ inline constexpr const char16_t* kErrorCaption = u"Slideshow Error";
 inline constexpr const char16_t* kCantLoadShow = u"Can`t Load Show";
 inline constexpr const char16_t* kCantLoadOru = u"Can`t Load .oru File";
 inline constexpr const char16_t* kDefaultCaption = u"OruViewer v5.6";
+inline constexpr const char16_t* kShowNotFound = u"OruShow File not Found:";
+inline constexpr const char16_t* kNotAShow = u"Not OruShow Executable File or File Corrupted:";
+inline constexpr const char16_t* kVersionMismatch = u"OruShow ExeFile Version Mismatch:";
 
 class TMainForm;
 
@@ -62,10 +67,9 @@ const WideString& CachedProjectPath();
 void LogShowTimeLine(TOruShowLocator* show, std::int64_t startTime);
 
 // The player's only window: opens the show, hands it to the show viewer,
-// applies the show's window options and turns input into viewer requests.
-// Until the input mapping and the actions exist, Esc and closing the window
-// end the program, Ctrl with the wheel steps through the slides and the wheel
-// alone moves the time.
+// applies the show's window options, turns input into actions and viewer
+// requests and carries the actions out. A show opened by an action replaces
+// the current one; with a way back, closing it returns to the linking slide.
 class TMainForm : public zm::TZmForm {
 public:
   // Reads the switches ("cover", "filename", "exename") and the raw
@@ -92,6 +96,10 @@ public:
   // The slide at the viewer's last reported time.
   std::int32_t CurrentSlide();
 
+  // Carries an action out; false when it was not (an open modal dialog, no
+  // viewer, a code not handled here, a show that did not open).
+  bool RunAction(const TOruActionInfo& action);
+
   void CloseQuery(std::int32_t& action) override;
   void DoKey(zm::TKeyKind kind, std::uint16_t key, zm::WideChar& ch, zm::TShiftState shift) override;
   void DoMouse(zm::TMouseKind kind, zm::TPoint pos, int button, zm::TShiftState shift) override;
@@ -112,6 +120,15 @@ public:
   bool WheelEnabled() const { return wheelEnabled_; }
   std::uint32_t CreationTick() const { return creationTick_; }
   bool EndedAtLastSlide() const { return endedAtLastSlide_; }
+  bool CloseRequested() const { return closeRequested_; }
+  // Command lines of the shows to return to, the last one on top.
+  const std::vector<WideString>& RunStack() const { return runStack_; }
+  TInputMappingClass* InputMapping() const { return inputMapping_.get(); }
+  zm::TMouseMonitor* MouseMonitor() const { return mouseMonitor_.get(); }
+
+protected:
+  // Every move of an action goes through here: the viewer to Time, paused or playing.
+  virtual void MoveViewer(std::int32_t time, bool paused);
 
 private:
   void ViewerPosition(TOruShowViewer* sender, bool ended);
@@ -119,11 +136,23 @@ private:
   void ViewerImage(TOruShowViewer* sender, zm::TRefObject* image);
   // Reports a failed open in the error box.
   bool OpenFailed(const WideString& path);
+  // Actions 12 and 14: another show in this window.
+  bool OpenLinkedShow(const TOruActionInfo& action);
+  // The engine stands at a "pause" slide; GoOn lets it play on.
+  bool AtPauseSlide() const;
+  void GoOn();
+  void MoveKeepingPause(std::int64_t time);
+  void PointerLeft();
+  void HiddenChanged();
+  void UpdateCursor();
 
   zm::TCommandsStorage& commands_;
   zm::TRef<TOruShowLocator> show_;
   zm::TRef<TOruShowViewer> viewer_;
+  zm::TRef<zm::TMouseMonitor> mouseMonitor_;
+  zm::TRef<TInputMappingClass> inputMapping_;
   std::vector<WideString> runStack_;
+  WideString openedPath_;  // the file the current show was read from
   WideString projectPath_;
   WideString showPath_;
   WideString showFolder_;

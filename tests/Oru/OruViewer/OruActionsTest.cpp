@@ -1,0 +1,318 @@
+// Actions of the main form: moving, links to programs and other shows, the
+// command check, the input it maps, and the screen-saver hooks.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Oru/OruViewer/OruMainForm.h"
+#include "Oru/OruViewer/OruRunProgram.h"
+#include "Oru/OruViewer/OruScreenSaver.h"
+#include "Platform/PlatProcess.h"
+#include "Platform/PlatScreenSaver.h"
+#include "Platform/PlatSystem.h"
+#include "Platform/PlatUtf8.h"
+#include "ZmLib/Win32/winWndAPI.h"
+#include "ZmLib/zmCommandLine.h"
+#include "tests/Oru/OruViewer/TestShows.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/kit/ShowContainerWriter.h"
+
+using namespace oru;
+using zm::TRef;
+
+namespace {
+
+class TActionBoxes : public zm::TWndAPI {
+ public:
+  int MessageBox(zm::HWND, const WideString& text, const WideString& caption, zm::UINT) override {
+    Boxes.push_back(plat::ToUtf8(caption) + "|" + plat::ToUtf8(text));
+    return zm::IDOK;
+  }
+  std::vector<std::string> Boxes;
+};
+
+class TSpawnRecorder : public plat::IProcessSpawner {
+ public:
+  int Spawn(const std::string&, const std::vector<std::string>& argv, const std::string&, bool) override {
+    Starts.push_back(argv);
+    return 0;
+  }
+  std::vector<std::vector<std::string>> Starts;
+};
+
+// Records where the actions move the viewer.
+class TRecordingForm : public TMainForm {
+ public:
+  using TMainForm::TMainForm;
+  std::vector<std::pair<std::int32_t, bool>> Moves;
+
+ protected:
+  void MoveViewer(std::int32_t time, bool paused) override {
+    Moves.emplace_back(time, paused);
+    TMainForm::MoveViewer(time, paused);
+  }
+};
+
+class Actions : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedApi_ = zm::WndAPIClass;
+    zm::WndAPIClass = &boxes_;
+    savedSpawner_ = plat::SetProcessSpawner(&spawns_);
+    commands_ = zm::MakeRef<zm::TCommandsStorage>();
+    form_ = zm::MakeRef<TRecordingForm>(*commands_, nullptr);
+  }
+  void TearDown() override {
+    form_ = nullptr;
+    plat::SetProcessSpawner(savedSpawner_);
+    zm::WndAPIClass = savedApi_;
+    SetShowCache(WideString(), WideString());
+    SetCurrentShow(nullptr);
+  }
+  std::string Native(const std::string& relative) const { return (dir_.Path() / relative).string(); }
+  WideString Wide(const std::string& relative) const { return dir_.Wide(relative); }
+  std::string LastBox() const { return boxes_.Boxes.empty() ? std::string() : boxes_.Boxes.back(); }
+  void WriteContainer(const std::string& relative) {
+    zmtest::TShowContainerWriter c;
+    zmtest::TShowProjectWriter show;
+    orutest::AddSlides(show);
+    show.AddToContainer(c);
+    c.WriteFile(Native(relative));
+  }
+  bool Run(std::uint8_t code, std::int32_t value, const WideString& text) {
+    return form_->RunAction(MakeActionInfo(code, value, text));
+  }
+
+  zmtest::TTempDir dir_;
+  TActionBoxes boxes_;
+  TSpawnRecorder spawns_;
+  zm::TWndAPI* savedApi_ = nullptr;
+  plat::IProcessSpawner* savedSpawner_ = nullptr;
+  TRef<zm::TCommandsStorage> commands_;
+  TRef<TRecordingForm> form_;
+};
+
+}  // namespace
+
+TEST(CommandCheck, RefusedWords) {
+  for (const char16_t* refused : {u"C:\\WINDOWS\\SYSTEM32\\CMD.EXE /c dir", u"notepad.exe readme.txt > nul", u">",
+                                  u"\"C:\\My Batch Files\\del.bat\" *.*", u"  @\tFORMAT c:", u"|del x",
+                                  u"/usr/bin/sudo ls", u"rm -rf ~", u"mkfs.ext4 /dev/sda", u"/bin/Bash -c x"})
+    EXPECT_FALSE(IsAllowedCommand(refused)) << plat::ToUtf8(refused);
+  // Blanks inside quotes stay part of the word: "del tool" is not "del".
+  for (const char16_t* allowed :
+       {u"notepad.exe readme.txt", u"\"C:\\Program Files\\del tool\\run.exe\"", u"\"del files.exe\"", u"", u"delta",
+        u"C:\\format\\viewer.exe", u"https://example.org/?a=del"})
+    EXPECT_TRUE(IsAllowedCommand(allowed)) << plat::ToUtf8(allowed);
+  EXPECT_EQ(CommandWord(u"\"C:\\My Batch Files\\del.bat\""), u"del");
+  EXPECT_EQ(CommandWord(u"\"C:\\del tool\\x\""), u"x");
+}
+
+TEST(CommandCheck, PrefixesAndSplitting) {
+  EXPECT_EQ(EnsurePrefix({u"http://", u"https://"}, u"HTTPS://Example.org"), u"HTTPS://Example.org");
+  EXPECT_EQ(EnsurePrefix({u"http://", u"https://"}, u"www.example.org"), u"http://www.example.org");
+  EXPECT_EQ(EnsurePrefix({u"mailto:"}, u"MailTo:a@b"), u"MailTo:a@b");
+  EXPECT_EQ(EnsurePrefix({u"mailto:"}, u""), u"mailto:");
+  EXPECT_EQ(SplitCommands(u" a.exe x , \"b,c.exe\" y,, "), (std::vector<WideString>{u"a.exe x", u"\"b,c.exe\" y"}));
+  WideString file, params;
+  SplitCommand(u"\"C:\\My Tools\\a.exe\"  -x \"b c\" ", file, params);
+  EXPECT_EQ(file, u"\"C:\\My Tools\\a.exe\"");
+  EXPECT_EQ(params, u"\"-x b c\"");
+  SplitCommand(u"\"unterminated", file, params);
+  EXPECT_EQ(file, u"\"unterminated\"");
+  EXPECT_EQ(params, u"");
+}
+
+TEST_F(Actions, RefusedCommandStopsEveryCommand) {
+  std::string tool = dir_.Write("tool.sh", "#!/bin/true\n");
+  std::filesystem::permissions(tool, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+  RunProgram(form_.get(), Wide("tool.sh") + u" a, format c:", Wide(""));
+  EXPECT_TRUE(spawns_.Starts.empty());
+  EXPECT_EQ(LastBox(), "|Command line contains prohibited command and will not be performed.");
+  EXPECT_TRUE(Run(acRunApp, 0, u"echo x, \"C:\\Windows\\System32\\CMD.EXE\""));
+  EXPECT_TRUE(spawns_.Starts.empty());
+}
+
+TEST_F(Actions, ProgramsLinksAndRetriesInTheFolder) {
+  std::string tool = dir_.Write("my tools/tool.sh", "#!/bin/true\n");
+  std::filesystem::permissions(tool, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+  // Quoted in a folder with blanks; its parameters, quoted, are one.
+  RunProgram(nullptr, u"\"" + Wide("my tools/tool.sh") + u"\" -x \"b c\"", WideString());
+  // Not here by its name: found in the folder given.
+  RunProgram(nullptr, u"tool.sh", Wide("my tools") + u"\\");
+  // Several at once, and a missing one that starts nothing.
+  RunProgram(nullptr, u"tool.sh, missing.sh", Wide("my tools"));
+  ASSERT_EQ(spawns_.Starts.size(), 3u);
+  EXPECT_EQ(spawns_.Starts[0], (std::vector<std::string>{tool, "-x b c"}));
+  EXPECT_EQ(spawns_.Starts[1], (std::vector<std::string>{tool}));
+  EXPECT_EQ(spawns_.Starts[2], (std::vector<std::string>{tool}));
+
+  spawns_.Starts.clear();
+  EXPECT_TRUE(Run(acOpenWebSite, 0, u"www.example.org"));
+  EXPECT_TRUE(Run(acOpenWebSite, 0, u"HTTPS://example.org"));
+  EXPECT_TRUE(Run(acWriteEmail, 0, u"me@example.org"));
+  ASSERT_EQ(spawns_.Starts.size(), 3u);
+  EXPECT_EQ(spawns_.Starts[0].back(), "http://www.example.org");
+  EXPECT_EQ(spawns_.Starts[1].back(), "HTTPS://example.org");
+  EXPECT_EQ(spawns_.Starts[2].back(), "mailto:me@example.org");
+  EXPECT_TRUE(boxes_.Boxes.empty());
+  // Not carried out here.
+  EXPECT_FALSE(Run(acHelp, 0, u""));
+  EXPECT_FALSE(Run(acSaveSlide, 0, u""));
+  EXPECT_FALSE(Run(200, 0, u""));
+}
+
+TEST_F(Actions, MovesKeyboardAndCursorOptions) {
+  zmtest::TShowProjectWriter project(Native("proj"));
+  orutest::AddSlides(project);
+  project.Description().Section("main").Key("opt_hidecursor", 2).Key("opt_hc2_hideinterval", 0);
+  project.Write();
+  ASSERT_TRUE(form_->OpenShow(Wide("proj/Project.oru"), false, 0, true, false)) << LastBox();
+  // Hiding after no time would hide the cursor for good: it stays.
+  EXPECT_EQ(form_->MouseMonitor()->HideDelay(), 0);
+  EXPECT_FALSE(form_->MouseMonitor()->Hidden());
+  EXPECT_EQ(form_->Cursor(), 0);
+
+  EXPECT_TRUE(Run(acGotoSlide, 0, u""));
+  EXPECT_TRUE(Run(acGotoSlide, 3, u""));
+  EXPECT_TRUE(Run(acGotoSlide, -1, u"no such slide"));
+  EXPECT_TRUE(Run(acStop, 0, u""));
+  EXPECT_TRUE(Run(acSeek, -50, u""));
+  // Keys: End goes to the last slide (the slide count); Shift+Right and P
+  // alone do nothing.
+  zm::WideChar ch = 0;
+  form_->DoKey(zm::TKeyKind::Down, 35, ch, 0);
+  form_->DoKey(zm::TKeyKind::Down, 39, ch, zm::ssShift);
+  form_->DoKey(zm::TKeyKind::Down, 80, ch, 0);
+  form_->DoKey(zm::TKeyKind::Up, 35, ch, 0);
+  using TMove = std::pair<std::int32_t, bool>;
+  EXPECT_EQ(form_->Moves, (std::vector<TMove>{{1, true}, {7000, true}, {1, true}, {0, true}, {0, true}, {7000, true}}));
+  EXPECT_FALSE(form_->Closed());
+
+  zmtest::TShowProjectWriter hidden(Native("hidden"));
+  orutest::AddSlides(hidden);
+  hidden.Description().Section("main").Key("opt_hidecursor", 2).Key("opt_hc2_hideinterval", 3);
+  hidden.Write();
+  ASSERT_TRUE(form_->OpenShow(Wide("hidden/Project.oru"), false, 0, true, false)) << LastBox();
+  EXPECT_EQ(form_->MouseMonitor()->HideDelay(), 3000);
+  EXPECT_TRUE(form_->MouseMonitor()->Hidden());
+  EXPECT_EQ(form_->Cursor(), -1);
+}
+
+TEST_F(Actions, LinkedShowReturnsToTheLinkingSlide) {
+  WriteContainer("a.orushow");
+  WriteContainer("other shows/b.orushow");
+  ASSERT_TRUE(form_->OpenShow(Wide("a.orushow"), true, 0, true, false)) << LastBox();
+  // Named beside the linking show, with "/" and a start slide.
+  EXPECT_TRUE(Run(acRunPresentationAndReturn, 0, u"\"other shows/b.orushow\" -slide 2"));
+  EXPECT_EQ(form_->ShowPath(), Wide("other shows/b.orushow"));
+  ASSERT_EQ(form_->RunStack().size(), 1u);
+  EXPECT_EQ(form_->RunStack()[0], u"\"" + Wide("a.orushow") + u"\" -slide 1");
+
+  // Closing it opens the linking show again, and only then the player ends.
+  EXPECT_TRUE(Run(acExit, 0, u""));
+  EXPECT_FALSE(form_->Closed());
+  EXPECT_EQ(form_->ShowPath(), Wide("a.orushow"));
+  EXPECT_TRUE(form_->RunStack().empty());
+  EXPECT_TRUE(boxes_.Boxes.empty()) << LastBox();
+  EXPECT_TRUE(Run(acExit, 0, u""));
+  EXPECT_TRUE(form_->Closed());
+}
+
+TEST_F(Actions, FailedLinksAreReported) {
+  WriteContainer("a.orushow");
+  dir_.Write("plain.txt", "not a show");
+  ASSERT_TRUE(form_->OpenShow(Wide("a.orushow"), true, 0, true, false)) << LastBox();
+  EXPECT_FALSE(Run(acRunPresentation, 0, u"missing.orushow"));
+  EXPECT_EQ(LastBox(), "Slideshow Error|OruShow File not Found:\r" + plat::ToUtf8(Wide("missing.orushow")));
+  EXPECT_FALSE(Run(acRunPresentationAndReturn, 0, u"plain.txt"));
+  EXPECT_EQ(LastBox(),
+            "Slideshow Error|Not OruShow Executable File or File Corrupted:\r" + plat::ToUtf8(Wide("plain.txt")));
+  EXPECT_FALSE(Run(acRunPresentation, 0, u""));
+  // The show that linked plays on.
+  EXPECT_EQ(form_->ShowPath(), Wide("a.orushow"));
+  EXPECT_TRUE(form_->RunStack().empty());
+  EXPECT_FALSE(form_->Closed());
+}
+
+TEST_F(Actions, FailedOpenOfAShowWithoutWayBackClosesThePlayer) {
+  // The build file of the open project stands for the project, which is gone.
+  zmtest::TShowProjectWriter project(Native("proj"));
+  orutest::AddSlides(project);
+  project.Description().Section("main").Key("opt_exefn", "C:\\Shows\\Built.exe");
+  project.Write();
+  ASSERT_TRUE(form_->OpenShow(Wide("proj/Project.oru"), false, 0, true, false)) << LastBox();
+  std::filesystem::remove_all(Native("proj"));
+  EXPECT_FALSE(Run(acRunPresentation, 0, u"C:\\Shows\\Built.exe"));
+  EXPECT_TRUE(form_->Closed());
+}
+
+TEST_F(Actions, ShowKeepsTheDisplayAwakeUntilExit) {
+  WriteContainer("a.orushow");
+  FiniOruScreenSaver();  // a fresh start: earlier shows of this process kept it off
+  InitOruScreenSaver();
+  ASSERT_TRUE(plat::ScreenSaverEnabled());
+  ASSERT_TRUE(form_->OpenShow(Wide("a.orushow"), true, 0, true, false)) << LastBox();
+  EXPECT_FALSE(plat::ScreenSaverEnabled());
+  EXPECT_TRUE(KeepAwake);
+  ASSERT_TRUE(form_->OpenShow(Wide("a.orushow"), true, 0, true, false)) << LastBox();
+  EXPECT_FALSE(plat::ScreenSaverEnabled());
+  // The program ends: the module lets the screen saver run again.
+  FiniOruScreenSaver();
+  EXPECT_TRUE(plat::ScreenSaverEnabled());
+  EXPECT_FALSE(KeepAwake);
+  EXPECT_EQ(DisableScreenSaverHook, nullptr);
+  InitOruScreenSaver();
+}
+
+TEST(ScreenSaverModule, OneInstancePerProgramFile) {
+  FiniOruScreenSaver();
+  InitOruScreenSaver();
+  ASSERT_NE(SecondInstanceHook, nullptr);
+  const WideString saver = u"\\opt\\shows\\Saver.scr";
+  plat::TInstanceLock running;
+  ASSERT_TRUE(running.Open(plat::ToUtf8(InstanceMutexName(saver))));
+  OpenInstanceLock(saver);
+  EXPECT_TRUE(SecondInstanceHook());
+  // A copy under another name or in another folder has its own.
+  OpenInstanceLock(u"\\opt\\shows\\Saver2.scr");
+  EXPECT_FALSE(SecondInstanceHook());
+  OpenInstanceLock(u"\\opt\\other\\Saver.scr");
+  EXPECT_FALSE(SecondInstanceHook());
+  // The first one ended: the next one is the first.
+  OpenInstanceLock(saver);
+  running.Close();
+  EXPECT_FALSE(SecondInstanceHook());
+  EXPECT_FALSE(ScreenSaverRunningHook() && ScreenSaverRunningHook());  // once only
+  EXPECT_TRUE(ScreenSaverMode);
+  EXPECT_FALSE(DisableScreenSaverHook());  // a saver does not keep the display on
+  FiniOruScreenSaver();
+  InitOruScreenSaver();
+  for (const WideString& name :
+       {saver, WideString(u"\\opt\\shows\\Saver2.scr"), WideString(u"\\opt\\other\\Saver.scr")}) {
+    plat::TInstanceLock lock;
+    if (lock.Open(plat::ToUtf8(InstanceMutexName(name)))) std::filesystem::remove(lock.FilePath());
+  }
+}
+
+TEST_F(Actions, ScreenSaverShowEndsOnAnyInput) {
+  zmtest::TShowProjectWriter project(Native("saver"));
+  orutest::AddSlides(project);
+  project.Description().Section("main").Key("opt_ssaver", 1);
+  project.Write();
+  plat::TManualClock clock(100000);  // well after the form was made
+  ASSERT_TRUE(form_->OpenShow(Wide("saver/Project.oru"), false, 0, true, false)) << LastBox();
+  form_->DoMouse(zm::TMouseKind::Move, {100, 100}, 0, 0);
+  form_->DoMouse(zm::TMouseKind::Move, {104, 106}, 0, 0);  // 10 pixels: a trembling hand
+  EXPECT_FALSE(form_->Closed());
+  form_->DoMouse(zm::TMouseKind::Move, {111, 100}, 0, 0);
+  EXPECT_TRUE(form_->Closed());
+
+  TRef<TRecordingForm> keyed = zm::MakeRef<TRecordingForm>(*commands_, nullptr);
+  ASSERT_TRUE(keyed->OpenShow(Wide("saver/Project.oru"), false, 0, true, false)) << LastBox();
+  zm::WideChar ch = 0;
+  keyed->DoKey(zm::TKeyKind::Down, 'A', ch, zm::ssShift);
+  EXPECT_TRUE(keyed->Closed());
+}
