@@ -659,6 +659,7 @@ TFrameControl* TRootControl::MouseInput(TMouseData mouse) {
     mouse.Captured = true;
     TKeepAlive keep(target);
     target->MouseEvent(mouse);
+    if (target->tornDown_) target = nullptr;  // it went away in its own handler
   } else {
     TPoint local;
     TFrameControl* hit = FindControlAt(rx, ry, local);
