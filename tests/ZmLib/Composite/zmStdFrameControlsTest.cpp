@@ -52,6 +52,20 @@ TEST(StdFrameControls, HotkeyMarksAreStrippedButADoubledOneStays) {
 
 TEST(StdFrameControls, UnassignedFactoriesAssertWithTheirName) {
   Tree t;
+  // The start-up table installed the themed factories: the defaults come back for this test.
+  struct TSaved {
+    TAllocFrameButtonProc b = AllocFrameButton;
+    TAllocFrameSpeedButtonProc s = _AllocFrameSpeedButton;
+    TAllocFrameScrollBarProc sb = AllocFrameScrollBar;
+    TAllocFrameCheckBoxProc c = _AllocFrameCheckBox;
+    TAllocFrameRadioButtonProc r = _AllocFrameRadioButton;
+    TAllocFrameProgressBarProc p = _AllocFrameProgressBar;
+    ~TSaved() {
+      AllocFrameButton = b, _AllocFrameSpeedButton = s, AllocFrameScrollBar = sb;
+      _AllocFrameCheckBox = c, _AllocFrameRadioButton = r, _AllocFrameProgressBar = p;
+    }
+  } saved;
+  InitStdFrameControls();
   try {
     AllocFrameButton(t.root, nullptr);
     FAIL();
