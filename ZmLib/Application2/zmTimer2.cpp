@@ -88,9 +88,16 @@ TMultiTimerEvent* TMultiTimer::Register(std::int32_t interval, std::int32_t tag,
     return nullptr;
   }
   if (timer_->GetEnabled() && armed_ >= 0 && std::int32_t(std::uint32_t(armed_) - e->Due) < 1) return e;
-  timer_->SetInterval(std::uint32_t(interval));
-  armed_ = e->Due;
-  timer_->SetEnabled(true);
+  try {
+    timer_->SetInterval(std::uint32_t(interval));
+    armed_ = e->Due;
+    timer_->SetEnabled(true);
+  } catch (...) {
+    // The caller never gets the event: it must not stay registered.
+    events_->Remove(e);
+    e->Free();
+    throw;
+  }
   return e;
 }
 

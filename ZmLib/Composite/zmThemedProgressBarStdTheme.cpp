@@ -233,8 +233,18 @@ bool TProgressBarStdTheme::Listening() const { return listeningOn_ != nullptr; }
 void TProgressBarStdTheme::StartListening() {
   if (listeningOn_) return;
   if (!handler_) handler_ = MakeRef<TAnimateHandler>(this);
-  listeningOn_ = TRef<TRefreshNotifier>(Notifier());
-  listeningOn_->AddListener(handler_.get());
+  TRef<TRefreshNotifier> n(Notifier());
+  try {
+    n->AddListener(handler_.get());
+  } catch (...) {
+    // The notifier could not start its clock: not listening after all.
+    try {
+      n->RemoveListener(handler_.get());
+    } catch (...) {
+    }
+    throw;
+  }
+  listeningOn_ = std::move(n);
 }
 
 void TProgressBarStdTheme::StopListening() {

@@ -1,6 +1,7 @@
 #include "ZmLib/Composite/zmThemedProgressBarTheme.h"
 
 #include <algorithm>
+#include <exception>
 
 namespace zm {
 
@@ -20,7 +21,14 @@ TRefreshNotifier* TProgressBarTheme::Notifier() {
 void TProgressBarTheme::AddDrawer(TProgressBarDrawer* drawer) {
   if (!drawer || std::find(drawers_.begin(), drawers_.end(), drawer) != drawers_.end()) return;
   drawers_.push_back(drawer);
-  if (drawers_.size() == 1) StartListening();
+  if (drawers_.size() != 1) return;
+  try {
+    StartListening();
+  } catch (...) {
+    // The drawer's construction fails with this: it must not stay listed.
+    drawers_.pop_back();
+    throw;
+  }
 }
 
 void TProgressBarTheme::RemoveDrawer(TProgressBarDrawer* drawer) {
@@ -50,7 +58,14 @@ TThemedFrameProgressBar::TThemedFrameProgressBar(TFrameControl* parent, TControl
                                                  TProgressBarTheme* theme)
     : TFrameProgressBar(parent, styles), theme_(theme) {
   if (!theme_) return;  // draws nothing
-  drawer_ = theme_->MakeDrawer();
+  // The bar has joined its parent's tree already: a throw from here would
+  // leave the tree holding a freed control, so a drawer that cannot be made
+  // (no timer for its animation) leaves the bar drawing nothing instead.
+  try {
+    drawer_ = theme_->MakeDrawer();
+  } catch (const std::exception&) {
+    drawer_.reset();
+  }
   if (drawer_)
     drawer_->OnRepaint = [this] {
       if (!TornDown()) InvalidateAll();

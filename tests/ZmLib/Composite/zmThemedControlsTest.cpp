@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "ZmLib/Application2/zmTimer2.h"
 #include "ZmLib/Composite/winProgressBarTheme.h"
 #include "ZmLib/Composite/winSurface.h"
 #include "ZmLib/Composite/zmFrameBevel.h"
@@ -629,4 +630,29 @@ TEST(FrameCaptionText, DrawsTheTextOnlyIntoDirtyCellsOfTheSurface) {
   EXPECT_EQ(left, 0);
   root->Free();
   ProcessDeferredFrees();
+}
+
+// A notifier whose clock cannot start (no window timer): the bar stays in its
+// parent's tree without its animation, and the theme is left not listening.
+namespace {
+struct TStoppedNotifier : TRefreshNotifier {
+  TStoppedNotifier() : TRefreshNotifier(nullptr) {}
+  void ListenersChanged() override {
+    if (ListenerCount() > 0) throw ETimerError();
+  }
+};
+}  // namespace
+
+TEST_F(Env, ABarWhoseAnimationCannotStartStaysSoundInItsTree) {
+  auto notifier = MakeRef<TStoppedNotifier>();
+  auto* theme = AllocProgressBarTheme(box->GetStyles());
+  theme->SetNotifier(notifier.get());
+  auto* bar = static_cast<TThemedFrameProgressBar*>(_AllocFrameProgressBar(box, nullptr));
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->Drawer(), nullptr);
+  EXPECT_EQ(theme->DrawerCount(), 0);
+  EXPECT_FALSE(theme->Listening());
+  EXPECT_EQ(notifier->ListenerCount(), 0);
+  bar->SetValue(0.5f);
+  PaintOf(bar);
 }
