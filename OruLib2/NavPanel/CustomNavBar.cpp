@@ -6,6 +6,11 @@ TCreateNavBarProc CreateNavBarHook = nullptr;
 
 void TCustomNavBar::SetButtons(std::span<const std::int32_t> codes) { buttons_.assign(codes.begin(), codes.end()); }
 
+const std::vector<zm::WideString>& TCustomNavBar::AvailableActions() const {
+  static const std::vector<zm::WideString> none;
+  return none;
+}
+
 void TCustomNavBar::Dispose() {
   // Callbacks may hold references back to the owner.
   OnChange = nullptr;

@@ -64,6 +64,10 @@ public:
   virtual void SetScale(double scale) = 0;
 
   const std::vector<std::int32_t>& Buttons() const { return buttons_; }
+  // The action names that button command codes index, so the owner can map
+  // its button names to codes and clicks back to names without knowing the
+  // kind of bar; empty unless the kind fills it.
+  virtual const std::vector<zm::WideString>& AvailableActions() const;
   // The bar's picture ("A8R8G8B8", straight alpha); nil until first drawn.
   zm::TSysBitmap* Bitmap() const { return bitmap_.get(); }
   // The picture of the separate exit part (video bar only).
