@@ -5,7 +5,9 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "OruLib2/3DEngine/BroomFilters.h"
@@ -130,8 +132,10 @@ float FieldLuma(const ShaderEnv& e, float u, float v) {
   return l0 + w * (l1 - l0);
 }
 
+// Pixel by pixel through Tex2D and Tex3D: for volumes the lattice path
+// cannot read.
 template <bool Deinterlace, bool ChromaKey>
-void ColorGradeVideo(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
+void ColorGradeVideoEach(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
   const float t = e.c[0].r;
   for (int i = 0; i < in.count; ++i) {
     const float u = U0(in, i), v = V0(in, i);
@@ -149,6 +153,128 @@ void ColorGradeVideo(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) 
     r.a = alpha;
     out[i] = r;
   }
+}
+
+Float4 UnpackRgb(std::uint32_t p, const float* unit) {
+  return {unit[p >> 16 & 255], unit[p >> 8 & 255], unit[p & 255], 0.0f};
+}
+
+// The device's packing of one channel: saturated, NaN as 0, x 255 rounded.
+std::uint32_t ChannelByte(float v) {
+  if (!(v > 0.0f)) return 0;
+  if (v >= 1.0f) return 255;
+  return static_cast<std::uint32_t>(v * 255.0f + 0.5f);
+}
+
+// The same results a span at a time: the planes are read as bytes, and the
+// volumes are indexed by those bytes through lattices made once per volume
+// and thread. The second volume is skipped where the mix cannot move off
+// the first (t 0, or the same volume with a finite t); then a packed colour
+// is the volume's texel with the alpha, as its channels pack back to
+// themselves. Writes colours to outF, or packed colours to outP when Packed.
+template <bool Deinterlace, bool ChromaKey, bool Packed>
+void VideoSpans(const ShaderEnv& e, const ShaderVaryings& in, Float4* outF, std::uint32_t* outP) {
+  // On the heap: every thread would carry them in its static TLS otherwise.
+  thread_local std::unique_ptr<gfx::VolumeLattice[]> made;
+  if (!made) made = std::make_unique<gfx::VolumeLattice[]>(2);
+  gfx::VolumeLattice* lattices = made.get();
+  const gfx::SamplerView& s3 = *e.s[3];
+  const gfx::SamplerView& s4 = *e.s[4];
+  const float t = e.c[0].r;
+  const bool sameVolume = s3.texture == s4.texture && s3.setup.addressU == s4.setup.addressU &&
+                          s3.setup.addressV == s4.setup.addressV && s3.setup.addressW == s4.setup.addressW &&
+                          s3.setup.magFilter == s4.setup.magFilter;
+  const bool second = !(t == 0.0f || (sameVolume && std::isfinite(t)));
+  const auto prepare = [&](const gfx::SamplerView& s, gfx::VolumeLattice& l) {
+    return s.texture != nullptr && gfx::PrepareVolumeLattice(*s.texture, s.setup, kVolumeScale, kVolumeOffset, l);
+  };
+  constexpr int kChunk = gfx::kShaderSpan;
+  if (!prepare(s3, lattices[0]) || (second && !prepare(s4, lattices[1]))) {
+    if constexpr (!Packed) {
+      ColorGradeVideoEach<Deinterlace, ChromaKey>(e, in, outF);
+    } else {
+      Float4 colours[kChunk];
+      for (int at = 0; at < in.count; at += kChunk) {
+        ShaderVaryings part = in;
+        part.count = std::min(kChunk, in.count - at);
+        for (auto& set : part.t)
+          for (auto& p : set) p = p != nullptr ? p + at : nullptr;
+        for (auto& p : part.v0) p = p != nullptr ? p + at : nullptr;
+        ColorGradeVideoEach<Deinterlace, ChromaKey>(e, part, colours);
+        gfx::PackShaderColours(colours, static_cast<std::size_t>(part.count), outP + at);
+      }
+    }
+    return;
+  }
+  const float* unit = gfx::UnitChannels();
+  std::uint8_t by[kChunk], bu[kChunk], bv[kChunk];
+  std::uint32_t first[kChunk], other[kChunk];
+  // Deinterlaced luma is a lerp of two field rows: the volumes' z taps come from its float.
+  float fieldV0[kChunk], fieldV1[kChunk], fieldW[kChunk];
+  std::uint8_t l0[kChunk], l1[kChunk];
+  alignas(32) std::int32_t zo0[2][kChunk], zo1[2][kChunk];
+  alignas(32) std::uint32_t zw[2][kChunk];
+  for (int at = 0; at < in.count; at += kChunk) {
+    const int n = std::min(kChunk, in.count - at);
+    const auto count = static_cast<std::size_t>(n);
+    const float* u = in.t[0][0] + at;
+    const float* v = in.t[0][1] + at;
+    gfx::Tex2DRedBytes(*e.s[1], u, v, count, bu);
+    gfx::Tex2DRedBytes(*e.s[2], u, v, count, bv);
+    gfx::VolumeZTaps taps[2] = {{zo0[0], zo1[0], zw[0]}, {zo0[1], zo1[1], zw[1]}};
+    if constexpr (Deinterlace) {
+      const float h = e.c[1].r, recipH = e.c[1].g, offX = e.c[2].r, offY = e.c[2].g;
+      for (int i = 0; i < n; ++i) {
+        const float line = v[i] * h + offY;
+        const float k = std::floor(line * 0.5f);
+        fieldV0[i] = (2.0f * k + 0.5f + offX) * recipH;
+        fieldV1[i] = (2.0f * k + 2.5f + offX) * recipH;
+        fieldW[i] = (line - (2.0f * k + 0.5f)) * 0.5f;
+      }
+      gfx::Tex2DRedBytes(*e.s[0], u, fieldV0, count, l0);
+      gfx::Tex2DRedBytes(*e.s[0], u, fieldV1, count, l1);
+      for (int i = 0; i < n; ++i) {
+        const float a = unit[l0[i]], b = unit[l1[i]];
+        const float y = a + fieldW[i] * (b - a);
+        const float pz = y * kVolumeScale + kVolumeOffset;
+        for (int m = 0; m < (second ? 2 : 1); ++m)
+          gfx::VolumeAxisTaps(lattices[m], 2, pz, zo0[m][i], zo1[m][i], zw[m][i]);
+      }
+    } else {
+      gfx::Tex2DRedBytes(*e.s[0], u, v, count, by);
+    }
+    gfx::SampleVolumeLattice(lattices[0], bv, bu, by, Deinterlace ? &taps[0] : nullptr, count, first);
+    if (second) gfx::SampleVolumeLattice(lattices[1], bv, bu, by, Deinterlace ? &taps[1] : nullptr, count, other);
+    const float* vertexAlpha = in.v0[3] + at;
+    Float4 mixed[kChunk];  // packed all at once when the volumes are mixed
+    for (int i = 0; i < n; ++i) {
+      float alpha = vertexAlpha[i];
+      if constexpr (ChromaKey) {
+        const float cu = unit[bu[i]], cv = unit[bv[i]];
+        const float d = e.c[3].r, recipD = e.c[3].g;
+        const float hk = std::fabs((cu - e.c[4].r) + (cv - e.c[4].g)) * 0.5f;
+        if (!(hk - d >= 0.0f)) alpha *= (hk * recipD) * (hk * recipD);
+      }
+      if (Packed && !second) {
+        outP[at + i] = ChannelByte(alpha) << 24 | (first[i] & 0xFFFFFFu);
+        continue;
+      }
+      Float4 r = UnpackRgb(first[i], unit);
+      if (second) r = Lerp(r, UnpackRgb(other[i], unit), t);
+      r.a = alpha;
+      (Packed ? mixed[i] : outF[at + i]) = r;
+    }
+    if (Packed && second) gfx::PackShaderColours(mixed, count, outP + at);
+  }
+}
+
+template <bool Deinterlace, bool ChromaKey>
+void ColorGradeVideo(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
+  VideoSpans<Deinterlace, ChromaKey, false>(e, in, out, nullptr);
+}
+template <bool Deinterlace, bool ChromaKey>
+void ColorGradeVideoPacked(const ShaderEnv& e, const ShaderVaryings& in, std::uint32_t* out) {
+  VideoSpans<Deinterlace, ChromaKey, true>(e, in, nullptr, out);
 }
 
 void MotionBlur(const ShaderEnv& e, const ShaderVaryings& in, Float4* out) {
@@ -302,6 +428,12 @@ const TCodes& Codes() {
     TCodes c;
     c.registered = true;
     for (const gfx::ShaderInfo& info : Table()) c.registered = gfx::RegisterPixelShader(info) && c.registered;
+    const std::pair<const char*, gfx::PackedPixelShaderFn> packed[] = {
+        {"color_grade_video", &ColorGradeVideoPacked<false, false>},
+        {"color_grade_deinter", &ColorGradeVideoPacked<true, false>},
+        {"color_grade_chromakey", &ColorGradeVideoPacked<false, true>},
+        {"color_grade_chroma_deinter", &ColorGradeVideoPacked<true, true>}};
+    for (const auto& [name, fn] : packed) c.registered = gfx::RegisterPackedPixelShader(name, fn) && c.registered;
     for (std::size_t i = 0; i < Table().size(); ++i) {
       const std::vector<std::uint8_t> d = gfx::EncodeShaderDescriptor(gfx::ShaderKind::Pixel, Table()[i]);
       std::vector<std::uint8_t> bytes(4);

@@ -66,6 +66,7 @@ void DrawPrimitives(const TDrawCall& call) {
   // A bound pixel shader replaces the stages; it reads every sampler.
   if (call.pixelShader != nullptr && call.pixelShader->fn != nullptr) {
     ps.shader = call.pixelShader;
+    ps.packedShader = FindPackedPixelShader(call.pixelShader);
     for (std::uint32_t i = 0; i < kMaxSamplers; ++i) {
       if (TextureUsable(call.textures[i])) ps.shaderSamplers[i].texture = &call.textures[i];
       if (call.samplerStates != nullptr) ps.shaderSamplers[i].setup = MakeSamplerSetup(call.samplerStates[i]);

@@ -653,8 +653,12 @@ void RasterizeShaded(const TriangleSetup& t, const PixelState& ps, std::int32_t 
     RowSpan(t, y, b, e);
     const double py = y;
     const double rowR = t.rhw.b * py + t.rhw.c;
-    for (std::int32_t x0 = b; x0 < e; x0 += kShaderSpan) {
-      const int n = static_cast<int>(std::min<std::int32_t>(kShaderSpan, e - x0));
+    // Spans end on multiples of kShaderSpan: the spans of every row then
+    // cover the same columns, whatever the row's start, so shaders that keep
+    // what they found for a span's coordinates find it again.
+    for (std::int32_t x0 = b, n = 0; x0 < e; x0 += n) {
+      const std::int32_t phase = ((x0 % kShaderSpan) + kShaderSpan) % kShaderSpan;
+      n = std::min<std::int32_t>(kShaderSpan - phase, e - x0);
       if (!unitRhw || !t.constantDiffuse)
         for (int i = 0; i < n; ++i) {
           const double rw = t.rhw.a * static_cast<double>(x0 + i) + rowR;
@@ -682,8 +686,12 @@ void RasterizeShaded(const TriangleSetup& t, const PixelState& ps, std::int32_t 
         }
       }
       in.count = n;
-      ps.shader->fn(env, in, sp.out);
-      PackShaderColours(sp.out, static_cast<std::size_t>(n), sp.packed);
+      if (ps.packedShader != nullptr) {
+        ps.packedShader(env, in, sp.packed);
+      } else {
+        ps.shader->fn(env, in, sp.out);
+        PackShaderColours(sp.out, static_cast<std::size_t>(n), sp.packed);
+      }
       if (spanBlend) {
         BlendSpan(ps.blend, sp.packed, reinterpret_cast<std::uint32_t*>(PixelAt(ps.target, x0, y)),
                   static_cast<std::size_t>(n), x8Target);

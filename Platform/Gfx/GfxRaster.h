@@ -70,6 +70,7 @@ struct PixelState {
   bool allowFastPath = true;  // tests turn it off to compare against the general path
   // With a pixel shader bound the stages above are unused (stageCount 0).
   const ShaderInfo* shader = nullptr;
+  PackedPixelShaderFn packedShader = nullptr;  // the shader's packed form, when it has one
   SamplerView shaderSamplers[kMaxSamplers];
   Float4 shaderConstants[kMaxShaderConstants];
 };

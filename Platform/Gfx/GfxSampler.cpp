@@ -419,3 +419,268 @@ void Sample2DSpan(const TTextureView& tex, const SamplerSetup& s, const float* u
 }
 
 }  // namespace plat::gfx
+
+namespace plat::gfx {
+namespace {
+
+constexpr std::size_t kSpanChunk = 64;
+
+// The byte of channel `shift` inside a texel of a level format, or -1.
+int ChannelByte(Format f, int shift) {
+  if (shift != 0 && shift != 8 && shift != 16 && shift != 24) return -1;
+  switch (f) {
+    case Format::L8: return shift == 24 ? -1 : 0;
+    case Format::A8R8G8B8: return shift / 8;
+    case Format::X8R8G8B8: return shift == 24 ? -1 : shift / 8;
+    default: return -1;
+  }
+}
+
+inline std::uint32_t LerpByte(std::uint32_t a, std::uint32_t b, std::uint32_t f) {
+  return (a * (256 - f) + b * f + 128) >> 8;
+}
+
+#if defined(__SSE2__)
+__attribute__((target("avx2"))) inline __m256i Bytes8(const std::uint8_t* p) {
+  return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+__attribute__((target("avx2"))) inline __m256i Load8(const void* p) {
+  return _mm256_loadu_si256(static_cast<const __m256i*>(p));
+}
+// Per-pixel weights spread over the four 16-bit channels of each texel.
+__attribute__((target("avx2"))) inline void Spread(__m256i w, __m256i& lo, __m256i& hi) {
+  const __m256i w2 = _mm256_mullo_epi32(w, _mm256_set1_epi32(0x00010001));
+  lo = _mm256_unpacklo_epi32(w2, w2);
+  hi = _mm256_unpackhi_epi32(w2, w2);
+}
+// One slice of eight reads: the bilinear lerp of its four texels, as lo and hi halves.
+__attribute__((target("avx2"))) inline void LatticeSlice(const int* bits, __m256i fill8, __m256i x0, __m256i x1,
+                                                         __m256i y0, __m256i y1, __m256i zo, __m256i wxLo,
+                                                         __m256i wxHi, __m256i wyLo, __m256i wyHi, __m256i& lo,
+                                                         __m256i& hi) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i r0 = _mm256_add_epi32(y0, zo), r1 = _mm256_add_epi32(y1, zo);
+  const __m256i t00 = _mm256_or_si256(_mm256_i32gather_epi32(bits, _mm256_add_epi32(r0, x0), 1), fill8);
+  const __m256i t01 = _mm256_or_si256(_mm256_i32gather_epi32(bits, _mm256_add_epi32(r0, x1), 1), fill8);
+  const __m256i t10 = _mm256_or_si256(_mm256_i32gather_epi32(bits, _mm256_add_epi32(r1, x0), 1), fill8);
+  const __m256i t11 = _mm256_or_si256(_mm256_i32gather_epi32(bits, _mm256_add_epi32(r1, x1), 1), fill8);
+  const __m256i aLo = LerpLanes(_mm256_unpacklo_epi8(t00, zero), _mm256_unpacklo_epi8(t01, zero), wxLo);
+  const __m256i aHi = LerpLanes(_mm256_unpackhi_epi8(t00, zero), _mm256_unpackhi_epi8(t01, zero), wxHi);
+  const __m256i bLo = LerpLanes(_mm256_unpacklo_epi8(t10, zero), _mm256_unpacklo_epi8(t11, zero), wxLo);
+  const __m256i bHi = LerpLanes(_mm256_unpackhi_epi8(t10, zero), _mm256_unpackhi_epi8(t11, zero), wxHi);
+  lo = LerpLanes(aLo, bLo, wyLo);
+  hi = LerpLanes(aHi, bHi, wyHi);
+}
+
+__attribute__((target("avx2"))) inline __m256i LerpWords(__m256i a, __m256i b, __m256i g, __m256i f, __m256i half) {
+  const __m256i sum = _mm256_add_epi32(_mm256_mullo_epi16(a, g), _mm256_mullo_epi16(b, f));
+  return _mm256_srli_epi32(_mm256_add_epi32(sum, half), 8);
+}
+
+// The bilinear byte lerp of Sample2DChannelSpan, eight texels at a time; the
+// products stay inside 16 bits, so 16-bit multiplies on 32-bit lanes do.
+__attribute__((target("avx2"))) std::size_t LerpBytesAvx2(const std::uint8_t* top, const std::uint8_t* bottom,
+                                                          std::int32_t bpp, const std::int32_t* i0,
+                                                          const std::int32_t* i1, const std::int32_t* w,
+                                                          std::uint32_t wy, std::size_t n, std::uint8_t* out) {
+  const __m256i mask = _mm256_set1_epi32(255), full = _mm256_set1_epi32(256), half = _mm256_set1_epi32(128);
+  const __m256i step = _mm256_set1_epi32(bpp);
+  const __m256i fy = _mm256_set1_epi32(static_cast<int>(wy)), gy = _mm256_sub_epi32(full, fy);
+  const int* t = reinterpret_cast<const int*>(top);
+  const int* b = reinterpret_cast<const int*>(bottom);
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i c0 = _mm256_mullo_epi32(Load8(i0 + i), step), c1 = _mm256_mullo_epi32(Load8(i1 + i), step);
+    const __m256i fx = Load8(w + i), gx = _mm256_sub_epi32(full, fx);
+    const __m256i t0 = _mm256_and_si256(_mm256_i32gather_epi32(t, c0, 1), mask);
+    const __m256i t1 = _mm256_and_si256(_mm256_i32gather_epi32(t, c1, 1), mask);
+    const __m256i b0 = _mm256_and_si256(_mm256_i32gather_epi32(b, c0, 1), mask);
+    const __m256i b1 = _mm256_and_si256(_mm256_i32gather_epi32(b, c1, 1), mask);
+    const __m256i r = LerpWords(LerpWords(t0, t1, gx, fx, half), LerpWords(b0, b1, gx, fx, half), gy, fy, half);
+    const __m128i r16 = _mm_packus_epi32(_mm256_castsi256_si128(r), _mm256_extracti128_si256(r, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(r16, r16));
+  }
+  return i;
+}
+
+__attribute__((target("avx2"))) std::size_t SampleLatticeAvx2(const VolumeLattice& l, const std::uint8_t* x,
+                                                              const std::uint8_t* y, const std::uint8_t* z,
+                                                              const VolumeZTaps* zTaps, std::size_t n,
+                                                              std::uint32_t* out) {
+  const int* bits = reinterpret_cast<const int*>(l.view.bits);
+  const __m256i fill8 = _mm256_set1_epi32(static_cast<int>(l.fill));
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i bx = Bytes8(x + i), by = Bytes8(y + i);
+    const __m256i x0 = _mm256_i32gather_epi32(l.o0[0], bx, 4), x1 = _mm256_i32gather_epi32(l.o1[0], bx, 4);
+    const __m256i y0 = _mm256_i32gather_epi32(l.o0[1], by, 4), y1 = _mm256_i32gather_epi32(l.o1[1], by, 4);
+    __m256i z0, z1, wz;
+    if (zTaps != nullptr) {
+      z0 = Load8(zTaps->o0 + i);
+      z1 = Load8(zTaps->o1 + i);
+      wz = Load8(zTaps->w + i);
+    } else {
+      const __m256i bz = Bytes8(z + i);
+      z0 = _mm256_i32gather_epi32(l.o0[2], bz, 4);
+      z1 = _mm256_i32gather_epi32(l.o1[2], bz, 4);
+      wz = _mm256_i32gather_epi32(l.w[2], bz, 4);
+    }
+    __m256i wxLo, wxHi, wyLo, wyHi, wzLo, wzHi;
+    Spread(_mm256_i32gather_epi32(l.w[0], bx, 4), wxLo, wxHi);
+    Spread(_mm256_i32gather_epi32(l.w[1], by, 4), wyLo, wyHi);
+    Spread(wz, wzLo, wzHi);
+    __m256i s0Lo, s0Hi, s1Lo, s1Hi;
+    LatticeSlice(bits, fill8, x0, x1, y0, y1, z0, wxLo, wxHi, wyLo, wyHi, s0Lo, s0Hi);
+    LatticeSlice(bits, fill8, x0, x1, y0, y1, z1, wxLo, wxHi, wyLo, wyHi, s1Lo, s1Hi);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                        _mm256_packus_epi16(LerpLanes(s0Lo, s1Lo, wzLo), LerpLanes(s0Hi, s1Hi, wzHi)));
+  }
+  return i;
+}
+#endif
+
+}  // namespace
+
+void Sample2DChannelSpan(const TTextureView& tex, const SamplerSetup& s, const float* u, const float* v, std::size_t n,
+                         int shift, std::uint8_t* out, ChannelColumns& c) {
+  // Without an early exit the compare runs eight lanes at a time.
+  std::uint32_t differ = 0;
+  for (std::size_t j = 1; j < n; ++j) differ |= std::bit_cast<std::uint32_t>(v[j]) ^ std::bit_cast<std::uint32_t>(v[0]);
+  const bool sameV = n > 0 && differ == 0;
+  const bool level0 = tex.kind == TTextureKind::Texture2D && tex.levelCount > 0 &&
+                      !(SamplerNeedsLod(tex, s) && 0.0f + s.lodBias > 0.0f);
+  const int at = level0 ? ChannelByte(tex.levels[0].format, shift) : -1;
+  if (!sameV || at < 0 || n > kSpanChunk || !LevelUsable(tex.levels[0])) {
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(Sample2D(tex, s, u[i], v[i], 0.0f) >> shift);
+    return;
+  }
+  const TSurfaceView& l = tex.levels[0];
+  const bool linear = s.magFilter != TextureFilter::Point;
+  if (c.count != n || c.width != l.width || c.address != s.addressU || c.linear != linear ||
+      std::memcmp(c.u, u, n * sizeof(float)) != 0) {
+    c.count = 0;  // not valid while it is being made
+    SnapColumns(l, s, linear, u, n, c.i0, c.i1, c.w);
+    std::int32_t any = 0;
+    for (std::size_t i = 0; i < n; ++i) any |= c.w[i];
+    std::memcpy(c.u, u, n * sizeof(float));
+    c.width = l.width;
+    c.address = s.addressU;
+    c.linear = linear;
+    c.unweighted = any == 0;
+    c.count = n;
+  }
+  const std::size_t bpp = BytesPerPixel(l.format);
+  std::int64_t y0, y1;
+  std::uint32_t wy;
+  SnapRow(l, s, linear, v[0], y0, y1, wy);
+  const std::uint8_t* top = l.bits + y0 * l.pitch + at;
+  const std::uint8_t* bottom = l.bits + y1 * l.pitch + at;
+  // Texel centres on pixel centres: the lerps by 0 give the texels.
+  if (c.unweighted && wy == 0) {
+    for (std::size_t i = 0; i < n; ++i) out[i] = top[static_cast<std::size_t>(c.i0[i]) * bpp];
+    return;
+  }
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // Four-byte reads from a texel's byte stay inside the level below its last row.
+  if (CpuHasAvx2() && y0 + 1 < static_cast<std::int64_t>(l.height) && y1 + 1 < static_cast<std::int64_t>(l.height) &&
+      l.pitch > 0)
+    i = LerpBytesAvx2(top, bottom, static_cast<std::int32_t>(bpp), c.i0, c.i1, c.w, wy, n, out);
+#endif
+  for (; i < n; ++i) {
+    const std::size_t a = static_cast<std::size_t>(c.i0[i]) * bpp, b = static_cast<std::size_t>(c.i1[i]) * bpp;
+    const std::uint32_t f = static_cast<std::uint32_t>(c.w[i]);
+    out[i] = static_cast<std::uint8_t>(LerpByte(LerpByte(top[a], top[b], f), LerpByte(bottom[a], bottom[b], f), wy));
+  }
+}
+
+void VolumeAxisTaps(const VolumeLattice& l, int k, float c, std::int32_t& o0, std::int32_t& o1, std::uint32_t& w) {
+  const std::uint32_t n = k == 0 ? l.view.width : k == 1 ? l.view.height : l.view.depth;
+  const std::int64_t stride = k == 0 ? 4 : k == 1 ? l.view.rowPitch : l.view.slicePitch;
+  const std::int64_t f = SnapCoordinate(c, n, l.linear);
+  o0 = static_cast<std::int32_t>(AddressTexel(f >> 8, n, l.address[k]) * stride);
+  o1 = l.linear ? static_cast<std::int32_t>(AddressTexel((f >> 8) + 1, n, l.address[k]) * stride) : o0;
+  w = l.linear ? static_cast<std::uint32_t>(f & 255) : 0;
+}
+
+bool PrepareVolumeLattice(const TTextureView& tex, const SamplerSetup& s, float scale, float offset, VolumeLattice& l) {
+  const TVolumeView& v = tex.volume;
+  const bool linear = s.magFilter != TextureFilter::Point;
+  if (l.direct && tex.kind == TTextureKind::Volume && v.bits == l.view.bits && v.rowPitch == l.view.rowPitch &&
+      v.slicePitch == l.view.slicePitch && v.width == l.view.width && v.height == l.view.height &&
+      v.depth == l.view.depth && v.format == l.view.format && s.addressU == l.address[0] &&
+      s.addressV == l.address[1] && s.addressW == l.address[2] && linear == l.linear &&
+      std::bit_cast<std::uint32_t>(scale) == std::bit_cast<std::uint32_t>(l.scale) &&
+      std::bit_cast<std::uint32_t>(offset) == std::bit_cast<std::uint32_t>(l.offset))
+    return true;
+  l.direct = false;
+  constexpr std::uint32_t kMaxSide = 1u << 20;
+  if (tex.kind != TTextureKind::Volume || v.bits == nullptr || v.width == 0 || v.height == 0 || v.depth == 0 ||
+      v.width > kMaxSide || v.height > kMaxSide || v.depth > kMaxSide ||
+      (v.format != Format::A8R8G8B8 && v.format != Format::X8R8G8B8) ||
+      v.rowPitch < 4 * static_cast<std::int64_t>(v.width) ||
+      v.slicePitch < static_cast<std::int64_t>(v.rowPitch) * v.height)
+    return false;
+  // Every offset, and the sum of three, stays an int32 for the gathers.
+  const std::int64_t last = (static_cast<std::int64_t>(v.depth) - 1) * v.slicePitch +
+                            (static_cast<std::int64_t>(v.height) - 1) * v.rowPitch +
+                            4 * (static_cast<std::int64_t>(v.width) - 1);
+  if (last >= (1ll << 31) - 4) return false;
+  l.view = v;
+  l.address[0] = s.addressU;
+  l.address[1] = s.addressV;
+  l.address[2] = s.addressW;
+  l.linear = linear;
+  l.scale = scale;
+  l.offset = offset;
+  l.fill = v.format == Format::X8R8G8B8 ? 0xFF000000u : 0;
+  for (int k = 0; k < 3; ++k)
+    for (std::uint32_t b = 0; b < 256; ++b) {
+      const float c = static_cast<float>(b) / 255.0f * scale + offset;
+      std::uint32_t w;
+      VolumeAxisTaps(l, k, c, l.o0[k][b], l.o1[k][b], w);
+      l.w[k][b] = static_cast<std::int32_t>(w);
+    }
+  l.direct = true;
+  return true;
+}
+
+void SampleVolumeLattice(const VolumeLattice& l, const std::uint8_t* x, const std::uint8_t* y, const std::uint8_t* z,
+                         const VolumeZTaps* zTaps, std::size_t n, std::uint32_t* out) {
+  if (!l.direct) {
+    for (std::size_t i = 0; i < n; ++i) out[i] = 0;
+    return;
+  }
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  if (CpuHasAvx2()) i = SampleLatticeAvx2(l, x, y, z, zTaps, n, out);
+#endif
+  const std::uint8_t* bits = l.view.bits;
+  const auto fetch = [&](std::int32_t o) {
+    std::uint32_t t;
+    std::memcpy(&t, bits + o, 4);
+    return t | l.fill;
+  };
+  for (; i < n; ++i) {
+    const std::int32_t x0 = l.o0[0][x[i]], x1 = l.o1[0][x[i]], y0 = l.o0[1][y[i]], y1 = l.o1[1][y[i]];
+    const std::uint32_t wx = static_cast<std::uint32_t>(l.w[0][x[i]]), wy = static_cast<std::uint32_t>(l.w[1][y[i]]);
+    std::int32_t z0, z1;
+    std::uint32_t wz;
+    if (zTaps != nullptr) {
+      z0 = zTaps->o0[i];
+      z1 = zTaps->o1[i];
+      wz = zTaps->w[i];
+    } else {
+      z0 = l.o0[2][z[i]];
+      z1 = l.o1[2][z[i]];
+      wz = static_cast<std::uint32_t>(l.w[2][z[i]]);
+    }
+    const auto slice = [&](std::int32_t zo) {
+      return LerpArgb(LerpArgb(fetch(x0 + y0 + zo), fetch(x1 + y0 + zo), wx),
+                      LerpArgb(fetch(x0 + y1 + zo), fetch(x1 + y1 + zo), wx), wy);
+    };
+    out[i] = LerpArgb(slice(z0), slice(z1), wz);
+  }
+}
+
+}  // namespace plat::gfx

@@ -103,3 +103,57 @@ void LerpRows(const std::uint32_t* top, const std::uint32_t* bottom, std::uint32
 std::uint32_t SampleLevel(const TSurfaceView& level, const SamplerSetup& s, bool linear, double u, double v);
 
 }  // namespace plat::gfx
+
+namespace plat::gfx {
+
+// The columns of a span read through Sample2DChannelSpan, kept for the
+// next span with the same u values: the rows of a picture drawn without
+// rotation repeat them, so their columns are found once.
+struct ChannelColumns {
+  std::size_t count = 0;
+  std::uint32_t width = 0;
+  TextureAddress address = TextureAddress::Wrap;
+  bool linear = false;
+  bool unweighted = false;  // every w is 0
+  float u[64];
+  std::int32_t i0[64], i1[64], w[64];
+};
+// Channel byte `shift` (16 red, 8 green, 0 blue, 24 alpha) of Sample2D(tex,
+// s, u[i], v[i], 0) for n coordinate pairs. A span along a row (one v) on
+// an 8-bit or 32-bit level finds its rows once and its columns through
+// `columns` (made again when it was made for other u values); anything
+// else goes pixel by pixel.
+void Sample2DChannelSpan(const TTextureView& tex, const SamplerSetup& s, const float* u, const float* v, std::size_t n,
+                         int shift, std::uint8_t* out, ChannelColumns& columns);
+
+// A volume read where every axis takes one of 256 coordinates known in
+// advance (b / 255 * scale + offset for a byte b, as a shader computes it
+// in float): the taps and weights SampleVolume finds for each are kept as
+// byte offsets, so a read is eight fetches and the lerps.
+struct VolumeLattice {
+  bool direct = false;  // false: the volume is not a usable 32-bit volume
+  // What the lattice was made for.
+  TVolumeView view;
+  TextureAddress address[3] = {};
+  bool linear = false;
+  float scale = 0, offset = 0;
+  std::uint32_t fill = 0;  // 0xFF000000 for X8R8G8B8
+  std::int32_t o0[3][256] = {}, o1[3][256] = {};
+  std::int32_t w[3][256] = {};
+};
+// Makes l answer for this volume and sampler; quick when it already does.
+// False (and l.direct false) when the volume cannot be read this way.
+bool PrepareVolumeLattice(const TTextureView& tex, const SamplerSetup& s, float scale, float offset, VolumeLattice& l);
+// The axis taps SampleVolume finds for a coordinate c on axis k (0 x, 1 y, 2 z).
+void VolumeAxisTaps(const VolumeLattice& l, int k, float c, std::int32_t& o0, std::int32_t& o1, std::uint32_t& w);
+// SampleVolume at the lattice coordinates of bytes x[i], y[i] and z[i]; with
+// zTaps the z taps come from the three arrays instead (z ignored).
+struct VolumeZTaps {
+  const std::int32_t* o0;
+  const std::int32_t* o1;
+  const std::uint32_t* w;
+};
+void SampleVolumeLattice(const VolumeLattice& l, const std::uint8_t* x, const std::uint8_t* y, const std::uint8_t* z,
+                         const VolumeZTaps* zTaps, std::size_t n, std::uint32_t* out);
+
+}  // namespace plat::gfx

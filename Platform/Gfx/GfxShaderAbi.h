@@ -75,6 +75,11 @@ struct ShaderInfo {
   PixelShaderFn fn = nullptr;
 };
 
+// The same shader writing packed colours: out[i] is what PackShaderColour
+// makes of the colour the shader's fn writes for pixel i. Drawing uses it in
+// place of fn and the packing.
+using PackedPixelShaderFn = void (*)(const ShaderEnv& env, const ShaderVaryings& in, std::uint32_t* out);
+
 // A parsed descriptor.
 struct ShaderDescriptor {
   ShaderKind kind = ShaderKind::Pixel;
@@ -90,6 +95,12 @@ struct ShaderDescriptor {
 bool RegisterPixelShader(const ShaderInfo& info);
 // The registered shader, or nullptr. The answer stays valid for the process.
 const ShaderInfo* FindPixelShader(std::string_view name);
+
+// Gives a registered shader its packed form; false for an unknown name, no
+// function, or a name that has another packed form already.
+bool RegisterPackedPixelShader(std::string_view name, PackedPixelShaderFn fn);
+// The packed form of a registered shader, or nullptr.
+PackedPixelShaderFn FindPackedPixelShader(const ShaderInfo* shader);
 
 // The descriptor of a declaration (empty when it cannot be written).
 std::vector<std::uint8_t> EncodeShaderDescriptor(ShaderKind kind, const ShaderInfo& info);
@@ -125,6 +136,11 @@ struct TexColumns {
 void PrepareTexColumns(const SamplerView& s, const float* u, std::size_t n, TexColumns& c);
 // Tex2DPacked(s, c.u, {v, v, ...}, c.count, out).
 void Tex2DPackedAtV(const SamplerView& s, TexColumns& c, float v, std::uint32_t* out);
+
+// The red channel of Tex2D for n coordinate pairs as bytes: Tex2D(s, u[i],
+// v[i]).r is UnitChannels()[out[i]]. A span along a row is read without
+// going through floats.
+void Tex2DRedBytes(const SamplerView& s, const float* u, const float* v, std::size_t n, std::uint8_t* out);
 
 // The 256 channel values Tex2D gives for a byte b: b / 255.
 const float* UnitChannels();

@@ -2,6 +2,8 @@
 // access the shaders use.
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -23,6 +25,7 @@ struct Registry {
   std::mutex mutex;
   // Entries are never removed, so the pointers handed out stay valid.
   std::map<std::string, std::unique_ptr<ShaderInfo>, std::less<>> shaders;
+  std::map<const ShaderInfo*, PackedPixelShaderFn> packed;
 };
 
 Registry& TheRegistry() {
@@ -101,6 +104,24 @@ const ShaderInfo* FindPixelShader(std::string_view name) {
   std::lock_guard<std::mutex> lock(r.mutex);
   auto it = r.shaders.find(name);
   return it == r.shaders.end() ? nullptr : it->second.get();
+}
+
+bool RegisterPackedPixelShader(std::string_view name, PackedPixelShaderFn fn) {
+  if (fn == nullptr) return false;
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  auto it = r.shaders.find(name);
+  if (it == r.shaders.end()) return false;
+  const auto [at, added] = r.packed.emplace(it->second.get(), fn);
+  return added || at->second == fn;
+}
+
+PackedPixelShaderFn FindPackedPixelShader(const ShaderInfo* shader) {
+  if (shader == nullptr) return nullptr;
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  auto it = r.packed.find(shader);
+  return it == r.packed.end() ? nullptr : it->second;
 }
 
 std::vector<std::uint8_t> EncodeShaderDescriptor(ShaderKind kind, const ShaderInfo& info) {
@@ -185,6 +206,28 @@ void Tex2DPacked(const SamplerView& s, const float* u, const float* v, std::size
     return;
   }
   Sample2DSpan(*s.texture, s.setup, u, v, n, out);
+}
+
+void Tex2DRedBytes(const SamplerView& s, const float* u, const float* v, std::size_t n, std::uint8_t* out) {
+  if (s.texture == nullptr) {
+    std::fill_n(out, n, std::uint8_t{0});
+    return;
+  }
+  if (n > kShaderSpan) {
+    for (std::size_t first = 0; first < n; first += kShaderSpan)
+      Tex2DRedBytes(s, u + first, v + first, std::min<std::size_t>(kShaderSpan, n - first), out + first);
+    return;
+  }
+  // Columns by the span's first u and the plane's width: the spans of a row
+  // and of the planes (Y, U, V) come back row after row.
+  constexpr std::size_t kSets = 128;
+  thread_local std::unique_ptr<ChannelColumns[]> columns;
+  if (!columns) columns = std::make_unique<ChannelColumns[]>(kSets);
+  const TTextureView& tex = *s.texture;
+  const std::uint32_t width = tex.kind == TTextureKind::Texture2D && tex.levelCount > 0 ? tex.levels[0].width : 0;
+  const std::uint32_t key = n > 0 ? std::bit_cast<std::uint32_t>(u[0]) * 0x9E3779B1u ^ width * 0x85EBCA6Bu : 0;
+  ChannelColumns& pick = columns[(key >> 16) % kSets];
+  Sample2DChannelSpan(*s.texture, s.setup, u, v, n, 16, out, pick);
 }
 
 void PrepareTexColumns(const SamplerView& s, const float* u, std::size_t n, TexColumns& c) {
