@@ -81,6 +81,8 @@ void TOruEngine::Dispose() {
     processing_ = nullptr;
   }
   slides_.clear();
+  if (root_) root_->SetOverlay(nullptr);
+  overlay_ = nullptr;
   root_ = nullptr;
   source_ = nullptr;
   controller_ = nullptr;
@@ -154,6 +156,10 @@ void TOruEngine::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled,
       pointer_.Buttons = 0;
       pointer_.Shift = 0;
       TOruActionInfo action;
+      if (OverlayMouse(*m, action)) {
+        RunAction(action);
+        return;
+      }
       const bool hit = HitTest(*m, action);
       if (!hit && m->Action.Code != acNone) action = m->Action;
       RunAction(action);
@@ -163,8 +169,10 @@ void TOruEngine::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled,
       RenderImage();
       return;
     case kCloseDialogEvent:
+      if (overlay_) overlay_->CloseDialog(-1);
+      return;
     case kHelpEvent:
-      return;  // no overlay dialogs yet
+      return;  // the overlay's dialogs are not made yet
     case kSlideListEvent: {
       std::vector<TOruPreparedSlide> list;
       if (!loader_ || !loader_->TakeList(data, list)) return;
@@ -349,6 +357,8 @@ void TOruEngine::OpenInternal(TRef<TOruSource> source, bool reopen, double time)
     loader_->Layout(cover_);
   }
 
+  BuildOverlay();
+
   firstFrameReported_ = false;
   if (fresh) {
     MoveTo(time);
@@ -401,6 +411,8 @@ void TOruEngine::StopLoader(bool freeLoader, bool freePlayer) {
   if (freeLoader) {
     loader_ = nullptr;
     slides_.clear();
+    if (root_) root_->SetOverlay(nullptr);
+    overlay_ = nullptr;
   }
 }
 
@@ -625,6 +637,8 @@ void TOruEngine::Step() {
   const bool endReached = ShowEnds() && current >= ShowEnd();
   bool newActive = source_ && loader_ && !paused_.load() && !stoppedAtBarrier_.load() && !endReached;
   if (newActive && source_->PauseWhenInactive() && !(state & TOruDrawController::dsActive)) newActive = false;
+  // An open dialog that holds the show stops the clock.
+  if (newActive && overlay_ && overlay_->HasHoldingDialog()) newActive = false;
   if (newActive) newActive = Covered(current);
   if (newActive) newActive = IsMusicReady();
 
@@ -696,6 +710,8 @@ void TOruEngine::Step() {
     ComputeNextRun(nextRun_.Time);
     RunAction(MakeActionInfo(acRunApp, 0, name));
   }
+
+  if (overlay_) overlay_->Tick(shown);
 
   framePresented_ = false;
   if (!slides_.empty() && (state & TOruDrawController::dsReady)) {
@@ -773,15 +789,51 @@ void TOruEngine::DrawFrame(bool force) {
 }
 
 void TOruEngine::RenderImage() {
+  // A frame saved as a picture shows no navigation panel.
+  if (overlay_) overlay_->HidePanel = true;
   TRefObject* image = root_ ? root_->Render(controller_.get(), loader_ ? loader_->ViewRect() : TRect{},
                                             OutsideColor(), Unsharp())
                             : nullptr;
+  if (overlay_) overlay_->HidePanel = false;
   if (!image) {
     LogLine(u"********************* Image not Assigned");
     return;
   }
   LogLine(u"********************* Image ");
   PostToListener(kImageEvent, {}, true, image);
+}
+
+// ---- Overlay ----
+
+void TOruEngine::BuildOverlay() {
+  if (root_) root_->SetOverlay(nullptr);
+  overlay_ = nullptr;
+  TFileAccessor* access = source_ ? source_->FileAccessor() : nullptr;
+  if (!access || !loader_) return;
+  const TSize device = controller_ ? controller_->GetSize() : TSize{loaderWidth_, loaderHeight_};
+  overlay_ = TThirdSlide::Build(
+      access, source_->Project(), loader_->ViewRect(), WholeMs(ShowEnd()), volume_.load(),
+      {loader_->Width(), loader_->Height()}, {std::max(device.cx, 10), std::max(device.cy, 10)},
+      [this] { return IsPlaying(); }, [this](double time) { Seek(time); },
+      [this](double volume) { SetVolume(static_cast<float>(volume)); }, 0, option_,
+      root_ ? root_->RootItem() : nullptr, nullptr);
+  if (root_) root_->SetOverlay(overlay_.get());
+}
+
+bool TOruEngine::OverlayMouse(const TMouseData& pointer, TOruActionInfo& action) {
+  if (!overlay_) return false;
+  bool handled = false;
+  TOruObject* hit = nullptr;
+  const std::int32_t kind = pointer.Kind <= 2 ? pointer.Kind : 3;
+  const std::int32_t button = (pointer.Buttons & 1) ? 1 : pointer.Buttons;
+  overlay_->MouseEvent(pointer.Shift, pointer.X, pointer.Y, handled, hit, action, kind, button);
+  if (handled) {
+    const bool onPanel = overlay_->PanelState() == 2;
+    hover_.store(onPanel || action.Code != acNone);
+    std::lock_guard<std::mutex> g(hoverLock_);
+    hoverName_ = onPanel ? WideString(u"NavPanel") : WideString();
+  }
+  return handled;
 }
 
 // ---- Pointer and actions ----
@@ -978,6 +1030,8 @@ class TPlayerRoot : public TOruEngineRoot {
 public:
   TPlayerRoot() : root_(TRootItem::Create(true)) {}
   void Dispose() override {
+    overlay_ = nullptr;
+    previousOverlay_ = nullptr;
     root_ = nullptr;
     TOruEngineRoot::Dispose();
   }
@@ -986,7 +1040,8 @@ public:
     std::vector<TDrawContainer*> list;
     for (const TOruPreparedSlide& s : slides)
       if (auto* c = dynamic_cast<TDrawContainer*>(s.Container.get())) list.push_back(c);
-    root_->Update(list.data(), static_cast<std::int32_t>(list.size()), nullptr);
+    root_->Update(list.data(), static_cast<std::int32_t>(list.size()), overlay_.get());
+    previousOverlay_ = nullptr;
     return root_->IsChanged();
   }
   bool Draw(TOruDrawController* controller, const TRect& slideRect, std::uint32_t outsideColor,
@@ -1018,6 +1073,12 @@ public:
     if (!drawn) return nullptr;
     return drawer->CaptureFrame().Detach();
   }
+  void SetOverlay(TDrawItem* overlay) override {
+    // The root item's list still names the old one until the next Update.
+    if (overlay_) previousOverlay_ = overlay_;
+    overlay_ = TRef<TDrawItem>(overlay);
+  }
+  TRootItem* RootItem() override { return root_.get(); }
 
 private:
   TDeviceDrawer* Begin(TOruDrawController* controller, const TRect& slideRect, std::uint32_t outsideColor,
@@ -1032,6 +1093,8 @@ private:
   }
 
   TRef<TRootItem> root_;
+  TRef<TDrawItem> overlay_;
+  TRef<TDrawItem> previousOverlay_;
 };
 
 class TPlayerParts : public TOruShowParts {

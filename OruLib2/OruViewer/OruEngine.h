@@ -18,6 +18,7 @@
 
 #include "OruLib2/OruClasses/OruActions.h"
 #include "OruLib2/OruClasses/OruFileAccess.h"
+#include "OruLib2/OruClasses/OruThirdSlide.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "OruLib2/OruViewer/OruFrameInterpolation.h"
 #include "OruLib2/OruViewer/OruMusicPlayer.h"
@@ -136,6 +137,11 @@ public:
     (void)controller;
     (void)slides;
   }
+  // The overlay drawn above the slides (nil: none); roots without one
+  // ignore it.
+  virtual void SetOverlay(zm::TDrawItem* overlay) { (void)overlay; }
+  // The drawing item the overlay fills the bands through; nil when none.
+  virtual TRootItem* RootItem() { return nullptr; }
 };
 
 class TOruShowParts : public zm::TRefObject {
@@ -242,6 +248,8 @@ public:
   const TNextRun& NextRun() const { return nextRun_; }
   const TBarrier& Barrier() const { return barrier_; }
   double HeldTime() const { return heldTime_; }
+  // The overlay of the open show; nil before one is open.
+  TThirdSlide* Overlay() const { return overlay_.get(); }
 
 private:
   void ProcessRequest();
@@ -260,6 +268,9 @@ private:
   bool HitTest(const TMouseData& pointer, TOruActionInfo& action);
   void RunAction(const TOruActionInfo& action);
   void RenderImage();
+  void BuildOverlay();
+  // True when the overlay took the pointer event; Action is then its own.
+  bool OverlayMouse(const TMouseData& pointer, TOruActionInfo& action);
   void ReportPosition(std::int32_t time, std::int32_t end, bool ended);
   zm::TRef<TOruMusicPlayer> MakePlayer();
   std::uint32_t OutsideColor() const;
@@ -276,6 +287,7 @@ private:
   zm::TRef<TOpenParams> processing_;  // guarded by requestLock_
   zm::TRef<TOruDrawController> controller_;
   zm::TRef<TOruEngineRoot> root_;
+  zm::TRef<TThirdSlide> overlay_;
   std::atomic<bool> active_{false};
   double heldTime_ = 0;
   zm::TRef<TOruMusicPlayer> player_;

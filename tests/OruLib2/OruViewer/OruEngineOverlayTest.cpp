@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "OruLib2/OruViewer/OruEngine.h"
+#include "Platform/PlatSystem.h"
+#include "tests/OruLib2/OruViewer/OruMusicPlayerTestKit.h"
+
+using namespace zm;
+using namespace oru;
+
+namespace {
+
+// ---- Doubles: a loader without slides, a root that records the overlay,
+// and a panel the test steers. ----
+
+class TOvLoader : public TOruEngineLoader {
+public:
+  bool Start() override { return running_ = true; }
+  bool Running() override { return running_; }
+  void Terminate() override { running_ = false; }
+  double CurrentTime() override { return current_; }
+  void SetCurrentTime(double time) override { current_ = time; }
+  double RequestedTime() override { return current_; }
+  void SetRequestedTime(double) override {}
+  std::int32_t Width() override { return 320; }
+  std::int32_t Height() override { return 240; }
+  std::int32_t WindowKind() override { return 1; }
+  void SetSize(std::int32_t, std::int32_t) override {}
+  void Layout(bool) override {}
+  TRect ViewRect() override { return TRect{0, 0, 320, 240}; }
+  std::int32_t Capacity() override { return 3; }
+  void SetPreloadCallback(std::function<void(TRefObject*)>) override {}
+  bool TakeList(TRefObject*, std::vector<TOruPreparedSlide>&) override { return false; }
+  void PrepareSlide(TRefObject*, TDeviceDrawer*) override {}
+  void StartSlide(TRefObject*, double) override {}
+  void ReleaseSlide(TRefObject*, TDeviceDrawer*) override {}
+  bool HitSlide(TRefObject*, const TMouseData&, double, WideString&, TOruActionInfo&) override { return false; }
+
+private:
+  bool running_ = false;
+  double current_ = 0;
+};
+
+class TOvRoot : public TOruEngineRoot {
+public:
+  bool Update(const std::vector<TOruPreparedSlide>&) override { return false; }
+  bool Draw(TOruDrawController*, const TRect&, std::uint32_t, double) override { return true; }
+  TRefObject* Render(TOruDrawController*, const TRect&, std::uint32_t, double) override {
+    auto* o = dynamic_cast<TThirdSlide*>(Overlay);
+    Renders.push_back(o && o->HidePanel);
+    return nullptr;
+  }
+  void SetOverlay(TDrawItem* overlay) override {
+    Overlay = overlay;
+    ++OverlaysSet;
+  }
+  TDrawItem* Overlay = nullptr;
+  int OverlaysSet = 0;
+  std::vector<bool> Renders;  // per render: the panel was hidden
+};
+
+class TOvParts : public TOruShowParts {
+public:
+  TRef<TOruEngineLoader> MakeLoader(TOruSource*, std::int32_t, std::int32_t, std::int32_t, TThreadEventList*,
+                                    std::int32_t) override {
+    Last = MakeRef<TOvLoader>();
+    return TRef<TOruEngineLoader>(Last.get());
+  }
+  TRef<TOruEngineRoot> MakeRoot() override { return TRef<TOruEngineRoot>(Root.get()); }
+  TRef<TOvLoader> Last;
+  TRef<TOvRoot> Root = MakeRef<TOvRoot>();
+};
+
+class TOvDevice : public TDrawDevice {
+public:
+  TOvDevice() : TDrawDevice(nullptr) {}
+  bool IsActive() override { return true; }
+};
+
+class TOvPanel : public TOverlayPanel {
+public:
+  void Tick(double) override { ++Ticks; }
+  void MouseDown(std::int32_t, std::uint8_t, std::int32_t, std::int32_t, TOruActionInfo& a) override { a = Click; }
+  void MouseMove(std::int32_t, std::uint8_t, std::int32_t, std::int32_t, TOruActionInfo&) override {}
+  void MouseUp(std::int32_t, std::uint8_t, std::int32_t, std::int32_t, TOruActionInfo&) override {}
+  bool PointerOver() override { return Over; }
+  bool Over = false;
+  TOruActionInfo Click;
+  int Ticks = 0;
+};
+
+TOvPanel* gPanel = nullptr;
+TRef<TOverlayPanel> MakePanel(const TOverlayPanelSetup&) {
+  TRef<TOvPanel> p = MakeRef<TOvPanel>();
+  gPanel = p.get();
+  return p;
+}
+
+TEST(OruEngineOverlay, OverlaySeesThePointerFirstAndLeavesRenderedFramesWithoutPanel) {
+  orutest::TClockPlayerHook noSound{false};
+  plat::TManualClock clock{1000};
+  const TCreateOverlayPanelProc saved = CreateOverlayPanelHook;
+  CreateOverlayPanelHook = &MakePanel;
+  TRef<TOvParts> parts = MakeRef<TOvParts>();
+  TRef<TOvDevice> device = MakeRef<TOvDevice>();
+  TRef<TThreadEventList> listener = MakeRef<TThreadEventList>();
+  std::vector<std::int32_t> actions;
+  {
+    TRef<TOruEngine> engine = MakeRef<TOruEngine>(device.get(), 0, true, false, listener.get(),
+                                                  TRef<TOruShowParts>(parts.get()));
+    engine->SetFrameStep(10);
+    engine->OnEngineEvent = [&](TCustomOruEngine*, TOruEventData* e) {
+      if (e->Id == TOruEngine::kActionEvent) actions.push_back(e->Params.at(0));
+    };
+    TRef<TIniFile> ini = MakeRef<TIniFile>();
+    ini->LoadFromText(TByteString(std::string("[main]\r\nopt_fcp=1\r\n[Times]\r\nopt_slidescount=1\r\n"
+                                              "opt_synchpos1=1000\r\n[Slide1]\r\n")));
+    TRef<TFileAccessor> access = MakeRef<TFileAccessor>(MakeRef<TRealFileSource>().get());
+    ASSERT_TRUE(engine->OpenShow(access.get(), ini.get(), 0));
+    ASSERT_NE(engine->Overlay(), nullptr);
+    EXPECT_EQ(parts->Root->Overlay, engine->Overlay());
+    ASSERT_NE(gPanel, nullptr);
+    const auto pass = [&] {
+      clock.Advance(10);
+      engine->Step();
+      listener->ProcessEvents();
+    };
+    pass();
+    EXPECT_GT(gPanel->Ticks, 0);
+
+    // Over the panel: the panel's action runs, not the one the press
+    // carries for the slides.
+    gPanel->Over = true;
+    gPanel->Click = MakeActionInfo(acPause, 0, u"");
+    TRef<TMouseData> m = MakeRef<TMouseData>();
+    m->Kind = 1;
+    m->Buttons = 1;
+    m->Action = MakeActionInfo(acGotoSlide, 2, u"");
+    engine->Events()->Post(TOruEngine::kMouseEvent, TRef<TMouseData>(m.get()).Detach());
+    pass();
+    EXPECT_EQ(actions, (std::vector<std::int32_t>{acPause}));
+    EXPECT_EQ(engine->HoverName(), u"NavPanel");
+    // Elsewhere the press goes on to the slides.
+    gPanel->Over = false;
+    gPanel->Click = {};
+    engine->Events()->Post(TOruEngine::kMouseEvent, m.Detach());
+    pass();
+    EXPECT_EQ(actions, (std::vector<std::int32_t>{acPause, acGotoSlide}));
+
+    engine->Events()->Post(TOruEngine::kRenderEvent, nullptr);
+    pass();
+    EXPECT_EQ(parts->Root->Renders, (std::vector<bool>{true}));
+    EXPECT_FALSE(engine->Overlay()->HidePanel);
+    EXPECT_TRUE(engine->Stop(5000));
+  }
+  // The engine let go of its overlay: the root no longer names it.
+  EXPECT_EQ(parts->Root->Overlay, nullptr);
+  CreateOverlayPanelHook = saved;
+  gPanel = nullptr;
+}
+
+}  // namespace
