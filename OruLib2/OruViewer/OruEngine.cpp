@@ -874,9 +874,20 @@ void TOruEngine::RunAction(const TOruActionInfo& action) {
       return;
     case acHelp:
     case acOpenDialog:
-      return;  // no overlay dialogs yet
+      return;  // the engine makes no dialog slides yet
     case acCloseDialog:
+      if (overlay_ && overlay_->DialogCount() > 0) {
+        overlay_->CloseDialog(-1);
+        return;
+      }
       break;  // no dialog is open: goes on like the others
+    case acPrevSlide:
+    case acNextSlide:
+    case acGotoSlide:
+    case acRunPresentation:
+      // Moving on closes the dialog that is open.
+      if (overlay_) overlay_->CloseDialog(-1);
+      break;
     default:
       break;
   }
