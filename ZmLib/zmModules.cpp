@@ -5,6 +5,7 @@
 #include "ZmLib/Win32/winFileAPI.h"
 #include "ZmLib/Win32/winHooks.h"
 #include "ZmLib/Win32/winNvProfile.h"
+#include "ZmLib/Win32/winDialogs.h"
 #include "ZmLib/Win32/winPrinters.h"
 #include "ZmLib/Win32/winRegistry.h"
 #include "ZmLib/Win32/winScreen.h"
@@ -42,6 +43,7 @@ const TModule kCoreModules[] = {
     {"zmImageTasks", &InitImageTasks, &FiniImageTasks},
     {"winScreen", &InitWinScreen, &FiniWinScreen},
     {"zmLocal", &InitZmLocal, &FiniZmLocal},
+    {"winDialogs", &InitWinDialogs, nullptr},
     {"winPrinters", &InitWinPrinters, &FiniWinPrinters},
 };
 }  // namespace

@@ -1,0 +1,768 @@
+#include "Platform/User/PlatDialogs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "Platform/Gdi/PlatFont.h"
+#include "Platform/User/PlatClipboard.h"
+#include "Platform/User/PlatUser.h"
+
+namespace plat {
+
+namespace {
+
+// ---- template reading -------------------------------------------------------------
+
+class TTemplateReader {
+public:
+  TTemplateReader(const std::uint8_t* p, std::size_t n) : p_(p), n_(n) {}
+  bool Word(WORD& v) {
+    if (n_ - pos_ < 2 || pos_ > n_) return false;
+    v = WORD(p_[pos_] | (p_[pos_ + 1] << 8));
+    pos_ += 2;
+    return true;
+  }
+  bool DWord(DWORD& v) {
+    WORD lo, hi;
+    if (!Word(lo) || !Word(hi)) return false;
+    v = DWORD(lo) | (DWORD(hi) << 16);
+    return true;
+  }
+  bool Short(std::int16_t& v) {
+    WORD w;
+    if (!Word(w)) return false;
+    v = std::int16_t(w);
+    return true;
+  }
+  bool String(std::u16string& s) {
+    s.clear();
+    for (WORD c; Word(c);) {
+      if (c == 0) return true;
+      s.push_back(char16_t(c));
+    }
+    return false;
+  }
+  // A string or an ordinal (0xFFFF and a word); the ordinal, or -1 for a
+  // string, or 0 for none.
+  bool StringOrOrdinal(int& ordinal, std::u16string& s) {
+    WORD first;
+    if (!Word(first)) return false;
+    s.clear();
+    if (first == 0) return ordinal = 0, true;
+    if (first == 0xFFFF) {
+      WORD o;
+      if (!Word(o)) return false;
+      return ordinal = o, true;
+    }
+    ordinal = -1;
+    s.push_back(char16_t(first));
+    std::u16string rest;
+    if (!String(rest)) return false;
+    s += rest;
+    return true;
+  }
+  bool AlignDWord() {
+    std::size_t to = (pos_ + 3) & ~std::size_t(3);
+    if (to > n_) return false;
+    pos_ = to;
+    return true;
+  }
+  bool Bytes(std::size_t count, std::vector<std::uint8_t>& out) {
+    if (count > n_ - pos_) return false;
+    out.assign(p_ + pos_, p_ + pos_ + count);
+    pos_ += count;
+    return true;
+  }
+
+private:
+  const std::uint8_t* p_;
+  std::size_t n_;
+  std::size_t pos_ = 0;
+};
+
+bool SameNoCase(const std::u16string& a, const char* b) {
+  std::size_t n = std::strlen(b);
+  if (a.size() != n) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    char16_t c = a[i];
+    if (c >= u'a' && c <= u'z') c = char16_t(c - 32);
+    if (c != char16_t(b[i])) return false;
+  }
+  return true;
+}
+
+// ---- modal state -------------------------------------------------------------------
+
+struct TDialogState {
+  DLGPROC Proc = nullptr;
+  bool Ended = false;
+  INT_PTR Result = 0;
+};
+
+enum class TControlKind { None, Button, Edit, Static };
+
+struct TControlState {
+  TControlKind Kind = TControlKind::None;
+  bool Checked = false;
+  bool Pressed = false;
+  std::size_t Caret = 0;
+};
+
+std::mutex gMutex;
+std::map<HWND, std::shared_ptr<TDialogState>> gDialogs;
+std::map<HWND, TControlState> gControls;
+IDialogDriver* gDriver = nullptr;
+
+std::shared_ptr<TDialogState> DialogState(HWND h) {
+  std::lock_guard<std::mutex> l(gMutex);
+  auto it = gDialogs.find(h);
+  return it == gDialogs.end() ? nullptr : it->second;
+}
+
+template <class F>
+auto OnControl(HWND h, F f) {
+  std::lock_guard<std::mutex> l(gMutex);
+  return f(gControls[h]);
+}
+
+void DropControl(HWND h) {
+  std::lock_guard<std::mutex> l(gMutex);
+  gControls.erase(h);
+}
+
+TControlKind KindOf(HWND h) {
+  std::lock_guard<std::mutex> l(gMutex);
+  auto it = gControls.find(h);
+  return it == gControls.end() ? TControlKind::None : it->second.Kind;
+}
+
+void SetKind(HWND h, TControlKind kind) {
+  OnControl(h, [kind](TControlState& s) { return s.Kind = kind; });
+}
+
+LRESULT ButtonProc(HWND h, UINT m, WPARAM w, LPARAM l);
+LRESULT EditProc(HWND h, UINT m, WPARAM w, LPARAM l);
+LRESULT StaticProc(HWND h, UINT m, WPARAM w, LPARAM l);
+LRESULT DialogWindowProc(HWND h, UINT m, WPARAM w, LPARAM l);
+std::vector<HWND> Children(HWND dialog);
+
+constexpr const char16_t* kDialogClass = u"#32770";
+
+bool IsButton(HWND h) { return h && KindOf(h) == TControlKind::Button; }
+bool IsEdit(HWND h) { return h && KindOf(h) == TControlKind::Edit; }
+
+DWORD StyleOf(HWND h) { return DWORD(GetWindowLongW(h, GWL_STYLE)); }
+
+void RegisterClasses() {
+  struct TCls {
+    const char16_t* Name;
+    WNDPROC Proc;
+  };
+  const TCls classes[] = {{kDialogClass, &DialogWindowProc},
+                          {u"BUTTON", &ButtonProc},
+                          {u"EDIT", &EditProc},
+                          {u"STATIC", &StaticProc}};
+  for (const TCls& c : classes) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = c.Proc;
+    wc.hInstance = ModuleInstance();
+    wc.lpszClassName = c.Name;
+    RegisterClassW(&wc);  // already there after the first dialog
+  }
+}
+
+void Notify(HWND control, WORD code) {
+  HWND parent = GetParent(control);
+  if (parent) SendMessageW(parent, WM_COMMAND, MAKEWPARAM(WORD(GetDlgCtrlID(control)), code), LPARAM(control));
+}
+
+void ClickButton(HWND h) {
+  if ((StyleOf(h) & BS_TYPEMASK) == BS_AUTOCHECKBOX) OnControl(h, [](TControlState& s) { return s.Checked = !s.Checked; });
+  InvalidateRect(h, nullptr, 0);
+  Notify(h, BN_CLICKED);
+}
+
+bool InsideClient(HWND h, LPARAM l) {
+  RECT r;
+  GetClientRect(h, &r);
+  int x = std::int16_t(LOWORD(std::uintptr_t(l))), y = std::int16_t(HIWORD(std::uintptr_t(l)));
+  return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+}
+
+// ---- classic drawing --------------------------------------------------------------------
+
+COLORREF Sys(int index) { return COLORREF(GetSysColor(index)); }
+
+void Fill(HDC dc, RECT r, COLORREF c) {
+  if (r.right <= r.left || r.bottom <= r.top) return;
+  SetBkColor(dc, c);
+  ExtTextOutW(dc, r.left, r.top, ETO_OPAQUE, &r, u"", 0, nullptr);
+}
+
+// One ring of a 3-D edge: top and left in one colour, bottom and right in the other.
+RECT Ring(HDC dc, RECT r, COLORREF topLeft, COLORREF bottomRight) {
+  Fill(dc, {r.left, r.top, r.right - 1, r.top + 1}, topLeft);
+  Fill(dc, {r.left, r.top, r.left + 1, r.bottom - 1}, topLeft);
+  Fill(dc, {r.left, r.bottom - 1, r.right, r.bottom}, bottomRight);
+  Fill(dc, {r.right - 1, r.top, r.right, r.bottom}, bottomRight);
+  return {r.left + 1, r.top + 1, r.right - 1, r.bottom - 1};
+}
+
+RECT Sunken(HDC dc, RECT r) {
+  r = Ring(dc, r, Sys(COLOR_BTNSHADOW), Sys(COLOR_BTNHIGHLIGHT));
+  return Ring(dc, r, Sys(COLOR_3DDKSHADOW), Sys(COLOR_3DLIGHT));
+}
+
+// The text's width; drawn when draw is set, vertically centred in r.
+int Text(HDC dc, RECT r, int x, const std::u16string& t, COLORREF color, bool draw = true) {
+  HGDIOBJ old = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  SIZE size{};
+  GetTextExtentPoint32W(dc, t.c_str(), int(t.size()), &size);
+  if (draw && !t.empty()) {
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, color);
+    ExtTextOutW(dc, x, (r.top + r.bottom - size.cy) / 2, ETO_CLIPPED, &r, t.c_str(), UINT(t.size()), nullptr);
+  }
+  SelectObject(dc, old);
+  return size.cx;
+}
+
+template <class F>
+LRESULT Paint(HWND h, F draw) {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(h, &ps);
+  RECT r;
+  GetClientRect(h, &r);
+  if (dc) draw(dc, r);
+  EndPaint(h, &ps);
+  return 0;
+}
+
+void DrawButton(HWND h, HDC dc, RECT r) {
+  const DWORD style = StyleOf(h);
+  const std::u16string text = WindowText(h);
+  const COLORREF ink = Sys(IsWindowEnabled(h) ? COLOR_BTNTEXT : COLOR_GRAYTEXT);
+  Fill(dc, r, Sys(COLOR_BTNFACE));
+  if ((style & BS_TYPEMASK) == BS_AUTOCHECKBOX || (style & BS_TYPEMASK) == BS_CHECKBOX) {
+    const int box = std::min<int>(13, r.bottom - r.top);
+    RECT b{r.left, (r.top + r.bottom - box) / 2, r.left + box, (r.top + r.bottom - box) / 2 + box};
+    RECT inner = Sunken(dc, b);
+    Fill(dc, inner, Sys(COLOR_WINDOW));
+    if (OnControl(h, [](TControlState& s) { return s.Checked; })) {
+      // The tick: a short stroke down and a long one up, three pixels thick.
+      const int x0 = inner.left + 2, y0 = inner.top + 4;
+      for (int i = 0; i < 7; ++i) {
+        const int y = i < 3 ? y0 + i : y0 + 4 - i;
+        Fill(dc, {x0 + i, y, x0 + i + 1, y + 3}, Sys(COLOR_WINDOWTEXT));
+      }
+    }
+    Text(dc, r, r.left + box + 4, text, ink);
+    return;
+  }
+  const bool down = OnControl(h, [](TControlState& s) { return s.Pressed; }) && GetCapture() == h;
+  if ((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON || GetFocus() == h) r = Ring(dc, r, 0, 0);
+  if (down) {
+    r = Ring(dc, r, Sys(COLOR_BTNSHADOW), Sys(COLOR_BTNSHADOW));
+  } else {
+    r = Ring(dc, r, Sys(COLOR_BTNHIGHLIGHT), Sys(COLOR_3DDKSHADOW));
+    r = Ring(dc, r, Sys(COLOR_3DLIGHT), Sys(COLOR_BTNSHADOW));
+  }
+  const int w = Text(dc, r, 0, text, ink, false);
+  Text(dc, r, (r.left + r.right - w) / 2 + (down ? 1 : 0), text, ink);
+}
+
+void DrawEdit(HWND h, HDC dc, RECT r) {
+  const DWORD style = StyleOf(h);
+  if (GetWindowLongW(h, GWL_EXSTYLE) & LONG(WS_EX_CLIENTEDGE))
+    r = Sunken(dc, r);
+  else if (style & WS_BORDER)
+    r = Ring(dc, r, Sys(COLOR_WINDOWFRAME), Sys(COLOR_WINDOWFRAME));
+  Fill(dc, r, Sys(style & ES_READONLY ? COLOR_BTNFACE : COLOR_WINDOW));
+  RECT t{r.left + 2, r.top, r.right - 2, r.bottom};
+  const std::u16string shown = EditDisplayText(h);
+  Text(dc, t, t.left, shown, Sys(COLOR_WINDOWTEXT));
+  if (GetFocus() == h) {
+    std::size_t caret = std::min(OnControl(h, [](TControlState& s) { return s.Caret; }), shown.size());
+    const int x = t.left + Text(dc, t, 0, shown.substr(0, caret), 0, false);
+    Fill(dc, {x, t.top + 2, x + 1, t.bottom - 2}, Sys(COLOR_WINDOWTEXT));
+  }
+}
+
+LRESULT ButtonProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  switch (m) {
+    case WM_NCCREATE: SetKind(h, TControlKind::Button); break;
+    case BM_GETCHECK: return OnControl(h, [](TControlState& s) { return s.Checked; }) ? BST_CHECKED : BST_UNCHECKED;
+    case BM_SETCHECK:
+      OnControl(h, [w](TControlState& s) { return s.Checked = (w == BST_CHECKED); });
+      InvalidateRect(h, nullptr, 0);
+      return 0;
+    case BM_CLICK: ClickButton(h); return 0;
+    case WM_LBUTTONDOWN:
+      OnControl(h, [](TControlState& s) { return s.Pressed = true; });
+      SetCapture(h);
+      InvalidateRect(h, nullptr, 0);
+      if (StyleOf(h) & WS_TABSTOP) SetFocus(h);
+      return 0;
+    case WM_LBUTTONUP: {
+      bool was = OnControl(h, [](TControlState& s) { return std::exchange(s.Pressed, false); });
+      if (GetCapture() == h) ReleaseCapture();
+      InvalidateRect(h, nullptr, 0);
+      if (was && InsideClient(h, l)) ClickButton(h);
+      return 0;
+    }
+    case WM_PAINT: return Paint(h, [h](HDC dc, RECT r) { DrawButton(h, dc, r); });
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_SETTEXT: InvalidateRect(h, nullptr, 0); break;
+    case WM_NCDESTROY: DropControl(h); break;
+  }
+  return DefWindowProcW(h, m, w, l);
+}
+
+LRESULT StaticProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_NCCREATE) SetKind(h, TControlKind::Static);
+  if (m == WM_NCDESTROY) DropControl(h);
+  if (m == WM_SETTEXT) InvalidateRect(h, nullptr, 0);
+  if (m == WM_PAINT)
+    return Paint(h, [h](HDC dc, RECT r) {
+      Fill(dc, r, Sys(COLOR_BTNFACE));
+      Text(dc, r, r.left, WindowText(h), Sys(COLOR_WINDOWTEXT));
+    });
+  return DefWindowProcW(h, m, w, l);
+}
+
+void EditChanged(HWND h, const std::u16string& text, std::size_t caret) {
+  SetWindowTextW(h, text.c_str());
+  InvalidateRect(h, nullptr, 0);
+  OnControl(h, [caret](TControlState& s) { return s.Caret = caret; });
+  Notify(h, EN_CHANGE);
+}
+
+std::u16string ClipboardText(HWND h, bool singleLine) {
+  std::u16string insert;
+  if (OpenClipboard(h)) {
+    if (HGLOBAL g = GetClipboardData(CF_UNICODETEXT)) {
+      if (auto* p = static_cast<const char16_t*>(GlobalLock(g))) {
+        std::size_t n = GlobalSize(g) / 2, k = 0;
+        while (k < n && p[k]) ++k;
+        insert.assign(p, k);
+        GlobalUnlock(g);
+      }
+    }
+    CloseClipboard();
+  }
+  if (singleLine) {
+    // A single line keeps the first line only.
+    std::size_t eol = insert.find_first_of(u"\r\n");
+    if (eol != std::u16string::npos) insert.resize(eol);
+  }
+  return insert;
+}
+
+LRESULT EditProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  switch (m) {
+    case WM_NCCREATE: SetKind(h, TControlKind::Edit); break;
+    case WM_SETTEXT: {
+      LRESULT r = DefWindowProcW(h, m, w, l);
+      std::size_t n = WindowText(h).size();
+      OnControl(h, [n](TControlState& s) { return s.Caret = n; });
+      return r;
+    }
+    case WM_LBUTTONDOWN: SetFocus(h); return 0;
+    case WM_CHAR: {
+      if (StyleOf(h) & ES_READONLY) return 0;
+      std::u16string text = WindowText(h);
+      std::size_t caret = std::min(OnControl(h, [](TControlState& s) { return s.Caret; }), text.size());
+      std::u16string insert;
+      if (w >= 0x20 && w != 0x7F && w <= 0xFFFF) {
+        insert.push_back(char16_t(w));
+      }
+      if (!insert.empty()) EditChanged(h, text.insert(caret, insert), caret + insert.size());
+      return 0;
+    }
+    case WM_KEYDOWN: {
+      std::u16string text = WindowText(h);
+      std::size_t caret = std::min(OnControl(h, [](TControlState& s) { return s.Caret; }), text.size());
+      switch (w) {
+        case VK_LEFT: caret = caret ? caret - 1 : 0; break;
+        case VK_RIGHT: caret = std::min(caret + 1, text.size()); break;
+        case VK_HOME: caret = 0; break;
+        case VK_END: caret = text.size(); break;
+        case 'V':
+          if (GetKeyState(VK_CONTROL) < 0 && !(StyleOf(h) & ES_READONLY)) {
+            std::u16string insert = ClipboardText(h, !(StyleOf(h) & ES_MULTILINE));
+            if (!insert.empty()) EditChanged(h, text.insert(caret, insert), caret + insert.size());
+            return 0;
+          }
+          return DefWindowProcW(h, m, w, l);
+        case VK_BACK:
+          // Taken here, not as a character, so that it works with or without translation.
+          if (!(StyleOf(h) & ES_READONLY) && caret > 0) EditChanged(h, text.erase(caret - 1, 1), caret - 1);
+          return 0;
+        case VK_DELETE:
+          if (!(StyleOf(h) & ES_READONLY) && caret < text.size()) EditChanged(h, text.erase(caret, 1), caret);
+          return 0;
+        default: return DefWindowProcW(h, m, w, l);
+      }
+      OnControl(h, [caret](TControlState& s) { return s.Caret = caret; });
+      InvalidateRect(h, nullptr, 0);
+      return 0;
+    }
+    case WM_PAINT: return Paint(h, [h](HDC dc, RECT r) { DrawEdit(h, dc, r); });
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS: InvalidateRect(h, nullptr, 0); break;
+    case WM_NCDESTROY: DropControl(h); break;
+  }
+  return DefWindowProcW(h, m, w, l);
+}
+
+LRESULT DialogWindowProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  auto state = DialogState(h);
+  if (state && state->Proc) {
+    INT_PTR r = state->Proc(h, m, w, l);
+    if (r != 0 && m != WM_INITDIALOG) return r;
+  }
+  switch (m) {
+    case WM_CLOSE:
+      // The close box answers as the Cancel button does.
+      SendMessageW(h, WM_COMMAND, MAKEWPARAM(WORD(IDCANCEL), BN_CLICKED), LPARAM(GetDlgItem(h, IDCANCEL)));
+      return 0;
+    case WM_PAINT:
+      return Paint(h, [h](HDC dc, RECT r) {
+        // The face around the controls only: they may have been painted already.
+        HRGN face = CreateRectRgnIndirect(&r);
+        for (HWND c : Children(h)) {
+          if (!IsWindowVisible(c)) continue;
+          RECT cr;
+          GetWindowRect(c, &cr);
+          POINT tl{cr.left, cr.top};
+          ScreenToClient(h, &tl);
+          HRGN hole = CreateRectRgn(tl.x, tl.y, tl.x + cr.right - cr.left, tl.y + cr.bottom - cr.top);
+          CombineRgn(face, face, hole, RGN_DIFF);
+          DeleteObject(reinterpret_cast<HGDIOBJ>(hole));
+        }
+        SelectClipRgn(dc, face);
+        Fill(dc, r, Sys(COLOR_BTNFACE));
+        SelectClipRgn(dc, nullptr);
+        DeleteObject(reinterpret_cast<HGDIOBJ>(face));
+      });
+  }
+  return DefWindowProcW(h, m, w, l);
+}
+
+// The children in creation order.
+std::vector<HWND> Children(HWND dialog) {
+  std::vector<HWND> r;
+  for (HWND c = FindWindowExW(dialog, nullptr, nullptr, nullptr); c; c = FindWindowExW(dialog, c, nullptr, nullptr))
+    r.push_back(c);
+  return r;
+}
+
+bool IsTabStop(HWND c) {
+  DWORD s = StyleOf(c);
+  return (s & WS_TABSTOP) && (s & WS_VISIBLE) && !(s & WS_DISABLED);
+}
+
+void MoveFocus(HWND dialog, bool back) {
+  std::vector<HWND> stops;
+  for (HWND c : Children(dialog))
+    if (IsTabStop(c)) stops.push_back(c);
+  if (stops.empty()) return;
+  HWND focus = GetFocus();
+  auto it = std::find(stops.begin(), stops.end(), focus);
+  std::size_t n = stops.size(), i;
+  if (it == stops.end())
+    i = back ? n - 1 : 0;
+  else
+    i = back ? (std::size_t(it - stops.begin()) + n - 1) % n : (std::size_t(it - stops.begin()) + 1) % n;
+  SetFocus(stops[i]);
+}
+
+HWND DefaultButton(HWND dialog) {
+  for (HWND c : Children(dialog))
+    if (IsButton(c) && (StyleOf(c) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) return c;
+  return nullptr;
+}
+
+// The dialog keys; true when the message was used.
+bool DialogKey(HWND dialog, const MSG& msg) {
+  if (msg.message != WM_KEYDOWN || !(msg.hwnd == dialog || IsChild(dialog, msg.hwnd))) return false;
+  HWND focus = GetFocus();
+  switch (msg.wParam) {
+    case VK_TAB: MoveFocus(dialog, GetKeyState(VK_SHIFT) < 0); return true;
+    case VK_ESCAPE:
+      SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(WORD(IDCANCEL), BN_CLICKED), LPARAM(GetDlgItem(dialog, IDCANCEL)));
+      return true;
+    case VK_RETURN: {
+      if (focus && IsEdit(focus) && (StyleOf(focus) & ES_MULTILINE)) return false;
+      HWND target = nullptr;
+      if (focus && IsChild(dialog, focus) && IsButton(focus) && (StyleOf(focus) & BS_TYPEMASK) <= BS_DEFPUSHBUTTON)
+        target = focus;
+      else
+        target = DefaultButton(dialog);
+      int id = target ? GetDlgCtrlID(target) : IDOK;
+      SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(WORD(id), BN_CLICKED), LPARAM(target));
+      return true;
+    }
+    case VK_SPACE:
+      if (focus && IsChild(dialog, focus) && IsButton(focus)) {
+        ClickButton(focus);
+        return true;
+      }
+      return false;
+  }
+  return false;
+}
+
+bool Ended(const std::shared_ptr<TDialogState>& s) {
+  std::lock_guard<std::mutex> l(gMutex);
+  return s->Ended;
+}
+
+// Nobody answers: the dialog is cancelled as by its close box, and ended
+// anyway if its procedure ignores that.
+void EndUnanswered(HWND dialog, const std::shared_ptr<TDialogState>& s) {
+  if (!Ended(s) && IsWindow(dialog))
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(WORD(IDCANCEL), BN_CLICKED), LPARAM(GetDlgItem(dialog, IDCANCEL)));
+  if (!Ended(s)) EndDialog(dialog, IDCANCEL);
+}
+
+}  // namespace
+
+// ---- public ------------------------------------------------------------------------
+
+bool ParseDialogTemplate(const void* data, std::size_t size, TDialogDesc& desc) {
+  desc = TDialogDesc{};
+  if (!data) return false;
+  TTemplateReader r(static_cast<const std::uint8_t*>(data), size);
+  WORD count = 0;
+  if (!r.DWord(desc.Style) || !r.DWord(desc.ExStyle)) return false;
+  // An extended template starts with version 1 and 0xFFFF.
+  if (desc.Style == 0xFFFF0001u) return false;
+  if (!r.Word(count) || !r.Short(desc.X) || !r.Short(desc.Y) || !r.Short(desc.Cx) || !r.Short(desc.Cy)) return false;
+  int ordinal;
+  std::u16string s;
+  if (!r.StringOrOrdinal(ordinal, s) || ordinal != 0) return false;  // menu
+  if (!r.StringOrOrdinal(ordinal, s) || ordinal != 0) return false;  // class
+  if (!r.String(desc.Title)) return false;
+  if (desc.Style & DS_SETFONT) {
+    if (!r.Word(desc.PointSize) || !r.String(desc.FaceName)) return false;
+  }
+  for (WORD i = 0; i < count; ++i) {
+    TDialogItemDesc it;
+    if (!r.AlignDWord() || !r.DWord(it.Style) || !r.DWord(it.ExStyle) || !r.Short(it.X) || !r.Short(it.Y) ||
+        !r.Short(it.Cx) || !r.Short(it.Cy) || !r.Word(it.Id))
+      return false;
+    if (!r.StringOrOrdinal(ordinal, s)) return false;
+    if (ordinal == -1) {
+      if (SameNoCase(s, "BUTTON")) ordinal = kButtonClassAtom;
+      else if (SameNoCase(s, "EDIT")) ordinal = kEditClassAtom;
+      else if (SameNoCase(s, "STATIC")) ordinal = kStaticClassAtom;
+    }
+    if (ordinal != kButtonClassAtom && ordinal != kEditClassAtom && ordinal != kStaticClassAtom) return false;
+    it.ClassAtom = WORD(ordinal);
+    if (!r.StringOrOrdinal(ordinal, it.Title)) return false;  // an ordinal title (an icon) shows nothing
+    WORD extra = 0;
+    if (!r.Word(extra)) return false;
+    // The size word counts itself.
+    if (extra != 0 && (extra < 2 || !r.Bytes(extra - 2u, it.CreationData))) return false;
+    desc.Items.push_back(std::move(it));
+  }
+  return true;
+}
+
+INT_PTR DialogBoxIndirectParamW(HINSTANCE, const void* dialogTemplate, std::size_t size, HWND owner,
+                                DLGPROC dialogProc, LPARAM initParam) {
+  TDialogDesc d;
+  if (!ParseDialogTemplate(dialogTemplate, size, d)) {
+    return -1;
+  }
+  if (owner && !IsWindow(owner)) {
+    return -1;
+  }
+  RegisterClasses();
+  const DWORD style = d.Style & ~(WS_VISIBLE | DS_ABSALIGN | DS_3DLOOK | DS_SETFONT | DS_MODALFRAME |
+                                  DS_NOIDLEMSG | DS_CENTER | WS_CHILD);
+  int cx = std::max<int>(d.Cx, 0), cy = std::max<int>(d.Cy, 0);
+  HWND dialog = CreateWindowExW(d.ExStyle, kDialogClass, d.Title.c_str(), style | WS_POPUP, d.X, d.Y, cx, cy, owner,
+                                nullptr, ModuleInstance(), nullptr);
+  if (!dialog) return -1;
+  // The template gives the client size.
+  RECT wr, cr;
+  GetWindowRect(dialog, &wr);
+  GetClientRect(dialog, &cr);
+  int w = (wr.right - wr.left) + cx - (cr.right - cr.left), h = (wr.bottom - wr.top) + cy - (cr.bottom - cr.top);
+  int x = d.X, y = d.Y;
+  if (d.Style & DS_CENTER) {
+    MONITORINFO mi;
+    HMONITOR mon = owner ? MonitorFromWindow(owner, MONITOR_DEFAULTTOPRIMARY) : MonitorFromPoint({}, MONITOR_DEFAULTTOPRIMARY);
+    if (GetMonitorInfoA(mon, &mi)) {
+      x = mi.rcWork.left + (mi.rcWork.right - mi.rcWork.left - w) / 2;
+      y = mi.rcWork.top + (mi.rcWork.bottom - mi.rcWork.top - h) / 2;
+    }
+  }
+  SetWindowPos(dialog, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+
+  for (const TDialogItemDesc& it : d.Items) {
+    const char16_t* cls = it.ClassAtom == kButtonClassAtom ? u"BUTTON" : it.ClassAtom == kEditClassAtom ? u"EDIT" : u"STATIC";
+    HWND c = CreateWindowExW(it.ExStyle, cls, it.Title.c_str(), (it.Style & ~WS_POPUP) | WS_CHILD, it.X, it.Y,
+                             std::max<int>(it.Cx, 0), std::max<int>(it.Cy, 0), dialog,
+                             reinterpret_cast<HMENU>(std::uintptr_t(it.Id)), ModuleInstance(), nullptr);
+    if (!c) {
+      DestroyWindow(dialog);
+      return -1;
+    }
+    SetWindowLongPtrW(c, GWLP_ID, it.Id);
+  }
+
+  auto state = std::make_shared<TDialogState>();
+  state->Proc = dialogProc;
+  {
+    std::lock_guard<std::mutex> l(gMutex);
+    gDialogs[dialog] = state;
+  }
+  const bool ownerWasEnabled = owner && IsWindowEnabled(owner);
+  if (ownerWasEnabled) EnableWindow(owner, 0);
+  // Also when the dialog procedure raises: no window, state or disabled owner stays behind.
+  struct TCleanup {
+    HWND Dialog, Owner;
+    bool OwnerWasEnabled;
+    ~TCleanup() {
+      if (OwnerWasEnabled && IsWindow(Owner)) EnableWindow(Owner, 1);
+      try {
+        if (IsWindow(Dialog)) DestroyWindow(Dialog);
+      } catch (...) {
+        // Destruction goes on; what the procedure raised first is what counts.
+      }
+      {
+        std::lock_guard<std::mutex> l(gMutex);
+        gDialogs.erase(Dialog);
+      }
+      if (Owner && IsWindow(Owner)) SetActiveWindow(Owner);
+    }
+  } cleanup{dialog, owner, ownerWasEnabled};
+
+  HWND firstStop = nullptr;
+  for (HWND c : Children(dialog))
+    if (IsTabStop(c)) {
+      firstStop = c;
+      break;
+    }
+  // Through the window procedure, so that a subclass installed meanwhile sees it too.
+  SendMessageW(dialog, WM_INITDIALOG, WPARAM(firstStop), initParam);
+  if (!Ended(state)) {
+    if (d.Style & WS_VISIBLE) ShowWindow(dialog, SW_SHOW);
+    HWND focus = GetFocus();
+    if (!(focus == dialog || IsChild(dialog, focus))) SetFocus(firstStop ? firstStop : dialog);
+  }
+
+  IDialogDriver* driver;
+  {
+    std::lock_guard<std::mutex> l(gMutex);
+    driver = gDriver;
+  }
+  const bool answered = driver || WindowSystemBackEnd() != "sdl";
+  if (driver && !Ended(state)) driver->Drive(dialog);
+  MSG msg;
+  while (!Ended(state) && IsWindow(dialog)) {
+    if (answered) {
+      if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        EndUnanswered(dialog, state);
+        break;
+      }
+    } else if (!GetMessageW(&msg, nullptr, 0, 0)) {
+      PostQuitMessage(int(msg.wParam));
+      EndUnanswered(dialog, state);
+      break;
+    }
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(int(msg.wParam));
+      EndUnanswered(dialog, state);
+      break;
+    }
+    if (DialogKey(dialog, msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+
+  std::lock_guard<std::mutex> l(gMutex);
+  return state->Ended ? state->Result : IDCANCEL;
+}
+
+BOOL EndDialog(HWND dialog, INT_PTR result) {
+  std::lock_guard<std::mutex> l(gMutex);
+  auto it = gDialogs.find(dialog);
+  if (it == gDialogs.end()) {
+    return 0;
+  }
+  if (!it->second->Ended) {
+    it->second->Ended = true;
+    it->second->Result = result;
+  }
+  return 1;
+}
+
+void InitCommonControls() {}
+
+HWND GetDlgItem(HWND dialog, int id) {
+  if (!IsWindow(dialog)) return nullptr;
+  for (HWND c : Children(dialog))
+    if (GetDlgCtrlID(c) == id) return c;
+  return nullptr;
+}
+
+int GetDlgCtrlID(HWND control) { return int(GetWindowLongPtrW(control, GWLP_ID)); }
+
+BOOL SetDlgItemTextW(HWND dialog, int id, const char16_t* text) {
+  HWND c = GetDlgItem(dialog, id);
+  return c ? BOOL(SendMessageW(c, WM_SETTEXT, 0, LPARAM(text ? text : u""))) : 0;
+}
+
+std::u16string DlgItemText(HWND dialog, int id) {
+  HWND c = GetDlgItem(dialog, id);
+  return c ? WindowText(c) : std::u16string();
+}
+
+UINT IsDlgButtonChecked(HWND dialog, int id) {
+  HWND c = GetDlgItem(dialog, id);
+  return c ? UINT(SendMessageW(c, BM_GETCHECK, 0, 0)) : 0;
+}
+
+BOOL CheckDlgButton(HWND dialog, int id, UINT check) {
+  HWND c = GetDlgItem(dialog, id);
+  if (!c) return 0;
+  SendMessageW(c, BM_SETCHECK, check, 0);
+  return 1;
+}
+
+std::u16string EditDisplayText(HWND edit) {
+  std::u16string t = WindowText(edit);
+  if (IsEdit(edit) && (StyleOf(edit) & ES_PASSWORD)) t.assign(t.size(), u'*');
+  return t;
+}
+
+void SetDialogDriver(IDialogDriver* driver) {
+  std::lock_guard<std::mutex> l(gMutex);
+  gDriver = driver;
+}
+
+IDialogDriver* DialogDriver() {
+  std::lock_guard<std::mutex> l(gMutex);
+  return gDriver;
+}
+
+BOOL PressDialogId(HWND dialog, int id) {
+  if (!IsWindow(dialog)) return 0;
+  HWND c = GetDlgItem(dialog, id);
+  if (c && IsButton(c))
+    ClickButton(c);
+  else
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(WORD(id), BN_CLICKED), LPARAM(c));
+  return 1;
+}
+
+}  // namespace plat
