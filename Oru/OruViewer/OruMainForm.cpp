@@ -9,6 +9,9 @@
 #include "Oru/OruViewer/OruScreenSaver.h"
 #include "Oru/OruViewer/OruStartup.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
+#include "OruLib2/OruShowDialogs.h"
+#include "ZmLib/Graphics/winImageUtils.h"
+#include "ZmLib/Graphics/zmImage.h"
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Application2/zmApplication.h"
 #include "ZmLib/_MyUtils.h"
@@ -286,8 +289,15 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
   }
   ZM_ASSERT(show, "Slideshow not Assigned");
 
-  // No password check yet: every show passes; it then gets a taskbar button.
-  if (checkStart && !ShowInTaskbar()) SetShowInTaskbar(true);
+  // The start checks (the show's password): a refused show is not opened.
+  if (checkStart) {
+    if (StartChecks(Controller() ? Controller()->Handle() : nullptr, show->Description())) {
+      show = nullptr;
+      resume();
+      return false;
+    }
+    if (!ShowInTaskbar()) SetShowInTaskbar(true);
+  }
 
   // The previous show goes; its end must not stop the new one.
   try {
@@ -741,7 +751,45 @@ void TMainForm::ViewerAction(TOruShowViewer* /*sender*/, const TOruActionInfo& a
   inAction_ = false;
 }
 
-void TMainForm::ViewerImage(TOruShowViewer* /*sender*/, zm::TRefObject* /*image*/) {}
+void TMainForm::ViewerImage(TOruShowViewer* /*sender*/, zm::TRefObject* image) {
+  zm::TIniFile* ini = show_ ? show_->Description() : nullptr;
+  if (!ini || modalCount_ > 0) return;
+  TRef<TMainForm> keep(this);
+  TRef<zm::TRefObject> frame(image);
+  TRef<TOruShowLocator> show = show_;
+  auto object = zm::MakeRef<TCallBackClass>();
+  object->Show = show;
+  // Before the first slide starts, its picture is the one shown.
+  object->SlideIndex = show->GetSource()->SlideCount() > 0 ? std::max(CurrentSlide(), 0) : -1;
+  const TShowFileOpener open = [show](const WideString& name) -> zm::TStream* {
+    TFileAccessor* accessor = show->Accessor();
+    return accessor ? accessor->OpenFile(name) : nullptr;
+  };
+  auto toDib = [](zm::TImage* picture) {
+    return picture && picture->Params.Width > 0 && picture->Params.Height > 0
+               ? zm::MakeThumbnail(picture, picture->Params.Width, picture->Params.Height, true, true,
+                                   zm::TColor32::FromValue(0xFFFFFFFF))
+               : nullptr;
+  };
+  auto callback = [&](TCallBackClass* o, std::int32_t kind, TPictureData& data) {
+    zm::TIniList* section = o->SlideIndex >= 0 ? show->GetSource()->SlideSection(o->SlideIndex) : nullptr;
+    if (kind == pkFrame) data.Bitmap = toDib(dynamic_cast<zm::TImage*>(frame.get()));
+    else if (kind == pkPictureFile) return SlidePictureFile(section, open, data);
+    else if (kind == pkMainPicture) {
+      const WideString name = zm::IniGetString(zm::IniFind(section, u"picture"));
+      TRef<zm::TStream> file = TRef<zm::TStream>::Adopt(name.empty() ? nullptr : open(name));
+      if (file) data.Bitmap = toDib(zm::LoadImageFromStream(file.get(), name).get());
+    }
+    return data.Bitmap != nullptr;
+  };
+  ++modalCount_;
+  try {
+    ShowPrintDialog(Controller() ? Controller()->Handle() : nullptr, ini, callback, object.get());
+  } catch (...) {
+    zm::LogLine(u"Print dialog: " + CurrentExceptionText());
+  }
+  --modalCount_;
+}
 
 void InitOruMainForm() { InitOruScreenSaver(); }
 
