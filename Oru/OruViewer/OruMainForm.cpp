@@ -500,6 +500,14 @@ void TMainForm::DoKey(zm::TKeyKind kind, std::uint16_t key, zm::WideChar& ch, zm
       return;
     }
     TRef<TMainForm> keep(this);  // an action may close the form
+    // A dialog of the show takes the keys: Esc closes it, only F1 goes on.
+    if (viewer_ && viewer_->DialogShown()) {
+      if (down && key == 27) viewer_->CloseDialog();
+      if (key != 112) {
+        zm::TZmForm::DoKey(kind, key, ch, shift);
+        return;
+      }
+    }
     if (inputMapping_) {
       if (const TOruActionInfo* a = inputMapping_->MapKey(shift, key, down ? 1 : 0)) {
         const TOruActionInfo action = *a;  // the mapping may be replaced by the action

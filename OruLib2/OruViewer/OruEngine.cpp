@@ -712,6 +712,7 @@ void TOruEngine::Step() {
   }
 
   if (overlay_) overlay_->Tick(shown);
+  overlayDialog_.store(overlay_ && overlay_->DialogCount() > 0);
 
   framePresented_ = false;
   if (!slides_.empty() && (state & TOruDrawController::dsReady)) {

@@ -250,6 +250,8 @@ public:
   double HeldTime() const { return heldTime_; }
   // The overlay of the open show; nil before one is open.
   TThirdSlide* Overlay() const { return overlay_.get(); }
+  // Whether the overlay showed a dialog at the last pass (any thread).
+  bool OverlayShowsDialog() const { return overlayDialog_.load(); }
 
 private:
   void ProcessRequest();
@@ -293,6 +295,7 @@ private:
   zm::TRef<TOruMusicPlayer> player_;
   std::uint8_t option_ = 0;
   zm::TRef<TOruEngineLoader> loader_;
+  std::atomic<bool> overlayDialog_{false};
   std::vector<TOruPreparedSlide> slides_;
   bool firstFrameReported_ = false;
   std::int32_t lastReportedTime_ = INT32_MIN + 1;

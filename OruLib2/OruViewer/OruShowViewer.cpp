@@ -251,6 +251,8 @@ void TOruShowViewer::CloseDialog() {
   if (engine_) engine_->Events()->Post(TOruEngine::kCloseDialogEvent, nullptr);
 }
 
+bool TOruShowViewer::DialogShown() const { return engine_ && engine_->OverlayShowsDialog(); }
+
 void TOruShowViewer::RequestImage() {
   if (EngineRunning()) engine_->Events()->Post(TOruEngine::kRenderEvent, nullptr);
 }

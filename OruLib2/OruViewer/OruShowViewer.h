@@ -67,6 +67,8 @@ public:
                               std::uint8_t shift, const TOruActionInfo& action);
   void ShowHelp();
   void CloseDialog();
+  // Whether the show's overlay shows a dialog.
+  bool DialogShown() const;
   void RequestImage();
   void SetBarriersEnabled(bool on);
   void SetOutsideColor(std::uint32_t color);

@@ -3,6 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "OruLib2/OruClasses/OruSlide.h"
+#include "OruLib2/OruClasses/OruSlideHost.h"
+#include "OruLib2/OruClasses/OruThirdSlide.h"
 #include "OruLib2/OruViewer/OruEngine.h"
 #include "Platform/PlatSystem.h"
 #include "tests/OruLib2/OruViewer/OruMusicPlayerTestKit.h"
@@ -11,6 +14,10 @@ using namespace zm;
 using namespace oru;
 
 namespace {
+
+zm::TFloatPoint3 DialogCamera(void*, TOruSlideHost*) { return {320, 240, -576}; }
+zm::TSize DialogBuffer(void*, TOruSlideHost*) { return {640, 480}; }
+TOruSource* DialogSource(void*, TOruSlideHost*) { return nullptr; }
 
 // ---- Doubles: a loader without slides, a root that records the overlay,
 // and a panel the test steers. ----
@@ -153,7 +160,28 @@ TEST(OruEngineOverlay, OverlaySeesThePointerFirstAndLeavesRenderedFramesWithoutP
     pass();
     EXPECT_EQ(parts->Root->Renders, (std::vector<bool>{true}));
     EXPECT_FALSE(engine->Overlay()->HidePanel);
+
+    // A dialog of the show: other threads see it (the main form's keys go
+    // to it), and the close-dialog event starts closing it.
+    EXPECT_FALSE(engine->OverlayShowsDialog());
+    TOruHostCallbacks cb;
+    cb.Camera.Code = &DialogCamera;
+    cb.EffectBufferSize.Code = &DialogBuffer;
+    cb.ShowSource.Code = &DialogSource;
+    TRef<TOruSlideHost> host = MakeRef<TOruSlideHost>(access.get(), cb, WideString(), false);
+    {
+      TRef<TOruDialog> dialog = TOruDialog::Create(host.get(), nullptr, false);
+      dialog->SetSize(200, 100);
+      dialog->Pause = false;
+      engine->Overlay()->ShowDialog(dialog.get());
+    }
+    pass();
+    EXPECT_TRUE(engine->OverlayShowsDialog());
+    engine->Events()->Post(TOruEngine::kCloseDialogEvent, nullptr);
+    pass();
+    EXPECT_TRUE(engine->Overlay()->DialogClosing());  // it fades out as it is drawn
     EXPECT_TRUE(engine->Stop(5000));
+    host = nullptr;
   }
   // The engine let go of its overlay: the root no longer names it.
   EXPECT_EQ(parts->Root->Overlay, nullptr);
