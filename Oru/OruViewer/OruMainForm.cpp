@@ -99,12 +99,13 @@ WideString CurrentExceptionText() {
   }
 }
 
-void ShowError(TMainForm* /*form*/, const WideString& text) {
+void ShowError(TMainForm* form, const WideString& text) {
   WideString line = WideString(kErrorCaption) + u": " + text;
   std::replace(line.begin(), line.end(), u'\r', u' ');
   zm::LogLine(line);
-  // The form has no window of its own yet, so the box has no owner.
-  zm::WndAPIClass->MessageBox(nullptr, text, kErrorCaption, zm::MB_ICONEXCLAMATION);
+  // Owned by the form's window once it has one (none before it is shown).
+  HWND owner = form && form->Controller() ? form->Controller()->Handle() : nullptr;
+  zm::WndAPIClass->MessageBox(owner, text, kErrorCaption, zm::MB_ICONEXCLAMATION);
 }
 
 std::int32_t StartPosition(zm::TCommandsStorage& commands, bool& isTime) {
