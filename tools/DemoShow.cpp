@@ -147,6 +147,148 @@ std::string DemoGif(int width, int height) {
   return WriteGif(gif);
 }
 
+namespace {
+
+struct TRgbaPicture {
+  int Width, Height;
+  std::vector<std::uint8_t> Bytes;
+  TRgbaPicture(int w, int h) : Width(w), Height(h), Bytes(std::size_t(w) * std::size_t(h) * 4) {}
+  void Put(int x, int y, std::uint32_t rgb, double alpha) {
+    std::uint8_t* p = &Bytes[(std::size_t(y) * std::size_t(Width) + std::size_t(x)) * 4];
+    for (int c = 0; c < 3; ++c) p[c] = Channel(rgb, c);
+    p[3] = Clamp8(alpha * 255);
+  }
+  std::string Png() const { return WritePngRgba(Width, Height, Bytes); }
+};
+
+// How much of the pixel at (x, y) a shape covers, from 4 x 4 samples.
+template <class Inside>
+double Coverage(int x, int y, Inside inside) {
+  int n = 0;
+  for (int sy = 0; sy < 4; ++sy)
+    for (int sx = 0; sx < 4; ++sx) n += inside(x + (sx + 0.5) / 4, y + (sy + 0.5) / 4);
+  return n / 16.0;
+}
+
+// Inside a rectangle whose corners are rounded with radius r.
+bool InRoundRect(double x, double y, double left, double top, double right, double bottom, double r) {
+  if (x < left || x >= right || y < top || y >= bottom) return false;
+  const double cx = std::clamp(x, left + r, right - r), cy = std::clamp(y, top + r, bottom - r);
+  return std::hypot(x - cx, y - cy) <= r;
+}
+
+constexpr int kIcon = 28;        // a button face, per action and state
+constexpr int kPlatesTop = 4 * kIcon;
+constexpr int kCap = 12;         // the bar's rounded ends
+constexpr int kBarMiddle = 4;    // the tiled middle
+constexpr std::uint32_t kFaceColours[4] = {0xE8ECF0, 0xFFD24A, 0xFFA82E, 0x7A7E84};
+
+// The face of a button, in a kIcon square: previous (a bar and a triangle
+// pointing left), pause, next (mirrored), exit (a cross).
+bool InFace(int action, double x, double y) {
+  const double c = kIcon / 2.0;
+  if (action == 2) x = kIcon - x, action = 0;
+  switch (action) {
+    case 0:
+      return (x >= 6 && x < 9 && y >= 7 && y < 21) || (x >= 9 && x < 20 && std::abs(y - c) <= (x - 9) * 0.65);
+    case 1:
+      return y >= 7 && y < 21 && ((x >= 8 && x < 12) || (x >= 16 && x < 20));
+    default:
+      return std::abs(x - c) <= 7 && std::abs(y - c) <= 7 &&
+             std::min(std::abs((x - c) - (y - c)), std::abs((x - c) + (y - c))) <= 2.2;
+  }
+}
+
+}  // namespace
+
+std::string DemoNavBarTexture() {
+  TRgbaPicture p(2 * kCap + kBarMiddle, TDemoShowLayout::kNavBarHeight);
+  const double h = p.Height, w = p.Width;
+  for (int y = 0; y < p.Height; ++y)
+    for (int x = 0; x < p.Width; ++x) {
+      const double a = Coverage(x, y, [&](double sx, double sy) { return InRoundRect(sx, sy, 0, 0, w, h, 10); });
+      p.Put(x, y, y == 1 ? 0x3A4656 : 0x141A22, a * 0.7);
+    }
+  return p.Png();
+}
+
+std::string DemoNavButtonsTexture() {
+  const int plate = TDemoShowLayout::kNavButtonSize;
+  TRgbaPicture p(4 * kIcon, kPlatesTop + plate);
+  for (int state = 0; state < 4; ++state)
+    for (int action = 0; action < 4; ++action)
+      for (int y = 0; y < kIcon; ++y)
+        for (int x = 0; x < kIcon; ++x)
+          p.Put(action * kIcon + x, state * kIcon + y, kFaceColours[state],
+                Coverage(x, y, [&](double sx, double sy) { return InFace(action, sx, sy); }));
+  // The plates behind the faces: normal, hover, pressed.
+  const std::uint32_t plates[3] = {0x26303C, 0x34506E, 0x1C3A5A};
+  for (int k = 0; k < 3; ++k)
+    for (int y = 0; y < plate; ++y)
+      for (int x = 0; x < plate; ++x)
+        p.Put(k * plate + x, kPlatesTop + y, plates[k],
+              0.85 * Coverage(x, y, [&](double sx, double sy) {
+                return InRoundRect(sx, sy, 1, 1, plate - 1, plate - 1, 7);
+              }));
+  return p.Png();
+}
+
+std::string DemoNavSkin() {
+  using L = TDemoShowLayout;
+  const auto rect = [](int x, int y, int w, int h) {
+    return std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(w) + "," + std::to_string(h);
+  };
+  const int vertical = (L::kNavBarHeight - L::kNavButtonSize) / 2;
+  const int space = L::kNavButtonStep - L::kNavButtonSize;
+  const int left = L::kNavButtonLeft - kCap;
+  // The button cell's right margin and the last button's space together
+  // match the left margin.
+  std::string s = "[Common]\nRecommendedScale=8\nColsCount=3\nRowsCount=1\n[CellWithObjects]\nCell=2,1\n";
+  s += "LeftOffset=" + std::to_string(left) + "\nTopOffset=" + std::to_string(vertical) +
+       "\nRightOffset=" + std::to_string(left - space) + "\nBottomOffset=" + std::to_string(vertical) + "\n";
+  const int caps[3][2] = {{0, kCap}, {kCap, kBarMiddle}, {kCap + kBarMiddle, kCap}};
+  for (int c = 0; c < 3; ++c)
+    s += "[Cell(" + std::to_string(c + 1) + ":1)]\nTextureType=" + (c == 1 ? "repeat" : "") +
+         "\nBounds=" + rect(caps[c][0], 0, caps[c][1], L::kNavBarHeight) + "\nflnm_Texture=bar.png\n";
+  s += "[Objects]\nCount=" + std::to_string(L::kNavButtonCount) + "\n";
+  for (int i = 1; i <= L::kNavButtonCount; ++i)
+    s += "[Object" + std::to_string(i) + "]\nShiftPressed=1\nGrayNormal=0\nGrayDisabled=0\nSpace=" +
+         std::to_string(space) + "\n";
+  for (int a = 0; a < L::kNavButtonCount; ++a) {
+    const std::string name = L::kNavButtons[a];
+    s += "[Action-" + name + "]\nActionType=" + name + "\nAction=" + name + "\nflnm_BtnTextureNormal=buttons.png\n";
+    const char* const states[] = {"Normal", "Hover", "Pressed", "Disabled"};
+    for (int k = 0; k < 4; ++k)
+      s += std::string("BtnTexture") + states[k] + "Bounds=" + rect(a * kIcon, k * kIcon, kIcon, kIcon) + "\n";
+    s += "flnm_BgTextureNormal=buttons.png\n";
+    for (int k = 0; k < 3; ++k)
+      s += std::string("BgTexture") + states[k] + "Bounds=" +
+           rect(k * L::kNavButtonSize, kPlatesTop, L::kNavButtonSize, L::kNavButtonSize) + "\n";
+  }
+  return s;
+}
+
+// A rounded plate in a warm gradient with a light ring on its left.
+std::string DemoLogo(int width, int height) {
+  TRgbaPicture p(width, height);
+  const double r = 0.32 * height, cx = 0.5 * height, cy = 0.5 * height;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const double plate = Coverage(x, y, [&](double sx, double sy) {
+        return InRoundRect(sx, sy, 0, 0, width, height, 0.25 * height);
+      });
+      const double ring = Coverage(x, y, [&](double sx, double sy) {
+        return std::abs(std::hypot(sx - cx, sy - cy) - r) <= 0.07 * height;
+      });
+      const double t = double(x) / width;
+      std::uint32_t rgb =
+          (std::uint32_t(Clamp8(200 - 80 * t)) << 16) | (std::uint32_t(Clamp8(70 + 40 * t)) << 8) | 0x30;
+      if (ring > 0.5 || (x > height && x < width - 0.15 * height && std::abs(y - cy) < 0.08 * height)) rgb = 0xF4F0E8;
+      p.Put(x, y, rgb, plate);
+    }
+  return p.Png();
+}
+
 std::string DemoWav(const std::vector<std::int16_t>& samples, int rate) {
   std::string w;
   auto u16 = [&w](unsigned v) { w += char(v & 0xFF), w += char(v >> 8 & 0xFF); };
@@ -210,7 +352,32 @@ TDemoShowLayout WriteDemoShow(const std::string& folder, const TDemoShowOptions&
       .Key("opt_scr_caption", "OruViewer demo")
       // The music follows the show's time, also when it starts elsewhere.
       .Key("opt_syncmode", 1)
-      .Key("ColorManagement", "");
+      .Key("ColorManagement", "")
+      // The logo in the top right corner.
+      .Key("opt_logo", 1)
+      .Key("opt_logo_fn", "pictures\\logo.png")
+      .Key("opt_logo_pos", 6)
+      .Key("opt_logo_offset", TDemoShowLayout::kLogoOffset)
+      .Key("opt_logo_size", TDemoShowLayout::kLogoSize)
+      .Key("opt_logo_opacity", TDemoShowLayout::kLogoOpacity)
+      // The navigation panel at the bottom, shown while the pointer moves.
+      .Key("opt_fcp", 1)
+      .Key("opt_nav_inifile", "skins\\nav.ini")
+      .Key("opt_cp", "Bottom")
+      .Key("opt_nav_offset", TDemoShowLayout::kNavOffset)
+      .Key("opt_nav_viewscale", TDemoShowLayout::kNavViewScale)
+      .Key("opt_nav_wndbottom", 1)
+      .Key("opt_hidenavbar", 1)
+      .Key("opt_nav_hideinterval", TDemoShowLayout::kNavHideSeconds)
+      .Key("opt_nav_hidefadeout", 600)
+      .Key("opt_nav_fadein", 250)
+      .Key("opt_newnavbuttons_count", TDemoShowLayout::kNavButtonCount);
+  for (int i = 0; i < TDemoShowLayout::kNavButtonCount; ++i)
+    d.Key("opt_newnavbutton" + std::to_string(i + 1), TDemoShowLayout::kNavButtons[i]);
+  show.AddFile("skins\\nav.ini", DemoNavSkin());
+  show.AddFile("skins\\bar.png", DemoNavBarTexture());
+  show.AddFile("skins\\buttons.png", DemoNavButtonsTexture());
+  show.AddFile("pictures\\logo.png", DemoLogo(TDemoShowLayout::kLogoWidth, TDemoShowLayout::kLogoHeight));
   d.Object("TheEffect", "AnEffect").Key("GUID", Guid(++guid)).Key("time", 1000);
   // The transitions the slides name: a cross-fade and two wipes, each wipe
   // with one action and one direction chosen.

@@ -7,7 +7,9 @@
 // the roll, clock, broom, overturn and two-slides transitions. Music of its
 // own plays along: two tone tracks (WAV) that cross-fade, with a click at the
 // starts of a few slides for whoever checks sound against pictures; and a
-// short video clip (MPEG-4, encoded here) plays inside a picture slide.
+// short video clip (MPEG-4, encoded here) plays inside a picture slide. A
+// navigation panel of its own skin (previous, pause, next, exit) shows while
+// the pointer moves, and a logo sits in the top right corner.
 // Written as a project folder for OruPack.
 #include <cstdint>
 #include <string>
@@ -70,6 +72,30 @@ struct TDemoShowLayout {
   static constexpr int kVideoFrames = 75;
   static constexpr int kVideoDelayMs = 500;
   int VideoSlide = 0;
+  // The navigation panel: skin "skins\\nav.ini", hidden until the pointer
+  // moves (and kNavHideSeconds after it stops), centred kNavOffset % above
+  // the window's bottom and kNavViewScale % of its height high. Its picture
+  // is kNavBarWidth x kNavBarHeight; button i (kNavButtons[i]) is
+  // kNavButtonSize square at (kNavButtonLeft + i x kNavButtonStep, kNavButtonTop).
+  static constexpr int kNavButtonCount = 4;
+  static constexpr const char* kNavButtons[kNavButtonCount] = {"backward", "pause", "forward", "exit"};
+  static constexpr int kNavBarWidth = 192;
+  static constexpr int kNavBarHeight = 44;
+  static constexpr int kNavButtonLeft = 18;
+  static constexpr int kNavButtonTop = 4;
+  static constexpr int kNavButtonSize = 36;
+  static constexpr int kNavButtonStep = 40;
+  static constexpr int kNavViewScale = 12;
+  static constexpr int kNavOffset = 3;
+  static constexpr int kNavHideSeconds = 3;
+  // The logo "pictures\\logo.png" (kLogoWidth x kLogoHeight) in the top right
+  // corner, kLogoOffset % in from the edges, kLogoSize % of the slide's height
+  // high, at kLogoOpacity %.
+  static constexpr int kLogoWidth = 160;
+  static constexpr int kLogoHeight = 80;
+  static constexpr int kLogoSize = 12;
+  static constexpr int kLogoOffset = 3;
+  static constexpr int kLogoOpacity = 80;
   // Slide N starts at (N - 1) x kSlideLengthMs.
   static std::int64_t SlideStart(int slide) { return std::int64_t(slide - 1) * kSlideLengthMs; }
 };
@@ -86,6 +112,12 @@ std::string DemoWav(const std::vector<std::int16_t>& samples, int rate);
 // The demo's pictures (exposed for the tests).
 std::string DemoPng(int width, int height);
 std::string DemoGif(int width, int height);
+// The navigation panel's skin: its text, and its two textures (the bar's
+// caps and middle; the buttons' faces per state over their plates).
+std::string DemoNavSkin();
+std::string DemoNavBarTexture();
+std::string DemoNavButtonsTexture();
+std::string DemoLogo(int width, int height);
 // An Exif APP1 payload with an image description and a date.
 std::string DemoExif(const std::string& description, const std::string& date);
 

@@ -1,7 +1,8 @@
 // MakeDemoShow: writes the demo show project (a title slide, pictures drawn
 // here: JPEG slides, the first captioned from its Exif data, a PNG with
 // transparency, an animated GIF, two cross-fading tone tracks with clicks at
-// a few slide starts, a short MPEG-4 clip, and its "Project.oru")
+// a few slide starts, a short MPEG-4 clip, a navigation panel's skin, a
+// logo, and its "Project.oru")
 // into a folder, for OruPack to pack.
 //   MakeDemoShow [--slides N] [--size WxH] <folder>
 #include <exception>
@@ -24,7 +25,8 @@ const char* const kUsage =
     "usage: MakeDemoShow [--slides N] [--size WxH] <folder>\n"
     "Writes a demo show project (Project.oru, a title slide, N JPEG picture slides,\n"
     "then a PNG and an animated GIF slide, music of two cross-fading tone tracks,\n"
-    "a video clip in a picture slide) into the folder.\n";
+    "a video clip in a picture slide, a navigation panel with its own skin and a\n"
+    "logo) into the folder.\n";
 
 bool ParseSize(const std::string& s, int& w, int& h) {
   std::size_t x = s.find('x');
