@@ -93,6 +93,12 @@ bool HasUrlScheme(std::u16string_view text) {
 
 int ShellExecute(std::u16string_view file, const std::vector<std::u16string>& params, std::u16string_view dir) {
   if (file.empty()) return kShellFileNotFound;
+  // A NUL would cut the name short for the system: another program than the
+  // one checked would start, or other arguments than the ones given.
+  if (file.find(u'\0') != std::u16string_view::npos) return kShellFileNotFound;
+  if (dir.find(u'\0') != std::u16string_view::npos) return kShellPathNotFound;
+  for (const std::u16string& p : params)
+    if (p.find(u'\0') != std::u16string::npos) return kShellFailed;
   if (HasUrlScheme(file)) return OpenWithDesktop(ToUtf8(file), std::string());
 
   namespace fs = std::filesystem;

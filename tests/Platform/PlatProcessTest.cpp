@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Platform/PlatProcess.h"
 #include "Platform/PlatScreenSaver.h"
+#include "Platform/PlatUtf8.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -41,6 +45,31 @@ class ShellStart : public ::testing::Test {
   zmtest::TTempDir dir;
   plat::IProcessSpawner* previous_ = nullptr;
 };
+
+// The system's touch, or empty when it has none.
+std::string SystemTool(const char* name) {
+  for (const char* folder : {"/usr/bin/", "/bin/"}) {
+    const std::string p = std::string(folder) + name;
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(p, ec)) return p;
+  }
+  return {};
+}
+
+// The names in Folder once all of Wanted are there, polling for at most a
+// generous while (a started program runs on its own).
+std::set<std::string> NamesOnceThere(const std::filesystem::path& folder, const std::set<std::string>& wanted) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  std::set<std::string> names;
+  for (;;) {
+    names.clear();
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.insert(e.path().filename().string());
+    bool all = true;
+    for (const std::string& w : wanted) all = all && names.count(w);
+    if (all || std::chrono::steady_clock::now() > deadline) return names;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
 
 }  // namespace
 
@@ -86,6 +115,72 @@ TEST_F(ShellStart, LinksProgramsDocumentsAndMissingFiles) {
   EXPECT_EQ(plat::ShellExecute(dir.Wide("my tools\\Run.sh"), {}, u""), plat::kShellAccessDenied);
   rec.Error = 7;  // E2BIG
   EXPECT_EQ(plat::ShellExecute(u"https://x", {}, u""), plat::kShellFailed);
+}
+
+TEST_F(ShellStart, NulCannotCutANameOrArgumentShort) {
+  Executable("run.sh");
+  Executable("run.sh.txt");
+  const std::u16string nul(1, u'\0');
+  // The name checked would be "run.sh.txt"; the system would see "run.sh".
+  EXPECT_EQ(plat::ShellExecute(dir.Wide("run.sh") + nul + u".txt", {}, u""), plat::kShellFileNotFound);
+  EXPECT_EQ(plat::ShellExecute(u"https://x" + nul + u"y", {}, u""), plat::kShellFileNotFound);
+  EXPECT_EQ(plat::ShellExecute(u"run.sh", {}, dir.Wide() + nul + u"elsewhere"), plat::kShellPathNotFound);
+  EXPECT_EQ(plat::ShellExecute(dir.Wide("run.sh"), {u"a", u"b" + nul + u"c"}, u""), plat::kShellFailed);
+  EXPECT_TRUE(rec.Calls.empty());
+}
+
+// The real spawner: what a program receives is exactly the arguments given,
+// so nothing in them is ever taken as shell syntax.
+TEST(ShellStartReal, ArgumentsReachTheProgramAsGiven) {
+  const std::string touch = SystemTool("touch");
+  if (touch.empty()) GTEST_SKIP() << "no touch here";
+  zmtest::TTempDir dir;
+  std::filesystem::create_directory(dir.Path() / "sub");
+  const std::vector<std::string> args{"a b", "it's", "\"quoted\"", "semi;colon", "pipe|line", "x&y", "$(touch pwned)",
+                                      "`touch pwned`", "${HOME}", "~", "*", "a>b", "back\\slash", "tab\there",
+                                      "new\nline", "..dots", "sub/../up", "Gr\u00fc\u00dfe", std::string(255, 'L')};
+  std::vector<std::u16string> params;
+  for (const std::string& a : args) params.push_back(plat::FromUtf8(a));
+  ASSERT_EQ(plat::ShellExecute(plat::FromUtf8(touch), params, dir.Wide()), plat::kShellStarted);
+  std::set<std::string> wanted(args.begin(), args.end());
+  wanted.erase("sub/../up");
+  wanted.insert({"up", "sub"});
+  EXPECT_EQ(NamesOnceThere(dir.Path(), wanted), wanted);
+}
+
+TEST(ShellStartReal, StartsFromSeveralThreadsAtOnce) {
+  const std::string touch = SystemTool("touch");
+  if (touch.empty()) GTEST_SKIP() << "no touch here";
+  zmtest::TTempDir dir;
+  std::set<std::string> wanted;
+  std::vector<std::thread> threads;
+  std::vector<int> results(4 * 8, 0);
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 8; ++i)
+        results[std::size_t(t * 8 + i)] = plat::ShellExecute(
+            plat::FromUtf8(touch), {plat::FromUtf8("t" + std::to_string(t) + "-" + std::to_string(i))}, dir.Wide());
+    });
+  for (std::thread& th : threads) th.join();
+  for (int t = 0; t < 4; ++t)
+    for (int i = 0; i < 8; ++i) wanted.insert("t" + std::to_string(t) + "-" + std::to_string(i));
+  EXPECT_EQ(results, std::vector<int>(4 * 8, plat::kShellStarted));
+  EXPECT_EQ(NamesOnceThere(dir.Path(), wanted), wanted);
+}
+
+TEST(ShellStartReal, ScriptWithoutInterpreterAndOversizedArgumentStartNothing) {
+  const std::string touch = SystemTool("touch");
+  if (touch.empty()) GTEST_SKIP() << "no touch here";
+  zmtest::TTempDir dir;
+  // A shell would run this text; an executable must be one by itself.
+  const std::string script = dir.Write("plain", "touch pwned\n");
+  std::filesystem::permissions(script, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+  EXPECT_EQ(plat::ShellExecute(plat::FromUtf8(script), {}, dir.Wide()), plat::kShellFailed);
+  // Longer than one argument may be: refused at the start, not cut.
+  EXPECT_EQ(plat::ShellExecute(plat::FromUtf8(touch), {std::u16string(200 * 1024, u'x')}, dir.Wide()),
+            plat::kShellFailed);
+  // Both failed in the start itself: there is nothing left running to wait for.
+  EXPECT_FALSE(dir.Exists("pwned"));
 }
 
 TEST(InstanceLock, SecondHolderSeesTheFirstUntilItEnds) {

@@ -2,8 +2,12 @@
 // command check, the input it maps, and the screen-saver hooks.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <limits>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Oru/OruViewer/OruMainForm.h"
@@ -13,6 +17,7 @@
 #include "Platform/PlatScreenSaver.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
+#include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/zmCommandLine.h"
 #include "tests/Oru/OruViewer/TestShows.h"
@@ -93,6 +98,21 @@ class Actions : public ::testing::Test {
   TRef<zm::TCommandsStorage> commands_;
   TRef<TRecordingForm> form_;
 };
+
+// The names in Folder once all of Wanted are there, polling for at most a
+// generous while (a started program runs on its own).
+std::set<std::string> NamesWhenMade(const std::filesystem::path& folder, const std::set<std::string>& wanted) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  std::set<std::string> names;
+  for (;;) {
+    names.clear();
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.insert(e.path().filename().string());
+    bool all = true;
+    for (const std::string& w : wanted) all = all && names.count(w);
+    if (all || std::chrono::steady_clock::now() > deadline) return names;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
 
 }  // namespace
 
@@ -315,4 +335,170 @@ TEST_F(Actions, ScreenSaverShowEndsOnAnyInput) {
   zm::WideChar ch = 0;
   keyed->DoKey(zm::TKeyKind::Down, 'A', ch, zm::ssShift);
   EXPECT_TRUE(keyed->Closed());
+}
+
+TEST_F(Actions, ProgramReallyStartedGetsItsArgumentsUnparsed) {
+  std::string touch;
+  for (const char* t : {"/usr/bin/touch", "/bin/touch"})
+    if (std::filesystem::is_regular_file(t)) touch = t;
+  if (touch.empty()) GTEST_SKIP() << "no touch here";
+  plat::SetProcessSpawner(nullptr);  // the real one
+  const std::string d = dir_.Path().string();
+  ASSERT_EQ(d.find_first_of(" \","), std::string::npos);
+  std::filesystem::create_directory(dir_.Path() / "sub");
+  const WideString at = plat::FromUtf8(d + "/");
+  const WideString t = plat::FromUtf8(touch);
+  // Unquoted parameters are split at blanks; quoted ones are one argument
+  // together; a comma outside quotes starts another program.
+  RunProgram(form_.get(),
+             t + u" " + at + u"semi;colon " + at + u"$(id) " + at + u"`id` " + at + u"p|q " + at + u"..dots " + at +
+                 u"sub/../up&, " + t + u" \"" + at + u"a b\", \"" + t + u"\" " + at + u"it's",
+             WideString());
+  const std::set<std::string> wanted{"semi;colon", "$(id)", "`id`", "p|q", "..dots", "sub", "up&", "a b", "it's"};
+  EXPECT_EQ(NamesWhenMade(dir_.Path(), wanted), wanted);
+  EXPECT_TRUE(boxes_.Boxes.empty()) << LastBox();
+}
+
+TEST_F(Actions, HostileProgramAndLinkTexts) {
+  const std::string tool = dir_.Write("a/tool.sh", "#!/bin/true\n");
+  std::filesystem::permissions(tool, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+  dir_.Write("a/b/other.txt", "x");
+  const auto canonical = [](const std::string& p) { return std::filesystem::weakly_canonical(p).string(); };
+
+  // ".." is a path like any other: the program beside the folder is found.
+  RunProgram(nullptr, u"..\\tool.sh", Wide("a/b"));
+  ASSERT_EQ(spawns_.Starts.size(), 1u);
+  EXPECT_EQ(canonical(spawns_.Starts[0][0]), canonical(tool));
+  // Shell syntax is plain text: ";" ends no command, "|" pipes nothing.
+  spawns_.Starts.clear();
+  RunProgram(nullptr, u"tool.sh x;rm -rf ~ | cat $(id) `id` && y", Wide("a"));
+  RunProgram(nullptr, u"tool.sh; rm -rf ~", Wide("a"));  // "tool.sh;" is no file
+  ASSERT_EQ(spawns_.Starts.size(), 1u);
+  EXPECT_EQ(spawns_.Starts[0], (std::vector<std::string>{tool, "x;rm", "-rf", "~", "|", "cat", "$(id)", "`id`",
+                                                          "&&", "y"}));
+  EXPECT_TRUE(boxes_.Boxes.empty()) << LastBox();
+
+  // Refused words hide behind neither folders, "..", quotes nor case.
+  spawns_.Starts.clear();
+  for (const char16_t* refused :
+       {u"..\\..\\..\\..\\bin\\rm -rf ~", u"\"/bin/s\"\"h\" -c id", u"/usr/bin/ENV sh", u"tool.sh a > /etc/x",
+        u"tool.sh a, ../../bin/dash -c id", u"\"C:\\Program Files\\..\\Windows\\cmd.exe\" /c del *"}) {
+    boxes_.Boxes.clear();
+    EXPECT_TRUE(Run(acRunApp, 0, refused));
+    EXPECT_EQ(boxes_.Boxes.size(), 1u) << plat::ToUtf8(refused);
+  }
+  EXPECT_TRUE(spawns_.Starts.empty());
+  boxes_.Boxes.clear();
+
+  // Programs that are not there: the retries find nothing, nothing starts.
+  for (const char16_t* missing : {u"no-such-program.exe -x", u"\"C:\\Program Files\\Nope\\nope.exe\"", u"\"\"",
+                                  u"\"", u",,,", u"\"unterminated \"x", u"..\\..\\..\\..\\..\\..\\..\\nope"})
+    EXPECT_TRUE(Run(acRunApp, 0, missing)) << plat::ToUtf8(missing);
+  EXPECT_TRUE(spawns_.Starts.empty());
+  EXPECT_TRUE(boxes_.Boxes.empty()) << LastBox();
+
+  // 100 KB texts: a name, commas, quotes, a parameter and a link.
+  const WideString big(100 * 1024, u'a'), commas(100 * 1024, u','), quotes(100 * 1024, u'"');
+  EXPECT_TRUE(Run(acRunApp, 0, big));
+  EXPECT_TRUE(Run(acRunApp, 0, commas));
+  EXPECT_TRUE(Run(acRunApp, 0, quotes));
+  EXPECT_TRUE(spawns_.Starts.empty());
+  RunProgram(nullptr, u"tool.sh " + big, Wide("a"));
+  EXPECT_TRUE(Run(acOpenWebSite, 0, big));
+  ASSERT_EQ(spawns_.Starts.size(), 2u);
+  EXPECT_EQ(spawns_.Starts[0], (std::vector<std::string>{tool, plat::ToUtf8(big)}));
+  EXPECT_EQ(spawns_.Starts[1].back(), "http://" + plat::ToUtf8(big));
+  EXPECT_TRUE(Run(acRunApp, 0, big + u">"));
+  EXPECT_EQ(spawns_.Starts.size(), 2u);
+  EXPECT_EQ(boxes_.Boxes.size(), 1u);
+  boxes_.Boxes.clear();
+
+  // Unknown schemes: a web site or mail link stays one; a program text that
+  // is a link goes whole to the desktop's opener, parameters dropped.
+  spawns_.Starts.clear();
+  EXPECT_TRUE(Run(acOpenWebSite, 0, u"foo:bar"));
+  EXPECT_TRUE(Run(acOpenWebSite, 0, u"javascript:alert(1)"));
+  EXPECT_TRUE(Run(acWriteEmail, 0, u"javascript:alert(1)"));
+  EXPECT_TRUE(Run(acRunApp, 0, u"foo:bar"));
+  EXPECT_TRUE(Run(acRunApp, 0, u"javascript:alert(document.cookie) ;id"));
+  using TArgs = std::vector<std::string>;
+  EXPECT_EQ(spawns_.Starts, (std::vector<TArgs>{{"xdg-open", "http://foo:bar"},
+                                                {"xdg-open", "http://javascript:alert(1)"},
+                                                {"xdg-open", "mailto:javascript:alert(1)"},
+                                                {"xdg-open", "foo:bar"},
+                                                {"xdg-open", "javascript:alert(document.cookie)"}}));
+
+  // A name with a NUL cannot pass for another: "sh" is not started as "sh.txt".
+  spawns_.Starts.clear();
+  WideString nul = u"/bin/sh";
+  nul += u'\0';
+  nul += u".txt -c id";
+  EXPECT_TRUE(Run(acRunApp, 0, nul));
+  EXPECT_TRUE(spawns_.Starts.empty());
+  // Run and exit with a program that is not there: the player still ends.
+  EXPECT_TRUE(Run(acRunAppAndExit, 0, u"no-such-program.exe"));
+  EXPECT_TRUE(spawns_.Starts.empty());
+  EXPECT_TRUE(form_->Closed());
+}
+
+TEST_F(Actions, WheelStepsSlidesWithCtrlAndTimeOtherwise) {
+  zmtest::TShowProjectWriter locked(Native("locked"));
+  orutest::AddSlides(locked);
+  locked.Description().Section("main").Key("opt_lockwheel", 1);
+  locked.Write();
+  WriteContainer("w.orushow");
+  // The engine exists only with an application; its reports are made here
+  // on this thread, as the application's loop would deliver them.
+  TRef<zm::TZmApplication> app = zm::MakeRef<zm::TZmApplication>();
+  app->Initialize();
+  {
+    TRef<TRecordingForm> form = zm::MakeRef<TRecordingForm>(*commands_, nullptr);
+    ASSERT_TRUE(form->OpenShow(Wide("w.orushow"), true, 0, true, false)) << LastBox();
+    TOruShowViewer* viewer = form->Viewer();
+    ASSERT_TRUE(viewer->Engine());
+    const auto at = [&](std::int32_t time, bool paused) {
+      viewer->Engine()->OnPosition(viewer->Engine(), time, false, 12000);
+      viewer->SetPaused(paused);
+      form->Moves.clear();
+    };
+    const auto wheel = [&](zm::TShiftState shift, int notches) {
+      form->DoMouseWheel(shift, {10, 10}, notches);
+      return form->Moves.empty() ? std::make_pair(-1, false) : form->Moves.back();
+    };
+    using TMove = std::pair<std::int32_t, bool>;
+    // Slides end at 3000, 7000 and 12000; the later two fade in over 500 ms.
+    // With Ctrl a notch down steps to the next slide: while paused past its
+    // transition, while playing to its start. A notch up steps back.
+    at(1000, true);
+    EXPECT_EQ(wheel(zm::ssCtrl, -1), TMove(3500, true));
+    at(1000, false);
+    EXPECT_EQ(wheel(zm::ssCtrl, -1), TMove(3000, false));
+    at(7600, true);
+    EXPECT_EQ(wheel(zm::ssCtrl, 1), TMove(3500, true));
+    at(11000, false);
+    EXPECT_EQ(wheel(zm::ssCtrl, -5), TMove(12000, false));  // the end of a closing show, no further
+    // Anything but Ctrl alone moves the time by 700 ms a notch, back for up.
+    at(7600, false);
+    EXPECT_EQ(wheel(0, 2), TMove(6200, false));
+    EXPECT_EQ(wheel(zm::ssCtrl | zm::ssShift, -3), TMove(9700, false));
+    EXPECT_EQ(wheel(zm::ssCtrl | zm::ssLeft, 1), TMove(6900, false));
+    at(7600, true);
+    EXPECT_EQ(wheel(zm::ssAlt, -1), TMove(8300, true));
+    // Before the start and far past any time: held in range.
+    EXPECT_EQ(wheel(0, 11), TMove(0, true));
+    EXPECT_EQ(wheel(0, std::numeric_limits<int>::max()), TMove(0, true));
+    EXPECT_EQ(wheel(0, std::numeric_limits<int>::min()), TMove(std::numeric_limits<std::int32_t>::max(), true));
+    EXPECT_EQ(wheel(zm::ssCtrl, std::numeric_limits<int>::min()), TMove(12000, true));
+
+    // A show that locks the wheel is not moved by it.
+    ASSERT_TRUE(form->OpenShow(Wide("locked/Project.oru"), false, 0, true, false)) << LastBox();
+    ASSERT_TRUE(form->Viewer()->Engine());
+    form->Moves.clear();
+    form->DoMouseWheel(0, {10, 10}, 1);
+    form->DoMouseWheel(zm::ssCtrl, {10, 10}, -1);
+    EXPECT_TRUE(form->Moves.empty());
+    form = nullptr;
+  }
+  if (!app->Finalized()) app->Finalize();
+  app = nullptr;
 }
