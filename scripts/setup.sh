@@ -20,7 +20,7 @@ PACKAGES=(
   # a display server for the tests of the real back end
   xvfb xauth
   # references the benchmarks and the audio tests compare with, and test media
-  ffmpeg mpg123 sox
+  ffmpeg mpg123 sox poppler-utils
 )
 
 missing=()
