@@ -63,6 +63,28 @@ bool UsableBitmap(const TPictureData& data) {
   return data.Bitmap && data.Bitmap->Width() > 0 && data.Bitmap->AbsHeight() > 0 && data.Bitmap->Bits();
 }
 
+// Written under a temporary name beside the chosen file and renamed over it
+// when complete: a save that fails leaves an earlier file as it was.
+void SaveReplacing(const WideString& name, zm::TStream* source) {
+  const WideString temp = name + u".saving";
+  try {
+    {
+      TRef<zm::TFileStream> out = MakeRef<zm::TFileStream>(temp, zm::GENERIC_WRITE, zm::CREATE_ALWAYS, 0u);
+      source->SetPosition(0);
+      const std::int64_t size = source->GetSize();
+      if (out->CopyFrom(source, size) != size) throw zm::Exception("Can`t write the picture file");
+    }
+    if (!zm::FileAPI().MoveFile(temp, name, zm::MOVEFILE_REPLACE_EXISTING))
+      throw zm::Exception("Can`t write the picture file");
+  } catch (const zm::EFileOpenError& e) {
+    // The user is told about the file chosen, not the temporary one.
+    throw zm::EFileOpenError(zm::UTF8Encode(name).Str(), e.Code());
+  } catch (...) {
+    zm::FileAPI().DeleteFile(temp);
+    throw;
+  }
+}
+
 }  // namespace
 
 std::int32_t ScaleDialogLength(std::int32_t length, std::int32_t logPixelsY) {
@@ -237,11 +259,7 @@ bool TOruPrintDialog::SavePicture() {
     save->DefaultExt = ext.size() > 1 ? ext.substr(1) : WideString();
     save->Filter = ext.size() > 1 ? u"*" + ext : WideString(u"*.*");
     if (!save->Execute()) return false;
-    TRef<zm::TFileStream> out =
-        MakeRef<zm::TFileStream>(save->FileName, zm::GENERIC_WRITE, zm::CREATE_ALWAYS, 0u);
-    data.Stream->SetPosition(0);
-    if (out->CopyFrom(data.Stream.get(), data.Stream->GetSize()) != data.Stream->GetSize())
-      throw zm::Exception("Can`t write the picture file");
+    SaveReplacing(save->FileName, data.Stream.get());
     return true;
   }
   TPictureData frame;
@@ -249,7 +267,11 @@ bool TOruPrintDialog::SavePicture() {
     save->FileName = u"Slide" + zm::IntToStr(std::int64_t(callback_->SlideIndex) + 1) + u".bmp";
     save->DefaultExt = u"bmp";
     save->Filter = u"*.bmp";
-    if (save->Execute()) frame.Bitmap->SaveToFile(save->FileName);
+    if (save->Execute()) {
+      TRef<zm::TMemoryStream> bmp = MakeRef<zm::TMemoryStream>();
+      frame.Bitmap->SaveToStream(bmp.get());
+      SaveReplacing(save->FileName, bmp.get());
+    }
   }
   return true;
 }

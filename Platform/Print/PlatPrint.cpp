@@ -1,5 +1,7 @@
 #include "Platform/Print/PlatPrint.h"
 
+#include "Platform/Print/PlatPrintPdfFile.h"
+
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -56,12 +58,12 @@ std::atomic<IPrintBackend*> gBackend{nullptr};
 
 IPrintBackend& PrintBackend() {
   IPrintBackend* b = gBackend.load(std::memory_order_acquire);
-  return b ? *b : CupsPrintBackend();
+  return b ? *b : SystemPrintBackend();
 }
 
 IPrintBackend* SetPrintBackend(IPrintBackend* backend) {
   IPrintBackend* old = gBackend.exchange(backend, std::memory_order_acq_rel);
-  return old ? old : &CupsPrintBackend();
+  return old ? old : &SystemPrintBackend();
 }
 
 // ---- Printer DCs -----------------------------------------------------------------------

@@ -6,8 +6,9 @@
 // Win32 calls the printing code relies on. Printer names, drivers, ports and
 // titles are UTF-8 strings (the "ANSI" text of the Windows calls).
 //
-// The work is done by an IPrintBackend: the CUPS one (default) lists the
-// destinations and submits each document as a PDF written with cairo; tests
+// The work is done by an IPrintBackend: the CUPS one lists the destinations
+// and submits each document as a PDF written with cairo, followed by a
+// "PDF file" printer that writes the PDF to a file (PlatPrintPdfFile.h); tests
 // install a recording backend through SetPrintBackend. Standard types only.
 #include <cstdint>
 #include <functional>
@@ -89,9 +90,10 @@ public:
                                               const TDevMode* mode, const TPageGeometry& page) = 0;
 };
 
-// The backend in use: the CUPS one unless a test installed another.
+// The backend in use: the CUPS printers and the "PDF file" printer
+// (SystemPrintBackend) unless a test installed another.
 IPrintBackend& PrintBackend();
-// Installs backend (nullptr: the CUPS one again) and gives the previous one.
+// Installs backend (nullptr: the system one again) and gives the previous one.
 // The caller keeps ownership and keeps it alive while it is installed.
 IPrintBackend* SetPrintBackend(IPrintBackend* backend);
 // The CUPS backend (one per process). Every server call is bounded by a

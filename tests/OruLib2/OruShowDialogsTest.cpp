@@ -344,6 +344,71 @@ TEST_F(ShowDialogTest, SaveThePictureFileOrTheFrame) {
   }
 }
 
+TEST_F(ShowDialogTest, ThreeWrongPasswordsRefuseEachTimeAndLockNothing) {
+  ini->WriteInteger(u"Main", u"opt_usepass", 1);
+  ini->WriteString(u"Main", u"opt_pass", u"Geheim");
+  const int edit = -1;
+  TStepDriver driver;
+  driver.Steps = {TypeAndPress(edit, u"geheim", plat::IDOK), TypeAndPress(edit, u"", plat::IDOK),
+                  TypeAndPress(edit, u"Geheim\n", plat::IDOK), TypeAndPress(edit, u"Geheim", plat::IDOK)};
+  // Each wrong answer refuses the show after one asking, with no further box.
+  for (int i = 1; i <= 3; ++i) {
+    EXPECT_TRUE(StartChecks(nullptr, ini.get()));
+    EXPECT_EQ(driver.Captions.size(), std::size_t(i));
+  }
+  EXPECT_TRUE(plat::headless::MessageBoxesShown().empty());
+  // The next opening asks afresh and the right password passes.
+  EXPECT_FALSE(StartChecks(nullptr, ini.get()));
+  EXPECT_EQ(driver.Captions.size(), 4u);
+}
+
+TEST_F(ShowDialogTest, FailedSavesReportAndLeaveEarlierFilesWhole) {
+  ini->WriteInteger(u"Main", u"CanRestore", 1);
+  TPictures pics;
+  pics.FileName = u"s1.jpg";
+  pics.FileBytes = {0xFF, 0xD8, 1, 2, 3, 0xFF, 0xD9};
+  pics.Captured = Frame(5, 3);
+  const int pathEdit = 100;
+  std::ofstream(dir / "plain") << "a file, not a folder";
+  std::ofstream(dir / "keep.jpg") << "older";
+  std::ofstream(dir / "keep.bmp") << "older";
+  // The temporary names beside these two are taken by folders.
+  std::filesystem::create_directory(dir / "keep.jpg.saving");
+  std::filesystem::create_directory(dir / "keep.bmp.saving");
+  std::filesystem::create_directory(dir / "keep.jpg.saving" / "inside");
+  auto save = [&](std::vector<int> print, const char* name, bool existing) {
+    TStepDriver driver;
+    driver.Steps = {Press(print), TypeAndPress(pathEdit, Path(name), plat::IDOK)};
+    if (existing) driver.Steps.push_back(Press({plat::IDYES}));
+    return ShowPrintDialog(nullptr, ini.get(), pics.Callback(), nullptr);
+  };
+  // The picture file: the error box names the chosen file, the dialog stays.
+  EXPECT_EQ(save({0, idSave, plat::IDCANCEL}, "plain/x.jpg", false), plat::IDCANCEL);
+  EXPECT_EQ(save({0, idSave, plat::IDCANCEL}, "keep.jpg", true), plat::IDCANCEL);
+  // The frame: the same error, and the dialog stays open for another try.
+  EXPECT_EQ(save({idSave, plat::IDCANCEL}, "keep.bmp", true), plat::IDCANCEL);
+  std::vector<std::string> boxes = plat::headless::MessageBoxesShown();
+  ASSERT_EQ(boxes.size(), 3u);
+  for (const std::string& b : boxes) EXPECT_EQ(b.rfind("Slideshow Error: ", 0), 0u) << b;
+  EXPECT_NE(boxes[0].find((dir / "plain/x.jpg").string()), std::string::npos) << boxes[0];
+  EXPECT_NE(boxes[1].find((dir / "keep.jpg").string()), std::string::npos) << boxes[1];
+  EXPECT_EQ(boxes[1].find(".saving"), std::string::npos) << "the temporary name is not the user's";
+  for (const char* kept : {"keep.jpg", "keep.bmp"}) {
+    std::ifstream in(dir / kept);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "older") << kept;
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "keep.jpg.saving" / "inside"));
+
+  // Once the way is free the earlier file is replaced whole, nothing left beside it.
+  std::filesystem::remove_all(dir / "keep.jpg.saving");
+  EXPECT_EQ(save({0, idSave}, "keep.jpg", true), 1);
+  std::ifstream in(dir / "keep.jpg", std::ios::binary);
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(bytes, pics.FileBytes);
+  EXPECT_FALSE(std::filesystem::exists(dir / "keep.jpg.saving"));
+}
+
 TEST(ShowPictureFile, JpegCopiedOthersDecodedOrNothing) {
   auto ini = MakeRef<zm::TIniFile>();
   zm::TIniList* section = ini->GetOrAddSection(u"Slide1");

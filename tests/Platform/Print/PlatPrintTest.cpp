@@ -5,12 +5,15 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "Platform/Print/PlatPdf.h"
+#include "Platform/Print/PlatPrintPdfFile.h"
 #include "Platform/Print/PlatPrintRecorder.h"
+#include "tests/support/TempDir.h"
 
 // Inside the namespace, so that unity batches see no using-directives.
 namespace plat::print {
@@ -310,7 +313,153 @@ TEST(CupsBackend, WithoutAServerThereIsNoPrinterAndNoWait) {
   EXPECT_FALSE(job->End());
   // Bounded by the connection time-outs, not by the machine's speed.
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(60));
-  EXPECT_EQ(&PrintBackend(), &cups) << "the default backend";
+  EXPECT_EQ(&PrintBackend(), static_cast<IPrintBackend*>(&SystemPrintBackend())) << "the default backend";
+}
+
+namespace {
+
+// Sets or clears one variable for a test's lifetime.
+class TPdfEnv {
+public:
+  TPdfEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) had_ = true, old_ = old;
+    if (value) ::setenv(name, value, 1);
+    else ::unsetenv(name);
+  }
+  ~TPdfEnv() {
+    if (had_) ::setenv(name_.c_str(), old_.c_str(), 1);
+    else ::unsetenv(name_.c_str());
+  }
+  TPdfEnv(const TPdfEnv&) = delete;
+  TPdfEnv& operator=(const TPdfEnv&) = delete;
+
+private:
+  std::string name_, old_;
+  bool had_ = false;
+};
+
+// The entries of a folder: a temporary file left by a job shows here.
+int PdfFolderEntries(const std::filesystem::path& dir) {
+  int n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST(PdfFilePrinter, ListedLastHidableAndOnlyItsOwnName) {
+  TRecordingPrintBackend rec;
+  TPdfFilePrintBackend pdf(rec);
+  EXPECT_EQ(pdf.Destinations(), std::vector<std::string>{kPdfFilePrinter}) << "also without any printer";
+  rec.Printers = {"Office", kPdfFilePrinter, "Lab"};
+  EXPECT_EQ(pdf.Destinations(), (std::vector<std::string>{"Office", "Lab", kPdfFilePrinter}))
+      << "after the others, once";
+  EXPECT_TRUE(pdf.OpenPrinter("Office"));
+  EXPECT_FALSE(pdf.OpenPrinter("pdf file")) << "the name is exact";
+  TPageGeometry g;
+  ASSERT_TRUE(pdf.PageGeometry(kPdfFilePrinter, nullptr, g));
+  EXPECT_NEAR(g.WidthPt, 595.28, 0.01);
+  EXPECT_EQ(g.LeftPt, 0);
+  TDevMode land;
+  land.dmOrientation = DMORIENT_LANDSCAPE;
+  ASSERT_TRUE(pdf.PageGeometry(kPdfFilePrinter, &land, g));
+  EXPECT_NEAR(g.WidthPt, 841.89, 0.01);
+
+  pdf.Shown = false;
+  rec.Printers = {};
+  EXPECT_TRUE(pdf.Destinations().empty());
+  EXPECT_FALSE(pdf.OpenPrinter(kPdfFilePrinter));
+  EXPECT_FALSE(pdf.PageGeometry(kPdfFilePrinter, nullptr, g));
+  EXPECT_EQ(pdf.BeginJob(kPdfFilePrinter, "t", nullptr, DefaultGeometry(false)), nullptr);
+
+  std::vector<std::string> system = SystemPrintBackend().Destinations();
+  ASSERT_FALSE(system.empty());
+  EXPECT_EQ(system.back(), kPdfFilePrinter);
+}
+
+TEST(PdfFilePrinter, FileNameFromEnvironmentOrDocumentsFolder) {
+  zmtest::TTempDir dir;
+  const std::string docs = dir.Path().string();
+  TPdfEnv xdg("XDG_DOCUMENTS_DIR", docs.c_str());
+  {
+    TPdfEnv out("ZM_PRINT_PDF", "/somewhere/out.pdf");
+    EXPECT_EQ(PdfFilePath("Slideshow"), "/somewhere/out.pdf");
+  }
+  TPdfEnv out("ZM_PRINT_PDF", nullptr);
+  EXPECT_EQ(PdfFilePath("Slideshow"), docs + "/Slideshow.pdf");
+  EXPECT_EQ(PdfFilePath("a/../b"), docs + "/a_.._b.pdf") << "a title never leaves the folder";
+  EXPECT_EQ(PdfFilePath(""), docs + "/Document.pdf");
+  EXPECT_EQ(PdfFilePath(".."), docs + "/Document.pdf");
+  EXPECT_EQ(PdfFilePath(std::string(1000, 'x')).size(), docs.size() + 1 + 240 + 4);
+  TPdfEnv home("HOME", docs.c_str());
+  TPdfEnv none("XDG_DOCUMENTS_DIR", (docs + "/missing").c_str());
+  EXPECT_EQ(PdfFilePath("t"), docs + "/t.pdf") << "the home folder without a documents folder";
+}
+
+TEST(PdfFilePrinter, FileReplacedWholeOnlyWhenTheDocumentEnds) {
+  zmtest::TTempDir dir;
+  const std::string target = dir.Write("out.pdf", "old");
+  TPdfEnv out("ZM_PRINT_PDF", target.c_str());
+  TRecordingPrintBackend rec;
+  TPdfFilePrintBackend pdf(rec);
+  std::vector<std::uint8_t> px(2 * 2 * 4, 0x80);
+
+  // An aborted or dropped document leaves the old file and no temporary one.
+  for (bool abort : {true, false}) {
+    auto job = pdf.BeginJob(kPdfFilePrinter, "t", nullptr, DefaultGeometry(false));
+    ASSERT_NE(job, nullptr);
+    ASSERT_TRUE(job->StartPage());
+    ASSERT_TRUE(job->DrawBitmap(0, 0, 10, 10, px.data(), 2, 2, 8));
+    EXPECT_EQ(dir.Read("out.pdf"), "old") << "nothing written before the end";
+    if (abort) job->Abort();
+    job.reset();
+    EXPECT_EQ(dir.Read("out.pdf"), "old");
+    EXPECT_EQ(PdfFolderEntries(dir.Path()), 1);
+  }
+
+  auto job = pdf.BeginJob(kPdfFilePrinter, "t", nullptr, DefaultGeometry(false));
+  ASSERT_NE(job, nullptr);
+  ASSERT_TRUE(job->StartPage());
+  ASSERT_TRUE(job->DrawBitmap(0, 0, 10, 10, px.data(), 2, 2, 8));
+  ASSERT_TRUE(job->EndPage());
+  EXPECT_TRUE(job->End());
+  EXPECT_FALSE(job->End()) << "a document ends once";
+  const std::string bytes = dir.Read("out.pdf");
+  EXPECT_EQ(bytes.rfind("%PDF-", 0), 0u);
+  EXPECT_NE(bytes.find("%%EOF"), std::string::npos);
+  EXPECT_EQ(PdfFolderEntries(dir.Path()), 1);
+  EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::others_read,
+            std::filesystem::perms::others_read);
+}
+
+TEST(PdfFilePrinter, UnwritablePlacesFailWithoutHarm) {
+  zmtest::TTempDir dir;
+  const std::string plain = dir.Write("plain.txt", "keep");
+  TRecordingPrintBackend rec;
+  TPdfFilePrintBackend pdf(rec);
+  // A folder that is a file, a missing folder, a name that is a folder.
+  for (const std::string& bad : {plain + "/out.pdf", dir.Path().string() + "/missing/out.pdf",
+                                 dir.Path().string() + "/"}) {
+    TPdfEnv out("ZM_PRINT_PDF", bad.c_str());
+    EXPECT_EQ(pdf.BeginJob(kPdfFilePrinter, "t", nullptr, DefaultGeometry(false)), nullptr) << bad;
+  }
+  // The name is taken by a folder only when the document ends: it stays one.
+  std::filesystem::create_directory(dir.Path() / "taken.pdf");
+  const std::string taken = (dir.Path() / "taken.pdf").string();
+  dir.Write("taken.pdf/inside", "x");
+  TPdfEnv out("ZM_PRINT_PDF", taken.c_str());
+  auto job = pdf.BeginJob(kPdfFilePrinter, "t", nullptr, DefaultGeometry(false));
+  ASSERT_NE(job, nullptr);
+  ASSERT_TRUE(job->StartPage());
+  EXPECT_FALSE(job->End());
+  EXPECT_TRUE(std::filesystem::is_directory(taken));
+  EXPECT_EQ(dir.Read("taken.pdf/inside"), "x");
+  EXPECT_EQ(dir.Read("plain.txt"), "keep");
+  EXPECT_EQ(PdfFolderEntries(dir.Path()), 2) << "no temporary file left";
+  // A page the writer cannot make never opens a file.
+  TPdfEnv ok("ZM_PRINT_PDF", (dir.Path() / "fine.pdf").c_str());
+  EXPECT_EQ(pdf.BeginJob(kPdfFilePrinter, "t", nullptr, TPageGeometry{}), nullptr);
+  EXPECT_EQ(PdfFolderEntries(dir.Path()), 2);
 }
 
 }  // namespace plat::print
