@@ -172,7 +172,11 @@ void TOruEngine::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled,
       if (overlay_) overlay_->CloseDialog(-1);
       return;
     case kHelpEvent:
-      return;  // the overlay's dialogs are not made yet
+      RequestDialog(u"help");
+      return;
+    case kDialogEvent:
+      ShowMadeDialog(data);
+      return;
     case kSlideListEvent: {
       std::vector<TOruPreparedSlide> list;
       if (!loader_ || !loader_->TakeList(data, list)) return;
@@ -328,6 +332,7 @@ void TOruEngine::OpenInternal(TRef<TOruSource> source, bool reopen, double time)
   StopLoader(true, fresh);
   if (!source) return;
 
+  ++loaderSerial_;
   if (parts_) {
     loader_ = parts_->MakeLoader(source.get(), kCacheCapacity, loaderWidth_, loaderHeight_, Events(),
                                  kSlideListEvent);
@@ -874,8 +879,11 @@ void TOruEngine::RunAction(const TOruActionInfo& action) {
     case acNone:
       return;
     case acHelp:
+      RequestDialog(u"help");
+      return;
     case acOpenDialog:
-      return;  // the engine makes no dialog slides yet
+      RequestDialog(action.Text);
+      return;
     case acCloseDialog:
       if (overlay_ && overlay_->DialogCount() > 0) {
         overlay_->CloseDialog(-1);
@@ -894,6 +902,28 @@ void TOruEngine::RunAction(const TOruActionInfo& action) {
   }
   const std::int32_t params[2] = {action.Code, action.Value};
   PostToListener(kActionEvent, params, true, MakeRef<TStrValue>(action.Text).Detach());
+}
+
+void TOruEngine::RequestDialog(const WideString& name) {
+  if (name.empty() || !overlay_ || !loader_) {
+    LogLine(u"TOruEngine: no dialog \"" + name + u"\" to show");
+    return;
+  }
+  if (!loader_->RequestDialog(name, kDialogEvent, loaderSerial_))
+    LogLine(u"TOruEngine: the loader makes no dialog \"" + name + u"\"");
+}
+
+void TOruEngine::ShowMadeDialog(TRefObject* data) {
+  auto* made = dynamic_cast<TDialogData*>(data);
+  if (!made) return;
+  // Made for a show or loader that is gone: its producer went with it.
+  if (made->Token != loaderSerial_ || !overlay_ || !loader_) return;
+  if (!made->Dialog) {
+    LogLine(u"TOruEngine: the show has no dialog \"" + made->Name + u"\"");
+    return;
+  }
+  if (TDeviceDrawer* drawer = Drawer()) made->Dialog->PrepareResources(*drawer);
+  overlay_->ShowDialog(made->Dialog.get());
 }
 
 }  // namespace oru
@@ -995,6 +1025,10 @@ public:
     return true;
   }
   bool SlidesReady(double time) override { return loader_->SlidesReady(time); }
+  bool RequestDialog(const WideString& name, std::int32_t replyEventId, std::int32_t token) override {
+    loader_->RequestDialog(name, replyEventId, token);
+    return true;
+  }
 
   void PrepareSlide(TRefObject* container, TDeviceDrawer* drawer) override {
     auto* c = dynamic_cast<TDrawContainer*>(container);

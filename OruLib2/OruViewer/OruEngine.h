@@ -103,6 +103,15 @@ public:
     (void)time;
     return true;
   }
+  // Asks the loader thread to make the dialog Name and post it, as a
+  // TDialogData carrying Token, to the list's listener under ReplyEventId.
+  // False when this loader makes no dialogs.
+  virtual bool RequestDialog(const WideString& name, std::int32_t replyEventId, std::int32_t token) {
+    (void)name;
+    (void)replyEventId;
+    (void)token;
+    return false;
+  }
 
   // ---- The loader's containers ----
   // Resources made for the drawer (any thread: under the drawing lock).
@@ -171,6 +180,8 @@ public:
   static constexpr std::int32_t kSlideListEvent = 101;
   static constexpr std::int32_t kOpenEvent = 102;
   static constexpr std::int32_t kModeEvent = 103;
+  // A dialog made by the loader (TDialogData).
+  static constexpr std::int32_t kDialogEvent = 104;
   static constexpr std::int32_t kCacheCapacity = 3;
   static constexpr std::int32_t kNoSlide = 2147483646;
   static constexpr double kNever = 3.4e38;
@@ -269,6 +280,9 @@ private:
   void DrawFrame(bool force);
   bool HitTest(const TMouseData& pointer, TOruActionInfo& action);
   void RunAction(const TOruActionInfo& action);
+  // The loader makes the dialog; it shows once its reply arrives.
+  void RequestDialog(const WideString& name);
+  void ShowMadeDialog(zm::TRefObject* data);
   void RenderImage();
   void BuildOverlay();
   // True when the overlay took the pointer event; Action is then its own.
@@ -295,6 +309,8 @@ private:
   zm::TRef<TOruMusicPlayer> player_;
   std::uint8_t option_ = 0;
   zm::TRef<TOruEngineLoader> loader_;
+  // Counts the loaders made: a dialog made by an earlier one is dropped.
+  std::int32_t loaderSerial_ = 0;
   std::atomic<bool> overlayDialog_{false};
   std::vector<TOruPreparedSlide> slides_;
   bool firstFrameReported_ = false;

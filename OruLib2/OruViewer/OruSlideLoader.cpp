@@ -40,6 +40,13 @@ void TSlideData::Dispose() {
   TRefObject::Dispose();
 }
 
+// ---- TDialogData --------------------------------------------------------------------
+
+void TDialogData::Dispose() {
+  Dialog = nullptr;
+  TRefObject::Dispose();
+}
+
 // ---- TSlideShowParams ---------------------------------------------------------------
 
 void TSlideShowParams::Dispose() {
@@ -143,6 +150,45 @@ void TOruSlideLoader::ListChanged(const TDrawContainers& containers, std::int32_
     queue->Send(this, listenerEventId_, data.get());
   else
     queue->SendWait(listenerEventId_, data.get());
+}
+
+void TOruSlideLoader::RequestDialog(const WideString& name, std::int32_t replyEventId, std::int32_t token) {
+  TRef<TDialogData> request = MakeRef<TDialogData>();
+  request->Name = name;
+  request->Token = token;
+  request->ReplyEventId = replyEventId;
+  Events()->Post(kMakeDialogEvent, request.Detach());
+  std::lock_guard<std::mutex> g(readyLock_);
+  wake_ = true;
+  readyCv_.notify_all();
+}
+
+void TOruSlideLoader::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled, TRefObject* data) {
+  if (id != kMakeDialogEvent) {
+    TSlideShowParams::HandleEvent(sender, id, handled, data);
+    return;
+  }
+  handled = true;
+  if (auto* request = dynamic_cast<TDialogData*>(data)) MakeDialog(request);
+}
+
+void TOruSlideLoader::MakeDialog(TDialogData* request) {
+  TRef<TDialogData> reply = MakeRef<TDialogData>();
+  reply->Name = request->Name;
+  reply->Token = request->Token;
+  reply->ReplyEventId = request->ReplyEventId;
+  TSlideProducer* producer = Producer();
+  try {
+    if (producer) reply->Dialog = producer->CreateDialog(request->Name);
+  } catch (const std::exception& e) {
+    LogLine(u"TOruSlideLoader: dialog \"" + request->Name + u"\" could not be made: " +
+            UTF8Decode(TByteString(e.what())));
+  } catch (...) {
+    LogLine(u"TOruSlideLoader: dialog \"" + request->Name + u"\" could not be made");
+  }
+  TThreadEventList* queue = listenerQueue_.get();
+  if (!queue || Terminated()) return;
+  queue->Post(request->ReplyEventId, reply.Detach());
 }
 
 bool TOruSlideLoader::Pass() {

@@ -42,6 +42,18 @@ public:
   std::int32_t Count = 0;
 };
 
+// A dialog the loader made on request (event data of the reply). Dialog is
+// nil when the show has no such dialog or it could not be made.
+class TDialogData : public zm::TRefObject {
+public:
+  void Dispose() override;
+
+  WideString Name;
+  std::int32_t Token = 0;  // the requester's, handed back unchanged
+  std::int32_t ReplyEventId = 0;
+  zm::TRef<TOruDialog> Dialog;
+};
+
 // The window a show asks for.
 class TSlideShowParams : public TOruThread {
 public:
@@ -64,6 +76,8 @@ protected:
 class TOruSlideLoader : public TSlideShowParams {
 public:
   static constexpr std::int32_t kEngineEventId = 101;
+  // On the loader's own queue: a dialog to make (TDialogData without Dialog).
+  static constexpr std::int32_t kMakeDialogEvent = 1;
   // A pass sleeps this long unless woken.
   static constexpr std::uint32_t kPassSleepMs = 10;
 
@@ -91,6 +105,13 @@ public:
   void SetListener(zm::TThreadEventList* queue, std::int32_t eventId = kEngineEventId);
   zm::TThreadEventList* ListenerQueue() const { return listenerQueue_.get(); }
   std::int32_t ListenerEventId() const { return listenerEventId_; }
+
+  // Makes the dialog Name on the loader thread, which owns the producer, and
+  // posts it as a TDialogData (Name and Token as given) to the listener
+  // under ReplyEventId. Nothing is posted once the loader stops or without
+  // a listener.
+  void RequestDialog(const WideString& name, std::int32_t replyEventId, std::int32_t token);
+  void HandleEvent(zm::TRefObject* sender, std::int32_t id, bool& handled, zm::TRefObject* data) override;
 
   // One pass, then a sleep of kPassSleepMs unless woken.
   void Step() override;
@@ -127,6 +148,7 @@ public:
 
 private:
   void ListChanged(const TDrawContainers& containers, std::int32_t count);
+  void MakeDialog(TDialogData* request);
 
   zm::TRef<TSlideCache> cache_;
   zm::TRef<TTiming> timing_;
