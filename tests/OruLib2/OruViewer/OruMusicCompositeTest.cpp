@@ -486,6 +486,45 @@ public:
   int Opens = 0, Closes = 0;
 };
 
+// The channel killer may dispose a track after its music player has gone:
+// the track closes its files without asking the player again.
+class TShortLivedPlayer : public TMemoryPlayer {
+public:
+  void GetCloseStream(zm::TStreamClosePair& pair) override { pair = {&CloseAlone, nullptr}; }
+  static void CloseAlone(void*, void*, zm::TStream* stream) {
+    ++ClosedAlone;
+    stream->Free();
+  }
+  static inline int ClosedAlone = 0;
+};
+
+TEST_F(CompositeMix, TracksCloseTheirFilesAfterTheirPlayerHasGone) {
+  zmtest::TWavLayout layout;
+  layout.Channels = 2;
+  layout.Rate = 44100;
+  std::string data;
+  for (int f = 0; f < 44100; ++f) {
+    zmtest::PutLE(data, 1000, 2);
+    zmtest::PutLE(data, 1000, 2);
+  }
+  auto player = MakeRef<TShortLivedPlayer>();
+  player->File = zmtest::MakeWav(layout, data);
+  auto p = MakeRef<TCompositeParams>();
+  p->Duration = 1000;
+  p->AddItem(u"mem:tone", 0);
+  const WideString text = p->Save();
+  zm::TMediaInfo info{};
+  ASSERT_TRUE(CompositeTrackInfo(text, info));
+  TShortLivedPlayer::ClosedAlone = 0;
+  auto c = RefCast<TCompositeConverter>(CreateCompositeConverter(player.get(), text));
+  ASSERT_TRUE(c->SetInputFormat(info));
+  ASSERT_TRUE(c->MixBlock());
+  EXPECT_EQ(player->Opens, 1);
+  player = nullptr;  // the player goes first
+  c = nullptr;       // then the track, with its file still open
+  EXPECT_EQ(TShortLivedPlayer::ClosedAlone, 1);
+}
+
 TEST_F(CompositeMix, OtherRatesAreResampledAndPlayerStreamsBalance) {
   // 22050 Hz mono, one second of a constant: still one second on the track.
   zmtest::TWavLayout layout;
