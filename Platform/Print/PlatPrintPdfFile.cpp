@@ -96,16 +96,27 @@ private:
 
 }  // namespace
 
+namespace {
+// ~/Documents, else the home folder, else the working folder. Built by
+// appending: g++ 12 warns (falsely) on the chained and literal forms here.
+std::string HomeDocumentsFolder() {
+  const std::string home = EnvValue("HOME");
+  if (!home.empty()) {
+    std::string documents = home;
+    documents.append("/Documents");
+    if (IsFolder(documents)) return documents;
+    if (IsFolder(home)) return home;
+  }
+  return std::string(1, '.');
+}
+}  // namespace
+
 std::string PdfFilePath(const std::string& title) {
   if (std::string env = EnvValue("ZM_PRINT_PDF"); !env.empty()) return env;
   // The documents folder as the desktop names it, else the usual
   // ~/Documents, else the home folder itself (the working folder without one).
   std::string folder = EnvValue("XDG_DOCUMENTS_DIR");
-  if (!IsFolder(folder)) {
-    const std::string home = EnvValue("HOME");
-    if (home.empty()) folder = ".";
-    else folder = IsFolder(home + "/Documents") ? home + "/Documents" : IsFolder(home) ? home : std::string(".");
-  }
+  if (!IsFolder(folder)) folder = HomeDocumentsFolder();
   std::string name;
   for (char c : title) name += (c == '/' || c == '\0') ? '_' : c;
   if (name.empty() || name == "." || name == "..") name = "Document";
