@@ -110,21 +110,21 @@ std::uint32_t ItemSaveFlags(std::uint32_t options) {
   return f;
 }
 
-std::vector<TFilterSpec> SplitFilter(const WideString& filter) {
-  std::vector<TFilterSpec> out;
+std::vector<TFilterPattern> SplitFilter(const WideString& filter) {
+  std::vector<TFilterPattern> out;
   std::size_t pos = 0;
   while (pos < filter.size()) {
     std::size_t bar = filter.find(u'|', pos);
-    TFilterSpec spec;
-    spec.Name = filter.substr(pos, bar == WideString::npos ? WideString::npos : bar - pos);
+    TFilterPattern entry;
+    entry.Name = filter.substr(pos, bar == WideString::npos ? WideString::npos : bar - pos);
     if (bar == WideString::npos) {
-      out.push_back(std::move(spec));
+      out.push_back(std::move(entry));
       break;
     }
     std::size_t next = filter.find(u'|', bar + 1);
-    spec.Spec = filter.substr(bar + 1, next == WideString::npos ? WideString::npos : next - bar - 1);
-    spec.HasSpec = true;
-    out.push_back(std::move(spec));
+    entry.Pattern = filter.substr(bar + 1, next == WideString::npos ? WideString::npos : next - bar - 1);
+    entry.HasPattern = true;
+    out.push_back(std::move(entry));
     if (next == WideString::npos) break;
     pos = next + 1;
   }

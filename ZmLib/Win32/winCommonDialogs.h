@@ -39,12 +39,12 @@ std::uint32_t ClassicSaveFlags(std::uint32_t options);
 std::uint32_t ItemSaveFlags(std::uint32_t options);
 
 // One file type of a filter "description|pattern|description|pattern".
-struct TFilterSpec {
-  WideString Name, Spec;
-  bool HasSpec = false;  // a description without a pattern has none
-  friend bool operator==(const TFilterSpec&, const TFilterSpec&) = default;
+struct TFilterPattern {
+  WideString Name, Pattern;
+  bool HasPattern = false;  // a description without a pattern has none
+  friend bool operator==(const TFilterPattern&, const TFilterPattern&) = default;
 };
-std::vector<TFilterSpec> SplitFilter(const WideString& filter);
+std::vector<TFilterPattern> SplitFilter(const WideString& filter);
 
 // The names a multi-select buffer holds: NUL-separated strings ending with an
 // empty one. With multi and more than one string the first is the folder and

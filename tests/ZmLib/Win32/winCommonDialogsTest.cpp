@@ -67,12 +67,12 @@ TEST(CommonDialogParts, SaveOptionFlags) {
 
 TEST(CommonDialogParts, FilterPairs) {
   // A pattern alone is a description without a pattern.
-  EXPECT_EQ(SplitFilter(u"*.bmp"), (std::vector<TFilterSpec>{{u"*.bmp", u"", false}}));
+  EXPECT_EQ(SplitFilter(u"*.bmp"), (std::vector<TFilterPattern>{{u"*.bmp", u"", false}}));
   EXPECT_EQ(SplitFilter(u"Bitmaps|*.bmp|All|*.*"),
-            (std::vector<TFilterSpec>{{u"Bitmaps", u"*.bmp", true}, {u"All", u"*.*", true}}));
-  EXPECT_EQ(SplitFilter(u"Pictures|"), (std::vector<TFilterSpec>{{u"Pictures", u"", true}}));
-  EXPECT_EQ(SplitFilter(u"A|*.a|B"), (std::vector<TFilterSpec>{{u"A", u"*.a", true}, {u"B", u"", false}}));
-  EXPECT_EQ(SplitFilter(u"||"), (std::vector<TFilterSpec>{{u"", u"", true}}));
+            (std::vector<TFilterPattern>{{u"Bitmaps", u"*.bmp", true}, {u"All", u"*.*", true}}));
+  EXPECT_EQ(SplitFilter(u"Pictures|"), (std::vector<TFilterPattern>{{u"Pictures", u"", true}}));
+  EXPECT_EQ(SplitFilter(u"A|*.a|B"), (std::vector<TFilterPattern>{{u"A", u"*.a", true}, {u"B", u"", false}}));
+  EXPECT_EQ(SplitFilter(u"||"), (std::vector<TFilterPattern>{{u"", u"", true}}));
   EXPECT_TRUE(SplitFilter(u"").empty());
 }
 
