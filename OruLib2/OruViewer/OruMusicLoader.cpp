@@ -8,9 +8,7 @@
 
 #include "ZmLib/Music/zmDllDecoders.h"
 #include "ZmLib/Win32/winSysUtils.h"
-#include "ZmLib/wpFileStream.h"
 #include "ZmLib/zmLog.h"
-#include "ZmLib/zmTempFiles.h"
 
 namespace oru {
 
@@ -254,7 +252,6 @@ namespace {
 
 struct TPluginState {
   std::mutex lock;
-  WideString folder;  // with its final "\"
   WideString oggPath, wmaPath;
   bool oggTried = false, wmaTried = false;
 };
@@ -264,41 +261,29 @@ TPluginState& Plugins() {
   return s;
 }
 
-// Saves the entry into the plug-in folder; empty when it is not in the show
-// or cannot be written. Under the state lock.
-WideString ExtractPlugin(TPluginState& s, TFileAccessor* fileAccess, const WideString& entry,
-                         const WideString& fileName) {
-  if (entry.empty()) return {};
-  TRef<TStream> in = TRef<TStream>::Adopt(fileAccess->OpenFile(entry));
-  if (!in) return {};
-  if (s.folder.empty()) s.folder = CreateTempFolder(true);
-  const WideString path = s.folder + fileName;
-  TRef<TFileStream> out = MakeRef<TFileStream>(path, GENERIC_WRITE, CREATE_ALWAYS, FILE_SHARE_READ);
-  in->SetPosition(0);
-  const std::int64_t size = in->GetSize();
-  if (size > 0 && out->CopyFrom(in.get(), size) != size) throw EStreamWriteError();
-  return path;
+// Whether the show holds the entry; what it holds does not matter.
+bool HasEntry(TFileAccessor* fileAccess, const WideString& entry) {
+  if (entry.empty()) return false;
+  try {
+    return TRef<TStream>::Adopt(fileAccess->OpenFile(entry)) != nullptr;
+  } catch (const std::exception& e) {
+    DebugLog(std::string("PreparePlugins: ") + e.what());
+    return false;
+  }
 }
 
-void PreparePlugin(TPluginState& s, TFileAccessor* fileAccess, const WideString& entry, const WideString& fileName,
+void PreparePlugin(TFileAccessor* fileAccess, const WideString& entry, const WideString& libraryName,
                    TLoadPluginProc load, WideString& path, const WideString& failure) {
-  try {
-    path = ExtractPlugin(s, fileAccess, entry, fileName);
-  } catch (const std::exception& e) {
-    DebugLog(std::string("PreparePlugins: ") + e.what());
-    path.clear();
-  }
-  if (path.empty()) return;
+  path.clear();
+  if (!HasEntry(fileAccess, entry)) return;
   bool loaded = false;
   try {
-    loaded = load && load(path);
+    loaded = load && load(libraryName);
   } catch (const std::exception& e) {
     DebugLog(std::string("PreparePlugins: ") + e.what());
   }
-  if (!loaded) {
-    path.clear();
-    LogLine(failure);
-  }
+  if (loaded) path = libraryName;
+  else LogLine(failure);
 }
 
 }  // namespace
@@ -309,12 +294,12 @@ void PreparePlugins(TFileAccessor* fileAccess, const TIniFile* ini) {
   std::lock_guard<std::mutex> g(s.lock);
   if (!s.wmaTried) {
     s.wmaTried = true;
-    PreparePlugin(s, fileAccess, ini->ReadString(u"Main", u"opt_wmapath", {}), u"oruwma.dll", LoadWmaPluginHook,
+    PreparePlugin(fileAccess, ini->ReadString(u"Main", u"opt_wmapath", {}), u"oruwma.dll", LoadWmaPluginHook,
                   s.wmaPath, u"WMA INITIALIZE FAILED");
   }
   if (!s.oggTried) {
     s.oggTried = true;
-    PreparePlugin(s, fileAccess, ini->ReadString(u"main", u"opt_oggpath", {}), u"oruogg.dll", LoadOggPluginHook,
+    PreparePlugin(fileAccess, ini->ReadString(u"main", u"opt_oggpath", {}), u"oruogg.dll", LoadOggPluginHook,
                   s.oggPath, u"OGG INITIALIZE FAILED");
   }
 }
@@ -327,21 +312,6 @@ void RemovePlugins() {
   s.wmaPath.clear();
   s.oggPath.clear();
   s.wmaTried = s.oggTried = false;
-  if (s.folder.empty()) return;
-  bool removed = false;
-  try {
-    removed = DeleteDirectory(s.folder);
-  } catch (const std::exception& e) {
-    DebugLog(std::string("RemovePlugins: ") + e.what());
-  }
-  if (!removed) LogLine(kMarks + u"Delete Forlder ERROR: " + s.folder);
-  s.folder.clear();
-}
-
-WideString PluginFolder() {
-  TPluginState& s = Plugins();
-  std::lock_guard<std::mutex> g(s.lock);
-  return s.folder;
 }
 
 WideString OggPluginPath() {

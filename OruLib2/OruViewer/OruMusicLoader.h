@@ -145,14 +145,14 @@ extern TLoadPluginProc LoadWmaPluginHook;
 extern TUnloadPluginProc UnloadOggPluginHook;
 extern TUnloadPluginProc UnloadWmaPluginHook;
 
-// Once per process for each plug-in (again after RemovePlugins): the entry
-// named by [Main] "opt_wmapath" / "opt_oggpath" is saved into the plug-in
-// folder as "oruwma.dll" / "oruogg.dll" and loaded.
+// Once per process for each plug-in (again after RemovePlugins): when the
+// show holds the entry named by [Main] "opt_wmapath" / "opt_oggpath", the
+// program's own plug-in "oruwma.dll" / "oruogg.dll" is loaded. The entry
+// itself is never written out nor loaded: a show brings no code.
 void PreparePlugins(TFileAccessor* fileAccess, const zm::TIniFile* ini);
-// Unloads the plug-ins and deletes their folder.
+// Unloads the plug-ins.
 void RemovePlugins();
-// Empty when not prepared.
-WideString PluginFolder();
+// The name the plug-in was loaded by; empty when not prepared.
 WideString OggPluginPath();
 WideString WmaPluginPath();
 

@@ -242,10 +242,6 @@ bool IsWindowsBinary(const std::string& path) {
 
 bool FileExists(const std::string& path) { return std::ifstream(path, std::ios::binary).is_open(); }
 
-void* LoadNative(const std::string& path, const char* mapped) {
-  if (IsWindowsBinary(path)) return mapped ? plat::LoadLibrary(ProgramFolder() + mapped) : nullptr;
-  return plat::LoadLibrary(path);
-}
 
 }  // namespace
 
@@ -256,8 +252,10 @@ void* WinLoadLibraryA(const std::string& name) {
     if (c == '\\') c = '/';
   const char* mapped = MappedLibrary(path);
   const std::string folder = ProgramFolder();
+  // A plug-in's name stands for our own library wherever the file lies and
+  // whatever it holds: a file a show brought is never run.
+  if (mapped) return plat::LoadLibrary(folder + mapped);
   if (path.find('/') == std::string::npos) {
-    if (mapped) return plat::LoadLibrary(folder + mapped);
     // A bare name: the program's folder first, then the system's search.
     if (!folder.empty() && FileExists(folder + path)) {
       if (IsWindowsBinary(folder + path)) return nullptr;
@@ -266,8 +264,8 @@ void* WinLoadLibraryA(const std::string& name) {
     return plat::LoadLibrary(path);
   }
   if (path[0] != '/') path = folder + path;
-  if (mapped && !FileExists(path)) return plat::LoadLibrary(folder + mapped);
-  return LoadNative(path, mapped);
+  if (IsWindowsBinary(path)) return nullptr;
+  return plat::LoadLibrary(path);
 }
 
 void* WinLoadLibraryW(const WideString& name) { return WinLoadLibraryA(plat::ToUtf8(name)); }

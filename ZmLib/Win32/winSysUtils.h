@@ -59,7 +59,9 @@ WideString GetLanguageName(const WideString& defaultName);
 WideString ExpandEnvStrings(const WideString& s);
 
 // Libraries load from the program's folder or the system's library path,
-// never from the current folder. Ordinals are not supported (nil).
+// never from the current folder. A plug-in's Windows name ("oruogg.dll",
+// "oruwma.dll"), in any folder, loads the program's own library instead; a
+// Windows binary never loads. Ordinals are not supported (nil).
 void* WinLoadLibraryW(const WideString& name);
 void* WinLoadLibraryA(const std::string& name);
 inline void* WinLoadLibrary(const WideString& name) { return WinLoadLibraryW(name); }

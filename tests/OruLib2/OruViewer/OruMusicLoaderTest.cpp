@@ -3,11 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "Platform/PlatSystem.h"
 #include "ZmLib/Music/zmConverterFactory.h"
+#include "ZmLib/Music/zmDllDecoders.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/zmLog.h"
 #include "tests/OruLib2/OruViewer/OruMusicLoaderTestKit.h"
@@ -326,26 +332,27 @@ TEST_F(MusicLoaderOnPlayer, OpensShowAndDiskFilesAndFailsOnMissingOrDamagedOnes)
 
 std::vector<WideString> gPluginLoads;
 int gPluginUnloads = 0;
-bool LoadPluginFake(const WideString& path) {
-  gPluginLoads.push_back(path);
-  // What was saved is the show's entry.
-  TRef<zm::TFileStream> f = MakeRef<zm::TFileStream>(path, zm::GENERIC_READ, zm::OPEN_EXISTING);
-  return f->GetSize() == 7;
+bool LoadPluginFake(const WideString& name) {
+  gPluginLoads.push_back(name);
+  return true;
 }
 void UnloadPluginFake() { ++gPluginUnloads; }
 
-TEST(MusicPlugins, ExtractedOncePerProcessLoadedAndRemoved) {
-  struct THooks {
-    THooks() : ogg(LoadOggPluginHook), wma(LoadWmaPluginHook), uogg(UnloadOggPluginHook), uwma(UnloadWmaPluginHook) {}
-    ~THooks() {
-      LoadOggPluginHook = ogg;
-      LoadWmaPluginHook = wma;
-      UnloadOggPluginHook = uogg;
-      UnloadWmaPluginHook = uwma;
-    }
-    TLoadPluginProc ogg, wma;
-    TUnloadPluginProc uogg, uwma;
-  } hooks;
+struct TPluginHooks {
+  TPluginHooks() : ogg(LoadOggPluginHook), wma(LoadWmaPluginHook), uogg(UnloadOggPluginHook), uwma(UnloadWmaPluginHook) {}
+  ~TPluginHooks() {
+    RemovePlugins();
+    LoadOggPluginHook = ogg;
+    LoadWmaPluginHook = wma;
+    UnloadOggPluginHook = uogg;
+    UnloadWmaPluginHook = uwma;
+  }
+  TLoadPluginProc ogg, wma;
+  TUnloadPluginProc uogg, uwma;
+};
+
+TEST(MusicPlugins, TheProgramsOwnPlugInIsLoadedOncePerProcessWhenTheShowNamesOne) {
+  TPluginHooks hooks;
   auto log = MakeRef<TLoaderLog>();
   log->AddRef();
   zm::SetLog(log.get());
@@ -367,18 +374,15 @@ TEST(MusicPlugins, ExtractedOncePerProcessLoadedAndRemoved) {
   PreparePlugins(show.get(), nullptr);
   PreparePlugins(nullptr, ini.get());
   PreparePlugins(show.get(), other.get());
-  EXPECT_TRUE(PluginFolder().empty());
   EXPECT_TRUE(gPluginLoads.empty());
   RemovePlugins();
 
+  // The plug-ins' own names, never a file of the show.
   PreparePlugins(show.get(), ini.get());
-  const WideString folder = PluginFolder();
-  ASSERT_FALSE(folder.empty());
   ASSERT_EQ(gPluginLoads.size(), 1u);
-  EXPECT_EQ(gPluginLoads[0], folder + u"oruogg.dll");
-  EXPECT_EQ(OggPluginPath(), folder + u"oruogg.dll");
+  EXPECT_EQ(gPluginLoads[0], u"oruogg.dll");
+  EXPECT_EQ(OggPluginPath(), u"oruogg.dll");
   EXPECT_TRUE(WmaPluginPath().empty());
-  EXPECT_TRUE(zm::FileExists(folder + u"oruwma.dll"));
   EXPECT_TRUE(log->Has(u"WMA INITIALIZE FAILED"));
   EXPECT_FALSE(log->Has(u"OGG INITIALIZE FAILED"));
 
@@ -388,10 +392,48 @@ TEST(MusicPlugins, ExtractedOncePerProcessLoadedAndRemoved) {
 
   RemovePlugins();
   EXPECT_EQ(gPluginUnloads, 1);  // only the loaded one
-  EXPECT_FALSE(zm::DirectoryExists(folder));
-  EXPECT_TRUE(PluginFolder().empty());
   EXPECT_TRUE(OggPluginPath().empty());
   zm::SetLog(nullptr);
+}
+
+// The file a library of this system leaves when its constructor runs.
+class TShowCodeMark {
+public:
+  explicit TShowCodeMark(const zmtest::TTempDir& dir) : path_(dir.Path() / "show-code-ran") {
+    ::setenv("ZM_SHOW_CODE_RAN", path_.c_str(), 1);
+  }
+  ~TShowCodeMark() { ::unsetenv("ZM_SHOW_CODE_RAN"); }
+  bool Ran() const { return std::filesystem::exists(path_); }
+
+private:
+  std::filesystem::path path_;
+};
+
+TEST(MusicPlugins, AShowsLibraryIsNeverWrittenOutNorLoaded) {
+  TPluginHooks hooks;  // the decoder choice's own loading
+  RemovePlugins();
+  zmtest::TTempDir dir;
+  TShowCodeMark mark(dir);
+  std::ifstream in(ZM_SHOW_PLUGIN_CANARY, std::ios::binary);
+  const std::string library((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(library.substr(1, 3), "ELF");
+
+  // Under the plug-ins' names and under names of its own.
+  TRef<TFileAccessor> show = MemoryShow({{u"oruogg.dll", library}, {u"codecs\\mine.so", library}});
+  auto ini = MakeRef<zm::TIniFile>();
+  ini->WriteString(u"Main", u"opt_oggpath", u"oruogg.dll");
+  ini->WriteString(u"Main", u"opt_wmapath", u"codecs\\mine.so");
+  PreparePlugins(show.get(), ini.get());
+  EXPECT_EQ(OggPluginPath(), u"oruogg.dll");  // the program's own, beside it
+  EXPECT_TRUE(zm::OggPlugin());
+  RemovePlugins();
+  EXPECT_FALSE(mark.Ran());
+
+  // The library is what it claims: loaded by itself, its code runs.
+  void* loaded = plat::LoadLibrary(ZM_SHOW_PLUGIN_CANARY);
+  ASSERT_NE(loaded, nullptr);
+  EXPECT_TRUE(mark.Ran());
+  plat::FreeLibrary(loaded);
 }
 
 }  // namespace

@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -299,6 +302,16 @@ TEST_F(DllDecoders, LibrariesThatAreNoPlugInsAreRefusedAndWindowsBinariesStandIn
   TMediaInfo info{};
   ASSERT_TRUE(Identify("vorbis.ogg", info));
   EXPECT_EQ(info.Kind, kMediaOgg);
+
+  // A library of this system under a plug-in's name is never loaded either:
+  // its constructor would run before any function is looked at.
+  std::ifstream in(ZM_SHOW_PLUGIN_CANARY, std::ios::binary);
+  media_->Write("plugins/elf/oruwma.dll", std::string((std::istreambuf_iterator<char>(in)), {}));
+  const std::filesystem::path ran = media_->Path() / "show-code-ran";
+  ::setenv("ZM_SHOW_CODE_RAN", ran.c_str(), 1);
+  EXPECT_TRUE(MakeRef<TDllDec>(media_->Wide("plugins/elf/oruwma.dll"))->Valid());  // the program's own
+  ::unsetenv("ZM_SHOW_CODE_RAN");
+  EXPECT_FALSE(std::filesystem::exists(ran));
 }
 
 TEST_F(DllDecoders, WithoutFFmpegSuchFilesAreUnknownAndTheMusicPlaysOnWithoutThem) {
