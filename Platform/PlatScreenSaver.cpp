@@ -3,12 +3,11 @@
 #include <SDL.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-
-#include "Platform/PlatSystem.h"
 
 namespace plat {
 
@@ -16,15 +15,8 @@ namespace {
 
 std::atomic<bool> gScreenSaverEnabled{true};
 
-std::string LockFolder(bool& perUser) {
-  std::string folder;
-  perUser = false;
-  if (GetEnv("XDG_RUNTIME_DIR", folder) && !folder.empty() && folder[0] == '/') return folder;
-  perUser = true;
-  for (const char* name : {"TMPDIR", "TMP", "TEMP"})
-    if (GetEnv(name, folder) && !folder.empty() && folder[0] == '/') return folder;
-  return "/tmp";
-}
+// A lock file that lost its name is opened again this often at most.
+constexpr int kReopenTries = 8;
 
 }  // namespace
 
@@ -42,44 +34,66 @@ bool ScreenSaverEnabled() { return gScreenSaverEnabled.load(); }
 
 TInstanceLock::~TInstanceLock() { Close(); }
 
-bool TInstanceLock::Open(std::string_view name) {
+bool TInstanceLock::Open(std::string_view folder, std::string_view name) {
   Close();
   std::string safe(name);
   for (char& c : safe)
     if (c == '/' || c == '\0') c = '_';
-  bool perUser = false;
-  std::string folder = LockFolder(perUser);
-  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  std::string dir(folder);
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  if (dir.empty() || dir.find('\0') != std::string::npos) return false;
   // Appended piece by piece: g++ 12 warns (falsely) on the chained form.
-  path_ = folder;
+  path_ = dir;
   path_ += '/';
   path_ += safe;
-  if (perUser) {
-    path_ += '-';
-    path_ += std::to_string(::getuid());
-  }
-  path_ += ".lock";
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd_ < 0) return false;
-  owned_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+  path_ += ".instance";
+  if (!OpenFile()) return false;
+  TakeLock();
   return true;
+}
+
+bool TInstanceLock::OpenFile() {
+  if (fd_ >= 0) ::close(fd_);
+  do {
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+  } while (fd_ < 0 && errno == EINTR);
+  if (fd_ < 0) return false;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    return false;
+  }
+  return true;
+}
+
+int TInstanceLock::TakeLock() {
+  for (int i = 0; i < kReopenTries && fd_ >= 0; ++i) {
+    int r;
+    do {
+      r = ::flock(fd_, LOCK_EX | LOCK_NB);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) return errno == EWOULDBLOCK ? 0 : -1;
+    struct stat open {}, named {};
+    if (::fstat(fd_, &open) == 0 && ::lstat(path_.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+        open.st_ino == named.st_ino) {
+      owned_ = true;
+      return 1;
+    }
+    if (!OpenFile()) break;
+  }
+  return -1;
 }
 
 bool TInstanceLock::HeldByAnother() {
   if (fd_ < 0) return false;
   if (owned_) return false;
-  int r;
-  do {
-    r = ::flock(fd_, LOCK_EX | LOCK_NB);
-  } while (r != 0 && errno == EINTR);
-  if (r == 0) {
-    owned_ = true;
-    return false;
-  }
-  return errno == EWOULDBLOCK;
+  return TakeLock() == 0;
 }
 
 void TInstanceLock::Close() {
+  // Removed while still locked: a later owner makes the file anew.
+  if (fd_ >= 0 && owned_) ::unlink(path_.c_str());
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   owned_ = false;

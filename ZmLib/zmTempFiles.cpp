@@ -9,7 +9,7 @@
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpFileStream.h"
-#include "ZmLib/zmStringList.h"
+#include "ZmLib/zmLog.h"
 
 namespace zm {
 
@@ -22,23 +22,29 @@ constexpr std::size_t kLockExtLen = 5;
 // a few tries are enough.
 constexpr int kCreateTries = 16;
 
+struct TFolder {
+  WideString Path;
+  plat::TFileHandle Lock;  // open and locked while the process runs
+};
+
 std::mutex gLock;
-TRef<TStringList> gFolders;  // this process's folders, each with its locked lock-file stream
+bool gStarted = false;         // the root was checked and cleaned
+std::vector<TFolder> gFolders;  // this process's folders
 WideString gRoot;
 
 std::string Utf8(const WideString& s) { return plat::ToUtf8(s); }
 
-// Opens a lock file and takes its lock without waiting; nil when the file
-// is missing, cannot be opened, or another open holds the lock.
-TRef<TFileStream> TryLock(const WideString& name, std::uint32_t access, std::uint32_t creation) {
-  TRef<TFileStream> s;
-  try {
-    s = MakeRef<TFileStream>(name, access, creation);
-  } catch (const EFileError&) {
-    return {};
+// Opens a lock file (Create: makes it, failing when the name exists) and
+// takes its lock without waiting; invalid when the file is missing, cannot
+// be opened, or another open holds the lock.
+plat::TFileHandle TryLock(const WideString& name, bool create) {
+  plat::TFileHandle h = plat::OpenLockFile(name, create);
+  if (h == plat::kInvalidFileHandle) return h;
+  if (!plat::LockFile(h, true, false)) {
+    plat::CloseFile(h);
+    return plat::kInvalidFileHandle;
   }
-  if (!plat::LockFile(s->Handle(), true, false)) return {};
-  return s;
+  return h;
 }
 
 // Deletes a file; false instead of the file error.
@@ -50,13 +56,16 @@ bool TryDeleteFile(const WideString& name) {
   }
 }
 
+// Removes a folder; a folder that is gone already counts as removed.
+bool RemoveFolder(const WideString& folder) {
+  return DeleteDirectory(folder) || FileAPI().GetFileAttributes(folder) == INVALID_FILE_ATTRIBUTES;
+}
+
 // Leaves an empty lock file beside a folder that could not be removed, so
 // that a later process tries again.
 void PutBackLockFile(const WideString& name) {
-  try {
-    MakeRef<TFileStream>(name, GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
-  } catch (const EFileError&) {
-  }
+  plat::TFileHandle h = plat::OpenLockFile(name, true);
+  if (h != plat::kInvalidFileHandle) plat::CloseFile(h);
 }
 
 WideString FolderName() {
@@ -72,28 +81,34 @@ WideString FolderName() {
   return name;
 }
 
-// Under gLock.
+// One root per user: in the user's runtime folder when there is one, else
+// in the temporary folder with the user's number in its name.
+WideString PrivateRootPath() {
+  std::string runtime;
+  if (plat::GetEnv("XDG_RUNTIME_DIR", runtime) && !runtime.empty() && runtime[0] == '/') {
+    const WideString folder = plat::FromNativePath(runtime);
+    if (DirectoryExists(folder)) return IncludeTrailingBackslash(folder) + kRootName + u"\\";
+  }
+  return GetTempDir(true) + kRootName + u"-" + IntToStr(plat::ProcessUserId()) + u"\\";
+}
+
+// Under gLock. A root that another user made, that others may write to or
+// that is a link is never used: anyone could put files into it for this
+// process to take as its own, or lead its clean-up elsewhere.
 const WideString& RootLocked() {
-  if (!gFolders) {
-    gFolders = MakeRef<TStringList>();
-    gRoot = GetTempDir(true) + kRootName + u"\\";
-    // Every user's processes share the root, each removing only its own.
-    if (!DirectoryExists(gRoot) && !plat::CreateSharedDirectory(gRoot) && !ForceDirectories(gRoot))
-      ZM_FAIL("VendorTemp Create Error: " + Utf8(gRoot));
-    // Anyone may put a link under the root's name into a shared temporary
-    // folder; following it would let the clean-up remove folders elsewhere.
-    std::int32_t attributes = FileAPI().GetFileAttributes(ExcludeTrailingBackslash(gRoot));
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      gFolders.reset();  // every later call refuses it too
+  if (!gStarted) {
+    gRoot = PrivateRootPath();
+    const plat::TPrivateFolder state = plat::MakePrivateDirectory(gRoot);
+    if (state != plat::TPrivateFolder::Ok) {
+      LogLine(u"Temporary folder refused: " + gRoot + u" (" + plat::FromUtf8(plat::PrivateFolderProblem(state)) + u")");
       ZM_FAIL("VendorTemp Create Error: " + Utf8(gRoot));
     }
+    gStarted = true;
     RemoveStaleTempFolders(gRoot);
   }
-  if (!DirectoryExists(gRoot)) {
-    // removed behind our back (a cleaner of the system's temporary folder)
-    plat::CreateSharedDirectory(gRoot);
-    if (!DirectoryExists(gRoot)) ZM_FAIL("Temp Path not Found");
-  }
+  // Removed behind our back (a cleaner of the system's temporary folder).
+  if (!DirectoryExists(gRoot) && plat::MakePrivateDirectory(gRoot) != plat::TPrivateFolder::Ok)
+    ZM_FAIL("Temp Path not Found");
   return gRoot;
 }
 
@@ -135,13 +150,16 @@ WideString CreateTempFolder(bool withBackslash) {
     // The lock is taken right after the file is made; should a cleaner have
     // taken and deleted the file in between, the name no longer leads to
     // this file and the folder is given up.
-    TRef<TFileStream> lock = TryLock(lockName, GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
-    if (!lock || !plat::IsFileAt(lock->Handle(), lockName)) {
-      lock.reset();
+    plat::TFileHandle lock = TryLock(lockName, true);
+    if (lock != plat::kInvalidFileHandle && !plat::IsFileAt(lock, lockName)) {
+      plat::CloseFile(lock);
+      lock = plat::kInvalidFileHandle;
+    }
+    if (lock == plat::kInvalidFileHandle) {
       DeleteDirectory(folder);
       continue;
     }
-    gFolders->AddObject(folder, lock.Detach());
+    gFolders.push_back({folder, lock});
     return withBackslash ? folder + u"\\" : folder;
   }
   throw EFileAccessError("Cannot create a temporary folder in " + Utf8(root), plat::LastOSError());
@@ -149,23 +167,16 @@ WideString CreateTempFolder(bool withBackslash) {
 
 void Cleanup() {
   std::lock_guard<std::mutex> guard(gLock);
-  if (!gFolders) return;
-  for (std::int32_t i = 0; i < gFolders->GetCount(); ++i) {
-    WideString folder = gFolders->GetString(i);
-    TRefObject* lock = gFolders->GetObject(i);
-    WideString lockName = folder + kLockExt;
+  for (const TFolder& f : gFolders) {
+    WideString lockName = f.Path + kLockExt;
     // This system lets a locked file be deleted: the lock stays held until
     // the folder is gone, so no other process's cleaner meets it half-removed.
     TryDeleteFile(lockName);
-    if (!DeleteDirectory(folder)) PutBackLockFile(lockName);
-    try {
-      if (lock) lock->Free();
-    } catch (const Exception&) {
-      // closing a file that was only locked loses nothing
-    }
+    if (!RemoveFolder(f.Path)) PutBackLockFile(lockName);
+    plat::CloseFile(f.Lock);
   }
-  gFolders->Clear();
-  gFolders.reset();
+  gFolders.clear();
+  gStarted = false;
   gRoot.clear();
 }
 
@@ -185,11 +196,12 @@ void RemoveStaleTempFolders(const WideString& root) {
   for (const WideString& name : names) {
     WideString lockName = dir + name;
     // A lock that another open holds belongs to a running process.
-    TRef<TFileStream> lock = TryLock(lockName, GENERIC_READ, OPEN_EXISTING);
-    if (!lock) continue;
+    plat::TFileHandle lock = TryLock(lockName, false);
+    if (lock == plat::kInvalidFileHandle) continue;
     bool deleted = TryDeleteFile(lockName);
     WideString folder = lockName.substr(0, lockName.size() - kLockExtLen);
     if (deleted && DirectoryExists(folder) && !DeleteDirectory(folder)) PutBackLockFile(lockName);
+    plat::CloseFile(lock);
   }
 }
 

@@ -2,12 +2,15 @@
 
 #include <memory>
 
+#include "Platform/PlatFiles.h"
 #include "Platform/PlatScreenSaver.h"
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpUnicode.h"
 #include "ZmLib/zmLists.h"
+#include "ZmLib/zmLog.h"
+#include "ZmLib/zmTempFiles.h"
 
 namespace oru {
 
@@ -21,6 +24,7 @@ bool KeepAwake = false;
 namespace {
 
 std::unique_ptr<plat::TInstanceLock> gInstance;
+bool gInstanceWanted = false;  // a screen saver whose lock is not opened yet
 
 bool EnterScreenSaverMode() {
   if (ScreenSaverMode) return false;
@@ -46,7 +50,11 @@ bool AllowSleep() {
   return true;
 }
 
-bool AnotherInstance() { return gInstance && gInstance->HeldByAnother(); }
+bool AnotherInstance() {
+  // Opened at the first ask, once the log can say what went wrong.
+  if (gInstanceWanted) OpenInstanceLock(zm::ProgramFile);
+  return gInstance && gInstance->HeldByAnother();
+}
 
 }  // namespace
 
@@ -58,9 +66,22 @@ zm::WideString InstanceMutexName(const zm::WideString& programFile) {
 }
 
 void OpenInstanceLock(const zm::WideString& programFile) {
+  gInstanceWanted = false;
+  gInstance.reset();
+  // In the user's private temporary root, where nobody else can put a file
+  // or a link under its name. Without a lock file every instance counts as
+  // the first.
+  zm::WideString root;
+  try {
+    root = zm::GetTempRoot();
+  } catch (const std::exception&) {
+    return;  // the manager said why
+  }
   auto lock = std::make_unique<plat::TInstanceLock>();
-  // Without a lock file every instance counts as the first.
-  if (!lock->Open(plat::ToUtf8(InstanceMutexName(programFile)))) lock.reset();
+  if (!lock->Open(plat::NativePath(root), plat::ToUtf8(InstanceMutexName(programFile)))) {
+    zm::LogLine(u"Instance lock not opened in " + root);
+    return;
+  }
   gInstance = std::move(lock);
 }
 
@@ -70,8 +91,8 @@ void InitOruScreenSaver() {
   EnableScreenSaverHook = &AllowSleep;
   SecondInstanceHook = &AnotherInstance;
   // Only a screen saver asks; other runs leave no lock file behind.
-  if (zm::SameText(zm::ExtractFileExt(zm::ProgramFile), u".scr")) OpenInstanceLock(zm::ProgramFile);
-  else gInstance.reset();
+  gInstance.reset();
+  gInstanceWanted = zm::SameText(zm::ExtractFileExt(zm::ProgramFile), u".scr");
 }
 
 void FiniOruScreenSaver() {
@@ -83,6 +104,7 @@ void FiniOruScreenSaver() {
   EnableScreenSaverHook = nullptr;
   SecondInstanceHook = nullptr;
   gInstance.reset();
+  gInstanceWanted = false;
 }
 
 }  // namespace oru

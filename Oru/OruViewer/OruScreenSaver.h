@@ -23,8 +23,10 @@ extern bool KeepAwake;
 // "Instance_ID", the hashes of the full path, of its folder and of its file
 // name, then the file name.
 zm::WideString InstanceMutexName(const zm::WideString& programFile);
-// Takes the instance lock of a program file (the module's start does so for
-// the program itself when it is a screen saver); a lock held before is let go.
+// Takes the instance lock of a program file in the user's private temporary
+// root (the first SecondInstanceHook does so for the program itself when it
+// is a screen saver); a lock held before is let go. Without the root (it was
+// refused) there is no lock: every instance counts as the first.
 void OpenInstanceLock(const zm::WideString& programFile);
 
 void InitOruScreenSaver();

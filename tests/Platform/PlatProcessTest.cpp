@@ -184,24 +184,49 @@ TEST(ShellStartReal, ScriptWithoutInterpreterAndOversizedArgumentStartNothing) {
 }
 
 TEST(InstanceLock, SecondHolderSeesTheFirstUntilItEnds) {
-  const std::string name = "zm-test-instance-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed());
+  zmtest::TTempDir dir;
+  const std::string folder = dir.Path().string();
+  const std::string name = "zm-test-instance";
   plat::TInstanceLock first, second, other;
-  ASSERT_TRUE(first.Open(name));
+  ASSERT_TRUE(first.Open(folder, name));
   EXPECT_TRUE(first.Owned());
   EXPECT_FALSE(first.HeldByAnother());
-  ASSERT_TRUE(second.Open(name));
+  EXPECT_EQ(first.FilePath(), folder + "/" + name + ".instance");
+  ASSERT_TRUE(second.Open(folder + "/", name));
   EXPECT_FALSE(second.Owned());
   EXPECT_TRUE(second.HeldByAnother());
-  ASSERT_TRUE(other.Open(name + "/other"));  // a "/" cannot leave the folder
+  ASSERT_TRUE(other.Open(folder, name + "/other"));  // a "/" cannot leave the folder
   EXPECT_TRUE(other.Owned());
   EXPECT_EQ(other.FilePath().find("/other"), std::string::npos);
-  // The first ends: the next ask takes the lock over.
+  // The first ends and removes its file: the next ask takes the lock over,
+  // under the name, where a third one sees it.
   first.Close();
+  EXPECT_FALSE(std::filesystem::exists(first.FilePath()));
   EXPECT_FALSE(second.HeldByAnother());
   EXPECT_TRUE(second.Owned());
+  EXPECT_TRUE(std::filesystem::exists(second.FilePath()));
+  plat::TInstanceLock third;
+  ASSERT_TRUE(third.Open(folder, name));
+  EXPECT_TRUE(third.HeldByAnother());
   EXPECT_FALSE(first.HeldByAnother());  // closed: no answer but false
-  std::filesystem::remove(second.FilePath());
-  std::filesystem::remove(other.FilePath());
+  // Nothing is left once every owner has ended.
+  second.Close();
+  third.Close();
+  other.Close();
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+  EXPECT_FALSE(first.Open(dir.Path().string() + "/none", name));
+  EXPECT_FALSE(first.Open("", name));
+}
+
+TEST(InstanceLock, ALinkUnderItsNameIsNotFollowed) {
+  zmtest::TTempDir dir;
+  const std::string target = dir.Write("elsewhere/precious", "keep");
+  std::filesystem::create_symlink(target, dir.Path() / "saver.instance");
+  plat::TInstanceLock lock;
+  EXPECT_FALSE(lock.Open(dir.Path().string(), "saver"));
+  lock.Close();
+  EXPECT_EQ(dir.Read("elsewhere/precious"), "keep");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.Path() / "saver.instance"));
 }
 
 TEST(ScreenSaver, SwitchedOffAndOnWithoutDisplay) {

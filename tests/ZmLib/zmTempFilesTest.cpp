@@ -5,12 +5,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
+#include <mutex>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "Platform/PlatFiles.h"
 #include "Platform/PlatLock.h"
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/wpFileStream.h"
+#include "ZmLib/zmLog.h"
 #include "tests/support/FileAPISwap.h"
 #include "tests/support/TempDir.h"
 
@@ -26,13 +30,18 @@ class TempFilesTest : public ::testing::Test {
 protected:
   void SetUp() override {
     if (const char* v = std::getenv("TMPDIR")) savedTmpDir_ = v;
+    if (const char* v = std::getenv("XDG_RUNTIME_DIR")) savedRuntimeDir_ = v;
     ::setenv("TMPDIR", dir_.Path().c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", dir_.Path().c_str(), 1);
     Cleanup();
   }
   void TearDown() override {
     Cleanup();
+    plat::SetProcessUserIdForTest(-1);
     if (savedTmpDir_) ::setenv("TMPDIR", savedTmpDir_->c_str(), 1);
     else ::unsetenv("TMPDIR");
+    if (savedRuntimeDir_) ::setenv("XDG_RUNTIME_DIR", savedRuntimeDir_->c_str(), 1);
+    else ::unsetenv("XDG_RUNTIME_DIR");
   }
   fs::path Root() const { return dir_.Path() / "TAVREL_TEMP_ROOT"; }
   static fs::path Native(const WideString& p) { return fs::path(plat::NativePath(p)); }
@@ -46,7 +55,38 @@ protected:
     return held;
   }
   zmtest::TTempDir dir_;
-  std::optional<std::string> savedTmpDir_;
+  std::optional<std::string> savedTmpDir_, savedRuntimeDir_;
+};
+
+// The log's lines while it lives.
+class TLogCapture {
+public:
+  TLogCapture() {
+    log_->AddRef();  // the reference the installed log holds
+    SetLog(log_.get());
+  }
+  ~TLogCapture() { SetLog(nullptr); }
+  bool Has(const std::string& fragment) { return log_->Has(fragment); }
+
+private:
+  class TLines : public TLog {
+  public:
+    void WriteText(const WideString& line) override {
+      std::lock_guard<std::mutex> g(m_);
+      lines_.push_back(plat::ToUtf8(line));
+    }
+    bool Has(const std::string& fragment) {
+      std::lock_guard<std::mutex> g(m_);
+      for (const std::string& l : lines_)
+        if (l.find(fragment) != std::string::npos) return true;
+      return false;
+    }
+
+  private:
+    std::mutex m_;
+    std::vector<std::string> lines_;
+  };
+  TRef<TLines> log_ = MakeRef<TLines>();
 };
 
 // A file API whose folder calls fail for names holding a marker.
@@ -177,4 +217,48 @@ TEST_F(TempFilesTest, ALinkInPlaceOfTheRootIsNotFollowedAndRefusedFolders) {
   TFileAPISwap swap(api);
   EXPECT_THROW(CreateTempFolder(false), EFileAccessError);
   EXPECT_TRUE(fs::is_empty(Root()));
+}
+
+TEST_F(TempFilesTest, OneRootPerUserClosedToOthersAndNothingLeftAtTheEnd) {
+  // Without a runtime folder: the user's own in the temporary folder.
+  ::unsetenv("XDG_RUNTIME_DIR");
+  const std::string name = "TAVREL_TEMP_ROOT-" + std::to_string(plat::ProcessUserId());
+  EXPECT_EQ(GetTempRoot(), dir_.Wide(name + "\\"));
+  const fs::path root = dir_.Path() / name;
+  EXPECT_EQ(fs::status(root).permissions() & fs::perms::mask, fs::perms::owner_all);
+  // A folder removed before the end (as the plug-ins' was) leaves no lock
+  // file behind, nor does one still in use.
+  WideString gone = CreateTempFolder(false);
+  WideString kept = CreateTempFolder(false);
+  dir_.Write(plat::NativePath(kept.substr(dir_.Wide().size() + 1)) + "/lib.so", "x");
+  ASSERT_TRUE(DeleteDirectory(gone));
+  Cleanup();
+  EXPECT_TRUE(fs::is_empty(root));
+}
+
+TEST_F(TempFilesTest, ARootOthersMayWriteToOrOfAnotherUserIsRefusedAndLeftAlone) {
+  TLogCapture log;
+  fs::create_directories(Root() / "[theirs]");
+  dir_.Write("TAVREL_TEMP_ROOT/[theirs].lock", "");  // not held: it would be removed as stale
+  fs::permissions(Root(), fs::perms::all);
+  try {
+    GetTempRoot();
+    FAIL() << "no assertion";
+  } catch (const EAbort& e) {
+    EXPECT_NE(e.Message().find("VendorTemp Create Error: "), std::string::npos);
+  }
+  EXPECT_TRUE(log.Has("Temporary folder refused: " + plat::ToUtf8(dir_.Wide("TAVREL_TEMP_ROOT\\")) +
+                      " (others may write to it)"));
+  EXPECT_THROW(CreateTempFolder(false), EAbort);
+  EXPECT_TRUE(fs::exists(Root() / "[theirs].lock"));
+
+  fs::permissions(Root(), fs::perms::owner_all);
+  plat::SetProcessUserIdForTest(plat::ProcessUserId() + 1);
+  EXPECT_THROW(GetTempRoot(), EAbort);
+  EXPECT_TRUE(log.Has("(owned by another user)"));
+  EXPECT_TRUE(fs::exists(Root() / "[theirs].lock"));
+  plat::SetProcessUserIdForTest(-1);
+  // Once it is the user's own and closed, it is used.
+  EXPECT_EQ(GetTempRoot(), dir_.Wide("TAVREL_TEMP_ROOT\\"));
+  EXPECT_FALSE(fs::exists(Root() / "[theirs].lock"));
 }

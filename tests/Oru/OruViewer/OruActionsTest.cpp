@@ -13,6 +13,7 @@
 #include "Oru/OruViewer/OruMainForm.h"
 #include "Oru/OruViewer/OruRunProgram.h"
 #include "Oru/OruViewer/OruScreenSaver.h"
+#include "Platform/PlatFiles.h"
 #include "Platform/PlatProcess.h"
 #include "Platform/PlatScreenSaver.h"
 #include "Platform/PlatSystem.h"
@@ -20,6 +21,7 @@
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/zmCommandLine.h"
+#include "ZmLib/zmTempFiles.h"
 #include "tests/Oru/OruViewer/TestShows.h"
 #include "tests/OruLib2/EnvGuard.h"
 #include "tests/support/TempDir.h"
@@ -294,7 +296,7 @@ TEST(ScreenSaverModule, OneInstancePerProgramFile) {
   ASSERT_NE(SecondInstanceHook, nullptr);
   const WideString saver = u"\\opt\\shows\\Saver.scr";
   plat::TInstanceLock running;
-  ASSERT_TRUE(running.Open(plat::ToUtf8(InstanceMutexName(saver))));
+  ASSERT_TRUE(running.Open(plat::NativePath(zm::GetTempRoot()), plat::ToUtf8(InstanceMutexName(saver))));
   OpenInstanceLock(saver);
   EXPECT_TRUE(SecondInstanceHook());
   // A copy under another name or in another folder has its own.
@@ -309,13 +311,11 @@ TEST(ScreenSaverModule, OneInstancePerProgramFile) {
   EXPECT_FALSE(ScreenSaverRunningHook() && ScreenSaverRunningHook());  // once only
   EXPECT_TRUE(ScreenSaverMode);
   EXPECT_FALSE(DisableScreenSaverHook());  // a saver does not keep the display on
+  const std::string lockFile = running.FilePath();
   FiniOruScreenSaver();
   InitOruScreenSaver();
-  for (const WideString& name :
-       {saver, WideString(u"\\opt\\shows\\Saver2.scr"), WideString(u"\\opt\\other\\Saver.scr")}) {
-    plat::TInstanceLock lock;
-    if (lock.Open(plat::ToUtf8(InstanceMutexName(name)))) std::filesystem::remove(lock.FilePath());
-  }
+  // Every instance removes its lock file when it ends.
+  EXPECT_FALSE(std::filesystem::exists(lockFile));
 }
 
 TEST_F(Actions, ScreenSaverShowEndsOnAnyInput) {
