@@ -307,6 +307,7 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
     zm::ReportSwallowedException();
   }
   show_ = show;
+  startAnswer_ = TStartAnswer::NotAsked;
 
   zm::TIniSection* main = show->Description() ? show->Description()->FindSection(u"Main") : nullptr;
   inputMapping_ = zm::MakeRef<TInputMappingClass>(show->Description());
@@ -568,6 +569,20 @@ void TMainForm::DoMouseWheel(zm::TShiftState shift, zm::TPoint pos, int notches)
 
 bool TMainForm::AtPauseSlide() const { return viewer_ && viewer_->Engine() && viewer_->Engine()->StoppedAtBarrier(); }
 
+void TMainForm::StartFromShow(const WideString& commandLine, bool thenClose) {
+  // Asked while the show is still there; the answer holds until it closes.
+  bool start = false;
+  ++modalCount_;
+  try {
+    start = ShowMayStart(Controller() ? Controller()->Handle() : nullptr, startAnswer_, commandLine);
+  } catch (...) {
+    zm::LogLine(u"Start question: " + CurrentExceptionText());
+  }
+  --modalCount_;
+  if (thenClose) Close();
+  if (start) RunProgram(this, commandLine, zm::ProgramDir);
+}
+
 void TMainForm::GoOn() {
   // One millisecond past the stop, so the same "pause" slide does not hold
   // again at a time the report rounded down.
@@ -607,17 +622,16 @@ bool TMainForm::RunAction(const TOruActionInfo& action) {
       MoveKeepingPause(SlideStartTime(action.Value != -1 ? action.Value - 1 : FindSlideById(action.Text)));
       return true;
     case acOpenWebSite:
-      RunProgram(this, EnsurePrefix({u"http://", u"https://"}, action.Text), zm::ProgramDir);
+      StartFromShow(EnsurePrefix({u"http://", u"https://"}, action.Text), false);
       return true;
     case acWriteEmail:
-      RunProgram(this, EnsurePrefix({u"mailto:"}, action.Text), zm::ProgramDir);
+      StartFromShow(EnsurePrefix({u"mailto:"}, action.Text), false);
       return true;
     case acRunApp:
-      RunProgram(this, action.Text, zm::ProgramDir);
+      StartFromShow(action.Text, false);
       return true;
     case acRunAppAndExit:
-      Close();
-      RunProgram(this, action.Text, zm::ProgramDir);
+      StartFromShow(action.Text, true);
       return true;
     case acRunPresentation:
     case acRunPresentationAndReturn:

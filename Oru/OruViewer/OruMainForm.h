@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "Oru/OruViewer/OruRunProgram.h"
 #include "OruLib2/OruClasses/OruShowLoader.h"
 #include "OruLib2/OruViewer/OruInputMapping.h"
 #include "OruLib2/OruViewer/OruShowViewer.h"
@@ -136,6 +137,9 @@ private:
   void ViewerImage(TOruShowViewer* sender, zm::TRefObject* image);
   // Reports a failed open in the error box.
   bool OpenFailed(const WideString& path);
+  // Actions 8 to 11: programs and links, once the show may start them;
+  // ThenClose closes the form before the start.
+  void StartFromShow(const WideString& commandLine, bool thenClose);
   // Actions 12 and 14: another show in this window.
   bool OpenLinkedShow(const TOruActionInfo& action);
   // The engine stands at a "pause" slide; GoOn lets it play on.
@@ -167,6 +171,7 @@ private:
   bool closing_ = false;
   bool closed_ = false;
   std::int32_t modalCount_ = 0;
+  TStartAnswer startAnswer_ = TStartAnswer::NotAsked;  // of the current show
   std::uint32_t creationTick_ = 0;
 };
 

@@ -18,6 +18,8 @@
 #include "Platform/PlatScreenSaver.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
+#include "Platform/User/PlatDialogs.h"
+#include "Platform/User/PlatUserHeadless.h"
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/zmCommandLine.h"
@@ -48,6 +50,34 @@ class TSpawnRecorder : public plat::IProcessSpawner {
     return 0;
   }
   std::vector<std::vector<std::string>> Starts;
+};
+
+// Answers the start question the way it is told and records what it was
+// shown: the caption, the command, and which button is the default.
+class TStartDriver : public plat::IDialogDriver {
+ public:
+  enum TAnswer { Start, DontStart, Enter, Escape };
+  explicit TStartDriver(TAnswer answer) : answer_(answer) { plat::SetDialogDriver(this); }
+  ~TStartDriver() override { plat::SetDialogDriver(nullptr); }
+  void Drive(plat::HWND dialog) override {
+    Captions.push_back(plat::ToUtf8(plat::WindowText(dialog)));
+    Commands.push_back(plat::ToUtf8(plat::WindowText(plat::GetDlgItem(dialog, idStartCommand))));
+    switch (answer_) {
+      case Start: plat::PressDialogId(dialog, idStart); break;
+      case DontStart: plat::PressDialogId(dialog, plat::IDCANCEL); break;
+      case Enter:
+      case Escape: {
+        const plat::UINT key = answer_ == Enter ? plat::VK_RETURN : plat::VK_ESCAPE;
+        plat::headless::Key(key, true);
+        plat::headless::Key(key, false);
+        break;
+      }
+    }
+  }
+  std::vector<std::string> Captions, Commands;
+
+ private:
+  TAnswer answer_;
 };
 
 // Records where the actions move the viewer.
@@ -361,6 +391,7 @@ TEST_F(Actions, ProgramReallyStartedGetsItsArgumentsUnparsed) {
 }
 
 TEST_F(Actions, HostileProgramAndLinkTexts) {
+  TStartDriver yes(TStartDriver::Start);  // what passes the checks starts
   const std::string tool = dir_.Write("a/tool.sh", "#!/bin/true\n");
   std::filesystem::permissions(tool, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
   dir_.Write("a/b/other.txt", "x");
@@ -440,6 +471,95 @@ TEST_F(Actions, HostileProgramAndLinkTexts) {
   EXPECT_TRUE(Run(acRunAppAndExit, 0, u"no-such-program.exe"));
   EXPECT_TRUE(spawns_.Starts.empty());
   EXPECT_TRUE(form_->Closed());
+}
+
+TEST_F(Actions, ProgramsAndOtherLinksStartOnlyAfterTheUsersYesWhichHoldsForTheShow) {
+  const std::string tool = dir_.Write("tool.sh", "#!/bin/true\n");
+  std::filesystem::permissions(tool, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+  zmtest::TShowProjectWriter project(Native("proj"));
+  orutest::AddSlides(project);
+  project.Write();
+  const WideString command = Wide("tool.sh") + u" -x";
+  {
+    // Don't start: asked once, showing the exact command; web and mail
+    // links still open.
+    TStartDriver no(TStartDriver::DontStart);
+    ASSERT_TRUE(form_->OpenShow(Wide("proj/Project.oru"), false, 0, true, false)) << LastBox();
+    EXPECT_TRUE(Run(acRunApp, 0, command));
+    EXPECT_TRUE(Run(acRunApp, 0, u"file:///etc/passwd"));
+    EXPECT_TRUE(Run(acRunApp, 0, u"smb://host/share"));
+    EXPECT_TRUE(Run(acOpenWebSite, 0, u"example.org"));
+    EXPECT_TRUE(Run(acWriteEmail, 0, u"me@example.org"));
+    EXPECT_TRUE(Run(acRunApp, 0, u"HTTPS://example.org/x"));
+    EXPECT_EQ(no.Captions, std::vector<std::string>{"Slideshow"});
+    EXPECT_EQ(no.Commands, std::vector<std::string>{plat::ToUtf8(command)});
+    using TArgs = std::vector<std::string>;
+    EXPECT_EQ(spawns_.Starts, (std::vector<TArgs>{{"xdg-open", "http://example.org"},
+                                                  {"xdg-open", "mailto:me@example.org"},
+                                                  {"xdg-open", "HTTPS://example.org/x"}}));
+    // A refused command is refused before any question.
+    EXPECT_TRUE(Run(acRunApp, 0, u"/usr/bin/timeout 9 /bin/bash -c id"));
+    EXPECT_EQ(no.Captions.size(), 1u);
+    EXPECT_EQ(LastBox(), "|Command line contains prohibited command and will not be performed.");
+  }
+  spawns_.Starts.clear();
+  {
+    // The same show opened again asks again; Start holds from then on.
+    TStartDriver yes(TStartDriver::Start);
+    ASSERT_TRUE(form_->OpenShow(Wide("proj/Project.oru"), false, 0, true, false)) << LastBox();
+    EXPECT_TRUE(Run(acRunApp, 0, u"/usr/bin/timeout 9 /bin/bash -c id"));  // still refused, not asked
+    EXPECT_TRUE(yes.Captions.empty());
+    EXPECT_TRUE(Run(acRunApp, 0, command));
+    EXPECT_TRUE(Run(acRunApp, 0, u"file:///etc/passwd"));
+    EXPECT_EQ(yes.Captions.size(), 1u);
+    ASSERT_EQ(spawns_.Starts.size(), 2u);
+    EXPECT_EQ(spawns_.Starts[0], (std::vector<std::string>{tool, "-x"}));
+    EXPECT_EQ(spawns_.Starts[1], (std::vector<std::string>{"xdg-open", "file:///etc/passwd"}));
+  }
+  spawns_.Starts.clear();
+  // Enter and Escape are Don't start, as is a dialog nobody answers
+  // (headless); run and exit still exits.
+  for (auto answer : {TStartDriver::Enter, TStartDriver::Escape}) {
+    TStartDriver keys(answer);
+    ASSERT_TRUE(form_->OpenShow(Wide("proj/Project.oru"), false, 0, true, false)) << LastBox();
+    EXPECT_TRUE(Run(acRunApp, 0, command));
+    EXPECT_EQ(keys.Captions.size(), 1u);
+  }
+  ASSERT_TRUE(form_->OpenShow(Wide("proj/Project.oru"), false, 0, true, false)) << LastBox();
+  EXPECT_TRUE(Run(acRunAppAndExit, 0, command));
+  EXPECT_TRUE(form_->Closed());
+  EXPECT_TRUE(spawns_.Starts.empty());
+}
+
+TEST(ScreenSaverModule, ASaverStartsNothingAndAsksNothing) {
+  TSpawnRecorder spawns;
+  plat::IProcessSpawner* saved = plat::SetProcessSpawner(&spawns);
+  TStartDriver yes(TStartDriver::Start);
+  ScreenSaverMode = true;
+  TStartAnswer answer = TStartAnswer::NotAsked;
+  EXPECT_FALSE(ShowMayStart(nullptr, answer, u"/usr/bin/touch x"));
+  EXPECT_EQ(answer, TStartAnswer::DontStart);
+  EXPECT_TRUE(ShowMayStart(nullptr, answer, u"https://example.org"));
+  ScreenSaverMode = false;
+  plat::SetProcessSpawner(saved);
+  EXPECT_TRUE(yes.Captions.empty());
+}
+
+TEST(CommandCheck, WrappersAndInterpretersAreLookedThrough) {
+  for (const char16_t* refused :
+       {u"/usr/bin/find /home/me -delete", u"/usr/bin/timeout 9 /bin/bash -c \"rm -rf ~\"", u"python3 -c x",
+        u"/usr/bin/python3.11 x.py", u"perl -e x", u"truncate -s 0 f", u"xargs -0 rm", u"nice -n 5 /bin/sh x",
+        u"ionice -c3 \"/usr/bin/rm\" -rf x", u"stdbuf -o0 dd if=/dev/zero of=x", u"TIMEOUT 5 CMD.EXE"})
+    EXPECT_FALSE(IsAllowedCommand(refused)) << plat::ToUtf8(refused);
+  // A refused word after an ordinary program is only its argument.
+  for (const char16_t* allowed : {u"timeout 9 /opt/viewer/run", u"nice viewer --rm", u"/opt/show/rm-tool.exe",
+                                  u"viewer.exe python3 find", u"xargs"})
+    EXPECT_TRUE(IsAllowedCommand(allowed)) << plat::ToUtf8(allowed);
+  EXPECT_TRUE(NeedsStartAnswer(u"file:///etc/passwd"));
+  EXPECT_TRUE(NeedsStartAnswer(u"http:"));
+  EXPECT_TRUE(NeedsStartAnswer(u"/usr/bin/http:x"));
+  EXPECT_FALSE(NeedsStartAnswer(u"\"Https://example.org\" x"));
+  EXPECT_FALSE(NeedsStartAnswer(u"MAILTO:me@example.org"));
 }
 
 TEST_F(Actions, WheelStepsSlidesWithCtrlAndTimeOtherwise) {

@@ -2,6 +2,9 @@
 //   oruviewer_test_shows <folder>
 // Sound containers and projects, and the broken ones the error texts need.
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -102,6 +105,43 @@ void MakeBadShows(const fs::path& root) {
   }
 }
 
+// Shows that ask for more than a show may do. Root\hostile holds them; the
+// programs they would start leave files "started-*" there.
+void MakeHostileShows(const fs::path& root) {
+  const fs::path dir = root / "hostile";
+  fs::create_directories(dir);
+  {
+    // A real library of this system given as both decoder plug-ins.
+    std::ifstream in(ZM_SHOW_PLUGIN_CANARY, std::ios::binary);
+    const std::string canary((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (canary.size() < 4 || canary.compare(1, 3, "ELF") != 0)
+      throw std::runtime_error(std::string("no library at ") + ZM_SHOW_PLUGIN_CANARY);
+    TShowBuilder show;
+    SolidSlides(show);
+    show.Main().Key("opt_oggpath", "codecs\\vorbis.dll").Key("opt_wmapath", "codecs\\wma.dll");
+    TShowContainerWriter c;
+    show.AddToContainer(c);
+    c.Add("codecs\\vorbis.dll", canary);
+    c.Add("codecs\\wma.dll", canary);
+    c.WriteFile((dir / "plugin.orushow").string());
+  }
+  {
+    // Programs at slide starts and at the end, a link that is not a web
+    // one, and a shell behind "timeout".
+    const std::string started = (dir / "started-").string();
+    TShowBuilder show((dir / "runapp").string());
+    SolidSlides(show, {1000, 2000, 3000, 4000});
+    show.Slide(0).RunApp("/usr/bin/touch " + started + "slide");
+    show.Slide(1).RunApp("file:///etc/passwd");
+    show.Slide(2).RunApp("/usr/bin/timeout 9 /bin/bash -c id");
+    fs::create_directories(dir / "victim");
+    std::ofstream(dir / "victim" / "keep.txt") << "kept\n";
+    show.Slide(3).RunApp("/usr/bin/find " + (dir / "victim").string() + " -delete");
+    show.Main().Key("opt_runapponexit", 1).Key("opt_runapponexitfn", "/usr/bin/touch " + started + "end");
+    show.Write();
+  }
+}
+
 void Make(const fs::path& root) {
   TShowProjectWriter good;
   AddSlides(good);
@@ -152,6 +192,7 @@ void Make(const fs::path& root) {
     mapped.Write();
   }
   MakeBadShows(root);
+  MakeHostileShows(root);
 }
 
 }  // namespace
