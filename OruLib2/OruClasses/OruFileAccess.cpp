@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -20,6 +21,7 @@
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmLog.h"
 #include "ZmLib/zmStringList.h"
 #include "ZmLib/zmTempFiles.h"
 
@@ -38,6 +40,16 @@ constexpr std::uint32_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SH
 // The locks outlive the module: handles may be released after it ended.
 
 std::atomic<std::uint32_t> gNextSourceId{1};
+
+// The pictures of each source that did not decode: a picture loaded again
+// once its last user let it go is not reported again.
+std::mutex gLoadErrorLock;
+std::set<std::pair<std::uint32_t, WideString>> gLoadErrors;
+
+bool FirstLoadError(std::uint32_t sourceId, const WideString& name) {
+  std::lock_guard<std::mutex> guard(gLoadErrorLock);
+  return gLoadErrors.emplace(sourceId, UpperCase(name)).second;
+}
 
 std::mutex gPathLock;
 TPathVarTable gPathVars;
@@ -435,7 +447,11 @@ TRef<TOruImage> TFileAccessor::GetImage(const WideString& name, bool isVideo) {
           }
         }
       }
-      if (!image) image = MakePlaceholderImage(name, found, isVideo);
+      if (!image) {
+        if (found && FirstLoadError(source_->SourceId(), name))
+          LogLine(WideString(isVideo ? kVideoLoadErrorText : kImageLoadErrorText) + u" " + name);
+        image = MakePlaceholderImage(name, found, isVideo);
+      }
       handle->image_ = image;
       handle->loaded_.store(true, std::memory_order_release);
     }

@@ -490,6 +490,12 @@ void TJpegImage::LoadFromStream(TStream* stream, bool keepStream) {
   Data->Height = std::int32_t(c.Info.image_height);
   Data->Grayscale = c.Info.jpeg_color_space == JCS_GRAYSCALE;
   Progressive = jpeg_has_multiple_scans(&c.Info);
+  // The header read up to the first scan, so the components' sizes in
+  // blocks are known.
+  std::int64_t blocks = 0;
+  for (int i = 0; i < c.Info.num_components; ++i)
+    blocks += std::int64_t(c.Info.comp_info[i].width_in_blocks) * c.Info.comp_info[i].height_in_blocks;
+  Data->CoefficientBytes = blocks * std::int64_t(sizeof(JBLOCK));
 }
 
 TRef<TFastDIB> TJpegImage::Decode(std::uint8_t scale) {
@@ -785,6 +791,10 @@ TRef<TBitmapStore> LoadJpegBitmapStore(TStream* stream, const WideString& fileNa
   if (ok) {
     const TPoint size = jpeg->GetDimensions();
     ok = size.X > 0 && size.Y > 0 && std::int64_t(size.X) * size.Y <= kMaxJpegPixels;
+    // A few hundred bytes may declare a picture whose scans could never be
+    // gathered in memory: every level would fail to decode.
+    if (ok && jpeg->Progressive)
+      ok = jpeg->Data->CoefficientBytes <= std::int64_t(kMaxJpegWorkMemory) - kJpegOtherWorkMemory;
   }
   if (!ok) {
     stream->SetPosition(start);

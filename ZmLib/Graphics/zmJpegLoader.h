@@ -16,7 +16,9 @@
 // gives what it decodes (missing parts grey). The loader answers nil for
 // anything it cannot read, and refuses pictures above kMaxJpegPixels before
 // any pixel memory is taken; libjpeg's own working memory is bounded by
-// kMaxJpegWorkMemory.
+// kMaxJpegWorkMemory, and a picture of several scans whose coefficients
+// alone would not fit in it is refused by the loader as well (no level of it
+// could ever be decoded).
 #include <cstdint>
 #include <functional>
 
@@ -31,6 +33,9 @@ constexpr std::int64_t kMaxJpegPixels = std::int64_t(1) << 30;
 // Working memory libjpeg may take for one decode (coefficient buffers of
 // progressive pictures); more raises EJPEG instead.
 constexpr long kMaxJpegWorkMemory = 1L << 30;
+// What a decode takes besides the coefficients, at most (row buffers,
+// tables): a picture of several scans needs its coefficients and this.
+constexpr long kJpegOtherWorkMemory = 64L << 20;
 
 class EJPEG : public Exception {
 public:
@@ -70,6 +75,9 @@ public:
   std::int32_t Height = 0;
   std::int32_t Width = 0;
   bool Grayscale = false;  // the header's colour space is grey
+  // What a decode of several scans keeps of the whole picture: its DCT
+  // coefficients, at full size whatever the scale.
+  std::int64_t CoefficientBytes = 0;
 };
 
 // PixelFormat values.

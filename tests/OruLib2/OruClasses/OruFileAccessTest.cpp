@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -13,10 +15,12 @@
 #include "ZmLib/Graphics/zmBitmap.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
 #include "ZmLib/wpFileStream.h"
+#include "ZmLib/zmLog.h"
 #include "ZmLib/zmTempFiles.h"
 #include "tests/OruLib2/EnvGuard.h"
 #include "tests/ZmLib/VectorGraphics/FakeVectorizer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/kit/JpegWriter.h"
 #include "tests/support/kit/StreamBytes.h"
 
 using namespace zm;
@@ -271,6 +275,52 @@ TEST_F(Pictures, PlaceholdersSayWhatWentWrong) {
   ASSERT_TRUE(plain);
   EXPECT_EQ(plain->Params.Width, 160);
   EXPECT_EQ(PixelAt(plain.get(), 80, 24), (TColor32{230, 230, 230, 255}));
+}
+
+// The log's lines while installed.
+class TLines : public TLog {
+public:
+  void WriteText(const WideString& line) override {
+    std::lock_guard<std::mutex> g(m_);
+    lines_.push_back(line);
+  }
+  std::size_t Count(const WideString& text) {
+    std::lock_guard<std::mutex> g(m_);
+    return std::size_t(std::count_if(lines_.begin(), lines_.end(), [&](const WideString& l) { return l.find(text) != l.npos; }));
+  }
+
+private:
+  std::mutex m_;
+  std::vector<WideString> lines_;
+};
+
+TEST_F(Pictures, APictureNoLevelOfWhichDecodesGetsItsPlaceholderAndOneLogLine) {
+  // A progressive JPEG of a few hundred bytes that declares 30000 x 30000.
+  zmtest::TJpegOptions o;
+  o.Width = o.Height = 16;
+  o.Progressive = true;
+  std::string huge = zmtest::WriteJpeg(o);
+  const int at = zmtest::SofSizeOffset(huge);
+  ASSERT_GT(at, 0);
+  huge[std::size_t(at)] = huge[std::size_t(at) + 2] = char(30000 >> 8);
+  huge[std::size_t(at) + 1] = huge[std::size_t(at) + 3] = char(30000 & 0xFF);
+  TCreateVectorizerProc saved = CreateVectorizerHook;
+  CreateVectorizerHook = [] { return TRef<TVectorizer>(MakeRef<TRecordingVectorizer>()); };
+  auto log = MakeRef<TLines>();
+  log->AddRef();
+  SetLog(log.get());
+  {
+    TRef<TMapSource> source = Source({{u"pics\\huge.jpg", huge}});
+    TRecordingVectorizer::Lines.clear();
+    // Asked again, also once let go (and so loaded again): said once.
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(MakeRef<TFileAccessor>(source.get())->GetImage(u"pics\\huge.jpg"));
+    EXPECT_EQ(TRecordingVectorizer::Lines.front(), u" Image load error: ");
+    EXPECT_TRUE(MakeRef<TFileAccessor>(source.get())->GetImage(u"pics\\gone.jpg"));
+  }
+  SetLog(nullptr);
+  CreateVectorizerHook = saved;
+  EXPECT_EQ(log->Count(u"Image load error: "), 1u);
+  EXPECT_EQ(log->Count(u"gone.jpg"), 0u);  // missing, not undecodable: the placeholder says so
 }
 
 TRef<TImage> RedPicture(void* data, TFileSource*, const WideString& name) {

@@ -291,6 +291,16 @@ TEST(JpegBadInput, HugePicturesAreRefusedBeforeMemoryIsTaken) {
   TRef<TBitmapStore> s = Load(WithSize(good, 30000, 30000));
   ASSERT_TRUE(s);
   EXPECT_THROW(s->GetMipLevel(0, nullptr, nullptr), EJPEG);
+  // A progressive one must gather every scan at full size whatever the
+  // level: one whose coefficients cannot fit is refused up front, so that
+  // it is never a picture no level of which decodes.
+  TJpegOptions opts = TwoColours(16, 16);
+  opts.Progressive = true;
+  const std::string progressive = WriteJpeg(opts);
+  EXPECT_FALSE(Load(WithSize(progressive, 30000, 30000)));
+  s = Load(WithSize(progressive, 4000, 3000));  // 24 MB of them: decodes, grey where data is missing
+  ASSERT_TRUE(s);
+  EXPECT_EQ(Level(s.get(), 3)->Size(), (TPoint{500, 375}));
 }
 
 namespace {
@@ -380,3 +390,4 @@ TEST(JpegInPlace, HandedOverFilesAreReadAgainAndMustNotChangeSize) {
   TSysBitmap* l2 = Level(store.get(), 2);
   EXPECT_TRUE(Near(PixelAt(l2, 3, 0), PixelAt(Level(copied.get(), 2), 3, 0), 0));
 }
+

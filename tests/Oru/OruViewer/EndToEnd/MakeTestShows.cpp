@@ -11,6 +11,7 @@
 
 #include "tests/Oru/OruViewer/TestShows.h"
 #include "tests/support/kit/IniText.h"
+#include "tests/support/kit/JpegWriter.h"
 #include "tests/support/kit/ShowBuilder.h"
 #include "tests/support/kit/ShowContainerWriter.h"
 #include "tests/support/kit/ShowProjectWriter.h"
@@ -27,6 +28,17 @@ void WriteContainer(const TShowProjectWriter& show, const fs::path& file, TShowC
   show.AddToContainer(c);
   fs::create_directories(file.parent_path());
   c.WriteFile(file.string());
+}
+
+// A JPEG picture whose frame header declares another size.
+std::string WithSize(std::string jpeg, int width, int height) {
+  const int at = SofSizeOffset(jpeg);
+  if (at < 0) throw std::runtime_error("no frame header");
+  jpeg[std::size_t(at)] = char(height >> 8);
+  jpeg[std::size_t(at + 1)] = char(height);
+  jpeg[std::size_t(at + 2)] = char(width >> 8);
+  jpeg[std::size_t(at + 3)] = char(width);
+  return jpeg;
 }
 
 // Three solid slides of 1 s, cross-faded: the base of the bad shows.
@@ -51,6 +63,22 @@ void MakeBadShows(const fs::path& root) {
     const std::string whole = SmallPicture(90);
     show.AddFile("pictures\\cut.jpg", whole.substr(0, whole.size() / 2));
     show.AddFile("pictures\\empty.jpg", "");
+    show.Write();
+  }
+  {
+    // Pictures that declare 30000 x 30000 pixels in a few hundred bytes,
+    // baseline and progressive, and one above what any picture may hold.
+    TShowBuilder show((root / "hugepictures").string());
+    SolidSlides(show);
+    const char* names[] = {"pictures\\baseline.jpg", "pictures\\progressive.jpg", "pictures\\toolarge.jpg"};
+    for (int i = 0; i < 3; ++i) {
+      TJpegOptions o;
+      o.Width = o.Height = 16;
+      o.Progressive = i == 1;
+      const int side = i == 2 ? 65000 : 30000;
+      show.Slide(std::size_t(i)).Picture(names[i]).Image("Picture", names[i]);
+      show.AddFile(names[i], WithSize(WriteJpeg(o), side, side));
+    }
     show.Write();
   }
   {
