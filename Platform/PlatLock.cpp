@@ -77,7 +77,8 @@ TFileHandle OpenLockFile(std::u16string_view path, bool create) {
     Fail(EINVAL);
     return kInvalidFileHandle;
   }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  const int fl = ::fcntl(fd, F_GETFL);
+  if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
   return fd;
 }
 

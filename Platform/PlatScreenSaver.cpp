@@ -74,9 +74,9 @@ int TInstanceLock::TakeLock() {
       r = ::flock(fd_, LOCK_EX | LOCK_NB);
     } while (r != 0 && errno == EINTR);
     if (r != 0) return errno == EWOULDBLOCK ? 0 : -1;
-    struct stat open {}, named {};
-    if (::fstat(fd_, &open) == 0 && ::lstat(path_.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
-        open.st_ino == named.st_ino) {
+    struct stat held {}, named {};
+    if (::fstat(fd_, &held) == 0 && ::lstat(path_.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
       owned_ = true;
       return 1;
     }

@@ -28,16 +28,16 @@ constexpr std::u16string_view kRefused[] = {
 // deleting, formatting, walking folders to act on each file, process and
 // power control.
 constexpr std::u16string_view kRefusedHere[] = {
-    u"sh",       u"bash",   u"dash",   u"zsh",    u"ksh",     u"csh",    u"tcsh",     u"fish",   u"busybox",
-    u"env",      u"sudo",   u"su",     u"doas",   u"pkexec",  u"rm",     u"dd",       u"mkfs",   u"shred",
-    u"wipefs",   u"chmod",  u"chown",  u"kill",   u"killall", u"pkill",  u"shutdown", u"reboot", u"poweroff",
-    u"halt",     u"systemctl", u"cp",  u"mv",     u"nohup",   u"setsid", u"python",   u"python2", u"python3",
-    u"perl",     u"ruby",   u"node",   u"nodejs", u"php",     u"lua",    u"tclsh",    u"awk",    u"gawk",
-    u"mawk",     u"find",   u"truncate"};
-// Programs that start the program named later on their command line.
+    u"sh",      u"bash",     u"dash",   u"zsh",     u"ksh",      u"csh",    u"tcsh",    u"fish",
+    u"busybox", u"env",      u"sudo",   u"su",      u"doas",     u"pkexec", u"rm",      u"dd",
+    u"mkfs",    u"shred",    u"wipefs", u"chmod",   u"chown",    u"kill",   u"killall", u"pkill",
+    u"shutdown", u"reboot",  u"poweroff", u"halt",  u"systemctl", u"cp",    u"mv",      u"nohup",
+    u"setsid",  u"python",   u"python2", u"python3", u"perl",    u"ruby",   u"node",    u"nodejs",
+    u"php",     u"lua",      u"tclsh",  u"awk",     u"gawk",     u"mawk",   u"find",    u"truncate"};
+// Programs that start the program named later on their command line (env,
+// nohup and setsid are refused themselves).
 constexpr std::u16string_view kStartsAnother[] = {u"timeout", u"nice",    u"ionice", u"xargs", u"stdbuf",
-                                                  u"time",    u"taskset", u"chrt",   u"flock", u"nohup",
-                                                  u"env",     u"setsid"};
+                                                  u"time",    u"taskset", u"chrt",   u"flock"};
 
 bool Listed(std::u16string_view word) {
   return std::find(std::begin(kRefused), std::end(kRefused), word) != std::end(kRefused) ||
