@@ -1113,11 +1113,14 @@ public:
                      double unsharp) override {
     TDeviceDrawer* drawer = Begin(controller, slideRect, outsideColor, unsharp);
     if (!drawer) return nullptr;
+    // The frame is read back from the unpresented back buffer, so the read
+    // happens inside capture mode too.
+    struct TCaptureScope {
+      TDeviceDrawer* D;
+      ~TCaptureScope() { D->CaptureMode = false; }
+    } capture{drawer};
     drawer->CaptureMode = true;
-    const bool drawn = controller->Draw(root_.get());
-    drawer->CaptureMode = false;
-    if (!drawn) return nullptr;
-    return drawer->CaptureFrame().Detach();
+    return controller->Draw(root_.get()) ? drawer->CaptureFrame().Detach() : nullptr;
   }
   void SetOverlay(TDrawItem* overlay) override {
     // The root item's list still names the old one until the next Update.
