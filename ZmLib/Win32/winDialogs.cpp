@@ -334,10 +334,22 @@ LRESULT TDialog::DialogProc(TWndProcArgs& msg) {
       ApplyBounds();
       Initialize();
       break;
-    case WM_COMMAND:
-      // Id 0 never ends the dialog.
-      if (LOWORD(msg.WParam) != 0) Command(LOWORD(msg.WParam));
+    case WM_COMMAND: {
+      // Only a click (a button, or Enter and Escape pressing one) is a
+      // command, and id 0 never ends the dialog. An edit box notifies every
+      // change it makes while the user types: that goes to its OnChange.
+      const WORD code = HIWORD(msg.WParam);
+      if (code == BN_CLICKED) {
+        if (LOWORD(msg.WParam) != 0) Command(LOWORD(msg.WParam));
+      } else if (code == EN_CHANGE && msg.LParam) {
+        for (std::int32_t i = 0; i < ItemCount(); ++i)
+          if (Item(i)->Handle == reinterpret_cast<HWND>(msg.LParam)) {
+            Item(i)->Changed();
+            break;
+          }
+      }
       break;
+    }
     case WM_DESTROY: Unbind(); break;
     case WM_SYSKEYDOWN:
       if (Handle && GetFocus() != Handle) {

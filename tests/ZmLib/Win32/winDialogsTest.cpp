@@ -260,6 +260,38 @@ TEST_F(DialogTest, PasswordIsTypedMaskedAndReturned) {
   EXPECT_EQ(p.D->Handle, nullptr);
 }
 
+// An edit box with an id of its own notifies every change it makes: typing
+// and Backspace reach its OnChange and never end the dialog; only a button
+// (here Enter pressing the default one) does.
+TEST_F(DialogTest, TypingInAnEditWithAnIdKeepsTheDialogOpen) {
+  TPasswordDialog p;
+  p.Edit->Password = 0;
+  p.Edit->Id = 100;
+  p.Edit->Caption = u"x";
+  int changes = 0;
+  p.Edit->OnChange = [&](TCustomDialogItem* item) {
+    EXPECT_EQ(item, p.Edit);
+    ++changes;
+  };
+  bool openAfterTyping = false;
+  TScriptDriver driver([&](HWND dialog) {
+    SetFocus(p.Edit->Handle);
+    headless::Key(VK_END, true);
+    headless::Key(VK_BACK, true);
+    headless::Type(u"ab");
+    headless::Key(VK_BACK, true);
+    headless::Type(u"c");
+    headless::PumpUntilIdle();
+    openAfterTyping = IsWindow(dialog) && p.D->Handle == dialog;
+    headless::Key(VK_RETURN, true);
+    headless::Key(VK_RETURN, false);
+  });
+  EXPECT_EQ(p.D->ShowModal(nullptr), IDOK);
+  EXPECT_TRUE(openAfterTyping);
+  EXPECT_EQ(p.Edit->Caption, u"ac");
+  EXPECT_EQ(changes, 5);
+}
+
 TEST_F(DialogTest, KeysAndDriverAnswers) {
   // Escape gives IDCANCEL; nobody answering gives IDCANCEL too.
   {
