@@ -61,6 +61,13 @@ TColor24 DefaultTextColour() {
 
 bool AllEqual(const TColor24 (&c)[3]) { return c[0] == c[1] && c[1] == c[2]; }
 
+// What a text's colours are before its keys: a caption starts from its
+// button's skin (the default text colour while the button has none).
+TColor24 StartColour(TOruObject* parent, bool caption) {
+  auto* button = caption ? dynamic_cast<TOruButton*>(parent) : nullptr;
+  return button && button->SkinHeight > 0 ? button->CaptionColour() : DefaultTextColour();
+}
+
 }  // namespace
 
 void TOruText::Dispose() {
@@ -81,10 +88,10 @@ void TOruText::InitState() {
   const TColor24 c = DefaultTextColour();
   for (std::int32_t i = 0; i < 3; ++i) Colours[i] = CorrectedColours[i] = c;
   ShadowEnable = 1;
-  // The first child of a button is its caption; the button finds it there
-  // and gives it the skin's colour once the skin is loaded.
+  // The first child of a button is its caption, in the colour of the skin
+  // the button loaded before making its children.
   TOruObjectProps* pp = parent_ ? parent_->Props() : nullptr;
-  if (pp && pp->ObjectType() == kOruObjButton && parent_->Child(0) == this) MakeCaption(c);
+  if (pp && pp->ObjectType() == kOruObjButton && parent_->Child(0) == this) MakeCaption(StartColour(parent_, true));
 }
 
 void TOruText::SetMouseState(std::uint8_t state) {
@@ -126,19 +133,18 @@ void TOruText::Load(TOruObjectProps* props, bool reload) {
 
 void TOruText::ReadProps(TOruObjectProps* props, bool reload) {
   TOruTextKeys k;
-  k.TextColor = k.TextColorHover = k.TextColorClick = DefaultTextColour();
+  // A caption's keys win over its skin's colour; without them it keeps that.
+  k.TextColor = k.TextColorHover = k.TextColorClick = StartColour(parent_, IsCaption != 0);
   k.FontName = zm::DefaultTextKeyParams.FontName;
   k.FontStyle = zm::DefaultTextKeyParams.Style;
   k.TextAlign = zm::DefaultTextKeyParams.Alignment;
   k.LineSpacing = zm::DefaultTextKeyParams.LineSpacing;
   ReadOruTextKeys(props, k);
-  if (!IsCaption) {
-    const TColor24 c[3] = {k.TextColor, k.TextColorHover, k.TextColorClick};
-    const TColor24 cc[3] = {k.TextColorCorrected, k.TextColorHoverCorrected, k.TextColorClickCorrected};
-    for (std::int32_t i = 0; i < 3; ++i) {
-      SetColour(i, c[i]);
-      CorrectedColours[i] = cc[i];
-    }
+  const TColor24 c[3] = {k.TextColor, k.TextColorHover, k.TextColorClick};
+  const TColor24 cc[3] = {k.TextColorCorrected, k.TextColorHoverCorrected, k.TextColorClickCorrected};
+  for (std::int32_t i = 0; i < 3; ++i) {
+    SetColour(i, c[i]);
+    CorrectedColours[i] = cc[i];
   }
   FontName = k.FontName;
   FontStyle = k.FontStyle;
@@ -396,6 +402,14 @@ void TOruText::UpdateLayout(bool recursive) {
 bool TOruText::GetDrawColour(TColor24& colour) {
   colour = CorrectedColours[std::min<std::uint8_t>(MouseState, 2)];
   return true;
+}
+
+float TOruText::GetDrawOpacity() {
+  // A caption fades with its button: the button's opacity (the body's own
+  // BtnOpacity aside) times the caption's, the slide's fade counted once.
+  if (!IsCaption || !parent_) return GetOpacity();
+  const double v = double(parent_->GetOpacity()) * OpacityParam() / 100.0;
+  return std::isfinite(v) ? float(std::clamp(v, -3.0e38, 3.0e38)) : 0.0f;
 }
 
 void TOruText::PrepareDraw(zm::TDeviceDrawer& drawer) {

@@ -50,6 +50,8 @@ public:
   TImageKind ImageKind() const override { return TImageKind::Text; }
   double ShadowLineHeight() override { return LineHeight; }
   bool GetDrawColour(zm::TColor24& colour) override;
+  // A caption's is its button's opacity times its own.
+  float GetDrawOpacity() override;
   bool ShadowOnByDefault() const override { return !IsCaption; }
   // The slide's mouse handling: a new state redraws with its colour.
   void SetMouseState(std::uint8_t state) override;

@@ -206,14 +206,16 @@ TEST_F(OruTextObjects, ButtonCaptionKeepsItsFirstParagraph) {
   EXPECT_EQ(t->TranspForClick, 1);
   EXPECT_EQ(u->IsCaption, 0);  // only the first child
   EXPECT_EQ(u->Paragraphs.size(), 2u);
+  for (std::int32_t i = 0; i < 3; ++i) EXPECT_EQ(t->Colour(i), (zm::TColor24{0, 0, 255}));  // its TextColor
   // The skin's caption colour replaces all three; reading the keys again
-  // neither brings the second paragraph back nor the key colours.
+  // does not bring the second paragraph back, and the key colour wins.
   ASSERT_NE(SetCaptionColourHook, nullptr);
   SetCaptionColourHook(t, {0, 255, 0});
+  for (std::int32_t i = 0; i < 3; ++i) EXPECT_EQ(t->Colour(i), (zm::TColor24{0, 255, 0}));
   SetCaptionColourHook(u->Parent(), {0, 0, 0});  // not a text: ignored
   t->Load(t->Props(), true);
   EXPECT_EQ(t->Paragraphs, std::vector<WideString>{u"OK"});
-  for (std::int32_t i = 0; i < 3; ++i) EXPECT_EQ(t->Colour(i), (zm::TColor24{0, 255, 0}));
+  for (std::int32_t i = 0; i < 3; ++i) EXPECT_EQ(t->Colour(i), (zm::TColor24{0, 0, 255}));
   EXPECT_EQ(t->ShadowEnable, 0);
 }
 
