@@ -96,10 +96,18 @@ void TOruButton::ApplySkinToCaption(float captionPercent) {
 }
 
 void TOruButton::SetTheme(const WideString& skinName) {
-  if (PixelHeight > 0 && SameText(skinName, Theme)) return;
+  // The same name changes nothing; a named skin not loaded yet (no host
+  // before) is tried again. No name at all is no skin: no body, no fallback.
+  if (SameText(skinName, Theme) && (PixelHeight > 0 || skinName.empty())) return;
   Theme = skinName;
-  TOruSlideHost* host = GetHost();
-  if (!host) return;
+  TOruSlideHost* host = skinName.empty() ? nullptr : GetHost();
+  if (!host) {
+    SkinWidth = SkinHeight = 0;
+    PixelWidth = PixelHeight = 0;
+    NeedsNewPictures = 1;
+    AssignPicture(nullptr, false);
+    return;
+  }
   TRef<TOruSlideHost> keep(host);
   // A producer other buttons already loaded is not loaded again under them;
   // slides built on two threads load a skin once.
@@ -177,9 +185,8 @@ void TOruButton::ReadProps(TOruObjectProps* props, bool reload) {
   SetHue(keys.Hue);
   SetSaturation(keys.Saturation);
   SetLightness(keys.Lightness);
+  // The image keys come after the skin: a button without Filtering has "Default".
   TOruImage::ReadProps(props, reload);
-  // The image keys reset the filtering; a button without its own takes the skin's.
-  if (!FindPropItem(props, u"Filtering")) Filtering = SkinFiltering;
   keys.BtnMinWidth = BtnMinWidth;
   ReadOruButtonLateKeys(props, keys);
   BtnMinWidth = keys.BtnMinWidth;

@@ -56,8 +56,8 @@ public:
 
   // ---- Its own ---------------------------------------------------------------------
   // Loads the skin (letter case ignored when comparing with the current
-  // one); a skin the show lacks falls back to "aqua". Without any skin the
-  // button shows no body.
+  // one); a skin the show lacks falls back to "aqua". Without any skin, and
+  // with an empty name, the button shows no body.
   void SetTheme(const WideString& skinName);
   void SetHue(std::int32_t value);
   void SetSaturation(std::int32_t value);

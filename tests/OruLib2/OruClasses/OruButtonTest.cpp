@@ -45,7 +45,9 @@ TEST_F(Buttons, SkinSetsSizesFilteringAndTheCaptionsScale) {
   EXPECT_EQ(b->Theme, u"btn");
   EXPECT_EQ(b->SkinWidth, 12);
   EXPECT_EQ(b->PixelHeight, 6);
-  EXPECT_EQ(b->Filtering, zm::bfNearest);
+  // The image keys come after the skin: without Filtering, "Default".
+  EXPECT_EQ(b->SkinFiltering, zm::bfNearest);
+  EXPECT_EQ(b->Filtering, zm::bfDefault);
   EXPECT_FLOAT_EQ(b->BtnMinWidth, 150);
   EXPECT_FLOAT_EQ(b->BtnOffsetX, 100);
   EXPECT_EQ(b->CaptionColour(), (zm::TColor24{0x30, 0x20, 0x10}));
@@ -116,6 +118,37 @@ TEST_F(Buttons, MissingSkinsFallBackToAquaThenToNoBody) {
   EXPECT_TRUE(drawer.images.empty());
   EXPECT_TRUE(drawer.prepared.empty());
   EXPECT_GT(static_cast<TTestCaption*>(b->CaptionObject())->DrawCount, 0);  // the caption still shows
+}
+
+// No Theme key is no skin: nothing is opened, no "aqua" in its place, no
+// body drawn; the caption keeps the text colour. A Filtering key wins over
+// the skin's.
+TEST_F(Buttons, WithoutAThemeThereIsNoBodyAndFilteringKeysWin) {
+  const int opens = source->opens;
+  TTestTree t = Build("BtnOpacity=80\r\n");
+  TOruButton* b = ButtonOf(t);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->Theme, u"");
+  EXPECT_EQ(b->PixelHeight, 0);
+  EXPECT_EQ(source->opens, opens);
+  EXPECT_TRUE(CaptionColours().empty());
+  TLogDrawer drawer;
+  t.Layout(0);
+  t.Slide->PrepareResources(drawer);
+  drawer.Draw(t.Slide.get());
+  EXPECT_EQ(b->Picture.get(), nullptr);
+  EXPECT_TRUE(drawer.images.empty());
+  EXPECT_GT(static_cast<TTestCaption*>(b->CaptionObject())->DrawCount, 0);
+  // A skin set later loads as usual, and going back to none drops it.
+  b->SetTheme(u"btn");
+  EXPECT_EQ(b->PixelHeight, 6);
+  b->SetTheme(u"");
+  EXPECT_EQ(b->PixelHeight, 0);
+  EXPECT_EQ(b->Picture.get(), nullptr);
+
+  TTestTree f = Build("Theme=btn\r\nFiltering=Bilinear\r\n");
+  ASSERT_NE(ButtonOf(f), nullptr);
+  EXPECT_EQ(ButtonOf(f)->Filtering, zm::bfBilinear);
 }
 
 TEST_F(Buttons, PreparedFacesServeStateChangesUntilTheFaceChanges) {
