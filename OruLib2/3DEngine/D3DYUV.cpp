@@ -122,12 +122,10 @@ bool T3DYUV::UnlockLocked(std::int32_t index) {
 
 void T3DYUV::FillBeyondFrame(std::int32_t index, TSysBitmap* bits) const {
   // Filtering and the edge band read texels past the frame: they repeat the
-  // frame's last column and row instead of showing stale memory.
-  std::int32_t pw = Width(), ph = Height();
-  if (index != kPlaneY) {
-    pw /= 2;
-    ph /= 2;
-  }
+  // frame's last column and row instead of showing stale memory. The chroma
+  // of an odd size holds the half rounded up, as the frame writers fill it.
+  const TPoint plane = PlaneSize(index);
+  std::int32_t pw = plane.X, ph = plane.Y;
   const std::int32_t lw = bits->Width(), lh = bits->Height();
   pw = std::min(pw, lw);
   ph = std::min(ph, lh);

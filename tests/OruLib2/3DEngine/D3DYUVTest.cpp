@@ -138,7 +138,8 @@ TEST_F(TVideoOnDevice, TexelsBeyondOddFramesRepeatTheEdges) {
   auto* yuv = static_cast<T3DYUV*>(v.get());
   ASSERT_TRUE(yuv->ThreePlanes());
   ASSERT_TRUE(WriteYuv(v.get(), [](int x, int y) { return 10u * std::uint32_t(y) + std::uint32_t(x) + 1; }, 100, 200));
-  // U: 3 x 2 written, but the frame's chroma is 2 x 1.
+  // U: 3 x 2, the halves rounded up as the frame writers fill them; the odd
+  // last column and row are the frame's own and stay as written.
   ASSERT_TRUE(WritePlane(v.get(), 1, [](int x, int y) { return 50u + 10u * std::uint32_t(y) + std::uint32_t(x); }));
   const auto read = [&](std::int32_t index, const std::function<void(TSysBitmap*)>& check) {
     TRef<T3DSurface> s = yuv->Texture(index)->DeviceTexture()->GetSurface(0);
@@ -159,14 +160,29 @@ TEST_F(TVideoOnDevice, TexelsBeyondOddFramesRepeatTheEdges) {
   read(1, [](TSysBitmap* b) {
     ASSERT_EQ(b->Width(), 32);
     EXPECT_EQ(b->ScanLine(0)[0], 50);
-    EXPECT_EQ(b->ScanLine(0)[2], 51);
-    EXPECT_EQ(b->ScanLine(0)[31], 51);
-    EXPECT_EQ(b->ScanLine(31)[31], 51);
+    EXPECT_EQ(b->ScanLine(0)[1], 51);
+    EXPECT_EQ(b->ScanLine(0)[2], 52);
+    EXPECT_EQ(b->ScanLine(0)[31], 52);
+    EXPECT_EQ(b->ScanLine(1)[2], 62);
+    EXPECT_EQ(b->ScanLine(31)[0], 60);
+    EXPECT_EQ(b->ScanLine(31)[31], 62);
   });
   read(2, [](TSysBitmap* b) { EXPECT_EQ(b->ScanLine(31)[31], 200); });
-  // A frame one pixel wide has no chroma column to repeat.
-  TRef<TYUVImage> thin = drawer->CreateVideoImage(1, 1, false);
-  ASSERT_TRUE(WriteYuv(thin.get(), [](int, int) { return 7u; }, 1, 2));
+  // A frame one pixel wide still has one chroma column, repeated beyond it.
+  TRef<TYUVImage> thin = drawer->CreateVideoImage(1, 3, false);
+  auto* thinYuv = static_cast<T3DYUV*>(thin.get());
+  ASSERT_TRUE(WritePlane(thin.get(), 0, [](int, int y) { return 7u + std::uint32_t(y); }));
+  ASSERT_TRUE(WritePlane(thin.get(), 1, [](int, int y) { return 20u + std::uint32_t(y); }));
+  ASSERT_TRUE(WritePlane(thin.get(), 2, [](int, int) { return 2u; }));
+  TRef<T3DSurface> s = thinYuv->Texture(1)->DeviceTexture()->GetSurface(0);
+  const TSize e = thinYuv->Texture(1)->Extent();
+  TRef<TSysBitmap> b = s->Lock({0, 0, e.cx, e.cy}, true);
+  ASSERT_TRUE(b);
+  EXPECT_EQ(b->ScanLine(0)[0], 20);
+  EXPECT_EQ(b->ScanLine(0)[e.cx - 1], 20);
+  EXPECT_EQ(b->ScanLine(1)[0], 21);
+  EXPECT_EQ(b->ScanLine(e.cy - 1)[e.cx - 1], 21);
+  s->Unlock(b);
 }
 
 TEST_F(TVideoOnDevice, TexturesLetGoMarkThePictureLost) {
