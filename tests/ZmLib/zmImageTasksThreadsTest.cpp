@@ -79,6 +79,7 @@ TEST(ImageTasks, NewerRequestReplacesWaitingOneAndCancelDropsRunningResult) {
 
   rig.gate->Set();
   ASSERT_TRUE(rig.delivered->Wait(kImgTaskGuardMs));
+  q->StopTimeoutMs = kImgTaskGuardMs;  // a loaded machine may take longer than the default to end it
   q->StopQueue();
   EXPECT_TRUE(q->WorkerStopped());
   EXPECT_EQ(rig.Results(), std::vector<WideString>{u"B2"});
@@ -134,6 +135,7 @@ TEST(ImageTasks, StoppingAnIdleOrUnstartedQueueIsQuick) {
   TImgTaskRig rig;
   TRef<TImageTaskQueue> idle = rig.MakeQueue();
   ASSERT_TRUE(idle->StartWorker());
+  idle->StopTimeoutMs = kImgTaskGuardMs;
   idle->StopQueue();
   EXPECT_TRUE(idle->WorkerStopped());
 
