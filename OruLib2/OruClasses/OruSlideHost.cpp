@@ -162,7 +162,7 @@ void TFrameExtractor::Dispose() {
   TRefObject::Dispose();
 }
 
-std::int32_t TFrameExtractor::FrameCount() const { return source_ ? source_->Info.FrameCount : 0; }
+std::int32_t TFrameExtractor::FrameCount() const { return source_ ? zm::PlayedFrameCount(source_->Info) : 0; }
 double TFrameExtractor::FrameRate() const { return source_ ? source_->Info.FrameRate : 0; }
 
 // ---- TExtractorWrapper -----------------------------------------------------------------

@@ -80,6 +80,7 @@ public:
   void Dispose() override;
   // Drops whatever frames are held; the extractor stays usable.
   virtual void Flush() {}
+  // Over every pass of a source that loops.
   virtual std::int32_t FrameCount() const;
   virtual double FrameRate() const;
   zm::TFrameSource* Source() const { return source_.get(); }

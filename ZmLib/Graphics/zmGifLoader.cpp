@@ -166,7 +166,7 @@ bool TGifVideoSource::Open() {
   shortest_ = shortest;
   duration_ = std::int32_t(std::min<std::int64_t>(total, INT32_MAX));
   readerLoopCount_ = reader_->LoopCount;
-  loopCount_ = readerLoopCount_ == 0 ? 1000000 : readerLoopCount_;
+  loopCount_ = readerLoopCount_ == 0 ? kLoopForever : readerLoopCount_;
   Info.Width = ScreenWidth;
   Info.Height = ScreenHeight;
   Info.AspectClass = acOther;
@@ -175,10 +175,13 @@ bool TGifVideoSource::Open() {
   Info.FrameRate = 1000.0 / shortest;
   Info.HasAlpha = true;
   Info.Reserved = 0;
-  // Frame numbers run at the frame rate: one pass of the animation.
+  // Frame numbers run at the frame rate: one pass of the animation. The
+  // passes the file asks for go with it, and FrameForPosition wraps them.
   Info.FrameCount = std::int32_t(std::max<std::int64_t>(1, (std::int64_t(duration_) + shortest - 1) / shortest));
   Info.CodecClass = u"OTHER";
   Info.Rotation = 0;
+  Info.Duration = duration_;
+  Info.LoopCount = loopCount_;
   lastFrame_ = NewCanvas();
   lastIndex_ = -1;
   return true;
@@ -203,11 +206,14 @@ std::int32_t TGifVideoSource::FrameForPosition(std::int32_t position) const {
   // Position / (1000 / Shortest) x 1000, kept exact in whole milliseconds.
   std::int64_t t = std::int64_t(position) * shortest_;
   const std::int64_t d = duration_;
+  // A pass starts again at its first frame: reducing a time that ends a
+  // pass to the duration itself would show the last frame in its place,
+  // and frame numbers at the rate of the shortest delay meet every pass's
+  // end, so frame 0 would never come back.
   if (readerLoopCount_ > 0 && t >= std::int64_t(readerLoopCount_) * d) {
     t = d;
-  } else if (t > d) {
+  } else if (t >= d) {
     t %= d;
-    if (t == 0) t = d;
   }
   return FrameAtTime(double(t));
 }

@@ -1,9 +1,24 @@
 #include "ZmLib/Graphics/Video/FrameSource.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
 namespace zm {
 
 TCreateFrameSourceProc CreateFrameSourceHook = nullptr;
 TAcceptFrameSourceProc AcceptFrameSourceHook = nullptr;
+
+std::int32_t PlayedFrameCount(const TFrameSourceInfo& info) {
+  const std::int32_t frames = std::max(info.FrameCount, 0);
+  if (info.LoopCount <= 1 || info.Duration <= 0 || !(info.FrameRate > 0) || !std::isfinite(info.FrameRate))
+    return frames;
+  // Rounded up, so that the last frame of the last pass has a number.
+  const double played = double(info.Duration) * double(info.LoopCount) * info.FrameRate / 1000.0;
+  const double whole = std::ceil(played - played * 1e-12);
+  if (!(whole < double(INT32_MAX))) return INT32_MAX;
+  return std::max(frames, std::int32_t(whole));
+}
 
 // ---- TYUVImage ------------------------------------------------------------------------
 

@@ -40,7 +40,19 @@ struct TFrameSourceInfo {
   // "H264", "MPEG2", "MPEG4", "VP9", "HEVC" or "OTHER".
   WideString CodecClass;
   std::int32_t Rotation = 0;  // whole degrees 0 to 359
+  // One pass of the file in ms and the passes it asks for (a source that
+  // loops for ever says kLoopForever); 0 where the source does not tell:
+  // then the frame count alone bounds the clip.
+  std::int32_t Duration = 0;
+  std::int32_t LoopCount = 0;
 };
+
+constexpr std::int32_t kLoopForever = 1000000;
+
+// The frame numbers a source answers over all its passes: the frame count,
+// or, for a source that loops, the frames of Duration x LoopCount at the
+// frame rate (at most the 32-bit range).
+std::int32_t PlayedFrameCount(const TFrameSourceInfo& info);
 
 // ---- TYUVImage ------------------------------------------------------------------------
 

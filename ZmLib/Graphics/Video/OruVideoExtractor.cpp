@@ -17,7 +17,7 @@ std::int64_t Distance(std::int32_t a, std::int32_t b) { return std::llabs(std::i
 }  // namespace
 
 TOruVideoExtractor::TOruVideoExtractor(TFrameSource* source, bool ownsSource)
-    : ownsSource_(ownsSource), info_(source->Info) {
+    : ownsSource_(ownsSource), info_(source->Info), frameCount_(PlayedFrameCount(info_)) {
   // An owned source hands its reference over; otherwise take one of our own.
   source_ = ownsSource ? TRef<TFrameSource>::Adopt(source) : TRef<TFrameSource>(source);
   pool_.resize(4);
@@ -83,7 +83,7 @@ void TOruVideoExtractor::AddImage(TYUVImage* image) {
 std::int32_t TOruVideoExtractor::FrameIndexAt(double timeMs) const {
   const double f = std::nearbyint(timeMs * info_.FrameRate * 0.001);
   if (!(f > 0)) return 0;  // also NaN
-  if (f >= double(info_.FrameCount)) return info_.FrameCount > 0 ? info_.FrameCount - 1 : 0;
+  if (f >= double(frameCount_)) return frameCount_ > 0 ? frameCount_ - 1 : 0;
   return std::int32_t(f);
 }
 
@@ -135,7 +135,7 @@ bool TOruVideoExtractor::TakeFrame(TVideoPoolEntry& entry, double displayRate, d
       next = f + 1;
     }
     // A request past the last frame would make the worker seek nowhere.
-    if (info_.FrameCount > 0 && next >= info_.FrameCount) next = info_.FrameCount - 1;
+    if (frameCount_ > 0 && next >= frameCount_) next = frameCount_ - 1;
     if (next != entry.FrameIndex && FindFrame(next) < 0) requested_ = next;
   }
   Leave();

@@ -39,7 +39,9 @@ public:
   void AddImage(TYUVImage* image);
 
   // The frame shown at clip time TimeMs, clamped to 0 .. frame count - 1
-  // (0 for a clip without frames or without a frame rate).
+  // (0 for a clip without frames or without a frame rate). A source that
+  // loops counts the frames of all its passes (PlayedFrameCount): it wraps
+  // the numbers past one pass itself.
   std::int32_t FrameIndexAt(double timeMs) const;
   // The clip times (ms) covered by frame Index; both 0 without a frame rate.
   void FrameTimeRange(std::int32_t index, double& start, double& stop) const;
@@ -58,6 +60,7 @@ public:
   void Stop();
 
   const TFrameSourceInfo& Info() const { return info_; }
+  std::int32_t FrameCount() const { return frameCount_; }
   // Snapshots for the owner and tests (under the lock).
   std::int32_t RequestedIndex();
   std::int32_t PoolCount();
@@ -85,6 +88,7 @@ private:
   TRef<TFrameSource> source_;
   bool ownsSource_;
   TFrameSourceInfo info_;
+  std::int32_t frameCount_;  // over every pass
   std::vector<TVideoPoolEntry> pool_;  // capacity 4, then doubled
   std::int32_t count_ = 0;
   std::int32_t requested_ = kNoVideoFrame;

@@ -21,6 +21,7 @@
 #include "tests/Oru/OruViewer/InProcessPlayer.h"
 #include "tests/support/kit/JpegWriter.h"
 #include "tests/support/kit/ShowBuilder.h"
+#include "tools/GifWriter.h"
 
 using namespace oru;
 using zm::TRef;
@@ -123,6 +124,46 @@ TEST(PlayShow, SolidSlidesAndCrossFadeAtTheirTimesAndAgainAlike) {
   for (std::size_t i = 0; i < run.Frames.size(); ++i) {
     ASSERT_EQ(again.Frames[i].Time, run.Frames[i].Time);
     ASSERT_EQ(again.Frames[i].Hash, run.Frames[i].Hash) << "frame " << i << " at " << run.Frames[i].Time;
+  }
+}
+
+// An animated GIF as a video clip, through the frame source, the extractor
+// and the video object: four solid frames of 250 ms, a 3500 ms clip. Loop
+// count 0 keeps wrapping for the whole clip; loop count 2 holds the last
+// frame from the end of the second pass. The video object waits for each
+// frame, so the colour at a time is that time's frame on a loaded machine too.
+TEST(PlayShow, GifClipLoopsAsItsFileSays) {
+  const std::uint32_t colours[4] = {Rgb(220, 30, 30), Rgb(30, 220, 30), Rgb(30, 30, 220), Rgb(220, 220, 30)};
+  for (int loops : {0, 2}) {
+    SCOPED_TRACE(loops);
+    oru::TGifAnimation gif;
+    gif.Width = 160;
+    gif.Height = 120;
+    gif.Loops = loops;
+    for (std::uint32_t c : colours)
+      gif.Palette.push_back({std::uint8_t(c >> 16), std::uint8_t(c >> 8), std::uint8_t(c)});
+    for (std::uint8_t i = 0; i < 4; ++i)
+      gif.Frames.push_back({std::vector<std::uint8_t>(std::size_t(gif.Width * gif.Height), i), 250});
+
+    zmtest::TShowBuilder show;
+    show.ScreenSize(160, 120).Main().Key("opt_scr_full", 0);
+    auto& slide = show.AddSlide(4000).SolidBackground(0, 0, 0).Transition("quick", 0);
+    slide.Video(show.VideoClip("anim.gif", 3500).Value("ClipGUID")).Key("WaitForConvert", 1);
+    show.AddFile("anim.gif", oru::WriteGif(gif));
+    show.Write();
+    const TRun run = Play(show.Folder());
+    ASSERT_TRUE(run.Started) << (run.Boxes.empty() ? "" : run.Boxes.back());
+    // 60 ms into each frame of three passes (a frame shows from half a
+    // frame period before its time).
+    for (int pass = 0; pass < 3; ++pass)
+      for (int frame = 0; frame < 4; ++frame) {
+        const std::int64_t t = pass * 1000 + frame * 250 + 60;
+        const int want = loops == 0 || pass < loops ? frame : 3;
+        EXPECT_TRUE(Near(run.ColourAt(t), colours[want], 2)) << "at " << t;
+      }
+    // Past the clip's end its last moment holds: 3500 ms is the third frame
+    // of the fourth pass, or the held last frame.
+    EXPECT_TRUE(Near(run.ColourAt(3700), colours[loops == 0 ? 2 : 3], 2));
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -67,6 +68,42 @@ TEST(OruVideoExtractor, FrameIndicesClampAndTimeRanges) {
   x->Stop();
   x->Join();
   EXPECT_FALSE(TOruVideoExtractor::Create(nullptr, true));
+}
+
+// A source that loops answers the frame numbers of every pass (it wraps
+// them itself): the clamps reach the last frame of the last pass.
+TEST(OruVideoExtractor, LoopingSourcesCountEveryPass) {
+  TFrameSourceInfo info;
+  info.FrameCount = 10;
+  info.FrameRate = 10;
+  info.Duration = 1000;
+  EXPECT_EQ(PlayedFrameCount(info), 10);  // no loop count: the frame count
+  info.LoopCount = 1;
+  EXPECT_EQ(PlayedFrameCount(info), 10);
+  info.LoopCount = 3;
+  EXPECT_EQ(PlayedFrameCount(info), 30);
+  info.Duration = 950;  // the last pass's last frame still gets a number
+  EXPECT_EQ(PlayedFrameCount(info), 29);
+  info.LoopCount = kLoopForever;
+  info.Duration = 60000;
+  info.FrameRate = 100;
+  EXPECT_EQ(PlayedFrameCount(info), INT32_MAX);
+  for (double bad : {0.0, -5.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+    info.FrameRate = bad;
+    EXPECT_EQ(PlayedFrameCount(info), 10) << bad;
+  }
+  info.FrameCount = -4;
+  EXPECT_EQ(PlayedFrameCount(info), 0);
+
+  TRef<TFakeSource> source = MakeRef<TFakeSource>(10, 10);
+  source->Info.Duration = 1000;
+  source->Info.LoopCount = 3;
+  TRef<TOruVideoExtractor> x = TOruVideoExtractor::Create(source.get(), false);
+  EXPECT_EQ(x->FrameCount(), 30);
+  EXPECT_EQ(x->FrameIndexAt(2500), 25);
+  EXPECT_EQ(x->FrameIndexAt(1e300), 29);
+  x->Stop();
+  x->Join();
 }
 
 TEST(OruVideoExtractor, RequestsRecycleTheFarthestPicture) {
