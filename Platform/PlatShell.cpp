@@ -51,7 +51,27 @@ std::string SystemRoot() {
   return "/";
 }
 
+bool IsFolder(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::is_directory(path, ec);
+}
+
 }  // namespace
+
+bool DocumentsFolderPath(std::u16string& path) {
+  path.clear();
+  std::string native;
+  if (GetEnv("XDG_DOCUMENTS_DIR", native) && Absolute(native) && IsFolder(native)) {
+    path = FromNativePath(Trimmed(native));
+    return true;
+  }
+  if (!GetEnv("HOME", native) || !Absolute(native)) return false;
+  native = Trimmed(native);
+  std::string documents = native == "/" ? std::string() : native;
+  documents.append("/Documents");  // appended: g++ 12 warns falsely on the literal sum
+  path = FromNativePath(IsFolder(documents) ? documents : native);
+  return true;
+}
 
 bool SHGetSpecialFolderPath(std::u16string& path, int csidl, bool create) {
   path.clear();

@@ -25,4 +25,9 @@ constexpr int CSIDL_FLAG_CREATE = 0x8000;
 // or when asked to create it and that fails.
 bool SHGetSpecialFolderPath(std::u16string& path, int csidl, bool create = false);
 
+// The user's documents folder as a path of the file layer: $XDG_DOCUMENTS_DIR
+// when it is an absolute folder that exists, else ~/Documents when that is a
+// folder, else the home folder. False, with path empty, without a home.
+bool DocumentsFolderPath(std::u16string& path);
+
 }  // namespace plat

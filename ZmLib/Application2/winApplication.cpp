@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "Platform/PlatSystem.h"
+#include "ZmLib/Win32/winCommonDialogs.h"
 #include "ZmLib/Win32/winSysUtils.h"
 
 namespace zm {
@@ -252,15 +253,20 @@ TCustomTimer* CreateWinTimer() {
   t->AfterConstruction();
   return t;
 }
+
+// The owner of dialogs given none.
+HWND ApplicationHandle() { return WinApplication ? WinApplication->GetHandle() : nullptr; }
 }  // namespace
 
 void InitWinApplication() {
   gSavedCreateTimer = CreateTimerHook;
   CreateTimerHook = &CreateWinTimer;
+  ApplicationWindowHook = &ApplicationHandle;
 }
 
 void FiniWinApplication() {
   if (CreateTimerHook == &CreateWinTimer) CreateTimerHook = gSavedCreateTimer;
+  if (ApplicationWindowHook == &ApplicationHandle) ApplicationWindowHook = nullptr;
 }
 
 }  // namespace zm

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "Platform/PlatShell.h"
 #include "Platform/Print/PlatPrint.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpFileStream.h"
@@ -27,6 +28,10 @@ constexpr int kPathEditId = 100;
 constexpr int kCopiesEditId = 90;
 constexpr int kFirstPrinterId = 100;
 constexpr std::int32_t kMaxListedPrinters = 0x7FFF;
+
+// Dialogs over a window of their own are placed over it; over the
+// application's window (hidden) or none, in the work area.
+bool OwnerPlacesDialog(HWND owner) { return owner && owner != ApplicationWindow(); }
 
 bool IsAbsolutePath(const WideString& p) {
   return !p.empty() && (p[0] == u'/' || p[0] == u'\\' || (p.size() >= 2 && p[1] == u':'));
@@ -85,7 +90,7 @@ public:
   }
   void Initialize() override {
     TDialog::Initialize();
-    if (!Handle || !Owner) return;
+    if (!Handle || !OwnerPlacesDialog(Owner)) return;
     RECT ow, dw;
     if (!GetWindowRect(Owner, &ow) || !GetWindowRect(Handle, &dw)) return;
     std::int32_t left = 0, top = 0;
@@ -95,6 +100,10 @@ public:
 };
 
 }  // namespace
+
+TApplicationWindowProc ApplicationWindowHook = nullptr;
+
+HWND ApplicationWindow() { return ApplicationWindowHook ? ApplicationWindowHook() : nullptr; }
 
 std::uint32_t ClassicSaveFlags(std::uint32_t options) {
   std::uint32_t f = kClassicAlways;
@@ -165,13 +174,20 @@ bool TSaveDialog::Execute() {
     }
   } guard;
 
+  // The folder shown, where a bare name goes: the user sees it in the box.
+  WideString folder = InitialDir;
+  if (folder.empty() && IsAbsolutePath(FileName)) folder = ExtractFilePath(FileName, false);
+  if (folder.empty()) {
+    std::u16string documents;
+    folder = plat::DocumentsFolderPath(documents) ? WideString(documents) : guard.Saved;
+  }
   WideString text = FileName;
-  if (!InitialDir.empty() && !IsAbsolutePath(FileName)) text = IncludeTrailingBackslash(InitialDir) + FileName;
+  if (!folder.empty() && !IsAbsolutePath(FileName)) text = IncludeTrailingBackslash(folder) + FileName;
   for (;;) {
     TRef<TDialog> d = MakeRef<TDialog>();
     d->Caption = u"Save As";
     d->Width = 360, d->Height = 100;
-    d->Position = Owner ? dpOwnerCenter : dpWorkAreaCenter;
+    d->Position = OwnerPlacesDialog(Owner) ? dpOwnerCenter : dpWorkAreaCenter;
     AddText(d.get(), u"File name:", 12, 12, 336, 16);
     auto* edit = d->Add<TDialogEdit>();
     edit->Id = kPathEditId;
@@ -184,8 +200,7 @@ bool TSaveDialog::Execute() {
     text = edit->Caption;
     WideString path = Trimmed(text);
     if (path.empty()) return false;
-    if (!IsAbsolutePath(path))
-      path = IncludeTrailingBackslash(InitialDir.empty() ? guard.Saved : InitialDir) + path;
+    if (!IsAbsolutePath(path) && !folder.empty()) path = IncludeTrailingBackslash(folder) + path;
     // A folder is no file name.
     if (path.back() == u'\\' || path.back() == u'/' || DirectoryExists(path)) return false;
     if (!DefaultExt.empty() && ExtractFileExt(path).empty()) path += u"." + DefaultExt;
@@ -248,7 +263,7 @@ bool TPrintDialog::Execute() {
 
   TRef<TPrinterChoiceDialog> d = MakeRef<TPrinterChoiceDialog>();
   d->Caption = u"Print";
-  d->Position = Owner ? dpTemplate : dpWorkAreaCenter;
+  d->Position = OwnerPlacesDialog(Owner) ? dpTemplate : dpWorkAreaCenter;
   std::int32_t y = 12;
   for (std::int32_t i = 0; i < count; ++i, y += 24) {
     auto* box = d->Add<TDialogCheckBox>();

@@ -11,10 +11,16 @@
 
 namespace zm {
 
+// The application's own window (nullptr when there is none); the
+// application installs it at start-up.
+using TApplicationWindowProc = HWND (*)();
+extern TApplicationWindowProc ApplicationWindowHook;
+HWND ApplicationWindow();
+
 class TCommonDialog : public TRefObject {
 public:
-  // nullptr: the dialog has no owner window.
-  explicit TCommonDialog(HWND owner = nullptr) : Owner(owner) {}
+  // Without an owner the application's own window owns the dialog.
+  explicit TCommonDialog(HWND owner = nullptr) : Owner(owner ? owner : ApplicationWindow()) {}
   HWND Owner;
   // True when the user confirmed.
   virtual bool Execute() = 0;
@@ -64,9 +70,10 @@ public:
   void Dispose() override;
   TStringList* Files() { return files_.get(); }
 
-  // Asks for a path: an edit box filled with InitialDir and FileName, OK and
-  // Cancel. A relative answer is taken in InitialDir, a name without an
-  // extension gets DefaultExt; with the overwrite prompt an existing file
+  // Asks for a path: an edit box filled with the folder shown and FileName,
+  // OK and Cancel. The folder shown is InitialDir, else the folder of an
+  // absolute FileName, else the documents folder; a relative answer is
+  // taken in it, a name without an extension gets DefaultExt; with the overwrite prompt an existing file
   // must be confirmed (No asks again). The current folder is the same
   // afterwards whatever happened. False on cancel or an empty answer, and
   // then FileName and Files are left as they were.

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <vector>
 
+#include "Platform/PlatFiles.h"
 #include "Platform/Print/PlatPrintRecorder.h"
 #include "Platform/User/PlatUser.h"
 #include "Platform/User/PlatUserHeadless.h"
@@ -281,6 +283,16 @@ TEST_F(ShowDialogTest, ButtonsTextsAndPrinterFailures) {
 }
 
 TEST_F(ShowDialogTest, SaveThePictureFileOrTheFrame) {
+  // The documents folder, where the save dialog starts, is the test's.
+  const char* was = std::getenv("XDG_DOCUMENTS_DIR");
+  const std::string saved = was ? was : "";
+  ::setenv("XDG_DOCUMENTS_DIR", dir.c_str(), 1);
+  struct TPutBack {
+    bool Had;
+    std::string Value;
+    ~TPutBack() { Had ? (void)::setenv("XDG_DOCUMENTS_DIR", Value.c_str(), 1) : (void)::unsetenv("XDG_DOCUMENTS_DIR"); }
+  } putBack{was != nullptr, saved};
+  const auto shown = [&](const char* name) { return WideString(plat::FromNativePath((dir / name).string())); };
   ini->WriteInteger(u"Main", u"CanRestore", 1);
   TPictures pics;
   pics.FileName = u"pictures\\s1.jpg";
@@ -298,7 +310,7 @@ TEST_F(ShowDialogTest, SaveThePictureFileOrTheFrame) {
                       plat::PressDialogId(d, plat::IDCANCEL);
                     }};
     EXPECT_EQ(ShowPrintDialog(nullptr, ini.get(), pics.Callback(), object.get()), plat::IDCANCEL);
-    EXPECT_EQ(offered, u"s1.jpg");
+    EXPECT_EQ(offered, shown("s1.jpg"));
   }
   {
     // The bytes go out unchanged, over an older file.
@@ -322,7 +334,7 @@ TEST_F(ShowDialogTest, SaveThePictureFileOrTheFrame) {
                     },
                     Press({idSave}), Press({plat::IDCANCEL})};
     EXPECT_EQ(ShowPrintDialog(nullptr, ini.get(), pics.Callback(), object.get()), 1);
-    EXPECT_EQ(offered, u"Slide3.bmp");
+    EXPECT_EQ(offered, shown("Slide3.bmp"));
     std::ifstream in(dir / "frame.bmp", std::ios::binary);
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_GE(bytes.size(), 26u);
@@ -340,7 +352,19 @@ TEST_F(ShowDialogTest, SaveThePictureFileOrTheFrame) {
                       plat::PressDialogId(d, plat::IDCANCEL);
                     }};
     EXPECT_EQ(ShowPrintDialog(nullptr, ini.get(), pics.Callback(), object.get()), 1);
-    EXPECT_EQ(offered, u"Slide3.bmp");
+    EXPECT_EQ(offered, shown("Slide3.bmp"));
+  }
+  {
+    // The name as offered lands in the folder shown, and so does a bare name
+    // typed in its place; the current folder is not where they go.
+    TStepDriver driver;
+    driver.Steps = {Press({idSave}), Press({plat::IDOK}), Press({idSave}),
+                    TypeAndPress(pathEdit, u"Mine.bmp", plat::IDOK)};
+    EXPECT_EQ(ShowPrintDialog(nullptr, ini.get(), pics.Callback(), object.get()), 1);
+    EXPECT_EQ(ShowPrintDialog(nullptr, ini.get(), pics.Callback(), object.get()), 1);
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir / "Slide3.bmp"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir / "Mine.bmp"));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::current_path() / "Slide3.bmp"));
   }
 }
 

@@ -19,7 +19,8 @@ namespace {
 class SpecialFolders : public ::testing::Test {
 protected:
   void SetUp() override {
-    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS", "SYSTEMROOT", "WINDIR"}) {
+    for (const char* name :
+         {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_DOCUMENTS_DIR", "SYSTEMROOT", "WINDIR"}) {
       const char* v = std::getenv(name);
       saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
       ::unsetenv(name);
@@ -96,6 +97,32 @@ TEST_F(SpecialFolders, UnknownIdsAndCreation) {
   std::u16string path = u"stale";
   EXPECT_FALSE(plat::SHGetSpecialFolderPath(path, plat::CSIDL_APPDATA, true));
   EXPECT_TRUE(path.empty());
+  std::filesystem::remove_all(root);
+}
+
+
+// Where a save dialog starts: the desktop's documents folder when it exists,
+// else ~/Documents when it exists, else the home folder itself.
+TEST_F(SpecialFolders, DocumentsFolder) {
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() / ("platshell-docs-" + std::to_string(std::random_device{}()));
+  std::filesystem::create_directories(root / "home");
+  const auto folder = [] {
+    std::u16string path = u"stale";
+    return plat::DocumentsFolderPath(path) ? path : u"(none) " + path;
+  };
+  EXPECT_EQ(folder(), u"(none) ");
+  Set("HOME", "relative/home");
+  EXPECT_EQ(folder(), u"(none) ");
+  Set("HOME", (root / "home").c_str());
+  EXPECT_EQ(folder(), plat::FromNativePath((root / "home").string()));
+  std::filesystem::create_directories(root / "home" / "Documents");
+  EXPECT_EQ(folder(), plat::FromNativePath((root / "home" / "Documents").string()));
+  Set("XDG_DOCUMENTS_DIR", (root / "missing").c_str());
+  EXPECT_EQ(folder(), plat::FromNativePath((root / "home" / "Documents").string()));
+  std::filesystem::create_directories(root / "docs");
+  Set("XDG_DOCUMENTS_DIR", ((root / "docs").string() + "/").c_str());
+  EXPECT_EQ(folder(), plat::FromNativePath((root / "docs").string()));
   std::filesystem::remove_all(root);
 }
 

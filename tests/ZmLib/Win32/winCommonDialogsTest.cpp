@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <vector>
 
+#include "Platform/PlatFiles.h"
 #include "Platform/Print/PlatPrintRecorder.h"
 #include "Platform/User/PlatUser.h"
 #include "Platform/User/PlatUserHeadless.h"
@@ -234,6 +236,60 @@ TEST_F(SaveDialogTest, OverwriteNeedsConfirmation) {
     ASSERT_TRUE(s->Execute());
     EXPECT_EQ(driver.Captions.size(), 2u);
   }
+}
+
+// A bare name goes to the folder the dialog showed: the documents folder
+// when neither InitialDir nor FileName names one; and a dialog given no
+// owner is owned by the application's window, placed in the work area.
+TEST_F(SaveDialogTest, BareNameGoesToTheFolderShownAndTheApplicationOwns) {
+  const char* was = std::getenv("XDG_DOCUMENTS_DIR");
+  const std::string saved = was ? was : "";
+  struct TPutBack {
+    bool Had;
+    std::string Value;
+    ~TPutBack() { Had ? (void)::setenv("XDG_DOCUMENTS_DIR", Value.c_str(), 1) : (void)::unsetenv("XDG_DOCUMENTS_DIR"); }
+  } putBack{was != nullptr, saved};
+  ::setenv("XDG_DOCUMENTS_DIR", dir.c_str(), 1);
+  const WideString docs = IncludeTrailingBackslash(WideString(plat::FromNativePath(dir.string())));
+
+  plat::WNDCLASSW wc{};
+  wc.lpfnWndProc = &plat::DefWindowProcW;
+  wc.lpszClassName = u"AppWindow";
+  plat::RegisterClassW(&wc);
+  static HWND app = nullptr;
+  app = plat::CreateWindowExW(0, u"AppWindow", u"app", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(app, nullptr);
+  const TApplicationWindowProc savedHook = ApplicationWindowHook;
+  ApplicationWindowHook = [] { return app; };
+
+  auto s = MakeRef<TSaveDialog>();
+  EXPECT_EQ(s->Owner, app);
+  s->FileName = u"Slide3.bmp";
+  s->DefaultExt = u"bmp";
+  TStepDriver driver;
+  WideString shown;
+  HWND owner = nullptr;
+  driver.Steps = {[&](HWND d) {
+                    shown = plat::DlgItemText(d, 100);
+                    owner = plat::GetWindowOwner(d);
+                    plat::PressDialogId(d, plat::IDOK);
+                  },
+                  Answer(u"Other", plat::IDOK)};
+  ASSERT_TRUE(s->Execute());
+  EXPECT_EQ(shown, docs + u"Slide3.bmp");
+  EXPECT_EQ(s->FileName, docs + u"Slide3.bmp");
+  EXPECT_EQ(owner, app);
+  ASSERT_TRUE(s->Execute());
+  EXPECT_EQ(s->FileName, docs + u"Other.bmp");
+  // An absolute name shows its own folder.
+  const WideString elsewhere = IncludeTrailingBackslash(wdir) + u"sub\\";
+  s->FileName = elsewhere + u"x.bmp";
+  driver.Steps.push_back(Answer(u"y", plat::IDOK));
+  ASSERT_TRUE(s->Execute());
+  EXPECT_EQ(s->FileName, elsewhere + u"y.bmp");
+  ApplicationWindowHook = savedHook;
+  EXPECT_EQ(MakeRef<TSaveDialog>()->Owner, savedHook ? savedHook() : nullptr);
+  plat::DestroyWindow(app);
 }
 
 // ---- the print dialog --------------------------------------------------------------------------
