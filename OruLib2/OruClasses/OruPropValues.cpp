@@ -21,6 +21,12 @@ float FloatPart(const TCommaList& parts, std::int32_t n, float def) {
   return static_cast<float>(v);
 }
 
+// A part as a 32-bit integer; false when it is none.
+bool IntPart(const TCommaList& parts, std::int32_t n, std::int32_t& value) {
+  value = parts.GetInt(n, 0);
+  return value == parts.GetInt(n, 1);  // only a part that is no number takes either default
+}
+
 bool SplitItem(const TIniItem* item, TCommaList& parts) {
   if (!item) return false;
   MakeCommaList(item->GetValue(), ',', parts);
@@ -46,7 +52,9 @@ WideString FormatFloat6(double value) { return FloatToStrDigits(value, 6); }
 TPoint ReadItemPoint(const TIniItem* item, TPoint def) {
   TCommaList parts;
   if (!SplitItem(item, parts) || parts.Count() != 2) return def;
-  return {parts.GetInt(0, def.X), parts.GetInt(1, def.Y)};
+  TPoint p;
+  if (!IntPart(parts, 0, p.X) || !IntPart(parts, 1, p.Y)) return def;
+  return p;
 }
 
 TPoint ReadItemPoint(const TIniList* section, const WideString& key, TPoint def) {
@@ -56,8 +64,11 @@ TPoint ReadItemPoint(const TIniList* section, const WideString& key, TPoint def)
 TFloatRect ReadItemRectF(const TIniItem* item, const TFloatRect& def) {
   TCommaList parts;
   if (!SplitItem(item, parts) || parts.Count() != 4) return def;
-  return {FloatPart(parts, 0, def.Left), FloatPart(parts, 1, def.Top), FloatPart(parts, 2, def.Right),
-          FloatPart(parts, 3, def.Bottom)};
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const TFloatRect r{FloatPart(parts, 0, nan), FloatPart(parts, 1, nan), FloatPart(parts, 2, nan),
+                     FloatPart(parts, 3, nan)};
+  if (std::isnan(r.Left) || std::isnan(r.Top) || std::isnan(r.Right) || std::isnan(r.Bottom)) return def;
+  return r;
 }
 
 TFloatPoint3 ReadItemVector3(const TIniItem* item, const TFloatPoint3& def) {

@@ -28,12 +28,12 @@ bool IsFlagChar(const WideString& text);  // exactly "1"
 // Six decimals, trailing zeros and a bare point removed ("0.5", "2").
 WideString FormatFloat6(double value);
 
-// "x,y": two 32-bit integers, each unreadable part taking its default; any
-// other number of parts gives the default point.
+// "x,y": two 32-bit integers; anything but exactly two numbers gives the
+// default point.
 zm::TPoint ReadItemPoint(const zm::TIniItem* item, zm::TPoint def);
 zm::TPoint ReadItemPoint(const zm::TIniList* section, const WideString& key, zm::TPoint def);
-// Four numbers (left, top, right, bottom) as 32-bit floats, each defaulting
-// on its own; any other number of parts gives the default.
+// Four numbers (left, top, right, bottom) as 32-bit floats; anything but
+// exactly four numbers a float holds gives the default rectangle.
 zm::TFloatRect ReadItemRectF(const zm::TIniItem* item, const zm::TFloatRect& def);
 // Three numbers likewise.
 zm::TFloatPoint3 ReadItemVector3(const zm::TIniItem* item, const zm::TFloatPoint3& def);

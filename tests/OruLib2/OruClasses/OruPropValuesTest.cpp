@@ -16,14 +16,17 @@ TRef<TIniItem> Item(const char* value) { return zm::MakeRef<TIniItem>("k", value
 TEST(OruPropValues, PartCountsAndUnreadableParts) {
   const TPoint def{7, 9};
   EXPECT_EQ(ReadItemPoint(Item(" 3, -4").get(), def), (TPoint{3, -4}));
-  // Each unreadable part keeps its own default; a wrong number of parts keeps all.
-  EXPECT_EQ(ReadItemPoint(Item("x,5").get(), def), (TPoint{7, 5}));
-  for (const char* bad : {"1,2,3", "12", "", ",,"}) EXPECT_EQ(ReadItemPoint(Item(bad).get(), def), def) << bad;
+  // Anything but exactly two numbers keeps the whole default, also when one
+  // part is readable.
+  for (const char* bad : {"x,5", "5,", "1,2,3", "12", "", ",,", "1,99999999999"})
+    EXPECT_EQ(ReadItemPoint(Item(bad).get(), def), def) << bad;
+  EXPECT_EQ(ReadItemPoint(Item("0,1").get(), def), (TPoint{0, 1}));
   EXPECT_EQ(ReadItemPoint(nullptr, def), def);
-  // Beyond what a float holds: that part keeps its default.
+  // Likewise four floats: a part beyond what a float holds, or none, keeps all.
   const TFloatRect rect{1, 2, 3, 4};
-  EXPECT_EQ(ReadItemRectF(Item("1e39,0,0,-1e300").get(), rect), (TFloatRect{1, 0, 0, 4}));
-  EXPECT_EQ(ReadItemRectF(Item("1,2,3,4,5").get(), rect), rect);
+  EXPECT_EQ(ReadItemRectF(Item("0.5,-2,1e3,0").get(), rect), (TFloatRect{0.5f, -2, 1000, 0}));
+  for (const char* bad : {"1e39,0,0,-1e300", "5,6,7,x", ",6,7,8", "1,2,3,4,5"})
+    EXPECT_EQ(ReadItemRectF(Item(bad).get(), rect), rect) << bad;
   // A bare number is a Windows colour value, red in the low byte.
   EXPECT_EQ(ReadItemColor(Item("255,128").get(), TColor32{}), (TColor32{0, 0, 255, 128}));
   EXPECT_EQ(ReadItemColor(Item("1,2,3,4,5").get(), TColor32{1, 2, 3, 4}), (TColor32{1, 2, 3, 4}));
