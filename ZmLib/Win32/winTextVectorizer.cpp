@@ -60,7 +60,8 @@ TFx ReadPoint(const std::uint8_t* at) {
   return TFx{float(plat::FixedToDouble(p.x)), float(plat::FixedToDouble(p.y))};
 }
 
-// Keeps the glyph's outline within its black box [A, A + B].
+}  // namespace
+
 void FitToBlackBox(TPathPoints& points, std::size_t from, std::int32_t a, std::int32_t b) {
   if (from >= points.size()) return;
   float minX = points[from].X, maxX = minX;
@@ -75,12 +76,12 @@ void FitToBlackBox(TPathPoints& points, std::size_t from, std::int32_t a, std::i
     maxX += shift;
   }
   if (maxX - float(a) - float(b) > 0 && minX < maxX) {
+    // Offsets keep their fractions: whole pixels would bend the curves of
+    // small sizes.
     const float scale = (float(a) + float(b) - minX) / (maxX - minX);
     for (std::size_t i = from; i < points.size(); ++i) points[i].X = (points[i].X - minX) * scale + minX;
   }
 }
-
-}  // namespace
 
 void ParseFontKey(const WideString& key, WideString& name, std::uint8_t& style) {
   style = 0;

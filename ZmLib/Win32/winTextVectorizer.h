@@ -37,6 +37,11 @@ void ParseFontKey(const WideString& key, WideString& name, std::uint8_t& style);
 // HeaderType"; records cut short end the walk.
 void NativeOutlineToPath(const std::uint8_t* data, std::size_t size, TPathPoints& sink);
 
+// Keeps the points of one glyph (from From on) within its black box
+// [A, A + B]: moved right when they start left of A, then narrowed when they
+// end right of A + B.
+void FitToBlackBox(TPathPoints& points, std::size_t from, std::int32_t a, std::int32_t b);
+
 TRef<TVectorizer> CreateWinVectorizer();
 
 void InitWinTextVectorizer();

@@ -137,6 +137,25 @@ TEST(WinVectorizer, NativeRecordsBecomePaths) {
   EXPECT_TRUE(none.empty());
 }
 
+// An outline left of its black box moves right, one reaching past it is
+// narrowed into it; fractions of a pixel stay apart (small sizes keep
+// their curves). Points before From are another glyph's.
+TEST(WinVectorizer, FitIntoTheBlackBoxKeepsFractions) {
+  TPathPoints p = {{9, 9, pcMove}, {-1, 0, pcMove}, {-0.75f, 1, pcLine}, {-0.5f, 2, pcControl2}, {3.5f, 3, pcLine}};
+  FitToBlackBox(p, 1, 1, 2);
+  const float want[] = {9, 1, 1 + 0.25f / 2.25f, 1 + 0.5f / 2.25f, 3};
+  for (std::size_t i = 0; i < p.size(); ++i) EXPECT_NEAR(p[i].X, want[i], 1e-5f) << i;
+  EXPECT_EQ(p[3].Y, 2);
+  // Within the box already: untouched; a single point or nothing at all: no division.
+  TPathPoints inside = {{1.5f, 0, pcMove}, {2.25f, 1, pcLine}};
+  FitToBlackBox(inside, 0, 1, 2);
+  EXPECT_EQ(inside[1].X, 2.25f);
+  TPathPoints one = {{5, 0, pcMove}};
+  FitToBlackBox(one, 0, 0, 1);
+  EXPECT_EQ(one[0].X, 5);
+  FitToBlackBox(one, 3, 0, 1);
+}
+
 TEST(WinVectorizer, GlyphOutlines) {
   ASSERT_EQ(CreateVectorizerHook, &CreateWinVectorizer);
   TRef<TVectorizer> v = CreateVectorizerHook();
