@@ -13,6 +13,7 @@
 #include "Platform/PlatShell.h"
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
+#include "ZmLib/Graphics/SysGfxLoader.h"
 #include "ZmLib/_MyUtils.h"
 #include "ZmLib/Graphics/zmBitmap.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
@@ -321,6 +322,11 @@ TRef<TImage> TOruImage::CreateCopy() {
 
 std::int32_t LiveImageHandleCount() { return gLiveHandles.load(); }
 
+void DecodePackedPixels(TImage* image) {
+  auto* packed = image ? dynamic_cast<TGfxBitmapStore*>(image->Store()) : nullptr;
+  if (packed && !packed->Image()->GetBitmap()) throw EGfxImageError();
+}
+
 TRef<TImage> MakePlaceholderImage(const WideString& name, bool found, bool isVideo) {
   const char16_t* first = found ? (isVideo ? kVideoLoadErrorText : kImageLoadErrorText)
                                 : (isVideo ? kVideoNotFoundText : kImageNotFoundText);
@@ -440,6 +446,7 @@ TRef<TOruImage> TFileAccessor::GetImage(const WideString& name, bool isVideo) {
           found = true;
           try {
             image = LoadImageFromStreamEx(stream, name, true);
+            DecodePackedPixels(image.get());
           } catch (const EAbort&) {
             throw;  // stopped, not broken: a later call tries again
           } catch (const std::exception&) {

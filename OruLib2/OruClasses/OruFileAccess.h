@@ -145,6 +145,11 @@ inline constexpr char16_t kPathText[] = u"Path:";
 // The placeholder picture: " <first line> " over " <file name> ", grey on
 // light grey; a plain light grey picture when no text can be drawn here.
 zm::TRef<zm::TImage> MakePlaceholderImage(const WideString& name, bool found, bool isVideo);
+// The pixels of a packed picture are decoded at once, so that a picture
+// whose pixels are damaged fails at its load (EGfxImageError) and shows the
+// placeholder, instead of failing again whenever it is drawn. Other
+// pictures are left as they are.
+void DecodePackedPixels(zm::TImage* image);
 
 // Handler(Data, Name) for files the source does not have: a stream, or nil.
 using TMissingFileHandler = zm::TStream* (*)(void* data, const WideString& name);

@@ -5,6 +5,7 @@
 #include <array>
 #include <vector>
 
+#include "ZmLib/Graphics/SysBilinearSampler.h"
 #include "ZmLib/Graphics/zmBmpLoader.h"
 #include "ZmLib/wpUnicode.h"
 
@@ -43,6 +44,31 @@ bool ReadString(TStream* stream, WideString& value) {
     return false;
   }
   return true;
+}
+
+// A BMP of another size than the fields say is drawn over that size: the
+// picture is laid out, and its levels are halved, from the fields.
+TRef<TBitmap> FitToSize(TRef<TDirectBitmap> bmp, std::int32_t width, std::int32_t height) {
+  if (!bmp || (bmp->Width() == width && bmp->Height() == height)) return bmp;
+  TPixelFormat* argb = PixelFormatByName(PF_A8R8G8B8);
+  TRef<TDirectBitmap> source = bmp;
+  if (bmp->PixelFormat() != argb) {
+    source = MakeRef<TDirectBitmap>(bmp->Width(), argb, bmp->Height());
+    source->CopyFrom(bmp.get());
+  }
+  TRef<TDirectBitmap> fitted = MakeRef<TDirectBitmap>(width, argb, height);
+  const auto layout = [](TDirectBitmap* b, TPixelLayout& l) {
+    l.Width = b->Width();
+    l.Height = b->Height();
+    l.BitsPerPixel = 32;
+    for (std::int32_t y = 0; y < b->Height(); ++y) l.Rows.push_back(b->ScanLine(y));
+  };
+  TPixelLayout from, to;
+  layout(source.get(), from);
+  layout(fitted.get(), to);
+  BilinearResizeLayout(from, to);
+  fitted->SetResolution(bmp->HorzResolution, bmp->VertResolution);
+  return fitted;
 }
 
 bool ParseDecimal(const WideString& s, std::int32_t& value) {
@@ -192,11 +218,7 @@ TBitmap* TGfxImage::GetBitmap() {
     inflated->SetPosition(0);
     TRef<TStream> wrapper = GfxReadTransformHook ? GfxReadTransformHook(data.get(), inflated.get()) : nullptr;
     TStream* source = wrapper ? wrapper.get() : inflated.get();
-    TRef<TDirectBitmap> bmp = LoadBitmapFromStream(source);
-    // Levels are halved from the container's size: a bitmap of another
-    // size would break the chain.
-    if (bmp && (bmp->Width() != Width || bmp->Height() != Height)) throw EGfxImageError();
-    Bitmap = std::move(bmp);
+    Bitmap = FitToSize(LoadBitmapFromStream(source), Width, Height);
   }
   return Bitmap.get();
 }

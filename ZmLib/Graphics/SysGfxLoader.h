@@ -23,7 +23,7 @@
 
 namespace zm {
 
-// Bad deflate data, or a BMP that does not fit the container's size.
+// Bad deflate data.
 ZM_COMMON_EXCEPTION(EGfxImageError, EStreamError)
 
 // Four bytes per pixel must fit one bitmap.
@@ -55,8 +55,8 @@ public:
   // EStreamReadError when the field count is cut short.
   bool Load(TStream* stream, const WideString& name, bool headerOnly);
   // The decoded bitmap, made on the first call (any thread; once); nil
-  // without Data or when the BMP reader declines. EGfxImageError for bad
-  // deflate data and for a bitmap of another size than Width x Height.
+  // without Data or when the BMP reader declines. A BMP of another size is
+  // resampled to Width x Height. EGfxImageError for bad deflate data.
   TBitmap* GetBitmap();
   // The first value of a key.
   bool GetStringField(const WideString& key, WideString& value);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
@@ -18,9 +19,11 @@
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/zmCommandLine.h"
+#include "ZmLib/zmLog.h"
 #include "tests/Oru/OruViewer/InProcessPlayer.h"
 #include "tests/support/kit/JpegWriter.h"
 #include "tests/support/kit/ShowBuilder.h"
+#include "tests/support/kit/ShowContainerWriter.h"
 #include "tools/GifWriter.h"
 
 using namespace oru;
@@ -89,6 +92,38 @@ void SolidShow(zmtest::TShowBuilder& show) {
   show.AddSlide(1000).SolidBackground(200, 40, 40).Transition("quick", 0);
   show.AddSlide(2000).SolidBackground(40, 200, 40).Transition("dissolve", 400);
   show.AddSlide(3000).SolidBackground(40, 40, 200).Transition("dissolve", 400);
+}
+
+void Put(std::string& s, std::uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) s += char((v >> (8 * i)) & 0xFF);
+}
+
+// A solid 24-bit BMP file.
+std::string SolidBmp(int w, int h, std::uint32_t rgb) {
+  const int stride = (w * 3 + 3) / 4 * 4;
+  std::string s = "BM";
+  Put(s, std::uint32_t(54 + stride * h), 4), Put(s, 0, 4), Put(s, 54, 4);
+  Put(s, 40, 4), Put(s, std::uint32_t(w), 4), Put(s, std::uint32_t(h), 4), Put(s, 1, 2), Put(s, 24, 2);
+  for (int i = 0; i < 6; ++i) Put(s, 0, 4);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) Put(s, rgb, 3);
+    s.append(std::size_t(stride - w * 3), '\0');
+  }
+  return s;
+}
+
+// The packed picture container: its fields say Width x Height, the BMP
+// inside is what it is.
+std::string PackedPicture(int width, int height, const std::string& bmp) {
+  std::string s = "ZMGF";
+  Put(s, 4, 2);
+  for (const std::string& f : {std::string("File"), std::string("p.bmp"), std::string("Width"), std::to_string(width),
+                               std::string("Height"), std::to_string(height), std::string("OriginalSize"),
+                               std::to_string(bmp.size())}) {
+    Put(s, std::uint32_t(f.size()), 2);
+    s += f;
+  }
+  return s + zmtest::TShowContainerWriter::Deflate(bmp);
 }
 
 }  // namespace
@@ -165,6 +200,61 @@ TEST(PlayShow, GifClipLoopsAsItsFileSays) {
     // of the fourth pass, or the held last frame.
     EXPECT_TRUE(Near(run.ColourAt(3700), colours[loops == 0 ? 2 : 3], 2));
   }
+}
+
+// Packed pictures: a BMP of another size than the container's fields say is
+// drawn over the size they give; pixels that do not decode show the load
+// error placeholder, with one log line, and nothing fails while the show
+// plays on.
+TEST(PlayShow, PackedPicturesOfAnotherSizeOrDamagedPixels) {
+  struct TLines : zm::TLog {
+    void WriteText(const WideString& line) override {
+      std::lock_guard<std::mutex> l(Lock);
+      Lines.push_back(line);
+    }
+    std::mutex Lock;
+    std::vector<WideString> Lines;
+  };
+  static std::atomic<int> asserts{0};
+  const zm::TAssertNotifyProc savedAssert = zm::AssertNotifyProc;
+  zm::AssertNotifyProc = [](const std::string&, const std::string&, int) { ++asserts; };
+  const std::string bmp = SolidBmp(80, 60, Rgb(40, 180, 220));
+  for (const bool damaged : {false, true}) {
+    SCOPED_TRACE(damaged);
+    asserts = 0;
+    zmtest::TShowBuilder show;
+    show.ScreenSize(160, 120).Main().Key("opt_scr_full", 0);
+    show.AddSlide(1500).SolidBackground(0, 0, 0).Transition("quick", 0).Image("Packed", "p.zmgfx");
+    std::string packed = PackedPicture(160, 120, bmp);
+    if (damaged) packed.resize(packed.size() - 20);  // the deflate stream cut short
+    show.AddFile("p.zmgfx", packed);
+    show.Write();
+    auto* log = new TLines;
+    zm::SetLog(log);
+    const TRun run = Play(show.Folder());
+    std::vector<WideString> lines;
+    {
+      std::lock_guard<std::mutex> l(log->Lock);
+      lines = log->Lines;
+    }
+    zm::SetLog(nullptr);
+    ASSERT_TRUE(run.Started);
+    EXPECT_EQ(asserts.load(), 0);
+    const std::size_t errors = std::count_if(lines.begin(), lines.end(), [](const WideString& line) {
+      return line.find(u"Image load error: p.zmgfx") != WideString::npos;
+    });
+    EXPECT_EQ(errors, damaged ? 1u : 0u);
+    const std::uint32_t centre = run.ColourAt(1000);
+    if (damaged) {
+      // The placeholder: grey text on light grey, never the black slide.
+      EXPECT_TRUE(Near(centre, Rgb(Channel(centre, 8), Channel(centre, 8), Channel(centre, 8)), 4) &&
+                  Channel(centre, 8) >= 90)
+          << std::hex << centre;
+    } else {
+      EXPECT_TRUE(Near(centre, Rgb(40, 180, 220), 2));
+    }
+  }
+  zm::AssertNotifyProc = savedAssert;
 }
 
 TEST(PlayShow, StartSwitchesAndADamagedPictureKeepTheShowGoing) {

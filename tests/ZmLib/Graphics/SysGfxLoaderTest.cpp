@@ -211,7 +211,6 @@ TEST(GfxLoader, DamagedPixelDataRaisesOnFirstRequestOnly) {
       {deflated.substr(0, deflated.size() / 2), "cut deflate stream"},
       {flipped, "bad block type"},
       {bomb, "inflates beyond any BMP of the size"},
-      {RawDeflate(Bmp32(3, 4)), "BMP of another size"},
   };
   for (const auto& [payload, what] : cases) {
     TRef<TGfxImage> image = LoadImage(Packed(Required(4, 4), payload));
@@ -228,6 +227,28 @@ TEST(GfxLoader, DamagedPixelDataRaisesOnFirstRequestOnly) {
   image = LoadImage(Packed(Required(4, 4), deflated + "trailing"));
   ASSERT_TRUE(image);
   EXPECT_TRUE(image->GetBitmap());
+}
+
+// A BMP of another size than the fields say is drawn over the fields' size:
+// the store's size and its levels stay those of the fields.
+TEST(GfxLoader, BmpOfAnotherSizeIsResampledToTheFieldsSize) {
+  for (const auto& [w, h] : {std::pair{3, 4}, std::pair{8, 2}}) {
+    TRef<TMemoryStream> s = zmtest::MemoryStreamOf(Packed(Required(5, 3), RawDeflate(Bmp32(w, h))));
+    TRef<TBitmapStore> store = LoadBitmapStore(s.get(), u"pic.zmgfx", false, {});
+    ASSERT_TRUE(store);
+    auto* level0 = dynamic_cast<TDirectBitmap*>(store->GetMipLevel(0, PixelFormatByName(PF_A8R8G8B8), nullptr));
+    ASSERT_TRUE(level0) << w;
+    EXPECT_EQ(level0->Size(), (TPoint{5, 3}));
+    // The corners land on the BMP's corners.
+    const std::pair<TPoint, TPoint> corners[] = {
+        {{0, 0}, {0, 0}}, {{4, 0}, {w - 1, 0}}, {{0, 2}, {0, h - 1}}, {{4, 2}, {w - 1, h - 1}}};
+    for (const auto& [at, from] : corners) {
+      std::uint32_t v;
+      std::memcpy(&v, level0->PixelAddress(at.X, at.Y), 4);
+      EXPECT_EQ(v, ColorAt(from.X, from.Y)) << w << " at " << at.X << "," << at.Y;
+    }
+    EXPECT_EQ(store->GetMipLevel(1, nullptr, nullptr)->Size(), (TPoint{3, 2}));
+  }
 }
 
 TEST(GfxLoader, ThreadsMeetingAtTheFirstDecodeShareOneBitmap) {
