@@ -1,8 +1,9 @@
 // Packed images of any shape through the container loader, then the first
 // decode of the deflated BMP and a halved level: a broken header must end in
 // nil or EStreamReadError with the stream back at its start, broken pixel
-// data in EGfxImageError or no bitmap, never a crash or an allocation beyond
-// what the header's size allows.
+// data in EGfxImageError or no bitmap (a BMP of another size is resampled to
+// the header's), never a crash or an allocation beyond what the header's
+// size allows.
 #include <cstddef>
 #include <cstdint>
 

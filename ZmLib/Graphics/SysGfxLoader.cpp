@@ -53,6 +53,8 @@ TRef<TBitmap> FitToSize(TRef<TDirectBitmap> bmp, std::int32_t width, std::int32_
   TPixelFormat* argb = PixelFormatByName(PF_A8R8G8B8);
   TRef<TDirectBitmap> source = bmp;
   if (bmp->PixelFormat() != argb) {
+    // A BMP of few bits per pixel may hold more pixels than a 32-bit copy can.
+    if (std::int64_t(bmp->Width()) * bmp->Height() > kMaxGfxPixels) throw EGfxImageError();
     source = MakeRef<TDirectBitmap>(bmp->Width(), argb, bmp->Height());
     source->CopyFrom(bmp.get());
   }
