@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,6 +15,7 @@
 #include "ZmLib/Win32/winPrinters.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/zmByteString.h"
+#include "tests/OruLib2/EnvGuard.h"
 
 namespace oru {
 namespace show_dialogs_test {
@@ -284,14 +284,8 @@ TEST_F(ShowDialogTest, ButtonsTextsAndPrinterFailures) {
 
 TEST_F(ShowDialogTest, SaveThePictureFileOrTheFrame) {
   // The documents folder, where the save dialog starts, is the test's.
-  const char* was = std::getenv("XDG_DOCUMENTS_DIR");
-  const std::string saved = was ? was : "";
-  ::setenv("XDG_DOCUMENTS_DIR", dir.c_str(), 1);
-  struct TPutBack {
-    bool Had;
-    std::string Value;
-    ~TPutBack() { Had ? (void)::setenv("XDG_DOCUMENTS_DIR", Value.c_str(), 1) : (void)::unsetenv("XDG_DOCUMENTS_DIR"); }
-  } putBack{was != nullptr, saved};
+  orutest::TEnvGuard env;
+  env.Set("XDG_DOCUMENTS_DIR", dir.string());
   const auto shown = [&](const char* name) { return WideString(plat::FromNativePath((dir / name).string())); };
   ini->WriteInteger(u"Main", u"CanRestore", 1);
   TPictures pics;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -14,6 +13,7 @@
 #include "Platform/User/PlatUserHeadless.h"
 #include "ZmLib/zmByteString.h"
 #include "ZmLib/wpFileStream.h"
+#include "tests/OruLib2/EnvGuard.h"
 
 namespace zm {
 namespace common_dialogs_test {
@@ -242,14 +242,8 @@ TEST_F(SaveDialogTest, OverwriteNeedsConfirmation) {
 // when neither InitialDir nor FileName names one; and a dialog given no
 // owner is owned by the application's window, placed in the work area.
 TEST_F(SaveDialogTest, BareNameGoesToTheFolderShownAndTheApplicationOwns) {
-  const char* was = std::getenv("XDG_DOCUMENTS_DIR");
-  const std::string saved = was ? was : "";
-  struct TPutBack {
-    bool Had;
-    std::string Value;
-    ~TPutBack() { Had ? (void)::setenv("XDG_DOCUMENTS_DIR", Value.c_str(), 1) : (void)::unsetenv("XDG_DOCUMENTS_DIR"); }
-  } putBack{was != nullptr, saved};
-  ::setenv("XDG_DOCUMENTS_DIR", dir.c_str(), 1);
+  orutest::TEnvGuard env;
+  env.Set("XDG_DOCUMENTS_DIR", dir.string());
   const WideString docs = IncludeTrailingBackslash(WideString(plat::FromNativePath(dir.string())));
 
   plat::WNDCLASSW wc{};
