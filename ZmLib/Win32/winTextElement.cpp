@@ -37,6 +37,12 @@ std::int32_t Clamp32(std::int64_t v) {
 }
 
 bool RightToLeftClass(char c) { return c == plat::GCPCLASS_HEBREW || c == plat::GCPCLASS_LOCALNUMBER; }
+// Blanks and tabs that a line's end sets to the line's own direction.
+bool LineEndBlank(char16_t c) {
+  return c == u' ' || c == u'\t' || c == 0x000C || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 ||
+         c == 0x205F || c == 0x3000;
+}
+
 bool LeftToRightClass(char c) { return c == plat::GCPCLASS_LATIN || c == plat::GCPCLASS_LATINNUMBER; }
 
 TFontParams UsableFont(TFontParams font) {
@@ -258,6 +264,10 @@ void TWinTextElement::Layout() {
     }
   }
 
+  // Runs that the whole text sets right to left: shaped alone, a run would
+  // resolve its neutral characters by itself (a full stop at its end would
+  // go to the right), so it is shaped with that order imposed.
+  std::vector<bool> reversed(runs_.size(), false);
   if (runs_.size() > 1) {
     // Cut the runs where the visual order jumps and put them in visual order.
     // The text is ordered in the direction it starts in, as its runs are shaped.
@@ -269,10 +279,27 @@ void TWinTextElement::Layout() {
       TDcScope dc(this, FontParams());
       GetPlacement(dc.Dc(), s.data(), Clamp32(std::int64_t(s.size())), whole, gpOrder | gpClasses | gpGlyphs,
                    kLayoutPlacementFlags);
-      if (direction_) whole.Order.erase(whole.Order.begin());
+      if (direction_) {
+        whole.Order.erase(whole.Order.begin());
+        if (!whole.Classes.empty()) whole.Classes.erase(whole.Classes.begin());
+      }
     }
     std::vector<TWinFontRun> cut;
     cut.reserve(runs_.size() * 2);
+    // A right-to-left piece gives the blanks at its logical end pieces of
+    // their own: shaped alone, blanks at the end of a line go to its right.
+    const auto add = [&](TWinFontRun piece) {
+      std::int32_t end = piece.Start + piece.Count;
+      if (piece.Count > 1 && whole.Order[std::size_t(end - 1)] < whole.Order[std::size_t(piece.Start)])
+        while (end - 1 > piece.Start && LineEndBlank(text_[std::size_t(end - 1)])) {
+          TWinFontRun blank = piece;
+          blank.Start = --end;
+          blank.Count = 1;
+          cut.push_back(blank);
+        }
+      piece.Count = end - piece.Start;
+      cut.push_back(piece);
+    };
     for (const TWinFontRun& r : runs_) {
       TWinFontRun piece = r;
       for (std::int32_t i = r.Start + 1; i < r.Start + r.Count; ++i) {
@@ -280,12 +307,12 @@ void TWinTextElement::Layout() {
             std::int64_t(whole.Order[std::size_t(i)]) - std::int64_t(whole.Order[std::size_t(i - 1)]);
         if (d > 1 || d < -1) {
           piece.Count = i - piece.Start;
-          cut.push_back(piece);
+          add(piece);
           piece.Start = i;
         }
       }
       piece.Count = r.Start + r.Count - piece.Start;
-      cut.push_back(piece);
+      add(piece);
     }
     auto visualStart = [&whole](const TWinFontRun& r) {
       return std::min(whole.Order[std::size_t(r.Start)], whole.Order[std::size_t(r.Start + r.Count - 1)]);
@@ -293,13 +320,21 @@ void TWinTextElement::Layout() {
     std::stable_sort(cut.begin(), cut.end(),
                      [&](const TWinFontRun& a, const TWinFontRun& b) { return visualStart(a) < visualStart(b); });
     runs_ = std::move(cut);
+    reversed.assign(runs_.size(), false);
+    for (std::size_t k = 0; k < runs_.size(); ++k) {
+      if (runs_[k].Count < 1) continue;
+      const std::size_t first = std::size_t(runs_[k].Start), last = first + std::size_t(runs_[k].Count) - 1;
+      const plat::UINT a = whole.Order[first], b = whole.Order[last];
+      reversed[k] = a != b ? b < a : first < whole.Classes.size() && RightToLeftClass(whole.Classes[first]);
+    }
   }
 
   std::int64_t left = std::numeric_limits<std::int32_t>::max(), right = -std::numeric_limits<std::int32_t>::max();
   std::int64_t x = 0;
   std::uint8_t direction = direction_;
-  for (TWinFontRun& r : runs_) {
-    ShapeRun(r, Clamp32(x), direction, left, right);
+  for (std::size_t k = 0; k < runs_.size(); ++k) {
+    TWinFontRun& r = runs_[k];
+    ShapeRun(r, Clamp32(x), reversed[k] ? std::uint8_t(tdRightToLeftOverride) : direction, left, right);
     x += r.Width;
     for (std::int32_t i = r.Start; i < r.Start + r.Count; ++i) {
       for (std::uint8_t code = 1; code <= tdRightToLeftOverride; ++code)

@@ -252,6 +252,44 @@ TEST(WinTextElement, MixedScriptsEachCharacterGetsAGlyph) {
   EXPECT_TRUE(e->IsClusterContinuation(19));
 }
 
+// Hebrew with digits and blanks between Latin words, and in brackets: the
+// Hebrew is a run of its own, and each run is ordered as the whole line
+// orders it, the blanks too ("abc 123 GBA def", "[123 GBA]" as seen, GBA the
+// Hebrew letters in visual order).
+TEST(WinTextElement, MixedDirectionsKeepTheirBlanksWhereTheLineOrdersThem) {
+  struct {
+    WideString Text;
+    std::vector<std::int32_t> Seen;  // the characters from left to right
+  } const cases[] = {
+      {u"abc \u05D0\u05D1\u05D2 123 def", {0, 1, 2, 3, 8, 9, 10, 7, 6, 5, 4, 11, 12, 13, 14}},
+      {u"[\u05D0\u05D1\u05D2 123]", {0, 5, 6, 7, 4, 3, 2, 1, 8}},
+      // A comma between the word and the digits goes with the word.
+      {u"abc \u05D0\u05D1\u05D2, 123 def", {0, 1, 2, 3, 9, 10, 11, 8, 7, 6, 5, 4, 12, 13, 14, 15}},
+  };
+  for (const auto& c : cases) {
+    TRef<TWinTextElement> e = Laid(c.Text);
+    ExpectConsistent(e.get());
+    EXPECT_GE(e->Runs().size(), 2u);
+    std::vector<std::pair<std::int32_t, std::int32_t>> lefts;
+    for (std::int32_t i = 0; i < e->Length(); ++i) {
+      const TCharBounds b = e->CharEdges(i);
+      EXPECT_NE(b.Start, b.End) << i;  // every character, blanks too, has its width
+      lefts.emplace_back(std::min(b.Start, b.End), i);
+    }
+    std::sort(lefts.begin(), lefts.end());
+    std::vector<std::int32_t> seen;
+    for (const auto& l : lefts) seen.push_back(l.second);
+    EXPECT_EQ(seen, c.Seen) << e->Length();
+    // The glyphs are drawn in that order: the blank after the Hebrew word
+    // is drawn between the digits and the word.
+    std::vector<std::int32_t> drawn;
+    for (std::int32_t i = 0; i < e->Length(); ++i) drawn.push_back(e->ClusterGlyph(i));
+    std::vector<std::int32_t> byGlyph;
+    for (std::int32_t i : c.Seen) byGlyph.push_back(drawn[std::size_t(i)]);
+    EXPECT_TRUE(std::is_sorted(byGlyph.begin(), byGlyph.end())) << e->Length();
+  }
+}
+
 TEST(WinTextElement, DamagedTextAndOddFonts) {
   const WideString texts[] = {
       Units({0xD800}),                    // a lone high surrogate
