@@ -585,10 +585,12 @@ void T3DDrawer::FillGradientQuad(const TFloatPoint& origin, const TFloatPoint& o
     case 1: c[0] = m, c[1] = a, c[2] = b, c[3] = m; break;  // top right
     case 2: c[0] = b, c[1] = m, c[2] = m, c[3] = a; break;  // bottom right
     case 3: c[0] = m, c[1] = b, c[2] = a, c[3] = m; break;  // bottom left
-    case 4: c[0] = a, c[1] = b, c[2] = a, c[3] = b; break;  // left to right
+    // The directions of the shadow generator's gradients, so that a box and
+    // its shadow fade the same way.
+    case 4: c[0] = b, c[1] = b, c[2] = a, c[3] = a; break;  // bottom to top
     case 5: c[0] = a, c[1] = a, c[2] = b, c[3] = b; break;  // top to bottom
-    case 6: c[0] = b, c[1] = a, c[2] = b, c[3] = a; break;  // right to left
-    case 7: c[0] = b, c[1] = b, c[2] = a, c[3] = a; break;  // bottom to top
+    case 6: c[0] = a, c[1] = b, c[2] = a, c[3] = b; break;  // left to right
+    case 7: c[0] = b, c[1] = a, c[2] = b, c[3] = a; break;  // right to left
     default: c[0] = c[1] = c[2] = c[3] = a; break;
   }
   std::uint32_t edges = 0;

@@ -75,8 +75,10 @@ TEST_F(TDrawerOnDevice, AFrameShowsImagesWithOpacityClippedImagesAndEveryGradien
     }
   // Gradients, white to black; the mid colour is (255 + 0) >> 1 = 127.
   const double W = 255, B = 0, M = 127;
-  const double kinds[9][4] = {{W, M, M, B}, {M, W, B, M}, {B, M, M, W}, {M, B, W, M}, {W, B, W, B},
-                              {W, W, B, B}, {B, W, B, W}, {B, B, W, W}, {W, W, W, W}};
+  // Kinds 4 to 7 run as the shadow generator's: bottom to top, top to
+  // bottom, left to right, right to left.
+  const double kinds[9][4] = {{W, M, M, B}, {M, W, B, M}, {B, M, M, W}, {M, B, W, M}, {B, B, W, W},
+                              {W, W, B, B}, {W, B, W, B}, {B, W, B, W}, {W, W, W, W}};
   for (int k = 0; k <= 8; ++k)
     for (int y = 20; y < 26; ++y)
       for (int x = 2 + 7 * k; x < 8 + 7 * k; ++x) {

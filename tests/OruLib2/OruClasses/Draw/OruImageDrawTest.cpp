@@ -177,8 +177,8 @@ TEST_F(ObjectsOnDevice, KeyFrameFilterGradesThePicture) {
     for (int x = 0; x < 8; x += 7) EXPECT_TRUE(Near(At(x, y), 0x7FBFDF, 1)) << x << ", " << y;
 }
 
-// A vertical gradient box from red to blue, and a horizontal one whose
-// first colour is on the right.
+// A vertical gradient box from red to blue, and a horizontal one: both run
+// from their first colour to their second, top down and left to right.
 TEST_F(ObjectsOnDevice, GradientBoxes) {
   TTestTree t = BuildTree(Obj("V", "Box", "Size=32,48\r\nFillMode=VGradient\r\nColor1=255,0,0\r\nColor2=0,0,255\r\n" +
                                               KeyAt(0, "Position=-50,0\r\n")) +
@@ -190,9 +190,9 @@ TEST_F(ObjectsOnDevice, GradientBoxes) {
   EXPECT_TRUE(Near(At(16, 0), 0xFF0000, 16));
   EXPECT_TRUE(Near(At(16, 47), 0x0000FF, 16));
   EXPECT_TRUE(Near(At(16, 24), 0x7F007F, 16));
-  // Right box: blue on its left edge, red on its right.
-  EXPECT_TRUE(Near(At(33, 24), 0x0000FF, 24));
-  EXPECT_TRUE(Near(At(62, 24), 0xFF0000, 24));
+  // Right box: red on its left edge, blue on its right.
+  EXPECT_TRUE(Near(At(33, 24), 0xFF0000, 24));
+  EXPECT_TRUE(Near(At(62, 24), 0x0000FF, 24));
 }
 
 TEST_F(ObjectsOnDevice, SplitterAndTransparentBoxesLeaveTheBackground) {
