@@ -172,8 +172,10 @@ void TOruBox::PrepareDraw(TDeviceDrawer& drawer) {
                                  std::uint32_t(ShadowColorCorrected.G) << 8 | ShadowColorCorrected.B;
     const TFloatPoint3 xa{c[1].X - c[0].X, c[1].Y - c[0].Y, c[1].Z - c[0].Z};
     const TFloatPoint3 ya{c[2].X - c[0].X, c[2].Y - c[0].Y, c[2].Z - c[0].Z};
+    // The distance counts in the box's own size, as a picture's does in its.
+    const float own = std::sqrt(std::max(0.0f, Width * Height));
     Shadow->Draw(&sd, c[0], xa, ya, colour, opacity * ShadowOpacity / 100.0f / 100.0f, float(ShadowAngle),
-                 ShadowDistance, size);
+                 ShadowDistance * own, size);
   }
   drawer.FillGradientQuad(o, TFloatPoint{}, Fill, ax, ay);
 }

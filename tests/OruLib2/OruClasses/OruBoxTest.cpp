@@ -126,4 +126,31 @@ TEST(OruBox, ShadowIsMadeOnceAndDrawnUnderTheBox) {
   EXPECT_EQ(d.released[0], first->Image());
 }
 
+// The shadow moves by ShadowDistance percent of the box's own size (scaled
+// as the box is drawn) towards ShadowAngle, as a picture's shadow does.
+TEST(OruBox, ShadowIsOffsetByItsDistanceAndAngle) {
+  const auto shadowOrigin = [](const std::string& keys) {
+    TTestTree t = BuildTree(BoxBody("Box", "ShadowEnable=1\r\nShadowSize=4\r\nColor1=255,255,255\r\n" + keys));
+    t.Layout(0);
+    TLogDrawer d;
+    EXPECT_TRUE(d.Draw(t.Slide.get()));
+    EXPECT_EQ(d.images.size(), 1u);
+    return d.images.empty() ? TFloatPoint{} : d.images[0].Origin;
+  };
+  const TFloatPoint still = shadowOrigin("ShadowDistance=0\r\n");
+  // Placed into the 320 x 240 slide the 100 x 50 box is drawn 3.2 times its size.
+  const double unit = std::sqrt(100.0 * 50.0) * 3.2 / 100.0;
+  const struct {
+    double Distance, Angle;
+  } cases[] = {{10, 0}, {10, 90}, {1.5, 45}, {20, 180}, {5, -60}};
+  for (const auto& c : cases) {
+    const TFloatPoint o = shadowOrigin("ShadowDistance=" + std::to_string(c.Distance) +
+                                       "\r\nShadowAngle=" + std::to_string(c.Angle) + "\r\n");
+    const double a = c.Angle * 3.14159265358979 / 180, d = c.Distance * unit;
+    // Within the rounding of the shadow's working size.
+    EXPECT_NEAR(o.X - still.X, d * std::cos(a), 0.01 + d * 0.003) << c.Distance << " at " << c.Angle;
+    EXPECT_NEAR(o.Y - still.Y, d * std::sin(a), 0.01 + d * 0.003) << c.Distance << " at " << c.Angle;
+  }
+}
+
 }  // namespace
