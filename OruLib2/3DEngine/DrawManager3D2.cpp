@@ -394,6 +394,7 @@ void T3DDrawer::SetPixelProjection() {
 }
 
 TPoint3F T3DDrawer::Place(const TFloatPoint& p) const { return {p.X + DrawOffset.X, p.Y + DrawOffset.Y, 0}; }
+TPoint3F T3DDrawer::Place3(const TFloatPoint3& p) const { return {p.X + DrawOffset.X, p.Y + DrawOffset.Y, p.Z}; }
 
 void T3DDrawer::WidenDrawnBounds(const TPoint3F* corners, int count) {
   if (!Blurring || !Screen_) return;
@@ -472,19 +473,28 @@ bool T3DDrawer::Draw(TDrawItem* item) {
 
 void T3DDrawer::DrawImage(TImage* image, const TFloatPoint& origin, const TImageDrawParams& params,
                           const TFloatPoint& axisX, const TFloatPoint& axisY) {
+  DrawImageAt(image, Place(origin), params, {axisX.X, axisX.Y, 0}, {axisY.X, axisY.Y, 0});
+}
+
+void T3DDrawer::DrawImage3D(TImage* image, const TFloatPoint3& origin, const TImageDrawParams& params,
+                            const TFloatPoint3& axisX, const TFloatPoint3& axisY) {
+  DrawImageAt(image, Place3(origin), params, {axisX.X, axisX.Y, axisX.Z}, {axisY.X, axisY.Y, axisY.Z});
+}
+
+void T3DDrawer::DrawImageAt(TImage* image, const TPoint3F& o, const TImageDrawParams& params, const TPoint3F& axisX,
+                            const TPoint3F& axisY) {
   if (!image || (image->Flags() & kDisposed) || !CanDraw()) return;
   std::int32_t ci = 0;
   if (image->GetCacheList()->FindByClass<TCustomTexture>(ci)) {
-    DrawCustomTexture(static_cast<TCustomTexture*>(image->GetCacheList()->Get(ci)), image, origin, params, axisX,
-                      axisY);
+    DrawCustomTexture(static_cast<TCustomTexture*>(image->GetCacheList()->Get(ci)), image, o, params, axisX, axisY);
     return;
   }
   TLockScope l(DrawerLock());
   TMultiTexture6* t = GetTiledTexture(image, params);
   if (!t) return;
   const float scale = std::ldexp(1.0f, params.Level);
-  const TPoint3F o = Place(origin);
-  const TPoint3F ax{axisX.X * scale, axisX.Y * scale, 0}, ay{axisY.X * scale, axisY.Y * scale, 0};
+  const TPoint3F ax{axisX.X * scale, axisX.Y * scale, axisX.Z * scale},
+      ay{axisY.X * scale, axisY.Y * scale, axisY.Z * scale};
   t->Opacity = OpacityByte(params.Opacity, true);
   t->DrawMode = params.Filtering == 0 ? 1 : 0;
   t->Filtering = params.Filtering != 0;
@@ -504,7 +514,7 @@ void T3DDrawer::DrawImage(TImage* image, const TFloatPoint& origin, const TImage
   }
   if (Blurring) {
     const auto at = [&](float x, float y) {
-      return TPoint3F{o.X + x * ax.X + y * ay.X, o.Y + x * ax.Y + y * ay.Y, 0};
+      return TPoint3F{o.X + x * ax.X + y * ay.X, o.Y + x * ax.Y + y * ay.Y, o.Z + x * ax.Z + y * ay.Z};
     };
     const TPoint3F c[4] = {at(src.X0, src.Y0), at(src.X1, src.Y0), at(src.X0, src.Y1), at(src.X1, src.Y1)};
     WidenDrawnBounds(c, 4);
@@ -533,21 +543,20 @@ void T3DDrawer::DrawImage(TImage* image, const TFloatPoint& origin, const TImage
   }
 }
 
-void T3DDrawer::DrawCustomTexture(TCustomTexture* texture, TImage* image, const TFloatPoint& origin,
-                                  const TImageDrawParams& params, const TFloatPoint& axisX,
-                                  const TFloatPoint& axisY) {
+void T3DDrawer::DrawCustomTexture(TCustomTexture* texture, TImage* image, const TPoint3F& o,
+                                  const TImageDrawParams& params, const TPoint3F& ax, const TPoint3F& ay) {
   const TFloatRect& s = params.SourceRect;
   TRectF src;
   if (s.Right > s.Left && s.Bottom > s.Top)
     src = {s.Left, s.Top, s.Right, s.Bottom};
   else
     src = {0, 0, float(image->Params.Width), float(image->Params.Height)};
-  const TPoint3F o = Place(origin);
-  const TPoint3F ax{axisX.X, axisX.Y, 0}, ay{axisY.X, axisY.Y, 0};
   const std::uint32_t colour = std::uint32_t(OpacityByte(params.Opacity, false)) << 24 | 0xFFFFFFu;
   const bool keepPoint = texture->PointSampling;
   texture->PointSampling = params.Filtering == 0;
-  const auto at = [&](float x, float y) { return TPoint3F{o.X + x * ax.X + y * ay.X, o.Y + x * ax.Y + y * ay.Y, 0}; };
+  const auto at = [&](float x, float y) {
+    return TPoint3F{o.X + x * ax.X + y * ay.X, o.Y + x * ax.Y + y * ay.Y, o.Z + x * ax.Z + y * ay.Z};
+  };
   const TPoint3F c[4] = {at(src.X0, src.Y0), at(src.X1, src.Y0), at(src.X0, src.Y1), at(src.X1, src.Y1)};
   WidenDrawnBounds(c, 4);
   TScreenTexture* const list[1] = {texture};
@@ -565,14 +574,25 @@ void T3DDrawer::DrawCustomTexture(TCustomTexture* texture, TImage* image, const 
 
 void T3DDrawer::FillGradientQuad(const TFloatPoint& origin, const TFloatPoint& offset, const TGradientFill& fill,
                                  const TFloatPoint& axisX, const TFloatPoint& axisY) {
+  const TPoint3F p1{origin.X + DrawOffset.X - (offset.X * axisX.X + offset.Y * axisY.X),
+                    origin.Y + DrawOffset.Y - (offset.X * axisX.Y + offset.Y * axisY.Y), 0};
+  FillQuadAt(p1, fill, {axisX.X, axisX.Y, 0}, {axisY.X, axisY.Y, 0});
+}
+
+void T3DDrawer::FillGradientQuad3D(const TFloatPoint3& origin, const TGradientFill& fill, const TFloatPoint3& axisX,
+                                   const TFloatPoint3& axisY) {
+  FillQuadAt(Place3(origin), fill, {axisX.X, axisX.Y, axisX.Z}, {axisY.X, axisY.Y, axisY.Z});
+}
+
+void T3DDrawer::FillQuadAt(const TPoint3F& p1, const TGradientFill& fill, const TPoint3F& axisX,
+                           const TPoint3F& axisY) {
   if (!(fill.Opacity > 0.0f)) return;
   ZM_ASSERT(fill.Kind <= 8, "T3DDrawer.FillGradientQuad - bad gradient kind");
   if (!CanDraw()) return;
-  const TPoint3F p1{origin.X + DrawOffset.X - (offset.X * axisX.X + offset.Y * axisY.X),
-                    origin.Y + DrawOffset.Y - (offset.X * axisX.Y + offset.Y * axisY.Y), 0};
-  const TPoint3F ax{fill.ScaleX * axisX.X, fill.ScaleX * axisX.Y, 0}, ay{fill.ScaleY * axisY.X, fill.ScaleY * axisY.Y, 0};
-  const TPoint3F p2{p1.X + ax.X, p1.Y + ax.Y, 0}, p3{p1.X + ay.X, p1.Y + ay.Y, 0},
-      p4{p1.X + ax.X + ay.X, p1.Y + ax.Y + ay.Y, 0};
+  const TPoint3F ax{fill.ScaleX * axisX.X, fill.ScaleX * axisX.Y, fill.ScaleX * axisX.Z},
+      ay{fill.ScaleY * axisY.X, fill.ScaleY * axisY.Y, fill.ScaleY * axisY.Z};
+  const TPoint3F p2{p1.X + ax.X, p1.Y + ax.Y, p1.Z + ax.Z}, p3{p1.X + ay.X, p1.Y + ay.Y, p1.Z + ay.Z},
+      p4{p1.X + ax.X + ay.X, p1.Y + ax.Y + ay.Y, p1.Z + ax.Z + ay.Z};
   const TPoint3F corners[4] = {p1, p2, p3, p4};
   WidenDrawnBounds(corners, 4);
   const std::uint32_t a = ScaleAlpha(fill.Colour1.Value(), fill.Opacity);

@@ -108,6 +108,11 @@ public:
                         const zm::TFloatPoint& axisX, const zm::TFloatPoint& axisY) override;
   void DrawGradientFrame(bool quad, const zm::TFloatPoint& origin, bool flag, float opacity, zm::TColor32 colour,
                          const zm::TFloatPoint& size, const zm::TFloatPoint& border) override;
+  // Through the device's projection from the camera: in perspective.
+  void DrawImage3D(zm::TImage* image, const zm::TFloatPoint3& origin, const zm::TImageDrawParams& params,
+                   const zm::TFloatPoint3& axisX, const zm::TFloatPoint3& axisY) override;
+  void FillGradientQuad3D(const zm::TFloatPoint3& origin, const zm::TGradientFill& fill,
+                          const zm::TFloatPoint3& axisX, const zm::TFloatPoint3& axisY) override;
   // Three planes with pixel shaders and the luminance format (unless Rgba),
   // else one RGBA texture (Rgba) or one grey texture.
   zm::TRef<zm::TYUVImage> CreateVideoImage(std::int32_t width, std::int32_t height, bool rgba) override;
@@ -186,11 +191,16 @@ private:
   void SetPixelProjection();
   void WidenDrawnBounds(const zm::TPoint3F* corners, int count);
   zm::TPoint3F Place(const zm::TFloatPoint& p) const;
+  zm::TPoint3F Place3(const zm::TFloatPoint3& p) const;
+  // Origins already placed (draw offset added), axes in 3D.
+  void DrawImageAt(zm::TImage* image, const zm::TPoint3F& origin, const zm::TImageDrawParams& params,
+                   const zm::TPoint3F& axisX, const zm::TPoint3F& axisY);
+  void FillQuadAt(const zm::TPoint3F& origin, const zm::TGradientFill& fill, const zm::TPoint3F& axisX,
+                  const zm::TPoint3F& axisY);
   TTextureStore2* FindTextureStore(zm::TImage* image, bool create);
   zm::TMultiTexture6* GetTiledTexture(zm::TImage* image, const zm::TImageDrawParams& params);
-  void DrawCustomTexture(zm::TCustomTexture* texture, zm::TImage* image, const zm::TFloatPoint& origin,
-                         const zm::TImageDrawParams& params, const zm::TFloatPoint& axisX,
-                         const zm::TFloatPoint& axisY);
+  void DrawCustomTexture(zm::TCustomTexture* texture, zm::TImage* image, const zm::TPoint3F& origin,
+                         const zm::TImageDrawParams& params, const zm::TPoint3F& axisX, const zm::TPoint3F& axisY);
   void DrawFilterSlide(zm::TDrawItem* slide, TDrawFilter* filter);
   void DrawTargetOverSurface(zm::TRenderTargetTexture* target, std::uint8_t alpha);
   void GaussianBlur(zm::TDrawItem* item, float radius);

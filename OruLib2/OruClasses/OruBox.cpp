@@ -59,10 +59,7 @@ void TObjectShadowDrawer::DrawImage(TImage* image, const TShadowDrawRecord& reco
   p.Tinted = true;
   p.TintColour = TColor24{record.Blue, record.Green, record.Red};
   p.Antialiased = true;
-  const TFloatPoint o = ProjectObjectPoint(object_, origin);
-  const TFloatPoint x = ProjectObjectPoint(object_, {origin.X + xAxis.X, origin.Y + xAxis.Y, origin.Z + xAxis.Z});
-  const TFloatPoint y = ProjectObjectPoint(object_, {origin.X + yAxis.X, origin.Y + yAxis.Y, origin.Z + yAxis.Z});
-  drawer_.DrawImage(image, o, p, {x.X - o.X, x.Y - o.Y}, {y.X - o.X, y.Y - o.Y});
+  drawer_.DrawImage3D(image, origin, p, xAxis, yAxis);
 }
 
 void TObjectShadowDrawer::Precache(TImage* image) {
@@ -140,7 +137,7 @@ bool TOruBox::PrepareShadow() {
 
 void TOruBox::PrepareResources(TDeviceDrawer& drawer) {
   if (drawer.CanDraw() && PrepareShadow()) {
-    TObjectShadowDrawer sd(drawer, *this);
+    TObjectShadowDrawer sd(drawer);
     Shadow->Precache(&sd);
   }
   TOruObject::PrepareResources(drawer);
@@ -148,7 +145,7 @@ void TOruBox::PrepareResources(TDeviceDrawer& drawer) {
 
 void TOruBox::ReleaseResources(TDeviceDrawer& drawer) {
   if (Shadow) {
-    TObjectShadowDrawer sd(drawer, *this);
+    TObjectShadowDrawer sd(drawer);
     Shadow->ReleaseCache(&sd);
   }
   TOruObject::ReleaseResources(drawer);
@@ -158,26 +155,22 @@ void TOruBox::PrepareDraw(TDeviceDrawer& drawer) {
   if (!Visible()) return;
   TFloatPoint3 c[4];
   GetWorldCorners(c);
-  const TFloatPoint o = ProjectObjectPoint(*this, c[0]);
-  const TFloatPoint p1 = ProjectObjectPoint(*this, c[1]);
-  const TFloatPoint p2 = ProjectObjectPoint(*this, c[2]);
-  const TFloatPoint ax{p1.X - o.X, p1.Y - o.Y}, ay{p2.X - o.X, p2.Y - o.Y};
   const float opacity = GetOpacity();
+  const TFloatPoint3 xa{c[1].X - c[0].X, c[1].Y - c[0].Y, c[1].Z - c[0].Z};
+  const TFloatPoint3 ya{c[2].X - c[0].X, c[2].Y - c[0].Y, c[2].Z - c[0].Z};
   Fill = MakeBoxFill(FillMode, Color1Corrected, Alpha1, Color2Corrected, Alpha2, Antialiased != 0, opacity);
   if (PrepareShadow()) {
     const TShadowParams& sp = Shadow->Params();
     const float size = float(std::sqrt(std::max(0.0, double(sp.Right) * sp.Bottom)));
-    TObjectShadowDrawer sd(drawer, *this);
+    TObjectShadowDrawer sd(drawer);
     const std::uint32_t colour = std::uint32_t(ShadowColorCorrected.R) << 16 |
                                  std::uint32_t(ShadowColorCorrected.G) << 8 | ShadowColorCorrected.B;
-    const TFloatPoint3 xa{c[1].X - c[0].X, c[1].Y - c[0].Y, c[1].Z - c[0].Z};
-    const TFloatPoint3 ya{c[2].X - c[0].X, c[2].Y - c[0].Y, c[2].Z - c[0].Z};
     // The distance counts in the box's own size, as a picture's does in its.
     const float own = std::sqrt(std::max(0.0f, Width * Height));
     Shadow->Draw(&sd, c[0], xa, ya, colour, opacity * ShadowOpacity / 100.0f / 100.0f, float(ShadowAngle),
                  ShadowDistance * own, size);
   }
-  drawer.FillGradientQuad(o, TFloatPoint{}, Fill, ax, ay);
+  drawer.FillGradientQuad3D(c[0], Fill, xa, ya);
 }
 
 }  // namespace oru

@@ -34,7 +34,7 @@ zm::TFloatPoint ProjectObjectPoint(TOruObject& object, const zm::TFloatPoint3& p
 // Shadow pictures drawn through a device drawer, tinted and placed.
 class TObjectShadowDrawer : public zm::ShadowDrawer {
 public:
-  explicit TObjectShadowDrawer(zm::TDeviceDrawer& drawer, TOruObject& object) : drawer_(drawer), object_(object) {}
+  explicit TObjectShadowDrawer(zm::TDeviceDrawer& drawer) : drawer_(drawer) {}
   void DrawImage(zm::TImage* image, const zm::TShadowDrawRecord& record, const zm::TFloatPoint3& origin,
                  const zm::TFloatPoint3& xAxis, const zm::TFloatPoint3& yAxis, float texScale) override;
   void Precache(zm::TImage* image) override;
@@ -42,7 +42,6 @@ public:
 
 private:
   zm::TDeviceDrawer& drawer_;
-  TOruObject& object_;
 };
 
 // How an object's shadow pictures are fetched: through the host when there

@@ -442,7 +442,7 @@ void TOruImage::PrepareResources(TDeviceDrawer& drawer) {
     drawer.PrepareImage(Picture.get(), GetDrawParams(drawer));
     PreparedLevel = MipLevel;
     if (PrepareShadow()) {
-      TObjectShadowDrawer sd(drawer, *this);
+      TObjectShadowDrawer sd(drawer);
       Shadow->Precache(&sd);
     }
     NeedsTextures = 0;
@@ -453,7 +453,7 @@ void TOruImage::PrepareResources(TDeviceDrawer& drawer) {
 void TOruImage::ReleaseResources(TDeviceDrawer& drawer) {
   if (Picture) drawer.ReleaseImageTextures(Picture.get());
   if (Shadow) {
-    TObjectShadowDrawer sd(drawer, *this);
+    TObjectShadowDrawer sd(drawer);
     Shadow->ReleaseCache(&sd);
   }
   PreparedLevel = -1;
@@ -475,7 +475,7 @@ void TOruImage::PrepareDraw(TDeviceDrawer& drawer) {
     const TFloatPoint3 ay = SubFloatPoints3(origin, LocalToWorld(*this, X0, Y0 + sy));
     const std::uint32_t colour = std::uint32_t(ShadowColorCorrected.R) << 16 |
                                  std::uint32_t(ShadowColorCorrected.G) << 8 | ShadowColorCorrected.B;
-    TObjectShadowDrawer sd(drawer, *this);
+    TObjectShadowDrawer sd(drawer);
     // The axes are one picture pixel long: the distance counts in the shadow's size.
     Shadow->Draw(&sd, origin, ax, ay, colour, opacity * ShadowOpacity / 100.0f / 100.0f, float(ShadowAngle),
                  ShadowDistance * size, size);
@@ -504,10 +504,11 @@ void TOruImage::PrepareDraw(TDeviceDrawer& drawer) {
 
   // Picture pixel (0, 0) of the source, wherever the crop puts it.
   const float lx = X0 + (margin - source.Left) * sx, ly = Y0 + (margin - source.Top) * sy;
-  const TFloatPoint o = ProjectObjectPoint(*this, LocalToWorld(*this, lx, ly));
-  const TFloatPoint ax = Sub(ProjectObjectPoint(*this, LocalToWorld(*this, lx + sx, ly)), o);
-  const TFloatPoint ay = Sub(ProjectObjectPoint(*this, LocalToWorld(*this, lx, ly + sy)), o);
-  drawer.DrawImage(Picture.get(), o, params, ax, ay);
+  // Placed in 3D: the drawer sees a turned picture in perspective.
+  const TFloatPoint3 o = LocalToWorld(*this, lx, ly);
+  const TFloatPoint3 ax = SubFloatPoints3(o, LocalToWorld(*this, lx + sx, ly));
+  const TFloatPoint3 ay = SubFloatPoints3(o, LocalToWorld(*this, lx, ly + sy));
+  drawer.DrawImage3D(Picture.get(), o, params, ax, ay);
 }
 
 }  // namespace oru::objects

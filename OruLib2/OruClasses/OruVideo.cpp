@@ -527,7 +527,7 @@ void TOruVideo::DrawShadow(TDeviceDrawer& drawer, float opacity) {
   const TFloatPoint3 xa{c1.X - o.X, c1.Y - o.Y, c1.Z - o.Z}, ya{c2.X - o.X, c2.Y - o.Y, c2.Z - o.Z};
   const std::uint32_t colour = std::uint32_t(ShadowColorCorrected.R) << 16 |
                                std::uint32_t(ShadowColorCorrected.G) << 8 | ShadowColorCorrected.B;
-  TObjectShadowDrawer sd(drawer, *this);
+  TObjectShadowDrawer sd(drawer);
   Shadow->Draw(&sd, o, xa, ya, colour, opacity * ShadowOpacity / 100.0f / 100.0f, float(ShadowAngle),
                ShadowDistance, size);
 }

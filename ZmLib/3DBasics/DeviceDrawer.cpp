@@ -139,6 +139,32 @@ void TDeviceDrawer::SetView(const TFloatRect& viewRect, const TFloatPoint& virtu
   Camera = camera;
 }
 
+TFloatPoint TDeviceDrawer::ProjectToScreen(const TFloatPoint3& p) const {
+  if (p.Z == 0 || !(Camera.Z < 0)) return {p.X, p.Y};
+  const double depth = double(p.Z) - Camera.Z;
+  if (!(depth > 1e-6)) return {p.X, p.Y};
+  const double t = -double(Camera.Z) / depth;
+  const double x = Camera.X + (double(p.X) - Camera.X) * t, y = Camera.Y + (double(p.Y) - Camera.Y) * t;
+  if (!std::isfinite(x) || !std::isfinite(y)) return {p.X, p.Y};
+  return {static_cast<float>(x), static_cast<float>(y)};
+}
+
+void TDeviceDrawer::DrawImage3D(TImage* image, const TFloatPoint3& origin, const TImageDrawParams& params,
+                                const TFloatPoint3& axisX, const TFloatPoint3& axisY) {
+  const TFloatPoint o = ProjectToScreen(origin);
+  const TFloatPoint x = ProjectToScreen({origin.X + axisX.X, origin.Y + axisX.Y, origin.Z + axisX.Z});
+  const TFloatPoint y = ProjectToScreen({origin.X + axisY.X, origin.Y + axisY.Y, origin.Z + axisY.Z});
+  DrawImage(image, o, params, {x.X - o.X, x.Y - o.Y}, {y.X - o.X, y.Y - o.Y});
+}
+
+void TDeviceDrawer::FillGradientQuad3D(const TFloatPoint3& origin, const TGradientFill& fill,
+                                       const TFloatPoint3& axisX, const TFloatPoint3& axisY) {
+  const TFloatPoint o = ProjectToScreen(origin);
+  const TFloatPoint x = ProjectToScreen({origin.X + axisX.X, origin.Y + axisX.Y, origin.Z + axisX.Z});
+  const TFloatPoint y = ProjectToScreen({origin.X + axisY.X, origin.Y + axisY.Y, origin.Z + axisY.Z});
+  FillGradientQuad(o, {}, fill, {x.X - o.X, x.Y - o.Y}, {y.X - o.X, y.Y - o.Y});
+}
+
 TRect TDeviceDrawer::GetVisibleRect() const { return RectEmpty(ClipRect) ? Bounds : ClipRect; }
 
 TFloatRect TDeviceDrawer::GetViewRectF() const {

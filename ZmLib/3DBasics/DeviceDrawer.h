@@ -143,6 +143,17 @@ public:
                                 const TFloatPoint& axisX, const TFloatPoint& axisY) = 0;
   virtual void DrawGradientFrame(bool quad, const TFloatPoint& origin, bool flag, float opacity, TColor32 colour,
                                  const TFloatPoint& size, const TFloatPoint& border) = 0;
+  // The same placed in 3D (z away from the viewer, the screen plane at 0):
+  // seen from Camera, a turned quad is drawn in perspective. The base draws
+  // the parallelogram that the three points span on the screen plane.
+  virtual void DrawImage3D(TImage* image, const TFloatPoint3& origin, const TImageDrawParams& params,
+                           const TFloatPoint3& axisX, const TFloatPoint3& axisY);
+  virtual void FillGradientQuad3D(const TFloatPoint3& origin, const TGradientFill& fill, const TFloatPoint3& axisX,
+                                  const TFloatPoint3& axisY);
+  // Where a point in 3D shows on the screen plane, seen from Camera (the
+  // point itself without a camera in front of the plane, or at or behind
+  // the camera).
+  TFloatPoint ProjectToScreen(const TFloatPoint3& point) const;
   // A picture for a frame source to fill; nil for a size below 1 or
   // without a device.
   virtual TRef<TYUVImage> CreateVideoImage(std::int32_t width, std::int32_t height, bool rgba) = 0;
