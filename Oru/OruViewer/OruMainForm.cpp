@@ -384,6 +384,8 @@ std::int64_t TMainForm::SlideStartTime(std::int32_t i) {
   if (!show_) return 0;
   TOruSource* source = show_->GetSource();
   i = std::max(i, 0);
+  // A show that ends has nothing after its end: a later slide is the end.
+  if (source->RepeatMode() != kRepeatLoop) i = std::min(i, source->SlideCount());
   TSlideSpan span;
   source->GetSlideSpan(i, span);
   // Far passes of a long show stay within what a time can hold.
@@ -522,7 +524,7 @@ void TMainForm::DoKey(zm::TKeyKind kind, std::uint16_t key, zm::WideChar& ch, zm
     }
     // A show that keeps the keyboard from moving it still lets these keys
     // release a "pause" slide.
-    if (down && inputMapping_ && !inputMapping_->SyncPermitControl() && AtPauseSlide()) {
+    if (down && inputMapping_ && !inputMapping_->SyncPermitControl()) {
       switch (key) {
         case 19: case 32: case 34: case 39: case 167: case 176: case 179:
           GoOn();
@@ -567,8 +569,6 @@ void TMainForm::DoMouseWheel(zm::TShiftState shift, zm::TPoint pos, int notches)
   zm::TZmForm::DoMouseWheel(shift, pos, notches);
 }
 
-bool TMainForm::AtPauseSlide() const { return viewer_ && viewer_->Engine() && viewer_->Engine()->StoppedAtBarrier(); }
-
 void TMainForm::StartFromShow(const WideString& commandLine, bool thenClose) {
   // Asked while the show is still there; the answer holds until it closes.
   bool start = false;
@@ -583,10 +583,10 @@ void TMainForm::StartFromShow(const WideString& commandLine, bool thenClose) {
   if (start) RunProgram(this, commandLine, zm::ProgramDir);
 }
 
-void TMainForm::GoOn() {
-  // One millisecond past the stop, so the same "pause" slide does not hold
-  // again at a time the report rounded down.
-  MoveKeepingPause(std::int64_t(viewer_->Time()) + 1);
+bool TMainForm::GoOn() {
+  // The engine goes on from where it stands: a move from the time last
+  // reported would land short of the stop and hold there again.
+  return viewer_ && viewer_->Engine() && viewer_->Engine()->GoOn();
 }
 
 void TMainForm::MoveKeepingPause(std::int64_t time) {
@@ -608,12 +608,10 @@ bool TMainForm::RunAction(const TOruActionInfo& action) {
       MoveKeepingPause(PrevSlideTime(t));
       return true;
     case acNextSlide:
-      if (AtPauseSlide()) GoOn();
-      else MoveKeepingPause(NextSlideTime(t, viewer_->Paused()));
+      if (!GoOn()) MoveKeepingPause(NextSlideTime(t, viewer_->Paused()));
       return true;
     case acPause:
-      if (AtPauseSlide()) GoOn();
-      else viewer_->SetPaused(!viewer_->Paused());
+      if (!GoOn()) viewer_->SetPaused(!viewer_->Paused());
       return true;
     case acPrint:
       viewer_->RequestImage();

@@ -142,9 +142,9 @@ private:
   void StartFromShow(const WideString& commandLine, bool thenClose);
   // Actions 12 and 14: another show in this window.
   bool OpenLinkedShow(const TOruActionInfo& action);
-  // The engine stands at a "pause" slide; GoOn lets it play on.
-  bool AtPauseSlide() const;
-  void GoOn();
+  // Lets the engine play on from the "pause" slide it stands at; false when
+  // it stands at none.
+  bool GoOn();
   void MoveKeepingPause(std::int64_t time);
   void PointerLeft();
   void HiddenChanged();

@@ -689,6 +689,7 @@ void TOruEngine::Step() {
       LogLine(u"TOruEngine.MainLoop: SetActive(False) - Stop by Barrier");
       SetActive(false);
       if (barrier_.LoopLength <= 0) {
+        stopTime_ = barrier_.Time;
         stoppedAtBarrier_.store(true);
         loader_->SetCurrentTime(barrier_.Time);
         ComputeBarrier(barrier_.Time);
@@ -773,9 +774,22 @@ double TOruEngine::Unsharp() const {
   return source_ ? source_->UnsharpAmount() : 0;
 }
 
+const std::vector<TOruPreparedSlide>& TOruEngine::ShownSlides() {
+  // Where the show stands at a "pause" slide's end or at its own end, the
+  // slide that would begin there has not begun: the one before stays.
+  double stop = kNever;
+  if (stoppedAtBarrier_.load()) stop = stopTime_;
+  else if (ShowEnds() && loader_ && loader_->CurrentTime() >= ShowEnd()) stop = ShowEnd();
+  if (stop == kNever) return slides_;
+  shownSlides_.clear();
+  for (const TOruPreparedSlide& s : slides_)
+    if (s.Times.Start < stop) shownSlides_.push_back(s);
+  return shownSlides_.empty() ? slides_ : shownSlides_;
+}
+
 void TOruEngine::DrawFrame(bool force) {
   if (!root_) return;
-  const bool changed = root_->Update(slides_);
+  const bool changed = root_->Update(ShownSlides());
   if (!changed && !force) return;
   // Hover follows objects that move under a resting pointer.
   TOruActionInfo ignored;

@@ -234,6 +234,12 @@ public:
   bool Paused() const { return paused_.load(); }
   bool Active() const { return active_.load(); }
   bool StoppedAtBarrier() const { return stoppedAtBarrier_.load(); }
+  // Lets the show go on from the "pause" slide it stands at; false when it
+  // stands at none (any thread).
+  bool GoOn() {
+    bool stopped = true;
+    return stoppedAtBarrier_.compare_exchange_strong(stopped, false);
+  }
   std::int32_t PlayingGeneration() const { return playingGeneration_.load(); }
   // The show time of the frame drawn last (or being drawn).
   double FrameTime() const { return frameTime_.load(); }
@@ -275,6 +281,9 @@ private:
   double ShowEnd() const;
   bool Covered(double time) const;
   bool DrawTest(double time) const;
+  // The prepared slides that may show: while the show stands at a "pause"
+  // slide or at its end, not those that would begin there.
+  const std::vector<TOruPreparedSlide>& ShownSlides();
   bool IsMusicReady();
   void EndCheck();
   void DrawFrame(bool force);
@@ -319,6 +328,8 @@ private:
   TNextRun nextRun_;
   TBarrier barrier_;
   std::atomic<bool> stoppedAtBarrier_{false};
+  double stopTime_ = kNever;  // where the show last stopped at a "pause" slide
+  std::vector<TOruPreparedSlide> shownSlides_;
   bool endReported_ = false;
   std::atomic<float> volume_{1.0f};
   bool framePresented_ = false;

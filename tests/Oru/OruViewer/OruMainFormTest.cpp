@@ -133,8 +133,11 @@ TEST_F(MainForm, SlideStartTimes) {
   // The first slide has no transition: one millisecond in, so it is shown.
   EXPECT_EQ(form_->SlideStartTime(-3), 1);
   EXPECT_EQ(form_->SlideStartTime(2), 7000);
-  // The end of a show that closes gets no extra millisecond.
+  // The end of a show that closes gets no extra millisecond; a slide after
+  // it ("-slide 99") is the end as well.
   EXPECT_EQ(form_->SlideStartTime(3), 12000);
+  EXPECT_EQ(form_->SlideStartTime(98), 12000);
+  EXPECT_EQ(form_->SlideStartTime(INT32_MAX), 12000);
 
   zmtest::TShowProjectWriter repeating(Native("rep"));
   orutest::AddSlides(repeating, {1000, 2500}, "repeat");

@@ -120,6 +120,8 @@ class TEtRoot : public TOruEngineRoot {
 public:
   bool Update(const std::vector<TOruPreparedSlide>& slides) override {
     Count = slides.size();
+    Indexes.clear();
+    for (const TOruPreparedSlide& s : slides) Indexes.push_back(s.Index);
     return true;
   }
   bool Draw(TOruDrawController*, const TRect&, std::uint32_t color, double) override {
@@ -135,6 +137,7 @@ public:
   int Draws = 0;
   std::vector<std::pair<int, std::size_t>> Readied;  // draws so far, slides
   std::size_t Count = 0;
+  std::vector<std::int32_t> Indexes;  // of the slides last handed over
   std::uint32_t Color = 0;
 };
 
@@ -321,6 +324,30 @@ TEST_F(OruEngine, PauseSlideStopsTheClockAtItsEndUntilAMoveNotAPauseRequest) {
   EXPECT_FALSE(engine->StoppedAtBarrier());
   EXPECT_GT(Shown(), 2100);
   EXPECT_LT(Shown(), 2400);
+}
+
+// The form lets a show standing at a "pause" slide go on from where it
+// stands; it does not hold there again. While it stands, and at the end of a
+// show that stops, the slide that would begin there is not drawn.
+TEST_F(OruEngine, GoOnLeavesAPauseSlideAndAStandingShowKeepsItsSlide) {
+  Open(Show({1000, 2000, 3000, 4000}, "stop", {{1, "pause"}}), 0);
+  Pass();
+  EXPECT_FALSE(engine->GoOn());  // not standing at one
+  RunUntil(3000, 10, 400);
+  ASSERT_TRUE(engine->StoppedAtBarrier());
+  ASSERT_EQ(Shown(), 2000);
+  const auto& drawn = parts->Root->Indexes;
+  ASSERT_FALSE(drawn.empty());
+  EXPECT_EQ(*std::max_element(drawn.begin(), drawn.end()), 1);
+  EXPECT_TRUE(engine->GoOn());
+  EXPECT_FALSE(engine->GoOn());  // once
+  RunUntil(2300, 10, 100);
+  EXPECT_FALSE(engine->StoppedAtBarrier());
+  EXPECT_GE(Shown(), 2300);
+  RunUntil(9000, 10, 400);
+  EXPECT_EQ(Shown(), 4000);
+  ASSERT_FALSE(drawn.empty());
+  EXPECT_EQ(*std::max_element(drawn.begin(), drawn.end()), 3);
 }
 
 TEST_F(OruEngine, LoopSlideGoesBackByWholeLoopLengthsAndPlaysOn) {
