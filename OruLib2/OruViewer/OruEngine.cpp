@@ -160,8 +160,11 @@ void TOruEngine::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled,
         RunAction(action);
         return;
       }
-      const bool hit = HitTest(*m, action);
-      if (!hit && m->Action.Code != acNone) action = m->Action;
+      // An object with an action takes moves and the left button's events;
+      // the action the form attached runs only where none takes it.
+      const bool over = HitTest(*m, action);
+      const bool taken = over && ((m->Buttons & 1) || m->Buttons == 0);
+      if (!taken && m->Action.Code != acNone) action = m->Action;
       RunAction(action);
       return;
     }
@@ -866,17 +869,18 @@ bool TOruEngine::HitTest(const TMouseData& pointer, TOruActionInfo& action) {
   double time = loader_ ? loader_->CurrentTime() : heldTime_;
   if (time < 0) time = 0.1;
   if (loader_) {
-    for (auto it = slides_.rbegin(); it != slides_.rend(); ++it) {
+    const std::vector<TOruPreparedSlide>& shown = ShownSlides();
+    for (auto it = shown.rbegin(); it != shown.rend(); ++it) {
       if (time < it->Times.Start || time > it->Times.VisibleUntil) continue;
       WideString className;
       TOruActionInfo found;
+      // An object with an action takes the event, whether it makes the
+      // action now (a release) or not (a press, a move).
       if (loader_->HitSlide(it->Container.get(), pointer, time, className, found)) {
-        if (found.Code != acNone) {
-          hover = true;
-          name = className;
-          action = found;
-          break;
-        }
+        hover = true;
+        name = className;
+        action = found;
+        break;
       }
     }
   }
@@ -885,7 +889,7 @@ bool TOruEngine::HitTest(const TMouseData& pointer, TOruActionInfo& action) {
     std::lock_guard<std::mutex> g(hoverLock_);
     hoverName_ = name;
   }
-  return action.Code != acNone;
+  return hover;
 }
 
 void TOruEngine::RunAction(const TOruActionInfo& action) {
@@ -1074,9 +1078,13 @@ public:
     auto* c = dynamic_cast<TDrawContainer*>(container);
     if (!c || !c->Slide) return false;
     const std::uint32_t keys = (pointer.Buttons & 1) ? kSlideMouseLeftHeld : 0;
-    TOruObject* hit = c->Slide->HandleMouse(keys, static_cast<float>(pointer.X), true, action, pointer.Kind,
-                                            kSlideMouseLeft, static_cast<float>(pointer.Y));
-    if (!hit) return false;
+    // Only the left button presses objects; the others pass over them. A
+    // record without buttons (a move, the repeat of a frame) counts as left.
+    const bool left = (pointer.Buttons & 1) || pointer.Buttons == 0;
+    const std::int32_t button = left ? kSlideMouseLeft : kSlideMouseLeft + 1;
+    TOruObject* hit = c->Slide->HandleMouse(keys, static_cast<float>(pointer.X), true, action, pointer.Kind, button,
+                                            static_cast<float>(pointer.Y));
+    if (!hit || ParseActionString(hit->Action).IsEmpty()) return false;
     className = ClassNameOf(*hit);
     return true;
   }

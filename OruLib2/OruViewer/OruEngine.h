@@ -123,8 +123,9 @@ public:
   }
   virtual void StartSlide(zm::TRefObject* container, double localTime) = 0;
   virtual void ReleaseSlide(zm::TRefObject* container, zm::TDeviceDrawer* drawer) = 0;
-  // The object under the pointer with its action (Action.Code 0: none); false
-  // when nothing was hit.
+  // True when the object under the pointer has an action; Action is what the
+  // event makes it do (Code 0: nothing yet, as on a press, or another button
+  // than the left one).
   virtual bool HitSlide(zm::TRefObject* container, const TMouseData& pointer, double time, WideString& className,
                         TOruActionInfo& action) = 0;
 };

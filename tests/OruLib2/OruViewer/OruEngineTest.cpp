@@ -73,7 +73,7 @@ public:
   void StartSlide(TRefObject*, double) override { ++SlideStarts; }
   void ReleaseSlide(TRefObject*, TDeviceDrawer*) override {}
   bool HitSlide(TRefObject*, const TMouseData&, double, WideString& className, TOruActionInfo& action) override {
-    if (Hit.Code == acNone) return false;
+    if (Hit.Code == acNone && !Over) return false;
     className = u"TButton";
     action = Hit;
     return true;
@@ -104,6 +104,7 @@ public:
   TDeviceDrawer* NewPrepareDrawer = nullptr;
   TSize Size;
   TOruActionInfo Hit;
+  bool Over = false;  // an object with an action under the pointer, Hit or not
   std::function<void(TRefObject*)> Preload;
 
 private:
@@ -608,6 +609,33 @@ TEST_F(OruEngine, RunProgramSlideAndPointerActionsGoToTheListener) {
   ASSERT_EQ(actions.size(), 3u);
   EXPECT_EQ(actions[1], "3:");
   EXPECT_EQ(actions[2], "7:");
+}
+
+// The click option the form attaches runs only where no object takes the
+// click: an object with an action takes the left button's press (which makes
+// no action yet) and release, but not the right button.
+TEST_F(OruEngine, ClickOptionRunsOnlyWhereNoObjectTakesTheClick) {
+  Open(Show({1000, 2000, 3000}, "close"), 0);
+  RunUntil(500);
+  const auto post = [&](std::uint8_t kind, std::int32_t buttons, const TOruActionInfo& option) {
+    TRef<TMouseData> m = MakeRef<TMouseData>();
+    m->Kind = kind;
+    m->Buttons = buttons;
+    m->Action = option;
+    engine->Events()->Post(TOruEngine::kMouseEvent, m.Detach());
+    Pass();
+  };
+  parts->Last->Over = true;  // a link, pressed
+  post(1, 1, MakeActionInfo(acNextSlide, 0, u""));
+  EXPECT_TRUE(engine->Hover());
+  EXPECT_TRUE(actions.empty());
+  parts->Last->Hit = MakeActionInfo(acPause, 0, u"");  // released: its own action
+  post(2, 1, TOruActionInfo());
+  parts->Last->Hit = TOruActionInfo();
+  post(1, 2, MakeActionInfo(acPrevSlide, 0, u""));  // the right button over it
+  parts->Last->Over = false;
+  post(1, 1, MakeActionInfo(acNextSlide, 0, u""));  // beside it
+  EXPECT_EQ(actions, (std::vector<std::string>{"5:", "2:", "3:"}));
 }
 
 // ---- Bad input ----
