@@ -395,11 +395,13 @@ void TThirdSlide::MouseEvent(std::uint8_t shift, std::int32_t x, std::int32_t y,
   // From the top down; a dialog's handling may close dialogs, so the list is
   // held for the walk.
   const std::vector<TRef<TOruDialog>> held(dialogs_);
+  // The dialogs' objects count buttons as a slide does: left is 0 there.
+  const std::int32_t slideButton = button == 1 || button == 0 ? kSlideMouseLeft : kSlideMouseLeft + 1;
   for (auto it = held.rbegin(); it != held.rend() && !hit; ++it) {
     TOruDialog* d = it->get();
     const std::uint32_t keys = (shift & zm::ssLeft) ? kSlideMouseLeftHeld : 0;
     TOruActionInfo a;
-    hit = d->HandleMouse(keys, float(x), true, a, kind, button, float(y));
+    hit = d->HandleMouse(keys, float(x), true, a, kind, slideButton, float(y));
     if (hit) action = a;
     if (d->IsChanged()) StateChanged = true;
   }
