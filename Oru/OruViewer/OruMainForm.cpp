@@ -310,7 +310,8 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
   startAnswer_ = TStartAnswer::NotAsked;
 
   zm::TIniSection* main = show->Description() ? show->Description()->FindSection(u"Main") : nullptr;
-  inputMapping_ = zm::MakeRef<TInputMappingClass>(show->Description());
+  const bool asSaver = zm::SameText(zm::ExtractFileExt(zm::ProgramFile), u".scr");
+  inputMapping_ = zm::MakeRef<TInputMappingClass>(show->Description(), asSaver);
   wheelEnabled_ = !zm::IniGetBool(zm::IniFind(main, u"opt_lockwheel"), false);
   caption_ = zm::IniGetString(zm::IniFind(main, u"opt_scr_caption"), kDefaultCaption);
   SetCaption(caption_);
@@ -328,7 +329,7 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
 
   // Screen-saver mode plays only when the system asks for it ("/s"), and
   // only in the first instance.
-  if (zm::SameText(zm::ExtractFileExt(zm::ProgramFile), u".scr")) {
+  if (asSaver) {
     if (SecondInstanceHook && SecondInstanceHook()) return false;
     bool asked = false;
     if (zm::CommandArgs)
@@ -546,8 +547,10 @@ void TMainForm::DoMouse(zm::TMouseKind kind, zm::TPoint pos, int button, zm::TSh
     if (inputMapping_) action = inputMapping_->MapMouse(shift, pos, kind, button);
     const bool hidden = mouseMonitor_ && mouseMonitor_->Hidden();
     // A move has no click for an object to take: its action (the exit of a
-    // screen saver) is run at once, as any action while the cursor is hidden.
-    if ((hidden && action.Code != acHelp) || (kind == zm::TMouseKind::Move && !action.IsEmpty())) {
+    // screen saver) is run at once, as any action while the cursor is hidden
+    // and any of a screen saver, which every button ends.
+    const bool saver = inputMapping_ && inputMapping_->ScreenSaver();
+    if ((hidden && action.Code != acHelp) || ((kind == zm::TMouseKind::Move || saver) && !action.IsEmpty())) {
       if (!action.IsEmpty()) RunAction(action);
     } else {
       std::int32_t buttons = button == 1 ? 1 : button == 4 ? 2 : button == 5 ? 4 : 0;

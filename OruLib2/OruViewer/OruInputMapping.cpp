@@ -16,7 +16,7 @@ std::int64_t Distance(std::int32_t a, std::int32_t b) { return std::llabs(std::i
 
 }  // namespace
 
-TInputMappingClass::TInputMappingClass(zm::TIniFile* ini) {
+TInputMappingClass::TInputMappingClass(zm::TIniFile* ini, bool screenSaver) {
   auto readBool = [&](const char16_t* section, const char16_t* key, bool def) {
     return ini ? ini->ReadBool(section, key, def) : def;
   };
@@ -27,7 +27,7 @@ TInputMappingClass::TInputMappingClass(zm::TIniFile* ini) {
   rightClick_ = ActionByName(readString(u"opt_rightmouse"));
   doubleClick_ = ActionByName(readString(u"opt_dblclick"));
 
-  screenSaver_ = readBool(u"Main", u"opt_ssaver", false);
+  screenSaver_ = screenSaver || readBool(u"Main", u"opt_ssaver", false);
   if (screenSaver_) {
     anyKey_ = zm::MakeRef<TKeyMap>();
     anyKey_->Action = MakeActionInfo(acExit, 0, WideString());

@@ -27,8 +27,10 @@ class TKeyMap : public zm::TRefObject {
 
 class TInputMappingClass : public zm::TRefObject {
  public:
-  // Reads "Main" of the show description; nil gives the defaults.
-  explicit TInputMappingClass(zm::TIniFile* ini);
+  // Reads "Main" of the show description; nil gives the defaults. A program
+  // run as the system's screen saver is in screen-saver mode whatever the
+  // show says.
+  explicit TInputMappingClass(zm::TIniFile* ini, bool screenSaver = false);
   void Dispose() override;
 
   // The binding's action for a key code; nil when none applies (and for

@@ -88,4 +88,14 @@ TEST(InputMapping, ScreenSaverEndsOnAnyInput) {
   EXPECT_FALSE(exits(e->MapMouse(0, {0, 0}, zm::TMouseKind::Move, 0)));
   EXPECT_TRUE(exits(e->MapMouse(0, {-11, 0}, zm::TMouseKind::Move, 0)));
   EXPECT_EQ(BoundCode(e.get(), 0, 65), 255);  // keys keep their bindings
+
+  // Run as the system's screen saver, a show that says nothing of it is in
+  // screen-saver mode all the same.
+  TRef<zm::TIniFile> plain = zm::MakeRef<zm::TIniFile>();
+  plain->LoadFromText(zm::TByteString(std::string("[Main]\r\nopt_leftmouse=Next slide\r\n")));
+  TRef<TInputMappingClass> saver = zm::MakeRef<TInputMappingClass>(plain.get(), true);
+  EXPECT_TRUE(saver->ScreenSaver());
+  EXPECT_EQ(BoundCode(saver.get(), 0, 'A'), acExit);
+  EXPECT_TRUE(exits(saver->MapMouse(0, {5, 5}, zm::TMouseKind::Down, 1)));
+  EXPECT_FALSE(zm::MakeRef<TInputMappingClass>(plain.get(), false)->ScreenSaver());
 }
