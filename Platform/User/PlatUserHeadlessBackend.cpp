@@ -40,7 +40,16 @@ public:
     ++frames_;
   }
   void Pump(TInputSink& sink) override {
-    if (quitAfter_ < 0 || quitSent_ || live_.empty()) return;
+    if (quitSent_ || live_.empty()) return;
+    // A capture run ends with its last frame, also for a show that stands
+    // at its end and draws no more.
+    if (!captureDir_.empty() && captureLimit_ >= 0 &&
+        (FrameStepCaptures() ? SteppedFrameCount() : frames_) >= captureLimit_) {
+      quitSent_ = true;
+      sink.CloseRequested(*live_.begin());
+      return;
+    }
+    if (quitAfter_ < 0) return;
     // Captured stepped frames count show time: the run ends after the same
     // frames whatever the start-up took.
     const std::int64_t showTime = FrameStepCaptures() ? LastFrameShowTime() : -1;
@@ -92,8 +101,8 @@ private:
 std::unique_ptr<TBackend> CreateHeadlessBackend() {
   // ZM_QUIT_AFTER_MS: the main window (the first one shown) is asked to close
   // after that much program time. ZM_CAPTURE_DIR: every presented frame of a
-  // top-level as a PNG file with a line in frames.tsv; ZM_CAPTURE_LIMIT stops
-  // after that many frames.
+  // top-level as a PNG file with a line in frames.tsv; ZM_CAPTURE_LIMIT ends
+  // the run (as ZM_QUIT_AFTER_MS does) once that many frames are captured.
   std::string dir;
   GetEnv("ZM_CAPTURE_DIR", dir);
   return CreateHeadlessBackend(GetEnvNumber("ZM_QUIT_AFTER_MS"), dir, GetEnvNumber("ZM_CAPTURE_LIMIT"));

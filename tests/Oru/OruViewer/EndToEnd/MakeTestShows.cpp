@@ -221,6 +221,15 @@ void Make(const fs::path& root) {
   }
   MakeBadShows(root);
   MakeHostileShows(root);
+  {
+    // A show that stands at its end, and empty folders for its captures.
+    TShowBuilder show((root / "stopshow").string());
+    SolidSlides(show);
+    show.Repeat("stop");
+    show.Write();
+    fs::create_directories(root / "captures" / "stepped");
+    fs::create_directories(root / "captures" / "real");
+  }
 }
 
 }  // namespace
