@@ -53,8 +53,9 @@ struct TRun {
   }
 };
 
-// Plays the show project of Folder with the switches of Line.
-TRun Play(const std::string& folder, const WideString& line = {}) {
+// Plays the show project of Folder with the switches of Line, until it
+// closes itself or a frame reaches Until (show time).
+TRun Play(const std::string& folder, const WideString& line = {}, std::int64_t until = kGiveUpMs) {
   TRun run;
   const orutest::TInProcessRun played = orutest::PlayInProcess(
       u"player -filename \"" + plat::FromUtf8(folder + "/Project.oru") + u"\" " + line, kStepMs,
@@ -67,7 +68,7 @@ TRun Play(const std::string& folder, const WideString& line = {}) {
               std::string_view(reinterpret_cast<const char*>(bits), std::size_t(w) * std::size_t(h) * 4));
         }
         run.Frames.push_back(f);
-        return time > kGiveUpMs;
+        return time > kGiveUpMs || time >= until;
       });
   run.Started = played.Started;
   run.Boxes = played.Boxes;
@@ -325,4 +326,18 @@ TEST(PlayShow, EveryPictureBadStillPlaysToTheEnd) {
       }
   ASSERT_EQ(hashes.size(), 4u);
   for (std::size_t i = 1; i < hashes.size(); ++i) EXPECT_NE(hashes[i], hashes[i - 1]) << "slide " << i + 1;
+}
+
+// A show that stops stands at its end on its last slide, not on the first
+// slide of a pass that never comes.
+TEST(PlayShow, ShowThatStopsStandsOnItsLastSlide) {
+  zmtest::TShowBuilder show;
+  SolidShow(show);
+  show.Repeat("stop");
+  show.Write();
+  const TRun run = Play(show.Folder(), {}, 3000);
+  ASSERT_TRUE(run.Started) << (run.Boxes.empty() ? "" : run.Boxes.back());
+  ASSERT_FALSE(run.Frames.empty());
+  EXPECT_EQ(run.Frames.back().Time, 3000);
+  EXPECT_TRUE(Near(run.Frames.back().Centre, Rgb(40, 40, 200), 2)) << std::hex << run.Frames.back().Centre;
 }
