@@ -4,6 +4,7 @@
 // shows the slide's background through the picture's transparent parts and
 // blends its soft edge; the animated GIF slide moves on from frame to frame.
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -184,6 +185,51 @@ TEST_F(DemoShow, PngSlideShowsTheBackgroundThroughItsTransparentParts) {
   int pngs = 0;
   for (const auto& e : std::filesystem::directory_iterator(captures)) pngs += e.path().extension() == ".png";
   EXPECT_EQ(pngs, kDemoCaptured);
+}
+
+// A frame the program captured (libpng's simplified reader).
+TDemoPicture ReadCapture(const std::string& file) {
+  TDemoPicture p;
+  png_image img{};
+  img.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&img, file.c_str())) return p;
+  img.format = PNG_FORMAT_BGRA;
+  std::vector<std::uint32_t> bits(std::size_t(img.width) * img.height);
+  if (png_image_finish_read(&img, nullptr, bits.data(), 0, nullptr)) {
+    p.Width = int(img.width);
+    p.Height = int(img.height);
+    p.Bits = std::move(bits);
+  }
+  return p;
+}
+
+// The program itself, as built, finds the picture library where its build
+// put it: the PNG slide shows its disc, not a placeholder.
+TEST_F(DemoShow, ProgramDrawsThePngSlideWithTheLibraryBesideIt) {
+  ASSERT_TRUE(packed_);
+  const std::int64_t t = TDemoShowLayout::SlideStart(layout_.PngSlide) + TDemoShowLayout::kTransitionMs + 500;
+  const std::string captures = folder_->File("program-captures");
+  std::filesystem::create_directories(captures);
+  const std::string command = "ZM_DISPLAY=headless ZM_AUDIO=none ZM_FRAME_STEP_MS=" + std::to_string(kDemoStepMs) +
+                              " ZM_CAPTURE_DIR='" + captures + "' ZM_QUIT_AFTER_MS=" + std::to_string(t + 100) +
+                              " '" ZM_PLAYER_FILE "' -exename '" + Show() + "' -slide " +
+                              std::to_string(layout_.PngSlide);
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  std::ifstream tsv(captures + "/frames.tsv");
+  std::string frame;
+  for (std::string line; frame.empty() && std::getline(tsv, line);) {
+    std::istringstream fields(line);
+    std::string number, wall, window;
+    std::int64_t time = -1;
+    if (fields >> number >> wall >> window >> time && time >= t) frame = number;
+  }
+  ASSERT_FALSE(frame.empty()) << "no frame at " << t << " ms";
+  frame.insert(0, 6 - std::min<std::size_t>(6, frame.size()), '0');
+  const TDemoPicture p = ReadCapture(captures + "/" + frame + ".png");
+  ASSERT_EQ(p.Width, kDemoWidth);
+  ASSERT_EQ(p.Height, kDemoHeight);
+  EXPECT_TRUE(DemoNear(p.At(kDemoWidth / 2, kDemoHeight / 2), TDemoShowLayout::kPngDisc, 12));
+  EXPECT_TRUE(DemoNear(p.At(2, 2), TDemoShowLayout::kPngBackground, 12));
 }
 
 TEST_F(DemoShow, GifSlidePlaysItsFrames) {
