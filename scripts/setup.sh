@@ -18,7 +18,7 @@ PACKAGES=(
   # data the build generates tables from
   unicode-data
   # a display server for the tests of the real back end
-  xvfb xauth
+  xvfb xauth x11-utils
   # references the benchmarks and the audio tests compare with, and test media
   ffmpeg mpg123 sox poppler-utils
 )

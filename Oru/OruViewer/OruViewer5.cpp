@@ -4,10 +4,13 @@
 #include "Oru/OruViewer/OruModules.h"
 #include "Oru/OruViewer/OruStartup.h"
 #include "Platform/PlatSystem.h"
+#include "Platform/User/PlatTermination.h"
 #include "ZmLib/Win32/SysObj2.h"
 
 int main(int argc, char** argv) {
   plat::SetArguments(argc, argv);
+  // SIGTERM, SIGINT and SIGHUP close the window as its user would.
+  plat::InstallTerminationSignals();
   int status = 0;
   try {
     zm::TModuleRunner modules(oru::ProgramModules());

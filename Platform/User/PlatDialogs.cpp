@@ -581,6 +581,10 @@ INT_PTR DialogBoxIndirectParamW(HINSTANCE, const void* dialogTemplate, std::size
   if (!ParseDialogTemplate(dialogTemplate, size, d)) {
     return -1;
   }
+  return DialogBoxFromDesc(d, owner, dialogProc, initParam);
+}
+
+INT_PTR DialogBoxFromDesc(const TDialogDesc& d, HWND owner, DLGPROC dialogProc, LPARAM initParam) {
   if (owner && !IsWindow(owner)) {
     return -1;
   }
@@ -694,15 +698,20 @@ INT_PTR DialogBoxIndirectParamW(HINSTANCE, const void* dialogTemplate, std::size
 }
 
 BOOL EndDialog(HWND dialog, INT_PTR result) {
-  std::lock_guard<std::mutex> l(gMutex);
-  auto it = gDialogs.find(dialog);
-  if (it == gDialogs.end()) {
-    return 0;
+  {
+    std::lock_guard<std::mutex> l(gMutex);
+    auto it = gDialogs.find(dialog);
+    if (it == gDialogs.end()) {
+      return 0;
+    }
+    if (!it->second->Ended) {
+      it->second->Ended = true;
+      it->second->Result = result;
+    }
   }
-  if (!it->second->Ended) {
-    it->second->Ended = true;
-    it->second->Result = result;
-  }
+  // Ended from inside the pump (a close asked by the display or a signal):
+  // the modal loop's wait must see it.
+  PostMessageW(dialog, WM_NULL, 0, 0);
   return 1;
 }
 

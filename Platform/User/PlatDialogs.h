@@ -64,6 +64,8 @@ bool ParseDialogTemplate(const void* data, std::size_t size, TDialogDesc& desc);
 // dialog window cannot be made.
 INT_PTR DialogBoxIndirectParamW(HINSTANCE instance, const void* dialogTemplate, std::size_t size, HWND owner,
                                 DLGPROC dialogProc, LPARAM initParam);
+// The same from a template already read (or made in memory).
+INT_PTR DialogBoxFromDesc(const TDialogDesc& desc, HWND owner, DLGPROC dialogProc, LPARAM initParam);
 // Ends the modal loop of dialog with result once the current message is done.
 BOOL EndDialog(HWND dialog, INT_PTR result);
 // Once at start; nothing to do here.

@@ -6,6 +6,7 @@
 #include "Platform/User/PlatInput.h"
 #include "Platform/User/PlatMessageQueues.h"
 #include "Platform/User/PlatPainting.h"
+#include "Platform/User/PlatTermination.h"
 #include "Platform/User/PlatWindowPlacement.h"
 
 namespace plat::user {
@@ -256,6 +257,7 @@ TInputSink& InputSink() {
 void PumpBackend() {
   TWindowManager& wm = WindowManager();
   if (wm.Backend) wm.Backend->Pump(InputSink());
+  ServeTerminationRequest();
 }
 
 }  // namespace plat::user

@@ -1,22 +1,227 @@
 #include "Platform/User/PlatMessageBoxes.h"
 
+#include <algorithm>
+
+#include "Platform/Gdi/PlatFont.h"
+#include "Platform/Gdi/PlatGdi.h"
 #include "Platform/PlatUtf8.h"
+#include "Platform/User/PlatDialogs.h"
+#include "Platform/User/PlatTermination.h"
+#include "Platform/User/PlatUser.h"
 
 namespace plat::user {
 
-int DefaultMessageBoxAnswer(UINT type) {
-  int buttons[3];
-  int n = 1;
+namespace {
+
+struct TButtons {
+  int Ids[3] = {IDOK, 0, 0};
+  const char16_t* Labels[3] = {u"OK", nullptr, nullptr};
+  int Count = 1;
+  bool Has(int id) const { return std::find(Ids, Ids + Count, id) != Ids + Count; }
+};
+
+TButtons ButtonsOf(UINT type) {
+  TButtons b;
+  auto set = [&b](std::initializer_list<std::pair<int, const char16_t*>> list) {
+    b.Count = 0;
+    for (auto [id, label] : list) b.Ids[b.Count] = id, b.Labels[b.Count++] = label;
+  };
   switch (type & 0xF) {
-    case MB_OKCANCEL: buttons[0] = IDOK, buttons[1] = IDCANCEL, n = 2; break;
-    case MB_ABORTRETRYIGNORE: buttons[0] = IDABORT, buttons[1] = IDRETRY, buttons[2] = IDIGNORE, n = 3; break;
-    case MB_YESNOCANCEL: buttons[0] = IDYES, buttons[1] = IDNO, buttons[2] = IDCANCEL, n = 3; break;
-    case MB_YESNO: buttons[0] = IDYES, buttons[1] = IDNO, n = 2; break;
-    case MB_RETRYCANCEL: buttons[0] = IDRETRY, buttons[1] = IDCANCEL, n = 2; break;
-    default: buttons[0] = IDOK; break;
+    case MB_OKCANCEL: set({{IDOK, u"OK"}, {IDCANCEL, u"Cancel"}}); break;
+    case MB_ABORTRETRYIGNORE: set({{IDABORT, u"Abort"}, {IDRETRY, u"Retry"}, {IDIGNORE, u"Ignore"}}); break;
+    case MB_YESNOCANCEL: set({{IDYES, u"Yes"}, {IDNO, u"No"}, {IDCANCEL, u"Cancel"}}); break;
+    case MB_YESNO: set({{IDYES, u"Yes"}, {IDNO, u"No"}}); break;
+    case MB_RETRYCANCEL: set({{IDRETRY, u"Retry"}, {IDCANCEL, u"Cancel"}}); break;
+    default: break;
   }
-  int d = int((type >> 8) & 0xF);
-  return buttons[d < n ? d : 0];
+  return b;
+}
+
+bool IsLineEnd(char16_t c) { return c == u'\r' || c == u'\n'; }
+
+// The longest start of word no wider than maxWidth; at least one character,
+// and never half a surrogate pair.
+std::size_t FittingPrefix(const std::u16string& word, int maxWidth,
+                          const std::function<int(const std::u16string&)>& width) {
+  std::size_t lo = 1, hi = word.size();
+  while (lo < hi) {
+    std::size_t mid = (lo + hi + 1) / 2;
+    if (width(word.substr(0, mid)) <= maxWidth) lo = mid;
+    else hi = mid - 1;
+  }
+  if (lo < word.size() && lo > 1 && word[lo - 1] >= 0xD800 && word[lo - 1] <= 0xDBFF) --lo;
+  return lo;
+}
+
+void WrapParagraph(const std::u16string& p, int maxWidth, const std::function<int(const std::u16string&)>& width,
+                   std::vector<std::u16string>& out) {
+  std::u16string line;
+  bool first = true;  // the paragraph's own leading blanks stay
+  std::size_t i = 0;
+  while (i < p.size()) {
+    std::size_t j = i;
+    while (j < p.size() && p[j] == u' ') ++j;
+    std::size_t k = j;
+    while (k < p.size() && p[k] != u' ') ++k;
+    if (j == k) break;  // blanks at the end
+    std::u16string word = p.substr(j, k - j);
+    std::u16string joined = line.empty() && !first ? word : line + p.substr(i, j - i) + word;
+    i = k;
+    first = false;
+    if (width(joined) <= maxWidth) {
+      line = std::move(joined);
+      continue;
+    }
+    if (!line.empty()) out.push_back(std::move(line));
+    line.clear();
+    while (word.size() > 1 && width(word) > maxWidth) {
+      std::size_t cut = FittingPrefix(word, maxWidth, width);
+      std::size_t sep = word.find_last_of(u"/\\", cut - 1);
+      if (sep != std::u16string::npos && sep > 0) cut = sep + 1;
+      out.push_back(word.substr(0, cut));
+      word.erase(0, cut);
+    }
+    line = std::move(word);
+  }
+  out.push_back(std::move(line));
+}
+
+struct TBoxState {
+  TButtons Buttons;
+  int Default = IDOK;
+};
+
+INT_PTR BoxProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  auto* s = reinterpret_cast<TBoxState*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+  switch (m) {
+    case WM_INITDIALOG:
+      SetWindowLongPtrW(h, GWLP_USERDATA, l);
+      if (HWND b = GetDlgItem(h, reinterpret_cast<TBoxState*>(l)->Default)) SetFocus(b);
+      return 0;
+    case WM_CLOSE:
+      // Asked to end by a terminating signal: the default answer.
+      if (s && TerminationRequested()) {
+        EndDialog(h, s->Default);
+        return 1;
+      }
+      return 0;
+    case WM_COMMAND: {
+      if (!s) return 0;
+      const int id = LOWORD(w);
+      if (s->Buttons.Has(id)) EndDialog(h, id);
+      else if (TerminationRequested()) EndDialog(h, s->Default);
+      else if (id == IDCANCEL && s->Buttons.Count == 1) EndDialog(h, s->Buttons.Ids[0]);  // Escape on an OK box
+      return 1;
+    }
+    default: return 0;
+  }
+}
+
+// The box as a dialog of the window manager: one line of text per static
+// control, the buttons centred below. Other windows of the thread wait.
+int ShowBox(HWND owner, const std::u16string& text, const std::u16string& caption, UINT type, int answer) {
+  RECT work{0, 0, 1024, 768};
+  MONITORINFO mi{};
+  mi.cbSize = sizeof mi;
+  HMONITOR mon = owner ? MonitorFromWindow(owner, MONITOR_DEFAULTTOPRIMARY)
+                       : MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+  if (GetMonitorInfoA(mon, &mi)) work = mi.rcWork;
+  const int screenW = std::max<int>(work.right - work.left, 200), screenH = std::max<int>(work.bottom - work.top, 150);
+
+  constexpr int kMargin = 12, kButtonW = 75, kButtonH = 23, kGap = 6, kFrame = 16, kCaption = 40;
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  auto width = [dc](const std::u16string& s) {
+    SIZE z{};
+    GetTextExtentPoint32W(dc, s.c_str(), int(s.size()), &z);
+    return int(z.cx);
+  };
+  SIZE em{};
+  GetTextExtentPoint32W(dc, u"Xg", 2, &em);
+  const int lineH = std::max<int>(em.cy, 8) + 2;
+  // Two thirds of the screen at most, and never wider than it with the frame.
+  const int maxText = std::max(40, std::min(screenW * 2 / 3, screenW - kFrame) - 2 * kMargin);
+  std::vector<std::u16string> lines = WrapMessageText(text, maxText, width);
+  const std::size_t maxLines = std::size_t(std::max(1, (screenH - kCaption - 3 * kMargin - kButtonH) / lineH));
+  if (lines.size() > maxLines) {
+    lines.resize(maxLines);
+    lines.back() = u"...";
+  }
+  int textW = 0;
+  for (const auto& l : lines) textW = std::max(textW, std::min(width(l), maxText));
+  SelectObject(dc, oldFont);
+  ReleaseDC(nullptr, dc);
+
+  TBoxState state;
+  state.Buttons = ButtonsOf(type);
+  state.Default = answer;
+  const int n = state.Buttons.Count;
+  const int buttonsW = n * kButtonW + (n - 1) * kGap;
+  const int cx = std::min(std::max(textW, buttonsW) + 2 * kMargin, screenW - kFrame);
+  const int cy = kMargin + int(lines.size()) * lineH + kMargin + kButtonH + kMargin;
+
+  TDialogDesc d;
+  d.Style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE | DS_MODALFRAME | DS_CENTER;
+  d.Cx = std::int16_t(cx);
+  d.Cy = std::int16_t(cy);
+  d.Title = caption;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    TDialogItemDesc it;
+    it.Style = WS_CHILD | WS_VISIBLE;
+    it.X = kMargin;
+    it.Y = std::int16_t(kMargin + int(i) * lineH);
+    it.Cx = std::int16_t(textW);
+    it.Cy = std::int16_t(lineH);
+    it.Id = 0xFFFF;
+    it.ClassAtom = kStaticClassAtom;
+    it.Title = lines[i];
+    d.Items.push_back(std::move(it));
+  }
+  for (int i = 0; i < n; ++i) {
+    TDialogItemDesc it;
+    const int id = state.Buttons.Ids[i];
+    it.Style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | (id == answer ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+    it.X = std::int16_t((cx - buttonsW) / 2 + i * (kButtonW + kGap));
+    it.Y = std::int16_t(cy - kMargin - kButtonH);
+    it.Cx = kButtonW;
+    it.Cy = kButtonH;
+    it.Id = WORD(id);
+    it.ClassAtom = kButtonClassAtom;
+    it.Title = state.Buttons.Labels[i];
+    d.Items.push_back(std::move(it));
+  }
+
+  std::vector<HWND> waiting;
+  const DWORD me = CurrentThreadId();
+  for (HWND t = FindWindowExW(nullptr, nullptr, nullptr, nullptr); t; t = FindWindowExW(nullptr, t, nullptr, nullptr))
+    if (t != owner && GetWindowThreadProcessId(t, nullptr) == me && IsWindowVisible(t) && IsWindowEnabled(t))
+      waiting.push_back(t);
+  for (HWND t : waiting) EnableWindow(t, 0);
+  const INT_PTR r = DialogBoxFromDesc(d, owner, &BoxProc, LPARAM(&state));
+  for (HWND t : waiting)
+    if (IsWindow(t)) EnableWindow(t, 1);
+  return state.Buttons.Has(int(r)) ? int(r) : answer;
+}
+
+}  // namespace
+
+int DefaultMessageBoxAnswer(UINT type) {
+  const TButtons b = ButtonsOf(type);
+  const int d = int((type >> 8) & 0xF);
+  return b.Ids[d < b.Count ? d : 0];
+}
+
+std::vector<std::u16string> WrapMessageText(const std::u16string& text, int maxWidth,
+                                            const std::function<int(const std::u16string&)>& width) {
+  std::vector<std::u16string> out;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && !IsLineEnd(text[i])) continue;
+    WrapParagraph(text.substr(start, i - start), maxWidth, width, out);
+    if (i + 1 < text.size() && text[i] == u'\r' && text[i + 1] == u'\n') ++i;
+    start = i + 1;
+  }
+  return out;
 }
 
 }  // namespace plat::user
@@ -29,28 +234,26 @@ int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT 
   TWindowManager& wm = WindowManager();
   std::u16string t = FromChars(text), c = caption ? std::u16string(caption) : std::u16string(u"Error");
   int answer = DefaultMessageBoxAnswer(type);
-  NativeWin native = 0;
-  bool scripted = false;
+  std::string line = ToUtf8(c) + ": " + ToUtf8(t);
+  for (char& ch : line)
+    if (ch == '\r' || ch == '\n') ch = ' ';
+  bool shows = false;
   {
     auto l = wm.Lock();
-    std::string line = ToUtf8(c) + ": " + ToUtf8(t);
-    for (char& ch : line)
-      if (ch == '\r' || ch == '\n') ch = ' ';
     wm.MessageBoxes.Shown.push_back(line);
     if (!wm.MessageBoxes.Script.empty()) {
       answer = wm.MessageBoxes.Script.front();
       wm.MessageBoxes.Script.pop_front();
-      scripted = true;
+      return answer;
     }
-    if (auto w = wm.Find(owner)) native = TopLevelOf(w)->Native;
+    auto w = owner ? wm.Find(owner) : nullptr;
+    owner = w ? TopLevelOf(w)->H : nullptr;
+    shows = wm.Backend && wm.OnUiThread() && wm.Backend->ShowsMessageBoxes();
   }
-  if (scripted) return answer;
-  if (wm.Backend && wm.OnUiThread()) return wm.Backend->MessageBox(native, t, c, type, answer);
-  std::string line = ToUtf8(c) + ": " + ToUtf8(t);
-  for (char& ch : line)
-    if (ch == '\r' || ch == '\n') ch = ' ';
+  // Also where a box is seen: a console or a log keeps the text.
   WriteStdErr(line + "\n");
-  return answer;
+  if (!shows || TerminationRequested()) return answer;
+  return ShowBox(owner, t, c, type, answer);
 }
 
 BOOL WTSRegisterSessionNotification(HWND hwnd, DWORD) {

@@ -70,8 +70,9 @@ public:
     (void)bgra, (void)width, (void)height, (void)hot;
     SetCursor(handle);
   }
-  virtual int MessageBox(NativeWin owner, const std::u16string& text, const std::u16string& caption, UINT type,
-                         int defaultAnswer) = 0;
+  // True where a person sees the windows: message boxes are then drawn as
+  // windows of the window manager, else only written to the error output.
+  virtual bool ShowsMessageBoxes() const { return false; }
   // Checks of the real display for tests: a press and release through the
   // display's own event queue, a pixel as shown, the native windows alive.
   virtual bool TestClick(NativeWin, POINT, int) { return false; }

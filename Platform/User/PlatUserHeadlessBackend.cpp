@@ -72,16 +72,6 @@ public:
   bool CursorPos(POINT&) override { return false; }
   void GrabPointer(bool) override {}
   void SetCursor(std::uintptr_t) override {}
-  int MessageBox(NativeWin, const std::u16string& text, const std::u16string& caption, UINT,
-                 int defaultAnswer) override {
-    // One line on standard error, and the default button.
-    std::string line = ToUtf8(caption) + ": " + ToUtf8(text);
-    for (char& c : line)
-      if (c == '\r' || c == '\n') c = ' ';
-    WriteStdErr(line + "\n");
-    return defaultAnswer;
-  }
-
   int TestWindowCount() override { return int(live_.size()); }
 
 private:

@@ -103,8 +103,9 @@ class TSdl final : public TBackend {
 public:
   bool Start() {
     // Closing a window is reported per window; a quit event then only comes
-    // from outside (Ctrl+C, a terminating signal).
+    // from the session. Terminating signals are ours (PlatTermination).
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
     wakeType_ = SDL_RegisterEvents(1);
     SDL_StopTextInput();
@@ -327,40 +328,10 @@ public:
     }
   }
 
-  int MessageBox(NativeWin owner, const std::u16string& text, const std::u16string& caption, UINT type,
-                 int defaultAnswer) override {
-    SDL_MessageBoxButtonData buttons[3];
-    int ids[3];
-    int n = 0;
-    auto add = [&](int id, const char* label) {
-      ids[n] = id;
-      buttons[n] = {0, id, label};
-      if (id == defaultAnswer) buttons[n].flags |= SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT;
-      ++n;
-    };
-    switch (type & 0xF) {
-      case MB_OKCANCEL: add(IDOK, "OK"), add(IDCANCEL, "Cancel"); break;
-      case MB_ABORTRETRYIGNORE: add(IDABORT, "Abort"), add(IDRETRY, "Retry"), add(IDIGNORE, "Ignore"); break;
-      case MB_YESNOCANCEL: add(IDYES, "Yes"), add(IDNO, "No"), add(IDCANCEL, "Cancel"); break;
-      case MB_YESNO: add(IDYES, "Yes"), add(IDNO, "No"); break;
-      case MB_RETRYCANCEL: add(IDRETRY, "Retry"), add(IDCANCEL, "Cancel"); break;
-      default: add(IDOK, "OK"); break;
-    }
-    (void)ids;
-    Uint32 icon = SDL_MESSAGEBOX_INFORMATION;
-    UINT i = type & 0xF0;
-    if (i == MB_ICONHAND) icon = SDL_MESSAGEBOX_ERROR;
-    if (i == MB_ICONEXCLAMATION) icon = SDL_MESSAGEBOX_WARNING;
-    std::string t = ToUtf8(text), c = ToUtf8(caption);
-    SDL_MessageBoxData data{icon, Win(owner), c.c_str(), t.c_str(), n, buttons, nullptr};
-    int hit = -1;
-    if (SDL_ShowMessageBox(&data, &hit) != 0 || hit < 0) {
-      // No box could be shown: report it as the headless display does.
-      WriteStdErr(c + ": " + t + "\n");
-      return defaultAnswer;
-    }
-    return hit;
-  }
+  // Drawn by the window manager: SDL's own box on X11 runs in a child
+  // process that a signal would leave behind, and neither wraps nor breaks
+  // lines as ours do.
+  bool ShowsMessageBoxes() const override { return true; }
 
   bool TestClick(NativeWin id, POINT client, int button) override {
     if (!Win(id)) return false;

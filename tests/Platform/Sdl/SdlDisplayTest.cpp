@@ -5,6 +5,7 @@
 
 #include "Platform/Gdi/PlatGdi.h"
 #include "Platform/PlatSystem.h"
+#include "Platform/User/PlatTermination.h"
 #include "Platform/User/PlatUser.h"
 #include "tests/Platform/User/UserTestSupport.h"
 
@@ -152,6 +153,52 @@ TEST(SdlDisplay, CaptionBordersTopmostAndCursorReachTheRealWindow) {
   EXPECT_TRUE(DestroyWindow(h));
   EXPECT_FALSE(ReadNativeWindowState(h, st));
   EXPECT_TRUE(UnregisterClassW(u"SdlForm", nullptr));
+  ShutdownWindowSystem();
+}
+
+// What a timer saw of the open box before it asked the program to end.
+struct TBoxSeen {
+  RECT Rect{};
+  std::vector<std::u16string> Lines;
+  bool Found = false;
+};
+TBoxSeen gBox;
+
+void LookAtTheBox(HWND, UINT, UINT_PTR id, DWORD) {
+  HWND box = FindWindowExW(nullptr, nullptr, nullptr, u"Question");
+  if (!box || !IsWindowVisible(box)) return;
+  KillTimer(nullptr, id);
+  gBox.Found = true;
+  GetWindowRect(box, &gBox.Rect);
+  for (HWND c = FindWindowExW(box, nullptr, u"STATIC", nullptr); c; c = FindWindowExW(box, c, u"STATIC", nullptr)) {
+    char16_t text[512] = {};
+    GetWindowTextW(c, text, 512);
+    gBox.Lines.push_back(text);
+  }
+  // As SIGTERM does: the box ends with its default answer.
+  RequestTermination();
+}
+
+TEST(SdlDisplay, MessageBoxWrapsItsLinesAndEndsOnTermination) {
+  ASSERT_TRUE(InitWindowSystem());
+  ASSERT_EQ(WindowSystemBackEnd(), "sdl");
+  std::u16string text = u"First line of a question";
+  for (int i = 0; i < 40; ++i) text += u" word";
+  text += u"\r\"/a/path/after/a/line/break\"";
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, &LookAtTheBox);
+  ASSERT_NE(timer, 0u);
+  EXPECT_EQ(MessageBoxW(nullptr, text.c_str(), u"Question", MB_YESNO | MB_DEFBUTTON2), IDNO);
+  headless::ResetTerminationForTests();
+  ASSERT_TRUE(gBox.Found);
+  ASSERT_GE(gBox.Lines.size(), 3u);
+  EXPECT_EQ(gBox.Lines.front().rfind(u"First line", 0), 0u);
+  EXPECT_EQ(gBox.Lines.back(), u"\"/a/path/after/a/line/break\"");
+  const int screen = GetSystemMetrics(SM_CXSCREEN);
+  EXPECT_LE((gBox.Rect.right - gBox.Rect.left) * 3, screen * 2 + 60);
+  EXPECT_GE(gBox.Rect.left, 0);
+  EXPECT_LE(gBox.Rect.right, screen);
+  // Gone with its answer.
+  EXPECT_EQ(FindWindowExW(nullptr, nullptr, nullptr, u"Question"), nullptr);
   ShutdownWindowSystem();
 }
 

@@ -3,6 +3,8 @@
 #include <thread>
 
 #include "Platform/PlatSystem.h"
+#include "Platform/User/PlatMessageBoxes.h"
+#include "Platform/User/PlatTermination.h"
 #include "tests/Platform/User/UserTestSupport.h"
 
 using namespace plat;
@@ -298,6 +300,62 @@ TEST_F(PlatUser, HeadlessMessageBoxes) {
   EXPECT_EQ(MessageBoxW(nullptr, u"Line one\r\nLine two", u"Slideshow Error", MB_ICONWARNING), IDOK);
   EXPECT_EQ(MessageBoxW(nullptr, u"Sure?", u"Q", MB_YESNO | MB_DEFBUTTON2), IDNO);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("Slideshow Error: Line one  Line two\n"), std::string::npos);
+}
+
+TEST_F(PlatUser, MessageTextKeepsItsLineEndsAndWraps) {
+  // Every character 10 px wide: at most 12 characters to a line.
+  auto width = [](const std::u16string& s) { return int(s.size()) * 10; };
+  using Lines = std::vector<std::u16string>;
+  EXPECT_EQ(user::WrapMessageText(u"Can`t Load Show\r\"/a/b\"", 120, width),
+            (Lines{u"Can`t Load", u"Show", u"\"/a/b\""}));
+  EXPECT_EQ(user::WrapMessageText(u"one\r\ntwo\nthree\r\rfour", 120, width),
+            (Lines{u"one", u"two", u"three", u"", u"four"}));
+  // A path longer than a line breaks after a folder, else where it must.
+  EXPECT_EQ(user::WrapMessageText(u"x \"/tmp/folder/show.orushow\"", 120, width),
+            (Lines{u"x", u"\"/tmp/", u"folder/", u"show.orushow", u"\""}));
+  EXPECT_EQ(user::WrapMessageText(u"abcdefghijklmnopqrstuvwxyz", 120, width),
+            (Lines{u"abcdefghijkl", u"mnopqrstuvwx", u"yz"}));
+  EXPECT_EQ(user::WrapMessageText(u"", 120, width), (Lines{u""}));
+  // Nothing fits: one character a line, never an endless loop.
+  EXPECT_EQ(user::WrapMessageText(u"abc", 0, width), (Lines{u"a", u"b", u"c"}));
+  // Surrogate pairs stay whole.
+  EXPECT_EQ(user::WrapMessageText(u"a\U0001F600b", 20, width), (Lines{u"a", u"\U0001F600", u"b"}));
+}
+
+// A terminating signal (here asked for directly) closes each visible,
+// enabled top-level once, as its user would; one held back by a modal box
+// is asked when the box has gone. Message boxes answer their default.
+TEST_F(PlatUser, TerminationAsksEachTopLevelToCloseOnce) {
+  auto& rec = TRecorder::Get();
+  HWND main = Make(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  HWND child = Make(WS_CHILD | WS_VISIBLE, main, {0, 0, 50, 50});
+  HWND waiting = Make(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  HWND hidden = Make(WS_OVERLAPPEDWINDOW);
+  EnableWindow(waiting, 0);
+  Answer(nullptr, WM_CLOSE, 0);  // the windows stay: only the asking counts
+  rec.Clear();
+  RequestTermination();
+  EXPECT_TRUE(TerminationRequested());
+  Pump();
+  Pump();
+  auto closes = [&](HWND h) {
+    int n = 0;
+    for (auto& r : rec.Of(WM_SYSCOMMAND)) n += r.Hwnd == h && (r.W & 0xFFF0) == SC_CLOSE;
+    return n;
+  };
+  EXPECT_EQ(closes(main), 1);
+  EXPECT_EQ(closes(child), 0);
+  EXPECT_EQ(closes(waiting), 0);
+  EXPECT_EQ(closes(hidden), 0);
+  EnableWindow(waiting, 1);
+  Pump();
+  EXPECT_EQ(closes(waiting), 1);
+  EXPECT_EQ(closes(main), 1);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(MessageBoxW(main, u"Save?", u"Q", MB_YESNOCANCEL | MB_DEFBUTTON3), IDCANCEL);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("Q: Save?\n"), std::string::npos);
+  headless::ResetTerminationForTests();
+  EXPECT_FALSE(TerminationRequested());
 }
 
 TEST_F(PlatUser, BogusHandlesFailEveryCall) {

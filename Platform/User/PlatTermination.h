@@ -1,0 +1,36 @@
+#pragma once
+// Terminating signals (SIGTERM, SIGINT, SIGHUP) as an orderly close: the
+// handler only writes to a pipe; a watcher thread wakes the UI thread, whose
+// message pump then asks every top-level window to close, as when its user
+// closes it. A window disabled by a modal dialog or message box is asked once
+// that has ended: the innermost box goes first, with its default answer.
+#include "Platform/User/PlatUserTypes.h"
+
+namespace plat {
+
+// Once per process (the program's start-up); later calls only answer. False
+// when the pipe or the handlers could not be made. A second signal while the
+// first is served ends the process at once, as without a handler.
+bool InstallTerminationSignals();
+// True once a terminating signal came (or RequestTermination was called).
+bool TerminationRequested();
+// As a terminating signal, from any thread.
+void RequestTermination();
+
+}  // namespace plat
+
+namespace plat::user {
+
+// The UI thread's pump: while termination is requested, each visible,
+// enabled top-level of the calling thread is asked to close, once.
+void ServeTerminationRequest();
+
+}  // namespace plat::user
+
+namespace plat::headless {
+
+// Tests: forgets a request, and puts the handlers back when they were
+// installed.
+void ResetTerminationForTests();
+
+}  // namespace plat::headless
