@@ -1,11 +1,16 @@
 #include "Oru/OruViewer/OruStartup.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "Oru/OruViewer/OruMainForm.h"
 #include "OruLib2/OruViewer/OruDrawerHooks.h"
 #include "Platform/PlatFrameClock.h"
+#include "Platform/PlatSystem.h"
+#include "Platform/PlatUtf8.h"
 #include "ZmLib/3DBasics/Dev3D9.h"
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/_MyUtils.h"
@@ -13,6 +18,7 @@
 #include "ZmLib/Graphics/winColorManagement.h"
 #include "ZmLib/Graphics/zmColorProfiles.h"
 #include "ZmLib/Graphics/zmICCColorTransform.h"
+#include "ZmLib/Graphics/zmImageLib.h"
 #include "ZmLib/Win32/winScreen.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/wpFileStream.h"
@@ -59,8 +65,18 @@ struct TApplicationGuard {
 }  // namespace
 
 void InstallLog(zm::TCommandsStorage& commands) {
-  if (commands.FindCommand(u"filelog")) zm::SetLog(zm::MakeRef<zm::TFileLog>(WideString(), false).Detach());
-  else if (commands.FindCommand(u"log")) zm::SetLog(zm::MakeRef<zm::TStdLog>().Detach());
+  if (commands.FindCommand(u"filelog")) {
+    zm::SetLog(zm::MakeRef<zm::TFileLog>(WideString(), false).Detach());
+    // What the modules report on their own goes to the file as well.
+    plat::SetDebugOutputHook([](std::string_view text) {
+      if (zm::TLog* log = zm::GetLog()) log->Log(plat::FromUtf8(std::string(text)));
+    });
+  } else if (commands.FindCommand(u"log")) {
+    zm::SetLog(zm::MakeRef<zm::TStdLog>().Detach());
+  } else {
+    // No log asked for: the console keeps what the user must see only.
+    plat::SetDebugOutputHook([](std::string_view) {});
+  }
 }
 
 void ApplyColorSwitches(zm::TCommandsStorage& commands) {
@@ -116,6 +132,12 @@ int RunProgram() {
 
   InstallLog(*zm::Commands);
   zm::WriteStartBanner(zm::GetLog());
+  // Without the picture library every PNG of a show is a placeholder: say why.
+  if (zm::ImageLibraryCount() == 0) {
+    WideString png = zm::ExpandFromAppDir(zm::kPngLibraryFile);
+    std::replace(png.begin(), png.end(), u'\\', u'/');
+    zm::LogLine(u"PNG pictures cannot be shown: " + png + u" is missing");
+  }
   // ZM_FRAME_STEP_MS: the program clock moves only with presented frames.
   plat::SetFrameSteppingFromEnvironment();
 
@@ -160,6 +182,8 @@ int RunProgram() {
   }
   app.Release();
   zm::WriteStopBanner(zm::GetLog());
+  // The file log goes with the modules; what comes after them is not kept.
+  if (zm::Commands->FindCommand(u"filelog")) plat::SetDebugOutputHook([](std::string_view) {});
   return zm::ExitCode;
 }
 

@@ -21,8 +21,9 @@ extern bool ExclusiveFullScreenAllowed;
 // The text of the warning shown on a display below 16 bits per pixel.
 extern const char16_t* const kLowColorText;
 
-// "filelog": the file log beside the program; else "log": the debugger
-// output; else the log stays silent.
+// "filelog": the file log beside the program, which also gets the debugger
+// output; else "log": the debugger output (standard error); else the log
+// and the debugger output stay silent.
 void InstallLog(zm::TCommandsStorage& commands);
 
 // "noicc" switches colour management off; otherwise "icc" with "sRGB",

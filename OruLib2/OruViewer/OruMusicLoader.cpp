@@ -4,6 +4,7 @@
 #include <chrono>
 #include <exception>
 #include <mutex>
+#include <set>
 #include <utility>
 
 #include "ZmLib/Music/zmDllDecoders.h"
@@ -59,7 +60,7 @@ void TOruChannel::Stop() {
   // It was sounding.
   TStopwatch w;
   if (AudioChannel) AudioChannel->Stop(kChannelFadeMs);
-  LogInt(kMarks + u"Channel " + Text + u" Stop Time ", w.Ms());
+  LogInt(kMarks + u"Channel " + ChannelLogText(Text) + u" Stop Time ", w.Ms());
   Stopped = true;
 }
 
@@ -69,7 +70,7 @@ void TOruChannel::Destroy() {
   TStopwatch w;
   if (Playing && !Stopped) c->Stop(kChannelFadeMs);
   c = nullptr;
-  LogInt(kMarks + u"Destroy Channel " + Text + u" Time ", w.Ms());
+  LogInt(kMarks + u"Destroy Channel " + ChannelLogText(Text) + u" Time ", w.Ms());
 }
 
 // ---- TChannelContainer -------------------------------------------------------------
@@ -108,6 +109,15 @@ bool TChannelOperator::Unqueue(TOruChannel* channel) {
   return true;
 }
 
+WideString ChannelLogText(const WideString& text) {
+  static std::mutex lock;
+  static std::set<WideString>* logged = new std::set<WideString>;  // lives to the end, for late threads
+  const std::size_t end = text.find_first_of(u"\r\n");
+  if (end == WideString::npos) return text;
+  std::lock_guard<std::mutex> l(lock);
+  return logged->insert(text).second ? text : text.substr(0, end);
+}
+
 void TChannelOperator::PlayPending() {
   for (std::int32_t i = 0; i < Count(); ++i) {
     auto* c = static_cast<TOruChannel*>(Get(i));
@@ -115,7 +125,7 @@ void TChannelOperator::PlayPending() {
     TStopwatch w;
     c->AudioChannel->Play(kChannelFadeMs);
     c->Stopped = false;
-    LogInt(kMarks + u"Play Channel " + c->Text + u" Time ", w.Ms());
+    LogInt(kMarks + u"Play Channel " + ChannelLogText(c->Text) + u" Time ", w.Ms());
   }
   ClearQueue();
 }

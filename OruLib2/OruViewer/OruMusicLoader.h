@@ -31,6 +31,11 @@ constexpr std::uint32_t kChannelFadeMs = 10;
 
 class TChannelOperator;
 
+// A channel's text for the log: whole the first time this process logs it
+// (a composite track's description runs to many lines), then its first
+// line only.
+WideString ChannelLogText(const WideString& text);
+
 // The player's handle on one channel-to-be. Flags and times are the player
 // thread's; AudioChannel and EndTime are written by the loader before it
 // answers. The player may cancel Id, and read EndTime of a channel that is

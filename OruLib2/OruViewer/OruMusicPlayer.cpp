@@ -194,7 +194,7 @@ void TPlaySequence::Preload(double p) {
   for (int added = 0; index < limit && added < kMaxEntriesPerPass; ++index, ++added) {
     if (!List->Get(index, e) || e.Start >= p + kMusicWindowMs) break;
     if (e.Start + e.Duration > p) {
-      LogLine(u"Preload " + e.Text);
+      LogLine(u"Preload " + ChannelLogText(e.Text));
       LogFloat(u"Preload to time start ", e.Start);
       AddChannel(e, std::max(0.0, p - e.Start));
     }
@@ -207,14 +207,14 @@ void TPlaySequence::Preload(double p) {
     TRef<TOruChannel> c = Channels[i];
     if (c->EndTime.load() <= p) {
       Channels.erase(Channels.begin() + std::ptrdiff_t(i));
-      if (c->Playing) LogFloat(u"Stop Channel: " + c->Text + u"   IntTime: ", p);
+      if (c->Playing) LogFloat(u"Stop Channel: " + ChannelLogText(c->Text) + u"   IntTime: ", p);
       TStopwatch r;
       ReleaseChannel(std::move(c));
       LogSlow(u"Release Channel Time ", r);
       continue;
     }
     if (c->Loaded && !c->Playing && c->StartTime <= p) {
-      LogFloat(u"Start Channel: " + c->Text + u"   IntTime: ", p);
+      LogFloat(u"Start Channel: " + ChannelLogText(c->Text) + u"   IntTime: ", p);
       c->Start();
     }
     ++i;
@@ -344,7 +344,7 @@ void TOruMusicPlayer::HandleEvent(TRefObject* sender, std::int32_t id, bool& han
       auto* container = dynamic_cast<TChannelContainer*>(data);
       TOruChannel* channel = container ? container->Channel() : nullptr;
       if (!channel) return;
-      LogLine(u"Receive Channel: " + channel->Text);
+      LogLine(u"Receive Channel: " + ChannelLogText(channel->Text));
       // A cancelled channel belongs to nobody: its container gives it back.
       if (channel->Cancelled()) return;
       for (TPlayItem* item : items_)

@@ -256,7 +256,12 @@ std::shared_ptr<TOutput> OpenOutput() {
     out->sink = sound::OpenNullSink(out->bus, choice.substr(4), error);
   else if (!SameText(choice, "none")) error = "unknown ZM_AUDIO value \"" + choice + "\"";
   if (out->sink) return out;
-  if (!error.empty()) DebugOutput("sound: no device: " + error);
+  if (!error.empty()) {
+    sound::DebugOutputOnce("sound: no device: " + error);
+    // Without a log, one line tells the user why the show is silent.
+    static std::once_flag told;
+    std::call_once(told, [] { WriteStdErr("No sound device: the show plays without sound.\n"); });
+  }
   return nullptr;
 }
 

@@ -1,19 +1,52 @@
 #include "Platform/Sound/PlatSoundSinks.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
+
+#include "Platform/PlatSystem.h"
 
 namespace plat::sound {
 
 namespace {
+
+// ---- ALSA's own messages ------------------------------------------------------
+
+// The shape of ALSA's error handler (snd_lib_error_handler_t).
+using TAlsaErrorHandler = void (*)(const char* file, int line, const char* function, int err, const char* fmt, ...);
+
+void AlsaMessage(const char*, int, const char*, int, const char* fmt, ...) {
+  if (!fmt) return;
+  char text[512];
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(text, sizeof text, fmt, args);
+  va_end(args);
+  DebugOutputOnce(std::string("sound: ALSA: ") + text);
+}
+
+// SDL opens libasound itself; the handler set on the same library before
+// keeps its lines ("ALSA lib pcm.c:...") off the error output.
+void CatchAlsaMessages() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    void* lib = ::dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+    if (!lib) return;  // no ALSA: nothing to catch
+    using TSetHandler = int (*)(TAlsaErrorHandler);
+    if (auto set = reinterpret_cast<TSetHandler>(::dlsym(lib, "snd_lib_error_set_handler"))) set(&AlsaMessage);
+    // Kept loaded: the handler lives in the library SDL uses.
+  });
+}
 
 // ---- SDL --------------------------------------------------------------------
 
@@ -27,6 +60,8 @@ public:
 
   bool Open(std::string& error) {
     std::lock_guard lock(g_sdlMutex);
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // the program's own
+    CatchAlsaMessages();
     if (g_sdlSinks == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
       error = SDL_GetError();
       return false;
@@ -179,6 +214,16 @@ private:
 };
 
 }  // namespace
+
+void DebugOutputOnce(const std::string& text) {
+  static std::mutex lock;
+  static std::set<std::string>* seen = new std::set<std::string>;  // lives to the end, for late threads
+  {
+    std::lock_guard l(lock);
+    if (!seen->insert(text).second) return;
+  }
+  DebugOutput(text);
+}
 
 std::unique_ptr<TSoundSink> OpenSdlSink(std::shared_ptr<TMixBus> bus, std::string& error) {
   auto sink = std::make_unique<TSdlSink>(std::move(bus));

@@ -14,8 +14,13 @@ public:
   virtual ~TSoundSink() = default;  // stops pulling before it returns
 };
 
+// A diagnostic line of the sound layer to the debugger output, each text
+// once per process (several devices may fail for the same reason).
+void DebugOutputOnce(const std::string& text);
+
 // 44100 Hz, 16-bit stereo, about 512 frames per callback. nullptr (and the
-// reason in error) when SDL opens no audio device.
+// reason in error) when SDL opens no audio device. The ALSA library's own
+// messages go to DebugOutputOnce, not to the error output.
 std::unique_ptr<TSoundSink> OpenSdlSink(std::shared_ptr<TMixBus> bus, std::string& error);
 
 // Pulls by the steady clock every ~5 ms. With a wavPath the mix is written

@@ -168,8 +168,15 @@ void InitHardwareDevice() {
   for (const TStatusName& t : kDeviceTypes)
     if (t.Type == hw.Type) hw.PixelFormat = t.Format, status = t.Name;
   AVBufferRef* device = nullptr;
-  bool created = FF().av_hwdevice_ctx_create(&device, hw.Type, nullptr, nullptr, 0) >= 0;
-  if (!created) LogText("ffmpeg: Failed to create specified HW device.");
+  // A device type this FFmpeg was built without is not tried: there is no
+  // such hardware here, and nothing to report.
+  bool built = false;
+  if (hw.Type != AV_HWDEVICE_TYPE_NONE)
+    for (AVHWDeviceType t = FF().av_hwdevice_iterate_types(AV_HWDEVICE_TYPE_NONE); t != AV_HWDEVICE_TYPE_NONE;
+         t = FF().av_hwdevice_iterate_types(t))
+      built = built || t == hw.Type;
+  bool created = built && FF().av_hwdevice_ctx_create(&device, hw.Type, nullptr, nullptr, 0) >= 0;
+  if (built && !created) LogText("ffmpeg: Failed to create specified HW device.");
   if (hw.PixelFormat == AV_PIX_FMT_NONE) {
     LogText(std::string("ffmpeg: Cannot support \"") + name + "\" in this example.");
     created = false;

@@ -30,7 +30,7 @@ namespace zm {
   X(avutil_version)                                                                                             \
   X(av_malloc) X(av_free) X(av_freep) X(av_realloc) X(av_fast_malloc) X(av_frame_alloc) X(av_frame_free)        \
   X(av_frame_unref) X(av_rescale_q) X(av_reduce) X(av_dict_get) X(av_display_rotation_get)                     \
-  X(av_hwdevice_find_type_by_name) X(av_hwdevice_ctx_create) X(av_buffer_ref) X(av_buffer_unref)                \
+  X(av_hwdevice_find_type_by_name) X(av_hwdevice_iterate_types) X(av_hwdevice_ctx_create) X(av_buffer_ref) X(av_buffer_unref)                \
   X(av_hwframe_transfer_data) X(av_image_get_buffer_size) X(av_image_fill_arrays) X(av_samples_get_buffer_size) \
   X(av_get_bytes_per_sample) X(av_channel_layout_default) X(av_channel_layout_compare)                          \
   X(av_channel_layout_copy) X(av_channel_layout_uninit) X(av_log_set_callback) X(av_log_set_level)             \
