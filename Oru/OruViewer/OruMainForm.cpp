@@ -37,6 +37,12 @@ WideString gCachedProjectPath;
 
 WideString Quoted(const WideString& s) { return u"\"" + s + u"\""; }
 
+// A path as the user's system writes it, for the texts they read.
+WideString ShownPath(WideString path) {
+  std::replace(path.begin(), path.end(), u'\\', u'/');
+  return path;
+}
+
 // The opener raises for files it cannot read at all (missing, cut short,
 // not deflate data); those count as a failed open without a text.
 TRef<TOruShowLocator> TryOpenContainer(const WideString& fileName, WideString& errorText) {
@@ -243,7 +249,7 @@ void TMainForm::Start() {
 }
 
 bool TMainForm::OpenFailed(const WideString& path) {
-  ShowError(this, WideString(kCantLoadShow) + u"\r" + Quoted(path));
+  ShowError(this, WideString(kCantLoadShow) + u"\r" + Quoted(ShownPath(path)));
   return false;
 }
 
@@ -268,8 +274,8 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
       show = TryOpenContainer(second, errorText);
       opened = second;
       if (!show) {
-        ShowError(this, (errorText.empty() ? WideString(kCantLoadShow) : errorText) + u"\r" + Quoted(first) +
-                            u" or " + Quoted(second));
+        ShowError(this, (errorText.empty() ? WideString(kCantLoadShow) : errorText) + u"\r" + Quoted(ShownPath(first)) +
+                            u" or " + Quoted(ShownPath(second)));
         resume();
         return false;
       }
@@ -282,7 +288,7 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
     show = TryOpenProject(path);
     opened = path;
     if (!show) {
-      ShowError(this, WideString(kCantLoadOru) + u"\r" + Quoted(path));
+      ShowError(this, WideString(kCantLoadOru) + u"\r" + Quoted(ShownPath(path)));
       resume();
       return false;
     }
@@ -691,17 +697,17 @@ bool TMainForm::OpenLinkedShow(const TOruActionInfo& action) {
   const bool currentProject = !CachedShowName().empty() && zm::SameText(file, CachedShowName());
   if (!currentProject) {
     if (!zm::FileExists(file)) {
-      ShowError(this, WideString(kShowNotFound) + u"\r" + file);
+      ShowError(this, WideString(kShowNotFound) + u"\r" + ShownPath(file));
       return false;
     }
     WideString errorText;
     TRef<TOruShowLocator> probe = TryOpenContainer(file, errorText);
     if (!probe) {
-      ShowError(this, WideString(kNotAShow) + u"\r" + file);
+      ShowError(this, WideString(kNotAShow) + u"\r" + ShownPath(file));
       return false;
     }
     if (probe->Version() != showVersion_) {
-      ShowError(this, WideString(kVersionMismatch) + u"\r" + file);
+      ShowError(this, WideString(kVersionMismatch) + u"\r" + ShownPath(file));
       return false;
     }
   }
