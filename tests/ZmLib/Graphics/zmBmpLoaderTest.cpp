@@ -15,6 +15,7 @@
 
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "tests/support/kit/StreamBytes.h"
+#include "tests/support/TestData.h"
 
 using namespace zm;
 
@@ -200,6 +201,7 @@ TDiff CompareBlocks(TDirectBitmap* a, TDirectBitmap* b, bool grey) {
 // one palette must agree pixel for pixel with pal8.bmp, pal4.bmp or pal1.bmp.
 
 TEST(BmpLoaderSuite, EveryGoodFileMatchesItsReference) {
+  ZM_SKIP_WITHOUT_TESTDATA("bmpsuite");
   const std::string raw = FileBytes(Bmpsuite("g/rgb24.bmp"));
   TRef<TDirectBitmap> ref = Suite("g/rgb24.bmp");
   ASSERT_TRUE(ref);
@@ -292,6 +294,7 @@ TEST(BmpLoaderSuite, EveryGoodFileMatchesItsReference) {
 }
 
 TEST(BmpLoaderSuite, BadAndQuestionableFilesFailCleanlyOrLoad) {
+  ZM_SKIP_WITHOUT_TESTDATA("bmpsuite");
   for (const char* dir : {"b", "q", "x"})
     for (const auto& e : std::filesystem::directory_iterator(Bmpsuite(dir))) {
       const std::string bytes = FileBytes(e.path().string());

@@ -13,6 +13,7 @@
 #include "tests/ZmLib/Graphics/GraphicsTestUtil.h"
 #include "tests/ZmLib/Graphics/GifSuiteKit.h"
 #include "tests/support/Capture.h"
+#include "tests/support/TestData.h"
 
 using namespace zm;
 
@@ -228,6 +229,7 @@ const std::filesystem::path& kSuite = zmtest::kGifSuite;
 // disposal of earlier frames, which is composed elsewhere. Images that cover
 // the screen must also be transparent exactly where the reference is.
 TEST(GifReader, SuiteFramesMatchTheirReferences) {
+  ZM_SKIP_WITHOUT_TESTDATA("gif-test-suite");
   ASSERT_TRUE(std::filesystem::is_directory(kSuite)) << kSuite;
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(kSuite)) {

@@ -13,6 +13,7 @@
 #include "ZmLib/zmLog.h"
 #include "tests/ZmLib/Graphics/GifSuiteKit.h"
 #include "tests/support/Capture.h"
+#include "tests/support/TestData.h"
 
 using namespace zm;
 
@@ -476,6 +477,7 @@ TEST(GifVideo, AtlasStopsAtThePixelLimit) {
 // pixels inside the frame's rectangle where the image is opaque, transparent
 // everywhere else.
 TEST(GifVideo, SuiteAnimationsMatchTheirReferences) {
+  ZM_SKIP_WITHOUT_TESTDATA("gif-test-suite");
   ASSERT_TRUE(std::filesystem::is_directory(kSuite)) << kSuite;
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(kSuite)) {

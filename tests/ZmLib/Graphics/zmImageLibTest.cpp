@@ -17,6 +17,7 @@
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/_MyUtils.h"
 #include "tests/support/kit/StreamBytes.h"
+#include "tests/support/TestData.h"
 
 using namespace zm;
 
@@ -135,6 +136,7 @@ protected:
 }  // namespace
 
 TEST_F(ImageLibTest, PngSuiteDecodesAsLibpngReadsIt) {
+  ZM_SKIP_WITHOUT_TESTDATA("pngsuite");
   Register(ZM_PNGLIB_FILE);
   const auto files = SuiteFiles(false);
   ASSERT_GT(files.size(), 150u);
@@ -178,6 +180,7 @@ TEST_F(ImageLibTest, PngSuiteDecodesAsLibpngReadsIt) {
 }
 
 TEST_F(ImageLibTest, DamagedFilesAreDeclinedAndTheStreamKept) {
+  ZM_SKIP_WITHOUT_TESTDATA("pngsuite");
   Register(ZM_PNGLIB_FILE);
   const auto files = SuiteFiles(true);
   ASSERT_GE(files.size(), 14u);
@@ -204,6 +207,7 @@ TEST_F(ImageLibTest, DamagedFilesAreDeclinedAndTheStreamKept) {
 }
 
 TEST_F(ImageLibTest, BrokenDataInsideTheImageGivesAPictureOfItsSize) {
+  ZM_SKIP_WITHOUT_TESTDATA("pngsuite");
   Register(ZM_PNGLIB_FILE);
   for (const char* name : {"basn2c08.png", "basi6a16.png", "basn3p02.png"}) {
     SCOPED_TRACE(name);
@@ -226,6 +230,7 @@ TEST_F(ImageLibTest, BrokenDataInsideTheImageGivesAPictureOfItsSize) {
 }
 
 TEST_F(ImageLibTest, RegistrationAndNames) {
+  ZM_SKIP_WITHOUT_TESTDATA("pngsuite");
   EXPECT_FALSE(RegisterImageLibrary(u"/no/such/folder/libzmPngLib.so", {u".png"}));
   EXPECT_FALSE(RegisterImageLibrary(u"..\\no-such-lib.so", {u".png"}));
   EXPECT_EQ(ImageLibraryCount(), 0);
@@ -259,6 +264,7 @@ TEST_F(ImageLibTest, RegistrationAndNames) {
 }
 
 TEST_F(ImageLibTest, TheFirstLibraryThatOpensThePictureWins) {
+  ZM_SKIP_WITHOUT_TESTDATA("pngsuite");
   const int closed = FakeCloseCount(ZM_FAKELIB_DEPTH16);
   Register(ZM_FAKELIB_DEPTH16);       // opens with a depth nobody takes
   Register(ZM_FAKELIB_NO_OPEN_FILE);  // lacks an entry point
@@ -292,6 +298,7 @@ TEST_F(ImageLibTest, ALibraryThatDeliversNoRowsRaises) {
 }
 
 TEST_F(ImageLibTest, OwnedStreamGoesAndRowsOutliveTheStore) {
+  ZM_SKIP_WITHOUT_TESTDATA("pngsuite");
   Register(ZM_PNGLIB_FILE);
   const TBytes png = FileBytes(kSuite / "basn6a08.png");
   TRef<TMemoryStream> s = StreamOf(png);
@@ -333,6 +340,7 @@ TEST_F(ImageLibTest, InvisiblePixelsTakeTheirNeighboursColour) {
 }
 
 TEST_F(ImageLibTest, ThreadsShareTheLibraryAsItLoads) {
+  ZM_SKIP_WITHOUT_TESTDATA("pngsuite");
   Register(ZM_PNGLIB_FILE);
   const TBytes png = FileBytes(kSuite / "basi4a16.png");
   // Loaded by the first thread that needs it; one store read by all.
