@@ -153,7 +153,7 @@ public:
   TNavObject* Button(std::int32_t index) const;  // nil out of range
   TNavCell* Cell(std::int32_t col, std::int32_t row) const { return cells_->Cell(col, row); }
   std::int32_t PressedIndex() const { return pressedIndex_; }
-  const std::vector<zm::WideString>& AvailableActions() const { return available_; }
+  const std::vector<zm::WideString>& AvailableActions() const override { return available_; }
   // The action names a skin section "Action-<name>" may give.
   const std::vector<zm::WideString>& ActionNames() const { return actions_; }
 
