@@ -5,8 +5,9 @@
 # on the same libraries.
 #   BUILD_DIR   build folder (default: build/asan)
 #   JOBS        parallel jobs (default: processor count)
-#   ZM_UNITY    ON: compile the test binaries in large units (a third less
-#               compile time for them; default OFF, see cmake/ZmBuild.cmake)
+#   ZM_UNITY    ON: compile the libraries and programs in larger units (about
+#               half the time of a cold build; .ci/run does; default OFF, which
+#               suits changing a few files; see cmake/ZmBuild.cmake)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -21,7 +21,7 @@ namespace {
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 std::atomic<bool> gRequested{false};
-std::atomic<bool> gInstalled{false};
+std::atomic<bool> gHandlersSet{false};
 int gPipe[2] = {-1, -1};
 
 // Only what is safe in a handler: an atomic store and a write.
@@ -84,7 +84,7 @@ bool InstallTerminationSignals() {
     ::fcntl(gPipe[1], F_SETFL, ::fcntl(gPipe[1], F_GETFL) | O_NONBLOCK);
     std::thread(&Watch).detach();
     ok = SetHandlers();
-    gInstalled.store(ok);
+    gHandlersSet.store(ok);
   });
   return ok;
 }
@@ -129,7 +129,7 @@ void ResetTerminationForTests() {
     std::lock_guard<std::mutex> a(gAskedLock);
     gAsked.clear();
   }
-  if (gInstalled.load()) SetHandlers();
+  if (gHandlersSet.load()) SetHandlers();
 }
 
 }  // namespace plat::headless
