@@ -43,7 +43,8 @@ bool IsLineEnd(char16_t c) { return c == u'\r' || c == u'\n'; }
 // and never half a surrogate pair.
 std::size_t FittingPrefix(const std::u16string& word, int maxWidth,
                           const std::function<int(const std::u16string&)>& width) {
-  std::size_t lo = 1, hi = word.size();
+  // No character is narrower than a pixel: longer starts need no measuring.
+  std::size_t lo = 1, hi = std::min(word.size(), std::size_t(std::max(maxWidth, 1)));
   while (lo < hi) {
     std::size_t mid = (lo + hi + 1) / 2;
     if (width(word.substr(0, mid)) <= maxWidth) lo = mid;
@@ -141,7 +142,8 @@ int ShowBox(HWND owner, const std::u16string& text, const std::u16string& captio
   const int lineH = std::max<int>(em.cy, 8) + 2;
   // Two thirds of the screen at most, and never wider than it with the frame.
   const int maxText = std::max(40, std::min(screenW * 2 / 3, screenW - kFrame) - 2 * kMargin);
-  std::vector<std::u16string> lines = WrapMessageText(text, maxText, width);
+  // More than a screen holds is never shown: long texts are cut first.
+  std::vector<std::u16string> lines = WrapMessageText(text.substr(0, 16384), maxText, width);
   const std::size_t maxLines = std::size_t(std::max(1, (screenH - kCaption - 3 * kMargin - kButtonH) / lineH));
   if (lines.size() > maxLines) {
     lines.resize(maxLines);
