@@ -76,6 +76,7 @@ set(ZM_UNITY_SKIP_SOURCES
   tests/Oru/OruViewer/OruPlayShowTest.cpp
   tests/OruLib2/Effects/OruEffectManagerTest.cpp
   tests/OruLib2/NavPanel/VideoNavBarTest.cpp
+  tests/OruLib2/OruClasses/Draw/OruImageDrawTest.cpp
   tests/OruLib2/OruClasses/Draw/OruTextDrawTest.cpp
   tests/OruLib2/OruClasses/Draw/OruVideoTest.cpp
   tests/OruLib2/OruClasses/OruSlideProducerTest.cpp
