@@ -308,6 +308,17 @@ bool T3DEngine9::CheckDevice() {
   return true;
 }
 
+void TInitData::Dispose() {
+  {
+    // A message the UI thread never took (its queue ended) goes here too.
+    T3DLockScope g(Device3DLock());
+    if (Renderer && Renderer->initData_ == this) Renderer->initData_ = nullptr;
+    Renderer = nullptr;
+  }
+  Device = nullptr;
+  TRefObject::Dispose();
+}
+
 TRef<T3DRenderer> T3DEngine9::CreateRenderer(TDrawDevice* device, const T3DDisplayMode& mode) {
   if (!device || !device->Objects()) return nullptr;
   TRef<T3DRenderer9> r = MakeRef<T3DRenderer9>(device, this);

@@ -89,9 +89,11 @@ struct TCapsWrapper {
 // ---- Messages to the UI thread --------------------------------------------------------
 
 // A renderer to be made on the UI thread. The renderer forgets the message
-// when it goes first (under the 3D lock).
+// when it goes first (under the 3D lock); a message that goes first, handled
+// or dropped unhandled, lets go of its renderer.
 class TInitData : public TRefObject {
 public:
+  void Dispose() override;
   TRef<TDrawDevice> Device;
   T3DRenderer9* Renderer = nullptr;  // guarded by the 3D lock
   T3DDisplayMode Mode;

@@ -68,6 +68,7 @@ public:
 
 private:
   friend class T3DEngine9;
+  friend class TInitData;
   friend class TDevStore;
 
   // The store's device, or nil after marking the state 2.
