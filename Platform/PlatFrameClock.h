@@ -3,7 +3,8 @@
 // moves by exactly N ms per presented frame and never on its own,
 // so a show plays as fast as frames can be drawn and two runs draw the same
 // frames. With ZM_CAPTURE_DIR such frames are written as "NNNNNN.png" with a
-// line "frame, program clock ms, window, show time ms" in frames.tsv.
+// line "frame, program clock ms, window, show time ms" in frames.tsv, on the
+// presenting thread (the window layer captures real-clock frames itself).
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -44,10 +45,17 @@ using TFrameObserver = std::function<void(std::int64_t frame, std::int64_t showT
 void SetFrameObserver(TFrameObserver observer);
 // The show time of the frame presented last; -1 before one.
 std::int64_t LastFrameShowTime();
+// The show time (ms) of the frame the calling thread draws now (-1: none).
+// Set before the frame is drawn: the window layer stamps the pixels the
+// thread presents with it, so that a capture names the time of the frame it
+// shows, whenever the display thread hands the pixels on.
+void SetPresentingShowTime(std::int64_t showTime);
+std::int64_t PresentingShowTime();
 // Frames presented while stepping.
 std::int64_t SteppedFrameCount();
 
-// The capture files of the window layer and of stepped frames.
+// The capture files of the window layer and of stepped frames. The PNG is
+// written for speed (low compression level, one cheap filter).
 bool WriteCapturePng(const std::string& path, const std::uint32_t* bits, int stride, int width, int height);
 void AppendCaptureLine(const std::string& dir, std::int64_t frame, std::uint32_t clockMs, std::uintptr_t window,
                        std::int64_t showTime);

@@ -159,6 +159,7 @@ bool Fetch(MSG* out, HWND filter, UINT mn, UINT mx, bool remove, bool wait) {
     if (q->IsUi) {
       PumpBackend();
       PresentPending();
+      ThrottleCapture();
       ServeSent(*q);
     }
     std::uint64_t seen;

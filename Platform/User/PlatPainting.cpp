@@ -5,6 +5,7 @@
 #include <new>
 
 #include "Platform/Gdi/PlatGdiInternal.h"
+#include "Platform/PlatFrameClock.h"
 #include "Platform/User/PlatMessageQueues.h"
 
 namespace plat::user {
@@ -41,8 +42,31 @@ void PresentPending() {
     if (w->Native && wm.Backend) {
       std::lock_guard<std::mutex> pl(*w->PixLock);
       wm.Backend->Present(w->Native, w->Fb.data(), w->FbW, w->FbW, w->FbH, RECT{0, 0, w->FbW, w->FbH});
+      // Stepped frames are captured where the device presents them.
+      if (wm.Capture && !FrameStepCaptures())
+        wm.Capture->Submit(Now(), w->Native, w->FbShowTime, w->Fb.data(), w->FbW, w->FbW, w->FbH);
+      if (wm.PresentObserver) wm.PresentObserver(w->H, w->FbShowTime, w->Fb.data(), w->FbW, w->FbH);
     }
   }
+}
+
+bool CaptureLimitReached() {
+  TWindowManager& wm = WindowManager();
+  auto l = wm.Lock();
+  if (!wm.Capture || wm.Capture->Limit() < 0) return false;
+  const std::int64_t taken = FrameStepCaptures() ? SteppedFrameCount() : wm.Capture->Frames();
+  return taken >= wm.Capture->Limit();
+}
+
+void ThrottleCapture() {
+  TWindowManager& wm = WindowManager();
+  TCaptureWriter* capture;
+  {
+    auto l = wm.Lock();
+    capture = wm.Capture.get();
+  }
+  // Only the UI thread presents, and only it ends the window system.
+  if (capture && wm.OnUiThread()) capture->Throttle();
 }
 
 void InvalidateAll(HWND h, bool erase) {
@@ -128,14 +152,22 @@ HWND FindWindowToPaint(std::uint32_t tid, HWND filter, UINT mn, UINT mx) {
   return nullptr;
 }
 namespace {
-// The pixel lock taken by LockWindowPixels, per thread, for the unlock.
-thread_local std::vector<std::shared_ptr<std::mutex>> tPixLocks;
+// The pixel lock taken by LockWindowPixels, per thread, for the unlock, and
+// the top-level whose buffer it guards.
+struct TPixelHold {
+  std::shared_ptr<std::mutex> Lock;
+  std::shared_ptr<TWindow> Top;
+};
+thread_local std::vector<TPixelHold> tPixLocks;
 
-void ReleasePixelLock() {
-  if (!tPixLocks.empty()) {
-    tPixLocks.back()->unlock();
-    tPixLocks.pop_back();
-  }
+// Stamp: the pixels changed; they show the frame this thread presents.
+void ReleasePixelLock(bool stamp = false) {
+  if (tPixLocks.empty()) return;
+  TPixelHold& h = tPixLocks.back();
+  const std::int64_t showTime = PresentingShowTime();
+  if (stamp && showTime >= 0 && h.Top) h.Top->FbShowTime = showTime;
+  h.Lock->unlock();
+  tPixLocks.pop_back();
 }
 
 // Shows the pixels of hwnd's top-level: now on the UI thread, else soon.
@@ -264,11 +296,12 @@ BOOL EndPaint(HWND hwnd, const PAINTSTRUCT* ps) {
 bool LockWindowPixels(HWND hwnd, TWindowPixels& px) {
   TWindowManager& wm = WindowManager();
   std::shared_ptr<std::mutex> lock;
+  std::shared_ptr<TWindow> top;
   {
     auto l = wm.Lock();
     auto w = wm.Find(hwnd);
     if (!w) return false;
-    auto top = TopLevelOf(w);
+    top = TopLevelOf(w);
     if (!IsWindowVisible(hwnd) || !top) return false;
     SizeFrameBuffer(*top);
     POINT to = ClientOrigin(*top), wo = ClientOrigin(*w);
@@ -288,13 +321,16 @@ bool LockWindowPixels(HWND hwnd, TWindowPixels& px) {
     px.Origin = {std::int32_t(x0), std::int32_t(y0)};
     px.Client = {std::int32_t(x0 - ox), std::int32_t(y0 - oy)};
   }
-  tPixLocks.push_back(lock);
+  tPixLocks.push_back(TPixelHold{lock, top});
   return true;
 }
 
 void UnlockWindowPixels(HWND hwnd, const RECT* dirty) {
-  ReleasePixelLock();
-  if (dirty && (dirty->right <= dirty->left || dirty->bottom <= dirty->top)) return;
+  const bool nothing = dirty && (dirty->right <= dirty->left || dirty->bottom <= dirty->top);
+  // Stamped while the pixels are still held: a present never pairs them
+  // with another frame's time.
+  ReleasePixelLock(!nothing);
+  if (nothing) return;
   PresentWindow(hwnd);
 }
 
@@ -318,6 +354,12 @@ std::vector<std::uint32_t> CaptureClient(HWND hwnd, int& width, int& height) {
   height = h;
   ReleasePixelLock();
   return out;
+}
+
+void SetPresentObserver(TPresentObserver observer) {
+  TWindowManager& wm = WindowManager();
+  auto l = wm.Lock();
+  wm.PresentObserver = std::move(observer);
 }
 
 int PresentCount(HWND hwnd) {

@@ -8,8 +8,15 @@ namespace plat::user {
 // Under the lock: the frame buffer of a top-level takes its client size,
 // keeping the pixels that still fit.
 void SizeFrameBuffer(TWindow& w);
-// Hands the changed frame buffers to the display (UI thread).
+// Hands the changed frame buffers to the display (UI thread), and to the
+// capture when there is one.
 void PresentPending();
+// Waits while the capture has more frames queued than its writers keep up
+// with (UI thread, holding no lock of the window layer).
+void ThrottleCapture();
+// A capture with a limit has taken that many frames (stepped frames count
+// where the device presents them).
+bool CaptureLimitReached();
 void InvalidateAll(HWND h, bool erase);
 // Under the lock: the whole client area of w and its children becomes the
 // update area (the caller wakes the queue or lets the next message do it).

@@ -83,10 +83,8 @@ public:
 };
 
 std::unique_ptr<TBackend> CreateHeadlessBackend();
-// quitAfterMs < 0: never closes the main window by itself; an empty
-// captureDir writes no frames; captureLimit < 0: no limit.
-std::unique_ptr<TBackend> CreateHeadlessBackend(std::int64_t quitAfterMs, const std::string& captureDir = {},
-                                                std::int64_t captureLimit = -1);
+// quitAfterMs < 0: never closes the main window by itself.
+std::unique_ptr<TBackend> CreateHeadlessBackend(std::int64_t quitAfterMs);
 // nullptr when no display server answers.
 std::unique_ptr<TBackend> CreateSdlBackend();
 

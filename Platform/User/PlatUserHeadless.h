@@ -4,6 +4,7 @@
 // the display would: through the keyboard hook, to the focus, capture or
 // pointed-at window.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,13 @@ std::vector<std::uint32_t> CaptureScreen(const RECT& screen);
 void DragResize(HWND hwnd, WPARAM edge, RECT outer);
 // How many frames were handed to the display for a top-level.
 int PresentCount(HWND hwnd);
+// Sees every frame a top-level window hands to the display: the window, the
+// show time its pixels were stamped with (-1: none), the client pixels and
+// their size. Runs on the UI thread inside the window layer: it must not
+// call the window layer. Nil stops it.
+using TPresentObserver =
+    std::function<void(HWND window, std::int64_t showTime, const std::uint32_t* bits, int width, int height)>;
+void SetPresentObserver(TPresentObserver observer);
 
 // Handles every message that is queued on the calling thread, without waiting.
 void PumpUntilIdle();

@@ -9,6 +9,7 @@
 #include "Platform/PlatFrameClock.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
+#include "Platform/User/PlatPainting.h"
 #include "Platform/User/PlatUserBackend.h"
 
 namespace plat::user {
@@ -17,10 +18,7 @@ namespace {
 
 class THeadless final : public TBackend {
 public:
-  THeadless(std::int64_t quitAfterMs, std::string captureDir, std::int64_t captureLimit)
-      : captureDir_(std::move(captureDir)), captureLimit_(captureLimit), quitAfter_(quitAfterMs) {
-    start_ = TickCount32();
-  }
+  explicit THeadless(std::int64_t quitAfterMs) : quitAfter_(quitAfterMs) { start_ = TickCount32(); }
   const char* Name() const override { return "headless"; }
   std::vector<TMonitorInfo> Monitors() override { return {}; }  // the configured ones
   NativeWin Create(const TNativeDesc&) override {
@@ -29,22 +27,13 @@ public:
   }
   void Update(NativeWin, const TNativeDesc&) override {}
   void Destroy(NativeWin win) override { live_.erase(win); }
-  void Present(NativeWin win, const std::uint32_t* bits, int stride, int width, int height, const RECT&) override {
-    // Stepped frames are captured where the device presents them.
-    if (captureDir_.empty() || width <= 0 || height <= 0 || FrameStepCaptures()) return;
-    if (captureLimit_ >= 0 && frames_ >= captureLimit_) return;
-    char name[32];
-    std::snprintf(name, sizeof name, "%06lld.png", static_cast<long long>(frames_));
-    if (!WriteCapturePng(captureDir_ + "/" + name, bits, stride, width, height)) return;
-    AppendCaptureLine(captureDir_, frames_, TickCount32() - start_, win, LastFrameShowTime());
-    ++frames_;
-  }
+  // The frame buffers are the display: nothing to hand on.
+  void Present(NativeWin, const std::uint32_t*, int, int, int, const RECT&) override {}
   void Pump(TInputSink& sink) override {
     if (quitSent_ || live_.empty()) return;
     // A capture run ends with its last frame, also for a show that stands
     // at its end and draws no more.
-    if (!captureDir_.empty() && captureLimit_ >= 0 &&
-        (FrameStepCaptures() ? SteppedFrameCount() : frames_) >= captureLimit_) {
+    if (CaptureLimitReached()) {
       quitSent_ = true;
       sink.CloseRequested(*live_.begin());
       return;
@@ -75,9 +64,6 @@ public:
   int TestWindowCount() override { return int(live_.size()); }
 
 private:
-  std::string captureDir_;
-  std::int64_t captureLimit_ = -1;
-  std::int64_t frames_ = 0;
   NativeWin next_ = 0;
   std::set<NativeWin> live_;
   std::int64_t quitAfter_;
@@ -90,17 +76,12 @@ private:
 
 std::unique_ptr<TBackend> CreateHeadlessBackend() {
   // ZM_QUIT_AFTER_MS: the main window (the first one shown) is asked to close
-  // after that much program time. ZM_CAPTURE_DIR: every presented frame of a
-  // top-level as a PNG file with a line in frames.tsv; ZM_CAPTURE_LIMIT ends
-  // the run (as ZM_QUIT_AFTER_MS does) once that many frames are captured.
-  std::string dir;
-  GetEnv("ZM_CAPTURE_DIR", dir);
-  return CreateHeadlessBackend(GetEnvNumber("ZM_QUIT_AFTER_MS"), dir, GetEnvNumber("ZM_CAPTURE_LIMIT"));
+  // after that much program time.
+  return CreateHeadlessBackend(GetEnvNumber("ZM_QUIT_AFTER_MS"));
 }
 
-std::unique_ptr<TBackend> CreateHeadlessBackend(std::int64_t quitAfterMs, const std::string& captureDir,
-                                                std::int64_t captureLimit) {
-  return std::make_unique<THeadless>(quitAfterMs, captureDir, captureLimit);
+std::unique_ptr<TBackend> CreateHeadlessBackend(std::int64_t quitAfterMs) {
+  return std::make_unique<THeadless>(quitAfterMs);
 }
 
 }  // namespace plat::user

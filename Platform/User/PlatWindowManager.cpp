@@ -1,6 +1,7 @@
 #include "Platform/User/PlatWindowManager.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "Platform/User/PlatMessageQueues.h"
 #include "Platform/User/PlatWindows.h"
@@ -168,6 +169,12 @@ bool InitWindowSystem() {
   if (!b) b = CreateHeadlessBackend();
   if (!b) return false;
   wm.Backend = std::move(b);
+  std::string dir;
+  if (GetEnv("ZM_CAPTURE_DIR", dir) && !dir.empty()) {
+    // A few writers keep a real-clock capture in step with the frames.
+    const int writers = int(std::clamp(std::thread::hardware_concurrency() / 2, 1u, 4u));
+    wm.Capture = std::make_unique<TCaptureWriter>(dir, GetEnvNumber("ZM_CAPTURE_LIMIT"), writers);
+  }
   wm.WakeTarget.store(wm.Backend.get());
   wm.UiTid = CurrentThreadId();
   wm.Refs = 1;
@@ -183,6 +190,12 @@ void ShutdownWindowSystem() {
     if (wm.Refs == 0 || --wm.Refs > 0) return;
   }
   headless::ResetForTests();
+  std::unique_ptr<TCaptureWriter> capture;
+  {
+    auto l = wm.Lock();
+    capture = std::move(wm.Capture);
+  }
+  capture.reset();  // writes what is queued
   auto l = wm.Lock();
   wm.WakeTarget.store(nullptr);
   wm.Backend.reset();

@@ -23,6 +23,7 @@
 
 #include "Platform/Gdi/PlatRegion.h"
 #include "Platform/PlatSystem.h"
+#include "Platform/User/PlatCapture.h"
 #include "Platform/User/PlatUser.h"
 #include "Platform/User/PlatUserBackend.h"
 #include "Platform/User/PlatUserHeadless.h"
@@ -116,6 +117,9 @@ struct TWindow {
   int Presents = 0;
   bool NeedsPresent = false;
   std::shared_ptr<std::mutex> PixLock = std::make_shared<std::mutex>();
+  // The show time of the frame whose pixels the buffer holds (-1: none);
+  // guarded by PixLock, as the pixels are.
+  std::int64_t FbShowTime = -1;
 };
 
 struct THook {
@@ -171,6 +175,9 @@ public:
   // The display.
   std::unique_ptr<TBackend> Backend;
   std::atomic<TBackend*> WakeTarget{nullptr};  // the back end, for wakes from any thread
+  // ZM_CAPTURE_DIR: what top-level windows present (nil without).
+  std::unique_ptr<TCaptureWriter> Capture;
+  headless::TPresentObserver PresentObserver;  // tests
   std::uint32_t UiTid = 0;
   int Refs = 0;
 
