@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <string>
@@ -65,7 +66,8 @@ TOruEngine::TOruEngine(TDrawDevice* device, std::uint8_t option, bool paused, bo
   if (!parts_) parts_ = MakePlayerShowParts();
   paused_.store(paused);
   interpolator_ = MakeRef<TFrameInterpolator>();
-  controller_ = MakeRef<TOruDrawController>(device, ownsDevice, std::move(drawerFactory));
+  // A repaint, a size change or a lost device ends the engine's wait.
+  controller_ = MakeRef<TOruDrawController>(device, ownsDevice, std::move(drawerFactory), [this] { Wake(); });
   if (parts_) root_ = parts_->MakeRoot();
 }
 
@@ -89,6 +91,8 @@ void TOruEngine::Dispose() {
   interpolator_ = nullptr;
   parts_ = nullptr;
   OnFramePresented = nullptr;
+  OnFrameDrawing = nullptr;
+  OnPassWait = nullptr;
   TCustomOruEngine::Dispose();
 }
 
@@ -327,6 +331,7 @@ zm::TRef<TOruMusicPlayer> TOruEngine::MakePlayer() {
 
 void TOruEngine::OpenInternal(TRef<TOruSource> source, bool reopen, double time) {
   endReported_ = false;
+  stepEndDrawn_ = false;
   LogLine((reopen ? u"Reopen from new position>>>>>>>> " : u"Open from new position>>>>>>>> ") + Num(time));
   // A new show starts from its own time with its own clock, playing or not;
   // only a reopen of the same show while playing keeps the running clock.
@@ -394,6 +399,7 @@ void TOruEngine::MoveTo(double time) {
   stoppedAtBarrier_.store(false);
   // A show moved back before its end reports the end again when it gets there.
   endReported_ = false;
+  stepEndDrawn_ = false;
 }
 
 void TOruEngine::ResetReports() { lastReportedTime_ = INT32_MIN + 1; }
@@ -610,12 +616,12 @@ bool TOruEngine::IsMusicReady() {
   return ready;
 }
 
-void TOruEngine::EndCheck() {
+void TOruEngine::EndCheck(bool report) {
   if (!loader_ || !ShowEnds()) return;
   const double end = ShowEnd();
   if (loader_->CurrentTime() < end) return;
   loader_->SetCurrentTime(end);
-  if (endReported_) return;
+  if (endReported_ || !report) return;
   endReported_ = true;
   ReportPosition(WholeMs(end), WholeMs(end), true);
 }
@@ -641,6 +647,12 @@ void TOruEngine::Step() {
   if (loader_ && !loader_->Running()) loader_->Start();
 
   std::uint32_t state = controller_->GetState();
+  // A repaint or a new size draws the next frame whatever the slides say.
+  // Stepped runs draw every frame they need anyway: there a repaint, whose
+  // moment depends on the display thread, must not add one, a new size must.
+  if (state & TOruDrawController::dsReinited) forcePending_ = true;
+  if ((state & TOruDrawController::dsSizeChanged) && (!frameStepMs_ || controller_->GetSize() != lastFrameSize_))
+    forcePending_ = true;
   const double current = loader_ ? loader_->CurrentTime() : heldTime_;
   const bool endReached = ShowEnds() && current >= ShowEnd();
   bool newActive = source_ && loader_ && !paused_.load() && !stoppedAtBarrier_.load() && !endReached;
@@ -648,7 +660,10 @@ void TOruEngine::Step() {
   // An open dialog that holds the show stops the clock.
   if (newActive && overlay_ && overlay_->HasHoldingDialog()) newActive = false;
   if (newActive) newActive = Covered(current);
-  if (newActive) newActive = IsMusicReady();
+  // The player's ready flag changes on its own thread: a start that waits
+  // for it looks again soon.
+  musicWait_ = false;
+  if (newActive) musicWait_ = !(newActive = IsMusicReady());
 
   if (!newActive) {
     if (active_.load()) {
@@ -685,6 +700,10 @@ void TOruEngine::Step() {
 
   if (Terminated()) return;
 
+  const std::uint32_t passStart = SysTimeMs();
+  // After a wait the smoothing would pull the clock back toward its old
+  // pace: a frame that comes after a still spell shows the clock's time.
+  if (!frameStepMs_ && static_cast<std::uint32_t>(passStart - lastTick_) > 2 * refreshMs_) interpolator_->Restart();
   const double t = GetShowTime();
   if (loader_) {
     loader_->SetRequestedTime(t);
@@ -711,7 +730,9 @@ void TOruEngine::Step() {
     }
   }
 
-  EndCheck();
+  // A stepped run reports its end after its frame at the end: the window
+  // closes on the report.
+  EndCheck(!frameStepMs_);
 
   const double shown = loader_ ? loader_->CurrentTime() : heldTime_;
   if (active_.load() && shown >= nextRun_.Time) {
@@ -724,22 +745,37 @@ void TOruEngine::Step() {
   overlayDialog_.store(overlay_ && overlay_->DialogCount() > 0);
 
   framePresented_ = false;
-  if (!slides_.empty() && (state & TOruDrawController::dsReady)) {
+  frameChanged_ = false;
+  // On the real clock frames come at most once a refresh interval, however
+  // many repaints ask for one: a frame not yet due waits for its turn.
+  const bool frameDue = frameStepMs_ || !frameDrawn_ || static_cast<std::uint32_t>(passStart - lastFrameTick_) >= refreshMs_;
+  if (!slides_.empty() && (state & TOruDrawController::dsReady) && frameDue) {
     const bool stepWait = frameStepMs_ && loader_ && !loader_->SlidesReady(shown);
-    // A stepped run that reached its end draws no more: whether a frame
-    // would still come (the loader handing over its last list) is a matter
-    // of thread timing.
-    const bool stepEnded = frameStepMs_ && endReached;
+    // A stepped run that reached its end draws its frame at the end once,
+    // then no more: whether a frame would still come (the loader handing
+    // over its last list) is a matter of thread timing, and so is whether
+    // the end frame comes in the last running pass or after it.
+    const bool stepEnded = frameStepMs_ && endReached && stepEndDrawn_;
     if (!stepWait && !stepEnded && DrawTest(shown)) {
-      const bool force = (state & (TOruDrawController::dsSizeChanged | TOruDrawController::dsReinited)) ||
-                         (frameStepMs_ && active_.load());
-      DrawFrame(force);
-    } else if (state & TOruDrawController::dsSizeChanged) {
+      const bool endFrame = frameStepMs_ && ShowEnds() && shown >= ShowEnd();
+      const bool force = forcePending_ || (frameStepMs_ && (active_.load() || endFrame));
+      forcePending_ = false;
+      DrawFrame(force, passStart);
+      if (endFrame) stepEndDrawn_ = true;
+    } else if (forcePending_ && !stepWait) {
+      // A stepped run waiting for its slides draws them next, not a frame
+      // without them.
+      forcePending_ = false;
       const std::vector<TOruPreparedSlide> none;
       if (root_) root_->Update(none);
-      DrawFrame(true);
+      DrawFrame(true, passStart);
     }
   }
+
+  // The end frame of a stepped run is out, or none can come.
+  if (frameStepMs_ &&
+      (stepEndDrawn_ || slides_.empty() || !(state & TOruDrawController::dsReady) || !DrawTest(shown)))
+    EndCheck(true);
 
   // Right after a frame, so that neither the first frame nor the
   // transition's first one waits for it.
@@ -748,19 +784,66 @@ void TOruEngine::Step() {
     root_->PrepareTransitions(controller_.get(), slides_);
   }
 
-  const std::uint32_t now = SysTimeMs();
-  if (frameStepMs_) {
-    // Never sleeps: a pass that drew nothing waits for the loader's list.
-    if (!framePresented_) WaitForEvents(1);
-  } else {
-    WaitForEvents(static_cast<std::uint32_t>(now - lastTick_) > 16 ? 1 : 3);
-  }
-  lastTick_ = now;
-
   if (std::fabs(shown - static_cast<double>(lastReportedTime_)) > 20) {
     lastReportedTime_ = WholeMs(shown);
     ReportPosition(lastReportedTime_, ShowEnds() ? WholeMs(ShowEnd()) : 0, false);
   }
+
+  lastTick_ = passStart;
+  if (frameStepMs_) {
+    // Never sleeps: a pass that drew nothing waits for the loader's list.
+    if (!framePresented_) WaitForEvents(1);
+  } else {
+    const std::uint32_t wait = PassWait(shown, state);
+    if (OnPassWait) OnPassWait(wait);
+    else WaitForEvents(wait);
+  }
+}
+
+double TOruEngine::NextDueTime(double time) const {
+  double due = kNever;
+  const auto consider = [&](double at) {
+    if (at > time && at < due) due = at;
+  };
+  // Where a slide, its transition or its visibility begins or ends.
+  for (const TOruPreparedSlide& s : slides_) {
+    consider(s.Times.Start);
+    consider(s.Times.Start + s.Times.OwnLength);
+    consider(s.Times.End);
+    consider(s.Times.VisibleUntil);
+  }
+  if (barrier_.Active) consider(barrier_.Time);
+  consider(nextRun_.Time);
+  if (ShowEnds()) consider(ShowEnd());
+  return due;
+}
+
+std::uint32_t TOruEngine::PassWait(double shown, std::uint32_t state) {
+  const std::uint32_t now = SysTimeMs();
+  std::uint32_t wait = kPausedProbeMs;
+  const auto atMost = [&](double ms) {
+    const double w = std::clamp(std::ceil(ms), 1.0, static_cast<double>(kPausedProbeMs));
+    wait = std::min(wait, static_cast<std::uint32_t>(w));
+  };
+  const std::uint32_t sinceFrame = now - lastFrameTick_;
+  // The next frame's turn: right after a frame, or for a repaint not drawn yet.
+  const double turn = frameDrawn_ && sinceFrame < refreshMs_ ? double(refreshMs_ - sinceFrame) : 1.0;
+  if (framePresented_ || forcePending_) atMost(turn);
+  if (frameChanged_) lastChangeTick_ = now;
+  // A start waiting for the music, a screen not ready yet, a panel or dialog
+  // of the overlay on screen: each may change without an event.
+  if (musicWait_) atMost(3);
+  if (!slides_.empty() && !(state & TOruDrawController::dsReady)) atMost(refreshMs_);
+  if (overlay_ && (overlay_->PanelState() != 0 || overlay_->DialogCount() > 0)) atMost(refreshMs_);
+  if (active_.load()) {
+    // Something moved lately: it may go on moving. A slide that stood still
+    // for a while is looked at less often until its next change is due.
+    const bool settled = static_cast<std::uint32_t>(now - lastChangeTick_) >= kSettleMs;
+    atMost(settled ? double(kStillProbeMs) : double(sinceFrame < refreshMs_ ? refreshMs_ - sinceFrame : refreshMs_));
+    const double due = NextDueTime(shown);
+    if (due < kNever) atMost(due - shown);
+  }
+  return wait;
 }
 
 // ---- Drawing ----
@@ -790,16 +873,28 @@ const std::vector<TOruPreparedSlide>& TOruEngine::ShownSlides() {
   return shownSlides_.empty() ? slides_ : shownSlides_;
 }
 
-void TOruEngine::DrawFrame(bool force) {
+void TOruEngine::DrawFrame(bool force, std::uint32_t tick) {
   if (!root_) return;
   const bool changed = root_->Update(ShownSlides());
   if (!changed && !force) return;
-  // Hover follows objects that move under a resting pointer.
-  TOruActionInfo ignored;
-  if (pointer_.Kind != 0 || pointer_.X != 0 || pointer_.Y != 0) HitTest(pointer_, ignored);
+  frameChanged_ = true;
+  frameDrawn_ = true;
+  lastFrameTick_ = tick;
+  lastFrameSize_ = controller_->GetSize();
+  // Hover follows objects that move under a resting pointer. The pointer
+  // stands: the overlay sees it as a move, never as the press it may have
+  // been, and keeps its panel's hover when the pointer is over it.
+  if (pointer_.Kind != 0 || pointer_.X != 0 || pointer_.Y != 0) {
+    TMouseData resting;
+    resting.X = pointer_.X;
+    resting.Y = pointer_.Y;
+    TOruActionInfo ignored;
+    if (!OverlayMouse(resting, ignored)) HitTest(resting, ignored);
+  }
   const TRect rect = loader_ ? loader_->ViewRect() : TRect{0, 0, loaderWidth_, loaderHeight_};
   const double shown = loader_ ? loader_->CurrentTime() : heldTime_;
   frameTime_.store(shown);
+  if (OnFrameDrawing) OnFrameDrawing(shown);
   if (!root_->Draw(controller_.get(), rect, OutsideColor(), Unsharp())) return;
   framePresented_ = true;
   if (OnFramePresented) OnFramePresented(shown);
@@ -860,6 +955,18 @@ bool TOruEngine::OverlayMouse(const TMouseData& pointer, TOruActionInfo& action)
 }
 
 // ---- Pointer and actions ----
+
+const std::vector<TOruPreparedSlide>& TOruEngine::ShownSlides() {
+  // A show that ends shows none of the slides a repeat would bring after its
+  // last: at its end time the next pass's first slide would start.
+  const std::int32_t count = source_ ? source_->SlideCount() : 0;
+  const auto beyond = [count](const TOruPreparedSlide& s) { return s.Index >= count; };
+  if (!ShowEnds() || count <= 0 || std::none_of(slides_.begin(), slides_.end(), beyond)) return slides_;
+  shownSlides_.clear();
+  std::copy_if(slides_.begin(), slides_.end(), std::back_inserter(shownSlides_),
+               [&](const TOruPreparedSlide& s) { return !beyond(s); });
+  return shownSlides_.empty() ? slides_ : shownSlides_;
+}
 
 bool TOruEngine::HitTest(const TMouseData& pointer, TOruActionInfo& action) {
   action = TOruActionInfo();
@@ -1008,7 +1115,10 @@ public:
   bool Running() override { return loader_->Running(); }
   void Terminate() override { loader_->Terminate(); }
   double CurrentTime() override { return loader_->Timing()->CurrentTime.load(); }
-  void SetCurrentTime(double time) override { loader_->Timing()->CurrentTime.store(time); }
+  void SetCurrentTime(double time) override {
+    loader_->Timing()->CurrentTime.store(time);
+    loader_->TimeMoved(time);
+  }
   double RequestedTime() override { return loader_->Timing()->RequestedTime.load(); }
   void SetRequestedTime(double time) override { loader_->Timing()->RequestedTime.store(time); }
   std::int32_t Width() override { return loader_->Width; }

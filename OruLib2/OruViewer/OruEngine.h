@@ -10,6 +10,7 @@
 // Times are milliseconds of show time. The loader, its slides and the root
 // drawing item are reached through TOruShowParts, so that the engine can be
 // driven pass by pass (tests) over simpler parts than the player's own.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -186,6 +187,14 @@ public:
   static constexpr std::int32_t kCacheCapacity = 3;
   static constexpr std::int32_t kNoSlide = 2147483646;
   static constexpr double kNever = 3.4e38;
+  // Real clock: at most one frame per refresh interval; a slide that stood
+  // still for kSettleMs is looked at every kStillProbeMs (its objects may
+  // start to move) until its next change is due; a show that does not play
+  // looks every kPausedProbeMs (pictures that arrive late) unless woken.
+  static constexpr std::uint32_t kRefreshMs = 16;
+  static constexpr std::uint32_t kSettleMs = 500;
+  static constexpr std::uint32_t kStillProbeMs = 100;
+  static constexpr std::uint32_t kPausedProbeMs = 250;
 
   // Listener gets the engine's events (the application's event list); Parts
   // nil takes the player's own. Created paused as a rule.
@@ -224,12 +233,19 @@ public:
   // only frames whose slides are all prepared, so no frame depends on
   // thread timing.
   void SetFrameStep(std::uint32_t ms) { frameStepMs_ = ms; }
+  // The display's refresh interval (ms, at least 1); before the thread starts.
+  void SetRefreshInterval(std::uint32_t ms) { refreshMs_ = std::max<std::uint32_t>(ms, 1); }
   void SetBarriersEnabled(bool on) { barriersEnabled_ = on; }
   void SetCover(bool on) { cover_ = on; }
   void SetColorOverride(bool on, std::uint32_t color) { colorOverride_ = on, overrideColor_ = color & 0xFFFFFF; }
   void SetUnsharpOverride(bool on, double value) { unsharpOverride_ = on, overrideUnsharp_ = value; }
   // Called on the engine thread after each presented frame with its show time.
   std::function<void(double showTime)> OnFramePresented;
+  // Right before a frame is drawn, with the show time it will show.
+  std::function<void(double showTime)> OnFrameDrawing;
+  // Tests: takes the place of the real-clock wait that ends a pass, with
+  // how long the pass would wait for an event (ms).
+  std::function<void(std::uint32_t ms)> OnPassWait;
 
   // ---- State, read from any thread ----
   bool Paused() const { return paused_.load(); }
@@ -286,9 +302,18 @@ private:
   // slide or at its end, not those that would begin there.
   const std::vector<TOruPreparedSlide>& ShownSlides();
   bool IsMusicReady();
-  void EndCheck();
-  void DrawFrame(bool force);
+  // Report: tell the listener the end (once); otherwise the time is only held there.
+  void EndCheck(bool report);
+  // Tick: the pass's start, the frame's turn on the real clock.
+  void DrawFrame(bool force, std::uint32_t tick);
+  // The next show time after Time at which the prepared slides, the barrier,
+  // a program to run or the show's end change what is shown.
+  double NextDueTime(double time) const;
+  // How long the pass may wait for events on the real clock.
+  std::uint32_t PassWait(double shown, std::uint32_t state);
   bool HitTest(const TMouseData& pointer, TOruActionInfo& action);
+  // The prepared slides a frame may show.
+  const std::vector<TOruPreparedSlide>& ShownSlides();
   void RunAction(const TOruActionInfo& action);
   // The loader makes the dialog; it shows once its reply arrives.
   void RequestDialog(const WideString& name);
@@ -323,6 +348,7 @@ private:
   std::int32_t loaderSerial_ = 0;
   std::atomic<bool> overlayDialog_{false};
   std::vector<TOruPreparedSlide> slides_;
+  std::vector<TOruPreparedSlide> shownSlides_;  // ShownSlides' list when it leaves some out
   bool firstFrameReported_ = false;
   std::int32_t lastReportedTime_ = INT32_MIN + 1;
   TMouseData pointer_;
@@ -332,6 +358,7 @@ private:
   double stopTime_ = kNever;  // where the show last stopped at a "pause" slide
   std::vector<TOruPreparedSlide> shownSlides_;
   bool endReported_ = false;
+  bool stepEndDrawn_ = false;  // a stepped run drew its frame at the show's end
   std::atomic<float> volume_{1.0f};
   bool framePresented_ = false;
   bool transitionsDue_ = false;  // a new slide list whose transitions are not readied yet
@@ -340,6 +367,14 @@ private:
   bool unsharpOverride_ = false;
   double overrideUnsharp_ = 0;
   std::uint32_t lastTick_ = 0;
+  std::uint32_t refreshMs_ = kRefreshMs;
+  bool forcePending_ = false;    // a repaint or new size waits for its frame
+  bool frameDrawn_ = false;      // a frame was drawn since the engine started
+  bool frameChanged_ = false;    // this pass drew
+  bool musicWait_ = false;       // the clock waits for the music to be ready
+  std::uint32_t lastFrameTick_ = 0;
+  zm::TSize lastFrameSize_;  // the device's size at the last frame
+  std::uint32_t lastChangeTick_ = 0;
   bool barriersEnabled_ = true;
   std::atomic<bool> hover_{false};
   std::mutex hoverLock_;

@@ -12,6 +12,12 @@ void TFrameInterpolator::Reset() {
   deltaSum_ = 0;
 }
 
+void TFrameInterpolator::Restart() {
+  count_ = 0;
+  ringIndex_ = 0;
+  deltaSum_ = 0;
+}
+
 void TFrameInterpolator::Hold(bool on) {
   if (on) {
     holding_ = true;

@@ -22,6 +22,9 @@ public:
   // On: values pass through until released. Off (after an On): the value of
   // the next Interpolate still passes through, then smoothing goes on.
   void Hold(bool on);
+  // After a gap in the passes: the ring starts again, so the next
+  // kRingSize values pass through unchanged.
+  void Restart();
   // The smoothed time (ms) for the raw time t. While the input does not go
   // back, the output does not either. A non-finite t changes nothing and
   // returns the last output.

@@ -44,14 +44,36 @@ std::int32_t ClampSide(double v) {
 // The 3D drawer on the form's device, as the draw controller reaches it.
 class TSysDrawerLink : public TOruDrawerLink {
 public:
-  TSysDrawerLink() : drawer_(zm::MakeRef<T3DDrawer>()) {}
+  TSysDrawerLink() : drawer_(zm::MakeRef<T3DDrawer>()) {
+    zm::T3DScreen* screen = drawer_->Screen();
+    if (!screen) return;
+    // The engine starts again on a lost device, and on a renderer made anew
+    // for another size, which it lays the show out for; a renderer made
+    // again only for another place changes nothing it drew.
+    screen->OnLost = [this](zm::T3DScreen*) { Recreated(); };
+    screen->OnClose = [this](zm::T3DScreen* s) {
+      const zm::TSize size = SizeOf(s->WindowRect());
+      if (size == size_) return;
+      size_ = size;
+      Recreated();
+    };
+  }
   void Dispose() override {
+    if (zm::T3DScreen* screen = drawer_ ? drawer_->Screen() : nullptr) {
+      screen->OnClose = nullptr;
+      screen->OnLost = nullptr;
+    }
     if (drawer_) drawer_->Close();
     drawer_ = nullptr;
     TOruDrawerLink::Dispose();
   }
   zm::TDeviceDrawer* Drawer() override { return drawer_.get(); }
-  bool Open(zm::TDrawDevice* device) override { return drawer_ && drawer_->Open(device); }
+  bool Open(zm::TDrawDevice* device) override {
+    if (!drawer_) return false;
+    const bool open = drawer_->Open(device);
+    if (zm::T3DScreen* screen = drawer_->Screen()) size_ = SizeOf(screen->WindowRect());
+    return open;
+  }
   bool ScreenReady() override {
     zm::T3DScreen* screen = drawer_ ? drawer_->Screen() : nullptr;
     return screen && screen->CanDraw();
@@ -62,7 +84,18 @@ public:
   }
 
 private:
+  static zm::TSize SizeOf(const zm::TRect& r) {
+    const auto side = [](std::int32_t a, std::int32_t b) {
+      return std::int32_t(std::clamp<std::int64_t>(std::int64_t(b) - a, 0, INT32_MAX));
+    };
+    return {side(r.Left, r.Right), side(r.Top, r.Bottom)};
+  }
+  void Recreated() {
+    if (OnDeviceRecreated) OnDeviceRecreated();
+  }
+
   TRef<T3DDrawer> drawer_;
+  zm::TSize size_;  // of the screen's renderer, as last seen
 };
 
 }  // namespace
@@ -156,6 +189,11 @@ void TOruShowViewer::CreateEngine(zm::TIniFile* ini) {
   engine_->SetColorOverride(outsideOverride_, outsideColor_);
   engine_->SetBarriersEnabled(barriersEnabled_);
   engine_->SetCover(CoverLayout);
+  // The window layer stamps the frame's pixels with its show time as the
+  // device hands them over, before any other thread can present them.
+  engine_->OnFrameDrawing = [](double showTime) {
+    plat::SetPresentingShowTime(std::llround(std::clamp(showTime, 0.0, 9.0e15)));
+  };
   if (const std::uint32_t step = plat::FrameStepMs()) {
     // Stepped runs: every frame of the engine moves the program clock and
     // is captured in the window.

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "ZmLib/Application2/zmForms.h"
 #include "ZmLib/zmLists.h"
 #include "ZmLib/zmLog.h"
 
@@ -176,11 +177,19 @@ void TDeviceKilledMessenger2::Dispose() {
 
 // ---- TOruDrawController ------------------------------------------------------------
 
-TOruDrawController::TOruDrawController(TDrawDevice* device, bool ownsDevice, TDrawerFactory factory)
-    : factory_(std::move(factory)), device_(device), ownsDevice_(ownsDevice && device) {
+TOruDrawController::TOruDrawController(TDrawDevice* device, bool ownsDevice, TDrawerFactory factory,
+                                       std::function<void()> onChange)
+    : factory_(std::move(factory)), onChange_(std::move(onChange)), device_(device),
+      ownsDevice_(ownsDevice && device) {
   if (!device) return;
   if (ownsDevice_) device->AddRef();
-  device->SetOnBoundsChanged([this](TDrawDevice*) { DeviceRefresh(); });
+  // A form's device calls its refresh callback on a repaint of its window,
+  // an activation, a new renderer and a size change (its own bounds link
+  // stays); a bare device only has its bounds.
+  if (auto* form = dynamic_cast<TZmFormDevice*>(device))
+    form->SetOnRefresh([this](TZmFormDevice*) { DeviceRefresh(); });
+  else
+    device->SetOnBoundsChanged([this](TDrawDevice*) { DeviceRefresh(); });
   TList* objects = device->Objects();
   messenger_ = MakeRef<TDeviceKilledMessenger2>(this).Detach();
   if (!objects || objects->Add(messenger_) < 0) {
@@ -210,7 +219,10 @@ void TOruDrawController::Dispose() {
       device->Free();  // frees the messenger with the device's objects
       messenger = nullptr;
     } else {
-      device->SetOnBoundsChanged(nullptr);
+      if (auto* form = dynamic_cast<TZmFormDevice*>(device))
+        form->SetOnRefresh(nullptr);
+      else
+        device->SetOnBoundsChanged(nullptr);
       TList* objects = device->Objects();
       if (messenger && objects && objects->Remove(messenger) >= 0) FreeAndNil(messenger);
       messenger = nullptr;  // still listed: the device frees it
@@ -229,13 +241,15 @@ TDrawDevice* TOruDrawController::Device() {
 }
 
 void TOruDrawController::DeviceRefresh() {
-  refreshPending_.store(true);
-  LogLine(u"TOruDrawController.DeviceRefresh: DrawDevice Refresh!");
+  // A storm of repaints logs once: the flag is taken once per engine pass.
+  if (!refreshPending_.exchange(true)) LogLine(u"TOruDrawController.DeviceRefresh: DrawDevice Refresh!");
+  if (onChange_) onChange_();
 }
 
 void TOruDrawController::RndLost() {
   reinited_.store(true);
   LogLine(u"TOruDrawController.RndLost");
+  if (onChange_) onChange_();
 }
 
 bool TOruDrawController::GetDrawer() {

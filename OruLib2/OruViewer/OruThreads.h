@@ -45,6 +45,8 @@ public:
 protected:
   // Handles every queued event (on the thread).
   void ProcessEvents();
+  // Ends a wait in WaitForEvents now or, when none runs, the next one at once.
+  void Wake();
   // Blocks until an event is queued, the thread is told to stop or the
   // time-out passes; false on time-out.
   bool WaitForEvents(std::uint32_t timeoutMs);
@@ -53,7 +55,6 @@ private:
   friend class TOruThreadQueue;
   static void EventThunk(void* object, zm::TRefObject* sender, std::int32_t id, bool& handled,
                          zm::TRefObject* data);
-  void Wake();
 
   TOruThreadQueue* events_ = nullptr;  // owned
   std::atomic<bool> running_{false};
@@ -146,7 +147,10 @@ public:
   using TDrawerFactory = std::function<zm::TRef<TOruDrawerLink>()>;
 
   // The drawer is made by Factory on first use; without one there is none.
-  TOruDrawController(zm::TDrawDevice* device, bool ownsDevice, TDrawerFactory factory);
+  // OnChange runs (on the device's thread) after every refresh or device
+  // loss, so that a waiting engine passes again at once.
+  TOruDrawController(zm::TDrawDevice* device, bool ownsDevice, TDrawerFactory factory,
+                     std::function<void()> onChange = nullptr);
   void Dispose() override;
 
   void DeviceRefresh();
@@ -164,6 +168,7 @@ private:
   void DeviceKilled();
 
   TDrawerFactory factory_;
+  const std::function<void()> onChange_;
   zm::TRef<TOruDrawerLink> drawer_;
   std::mutex deviceLock_;  // the device and messenger links: the device may end on another thread
   zm::TDrawDevice* device_ = nullptr;             // one reference when owned

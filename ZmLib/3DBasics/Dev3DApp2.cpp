@@ -342,6 +342,7 @@ T3DScreen::T3DScreen() : targetStack_(MakeRef<TList>()), resources_(MakeRef<TLis
 
 void T3DScreen::Dispose() {
   OnClose = nullptr;
+  OnLost = nullptr;
   if (resources_) ReleaseResources();
   if (renderer_) Close();
   ClearTargetStack();
@@ -434,7 +435,11 @@ void T3DScreen::Initialise() {
     renderer_ = nullptr;
     return;
   }
-  if (renderer_) renderer_->SetLostEvent([this](TRefObject*) { Close(); });
+  if (renderer_)
+    renderer_->SetLostEvent([this](TRefObject*) {
+      if (OnLost) OnLost(this);
+      Close();
+    });
 }
 
 void T3DScreen::Close() {

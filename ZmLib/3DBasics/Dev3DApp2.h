@@ -290,6 +290,9 @@ public:
   TRect VisibleRect;
   // Told when the screen closes (the renderer went or the device was lost).
   std::function<void(T3DScreen* sender)> OnClose;
+  // Told first when the renderer's device was lost (the next frame makes a
+  // new one).
+  std::function<void(T3DScreen* sender)> OnLost;
 
 private:
   friend class TScreenResource;

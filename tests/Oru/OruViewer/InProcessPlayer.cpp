@@ -7,7 +7,9 @@
 #include "OruLib2/OruViewer/OruDrawerHooks.h"
 #include "Platform/PlatFrameClock.h"
 #include "Platform/PlatUtf8.h"
+#include "ZmLib/3DBasics/Dev3DApp2.h"
 #include "ZmLib/Application2/winApplication.h"
+#include "ZmLib/Application2/zmTimer2.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/zmCommandLine.h"
 
@@ -26,7 +28,7 @@ public:
 }  // namespace
 
 TInProcessRun PlayInProcess(const zm::WideString& commandLine, std::uint32_t stepMs, const TFrameSeen& seen,
-                            const std::string& captureDir, std::int64_t captureLimit) {
+                            const std::string& captureDir, std::int64_t captureLimit, const TUiTick& uiTick) {
   using zm::TRef;
   TInProcessRun run;
   TRef<zm::TStringList> args = zm::MakeRef<zm::TStringList>();
@@ -52,12 +54,29 @@ TInProcessRun PlayInProcess(const zm::WideString& commandLine, std::uint32_t ste
     }
   });
   app->Initialize();
+  // The 3D engine sends work to the UI thread through the application that
+  // was there when it was made: each run's application gets its own.
+  zm::FiniDev3DApp2();
+  zm::InitDev3DApp2();
   oru::InstallDrawerHooks();
   {
     TRef<oru::TMainForm> form = zm::MakeRef<oru::TMainForm>(*commands, args.get());
     form->Start();
     run.Started = form->Show() != nullptr;
+    struct TTick {
+      const TUiTick* Tick;
+      oru::TMainForm* Form;
+    } tick{&uiTick, form.get()};
+    zm::TMultiTimerEvent* timer =
+        uiTick ? zm::RegisterTimedCallback(
+                     5, 0, [](void* data, zm::TMultiTimerEvent*) {
+                       auto* t = static_cast<TTick*>(data);
+                       (*t->Tick)(*t->Form);
+                     },
+                     &tick)
+               : nullptr;
     app->Run();
+    zm::ReleaseTimedCallback(timer);
     {
       std::lock_guard<std::mutex> l(lock);
       finished = true;
@@ -65,6 +84,8 @@ TInProcessRun PlayInProcess(const zm::WideString& commandLine, std::uint32_t ste
     form = nullptr;
   }
   oru::RemoveDrawerHooks();
+  zm::FiniDev3DApp2();
+  zm::InitDev3DApp2();
   if (!app->Finalized()) app->Finalize();
   app = nullptr;
   plat::SetFrameObserver(nullptr);

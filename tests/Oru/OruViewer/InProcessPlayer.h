@@ -10,6 +10,10 @@
 
 #include "ZmLib/zmTypes.h"
 
+namespace oru {
+class TMainForm;
+}
+
 namespace orutest {
 
 struct TInProcessRun {
@@ -21,9 +25,15 @@ struct TInProcessRun {
 // Calls never overlap.
 using TFrameSeen = std::function<bool(std::int64_t time, const std::uint32_t* bits, int width, int height)>;
 
+// Runs on the UI thread every few milliseconds while the show plays, with
+// the main form: what a user does to the window (resize, pause, close).
+using TUiTick = std::function<void(oru::TMainForm& form)>;
+
 // Plays until the show closes itself or Seen asks to end. Frames are
-// captured to CaptureDir (at most CaptureLimit) when it is not empty.
+// captured to CaptureDir (at most CaptureLimit) when it is not empty. A
+// step of 0 plays on the real clock: Seen then gets no pixels.
 TInProcessRun PlayInProcess(const zm::WideString& commandLine, std::uint32_t stepMs, const TFrameSeen& seen,
-                            const std::string& captureDir = std::string(), std::int64_t captureLimit = -1);
+                            const std::string& captureDir = std::string(), std::int64_t captureLimit = -1,
+                            const TUiTick& uiTick = nullptr);
 
 }  // namespace orutest

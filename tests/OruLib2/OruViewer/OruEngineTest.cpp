@@ -123,7 +123,7 @@ public:
     Count = slides.size();
     Indexes.clear();
     for (const TOruPreparedSlide& s : slides) Indexes.push_back(s.Index);
-    return true;
+    return Changes;
   }
   bool Draw(TOruDrawController*, const TRect&, std::uint32_t color, double) override {
     ++Draws;
@@ -135,6 +135,7 @@ public:
     Readied.push_back({Draws, slides.size()});
   }
   bool Present = true;
+  bool Changes = true;  // false: a still picture, nothing moves
   int Draws = 0;
   std::vector<std::pair<int, std::size_t>> Readied;  // draws so far, slides
   std::size_t Count = 0;
@@ -206,6 +207,8 @@ protected:
     engine = MakeRef<TOruEngine>(device.get(), 0, true, false, listener.get(), TRef<TOruShowParts>(parts.get()),
                                  [this] { return TRef<TOruDrawerLink>(link.get()); });
     engine->SetFrameStep(10);  // exact clock, no sleeping while frames are drawn
+    // On the real clock a pass ends in a wait for events: noted, not waited.
+    engine->OnPassWait = [this](std::uint32_t ms) { waits.push_back(ms); };
     engine->OnPosition = [this](TCustomOruEngine*, std::int32_t time, bool ended, std::int32_t end) {
       reports.push_back({time, ended, end});
     };
@@ -259,6 +262,7 @@ protected:
   std::vector<TEtReport> reports;
   std::vector<std::string> actions;
   std::vector<std::vector<std::int32_t>> windowEvents;
+  std::vector<std::uint32_t> waits;
   int firstFrames = 0;
 };
 
@@ -559,6 +563,63 @@ TEST_F(OruEngine, DeviceRemadeAtANewSizeRebuildsTheLoaderAtTheSameTimeAndResumes
   for (int i = 0; i < 10; ++i) Pass();
   EXPECT_GT(Shown(), before + 50);
   EXPECT_EQ(firstFrames, 3);  // after each re-initialisation
+}
+
+// ---- The real clock: frames when something changed or the window asks ----
+
+TEST_F(OruEngine, RealClockRepaintDrawsWhateverTheSlidesSayAtMostOncePerRefresh) {
+  engine->SetFrameStep(0);
+  parts->Root->Changes = false;  // a still picture: the slides never report a change
+  Open(Show({1000, 2000, 3000}, "repeat"), 0, true);
+  for (int i = 0; i < 5; ++i) Pass();
+  EXPECT_EQ(parts->Root->Draws, 0);
+  // A repaint of the window (here: the device placed anew, same size).
+  device->SetBounds(TRect{0, 0, 320, 240}, TPoint{5, 5}, false);
+  Pass();
+  EXPECT_EQ(parts->Root->Draws, 1);
+  EXPECT_EQ(firstFrames, 1);
+  Pass();
+  EXPECT_EQ(parts->Root->Draws, 1);  // answered once
+  // A storm of repaints within one refresh interval: the frame waits for
+  // its turn, and the pass waits no longer than that.
+  for (int i = 0; i < 1000; ++i) device->SetBounds(TRect{0, 0, 320, 240}, TPoint{i % 2, 0}, false);
+  Pass(1);
+  EXPECT_EQ(parts->Root->Draws, 1);
+  ASSERT_FALSE(waits.empty());
+  EXPECT_LE(waits.back(), TOruEngine::kRefreshMs);
+  Pass(TOruEngine::kRefreshMs);
+  EXPECT_EQ(parts->Root->Draws, 2);
+  Pass(TOruEngine::kRefreshMs);
+  EXPECT_EQ(parts->Root->Draws, 2);
+}
+
+TEST_F(OruEngine, RealClockStillSlideWaitsForItsNextChangeNotForAFrame) {
+  engine->SetFrameStep(0);
+  parts->Root->Changes = false;
+  Open(Show({1000, 2000, 3000}, "repeat"), 0);
+  RunUntil(700, 10, 400);
+  ASSERT_TRUE(engine->Active());
+  // Nothing moved for a while: the engine looks now and then, and wakes in
+  // time for the next slide.
+  waits.clear();
+  Pass(100);
+  ASSERT_EQ(waits.size(), 1u);
+  EXPECT_GT(waits.back(), TOruEngine::kRefreshMs);
+  EXPECT_LE(waits.back(), TOruEngine::kStillProbeMs);
+  RunUntil(960, 10, 400);
+  Pass(5);
+  EXPECT_LE(double(waits.back()), 1000 - Shown() + 1);
+  // Paused, it waits for events.
+  engine->RequestPause(true);
+  Pass();
+  Pass();
+  EXPECT_FALSE(engine->Active());
+  EXPECT_EQ(waits.back(), TOruEngine::kPausedProbeMs);
+  // Moving pictures draw a frame per refresh interval.
+  parts->Root->Changes = true;
+  engine->RequestPause(false);
+  for (int i = 0; i < 5; ++i) Pass(TOruEngine::kRefreshMs);
+  EXPECT_LE(waits.back(), TOruEngine::kRefreshMs);
 }
 
 TEST_F(OruEngine, InactiveWindowHoldsTheClockOnlyWhenTheShowAsksForIt) {

@@ -119,6 +119,16 @@ void MakeBadShows(const fs::path& root) {
     SolidSlides(show, {1000, 2000, 2147483647LL});
     show.Write();
   }
+  {
+    // Solid slides of 1 s with hard cuts, in a window the user may resize:
+    // what each frame shows is plain from its colour.
+    TShowBuilder show((root / "hardcuts").string());
+    show.ScreenSize(160, 120).Main().Key("opt_scr_full", 0).Key("opt_withoutborder", 0);
+    const std::uint8_t colours[3][3] = {{220, 40, 40}, {40, 200, 40}, {40, 40, 220}};
+    for (int i = 0; i < 3; ++i)
+      show.AddSlide(1000LL * (i + 1)).SolidBackground(colours[i][0], colours[i][1], colours[i][2]).Transition("quick", 0);
+    show.Write();
+  }
   // Output sizes of nothing and of 100,000 pixels, windowed and full screen.
   const struct {
     const char* Name;
