@@ -173,7 +173,8 @@ void TMusicLoader::Dispose() {
 
 void TMusicLoader::Step() {
   ProcessEvents();
-  WaitForEvents(10);
+  // Everything it does comes as an event; a stop wakes it too.
+  WaitForEvents(kInfinite);
 }
 
 void TMusicLoader::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled, TRefObject* data) {

@@ -308,7 +308,13 @@ bool TOruMusicPlayer::Stop(std::uint32_t timeoutMs) {
 
 void TOruMusicPlayer::Step() {
   Pass();
-  WaitForEvents(5);
+  // Playing items follow the clock closely. Without any, a running clock
+  // only brings music into the look-ahead window, which is seconds long; a
+  // standing one changes nothing until an event (run, pause, a new time, a
+  // loaded channel) comes.
+  std::uint32_t wait = 5;
+  if (items_.empty()) wait = ClockRunning() && source_ && source_->HasMusic() ? kIdleScheduleMs : kInfinite;
+  WaitForEvents(wait);
 }
 
 std::int32_t TOruMusicPlayer::NewItemId() {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <utility>
 
 #include "ZmLib/Win32/winScreen.h"
@@ -195,18 +196,24 @@ bool TOruSlideLoader::Pass() {
   if (!cache_ || !timing_) return true;
   const double time = timing_->CurrentTime.load();
   bool settled = true;
+  failed_ = false;
+  stableFrom_.store(1.0);
+  stableUntil_.store(0.0);
   if (std::isfinite(time)) {
     try {
       settled = !cache_->Update(time);
       failedLogged_ = false;
+      if (settled) SetStableSpan();
     } catch (const std::exception& e) {
       // A slide that cannot be built stays missing; the show goes on with
       // what there is. One report per run of failures.
       if (!failedLogged_) LogLine(u"TOruSlideLoader: slide build failed: " + UTF8Decode(TByteString(e.what())));
       failedLogged_ = true;
+      failed_ = true;
     } catch (...) {
       if (!failedLogged_) LogLine(u"TOruSlideLoader: slide build failed");
       failedLogged_ = true;
+      failed_ = true;
     }
   }
   bool news;
@@ -221,11 +228,43 @@ bool TOruSlideLoader::Pass() {
   return settled;
 }
 
+void TOruSlideLoader::SetStableSpan() {
+  // The cache's first slide, and with it the whole list, stays while the
+  // rounded time lies between the end of visibility of the slide before it
+  // and its own; half a millisecond inside, so a wake comes early if at all.
+  TSlideProducer* producer = Producer();
+  const std::int32_t first = cache_->FirstIndex;
+  if (!producer || first < 0) return;
+  const double from = first == 0 ? -std::numeric_limits<double>::max() : producer->GetSlideTimes(first - 1).VisibleUntil + 0.5;
+  const double until = producer->GetSlideTimes(first).VisibleUntil - 0.5;
+  if (!(from <= until)) return;
+  stableFrom_.store(from);
+  stableUntil_.store(until);
+}
+
+void TOruSlideLoader::TimeMoved(double time) {
+  if (time >= stableFrom_.load() && time <= stableUntil_.load()) return;
+  {
+    std::lock_guard<std::mutex> g(readyLock_);
+    if (wake_) return;
+    wake_ = true;
+  }
+  readyCv_.notify_all();
+}
+
 void TOruSlideLoader::Step() {
   ProcessEvents();
-  Pass();
+  const bool settled = Pass();
+  std::uint32_t sleep = kPassSleepMs;
+  if (failed_) sleep = kRetryMs;
+  else if (settled) sleep = kSettledSleepMs;
   std::unique_lock<std::mutex> l(readyLock_);
-  readyCv_.wait_for(l, std::chrono::milliseconds(kPassSleepMs), [this] { return wake_ || Terminated(); });
+  readyCv_.wait_for(l, std::chrono::milliseconds(sleep), [this] {
+    if (wake_ || Terminated()) return true;
+    // The time moved on while the pass ran.
+    const double t = timing_ ? timing_->CurrentTime.load() : 0.0;
+    return !(t >= stableFrom_.load() && t <= stableUntil_.load()) && stableFrom_.load() <= stableUntil_.load();
+  });
   wake_ = false;
 }
 

@@ -78,8 +78,13 @@ public:
   static constexpr std::int32_t kEngineEventId = 101;
   // On the loader's own queue: a dialog to make (TDialogData without Dialog).
   static constexpr std::int32_t kMakeDialogEvent = 1;
-  // A pass sleeps this long unless woken.
+  // A pass that built a slide sleeps this long unless woken; one whose build
+  // failed tries again after kRetryMs. A pass with nothing left to build
+  // sleeps until the show time leaves the span in which the list stays the
+  // same (TimeMoved), an event or a stop; kSettledSleepMs at most.
   static constexpr std::uint32_t kPassSleepMs = 10;
+  static constexpr std::uint32_t kRetryMs = 250;
+  static constexpr std::uint32_t kSettledSleepMs = 1000;
 
   // Source must be given (assertion). Width and Height are the size the
   // slides are built for; the window fields (Width, Height, Caption,
@@ -113,8 +118,11 @@ public:
   void RequestDialog(const WideString& name, std::int32_t replyEventId, std::int32_t token);
   void HandleEvent(zm::TRefObject* sender, std::int32_t id, bool& handled, zm::TRefObject* data) override;
 
-  // One pass, then a sleep of kPassSleepMs unless woken.
+  // One pass, then a sleep (above) unless woken.
   void Step() override;
+  // The writer of the timing's current time tells the loader (any thread):
+  // a time outside the span of the last settled pass wakes it.
+  void TimeMoved(double time);
   // One pass: the cache brought to the timing's current time (at most one
   // slide built). False when a slide was built; true when there was nothing
   // left to build, the build failed (logged) or the time is not finite.
@@ -149,6 +157,8 @@ public:
 private:
   void ListChanged(const TDrawContainers& containers, std::int32_t count);
   void MakeDialog(TDialogData* request);
+  // After a settled pass: the span of show times its list holds for.
+  void SetStableSpan();
 
   zm::TRef<TSlideCache> cache_;
   zm::TRef<TTiming> timing_;
@@ -161,6 +171,11 @@ private:
   bool ready_ = false;        // guarded by readyLock_: a settled pass at readyTime_
   double readyTime_ = 0;      // guarded by readyLock_
   bool failedLogged_ = false;  // loader thread only
+  bool failed_ = false;        // loader thread only: the last pass's build failed
+  // The show times between which the last settled pass's list holds (an
+  // empty span while building).
+  std::atomic<double> stableFrom_{1.0};
+  std::atomic<double> stableUntil_{0.0};
 };
 
 }  // namespace oru

@@ -136,8 +136,13 @@ void TMultiTimer::Tick() {
     for (++i; i < held.size(); ++i) held[i]->ReleaseRef();
     throw;
   }
-  if (timer_->GetEnabled() && std::int64_t(timer_->GetInterval()) > nearest && nearest > 0)
-    timer_->SetInterval(std::uint32_t(nearest));
+  // The window timer waits for the earliest due time, longer as well as
+  // shorter: a late tick must not leave it running at a shorter interval
+  // than any callback asks for.
+  if (timer_->GetEnabled() && nearest > 0 && nearest < 2147483647) {
+    if (timer_->GetInterval() != std::uint32_t(nearest)) timer_->SetInterval(std::uint32_t(nearest));
+    armed_ = std::int64_t(std::uint32_t(now + std::uint32_t(nearest)));
+  }
 }
 
 TMultiTimerEvent* RegisterTimedCallback(std::int32_t interval, std::int32_t tag, TTimedHandler code, void* data) {

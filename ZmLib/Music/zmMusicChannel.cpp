@@ -456,7 +456,8 @@ void TChannelKiller::Execute(TKillerThread* thread) {
       wake_->Wait(10);
       wake_->Reset();
     } else {
-      wake_->Wait(100);
+      // Nothing to watch: the next channel or the quit sets the event.
+      wake_->WaitFor();
       wake_->Reset();
     }
   }
