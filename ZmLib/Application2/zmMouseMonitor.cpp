@@ -1,5 +1,6 @@
 #include "ZmLib/Application2/zmMouseMonitor.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 
@@ -92,6 +93,8 @@ void TMouseMonitor::SetHideDelay(std::int32_t ms) {
 void TMouseMonitor::Check() {
   TRef<TMouseMonitor> keep(this);  // a callback may drop the last other reference
   if (OnTick) OnTick(this);
+  if (hideDelay_ >= 1 && !hidden_ && std::uint32_t(GetTimeMs() - lastMoveTick_) > std::uint32_t(hideDelay_))
+    SetHidden(true);
   if (onEnter_ || onLeave_) {
     const bool inside = IsInside();
     if (inside != inside_) {
@@ -101,14 +104,22 @@ void TMouseMonitor::Check() {
       else if (!inside && onLeave_)
         onLeave_(this);
     }
-    if (inside_ && !timer_ && form_)
-      timer_ = RegisterTimedCallback(20, 0, &TimerEvent, this);
-    else if (!inside_ && timer_)
+    if (!inside_ || !form_) {
       ReleaseTimedCallback(timer_);
+    } else {
+      // A resting pointer is looked at less often, but in time to hide it.
+      const std::uint32_t now = GetTimeMs();
+      std::int64_t interval = std::uint32_t(now - lastEventTick_) < std::uint32_t(kRestAfterMs) ? kPollMs : kRestPollMs;
+      if (hideDelay_ >= 1 && !hidden_)
+        interval = std::min<std::int64_t>(interval, std::int64_t(hideDelay_) + 1 - std::int64_t(std::uint32_t(now - lastMoveTick_)));
+      interval = std::clamp<std::int64_t>(interval, kPollMs, kRestPollMs);
+      if (timer_ && timer_->Interval != interval) ReleaseTimedCallback(timer_);
+      if (!timer_) timer_ = RegisterTimedCallback(std::int32_t(interval), 0, &TimerEvent, this);
+    }
   }
-  if (hideDelay_ >= 1 && !hidden_ && std::uint32_t(GetTimeMs() - lastMoveTick_) > std::uint32_t(hideDelay_))
-    SetHidden(true);
 }
+
+std::int32_t TMouseMonitor::PollInterval() const { return timer_ ? timer_->Interval : 0; }
 
 void TMouseMonitor::MovedCheck() {
   if (hideDelay_ == 0) return;
@@ -134,6 +145,7 @@ void TMouseMonitor::FormEvent(void* data, TRefObject* /*sender*/, std::int32_t e
       break;
     case feMouse: {
       TRef<TMouseMonitor> keep(self);
+      self->lastEventTick_ = GetTimeMs();
       self->Check();
       self->MovedCheck();
       break;

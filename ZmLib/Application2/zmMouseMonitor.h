@@ -1,7 +1,9 @@
 #pragma once
 // TMouseMonitor watches the pointer over a form: whether it is inside the
-// client area (polled every 20 ms while it is) and whether it has been still
-// long enough to hide the cursor. UI thread only.
+// client area (polled every 20 ms while it is and has lately moved; every
+// 250 ms once it rests, a pointer that moves shows in the form's events
+// first) and whether it has been still long enough to hide the cursor. UI
+// thread only.
 #include <cstdint>
 #include <functional>
 
@@ -48,6 +50,12 @@ class TMouseMonitor : public TRefObject {
   bool Hidden() const { return hidden_; }
   std::int32_t HideDelay() const { return hideDelay_; }
   bool Polling() const { return timer_ != nullptr; }
+  // The polling interval now (ms); 0 while not polling.
+  std::int32_t PollInterval() const;
+
+  static constexpr std::int32_t kPollMs = 20;
+  static constexpr std::int32_t kRestAfterMs = 1000;
+  static constexpr std::int32_t kRestPollMs = 250;
 
  private:
   static void FormEvent(void* data, TRefObject* sender, std::int32_t eventId, std::intptr_t param);
@@ -63,6 +71,7 @@ class TMouseMonitor : public TRefObject {
   bool hidden_ = false;
   TPoint lastPos_{INT32_MIN + 1, INT32_MIN + 1};
   std::uint32_t lastMoveTick_ = 0;
+  std::uint32_t lastEventTick_ = 0;  // the form's last mouse event
 };
 
 }  // namespace zm

@@ -120,3 +120,29 @@ TEST_F(MouseMonitor, FormEndDetaches) {
   kept->Check();  // harmless without a form
   EXPECT_FALSE(kept->IsInside());
 }
+
+TEST_F(MouseMonitor, RestingPointerIsPolledLessOftenButHiddenInTime) {
+  plat::TManualClock clock(5000);
+  TRef<TMouseMonitor> m = MakeRef<TMouseMonitor>(form, false);
+  m->SetOnLeave([](TMouseMonitor*) {});
+  MoveTo(50, 50);
+  form->DoMouse(TMouseKind::Move, {50, 50}, 0, 0);
+  EXPECT_EQ(m->PollInterval(), TMouseMonitor::kPollMs);
+  clock.Advance(TMouseMonitor::kRestAfterMs);
+  m->Check();
+  EXPECT_EQ(m->PollInterval(), TMouseMonitor::kRestPollMs);
+  // A move shows in the form's events: close polling again.
+  MoveTo(60, 50);
+  form->DoMouse(TMouseKind::Move, {60, 50}, 0, 0);
+  EXPECT_EQ(m->PollInterval(), TMouseMonitor::kPollMs);
+  // Resting with a hide due: the poll comes when the cursor is to go.
+  m->SetHideDelay(3000);
+  m->SetHidden(false);
+  clock.Advance(2900);
+  m->Check();
+  EXPECT_EQ(m->PollInterval(), 101);
+  clock.Advance(101);
+  m->Check();
+  EXPECT_TRUE(m->Hidden());
+  EXPECT_EQ(m->PollInterval(), TMouseMonitor::kRestPollMs);
+}
