@@ -157,15 +157,26 @@ namespace {
 struct TPixelHold {
   std::shared_ptr<std::mutex> Lock;
   std::shared_ptr<TWindow> Top;
+  RECT Area;  // the locked window's pixels in the top-level's buffer
 };
 thread_local std::vector<TPixelHold> tPixLocks;
 
-// Stamp: the pixels changed; they show the frame this thread presents.
-void ReleasePixelLock(bool stamp = false) {
+// Changed: the pixels of that area (buffer coordinates) were written. A
+// thread that presents a frame of a show stamps them with its time; other
+// writes over such a frame leave it no longer shown.
+void ReleasePixelLock(const RECT* changed = nullptr) {
   if (tPixLocks.empty()) return;
   TPixelHold& h = tPixLocks.back();
-  const std::int64_t showTime = PresentingShowTime();
-  if (stamp && showTime >= 0 && h.Top) h.Top->FbShowTime = showTime;
+  if (changed && h.Top) {
+    TWindow& top = *h.Top;
+    if (const std::int64_t showTime = PresentingShowTime(); showTime >= 0) {
+      top.FbShowTime = showTime;
+      top.FbShowArea = *changed;
+    } else if (!Empty(Intersect(*changed, top.FbShowArea))) {
+      top.FbShowTime = -1;
+      top.FbShowArea = RECT{};
+    }
+  }
   h.Lock->unlock();
   tPixLocks.pop_back();
 }
@@ -321,7 +332,7 @@ bool LockWindowPixels(HWND hwnd, TWindowPixels& px) {
     px.Origin = {std::int32_t(x0), std::int32_t(y0)};
     px.Client = {std::int32_t(x0 - ox), std::int32_t(y0 - oy)};
   }
-  tPixLocks.push_back(TPixelHold{lock, top});
+  tPixLocks.push_back(TPixelHold{lock, top, RECT{px.Origin.x, px.Origin.y, px.Origin.x + px.Width, px.Origin.y + px.Height}});
   return true;
 }
 
@@ -329,7 +340,17 @@ void UnlockWindowPixels(HWND hwnd, const RECT* dirty) {
   const bool nothing = dirty && (dirty->right <= dirty->left || dirty->bottom <= dirty->top);
   // Stamped while the pixels are still held: a present never pairs them
   // with another frame's time.
-  ReleasePixelLock(!nothing);
+  if (nothing || tPixLocks.empty()) {
+    ReleasePixelLock();
+  } else {
+    // Client coordinates of the locked window into buffer coordinates.
+    const TPixelHold& h = tPixLocks.back();
+    RECT changed = h.Area;
+    if (dirty)
+      changed = Intersect(h.Area, RECT{h.Area.left + dirty->left, h.Area.top + dirty->top, h.Area.left + dirty->right,
+                                       h.Area.top + dirty->bottom});
+    ReleasePixelLock(&changed);
+  }
   if (nothing) return;
   PresentWindow(hwnd);
 }

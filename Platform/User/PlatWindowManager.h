@@ -120,6 +120,7 @@ struct TWindow {
   // The show time of the frame whose pixels the buffer holds (-1: none);
   // guarded by PixLock, as the pixels are.
   std::int64_t FbShowTime = -1;
+  RECT FbShowArea{};  // where that frame's pixels lie in the buffer
 };
 
 struct THook {

@@ -74,13 +74,15 @@ TEST_F(PlatCapture, PresentedPixelsCarryTheShowTimeOfTheFrameThatDrewThem) {
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.back().ShowTime, 1500);
   EXPECT_EQ(seen.back().Pixel, 0xFF112233u);
-  // A reading or a thread that draws no frame of a show keeps the stamp of
-  // the pixels that are there.
+  // A reading keeps the stamp; pixels written over the frame by a thread
+  // that draws no frame of a show (the window's own face) show none.
   DrawOnAnotherThread(w, 0, 2500, true);
-  DrawOnAnotherThread(w, 0xFF445566u, -1);
   InvalidateRect(w, nullptr, 0);
   Pump();
   EXPECT_EQ(seen.back().ShowTime, 1500);
+  DrawOnAnotherThread(w, 0xFF445566u, -1);
+  Pump();
+  EXPECT_EQ(seen.back().ShowTime, -1);
   EXPECT_EQ(seen.back().Pixel, 0xFF445566u);
   DrawOnAnotherThread(w, 0xFF778899u, 3000);
   Pump();
