@@ -39,11 +39,15 @@ public:
   TRect ViewRect() override { return TRect{0, 0, 320, 240}; }
   std::int32_t Capacity() override { return 3; }
   void SetPreloadCallback(std::function<void(TRefObject*)>) override {}
-  bool TakeList(TRefObject*, std::vector<TOruPreparedSlide>&) override { return false; }
+  bool TakeList(TRefObject*, std::vector<TOruPreparedSlide>& slides) override {
+    slides = Slides;
+    return !Slides.empty();
+  }
   void PrepareSlide(TRefObject*, TDeviceDrawer*) override {}
   void StartSlide(TRefObject*, double) override {}
   void ReleaseSlide(TRefObject*, TDeviceDrawer*) override {}
   bool HitSlide(TRefObject*, const TMouseData&, double, WideString&, TOruActionInfo&) override { return false; }
+  std::vector<TOruPreparedSlide> Slides;  // handed over on a slide-list event
 
 private:
   bool running_ = false;
@@ -52,8 +56,13 @@ private:
 
 class TOvRoot : public TOruEngineRoot {
 public:
-  bool Update(const std::vector<TOruPreparedSlide>&) override { return false; }
-  bool Draw(TOruDrawController*, const TRect&, std::uint32_t, double) override { return true; }
+  bool Update(const std::vector<TOruPreparedSlide>&) override { return Changes; }
+  bool Draw(TOruDrawController*, const TRect&, std::uint32_t, double) override {
+    ++Draws;
+    return true;
+  }
+  bool Changes = false;
+  int Draws = 0;
   TRefObject* Render(TOruDrawController*, const TRect&, std::uint32_t, double) override {
     auto* o = dynamic_cast<TThirdSlide*>(Overlay);
     Renders.push_back(o && o->HidePanel);
@@ -84,6 +93,14 @@ class TOvDevice : public TDrawDevice {
 public:
   TOvDevice() : TDrawDevice(nullptr) {}
   bool IsActive() override { return true; }
+};
+
+class TOvLink : public TOruDrawerLink {
+public:
+  TDeviceDrawer* Drawer() override { return nullptr; }
+  bool Open(TDrawDevice* device) override { return device != nullptr; }
+  bool ScreenReady() override { return true; }
+  TRect ScreenRect() override { return TRect{}; }
 };
 
 class TOvPanel : public TOverlayPanel {
@@ -185,6 +202,62 @@ TEST(OruEngineOverlay, OverlaySeesThePointerFirstAndLeavesRenderedFramesWithoutP
   }
   // The engine let go of its overlay: the root no longer names it.
   EXPECT_EQ(parts->Root->Overlay, nullptr);
+  CreateOverlayPanelHook = saved;
+  gPanel = nullptr;
+}
+
+TEST(OruEngineOverlay, HoverOverThePanelLastsThroughTheFramesDrawnAfterIt) {
+  orutest::TClockPlayerHook noSound{false};
+  plat::TManualClock clock{1000};
+  const TCreateOverlayPanelProc saved = CreateOverlayPanelHook;
+  CreateOverlayPanelHook = &MakePanel;
+  TRef<TOvParts> parts = MakeRef<TOvParts>();
+  TRef<TOvDevice> device = MakeRef<TOvDevice>();
+  TRef<TThreadEventList> listener = MakeRef<TThreadEventList>();
+  {
+    TRef<TOruEngine> engine = MakeRef<TOruEngine>(device.get(), 0, true, false, listener.get(),
+                                                  TRef<TOruShowParts>(parts.get()),
+                                                  [] { return TRef<TOruDrawerLink>(MakeRef<TOvLink>()); });
+    engine->SetFrameStep(10);
+    TRef<TIniFile> ini = MakeRef<TIniFile>();
+    ini->LoadFromText(TByteString(std::string("[main]\r\nopt_fcp=1\r\n[Times]\r\nopt_slidescount=1\r\n"
+                                              "opt_synchpos1=1000\r\n[Slide1]\r\n")));
+    TRef<TFileAccessor> access = MakeRef<TFileAccessor>(MakeRef<TRealFileSource>().get());
+    ASSERT_TRUE(engine->OpenShow(access.get(), ini.get(), 0));
+    ASSERT_NE(gPanel, nullptr);
+    // One slide, shown while the show stands at its start; it moves.
+    TOruPreparedSlide slide;
+    slide.Container = MakeRef<TRefObject>();
+    slide.Times.End = slide.Times.VisibleUntil = 1000;
+    parts->Last->Slides = {slide};
+    engine->Events()->Post(TOruEngine::kSlideListEvent, MakeRef<TRefObject>().Detach());
+    parts->Root->Changes = true;
+    const auto pass = [&] {
+      clock.Advance(10);
+      engine->Step();
+      listener->ProcessEvents();
+    };
+    pass();
+    const int draws = parts->Root->Draws;
+    ASSERT_GT(draws, 0);
+
+    // The pointer comes to rest over the panel.
+    gPanel->Over = true;
+    TRef<TMouseData> m = MakeRef<TMouseData>();
+    m->X = 100;
+    m->Y = 200;
+    engine->Events()->Post(TOruEngine::kMouseEvent, m.Detach());
+    pass();
+    for (int i = 0; i < 5; ++i) pass();
+    EXPECT_GT(parts->Root->Draws, draws + 3);
+    EXPECT_TRUE(engine->Hover());
+    EXPECT_EQ(engine->HoverName(), u"NavPanel");
+    // The panel goes from under the resting pointer: the next frame says so.
+    gPanel->Over = false;
+    pass();
+    EXPECT_FALSE(engine->Hover());
+    EXPECT_TRUE(engine->Stop(5000));
+  }
   CreateOverlayPanelHook = saved;
   gPanel = nullptr;
 }
