@@ -51,6 +51,32 @@ TEST(SlideLoaderThreads, ThreeSlidesReadyAtEveryJumpOfTheClock) {
   EXPECT_FALSE(l->Running());
 }
 
+TEST(SlideLoaderThreads, SettledLoaderWakesWhenTheTimeLeavesItsListsSpan) {
+  TRef<TEngineSide> engine = MakeRef<TEngineSide>();
+  engine->BindOwner();
+  auto l = MakeRef<TOruSlideLoader>(MakeSource(TenSlides()).get(), 3, 320, 240, false);
+  l->SetListener(engine.get());
+  l->OnSlidesReady = [e = engine.get()](TOruSlideLoader*) { e->Signal(); };
+  ASSERT_TRUE(l->Start());
+  WaitReady(engine.get(), l.get(), 500);
+  ASSERT_EQ(engine->Last(), (std::vector<std::int32_t>{0, 1, 2}));
+  // Only the writer of the time tells it, as the engine does on every pass;
+  // times inside the first slide's span change nothing.
+  for (double t : {600.0, 900.0}) {
+    l->Timing()->CurrentTime = t;
+    l->TimeMoved(t);
+  }
+  std::uint64_t seen = engine->Signals();
+  l->Timing()->CurrentTime = 3500;
+  l->TimeMoved(3500);
+  while (engine->Last() != std::vector<std::int32_t>{3, 4, 5}) {
+    ASSERT_TRUE(engine->WaitSignal(seen)) << "the loader slept through the move";
+    engine->ProcessEvents();
+  }
+  l->Terminate();
+  while (!l->Wait(1)) engine->ProcessEvents();
+}
+
 TEST(SlideLoaderThreads, StopsWhileItsEngineNoLongerListens) {
   TRef<TEngineSide> engine = MakeRef<TEngineSide>();
   auto l = MakeRef<TOruSlideLoader>(MakeSource(TenSlides()).get(), 3, 320, 240, false);
