@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "OruLib2/OruViewer/OruThreads.h"
+#include "ZmLib/Application2/zmForms.h"
 #include "ZmLib/zmLists.h"
 
 using namespace zm;
@@ -116,6 +117,37 @@ TEST(OruDrawControllerTest, OwnedDeviceGoesWithTheControllerAndNoDeviceOrFactory
   none->RndLost();
   EXPECT_EQ(none->GetState(), kReinited);  // never ready: it stays up
   EXPECT_EQ(none->GetState(), kReinited);
+}
+
+TEST(OruDrawControllerTest, FormDeviceRepaintAndSizeChangeReachTheControllerAndWakeItsEngine) {
+  TDcFixture f;
+  TZmForm* form = new TZmForm();
+  form->AfterConstruction();
+  auto device = MakeRef<TZmFormDevice>(form);
+  device->SetBounds(TRect{0, 0, 64, 48}, TPoint{}, false);
+  int wakes = 0;
+  auto c = MakeRef<TOruDrawController>(device.get(), false, f.Factory(), [&] { ++wakes; });
+  ASSERT_TRUE(c->GetDrawer());
+  f.Link->Ready = true;
+  f.Link->Rect = TRect{0, 0, 64, 48};
+  EXPECT_EQ(c->GetState() & kSize, 0u);
+  // A repaint of the window (the host panel's paint, a new renderer).
+  device->Refresh();
+  EXPECT_EQ(wakes, 1);
+  EXPECT_EQ(c->GetState() & kSize, kSize);
+  EXPECT_EQ(c->GetState() & kSize, 0u);
+  // The device's own link from its bounds to its refresh stays.
+  device->SetBounds(TRect{0, 0, 64, 48}, TPoint{3, 3}, false);
+  EXPECT_EQ(wakes, 2);
+  EXPECT_EQ(c->GetState() & kSize, kSize);
+  // A lost device wakes it too.
+  f.Link->OnDeviceRecreated();
+  EXPECT_EQ(wakes, 3);
+  c = nullptr;
+  device->Refresh();  // unbound: nothing reaches the controller that went
+  EXPECT_EQ(wakes, 3);
+  device = nullptr;
+  form->Free();
 }
 
 // ---- The listener side ----
