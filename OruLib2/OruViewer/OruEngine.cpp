@@ -748,7 +748,8 @@ void TOruEngine::Step() {
   frameChanged_ = false;
   // On the real clock frames come at most once a refresh interval, however
   // many repaints ask for one: a frame not yet due waits for its turn.
-  const bool frameDue = frameStepMs_ || !frameDrawn_ || static_cast<std::uint32_t>(passStart - lastFrameTick_) >= refreshMs_;
+  const bool frameDue =
+      frameStepMs_ || !frameDrawn_ || static_cast<std::uint32_t>(passStart - lastFrameTick_) >= refreshMs_;
   if (!slides_.empty() && (state & TOruDrawController::dsReady) && frameDue) {
     const bool stepWait = frameStepMs_ && loader_ && !loader_->SlidesReady(shown);
     // A stepped run that reached its end draws its frame at the end once,

@@ -235,7 +235,8 @@ void TOruSlideLoader::SetStableSpan() {
   TSlideProducer* producer = Producer();
   const std::int32_t first = cache_->FirstIndex;
   if (!producer || first < 0) return;
-  const double from = first == 0 ? -std::numeric_limits<double>::max() : producer->GetSlideTimes(first - 1).VisibleUntil + 0.5;
+  const double from =
+      first == 0 ? -std::numeric_limits<double>::max() : producer->GetSlideTimes(first - 1).VisibleUntil + 0.5;
   const double until = producer->GetSlideTimes(first).VisibleUntil - 0.5;
   if (!(from <= until)) return;
   stableFrom_.store(from);

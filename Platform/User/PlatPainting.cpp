@@ -332,7 +332,8 @@ bool LockWindowPixels(HWND hwnd, TWindowPixels& px) {
     px.Origin = {std::int32_t(x0), std::int32_t(y0)};
     px.Client = {std::int32_t(x0 - ox), std::int32_t(y0 - oy)};
   }
-  tPixLocks.push_back(TPixelHold{lock, top, RECT{px.Origin.x, px.Origin.y, px.Origin.x + px.Width, px.Origin.y + px.Height}});
+  const RECT area{px.Origin.x, px.Origin.y, px.Origin.x + px.Width, px.Origin.y + px.Height};
+  tPixLocks.push_back(TPixelHold{lock, top, area});
   return true;
 }
 
@@ -346,9 +347,13 @@ void UnlockWindowPixels(HWND hwnd, const RECT* dirty) {
     // Client coordinates of the locked window into buffer coordinates.
     const TPixelHold& h = tPixLocks.back();
     RECT changed = h.Area;
-    if (dirty)
-      changed = Intersect(h.Area, RECT{h.Area.left + dirty->left, h.Area.top + dirty->top, h.Area.left + dirty->right,
-                                       h.Area.top + dirty->bottom});
+    if (dirty) {
+      const auto at = [](std::int32_t origin, std::int32_t v) {
+        return std::int32_t(std::clamp<std::int64_t>(std::int64_t(origin) + v, INT32_MIN, INT32_MAX));
+      };
+      changed = Intersect(h.Area, RECT{at(h.Area.left, dirty->left), at(h.Area.top, dirty->top),
+                                       at(h.Area.left, dirty->right), at(h.Area.top, dirty->bottom)});
+    }
     ReleasePixelLock(&changed);
   }
   if (nothing) return;

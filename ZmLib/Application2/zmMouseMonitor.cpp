@@ -111,7 +111,8 @@ void TMouseMonitor::Check() {
       const std::uint32_t now = GetTimeMs();
       std::int64_t interval = std::uint32_t(now - lastEventTick_) < std::uint32_t(kRestAfterMs) ? kPollMs : kRestPollMs;
       if (hideDelay_ >= 1 && !hidden_)
-        interval = std::min<std::int64_t>(interval, std::int64_t(hideDelay_) + 1 - std::int64_t(std::uint32_t(now - lastMoveTick_)));
+        interval = std::min<std::int64_t>(
+            interval, std::int64_t(hideDelay_) + 1 - std::int64_t(std::uint32_t(now - lastMoveTick_)));
       interval = std::clamp<std::int64_t>(interval, kPollMs, kRestPollMs);
       if (timer_ && timer_->Interval != interval) ReleaseTimedCallback(timer_);
       if (!timer_) timer_ = RegisterTimedCallback(std::int32_t(interval), 0, &TimerEvent, this);

@@ -145,7 +145,8 @@ void ExpectStampsMatchTheSlides(const TRealRun& run) {
 void ExpectStartSlideFirst(const TRealRun& run, int slide) {
   ASSERT_TRUE(run.Started) << (run.Boxes.empty() ? "" : run.Boxes.back());
   ASSERT_FALSE(run.GaveUp);
-  auto first = std::find_if(run.Presents.begin(), run.Presents.end(), [](const TPresent& p) { return p.ShowTime >= 0; });
+  auto first =
+      std::find_if(run.Presents.begin(), run.Presents.end(), [](const TPresent& p) { return p.ShowTime >= 0; });
   ASSERT_NE(first, run.Presents.end()) << "no frame of the show reached the window";
   EXPECT_EQ(first->Slide(), slide) << std::hex << "centre 0x" << first->Centre << " at " << std::dec
                                    << first->ShowTime;

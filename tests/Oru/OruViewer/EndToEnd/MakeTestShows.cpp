@@ -126,7 +126,9 @@ void MakeBadShows(const fs::path& root) {
     show.ScreenSize(160, 120).Main().Key("opt_scr_full", 0).Key("opt_withoutborder", 0);
     const std::uint8_t colours[3][3] = {{220, 40, 40}, {40, 200, 40}, {40, 40, 220}};
     for (int i = 0; i < 3; ++i)
-      show.AddSlide(1000LL * (i + 1)).SolidBackground(colours[i][0], colours[i][1], colours[i][2]).Transition("quick", 0);
+      show.AddSlide(1000LL * (i + 1))
+          .SolidBackground(colours[i][0], colours[i][1], colours[i][2])
+          .Transition("quick", 0);
     show.Write();
   }
   // Output sizes of nothing and of 100,000 pixels, windowed and full screen.
