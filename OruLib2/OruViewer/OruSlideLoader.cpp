@@ -244,7 +244,11 @@ void TOruSlideLoader::SetStableSpan() {
 }
 
 void TOruSlideLoader::TimeMoved(double time) {
-  if (time >= stableFrom_.load() && time <= stableUntil_.load()) return;
+  const double from = stableFrom_.load(), until = stableUntil_.load();
+  // While it builds (no span), it paces its own passes: building slide after
+  // slide without a break would take the processor from the frames; a pass
+  // that settles looks at the time itself.
+  if (!(from <= until) || (time >= from && time <= until)) return;
   {
     std::lock_guard<std::mutex> g(readyLock_);
     if (wake_) return;

@@ -121,7 +121,8 @@ public:
   // One pass, then a sleep (above) unless woken.
   void Step() override;
   // The writer of the timing's current time tells the loader (any thread):
-  // a time outside the span of the last settled pass wakes it.
+  // a time outside the span of the last settled pass wakes it; a loader
+  // still building finds the time on its next pass.
   void TimeMoved(double time);
   // One pass: the cache brought to the timing's current time (at most one
   // slide built). False when a slide was built; true when there was nothing
