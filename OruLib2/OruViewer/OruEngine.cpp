@@ -459,9 +459,10 @@ double TOruEngine::GetShowTime() {
   // behind frames that waited for slides.
   if (frameStepMs_) return raw;
   const double smooth = interpolator_->Interpolate(raw);
-  // The player holds its clock at the barrier (its end limit): smoothing
-  // must not keep the show short of it.
-  if (barrier_.Active && clock >= player_->BarrierTime() && player_->BarrierTime() == barrier_.Time)
+  // The player holds its clock at the barrier (its end limit), a pause or
+  // loop slide's end or the end of a show that ends: neither smoothing nor
+  // the clock's offset from the show time may keep the show short of it.
+  if (clock >= player_->BarrierTime() && player_->BarrierTime() == barrier_.Time)
     return std::max(smooth, barrier_.Time);
   return smooth;
 }
