@@ -14,6 +14,7 @@
 #include "OruLib2/OruClasses/OruRootItem.h"
 #include "OruLib2/OruViewer/OruSlideLoader.h"
 #include "ZmLib/Win32/SysLocks.h"
+#include "ZmLib/Win32/winInput.h"
 #include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/zmLog.h"
 
@@ -158,7 +159,13 @@ void TOruEngine::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled,
       pointer_.X = m->X;
       pointer_.Y = m->Y;
       pointer_.Buttons = 0;
-      pointer_.Shift = 0;
+      // A button held stays held for the hover test of later frames: an
+      // object pressed keeps its pressed look until the release.
+      pointer_.Shift = m->Kind == 2 ? std::uint8_t(m->Shift & ~zm::ssLeft) : m->Shift;
+      // Input may change what objects show (hover and click colours, the
+      // panel) without the slides reporting a change: the next frame draws.
+      // Stepped runs draw the frames they need anyway.
+      if (!frameStepMs_) forcePending_ = true;
       TOruActionInfo action;
       if (OverlayMouse(*m, action)) {
         RunAction(action);
@@ -862,19 +869,6 @@ double TOruEngine::Unsharp() const {
   return source_ ? source_->UnsharpAmount() : 0;
 }
 
-const std::vector<TOruPreparedSlide>& TOruEngine::ShownSlides() {
-  // Where the show stands at a "pause" slide's end or at its own end, the
-  // slide that would begin there has not begun: the one before stays.
-  double stop = kNever;
-  if (stoppedAtBarrier_.load()) stop = stopTime_;
-  else if (ShowEnds() && loader_ && loader_->CurrentTime() >= ShowEnd()) stop = ShowEnd();
-  if (stop == kNever) return slides_;
-  shownSlides_.clear();
-  for (const TOruPreparedSlide& s : slides_)
-    if (s.Times.Start < stop) shownSlides_.push_back(s);
-  return shownSlides_.empty() ? slides_ : shownSlides_;
-}
-
 void TOruEngine::DrawFrame(bool force, std::uint32_t tick) {
   if (!root_) return;
   const bool changed = root_->Update(ShownSlides());
@@ -890,6 +884,7 @@ void TOruEngine::DrawFrame(bool force, std::uint32_t tick) {
     TMouseData resting;
     resting.X = pointer_.X;
     resting.Y = pointer_.Y;
+    resting.Shift = pointer_.Shift;
     TOruActionInfo ignored;
     if (!OverlayMouse(resting, ignored)) HitTest(resting, ignored);
   }
@@ -959,14 +954,20 @@ bool TOruEngine::OverlayMouse(const TMouseData& pointer, TOruActionInfo& action)
 // ---- Pointer and actions ----
 
 const std::vector<TOruPreparedSlide>& TOruEngine::ShownSlides() {
-  // A show that ends shows none of the slides a repeat would bring after its
-  // last: at its end time the next pass's first slide would start.
-  const std::int32_t count = source_ ? source_->SlideCount() : 0;
-  const auto beyond = [count](const TOruPreparedSlide& s) { return s.Index >= count; };
-  if (!ShowEnds() || count <= 0 || std::none_of(slides_.begin(), slides_.end(), beyond)) return slides_;
+  // Where the show stands at a "pause" slide's end or at its own end, the
+  // slide that would begin there has not begun: the one before stays. A show
+  // that ends shows none of the slides a repeat would bring after its last.
+  double stop = kNever;
+  if (stoppedAtBarrier_.load()) stop = stopTime_;
+  else if (ShowEnds() && loader_ && loader_->CurrentTime() >= ShowEnd()) stop = ShowEnd();
+  const std::int32_t count = ShowEnds() && source_ ? source_->SlideCount() : 0;
+  const auto hidden = [&](const TOruPreparedSlide& s) {
+    return (stop != kNever && s.Times.Start >= stop) || (count > 0 && s.Index >= count);
+  };
+  if (std::none_of(slides_.begin(), slides_.end(), hidden)) return slides_;
   shownSlides_.clear();
   std::copy_if(slides_.begin(), slides_.end(), std::back_inserter(shownSlides_),
-               [&](const TOruPreparedSlide& s) { return !beyond(s); });
+               [&](const TOruPreparedSlide& s) { return !hidden(s); });
   return shownSlides_.empty() ? slides_ : shownSlides_;
 }
 

@@ -312,8 +312,6 @@ private:
   // How long the pass may wait for events on the real clock.
   std::uint32_t PassWait(double shown, std::uint32_t state);
   bool HitTest(const TMouseData& pointer, TOruActionInfo& action);
-  // The prepared slides a frame may show.
-  const std::vector<TOruPreparedSlide>& ShownSlides();
   void RunAction(const TOruActionInfo& action);
   // The loader makes the dialog; it shows once its reply arrives.
   void RequestDialog(const WideString& name);
@@ -356,7 +354,6 @@ private:
   TBarrier barrier_;
   std::atomic<bool> stoppedAtBarrier_{false};
   double stopTime_ = kNever;  // where the show last stopped at a "pause" slide
-  std::vector<TOruPreparedSlide> shownSlides_;
   bool endReported_ = false;
   bool stepEndDrawn_ = false;  // a stepped run drew its frame at the show's end
   std::atomic<float> volume_{1.0f};
