@@ -1,5 +1,6 @@
 // MeasurePlayer: the shows and the timed player run behind measure-player.sh.
-//   MeasurePlayer shows <folder>         writes first/, fades/ and still/
+//   MeasurePlayer shows <folder>         writes first/, fades/, still/ and
+//                                        fades24/
 //   MeasurePlayer play <player switches> runs the player as OruViewer5 does,
 //                                        timing every presented frame
 // "play" prints on standard error, after the run:
@@ -126,6 +127,10 @@ int WriteShows(const std::string& folder) {
   for (int i = 0; i < 6; ++i) hd.push_back(Picture(1920, 1080, i));
   WriteShow(folder + "/fades", hd, 2000, 1000, true);
   WriteShow(folder + "/still", {hd[0]}, 600000, 0, false);
+  // Camera-sized pictures held still: each is drawn at 1620 x 1080.
+  std::vector<std::string> camera;
+  for (int i = 0; i < 6; ++i) camera.push_back(Picture(6000, 4000, i));
+  WriteShow(folder + "/fades24", camera, 2000, 1000, false);
   std::cout << "shows written to " << folder << "\n";
   return 0;
 }

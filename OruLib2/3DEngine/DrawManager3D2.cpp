@@ -6,6 +6,7 @@
 
 #include "OruLib2/3DEngine/D3DYUV.h"
 #include "OruLib2/3DEngine/OruFilter.h"
+#include "OruLib2/3DEngine/ScreenLevels.h"
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
@@ -294,6 +295,7 @@ TMultiTexture6* T3DDrawer::GetTiledTexture(TImage* image, const TImageDrawParams
 }
 
 void T3DDrawer::PrepareImage(TImage* image, const TImageDrawParams& params) {
+  if (PrepareScreenLevel(image, params)) return;
   // The loader thread prepares while the engine draws. Tiles join the
   // screen's resources, which frames change too: each step holds the drawing
   // lock as well, so a frame waits for one step, never for the whole picture.
@@ -312,6 +314,15 @@ void T3DDrawer::PrepareImage(TImage* image, const TImageDrawParams& params) {
     if (!image || !Screen_) return;
     t = TRef<TMultiTexture6>(GetTiledTexture(image, params));
     if (!t) return;
+  }
+  PrepareTiles(t.get());
+}
+
+void T3DDrawer::PrepareTiles(TMultiTexture6* t) {
+  {
+    TLockScope d(DrawingLock());
+    TLockScope l(DrawerLock());
+    if (!Screen_) return;
     t->Filtering = true;
     if (t->TileCount() == 0) t->Layout();
   }
@@ -322,6 +333,126 @@ void T3DDrawer::PrepareImage(TImage* image, const TImageDrawParams& params) {
     if (!Screen_ || i >= t->TileCount()) break;
     t->PrepareTile(i);
   }
+}
+
+namespace {
+
+// The source rectangle in level texels; empty when the parameters give none.
+TRectF LevelSource(const TImageDrawParams& p) {
+  const TFloatRect& s = p.SourceRect;
+  if (!(s.Right > s.Left && s.Bottom > s.Top)) return {};
+  const float scale = std::ldexp(1.0f, p.Level);
+  return {s.Left / scale, s.Top / scale, s.Right / scale, s.Bottom / scale};
+}
+
+bool WantsScreenLevel(const TImageDrawParams& p) {
+  return p.Filtering != 0 && !p.Tiled && p.Level >= 0 && p.Level <= kMaxMipLevel && p.SourceRect.Right > p.SourceRect.Left &&
+         p.SourceRect.Bottom > p.SourceRect.Top;
+}
+
+TPoint2F Along(const TPoint2F& o, const TPoint2F& ax, const TPoint2F& ay, float x, float y) {
+  return {o.X + x * ax.X + y * ay.X, o.Y + x * ax.Y + y * ay.Y};
+}
+
+}  // namespace
+
+bool T3DDrawer::PrepareScreenLevel(TImage* image, const TImageDrawParams& params) {
+  if (!ScreenSizedPictures || !params.Still || !image || !image->Store() || !WantsScreenLevel(params)) return false;
+  std::int32_t ci = 0;
+  if (image->GetCacheList()->FindByClass<TCustomTexture>(ci)) return false;  // drawn as that texture
+  const TRectF src = LevelSource(params);
+  const float scale = std::ldexp(1.0f, params.Level);
+  TScreenPlacement place;
+  {
+    // Where the frame puts virtual points (SetFrameProjection), read under
+    // the locks that the frame's layout holds.
+    TLockScope d(DrawingLock());
+    TLockScope l(DrawerLock());
+    if (!Screen_) return false;
+    const TFloatRect v = GetViewRectF();
+    const TFloatPoint vs = GetVirtualSize();
+    if (!(vs.X > 0) || !(vs.Y > 0)) return false;
+    const float sx = (v.Right - v.Left) / vs.X, sy = (v.Bottom - v.Top) / vs.Y;
+    const auto map = [&](const TPoint2F& p) { return TPoint2F{p.X * sx + v.Left, p.Y * sy + v.Top}; };
+    const TPoint2F o{params.StillOrigin.X, params.StillOrigin.Y};
+    const TPoint2F ax{params.StillAxisX.X * scale, params.StillAxisX.Y * scale};
+    const TPoint2F ay{params.StillAxisY.X * scale, params.StillAxisY.Y * scale};
+    if (!PlaceOnScreen(map(Along(o, ax, ay, src.X0, src.Y0)), map(Along(o, ax, ay, src.X1, src.Y0)),
+                       map(Along(o, ax, ay, src.X0, src.Y1)), params.Antialiased, place))
+      return false;
+  }
+  // Drawn 1:1 from the level already.
+  if (ReadsOneToOne(src, place)) return false;
+  const std::string key = ScreenLevelKey(params.Level, place, src);
+  TRef<TSysBitmap> texels;
+  try {
+    // Decoded and resampled under the picture store's own lock only.
+    TBitmap* level = image->Store()->GetMipLevel(params.Level, nullptr, nullptr);
+    if (level && src.X0 >= 0 && src.Y0 >= 0 && src.X1 <= float(level->Width()) && src.Y1 <= float(level->Height()))
+      texels = MakeScreenLevel(level, src, place);
+  } catch (const std::exception&) {
+    texels = nullptr;
+  }
+  if (!texels) return false;
+  TRef<TMultiTexture6> t;
+  {
+    TLockScope d(DrawingLock());
+    TLockScope l(DrawerLock());
+    if (!Screen_) return true;
+    TTextureStore2* store = FindTextureStore(image, true);
+    if (!store) return false;
+    for (const TTextureWrapper& w : store->Textures)
+      if (w.Key == key) t = w.Texture;
+    if (!t) {
+      if (!TextureManager) TextureManager = MakeRef<TTextureManager6>(Screen_.get());
+      t = MakeRef<TMultiTexture6>(TextureManager.get());
+      t->SetPicture(texels.get(), false, false, params.Premultiplied, 1, 1, {0, 0, texels->Width(), texels->Height()});
+      store->Textures.push_back({key, t});
+    }
+  }
+  PrepareTiles(t.get());
+  return true;
+}
+
+TMultiTexture6* T3DDrawer::FindScreenLevel(TImage* image, const TImageDrawParams& params, TPoint3F& origin,
+                                           TPoint3F& axisX, TPoint3F& axisY, TRectF& source) {
+  if (!ScreenSizedPictures || !WantsScreenLevel(params)) return nullptr;
+  // Only a picture lying flat on the slide lands on whole screen pixels.
+  if (origin.Z != 0 || axisX.Z != 0 || axisY.Z != 0) return nullptr;
+  TTextureStore2* store = FindTextureStore(image, false);
+  if (!store || store->Textures.empty()) return nullptr;
+  const TRectF src = LevelSource(params);
+  const auto at = [&](double x, double y) {
+    return TPoint3F{float(origin.X + x * axisX.X + y * axisY.X), float(origin.Y + x * axisX.Y + y * axisY.Y), 0};
+  };
+  // Surface pixels, whatever target the frame draws into.
+  const TPoint off = Screen_->TargetOffset();
+  const auto surface = [&](const TPoint3F& p) {
+    const TPoint2F s = Screen_->ProjectToTarget(p);
+    return TPoint2F{s.X + float(off.X), s.Y + float(off.Y)};
+  };
+  const TPoint2F tl = surface(at(src.X0, src.Y0)), tr = surface(at(src.X1, src.Y0)), bl = surface(at(src.X0, src.Y1));
+  TScreenPlacement place;
+  if (!PlaceOnScreen(tl, tr, bl, params.Antialiased, place)) return nullptr;
+  const std::string key = ScreenLevelKey(params.Level, place, src);
+  for (const TTextureWrapper& w : store->Textures) {
+    if (w.Key != key) continue;
+    // One texel per surface pixel, texel centres on pixel centres: texture
+    // coordinate U lies at device coordinate X - 0.5 + U. The source's own
+    // coordinates give the virtual points of surface ones.
+    const double kx = (double(src.X1) - src.X0) / (double(tr.X) - tl.X);
+    const double ky = (double(src.Y1) - src.Y0) / (double(bl.Y) - tl.Y);
+    const double pc = PixelCentre(place.Smoothed);
+    const double x0 = place.X - 0.5 + pc, y0 = place.Y - 0.5 + pc;  // surface point of texture (0, 0)
+    const TPoint3F o = at(src.X0 + (x0 - tl.X) * kx, src.Y0 + (y0 - tl.Y) * ky);
+    axisX = {float(axisX.X * kx), float(axisX.Y * kx), 0};
+    axisY = {float(axisY.X * ky), float(axisY.Y * ky), 0};
+    origin = o;
+    const double u0 = place.X - 0.5, v0 = place.Y - 0.5;
+    source = {float(place.Left - u0), float(place.Top - v0), float(place.Right - u0), float(place.Bottom - v0)};
+    return w.Texture.get();
+  }
+  return nullptr;
 }
 
 void T3DDrawer::ReleaseImageTextures(TImage* image) {
@@ -481,20 +612,23 @@ void T3DDrawer::DrawImage3D(TImage* image, const TFloatPoint3& origin, const TIm
   DrawImageAt(image, Place3(origin), params, {axisX.X, axisX.Y, axisX.Z}, {axisY.X, axisY.Y, axisY.Z});
 }
 
-void T3DDrawer::DrawImageAt(TImage* image, const TPoint3F& o, const TImageDrawParams& params, const TPoint3F& axisX,
-                            const TPoint3F& axisY) {
+void T3DDrawer::DrawImageAt(TImage* image, const TPoint3F& origin, const TImageDrawParams& params,
+                            const TPoint3F& axisX, const TPoint3F& axisY) {
   if (!image || (image->Flags() & kDisposed) || !CanDraw()) return;
   std::int32_t ci = 0;
   if (image->GetCacheList()->FindByClass<TCustomTexture>(ci)) {
-    DrawCustomTexture(static_cast<TCustomTexture*>(image->GetCacheList()->Get(ci)), image, o, params, axisX, axisY);
+    DrawCustomTexture(static_cast<TCustomTexture*>(image->GetCacheList()->Get(ci)), image, origin, params, axisX, axisY);
     return;
   }
   TLockScope l(DrawerLock());
-  TMultiTexture6* t = GetTiledTexture(image, params);
-  if (!t) return;
   const float scale = std::ldexp(1.0f, params.Level);
-  const TPoint3F ax{axisX.X * scale, axisX.Y * scale, axisX.Z * scale},
-      ay{axisY.X * scale, axisY.Y * scale, axisY.Z * scale};
+  TPoint3F o = origin;
+  TPoint3F ax{axisX.X * scale, axisX.Y * scale, axisX.Z * scale}, ay{axisY.X * scale, axisY.Y * scale, axisY.Z * scale};
+  TRectF src;
+  TMultiTexture6* t = FindScreenLevel(image, params, o, ax, ay, src);
+  const bool screenLevel = t != nullptr;
+  if (!t) t = GetTiledTexture(image, params);
+  if (!t) return;
   t->Opacity = OpacityByte(params.Opacity, true);
   t->DrawMode = params.Filtering == 0 ? 1 : 0;
   t->Filtering = params.Filtering != 0;
@@ -504,13 +638,12 @@ void T3DDrawer::DrawImageAt(TImage* image, const TPoint3F& o, const TImageDrawPa
     t->SetTint(params.TintColour.R, params.TintColour.G, params.TintColour.B);
   else
     t->ClearTint();
-  TRectF src;
-  const TFloatRect& s = params.SourceRect;
-  if (s.Right > s.Left && s.Bottom > s.Top) {
-    src = {s.Left / scale, s.Top / scale, s.Right / scale, s.Bottom / scale};
-  } else {
-    const TSize size = t->PictureSize();
-    src = {0, 0, float(size.cx), float(size.cy)};
+  if (!screenLevel) {
+    src = LevelSource(params);
+    if (!(src.X1 > src.X0 && src.Y1 > src.Y0)) {
+      const TSize size = t->PictureSize();
+      src = {0, 0, float(size.cx), float(size.cy)};
+    }
   }
   if (Blurring) {
     const auto at = [&](float x, float y) {

@@ -178,6 +178,10 @@ public:
   // under the drawer lock.
   std::vector<T3DYUV*> VideoImages;
 
+  // Still pictures readied at the size they are drawn at (tests compare
+  // with the filtered levels by turning it off).
+  bool ScreenSizedPictures = true;
+
   // Test and diagnostics: called with the plan of each blur that runs
   // separable passes.
   std::function<void(const std::vector<TBlurPass>&)> OnBlurPlan;
@@ -199,6 +203,14 @@ private:
                   const zm::TPoint3F& axisY);
   TTextureStore2* FindTextureStore(zm::TImage* image, bool create);
   zm::TMultiTexture6* GetTiledTexture(zm::TImage* image, const zm::TImageDrawParams& params);
+  // A still picture's texture at the size it is drawn at (ScreenLevels.h),
+  // made on the calling (loader) thread; false when it takes the level.
+  bool PrepareScreenLevel(zm::TImage* image, const zm::TImageDrawParams& params);
+  // That texture when the picture lands on its quad now, with the origin,
+  // axes and source rectangle that draw it 1:1; else nil.
+  zm::TMultiTexture6* FindScreenLevel(zm::TImage* image, const zm::TImageDrawParams& params, zm::TPoint3F& origin,
+                                      zm::TPoint3F& axisX, zm::TPoint3F& axisY, zm::TRectF& source);
+  void PrepareTiles(zm::TMultiTexture6* texture);
   void DrawCustomTexture(zm::TCustomTexture* texture, zm::TImage* image, const zm::TPoint3F& origin,
                          const zm::TImageDrawParams& params, const zm::TPoint3F& axisX, const zm::TPoint3F& axisY);
   void DrawFilterSlide(zm::TDrawItem* slide, TDrawFilter* filter);

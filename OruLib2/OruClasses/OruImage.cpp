@@ -431,6 +431,44 @@ void TOruImage::LayOutFromRoot() {
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) (*it)->UpdateLayout(false);
 }
 
+namespace {
+
+// Whether the object and every container above it keep their place, size
+// and turn for good: no key frames that move them and no modifiers on them.
+bool KeepsGeometry(const TOruObject* object) {
+  constexpr std::uint8_t kGeometry =
+      1u << kGroupPos | 1u << kGroupScale | 1u << kGroupAngle | 1u << kGroupCenter | 1u << kGroupFrame;
+  for (const TOruObject* o = object; o; o = o->Parent()) {
+    const TOruObjectProps* props = o->Props();
+    if (!props) continue;
+    int keyed = 0;
+    for (const TOruKeyFrame* k : props->KeyFrames().Items) {
+      if (!k) continue;
+      if (k->Groups() & kGeometry) ++keyed;
+      for (std::int32_t g = 0; g < kKeyFrameGroupCount; ++g)
+        if ((kGeometry >> g & 1) && !k->GroupMods(g).empty()) return false;
+      for (std::int32_t i = 0; i < kKeyFrameParamCount; ++i)
+        if ((kGeometry >> KeyFrameParams[std::size_t(i)].Group & 1) && !k->ParamMods(i).empty()) return false;
+    }
+    if (keyed > 1) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void TOruImage::PictureAxes(const TFloatRect& source, float margin, TFloatPoint3& origin, TFloatPoint3& axisX,
+                            TFloatPoint3& axisY) {
+  const bool animated = Animated();
+  const float sx = animated ? 1.0f : Width / DrawnSize.X, sy = animated ? 1.0f : Height / DrawnSize.Y;
+  // Picture pixel (0, 0) of the source, wherever the crop puts it.
+  const float lx = X0 + (margin - source.Left) * sx, ly = Y0 + (margin - source.Top) * sy;
+  origin = LocalToWorld(*this, lx, ly);
+  // SubFloatPoints3 gives its second argument minus its first.
+  axisX = SubFloatPoints3(origin, LocalToWorld(*this, lx + sx, ly));
+  axisY = SubFloatPoints3(origin, LocalToWorld(*this, lx, ly + sy));
+}
+
 void TOruImage::PrepareResources(TDeviceDrawer& drawer) {
   const bool fetched = !Picture;
   RequestImage();
@@ -439,7 +477,21 @@ void TOruImage::PrepareResources(TDeviceDrawer& drawer) {
   // is drawn at, not at full size and then again.
   if (fetched && Picture) LayOutFromRoot();
   if (Width > 0 && Height > 0 && Picture && drawer.CanDraw()) {
-    drawer.PrepareImage(Picture.get(), GetDrawParams(drawer));
+    TImageDrawParams params = GetDrawParams(drawer);
+    // A picture that holds still is readied at the size it is drawn at.
+    if (!Animated() && ReplaceWithEffectBuffer == 0 && DrawnSize.X > 0 && DrawnSize.Y > 0 && KeepsGeometry(this)) {
+      TFloatPoint3 o, ax, ay;
+      PictureAxes(CropRect, Margin, o, ax, ay);
+      // Only a picture lying flat on the slide lands on whole screen pixels.
+      if (o.Z == 0 && ax.Z == 0 && ay.Z == 0) {
+        params.SourceRect = CropRect;
+        params.Still = true;
+        params.StillOrigin = {o.X, o.Y};
+        params.StillAxisX = {ax.X, ax.Y};
+        params.StillAxisY = {ay.X, ay.Y};
+      }
+    }
+    drawer.PrepareImage(Picture.get(), params);
     PreparedLevel = MipLevel;
     if (PrepareShadow()) {
       TObjectShadowDrawer sd(drawer);
@@ -502,12 +554,9 @@ void TOruImage::PrepareDraw(TDeviceDrawer& drawer) {
     drawer.DrawGradientFrame(true, o, Antialiased != 0, GetOpacity(), BorderColorCorrected, Sub(r, o), Sub(b, o));
   }
 
-  // Picture pixel (0, 0) of the source, wherever the crop puts it.
-  const float lx = X0 + (margin - source.Left) * sx, ly = Y0 + (margin - source.Top) * sy;
   // Placed in 3D: the drawer sees a turned picture in perspective.
-  const TFloatPoint3 o = LocalToWorld(*this, lx, ly);
-  const TFloatPoint3 ax = SubFloatPoints3(o, LocalToWorld(*this, lx + sx, ly));
-  const TFloatPoint3 ay = SubFloatPoints3(o, LocalToWorld(*this, lx, ly + sy));
+  TFloatPoint3 o, ax, ay;
+  PictureAxes(source, margin, o, ax, ay);
   drawer.DrawImage3D(Picture.get(), o, params, ax, ay);
 }
 

@@ -147,6 +147,11 @@ public:
   std::int32_t StripColumns() const;
   std::int32_t StripRows() const;
   std::int32_t DueFrame() const { return AnimationFrameAt(Animation, localTime_); }
+  // Where pixel (0, 0) of a picture whose Source part is drawn (Margin
+  // picture pixels of border around it) lies on the slide in depth, and the
+  // axes of one picture pixel.
+  void PictureAxes(const zm::TFloatRect& source, float margin, zm::TFloatPoint3& origin, zm::TFloatPoint3& axisX,
+                   zm::TFloatPoint3& axisY);
   // Brings the shadow up to date; true when there is one to draw.
   bool PrepareShadow();
   // Fills the grading of the current moment into Params.

@@ -70,6 +70,10 @@ struct TImageDrawParams {
   TCustomColorGradeTexture* GradeTable1 = nullptr;
   TCustomColorGradeTexture* GradeTable2 = nullptr;
   std::int32_t GradeMode = 0;  // 0 none, 1 volume tables, 2 per-channel curves
+  // For PrepareImage: the picture holds still where DrawImage will get these
+  // origin and axes, so the drawer may ready it at the size it is drawn at.
+  bool Still = false;
+  TFloatPoint StillOrigin, StillAxisX, StillAxisY;
 };
 
 // What DrawVideoImage draws: a video image of the drawer's CreateVideoImage.

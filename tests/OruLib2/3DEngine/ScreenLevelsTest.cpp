@@ -1,0 +1,158 @@
+// Still pictures readied at the size they are drawn at, against the same
+// pictures filtered from their mip level every frame.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "OruLib2/3DEngine/ScreenLevels.h"
+#include "Platform/Gfx/GfxRaster.h"
+#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
+
+namespace {
+
+using namespace zm;
+using namespace oru;
+using drawertest::MakeImage;
+
+TEST(ScreenPlacement, AxisAlignedOnTheDeviceGrid) {
+  TScreenPlacement p;
+  // 150.1 .. 1770.3 wide, device pixels 151 to 1770 covered, one more all round.
+  ASSERT_TRUE(PlaceOnScreen({150.1f, 0}, {1770.3f, 0.0004f}, {150.1f, 1080}, false, p));
+  EXPECT_EQ(p.Left, std::floor(150.1 * 256 + 0.5) / 256);
+  EXPECT_EQ(p.X, 150);
+  EXPECT_EQ(p.Width, 1622);
+  EXPECT_EQ(p.Y, -1);
+  EXPECT_EQ(p.Height, 1082);
+  // Smoothed: half a pixel on.
+  ASSERT_TRUE(PlaceOnScreen({150, 0}, {1770, 0}, {150, 1080}, true, p));
+  EXPECT_EQ(p.Left, 149.5);
+  EXPECT_EQ(p.X, 149);
+  EXPECT_EQ(p.Width, 1622);
+  EXPECT_FALSE(PlaceOnScreen({0, 0}, {100, 1}, {0, 50}, false, p));       // turned
+  EXPECT_FALSE(PlaceOnScreen({100, 0}, {0, 0}, {100, 50}, false, p));     // mirrored
+  EXPECT_FALSE(PlaceOnScreen({0.2f, 0}, {0.7f, 0}, {0.2f, 50}, false, p));  // between pixel centres
+  EXPECT_FALSE(PlaceOnScreen({0, 0}, {9000, 0}, {0, 50}, false, p));      // too wide
+  EXPECT_FALSE(PlaceOnScreen({0, 0}, {std::nanf(""), 0}, {0, 50}, false, p));
+  // Whole texels, one per pixel, centres on centres: smoothed at whole
+  // pixels, plain half a pixel on.
+  ASSERT_TRUE(PlaceOnScreen({7, 9}, {107, 9}, {7, 59}, true, p));
+  EXPECT_TRUE(ReadsOneToOne({3, 4, 103, 54}, p));
+  EXPECT_FALSE(ReadsOneToOne({3, 4, 203, 54}, p));
+  ASSERT_TRUE(PlaceOnScreen({7, 9}, {107, 9}, {7, 59}, false, p));
+  EXPECT_FALSE(ReadsOneToOne({3, 4, 103, 54}, p));
+  ASSERT_TRUE(PlaceOnScreen({7.5f, 9.5f}, {107.5f, 9.5f}, {7.5f, 59.5f}, false, p));
+  EXPECT_TRUE(ReadsOneToOne({3, 4, 103, 54}, p));
+  ASSERT_TRUE(PlaceOnScreen({2, 3}, {4.5f, 3}, {2, 5}, true, p));
+  EXPECT_EQ(ScreenLevelKey(1, p, {0, 0.5f, 1, 2}), "ScreenTexID: 1:S:384:640:1024:1152:00000000:3F000000:3F800000:40000000");
+  // Bad levels and sizes make nothing.
+  EXPECT_FALSE(MakeScreenLevel(nullptr, {0, 0, 1, 1}, p));
+  TRef<TSysBitmap> b = CreateSysBitmap(4, 4, pfA8R8G8B8);
+  EXPECT_FALSE(MakeScreenLevel(b.get(), {0, 0, 0, 4}, p));
+  EXPECT_FALSE(MakeScreenLevel(b.get(), {0, 0, std::nanf(""), 4}, p));
+  EXPECT_FALSE(MakeScreenLevel(b.get(), {0, 0, 4, 4}, TScreenPlacement{}));
+  EXPECT_TRUE(MakeScreenLevel(b.get(), {0, 0, 4, 4}, p));
+}
+
+class ScreenLevelsOnDevice : public drawertest::TDrawerOnDevice {
+protected:
+  ScreenLevelsOnDevice() : TDrawerOnDevice(200, 150) {}
+
+  struct Case {
+    const char* name;
+    int w, h;                  // picture
+    TFloatRect source;         // picture pixels; empty: the whole picture
+    int level;
+    float x, y, dw, dh;        // where the source lands, in pixels
+    bool antialiased;
+    float opacity;
+    bool oneToOne;             // expected to take the 1:1 texture
+  };
+
+  static bool HasScreenLevel(TImage* image) {
+    TList* cache = image->Store()->GetCacheList();
+    std::int32_t i = 0;
+    if (!cache->FindByClass<TTextureStore2>(i)) return false;
+    for (const TTextureWrapper& t : static_cast<TTextureStore2*>(cache->Get(i))->Textures)
+      if (t.Key.rfind("ScreenTexID: ", 0) == 0) return true;
+    return false;
+  }
+
+  // The frame of the case with the 1:1 path on or off; the rows read 1:1.
+  std::vector<std::uint32_t> Draw(const Case& c, TImage* image, bool screenLevels, std::uint64_t& direct,
+                                   bool& made) {
+    drawer->ScreenSizedPictures = screenLevels;
+    drawer->ReleaseImageTextures(image);
+    const float scale = std::ldexp(1.0f, c.level);
+    TFloatRect source = c.source;
+    if (!(source.Right > source.Left)) source = {0, 0, float(c.w), float(c.h)};
+    TImageDrawParams p;
+    p.Filtering = 1;
+    p.Antialiased = c.antialiased;
+    p.Opacity = c.opacity;
+    p.Level = c.level;
+    p.SourceRect = source;
+    const TFloatPoint ax{c.dw / (source.Right - source.Left), 0}, ay{0, c.dh / (source.Bottom - source.Top)};
+    // Picture pixel (0, 0) lands where the source's corner is to go.
+    const TFloatPoint o{c.x - source.Left * ax.X, c.y - source.Top * ay.Y};
+    TImageDrawParams still = p;
+    still.Still = true;
+    still.StillOrigin = o;
+    still.StillAxisX = ax;
+    still.StillAxisY = ay;
+    drawer->PrepareImage(image, still);
+    made = HasScreenLevel(image);
+    (void)scale;
+    const std::uint64_t before = plat::gfx::GfxDirectRowCount();
+    EXPECT_TRUE(Frame(0xFF203040u, [&](T3DDrawer& d) { d.DrawImage(image, o, p, ax, ay); }));
+    direct = plat::gfx::GfxDirectRowCount() - before;
+    Capture();
+    return px;
+  }
+};
+
+TEST_F(ScreenLevelsOnDevice, TheOneToOnePathDrawsWhatTheFilteredLevelDraws) {
+  const Case cases[] = {
+      {"larger, odd", 601, 451, {}, 0, 20, 10, 150, 113, false, 100, true},
+      {"larger, smoothed", 601, 451, {}, 0, 20, 10, 150, 113, true, 100, true},
+      {"mip level 1", 1202, 902, {}, 1, 3, 7, 161, 121, true, 100, true},
+      {"smaller, magnified", 37, 23, {}, 0, 9, 5, 150, 93, true, 100, true},
+      {"smaller, half opaque", 37, 23, {}, 0, 9, 5, 150, 93, false, 55, true},
+      {"odd crop", 333, 201, {10.5f, 3, 300, 180.25f}, 0, 51, 37, 97, 59, true, 100, true},
+      {"past the edges", 300, 300, {}, 0, -40, -60, 260, 250, true, 100, true},
+      {"fractional edges", 601, 451, {}, 0, 20.37f, 10.81f, 150.12f, 112.83f, false, 100, true},
+      {"fractional, smoothed", 601, 451, {}, 0, 20.37f, 10.81f, 150.12f, 112.83f, true, 80, true},
+      {"fractional, magnified", 41, 29, {}, 0, 60.6f, 40.2f, 100.7f, 80.4f, true, 100, true},
+      {"equal size", 120, 90, {}, 0, 30, 20, 120, 90, true, 100, false},
+      {"equal, half a pixel on", 120, 90, {}, 0, 30.5f, 20.5f, 120, 90, false, 100, false},
+  };
+  std::mt19937 rng(42);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Noise: every weight counts.
+    std::vector<std::uint32_t> noise(std::size_t(c.w) * std::size_t(c.h));
+    for (auto& p : noise) p = rng() | 0xFF000000u;
+    TRef<TImage> image = MakeImage(c.w, c.h, [&](int x, int y) { return noise[std::size_t(y) * c.w + x]; });
+    std::uint64_t directOn = 0, directOff = 0;
+    bool madeOn = false, madeOff = false;
+    const std::vector<std::uint32_t> on = Draw(c, image.get(), true, directOn, madeOn);
+    const std::vector<std::uint32_t> off = Draw(c, image.get(), false, directOff, madeOff);
+    EXPECT_EQ(madeOn, c.oneToOne);
+    EXPECT_FALSE(madeOff);
+    if (c.oneToOne) EXPECT_GT(directOn, directOff);
+    // The device snaps each tile's corners and texture coordinates: a
+    // weight may differ by 1/256 on each axis, so a channel by up to 2.
+    int bad = 0;
+    double sum = 0;
+    for (std::size_t i = 0; i < on.size(); ++i) {
+      const std::uint32_t a = on[i] & 0xFFFFFF, b = off[i] & 0xFFFFFF;
+      for (int s = 0; s < 24; s += 8) sum += std::abs(drawertest::Channel(a, s) - drawertest::Channel(b, s));
+      if (!drawertest::Near(a, b, 2) && ++bad <= 3)
+        ADD_FAILURE() << "at " << i % std::size_t(w) << "," << i / std::size_t(w) << ": " << std::hex << a << " " << b;
+    }
+    EXPECT_EQ(bad, 0);
+    EXPECT_LT(sum / double(3 * on.size()), 0.25);  // no half-pixel shift (that gives tens)
+  }
+}
+
+}  // namespace
