@@ -179,9 +179,15 @@ __attribute__((target("avx2"))) std::size_t BlendSpanAvx2(const std::uint32_t* t
                                            5, 4, 5, 4, 5, 4, 5);
   const __m256i pairsHi = _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13, 8, 9, 8, 9, 8, 9, 8,
                                            9, 12, 13, 12, 13, 12, 13, 12, 13);
+  const bool unscaled = alphaScale == 255;
   std::size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     const __m256i s = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(texels + i)), sFill);
+    // Opaque texels come out as they are: the target is not read.
+    if (unscaled && _mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_srli_epi32(s, 24), full)) == -1) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_or_si256(s, dFill));
+      continue;
+    }
     const __m256i d = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i)), dFill);
     // a = Mul255(alpha, scale) in the low word of each pixel, 0 above.
     __m256i a = _mm256_mullo_epi16(_mm256_srli_epi32(s, 24), scale);
@@ -220,9 +226,16 @@ __attribute__((target("avx512bw"))) std::size_t BlendSpanAvx512(const std::uint3
   const __m512i m257 = _mm512_set1_epi16(257), top = _mm512_set1_epi16(-32768);
   const __m512i pairsLo = _mm512_set4_epi32(0x05040504, 0x05040504, 0x01000100, 0x01000100);
   const __m512i pairsHi = _mm512_set4_epi32(0x0D0C0D0C, 0x0D0C0D0C, 0x09080908, 0x09080908);
+  const bool unscaled = alphaScale == 255;
+  const __m512i opaque = _mm512_set1_epi32(static_cast<int>(0xFF000000u));
   std::size_t i = 0;
   for (; i + 16 <= n; i += 16) {
     const __m512i s = _mm512_or_si512(_mm512_loadu_si512(texels + i), sFill);
+    // Opaque texels come out as they are: the target is not read.
+    if (unscaled && _mm512_cmpge_epu32_mask(s, opaque) == 0xFFFF) {
+      _mm512_storeu_si512(dst + i, _mm512_or_si512(s, dFill));
+      continue;
+    }
     const __m512i d = _mm512_or_si512(_mm512_loadu_si512(dst + i), dFill);
     __m512i a = _mm512_mullo_epi16(Shr24(s), scale);
     a = _mm512_mulhi_epu16(_mm512_add_epi16(a, round), m257);
@@ -304,6 +317,17 @@ void BlendSpanSourceOver(const std::uint32_t* texels, std::uint32_t* dst, std::s
 }
 
 namespace {
+
+bool IsOverKeepingCoverage(const BlendSetup& b) {
+  return b.enable && b.op == BlendOp::Add && b.src == Blend::SrcAlpha && b.dst == Blend::InvSrcAlpha &&
+         b.separateAlpha && b.opAlpha == BlendOp::Add && b.srcAlpha == Blend::One && b.dstAlpha == Blend::InvSrcAlpha;
+}
+
+bool IsPremultipliedOver(const BlendSetup& b) {
+  return b.op == BlendOp::Add && b.src == Blend::One && b.dst == Blend::InvSrcAlpha &&
+         (!b.separateAlpha ||
+          (b.opAlpha == BlendOp::Add && b.srcAlpha == Blend::One && b.dstAlpha == Blend::InvSrcAlpha));
+}
 
 #if defined(__SSE2__)
 // Blend factors and one blend channel in 16-bit lanes, as Factor and Channel
@@ -415,13 +439,20 @@ __attribute__((target("avx2"))) inline __m256i OverKeepingCoverageX(const BlendS
   return _mm256_min_epi16(Div255x(v), full);
 }
 
-template <__m256i (*Lanes)(const BlendSetup&, __m256i, __m256i)>
+// OpaqueReplaces: the set-up gives an opaque source pixel as it is (then
+// eight of them are stored without reading the target).
+template <__m256i (*Lanes)(const BlendSetup&, __m256i, __m256i), bool OpaqueReplaces = false>
 __attribute__((target("avx2"))) std::size_t BlendAvx2(const BlendSetup& b, const std::uint32_t* src, std::uint32_t* dst,
                                                       std::size_t n, std::uint32_t fill) {
   const __m256i zero = _mm256_setzero_si256(), dFill = _mm256_set1_epi32(static_cast<int>(fill));
+  const __m256i full = _mm256_set1_epi32(255);
   std::size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+    if (OpaqueReplaces && _mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_srli_epi32(s, 24), full)) == -1) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_or_si256(s, dFill));
+      continue;
+    }
     const __m256i d = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i)), dFill);
     const __m256i lo = Lanes(b, _mm256_unpacklo_epi8(s, zero), _mm256_unpacklo_epi8(d, zero));
     const __m256i hi = Lanes(b, _mm256_unpackhi_epi8(s, zero), _mm256_unpackhi_epi8(d, zero));
@@ -445,18 +476,10 @@ __attribute__((target("avx2"))) std::size_t BlendAvx2(const BlendSetup& b, const
   return i;
 }
 
-bool IsPremultipliedOver(const BlendSetup& b) {
-  return b.op == BlendOp::Add && b.src == Blend::One && b.dst == Blend::InvSrcAlpha &&
-         (!b.separateAlpha ||
-          (b.opAlpha == BlendOp::Add && b.srcAlpha == Blend::One && b.dstAlpha == Blend::InvSrcAlpha));
-}
-
 std::size_t BlendGeneralAvx2(const BlendSetup& b, const std::uint32_t* src, std::uint32_t* dst, std::size_t n,
                              std::uint32_t fill) {
-  if (IsPremultipliedOver(b)) return BlendAvx2<PremultipliedLanesX>(b, src, dst, n, fill);
-  if (b.op == BlendOp::Add && b.src == Blend::SrcAlpha && b.dst == Blend::InvSrcAlpha && b.separateAlpha &&
-      b.opAlpha == BlendOp::Add && b.srcAlpha == Blend::One && b.dstAlpha == Blend::InvSrcAlpha)
-    return BlendAvx2<OverKeepingCoverageX>(b, src, dst, n, fill);
+  if (IsPremultipliedOver(b)) return BlendAvx2<PremultipliedLanesX, true>(b, src, dst, n, fill);
+  if (IsOverKeepingCoverage(b)) return BlendAvx2<OverKeepingCoverageX, true>(b, src, dst, n, fill);
   return BlendAvx2<BlendLanesX>(b, src, dst, n, fill);
 }
 
@@ -480,6 +503,10 @@ int SpanLevel() {
 }
 
 }  // namespace
+
+bool OpaqueSourceReplaces(const BlendSetup& b) {
+  return !b.enable || IsSourceOverBlend(b) || (b.enable && IsPremultipliedOver(b)) || IsOverKeepingCoverage(b);
+}
 
 void BlendSpan(const BlendSetup& b, const std::uint32_t* src, std::uint32_t* dst, std::size_t n, bool x8Target) {
   if (IsSourceOverBlend(b)) {

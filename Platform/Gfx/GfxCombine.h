@@ -37,6 +37,10 @@ std::uint32_t BlendPixel(const BlendSetup& b, std::uint32_t src, std::uint32_t d
 
 // True for the commonest set-up: colour and alpha = src*as + dst*(1-as).
 bool IsSourceOverBlend(const BlendSetup& b);
+// True when a source pixel of alpha 255 comes out as itself, whatever the
+// target holds: no blending, source over (straight, premultiplied, or with
+// the alpha kept as coverage).
+bool OpaqueSourceReplaces(const BlendSetup& b);
 // That set-up, for one pixel; equal to BlendPixel for it.
 inline std::uint32_t BlendSourceOver(std::uint32_t src, std::uint32_t dst) {
   const std::uint32_t as = src >> 24, ad = 255 - as;

@@ -175,6 +175,8 @@ inline void PrefetchSpan(const void* p, std::size_t bytes) {
 
 constexpr std::int32_t kBatch = 256;
 
+std::atomic<std::uint64_t> gDirectRowCount{0}, gDirectRunCount{0};
+
 inline std::uint32_t FetchArgb(const TSurfaceView& l, std::int64_t x, std::int64_t y, std::uint32_t fill) {
   std::uint32_t v;
   std::memcpy(&v, l.bits + y * l.pitch + x * 4, 4);
@@ -494,9 +496,10 @@ void ModulatePixels(const std::uint32_t* in, const std::uint32_t* factors, std::
   ModulatePixelsPlain(in, factors, out, n);
 }
 
-// The texels of a batch through the stage and the blend.
+// The texels of a batch (the source fill in) through the stage and the
+// blend; scratch holds what the stage makes of them.
 void EmitBatch(const TriangleSetup& t, const PixelState& ps, const SimpleStage& k, double py, std::int32_t x0,
-               std::int32_t n, std::uint32_t* texels, std::uint32_t* row) {
+               std::int32_t n, const std::uint32_t* texels, std::uint32_t* scratch, std::uint32_t* row) {
   if (k.overKernel) {
     BlendSpanSourceOver(texels, row + x0, static_cast<std::size_t>(n), k.alphaScale, k.sourceFill != 0, k.x8Target);
     return;
@@ -504,11 +507,39 @@ void EmitBatch(const TriangleSetup& t, const PixelState& ps, const SimpleStage& 
   if (k.varying) {
     alignas(64) std::uint32_t factors[kBatch];
     DiffuseRow(t, k, py, x0, n, factors);
-    ModulatePixels(texels, factors, texels, n);
+    ModulatePixels(texels, factors, scratch, n);
+    texels = scratch;
   } else if (k.factor != 0xFFFFFFFFu) {  // 255 keeps a channel
-    ModulateSpan(texels, texels, static_cast<std::size_t>(n), k.factor, k.sourceFill);
+    ModulateSpan(texels, scratch, static_cast<std::size_t>(n), k.factor, k.sourceFill);
+    texels = scratch;
   }
   BlendSpan(ps.blend, texels, row + x0, static_cast<std::size_t>(n), k.x8Target);
+}
+
+// Texel coordinates that step one texel per pixel along a row with every
+// filter weight 0 (texel centres on pixel centres, a picture rendered for
+// the target): the texels of the pixels at u0 .. u1 (n of them) are a run of
+// one texel row from first, read as they are. Both ends are checked; the
+// coordinate is affine along the row, so the pixels between follow.
+bool DirectRun(std::uint32_t size, bool linear, double u0, double u1, std::int32_t n, std::int64_t& first) {
+  const auto at = [&](double u, std::int64_t& index) {
+    // SnapCoordinate before its floor, in 1/256 texel.
+    const double x = u * size * 256.0 - (linear ? 128.0 : 0.0) + 0.5;
+    if (!(std::fabs(x) < 1e15)) return false;
+    const double f = std::floor(x);
+    const std::int64_t i = static_cast<std::int64_t>(f);
+    // Held off the steps, so that rounding cannot move a pixel between.
+    if (x - f < 0.01 || x - f > 0.99) return false;
+    if (linear && (i & 255) != 0) return false;
+    if (!linear && ((i & 255) < 2 || (i & 255) > 253)) return false;
+    index = i >> 8;
+    return true;
+  };
+  std::int64_t a, b;
+  if (!at(u0, a) || !at(u1, b)) return false;
+  if (b - a != n - 1 || a < 0 || b >= static_cast<std::int64_t>(size)) return false;
+  first = a;
+  return true;
 }
 
 void RasterizeSimple(const TriangleSetup& t, const PixelState& ps, const SimpleStage& k, std::int32_t rowBegin,
@@ -517,10 +548,13 @@ void RasterizeSimple(const TriangleSetup& t, const PixelState& ps, const SimpleS
   const SamplerSetup& s = *k.sampler;
   const Plane pr = t.rhw, pu = t.attr[k.uo], pv = t.attr[k.uo + 1];
   alignas(64) double us[kBatch], vs[kBatch];
-  alignas(64) std::uint32_t texels[kBatch];
+  alignas(64) std::uint32_t texels[kBatch], scratch[kBatch];
 #if defined(__SSE2__)
   const bool useAvx2 = k.gather && CpuHasAvx2();
 #endif
+  // 2D drawing (rhw 1): runs of texels may be read as they are (DirectRun).
+  const bool mayRunDirect = pr.a == 0 && pr.b == 0 && pr.c == 1.0 && pu.a > 0;
+  std::uint64_t directRuns = 0;
   for (std::int32_t y = rowBegin; y < rowEnd; ++y) {
     std::int32_t b, e;
     RowSpan(t, y, b, e);
@@ -529,12 +563,25 @@ void RasterizeSimple(const TriangleSetup& t, const PixelState& ps, const SimpleS
     std::uint32_t* out = reinterpret_cast<std::uint32_t*>(PixelAt(ps.target, 0, y));
     for (std::int32_t x0 = b; x0 < e; x0 += kBatch) {
       const std::int32_t n = std::min<std::int32_t>(kBatch, e - x0);
+      std::int64_t first, r;
+      const double xl = x0 + n - 1;
+      if (mayRunDirect && DirectRun(l.width, k.linear, pu.a * x0 + rowU, pu.a * xl + rowU, n, first) &&
+          DirectRun(l.height, k.linear, pv.a * x0 + rowV, pv.a * xl + rowV, 1, r)) {
+        const std::uint32_t* run = reinterpret_cast<const std::uint32_t*>(l.bits + r * l.pitch) + first;
+        ++directRuns;
+        if (k.sourceFill != 0) {
+          for (std::int32_t i = 0; i < n; ++i) texels[i] = run[i] | k.sourceFill;
+          run = texels;
+        }
+        EmitBatch(t, ps, k, py, x0, n, run, scratch, out);
+        continue;
+      }
 #if defined(__SSE2__)
       if (useAvx2) {
         // Whole vectors past the span's end: only texels that stay unused,
         // and kBatch is a multiple of 8.
         SampleRowAvx2(k, pr, pu, pv, rowR, rowU, rowV, x0, (n + 7) & ~7, texels);
-        EmitBatch(t, ps, k, py, x0, n, texels, out);
+        EmitBatch(t, ps, k, py, x0, n, texels, scratch, out);
         continue;
       }
 #endif
@@ -554,9 +601,10 @@ void RasterizeSimple(const TriangleSetup& t, const PixelState& ps, const SimpleS
           texels[i] = FetchArgb(l, tx, ty, k.sourceFill);
         }
       }
-      EmitBatch(t, ps, k, py, x0, n, texels, out);
+      EmitBatch(t, ps, k, py, x0, n, texels, scratch, out);
     }
   }
+  if (directRuns != 0) gDirectRunCount.fetch_add(directRuns, std::memory_order_relaxed);
 }
 
 std::atomic<bool> gRowPathEnabled{true};
@@ -576,10 +624,16 @@ void RasterizeGeneral(const TriangleSetup& t, const PixelState& ps, std::int32_t
     k.base = 0;
     k.varyingAlpha = k.varyingColour = true;
     if (t.constantDiffuse) std::fill_n(colours, kBatch, t.diffuse);
+    // One opaque colour over whatever is there is a fill.
+    const bool fill = t.constantDiffuse && (t.diffuse >> 24) == 255 && OpaqueSourceReplaces(ps.blend);
     for (std::int32_t y = rowBegin; y < rowEnd; ++y) {
       std::int32_t b, e;
       RowSpan(t, y, b, e);
       std::uint32_t* row = reinterpret_cast<std::uint32_t*>(PixelAt(ps.target, 0, y));
+      if (fill) {
+        if (b < e) FillPixels32(row + b, t.diffuse, static_cast<std::size_t>(e - b));
+        continue;
+      }
       for (std::int32_t x0 = b; x0 < e; x0 += kBatch) {
         const std::int32_t n = std::min<std::int32_t>(kBatch, e - x0);
         if (!t.constantDiffuse) DiffuseRow(t, k, y, x0, n, colours);
@@ -750,7 +804,6 @@ bool StageFactor(const StageSetup& s, std::uint32_t diffuse, std::uint32_t& fact
 }
 
 thread_local std::vector<std::uint32_t> tTexels, tColours, tRowTop, tRowBottom, tRowKept;
-std::atomic<std::uint64_t> gDirectRowCount{0};
 
 #if defined(__SSE2__)
 // LerpArgb on 16-bit lanes: (a * (256 - f) + b * f + 128) >> 8, no lane overflows.
@@ -1057,6 +1110,7 @@ void SetGfxFastPathEnabled(bool enabled) { gFastPathEnabled.store(enabled); }
 void SetGfxRowPathEnabled(bool enabled) { gRowPathEnabled.store(enabled); }
 std::uint64_t GfxFastPathCount() { return gFastPathCount.load(); }
 std::uint64_t GfxDirectRowCount() { return gDirectRowCount.load(); }
+std::uint64_t GfxDirectRunCount() { return gDirectRunCount.load(); }
 
 bool SetupTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2, std::uint32_t attrCount,
                    const PixelState& ps, TriangleSetup& out) {

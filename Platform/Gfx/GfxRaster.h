@@ -99,6 +99,9 @@ std::uint64_t GfxFastPathCount();
 // Rows the fast path has blended straight from the texture (texel centres on
 // pixel centres, no filtering arithmetic).
 std::uint64_t GfxDirectRowCount();
+// Runs the row path (shapes with a coverage ramp, in the general path) has
+// read straight from the texture (texel centres on pixel centres).
+std::uint64_t GfxDirectRunCount();
 // For tests: whether the general path may draw the common state (one 32-bit
 // texture, source-over onto ARGB) a row batch at a time.
 void SetGfxRowPathEnabled(bool enabled);

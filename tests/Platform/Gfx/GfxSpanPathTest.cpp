@@ -340,5 +340,55 @@ TEST(GfxSpanPath, ShaderSpansEqualSingleTexelReads) {
   }
 }
 
+// Opaque source pixels replace the target without reading it: long opaque
+// runs (whole vectors), runs broken by one translucent pixel, X8 on either
+// side and alpha scales below 255, against the pixel units.
+TEST(GfxSpanPath, OpaqueRunsReplaceTheTargetAsThePixelUnitDoes) {
+  std::mt19937 rng(77);
+  constexpr std::size_t kN = 141;
+  std::vector<std::uint32_t> src(kN), dst(kN), want(kN), got(kN);
+  for (int level = 0; level <= 3; ++level) {
+    LimitSpanKernels(level);
+    for (int round = 0; round < 40; ++round) {
+      for (std::size_t i = 0; i < kN; ++i) {
+        src[i] = rng() | 0xFF000000u;
+        dst[i] = Extreme(rng);
+      }
+      // A translucent pixel somewhere in most rounds.
+      if (round % 4 != 0) src[rng() % kN] &= 0x7FFFFFFFu;
+      const bool x8s = round % 3 == 1, x8t = round % 5 == 2;
+      const std::uint32_t scale = round % 7 == 3 ? 200 : 255;
+      const std::uint32_t sFill = x8s ? 0xFF000000u : 0, tFill = x8t ? 0xFF000000u : 0;
+      for (std::size_t i = 0; i < kN; ++i) {
+        const std::uint32_t t = src[i] | sFill;
+        want[i] = BlendSourceOver((t & 0x00FFFFFFu) | Mul255(t >> 24, scale) << 24, dst[i] | tFill) | tFill;
+      }
+      got = dst;
+      BlendSpanSourceOver(src.data(), got.data(), kN, scale, x8s, x8t);
+      ASSERT_EQ(got, want) << "level " << level << " round " << round;
+      // Premultiplied over and over with coverage kept, through BlendSpan.
+      for (int mode = 0; mode < 2; ++mode) {
+        BlendSetup b;
+        b.enable = true;
+        b.src = mode == 1 ? Blend::SrcAlpha : Blend::One;
+        b.srcAlpha = Blend::One;
+        b.dst = b.dstAlpha = Blend::InvSrcAlpha;
+        b.separateAlpha = true;
+        ASSERT_TRUE(OpaqueSourceReplaces(b));
+        for (std::size_t i = 0; i < kN; ++i) want[i] = BlendPixel(b, src[i], dst[i] | tFill) | tFill;
+        got = dst;
+        BlendSpan(b, src.data(), got.data(), kN, x8t);
+        ASSERT_EQ(got, want) << "level " << level << " round " << round << " mode " << mode;
+      }
+    }
+  }
+  LimitSpanKernels(3);
+  BlendSetup additive;
+  additive.enable = true;
+  additive.src = additive.dst = Blend::One;
+  EXPECT_FALSE(OpaqueSourceReplaces(additive));
+  EXPECT_TRUE(OpaqueSourceReplaces(BlendSetup{}));
+}
+
 }  // namespace
 }  // namespace plat::gfx::test
