@@ -72,10 +72,21 @@ void TD3DTriTile::Add(const TPoint3F (&pos)[3], const TPoint2F (&src)[3], const 
         !std::isfinite(src[k].Y))
       return;
   if (textured && mode_ == emTextured) {
-    // Target pixels to texels of picture 0, at their centres.
+    // Target pixels to texels of picture 0, at their centres. Flat corners
+    // land where the device snaps them, on its 1/256 pixel grid: the texture
+    // coordinates go with them there, so that every triangle reads the
+    // texels at their centres, whatever the corners' fractions.
+    const bool flat = pos[0].Z == 0 && pos[1].Z == 0 && pos[2].Z == 0;
     const TRect rr = Effecter->RenderedRect(0);
     TPoint2F uv[3];
-    for (int k = 0; k < 3; ++k) uv[k] = {src[k].X - float(rr.Left) + 0.5f, src[k].Y - float(rr.Top) + 0.5f};
+    for (int k = 0; k < 3; ++k) {
+      double x = src[k].X, y = src[k].Y;
+      if (flat) {
+        x += std::floor(double(pos[k].X) * 256.0 + 0.5) / 256.0 - double(pos[k].X);
+        y += std::floor(double(pos[k].Y) * 256.0 + 0.5) / 256.0 - double(pos[k].Y);
+      }
+      uv[k] = {float(x - rr.Left + 0.5), float(y - rr.Top + 0.5)};
+    }
     Batch->AddTriangle(pos[0], pos[1], pos[2], {&uv[0], 1}, {&uv[1], 1}, {&uv[2], 1}, col[0], col[1], col[2], 1);
     return;
   }

@@ -542,69 +542,73 @@ bool DirectRun(std::uint32_t size, bool linear, double u0, double u1, std::int32
   return true;
 }
 
-void RasterizeSimple(const TriangleSetup& t, const PixelState& ps, const SimpleStage& k, std::int32_t rowBegin,
-                     std::int32_t rowEnd) {
+// The texels of pixels x0 .. x0 + n - 1 (n <= kBatch) of row y through the
+// triangle's coordinates, the source fill in: a run of the texture itself
+// where it is read 1:1 (counted in runs), else sampled into texels, which
+// has room for kBatch + 8.
+const std::uint32_t* BatchTexels(const TriangleSetup& t, const SimpleStage& k, std::int32_t y, std::int32_t x0,
+                                 std::int32_t n, std::uint32_t* texels, std::uint64_t& runs) {
   const TSurfaceView& l = *k.level;
   const SamplerSetup& s = *k.sampler;
-  const Plane pr = t.rhw, pu = t.attr[k.uo], pv = t.attr[k.uo + 1];
-  alignas(64) double us[kBatch], vs[kBatch];
-  alignas(64) std::uint32_t texels[kBatch], scratch[kBatch];
-#if defined(__SSE2__)
-  const bool useAvx2 = k.gather && CpuHasAvx2();
-#endif
+  const Plane& pr = t.rhw;
+  const Plane& pu = t.attr[k.uo];
+  const Plane& pv = t.attr[k.uo + 1];
+  const double py = y;
+  const double rowR = pr.b * py + pr.c, rowU = pu.b * py + pu.c, rowV = pv.b * py + pv.c;
   // 2D drawing (rhw 1): runs of texels may be read as they are (DirectRun).
-  const bool mayRunDirect = pr.a == 0 && pr.b == 0 && pr.c == 1.0 && pu.a > 0;
-  std::uint64_t directRuns = 0;
+  if (pr.a == 0 && pr.b == 0 && pr.c == 1.0 && pu.a > 0) {
+    std::int64_t first, r;
+    const double xl = x0 + n - 1;
+    if (DirectRun(l.width, k.linear, pu.a * x0 + rowU, pu.a * xl + rowU, n, first) &&
+        DirectRun(l.height, k.linear, pv.a * x0 + rowV, pv.a * xl + rowV, 1, r)) {
+      ++runs;
+      const std::uint32_t* run = reinterpret_cast<const std::uint32_t*>(l.bits + r * l.pitch) + first;
+      if (k.sourceFill == 0) return run;
+      for (std::int32_t i = 0; i < n; ++i) texels[i] = run[i] | k.sourceFill;
+      return texels;
+    }
+  }
+#if defined(__SSE2__)
+  if (k.gather && CpuHasAvx2()) {
+    // Whole vectors past the span's end: only texels that stay unused.
+    SampleRowAvx2(k, pr, pu, pv, rowR, rowU, rowV, x0, (n + 7) & ~7, texels);
+    return texels;
+  }
+#endif
+  alignas(64) double us[kBatch], vs[kBatch];
+  for (std::int32_t i = 0; i < n; ++i) {
+    const double px = x0 + i;
+    double rw = pr.a * px + rowR;
+    rw = rw > 1e-300 ? rw : 1e-300;
+    us[i] = (pu.a * px + rowU) / rw;
+    vs[i] = (pv.a * px + rowV) / rw;
+  }
+  if (k.linear) {
+    for (std::int32_t i = 0; i < n; ++i) texels[i] = SampleBilinear(k, us[i], vs[i]);
+  } else {
+    for (std::int32_t i = 0; i < n; ++i) {
+      const std::int64_t tx = AddressTexel(SnapCoordinate(us[i], l.width, false) >> 8, l.width, s.addressU);
+      const std::int64_t ty = AddressTexel(SnapCoordinate(vs[i], l.height, false) >> 8, l.height, s.addressV);
+      texels[i] = FetchArgb(l, tx, ty, k.sourceFill);
+    }
+  }
+  return texels;
+}
+
+void RasterizeSimple(const TriangleSetup& t, const PixelState& ps, const SimpleStage& k, std::int32_t rowBegin,
+                     std::int32_t rowEnd) {
+  alignas(64) std::uint32_t texels[kBatch + 8], scratch[kBatch];
+  std::uint64_t runs = 0;
   for (std::int32_t y = rowBegin; y < rowEnd; ++y) {
     std::int32_t b, e;
     RowSpan(t, y, b, e);
-    const double py = y;
-    const double rowR = pr.b * py + pr.c, rowU = pu.b * py + pu.c, rowV = pv.b * py + pv.c;
     std::uint32_t* out = reinterpret_cast<std::uint32_t*>(PixelAt(ps.target, 0, y));
     for (std::int32_t x0 = b; x0 < e; x0 += kBatch) {
       const std::int32_t n = std::min<std::int32_t>(kBatch, e - x0);
-      std::int64_t first, r;
-      const double xl = x0 + n - 1;
-      if (mayRunDirect && DirectRun(l.width, k.linear, pu.a * x0 + rowU, pu.a * xl + rowU, n, first) &&
-          DirectRun(l.height, k.linear, pv.a * x0 + rowV, pv.a * xl + rowV, 1, r)) {
-        const std::uint32_t* run = reinterpret_cast<const std::uint32_t*>(l.bits + r * l.pitch) + first;
-        ++directRuns;
-        if (k.sourceFill != 0) {
-          for (std::int32_t i = 0; i < n; ++i) texels[i] = run[i] | k.sourceFill;
-          run = texels;
-        }
-        EmitBatch(t, ps, k, py, x0, n, run, scratch, out);
-        continue;
-      }
-#if defined(__SSE2__)
-      if (useAvx2) {
-        // Whole vectors past the span's end: only texels that stay unused,
-        // and kBatch is a multiple of 8.
-        SampleRowAvx2(k, pr, pu, pv, rowR, rowU, rowV, x0, (n + 7) & ~7, texels);
-        EmitBatch(t, ps, k, py, x0, n, texels, scratch, out);
-        continue;
-      }
-#endif
-      for (std::int32_t i = 0; i < n; ++i) {
-        const double px = x0 + i;
-        double rw = pr.a * px + rowR;
-        rw = rw > 1e-300 ? rw : 1e-300;
-        us[i] = (pu.a * px + rowU) / rw;
-        vs[i] = (pv.a * px + rowV) / rw;
-      }
-      if (k.linear) {
-        for (std::int32_t i = 0; i < n; ++i) texels[i] = SampleBilinear(k, us[i], vs[i]);
-      } else {
-        for (std::int32_t i = 0; i < n; ++i) {
-          const std::int64_t tx = AddressTexel(SnapCoordinate(us[i], l.width, false) >> 8, l.width, s.addressU);
-          const std::int64_t ty = AddressTexel(SnapCoordinate(vs[i], l.height, false) >> 8, l.height, s.addressV);
-          texels[i] = FetchArgb(l, tx, ty, k.sourceFill);
-        }
-      }
-      EmitBatch(t, ps, k, py, x0, n, texels, scratch, out);
+      EmitBatch(t, ps, k, y, x0, n, BatchTexels(t, k, y, x0, n, texels, runs), scratch, out);
     }
   }
-  if (directRuns != 0) gDirectRunCount.fetch_add(directRuns, std::memory_order_relaxed);
+  if (runs != 0) gDirectRunCount.fetch_add(runs, std::memory_order_relaxed);
 }
 
 std::atomic<bool> gRowPathEnabled{true};
@@ -1217,6 +1221,202 @@ void RasterizeTriangle(const TriangleSetup& t, const PixelState& ps, std::int32_
     RasterizeGeneral(t, ps, rowBegin, rowEnd);
 }
 
+namespace {
+
+// Draws of this many triangles or more in one textured stage on a 2D target
+// (transition masks, soft edges, fans) are drawn a row at a time.
+constexpr std::size_t kMergeTriangles = 8;
+
+struct MergedSpan {
+  std::int32_t b, e;
+  std::uint32_t tri;
+};
+
+// A triangle whose texture coordinates put texel (x + U, y + V) at pixel
+// (x, y) with every weight 0 over its whole box (a picture rendered for the
+// target): its texels are read in place.
+struct DirectMap {
+  bool on = false;
+  std::int64_t u = 0, v = 0;
+};
+
+DirectMap DirectMapOf(const TriangleSetup& t, const SimpleStage& k) {
+  DirectMap m;
+  const TSurfaceView& l = *k.level;
+  const Plane& pu = t.attr[k.uo];
+  const Plane& pv = t.attr[k.uo + 1];
+  const std::int32_t x1 = t.x1 - 1, y1 = t.y1 - 1;
+  std::int64_t a, b, c, d;
+  // The coordinates are affine: what holds at the box's corners holds inside.
+  if (!DirectRun(l.width, k.linear, pu.At(t.x0, t.y0), pu.At(x1, t.y0), t.x1 - t.x0, a) ||
+      !DirectRun(l.width, k.linear, pu.At(t.x0, y1), pu.At(x1, y1), t.x1 - t.x0, b) || a != b ||
+      !DirectRun(l.height, k.linear, pv.At(t.x0, t.y0), pv.At(t.x0, y1), t.y1 - t.y0, c) ||
+      !DirectRun(l.height, k.linear, pv.At(x1, t.y0), pv.At(x1, y1), t.y1 - t.y0, d) || c != d)
+    return m;
+  // v along x and u along y stay on one texel.
+  std::int64_t e, f;
+  if (!DirectRun(l.height, k.linear, pv.At(t.x0, t.y0), pv.At(x1, t.y0), 1, e) || e != c ||
+      !DirectRun(l.width, k.linear, pu.At(t.x0, t.y0), pu.At(t.x0, y1), 1, f) || f != a)
+    return m;
+  m.on = true;
+  m.u = a - t.x0;
+  m.v = c - t.y0;
+  return m;
+}
+
+struct MergedRows {
+  std::vector<std::uint32_t> texels, factors, out;
+  std::vector<std::uint64_t> covered;  // one bit a pixel of the row
+  std::vector<MergedSpan> spans;
+  std::vector<std::uint32_t> active;
+};
+
+// Whether bits [b, e) hold any set bit; then sets them all.
+bool TestAndSet(std::vector<std::uint64_t>& bits, std::int32_t b, std::int32_t e) {
+  bool any = false;
+  for (std::int32_t x = b; x < e;) {
+    const std::size_t w = static_cast<std::size_t>(x) >> 6;
+    const std::int32_t lo = x & 63, hi = std::min<std::int32_t>(64, lo + (e - x));
+    const std::uint64_t mask = (hi == 64 ? ~0ull : (1ull << hi) - 1) & ~((1ull << lo) - 1);
+    any = any || (bits[w] & mask) != 0;
+    bits[w] |= mask;
+    x += hi - lo;
+  }
+  return any;
+}
+
+// The row's spans, each pixel through the same texel, stage and blend as
+// RasterizeSimple gives it; spans next to each other are modulated and
+// blended as one run, read in place where their texels allow.
+void FlushMergedRow(const std::vector<TriangleSetup>& tris, const std::vector<SimpleStage>& stages,
+                    const std::vector<DirectMap>& maps, const PixelState& ps, std::int32_t y, std::int32_t x0,
+                    MergedRows& m, std::uint64_t& runs) {
+  if (m.spans.empty()) return;
+  if (!std::is_sorted(m.spans.begin(), m.spans.end(), [](const MergedSpan& a, const MergedSpan& b) { return a.b < b.b; }))
+    std::sort(m.spans.begin(), m.spans.end(), [](const MergedSpan& a, const MergedSpan& b) { return a.b < b.b; });
+  std::uint32_t* row = reinterpret_cast<std::uint32_t*>(PixelAt(ps.target, 0, y));
+  const bool x8Target = ps.target.format == Format::X8R8G8B8;
+  for (std::size_t i = 0; i < m.spans.size();) {
+    // A run of spans next to each other: [i, j).
+    std::size_t j = i + 1;
+    while (j < m.spans.size() && m.spans[j].b == m.spans[j - 1].e) ++j;
+    const std::int32_t b = m.spans[i].b, e = m.spans[j - 1].e;
+    const DirectMap& first = maps[m.spans[i].tri];
+    bool inPlace = first.on && stages[m.spans[i].tri].sourceFill == 0, identity = true;
+    for (std::size_t q = i; q < j; ++q) {
+      const DirectMap& d = maps[m.spans[q].tri];
+      const SimpleStage& k = stages[m.spans[q].tri];
+      inPlace = inPlace && d.on && d.u == first.u && d.v == first.v;
+      identity = identity && !k.varying && k.factor == 0xFFFFFFFFu;
+    }
+    const std::uint32_t* tex;
+    if (inPlace) {
+      const TSurfaceView& l = *stages[m.spans[i].tri].level;
+      tex = reinterpret_cast<const std::uint32_t*>(l.bits + (y + first.v) * l.pitch) + (b + first.u);
+      runs += j - i;
+    } else {
+      for (std::size_t q = i; q < j; ++q) {
+        const MergedSpan& sp = m.spans[q];
+        const SimpleStage& k = stages[sp.tri];
+        const DirectMap& d = maps[sp.tri];
+        std::uint32_t* dst = m.texels.data() + (sp.b - x0);
+        if (d.on) {
+          const TSurfaceView& l = *k.level;
+          const std::uint32_t* src = reinterpret_cast<const std::uint32_t*>(l.bits + (y + d.v) * l.pitch) + (sp.b + d.u);
+          for (std::int32_t x = 0; x < sp.e - sp.b; ++x) dst[x] = src[x] | k.sourceFill;
+          ++runs;
+          continue;
+        }
+        // Sampled: kBatch at a time, in place (the vectors past a batch's
+        // end land where the next is written).
+        for (std::int32_t x = sp.b; x < sp.e; x += kBatch) {
+          const std::int32_t n = std::min<std::int32_t>(kBatch, sp.e - x);
+          std::uint32_t* at = m.texels.data() + (x - x0);
+          const std::uint32_t* got = BatchTexels(tris[sp.tri], k, y, x, n, at, runs);
+          if (got != at) std::memcpy(at, got, static_cast<std::size_t>(n) * 4);
+        }
+      }
+      tex = m.texels.data() + (b - x0);
+    }
+    const std::uint32_t* src = tex;
+    if (!identity) {
+      for (std::size_t q = i; q < j; ++q) {
+        const MergedSpan& sp = m.spans[q];
+        const SimpleStage& k = stages[sp.tri];
+        std::uint32_t* f = m.factors.data() + (sp.b - x0);
+        if (!k.varying) {
+          std::fill_n(f, sp.e - sp.b, k.factor);
+          continue;
+        }
+        for (std::int32_t x = sp.b; x < sp.e; x += kBatch)
+          DiffuseRow(tris[sp.tri], k, y, x, std::min<std::int32_t>(kBatch, sp.e - x), f + (x - sp.b));
+      }
+      for (std::int32_t x = b; x < e; x += kBatch)
+        ModulatePixels(tex + (x - b), m.factors.data() + (x - x0), m.out.data() + (x - x0),
+                       std::min<std::int32_t>(kBatch, e - x));
+      src = m.out.data() + (b - x0);
+    }
+    BlendSpan(ps.blend, src, row + b, static_cast<std::size_t>(e - b), x8Target);
+    i = j;
+  }
+  for (const MergedSpan& sp : m.spans) {
+    for (std::int32_t x = sp.b - x0; x < sp.e - x0; x += 64) m.covered[static_cast<std::size_t>(x) >> 6] = 0;
+    m.covered[static_cast<std::size_t>(sp.e - 1 - x0) >> 6] = 0;
+  }
+  m.spans.clear();
+}
+
+// All triangles' rows [from, to) a row at a time (see kMergeTriangles).
+void RasterizeMerged(const std::vector<TriangleSetup>& tris, const std::vector<SimpleStage>& stages,
+                     const std::vector<DirectMap>& maps, const PixelState& ps, std::int32_t from, std::int32_t to) {
+  thread_local MergedRows m;
+  const std::int32_t x0 = ps.clipX0, width = ps.clipX1 - ps.clipX0;
+  if (width <= 0) return;
+  m.texels.resize(static_cast<std::size_t>(width) + kBatch + 8);
+  m.factors.resize(m.texels.size());
+  m.out.resize(m.texels.size());
+  m.covered.assign(static_cast<std::size_t>(width + 63) / 64 + 1, 0);
+  m.active.clear();
+  for (std::uint32_t i = 0; i < tris.size(); ++i)
+    if (tris[i].y0 < to && tris[i].y1 > from) m.active.push_back(i);
+  std::uint64_t runs = 0;
+  for (std::int32_t y = from; y < to; ++y) {
+    for (const std::uint32_t i : m.active) {
+      const TriangleSetup& t = tris[i];
+      if (y < t.y0 || y >= t.y1) continue;
+      std::int32_t b, e;
+      RowSpan(t, y, b, e);
+      if (b >= e) continue;
+      // A span over one already there blends after it: the row so far first.
+      if (TestAndSet(m.covered, b - x0, e - x0)) {
+        FlushMergedRow(tris, stages, maps, ps, y, x0, m, runs);
+        TestAndSet(m.covered, b - x0, e - x0);
+      }
+      m.spans.push_back({b, e, i});
+    }
+    FlushMergedRow(tris, stages, maps, ps, y, x0, m, runs);
+  }
+  if (runs != 0) gDirectRunCount.fetch_add(runs, std::memory_order_relaxed);
+}
+
+// The stage and texel map of every triangle when the draw may be drawn by
+// rows.
+bool MergeableDraw(const std::vector<TriangleSetup>& tris, const PixelState& ps, std::vector<SimpleStage>& stages,
+                   std::vector<DirectMap>& maps) {
+  if (tris.size() < kMergeTriangles || ps.shader != nullptr || !gRowPathEnabled.load(std::memory_order_relaxed))
+    return false;
+  stages.resize(tris.size());
+  maps.resize(tris.size());
+  for (std::size_t i = 0; i < tris.size(); ++i) {
+    const TriangleSetup& t = tris[i];
+    if (!(t.rhw.a == 0 && t.rhw.b == 0 && t.rhw.c == 1.0) || !SimpleStageFor(t, ps, stages[i])) return false;
+    maps[i] = DirectMapOf(t, stages[i]);
+  }
+  return true;
+}
+
+}  // namespace
+
 void RasterizeAll(const std::vector<TriangleSetup>& tris, const PixelState& ps) {
   if (tris.empty()) return;
   std::int32_t y0 = tris[0].y0, y1 = tris[0].y1;
@@ -1227,9 +1427,16 @@ void RasterizeAll(const std::vector<TriangleSetup>& tris, const PixelState& ps) 
     pixels += static_cast<std::int64_t>(t.x1 - t.x0) * (t.y1 - t.y0);
   }
   const std::uint32_t bands = static_cast<std::uint32_t>((y1 - y0 + kBandRows - 1) / kBandRows);
+  std::vector<SimpleStage> stages;
+  std::vector<DirectMap> maps;
+  const bool merged = MergeableDraw(tris, ps, stages, maps);
   auto band = [&](std::uint32_t i) {
     const std::int32_t from = y0 + static_cast<std::int32_t>(i) * kBandRows;
     const std::int32_t to = std::min(from + kBandRows, y1);
+    if (merged) {
+      RasterizeMerged(tris, stages, maps, ps, from, to);
+      return;
+    }
     for (const TriangleSetup& t : tris) RasterizeTriangle(t, ps, from, to);
   };
   if (pixels < kInlinePixels) {

@@ -492,12 +492,12 @@ TEST(GfxRaster, TargetSizedPicturesAndOpaqueFillsEqualThePerPixelPath) {
     const bool fill = round % 6 == 4;
     std::vector<TlVertex> v;
     std::uint32_t solid = 0;
-    for (int k = 0; k < 30; ++k) {
+    for (int k = 0; k < 60; ++k) {
       const float x = pos(rng), y = pos(rng) * 0.6f;
       std::uint32_t c = rng() % 3 == 0 ? 0xFFFFFFFFu : (rng() % 256) * 0x01010101u;
-      // Fills: one opaque colour a triangle (now and then a translucent one).
       if (k % 3 == 0) solid = rng() % 5 == 0 ? 0x80000000u | (rng() & 0xFFFFFF) : rng() | 0xFF000000u;
-      if (fill) c = solid;
+      // Fills and, now and then, flat coverage: one colour a triangle.
+      if (fill || round % 4 == 3) c = fill ? solid : (solid >> 24) * 0x01010101u;
       v.push_back({x, y, 0, 1, c, (x + 0.5f + shift) / float(w), (y + 0.5f) / float(h)});
     }
     Image targets[2];
