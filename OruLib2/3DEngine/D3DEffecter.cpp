@@ -256,7 +256,7 @@ bool TCustomD3DEffecter::TakePicture(std::int32_t index, TRenderTargetManager* p
 }
 
 bool TCustomD3DEffecter::RenderInto(std::int32_t index, std::uint32_t clearColour, std::int32_t margin,
-                                    const TRenderSlideProc& renderSlide, void* data) {
+                                    const TRenderSlideProc& renderSlide, void* data, const TEffectPass& pass) {
   TRenderTargetTexture* picture = pictures_[index].get();
   T3DTexture* dev = picture ? picture->Realize() : nullptr;
   if (!dev || !screen_->CanDraw()) return false;
@@ -276,9 +276,25 @@ bool TCustomD3DEffecter::RenderInto(std::int32_t index, std::uint32_t clearColou
     // the rendered rectangle and the edge replicated next to it, 1:1, so
     // only that much is cleared there; the rest keeps what it held.
     TRef<T3DRenderer> renderer(screen_->Renderer());
-    const TRect used{0, 0, std::min(size.cx, r.Right - r.Left + margin), std::min(size.cy, r.Bottom - r.Top + margin)};
-    const bool whole = margin < 0 || Empty(r);
-    if (renderer)
+    TRect used{0, 0, std::min(size.cx, r.Right - r.Left + margin), std::min(size.cy, r.Bottom - r.Top + margin)};
+    bool whole = margin < 0 || Empty(r);
+    if (!whole && !Empty(pass.Reads)) {
+      // Only what the filter reads (and the taps next to it) is drawn: the
+      // rest of the picture is never looked at this frame.
+      const TRect reads = Intersect({pass.Reads.Left - 2, pass.Reads.Top - 2, pass.Reads.Right + 2,
+                                     pass.Reads.Bottom + 2},
+                                    r);
+      if (!Empty(reads)) {
+        TRect part{reads.Left - r.Left, reads.Top - r.Top, reads.Right - r.Left, reads.Bottom - r.Top};
+        // Where it reaches the rectangle's edge, the replicated margin too.
+        if (reads.Right == r.Right) part.Right = used.Right;
+        if (reads.Bottom == r.Bottom) part.Bottom = used.Bottom;
+        used = part;
+        screen_->SetViewport(used, 0.0f, 1.0f);
+      }
+    }
+    // A slide that paints all of it opaque needs nothing under it.
+    if (renderer && !(pass.Covered && !whole))
       renderer->Clear(whole ? std::span<const TRect>{} : std::span<const TRect>{&used, 1}, cfTarget, clearColour, 1.0f);
   }
   if (!Empty(r) && renderSlide) {
@@ -295,7 +311,8 @@ bool TCustomD3DEffecter::RenderInto(std::int32_t index, std::uint32_t clearColou
   return !Empty(r);
 }
 
-TEffController* TCustomD3DEffecter::RunEffect(bool twoPictures, const TRenderSlideProc& renderSlide, void* data) {
+TEffController* TCustomD3DEffecter::RunEffect(bool twoPictures, const TRenderSlideProc& renderSlide, void* data,
+                                              const TEffectPass& pass) {
   if (!controller_ || !screen_->CanDraw()) return nullptr;
   if (twoPictures) {
     TRenderTargetManager* pool = targetPool_ ? targetPool_ : rtManager_.get();
@@ -306,7 +323,7 @@ TEffController* TCustomD3DEffecter::RunEffect(bool twoPictures, const TRenderSli
   // Grey under alpha 0 keeps bilinear fringes neutral with straight alpha;
   // a premultiplied picture must hold black there, or the grey is added.
   const bool premultiplied = pictures_[0]->Premultiplied;
-  if (RenderInto(0, premultiplied ? 0u : 0x00808080u, kMaxReplication, renderSlide, data)) {
+  if (RenderInto(0, premultiplied ? 0u : 0x00808080u, kMaxReplication, renderSlide, data, pass)) {
     const TRect r = rendered_[0];
     ReplicateEdges(pictures_[0].get(), {0, 0, r.Right - r.Left, r.Bottom - r.Top}, false);
   }

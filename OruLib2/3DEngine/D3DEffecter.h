@@ -13,6 +13,16 @@
 
 namespace oru {
 
+// What a filter's pass needs of the effecter's picture beyond the default:
+// Covered, the slide paints the whole area (and the replication margin)
+// opaque itself, so nothing is cleared under it; Reads, when not empty, the
+// only part of the area (target pixels) that the filter reads: the slide is
+// rendered there (and 2 pixels round) alone.
+struct TEffectPass {
+  bool Covered = false;
+  zm::TRect Reads;
+};
+
 class TCustomD3DEffecter;
 class TD3DTriController;
 
@@ -83,7 +93,8 @@ public:
   // border column and row replicated) and returns
   // the controller for the filter's Draw. Nil when no picture can be had or
   // the screen cannot draw.
-  TEffController* RunEffect(bool twoPictures, const TRenderSlideProc& renderSlide, void* data);
+  TEffController* RunEffect(bool twoPictures, const TRenderSlideProc& renderSlide, void* data,
+                            const TEffectPass& pass = {});
   // The direct render pass: renders a slide into the current picture (1 when
   // Current is set, else 0), cleared to transparent black, and replicates
   // its border up to 32 pixels out. False when nothing was rendered.
@@ -132,7 +143,7 @@ private:
   // Margin: the cleared columns and rows past the rendered rectangle, all
   // of the picture when negative.
   bool RenderInto(std::int32_t index, std::uint32_t clearColour, std::int32_t margin,
-                  const TRenderSlideProc& renderSlide, void* data);
+                  const TRenderSlideProc& renderSlide, void* data, const TEffectPass& pass = {});
   bool TakePicture(std::int32_t index, zm::TRenderTargetManager* pool);
 
   zm::T3DScreen* screen_;

@@ -46,6 +46,12 @@ public:
   virtual float Value() const { return static_cast<float>(Progress * InvDuration); }
   // The progress from which the transition counts as done.
   virtual float EndValue() const { return Duration; }
+  // The part of TargetRect (target pixels) that Draw reads of the picture
+  // at the current progress; false when it may read all of it.
+  virtual bool ReadBounds(zm::TRect& reads) const {
+    (void)reads;
+    return false;
+  }
   // The option byte handed to the effecter with each slide.
   virtual std::uint8_t OptionByte() const { return 0; }
   // Push mode: where the outgoing slide is drawn within Visible.

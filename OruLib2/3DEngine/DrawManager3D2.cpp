@@ -912,6 +912,20 @@ bool T3DDrawer::ReadFrame(TBitmap* bitmap) {
 
 void T3DDrawer::DrawFilterSlide(TDrawItem* slide, TDrawFilter* filter) {
   if (!Effecter) return;
+  // The picture is rendered only where the filter reads it, and not
+  // cleared under a slide that paints all of it (with the replicated edge).
+  TEffectPass pass;
+  filter->TargetRect = GetVisibleRect();
+  if (TRect reads; filter->ReadBounds(reads)) pass.Reads = reads;
+  const TRect area = Effecter->Area();
+  const TFloatRect v = GetViewRectF();
+  const TFloatPoint vs = GetVirtualSize();
+  if (slide && !OffsetSet && !Empty(area) && v.Right > v.Left && v.Bottom > v.Top) {
+    const float kx = vs.X / (v.Right - v.Left), ky = vs.Y / (v.Bottom - v.Top);
+    const std::int32_t m = TCustomD3DEffecter::kMaxReplication;
+    pass.Covered = slide->CoversOpaque({(float(area.Left) - v.Left) * kx, (float(area.Top) - v.Top) * ky,
+                                        (float(area.Right + m) - v.Left) * kx, (float(area.Bottom + m) - v.Top) * ky});
+  }
   FilterSlide = slide;
   TEffController* controller = Effecter->RunEffect(
       filter->MovesSlides,
@@ -919,7 +933,7 @@ void T3DDrawer::DrawFilterSlide(TDrawItem* slide, TDrawFilter* filter) {
         SetFrameProjection();
         if (FilterSlide) Draw(FilterSlide);
       },
-      nullptr);
+      nullptr, pass);
   FilterSlide = nullptr;
   SetPixelProjection();
   filter->TargetRect = GetVisibleRect();

@@ -62,6 +62,8 @@ public:
   void ComputeMaxRadius() override;
   void DrawBand(int index, float outerCoverage, float innerCoverage, float outerRadius,
                 float innerRadius) override;
+  // The box of the outer polygon.
+  bool ReadBounds(zm::TRect& reads) const override;
 
   float NearDist = 0;  // from the centre to the slide area, 0 inside
   float FarDist = 0;   // to the farthest corner

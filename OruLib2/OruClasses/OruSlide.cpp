@@ -536,6 +536,32 @@ void TOruSlide::DrawBackgroundLayer(zm::TDeviceDrawer& drawer, const TSlideBackg
   for (const auto& o : objects) drawer.Draw(o.get());
 }
 
+bool TOruSlide::CoversOpaque(const zm::TFloatRect& rect) {
+  if (TransparentBg || TransitionFlag || EffectSlide != 0 || Background.Kind != kSlideBgSolid) return false;
+  // One layer only, painted whole: no second background mixed in, no blur.
+  const float blend = std::isfinite(Background2.Blend) ? std::clamp(Background2.Blend, 0.0f, 1.0f) : 0.0f;
+  if (blend != 0.0f || GetBlurRadius() != 0.0f) return false;
+  if (!BgObjects2.empty() && SlideLayerHooks.Begin && SlideLayerHooks.End && SlideLayerHooks.Blend) return false;
+  // The background quad of DrawSlideBackground: from Origin along 4u and 4v.
+  const TSlideCorners corners = ScreenCorners();
+  const TFloatPoint u = zm::ScaleFloatPoint(zm::SubFloatPoints(corners.TopLeft, corners.TopRight), 0.5f);
+  const TFloatPoint v = zm::ScaleFloatPoint(zm::SubFloatPoints(corners.TopLeft, corners.BottomLeft), 0.5f);
+  const TFloatPoint centre = zm::AddFloatPoints(corners.TopLeft, zm::AddFloatPoints(u, v));
+  const TFloatPoint origin = zm::CombineFloatPoints(centre, zm::AddFloatPoints(u, v), 1.0f, -2.0f);
+  const double ax = 4.0 * u.X, ay = 4.0 * u.Y, bx = 4.0 * v.X, by = 4.0 * v.Y;
+  const double det = ax * by - ay * bx;
+  if (!std::isfinite(det) || std::fabs(det) < 1e-6) return false;
+  // Every corner of Rect inside the quad, with a pixel to spare.
+  const double spareA = 1.0 / std::hypot(ax, ay), spareB = 1.0 / std::hypot(bx, by);
+  for (const TFloatPoint p : {TFloatPoint{rect.Left, rect.Top}, TFloatPoint{rect.Right, rect.Top},
+                              TFloatPoint{rect.Left, rect.Bottom}, TFloatPoint{rect.Right, rect.Bottom}}) {
+    const double dx = double(p.X) - origin.X, dy = double(p.Y) - origin.Y;
+    const double s = (dx * by - dy * bx) / det, t = (ax * dy - ay * dx) / det;
+    if (!(s > spareA && s < 1 - spareA && t > spareB && t < 1 - spareB)) return false;
+  }
+  return true;
+}
+
 void TOruSlide::Draw(zm::TDeviceDrawer& drawer) {
   const TSlideCorners corners = ScreenCorners();
   // The drawer marks the item itself while a slide-based filter asks for it.

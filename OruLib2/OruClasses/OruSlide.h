@@ -187,6 +187,8 @@ public:
   // ---- Overrides ----------------------------------------------------------------------
   void Dispose() override;
   void Draw(zm::TDeviceDrawer& drawer) override;
+  // Its own solid background is drawn first, opaque and past every edge.
+  bool CoversOpaque(const zm::TFloatRect& rect) override;
   void UpdateLayout(bool recursive) override;
   double GetTimePoint(std::int32_t kind) override;
   zm::TFloatPoint GetContainerSize() override;

@@ -1242,25 +1242,65 @@ struct DirectMap {
 
 DirectMap DirectMapOf(const TriangleSetup& t, const SimpleStage& k) {
   DirectMap m;
+  // The part of the triangle over the pixel centres of its box (a convex
+  // polygon): the coordinates are affine, so their extremes over every
+  // pixel drawn lie at its corners.
+  double px[10], py[10];
+  int n = 3;
+  for (int i = 0; i < 3; ++i) {
+    px[i] = static_cast<double>(t.edge[i].xa) / 256.0;
+    py[i] = static_cast<double>(t.edge[i].ya) / 256.0;
+  }
+  const double lim[4] = {static_cast<double>(t.x0), static_cast<double>(t.x1 - 1), static_cast<double>(t.y0),
+                         static_cast<double>(t.y1 - 1)};
+  for (int side = 0; side < 4 && n > 0; ++side) {
+    const bool isX = side < 2, low = side % 2 == 0;
+    const auto inside = [&](int i) {
+      const double v = isX ? px[i] : py[i];
+      return low ? v >= lim[side] : v <= lim[side];
+    };
+    double qx[10], qy[10];
+    int q = 0;
+    for (int i = 0; i < n; ++i) {
+      const int j = (i + 1) % n;
+      const bool in = inside(i), next = inside(j);
+      if (in) qx[q] = px[i], qy[q++] = py[i];
+      if (in != next && q < 10) {
+        const double a = isX ? px[i] : py[i], b = isX ? px[j] : py[j];
+        const double f = (lim[side] - a) / (b - a);
+        qx[q] = px[i] + f * (px[j] - px[i]);
+        qy[q++] = py[i] + f * (py[j] - py[i]);
+      }
+    }
+    n = q;
+    std::copy(qx, qx + n, px);
+    std::copy(qy, qy + n, py);
+  }
+  if (n == 0) return m;
   const TSurfaceView& l = *k.level;
   const Plane& pu = t.attr[k.uo];
   const Plane& pv = t.attr[k.uo + 1];
-  const std::int32_t x1 = t.x1 - 1, y1 = t.y1 - 1;
-  std::int64_t a, b, c, d;
-  // The coordinates are affine: what holds at the box's corners holds inside.
-  if (!DirectRun(l.width, k.linear, pu.At(t.x0, t.y0), pu.At(x1, t.y0), t.x1 - t.x0, a) ||
-      !DirectRun(l.width, k.linear, pu.At(t.x0, y1), pu.At(x1, y1), t.x1 - t.x0, b) || a != b ||
-      !DirectRun(l.height, k.linear, pv.At(t.x0, t.y0), pv.At(t.x0, y1), t.y1 - t.y0, c) ||
-      !DirectRun(l.height, k.linear, pv.At(x1, t.y0), pv.At(x1, y1), t.y1 - t.y0, d) || c != d)
-    return m;
-  // v along x and u along y stay on one texel.
-  std::int64_t e, f;
-  if (!DirectRun(l.height, k.linear, pv.At(t.x0, t.y0), pv.At(x1, t.y0), 1, e) || e != c ||
-      !DirectRun(l.width, k.linear, pu.At(t.x0, t.y0), pu.At(t.x0, y1), 1, f) || f != a)
+  // Held off the sampler's steps by a margin, so that rounding cannot move
+  // a pixel across one: the weight stays 0 (the texel stays whole).
+  const double slack = k.linear ? 0.49 / 256.0 : 0.49;
+  double ou = 0, ov = 0;
+  for (int i = 0; i < n; ++i) {
+    const double gu = pu.At(px[i], py[i]) * l.width - px[i] - 0.5, gv = pv.At(px[i], py[i]) * l.height - py[i] - 0.5;
+    if (!std::isfinite(gu) || !std::isfinite(gv) || std::fabs(gu) > 1e9 || std::fabs(gv) > 1e9) return m;
+    if (i == 0) {
+      ou = std::nearbyint(gu);
+      ov = std::nearbyint(gv);
+    }
+    if (std::fabs(gu - ou) > slack || std::fabs(gv - ov) > slack) return m;
+  }
+  const std::int64_t u = static_cast<std::int64_t>(ou), v = static_cast<std::int64_t>(ov);
+  // Every texel inside the texture, as no address mode comes in.
+  if (t.x0 + u < 0 || t.x1 - 1 + u >= static_cast<std::int64_t>(l.width) || t.y0 + v < 0 ||
+      t.y1 - 1 + v >= static_cast<std::int64_t>(l.height))
     return m;
   m.on = true;
-  m.u = a - t.x0;
-  m.v = c - t.y0;
+  m.u = u;
+  m.v = v;
   return m;
 }
 

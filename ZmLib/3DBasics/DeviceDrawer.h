@@ -35,6 +35,12 @@ public:
   // After every top-level draw of the item, drawn or not.
   virtual void Reset(TDeviceDrawer& drawer) { (void)drawer; }
   virtual void Draw(TDeviceDrawer& drawer) = 0;
+  // True when the item's drawing begins by painting every pixel of Rect
+  // (virtual units) opaque, so that nothing drawn there before shows.
+  virtual bool CoversOpaque(const TFloatRect& rect) {
+    (void)rect;
+    return false;
+  }
 };
 
 // The empty base of the parameter objects of the transition filters.

@@ -544,6 +544,33 @@ TEST_F(OruSlide, CrossFadeDrawsThroughTheLayerInOrder) {
   EXPECT_EQ(d->Calls.size(), 4u);
 }
 
+// The drawer leaves out the clear under a slide whose own solid background
+// paints everything it is asked about.
+TEST_F(OruSlide, AnOpaqueSolidBackgroundCoversTheSlideAndItsSurroundings) {
+  auto f = Ini("[main]\r\n[Slide1]\r\n");
+  TRef<TOruSlide> s = Build(f.get());
+  s->SetTimeAndLayout(true, 0);
+  ASSERT_EQ(s->Background.Kind, kSlideBgSolid);
+  const zm::TFloatRect slide{0, 0, 640, 480}, wide{-300, -220, 940, 700}, far{-340, 0, 640, 480};
+  EXPECT_TRUE(s->CoversOpaque(slide));
+  EXPECT_TRUE(s->CoversOpaque(wide));   // the quad is twice the slide, about its centre
+  EXPECT_FALSE(s->CoversOpaque(far));   // past it
+  EXPECT_FALSE(s->CoversOpaque({std::nanf(""), 0, 10, 10}));
+  s->TransparentBg = 1;
+  EXPECT_FALSE(s->CoversOpaque(slide));
+  s->TransparentBg = 0;
+  s->Background2.Blend = 0.25f;  // the second background mixed in over it
+  EXPECT_FALSE(s->CoversOpaque(slide));
+  s->Background2.Blend = 0;
+  s->Background.Kind = kSlideBgGradient1;
+  EXPECT_FALSE(s->CoversOpaque(slide));
+  s->Background.Kind = kSlideBgSolid;
+  s->TransitionFlag = true;  // drawn without its background for a slide effect
+  EXPECT_FALSE(s->CoversOpaque(slide));
+  s->TransitionFlag = false;
+  EXPECT_TRUE(s->CoversOpaque(slide));
+}
+
 TEST_F(OruSlide, PictureBackgroundIsMadeOncePreparedAndReleased) {
   auto f = Ini("[main]\r\nopt_bstyle=2\r\nopt_bfn=bg.png\r\n[Slide1]\r\n");
   TRef<TOruSlide> s = Build(f.get());
