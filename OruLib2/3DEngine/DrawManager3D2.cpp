@@ -385,11 +385,14 @@ bool T3DDrawer::PrepareScreenLevel(TImage* image, const TImageDrawParams& params
   if (ReadsOneToOne(src, place)) return false;
   const std::string key = ScreenLevelKey(params.Level, place, src);
   TRef<TSysBitmap> texels;
+  bool opaque = false;
   try {
     // Decoded and resampled under the picture store's own lock only.
     TBitmap* level = image->Store()->GetMipLevel(params.Level, nullptr, nullptr);
     if (level && src.X0 >= 0 && src.Y0 >= 0 && src.X1 <= float(level->Width()) && src.Y1 <= float(level->Height()))
       texels = MakeScreenLevel(level, src, place);
+    // A level without alpha comes out opaque (the conversion fills it in).
+    opaque = level && level->PixelFormat() && !level->PixelFormat()->HasAlpha;
   } catch (const std::exception&) {
     texels = nullptr;
   }
@@ -407,7 +410,7 @@ bool T3DDrawer::PrepareScreenLevel(TImage* image, const TImageDrawParams& params
       if (!TextureManager) TextureManager = MakeRef<TTextureManager6>(Screen_.get());
       t = MakeRef<TMultiTexture6>(TextureManager.get());
       t->SetPicture(texels.get(), false, false, params.Premultiplied, 1, 1, {0, 0, texels->Width(), texels->Height()});
-      store->Textures.push_back({key, t});
+      store->Textures.push_back({key, t, opaque});
     }
   }
   PrepareTiles(t.get());
@@ -415,7 +418,8 @@ bool T3DDrawer::PrepareScreenLevel(TImage* image, const TImageDrawParams& params
 }
 
 TMultiTexture6* T3DDrawer::FindScreenLevel(TImage* image, const TImageDrawParams& params, TPoint3F& origin,
-                                           TPoint3F& axisX, TPoint3F& axisY, TRectF& source) {
+                                           TPoint3F& axisX, TPoint3F& axisY, TRectF& source, bool* opaque,
+                                           TScreenPlacement* placement) {
   if (!ScreenSizedPictures || !WantsScreenLevel(params)) return nullptr;
   // Only a picture lying flat on the slide lands on whole screen pixels.
   if (origin.Z != 0 || axisX.Z != 0 || axisY.Z != 0) return nullptr;
@@ -450,9 +454,50 @@ TMultiTexture6* T3DDrawer::FindScreenLevel(TImage* image, const TImageDrawParams
     origin = o;
     const double u0 = place.X - 0.5, v0 = place.Y - 0.5;
     source = {float(place.Left - u0), float(place.Top - v0), float(place.Right - u0), float(place.Bottom - v0)};
+    if (opaque) *opaque = w.Opaque;
+    if (placement) *placement = place;
     return w.Texture.get();
   }
   return nullptr;
+}
+
+bool T3DDrawer::OpaqueImageRect(TImage* image, const TFloatPoint& origin, const TImageDrawParams& params,
+                                const TFloatPoint& axisX, const TFloatPoint& axisY, TFloatRect& rect) {
+  // Drawn as DrawImage draws it: opaque texels at full opacity (a tint or
+  // a grading keeps the alpha), straight onto the target.
+  if (!image || (image->Flags() & kDisposed) || !CanDraw() || OpacityByte(params.Opacity, true) != 255) return false;
+  std::int32_t ci = 0;
+  if (image->GetCacheList()->FindByClass<TCustomTexture>(ci)) return false;
+  TLockScope l(DrawerLock());
+  const float scale = std::ldexp(1.0f, params.Level);
+  const TPoint3F o0 = Place(origin);
+  const TPoint3F a0{axisX.X * scale, axisX.Y * scale, 0}, b0{axisY.X * scale, axisY.Y * scale, 0};
+  TPoint3F o = o0, ax = a0, ay = b0;
+  TRectF src;
+  bool opaque = false;
+  TScreenPlacement place;
+  if (!FindScreenLevel(image, params, o, ax, ay, src, &opaque, &place) || !opaque) return false;
+  // The pixels inside the picture's edges (the texture's ring lies outside
+  // them), less one all round; device pixel i spans i - 0.5 .. i + 0.5.
+  const double l0 = place.X + 1.5, t0 = place.Y + 1.5;
+  const double l1 = place.X + place.Width - 2.5, t1 = place.Y + place.Height - 2.5;
+  if (!(l1 > l0) || !(t1 > t0)) return false;
+  // Back to virtual points along the picture's own axes: a fill's pixel
+  // centres lie on whole surface coordinates, so device coordinate d is
+  // surface d there, the source point u(d) of the picture, at Origin + u AxisX.
+  const TRectF s = LevelSource(params);
+  const TPoint off = Screen_->TargetOffset();
+  const auto project = [&](double x, double y) {
+    const TPoint2F p = Screen_->ProjectToTarget({float(o0.X + x * a0.X + y * b0.X), float(o0.Y + x * a0.Y + y * b0.Y), 0});
+    return TPoint2F{p.X + float(off.X), p.Y + float(off.Y)};
+  };
+  const TPoint2F tl = project(s.X0, s.Y0), tr = project(s.X1, s.Y0), bl = project(s.X0, s.Y1);
+  const double ku = (double(s.X1) - s.X0) / (double(tr.X) - tl.X), kv = (double(s.Y1) - s.Y0) / (double(bl.Y) - tl.Y);
+  const auto u = [&](double d) { return s.X0 + (d - tl.X) * ku; };
+  const auto v = [&](double d) { return s.Y0 + (d - tl.Y) * kv; };
+  rect = {float(origin.X + u(l0) * double(a0.X)), float(origin.Y + v(t0) * double(b0.Y)),
+          float(origin.X + u(l1) * double(a0.X)), float(origin.Y + v(t1) * double(b0.Y))};
+  return rect.Right > rect.Left && rect.Bottom > rect.Top;
 }
 
 void T3DDrawer::ReleaseImageTextures(TImage* image) {

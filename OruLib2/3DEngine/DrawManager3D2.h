@@ -19,6 +19,7 @@
 #include "OruLib2/3DEngine/D3DEffecter.h"
 #include "OruLib2/3DEngine/DrawFilter.h"
 #include "OruLib2/3DEngine/OruShaders.h"
+#include "OruLib2/3DEngine/ScreenLevels.h"
 #include "OruLib2/MultiTexture6.h"
 #include "ZmLib/3DBasics/Dev3DApp2.h"
 #include "ZmLib/3DBasics/Dev3DRTPool.h"
@@ -37,6 +38,7 @@ class T3DYUV;
 struct TTextureWrapper {
   std::string Key;
   zm::TRef<zm::TMultiTexture6> Texture;
+  bool Opaque = false;  // every texel of alpha 255 (a picture without alpha)
 };
 
 // The tiled textures of one picture; kept in the cache list of the picture's
@@ -106,6 +108,10 @@ public:
                  const zm::TFloatPoint& axisX, const zm::TFloatPoint& axisY) override;
   void FillGradientQuad(const zm::TFloatPoint& origin, const zm::TFloatPoint& offset, const zm::TGradientFill& fill,
                         const zm::TFloatPoint& axisX, const zm::TFloatPoint& axisY) override;
+  // The pixels a still picture drawn from its screen-sized texture covers
+  // (not its smoothed edges), when the texture is opaque and drawn so.
+  bool OpaqueImageRect(zm::TImage* image, const zm::TFloatPoint& origin, const zm::TImageDrawParams& params,
+                       const zm::TFloatPoint& axisX, const zm::TFloatPoint& axisY, zm::TFloatRect& rect) override;
   void DrawGradientFrame(bool quad, const zm::TFloatPoint& origin, bool flag, float opacity, zm::TColor32 colour,
                          const zm::TFloatPoint& size, const zm::TFloatPoint& border) override;
   // Through the device's projection from the camera: in perspective.
@@ -209,7 +215,8 @@ private:
   // That texture when the picture lands on its quad now, with the origin,
   // axes and source rectangle that draw it 1:1; else nil.
   zm::TMultiTexture6* FindScreenLevel(zm::TImage* image, const zm::TImageDrawParams& params, zm::TPoint3F& origin,
-                                      zm::TPoint3F& axisX, zm::TPoint3F& axisY, zm::TRectF& source);
+                                      zm::TPoint3F& axisX, zm::TPoint3F& axisY, zm::TRectF& source,
+                                      bool* opaque = nullptr, TScreenPlacement* placement = nullptr);
   void PrepareTiles(zm::TMultiTexture6* texture);
   void DrawCustomTexture(zm::TCustomTexture* texture, zm::TImage* image, const zm::TPoint3F& origin,
                          const zm::TImageDrawParams& params, const zm::TPoint3F& axisX, const zm::TPoint3F& axisY);

@@ -513,6 +513,21 @@ void TOruImage::ReleaseResources(TDeviceDrawer& drawer) {
   TOruObject::ReleaseResources(drawer);
 }
 
+bool TOruImage::OpaqueScreenRect(TDeviceDrawer& drawer, TFloatRect& rect) {
+  // Drawn as TOruObject::Draw and PrepareDraw draw it: plainly (no blur
+  // pass), at full opacity, one picture that is not an animation strip
+  // (texts and buttons draw their own ways).
+  if (typeid(*this) != typeid(TOruImage) || !Active || Hidden || !FacingVisible() || GetBlurRadius() != 0.0f || Animated() || !Picture) return false;
+  if (GetDrawOpacity() < 100.0f || !(DrawnSize.X > 0) || !(DrawnSize.Y > 0)) return false;
+  TImageDrawParams params = GetDrawParams(drawer);
+  params.SourceRect = CropRect;
+  TFloatPoint3 o, ax, ay;
+  PictureAxes(CropRect, Margin, o, ax, ay);
+  // A turned picture is drawn in perspective: no whole pixels to tell.
+  if (o.Z != 0 || ax.Z != 0 || ay.Z != 0) return false;
+  return drawer.OpaqueImageRect(Picture.get(), {o.X, o.Y}, params, {ax.X, ax.Y}, {ay.X, ay.Y}, rect);
+}
+
 void TOruImage::PrepareDraw(TDeviceDrawer& drawer) {
   const float opacity = GetDrawOpacity();
   if (opacity == 0 || !Picture || !(DrawnSize.X > 0) || !(DrawnSize.Y > 0)) return;

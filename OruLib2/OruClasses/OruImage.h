@@ -152,6 +152,9 @@ public:
   // axes of one picture pixel.
   void PictureAxes(const zm::TFloatRect& source, float margin, zm::TFloatPoint3& origin, zm::TFloatPoint3& axisX,
                    zm::TFloatPoint3& axisY);
+  // The part of the screen (whole pixels) its next draw paints over whole
+  // with opaque texels, when the drawer can tell; false otherwise.
+  bool OpaqueScreenRect(zm::TDeviceDrawer& drawer, zm::TFloatRect& rect);
   // Brings the shadow up to date; true when there is one to draw.
   bool PrepareShadow();
   // Fills the grading of the current moment into Params.

@@ -6,6 +6,7 @@
 #include <limits>
 #include <numbers>
 
+#include "OruLib2/OruClasses/OruImage.h"
 #include "OruLib2/OruClasses/OruShowLoader.h"
 #include "OruLib2/OruClasses/OruSlideHost.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
@@ -180,7 +181,8 @@ void TSlideBgPicture::Dispose() {
 }
 
 void DrawSlideBackground(zm::TDeviceDrawer& drawer, const TSlideBackground& bg, std::uint8_t alpha,
-                         const TSlideCorners& corners, TFloatPoint slideSize, TSlideBgPicture* picture) {
+                         const TSlideCorners& corners, TFloatPoint slideSize, TSlideBgPicture* picture,
+                         const zm::TFloatRect* hole) {
   if (alpha == 0) return;
   // Half-slide axes around the centre.
   const TFloatPoint u = zm::ScaleFloatPoint(zm::SubFloatPoints(corners.TopLeft, corners.TopRight), 0.5f);
@@ -188,10 +190,30 @@ void DrawSlideBackground(zm::TDeviceDrawer& drawer, const TSlideBackground& bg, 
   const TFloatPoint centre = zm::AddFloatPoints(corners.TopLeft, zm::AddFloatPoints(u, v));
   const TFloatPoint origin = zm::CombineFloatPoints(centre, zm::AddFloatPoints(u, v), 1.0f, -2.0f);
   switch (bg.Kind) {
-    case kSlideBgSolid:
-      drawer.FillQuad(origin, zm::CombineFloatPoints(origin, u, 1.0f, 4.0f),
-                      zm::CombineFloatPoints(origin, v, 1.0f, 4.0f), WithAlpha(bg.DisplayColour1, alpha));
+    case kSlideBgSolid: {
+      const TFloatPoint c1 = zm::CombineFloatPoints(origin, u, 1.0f, 4.0f);
+      const TFloatPoint c2 = zm::CombineFloatPoints(origin, v, 1.0f, 4.0f);
+      const zm::TColor32 colour = WithAlpha(bg.DisplayColour1, alpha);
+      // An axis-aligned slide around a hole: the four bands about it.
+      if (hole && u.Y == 0 && v.X == 0) {
+        const float l = std::min(origin.X, c1.X), r = std::max(origin.X, c1.X);
+        const float t = std::min(origin.Y, c2.Y), b = std::max(origin.Y, c2.Y);
+        const float hl = std::clamp(hole->Left, l, r), hr = std::clamp(hole->Right, l, r);
+        const float ht = std::clamp(hole->Top, t, b), hb = std::clamp(hole->Bottom, t, b);
+        if (hr > hl && hb > ht) {
+          const auto band = [&](float x0, float y0, float x1, float y1) {
+            if (x1 > x0 && y1 > y0) drawer.FillQuad({x0, y0}, {x1, y0}, {x0, y1}, colour);
+          };
+          band(l, t, r, ht);
+          band(l, hb, r, b);
+          band(l, ht, hl, hb);
+          band(hr, ht, r, hb);
+          return;
+        }
+      }
+      drawer.FillQuad(origin, c1, c2, colour);
       return;
+    }
     case kSlideBgGradient1:
     case kSlideBgGradient2: {
       zm::TGradientFill fill;
@@ -523,12 +545,13 @@ void TOruSlide::ReleaseResources(zm::TDeviceDrawer& drawer) {
 }
 
 void TOruSlide::DrawBackgroundLayer(zm::TDeviceDrawer& drawer, const TSlideBackground& bg,
-                                    const std::vector<TRef<TOruObject>>& objects, const TSlideCorners& corners) {
+                                    const std::vector<TRef<TOruObject>>& objects, const TSlideCorners& corners,
+                                    const zm::TFloatRect* hole) {
   // An effect slide draws its background where the slide is, not shifted
   // into the transition buffer.
   const bool shift = EffectSlide != 0;
   if (shift) drawer.SetDrawOffset({});
-  DrawSlideBackground(drawer, bg, 255, corners, {Width, Height}, BackgroundPicture(bg));
+  DrawSlideBackground(drawer, bg, 255, corners, {Width, Height}, BackgroundPicture(bg), shift ? nullptr : hole);
   if (shift) {
     const zm::TRect visible = drawer.GetVisibleRect();
     drawer.SetDrawOffset({static_cast<float>(visible.Left), static_cast<float>(visible.Top)});
@@ -576,7 +599,17 @@ void TOruSlide::Draw(zm::TDeviceDrawer& drawer) {
       DrawBackgroundLayer(drawer, Background2, BgObjects2, corners);
       SlideLayerHooks.End(drawer);
     }
-    DrawBackgroundLayer(drawer, Background, BgObjects, corners);
+    // A picture of the slide's own that paints over part of it opaque: the
+    // solid background goes round it (that part would be drawn twice).
+    zm::TFloatRect hole;
+    bool holed = false;
+    if (!layer && alpha == 255 && Background.Kind == kSlideBgSolid)
+      for (const auto& o : children_)
+        if (auto* image = dynamic_cast<objects::TOruImage*>(o.get()); image && image->OpaqueScreenRect(drawer, hole)) {
+          holed = true;
+          break;
+        }
+    DrawBackgroundLayer(drawer, Background, BgObjects, corners, holed ? &hole : nullptr);
     if (layer)
       SlideLayerHooks.Blend(drawer, static_cast<std::uint8_t>(255 - alpha));
     else

@@ -108,8 +108,11 @@ constexpr std::int32_t kMaxBgTilesPerSide = 32;
 // Draws one background at Alpha (nothing at 0) over the quad from -2 to 2
 // half-slides around the slide's centre. SlideSize is the slide's size in
 // its own pixels; Picture is the kind-3 picture (nil: nothing is drawn).
+// Hole (virtual units, whole pixels), when given for a solid background of
+// an axis-aligned slide, is left out: an opaque picture paints it over.
 void DrawSlideBackground(zm::TDeviceDrawer& drawer, const TSlideBackground& background, std::uint8_t alpha,
-                         const TSlideCorners& corners, zm::TFloatPoint slideSize, TSlideBgPicture* picture);
+                         const TSlideCorners& corners, zm::TFloatPoint slideSize, TSlideBgPicture* picture,
+                         const zm::TFloatRect* hole = nullptr);
 
 // ---- Seams to the drawer --------------------------------------------------------------------
 
@@ -269,7 +272,8 @@ public:
 
 protected:
   void DrawBackgroundLayer(zm::TDeviceDrawer& drawer, const TSlideBackground& background,
-                           const std::vector<TRef<TOruObject>>& objects, const TSlideCorners& corners);
+                           const std::vector<TRef<TOruObject>>& objects, const TSlideCorners& corners,
+                           const zm::TFloatRect* hole = nullptr);
 
   zm::TRef<TOruSlideHost> host_;
   zm::TDeviceDrawer* preparedOn_ = nullptr;  // compared only, never used

@@ -151,6 +151,14 @@ public:
                          const TFloatPoint& axisX, const TFloatPoint& axisY) = 0;
   virtual void FillGradientQuad(const TFloatPoint& origin, const TFloatPoint& offset, const TGradientFill& fill,
                                 const TFloatPoint& axisX, const TFloatPoint& axisY) = 0;
+  // What DrawImage with these arguments would paint over whole with opaque
+  // texels, as an axis-aligned rectangle of whole pixels (virtual units):
+  // whatever is drawn there before cannot show. False when it cannot say.
+  virtual bool OpaqueImageRect(TImage* image, const TFloatPoint& origin, const TImageDrawParams& params,
+                               const TFloatPoint& axisX, const TFloatPoint& axisY, TFloatRect& rect) {
+    (void)image, (void)origin, (void)params, (void)axisX, (void)axisY, (void)rect;
+    return false;
+  }
   virtual void DrawGradientFrame(bool quad, const TFloatPoint& origin, bool flag, float opacity, TColor32 colour,
                                  const TFloatPoint& size, const TFloatPoint& border) = 0;
   // The same placed in 3D (z away from the viewer, the screen plane at 0):

@@ -2,6 +2,7 @@
 // pictures filtered from their mip level every frame.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -154,6 +155,77 @@ TEST_F(ScreenLevelsOnDevice, TheOneToOnePathDrawsWhatTheFilteredLevelDraws) {
     }
     EXPECT_EQ(bad, 0);
     EXPECT_LT(sum / double(3 * on.size()), 0.25);  // no half-pixel shift (that gives tens)
+  }
+}
+
+// A still opaque picture drawn 1:1 tells the pixels it paints over whole:
+// a background drawn around them, then the picture, is the frame drawn with
+// the whole background under it. Pictures with alpha, see-through ones and
+// pictures drawn elsewhere than they were readied for tell nothing.
+TEST_F(ScreenLevelsOnDevice, AnOpaquePictureTellsWhatItPaintsOver) {
+  std::mt19937 rng(7);
+  std::vector<std::uint32_t> noise(601 * 451);
+  for (auto& p : noise) p = rng() | 0xFF000000u;
+  // Without alpha: 24-bit, as a JPEG decodes.
+  const auto make = [&](bool alpha) {
+    TRef<TSysBitmap> b = CreateSysBitmap(601, 451, alpha ? pfA8R8G8B8 : pfR8G8B8);
+    for (int y = 0; y < 451; ++y)
+      std::memcpy(b->ScanLine(y), &noise[std::size_t(y) * 601], std::size_t(601) * std::size_t(b->BytesPerPixel()));
+    TRef<TBitmapStore> store = MakeRef<TWrapperBitmapStore>(u"test", TImageLoadHandler{}, false, b.get());
+    return MakeRef<TImage>(store.get());
+  };
+  for (const bool smoothed : {true, false}) {
+    SCOPED_TRACE(smoothed ? "smoothed" : "plain");
+    TRef<TImage> image = make(false);
+    TImageDrawParams p;
+    p.Filtering = 1;
+    p.Antialiased = smoothed;
+    p.SourceRect = {0, 0, 601, 451};
+    const TFloatPoint o{20.37f, 10.81f}, ax{150.12f / 601, 0}, ay{0, 112.83f / 451};
+    TImageDrawParams still = p;
+    still.Still = true;
+    still.StillOrigin = o;
+    still.StillAxisX = ax;
+    still.StillAxisY = ay;
+    drawer->PrepareImage(image.get(), still);
+    const TFloatPoint l{-5, -5}, r{205, -5}, b{-5, 155};
+    std::vector<std::uint32_t> whole, banded;
+    ASSERT_TRUE(Frame(0xFF203040u, [&](T3DDrawer& d) {
+      d.FillQuad(l, r, b, TColor32::FromValue(0xFF5080B0u));
+      d.DrawImage(image.get(), o, p, ax, ay);
+    }));
+    Capture();
+    whole = px;
+    TFloatRect hole;
+    ASSERT_TRUE(Frame(0xFF203040u, [&](T3DDrawer& d) {
+      ASSERT_TRUE(d.OpaqueImageRect(image.get(), o, p, ax, ay, hole));
+      const auto band = [&](float x0, float y0, float x1, float y1) {
+        d.FillQuad({x0, y0}, {x1, y0}, {x0, y1}, TColor32::FromValue(0xFF5080B0u));
+      };
+      band(-5, -5, 205, hole.Top);
+      band(-5, hole.Bottom, 205, 155);
+      band(-5, hole.Top, hole.Left, hole.Bottom);
+      band(hole.Right, hole.Top, 205, hole.Bottom);
+      d.DrawImage(image.get(), o, p, ax, ay);
+    }));
+    Capture();
+    banded = px;
+    EXPECT_EQ(banded, whole);
+    // Most of the picture is in the hole, none of its edges.
+    EXPECT_GT(hole.Left, o.X);
+    EXPECT_LT(hole.Left, o.X + 3);
+    EXPECT_LT(hole.Right, o.X + 150.12f);
+    EXPECT_GT(hole.Right, o.X + 147);
+    ASSERT_TRUE(Frame(0xFF203040u, [&](T3DDrawer& d) {
+      TFloatRect none;
+      TImageDrawParams faint = p;
+      faint.Opacity = 99;
+      EXPECT_FALSE(d.OpaqueImageRect(image.get(), o, faint, ax, ay, none));
+      EXPECT_FALSE(d.OpaqueImageRect(image.get(), {o.X + 1.3f, o.Y}, p, ax, ay, none));
+      TRef<TImage> withAlpha = make(true);
+      d.PrepareImage(withAlpha.get(), still);
+      EXPECT_FALSE(d.OpaqueImageRect(withAlpha.get(), o, p, ax, ay, none));
+    }));
   }
 }
 

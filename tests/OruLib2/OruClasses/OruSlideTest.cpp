@@ -480,6 +480,42 @@ TEST(OruSlideBackground, EachKindDrawnOverTwiceTheSlide) {
   EXPECT_TRUE(d->Calls.empty());
 }
 
+// A solid background around an opaque picture: four bands that leave out
+// the hole (cut to the quad); others, turned slides and empty holes: whole.
+TEST(OruSlideBackground, ASolidBackgroundGoesRoundAHole) {
+  TRef<TRecordingDrawer> d = zm::MakeRef<TRecordingDrawer>();
+  const TSlideCorners corners{{100, 50}, {740, 50}, {100, 530}};  // the quad: (-220, -190) to (1060, 770)
+  TSlideBackground bg;
+  bg.DisplayColour1 = 0x112233;
+  const zm::TFloatRect hole{250.5f, 50.5f, 590.5f, 529.5f};
+  DrawSlideBackground(*d, bg, 255, corners, {640, 480}, nullptr, &hole);
+  ASSERT_EQ(d->Calls.size(), 4u);
+  const std::pair<TFloatPoint, TFloatPoint> want[4] = {{{-220, -190}, {1060, 50.5f}},
+                                                       {{-220, 529.5f}, {1060, 770}},
+                                                       {{-220, 50.5f}, {250.5f, 529.5f}},
+                                                       {{590.5f, 50.5f}, {1060, 529.5f}}};
+  for (int i = 0; i < 4; ++i) {
+    const TCall& c = d->Calls[std::size_t(i)];
+    EXPECT_EQ(c.Origin, want[i].first) << i;
+    EXPECT_EQ(zm::AddFloatPoints(c.Origin, zm::AddFloatPoints(c.AxisX, c.AxisY)), want[i].second) << i;
+    EXPECT_EQ(c.Colour1, 0xFF112233u);
+  }
+  // A hole reaching past the quad is cut to it: three bands.
+  d->Calls.clear();
+  const zm::TFloatRect wide{-500, 100, 400, 200};
+  DrawSlideBackground(*d, bg, 255, corners, {640, 480}, nullptr, &wide);
+  EXPECT_EQ(d->Calls.size(), 3u);
+  // Outside, empty, or a turned slide: the one quad.
+  for (const zm::TFloatRect& h : {zm::TFloatRect{2000, 0, 2100, 10}, zm::TFloatRect{300, 300, 300, 400}}) {
+    d->Calls.clear();
+    DrawSlideBackground(*d, bg, 255, corners, {640, 480}, nullptr, &h);
+    EXPECT_EQ(d->Calls.size(), 1u);
+  }
+  d->Calls.clear();
+  DrawSlideBackground(*d, bg, 255, {{100, 50}, {740, 60}, {90, 530}}, {640, 480}, nullptr, &hole);
+  EXPECT_EQ(d->Calls.size(), 1u);
+}
+
 // ---- The slide's drawing -----------------------------------------------------------------------------
 
 struct TLayerLog {
