@@ -279,8 +279,7 @@ bool TCustomD3DEffecter::RenderInto(std::int32_t index, std::uint32_t clearColou
     TRect used{0, 0, std::min(size.cx, r.Right - r.Left + margin), std::min(size.cy, r.Bottom - r.Top + margin)};
     bool whole = margin < 0 || Empty(r);
     if (!whole && !Empty(pass.Reads)) {
-      // Only what the filter reads (and the taps next to it) is drawn: the
-      // rest of the picture is never looked at this frame.
+      // Only what the filter reads (and the taps next to it) is drawn.
       const TRect reads = Intersect({pass.Reads.Left - 2, pass.Reads.Top - 2, pass.Reads.Right + 2,
                                      pass.Reads.Bottom + 2},
                                     r);
@@ -290,9 +289,10 @@ bool TCustomD3DEffecter::RenderInto(std::int32_t index, std::uint32_t clearColou
         if (reads.Right == r.Right) part.Right = used.Right;
         if (reads.Bottom == r.Bottom) part.Bottom = used.Bottom;
         used = part;
-        screen_->SetViewport(used, 0.0f, 1.0f);
       }
     }
+    // Nothing past it is read either: a pooled picture is drawn no further.
+    if (!whole) screen_->SetViewport(used, 0.0f, 1.0f);
     // A slide that paints all of it opaque needs nothing under it.
     if (renderer && !(pass.Covered && !whole))
       renderer->Clear(whole ? std::span<const TRect>{} : std::span<const TRect>{&used, 1}, cfTarget, clearColour, 1.0f);
