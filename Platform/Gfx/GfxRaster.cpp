@@ -1336,23 +1336,28 @@ void FlushMergedRow(const std::vector<TriangleSetup>& tris, const std::vector<Si
     std::sort(m.spans.begin(), m.spans.end(), [](const MergedSpan& a, const MergedSpan& b) { return a.b < b.b; });
   std::uint32_t* row = reinterpret_cast<std::uint32_t*>(PixelAt(ps.target, 0, y));
   const bool x8Target = ps.target.format == Format::X8R8G8B8;
+  // A span's class: read in place (and from where), and whether its stage
+  // keeps the texels as they are. Spans side by side of one class are one
+  // segment: one stage pass and one blend.
+  const auto inPlace = [&](const MergedSpan& sp) {
+    return maps[sp.tri].on && stages[sp.tri].sourceFill == 0;
+  };
+  const auto identity = [&](const MergedSpan& sp) {
+    return !stages[sp.tri].varying && stages[sp.tri].factor == 0xFFFFFFFFu;
+  };
+  const auto sameClass = [&](const MergedSpan& a, const MergedSpan& b) {
+    if (inPlace(a) != inPlace(b) || identity(a) != identity(b)) return false;
+    return !inPlace(a) || (maps[a.tri].u == maps[b.tri].u && maps[a.tri].v == maps[b.tri].v);
+  };
   for (std::size_t i = 0; i < m.spans.size();) {
-    // A run of spans next to each other: [i, j).
     std::size_t j = i + 1;
-    while (j < m.spans.size() && m.spans[j].b == m.spans[j - 1].e) ++j;
+    while (j < m.spans.size() && m.spans[j].b == m.spans[j - 1].e && sameClass(m.spans[i], m.spans[j])) ++j;
     const std::int32_t b = m.spans[i].b, e = m.spans[j - 1].e;
-    const DirectMap& first = maps[m.spans[i].tri];
-    bool inPlace = first.on && stages[m.spans[i].tri].sourceFill == 0, identity = true;
-    for (std::size_t q = i; q < j; ++q) {
-      const DirectMap& d = maps[m.spans[q].tri];
-      const SimpleStage& k = stages[m.spans[q].tri];
-      inPlace = inPlace && d.on && d.u == first.u && d.v == first.v;
-      identity = identity && !k.varying && k.factor == 0xFFFFFFFFu;
-    }
     const std::uint32_t* tex;
-    if (inPlace) {
+    if (inPlace(m.spans[i])) {
+      const DirectMap& d = maps[m.spans[i].tri];
       const TSurfaceView& l = *stages[m.spans[i].tri].level;
-      tex = reinterpret_cast<const std::uint32_t*>(l.bits + (y + first.v) * l.pitch) + (b + first.u);
+      tex = reinterpret_cast<const std::uint32_t*>(l.bits + (y + d.v) * l.pitch) + (b + d.u);
       runs += j - i;
     } else {
       for (std::size_t q = i; q < j; ++q) {
@@ -1360,7 +1365,7 @@ void FlushMergedRow(const std::vector<TriangleSetup>& tris, const std::vector<Si
         const SimpleStage& k = stages[sp.tri];
         const DirectMap& d = maps[sp.tri];
         std::uint32_t* dst = m.texels.data() + (sp.b - x0);
-        if (d.on) {
+        if (d.on) {  // in place but for the source fill
           const TSurfaceView& l = *k.level;
           const std::uint32_t* src = reinterpret_cast<const std::uint32_t*>(l.bits + (y + d.v) * l.pitch) + (sp.b + d.u);
           for (std::int32_t x = 0; x < sp.e - sp.b; ++x) dst[x] = src[x] | k.sourceFill;
@@ -1379,7 +1384,7 @@ void FlushMergedRow(const std::vector<TriangleSetup>& tris, const std::vector<Si
       tex = m.texels.data() + (b - x0);
     }
     const std::uint32_t* src = tex;
-    if (!identity) {
+    if (!identity(m.spans[i])) {
       for (std::size_t q = i; q < j; ++q) {
         const MergedSpan& sp = m.spans[q];
         const SimpleStage& k = stages[sp.tri];
