@@ -68,6 +68,12 @@ void BlendSpan(const BlendSetup& b, const std::uint32_t* src, std::uint32_t* dst
 void ModulateSpan(const std::uint32_t* in, std::uint32_t* out, std::size_t n, std::uint32_t factor,
                   std::uint32_t fill);
 
+// ModulateSpan of in by factor, then BlendSpan of that onto dst, in one
+// pass for the premultiplied set-up (a cross-fade); scratch holds n pixels
+// for the others.
+void ModulateBlendSpan(const BlendSetup& b, const std::uint32_t* in, std::uint32_t* dst, std::size_t n,
+                       std::uint32_t factor, std::uint32_t fill, bool x8Target, std::uint32_t* scratch);
+
 // For tests: the widest span kernel used, 0 scalar, 1 SSE2, 2 AVX2, 3
 // AVX-512 (the default; never wider than the processor runs).
 void LimitSpanKernels(int level);

@@ -1038,8 +1038,7 @@ void RasterizeFast(const TriangleSetup& t, const PixelState& ps, std::int32_t ro
         BlendSpan(ps.blend, src, out + b, n, x8Target);
         continue;
       }
-      ModulateSpan(src, tColours.data(), n, factor, sourceFill);
-      BlendSpan(ps.blend, tColours.data(), out + b, n, x8Target);
+      ModulateBlendSpan(ps.blend, src, out + b, n, factor, sourceFill, x8Target, tColours.data());
       continue;
     }
     for (std::int32_t x = b; x < e; ++x) {

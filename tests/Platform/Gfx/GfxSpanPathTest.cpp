@@ -390,5 +390,40 @@ TEST(GfxSpanPath, OpaqueRunsReplaceTheTargetAsThePixelUnitDoes) {
   EXPECT_TRUE(OpaqueSourceReplaces(BlendSetup{}));
 }
 
+// The cross-fade's one pass (texels times a constant, premultiplied over)
+// against ModulateSpan then BlendSpan; other set-ups take the two steps.
+TEST(GfxSpanPath, ModulateAndBlendInOnePassEqualTheTwoSteps) {
+  std::mt19937 rng(31);
+  constexpr std::size_t kN = 77;
+  std::vector<std::uint32_t> src(kN), dst(kN), want(kN), got(kN), scratch(kN);
+  for (int level = 0; level <= 3; ++level) {
+    LimitSpanKernels(level);
+    for (int round = 0; round < 60; ++round) {
+      BlendSetup b;
+      b.enable = true;
+      b.src = round % 3 == 2 ? Blend::SrcAlpha : Blend::One;
+      b.dst = Blend::InvSrcAlpha;
+      b.separateAlpha = round % 2 == 1;
+      b.srcAlpha = Blend::One;
+      b.dstAlpha = Blend::InvSrcAlpha;
+      const std::uint32_t factor = round % 4 == 0 ? (rng() % 256) * 0x01010101u : Extreme(rng);
+      const std::uint32_t fill = round % 5 == 1 ? 0xFF000000u : 0;
+      const bool x8 = round % 7 == 3;
+      for (std::size_t i = 0; i < kN; ++i) {
+        src[i] = Extreme(rng);
+        dst[i] = Extreme(rng);
+      }
+      std::vector<std::uint32_t> mod(kN);
+      ModulateSpan(src.data(), mod.data(), kN, factor, fill);
+      want = dst;
+      BlendSpan(b, mod.data(), want.data(), kN, x8);
+      got = dst;
+      ModulateBlendSpan(b, src.data(), got.data(), kN, factor, fill, x8, scratch.data());
+      ASSERT_EQ(got, want) << "level " << level << " round " << round;
+    }
+  }
+  LimitSpanKernels(3);
+}
+
 }  // namespace
 }  // namespace plat::gfx::test
