@@ -1,5 +1,7 @@
 #include "Platform/Gfx/GfxWorkers.h"
 
+#include "Platform/PlatSystem.h"
+
 #include <atomic>
 #include <charconv>
 #include <condition_variable>
@@ -26,7 +28,9 @@ std::uint32_t GfxThreadCountFromEnv(const char* value) {
     const auto [p, ec] = std::from_chars(value, end, n);
     if (ec == std::errc() && p == end && n >= 1 && n <= kMaxThreads) return n;
   }
-  return Hold(std::thread::hardware_concurrency());
+  // The processors the program may run on: more threads than those only
+  // take turns with each other.
+  return Hold(static_cast<unsigned>(ProcessorCount()));
 }
 
 struct GfxWorkers::Impl {

@@ -18,6 +18,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "Platform/PlatSystem.h"
 #include "ZmLib/Graphics/zmJpegICCExtractor.h"
 #include "ZmLib/wpLoadCallBack.h"
 
@@ -429,7 +430,9 @@ void SetJpegDecodeThreads(std::int32_t count) { gDecodeThreads.store(std::max(co
 
 std::int32_t JpegDecodeThreads() {
   const std::int32_t n = gDecodeThreads.load();
-  return n > 0 ? n : std::max(std::int32_t(std::thread::hardware_concurrency()) - 1, 1);
+  // One processor is left to the rest of the program (the frames while a
+  // coming slide decodes): of those it may run on, not of the machine's.
+  return n > 0 ? n : std::max(std::int32_t(plat::ProcessorCount()) - 1, 1);
 }
 
 EJPEG::EJPEG(std::int32_t code) : Exception(FormatPrintf("JPEG error #%d", {code})), code_(code) {}
