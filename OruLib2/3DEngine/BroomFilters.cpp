@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "OruLib2/3DEngine/D3DEffecter.h"
+#include "OruLib2/3DEngine/EffTiles.h"
 #include "OruLib2/3DEngine/FilterFactory.h"
 
 namespace oru {
@@ -219,6 +220,12 @@ void TSweepEffect::DrawInto(TEffTile* tile) {
   }
   tile->End();
   Tile = nullptr;
+}
+
+bool TSweepEffect::ReadBounds(zm::TRect& reads) {
+  zm::TRef<TEffBoundsTile> box = zm::MakeRef<TEffBoundsTile>();
+  DrawInto(box.get());
+  return box->Bounds(TargetRect, reads);
 }
 
 TSweepArea TSweepEffect::Area() const {

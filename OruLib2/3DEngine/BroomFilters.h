@@ -109,6 +109,8 @@ public:
   // Draws the current progress into Tile as one textured batch; nothing for
   // a nil tile or an empty area.
   void DrawInto(TEffTile* tile);
+  // The box of the triangles that show the picture.
+  bool ReadBounds(zm::TRect& reads) override;
 
   TEffTile* Tile = nullptr;  // the tile being drawn into, during DrawInto only
 

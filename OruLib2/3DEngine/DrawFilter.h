@@ -48,7 +48,7 @@ public:
   virtual float EndValue() const { return Duration; }
   // The part of TargetRect (target pixels) that Draw reads of the picture
   // at the current progress; false when it may read all of it.
-  virtual bool ReadBounds(zm::TRect& reads) const {
+  virtual bool ReadBounds(zm::TRect& reads) {
     (void)reads;
     return false;
   }

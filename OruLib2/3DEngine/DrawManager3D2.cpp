@@ -418,8 +418,8 @@ bool T3DDrawer::PrepareScreenLevel(TImage* image, const TImageDrawParams& params
 }
 
 TMultiTexture6* T3DDrawer::FindScreenLevel(TImage* image, const TImageDrawParams& params, TPoint3F& origin,
-                                           TPoint3F& axisX, TPoint3F& axisY, TRectF& source, bool* opaque,
-                                           TScreenPlacement* placement) {
+                                           TPoint3F& axisX, TPoint3F& axisY, TRectF& source,
+                                           TScreenLevelFound* found) {
   if (!ScreenSizedPictures || !WantsScreenLevel(params)) return nullptr;
   // Only a picture lying flat on the slide lands on whole screen pixels.
   if (origin.Z != 0 || axisX.Z != 0 || axisY.Z != 0) return nullptr;
@@ -454,8 +454,7 @@ TMultiTexture6* T3DDrawer::FindScreenLevel(TImage* image, const TImageDrawParams
     origin = o;
     const double u0 = place.X - 0.5, v0 = place.Y - 0.5;
     source = {float(place.Left - u0), float(place.Top - v0), float(place.Right - u0), float(place.Bottom - v0)};
-    if (opaque) *opaque = w.Opaque;
-    if (placement) *placement = place;
+    if (found) *found = {place, tl, tr, bl, w.Opaque};
     return w.Texture.get();
   }
   return nullptr;
@@ -470,15 +469,15 @@ bool T3DDrawer::OpaqueImageRect(TImage* image, const TFloatPoint& origin, const 
   if (image->GetCacheList()->FindByClass<TCustomTexture>(ci)) return false;
   TLockScope l(DrawerLock());
   const float scale = std::ldexp(1.0f, params.Level);
-  const TPoint3F o0 = Place(origin);
-  const TPoint3F a0{axisX.X * scale, axisX.Y * scale, 0}, b0{axisY.X * scale, axisY.Y * scale, 0};
-  TPoint3F o = o0, ax = a0, ay = b0;
+  TPoint3F o = Place(origin);
+  TPoint3F ax{axisX.X * scale, axisX.Y * scale, 0}, ay{axisY.X * scale, axisY.Y * scale, 0};
+  const float axisU = ax.X, axisV = ay.Y;
   TRectF src;
-  bool opaque = false;
-  TScreenPlacement place;
-  if (!FindScreenLevel(image, params, o, ax, ay, src, &opaque, &place) || !opaque) return false;
+  TScreenLevelFound found;
+  if (!FindScreenLevel(image, params, o, ax, ay, src, &found) || !found.Opaque) return false;
   // The pixels inside the picture's edges (the texture's ring lies outside
   // them), less one all round; device pixel i spans i - 0.5 .. i + 0.5.
+  const TScreenPlacement& place = found.Place;
   const double l0 = place.X + 1.5, t0 = place.Y + 1.5;
   const double l1 = place.X + place.Width - 2.5, t1 = place.Y + place.Height - 2.5;
   if (!(l1 > l0) || !(t1 > t0)) return false;
@@ -486,17 +485,12 @@ bool T3DDrawer::OpaqueImageRect(TImage* image, const TFloatPoint& origin, const 
   // centres lie on whole surface coordinates, so device coordinate d is
   // surface d there, the source point u(d) of the picture, at Origin + u AxisX.
   const TRectF s = LevelSource(params);
-  const TPoint off = Screen_->TargetOffset();
-  const auto project = [&](double x, double y) {
-    const TPoint2F p = Screen_->ProjectToTarget({float(o0.X + x * a0.X + y * b0.X), float(o0.Y + x * a0.Y + y * b0.Y), 0});
-    return TPoint2F{p.X + float(off.X), p.Y + float(off.Y)};
-  };
-  const TPoint2F tl = project(s.X0, s.Y0), tr = project(s.X1, s.Y0), bl = project(s.X0, s.Y1);
+  const TPoint2F tl = found.TopLeft, tr = found.TopRight, bl = found.BottomLeft;
   const double ku = (double(s.X1) - s.X0) / (double(tr.X) - tl.X), kv = (double(s.Y1) - s.Y0) / (double(bl.Y) - tl.Y);
   const auto u = [&](double d) { return s.X0 + (d - tl.X) * ku; };
   const auto v = [&](double d) { return s.Y0 + (d - tl.Y) * kv; };
-  rect = {float(origin.X + u(l0) * double(a0.X)), float(origin.Y + v(t0) * double(b0.Y)),
-          float(origin.X + u(l1) * double(a0.X)), float(origin.Y + v(t1) * double(b0.Y))};
+  rect = {float(origin.X + u(l0) * double(axisU)), float(origin.Y + v(t0) * double(axisV)),
+          float(origin.X + u(l1) * double(axisU)), float(origin.Y + v(t1) * double(axisV))};
   return rect.Right > rect.Left && rect.Bottom > rect.Top;
 }
 
@@ -961,7 +955,7 @@ void T3DDrawer::DrawFilterSlide(TDrawItem* slide, TDrawFilter* filter) {
   // cleared under a slide that paints all of it (with the replicated edge).
   TEffectPass pass;
   filter->TargetRect = GetVisibleRect();
-  if (TRect reads; filter->ReadBounds(reads)) pass.Reads = reads;
+  if (TRect reads; LimitFilterReads && filter->ReadBounds(reads)) pass.Reads = reads;
   const TRect area = Effecter->Area();
   const TFloatRect v = GetViewRectF();
   const TFloatPoint vs = GetVirtualSize();

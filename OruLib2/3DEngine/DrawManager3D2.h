@@ -187,6 +187,9 @@ public:
   // Still pictures readied at the size they are drawn at (tests compare
   // with the filtered levels by turning it off).
   bool ScreenSizedPictures = true;
+  // A transition's incoming picture rendered only where its filter reads it
+  // (tests compare with the whole picture by turning it off).
+  bool LimitFilterReads = true;
 
   // Test and diagnostics: called with the plan of each blur that runs
   // separable passes.
@@ -214,9 +217,16 @@ private:
   bool PrepareScreenLevel(zm::TImage* image, const zm::TImageDrawParams& params);
   // That texture when the picture lands on its quad now, with the origin,
   // axes and source rectangle that draw it 1:1; else nil.
+  // Found, when given, learns where the picture lies and whether the
+  // texture is opaque.
+  struct TScreenLevelFound {
+    TScreenPlacement Place;
+    zm::TPoint2F TopLeft, TopRight, BottomLeft;  // the source's corners, surface pixels
+    bool Opaque = false;
+  };
   zm::TMultiTexture6* FindScreenLevel(zm::TImage* image, const zm::TImageDrawParams& params, zm::TPoint3F& origin,
                                       zm::TPoint3F& axisX, zm::TPoint3F& axisY, zm::TRectF& source,
-                                      bool* opaque = nullptr, TScreenPlacement* placement = nullptr);
+                                      TScreenLevelFound* found = nullptr);
   void PrepareTiles(zm::TMultiTexture6* texture);
   void DrawCustomTexture(zm::TCustomTexture* texture, zm::TImage* image, const zm::TPoint3F& origin,
                          const zm::TImageDrawParams& params, const zm::TPoint3F& axisX, const zm::TPoint3F& axisY);

@@ -7,6 +7,35 @@
 
 namespace oru {
 
+// ---- TEffBoundsTile ----------------------------------------------------------------------------
+
+void TEffBoundsTile::AddTriangle(const TEffTriangle& v) {
+  if (!(v[0].C > 0) && !(v[1].C > 0) && !(v[2].C > 0)) return;
+  for (const TEffVertex& p : v) {
+    if (!std::isfinite(p.X) || !std::isfinite(p.Y)) {
+      bad_ = true;
+      continue;
+    }
+    if (!any_) {
+      l_ = r_ = p.X;
+      t_ = b_ = p.Y;
+      any_ = true;
+    }
+    l_ = std::min(l_, p.X);
+    t_ = std::min(t_, p.Y);
+    r_ = std::max(r_, p.X);
+    b_ = std::max(b_, p.Y);
+  }
+}
+
+bool TEffBoundsTile::Bounds(const zm::TRect& within, zm::TRect& box) const {
+  if (!any_ || bad_) return false;
+  const auto hold = [](double v) { return std::int32_t(std::clamp(v, -1e9, 1e9)); };
+  box = {std::max(within.Left, hold(std::floor(l_) - 1)), std::max(within.Top, hold(std::floor(t_) - 1)),
+         std::min(within.Right, hold(std::ceil(r_) + 1)), std::min(within.Bottom, hold(std::ceil(b_) + 1))};
+  return box.Right > box.Left && box.Bottom > box.Top;
+}
+
 using namespace zm;
 
 std::uint32_t CoverageColour(float coverage) {

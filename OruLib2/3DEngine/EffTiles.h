@@ -62,6 +62,28 @@ public:
   zm::TPoint Cell;             // column, row
 };
 
+// A tile that draws nothing: it keeps the box of the triangles that show
+// any of the picture (a coverage above 0 at a corner), so that a filter can
+// tell which part of the picture its draw reads.
+class TEffBoundsTile : public TEffTile {
+public:
+  TEffBoundsTile() : TEffTile(nullptr, {}, {}) {}
+  void Begin(std::int32_t, bool) override {}
+  void AddTriangle(const TEffTriangle& v) override;
+  void AddColoredTriangle(const TEffTriangle&, const TEffColors&) override {}
+  void AddShadedTextureTriangle(const TEffTriangle&, const TEffPoints2&) override {}
+  void AddColoredPoints(const TEffPoints2&, const TEffColors&) override {}
+  void AddShadedTriangle(const TEffTriangle&, const TEffPoints3&) override {}
+  void End() override {}
+  // The box in whole pixels, a pixel more all round, cut to Within; false
+  // when no triangle showed the picture or one was not finite.
+  bool Bounds(const zm::TRect& within, zm::TRect& box) const;
+
+private:
+  float l_ = 0, t_ = 0, r_ = 0, b_ = 0;
+  bool any_ = false, bad_ = false;
+};
+
 class TEffController : public zm::TRefObject {
 public:
   // Grids beyond these are refused (the tile table is made at SetGrid).

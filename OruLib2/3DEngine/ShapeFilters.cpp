@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "OruLib2/3DEngine/D3DEffecter.h"
+#include "OruLib2/3DEngine/EffTiles.h"
 #include "OruLib2/3DEngine/FilterFactory.h"
 
 namespace oru {
@@ -59,6 +60,12 @@ void TCommonFilter::DrawInto(TEffTile* tile) {
   tile->Begin(emTextured, false);
   DrawRings(r, r - EdgeWidth);
   tile->End();
+}
+
+bool TCommonFilter::ReadBounds(zm::TRect& reads) {
+  zm::TRef<TEffBoundsTile> box = zm::MakeRef<TEffBoundsTile>();
+  DrawInto(box.get());
+  return box->Bounds(TargetRect, reads);
 }
 
 void TCommonFilter::DrawRings(float a, float b) {
@@ -167,28 +174,6 @@ void TCircleFilter::DrawBand(int index, float outerCoverage, float innerCoverage
     prevOuter = outer;
     prevInner = inner;
   }
-}
-
-bool TCircleFilter::ReadBounds(zm::TRect& reads) const {
-  const double w = Width(Rect), h = Height(Rect);
-  if (!(w > 0) || !(h > 0) || !(Width(TargetRect) > 0) || !(Height(TargetRect) > 0)) return false;
-  // The outer radius DrawInto gives DrawRings, and the polygon around it.
-  double t = Progress * InvDuration;
-  t = t > 0 ? std::min(t, 1.0) : 0.0;
-  float r = float(t * MaxRadius);
-  if (Reverse) r = MaxRadius - r;
-  const double ro = double(r) + NearDist;
-  if (!(r > 0.0f) || !(ro > 0) || !std::isfinite(ro)) return false;
-  const double go = ro / std::cos(std::numbers::pi / std::clamp(Segments, 3, 4096));
-  const double sx = Width(TargetRect) / w, sy = Height(TargetRect) / h;
-  const auto mapX = [&](double x) { return TargetRect.Left + (x - Rect.Left) * sx; };
-  const auto mapY = [&](double y) { return TargetRect.Top + (y - Rect.Top) * sy; };
-  const auto hold = [](double v) { return std::int32_t(std::clamp(v, -1e9, 1e9)); };
-  const zm::TRect box{hold(std::floor(mapX(Center.X - go)) - 1), hold(std::floor(mapY(Center.Y - go)) - 1),
-                      hold(std::ceil(mapX(Center.X + go)) + 1), hold(std::ceil(mapY(Center.Y + go)) + 1)};
-  reads = {std::max(box.Left, TargetRect.Left), std::max(box.Top, TargetRect.Top),
-           std::min(box.Right, TargetRect.Right), std::min(box.Bottom, TargetRect.Bottom)};
-  return reads.Right > reads.Left && reads.Bottom > reads.Top;
 }
 
 // ---- THLines / TVLines -----------------------------------------------------------------------------

@@ -25,6 +25,8 @@ public:
   void DrawShape(TEffController* controller);
   // The same into a given tile, as one textured batch.
   void DrawInto(TEffTile* tile);
+  // The box of the triangles that show the picture.
+  bool ReadBounds(zm::TRect& reads) override;
 
   // Where the shape, soft edge included, covers the whole slide area. This
   // one: the farthest corner plus the soft edge.
@@ -62,8 +64,6 @@ public:
   void ComputeMaxRadius() override;
   void DrawBand(int index, float outerCoverage, float innerCoverage, float outerRadius,
                 float innerRadius) override;
-  // The box of the outer polygon.
-  bool ReadBounds(zm::TRect& reads) const override;
 
   float NearDist = 0;  // from the centre to the slide area, 0 inside
   float FarDist = 0;   // to the farthest corner
