@@ -358,17 +358,17 @@ TPoint2F Along(const TPoint2F& o, const TPoint2F& ax, const TPoint2F& ay, float 
 
 bool T3DDrawer::PrepareScreenLevel(TImage* image, const TImageDrawParams& params) {
   if (!ScreenSizedPictures || !params.Still || !image || !image->Store() || !WantsScreenLevel(params)) return false;
-  std::int32_t ci = 0;
-  if (image->GetCacheList()->FindByClass<TCustomTexture>(ci)) return false;  // drawn as that texture
   const TRectF src = LevelSource(params);
   const float scale = std::ldexp(1.0f, params.Level);
   TScreenPlacement place;
   {
     // Where the frame puts virtual points (SetFrameProjection), read under
-    // the locks that the frame's layout holds.
+    // the locks that the frame's layout holds (frames read the image's
+    // cache list under the drawing lock too).
     TLockScope d(DrawingLock());
     TLockScope l(DrawerLock());
-    if (!Screen_) return false;
+    std::int32_t ci = 0;
+    if (!Screen_ || image->GetCacheList()->FindByClass<TCustomTexture>(ci)) return false;  // drawn as that texture
     const TFloatRect v = GetViewRectF();
     const TFloatPoint vs = GetVirtualSize();
     if (!(vs.X > 0) || !(vs.Y > 0)) return false;
