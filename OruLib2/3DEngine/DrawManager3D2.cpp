@@ -220,6 +220,7 @@ void T3DDrawer::BeginFrame() {
     // this frame already has the surface it draws on.
     const TRect win = Screen_->WindowRect();
     if (TSize{std::max(0, W(win)), std::max(0, H(win))} != TSize{W(Bounds), H(Bounds)}) Layout();
+    FramedBounds = Bounds;
   }
   FrameRect = GetVisibleRect();
   if (FixedFrameSizeSet) SetFixedFrameSize(FixedFrameSize);
@@ -361,6 +362,7 @@ bool T3DDrawer::PrepareScreenLevel(TImage* image, const TImageDrawParams& params
   const TRectF src = LevelSource(params);
   const float scale = std::ldexp(1.0f, params.Level);
   TScreenPlacement place;
+  bool settledSurface = false;
   {
     // Where the frame puts virtual points (SetFrameProjection), read under
     // the locks that the frame's layout holds (frames read the image's
@@ -369,6 +371,7 @@ bool T3DDrawer::PrepareScreenLevel(TImage* image, const TImageDrawParams& params
     TLockScope l(DrawerLock());
     std::int32_t ci = 0;
     if (!Screen_ || image->GetCacheList()->FindByClass<TCustomTexture>(ci)) return false;  // drawn as that texture
+    settledSurface = FramedBounds == Bounds && !Empty(Bounds);
     const TFloatRect v = GetViewRectF();
     const TFloatPoint vs = GetVirtualSize();
     if (!(vs.X > 0) || !(vs.Y > 0)) return false;
@@ -414,7 +417,9 @@ bool T3DDrawer::PrepareScreenLevel(TImage* image, const TImageDrawParams& params
     }
   }
   PrepareTiles(t.get());
-  return true;
+  // Before a frame has been drawn at this size the surface may yet change
+  // (a window still being laid out): the level is readied as well then.
+  return settledSurface;
 }
 
 TMultiTexture6* T3DDrawer::FindScreenLevel(TImage* image, const TImageDrawParams& params, TPoint3F& origin,

@@ -187,6 +187,8 @@ public:
   // Still pictures readied at the size they are drawn at (tests compare
   // with the filtered levels by turning it off).
   bool ScreenSizedPictures = true;
+  // Bounds of the last frame begun (under the drawer lock).
+  zm::TRect FramedBounds;
   // A transition's incoming picture rendered only where its filter reads it
   // (tests compare with the whole picture by turning it off).
   bool LimitFilterReads = true;
@@ -213,7 +215,8 @@ private:
   TTextureStore2* FindTextureStore(zm::TImage* image, bool create);
   zm::TMultiTexture6* GetTiledTexture(zm::TImage* image, const zm::TImageDrawParams& params);
   // A still picture's texture at the size it is drawn at (ScreenLevels.h),
-  // made on the calling (loader) thread; false when it takes the level.
+  // made on the calling (loader) thread; false when the level is to be
+  // readied (as well).
   bool PrepareScreenLevel(zm::TImage* image, const zm::TImageDrawParams& params);
   // That texture when the picture lands on its quad now, with the origin,
   // axes and source rectangle that draw it 1:1; else nil.
