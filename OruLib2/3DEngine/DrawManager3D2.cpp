@@ -384,9 +384,25 @@ bool T3DDrawer::PrepareScreenLevel(TImage* image, const TImageDrawParams& params
                        map(Along(o, ax, ay, src.X0, src.Y1)), params.Antialiased, place))
       return false;
   }
-  // Drawn 1:1 from the level already.
-  if (ReadsOneToOne(src, place)) return false;
+  // Drawn 1:1 from the level already; or no frame has been drawn at this
+  // size yet (a window still being laid out, the show's first slides): the
+  // level, as the first frame wants it soon, and this texture when the
+  // slide is prepared again.
+  if (ReadsOneToOne(src, place) || !settledSurface) return false;
   const std::string key = ScreenLevelKey(params.Level, place, src);
+  // Made before (a slide prepared again): its tiles only.
+  TRef<TMultiTexture6> t;
+  {
+    TLockScope d(DrawingLock());
+    TLockScope l(DrawerLock());
+    if (TTextureStore2* store = Screen_ ? FindTextureStore(image, false) : nullptr)
+      for (const TTextureWrapper& w : store->Textures)
+        if (w.Key == key) t = w.Texture;
+  }
+  if (t) {
+    PrepareTiles(t.get());
+    return true;
+  }
   TRef<TSysBitmap> texels;
   bool opaque = false;
   try {
@@ -400,7 +416,6 @@ bool T3DDrawer::PrepareScreenLevel(TImage* image, const TImageDrawParams& params
     texels = nullptr;
   }
   if (!texels) return false;
-  TRef<TMultiTexture6> t;
   {
     TLockScope d(DrawingLock());
     TLockScope l(DrawerLock());
@@ -417,9 +432,7 @@ bool T3DDrawer::PrepareScreenLevel(TImage* image, const TImageDrawParams& params
     }
   }
   PrepareTiles(t.get());
-  // Before a frame has been drawn at this size the surface may yet change
-  // (a window still being laid out): the level is readied as well then.
-  return settledSurface;
+  return true;
 }
 
 TMultiTexture6* T3DDrawer::FindScreenLevel(TImage* image, const TImageDrawParams& params, TPoint3F& origin,

@@ -60,6 +60,12 @@ TEST(ScreenPlacement, AxisAlignedOnTheDeviceGrid) {
 class ScreenLevelsOnDevice : public drawertest::TDrawerOnDevice {
 protected:
   ScreenLevelsOnDevice() : TDrawerOnDevice(200, 150) {}
+  // Pictures are readied at their screen size once a frame has been drawn
+  // at the surface's size.
+  void SetUp() override {
+    TDrawerOnDevice::SetUp();
+    ASSERT_TRUE(Frame(0xFF000000u, {}));
+  }
 
   struct Case {
     const char* name;
@@ -158,6 +164,43 @@ TEST_F(ScreenLevelsOnDevice, TheOneToOnePathDrawsWhatTheFilteredLevelDraws) {
     EXPECT_EQ(bad, 0);
     EXPECT_LT(sum / double(3 * on.size()), 0.25);  // no half-pixel shift (that gives tens)
   }
+}
+
+// Before any frame at the surface's size (a window still being laid out, a
+// show's first slides) a still picture is readied from its level, as the
+// first frame wants it soon; prepared again once a frame has been drawn, it
+// gets its screen-sized texture.
+class ScreenLevelsFirstFrame : public drawertest::TDrawerOnDevice {
+protected:
+  ScreenLevelsFirstFrame() : TDrawerOnDevice(200, 150) {}
+};
+
+TEST_F(ScreenLevelsFirstFrame, ReadiedFromTheLevelUntilAFrameHasBeenDrawn) {
+  TRef<TImage> image = MakeImage(601, 451, [](int x, int y) { return 0xFF000000u | std::uint32_t(x ^ y); });
+  TImageDrawParams still;
+  still.Filtering = 1;
+  still.Antialiased = true;
+  still.SourceRect = {0, 0, 601, 451};
+  still.Still = true;
+  still.StillOrigin = {20, 10};
+  still.StillAxisX = {150.0f / 601, 0};
+  still.StillAxisY = {0, 113.0f / 451};
+  const auto screenLevels = [&] {
+    TList* cache = image->Store()->GetCacheList();
+    std::int32_t i = 0;
+    int n = 0;
+    if (cache->FindByClass<TTextureStore2>(i))
+      for (const TTextureWrapper& t : static_cast<TTextureStore2*>(cache->Get(i))->Textures)
+        n += t.Key.rfind("ScreenTexID: ", 0) == 0 ? 1 : 0;
+    return n;
+  };
+  drawer->PrepareImage(image.get(), still);
+  EXPECT_EQ(screenLevels(), 0);
+  ASSERT_TRUE(Frame(0xFF000000u, {}));
+  drawer->PrepareImage(image.get(), still);
+  EXPECT_EQ(screenLevels(), 1);
+  drawer->PrepareImage(image.get(), still);  // made once
+  EXPECT_EQ(screenLevels(), 1);
 }
 
 // A still opaque picture drawn 1:1 tells the pixels it paints over whole:
