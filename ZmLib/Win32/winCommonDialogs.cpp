@@ -37,6 +37,12 @@ bool IsAbsolutePath(const WideString& p) {
   return !p.empty() && (p[0] == u'/' || p[0] == u'\\' || (p.size() >= 2 && p[1] == u':'));
 }
 
+// A path as the user's system writes it, in the texts they read and edit.
+WideString ShownPath(WideString path) {
+  std::replace(path.begin(), path.end(), u'\\', u'/');
+  return path;
+}
+
 WideString Trimmed(const WideString& s) {
   std::size_t a = 0, b = s.size();
   while (a < b && (s[a] == u' ' || s[a] == u'\t')) ++a;
@@ -66,7 +72,7 @@ bool ConfirmReplace(HWND owner, const WideString& path) {
   d->Caption = u"Confirm Save As";
   d->Width = 360, d->Height = 92;
   d->Position = dpOwnerCenter;
-  AddText(d.get(), path + u" already exists.\r\nDo you want to replace it?", 12, 12, 336, 36);
+  AddText(d.get(), ShownPath(path) + u" already exists.\r\nDo you want to replace it?", 12, 12, 336, 36);
   AddButton(d.get(), u"Yes", IDYES, false, 192, 56);
   AddButton(d.get(), u"No", IDNO, true, 273, 56);
   return d->ShowModal(owner) == IDYES;
@@ -191,13 +197,14 @@ bool TSaveDialog::Execute() {
     AddText(d.get(), u"File name:", 12, 12, 336, 16);
     auto* edit = d->Add<TDialogEdit>();
     edit->Id = kPathEditId;
-    edit->Caption = text;
+    edit->Caption = ShownPath(text);
     edit->X = 12, edit->Y = 32, edit->Width = 336, edit->Height = 21;
     AddButton(d.get(), u"OK", IDOK, true, 192, 64);
     AddButton(d.get(), u"Cancel", IDCANCEL, false, 273, 64);
     if (d->ShowModal(Owner) != IDOK) return false;
 
-    text = edit->Caption;
+    // A text left as shown is the path it showed; a typed one is taken as typed.
+    if (edit->Caption != ShownPath(text)) text = edit->Caption;
     WideString path = Trimmed(text);
     if (path.empty()) return false;
     if (!IsAbsolutePath(path) && !folder.empty()) path = IncludeTrailingBackslash(folder) + path;

@@ -107,7 +107,8 @@ TEST(PrintAction, FramePrintedOrSavedAndActionsWaitForTheDialog) {
 
     viewer->OnImage(viewer, frame.get());
     // Offered in the documents folder, where the name alone would go.
-    EXPECT_EQ(offered, WideString(plat::FromNativePath((dir.Path() / "Slide1.bmp").string())));
+    const std::string place = (dir.Path() / "Slide1.bmp").string();
+    EXPECT_EQ(offered, WideString(place.begin(), place.end()));
     const std::string saved = dir.Read("saved.bmp");
     ASSERT_GE(saved.size(), 26u);
     EXPECT_EQ(saved.substr(0, 2), "BM");

@@ -367,7 +367,7 @@ void PrintAndSave(std::uint32_t step) {
   // The file typed is the file written, with the window's pixels.
   // The slide's name is offered in the folder it would go to.
   ASSERT_GE(offered.size(), 11u);
-  EXPECT_EQ(offered.substr(offered.size() - 11), u"\\Slide1.bmp");
+  EXPECT_EQ(offered.substr(offered.size() - 11), u"/Slide1.bmp");
   ASSERT_TRUE(dir.Exists("typed.bmp")) << "the name typed was not taken";
   int w = 0, h = 0;
   const std::vector<std::uint32_t> saved = BmpPixels(dir.Read("typed.bmp"), w, h);
