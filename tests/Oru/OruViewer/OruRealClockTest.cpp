@@ -33,7 +33,7 @@ constexpr long long kShowMs = 3 * kSlideMs;
 // A run that never gets what it waits for ends here (program time), and fails.
 constexpr std::uint32_t kGiveUpMs = 60000;
 
-bool Near(std::uint32_t got, std::uint32_t want) {
+bool CloseTo(std::uint32_t got, std::uint32_t want) {
   for (int s : {16, 8, 0})
     if (std::abs(int(got >> s & 0xFF) - int(want >> s & 0xFF)) > 4) return false;
   return true;
@@ -42,7 +42,7 @@ bool Near(std::uint32_t got, std::uint32_t want) {
 // The slide (0-2) whose colour Colour is, or -1.
 int SlideOf(std::uint32_t colour) {
   for (int i = 0; i < 3; ++i)
-    if (Near(colour, kSlideColours[i])) return i;
+    if (CloseTo(colour, kSlideColours[i])) return i;
   return -1;
 }
 
