@@ -482,6 +482,26 @@ void TOruSlide::Measure() {
   LastLayoutTime = std::numeric_limits<double>::quiet_NaN();
 }
 
+std::vector<double> TOruSlide::ChangeTimes() {
+  // As the objects evaluate them: key frames count from the slide's begin,
+  // an object shows from its first delta after that to its second before
+  // the slide's end.
+  std::vector<double> times;
+  const double end = GetTimePoint(3);
+  WalkTree(this, [&](TOruObject* o) {
+    TOruObjectProps* p = o->Props();
+    if (!p) return;
+    for (TOruKeyFrame* k : p->KeyFrames().Items)
+      if (k) times.push_back(Begin + k->Time());
+    times.push_back(Begin + p->DeltaTime1());
+    times.push_back(end - p->DeltaTime2());
+  });
+  std::erase_if(times, [](double t) { return !std::isfinite(t); });
+  std::sort(times.begin(), times.end());
+  times.erase(std::unique(times.begin(), times.end()), times.end());
+  return times;
+}
+
 TSlideCorners TOruSlide::ScreenCorners() {
   zm::TFloatPoint3 c[4];
   GetWorldCorners(c);

@@ -229,6 +229,10 @@ public:
 
   // The measuring pass (once per slide; see Measured).
   void Measure();
+  // The slide times at which an object of the tree may start or stop
+  // changing: its key-frame times and where it appears or goes. Finite
+  // ones, sorted, each once.
+  std::vector<double> ChangeTimes();
   // The slide's rectangle on the screen.
   TSlideCorners ScreenCorners();
   // Makes (or reuses) the scaled picture of the kind-3 background; a

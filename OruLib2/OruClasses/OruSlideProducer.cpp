@@ -297,6 +297,11 @@ TRef<TDrawContainer> TSlideProducer::CreateContainer(std::int32_t index) {
     c->LoopOffset = loop * source_->ShowLength();
   }
   c->Slide = CreateSlide(local, loop);
+  if (c->Slide)
+    for (const double t : c->Slide->ChangeTimes()) {
+      const double at = t + c->LoopOffset;
+      if (at >= c->Times.Start && at <= c->Times.VisibleUntil) c->ChangeTimes.push_back(at);
+    }
   if (index >= 0 && c->Slide && SlideFilterHooks.Create)
     c->Filter = SlideFilterHooks.Create(c->Slide->Effect.get(), c->Times.OwnLength);
   return c;

@@ -10,6 +10,7 @@
 // one thread at a time (the slide loader); containers are handed on to the
 // engine, which then alone sets their time.
 #include <cstdint>
+#include <vector>
 
 #include "OruLib2/OruClasses/OruSlide.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
@@ -64,6 +65,9 @@ public:
   // slide's transition), VisibleUntil (End + NextLength).
   TSlideSpan Times;
   double LoopOffset = 0;
+  // Show times within Times.Start .. Times.VisibleUntil at which an object
+  // of the slide may start or stop changing (sorted; made with the slide).
+  std::vector<double> ChangeTimes;
   zm::TRef<zm::TFilterParams> Filter;  // nil without a filter hook
   std::int32_t Index = 0;
 };

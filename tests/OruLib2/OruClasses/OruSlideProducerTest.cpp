@@ -244,6 +244,91 @@ TEST(SlideTimes, AbsurdTimeLinesGiveAnswersQuickly) {
   EXPECT_EQ(b, 1);
 }
 
+// What every object of the container shows at show time T: its parameters
+// and whether it is on.
+std::vector<double> ObjectStates(TDrawContainer& c, double t) {
+  c.SetTime(t);
+  std::vector<double> state;
+  const std::function<void(TOruObject*)> walk = [&](TOruObject* o) {
+    if (TOruObjectProps* p = o->Props())
+      for (std::int32_t i = 0; i < kKeyFrameParamCount; ++i) state.push_back(p->Param(i));
+    state.push_back(o->Active);
+    for (std::int32_t i = 0; i < o->ChildCount(); ++i) walk(o->Child(i));
+  };
+  walk(c.Slide.get());
+  return state;
+}
+
+TEST(SlideTimes, ObjectChangeTimesAreWhereTheObjectsChangeOnTheShowTimeLine) {
+  // Slide 2 (1000 - 4000, 300 ms in, 400 ms out): a box shown from 200 ms
+  // after the slide's begin to 100 ms before its end, standing still until
+  // 800 ms and then moving, with a nested box whose key frames count from
+  // the transitions. Slide 3 scales its key-frame times by two.
+  TIniText t;
+  t.Section("main").Key("opt_repeat", "repeat").Key("opt_scr_width", 320).Key("opt_scr_height", 240);
+  t.Section("Times").Key("opt_slidescount", 3).Key("opt_synchpos1", 1000).Key("opt_synchpos2", 4000);
+  t.Key("opt_synchpos3", 6000);
+  const long long effects[3] = {0, 300, 400};
+  for (int i = 0; i < 3; ++i) {
+    t.Section("Slide" + std::to_string(i + 1));
+    if (i == 2) t.Key("ScaleMode", 1).Key("ScaleTimes", "1000,0,0");
+    t.Object("TheEffect", "AnEffect").Key("GUID", zmtest::NewShowGuid()).Key("time", effects[i]).End();
+    if (i == 1) {
+      t.Object("Outer", "Box").Key("GUID", zmtest::NewShowGuid()).Key("Size", "100,50");
+      t.Key("DeltaTime1", 200).Key("DeltaTime2", 100);
+      t.Object("KeyPoint", "KeyPoint").Key("Time", 0).Key("Position", "0,0").End();
+      t.Object("KeyPoint", "KeyPoint").Key("Time", 800).Key("Position", "0,0").End();
+      t.Object("KeyPoint", "KeyPoint").Key("Time", 1200).Key("Position", "10,0").End();
+      t.Object("Inner", "Box").Key("GUID", zmtest::NewShowGuid()).Key("Size", "10,10");
+      t.Object("KeyPoint", "KeyPoint").Key("Origin", "PrevEffectEnd").Key("Time", 100).Key("Opacity", 100).End();
+      t.Object("KeyPoint", "KeyPoint").Key("Origin", "NextEffectBegin").Key("Time", -500).Key("Opacity", 100).End();
+      t.Object("KeyPoint", "KeyPoint").Key("Origin", "NextEffectBegin").Key("Time", 0).Key("Opacity", 0).End();
+      t.End().End();
+    }
+    if (i == 2) {
+      t.Object("Scaled", "Box").Key("GUID", zmtest::NewShowGuid()).Key("Size", "10,10");
+      t.Object("KeyPoint", "KeyPoint").Key("Time", 300).Key("Angle", 0).End();
+      t.Object("KeyPoint", "KeyPoint").Key("Time", 700).Key("Angle", 90).End();
+      t.End();
+    }
+  }
+  TProducerFixture f(t);
+
+  TRef<TDrawContainer> two = f.producer->CreateContainer(1);
+  ASSERT_TRUE(two->Slide);
+  EXPECT_EQ(two->ChangeTimes, (std::vector<double>{1000, 1200, 1400, 1800, 2200, 3500, 4000, 4300, 4400}));
+  // The same slide in the show's next pass, one show length on.
+  TRef<TDrawContainer> five = f.producer->CreateContainer(4);
+  std::vector<double> later = two->ChangeTimes;
+  for (double& v : later) v += 6000;
+  EXPECT_EQ(five->ChangeTimes, later);
+  TRef<TDrawContainer> three = f.producer->CreateContainer(2);
+  EXPECT_EQ(three->ChangeTimes, (std::vector<double>{4000, 4600, 5400, 6000}));
+
+  // Whatever stood still for a millisecond and changes in the next one has
+  // a change time within that one.
+  for (TDrawContainer* c : {two.get(), five.get(), three.get()}) {
+    std::vector<double> before = ObjectStates(*c, c->Times.Start);
+    bool still = false;
+    int starts = 0;
+    for (double ms = c->Times.Start + 1; ms <= c->Times.VisibleUntil; ++ms) {
+      std::vector<double> now = ObjectStates(*c, ms);
+      const bool changed = now != before;
+      if (changed && still) {
+        ++starts;
+        const auto at = std::lower_bound(c->ChangeTimes.begin(), c->ChangeTimes.end(), ms - 1);
+        EXPECT_TRUE(at != c->ChangeTimes.end() && *at <= ms) << "slide " << c->Index << " changes at " << ms;
+      }
+      still = !changed;
+      before = std::move(now);
+    }
+    EXPECT_EQ(starts, c == three.get() ? 1 : 4) << c->Index;  // on, moves, fades, off
+  }
+
+  // The lead-in slide changes only where it begins and ends.
+  EXPECT_EQ(f.producer->CreateContainer(-1)->ChangeTimes, (std::vector<double>{kBeforeShowStart, 0}));
+}
+
 // ---- Range -------------------------------------------------------------------------------------
 
 TEST(SlideRange, TransitionsAndTheCursor) {
