@@ -820,6 +820,8 @@ double TOruEngine::NextDueTime(double time) const {
     consider(s.Times.Start + s.Times.OwnLength);
     consider(s.Times.End);
     consider(s.Times.VisibleUntil);
+    const auto next = std::upper_bound(s.ChangeTimes.begin(), s.ChangeTimes.end(), time);
+    if (next != s.ChangeTimes.end()) consider(*next);
   }
   if (barrier_.Active) consider(barrier_.Time);
   consider(nextRun_.Time);
@@ -845,12 +847,17 @@ std::uint32_t TOruEngine::PassWait(double shown, std::uint32_t state) {
   if (!slides_.empty() && !(state & TOruDrawController::dsReady)) atMost(refreshMs_);
   if (overlay_ && (overlay_->PanelState() != 0 || overlay_->DialogCount() > 0)) atMost(refreshMs_);
   if (active_.load()) {
+    // What was due has come: an object may start to move right after its
+    // key time, where it still stands, so frames come at their pace again.
+    if (shown >= nextDue_) lastChangeTick_ = now;
     // Something moved lately: it may go on moving. A slide that stood still
     // for a while is looked at less often until its next change is due.
     const bool settled = static_cast<std::uint32_t>(now - lastChangeTick_) >= kSettleMs;
     atMost(settled ? double(kStillProbeMs) : double(sinceFrame < refreshMs_ ? refreshMs_ - sinceFrame : refreshMs_));
-    const double due = NextDueTime(shown);
-    if (due < kNever) atMost(due - shown);
+    nextDue_ = NextDueTime(shown);
+    if (nextDue_ < kNever) atMost(nextDue_ - shown);
+  } else {
+    nextDue_ = kNever;
   }
   return wait;
 }
@@ -1151,6 +1158,7 @@ public:
       s.Container = TRef<TRefObject>(c);
       s.Index = c->Index;
       s.Times = c->Times;
+      s.ChangeTimes = c->ChangeTimes;
       slides.push_back(std::move(s));
     }
     return true;

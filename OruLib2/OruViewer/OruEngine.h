@@ -65,12 +65,14 @@ public:
 
 // ---- The parts the engine drives -------------------------------------------------
 
-// A prepared slide as the engine holds it: the loader's container and the
-// five times of its index.
+// A prepared slide as the engine holds it: the loader's container, the
+// five times of its index and the show times at which its objects may
+// start or stop moving (sorted; empty when the loader cannot tell).
 struct TOruPreparedSlide {
   zm::TRef<zm::TRefObject> Container;
   std::int32_t Index = 0;
   TSlideSpan Times;  // Start, End, OwnLength (transition in), NextLength, VisibleUntil
+  std::vector<double> ChangeTimes;
 };
 
 // One slide loader per opened show: its thread prepares the slides ahead of
@@ -188,8 +190,9 @@ public:
   static constexpr std::int32_t kNoSlide = 2147483646;
   static constexpr double kNever = 3.4e38;
   // Real clock: at most one frame per refresh interval; a slide that stood
-  // still for kSettleMs is looked at every kStillProbeMs (its objects may
-  // start to move) until its next change is due; a show that does not play
+  // still for kSettleMs is looked at every kStillProbeMs (modifiers, videos
+  // and animated pictures may change unannounced) and woken when its next
+  // change is due (an object's key frame among them); a show that does not play
   // looks every kPausedProbeMs (pictures that arrive late) unless woken.
   static constexpr std::uint32_t kRefreshMs = 16;
   static constexpr std::uint32_t kSettleMs = 500;
@@ -306,8 +309,9 @@ private:
   void EndCheck(bool report);
   // Tick: the pass's start, the frame's turn on the real clock.
   void DrawFrame(bool force, std::uint32_t tick);
-  // The next show time after Time at which the prepared slides, the barrier,
-  // a program to run or the show's end change what is shown.
+  // The next show time after Time at which the prepared slides, their
+  // objects, the barrier, a program to run or the show's end change what is
+  // shown.
   double NextDueTime(double time) const;
   // How long the pass may wait for events on the real clock.
   std::uint32_t PassWait(double shown, std::uint32_t state);
@@ -372,6 +376,7 @@ private:
   std::uint32_t lastFrameTick_ = 0;
   zm::TSize lastFrameSize_;  // the device's size at the last frame
   std::uint32_t lastChangeTick_ = 0;
+  double nextDue_ = kNever;  // NextDueTime at the last pass that played
   bool barriersEnabled_ = true;
   std::atomic<bool> hover_{false};
   std::mutex hoverLock_;

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
+#include "OruLib2/OruClasses/OruSlideProducer.h"
 #include "OruLib2/OruViewer/OruEngine.h"
 #include "Platform/PlatSystem.h"
 #include "tests/OruLib2/OruViewer/OruMusicPlayerTestKit.h"
+#include "tests/ZmLib/3DBasics/DeviceDrawerDoubles.h"
 #include "tests/support/kit/IniText.h"
 
 using namespace zm;
@@ -93,6 +97,100 @@ TEST_F(OruEnginePlayerThreadsTest, ShowWithoutSlidesStandsAndStops) {
   Open({}, "repeat", 0);
   EXPECT_FALSE(PassUntil([&] { return engine->Active(); }, 10, 200));
   EXPECT_EQ(Shown(), 0);
+}
+
+// ---- The real clock over real slides: woken when an object starts to move ----
+
+class TWakeDevice : public TDrawDevice {
+public:
+  TWakeDevice() : TDrawDevice(nullptr) {}
+  bool IsActive() override { return true; }
+};
+
+class TWakeLink : public TOruDrawerLink {
+public:
+  TDeviceDrawer* Drawer() override { return drawer_.get(); }
+  bool Open(TDrawDevice* device) override { return device != nullptr; }
+  bool ScreenReady() override { return true; }
+  TRect ScreenRect() override { return TRect{0, 0, 320, 240}; }
+
+private:
+  TRef<zm::test::TRecordingDrawer> drawer_ = MakeRef<zm::test::TRecordingDrawer>();
+};
+
+// Each pass is followed by the wait it asked for, as on the real clock when
+// no event comes: the show time a frame shows is where the engine woke.
+TEST(OruEngineObjectWake, StillSlideWakesWhenAnObjectStartsToMoveNotEveryFrame) {
+  orutest::TClockPlayerHook noSound{false};
+  plat::TManualClock clock{0};
+  TRef<TThreadEventList> listener = MakeRef<TThreadEventList>();
+  TRef<TWakeDevice> device = MakeRef<TWakeDevice>();
+  device->SetBounds(TRect{0, 0, 320, 240}, TPoint{}, false);
+  TRef<TOruEngine> engine = MakeRef<TOruEngine>(device.get(), 0, true, false, listener.get(), nullptr,
+                                                [] { return TRef<TOruDrawerLink>(MakeRef<TWakeLink>().get()); });
+  engine->SetFrameStep(0);
+
+  // Slide 2 (1000 - 6000) holds a box that stands until 2050 ms into the
+  // slide, then moves for a second: it starts to move at 3050 ms show time.
+  const double moveAt = 3050;
+  TIniText t;
+  t.Section("main").Key("opt_repeat", "close").Key("opt_pausewheninactive", 0);
+  t.Key("opt_scr_width", 320).Key("opt_scr_height", 240);
+  t.Section("Times").Key("opt_slidescount", 3).Key("opt_synchpos1", 1000).Key("opt_synchpos2", 6000);
+  t.Key("opt_synchpos3", 7000);
+  t.Section("Slide1");
+  t.Section("Slide2").Object("Mover", "Box").Key("GUID", "{6c1f0d4e-39b0-4a6e-9d1e-000000000001}");
+  t.Key("Size", "20,20");
+  t.Object("KeyPoint", "KeyPoint").Key("Time", 0).Key("Position", "0,0").End();
+  t.Object("KeyPoint", "KeyPoint").Key("Time", 2050).Key("Position", "0,0").End();
+  t.Object("KeyPoint", "KeyPoint").Key("Time", 3050).Key("Position", "50,0").End();
+  t.End();
+  t.Section("Slide3");
+  TRef<TIniFile> doc = MakeRef<TIniFile>();
+  doc->LoadFromText(TByteString(t.Bytes(false)));
+  engine->RequestOpen(MakeRef<TFileAccessor>(MakeRef<TRealFileSource>().get()).get(), doc.get(), 1100, false);
+
+  const auto shown = [&] { return engine->Loader() ? engine->Loader()->CurrentTime() : -1.0; };
+  // Where the box is drawn, by the slide's container the engine holds.
+  const auto boxX = [&]() -> double {
+    for (const TOruPreparedSlide& s : engine->Slides())
+      if (auto* c = dynamic_cast<TDrawContainer*>(s.Container.get()); c && c->Index == 1 && c->Slide)
+        if (TOruObject* box = c->Slide->Child(0)) return box->Basis.Origin.X;
+    return std::nan("");
+  };
+  std::vector<std::pair<double, double>> frames;  // show time, the box's place
+  engine->OnFrameDrawing = [&](double at) { frames.push_back({at, boxX()}); };
+  std::uint32_t wait = 0;
+  std::vector<double> passes;  // show times of the passes that played
+  engine->OnPassWait = [&](std::uint32_t ms) {
+    wait = ms;
+    if (engine->Active()) passes.push_back(shown());
+  };
+  for (int i = 0; i < 100000 && shown() < moveAt + 200; ++i) {
+    engine->Step();
+    listener->ProcessEvents();
+    clock.Advance(wait);
+  }
+  ASSERT_GE(shown(), moveAt + 200);
+
+  ASSERT_FALSE(frames.empty());
+  const double still = frames.front().second;
+  ASSERT_TRUE(std::isfinite(still));
+  const auto moved = std::find_if(frames.begin(), frames.end(), [&](const auto& f) { return f.second != still; });
+  ASSERT_NE(moved, frames.end());
+  // The first frame that shows the move comes within a refresh interval of
+  // its start, not a look at the still slide later.
+  EXPECT_GT(moved->first, moveAt);
+  EXPECT_LE(moved->first, moveAt + TOruEngine::kRefreshMs);
+  // Meanwhile the still slide was looked at now and then, not every frame.
+  const double from = 1100 + TOruEngine::kSettleMs + 100;
+  const auto inSpell = std::count_if(passes.begin(), passes.end(), [&](double p) { return p >= from && p < moveAt; });
+  EXPECT_LE(inSpell, static_cast<std::ptrdiff_t>((moveAt - from) / TOruEngine::kStillProbeMs) + 3);
+  EXPECT_GE(inSpell, 1);
+
+  EXPECT_TRUE(engine->Stop(5000));
+  engine = nullptr;
+  listener->ProcessEvents();
 }
 
 }  // namespace
