@@ -5,8 +5,8 @@
 
 #include "OruLib2/3DEngine/DrawManager3D2.h"
 #include "OruLib2/3DEngine/OruShaders.h"
-#include "ZmLib/3DBasics/Dev3D9.h"
-#include "ZmLib/3DBasics/Dev3D9Renderer.h"
+#include "ZmLib/3DBasics/D3D9/Dev3D9.h"
+#include "ZmLib/3DBasics/D3D9/Dev3D9Renderer.h"
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Application2/winForms.h"
 #include "ZmLib/Application2/zmAppModules.h"

@@ -9,8 +9,8 @@
 #include "ZmLib/Graphics/zmGraphicsModules.h"
 #include "ZmLib/Text/zmTextModules.h"
 #include "ZmLib/VectorGraphics/zmVectorModules.h"
-#include "ZmLib/Win32/winFontUtils.h"
-#include "ZmLib/Win32/winTextVectorizer.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
+#include "ZmLib/Win32/Fonts/winTextVectorizer.h"
 #include "ZmLib/zmModules.h"
 
 using namespace zm;

@@ -68,8 +68,8 @@ set(ZM_UNITY_SKIP_SOURCES
   ZmLib/Music/zmMpegInfo.cpp
   ZmLib/Music/zmTimerChannel.cpp
   ZmLib/Win32/winRegistry.cpp
-  ZmLib/Win32/winTextElement.cpp
-  ZmLib/Win32/winTextVectorizer.cpp
+  ZmLib/Win32/Fonts/winTextElement.cpp
+  ZmLib/Win32/Fonts/winTextVectorizer.cpp
   ZmLib/Win32/winWndAPI.cpp
   ZmLib/wpFileStream.cpp
   ZmLib/zmTempFiles.cpp
@@ -83,7 +83,7 @@ set(ZM_UNITY_SKIP_SOURCES
   tests/OruLib2/OruClasses/OruSlideTest.cpp
   tests/OruLib2/OruClasses/OruTextTest.cpp
   tests/OruLib2/OruClasses/OruTextThreadsTest.cpp
-  tests/OruLib2/OruClasses/OruThirdSlideTest.cpp
+  tests/OruLib2/Overlay/OruThirdSlideTest.cpp
   tests/OruLib2/OruClasses/OruUnpackTest.cpp
   tests/OruLib2/OruClasses/OruViewerColorTransformTest.cpp
   tests/OruLib2/OruClasses/ShowBuilderTest.cpp

@@ -5,9 +5,9 @@
 #include "OruLib2/3DEngine/OruShaders.h"
 #include "OruLib2/NavPanel/NavPanelModules.h"
 #include "OruLib2/OruClasses/OruClassesModules.h"
-#include "OruLib2/OruClasses/OruRealSlideFilter.h"
 #include "OruLib2/OruViewer/OruMusicComposite.h"
-#include "ZmLib/3DBasics/Dev3D9.h"
+#include "OruLib2/RealSlide/OruRealSlideFilter.h"
+#include "ZmLib/3DBasics/D3D9/Dev3D9.h"
 #include "ZmLib/3DBasics/Dev3DApp2.h"
 #include "ZmLib/Application2/zmAppModules.h"
 #include "ZmLib/Composite/zmCompositeModules.h"
@@ -16,7 +16,7 @@
 #include "ZmLib/Music/zmMusicModules.h"
 #include "ZmLib/Text/zmTextModules.h"
 #include "ZmLib/VectorGraphics/zmVectorModules.h"
-#include "ZmLib/Win32/winFontUtils.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
 
 namespace oru {
 

@@ -11,7 +11,7 @@
 #include "Platform/PlatFrameClock.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
-#include "ZmLib/3DBasics/Dev3D9.h"
+#include "ZmLib/3DBasics/D3D9/Dev3D9.h"
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/_MyUtils.h"
 #include "ZmLib/Graphics/Video/FFMpegApi.h"

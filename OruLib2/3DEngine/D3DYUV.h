@@ -12,8 +12,8 @@
 #include <cstdint>
 
 #include "ZmLib/3DBasics/VideoTextures.h"
+#include "ZmLib/Graphics/FrameSource.h"
 #include "ZmLib/Graphics/SysBitmap.h"
-#include "ZmLib/Graphics/Video/FrameSource.h"
 
 namespace oru {
 

@@ -8,8 +8,8 @@
 
 #include "ZmLib/Graphics/SysBitmapUtils.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
-#include "ZmLib/Win32/winFontUtils.h"
 #include "ZmLib/VectorGraphics/zmVectorText.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
 #include "ZmLib/wpUnicode.h"
 #include "ZmLib/zmStringList.h"
 

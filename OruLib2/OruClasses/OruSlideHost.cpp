@@ -6,10 +6,10 @@
 #include <thread>
 #include <vector>
 
+#include "ZmLib/Graphics/FrameSource.h"
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
 #include "ZmLib/Graphics/SysBitmapUtils.h"
-#include "ZmLib/Graphics/Video/FrameSource.h"
 #include "ZmLib/Graphics/zmBitmap.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
 #include "ZmLib/Graphics/zmShadows.h"

@@ -19,11 +19,11 @@
 
 #include "OruLib2/OruClasses/OruActions.h"
 #include "OruLib2/OruClasses/OruFileAccess.h"
-#include "OruLib2/OruClasses/OruThirdSlide.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "OruLib2/OruViewer/OruFrameInterpolation.h"
 #include "OruLib2/OruViewer/OruMusicPlayer.h"
 #include "OruLib2/OruViewer/OruThreads.h"
+#include "OruLib2/Overlay/OruThirdSlide.h"
 #include "ZmLib/zmIni.h"
 #include "ZmLib/zmTypes.h"
 

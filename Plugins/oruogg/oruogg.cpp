@@ -9,7 +9,7 @@
 #include <cstring>
 #include <new>
 
-#include "Plugins/oru_plugin.h"
+#include "ZmLib/Music/oru_plugin.h"
 
 namespace {
 

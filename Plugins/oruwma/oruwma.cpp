@@ -15,7 +15,7 @@ extern "C" {
 #include <new>
 #include <vector>
 
-#include "Plugins/oru_plugin.h"
+#include "ZmLib/Music/oru_plugin.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ZmLib/Graphics/Video/FrameSource.h"
+#include "ZmLib/Graphics/FrameSource.h"
 #include "ZmLib/Graphics/zmColorTypes.h"
 #include "ZmLib/Graphics/zmRectUtils.h"
 #include "ZmLib/Win32/SysLocks.h"

@@ -1,6 +1,6 @@
 #include "ZmLib/3DBasics/VideoTextures.h"
 
-#include "ZmLib/Graphics/Video/FrameSource.h"
+#include "ZmLib/Graphics/FrameSource.h"
 
 namespace zm {
 

@@ -27,7 +27,7 @@
 #include "ZmLib/Composite/zmThemedScrollBar.h"
 #include "ZmLib/Composite/zmThemedTabControl.h"
 #include "ZmLib/Composite/zmThemedTabsTheme.h"
-#include "ZmLib/Win32/winTextElement.h"
+#include "ZmLib/Win32/Fonts/winTextElement.h"
 
 namespace zm {
 

@@ -5,7 +5,7 @@
 
 #include "Platform/Gdi/PlatFont.h"
 #include "ZmLib/Composite/winSurface.h"
-#include "ZmLib/Win32/winTextElement.h"
+#include "ZmLib/Win32/Fonts/winTextElement.h"
 
 namespace zm {
 

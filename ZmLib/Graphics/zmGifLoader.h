@@ -19,8 +19,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "ZmLib/Graphics/FrameSource.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
-#include "ZmLib/Graphics/Video/FrameSource.h"
 #include "ZmLib/Graphics/zmFPReadGIF.h"
 
 namespace zm {

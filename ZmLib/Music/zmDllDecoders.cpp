@@ -8,9 +8,9 @@
 #include <mutex>
 #include <thread>
 
-#include "Plugins/oru_plugin.h"
 #include "ZmLib/Graphics/Video/FFMpegApi.h"
 #include "ZmLib/Graphics/Video/FFMpegReader.h"
+#include "ZmLib/Music/oru_plugin.h"
 #include "ZmLib/Music/zmConverterFactory.h"
 #include "ZmLib/Music/zmFFMpegConverter.h"
 #include "ZmLib/Music/zmPcmResampler.h"

@@ -4,7 +4,7 @@
 // neither RIFF WAVE nor MPEG audio.
 #include <cstdint>
 
-#include "Plugins/oru_plugin.h"
+#include "ZmLib/Music/oru_plugin.h"
 #include "ZmLib/Music/zmMediaInfo.h"
 #include "ZmLib/Music/zmWavConverter.h"
 

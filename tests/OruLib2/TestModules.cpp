@@ -1,4 +1,4 @@
-#include "ZmLib/3DBasics/Dev3D9.h"
+#include "ZmLib/3DBasics/D3D9/Dev3D9.h"
 #include "ZmLib/Application2/zmAppModules.h"
 #include "ZmLib/Graphics/zmGraphicsModules.h"
 #include "tests/support/TestMain.h"

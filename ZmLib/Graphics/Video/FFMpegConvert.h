@@ -7,8 +7,8 @@
 #include <array>
 #include <cstdint>
 
+#include "ZmLib/Graphics/FrameSource.h"
 #include "ZmLib/Graphics/Video/FFMpegApi.h"
-#include "ZmLib/Graphics/Video/FrameSource.h"
 #include "ZmLib/Win32/SysObj2.h"
 
 namespace zm {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ZmLib/Graphics/Video/FrameSource.h"
+#include "ZmLib/Graphics/FrameSource.h"
 #include "ZmLib/zmMonitors.h"
 
 namespace zm {

@@ -8,9 +8,9 @@
 // the only state sources share.
 #include <cstdint>
 
+#include "ZmLib/Graphics/FrameSource.h"
 #include "ZmLib/Graphics/Video/FFMpegConvert.h"
 #include "ZmLib/Graphics/Video/FFMpegReader.h"
-#include "ZmLib/Graphics/Video/FrameSource.h"
 
 namespace zm {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "ZmLib/Graphics/FrameSource.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
-#include "ZmLib/Graphics/Video/FrameSource.h"
 #include "ZmLib/Graphics/zmBitmap.h"
 #include "ZmLib/Graphics/zmGeneratorKeys.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"

@@ -5,8 +5,8 @@
 
 #include "OruLib2/OruClasses/OruSlide.h"
 #include "OruLib2/OruClasses/OruSlideHost.h"
-#include "OruLib2/OruClasses/OruThirdSlide.h"
 #include "OruLib2/OruViewer/OruEngine.h"
+#include "OruLib2/Overlay/OruThirdSlide.h"
 #include "Platform/PlatSystem.h"
 #include "tests/OruLib2/OruViewer/OruMusicPlayerTestKit.h"
 

@@ -7,7 +7,7 @@
 
 #include "OruLib2/OruClasses/OruText.h"
 #include "ZmLib/VectorGraphics/zmVectorModules.h"
-#include "ZmLib/Win32/winFontUtils.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
 #include "ZmLib/zmModules.h"
 #include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
 #include "tests/OruLib2/OruClasses/OruGlyphCacheTestKit.h"

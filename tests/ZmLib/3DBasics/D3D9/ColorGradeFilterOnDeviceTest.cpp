@@ -6,7 +6,7 @@
 
 #include "Platform/Gfx/GfxDevice.h"
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
-#include "ZmLib/3DBasics/Dev3D9Renderer.h"
+#include "ZmLib/3DBasics/D3D9/Dev3D9Renderer.h"
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/Graphics/zmObjectFilters.h"

@@ -6,7 +6,7 @@
 #include "Platform/Gfx/GfxDevice.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/User/PlatUserHeadless.h"
-#include "ZmLib/3DBasics/Dev3D9Renderer.h"
+#include "ZmLib/3DBasics/D3D9/Dev3D9Renderer.h"
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Application2/winForms.h"
 #include "ZmLib/Application2/zmForms.h"

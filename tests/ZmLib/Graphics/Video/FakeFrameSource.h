@@ -9,7 +9,7 @@
 #include <map>
 #include <mutex>
 
-#include "ZmLib/Graphics/Video/FrameSource.h"
+#include "ZmLib/Graphics/FrameSource.h"
 #include "ZmLib/Graphics/zmBitmap.h"
 
 namespace fakevideo {

@@ -1,4 +1,4 @@
-#include "ZmLib/Win32/winFontSubstitute.h"
+#include "ZmLib/Win32/Fonts/winFontSubstitute.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Platform/Gdi/PlatCoverage.h"
-#include "ZmLib/Win32/winFontUtils.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
 
 using namespace zm;
 

@@ -3,8 +3,8 @@
 #include <atomic>
 
 #include "Platform/Gdi/PlatCoverage.h"
-#include "ZmLib/Win32/winDWTextUtils.h"
-#include "ZmLib/Win32/winTextElement.h"
+#include "ZmLib/Win32/Fonts/winDWTextUtils.h"
+#include "ZmLib/Win32/Fonts/winTextElement.h"
 
 using namespace zm;
 

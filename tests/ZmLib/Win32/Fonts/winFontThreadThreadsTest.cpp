@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "ZmLib/Win32/winFontUtils.h"
-#include "ZmLib/Win32/winTextElement.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
+#include "ZmLib/Win32/Fonts/winTextElement.h"
 #include "ZmLib/zmModules.h"
 
 using namespace zm;

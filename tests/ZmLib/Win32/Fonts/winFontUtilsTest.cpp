@@ -1,4 +1,4 @@
-#include "ZmLib/Win32/winFontUtils.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ZmLib/Win32/winTextElement.h"
+#include "ZmLib/Win32/Fonts/winTextElement.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "ZmLib/Win32/winFontUtils.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
 
 using namespace zm;
 

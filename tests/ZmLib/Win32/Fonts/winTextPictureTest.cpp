@@ -5,7 +5,7 @@
 
 #include "ZmLib/VectorGraphics/zmTextProducer.h"
 #include "ZmLib/VectorGraphics/zmVectorText.h"
-#include "ZmLib/Win32/winTextVectorizer.h"
+#include "ZmLib/Win32/Fonts/winTextVectorizer.h"
 
 using namespace zm;
 

@@ -1,4 +1,4 @@
-#include "ZmLib/Win32/winTextVectorizer.h"
+#include "ZmLib/Win32/Fonts/winTextVectorizer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ZmLib/3DBasics/Dev3D9.h"
+#include "ZmLib/3DBasics/D3D9/Dev3D9.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,7 +8,7 @@
 #include <string>
 
 #include "Platform/User/PlatUser.h"
-#include "ZmLib/3DBasics/Dev3D9Renderer.h"
+#include "ZmLib/3DBasics/D3D9/Dev3D9Renderer.h"
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Application2/winForms.h"
 #include "ZmLib/Application2/winSession.h"

@@ -6,7 +6,7 @@
 #include "OruLib2/OruClasses/OruObjectFactory.h"
 #include "OruLib2/OruClasses/OruObjectReader.h"
 #include "OruLib2/OruClasses/OruSlideHost.h"
-#include "OruLib2/OruClasses/OruThirdSlide.h"
+#include "OruLib2/Overlay/OruThirdSlide.h"
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Win32/winInput.h"
 #include "tests/OruLib2/OruClasses/OruImageTestKit.h"

@@ -1,4 +1,4 @@
-#include "ZmLib/Graphics/Video/FrameSource.h"
+#include "ZmLib/Graphics/FrameSource.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "ZmLib/3DBasics/Dev3D9Resources.h"
+#include "ZmLib/3DBasics/D3D9/Dev3D9Resources.h"
 
 namespace zm {
 

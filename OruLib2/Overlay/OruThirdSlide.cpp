@@ -1,4 +1,4 @@
-#include "OruLib2/OruClasses/OruThirdSlide.h"
+#include "OruLib2/Overlay/OruThirdSlide.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "OruLib2/OruClasses/OruRealSlideFilter.h"
+#include "OruLib2/RealSlide/OruRealSlideFilter.h"
 
 #include <algorithm>
 #include <cmath>

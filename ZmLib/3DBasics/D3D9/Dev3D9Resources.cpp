@@ -1,4 +1,4 @@
-#include "ZmLib/3DBasics/Dev3D9Resources.h"
+#include "ZmLib/3DBasics/D3D9/Dev3D9Resources.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "Platform/User/PlatUser.h"
-#include "ZmLib/3DBasics/Dev3D9Renderer.h"
+#include "ZmLib/3DBasics/D3D9/Dev3D9Renderer.h"
 #include "ZmLib/Application2/zmForms.h"
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "ZmLib/VectorGraphics/zmVectorText.h"
-#include "ZmLib/Win32/winTextElement.h"
+#include "ZmLib/Win32/Fonts/winTextElement.h"
 
 namespace zm {
 

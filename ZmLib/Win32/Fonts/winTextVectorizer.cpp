@@ -1,12 +1,12 @@
-#include "ZmLib/Win32/winTextVectorizer.h"
+#include "ZmLib/Win32/Fonts/winTextVectorizer.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "Platform/Gdi/PlatOutline.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
 #include "ZmLib/Win32/SysLocks.h"
-#include "ZmLib/Win32/winFontUtils.h"
 
 namespace zm {
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "ZmLib/Graphics/zmColorTypes.h"
+#include "ZmLib/Win32/Fonts/winDWTextUtils.h"
 #include "ZmLib/Win32/SysLocks.h"
-#include "ZmLib/Win32/winDWTextUtils.h"
 #include "ZmLib/zmLists.h"
 
 namespace zm {

@@ -1,4 +1,4 @@
-#include "ZmLib/Win32/winFontUtils.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,10 +6,10 @@
 
 #include "Platform/User/PlatUser.h"
 #include "ZmLib/Graphics/zmDibBitmap.h"
-#include "ZmLib/Win32/winDWTextUtils.h"
-#include "ZmLib/Win32/winFontSubstitute.h"
+#include "ZmLib/Win32/Fonts/winDWTextUtils.h"
+#include "ZmLib/Win32/Fonts/winFontSubstitute.h"
+#include "ZmLib/Win32/Fonts/winTextVectorizer.h"
 #include "ZmLib/Win32/winSysUtils.h"
-#include "ZmLib/Win32/winTextVectorizer.h"
 
 namespace zm {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "Platform/Gfx/GfxResources.h"
-#include "ZmLib/3DBasics/Dev3D9.h"
+#include "ZmLib/3DBasics/D3D9/Dev3D9.h"
 #include "ZmLib/Application2/winForms.h"
 
 namespace zm {

@@ -1,4 +1,4 @@
-#include "ZmLib/3DBasics/Dev3D9Renderer.h"
+#include "ZmLib/3DBasics/D3D9/Dev3D9Renderer.h"
 
 #include <algorithm>
 #include <cstring>

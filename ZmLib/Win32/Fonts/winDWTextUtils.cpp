@@ -1,4 +1,4 @@
-#include "ZmLib/Win32/winDWTextUtils.h"
+#include "ZmLib/Win32/Fonts/winDWTextUtils.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "Platform/Gdi/PlatCoverage.h"
-#include "ZmLib/Win32/winFontUtils.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
 
 namespace zm {
 

@@ -1,4 +1,4 @@
-#include "ZmLib/Win32/winTextElement.h"
+#include "ZmLib/Win32/Fonts/winTextElement.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,9 +10,9 @@
 #include "Platform/Gdi/PlatCoverage.h"
 #include "ZmLib/Text/zmWideStringUtils.h"
 #include "ZmLib/VectorGraphics/zmTextKeys.h"
-#include "ZmLib/Win32/winDWTextUtils.h"
-#include "ZmLib/Win32/winFontSubstitute.h"
-#include "ZmLib/Win32/winFontUtils.h"
+#include "ZmLib/Win32/Fonts/winDWTextUtils.h"
+#include "ZmLib/Win32/Fonts/winFontSubstitute.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
 #include "ZmLib/Win32/winSysUtils.h"
 
 namespace zm {

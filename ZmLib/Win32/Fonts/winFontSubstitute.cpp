@@ -1,11 +1,11 @@
-#include "ZmLib/Win32/winFontSubstitute.h"
+#include "ZmLib/Win32/Fonts/winFontSubstitute.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "Platform/Gdi/PlatShape.h"
 #include "ZmLib/Text/zmWideStringUtils.h"
-#include "ZmLib/Win32/winFontUtils.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
 #include "ZmLib/Win32/winSysUtils.h"
 
 namespace zm {
