@@ -210,6 +210,7 @@ if(ZM_TSAN)
 endif()
 
 include(ZmResources)
+include(ZmLayout)
 
 # zm_add_library(<name> DIRS <dir>... [DEPS <lib>...] [PRIVATE_DEPS <lib>...])
 # Every .cpp directly inside the listed folders belongs to the library.

@@ -1,0 +1,48 @@
+# The layout check on small made-up trees: cmake -DCASE=<name> -P ZmLayoutTest.cmake
+cmake_minimum_required(VERSION 3.25)
+include("${CMAKE_CURRENT_LIST_DIR}/../../cmake/ZmLayout.cmake")
+set(ZM_LAYOUT_ROOT "/tree")
+
+# expect(<fault>...): the faults are exactly these, in this order.
+function(expect)
+  zm_layout_faults(faults ${nodes})
+  if(NOT "${faults}" STREQUAL "${ARGN}")
+    list(JOIN faults "\n  " got)
+    list(JOIN ARGN "\n  " want)
+    message(FATAL_ERROR "${CASE}: the faults are\n  ${got}\nnot\n  ${want}")
+  endif()
+endfunction()
+
+# A program over a library over two that share a base, each in its folder.
+set(nodes app ui core gfx base)
+set(ZM_LAYOUT_DEPS_app ui core)
+set(ZM_LAYOUT_DEPS_ui core gfx)
+set(ZM_LAYOUT_DEPS_core base)
+set(ZM_LAYOUT_DEPS_gfx base)
+foreach(lib ui core gfx base)
+  set(ZM_LAYOUT_DIR_${lib} "/tree/${lib}")
+  set(ZM_LAYOUT_SOURCES_${lib} "/tree/${lib}/a.cpp" "/tree/${lib}/sub/b.cpp")
+endforeach()
+
+if(CASE STREQUAL "OneWay")
+  expect()
+elseif(CASE STREQUAL "LinkCycle")
+  # A cycle of three, and a target that only leads into it, named once.
+  set(ZM_LAYOUT_DEPS_base ui)
+  expect("link cycle: ui -> core -> base -> ui")
+elseif(CASE STREQUAL "TwoCycles")
+  set(ZM_LAYOUT_DEPS_gfx base ui)
+  set(ZM_LAYOUT_DEPS_base core)
+  set(ZM_LAYOUT_DEPS_core base)
+  expect("link cycle: core -> base -> core" "link cycle: ui -> gfx -> ui")
+elseif(CASE STREQUAL "SourceOutsideItsFolder")
+  list(APPEND ZM_LAYOUT_SOURCES_core "/tree/base/c.cpp")
+  expect("library core: base/c.cpp lies outside its folder core/")
+elseif(CASE STREQUAL "FolderOfTwoLibraries")
+  # A library cut out of another's folder by file names.
+  set(ZM_LAYOUT_DIR_gfx "/tree/core")
+  set(ZM_LAYOUT_SOURCES_gfx "/tree/core/sub/gfx.cpp")
+  expect("folder core/sub/ holds sources of two libraries: core and gfx")
+else()
+  message(FATAL_ERROR "no case ${CASE}")
+endif()
