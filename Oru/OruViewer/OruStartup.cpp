@@ -23,6 +23,7 @@
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
 
 namespace oru {
@@ -38,7 +39,7 @@ const char16_t* const kLowColorText =
 
 namespace {
 
-TLoadLcmsProc gSavedLcmsHook = nullptr;
+zm::THookInstall<TLoadLcmsProc> gLcmsHook;
 
 WideString ReadMonitorProfileName() {
   WideString path;
@@ -144,8 +145,7 @@ int RunProgram() {
   // "icc auto" needs the monitor's profile, so it is read first.
   MonitorProfileName = ReadMonitorProfileName();
   ApplyColorSwitches(*zm::Commands);
-  gSavedLcmsHook = LoadLcmsHook;
-  LoadLcmsHook = &LoadColorLibrary;
+  gLcmsHook.Install(LoadLcmsHook, &LoadColorLibrary);
 
   TApplicationGuard app;
   app.App = zm::MakeRef<zm::TZmApplication>();
@@ -190,8 +190,7 @@ int RunProgram() {
 void InitOruStartup() {}
 
 void FiniOruStartup() {
-  if (LoadLcmsHook == &LoadColorLibrary) LoadLcmsHook = gSavedLcmsHook;
-  gSavedLcmsHook = nullptr;
+  gLcmsHook.RestoreIfStillSet();
   MonitorProfileName.clear();
   FFmpegFolder.clear();
   ExclusiveFullScreenAllowed = false;

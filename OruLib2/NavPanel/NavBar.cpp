@@ -9,6 +9,7 @@
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace oru {
 
@@ -102,7 +103,7 @@ constexpr const char16_t* kStateNames[4] = {u"Normal", u"Hover", u"Pressed", u"D
 TRef<TCustomNavBar> MakeNavBar(const WideString&) { return zm::MakeRef<TNavBar>(); }
 
 std::int32_t gInitCount = 0;
-TCreateNavBarProc gSavedHook = nullptr;
+zm::THookInstall<TCreateNavBarProc> gNavBarHook;
 
 }  // namespace
 
@@ -571,14 +572,12 @@ void TNavBar::UpdatePlayState(double) {
 
 void InitNavBar() {
   if (gInitCount++ > 0) return;
-  gSavedHook = CreateNavBarHook;
-  CreateNavBarHook = &MakeNavBar;
+  gNavBarHook.Install(CreateNavBarHook, &MakeNavBar);
 }
 
 void FiniNavBar() {
   if (gInitCount <= 0 || --gInitCount > 0) return;
-  CreateNavBarHook = gSavedHook;
-  gSavedHook = nullptr;
+  gNavBarHook.Restore();
 }
 
 }  // namespace oru

@@ -11,6 +11,7 @@
 #include "ZmLib/VectorGraphics/zmVectorText.h"
 #include "ZmLib/Win32/Fonts/winFontUtils.h"
 #include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmStringList.h"
 
 namespace oru {
@@ -107,11 +108,11 @@ void Fire(const F& f, A... a) {
 }
 
 std::int32_t gInitCount = 0;
-TCreateNavBarProc gSavedHook = nullptr;
+zm::THookInstall<TCreateNavBarProc> gVideoNavBarHook;
 
 TRef<TCustomNavBar> MakeVideoNavBar(const WideString& kind) {
   if (kind == u"video") return zm::MakeRef<TVideoNavBar>();
-  return gSavedHook ? gSavedHook(kind) : nullptr;
+  return gVideoNavBarHook.Saved() ? gVideoNavBarHook.Saved()(kind) : nullptr;
 }
 
 }  // namespace
@@ -688,14 +689,12 @@ void TVideoNavBar::Redraw(std::uint32_t flags) {
 
 void InitVideoNavBar() {
   if (gInitCount++ > 0) return;
-  gSavedHook = CreateNavBarHook;
-  CreateNavBarHook = &MakeVideoNavBar;
+  gVideoNavBarHook.Install(CreateNavBarHook, &MakeVideoNavBar);
 }
 
 void FiniVideoNavBar() {
   if (gInitCount <= 0 || --gInitCount > 0) return;
-  CreateNavBarHook = gSavedHook;
-  gSavedHook = nullptr;
+  gVideoNavBarHook.Restore();
 }
 
 }  // namespace oru

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "OruLib2/OruClasses/OruSlideHost.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace oru {
 
@@ -66,7 +67,7 @@ float GlyphFactor(const TGlyphPointer& p) {
 }
 
 TRef<TFontCache> gFontCache;
-TGlyphCacheContextProc gSavedContextHook = nullptr;
+zm::THookInstall<TGlyphCacheContextProc> gGlyphContextHook;
 
 void SetGlyphCacheContext(const WideString& context) {
   if (TFontCache* cache = FontCache()) cache->SetContext(context);
@@ -484,13 +485,11 @@ TRef<TCachedVectorText> LoadCachedVectorText(TStream* stream, TFontKeyCallback f
 
 void InitGlyphCache() {
   gFontCache = MakeRef<TFontCache>();
-  gSavedContextHook = GlyphCacheContextHook;
-  GlyphCacheContextHook = &SetGlyphCacheContext;
+  gGlyphContextHook.Install(GlyphCacheContextHook, &SetGlyphCacheContext);
 }
 
 void FiniGlyphCache() {
-  if (GlyphCacheContextHook == &SetGlyphCacheContext) GlyphCacheContextHook = gSavedContextHook;
-  gSavedContextHook = nullptr;
+  gGlyphContextHook.RestoreIfStillSet();
   gFontCache = nullptr;
 }
 

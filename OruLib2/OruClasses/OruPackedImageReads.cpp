@@ -2,12 +2,12 @@
 
 #include "OruLib2/OruClasses/zmStreamUtils.h"
 #include "ZmLib/Graphics/SysGfxLoader.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace oru {
 
 namespace {
-zm::TGfxReadTransformProc gSavedHook = nullptr;
-bool gInstalled = false;
+zm::THookInstall<zm::TGfxReadTransformProc> gPackedReadsHook;
 }  // namespace
 
 zm::TRef<zm::TStream> PackedImageReadTransform(zm::TStream* source, zm::TStream* data) {
@@ -23,17 +23,12 @@ zm::TRef<zm::TStream> PackedImageReadTransform(zm::TStream* source, zm::TStream*
 }
 
 void InitPackedImageReads() {
-  if (gInstalled) return;
-  gSavedHook = zm::GfxReadTransformHook;
-  zm::GfxReadTransformHook = &PackedImageReadTransform;
-  gInstalled = true;
+  if (gPackedReadsHook.Installed()) return;
+  gPackedReadsHook.Install(zm::GfxReadTransformHook, &PackedImageReadTransform);
 }
 
 void FiniPackedImageReads() {
-  if (!gInstalled) return;
-  if (zm::GfxReadTransformHook == &PackedImageReadTransform) zm::GfxReadTransformHook = gSavedHook;
-  gSavedHook = nullptr;
-  gInstalled = false;
+  gPackedReadsHook.RestoreIfStillSet();
 }
 
 }  // namespace oru

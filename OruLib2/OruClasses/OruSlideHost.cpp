@@ -15,6 +15,7 @@
 #include "ZmLib/Graphics/zmShadows.h"
 #include "ZmLib/VectorGraphics/zmVectorText.h"
 #include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmIni.h"
 #include "ZmLib/zmStringList.h"
 
@@ -80,8 +81,7 @@ std::vector<std::int32_t> ReadNumbers(const WideString& text) {
 
 std::mutex gHostsLock;
 std::vector<TOruSlideHost*> gHosts;                // live hosts, newest last
-zm::TResolveGeneratedImageProc gSavedResolveHook;  // the hook before the first host
-bool gHookInstalled = false;
+zm::THookInstall<zm::TResolveGeneratedImageProc> gResolveHook;  // from the first host to the last
 std::condition_variable gHostCallsDone;
 std::vector<std::pair<TOruSlideHost*, std::int32_t>> gHostCalls;  // calls in flight per host
 
@@ -116,11 +116,7 @@ TRef<TImage> ResolveThroughNewestHost(const WideString& name) {
 void RegisterHost(TOruSlideHost* host) {
   std::lock_guard<std::mutex> g(gHostsLock);
   gHosts.push_back(host);
-  if (!gHookInstalled) {
-    gSavedResolveHook = zm::ResolveGeneratedImageHook;
-    zm::ResolveGeneratedImageHook = &ResolveThroughNewestHost;
-    gHookInstalled = true;
-  }
+  if (!gResolveHook.Installed()) gResolveHook.Install(zm::ResolveGeneratedImageHook, &ResolveThroughNewestHost);
 }
 
 // Waits for the hook's calls into the host (other than this thread's own).
@@ -132,11 +128,7 @@ void UnregisterHost(TOruSlideHost* host) {
   gHostCallsDone.wait_for(lock, std::chrono::seconds(10), [host] { return CallCount(host) == 0; });
   gHostCalls.erase(std::remove_if(gHostCalls.begin(), gHostCalls.end(), [host](auto& c) { return c.first == host; }),
                    gHostCalls.end());
-  if (gHosts.empty() && gHookInstalled) {
-    zm::ResolveGeneratedImageHook = gSavedResolveHook;
-    gSavedResolveHook = nullptr;
-    gHookInstalled = false;
-  }
+  if (gHosts.empty()) gResolveHook.Restore();
 }
 
 // The width and height of a "TextWithSize:" name (after its prefix).

@@ -7,6 +7,7 @@
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
 #include "ZmLib/VectorGraphics/zmTextProducer.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace oru {
 
@@ -55,7 +56,7 @@ public:
 
 TRef<TTextBitmapMaker> CreateTextStoreMaker() { return MakeRef<TTextStoreMaker>(); }
 
-TCreateTextBitmapMakerProc gSavedMakerHook = nullptr;
+zm::THookInstall<TCreateTextBitmapMakerProc> gTextMakerHook;
 
 }  // namespace
 
@@ -133,13 +134,11 @@ zm::TFloatRect TTextBitmapStore::InkRect(double size) { return text_->GetBounds(
 float TTextBitmapStore::LineHeight(double size) { return text_->GetLineHeight(SizeOr(size)); }
 
 void InitTextBitmapStore() {
-  gSavedMakerHook = CreateTextBitmapMakerHook;
-  CreateTextBitmapMakerHook = &CreateTextStoreMaker;
+  gTextMakerHook.Install(CreateTextBitmapMakerHook, &CreateTextStoreMaker);
 }
 
 void FiniTextBitmapStore() {
-  if (CreateTextBitmapMakerHook == &CreateTextStoreMaker) CreateTextBitmapMakerHook = gSavedMakerHook;
-  gSavedMakerHook = nullptr;
+  gTextMakerHook.RestoreIfStillSet();
 }
 
 }  // namespace oru

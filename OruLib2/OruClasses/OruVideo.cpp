@@ -14,6 +14,7 @@
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/zmGeneratorKeys.h"
 #include "ZmLib/Text/zmWideStringUtils.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmImageTasks.h"
 #include "ZmLib/Win32/winSysUtils.h"
 
@@ -618,14 +619,15 @@ void TOruVideo::Reset(TDeviceDrawer& drawer) {
 
 namespace {
 
-TCreateOruObjectProc gSavedCreate = nullptr;
-TGetObjectMediaProc gSavedMedia = nullptr;
-TCreateFrameExtractorProc gSavedExtractor = nullptr;
+zm::THookInstall<TCreateOruObjectProc> gVideoObjectHook;
+zm::THookInstall<TGetObjectMediaProc> gVideoMediaHook;
+zm::THookInstall<TCreateFrameExtractorProc> gVideoExtractorHook;
 std::int32_t gVideoInitCount = 0;
 
 TRef<TOruObject> CreateVideoObject(std::int32_t typeCode, TOruObject* parent, TOruObjectProps* props) {
   if (typeCode == kOruObjVideo) return TOruObject::Create<TOruVideo>(parent, props);
-  return gSavedCreate && gSavedCreate != &CreateVideoObject ? gSavedCreate(typeCode, parent, props) : nullptr;
+  const TCreateOruObjectProc next = gVideoObjectHook.Saved();
+  return next && next != &CreateVideoObject ? next(typeCode, parent, props) : nullptr;
 }
 
 TOruObject* GetVideoMedia(TOruObject* object, WideString& fileName, TSize& size) {
@@ -634,7 +636,8 @@ TOruObject* GetVideoMedia(TOruObject* object, WideString& fileName, TSize& size)
     if (TFrameSource* s = v->Source()) size = {s->Info.Width, s->Info.Height};
     return v;
   }
-  if (gSavedMedia && gSavedMedia != &GetVideoMedia) return gSavedMedia(object, fileName, size);
+  const TGetObjectMediaProc next = gVideoMediaHook.Saved();
+  if (next && next != &GetVideoMedia) return next(object, fileName, size);
   return GetBaseObjectMedia(object, fileName, size);
 }
 
@@ -647,19 +650,16 @@ TRef<TFrameExtractor> CreateVideoExtractor(TFrameSource* source) {
 
 void InitOruVideo() {
   if (gVideoInitCount++ > 0) return;
-  gSavedCreate = CreateOruObjectHook;
-  CreateOruObjectHook = &CreateVideoObject;
-  gSavedMedia = GetObjectMediaHook;
-  GetObjectMediaHook = &GetVideoMedia;
-  gSavedExtractor = CreateFrameExtractorHook;
-  CreateFrameExtractorHook = &CreateVideoExtractor;
+  gVideoObjectHook.Install(CreateOruObjectHook, &CreateVideoObject);
+  gVideoMediaHook.Install(GetObjectMediaHook, &GetVideoMedia);
+  gVideoExtractorHook.Install(CreateFrameExtractorHook, &CreateVideoExtractor);
 }
 
 void FiniOruVideo() {
   if (gVideoInitCount <= 0 || --gVideoInitCount > 0) return;
-  if (CreateFrameExtractorHook == &CreateVideoExtractor) CreateFrameExtractorHook = gSavedExtractor;
-  if (GetObjectMediaHook == &GetVideoMedia) GetObjectMediaHook = gSavedMedia;
-  if (CreateOruObjectHook == &CreateVideoObject) CreateOruObjectHook = gSavedCreate;
+  gVideoExtractorHook.RestoreIfStillSet();
+  gVideoMediaHook.RestoreIfStillSet();
+  gVideoObjectHook.RestoreIfStillSet();
 }
 
 }  // namespace oru

@@ -3,6 +3,7 @@
 #include "OruLib2/OruClasses/OruShowLoader.h"
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace oru {
 
@@ -10,7 +11,7 @@ using namespace zm;
 
 namespace {
 
-TCreateColorTransformProc gPreviousHook = nullptr;
+zm::THookInstall<TCreateColorTransformProc> gViewerTransformHook;
 
 // The stored table of the current show for the source profile; nil when
 // there is none or it does not load as a table.
@@ -64,17 +65,15 @@ TRef<TColorTransform> CreateViewerColorTransform(TColorProfile* source, TColorPr
       }
     }
   }
-  return gPreviousHook ? gPreviousHook(source, target) : nullptr;
+  return gViewerTransformHook.Saved() ? gViewerTransformHook.Saved()(source, target) : nullptr;
 }
 
 void InitViewerColorTransform() {
-  gPreviousHook = CreateColorTransformHook;
-  CreateColorTransformHook = &CreateViewerColorTransform;
+  gViewerTransformHook.Install(CreateColorTransformHook, &CreateViewerColorTransform);
 }
 
 void FiniViewerColorTransform() {
-  if (CreateColorTransformHook == &CreateViewerColorTransform) CreateColorTransformHook = gPreviousHook;
-  gPreviousHook = nullptr;
+  gViewerTransformHook.RestoreIfStillSet();
 }
 
 }  // namespace oru

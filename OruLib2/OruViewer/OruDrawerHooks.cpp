@@ -18,6 +18,7 @@
 #include "ZmLib/3DBasics/Dev3DRTPool.h"
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Win32/SysLocks.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace oru {
 
@@ -169,42 +170,31 @@ TRef<zm::TRefObject> MakeSlideEffectFilter(TOruSlide* slide, TDeviceDrawer& draw
   return TRef<zm::TRefObject>(f.get());
 }
 
-// ---- Saved hooks ------------------------------------------------------------------------------
-
-struct TSaved {
-  TReadTransitionDefProc Read = nullptr;
-  TSlideFilterHooks Filter;
-  TSlideLayerHooks Layer;
-  TSlideColourTableProc ColourTable = nullptr;
-  TMakeGradeTextureProc Grade = nullptr;
-  TSlideEffectFilterProc Effect = nullptr;
-  TResetTransitionFilterProc ResetFilter = nullptr;
-};
+// ---- The hooks installed ----------------------------------------------------------------------
 
 std::mutex gInstallLock;
 int gInstalls = 0;
-TSaved gSaved;
+zm::THookInstall<std::atomic<TReadTransitionDefProc>> gReadHook;
+zm::THookInstall<TSlideFilterHooks> gFilterHooks;
+zm::THookInstall<TSlideLayerHooks> gLayerHooks;
+zm::THookInstall<TSlideColourTableProc> gColourTableHook;
+zm::THookInstall<TMakeGradeTextureProc> gGradeHook;
+zm::THookInstall<TSlideEffectFilterProc> gEffectFilterHook;
+zm::THookInstall<TResetTransitionFilterProc> gResetFilterHook;
 
 }  // namespace
 
 void InstallDrawerHooks() {
   std::lock_guard<std::mutex> lock(gInstallLock);
   if (gInstalls++ > 0) return;
-  gSaved.Read = ReadTransitionDefHook.load();
-  gSaved.Filter = SlideFilterHooks;
-  gSaved.Layer = SlideLayerHooks;
-  gSaved.ColourTable = SlideColourTableHook;
-  gSaved.Grade = MakeGradeTextureHook;
-  gSaved.Effect = SlideEffectFilterHook;
-  gSaved.ResetFilter = ResetTransitionFilterHook;
-
+  gReadHook.Keep(ReadTransitionDefHook);
   InstallTransitionDefReader<TOruEffect>();
-  SlideFilterHooks = {&CreateSlideFilter, &SetSlideFilterProgress};
-  SlideLayerHooks = {&LayerBegin, &LayerEnd, &LayerBlend};
-  SlideColourTableHook = &SlideColourTable;
-  MakeGradeTextureHook = &MakeGradeTexture;
-  SlideEffectFilterHook = &MakeSlideEffectFilter;
-  ResetTransitionFilterHook = &ResetTransitionFilter;
+  gFilterHooks.Install(SlideFilterHooks, {&CreateSlideFilter, &SetSlideFilterProgress});
+  gLayerHooks.Install(SlideLayerHooks, {&LayerBegin, &LayerEnd, &LayerBlend});
+  gColourTableHook.Install(SlideColourTableHook, &SlideColourTable);
+  gGradeHook.Install(MakeGradeTextureHook, &MakeGradeTexture);
+  gEffectFilterHook.Install(SlideEffectFilterHook, &MakeSlideEffectFilter);
+  gResetFilterHook.Install(ResetTransitionFilterHook, &ResetTransitionFilter);
   // The view port's empty-content pattern is an editing aid: the player
   // leaves empty view ports empty.
 }
@@ -212,13 +202,13 @@ void InstallDrawerHooks() {
 void RemoveDrawerHooks() {
   std::lock_guard<std::mutex> lock(gInstallLock);
   if (gInstalls == 0 || --gInstalls > 0) return;
-  ReadTransitionDefHook = gSaved.Read;
-  SlideFilterHooks = gSaved.Filter;
-  SlideLayerHooks = gSaved.Layer;
-  SlideColourTableHook = gSaved.ColourTable;
-  MakeGradeTextureHook = gSaved.Grade;
-  SlideEffectFilterHook = gSaved.Effect;
-  ResetTransitionFilterHook = gSaved.ResetFilter;
+  gReadHook.Restore();
+  gFilterHooks.Restore();
+  gLayerHooks.Restore();
+  gColourTableHook.Restore();
+  gGradeHook.Restore();
+  gEffectFilterHook.Restore();
+  gResetFilterHook.Restore();
   DropLayers();
 }
 

@@ -8,6 +8,7 @@
 
 #include "ZmLib/Music/zmConverterFactory.h"
 #include "ZmLib/Music/zmMusicPlayer.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmIni.h"
 #include "ZmLib/zmIniInterfaces.h"
 
@@ -727,24 +728,21 @@ TRef<zm::TWavConverter> CreateCompositeConverter(zm::TMusicPlayer* player, const
 }
 
 namespace {
-zm::TIsCompositeTrackProc savedIsComposite = nullptr;
-zm::TCompositeTrackInfoProc savedInfo = nullptr;
-zm::TCreateCompositeConverterProc savedCreate = nullptr;
+zm::THookInstall<zm::TIsCompositeTrackProc> gIsCompositeHook;
+zm::THookInstall<zm::TCompositeTrackInfoProc> gCompositeInfoHook;
+zm::THookInstall<zm::TCreateCompositeConverterProc> gCompositeConverterHook;
 }  // namespace
 
 void InitMusicComposite() {
-  savedIsComposite = zm::IsCompositeTrackHook;
-  savedInfo = zm::CompositeTrackInfoHook;
-  savedCreate = zm::CreateCompositeConverterHook;
-  zm::IsCompositeTrackHook = &IsCompositeTrack;
-  zm::CompositeTrackInfoHook = &CompositeTrackInfo;
-  zm::CreateCompositeConverterHook = &CreateCompositeConverter;
+  gIsCompositeHook.Install(zm::IsCompositeTrackHook, &IsCompositeTrack);
+  gCompositeInfoHook.Install(zm::CompositeTrackInfoHook, &CompositeTrackInfo);
+  gCompositeConverterHook.Install(zm::CreateCompositeConverterHook, &CreateCompositeConverter);
 }
 
 void FiniMusicComposite() {
-  zm::IsCompositeTrackHook = savedIsComposite;
-  zm::CompositeTrackInfoHook = savedInfo;
-  zm::CreateCompositeConverterHook = savedCreate;
+  gIsCompositeHook.Restore();
+  gCompositeInfoHook.Restore();
+  gCompositeConverterHook.Restore();
 }
 
 }  // namespace oru

@@ -11,6 +11,7 @@
 #include "OruLib2/OruClasses/OruImage.h"
 #include "OruLib2/OruClasses/OruObjectProps.h"
 #include "ZmLib/3DBasics/Dev3DRTPool.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmMath.h"
 
 namespace oru {
@@ -165,8 +166,8 @@ TOruSource* gProducerSource = nullptr;  // compared only
 // Set on the thread that is building an effect slide.
 thread_local bool tBuilding = false;
 
-TSlideEffectProc gPreviousHook = nullptr;
-TSlideEffectPrepareProc gPreviousPrepare = nullptr;
+zm::THookInstall<std::atomic<TSlideEffectProc>> gRealSlideHook;
+zm::THookInstall<TSlideEffectPrepareProc> gRealSlidePrepareHook;
 
 std::int32_t ScreenSide(const zm::TIniList* section, const char16_t* key, std::int32_t def) {
   const std::int32_t v = zm::IniGetInt(zm::IniFind(section, key), def);
@@ -288,16 +289,13 @@ void PrepareSlideEffectFilter(zm::TRefObject* filter, zm::TDeviceDrawer& drawer)
 }
 
 void InitRealSlideFilter() {
-  gPreviousHook = SlideEffectHook.exchange(&MakeRealSlideFilter);
-  gPreviousPrepare = SlideEffectPrepareHook;
-  SlideEffectPrepareHook = &PrepareSlideEffectFilter;
+  gRealSlideHook.Install(SlideEffectHook, &MakeRealSlideFilter);
+  gRealSlidePrepareHook.Install(SlideEffectPrepareHook, &PrepareSlideEffectFilter);
 }
 
 void FiniRealSlideFilter() {
-  SlideEffectHook = gPreviousHook;
-  gPreviousHook = nullptr;
-  SlideEffectPrepareHook = gPreviousPrepare;
-  gPreviousPrepare = nullptr;
+  gRealSlideHook.Restore();
+  gRealSlidePrepareHook.Restore();
   ReleaseEffectProducer();
 }
 

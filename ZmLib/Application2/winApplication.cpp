@@ -6,6 +6,7 @@
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Win32/winCommonDialogs.h"
 #include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace zm {
 
@@ -246,7 +247,7 @@ void TTimer::TimerHook(void* data, HWND, TMessage& message, bool& handled) {
 // ============================================================================
 
 namespace {
-TCreateTimerHook gSavedCreateTimer = nullptr;
+THookInstall<TCreateTimerHook> gWinTimerHook;
 
 TCustomTimer* CreateWinTimer() {
   auto* t = new TTimer();
@@ -259,13 +260,12 @@ HWND ApplicationHandle() { return WinApplication ? WinApplication->GetHandle() :
 }  // namespace
 
 void InitWinApplication() {
-  gSavedCreateTimer = CreateTimerHook;
-  CreateTimerHook = &CreateWinTimer;
+  gWinTimerHook.Install(CreateTimerHook, &CreateWinTimer);
   ApplicationWindowHook = &ApplicationHandle;
 }
 
 void FiniWinApplication() {
-  if (CreateTimerHook == &CreateWinTimer) CreateTimerHook = gSavedCreateTimer;
+  gWinTimerHook.RestoreIfStillSet();
   if (ApplicationWindowHook == &ApplicationHandle) ApplicationWindowHook = nullptr;
 }
 

@@ -3,6 +3,7 @@
 #include "Platform/Gdi/PlatGdi.h"
 #include "Platform/User/PlatUser.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace zm {
 
@@ -12,7 +13,7 @@ constexpr std::int32_t COLOR_WINDOWFRAME = 6, COLOR_WINDOWTEXT = 8, COLOR_HIGHLI
                        COLOR_BTNHIGHLIGHT = 20, COLOR_3DDKSHADOW = 21, COLOR_3DLIGHT = 22, COLOR_INFOBK = 24,
                        COLOR_WINDOW = 5;
 
-TCreateFocusHelperProc gPreviousFocusHelper = nullptr;
+THookInstall<TCreateFocusHelperProc> gWinFocusHelper;
 
 TColor24 Sys24(std::int32_t index) { return ColorRefToColor24(SysColor(index)); }
 
@@ -149,20 +150,18 @@ TFocusHelper* CreateWinFocusHelper(TFrameControl* control) {
     list->Attach(h.get());
     return h.get();
   }
-  return gPreviousFocusHelper ? gPreviousFocusHelper(control) : nullptr;
+  return gWinFocusHelper.Saved() ? gWinFocusHelper.Saved()(control) : nullptr;
 }
 
 void InitWinControlStyles() {
-  gPreviousFocusHelper = CreateFocusHelperHook;
-  CreateFocusHelperHook = &CreateWinFocusHelper;
+  gWinFocusHelper.Install(CreateFocusHelperHook, &CreateWinFocusHelper);
   SetDefaultControlStyles(MakeRef<TWinControlStyles>().Detach());
   ReadKeyboardSettings();
 }
 
 void FiniWinControlStyles() {
   SetDefaultControlStyles(nullptr);
-  if (CreateFocusHelperHook == &CreateWinFocusHelper) CreateFocusHelperHook = gPreviousFocusHelper;
-  gPreviousFocusHelper = nullptr;
+  gWinFocusHelper.RestoreIfStillSet();
 }
 
 }  // namespace zm

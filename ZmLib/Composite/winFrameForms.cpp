@@ -6,6 +6,7 @@
 #include "Platform/User/PlatUser.h"
 #include "ZmLib/Composite/winControlStyles.h"
 #include "ZmLib/Graphics/zmDibBitmap.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
 
 namespace zm {
@@ -21,11 +22,11 @@ constexpr WPARAM kSysMoveByCaption = 0xF012;
 constexpr WPARAM kShowFocusCues = 0x10002;  // UIS_CLEAR with UISF_HIDEFOCUS
 constexpr std::int32_t kLeavePollMs = 50;
 
-TCreateFrameFormProc gPrevCreate = nullptr;
-TUpdateLayeredFormProc gPrevLayered = nullptr;
-TSetFormAlphaProc gPrevAlpha = nullptr;
-TTaskbarProgressProc gPrevTaskbar = nullptr;
-TAllocFrameDrawDeviceProc gPrevAllocDevice = nullptr;
+THookInstall<TCreateFrameFormProc> gWinCreateForm;
+THookInstall<TUpdateLayeredFormProc> gWinLayered;
+THookInstall<TSetFormAlphaProc> gWinAlpha;
+THookInstall<TTaskbarProgressProc> gWinTaskbar;
+THookInstall<TAllocFrameDrawDeviceProc> gWinAllocDevice;
 
 void DeleteRgn(HRGN rgn) { DeleteObject(reinterpret_cast<HGDIOBJ>(rgn)); }
 
@@ -693,18 +694,18 @@ TFrameForm* CreateWinFrameForm(TRefObject* style) {
 bool LayeredHook(TFrameForm* form, TImage* image) {
   if (auto* f = dynamic_cast<TWinFrameForm*>(form))
     return image && UpdateLayeredForm(f, image->GetBitmap(), false);
-  return gPrevLayered ? gPrevLayered(form, image) : false;
+  return gWinLayered.Saved() ? gWinLayered.Saved()(form, image) : false;
 }
 
 bool AlphaHook(TFrameForm* form, std::uint8_t alpha) {
   if (auto* f = dynamic_cast<TWinFrameForm*>(form))
     if (SetWinFormAlpha(f, alpha)) return true;
-  return gPrevAlpha ? gPrevAlpha(form, alpha) : false;
+  return gWinAlpha.Saved() ? gWinAlpha.Saved()(form, alpha) : false;
 }
 
 std::int32_t TaskbarHook(TFrameForm* form, std::int32_t& state, std::uint64_t& value) {
   auto* f = dynamic_cast<TWinFrameForm*>(form);
-  if (!f) return gPrevTaskbar ? gPrevTaskbar(form, state, value) : 0;
+  if (!f) return gWinTaskbar.Saved() ? gWinTaskbar.Saved()(form, state, value) : 0;
   TWinFormController* c = f->WinForm() ? f->WinForm()->WinController() : nullptr;
   if (!c) return 0;
   static constexpr std::uint32_t kFlags[6] = {0, 0, 2, 4, 8, 1};
@@ -728,7 +729,7 @@ std::int32_t TaskbarHook(TFrameForm* form, std::int32_t& state, std::uint64_t& v
 TFrameControl* AllocDevice(TFrameControl* parent, const WideString& name) {
   TFrameControl* top = parent ? parent->TopControl() : nullptr;
   if (top && dynamic_cast<TWinRootControl*>(top)) return NewControl<TWinFrameDrawDevice>(parent, name);
-  return gPrevAllocDevice ? gPrevAllocDevice(parent, name) : nullptr;
+  return gWinAllocDevice.Saved() ? gWinAllocDevice.Saved()(parent, name) : nullptr;
 }
 }  // namespace
 
@@ -736,24 +737,19 @@ void InitWinFrameForms() {
   NormalFormStyle = MakeRef<TWinFormStyle>(0, true, false, false, false).Detach();
   PopupFormStyle = MakeRef<TWinFormStyle>(4, false, true, true, false).Detach();
   OverlayFormStyle = MakeRef<TWinFormStyle>(0, false, true, true, true).Detach();
-  gPrevCreate = CreateFrameFormHook;
-  CreateFrameFormHook = &CreateWinFrameForm;
-  gPrevLayered = UpdateLayeredFormHook;
-  UpdateLayeredFormHook = &LayeredHook;
-  gPrevAlpha = SetFormAlphaHook;
-  SetFormAlphaHook = &AlphaHook;
-  gPrevTaskbar = TaskbarProgressHook;
-  TaskbarProgressHook = &TaskbarHook;
-  gPrevAllocDevice = AllocFrameDrawDevice;
-  AllocFrameDrawDevice = &AllocDevice;
+  gWinCreateForm.Install(CreateFrameFormHook, &CreateWinFrameForm);
+  gWinLayered.Install(UpdateLayeredFormHook, &LayeredHook);
+  gWinAlpha.Install(SetFormAlphaHook, &AlphaHook);
+  gWinTaskbar.Install(TaskbarProgressHook, &TaskbarHook);
+  gWinAllocDevice.Install(AllocFrameDrawDevice, &AllocDevice);
 }
 
 void FiniWinFrameForms() {
-  CreateFrameFormHook = gPrevCreate;
-  UpdateLayeredFormHook = gPrevLayered;
-  SetFormAlphaHook = gPrevAlpha;
-  TaskbarProgressHook = gPrevTaskbar;
-  AllocFrameDrawDevice = gPrevAllocDevice;
+  gWinCreateForm.Restore();
+  gWinLayered.Restore();
+  gWinAlpha.Restore();
+  gWinTaskbar.Restore();
+  gWinAllocDevice.Restore();
   FreeAndNil(NormalFormStyle);
   FreeAndNil(PopupFormStyle);
   FreeAndNil(OverlayFormStyle);

@@ -28,6 +28,7 @@
 #include "ZmLib/Composite/zmThemedTabControl.h"
 #include "ZmLib/Composite/zmThemedTabsTheme.h"
 #include "ZmLib/Win32/Fonts/winTextElement.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace zm {
 
@@ -53,21 +54,14 @@ void FiniCaptionText() {
 
 // The visual-style progress-bar theme replaces the standard one only when
 // the visual-styles library loads.
-TAllocProgressBarThemeProc gPrevProgressTheme = nullptr;
-bool gWinProgressTheme = false;
+THookInstall<TAllocProgressBarThemeProc> gWinProgressTheme;
 void InitWinProgressBarTheme() {
   const TThemeLibraryLoader loader = LoadThemeLibraryHook;
   if (!loader.Load || !loader.Load()) return;
   if (loader.Release) loader.Release();
-  gPrevProgressTheme = AllocProgressBarTheme;
-  AllocProgressBarTheme = &MakeWinProgressBarTheme;
-  gWinProgressTheme = true;
+  gWinProgressTheme.Install(AllocProgressBarTheme, &MakeWinProgressBarTheme);
 }
-void FiniWinProgressBarTheme() {
-  if (!gWinProgressTheme) return;
-  AllocProgressBarTheme = gPrevProgressTheme;
-  gWinProgressTheme = false;
-}
+void FiniWinProgressBarTheme() { gWinProgressTheme.Restore(); }
 
 // The themes registered in the global control styles at start-up; the
 // styles are held so the themes can be taken out again.

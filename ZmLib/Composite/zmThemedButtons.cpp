@@ -8,6 +8,7 @@
 #include "ZmLib/Composite/zmThemedControlUtils.h"
 #include "ZmLib/Graphics/zmDibBitmap.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace zm {
 
@@ -805,8 +806,8 @@ namespace {
 TButtonTheme* MakeWinXPButtonTheme(TControlStyles* s) { return MakeRef<TWinXPButtonTheme>(s).get(); }
 TSpeedButtonTheme* MakeWinXPSpeedButtonTheme(TControlStyles* s) { return MakeRef<TWinXPSpeedButtonTheme>(s).get(); }
 
-TAllocFrameButtonProc gSavedButton = nullptr;
-TAllocFrameSpeedButtonProc gSavedSpeedButton = nullptr;
+THookInstall<TAllocFrameButtonProc> gThemedButton;
+THookInstall<TAllocFrameSpeedButtonProc> gThemedSpeedButton;
 int gInitCount = 0;
 }  // namespace
 
@@ -837,18 +838,16 @@ void InitThemedButtons() {
   if (gInitCount++ > 0) return;
   ButtonThemeHook = &MakeWinXPButtonTheme;
   SpeedButtonThemeHook = &MakeWinXPSpeedButtonTheme;
-  gSavedButton = AllocFrameButton;
-  gSavedSpeedButton = _AllocFrameSpeedButton;
-  AllocFrameButton = &AllocThemedFrameButton;
-  _AllocFrameSpeedButton = &AllocThemedSpeedButton;
+  gThemedButton.Install(AllocFrameButton, &AllocThemedFrameButton);
+  gThemedSpeedButton.Install(_AllocFrameSpeedButton, &AllocThemedSpeedButton);
 }
 
 void FiniThemedButtons() {
   if (gInitCount == 0 || --gInitCount > 0) return;
   ButtonThemeHook = nullptr;
   SpeedButtonThemeHook = nullptr;
-  AllocFrameButton = gSavedButton;
-  _AllocFrameSpeedButton = gSavedSpeedButton;
+  gThemedButton.Restore();
+  gThemedSpeedButton.Restore();
   FreeThemeElementScratch();
 }
 

@@ -9,6 +9,7 @@
 #include "ZmLib/Graphics/zmPixelFormat.h"
 #include "ZmLib/VectorGraphics/zmRasterizerUtils.h"
 #include "ZmLib/VectorGraphics/zmSvgUtils.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace zm {
 
@@ -527,8 +528,8 @@ TRadioButtonThemeProc RadioButtonThemeHook = nullptr;
 namespace {
 TCheckBoxTheme* MakeWinCheckBoxTheme(TControlStyles* s) { return MakeRef<TWinCheckBoxTheme>(s).get(); }
 TRadioButtonTheme* MakeWinRadioButtonTheme(TControlStyles* s) { return MakeRef<TWinRadioButtonTheme>(s).get(); }
-TAllocFrameCheckBoxProc gSavedCheckBox = nullptr;
-TAllocFrameRadioButtonProc gSavedRadioButton = nullptr;
+THookInstall<TAllocFrameCheckBoxProc> gThemedCheckBox;
+THookInstall<TAllocFrameRadioButtonProc> gThemedRadioButton;
 int gInitCount = 0;
 }  // namespace
 
@@ -558,18 +559,16 @@ void InitThemedCheckBoxes() {
   if (gInitCount++ > 0) return;
   CheckBoxThemeHook = &MakeWinCheckBoxTheme;
   RadioButtonThemeHook = &MakeWinRadioButtonTheme;
-  gSavedCheckBox = _AllocFrameCheckBox;
-  gSavedRadioButton = _AllocFrameRadioButton;
-  _AllocFrameCheckBox = &AllocThemedFrameCheckBox;
-  _AllocFrameRadioButton = &AllocThemedFrameRadioButton;
+  gThemedCheckBox.Install(_AllocFrameCheckBox, &AllocThemedFrameCheckBox);
+  gThemedRadioButton.Install(_AllocFrameRadioButton, &AllocThemedFrameRadioButton);
 }
 
 void FiniThemedCheckBoxes() {
   if (gInitCount == 0 || --gInitCount > 0) return;
   CheckBoxThemeHook = nullptr;
   RadioButtonThemeHook = nullptr;
-  _AllocFrameCheckBox = gSavedCheckBox;
-  _AllocFrameRadioButton = gSavedRadioButton;
+  gThemedCheckBox.Restore();
+  gThemedRadioButton.Restore();
   gRaster.reset();
 }
 

@@ -8,6 +8,7 @@
 #include "ZmLib/Composite/zmThemedButtons.h"
 #include "ZmLib/Composite/zmThemedControlUtils.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace zm {
 
@@ -512,7 +513,7 @@ void TThemedFrameScrollBar::PreferredSize(std::int32_t& width, std::int32_t& hei
 // ---- Factories --------------------------------------------------------------------------
 
 namespace {
-TAllocFrameScrollBarProc gSavedScrollBar = nullptr;
+THookInstall<TAllocFrameScrollBarProc> gThemedScrollBar;
 int gInitCount = 0;
 }  // namespace
 
@@ -530,21 +531,19 @@ TFrameScrollBar* AllocThemedFrameScrollBar(TFrameControl* parent, TControlStyles
   TControlStyles* s = styles ? styles : DefaultControlStyles();
   if (auto* t = s->FindTheme<TFrameScrollBarTheme>())
     return NewControl<TThemedFrameScrollBar>(parent, styles, orientation, t);
-  if (gSavedScrollBar && gSavedScrollBar != &AllocThemedFrameScrollBar)
-    return gSavedScrollBar(parent, styles, orientation);
+  const TAllocFrameScrollBarProc next = gThemedScrollBar.Saved();
+  if (next && next != &AllocThemedFrameScrollBar) return next(parent, styles, orientation);
   return nullptr;
 }
 
 void InitThemedScrollBar() {
   if (gInitCount++ > 0) return;
-  gSavedScrollBar = AllocFrameScrollBar;
-  AllocFrameScrollBar = &AllocThemedFrameScrollBar;
+  gThemedScrollBar.Install(AllocFrameScrollBar, &AllocThemedFrameScrollBar);
 }
 
 void FiniThemedScrollBar() {
   if (gInitCount == 0 || --gInitCount > 0) return;
-  AllocFrameScrollBar = gSavedScrollBar;
-  gSavedScrollBar = nullptr;
+  gThemedScrollBar.Restore();
 }
 
 }  // namespace zm

@@ -6,6 +6,7 @@
 #include "ZmLib/Composite/zmEvents.h"
 #include "ZmLib/Composite/zmFrameCaption.h"
 #include "ZmLib/Win32/winInput.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace zm {
 
@@ -567,7 +568,7 @@ void TThemedTabControl::Paint(TDrawSurface* surface) {
 // ---- Factory -----------------------------------------------------------------------------
 
 namespace {
-TAllocFrameTabControlProc gPrevious = nullptr;
+THookInstall<TAllocFrameTabControlProc> gThemedTabControl;
 std::int32_t gInitCount = 0;
 }  // namespace
 
@@ -575,19 +576,17 @@ TFrameTabControl* AllocThemedTabControl(TFrameControl* parent, TControlStyles* s
   TControlStyles* s = styles ? styles : parent ? parent->GetStyles() : DefaultControlStyles();
   if (auto* theme = s ? s->FindTheme<TFrameTabControlTheme>() : nullptr)
     return NewControl<TThemedTabControl>(parent, styles, theme);
-  return gPrevious ? gPrevious(parent, styles) : nullptr;
+  return gThemedTabControl.Saved() ? gThemedTabControl.Saved()(parent, styles) : nullptr;
 }
 
 void InitThemedTabControl() {
   if (gInitCount++ > 0) return;
-  gPrevious = AllocFrameTabControl;
-  AllocFrameTabControl = &AllocThemedTabControl;
+  gThemedTabControl.Install(AllocFrameTabControl, &AllocThemedTabControl);
 }
 
 void FiniThemedTabControl() {
   if (gInitCount == 0 || --gInitCount > 0) return;
-  AllocFrameTabControl = gPrevious;
-  gPrevious = nullptr;
+  gThemedTabControl.Restore();
 }
 
 }  // namespace zm

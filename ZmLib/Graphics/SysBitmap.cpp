@@ -5,12 +5,13 @@
 #include <limits>
 
 #include "ZmLib/Graphics/SysPixelFormat.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace zm {
 
 namespace {
 
-TCreateBitmapProc gSavedCreateBitmap = nullptr;
+THookInstall<TCreateBitmapProc> gSysCreateBitmap;
 
 // The largest pattern TSysBitmap.FillRect copies rows from.
 constexpr std::int32_t kFillPatternBytes = 3072;
@@ -275,8 +276,8 @@ void TSysDirectWrapper::Dispose() {
 TRef<TBitmap> SysCreateBitmap(std::int32_t width, std::int32_t height, TPixelFormat* format,
                               const TBitmapProgressEvent& handler, TBitmap* source, const TBitmapClass* bitmapClass) {
   if (bitmapClass && !TSysDirectWrapper::StaticClass()->InheritsFrom(bitmapClass)) {
-    if (!gSavedCreateBitmap) return nullptr;
-    return gSavedCreateBitmap(width, height, format, handler, source, bitmapClass);
+    if (!gSysCreateBitmap.Saved()) return nullptr;
+    return gSysCreateBitmap.Saved()(width, height, format, handler, source, bitmapClass);
   }
   TRef<TDirectBitmap> direct = MakeRef<TDirectBitmap>(width, format, height);
   TRef<TSysDirectWrapper> wrapper = MakeRef<TSysDirectWrapper>(direct.get(), false);
@@ -297,14 +298,8 @@ TRef<TSysBitmap> CreateSysBitmapSize(const TPoint& size, TPixelFormat* format) {
   return CreateSysBitmap(size.X, size.Y, format);
 }
 
-void InitSysBitmap() {
-  gSavedCreateBitmap = CreateBitmapHook;
-  CreateBitmapHook = &SysCreateBitmap;
-}
+void InitSysBitmap() { gSysCreateBitmap.Install(CreateBitmapHook, &SysCreateBitmap); }
 
-void FiniSysBitmap() {
-  CreateBitmapHook = gSavedCreateBitmap;
-  gSavedCreateBitmap = nullptr;
-}
+void FiniSysBitmap() { gSysCreateBitmap.Restore(); }
 
 }  // namespace zm

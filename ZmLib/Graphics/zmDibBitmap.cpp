@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ZmLib/wpFileStream.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace zm {
 
@@ -14,7 +15,7 @@ TTransparentBltProc TransparentBltProc = nullptr;
 
 namespace {
 
-TCreateBitmapProc gSavedCreateBitmap = nullptr;
+THookInstall<TCreateBitmapProc> gDibCreateBitmap;
 
 // Masks of the layouts the 15- and 16-bit formats name (red, green, blue).
 constexpr std::uint32_t kMasks565[3] = {0x001F, 0x07E0, 0xF800};
@@ -439,20 +440,18 @@ TRef<TBitmap> DibCreateBitmap(std::int32_t width, std::int32_t height, TPixelFor
       return b;
     }
   }
-  if (!gSavedCreateBitmap) return nullptr;
-  return gSavedCreateBitmap(width, height, format, handler, source, bitmapClass);
+  if (!gDibCreateBitmap.Saved()) return nullptr;
+  return gDibCreateBitmap.Saved()(width, height, format, handler, source, bitmapClass);
 }
 
 void InitDibBitmap() {
-  gSavedCreateBitmap = CreateBitmapHook;
-  CreateBitmapHook = &DibCreateBitmap;
+  gDibCreateBitmap.Install(CreateBitmapHook, &DibCreateBitmap);
   AlphaBlendProc = reinterpret_cast<TAlphaBlendProc>(plat::GetMsimg32ProcAddress("AlphaBlend"));
   TransparentBltProc = reinterpret_cast<TTransparentBltProc>(plat::GetMsimg32ProcAddress("TransparentBlt"));
 }
 
 void FiniDibBitmap() {
-  CreateBitmapHook = gSavedCreateBitmap;
-  gSavedCreateBitmap = nullptr;
+  gDibCreateBitmap.Restore();
   AlphaBlendProc = nullptr;
   TransparentBltProc = nullptr;
 }

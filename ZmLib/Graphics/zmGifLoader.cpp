@@ -7,6 +7,7 @@
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
 
 namespace zm {
@@ -63,8 +64,8 @@ bool CopyToBitmap(TBitmap* target, TDirectBitmap* canvas) {
   return false;
 }
 
-TAcceptFrameSourceProc gPrevAccept = nullptr;
-TCreateFrameSourceProc gPrevCreate = nullptr;
+THookInstall<TAcceptFrameSourceProc> gGifAccept;
+THookInstall<TCreateFrameSourceProc> gGifCreate;
 
 }  // namespace
 
@@ -479,14 +480,14 @@ TRef<TBitmapStore> LoadGifFramesAtlas(TStream* stream, const WideString& fileNam
 
 bool GifAcceptFrameSource(const WideString& fileName) {
   if (IsGifName(fileName)) return true;
-  return gPrevAccept ? gPrevAccept(fileName) : true;
+  return gGifAccept.Saved() ? gGifAccept.Saved()(fileName) : true;
 }
 
 TRef<TFrameSource> GifCreateFrameSource(TStream* stream, bool ownsStream, const WideString& fileName,
                                         bool multiThread, bool useHardware) {
   if (!stream) return nullptr;
   if (!IsGifName(fileName)) {
-    if (gPrevCreate) return gPrevCreate(stream, ownsStream, fileName, multiThread, useHardware);
+    if (gGifCreate.Saved()) return gGifCreate.Saved()(stream, ownsStream, fileName, multiThread, useHardware);
     if (ownsStream) FreeObject(stream);
     return nullptr;
   }
@@ -506,17 +507,13 @@ void InitGifLoader() {
   RegisterImageLoader(&LoadGifBitmapStore, {u".gif"});
   RegisterImageLoader(&LoadGifFirstFrameStore, {u".gif_first_frame"});
   RegisterImageLoader(&LoadGifFramesAtlas, {u".gif|framesatlas"});
-  gPrevAccept = AcceptFrameSourceHook;
-  AcceptFrameSourceHook = &GifAcceptFrameSource;
-  gPrevCreate = CreateFrameSourceHook;
-  CreateFrameSourceHook = &GifCreateFrameSource;
+  gGifAccept.Install(AcceptFrameSourceHook, &GifAcceptFrameSource);
+  gGifCreate.Install(CreateFrameSourceHook, &GifCreateFrameSource);
 }
 
 void FiniGifLoader() {
-  AcceptFrameSourceHook = gPrevAccept;
-  CreateFrameSourceHook = gPrevCreate;
-  gPrevAccept = nullptr;
-  gPrevCreate = nullptr;
+  gGifAccept.Restore();
+  gGifCreate.Restore();
   UnregisterImageLoader(&LoadGifBitmapStore);
   UnregisterImageLoader(&LoadGifFirstFrameStore);
   UnregisterImageLoader(&LoadGifFramesAtlas);

@@ -4,6 +4,8 @@
 
 #include <lcms2.h>
 
+#include "ZmLib/zmHookScope.h"
+
 namespace zm {
 
 namespace {
@@ -133,19 +135,17 @@ TRef<TColorTransform> CreateICCColorTransform(TColorProfile* source, TColorProfi
 }
 
 namespace {
-TCreateColorTransformProc gSavedTransformHook = nullptr;
+THookInstall<TCreateColorTransformProc> gIccTransform;
 }  // namespace
 
 void InitICCColorTransform() {
   SetLcmsBinding(LinkedLcmsBinding());
-  gSavedTransformHook = CreateColorTransformHook;
-  CreateColorTransformHook = &CreateICCColorTransform;
+  gIccTransform.Install(CreateColorTransformHook, &CreateICCColorTransform);
 }
 
 void FiniICCColorTransform() {
   // Only our own value goes; a later module's stays until it restores ours.
-  if (CreateColorTransformHook == &CreateICCColorTransform) CreateColorTransformHook = gSavedTransformHook;
-  gSavedTransformHook = nullptr;
+  gIccTransform.RestoreIfStillSet();
   SetLcmsBinding(TLcmsBinding{});
 }
 

@@ -2,6 +2,7 @@
 
 #include "ZmLib/Music/zmAdpcmConverter.h"
 #include "ZmLib/Music/zmMpegConverter.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace zm {
 
@@ -9,7 +10,7 @@ TCreateConverterProc CreateConverterHook = nullptr;
 TCreateConverterProc CreatePluginConverterHook = nullptr;
 
 namespace {
-TCreateConverterProc gSavedHook = nullptr;
+THookInstall<TCreateConverterProc> gConverterHook;
 }  // namespace
 
 TRef<TWavConverter> CreateConverter(const TMediaInfo& info, const WideString& fileName) {
@@ -34,13 +35,11 @@ TRef<TWavConverter> CreateConverter(const TMediaInfo& info, const WideString& fi
 }
 
 void InitConverterFactory() {
-  if (CreateConverterHook != &CreateConverter) gSavedHook = CreateConverterHook;
-  CreateConverterHook = &CreateConverter;
+  gConverterHook.Install(CreateConverterHook, &CreateConverter);
 }
 
 void FiniConverterFactory() {
-  if (CreateConverterHook == &CreateConverter) CreateConverterHook = gSavedHook;
-  gSavedHook = nullptr;
+  gConverterHook.RestoreIfStillSet();
 }
 
 }  // namespace zm

@@ -8,6 +8,7 @@
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Music/zmTimerChannel.h"
 #include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
 
 namespace zm {
@@ -442,19 +443,17 @@ void TwinWaveOutBuffer::Refill() {
 
 namespace {
 
-TCreateWaveOutDeviceProc gSavedDeviceHook = nullptr;
+THookInstall<TCreateWaveOutDeviceProc> gWaveOutHook;
 
 }  // namespace
 
 void InitDirectSound() {
   DirectSoundCreate8Proc = &plat::DirectSoundCreate8;
-  if (CreateWaveOutDeviceHook != &CreateWinWaveOutDevice) gSavedDeviceHook = CreateWaveOutDeviceHook;
-  CreateWaveOutDeviceHook = &CreateWinWaveOutDevice;
+  gWaveOutHook.Install(CreateWaveOutDeviceHook, &CreateWinWaveOutDevice);
 }
 
 void FiniDirectSound() {
-  if (CreateWaveOutDeviceHook == &CreateWinWaveOutDevice) CreateWaveOutDeviceHook = gSavedDeviceHook;
-  gSavedDeviceHook = nullptr;
+  gWaveOutHook.RestoreIfStillSet();
   DirectSoundCreate8Proc = nullptr;
 }
 

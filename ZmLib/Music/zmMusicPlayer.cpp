@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
 
 namespace zm {
@@ -337,16 +338,15 @@ TRef<TMusicPlayer> CreateMusicPlayer() {
 }
 
 namespace {
-TCreateMusicPlayerProc gSavedPlayerHook = nullptr;
+THookInstall<TCreateMusicPlayerProc> gMusicPlayerHook;
 }
 
 void InitMusicPlayer() {
-  if (CreateMusicPlayerHook != &CreateMusicPlayer) gSavedPlayerHook = CreateMusicPlayerHook;
-  CreateMusicPlayerHook = &CreateMusicPlayer;
+  gMusicPlayerHook.Install(CreateMusicPlayerHook, &CreateMusicPlayer);
 }
 
 void FiniMusicPlayer() {
-  if (CreateMusicPlayerHook == &CreateMusicPlayer) CreateMusicPlayerHook = gSavedPlayerHook;
+  gMusicPlayerHook.RestoreIfStillSet();
 }
 
 }  // namespace zm

@@ -4,6 +4,7 @@
 
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Win32/winVirtualMemoryManager.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace zm {
 
@@ -301,7 +302,7 @@ int SubclassRecordCount() {
 // ============================================================================
 
 namespace {
-TMessageBoxProc gSavedMessageBox = nullptr;
+THookInstall<TMessageBoxProc> gMessageBoxHook;
 
 int WindowMessageBox(const WideString& text, const WideString& caption, std::uint32_t flags) {
   return WndAPIClass->MessageBox(nullptr, text, caption, flags);
@@ -311,12 +312,11 @@ int WindowMessageBox(const WideString& text, const WideString& caption, std::uin
 void InitWinWndAPI() {
   plat::InitWindowSystem();
   WndAPIClass = &gDefaultWndAPI;
-  gSavedMessageBox = MessageBoxProc;
-  MessageBoxProc = &WindowMessageBox;
+  gMessageBoxHook.Install(MessageBoxProc, &WindowMessageBox);
 }
 
 void FiniWinWndAPI() {
-  if (MessageBoxProc == &WindowMessageBox) MessageBoxProc = gSavedMessageBox;
+  gMessageBoxHook.RestoreIfStillSet();
   WndAPIClass = &gDefaultWndAPI;
   plat::ShutdownWindowSystem();
 }

@@ -15,6 +15,7 @@
 #include "ZmLib/Application2/zmEventList.h"
 #include "ZmLib/Application2/zmForms.h"
 #include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
 
 namespace zm {
@@ -28,7 +29,7 @@ std::recursive_mutex gDeviceLock;
 std::mutex gObjectsLock;  // leaf: nothing is called while it is held
 std::mutex gUtilityLock;
 TRef<TDumbWindow> gUtilityWindow;
-TCreate3DEngineHook gSavedHook = nullptr;
+THookInstall<TCreate3DEngineHook> gEngine9Hook;
 
 std::int64_t Overlap(const TRect& a, const plat::RECT& b) {
   const std::int64_t w = std::int64_t(std::min(a.Right, b.right)) - std::max(a.Left, b.left);
@@ -560,13 +561,11 @@ TRef<T3DEngine> Create3DEngine9(std::int32_t) {
 }
 
 void InitDev3D9() {
-  gSavedHook = Create3DEngineHook;
-  Create3DEngineHook = &Create3DEngine9;
+  gEngine9Hook.Install(Create3DEngineHook, &Create3DEngine9);
 }
 
 void FiniDev3D9() {
-  if (Create3DEngineHook == &Create3DEngine9) Create3DEngineHook = gSavedHook;
-  gSavedHook = nullptr;
+  gEngine9Hook.RestoreIfStillSet();
   TRef<TDumbWindow> w;
   {
     std::lock_guard<std::mutex> g(gUtilityLock);

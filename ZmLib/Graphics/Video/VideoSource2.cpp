@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
 
 namespace zm {
@@ -16,7 +17,7 @@ namespace {
 
 std::atomic<std::int32_t> gHardwareSources{0};
 std::atomic<TVideoDecodeFaultProc> gDecodeFault{nullptr};
-TCreateFrameSourceProc gPrevCreate = nullptr;
+THookInstall<TCreateFrameSourceProc> gVideoCreate;
 
 WideString Ascii(const std::string& s) { return WideString(s.begin(), s.end()); }
 
@@ -252,8 +253,8 @@ TRef<TFrameSource> CreateVideoSource2(TStream* stream, bool ownsStream, const Wi
                                       bool useHardware) {
   if (!stream) return nullptr;
   // Animated GIFs keep their own source, which follows the per-frame delays.
-  if (gPrevCreate && EndsWithGif(fileName))
-    return gPrevCreate(stream, ownsStream, fileName, multiThread, useHardware);
+  const TCreateFrameSourceProc next = gVideoCreate.Saved();
+  if (next && EndsWithGif(fileName)) return next(stream, ownsStream, fileName, multiThread, useHardware);
   std::int64_t start = 0;
   TRef<TVideoSource2> source;
   try {
@@ -268,25 +269,19 @@ TRef<TFrameSource> CreateVideoSource2(TStream* stream, bool ownsStream, const Wi
     return source;
   }
   source = nullptr;
-  if (gPrevCreate) {
+  if (next) {
     try {
       stream->SetPosition(start);
     } catch (const std::exception&) {
     }
-    return gPrevCreate(stream, ownsStream, fileName, multiThread, useHardware);
+    return next(stream, ownsStream, fileName, multiThread, useHardware);
   }
   if (ownsStream) FreeObject(stream);
   return nullptr;
 }
 
-void InitVideoSource2() {
-  gPrevCreate = CreateFrameSourceHook;
-  CreateFrameSourceHook = &CreateVideoSource2;
-}
+void InitVideoSource2() { gVideoCreate.Install(CreateFrameSourceHook, &CreateVideoSource2); }
 
-void FiniVideoSource2() {
-  CreateFrameSourceHook = gPrevCreate;
-  gPrevCreate = nullptr;
-}
+void FiniVideoSource2() { gVideoCreate.Restore(); }
 
 }  // namespace zm
