@@ -5,7 +5,8 @@
 //
 //   THookScope   one block or one object: sets on construction, gives the
 //                old value back on destruction (also when the block is left
-//                by an exception or a failed test assertion).
+//                by an exception or a failed test assertion), or earlier
+//                by Restore.
 //   THookInstall a module (or a counted install): Install in its Init,
 //                Restore in its Fini. It is constant-initialised, so a
 //                module's static one is ready before any code runs.
@@ -50,17 +51,24 @@ public:
       : hook_(hook), saved_(TV::Exchange(hook, std::move(value))) {}
   // Keeps the value only: the scope's code sets the hook as it goes.
   explicit THookScope(H& hook) : hook_(hook), saved_(TV::Load(hook)) {}
-  ~THookScope() { TV::Exchange(hook_, std::move(saved_)); }
+  ~THookScope() { Restore(); }
   THookScope(const THookScope&) = delete;
   THookScope& operator=(const THookScope&) = delete;
 
   // Sets the hook again; the value kept stays the one from before the scope.
   void Set(std::type_identity_t<TValueType> value) { TV::Exchange(hook_, std::move(value)); }
+  // Gives the old value back now; the end of the scope then does nothing.
+  void Restore() {
+    if (!active_) return;
+    active_ = false;
+    TV::Exchange(hook_, saved_);
+  }
   const TValueType& Saved() const { return saved_; }
 
 private:
   H& hook_;
   TValueType saved_;
+  bool active_ = true;
 };
 
 template <class H>

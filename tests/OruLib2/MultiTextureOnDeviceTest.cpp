@@ -12,6 +12,7 @@
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/wpLoadCallBack.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/3DBasics/D3D9/ScreenOnDeviceFixture.h"
 
 namespace multi_texture_device_test {
@@ -188,8 +189,7 @@ bool RefusingCallback() { return !gRefuse; }
 // Tiles that keep their device texture must still be filled again: after a
 // fill the load callback abandoned, and when they serve a new picture.
 TEST_F(MultiTextureOnDevice, AbandonedFillsAndNewPicturesAreFilledAgain) {
-  const TLoadCallbackProc saved = LoadCallbackProc;
-  LoadCallbackProc = &RefusingCallback;
+  zm::THookScope callback(LoadCallbackProc, &RefusingCallback);
   gRefuse = true;
   texture->Prepare();
   ASSERT_GT(texture->TileCount(), 0);
@@ -211,7 +211,6 @@ TEST_F(MultiTextureOnDevice, AbandonedFillsAndNewPicturesAreFilledAgain) {
   ASSERT_TRUE(Frame(-0.5f, -0.5f));
   auto inverted = [](std::int32_t x, std::int32_t y, int s) { return 255 - Channel(Source(x, y), s); };
   EXPECT_LE(MaxError(Capture(), 0, inverted), 1);
-  LoadCallbackProc = saved;
 }
 
 }  // namespace multi_texture_device_test

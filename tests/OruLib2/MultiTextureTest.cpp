@@ -6,6 +6,7 @@
 #include "OruLib2/MultiTexture6.h"
 #include "OruLib2/TileBitmap.h"
 #include "ZmLib/wpLoadCallBack.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Graphics/GraphicsTestUtil.h"
 
 namespace multi_texture_test {
@@ -47,7 +48,7 @@ class MultiTexture : public ::testing::Test {
     manager = MakeRef<TTextureManager6>(screen.get());
   }
   void TearDown() override {
-    LoadCallbackProc = savedCallback;
+    callback_.Restore();
     manager = nullptr;
     screen = nullptr;
   }
@@ -57,7 +58,7 @@ class MultiTexture : public ::testing::Test {
     return mt;
   }
 
-  TLoadCallbackProc savedCallback = LoadCallbackProc;
+  zm::THookScope<TLoadCallbackProc> callback_{LoadCallbackProc};
   TRef<T3DScreen> screen;
   TRef<TTextureManager6> manager;
 };
@@ -317,7 +318,7 @@ TEST_F(MultiTexture, FillAbandonedByTheLoadCallbackIsDoneAgainLater) {
   TRef<TSysBitmap> level = CreateSysBitmap(512, 256, FindPixelFormat(PF_A8R8G8B8));
   gCalls = 0;
   gStopAt = 10;
-  LoadCallbackProc = &CountingCallback;
+  callback_.Set(&CountingCallback);
   t->FillLevel(level.get());
   EXPECT_EQ(gCalls, 10);  // polled once per row up to the refusal
   EXPECT_TRUE(t->NeedsFill());

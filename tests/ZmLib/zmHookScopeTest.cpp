@@ -46,6 +46,14 @@ TEST(HookScope, RestoresWhenTheBlockEndsEvenByAnExceptionOrAFailedAssertion) {
     EXPECT_EQ(scope.Saved(), &One);
   }
   EXPECT_EQ(gHook, &One);
+  {
+    zm::THookScope scope(gHook, &Two);
+    scope.Restore();
+    EXPECT_EQ(gHook, &One);
+    gHook = &Three;  // after Restore the scope leaves the hook alone
+  }
+  EXPECT_EQ(gHook, &Three);
+  gHook = &One;
 
   EXPECT_THROW(
       {

@@ -35,13 +35,11 @@ int CaptureBox(const std::u16string& text, const std::u16string& caption, std::u
 }
 }  // namespace
 
-TMessageBoxCapture::TMessageBoxCapture(int answer) : saved_(zm::MessageBoxProc) {
+TMessageBoxCapture::TMessageBoxCapture(int answer) {
   gAnswer = answer;
   Boxes().clear();
-  zm::MessageBoxProc = &CaptureBox;
+  box_.Set(&CaptureBox);
 }
-
-TMessageBoxCapture::~TMessageBoxCapture() { zm::MessageBoxProc = saved_; }
 
 std::vector<TMessageBoxCapture::TBox>& TMessageBoxCapture::Boxes() {
   static std::vector<TBox> boxes;

@@ -6,6 +6,8 @@
 
 #include "ZmLib/Win32/SysObj2.h"
 
+#include "ZmLib/zmHookScope.h"
+
 namespace zmtest {
 
 class TDebugCapture {
@@ -27,11 +29,10 @@ public:
     std::uint32_t Flags;
   };
   explicit TMessageBoxCapture(int answer = zm::IDOK);
-  ~TMessageBoxCapture();
   static std::vector<TBox>& Boxes();
 
 private:
-  zm::TMessageBoxProc saved_;
+  zm::THookScope<zm::TMessageBoxProc> box_{zm::MessageBoxProc};
 };
 
 }  // namespace zmtest

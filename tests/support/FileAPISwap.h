@@ -4,17 +4,16 @@
 
 #include "ZmLib/Win32/winFileAPI.h"
 
+#include "ZmLib/zmHookScope.h"
+
 namespace zmtest {
 
 class TFileAPISwap {
 public:
-  explicit TFileAPISwap(zm::TRef<zm::TFileAPI> api) : saved_(zm::FileAPIClass) { zm::FileAPIClass = std::move(api); }
-  ~TFileAPISwap() { zm::FileAPIClass = saved_; }
-  TFileAPISwap(const TFileAPISwap&) = delete;
-  TFileAPISwap& operator=(const TFileAPISwap&) = delete;
+  explicit TFileAPISwap(zm::TRef<zm::TFileAPI> api) : swap_(zm::FileAPIClass, std::move(api)) {}
 
 private:
-  zm::TRef<zm::TFileAPI> saved_;
+  zm::THookScope<zm::TRef<zm::TFileAPI>> swap_;
 };
 
 }  // namespace zmtest

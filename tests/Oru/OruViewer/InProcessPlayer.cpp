@@ -12,6 +12,7 @@
 #include "ZmLib/Application2/zmTimer2.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/zmCommandLine.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace orutest {
 namespace {
@@ -37,8 +38,7 @@ TInProcessRun PlayInProcess(const zm::WideString& commandLine, std::uint32_t ste
   zm::ParseCommandLine(commandLine, list, *commands);
 
   TBoxRecorder boxes;
-  zm::TWndAPI* savedApi = zm::WndAPIClass;
-  zm::WndAPIClass = &boxes;
+  zm::THookScope api(zm::WndAPIClass, &boxes);
   std::mutex lock;
   TRef<zm::TZmApplication> app = zm::MakeRef<zm::TZmApplication>();
   plat::SetFrameStepping(stepMs, captureDir, captureLimit);
@@ -90,7 +90,7 @@ TInProcessRun PlayInProcess(const zm::WideString& commandLine, std::uint32_t ste
   app = nullptr;
   plat::SetFrameObserver(nullptr);
   plat::SetFrameStepping(0);
-  zm::WndAPIClass = savedApi;
+  api.Restore();
   oru::SetCurrentShow(nullptr);
   run.Boxes = boxes.Boxes;
   return run;

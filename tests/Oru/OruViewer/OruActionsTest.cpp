@@ -23,6 +23,7 @@
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/zmCommandLine.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmTempFiles.h"
 #include "tests/Oru/OruViewer/TestShows.h"
 #include "tests/OruLib2/EnvGuard.h"
@@ -96,8 +97,7 @@ class TRecordingForm : public TMainForm {
 class Actions : public ::testing::Test {
  protected:
   void SetUp() override {
-    savedApi_ = zm::WndAPIClass;
-    zm::WndAPIClass = &boxes_;
+    api_.Set(&boxes_);
     savedSpawner_ = plat::SetProcessSpawner(&spawns_);
     commands_ = zm::MakeRef<zm::TCommandsStorage>();
     form_ = zm::MakeRef<TRecordingForm>(*commands_, nullptr);
@@ -105,7 +105,7 @@ class Actions : public ::testing::Test {
   void TearDown() override {
     form_ = nullptr;
     plat::SetProcessSpawner(savedSpawner_);
-    zm::WndAPIClass = savedApi_;
+    api_.Restore();
     SetShowCache(WideString(), WideString());
     SetCurrentShow(nullptr);
   }
@@ -126,7 +126,7 @@ class Actions : public ::testing::Test {
   zmtest::TTempDir dir_;
   TActionBoxes boxes_;
   TSpawnRecorder spawns_;
-  zm::TWndAPI* savedApi_ = nullptr;
+  zm::THookScope<zm::TWndAPI*> api_{zm::WndAPIClass};
   plat::IProcessSpawner* savedSpawner_ = nullptr;
   TRef<zm::TCommandsStorage> commands_;
   TRef<TRecordingForm> form_;

@@ -8,6 +8,7 @@
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/zmCommandLine.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/Oru/OruViewer/TestShows.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/kit/ShowContainerWriter.h"
@@ -36,17 +37,16 @@ void FFmpegHook(TOruShowLocator* show) { gHookCalls.push_back(show ? "ffmpeg" : 
 class MainForm : public ::testing::Test {
 protected:
   void SetUp() override {
-    saved_ = zm::WndAPIClass;
-    zm::WndAPIClass = &boxes_;
+    api_.Set(&boxes_);
     commands_ = zm::MakeRef<zm::TCommandsStorage>();
     form_ = zm::MakeRef<TMainForm>(*commands_, nullptr);
     gHookCalls.clear();
   }
   void TearDown() override {
     form_ = nullptr;
-    zm::WndAPIClass = saved_;
-    ShowOpenedHook = nullptr;
-    LocateFFmpegHook = nullptr;
+    api_.Restore();
+    opened_.Restore();
+    ffmpeg_.Restore();
     SetShowCache(WideString(), WideString());
     SetCurrentShow(nullptr);
   }
@@ -65,7 +65,8 @@ protected:
 
   zmtest::TTempDir dir_;
   TBoxRecorder boxes_;
-  zm::TWndAPI* saved_ = nullptr;
+  zm::THookScope<zm::TWndAPI*> api_{zm::WndAPIClass};
+  zm::THookScope<TShowHookProc> opened_{ShowOpenedHook}, ffmpeg_{LocateFFmpegHook};
   TRef<zm::TCommandsStorage> commands_;
   TRef<TMainForm> form_;
 };
@@ -87,8 +88,8 @@ TEST_F(MainForm, LocateShowFindsBundlesAndKeepsOtherPaths) {
 
 TEST_F(MainForm, RetryWithShowExtensionAndHookOrder) {
   WriteContainer("r.orushow");
-  ShowOpenedHook = &OpenedHook;
-  LocateFFmpegHook = &FFmpegHook;
+  opened_.Set(&OpenedHook);
+  ffmpeg_.Set(&FFmpegHook);
   ASSERT_TRUE(form_->OpenShow(Wide("r.bin"), true, 0, true, false)) << LastBox();
   EXPECT_TRUE(boxes_.Boxes.empty());
   EXPECT_EQ(gHookCalls, (std::vector<std::string>{"opened", "ffmpeg"}));
@@ -113,8 +114,8 @@ TEST_F(MainForm, ProjectShowsStandForTheirBuildFile) {
       .Key("opt_scr_caption", "My show")
       .Key("opt_lockwheel", 1);
   project.Write();
-  ShowOpenedHook = &OpenedHook;
-  LocateFFmpegHook = &FFmpegHook;
+  opened_.Set(&OpenedHook);
+  ffmpeg_.Set(&FFmpegHook);
 
   std::string path = Native("PROJ/project.ORU");
   ASSERT_TRUE(form_->OpenShow(plat::FromUtf8(path), false, 0, true, false)) << LastBox();

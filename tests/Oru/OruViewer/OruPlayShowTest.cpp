@@ -19,6 +19,7 @@
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/zmCommandLine.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
 #include "tests/Oru/OruViewer/InProcessPlayer.h"
 #include "tests/support/kit/JpegWriter.h"
@@ -217,8 +218,7 @@ TEST(PlayShow, PackedPicturesOfAnotherSizeOrDamagedPixels) {
     std::vector<WideString> Lines;
   };
   static std::atomic<int> asserts{0};
-  const zm::TAssertNotifyProc savedAssert = zm::AssertNotifyProc;
-  zm::AssertNotifyProc = [](const std::string&, const std::string&, int) { ++asserts; };
+  zm::THookScope assertNotify(zm::AssertNotifyProc, [](const std::string&, const std::string&, int) { ++asserts; });
   const std::string bmp = SolidBmp(80, 60, Rgb(40, 180, 220));
   for (const bool damaged : {false, true}) {
     SCOPED_TRACE(damaged);
@@ -255,7 +255,6 @@ TEST(PlayShow, PackedPicturesOfAnotherSizeOrDamagedPixels) {
       EXPECT_TRUE(Near(centre, Rgb(40, 180, 220), 2));
     }
   }
-  zm::AssertNotifyProc = savedAssert;
 }
 
 TEST(PlayShow, StartSwitchesAndADamagedPictureKeepTheShowGoing) {

@@ -15,6 +15,7 @@
 #include "ZmLib/Win32/winPrinters.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/zmCommandLine.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/Oru/OruViewer/TestShows.h"
 #include "tests/OruLib2/EnvGuard.h"
 #include "tests/support/TempDir.h"
@@ -67,8 +68,7 @@ TEST(PrintAction, FramePrintedOrSavedAndActionsWaitForTheDialog) {
   c.WriteFile((dir.Path() / "a.orushow").string());
 
   TPrintBoxes boxes;
-  zm::TWndAPI* savedApi = zm::WndAPIClass;
-  zm::WndAPIClass = &boxes;
+  zm::THookScope api(zm::WndAPIClass, &boxes);
   plat::print::TRecordingPrintBackend rec;
   rec.Printers = {"Office"};
   rec.Default = "Office";
@@ -122,7 +122,7 @@ TEST(PrintAction, FramePrintedOrSavedAndActionsWaitForTheDialog) {
     form = nullptr;
   }
   zm::FiniWinPrinters();
-  zm::WndAPIClass = savedApi;
+  api.Restore();
   SetShowCache(WideString(), WideString());
   SetCurrentShow(nullptr);
 }

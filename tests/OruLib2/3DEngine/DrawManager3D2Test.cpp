@@ -14,6 +14,7 @@
 #include "OruLib2/3DEngine/OruFilter.h"
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
 #include "ZmLib/Graphics/zmObjectFilters.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
 
 namespace drawertest {
@@ -689,13 +690,14 @@ class TransitionOnDevice : public TDrawerOnDevice {
 protected:
   void SetUp() override {
     TDrawerOnDevice::SetUp();
-    oru::CreateEffectFilterHook = &MakeTestFilter;
+    effectFilter_.Set(&MakeTestFilter);
     gMade = 0;
   }
   void TearDown() override {
-    oru::CreateEffectFilterHook = nullptr;
+    effectFilter_.Restore();
     TDrawerOnDevice::TearDown();
   }
+  zm::THookScope<oru::TCreateEffectFilterProc> effectFilter_{oru::CreateEffectFilterHook};
   std::string Run(oru::TFilterPassMode mode, bool reverse, float progress, TFilterParams* params = nullptr) {
     gMode = mode;
     gReverse = reverse;
@@ -737,10 +739,10 @@ TEST_F(TransitionOnDevice, WithoutAFilterOrOutsideItsRangeTheIncomingSlideShows)
   EXPECT_EQ(Run(M::Plain, false, std::nanf("")), "B ");
   TRef<TFilterParams> other = MakeRef<TFilterParams>();
   EXPECT_EQ(Run(M::Plain, false, 0.3f, other.get()), "A ");
-  oru::CreateEffectFilterHook = nullptr;
+  effectFilter_.Set(nullptr);
   EXPECT_EQ(Run(M::Plain, false, 0.3f), "B ");
   // The filter is made once per parameter object.
-  oru::CreateEffectFilterHook = &MakeTestFilter;
+  effectFilter_.Set(&MakeTestFilter);
   gMade = 0;
   TRef<oru::TOruFilter> p = MakeRef<oru::TOruFilter>();
   p->Progress = 0.2f;

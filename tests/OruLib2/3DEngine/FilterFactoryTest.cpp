@@ -10,6 +10,7 @@
 
 #include "OruLib2/3DEngine/FilterFactory.h"
 #include "OruLib2/3DEngine/SimpleFilters.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace filterfactorytest {
 
@@ -295,18 +296,18 @@ TEST(FilterFactory, MakersAndTheSlideHookGetTheirSettings) {
   TRef<TTransitionDef> custom = Def(12);
   custom->CustomObject = MakeRef<TTransitionDef>();
   EXPECT_TRUE(oru::CreateTransitionFilter({4, 4}, custom.get(), nullptr, true)->IsAlpha);
-  oru::SlideEffectHook = [](TDrawItem*, TRefObject*, bool) { return TRef<oru::TDrawFilter>(); };
+  zm::THookScope slideEffect(oru::SlideEffectHook, [](TDrawItem*, TRefObject*, bool) { return TRef<oru::TDrawFilter>(); });
   EXPECT_TRUE(oru::CreateTransitionFilter({4, 4}, custom.get(), nullptr, true)->IsAlpha);
   static TRefObject* seenObject = nullptr;
   static bool seenFlag = false;
-  oru::SlideEffectHook = [](TDrawItem*, TRefObject* o, bool flag) {
+  slideEffect.Set([](TDrawItem*, TRefObject* o, bool flag) {
     ++hookCalls;
     seenObject = o;
     seenFlag = flag;
     return TRef<oru::TDrawFilter>(MakeRef<oru::TPushFilter>(2));
-  };
+  });
   f = oru::CreateTransitionFilter({4, 4}, custom.get(), nullptr, true);
-  oru::SlideEffectHook = nullptr;
+  slideEffect.Restore();
   EXPECT_NE(dynamic_cast<oru::TPushFilter*>(f.get()), nullptr);
   EXPECT_EQ(hookCalls, 1);
   EXPECT_EQ(seenObject, custom->CustomObject.get());
@@ -345,10 +346,11 @@ TEST(FilterFactory, EffectFilterInitsWithEdgeAndDurationAndReadsForeignEffects) 
   f = oru::CreateDrawerEffectFilter({0, 0, 100, 50}, foreign.get(), nullptr, false);
   ASSERT_NE(f, nullptr);
   EXPECT_TRUE(f->IsAlpha);
+  zm::THookScope reader(oru::ReadTransitionDefHook);
   oru::InstallTransitionDefReader<TForeignEffect>();
   f = oru::CreateDrawerEffectFilter({0, 0, 100, 50}, foreign.get(), nullptr, false);
   EXPECT_TRUE(oru::CreateDrawerEffectFilter({0, 0, 100, 50}, Def(0).get(), nullptr, false)->IsAlpha);
-  oru::ReadTransitionDefHook = nullptr;
+  reader.Restore();
   auto* m = dynamic_cast<oru::TRandomFilter*>(f.get());
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(m->Seed, 5u);

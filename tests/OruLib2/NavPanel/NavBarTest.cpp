@@ -5,6 +5,7 @@
 
 #include "OruLib2/NavPanel/NavBar.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Graphics/GraphicsTestUtil.h"
 
 using namespace oru;
@@ -314,11 +315,11 @@ TEST(NavBar, FactoryChain) {
   FiniNavBar();
   ASSERT_NE(CreateNavBar(u"anything"), nullptr);
 
-  gPrevious = CreateNavBarHook;
-  CreateNavBarHook = &VideoFactory;
+  zm::THookScope videoBars(CreateNavBarHook, &VideoFactory);
+  gPrevious = videoBars.Saved();
   EXPECT_NE(CreateNavBar(u"video"), nullptr);
   EXPECT_EQ(gVideoMade, 1);
-  CreateNavBarHook = gPrevious;
+  videoBars.Restore();
 
   // The base copies the codes element by element.
   std::vector<std::int32_t> codes{5, 6, 7};

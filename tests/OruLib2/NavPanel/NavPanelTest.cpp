@@ -9,6 +9,7 @@
 #include "Platform/User/PlatUserHeadless.h"
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/VectorGraphics/FakeVectorizer.h"
 #include "tests/support/kit/StreamBytes.h"
 
@@ -113,7 +114,6 @@ struct Picture {
 class NavPanelTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    savedHook_ = CreateNavBarHook;
     FakeBar::kinds.clear();
     FakeBar::available = {u"backward", u"forward"};
     FakeBar::width = 100, FakeBar::height = 20;
@@ -134,11 +134,11 @@ protected:
     };
   }
   void TearDown() override {
-    CreateNavBarHook = savedHook_;
+    navBars_.Restore();
     FakeBar::last = nullptr;
     plat::headless::ResetForTests();
   }
-  void UseFake() { CreateNavBarHook = &FakeBar::Make; }
+  void UseFake() { navBars_.Set(&FakeBar::Make); }
   void Place(float viewScale = 10, std::int32_t kind = npBottom, TRect container = {0, 0, 1000, 600}) {
     const TPercentPlacement p = AnchorFromPosition(kind, 0);
     panel->SetPlacement(viewScale, p.Position, p.Anchor, container);
@@ -163,7 +163,7 @@ protected:
   TRef<TFileAccessor> access = zm::MakeRef<TFileAccessor>(source.get());
   TRef<TNavPanel> panel = zm::MakeRef<TNavPanel>();
   std::vector<Picture> bars, exits;
-  TCreateNavBarProc savedHook_ = nullptr;
+  zm::THookScope<TCreateNavBarProc> navBars_{CreateNavBarHook};
 };
 
 }  // namespace navpaneltest
@@ -383,7 +383,7 @@ TEST_F(NavPanelTest, MissingOrBrokenInputLeavesNoBar) {
   Place();
   panel->Open(u"skins\\none.ini", false, false, 1, 0);
   EXPECT_EQ(panel->Bar(), nullptr);
-  CreateNavBarHook = nullptr;
+  navBars_.Set(nullptr);
   panel->Open(u"skins\\nav.ini", false, false, 1, 0);
   EXPECT_EQ(panel->Bar(), nullptr);
   EXPECT_TRUE(Down(500, 590).IsEmpty());
@@ -393,7 +393,7 @@ TEST_F(NavPanelTest, MissingOrBrokenInputLeavesNoBar) {
   EXPECT_FALSE(panel->IsUpperHalf());
   panel->Tick(10);
   EXPECT_TRUE(bars.empty());
-  CreateNavBarHook = savedHook_;
+  navBars_.Set(navBars_.Saved());
 
   // A skin the bar refuses: the assertion passes on and the panel is left
   // without the half-built bar.

@@ -21,6 +21,7 @@
 #include "ZmLib/Graphics/zmBitmap.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
 #include "ZmLib/VectorGraphics/zmButtonProducer.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/OruLib2/OruClasses/OruImageTestKit.h"
 #include "tests/support/kit/StreamBytes.h"
 
@@ -125,8 +126,7 @@ public:
     if (ownCache_) zm::InitButtonProducer();
     savedText_ = SetOruObjectClass(kOruObjText, &MakeOruObject<TTestCaption>);
     savedButton_ = SetOruObjectClass(kOruObjButton, &MakeOruObject<TOruButton>);
-    savedHook_ = SetCaptionColourHook;
-    SetCaptionColourHook = &RecordCaptionColour;
+    captionColour_.Set(&RecordCaptionColour);
     CaptionColours().clear();
     source = zm::MakeRef<TButtonTestSource>();
     const std::string btn[3] = {"n.bpic", "h.bpic", "c.bpic"};
@@ -154,7 +154,7 @@ public:
   ~ButtonFixture() {
     host = nullptr;
     accessor = nullptr;
-    SetCaptionColourHook = savedHook_;
+    captionColour_.Restore();
     SetOruObjectClass(kOruObjText, savedText_);
     SetOruObjectClass(kOruObjButton, savedButton_);
     if (ownCache_) zm::FiniButtonProducer();
@@ -185,7 +185,7 @@ private:
 
   bool ownCache_ = false;
   TOruObjectClassProc savedText_ = nullptr, savedButton_ = nullptr;
-  TSetCaptionColourProc savedHook_ = nullptr;
+  zm::THookScope<TSetCaptionColourProc> captionColour_{SetCaptionColourHook};
 };
 
 }  // namespace oru_button_test

@@ -4,6 +4,7 @@
 
 #include "OruLib2/Effects/OruEffectManager.h"
 #include "OruLib2/OruClasses/OruSlideRandomList.h"
+#include "ZmLib/zmHookScope.h"
 
 using namespace oru;
 
@@ -26,8 +27,8 @@ TEST(EffectSlideOrder, EffectsFollowTheShuffledOrder) {
   EXPECT_EQ(SlideSectionProc, &GetSlideSection);
   EXPECT_EQ(firstTime(), 222);
   // Without the show document's lookup: the sections in sequence.
-  SlideSectionProc = &SequentialSlideSection;
+  zm::THookScope sequential(SlideSectionProc, &SequentialSlideSection);
   EXPECT_EQ(firstTime(), 111);
-  SlideSectionProc = &GetSlideSection;
+  sequential.Restore();
   EXPECT_EQ(SequentialSlideSection(nullptr, 0), nullptr);
 }

@@ -15,6 +15,7 @@
 #include "ZmLib/Graphics/zmBitmap.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
 #include "ZmLib/wpFileStream.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
 #include "ZmLib/zmTempFiles.h"
 #include "tests/OruLib2/EnvGuard.h"
@@ -254,8 +255,7 @@ public:
 };
 
 TEST_F(Pictures, PlaceholdersSayWhatWentWrong) {
-  TCreateVectorizerProc saved = CreateVectorizerHook;
-  CreateVectorizerHook = [] { return TRef<TVectorizer>(MakeRef<TRecordingVectorizer>()); };
+  zm::THookScope vectorizer(CreateVectorizerHook, [] { return TRef<TVectorizer>(MakeRef<TRecordingVectorizer>()); });
   TRef<TMapSource> source = Source({{u"bad.fat", "garbage"}, {u"empty.fat", ""}});
   TRef<TFileAccessor> accessor = MakeRef<TFileAccessor>(source.get());
   auto linesOf = [&](const WideString& name, bool isVideo) {
@@ -268,7 +268,7 @@ TEST_F(Pictures, PlaceholdersSayWhatWentWrong) {
   EXPECT_EQ(linesOf(u"bad.fat", false), (L{u" Image load error: ", u" bad.fat "}));
   EXPECT_EQ(linesOf(u"empty.fat", true), (L{u" Video load error: ", u" empty.fat "}));
   EXPECT_EQ(linesOf(u"clip.avi", true), (L{u" Video not found ", u" clip.avi "}));
-  CreateVectorizerHook = saved;
+  vectorizer.Restore();
 
   // Without any vectoriser the placeholder is a plain light grey picture.
   TRef<TImage> plain = MakePlaceholderImage(u"x.jpg", false, false);
@@ -304,8 +304,7 @@ TEST_F(Pictures, APictureNoLevelOfWhichDecodesGetsItsPlaceholderAndOneLogLine) {
   ASSERT_GT(at, 0);
   huge[std::size_t(at)] = huge[std::size_t(at) + 2] = char(30000 >> 8);
   huge[std::size_t(at) + 1] = huge[std::size_t(at) + 3] = char(30000 & 0xFF);
-  TCreateVectorizerProc saved = CreateVectorizerHook;
-  CreateVectorizerHook = [] { return TRef<TVectorizer>(MakeRef<TRecordingVectorizer>()); };
+  zm::THookScope vectorizer(CreateVectorizerHook, [] { return TRef<TVectorizer>(MakeRef<TRecordingVectorizer>()); });
   auto log = MakeRef<TLines>();
   log->AddRef();
   SetLog(log.get());
@@ -318,7 +317,7 @@ TEST_F(Pictures, APictureNoLevelOfWhichDecodesGetsItsPlaceholderAndOneLogLine) {
     EXPECT_TRUE(MakeRef<TFileAccessor>(source.get())->GetImage(u"pics\\gone.jpg"));
   }
   SetLog(nullptr);
-  CreateVectorizerHook = saved;
+  vectorizer.Restore();
   EXPECT_EQ(log->Count(u"Image load error: "), 1u);
   EXPECT_EQ(log->Count(u"gone.jpg"), 0u);  // missing, not undecodable: the placeholder says so
 }

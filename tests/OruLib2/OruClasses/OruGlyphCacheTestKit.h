@@ -7,6 +7,7 @@
 #include <string>
 
 #include "OruLib2/OruClasses/OruGlyphCache.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/VectorGraphics/FakeVectorizer.h"
 
 namespace oru_test {
@@ -50,16 +51,15 @@ private:
 inline zm::TRef<zm::TVectorizer> CreateCountingVectorizer() { return zm::MakeRef<TCountingVectorizer>(); }
 
 struct TGlyphTestScope {
-  zm::TCreateVectorizerProc Saved = zm::CreateVectorizerHook;
+  zm::THookScope<zm::TCreateVectorizerProc> Vectorizer{zm::CreateVectorizerHook};
   explicit TGlyphTestScope(bool withVectorizer = true) {
     static std::atomic<int> serial{0};
     const std::string context = "glyph-test-" + std::to_string(++serial);
     oru::FontCache()->SetContext(zm::WideString(context.begin(), context.end()));
-    zm::CreateVectorizerHook = withVectorizer ? &CreateCountingVectorizer : &zm::DefCreateVectorizer;
+    Vectorizer.Set(withVectorizer ? &CreateCountingVectorizer : &zm::DefCreateVectorizer);
     TCountingVectorizer::Made = 0;
     TCountingVectorizer::Elements = 0;
   }
-  ~TGlyphTestScope() { zm::CreateVectorizerHook = Saved; }
 };
 
 inline zm::TRef<zm::TStringList> LinesOf(std::initializer_list<const char16_t*> lines) {

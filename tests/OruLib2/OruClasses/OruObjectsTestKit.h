@@ -12,6 +12,7 @@
 #include "OruLib2/OruClasses/OruObjectFactory.h"
 #include "OruLib2/OruClasses/OruObjectReader.h"
 #include "OruLib2/OruClasses/OruObjects.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmIni.h"
 
 namespace oru_objects_test {
@@ -118,10 +119,8 @@ inline TRef<TOruObject> CreateVideoKind(std::int32_t code, TOruObject* parent, T
 class TKindsGuard {
 public:
   TKindsGuard() {
-    savedHook_ = CreateOruObjectHook;
-    savedMedia_ = GetObjectMediaHook;
-    CreateOruObjectHook = &CreateBaseOruObject;
-    GetObjectMediaHook = &GetBaseObjectMedia;
+    objects_.Set(&CreateBaseOruObject);
+    media_.Set(&GetBaseObjectMedia);
     for (std::int32_t c = 1; c <= 7; ++c) {
       TOruObjectClassProc p = &MakeOruObject<TTestKind>;
       if (c == 4 || c == 5) p = &MakeOruObject<TTestImage>;
@@ -130,20 +129,18 @@ public:
       saved_[c] = SetOruObjectClass(c, p);
     }
     SavedViewPortHook() = CreateOruObjectHook;
-    CreateOruObjectHook = &CreateViewPortKinds;
+    objects_.Set(&CreateViewPortKinds);
     SavedVideoHook() = CreateOruObjectHook;
-    CreateOruObjectHook = &CreateVideoKind;
+    objects_.Set(&CreateVideoKind);
     DrawLog().clear();
   }
   ~TKindsGuard() {
     for (std::int32_t c = 1; c <= 7; ++c) SetOruObjectClass(c, saved_[c]);
-    CreateOruObjectHook = savedHook_;
-    GetObjectMediaHook = savedMedia_;
   }
 
 private:
-  TCreateOruObjectProc savedHook_;
-  TGetObjectMediaProc savedMedia_;
+  zm::THookScope<TCreateOruObjectProc> objects_{CreateOruObjectHook};
+  zm::THookScope<TGetObjectMediaProc> media_{GetObjectMediaHook};
   TOruObjectClassProc saved_[8] = {};
 };
 

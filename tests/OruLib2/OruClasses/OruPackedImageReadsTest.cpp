@@ -13,6 +13,7 @@
 #include "ZmLib/Graphics/SysGfxLoader.h"
 #include "ZmLib/Graphics/zmImage.h"
 #include "ZmLib/wpLoadCallBack.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/support/kit/StreamBytes.h"
 
 using namespace oru;
@@ -71,9 +72,8 @@ bool CountLoadPoll() {
 
 // The process-wide load callback counted while alive.
 struct TCountPolls {
-  TCountPolls() : saved(std::exchange(zm::LoadCallbackProc, &CountLoadPoll)) { gPolls = 0; }
-  ~TCountPolls() { zm::LoadCallbackProc = saved; }
-  zm::TLoadCallbackProc saved;
+  TCountPolls() { gPolls = 0; }
+  zm::THookScope<zm::TLoadCallbackProc> callback{zm::LoadCallbackProc, &CountLoadPoll};
 };
 
 // An entry stream as the show's file access opens it: a window polling the

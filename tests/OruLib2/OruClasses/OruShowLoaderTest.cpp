@@ -10,6 +10,7 @@
 #include "OruLib2/OruClasses/zmStreamUtils.h"
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
+#include "ZmLib/zmHookScope.h"
 #include "fuzz/ShowLoaderFuzz.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestMain.h"
@@ -55,10 +56,8 @@ bool IsBlue(const TColor24& c) { return c.B > 200 && c.R < 60; }
 class ShowLoaderTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    savedLcms_ = LoadLcmsHook;
-    savedMonitor_ = MonitorProfilePathHook;
     savedPathVars_ = GetPathVars();
-    LoadLcmsHook = &CountLcms;
+    lcms_.Set(&CountLcms);
     lcmsCalls_ = 0;
     lcmsAnswer_ = true;
     NoColorManagement = false;
@@ -68,8 +67,8 @@ protected:
   void TearDown() override {
     FiniShowLoader();
     InitShowLoader();
-    LoadLcmsHook = savedLcms_;
-    MonitorProfilePathHook = savedMonitor_;
+    lcms_.Restore();
+    monitor_.Restore();
     NoColorManagement = false;
     SetDisplayColorProfile(nullptr, false);
     SetPathVars(savedPathVars_);
@@ -102,8 +101,8 @@ protected:
 
   inline static int lcmsCalls_ = 0;
   inline static bool lcmsAnswer_ = true;
-  TLoadLcmsProc savedLcms_ = nullptr;
-  TColorSpaceProfilePathProc savedMonitor_ = nullptr;
+  zm::THookScope<TLoadLcmsProc> lcms_{LoadLcmsHook};
+  zm::THookScope<TColorSpaceProfilePathProc> monitor_{MonitorProfilePathHook};
   TPathVarTable savedPathVars_;
   zmtest::TTempDir dir_;
   int shows_ = 0;
@@ -396,10 +395,10 @@ TEST_F(ShowLoaderTest, ProfileFilesAndTheForcedProfile) {
   // "?": the monitor's profile, a file on disk.
   static std::string monitorPath;
   monitorPath = dir_.Write("monitor.icc", ProfileBytes(AdobeRGBProfile()));
-  MonitorProfilePathHook = [](std::uint32_t space, WideString& path) {
+  monitor_.Set([](std::uint32_t space, WideString& path) {
     path = space == 0 ? W(monitorPath) : WideString();
     return !path.empty();
-  };
+  });
   ASSERT_TRUE(ContainerWithMain("?"));
   EXPECT_EQ(DisplayColorProfile()->Data(), AdobeRGBProfile()->Data());
 

@@ -13,6 +13,7 @@
 #include "ZmLib/Graphics/zmBitmap.h"
 #include "ZmLib/Graphics/zmGeneratorKeys.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/3DBasics/DeviceDrawerDoubles.h"
 #include "tests/support/kit/StreamBytes.h"
 
@@ -246,10 +247,8 @@ TEST_F(SlideHost, ResolverMakesEveryKindOfGeneratedPicture) {
 }
 
 TEST_F(SlideHost, SeamsForTextBitmapsGlyphCacheAndSkins) {
-  const auto savedMaker = CreateTextBitmapMakerHook;
-  const auto savedGlyph = GlyphCacheContextHook;
-  CreateTextBitmapMakerHook = [] { return TRef<TTextBitmapMaker>(MakeRef<TRecordingTextMaker>()); };
-  GlyphCacheContextHook = &RecordGlyphContext;
+  zm::THookScope maker(CreateTextBitmapMakerHook, [] { return TRef<TTextBitmapMaker>(MakeRef<TRecordingTextMaker>()); });
+  zm::THookScope glyph(GlyphCacheContextHook, &RecordGlyphContext);
   gGlyphContext.clear();
   {
     TRef<TOruSlideHost> host = MakeHost();
@@ -269,22 +268,21 @@ TEST_F(SlideHost, SeamsForTextBitmapsGlyphCacheAndSkins) {
     EXPECT_EQ(host->GetButtonProducer(u"sk"), host->GetButtonProducer(u"sk"));
     EXPECT_EQ(host->GetButtonProducer(u""), nullptr);
   }
-  CreateTextBitmapMakerHook = savedMaker;
-  GlyphCacheContextHook = savedGlyph;
+  maker.Restore();
+  glyph.Restore();
 
   // No "ExeGUID" entry: the glyph cache is not told.
   source_->files.erase(source_->files.begin() + 5);
   gGlyphContext = u"unchanged";
-  GlyphCacheContextHook = &RecordGlyphContext;
+  zm::THookScope glyphAgain(GlyphCacheContextHook, &RecordGlyphContext);
   TRef<TOruSlideHost> plain = MakeHost();
-  GlyphCacheContextHook = savedGlyph;
+  glyphAgain.Restore();
   EXPECT_EQ(gGlyphContext, u"unchanged");
   EXPECT_TRUE(plain->ExeGuid().empty());
 }
 
 TEST_F(SlideHost, ExtractorHoldersAreSharedPerMediaName) {
-  const auto saved = CreateFrameSourceHook;
-  CreateFrameSourceHook = &MakeHostTestFrames;
+  zm::THookScope frames(CreateFrameSourceHook, &MakeHostTestFrames);
   {
     TRef<TOruSlideHost> host = MakeHost();
     TRef<TExtractorWrapper> a = host->GetExtractor(u"clip.mp4");
@@ -317,7 +315,6 @@ TEST_F(SlideHost, ExtractorHoldersAreSharedPerMediaName) {
     a->SetMediaName(u"clip.mp4");
     EXPECT_EQ(a->State(), kExtractorNoFile);
   }
-  CreateFrameSourceHook = saved;
 }
 
 TEST_F(SlideHost, ImageTasksRenderThroughTheResolverAndStopWithTheHost) {

@@ -12,6 +12,7 @@
 
 #include "OruLib2/OruClasses/OruSlideCache.h"
 #include "OruLib2/OruClasses/OruSlideHost.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/support/kit/IniText.h"
 #include "tests/support/kit/ShowBuilder.h"
 
@@ -428,7 +429,7 @@ TEST(SlideProducer, ContainersCarryTheTransitionFilterThroughTheHooks) {
     TOruEffect* Effect = nullptr;
   };
   static int made = 0;
-  const TSlideFilterHooks saved = SlideFilterHooks;
+  zm::THookScope filterHooks(SlideFilterHooks);
   SlideFilterHooks.Create = [](TOruEffect* effect, double duration) -> TRef<zm::TFilterParams> {
     ++made;
     TRef<TFilter> p = zm::MakeRef<TFilter>();
@@ -452,7 +453,7 @@ TEST(SlideProducer, ContainersCarryTheTransitionFilterThroughTheHooks) {
   EXPECT_EQ(filter->Duration, 400);
   f.producer->CreateContainer(-1);  // the lead-in slide has no transition
   EXPECT_EQ(made, 1);
-  SlideFilterHooks = saved;
+  filterHooks.Restore();
   // Without hooks there is no filter, and time still reaches the slide.
   TRef<TDrawContainer> plain = f.producer->CreateContainer(1);
   EXPECT_FALSE(plain->Filter);

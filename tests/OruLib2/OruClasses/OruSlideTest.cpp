@@ -16,6 +16,7 @@
 #include "ZmLib/Graphics/SysBitmapStore.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/wpLoadCallBack.h"
+#include "ZmLib/zmHookScope.h"
 
 using namespace oru;
 using zm::TFloatPoint;
@@ -181,8 +182,7 @@ TRef<zm::TImage> PictureCallback(void*, TFileSource*, const WideString& name) {
 class OruSlide : public ::testing::Test {
 protected:
   void SetUp() override {
-    savedHook_ = CreateOruObjectHook;
-    CreateOruObjectHook = &CreateKind;
+    objects_.Set(&CreateKind);
     gEye = {320, 240, -576};
     gPicture = MakeImage(200, 100);
     source_ = zm::MakeRef<TMapSource>();
@@ -193,11 +193,11 @@ protected:
     cb.EffectBufferSize.Code = &BufferSize;
     cb.ShowSource.Code = &NoSource;
     host_ = zm::MakeRef<TOruSlideHost>(accessor_.get(), cb, WideString(), false);
-    SlideLayerHooks = {};
+    layers_.Set({});
   }
   void TearDown() override {
-    SlideLayerHooks = {};
-    CreateOruObjectHook = savedHook_;
+    layers_.Restore();
+    objects_.Restore();
     host_.reset();
     accessor_.reset();
     handle_.reset();
@@ -226,7 +226,8 @@ protected:
     return {(c[0].X + c[3].X) / 2, (c[0].Y + c[3].Y) / 2};
   }
 
-  TCreateOruObjectProc savedHook_ = nullptr;
+  zm::THookScope<TCreateOruObjectProc> objects_{CreateOruObjectHook};
+  zm::THookScope<TSlideLayerHooks> layers_{SlideLayerHooks};
   TRef<TMapSource> source_;
   TRef<TCallbackHandle> handle_;
   TRef<TFileAccessor> accessor_;
@@ -553,7 +554,7 @@ TEST_F(OruSlide, CrossFadeDrawsThroughTheLayerInOrder) {
   EXPECT_EQ(d->Names(), want);
   EXPECT_EQ(d->Calls[3].Colour1 >> 24, 255u - 191u);
 
-  SlideLayerHooks = {&TLayerLog::Begin, &TLayerLog::End, &TLayerLog::Blend};
+  layers_.Set({&TLayerLog::Begin, &TLayerLog::End, &TLayerLog::Blend});
   d->Calls.clear();
   s->EffectSlide = 1;
   d->Draw(s.get());
@@ -657,7 +658,7 @@ TEST_F(OruSlide, OwnSlideEffectGetsItsFilterOnce) {
   TRef<TRecordingDrawer> d = zm::MakeRef<TRecordingDrawer>();
   s->PrepareResources(*d);  // no hook: no filter, no failure
   EXPECT_FALSE(s->EffectFilter);
-  SlideEffectFilterHook = &MakeFilter;
+  zm::THookScope effectFilter(SlideEffectFilterHook, &MakeFilter);
   s->PrepareResources(*d);
   s->PrepareResources(*d);
   EXPECT_EQ(gFiltersMade, 1);
@@ -666,7 +667,7 @@ TEST_F(OruSlide, OwnSlideEffectGetsItsFilterOnce) {
   s->EffectFilter.reset();
   s->PrepareResources(*d);
   EXPECT_EQ(gFiltersMade, 1);
-  SlideEffectFilterHook = nullptr;
+  effectFilter.Restore();
   gFilter.reset();
 }
 
@@ -710,11 +711,10 @@ TEST_F(OruSlide, MeasuringStopsWhenTheLoadCallbackSaysSo) {
   for (int i = 0; i < 50; ++i) keys += KeyAt(i * 10, "");
   auto f = Ini("[Slide1]\r\n" + Obj("A", "Box", "Size=10,10\r\n" + keys));
   TRef<TOruSlide> s = Build(f.get());
-  auto* saved = zm::LoadCallbackProc;
-  zm::LoadCallbackProc = &StopSoon;
+  zm::THookScope callback(zm::LoadCallbackProc, &StopSoon);
   gCallsLeft = 3;
   s->SetTimeAndLayout(true, 0);
-  zm::LoadCallbackProc = saved;
+  callback.Restore();
   EXPECT_EQ(s->KeyTimes.size(), 50u);
   EXPECT_EQ(gCallsLeft, 0);  // asked three times, stopped at the third
   EXPECT_EQ(s->Measured, 1);

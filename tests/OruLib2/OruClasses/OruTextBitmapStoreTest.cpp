@@ -102,7 +102,7 @@ TEST_F(TextBitmapStore, StoredOutlinesRenderWithoutVectorising) {
   TGlyphTestScope scope;
   const WideString d = Description(0.5);
   StoreOutlines(d);
-  CreateVectorizerHook = &DefCreateVectorizer;
+  scope.Vectorizer.Set(&DefCreateVectorizer);
 
   TRef<TTextBitmapStore> store = TTextBitmapStore::Create(d, accessor_.get());
   ASSERT_TRUE(store);
@@ -173,13 +173,13 @@ TEST_F(TextBitmapStore, DamagedOrIncompleteOutlinesAndBadScales) {
   TGlyphTestScope scope;
   const WideString d = Description(1.0);
   StoreOutlines(d, false);
-  CreateVectorizerHook = &DefCreateVectorizer;
+  scope.Vectorizer.Set(&DefCreateVectorizer);
   TRef<TTextBitmapStore> incomplete = TTextBitmapStore::Create(d, accessor_.get());
   ASSERT_TRUE(incomplete);
   EXPECT_EQ(incomplete->Text()->MissingGlyphCount(), 4);
   EXPECT_EQ(CoveredPixels(incomplete->GetMipLevel(0, Format32(), nullptr)), 0);
 
-  CreateVectorizerHook = &oru_test::CreateCountingVectorizer;
+  scope.Vectorizer.Set(&oru_test::CreateCountingVectorizer);
   TRef<TTextBitmapStore> rebuilt = TTextBitmapStore::Create(d, accessor_.get());
   ASSERT_TRUE(rebuilt);
   EXPECT_EQ(rebuilt->Text()->MissingGlyphCount(), 0);
@@ -189,7 +189,7 @@ TEST_F(TextBitmapStore, DamagedOrIncompleteOutlinesAndBadScales) {
   // A damaged glyph entry counts as none; a damaged text entry is made
   // again, which takes a vectoriser.
   GlyphCacheContextHook(u"{again}");
-  CreateVectorizerHook = &DefCreateVectorizer;
+  scope.Vectorizer.Set(&DefCreateVectorizer);
   source_->files[VectorTextCacheName(u"Arial:")] = std::string(40, '\xFF');
   TRef<TTextBitmapStore> noGlyphs = TTextBitmapStore::Create(d, accessor_.get());
   ASSERT_TRUE(noGlyphs);
@@ -197,9 +197,9 @@ TEST_F(TextBitmapStore, DamagedOrIncompleteOutlinesAndBadScales) {
   source_->files[MakeVectorTextKey(kTextKeyPrefix + d)] = std::string("\x02\x00", 2);
   EXPECT_FALSE(TTextBitmapStore::Create(d, accessor_.get()));
   EXPECT_FALSE(CreateTextBitmapMakerHook()->MakeTextBitmap(d, accessor_.get()));
-  CreateVectorizerHook = &oru_test::CreateCountingVectorizer;
+  scope.Vectorizer.Set(&oru_test::CreateCountingVectorizer);
   EXPECT_TRUE(TTextBitmapStore::Create(d, accessor_.get()));
 
-  CreateVectorizerHook = &oru_test::CreateCountingVectorizer;
+  scope.Vectorizer.Set(&oru_test::CreateCountingVectorizer);
   for (double scale : {0.0, -2.0, 1e9}) EXPECT_FALSE(TTextBitmapStore::Create(Description(scale), nullptr)) << scale;
 }

@@ -1,6 +1,7 @@
 #include "OruLib2/OruClasses/OruText.h"
 
 #include "OruLib2/OruClasses/OruButton.h"
+#include "ZmLib/zmHookScope.h"
 
 #include <cmath>
 #include <limits>
@@ -304,7 +305,7 @@ TEST_F(OruTextObjects, StoredVectorTextStandsInForTheFonts) {
   source->files[key] = StoredOutlines(u"Arial", {u"Go"}, source->files);
   // A fresh cache and no vectoriser at all: only the show's outlines can draw it.
   FontCache()->SetContext(u"{another machine}");
-  zm::CreateVectorizerHook = &zm::DefCreateVectorizer;
+  zm::THookScope vectorizer(zm::CreateVectorizerHook, &zm::DefCreateVectorizer);
   TCountingVectorizer::Made = 0;
   TOruText* t = Build(Obj("T", "Text", "Text=Go\r\nFontName=Arial\r\n") + Obj("U", "Text", "Text=Stop\r\n"));
   ASSERT_NE(t, nullptr);
@@ -327,7 +328,7 @@ TEST_F(OruTextObjects, DamagedStoredOutlines) {
     EXPECT_NE(t->Picture.get(), nullptr) << cut;
   }
   // Without fonts a damaged entry draws what it can or nothing, never crashes.
-  zm::CreateVectorizerHook = &zm::DefCreateVectorizer;
+  zm::THookScope vectorizer(zm::CreateVectorizerHook, &zm::DefCreateVectorizer);
   FontCache()->SetContext(u"{damaged, no fonts}");
   MakeHost();
   TOruText* t = Build(Obj("T", "Text", "Text=Go\r\nFontName=Arial\r\n"));

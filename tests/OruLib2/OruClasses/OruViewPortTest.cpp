@@ -1,5 +1,7 @@
 #include "tests/OruLib2/OruClasses/OruImageTestKit.h"
 
+#include "ZmLib/zmHookScope.h"
+
 namespace {
 
 using namespace oru_image_test;
@@ -87,14 +89,13 @@ TEST(OruViewPort, HiddenViewPortCommitsItsSubtreeWithoutDrawing) {
 TEST(OruViewPort, EmptyContentTakesTheDefaultPattern) {
   static zm::TRef<TImage> pattern;
   pattern = MakePicture(2, 2, [](int, int) { return 0xFF808080u; });
-  auto saved = ViewPortEmptyContentHook;
-  ViewPortEmptyContentHook = [](TOruObject*) { return pattern; };
+  zm::THookScope emptyContent(ViewPortEmptyContentHook, [](TOruObject*) { return pattern; });
   TTestTree t = BuildTree(
       Obj("V", "ViewPort", "Size=200,100\r\n" + Obj("M", "MaskStencil", Box("B1")) + Obj("C", "MaskContent", "")));
   t.Layout(100);
   TLogDrawer d;
   ASSERT_TRUE(d.Draw(t.Slide.get()));
-  ViewPortEmptyContentHook = saved;
+  emptyContent.Restore();
   ASSERT_EQ(d.masks.size(), 1u);
   EXPECT_EQ(d.masks[0].Pattern, pattern.get());
   pattern = nullptr;

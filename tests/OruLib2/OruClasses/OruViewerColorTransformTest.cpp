@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "OruLib2/OruClasses/OruShowLoader.h"
@@ -11,6 +12,7 @@
 #include "ZmLib/Graphics/SysBitmapStore.h"
 #include "ZmLib/Graphics/zmICCColorTransform.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/kit/ShowContainerWriter.h"
 
@@ -79,19 +81,17 @@ protected:
     SetCurrentShow(nullptr);
     UnregisterImageLoader(&LoadTestTable);
     NoColorManagement = false;
-    if (chained_) {
+    if (recorder_) {
       FiniViewerColorTransform();
-      CreateColorTransformHook = saved_;
+      recorder_.reset();
       InitViewerColorTransform();
     }
   }
   // The recording hook stands where the ICC transform stood.
   void ChainOverRecorder() {
     FiniViewerColorTransform();
-    saved_ = CreateColorTransformHook;
-    CreateColorTransformHook = &RecordingHook;
+    recorder_.emplace(CreateColorTransformHook, &RecordingHook);
     InitViewerColorTransform();
-    chained_ = true;
   }
   // Opens a container show with the entries and makes it current.
   TRef<TOruShowLocator> Show(zmtest::TShowContainerWriter& w) {
@@ -113,8 +113,7 @@ protected:
 
   zmtest::TTempDir dir_;
   int shows_ = 0;
-  bool chained_ = false;
-  TCreateColorTransformProc saved_ = nullptr;
+  std::optional<zm::THookScope<TCreateColorTransformProc>> recorder_;
 };
 
 TEST_F(ViewerColorTransformTest, StoredTableBecomesAnAbsoluteTable) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ZmLib/wpLoadCallBack.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/support/Capture.h"
 #include "tests/support/kit/ShowContainerWriter.h"
 #include "tests/support/kit/StreamBytes.h"
@@ -118,17 +119,16 @@ TEST(PartialStream, ReadCallbackRunsAfterEverySmallBlock) {
   // The load callback as the read callback polls once a block of 256 bytes...
   static int polls;
   polls = 0;
-  TLoadCallbackProc saved = LoadCallbackProc;
-  LoadCallbackProc = [] {
+  zm::THookScope callback(LoadCallbackProc, [] {
     ++polls;
     return true;
-  };
+  });
   auto src = SourceOf(Pattern(1000));
   auto w = MakeRef<TPartialStream>(src.get(), false, 0, 1000);
   w->SetReadCallback(32768, &LoadCallbackRead, nullptr);
   EXPECT_EQ(w->BlockSize(), 256);
   std::string got = ReadAllBytes(w.get(), 1000);
-  LoadCallbackProc = saved;
+  callback.Restore();
   EXPECT_EQ(got, Pattern(1000));
   EXPECT_EQ(polls, 4);  // 256 + 256 + 256 + 232
   // ...while the source is read in one go, not a read per small block.

@@ -19,6 +19,7 @@
 #include "OruLib2/OruClasses/OruSlideHost.h"
 #include "OruLib2/OruClasses/OruSlideProducer.h"
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
 #include "tests/OruLib2/OruClasses/OruImageTestKit.h"
 
@@ -33,8 +34,8 @@ constexpr int kTol = 10;
 zm::TCustomColorGradeTexture* SentinelTable(zm::TDeviceDrawer&, TSlideBgPicture*) { return nullptr; }
 
 TEST(DrawerHooks, InstallIsCountedAndRemovalRestores) {
-  SlideColourTableHook = &SentinelTable;
-  ReadTransitionDefHook = nullptr;
+  zm::THookScope table(SlideColourTableHook, &SentinelTable);
+  zm::THookScope read(ReadTransitionDefHook, nullptr);
   InstallDrawerHooks();
   InstallDrawerHooks();
   EXPECT_NE(SlideColourTableHook, &SentinelTable);
@@ -50,7 +51,6 @@ TEST(DrawerHooks, InstallIsCountedAndRemovalRestores) {
   EXPECT_EQ(ResetTransitionFilterHook, nullptr);
   RemoveDrawerHooks();  // one too many changes nothing
   EXPECT_EQ(SlideColourTableHook, &SentinelTable);
-  SlideColourTableHook = nullptr;
 }
 
 TEST(DrawerHooks, TransitionParametersAndProgress) {
@@ -157,8 +157,8 @@ TEST_F(DrawerHooksOnDevice, BackgroundCrossFadeGoesThroughTheLayer) {
   half->From = {0, 0};
   half->To = {32, 48};
   s->BgObjects2 = {half};
-  gRealBegin = SlideLayerHooks.Begin;
-  SlideLayerHooks.Begin = &CountingBegin;
+  zm::THookScope begin(SlideLayerHooks.Begin, &CountingBegin);
+  gRealBegin = begin.Saved();
   gLayerBegins = 0;
   for (int frame = 0; frame < 3; ++frame) {  // the layer goes back to the pool
     if (frame == 2) {
@@ -176,7 +176,7 @@ TEST_F(DrawerHooksOnDevice, BackgroundCrossFadeGoesThroughTheLayer) {
     EXPECT_TRUE(Near(At(48, 24), 0xBF4000, kTol)) << std::hex << At(48, 24);  // red and green
     EXPECT_TRUE(Near(At(16, 24), 0xFF4040, kTol)) << std::hex << At(16, 24);  // red and white
   }
-  SlideLayerHooks.Begin = gRealBegin;
+  begin.Restore();
 
   // A Blend without its Begin, and an End without either, change nothing.
   ASSERT_TRUE(Frame(0xFF102030u, [&](T3DDrawer& d) {

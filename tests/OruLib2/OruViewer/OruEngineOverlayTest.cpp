@@ -8,6 +8,7 @@
 #include "OruLib2/OruViewer/OruEngine.h"
 #include "OruLib2/Overlay/OruThirdSlide.h"
 #include "Platform/PlatSystem.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/OruLib2/OruViewer/OruMusicPlayerTestKit.h"
 
 using namespace zm;
@@ -125,8 +126,7 @@ TRef<TOverlayPanel> MakePanel(const TOverlayPanelSetup&) {
 TEST(OruEngineOverlay, OverlaySeesThePointerFirstAndLeavesRenderedFramesWithoutPanel) {
   orutest::TClockPlayerHook noSound{false};
   plat::TManualClock clock{1000};
-  const TCreateOverlayPanelProc saved = CreateOverlayPanelHook;
-  CreateOverlayPanelHook = &MakePanel;
+  zm::THookScope panelHook(CreateOverlayPanelHook, &MakePanel);
   TRef<TOvParts> parts = MakeRef<TOvParts>();
   TRef<TOvDevice> device = MakeRef<TOvDevice>();
   TRef<TThreadEventList> listener = MakeRef<TThreadEventList>();
@@ -202,15 +202,13 @@ TEST(OruEngineOverlay, OverlaySeesThePointerFirstAndLeavesRenderedFramesWithoutP
   }
   // The engine let go of its overlay: the root no longer names it.
   EXPECT_EQ(parts->Root->Overlay, nullptr);
-  CreateOverlayPanelHook = saved;
   gPanel = nullptr;
 }
 
 TEST(OruEngineOverlay, HoverOverThePanelLastsThroughTheFramesDrawnAfterIt) {
   orutest::TClockPlayerHook noSound{false};
   plat::TManualClock clock{1000};
-  const TCreateOverlayPanelProc saved = CreateOverlayPanelHook;
-  CreateOverlayPanelHook = &MakePanel;
+  zm::THookScope panelHook(CreateOverlayPanelHook, &MakePanel);
   TRef<TOvParts> parts = MakeRef<TOvParts>();
   TRef<TOvDevice> device = MakeRef<TOvDevice>();
   TRef<TThreadEventList> listener = MakeRef<TThreadEventList>();
@@ -258,7 +256,6 @@ TEST(OruEngineOverlay, HoverOverThePanelLastsThroughTheFramesDrawnAfterIt) {
     EXPECT_FALSE(engine->Hover());
     EXPECT_TRUE(engine->Stop(5000));
   }
-  CreateOverlayPanelHook = saved;
   gPanel = nullptr;
 }
 

@@ -12,6 +12,7 @@
 #include "ZmLib/Music/zmConverterFactory.h"
 #include "ZmLib/Music/zmMusicPlayer.h"
 #include "OruLib2/OruViewer/OruMusicOptions.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmIni.h"
 #include "tests/ZmLib/Music/MusicMediaKit.h"
 
@@ -40,13 +41,11 @@ std::string ShapedWav(std::int32_t frames, F value) {
 class CompositeMix : public ::testing::Test {
 protected:
   void SetUp() override {
-    savedFactory_ = zm::CreateConverterHook;
-    if (!zm::CreateConverterHook) zm::CreateConverterHook = &zm::CreateConverter;
+    if (!zm::CreateConverterHook) factory_.Set(&zm::CreateConverter);
     InitMusicComposite();
   }
   void TearDown() override {
     FiniMusicComposite();
-    zm::CreateConverterHook = savedFactory_;
   }
 
   // The whole track as the channel would pull it; stops after limit blocks.
@@ -77,7 +76,7 @@ protected:
   TRef<TCompositeConverter> converter_;
 
 private:
-  zm::TCreateConverterProc savedFactory_ = nullptr;
+  zm::THookScope<zm::TCreateConverterProc> factory_{zm::CreateConverterHook};
 };
 
 // One placed file with no envelope of its own.

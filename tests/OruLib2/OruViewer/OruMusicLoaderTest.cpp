@@ -15,6 +15,7 @@
 #include "ZmLib/Music/zmConverterFactory.h"
 #include "ZmLib/Music/zmDllDecoders.h"
 #include "ZmLib/wpFileStream.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
 #include "tests/OruLib2/OruViewer/OruMusicLoaderTestKit.h"
 #include "tests/ZmLib/Music/MusicPlayerKit.h"
@@ -279,17 +280,16 @@ class MusicLoaderOnPlayer : public zmtest::TManualPlayerTest {
 protected:
   void SetUp() override {
     TManualPlayerTest::SetUp();
-    savedConverter_ = zm::CreateConverterHook;
-    if (!zm::CreateConverterHook) zm::CreateConverterHook = &zm::CreateConverter;
+    if (!zm::CreateConverterHook) converter_.Set(&zm::CreateConverter);
   }
   void TearDown() override {
     TManualPlayerTest::TearDown();
-    zm::CreateConverterHook = savedConverter_;
+    converter_.Restore();
     // No music modules start in this binary: end the channel killer as
     // their finalisation would (it is made again on demand).
     zm::FiniMusicChannel();
   }
-  zm::TCreateConverterProc savedConverter_ = nullptr;
+  zm::THookScope<zm::TCreateConverterProc> converter_{zm::CreateConverterHook};
 };
 
 TEST_F(MusicLoaderOnPlayer, OpensShowAndDiskFilesAndFailsOnMissingOrDamagedOnes) {
@@ -338,17 +338,11 @@ bool LoadPluginFake(const WideString& name) {
 }
 void UnloadPluginFake() { ++gPluginUnloads; }
 
+// The plug-ins are removed before the hooks are given back.
 struct TPluginHooks {
-  TPluginHooks() : ogg(LoadOggPluginHook), wma(LoadWmaPluginHook), uogg(UnloadOggPluginHook), uwma(UnloadWmaPluginHook) {}
-  ~TPluginHooks() {
-    RemovePlugins();
-    LoadOggPluginHook = ogg;
-    LoadWmaPluginHook = wma;
-    UnloadOggPluginHook = uogg;
-    UnloadWmaPluginHook = uwma;
-  }
-  TLoadPluginProc ogg, wma;
-  TUnloadPluginProc uogg, uwma;
+  ~TPluginHooks() { RemovePlugins(); }
+  zm::THookScope<TLoadPluginProc> ogg{LoadOggPluginHook}, wma{LoadWmaPluginHook};
+  zm::THookScope<TUnloadPluginProc> uogg{UnloadOggPluginHook}, uwma{UnloadWmaPluginHook};
 };
 
 TEST(MusicPlugins, TheProgramsOwnPlugInIsLoadedOncePerProcessWhenTheShowNamesOne) {
@@ -358,10 +352,10 @@ TEST(MusicPlugins, TheProgramsOwnPlugInIsLoadedOncePerProcessWhenTheShowNamesOne
   zm::SetLog(log.get());
   gPluginLoads.clear();
   gPluginUnloads = 0;
-  LoadOggPluginHook = &LoadPluginFake;
-  LoadWmaPluginHook = nullptr;  // no WMA decoder here: loading fails
-  UnloadOggPluginHook = &UnloadPluginFake;
-  UnloadWmaPluginHook = &UnloadPluginFake;
+  hooks.ogg.Set(&LoadPluginFake);
+  hooks.wma.Set(nullptr);  // no WMA decoder here: loading fails
+  hooks.uogg.Set(&UnloadPluginFake);
+  hooks.uwma.Set(&UnloadPluginFake);
 
   TRef<TFileAccessor> show = MemoryShow({{u"codecs\\ogg.bin", "oggdata"}, {u"codecs\\wma.bin", "wmadata"}});
   auto ini = MakeRef<zm::TIniFile>();

@@ -10,6 +10,7 @@
 
 #include "OruLib2/OruClasses/OruShowLoader.h"
 #include "OruLib2/OruViewer/OruMusicPlayer.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/OruLib2/OruViewer/OruMusicLoaderTestKit.h"
 #include "tests/support/kit/ShowBuilder.h"
 
@@ -53,15 +54,14 @@ inline TRef<zm::TMusicPlayer> MakeNextClockPlayer() {
 class TClockPlayerHook {
 public:
   explicit TClockPlayerHook(bool ready = true) {
-    previous_ = zm::CreateMusicPlayerHook;
     Device = MakeRef<TClockPlayer>();
     Device->Ready = ready;
     Device->AddRef();
     NextClockPlayer() = Device.get();
-    zm::CreateMusicPlayerHook = &MakeNextClockPlayer;
+    hook_.Set(&MakeNextClockPlayer);
   }
   ~TClockPlayerHook() {
-    zm::CreateMusicPlayerHook = previous_;
+    hook_.Restore();
     if (TClockPlayer* p = NextClockPlayer()) {
       NextClockPlayer() = nullptr;
       p->Free();
@@ -70,7 +70,7 @@ public:
   TRef<TClockPlayer> Device;
 
 private:
-  zm::TCreateMusicPlayerProc previous_ = nullptr;
+  zm::THookScope<zm::TCreateMusicPlayerProc> hook_{zm::CreateMusicPlayerHook};
 };
 
 // The opened show (the caller's reference).

@@ -5,10 +5,12 @@
 
 #include "OruLib2/OruClasses/OruObjectFactory.h"
 #include "OruLib2/OruClasses/OruObjectReader.h"
+#include "OruLib2/OruClasses/OruShowLoader.h"
 #include "OruLib2/OruClasses/OruSlideHost.h"
 #include "OruLib2/Overlay/OruThirdSlide.h"
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Win32/winInput.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/OruLib2/OruClasses/OruImageTestKit.h"
 
 namespace {
@@ -99,8 +101,9 @@ TRef<TOruObject> CreateBox(std::int32_t code, TOruObject* parent, TOruObjectProp
 class ThirdSlide : public ::testing::Test {
 protected:
   void SetUp() override {
-    saved_ = CreateOverlayPanelHook;
-    CreateOverlayPanelHook = &MakeFakePanel;
+    panelHook_.Set(&MakeFakePanel);
+    // Colour-managed as before any show was opened (an earlier test may have opened one).
+    ApplyShowColorManagement(nullptr);
     gPanel = nullptr;
     gPanelsMade = 0;
     source_ = zm::MakeRef<TNoFiles>();
@@ -113,7 +116,7 @@ protected:
     host_ = zm::MakeRef<TOruSlideHost>(access_.get(), cb, WideString(), false);
   }
   void TearDown() override {
-    CreateOverlayPanelHook = saved_;
+    panelHook_.Restore();
     host_.reset();
     access_.reset();
     handle_.reset();
@@ -135,7 +138,7 @@ protected:
     return d;
   }
 
-  TCreateOverlayPanelProc saved_ = nullptr;
+  zm::THookScope<TCreateOverlayPanelProc> panelHook_{CreateOverlayPanelHook};
   TRef<TNoFiles> source_;
   TRef<TCallbackHandle> handle_;
   TRef<TFileAccessor> access_;
@@ -263,7 +266,7 @@ TEST_F(ThirdSlide, PanelWithoutSkinOrWithADamagedOne) {
   gLogo = MakePicture(40, 20, [](int, int) { return 0xFFFFFFFFu; });
   const std::string show = "opt_logo=1\r\nopt_logo_fn=logo.png\r\nopt_fcp=1\r\nopt_nav_inifile=missing\\skin.ini\r\n";
   // The player's own panel: a skin that cannot be opened leaves it without a bar.
-  CreateOverlayPanelHook = saved_;
+  panelHook_.Set(panelHook_.Saved());
   TRef<TRootItem> root = TRootItem::Create(true);
   TRef<TThirdSlide> o = Make(show, 0, {0, 0, 1920, 1080}, {1920, 1080}, root.get());
   ASSERT_NE(o->Panel(), nullptr);
@@ -281,7 +284,7 @@ TEST_F(ThirdSlide, PanelWithoutSkinOrWithADamagedOne) {
   EXPECT_EQ(d.order[0], 'I');  // the logo, then the bands: no bar to lie beneath
   EXPECT_EQ(d.order.back(), 'F');
   // A panel that fails while opening: the rest of the overlay stays.
-  CreateOverlayPanelHook = &ThrowingPanel;
+  panelHook_.Set(&ThrowingPanel);
   TRef<TThirdSlide> t = Make(show);
   EXPECT_EQ(t->Panel(), nullptr);
   EXPECT_EQ(t->BarIndex(), -1);
@@ -374,8 +377,7 @@ TEST_F(ThirdSlide, PointerEventsReachDialogsDetectorAndPanel) {
 // ---- Dialogs -------------------------------------------------------------------------------------
 
 TEST_F(ThirdSlide, TopDialogTakesThePointerBeforeThePanel) {
-  const TCreateOruObjectProc saved = CreateOruObjectHook;
-  CreateOruObjectHook = &CreateBox;
+  zm::THookScope objectHook(CreateOruObjectHook, &CreateBox);
   TRef<zm::TIniFile> ini = zm::MakeRef<zm::TIniFile>();
   ini->LoadFromText(zm::TByteString(std::string("[Slide1]\r\nobject A:Box\r\nGUID={A}\r\nSize=640,480\r\n"
                                                 "Action=nextslide\r\nend\r\n")));
@@ -390,7 +392,7 @@ TEST_F(ThirdSlide, TopDialogTakesThePointerBeforeThePanel) {
     return d;
   };
   TRef<TOruDialog> low = loaded(u"low"), top = loaded(u"top");
-  CreateOruObjectHook = saved;
+  objectHook.Restore();
   ASSERT_EQ(top->ChildCount(), 1);
   TRef<TThirdSlide> o = Make("opt_fcp=1\r\n");
   o->ShowDialog(low.get());

@@ -17,6 +17,7 @@
 #include "OruLib2/OruClasses/OruSlideHost.h"
 #include "OruLib2/OruClasses/OruSlideProducer.h"
 #include "OruLib2/RealSlide/OruRealSlideFilter.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
 #include "tests/support/kit/IniText.h"
 #include "tests/support/kit/ShowBuilder.h"
@@ -185,10 +186,7 @@ TEST(RealSlideFilter, BackgroundsFromEitherSlideOrCrossFadedByTheProgress) {
 
 // ---- A frame on the software device ------------------------------------------------------------------
 
-class RealSlideOnDevice : public drawertest::TDrawerOnDevice {
-protected:
-  TCreateEffectFilterProc keep_ = nullptr;
-};
+class RealSlideOnDevice : public drawertest::TDrawerOnDevice {};
 
 TEST_F(RealSlideOnDevice, BuffersAttachOnlyToImagesAskingForThemAndComeOffAfterTheFrame) {
   TShow show("CustomEffBg=0\r\n");
@@ -266,8 +264,7 @@ TEST_F(RealSlideOnDevice, ASlidesOwnFilterIsPreparedAtItsFractionForTheDrawersCl
 TEST_F(RealSlideOnDevice, TransitionFrameShowsTheIncomingSlideThroughItsEffectBuffer) {
   TShow show("CustomEffBg=0\r\n");
   InitRealSlideFilter();
-  keep_ = CreateEffectFilterHook;
-  CreateEffectFilterHook = &CreateDrawerEffectFilter;
+  zm::THookScope effectFilter(CreateEffectFilterHook, &CreateDrawerEffectFilter);
   for (float t : {0.0f, 0.5f}) {
     TRef<TOruFilter> p = MakeRef<TOruFilter>();
     p->Effect = Custom(show.Section(u"effect_full"));
@@ -300,7 +297,7 @@ TEST_F(RealSlideOnDevice, TransitionFrameShowsTheIncomingSlideThroughItsEffectBu
     for (int x = 0; x < 64; ++x) own += drawertest::Near(At(x, y), kOwnColour, 8);
   EXPECT_GT(own, 64 * 48 / 2);
   EXPECT_FALSE(bare.slides[0]->TransitionFlag);
-  CreateEffectFilterHook = keep_;
+  effectFilter.Restore();
   FiniRealSlideFilter();
 }
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ZmLib/Graphics/zmColorProfiles.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Graphics/GraphicsTestUtil.h"
 
 using namespace zm;
@@ -137,19 +138,18 @@ class SharedGradeTable : public ::testing::Test {
 protected:
   void SetUp() override {
     FreeSharedGradeTables();
-    saved_ = CreateColorTransformHook;
-    CreateColorTransformHook = &MarkHook;
+    transform_.Set(&MarkHook);
     TMarkTransform::gCalls = 0;
   }
   void TearDown() override {
-    CreateColorTransformHook = saved_;
+    transform_.Restore();
     FreeSharedGradeTables();
   }
   static TRef<TColorProfile> Profile(std::uint8_t tag, const char16_t* name) {
     const std::uint8_t data[4] = {tag, 1, 2, 3};
     return MakeRef<TColorProfile>(std::span<const std::uint8_t>(data), WideString(name));
   }
-  TCreateColorTransformProc saved_ = nullptr;
+  zm::THookScope<TCreateColorTransformProc> transform_{CreateColorTransformHook};
 };
 
 }  // namespace
@@ -216,7 +216,7 @@ TEST(ColorGradeTable, YuvEntriesFromTheFormula) {
 }
 
 TEST_F(SharedGradeTable, IdentityCubeSampledByTheShaderMappingGivesTheInputBack) {
-  CreateColorTransformHook = nullptr;
+  transform_.Set(nullptr);
   TRef<TSysBitmap> cube = GetSharedGradeTable(true, nullptr);
   ASSERT_TRUE(cube);
   TRef<TSysBitmap> expected = NewTable(PF_A8R8G8B8);

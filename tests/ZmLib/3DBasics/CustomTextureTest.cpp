@@ -6,6 +6,7 @@
 
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
 #include "tests/ZmLib/3DBasics/Dev3DAppDoubles.h"
 
@@ -142,10 +143,9 @@ class CustomTexture : public ::testing::Test {
 protected:
   void SetUp() override {
     FiniDev3DApp2();
-    savedHook_ = Create3DEngineHook;
     gEngine = MakeRef<TTexEngine>();
     gOddChain = false;
-    Create3DEngineHook = &EngineHook;
+    engine_.Set(&EngineHook);
     InitDev3DApp2();
     device = MakeRef<TDrawDevice>(reinterpret_cast<HWND>(std::uintptr_t(0x4242)));
     device->SetBounds({0, 0, 320, 240}, {0, 0}, false);
@@ -155,7 +155,7 @@ protected:
     screen = nullptr;
     device = nullptr;
     FiniDev3DApp2();
-    Create3DEngineHook = savedHook_;
+    engine_.Restore();
     gEngine = nullptr;
     gLast = nullptr;
     InitDev3DApp2();
@@ -174,7 +174,7 @@ protected:
   TRef<T3DScreen> screen;
 
 private:
-  TCreate3DEngineHook savedHook_ = nullptr;
+  zm::THookScope<TCreate3DEngineHook> engine_{Create3DEngineHook};
 };
 
 TEST_F(CustomTexture, ExtentsAndNothingMadeBeforeFirstUse) {

@@ -7,6 +7,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
 #include "tests/ZmLib/3DBasics/Dev3DAppDoubles.h"
 
@@ -43,15 +44,13 @@ class Dev3DApp : public ::testing::Test {
 protected:
   void SetUp() override {
     FiniDev3DApp2();
-    savedHook_ = Create3DEngineHook;
-    savedMonitors_ = MonitorRectsHook;
     gEngine = MakeRef<TFakeEngine>();
     gMonitors = {{0, 0, 1920, 1080}, {1920, 0, 3840, 1080}};
     gEngine->Monitors = gMonitors;
     gHookCalls = 0;
     gNilAnswers = 0;
-    Create3DEngineHook = &FakeEngineHook;
-    MonitorRectsHook = &FakeMonitors;
+    engine_.Set(&FakeEngineHook);
+    monitors_.Set(&FakeMonitors);
     InitDev3DApp2();
     device = MakeRef<TDrawDevice>(reinterpret_cast<HWND>(std::uintptr_t(0x5678)));
     device->SetBounds({0, 0, 640, 480}, {100, 50}, false);
@@ -61,8 +60,8 @@ protected:
     screen = nullptr;
     device = nullptr;
     FiniDev3DApp2();
-    Create3DEngineHook = savedHook_;
-    MonitorRectsHook = savedMonitors_;
+    engine_.Restore();
+    monitors_.Restore();
     gEngine = nullptr;
     InitDev3DApp2();
   }
@@ -75,10 +74,8 @@ protected:
 
   TRef<TDrawDevice> device;
   TRef<T3DScreen> screen;
-
-private:
-  TCreate3DEngineHook savedHook_ = nullptr;
-  TMonitorRectsProc savedMonitors_ = nullptr;
+  zm::THookScope<TCreate3DEngineHook> engine_{Create3DEngineHook};
+  zm::THookScope<TMonitorRectsProc> monitors_{MonitorRectsHook};
 };
 
 // The target pixel of a point through the matrices and viewport the screen
@@ -120,15 +117,15 @@ TEST_F(Dev3DApp, EngineIsAskedForAgainWhileTheHookYieldsNil) {
 }
 
 TEST_F(Dev3DApp, EngineHookThatThrowsOrIsMissingGivesNone) {
-  Create3DEngineHook = [](std::int32_t) -> TRef<T3DEngine> { throw std::runtime_error("no device"); };
+  engine_.Set([](std::int32_t) -> TRef<T3DEngine> { throw std::runtime_error("no device"); });
   EXPECT_EQ(Get3DEngine().get(), nullptr);
-  Create3DEngineHook = nullptr;
+  engine_.Set(nullptr);
   EXPECT_EQ(Get3DEngine().get(), nullptr);
   // The screen stays closed without an engine, and says so without raising.
   screen->Open(device.get());
   EXPECT_FALSE(screen->CanDraw());
   EXPECT_EQ(screen->DrawDevice(), device.get());
-  Create3DEngineHook = &FakeEngineHook;
+  engine_.Set(&FakeEngineHook);
   EXPECT_EQ(Get3DEngine().get(), gEngine.get());
 }
 
@@ -188,10 +185,10 @@ TEST_F(Dev3DApp, FullScreenTakesTheMonitorHoldingMostOfTheWindow) {
 TEST_F(Dev3DApp, FailedStepsLeaveTheScreenClosed) {
   auto* log = new TLinesLog;
   SetLog(log);
-  Create3DEngineHook = nullptr;
+  engine_.Set(nullptr);
   screen->Open(device.get());
   EXPECT_FALSE(screen->CanDraw());
-  Create3DEngineHook = &FakeEngineHook;
+  engine_.Set(&FakeEngineHook);
   gEngine->ModeOk = false;
   screen->BeginFrame();
   EXPECT_FALSE(screen->CanDraw());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ZmLib/3DBasics/Dev3DApp2.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/3DBasics/Dev3DAppDoubles.h"
 
 using namespace zm;
@@ -30,20 +31,19 @@ class Dev3DEngineThreads : public ::testing::Test {
 protected:
   void SetUp() override {
     FiniDev3DApp2();
-    saved_ = Create3DEngineHook;
-    Create3DEngineHook = &CountingHook;
+    engine_.Set(&CountingHook);
     gCalls = 0;
     gMade = nullptr;
     InitDev3DApp2();
   }
   void TearDown() override {
     FiniDev3DApp2();
-    Create3DEngineHook = saved_;
+    engine_.Restore();
     InitDev3DApp2();
   }
 
 private:
-  TCreate3DEngineHook saved_ = nullptr;
+  zm::THookScope<TCreate3DEngineHook> engine_{Create3DEngineHook};
 };
 
 // Every thread keeps asking until it gets an engine; all get the same one,

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/3DBasics/Dev3DAppDoubles.h"
 
 using namespace zm;
@@ -52,9 +53,8 @@ class RTPool : public ::testing::Test {
 protected:
   void SetUp() override {
     FiniDev3DApp2();
-    savedHook_ = Create3DEngineHook;
     gEngine = MakeRef<TPoolEngine>();
-    Create3DEngineHook = &EngineHook;
+    engine_.Set(&EngineHook);
     InitDev3DApp2();
     device = MakeRef<TDrawDevice>(reinterpret_cast<HWND>(std::uintptr_t(0x4343)));
     device->SetBounds({0, 0, 320, 240}, {0, 0}, false);
@@ -67,7 +67,7 @@ protected:
     screen = nullptr;
     device = nullptr;
     FiniDev3DApp2();
-    Create3DEngineHook = savedHook_;
+    engine_.Restore();
     gEngine = nullptr;
     gLast = nullptr;
     InitDev3DApp2();
@@ -76,7 +76,7 @@ protected:
   TRef<T3DScreen> screen;
 
 private:
-  TCreate3DEngineHook savedHook_ = nullptr;
+  zm::THookScope<TCreate3DEngineHook> engine_{Create3DEngineHook};
 };
 
 TEST_F(RTPool, SizesRoundUpToPowersOfTwoAndOnlyAChangeEmptiesThePool) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Platform/PlatSystem.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Application2/AppTestSupport.h"
 #include "tests/ZmLib/Application2/EventListSupport.h"
 
@@ -66,12 +67,11 @@ TEST_F(WinApp, WorkersAndTheShutdownBound) {
   static std::atomic<std::uint32_t> fast{0};
   auto saved = plat::SetTimeSource([] { return fast.fetch_add(1000); });
   static std::int32_t exitSeen = -1;
-  auto savedExit = ExitProcessProc;
-  ExitProcessProc = [](std::int32_t code) { exitSeen = code; };
+  zm::THookScope exitProcess(ExitProcessProc, [](std::int32_t code) { exitSeen = code; });
   ExitCode = 3;
   EXPECT_FALSE(app->Finalize());
   plat::SetTimeSource(saved);
-  ExitProcessProc = savedExit;
+  exitProcess.Restore();
   ExitCode = 0;
   EXPECT_EQ(exitSeen, 3);
   app->RemoveWorker(worker.get());

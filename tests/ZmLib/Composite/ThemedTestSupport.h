@@ -8,6 +8,7 @@
 #include "ZmLib/Composite/winSurface.h"
 #include "ZmLib/Composite/zmFrameCaption.h"
 #include "ZmLib/Composite/zmStdFrameControls.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace themedtest {
 
@@ -51,23 +52,21 @@ struct ThemedEnv : ::testing::Test {
   TRootControl* root = NewControl<TManualRoot>();
   TRef<TControlStyles> styles = MakeRef<TControlStyles>();
   TFrameControl* panel = NewControl<TStyledPanel>(root, styles.get());
-  TCreateTextElementProc savedText = CreateCaptionTextHook;
-  TDrawTextElementProc savedDraw = DrawTextElementHook;
+  zm::THookScope<TControlClockProc> clock{ControlClockHook};
+  zm::THookScope<TCreateTextElementProc> captionText{CreateCaptionTextHook};
+  zm::THookScope<TDrawTextElementProc> drawText{DrawTextElementHook};
   ThemedEnv() {
     root->SetSize(400, 300);
     panel->SetSize(400, 300);
-    ControlClockHook = &ManualClock;
+    clock.Set(&ManualClock);
     gNow = 1000;
-    CreateCaptionTextHook = &FixedText;
-    DrawTextElementHook = &NoDraw;
+    captionText.Set(&FixedText);
+    drawText.Set(&NoDraw);
     root->SetFocus();
   }
   ~ThemedEnv() override {
     if (root) root->Free();
     ProcessDeferredFrees();
-    ControlClockHook = nullptr;
-    CreateCaptionTextHook = savedText;
-    DrawTextElementHook = savedDraw;
   }
   // A mouse event given in root coordinates, as the window would route it.
   TFrameControl* Mouse(std::int32_t kind, std::int32_t x, std::int32_t y, std::int32_t buttons = mbLeft) {

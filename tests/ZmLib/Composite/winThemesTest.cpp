@@ -6,6 +6,7 @@
 #include "ZmLib/Composite/winControlStyles.h"
 #include "ZmLib/Composite/winThemes2.h"
 #include "ZmLib/Win32/winFileAPI.h"
+#include "ZmLib/zmHookScope.h"
 
 using namespace zm;
 
@@ -72,20 +73,18 @@ class FakeThemes : public AppFixture {
 protected:
   void SetUp() override {
     AppFixture::SetUp();
-    savedApi = FileAPIClass;
-    savedLoader = LoadThemeLibraryHook;
-    FileAPIClass = MakeRef<TVersionFileAPI>(0x60000);
-    LoadThemeLibraryHook = {&TFakeUx::Load, &TFakeUx::Release};
+    api_.Set(MakeRef<TVersionFileAPI>(0x60000));
+    loader_.Set({&TFakeUx::Load, &TFakeUx::Release});
     TFakeUx::themed = TFakeUx::active = true;
     TFakeUx::opens = TFakeUx::closes = TFakeUx::loads = TFakeUx::releases = 0;
   }
   void TearDown() override {
     AppFixture::TearDown();
-    FileAPIClass = savedApi;
-    LoadThemeLibraryHook = savedLoader;
+    api_.Restore();
+    loader_.Restore();
   }
-  TRef<TFileAPI> savedApi;
-  TThemeLibraryLoader savedLoader;
+  zm::THookScope<TRef<TFileAPI>> api_{FileAPIClass};
+  zm::THookScope<TThemeLibraryLoader> loader_{LoadThemeLibraryHook};
 };
 
 }  // namespace
@@ -125,13 +124,11 @@ TEST_F(AppFixture, WithoutVisualStylesEverythingIsClassic) {
   EXPECT_FALSE(s->GetElementSize(nullptr, {0, 1, 1}, nullptr, 0, size));
   EXPECT_EQ(ThemeServices(), s);  // one global instance
   // Version 6 but no library on this system: still classic.
-  TRef<TFileAPI> saved = FileAPIClass;
-  FileAPIClass = MakeRef<TVersionFileAPI>(0x60000);
+  zm::THookScope api(FileAPIClass, MakeRef<TVersionFileAPI>(0x60000));
   auto t = MakeRef<TThemeServices>();
   EXPECT_TRUE(t->CommonControls6());
   EXPECT_FALSE(t->LibraryLoaded());
   EXPECT_FALSE(t->ThemesEnabled());
-  FileAPIClass = saved;
 }
 
 TEST_F(FakeThemes, HandlesOpenOnDemandAndCloseOnThemeChange) {
@@ -167,7 +164,7 @@ TEST_F(FakeThemes, HandlesOpenOnDemandAndCloseOnThemeChange) {
   EXPECT_EQ(TFakeUx::closes, 2);  // the open handle closed with the services
   EXPECT_EQ(TFakeUx::loads, TFakeUx::releases);
   // Older common controls never load the library.
-  FileAPIClass = MakeRef<TVersionFileAPI>(0x50052);
+  api_.Set(MakeRef<TVersionFileAPI>(0x50052));
   auto old = MakeRef<TThemeServices>();
   EXPECT_FALSE(old->LibraryLoaded());
   EXPECT_EQ(TFakeUx::loads, 1);

@@ -15,6 +15,7 @@
 #include "ZmLib/Composite/zmThemedProgressBarStdTheme.h"
 #include "ZmLib/Composite/zmThemedScrollBar.h"
 #include "ZmLib/Composite/zmThemedTabControl.h"
+#include "ZmLib/zmHookScope.h"
 
 using namespace zm;
 
@@ -84,8 +85,7 @@ void FakeRelease() { ++gReleases; }
 TEST_F(Started, ProgressThemeFollowsTheLibraryAndDefaultsAssert) {
   const TModule* win = ModuleNamed("winProgressBarTheme");
   ASSERT_NE(win, nullptr);
-  const TThemeLibraryLoader saved = LoadThemeLibraryHook;
-  LoadThemeLibraryHook = {&FakeLoad, &FakeRelease};
+  zm::THookScope loader(LoadThemeLibraryHook, {&FakeLoad, &FakeRelease});
   gReleases = 0;
   win->Fini();
   win->Init();
@@ -94,7 +94,7 @@ TEST_F(Started, ProgressThemeFollowsTheLibraryAndDefaultsAssert) {
   EXPECT_NE(dynamic_cast<TWinProgressBarTheme*>(AllocProgressBarTheme(scratch.get())), nullptr);
   win->Fini();
   EXPECT_EQ(dynamic_cast<TWinProgressBarTheme*>(AllocProgressBarTheme(scratch.get())), nullptr);
-  LoadThemeLibraryHook = saved;
+  loader.Restore();
   win->Init();
 
   // Before the progress-bar units run, the allocator is the asserting default.

@@ -5,6 +5,8 @@
 
 #include "ZmLib/Composite/zmFrameControls.h"
 
+#include "ZmLib/zmHookScope.h"
+
 using namespace zm;
 
 namespace {
@@ -347,12 +349,11 @@ TEST(FrameControls, RefreshClockRunsWhileControlsListen) {
   struct TFakeTimer : TCustomWinTimer {
     void UpdateTimer() override {}
   };
-  TCreateTimerHook saved = CreateTimerHook;
-  CreateTimerHook = [] {
+  zm::THookScope timers(CreateTimerHook, [] {
     auto* t = new TFakeTimer();
     t->AfterConstruction();
     return static_cast<TCustomTimer*>(t);
-  };
+  });
   {
     Tree t;
     auto* a = t.Add(t.root, 0, 0, 5, 5);
@@ -376,5 +377,4 @@ TEST(FrameControls, RefreshClockRunsWhileControlsListen) {
     EXPECT_FALSE(n->Running());
     EXPECT_EQ(GlobalRefreshNotifier()->ListenerCount(), 0);
   }
-  CreateTimerHook = saved;
 }

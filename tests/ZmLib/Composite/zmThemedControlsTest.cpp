@@ -14,6 +14,7 @@
 #include "ZmLib/Composite/zmThemedControlImages.h"
 #include "ZmLib/Composite/zmThemedProgressBarStdTheme.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
+#include "ZmLib/zmHookScope.h"
 
 using namespace zm;
 
@@ -56,23 +57,21 @@ struct Env : ::testing::Test {
   // Themes register with their styles: each test has styles of its own.
   TRef<TControlStyles> styles = MakeRef<TControlStyles>();
   TFrameControl* box = NewControl<TFrameCaption>(root, styles.get());
-  TCreateTextElementProc savedText = CreateCaptionTextHook;
-  TDrawTextElementProc savedDraw = DrawTextElementHook;
+  zm::THookScope<TControlClockProc> clock{ControlClockHook};
+  zm::THookScope<TCreateTextElementProc> captionText{CreateCaptionTextHook};
+  zm::THookScope<TDrawTextElementProc> drawText{DrawTextElementHook};
   Env() {
     root->SetSize(300, 200);
     box->SetSize(300, 200);
-    ControlClockHook = &ManualClock;
+    clock.Set(&ManualClock);
     gNow = 1000;
-    CreateCaptionTextHook = &FixedText;
-    DrawTextElementHook = &RecordText;
+    captionText.Set(&FixedText);
+    drawText.Set(&RecordText);
     gDrawn.clear();
   }
   ~Env() override {
     root->Free();
     ProcessDeferredFrees();
-    ControlClockHook = nullptr;
-    CreateCaptionTextHook = savedText;
-    DrawTextElementHook = savedDraw;
   }
 };
 

@@ -7,6 +7,7 @@
 #include "ZmLib/Composite/zmThemedControlUtils.h"
 #include "ZmLib/Composite/zmThemedTabControl.h"
 #include "ZmLib/Win32/winInput.h"
+#include "ZmLib/zmHookScope.h"
 
 using namespace zm;
 
@@ -40,13 +41,14 @@ struct TManualRoot : TRootControl {
 struct TabEnv : ::testing::Test {
   TRootControl* root = NewControl<TManualRoot>();
   TRef<TControlStyles> styles = MakeRef<TControlStyles>();
-  TCreateTextElementProc savedText = CreateCaptionTextHook;
+  zm::THookScope<TCreateTextElementProc> captionText{CreateCaptionTextHook};
+  zm::THookScope<TControlClockProc> clock{ControlClockHook};
   TWin9xTabsTheme* theme = nullptr;
   TThemedTabControl* tabs = nullptr;
   TabEnv() {
     root->SetSize(400, 300);
-    CreateCaptionTextHook = &FixedText;
-    ControlClockHook = &ManualClock;
+    captionText.Set(&FixedText);
+    clock.Set(&ManualClock);
     gNow = 1000;
     theme = MakeRef<TWin9xTabsTheme>(styles.get()).get();  // the styles hold it
     tabs = NewControl<TThemedTabControl>(root, styles.get(), theme);
@@ -55,8 +57,6 @@ struct TabEnv : ::testing::Test {
   ~TabEnv() override {
     root->Free();
     ProcessDeferredFrees();
-    CreateCaptionTextHook = savedText;
-    ControlClockHook = nullptr;
   }
   // Pages whose tabs prefer Width pixels.
   void AddPages(int n, std::int32_t width) {
@@ -270,7 +270,7 @@ TEST_F(TabEnv, ClassicTabBitmapsAndMetrics) {
   EXPECT_TRUE(theme->DrawArrow("s", 1, 0, 0).Bitmap);
   EXPECT_TRUE(theme->DrawPage(-1, 3).Bitmap);
   // Without a text measure the tab is 22 high.
-  CreateCaptionTextHook = nullptr;
+  captionText.Set(nullptr);
   EXPECT_EQ(theme->GetTabHeight(), 22);
 }
 

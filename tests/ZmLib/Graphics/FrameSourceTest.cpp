@@ -9,6 +9,7 @@
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmHookScope.h"
 
 using namespace zm;
 
@@ -104,15 +105,15 @@ class FrameSourceFactory : public ::testing::Test {
 protected:
   // The kinds the modules installed (the GIF source) step aside meanwhile.
   void SetUp() override {
-    savedCreate_ = std::exchange(CreateFrameSourceHook, nullptr);
-    savedAccept_ = std::exchange(AcceptFrameSourceHook, nullptr);
+    create_.Set(nullptr);
+    accept_.Set(nullptr);
   }
   void TearDown() override {
     for (int k = installed_ - 1; k >= 0; --k) FiniKind(k);
     EXPECT_EQ(CreateFrameSourceHook, nullptr);
     EXPECT_EQ(AcceptFrameSourceHook, nullptr);
-    CreateFrameSourceHook = savedCreate_;
-    AcceptFrameSourceHook = savedAccept_;
+    create_.Restore();
+    accept_.Restore();
   }
   void Install(int kinds) {
     if (kinds > 0) InitKind<0>();
@@ -122,8 +123,8 @@ protected:
 
 private:
   int installed_ = 0;
-  TCreateFrameSourceProc savedCreate_ = nullptr;
-  TAcceptFrameSourceProc savedAccept_ = nullptr;
+  zm::THookScope<TCreateFrameSourceProc> create_{CreateFrameSourceHook};
+  zm::THookScope<TAcceptFrameSourceProc> accept_{AcceptFrameSourceHook};
 };
 
 }  // namespace
@@ -190,12 +191,10 @@ TEST_F(FrameSourceFactory, KindsChainAndFinalisationRestores) {
 
 TEST_F(FrameSourceFactory, AcceptanceHookThatRaisesStillFreesTheStream) {
   Install(1);
-  TAcceptFrameSourceProc saved = AcceptFrameSourceHook;
-  AcceptFrameSourceHook = [](const WideString&) -> bool { throw std::runtime_error("broken"); };
+  zm::THookScope accept(AcceptFrameSourceHook, [](const WideString&) -> bool { throw std::runtime_error("broken"); });
   int disposed = 0;
   EXPECT_THROW(CreateFrameSource(NewStream(&disposed), true, u"x.tfs", false, false), std::runtime_error);
   EXPECT_EQ(disposed, 1);
-  AcceptFrameSourceHook = saved;
 }
 
 namespace {

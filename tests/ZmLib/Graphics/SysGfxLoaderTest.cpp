@@ -12,6 +12,7 @@
 
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysBitmapLoader.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/support/kit/StreamBytes.h"
 
 using namespace zm;
@@ -305,12 +306,12 @@ TEST(GfxLoader, ReadTransformIsCarriedToTheCopyAndTheInflatedBitmap) {
   const std::string payload = RawDeflate(Bmp32(2, 2));
   TRef<TMemoryStream> s = zmtest::MemoryStreamOf(Packed(Required(2, 2), payload));
   gWrapped.clear();
-  const TGfxReadTransformProc saved = std::exchange(GfxReadTransformHook, &RecordWrap);
+  zm::THookScope readTransform(GfxReadTransformHook, &RecordWrap);
   TRef<TGfxImage> image = MakeRef<TGfxImage>();
   const bool loaded = image->Load(s.get(), u"pic", false);
   TStream* data = image->Data.get();
   TBitmap* bitmap = loaded ? image->GetBitmap() : nullptr;
-  GfxReadTransformHook = saved;
+  readTransform.Restore();
   ASSERT_TRUE(bitmap);
   ASSERT_EQ(gWrapped.size(), 2u);
   EXPECT_EQ(gWrapped[0], std::make_pair(static_cast<TStream*>(s.get()), std::int64_t(payload.size())));

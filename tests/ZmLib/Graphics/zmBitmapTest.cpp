@@ -4,6 +4,7 @@
 
 #include <climits>
 
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Graphics/GraphicsTestUtil.h"
 
 using namespace zm;
@@ -68,13 +69,12 @@ TEST(BitmapFactory, ClassesTheLinksMake) {
     EXPECT_EQ(w->Rows()[1], w->Bitmap()->ScanLine(1));
   }
   EXPECT_FALSE(CreateBitmap(3, 2, f, {}, nullptr, TCropBitmap::StaticClass()));  // no link makes crops
-  gNext = CreateBitmapHook;
-  CreateBitmapHook = &WrongClassLink;
+  zm::THookScope link(CreateBitmapHook, &WrongClassLink);
+  gNext = link.Saved();
   EXPECT_THROW(CreateSysBitmap(7, 1, pfA8), EInvalidCast);
   EXPECT_TRUE(CreateSysBitmap(6, 1, pfA8));  // passed on down the chain
-  CreateBitmapHook = nullptr;
+  link.Set(nullptr);
   EXPECT_FALSE(CreateSysBitmap(1, 1, pfA8));  // no link at all: nil
-  CreateBitmapHook = gNext;
 }
 
 TEST(DirectBitmap, RefusesBadSizesBeforeTakingMemory) {

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "ZmLib/Graphics/SysPixelFormat.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Graphics/GraphicsTestUtil.h"
 
 using namespace zm;
@@ -18,12 +19,11 @@ std::span<const std::uint8_t> Bytes(std::string_view s) {
 // Restores the display profile and the transform hook after a test.
 class ColorProfiles : public ::testing::Test {
 protected:
-  void SetUp() override { savedHook_ = CreateColorTransformHook; }
   void TearDown() override {
     SetDisplayColorProfile(nullptr, true);
-    CreateColorTransformHook = savedHook_;
+    transform_.Restore();
   }
-  TCreateColorTransformProc savedHook_ = nullptr;
+  zm::THookScope<TCreateColorTransformProc> transform_{CreateColorTransformHook};
 };
 
 // Counts the transforms made and the bitmaps they converted.
@@ -68,7 +68,7 @@ TEST_F(ColorProfiles, DisplayProfileAndTransforms) {
   ASSERT_TRUE(t);
   EXPECT_EQ(t->Target(), mine.get());
   EXPECT_FALSE(CreateColorTransform(mine.get(), mine.get()));
-  CreateColorTransformHook = nullptr;
+  transform_.Set(nullptr);
   EXPECT_FALSE(CreateColorTransform(nullptr, mine.get()));
   SetDisplayColorProfile(nullptr, false);
   EXPECT_EQ(mine->RefCount(), 2);  // the transform still holds it
@@ -87,7 +87,7 @@ TEST_F(ColorProfiles, SingleColoursThroughTheLookupGrid) {
   EXPECT_EQ(sRGBProfile()->LookupBitmap(), nullptr);
   // A transform that inverts: the grid is made once and mixes between nodes.
   gMade = 0;
-  CreateColorTransformHook = &MakeInvert;
+  transform_.Set(&MakeInvert);
   TRef<TColorProfile> p = MakeRef<TColorProfile>(FunkyRGBProfile()->Data(), u"p");
   CorrectColorByProfile(p.get(), out, TColor24{0, 0, 0});
   EXPECT_EQ(out, (TColor24{255, 255, 255}));

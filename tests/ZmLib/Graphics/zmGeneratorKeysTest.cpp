@@ -8,6 +8,7 @@
 #include "ZmLib/Graphics/SysBitmapStore.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/Graphics/zmGeneratorCallbacks.h"
+#include "ZmLib/zmHookScope.h"
 
 using namespace zm;
 
@@ -181,22 +182,20 @@ TEST(GeneratedImages, KindsByPrefix) {
 }
 
 TEST(GeneratedImages, ResolverHook) {
-  const TResolveGeneratedImageProc saved = ResolveGeneratedImageHook;
-  ResolveGeneratedImageHook = nullptr;
+  zm::THookScope resolve(ResolveGeneratedImageHook, nullptr);
   EXPECT_FALSE(ResolveGeneratedImage(u"Shadow: 1"));
 
   std::vector<WideString> asked;
-  ResolveGeneratedImageHook = [&](const WideString& name) -> TRef<TImage> {
+  resolve.Set([&](const WideString& name) -> TRef<TImage> {
     asked.push_back(name);
     if (name == u"Mask: boom") throw std::runtime_error("generator failed");
     TRef<TSysBitmap> b = CreateSysBitmap(2, 2, FindPixelFormat(PF_A8R8G8B8));
     return SysBitmapToImage(b.get(), false, name);
-  };
+  });
   TRef<TImage> img = ResolveGeneratedImage(u"Shadow: 1");
   ASSERT_TRUE(img);
   EXPECT_EQ(img->Params.FileName, u"Shadow: 1");
   EXPECT_FALSE(ResolveGeneratedImage(u"photo.jpg"));  // not a generated name: the hook is not asked
   EXPECT_FALSE(ResolveGeneratedImage(u"Mask: boom"));  // a failing generator: simply missing
   EXPECT_EQ(asked, (std::vector<WideString>{u"Shadow: 1", u"Mask: boom"}));
-  ResolveGeneratedImageHook = saved;
 }

@@ -10,6 +10,7 @@
 
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
 #include "tests/ZmLib/Graphics/GifSuiteKit.h"
 #include "tests/support/Capture.h"
@@ -608,8 +609,8 @@ bool PrevAccept(const WideString&) { return false; }
 TEST(GifVideo, HooksChainAndFreeOwnedStreamsOnce) {
   // Reinstalled over fake handlers of another kind.
   FiniGifLoader();
-  const auto savedCreate = std::exchange(CreateFrameSourceHook, &PrevCreate);
-  const auto savedAccept = std::exchange(AcceptFrameSourceHook, &PrevAccept);
+  zm::THookScope create(CreateFrameSourceHook, &PrevCreate);
+  zm::THookScope accept(AcceptFrameSourceHook, &PrevAccept);
   InitGifLoader();
   gPrevCreates = 0;
 
@@ -646,15 +647,15 @@ TEST(GifVideo, HooksChainAndFreeOwnedStreamsOnce) {
   FiniGifLoader();
   EXPECT_EQ(CreateFrameSourceHook, &PrevCreate);
   EXPECT_EQ(AcceptFrameSourceHook, &PrevAccept);
-  CreateFrameSourceHook = nullptr;
-  AcceptFrameSourceHook = nullptr;
+  create.Set(nullptr);
+  accept.Set(nullptr);
   InitGifLoader();
   EXPECT_TRUE(AcceptFrameSourceHook(u"clip.mp4"));
   disposed = 0;
   EXPECT_FALSE(CreateFrameSourceHook(NewStream<TCountedStream>(Bytes{1}, &disposed), true, u"c.mp4", false, false));
   EXPECT_EQ(disposed, 1);
   FiniGifLoader();
-  CreateFrameSourceHook = savedCreate;
-  AcceptFrameSourceHook = savedAccept;
+  create.Restore();
+  accept.Restore();
   InitGifLoader();
 }

@@ -10,6 +10,7 @@
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/Graphics/zmColorProfiles.h"
 #include "ZmLib/Graphics/zmJpegLoader.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/support/kit/JpegWriter.h"
 #include "tests/support/kit/StreamBytes.h"
 
@@ -60,8 +61,7 @@ TRef<TColorTransform> CountingHook(TColorProfile* s, TColorProfile* t) {
 }  // namespace
 
 TEST(ImageThreads, LookupGridOfAProfileIsMadeOnce) {
-  const TCreateColorTransformProc saved = CreateColorTransformHook;
-  CreateColorTransformHook = &CountingHook;
+  zm::THookScope transform(CreateColorTransformHook, &CountingHook);
   gTransforms = 0;
   TRef<TColorProfile> p = MakeRef<TColorProfile>(std::vector<std::uint8_t>{1, 2, 3}, u"p");
   std::vector<std::thread> threads;
@@ -76,7 +76,7 @@ TEST(ImageThreads, LookupGridOfAProfileIsMadeOnce) {
       }
     });
   for (auto& th : threads) th.join();
-  CreateColorTransformHook = saved;
+  transform.Restore();
   EXPECT_EQ(gTransforms.load(), 1);
   EXPECT_EQ(wrong.load(), 0);
 }

@@ -8,6 +8,7 @@
 
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmIni.h"
 #include "ZmLib/zmLocal.h"
 #include "tests/ZmLib/Graphics/GraphicsTestUtil.h"
@@ -369,11 +370,11 @@ TEST(ObjectFilterRegistry, NamesAndTranslations) {
 
   static WideString language;
   language = u"en";
-  TranslateHook = [](const WideString& section, const WideString& key, const WideString& def) -> WideString {
+  zm::THookScope translate(TranslateHook, [](const WideString& section, const WideString& key, const WideString& def) -> WideString {
     if (key.empty()) return language;
     if (section == u"Objects") return language + u":" + key;
     return def;
-  };
+  });
   EXPECT_EQ(FilterOf(doc)->DisplayName(), u"en:filter_Invert");
   Doc hsl("object HSL\nend\n");
   TRef<TObjectFilter> f = FilterOf(hsl);
@@ -387,7 +388,7 @@ TEST(ObjectFilterRegistry, NamesAndTranslations) {
   TFilterParamList again = f->GetParams();
   EXPECT_EQ((*again)[0].Text, u"de:filteropt_Hue");
   EXPECT_EQ((*params)[0].Text, u"en:filteropt_Hue");  // a list handed out stays as it was
-  TranslateHook = nullptr;
+  translate.Restore();
   EXPECT_EQ((*f->GetParams())[2].Text, u"Lightness");
   EXPECT_EQ(TRef<TObjectFilter>::Adopt(NewObjectFilter<TInvertColor>())->GetParams()->size(), 0u);
 }

@@ -11,6 +11,7 @@
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/Graphics/zmObjectFilters.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmIni.h"
 #include "ZmLib/zmLocal.h"
 
@@ -34,7 +35,7 @@ TEST(ObjectFiltersThreads, ParamListsStayWholeWhileTheLanguageChanges) {
   doc->LoadFromText(
       "object HSL\n id=1\nend\nobject Levels\n id=2\nend\nobject Colorisation3\n id=3\nend\n"
       "object BrightContrast\n id=4\nend\n");
-  TranslateHook = &FilterThreadsTranslate;
+  zm::THookScope translate(TranslateHook, &FilterThreadsTranslate);
   constexpr int kThreads = 4;
   std::atomic<int> ready{0};
   std::atomic<int> broken{0};
@@ -67,7 +68,7 @@ TEST(ObjectFiltersThreads, ParamListsStayWholeWhileTheLanguageChanges) {
     std::this_thread::yield();
   }
   for (auto& th : threads) th.join();
-  TranslateHook = nullptr;
+  translate.Restore();
   EXPECT_EQ(broken.load(), 0);
 }
 

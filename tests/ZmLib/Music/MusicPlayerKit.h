@@ -20,6 +20,7 @@
 #include "ZmLib/Music/zmMusicChannel.h"
 #include "ZmLib/Music/zmMusicPlayer.h"
 #include "ZmLib/Music/zmTimerChannel.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Music/MusicMediaKit.h"
 
 namespace zmtest {
@@ -194,16 +195,14 @@ inline zm::TRef<zm::TWaveOutDevice> ManualDeviceProc() {
 class TManualPlayerTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    savedDevice_ = zm::CreateWaveOutDeviceHook;
-    savedCreate8_ = zm::DirectSoundCreate8Proc;
     zm::InitDirectSound();
-    zm::CreateWaveOutDeviceHook = &ManualDeviceProc;
+    waveOut_.Set(&ManualDeviceProc);
   }
   void TearDown() override {
     player_ = nullptr;
     EXPECT_TRUE(WaitUntil([] { return zm::ChannelKiller()->Count() == 0; }));
-    zm::CreateWaveOutDeviceHook = savedDevice_;
-    zm::DirectSoundCreate8Proc = savedCreate8_;
+    waveOut_.Restore();
+    create8_.Restore();
   }
   zm::TMusicPlayerClass* Player() {
     if (!player_) player_ = zm::RefCast<zm::TMusicPlayerClass>(zm::CreateMusicPlayer());
@@ -229,8 +228,8 @@ protected:
   plat::TManualAudio audio_;
   TMediaDir dir_;
   zm::TRef<zm::TMusicPlayerClass> player_;
-  zm::TCreateWaveOutDeviceProc savedDevice_ = nullptr;
-  zm::TDirectSoundCreateProc savedCreate8_ = nullptr;
+  zm::THookScope<zm::TCreateWaveOutDeviceProc> waveOut_{zm::CreateWaveOutDeviceHook};
+  zm::THookScope<zm::TDirectSoundCreateProc> create8_{zm::DirectSoundCreate8Proc};
 };
 
 }  // namespace zmtest

@@ -9,6 +9,7 @@
 
 #include "ZmLib/Music/zmConverterFactory.h"
 #include "ZmLib/Music/zmMpegConverter.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Music/MusicMediaKit.h"
 
 using namespace zm;
@@ -245,8 +246,7 @@ TRef<TWavConverter> PluginConverter(const TMediaInfo& info, const WideString&) {
 TEST(ConverterFactory, ChoosesByKind) {
   const TCreateConverterProc before = CreateConverterHook;
   // The music module may have set up the plug-in decoders already.
-  const TCreateConverterProc pluginBefore = CreatePluginConverterHook;
-  CreatePluginConverterHook = nullptr;
+  zm::THookScope pluginConverter(CreatePluginConverterHook, nullptr);
   InitConverterFactory();
   ASSERT_EQ(CreateConverterHook, &CreateConverter);
   auto make = [](std::uint8_t kind) {
@@ -260,10 +260,10 @@ TEST(ConverterFactory, ChoosesByKind) {
   EXPECT_NE(dynamic_cast<TMpegConverter*>(make(kMediaMpeg).get()), nullptr);
   // Plug-in and FFmpeg kinds: none until their decoders are set up.
   for (std::uint8_t k : {kMediaWma, kMediaOgg, kMediaFFmpeg}) EXPECT_EQ(make(k).get(), nullptr) << int(k);
-  CreatePluginConverterHook = &PluginConverter;
+  pluginConverter.Set(&PluginConverter);
   EXPECT_NE(make(kMediaOgg).get(), nullptr);
   EXPECT_EQ(make(kMediaWma).get(), nullptr);
-  CreatePluginConverterHook = nullptr;
+  pluginConverter.Set(nullptr);
   // Composite tracks never come here; unknown kinds are failed assertions.
   for (std::uint8_t k : {kMediaUnknown, std::uint8_t(7), kMediaComposite, std::uint8_t(255)}) {
     EXPECT_ANY_THROW(make(k)) << int(k);
@@ -271,5 +271,4 @@ TEST(ConverterFactory, ChoosesByKind) {
   FiniConverterFactory();
   EXPECT_EQ(CreateConverterHook, nullptr);
   if (before) InitConverterFactory();
-  CreatePluginConverterHook = pluginBefore;
 }

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "ZmLib/zmHookScope.h"
 #include "tests/support/TempDir.h"
 
 using namespace zm;
@@ -120,9 +121,9 @@ TEST(AudioStreams, OpenByNameCutsTheSuffixAndHonoursTheCompositeHook) {
   EXPECT_EQ(w->Open(nullptr, u"?", nullptr, nullptr), nullptr);
   EXPECT_EQ(w->OpenShifted(nullptr, dir.Wide("missing.mp3"), 10, nullptr, nullptr), nullptr);
 
-  IsCompositeTrackHook = [](const WideString&) { return true; };
+  zm::THookScope isComposite(IsCompositeTrackHook, [](const WideString&) { return true; });
   EXPECT_EQ(w->Open(nullptr, name, nullptr, nullptr), nullptr);
-  IsCompositeTrackHook = nullptr;
+  isComposite.Restore();
 
   // A procedure gets the whole name, suffix included.
   TOpenLog log{Counting(4)};

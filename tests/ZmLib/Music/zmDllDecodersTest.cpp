@@ -20,6 +20,7 @@
 #include "ZmLib/Music/zmConverterFactory.h"
 #include "ZmLib/Music/zmDllDecoders.h"
 #include "ZmLib/Music/zmMusicPlayer.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Music/MusicMediaKit.h"
 #include "tests/ZmLib/Music/MusicPlayerKit.h"
 
@@ -44,22 +45,18 @@ std::vector<std::uint8_t> DecodeAll(TWavConverter& c) {
 }
 
 // The plug-in hooks as the music module sets them (other tests clear them).
-class THookScope {
+class TPluginHooksScope {
 public:
-  THookScope() : info_(DecoderInfoHook), create_(CreatePluginConverterHook) {
-    DecoderInfoHook = &ChooseDecoder;
-    CreatePluginConverterHook = &CreatePluginConverter;
-  }
-  ~THookScope() {
-    DecoderInfoHook = info_;
-    CreatePluginConverterHook = create_;
+  ~TPluginHooksScope() {
+    info_.Restore();
+    create_.Restore();
     UnloadOgg();
     UnloadWma();
   }
 
 private:
-  TDecoderInfoProc info_;
-  TCreateConverterProc create_;
+  zm::THookScope<TDecoderInfoProc> info_{DecoderInfoHook, &ChooseDecoder};
+  zm::THookScope<TCreateConverterProc> create_{CreatePluginConverterHook, &CreatePluginConverter};
 };
 
 class DllDecoders : public TManualPlayerTest {
@@ -125,7 +122,7 @@ protected:
   }
 
   static TMediaDir* media_;
-  THookScope hooks_;
+  TPluginHooksScope hooks_;
 };
 
 TMediaDir* DllDecoders::media_ = nullptr;

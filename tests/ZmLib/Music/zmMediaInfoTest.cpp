@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Music/MusicMediaKit.h"
 
 using namespace zm;
@@ -30,13 +31,11 @@ bool CountingHook(TStream* s, const WideString& name, TMediaInfo& info) {
 }
 
 // Installs the counting hook for one test.
-struct THookScope {
-  explicit THookScope(TDecoderInfoProc hook = CountingHook) : before(DecoderInfoHook) {
+struct TCountingHookScope {
+  explicit TCountingHookScope(TDecoderInfoProc hook = CountingHook) : scope(DecoderInfoHook, hook) {
     hookLog = THookLog{};
-    DecoderInfoHook = hook;
   }
-  ~THookScope() { DecoderInfoHook = before; }
-  TDecoderInfoProc before;
+  zm::THookScope<TDecoderInfoProc> scope;
 };
 
 bool ExtractBytes(const std::string& bytes, const WideString& name, TMediaInfo& info) {
@@ -97,13 +96,13 @@ TEST(MediaInfo, OtherFilesGoToTheDecoderChoiceAtTheirPosition) {
   TMediaInfo info;
   // Without a decoder choice they are unknown.
   {
-    THookScope none(nullptr);
+    TCountingHookScope none(nullptr);
     EXPECT_FALSE(ExtractBytes(imaWav, u"a.wav", info));
     EXPECT_FALSE(ExtractBytes("OggS and more bytes", u"a.ogg", info));
     EXPECT_EQ(+info.Kind, kMediaUnknown);
   }
 
-  THookScope hook;
+  TCountingHookScope hook;
   auto s = MemoryMedia(imaWav);
   s.get()->SetPosition(5);
   ASSERT_TRUE(TMediaInfoExtractor().Extract(s.get(), u"a.wav", info));
@@ -121,7 +120,7 @@ TEST(MediaInfo, OtherFilesGoToTheDecoderChoiceAtTheirPosition) {
 }
 
 TEST(MediaInfo, DamagedRiffHeadersFailOrStayInsideTheFile) {
-  THookScope hook;
+  TCountingHookScope hook;
   const std::string data(1000, '\x22');
   const std::string good = MakeWav(TWavLayout{}, data);
   TMediaInfo info;

@@ -13,6 +13,7 @@
 #include "ZmLib/Music/zmDirectSound.h"
 #include "ZmLib/Music/zmMusicChannel.h"
 #include "ZmLib/Music/zmMusicPlayer.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Music/MusicMediaKit.h"
 #include "tests/ZmLib/Music/MusicPlayerKit.h"
 
@@ -137,7 +138,7 @@ TEST_F(MusicChannel, WideAndFloatSourcesPlayThroughA16BitRingAtTheConvertersRate
 TEST_F(MusicChannel, StoppedWithNothingQueuedIsDisposedOfTwoThousandTwentyMsLater) {
   // A ring that never asks for sound (its sound buffer could not be made)
   // still lets the channel go.
-  CreateWaveOutDeviceHook = &DeadDeviceProc;
+  waveOut_.Set(&DeadDeviceProc);
   Dc("dc.wav", 0.5, 1.0);
   TRef<TChannelMusic> c = Open("dc.wav");
   ASSERT_TRUE(c);

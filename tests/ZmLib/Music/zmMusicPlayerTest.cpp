@@ -15,6 +15,7 @@
 #include "ZmLib/Music/zmDirectSound.h"
 #include "ZmLib/Music/zmMusicChannel.h"
 #include "ZmLib/Music/zmMusicPlayer.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Music/MusicMediaKit.h"
 #include "tests/ZmLib/Music/MusicPlayerKit.h"
 
@@ -179,7 +180,7 @@ TEST_F(MusicPlayer, FilesThatCannotBePlayedGiveNoChannel) {
 }
 
 TEST_F(MusicPlayer, NoDeviceMeansNotReadyAndNoChannels) {
-  CreateWaveOutDeviceHook = nullptr;
+  waveOut_.Set(nullptr);
   TRef<TMusicPlayer> p = CreateMusicPlayer();
   ASSERT_TRUE(p);
   EXPECT_FALSE(p->IsReady());
@@ -236,12 +237,9 @@ struct TFakeComposite {
 };
 
 TEST_F(MusicPlayer, CompositeTrackPlaysThroughTheSoundtrackHooksWithoutAFile) {
-  const auto savedIs = IsCompositeTrackHook;
-  const auto savedInfo = CompositeTrackInfoHook;
-  const auto savedCreate = CreateCompositeConverterHook;
-  IsCompositeTrackHook = &TFakeComposite::IsComposite;
-  CompositeTrackInfoHook = &TFakeComposite::Info;
-  CreateCompositeConverterHook = &TFakeComposite::Create;
+  zm::THookScope isComposite(IsCompositeTrackHook, &TFakeComposite::IsComposite);
+  zm::THookScope compositeInfo(CompositeTrackInfoHook, &TFakeComposite::Info);
+  zm::THookScope compositeConverter(CreateCompositeConverterHook, &TFakeComposite::Create);
   {
     EXPECT_FALSE(player_->CreateChannel(u"COMPOSITE:unreadable", kNoStartPosition));
     TEndCounter ends;
@@ -260,9 +258,6 @@ TEST_F(MusicPlayer, CompositeTrackPlaysThroughTheSoundtrackHooksWithoutAFile) {
     for (int i = 0; i < 20; ++i) Run(100);
     EXPECT_TRUE(ends.WaitFor(1));
   }
-  IsCompositeTrackHook = savedIs;
-  CompositeTrackInfoHook = savedInfo;
-  CreateCompositeConverterHook = savedCreate;
 }
 
 }  // namespace zm_music_player_test

@@ -14,6 +14,7 @@
 #include "ZmLib/Music/zmDirectSound.h"
 #include "ZmLib/Music/zmMusicChannel.h"
 #include "ZmLib/Music/zmMusicPlayer.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Music/MusicMediaKit.h"
 #include "tests/ZmLib/Music/MusicPlayerKit.h"
 
@@ -27,11 +28,8 @@ protected:
   void SetUp() override {
     if (const char* v = std::getenv("ZM_AUDIO")) savedAudio_ = v;
     ::setenv("ZM_AUDIO", "null", 1);
-    savedHook_ = CreateWaveOutDeviceHook;
-    savedCreate8_ = DirectSoundCreate8Proc;
     InitDirectSound();
     // This binary starts no audio modules of its own.
-    savedConverter_ = CreateConverterHook;
     InitConverterFactory();
     player_ = CreateMusicPlayer();
     TWavLayout w;
@@ -43,9 +41,9 @@ protected:
     EXPECT_TRUE(WaitUntil([] { return ChannelKiller()->Count() == 0; }));
     // The killer is a worker thread: later tests of this binary count workers.
     FiniMusicChannel();
-    CreateWaveOutDeviceHook = savedHook_;
-    DirectSoundCreate8Proc = savedCreate8_;
-    CreateConverterHook = savedConverter_;
+    waveOut_.Restore();
+    create8_.Restore();
+    converter_.Restore();
     if (savedAudio_)
       ::setenv("ZM_AUDIO", savedAudio_->c_str(), 1);
     else
@@ -55,9 +53,9 @@ protected:
   TMediaDir dir_;
   TRef<TMusicPlayer> player_;
   std::optional<std::string> savedAudio_;
-  TCreateWaveOutDeviceProc savedHook_ = nullptr;
-  TDirectSoundCreateProc savedCreate8_ = nullptr;
-  TCreateConverterProc savedConverter_ = nullptr;
+  zm::THookScope<TCreateWaveOutDeviceProc> waveOut_{CreateWaveOutDeviceHook};
+  zm::THookScope<TDirectSoundCreateProc> create8_{DirectSoundCreate8Proc};
+  zm::THookScope<TCreateConverterProc> converter_{CreateConverterHook};
 };
 
 TEST_F(MusicPlayerThreads, ChannelsDrivenFromSeveralThreadsWhileTheKillerDisposes) {

@@ -13,6 +13,7 @@
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Music/zmDirectSound.h"
 #include "ZmLib/Music/zmTimerChannel.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
 
 namespace zm_waveout_test {
@@ -87,16 +88,14 @@ public:
 class WaveOut : public ::testing::Test {
 protected:
   void SetUp() override {
-    savedHook_ = CreateWaveOutDeviceHook;
-    savedCreate8_ = DirectSoundCreate8Proc;
     InitDirectSound();
     log_ = new TLinesLog;
     SetLog(log_);
   }
   void TearDown() override {
     SetLog(nullptr);
-    CreateWaveOutDeviceHook = savedHook_;
-    DirectSoundCreate8Proc = savedCreate8_;
+    waveOut_.Restore();
+    create8_.Restore();
   }
   TRef<TwinWaveOutDevice> Device() {
     TRef<TWaveOutDevice> d = CreateWaveOutDeviceHook();
@@ -134,8 +133,8 @@ protected:
   plat::TManualClock clock_{5000};
   plat::TManualAudio audio_;
   TLinesLog* log_ = nullptr;
-  TCreateWaveOutDeviceProc savedHook_ = nullptr;
-  TDirectSoundCreateProc savedCreate8_ = nullptr;
+  zm::THookScope<TCreateWaveOutDeviceProc> waveOut_{CreateWaveOutDeviceHook};
+  zm::THookScope<TDirectSoundCreateProc> create8_{DirectSoundCreate8Proc};
 };
 
 TEST_F(WaveOut, VolumeIsSixDecibelsPerHalvingClampedAndReadBack) {
@@ -309,7 +308,7 @@ TEST_F(WaveOut, DeviceWithoutSoundOrCooperativeLevelIsNotReady) {
   // Without the newer entry point the older one serves alone.
   plat::SetSoundFaults({});
   log_->Lines.clear();
-  DirectSoundCreate8Proc = nullptr;
+  create8_.Set(nullptr);
   EXPECT_TRUE(Device()->IsReady());
   EXPECT_FALSE(Logged("-> DirectSoundCreate8 [MusicClasses, 158]"));
   EXPECT_TRUE(Logged("-> DirectSoundCreate [MusicClasses, 164]"));

@@ -17,6 +17,7 @@
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Music/zmDirectSound.h"
 #include "ZmLib/Music/zmTimerChannel.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace zm_waveout_threads_test {
 
@@ -65,15 +66,13 @@ protected:
   void SetUp() override {
     if (const char* v = std::getenv("ZM_AUDIO")) savedAudio_ = v;
     ::setenv("ZM_AUDIO", "null", 1);
-    savedHook_ = CreateWaveOutDeviceHook;
-    savedCreate8_ = DirectSoundCreate8Proc;
     InitDirectSound();
     device_ = CreateWaveOutDeviceHook();
   }
   void TearDown() override {
     device_ = nullptr;
-    CreateWaveOutDeviceHook = savedHook_;
-    DirectSoundCreate8Proc = savedCreate8_;
+    waveOut_.Restore();
+    create8_.Restore();
     if (savedAudio_)
       ::setenv("ZM_AUDIO", savedAudio_->c_str(), 1);
     else
@@ -82,8 +81,8 @@ protected:
 
   TRef<TWaveOutDevice> device_;
   std::optional<std::string> savedAudio_;
-  TCreateWaveOutDeviceProc savedHook_ = nullptr;
-  TDirectSoundCreateProc savedCreate8_ = nullptr;
+  zm::THookScope<TCreateWaveOutDeviceProc> waveOut_{CreateWaveOutDeviceHook};
+  zm::THookScope<TDirectSoundCreateProc> create8_{DirectSoundCreate8Proc};
 };
 
 TEST_F(WaveOutThreads, RefillsAndFadeRunOnTheNotificationThreadWhileOthersRead) {
@@ -181,8 +180,7 @@ TEST(DSEventThread, ThreadThatDoesNotEndInTimeIsReportedThenWaitedFor) {
     TStuckTick::entered = TStuckTick::released = false;
     TStuckTick::reported.clear();
   }
-  const TAssertNotifyProc saved = AssertNotifyProc;
-  AssertNotifyProc = &TStuckTick::Notify;
+  zm::THookScope assertNotify(AssertNotifyProc, &TStuckTick::Notify);
   TRef<TDSEventThread> t = MakeRef<TDSEventThread>(1);
   t->OnTick = {&TStuckTick::Tick, nullptr};
   ASSERT_TRUE(t->Resume());
@@ -191,7 +189,7 @@ TEST(DSEventThread, ThreadThatDoesNotEndInTimeIsReportedThenWaitedFor) {
     TStuckTick::cv.wait(l, [] { return TStuckTick::entered; });
   }
   EXPECT_FALSE(t->Finish());
-  AssertNotifyProc = saved;
+  assertNotify.Restore();
   EXPECT_EQ(TStuckTick::reported, "TDSEventThread did not end in time");
   EXPECT_FALSE(t->Running());
 }

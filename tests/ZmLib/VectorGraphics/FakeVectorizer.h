@@ -8,6 +8,7 @@
 
 #include "ZmLib/VectorGraphics/zmTextKeys.h"
 #include "ZmLib/VectorGraphics/zmVectorText.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace zmtest {
 
@@ -88,9 +89,7 @@ inline zm::TRef<zm::TVectorizer> CreateFakeVectorizer() { return zm::MakeRef<TFa
 
 // Installs the fake vectorizer for a scope, restoring the previous hook.
 struct TFakeVectorizerScope {
-  zm::TCreateVectorizerProc Saved = zm::CreateVectorizerHook;
-  TFakeVectorizerScope() { zm::CreateVectorizerHook = &CreateFakeVectorizer; }
-  ~TFakeVectorizerScope() { zm::CreateVectorizerHook = Saved; }
+  zm::THookScope<zm::TCreateVectorizerProc> Vectorizer{zm::CreateVectorizerHook, &CreateFakeVectorizer};
 };
 
 }  // namespace zmtest

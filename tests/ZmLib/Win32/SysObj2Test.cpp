@@ -4,6 +4,7 @@
 
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Win32/SysLocks.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmStream.h"
 #include "tests/support/Capture.h"
 
@@ -140,9 +141,9 @@ TEST(Exceptions, ErrorMessageTextAndShowException) {
 
 TEST(Assertions, ReportTextIsSilentAndNotifies) {
   static std::string notified;
-  AssertNotifyProc = [](const std::string& m, const std::string& u, int l) {
+  zm::THookScope assertNotify(AssertNotifyProc, [](const std::string& m, const std::string& u, int l) {
     notified = m + "|" + u + "|" + std::to_string(l);
-  };
+  });
   zmtest::TDebugCapture cap;
   int line = 0;
   try {
@@ -155,7 +156,7 @@ TEST(Assertions, ReportTextIsSilentAndNotifies) {
     EXPECT_TRUE(IsSilentException(e));
     EXPECT_TRUE(cap.Contains(expected));
   }
-  AssertNotifyProc = nullptr;
+  assertNotify.Restore();
   EXPECT_EQ(notified, "arithmetic|tests\\ZmLib\\Win32\\SysObj2Test|" + std::to_string(line));
 }
 

@@ -14,6 +14,7 @@
 #include "Platform/User/PlatUserHeadless.h"
 #include "ZmLib/zmByteString.h"
 #include "ZmLib/wpFileStream.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/OruLib2/EnvGuard.h"
 
 namespace zm {
@@ -260,8 +261,8 @@ TEST_F(SaveDialogTest, BareNameGoesToTheFolderShownAndTheApplicationOwns) {
   static HWND app = nullptr;
   app = plat::CreateWindowExW(0, u"AppWindow", u"app", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(app, nullptr);
-  const TApplicationWindowProc savedHook = ApplicationWindowHook;
-  ApplicationWindowHook = [] { return app; };
+  zm::THookScope appWindow(ApplicationWindowHook, [] { return app; });
+  const TApplicationWindowProc savedHook = appWindow.Saved();
 
   auto s = MakeRef<TSaveDialog>();
   EXPECT_EQ(s->Owner, app);
@@ -288,7 +289,7 @@ TEST_F(SaveDialogTest, BareNameGoesToTheFolderShownAndTheApplicationOwns) {
   driver.Steps.push_back(Answer(u"y", plat::IDOK));
   ASSERT_TRUE(s->Execute());
   EXPECT_EQ(s->FileName, elsewhere + u"y.bmp");
-  ApplicationWindowHook = savedHook;
+  appWindow.Restore();
   EXPECT_EQ(MakeRef<TSaveDialog>()->Owner, savedHook ? savedHook() : nullptr);
   plat::DestroyWindow(app);
 }

@@ -8,6 +8,7 @@
 #include "Platform/User/PlatUser.h"
 #include "Platform/User/PlatUserHeadless.h"
 #include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLocal.h"
 
 using namespace zm;
@@ -79,9 +80,10 @@ TEST(ZmLocal, ReplacingNamesNeedsTheWholeTable) {
   EXPECT_EQ(LongMonthNames[1], u"Februar");
   SetLongMonthNames(std::vector<WideString>(saved, saved + 12));
   EXPECT_EQ(TranslateText(u"Main", u"Close", u"Close"), u"Close");
-  TranslateHook = [](const WideString&, const WideString& key, const WideString&) { return u"<" + key + u">"; };
+  zm::THookScope translate(TranslateHook, [](const WideString&, const WideString& key, const WideString&) {
+    return u"<" + key + u">";
+  });
   EXPECT_EQ(TranslateText(u"Main", u"Close", u"Close"), u"<Close>");
-  TranslateHook = nullptr;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
 #include "tests/OruLib2/OruClasses/OruImageTestKit.h"
 
@@ -160,11 +161,10 @@ TEST_F(ObjectsOnDevice, KeyFrameFilterGradesThePicture) {
   auto* img = dynamic_cast<TOruImage*>(t.Find("I"));
   ASSERT_NE(img, nullptr);
   img->AssignPicture(pic.get(), false);
-  const auto saved = MakeGradeTextureHook;
-  MakeGradeTextureHook = &MakeGradeTexture;
+  zm::THookScope grade(MakeGradeTextureHook, &MakeGradeTexture);
   DrawTree(t, 0xFF000000u);
   const zm::TImageDrawParams params = img->GetDrawParams(*drawer);
-  MakeGradeTextureHook = saved;
+  grade.Restore();
   EXPECT_EQ(params.GradeMode, 2);
   ASSERT_NE(params.GradeTable1, nullptr);
   EXPECT_EQ(params.GradeTable1, params.GradeTable2);  // one key frame on both sides

@@ -18,6 +18,7 @@
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/Graphics/Video/FFMpegApi.h"
 #include "ZmLib/Graphics/Video/VideoSource2.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
 #include "tests/OruLib2/OruClasses/OruImageTestKit.h"
 #include "tests/ZmLib/Graphics/Video/VideoMediaKit.h"
@@ -62,8 +63,7 @@ protected:
 
   void SetUp() override {
     TDrawerOnDevice::SetUp();
-    savedGrade_ = oru::MakeGradeTextureHook;
-    oru::MakeGradeTextureHook = &MakeGrade;
+    grade_.Set(&MakeGrade);
     accessor_ = zm::MakeRef<TFileAccessor>(zm::MakeRef<oru::TRealFileSource>().get());
     oru::TOruHostCallbacks cb;
     cb.EffectBufferSize = {&BufferSize, nullptr};
@@ -74,7 +74,7 @@ protected:
   void TearDown() override {
     host_ = nullptr;
     accessor_ = nullptr;
-    oru::MakeGradeTextureHook = savedGrade_;
+    grade_.Restore();
     TDrawerOnDevice::TearDown();
   }
 
@@ -140,7 +140,7 @@ protected:
 
   static TOruVideo* Video(TTestTree& t, const char* key) { return dynamic_cast<TOruVideo*>(t.Find(key)); }
 
-  oru::TMakeGradeTextureProc savedGrade_ = nullptr;
+  zm::THookScope<oru::TMakeGradeTextureProc> grade_{oru::MakeGradeTextureHook};
   zm::TRef<TFileAccessor> accessor_;
   zm::TRef<TOruSlideHost> host_;
   zm::TRef<zm::TSysBitmap> shot_;

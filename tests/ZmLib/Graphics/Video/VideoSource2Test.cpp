@@ -9,6 +9,7 @@
 
 #include "ZmLib/Graphics/zmBitmap.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Graphics/Video/VideoMediaKit.h"
 
 using namespace zm;
@@ -320,13 +321,12 @@ TEST_F(VideoSource2Test, ClipsThatCannotOpenAndClipsCutShort) {
   static int passedOn;
   seenPosition = -1;
   passedOn = 0;
-  TCreateFrameSourceProc saved = CreateFrameSourceHook;
-  CreateFrameSourceHook = [](TStream* s, bool owns, const WideString&, bool, bool) -> TRef<TFrameSource> {
+  zm::THookScope create(CreateFrameSourceHook, [](TStream* s, bool owns, const WideString&, bool, bool) -> TRef<TFrameSource> {
     ++passedOn;
     seenPosition = s->GetPosition();
     if (owns) s->Free();
     return nullptr;
-  };
+  });
   InitVideoSource2();
   EXPECT_EQ(CreateFrameSourceHook, &CreateVideoSource2);
   disposed = 0;
@@ -345,7 +345,7 @@ TEST_F(VideoSource2Test, ClipsThatCannotOpenAndClipsCutShort) {
   EXPECT_EQ(passedOn, 2);
   FiniVideoSource2();
   EXPECT_NE(CreateFrameSourceHook, &CreateVideoSource2);
-  CreateFrameSourceHook = saved;
+  create.Restore();
 
   // The first half of a WebM file: the header promises 50 frames, about 20 are there.
   std::string webm = Clip(TClip::NumberedVp9);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ZmLib/Win32/Fonts/winFontUtils.h"
+#include "ZmLib/zmHookScope.h"
 
 using namespace zm;
 
@@ -427,15 +428,15 @@ TEST(WinTextElement, PlacementFallbackAndNoWidths) {
   // The fallback in a real font measures glyphs by their ABC widths.
   {
     TScreenFontDc dc(Font(u"Arial"));
-    const TCharABCWidthsProc saved = CharABCWidthsProc;
-    ASSERT_TRUE(saved);
+    zm::THookScope abcWidths(CharABCWidthsProc);
+    ASSERT_TRUE(abcWidths.Saved());
     GetPlacement(dc.Dc(), u"ab", 2, p, gpDx | gpGlyphs, 0);
     EXPECT_TRUE(p.Shaped);
     const int shaped = p.Dx[0];
     // Without ABC widths the ink is unknown but the advances stay.
-    CharABCWidthsProc = nullptr;
+    abcWidths.Set(nullptr);
     TRef<TWinTextElement> e = Laid(u"abc");
-    CharABCWidthsProc = saved;
+    abcWidths.Restore();
     EXPECT_EQ(e->GetWidth(), Laid(u"abc")->GetWidth());
     EXPECT_EQ(e->GetOverhangs().Second, 0);
     EXPECT_EQ(e->GetOverhangs().Third, e->GetWidth());
