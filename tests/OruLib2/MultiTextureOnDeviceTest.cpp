@@ -13,7 +13,7 @@
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/zmHookScope.h"
-#include "tests/ZmLib/3DBasics/D3D9/ScreenOnDeviceFixture.h"
+#include "tests/support/FormDevice.h"
 
 namespace multi_texture_device_test {
 
@@ -30,12 +30,12 @@ std::uint32_t Source(std::int32_t x, std::int32_t y) {
 
 int Channel(std::uint32_t c, int shift) { return int((c >> shift) & 0xFF); }
 
-class MultiTextureOnDevice : public zmtest::TScreenOnDeviceFixture {
+class MultiTextureOnDevice : public zmtest::TScreenOnDevice {
  protected:
   // The form's frame takes some of its size: the client area holds the picture.
-  MultiTextureOnDevice() : TScreenOnDeviceFixture(kW + 40, kH + 60, true) {}
+  MultiTextureOnDevice() : TScreenOnDevice(kW + 40, kH + 60, true) {}
   void SetUp() override {
-    TScreenOnDeviceFixture::SetUp();
+    TScreenOnDevice::SetUp();
     manager = MakeRef<TTextureManager6>(screen.get());
     texture = MakeRef<TMultiTexture6>(manager.get());
     TRef<TSysBitmap> pic = CreateSysBitmap(kW, kH, FindPixelFormat(PF_A8R8G8B8));
@@ -46,7 +46,7 @@ class MultiTextureOnDevice : public zmtest::TScreenOnDeviceFixture {
   void TearDown() override {
     texture = nullptr;
     manager = nullptr;
-    TScreenOnDeviceFixture::TearDown();
+    TScreenOnDevice::TearDown();
   }
   // One frame with the picture at Origin, one screen pixel per picture pixel.
   bool Frame(float originX, float originY, const TRectF& visible = {0, 0, kW, kH}) {

@@ -18,7 +18,7 @@
 #include "OruLib2/3DEngine/BroomFilters.h"
 #include "OruLib2/3DEngine/FilterFactory.h"
 #include "OruLib2/3DEngine/OruFilter.h"
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
+#include "tests/support/DrawerOnDevice.h"
 
 namespace broomfilterstest {
 
@@ -586,18 +586,9 @@ TEST(BroomFilters, TheFactoryMakesClockAndBroomsWithTheirSettings) {
 
 // ---- On the software device, through the drawer ----------------------------------------------------
 
-class SweepOnDevice : public drawertest::TDrawerOnDevice {
+class SweepOnDevice : public drawertest::TTransitionOnDevice {
 protected:
   static constexpr std::uint32_t kA = 0xE03010u, kB = 0x1060F0u;
-  void SetUp() override {
-    TDrawerOnDevice::SetUp();
-    keep_ = CreateEffectFilterHook;
-    CreateEffectFilterHook = &CreateDrawerEffectFilter;
-  }
-  void TearDown() override {
-    CreateEffectFilterHook = keep_;
-    TDrawerOnDevice::TearDown();
-  }
   void Show(TTransitionDef* def, float t) {
     TRef<drawertest::TFnItem> a = MakeRef<drawertest::TFnItem>(
         [](T3DDrawer& d) { d.FillRectF({0, 0}, {64, 48}, zm::TColor32::FromValue(0xFF000000u | kA)); });
@@ -613,7 +604,6 @@ protected:
   static int Blue(double c) {
     return int(std::lround(double(kA & 0xFF) * (255 - c) / 255 + double(kB & 0xFF) * c / 255));
   }
-  TCreateEffectFilterProc keep_ = nullptr;
 };
 
 TEST_F(SweepOnDevice, ClockAndReversedBroomFrames) {

@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
+#include "tests/support/DrawerOnDevice.h"
 
 namespace yuvtest {
 

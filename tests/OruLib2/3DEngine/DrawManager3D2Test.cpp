@@ -15,7 +15,7 @@
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
 #include "ZmLib/Graphics/zmObjectFilters.h"
 #include "ZmLib/zmHookScope.h"
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
+#include "tests/support/DrawerOnDevice.h"
 
 namespace drawertest {
 

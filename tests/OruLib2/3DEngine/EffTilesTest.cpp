@@ -10,7 +10,7 @@
 
 #include "OruLib2/3DEngine/D3DEffecter.h"
 #include "OruLib2/3DEngine/EffTiles.h"
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
+#include "tests/support/DrawerOnDevice.h"
 
 namespace efftilestest {
 

@@ -12,7 +12,7 @@
 #include "OruLib2/3DEngine/FilterFactory.h"
 #include "OruLib2/3DEngine/OruFilter.h"
 #include "OruLib2/3DEngine/ShapeFilters.h"
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
+#include "tests/support/DrawerOnDevice.h"
 
 namespace {
 
@@ -103,19 +103,9 @@ private:
   TImage* picture_;
 };
 
-class FilterReads : public drawertest::TDrawerOnDevice {
+class FilterReads : public drawertest::TTransitionOnDevice {
 protected:
-  FilterReads() : TDrawerOnDevice(160, 90) {}
-  void SetUp() override {
-    TDrawerOnDevice::SetUp();
-    keep_ = oru::CreateEffectFilterHook;
-    oru::CreateEffectFilterHook = &oru::CreateDrawerEffectFilter;
-  }
-  void TearDown() override {
-    oru::CreateEffectFilterHook = keep_;
-    TDrawerOnDevice::TearDown();
-  }
-  oru::TCreateEffectFilterProc keep_ = nullptr;
+  FilterReads() : TTransitionOnDevice(160, 90) {}
 };
 
 TEST_F(FilterReads, APictureRenderedOnlyWhereTheFilterReadsGivesTheSameFrames) {

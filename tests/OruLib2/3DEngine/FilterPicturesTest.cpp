@@ -13,7 +13,7 @@
 #include "OruLib2/3DEngine/FilterFactory.h"
 #include "OruLib2/3DEngine/OruFilter.h"
 #include "OruLib2/3DEngine/SimpleFilters.h"
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
+#include "tests/support/DrawerOnDevice.h"
 
 namespace filterpicturestest {
 
@@ -348,17 +348,8 @@ public:
 std::uint32_t BlockA(int x, int y) { return ((x / 8 + y / 8) & 1) ? 0x20C040u : 0xE03010u; }
 std::uint32_t BlockB(int x, int y) { return y < 24 ? 0x1060F0u : (x < 32 ? 0xF0F020u : 0x802080u); }
 
-class FilterOnDevice : public drawertest::TDrawerOnDevice {
+class FilterOnDevice : public drawertest::TTransitionOnDevice {
 protected:
-  void SetUp() override {
-    TDrawerOnDevice::SetUp();
-    keep_ = oru::CreateEffectFilterHook;
-    oru::CreateEffectFilterHook = &oru::CreateDrawerEffectFilter;
-  }
-  void TearDown() override {
-    oru::CreateEffectFilterHook = keep_;
-    TDrawerOnDevice::TearDown();
-  }
   // The frame of the transition from Pattern A to Pattern B at t.
   void Show(TRefObject* effect, float t, const TPixelFn& a, const TPixelFn& b) {
     TRef<TPatternSlide> sa = MakeRef<TPatternSlide>(64, 48, a), sb = MakeRef<TPatternSlide>(64, 48, b);
@@ -378,7 +369,6 @@ protected:
           ADD_FAILURE() << "at " << x << "," << y << ": " << drawertest::Near(At(x, y), want(x, y), tol).message();
       }
   }
-  oru::TCreateEffectFilterProc keep_ = nullptr;
 };
 
 TRef<oru::TTransitionDef> DeviceDef(std::int32_t kind, std::vector<std::uint8_t> flags,

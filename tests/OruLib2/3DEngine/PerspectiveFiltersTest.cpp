@@ -16,7 +16,7 @@
 #include "OruLib2/3DEngine/FilterFactory.h"
 #include "OruLib2/3DEngine/OruFilter.h"
 #include "OruLib2/3DEngine/PerspectiveFilters.h"
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
+#include "tests/support/DrawerOnDevice.h"
 
 namespace perspectivefilterstest {
 
@@ -460,17 +460,8 @@ std::uint32_t BlockB(int x, int y) {
   return y < 24 ? (mx < 16 ? 0x1060F0u : 0xF0F020u) : 0x802080u;
 }
 
-class PerspectiveOnDevice : public drawertest::TDrawerOnDevice {
+class PerspectiveOnDevice : public drawertest::TTransitionOnDevice {
 protected:
-  void SetUp() override {
-    TDrawerOnDevice::SetUp();
-    keep_ = CreateEffectFilterHook;
-    CreateEffectFilterHook = &CreateDrawerEffectFilter;
-  }
-  void TearDown() override {
-    CreateEffectFilterHook = keep_;
-    TDrawerOnDevice::TearDown();
-  }
   std::vector<std::uint32_t> Show(TTransitionDef* def, float t) {
     TRef<TPatternSlide> a = MakeRef<TPatternSlide>(&BlockA), b = MakeRef<TPatternSlide>(&BlockB);
     TRef<TOruFilter> p = MakeRef<TOruFilter>();
@@ -509,7 +500,6 @@ protected:
         bad += ((a[std::size_t(y * 64 + x)] & 0xFFFFFFu) == 0) != ((b[std::size_t(y * 64 + 64 - x)] & 0xFFFFFFu) == 0);
     return bad;
   }
-  TCreateEffectFilterProc keep_ = nullptr;
 };
 
 TRef<TTransitionDef> Def(std::int32_t kind, std::vector<std::uint8_t> flags, std::vector<float> floats) {

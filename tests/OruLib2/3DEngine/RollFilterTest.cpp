@@ -18,7 +18,7 @@
 #include "OruLib2/3DEngine/FilterFactory.h"
 #include "OruLib2/3DEngine/OruFilter.h"
 #include "OruLib2/3DEngine/RollFilter.h"
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
+#include "tests/support/DrawerOnDevice.h"
 
 namespace rollfiltertest {
 
@@ -683,11 +683,9 @@ public:
 std::uint32_t BlockA(int x, int y) { return ((x / 8 + y / 8) & 1) ? 0x20C040u : 0xE03010u; }
 std::uint32_t BlockB(int, int y) { return y < 24 ? 0x1060F0u : 0xF0F020u; }
 
-class RollOnDevice : public drawertest::TDrawerOnDevice {};
+class RollOnDevice : public drawertest::TTransitionOnDevice {};
 
 TEST_F(RollOnDevice, TheRollUnrollsTheIncomingSlideOverTheOutgoingOne) {
-  const auto keep = oru::CreateEffectFilterHook;
-  oru::CreateEffectFilterHook = &oru::CreateDrawerEffectFilter;
   TRef<TPatternSlide> a = MakeRef<TPatternSlide>(BlockA), b = MakeRef<TPatternSlide>(BlockB);
   TRef<oru::TTransitionDef> d = MakeRef<oru::TTransitionDef>();
   d->Kind = 9;
@@ -735,7 +733,6 @@ TEST_F(RollOnDevice, TheRollUnrollsTheIncomingSlideOverTheOutgoingOne) {
             ++bad;
       EXPECT_EQ(bad, 0) << volume << " " << tube;
     }
-  oru::CreateEffectFilterHook = keep;
 }
 
 }  // namespace rollfiltertest

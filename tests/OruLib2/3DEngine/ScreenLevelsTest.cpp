@@ -10,7 +10,7 @@
 
 #include "OruLib2/3DEngine/ScreenLevels.h"
 #include "Platform/Gfx/GfxRaster.h"
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
+#include "tests/support/DrawerOnDevice.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "OruLib2/3DEngine/FilterFactory.h"
 #include "OruLib2/3DEngine/OruFilter.h"
 #include "OruLib2/3DEngine/ShapeFilters.h"
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
+#include "tests/support/DrawerOnDevice.h"
 
 namespace shapefilterstest {
 
@@ -528,19 +528,10 @@ TEST(ShapeFilters, TheFactoryMakesTheShapesWithTheirSettings) {
 
 // ---- On the software device, through the drawer ----------------------------------------------------
 
-class ShapeOnDevice : public drawertest::TDrawerOnDevice {
+class ShapeOnDevice : public drawertest::TTransitionOnDevice {
 protected:
   static constexpr std::uint32_t kA = 0xE03010u, kB = 0x1060F0u;
 
-  void SetUp() override {
-    TDrawerOnDevice::SetUp();
-    keep_ = CreateEffectFilterHook;
-    CreateEffectFilterHook = &CreateDrawerEffectFilter;
-  }
-  void TearDown() override {
-    CreateEffectFilterHook = keep_;
-    TDrawerOnDevice::TearDown();
-  }
   // The frame from a plain slide A to a plain slide B at T.
   void Show(TTransitionDef* def, float t) {
     TRef<drawertest::TFnItem> a = MakeRef<drawertest::TFnItem>(
@@ -561,7 +552,6 @@ protected:
     }
     return out;
   }
-  TCreateEffectFilterProc keep_ = nullptr;
 };
 
 TEST_F(ShapeOnDevice, CircleGatesAndPageFramesShowTheSoftEdgedShape) {

@@ -20,8 +20,8 @@
 #include "OruLib2/OruClasses/OruSlideProducer.h"
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
 #include "ZmLib/zmHookScope.h"
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
 #include "tests/OruLib2/OruClasses/OruImageTestKit.h"
+#include "tests/support/DrawerOnDevice.h"
 
 using namespace oru;
 using drawertest::Near;

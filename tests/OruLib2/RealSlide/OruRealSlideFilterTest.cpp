@@ -18,7 +18,7 @@
 #include "OruLib2/OruClasses/OruSlideProducer.h"
 #include "OruLib2/RealSlide/OruRealSlideFilter.h"
 #include "ZmLib/zmHookScope.h"
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
+#include "tests/support/DrawerOnDevice.h"
 #include "tests/support/kit/IniText.h"
 #include "tests/support/kit/ShowBuilder.h"
 

@@ -7,8 +7,8 @@
 
 #include "Platform/PlatSystem.h"
 #include "ZmLib/zmHookScope.h"
-#include "tests/ZmLib/Application2/AppTestSupport.h"
 #include "tests/ZmLib/Application2/EventListSupport.h"
+#include "tests/support/HeadlessApp.h"
 
 using namespace zm;
 using evtest::NewData;
@@ -16,7 +16,7 @@ using evtest::TData;
 
 namespace {
 
-class WinApp : public apptest::AppTest {};
+class WinApp : public zmtest::THeadlessAppTest {};
 
 std::vector<int> gSeen;
 void Seen(void*, TRefObject*, std::int32_t id, std::intptr_t param) {

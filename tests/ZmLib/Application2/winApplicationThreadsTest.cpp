@@ -6,8 +6,8 @@
 
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Application2/winApplication.h"
-#include "tests/ZmLib/Application2/AppTestSupport.h"
 #include "tests/ZmLib/Application2/EventListSupport.h"
+#include "tests/support/HeadlessApp.h"
 
 using namespace zm;
 using evtest::NewData;
@@ -15,7 +15,7 @@ using evtest::TData;
 
 namespace {
 
-class WinAppThreads : public apptest::AppTest {};
+class WinAppThreads : public zmtest::THeadlessAppTest {};
 
 struct TState {
   std::vector<int> Values;  // UI thread only

@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "Platform/User/PlatUser.h"
-#include "tests/ZmLib/Application2/AppTestSupport.h"
+#include "tests/support/HeadlessApp.h"
 
 using namespace zm;
 
 namespace {
 
-class WinWindows : public apptest::AppTest {};
+class WinWindows : public zmtest::THeadlessAppTest {};
 
 class TCountingDumb : public TDumbWindow {
 public:

@@ -2,17 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/ZmLib/Application2/AppTestSupport.h"
+#include "tests/support/HeadlessApp.h"
 
 using namespace zm;
 
 namespace {
 
-class WinSession : public apptest::AppTest {
+class WinSession : public zmtest::THeadlessAppTest {
 protected:
   void TearDown() override {
     FreeSessionManager();
-    apptest::AppTest::TearDown();
+    zmtest::THeadlessAppTest::TearDown();
   }
 };
 

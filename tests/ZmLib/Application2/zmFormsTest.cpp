@@ -6,7 +6,7 @@
 
 #include "Platform/User/PlatUser.h"
 #include "ZmLib/Application2/winForms.h"
-#include "tests/ZmLib/Application2/AppTestSupport.h"
+#include "tests/support/HeadlessApp.h"
 
 using namespace zm;
 namespace hl = plat::headless;
@@ -43,7 +43,7 @@ struct TEventLog {
   bool Saw(std::int32_t id) const { return std::find(Ids.begin(), Ids.end(), id) != Ids.end(); }
 };
 
-class Forms : public apptest::AppTest {
+class Forms : public zmtest::THeadlessAppTest {
 protected:
   TTestForm* NewForm(TEventLog* log = nullptr) {
     auto* f = new TTestForm();

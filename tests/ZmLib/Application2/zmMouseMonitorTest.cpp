@@ -2,7 +2,7 @@
 
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Application2/zmMouseMonitor.h"
-#include "tests/ZmLib/Application2/AppTestSupport.h"
+#include "tests/support/HeadlessApp.h"
 
 using namespace zm;
 
@@ -14,10 +14,10 @@ bool CursorAt(TPoint& p) {
   return true;
 }
 
-class MouseMonitor : public apptest::AppTest {
+class MouseMonitor : public zmtest::THeadlessAppTest {
  protected:
   void SetUp() override {
-    AppTest::SetUp();
+    THeadlessAppTest::SetUp();
     saved_ = SetCursorPosHook(&CursorAt);
     form = new TZmForm();
     form->AfterConstruction();
@@ -30,7 +30,7 @@ class MouseMonitor : public apptest::AppTest {
   void TearDown() override {
     if (form) form->Free();
     SetCursorPosHook(saved_);
-    AppTest::TearDown();
+    THeadlessAppTest::TearDown();
   }
   void MoveTo(std::int32_t x, std::int32_t y) { gCursor = {origin.X + x, origin.Y + y}; }
 

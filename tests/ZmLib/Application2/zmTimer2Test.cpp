@@ -6,13 +6,13 @@
 
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Application2/winApplication.h"
-#include "tests/ZmLib/Application2/AppTestSupport.h"
+#include "tests/support/HeadlessApp.h"
 
 using namespace zm;
 
 namespace {
 
-class Timers : public apptest::AppTest {
+class Timers : public zmtest::THeadlessAppTest {
 protected:
   plat::TManualClock clock{5000};
 };

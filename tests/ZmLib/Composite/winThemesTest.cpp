@@ -7,26 +7,18 @@
 #include "ZmLib/Composite/winThemes2.h"
 #include "ZmLib/Win32/winFileAPI.h"
 #include "ZmLib/zmHookScope.h"
+#include "tests/support/HeadlessApp.h"
 
 using namespace zm;
 
 namespace {
 
-class AppFixture : public ::testing::Test {
+class AppFixture : public zmtest::THeadlessAppTest {
 protected:
-  void SetUp() override {
-    plat::headless::ResetForTests();
-    app = new TZmApplication();
-    app->AfterConstruction();
-    app->Initialize();
-  }
   void TearDown() override {
     FreeThemeServices();
-    if (!app->Finalized()) app->Finalize();
-    app->Free();
-    plat::headless::ResetForTests();
+    THeadlessAppTest::TearDown();
   }
-  TZmApplication* app = nullptr;
 };
 
 class TVersionFileAPI : public TFileAPI {

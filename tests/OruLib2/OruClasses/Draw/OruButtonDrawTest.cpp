@@ -2,8 +2,8 @@
 // mouse state, and the fallback skin, against the skins' solid colours.
 #include <memory>
 
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
 #include "tests/OruLib2/OruClasses/OruButtonTestKit.h"
+#include "tests/support/DrawerOnDevice.h"
 
 namespace {
 

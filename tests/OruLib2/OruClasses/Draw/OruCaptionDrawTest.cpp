@@ -5,9 +5,9 @@
 #include <string>
 
 #include "OruLib2/OruClasses/OruText.h"
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
 #include "tests/OruLib2/OruClasses/OruButtonTestKit.h"
 #include "tests/OruLib2/OruClasses/OruGlyphCacheTestKit.h"
+#include "tests/support/DrawerOnDevice.h"
 
 namespace {
 

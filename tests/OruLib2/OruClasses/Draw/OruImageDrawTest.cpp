@@ -5,8 +5,8 @@
 
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
 #include "ZmLib/zmHookScope.h"
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
 #include "tests/OruLib2/OruClasses/OruImageTestKit.h"
+#include "tests/support/DrawerOnDevice.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include "ZmLib/VectorGraphics/zmVectorModules.h"
 #include "ZmLib/Win32/Fonts/winFontUtils.h"
 #include "ZmLib/zmModules.h"
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
 #include "tests/OruLib2/OruClasses/OruGlyphCacheTestKit.h"
 #include "tests/OruLib2/OruClasses/OruImageTestKit.h"
+#include "tests/support/DrawerOnDevice.h"
 
 namespace {
 

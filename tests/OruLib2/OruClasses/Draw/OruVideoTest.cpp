@@ -19,9 +19,9 @@
 #include "ZmLib/Graphics/Video/FFMpegApi.h"
 #include "ZmLib/Graphics/Video/VideoSource2.h"
 #include "ZmLib/zmHookScope.h"
-#include "tests/OruLib2/3DEngine/DrawerOnDeviceFixture.h"
 #include "tests/OruLib2/OruClasses/OruImageTestKit.h"
 #include "tests/ZmLib/Graphics/Video/VideoMediaKit.h"
+#include "tests/support/DrawerOnDevice.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // cube, only row 0 of a strip, and again after the device goes.
 #include <gtest/gtest.h>
 
-#include "tests/ZmLib/3DBasics/D3D9/ScreenOnDeviceFixture.h"
+#include "tests/support/FormDevice.h"
 
 #include "Platform/Gfx/GfxDevice.h"
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
@@ -16,9 +16,9 @@ namespace color_grade_filter_test {
 
 using namespace zm;
 
-class ColorGradeFilterOnDevice : public zmtest::TScreenOnDeviceFixture {
+class ColorGradeFilterOnDevice : public zmtest::TScreenOnDevice {
 protected:
-  ColorGradeFilterOnDevice() : TScreenOnDeviceFixture(100, 80, true) {}
+  ColorGradeFilterOnDevice() : TScreenOnDevice(100, 80, true) {}
 
   // A filter bound to the one object block of text (kept in doc).
   TRef<TObjectFilter> Filter(const std::string& text) {

@@ -2,7 +2,7 @@
 // of the wrong size, and filled again after the device goes.
 #include <gtest/gtest.h>
 
-#include "tests/ZmLib/3DBasics/D3D9/ScreenOnDeviceFixture.h"
+#include "tests/support/FormDevice.h"
 
 #include "Platform/Gfx/GfxDevice.h"
 #include "Platform/PlatSystem.h"
@@ -20,9 +20,9 @@ namespace color_grade_device_test {
 
 using namespace zm;
 
-class ColorGradeOnDevice : public zmtest::TScreenOnDeviceFixture {
+class ColorGradeOnDevice : public zmtest::TScreenOnDevice {
 protected:
-  ColorGradeOnDevice() : TScreenOnDeviceFixture(100, 80, true) {}
+  ColorGradeOnDevice() : TScreenOnDevice(100, 80, true) {}
   // The device's copy of the table, read back through a lock.
   static std::vector<std::uint32_t> ReadBack(TCustomColorGradeTexture* tex) {
     std::vector<std::uint32_t> out;

@@ -2,7 +2,7 @@
 // the device, and made again with the same pixels on the next frame.
 #include <gtest/gtest.h>
 
-#include "tests/ZmLib/3DBasics/D3D9/ScreenOnDeviceFixture.h"
+#include "tests/support/FormDevice.h"
 
 #include "Platform/Gfx/GfxDevice.h"
 #include "Platform/PlatSystem.h"
@@ -30,9 +30,9 @@ public:
   int Fills = 0;
 };
 
-class CustomTextureOnDevice : public zmtest::TScreenOnDeviceFixture {
+class CustomTextureOnDevice : public zmtest::TScreenOnDevice {
 protected:
-  CustomTextureOnDevice() : TScreenOnDeviceFixture(100, 80, false) {}
+  CustomTextureOnDevice() : TScreenOnDevice(100, 80, false) {}
   bool Frame(TQuarters* tex) {
     screen->BeginFrame();
     if (!screen->CanDraw()) return false;

@@ -15,6 +15,8 @@
 #include "ZmLib/Application2/winSession.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/Win32/winWndAPI.h"
+#include "ZmLib/zmHookScope.h"
+#include "tests/support/HeadlessApp.h"
 
 namespace {
 
@@ -45,15 +47,12 @@ protected:
 std::vector<std::uint32_t> gSleeps;
 void RecordSleep(std::uint32_t ms) { gSleeps.push_back(ms); }
 
-class D3D9Paths : public ::testing::Test {
+class D3D9Paths : public zmtest::THeadlessAppTest {
 protected:
   void SetUp() override {
-    plat::headless::ResetForTests();
-    app = new TZmApplication();
-    app->AfterConstruction();
-    app->Initialize();
+    THeadlessAppTest::SetUp();
     gSleeps.clear();
-    PresentSleepProc = &RecordSleep;
+    presentSleep_.Set(&RecordSleep);
     window = MakeRef<TRecordingWindow>();
     window->SetBounds({100, 50, 200, 150});
     device = MakeRef<TDrawDevice>(window->Handle());
@@ -64,10 +63,8 @@ protected:
     device = nullptr;
     engine = nullptr;
     window = nullptr;
-    PresentSleepProc = [](std::uint32_t ms) { plat::SleepMs(ms); };
-    if (!app->Finalized()) app->Finalize();
-    app->Free();
-    plat::headless::ResetForTests();
+    presentSleep_.Restore();
+    THeadlessAppTest::TearDown();
   }
   TRef<T3DRenderer9> MakeRenderer(std::int32_t refresh) {
     T3DDisplayMode mode;
@@ -81,7 +78,7 @@ protected:
     return n;
   }
 
-  TZmApplication* app = nullptr;
+  THookScope<std::atomic<TPresentSleepProc>> presentSleep_{PresentSleepProc};
   TRef<TRecordingWindow> window;
   TRef<TDrawDevice> device;
   TRef<T3DEngine9> engine;

@@ -3,7 +3,7 @@
 // device lost in the middle of a frame.
 #include <gtest/gtest.h>
 
-#include "tests/ZmLib/3DBasics/D3D9/ScreenOnDeviceFixture.h"
+#include "tests/support/FormDevice.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -68,15 +68,15 @@ private:
   TRef<T3DTexture> texture_;
 };
 
-class ScreenOnDevice : public zmtest::TScreenOnDeviceFixture {
+class ScreenOnDevice : public zmtest::TScreenOnDevice {
 protected:
-  ScreenOnDevice() : TScreenOnDeviceFixture(140, 120, false) {}
+  ScreenOnDevice() : TScreenOnDevice(140, 120, false) {}
   void SetUp() override {
     savedConfig_ = gfx::CurrentConfig();
-    TScreenOnDeviceFixture::SetUp();
+    TScreenOnDevice::SetUp();
   }
   void TearDown() override {
-    TScreenOnDeviceFixture::TearDown();
+    TScreenOnDevice::TearDown();
     gfx::SetCurrentConfig(savedConfig_);
   }
 

@@ -10,6 +10,7 @@
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Application2/winForms.h"
 #include "ZmLib/Application2/zmForms.h"
+#include "tests/support/HeadlessApp.h"
 
 namespace {
 
@@ -33,14 +34,11 @@ TByteString StoredCode(const std::vector<std::uint8_t>& descriptor) {
   return TByteString(bytes.data(), bytes.size());
 }
 
-class D3D9ShaderTest : public ::testing::Test {
+class D3D9ShaderTest : public zmtest::THeadlessAppTest {
 protected:
   void SetUp() override {
     ASSERT_TRUE(gfx::RegisterPixelShader(TestShader()));
-    plat::headless::ResetForTests();
-    app = new TZmApplication();
-    app->AfterConstruction();
-    app->Initialize();
+    THeadlessAppTest::SetUp();
     window = MakeRef<TDumbWindow>();
     window->SetBounds({0, 0, 64, 48});
     device = MakeRef<TDrawDevice>(window->Handle());
@@ -50,9 +48,7 @@ protected:
     device = nullptr;
     engine = nullptr;
     window = nullptr;
-    if (!app->Finalized()) app->Finalize();
-    app->Free();
-    plat::headless::ResetForTests();
+    THeadlessAppTest::TearDown();
   }
   TRef<T3DRenderer9> MakeRenderer() {
     engine = Create3DEngineHook ? RefCast<T3DEngine9>(Create3DEngineHook(0)) : nullptr;
@@ -62,7 +58,6 @@ protected:
     return RefCast<T3DRenderer9>(engine->CreateRenderer(device.get(), mode));
   }
 
-  TZmApplication* app = nullptr;
   TRef<TDumbWindow> window;
   TRef<TDrawDevice> device;
   TRef<T3DEngine9> engine;

@@ -13,6 +13,8 @@
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/zmHookScope.h"
+#include "tests/support/HeadlessApp.h"
 
 namespace {
 
@@ -22,16 +24,14 @@ using namespace zm;
 std::vector<std::uint32_t> gSleeps;
 void RecordSleep(std::uint32_t ms) { gSleeps.push_back(ms); }
 
-class D3D9Test : public ::testing::Test {
+class D3D9Test : public zmtest::THeadlessAppTest {
 protected:
   void SetUp() override {
     plat::headless::ResetForTests();
     savedConfig_ = gfx::CurrentConfig();
-    app = new TZmApplication();
-    app->AfterConstruction();
-    app->Initialize();
+    THeadlessAppTest::SetUp();
     gSleeps.clear();
-    PresentSleepProc = &RecordSleep;
+    presentSleep_.Set(&RecordSleep);
     window = MakeRef<TDumbWindow>();
     window->SetBounds({0, 0, 64, 48});
     device = MakeRef<TDrawDevice>(window->Handle());
@@ -41,12 +41,9 @@ protected:
     device = nullptr;
     engine = nullptr;
     window = nullptr;
-    PresentSleepProc = nullptr;
-    PresentSleepProc = [](std::uint32_t ms) { plat::SleepMs(ms); };
+    presentSleep_.Restore();
     gfx::SetCurrentConfig(savedConfig_);
-    if (!app->Finalized()) app->Finalize();
-    app->Free();
-    plat::headless::ResetForTests();
+    THeadlessAppTest::TearDown();
   }
   T3DEngine9* MakeEngine() {
     engine = Create3DEngineHook ? RefCast<T3DEngine9>(Create3DEngineHook(0)) : nullptr;
@@ -59,7 +56,7 @@ protected:
   }
 
   gfx::SystemConfig savedConfig_;
-  TZmApplication* app = nullptr;
+  THookScope<std::atomic<TPresentSleepProc>> presentSleep_{PresentSleepProc};
   TRef<TDumbWindow> window;
   TRef<TDrawDevice> device;
   TRef<T3DEngine9> engine;

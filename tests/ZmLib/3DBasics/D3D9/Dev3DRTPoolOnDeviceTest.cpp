@@ -1,7 +1,7 @@
 // The render-target pool and the box antialiaser on the software device.
 #include <gtest/gtest.h>
 
-#include "tests/ZmLib/3DBasics/D3D9/ScreenOnDeviceFixture.h"
+#include "tests/support/FormDevice.h"
 
 #include "Platform/Gfx/GfxDevice.h"
 #include "Platform/PlatSystem.h"
@@ -16,9 +16,9 @@ namespace rt_pool_device_test {
 
 using namespace zm;
 
-class RTPoolOnDevice : public zmtest::TScreenOnDeviceFixture {
+class RTPoolOnDevice : public zmtest::TScreenOnDevice {
 protected:
-  RTPoolOnDevice() : TScreenOnDeviceFixture(100, 80, true) {}
+  RTPoolOnDevice() : TScreenOnDevice(100, 80, true) {}
   std::uint32_t At(int x, int y) const { return px[std::size_t(y) * std::size_t(w) + std::size_t(x)] & 0xFFFFFFu; }
   void Capture() { px = plat::headless::CaptureClient(device->Window(), w, h); }
 

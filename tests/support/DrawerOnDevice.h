@@ -1,7 +1,7 @@
 #pragma once
-// The 3D drawer opened on a headless form's draw device (the software
-// device), with presents that never sleep, and helpers to draw frames and
-// read what was presented.
+// The 3D drawer opened on the headless form-and-device fixture (the software
+// device, presents that never sleep), helpers to draw frames and read what
+// was presented, and the fixture of transitions drawn on the device.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,19 +9,18 @@
 #include <functional>
 #include <vector>
 
+#include "OruLib2/3DEngine/DrawFilter.h"
 #include "OruLib2/3DEngine/DrawManager3D2.h"
+#include "OruLib2/3DEngine/FilterFactory.h"
 #include "Platform/Gfx/GfxDevice.h"
-#include "Platform/PlatSystem.h"
 #include "Platform/User/PlatUserHeadless.h"
 #include "ZmLib/3DBasics/D3D9/Dev3D9Renderer.h"
-#include "ZmLib/3DBasics/Dev3DApp2.h"
-#include "ZmLib/Application2/winApplication.h"
-#include "ZmLib/Application2/winForms.h"
-#include "ZmLib/Application2/zmForms.h"
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/Graphics/zmImage.h"
+#include "ZmLib/zmHookScope.h"
+#include "tests/support/FormDevice.h"
 
 namespace drawertest {
 
@@ -53,39 +52,21 @@ inline zm::TRef<zm::TImage> MakeImage(std::int32_t w, std::int32_t h,
   return zm::MakeRef<zm::TImage>(store.get());
 }
 
-class TDrawerOnDevice : public ::testing::Test {
+class TDrawerOnDevice : public zmtest::TFormDeviceTest {
 protected:
-  TDrawerOnDevice(std::int32_t width = 64, std::int32_t height = 48) : width_(width), height_(height) {}
+  // The drawer sees the form's client area: Width x Height.
+  TDrawerOnDevice(std::int32_t width = 64, std::int32_t height = 48)
+      : TFormDeviceTest(width, height, true), width_(width), height_(height) {}
 
   void SetUp() override {
-    plat::headless::ResetForTests();
-    app = new zm::TZmApplication();
-    app->AfterConstruction();
-    app->Initialize();
-    zm::InitDev3DApp2();
-    zm::PresentSleepProc = [](std::uint32_t) {};
-    form = new zm::TZmForm();
-    form->AfterConstruction();
-    form->SetBounds({0, 0, width_, height_});
-    form->SetVisible(true);
-    // The client area is what the drawer sees: grow the form by its frame.
-    const zm::TRect client = form->GetClientRect();
-    form->SetBounds({0, 0, 2 * width_ - (client.Right - client.Left), 2 * height_ - (client.Bottom - client.Top)});
-    device = zm::MakeRef<zm::TZmFormDevice>(form);
-    device->UpdateFromForm();
+    TFormDeviceTest::SetUp();
     drawer = zm::MakeRef<oru::T3DDrawer>();
     ASSERT_TRUE(drawer->Open(device.get()));
     ASSERT_EQ(drawer->Bounds, (zm::TRect{0, 0, width_, height_}));
   }
   void TearDown() override {
     drawer = nullptr;
-    device = nullptr;
-    if (form) form->Free();
-    zm::FiniDev3DApp2();
-    zm::PresentSleepProc = [](std::uint32_t ms) { plat::SleepMs(ms); };
-    if (!app->Finalized()) app->Finalize();
-    app->Free();
-    plat::headless::ResetForTests();
+    TFormDeviceTest::TearDown();
   }
 
   // One presented frame: cleared to Background, then Fn.
@@ -107,15 +88,31 @@ protected:
     return static_cast<zm::T3DRenderer9*>(drawer->Screen()->Renderer())->D3DDevice();
   }
 
-  zm::TZmApplication* app = nullptr;
-  zm::TZmForm* form = nullptr;
-  zm::TRef<zm::TZmFormDevice> device;
   zm::TRef<oru::T3DDrawer> drawer;
   std::vector<std::uint32_t> px;
   int w = 0, h = 0;
 
 private:
   std::int32_t width_, height_;
+};
+
+// Transitions drawn as the player draws them: the drawer's effect filters
+// stand behind the effect-filter hook.
+class TTransitionOnDevice : public TDrawerOnDevice {
+protected:
+  using TDrawerOnDevice::TDrawerOnDevice;
+
+  void SetUp() override {
+    TDrawerOnDevice::SetUp();
+    effectFilter_.Set(&oru::CreateDrawerEffectFilter);
+  }
+  void TearDown() override {
+    effectFilter_.Restore();
+    TDrawerOnDevice::TearDown();
+  }
+
+private:
+  zm::THookScope<oru::TCreateEffectFilterProc> effectFilter_{oru::CreateEffectFilterHook};
 };
 
 inline int Channel(std::uint32_t c, int shift) { return int((c >> shift) & 0xFF); }

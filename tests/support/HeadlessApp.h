@@ -5,9 +5,9 @@
 #include "Platform/User/PlatUserHeadless.h"
 #include "ZmLib/Application2/winApplication.h"
 
-namespace apptest {
+namespace zmtest {
 
-class AppTest : public ::testing::Test {
+class THeadlessAppTest : public ::testing::Test {
 protected:
   void SetUp() override {
     plat::headless::ResetForTests();
@@ -19,10 +19,11 @@ protected:
     if (app) {
       if (!app->Finalized()) app->Finalize();
       app->Free();
+      app = nullptr;
     }
     plat::headless::ResetForTests();
   }
   zm::TZmApplication* app = nullptr;
 };
 
-}  // namespace apptest
+}  // namespace zmtest
