@@ -5,16 +5,13 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/support/kit/StreamBytes.h"
+
 using namespace zm;
 
 namespace {
 
-TRef<TMemoryStream> StreamOf(std::initializer_list<int> bytes) {
-  TRef<TMemoryStream> s = MakeRef<TMemoryStream>();
-  for (int b : bytes) s->WriteByte(static_cast<std::uint8_t>(b));
-  s->SetPosition(0);
-  return s;
-}
+using Bytes = std::vector<std::uint8_t>;
 
 // A source that cannot tell its size and gives fewer bytes than asked for.
 class TDribble : public TStream {
@@ -42,7 +39,7 @@ private:
 }  // namespace
 
 TEST(MemoryStream, PositionAndReadsStayInBounds) {
-  auto s = StreamOf({1, 2, 3, 4});
+  auto s = zmtest::MemoryStreamOf(Bytes{1, 2, 3, 4});
   s->SetPosition(-5);
   EXPECT_EQ(s->GetPosition(), 0);
   s->SetPosition(s->GetSize() + 10);
@@ -67,7 +64,7 @@ TEST(MemoryStream, GrowthSizeAndLimits) {
   EXPECT_EQ(s->Write(TWriteBuffer(small, 0x20000000), 0x20000000, 0), 0);
   s->SetSize(std::int64_t(1) << 40);
   EXPECT_EQ(s->GetSize(), 1);
-  s = StreamOf({1, 2, 3, 4, 5});
+  s = zmtest::MemoryStreamOf(Bytes{1, 2, 3, 4, 5});
   s->SetPosition(5);
   s->SetSize(3);
   EXPECT_EQ(s->GetPosition(), 3);
@@ -76,11 +73,11 @@ TEST(MemoryStream, GrowthSizeAndLimits) {
 }
 
 TEST(Stream, TypedValuesInBothByteOrders) {
-  auto s = StreamOf({0x12, 0x34});
+  auto s = zmtest::MemoryStreamOf(Bytes{0x12, 0x34});
   EXPECT_EQ(s->ReadWordBE(), 0x1234);
   s->SetPosition(0);
   EXPECT_EQ(s->ReadWord(), 0x3412);
-  s = StreamOf({0xFF, 0xFE, 1, 2, 3, 4, 1, 2, 3, 4, 5, 6, 7, 0x80});
+  s = zmtest::MemoryStreamOf(Bytes{0xFF, 0xFE, 1, 2, 3, 4, 1, 2, 3, 4, 5, 6, 7, 0x80});
   EXPECT_EQ(s->ReadSmallIntBE(), -2);
   EXPECT_EQ(s->ReadDWordBE(), 0x01020304u);
   EXPECT_EQ(s->ReadInt64(), static_cast<std::int64_t>(0x8007060504030201ull));
@@ -127,7 +124,7 @@ TEST(Stream, TextWritersAndReaders) {
 }
 
 TEST(Stream, LoadAndCopy) {
-  auto src = StreamOf({9, 8, 7, 6});
+  auto src = zmtest::MemoryStreamOf(Bytes{9, 8, 7, 6});
   src->SetPosition(3);
   TRef<TMemoryStream> dst = MakeRef<TMemoryStream>();
   dst->LoadFromStream(src.get());

@@ -22,6 +22,7 @@
 #include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
 #include "tests/Oru/OruViewer/InProcessPlayer.h"
+#include "tests/support/kit/BmpWriter.h"
 #include "tests/support/kit/JpegWriter.h"
 #include "tests/support/kit/ShowBuilder.h"
 #include "tests/support/kit/ShowContainerWriter.h"
@@ -96,36 +97,11 @@ void SolidShow(zmtest::TShowBuilder& show) {
   show.AddSlide(3000).SolidBackground(40, 40, 200).Transition("dissolve", 400);
 }
 
-void Put(std::string& s, std::uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) s += char((v >> (8 * i)) & 0xFF);
-}
-
-// A solid 24-bit BMP file.
-std::string SolidBmp(int w, int h, std::uint32_t rgb) {
-  const int stride = (w * 3 + 3) / 4 * 4;
-  std::string s = "BM";
-  Put(s, std::uint32_t(54 + stride * h), 4), Put(s, 0, 4), Put(s, 54, 4);
-  Put(s, 40, 4), Put(s, std::uint32_t(w), 4), Put(s, std::uint32_t(h), 4), Put(s, 1, 2), Put(s, 24, 2);
-  for (int i = 0; i < 6; ++i) Put(s, 0, 4);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) Put(s, rgb, 3);
-    s.append(std::size_t(stride - w * 3), '\0');
-  }
-  return s;
-}
-
 // The packed picture container: its fields say Width x Height, the BMP
 // inside is what it is.
 std::string PackedPicture(int width, int height, const std::string& bmp) {
-  std::string s = "ZMGF";
-  Put(s, 4, 2);
-  for (const std::string& f : {std::string("File"), std::string("p.bmp"), std::string("Width"), std::to_string(width),
-                               std::string("Height"), std::to_string(height), std::string("OriginalSize"),
-                               std::to_string(bmp.size())}) {
-    Put(s, std::uint32_t(f.size()), 2);
-    s += f;
-  }
-  return s + zmtest::TShowContainerWriter::Deflate(bmp);
+  return zmtest::PackedPicture(zmtest::PackedPictureFields(width, height, "p.bmp", std::to_string(bmp.size())),
+                               zmtest::RawDeflate(bmp));
 }
 
 }  // namespace
@@ -219,7 +195,7 @@ TEST(PlayShow, PackedPicturesOfAnotherSizeOrDamagedPixels) {
   };
   static std::atomic<int> asserts{0};
   zm::THookScope assertNotify(zm::AssertNotifyProc, [](const std::string&, const std::string&, int) { ++asserts; });
-  const std::string bmp = SolidBmp(80, 60, Rgb(40, 180, 220));
+  const std::string bmp = zmtest::SolidBmp(80, 60, Rgb(40, 180, 220));
   for (const bool damaged : {false, true}) {
     SCOPED_TRACE(damaged);
     asserts = 0;

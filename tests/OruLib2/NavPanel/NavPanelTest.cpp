@@ -11,6 +11,7 @@
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/VectorGraphics/FakeVectorizer.h"
+#include "tests/support/kit/BmpWriter.h"
 #include "tests/support/kit/StreamBytes.h"
 
 using namespace oru;
@@ -18,22 +19,6 @@ using zm::TRect;
 using zm::TRef;
 
 namespace navpaneltest {
-
-// A 24-bit bottom-up BMP of one colour (0xRRGGBB).
-std::string SolidBmp(int w, int h, std::uint32_t rgb) {
-  const int stride = (w * 3 + 3) & ~3;
-  const std::uint32_t size = 54 + std::uint32_t(stride * h);
-  std::string b(size, '\0');
-  auto put = [&](std::size_t at, std::uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) b[at + std::size_t(i)] = char((v >> (8 * i)) & 0xFF);
-  };
-  b[0] = 'B', b[1] = 'M';
-  put(2, size, 4), put(10, 54, 4), put(14, 40, 4), put(18, std::uint32_t(w), 4), put(22, std::uint32_t(h), 4);
-  put(26, 1, 2), put(28, 24, 2);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) put(54 + std::size_t(y * stride + x * 3), rgb, 3);
-  return b;
-}
 
 class MapSource : public TFileSource {
 public:
@@ -118,8 +103,8 @@ protected:
     FakeBar::available = {u"backward", u"forward"};
     FakeBar::width = 100, FakeBar::height = 20;
     source->files[u"skins\\nav.ini"] = SkinText();
-    source->files[u"skins\\cell.bmp"] = SolidBmp(4, 4, 0x102030);
-    source->files[u"skins\\face.bmp"] = SolidBmp(20, 10, 0xC08040);
+    source->files[u"skins\\cell.bmp"] = zmtest::SolidBmp(4, 4, 0x102030);
+    source->files[u"skins\\face.bmp"] = zmtest::SolidBmp(20, 10, 0xC08040);
     panel->SetFileAccess(access.get());
     panel->OnBarPictureChanged = [this](TNavPanel*, zm::TImage* image, const zm::TImageDrawParams& params,
                                         std::int32_t& index, const TRect& rect) {
@@ -403,7 +388,7 @@ TEST_F(NavPanelTest, MissingOrBrokenInputLeavesNoBar) {
   EXPECT_TRUE(Down(500, 590).IsEmpty());
 
   // Damaged, empty and missing textures: the bar is built without them.
-  source->files[u"skins\\face.bmp"] = SolidBmp(20, 10, 0xC08040).substr(0, 40);
+  source->files[u"skins\\face.bmp"] = zmtest::SolidBmp(20, 10, 0xC08040).substr(0, 40);
   source->files[u"skins\\cell.bmp"] = "";
   panel->ButtonNames = {u"home", u"exit"};
   panel->Open(u"skins\\nav.ini", false, false, 1, 0);
@@ -467,10 +452,10 @@ TEST_F(NavPanelTest, WithTheVideoBar) {
       "LeftSpace=2\nButtonsTrackSpace=4\nTrackDigitsSpace=3\nDigitsSoundBtnSpace=5\nSoundBtnTrackSpace=6\n"
       "RightSpace=2\n[Trackbar]\nflnm_Line=line.bmp\nflnm_Polzun=knob.bmp\n"
       "[Buttons]\nflnm_Normal=n.bmp\nflnm_Hover=n.bmp\nflnm_Click=n.bmp\n";
-  source->files[u"skins\\back.bmp"] = SolidBmp(8, 20, 0x202020);
-  source->files[u"skins\\line.bmp"] = SolidBmp(4, 4, 0x0000C0);
-  source->files[u"skins\\knob.bmp"] = SolidBmp(6, 12, 0xC0C000);
-  source->files[u"skins\\n.bmp"] = SolidBmp(112, 16, 0x808080);
+  source->files[u"skins\\back.bmp"] = zmtest::SolidBmp(8, 20, 0x202020);
+  source->files[u"skins\\line.bmp"] = zmtest::SolidBmp(4, 4, 0x0000C0);
+  source->files[u"skins\\knob.bmp"] = zmtest::SolidBmp(6, 12, 0xC0C000);
+  source->files[u"skins\\n.bmp"] = zmtest::SolidBmp(112, 16, 0x808080);
   panel->ButtonNames = {u"home", u"forward", u"backward"};
   Place(10, npBottom, {0, 0, 400, 300});
   panel->Open(u"skins\\video.ini", false, true, 0.5, 65000);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/kit/StreamBytes.h"
 #include "tests/support/kit/TempFolder.h"
 
 using namespace oru;
@@ -13,13 +14,6 @@ using namespace oru;
 namespace exif_test {
 
 using Bytes = std::vector<std::uint8_t>;
-
-zm::TRef<zm::TMemoryStream> StreamOf(const Bytes& b) {
-  auto s = zm::MakeRef<zm::TMemoryStream>();
-  if (!b.empty()) s->Write(zm::TWriteBuffer(b));
-  s->SetPosition(0);
-  return s;
-}
 
 // A TIFF structure in either byte order: directories laid out one after the
 // other from offset 8, each followed by the values that do not fit an entry.
@@ -132,7 +126,7 @@ Bytes Jfif() {
 
 TExif LoadExif(const Bytes& file) {
   TExif e;
-  e.Load(StreamOf(file).get());
+  e.Load(zmtest::MemoryStreamOf(file).get());
   return e;
 }
 
@@ -161,7 +155,6 @@ Tiff Camera(bool motorola) {
                t.Rational(6, 125, 10)};
   return t;
 }
-
 
 class ExifByteOrder : public ::testing::TestWithParam<bool> {};
 
@@ -225,8 +218,8 @@ TEST(Exif, FindsTheSegmentAfterOthersOnlyNearTheHead) {
 
   // Loading again starts from cleared fields.
   TExif e;
-  e.Load(StreamOf(Jpeg({exif})).get());
-  e.Load(StreamOf(Bytes{0xFF, 0xD8, 0xFF, 0xD9}).get());
+  e.Load(zmtest::MemoryStreamOf(Jpeg({exif})).get());
+  e.Load(zmtest::MemoryStreamOf(Bytes{0xFF, 0xD8, 0xFF, 0xD9}).get());
   EXPECT_EQ(e.Make, u"");
   EXPECT_FALSE(e.ExifFound);
 }

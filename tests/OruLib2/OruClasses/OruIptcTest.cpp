@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "OruLib2/OruClasses/OruJpegSegments.h"
+#include "tests/support/kit/StreamBytes.h"
 #include "tests/support/kit/TempFolder.h"
 
 using namespace oru;
@@ -14,13 +15,6 @@ using namespace oru;
 namespace iptc_test {
 
 using Bytes = std::vector<std::uint8_t>;
-
-zm::TRef<zm::TMemoryStream> StreamOf(const Bytes& b) {
-  auto s = zm::MakeRef<zm::TMemoryStream>();
-  if (!b.empty()) s->Write(zm::TWriteBuffer(b));
-  s->SetPosition(0);
-  return s;
-}
 
 // One dataset with a plain 16-bit size.
 void Tag(Bytes& b, int record, int dataset, const std::string& data) {
@@ -31,7 +25,7 @@ void Tag(Bytes& b, int record, int dataset, const std::string& data) {
 
 zm::TRef<TIPTCData> Load(const Bytes& b) {
   auto d = zm::MakeRef<TIPTCData>();
-  d->LoadFromStream(StreamOf(b).get());
+  d->LoadFromStream(zmtest::MemoryStreamOf(b).get());
   return d;
 }
 
@@ -49,19 +43,18 @@ Bytes JpegWith(const Bytes& iptc, bool asIptc = true) {
   return f;
 }
 
-
 TEST(Iptc, StopsAtTheFirstByteThatIsNoTagMarker) {
   Bytes b;
   Tag(b, 2, 5, "Title");
   b.insert(b.end(), {0x00, 0x1C, 2, 90, 0, 1, 'X'});
-  auto s = StreamOf(b);
+  auto s = zmtest::MemoryStreamOf(b);
   auto d = zm::MakeRef<TIPTCData>();
   d->LoadFromStream(s.get());
   EXPECT_EQ(d->GetString(5), u"Title");
   EXPECT_EQ(d->GetString(90), u"");
   EXPECT_EQ(s->GetPosition(), 10);
 
-  auto other = StreamOf(Bytes{'A', 0x1C, 2, 5, 0, 0});
+  auto other = zmtest::MemoryStreamOf(Bytes{'A', 0x1C, 2, 5, 0, 0});
   d->LoadFromStream(other.get());
   EXPECT_EQ(other->GetPosition(), 0);
   EXPECT_EQ(d->GetString(5), u"");
@@ -142,7 +135,7 @@ TEST(Iptc, ExtendedSizesAndMalformedData) {
     bad.insert(bad.end(), c.Tail.begin(), c.Tail.end());
     auto data = zm::MakeRef<TIPTCData>();
     try {
-      data->LoadFromStream(StreamOf(bad).get());
+      data->LoadFromStream(zmtest::MemoryStreamOf(bad).get());
       ADD_FAILURE() << c.Message;
     } catch (const EInvalidIPTCData& e) {
       EXPECT_STREQ(e.what(), c.Message);
@@ -180,14 +173,14 @@ TEST(Iptc, CharacterSetsAndNumbers) {
   Bytes utf8;
   Tag(utf8, 1, 90, "\x1B%G");
   Tag(utf8, 2, 90, "Z\xC3\xBCrich");
-  d->LoadFromStream(StreamOf(utf8).get());
+  d->LoadFromStream(zmtest::MemoryStreamOf(utf8).get());
   EXPECT_TRUE(d->UTF8);
   EXPECT_EQ(d->GetString(90), u"Z\u00FCrich");
 
   // Loading nothing gives the flag back; loading something starts from the default.
-  d->LoadFromStream(StreamOf(Bytes{'x', 'x', 'x', 'x', 'x'}).get());
+  d->LoadFromStream(zmtest::MemoryStreamOf(Bytes{'x', 'x', 'x', 'x', 'x'}).get());
   EXPECT_TRUE(d->UTF8);
-  d->LoadFromStream(StreamOf(latin).get());
+  d->LoadFromStream(zmtest::MemoryStreamOf(latin).get());
   EXPECT_FALSE(d->UTF8);
 }
 
@@ -226,11 +219,11 @@ TEST(Iptc, LoadsFromTheJpegResourceBlockOrEmpties) {
   Bytes iptc;
   Tag(iptc, 2, 90, "Paris");
   auto d = zm::MakeRef<TIPTCData>();
-  d->LoadFromJPEG(StreamOf(JpegWith(iptc)).get());
+  d->LoadFromJPEG(zmtest::MemoryStreamOf(JpegWith(iptc)).get());
   EXPECT_EQ(d->GetString(90), u"Paris");
-  d->LoadFromJPEG(StreamOf(JpegWith(iptc, false)).get());
+  d->LoadFromJPEG(zmtest::MemoryStreamOf(JpegWith(iptc, false)).get());
   EXPECT_EQ(d->GetString(90), u"");
-  EXPECT_THROW(d->LoadFromJPEG(StreamOf(Bytes{'G', 'I', 'F'}).get()), EInvalidJPEGHeader);
+  EXPECT_THROW(d->LoadFromJPEG(zmtest::MemoryStreamOf(Bytes{'G', 'I', 'F'}).get()), EInvalidJPEGHeader);
 }
 
 // The fuzz target's seeds; with ZM_WRITE_FUZZ_SEEDS set to the corpus folder
@@ -253,8 +246,8 @@ TEST(Iptc, FuzzSeedsCarryTheirDatasets) {
   for (const auto& [name, bytes] : seeds) {
     auto d = zm::MakeRef<TIPTCData>();
     try {
-      if (bytes[0] == 0xFF) d->LoadFromJPEG(StreamOf(bytes).get());
-      else d->LoadFromStream(StreamOf(bytes).get());
+      if (bytes[0] == 0xFF) d->LoadFromJPEG(zmtest::MemoryStreamOf(bytes).get());
+      else d->LoadFromStream(zmtest::MemoryStreamOf(bytes).get());
     } catch (const EInvalidIPTCData&) {
     }
     EXPECT_EQ(d->GetString(5), u"Title") << name;

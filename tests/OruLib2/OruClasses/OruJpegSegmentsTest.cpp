@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/kit/StreamBytes.h"
 #include "tests/support/kit/TempFolder.h"
 
 using namespace oru;
@@ -14,13 +15,6 @@ using namespace oru;
 namespace jpeg_segments_test {
 
 using Bytes = std::vector<std::uint8_t>;
-
-zm::TRef<zm::TMemoryStream> StreamOf(const Bytes& b) {
-  auto s = zm::MakeRef<zm::TMemoryStream>();
-  if (!b.empty()) s->Write(zm::TWriteBuffer(b));
-  s->SetPosition(0);
-  return s;
-}
 
 void Append(Bytes& b, std::initializer_list<int> v) {
   for (int x : v) b.push_back(static_cast<std::uint8_t>(x));
@@ -40,7 +34,7 @@ struct Found {
 };
 
 std::vector<Found> Walk(const Bytes& file, const zm::TByteCharSet& markers) {
-  auto s = StreamOf(file);
+  auto s = zmtest::MemoryStreamOf(file);
   auto p = zm::MakeRef<TJPEGHeaderParser>(s.get(), false, markers);
   std::vector<Found> out;
   while (p->MoveNext()) out.push_back({p->Current()->Marker, p->Current()->Offset, p->Current()->Data->GetSize()});
@@ -75,10 +69,9 @@ zm::TRef<TUserJPEGSegment> App13(const Bytes& data) {
   return seg;
 }
 
-
 TEST(JpegSegments, RejectsStreamsThatDoNotStartWithStartMarker) {
   for (const Bytes& b : {Bytes{}, Bytes{0xFF}, Bytes{0xD8, 0xFF}, Bytes{0xFF, 0xD9, 0xFF, 0xD8}}) {
-    auto s = StreamOf(b);
+    auto s = zmtest::MemoryStreamOf(b);
     try {
       zm::MakeRef<TJPEGHeaderParser>(s.get(), false, AllMarkers());
       ADD_FAILURE() << "no exception for " << b.size() << " bytes";
@@ -120,7 +113,7 @@ TEST(JpegSegments, WalksFillBytesStandaloneMarkersAndSkipsScanDataToTheEnd) {
   // The parser starts where the stream stands.
   Bytes prefixed = {'x', 'y'};
   prefixed.insert(prefixed.end(), f.begin(), f.end());
-  auto s = StreamOf(prefixed);
+  auto s = zmtest::MemoryStreamOf(prefixed);
   s->SetPosition(2);
   auto p = zm::MakeRef<TJPEGHeaderParser>(s.get(), false, app13);
   ASSERT_TRUE(p->MoveNext());

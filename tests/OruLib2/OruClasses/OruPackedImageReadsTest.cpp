@@ -3,7 +3,6 @@
 #include "OruLib2/OruClasses/OruPackedImageReads.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstring>
 #include <string>
@@ -14,6 +13,7 @@
 #include "ZmLib/Graphics/zmImage.h"
 #include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/zmHookScope.h"
+#include "tests/support/kit/BmpWriter.h"
 #include "tests/support/kit/StreamBytes.h"
 
 using namespace oru;
@@ -22,46 +22,12 @@ using zm::TRef;
 
 namespace {
 
-void Put16(std::string& s, std::uint32_t v) { s += char(v & 0xFF), s += char((v >> 8) & 0xFF); }
-void Put32(std::string& s, std::uint32_t v) { Put16(s, v & 0xFFFF), Put16(s, v >> 16); }
 std::uint32_t ColorAt(int x, int y) { return 0xFF000000u | std::uint32_t(x * 7) << 16 | std::uint32_t(y * 5) << 8 | 9u; }
 
-std::string Bmp32(int w, int h) {
-  std::string s = "BM";
-  Put32(s, std::uint32_t(54 + w * h * 4)), Put32(s, 0), Put32(s, 54);
-  Put32(s, 40), Put32(s, std::uint32_t(w)), Put32(s, std::uint32_t(h)), Put16(s, 1), Put16(s, 32);
-  for (int i = 0; i < 6; ++i) Put32(s, 0);
-  for (int y = h - 1; y >= 0; --y)
-    for (int x = 0; x < w; ++x) Put32(s, ColorAt(x, y));
-  return s;
-}
-
-std::string RawDeflate(const std::string& data) {
-  z_stream zs{};
-  deflateInit2(&zs, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&zs, uLong(data.size())), '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  zs.avail_in = uInt(data.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = uInt(out.size());
-  deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
-
-std::string Field(const std::string& v) {
-  std::string s;
-  Put16(s, std::uint32_t(v.size()));
-  return s + v;
-}
-
+std::string Bmp32(int w, int h) { return zmtest::Bmp32(w, h, ColorAt); }
+std::string RawDeflate(const std::string& data) { return zmtest::RawDeflate(data, 1); }
 std::string Packed(int w, int h, const std::string& payload) {
-  std::string s = "ZMGF";
-  Put16(s, 4);
-  s += Field("File") + Field("p.bmp") + Field("Width") + Field(std::to_string(w)) + Field("Height") +
-       Field(std::to_string(h)) + Field("OriginalSize") + Field("1");
-  return s + payload;
+  return zmtest::PackedPicture(zmtest::PackedPictureFields(w, h), payload);
 }
 
 int gPolls = 0;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/kit/StreamBytes.h"
+
 using namespace oru;
 
 namespace text_macros_test {
@@ -71,14 +73,6 @@ Bytes PictureFile() {
   return f;
 }
 
-zm::TRef<zm::TStream> StreamOf(const Bytes& b) {
-  auto s = zm::MakeRef<zm::TMemoryStream>();
-  if (!b.empty()) s->Write(zm::TWriteBuffer(b));
-  s->SetPosition(0);
-  return s;
-}
-
-
 TEST(TextMacros, MatchInAnyCaseAndLeaveOtherTextAlone) {
   Owner o;
   o.Values = {{u"<%SlideIndex%>", u"3"}, {u"<%SlidesCount%>", u"12"}};
@@ -141,7 +135,7 @@ TEST(TextMacros, ResolverAnswersFromSlideAndPictureFacts) {
   facts.PictureHeight = 480;
   facts.OpenPicture = [&] {
     ++opened;
-    return StreamOf(file);
+    return zmtest::MemoryStreamOf(file);
   };
   auto resolver = zm::MakeRef<TMacroResolver>(facts);
   auto parser = zm::MakeRef<TMTParser>(resolver->Callback());
@@ -163,7 +157,7 @@ TEST(TextMacros, ResolverAnswersFromSlideAndPictureFacts) {
   EXPECT_EQ(parser->Expand(u"<%SlideIndex%>|<%MainImg.Width%>|<%MainImg.PathNameExt%>"), u"1||");
   facts.HasPicture = true;
   for (const Bytes& bad : {Bytes{'G', 'I', 'F', '8'}, Bytes(file.begin(), file.begin() + 60), Bytes{}}) {
-    facts.OpenPicture = [&bad] { return StreamOf(bad); };
+    facts.OpenPicture = [&bad] { return zmtest::MemoryStreamOf(bad); };
     parser->GetValue = zm::MakeRef<TMacroResolver>(facts)->Callback();
     EXPECT_NO_THROW(parser->Expand(u"<%MainImg.IPTC.AuthorByline%><%MainImg.Exif.Date%>"));
   }

@@ -20,8 +20,6 @@ using zmtest::StreamBytes;
 
 namespace {
 
-TRef<TMemoryStream> StreamOf(const std::string& bytes) { return zmtest::MemoryStreamOf(bytes); }
-
 // Text-like data that deflates well but not trivially.
 std::string Sample(std::size_t n, unsigned seed = 1) {
   std::mt19937 rng(seed);
@@ -42,7 +40,7 @@ std::string ZError(int code) { return std::string("EZDecompressionError: ") + zE
 TEST(InflateStream, RoundTripsInOddPieces) {
   for (std::size_t n : {std::size_t(0), std::size_t(1), std::size_t(65537), std::size_t(700001)}) {
     std::string plain = Sample(n, static_cast<unsigned>(n));
-    auto src = StreamOf(TShowContainerWriter::Deflate(plain));
+    auto src = zmtest::MemoryStreamOf(TShowContainerWriter::Deflate(plain));
     auto z = MakeRef<TInflateStream>(src.get(), -1);
     EXPECT_EQ(z->GetSize(), -1);
     EXPECT_EQ(ReadAllBytes(z.get(), 1 + static_cast<std::int32_t>(n % 977)), plain) << n;
@@ -51,7 +49,7 @@ TEST(InflateStream, RoundTripsInOddPieces) {
   }
   // A declared size, and other bytes of the same source before and after.
   std::string plain = Sample(5000);
-  auto framed = StreamOf("head" + TShowContainerWriter::Deflate(plain) + "trailing bytes");
+  auto framed = zmtest::MemoryStreamOf("head" + TShowContainerWriter::Deflate(plain) + "trailing bytes");
   framed->SetPosition(4);
   auto z = MakeRef<TInflateStream>(framed.get(), 5000);
   EXPECT_EQ(z->GetSize(), 5000);
@@ -60,7 +58,7 @@ TEST(InflateStream, RoundTripsInOddPieces) {
 
 TEST(InflateStream, SeekingForwardRestartingAndRefusingBackward) {
   std::string plain = Sample(100000);
-  auto src = StreamOf(TShowContainerWriter::Deflate(plain));
+  auto src = zmtest::MemoryStreamOf(TShowContainerWriter::Deflate(plain));
   auto z = MakeRef<TInflateStream>(src.get(), -1);
   z->SetPosition(20000);  // forward: read and dropped
   std::vector<std::uint8_t> b(10);
@@ -80,7 +78,7 @@ TEST(InflateStream, SeekingForwardRestartingAndRefusingBackward) {
 TEST(InflateStream, SharesItsSourceWithOtherReaders) {
   std::string a = Sample(90000, 2), b = Sample(80000, 3);
   std::string da = TShowContainerWriter::Deflate(a), db = TShowContainerWriter::Deflate(b);
-  auto src = StreamOf(da + db);
+  auto src = zmtest::MemoryStreamOf(da + db);
   auto za = MakeRef<TInflateStream>(src.get(), -1);
   src->SetPosition(static_cast<std::int64_t>(da.size()));
   auto zb = MakeRef<TInflateStream>(src.get(), -1);
@@ -101,13 +99,13 @@ TEST(InflateStream, SharesItsSourceWithOtherReaders) {
 TEST(InflateStream, BadAndCutDataRaise) {
   std::string packed = TShowContainerWriter::Deflate(Sample(200000));
   // Not deflate data at all (block type 3 is reserved).
-  auto junk = StreamOf(std::string("\xff\xff\xff\xff garbage", 13));
+  auto junk = zmtest::MemoryStreamOf(std::string("\xff\xff\xff\xff garbage", 13));
   EXPECT_EQ(RaisedText([&] { ReadAllBytes(MakeRef<TInflateStream>(junk.get(), -1).get()); }), ZError(Z_DATA_ERROR));
   // Cut short: the data ends before the compressed stream does.
-  auto cut = StreamOf(packed.substr(0, packed.size() / 2));
+  auto cut = zmtest::MemoryStreamOf(packed.substr(0, packed.size() / 2));
   EXPECT_EQ(RaisedText([&] { ReadAllBytes(MakeRef<TInflateStream>(cut.get(), -1).get()); }), ZError(Z_BUF_ERROR));
   // Errors are stream errors, so callers that catch those see them.
-  auto none = StreamOf("");
+  auto none = zmtest::MemoryStreamOf("");
   EXPECT_THROW(ReadAllBytes(MakeRef<TInflateStream>(none.get(), -1).get()), EStreamError);
 }
 
@@ -119,28 +117,28 @@ TEST(Inflator, InflatesAndReportsBadDataAndShortWrites) {
   // given all output.
   std::string runs(500001, 'r');
   auto dst = MakeRef<TMemoryStream>();
-  inflator->Inflate(StreamOf(TShowContainerWriter::Deflate(runs)).get(), dst.get());
+  inflator->Inflate(zmtest::MemoryStreamOf(TShowContainerWriter::Deflate(runs)).get(), dst.get());
   EXPECT_EQ(StreamBytes(dst.get()), runs);
   EXPECT_EQ(inflator->TotalOut(), 500001);
   EXPECT_GE(calls, (500001 + 32767) / 32768);  // at least one per window written
 
-  EXPECT_EQ(RaisedText([&] { inflator->Inflate(StreamOf("\xff\xfe junk").get(), dst.get()); }), ZError(Z_DATA_ERROR));
-  EXPECT_EQ(RaisedText([&] { inflator->Inflate(StreamOf("").get(), dst.get()); }), ZError(Z_BUF_ERROR));
+  EXPECT_EQ(RaisedText([&] { inflator->Inflate(zmtest::MemoryStreamOf("\xff\xfe junk").get(), dst.get()); }), ZError(Z_DATA_ERROR));
+  EXPECT_EQ(RaisedText([&] { inflator->Inflate(zmtest::MemoryStreamOf("").get(), dst.get()); }), ZError(Z_BUF_ERROR));
 
   // A match reaching back before the first byte: both decoders refuse it,
   // also when the inflator's window still holds an earlier picture.
   std::string tooFar("\313H\377\377\377\377\333\377\377\377\240\002c\025\230\2322\222\005\000", 20);
-  inflator->Inflate(StreamOf(TShowContainerWriter::Deflate(Sample(40000))).get(), dst.get());
-  EXPECT_EQ(RaisedText([&] { inflator->Inflate(StreamOf(tooFar).get(), dst.get()); }), ZError(Z_DATA_ERROR));
-  auto tooFarSource = StreamOf(tooFar);
+  inflator->Inflate(zmtest::MemoryStreamOf(TShowContainerWriter::Deflate(Sample(40000))).get(), dst.get());
+  EXPECT_EQ(RaisedText([&] { inflator->Inflate(zmtest::MemoryStreamOf(tooFar).get(), dst.get()); }), ZError(Z_DATA_ERROR));
+  auto tooFarSource = zmtest::MemoryStreamOf(tooFar);
   EXPECT_THROW(ReadAllBytes(MakeRef<TInflateStream>(tooFarSource.get(), -1).get()), EZDecompressionError);
 
   // A destination that takes only part of the output; a source that raises.
   std::string packed = TShowContainerWriter::Deflate(Sample(100000));
-  auto store = StreamOf(std::string(1000, ' '));
+  auto store = zmtest::MemoryStreamOf(std::string(1000, ' '));
   auto small = MakeRef<TPartialStream>(store.get(), false, 0, 1000);
-  EXPECT_THROW(inflator->Inflate(StreamOf(packed).get(), small.get()), EStreamWriteError);
-  auto packedSource = StreamOf(packed);
+  EXPECT_THROW(inflator->Inflate(zmtest::MemoryStreamOf(packed).get(), small.get()), EStreamWriteError);
+  auto packedSource = zmtest::MemoryStreamOf(packed);
   auto window = MakeRef<TPartialStream>(packedSource.get(), false, 0, 100);
   window->SetReadCallback(
       32768, [](void*, TStream*) { throw EStreamReadError(); }, nullptr);
@@ -148,6 +146,6 @@ TEST(Inflator, InflatesAndReportsBadDataAndShortWrites) {
 
   // Still usable after all that.
   auto good = MakeRef<TMemoryStream>();
-  inflator->Inflate(StreamOf(TShowContainerWriter::Deflate("fine")).get(), good.get());
+  inflator->Inflate(zmtest::MemoryStreamOf(TShowContainerWriter::Deflate("fine")).get(), good.get());
   EXPECT_EQ(StreamBytes(good.get()), "fine");
 }

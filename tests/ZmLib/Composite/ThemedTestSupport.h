@@ -9,6 +9,7 @@
 #include "ZmLib/Composite/zmFrameCaption.h"
 #include "ZmLib/Composite/zmStdFrameControls.h"
 #include "ZmLib/zmHookScope.h"
+#include "tests/support/FixedText.h"
 
 namespace themedtest {
 
@@ -18,25 +19,8 @@ inline std::uint32_t gNow = 0;
 inline std::uint32_t ManualClock() { return gNow; }
 
 // Every character 6 pixels wide, 12 high with ascent 9.
-class TFixedText : public TTextElement {
-public:
-  TFixedText(const TFontParams& f, const std::u16string& text) : TTextElement(f, 0), Text(text) {
-    SetTextLength(std::int32_t(text.size()));
-  }
-  TTextMetricsRec GetMetrics() override { return {9, 3, 12, 0, 0, 6}; }
-  TCharBounds GetCharBounds(std::int32_t i) override { return {(i - 1) * 6, i * 6}; }
-  bool IsClusterContinuation(std::int32_t) override { return false; }
-  std::int32_t GetUnderlineSize() override { return 1; }
-  std::int32_t GetUnderlinePos() override { return 1; }
-  std::int32_t MeasureRange(std::int32_t, std::int32_t count) override { return 6 * count; }
-  TTextOverhangs GetOverhangs() override { return {0, 6 * Length(), 0, 6 * Length()}; }
-  TRef<TTextElement> Clone() override { return MakeRef<TFixedText>(FontParams(), Text); }
-  std::u16string Text;
-};
-
-inline TRef<TTextElement> FixedText(const TFontParams& f, const std::u16string& t) {
-  return MakeRef<TFixedText>(f, t);
-}
+using zmtest::TFixedText;
+inline constexpr auto* FixedText = &zmtest::FixedText<9, 3>;
 inline void NoDraw(TDrawSurface*, TTextElement*, std::int32_t, std::int32_t) {}
 
 struct TManualRoot : TRootControl {
@@ -60,7 +44,7 @@ struct ThemedEnv : ::testing::Test {
     panel->SetSize(400, 300);
     clock.Set(&ManualClock);
     gNow = 1000;
-    captionText.Set(&FixedText);
+    captionText.Set(FixedText);
     drawText.Set(&NoDraw);
     root->SetFocus();
   }

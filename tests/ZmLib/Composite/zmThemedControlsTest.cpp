@@ -15,42 +15,24 @@
 #include "ZmLib/Composite/zmThemedProgressBarStdTheme.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
 #include "ZmLib/zmHookScope.h"
+#include "tests/ZmLib/Composite/ThemedTestSupport.h"
+#include "tests/support/FixedText.h"
 
 using namespace zm;
 
 namespace {
 
-std::uint32_t gNow = 0;
-std::uint32_t ManualClock() { return gNow; }
-
+using themedtest::gNow;
+using themedtest::ManualClock;
+using themedtest::TManualRoot;
+using zmtest::TFixedText;
 // Every character 6 pixels wide, 10 high with ascent 8.
-class TFixedText : public TTextElement {
-public:
-  TFixedText(const TFontParams& f, const std::u16string& text) : TTextElement(f, 0), Text(text) {
-    SetTextLength(std::int32_t(text.size()));
-  }
-  TTextMetricsRec GetMetrics() override { return {8, 2, 10, 0, 0, 6}; }
-  TCharBounds GetCharBounds(std::int32_t i) override { return {(i - 1) * 6, i * 6}; }
-  bool IsClusterContinuation(std::int32_t) override { return false; }
-  std::int32_t GetUnderlineSize() override { return 1; }
-  std::int32_t GetUnderlinePos() override { return 1; }
-  std::int32_t MeasureRange(std::int32_t, std::int32_t count) override { return 6 * count; }
-  TTextOverhangs GetOverhangs() override { return {0, 6 * Length(), 0, 6 * Length()}; }
-  TRef<TTextElement> Clone() override { return MakeRef<TFixedText>(FontParams(), Text); }
-  std::u16string Text;
-};
-
-TRef<TTextElement> FixedText(const TFontParams& f, const std::u16string& t) { return MakeRef<TFixedText>(f, t); }
+constexpr auto* FixedText = &zmtest::FixedText<>;
 
 std::vector<std::pair<std::u16string, TPoint>> gDrawn;
 void RecordText(TDrawSurface*, TTextElement* e, std::int32_t x, std::int32_t y) {
   gDrawn.push_back({static_cast<TFixedText*>(e)->Text, {x, y}});
 }
-
-// Refresh ticks are given by hand.
-struct TManualRoot : TRootControl {
-  TRefreshNotifier* CreateRefreshNotifier() override { return MakeRef<TRefreshNotifier>(this).Detach(); }
-};
 
 struct Env : ::testing::Test {
   TRootControl* root = NewControl<TManualRoot>();
@@ -65,7 +47,7 @@ struct Env : ::testing::Test {
     box->SetSize(300, 200);
     clock.Set(&ManualClock);
     gNow = 1000;
-    captionText.Set(&FixedText);
+    captionText.Set(FixedText);
     drawText.Set(&RecordText);
     gDrawn.clear();
   }

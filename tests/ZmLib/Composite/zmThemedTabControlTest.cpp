@@ -8,35 +8,18 @@
 #include "ZmLib/Composite/zmThemedTabControl.h"
 #include "ZmLib/Win32/winInput.h"
 #include "ZmLib/zmHookScope.h"
+#include "tests/ZmLib/Composite/ThemedTestSupport.h"
+#include "tests/support/FixedText.h"
 
 using namespace zm;
 
 namespace {
 
-std::uint32_t gNow = 0;
-std::uint32_t ManualClock() { return gNow; }
-
+using themedtest::gNow;
+using themedtest::ManualClock;
+using themedtest::TManualRoot;
 // Every character 6 pixels wide, 10 high: tabs are 14 high, the strip 16.
-class TFixedText : public TTextElement {
-public:
-  TFixedText(const TFontParams& f, const std::u16string& text) : TTextElement(f, 0), Text(text) {
-    SetTextLength(std::int32_t(text.size()));
-  }
-  TTextMetricsRec GetMetrics() override { return {8, 2, 10, 0, 0, 6}; }
-  TCharBounds GetCharBounds(std::int32_t i) override { return {(i - 1) * 6, i * 6}; }
-  bool IsClusterContinuation(std::int32_t) override { return false; }
-  std::int32_t GetUnderlineSize() override { return 1; }
-  std::int32_t GetUnderlinePos() override { return 1; }
-  std::int32_t MeasureRange(std::int32_t, std::int32_t count) override { return 6 * count; }
-  TTextOverhangs GetOverhangs() override { return {0, 6 * Length(), 0, 6 * Length()}; }
-  TRef<TTextElement> Clone() override { return MakeRef<TFixedText>(FontParams(), Text); }
-  std::u16string Text;
-};
-TRef<TTextElement> FixedText(const TFontParams& f, const std::u16string& t) { return MakeRef<TFixedText>(f, t); }
-
-struct TManualRoot : TRootControl {
-  TRefreshNotifier* CreateRefreshNotifier() override { return MakeRef<TRefreshNotifier>(this).Detach(); }
-};
+constexpr auto* FixedText = &zmtest::FixedText<>;
 
 struct TabEnv : ::testing::Test {
   TRootControl* root = NewControl<TManualRoot>();
@@ -47,7 +30,7 @@ struct TabEnv : ::testing::Test {
   TThemedTabControl* tabs = nullptr;
   TabEnv() {
     root->SetSize(400, 300);
-    captionText.Set(&FixedText);
+    captionText.Set(FixedText);
     clock.Set(&ManualClock);
     gNow = 1000;
     theme = MakeRef<TWin9xTabsTheme>(styles.get()).get();  // the styles hold it

@@ -1,7 +1,6 @@
 #include "ZmLib/Graphics/SysGfxLoader.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstring>
 #include <latch>
@@ -13,14 +12,12 @@
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysBitmapLoader.h"
 #include "ZmLib/zmHookScope.h"
+#include "tests/support/kit/BmpWriter.h"
 #include "tests/support/kit/StreamBytes.h"
 
 using namespace zm;
 
 namespace {
-
-void Put16(std::string& s, std::uint32_t v) { s += char(v & 0xFF), s += char((v >> 8) & 0xFF); }
-void Put32(std::string& s, std::uint32_t v) { Put16(s, v & 0xFFFF), Put16(s, v >> 16); }
 
 // The colour (A, R, G, B) of pixel (x, y) of the test pictures.
 std::uint32_t ColorAt(int x, int y) {
@@ -28,49 +25,15 @@ std::uint32_t ColorAt(int x, int y) {
 }
 
 // A 32-bit BI_RGB BMP file, rows bottom-up.
-std::string Bmp32(int w, int h) {
-  std::string s = "BM";
-  Put32(s, std::uint32_t(54 + w * h * 4)), Put32(s, 0), Put32(s, 54);
-  Put32(s, 40), Put32(s, std::uint32_t(w)), Put32(s, std::uint32_t(h)), Put16(s, 1), Put16(s, 32);
-  for (int i = 0; i < 6; ++i) Put32(s, 0);
-  for (int y = h - 1; y >= 0; --y)
-    for (int x = 0; x < w; ++x) Put32(s, ColorAt(x, y));
-  return s;
-}
+std::string Bmp32(int w, int h) { return zmtest::Bmp32(w, h, ColorAt); }
 
-std::string RawDeflate(const std::string& data) {
-  z_stream zs{};
-  deflateInit2(&zs, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&zs, uLong(data.size())), '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  zs.avail_in = uInt(data.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = uInt(out.size());
-  deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
+using zmtest::RawDeflate;
+using TFields = zmtest::TPackedFields;
 
-using TFields = std::vector<std::pair<std::string, std::string>>;
-
-TFields Required(int w, int h) {
-  return {{"File", "pic.bmp"}, {"Width", std::to_string(w)}, {"Height", std::to_string(h)}, {"OriginalSize", "1234"}};
-}
-
-std::string String(const std::string& v) {
-  std::string s;
-  Put16(s, std::uint32_t(v.size()));
-  return s + v;
-}
+TFields Required(int w, int h) { return zmtest::PackedPictureFields(w, h, "pic.bmp", "1234"); }
 
 // The packed container of the fields and a payload.
-std::string Packed(const TFields& fields, const std::string& payload) {
-  std::string s = "ZMGF";
-  Put16(s, std::uint32_t(fields.size()));
-  for (const auto& [k, v] : fields) s += String(k) + String(v);
-  return s + payload;
-}
+std::string Packed(const TFields& fields, const std::string& payload) { return zmtest::PackedPicture(fields, payload); }
 
 std::string PackedBmp(int w, int h) { return Packed(Required(w, h), RawDeflate(Bmp32(w, h))); }
 
@@ -172,7 +135,7 @@ TEST(GfxLoader, BadHeadersAreDeclinedWithTheStreamUnmoved) {
   // Cut inside the fields: a key without its value, and a value whose body
   // runs past the end (read as empty, so "OriginalSize" is not a number).
   const std::string whole = Packed(Required(2, 2), "");
-  ExpectDeclined(whole.substr(0, whole.size() - String("1234").size()), "value missing");
+  ExpectDeclined(whole.substr(0, whole.size() - 6), "value missing");  // "1234" and its length
   ExpectDeclined(whole.substr(0, whole.size() - 2), "value body short");
 }
 

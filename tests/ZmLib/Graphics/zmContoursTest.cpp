@@ -4,16 +4,11 @@
 
 #include <vector>
 
+#include "tests/support/kit/StreamBytes.h"
+
 using namespace zm;
 
 namespace contours_test {
-
-TRef<TMemoryStream> StreamOf(const std::vector<std::uint8_t>& bytes) {
-  TRef<TMemoryStream> s = MakeRef<TMemoryStream>();
-  if (!bytes.empty()) s->Write(TWriteBuffer(bytes));
-  s->SetPosition(0);
-  return s;
-}
 
 // A curve record of the points; Count overrides the count written.
 std::vector<std::uint8_t> Record(const std::vector<TCurvePoint>& pts, int count = -1) {
@@ -92,7 +87,7 @@ TEST(Contours, PresetShapes) {
 TEST(Contours, BadRecordsResetToIdentity) {
   TCurvesData c;
   std::vector<TCurvePoint> two{{0, 40}, {255, 90}};
-  ASSERT_TRUE(c.LoadFromStream(StreamOf(Record(two)).get()));
+  ASSERT_TRUE(c.LoadFromStream(zmtest::MemoryStreamOf(Record(two)).get()));
   EXPECT_EQ(c.GetValue(0), 40);
 
   std::vector<std::vector<std::uint8_t>> bad = {
@@ -106,8 +101,8 @@ TEST(Contours, BadRecordsResetToIdentity) {
       {},
   };
   for (std::size_t i = 0; i < bad.size(); ++i) {
-    ASSERT_TRUE(c.LoadFromStream(StreamOf(Record(two)).get()));
-    EXPECT_FALSE(c.LoadFromStream(StreamOf(bad[i]).get())) << i;
+    ASSERT_TRUE(c.LoadFromStream(zmtest::MemoryStreamOf(Record(two)).get()));
+    EXPECT_FALSE(c.LoadFromStream(zmtest::MemoryStreamOf(bad[i]).get())) << i;
     EXPECT_TRUE(IsIdentity(c)) << i;
   }
   EXPECT_FALSE(c.LoadFromStream(nullptr));
@@ -115,14 +110,14 @@ TEST(Contours, BadRecordsResetToIdentity) {
 
 TEST(Contours, SameXKeepsTheFirstPoint) {
   TCurvesData c;
-  ASSERT_TRUE(c.LoadFromStream(StreamOf(Record({{0, 0}, {100, 50}, {100, 200}, {255, 255}})).get()));
+  ASSERT_TRUE(c.LoadFromStream(zmtest::MemoryStreamOf(Record({{0, 0}, {100, 50}, {100, 200}, {255, 255}})).get()));
   EXPECT_EQ(c.GetValue(100), 50);
   // The last point repeating the x before it: its y only reaches the entries after it.
-  ASSERT_TRUE(c.LoadFromStream(StreamOf(Record({{0, 0}, {200, 100}, {200, 30}})).get()));
+  ASSERT_TRUE(c.LoadFromStream(zmtest::MemoryStreamOf(Record({{0, 0}, {200, 100}, {200, 30}})).get()));
   EXPECT_EQ(c.GetValue(200), 100);
   EXPECT_EQ(c.GetValue(201), 30);
   // Every point at one x: no segment at all, still a full table.
-  ASSERT_TRUE(c.LoadFromStream(StreamOf(Record({{7, 9}, {7, 9}, {7, 250}})).get()));
+  ASSERT_TRUE(c.LoadFromStream(zmtest::MemoryStreamOf(Record({{7, 9}, {7, 9}, {7, 250}})).get()));
   EXPECT_EQ(c.GetValue(0), 9);
   EXPECT_EQ(c.GetValue(7), 9);
   EXPECT_EQ(c.GetValue(8), 250);
@@ -135,15 +130,15 @@ TEST(Contours, SizedStrings) {
     out.insert(out.end(), tail.begin(), tail.end());
     return out;
   };
-  EXPECT_TRUE(c.ReadSizedString(StreamOf(le32(3, {'a', 'b', 'c', 'd'})).get()));
+  EXPECT_TRUE(c.ReadSizedString(zmtest::MemoryStreamOf(le32(3, {'a', 'b', 'c', 'd'})).get()));
   EXPECT_EQ(c.Name(), TByteString("abc"));
-  EXPECT_TRUE(c.ReadSizedString(StreamOf(le32(0, {})).get()));
+  EXPECT_TRUE(c.ReadSizedString(zmtest::MemoryStreamOf(le32(0, {})).get()));
   EXPECT_EQ(c.Name(), TByteString());
   // Lengths out of range, negative, or beyond the data: refused without a buffer.
   for (std::uint32_t len : {1000000u, 0xFFFFFFFFu, 0x80000000u, 999999u}) {
-    EXPECT_FALSE(c.ReadSizedString(StreamOf(le32(len, {'x'})).get())) << len;
+    EXPECT_FALSE(c.ReadSizedString(zmtest::MemoryStreamOf(le32(len, {'x'})).get())) << len;
     EXPECT_EQ(c.Name(), TByteString());
   }
-  EXPECT_FALSE(c.ReadSizedString(StreamOf({1, 0}).get()));
+  EXPECT_FALSE(c.ReadSizedString(zmtest::MemoryStreamOf(std::vector<std::uint8_t>{1, 0}).get()));
   EXPECT_FALSE(c.ReadSizedString(nullptr));
 }

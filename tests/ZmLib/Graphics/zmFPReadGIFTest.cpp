@@ -14,6 +14,7 @@
 #include "tests/ZmLib/Graphics/GifSuiteKit.h"
 #include "tests/support/Capture.h"
 #include "tests/support/TestData.h"
+#include "tests/support/kit/StreamBytes.h"
 
 using namespace zm;
 
@@ -162,13 +163,6 @@ struct TGifWriter {
   void Trailer() { U8(';'); }
 };
 
-TRef<TMemoryStream> StreamOf(const Bytes& b) {
-  TRef<TMemoryStream> s = MakeRef<TMemoryStream>();
-  if (!b.empty()) s->Write(TWriteBuffer(b.data(), b.size()));
-  s->SetPosition(0);
-  return s;
-}
-
 Bytes Ramp(int n, int colours) {
   Bytes p(std::size_t(n), 0);
   for (int i = 0; i < n; ++i) p[std::size_t(i)] = std::uint8_t((i / 3) % colours);
@@ -199,7 +193,7 @@ struct TRead {
   TRef<TFPReaderGif> Reader = MakeRef<TFPReaderGif>();
   TRef<TMemoryStream> Stream;
   TRef<TDirectBitmap> First;
-  explicit TRead(const Bytes& b) : Stream(StreamOf(b)) { Reader->InternalRead(Stream.get(), First); }
+  explicit TRead(const Bytes& b) : Stream(zmtest::MemoryStreamOf(b)) { Reader->InternalRead(Stream.get(), First); }
   TRef<TDirectBitmap> Next(TGifNext expect = TGifNext::Image) {
     TRef<TDirectBitmap> b;
     EXPECT_EQ(Reader->ReadNextImage(Stream.get(), b), expect);
@@ -240,7 +234,7 @@ TEST(GifReader, SuiteFramesMatchTheirReferences) {
     const Bytes data((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
     TRead r(data);
     ASSERT_TRUE(r.First) << name;
-    EXPECT_TRUE(r.Reader->InternalCheck(StreamOf(data).get()));
+    EXPECT_TRUE(r.Reader->InternalCheck(zmtest::MemoryStreamOf(data).get()));
     EXPECT_EQ(r.Reader->IsAnimated, name.rfind("animated", 0) == 0) << name;
     if (name.find("_loop") != std::string::npos) {
       EXPECT_EQ(r.Reader->LoopCount, 0) << name;
@@ -267,7 +261,7 @@ TEST(GifReader, SuiteFramesMatchTheirReferences) {
 
     // Skipping stops where reading stopped.
     TRef<TFPReaderGif> skipper = MakeRef<TFPReaderGif>();
-    TRef<TMemoryStream> s = StreamOf(data);
+    TRef<TMemoryStream> s = zmtest::MemoryStreamOf(data);
     TRef<TDirectBitmap> first;
     skipper->InternalRead(s.get(), first);
     for (std::size_t i = 1; i < frames.size(); ++i) {
@@ -512,8 +506,8 @@ TEST(GifReader, TruncatedAndHostileFilesFailCleanly) {
   // Not a GIF: the check says no; an image under a bad signature asserts.
   Bytes bad = g.B;
   bad[4] = '8';
-  EXPECT_FALSE(MakeRef<TFPReaderGif>()->InternalCheck(StreamOf(bad).get()));
-  EXPECT_FALSE(MakeRef<TFPReaderGif>()->InternalCheck(StreamOf({'G', 'I'}).get()));
+  EXPECT_FALSE(MakeRef<TFPReaderGif>()->InternalCheck(zmtest::MemoryStreamOf(bad).get()));
+  EXPECT_FALSE(MakeRef<TFPReaderGif>()->InternalCheck(zmtest::MemoryStreamOf(Bytes{'G', 'I'}).get()));
   EXPECT_TRUE(zmtest::Contains(zmtest::AssertionOf([&] { TRead r(bad); }), "Unknown/Unsupported GIF image type"));
 
   // A minimum code size of 12 cannot be decoded.
@@ -579,7 +573,7 @@ TEST(GifReader, SkippingLargeImagesAndProgress) {
       go = ++calls < stopAt;
     };
     TRef<TDirectBitmap> b;
-    reader->InternalRead(StreamOf(g.B).get(), b);
+    reader->InternalRead(zmtest::MemoryStreamOf(g.B).get(), b);
     EXPECT_FALSE(b);
     EXPECT_EQ(calls, stopAt);
   }

@@ -32,10 +32,6 @@ TBytes FileBytes(const std::filesystem::path& p) {
   return TBytes(std::istreambuf_iterator<char>(in), {});
 }
 
-TRef<TMemoryStream> StreamOf(const TBytes& b) {
-  return zmtest::MemoryStreamOf(std::string(b.begin(), b.end()));
-}
-
 std::uint32_t BE32(const std::uint8_t* p) {
   return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
 }
@@ -149,7 +145,7 @@ TEST_F(ImageLibTest, PngSuiteDecodesAsLibpngReadsIt) {
     const bool twin = bytes.size() > 28 && bytes[24] == 16 && bytes[28] == 1;
     const TReference ref = Reference(twin ? FileBytes(kSuite / ("basn" + name.substr(4))) : bytes);
     ASSERT_TRUE(ref.Ok);
-    TRef<TMemoryStream> s = StreamOf(bytes);
+    TRef<TMemoryStream> s = zmtest::MemoryStreamOf(bytes);
     TRef<TBitmapStore> store = LoadImageLibStore(s.get(), plat::FromUtf8(f.filename().string()), false, {});
     ASSERT_TRUE(store);
     auto* lib = static_cast<TImageLibStore*>(store.get());
@@ -195,7 +191,7 @@ TEST_F(ImageLibTest, DamagedFilesAreDeclinedAndTheStreamKept) {
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     const TBytes& in = inputs[i];
     SCOPED_TRACE(i < files.size() ? files[i].filename().string() : std::to_string(in.size()) + " bytes");
-    TRef<TMemoryStream> s = StreamOf(in);
+    TRef<TMemoryStream> s = zmtest::MemoryStreamOf(in);
     s->AddRef();  // kept in case the loader takes it over
     TRef<TMemoryStream> keep = TRef<TMemoryStream>::Adopt(s.get());
     if (!in.empty()) s->SetPosition(1);
@@ -219,7 +215,7 @@ TEST_F(ImageLibTest, BrokenDataInsideTheImageGivesAPictureOfItsSize) {
       const std::uint32_t crc = std::uint32_t(crc32(0, &b[at + 4], len + 4));
       for (int k = 0; k < 4; ++k) b[at + 8 + len + std::size_t(k)] = std::uint8_t(crc >> (24 - 8 * k));
     });
-    TRef<TMemoryStream> s = StreamOf(b);
+    TRef<TMemoryStream> s = zmtest::MemoryStreamOf(b);
     TRef<TBitmapStore> store = LoadImageLibStore(s.get(), u"a.png", false, {});
     ASSERT_TRUE(store);
     TSysBitmap* level = Level0(store.get());
@@ -239,17 +235,17 @@ TEST_F(ImageLibTest, RegistrationAndNames) {
   EXPECT_EQ(ImageLoaderCount(), loaders + 2);
   const TBytes png = FileBytes(kSuite / "basn2c08.png");
   for (const char16_t* name : {u"PIC.PNG", u"dir.x\\a.Png", u"b.x"}) {
-    TRef<TMemoryStream> s = StreamOf(png);
+    TRef<TMemoryStream> s = zmtest::MemoryStreamOf(png);
     EXPECT_TRUE(LoadImageLibStore(s.get(), name, false, {})) << plat::ToUtf8(name);
   }
   for (const char16_t* name : {u"a.gif", u"png", u"a.png.bak", u""}) {
-    TRef<TMemoryStream> s = StreamOf(png);
+    TRef<TMemoryStream> s = zmtest::MemoryStreamOf(png);
     EXPECT_FALSE(LoadImageLibStore(s.get(), name, false, {})) << plat::ToUtf8(name);
   }
   EXPECT_FALSE(LoadImageLibStore(nullptr, u"a.png", false, {}));
   // Through the loader table; a ".bmp" holding PNG data goes to the PNG loaders.
   for (const char16_t* name : {u"a.png", u"a.bmp"}) {
-    TRef<TMemoryStream> s = StreamOf(png);
+    TRef<TMemoryStream> s = zmtest::MemoryStreamOf(png);
     TRef<TBitmapStore> store = LoadBitmapStore(s.get(), name, false, {});
     EXPECT_TRUE(dynamic_cast<TImageLibStore*>(store.get())) << plat::ToUtf8(name);
   }
@@ -271,7 +267,7 @@ TEST_F(ImageLibTest, TheFirstLibraryThatOpensThePictureWins) {
   Register(ZM_PNGLIB_FILE);
   Register(ZM_PNGLIB_FILE);
   const TBytes png = FileBytes(kSuite / "basn6a08.png");
-  TRef<TMemoryStream> s = StreamOf(png);
+  TRef<TMemoryStream> s = zmtest::MemoryStreamOf(png);
   TRef<TBitmapStore> store = LoadImageLibStore(s.get(), u"a.png", false, {});
   ASSERT_TRUE(store);
   EXPECT_EQ(static_cast<TImageLibStore*>(store.get())->Lib(), ImageLibraryAt(2).get());
@@ -289,7 +285,7 @@ TEST_F(ImageLibTest, TheFirstLibraryThatOpensThePictureWins) {
 
 TEST_F(ImageLibTest, ALibraryThatDeliversNoRowsRaises) {
   Register(ZM_FAKELIB_NO_ROWS);
-  TRef<TMemoryStream> s = StreamOf(TBytes{1, 2, 3});
+  TRef<TMemoryStream> s = zmtest::MemoryStreamOf(TBytes{1, 2, 3});
   TRef<TBitmapStore> store = LoadImageLibStore(s.get(), u"a.png", false, {});
   ASSERT_TRUE(store);
   EXPECT_EQ(store->Params.Width, 2);
@@ -301,7 +297,7 @@ TEST_F(ImageLibTest, OwnedStreamGoesAndRowsOutliveTheStore) {
   ZM_SKIP_WITHOUT_TESTDATA("pngsuite");
   Register(ZM_PNGLIB_FILE);
   const TBytes png = FileBytes(kSuite / "basn6a08.png");
-  TRef<TMemoryStream> s = StreamOf(png);
+  TRef<TMemoryStream> s = zmtest::MemoryStreamOf(png);
   s->AddRef();  // the reference the loader takes over
   const std::int32_t refs = s->RefCount();
   TRef<TBitmapStore> store = LoadImageLibStore(s.get(), u"a.png", true, {});
@@ -327,7 +323,7 @@ TEST_F(ImageLibTest, InvisiblePixelsTakeTheirNeighboursColour) {
     const bool hole = i == 3 * 8 + 3;
     rgba.insert(rgba.end(), {std::uint8_t(hole ? 0 : 255), 0, 0, std::uint8_t(hole ? 0 : 255)});
   }
-  TRef<TMemoryStream> s = StreamOf(WritePng(8, 8, rgba));
+  TRef<TMemoryStream> s = zmtest::MemoryStreamOf(WritePng(8, 8, rgba));
   TRef<TBitmapStore> store = LoadImageLibStore(s.get(), u"hole.png", false, {});
   ASSERT_TRUE(store);
   TSysBitmap* b = Level0(store.get());
@@ -344,7 +340,7 @@ TEST_F(ImageLibTest, ThreadsShareTheLibraryAsItLoads) {
   Register(ZM_PNGLIB_FILE);
   const TBytes png = FileBytes(kSuite / "basi4a16.png");
   // Loaded by the first thread that needs it; one store read by all.
-  TRef<TMemoryStream> shared = StreamOf(png);
+  TRef<TMemoryStream> shared = zmtest::MemoryStreamOf(png);
   TRef<TBitmapStore> sharedStore = LoadImageLibStore(shared.get(), u"a.png", false, {});
   ASSERT_TRUE(sharedStore);
   ClearImageLibraries();
@@ -366,7 +362,7 @@ TEST_F(ImageLibTest, ThreadsShareTheLibraryAsItLoads) {
       while (!go.load()) std::this_thread::yield();
       const TBytes expected = rowsOf(Level0(sharedStore.get()));
       for (int i = 0; i < 10; ++i) {
-        TRef<TMemoryStream> s = StreamOf(png);
+        TRef<TMemoryStream> s = zmtest::MemoryStreamOf(png);
         TRef<TBitmapStore> store = LoadImageLibStore(s.get(), u"a.png", false, {});
         if (!store || expected.size() != 32 * 128 || rowsOf(Level0(store.get())) != expected) ++wrong;
       }

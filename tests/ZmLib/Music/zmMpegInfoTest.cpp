@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/kit/StreamBytes.h"
+
 using namespace zm;
 
 namespace {
@@ -20,13 +22,6 @@ std::string Frame(const std::string& header = kHeader, std::size_t length = 417)
 
 std::string BE(std::uint32_t v) {
   return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-}
-
-TRef<TMemoryStream> StreamOf(const std::string& bytes) {
-  auto s = MakeRef<TMemoryStream>();
-  s->Write(TWriteBuffer(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-  s->SetPosition(0);
-  return s;
 }
 
 TMpegHeader Parse(const std::string& b) {
@@ -60,7 +55,7 @@ TEST(MpegInfo, TagsAndStrayHeadersDoNotCount) {
   std::string frames;
   for (int i = 0; i < 10; ++i) frames += Frame();
   std::string v1 = "TAG" + std::string(125, ' ');
-  auto s = StreamOf(tag + junk + frames + v1);
+  auto s = zmtest::MemoryStreamOf(tag + junk + frames + v1);
 
   TMpegInfo mp;
   TMediaInfo info;
@@ -93,7 +88,7 @@ TEST(MpegInfo, VbrDurationComesFromTheXingFrameCount) {
   first.replace(4 + 32, 16, "Xing" + BE(15) + BE(100) + BE(5 * 417));
   std::string data = first;
   for (int i = 0; i < 4; ++i) data += Frame();
-  auto s = StreamOf(data);
+  auto s = zmtest::MemoryStreamOf(data);
   TMpegInfo mp;
   TMediaInfo info;
   ASSERT_TRUE(mp.Read(s.get(), info));
@@ -114,7 +109,7 @@ TEST(MpegInfo, VbrDurationComesFromTheXingFrameCount) {
   // VBRI sits at the same place with bytes before frames.
   std::string vbri = Frame();
   vbri.replace(4 + 32, 18, "VBRI" + std::string(6, '\0') + BE(4000) + BE(50));
-  s = StreamOf(vbri + Frame());
+  s = zmtest::MemoryStreamOf(vbri + Frame());
   ASSERT_TRUE(mp.Read(s.get(), info));
   EXPECT_EQ(mp.Vbr.Frames, 50u);
   EXPECT_EQ(mp.Vbr.Bytes, 4000u);
@@ -125,21 +120,21 @@ TEST(MpegInfo, DamagedStreamsFail) {
   TMpegInfo mp;
   TMediaInfo info;
   EXPECT_FALSE(mp.Read(nullptr, info));
-  EXPECT_FALSE(mp.Read(StreamOf("").get(), info));
-  EXPECT_FALSE(mp.Read(StreamOf(kHeader + "xyzxyz").get(), info));
+  EXPECT_FALSE(mp.Read(zmtest::MemoryStreamOf("").get(), info));
+  EXPECT_FALSE(mp.Read(zmtest::MemoryStreamOf(kHeader + "xyzxyz").get(), info));
   // One frame without a second, a tag larger than the file.
-  EXPECT_FALSE(mp.Read(StreamOf(Frame()).get(), info));
-  EXPECT_FALSE(mp.Read(StreamOf(std::string("ID3\x03\x00\x00\x7F\x7F\x7F\x7F", 10) + Frame() + Frame()).get(), info));
+  EXPECT_FALSE(mp.Read(zmtest::MemoryStreamOf(Frame()).get(), info));
+  EXPECT_FALSE(mp.Read(zmtest::MemoryStreamOf(std::string("ID3\x03\x00\x00\x7F\x7F\x7F\x7F", 10) + Frame() + Frame()).get(), info));
   EXPECT_EQ(+info.Kind, 0);
   // A size byte with its top bit set makes the tag size 0.
-  ASSERT_TRUE(mp.Read(StreamOf(std::string("ID3\x03\x00\x00\x80\x00\x00\x00", 10) + Frame() + Frame()).get(), info));
+  ASSERT_TRUE(mp.Read(zmtest::MemoryStreamOf(std::string("ID3\x03\x00\x00\x80\x00\x00\x00", 10) + Frame() + Frame()).get(), info));
   EXPECT_EQ(info.DataOffset, 10u);
   EXPECT_EQ(TMpegInfo::SeekToTime(nullptr, 10, info), 0);
 }
 
 TEST(MpegInfo, ScanFramesReadsAgainOverJunkAndCarriesCutFrames) {
   const std::string data = Frame() + std::string(10, '\x55') + Frame() + Frame() + Frame();
-  auto s = StreamOf(data);
+  auto s = zmtest::MemoryStreamOf(data);
   std::vector<std::uint8_t> buf(1000);
   ASSERT_EQ(s->Read(buf), 1000);
   std::int32_t carry = 0;
@@ -151,7 +146,7 @@ TEST(MpegInfo, ScanFramesReadsAgainOverJunkAndCarriesCutFrames) {
   EXPECT_EQ(s->GetPosition(), 1010);
 
   // A header cut after 2 bytes: its frame is carried, the stream stays.
-  s = StreamOf(Frame() + Frame());
+  s = zmtest::MemoryStreamOf(Frame() + Frame());
   buf.assign(419, 0);
   ASSERT_EQ(s->Read(buf), 419);
   carry = 0;
@@ -160,7 +155,7 @@ TEST(MpegInfo, ScanFramesReadsAgainOverJunkAndCarriesCutFrames) {
   EXPECT_EQ(s->GetPosition(), 419);
 
   // Junk up to the end with a header whose re-read falls short: the rest is cleared.
-  s = StreamOf(std::string(300, '\x55') + kHeader + std::string(96, '\x55'));
+  s = zmtest::MemoryStreamOf(std::string(300, '\x55') + kHeader + std::string(96, '\x55'));
   buf.assign(400, 0);
   ASSERT_EQ(s->Read(buf), 400);
   carry = 0;

@@ -5,8 +5,12 @@
 namespace zmtest {
 
 zm::TRef<zm::TMemoryStream> MemoryStreamOf(std::string_view bytes) {
+  return MemoryStreamOf(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+zm::TRef<zm::TMemoryStream> MemoryStreamOf(std::span<const std::uint8_t> bytes) {
   auto s = zm::MakeRef<zm::TMemoryStream>();
-  s->Write(zm::TWriteBuffer(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  s->Write(zm::TWriteBuffer(bytes.data(), bytes.size()));
   s->SetPosition(0);
   return s;
 }

@@ -2,6 +2,7 @@
 // Streams and exceptions as plain bytes and text, for tests and benchmarks.
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,7 @@ namespace zmtest {
 
 // A memory stream holding the bytes, at position 0.
 zm::TRef<zm::TMemoryStream> MemoryStreamOf(std::string_view bytes);
+zm::TRef<zm::TMemoryStream> MemoryStreamOf(std::span<const std::uint8_t> bytes);
 // Everything a stream gives from its position on, read in pieces.
 std::string ReadAllBytes(zm::TStream* stream, std::int32_t piece = 4096);
 // The bytes of a memory stream.
