@@ -15,7 +15,7 @@
 #include "ZmLib/Win32/winPrinters.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/zmByteString.h"
-#include "tests/OruLib2/EnvGuard.h"
+#include "tests/support/EnvGuard.h"
 
 namespace oru {
 namespace show_dialogs_test {
@@ -284,7 +284,7 @@ TEST_F(ShowDialogTest, ButtonsTextsAndPrinterFailures) {
 
 TEST_F(ShowDialogTest, SaveThePictureFileOrTheFrame) {
   // The documents folder, where the save dialog starts, is the test's.
-  orutest::TEnvGuard env;
+  zmtest::TEnvGuard env;
   env.Set("XDG_DOCUMENTS_DIR", dir.string());
   // The dialog shows paths as the system writes them.
   const auto shown = [&](const char* name) {

@@ -5,13 +5,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "Platform/PlatFiles.h"
+#include "tests/support/EnvGuard.h"
 
 namespace {
 
@@ -20,17 +20,8 @@ class SpecialFolders : public ::testing::Test {
 protected:
   void SetUp() override {
     for (const char* name :
-         {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_DOCUMENTS_DIR", "SYSTEMROOT", "WINDIR"}) {
-      const char* v = std::getenv(name);
-      saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-      ::unsetenv(name);
-    }
-  }
-  void TearDown() override {
-    for (auto& [name, value] : saved_) {
-      if (value) ::setenv(name.c_str(), value->c_str(), 1);
-      else ::unsetenv(name.c_str());
-    }
+         {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_DOCUMENTS_DIR", "SYSTEMROOT", "WINDIR"})
+      env_.Unset(name);
   }
   static void Set(const char* name, const char* value) { ::setenv(name, value, 1); }
   static std::u16string Folder(int csidl) {
@@ -39,7 +30,7 @@ protected:
   }
 
 private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  zmtest::TEnvGuard env_;  // every variable Set changes is one of these
 };
 
 TEST_F(SpecialFolders, XdgFoldersThenHome) {

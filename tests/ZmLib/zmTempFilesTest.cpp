@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <iterator>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/zmLog.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/FileAPISwap.h"
 #include "tests/support/TempDir.h"
 
@@ -29,19 +29,13 @@ namespace {
 class TempFilesTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (const char* v = std::getenv("TMPDIR")) savedTmpDir_ = v;
-    if (const char* v = std::getenv("XDG_RUNTIME_DIR")) savedRuntimeDir_ = v;
-    ::setenv("TMPDIR", dir_.Path().c_str(), 1);
-    ::setenv("XDG_RUNTIME_DIR", dir_.Path().c_str(), 1);
+    env_.Set("TMPDIR", dir_.Path().string());
+    env_.Set("XDG_RUNTIME_DIR", dir_.Path().string());
     Cleanup();
   }
   void TearDown() override {
     Cleanup();
     plat::SetProcessUserIdForTest(-1);
-    if (savedTmpDir_) ::setenv("TMPDIR", savedTmpDir_->c_str(), 1);
-    else ::unsetenv("TMPDIR");
-    if (savedRuntimeDir_) ::setenv("XDG_RUNTIME_DIR", savedRuntimeDir_->c_str(), 1);
-    else ::unsetenv("XDG_RUNTIME_DIR");
   }
   fs::path Root() const { return dir_.Path() / "TAVREL_TEMP_ROOT"; }
   static fs::path Native(const WideString& p) { return fs::path(plat::NativePath(p)); }
@@ -55,7 +49,7 @@ protected:
     return held;
   }
   zmtest::TTempDir dir_;
-  std::optional<std::string> savedTmpDir_, savedRuntimeDir_;
+  zmtest::TEnvGuard env_;
 };
 
 // The log's lines while it lives.

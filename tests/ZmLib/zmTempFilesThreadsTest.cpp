@@ -9,6 +9,7 @@
 
 #include "Platform/PlatFiles.h"
 #include "ZmLib/zmTempFiles.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/TempDir.h"
 
 using namespace zm;
@@ -16,8 +17,7 @@ using namespace zm;
 TEST(TempFilesThreads, FoldersMadeByManyThreadsAreDistinctAndAllRemoved) {
   constexpr int kThreads = 6, kEach = 5;
   zmtest::TTempDir dir;
-  std::string saved = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
-  ::setenv("TMPDIR", dir.Path().c_str(), 1);
+  zmtest::TEnvGuard env("TMPDIR", dir.Path().c_str());
   Cleanup();
   std::mutex m;
   std::set<WideString> made;
@@ -38,6 +38,4 @@ TEST(TempFilesThreads, FoldersMadeByManyThreadsAreDistinctAndAllRemoved) {
     EXPECT_FALSE(std::filesystem::exists(plat::NativePath(f)));
     EXPECT_FALSE(std::filesystem::exists(plat::NativePath(f + u".lock")));
   }
-  if (saved.empty()) ::unsetenv("TMPDIR");
-  else ::setenv("TMPDIR", saved.c_str(), 1);
 }

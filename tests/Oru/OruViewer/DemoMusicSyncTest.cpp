@@ -26,7 +26,7 @@
 #include "Platform/PlatUtf8.h"
 #include "Platform/Sound/PlatDSound.h"
 #include "ZmLib/Music/zmMusicChannel.h"
-#include "tests/OruLib2/EnvGuard.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/Oru/OruViewer/InProcessPlayer.h"
 #include "tests/support/kit/TempFolder.h"
 #include "tools/DemoShow.h"
@@ -109,7 +109,7 @@ protected:
   // passes Until. Fills frames_ and onsets_ (both relative to the first
   // frame of the reference buffer).
   void Play(std::int64_t from, std::int64_t until) {
-    orutest::TEnvGuard env;
+    zmtest::TEnvGuard env;
     const std::string wav = folder_.File("mix.wav");
     env.Set("ZM_AUDIO", "wav:" + wav);
     env.Unset("ZM_FRAME_STEP_MS");

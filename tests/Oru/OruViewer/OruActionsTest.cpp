@@ -26,7 +26,7 @@
 #include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmTempFiles.h"
 #include "tests/Oru/OruViewer/TestShows.h"
-#include "tests/OruLib2/EnvGuard.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/kit/ShowContainerWriter.h"
 
@@ -572,7 +572,7 @@ TEST_F(Actions, WheelStepsSlidesWithCtrlAndTimeOtherwise) {
   // The engine exists only with an application; its reports are made here
   // on this thread, as the application's loop would deliver them. No sound
   // device: the system's sound library leaks when it finds no card.
-  orutest::TEnvGuard env;
+  zmtest::TEnvGuard env;
   env.Set("ZM_AUDIO", "none");
   TRef<zm::TZmApplication> app = zm::MakeRef<zm::TZmApplication>();
   app->Initialize();

@@ -17,7 +17,7 @@
 #include "ZmLib/zmCommandLine.h"
 #include "ZmLib/zmHookScope.h"
 #include "tests/Oru/OruViewer/TestShows.h"
-#include "tests/OruLib2/EnvGuard.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/kit/ShowContainerWriter.h"
 
@@ -59,7 +59,7 @@ TRef<zm::TImage> FrameImage() {
 
 TEST(PrintAction, FramePrintedOrSavedAndActionsWaitForTheDialog) {
   zmtest::TTempDir dir;
-  orutest::TEnvGuard env;
+  zmtest::TEnvGuard env;
   env.Set("XDG_DOCUMENTS_DIR", dir.Path().string());
   zmtest::TShowContainerWriter c;
   zmtest::TShowProjectWriter show;

@@ -25,6 +25,7 @@
 #include "Platform/User/PlatUserHeadless.h"
 #include "ZmLib/Win32/winPrinters.h"
 #include "tests/Oru/OruViewer/InProcessPlayer.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/kit/ShowBuilder.h"
 
@@ -54,24 +55,6 @@ std::string Hex(std::uint32_t rgb) {
       return ::testing::AssertionFailure() << "got " << Hex(got) << ", want " << Hex(want);
   return ::testing::AssertionSuccess();
 }
-
-class TPdfOutput {
-public:
-  explicit TPdfOutput(const std::string& value) {
-    if (const char* old = std::getenv("ZM_PRINT_PDF")) had_ = true, old_ = old;
-    ::setenv("ZM_PRINT_PDF", value.c_str(), 1);
-  }
-  ~TPdfOutput() {
-    if (had_) ::setenv("ZM_PRINT_PDF", old_.c_str(), 1);
-    else ::unsetenv("ZM_PRINT_PDF");
-  }
-  TPdfOutput(const TPdfOutput&) = delete;
-  TPdfOutput& operator=(const TPdfOutput&) = delete;
-
-private:
-  std::string old_;
-  bool had_ = false;
-};
 
 // The system's printers as a machine without CUPS printers has them: only
 // the "PDF file" printer; the copies each document began with are kept.
@@ -287,7 +270,7 @@ void PrintAndSave(std::uint32_t step) {
   zmtest::TShowBuilder show;
   WriteShow(show, false);
   const std::string pdfPath = (dir.Path() / "page.pdf").string();
-  TPdfOutput output(pdfPath);
+  zmtest::TEnvGuard output("ZM_PRINT_PDF", pdfPath.c_str());
   TCopiesSeen printers;
   pp::TScopedPrintBackend use(printers);
   zm::FiniWinPrinters();

@@ -6,7 +6,7 @@
 
 #include "Platform/PlatFiles.h"
 #include "ZmLib/wpFileStream.h"
-#include "tests/OruLib2/EnvGuard.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -21,7 +21,7 @@ protected:
     if (!programAll_.empty()) std::filesystem::remove_all(programAll_, ec);
   }
   zmtest::TTempDir dir_;
-  orutest::TEnvGuard env_;
+  zmtest::TEnvGuard env_;
   std::filesystem::path programAll_;
 };
 

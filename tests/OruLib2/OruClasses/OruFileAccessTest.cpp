@@ -18,7 +18,7 @@
 #include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
 #include "ZmLib/zmTempFiles.h"
-#include "tests/OruLib2/EnvGuard.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/ZmLib/VectorGraphics/FakeVectorizer.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/kit/JpegWriter.h"
@@ -54,7 +54,7 @@ protected:
   void TearDown() override { SetPathVars(saved_); }
   TPathVarTable saved_;
   zmtest::TTempDir dir_;
-  orutest::TEnvGuard env_;
+  zmtest::TEnvGuard env_;
 };
 
 TEST_F(FileAccess, AccessorReadsThroughTheCallbackWindow) {

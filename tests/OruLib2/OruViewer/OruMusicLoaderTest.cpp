@@ -19,6 +19,7 @@
 #include "ZmLib/zmLog.h"
 #include "tests/OruLib2/OruViewer/OruMusicLoaderTestKit.h"
 #include "tests/ZmLib/Music/MusicPlayerKit.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/TempDir.h"
 
 namespace oru {
@@ -394,13 +395,13 @@ TEST(MusicPlugins, TheProgramsOwnPlugInIsLoadedOncePerProcessWhenTheShowNamesOne
 class TShowCodeMark {
 public:
   explicit TShowCodeMark(const zmtest::TTempDir& dir) : path_(dir.Path() / "show-code-ran") {
-    ::setenv("ZM_SHOW_CODE_RAN", path_.c_str(), 1);
+    env_.Set("ZM_SHOW_CODE_RAN", path_.string());
   }
-  ~TShowCodeMark() { ::unsetenv("ZM_SHOW_CODE_RAN"); }
   bool Ran() const { return std::filesystem::exists(path_); }
 
 private:
   std::filesystem::path path_;
+  zmtest::TEnvGuard env_;
 };
 
 TEST(MusicPlugins, AShowsLibraryIsNeverWrittenOutNorLoaded) {

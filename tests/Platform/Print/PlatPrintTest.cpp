@@ -13,6 +13,7 @@
 #include "Platform/Print/PlatPdf.h"
 #include "Platform/Print/PlatPrintPdfFile.h"
 #include "Platform/Print/PlatPrintRecorder.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/TempDir.h"
 
 // Inside the namespace, so that unity batches see no using-directives.
@@ -318,26 +319,6 @@ TEST(CupsBackend, WithoutAServerThereIsNoPrinterAndNoWait) {
 
 namespace {
 
-// Sets or clears one variable for a test's lifetime.
-class TPdfEnv {
-public:
-  TPdfEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) had_ = true, old_ = old;
-    if (value) ::setenv(name, value, 1);
-    else ::unsetenv(name);
-  }
-  ~TPdfEnv() {
-    if (had_) ::setenv(name_.c_str(), old_.c_str(), 1);
-    else ::unsetenv(name_.c_str());
-  }
-  TPdfEnv(const TPdfEnv&) = delete;
-  TPdfEnv& operator=(const TPdfEnv&) = delete;
-
-private:
-  std::string name_, old_;
-  bool had_ = false;
-};
-
 // The entries of a folder: a temporary file left by a job shows here.
 int PdfFolderEntries(const std::filesystem::path& dir) {
   int n = 0;
@@ -380,26 +361,26 @@ TEST(PdfFilePrinter, ListedLastHidableAndOnlyItsOwnName) {
 TEST(PdfFilePrinter, FileNameFromEnvironmentOrDocumentsFolder) {
   zmtest::TTempDir dir;
   const std::string docs = dir.Path().string();
-  TPdfEnv xdg("XDG_DOCUMENTS_DIR", docs.c_str());
+  zmtest::TEnvGuard xdg("XDG_DOCUMENTS_DIR", docs.c_str());
   {
-    TPdfEnv out("ZM_PRINT_PDF", "/somewhere/out.pdf");
+    zmtest::TEnvGuard out("ZM_PRINT_PDF", "/somewhere/out.pdf");
     EXPECT_EQ(PdfFilePath("Slideshow"), "/somewhere/out.pdf");
   }
-  TPdfEnv out("ZM_PRINT_PDF", nullptr);
+  zmtest::TEnvGuard out("ZM_PRINT_PDF", nullptr);
   EXPECT_EQ(PdfFilePath("Slideshow"), docs + "/Slideshow.pdf");
   EXPECT_EQ(PdfFilePath("a/../b"), docs + "/a_.._b.pdf") << "a title never leaves the folder";
   EXPECT_EQ(PdfFilePath(""), docs + "/Document.pdf");
   EXPECT_EQ(PdfFilePath(".."), docs + "/Document.pdf");
   EXPECT_EQ(PdfFilePath(std::string(1000, 'x')).size(), docs.size() + 1 + 240 + 4);
-  TPdfEnv home("HOME", docs.c_str());
-  TPdfEnv none("XDG_DOCUMENTS_DIR", (docs + "/missing").c_str());
+  zmtest::TEnvGuard home("HOME", docs.c_str());
+  zmtest::TEnvGuard none("XDG_DOCUMENTS_DIR", (docs + "/missing").c_str());
   EXPECT_EQ(PdfFilePath("t"), docs + "/t.pdf") << "the home folder without a documents folder";
 }
 
 TEST(PdfFilePrinter, FileReplacedWholeOnlyWhenTheDocumentEnds) {
   zmtest::TTempDir dir;
   const std::string target = dir.Write("out.pdf", "old");
-  TPdfEnv out("ZM_PRINT_PDF", target.c_str());
+  zmtest::TEnvGuard out("ZM_PRINT_PDF", target.c_str());
   TRecordingPrintBackend rec;
   TPdfFilePrintBackend pdf(rec);
   std::vector<std::uint8_t> px(2 * 2 * 4, 0x80);
@@ -440,14 +421,14 @@ TEST(PdfFilePrinter, UnwritablePlacesFailWithoutHarm) {
   // A folder that is a file, a missing folder, a name that is a folder.
   for (const std::string& bad : {plain + "/out.pdf", dir.Path().string() + "/missing/out.pdf",
                                  dir.Path().string() + "/"}) {
-    TPdfEnv out("ZM_PRINT_PDF", bad.c_str());
+    zmtest::TEnvGuard out("ZM_PRINT_PDF", bad.c_str());
     EXPECT_EQ(pdf.BeginJob(kPdfFilePrinter, "t", nullptr, DefaultGeometry(false)), nullptr) << bad;
   }
   // The name is taken by a folder only when the document ends: it stays one.
   std::filesystem::create_directory(dir.Path() / "taken.pdf");
   const std::string taken = (dir.Path() / "taken.pdf").string();
   dir.Write("taken.pdf/inside", "x");
-  TPdfEnv out("ZM_PRINT_PDF", taken.c_str());
+  zmtest::TEnvGuard out("ZM_PRINT_PDF", taken.c_str());
   auto job = pdf.BeginJob(kPdfFilePrinter, "t", nullptr, DefaultGeometry(false));
   ASSERT_NE(job, nullptr);
   ASSERT_TRUE(job->StartPage());
@@ -457,7 +438,7 @@ TEST(PdfFilePrinter, UnwritablePlacesFailWithoutHarm) {
   EXPECT_EQ(dir.Read("plain.txt"), "keep");
   EXPECT_EQ(PdfFolderEntries(dir.Path()), 2) << "no temporary file left";
   // A page the writer cannot make never opens a file.
-  TPdfEnv ok("ZM_PRINT_PDF", (dir.Path() / "fine.pdf").c_str());
+  zmtest::TEnvGuard ok("ZM_PRINT_PDF", (dir.Path() / "fine.pdf").c_str());
   EXPECT_EQ(pdf.BeginJob(kPdfFilePrinter, "t", nullptr, TPageGeometry{}), nullptr);
   EXPECT_EQ(PdfFolderEntries(dir.Path()), 2);
 }

@@ -9,7 +9,7 @@
 
 #include "Platform/PlatSystem.h"
 #include "Platform/Sound/PlatDSound.h"
-#include "tests/OruLib2/EnvGuard.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/TempDir.h"
 
 namespace platdsound_test {
@@ -384,7 +384,7 @@ bool WaitFor(F done) {
 }
 
 TEST(PlatDSoundSinks, ChoiceByEnvironment) {
-  orutest::TEnvGuard env;
+  zmtest::TEnvGuard env;
   zmtest::TTempDir dir;
   for (const char* value : {"none", "NONE", "bogus", "wav:", "null:x"}) {
     env.Set("ZM_AUDIO", value);
@@ -419,7 +419,7 @@ TEST(PlatDSoundSinks, ChoiceByEnvironment) {
 // Devices share one output: the file holds their sum. A released device's
 // rings stop while the others play on.
 TEST(PlatDSoundSinks, WavRecordsTheMixOfAllDevices) {
-  orutest::TEnvGuard env;
+  zmtest::TEnvGuard env;
   zmtest::TTempDir dir;
   const std::string path = (dir.Path() / "mix.wav").string();
   env.Set("ZM_AUDIO", "wav:" + path);
@@ -491,7 +491,7 @@ TEST(PlatDSoundSinks, WavRecordsTheMixOfAllDevices) {
 
 // Without a sound card SDL's dummy driver still opens and paces in real time.
 TEST(PlatDSoundSinks, SdlDummyDriverPlays) {
-  orutest::TEnvGuard env;
+  zmtest::TEnvGuard env;
   env.Set("ZM_AUDIO", "sdl");
   env.Set("SDL_AUDIODRIVER", "dummy");
   for (int round = 0; round < 2; ++round) {  // the audio subsystem starts again after the last sink

@@ -8,7 +8,7 @@
 
 #include "Platform/PlatSystem.h"
 #include "Platform/Sound/PlatDSound.h"
-#include "tests/OruLib2/EnvGuard.h"
+#include "tests/support/EnvGuard.h"
 
 namespace platdsound_threads_test {
 
@@ -88,7 +88,7 @@ TEST(PlatDSoundThreads, RefillWhileMixingIsGapless) {
 // With the real-time null sink running: one thread keeps a ring filled while
 // the test thread makes, plays, changes and releases buffers under the mixer.
 TEST(PlatDSoundThreads, NullSinkRefillAndReleaseWhilePlaying) {
-  orutest::TEnvGuard env;
+  zmtest::TEnvGuard env;
   env.Set("ZM_AUDIO", "null");
   IDirectSound8* ds = nullptr;
   ASSERT_EQ(DirectSoundCreate8(nullptr, &ds, nullptr), DS_OK);

@@ -23,6 +23,7 @@
 #include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Music/MusicMediaKit.h"
 #include "tests/ZmLib/Music/MusicPlayerKit.h"
+#include "tests/support/EnvGuard.h"
 
 namespace zm_dll_decoders_test {
 
@@ -305,9 +306,10 @@ TEST_F(DllDecoders, LibrariesThatAreNoPlugInsAreRefusedAndWindowsBinariesStandIn
   std::ifstream in(ZM_SHOW_PLUGIN_CANARY, std::ios::binary);
   media_->Write("plugins/elf/oruwma.dll", std::string((std::istreambuf_iterator<char>(in)), {}));
   const std::filesystem::path ran = media_->Path() / "show-code-ran";
-  ::setenv("ZM_SHOW_CODE_RAN", ran.c_str(), 1);
-  EXPECT_TRUE(MakeRef<TDllDec>(media_->Wide("plugins/elf/oruwma.dll"))->Valid());  // the program's own
-  ::unsetenv("ZM_SHOW_CODE_RAN");
+  {
+    zmtest::TEnvGuard mark("ZM_SHOW_CODE_RAN", ran.c_str());
+    EXPECT_TRUE(MakeRef<TDllDec>(media_->Wide("plugins/elf/oruwma.dll"))->Valid());  // the program's own
+  }
   EXPECT_FALSE(std::filesystem::exists(ran));
 }
 

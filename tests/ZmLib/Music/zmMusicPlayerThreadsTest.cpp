@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Music/MusicMediaKit.h"
 #include "tests/ZmLib/Music/MusicPlayerKit.h"
+#include "tests/support/EnvGuard.h"
 
 namespace zm_music_player_threads_test {
 
@@ -26,8 +26,7 @@ using namespace zmtest;
 class MusicPlayerThreads : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (const char* v = std::getenv("ZM_AUDIO")) savedAudio_ = v;
-    ::setenv("ZM_AUDIO", "null", 1);
+    env_.Set("ZM_AUDIO", "null");
     InitDirectSound();
     // This binary starts no audio modules of its own.
     InitConverterFactory();
@@ -44,15 +43,11 @@ protected:
     waveOut_.Restore();
     create8_.Restore();
     converter_.Restore();
-    if (savedAudio_)
-      ::setenv("ZM_AUDIO", savedAudio_->c_str(), 1);
-    else
-      ::unsetenv("ZM_AUDIO");
   }
 
   TMediaDir dir_;
   TRef<TMusicPlayer> player_;
-  std::optional<std::string> savedAudio_;
+  zmtest::TEnvGuard env_;
   zm::THookScope<TCreateWaveOutDeviceProc> waveOut_{CreateWaveOutDeviceHook};
   zm::THookScope<TDirectSoundCreateProc> create8_{DirectSoundCreate8Proc};
   zm::THookScope<TCreateConverterProc> converter_{CreateConverterHook};

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "ZmLib/Music/zmDirectSound.h"
 #include "ZmLib/Music/zmTimerChannel.h"
 #include "ZmLib/zmHookScope.h"
+#include "tests/support/EnvGuard.h"
 
 namespace zm_waveout_threads_test {
 
@@ -64,8 +64,7 @@ struct TCalls {
 class WaveOutThreads : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (const char* v = std::getenv("ZM_AUDIO")) savedAudio_ = v;
-    ::setenv("ZM_AUDIO", "null", 1);
+    env_.Set("ZM_AUDIO", "null");
     InitDirectSound();
     device_ = CreateWaveOutDeviceHook();
   }
@@ -73,14 +72,10 @@ protected:
     device_ = nullptr;
     waveOut_.Restore();
     create8_.Restore();
-    if (savedAudio_)
-      ::setenv("ZM_AUDIO", savedAudio_->c_str(), 1);
-    else
-      ::unsetenv("ZM_AUDIO");
   }
 
   TRef<TWaveOutDevice> device_;
-  std::optional<std::string> savedAudio_;
+  zmtest::TEnvGuard env_;
   zm::THookScope<TCreateWaveOutDeviceProc> waveOut_{CreateWaveOutDeviceHook};
   zm::THookScope<TDirectSoundCreateProc> create8_{DirectSoundCreate8Proc};
 };

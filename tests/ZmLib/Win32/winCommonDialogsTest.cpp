@@ -15,7 +15,7 @@
 #include "ZmLib/zmByteString.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/zmHookScope.h"
-#include "tests/OruLib2/EnvGuard.h"
+#include "tests/support/EnvGuard.h"
 
 namespace zm {
 namespace common_dialogs_test {
@@ -250,7 +250,7 @@ TEST_F(SaveDialogTest, OverwriteNeedsConfirmation) {
 // when neither InitialDir nor FileName names one; and a dialog given no
 // owner is owned by the application's window, placed in the work area.
 TEST_F(SaveDialogTest, BareNameGoesToTheFolderShownAndTheApplicationOwns) {
-  orutest::TEnvGuard env;
+  zmtest::TEnvGuard env;
   env.Set("XDG_DOCUMENTS_DIR", dir.string());
   const WideString docs = IncludeTrailingBackslash(WideString(plat::FromNativePath(dir.string())));
 

@@ -13,30 +13,13 @@
 #include "Platform/Print/PlatPrintPdfFile.h"
 #include "Platform/Print/PlatPrintRecorder.h"
 #include "ZmLib/Win32/winPrinters.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/TempDir.h"
 
 // Inside the namespace, so that unity batches see no using-directives.
 namespace zm {
 namespace {
 namespace pp = plat::print;
-
-class TPdfOutputVar {
-public:
-  explicit TPdfOutputVar(const std::string& value) {
-    if (const char* old = std::getenv("ZM_PRINT_PDF")) had_ = true, old_ = old;
-    ::setenv("ZM_PRINT_PDF", value.c_str(), 1);
-  }
-  ~TPdfOutputVar() {
-    if (had_) ::setenv("ZM_PRINT_PDF", old_.c_str(), 1);
-    else ::unsetenv("ZM_PRINT_PDF");
-  }
-  TPdfOutputVar(const TPdfOutputVar&) = delete;
-  TPdfOutputVar& operator=(const TPdfOutputVar&) = delete;
-
-private:
-  std::string old_;
-  bool had_ = false;
-};
 
 // A binary PPM (P6, 8-bit) as rows of R, G, B.
 struct TPpm {
@@ -90,7 +73,7 @@ struct PdfPrinterFixture : ::testing::Test {
 
 TEST_F(PdfPrinterFixture, SlidePictureLandsFittedOnTheFilesPage) {
   const std::string out = (dir.Path() / "slide.pdf").string();
-  TPdfOutputVar var(out);
+  zmtest::TEnvGuard var("ZM_PRINT_PDF", out.c_str());
   ASSERT_EQ(printer->PrinterCount(), 1);
   EXPECT_EQ(printer->PrinterText(0), pp::kPdfFilePrinter);
   EXPECT_EQ(printer->GetPrinterIndex(), 0) << "the only printer is the default";
@@ -148,7 +131,7 @@ TEST_F(PdfPrinterFixture, FailedPrintsLeaveAnEarlierFileWhole) {
   std::vector<std::uint32_t> px(8 * 8, 0x00808080);
   {
     // A damaged picture aborts the document.
-    TPdfOutputVar var(keep);
+    zmtest::TEnvGuard var("ZM_PRINT_PDF", keep.c_str());
     plat::BITMAPINFO bad = PdfTestDib(8, 8);
     bad.bmiHeader.biBitCount = 7;
     printer->PrintBitmap(px.data(), bad, "bad");
@@ -157,7 +140,7 @@ TEST_F(PdfPrinterFixture, FailedPrintsLeaveAnEarlierFileWhole) {
   {
     // A folder that cannot be written: the document never starts, the
     // printing layer reports nothing and is ready for the next one.
-    TPdfOutputVar var(keep + "/inside.pdf");
+    zmtest::TEnvGuard var("ZM_PRINT_PDF", (keep + "/inside.pdf").c_str());
     printer->PrintBitmap(px.data(), PdfTestDib(8, 8), "unwritable");
     EXPECT_FALSE(printer->Printing());
     std::error_code ec;
@@ -167,7 +150,7 @@ TEST_F(PdfPrinterFixture, FailedPrintsLeaveAnEarlierFileWhole) {
   int entries = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path())) ++entries;
   EXPECT_EQ(entries, 1) << "no temporary file left";
-  TPdfOutputVar var(keep);
+  zmtest::TEnvGuard var("ZM_PRINT_PDF", keep.c_str());
   printer->PrintBitmap(px.data(), PdfTestDib(8, 8), "good");
   EXPECT_EQ(dir.Read("keep.pdf").rfind("%PDF-", 0), 0u);
 }

@@ -6,6 +6,7 @@
 
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Win32/SysObj2.h"
+#include "tests/support/EnvGuard.h"
 
 using namespace zm;
 
@@ -91,10 +92,9 @@ TEST(Version, ClassesAndLanguageNames) {
 }
 
 TEST(Environment, ExpandsKnownNamesOnly) {
-  ::setenv("ZM_TEST_VAR", "value", 1);
+  zmtest::TEnvGuard env("ZM_TEST_VAR", "value");
   EXPECT_EQ(ExpandEnvStrings(u"a%ZM_TEST_VAR%b"), u"avalueb");
   EXPECT_EQ(ExpandEnvStrings(u"%zm_test_var%"), u"value");  // names ignore case
   EXPECT_EQ(ExpandEnvStrings(u"%ZM_NO_SUCH_VAR%x"), u"%ZM_NO_SUCH_VAR%x");
   EXPECT_EQ(ExpandEnvStrings(u"100% sure"), u"100% sure");
-  ::unsetenv("ZM_TEST_VAR");
 }

@@ -6,10 +6,18 @@
 #include <utility>
 #include <vector>
 
-namespace orutest {
+namespace zmtest {
 
 class TEnvGuard {
 public:
+  TEnvGuard() = default;
+  // One variable set to Value, or unset when Value is nil.
+  TEnvGuard(const char* name, const char* value) {
+    if (value) Set(name, value);
+    else Unset(name);
+  }
+  TEnvGuard(const TEnvGuard&) = delete;
+  TEnvGuard& operator=(const TEnvGuard&) = delete;
   ~TEnvGuard() {
     for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
       if (it->second) ::setenv(it->first.c_str(), it->second->c_str(), 1);
@@ -33,4 +41,4 @@ private:
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
-}  // namespace orutest
+}  // namespace zmtest
