@@ -10,23 +10,13 @@
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpUnicode.h"
 #include "ZmLib/zmHookScope.h"
+#include "tests/support/kit/StreamBytes.h"
 
 using namespace zm;
 
 namespace {
 
-// A memory stream that counts its disposals.
-class TCountedStream : public TMemoryStream {
-public:
-  explicit TCountedStream(int* disposed) : disposed_(disposed) {}
-  void Dispose() override {
-    ++*disposed_;
-    TMemoryStream::Dispose();
-  }
-
-private:
-  int* disposed_;
-};
+using zmtest::TCountedStream;
 
 // A source of the test format: the bytes "TFS", then frame count, width
 // and height (one byte each). It only opens; it has no frames to give.

@@ -15,6 +15,7 @@
 #include "tests/ZmLib/Graphics/GifSuiteKit.h"
 #include "tests/support/Capture.h"
 #include "tests/support/TestData.h"
+#include "tests/support/kit/StreamBytes.h"
 
 using namespace zm;
 
@@ -104,18 +105,7 @@ Bytes MakeGif(int sw, int sh, const std::vector<TFrame>& frames, int loop = 0, i
   return b;
 }
 
-// A memory stream that counts its disposals.
-class TCountedStream : public TMemoryStream {
-public:
-  explicit TCountedStream(int* disposed) : disposed_(disposed) {}
-  void Dispose() override {
-    ++*disposed_;
-    TMemoryStream::Dispose();
-  }
-
-private:
-  int* disposed_;
-};
+using zmtest::TCountedStream;
 
 template <class S = TMemoryStream, class... A>
 S* NewStream(const Bytes& b, A... args) {

@@ -10,6 +10,19 @@
 
 namespace zmtest {
 
+// A memory stream that counts its disposals in *Disposed (when given).
+class TCountedStream : public zm::TMemoryStream {
+public:
+  explicit TCountedStream(int* disposed) : disposed_(disposed) {}
+  void Dispose() override {
+    if (disposed_) ++*disposed_;
+    zm::TMemoryStream::Dispose();
+  }
+
+private:
+  int* disposed_;
+};
+
 // A memory stream holding the bytes, at position 0.
 zm::TRef<zm::TMemoryStream> MemoryStreamOf(std::string_view bytes);
 zm::TRef<zm::TMemoryStream> MemoryStreamOf(std::span<const std::uint8_t> bytes);

@@ -11,6 +11,7 @@
 #include "ZmLib/Graphics/zmPixelFormat.h"
 #include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Graphics/Video/VideoMediaKit.h"
+#include "tests/support/kit/StreamBytes.h"
 
 using namespace zm;
 using namespace zmtest;
@@ -19,17 +20,7 @@ namespace {
 
 TPixelFormat* Format(const char* name) { return PixelFormatByName(TByteString(name)); }
 
-class TCountedStream : public TMemoryStream {
-public:
-  explicit TCountedStream(int* disposed) : disposed_(disposed) {}
-  void Dispose() override {
-    if (disposed_) ++*disposed_;
-    TMemoryStream::Dispose();
-  }
-
-private:
-  int* disposed_;
-};
+using zmtest::TCountedStream;
 
 // A picture of plain planes: three 8-bit ones, or one packed plane.
 class TPlainImage : public TYUVImage {
