@@ -64,6 +64,9 @@ void TModuleRunner::Start(const std::vector<TModule>& modules) {
 }
 
 void TModuleRunner::Stop() noexcept {
+  // A worker still ending (a decode in flight when its owner let it go) may
+  // use any module's state: it ends before the first module goes.
+  if (!started_.empty()) WaitForActiveThreads(10000);
   while (!started_.empty()) {
     TModule m = started_.back();
     started_.pop_back();
