@@ -1,5 +1,6 @@
 #include "ZmLib/zmLog.h"
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 
@@ -243,7 +244,10 @@ void WriteStartBanner(TLog* log) {
   const WideString rule(64, u'=');
   log->Log(u"");
   log->Log(rule);
-  log->Log(u"Program : " + ProgramFile);
+  // The path as the system writes it, with "/" between folders.
+  WideString program = ProgramFile;
+  std::replace(program.begin(), program.end(), u'\\', u'/');
+  log->Log(u"Program : " + program);
   log->Log(u"started : " + SystemTimeToStr(gStartDate));
   log->Log(rule);
 }

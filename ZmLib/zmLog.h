@@ -121,6 +121,7 @@ void LogElapsed(const WideString& text, std::uint32_t t, const WideString& suffi
 const TSystemTime& LogStartDate();
 std::uint32_t LogStartMs();
 
+// The start banner names the program by its path with "/" between folders.
 void WriteStartBanner(TLog* log);
 void WriteStopBanner(TLog* log);
 

@@ -119,11 +119,15 @@ TEST(Log, Banners) {
   log->Prefix = u"> ";
   log->ShowThreadId = true;
   log->ShowTime = true;
+  // The program's path as the system writes it, not in the "\" form kept for paths.
+  const WideString savedProgram = ProgramFile;
+  ProgramFile = u"\\opt\\show\\play";
   WriteStartBanner(log.get());
+  ProgramFile = savedProgram;
   // Untagged, and the tags are back on afterwards.
   EXPECT_TRUE(log->ShowThreadId && log->ShowTime);
   const std::string rule = "> " + std::string(64, '=');
-  EXPECT_EQ(log->Lines, (std::vector<std::string>{"> ", rule, "> Program : " + plat::ToUtf8(ProgramFile),
+  EXPECT_EQ(log->Lines, (std::vector<std::string>{"> ", rule, "> Program : /opt/show/play",
                                                   "> started : " + plat::ToUtf8(SystemTimeToStr(LogStartDate())),
                                                   rule}));
   log->Lines.clear();
