@@ -252,9 +252,17 @@ TEST_F(TabEnv, ClassicTabBitmapsAndMetrics) {
   EXPECT_TRUE(theme->DrawTab("s", nbAlone, 0, -5, 0).Bitmap);
   EXPECT_TRUE(theme->DrawArrow("s", 1, 0, 0).Bitmap);
   EXPECT_TRUE(theme->DrawPage(-1, 3).Bitmap);
+  // The page leaves 22 pixels for the strip (16 here), more when a tall
+  // font makes the strip higher, on the side the tabs are on.
+  EXPECT_EQ(theme->GetPageRect(200, 150, 0), (TRect{6, 26, 194, 144}));
+  EXPECT_EQ(theme->GetPageRect(200, 150, 1), (TRect{6, 4, 194, 122}));
+  captionText.Set(&zmtest::FixedText<24, 6>);  // tabs 34 high, the strip 36
+  EXPECT_EQ(theme->GetPageRect(200, 150, 0), (TRect{6, 40, 194, 144}));
+  EXPECT_EQ(theme->GetPageRect(200, 150, 1), (TRect{6, 4, 194, 108}));
   // Without a text measure the tab is 22 high.
   captionText.Set(nullptr);
   EXPECT_EQ(theme->GetTabHeight(), 22);
+  EXPECT_EQ(theme->GetPageRect(200, 150, 0).Top, 28);
 }
 
 TEST_F(TabEnv, VisualStyleThemeFallsBackToClassic) {
@@ -278,9 +286,9 @@ TEST_F(TabEnv, AutoSizeBottomTabsAndCreation) {
   child->SetPosition(10, 5);
   child->SetSize(90, 75);
   tabs->SetAutoSizeFlags(asWidth | asHeight);
-  // Margins: 12 across, 6 + 4 + strip 16 down.
+  // Margins: 12 across, 6 + 4 + 22 for the strip (16 high) down.
   EXPECT_EQ(tabs->Width(), 100 + 12);
-  EXPECT_EQ(tabs->Height(), 80 + 26);
+  EXPECT_EQ(tabs->Height(), 80 + 32);
   child->SetSize(1, 1);
   tabs->AutoSize();
   EXPECT_EQ(tabs->Width(), 50);
