@@ -161,6 +161,13 @@ TParamRef ParseParamRef(const WideString& name) {
     ref.Group = g;
     return ref;
   }
+  // A parameter's time is the time of its group.
+  const std::size_t n = name.size();
+  if (dot != WideString::npos && n > dot + 2 && name[n - 2] == u'.' && (name[n - 1] == u'T' || name[n - 1] == u't')) {
+    const TParamRef field = ParseParamRef(name.substr(0, n - 2));
+    if (field.Param >= 0) ref.Group = field.Group;
+    return ref;
+  }
   const TGroupRange r = kGroupRanges[static_cast<std::size_t>(g)];
   for (std::int32_t i = r.First; i < r.End; ++i)
     if (zm::SameText(name, KeyFrameParams[static_cast<std::size_t>(i)].Name)) {

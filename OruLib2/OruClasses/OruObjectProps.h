@@ -62,8 +62,9 @@ WideString OruObjectTypeName(std::int32_t type);       // empty for unknown code
 // The group bits an object of the type keeps.
 std::uint8_t KeyFrameGroupMaskFor(std::int32_t objectType);
 
-// A parameter ("Pos.X", "Opacity") or the time of a group ("Pos.T"),
-// group part without letter case.
+// A parameter ("Pos.X", "Opacity") or the time of a group: the group's
+// name or one of its parameters' names followed by ".T" ("Pos.T",
+// "Pos.X.T", "Frame.S.T"); group part without letter case.
 struct TParamRef {
   std::int32_t Group = -1;
   std::int32_t Param = -1;  // -1 for a group's time

@@ -76,7 +76,10 @@ TEST(OruObjectPropsTables, ChecksNamesAndReferences) {
   } cases[] = {{u"pos.x", 1, 1}, {u"Pos.T", 1, -1},    {u"color.t", 6, -1}, {u"Opacity", 0, 0},
                {u"Frame.S", 7, 12}, {u"Angle.Y", 3, 8}, {u"Pos", -1, -1},   {u"Pos.Q", -1, -1},
                {u"Foo.X", -1, -1},  {u"Pos.X.Y", -1, -1}, {u"Scale.X", 2, 4}, {u"", -1, -1},
-               {u"Pos.Angle", -1, -1}, {u".T", -1, -1}};
+               {u"Pos.Angle", -1, -1}, {u".T", -1, -1},
+               // A parameter's time is its group's; only real parameters have one.
+               {u"Pos.X.T", 1, -1}, {u"frame.s.t", 7, -1}, {u"Opacity.T", 0, -1}, {u"Pos.Q.T", -1, -1},
+               {u"Pos.X.Y.T", -1, -1}, {u"Pos.T.T", -1, -1}, {u"Pos..T", -1, -1}, {u"Foo.X.T", -1, -1}};
   for (const Case& c : cases) {
     const oru::TParamRef r = oru::ParseParamRef(c.Name);
     EXPECT_EQ(r.Group, c.Group) << zm::UTF8Encode(c.Name).Str();
@@ -285,6 +288,27 @@ TEST(OruObjectProps, ModifiersChangeValuesAsTheShowPlays) {
   d.Props.reset();
   EXPECT_EQ(held->Owner(), nullptr);
   EXPECT_EQ(held->MapValue(1), 0);
+}
+
+// Every field's time ("Pos.X.T", "Frame.S.T" ...) resolves through the object
+// itself to the time of that field's group: here the group of the field has
+// a key frame of its own at 2000, so its time at 2500 is 0.5 while every
+// other group is at 0.75. Groups are updated in order, so a formula reads a
+// later group's time as of the update before: the time is updated twice.
+TEST(OruObjectProps, ModifiersReadTheTimeOfEachField) {
+  for (const oru::TKeyFrameParamInfo& field : KeyFrameParams) {
+    const std::string name = zm::UTF8Encode(field.Name).Str();
+    const std::string mod = "object m:Mod\r\ndst=Angle\r\nfn=" + name + ".T\r\nend\r\n";
+    const std::string own = "grps=" + std::to_string(1 << field.Group) + "\r\n";
+    PropsDoc d = LoadProps("Image", Key(1000, "", mod) + Key(2000, own, mod) + Key(3000, "", mod));
+    const auto* kf = d.Props->KeyFrames().Items[0];
+    ASSERT_EQ(kf->ParamMods(oru::kParamAngle).size(), 1u) << name;
+    EXPECT_FALSE(kf->ParamMods(oru::kParamAngle)[0]->NotPrepared()) << name;
+    d.Props->UpdateAtTime(2500, false);
+    d.Props->UpdateAtTime(2500, false);
+    EXPECT_NEAR(d.Props->RawParam(oru::kParamAngle), 0.5, 1e-12) << name;
+    EXPECT_NEAR(d.Props->GroupTime(field.Group == 0 ? 1 : 0), 0.75, 1e-12) << name;
+  }
 }
 
 // Each slide's properties belong to one thread, but their formulas share the
