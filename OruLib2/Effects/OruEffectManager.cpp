@@ -1,7 +1,10 @@
 #include "OruLib2/Effects/OruEffectManager.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "ZmLib/Text/zmWideStringUtils.h"
 #include "ZmLib/Win32/winSysUtils.h"
@@ -269,6 +272,60 @@ void TEffectProp::WriteBackgroundKeys(TIniList* target) const {
   if (owner_) {
     target->GetOrAdd(u"opt_scr_width")->SetInt(owner_->GetScreenWidth());
     target->GetOrAdd(u"opt_scr_height")->SetInt(owner_->GetScreenHeight());
+  }
+}
+
+namespace {
+
+bool IsUserPropName(const TByteString& name) {
+  const std::string& n = name.Str();
+  auto same = [&n](std::string_view word, std::size_t length) {
+    if (length > n.size()) return false;
+    for (std::size_t i = 0; i < length; ++i)
+      if (std::tolower(static_cast<unsigned char>(n[i])) != word[i]) return false;
+    return true;
+  };
+  if (n.size() == 12 && same("sectionfield", 12)) return true;
+  if (n.size() == 9 && same("userprops", 9)) return true;
+  if (n.size() < 5 || !same("prop", 4)) return false;
+  return std::all_of(n.begin() + 4, n.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+void TEffectProp::CopyUserProps(TIniList* target) const {
+  if (!target) return;
+  // Copies are taken before the target changes: it may hold the source.
+  std::vector<TRef<TIniItem>> copies;
+  std::vector<std::string> names;
+  auto collect = [&](const TIniList* from) {
+    if (!from) return;
+    for (std::int32_t i = 0; i < from->Count(); ++i) {
+      const TIniItem* item = from->Get(i);
+      if (!item || !IsUserPropName(item->Name())) continue;
+      std::string key = item->Name().Str();
+      std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+      if (std::find(names.begin(), names.end(), key) != names.end()) continue;
+      names.push_back(std::move(key));
+      // A key named twice: the one the object answers for the name.
+      const TIniItem* effective = item;
+      if (!item->IsList())
+        if (const TIniItem* found = from->FindBytes(item->Name()); found && !found->IsList()) effective = found;
+      copies.push_back(TRef<TIniItem>::Adopt(effective->Clone()));
+    }
+  };
+  collect(object_.get());
+  if (IsReference())
+    if (const TEffectProp* ref = Referenced()) collect(ref->Object());
+  if (copies.empty()) return;
+  TIniObject* root = GetRootSection(target);
+  if (!root) return;
+  for (TRef<TIniItem>& copy : copies) {
+    // Keys and object blocks of the name alike.
+    const TByteString& name = copy->Name();
+    for (std::int32_t i = root->Count() - 1; i >= 0; --i)
+      if (const TIniItem* old = root->Get(i); old && old->Name().CompareText(name) == 0) root->Delete(i);
+    if (root->Add(copy.get())) copy.Detach();
   }
 }
 

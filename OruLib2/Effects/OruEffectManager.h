@@ -147,6 +147,14 @@ public:
   // manager's screen size as "opt_scr_width" and "opt_scr_height".
   void WriteBackgroundKeys(zm::TIniList* target) const;
 
+  // Copies the effect's user properties ("sectionfield", "userprops" and
+  // "prop" followed by a number; keys or object blocks, letter case
+  // ignored) into target's "Root" container (made when missing): the own
+  // object's first, then, for a reference, the referenced entry's that it
+  // lacks. Each lands once: one of the same name already in the container
+  // is replaced. Nothing happens when there are none.
+  void CopyUserProps(zm::TIniList* target) const;
+
 private:
   const std::vector<WideString>& OwnKeyNames() const;
 

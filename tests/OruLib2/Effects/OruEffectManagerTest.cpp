@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -142,6 +144,83 @@ TEST_F(EffectManager, SubDefinitions) {
   EXPECT_EQ(custom->SubDefinitionSection(1, false), nullptr);
   zm::TIniSection* made = custom->SubDefinitionSection(1, true);  // made on request
   EXPECT_EQ(made, ini_->FindSection(u"effect_two"));
+}
+
+TEST(EffectUserProps, CopiedIntoTheRootContainerOnceEach) {
+  TRef<TIniFile> f = Doc(R"([main]
+object TheEffect:AnEffect
+  object page:AnEffect
+    userprops=3
+    prop1=main one
+    prop2=main two
+    Prop10=ten
+    property=no
+    prop=no
+    prop2x=no
+    object SectionField:Field
+      name=Pos
+    end
+  end
+end
+[Times]
+opt_slidescount=1
+[Slide1]
+object TheEffect:AnEffect
+  ref=page
+  PROP1=own one
+  prop1=second of the name
+  caption=no
+end
+[Target]
+object Root:Other
+  prop1=not the container
+end
+object Root:Container
+  prop2=old
+  prop2=older
+  keep=1
+end
+)");
+  TRef<TORUEffectManager> m = zm::MakeRef<TORUEffectManager>(f.get(), 0, 0);
+  TEffectProp* slide = m->GetEffect(0);
+  ASSERT_NE(slide, nullptr);
+  zm::TIniSection* target = f->FindSection(u"Target");
+  // Copying twice changes nothing more: each property is there once.
+  for (int pass = 0; pass < 2; ++pass) {
+    slide->CopyUserProps(target);
+    zm::TIniObject* root = target->FindObjectOfType(u"Root", u"Container");
+    ASSERT_NE(root, nullptr);
+    std::vector<std::string> names;
+    for (std::int32_t i = 0; i < root->Count(); ++i) names.push_back(root->Get(i)->Name().Str());
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+      return zm::TByteString(a).CompareText(zm::TByteString(b)) < 0;
+    });
+    EXPECT_EQ(names, (std::vector<std::string>{"keep", "prop1", "Prop10", "prop2", "SectionField", "userprops"}))
+        << pass;
+    // The slide's own value (the one its object answers for the name) wins
+    // over the entry's; the entry's replace what was there.
+    EXPECT_EQ(root->ReadString(u"prop1"), u"second of the name");
+    EXPECT_EQ(root->ReadString(u"prop2"), u"main two");
+    EXPECT_EQ(root->ReadString(u"userprops"), u"3");
+    zm::TIniObject* field = root->FindObject(u"sectionfield");
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->ReadString(u"name"), u"Pos");
+  }
+  // The other "Root" object is not the container.
+  EXPECT_EQ(target->FindObjectOfType(u"Root", u"Other")->ReadString(u"prop1"), u"not the container");
+  // A target without a container gets one; no user properties, nothing made.
+  zm::TIniSection* fresh = f->GetOrAddSection(u"Fresh");
+  m->FindMainEntry(u"page")->CopyUserProps(fresh);
+  ASSERT_NE(fresh->FindObjectOfType(u"Root", u"Container"), nullptr);
+  EXPECT_EQ(fresh->FindObjectOfType(u"Root", u"Container")->ReadString(u"prop1"), u"main one");
+  zm::TIniSection* empty = f->GetOrAddSection(u"Empty");
+  m->GetMainEntry(m->GetMainEntryCount() - 1)->CopyUserProps(empty);
+  EXPECT_EQ(empty->FindObject(u"Root"), nullptr);
+  slide->CopyUserProps(nullptr);
+  // Copied into the effect's own object, the properties are copies.
+  slide->CopyUserProps(slide->Object());
+  EXPECT_EQ(slide->Object()->ReadString(u"prop1"), u"second of the name");
+  EXPECT_EQ(GetRootSection(slide->Object())->ReadString(u"prop1"), u"second of the name");
 }
 
 TEST(EffectVideoClips, DeepNestingIsWalkedWithoutRecursion) {
