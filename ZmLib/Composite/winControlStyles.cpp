@@ -3,6 +3,7 @@
 #include "Platform/Gdi/PlatGdi.h"
 #include "Platform/User/PlatUser.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
 #include "ZmLib/zmHookScope.h"
 
 namespace zm {
@@ -17,9 +18,12 @@ THookInstall<TCreateFocusHelperProc> gWinFocusHelper;
 
 TColor24 Sys24(std::int32_t index) { return ColorRefToColor24(SysColor(index)); }
 
-// The system message font. The window layer has no SPI_GETNONCLIENTMETRICS
-// yet; until it has, the classic message font stands in.
-TFontParams SystemMessageFont() { return MakeFontParams(u"Tahoma", 0, false, 8, {}, {}); }
+// The system message font (face, size and style; the colours are set by the
+// caller).
+TFontParams SystemMessageFont() {
+  const TFontParams system = GetDefaultFontParams();
+  return MakeFontParams(system.Name, system.Style, false, system.Size, {}, {});
+}
 }  // namespace
 
 std::int32_t HScrollArrowWidth = 17, HScrollHeight = 17, VScrollWidth = 17, VScrollArrowHeight = 17;
@@ -105,7 +109,9 @@ std::int32_t KeyRepeatDelayFor(std::int32_t d) { return 250 + d * 750 / 3; }
 std::int32_t KeyRepeatIntervalFor(std::int32_t s) { return (31 - s) * 12 + 32; }
 
 void ReadKeyboardSettings() {
-  // No GetCaretBlinkTime in the window layer yet: the blink time keeps its value.
+  // 0 (the call failed) leaves the blink time as it was.
+  if (const plat::UINT blink = plat::GetCaretBlinkTime(); blink > 0 && blink <= 0x7FFFFFFF)
+    CaretBlinkTime = std::int32_t(blink);
   int v = 0;
   if (plat::SystemParametersInfoA(plat::SPI_GETKEYBOARDDELAY, 0, &v, 0) && v >= 0 && v <= 3)
     KeyRepeatDelay = KeyRepeatDelayFor(v);

@@ -5,6 +5,7 @@
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Composite/winControlStyles.h"
 #include "ZmLib/Composite/winThemes2.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
 #include "ZmLib/Win32/winFileAPI.h"
 #include "ZmLib/zmHookScope.h"
 #include "tests/support/HeadlessApp.h"
@@ -206,6 +207,12 @@ TEST(WinControlStyles, RefreshReadsTheSystem) {
   EXPECT_EQ(s->MixedColor, BlendColor32(s->FaceColor, s->WindowColor, 176));
   EXPECT_TRUE(s->DefaultFont.HasBackground);
   EXPECT_EQ(s->SelectionFont.Font.BackColor, ColorRefToColor24(plat::GetSysColor(13)));
+  // The control font is the system's message font, in points at the screen's density.
+  plat::NONCLIENTMETRICSW m;
+  ASSERT_TRUE(plat::SystemParametersInfoW(plat::SPI_GETNONCLIENTMETRICS, sizeof m, &m, 0));
+  EXPECT_EQ(s->Font.Font.Name, std::u16string(m.lfMessageFont.lfFaceName));
+  EXPECT_FLOAT_EQ(s->Font.Font.Size, float(-m.lfMessageFont.lfHeight * 72.0 / ScreenPixelsPerInchY()));
+  EXPECT_EQ(s->DefaultFont.Font.Size, s->Font.Font.Size);
   EXPECT_EQ(VScrollWidth, plat::GetSystemMetrics(plat::SM_CXVSCROLL));
   ASSERT_TRUE(s->FocusPattern);
   TBitmap* b = s->FocusPattern->GetBitmap();
@@ -223,7 +230,9 @@ TEST(WinControlStyles, KeyboardSettings) {
   EXPECT_EQ(KeyRepeatDelayFor(3), 1000);
   EXPECT_EQ(KeyRepeatIntervalFor(31), 32);
   EXPECT_EQ(KeyRepeatIntervalFor(0), 404);
+  CaretBlinkTime = 1;
   ReadKeyboardSettings();
+  EXPECT_EQ(CaretBlinkTime, std::int32_t(plat::GetCaretBlinkTime()));
   int d = 0, sp = 0;
   plat::SystemParametersInfoA(plat::SPI_GETKEYBOARDDELAY, 0, &d, 0);
   plat::SystemParametersInfoA(plat::SPI_GETKEYBOARDSPEED, 0, &sp, 0);
