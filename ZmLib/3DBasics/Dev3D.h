@@ -202,6 +202,10 @@ public:
   virtual bool SetBounds(const TRect& bounds, const TPoint& screenOrigin, bool fullScreen);
   // True here; window-backed devices ask their window.
   virtual bool IsActive();
+  // The repaint event: called when the device's picture must be drawn again
+  // (the host panel was painted, a renderer was made). Nothing here;
+  // devices with an owner that draws them pass it on.
+  virtual void Repaint() {}
 
   HWND Window() const { return window_; }
   TRect Bounds() const;

@@ -306,6 +306,8 @@ public:
   void SetOnRefresh(TRefreshCallback callback);
   // Runs the refresh callback when one is set.
   void Refresh();
+  // The device's repaint event is its refresh.
+  void Repaint() override { Refresh(); }
   // Sets the bounds from the form: its client area and client origin.
   void UpdateFromForm();
 

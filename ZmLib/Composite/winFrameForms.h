@@ -166,7 +166,7 @@ public:
   bool IsActive() override;
   // The repaint event (the host panel's WM_PAINT and renderer creation call it).
   std::function<void(TWinDevice* device)> OnRepaint;
-  void Repaint() {
+  void Repaint() override {
     if (OnRepaint) OnRepaint(this);
   }
 };

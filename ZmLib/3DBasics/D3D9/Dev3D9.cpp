@@ -493,7 +493,7 @@ bool T3DEngine9::InternalCreateRenderer(TDrawDevice* device, const T3DDisplayMod
     r->stateBuffer_ = vb;
   }
   r->SetState(rsReady);
-  if (auto* form = dynamic_cast<TZmFormDevice*>(device)) form->Refresh();
+  device->Repaint();
   return true;
 }
 

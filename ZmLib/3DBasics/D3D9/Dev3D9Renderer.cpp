@@ -508,9 +508,15 @@ bool T3DRenderer9::SetShader(T3DShader* shader) {
     if (ok) ok = Check(d->SetVertexShader(nullptr));
   } else {
     auto* s9 = dynamic_cast<T3DShader9*>(shader);
-    // A shader without a device object (disposed, or another back end's) is
-    // refused by the device as a bad argument.
-    ok = Check(s9 && s9->PixelShader() ? d->SetPixelShader(s9->PixelShader()) : gfx::Result::InvalidCall);
+    // The pixel shader when there is one, else the vertex shader (nil for an
+    // object without one, which the device takes as unbinding it). Another
+    // back end's object is refused as a bad argument.
+    if (!s9)
+      ok = Check(gfx::Result::InvalidCall);
+    else if (s9->PixelShader())
+      ok = Check(d->SetPixelShader(s9->PixelShader()));
+    else
+      ok = Check(d->SetVertexShader(s9->VertexShader()));
   }
   DeviceLostCheck();
   return ok;
@@ -640,8 +646,7 @@ TRef<T3DShader> T3DRenderer9::CreateShader(const TByteString& code, bool vertex)
   const std::span<const std::uint8_t> body(s->code_.Data() + 4, std::size_t(s->code_.Length() - 4));
   gfx::Result r;
   if (vertex) {
-    gfx::Ref<gfx::VertexShader> vs;
-    r = d->CreateVertexShader(body, vs);
+    r = d->CreateVertexShader(body, s->vertexShader_);
   } else {
     r = d->CreatePixelShader(body, s->pixelShader_);
   }

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <utility>
 
+#include "Platform/Gdi/PlatFont.h"
 #include "Platform/User/PlatUser.h"
 #include "ZmLib/3DBasics/D3D9/Dev3D9Renderer.h"
 #include "ZmLib/Application2/zmForms.h"
@@ -315,12 +316,14 @@ bool T3DVertexList9::SetVertices(std::int32_t destIndex, std::span<const T3DVert
 // ---- T3DShader9 ------------------------------------------------------------------------
 
 void T3DShader9::Dispose() {
-  plat::gfx::Ref<plat::gfx::PixelShader> drop;
+  plat::gfx::Ref<plat::gfx::PixelShader> dropPixel;
+  plat::gfx::Ref<plat::gfx::VertexShader> dropVertex;
   {
     T3DLockScope g(Device3DLock());
     if (store_) store_->RemoveResource(this);
     store_ = nullptr;
-    drop = std::move(pixelShader_);
+    dropPixel = std::move(pixelShader_);
+    dropVertex = std::move(vertexShader_);
   }
   T3DShader::Dispose();
 }
@@ -472,13 +475,21 @@ LRESULT TWinPanel::WndProc(UINT msg, WPARAM w, LPARAM l) {
       erase_ = false;
       plat::PAINTSTRUCT ps;
       plat::BeginPaint(Handle(), &ps);
-      if (auto* form = dynamic_cast<TZmFormDevice*>(device)) form->Refresh();
+      if (device) device->Repaint();
       plat::EndPaint(Handle(), &ps);
       return 1;
     }
     case plat::WM_ERASEBKGND:
-      // The device paints the whole panel; only the first paint shows the
-      // panel's own face.
+      // The device paints the whole panel; until its first paint the panel
+      // shows the face colour.
+      if (erase_) {
+        const auto dc = reinterpret_cast<plat::HDC>(w);
+        plat::RECT rc{};
+        plat::GetClientRect(Handle(), &rc);
+        const plat::COLORREF old = plat::SetBkColor(dc, plat::GetSysColor(plat::COLOR_BTNFACE));
+        plat::ExtTextOutW(dc, 0, 0, plat::ETO_OPAQUE, &rc, nullptr, 0, nullptr);
+        if (old != plat::CLR_INVALID) plat::SetBkColor(dc, old);
+      }
       return 1;
     case plat::WM_SETCURSOR:
       return target ? WndAPIClass->SendMessage(target, msg, w, l) : 0;

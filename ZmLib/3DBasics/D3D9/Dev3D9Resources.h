@@ -142,7 +142,8 @@ private:
 };
 
 // A shader made on the device from its code (the 4-byte count, then the
-// shader descriptor); only pixel shaders can be made.
+// shader descriptor): a pixel or a vertex shader, whichever the device made
+// (the software device makes pixel shaders only).
 class T3DShader9 : public T3DShader {
 public:
   void Dispose() override;
@@ -151,6 +152,7 @@ public:
   TDevStore* Store() const;
   // Guarded by the 3D lock; nil after Dispose.
   plat::gfx::PixelShader* PixelShader() const { return pixelShader_.Get(); }
+  plat::gfx::VertexShader* VertexShader() const { return vertexShader_.Get(); }
 
 private:
   friend class T3DRenderer9;
@@ -158,6 +160,7 @@ private:
   TByteString code_;
   bool vertex_ = false;
   plat::gfx::Ref<plat::gfx::PixelShader> pixelShader_;
+  plat::gfx::Ref<plat::gfx::VertexShader> vertexShader_;
   TDevStore* store_ = nullptr;
 };
 

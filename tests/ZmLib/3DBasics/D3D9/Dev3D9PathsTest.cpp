@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Platform/Gfx/GfxDevice.h"
+#include "Platform/Gdi/PlatGdi.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/User/PlatUser.h"
 #include "Platform/User/PlatUserHeadless.h"
@@ -179,6 +180,59 @@ TEST_F(D3D9Paths, PanelPassesMouseAndCursorToTheDeviceWindow) {
   WndAPIClass->SendMessage(p, plat::WM_MOUSEMOVE, 0, xy(1, 1));
   WndAPIClass->SendMessage(p, plat::WM_SETCURSOR, WPARAM(p), 0);
   EXPECT_TRUE(window->Seen.empty());
+}
+
+// A draw device that counts its repaint events.
+class TRepaintCounter : public TDrawDevice {
+public:
+  using TDrawDevice::TDrawDevice;
+  int Repaints = 0;
+  void Repaint() override { ++Repaints; }
+};
+
+TEST_F(D3D9Paths, PanelShowsTheFaceUntilItsFirstPaintAndPaintsThroughTheDevice) {
+  ASSERT_TRUE(engine);
+  auto counter = MakeRef<TRepaintCounter>(window->Handle());
+  counter->SetBounds({10, 20, 74, 68}, {0, 0}, false);
+  device = counter;
+  TRef<T3DRenderer9> r = MakeRenderer(60);
+  ASSERT_TRUE(r);
+  // A new renderer asks its device for a picture.
+  const int made = counter->Repaints;
+  EXPECT_EQ(made, 1);
+  TRef<TWinPanel> panel = FindDeviceObject<TWinPanel>(device.get());
+  ASSERT_TRUE(panel);
+  ASSERT_TRUE(panel->EraseFlag());
+
+  // Erasing paints the whole client area in the face colour.
+  plat::BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(plat::BITMAPINFOHEADER);
+  bi.bmiHeader.biWidth = 64;
+  bi.bmiHeader.biHeight = -48;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  plat::HBITMAP bmp = plat::CreateDIBSection(nullptr, &bi, plat::DIB_RGB_COLORS, &bits, nullptr, 0);
+  ASSERT_NE(bmp, nullptr);
+  plat::HDC dc = plat::CreateCompatibleDC(nullptr);
+  plat::HGDIOBJ old = plat::SelectObject(dc, reinterpret_cast<plat::HGDIOBJ>(bmp));
+  const plat::COLORREF face = plat::GetSysColor(plat::COLOR_BTNFACE);
+  HWND p = panel->Handle();
+  EXPECT_EQ(WndAPIClass->SendMessage(p, plat::WM_ERASEBKGND, WPARAM(dc), 0), 1);
+  EXPECT_EQ(plat::GetPixel(dc, 0, 0), face);
+  EXPECT_EQ(plat::GetPixel(dc, 63, 47), face);
+
+  // The first paint goes to the device; from then on the device's picture
+  // is never erased.
+  WndAPIClass->SendMessage(p, plat::WM_PAINT, 0, 0);
+  EXPECT_EQ(counter->Repaints, made + 1);
+  EXPECT_FALSE(panel->EraseFlag());
+  plat::SetPixel(dc, 0, 0, 0);
+  EXPECT_EQ(WndAPIClass->SendMessage(p, plat::WM_ERASEBKGND, WPARAM(dc), 0), 1);
+  EXPECT_EQ(plat::GetPixel(dc, 0, 0), 0u);
+  plat::SelectObject(dc, old);
+  plat::DeleteDC(dc);
+  plat::DeleteObject(reinterpret_cast<plat::HGDIOBJ>(bmp));
 }
 
 // ---- Release on the UI thread -------------------------------------------------------

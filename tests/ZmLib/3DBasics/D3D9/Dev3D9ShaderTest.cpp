@@ -141,6 +141,15 @@ TEST_F(D3D9ShaderTest, ShaderMadeThroughTheRendererDrawsWithItsConstants) {
   ASSERT_EQ(sys->UnlockRect(), gfx::Result::Ok);
   sys = nullptr;
 
+  // An object without a pixel shader binds its vertex shader, here none:
+  // accepted, and the pixel shader stays bound. Another back end's object
+  // is refused.
+  EXPECT_TRUE(r->SetShader(MakeRef<T3DShader9>().get()));
+  ASSERT_EQ(d->GetPixelShader(bound), gfx::Result::Ok);
+  EXPECT_TRUE(bound);
+  EXPECT_FALSE(r->SetShader(MakeRef<T3DShader>().get()));
+  EXPECT_EQ(r->LastResult(), drInvalidCall);
+
   // nil unbinds; a shader released while bound stays usable to the device.
   EXPECT_TRUE(r->SetShader(nullptr));
   ASSERT_EQ(d->GetPixelShader(bound), gfx::Result::Ok);
