@@ -6,14 +6,17 @@
 #include <utility>
 #include <vector>
 
+#include "OruLib2/OruClasses/OruSlideHost.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "OruLib2/OruClasses/zmStreamUtils.h"
+#include "ZmLib/3DBasics/CustomColorGradeTexture.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
 #include "ZmLib/_MyUtils.h"
 #include "ZmLib/Graphics/winColorManagement.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmHookScope.h"
 
 namespace oru {
 
@@ -23,6 +26,10 @@ TLoadLcmsProc LoadLcmsHook = nullptr;
 bool NoColorManagement = false;
 
 namespace {
+
+// The shared colour tables of the 3D layer follow the program's switch.
+bool ProgramColorManaged() { return !NoColorManagement && ColorManagementEnabled.load(); }
+zm::THookInstall<std::atomic<zm::TColorManagementOnProc>> gColorManagedHook;
 
 constexpr std::int32_t kNameBuckets = 251;
 // More "PathModifiers" entries than this are not read.
@@ -517,6 +524,7 @@ std::int32_t ShowStackDepth() {
 void InitShowLoader() {
   gColorManaged = false;
   gNotColorManaged = false;
+  gColorManagedHook.Install(zm::ColorManagementOnHook, &ProgramColorManaged);
 }
 
 void FiniShowLoader() {
@@ -533,6 +541,7 @@ void FiniShowLoader() {
   current = nullptr;
   while (!stack.empty()) stack.pop_back();
   forced = nullptr;
+  gColorManagedHook.Restore();
 }
 
 }  // namespace oru

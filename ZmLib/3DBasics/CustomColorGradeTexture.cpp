@@ -96,8 +96,14 @@ std::uint32_t YuvGradeEntry(std::int32_t x, std::int32_t y, std::int32_t z) {
   return 0xFF000000u | std::uint32_t(r) << 16 | std::uint32_t(g) << 8 | b;
 }
 
+std::atomic<TColorManagementOnProc> ColorManagementOnHook{nullptr};
+
 TRef<TSysBitmap> GetSharedGradeTable(bool identity, TColorProfile* profile) {
-  if (!profile) profile = CurrentColorProfile();
+  const TColorManagementOnProc managed = ColorManagementOnHook.load();
+  if (managed && !managed())
+    profile = nullptr;
+  else if (!profile)
+    profile = CurrentColorProfile();
   std::optional<WideString> name;
   if (profile) name = profile->Name();
   std::lock_guard<std::mutex> guard(gSharedLock);

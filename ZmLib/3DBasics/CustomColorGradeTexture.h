@@ -11,6 +11,7 @@
 // same table, after the device goes. An object colour filter chain may be
 // laid over the table: over the whole cube, or over row 0 of the strip only
 // (rows 1 to 15 keep the unfiltered ramp).
+#include <atomic>
 #include <cstdint>
 
 #include "ZmLib/3DBasics/CustomTexture.h"
@@ -53,8 +54,14 @@ void FillIdentityStrip32(TSysBitmap* table);
 // an A8R8G8B8 value.
 std::uint32_t YuvGradeEntry(std::int32_t x, std::int32_t y, std::int32_t z);
 
+// Whether colour management is on for the program (its switch lives with
+// the show classes, which fill this at start); nil counts as on.
+using TColorManagementOnProc = bool (*)();
+extern std::atomic<TColorManagementOnProc> ColorManagementOnHook;
+
 // The shared 32 x 1024 A8R8G8B8 cubes: the identity (Identity true) or the
-// YUV-to-RGB cube, one cached cube per kind. A nil profile means the
+// YUV-to-RGB cube, one cached cube per kind. With colour management off the
+// profile is ignored and the cube stays as made. A nil profile means the
 // current display profile. The cube is passed through a transform from
 // sRGB (identity) or "YUVsRGB" (YUV) to the profile when one can be made;
 // it is reused while the profile's name is the one it was made for. Safe

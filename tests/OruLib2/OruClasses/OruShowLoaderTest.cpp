@@ -6,9 +6,11 @@
 #include <optional>
 #include <string>
 
+#include "OruLib2/OruClasses/OruSlideHost.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "OruLib2/OruClasses/zmStreamUtils.h"
 #include "Platform/PlatUtf8.h"
+#include "ZmLib/3DBasics/CustomColorGradeTexture.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
 #include "ZmLib/zmHookScope.h"
 #include "fuzz/ShowLoaderFuzz.h"
@@ -379,6 +381,20 @@ TEST_F(ShowLoaderTest, ColorManagementSettings) {
   ASSERT_TRUE(ContainerWithMain("AdobeRGB"));
   EXPECT_FALSE(DisplayColorProfile());
   EXPECT_TRUE(ShowNotColorManaged());
+}
+
+// The 3D layer's shared colour tables ask the program's switch.
+TEST_F(ShowLoaderTest, SharedColourTablesFollowTheProgramSwitch) {
+  const zm::TColorManagementOnProc managed = zm::ColorManagementOnHook.load();
+  ASSERT_NE(managed, nullptr);
+  EXPECT_TRUE(managed());
+  NoColorManagement = true;
+  EXPECT_FALSE(managed());
+  NoColorManagement = false;
+  ColorManagementEnabled = false;
+  EXPECT_FALSE(managed());
+  ColorManagementEnabled = true;
+  EXPECT_TRUE(managed());
 }
 
 TEST_F(ShowLoaderTest, ProfileFilesAndTheForcedProfile) {

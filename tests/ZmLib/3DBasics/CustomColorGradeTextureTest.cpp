@@ -256,6 +256,34 @@ TEST_F(SharedGradeTable, CachedPerKindByProfileName) {
   EXPECT_EQ(TMarkTransform::gCalls, 3);
 }
 
+namespace {
+bool gManaged = true;
+bool Managed() { return gManaged; }
+}  // namespace
+
+// With colour management switched off the profile is ignored: the cubes
+// stay as made, and switching it on again makes them anew for the profile.
+TEST_F(SharedGradeTable, ColourManagementOffLeavesTheCubesUntransformed) {
+  zm::THookScope<std::atomic<TColorManagementOnProc>> managed{ColorManagementOnHook};
+  managed.Set(&Managed);
+  gManaged = false;
+  TRef<TColorProfile> a = Profile(0x40, u"Monitor A");
+  TRef<TSysBitmap> plain = GetSharedGradeTable(false, a.get());
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(plain->Row32(0)[0], YuvGradeEntry(0, 0, 0));
+  TRef<TSysBitmap> identity = GetSharedGradeTable(true, nullptr);
+  TRef<TSysBitmap> expected = NewTable(PF_A8R8G8B8);
+  FillIdentityCube32(expected.get());
+  EXPECT_EQ(BytesOf(*identity), BytesOf(*expected));
+  EXPECT_EQ(TMarkTransform::gCalls, 0);
+  EXPECT_EQ(GetSharedGradeTable(false, a.get()).get(), plain.get());
+  gManaged = true;
+  TRef<TSysBitmap> managedCube = GetSharedGradeTable(false, a.get());
+  EXPECT_NE(managedCube.get(), plain.get());
+  EXPECT_EQ(managedCube->Row32(0)[0], Argb(0x40, 0, 0));
+  EXPECT_EQ(TMarkTransform::gCalls, 1);
+}
+
 TEST_F(SharedGradeTable, ThreadsAskingTogetherShareOneCube) {
   TRef<TColorProfile> a = Profile(1, u"A");
   std::vector<TRef<TSysBitmap>> got(4);
