@@ -5,6 +5,7 @@
 #include <locale.h>
 #include <wctype.h>
 
+#include <atomic>
 #include <string_view>
 
 #include "Platform/PlatUtf8.h"
@@ -155,15 +156,29 @@ bool IconvToUtf16(const std::string& name, const unsigned char* s, std::size_t n
 
 }  // namespace
 
+namespace {
+std::atomic<std::uint32_t> gAnsiCodePage{kDefaultAnsiCodePage};
+}  // namespace
+
+void SetAnsiCodePage(std::uint32_t codePage) { gAnsiCodePage.store(codePage); }
+std::uint32_t AnsiCodePage() { return gAnsiCodePage.load(); }
+
 bool CodePageToUtf16(std::uint32_t cp, const unsigned char* s, std::size_t n, std::u16string& out) {
   if (n == 0) return true;
   if (!s) return false;
   if (cp == kCodePageAnsi || cp == 3) {
     if (IsValidUtf8(s, n)) {
       out += FromUtf8(std::string_view(reinterpret_cast<const char*>(s), n));
-    } else {
-      Cp1252ToUtf16(s, n, out);
+      return true;
     }
+    const std::uint32_t ansi = AnsiCodePage();
+    // The ANSI page is a Windows page; one that names this call again (or
+    // UTF-8, which the bytes are not) or that cannot be converted reads as
+    // Windows-1252.
+    if (ansi != kCodePageAnsi && ansi != 3 && ansi != kCodePageUtf8 && ansi != 1252 &&
+        IconvToUtf16(IconvName(ansi), s, n, out))
+      return true;
+    Cp1252ToUtf16(s, n, out);
     return true;
   }
   if (cp == kCodePageUtf8) {

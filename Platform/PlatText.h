@@ -18,13 +18,21 @@ constexpr std::uint32_t kCodePageAnsi = 0;  // the system ANSI code page (see be
 constexpr std::uint32_t kCodePageOem = 1;
 constexpr std::uint32_t kCodePageUtf8 = 65001;
 
+// The system ANSI code page: what code page 0 reads text that is not valid
+// UTF-8 in. Windows-1252 until set; the start-up sets it from the locale.
+// Safe to call from several threads.
+constexpr std::uint32_t kDefaultAnsiCodePage = 1252;
+void SetAnsiCodePage(std::uint32_t codePage);
+std::uint32_t AnsiCodePage();
+
 // Decodes bytes in a Windows code page and appends the UTF-16 text to out.
 // Code page 0 (and 3, the thread's ANSI page) is UTF-8 when the bytes are
-// valid UTF-8, else Windows-1252: text files written on Windows read the same
-// on any machine. Bytes that the code page does not define become U+FFFD
-// (Windows-1252 maps its five unused bytes to the control characters of the
-// same value, as Windows does). False, with nothing appended, for a code page
-// that this system cannot convert.
+// valid UTF-8, else the ANSI code page (Windows-1252 when that cannot be
+// converted): text files written on Windows in the language of the user's
+// locale read as they were written. Bytes that the code page does not
+// define become U+FFFD (Windows-1252 maps its five unused bytes to the
+// control characters of the same value, as Windows does). False, with
+// nothing appended, for a code page that this system cannot convert.
 bool CodePageToUtf16(std::uint32_t codePage, const unsigned char* data, std::size_t size, std::u16string& out);
 
 // True when the bytes are well-formed UTF-8 (no over-long forms, no encoded

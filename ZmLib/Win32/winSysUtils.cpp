@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "Platform/PlatSystem.h"
+#include "Platform/PlatText.h"
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/Win32/SysObj2.h"
 
@@ -166,6 +167,37 @@ std::uint32_t LocaleNameToLCID(std::string_view name) {
       if (r.Primary == primary && region == r.Region) sub = r.Sub;
   }
   return (std::uint32_t(sub) << 10) | primary;
+}
+
+std::uint32_t AnsiCodePageOfLCID(std::uint32_t lcid) {
+  const std::uint32_t primary = lcid & 0x3FF, sub = (lcid >> 10) & 0x3F;
+  switch (primary) {
+    case 0x01: case 0x20: case 0x29: return 1256;                      // Arabic, Urdu, Farsi
+    case 0x02: case 0x19: case 0x22: case 0x23: case 0x28: case 0x2F:  // Cyrillic
+      return 1251;
+    case 0x04: return sub == 2 || sub == 4 ? 936 : 950;                // Chinese: PRC, Singapore
+    case 0x05: case 0x0E: case 0x15: case 0x18: case 0x1B: case 0x1C: case 0x24:
+      return 1250;                                                     // Central European
+    case 0x08: return 1253;
+    case 0x0D: return 1255;
+    case 0x11: return 932;
+    case 0x12: return 949;
+    case 0x1A: return sub == 3 ? 1251 : 1250;                          // Serbian (Cyrillic), else Latin
+    case 0x1E: return 874;
+    case 0x1F: case 0x2C: return 1254;                                 // Turkish, Azeri
+    case 0x25: case 0x26: case 0x27: return 1257;                      // Baltic
+    case 0x2A: return 1258;
+    default: return 1252;
+  }
+}
+
+void ApplyLocaleCodePage() {
+  std::string name;
+  std::uint32_t lcid = 1033;
+  if ((plat::GetEnv("LC_ALL", name) && !name.empty()) || (plat::GetEnv("LC_CTYPE", name) && !name.empty()) ||
+      (plat::GetEnv("LANG", name) && !name.empty()))
+    lcid = LocaleNameToLCID(name);
+  plat::SetAnsiCodePage(AnsiCodePageOfLCID(lcid));
 }
 
 WideString LanguageNameOf(std::uint32_t lcid, const WideString& defaultName) {
@@ -494,8 +526,9 @@ void InitWinSysUtils() {
   l.FarEast = false;
   l.MiddleEast = true;
   gLocale = l;
+  ApplyLocaleCodePage();
 }
 
-void FiniWinSysUtils() {}
+void FiniWinSysUtils() { plat::SetAnsiCodePage(plat::kDefaultAnsiCodePage); }
 
 }  // namespace zm

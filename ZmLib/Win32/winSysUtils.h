@@ -50,6 +50,13 @@ struct TSysLocale {
 void GetSysLocale(TSysLocale& l);
 // The locale id of a POSIX locale name such as "de_CH.UTF-8" (1033 when unknown).
 std::uint32_t LocaleNameToLCID(std::string_view posixName);
+// The Windows ANSI code page of a locale id's language (1252 for the
+// Western European languages and for unknown ones).
+std::uint32_t AnsiCodePageOfLCID(std::uint32_t lcid);
+// Sets the code page that text without a byte-order mark is read in (when it
+// is not valid UTF-8) from the locale of character handling: LC_ALL, else
+// LC_CTYPE, else LANG, read as LocaleNameToLCID reads it. Start-up calls it.
+void ApplyLocaleCodePage();
 // English name of a locale's language and region; defaultName when unknown.
 WideString LanguageNameOf(std::uint32_t lcid, const WideString& defaultName);
 WideString GetLanguageName(const WideString& defaultName);

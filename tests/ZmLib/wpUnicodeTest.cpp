@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "Platform/PlatText.h"
+
 using namespace zm;
 
 namespace {
@@ -104,8 +106,12 @@ TEST(CodePages, AnsiRangeToWide) {
     return s;
   };
   EXPECT_EQ(wide("caf\xE9 \x80 \x81", 0, 1252, 100), u"café € \u0081");
-  // the system code page: UTF-8 when the bytes are valid UTF-8, else Windows-1252
+  // the system code page: UTF-8 when the bytes are valid UTF-8, else the
+  // ANSI code page (Windows-1252 here)
+  const std::uint32_t savedAnsi = plat::AnsiCodePage();
+  plat::SetAnsiCodePage(1252);
   EXPECT_EQ(wide("caf\xE9", 0, CP_ACP, 4), u"café");
+  plat::SetAnsiCodePage(savedAnsi);
   EXPECT_EQ(wide("caf\xC3\xA9", 0, CP_ACP, 5), u"café");
   EXPECT_EQ(wide("\x93\xFA\x96\x7B", 0, 932, 4), u"日本");
   // a double-byte character cut off at the end, an unknown code page, a start past the end

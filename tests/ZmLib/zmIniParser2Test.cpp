@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "Platform/PlatText.h"
+#include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/zmIniInterfaces.h"
+#include "tests/support/EnvGuard.h"
 
 using namespace zm;
 
@@ -129,9 +132,35 @@ TEST(IniLoader, Encodings) {
   // UTF-16 little-endian, with a surrogate pair.
   EXPECT_TRUE(Load(std::string("\xFF\xFE" "a\0=\0\xE9\0\x3D\xD8\x00\xDE", 12), text));
   EXPECT_EQ(text, "a=\xC3\xA9\xF0\x9F\x98\x80");
-  // Without a mark: valid UTF-8 stays, anything else is Windows-1252.
+  // Without a mark: valid UTF-8 stays, anything else is in the ANSI code
+  // page, Windows-1252 for a Western locale.
+  const std::uint32_t savedAnsi = plat::AnsiCodePage();
+  plat::SetAnsiCodePage(1252);
   EXPECT_TRUE(Load("k=\xE9\x80", text));
   EXPECT_EQ(text, "k=\xC3\xA9\xE2\x82\xAC");
+  // A Russian locale reads Windows-1251, a Japanese one Shift-JIS; UTF-8 stays.
+  zmtest::TEnvGuard env;
+  env.Unset("LC_ALL");
+  env.Unset("LC_CTYPE");
+  env.Set("LANG", "ru_RU.UTF-8");
+  ApplyLocaleCodePage();
+  EXPECT_EQ(plat::AnsiCodePage(), 1251u);
+  EXPECT_TRUE(Load("k=\xE9", text));
+  EXPECT_EQ(text, "k=\xD0\xB9");
+  EXPECT_TRUE(Load("k=\xC3\xA9", text));
+  EXPECT_EQ(text, "k=\xC3\xA9");
+  env.Set("LC_CTYPE", "ja_JP.UTF-8");  // character handling wins over LANG
+  ApplyLocaleCodePage();
+  EXPECT_TRUE(Load("k=\x93\xFA", text));
+  EXPECT_EQ(text, "k=\xE6\x97\xA5");
+  env.Set("LC_ALL", "C.UTF-8");
+  ApplyLocaleCodePage();
+  EXPECT_EQ(plat::AnsiCodePage(), 1252u);
+  // A page this system cannot convert reads as Windows-1252.
+  plat::SetAnsiCodePage(4242);
+  EXPECT_TRUE(Load("k=\xE9", text));
+  EXPECT_EQ(text, "k=\xC3\xA9");
+  plat::SetAnsiCodePage(savedAnsi);
   EXPECT_TRUE(Load("k=\xE9", text, 1251));
   EXPECT_EQ(text, "k=\xD0\xB9");
   EXPECT_TRUE(Load("\xFF\xFE\x41", text));  // an odd byte after the mark is dropped
