@@ -1,10 +1,12 @@
 #include "ZmLib/Composite/zmFrameCaption.h"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "Platform/Gdi/PlatFont.h"
 #include "ZmLib/Composite/winSurface.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
 #include "ZmLib/Win32/Fonts/winTextElement.h"
 
 namespace zm {
@@ -16,6 +18,13 @@ TRef<TTextElement> CreateCaptionText(const TFontParams& font, const std::u16stri
   if (text.empty() || !CreateCaptionTextHook) return nullptr;
   return CreateCaptionTextHook(font, text);
 }
+
+namespace {
+plat::COLORREF Ref(TColor24 c) { return plat::RGB(c.R, c.G, c.B); }
+int ClampInt(std::int64_t v) {
+  return int(std::clamp<std::int64_t>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+}  // namespace
 
 void DrawWinTextElement(TDrawSurface* surface, TTextElement* element, std::int32_t x, std::int32_t y) {
   auto* ws = dynamic_cast<TWinSurface*>(surface);
@@ -35,22 +44,61 @@ void DrawWinTextElement(TDrawSurface* surface, TTextElement* element, std::int32
   const TRect cut{std::max(area.Left, clip.Left), std::max(area.Top, clip.Top), std::min(area.Right, clip.Right),
                   std::min(area.Bottom, clip.Bottom)};
   if (IsEmptyRect(cut)) return;
-  plat::HDC dc = ws->Dib()->Dc();
-  TWinContextWrapper* ctx = ws->Context();
-  ctx->SetFont(we->FontParams());
-  ctx->Bind(dc);
-  const TColor24 c = we->FontParams().TextColor;
-  plat::SetTextColor(dc, plat::RGB(c.R, c.G, c.B));
-  const int oldMode = plat::SetBkMode(dc, plat::TRANSPARENT);
   // Only dirty cells are drawn, like every other drawing on the surface.
-  TDirtyRunCursor cursor;
-  TRect run;
-  while (ws->NextDirtyRun(cut, 1, cursor, run)) {
-    const plat::RECT rc{run.Left, run.Top, run.Right, run.Bottom};
-    plat::ExtTextOutW(dc, x + o.X, y + o.Y, plat::ETO_CLIPPED, &rc, we->Text().data(), plat::UINT(we->Text().size()),
-                      nullptr);
+  std::vector<plat::RECT> runs;
+  {
+    TDirtyRunCursor cursor;
+    TRect run;
+    while (ws->NextDirtyRun(cut, 1, cursor, run)) runs.push_back({run.Left, run.Top, run.Right, run.Bottom});
   }
-  if (oldMode) plat::SetBkMode(dc, oldMode);
+  if (runs.empty()) return;
+
+  plat::HDC dc = ws->Dib()->Dc();
+  const TFontParams& font = we->FontParams();
+  TWinContextWrapper* ctx = ws->Context();
+  ctx->SetFont(font);
+  ctx->Bind(dc);
+  if (!we->IsTransparent()) {
+    plat::SetBkColor(dc, Ref(font.BackColor));
+    for (const plat::RECT& rc : runs) plat::ExtTextOutW(dc, 0, 0, plat::ETO_OPAQUE, &rc, nullptr, 0, nullptr);
+  }
+  // Blanks alone leave nothing more to draw, unless barred.
+  const bool bars = (font.Style & (fsUnderline | fsStrikeOut)) != 0;
+  const WideString& text = we->Text();
+  const bool ink = std::any_of(text.begin(), text.end(), [](char16_t c) { return c > 32; });
+  if (ink || bars) {
+    const int oldMode = plat::SetBkMode(dc, plat::TRANSPARENT);
+    plat::SetTextColor(dc, Ref(font.TextColor));
+    // Each font run in its own font, its top at the baseline less its ascent.
+    const std::int64_t baseline = std::int64_t(y) + o.Y + we->GetMetrics().Ascent;
+    const std::vector<std::uint16_t>& glyphs = we->Glyphs();
+    const std::vector<std::int32_t>& advances = we->GlyphAdvances();
+    std::int64_t pen = std::int64_t(x) + o.X;
+    std::size_t g = 0;
+    std::vector<char16_t> ids;
+    std::vector<int> dx;
+    for (const TWinFontRun& run : we->Runs()) {
+      const std::size_t n = std::size_t(std::max(run.GlyphCount, 0));
+      if (n > 0 && g + n <= glyphs.size() && g + n <= advances.size()) {
+        if (plat::HFONT f = CreateGdiFont(run.Font)) {
+          const auto fo = reinterpret_cast<plat::HGDIOBJ>(f);
+          plat::HGDIOBJ previous = plat::SelectObject(dc, fo);
+          plat::TEXTMETRICW tm;
+          const std::int64_t ascent = plat::GetTextMetricsW(dc, &tm) ? tm.tmAscent : 0;
+          ids.assign(glyphs.begin() + std::ptrdiff_t(g), glyphs.begin() + std::ptrdiff_t(g + n));
+          dx.assign(advances.begin() + std::ptrdiff_t(g), advances.begin() + std::ptrdiff_t(g + n));
+          for (const plat::RECT& rc : runs)
+            plat::ExtTextOutW(dc, ClampInt(pen), ClampInt(baseline - ascent), plat::ETO_GLYPH_INDEX | plat::ETO_CLIPPED,
+                              &rc, ids.data(), plat::UINT(n), dx.data());
+          if (previous) plat::SelectObject(dc, previous);
+          plat::DeleteObject(fo);
+        }
+      }
+      g += n;
+      pen += run.Width;
+    }
+    if (oldMode) plat::SetBkMode(dc, oldMode);
+  }
   ctx->Unbind();
 }
 

@@ -31,8 +31,10 @@ extern TCreateTextElementProc CreateCaptionTextHook;
 using TDrawTextElementProc = void (*)(TDrawSurface* surface, TTextElement* element, std::int32_t x, std::int32_t y);
 extern TDrawTextElementProc DrawTextElementHook;
 // The window-system drawing: a TWinTextElement onto the dirty cells of a
-// TWinSurface in the element's font and text colour (other surfaces or
-// elements: nothing).
+// TWinSurface: its rectangle filled with the background colour unless the
+// element is transparent, then each font run's glyphs in the run's font and
+// the text colour, underline and strike-out as the style says (other
+// surfaces or elements: nothing).
 void DrawWinTextElement(TDrawSurface* surface, TTextElement* element, std::int32_t x, std::int32_t y);
 // Through the hook; nil without one or for an empty text.
 TRef<TTextElement> CreateCaptionText(const TFontParams& font, const std::u16string& text);

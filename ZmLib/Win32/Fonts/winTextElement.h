@@ -109,6 +109,8 @@ public:
   // Layout results.
   const std::vector<TWinFontRun>& Runs() const { return runs_; }  // in visual order
   const std::vector<std::uint16_t>& Glyphs() const { return glyphs_; }
+  // The advance of each glyph of Glyphs, in px.
+  const std::vector<std::int32_t>& GlyphAdvances() const { return glyphDx_; }
   // Caret position before character Index (0-based), Index = length: after the last.
   std::int32_t CaretPos(std::int32_t index) const;
   // The left and right edges of character Index's (0-based) cluster,

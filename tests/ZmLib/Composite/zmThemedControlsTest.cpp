@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -609,6 +610,110 @@ TEST(FrameCaptionText, DrawsTheTextOnlyIntoDirtyCellsOfTheSurface) {
   auto [right, left] = count(t.get(), {32, 0, 64, 24});
   EXPECT_GT(right, 0);
   EXPECT_EQ(left, 0);
+  root->Free();
+  ProcessDeferredFrees();
+}
+
+namespace {
+
+// The box of the dark pixels of a surface (right and bottom exclusive),
+// empty when there are none.
+TRect InkBox(TWinSurface* s) {
+  TRect box{s->Width(), s->Height(), 0, 0};
+  for (int y = 0; y < s->Height(); ++y)
+    for (int x = 0; x < s->Width(); ++x) {
+      const TColor24 p = s->Pixel(x, y);
+      if (p.R + p.G + p.B >= 3 * 96) continue;
+      box = {std::min(box.Left, x), std::min(box.Top, y), std::max(box.Right, x + 1), std::max(box.Bottom, y + 1)};
+    }
+  return box;
+}
+
+// The longest run of dark pixels in one row.
+int DarkRun(TWinSurface* s, int y) {
+  int best = 0, run = 0;
+  for (int x = 0; x < s->Width(); ++x) {
+    const TColor24 p = s->Pixel(x, y);
+    run = p.R + p.G + p.B < 3 * 96 ? run + 1 : 0;
+    best = std::max(best, run);
+  }
+  return best;
+}
+
+}  // namespace
+
+// A caption is drawn in its own font where its layout put it: the ink of
+// "Hello World" in Arial 24 fills the box the layout reserved, within a few
+// pixels, on the caption's background colour; underline and strike-out are
+// drawn as the style asks, also under blanks.
+TEST(FrameCaptionText, DrawsInItsFontWhereItsLayoutPutsIt) {
+  TRootControl* root = NewControl<TRootControl>();
+  root->SetSize(200, 60);
+  auto* c = NewControl<TFrameCaption>(root);
+  c->SetSize(200, 60);
+  c->SetAlignment(caLeft);
+  const TColor24 yellow{0, 255, 255};
+  TFontParams font = MakeFontParams(u"Arial", 0, false, 24, {0, 0, 0}, yellow);
+  c->SetFont(font, fpName | fpSize | fpStyle | fpColors);
+  c->SetText(u"Hello World");
+  ASSERT_EQ(c->DisplayMode(), cdFull);
+  auto paint = [&] {
+    auto s = MakeRef<TWinSurface>(200, 60);
+    s->Invalidate({0, 0, 200, 60});
+    s->FillRect({0, 0, 200, 60}, {255, 255, 255, 255});
+    c->Paint(s.get());
+    return s;
+  };
+  const TPoint at = c->TextPosition();
+  const std::int32_t baseline = c->Baseline();
+  const std::int32_t height = c->PreferredHeight();
+  ASSERT_GT(c->TextWidth(), 100);
+  ASSERT_GT(height, 30);
+
+  auto s = paint();
+  const TRect ink = InkBox(s.get());
+  EXPECT_NEAR(ink.Left, at.X, 4);
+  EXPECT_NEAR(ink.Right, at.X + c->TextWidth(), 4);
+  EXPECT_NEAR(ink.Bottom, baseline, 2);  // no descenders
+  EXPECT_GE(ink.Top, at.Y);
+  EXPECT_GE(ink.Bottom - ink.Top, height * 6 / 10);  // capitals of a 32-pixel em
+  // The text's box is on the background colour; outside it nothing changed.
+  EXPECT_EQ(s->Pixel(at.X + 1, at.Y + 1), yellow);
+  EXPECT_EQ(s->Pixel(at.X + 1, at.Y + height + 1), (TColor24{255, 255, 255}));
+  // Plain text leaves no bar: no row is dark across most of the text, and
+  // nothing below the baseline.
+  for (int y = 0; y < 60; ++y) EXPECT_LT(DarkRun(s.get(), y), c->TextWidth() * 8 / 10) << y;
+
+  // Underlined: a bar under the baseline across the text.
+  font.Style = fsUnderline;
+  c->SetFont(font, fpName | fpSize | fpStyle | fpColors);
+  s = paint();
+  int under = 0;
+  for (int y = baseline; y < baseline + 6; ++y) under = std::max(under, DarkRun(s.get(), y));
+  EXPECT_GE(under, c->TextWidth() * 9 / 10);
+  // Struck out: a bar above the baseline across the text.
+  font.Style = fsStrikeOut;
+  c->SetFont(font, fpName | fpSize | fpStyle | fpColors);
+  s = paint();
+  int struck = 0;
+  for (int y = at.Y; y < baseline - 3; ++y) struck = std::max(struck, DarkRun(s.get(), y));
+  EXPECT_GE(struck, c->TextWidth() * 9 / 10);
+
+  // Transparent text leaves what was there around its ink.
+  font.Style = 0;
+  SetTransparentText(font, true);
+  c->SetFont(font, fpName | fpSize | fpStyle | fpColors);
+  s = paint();
+  EXPECT_EQ(s->Pixel(at.X + 1, at.Y + 1), (TColor24{255, 255, 255}));
+  EXPECT_NEAR(InkBox(s.get()).Right, ink.Right, 1);
+  // Blanks draw no ink unless underlined.
+  c->SetText(u"   ");
+  s = paint();
+  EXPECT_TRUE(IsEmptyRect(InkBox(s.get())));
+  font.Style = fsUnderline;
+  c->SetFont(font, fpName | fpSize | fpStyle | fpColors);
+  s = paint();
+  EXPECT_FALSE(IsEmptyRect(InkBox(s.get())));
   root->Free();
   ProcessDeferredFrees();
 }
