@@ -1,8 +1,11 @@
 #include "ZmLib/Composite/winMouseCursor.h"
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <vector>
 
+#include "Platform/Gdi/PlatGdi.h"
 #include "Platform/User/PlatUser.h"
 
 namespace zm {
@@ -42,9 +45,48 @@ std::uintptr_t SystemCursorId(std::int32_t number) {
     default: return plat::IDC_ARROW;
   }
 }
+// ---- The platform's cursor calls ----------------------------------------------------
+
+plat::HCURSOR PlatformCursorFromPixels(const std::uint32_t* pixels, std::int32_t width, std::int32_t height,
+                                       TPoint hotSpot) {
+  if (!pixels || width < 1 || height < 1) return nullptr;
+  plat::BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(plat::BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down, as the pixels come
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = plat::BI_RGB;
+  void* bits = nullptr;
+  plat::HBITMAP bitmap = plat::CreateDIBSection(nullptr, &info, plat::DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!bitmap) return nullptr;
+  if (bits) std::memcpy(bits, pixels, std::size_t(width) * std::size_t(height) * 4);
+  plat::ICONINFO icon;
+  icon.fIcon = 0;
+  icon.xHotspot = plat::DWORD(std::max(hotSpot.X, 0));
+  icon.yHotspot = plat::DWORD(std::max(hotSpot.Y, 0));
+  icon.hbmColor = icon.hbmMask = bitmap;
+  plat::HCURSOR cursor = bits ? plat::CreateIconIndirect(&icon) : nullptr;
+  // The cursor keeps its own copy of the pixels.
+  plat::DeleteObject(reinterpret_cast<plat::HGDIOBJ>(bitmap));
+  return cursor;
+}
+
+plat::HCURSOR PlatformCursorFromResource(const WideString& name) {
+  return plat::LoadCursorW(plat::ModuleInstance(), reinterpret_cast<std::uintptr_t>(name.c_str()));
+}
+
+plat::HCURSOR PlatformCursorFromFile(const WideString& path) {
+  return static_cast<plat::HCURSOR>(plat::LoadImageW(nullptr, path.c_str(), plat::IMAGE_CURSOR, 0, 0,
+                                                     plat::LR_LOADFROMFILE | plat::LR_DEFAULTSIZE));
+}
+
+void PlatformDestroyCursor(plat::HCURSOR cursor) { plat::DestroyCursor(cursor); }
+
 }  // namespace
 
-TCursorPlatform CursorPlatform;
+TCursorPlatform CursorPlatform{&PlatformCursorFromPixels, &PlatformCursorFromResource, &PlatformCursorFromFile,
+                               &PlatformDestroyCursor};
 TLoadCursorProc LoadCursorHook = nullptr;
 TCursorFromBitmapProc CursorFromBitmapHook = nullptr;
 

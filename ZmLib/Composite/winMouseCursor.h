@@ -24,8 +24,9 @@ constexpr std::int32_t crSizeNWSE = 7;
 constexpr std::int32_t crSizeAll = 8;
 constexpr std::int32_t kCustomCursorBase = 1000;
 
-// The cursor calls the window layer does not offer yet; each default fails
-// (nil) so the callers take their failure paths. Tests put their own here.
+// The window layer's cursor calls (the defaults go to the platform; tests
+// may put their own here). A nil entry fails, so the callers take their
+// failure paths.
 struct TCursorPlatform {
   // CreateIconIndirect with colour and mask both the 32-bit pixels (B, G, R, A, top-down).
   plat::HCURSOR (*FromPixels)(const std::uint32_t* pixels, std::int32_t width, std::int32_t height,

@@ -227,6 +227,7 @@ TEST(MouseCursor, CustomCursorsFromBitmapsAndNames) {
   TCursorPlatform saved = CursorPlatform;
   gMade = gDestroyed = 0;
   // Without the platform calls nothing can be made.
+  CursorPlatform = TCursorPlatform{};
   auto bmp = MakeRef<TDirectBitmap>(4, PixelFormatByName("R8G8B8"), 4);
   EXPECT_EQ(CursorFromBitmap(bmp.get(), {1, 1}), 0);
   EXPECT_EQ(LoadCursorByName(u"@HAND"), 0);
