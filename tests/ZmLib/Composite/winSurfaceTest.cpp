@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "ZmLib/Composite/winMouseCursor.h"
 #include "ZmLib/Composite/winSurface.h"
+#include "Platform/Gdi/PlatFont.h"
 #include "Platform/User/PlatUser.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
 
 using namespace zm;
 
@@ -186,6 +189,43 @@ TEST(WinContextWrapper, BindsNestAndRefuseAnotherContext) {
   EXPECT_EQ(w->Dc(), nullptr);
   w->Bind(b->Dc());  // free again: another context is fine
   w->Unbind();
+}
+
+// The font is selected into the context while bound, its metrics are the
+// font's own, and the context gets its old font back at the last unbind.
+TEST(WinContextWrapper, SelectsItsFontAndReadsItsMetrics) {
+  auto dib = MakeRef<TFastDIB>();
+  dib->SetSize(4, 4, 24);
+  plat::HDC dc = dib->Dc();
+  auto face = [dc] {
+    char16_t name[plat::LF_FACESIZE] = {};
+    const int n = plat::GetTextFaceW(dc, plat::LF_FACESIZE, name);
+    return n > 1 ? std::u16string(name, std::size_t(n - 1)) : std::u16string();
+  };
+  const std::u16string before = face();
+  auto w = MakeRef<TWinContextWrapper>();
+  TFontParams f = MakeFontParams(u"Arial", fsBold, false, 24, {1, 2, 3}, {4, 5, 6});
+  w->SetFont(f);
+  w->Bind(dc);
+  EXPECT_EQ(face(), u"Liberation Sans");
+  EXPECT_EQ(plat::GetTextColor(dc), plat::RGB(3, 2, 1));
+  EXPECT_EQ(plat::GetBkColor(dc), plat::RGB(6, 5, 4));
+  const TTextMetricsInfo m = w->GetTextMetrics();
+  TWinFontUtils utils;
+  const TTextMetricsRec expected = utils.GetTextMetrics(f);
+  EXPECT_EQ(m.Ascent, expected.Ascent);
+  EXPECT_EQ(m.Descent, expected.Descent);
+  EXPECT_EQ(m.Height, expected.Height);
+  // Another face while bound is selected at once.
+  f.Name = u"Courier New";
+  w->SetFont(f);
+  EXPECT_EQ(face(), u"Liberation Mono");
+  w->Unbind();
+  EXPECT_EQ(face(), before);
+  // A face name longer than GDI holds is cut, not refused.
+  f.Name = std::u16string(40, u'x');
+  w->SetFont(f);
+  EXPECT_NE(w->FontHandle(), nullptr);
 }
 
 TEST(WinSurface, SharedScreenContextIsCounted) {
