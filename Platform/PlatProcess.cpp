@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <cerrno>
 #include <filesystem>
 #include <mutex>
@@ -32,9 +34,14 @@ class TRealSpawner : public IProcessSpawner {
       posix_spawn_file_actions_destroy(&actions);
       return ENOMEM;
     }
+    // Searched only in PATH's absolute folders: never the current one.
+    const std::string path = search ? FindProgram(program, std::string_view()) : program;
+    if (path.empty()) {
+      posix_spawn_file_actions_destroy(&actions);
+      return ENOENT;
+    }
     pid_t pid = 0;
-    int r = search ? posix_spawnp(&pid, program.c_str(), &actions, nullptr, args.data(), environ)
-                   : posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
+    int r = posix_spawn(&pid, path.c_str(), &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (r != 0) return r;
     // Started programs live on their own; only their exit status is collected.
@@ -81,6 +88,8 @@ IProcessSpawner* SetProcessSpawner(IProcessSpawner* spawner) {
   return previous;
 }
 
+IProcessSpawner* RealProcessSpawner() { return &gRealSpawner; }
+
 bool HasUrlScheme(std::u16string_view text) {
   if (text.size() < 3 || !IsAsciiLetter(text[0])) return false;
   for (std::size_t i = 1; i < text.size(); ++i) {
@@ -91,15 +100,28 @@ bool HasUrlScheme(std::u16string_view text) {
   return false;
 }
 
-int ShellExecute(std::u16string_view file, const std::vector<std::u16string>& params, std::u16string_view dir) {
-  if (file.empty()) return kShellFileNotFound;
+TShellStart PlanShellExecute(std::u16string_view file, const std::vector<std::u16string>& params,
+                             std::u16string_view dir) {
+  using TKind = TShellStart::TKind;
+  TShellStart plan;
+  if (file.empty()) return plan;
   // A NUL would cut the name short for the system: another program than the
   // one checked would start, or other arguments than the ones given.
-  if (file.find(u'\0') != std::u16string_view::npos) return kShellFileNotFound;
-  if (dir.find(u'\0') != std::u16string_view::npos) return kShellPathNotFound;
+  if (file.find(u'\0') != std::u16string_view::npos) return plan;
+  if (dir.find(u'\0') != std::u16string_view::npos) {
+    plan.Kind = TKind::PathNotFound;
+    return plan;
+  }
   for (const std::u16string& p : params)
-    if (p.find(u'\0') != std::u16string::npos) return kShellFailed;
-  if (HasUrlScheme(file)) return OpenWithDesktop(ToUtf8(file), std::string());
+    if (p.find(u'\0') != std::u16string::npos) {
+      plan.Kind = TKind::Failed;
+      return plan;
+    }
+  if (HasUrlScheme(file)) {
+    plan.Kind = TKind::Link;
+    plan.Target = ToUtf8(file);
+    return plan;
+  }
 
   namespace fs = std::filesystem;
   std::string nativeDir = dir.empty() ? std::string() : ResolvePath(NativePath(dir));
@@ -114,18 +136,87 @@ int ShellExecute(std::u16string_view file, const std::vector<std::u16string>& pa
   if (::stat(native.c_str(), &st) != 0) {
     std::string folder = fs::path(native).parent_path().string();
     struct stat fst {};
-    return ::stat(folder.c_str(), &fst) == 0 && S_ISDIR(fst.st_mode) ? kShellFileNotFound : kShellPathNotFound;
+    plan.Kind = ::stat(folder.c_str(), &fst) == 0 && S_ISDIR(fst.st_mode) ? TKind::FileNotFound : TKind::PathNotFound;
+    return plan;
   }
   struct stat dst {};
-  std::string cwd =
+  plan.Dir =
       !nativeDir.empty() && ::stat(nativeDir.c_str(), &dst) == 0 && S_ISDIR(dst.st_mode) ? nativeDir : std::string();
+  plan.Target = native;
   if (S_ISREG(st.st_mode) && ::access(native.c_str(), X_OK) == 0) {
-    std::vector<std::string> argv{native};
-    for (const std::u16string& p : params) argv.push_back(ToUtf8(p));
-    return SpawnResult(Spawner()->Spawn(native, argv, cwd, false));
+    plan.Kind = TKind::Program;
+    plan.Argv.push_back(native);
+    for (const std::u16string& p : params) plan.Argv.push_back(ToUtf8(p));
+    return plan;
   }
   // A document or folder: opened by its desktop program, without parameters.
-  return OpenWithDesktop(native, cwd);
+  plan.Kind = TKind::Document;
+  return plan;
+}
+
+int ShellExecutePlanned(const TShellStart& start) {
+  using TKind = TShellStart::TKind;
+  switch (start.Kind) {
+    case TKind::FileNotFound: return kShellFileNotFound;
+    case TKind::PathNotFound: return kShellPathNotFound;
+    case TKind::Failed: return kShellFailed;
+    case TKind::Link: return OpenWithDesktop(start.Target, std::string());
+    case TKind::Document: return OpenWithDesktop(start.Target, start.Dir);
+    case TKind::Program: break;
+  }
+  if (start.Argv.empty()) return kShellFailed;
+  return SpawnResult(Spawner()->Spawn(start.Target, start.Argv, start.Dir, false));
+}
+
+int ShellExecute(std::u16string_view file, const std::vector<std::u16string>& params, std::u16string_view dir) {
+  return ShellExecutePlanned(PlanShellExecute(file, params, dir));
+}
+
+std::string RealPath(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) return std::string();
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return std::string();
+  std::string r(real);
+  std::free(real);
+  return r;
+}
+
+std::string FindProgram(std::string_view word, std::string_view dir) {
+  if (word.empty() || word.size() >= PATH_MAX || word.find('\0') != std::string_view::npos) return std::string();
+  const auto executable = [](const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::access(path.c_str(), X_OK) != 0)
+      return std::string();
+    return RealPath(path);
+  };
+  if (word.find('/') != std::string_view::npos) {
+    std::string path(word);
+    if (path[0] != '/') {
+      std::string base(dir);
+      if (base.empty()) {
+        std::error_code ec;
+        base = std::filesystem::current_path(ec).string();
+      }
+      if (base.empty()) return std::string();
+      path = base + "/" + path;
+    }
+    return executable(path);
+  }
+  const char* env = std::getenv("PATH");
+  // Without PATH, exec takes the system's default folders.
+  const std::string folders = env ? env : "/usr/local/bin:/usr/bin:/bin";
+  std::size_t start = 0;
+  while (start <= folders.size()) {
+    std::size_t end = folders.find(':', start);
+    if (end == std::string::npos) end = folders.size();
+    const std::string folder = folders.substr(start, end - start);
+    if (!folder.empty() && folder[0] == '/') {
+      std::string found = executable(folder + "/" + std::string(word));
+      if (!found.empty()) return found;
+    }
+    start = end + 1;
+  }
+  return std::string();
 }
 
 }  // namespace plat

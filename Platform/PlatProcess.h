@@ -3,6 +3,7 @@
 // Linux: links go to xdg-open, executable files are started directly (never
 // through a shell, so ">" and ";" stay plain text), other files are opened
 // with xdg-open. The spawner is a seam: tests record instead of starting.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,8 @@ class IProcessSpawner {
 
 // Installs a spawner (nullptr: the real one); returns the previous one.
 IProcessSpawner* SetProcessSpawner(IProcessSpawner* spawner);
+// The real one, for a spawner that watches the starts and still makes them.
+IProcessSpawner* RealProcessSpawner();
 
 // "http:", "mailto:" and the like: a letter, then at least one letter,
 // digit, "+", "." or "-", then ":" (so a drive "C:" is not one).
@@ -32,9 +35,34 @@ constexpr int kShellPathNotFound = 3;
 constexpr int kShellAccessDenied = 5;
 constexpr int kShellFailed = 31;
 
+// What a shell start of File would do, worked out before anything starts,
+// so that what is checked is what runs.
+struct TShellStart {
+  enum class TKind : std::uint8_t { FileNotFound, PathNotFound, Failed, Link, Program, Document };
+  TKind Kind = TKind::FileNotFound;
+  // Link: the link; Program and Document: the file's path (absolute, in
+  // the letter case found on disk, links not followed).
+  std::string Target;
+  std::vector<std::string> Argv;  // Program: argv, the path first
+  std::string Dir;                // the working folder; empty keeps ours
+};
+TShellStart PlanShellExecute(std::u16string_view file, const std::vector<std::u16string>& params,
+                             std::u16string_view dir);
+// Carries a plan out: the shell start result (above 32 success).
+int ShellExecutePlanned(const TShellStart& start);
+
 // Starts File (a path of the file layer or a link) with Params as its
 // arguments; a relative File is taken in Dir (the current folder when Dir is
 // empty). A missing file gives 2, or 3 when its folder is missing too.
 int ShellExecute(std::u16string_view file, const std::vector<std::u16string>& params, std::u16string_view dir);
+
+// The program a word names when it is started: a word with a "/" is a path
+// (a relative one taken in Dir, else the current folder); any other is
+// looked for in the absolute folders of PATH, as exec does (an empty or
+// relative entry, the current folder, never counts). The file with every
+// link followed; empty when that is no executable file.
+std::string FindProgram(std::string_view word, std::string_view dir);
+// Path with every link followed; empty when it does not exist.
+std::string RealPath(const std::string& path);
 
 }  // namespace plat
