@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "Platform/PlatUtf8.h"
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpFileStream.h"
@@ -54,6 +55,8 @@ WideString ResolveRelativePath(const WideString& base, const WideString& path) {
 }
 
 WideString ExpandFromAppDir(const WideString& path) { return ResolveRelativePath(ProgramDir, path); }
+
+WideString ExpandFromCodeDir(const WideString& path) { return ResolveRelativePath(plat::FromUtf8(CodeFolder()), path); }
 
 WideString ExpandRelativeFileName(const WideString& path, bool useAppDir) {
   return ResolveRelativePath(useAppDir ? ProgramDir : GetCurrentDir(true), path);

@@ -23,6 +23,10 @@ void SetTrailingBackslash(WideString& path, bool want);
 WideString ResolveRelativePath(const WideString& base, const WideString& path);
 // Against the program's folder.
 WideString ExpandFromAppDir(const WideString& path);
+// Against the folder the program loads its own libraries from (CodeFolder):
+// where code is looked for, never the program's folder, which a
+// self-playing show shares with whatever lies beside it.
+WideString ExpandFromCodeDir(const WideString& path);
 // Against the program's folder when useAppDir is set, else the current folder.
 WideString ExpandRelativeFileName(const WideString& path, bool useAppDir);
 

@@ -105,9 +105,11 @@ bool LoadColorLibrary(TOruShowLocator* /*show*/) { return zm::LcmsBinding().Load
 void LocateFFmpeg(TOruShowLocator* /*show*/) {
   // A show's "ffmpegdlls" section holds Windows files: never extracted here.
   if (!FFmpegFolder.empty()) return;
-  WideString folder = zm::ExpandFromAppDir(u"..\\Common\\Win32\\LibAVLite");
+  // Beside the libraries the program was built with, not beside the file it
+  // runs as: a self-playing show lies wherever it was put.
+  WideString folder = zm::ExpandFromCodeDir(u"..\\Common\\Win32\\LibAVLite");
   FFmpegFolder = zm::DirectoryExists(folder) ? folder : WideString();
-  // Empty: the program's folder, then the system's search.
+  // Empty: the system's search only.
   zm::SetFFmpegFolder(FFmpegFolder);
   zm::LoadFFmpegLibraries();
 }
@@ -135,7 +137,7 @@ int RunProgram() {
   zm::WriteStartBanner(zm::GetLog());
   // Without the picture library every PNG of a show is a placeholder: say why.
   if (zm::ImageLibraryCount() == 0) {
-    WideString png = zm::ExpandFromAppDir(zm::kPngLibraryFile);
+    WideString png = zm::ExpandFromCodeDir(zm::kPngLibraryFile);
     std::replace(png.begin(), png.end(), u'\\', u'/');
     zm::LogLine(u"PNG pictures cannot be shown: " + png + u" is missing");
   }

@@ -213,7 +213,7 @@ void TImageLibStore::GetSourceLevel(std::int32_t level, TMipLevelResult& result)
 // ---- The table ----------------------------------------------------------------------
 
 bool RegisterImageLibrary(const WideString& path, std::initializer_list<const char16_t*> extensions) {
-  const WideString full = ExpandRelativeFileName(path, true);
+  const WideString full = ExpandFromCodeDir(path);
   if (full.empty() || !FileExists(full)) return false;
   TLibEntry entry;
   entry.Path = full;

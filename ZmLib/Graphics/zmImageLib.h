@@ -82,7 +82,8 @@ public:
   using Exception::Exception;
 };
 
-// Path expanded against the program's folder; when that file exists the
+// Path expanded against the folder the program loads its own libraries
+// from (CodeFolder, never the program's folder); when that file exists the
 // library is added to the table for Extensions ("png", ".png" and "*.png"
 // alike) and the answer is true; else false and nothing changes.
 bool RegisterImageLibrary(const WideString& path, std::initializer_list<const char16_t*> extensions);
@@ -99,7 +100,8 @@ TRef<TBitmapStore> LoadImageLibStore(TStream* stream, const WideString& fileName
 
 // Where the picture library that the program looks for beside itself
 // ("..\Common\Win32\zmPngLib.dll") lives on this system, relative to the
-// program's folder.
+// folder the program loads its own libraries from (CodeFolder), not to the
+// folder of the file it runs as.
 extern const char16_t* const kPngLibraryFile;
 
 // Registers kPngLibraryFile for ".png" when it exists.

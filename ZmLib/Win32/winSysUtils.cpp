@@ -240,7 +240,7 @@ WideString ExpandEnvStrings(const WideString& s) {
 namespace {
 
 // Libraries a show names by their Windows file names, and what stands in for
-// them here (in the program's folder).
+// them here (in the code folder).
 struct TLibraryMapEntry {
   const char* Name;  // lower case
   const char* Library;
@@ -250,19 +250,23 @@ const TLibraryMapEntry kLibraryMap[] = {
     {"oruwma.dll", "liboruwma.so"},
 };
 
-// With its final "/"; empty when unknown.
-std::string ProgramFolder() {
-  const std::string prog = plat::ProgramPath();
-  const std::size_t cut = prog.rfind('/');
-  return cut == std::string::npos ? std::string() : prog.substr(0, cut + 1);
+std::string FileNameOf(const std::string& path) {
+  const std::size_t cut = path.rfind('/');
+  return Lower(cut == std::string::npos ? path : path.substr(cut + 1));
 }
 
 const char* MappedLibrary(const std::string& path) {
-  const std::size_t cut = path.rfind('/');
-  const std::string file = Lower(cut == std::string::npos ? path : path.substr(cut + 1));
+  const std::string file = FileNameOf(path);
   for (const TLibraryMapEntry& e : kLibraryMap)
     if (file == e.Name) return e.Library;
   return nullptr;
+}
+
+// A Windows library's name (the visual styles, the media runtime ...): no
+// such library exists here, whatever file of that name lies about.
+bool IsWindowsLibraryName(const std::string& path) {
+  const std::string file = FileNameOf(path);
+  return file.size() > 4 && file.compare(file.size() - 4, 4, ".dll") == 0;
 }
 
 // A Windows binary (as a show carries them) starts with "MZ"; it cannot run here.
@@ -272,30 +276,34 @@ bool IsWindowsBinary(const std::string& path) {
   return f.read(magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
 }
 
-bool FileExists(const std::string& path) { return std::ifstream(path, std::ios::binary).is_open(); }
-
-
 }  // namespace
+
+std::string CodeFolder() {
+#ifdef ZM_CODE_DIR
+  std::string folder = ZM_CODE_DIR;
+#else
+  std::string folder;
+#endif
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder;
+}
 
 void* WinLoadLibraryA(const std::string& name) {
   if (name.empty()) return nullptr;
   std::string path = name;
   for (char& c : path)
     if (c == '\\') c = '/';
-  const char* mapped = MappedLibrary(path);
-  const std::string folder = ProgramFolder();
+  const std::string folder = CodeFolder();
   // A plug-in's name stands for our own library wherever the file lies and
   // whatever it holds: a file a show brought is never run.
-  if (mapped) return plat::LoadLibrary(folder + mapped);
-  if (path.find('/') == std::string::npos) {
-    // A bare name: the program's folder first, then the system's search.
-    if (!folder.empty() && FileExists(folder + path)) {
-      if (IsWindowsBinary(folder + path)) return nullptr;
-      if (void* h = plat::LoadLibrary(folder + path)) return h;
-    }
-    return plat::LoadLibrary(path);
+  if (const char* mapped = MappedLibrary(path)) return folder.empty() ? nullptr : plat::LoadLibrary(folder + mapped);
+  if (IsWindowsLibraryName(path)) return nullptr;
+  // A bare name: the system's search only.
+  if (path.find('/') == std::string::npos) return plat::LoadLibrary(path);
+  if (path[0] != '/') {
+    if (folder.empty()) return nullptr;
+    path = folder + path;
   }
-  if (path[0] != '/') path = folder + path;
   if (IsWindowsBinary(path)) return nullptr;
   return plat::LoadLibrary(path);
 }

@@ -65,10 +65,19 @@ WideString GetLanguageName(const WideString& defaultName);
 // Expands %NAME% from the environment; unknown names stay as written.
 WideString ExpandEnvStrings(const WideString& s);
 
-// Libraries load from the program's folder or the system's library path,
-// never from the current folder. A plug-in's Windows name ("oruogg.dll",
-// "oruwma.dll"), in any folder, loads the program's own library instead; a
-// Windows binary never loads. Ordinals are not supported (nil).
+// The folder the program loads its own libraries from, with its final "/":
+// fixed when the program is built (the folder it is built in, or the one it
+// is installed to), never the folder of the file it runs as, which a
+// self-playing show shares with whatever lies beside it. Empty when the
+// build gave none.
+std::string CodeFolder();
+
+// Libraries load from the code folder (relative names are taken there) or,
+// by a bare name, from the system's library path; never from the program's
+// folder or the current one. A plug-in's Windows name ("oruogg.dll",
+// "oruwma.dll"), in any folder, loads the program's own library instead;
+// any other Windows library name and any Windows binary load nothing.
+// Ordinals are not supported (nil).
 void* WinLoadLibraryW(const WideString& name);
 void* WinLoadLibraryA(const std::string& name);
 inline void* WinLoadLibrary(const WideString& name) { return WinLoadLibraryW(name); }

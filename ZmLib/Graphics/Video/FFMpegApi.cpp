@@ -77,7 +77,8 @@ std::string LibraryPath(const WideString& folder, const std::string& name) {
 }
 
 // Loads the five libraries (folder first, then the system's search) and
-// binds every entry point; all or nothing.
+// binds every entry point; all or nothing. A bare name is never looked for
+// beside the program.
 bool LoadSet(const WideString& folder, const std::vector<std::string>& names, TFFApi& api,
              std::vector<void*>& handles) {
   void* h[kLibraryCount] = {};
@@ -411,7 +412,7 @@ bool LoadFFmpegLibraries() {
     if (l.Tried && l.TriedFolder == l.Folder) return l.Loaded;
     l.Tried = true;
     l.TriedFolder = l.Folder;
-    const WideString folder = l.Folder.empty() ? WideString() : ExpandFromAppDir(l.Folder);
+    const WideString folder = l.Folder.empty() ? WideString() : ExpandFromCodeDir(l.Folder);
     TFFApi api;
     std::vector<void*> handles;
     l.Loaded = LoadSet(folder, l.TestNames, api, handles);

@@ -34,7 +34,7 @@ namespace zm {
   X(av_hwframe_transfer_data) X(av_image_get_buffer_size) X(av_image_fill_arrays) X(av_samples_get_buffer_size) \
   X(av_get_bytes_per_sample) X(av_channel_layout_default) X(av_channel_layout_compare)                          \
   X(av_channel_layout_copy) X(av_channel_layout_uninit) X(av_log_set_callback) X(av_log_set_level)             \
-  X(av_log_format_line2) X(av_strerror)
+  X(av_log_format_line2) X(av_strerror) X(av_strdup)
 #define ZM_FF_AVCODEC(X)                                                                                         \
   X(avcodec_version)                                                                                            \
   X(avcodec_find_decoder) X(avcodec_alloc_context3) X(avcodec_parameters_to_context) X(avcodec_free_context)    \
@@ -44,7 +44,7 @@ namespace zm {
   X(avformat_version)                                                                                           \
   X(avformat_alloc_context) X(avformat_open_input) X(avformat_find_stream_info) X(avformat_close_input)         \
   X(avio_alloc_context) X(avio_context_free) X(av_read_frame) X(avio_feof) X(av_seek_frame)                     \
-  X(av_stream_get_side_data)
+  X(av_stream_get_side_data) X(av_probe_input_buffer2)
 #define ZM_FF_SWSCALE(X) X(swscale_version) X(sws_getCachedContext) X(sws_scale) X(sws_freeContext)
 #define ZM_FF_SWRESAMPLE(X) \
   X(swresample_version) X(swr_alloc_set_opts2) X(swr_init) X(swr_convert) X(swr_free) X(swr_get_delay)
@@ -64,7 +64,9 @@ struct TFFApi {
 const TFFApi& FF();
 
 // The folder the program's start-up located for the libraries; empty means
-// the program's folder. Relative folders resolve against the program's folder.
+// the system's search path only. Relative folders resolve against the folder
+// the program loads its own libraries from (CodeFolder), never against the
+// program's own folder.
 void SetFFmpegFolder(const WideString& folder);
 WideString FFmpegFolder();
 

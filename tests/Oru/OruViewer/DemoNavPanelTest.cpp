@@ -61,7 +61,7 @@ struct TShared {
 
 // The skin's textures and the logo are PNG pictures, read by the picture
 // plug-in built beside the player.
-bool RegisterPngLibrary() { return zm::RegisterImageLibrary(u"..\\Oru\\Common\\Linux\\libzmPngLib.so", {u".png"}); }
+bool RegisterPngLibrary() { return zm::RegisterImageLibrary(zm::kPngLibraryFile, {u".png"}); }
 
 // The centre of a panel button in the window.
 plat::POINT ButtonCentre(int button, int width, int height) {

@@ -119,7 +119,7 @@ class DemoShow : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     // PNG pictures go to the picture plug-in, built beside the player.
-    pngLib_ = zm::RegisterImageLibrary(u"..\\Oru\\Common\\Linux\\libzmPngLib.so", {u".png"});
+    pngLib_ = zm::RegisterImageLibrary(zm::kPngLibraryFile, {u".png"});
     folder_ = new zmtest::TTempFolder();
     TDemoShowOptions o;
     o.Slides = 3;

@@ -251,8 +251,9 @@ TEST_F(ImageLibTest, RegistrationAndNames) {
   }
   ClearImageLibraries();
   EXPECT_EQ(ImageLoaderCount(), loaders);
-  // Relative to the program's folder, written the Windows way.
-  WideString relative = plat::FromUtf8(ZM_PNGLIB_FROM_TESTS);
+  // Relative to the folder the program loads its own libraries from,
+  // written the Windows way.
+  WideString relative = plat::FromUtf8(ZM_PNGLIB_FROM_CODE_DIR);
   std::replace(relative.begin(), relative.end(), u'/', u'\\');
   ASSERT_EQ(relative.substr(0, 3), u"..\\");
   EXPECT_TRUE(RegisterImageLibrary(relative, {u".png"}));
