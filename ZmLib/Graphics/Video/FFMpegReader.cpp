@@ -5,6 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <string>
+#include <string_view>
 
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/wpUnicode.h"
@@ -32,6 +35,31 @@ std::int64_t SatAdd(std::int64_t a, std::int64_t b) { return Clamp64(__int128(a)
 std::int64_t SatSub(std::int64_t a, std::int64_t b) { return Clamp64(__int128(a) - b); }
 // Seek times beyond this many microseconds (about 30 years) mean the end.
 constexpr std::int64_t kMaxSeekUs = std::int64_t(1) << 50;
+
+// Media is read from the stream the program hands over and from nothing
+// else: no file, no network address that a playlist, a reference or a
+// session description inside the data names.
+int RefuseOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) noexcept {
+  return AVERROR(EPERM);
+}
+
+// Demuxers whose data names other inputs to read: playlists, manifests,
+// concatenations and network sessions.
+bool ReadsOtherInputs(const AVInputFormat* format) {
+  static constexpr std::string_view kRefused[] = {"hls", "dash", "concat", "imf", "webm_dash_manifest",
+                                                  "sdp", "rtsp", "rtp",    "sap"};
+  if (!format || !format->name) return false;
+  // One demuxer may go by several names, separated by commas.
+  std::string_view names(format->name);
+  while (!names.empty()) {
+    const std::size_t comma = names.find(',');
+    const std::string_view name = names.substr(0, comma);
+    if (std::find(std::begin(kRefused), std::end(kRefused), name) != std::end(kRefused)) return true;
+    if (comma == std::string_view::npos) break;
+    names.remove_prefix(comma + 1);
+  }
+  return false;
+}
 
 // The stream's callbacks run inside FFmpeg: nothing may raise through it.
 int ReadCallback(void* opaque, std::uint8_t* buffer, int size) {
@@ -233,11 +261,25 @@ bool TFFAVStream::Open(TStream* stream, const WideString& fileName) {
   }
   format_->pb = io_;
   format_->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_NONBLOCK;
+  format_->io_open = &RefuseOpen;
+  format_->protocol_whitelist = FF().av_strdup("file");
   const std::string name = plat::ToUtf8(fileName);
-  int r = FF().avformat_open_input(&format_, name.c_str(), nullptr, nullptr);
+  // The demuxer is chosen first, so that one that would read other inputs
+  // never reads even its header.
+  const AVInputFormat* detected = nullptr;
+  int r = FF().av_probe_input_buffer2(io_, &detected, name.c_str(), nullptr, 0, 0);
+  if (r >= 0 && ReadsOtherInputs(detected)) {
+    Log("ffmpeg: " + name + ": " + detected->name + " input not read (it names other inputs)");
+    lastError_ = fileName + u": input that names other inputs";
+    Close();
+    return false;
+  }
+  if (r >= 0) {
+    r = FF().avformat_open_input(&format_, name.c_str(), detected, nullptr);
+    // On failure FFmpeg freed the format context; the I/O context is still ours.
+    if (r < 0) format_ = nullptr;
+  }
   if (r < 0) {
-    // FFmpeg freed the format context; the I/O context is still ours.
-    format_ = nullptr;
     lastError_ = FFmpegErrorText(fileName, r);
     Close();
     return false;

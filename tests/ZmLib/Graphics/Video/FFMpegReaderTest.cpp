@@ -397,6 +397,33 @@ TEST_F(FFMpegReader, OddInputsOpenOrFailCleanly) {
   }
 }
 
+// Inputs that name other inputs (a playlist, a concatenation, a network
+// session) are refused before their header is read: nothing they name is
+// opened, though the file they name plays by itself.
+TEST_F(FFMpegReader, PlaylistsAndSessionsAreNotFollowed) {
+  CLIP_OR_SKIP(audio, TClip::AudioOnly);
+  struct TCase {
+    std::string Text;
+    const char16_t* Name;
+    const char* Demuxer;
+  };
+  const TCase cases[] = {
+      {"#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\n" + audio + "\n#EXT-X-ENDLIST\n", u"list.m3u8", "hls"},
+      {"ffconcat version 1.0\nfile '" + audio + "'\n", u"list.ffconcat", "concat"},
+      {"v=0\r\no=- 0 0 IN IP4 127.0.0.1\r\ns=x\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\nm=audio 9 RTP/AVP 0\r\n", u"a.sdp",
+       "sdp"}};
+  for (const TCase& c : cases) {
+    TLogScope log;
+    auto s = zmtest::MemoryClip(c.Text);
+    auto a = zm::MakeRef<zm::TFFMpegAudio>(2, 44100, AV_SAMPLE_FMT_S16);
+    EXPECT_FALSE(a->Open(s.get(), c.Name)) << c.Demuxer;
+    EXPECT_TRUE(log.Log->Contains(std::string(c.Demuxer) + " input not read")) << c.Demuxer;
+  }
+  auto s = zmtest::MemoryClip(zmtest::ClipBytes(audio));
+  auto a = zm::MakeRef<zm::TFFMpegAudio>(2, 44100, AV_SAMPLE_FMT_S16);
+  EXPECT_TRUE(a->Open(s.get(), u"audio.m4a"));
+}
+
 TEST_F(FFMpegReader, FramesWithoutTimestampsGetTimesCarriedOn) {
   CLIP_OR_SKIP(path, TClip::RawH264);
   TOpened o = OpenVideo(path);
