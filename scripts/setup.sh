@@ -21,6 +21,8 @@ PACKAGES=(
   xvfb xauth x11-utils
   # references the benchmarks and the audio tests compare with, and test media
   ffmpeg mpg123 sox poppler-utils
+  # the local server a test's show must not reach
+  python3
 )
 
 missing=()

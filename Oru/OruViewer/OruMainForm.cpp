@@ -204,7 +204,7 @@ TMainForm::TMainForm(zm::TCommandsStorage& commands, zm::TStringList* args) : co
   viewer_->CoverLayout = CoverLayout;
   viewer_->SetBarriersEnabled(true);
   viewer_->OnPosition = [this](TOruShowViewer* v, bool ended) { ViewerPosition(v, ended); };
-  viewer_->OnAction = [this](TOruShowViewer* v, const TOruActionInfo& a) { ViewerAction(v, a); };
+  viewer_->OnAction = [this](TOruShowViewer* v, const TOruActionInfo& a, bool byUser) { ViewerAction(v, a, byUser); };
   viewer_->OnImage = [this](TOruShowViewer* v, zm::TRefObject* image) { ViewerImage(v, image); };
 }
 
@@ -313,7 +313,7 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
     zm::ReportSwallowedException();
   }
   show_ = show;
-  startAnswer_ = TStartAnswer::NotAsked;
+  startAnswers_.Clear();
 
   zm::TIniSection* main = show->Description() ? show->Description()->FindSection(u"Main") : nullptr;
   const bool asSaver = zm::SameText(zm::ExtractFileExt(zm::ProgramFile), u".scr");
@@ -476,7 +476,8 @@ void TMainForm::CloseQuery(std::int32_t& action) {
     closeRequested_ = false;
     const WideString fn = ini ? ini->ReadString(u"Main", u"opt_runapponexitfn", WideString()) : WideString();
     if (runMode > 0 && !fn.empty()) {
-      const bool ok = RunAction(MakeActionInfo(runMode == 2 ? acRunPresentation : acRunApp, 0, fn));
+      // The show's own, at its end: no click asked for it.
+      const bool ok = RunAction(MakeActionInfo(runMode == 2 ? acRunPresentation : acRunApp, 0, fn), false);
       opened = runMode == 2 && ok;
     }
   }
@@ -557,7 +558,8 @@ void TMainForm::DoMouse(zm::TMouseKind kind, zm::TPoint pos, int button, zm::TSh
     // and any of a screen saver, which every button ends.
     const bool saver = inputMapping_ && inputMapping_->ScreenSaver();
     if ((hidden && action.Code != acHelp) || ((kind == zm::TMouseKind::Move || saver) && !action.IsEmpty())) {
-      if (!action.IsEmpty()) RunAction(action);
+      // A move is no click: a link it sets off is asked for.
+      if (!action.IsEmpty()) RunAction(action, kind != zm::TMouseKind::Move);
     } else {
       std::int32_t buttons = button == 1 ? 1 : button == 4 ? 2 : button == 5 ? 4 : 0;
       if (action.IsEmpty()) viewer_->PointerEvent(std::uint8_t(kind), pos.X, pos.Y, buttons, shift);
@@ -578,12 +580,14 @@ void TMainForm::DoMouseWheel(zm::TShiftState shift, zm::TPoint pos, int notches)
   zm::TZmForm::DoMouseWheel(shift, pos, notches);
 }
 
-void TMainForm::StartFromShow(const WideString& commandLine, bool thenClose) {
-  // Asked while the show is still there; the answer holds until it closes.
+void TMainForm::StartFromShow(const WideString& commandLine, bool thenClose, bool byUser) {
+  // Asked while the show is still there; the answer holds for this command
+  // line until the show closes.
   bool start = false;
   ++modalCount_;
   try {
-    start = ShowMayStart(Controller() ? Controller()->Handle() : nullptr, startAnswer_, commandLine);
+    start = ShowMayStart(Controller() ? Controller()->Handle() : nullptr, startAnswers_, commandLine, zm::ProgramDir,
+                         byUser);
   } catch (...) {
     zm::LogLine(u"Start question: " + CurrentExceptionText());
   }
@@ -604,7 +608,7 @@ void TMainForm::MoveKeepingPause(std::int64_t time) {
 
 void TMainForm::MoveViewer(std::int32_t time, bool paused) { viewer_->SetPositionAndPause(time, paused); }
 
-bool TMainForm::RunAction(const TOruActionInfo& action) {
+bool TMainForm::RunAction(const TOruActionInfo& action, bool byUser) {
   if (modalCount_ > 0 || !viewer_) return false;
   TRef<TMainForm> keep(this);
   const std::int64_t t = viewer_->Time();
@@ -629,16 +633,16 @@ bool TMainForm::RunAction(const TOruActionInfo& action) {
       MoveKeepingPause(SlideStartTime(action.Value != -1 ? action.Value - 1 : FindSlideById(action.Text)));
       return true;
     case acOpenWebSite:
-      StartFromShow(EnsurePrefix({u"http://", u"https://"}, action.Text), false);
+      StartFromShow(EnsurePrefix({u"http://", u"https://"}, action.Text), false, byUser);
       return true;
     case acWriteEmail:
-      StartFromShow(EnsurePrefix({u"mailto:"}, action.Text), false);
+      StartFromShow(EnsurePrefix({u"mailto:"}, action.Text), false, byUser);
       return true;
     case acRunApp:
-      StartFromShow(action.Text, false);
+      StartFromShow(action.Text, false, byUser);
       return true;
     case acRunAppAndExit:
-      StartFromShow(action.Text, true);
+      StartFromShow(action.Text, true, byUser);
       return true;
     case acRunPresentation:
     case acRunPresentationAndReturn:
@@ -769,12 +773,12 @@ void TMainForm::ViewerPosition(TOruShowViewer* /*sender*/, bool ended) {
   }
 }
 
-void TMainForm::ViewerAction(TOruShowViewer* /*sender*/, const TOruActionInfo& action) {
+void TMainForm::ViewerAction(TOruShowViewer* /*sender*/, const TOruActionInfo& action, bool byUser) {
   if (inAction_) return;
   inAction_ = true;
   TRef<TMainForm> keep(this);
   try {
-    RunAction(action);
+    RunAction(action, byUser);
   } catch (...) {
     zm::LogLine(u"Exception at action " + zm::IntToStr(action.Code) + u" (" + CurrentExceptionText() + u")");
   }

@@ -98,8 +98,10 @@ public:
   std::int32_t CurrentSlide();
 
   // Carries an action out; false when it was not (an open modal dialog, no
-  // viewer, a code not handled here, a show that did not open).
-  bool RunAction(const TOruActionInfo& action);
+  // viewer, a code not handled here, a show that did not open). ByUser: a
+  // click or a key of the user asked for it; a show's own (at a slide's
+  // start, at its end) asks before it opens even a web link.
+  bool RunAction(const TOruActionInfo& action, bool byUser = true);
 
   void CloseQuery(std::int32_t& action) override;
   void DoKey(zm::TKeyKind kind, std::uint16_t key, zm::WideChar& ch, zm::TShiftState shift) override;
@@ -133,13 +135,13 @@ protected:
 
 private:
   void ViewerPosition(TOruShowViewer* sender, bool ended);
-  void ViewerAction(TOruShowViewer* sender, const TOruActionInfo& action);
+  void ViewerAction(TOruShowViewer* sender, const TOruActionInfo& action, bool byUser);
   void ViewerImage(TOruShowViewer* sender, zm::TRefObject* image);
   // Reports a failed open in the error box.
   bool OpenFailed(const WideString& path);
   // Actions 8 to 11: programs and links, once the show may start them;
   // ThenClose closes the form before the start.
-  void StartFromShow(const WideString& commandLine, bool thenClose);
+  void StartFromShow(const WideString& commandLine, bool thenClose, bool byUser);
   // Actions 12 and 14: another show in this window.
   bool OpenLinkedShow(const TOruActionInfo& action);
   // Lets the engine play on from the "pause" slide it stands at; false when
@@ -171,7 +173,7 @@ private:
   bool closing_ = false;
   bool closed_ = false;
   std::int32_t modalCount_ = 0;
-  TStartAnswer startAnswer_ = TStartAnswer::NotAsked;  // of the current show
+  TStartAnswers startAnswers_;  // of the current show
   std::uint32_t creationTick_ = 0;
 };
 

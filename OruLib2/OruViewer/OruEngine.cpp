@@ -167,8 +167,10 @@ void TOruEngine::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled,
       // Stepped runs draw the frames they need anyway.
       if (!frameStepMs_) forcePending_ = true;
       TOruActionInfo action;
+      // A move is no click: what it sets off was not asked for.
+      const bool byUser = m->Kind != std::uint8_t(zm::TMouseKind::Move);
       if (OverlayMouse(*m, action)) {
-        RunAction(action);
+        RunAction(action, byUser);
         return;
       }
       // An object with an action takes moves and the left button's events;
@@ -176,7 +178,7 @@ void TOruEngine::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled,
       const bool over = HitTest(*m, action);
       const bool taken = over && ((m->Buttons & 1) || m->Buttons == 0);
       if (!taken && m->Action.Code != acNone) action = m->Action;
-      RunAction(action);
+      RunAction(action, byUser);
       return;
     }
     case kRenderEvent:
@@ -746,7 +748,7 @@ void TOruEngine::Step() {
   if (active_.load() && shown >= nextRun_.Time) {
     const WideString name = nextRun_.FileName;
     ComputeNextRun(nextRun_.Time);
-    RunAction(MakeActionInfo(acRunApp, 0, name));
+    RunAction(MakeActionInfo(acRunApp, 0, name), false);
   }
 
   if (overlay_) overlay_->Tick(shown);
@@ -1009,7 +1011,7 @@ bool TOruEngine::HitTest(const TMouseData& pointer, TOruActionInfo& action) {
   return hover;
 }
 
-void TOruEngine::RunAction(const TOruActionInfo& action) {
+void TOruEngine::RunAction(const TOruActionInfo& action, bool byUser) {
   switch (action.Code) {
     case acNone:
       return;
@@ -1035,7 +1037,7 @@ void TOruEngine::RunAction(const TOruActionInfo& action) {
     default:
       break;
   }
-  const std::int32_t params[2] = {action.Code, action.Value};
+  const std::int32_t params[3] = {action.Code, action.Value, byUser ? 0 : 1};
   PostToListener(kActionEvent, params, true, MakeRef<TStrValue>(action.Text).Detach());
 }
 

@@ -175,6 +175,8 @@ zm::TRef<TOruShowParts> MakePlayerShowParts();
 class TOruEngine : public TCustomOruEngine {
 public:
   static constexpr std::int32_t kMouseEvent = 11;
+  // Params: the code, the value, and 1 when no click or key of the user
+  // asked for it (a program a slide runs at its start).
   static constexpr std::int32_t kActionEvent = 12;
   static constexpr std::int32_t kRenderEvent = 13;
   static constexpr std::int32_t kImageEvent = 14;
@@ -316,7 +318,8 @@ private:
   // How long the pass may wait for events on the real clock.
   std::uint32_t PassWait(double shown, std::uint32_t state);
   bool HitTest(const TMouseData& pointer, TOruActionInfo& action);
-  void RunAction(const TOruActionInfo& action);
+  // ByUser: a click or a key of the user asked for it.
+  void RunAction(const TOruActionInfo& action, bool byUser = true);
   // The loader makes the dialog; it shows once its reply arrives.
   void RequestDialog(const WideString& name);
   void ShowMadeDialog(zm::TRefObject* data);

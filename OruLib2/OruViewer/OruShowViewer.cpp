@@ -368,7 +368,7 @@ void TOruShowViewer::EventStep(TOruEventData* data) {
         action.Code = std::uint8_t(p.size() > 0 ? p[0] : 0);
         action.Value = p.size() > 1 ? p[1] : 0;
         if (auto* text = dynamic_cast<TStrValue*>(data->Data)) action.Text = text->Value;
-        OnAction(this, action);
+        OnAction(this, action, !(p.size() > 2 && p[2] != 0));
       }
       break;
     case TOruEngine::kImageEvent:

@@ -43,7 +43,9 @@ std::int32_t ChooseDisplay(zm::TCommandsStorage* commands, std::int32_t count,
 class TOruShowViewer : public zm::TRefObject {
 public:
   using TPositionCallback = std::function<void(TOruShowViewer* sender, bool ended)>;
-  using TActionCallback = std::function<void(TOruShowViewer* sender, const TOruActionInfo& action)>;
+  // ByUser: a click or a key of the user asked for the action (not the show
+  // on its own, as a program run at a slide's start).
+  using TActionCallback = std::function<void(TOruShowViewer* sender, const TOruActionInfo& action, bool byUser)>;
   using TImageCallback = std::function<void(TOruShowViewer* sender, zm::TRefObject* image)>;
 
   // Form must be given (assertion).

