@@ -43,10 +43,10 @@ constexpr std::u16string_view kRefusedHere[] = {
     // interpreters and programs that run what their arguments say
     u"python", u"python2", u"python3", u"pypy", u"perl", u"ruby", u"irb", u"node", u"nodejs", u"deno", u"bun",
     u"php", u"lua", u"luajit", u"tclsh", u"wish", u"expect", u"guile", u"racket", u"sbcl", u"clisp", u"ocaml",
-    u"rscript", u"julia", u"java", u"jshell", u"jrunscript", u"awk", u"gawk", u"mawk", u"nawk", u"sed", u"vi", u"vim", u"nvim", u"ex", u"view",
-    u"rvim", u"rview", u"gvim", u"emacs", u"gdb", u"make", u"cmake", u"tar", u"find", u"script", u"watch",
-    u"parallel", u"flock", u"env", u"nohup", u"setsid", u"ld", u"git", u"ssh", u"systemd-run", u"nsenter",
-    u"capsh", u"firejail", u"bwrap", u"unshare", u"setpriv", u"chroot",
+    u"rscript", u"julia", u"java", u"jshell", u"jrunscript", u"awk", u"gawk", u"mawk", u"nawk", u"sed", u"vi",
+    u"vim", u"nvim", u"ex", u"view", u"rvim", u"rview", u"gvim", u"emacs", u"gdb", u"make", u"cmake", u"tar",
+    u"find", u"script", u"watch", u"parallel", u"flock", u"env", u"nohup", u"setsid", u"ld", u"git", u"ssh",
+    u"systemd-run", u"nsenter", u"capsh", u"firejail", u"bwrap", u"unshare", u"setpriv", u"chroot",
     // terminals run a shell
     u"xterm", u"uxterm", u"x-terminal-emulator", u"gnome-terminal", u"konsole", u"xfce4-terminal", u"lxterminal",
     u"mate-terminal", u"terminator", u"tilix", u"kitty", u"alacritty", u"urxvt", u"rxvt", u"foot",
@@ -296,8 +296,20 @@ const WideString* FirstRefused(const std::vector<WideString>& commands, const Wi
   return nullptr;
 }
 
+// A show's text in the log, one line whatever it holds: line ends and other
+// control characters as their pictures.
+WideString Logged(const WideString& text) {
+  WideString out = text;
+  for (char16_t& c : out) {
+    if (c < 0x20) c = char16_t(0x2400 + c);
+    else if (c == 0x7F) c = u'\u2421';
+    else if (c == 0x85 || c == 0x2028 || c == 0x2029) c = u'\u2424';
+  }
+  return out;
+}
+
 void ReportRefused(const WideString& command) {
-  zm::LogLine(WideString(kProhibitedCommand) + u" " + command);
+  zm::LogLine(WideString(kProhibitedCommand) + u" " + Logged(command));
   zm::WndAPIClass->MessageBox(nullptr, kProhibitedCommand, WideString(), zm::MB_OK);
 }
 
@@ -361,7 +373,7 @@ void RunProgram(zm::TZmForm* form, const WideString& commandLine, const WideStri
     plat::TShellStart plan = PlanCommand(c, folder);
     if (plan.Kind == plat::TShellStart::TKind::Link) {
       if (++links > kMaxLinksAtOnce) {
-        zm::LogLine(u"Not started (more than " + zm::IntToStr(kMaxLinksAtOnce) + u" links at once): " + c);
+        zm::LogLine(u"Not started (more than " + zm::IntToStr(kMaxLinksAtOnce) + u" links at once): " + Logged(c));
         continue;
       }
       plan.Target = plat::ToUtf8(WithoutAttachments(plat::FromUtf8(plan.Target)));
@@ -373,7 +385,7 @@ void RunProgram(zm::TZmForm* form, const WideString& commandLine, const WideStri
     const bool topmost = form && form->StayOnTop();
     if (topmost) form->SetStayOnTop(false);
     const int r = plat::ShellExecutePlanned(plan);
-    zm::LogLine(u"Run: " + c + u" (" + zm::IntToStr(r) + u")");
+    zm::LogLine(u"Run: " + Logged(c) + u" (" + zm::IntToStr(r) + u")");
     if (topmost && r < 33) form->SetStayOnTop(true);
   }
 }
@@ -609,11 +621,11 @@ bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandL
   if (const WideString* refused = FirstRefused(commands, folder)) {
     // Where nobody sees a box, the log says it once.
     if (!nobody) ReportRefused(*refused);
-    else if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(kProhibitedCommand) + u" " + *refused);
+    else if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(kProhibitedCommand) + u" " + Logged(*refused));
     return false;
   }
   const auto notStarted = [&](const char16_t* why) {
-    if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(u"Not started") + why + u": " + commandLine);
+    if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(u"Not started") + why + u": " + Logged(commandLine));
     return false;
   };
   // A screen saver runs while nobody is there; a run without a display has
@@ -631,7 +643,7 @@ bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandL
   if (!dialog->Whole()) return notStarted(u" (too long to show whole)");
   const bool start = dialog->ShowModal(owner) == idStart;
   answers.Set(commandLine, start);
-  zm::LogLine(u"Start question: " + commandLine + (start ? u": Start" : u": Don't start"));
+  zm::LogLine(u"Start question: " + Logged(commandLine) + (start ? u": Start" : u": Don't start"));
   return start || notStarted(u"");
 }
 
