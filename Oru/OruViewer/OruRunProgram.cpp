@@ -34,8 +34,8 @@ constexpr std::u16string_view kRefused[] = {
 // Their counterparts here: shells and script interpreters, privilege,
 // deleting, overwriting and formatting, walking folders to act on each file,
 // running the commands an argument or a script gives (editors, build tools,
-// terminals, remote shells), process and power control, and programs that
-// fetch or send files.
+// terminals, remote shells, the desktop's openers), process and power
+// control, and programs that fetch or send files.
 constexpr std::u16string_view kRefusedHere[] = {
     // shells
     u"sh", u"bash", u"rbash", u"dash", u"ash", u"zsh", u"ksh", u"mksh", u"lksh", u"pdksh", u"oksh", u"csh", u"tcsh",
@@ -47,6 +47,9 @@ constexpr std::u16string_view kRefusedHere[] = {
     u"vim", u"nvim", u"ex", u"view", u"rvim", u"rview", u"gvim", u"emacs", u"gdb", u"make", u"cmake", u"tar",
     u"find", u"script", u"watch", u"parallel", u"flock", u"env", u"nohup", u"setsid", u"ld", u"git", u"ssh",
     u"systemd-run", u"nsenter", u"capsh", u"firejail", u"bwrap", u"unshare", u"setpriv", u"chroot",
+    // the desktop's openers run launchers and the programs files ask for; links go to them as links
+    u"xdg-open", u"gio", u"gvfs-open", u"kde-open", u"kioclient", u"exo-open", u"gnome-open", u"gtk-launch",
+    u"mimeopen", u"run-mailcap", u"dbus-send", u"gdbus", u"busctl",
     // terminals run a shell
     u"xterm", u"uxterm", u"x-terminal-emulator", u"gnome-terminal", u"konsole", u"xfce4-terminal", u"lxterminal",
     u"mate-terminal", u"terminator", u"tilix", u"kitty", u"alacritty", u"urxvt", u"rxvt", u"foot",

@@ -118,7 +118,8 @@ TEST(ShowStarts, TheProgramThatWouldRunIsChecked) {
   ASSERT_FALSE(shell.empty());
   const std::string tool = Executable(dir, "bin/tool.sh", "#!/bin/true\n");
   std::filesystem::create_symlink(shell, dir.Path() / "bin" / "viewer");
-  for (const char* name : {"perl5.36.0", "tclsh8.6", "vim.basic", "ld-linux-x86-64.so.2", "python3.11", "RBASH"})
+  for (const char* name :
+       {"perl5.36.0", "tclsh8.6", "vim.basic", "ld-linux-x86-64.so.2", "python3.11", "RBASH", "xdg-open"})
     Executable(dir, std::string("bin/") + name, "#!/bin/true\n");
   Executable(dir, "path/rm", "#!/bin/true\n");
   dir.Write("start.desktop", "[Desktop Entry]\nExec=rm -rf ~\n");
@@ -134,7 +135,7 @@ TEST(ShowStarts, TheProgramThatWouldRunIsChecked) {
   // A shell under another name, behind a stray quote, found only by the
   // retry in the folder; interpreters by their versioned names, the loader;
   // programs that arguments name (by PATH, by path, after a "="); a
-  // launcher opened as a document.
+  // launcher opened as a document or by the desktop's opener.
   const std::vector<TCase> refused = {
       {bin + u"viewer -c id", {}},
       {u"\"" + bin + u"viewer\" x", {}},
@@ -150,6 +151,7 @@ TEST(ShowStarts, TheProgramThatWouldRunIsChecked) {
       {bin + u"tool.sh \"" + plat::FromUtf8((dir.Path() / "bin" / "viewer").string()) + u"\"", {}},
       {bin + u"tool.sh --rsh=" + plat::FromUtf8((dir.Path() / "bin" / "viewer").string()), {}},
       {dir.Wide("start.desktop"), {}},
+      {bin + u"xdg-open " + plat::FromUtf8((dir.Path() / "start.desktop").string()), {}},
   };
   for (const TCase& c : refused) {
     EXPECT_TRUE(StartsRefusedProgram(c.Command, c.Folder)) << plat::ToUtf8(c.Command);
