@@ -303,19 +303,7 @@ Result Device::PresentChain(SwapChain& chain, const Rect* src, const Rect* dst, 
   if (sw == tw && sh == th) {
     sink->Present(window, frame, s, t);
   } else {
-    // Stretched to the window: nearest texel at each pixel centre.
-    std::vector<std::uint32_t> scaled(static_cast<std::size_t>(tw) * th);
-    for (int y = 0; y < th; ++y) {
-      const auto sy = static_cast<std::uint32_t>(s.top + static_cast<int>((static_cast<std::int64_t>(y) * 2 + 1) * sh / (2 * th)));
-      for (int x = 0; x < tw; ++x) {
-        const auto sx =
-            static_cast<std::uint32_t>(s.left + static_cast<int>((static_cast<std::int64_t>(x) * 2 + 1) * sw / (2 * tw)));
-        scaled[static_cast<std::size_t>(y) * tw + x] = ReadPixelArgb(frame, sx, sy);
-      }
-    }
-    const FrameView view{reinterpret_cast<const std::uint8_t*>(scaled.data()), tw * 4, static_cast<std::uint32_t>(tw),
-                         static_cast<std::uint32_t>(th), Format::A8R8G8B8};
-    sink->Present(window, view, Rect{0, 0, tw, th}, t);
+    sink->PresentScaled(window, frame, s, t);
   }
   ++presents_;
   if (loseEveryN_ != 0 && presents_ % loseEveryN_ == 0) {

@@ -24,6 +24,9 @@ public:
   // src lies inside the back buffer; dst is in the window's client pixels and
   // has the size of src. False when the window cannot take the frame.
   virtual bool Present(WindowId window, const FrameView& backBuffer, const Rect& src, const Rect& dst) = 0;
+  // src stretched to dst, the nearest texel at each pixel centre; dst may
+  // reach past the window. By default through a stretched copy and Present.
+  virtual bool PresentScaled(WindowId window, const FrameView& backBuffer, const Rect& src, const Rect& dst);
 };
 
 // Presents into the window's pixels (LockWindowPixels / UnlockWindowPixels).
