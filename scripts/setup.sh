@@ -12,7 +12,7 @@ PACKAGES=(
   zlib1g-dev libjpeg62-turbo-dev libjpeg-turbo-progs liblcms2-dev libmpg123-dev libpng-dev libvorbis-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   # display, input, sound; text; printing
-  libsdl2-dev libfreetype-dev libharfbuzz-dev libfribidi-dev libfontconfig-dev
+  libsdl2-dev libx11-dev libxext-dev libfreetype-dev libharfbuzz-dev libfribidi-dev libfontconfig-dev
   fonts-dejavu-core fonts-liberation2 fonts-noto-core fonts-wqy-microhei
   libcups2-dev libcairo2-dev
   # data the build generates tables from

@@ -10,23 +10,46 @@
 
 namespace plat::user {
 
+namespace {
+class THeapPixels final : public TPixelMemory {
+public:
+  explicit THeapPixels(std::size_t count) : pixels_(new std::uint32_t[count]()) { bits_ = pixels_.get(); }
+
+private:
+  std::unique_ptr<std::uint32_t[]> pixels_;
+};
+}  // namespace
+
+std::unique_ptr<TPixelMemory> HeapPixels(std::size_t count) {
+  if (count == 0) return nullptr;
+  try {
+    return std::make_unique<THeapPixels>(count);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
 void SizeFrameBuffer(TWindow& w) {
   SIZE s = ClientSize(w);
   s.cx = std::min<int>(s.cx, kMaxFrameBufferSide);
   s.cy = std::min<int>(s.cy, kMaxFrameBufferSide);
   if (s.cx == w.FbW && s.cy == w.FbH) return;
   std::lock_guard<std::mutex> pl(*w.PixLock);
-  std::vector<std::uint32_t> fb;
-  try {
-    fb.assign(std::size_t(s.cx) * std::size_t(s.cy), 0);
-  } catch (const std::bad_alloc&) {
-    // No memory for the pixels: the window shows nothing rather than failing.
-    s = SIZE{};
+  std::unique_ptr<TPixelMemory> fb;
+  const std::size_t count = std::size_t(s.cx) * std::size_t(s.cy);
+  if (count > 0) {
+    TWindowManager& wm = WindowManager();
+    try {
+      fb = wm.Backend ? wm.Backend->AllocPixels(count) : HeapPixels(count);
+    } catch (const std::bad_alloc&) {
+    }
   }
+  // No memory for the pixels: the window shows nothing rather than failing.
+  if (!fb) s = SIZE{};
   for (int y = 0; y < std::min(s.cy, w.FbH); ++y)
-    std::memcpy(&fb[std::size_t(y) * s.cx], &w.Fb[std::size_t(y) * w.FbW],
+    std::memcpy(fb->Bits() + std::size_t(y) * s.cx, &w.Fb[std::size_t(y) * w.FbW],
                 std::size_t(std::min(s.cx, w.FbW)) * 4);
-  w.Fb.swap(fb);
+  w.Fb.Reset(std::move(fb));
   w.FbW = s.cx;
   w.FbH = s.cy;
 }
@@ -41,7 +64,8 @@ void PresentPending() {
     w->Presents++;
     if (w->Native && wm.Backend) {
       std::lock_guard<std::mutex> pl(*w->PixLock);
-      wm.Backend->Present(w->Native, w->Fb.data(), w->FbW, w->FbW, w->FbH, RECT{0, 0, w->FbW, w->FbH});
+      if (const TPixelMemory* memory = w->Fb.Memory())
+        wm.Backend->Present(w->Native, *memory, w->Fb.data(), w->FbW, w->FbW, w->FbH, RECT{0, 0, w->FbW, w->FbH});
       // Stepped frames are captured where the device presents them.
       if (wm.Capture && !FrameStepCaptures())
         wm.Capture->Submit(Now(), w->Native, w->FbShowTime, w->Fb.data(), w->FbW, w->FbW, w->FbH);

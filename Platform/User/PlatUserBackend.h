@@ -1,6 +1,7 @@
 #pragma once
 // What the window manager asks of a display back end, and what a back end
 // reports to it. Internal to Platform/User.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,6 +24,21 @@ struct TNativeDesc {
   int Opacity = 255;  // a layered window's constant alpha
   bool PerPixel = false;  // shows an UpdateLayeredWindow image (premultiplied)
 };
+
+// The memory of a top-level's pixels (B, G, R, A, rows tight). A back end
+// may hand out memory that the display reads as it is, so that showing a
+// frame copies nothing; it may be made and freed on any thread.
+class TPixelMemory {
+public:
+  virtual ~TPixelMemory() = default;
+  std::uint32_t* Bits() const { return bits_; }
+
+protected:
+  std::uint32_t* bits_ = nullptr;
+};
+
+// Zeroed process memory; nullptr when there is none.
+std::unique_ptr<TPixelMemory> HeapPixels(std::size_t count);
 
 struct TMonitorInfo {
   RECT Bounds, Work;
@@ -53,9 +69,13 @@ public:
   virtual NativeWin Create(const TNativeDesc& desc) = 0;
   virtual void Update(NativeWin win, const TNativeDesc& desc) = 0;
   virtual void Destroy(NativeWin win) = 0;
-  // bits: B, G, R, A per pixel, stride in pixels.
-  virtual void Present(NativeWin win, const std::uint32_t* bits, int stride, int width, int height,
-                       const RECT& dirty) = 0;
+  // Memory for count pixels of a top-level, from any thread, under the
+  // window manager's lock; nullptr when there is none.
+  virtual std::unique_ptr<TPixelMemory> AllocPixels(std::size_t count) { return HeapPixels(count); }
+  // memory: what AllocPixels gave for the window, bits inside it (B, G, R, A
+  // per pixel, stride in pixels); the display has read them on return.
+  virtual void Present(NativeWin win, const TPixelMemory& memory, const std::uint32_t* bits, int stride, int width,
+                       int height, const RECT& dirty) = 0;
   virtual void Pump(TInputSink& sink) = 0;
   // True when the UI thread waits in the back end (native events); Wake is
   // then called from any thread to end the wait.

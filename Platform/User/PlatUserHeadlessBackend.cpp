@@ -28,7 +28,7 @@ public:
   void Update(NativeWin, const TNativeDesc&) override {}
   void Destroy(NativeWin win) override { live_.erase(win); }
   // The frame buffers are the display: nothing to hand on.
-  void Present(NativeWin, const std::uint32_t*, int, int, int, const RECT&) override {}
+  void Present(NativeWin, const TPixelMemory&, const std::uint32_t*, int, int, int, const RECT&) override {}
   void Pump(TInputSink& sink) override {
     if (quitSent_ || live_.empty()) return;
     // A capture run ends with its last frame, also for a show that stands

@@ -1,5 +1,9 @@
-// The SDL display: each visible top-level is an SDL window whose surface shows
-// the frame buffer; SDL input becomes the window manager's input.
+// The SDL display: each visible top-level is an SDL window that shows the
+// frame buffer; SDL input becomes the window manager's input. On an X server
+// on this machine the frame buffers are memory shared with the server, which
+// reads them as they are; elsewhere they are copied onto SDL's window
+// surface, the display's plain frame buffer unless SDL_FRAMEBUFFER_ACCELERATION
+// asks for SDL's texture path.
 #include <SDL.h>
 
 #include <algorithm>
@@ -11,6 +15,7 @@
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatUserBackend.h"
+#include "Platform/User/PlatX11Shm.h"
 
 namespace plat::user {
 
@@ -106,15 +111,26 @@ public:
     // from the session. Terminating signals are ours (PlatTermination).
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // Frames are made in the processor's memory: handing them to the window
+    // system as they are beats uploading each to a GL texture, which on a
+    // machine without a GPU is drawn again in software. The variable, when
+    // set, still chooses.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    const char* accel = SDL_GetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
+    if (!accel || accel[0] == '0' || SDL_strcasecmp(accel, "false") == 0) shm_ = TShmPresenter::Open();
     wakeType_ = SDL_RegisterEvents(1);
     SDL_StopTextInput();
     SDL_StartTextInput();
     return wakeType_ != Uint32(-1);
   }
   ~TSdl() override {
-    for (auto& [id, w] : windows_) SDL_DestroyWindow(w);
+    for (auto& [id, w] : windows_) {
+      if (shm_) shm_->Unbind(id);
+      SDL_DestroyWindow(w);
+    }
     windows_.clear();
+    shm_.reset();
     for (auto& [id, c] : cursors_)
       if (c) SDL_FreeCursor(c);
     cursors_.clear();
@@ -161,6 +177,7 @@ public:
     NativeWin id = SDL_GetWindowID(win);
     windows_[id] = win;
     known_[id] = d;
+    if (shm_) shm_->Bind(id, win);
     // Constant alpha shows only under a compositor; per-pixel alpha is
     // presented over black (the premultiplied pixels as they are).
     if (d.Opacity < 255) SDL_SetWindowOpacity(win, float(d.Opacity) / 255.0f);
@@ -197,14 +214,23 @@ public:
   }
 
   void Destroy(NativeWin id) override {
+    if (shm_) shm_->Unbind(id);
     if (SDL_Window* win = Win(id)) SDL_DestroyWindow(win);
     windows_.erase(id);
     known_.erase(id);
   }
 
-  void Present(NativeWin id, const std::uint32_t* bits, int stride, int width, int height, const RECT&) override {
+  std::unique_ptr<TPixelMemory> AllocPixels(std::size_t count) override {
+    if (shm_)
+      if (auto shared = shm_->AllocPixels(count)) return shared;
+    return HeapPixels(count);
+  }
+
+  void Present(NativeWin id, const TPixelMemory& memory, const std::uint32_t* bits, int stride, int width,
+               int height, const RECT&) override {
     SDL_Window* win = Win(id);
     if (!win || width <= 0 || height <= 0) return;
+    if (shm_ && shm_->Present(id, memory, bits, stride, width, height)) return;
     SDL_Surface* dst = SDL_GetWindowSurface(win);
     if (!dst) return;
     SDL_Surface* src = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<std::uint32_t*>(bits), width, height, 32,
@@ -350,6 +376,8 @@ public:
   }
 
   bool TestPixel(NativeWin id, POINT p, std::uint32_t& bgra) override {
+    // What the server shows, where it reads our memory.
+    if (shm_ && shm_->ReadPixel(id, p.x, p.y, bgra)) return true;
     SDL_Window* w = Win(id);
     SDL_Surface* s = w ? SDL_GetWindowSurface(w) : nullptr;
     if (!s || p.x < 0 || p.y < 0 || p.x >= s->w || p.y >= s->h) return false;
@@ -423,6 +451,7 @@ private:
   }
 
   Uint32 wakeType_ = 0;
+  std::unique_ptr<TShmPresenter> shm_;  // nil: SDL's window surfaces
   std::map<NativeWin, SDL_Window*> windows_;
   std::map<NativeWin, TNativeDesc> known_;
   std::map<int, SDL_Cursor*> cursors_;

@@ -79,6 +79,18 @@ struct TQueue {
   std::uint8_t KeyState[256] = {};
 };
 
+// A top-level's frame buffer: FbW x FbH pixels in memory from the back end.
+class TFrameBuffer {
+public:
+  std::uint32_t* data() const { return memory_ ? memory_->Bits() : nullptr; }
+  std::uint32_t& operator[](std::size_t i) const { return data()[i]; }
+  const TPixelMemory* Memory() const { return memory_.get(); }
+  void Reset(std::unique_ptr<TPixelMemory> memory) { memory_ = std::move(memory); }
+
+private:
+  std::unique_ptr<TPixelMemory> memory_;
+};
+
 struct TWindow {
   HWND H = nullptr;
   std::shared_ptr<TClass> Cls;
@@ -112,7 +124,7 @@ struct TWindow {
   int LayeredW = 0, LayeredH = 0;
   HFONT Font = nullptr;  // WM_SETFONT
   NativeWin Native = 0;
-  std::vector<std::uint32_t> Fb;
+  TFrameBuffer Fb;
   int FbW = 0, FbH = 0;
   int Presents = 0;
   bool NeedsPresent = false;
