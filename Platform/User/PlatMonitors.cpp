@@ -1,12 +1,37 @@
 #include "Platform/User/PlatMonitors.h"
 
 #include <algorithm>
+#include <atomic>
+#include <charconv>
 #include <cstddef>
 #include <cstring>
 #include <iterator>
 #include <string>
 
 namespace plat::user {
+
+namespace {
+// ZM_SCREEN_SIZE=<width>x<height>: the screen of a display without monitors
+// of its own (headless), for runs that measure a larger window.
+SIZE HeadlessScreenSize() {
+  constexpr SIZE kDefault{1920, 1080};
+  std::string v;
+  if (!GetEnv("ZM_SCREEN_SIZE", v)) return kDefault;
+  int w = 0, h = 0;
+  const char* end = v.data() + v.size();
+  auto [x, e1] = std::from_chars(v.data(), end, w);
+  if (e1 == std::errc() && x != end && (*x == 'x' || *x == 'X')) {
+    auto [y, e2] = std::from_chars(x + 1, end, h);
+    if (e2 == std::errc() && y == end && w >= 1 && h >= 1 && w <= kMaxFrameBufferSide && h <= kMaxFrameBufferSide)
+      return SIZE{w, h};
+  }
+  static std::atomic<bool> told{false};
+  if (!told.exchange(true))
+    WriteStdErr("ZM_SCREEN_SIZE \"" + v + "\" is not <width>x<height> (1 to " +
+                std::to_string(kMaxFrameBufferSide) + " each): the screen stays 1920x1080\n");
+  return kDefault;
+}
+}  // namespace
 
 std::vector<TMonitorInfo> Monitors() {
   TWindowManager& wm = WindowManager();
@@ -25,9 +50,11 @@ std::vector<TMonitorInfo> Monitors() {
     }
   }
   if (m.empty()) {
+    const SIZE screen = HeadlessScreenSize();
     TMonitorInfo i;
-    i.Bounds = {0, 0, 1920, 1080};
-    i.Work = {0, 0, 1920, 1040};
+    i.Bounds = {0, 0, screen.cx, screen.cy};
+    // A bar along the bottom, as on a desktop.
+    i.Work = {0, 0, screen.cx, std::max(1, screen.cy - 40)};
     i.Primary = true;
     m.push_back(i);
   }

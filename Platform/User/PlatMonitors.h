@@ -7,7 +7,7 @@
 namespace plat::user {
 
 // Under the lock: the display's monitors (else the headless ones, else one
-// 1920 x 1080), the primary first.
+// of ZM_SCREEN_SIZE, by default 1920 x 1080), the primary first.
 std::vector<TMonitorInfo> Monitors();
 
 }  // namespace plat::user

@@ -20,7 +20,8 @@ struct TMonitorDesc {
   int Refresh = 60;
   int BitsPerPixel = 32;
 };
-// The default is one 1920 x 1080 monitor with a 40-pixel bar at the bottom.
+// The default is one monitor of ZM_SCREEN_SIZE (<width>x<height>, else
+// 1920 x 1080) with a 40-pixel bar at the bottom.
 void SetMonitors(const std::vector<TMonitorDesc>& monitors);
 // Hides the multi-monitor functions from GetUserProcAddress.
 void SetMultiMonitorApiAvailable(bool available);

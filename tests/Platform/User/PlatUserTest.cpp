@@ -6,6 +6,7 @@
 #include "Platform/User/PlatMessageBoxes.h"
 #include "Platform/User/PlatTermination.h"
 #include "tests/Platform/User/UserTestSupport.h"
+#include "tests/support/EnvGuard.h"
 
 using namespace plat;
 using usertest::TRecorder;
@@ -411,6 +412,33 @@ TEST_F(PlatUser, DestroyingFromItsOwnHandlerAndFromAnotherThread) {
   std::thread([&] { r = DestroyWindow(g); }).join();
   EXPECT_FALSE(r);
   EXPECT_TRUE(IsWindow(g));
+}
+
+}  // namespace
+
+namespace {
+
+// ZM_SCREEN_SIZE sizes the headless screen; monitors a test sets win, and a
+// value that is not <width>x<height> within the frame buffer's bounds leaves
+// 1920 x 1080.
+TEST_F(PlatUser, HeadlessScreenTakesItsSizeFromTheEnvironment) {
+  {
+    zmtest::TEnvGuard env("ZM_SCREEN_SIZE", "3840x2160");
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 3840);
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 2160);
+    RECT work{};
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0));
+    EXPECT_EQ(work.right, 3840);
+    EXPECT_EQ(work.bottom, 2120);
+    headless::SetMonitors({{RECT{0, 0, 800, 600}, RECT{0, 0, 800, 560}, true}});
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 800);
+    headless::SetMonitors({});
+  }
+  for (const char* bad : {"3840", "3840x", "x2160", "0x100", "100x-5", "9000x100", "3840x2160p", "big"}) {
+    zmtest::TEnvGuard env("ZM_SCREEN_SIZE", bad);
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1920) << bad;
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 1080) << bad;
+  }
 }
 
 }  // namespace
