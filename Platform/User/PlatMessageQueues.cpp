@@ -12,6 +12,11 @@
 
 namespace plat::user {
 
+namespace {
+// The longest an idle UI thread sleeps, woken or not.
+constexpr std::uint32_t kLongestIdleWaitMs = 10000;
+}  // namespace
+
 void DetachQueue(const std::shared_ptr<TQueue>& q);
 
 struct TQueueHolder {
@@ -211,8 +216,11 @@ bool Fetch(MSG* out, HWND filter, UINT mn, UINT mx, bool remove, bool wait) {
       *out = m;
       return true;
     }
-    // WM_TIMER for a due timer; one per timer, re-armed from now.
+    // WM_TIMER for a due timer; one per timer, re-armed from now. An idle UI
+    // thread sleeps until woken (or its back end must look), other threads
+    // look now and then.
     std::uint32_t waitMs = 100;
+    if (q->IsUi && wm.Backend) waitMs = std::min(wm.Backend->IdleWaitMs(), kLongestIdleWaitMs);
     if (TakeDueTimer(*q, filter, mn, mx, remove, *out, waitMs)) return true;
     if (!wait) return false;
     // Nothing to do: wait for a post, a send, an invalidation or a timer.

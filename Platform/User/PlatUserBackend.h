@@ -82,6 +82,11 @@ public:
   virtual bool WaitsNatively() const = 0;
   virtual void Wait(int timeoutMs) = 0;
   virtual void Wake() = 0;
+  // How long the UI thread may wait, with nothing posted, sent, painted or
+  // due, before Pump must look again (ms); kUntilWoken: only a wake, input
+  // or a timer need end the wait.
+  static constexpr std::uint32_t kUntilWoken = 0xFFFFFFFFu;
+  virtual std::uint32_t IdleWaitMs() { return kUntilWoken; }
   virtual bool CursorPos(POINT& pt) = 0;  // false: the window manager keeps it
   virtual void GrabPointer(bool grab) = 0;
   virtual void SetCursor(std::uintptr_t cursorId) = 0;  // 0 hides it

@@ -1,5 +1,6 @@
 // The headless display: frame buffers stay in memory (the window manager
 // keeps them), input comes from plat::headless, message boxes answer at once.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <set>
@@ -18,7 +19,11 @@ namespace {
 
 class THeadless final : public TBackend {
 public:
-  explicit THeadless(std::int64_t quitAfterMs) : quitAfter_(quitAfterMs) { start_ = TickCount32(); }
+  explicit THeadless(std::int64_t quitAfterMs) : quitAfter_(quitAfterMs) {
+    start_ = TickCount32();
+    std::string dir;
+    capture_ = GetEnv("ZM_CAPTURE_DIR", dir) && !dir.empty();
+  }
   const char* Name() const override { return "headless"; }
   std::vector<TMonitorInfo> Monitors() override { return {}; }  // the configured ones
   NativeWin Create(const TNativeDesc&) override {
@@ -55,6 +60,15 @@ public:
     quitSent_ = true;
     sink.CloseRequested(*live_.begin());
   }
+  // Only a run that ends by itself needs looks: a capture with its limit,
+  // and the quit time.
+  std::uint32_t IdleWaitMs() override {
+    if (quitSent_ || live_.empty()) return kUntilWoken;
+    if (capture_ || FrameStepMs()) return 100;
+    if (quitAfter_ < 0) return kUntilWoken;
+    const std::int64_t programTime = std::int64_t(std::uint32_t(TickCount32() - start_));
+    return std::uint32_t(std::clamp<std::int64_t>(quitAfter_ - programTime, 1, kUntilWoken - 1));
+  }
   bool WaitsNatively() const override { return false; }
   void Wait(int) override {}
   void Wake() override {}
@@ -68,6 +82,7 @@ private:
   std::set<NativeWin> live_;
   std::int64_t quitAfter_;
   bool quitSent_ = false;
+  bool capture_ = false;
   std::uint32_t start_ = 0;
   std::chrono::steady_clock::time_point realStart_ = std::chrono::steady_clock::now();
 };
