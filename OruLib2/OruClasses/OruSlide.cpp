@@ -9,6 +9,7 @@
 #include "OruLib2/OruClasses/OruImage.h"
 #include "OruLib2/OruClasses/OruShowLoader.h"
 #include "OruLib2/OruClasses/OruSlideHost.h"
+#include "OruLib2/OruClasses/OruVideo.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
 #include "ZmLib/3DBasics/Dev3DApp2.h"
@@ -500,6 +501,26 @@ std::vector<double> TOruSlide::ChangeTimes() {
   std::sort(times.begin(), times.end());
   times.erase(std::unique(times.begin(), times.end()), times.end());
   return times;
+}
+
+bool TOruSlide::StillBetweenChangeTimes() {
+  bool still = true;
+  WalkTree(this, [&](TOruObject* o) {
+    if (!still) return;
+    const auto* image = dynamic_cast<objects::TOruImage*>(o);
+    if ((image && image->Animated()) || dynamic_cast<TOruVideo*>(o)) {
+      still = false;
+      return;
+    }
+    TOruObjectProps* p = o->Props();
+    if (!p) return;
+    for (TOruKeyFrame* k : p->KeyFrames().Items) {
+      if (!k) continue;
+      for (std::int32_t i = 0; i < kKeyFrameParamCount && still; ++i) still = k->ParamMods(i).empty();
+      for (std::int32_t g = 0; g < kKeyFrameGroupCount && still; ++g) still = k->GroupMods(g).empty();
+    }
+  });
+  return still;
 }
 
 TSlideCorners TOruSlide::ScreenCorners() {

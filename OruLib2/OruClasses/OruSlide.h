@@ -233,6 +233,9 @@ public:
   // changing: its key-frame times and where it appears or goes. Finite
   // ones, sorted, each once.
   std::vector<double> ChangeTimes();
+  // Whether nothing of the tree changes between those times by itself: no
+  // picture that plays (an animation, a video clip) and no modifier.
+  bool StillBetweenChangeTimes();
   // The slide's rectangle on the screen.
   TSlideCorners ScreenCorners();
   // Makes (or reuses) the scaled picture of the kind-3 background; a

@@ -297,11 +297,13 @@ TRef<TDrawContainer> TSlideProducer::CreateContainer(std::int32_t index) {
     c->LoopOffset = loop * source_->ShowLength();
   }
   c->Slide = CreateSlide(local, loop);
-  if (c->Slide)
+  if (c->Slide) {
     for (const double t : c->Slide->ChangeTimes()) {
       const double at = t + c->LoopOffset;
       if (at >= c->Times.Start && at <= c->Times.VisibleUntil) c->ChangeTimes.push_back(at);
     }
+    c->StillBetweenChanges = c->Slide->StillBetweenChangeTimes();
+  }
   if (index >= 0 && c->Slide && SlideFilterHooks.Create)
     c->Filter = SlideFilterHooks.Create(c->Slide->Effect.get(), c->Times.OwnLength);
   return c;

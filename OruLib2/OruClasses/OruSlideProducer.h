@@ -68,6 +68,8 @@ public:
   // Show times within Times.Start .. Times.VisibleUntil at which an object
   // of the slide may start or stop changing (sorted; made with the slide).
   std::vector<double> ChangeTimes;
+  // Nothing of the slide changes between those times by itself.
+  bool StillBetweenChanges = false;
   zm::TRef<zm::TFilterParams> Filter;  // nil without a filter hook
   std::int32_t Index = 0;
 };

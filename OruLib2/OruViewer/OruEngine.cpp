@@ -833,9 +833,14 @@ double TOruEngine::NextDueTime(double time) const {
 
 std::uint32_t TOruEngine::PassWait(double shown, std::uint32_t state) {
   const std::uint32_t now = SysTimeMs();
-  std::uint32_t wait = kPausedProbeMs;
+  // Slides that change only at their known times need no looks in between:
+  // such a slide costs a wake-up now and then, not ten a second.
+  const bool still = !slides_.empty() && std::all_of(slides_.begin(), slides_.end(), [](const TOruPreparedSlide& s) {
+    return s.StillBetweenChanges;
+  });
+  std::uint32_t wait = still ? kQuietProbeMs : kPausedProbeMs;
   const auto atMost = [&](double ms) {
-    const double w = std::clamp(std::ceil(ms), 1.0, static_cast<double>(kPausedProbeMs));
+    const double w = std::clamp(std::ceil(ms), 1.0, static_cast<double>(kQuietProbeMs));
     wait = std::min(wait, static_cast<std::uint32_t>(w));
   };
   const std::uint32_t sinceFrame = now - lastFrameTick_;
@@ -855,7 +860,8 @@ std::uint32_t TOruEngine::PassWait(double shown, std::uint32_t state) {
     // Something moved lately: it may go on moving. A slide that stood still
     // for a while is looked at less often until its next change is due.
     const bool settled = static_cast<std::uint32_t>(now - lastChangeTick_) >= kSettleMs;
-    atMost(settled ? double(kStillProbeMs) : double(sinceFrame < refreshMs_ ? refreshMs_ - sinceFrame : refreshMs_));
+    const double probe = still ? double(kQuietProbeMs) : double(kStillProbeMs);
+    atMost(settled ? probe : double(sinceFrame < refreshMs_ ? refreshMs_ - sinceFrame : refreshMs_));
     nextDue_ = NextDueTime(shown);
     if (nextDue_ < kNever) atMost(nextDue_ - shown);
   } else {
@@ -1161,6 +1167,7 @@ public:
       s.Index = c->Index;
       s.Times = c->Times;
       s.ChangeTimes = c->ChangeTimes;
+      s.StillBetweenChanges = c->StillBetweenChanges;
       slides.push_back(std::move(s));
     }
     return true;

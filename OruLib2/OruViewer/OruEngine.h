@@ -73,6 +73,8 @@ struct TOruPreparedSlide {
   std::int32_t Index = 0;
   TSlideSpan Times;  // Start, End, OwnLength (transition in), NextLength, VisibleUntil
   std::vector<double> ChangeTimes;
+  // Nothing changes between those times unannounced (false: unknown).
+  bool StillBetweenChanges = false;
 };
 
 // One slide loader per opened show: its thread prepares the slides ahead of
@@ -196,10 +198,13 @@ public:
   // and animated pictures may change unannounced) and woken when its next
   // change is due (an object's key frame among them); a show that does not play
   // looks every kPausedProbeMs (pictures that arrive late) unless woken.
+  // Slides known to change only at their change times are looked at every
+  // kQuietProbeMs, playing or not.
   static constexpr std::uint32_t kRefreshMs = 16;
   static constexpr std::uint32_t kSettleMs = 500;
   static constexpr std::uint32_t kStillProbeMs = 100;
   static constexpr std::uint32_t kPausedProbeMs = 250;
+  static constexpr std::uint32_t kQuietProbeMs = 1000;
 
   // Listener gets the engine's events (the application's event list); Parts
   // nil takes the player's own. Created paused as a rule.

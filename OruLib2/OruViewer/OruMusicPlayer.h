@@ -27,8 +27,8 @@ constexpr std::int32_t kMusicSetTimeEvent = 12;
 // How far ahead the player schedules and opens music, ms.
 constexpr double kMusicWindowMs = 5000.0;
 // A running clock without playing items looks this often for music coming
-// into the window.
-constexpr std::uint32_t kIdleScheduleMs = 250;
+// into the window: what comes is still opened seconds before it sounds.
+constexpr std::uint32_t kIdleScheduleMs = 2500;
 constexpr double kNoEndLimit = 2147483647.0;
 
 class TOruMusicPlayer;

@@ -330,6 +330,35 @@ TEST(SlideTimes, ObjectChangeTimesAreWhereTheObjectsChangeOnTheShowTimeLine) {
   EXPECT_EQ(f.producer->CreateContainer(-1)->ChangeTimes, (std::vector<double>{kBeforeShowStart, 0}));
 }
 
+TEST(SlideTimes, OnlySlidesWithoutPlayingPicturesOrModifiersStandStillBetweenTheirChangeTimes) {
+  // Slide 1 moves by key frames only; slide 2 adds a formula of the time;
+  // slide 3 shows an animated picture strip.
+  TIniText t;
+  t.Section("main").Key("opt_repeat", "repeat").Key("opt_scr_width", 320).Key("opt_scr_height", 240);
+  t.Section("Times").Key("opt_slidescount", 3).Key("opt_synchpos1", 1000).Key("opt_synchpos2", 2000);
+  t.Key("opt_synchpos3", 3000);
+  for (int i = 0; i < 3; ++i) {
+    t.Section("Slide" + std::to_string(i + 1));
+    if (i == 2) {
+      t.Object("Strip", "Image").Key("GUID", zmtest::NewShowGuid()).Key("ImageName", "strip.png");
+      t.Key("AnimEnable", 1).Key("AnimColumns", 4).Key("AnimCount", 4).Key("AnimInterval", "100").End();
+      continue;
+    }
+    t.Object("Mover", "Box").Key("GUID", zmtest::NewShowGuid()).Key("Size", "20,20");
+    t.Object("KeyPoint", "KeyPoint").Key("Time", 0).Key("Position", "0,0");
+    if (i == 1) t.Object("Wobble", "Mod").Key("dst", "Pos.X").Key("fn", "T*4").End();
+    t.End();
+    t.Object("KeyPoint", "KeyPoint").Key("Time", 500).Key("Position", "10,0").End();
+    t.End();
+  }
+  TProducerFixture f(t);
+  for (std::int32_t i = 0; i < 3; ++i) {
+    TRef<TDrawContainer> c = f.producer->CreateContainer(i);
+    ASSERT_TRUE(c->Slide);
+    EXPECT_EQ(c->StillBetweenChanges, i == 0) << "slide " << i + 1;
+  }
+}
+
 // ---- Range -------------------------------------------------------------------------------------
 
 TEST(SlideRange, TransitionsAndTheCursor) {

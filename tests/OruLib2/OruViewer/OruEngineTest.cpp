@@ -90,6 +90,7 @@ public:
       s.Container = MakeRef<TEtSlide>();
       s.Index = i;
       source_->GetSlideSpan(i, s.Times);
+      s.StillBetweenChanges = Still;
       list->Slides.push_back(s);
     }
     queue_->Post(eventId_, list.Detach());
@@ -97,6 +98,7 @@ public:
 
   bool AutoList = true;
   bool Ready = true;
+  bool Still = false;  // the slides say they change only at their change times
   int Starts = 0;
   int SlideStarts = 0;
   std::atomic<int> Prepares{0};
@@ -150,6 +152,7 @@ public:
     ++Loaders;
     Last = MakeRef<TEtLoader>(source, listener, eventId);
     Last->AutoList = AutoList;
+    Last->Still = Still;
     return TRef<TOruEngineLoader>(Last.get());
   }
   TRef<TOruEngineRoot> MakeRoot() override { return TRef<TOruEngineRoot>(Root.get()); }
@@ -157,6 +160,7 @@ public:
   TRef<TEtRoot> Root = MakeRef<TEtRoot>();
   int Loaders = 0;
   bool AutoList = true;
+  bool Still = false;
 };
 
 class TEtDevice : public TDrawDevice {
@@ -620,6 +624,30 @@ TEST_F(OruEngine, RealClockStillSlideWaitsForItsNextChangeNotForAFrame) {
   engine->RequestPause(false);
   for (int i = 0; i < 5; ++i) Pass(TOruEngine::kRefreshMs);
   EXPECT_LE(waits.back(), TOruEngine::kRefreshMs);
+}
+
+// (Slides that may change unannounced: RealClockStillSlideWaitsForItsNextChangeNotForAFrame.)
+TEST_F(OruEngine, RealClockSlidesThatChangeOnlyAtTheirTimesAreLookedAtOnceASecond) {
+  engine->SetFrameStep(0);
+  parts->Root->Changes = false;
+  parts->Still = true;
+  Open(Show({3000, 6000, 9000}, "repeat"), 0);
+  RunUntil(700, 10, 400);
+  ASSERT_TRUE(engine->Active());
+  waits.clear();
+  Pass(100);
+  ASSERT_EQ(waits.size(), 1u);
+  EXPECT_GT(waits.back(), TOruEngine::kStillProbeMs);
+  EXPECT_LE(waits.back(), TOruEngine::kQuietProbeMs);
+  // Still in time for the next slide, and paused it waits as long.
+  RunUntil(2500, 100, 400);
+  Pass(1);
+  EXPECT_LE(double(waits.back()), 3000 - Shown() + 1);
+  engine->RequestPause(true);
+  Pass();
+  Pass();
+  EXPECT_FALSE(engine->Active());
+  EXPECT_EQ(waits.back(), TOruEngine::kQuietProbeMs);
 }
 
 TEST_F(OruEngine, InactiveWindowHoldsTheClockOnlyWhenTheShowAsksForIt) {
