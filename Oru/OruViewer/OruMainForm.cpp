@@ -759,13 +759,18 @@ void TMainForm::UpdateCursor() {
   if (mouseMonitor_ && mouseMonitor_->Hidden()) return;
   TOruEngine* engine = viewer_ ? viewer_->Engine() : nullptr;
   const bool link = engine && engine->Hover() && engine->HoverName() != u"TOruButton";
-  // Polled every 20 ms: only a change goes to the window.
+  // Called often (pointer events, polls, position reports): only a change
+  // goes to the window.
   const std::int32_t cursor = link ? -21 : 0;
   if (Cursor() != cursor) SetCursor(cursor);
 }
 
 void TMainForm::ViewerPosition(TOruShowViewer* /*sender*/, bool ended) {
-  if (closing_ || !ended || !show_) return;
+  if (closing_) return;
+  // What a resting pointer hovers changes with the frames (objects move
+  // under it, slides change): the cursor follows the position reports.
+  UpdateCursor();
+  if (!ended || !show_) return;
   if (show_->GetSource()->RepeatMode() == kRepeatClose) {
     endedAtLastSlide_ = true;
     closeRequested_ = true;

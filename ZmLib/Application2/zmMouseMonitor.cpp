@@ -60,7 +60,9 @@ void TMouseMonitor::SetOnEnter(TNotify method) { onEnter_ = std::move(method); }
 void TMouseMonitor::SetOnLeave(TNotify method) {
   onLeave_ = std::move(method);
   if (IsInside()) {
+    // Found inside: watched closely at first, as after a move.
     inside_ = true;
+    lastEventTick_ = GetTimeMs();
     Check();
   }
 }
@@ -99,6 +101,7 @@ void TMouseMonitor::Check() {
     const bool inside = IsInside();
     if (inside != inside_) {
       inside_ = inside;
+      if (inside) lastEventTick_ = GetTimeMs();
       if (inside && onEnter_)
         onEnter_(this);
       else if (!inside && onLeave_)
@@ -107,15 +110,19 @@ void TMouseMonitor::Check() {
     if (!inside_ || !form_) {
       ReleaseTimedCallback(timer_);
     } else {
-      // A resting pointer is looked at less often, but in time to hide it.
+      // A pointer that moved lately may leave between its moves; a resting
+      // one only moves with an event of the form, which looks again: it is
+      // looked at only in time to hide it.
       const std::uint32_t now = GetTimeMs();
-      std::int64_t interval = std::uint32_t(now - lastEventTick_) < std::uint32_t(kRestAfterMs) ? kPollMs : kRestPollMs;
-      if (hideDelay_ >= 1 && !hidden_)
-        interval = std::min<std::int64_t>(
-            interval, std::int64_t(hideDelay_) + 1 - std::int64_t(std::uint32_t(now - lastMoveTick_)));
-      interval = std::clamp<std::int64_t>(interval, kPollMs, kRestPollMs);
-      if (timer_ && timer_->Interval != interval) ReleaseTimedCallback(timer_);
-      if (!timer_) timer_ = RegisterTimedCallback(std::int32_t(interval), 0, &TimerEvent, this);
+      const bool resting = std::uint32_t(now - lastEventTick_) >= std::uint32_t(kRestAfterMs);
+      const bool hideDue = hideDelay_ >= 1 && !hidden_;
+      std::int64_t interval = resting ? kNoPoll : kPollMs;
+      if (hideDue) {
+        const std::int64_t toHide = std::int64_t(hideDelay_) + 1 - std::int64_t(std::uint32_t(now - lastMoveTick_));
+        interval = std::max<std::int64_t>(kPollMs, interval == kNoPoll ? toHide : std::min(interval, toHide));
+      }
+      if (timer_ && (interval == kNoPoll || timer_->Interval != interval)) ReleaseTimedCallback(timer_);
+      if (!timer_ && interval != kNoPoll) timer_ = RegisterTimedCallback(std::int32_t(interval), 0, &TimerEvent, this);
     }
   }
 }

@@ -55,7 +55,7 @@ class TMouseMonitor : public TRefObject {
 
   static constexpr std::int32_t kPollMs = 20;
   static constexpr std::int32_t kRestAfterMs = 1000;
-  static constexpr std::int32_t kRestPollMs = 250;
+  static constexpr std::int64_t kNoPoll = -1;
 
  private:
   static void FormEvent(void* data, TRefObject* sender, std::int32_t eventId, std::intptr_t param);

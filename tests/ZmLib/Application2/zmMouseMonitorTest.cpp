@@ -130,7 +130,7 @@ TEST_F(MouseMonitor, RestingPointerIsPolledLessOftenButHiddenInTime) {
   EXPECT_EQ(m->PollInterval(), TMouseMonitor::kPollMs);
   clock.Advance(TMouseMonitor::kRestAfterMs);
   m->Check();
-  EXPECT_EQ(m->PollInterval(), TMouseMonitor::kRestPollMs);
+  EXPECT_EQ(m->PollInterval(), 0);
   // A move shows in the form's events: close polling again.
   MoveTo(60, 50);
   form->DoMouse(TMouseKind::Move, {60, 50}, 0, 0);
@@ -144,5 +144,12 @@ TEST_F(MouseMonitor, RestingPointerIsPolledLessOftenButHiddenInTime) {
   clock.Advance(101);
   m->Check();
   EXPECT_TRUE(m->Hidden());
-  EXPECT_EQ(m->PollInterval(), TMouseMonitor::kRestPollMs);
+  EXPECT_EQ(m->PollInterval(), 0);
+  // A hide due far ahead: one look when it is due, none before.
+  MoveTo(70, 50);
+  form->DoMouse(TMouseKind::Move, {70, 50}, 0, 0);
+  EXPECT_FALSE(m->Hidden());
+  clock.Advance(TMouseMonitor::kRestAfterMs);
+  m->Check();
+  EXPECT_EQ(m->PollInterval(), 3000 + 1 - TMouseMonitor::kRestAfterMs);
 }
