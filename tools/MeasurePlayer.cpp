@@ -1,6 +1,6 @@
 // MeasurePlayer: the shows and the timed player run behind measure-player.sh.
-//   MeasurePlayer shows <folder>         writes first/, fades/, still/ and
-//                                        fades24/
+//   MeasurePlayer shows <folder>         writes first/, fades/, still/,
+//                                        fades24/ and fades24-4k/
 //   MeasurePlayer play <player switches> runs the player as OruViewer5 does,
 //                                        timing every presented frame
 // "play" prints on standard error, after the run:
@@ -65,11 +65,11 @@ std::string Guid(int n) {
   return s;
 }
 
-// A borderless 1920 x 1080 window; slides of Length ms, each showing its
-// picture; slides after the first cross-fade in over Fade ms; Zoom adds
-// scale key frames (100 % to 110 % over each slide).
+// A borderless window (1920 x 1080 unless given); slides of Length ms, each
+// showing its picture; slides after the first cross-fade in over Fade ms;
+// Zoom adds scale key frames (100 % to 110 % over each slide).
 void WriteShow(const std::string& folder, const std::vector<std::string>& pictures, long long length, long long fade,
-               bool zoom) {
+               bool zoom, int width = 1920, int height = 1080) {
   oru::TOruProjectWriter show(folder);
   oru::TIniText& d = show.Description();
   int guid = 0;
@@ -77,8 +77,8 @@ void WriteShow(const std::string& folder, const std::vector<std::string>& pictur
       .Key("OruVersion", "5.0.1")
       .Key("MinorVersion", 13)
       .Key("projectname", "Measure")
-      .Key("opt_scr_width", 1920)
-      .Key("opt_scr_height", 1080)
+      .Key("opt_scr_width", width)
+      .Key("opt_scr_height", height)
       .Key("opt_scr_full", 0)
       .Key("opt_withoutborder", 1)
       .Key("opt_repeat", "close")
@@ -131,6 +131,8 @@ int WriteShows(const std::string& folder) {
   std::vector<std::string> camera;
   for (int i = 0; i < 6; ++i) camera.push_back(Picture(6000, 4000, i));
   WriteShow(folder + "/fades24", camera, 2000, 1000, false);
+  // The same at 3840 x 2160 (headless: with ZM_SCREEN_SIZE=3840x2160).
+  WriteShow(folder + "/fades24-4k", camera, 2000, 1000, false, 3840, 2160);
   std::cout << "shows written to " << folder << "\n";
   return 0;
 }
