@@ -63,7 +63,7 @@ public:
   // Only a run that ends by itself needs looks: a capture with its limit,
   // and the quit time.
   std::uint32_t IdleWaitMs() override {
-    if (quitSent_ || live_.empty()) return kUntilWoken;
+    if (quitSent_) return kUntilWoken;
     if (capture_ || FrameStepMs()) return 100;
     if (quitAfter_ < 0) return kUntilWoken;
     const std::int64_t programTime = std::int64_t(std::uint32_t(TickCount32() - start_));

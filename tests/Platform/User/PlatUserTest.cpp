@@ -5,6 +5,7 @@
 #include "Platform/PlatSystem.h"
 #include "Platform/User/PlatMessageBoxes.h"
 #include "Platform/User/PlatTermination.h"
+#include "Platform/User/PlatUserBackend.h"
 #include "tests/Platform/User/UserTestSupport.h"
 #include "tests/support/EnvGuard.h"
 
@@ -439,6 +440,30 @@ TEST_F(PlatUser, HeadlessScreenTakesItsSizeFromTheEnvironment) {
     EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1920) << bad;
     EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 1080) << bad;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// An idle UI thread is woken only for what needs it: a headless run that
+// ends by itself looks again at its quit time, a capture every 100 ms, any
+// other run waits for its events.
+TEST_F(PlatUser, HeadlessBackEndLooksAgainOnlyWhenItsRunMayEnd) {
+  plat::TManualClock clock(1000);
+  {
+    zmtest::TEnvGuard env("ZM_CAPTURE_DIR", nullptr);
+    auto forever = user::CreateHeadlessBackend(-1);
+    EXPECT_EQ(forever->IdleWaitMs(), user::TBackend::kUntilWoken);
+    auto quits = user::CreateHeadlessBackend(5000);
+    EXPECT_EQ(quits->IdleWaitMs(), 5000u);
+    clock.Advance(4990);
+    EXPECT_EQ(quits->IdleWaitMs(), 10u);
+    clock.Advance(100);
+    EXPECT_EQ(quits->IdleWaitMs(), 1u);  // due: looks at once
+  }
+  zmtest::TEnvGuard env("ZM_CAPTURE_DIR", "/nonexistent-capture");
+  EXPECT_EQ(user::CreateHeadlessBackend(-1)->IdleWaitMs(), 100u);
 }
 
 }  // namespace
