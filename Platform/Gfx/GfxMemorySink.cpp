@@ -67,7 +67,8 @@ void ScaleFrame(const FrameView& frame, const Rect& src, const Rect& dst, const 
     std::uint32_t* row = out + static_cast<std::ptrdiff_t>(y - clip.top) * outStride;
     const int n = clip.right - clip.left;
     if (fast) {
-      const auto* in = reinterpret_cast<const std::uint32_t*>(frame.bits + static_cast<std::ptrdiff_t>(sy) * frame.pitch);
+      const auto* in =
+          reinterpret_cast<const std::uint32_t*>(frame.bits + static_cast<std::ptrdiff_t>(sy) * frame.pitch);
       for (int i = 0; i < n; ++i) row[i] = in[columns[static_cast<std::size_t>(i)]] | opaque;
     } else {
       for (int i = 0; i < n; ++i) row[i] = ReadPixelArgb(frame, columns[static_cast<std::size_t>(i)], sy);
@@ -85,7 +86,8 @@ public:
     Rect s = src, d = dst;
     const int dx0 = std::max(0, px.Client.x - d.left), dy0 = std::max(0, px.Client.y - d.top);
     s.left += dx0, s.top += dy0, d.left += dx0, d.top += dy0;
-    const int dx1 = std::max(0, d.right - (px.Client.x + px.Width)), dy1 = std::max(0, d.bottom - (px.Client.y + px.Height));
+    const int dx1 = std::max(0, d.right - (px.Client.x + px.Width));
+    const int dy1 = std::max(0, d.bottom - (px.Client.y + px.Height));
     s.right -= dx1, s.bottom -= dy1, d.right -= dx1, d.bottom -= dy1;
     RECT dirty{};
     if (s.right > s.left && s.bottom > s.top) {

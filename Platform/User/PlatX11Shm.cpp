@@ -144,8 +144,9 @@ public:
     auto it = windows_.find(id);
     const auto* seg = dynamic_cast<const TShmPixels*>(&memory);
     if (it == windows_.end() || !seg || seg->Shared() != shared_.get() || !Attached(*seg)) return false;
-    XImage* image = XShmCreateImage(d_, it->second.Vis, 24, ZPixmap, reinterpret_cast<char*>(const_cast<std::uint32_t*>(bits)),
-                                    seg->Info(), unsigned(stride), unsigned(height));
+    char* data = reinterpret_cast<char*>(const_cast<std::uint32_t*>(bits));
+    XImage* image =
+        XShmCreateImage(d_, it->second.Vis, 24, ZPixmap, data, seg->Info(), unsigned(stride), unsigned(height));
     if (!image) return false;
     bool ok = image->bits_per_pixel == 32 && image->bytes_per_line == stride * 4;
     if (ok)
