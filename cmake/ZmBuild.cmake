@@ -48,6 +48,7 @@ set(ZM_UNITY_SKIP_SOURCES
   Platform/PlatRegistry.cpp
   Platform/PlatResources.cpp
   Platform/User/PlatWindows.cpp
+  Platform/User/PlatX11Windows.cpp
   ZmLib/3DBasics/Dev3DApp2.cpp
   ZmLib/Composite/winSurface.cpp
   ZmLib/Composite/zmThemedBevel.cpp

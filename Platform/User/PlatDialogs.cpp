@@ -1,6 +1,7 @@
 #include "Platform/User/PlatDialogs.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -9,6 +10,7 @@
 
 #include "Platform/Gdi/PlatFont.h"
 #include "Platform/User/PlatClipboard.h"
+#include "Platform/User/PlatMessageBoxes.h"
 #include "Platform/User/PlatUser.h"
 
 namespace plat {
@@ -101,6 +103,7 @@ struct TDialogState {
   DLGPROC Proc = nullptr;
   bool Ended = false;
   INT_PTR Result = 0;
+  HWND Focus = nullptr;  // the control that had the focus when the dialog was last active
 };
 
 enum class TControlKind { None, Button, Edit, Static };
@@ -109,7 +112,12 @@ struct TControlState {
   TControlKind Kind = TControlKind::None;
   bool Checked = false;
   bool Pressed = false;
-  std::size_t Caret = 0;
+  // An edit box: the caret, the other end of the selection (the anchor; the
+  // caret itself when nothing is selected), and how far the text is
+  // scrolled to the left, in pixels.
+  std::size_t Caret = 0, Anchor = 0;
+  int Scroll = 0;
+  bool Dragging = false;
 };
 
 std::mutex gMutex;
@@ -121,6 +129,15 @@ std::shared_ptr<TDialogState> DialogState(HWND h) {
   std::lock_guard<std::mutex> l(gMutex);
   auto it = gDialogs.find(h);
   return it == gDialogs.end() ? nullptr : it->second;
+}
+
+// A dialog remembers the control that last had the focus, for when it is
+// active again.
+void RememberFocus(HWND control) {
+  const HWND dialog = GetParent(control);
+  std::lock_guard<std::mutex> l(gMutex);
+  auto it = gDialogs.find(dialog);
+  if (it != gDialogs.end()) it->second->Focus = control;
 }
 
 template <class F>
@@ -149,6 +166,7 @@ LRESULT EditProc(HWND h, UINT m, WPARAM w, LPARAM l);
 LRESULT StaticProc(HWND h, UINT m, WPARAM w, LPARAM l);
 LRESULT DialogWindowProc(HWND h, UINT m, WPARAM w, LPARAM l);
 std::vector<HWND> Children(HWND dialog);
+HWND FocusTarget(HWND dialog, HWND remembered);
 
 constexpr const char16_t* kDialogClass = u"#32770";
 
@@ -169,6 +187,8 @@ void RegisterClasses() {
   for (const TCls& c : classes) {
     WNDCLASSW wc{};
     wc.lpfnWndProc = c.Proc;
+    // Double clicks select words in an edit box.
+    if (c.Proc == &EditProc) wc.style = CS_DBLCLKS;
     wc.hInstance = ModuleInstance();
     wc.lpszClassName = c.Name;
     RegisterClassW(&wc);  // already there after the first dialog
@@ -275,21 +295,62 @@ void DrawButton(HWND h, HDC dc, RECT r) {
   Text(dc, r, (r.left + r.right - w) / 2 + (down ? 1 : 0), text, ink);
 }
 
-void DrawEdit(HWND h, HDC dc, RECT r) {
+// The edit box's frame and the rectangle its text is drawn in.
+RECT EditFrame(HWND h, HDC dc, RECT r, bool draw) {
   const DWORD style = StyleOf(h);
   if (GetWindowLongW(h, GWL_EXSTYLE) & LONG(WS_EX_CLIENTEDGE))
-    r = Sunken(dc, r);
+    r = draw ? Sunken(dc, r) : RECT{r.left + 2, r.top + 2, r.right - 2, r.bottom - 2};
   else if (style & WS_BORDER)
-    r = Ring(dc, r, Sys(COLOR_WINDOWFRAME), Sys(COLOR_WINDOWFRAME));
-  Fill(dc, r, Sys(style & ES_READONLY ? COLOR_BTNFACE : COLOR_WINDOW));
-  RECT t{r.left + 2, r.top, r.right - 2, r.bottom};
+    r = draw ? Ring(dc, r, Sys(COLOR_WINDOWFRAME), Sys(COLOR_WINDOWFRAME)) : RECT{r.left + 1, r.top + 1, r.right - 1, r.bottom - 1};
+  if (draw) Fill(dc, r, Sys(style & ES_READONLY ? COLOR_BTNFACE : COLOR_WINDOW));
+  return {r.left + 2, r.top, std::max(r.left + 2, r.right - 2), r.bottom};
+}
+
+// The width of the start of an edit box's shown text.
+int PrefixWidth(const std::u16string& shown, std::size_t n) {
+  if (n == 0) return 0;
+  HDC dc = GetDC(nullptr);
+  RECT none{};
+  const int w = Text(dc, none, 0, shown.substr(0, std::min(n, shown.size())), 0, false);
+  ReleaseDC(nullptr, dc);
+  return w;
+}
+
+// Scrolls the text so that the caret is in view, and no further than the
+// text needs; the scroll is kept for the next time.
+int ScrollToCaret(HWND h, const std::u16string& shown, std::size_t caret, int viewWidth) {
+  const int caretX = PrefixWidth(shown, caret), textW = PrefixWidth(shown, shown.size());
+  int scroll = OnControl(h, [](TControlState& s) { return s.Scroll; });
+  const int view = std::max(1, viewWidth - 1);  // the caret's own pixel stays inside
+  if (caretX - scroll > view) scroll = caretX - view;
+  // Going left out of view, a third of the box shows what lies before the caret.
+  if (caretX < scroll) scroll = caretX - view / 3;
+  scroll = std::max(0, std::min(scroll, textW - view));
+  OnControl(h, [scroll](TControlState& s) { return s.Scroll = scroll; });
+  return scroll;
+}
+
+void DrawEdit(HWND h, HDC dc, RECT r) {
+  const RECT t = EditFrame(h, dc, r, true);
   const std::u16string shown = EditDisplayText(h);
-  Text(dc, t, t.left, shown, Sys(COLOR_WINDOWTEXT));
-  if (GetFocus() == h) {
-    std::size_t caret = std::min(OnControl(h, [](TControlState& s) { return s.Caret; }), shown.size());
-    const int x = t.left + Text(dc, t, 0, shown.substr(0, caret), 0, false);
-    Fill(dc, {x, t.top + 2, x + 1, t.bottom - 2}, Sys(COLOR_WINDOWTEXT));
+  const bool focused = GetFocus() == h;
+  auto [caret, anchor] = OnControl(h, [](TControlState& s) { return std::pair(s.Caret, s.Anchor); });
+  caret = std::min(caret, shown.size());
+  anchor = std::min(anchor, shown.size());
+  const int scroll = ScrollToCaret(h, shown, caret, t.right - t.left);
+  const int x0 = t.left - scroll;
+  Text(dc, t, x0, shown, Sys(COLOR_WINDOWTEXT));
+  if (!focused) return;
+  if (caret != anchor) {
+    // The selection in the highlight colours, over the text drawn plainly.
+    const std::size_t a = std::min(caret, anchor), b = std::max(caret, anchor);
+    RECT sel{std::max<int>(t.left, x0 + PrefixWidth(shown, a)), t.top + 2,
+             std::min<int>(t.right, x0 + PrefixWidth(shown, b)), t.bottom - 2};
+    Fill(dc, sel, Sys(COLOR_HIGHLIGHT));
+    Text(dc, sel, x0, shown, Sys(COLOR_HIGHLIGHTTEXT));
   }
+  const int x = x0 + PrefixWidth(shown, caret);
+  if (x >= t.left && x < t.right) Fill(dc, {x, t.top + 2, x + 1, t.bottom - 2}, Sys(COLOR_WINDOWTEXT));
 }
 
 LRESULT ButtonProc(HWND h, UINT m, WPARAM w, LPARAM l) {
@@ -315,7 +376,7 @@ LRESULT ButtonProc(HWND h, UINT m, WPARAM w, LPARAM l) {
       return 0;
     }
     case WM_PAINT: return Paint(h, [h](HDC dc, RECT r) { DrawButton(h, dc, r); });
-    case WM_SETFOCUS:
+    case WM_SETFOCUS: RememberFocus(h); [[fallthrough]];
     case WM_KILLFOCUS:
     case WM_SETTEXT: InvalidateRect(h, nullptr, 0); break;
     case WM_NCDESTROY: DropControl(h); break;
@@ -330,16 +391,108 @@ LRESULT StaticProc(HWND h, UINT m, WPARAM w, LPARAM l) {
   if (m == WM_PAINT)
     return Paint(h, [h](HDC dc, RECT r) {
       Fill(dc, r, Sys(COLOR_BTNFACE));
-      Text(dc, r, r.left, WindowText(h), Sys(COLOR_WINDOWTEXT));
+      // Line ends break the text, and so does the right edge (at blanks):
+      // the lines stand centred when they fit, else from the top.
+      RECT none{};
+      const auto width = [dc, &none](const std::u16string& t) { return Text(dc, none, 0, t, 0, false); };
+      const std::vector<std::u16string> lines =
+          user::WrapMessageText(WindowText(h), std::max<int>(1, r.right - r.left), width);
+      if (lines.size() <= 1) {
+        Text(dc, r, r.left, lines.empty() ? std::u16string() : lines[0], Sys(COLOR_WINDOWTEXT));
+        return;
+      }
+      SIZE em{};
+      HGDIOBJ old = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+      GetTextExtentPoint32W(dc, u"Xg", 2, &em);
+      SelectObject(dc, old);
+      const int lineH = std::max<int>(em.cy, 1);
+      const int total = lineH * int(lines.size());
+      int y = total <= r.bottom - r.top ? r.top + (r.bottom - r.top - total) / 2 : r.top;
+      for (const std::u16string& line : lines) {
+        if (y >= r.bottom) break;
+        Text(dc, RECT{r.left, y, r.right, std::min<int>(y + lineH, r.bottom)}, r.left, line, Sys(COLOR_WINDOWTEXT));
+        y += lineH;
+      }
     });
   return DefWindowProcW(h, m, w, l);
 }
 
+// The text after an edit: the caret at Caret and nothing selected.
 void EditChanged(HWND h, const std::u16string& text, std::size_t caret) {
   SetWindowTextW(h, text.c_str());
   InvalidateRect(h, nullptr, 0);
-  OnControl(h, [caret](TControlState& s) { return s.Caret = caret; });
+  OnControl(h, [caret](TControlState& s) { return s.Caret = s.Anchor = caret; });
   Notify(h, EN_CHANGE);
+}
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// One character to the left or right of i, a surrogate pair counting as one.
+std::size_t StepLeft(const std::u16string& t, std::size_t i) {
+  if (i == 0) return 0;
+  --i;
+  if (i > 0 && IsLowSurrogate(t[i]) && IsHighSurrogate(t[i - 1])) --i;
+  return i;
+}
+std::size_t StepRight(const std::u16string& t, std::size_t i) {
+  if (i >= t.size()) return t.size();
+  ++i;
+  if (i < t.size() && IsLowSurrogate(t[i]) && IsHighSurrogate(t[i - 1])) ++i;
+  return i;
+}
+
+// Blanks, word characters (letters, digits, "_" and every character past
+// ASCII), and the other signs, which break words (a path's "/" and ".").
+int CharClass(char16_t c) {
+  if (c == u' ' || c == u'\t') return 0;
+  if ((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_' || c > 0x7F)
+    return 1;
+  return 2;
+}
+
+// The run of one class around a position: a double click's word.
+void WordAt(const std::u16string& t, std::size_t at, std::size_t& from, std::size_t& to) {
+  from = to = std::min(at, t.size());
+  if (t.empty()) return;
+  const std::size_t probe = at < t.size() ? at : t.size() - 1;
+  const int k = CharClass(t[probe]);
+  from = probe;
+  while (from > 0 && CharClass(t[from - 1]) == k) --from;
+  to = probe + 1;
+  while (to < t.size() && CharClass(t[to]) == k) ++to;
+}
+
+// The character boundary nearest to a client x of the edit box.
+std::size_t CaretAtX(HWND h, int x) {
+  RECT cr;
+  GetClientRect(h, &cr);
+  const RECT t = EditFrame(h, nullptr, cr, false);
+  const std::u16string shown = EditDisplayText(h);
+  const int scroll = OnControl(h, [](TControlState& s) { return s.Scroll; });
+  const int target = x - t.left + scroll;
+  std::size_t best = 0;
+  int bestDistance = std::abs(target);
+  for (std::size_t i = StepRight(shown, 0); i <= shown.size(); i = StepRight(shown, i)) {
+    const int d = std::abs(PrefixWidth(shown, i) - target);
+    if (d < bestDistance) best = i, bestDistance = d;
+    if (i == shown.size()) break;
+  }
+  return best;
+}
+
+void PutOnClipboard(HWND h, const std::u16string& text) {
+  if (text.empty() || !OpenClipboard(h)) return;
+  EmptyClipboard();
+  if (HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(char16_t))) {
+    if (auto* p = static_cast<char16_t*>(GlobalLock(g))) {
+      std::copy(text.begin(), text.end(), p);
+      p[text.size()] = 0;
+      GlobalUnlock(g);
+    }
+    if (!SetClipboardData(CF_UNICODETEXT, g)) GlobalFree(g);
+  }
+  CloseClipboard();
 }
 
 std::u16string ClipboardText(HWND h, bool singleLine) {
@@ -364,56 +517,120 @@ std::u16string ClipboardText(HWND h, bool singleLine) {
 }
 
 LRESULT EditProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  const auto selection = [h](const std::u16string& text) {
+    auto [c, a] = OnControl(h, [](TControlState& s) { return std::pair(s.Caret, s.Anchor); });
+    return std::pair(std::min(c, text.size()), std::min(a, text.size()));
+  };
+  const auto select = [h](std::size_t caret, std::size_t anchor) {
+    OnControl(h, [=](TControlState& s) { return s.Caret = caret, s.Anchor = anchor; });
+    InvalidateRect(h, nullptr, 0);
+  };
+  const bool readOnly = (StyleOf(h) & ES_READONLY) != 0;
+  // What is typed, pasted or deleted replaces the selection.
+  const auto replace = [&](const std::u16string& with) {
+    std::u16string text = WindowText(h);
+    auto [caret, anchor] = selection(text);
+    const std::size_t a = std::min(caret, anchor), b = std::max(caret, anchor);
+    if (a == b && with.empty()) return;
+    EditChanged(h, text.replace(a, b - a, with), a + with.size());
+  };
   switch (m) {
     case WM_NCCREATE: SetKind(h, TControlKind::Edit); break;
     case WM_SETTEXT: {
       LRESULT r = DefWindowProcW(h, m, w, l);
       std::size_t n = WindowText(h).size();
-      OnControl(h, [n](TControlState& s) { return s.Caret = n; });
+      OnControl(h, [n](TControlState& s) { return s.Caret = s.Anchor = n; });
+      InvalidateRect(h, nullptr, 0);
       return r;
     }
-    case WM_LBUTTONDOWN: SetFocus(h); return 0;
-    case WM_CHAR: {
-      if (StyleOf(h) & ES_READONLY) return 0;
-      std::u16string text = WindowText(h);
-      std::size_t caret = std::min(OnControl(h, [](TControlState& s) { return s.Caret; }), text.size());
-      std::u16string insert;
-      if (w >= 0x20 && w != 0x7F && w <= 0xFFFF) {
-        insert.push_back(char16_t(w));
-      }
-      if (!insert.empty()) EditChanged(h, text.insert(caret, insert), caret + insert.size());
+    case WM_LBUTTONDOWN: {
+      SetFocus(h);
+      const std::u16string text = WindowText(h);
+      const std::size_t at = CaretAtX(h, std::int16_t(LOWORD(std::uintptr_t(l))));
+      // Shift extends the selection to the click; else the caret goes there.
+      select(at, (w & MK_SHIFT) ? selection(text).second : at);
+      OnControl(h, [](TControlState& s) { return s.Dragging = true; });
+      SetCapture(h);
       return 0;
     }
+    case WM_MOUSEMOVE:
+      if (OnControl(h, [](TControlState& s) { return s.Dragging; }) && GetCapture() == h) {
+        const std::u16string text = WindowText(h);
+        select(CaretAtX(h, std::int16_t(LOWORD(std::uintptr_t(l)))), selection(text).second);
+      }
+      return 0;
+    case WM_LBUTTONUP:
+    case WM_CAPTURECHANGED:
+      if (OnControl(h, [](TControlState& s) { return std::exchange(s.Dragging, false); }) && m == WM_LBUTTONUP &&
+          GetCapture() == h)
+        ReleaseCapture();
+      return 0;
+    case WM_LBUTTONDBLCLK: {
+      SetFocus(h);
+      // A password box has no words to show: it selects all.
+      const std::u16string text = WindowText(h);
+      std::size_t from = 0, to = text.size();
+      if (!(StyleOf(h) & ES_PASSWORD)) WordAt(text, CaretAtX(h, std::int16_t(LOWORD(std::uintptr_t(l)))), from, to);
+      select(to, from);
+      return 0;
+    }
+    case WM_CHAR:
+      if (!readOnly && w >= 0x20 && w != 0x7F && w <= 0xFFFF) replace(std::u16string(1, char16_t(w)));
+      return 0;
     case WM_KEYDOWN: {
-      std::u16string text = WindowText(h);
-      std::size_t caret = std::min(OnControl(h, [](TControlState& s) { return s.Caret; }), text.size());
+      const std::u16string text = WindowText(h);
+      const auto sel = selection(text);
+      const std::size_t caret = sel.first, anchor = sel.second;
+      const bool shift = GetKeyState(VK_SHIFT) < 0, ctrl = GetKeyState(VK_CONTROL) < 0;
+      const std::size_t a = std::min(caret, anchor), b = std::max(caret, anchor);
+      // Moves the caret; Shift keeps the anchor, so that the selection grows.
+      const auto move = [&](std::size_t to) { select(to, shift ? anchor : to); };
       switch (w) {
-        case VK_LEFT: caret = caret ? caret - 1 : 0; break;
-        case VK_RIGHT: caret = std::min(caret + 1, text.size()); break;
-        case VK_HOME: caret = 0; break;
-        case VK_END: caret = text.size(); break;
-        case 'V':
-          if (GetKeyState(VK_CONTROL) < 0 && !(StyleOf(h) & ES_READONLY)) {
-            std::u16string insert = ClipboardText(h, !(StyleOf(h) & ES_MULTILINE));
-            if (!insert.empty()) EditChanged(h, text.insert(caret, insert), caret + insert.size());
-            return 0;
+        case VK_LEFT:
+          if (!shift && a != b) return select(a, a), 0;
+          return move(StepLeft(text, caret)), 0;
+        case VK_RIGHT:
+          if (!shift && a != b) return select(b, b), 0;
+          return move(StepRight(text, caret)), 0;
+        case VK_HOME: return move(0), 0;
+        case VK_END: return move(text.size()), 0;
+        case 'A':
+          if (!ctrl) break;
+          select(text.size(), 0);
+          return 0;
+        case 'C':
+        case 'X':
+          if (!ctrl) break;
+          // A password is never copied.
+          if (a != b && !(StyleOf(h) & ES_PASSWORD)) {
+            PutOnClipboard(h, text.substr(a, b - a));
+            if (w == 'X' && !readOnly) replace(u"");
           }
-          return DefWindowProcW(h, m, w, l);
+          return 0;
+        case 'V':
+          if (!ctrl) break;
+          if (!readOnly) {
+            std::u16string insert = ClipboardText(h, !(StyleOf(h) & ES_MULTILINE));
+            if (!insert.empty()) replace(insert);
+          }
+          return 0;
         case VK_BACK:
           // Taken here, not as a character, so that it works with or without translation.
-          if (!(StyleOf(h) & ES_READONLY) && caret > 0) EditChanged(h, text.erase(caret - 1, 1), caret - 1);
+          if (readOnly) return 0;
+          if (a == b && caret > 0) select(StepLeft(text, caret), caret);
+          replace(u"");
           return 0;
         case VK_DELETE:
-          if (!(StyleOf(h) & ES_READONLY) && caret < text.size()) EditChanged(h, text.erase(caret, 1), caret);
+          if (readOnly) return 0;
+          if (a == b && caret < text.size()) select(StepRight(text, caret), caret);
+          replace(u"");
           return 0;
-        default: return DefWindowProcW(h, m, w, l);
+        default: break;
       }
-      OnControl(h, [caret](TControlState& s) { return s.Caret = caret; });
-      InvalidateRect(h, nullptr, 0);
-      return 0;
+      return DefWindowProcW(h, m, w, l);
     }
     case WM_PAINT: return Paint(h, [h](HDC dc, RECT r) { DrawEdit(h, dc, r); });
-    case WM_SETFOCUS:
+    case WM_SETFOCUS: RememberFocus(h); [[fallthrough]];
     case WM_KILLFOCUS: InvalidateRect(h, nullptr, 0); break;
     case WM_NCDESTROY: DropControl(h); break;
   }
@@ -427,6 +644,15 @@ LRESULT DialogWindowProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     if (r != 0 && m != WM_INITDIALOG) return r;
   }
   switch (m) {
+    case WM_ACTIVATE:
+      if (!state) break;
+      if (LOWORD(w) == WA_INACTIVE) return 0;
+      // The typing goes back where it was when the dialog was last active.
+      if (HWND to = FocusTarget(h, state->Focus)) {
+        SetFocus(to);
+        return 0;
+      }
+      break;
     case WM_CLOSE:
       // The close box answers as the Cancel button does.
       SendMessageW(h, WM_COMMAND, MAKEWPARAM(WORD(IDCANCEL), BN_CLICKED), LPARAM(GetDlgItem(h, IDCANCEL)));
@@ -485,6 +711,24 @@ void MoveFocus(HWND dialog, bool back) {
 HWND DefaultButton(HWND dialog) {
   for (HWND c : Children(dialog))
     if (IsButton(c) && (StyleOf(c) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) return c;
+  return nullptr;
+}
+
+bool CanTakeFocus(HWND c) {
+  const DWORD s = StyleOf(c);
+  return (s & WS_VISIBLE) && !(s & WS_DISABLED);
+}
+
+// Where the typing goes in a dialog: the control remembered, else the first
+// box to type into, else the default button, else the first tab stop.
+HWND FocusTarget(HWND dialog, HWND remembered) {
+  if (remembered && IsChild(dialog, remembered) && CanTakeFocus(remembered)) return remembered;
+  const std::vector<HWND> children = Children(dialog);
+  for (HWND c : children)
+    if (IsEdit(c) && CanTakeFocus(c) && !(StyleOf(c) & ES_READONLY)) return c;
+  if (HWND b = DefaultButton(dialog); b && CanTakeFocus(b)) return b;
+  for (HWND c : children)
+    if (IsTabStop(c)) return c;
   return nullptr;
 }
 
@@ -659,9 +903,19 @@ INT_PTR DialogBoxFromDesc(const TDialogDesc& d, HWND owner, DLGPROC dialogProc, 
   // Through the window procedure, so that a subclass installed meanwhile sees it too.
   SendMessageW(dialog, WM_INITDIALOG, WPARAM(firstStop), initParam);
   if (!Ended(state)) {
+    // A control the procedure chose keeps the focus; else the first box to
+    // type into or the default button takes it: the dialog opens active,
+    // ready for the keyboard.
+    HWND chosen = GetFocus();
+    if (!(chosen && IsChild(dialog, chosen))) chosen = nullptr;
+    state->Focus = FocusTarget(dialog, chosen);
     if (d.Style & WS_VISIBLE) ShowWindow(dialog, SW_SHOW);
     HWND focus = GetFocus();
-    if (!(focus == dialog || IsChild(dialog, focus))) SetFocus(firstStop ? firstStop : dialog);
+    if (!(focus && IsChild(dialog, focus))) {
+      if (GetActiveWindow() != dialog) SetActiveWindow(dialog);
+      focus = GetFocus();
+      if (!(focus && IsChild(dialog, focus))) SetFocus(state->Focus ? state->Focus : dialog);
+    }
   }
 
   IDialogDriver* driver;

@@ -116,7 +116,12 @@ public:
       if (GetActiveWindow() != top || GetForegroundWindow() != top) {
         LRESULT r =
             SendMessageW(target, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(top), MAKELPARAM(int(hit), int(base)));
-        if (r != MA_NOACTIVATE && r != MA_NOACTIVATEANDEAT && IsWindow(top)) ActivateTop(top, WA_CLICKACTIVE);
+        if (r != MA_NOACTIVATE && r != MA_NOACTIVATEANDEAT && IsWindow(top)) {
+          // A click on the owner of a modal dialog brings the dialog back.
+          const HWND to = ActivationTarget(top);
+          ActivateTop(to, WA_CLICKACTIVE);
+          if (to != top) ActivateNative(to);
+        }
         if (r == MA_ACTIVATEANDEAT || r == MA_NOACTIVATEANDEAT) return;
       }
       if (!IsWindow(target)) return;
@@ -176,7 +181,11 @@ public:
     HWND h = FromNative(win);
     if (!h) return;
     if (gained) {
-      ActivateTop(h, WA_ACTIVE);
+      // The owner of a modal dialog passes the activation to the dialog,
+      // and the display's keyboard with it.
+      const HWND to = ActivationTarget(h);
+      ActivateTop(to, WA_ACTIVE);
+      if (to != h) ActivateNative(to);
     } else {
       DeactivateIf(h);
       auto l = wm.Lock();

@@ -104,6 +104,38 @@ void DeactivateIf(HWND h) {
   if (focus && IsWindow(focus)) SendMessageW(focus, WM_KILLFOCUS, 0, 0);
 }
 
+HWND ActivationTarget(HWND top) {
+  TWindowManager& wm = WindowManager();
+  auto l = wm.Lock();
+  // Each step goes to a window in front; a chain of owners is short.
+  for (int depth = 0; depth < 16; ++depth) {
+    auto w = wm.Find(top);
+    if (!w || !(w->Style & WS_DISABLED)) return top;
+    HWND popup = nullptr;
+    for (HWND t : wm.Windows.TopZ) {
+      auto o = wm.Find(t);
+      if (o && o->Owner == top && o->Life == TWindowLife::Alive && (o->Style & WS_VISIBLE) &&
+          o->State != TShowState::Minimized) {
+        popup = t;
+        break;
+      }
+    }
+    if (!popup) return top;
+    top = popup;
+  }
+  return top;
+}
+
+void ActivateNative(HWND top) {
+  TWindowManager& wm = WindowManager();
+  auto l = wm.Lock();
+  auto w = wm.Find(top);
+  if (!w || !w->Native || !wm.Backend || !wm.OnUiThread() || (w->Style & WS_CHILD) || !(w->Style & WS_VISIBLE) ||
+      w->State == TShowState::Minimized)
+    return;
+  wm.Backend->Activate(w->Native);
+}
+
 // The deepest visible, enabled child under a screen point (under the lock).
 HWND ChildAt(const std::shared_ptr<TWindow>& w, POINT pt) {
   TWindowManager& wm = WindowManager();
@@ -269,10 +301,13 @@ HWND SetActiveWindow(HWND hwnd) {
     if (!w) return nullptr;
     hwnd = TopLevelOf(w)->H;
   }
-  if (hwnd)
+  if (hwnd) {
     ActivateTop(hwnd, WA_ACTIVE);
-  else if (old)
+    // The display follows: its keyboard goes where the program's goes.
+    ActivateNative(hwnd);
+  } else if (old) {
     DeactivateIf(old);
+  }
   return old;
 }
 

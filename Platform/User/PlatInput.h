@@ -15,6 +15,12 @@ POINT CursorNow();
 void ActivateTop(HWND h, WPARAM how);
 // Deactivates h if it is the active window; the focus inside it goes too.
 void DeactivateIf(HWND h);
+// The top-level that takes an activation meant for top: a disabled one (the
+// owner of a modal dialog) passes it to its enabled window in front.
+HWND ActivationTarget(HWND top);
+// Asks the display to raise a visible top-level of the UI thread and give it
+// the keyboard (what the program's own activation does).
+void ActivateNative(HWND top);
 
 // The window under a screen point, asking WM_NCHITTEST (hit: its answer).
 HWND HitWindow(POINT pt, LRESULT* hit);

@@ -248,12 +248,16 @@ bool InjectNativeClick(HWND hwnd, POINT client, int button);
 // The pixel the display shows at a client point (B, G, R, A).
 bool ReadNativePixel(HWND hwnd, POINT client, std::uint32_t& bgra);
 // What the real window shows of the window record: title, and SDL's flags
-// (bordered, resizable, always on top, opacity in 0..255); false where there
-// is no native window.
+// (bordered, resizable, always on top, opacity in 0..255), whether it has the
+// display's keyboard focus, and what a window manager reads (the native id,
+// the id it is transient for, a dialog's window type); false where there is
+// no native window.
 struct TNativeWindowState {
   std::u16string Title;
   bool Bordered = false, Resizable = false, Topmost = false, Visible = false;
   int Opacity = 255;
+  bool Focused = false, DialogType = false;
+  std::uintptr_t NativeId = 0, TransientFor = 0;
 };
 bool ReadNativeWindowState(HWND hwnd, TNativeWindowState& state);
 // The cursor the display shows: visible, and the standard id (0 for a made one).

@@ -23,6 +23,10 @@ struct TNativeDesc {
   TShowState State = TShowState::Normal;
   int Opacity = 255;  // a layered window's constant alpha
   bool PerPixel = false;  // shows an UpdateLayeredWindow image (premultiplied)
+  // A dialog box of the dialog manager, and the native window of its owner
+  // (0: none), which it stays above.
+  bool Dialog = false;
+  NativeWin Owner = 0;
 };
 
 // The memory of a top-level's pixels (B, G, R, A, rows tight). A back end
@@ -69,6 +73,9 @@ public:
   virtual NativeWin Create(const TNativeDesc& desc) = 0;
   virtual void Update(NativeWin win, const TNativeDesc& desc) = 0;
   virtual void Destroy(NativeWin win) = 0;
+  // The window is activated by the program: raised, and given the keyboard
+  // focus of the display.
+  virtual void Activate(NativeWin win) { (void)win; }
   // Memory for count pixels of a top-level, from any thread, under the
   // window manager's lock; nullptr when there is none.
   virtual std::unique_ptr<TPixelMemory> AllocPixels(std::size_t count) { return HeapPixels(count); }

@@ -16,6 +16,7 @@
 #include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatUserBackend.h"
 #include "Platform/User/PlatX11Shm.h"
+#include "Platform/User/PlatX11Windows.h"
 
 namespace plat::user {
 
@@ -172,12 +173,21 @@ public:
     if (d.SkipTaskbar) flags |= SDL_WINDOW_SKIP_TASKBAR;
     if (d.Utility) flags |= SDL_WINDOW_UTILITY;
     int w = std::max(1, int(d.Client.right - d.Client.left)), h = std::max(1, int(d.Client.bottom - d.Client.top));
+    // A window manager reads the type when the window is made, and keeps a
+    // dialog above the window it is transient for, also a full-screen one.
+    if (d.Dialog) SDL_SetHint(SDL_HINT_X11_WINDOW_TYPE, "_NET_WM_WINDOW_TYPE_DIALOG");
     SDL_Window* win = SDL_CreateWindow(ToUtf8(d.Title).c_str(), d.Client.left, d.Client.top, w, h, flags);
+    // SDL may make the native window anew for the framebuffer behind the
+    // first surface asked for: asked now, before the window shows, the new
+    // one is made with the type as well.
+    if (win && (d.Dialog || d.Owner)) SDL_GetWindowSurface(win);
+    if (d.Dialog) SDL_SetHint(SDL_HINT_X11_WINDOW_TYPE, "");
     if (!win) return 0;
     NativeWin id = SDL_GetWindowID(win);
     windows_[id] = win;
     known_[id] = d;
     if (shm_) shm_->Bind(id, win);
+    if (SDL_Window* owner = Win(d.Owner)) SDL_SetWindowModalFor(win, owner);
     // Constant alpha shows only under a compositor; per-pixel alpha is
     // presented over black (the premultiplied pixels as they are).
     if (d.Opacity < 255) SDL_SetWindowOpacity(win, float(d.Opacity) / 255.0f);
@@ -192,6 +202,8 @@ public:
     if (!win) return;
     TNativeDesc& k = known_[id];
     if (d.Title != k.Title) SDL_SetWindowTitle(win, ToUtf8(d.Title).c_str());
+    if (d.Owner != k.Owner)
+      if (SDL_Window* owner = Win(d.Owner)) SDL_SetWindowModalFor(win, owner);
     if (d.Bordered != k.Bordered) SDL_SetWindowBordered(win, d.Bordered ? SDL_TRUE : SDL_FALSE);
     if (d.Resizable != k.Resizable) SDL_SetWindowResizable(win, d.Resizable ? SDL_TRUE : SDL_FALSE);
     if (d.Topmost != k.Topmost) SDL_SetWindowAlwaysOnTop(win, d.Topmost ? SDL_TRUE : SDL_FALSE);
@@ -211,6 +223,15 @@ public:
       else SDL_HideWindow(win);
     }
     k = d;
+  }
+
+  void Activate(NativeWin id) override {
+    SDL_Window* win = Win(id);
+    if (!win || !(SDL_GetWindowFlags(win) & SDL_WINDOW_SHOWN)) return;
+    // A window manager moves the focus when asked; without one, the focus
+    // would stay where a closed window left it (nowhere).
+    SDL_RaiseWindow(win);
+    if (!X11HasWindowManager(win)) SDL_SetWindowInputFocus(win);
   }
 
   void Destroy(NativeWin id) override {
@@ -260,6 +281,7 @@ public:
         case SDL_MOUSEBUTTONUP: {
           int b = e.button.button == SDL_BUTTON_LEFT ? 1 : e.button.button == SDL_BUTTON_RIGHT ? 2
                   : e.button.button == SDL_BUTTON_MIDDLE ? 3 : 0;
+          if (e.type == SDL_MOUSEBUTTONDOWN) ClickFocus(e.button.windowID);
           if (b)
             sink.Button(b, e.type == SDL_MOUSEBUTTONDOWN, e.button.clicks,
                         Screen(e.button.windowID, e.button.x, e.button.y));
@@ -407,6 +429,13 @@ public:
     st.Visible = (f & SDL_WINDOW_SHOWN) != 0;
     float opacity = 1.0f;
     st.Opacity = SDL_GetWindowOpacity(w, &opacity) == 0 ? int(opacity * 255.0f + 0.5f) : 255;
+    st.Focused = SDL_GetKeyboardFocus() == w;
+    TX11WindowFacts x;
+    if (X11ReadWindowFacts(w, x)) {
+      st.NativeId = x.Id;
+      st.TransientFor = x.TransientFor;
+      st.DialogType = x.DialogType;
+    }
     return true;
   }
 
@@ -420,6 +449,12 @@ private:
   SDL_Window* Win(NativeWin id) {
     auto it = windows_.find(id);
     return it == windows_.end() ? nullptr : it->second;
+  }
+
+  // Without a window manager nobody gives a clicked window the keyboard.
+  void ClickFocus(Uint32 windowId) {
+    SDL_Window* w = Win(windowId);
+    if (w && SDL_GetKeyboardFocus() != w && !X11HasWindowManager(w)) SDL_SetWindowInputFocus(w);
   }
 
   POINT Screen(Uint32 windowId, int x, int y) {

@@ -121,6 +121,9 @@ TNativeDesc DescOf(const TWindow& w) {
   d.State = w.State;
   if (w.Layered == TWindow::TLayered::Attributes && (w.LayeredFlags & LWA_ALPHA)) d.Opacity = w.LayeredAlpha;
   d.PerPixel = w.Layered == TWindow::TLayered::Image;
+  d.Dialog = Fold(w.Cls->Name) == u"#32770";
+  if (w.Owner)
+    if (auto o = WindowManager().Find(w.Owner)) d.Owner = o->Native;
   return d;
 }
 

@@ -202,4 +202,62 @@ TEST(SdlDisplay, MessageBoxWrapsItsLinesAndEndsOnTermination) {
   ShutdownWindowSystem();
 }
 
+// What a timer saw of a box over its owner: the native facts a window
+// manager reads, once the box had the display's keyboard.
+struct TOwnedBoxSeen {
+  HWND Owner = nullptr;
+  TNativeWindowState Box, OwnerState;
+  int Ticks = 0;
+  bool Focused = false;
+};
+TOwnedBoxSeen gOwned;
+
+void LookAtTheOwnedBox(HWND, UINT, UINT_PTR id, DWORD) {
+  HWND box = FindWindowExW(nullptr, nullptr, nullptr, u"Owned");
+  ++gOwned.Ticks;
+  TNativeWindowState st;
+  const bool ready = box && ReadNativeWindowState(box, st) && st.Focused;
+  if (!ready && gOwned.Ticks < 250) return;
+  KillTimer(nullptr, id);
+  gOwned.Focused = ready;
+  gOwned.Box = st;
+  ReadNativeWindowState(gOwned.Owner, gOwned.OwnerState);
+  RequestTermination();
+}
+
+// Without a window manager: a box opens with the display's keyboard, as a
+// dialog transient for its owner's window (so that a manager keeps it
+// above, also over a full-screen show); the owner has the keyboard back
+// when the box is gone.
+TEST(SdlDisplay, BoxIsADialogOverItsOwnerAndGivesTheKeyboardBack) {
+  ASSERT_TRUE(InitWindowSystem());
+  ASSERT_EQ(WindowSystemBackEnd(), "sdl");
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = &Proc;
+  wc.lpszClassName = u"SdlOwner";
+  ASSERT_NE(RegisterClassW(&wc), 0);
+  HWND owner = CreateWindowExW(0, u"SdlOwner", u"Owner", WS_POPUP | WS_VISIBLE, 0, 0, 400, 300, nullptr, nullptr,
+                               ModuleInstance(), nullptr);
+  ASSERT_NE(owner, nullptr);
+  TNativeWindowState st;
+  ASSERT_TRUE(PumpUntil([&] { return ReadNativeWindowState(owner, st) && st.Focused; }));
+  EXPECT_FALSE(st.DialogType);
+  gOwned = TOwnedBoxSeen{};
+  gOwned.Owner = owner;
+  ASSERT_NE(SetTimer(nullptr, 0, 20, &LookAtTheOwnedBox), 0u);
+  EXPECT_EQ(MessageBoxW(owner, u"Over the owner", u"Owned", MB_OKCANCEL), IDOK);
+  headless::ResetTerminationForTests();
+  EXPECT_TRUE(gOwned.Focused) << "the box never had the keyboard";
+  EXPECT_TRUE(gOwned.Box.DialogType);
+  EXPECT_NE(gOwned.OwnerState.NativeId, 0u);
+  EXPECT_EQ(gOwned.Box.TransientFor, gOwned.OwnerState.NativeId);
+  EXPECT_FALSE(gOwned.OwnerState.Focused);
+  EXPECT_TRUE(PumpUntil([&] { return ReadNativeWindowState(owner, st) && st.Focused; }))
+      << "the owner did not get the keyboard back";
+  EXPECT_EQ(GetActiveWindow(), owner);
+  EXPECT_TRUE(DestroyWindow(owner));
+  EXPECT_TRUE(UnregisterClassW(u"SdlOwner", nullptr));
+  ShutdownWindowSystem();
+}
+
 }  // namespace
