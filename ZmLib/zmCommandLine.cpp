@@ -82,9 +82,9 @@ void SplitCommandLine(const WideString& text, IStrings& list) {
   }
 }
 
-void ParseCommandLine(const WideString& text, IStrings& list, TCommandsStorage& storage) {
-  std::int32_t first = list.GetCount();
-  SplitCommandLine(text, list);
+namespace {
+// Files the arguments of list from First on into storage.
+void FileSwitches(IStrings& list, std::int32_t first, TCommandsStorage& storage) {
   WideString current;
   for (std::int32_t i = first; i < list.GetCount(); ++i) {
     WideString arg = list.GetString(i);
@@ -96,6 +96,19 @@ void ParseCommandLine(const WideString& text, IStrings& list, TCommandsStorage& 
       storage.GetItem(current)->Add(new TCommandItem(arg));
     }
   }
+}
+}  // namespace
+
+void ParseCommandLine(const WideString& text, IStrings& list, TCommandsStorage& storage) {
+  const std::int32_t first = list.GetCount();
+  SplitCommandLine(text, list);
+  FileSwitches(list, first, storage);
+}
+
+void ParseArguments(const std::vector<WideString>& args, IStrings& list, TCommandsStorage& storage) {
+  const std::int32_t first = list.GetCount();
+  for (const WideString& a : args) list.Add(a);
+  FileSwitches(list, first, storage);
 }
 
 void TStringsAdapter::Dispose() {
@@ -119,7 +132,13 @@ void InitCommandLine() {
   FileAPI().GetCommandLine(CommandLine);
   CommandArgs = MakeRef<TStringList>().Detach();
   Commands = MakeRef<TCommandsStorage>().Detach();
-  ParseCommandLine(CommandLine, *CommandArgs, *Commands);
+  // Joined into one text and split again, an argument would lose the quotes
+  // inside it (a folder named with one) and fall apart at them.
+  std::vector<WideString> args;
+  if (FileAPI().GetArguments(args))
+    ParseArguments(args, *CommandArgs, *Commands);
+  else
+    ParseCommandLine(CommandLine, *CommandArgs, *Commands);
 }
 
 void FiniCommandLine() {

@@ -5,6 +5,7 @@
 // before the first switch belong to the switch with the empty name. Switch
 // names are compared exactly (with letter case).
 #include <cstdint>
+#include <vector>
 
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/zmLists.h"
@@ -55,6 +56,9 @@ private:
 void SplitCommandLine(const WideString& text, IStrings& list);
 // Splits text into list, then files each non-empty argument into storage.
 void ParseCommandLine(const WideString& text, IStrings& list, TCommandsStorage& storage);
+// The same for arguments already apart (as the system hands them over):
+// each is taken whole, quotes and blanks included.
+void ParseArguments(const std::vector<WideString>& args, IStrings& list, TCommandsStorage& storage);
 
 // Forwards Clear and Add (and the rest) to the string list it holds.
 class TStringsAdapter : public TRefObject, public IStrings {
@@ -76,7 +80,8 @@ private:
   TRef<TStringList> list_;
 };
 
-// Filled at start-up, freed at shutdown.
+// Filled at start-up, freed at shutdown. The arguments come as the system
+// handed them over when it tells them, else from the command-line text.
 extern WideString ProgramPath;  // the program's full file name
 extern WideString CommandLine;  // the raw command-line text
 extern TStringList* CommandArgs;

@@ -77,6 +77,12 @@ bool TFileAPI::GetCommandLine(WideString& s) {
   return true;
 }
 
+bool TFileAPI::GetArguments(std::vector<WideString>& args) {
+  args.clear();
+  for (const std::string& a : plat::Arguments()) args.push_back(plat::FromUtf8(a));
+  return !args.empty();
+}
+
 bool TFileAPI::GetCurrentDir(WideString& s) {
   WideString dir;
   if (!plat::GetCurrentDirectory(dir)) return false;

@@ -5,6 +5,7 @@
 // implementation turns them into the names of this system. The file errors
 // and the file-handle functions that raise them stand on it.
 #include <cstdint>
+#include <vector>
 
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/zmByteString.h"
@@ -100,6 +101,10 @@ public:
   // The program's own path when module is nil (there are no other modules).
   virtual bool GetModuleFileName(const void* module, WideString& s);
   virtual bool GetCommandLine(WideString& s);
+  // The arguments as the system handed them to the program, the program
+  // first, each whole (a quote or blank inside one is part of it); false
+  // when they are not known.
+  virtual bool GetArguments(std::vector<WideString>& args);
   virtual bool GetCurrentDir(WideString& s);
   virtual bool SetCurrentDir(const WideString& name);
   virtual THandle FindFirst(const WideString& pattern, TWin32FindData& data);

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "Platform/PlatSystem.h"
 #include "ZmLib/wpFileStream.h"
 
 using namespace zm;
@@ -64,4 +65,25 @@ TEST(CommandLine, SwitchesAndValues) {
   TParsed quoted(u"p \"\" \"-exename\" \"/a b/show.orushow\"");
   EXPECT_EQ(Values(quoted.Storage->FindCommand(u"exename")), std::vector<WideString>{u"/a b/show.orushow"});
   EXPECT_EQ(Values(quoted.Storage->FindCommand(u"")), std::vector<WideString>{u"p"});
+}
+
+// The program's arguments come as the system handed them over: one with a
+// quote or a blank inside stays whole, and what follows it keeps its place.
+TEST(CommandLine, ArgumentsReachTheParserWhole) {
+  const std::vector<std::string> saved = plat::Arguments();
+  const char* argv[] = {"/opt/OruViewer5", "-filename", "F/q\"dir x/Project.oru", "-log", "-slide", "\"2\""};
+  plat::SetArguments(6, argv);
+  FiniCommandLine();
+  InitCommandLine();
+  EXPECT_EQ(Values(Commands->FindCommand(u"filename")), std::vector<WideString>{u"F/q\"dir x/Project.oru"});
+  ASSERT_NE(Commands->FindCommand(u"log"), nullptr);
+  EXPECT_EQ(Commands->FindCommand(u"log")->Count(), 0);
+  EXPECT_EQ(Values(Commands->FindCommand(u"slide")), std::vector<WideString>{u"\"2\""});
+  EXPECT_EQ(CommandArgs->GetCount(), 6);
+  EXPECT_EQ(CommandArgs->GetString(0), u"/opt/OruViewer5");
+  std::vector<const char*> back;
+  for (const std::string& a : saved) back.push_back(a.c_str());
+  plat::SetArguments(static_cast<int>(back.size()), back.data());
+  FiniCommandLine();
+  InitCommandLine();
 }
