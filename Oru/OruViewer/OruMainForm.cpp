@@ -383,6 +383,7 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
   }
   showFolder_ = zm::ExtractFilePath(showPath_, true);
   openedPath_ = opened;
+  openedProject_ = !fromExe;
   showVersion_ = show->Version();
   return true;
 }
@@ -483,9 +484,11 @@ void TMainForm::CloseQuery(std::int32_t& action) {
   }
   // Back to the show that linked here, at the slide it linked from.
   if (!opened && requested && !runStack_.empty()) {
-    WideString item = runStack_.back();
+    const TRunStackItem item = runStack_.back();
     runStack_.pop_back();
-    opened = RunAction(MakeActionInfo(acRunPresentation, 0, item));
+    const TOruActionInfo back = MakeActionInfo(acRunPresentation, 0, item.Text);
+    // A project is opened again as a project, as a show file is as a file.
+    opened = item.Project ? modalCount_ == 0 && viewer_ && OpenLinkedShow(back, true) : RunAction(back);
   }
   if (opened) {
     action = zm::caNone;
@@ -665,7 +668,14 @@ bool TMainForm::RunAction(const TOruActionInfo& action, bool byUser) {
   }
 }
 
-bool TMainForm::OpenLinkedShow(const TOruActionInfo& action) {
+std::vector<WideString> TMainForm::RunStack() const {
+  std::vector<WideString> texts;
+  for (const TRunStackItem& item : runStack_) texts.push_back(item.Text);
+  return texts;
+}
+
+bool TMainForm::OpenLinkedShow(const TOruActionInfo& action, bool project) {
+  TRef<TMainForm> keep(this);
   TRef<zm::TCommandsStorage> commands = zm::MakeRef<zm::TCommandsStorage>();
   TRef<zm::TStringList> args = zm::MakeRef<zm::TStringList>();
   zm::ParseCommandLine(action.Text, *args, *commands);
@@ -677,13 +687,14 @@ bool TMainForm::OpenLinkedShow(const TOruActionInfo& action) {
   if (file.empty()) return false;
   // A link names its show beside the linking one.
   const WideString currentFolder = zm::ExtractFilePath(openedPath_.empty() ? showPath_ : openedPath_, true);
-  file = LocateShow(zm::ResolveRelativePath(currentFolder, file));
+  file = zm::ResolveRelativePath(currentFolder, file);
+  if (!project) file = LocateShow(file);
 
   // Links made for the built show, followed from its project: the same place
   // below the project's folder, else the same name there.
   zm::TIniFile* ini = show_ ? show_->Description() : nullptr;
   const WideString exeName = ini ? ini->ReadString(u"Main", u"opt_exefn", WideString()) : WideString();
-  if (!zm::FileExists(file) && !exeName.empty()) {
+  if (!project && !zm::FileExists(file) && !exeName.empty()) {
     const WideString exeFolder = zm::ExtractFilePath(exeName, true);
     std::vector<WideString> candidates;
     if (!exeFolder.empty() && file.size() > exeFolder.size() &&
@@ -698,8 +709,8 @@ bool TMainForm::OpenLinkedShow(const TOruActionInfo& action) {
   }
 
   // The build file of the open project stands for the project itself.
-  const bool currentProject = !CachedShowName().empty() && zm::SameText(file, CachedShowName());
-  if (!currentProject) {
+  const bool currentProject = !project && !CachedShowName().empty() && zm::SameText(file, CachedShowName());
+  if (!currentProject && !project) {
     if (!zm::FileExists(file)) {
       ShowError(this, WideString(kShowNotFound) + u"\r" + ShownPath(file));
       return false;
@@ -717,20 +728,24 @@ bool TMainForm::OpenLinkedShow(const TOruActionInfo& action) {
   }
 
   zm::LogLine(u"Open show: " + file);
-  WideString item;
-  if (action.Code == acRunPresentationAndReturn)
+  TRunStackItem item;
+  if (action.Code == acRunPresentationAndReturn) {
     // Before the first slide's start the slide is -1: the way back is slide 1.
-    item = Quoted(showPath_) + u" -slide " + zm::IntToStr(std::int64_t(std::max(CurrentSlide(), 0)) + 1);
+    // A project is found again where it was opened, not by its build file.
+    item.Project = openedProject_;
+    item.Text = Quoted(item.Project ? openedPath_ : showPath_) + u" -slide " +
+                zm::IntToStr(std::int64_t(std::max(CurrentSlide(), 0)) + 1);
+  }
   const bool wasPaused = viewer_->Paused();
   const bool ok = currentProject ? OpenShow(CachedProjectPath(), false, start, true, isTime)
-                                 : OpenShow(file, true, start, true, isTime);
+                                 : OpenShow(file, !project, start, true, isTime);
   if (ok) {
-    if (!item.empty()) runStack_.push_back(item);
+    if (!item.Text.empty()) runStack_.push_back(item);
     viewer_->SetPaused(false);
     return true;
   }
   viewer_->SetPaused(wasPaused);
-  if (item.empty()) {
+  if (item.Text.empty()) {
     closeRequested_ = true;
     Close();
   }

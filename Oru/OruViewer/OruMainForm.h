@@ -125,7 +125,7 @@ public:
   bool EndedAtLastSlide() const { return endedAtLastSlide_; }
   bool CloseRequested() const { return closeRequested_; }
   // Command lines of the shows to return to, the last one on top.
-  const std::vector<WideString>& RunStack() const { return runStack_; }
+  std::vector<WideString> RunStack() const;
   TInputMappingClass* InputMapping() const { return inputMapping_.get(); }
   zm::TMouseMonitor* MouseMonitor() const { return mouseMonitor_.get(); }
 
@@ -142,8 +142,9 @@ private:
   // Actions 8 to 11: programs and links, once the show may start them;
   // ThenClose closes the form before the start.
   void StartFromShow(const WideString& commandLine, bool thenClose, bool byUser);
-  // Actions 12 and 14: another show in this window.
-  bool OpenLinkedShow(const TOruActionInfo& action);
+  // Actions 12 and 14: another show in this window. Project: the way back
+  // to a show that was opened from its project on disk.
+  bool OpenLinkedShow(const TOruActionInfo& action, bool project = false);
   // Lets the engine play on from the "pause" slide it stands at; false when
   // it stands at none.
   bool GoOn();
@@ -157,8 +158,15 @@ private:
   zm::TRef<TOruShowViewer> viewer_;
   zm::TRef<zm::TMouseMonitor> mouseMonitor_;
   zm::TRef<TInputMappingClass> inputMapping_;
-  std::vector<WideString> runStack_;
+  // A show to return to: its command line, and whether it was opened from
+  // its project on disk (else from a show file).
+  struct TRunStackItem {
+    WideString Text;
+    bool Project = false;
+  };
+  std::vector<TRunStackItem> runStack_;
   WideString openedPath_;  // the file the current show was read from
+  bool openedProject_ = false;  // the current show came from its project on disk
   WideString projectPath_;
   WideString showPath_;
   WideString showFolder_;

@@ -281,6 +281,35 @@ TEST_F(Actions, LinkedShowReturnsToTheLinkingSlide) {
   EXPECT_TRUE(form_->Closed());
 }
 
+// A show played from its project folder is returned to as a project, by the
+// path it was opened with, at the slide that linked away; so is a project
+// that names its build file.
+TEST_F(Actions, LinkedShowReturnsToAProjectFolder) {
+  for (const std::string name : {"plain", "built"}) {
+    SCOPED_TRACE(name);
+    const std::string folder = "show " + name;
+    zmtest::TShowProjectWriter project(Native(folder));
+    orutest::AddSlides(project);
+    if (name == "built") project.Description().Section("main").Key("opt_exefn", "C:\\Shows\\Built.exe");
+    project.Write();
+    WriteContainer(folder + "/b.orushow");
+    ASSERT_TRUE(form_->OpenShow(Wide(folder + "/Project.oru"), false, 0, true, false)) << LastBox();
+    EXPECT_TRUE(Run(acRunPresentationAndReturn, 0, u"b.orushow"));
+    EXPECT_EQ(form_->ShowPath(), Wide(folder + "/b.orushow"));
+    ASSERT_EQ(form_->RunStack().size(), 1u);
+    EXPECT_EQ(form_->RunStack()[0], u"\"" + Wide(folder + "/Project.oru") + u"\" -slide 1");
+    // Closing it plays the project again, and only then the player ends.
+    EXPECT_TRUE(Run(acExit, 0, u""));
+    EXPECT_FALSE(form_->Closed());
+    EXPECT_TRUE(form_->RunStack().empty());
+    EXPECT_TRUE(boxes_.Boxes.empty()) << LastBox();
+    ASSERT_NE(form_->Show(), nullptr);
+    EXPECT_EQ(form_->Show()->Description()->ReadString(u"Main", u"opt_exefn", WideString()).empty(), name == "plain");
+  }
+  EXPECT_TRUE(Run(acExit, 0, u""));
+  EXPECT_TRUE(form_->Closed());
+}
+
 TEST_F(Actions, FailedLinksAreReported) {
   WriteContainer("a.orushow");
   dir_.Write("plain.txt", "not a show");
