@@ -1207,7 +1207,10 @@ public:
     (void)time;
     auto* c = dynamic_cast<TDrawContainer*>(container);
     if (!c || !c->Slide) return false;
-    const std::uint32_t keys = (pointer.Buttons & 1) ? kSlideMouseLeftHeld : 0;
+    // The left button held: the press itself, or a move (or a frame's
+    // repeat of the resting pointer) while it is down, so that the object
+    // keeps its pressed look until the release.
+    const std::uint32_t keys = ((pointer.Buttons & 1) || (pointer.Shift & zm::ssLeft)) ? kSlideMouseLeftHeld : 0;
     // Only the left button presses objects; the others pass over them. A
     // record without buttons (a move, the repeat of a frame) counts as left.
     const bool left = (pointer.Buttons & 1) || pointer.Buttons == 0;

@@ -289,6 +289,57 @@ TEST(Interaction, DialogCloseTextIsPressedAndClosesTheDialog) {
   EXPECT_TRUE(played) << "the dialog still holds the show";
 }
 
+// On a slide as in a dialog: a link text takes its click colour while the
+// left button is held over it, also while the pointer moves on it and the
+// frames go on.
+TEST(Interaction, PressedLookShowsOnTheSlideWhileHeld) {
+  zmtest::TShowBuilder show;
+  show.ScreenSize(kW, kH).Main().Key("opt_scr_full", 0);
+  Solid(show.AddSlide(8000), kRed, 8000);
+  show.Slide(0)
+      .TextObject("Link", "[link]")
+      .Key("FontName", "DejaVu Sans")
+      .Key("TextColor", "255,255,255")
+      .Key("TextColorHover", "255,255,0")
+      .Key("TextColorClick", "0,255,255")
+      .Key("ShadowEnable", 0)
+      .Key("Action", "pause")
+      .KeyPoint(0)
+      .Position(40, 40)
+      .Scale(25, 25);
+  show.Write();
+  const int cx = kW / 2 + kW * 40 / 200, cy = kH / 2 + kH * 40 / 200;
+  const auto showsText = [&](std::uint32_t colour) {
+    int w = 0, h = 0;
+    const std::vector<std::uint32_t> bits = hl::CaptureClient(TDriver::Window(), w, h);
+    for (int y = cy - 12; y <= cy + 12; ++y)
+      for (int x = cx - 40; x <= cx + 40; ++x)
+        if (x >= 0 && y >= 0 && x < w && y < h &&
+            Near(bits[std::size_t(y) * std::size_t(w) + std::size_t(x)] & 0xFFFFFF, colour, 30))
+          return true;
+    return false;
+  };
+  TDriver d;
+  bool hover = false, pressed = false, held = false;
+  const orutest::TInProcessRun run = d.Play(show.Folder(), [&] {
+    if (!d.WaitForTime(1200)) return;
+    hl::MoveMouse(TDriver::OnScreen(cx, cy));
+    hover = d.WaitFor([&](const std::vector<std::int64_t>&) { return showsText(0xFFFF00); });
+    hl::Press(1);
+    pressed = d.WaitFor([&](const std::vector<std::int64_t>&) { return showsText(0x00FFFF); });
+    // A small move with the button down, then frames later still pressed.
+    hl::MoveMouse(TDriver::OnScreen(cx + 2, cy));
+    const std::int64_t at = d.Times().back();
+    held = d.WaitForTime(at + 300) && showsText(0x00FFFF) && !showsText(0xFFFF00);
+    hl::Release(1);
+  });
+  ASSERT_TRUE(run.Started);
+  EXPECT_TRUE(run.Boxes.empty()) << run.Boxes.front();
+  EXPECT_TRUE(hover) << "the link did not take its hover colour";
+  EXPECT_TRUE(pressed) << "the link did not take its click colour";
+  EXPECT_TRUE(held) << "the click colour did not last while the button was held";
+}
+
 namespace {
 
 // The program runs as the system's screen saver: its file ends in ".scr" and
