@@ -392,6 +392,10 @@ TRef<TOruDialog> TSlideProducer::CreateDialog(const WideString& name) {
   PrepareSlide(dialog.get(), section, -1, nullptr, 0, 0);
   dialog->Name = name;
   dialog->SetTimeAndLayout(true, 0);
+  // Laid out again as a slide is on its next frames: the first layout makes
+  // the texts, which give their buttons the widths they need in the second,
+  // where the captions then take their places on them.
+  for (int pass = 0; pass < 2; ++pass) dialog->UpdateLayout(true);
   return dialog;
 }
 
