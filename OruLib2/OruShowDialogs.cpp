@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "Platform/PlatSystem.h"
 #include "ZmLib/Graphics/winImageUtils.h"
 #include "ZmLib/Graphics/zmImage.h"
 #include "ZmLib/Win32/winCommonDialogs.h"
@@ -64,25 +65,41 @@ bool UsableBitmap(const TPictureData& data) {
 }
 
 // Written under a temporary name beside the chosen file and renamed over it
-// when complete: a save that fails leaves an earlier file as it was.
+// when complete: a save that fails leaves an earlier file as it was, and
+// says which file and the system's reason (no such folder, no permission,
+// the disk full).
 void SaveReplacing(const WideString& name, zm::TStream* source) {
   const WideString temp = name + u".saving";
+  std::string reason;
+  bool made = false;
   try {
-    {
-      TRef<zm::TFileStream> out = MakeRef<zm::TFileStream>(temp, zm::GENERIC_WRITE, zm::CREATE_ALWAYS, 0u);
-      source->SetPosition(0);
-      const std::int64_t size = source->GetSize();
-      if (out->CopyFrom(source, size) != size) throw zm::Exception("Can`t write the picture file");
+    TRef<zm::TFileStream> out = MakeRef<zm::TFileStream>(temp, zm::GENERIC_WRITE, zm::CREATE_ALWAYS, 0u);
+    made = true;
+    source->SetPosition(0);
+    const std::int64_t size = source->GetSize();
+    if (out->CopyFrom(source, size) != size) {
+      reason = "Can`t write the picture file";
+    } else {
+      // Closed here: a disk that fills up may say so only now.
+      out->Close();
+      if (!zm::FileAPI().MoveFile(temp, name, zm::MOVEFILE_REPLACE_EXISTING))
+        reason = zm::SysErrorMessage(plat::LastOSError());
     }
-    if (!zm::FileAPI().MoveFile(temp, name, zm::MOVEFILE_REPLACE_EXISTING))
-      throw zm::Exception("Can`t write the picture file");
   } catch (const zm::EFileOpenError& e) {
-    // The user is told about the file chosen, not the temporary one.
-    throw zm::EFileOpenError(zm::UTF8Encode(name).Str(), e.Code());
+    reason = zm::SysErrorMessage(e.Code());
+  } catch (const zm::EFileError& e) {
+    reason = e.what();
+  } catch (const zm::EStreamError& e) {
+    reason = e.what();
   } catch (...) {
-    zm::FileAPI().DeleteFile(temp);
+    if (made) zm::FileAPI().DeleteFile(temp);
     throw;
   }
+  if (reason.empty()) return;
+  if (made) zm::FileAPI().DeleteFile(temp);
+  WideString shown = name;
+  std::replace(shown.begin(), shown.end(), u'\\', u'/');
+  throw zm::Exception(zm::UTF8Encode(shown).Str() + "\r" + reason);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -9,12 +10,14 @@
 #include <vector>
 
 #include "Platform/PlatFiles.h"
+#include "Platform/PlatSystem.h"
 #include "Platform/Print/PlatPrintRecorder.h"
 #include "Platform/User/PlatUser.h"
 #include "Platform/User/PlatUserHeadless.h"
 #include "ZmLib/Win32/winPrinters.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/zmByteString.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/support/EnvGuard.h"
 
 namespace oru {
@@ -429,6 +432,66 @@ TEST_F(ShowDialogTest, FailedSavesReportAndLeaveEarlierFilesWhole) {
   std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(bytes, pics.FileBytes);
   EXPECT_FALSE(std::filesystem::exists(dir / "keep.jpg.saving"));
+}
+
+// The system's answers a save can meet, made to order: the disk fills up
+// while the file is written, or the folder may not be written to (the tests
+// run as a user whom no permission stops).
+class TFailingFileAPI : public zm::TFileAPI {
+public:
+  int WriteError = 0, CreateError = 0;
+  zm::THandle CreateFile(const WideString& name, std::uint32_t access, std::uint32_t share, const void* security,
+                         std::uint32_t creation, std::uint32_t attributes, zm::THandle tmpl) override {
+    if (CreateError) {
+      plat::SetLastOSError(CreateError);
+      return zm::INVALID_HANDLE_VALUE;
+    }
+    return zm::TFileAPI::CreateFile(name, access, share, security, creation, attributes, tmpl);
+  }
+  bool WriteFile(zm::THandle h, const void* buffer, std::uint32_t count, std::uint32_t& done) override {
+    if (WriteError) {
+      done = 0;
+      plat::SetLastOSError(WriteError);
+      return false;
+    }
+    return zm::TFileAPI::WriteFile(h, buffer, count, done);
+  }
+};
+
+// A failed save says which file and why, in the system's words, on a line
+// of its own; the earlier file stays and nothing is left beside it.
+TEST_F(ShowDialogTest, FailedSavesSayWhy) {
+  ini->WriteInteger(u"Main", u"CanRestore", 1);
+  TPictures pics;
+  pics.Captured = Frame(5, 3);
+  std::ofstream(dir / "keep.bmp") << "older";
+  auto save = [&](const char* name, bool existing) {
+    TStepDriver driver;
+    driver.Steps = {Press({idSave, plat::IDCANCEL}), TypeAndPress(100, Path(name), plat::IDOK)};
+    if (existing) driver.Steps.push_back(Press({plat::IDYES}));
+    return ShowPrintDialog(nullptr, ini.get(), pics.Callback(), nullptr);
+  };
+  save("no such folder/Slide.bmp", false);
+  {
+    auto api = MakeRef<TFailingFileAPI>();
+    api->WriteError = ENOSPC;
+    zm::THookScope<TRef<zm::TFileAPI>> use(zm::FileAPIClass, api);
+    save("keep.bmp", true);
+    api->WriteError = 0;
+    api->CreateError = EACCES;
+    save("keep.bmp", true);
+  }
+  const std::vector<std::string> boxes = plat::headless::MessageBoxesShown();
+  ASSERT_EQ(boxes.size(), 3u);
+  const std::string missing = (dir / "no such folder/Slide.bmp").string(), kept = (dir / "keep.bmp").string();
+  // Line ends become blanks on the error output.
+  EXPECT_EQ(boxes[0], "Slideshow Error: " + missing + " No such file or directory");
+  EXPECT_EQ(boxes[1], "Slideshow Error: " + kept + " No space left on device");
+  EXPECT_EQ(boxes[2], "Slideshow Error: " + kept + " Permission denied");
+  std::ifstream in(dir / "keep.bmp");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "older");
+  EXPECT_FALSE(std::filesystem::exists(dir / "keep.bmp.saving"));
 }
 
 TEST(ShowPictureFile, JpegCopiedOthersDecodedOrNothing) {
