@@ -256,6 +256,29 @@ void Make(const fs::path& root) {
     project.Write();
   }
   {
+    // Full screen behind a password; a click anywhere opens the print
+    // dialog (the dialog test under a display, EndToEnd/Dialogs.sh).
+    TShowBuilder dialogs((root / "dialogs").string());
+    dialogs.ScreenSize(320, 180)
+        .Main()
+        .Key("opt_scr_full", 1)
+        .Key("opt_usepass", 1)
+        .Key("opt_pass", "s3cret")
+        .Key("opt_repeat", "repeat")
+        .Key("opt_scr_caption", "Dialog check");
+    for (long long end : {60000LL, 120000LL}) {
+      TShowSlide& s = dialogs.AddSlide(end).SolidBackground(0x30, 0x60, 0x90);
+      s.Box("Print", 320, 180, "40,80,120").Key("Action", "print");
+    }
+    dialogs.Write();
+  }
+  {
+    // A folder whose name holds a quote and a blank.
+    TShowProjectWriter quoted((root / "q\"dir x").string());
+    AddSlides(quoted);
+    quoted.Write();
+  }
+  {
     TShowProjectWriter mapped((root / "filemap").string());
     AddSlides(mapped);
     // One name mapped to itself, one to a file that is not there (both
