@@ -12,6 +12,7 @@
 #include "OruLib2/OruClasses/OruSlideProducer.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "Platform/PlatUtf8.h"
+#include "tests/OruLib2/OruClasses/OruGlyphCacheTestKit.h"
 #include "tests/support/kit/ShowBuilder.h"
 
 namespace {
@@ -51,11 +52,12 @@ void ShapeButton(zmtest::TShowObject& b, const char* caption, bool addCaption) {
   b.KeyPoint(0).Position(-20, 10).Scale(12, 12);
 }
 
-TOruObject* Named(TOruObject* o, const char* name) {
+// The first button of a tree.
+objects::TOruButton* FirstButton(TOruObject* o) {
   if (!o) return nullptr;
-  if (o->Key.View() == name) return o;
+  if (auto* b = dynamic_cast<objects::TOruButton*>(o)) return b;
   for (std::int32_t i = 0; i < o->ChildCount(); ++i)
-    if (TOruObject* f = Named(o->Child(i), name)) return f;
+    if (auto* f = FirstButton(o->Child(i))) return f;
   return nullptr;
 }
 
@@ -71,6 +73,7 @@ void ExpectSamePlace(TOruObject* a, TOruObject* b, const char* what) {
 }
 
 TEST(DialogLayout, ButtonsAreLaidOutAsOnASlide) {
+  oru_test::TGlyphTestScope glyphs;
   const char* caption = "A caption far wider than the button is high";
   zmtest::TShowBuilder show;
   show.ScreenSize(640, 360).Main().Key("PathToButtons", "skins\\").Key("opt_customdialogscount", 1).Key(
@@ -92,9 +95,10 @@ TEST(DialogLayout, ButtonsAreLaidOutAsOnASlide) {
   TRef<TOruDialog> dialog = producer->CreateDialog(u"Info");
   ASSERT_TRUE(dialog);
 
-  auto* onSlide = dynamic_cast<objects::TOruButton*>(Named(slide.get(), "B"));
-  auto* inDialog = dynamic_cast<objects::TOruButton*>(Named(dialog.get(), "B"));
-  ASSERT_TRUE(onSlide && inDialog);
+  objects::TOruButton* onSlide = FirstButton(slide.get());
+  objects::TOruButton* inDialog = FirstButton(dialog.get());
+  ASSERT_TRUE(onSlide) << "slide";
+  ASSERT_TRUE(inDialog) << "dialog";
   ASSERT_GT(onSlide->PixelHeight, 0) << "no skin";
   // The caption's ink makes the body wide: far wider than high.
   EXPECT_GT(onSlide->PixelWidth, 3 * onSlide->PixelHeight);
