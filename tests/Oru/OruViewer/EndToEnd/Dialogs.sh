@@ -37,8 +37,7 @@ shown() {
 gone() { [[ -z "$(window "$1")" ]]; }
 wm_up() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 focus() { printf '0x%x' "$(xdotool getwindowfocus 2>/dev/null || echo 0)"; }
-has_wm_up() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
-focus() { [[ $(focus) == "$(window "$1")" ]]; }
+has_focus() { [[ $(focus) == "$(window "$1")" ]]; }
 same_id() { [[ $((16#${1#0x})) -eq $((16#${2#0x})) ]]; }
 # Whether the first window lies below the second.
 below() {
