@@ -301,7 +301,8 @@ RECT EditFrame(HWND h, HDC dc, RECT r, bool draw) {
   if (GetWindowLongW(h, GWL_EXSTYLE) & LONG(WS_EX_CLIENTEDGE))
     r = draw ? Sunken(dc, r) : RECT{r.left + 2, r.top + 2, r.right - 2, r.bottom - 2};
   else if (style & WS_BORDER)
-    r = draw ? Ring(dc, r, Sys(COLOR_WINDOWFRAME), Sys(COLOR_WINDOWFRAME)) : RECT{r.left + 1, r.top + 1, r.right - 1, r.bottom - 1};
+    r = draw ? Ring(dc, r, Sys(COLOR_WINDOWFRAME), Sys(COLOR_WINDOWFRAME))
+             : RECT{r.left + 1, r.top + 1, r.right - 1, r.bottom - 1};
   if (draw) Fill(dc, r, Sys(style & ES_READONLY ? COLOR_BTNFACE : COLOR_WINDOW));
   return {r.left + 2, r.top, std::max(r.left + 2, r.right - 2), r.bottom};
 }
@@ -463,7 +464,8 @@ void WordAt(const std::u16string& t, std::size_t at, std::size_t& from, std::siz
   while (to < t.size() && CharClass(t[to]) == k) ++to;
 }
 
-// The character boundary nearest to a client x of the edit box.
+// The character boundary nearest to a client x of the edit box, found by
+// halves: a long text is measured a few times, not once per character.
 std::size_t CaretAtX(HWND h, int x) {
   RECT cr;
   GetClientRect(h, &cr);
@@ -471,14 +473,16 @@ std::size_t CaretAtX(HWND h, int x) {
   const std::u16string shown = EditDisplayText(h);
   const int scroll = OnControl(h, [](TControlState& s) { return s.Scroll; });
   const int target = x - t.left + scroll;
-  std::size_t best = 0;
-  int bestDistance = std::abs(target);
-  for (std::size_t i = StepRight(shown, 0); i <= shown.size(); i = StepRight(shown, i)) {
-    const int d = std::abs(PrefixWidth(shown, i) - target);
-    if (d < bestDistance) best = i, bestDistance = d;
-    if (i == shown.size()) break;
+  std::size_t lo = 0, hi = shown.size();
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (PrefixWidth(shown, mid) < target) lo = mid + 1;
+    else hi = mid;
   }
-  return best;
+  // Never between the halves of a surrogate pair.
+  if (lo > 0 && lo < shown.size() && IsLowSurrogate(shown[lo]) && IsHighSurrogate(shown[lo - 1])) ++lo;
+  const std::size_t before = StepLeft(shown, lo);
+  return std::abs(PrefixWidth(shown, before) - target) <= std::abs(PrefixWidth(shown, lo) - target) ? before : lo;
 }
 
 void PutOnClipboard(HWND h, const std::u16string& text) {

@@ -451,6 +451,16 @@ TEST_F(DialogManager, EditSelectsAndScrollsToTheCaret) {
     RECT r;
     GetClientRect(e, &r);
     boxWidth = r.right;
+    // A click in a very long text finds its place by a few measures.
+    SetDlgItemTextW(h, 10, std::u16string(8000, u'i').c_str());
+    headless::PumpUntilIdle();
+    ClickAt(e, 40);
+    headless::Type(u"!");
+    headless::PumpUntilIdle();
+    const std::u16string longText = WindowText(e);
+    EXPECT_EQ(longText.size(), 8001u);
+    EXPECT_NE(longText.find(u'!'), std::u16string::npos);
+    EXPECT_NE(longText.back(), u'!');
     // A password box is never copied; a double click selects all of it.
     SetWindowLongW(e, GWL_STYLE, GetWindowLongW(e, GWL_STYLE) | LONG(ES_PASSWORD));
     SetDlgItemTextW(h, 10, u"pa ss");
