@@ -171,6 +171,16 @@ void T3DDrawer::FreeTextureStores() {
   for (TTextureStore2* s : all) s->Free();
 }
 
+void T3DDrawer::FreeUnusedTextureStores() {
+  std::vector<TTextureStore2*> unused;
+  std::erase_if(stores_, [&](TTextureStore2* s) {
+    const bool gone = !s->Store() || s->Store()->RefCount() == 1;
+    if (gone) unused.push_back(s);
+    return gone;
+  });
+  for (TTextureStore2* s : unused) s->Free();
+}
+
 TShader* T3DDrawer::ShaderAt(std::int32_t index) const {
   if (index < 0 || index >= kShaderCount) return nullptr;
   return Shaders[std::size_t(index)].get();
@@ -263,6 +273,9 @@ TTextureStore2* T3DDrawer::FindTextureStore(TImage* image, bool create) {
   std::int32_t i = 0;
   if (cache->FindByClass<TTextureStore2>(i)) return static_cast<TTextureStore2*>(cache->Get(i));
   if (!create) return nullptr;
+  // Pictures of slides gone must not live as long as the drawer: each new
+  // store takes the place of those no image uses.
+  FreeUnusedTextureStores();
   TTextureStore2* s = MakeRef<TTextureStore2>(store).Detach();
   cache->Add(s);
   stores_.push_back(s);

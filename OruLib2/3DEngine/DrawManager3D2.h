@@ -238,12 +238,15 @@ private:
   void GaussianBlur(zm::TDrawItem* item, float radius);
   void AccumulateTrail();
   void FreeTextureStores();
+  // Frees the stores whose picture no image holds any more (the store's
+  // reference is the last one): nothing can reach them again.
+  void FreeUnusedTextureStores();
 
   bool PushTarget(zm::TRenderTargetTexture* target);
   void DrawTargetQuad(std::span<zm::TRenderTargetTexture* const> textures, std::span<const zm::TRectF> rects,
                       const zm::TRectF& dest, std::uint32_t colour, bool pointSampled);
 
-  std::vector<TTextureStore2*> stores_;  // every store made, owned
+  std::vector<TTextureStore2*> stores_;  // every store made and still used, owned
   std::int32_t trailDepth_ = 0;          // the draw depth BeginTrail ran at
   zm::TSize layoutSize_;                 // the surface size of the last layout
 };

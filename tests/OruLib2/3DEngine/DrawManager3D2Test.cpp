@@ -16,6 +16,7 @@
 #include "ZmLib/Graphics/zmObjectFilters.h"
 #include "ZmLib/zmHookScope.h"
 #include "tests/support/DrawerOnDevice.h"
+#include "tests/support/kit/StreamBytes.h"
 
 namespace drawertest {
 
@@ -331,6 +332,32 @@ TEST_F(TDrawerOnDevice, ImagesOverOneStoreShareItsTexturesUntilReleased) {
   Capture();
   EXPECT_EQ(At(39, 29), 0x808080u);
   EXPECT_EQ(At(40, 29), 0u);
+}
+
+// A picture no image holds any more (its slide is gone) leaves the drawer
+// with its textures and what it was read from once another picture is
+// prepared; one still held keeps them.
+TEST_F(TDrawerOnDevice, TexturesOfPicturesNoImageHoldsGoWithTheNextStore) {
+  int disposed = 0;
+  TRef<TImage> gone = MakeImage(40, 30, [](int, int) { return 0xFF808080u; });
+  gone->Store()->Source = MakeRef<zmtest::TCountedStream>(&disposed);
+  TRef<TImage> kept = MakeImage(20, 20, [](int, int) { return 0xFF404040u; });
+  TImageDrawParams p;
+  drawer->PrepareImage(gone.get(), p);
+  drawer->PrepareImage(kept.get(), p);
+  TList* keptCache = kept->Store()->GetCacheList();
+  ASSERT_EQ(keptCache->Count(), 1);
+  TMultiTexture6* keptTexture = static_cast<oru::TTextureStore2*>(keptCache->Get(0))->Textures[0].Texture.get();
+  gone = nullptr;
+  EXPECT_EQ(disposed, 0);  // nothing new was prepared yet
+  TRef<TImage> next = MakeImage(10, 10, [](int, int) { return 0xFFFFFFFFu; });
+  drawer->PrepareImage(next.get(), p);
+  EXPECT_EQ(disposed, 1);
+  ASSERT_EQ(keptCache->Count(), 1);
+  EXPECT_EQ(static_cast<oru::TTextureStore2*>(keptCache->Get(0))->Textures[0].Texture.get(), keptTexture);
+  ASSERT_TRUE(Frame(kBlack, [&](T3DDrawer& d) { d.DrawImage(kept.get(), {0, 0}, TImageDrawParams{}, {1, 0}, {0, 1}); }));
+  Capture();
+  EXPECT_EQ(At(19, 19), 0x404040u);
 }
 
 TEST_F(TDrawerOnDevice, APictureWiderThanOneTileHasNoSeams) {
