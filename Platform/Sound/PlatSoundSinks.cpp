@@ -131,6 +131,9 @@ public:
     for (std::size_t i = 0; i < count; ++i) Put16(&bytes_[2 * i], static_cast<std::uint16_t>(samples[i]));
     if (std::fwrite(bytes_.data(), 1, bytes_.size(), file_) != bytes_.size()) failed_ = true;
     else data_ += bytes_.size();
+    // About each second the header is brought up to date with what is on
+    // disk, so that a recording whose process is killed stays readable.
+    if (!failed_ && data_ - headerData_ >= kHeaderEveryBytes) UpdateHeader();
   }
   void Close() {
     if (!file_) return;
@@ -140,6 +143,18 @@ public:
   }
 
 private:
+  static constexpr std::uint64_t kHeaderEveryBytes = std::uint64_t(kOutRate) * 4;
+
+  // The sound first, then the header that counts it: at any moment the
+  // header counts no more than the file holds.
+  void UpdateHeader() {
+    const long end = std::ftell(file_);
+    if (end < 0 || std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0 || !WriteHeader() ||
+        std::fflush(file_) != 0 || std::fseek(file_, end, SEEK_SET) != 0)
+      failed_ = true;
+    headerData_ = data_;
+  }
+
   bool WriteHeader() {
     std::uint8_t h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0};
     Put32(h + 4, std::uint32_t(36 + data_));
@@ -155,6 +170,7 @@ private:
 
   std::FILE* file_ = nullptr;
   std::uint64_t data_ = 0;
+  std::uint64_t headerData_ = 0;  // the count the header on disk holds
   bool failed_ = false;
   std::vector<std::uint8_t> bytes_;
 };

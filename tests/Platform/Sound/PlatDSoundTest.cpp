@@ -489,6 +489,41 @@ TEST(PlatDSoundSinks, WavRecordsTheMixOfAllDevices) {
   EXPECT_EQ(u16(f.size() - 2), 1234u);
 }
 
+// While it records, the file's header is brought up to date about each
+// second and never counts more than the file holds, so a recording whose
+// process is killed stays readable up to then.
+TEST(PlatDSoundSinks, WavHeaderCountsTheSoundWhileRecording) {
+  zmtest::TEnvGuard env;
+  zmtest::TTempDir dir;
+  const std::string path = (dir.Path() / "live.wav").string();
+  env.Set("ZM_AUDIO", "wav:" + path);
+  IDirectSound8* ds = nullptr;
+  ASSERT_EQ(DirectSoundCreate8(nullptr, &ds, nullptr), DS_OK);
+  auto fmt = Pcm(22050, 1, 16);
+  DSBUFFERDESC d{36, 0x18088, 4410, 0, &fmt};
+  IDirectSoundBuffer* b = nullptr;
+  ASSERT_EQ(ds->CreateSoundBuffer(&d, &b, nullptr), DS_OK);
+  Fill16(b, 0, std::vector<std::int16_t>(2205, 1234));
+  ASSERT_EQ(b->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  std::vector<unsigned char> f;
+  auto u32 = [&](std::size_t o) { return std::uint32_t(f[o] | f[o + 1] << 8 | f[o + 2] << 16 | std::uint32_t(f[o + 3]) << 24); };
+  auto counted = [&] {
+    std::ifstream in(path, std::ios::binary);
+    f.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return f.size() >= 44 && u32(40) >= 176400u;
+  };
+  EXPECT_TRUE(WaitFor(counted));
+  if (f.size() >= 44) {
+    const std::uint32_t data = u32(40);
+    EXPECT_EQ(u32(4), data + 36);
+    EXPECT_LE(data, f.size() - 44);
+    EXPECT_EQ(data % 4, 0u);
+    EXPECT_EQ(std::memcmp(f.data() + 36, "data", 4), 0);
+  }
+  b->Release();
+  EXPECT_EQ(ds->Release(), 0u);
+}
+
 // Without a sound card SDL's dummy driver still opens and paces in real time.
 TEST(PlatDSoundSinks, SdlDummyDriverPlays) {
   zmtest::TEnvGuard env;
