@@ -72,6 +72,7 @@ void Watch() {
 
 std::mutex gAskedLock;
 std::set<HWND> gAsked;  // top-levels already asked to close
+std::atomic<bool> gQuitPosted{false};
 
 }  // namespace
 
@@ -105,18 +106,24 @@ void ServeTerminationRequest() {
   TWindowManager& wm = WindowManager();
   const std::uint32_t me = CurrentThreadId();
   std::vector<HWND> ask;
+  bool shown = false;
   {
     auto l = wm.Lock();
     std::lock_guard<std::mutex> a(gAskedLock);
     for (auto it = gAsked.begin(); it != gAsked.end();) it = wm.Find(*it) ? std::next(it) : gAsked.erase(it);
     for (auto& w : wm.Windows.Slots) {
       if (!w || w->Life != TWindowLife::Alive || w->Tid != me) continue;
-      if ((w->Style & WS_CHILD) || !(w->Style & WS_VISIBLE) || (w->Style & WS_DISABLED)) continue;
+      if ((w->Style & WS_CHILD) || !(w->Style & WS_VISIBLE)) continue;
+      shown = true;
+      if (w->Style & WS_DISABLED) continue;
       if (gAsked.insert(w->H).second) ask.push_back(w->H);
     }
   }
   for (HWND h : ask)
     if (IsWindow(h)) SendMessageW(h, WM_SYSCOMMAND, SC_CLOSE, 0);
+  // Nothing on screen to close (a show still loading, or one whose window
+  // never came): the UI thread's message loop ends at once, once.
+  if (!shown && me == UIThreadId() && !gQuitPosted.exchange(true)) PostQuitMessage(0);
 }
 
 }  // namespace plat::user
@@ -125,6 +132,7 @@ namespace plat::headless {
 
 void ResetTerminationForTests() {
   gRequested.store(false);
+  gQuitPosted.store(false);
   {
     std::lock_guard<std::mutex> a(gAskedLock);
     gAsked.clear();

@@ -2,8 +2,9 @@
 // Terminating signals (SIGTERM, SIGINT, SIGHUP) as an orderly close: the
 // handler only writes to a pipe; a watcher thread wakes the UI thread, whose
 // message pump then asks every top-level window to close, as when its user
-// closes it. A window disabled by a modal dialog or message box is asked once
-// that has ended: the innermost box goes first, with its default answer.
+// closes it, or ends the message loop when no window is shown. A window
+// disabled by a modal dialog or message box is asked once that has ended:
+// the innermost box goes first, with its default answer.
 #include "Platform/User/PlatUserTypes.h"
 
 namespace plat {
@@ -22,7 +23,9 @@ void RequestTermination();
 namespace plat::user {
 
 // The UI thread's pump: while termination is requested, each visible,
-// enabled top-level of the calling thread is asked to close, once.
+// enabled top-level of the calling thread is asked to close, once; when the
+// UI thread has no visible top-level at all, its message loop is ended
+// (WM_QUIT, exit code 0), once.
 void ServeTerminationRequest();
 
 }  // namespace plat::user

@@ -11,6 +11,7 @@
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatPainting.h"
+#include "Platform/User/PlatTermination.h"
 #include "Platform/User/PlatUserBackend.h"
 
 namespace plat::user {
@@ -35,30 +36,22 @@ public:
   // The frame buffers are the display: nothing to hand on.
   void Present(NativeWin, const TPixelMemory&, const std::uint32_t*, int, int, int, const RECT&) override {}
   void Pump(TInputSink& sink) override {
-    if (quitSent_ || live_.empty()) return;
+    if (quitSent_) return;
+    if (live_.empty()) {
+      // No window came (a show whose slides are not ready yet, or never
+      // will be): the time still ends the run, as a terminating signal.
+      if (QuitDue()) {
+        quitSent_ = true;
+        RequestTermination();
+      }
+      return;
+    }
     // A capture run ends with its last frame, also for a show that stands
     // at its end and draws no more.
-    if (CaptureLimitReached()) {
+    if (CaptureLimitReached() || QuitDue()) {
       quitSent_ = true;
       sink.CloseRequested(*live_.begin());
-      return;
     }
-    if (quitAfter_ < 0) return;
-    // Captured stepped frames count show time: the run ends after the same
-    // frames whatever the start-up took.
-    const std::int64_t showTime = FrameStepCaptures() ? LastFrameShowTime() : -1;
-    const std::int64_t programTime = std::int64_t(std::uint32_t(TickCount32() - start_));
-    if (showTime >= 0) {
-      // A show standing still (paused, waiting) still ends, later.
-      if (showTime < quitAfter_ && programTime < 4 * quitAfter_ + 10000) return;
-    } else if (FrameStepMs() && SteppedFrameCount() == 0) {
-      // A stepped clock without frames never moves: real time ends the run.
-      if (std::chrono::steady_clock::now() - realStart_ < std::chrono::milliseconds(quitAfter_)) return;
-    } else if (programTime < quitAfter_) {
-      return;
-    }
-    quitSent_ = true;
-    sink.CloseRequested(*live_.begin());
   }
   // Only a run that ends by itself needs looks: a capture with its limit,
   // and the quit time.
@@ -78,6 +71,22 @@ public:
   int TestWindowCount() override { return int(live_.size()); }
 
 private:
+  bool QuitDue() const {
+    if (quitAfter_ < 0) return false;
+    // Captured stepped frames count show time: the run ends after the same
+    // frames whatever the start-up took.
+    const std::int64_t showTime = FrameStepCaptures() ? LastFrameShowTime() : -1;
+    const std::int64_t programTime = std::int64_t(std::uint32_t(TickCount32() - start_));
+    if (showTime >= 0) {
+      // A show standing still (paused, waiting) still ends, later.
+      return showTime >= quitAfter_ || programTime >= 4 * quitAfter_ + 10000;
+    }
+    // A stepped clock without frames never moves: real time ends the run.
+    if (FrameStepMs() && SteppedFrameCount() == 0)
+      return std::chrono::steady_clock::now() - realStart_ >= std::chrono::milliseconds(quitAfter_);
+    return programTime >= quitAfter_;
+  }
+
   NativeWin next_ = 0;
   std::set<NativeWin> live_;
   std::int64_t quitAfter_;
@@ -91,7 +100,8 @@ private:
 
 std::unique_ptr<TBackend> CreateHeadlessBackend() {
   // ZM_QUIT_AFTER_MS: the main window (the first one shown) is asked to close
-  // after that much program time.
+  // after that much program time; without a window the run ends as on a
+  // terminating signal.
   return CreateHeadlessBackend(GetEnvNumber("ZM_QUIT_AFTER_MS"));
 }
 

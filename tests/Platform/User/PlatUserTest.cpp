@@ -4,6 +4,7 @@
 
 #include "Platform/PlatSystem.h"
 #include "Platform/User/PlatMessageBoxes.h"
+#include "Platform/User/PlatDisplayEvents.h"
 #include "Platform/User/PlatTermination.h"
 #include "Platform/User/PlatUserBackend.h"
 #include "tests/Platform/User/UserTestSupport.h"
@@ -358,6 +359,29 @@ TEST_F(PlatUser, TerminationAsksEachTopLevelToCloseOnce) {
   EXPECT_NE(testing::internal::GetCapturedStderr().find("Q: Save?\n"), std::string::npos);
   headless::ResetTerminationForTests();
   EXPECT_FALSE(TerminationRequested());
+}
+
+// A terminating signal that finds nothing on screen (a show whose window has
+// not come yet, or never will) ends the UI thread's message loop at once,
+// once; so does a run time limit that passes without a window.
+TEST_F(PlatUser, TerminationWithNothingOnScreenEndsTheMessageLoop) {
+  Make(WS_OVERLAPPEDWINDOW);  // hidden, as the main form until its first frame
+  RequestTermination();
+  MSG m;
+  UINT got = 0;
+  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE) && (got = m.message) != WM_QUIT) DispatchMessageW(&m);
+  EXPECT_EQ(got, UINT(WM_QUIT));
+  EXPECT_EQ(m.wParam, 0u);
+  EXPECT_FALSE(PeekMessageW(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  headless::ResetTerminationForTests();
+
+  auto late = user::CreateHeadlessBackend(3600000);
+  late->Pump(user::InputSink());
+  EXPECT_FALSE(TerminationRequested());
+  auto due = user::CreateHeadlessBackend(0);
+  due->Pump(user::InputSink());
+  EXPECT_TRUE(TerminationRequested());
+  headless::ResetTerminationForTests();
 }
 
 TEST_F(PlatUser, BogusHandlesFailEveryCall) {
