@@ -370,7 +370,12 @@ TRef<TFileAccessor> TFileAccessor::CreateCopy() {
 }
 
 TStream* TFileAccessor::OpenFile(const WideString& name) {
-  TStream* stream = OpenThroughSource(source_.get(), name);
+  TStream* stream = nullptr;
+  try {
+    stream = OpenThroughSource(source_.get(), name);
+  } catch (const EStreamError&) {
+    stream = nullptr;  // a damaged entry has nothing to read
+  }
   if (openHook_) openHook_(name, stream);
   if (!stream && missingHandler_) stream = missingHandler_(missingData_, name);
   return stream;
@@ -439,20 +444,27 @@ TRef<TOruImage> TFileAccessor::GetImage(const WideString& name, bool isVideo) {
         bool& flag;
         ~TLoading() { flag = false; }
       } loading{handle->loading_};
-      TRef<TImage> image = source_->CallImageCallbacks(name);
+      TRef<TImage> image;
       bool found = false;
-      if (!image) {
-        if (TStream* stream = OpenThroughSource(source_.get(), name)) {
-          found = true;
-          try {
+      try {
+        image = source_->CallImageCallbacks(name);
+        if (!image) {
+          if (TStream* stream = OpenThroughSource(source_.get(), name)) {
+            found = true;
             image = LoadImageFromStreamEx(stream, name, true);
             DecodePackedPixels(image.get());
-          } catch (const EAbort&) {
-            throw;  // stopped, not broken: a later call tries again
-          } catch (const std::exception&) {
-            image.reset();
           }
         }
+      } catch (const EAbort&) {
+        throw;  // stopped, not broken: a later call tries again
+      } catch (const EStreamError&) {
+        // A damaged entry (cut short, bad deflate data, past the inflate
+        // limits) is there but unreadable.
+        found = true;
+        image.reset();
+      } catch (const std::exception&) {
+        if (!found) throw;  // a callback's own fault
+        image.reset();
       }
       if (!image) {
         if (found && FirstLoadError(source_->SourceId(), name))

@@ -166,7 +166,8 @@ public:
 
   // The named file of the show, read through the load callback; the open
   // hook may replace it; when absent, the missing-file handler's result;
-  // nil when absent. The caller owns the stream.
+  // nil when absent or damaged (the source raised EStreamError). The
+  // caller owns the stream.
   zm::TStream* OpenFile(const WideString& name);
   // Name unchanged when that file exists; else after ExpandPathVars; else
   // its file name inside the base folder. Name becomes the one found.
@@ -179,7 +180,7 @@ public:
   // image callbacks are asked first, then the file is opened through the
   // source itself (not the open hook or the missing-file handler) and
   // decoded by its extension; a placeholder picture when the file is
-  // missing or does not decode; nil only when even that cannot be made
+  // missing, damaged or does not decode; nil only when even that cannot be made
   // (and for a callback that asks for the very picture being made).
   // EAbort from a callback or a loader passes on, and a later call tries
   // again.

@@ -17,6 +17,7 @@
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpUnicode.h"
 #include "ZmLib/zmHookScope.h"
+#include "ZmLib/zmLog.h"
 
 namespace oru {
 
@@ -300,7 +301,30 @@ TStream* OpenEntry(TOruUnpack* unpack, const WideString& name) {
 
 TStream* TPackedFileSource::OpenFile(const WideString& name) { return TMappedFileSource::OpenFile(name); }
 
-TStream* TPackedFileSource::OpenResolved(const WideString& name) { return OpenEntry(unpack_, name); }
+TStream* TPackedFileSource::OpenResolved(const WideString& name) {
+  const WideString key = UpperCase(name);
+  {
+    std::lock_guard<std::mutex> guard(damagedLock_);
+    if (auto it = damaged_.find(key); it != damaged_.end()) {
+      EStreamError e;
+      e.SetMessage(it->second);
+      throw e;
+    }
+  }
+  try {
+    return OpenEntry(unpack_, name);
+  } catch (const EStreamError& e) {
+    // The data is what it is: reading it again (a deflate bomb inflated
+    // on every try) would only fail again.
+    bool first;
+    {
+      std::lock_guard<std::mutex> guard(damagedLock_);
+      first = damaged_.emplace(key, e.Message()).second;
+    }
+    if (first) LogLine(u"Damaged entry \"" + name + u"\": " + UTF8Decode(TByteString(e.what())));
+    throw;
+  }
+}
 
 // ============================================================================
 // TOruShowLocator

@@ -5,7 +5,9 @@
 // every file of the show is opened through, and the show source (made on
 // first use). Opening also applies the show's colour management.
 #include <cstdint>
+#include <map>
 #include <mutex>
+#include <string>
 
 #include "OruLib2/OruClasses/OruFileAccess.h"
 #include "OruLib2/OruClasses/OruUnpack.h"
@@ -85,7 +87,8 @@ public:
   // tried again by its part before the first "|". Entries are read through
   // the load callback. Raises what the container reader raises for a
   // damaged entry (EStreamError, EZDecompressionError) or a container file
-  // that went away (EFileOpenError).
+  // that went away (EFileOpenError). An entry found damaged once is not
+  // read again: later opens raise the same EStreamError at once.
   zm::TStream* OpenFile(const WideString& name) override;
   TOruUnpack* Unpack() const { return unpack_; }
 
@@ -95,6 +98,8 @@ protected:
 private:
   TOruUnpack* unpack_;
   bool ownsUnpack_;
+  std::mutex damagedLock_;
+  std::map<WideString, std::string> damaged_;  // upper-cased entry name -> why
 };
 
 class TOruShowLocator : public zm::TRefObject {

@@ -296,7 +296,16 @@ TRef<TDrawContainer> TSlideProducer::CreateContainer(std::int32_t index) {
     local = index % count;
     c->LoopOffset = loop * source_->ShowLength();
   }
-  c->Slide = CreateSlide(local, loop);
+  try {
+    c->Slide = CreateSlide(local, loop);
+  } catch (const zm::EAbort&) {
+    throw;  // stopped, or a fault of the show's structure: the loader's pass ends
+  } catch (const std::exception& e) {
+    // What one slide's data does (a picture the decoder chokes on, memory
+    // it cannot have) leaves that slide empty; the show goes on.
+    zm::LogLine(u"Slide " + zm::IntToStr(index) + u" could not be built: " + zm::UTF8Decode(zm::TByteString(e.what())));
+    c->Slide = nullptr;
+  }
   if (c->Slide) {
     for (const double t : c->Slide->ChangeTimes()) {
       const double at = t + c->LoopOffset;

@@ -115,6 +115,9 @@ public:
   void GetSlideRange(double time, std::int32_t& first, std::int32_t& second);
 
   // Asserts "TSlideProducer.CurrentTiming not Assigned" without a timing.
+  // A slide whose build raises anything but EAbort (the assertions) is
+  // logged and left out: the container holds no slide, as for a missing
+  // section.
   zm::TRef<TDrawContainer> CreateContainer(std::int32_t index);
   // Index >= 0 (asserts "No Slides in Presentation" for an empty show): the
   // slide of Index mod count, nil when its section is missing. Index < 0:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -18,12 +19,22 @@ namespace {
 constexpr std::int32_t kTrailerSize = 12;  // directory offset + tag
 constexpr std::int32_t kBaseFieldSize = 8;
 constexpr std::int64_t kFirstCapacity = 65536;
-constexpr std::int32_t kMaxReadPiece = 1 << 30;
+// The time limit is looked at between pieces of this size.
+constexpr std::int32_t kMaxReadPiece = 1 << 20;
+
+[[noreturn]] void RaiseInflateLimit(const char* text) {
+  zm::EStreamReadError e;
+  e.SetMessage(text);
+  throw e;
+}
 
 // The whole inflated output of a raw-deflate window, inflated straight into
 // the memory stream, which grows as the output comes (never by a size read
-// from the data); nil when the output exceeds limit.
-TRef<zm::TMemoryStream> InflateWhole(zm::TStream* window, std::int64_t limit) {
+// from the data); nil when the output exceeds limit. Raises past maxMs.
+TRef<zm::TMemoryStream> InflateWhole(zm::TStream* window, std::int64_t limit, std::int64_t maxMs) {
+  const auto start = std::chrono::steady_clock::now();
+  const auto late = [&] { return std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(maxMs); };
+  limit = std::clamp<std::int64_t>(limit, 0, zm::TMemoryStream::kMaxSize - 2);
   window->SetPosition(0);
   TRef<TInflateStream> z = MakeRef<TInflateStream>(window, -1);
   TRef<zm::TMemoryStream> mem = MakeRef<zm::TMemoryStream>();
@@ -37,6 +48,7 @@ TRef<zm::TMemoryStream> InflateWhole(zm::TStream* window, std::int64_t limit) {
   std::int64_t size = 0;
   std::uint8_t probe[4096];
   for (;;) {
+    if (size > 0 && late()) RaiseInflateLimit(TOruUnpack::kEntryTooSlowText);
     std::int32_t got;
     if (size == cap) {
       // Full: grow only when more output comes.
@@ -62,14 +74,14 @@ TRef<zm::TMemoryStream> InflateWhole(zm::TStream* window, std::int64_t limit) {
 
 TRef<zm::TStream> OpenEntryStreamLimited(zm::TStream* source, std::uint8_t method, bool ownsSource,
                                          const zm::TByteString& key, std::int64_t position, std::int64_t size,
-                                         std::int64_t limit, bool& tooLarge) {
+                                         const TOruUnpack::TInflateLimits& limits, bool& tooLarge) {
   tooLarge = false;
   if (!source) return nullptr;
   // The window takes over an owned source, also when it refuses the range.
   TRef<TPartialStream> window = MakeRef<TPartialStream>(source, ownsSource, position, size);
   switch (method) {
     case kEntryDeflated: {
-      TRef<zm::TMemoryStream> mem = InflateWhole(window.get(), limit);
+      TRef<zm::TMemoryStream> mem = InflateWhole(window.get(), limits.MaxBytes, limits.MaxMs);
       tooLarge = !mem;
       return mem;
     }
@@ -86,11 +98,6 @@ bool ParseInt64(std::string_view s, std::int64_t& v) {
   if (s.empty() || s.front() == '+') return false;
   auto r = std::from_chars(s.data(), s.data() + s.size(), v, 10);
   return r.ec == std::errc() && r.ptr == s.data() + s.size();
-}
-
-[[noreturn]] void RaiseTooLarge() {
-  zm::EStreamWriteError e;
-  throw e;
 }
 
 }  // namespace
@@ -191,8 +198,8 @@ bool TOruUnpack::ReadStructure() {
   else d = -1;
 
   bool tooLarge = false;
-  TRef<zm::TStream> text =
-      OpenEntryStreamLimited(stream_.get(), kEntryDeflated, false, key_, d, length, kMaxDirectorySize, tooLarge);
+  TRef<zm::TStream> text = OpenEntryStreamLimited(stream_.get(), kEntryDeflated, false, key_, d, length,
+                                                  TInflateLimits{kMaxDirectorySize, kMaxInflateMs}, tooLarge);
   if (!text) return false;
   text->SetPosition(0);
   TRef<TUnpackStruc> struc = MakeRef<TUnpackStruc>();
@@ -251,10 +258,15 @@ TRef<zm::TFileStream> TOruUnpack::OpenContainerFile() const {
 TRef<zm::TStream> TOruUnpack::OpenEntryStream(zm::TStream* source, std::uint8_t method, bool ownsSource,
                                               const zm::TByteString& key, std::int64_t position,
                                               std::int64_t size) {
+  return OpenEntryStream(source, method, ownsSource, key, position, size, TInflateLimits{});
+}
+
+TRef<zm::TStream> TOruUnpack::OpenEntryStream(zm::TStream* source, std::uint8_t method, bool ownsSource,
+                                              const zm::TByteString& key, std::int64_t position, std::int64_t size,
+                                              const TInflateLimits& limits) {
   bool tooLarge = false;
-  TRef<zm::TStream> s =
-      OpenEntryStreamLimited(source, method, ownsSource, key, position, size, kMaxInflatedEntrySize, tooLarge);
-  if (tooLarge) RaiseTooLarge();
+  TRef<zm::TStream> s = OpenEntryStreamLimited(source, method, ownsSource, key, position, size, limits, tooLarge);
+  if (tooLarge) RaiseInflateLimit(kEntryTooLargeText);
   return s;
 }
 

@@ -61,9 +61,15 @@ public:
   static constexpr std::string_view kProtection = "$protection$";
   // A directory inflating to more than this is refused (no show).
   static constexpr std::int64_t kMaxDirectorySize = std::int64_t(64) << 20;
-  // A deflated entry is held in memory whole; one larger than this raises
-  // EStreamWriteError, as a memory stream cannot hold it.
-  static constexpr std::int64_t kMaxInflatedEntrySize = zm::TMemoryStream::kMaxSize - 2;
+  // A deflated entry is held in memory whole: it may give at most this many
+  // bytes, and inflating it may take at most this long (a deflate bomb
+  // gives a thousand times its size); past either the entry is damaged.
+  static constexpr std::int64_t kMaxInflatedEntrySize = std::int64_t(256) << 20;
+  static constexpr std::int64_t kMaxInflateMs = 10000;
+  struct TInflateLimits {
+    std::int64_t MaxBytes = kMaxInflatedEntrySize;
+    std::int64_t MaxMs = kMaxInflateMs;  // checked between pieces of a MiB
+  };
 
   // Opens the existing file (read access, shared for reading) and reads its
   // trailer, directory and integrity section. A file that carries no
@@ -96,10 +102,16 @@ public:
   // A nil source gives nil. With ownsSource the caller's reference to
   // source is taken over in every case, also when this raises. Raises
   // EStreamError "Insufficient Source Size" for a window outside the
-  // source, EZDecompressionError for bad deflate data.
+  // source, EZDecompressionError for bad deflate data, EStreamReadError
+  // (kEntryTooLargeText, kEntryTooSlowText) past the inflate limits.
   static zm::TRef<zm::TStream> OpenEntryStream(zm::TStream* source, std::uint8_t method, bool ownsSource,
                                                const zm::TByteString& key, std::int64_t position,
                                                std::int64_t size);
+  static zm::TRef<zm::TStream> OpenEntryStream(zm::TStream* source, std::uint8_t method, bool ownsSource,
+                                               const zm::TByteString& key, std::int64_t position,
+                                               std::int64_t size, const TInflateLimits& limits);
+  static constexpr const char* kEntryTooLargeText = "Entry inflates past the size limit";
+  static constexpr const char* kEntryTooSlowText = "Entry inflates past the time limit";
 
   zm::TFileStream* ContainerStream() const { return stream_.get(); }
   std::int64_t EndMark() const { return end_; }

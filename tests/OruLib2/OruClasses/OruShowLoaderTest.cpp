@@ -7,6 +7,7 @@
 #include <string>
 
 #include "OruLib2/OruClasses/OruSlideHost.h"
+#include "OruLib2/OruClasses/zmInflate.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "OruLib2/OruClasses/zmStreamUtils.h"
 #include "Platform/PlatUtf8.h"
@@ -172,6 +173,42 @@ TEST_F(ShowLoaderTest, ContainersThatCannotOpenGiveTheirTexts) {
   }
   EXPECT_EQ(ShowStackDepth(), 0);
   EXPECT_THROW(MakeRef<TOruShowLocator>(nullptr, u"Project.oru", false), EAbort);
+}
+
+// An entry found damaged is not read again while its show is open (a deflate
+// bomb is not inflated on every try): the same error comes at once, also
+// once the bytes on disk were mended. Through the accessor it opens as
+// nothing and its picture is the load-error placeholder.
+TEST_F(ShowLoaderTest, DamagedEntriesAreReadOnceAndShowAPlaceholder) {
+  TShowProjectWriter show;
+  show.Description().Section("main").Key("opt_repeat", "stop");
+  TShowContainerWriter w;
+  show.AddToContainer(w);
+  w.Add("pictures\\good.jpg", HalvesJpeg(16, 8), zmtest::kEnciphered);
+  const std::string junk("\xff\xff\xff\xff", 4), empty("\x03\x00\x00\x00", 4);
+  w.Add("pictures\\bad.jpg", "", zmtest::kDeflated).StoredBytes = junk;
+  const WideString file = Container(w);
+  WideString error;
+  TRef<TOruShowLocator> l = OpenContainerShow(file, error);
+  ASSERT_TRUE(l);
+  TFileSource* source = l->Accessor()->Source();
+  EXPECT_THROW(Read(source, u"pictures\\bad.jpg"), EZDecompressionError);
+  // The same bytes, now a complete (empty) deflate stream.
+  w.Entries().back().StoredBytes = empty;
+  ASSERT_EQ(Container(w), file);
+  EXPECT_THROW(Read(source, u"PICTURES\\BAD.JPG"), EStreamError);
+  TRef<TOruShowLocator> fresh = OpenContainerShow(file, error);
+  ASSERT_TRUE(fresh);
+  EXPECT_EQ(Read(fresh->Accessor()->Source(), u"pictures\\bad.jpg"), "");  // another show reads it anew
+
+  EXPECT_EQ(TRef<TStream>::Adopt(l->Accessor()->OpenFile(u"pictures\\bad.jpg")), nullptr);
+  TRef<TOruImage> bad, good;
+  ASSERT_NO_THROW(bad = l->Accessor()->GetImage(u"pictures\\bad.jpg"));
+  ASSERT_NO_THROW(good = l->Accessor()->GetImage(u"pictures\\good.jpg"));
+  ASSERT_TRUE(bad);
+  ASSERT_TRUE(good);
+  EXPECT_EQ(good->Params.Width, 16);
+  EXPECT_NE(bad->Params.Width, 16);
 }
 
 TEST_F(ShowLoaderTest, FileMapOpensTheMappedNameInAnyLetterCase) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "OruLib2/OruClasses/OruSlideCache.h"
+#include "OruLib2/OruClasses/OruObjectFactory.h"
 #include "OruLib2/OruClasses/OruSlideHost.h"
 #include "ZmLib/zmHookScope.h"
 #include "tests/support/kit/IniText.h"
@@ -450,6 +451,35 @@ TEST(SlideProducer, BadShowsAndMissingPartsReportThemselves) {
   EXPECT_FALSE(c->Slide);
   EXPECT_EQ(c->Times.End, 2000);
   c->SetTime(1500);  // nothing to bring to its time
+}
+
+// A slide whose build fails on what its data does leaves its container
+// without a slide, and the show goes on; a stop or a fault of the show's
+// structure (the silent exception) still ends the pass.
+TEST(SlideProducer, ASlideThatCannotBeBuiltLeavesItsContainerEmpty) {
+  TProducerFixture f([] {
+    TIniText t;
+    t.Section("main").Key("opt_scr_width", 320).Key("opt_scr_height", 240);
+    t.Section("Times").Key("opt_slidescount", 1).Key("opt_synchpos1", 1000);
+    t.Section("Slide1");
+    t.Object("TheEffect", "AnEffect").Key("GUID", zmtest::NewShowGuid()).Key("time", 0).End();
+    t.Object("Box1", "Box").Key("Color1", "#FF0000").End();
+    return t;
+  }());
+  static bool abort = false;
+  zm::THookScope<TCreateOruObjectProc> hook(CreateOruObjectHook, [](std::int32_t, TOruObject*, TOruObjectProps*) -> TRef<TOruObject> {
+    if (abort) throw zm::EAbort("stopped");
+    throw zm::EStreamReadError();
+  });
+  TRef<TDrawContainer> c = f.producer->CreateContainer(0);
+  ASSERT_TRUE(c);
+  EXPECT_FALSE(c->Slide);
+  EXPECT_EQ(c->Times.End, 1000);
+  abort = true;
+  EXPECT_THROW(f.producer->CreateContainer(0), zm::EAbort);
+  abort = false;
+  hook.Restore();
+  EXPECT_TRUE(f.producer->CreateContainer(0)->Slide);
 }
 
 TEST(SlideProducer, ContainersCarryTheTransitionFilterThroughTheHooks) {

@@ -263,6 +263,30 @@ TEST_F(OruUnpackTest, DeflatedEntriesDamagedOrAroundTheMemoryGrowthSteps) {
   EXPECT_EQ(RaisedText([&] { ReadEntry(u.get(), "cut"); }).rfind("EZDecompressionError: ", 0), 0u);
 }
 
+// A deflated entry may give so many bytes and take so long to inflate; past
+// either it is damaged (a deflate bomb gives a thousand times its size).
+TEST_F(OruUnpackTest, DeflatedEntriesAreBoundedInSizeAndTime) {
+  const std::int64_t n = 3 << 20;  // more than one piece between two looks at the clock
+  TShowContainerWriter w;
+  w.Add("zeros", std::string(std::size_t(n), '\0'), zmtest::kDeflated);
+  TRef<TOruUnpack> u = Open(w);
+  std::int64_t pos, size;
+  std::uint8_t method;
+  ASSERT_TRUE(u->FindEntry(u"zeros", pos, method, size));
+  EXPECT_LT(size, n / 100);
+  const auto open = [&](std::int64_t bytes, std::int64_t ms) {
+    return RaisedText([&] {
+      TRef<TStream> s = TOruUnpack::OpenEntryStream(u->OpenContainerFile().Detach(), method, true, u->Key(), pos,
+                                                    size, TOruUnpack::TInflateLimits{bytes, ms});
+      EXPECT_EQ(s->GetSize(), n);
+    });
+  };
+  EXPECT_EQ(open(n, 60000), "(no exception)");
+  EXPECT_EQ(open(n - 1, 60000), std::string("EStreamReadError: ") + TOruUnpack::kEntryTooLargeText);
+  EXPECT_EQ(open(n, 0), std::string("EStreamReadError: ") + TOruUnpack::kEntryTooSlowText);
+  EXPECT_EQ(ReadEntry(u.get(), "zeros")->size(), std::size_t(n));  // well inside the usual limits
+}
+
 TEST(OruUnpackEntryStream, OwnsItsSourceAsTold) {
   EXPECT_EQ(TOruUnpack::OpenEntryStream(nullptr, kEntryStored, true, "k", 0, 0), nullptr);
   // A refused window still frees an owned source.

@@ -1,7 +1,10 @@
 // Writes the shows the player's end-to-end tests open, into one folder:
 //   oruviewer_test_shows <folder>
 // Sound containers and projects, and the broken ones the error texts need.
+#include <zlib.h>
+
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -217,6 +220,61 @@ void MakeHostileShows(const fs::path& root) {
   }
 }
 
+// Raw deflate data that inflates to Size zero bytes (a whole number of
+// 16 MiB blocks) from about a thousandth of that: the same flushed block
+// again and again, then an empty final block.
+std::string DeflateBomb(std::int64_t size) {
+  z_stream z{};
+  if (deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflateInit2");
+  std::string zeros(16 << 20, '\0'), block(1 << 20, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(zeros.data());
+  z.avail_in = uInt(zeros.size());
+  z.next_out = reinterpret_cast<Bytef*>(block.data());
+  z.avail_out = uInt(block.size());
+  const int r = deflate(&z, Z_FULL_FLUSH);
+  block.resize(block.size() - z.avail_out);
+  deflateEnd(&z);
+  if (r != Z_OK || z.avail_in != 0) throw std::runtime_error("deflate");
+  std::string bomb;
+  for (std::int64_t n = 0; n < size; n += std::int64_t(zeros.size())) bomb += block;
+  return bomb + std::string("\x03\x00", 2);
+}
+
+// Containers whose second picture entry is damaged: it runs past the end of
+// the file; it overlaps the first picture and the entries after it run on
+// into the directory; it is a deflate bomb of 6 GiB. Three slides of 1 s
+// that close at their end.
+void MakeDamagedContainers(const fs::path& root) {
+  const auto picture = [](int i) { return "pictures\\p" + std::to_string(i) + ".jpg"; };
+  const auto write = [&](const char* file, const std::function<void(TShowContainerWriter&)>& damage) {
+    TShowBuilder show;
+    SolidSlides(show);
+    for (int i = 0; i < 3; ++i) show.Slide(std::size_t(i)).Picture(picture(i + 1)).Image("Picture", picture(i + 1));
+    TShowContainerWriter c;
+    show.AddToContainer(c);
+    for (int i = 1; i <= 3; ++i) c.Add(picture(i), SmallPicture(60 * i), kEnciphered);
+    damage(c);
+    c.WriteFile((root / file).string());
+  };
+  const auto entry = [&](TShowContainerWriter& c, int i) -> TContainerEntry& {
+    for (TContainerEntry& e : c.Entries())
+      if (e.Name == picture(i)) return e;
+    throw std::runtime_error("no entry " + picture(i));
+  };
+  write("cutentry.orushow", [&](TShowContainerWriter& c) { entry(c, 2).SzText = "99999999999"; });
+  write("overlapping.orushow", [&](TShowContainerWriter& c) {
+    c.Bytes();  // lays the entries out
+    const std::int64_t first = entry(c, 1).Position, second = entry(c, 2).Position;
+    entry(c, 2).PsText = std::to_string(first + 7);
+    entry(c, 3).PsText = std::to_string(second);
+    entry(c, 3).SzText = std::to_string(c.DirectoryPosition() + 10 - second);
+  });
+  write("bomb.orushow", [&](TShowContainerWriter& c) {
+    entry(c, 2).Method = kDeflated;
+    entry(c, 2).StoredBytes = DeflateBomb(std::int64_t(6) << 30);
+  });
+}
+
 void Make(const fs::path& root) {
   TShowProjectWriter good;
   AddSlides(good);
@@ -291,6 +349,14 @@ void Make(const fs::path& root) {
   }
   MakeBadShows(root);
   MakeHostileShows(root);
+  MakeDamagedContainers(root);
+  {
+    // A repeating show without slides: nothing is ever drawn, no window comes.
+    TShowBuilder show((root / "emptyloop").string());
+    show.ScreenSize(160, 120).Main().Key("opt_scr_full", 0);
+    show.Repeat("repeat");
+    show.Write();
+  }
   {
     // A show that stands at its end, and empty folders for its captures.
     TShowBuilder show((root / "stopshow").string());

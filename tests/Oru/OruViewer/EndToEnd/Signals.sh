@@ -4,6 +4,13 @@
 #     headless, recording to a WAV file: SIGTERM, SIGINT and SIGHUP once the
 #     recording holds a second of sound; exit status 0, a readable recording
 #     with what played, the stop banner, no temporary file left.
+#   Signals.sh empty <player> <Project.oru> <work folder>
+#     headless, a show that never draws a frame (so no window ever comes):
+#     SIGTERM ends the run at once, exit status 0, with the stop banner.
+#   Signals.sh kill <player> <Project.oru> <work folder>
+#     headless, recording to a WAV file: SIGKILL once three seconds are
+#     recorded; the header counts the sound up to about a second before,
+#     and never more than the file holds.
 #   Signals.sh box <player> <work folder>    (under xvfb-run)
 #     a show that cannot be opened: its error box, wrapped to two thirds of
 #     the screen, is open; SIGTERM ends the program with the box's answer and
@@ -57,6 +64,58 @@ record() {
   done
 }
 
+empty() {
+  local player=$1 project=$2 work=$3
+  rm -rf "$work"
+  mkdir -p "$work/tmp"
+  local log="$work/empty.log"
+  env -u XDG_RUNTIME_DIR TMPDIR="$work/tmp" ZM_DISPLAY=headless ZM_AUDIO=none \
+    "$player" -filename "$project" -log >"$log" 2>&1 &
+  pid=$!
+  # The loader has tried to build a slide: the show is open and playing.
+  tried() { grep -q "No Slides in Presentation" "$log" || ! kill -0 "$pid" 2>/dev/null; }
+  wait_for 120 tried || fail "the show did not start: $(tail -n 5 "$log")"
+  kill -0 "$pid" 2>/dev/null || fail "the player ended by itself: $(tail -n 5 "$log")"
+  kill -TERM "$pid"
+  ended() { ! kill -0 "$pid" 2>/dev/null; }
+  if ! wait_for 20 ended; then
+    kill -KILL "$pid"
+    fail "SIGTERM did not end the run"
+  fi
+  wait "$pid"
+  local rc=$?
+  ((rc == 0)) || fail "exit status $rc: $(tail -n 5 "$log")"
+  grep -q "Program stoped" "$log" || fail "no stop banner"
+  grep -q "Sanitizer\|runtime error:" "$log" && fail "$(grep -m1 "Sanitizer\|runtime error:" "$log")"
+  echo "nothing on screen: SIGTERM ended the run, exit 0"
+}
+
+kill_recording() {
+  local player=$1 project=$2 work=$3
+  rm -rf "$work"
+  mkdir -p "$work/tmp"
+  local wav="$work/killed.wav" log="$work/killed.log"
+  env -u XDG_RUNTIME_DIR TMPDIR="$work/tmp" ZM_DISPLAY=headless ZM_AUDIO="wav:$wav" \
+    "$player" -filename "$project" >"$log" 2>&1 &
+  pid=$!
+  has_sound() { (($(stat -c %s "$wav" 2>/dev/null || echo 0) > 44 + 3 * 176400)) || ! kill -0 "$pid" 2>/dev/null; }
+  wait_for 240 has_sound || fail "no sound recorded"
+  kill -0 "$pid" 2>/dev/null || fail "the player ended by itself: $(tail -n 5 "$log")"
+  kill -KILL "$pid"
+  wait "$pid"
+  local size riff data
+  size=$(stat -c %s "$wav")
+  riff=$(u32 "$wav" 4)
+  data=$(u32 "$wav" 40)
+  ((riff == data + 36 && data % 4 == 0 && data <= size - 44)) ||
+    fail "recording of $size bytes says RIFF $riff, data $data"
+  # Brought up to date about each second (and the tail still in the
+  # process's buffers is lost with it).
+  ((data >= 176400 && size - 44 - data <= 2 * 176400)) || fail "recording of $size bytes counts only $data"
+  od -An -v -td2 -j44 -N "$data" "$wav" | tr -s ' ' '\n' | grep -qv '^0*$' || fail "the counted sound is silent"
+  echo "killed: $data of $((size - 44)) bytes of sound counted"
+}
+
 box() {
   local player=$1 work=$2
   rm -rf "$work"
@@ -85,6 +144,8 @@ box() {
 
 case "$mode" in
   record) record "$2" "$3" "$4" ;;
+  empty) empty "$2" "$3" "$4" ;;
+  kill) kill_recording "$2" "$3" "$4" ;;
   box) box "$2" "$3" ;;
   *) fail "unknown mode $mode" ;;
 esac
