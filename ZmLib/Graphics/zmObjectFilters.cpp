@@ -136,10 +136,9 @@ TFilterParamList BuildParamSet(TParamSet set) {
 
 TFilterParamList CachedParams(TParamSet set) {
   // Built outside the lock (a translator may take locks of its own), and
-  // built again when the language changed meanwhile, so that one list never
-  // mixes two languages.
-  TFilterParamList built;
-  for (int attempt = 0; attempt < 64; ++attempt) {
+  // built again for as long as the language changed meanwhile, so that one
+  // list never mixes two languages.
+  for (;;) {
     const WideString language = CurrentLanguage();
     {
       std::lock_guard<std::mutex> guard(gParamLock);
@@ -149,13 +148,12 @@ TFilterParamList CachedParams(TParamSet set) {
       }
       if (gParams[set]) return gParams[set];
     }
-    built = BuildParamSet(set);
+    TFilterParamList built = BuildParamSet(set);
     if (CurrentLanguage() != language) continue;
     std::lock_guard<std::mutex> guard(gParamLock);
     if (language == gParamLanguage && !gParams[set]) gParams[set] = built;
     return built;
   }
-  return built;
 }
 
 struct TPresetRow {
