@@ -1,6 +1,7 @@
 #include "ZmLib/Music/zmMusicChannel.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -414,6 +415,11 @@ void TChannelKiller::Add(TMusicChannel* channel) {
 
 std::size_t TChannelKiller::Count() { return count_.load(); }
 
+bool TChannelKiller::WaitEmpty(std::uint32_t timeoutMs) {
+  std::unique_lock<std::mutex> l(emptyLock_);
+  return empty_.wait_for(l, std::chrono::milliseconds(timeoutMs), [this] { return count_.load() == 0; });
+}
+
 bool TChannelKiller::DispatchEvents() {
   std::vector<std::pair<std::int32_t, TMusicChannel*>> events;
   {
@@ -437,7 +443,11 @@ void TChannelKiller::HandOver(TMusicChannel* channel) {
     if (TChannelMusic* owner = channel->Owner()) owner->MusicChannelDone(channel);
   }
   channel->Free();  // the killer's own reference
-  count_.fetch_sub(1);
+  if (count_.fetch_sub(1) == 1) {
+    // Under the lock, so that a waiter between its look and its wait hears it.
+    { std::lock_guard<std::mutex> g(emptyLock_); }
+    empty_.notify_all();
+  }
 }
 
 void TChannelKiller::Execute(TKillerThread* thread) {

@@ -5,6 +5,7 @@
 // channel killer waits until that has played and hands the channel back to
 // its owner for disposal.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -118,6 +119,9 @@ public:
   void Add(TMusicChannel* channel);
   // Channels posted or watched.
   std::size_t Count();
+  // Waits until no channel is posted or watched, at most TimeoutMs; true
+  // when none is.
+  bool WaitEmpty(std::uint32_t timeoutMs);
   // Held while a channel is handed to its owner; an owner that gives up
   // waiting takes it to orphan its channels.
   std::recursive_mutex& HandOverLock() { return handOver_; }
@@ -133,6 +137,8 @@ private:
   std::vector<std::pair<std::int32_t, TMusicChannel*>> events_;
   std::vector<TMusicChannel*> channels_;  // the killer thread's alone
   std::atomic<std::size_t> count_{0};
+  std::mutex emptyLock_;
+  std::condition_variable empty_;  // count_ came to 0
   std::recursive_mutex handOver_;
   std::atomic<std::thread::id> threadId_{};
   TRef<TEvent> wake_;

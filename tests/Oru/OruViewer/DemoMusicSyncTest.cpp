@@ -65,8 +65,9 @@ std::vector<std::int16_t> ReadStereoWav(const std::string& path) {
     if (id == "fmt " && size >= 16)
       stereo16 = bytes[at + 8] == 1 && bytes[at + 10] == 2 && u32(at + 12) == kRate && bytes[at + 22] == 16;
     if (id == "data" && stereo16) {
-      // A file still open has its sizes not yet written: then all that follows.
-      const std::size_t n = size ? size : bytes.size() - at - 8;
+      // The data chunk is the last: all that follows it, also in a file
+      // still open, whose header counts only what its last update saw.
+      const std::size_t n = bytes.size() - at - 8;
       std::vector<std::int16_t> s(n / 2);
       std::memcpy(s.data(), bytes.data() + at + 8, s.size() * 2);
       return s;
@@ -166,10 +167,10 @@ protected:
     EXPECT_TRUE(run.Started);
     EXPECT_TRUE(run.Boxes.empty()) << run.Boxes.front();
     ring->Release();
-    // Stopped channels end on the channel killer's own clock; then the last
-    // device closes the output, and the file with it.
-    for (int i = 0; i < 1000 && zm::ChannelKiller()->Count() > 0; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // Stopped channels end on the channel killer's own clock, once their
+    // queued sound has played (in real time, however slowly this machine
+    // runs); then the last device closes the output, and the file with it.
+    EXPECT_TRUE(zm::ChannelKiller()->WaitEmpty(120000));
     EXPECT_EQ(ds->Release(), 0u);
     const std::vector<std::int16_t> samples = ReadStereoWav(wav);
     ASSERT_FALSE(samples.empty()) << "no recording in " << wav;

@@ -309,6 +309,13 @@ TEST_F(VideoOnDevice, TracksClipIsSharedByItsObjects) {
   drawer->CaptureMode = false;
   EXPECT_EQ(x->HeldUses, 0);
   EXPECT_EQ(x->Held.Image.get(), nullptr);
+  // Taking the frame asked the worker for the next one, which it decodes
+  // into a picture of the pool: wait until it has.
+  if (const std::int32_t next = x->Video()->RequestedIndex(); next >= 0) {
+    double start = 0, stop = 0;
+    x->Video()->FrameTimeRange(next, start, stop);
+    x->Video()->Request(true, (start + stop) / 2);
+  }
   EXPECT_EQ(x->Video()->PoolCount(), 2);  // both pictures back with the extractor
 }
 
