@@ -88,8 +88,8 @@ protected:
     TDemoShowOptions o;
     if (!long_) {
       // Every kind of slide and the clip, at a size that draws quickly.
-      o.Width = 320;
-      o.Height = 180;
+      o.Width = 240;
+      o.Height = 136;
     }
     layout_ = WriteDemoShow(folder_->File("project"), o);
     fs::create_directories(folder_->File("show"));
