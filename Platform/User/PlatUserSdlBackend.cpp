@@ -118,6 +118,7 @@ public:
     // set, still chooses.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    X11SurviveWindowsThatAreGone();
     const char* accel = SDL_GetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
     if (!accel || accel[0] == '0' || SDL_strcasecmp(accel, "false") == 0) shm_ = TShmPresenter::Open();
     wakeType_ = SDL_RegisterEvents(1);

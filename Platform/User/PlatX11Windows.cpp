@@ -3,6 +3,12 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "Platform/PlatSystem.h"
+
 #if defined(SDL_VIDEO_DRIVER_X11)
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -43,7 +49,33 @@ int NoteXError(Display*, XErrorEvent*) {
   return 0;
 }
 
+std::atomic<XErrorHandler> gBeforeOurs{nullptr};
+std::atomic<int> gGoneReported{0};
+
+// May run on any thread that reads the connection the error came on.
+int ForgiveWindowsThatAreGone(Display* d, XErrorEvent* e) {
+  if (e->error_code == BadWindow || e->error_code == BadDrawable) {
+    if (gGoneReported.fetch_add(1) < 3) {
+      char line[96];
+      std::snprintf(line, sizeof line, "X11: request %d on window 0x%lx, which is gone: ignored", int(e->request_code),
+                    e->resourceid);
+      DebugOutput(line);
+    }
+    return 0;
+  }
+  const XErrorHandler before = gBeforeOurs.load();
+  return before ? before(d, e) : 0;
+}
+
 }  // namespace
+
+void X11SurviveWindowsThatAreGone() {
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (!driver || std::string(driver) != "x11") return;
+  // SDL puts its own handler back when it ends, so each start installs ours.
+  const XErrorHandler previous = XSetErrorHandler(&ForgiveWindowsThatAreGone);
+  if (previous != &ForgiveWindowsThatAreGone) gBeforeOurs = previous;
+}
 
 bool X11HasWindowManager(SDL_Window* window) {
   Window self = 0;
@@ -76,6 +108,7 @@ bool X11ReadWindowFacts(SDL_Window* window, TX11WindowFacts& facts) {
 
 #else
 
+void X11SurviveWindowsThatAreGone() {}
 bool X11HasWindowManager(SDL_Window*) { return true; }
 bool X11ReadWindowFacts(SDL_Window*, TX11WindowFacts&) { return false; }
 

@@ -8,6 +8,14 @@ struct SDL_Window;
 
 namespace plat::user {
 
+// Makes an X error about a window that is gone (BadWindow, BadDrawable)
+// harmless for the rest of the process: SDL wakes its waiting thread by an
+// event sent to one of our windows on a second connection, which can reach
+// the server after the window was destroyed on the first; Xlib's default
+// handler would end the program for it. Other errors go on to the handler
+// in place before. Once per process; nothing where SDL does not run on X11.
+void X11SurviveWindowsThatAreGone();
+
 // True when a window manager runs on the window's screen (or the display is
 // not X11: focus is then the system's business).
 bool X11HasWindowManager(SDL_Window* window);
