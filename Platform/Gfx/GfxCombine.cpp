@@ -504,6 +504,13 @@ int SpanLevel() {
 
 }  // namespace
 
+bool SourceKeepsTarget(const BlendSetup& b, std::uint32_t src) {
+  if (!b.enable) return false;
+  if (IsSourceOverBlend(b) || IsOverKeepingCoverage(b)) return (src >> 24) == 0;
+  if (IsPremultipliedOver(b)) return src == 0;
+  return false;
+}
+
 bool OpaqueSourceReplaces(const BlendSetup& b) {
   return !b.enable || IsSourceOverBlend(b) || (b.enable && IsPremultipliedOver(b)) || IsOverKeepingCoverage(b);
 }

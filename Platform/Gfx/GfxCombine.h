@@ -41,6 +41,10 @@ bool IsSourceOverBlend(const BlendSetup& b);
 // target holds: no blending, source over (straight, premultiplied, or with
 // the alpha kept as coverage).
 bool OpaqueSourceReplaces(const BlendSetup& b);
+// True when this source pixel leaves every target pixel as it is: alpha 0
+// under source over (also keeping coverage), nothing at all under the
+// premultiplied one.
+bool SourceKeepsTarget(const BlendSetup& b, std::uint32_t src);
 // That set-up, for one pixel; equal to BlendPixel for it.
 inline std::uint32_t BlendSourceOver(std::uint32_t src, std::uint32_t dst) {
   const std::uint32_t as = src >> 24, ad = 255 - as;

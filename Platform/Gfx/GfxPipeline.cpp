@@ -99,7 +99,8 @@ void DrawPrimitives(const TDrawCall& call) {
   for (const auto& tri : screen.triangles) {
     TriangleSetup t;
     if (SetupTriangle(screen.vertices[tri[0]], screen.vertices[tri[1]], screen.vertices[tri[2]], screen.attrCount, ps,
-                      t))
+                      t) &&
+        !TriangleKeepsTarget(t, ps))
       setups.push_back(std::move(t));
   }
   RasterizeAll(setups, ps);

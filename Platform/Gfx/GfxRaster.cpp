@@ -1101,6 +1101,17 @@ std::atomic<std::uint64_t> gFastPathCount{0};
 
 }  // namespace
 
+bool TriangleKeepsTarget(const TriangleSetup& t, const PixelState& ps) {
+  if (ps.shader != nullptr || !t.constantDiffuse) return false;
+  if (ps.stageCount == 0) return SourceKeepsTarget(ps.blend, t.diffuse);
+  SimpleStage k;
+  if (!SimpleStageFor(t, ps, k) || k.varying) return false;
+  // Each texel times the factor, channel by channel: alpha 0 where the
+  // factor's alpha is 0, nothing at all where the factor is 0.
+  const std::uint32_t worst = k.factor == 0 ? 0u : (k.factor >> 24) == 0 ? 0x00FFFFFFu : 0xFFFFFFFFu;
+  return SourceKeepsTarget(ps.blend, worst);
+}
+
 std::uint8_t ClassifyStageZero(const StageSetup& s) {
   switch (ClassifyStage(s)) {
     case FastCombine::Texture: return 1;

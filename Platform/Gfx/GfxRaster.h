@@ -86,6 +86,10 @@ void RasterizeTriangle(const TriangleSetup& t, const PixelState& ps, std::int32_
 // begin >= end. Exact: the same pixels the per-pixel edge test accepts.
 void RowSpan(const TriangleSetup& t, std::int32_t y, std::int32_t& begin, std::int32_t& end);
 
+// True when every pixel of the triangle leaves the target as it is (a
+// coverage of 0 at its three corners): it need not be drawn.
+bool TriangleKeepsTarget(const TriangleSetup& t, const PixelState& ps);
+
 // The value of PixelState::stage0Kind for a stage.
 std::uint8_t ClassifyStageZero(const StageSetup& s);
 

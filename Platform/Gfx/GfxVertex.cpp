@@ -1,5 +1,6 @@
 #include "Platform/Gfx/GfxVertex.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -71,38 +72,71 @@ public:
   }
 
   void Triangle(std::uint32_t i0, std::uint32_t i1, std::uint32_t i2) {
-    ScreenV poly[12], tmp[12];
-    std::uint32_t n = 0;
-    const std::uint32_t attrs = layout_.attrCount;
+    // Most triangles need no clipping: their three corners alone are made.
+    // The polygons of a clip are large (a vertex holds every attribute), so
+    // they are set up only for the few that cross a plane.
+    ScreenV three[3];
     if (layout_.rhw) {
-      for (std::uint32_t idx : {i0, i1, i2}) poly[n++] = ScreenFromRhw(idx);
+      three[0] = ScreenFromRhw(i0);
+      three[1] = ScreenFromRhw(i1);
+      three[2] = ScreenFromRhw(i2);
     } else {
-      ClipV c[12], t[12];
-      c[0] = ClipFrom(i0);
-      c[1] = ClipFrom(i1);
-      c[2] = ClipFrom(i2);
-      for (int k = 0; k < 3; ++k)
+      ClipV c[3] = {ClipFrom(i0), ClipFrom(i1), ClipFrom(i2)};
+      bool inside = true;
+      for (int k = 0; k < 3; ++k) {
         for (double v : c[k].p)
           if (!std::isfinite(v)) return;
-      std::uint32_t m = ClipPolygon(c, 3, t, attrs, [](const ClipV& v) { return v.p[2]; });
-      m = ClipPolygon(t, m, c, attrs, [](const ClipV& v) { return v.p[3] - v.p[2]; });
-      m = ClipPolygon(c, m, t, attrs, [](const ClipV& v) { return v.p[3] - kMinW; });
-      if (m < 3) return;
-      for (std::uint32_t k = 0; k < m; ++k) poly[n++] = Project(t[k]);
+        inside = inside && c[k].p[2] >= 0 && c[k].p[3] - c[k].p[2] >= 0 && c[k].p[3] - kMinW >= 0;
+      }
+      if (!inside) {
+        ClipTriangle(c);
+        return;
+      }
+      for (int k = 0; k < 3; ++k) three[k] = Project(c[k]);
     }
+    Emit(three, 3);
+  }
+
+private:
+  // Near, far and behind the eye, then the rest as Emit.
+  void ClipTriangle(const ClipV (&corners)[3]) {
+    const std::uint32_t attrs = layout_.attrCount;
+    ClipV c[12], t[12];
+    for (int k = 0; k < 3; ++k) c[k] = corners[k];
+    std::uint32_t m = ClipPolygon(c, 3, t, attrs, [](const ClipV& v) { return v.p[2]; });
+    m = ClipPolygon(t, m, c, attrs, [](const ClipV& v) { return v.p[3] - v.p[2]; });
+    m = ClipPolygon(c, m, t, attrs, [](const ClipV& v) { return v.p[3] - kMinW; });
+    if (m < 3) return;
+    ScreenV poly[12];
+    for (std::uint32_t k = 0; k < m; ++k) poly[k] = Project(t[k]);
+    Emit(poly, m);
+  }
+
+  // A polygon in screen space (at most 12 corners): the guard band, the
+  // winding and the cull, then its fan of triangles.
+  void Emit(const ScreenV* in, std::uint32_t n) {
+    const std::uint32_t attrs = layout_.attrCount;
     for (std::uint32_t k = 0; k < n; ++k)
-      if (!Finite(poly[k], attrs)) return;
+      if (!Finite(in[k], attrs)) return;
     // A polygon inside the guard band comes out of the clips as it went in.
     bool inside = true;
     for (std::uint32_t k = 0; k < n; ++k)
-      inside = inside && poly[k].x + kGuardBand >= 0 && kGuardBand - poly[k].x >= 0 && poly[k].y + kGuardBand >= 0 &&
-               kGuardBand - poly[k].y >= 0;
+      inside = inside && in[k].x + kGuardBand >= 0 && kGuardBand - in[k].x >= 0 && in[k].y + kGuardBand >= 0 &&
+               kGuardBand - in[k].y >= 0;
     if (!inside) {
+      ScreenV poly[12], tmp[12];
+      std::copy(in, in + n, poly);
       n = ClipPolygon(poly, n, tmp, attrs, [](const ScreenV& v) { return v.x + kGuardBand; });
       n = ClipPolygon(tmp, n, poly, attrs, [](const ScreenV& v) { return kGuardBand - v.x; });
       n = ClipPolygon(poly, n, tmp, attrs, [](const ScreenV& v) { return v.y + kGuardBand; });
       n = ClipPolygon(tmp, n, poly, attrs, [](const ScreenV& v) { return kGuardBand - v.y; });
+      Wind(poly, n);
+      return;
     }
+    Wind(in, n);
+  }
+
+  void Wind(const ScreenV* poly, std::uint32_t n) {
     if (n < 3) return;
     double area = 0;
     for (std::uint32_t k = 0; k < n; ++k) {
@@ -122,7 +156,6 @@ public:
     }
   }
 
-private:
   const std::uint8_t* At(std::uint32_t i) const { return call_.vertices + static_cast<std::size_t>(i) * call_.vertexStride; }
 
   void LoadAttributes(const std::uint8_t* v, double* attr) const {

@@ -251,6 +251,56 @@ TEST(GfxRaster, TransparentQuadLeavesTargetBitExact) {
   EXPECT_EQ(dst.pixels, before);
 }
 
+// Triangles of coverage 0 are left out only where they change nothing: a
+// premultiplied source keeps its colour at alpha 0 and adds it, so it is
+// drawn; source over with alpha 0, and nothing at all, leave the target.
+TEST(GfxRaster, ZeroCoverageDrawsWhatTheBlendGives) {
+  std::mt19937 rng(23);
+  Image tex(16, 12);
+  for (auto& p : tex.pixels) p = rng();
+  struct Case {
+    const char* name;
+    Blend src, dst;
+    bool separate, textured;
+    std::uint32_t colour;  // at all three corners
+  };
+  const Case cases[] = {
+      {"over, texture", Blend::SrcAlpha, Blend::InvSrcAlpha, false, true, 0x00FFFFFFu},
+      {"over keeping coverage", Blend::SrcAlpha, Blend::InvSrcAlpha, true, true, 0x00FFFFFFu},
+      {"premultiplied, texture colour", Blend::One, Blend::InvSrcAlpha, false, true, 0x00FFFFFFu},
+      {"premultiplied, vertex colour", Blend::One, Blend::InvSrcAlpha, false, false, 0x00304050u},
+      {"premultiplied, nothing", Blend::One, Blend::InvSrcAlpha, false, false, 0x00000000u},
+      {"additive, texture colour", Blend::One, Blend::One, false, true, 0x00FFFFFFu},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Image dst(16, 12);
+    for (auto& p : dst.pixels) p = rng();
+    const std::vector<std::uint32_t> before = dst.pixels;
+    Scene s(dst);
+    s.SourceOver();
+    s.rs[static_cast<int>(RenderState::SrcBlend)] = static_cast<std::uint32_t>(c.src);
+    s.rs[static_cast<int>(RenderState::DestBlend)] = static_cast<std::uint32_t>(c.dst);
+    if (c.separate) {
+      s.rs[static_cast<int>(RenderState::SeparateAlphaBlendEnable)] = 1;
+      s.rs[static_cast<int>(RenderState::SrcBlendAlpha)] = static_cast<std::uint32_t>(Blend::One);
+      s.rs[static_cast<int>(RenderState::DestBlendAlpha)] = static_cast<std::uint32_t>(Blend::InvSrcAlpha);
+      s.rs[static_cast<int>(RenderState::BlendOpAlpha)] = static_cast<std::uint32_t>(BlendOp::Add);
+    }
+    if (c.textured) {
+      s.Texture(tex);
+      s.Filter(1);
+    }
+    // One texel per pixel, texel centres on pixel centres.
+    s.Draw(Quad(-0.5f, -0.5f, 15.5f, 11.5f, c.colour), kTlFvf);
+    const BlendSetup b = MakeBlendSetup(s.rs);
+    for (std::size_t i = 0; i < dst.pixels.size(); ++i) {
+      const std::uint32_t source = c.textured ? (tex.pixels[i] & 0x00FFFFFFu) : c.colour;
+      ASSERT_EQ(dst.pixels[i], BlendPixel(b, source, before[i])) << "pixel " << i;
+    }
+  }
+}
+
 TEST(GfxRaster, HostileVerticesNeverCrashOrHang) {
   const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
   const float values[] = {nan, inf, -inf, 1e30f, -1e30f, 3e38f, 1e-30f, 0.0f, 70000.0f, -70000.0f, 20.0f};
