@@ -291,10 +291,13 @@ TMultiTexture6* T3DDrawer::GetTiledTexture(TImage* image, const TImageDrawParams
   for (const TTextureWrapper& w : store->Textures)
     if (w.Key == key) return w.Texture.get();
   TBitmap* bitmap = nullptr;
+  bool opaque = false;
   try {
     // The tiles convert rows as they copy them: a level in a format they can
     // read is taken as it is, rather than as a converted full-size copy.
     bitmap = store->Store()->GetMipLevel(params.Level, nullptr, nullptr);
+    // A level without alpha comes out opaque (the conversion fills it in).
+    opaque = bitmap && bitmap->PixelFormat() && !bitmap->PixelFormat()->HasAlpha;
     if (bitmap && !TileReadable(bitmap)) bitmap = store->Store()->GetMipLevel(params.Level, pfA8R8G8B8, nullptr);
   } catch (const std::exception&) {
     bitmap = nullptr;  // a store that cannot give the level draws nothing
@@ -304,7 +307,7 @@ TMultiTexture6* T3DDrawer::GetTiledTexture(TImage* image, const TImageDrawParams
   TRef<TMultiTexture6> t = MakeRef<TMultiTexture6>(TextureManager.get());
   t->SetPicture(bitmap, false, params.Tiled, params.Premultiplied, params.Rows, params.Columns,
                 {0, 0, bitmap->Width(), bitmap->Height()});
-  store->Textures.push_back({key, t});
+  store->Textures.push_back({key, t, opaque});
   return t.get();
 }
 
@@ -491,6 +494,34 @@ TMultiTexture6* T3DDrawer::FindScreenLevel(TImage* image, const TImageDrawParams
   return nullptr;
 }
 
+bool T3DDrawer::FindLevelPlacement(TImage* image, const TImageDrawParams& params, const TPoint3F& origin,
+                                   const TPoint3F& axisX, const TPoint3F& axisY, TScreenLevelFound& found) {
+  // Drawn from the level's own tiles (a picture read 1:1 already, or one not
+  // readied at its size): where its source lands on the surface.
+  if (!WantsScreenLevel(params) || origin.Z != 0 || axisX.Z != 0 || axisY.Z != 0) return false;
+  TTextureStore2* store = FindTextureStore(image, false);
+  if (!store) return false;
+  const std::string key = TextureStoreKey(params);
+  const TTextureWrapper* level = nullptr;
+  for (const TTextureWrapper& w : store->Textures)
+    if (w.Key == key) level = &w;
+  if (!level) return false;
+  const TRectF src = LevelSource(params);
+  const auto at = [&](double x, double y) {
+    return TPoint3F{float(origin.X + x * axisX.X + y * axisY.X), float(origin.Y + x * axisX.Y + y * axisY.Y), 0};
+  };
+  const TPoint off = Screen_->TargetOffset();
+  const auto surface = [&](const TPoint3F& p) {
+    const TPoint2F s = Screen_->ProjectToTarget(p);
+    return TPoint2F{s.X + float(off.X), s.Y + float(off.Y)};
+  };
+  const TPoint2F tl = surface(at(src.X0, src.Y0)), tr = surface(at(src.X1, src.Y0)), bl = surface(at(src.X0, src.Y1));
+  TScreenPlacement place;
+  if (!PlaceOnScreen(tl, tr, bl, params.Antialiased, place)) return false;
+  found = {place, tl, tr, bl, level->Opaque};
+  return true;
+}
+
 bool T3DDrawer::OpaqueImageRect(TImage* image, const TFloatPoint& origin, const TImageDrawParams& params,
                                 const TFloatPoint& axisX, const TFloatPoint& axisY, TFloatRect& rect) {
   // Drawn as DrawImage draws it: opaque texels at full opacity (a tint or
@@ -505,7 +536,9 @@ bool T3DDrawer::OpaqueImageRect(TImage* image, const TFloatPoint& origin, const 
   const float axisU = ax.X, axisV = ay.Y;
   TRectF src;
   TScreenLevelFound found;
-  if (!FindScreenLevel(image, params, o, ax, ay, src, &found) || !found.Opaque) return false;
+  if (!FindScreenLevel(image, params, o, ax, ay, src, &found) && !FindLevelPlacement(image, params, o, ax, ay, found))
+    return false;
+  if (!found.Opaque) return false;
   // The pixels inside the picture's edges (the texture's ring lies outside
   // them), less one all round; device pixel i spans i - 0.5 .. i + 0.5.
   const TScreenPlacement& place = found.Place;

@@ -230,6 +230,11 @@ private:
   zm::TMultiTexture6* FindScreenLevel(zm::TImage* image, const zm::TImageDrawParams& params, zm::TPoint3F& origin,
                                       zm::TPoint3F& axisX, zm::TPoint3F& axisY, zm::TRectF& source,
                                       TScreenLevelFound* found = nullptr);
+  // A picture drawn from its level's tiles: where it lies on the surface and
+  // whether the level is opaque; false when it has no such tiles or does not
+  // lie flat and axis-aligned.
+  bool FindLevelPlacement(zm::TImage* image, const zm::TImageDrawParams& params, const zm::TPoint3F& origin,
+                          const zm::TPoint3F& axisX, const zm::TPoint3F& axisY, TScreenLevelFound& found);
   void PrepareTiles(zm::TMultiTexture6* texture);
   void DrawCustomTexture(zm::TCustomTexture* texture, zm::TImage* image, const zm::TPoint3F& origin,
                          const zm::TImageDrawParams& params, const zm::TPoint3F& axisX, const zm::TPoint3F& axisY);

@@ -274,6 +274,83 @@ TEST_F(ScreenLevelsOnDevice, AnOpaquePictureTellsWhatItPaintsOver) {
   }
 }
 
+// A picture drawn from its own level's tiles (read 1:1 already, or never
+// readied at its size) tells the pixels it paints over whole as well, when
+// the level has no alpha.
+TEST_F(ScreenLevelsOnDevice, APictureDrawnFromItsLevelTellsWhatItPaintsOver) {
+  std::mt19937 rng(9);
+  std::vector<std::uint32_t> noise(151 * 97);
+  for (auto& p : noise) p = rng() | 0xFF000000u;
+  const auto make = [&](bool alpha) {
+    TRef<TSysBitmap> b = CreateSysBitmap(151, 97, alpha ? pfA8R8G8B8 : pfR8G8B8);
+    for (int y = 0; y < 97; ++y)
+      std::memcpy(b->ScanLine(y), &noise[std::size_t(y) * 151], std::size_t(151) * std::size_t(b->BytesPerPixel()));
+    TRef<TBitmapStore> store = MakeRef<TWrapperBitmapStore>(u"test", TImageLoadHandler{}, false, b.get());
+    return MakeRef<TImage>(store.get());
+  };
+  struct Case {
+    const char* name;
+    TFloatPoint origin, axisX, axisY;
+    bool still;  // prepared where it is drawn
+  };
+  // 1:1 at whole pixels (no texture of its own is made), and scaled down
+  // from a level prepared for nowhere in particular.
+  const Case cases[] = {{"one to one", {23, 17}, {1, 0}, {0, 1}, true},
+                        {"scaled", {30.6f, 12.2f}, {0.71f, 0}, {0, 0.83f}, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TRef<TImage> image = make(false);
+    TImageDrawParams p;
+    p.Filtering = 1;
+    p.Antialiased = true;
+    p.SourceRect = {0, 0, 151, 97};
+    TImageDrawParams prepare = p;
+    prepare.Still = c.still;
+    prepare.StillOrigin = c.origin;
+    prepare.StillAxisX = c.axisX;
+    prepare.StillAxisY = c.axisY;
+    drawer->PrepareImage(image.get(), prepare);
+    EXPECT_FALSE(HasScreenLevel(image.get()));
+    std::vector<std::uint32_t> whole, banded;
+    ASSERT_TRUE(Frame(0xFF203040u, [&](T3DDrawer& d) {
+      d.FillQuad({-5, -5}, {205, -5}, {-5, 155}, TColor32::FromValue(0xFF5080B0u));
+      d.DrawImage(image.get(), c.origin, p, c.axisX, c.axisY);
+    }));
+    Capture();
+    whole = px;
+    TFloatRect hole;
+    ASSERT_TRUE(Frame(0xFF203040u, [&](T3DDrawer& d) {
+      ASSERT_TRUE(d.OpaqueImageRect(image.get(), c.origin, p, c.axisX, c.axisY, hole));
+      const auto band = [&](float x0, float y0, float x1, float y1) {
+        d.FillQuad({x0, y0}, {x1, y0}, {x0, y1}, TColor32::FromValue(0xFF5080B0u));
+      };
+      band(-5, -5, 205, hole.Top);
+      band(-5, hole.Bottom, 205, 155);
+      band(-5, hole.Top, hole.Left, hole.Bottom);
+      band(hole.Right, hole.Top, 205, hole.Bottom);
+      d.DrawImage(image.get(), c.origin, p, c.axisX, c.axisY);
+    }));
+    Capture();
+    banded = px;
+    EXPECT_EQ(banded, whole);
+    const float right = c.origin.X + 151 * c.axisX.X, bottom = c.origin.Y + 97 * c.axisY.Y;
+    EXPECT_GT(hole.Left, c.origin.X);
+    EXPECT_LT(hole.Left, c.origin.X + 3);
+    EXPECT_LT(hole.Bottom, bottom);
+    EXPECT_GT(hole.Bottom, bottom - 3);
+    EXPECT_LT(hole.Right, right);
+    ASSERT_TRUE(Frame(0xFF203040u, [&](T3DDrawer& d) {
+      TFloatRect none;
+      TRef<TImage> withAlpha = make(true);
+      d.PrepareImage(withAlpha.get(), prepare);
+      d.DrawImage(withAlpha.get(), c.origin, p, c.axisX, c.axisY);
+      EXPECT_FALSE(d.OpaqueImageRect(withAlpha.get(), c.origin, p, c.axisX, c.axisY, none));
+      // Turned, it lands on no whole pixels.
+      EXPECT_FALSE(d.OpaqueImageRect(image.get(), c.origin, p, {c.axisX.X, 0.2f}, c.axisY, none));
+    }));
+  }
+}
+
 // The loader thread readies still pictures at their screen size (and lets
 // them go again) while the engine draws them: every frame shows the
 // picture, from its screen-sized texture or from its level.
