@@ -1,9 +1,10 @@
 // Transition frames at 1920x1080 through the 3D drawer on the software
-// device: the cross-fade, a mosaic and a soft circle wipe half-way, each
-// frame drawing the outgoing slide, rendering the incoming one into a
-// picture and painting the filter's triangles, on one, two and all worker
-// threads. Beside them the same transitions in FFmpeg's xfade filter
-// (fade and circleopen) on two 1080p planar RGB sources kept in /dev/shm,
+// device: the cross-fade, a mosaic, a soft circle wipe, the incoming slide
+// sliding in and pushing the outgoing one out, half-way, each frame drawing
+// the outgoing slide, rendering the incoming one into a picture and painting
+// the filter's triangles, on one, two and all worker threads. Beside them
+// the nearest transitions of FFmpeg's xfade filter (fade, dissolve,
+// circleopen, slideleft) on two 1080p planar RGB sources kept in /dev/shm,
 // when an ffmpeg program is on the path: one iteration is one ffmpeg run,
 // its time per frame taken from ffmpeg's own -benchmark report.
 #include "bench/TransitionStage.h"
@@ -13,12 +14,15 @@ namespace {
 using namespace zm;
 using namespace transition_bench;
 
-enum TKind { kFade = 0, kMosaic = 1, kCircle = 2 };
+enum TKind { kFade = 0, kMosaic = 1, kCircle = 2, kSlide = 3, kPush = 4 };
 
 TRef<oru::TTransitionDef> Definition(int kind) {
   TRef<oru::TTransitionDef> d = MakeRef<oru::TTransitionDef>();
   switch (kind) {
     case kFade: d->Kind = 1; d->Flags = {1}; break;
+    // From the right towards the left, as xfade's slideleft.
+    case kSlide: d->Kind = 8; d->Flags = {1, 0, 0, 0}; break;
+    case kPush: d->Kind = 7; d->Flags = {1, 0, 0, 0}; break;
     case kMosaic:
       // 32 x 18 blocks of 60 pixels, a spread of 50.
       d->Kind = 6;
@@ -36,10 +40,10 @@ TRef<oru::TTransitionDef> Definition(int kind) {
   return d;
 }
 
-// Arg 0: the transition (0 fade, 1 mosaic, 2 soft circle); arg 1: threads
-// (0: all processors). Half-way through the transition. The circle is
-// skipped while no circle filter is registered (the factory would measure
-// its cross-fade stand-in).
+// Arg 0: the transition (0 fade, 1 mosaic, 2 soft circle, 3 slide, 4
+// push); arg 1: threads (0: all processors). Half-way through the
+// transition. The circle is skipped while no circle filter is registered
+// (the factory would measure its cross-fade stand-in).
 void BM_TransitionFrame(benchmark::State& state) {
   const int kind = static_cast<int>(state.range(0));
   RunTransitionFrames(state, Definition(kind), 0.5f, static_cast<std::uint32_t>(state.range(1)),
@@ -48,18 +52,21 @@ void BM_TransitionFrame(benchmark::State& state) {
 
 BENCHMARK(BM_TransitionFrame)
     ->ArgNames({"kind", "threads"})
-    ->ArgsProduct({{kFade, kMosaic, kCircle}, {1, 2, 0}})
+    ->ArgsProduct({{kFade, kMosaic, kCircle, kSlide, kPush}, {1, 2, 0}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-// Arg 0: 0 fade, 2 circleopen; arg 1: filter threads (0: all processors).
+// Arg 0: 0 fade, 1 dissolve (pixels appearing at random), 2 circleopen, 3
+// slideleft (both pictures moving: the push; the slide moves one); arg 1:
+// filter threads (0: all processors).
 void BM_FfmpegXfade(benchmark::State& state) {
-  RunFfmpegXfade(state, state.range(0) == kCircle ? "circleopen" : "fade", unsigned(state.range(1)));
+  const char* const names[] = {"fade", "dissolve", "circleopen", "slideleft"};
+  RunFfmpegXfade(state, names[state.range(0)], unsigned(state.range(1)));
 }
 
 BENCHMARK(BM_FfmpegXfade)
     ->ArgNames({"kind", "threads"})
-    ->ArgsProduct({{kFade, kCircle}, {1, 0}})
+    ->ArgsProduct({{kFade, kMosaic, kCircle, kSlide}, {1, 0}})
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(3);
