@@ -1,6 +1,9 @@
 // MeasurePlayer: the shows and the timed player run behind measure-player.sh.
 //   MeasurePlayer shows <folder>         writes first/, fades/, still/,
 //                                        fades24/ and fades24-4k/
+//   MeasurePlayer transition-shows <folder>
+//                                        writes trans24/<kind>/ for each
+//                                        transition kind (see kTransitions)
 //   MeasurePlayer play <player switches> runs the player as OruViewer5 does,
 //                                        timing every presented frame
 // "play" prints on standard error, after the run:
@@ -12,7 +15,9 @@
 //   longest-running-ms <l> over-20ms-running <k>   (the same over the frames
 //                    during which the show clock ran at least half the time:
 //                    a start that waits for its slides stands still)
-// MEASURE_PLAYER_FRAMES=<file> lists every frame: wall ms, show time ms.
+// MEASURE_PLAYER_FRAMES=<file> lists every frame: wall ms, show time ms; its
+// first line is "# steady-ns <n>", the monotonic clock of the first frame
+// (to lay the frames beside a trace of the run).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -65,11 +70,42 @@ std::string Guid(int n) {
   return s;
 }
 
-// A borderless window (1920 x 1080 unless given); slides of Length ms, each
-// showing its picture; slides after the first cross-fade in over Fade ms;
-// Zoom adds scale key frames (100 % to 110 % over each slide).
+// The transitions a show can be written with: the word of the show's
+// effect entry and its keys (soft edges a tenth of the width where the kind
+// has them).
+struct TTransition {
+  const char* Name;  // the folder under trans24/
+  const char* Word;
+  int Family;  // the entry's "stdidx"
+  std::vector<std::pair<std::string, std::string>> Keys;
+};
+
+const std::vector<TTransition>& Transitions() {
+  static const std::vector<TTransition> kinds = {
+      {"fade", "dissolve", 2, {{"smoothline", "0"}}},
+      {"circle", "shapes", 5, {{"smoothline", "0.1"}, {"action", "01"}, {"direction", "100"}, {"centerx", "50"},
+                            {"centery", "50"}}},
+      {"clock", "hourhand", 4, {{"smoothline", "0.1"}, {"action", "10"}, {"direction", "000010000"}, {"offset", "0.1"}}},
+      {"broom", "hourhand", 4, {{"smoothline", "0.1"}, {"action", "10"}, {"direction", "000100000"}, {"offset", "0.1"}}},
+      {"roll", "curling", 11, {{"smoothline", "0"}, {"action", "10"}, {"direction", "00010000"}, {"usecolor", "0"},
+                           {"usevolume", "0"}, {"pipe", "0"}, {"radius", "0.1"}, {"3dvolume", "0.125"}}},
+      {"mosaic", "mosaic", 8, {{"smoothline", "0"}, {"cols", "32"}, {"rows", "18"}, {"appearence", "50"}}},
+      {"slide", "slide", 10, {{"smoothline", "0"}, {"direction", "1000"}}},
+      {"push", "push", 9, {{"smoothline", "0"}, {"direction", "1000"}}},
+      {"overturn", "flip", 12, {{"smoothline", "0"}, {"direction", "0010"}, {"spin_center", "0"},
+                            {"nonlinear_speed", "1"}, {"3dvolume", "0.5"}}},
+  };
+  return kinds;
+}
+
+// A borderless window (1920 x 1080 unless given); slides of Length ms, each showing its
+// picture; slides after the first enter with the transition over Fade ms
+// (a cross-fade unless one is given); Zoom adds scale key frames (100 % to
+// 110 % over each slide).
 void WriteShow(const std::string& folder, const std::vector<std::string>& pictures, long long length, long long fade,
-               bool zoom, int width = 1920, int height = 1080) {
+               bool zoom, const TTransition* transition = nullptr, int width = 1920, int height = 1080) {
+  static const TTransition kFade = Transitions().front();
+  const TTransition& effect = transition ? *transition : kFade;
   oru::TOruProjectWriter show(folder);
   oru::TIniText& d = show.Description();
   int guid = 0;
@@ -85,14 +121,14 @@ void WriteShow(const std::string& folder, const std::vector<std::string>& pictur
       .Key("opt_pausewheninactive", 0)
       .Key("ColorManagement", "");
   d.Object("TheEffect", "AnEffect").Key("GUID", Guid(++guid)).Key("time", 1000);
-  d.Object("dissolve", "dissolve")
+  d.Object(effect.Word, effect.Word)
       .Key("GUID", Guid(++guid))
-      .Key("caption", "Dissolve")
+      .Key("caption", effect.Name)
       .Key("checked", 1)
       .Key("group", "GroupBasic")
-      .Key("stdidx", "2")
-      .Key("smoothline", 0)
-      .End();
+      .Key("stdidx", effect.Family);
+  for (const auto& [key, value] : effect.Keys) d.Key(key, value);
+  d.End();
   d.End();
   const long long count = static_cast<long long>(pictures.size());
   d.Section("Times").Key("opt_slidescount", count);
@@ -105,7 +141,7 @@ void WriteShow(const std::string& folder, const std::vector<std::string>& pictur
     d.Section("Slide" + std::to_string(i + 1)).Key("slideid", id).Key("Picture", name);
     d.Object("TheEffect", "AnEffect")
         .Key("GUID", Guid(++guid))
-        .Key("ref", i == 0 ? "quick" : "dissolve")
+        .Key("ref", i == 0 ? "quick" : effect.Word)
         .Key("time", i == 0 ? 0 : fade)
         .End();
     d.Object("Image1", "Image").Key("GUID", Guid(++guid)).Key("ImageName", name);
@@ -132,8 +168,17 @@ int WriteShows(const std::string& folder) {
   for (int i = 0; i < 6; ++i) camera.push_back(Picture(6000, 4000, i));
   WriteShow(folder + "/fades24", camera, 2000, 1000, false);
   // The same at 3840 x 2160 (headless: with ZM_SCREEN_SIZE=3840x2160).
-  WriteShow(folder + "/fades24-4k", camera, 2000, 1000, false, 3840, 2160);
+  WriteShow(folder + "/fades24-4k", camera, 2000, 1000, false, nullptr, 3840, 2160);
   std::cout << "shows written to " << folder << "\n";
+  return 0;
+}
+
+// The camera-sized show of fades24/ once for every transition kind.
+int WriteTransitionShows(const std::string& folder) {
+  std::vector<std::string> camera;
+  for (int i = 0; i < 6; ++i) camera.push_back(Picture(6000, 4000, i));
+  for (const TTransition& t : Transitions()) WriteShow(folder + "/trans24/" + t.Name, camera, 2000, 1000, false, &t);
+  std::cout << "shows written to " << folder << "/trans24\n";
   return 0;
 }
 
@@ -197,6 +242,10 @@ int Play(int argc, char** argv) {
   // MEASURE_PLAYER_FRAMES=file: every frame as "wall ms, show time ms".
   if (const char* list = std::getenv("MEASURE_PLAYER_FRAMES"))
     if (FILE* out = std::fopen(list, "w")) {
+      if (!f.empty())
+        std::fprintf(out, "# steady-ns %lld\n",
+                     static_cast<long long>(
+                         std::chrono::duration_cast<std::chrono::nanoseconds>(f.front().time_since_epoch()).count()));
       for (std::size_t i = 0; i < f.size(); ++i)
         std::fprintf(out, "%.2f\t%lld\n", std::chrono::duration<double, std::milli>(f[i] - f.front()).count(),
                      static_cast<long long>(watch.ShowTimes[i]));
@@ -220,6 +269,7 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   try {
     if (mode == "shows" && argc == 3) return WriteShows(argv[2]);
+    if (mode == "transition-shows" && argc == 3) return WriteTransitionShows(argv[2]);
   } catch (const std::exception& e) {
     std::cerr << "MeasurePlayer: " << e.what() << "\n";
     return 1;
@@ -229,6 +279,7 @@ int main(int argc, char** argv) {
     argv[1] = argv[0];
     return Play(argc - 1, argv + 1);
   }
-  std::cerr << "usage: MeasurePlayer shows <folder> | MeasurePlayer play <player switches>\n";
+  std::cerr << "usage: MeasurePlayer shows <folder> | MeasurePlayer transition-shows <folder> | MeasurePlayer play "
+               "<player switches>\n";
   return 2;
 }

@@ -10,6 +10,9 @@
 #   e) the same in a 3840x2160 window (headless screen of that size);
 #   f) d) and e) in a window of a virtual X server (xvfb-run), when installed;
 #   g) wake-ups a second per thread while a still slide is shown.
+#   h) every transition kind on the show of d), each show played to its end
+#      (MEASURE_TRANSITIONS=0 leaves it out; MEASURE_RUNS=n runs each show
+#      n times, default 2).
 # usage: tools/measure-player.sh [build folder]   (default build/release)
 set -euo pipefail
 
@@ -82,7 +85,7 @@ echo "   => ${fps:-0} fps, longest frame ${longest:-?} ms, ${over:-?} frames ove
 echo "      while the show clock ran: longest ${longestRunning:-?} ms, ${overRunning:-?} over 20 ms (the start waits for three slides)"
 # Where the long frames fall: slides change every 2000 ms of show time.
 [ -s "$work/fades.frames" ] &&
-  awk 'NR > 1 && $1 - p > 20 && $1 - p <= 500 { printf "%s%.0f ms at show time %d", n++ ? ", " : "   long frames: ", $1 - p, $2 }
+  awk '/^#/ { next } r++ && $1 - p > 20 && $1 - p <= 500 { printf "%s%.0f ms at show time %d", n++ ? ", " : "   long frames: ", $1 - p, $2 }
        { p = $1 } END { if (n) print "" }' "$work/fades.frames"
 
 echo
@@ -110,7 +113,7 @@ inside_fades() {
   env MEASURE_PLAYER_FRAMES="$work/$show.frames" ZM_GFX_THREADS=2 ZM_QUIT_AFTER_MS=13000 "$@" taskset -c 0,1 \
     "$measure" play -filename "$work/$show/Project.oru" 2>"$work/$show.err" >/dev/null || true
   [ -s "$work/$show.frames" ] &&
-    awk 'NR > 1 && $2 >= 2000 && $2 % 2000 < 1000 && $1 - p <= 500 { print $1 - p } { p = $1 }' "$work/$show.frames" |
+    awk '/^#/ { next } n++ && $2 >= 2000 && $2 % 2000 < 1000 && $1 - p <= 500 { print $1 - p } { p = $1 }' "$work/$show.frames" |
     sort -n | awk '{ v[NR] = $1; s += $1; if ($1 > 20) o++ }
       END { if (!NR) { print "   no frames inside the fades"; exit }
             printf "   inside fades: %d frames, %.1f fps, median %.2f ms, p95 %.2f ms, longest %.2f ms, %d over 20 ms\n",
@@ -149,5 +152,30 @@ kill "$pid" 2>/dev/null
 wait "$pid" 2>/dev/null || true
 awk 'NR == FNR { b[$1] = $2; next } $2 != "" { d = ($2 - b[$1]) / 10; t += d; if (d > 0) printf "   thread %s: %.1f\n", $1, d }
      END { printf "   => %.1f wake-ups a second in all (goal: at most 5)\n", t }' "$work/wake.before" "$work/wake.after"
+
+# Frames whose show time lies in the first 1000 ms of slides 2 to 6 (the
+# transitions), each timed from the frame before it.
+inside() {
+  awk '/^#/ { next } n++ && $2 >= 2000 && $2 % 2000 < 1000 && $1 - p <= 500 { print $1 - p } { p = $1 }' "$1" |
+    sort -n | awk '{ v[NR] = $1; s += $1; if ($1 > 20) o++ }
+      END { if (!NR) { print "no frames inside the transitions"; exit }
+            printf "%3d frames, %5.1f fps, median %5.2f ms, p95 %5.2f ms, longest %6.2f ms, %2d over 20 ms\n",
+                   NR, 1000 * NR / s, v[int((NR + 1) / 2)], v[int(NR * 0.95 + 0.5)], v[NR], o }'
+}
+
+if [ "${MEASURE_TRANSITIONS:-1}" != 0 ]; then
+  echo
+  echo "h) every transition on the show of d), 2 cores, real clock (goal: 60 fps, p95 at most 17 ms, none over 20 ms)"
+  "$measure" transition-shows "$work" >/dev/null
+  for show in "$work"/trans24/*/; do
+    kind=$(basename "$show")
+    for run in $(seq "${MEASURE_RUNS:-2}"); do
+      MEASURE_PLAYER_FRAMES="$work/$kind.frames" ZM_GFX_THREADS=2 ZM_QUIT_AFTER_MS=30000 taskset -c 0,1 \
+        "$measure" play -filename "$show/Project.oru" 2>/dev/null >/dev/null || true
+      printf "   %-9s run %d: %s   (load %s)\n" "$kind" "$run" "$(inside "$work/$kind.frames")" \
+        "$(cut -d' ' -f1 /proc/loadavg)"
+    done
+  done
+fi
 
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
