@@ -97,11 +97,11 @@ void DrawPrimitives(const TDrawCall& call) {
   if (!BuildScreenTriangles(call, ps.layout, cull, screen)) return;
   setups.clear();
   for (const auto& tri : screen.triangles) {
-    TriangleSetup t;
-    if (SetupTriangle(screen.vertices[tri[0]], screen.vertices[tri[1]], screen.vertices[tri[2]], screen.attrCount, ps,
-                      t) &&
-        !TriangleKeepsTarget(t, ps))
-      setups.push_back(std::move(t));
+    TriangleSetup& t = setups.emplace_back();
+    if (!SetupTriangle(screen.vertices[tri[0]], screen.vertices[tri[1]], screen.vertices[tri[2]], screen.attrCount,
+                       ps, t) ||
+        TriangleKeepsTarget(t, ps))
+      setups.pop_back();
   }
   RasterizeAll(setups, ps);
 }

@@ -18,9 +18,12 @@ constexpr std::int32_t kBandRows = 32;
 // Draws covering fewer pixels than this run on the calling thread alone.
 constexpr std::int64_t kInlinePixels = 65536;
 
-// q(x, y) = a * x + (b * y + c), evaluated in that order everywhere.
+// q(x, y) = a * x + (b * y + c), evaluated in that order everywhere. Left
+// unset until made: a triangle holds one for every attribute a draw may
+// have, and sets only the draw's own.
 struct Plane {
-  double a = 0, b = 0, c = 0;
+  Plane() {}
+  double a, b, c;
   double At(double x, double y) const { return a * x + (b * y + c); }
 };
 
@@ -36,6 +39,7 @@ struct SpanTap {
 };
 
 struct TriangleSetup {
+  TriangleSetup() {}  // the attributes' planes stay unset (see Plane)
   EdgeFn edge[3];
   std::int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // pixel box, inclusive-exclusive
   Plane rhw;

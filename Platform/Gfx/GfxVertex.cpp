@@ -10,9 +10,11 @@ namespace {
 // Clip-space w below this counts as behind the eye.
 constexpr double kMinW = 1e-7;
 
+// As ScreenVertex: only the draw's attributes are set and read.
 struct ClipVertex {
+  ClipVertex() {}
   double p[4] = {};  // x, y, z, w
-  double attr[kMaxAttrs] = {};
+  double attr[kMaxAttrs];
 };
 
 float LoadFloat(const std::uint8_t* p) {
@@ -36,11 +38,11 @@ std::uint32_t ClipPolygon(const V* in, std::uint32_t count, V* out, std::uint32_
     const V& a = in[i];
     const V& b = in[(i + 1) % count];
     const double da = dist(a), db = dist(b);
-    if (da >= 0) out[n++] = a;
+    if (da >= 0) out[n++].CopyFrom(a, attrCount);
     if ((da >= 0) != (db >= 0)) {
       const double t = da / (da - db);
       V& c = out[n++];
-      c = a;
+      c.CopyFrom(a, attrCount);
       c.Lerp(b, t, attrCount);
     }
   }
@@ -48,12 +50,23 @@ std::uint32_t ClipPolygon(const V* in, std::uint32_t count, V* out, std::uint32_
 }
 
 struct ClipV : ClipVertex {
+  void CopyFrom(const ClipV& b, std::uint32_t n) {
+    for (int k = 0; k < 4; ++k) p[k] = b.p[k];
+    std::copy_n(b.attr, n, attr);
+  }
   void Lerp(const ClipV& b, double t, std::uint32_t n) {
     for (int k = 0; k < 4; ++k) p[k] += (b.p[k] - p[k]) * t;
     for (std::uint32_t k = 0; k < n; ++k) attr[k] += (b.attr[k] - attr[k]) * t;
   }
 };
 struct ScreenV : ScreenVertex {
+  void CopyFrom(const ScreenV& b, std::uint32_t n) {
+    x = b.x;
+    y = b.y;
+    z = b.z;
+    rhw = b.rhw;
+    std::copy_n(b.attr, n, attr);
+  }
   void Lerp(const ScreenV& b, double t, std::uint32_t n) {
     x += (b.x - x) * t;
     y += (b.y - y) * t;
@@ -77,11 +90,14 @@ public:
     // they are set up only for the few that cross a plane.
     ScreenV three[3];
     if (layout_.rhw) {
-      three[0] = ScreenFromRhw(i0);
-      three[1] = ScreenFromRhw(i1);
-      three[2] = ScreenFromRhw(i2);
+      ScreenFromRhw(i0, three[0]);
+      ScreenFromRhw(i1, three[1]);
+      ScreenFromRhw(i2, three[2]);
     } else {
-      ClipV c[3] = {ClipFrom(i0), ClipFrom(i1), ClipFrom(i2)};
+      ClipV c[3];
+      ClipFrom(i0, c[0]);
+      ClipFrom(i1, c[1]);
+      ClipFrom(i2, c[2]);
       bool inside = true;
       for (int k = 0; k < 3; ++k) {
         for (double v : c[k].p)
@@ -92,7 +108,7 @@ public:
         ClipTriangle(c);
         return;
       }
-      for (int k = 0; k < 3; ++k) three[k] = Project(c[k]);
+      for (int k = 0; k < 3; ++k) Project(c[k], three[k]);
     }
     Emit(three, 3);
   }
@@ -102,13 +118,13 @@ private:
   void ClipTriangle(const ClipV (&corners)[3]) {
     const std::uint32_t attrs = layout_.attrCount;
     ClipV c[12], t[12];
-    for (int k = 0; k < 3; ++k) c[k] = corners[k];
+    for (int k = 0; k < 3; ++k) Copy(corners[k], c[k]);
     std::uint32_t m = ClipPolygon(c, 3, t, attrs, [](const ClipV& v) { return v.p[2]; });
     m = ClipPolygon(t, m, c, attrs, [](const ClipV& v) { return v.p[3] - v.p[2]; });
     m = ClipPolygon(c, m, t, attrs, [](const ClipV& v) { return v.p[3] - kMinW; });
     if (m < 3) return;
     ScreenV poly[12];
-    for (std::uint32_t k = 0; k < m; ++k) poly[k] = Project(t[k]);
+    for (std::uint32_t k = 0; k < m; ++k) Project(t[k], poly[k]);
     Emit(poly, m);
   }
 
@@ -125,7 +141,7 @@ private:
                kGuardBand - in[k].y >= 0;
     if (!inside) {
       ScreenV poly[12], tmp[12];
-      std::copy(in, in + n, poly);
+      for (std::uint32_t k = 0; k < n; ++k) Copy(in[k], poly[k]);
       n = ClipPolygon(poly, n, tmp, attrs, [](const ScreenV& v) { return v.x + kGuardBand; });
       n = ClipPolygon(tmp, n, poly, attrs, [](const ScreenV& v) { return kGuardBand - v.x; });
       n = ClipPolygon(poly, n, tmp, attrs, [](const ScreenV& v) { return v.y + kGuardBand; });
@@ -147,7 +163,7 @@ private:
     // y grows downwards: a positive area is clockwise on screen.
     if (!(area != 0) || (cull_ == Cull::Cw && area > 0) || (cull_ == Cull::Ccw && area < 0)) return;
     const std::uint32_t base = static_cast<std::uint32_t>(out_.vertices.size());
-    for (std::uint32_t k = 0; k < n; ++k) out_.vertices.push_back(poly[k]);
+    for (std::uint32_t k = 0; k < n; ++k) Copy(poly[k], out_.vertices.emplace_back());
     for (std::uint32_t k = 1; k + 1 < n; ++k) {
       if (area > 0)
         out_.triangles.push_back({base, base + k, base + k + 1});
@@ -170,30 +186,25 @@ private:
         attr[layout_.attrOffset[s] + k] = LoadFloat(v + layout_.texOffset[s] + 4 * k);
   }
 
-  ClipV ClipFrom(std::uint32_t i) const {
+  void ClipFrom(std::uint32_t i, ClipV& c) const {
     const std::uint8_t* v = At(i);
     const double x = LoadFloat(v), y = LoadFloat(v + 4), z = LoadFloat(v + 8);
-    ClipV c;
     for (int k = 0; k < 4; ++k)
       c.p[k] = x * wvp_.m[0][k] + y * wvp_.m[1][k] + z * wvp_.m[2][k] + wvp_.m[3][k];
     LoadAttributes(v, c.attr);
-    return c;
   }
 
-  ScreenV Project(const ClipV& c) const {
+  void Project(const ClipV& c, ScreenVertex& s) const {
     const Viewport& vp = call_.viewport;
-    ScreenV s;
     s.rhw = 1.0 / c.p[3];
     s.x = vp.x + (1.0 + c.p[0] * s.rhw) * vp.width * 0.5;
     s.y = vp.y + (1.0 - c.p[1] * s.rhw) * vp.height * 0.5;
     s.z = vp.minZ + c.p[2] * s.rhw * (vp.maxZ - vp.minZ);
     for (std::uint32_t k = 0; k < layout_.attrCount; ++k) s.attr[k] = c.attr[k] * s.rhw;
-    return s;
   }
 
-  ScreenV ScreenFromRhw(std::uint32_t i) const {
+  void ScreenFromRhw(std::uint32_t i, ScreenVertex& s) const {
     const std::uint8_t* v = At(i);
-    ScreenV s;
     s.x = LoadFloat(v);
     s.y = LoadFloat(v + 4);
     s.z = LoadFloat(v + 8);
@@ -203,7 +214,19 @@ private:
     s.rhw = rhw > 0 && std::isfinite(rhw) ? rhw : 1.0;
     LoadAttributes(v, s.attr);
     for (std::uint32_t k = 0; k < layout_.attrCount; ++k) s.attr[k] *= s.rhw;
-    return s;
+  }
+
+  // The draw's attributes only (see ScreenVertex).
+  void Copy(const ClipVertex& from, ClipVertex& to) const {
+    for (int k = 0; k < 4; ++k) to.p[k] = from.p[k];
+    std::copy_n(from.attr, layout_.attrCount, to.attr);
+  }
+  void Copy(const ScreenVertex& from, ScreenVertex& to) const {
+    to.x = from.x;
+    to.y = from.y;
+    to.z = from.z;
+    to.rhw = from.rhw;
+    std::copy_n(from.attr, layout_.attrCount, to.attr);
   }
 
   const TDrawCall& call_;

@@ -33,10 +33,13 @@ struct FvfLayout {
 bool DecodeFvf(std::uint32_t fvf, FvfLayout& out);
 
 // A vertex after viewport mapping. Attributes are premultiplied by rhw so
-// they interpolate linearly in screen space.
+// they interpolate linearly in screen space. Only the draw's attribute count
+// of them is set and read: a vertex is made for every corner of every
+// triangle, and clearing all of them cost more than the rest of its set-up.
 struct ScreenVertex {
+  ScreenVertex() {}
   double x = 0, y = 0, z = 0, rhw = 1;
-  double attr[kMaxAttrs] = {};
+  double attr[kMaxAttrs];
 };
 
 struct ScreenTriangles {
