@@ -429,6 +429,39 @@ void ChannelRow(const Plane& q, double py, std::int32_t x0, std::int32_t n, cons
   ChannelRowPlain(q, py, x0, n, rw, shift, out);
 }
 
+bool PlaneEqual(const Plane& p, const Plane& q) { return p.a == q.a && p.b == q.b && p.c == q.c; }
+
+// One plane for every channel that varies (a coverage ramp on all four,
+// grey shading): out = base | the byte of the plane at each pixel times
+// spread (a 1 at each channel's lowest bit), in one pass.
+#define ZM_CHANNEL_SPREAD_BODY                                                \
+  const double row = q.b * py + q.c, qa = q.a;                                \
+  for (std::int32_t i = 0; i < n; ++i) {                                      \
+    double v = qa * static_cast<double>(x0 + i) + row;                       \
+    if (rw != nullptr) v = v / rw[i];                                         \
+    const double held = v > 0 ? (v >= 255 ? 255.0 : v + 0.5) : 0.0;          \
+    out[i] = base | static_cast<std::uint32_t>(held) * spread;               \
+  }
+#if defined(__SSE2__)
+__attribute__((target("avx2"))) void ChannelSpreadAvx2(const Plane& q, double py, std::int32_t x0, std::int32_t n,
+                                                       const double* rw, std::uint32_t spread, std::uint32_t base,
+                                                       std::uint32_t* out) {
+  ZM_CHANNEL_SPREAD_BODY
+}
+#endif
+void ChannelSpreadPlain(const Plane& q, double py, std::int32_t x0, std::int32_t n, const double* rw,
+                        std::uint32_t spread, std::uint32_t base, std::uint32_t* out) {
+  ZM_CHANNEL_SPREAD_BODY
+}
+#undef ZM_CHANNEL_SPREAD_BODY
+void ChannelSpread(const Plane& q, double py, std::int32_t x0, std::int32_t n, const double* rw, std::uint32_t spread,
+                   std::uint32_t base, std::uint32_t* out) {
+#if defined(__SSE2__)
+  if (CpuHasAvx2()) return ChannelSpreadAvx2(q, py, x0, n, rw, spread, base, out);
+#endif
+  ChannelSpreadPlain(q, py, x0, n, rw, spread, base, out);
+}
+
 // The diffuse channels that vary, per pixel of a batch, each as Diffuse
 // makes it, over the selected channels of the stage (255).
 void DiffuseRow(const TriangleSetup& t, const SimpleStage& k, double py, std::int32_t x0, std::int32_t n,
@@ -443,17 +476,23 @@ void DiffuseRow(const TriangleSetup& t, const SimpleStage& k, double py, std::in
       rw[i] = r > 1e-300 ? r : 1e-300;
     }
   }
-  for (std::int32_t i = 0; i < n; ++i) out[i] = k.base;
   const double* div = unitRhw ? nullptr : rw;
+  bool wanted[4] = {k.varyingAlpha, k.varyingColour, k.varyingColour, k.varyingColour};
+  // The commonest case: every channel varies along one plane.
+  if (wanted[0] && wanted[1] && PlaneEqual(t.attr[0], t.attr[1]) && PlaneEqual(t.attr[0], t.attr[2]) &&
+      PlaneEqual(t.attr[0], t.attr[3])) {
+    ChannelSpread(t.attr[0], py, x0, n, div, 0x01010101u, k.base, out);
+    return;
+  }
+  for (std::int32_t i = 0; i < n; ++i) out[i] = k.base;
   // Channels with the same plane have the same bytes (grey shading, a
   // coverage ramp on all four): each distinct plane is evaluated once.
-  bool wanted[4] = {k.varyingAlpha, k.varyingColour, k.varyingColour, k.varyingColour};
   for (int c = 0; c < 4; ++c) {
     if (!wanted[c]) continue;
     const Plane& q = t.attr[c];
     std::uint32_t spread = 0;  // a byte at each channel that shares q
     for (int d = c + 1; d < 4; ++d)
-      if (wanted[d] && t.attr[d].a == q.a && t.attr[d].b == q.b && t.attr[d].c == q.c) {
+      if (wanted[d] && PlaneEqual(t.attr[d], q)) {
         spread |= 1u << (24 - 8 * d);
         wanted[d] = false;
       }
@@ -1321,15 +1360,15 @@ struct MergedRows {
   std::vector<std::uint32_t> active;
 };
 
-// Whether bits [b, e) hold any set bit; then sets them all.
-bool TestAndSet(std::vector<std::uint64_t>& bits, std::int32_t b, std::int32_t e) {
+// Whether bits [b, e) hold any set bit; with set, they are all set after.
+bool TestBits(std::vector<std::uint64_t>& bits, std::int32_t b, std::int32_t e, bool set) {
   bool any = false;
   for (std::int32_t x = b; x < e;) {
     const std::size_t w = static_cast<std::size_t>(x) >> 6;
     const std::int32_t lo = x & 63, hi = std::min<std::int32_t>(64, lo + (e - x));
     const std::uint64_t mask = (hi == 64 ? ~0ull : (1ull << hi) - 1) & ~((1ull << lo) - 1);
     any = any || (bits[w] & mask) != 0;
-    bits[w] |= mask;
+    if (set) bits[w] |= mask;
     x += hi - lo;
   }
   return any;
@@ -1338,10 +1377,89 @@ bool TestAndSet(std::vector<std::uint64_t>& bits, std::int32_t b, std::int32_t e
 // The row's spans, each pixel through the same texel, stage and blend as
 // RasterizeSimple gives it; spans next to each other are modulated and
 // blended as one run, read in place where their texels allow.
+// The covered pixels of a row, as runs [b, e) of set bits (relative to the
+// row's first pixel), in order.
+template <typename Fn>
+void ForEachRun(const std::vector<std::uint64_t>& bits, Fn&& fn) {
+  const std::size_t words = bits.size();
+  std::size_t w = 0;
+  std::uint64_t cur = words ? bits[0] : 0;
+  for (;;) {
+    while (cur == 0) {
+      if (++w >= words) return;
+      cur = bits[w];
+    }
+    const std::int32_t b = static_cast<std::int32_t>(w * 64) + __builtin_ctzll(cur);
+    // The run's end: the first clear bit from b on.
+    std::uint64_t inv = ~cur & ~((std::uint64_t{1} << (b & 63)) - 1);
+    while (inv == 0) {
+      if (++w >= words) {
+        fn(b, static_cast<std::int32_t>(words * 64));
+        return;
+      }
+      cur = bits[w];
+      inv = ~cur;
+    }
+    const std::int32_t e = static_cast<std::int32_t>(w * 64) + __builtin_ctzll(inv);
+    fn(b, e);
+    cur = bits[w] & ~((std::uint64_t{1} << (e & 63)) - 1);
+  }
+}
+
+// Every triangle reading one texture in place at one offset (a mask over a
+// picture rendered for the target): each span's colour factors go where it
+// lies, and each run of covered pixels is modulated and blended at once,
+// whatever the order of its spans. Each pixel gets the same operations as
+// in FlushMergedRow's segments.
+void FlushUniformRow(const std::vector<TriangleSetup>& tris, const std::vector<SimpleStage>& stages,
+                     const std::vector<DirectMap>& maps, const PixelState& ps, std::int32_t y, std::int32_t x0,
+                     MergedRows& m, std::uint64_t& runs) {
+  bool modulated = false;
+  for (const MergedSpan& sp : m.spans) {
+    const SimpleStage& k = stages[sp.tri];
+    std::uint32_t* f = m.factors.data() + (sp.b - x0);
+    if (!k.varying) {
+      std::fill_n(f, sp.e - sp.b, k.factor);
+      modulated = modulated || k.factor != 0xFFFFFFFFu;
+      continue;
+    }
+    modulated = true;
+    for (std::int32_t x = sp.b; x < sp.e; x += kBatch)
+      DiffuseRow(tris[sp.tri], k, y, x, std::min<std::int32_t>(kBatch, sp.e - x), f + (x - sp.b));
+  }
+  runs += m.spans.size();
+  const MergedSpan& first = m.spans.front();
+  const DirectMap& d = maps[first.tri];
+  const TSurfaceView& l = *stages[first.tri].level;
+  const std::uint32_t* texRow = reinterpret_cast<const std::uint32_t*>(l.bits + (y + d.v) * l.pitch) + d.u;
+  std::uint32_t* row = reinterpret_cast<std::uint32_t*>(PixelAt(ps.target, 0, y));
+  const bool x8Target = ps.target.format == Format::X8R8G8B8;
+  ForEachRun(m.covered, [&](std::int32_t rb, std::int32_t re) {
+    const std::int32_t b = rb + x0, e = re + x0;
+    const std::uint32_t* src = texRow + b;
+    if (modulated) {
+      for (std::int32_t x = b; x < e; x += kBatch)
+        ModulatePixels(texRow + x, m.factors.data() + (x - x0), m.out.data() + (x - x0),
+                       std::min<std::int32_t>(kBatch, e - x));
+      src = m.out.data() + (b - x0);
+    }
+    BlendSpan(ps.blend, src, row + b, static_cast<std::size_t>(e - b), x8Target);
+  });
+  for (const MergedSpan& sp : m.spans) {
+    for (std::int32_t x = sp.b - x0; x < sp.e - x0; x += 64) m.covered[static_cast<std::size_t>(x) >> 6] = 0;
+    m.covered[static_cast<std::size_t>(sp.e - 1 - x0) >> 6] = 0;
+  }
+  m.spans.clear();
+}
+
 void FlushMergedRow(const std::vector<TriangleSetup>& tris, const std::vector<SimpleStage>& stages,
                     const std::vector<DirectMap>& maps, const PixelState& ps, std::int32_t y, std::int32_t x0,
-                    MergedRows& m, std::uint64_t& runs) {
+                    MergedRows& m, std::uint64_t& runs, bool uniform) {
   if (m.spans.empty()) return;
+  if (uniform) {
+    FlushUniformRow(tris, stages, maps, ps, y, x0, m, runs);
+    return;
+  }
   if (!std::is_sorted(m.spans.begin(), m.spans.end(), [](const MergedSpan& a, const MergedSpan& b) { return a.b < b.b; }))
     std::sort(m.spans.begin(), m.spans.end(), [](const MergedSpan& a, const MergedSpan& b) { return a.b < b.b; });
   std::uint32_t* row = reinterpret_cast<std::uint32_t*>(PixelAt(ps.target, 0, y));
@@ -1423,7 +1541,8 @@ void FlushMergedRow(const std::vector<TriangleSetup>& tris, const std::vector<Si
 
 // All triangles' rows [from, to) a row at a time (see kMergeTriangles).
 void RasterizeMerged(const std::vector<TriangleSetup>& tris, const std::vector<SimpleStage>& stages,
-                     const std::vector<DirectMap>& maps, const PixelState& ps, std::int32_t from, std::int32_t to) {
+                     const std::vector<DirectMap>& maps, const PixelState& ps, std::int32_t from, std::int32_t to,
+                     bool uniform) {
   thread_local MergedRows m;
   const std::int32_t x0 = ps.clipX0, width = ps.clipX1 - ps.clipX0;
   if (width <= 0) return;
@@ -1442,14 +1561,13 @@ void RasterizeMerged(const std::vector<TriangleSetup>& tris, const std::vector<S
       std::int32_t b, e;
       RowSpan(t, y, b, e);
       if (b >= e) continue;
-      // A span over one already there blends after it: the row so far first.
-      if (TestAndSet(m.covered, b - x0, e - x0)) {
-        FlushMergedRow(tris, stages, maps, ps, y, x0, m, runs);
-        TestAndSet(m.covered, b - x0, e - x0);
-      }
+      // A span over one already there blends after it: the row so far first
+      // (whose covered pixels are then all the flush sees).
+      if (TestBits(m.covered, b - x0, e - x0, false)) FlushMergedRow(tris, stages, maps, ps, y, x0, m, runs, uniform);
+      TestBits(m.covered, b - x0, e - x0, true);
       m.spans.push_back({b, e, i});
     }
-    FlushMergedRow(tris, stages, maps, ps, y, x0, m, runs);
+    FlushMergedRow(tris, stages, maps, ps, y, x0, m, runs, uniform);
   }
   if (runs != 0) gDirectRunCount.fetch_add(runs, std::memory_order_relaxed);
 }
@@ -1457,7 +1575,7 @@ void RasterizeMerged(const std::vector<TriangleSetup>& tris, const std::vector<S
 // The stage and texel map of every triangle when the draw may be drawn by
 // rows.
 bool MergeableDraw(const std::vector<TriangleSetup>& tris, const PixelState& ps, std::vector<SimpleStage>& stages,
-                   std::vector<DirectMap>& maps) {
+                   std::vector<DirectMap>& maps, bool& uniform) {
   if (tris.size() < kMergeTriangles || ps.shader != nullptr || !gRowPathEnabled.load(std::memory_order_relaxed))
     return false;
   stages.resize(tris.size());
@@ -1467,6 +1585,9 @@ bool MergeableDraw(const std::vector<TriangleSetup>& tris, const PixelState& ps,
     if (!(t.rhw.a == 0 && t.rhw.b == 0 && t.rhw.c == 1.0) || !SimpleStageFor(t, ps, stages[i])) return false;
     maps[i] = DirectMapOf(t, stages[i]);
   }
+  uniform = IsArgbTarget(ps.target.format) && Aligned4(ps.target.bits, ps.target.pitch);
+  for (std::size_t i = 0; i < tris.size() && uniform; ++i)
+    uniform = maps[i].on && stages[i].sourceFill == 0 && maps[i].u == maps[0].u && maps[i].v == maps[0].v;
   return true;
 }
 
@@ -1484,12 +1605,13 @@ void RasterizeAll(const std::vector<TriangleSetup>& tris, const PixelState& ps) 
   const std::uint32_t bands = static_cast<std::uint32_t>((y1 - y0 + kBandRows - 1) / kBandRows);
   std::vector<SimpleStage> stages;
   std::vector<DirectMap> maps;
-  const bool merged = MergeableDraw(tris, ps, stages, maps);
+  bool uniform = false;
+  const bool merged = MergeableDraw(tris, ps, stages, maps, uniform);
   auto band = [&](std::uint32_t i) {
     const std::int32_t from = y0 + static_cast<std::int32_t>(i) * kBandRows;
     const std::int32_t to = std::min(from + kBandRows, y1);
     if (merged) {
-      RasterizeMerged(tris, stages, maps, ps, from, to);
+      RasterizeMerged(tris, stages, maps, ps, from, to, uniform);
       return;
     }
     for (const TriangleSetup& t : tris) RasterizeTriangle(t, ps, from, to);
