@@ -1407,16 +1407,23 @@ void ForEachRun(const std::vector<std::uint64_t>& bits, Fn&& fn) {
 }
 
 // Every triangle reading one texture in place at one offset (a mask over a
-// picture rendered for the target): each span's colour factors go where it
-// lies, and each run of covered pixels is modulated and blended at once,
-// whatever the order of its spans. Each pixel gets the same operations as
-// in FlushMergedRow's segments.
+// picture rendered for the target), but for the odd sliver that is sampled:
+// each span's colour factors go where it lies, and each run of covered
+// pixels is modulated and blended at once, whatever the order of its spans.
+// Each pixel gets the same operations as in FlushMergedRow's segments.
 void FlushUniformRow(const std::vector<TriangleSetup>& tris, const std::vector<SimpleStage>& stages,
                      const std::vector<DirectMap>& maps, const PixelState& ps, std::int32_t y, std::int32_t x0,
                      MergedRows& m, std::uint64_t& runs) {
-  bool modulated = false;
+  bool modulated = false, sampled = false;
+  const DirectMap* place = nullptr;
   for (const MergedSpan& sp : m.spans) {
     const SimpleStage& k = stages[sp.tri];
+    if (maps[sp.tri].on) {
+      place = &maps[sp.tri];
+      ++runs;
+    } else {
+      sampled = true;
+    }
     std::uint32_t* f = m.factors.data() + (sp.b - x0);
     if (!k.varying) {
       std::fill_n(f, sp.e - sp.b, k.factor);
@@ -1427,23 +1434,38 @@ void FlushUniformRow(const std::vector<TriangleSetup>& tris, const std::vector<S
     for (std::int32_t x = sp.b; x < sp.e; x += kBatch)
       DiffuseRow(tris[sp.tri], k, y, x, std::min<std::int32_t>(kBatch, sp.e - x), f + (x - sp.b));
   }
-  runs += m.spans.size();
-  const MergedSpan& first = m.spans.front();
-  const DirectMap& d = maps[first.tri];
-  const TSurfaceView& l = *stages[first.tri].level;
-  const std::uint32_t* texRow = reinterpret_cast<const std::uint32_t*>(l.bits + (y + d.v) * l.pitch) + d.u;
+  const TSurfaceView& l = *stages[m.spans.front().tri].level;
+  // The texels of the row's first pixel on: the texture row in place, or,
+  // with sampled spans among them, every span's texels gathered.
+  const std::uint32_t* tex = nullptr;
+  if (place) tex = reinterpret_cast<const std::uint32_t*>(l.bits + (y + place->v) * l.pitch) + place->u + x0;
+  if (sampled) {
+    alignas(64) std::uint32_t batch[kBatch + 8];
+    for (const MergedSpan& sp : m.spans) {
+      std::uint32_t* dst = m.texels.data() + (sp.b - x0);
+      if (maps[sp.tri].on) {
+        std::memcpy(dst, tex + (sp.b - x0), static_cast<std::size_t>(sp.e - sp.b) * 4);
+        continue;
+      }
+      // Whole vectors past a batch's end stay in the batch.
+      for (std::int32_t x = sp.b; x < sp.e; x += kBatch) {
+        const std::int32_t n = std::min<std::int32_t>(kBatch, sp.e - x);
+        const std::uint32_t* got = BatchTexels(tris[sp.tri], stages[sp.tri], y, x, n, batch, runs);
+        std::memcpy(dst + (x - sp.b), got, static_cast<std::size_t>(n) * 4);
+      }
+    }
+    tex = m.texels.data();
+  }
   std::uint32_t* row = reinterpret_cast<std::uint32_t*>(PixelAt(ps.target, 0, y));
   const bool x8Target = ps.target.format == Format::X8R8G8B8;
   ForEachRun(m.covered, [&](std::int32_t rb, std::int32_t re) {
-    const std::int32_t b = rb + x0, e = re + x0;
-    const std::uint32_t* src = texRow + b;
+    const std::uint32_t* src = tex + rb;
     if (modulated) {
-      for (std::int32_t x = b; x < e; x += kBatch)
-        ModulatePixels(texRow + x, m.factors.data() + (x - x0), m.out.data() + (x - x0),
-                       std::min<std::int32_t>(kBatch, e - x));
-      src = m.out.data() + (b - x0);
+      for (std::int32_t x = rb; x < re; x += kBatch)
+        ModulatePixels(tex + x, m.factors.data() + x, m.out.data() + x, std::min<std::int32_t>(kBatch, re - x));
+      src = m.out.data() + rb;
     }
-    BlendSpan(ps.blend, src, row + b, static_cast<std::size_t>(e - b), x8Target);
+    BlendSpan(ps.blend, src, row + x0 + rb, static_cast<std::size_t>(re - rb), x8Target);
   });
   for (const MergedSpan& sp : m.spans) {
     for (std::int32_t x = sp.b - x0; x < sp.e - x0; x += 64) m.covered[static_cast<std::size_t>(x) >> 6] = 0;
@@ -1585,9 +1607,16 @@ bool MergeableDraw(const std::vector<TriangleSetup>& tris, const PixelState& ps,
     if (!(t.rhw.a == 0 && t.rhw.b == 0 && t.rhw.c == 1.0) || !SimpleStageFor(t, ps, stages[i])) return false;
     maps[i] = DirectMapOf(t, stages[i]);
   }
+  // One offset for every triangle read in place; the odd sliver whose texels
+  // cannot be shown to sit on its pixels is sampled.
   uniform = IsArgbTarget(ps.target.format) && Aligned4(ps.target.bits, ps.target.pitch);
-  for (std::size_t i = 0; i < tris.size() && uniform; ++i)
-    uniform = maps[i].on && stages[i].sourceFill == 0 && maps[i].u == maps[0].u && maps[i].v == maps[0].v;
+  const DirectMap* first = nullptr;
+  for (std::size_t i = 0; i < tris.size() && uniform; ++i) {
+    if (!maps[i].on) continue;
+    if (!first) first = &maps[i];
+    uniform = stages[i].sourceFill == 0 && maps[i].u == first->u && maps[i].v == first->v;
+  }
+  uniform = uniform && first != nullptr;
   return true;
 }
 
