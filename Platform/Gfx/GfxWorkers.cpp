@@ -4,12 +4,17 @@
 
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 namespace plat::gfx {
 namespace {
@@ -18,6 +23,30 @@ constexpr std::uint32_t kMaxThreads = 64;
 thread_local bool tInsideBand = false;
 
 std::uint32_t Hold(std::uint32_t n) { return n < 1 ? 1 : (n > kMaxThreads ? kMaxThreads : n); }
+
+// A frame's draws come one after another, each a job: between them a worker
+// looks for the next one a little while, and a caller for its workers to
+// finish, before either sleeps: waking a sleeping thread takes longer than
+// most bands.
+constexpr auto kWorkerLook = std::chrono::microseconds(100);
+constexpr auto kCallerLook = std::chrono::microseconds(200);
+
+// Looks until done() or the time is up; true when done.
+template <typename Done>
+bool LookFor(std::chrono::microseconds span, Done&& done) {
+  const auto until = std::chrono::steady_clock::now() + span;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    for (int k = 0; k < 32; ++k) {
+#if defined(__SSE2__)
+      _mm_pause();
+#else
+      std::this_thread::yield();
+#endif
+    }
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -43,9 +72,9 @@ struct GfxWorkers::Impl {
   const std::function<void(std::uint32_t)>* body = nullptr;
   std::uint32_t count = 0;
   std::uint32_t helpers = 0;  // workers allowed to join this job
-  std::uint64_t generation = 0;
+  std::atomic<std::uint64_t> generation{0};
   std::atomic<std::uint32_t> next{0};
-  std::uint32_t busy = 0;  // workers still inside the job
+  std::atomic<std::uint32_t> busy{0};  // workers still inside the job
   bool quit = false;
 
   // job and n are read under the lock by the caller of Drain.
@@ -64,6 +93,11 @@ struct GfxWorkers::Impl {
     std::uint64_t seen = 0;
     std::unique_lock lock(m);
     for (;;) {
+      if (!quit && generation.load() == seen) {
+        lock.unlock();
+        LookFor(kWorkerLook, [&] { return generation.load() != seen; });
+        lock.lock();
+      }
       wake.wait(lock, [&] { return quit || (generation != seen && index < helpers); });
       if (quit) return;
       seen = generation;
@@ -139,6 +173,7 @@ void GfxWorkers::Run(std::uint32_t count, const std::function<void(std::uint32_t
   }
   impl_->wake.notify_all();
   impl_->Drain(&body, count);
+  LookFor(kCallerLook, [&] { return impl_->busy.load() == 0 && impl_->next.load() >= count; });
   std::unique_lock lock(impl_->m);
   // Workers that wake late find no band left and leave at once; wait for all
   // that joined, then make sure none is still about to join this job.
