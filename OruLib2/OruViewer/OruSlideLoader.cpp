@@ -65,6 +65,11 @@ TOruSlideLoader::TOruSlideLoader(TOruSource* source, std::int32_t cacheCapacity,
                                  std::int32_t height, bool ownsSource) {
   source_ = source;
   ownsSource_ = ownsSource && source;
+  // Slides are built ahead, while frames are drawn: the drawing threads come
+  // first for the processor, or a picture decoded during a transition makes
+  // its frames late. (Threads the loader starts, such as a JPEG's strips,
+  // run at its priority.)
+  SetPriority(-1);
   try {
     ZM_ASSERT(source != nullptr, "Source=nil");
     const TSize screen = ScreenSize();
