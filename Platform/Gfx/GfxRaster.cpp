@@ -349,6 +349,25 @@ __attribute__((target("avx2"))) void SampleRowAvx2(const SimpleStage& k, const P
     const __m256i row1 = _mm256_mullo_epi32(y1v, pitch8);
     const __m256i c0 = _mm256_slli_epi32(x0v, 2);
     const __m256i c1 = _mm256_slli_epi32(x1v, 2);
+    // Texel rows on pixel rows (a picture moved or bent along x alone): a
+    // weight of 0 takes the upper row exactly, so the lower is not read.
+    if (rowFixed && _mm_cvtsi128_si32(fixedWy) == 0) {
+      __m256i t0, t1;
+      if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(x1v, _mm256_add_epi32(x0v, _mm256_set1_epi32(1)))) == -1) {
+        GatherPairsAvx2(bits, _mm256_add_epi32(row0, c0), t0, t1);
+      } else {
+        t0 = _mm256_i32gather_epi32(bits, _mm256_add_epi32(row0, c0), 1);
+        t1 = _mm256_i32gather_epi32(bits, _mm256_add_epi32(row0, c1), 1);
+      }
+      t0 = _mm256_or_si256(t0, fill8);
+      t1 = _mm256_or_si256(t1, fill8);
+      const __m256i wx2 = _mm256_mullo_epi32(_mm256_set_m128i(wxs[1], wxs[0]), ones);
+      const __m256i wxLo = _mm256_unpacklo_epi32(wx2, wx2), wxHi = _mm256_unpackhi_epi32(wx2, wx2);
+      const __m256i lo = Lerp16x16(_mm256_unpacklo_epi8(t0, zero), _mm256_unpacklo_epi8(t1, zero), wxLo);
+      const __m256i hi = Lerp16x16(_mm256_unpackhi_epi8(t0, zero), _mm256_unpackhi_epi8(t1, zero), wxHi);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(texels + i), _mm256_packus_epi16(lo, hi));
+      continue;
+    }
     __m256i t00, t01, t10, t11;
     if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(x1v, _mm256_add_epi32(x0v, _mm256_set1_epi32(1)))) == -1) {
       // Each pixel's two texels side by side (away from clamped or wrapped
