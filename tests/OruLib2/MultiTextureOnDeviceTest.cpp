@@ -7,8 +7,12 @@
 #include <cmath>
 #include <cstdlib>
 
+#include <set>
+#include <utility>
+
 #include "OruLib2/MultiTexture6.h"
 #include "Platform/Gfx/GfxDevice.h"
+#include "Platform/Gfx/GfxRaster.h"
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/wpLoadCallBack.h"
@@ -132,6 +136,61 @@ TEST_F(MultiTextureOnDevice, TiledPictureDrawnOneToOneHasNoSeams) {
   err = MaxError(
       Capture(), 2, [](std::int32_t x, std::int32_t y, int s) { return Channel(Source(x, y), s); }, &wx, &wy);
   EXPECT_LE(err, 1) << "at " << wx << "," << wy;
+}
+
+// A picture drawn unscaled with its texel centres on the pixel centres is
+// copied row by row from its tiles: pixel for pixel what the sampler reads
+// there, for every size of tile the manager hands out, plain and with
+// smoothed edges.
+TEST_F(MultiTextureOnDevice, OneToOneCopiesEqualTheSampledPicture) {
+  struct TScope {
+    ~TScope() {
+      plat::gfx::SetGfxFastPathEnabled(true);
+      plat::gfx::SetGfxRowPathEnabled(true);
+    }
+  } scope;
+  const std::pair<std::int32_t, std::int32_t> sizes[] = {{1100, 700}, {300, 300}, {250, 250}, {200, 100},
+                                                         {100, 200},  {60, 60},   {520, 70},  {70, 520},
+                                                         {33, 17}};
+  std::set<std::pair<std::int32_t, std::int32_t>> tileSizes;
+  for (const auto& [w, h] : sizes) {
+    for (const bool smoothed : {false, true}) {
+      SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + (smoothed ? " smoothed" : ""));
+      TRef<TMultiTexture6> t = MakeRef<TMultiTexture6>(manager.get());
+      TRef<TSysBitmap> pic = CreateSysBitmap(w, h, FindPixelFormat(PF_A8R8G8B8));
+      for (std::int32_t y = 0; y < h; ++y)
+        for (std::int32_t x = 0; x < w; ++x) pic->Row32(y)[x] = Source(x * 7 + 3, y * 5 + 1);
+      t->SetPicture(pic.Detach(), true, false, false, 1, 1, {0, 0, w, h});
+      t->EdgeSmoothing = smoothed;
+      std::vector<std::uint32_t> frames[2];
+      std::uint64_t copied[2] = {};
+      for (int pass = 0; pass < 2; ++pass) {
+        plat::gfx::SetGfxFastPathEnabled(pass == 0);
+        plat::gfx::SetGfxRowPathEnabled(pass == 0);
+        const std::uint64_t before = plat::gfx::GfxDirectRowCount() + plat::gfx::GfxDirectRunCount();
+        screen->BeginFrame();
+        ASSERT_TRUE(screen->CanDraw());
+        screen->Clear(0xFF102030u, false);
+        t->Draw({0, 0, float(w), float(h)}, {10.5f, 10.5f, 0}, {1, 0, 0}, {0, 1, 0});
+        ASSERT_TRUE(screen->EndFrame(true));
+        copied[pass] = plat::gfx::GfxDirectRowCount() + plat::gfx::GfxDirectRunCount() - before;
+        frames[pass] = Capture();
+      }
+      EXPECT_GT(copied[0], 0u);
+      EXPECT_EQ(copied[1], 0u);
+      ASSERT_EQ(frames[0], frames[1]);
+      // Inside its edges the frame is the picture itself.
+      const std::int32_t x0 = 11, y0 = 11;
+      for (std::int32_t y = 1; y + 1 < std::min(h, kH - y0); ++y)
+        for (std::int32_t x = 1; x + 1 < std::min(w, kW - x0); ++x)
+          ASSERT_EQ(frames[0][std::size_t(y + y0) * kW + std::size_t(x + x0)] & 0xFFFFFFu,
+                    Source(x * 7 + 3, y * 5 + 1) & 0xFFFFFFu)
+              << x << "," << y;
+      for (std::int32_t i = 0; i < t->TileCount(); ++i)
+        tileSizes.insert({t->Tile(i)->Manager()->TileWidth(), t->Tile(i)->Manager()->TileHeight()});
+    }
+  }
+  EXPECT_EQ(tileSizes.size(), std::size_t(manager->TileManagerCount()));
 }
 
 TEST_F(MultiTextureOnDevice, VisiblePartTintAndOpacity) {
