@@ -1250,7 +1250,8 @@ bool SetupTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenV
       out.fast = flat && out.rhw.c > 1e-300;
     }
   }
-  if (out.fast) BuildColumns(out, ps);
+  // Its texel columns are made when the span path is to draw it (RasterizeAll):
+  // a mask drawn by rows never reads them.
   return true;
 }
 
@@ -1281,7 +1282,8 @@ void RasterizeTriangle(const TriangleSetup& t, const PixelState& ps, std::int32_
   if (rowBegin >= rowEnd) return;
   if (ps.shader != nullptr)
     RasterizeShaded(t, ps, rowBegin, rowEnd);
-  else if (t.fast && gFastPathEnabled.load(std::memory_order_relaxed)) {
+  else if (t.fast && t.columns.size() == static_cast<std::size_t>(t.x1 - t.x0) &&
+           gFastPathEnabled.load(std::memory_order_relaxed)) {
     gFastPathCount.fetch_add(1, std::memory_order_relaxed);
     RasterizeFast(t, ps, rowBegin, rowEnd);
   }
@@ -1641,7 +1643,7 @@ bool MergeableDraw(const std::vector<TriangleSetup>& tris, const PixelState& ps,
 
 }  // namespace
 
-void RasterizeAll(const std::vector<TriangleSetup>& tris, const PixelState& ps) {
+void RasterizeAll(std::vector<TriangleSetup>& tris, const PixelState& ps) {
   if (tris.empty()) return;
   std::int32_t y0 = tris[0].y0, y1 = tris[0].y1;
   std::int64_t pixels = 0;
@@ -1655,6 +1657,9 @@ void RasterizeAll(const std::vector<TriangleSetup>& tris, const PixelState& ps) 
   std::vector<DirectMap> maps;
   bool uniform = false;
   const bool merged = MergeableDraw(tris, ps, stages, maps, uniform);
+  if (!merged && gFastPathEnabled.load(std::memory_order_relaxed))
+    for (TriangleSetup& t : tris)
+      if (t.fast) BuildColumns(t, ps);
   auto band = [&](std::uint32_t i) {
     const std::int32_t from = y0 + static_cast<std::int32_t>(i) * kBandRows;
     const std::int32_t to = std::min(from + kBandRows, y1);

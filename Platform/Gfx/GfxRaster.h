@@ -48,7 +48,7 @@ struct TriangleSetup {
   // The diffuse colour when it is the same at every pixel.
   bool constantDiffuse = false;
   std::uint32_t diffuse = 0xFFFFFFFFu;
-  // Fast path only: the texel columns from x0 to x1, made once per draw.
+  // Fast path only: the texel columns from x0 to x1, made by RasterizeAll when the span path draws it.
   std::vector<SpanTap> columns;
   std::vector<std::uint64_t> weights;  // each column's weight in four 16-bit lanes
   std::vector<std::int32_t> colI0, colI1, colW;  // the columns again, one array per field
@@ -97,8 +97,9 @@ bool TriangleKeepsTarget(const TriangleSetup& t, const PixelState& ps);
 // The value of PixelState::stage0Kind for a stage.
 std::uint8_t ClassifyStageZero(const StageSetup& s);
 
-// Draws all triangles of a draw in bands over the workers.
-void RasterizeAll(const std::vector<TriangleSetup>& tris, const PixelState& ps);
+// Draws all triangles of a draw in bands over the workers (making the
+// texel columns of those the span path draws).
+void RasterizeAll(std::vector<TriangleSetup>& tris, const PixelState& ps);
 
 // For tests: whether DrawPrimitives may take the span fast path, and how
 // many triangle bands it has drawn so far.
