@@ -24,10 +24,11 @@ thread_local bool tInsideBand = false;
 
 std::uint32_t Hold(std::uint32_t n) { return n < 1 ? 1 : (n > kMaxThreads ? kMaxThreads : n); }
 
-// A frame's draws come one after another, each a job: between them a worker
-// looks for the next one a little while, and a caller for its workers to
-// finish, before either sleeps: waking a sleeping thread takes longer than
-// most bands.
+// A frame's draws come one after another, each a job: between them the
+// first worker looks for the next one a little while, and a caller for its
+// workers to finish, before either sleeps: waking a sleeping thread takes
+// longer than most bands. (The other workers sleep at once, so that a
+// machine full of drawing threads does not spend its processors looking.)
 constexpr auto kWorkerLook = std::chrono::microseconds(100);
 constexpr auto kCallerLook = std::chrono::microseconds(200);
 
@@ -93,7 +94,7 @@ struct GfxWorkers::Impl {
     std::uint64_t seen = 0;
     std::unique_lock lock(m);
     for (;;) {
-      if (!quit && generation.load() == seen) {
+      if (index == 0 && !quit && generation.load() == seen) {
         lock.unlock();
         LookFor(kWorkerLook, [&] { return generation.load() != seen; });
         lock.lock();
