@@ -51,7 +51,7 @@ int Mismatches(HWND hwnd, int width, int height, int seed) {
 }
 
 template <class F>
-bool PumpUntil(F done) {
+bool PumpPresentUntil(F done) {
   const std::uint32_t start = TickCount32();
   MSG m;
   while (!done()) {
@@ -99,7 +99,7 @@ TEST(SdlPresent, TheWindowShowsTheDevicesFrameFromEitherThreadAndAfterAResize) {
     EXPECT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), gfx::Result::Ok);
   });
   drawer.join();
-  ASSERT_TRUE(PumpUntil([&] { return headless::PresentCount(h) > before; }));
+  ASSERT_TRUE(PumpPresentUntil([&] { return headless::PresentCount(h) > before; }));
   EXPECT_EQ(Mismatches(h, 100, 60, 2), 0);
 
   // A larger window gets new pixels; the device follows after a reset.
