@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::string path;
   const bool registered = (plat::GetEnv("ZM_PNGLIB", path) && !path.empty())
                               ? zm::RegisterImageLibrary(plat::FromUtf8(path), {u".png"})
-                              : zm::RegisterImageLibrary(u"..\\Oru\\Common\\Linux\\libzmPngLib.so", {u".png"});
+                              : zm::RegisterImageLibrary(zm::kPngLibraryFile, {u".png"});
   Check(registered);
   return 0;
 }

@@ -80,7 +80,7 @@ class DemoSoak : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     // PNG pictures go to the picture plug-in, built beside the player.
-    zm::RegisterImageLibrary(u"..\\Oru\\Common\\Linux\\libzmPngLib.so", {u".png"});
+    zm::RegisterImageLibrary(zm::kPngLibraryFile, {u".png"});
     const char* passes = std::getenv("ZM_SOAK_PASSES");
     long_ = passes && std::atoi(passes) > 0;
     passes_ = long_ ? std::max(std::atoi(passes), 2) : 20;
