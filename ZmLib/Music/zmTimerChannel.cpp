@@ -1,5 +1,6 @@
 #include "ZmLib/Music/zmTimerChannel.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "Platform/PlatSystem.h"
@@ -62,16 +63,21 @@ void TwinTimerChannel::Dispose() {
   TTimerChannel::Dispose();
 }
 
-bool TwinTimerChannel::ReadCursor(std::uint32_t& play) {
+bool TwinTimerChannel::ReadCursor(std::uint32_t& play, bool logged) {
+  if (!buffer_) return false;
   std::uint32_t write = 0;
-  LogLine(u"-> SoundBuffer.GetCurrentPosition [TimerChannel, 201]");
+  if (logged) LogLine(u"-> SoundBuffer.GetCurrentPosition [TimerChannel, 201]");
   const bool ok = !Failed(buffer_->GetCurrentPosition(&play, &write));
-  LogLine(u"<- SoundBuffer.GetCurrentPosition [TimerChannel, 203]");
+  if (logged) LogLine(u"<- SoundBuffer.GetCurrentPosition [TimerChannel, 203]");
   return ok && play < kBufferBytes;
 }
 
 std::uint32_t TwinTimerChannel::CursorMs(std::uint32_t cursor) const {
   return static_cast<std::uint32_t>(std::uint64_t(cursor) * 10 / (format_.nAvgBytesPerSec / 100));
+}
+
+std::uint32_t TwinTimerChannel::PlayedMs() const {
+  return lastCursor_ == kNoCursor ? wrapMs_ : wrapMs_ + CursorMs(lastCursor_);
 }
 
 std::uint32_t TwinTimerChannel::CursorTime() {
@@ -82,12 +88,29 @@ std::uint32_t TwinTimerChannel::CursorTime() {
   return t;
 }
 
+std::uint32_t TwinTimerChannel::CardStepMs() {
+  std::lock_guard<std::recursive_mutex> g(cs_);
+  return cardStepMs_;
+}
+
 std::uint32_t TwinTimerChannel::GetTime() {
   std::lock_guard<std::recursive_mutex> g(cs_);
   // Until the clock has met the cursor it stands where it was stopped (0
   // at first) rather than falling back to 0 on a restart.
-  if (!playing_ || first_) return stoppedMs_;
-  return Now() - origin_;
+  if (!playing_) return stoppedMs_;
+  // Read on every call, not logged: the show reads the clock for every
+  // frame, and the music player every few milliseconds.
+  if (!Update(false)) return stoppedMs_;
+  std::uint32_t t = Now() - origin_;
+  // Not ahead of what has been played by more than one step of the card:
+  // while the card stalls the clock stands, and when it goes on (or mixes
+  // what it owes) the clock goes on from its own time.
+  const std::uint32_t played = PlayedMs() - offset_ + cardStepMs_;
+  if (static_cast<std::int32_t>(t - played) > 0) t = played;
+  // A pull step back is not seen by readers.
+  if (static_cast<std::int32_t>(t - lastAnswer_) < 0) t = lastAnswer_;
+  lastAnswer_ = t;
+  return t;
 }
 
 void TwinTimerChannel::SetTime(std::uint32_t ms) {
@@ -95,6 +118,12 @@ void TwinTimerChannel::SetTime(std::uint32_t ms) {
   wrapMs_ = ms;
   stoppedMs_ = ms;
   origin_ = Now() - ms;
+  lastAnswer_ = ms;
+  // Once met, the cursor's time moves with the clock's.
+  if (playing_ && !first_ && lastCursor_ != kNoCursor) {
+    offset_ = CursorMs(lastCursor_);
+    lastTick_ = Now();
+  }
 }
 
 bool TwinTimerChannel::IsPlaying() {
@@ -107,13 +136,10 @@ void TwinTimerChannel::Start() {
   if (playing_ || !buffer_) return;
   PlayRestoringLost(buffer_, u"SoundBuffer", u"TimerChannel", 160);
   playing_ = true;
-  stepCount_ = 0;
-  first_ = false;
-  SetTime(stoppedMs_);
-  Step();
   first_ = true;
+  SetTime(stoppedMs_);
   if (ManualSteps) return;
-  feeder_ = MakeRef<TDSEventThread>(kStepMs);
+  feeder_ = MakeRef<TDSEventThread>(kFeederMs);
   feeder_->OnTick = {&TwinTimerChannel::StepProc, this};
   if (!feeder_->Resume()) {
     DebugLog("TwinTimerChannel: the feeder thread did not start");
@@ -123,29 +149,66 @@ void TwinTimerChannel::Start() {
 
 void TwinTimerChannel::Step() {
   std::lock_guard<std::recursive_mutex> g(cs_);
-  if (!playing_) return;
+  if (playing_) Update(true);
+}
+
+bool TwinTimerChannel::Update(bool logged) {
+  std::uint32_t cursor = 0;
+  const bool read = ReadCursor(cursor, logged);
   if (first_) {
-    std::uint32_t cursor = 0;
-    if (!ReadCursor(cursor) || cursor == 0) return;
-    first_ = false;
+    if (!read || cursor == 0) return false;
+    Meet(cursor);
+  } else if (read) {
+    Note(cursor);
+  }
+  Pull();
+  return true;
+}
+
+void TwinTimerChannel::Meet(std::uint32_t cursor) {
+  first_ = false;
+  lastCursor_ = cursor;
+  lastTick_ = Now();
+  origin_ = Now() - stoppedMs_;
+  offset_ = CursorTime() - stoppedMs_;
+  lastAnswer_ = stoppedMs_;
+  lastPull_ = Now();
+}
+
+void TwinTimerChannel::Note(std::uint32_t cursor) {
+  if (lastCursor_ == kNoCursor) {
     lastCursor_ = cursor;
     lastTick_ = Now();
-    origin_ = Now() - stoppedMs_;
-    offset_ = CursorTime() - stoppedMs_;
+    return;
   }
-  const auto drift = static_cast<std::int32_t>((CursorTime() - offset_) - GetTime());
+  // An unmoved cursor keeps its first reading's time: CursorTime runs on
+  // from when the card last moved, not from when it was last asked.
+  if (cursor == lastCursor_) return;
+  const std::uint32_t before = PlayedMs();
+  if (cursor < lastCursor_) wrapMs_ += 2000;
+  lastCursor_ = cursor;
+  lastTick_ = Now();
+  const std::uint32_t moved = PlayedMs() - before;
+  if (moved == 0 || moved >= 2000) return;
+  moves_[moveNext_] = moved;
+  moveNext_ = (moveNext_ + 1) % kMovesKept;
+  if (moveCount_ < kMovesKept) ++moveCount_;
+  // The middle move: a catch-up after a stall is one large move among many
+  // ordinary ones.
+  std::array<std::uint32_t, kMovesKept> sorted = moves_;
+  std::nth_element(sorted.begin(), sorted.begin() + moveCount_ / 2, sorted.begin() + moveCount_);
+  cardStepMs_ = sorted[moveCount_ / 2];
+}
+
+void TwinTimerChannel::Pull() {
+  const std::uint32_t now = Now();
+  if (now - lastPull_ < kStepMs) return;
+  lastPull_ = now;
+  const auto drift = static_cast<std::int32_t>((CursorTime() - offset_) - (now - origin_));
   if (drift > 0)
     origin_ -= 1;
   else if (drift < 0)
     origin_ += 1;
-  if (++stepCount_ % 10 == 0) {
-    std::uint32_t cursor = 0;
-    if (ReadCursor(cursor)) {
-      lastTick_ = Now();
-      if (lastCursor_ != kNoCursor && cursor < lastCursor_) wrapMs_ += 2000;
-      lastCursor_ = cursor;
-    }
-  }
 }
 
 void TwinTimerChannel::Stop() {
