@@ -467,7 +467,7 @@ double TOruEngine::GetShowTime() {
   // Stepped clocks are even already; smoothing would only make them lag
   // behind frames that waited for slides.
   if (frameStepMs_) return raw;
-  const double smooth = interpolator_->Interpolate(raw);
+  const double smooth = interpolator_->Interpolate(raw, SysTimeMs());
   // The player holds its clock at the barrier (its end limit), a pause or
   // loop slide's end or the end of a show that ends: neither smoothing nor
   // the clock's offset from the show time may keep the show short of it.

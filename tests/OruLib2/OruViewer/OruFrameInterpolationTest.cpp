@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -103,4 +104,40 @@ TEST(FrameInterpolator, NonFiniteInputKeepsTheLastOutput) {
   EXPECT_EQ(f->Interpolate(std::numeric_limits<double>::infinity()), before);
   // The ring was not poisoned: a constant step still comes back exactly.
   EXPECT_EQ(f->Interpolate(200 * 16.0), 200 * 16.0);
+}
+
+// A loaded machine: passes come unevenly, and the sound stalls now and then.
+// The output keeps to the clock's pace over the time that passed and does
+// not run past a clock that stands.
+TEST(FrameInterpolator, UnevenPassesAndAStandingClockAreNotRunPast) {
+  auto f = MakeInterpolator();
+  const std::uint32_t gaps[] = {30, 2, 16, 2, 25};
+  std::uint32_t now = 0xFFFFFF00u;  // the millisecond count wraps on the way
+  double t = 1000;
+  double last = 0;
+  for (int i = 0; i < 400; ++i) {
+    const std::uint32_t gap = gaps[i % 5];
+    now += gap;
+    t += gap;
+    last = f->Interpolate(t, now);
+    if (i > kFiPassThrough) ASSERT_NEAR(last, t, 0.5) << i;
+  }
+  // The sound stalls for three passes: the output waits with it.
+  for (int i = 0; i < 3; ++i) {
+    now += 16;
+    const double out = f->Interpolate(t, now);
+    ASSERT_GE(out, last) << i;
+    ASSERT_LE(out, std::max(last, t)) << i;
+    last = out;
+  }
+  // It goes on (having mixed what it owed): the output follows, never back.
+  for (int i = 0; i < 100; ++i) {
+    now += 16;
+    t += i == 0 ? 48 + 16 : 16;
+    const double out = f->Interpolate(t, now);
+    ASSERT_GE(out, last) << i;
+    ASSERT_LE(out, t + 3) << i;  // the ring's memory of the stall: a ripple
+    if (i > 2 * TFrameInterpolator::kRingSize) ASSERT_NEAR(out, t, 0.5) << i;
+    last = out;
+  }
 }
