@@ -1,6 +1,7 @@
 #include "OruLib2/OruViewer/OruMusicLoader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <exception>
 #include <mutex>
@@ -51,6 +52,18 @@ void TOruChannel::Start() {
   if (!Loaded || Playing) return;
   Playing = true;
   if (Operator) Operator->Queue(this);
+}
+
+void TOruChannel::StartAt(double now) {
+  if (!Loaded || Playing) return;
+  const double late = std::trunc(now - StartTime);
+  // One that sounded before (a pause) goes on from where it stopped.
+  if (AudioChannel && !Stopped && late >= 1 && late < 2147483647.0 - StartPosition) {
+    StartPosition += static_cast<std::int32_t>(late);
+    StartTime += late;
+    AudioChannel->SetPosition(static_cast<std::uint32_t>(std::max(StartPosition, 0)));
+  }
+  Start();
 }
 
 void TOruChannel::Stop() {

@@ -48,6 +48,11 @@ public:
 
   // Queues a loaded channel that does not play yet for the next PlayPending.
   void Start();
+  // Start at time now (ms, the owner's time): a channel that comes after its
+  // StartTime (it was loaded late) first moves on by as much, so that it
+  // sounds with the show and not behind it. One that sounded before (a
+  // pause) goes on from where it stopped.
+  void StartAt(double now);
   // A queued channel leaves the queue and never sounds; a sounding one fades out.
   void Stop();
   // Stops (when sounding) and destroys the audio channel.

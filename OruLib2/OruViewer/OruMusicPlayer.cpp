@@ -97,7 +97,7 @@ void TPlayComment::Sync(bool running, double time) {
   if (Channel->Playing) {
     if (!running && PauseWithShow) Channel->Stop();
   } else if (running && time >= Channel->StartTime) {
-    Channel->Start();
+    Channel->StartAt(time);
     Player->currentComment_ = this;
   }
 }
@@ -215,7 +215,7 @@ void TPlaySequence::Preload(double p) {
     }
     if (c->Loaded && !c->Playing && c->StartTime <= p) {
       LogFloat(u"Start Channel: " + ChannelLogText(c->Text) + u"   IntTime: ", p);
-      c->Start();
+      c->StartAt(p);
     }
     ++i;
   }

@@ -149,6 +149,18 @@ bool TMusicChannel::Open(const WideString& fileName) {
 
 void TMusicChannel::SetPosition(std::uint32_t ms) {
   if (state_.load() != kIdle || !converter_ || !output_) return;
+  {
+    // A little further on inside what is decoded already (a channel that
+    // starts late): the front of the prebuffer is dropped, not decoded again.
+    std::lock_guard<std::mutex> g(prebufferLock_);
+    const std::uint64_t skip =
+        ms >= positionBase_ ? std::uint64_t(ms - positionBase_) * format_.nSamplesPerSec / 1000 * format_.nBlockAlign : 0;
+    if (hasPrebuffer_ && ms >= positionBase_ && skip < prebuffer_.size() && format_.nBlockAlign) {
+      prebuffer_.erase(prebuffer_.begin(), prebuffer_.begin() + static_cast<std::ptrdiff_t>(skip));
+      positionBase_ = ms;
+      return;
+    }
+  }
   positionBase_ = ms;
   const std::uint32_t n = output_->PrebufferSize();
   std::lock_guard<std::mutex> g(prebufferLock_);

@@ -37,7 +37,9 @@ public:
 
   // Opens the file (or the composite text) and sets up its converter.
   bool Open(const WideString& fileName);
-  void SetPosition(std::uint32_t ms);  // only while idle
+  // Only while idle. A little further on than before, within what was
+  // decoded ahead, it only drops what lies between.
+  void SetPosition(std::uint32_t ms);
   void Play(std::uint32_t fadeMs);
   void Stop(std::uint32_t fadeMs);
   bool IsDone();
