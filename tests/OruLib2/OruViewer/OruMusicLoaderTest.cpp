@@ -276,6 +276,43 @@ TEST(ChannelOperator, StartStopPlayAndDestroy) {
   EXPECT_EQ(record->Disposed(), 3);
 }
 
+// A channel loaded after its start time moves on by as much before it
+// sounds; one on time, or one that sounded before a pause, does not.
+TEST(ChannelOperator, ALateChannelStartsWhereTheShowIs) {
+  auto record = std::make_shared<TChannelRecord>();
+  auto op = MakeRef<TChannelOperator>();
+  auto loaded = [&](std::int32_t position, double start) {
+    TRef<TOruChannel> c = NewChannel(1, u"late.wav", position, start, start + 5000, op.get());
+    c->AudioChannel = MakeRef<TFakeChannel>(record, u"late.wav", 5000);
+    c->Loaded = true;
+    return c;
+  };
+  TRef<TOruChannel> onTime = loaded(300, 1000);
+  onTime->StartAt(1000.6);
+  TRef<TOruChannel> late = loaded(300, 1000);
+  late->StartAt(1137.9);
+  EXPECT_TRUE(onTime->Playing);
+  EXPECT_TRUE(late->Playing);
+  EXPECT_EQ(late->StartPosition, 437);
+  EXPECT_EQ(late->StartTime, 1137);
+  op->PlayPending();
+  EXPECT_EQ(record->plays, 2);
+  EXPECT_EQ(record->positions, std::vector<std::uint32_t>{437});
+
+  // Paused (it sounded) and started again much later: where it stopped.
+  late->Stop();
+  ASSERT_TRUE(late->Stopped);
+  late->StartAt(4000);
+  EXPECT_TRUE(late->Playing);
+  EXPECT_EQ(record->positions.size(), 1u);
+  // Not loaded: nothing moves.
+  TRef<TOruChannel> early = NewChannel(1, u"early.wav", 0, 0, 1000, op.get());
+  early->StartAt(500);
+  EXPECT_FALSE(early->Playing);
+  EXPECT_EQ(early->StartPosition, 0);
+  op->ClearQueue();
+}
+
 // The real music player reads the show's files through the loader.
 class MusicLoaderOnPlayer : public zmtest::TManualPlayerTest {
 protected:

@@ -34,6 +34,7 @@ struct TChannelRecord {
   int stops = 0;
   int disposedOffThread = 0;  // not on the thread that made them
   std::vector<std::pair<WideString, std::uint32_t>> requests;
+  std::vector<std::uint32_t> positions;  // SetPosition calls
 
   int Disposed() {
     std::lock_guard<std::mutex> g(m);
@@ -59,7 +60,10 @@ public:
   void SetVolume(float) override {}
   std::uint32_t GetLength() override { return length_; }
   std::uint32_t GetPosition() override { return 0; }
-  void SetPosition(std::uint32_t) override {}
+  void SetPosition(std::uint32_t ms) override {
+    std::lock_guard<std::mutex> g(record_->m);
+    record_->positions.push_back(ms);
+  }
   bool Play(std::uint32_t fadeMs) override {
     EXPECT_EQ(fadeMs, oru::kChannelFadeMs);
     std::lock_guard<std::mutex> g(record_->m);

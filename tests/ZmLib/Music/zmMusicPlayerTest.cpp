@@ -123,6 +123,30 @@ TEST_F(MusicPlayer, SeekWhilePlayingFadesTheOldChannelOutAndTheNewOneInOverTenMs
   EXPECT_EQ(player_->ChannelCount(), 0u);
 }
 
+// An idle channel moved on a little (it starts late) drops the front of what
+// it decoded ahead; moved back, it decodes again. Either way its ring starts
+// with the sound of the new position.
+TEST_F(MusicPlayer, AnIdleChannelMovedOnOrBackStartsWithTheSoundOfItsNewPosition) {
+  for (const std::uint32_t to : {2137u, 1500u, 4000u}) {
+    TRef<TChannelMusic> c = Open("tone.wav", 2000);
+    ASSERT_TRUE(c);
+    c->SetPosition(to);
+    EXPECT_EQ(c->GetPosition(), to);
+    ASSERT_TRUE(c->Play(10));
+    const std::vector<std::uint8_t>& w = Device()->Live.back()->Written;
+    ASSERT_GE(w.size(), 4u * 66100);
+    const std::size_t startFrame = std::size_t(to) * 441 / 10;
+    // The last frames come after what was decoded ahead: no gap between.
+    for (const std::size_t k : {std::size_t(1000), std::size_t(66000)}) {
+      std::int16_t s;
+      std::memcpy(&s, w.data() + 4 * k, 2);
+      const double expected = 0.5 * std::sin(2 * std::numbers::pi * 441.0 * double(startFrame + k) / 44100.0) * 32768.0;
+      EXPECT_NEAR(s, expected, 40.0) << to << " " << k;
+    }
+    Drain(c.get());
+  }
+}
+
 TEST_F(MusicPlayer, VolumesMultiplyIntoTheRingAndTheClockStartsOnFirstUse) {
   player_->SetVolume(0.5f);
   TRef<TChannelMusic> c = Open("tone.wav");
