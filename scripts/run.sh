@@ -15,8 +15,9 @@ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZM_BUILD_TESTS=
 cmake --build "$BUILD_DIR" -j "$(nproc)" --target OruViewer5 MakeDemoShow OruPack
 
 PLAYER="$BUILD_DIR/Oru/OruViewer/OruViewer5"
-# Without a display server the player falls back to the headless display,
-# where nothing is seen and a repeating show never ends: bound the run.
+# The player refuses to play where no display is named; here, without one,
+# it is asked to play headless, where nothing is seen and a repeating show
+# never ends: bound the run.
 if [ -z "${ZM_DISPLAY:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   export ZM_DISPLAY=headless ZM_QUIT_AFTER_MS=${ZM_QUIT_AFTER_MS:-20000}
   echo "run.sh: no display server; playing headless for $ZM_QUIT_AFTER_MS ms (xvfb-run scripts/run.sh shows the window)" >&2

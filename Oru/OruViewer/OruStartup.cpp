@@ -11,6 +11,7 @@
 #include "Platform/PlatFrameClock.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
+#include "Platform/User/PlatUser.h"
 #include "ZmLib/3DBasics/D3D9/Dev3D9.h"
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/_MyUtils.h"
@@ -126,6 +127,14 @@ void ApplyExclusiveMode(TOruShowLocator* show) {
 }
 
 int RunProgram() {
+  // A show nobody can see must not play on unseen, nor end as if it had
+  // played; headless is only ever asked for.
+  const std::string noDisplay = plat::DisplayProblem();
+  if (!noDisplay.empty()) {
+    plat::WriteStdErr("No display: " + noDisplay +
+                      ". The show cannot be shown; set ZM_DISPLAY=headless to play it without a window.\n");
+    return 1;
+  }
   // Nothing of the show can be shown on a palette display.
   if (zm::BitsPerPixel() < 16) {
     // The warning icon (the same value as the exclamation).

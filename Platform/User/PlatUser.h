@@ -16,12 +16,18 @@ namespace plat {
 // ---- the window system --------------------------------------------------------
 // Starts the window system on the calling thread, which becomes the UI thread
 // (the only one that talks to the display). ZM_DISPLAY=sdl|headless chooses the
-// back end; without it SDL is used when a display server answers. A second call
-// only adds a reference. False when nothing could be started.
+// back end; without it SDL is used when a display is named (DISPLAY or
+// WAYLAND_DISPLAY). When SDL was wanted but could not start, or no display is
+// named, headless stands in and DisplayProblem says why. A second call only
+// adds a reference. False when nothing could be started.
 bool InitWindowSystem();
 // Drops a reference; the last one destroys every window and closes the back end.
 void ShutdownWindowSystem();
 bool WindowSystemRunning();
+// Why the running window system shows nothing although headless was not asked
+// for (ZM_DISPLAY=headless): an English text without a line end; empty when
+// the back end is the one wanted, or when the window system does not run.
+std::string DisplayProblem();
 // "sdl" or "headless".
 std::string WindowSystemBackEnd();
 std::uint32_t UIThreadId();

@@ -117,7 +117,7 @@ public:
 std::unique_ptr<TBackend> CreateHeadlessBackend();
 // quitAfterMs < 0: never closes the main window by itself.
 std::unique_ptr<TBackend> CreateHeadlessBackend(std::int64_t quitAfterMs);
-// nullptr when no display server answers.
-std::unique_ptr<TBackend> CreateSdlBackend();
+// nullptr when no display server answers; then Error (when given) says why.
+std::unique_ptr<TBackend> CreateSdlBackend(std::string* error = nullptr);
 
 }  // namespace plat::user

@@ -117,7 +117,18 @@ public:
     // machine without a GPU is drawn again in software. The variable, when
     // set, still chooses.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    // Only the kind of display that is named is tried: probing the other
+    // kind prints its own complaints, which say nothing about the one named.
+    // SDL_VIDEODRIVER, when set, still wins.
+    std::string x11, wayland;
+    const bool hasX11 = GetEnv("DISPLAY", x11) && !x11.empty();
+    const bool hasWayland = GetEnv("WAYLAND_DISPLAY", wayland) && !wayland.empty();
+    if (hasX11 != hasWayland) SDL_SetHint(SDL_HINT_VIDEODRIVER, hasX11 ? "x11" : "wayland");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+      error_ = SDL_GetError();
+      return false;
+    }
+    started_ = true;
     X11SurviveWindowsThatAreGone();
     const char* accel = SDL_GetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
     if (!accel || accel[0] == '0' || SDL_strcasecmp(accel, "false") == 0) shm_ = TShmPresenter::Open();
@@ -137,10 +148,11 @@ public:
       if (c) SDL_FreeCursor(c);
     cursors_.clear();
     if (custom_) SDL_FreeCursor(custom_);
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (started_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
   }
 
   const char* Name() const override { return "sdl"; }
+  const std::string& Error() const { return error_; }
 
   std::vector<TMonitorInfo> Monitors() override {
     std::vector<TMonitorInfo> r;
@@ -486,6 +498,8 @@ private:
     }
   }
 
+  std::string error_;  // why the video subsystem did not start
+  bool started_ = false;
   Uint32 wakeType_ = 0;
   std::unique_ptr<TShmPresenter> shm_;  // nil: SDL's window surfaces
   std::map<NativeWin, SDL_Window*> windows_;
@@ -497,9 +511,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TBackend> CreateSdlBackend() {
+std::unique_ptr<TBackend> CreateSdlBackend(std::string* error) {
   auto b = std::make_unique<TSdl>();
-  if (!b->Start()) return nullptr;
+  if (!b->Start()) {
+    if (error) *error = b->Error();
+    return nullptr;
+  }
   return b;
 }
 

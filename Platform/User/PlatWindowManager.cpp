@@ -163,15 +163,29 @@ bool InitWindowSystem() {
   std::string want;
   GetEnv("ZM_DISPLAY", want);
   std::unique_ptr<TBackend> b;
-  if (want == "sdl") {
-    b = CreateSdlBackend();
-  } else if (want != "headless") {
-    std::string d;
-    if (GetEnv("DISPLAY", d) || GetEnv("WAYLAND_DISPLAY", d)) b = CreateSdlBackend();
+  std::string problem;
+  if (want != "headless") {
+    std::string x11, wayland;
+    const bool hasX11 = GetEnv("DISPLAY", x11) && !x11.empty();
+    const bool hasWayland = GetEnv("WAYLAND_DISPLAY", wayland) && !wayland.empty();
+    if (want == "sdl" || hasX11 || hasWayland) {
+      std::string why;
+      b = CreateSdlBackend(&why);
+      if (!b) {
+        const std::string named = hasX11 ? x11 : wayland;
+        problem = named.empty() ? "the display cannot be opened" : "the display \"" + named + "\" cannot be opened";
+        if (!why.empty()) problem += " (" + why + ")";
+      }
+    } else {
+      problem = "no display is named (DISPLAY and WAYLAND_DISPLAY are not set)";
+    }
   }
+  // Headless stands in so that the window system works; whoever needs a
+  // display that can be seen asks DisplayProblem.
   if (!b) b = CreateHeadlessBackend();
   if (!b) return false;
   wm.Backend = std::move(b);
+  wm.DisplayProblem = problem;
   std::string dir;
   if (GetEnv("ZM_CAPTURE_DIR", dir) && !dir.empty()) {
     // A few writers keep a real-clock capture in step with the frames.
@@ -202,6 +216,7 @@ void ShutdownWindowSystem() {
   auto l = wm.Lock();
   wm.WakeTarget.store(nullptr);
   wm.Backend.reset();
+  wm.DisplayProblem.clear();
   if (auto q = ThisThreadQueue()) q->IsUi = false;
   wm.UiTid = 0;
 }
@@ -210,6 +225,12 @@ bool WindowSystemRunning() {
   TWindowManager& wm = WindowManager();
   auto l = wm.Lock();
   return wm.Refs > 0;
+}
+
+std::string DisplayProblem() {
+  TWindowManager& wm = WindowManager();
+  auto l = wm.Lock();
+  return wm.Refs > 0 ? wm.DisplayProblem : std::string();
 }
 
 std::string WindowSystemBackEnd() {

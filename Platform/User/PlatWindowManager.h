@@ -188,6 +188,7 @@ public:
   // The display.
   std::unique_ptr<TBackend> Backend;
   std::atomic<TBackend*> WakeTarget{nullptr};  // the back end, for wakes from any thread
+  std::string DisplayProblem;  // why headless stands in unasked; empty otherwise
   // ZM_CAPTURE_DIR: what top-level windows present (nil without).
   std::unique_ptr<TCaptureWriter> Capture;
   headless::TPresentObserver PresentObserver;  // tests
