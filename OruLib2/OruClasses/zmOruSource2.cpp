@@ -44,6 +44,22 @@ std::uint8_t ReadFlag(const TEffectProp& def, const char16_t* key, bool dflt) {
   return v.Length() > 0 && v[0] == '1';
 }
 
+// A count or a time (whole milliseconds or seconds) of the description: Def
+// when the key is absent or holds nothing but blanks. Any other value must be
+// a whole number from 0 to 2^31 - 1; a negative one, a fraction, an exponent,
+// text or one past 32 bits means the description is damaged, not that the
+// show has nothing in it.
+std::int64_t WholeNumber(const TIniItem* item, std::int64_t def, const char* damage) {
+  if (!item) return def;
+  const TByteString& v = item->GetValue();
+  bool blank = true;
+  for (std::int32_t i = 0; i < v.Length() && blank; ++i) blank = v[i] == ' ' || v[i] == '\t';
+  if (blank) return def;
+  const std::int64_t n = v.ToInt64Def(0, kMaxCount32, -1);
+  if (n < 0 || n > kMaxCount32) ZM_FAIL(damage);
+  return n;
+}
+
 std::int32_t CountSet(const std::vector<std::uint8_t>& flags, std::size_t from, std::size_t n) {
   std::int32_t c = 0;
   for (std::size_t i = from; i < from + n && i < flags.size(); ++i) c += flags[i] ? 1 : 0;
@@ -263,10 +279,26 @@ void TOruSource::Dispose() {
 
 bool TOruSource::IsScreenSaverProgram() { return SameText(ExtractFileExt(ProgramFile), u".scr"); }
 
+void TOruSource::CheckCountsAndTimes() const {
+  const TIniSection* main = project_->FindSection(u"main");
+  const std::int64_t slides = WholeNumber(times_ ? times_->Find(u"opt_slidescount") : nullptr, 0, "Incorrect slides count");
+  // Times past the last slide are never read.
+  for (std::int64_t i = 1; times_ && i <= std::min<std::int64_t>(slides, kMaxSlideCount); ++i)
+    WholeNumber(times_->FindIndexed(u"opt_synchpos", std::int32_t(i)), 0, "Incorrect time");
+  if (main) {
+    WholeNumber(main->Find(u"opt_customdialogscount"), 0, "Incorrect dialogs count");
+    WholeNumber(main->Find(u"opt_newnavbuttons_count"), 0, "Incorrect buttons count");
+    WholeNumber(main->Find(u"opt_hc2_hideinterval"), 0, "Incorrect time");
+  }
+  if (const TIniSection* paths = project_->FindSection(u"PathModifiers"))
+    WholeNumber(paths->Find(u"Count"), 0, "Incorrect path modifiers count");
+}
+
 void TOruSource::ReadOptions() {
+  times_ = project_->FindSection(u"Times");
+  CheckCountsAndTimes();
   // Options are written below: the description gets a main section.
   main_ = project_->GetOrAddSection(u"main");
-  times_ = project_->FindSection(u"Times");
   slideOrder_ = GetSlideRandomList(project_);
 
   auto side = [&](const char16_t* key, std::int32_t def) {
@@ -342,7 +374,7 @@ void TOruSource::BuildTimeLine() {
   records_.assign(static_cast<std::size_t>(count_), TSlideTimes());
   double previous = 0;
   for (std::int32_t i = 0; i < count_; ++i) {
-    // Whole milliseconds: "1e3" or "2500.0" are not integers and read as 0.
+    // Whole milliseconds, checked when the options were read; absent is 0.
     const double t = IniGetInt(times_ ? times_->FindIndexed(u"opt_synchpos", i + 1) : nullptr, 0);
     if (t < previous) ZM_FAIL("Incorrect time");
     TSlideTimes& r = records_[static_cast<std::size_t>(i)];

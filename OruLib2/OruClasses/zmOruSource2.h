@@ -161,6 +161,9 @@ public:
 
 private:
   void ReadOptions();
+  // Fails "Incorrect ..." for a description whose slide count, slide times
+  // or other counts and times are not whole numbers from 0 to 2^31 - 1.
+  void CheckCountsAndTimes() const;
   void BuildPool();
   void BuildTimeLine();
   std::int32_t WrapIndex(std::int32_t index) const;

@@ -197,8 +197,19 @@ TEST(OruSource, MissingSectionsAbsurdCountsAndHugeTimes) {
   EXPECT_EQ(span.End, 2147483648.0 * longest);
 }
 
+// The message of the assertion that building a source of Text fails with;
+// empty when the source is built.
+std::string Refusal(const TIniText& text) {
+  try {
+    Source(Doc(text.Bytes(false)));
+  } catch (const zm::EAbort& e) {
+    return e.what();
+  }
+  return std::string();
+}
+
 TEST(OruSource, SlideTimesAreWholeMilliseconds) {
-  // Texts the integer rule refuses read as 0; blanks before a sign are fine.
+  // Blanks before a sign are fine; a key without a value is no time at all.
   auto ends = [](const std::vector<const char*>& texts) {
     TIniText t;
     t.Section("Times").Key("opt_slidescount", static_cast<long long>(texts.size()));
@@ -212,15 +223,60 @@ TEST(OruSource, SlideTimesAreWholeMilliseconds) {
     }
     return out;
   };
-  for (const char* refused : {"1e3", "2500.0", "0x2710", "30 00", "1,5", "", "2147483648"})
-    EXPECT_EQ(ends({refused}), std::vector<double>{0}) << refused;
-  EXPECT_EQ(ends({"1e3", "  +2600", "2147483647"}), (std::vector<double>{0, 2600, 2147483647}));
-  // A fraction reads as 0 and so falls behind the slide before it.
+  EXPECT_EQ(ends({"", "  +2600", "2147483647"}), (std::vector<double>{0, 2600, 2147483647}));
+  // Anything else that is not a whole number within 32 bits is damage, not
+  // a slide of no length: "1e3" and "2500.0" as much as "NaN" or 2^32 + 1.
+  auto times = [](const char* second, const char* third) {
+    TIniText t;
+    t.Section("Times").Key("opt_slidescount", 2).Key("opt_synchpos1", 1000).Key("opt_synchpos2", second);
+    t.Key("opt_synchpos3", third);
+    return t;
+  };
+  for (const char* refused : {"1e3", "2500.0", "0x2710", "30 00", "1,5", "NaN", "-1", "2147483648", "4294967297"})
+    EXPECT_NE(Refusal(times(refused, "3000")).find("'Incorrect time'"), std::string::npos) << refused;
+  // Times past the slide count are never read; a time behind the one
+  // before it stays refused.
+  EXPECT_EQ(Refusal(times("2000", "NaN")), "");
   try {
-    ends({"1000", "2500.0"});
+    ends({"1000", "999"});
     FAIL();
   } catch (const zm::EAbort& e) {
     EXPECT_NE(std::string(e.what()).find("'Incorrect time'"), std::string::npos) << e.what();
+  }
+}
+
+TEST(OruSource, CountsOutsideTheirRangeAreDamage) {
+  // The slide count: no count or a blank one is an empty show; a count that
+  // is no whole number within 32 bits is damage.
+  for (const char* count : {"", "  "}) {
+    TIniText t;
+    t.Section("Times").Key("opt_slidescount", count);
+    EXPECT_EQ(Source(Doc(t.Bytes(false)))->SlideCount(), 0) << "'" << count << "'";
+  }
+  for (const char* count : {"2147483648", "-1", "NaN", "4294967297", "3.0", "1e2"}) {
+    TIniText t;
+    t.Section("Times").Key("opt_slidescount", count).Key("opt_synchpos1", 1000);
+    EXPECT_NE(Refusal(t).find("'Incorrect slides count'"), std::string::npos) << count;
+  }
+  // The other counts and times of the description, each alone.
+  const struct {
+    const char* Section;
+    const char* Key;
+    const char* Message;
+  } keys[] = {{"main", "opt_customdialogscount", "'Incorrect dialogs count'"},
+              {"main", "opt_newnavbuttons_count", "'Incorrect buttons count'"},
+              {"main", "opt_hc2_hideinterval", "'Incorrect time'"},
+              {"PathModifiers", "Count", "'Incorrect path modifiers count'"}};
+  for (const auto& k : keys) {
+    auto with = [&](const char* value) {
+      TIniText t;
+      t.Section(k.Section).Key(k.Key, value);
+      t.Section("Times").Key("opt_slidescount", 1).Key("opt_synchpos1", 1000);
+      return t;
+    };
+    for (const char* good : {"0", "2", "2147483647", ""}) EXPECT_EQ(Refusal(with(good)), "") << k.Key << "=" << good;
+    for (const char* bad : {"-1", "NaN", "2147483648", "4294967297"})
+      EXPECT_NE(Refusal(with(bad)).find(k.Message), std::string::npos) << k.Key << "=" << bad;
   }
 }
 

@@ -3,6 +3,7 @@
 // Sound containers and projects, and the broken ones the error texts need.
 #include <zlib.h>
 
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -145,6 +146,41 @@ void MakeBadShows(const fs::path& root) {
     SolidSlides(show);
     show.ScreenSize(z.Width, z.Height).Main().Key("opt_scr_full", z.Full);
     show.Write();
+  }
+}
+
+// Shows whose counts or times are no whole numbers within 32 bits, one each:
+// Root\numbers\<name>. Each is the good project with one line changed or added.
+void MakeNumberShows(const fs::path& root) {
+  const struct {
+    const char* Name;
+    const char* From;
+    const char* To;
+  } cases[] = {
+      {"count2p31", "opt_slidescount=3", "opt_slidescount=2147483648"},
+      {"countneg", "opt_slidescount=3", "opt_slidescount=-1"},
+      {"countnan", "opt_slidescount=3", "opt_slidescount=NaN"},
+      {"count2p32", "opt_slidescount=3", "opt_slidescount=4294967297"},
+      {"timenan", "opt_synchpos1=3000", "opt_synchpos1=NaN"},
+      {"time2p32", "opt_synchpos1=3000", "opt_synchpos1=4294967297"},
+      {"dialogs", "[main]", "[main]\r\nopt_customdialogscount=-1"},
+      {"buttons", "[main]", "[main]\r\nopt_newnavbuttons_count=4294967297"},
+      {"hideinterval", "[main]", "[main]\r\nopt_hidecursor=2\r\nopt_hc2_hideinterval=NaN"},
+      {"paths", "[Times]", "[PathModifiers]\r\nCount=2147483648\r\n[Times]"},
+  };
+  for (const auto& c : cases) {
+    const fs::path folder = root / "numbers" / c.Name;
+    TShowProjectWriter project(folder.string());
+    AddSlides(project);
+    project.Write();
+    const fs::path file = folder / "Project.oru";
+    std::ifstream in(file, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    const std::size_t at = text.find(c.From);
+    if (at == std::string::npos) throw std::runtime_error(std::string("no ") + c.From);
+    text.replace(at, std::strlen(c.From), c.To);
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
   }
 }
 
@@ -348,6 +384,7 @@ void Make(const fs::path& root) {
     mapped.Write();
   }
   MakeBadShows(root);
+  MakeNumberShows(root);
   MakeHostileShows(root);
   MakeDamagedContainers(root);
   {
