@@ -123,6 +123,7 @@ void TOruText::Load(TOruObjectProps* props, bool reload) {
   }
   RawText = raw;
   Paragraphs = ParseTextValue(raw);
+  CutText(Paragraphs);
   if (IsCaption && Paragraphs.size() > 1) Paragraphs.resize(1);
   Empty = std::all_of(Paragraphs.begin(), Paragraphs.end(), [](const WideString& p) { return p.empty(); }) ? 1 : 0;
   if (Empty) Paragraphs.assign(1, u" ");
@@ -235,6 +236,8 @@ void TOruText::ExpandText() {
   Expanded.clear();
   for (const WideString& p : Paragraphs) Expanded.push_back(p.empty() ? p : parser_->Expand(p));
   parser_->GetValue = nullptr;
+  // A picture's metadata may be longer than the text was.
+  CutText(Expanded);
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #include "OruLib2/OruClasses/OruTextBitmapStore.h"
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -58,7 +59,60 @@ TRef<TTextBitmapMaker> CreateTextStoreMaker() { return MakeRef<TTextStoreMaker>(
 
 zm::THookInstall<TCreateTextBitmapMakerProc> gTextMakerHook;
 
+// Stored outlines cut like the text they stand for: a show's entry may hold
+// more than its name says.
+TRef<TCachedVectorText> CutStoredText(TCachedVectorText* text) {
+  std::size_t left = kMaxTextLength;
+  bool cut = text->Lines().size() > kMaxTextLines;
+  std::vector<TRef<TGlyphLine>> lines;
+  for (const TRef<TGlyphLine>& line : text->Lines()) {
+    if (lines.size() == kMaxTextLines || (left == 0 && !lines.empty())) {
+      cut = true;
+      break;
+    }
+    const std::size_t keep = std::min({line->Glyphs.size(), kMaxTextLineLength, left});
+    if (keep < line->Glyphs.size()) {
+      TRef<TGlyphLine> shorter = MakeRef<TGlyphLine>();
+      shorter->Glyphs.assign(line->Glyphs.begin(), line->Glyphs.begin() + std::ptrdiff_t(keep));
+      lines.push_back(shorter);
+      cut = true;
+    } else {
+      lines.push_back(line);
+    }
+    left -= keep;
+  }
+  if (!cut) return TRef<TCachedVectorText>(text);
+  TRef<TCachedVectorText> out = MakeRef<TCachedVectorText>();
+  out->Assign(text->FontMetrics(), std::move(lines));
+  return out;
+}
+
 }  // namespace
+
+bool CutText(std::vector<WideString>& lines) {
+  bool cut = false;
+  if (lines.size() > kMaxTextLines) {
+    lines.resize(kMaxTextLines);
+    cut = true;
+  }
+  std::size_t left = kMaxTextLength;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    WideString& line = lines[i];
+    if (left == 0) {
+      lines.resize(i);
+      return true;
+    }
+    std::size_t keep = std::min({line.size(), kMaxTextLineLength, left});
+    if (keep < line.size()) {
+      // The high half of a pair goes with its low half.
+      if (line[keep - 1] >= 0xD800 && line[keep - 1] <= 0xDBFF) --keep;
+      line.resize(keep);
+      cut = true;
+    }
+    left -= line.size();
+  }
+  return cut;
+}
 
 TRef<TTextBitmapStore> TTextBitmapStore::Create(const WideString& description, TFileAccessor* accessor) {
   const WideString key = zm::kTextKeyPrefix + description;
@@ -73,13 +127,18 @@ TRef<TTextBitmapStore> TTextBitmapStore::Create(const WideString& description, T
     if (entry) {
       TRef<TFileAccessorCacheReader> reader = MakeRef<TFileAccessorCacheReader>(accessor);
       text = LoadCachedVectorText(entry.get(), &LoadStoredGlyphs, reader.get());
+      if (text) text = CutStoredText(text.get());
     }
   }
   // Stored outlines that lack glyphs (or are damaged) are made again when a
   // vectoriser can; otherwise what is stored is drawn as far as it goes.
   if (!text || text->MissingGlyphCount() > 0) {
+    std::vector<WideString> decoded;
+    const std::int32_t count = std::min<std::int32_t>(marked->GetCount(), std::int32_t(kMaxTextLines));
+    for (std::int32_t i = 0; i < count; ++i) decoded.push_back(zm::DecodeMarkedText(marked->GetString(i)));
+    CutText(decoded);
     TRef<zm::TStringList> lines = MakeRef<zm::TStringList>();
-    for (std::int32_t i = 0; i < marked->GetCount(); ++i) lines->Add(zm::DecodeMarkedText(marked->GetString(i)));
+    for (const WideString& line : decoded) lines->Add(line);
     const zm::TFontParams font =
         zm::MakeFontParams(params.FontName, params.Style, true, kCachedTextFontSize, {}, {});
     if (TRef<TCachedVectorText> built = BuildCachedVectorText(font, *lines)) text = built;

@@ -4,7 +4,9 @@
 // from the show's "VectTxt2: " entry when it carries one (their glyphs from
 // "VectTextCache: " entries), else they are laid out now through the glyph
 // cache. Smaller levels are halved from the full size by the base store.
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "OruLib2/OruClasses/OruFileAccess.h"
 #include "OruLib2/OruClasses/OruGlyphCache.h"
@@ -13,13 +15,28 @@
 
 namespace oru {
 
+// A text is cut to what a slide can show: at most kMaxTextLines lines of at
+// most kMaxTextLineLength characters (UTF-16 units), kMaxTextLength in all.
+// A line of 1000 characters is already wider than the largest raster a text
+// is rendered at (30000 pixels) at its natural size, so more of it would only
+// shrink what shows; 20000 characters fill the largest raster (10,000,000
+// pixels) with cells of about 20 x 25 pixels, more than any slide can show
+// legibly.
+constexpr std::size_t kMaxTextLines = 1000;
+constexpr std::size_t kMaxTextLineLength = 1000;
+constexpr std::size_t kMaxTextLength = 20000;
+// Cuts Lines to those limits: the lines after the last one kept are
+// dropped, a line is cut at its end, never inside a surrogate pair. True
+// when something was cut.
+bool CutText(std::vector<WideString>& lines);
+
 class TTextBitmapStore : public zm::TSysBitmapStore {
 public:
   // The store of Description (what follows "Text: "), reading cached
-  // outlines through Accessor (nil: none). Nil when the text cannot be
-  // made: no outlines stored and no vectoriser, a scale that is not a
-  // positive number, or a size no bitmap may have. The vectoriser's
-  // exceptions pass on.
+  // outlines through Accessor (nil: none); the text, and stored outlines,
+  // cut as CutText says. Nil when the text cannot be made: no outlines
+  // stored and no vectoriser, a scale that is not a positive number, or a
+  // size no bitmap may have. The vectoriser's exceptions pass on.
   static zm::TRef<TTextBitmapStore> Create(const WideString& description, TFileAccessor* accessor);
 
   // Use Create.

@@ -203,3 +203,42 @@ TEST_F(TextBitmapStore, DamagedOrIncompleteOutlinesAndBadScales) {
   scope.Vectorizer.Set(&oru_test::CreateCountingVectorizer);
   for (double scale : {0.0, -2.0, 1e9}) EXPECT_FALSE(TTextBitmapStore::Create(Description(scale), nullptr)) << scale;
 }
+
+// What a slide cannot show is cut however the text arrives: a description
+// of too many lines, and stored outlines of more than their name says.
+TEST_F(TextBitmapStore, TextsLargerThanASlideAreCut) {
+  TGlyphTestScope scope;
+  TRef<TStringList> many = MakeRef<TStringList>();
+  for (std::size_t i = 0; i < kMaxTextLines + 500; ++i) many->Add(u"ab");
+  TTextKeyParams p = DefaultTextKeyParams;
+  p.FontName = u"Arial";
+  TRef<TTextBitmapStore> made =
+      TTextBitmapStore::Create(MakeTextKey(*EncodeMarkedLines(*many), p).substr(6), accessor_.get());
+  ASSERT_TRUE(made);
+  EXPECT_EQ(made->Text()->Lines().size(), kMaxTextLines);
+  EXPECT_EQ(TCountingVectorizer::Elements, std::int32_t(kMaxTextLines));
+
+  // Outlines of 1500 lines of 30 glyphs stored under the name of "Hi" / "go".
+  TRef<TStringList> stored = MakeRef<TStringList>();
+  for (int i = 0; i < 1500; ++i) stored->Add(WideString(30, u'x'));
+  TRef<TCachedVectorText> text =
+      BuildCachedVectorText(MakeFontParams(u"Arial", 0, true, kCachedTextFontSize, {}, {}), *stored);
+  ASSERT_TRUE(text);
+  TRef<TMemoryStream> s = MakeRef<TMemoryStream>();
+  SaveCachedVectorText(text.get(), s.get());
+  const WideString d = Description(1.0);
+  source_->files[MakeVectorTextKey(kTextKeyPrefix + d)] = zmtest::StreamBytes(s.get());
+  const WideString font = text->Lines()[0]->Glyphs[0]->FontKey;
+  std::int32_t index;
+  TRef<TMemoryStream> g = MakeRef<TMemoryStream>();
+  FontCache()->Find(font, index)->SaveToStream(g.get());
+  source_->files[VectorTextCacheName(font)] = zmtest::StreamBytes(g.get());
+  GlyphCacheContextHook(u"{show made elsewhere}");
+  TGlyphTestScope none(false);
+  TRef<TTextBitmapStore> read = TTextBitmapStore::Create(d, accessor_.get());
+  ASSERT_TRUE(read);
+  std::size_t glyphs = 0;
+  for (const TRef<TGlyphLine>& line : read->Text()->Lines()) glyphs += line->Glyphs.size();
+  EXPECT_LE(read->Text()->Lines().size(), kMaxTextLines);
+  EXPECT_EQ(glyphs, kMaxTextLength);
+}

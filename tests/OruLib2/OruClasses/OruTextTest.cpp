@@ -49,6 +49,33 @@ TEST(OruText, RasterScaleLimits) {
   EXPECT_TRUE(huge >= 0 && huge * 1e300 <= kMaxTextRasterSide);
 }
 
+TEST(OruText, TextsLargerThanASlideAreCut) {
+  using V = std::vector<WideString>;
+  const WideString full(kMaxTextLineLength, u'x');
+  // At the limits nothing is cut.
+  V lines(kMaxTextLength / kMaxTextLineLength, full);
+  EXPECT_FALSE(CutText(lines));
+  EXPECT_EQ(lines.size(), kMaxTextLength / kMaxTextLineLength);
+  // One character more in all ends the text there: the last line is cut,
+  // the lines after it go.
+  lines.push_back(u"yz");
+  EXPECT_TRUE(CutText(lines));
+  EXPECT_EQ(lines.size(), kMaxTextLength / kMaxTextLineLength);
+  // Too many lines, each short.
+  V many(kMaxTextLines + 5, u"ab");
+  EXPECT_TRUE(CutText(many));
+  EXPECT_EQ(many.size(), kMaxTextLines);
+  // Too many empty lines: only their count is cut.
+  V empty(3 * kMaxTextLines, u"");
+  EXPECT_TRUE(CutText(empty));
+  EXPECT_EQ(empty, V(kMaxTextLines, u""));
+  // A long line is cut at the limit, never inside a surrogate pair.
+  V one{full + u"more", WideString(kMaxTextLineLength - 1, u'a') + u"\U0001F600b"};
+  EXPECT_TRUE(CutText(one));
+  EXPECT_EQ(one[0], full);
+  EXPECT_EQ(one[1], WideString(kMaxTextLineLength - 1, u'a'));
+}
+
 // A show's files: cached outlines and anything else a test stores.
 class TMapSource : public TFileSource {
 public:
@@ -266,6 +293,30 @@ TEST_F(OruTextObjects, AbsurdSizesAndUnknownFonts) {
   EXPECT_EQ(z->Picture.get(), nullptr);
   z->PrepareDraw(drawer);
   none.Slide->ReleaseResources(drawer);
+}
+
+TEST_F(OruTextObjects, LongTextsAreCutBeforeTheyAreLaidOut) {
+  // Two megabytes in one paragraph, and 200,000 short paragraphs.
+  std::string line;
+  while (line.size() < 2000000) line += "lorem ipsum dolor sit amet ";
+  std::string paragraphs;
+  for (int i = 0; i < 200000; ++i) paragraphs += "line " + std::to_string(i) + "\\n";
+  Build(Obj("T", "Text", "Text=" + line + "\r\nFontName=Arial\r\n") +
+        Obj("U", "Text", "Text=" + paragraphs + "\r\nFontName=Arial\r\n"));
+  TOruText* t = Text("T");
+  TOruText* u = Text("U");
+  ASSERT_TRUE(t && u);
+  ASSERT_EQ(t->Paragraphs.size(), 1u);
+  EXPECT_EQ(t->Paragraphs[0].size(), kMaxTextLineLength);
+  EXPECT_EQ(u->Paragraphs.size(), kMaxTextLines);
+  EXPECT_EQ(u->Paragraphs.back(), u"line 999");
+  // Only what was kept is laid out and drawn.
+  EXPECT_LE(TCountingVectorizer::Elements, 2 * 2 * std::int32_t(kMaxTextLines + 1));
+  for (TOruText* x : {t, u}) {
+    ASSERT_NE(x->Picture.get(), nullptr);
+    EXPECT_LT(x->RequestKey.size(), 2 * kMaxTextLength);
+    EXPECT_LE(double(x->PictureWidth) * x->PictureHeight, kMaxTextRasterArea * 1.1);
+  }
 }
 
 TEST_F(OruTextObjects, GlyphsAreSharedByTextsOfOneFont) {

@@ -395,6 +395,19 @@ void Make(const fs::path& root) {
     show.Write();
   }
   {
+    // Texts far larger than a slide can show: two megabytes in one
+    // paragraph, then 200,000 paragraphs.
+    TShowBuilder show((root / "longtext").string());
+    SolidSlides(show, {1000, 2000});
+    std::string line;
+    while (line.size() < 2000000) line += "lorem ipsum dolor sit amet ";
+    std::string lines;
+    for (int i = 0; i < 200000; ++i) lines += "line " + std::to_string(i) + "\n";
+    show.Slide(0).TextObject("Long", line);
+    show.Slide(1).TextObject("Many", lines);
+    show.Write();
+  }
+  {
     // A show that stands at its end, and empty folders for its captures.
     TShowBuilder show((root / "stopshow").string());
     SolidSlides(show);
