@@ -392,6 +392,13 @@ void TWinFormController::HandleMessage(HWND h, TMessage& m, bool& handled) {
         handled = true;
       }
       break;
+    case WM_ERASEBKGND:
+      // The face would show between two of the device's frames.
+      if (f && f->DrawnByDevice()) {
+        m.Result = 1;
+        handled = true;
+      }
+      break;
     case WM_WINDOWPOSCHANGED: ReportPlacement(); break;
     case WM_SIZING:
       if (f && m.LParam) {

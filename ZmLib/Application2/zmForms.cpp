@@ -397,6 +397,7 @@ const std::int32_t kDeviceEvents[] = {feDestroying, FormChangeEvent(fcCursor), F
 TZmFormDevice::TZmFormDevice(TZmForm* form) : TDrawDevice(FormHandle(form)), form_(form) {
   form->Events()->AddHandlers(kDeviceEvents, &FormEvent, this);
   form->SetOnActivate([this](TZmForm*) { Refresh(); });
+  form->SetDrawnByDevice(true);
   SetOnBoundsChanged([this](TDrawDevice*) { Refresh(); });
 }
 
@@ -406,6 +407,7 @@ void TZmFormDevice::Unlink() {
   if (!f) return;
   if (TEventList* e = f->Events()) e->RemoveHandlers(kDeviceEvents, &FormEvent, this);
   f->SetOnActivate(nullptr);
+  f->SetDrawnByDevice(false);
 }
 
 void TZmFormDevice::Dispose() {

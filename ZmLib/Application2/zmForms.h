@@ -183,6 +183,12 @@ public:
   void SetOnActivate(TActivateCallback callback) { onActivate_ = std::move(callback); }
   const TActivateCallback& OnActivate() const { return onActivate_; }
 
+  // A draw device covers the client area (a form device sets it while it
+  // lives): the window then never paints the form's face over what the
+  // device drew, only the device repaints.
+  void SetDrawnByDevice(bool on) { drawnByDevice_ = on; }
+  bool DrawnByDevice() const { return drawnByDevice_; }
+
 private:
   friend class TFormGuard;
   // Applies one record; true when a value changed.
@@ -206,6 +212,7 @@ private:
   TZmAdjustBoundsData* adjustData_ = nullptr;
   std::uint8_t borderIcons_ = biSystemMenu | biMinimize | biMaximize;
   bool disposing_ = false;
+  bool drawnByDevice_ = false;
   TActivateCallback onActivate_;
 };
 
