@@ -454,9 +454,13 @@ void T3DScreen::ClearTargetStack() {
   if (targetStack_) targetStack_->FreeAndClear();
 }
 
-bool T3DScreen::CanDraw() const { return renderer_ && renderer_->State() != rsCreationPending; }
+bool T3DScreen::CanDraw() const {
+  return renderer_ && renderer_->State() != rsCreationPending && !skipFrame_.load();
+}
 
 void T3DScreen::BeginFrame() {
+  skipFrame_.store(false);
+  bool remade = false;
   if (drawDevice_) {
     bool fullScreen;
     TRect rect;
@@ -464,6 +468,7 @@ void T3DScreen::BeginFrame() {
       std::int32_t adapter = adapter_;
       if (TRef<T3DEngine> engine = Get3DEngine()) adapter = engine->FindAdapter(rect);
       if (!renderer_ || rect != windowRect_ || adapter != adapter_ || fullScreen != fullScreen_) {
+        remade = renderer_ != nullptr;
         if (fullScreen_ || fullScreen) ReleaseResources();
         windowRect_ = rect;
         adapter_ = adapter;
@@ -472,7 +477,14 @@ void T3DScreen::BeginFrame() {
       }
     }
   }
-  if (!CanDraw()) return;
+  // A frame draws only on a device that was there, ready, when it began:
+  // what it was given was laid out for the surface before, and a device
+  // another thread makes meanwhile would get its draws without this frame's
+  // target, viewport and projection. The next frame draws.
+  if (remade || !CanDraw()) {
+    skipFrame_.store(true);
+    return;
+  }
   for (std::int32_t i = 0; resources_ && i < resources_->Count(); ++i)
     if (auto* shader = dynamic_cast<TShader*>(resources_->Get(i))) shader->Prepare();
   TRef<T3DRenderer> renderer = renderer_;
@@ -500,6 +512,7 @@ void T3DScreen::BeginFrame() {
 }
 
 bool T3DScreen::EndFrame(bool present) {
+  if (skipFrame_.exchange(false)) return false;
   TRef<T3DRenderer> r = renderer_;
   if (!r) return false;
   if (!r->EndScene() || renderer_ != r || r->State() == rsDeviceLost) return false;

@@ -10,6 +10,7 @@
 // render target at (x * ScaleX - Left, y * ScaleY - Top), where the scales
 // are Width / VW and Height / VH of the last SetProjection.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -318,6 +319,9 @@ private:
   TRef<TList> targetStack_;  // of TRenderTargetWrapper, owned
   TVertexBuffer* vertexBuffer_ = nullptr;  // owned
   TRef<TList> resources_;                  // not owned
+  // From a BeginFrame that could not draw (or made the renderer anew for a
+  // new surface) to its EndFrame: the frame draws nothing.
+  std::atomic<bool> skipFrame_{false};
 };
 
 // The module's start and end: the engine's lock, and the engine freed.

@@ -21,8 +21,11 @@
 
 #include "Oru/OruViewer/OruMainForm.h"
 #include "OruLib2/OruViewer/OruDrawerHooks.h"
+#include "OruLib2/OruViewer/OruShowViewer.h"
 #include "Platform/PlatFrameClock.h"
 #include "Platform/PlatUtf8.h"
+#include "Platform/User/PlatUser.h"
+#include "Platform/User/PlatUserHeadless.h"
 #include "ZmLib/Application2/winApplication.h"
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
@@ -265,6 +268,133 @@ TEST_F(DemoShow, ProgramShowsNoFrameOfTheWindowsFace) {
         EXPECT_NE(p.At(x, y), kFace) << "frame " << number << " at " << x << ", " << y;
     }
     EXPECT_TRUE(shown) << "no frame of the show in " << frames;
+  }
+}
+
+// Small pictures of whole frames: the mean of each 10 x 10 block.
+std::vector<std::uint32_t> Blocks(const TDemoPicture& p) {
+  std::vector<std::uint32_t> out;
+  for (int by = 0; by + 10 <= p.Height; by += 10)
+    for (int bx = 0; bx + 10 <= p.Width; bx += 10) {
+      int sum[3] = {0, 0, 0};
+      for (int y = by; y < by + 10; ++y)
+        for (int x = bx; x < bx + 10; ++x)
+          for (int c = 0; c < 3; ++c) sum[c] += DemoChannel(p.At(x, y), 16 - 8 * c);
+      out.push_back(std::uint32_t(sum[0] / 100) << 16 | std::uint32_t(sum[1] / 100) << 8 | std::uint32_t(sum[2] / 100));
+    }
+  return out;
+}
+
+struct TSeekRun {
+  bool Started = false;
+  std::vector<std::string> Boxes;
+  std::vector<std::int64_t> Times;   // of the frame kept after each seek
+  std::vector<TDemoPicture> Frames;  // that frame
+  std::string Trouble;               // a cycle that never settled
+};
+
+// Plays the demo on the stepped clock and moves to each target in turn; with
+// Resize the window is first made smaller and then given its size back, in
+// an order that changes from cycle to cycle: the move before, with or after
+// the window's size comes back. Keeps the first full-size frame at least
+// Settle ms after each target (targets lie far apart).
+TSeekRun PlayWithSeeks(const std::string& show, const std::vector<std::int64_t>& targets, bool resize) {
+  constexpr std::int64_t kSettle = 300;
+  struct TState {
+    std::mutex Lock;
+    // Phase 0: smaller; 1: the size back; 3: the move a frame later; 2: wait for the frame.
+    int Cycle = 0, Phase = 0;
+    std::int64_t Frames = 0, FramesAtPhase = 0;
+    bool Done = false;
+  } st;
+  TSeekRun run;
+  const orutest::TInProcessRun played = orutest::PlayInProcess(
+      u"player -exename \"" + plat::FromUtf8(show) + u"\"", kDemoStepMs,
+      [&](std::int64_t time, const std::uint32_t* bits, int w, int h) {
+        std::lock_guard<std::mutex> l(st.Lock);
+        ++st.Frames;
+        // Frames of before the move carry times of another slide.
+        const std::int64_t target = targets[std::size_t(st.Cycle)];
+        if (st.Phase == 2 && bits && w == kDemoWidth && h == kDemoHeight && time >= target + kSettle &&
+            time < target + kSettle + 2000) {
+          run.Times.push_back(time);
+          run.Frames.push_back(
+              TDemoPicture{w, h, std::vector<std::uint32_t>(bits, bits + std::size_t(w) * std::size_t(h))});
+          st.Phase = 0;
+          st.FramesAtPhase = st.Frames;
+          if (++st.Cycle == int(targets.size())) st.Done = true;
+        } else if (st.Frames - st.FramesAtPhase > 2000) {
+          run.Trouble = "cycle " + std::to_string(st.Cycle) + " phase " + std::to_string(st.Phase) + " never settled";
+          st.Done = true;
+        }
+        return st.Done;
+      },
+      std::string(), -1,
+      [&](TMainForm& form) {
+        std::unique_lock<std::mutex> l(st.Lock);
+        if (st.Done || st.Frames == 0) return;
+        const plat::HWND window = form.Controller() ? form.Controller()->Handle() : nullptr;
+        if (!window) return;
+        const std::int64_t target = targets[std::size_t(st.Cycle)];
+        const int order = st.Cycle % 3;
+        plat::RECT outer, client;
+        plat::GetWindowRect(window, &outer);
+        plat::GetClientRect(window, &client);
+        const int fw = (outer.right - outer.left) - client.right, fh = (outer.bottom - outer.top) - client.bottom;
+        auto sizeTo = [&](int w, int h) {
+          l.unlock();
+          plat::headless::DragResize(window, 0, plat::RECT{outer.left, outer.top, outer.left + fw + w, outer.top + fh + h});
+          l.lock();
+        };
+        auto seek = [&] {
+          l.unlock();
+          form.Viewer()->SetPosition(std::int32_t(target));
+          l.lock();
+        };
+        if (st.Phase == 0) {
+          if (resize) sizeTo(kDemoWidth * 5 / 8, kDemoHeight * 5 / 6);
+          if (order == 0 || !resize) seek();
+          st.Phase = 1;
+          st.FramesAtPhase = st.Frames;
+        } else if (st.Phase == 1 && st.Frames >= st.FramesAtPhase + 3) {
+          if (resize) sizeTo(kDemoWidth, kDemoHeight);
+          if (order == 1 && resize) seek();
+          st.Phase = order == 2 && resize ? 3 : 2;
+          st.FramesAtPhase = st.Frames;
+        } else if (st.Phase == 3 && st.Frames >= st.FramesAtPhase + 1) {
+          seek();
+          st.Phase = 2;
+        }
+      });
+  run.Started = played.Started;
+  run.Boxes = played.Boxes;
+  return run;
+}
+
+// Resizing the window and moving in the show, many times and in every order,
+// leaves frames that a run without resizes shows at the same show times: the
+// whole slide, laid out for the window, with the logo.
+TEST_F(DemoShow, ResizesAndSeeksShowWhatACleanRunShows) {
+  ASSERT_TRUE(packed_);
+  std::vector<std::int64_t> targets;
+  const int stills[] = {layout_.CaptionSlide, layout_.PngSlide, layout_.TitleSlide, layout_.CaptionSlide + 2};
+  for (int i = 0; i < 12; ++i)
+    targets.push_back(TDemoShowLayout::SlideStart(stills[i % 4]) + TDemoShowLayout::kTransitionMs + 200 + 40 * i);
+  const TSeekRun clean = PlayWithSeeks(Show(), targets, false);
+  ASSERT_TRUE(clean.Started) << (clean.Boxes.empty() ? "" : clean.Boxes.back());
+  ASSERT_EQ(clean.Frames.size(), targets.size()) << clean.Trouble;
+  const TSeekRun resized = PlayWithSeeks(Show(), targets, true);
+  ASSERT_TRUE(resized.Started) << (resized.Boxes.empty() ? "" : resized.Boxes.back());
+  ASSERT_EQ(resized.Frames.size(), targets.size()) << resized.Trouble;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    SCOPED_TRACE("seek " + std::to_string(i) + " to " + std::to_string(targets[i]));
+    // The same frame of a still slide: a zoom of 10 % over 4 s moves it by
+    // far less than a block in a frame or two.
+    EXPECT_LE(std::abs(resized.Times[i] - clean.Times[i]), 2 * std::int64_t(kDemoStepMs));
+    const std::vector<std::uint32_t> a = Blocks(clean.Frames[i]), b = Blocks(resized.Frames[i]);
+    int off = 0;
+    for (std::size_t k = 0; k < a.size(); ++k) off += !DemoNear(a[k], b[k], 24);
+    EXPECT_LE(off, int(a.size()) / 50) << off << " of " << a.size() << " blocks differ at " << resized.Times[i];
   }
 }
 

@@ -288,3 +288,42 @@ TEST_F(ScreenOnDevice, LossReportedAtPresentDropsTheScreenUntilTheNextFrame) {
 }
 
 }  // namespace
+
+// A frame that finds a new size makes the device anew and draws nothing: what
+// it was given was laid out for the surface before, and the device (made at
+// once on this, the UI thread) would take it. The window keeps the last
+// frame; the next frame draws at the new size.
+TEST_F(ScreenOnDevice, FrameThatFindsANewSizeDrawsNothingAndTheNextDraws) {
+  screen->Open(device.get());
+  TRef<TBlockTexture> tex = MakeRef<TBlockTexture>(screen.get());
+  const std::uint32_t clear = 0xFF304050u;
+  ASSERT_TRUE(Frame(clear, tex.get(), 255, 6, 6));
+  int w0 = 0, h0 = 0;
+  const std::vector<std::uint32_t> before = Capture(w0, h0);
+  const int presents = plat::headless::PresentCount(device->Window());
+
+  const TRect b = form->Bounds();
+  form->SetBounds({b.Left, b.Top, b.Right + 40, b.Bottom + 20});
+  screen->BeginFrame();
+  EXPECT_FALSE(screen->CanDraw());
+  screen->Clear(0xFFFFFFFFu, false);
+  screen->DrawTexture(tex.get(), {9.5f, 9.5f, 0}, {0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 32, 32});
+  EXPECT_FALSE(screen->EndFrame(true));
+  EXPECT_EQ(plat::headless::PresentCount(device->Window()), presents);
+  int w = 0, h = 0;
+  std::vector<std::uint32_t> px = Capture(w, h);
+  ASSERT_GE(w, w0);
+  ASSERT_GE(h, h0);
+  for (int y = 0; y < h0; y += 3)
+    for (int x = 0; x < w0; x += 3)
+      ASSERT_EQ(px[std::size_t(y) * w + x] & 0xFFFFFF, before[std::size_t(y) * w0 + x] & 0xFFFFFF) << x << "," << y;
+
+  // The screen is ready for the next frame, on the new surface.
+  EXPECT_TRUE(screen->CanDraw());
+  ASSERT_TRUE(Frame(clear, tex.get(), 255, 20, 10));
+  px = Capture(w, h);
+  const TRect client = device->Bounds();
+  EXPECT_EQ(w, client.Right - client.Left);
+  EXPECT_EQ(h, client.Bottom - client.Top);
+  ExpectImage(px, w, h, clear, 255, 20, 10);
+}
