@@ -369,7 +369,7 @@ TEST_F(ShowLoaderTest, StrangeDescriptionsStillOpen) {
   TShowProjectWriter show;
   show.SetRawDescription(std::string(zmtest::kUtf8Bom) +
                          "no section line\r\n[main]\r\nOruVersion\r\nopt_repeat=sideways\r\nunknown=1\r\n"
-                         "[Times]\r\nopt_slidescount=2147483647\r\nopt_synchpos7=1e308x\r\n"
+                         "[Times]\r\nopt_slidescount=2147483647\r\nopt_synchpos0=1e308x\r\n"
                          "[PathModifiers]\r\nCount=2000000000\r\n"
                          "[RotationState]\r\n;\"x\"=99999999999999999999\r\n;\"\"=6\r\n;\"\r\n"
                          "[FileMap]\r\n=\r\n\"\r\n;\r\n\"a\"\"=\"\r\n[ColorManagement]\r\n");
@@ -380,6 +380,13 @@ TEST_F(ShowLoaderTest, StrangeDescriptionsStillOpen) {
   EXPECT_TRUE(ShowNotColorManaged());
   ASSERT_NE(l->GetSource(), nullptr);
   EXPECT_EQ(l->GetSource()->RepeatMode(), kRepeatLoop);
+  // A time of a slide that is no number is damage, not a time of 0.
+  TShowProjectWriter bad;
+  bad.SetRawDescription(std::string(zmtest::kUtf8Bom) + "[Times]\r\nopt_slidescount=9\r\nopt_synchpos7=1e308x\r\n");
+  bad.Write();
+  TRef<TOruShowLocator> damaged = OpenProjectShow(W(bad.ProjectFile()));
+  ASSERT_TRUE(damaged);
+  EXPECT_THROW(damaged->GetSource(), zm::EAbort);
   // And an empty description, in a container.
   TShowProjectWriter empty;
   empty.SetRawDescription("");
