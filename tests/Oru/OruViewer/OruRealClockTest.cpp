@@ -140,7 +140,7 @@ void ExpectStampsMatchTheSlides(const TRealRun& run) {
   EXPECT_GT(shown, 0);
 }
 
-// The frames before the engine's first one show the window's face; the
+// The frames before the engine's first one show no slide; the
 // engine's first frame on screen shows the slide of the start.
 void ExpectStartSlideFirst(const TRealRun& run, int slide) {
   ASSERT_TRUE(run.Started) << (run.Boxes.empty() ? "" : run.Boxes.back());
