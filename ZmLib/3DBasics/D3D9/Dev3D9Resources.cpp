@@ -51,7 +51,7 @@ void RemoveFrom(std::vector<T*>& v, TRefObject* o) {
 }
 
 // Takes a reference of every live object of the list (dying ones wait for
-// the 3D lock with a count of 0 and are left alone).
+// the 3D lock with a count of 0 and are not told).
 template <class T>
 std::vector<TRef<T>> LiveRefs(const std::vector<T*>& v) {
   std::vector<TRef<T>> out;
@@ -362,27 +362,28 @@ void TDevStore::Dispose() {
     if (!On3DUIThread()) LogLine(u"TDevStore.Dispose, not main thread");
     if (engine_) engine_->PostRelease(std::move(data));
   }
-  // Everything made on the device is cut off first, then told.
+  // Everything made on the device is cut off first, then told. Dying
+  // objects are cut off too: they wait for the 3D lock to leave this store,
+  // which is gone by then.
   auto renderers = LiveRefs(renderers_);
   auto textures = LiveRefs(textures_);
   auto lists = LiveRefs(vertexLists_);
   auto shaders = LiveRefs(shaders_);
+  for (T3DRenderer9* r : renderers_)
+    if (r->store_ == this) r->store_ = nullptr;
+  for (TBaseTexture* t : textures_) {
+    if (auto* t9 = dynamic_cast<T3DTexture9*>(t)) t9->store_ = nullptr;
+    if (auto* v9 = dynamic_cast<TVolumeTexture9*>(t)) v9->store_ = nullptr;
+  }
+  for (T3DVertexList* l : vertexLists_)
+    if (auto* l9 = dynamic_cast<T3DVertexList9*>(l)) l9->store_ = nullptr;
+  for (T3DShader* s : shaders_)
+    if (auto* s9 = dynamic_cast<T3DShader9*>(s)) s9->store_ = nullptr;
   renderers_.clear();
   textures_.clear();
   vertexLists_.clear();
   shaders_.clear();
-  for (auto& r : renderers) {
-    if (r->store_ == this) r->store_ = nullptr;
-    r->SetState(rsDeviceLost);
-  }
-  for (auto& t : textures) {
-    if (auto* t9 = dynamic_cast<T3DTexture9*>(t.get())) t9->store_ = nullptr;
-    if (auto* v9 = dynamic_cast<TVolumeTexture9*>(t.get())) v9->store_ = nullptr;
-  }
-  for (auto& l : lists)
-    if (auto* l9 = dynamic_cast<T3DVertexList9*>(l.get())) l9->store_ = nullptr;
-  for (auto& s : shaders)
-    if (auto* s9 = dynamic_cast<T3DShader9*>(s.get())) s9->store_ = nullptr;
+  for (auto& r : renderers) r->SetState(rsDeviceLost);
   for (auto& r : renderers) r->DoLost(r.get());
   for (auto& t : textures) t->DoLost(t.get());
   for (auto& l : lists) l->DoLost(l.get());

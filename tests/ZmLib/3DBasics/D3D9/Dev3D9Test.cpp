@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -235,6 +236,28 @@ TEST_F(D3D9Test, LostAtPresentAndStoreGoingWithTheDevice) {
   EXPECT_EQ(r2->State(), rsDeviceLost);
   EXPECT_FALSE(r2->BeginScene());
   EXPECT_EQ(r2->Device(), nullptr);
+}
+
+// A texture or renderer whose last reference goes on another thread waits
+// for the 3D lock with a count of 0; the store going meanwhile (a new window
+// size, the window closing) must leave it nothing to touch.
+TEST_F(D3D9Test, StoreGoingWhileItsObjectsDieOnAnotherThread) {
+  ASSERT_NE(MakeEngine(), nullptr);
+  TRef<T3DRenderer9> r = MakeRenderer();
+  ASSERT_TRUE(r);
+  TRef<T3DTexture> tex = r->CreateTexture(tkTarget, 8, 8, false);
+  ASSERT_TRUE(tex);
+  T3DTexture9* tex9 = static_cast<T3DTexture9*>(tex.get());
+  T3DRenderer9* r9 = r.get();
+  std::vector<std::thread> dying;
+  {
+    std::unique_lock<std::recursive_mutex> held(Device3DLock());
+    dying.emplace_back([t = std::move(tex)]() mutable { t = nullptr; });
+    dying.emplace_back([t = std::move(r)]() mutable { t = nullptr; });
+    while (tex9->RefCount() != 0 || r9->RefCount() != 0) std::this_thread::yield();
+    device = nullptr;  // its store goes while both wait for the lock
+  }
+  for (auto& t : dying) t.join();
 }
 
 // ---- Pacing ----------------------------------------------------------------------------
