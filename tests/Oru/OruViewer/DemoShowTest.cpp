@@ -390,7 +390,8 @@ TEST_F(DemoShow, ResizesAndSeeksShowWhatACleanRunShows) {
     SCOPED_TRACE("seek " + std::to_string(i) + " to " + std::to_string(targets[i]));
     // The same frame of a still slide: a zoom of 10 % over 4 s moves it by
     // far less than a block in a frame or two.
-    EXPECT_LE(std::abs(resized.Times[i] - clean.Times[i]), 2 * std::int64_t(kDemoStepMs));
+    EXPECT_LE(std::abs(resized.Times[i] - clean.Times[i]), 2 * std::int64_t(kDemoStepMs))
+        << "clean run " << clean.Times[i] << ", resized " << resized.Times[i];
     const std::vector<std::uint32_t> a = Blocks(clean.Frames[i]), b = Blocks(resized.Frames[i]);
     int off = 0;
     for (std::size_t k = 0; k < a.size(); ++k) off += !DemoNear(a[k], b[k], 24);
