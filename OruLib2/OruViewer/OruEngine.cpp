@@ -758,8 +758,7 @@ void TOruEngine::Step() {
   frameChanged_ = false;
   // On the real clock frames come at most once a refresh interval, however
   // many repaints ask for one: a frame not yet due waits for its turn.
-  const bool frameDue =
-      frameStepMs_ || !frameDrawn_ || static_cast<std::uint32_t>(passStart - lastFrameTick_) >= refreshMs_;
+  const bool frameDue = frameStepMs_ || !frameDrawn_ || static_cast<std::uint32_t>(passStart - lastFrameTick_) >= FrameGap();
   if (!slides_.empty() && (state & TOruDrawController::dsReady) && frameDue) {
     const bool stepWait = frameStepMs_ && loader_ && !loader_->SlidesReady(shown);
     // A stepped run that reached its end draws its frame at the end once,
@@ -807,7 +806,7 @@ void TOruEngine::Step() {
   } else {
     const std::uint32_t wait = PassWait(shown, state);
     if (OnPassWait) OnPassWait(wait);
-    else WaitForEvents(wait);
+    else if (wait) WaitForEvents(wait);
   }
 }
 
@@ -844,8 +843,9 @@ std::uint32_t TOruEngine::PassWait(double shown, std::uint32_t state) {
     wait = std::min(wait, static_cast<std::uint32_t>(w));
   };
   const std::uint32_t sinceFrame = now - lastFrameTick_;
+  const std::uint32_t gap = FrameGap();
   // The next frame's turn: right after a frame, or for a repaint not drawn yet.
-  const double turn = frameDrawn_ && sinceFrame < refreshMs_ ? double(refreshMs_ - sinceFrame) : 1.0;
+  const double turn = frameDrawn_ && sinceFrame < gap ? double(gap - sinceFrame) : 0.0;
   if (framePresented_ || forcePending_) atMost(turn);
   if (frameChanged_) lastChangeTick_ = now;
   // A start waiting for the music, a screen not ready yet, a panel or dialog
@@ -861,12 +861,15 @@ std::uint32_t TOruEngine::PassWait(double shown, std::uint32_t state) {
     // for a while is looked at less often until its next change is due.
     const bool settled = static_cast<std::uint32_t>(now - lastChangeTick_) >= kSettleMs;
     const double probe = still ? double(kQuietProbeMs) : double(kStillProbeMs);
-    atMost(settled ? probe : double(sinceFrame < refreshMs_ ? refreshMs_ - sinceFrame : refreshMs_));
+    atMost(settled ? probe : turn > 0 ? turn : double(refreshMs_));
     nextDue_ = NextDueTime(shown);
     if (nextDue_ < kNever) atMost(nextDue_ - shown);
   } else {
     nextDue_ = kNever;
   }
+  // A frame was shown while the show plays and the next may begin: it
+  // begins at once, and all of its turn is left for drawing it.
+  if (framePresented_ && turn <= 0 && active_.load()) return 0;
   return wait;
 }
 

@@ -201,6 +201,9 @@ public:
   // Slides known to change only at their change times are looked at every
   // kQuietProbeMs, playing or not.
   static constexpr std::uint32_t kRefreshMs = 16;
+  // A frame may begin this long before its turn: the present waits for the
+  // turn itself, and a frame begun late has less time to be drawn.
+  static constexpr std::uint32_t kFrameLeadMs = 4;
   static constexpr std::uint32_t kSettleMs = 500;
   static constexpr std::uint32_t kStillProbeMs = 100;
   static constexpr std::uint32_t kPausedProbeMs = 250;
@@ -377,6 +380,8 @@ private:
   double overrideUnsharp_ = 0;
   std::uint32_t lastTick_ = 0;
   std::uint32_t refreshMs_ = kRefreshMs;
+  // The least time from one frame's start to the next one's.
+  std::uint32_t FrameGap() const { return refreshMs_ > kFrameLeadMs ? refreshMs_ - kFrameLeadMs : 1; }
   bool forcePending_ = false;    // a repaint or new size waits for its frame
   bool frameDrawn_ = false;      // a frame was drawn since the engine started
   bool frameChanged_ = false;    // this pass drew

@@ -1,9 +1,13 @@
 #include "ZmLib/3DBasics/D3D9/Dev3D9Renderer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
+#include "Platform/PlatFrameClock.h"
+#include "Platform/PlatSystem.h"
 #include "Platform/User/PlatUser.h"
 #include "ZmLib/Application2/zmForms.h"
 #include "ZmLib/Win32/winSysUtils.h"
@@ -14,7 +18,7 @@ namespace zm {
 namespace gfx = plat::gfx;
 
 namespace {
-void DefaultSleep(std::uint32_t ms) { SleepMs(ms); }
+void DefaultSleep(std::uint32_t us) { std::this_thread::sleep_for(std::chrono::microseconds(us)); }
 
 gfx::Rect ToGfx(const TRect& r) { return {r.Left, r.Top, r.Right, r.Bottom}; }
 
@@ -39,14 +43,24 @@ std::uint32_t U(E e) {
 }  // namespace
 
 std::atomic<TPresentSleepProc> PresentSleepProc{&DefaultSleep};
-std::atomic<std::uint32_t> LastPresentTime3D{0};
+std::atomic<std::int64_t> NextPresentDue3D{kNoPresentDue};
 
-std::uint32_t PresentPause(std::uint32_t refreshRate, std::uint32_t now, std::uint32_t lastPresent) {
-  const std::int64_t period = 1000 / std::int64_t(refreshRate ? refreshRate : 60);
-  const std::int64_t elapsed = std::int32_t(now - lastPresent);  // wrapping clock
-  std::int64_t wait = period - elapsed;
-  wait = wait >= 1 ? std::min(wait, period) : 1;
-  return static_cast<std::uint32_t>(std::max<std::int64_t>(1, wait - 3));
+std::int64_t PresentClockUs() {
+  if (!plat::TimeSourceIsSteady()) return std::int64_t(GetTimeMs()) * 1000;
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+TPresentPace PresentPace(std::uint32_t refreshRate, std::int64_t nowUs, std::int64_t dueUs) {
+  const std::int64_t period = 1000000 / std::int64_t(refreshRate ? refreshRate : 60);
+  // The first present, or one after a long frame or a still spell: shown at
+  // once, and the grid starts from it.
+  if (dueUs == kNoPresentDue || nowUs - dueUs >= period / 2) return {0, nowUs + period};
+  // A little late: shown at once, so that the next frame is not late too.
+  if (nowUs >= dueUs) return {0, dueUs + period};
+  // A clock that went back waits one period at most.
+  const std::int64_t wait = std::min(dueUs - nowUs, period);
+  return {wait, nowUs + wait + period};
 }
 
 T3DRenderer9::T3DRenderer9(TDrawDevice* device, T3DEngine9* engine) : T3DRenderer(device), engine_(engine) {}
@@ -188,11 +202,13 @@ bool T3DRenderer9::Present(const TRect& source, const TRect& dest) {
     if (!Dev()) return false;
     if (usesSwapChain_ && !swapChain_) return false;
   }
-  const std::uint32_t now = GetTimeMs();
-  const std::uint32_t pause =
-      PresentPause(static_cast<std::uint32_t>(std::max(0, refreshRate_)), now, LastPresentTime3D.load());
-  LastPresentTime3D.store(now);
-  PresentSleepProc.load()(pause);
+  // A stepped clock moves only with frames: they come as fast as drawn.
+  if (!plat::FrameStepMs()) {
+    const TPresentPace pace =
+        PresentPace(static_cast<std::uint32_t>(std::max(0, refreshRate_)), PresentClockUs(), NextPresentDue3D.load());
+    NextPresentDue3D.store(pace.NextDueUs);
+    PresentSleepProc.load()(static_cast<std::uint32_t>(pace.WaitUs));
+  }
 
   T3DLockScope g(Device3DLock());
   gfx::Device* d = Dev();
@@ -205,7 +221,6 @@ bool T3DRenderer9::Present(const TRect& source, const TRect& dest) {
   else
     r = exclusive_ ? d->Present(nullptr, nullptr, nullptr, nullptr) : d->Present(&s, &t, nullptr, nullptr);
   const bool ok = Check(r);
-  LastPresentTime3D.store(GetTimeMs());
   DeviceLostCheck();
   return ok;
 }

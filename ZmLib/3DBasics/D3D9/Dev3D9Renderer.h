@@ -5,19 +5,32 @@
 // Every operation checks its result for a lost device and then drops the
 // device store, so that the layer above makes a new renderer.
 #include <atomic>
+#include <climits>
 #include <cstdint>
 
 #include "ZmLib/3DBasics/D3D9/Dev3D9Resources.h"
 
 namespace zm {
 
-// The sleep of the paced present (tests replace it).
-using TPresentSleepProc = void (*)(std::uint32_t ms);
+// The sleep of the paced present, in microseconds (tests replace it).
+using TPresentSleepProc = void (*)(std::uint32_t us);
 extern std::atomic<TPresentSleepProc> PresentSleepProc;
-// The clock of the last present (milliseconds), shared by all renderers.
-extern std::atomic<std::uint32_t> LastPresentTime3D;
-// The pause before the next present: refresh 0 counts as 60 Hz.
-std::uint32_t PresentPause(std::uint32_t refreshRate, std::uint32_t now, std::uint32_t lastPresent);
+// Presents are shown on a grid of refresh periods: when the next one is due
+// (microseconds of PresentClockUs), shared by all renderers;
+// kNoPresentDue before the first.
+constexpr std::int64_t kNoPresentDue = INT64_MIN;
+extern std::atomic<std::int64_t> NextPresentDue3D;
+// The pacing clock in microseconds: the steady clock, or the program clock's
+// milliseconds while another time source drives it (tests).
+std::int64_t PresentClockUs();
+// The wait before a present at Now and when the one after it is due; refresh
+// 0 counts as 60 Hz. A frame drawn in time waits for its turn; a late one is
+// shown at once, keeping the grid when it is less than half a period late.
+struct TPresentPace {
+  std::int64_t WaitUs = 0;
+  std::int64_t NextDueUs = 0;
+};
+TPresentPace PresentPace(std::uint32_t refreshRate, std::int64_t nowUs, std::int64_t dueUs);
 
 class T3DRenderer9 : public T3DRenderer {
 public:

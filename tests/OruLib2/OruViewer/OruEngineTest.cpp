@@ -626,6 +626,33 @@ TEST_F(OruEngine, RealClockStillSlideWaitsForItsNextChangeNotForAFrame) {
   EXPECT_LE(waits.back(), TOruEngine::kRefreshMs);
 }
 
+TEST_F(OruEngine, RealClockFrameThatTookItsTurnIsFollowedAtOnce) {
+  engine->SetFrameStep(0);
+  Open(Show({1000, 2000, 3000}, "repeat"), 0);
+  RunUntil(300, 10, 400);
+  ASSERT_TRUE(engine->Active());
+  // Drawing (and the present's wait for its turn) took a whole refresh: the
+  // next frame begins without a wait, or it would start late.
+  std::uint32_t drawMs = TOruEngine::kRefreshMs + 1;
+  engine->OnFrameDrawing = [&](double) { clock.Advance(drawMs); };
+  const int draws = parts->Root->Draws;
+  Pass(TOruEngine::kRefreshMs);
+  ASSERT_EQ(parts->Root->Draws, draws + 1);
+  EXPECT_EQ(waits.back(), 0u);
+  // A quick frame waits for its turn, never past it.
+  drawMs = 2;
+  Pass(TOruEngine::kRefreshMs);
+  ASSERT_EQ(parts->Root->Draws, draws + 2);
+  EXPECT_GE(waits.back(), 1u);
+  EXPECT_LE(waits.back(), TOruEngine::kRefreshMs - drawMs);
+  // Paused: no frame follows, and the engine waits.
+  engine->OnFrameDrawing = nullptr;
+  engine->RequestPause(true);
+  Pass();
+  Pass();
+  EXPECT_GT(waits.back(), 0u);
+}
+
 // (Slides that may change unannounced: RealClockStillSlideWaitsForItsNextChangeNotForAFrame.)
 TEST_F(OruEngine, RealClockSlidesThatChangeOnlyAtTheirTimesAreLookedAtOnceASecond) {
   engine->SetFrameStep(0);

@@ -306,16 +306,16 @@ TEST_F(D3D9Paths, PresentWithoutAKnownRefreshPacesAtSixtyHertz) {
     TRef<T3DRenderer9> r = MakeRenderer(refresh);
     ASSERT_TRUE(r);
     gSleeps.clear();
-    LastPresentTime3D = GetTimeMs();
+    NextPresentDue3D = std::int64_t(GetTimeMs()) * 1000;
     EXPECT_TRUE(r->Present({0, 0, 64, 48}, {0, 0, 64, 48}));
     clock.Advance(2);
     EXPECT_TRUE(r->Present({0, 0, 64, 48}, {0, 0, 64, 48}));
     clock.Advance(100);
     EXPECT_TRUE(r->Present({0, 0, 64, 48}, {0, 0, 64, 48}));
     ASSERT_EQ(gSleeps.size(), 3u);
-    EXPECT_EQ(gSleeps[0], 1000u / 60 - 3);
-    EXPECT_EQ(gSleeps[1], 1000u / 60 - 2 - 3);
-    EXPECT_EQ(gSleeps[2], 1u);
+    EXPECT_EQ(gSleeps[0], 0u);
+    EXPECT_EQ(gSleeps[1], 1000000u / 60 - 2000);
+    EXPECT_EQ(gSleeps[2], 0u);
   }
 }
 

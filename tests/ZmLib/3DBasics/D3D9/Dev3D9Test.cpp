@@ -263,13 +263,27 @@ TEST_F(D3D9Test, StoreGoingWhileItsObjectsDieOnAnotherThread) {
 // ---- Pacing ----------------------------------------------------------------------------
 
 TEST(D3D9Pacing, PauseFollowsRefreshAndElapsedTime) {
-  EXPECT_EQ(PresentPause(60, 1000, 1000), 13u);  // 16 - 0 - 3
-  EXPECT_EQ(PresentPause(60, 1010, 1000), 3u);   // 6 - 3
-  EXPECT_EQ(PresentPause(60, 1015, 1000), 1u);   // at least 1
-  EXPECT_EQ(PresentPause(60, 2000, 1000), 1u);   // late: no wait
-  EXPECT_EQ(PresentPause(0, 1000, 1000), 13u);   // unknown refresh: 60 Hz
-  EXPECT_EQ(PresentPause(100, 5, 0xFFFFFFFEu), 1u);  // clock wrapped: 7 ms elapsed
-  EXPECT_EQ(PresentPause(60, 1000, 1100), 13u);  // last present in the future: one period at most
+  constexpr std::int64_t p = 1000000 / 60;
+  const auto pace = [](std::uint32_t rate, std::int64_t now, std::int64_t due) {
+    const TPresentPace r = PresentPace(rate, now, due);
+    return std::pair{r.WaitUs, r.NextDueUs};
+  };
+  // The first present goes at once and starts the grid.
+  EXPECT_EQ(pace(60, 1000000, kNoPresentDue), std::pair(std::int64_t(0), 1000000 + p));
+  // A frame drawn in time waits for its turn to the microsecond; the next
+  // turn is a period after it, whatever the frame cost.
+  EXPECT_EQ(pace(60, 1004000, 1000000 + p), std::pair(p - 4000, 1000000 + 2 * p));
+  EXPECT_EQ(pace(60, 1000000 + p - 1, 1000000 + p), std::pair(std::int64_t(1), 1000000 + 2 * p));
+  // A little late: at once, on the same grid, so the next frame has less to
+  // catch up; half a period late or more: at once, and the grid moves.
+  EXPECT_EQ(pace(60, 1000000 + p + 3000, 1000000 + p), std::pair(std::int64_t(0), 1000000 + 2 * p));
+  EXPECT_EQ(pace(60, 1000000 + p + p / 2, 1000000 + p), std::pair(std::int64_t(0), 1000000 + 2 * p + p / 2));
+  EXPECT_EQ(pace(60, 9000000, 1000000 + p), std::pair(std::int64_t(0), 9000000 + p));  // after a still spell
+  // Unknown refresh: 60 Hz; 100 Hz: a 10 ms grid.
+  EXPECT_EQ(pace(0, 1000000, 1000000 + 5000), std::pair(std::int64_t(5000), 1000000 + 5000 + p));
+  EXPECT_EQ(pace(100, 1000000, 1000000 + 2000), std::pair(std::int64_t(2000), std::int64_t(1012000)));
+  // A clock that went back (or a wrapped one) waits one period at most.
+  EXPECT_EQ(pace(60, 1000000, 1000000 + 50 * p), std::pair(p, 1000000 + 2 * p));
 }
 
 TEST_F(D3D9Test, PresentSleepsTheRemainingPeriodOnTheClock) {
@@ -277,14 +291,16 @@ TEST_F(D3D9Test, PresentSleepsTheRemainingPeriodOnTheClock) {
   ASSERT_NE(MakeEngine(), nullptr);
   TRef<T3DRenderer9> r = MakeRenderer();
   ASSERT_TRUE(r);
-  LastPresentTime3D = GetTimeMs();
+  NextPresentDue3D = kNoPresentDue;
+  EXPECT_TRUE(r->Present({0, 0, 64, 48}, {0, 0, 64, 48}));
   clock.Advance(4);
   EXPECT_TRUE(r->Present({0, 0, 64, 48}, {0, 0, 64, 48}));
   clock.Advance(30);
   EXPECT_TRUE(r->Present({0, 0, 64, 48}, {0, 0, 64, 48}));
-  ASSERT_EQ(gSleeps.size(), 2u);
-  EXPECT_EQ(gSleeps[0], 1000u / 60 - 4 - 3);
-  EXPECT_EQ(gSleeps[1], 1u);
+  ASSERT_EQ(gSleeps.size(), 3u);
+  EXPECT_EQ(gSleeps[0], 0u);
+  EXPECT_EQ(gSleeps[1], 1000000u / 60 - 4000);
+  EXPECT_EQ(gSleeps[2], 0u);  // 34 ms after two turns of 16.67: late, at once
 }
 
 // ---- Threads ---------------------------------------------------------------------------
