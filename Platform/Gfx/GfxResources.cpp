@@ -51,7 +51,7 @@ Surface::Surface(Device* device, SurfaceKind kind, const SurfaceDesc& desc, std:
       desc_(desc),
       pitch_(pitch),
       container_(container) {
-  bits_.assign(static_cast<std::size_t>(pitch_) * desc_.height, 0);
+  bits_ = PictureMemory(static_cast<std::size_t>(pitch_) * desc_.height);
 }
 
 std::uint32_t Surface::AddRef() { return container_ ? container_->AddRef() : Resource::AddRef(); }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Platform/Gfx/GfxDefs.h"
+#include "Platform/PlatPictureMemory.h"
 #include "Platform/Gfx/GfxObject.h"
 #include "Platform/Gfx/GfxPipeline.h"
 
@@ -74,7 +75,7 @@ private:
   SurfaceKind kind_;
   SurfaceDesc desc_;
   std::int32_t pitch_;
-  std::vector<std::uint8_t> bits_;
+  PictureMemory bits_;
   Texture* container_;
   bool locked_ = false;
 };

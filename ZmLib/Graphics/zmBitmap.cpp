@@ -113,11 +113,11 @@ TDirectBitmap::TDirectBitmap(std::int32_t width, TPixelFormat* format, std::int3
   ZM_ASSERT(format, "TDirectBitmap.Create - PixelFormat not Assigned");
   ZM_ASSERT(BitmapSizeAllowed(width, height, format), "TDirectBitmap.Create - Bitmap too Large");
   rowBytes_ = width * format->BytesPerPixel;
-  pixels_.assign(std::size_t(rowBytes_) * std::size_t(height), 0);
+  pixels_ = plat::PictureMemory(std::size_t(rowBytes_) * std::size_t(height));
 }
 
 void TDirectBitmap::Dispose() {
-  std::vector<std::uint8_t>().swap(pixels_);
+  pixels_.Release();
   TBitmap::Dispose();
 }
 

@@ -24,6 +24,7 @@
 #include <span>
 #include <vector>
 
+#include "Platform/PlatPictureMemory.h"
 #include "ZmLib/Graphics/zmColorTypes.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
 #include "ZmLib/Win32/SysObj2.h"
@@ -227,7 +228,7 @@ private:
   void CheckRow(std::int32_t y, std::int32_t size) const;
 
   std::int32_t rowBytes_;
-  std::vector<std::uint8_t> pixels_;
+  plat::PictureMemory pixels_;
 };
 
 // Module start and end: the first factory link.
