@@ -6,8 +6,14 @@
 // the nearest transitions of FFmpeg's xfade filter (fade, dissolve,
 // circleopen, slideleft) on two 1080p planar RGB sources kept in /dev/shm,
 // when an ffmpeg program is on the path: one iteration is one ffmpeg run,
-// its time per frame taken from ffmpeg's own -benchmark report.
+// its time per frame taken from ffmpeg's own -benchmark report. Last, a
+// 64 MB copy on one and two threads: how much a second thread can gain
+// where the memory's bandwidth, not the processor, sets the pace.
 #include "bench/TransitionStage.h"
+
+#include <cstring>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -70,5 +76,27 @@ BENCHMARK(BM_FfmpegXfade)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(3);
+
+// Arg 0: threads, each copying its share of 64 MB.
+void BM_TransitionMemcpy64(benchmark::State& state) {
+  constexpr std::size_t kBytes = std::size_t{64} << 20;
+  const std::size_t threads = static_cast<std::size_t>(state.range(0));
+  std::vector<std::uint8_t> src(kBytes, 1), dst(kBytes, 0);
+  const auto copyShare = [&](std::size_t t) {
+    const std::size_t from = kBytes * t / threads, to = kBytes * (t + 1) / threads;
+    std::memcpy(dst.data() + from, src.data() + from, to - from);
+  };
+  for (auto _ : state) {
+    std::vector<std::thread> others;
+    for (std::size_t t = 1; t < threads; ++t) others.emplace_back(copyShare, t);
+    copyShare(0);
+    for (std::thread& th : others) th.join();
+    benchmark::DoNotOptimize(dst.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(kBytes));
+}
+
+BENCHMARK(BM_TransitionMemcpy64)->ArgNames({"threads"})->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
