@@ -261,6 +261,8 @@ __attribute__((target("avx2"))) std::int32_t UniformRowAvx2(const std::uint32_t*
                                                              std::int32_t n, std::uint32_t wx, std::uint32_t wy,
                                                              std::uint32_t sourceFill, std::uint32_t* out);
 
+constexpr std::int64_t kPrefetchGroups = 4;
+
 // Bilinear texels of pixels x0 .. x0 + n - 1 of a row, eight at a time, each
 // as SampleBilinear makes it.
 __attribute__((target("avx2"))) void SampleRowAvx2(const SimpleStage& k, const Plane& pr, const Plane& pu,
@@ -349,6 +351,19 @@ __attribute__((target("avx2"))) void SampleRowAvx2(const SimpleStage& k, const P
     const __m256i row1 = _mm256_mullo_epi32(y1v, pitch8);
     const __m256i c0 = _mm256_slli_epi32(x0v, 2);
     const __m256i c1 = _mm256_slli_epi32(x1v, 2);
+    {
+      // A turned or curled picture is read along a slanted line, which the
+      // processor does not foresee: the texels a few groups ahead, guessed
+      // from this group's step, are asked for now.
+      const __m256i a0 = _mm256_add_epi32(row0, c0), a1 = _mm256_add_epi32(row1, c0);
+      const std::int64_t first0 = _mm256_extract_epi32(a0, 0), last0 = _mm256_extract_epi32(a0, 7);
+      const std::int64_t first1 = _mm256_extract_epi32(a1, 0), last1 = _mm256_extract_epi32(a1, 7);
+      const std::int64_t ahead0 = last0 + (last0 - first0) * kPrefetchGroups;
+      const std::int64_t ahead1 = last1 + (last1 - first1) * kPrefetchGroups;
+      const std::int64_t span = std::int64_t(l.height) * l.pitch;
+      if (ahead0 >= 0 && ahead0 < span) __builtin_prefetch(l.bits + ahead0);
+      if (ahead1 >= 0 && ahead1 < span) __builtin_prefetch(l.bits + ahead1);
+    }
     // Texel rows on pixel rows (a picture moved or bent along x alone): a
     // weight of 0 takes the upper row exactly, so the lower is not read.
     if (rowFixed && _mm_cvtsi128_si32(fixedWy) == 0) {
