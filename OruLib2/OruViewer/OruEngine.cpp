@@ -867,9 +867,6 @@ std::uint32_t TOruEngine::PassWait(double shown, std::uint32_t state) {
   } else {
     nextDue_ = kNever;
   }
-  // A frame was shown while the show plays and the next may begin: it
-  // begins at once, and all of its turn is left for drawing it.
-  if (framePresented_ && turn <= 0 && active_.load()) return 0;
   return wait;
 }
 
