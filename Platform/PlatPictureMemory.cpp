@@ -6,8 +6,39 @@
 #include <new>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define ZM_PICTURE_MEMORY_POISON 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZM_PICTURE_MEMORY_POISON 1
+#endif
+#endif
+#ifdef ZM_PICTURE_MEMORY_POISON
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace plat {
 namespace {
+
+// A kept block is out of bounds to the address checker until it is handed
+// out again, so a picture used after it was given back is still caught.
+void Poison(std::uint8_t* data, std::size_t bytes) {
+#ifdef ZM_PICTURE_MEMORY_POISON
+  ASAN_POISON_MEMORY_REGION(data, bytes);
+#else
+  (void)data;
+  (void)bytes;
+#endif
+}
+
+void Unpoison(std::uint8_t* data, std::size_t bytes) {
+#ifdef ZM_PICTURE_MEMORY_POISON
+  ASAN_UNPOISON_MEMORY_REGION(data, bytes);
+#else
+  (void)data;
+  (void)bytes;
+#endif
+}
 
 struct KeptBlock {
   std::uint8_t* Data;
@@ -38,6 +69,7 @@ std::uint8_t* TakeKept(std::size_t bytes) {
       k.Blocks.erase(k.Blocks.begin() + std::ptrdiff_t(i));
       k.Bytes -= bytes;
       ++k.Reused;
+      Unpoison(data, bytes);
       return data;
     }
   return nullptr;
@@ -53,6 +85,7 @@ bool Keep(std::uint8_t* data, std::size_t bytes) {
     std::size_t drop = 0;
     while (drop < k.Blocks.size() && k.Bytes + bytes > kPictureMemoryKeptBytes) {
       k.Bytes -= k.Blocks[drop].Size;
+      Unpoison(k.Blocks[drop].Data, k.Blocks[drop].Size);
       dropped.push_back(k.Blocks[drop].Data);
       ++drop;
     }
@@ -63,7 +96,10 @@ bool Keep(std::uint8_t* data, std::size_t bytes) {
       dropped.push_back(data);
       data = nullptr;
     }
-    if (data) k.Bytes += bytes;
+    if (data) {
+      k.Bytes += bytes;
+      Poison(data, bytes);
+    }
   }
   // Freed outside the lock: giving pages back to the system takes a while.
   for (std::uint8_t* d : dropped) std::free(d);
@@ -117,7 +153,10 @@ void TrimPictureMemory() {
     blocks.swap(k.Blocks);
     k.Bytes = 0;
   }
-  for (const KeptBlock& b : blocks) std::free(b.Data);
+  for (const KeptBlock& b : blocks) {
+    Unpoison(b.Data, b.Size);
+    std::free(b.Data);
+  }
 }
 
 }  // namespace plat
