@@ -371,6 +371,11 @@ TPoint2F Along(const TPoint2F& o, const TPoint2F& ax, const TPoint2F& ay, float 
   return {o.X + x * ax.X + y * ay.X, o.Y + x * ax.Y + y * ay.Y};
 }
 
+// The point of a flat picture's plane at source coordinates (x, y).
+TPoint3F OnPlane(const TPoint3F& o, const TPoint3F& ax, const TPoint3F& ay, double x, double y) {
+  return {float(o.X + x * ax.X + y * ay.X), float(o.Y + x * ax.Y + y * ay.Y), 0};
+}
+
 }  // namespace
 
 bool T3DDrawer::PrepareScreenLevel(TImage* image, const TImageDrawParams& params) {
@@ -459,19 +464,11 @@ TMultiTexture6* T3DDrawer::FindScreenLevel(TImage* image, const TImageDrawParams
   if (origin.Z != 0 || axisX.Z != 0 || axisY.Z != 0) return nullptr;
   TTextureStore2* store = FindTextureStore(image, false);
   if (!store || store->Textures.empty()) return nullptr;
+  TScreenLevelFound on;
+  if (!PlaceLevelSource(params, origin, axisX, axisY, on)) return nullptr;
   const TRectF src = LevelSource(params);
-  const auto at = [&](double x, double y) {
-    return TPoint3F{float(origin.X + x * axisX.X + y * axisY.X), float(origin.Y + x * axisX.Y + y * axisY.Y), 0};
-  };
-  // Surface pixels, whatever target the frame draws into.
-  const TPoint off = Screen_->TargetOffset();
-  const auto surface = [&](const TPoint3F& p) {
-    const TPoint2F s = Screen_->ProjectToTarget(p);
-    return TPoint2F{s.X + float(off.X), s.Y + float(off.Y)};
-  };
-  const TPoint2F tl = surface(at(src.X0, src.Y0)), tr = surface(at(src.X1, src.Y0)), bl = surface(at(src.X0, src.Y1));
-  TScreenPlacement place;
-  if (!PlaceOnScreen(tl, tr, bl, params.Antialiased, place)) return nullptr;
+  const TScreenPlacement& place = on.Place;
+  const TPoint2F &tl = on.TopLeft, &tr = on.TopRight, &bl = on.BottomLeft;
   const std::string key = ScreenLevelKey(params.Level, place, src);
   for (const TTextureWrapper& w : store->Textures) {
     if (w.Key != key) continue;
@@ -482,7 +479,7 @@ TMultiTexture6* T3DDrawer::FindScreenLevel(TImage* image, const TImageDrawParams
     const double ky = (double(src.Y1) - src.Y0) / (double(bl.Y) - tl.Y);
     const double pc = PixelCentre(place.Smoothed);
     const double x0 = place.X - 0.5 + pc, y0 = place.Y - 0.5 + pc;  // surface point of texture (0, 0)
-    const TPoint3F o = at(src.X0 + (x0 - tl.X) * kx, src.Y0 + (y0 - tl.Y) * ky);
+    const TPoint3F o = OnPlane(origin, axisX, axisY, src.X0 + (x0 - tl.X) * kx, src.Y0 + (y0 - tl.Y) * ky);
     axisX = {float(axisX.X * kx), float(axisX.Y * kx), 0};
     axisY = {float(axisY.X * ky), float(axisY.Y * ky), 0};
     origin = o;
@@ -505,21 +502,24 @@ bool T3DDrawer::FindLevelPlacement(TImage* image, const TImageDrawParams& params
   const TTextureWrapper* level = nullptr;
   for (const TTextureWrapper& w : store->Textures)
     if (w.Key == key) level = &w;
-  if (!level) return false;
+  if (!level || !PlaceLevelSource(params, origin, axisX, axisY, found)) return false;
+  found.Opaque = level->Opaque;
+  return true;
+}
+
+bool T3DDrawer::PlaceLevelSource(const TImageDrawParams& params, const TPoint3F& origin, const TPoint3F& axisX,
+                                 const TPoint3F& axisY, TScreenLevelFound& found) {
   const TRectF src = LevelSource(params);
-  const auto at = [&](double x, double y) {
-    return TPoint3F{float(origin.X + x * axisX.X + y * axisY.X), float(origin.Y + x * axisX.Y + y * axisY.Y), 0};
-  };
+  // Surface pixels, whatever target the frame draws into.
   const TPoint off = Screen_->TargetOffset();
-  const auto surface = [&](const TPoint3F& p) {
-    const TPoint2F s = Screen_->ProjectToTarget(p);
+  const auto surface = [&](double x, double y) {
+    const TPoint2F s = Screen_->ProjectToTarget(OnPlane(origin, axisX, axisY, x, y));
     return TPoint2F{s.X + float(off.X), s.Y + float(off.Y)};
   };
-  const TPoint2F tl = surface(at(src.X0, src.Y0)), tr = surface(at(src.X1, src.Y0)), bl = surface(at(src.X0, src.Y1));
-  TScreenPlacement place;
-  if (!PlaceOnScreen(tl, tr, bl, params.Antialiased, place)) return false;
-  found = {place, tl, tr, bl, level->Opaque};
-  return true;
+  found.TopLeft = surface(src.X0, src.Y0);
+  found.TopRight = surface(src.X1, src.Y0);
+  found.BottomLeft = surface(src.X0, src.Y1);
+  return PlaceOnScreen(found.TopLeft, found.TopRight, found.BottomLeft, params.Antialiased, found.Place);
 }
 
 bool T3DDrawer::OpaqueImageRect(TImage* image, const TFloatPoint& origin, const TImageDrawParams& params,

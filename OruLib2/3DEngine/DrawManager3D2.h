@@ -235,6 +235,10 @@ private:
   // lie flat and axis-aligned.
   bool FindLevelPlacement(zm::TImage* image, const zm::TImageDrawParams& params, const zm::TPoint3F& origin,
                           const zm::TPoint3F& axisX, const zm::TPoint3F& axisY, TScreenLevelFound& found);
+  // Where a flat picture's level source lands on the surface: its corners
+  // and placement (Opaque untouched); false when it is not axis-aligned.
+  bool PlaceLevelSource(const zm::TImageDrawParams& params, const zm::TPoint3F& origin, const zm::TPoint3F& axisX,
+                        const zm::TPoint3F& axisY, TScreenLevelFound& found);
   void PrepareTiles(zm::TMultiTexture6* texture);
   void DrawCustomTexture(zm::TCustomTexture* texture, zm::TImage* image, const zm::TPoint3F& origin,
                          const zm::TImageDrawParams& params, const zm::TPoint3F& axisX, const zm::TPoint3F& axisY);

@@ -38,23 +38,6 @@ const MSG* Seen(HWND h, UINT m) {
   return nullptr;
 }
 
-// Pumps until the condition holds or five seconds pass.
-template <class F>
-bool PumpUntil(F done) {
-  std::uint32_t start = TickCount32();
-  MSG m;
-  while (!done()) {
-    if (TickCount32() - start > 5000) return false;
-    if (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&m);
-      DispatchMessageW(&m);
-    } else {
-      WaitMessageTimeout(20);
-    }
-  }
-  return true;
-}
-
 TEST(SdlDisplay, WindowShownPaintedClickedDestroyed) {
   ASSERT_TRUE(InitWindowSystem());
   ASSERT_EQ(WindowSystemBackEnd(), "sdl") << "no display server: run under xvfb-run";
@@ -69,21 +52,21 @@ TEST(SdlDisplay, WindowShownPaintedClickedDestroyed) {
   EXPECT_EQ(NativeWindowCount(), 0);  // hidden windows have no native window
   ShowWindow(h, SW_SHOW);
   EXPECT_EQ(NativeWindowCount(), 1);
-  ASSERT_TRUE(PumpUntil([&] { return Seen(h, WM_PAINT) != nullptr; }));
+  ASSERT_TRUE(usertest::PumpMessagesUntil([&] { return Seen(h, WM_PAINT) != nullptr; }));
   std::uint32_t px = 0;
   ASSERT_TRUE(ReadNativePixel(h, {10, 10}, px));
   EXPECT_EQ(px, 0xFF2060C0u);
   // A child paints into its top-level's frame.
   HWND child =
       CreateWindowExW(0, u"SdlTest", u"", WS_CHILD | WS_VISIBLE, 100, 100, 20, 20, h, nullptr, nullptr, nullptr);
-  ASSERT_TRUE(PumpUntil([&] { return Seen(child, WM_PAINT) != nullptr; }));
+  ASSERT_TRUE(usertest::PumpMessagesUntil([&] { return Seen(child, WM_PAINT) != nullptr; }));
   ASSERT_TRUE(ReadNativePixel(h, {119, 119}, px));
   EXPECT_EQ(px, 0xFF00FF00u);
   ASSERT_TRUE(ReadNativePixel(h, {120, 120}, px));
   EXPECT_EQ(px, 0xFF2060C0u);
   // A click through SDL's own event queue arrives as button messages.
   ASSERT_TRUE(InjectNativeClick(h, {30, 40}, 1));
-  ASSERT_TRUE(PumpUntil([&] { return Seen(h, WM_LBUTTONUP) != nullptr; }));
+  ASSERT_TRUE(usertest::PumpMessagesUntil([&] { return Seen(h, WM_LBUTTONUP) != nullptr; }));
   const MSG* down = Seen(h, WM_LBUTTONDOWN);
   ASSERT_NE(down, nullptr);
   EXPECT_EQ(down->lParam, MAKELPARAM(30, 40));
@@ -240,7 +223,7 @@ TEST(SdlDisplay, BoxIsADialogOverItsOwnerAndGivesTheKeyboardBack) {
                                ModuleInstance(), nullptr);
   ASSERT_NE(owner, nullptr);
   TNativeWindowState st;
-  ASSERT_TRUE(PumpUntil([&] { return ReadNativeWindowState(owner, st) && st.Focused; }));
+  ASSERT_TRUE(usertest::PumpMessagesUntil([&] { return ReadNativeWindowState(owner, st) && st.Focused; }));
   EXPECT_FALSE(st.DialogType);
   gOwned = TOwnedBoxSeen{};
   gOwned.Owner = owner;
@@ -252,7 +235,7 @@ TEST(SdlDisplay, BoxIsADialogOverItsOwnerAndGivesTheKeyboardBack) {
   EXPECT_NE(gOwned.OwnerState.NativeId, 0u);
   EXPECT_EQ(gOwned.Box.TransientFor, gOwned.OwnerState.NativeId);
   EXPECT_FALSE(gOwned.OwnerState.Focused);
-  EXPECT_TRUE(PumpUntil([&] { return ReadNativeWindowState(owner, st) && st.Focused; }))
+  EXPECT_TRUE(usertest::PumpMessagesUntil([&] { return ReadNativeWindowState(owner, st) && st.Focused; }))
       << "the owner did not get the keyboard back";
   EXPECT_EQ(GetActiveWindow(), owner);
   EXPECT_TRUE(DestroyWindow(owner));

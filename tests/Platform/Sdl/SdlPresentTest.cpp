@@ -10,6 +10,7 @@
 #include "Platform/PlatSystem.h"
 #include "Platform/User/PlatUser.h"
 #include "Platform/User/PlatUserHeadless.h"
+#include "tests/Platform/User/UserTestSupport.h"
 
 using namespace plat;
 namespace gfx = plat::gfx;
@@ -50,22 +51,6 @@ int Mismatches(HWND hwnd, int width, int height, int seed) {
   return bad;
 }
 
-template <class F>
-bool PumpPresentUntil(F done) {
-  const std::uint32_t start = TickCount32();
-  MSG m;
-  while (!done()) {
-    if (TickCount32() - start > 10000) return false;
-    if (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&m);
-      DispatchMessageW(&m);
-    } else {
-      WaitMessageTimeout(20);
-    }
-  }
-  return true;
-}
-
 TEST(SdlPresent, TheWindowShowsTheDevicesFrameFromEitherThreadAndAfterAResize) {
   ASSERT_TRUE(InitWindowSystem());
   ASSERT_EQ(WindowSystemBackEnd(), "sdl") << "no display server: run under xvfb-run";
@@ -99,7 +84,7 @@ TEST(SdlPresent, TheWindowShowsTheDevicesFrameFromEitherThreadAndAfterAResize) {
     EXPECT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), gfx::Result::Ok);
   });
   drawer.join();
-  ASSERT_TRUE(PumpPresentUntil([&] { return headless::PresentCount(h) > before; }));
+  ASSERT_TRUE(usertest::PumpMessagesUntil([&] { return headless::PresentCount(h) > before; }, 10000));
   EXPECT_EQ(Mismatches(h, 100, 60, 2), 0);
 
   // A larger window gets new pixels; the device follows after a reset.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Platform/Gdi/PlatGdi.h"
+#include "Platform/PlatSystem.h"
 #include "Platform/User/PlatUser.h"
 #include "Platform/User/PlatUserHeadless.h"
 
@@ -66,6 +67,24 @@ inline LRESULT RecordingProc(HWND h, UINT m, WPARAM w, LPARAM l) {
   LRESULT res = 0;
   if (r.OnMessage && r.OnMessage(h, m, w, l, res)) return res;
   return DefWindowProcW(h, m, w, l);
+}
+
+// Dispatches messages until done() holds or timeoutMs pass: a real display's
+// events come when its server sends them.
+template <class F>
+bool PumpMessagesUntil(F done, std::uint32_t timeoutMs = 5000) {
+  const std::uint32_t start = TickCount32();
+  MSG m;
+  while (!done()) {
+    if (TickCount32() - start > timeoutMs) return false;
+    if (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&m);
+      DispatchMessageW(&m);
+    } else {
+      WaitMessageTimeout(20);
+    }
+  }
+  return true;
 }
 
 // The header of a 32-bit top-down DIB of w x h pixels.

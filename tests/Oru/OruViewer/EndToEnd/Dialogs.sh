@@ -17,15 +17,7 @@ fail() {
   [[ -n "$pid" ]] && kill "$pid" 2>/dev/null
   exit 1
 }
-# wait_for <seconds> <command...>: until the command succeeds or the time is up.
-wait_for() {
-  local limit=$(($(date +%s) + $1))
-  shift
-  until "$@"; do
-    (($(date +%s) < limit)) || return 1
-    sleep 0.1
-  done
-}
+source "$(dirname "${BASH_SOURCE[0]}")/WaitFor.sh"
 # The client window of a title (hexadecimal id, empty when there is none).
 window() { xwininfo -name "$1" 2>/dev/null | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p'; }
 # Shown: mapped and viewable, with every property its program gave it.

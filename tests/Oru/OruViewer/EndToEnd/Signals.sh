@@ -21,15 +21,7 @@ fail() {
   echo "FAIL: $*"
   exit 1
 }
-# wait_for <seconds> <command...>: until the command succeeds or the time is up.
-wait_for() {
-  local limit=$(($(date +%s) + $1))
-  shift
-  until "$@"; do
-    (($(date +%s) < limit)) || return 1
-    sleep 0.1
-  done
-}
+source "$(dirname "${BASH_SOURCE[0]}")/WaitFor.sh"
 u32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
 
 record() {
