@@ -282,15 +282,17 @@ void TBroomEffect::Dispose() {
   TSweepEffect::Dispose();
 }
 
-void TBroomEffect::Sweep() {
-  const TSweepArea a = Area();
+void TBroomEffect::MakeBroomIfStale() {
   const bool stale = Stale();
-  if (!Broom || stale) {
-    Broom = MakeBroom(Direction, a, EdgeWidth, Spread);
-    Broom->Emit = [this](const TEffVertex& p, const TEffVertex& q, const TEffVertex& r) { EmitCoverage(p, q, r); };
-    BaseAngle = Broom->StartAngle;
-    AngleRange = Broom->EndAngle - Broom->StartAngle;
-  }
+  if (Broom && !stale) return;
+  Broom = MakeBroom(Direction, Area(), EdgeWidth, Spread);
+  Broom->Emit = [this](const TEffVertex& p, const TEffVertex& q, const TEffVertex& r) { EmitCoverage(p, q, r); };
+  BaseAngle = Broom->StartAngle;
+  AngleRange = Broom->EndAngle - Broom->StartAngle;
+}
+
+void TBroomEffect::Sweep() {
+  MakeBroomIfStale();
   const float t = Reverse ? 1.0f - Fraction() : Fraction();
   // The ends exactly: a hard or narrow edge would leave a sample-wide
   // blend at the first and last corner.
@@ -300,6 +302,151 @@ void TBroomEffect::Sweep() {
     return;
   }
   Broom->Sweep(AngleRange * t + BaseAngle);
+}
+
+namespace {
+
+// a x + b y + c >= 0 over target pixels.
+struct TBroomHalfPlane {
+  double a = 0, b = 0, c = 0;
+};
+
+// The pixels kept a margin inside the true edges: the fan's pivot may be
+// moved two pixels out where it lies on the area's left or top edge, and
+// pixel centres may sit half a pixel either way.
+constexpr double kBroomMargin = 3.5;
+// Rows per unit of the band search, and the cost of one more band (the
+// extra draws it takes) against pixels drawn the long way, as a share of
+// the frame's pixels.
+constexpr std::int32_t kBroomUnitRows = 8;
+constexpr double kBroomBandShare = 1.0 / 32;
+
+// The pixels x of row y inside every plane: [lo, hi], empty when lo > hi.
+void BroomRowInterval(const std::vector<TBroomHalfPlane>& planes, double y, double& lo, double& hi) {
+  lo = -1e30;
+  hi = 1e30;
+  for (const TBroomHalfPlane& h : planes) {
+    const double k = h.b * y + h.c;
+    if (h.a > 1e-12) {
+      lo = std::max(lo, -k / h.a);
+    } else if (h.a < -1e-12) {
+      hi = std::min(hi, -k / h.a);
+    } else if (k < 0) {
+      lo = 1e30;
+      hi = -1e30;
+    }
+  }
+}
+
+struct TBroomSpan {
+  std::int32_t l = 0, r = 0;  // empty when l >= r
+  std::int32_t Width() const { return r > l ? r - l : 0; }
+};
+
+// The whole pixels of rows [y0, y1) a pixel inside every plane, cut to [minX, maxX).
+TBroomSpan BroomBandSpan(const std::vector<TBroomHalfPlane>& planes, std::int32_t y0, std::int32_t y1,
+                         std::int32_t minX, std::int32_t maxX) {
+  if (planes.empty()) return {};
+  double lo0, hi0, lo1, hi1;
+  BroomRowInterval(planes, double(y0) - 1.0, lo0, hi0);
+  BroomRowInterval(planes, double(y1) + 1.0, lo1, hi1);
+  const double lo = std::max(lo0, lo1) + 1.0, hi = std::min(hi0, hi1) - 1.0;
+  if (!(lo < hi)) return {};
+  TBroomSpan s;
+  s.l = std::int32_t(std::max(std::ceil(std::max(lo, double(minX))), double(minX)));
+  s.r = std::int32_t(std::min(std::floor(std::min(hi, double(maxX))), double(maxX)));
+  return s.l < s.r ? s : TBroomSpan{};
+}
+
+TBroomSpan BroomMeet(TBroomSpan a, TBroomSpan b) {
+  const TBroomSpan m{std::max(a.l, b.l), std::min(a.r, b.r)};
+  return m.l < m.r ? m : TBroomSpan{};
+}
+
+}  // namespace
+
+bool TBroomEffect::DirectBands(std::vector<TDirectBand>& bands) {
+  bands.clear();
+  const TSweepArea area = Area();
+  const zm::TRect& T = TargetRect;
+  if (!(area.Width > 0) || !(area.Height > 0) || T.Right <= T.Left || T.Bottom <= T.Top) return false;
+  MakeBroomIfStale();
+  const float t = Reverse ? 1.0f - Fraction() : Fraction();
+  if (!(t > 0.0f) || !(t < 1.0f) || !Broom) return false;
+  const TBroom& br = *Broom;
+  // The angle Sweep is given, in the same float steps.
+  const double phi = AngleRange * t + BaseAngle;
+  if (!std::isfinite(phi)) return false;
+  constexpr double kStep = 2 * kPi / 1000;
+  const double edge = br.EdgeAngle > 0.0f ? br.EdgeAngle : 0.0;
+  const double fanLow = br.WrapAngles ? kPi : 0.0;
+  // The swept part: the fan's full triangles reach to within a sample of Phi;
+  // the part ahead: past the soft edge and the sample that closes it.
+  const double inLow = std::max(double(br.StartAngle) + edge, fanLow), inHigh = phi - 2 * kStep;
+  const double outLow = phi + edge + 2 * kStep, outHigh = br.EndAngle;
+  // Area pixels to target pixels, as EmitCoverage maps them.
+  const double sx = (double(T.Right) - T.Left) / area.Width, sy = (double(T.Bottom) - T.Top) / area.Height;
+  const auto plane = [&](double angle, double sign) {
+    // n . (p - pivot) with n = (cos, sin): positive ahead of the hand at Angle.
+    const double nx = std::cos(angle) * sign, ny = std::sin(angle) * sign;
+    TBroomHalfPlane h{nx / sx, ny / sy,
+                      nx * (area.Left - T.Left / sx - br.PivotX) + ny * (area.Top - T.Top / sy - br.PivotY)};
+    const double len = std::hypot(h.a, h.b);
+    h.a /= len;
+    h.b /= len;
+    h.c = h.c / len - kBroomMargin;
+    return h;
+  };
+  std::vector<TBroomHalfPlane> in, out;
+  if (inHigh > inLow) in = {plane(inLow, 1.0), plane(inHigh, -1.0)};
+  if (outHigh > outLow) out = {plane(outLow, 1.0), plane(outHigh, -1.0)};
+  const std::int64_t rows = std::int64_t(T.Bottom) - T.Top;
+  const std::int32_t units = std::int32_t((rows + kBroomUnitRows - 1) / kBroomUnitRows);
+  std::vector<TBroomSpan> whole(static_cast<std::size_t>(units)), clear(static_cast<std::size_t>(units));
+  const auto unitTop = [&](std::int32_t u) { return T.Top + u * kBroomUnitRows; };
+  const auto unitBottom = [&](std::int32_t u) { return std::min(T.Bottom, unitTop(u) + kBroomUnitRows); };
+  for (std::int32_t u = 0; u < units; ++u) {
+    // Whole pixels stay clear of the area's first rows and columns, where the
+    // fan's corners are moved out.
+    if (unitTop(u) >= T.Top + 3) whole[std::size_t(u)] = BroomBandSpan(in, unitTop(u), unitBottom(u), T.Left + 3, T.Right);
+    clear[std::size_t(u)] = BroomBandSpan(out, unitTop(u), unitBottom(u), T.Left, T.Right);
+  }
+  // Units joined into bands: each band costs a few draws, each pixel a band
+  // loses to its narrower intervals is drawn the long way.
+  const double bandCost = std::max(64.0, kBroomBandShare * double(rows) * (double(T.Right) - T.Left));
+  std::vector<double> best(std::size_t(units) + 1, 0.0);
+  std::vector<std::int32_t> from(std::size_t(units) + 1, 0);
+  for (std::int32_t j = 1; j <= units; ++j) {
+    best[std::size_t(j)] = 1e300;
+    TBroomSpan w{-(1 << 29), 1 << 29}, c{-(1 << 29), 1 << 29};
+    double wSum = 0, cSum = 0;
+    std::int64_t n = 0;
+    for (std::int32_t i = j - 1; i >= 0; --i) {
+      const std::int64_t h = unitBottom(i) - unitTop(i);
+      w = BroomMeet(w, whole[std::size_t(i)]);
+      c = BroomMeet(c, clear[std::size_t(i)]);
+      wSum += double(h) * whole[std::size_t(i)].Width();
+      cSum += double(h) * clear[std::size_t(i)].Width();
+      n += h;
+      const double lost = 2.5 * (wSum - double(n) * w.Width()) + (cSum - double(n) * c.Width());
+      const double cost = best[std::size_t(i)] + bandCost + lost;
+      if (cost < best[std::size_t(j)]) {
+        best[std::size_t(j)] = cost;
+        from[std::size_t(j)] = i;
+      }
+    }
+  }
+  for (std::int32_t j = units; j > 0; j = from[std::size_t(j)]) {
+    const std::int32_t i = from[std::size_t(j)];
+    TBroomSpan w{-(1 << 29), 1 << 29}, c{-(1 << 29), 1 << 29};
+    for (std::int32_t k = i; k < j; ++k) {
+      w = BroomMeet(w, whole[std::size_t(k)]);
+      c = BroomMeet(c, clear[std::size_t(k)]);
+    }
+    bands.push_back({unitTop(i), unitBottom(j - 1), w.l, w.r, c.l, c.r});
+  }
+  std::reverse(bands.begin(), bands.end());
+  return true;
 }
 
 // ---- TArrow ----------------------------------------------------------------------------------------

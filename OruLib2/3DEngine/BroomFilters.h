@@ -139,6 +139,11 @@ public:
   TBroomEffect(std::int32_t code, float spread);
   void Dispose() override;
 
+  // Bands of rows with the swept part (the picture whole) and the part not
+  // yet reached (none of it), a few pixels inside the true edges; false at
+  // the very ends and for an empty area.
+  bool DirectBands(std::vector<TDirectBand>& bands) override;
+
   zm::TRef<TBroom> Broom;  // made on the first Draw
   float Spread = 0;
   std::int32_t Direction = 1;
@@ -146,6 +151,9 @@ public:
 
 protected:
   void Sweep() override;
+
+private:
+  void MakeBroomIfStale();
 };
 
 // ---- Clock ---------------------------------------------------------------------------------------

@@ -299,8 +299,25 @@ bool TCustomD3DEffecter::RenderInto(std::int32_t index, std::uint32_t clearColou
   }
   if (!Empty(r) && renderSlide) {
     try {
-      renderSlide(data, this, clipRect_);
+      bool clipped = false;
+      for (const TRect& part : pass.Parts) {
+        // Parts are in target pixels; the picture's corner is the area's.
+        const TRect p{part.Left - r.Left, part.Top - r.Top, part.Right - r.Left, part.Bottom - r.Top};
+        if (Empty(Intersect(p, {0, 0, size.cx, size.cy}))) continue;
+        if (!screen_->SetScissor(&p)) {
+          clipped = false;
+          break;
+        }
+        clipped = true;
+        renderSlide(data, this, clipRect_);
+      }
+      if (clipped) {
+        screen_->SetScissor(nullptr);
+      } else {
+        renderSlide(data, this, clipRect_);
+      }
     } catch (...) {
+      screen_->SetScissor(nullptr);
       screen_->SetRenderTarget(nullptr);
       screen_->RestoreView(saved);
       throw;

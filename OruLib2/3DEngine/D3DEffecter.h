@@ -21,6 +21,9 @@ namespace oru {
 struct TEffectPass {
   bool Covered = false;
   zm::TRect Reads;
+  // When not empty, the slide is rendered only inside these (target pixels)
+  // as well, once for each.
+  std::vector<zm::TRect> Parts;
 };
 
 class TCustomD3DEffecter;

@@ -5,6 +5,7 @@
 // to be drawn around the filter.
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "ZmLib/3DBasics/DeviceDrawer.h"
 
@@ -19,6 +20,16 @@ enum class TFilterPassMode : std::uint8_t {
   TwoSlides,    // both slides through the effecter, the order swapping half-way
   Push,         // as Plain, the background moved by the filter's draw offset
   SlideEffect,  // both slides rendered first; the filter draws an item of its own
+};
+
+// A band of target rows and what the filter's draw makes of its pixels:
+// the picture whole (full coverage on every pixel: the slide may be drawn
+// there straight) and none of it (the target left as it is). Either
+// interval is empty when its left is not below its right.
+struct TDirectBand {
+  std::int32_t Top = 0, Bottom = 0;
+  std::int32_t WholeLeft = 0, WholeRight = 0;
+  std::int32_t ClearLeft = 0, ClearRight = 0;
 };
 
 class TDrawFilter : public zm::TRefObject {
@@ -50,6 +61,12 @@ public:
   // at the current progress; false when it may read all of it.
   virtual bool ReadBounds(zm::TRect& reads) {
     (void)reads;
+    return false;
+  }
+  // TargetRect as bands (ascending, apart) of what Draw makes of the picture
+  // at the current progress; false when the filter cannot tell.
+  virtual bool DirectBands(std::vector<TDirectBand>& bands) {
+    (void)bands;
     return false;
   }
   // The option byte handed to the effecter with each slide.

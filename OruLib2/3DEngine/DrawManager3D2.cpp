@@ -1013,21 +1013,124 @@ bool T3DDrawer::ReadFrame(TBitmap* bitmap) {
 
 // ---- Transitions ---------------------------------------------------------------------------------
 
-void T3DDrawer::DrawFilterSlide(TDrawItem* slide, TDrawFilter* filter) {
+bool T3DDrawer::SlideCoversArea(TDrawItem* slide) {
+  const TRect area = Effecter ? Effecter->Area() : TRect{};
+  const TFloatRect v = GetViewRectF();
+  const TFloatPoint vs = GetVirtualSize();
+  if (!slide || OffsetSet || Empty(area) || !(v.Right > v.Left) || !(v.Bottom > v.Top)) return false;
+  const float kx = vs.X / (v.Right - v.Left), ky = vs.Y / (v.Bottom - v.Top);
+  const std::int32_t m = TCustomD3DEffecter::kMaxReplication;
+  return slide->CoversOpaque({(float(area.Left) - v.Left) * kx, (float(area.Top) - v.Top) * ky,
+                              (float(area.Right + m) - v.Left) * kx, (float(area.Bottom + m) - v.Top) * ky});
+}
+
+namespace {
+
+// Rows of full-width rectangles that touch are one.
+void JoinDirectRows(std::vector<TRect>& rects, std::int32_t left, std::int32_t right) {
+  std::vector<TRect> out;
+  for (const TRect& r : rects) {
+    if (r.Right <= r.Left || r.Bottom <= r.Top) continue;
+    if (!out.empty() && r.Left == left && r.Right == right && out.back().Left == left && out.back().Right == right &&
+        out.back().Bottom == r.Top) {
+      out.back().Bottom = r.Bottom;
+      continue;
+    }
+    out.push_back(r);
+  }
+  rects = std::move(out);
+}
+
+}  // namespace
+
+bool T3DDrawer::PlanDirect(TDrawFilter* filter, TDrawItem* slide, TDirectPlan& plan) {
+  plan = {};
+  if (!DirectFilterDraws || !filter || !slide || filter->MovesSlides || !Effecter || !CanDraw()) return false;
+  // Straight onto the frame only: a pass through another target keeps the
+  // general way.
+  if (Screen_->TargetStack()->Count() != 1 || Screen_->TargetOffset().X != 0 || Screen_->TargetOffset().Y != 0)
+    return false;
+  // The picture under a slide that leaves any of it open holds grey at alpha
+  // 0: only a slide that paints all of it is the same drawn straight.
+  if (!SlideCoversArea(slide)) return false;
+  filter->TargetRect = GetVisibleRect();
+  std::vector<TDirectBand> bands;
+  if (!filter->DirectBands(bands)) return false;
+  const TRect frame = Screen_->TargetRect();
+  if (Empty(frame)) return false;
+  const auto cut = [&](TRect r) {
+    r = {std::max(r.Left, frame.Left), std::max(r.Top, frame.Top), std::min(r.Right, frame.Right),
+         std::min(r.Bottom, frame.Bottom)};
+    return r;
+  };
+  std::int32_t y = frame.Top;
+  const auto fullRows = [&](std::int32_t to) {
+    if (to > y) {
+      plan.Rest.push_back(cut({frame.Left, y, frame.Right, to}));
+      plan.Parts.push_back(cut({frame.Left, y - 2, frame.Right, to + 2}));
+    }
+  };
+  for (const TDirectBand& b : bands) {
+    if (b.Top < y || b.Bottom <= b.Top) return false;  // not ascending
+    fullRows(b.Top);
+    y = b.Bottom;
+    const bool whole = b.WholeLeft < b.WholeRight, clear = b.ClearLeft < b.ClearRight;
+    if (whole) {
+      plan.Whole.push_back(cut({b.WholeLeft, b.Top, b.WholeRight, b.Bottom}));
+      plan.Rest.push_back(cut({frame.Left, b.Top, b.WholeLeft, b.Bottom}));
+      plan.Rest.push_back(cut({b.WholeRight, b.Top, frame.Right, b.Bottom}));
+    } else {
+      plan.Rest.push_back(cut({frame.Left, b.Top, frame.Right, b.Bottom}));
+    }
+    // The picture is needed outside both intervals (and 2 pixels round).
+    std::int32_t x = frame.Left;
+    TRect skip[2] = {{b.WholeLeft, 0, b.WholeRight, 0}, {b.ClearLeft, 0, b.ClearRight, 0}};
+    if (skip[1].Left < skip[0].Left) std::swap(skip[0], skip[1]);
+    for (const TRect& k : skip) {
+      if (k.Left >= k.Right) continue;
+      if (k.Left > x) plan.Parts.push_back(cut({x - 2, b.Top - 2, k.Left + 2, b.Bottom + 2}));
+      x = std::max(x, k.Right);
+    }
+    if (frame.Right > x) plan.Parts.push_back(cut({x - 2, b.Top - 2, frame.Right, b.Bottom + 2}));
+    (void)clear;
+  }
+  fullRows(frame.Bottom);
+  JoinDirectRows(plan.Rest, frame.Left, frame.Right);
+  std::erase_if(plan.Whole, [](const TRect& r) { return Empty(r); });
+  std::erase_if(plan.Parts, [](const TRect& r) { return Empty(r); });
+  // Nothing shows whole: the general way draws as much for fewer draws.
+  if (plan.Whole.empty()) return false;
+  // The renderer must have the clip; asked once, turned off again.
+  return Screen_->SetScissor(nullptr);
+}
+
+void T3DDrawer::DrawClipped(TDrawItem* slide, const std::vector<TRect>& rects) {
+  if (!slide) return;
+  try {
+    for (const TRect& r : rects) {
+      if (!Screen_->SetScissor(&r)) break;
+      Draw(slide);
+    }
+  } catch (...) {
+    Screen_->SetScissor(nullptr);
+    throw;
+  }
+  Screen_->SetScissor(nullptr);
+}
+
+void T3DDrawer::DrawFilterSlide(TDrawItem* slide, TDrawFilter* filter, const TDirectPlan* plan) {
   if (!Effecter) return;
   // The picture is rendered only where the filter reads it, and not
   // cleared under a slide that paints all of it (with the replicated edge).
   TEffectPass pass;
   filter->TargetRect = GetVisibleRect();
   if (TRect reads; LimitFilterReads && filter->ReadBounds(reads)) pass.Reads = reads;
-  const TRect area = Effecter->Area();
-  const TFloatRect v = GetViewRectF();
-  const TFloatPoint vs = GetVirtualSize();
-  if (slide && !OffsetSet && !Empty(area) && v.Right > v.Left && v.Bottom > v.Top) {
-    const float kx = vs.X / (v.Right - v.Left), ky = vs.Y / (v.Bottom - v.Top);
-    const std::int32_t m = TCustomD3DEffecter::kMaxReplication;
-    pass.Covered = slide->CoversOpaque({(float(area.Left) - v.Left) * kx, (float(area.Top) - v.Top) * ky,
-                                        (float(area.Right + m) - v.Left) * kx, (float(area.Bottom + m) - v.Top) * ky});
+  pass.Covered = SlideCoversArea(slide);
+  if (plan) {
+    // Where the filter shows the slide whole it is drawn straight; the
+    // picture is rendered for the rest alone.
+    DrawClipped(slide, plan->Whole);
+    pass.Parts = plan->Parts;
   }
   FilterSlide = slide;
   TEffController* controller = Effecter->RunEffect(
@@ -1041,7 +1144,20 @@ void T3DDrawer::DrawFilterSlide(TDrawItem* slide, TDrawFilter* filter) {
   SetPixelProjection();
   filter->TargetRect = GetVisibleRect();
   // The filter reaches the controller through the effecter.
-  filter->Draw(controller ? Effecter.get() : nullptr);
+  if (plan && controller) {
+    try {
+      for (const TRect& r : plan->Rest) {
+        if (!Screen_->SetScissor(&r)) break;
+        filter->Draw(Effecter.get());
+      }
+    } catch (...) {
+      Screen_->SetScissor(nullptr);
+      throw;
+    }
+    Screen_->SetScissor(nullptr);
+  } else {
+    filter->Draw(controller ? Effecter.get() : nullptr);
+  }
   SetFrameProjection();
 }
 
@@ -1136,6 +1252,18 @@ void T3DDrawer::DrawTransition(TDrawItem* slideA, TDrawItem* slideB, TFilterPara
     if (slide) Draw(slide);
   };
   const bool firstHalf = v < 0.5f;
+  // The background slide, then the filter's: the direct way where the
+  // filter shows its slide whole somewhere.
+  const auto PlainThenFilter = [&](TDrawItem* back, TDrawItem* front) {
+    TDirectPlan direct;
+    if (back && PlanDirect(filter.get(), front, direct)) {
+      DrawClipped(back, direct.Rest);
+      DrawFilterSlide(front, filter.get(), &direct);
+      return;
+    }
+    plain(back);
+    E(front);
+  };
   if (filter->Reverse) {
     switch (mode) {
       case TFilterPassMode::Overturn: E(firstHalf ? slideB : slideA); break;
@@ -1144,8 +1272,7 @@ void T3DDrawer::DrawTransition(TDrawItem* slideA, TDrawItem* slideB, TFilterPara
         E(firstHalf ? slideB : slideA);
         break;
       default:
-        plain(slideB);
-        E(slideA);
+        PlainThenFilter(slideB, slideA);
         break;
     }
   } else {
@@ -1164,8 +1291,7 @@ void T3DDrawer::DrawTransition(TDrawItem* slideA, TDrawItem* slideB, TFilterPara
         break;
       }
       default:
-        plain(slideA);
-        E(slideB);
+        PlainThenFilter(slideA, slideB);
         break;
     }
   }

@@ -192,6 +192,10 @@ public:
   // A transition's incoming picture rendered only where its filter reads it
   // (tests compare with the whole picture by turning it off).
   bool LimitFilterReads = true;
+  // Where a transition's filter shows the incoming slide whole, the slide
+  // is drawn there straight, and the outgoing one and the picture only
+  // elsewhere (tests compare with the general path by turning it off).
+  bool DirectFilterDraws = true;
 
   // Test and diagnostics: called with the plan of each blur that runs
   // separable passes.
@@ -242,7 +246,21 @@ private:
   void PrepareTiles(zm::TMultiTexture6* texture);
   void DrawCustomTexture(zm::TCustomTexture* texture, zm::TImage* image, const zm::TPoint3F& origin,
                          const zm::TImageDrawParams& params, const zm::TPoint3F& axisX, const zm::TPoint3F& axisY);
-  void DrawFilterSlide(zm::TDrawItem* slide, TDrawFilter* filter);
+  // The rectangles (target pixels) of a frame drawn the direct way.
+  struct TDirectPlan {
+    std::vector<zm::TRect> Whole;  // the filter's slide straight
+    std::vector<zm::TRect> Rest;   // the other slide, then the filter's draw
+    std::vector<zm::TRect> Parts;  // where the filter's picture is rendered
+  };
+  // Whether the filter's slide may be drawn straight where the filter shows
+  // it whole, and where.
+  bool PlanDirect(TDrawFilter* filter, zm::TDrawItem* slide, TDirectPlan& plan);
+  // Whether the slide paints the effecter's area (and its replication
+  // margin) opaque.
+  bool SlideCoversArea(zm::TDrawItem* slide);
+  // Draws Slide once inside each rectangle.
+  void DrawClipped(zm::TDrawItem* slide, const std::vector<zm::TRect>& rects);
+  void DrawFilterSlide(zm::TDrawItem* slide, TDrawFilter* filter, const TDirectPlan* plan = nullptr);
   void DrawTargetOverSurface(zm::TRenderTargetTexture* target, std::uint8_t alpha);
   void GaussianBlur(zm::TDrawItem* item, float radius);
   void AccumulateTrail();

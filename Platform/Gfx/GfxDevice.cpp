@@ -180,9 +180,12 @@ void Device::ResetState() {
 void Device::SetTargetLocked(Surface* surface) {
   renderTarget_.Set(surface);
   viewport_ = Viewport{};
+  scissor_ = Rect{};
   if (surface) {
     viewport_.width = surface->Desc().width;
     viewport_.height = surface->Desc().height;
+    scissor_.right = static_cast<std::int32_t>(surface->Desc().width);
+    scissor_.bottom = static_cast<std::int32_t>(surface->Desc().height);
   }
 }
 
@@ -411,6 +414,23 @@ Result Device::GetViewport(Viewport& vp) const {
   return Result::Ok;
 }
 
+Result Device::SetScissorRect(const Rect& rect) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (Result r = Enter(CallKind::SetScissorRect, true); r != Result::Ok) return Log(CallKind::SetScissorRect, r);
+  if (rect.right < rect.left || rect.bottom < rect.top)
+    return Log(CallKind::SetScissorRect, Result::InvalidCall, static_cast<std::uint32_t>(rect.left),
+               static_cast<std::uint32_t>(rect.top));
+  scissor_ = rect;
+  return Log(CallKind::SetScissorRect, Result::Ok, static_cast<std::uint32_t>(rect.left),
+             static_cast<std::uint32_t>(rect.top));
+}
+
+Result Device::GetScissorRect(Rect& rect) const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  rect = scissor_;
+  return Result::Ok;
+}
+
 Result Device::Clear(std::uint32_t count, const Rect* rects, std::uint32_t flags, std::uint32_t argb, float,
                      std::uint32_t) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
@@ -422,9 +442,12 @@ Result Device::Clear(std::uint32_t count, const Rect* rects, std::uint32_t flags
   Surface* target = renderTarget_.Get();
   if (Lost() || !(flags & ClearTarget) || !target) return Log(CallKind::Clear, Result::Ok, count, flags, argb);
   const TSurfaceView v = target->View();
-  const Rect vp{static_cast<std::int32_t>(viewport_.x), static_cast<std::int32_t>(viewport_.y),
-                static_cast<std::int32_t>(viewport_.x + viewport_.width),
-                static_cast<std::int32_t>(viewport_.y + viewport_.height)};
+  Rect vp{static_cast<std::int32_t>(viewport_.x), static_cast<std::int32_t>(viewport_.y),
+          static_cast<std::int32_t>(viewport_.x + viewport_.width),
+          static_cast<std::int32_t>(viewport_.y + viewport_.height)};
+  if (renderStates_[static_cast<std::uint32_t>(RenderState::ScissorTestEnable)] != 0)
+    vp = {std::max(vp.left, scissor_.left), std::max(vp.top, scissor_.top), std::min(vp.right, scissor_.right),
+          std::min(vp.bottom, scissor_.bottom)};
   const std::uint32_t bpp = BytesPerPixel(v.format);
   std::uint8_t pixel[4] = {};
   EncodePixel(v.format, pixel, argb);
@@ -710,6 +733,8 @@ Result Device::Draw(CallKind call, PrimitiveType type, std::uint32_t primitiveCo
   dc.fvf = fvf_;
   dc.target = target->View();
   dc.viewport = viewport_;
+  dc.scissorTest = renderStates_[static_cast<std::uint32_t>(RenderState::ScissorTestEnable)] != 0;
+  dc.scissor = scissor_;
   dc.world = world_;
   dc.view = view_;
   dc.projection = projection_;

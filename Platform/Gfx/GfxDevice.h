@@ -69,6 +69,11 @@ public:
   Result GetRenderTarget(std::uint32_t index, Ref<Surface>& surface);
   Result SetViewport(const Viewport& viewport);
   Result GetViewport(Viewport& viewport) const;
+  // The clip rectangle of draws and clears while RenderState::ScissorTestEnable
+  // is set; cut to the target when drawing. Setting a render target sets it to
+  // the whole target. A rectangle with right < left or bottom < top is refused.
+  Result SetScissorRect(const Rect& rect);
+  Result GetScissorRect(Rect& rect) const;
   Result Clear(std::uint32_t count, const Rect* rects, std::uint32_t flags, std::uint32_t argb, float z,
                std::uint32_t stencil);
 
@@ -179,6 +184,7 @@ private:
   Binding<SwapChain> implicitChain_;
   Binding<Surface> renderTarget_;
   Viewport viewport_;
+  Rect scissor_;
   bool inScene_ = false;
   RenderStateTable renderStates_{};
   std::array<SamplerStateTable, kMaxSamplers> samplerStates_{};

@@ -55,6 +55,12 @@ void DrawPrimitives(const TDrawCall& call) {
   ps.clipY0 = static_cast<std::int32_t>(std::min<std::int64_t>(vy0, call.target.height));
   ps.clipX1 = static_cast<std::int32_t>(std::min<std::int64_t>(vx0 + call.viewport.width, call.target.width));
   ps.clipY1 = static_cast<std::int32_t>(std::min<std::int64_t>(vy0 + call.viewport.height, call.target.height));
+  if (call.scissorTest) {
+    ps.clipX0 = std::max(ps.clipX0, call.scissor.left);
+    ps.clipY0 = std::max(ps.clipY0, call.scissor.top);
+    ps.clipX1 = std::min(ps.clipX1, call.scissor.right);
+    ps.clipY1 = std::min(ps.clipY1, call.scissor.bottom);
+  }
   if (ps.clipX0 >= ps.clipX1 || ps.clipY0 >= ps.clipY1) return;
 
   Cull cull = Cull::Ccw;

@@ -49,6 +49,9 @@ struct TDrawCall {
 
   TSurfaceView target;  // render target 0, written in place
   Viewport viewport;    // lies inside the target
+  // Drawn only inside this rectangle when the scissor test is on.
+  bool scissorTest = false;
+  Rect scissor;
   Matrix world, view, projection;
 
   const RenderStateTable* renderStates = nullptr;               // indexed by RenderState

@@ -81,6 +81,7 @@ enum class CallKind : std::uint8_t {
   CreateVertexShader,
   SetPixelShader,
   SetVertexShader,
+  SetScissorRect,
   Count
 };
 

@@ -331,6 +331,12 @@ public:
   virtual bool SetBlendMode(std::uint8_t mode) = 0;
   virtual bool SetTransform(const T3DMatrix& matrix, std::uint8_t which) = 0;
   virtual bool SetCullNone(bool on) = 0;
+  // Draws and clears only inside Rect (target pixels) from now on; nil
+  // draws everywhere again. False where the back end has no such clip.
+  virtual bool SetScissor(const TRect* rect) {
+    (void)rect;
+    return false;
+  }
   // The offset between texel and pixel centres.
   virtual void GetPixelCenter(float& x, float& y) = 0;
   // Code is the shader as the back end stores it.

@@ -637,7 +637,36 @@ void T3DScreen::SetRenderTarget(T3DTexture* target, std::int32_t offsetX, std::i
     renderer->SetRenderTarget(surface.get());
   }
   if (renderer_ != renderer) return;  // the device went meanwhile
+  ApplyTargetScissor();
+  if (renderer_ != renderer) return;
   SetTargetProjection();
+}
+
+bool T3DScreen::SetScissor(const TRect* rect) {
+  if (!CanDraw()) return false;
+  TRef<T3DRenderer> renderer = renderer_;
+  if (!renderer->SetScissor(rect)) return false;
+  scissorOn_ = rect != nullptr;
+  if (auto* top = targetStack_->Count() > 0 ? dynamic_cast<TRenderTargetWrapper*>(targetStack_->Last()) : nullptr) {
+    top->Scissored = rect != nullptr;
+    top->Scissor = rect ? *rect : TRect{};
+  }
+  return true;
+}
+
+void T3DScreen::ApplyTargetScissor() {
+  auto* top = targetStack_->Count() > 0 ? dynamic_cast<TRenderTargetWrapper*>(targetStack_->Last()) : nullptr;
+  if (!renderer_ || !top) return;
+  // The device sets its clip to the whole of each new target; the switch
+  // keeps the test on.
+  if (top->Scissored) {
+    TRef<T3DRenderer> renderer = renderer_;
+    scissorOn_ = renderer->SetScissor(&top->Scissor);
+  } else if (scissorOn_) {
+    TRef<T3DRenderer> renderer = renderer_;
+    renderer->SetScissor(nullptr);
+    scissorOn_ = false;
+  }
 }
 
 void T3DScreen::SetTargetProjection() {

@@ -182,6 +182,10 @@ public:
   std::int32_t OffsetX;
   std::int32_t OffsetY;
   TRef<T3DSurface> Surface;  // nil when the renderer reports none
+  // The clip of draws into this target (target pixels), put back when the
+  // target is current again after another one.
+  bool Scissored = false;
+  TRect Scissor;
 };
 
 // Sits in the draw device's list of window objects; the device frees it when
@@ -251,6 +255,11 @@ public:
   TRect GetVisibleRect() const;
   void SetRenderTarget(T3DTexture* target, std::int32_t offsetX, std::int32_t offsetY);
   void SetRenderTarget(T3DTexture* target) { SetRenderTarget(target, 0, 0); }
+  // Draws and clears into the current target only inside Rect (its own
+  // pixels) until called with nil or the target is left; a target pushed on
+  // top starts unclipped. False when the back end has no such clip (nothing
+  // changes then).
+  bool SetScissor(const TRect* rect);
   void ReleaseResources();
 
   // The projection of the last SetProjection as the maths above.
@@ -303,6 +312,7 @@ private:
   bool WantedRect(TDrawDevice* device, bool& fullScreen, TRect& rect) const;
   void SetTargetProjection();
   void ApplyTransforms();
+  void ApplyTargetScissor();
   void ClearTargetStack();
   void DetachFromDevice();
 
@@ -322,6 +332,7 @@ private:
   // From a BeginFrame that could not draw (or made the renderer anew for a
   // new surface) to its EndFrame: the frame draws nothing.
   std::atomic<bool> skipFrame_{false};
+  bool scissorOn_ = false;  // the renderer's clip is on
 };
 
 // The module's start and end: the engine's lock, and the engine freed.

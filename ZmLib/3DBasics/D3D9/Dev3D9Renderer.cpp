@@ -510,6 +510,21 @@ bool T3DRenderer9::SetCullNone(bool on) {
   return ok;
 }
 
+bool T3DRenderer9::SetScissor(const TRect* rect) {
+  T3DLockScope g(Device3DLock());
+  gfx::Device* d = Dev();
+  if (!d) return false;
+  bool ok = true;
+  if (rect) {
+    // An empty or turned rectangle clips everything away.
+    const gfx::Rect r{rect->Left, rect->Top, std::max(rect->Left, rect->Right), std::max(rect->Top, rect->Bottom)};
+    ok = Check(d->SetScissorRect(r));
+  }
+  if (ok) ok = Check(d->SetRenderState(gfx::RenderState::ScissorTestEnable, rect ? 1u : 0u));
+  DeviceLostCheck();
+  return ok;
+}
+
 void T3DRenderer9::GetPixelCenter(float& x, float& y) { x = y = 0.5f; }
 
 bool T3DRenderer9::SetShader(T3DShader* shader) {

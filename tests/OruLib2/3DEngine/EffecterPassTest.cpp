@@ -165,4 +165,82 @@ TEST_F(FilterReads, APictureRenderedOnlyWhereTheFilterReadsGivesTheSameFrames) {
     }
 }
 
+// A broom shows the incoming slide whole behind its soft edge: there the
+// slide is drawn straight, the outgoing one and the picture only elsewhere,
+// and the frames are those of the general way, at every point of the sweep,
+// from every side and corner, either way round, near and far pivots, on
+// sizes that are no multiple of anything.
+class TCoveringSlide : public TDrawItem {
+public:
+  explicit TCoveringSlide(TImage* picture) : picture_(picture) {}
+  void Draw(TDeviceDrawer& d) override {
+    ++Draws;
+    d.DrawImage(picture_, {0, 0}, TImageDrawParams{}, {1, 0}, {0, 1});
+  }
+  bool CoversOpaque(const TFloatRect&) override { return true; }
+  int Draws = 0;
+
+private:
+  TImage* picture_;
+};
+
+template <int W, int H>
+class DirectBroomOn : public drawertest::TTransitionOnDevice {
+protected:
+  DirectBroomOn() : TTransitionOnDevice(W, H) {}
+
+  void Run() {
+    std::mt19937 rng(7);
+    // Pictures with a margin: the slide's replication reads past the area.
+    TRef<TImage> a = drawertest::MakeImage(W + 40, H + 40, [&](int, int) { return rng() | 0xFF000000u; });
+    TRef<TImage> b = drawertest::MakeImage(W + 40, H + 40, [&](int, int) { return rng() | 0xFF000000u; });
+    TRef<TCoveringSlide> sa = MakeRef<TCoveringSlide>(a.get()), sb = MakeRef<TCoveringSlide>(b.get());
+    int directFrames = 0;
+    // Flags 2-5 and 7-10: the eight directions; flag 1: reversed.
+    for (int dir : {2, 3, 4, 5, 7, 8, 9, 10})
+      for (const bool reverse : {false, true})
+        for (const float spread : {0.1f, 0.0f})
+          for (const float t : {0.02f, 0.25f, 0.5f, 0.75f, 0.97f}) {
+            SCOPED_TRACE(testing::Message() << "flag " << dir << (reverse ? " reversed" : "") << " spread " << spread
+                                            << " at " << t);
+            std::vector<std::uint32_t> frames[2];
+            int draws[2] = {};
+            for (int pass = 0; pass < 2; ++pass) {
+              drawer->DirectFilterDraws = pass == 0;
+              TRef<oru::TTransitionDef> d = MakeRef<oru::TTransitionDef>();
+              d->Kind = 2;
+              d->Flags.assign(11, 0);
+              d->Flags[std::size_t(dir)] = 1;
+              d->Flags[1] = reverse;
+              d->Smoothline = 0.1;
+              d->Floats = {spread};
+              TRef<oru::TOruFilter> p = MakeRef<oru::TOruFilter>();
+              p->Effect = d;
+              p->Progress = t;
+              sa->Draws = sb->Draws = 0;
+              ASSERT_TRUE(Frame(0xFF000000u, [&](oru::T3DDrawer& dr) { dr.DrawTransition(sa.get(), sb.get(), p.get()); }));
+              Capture();
+              frames[pass] = px;
+              draws[pass] = sa->Draws + sb->Draws;
+              ASSERT_TRUE(p->Filter);
+              EXPECT_FALSE(p->Filter->IsAlpha);
+            }
+            drawer->DirectFilterDraws = true;
+            ASSERT_EQ(frames[0].size(), frames[1].size());
+            for (std::size_t i = 0; i < frames[0].size(); ++i)
+              ASSERT_EQ(frames[0][i], frames[1][i]) << "pixel " << i % W << "," << i / W;
+            EXPECT_EQ(draws[1], 2);
+            if (draws[0] > 2) ++directFrames;
+          }
+    // Past the first few pixels of the sweep every frame goes the direct way.
+    EXPECT_GE(directFrames, 8 * 2 * 2 * 3);
+  }
+};
+
+using DirectBroomOdd = DirectBroomOn<161, 91>;
+using DirectBroomTall = DirectBroomOn<67, 129>;
+
+TEST_F(DirectBroomOdd, TheSlideDrawnStraightWhereTheBroomShowsItWholeGivesTheSameFrames) { Run(); }
+TEST_F(DirectBroomTall, TheSlideDrawnStraightWhereTheBroomShowsItWholeGivesTheSameFrames) { Run(); }
+
 }  // namespace

@@ -407,6 +407,75 @@ TEST_F(GfxDeviceFixture, ClearIsClippedToTheViewport) {
   EXPECT_EQ(ReadBack(BackBuffer().Get())[0], 0xFF123456u);
 }
 
+TEST_F(GfxDeviceFixture, ScissorClipsDrawsAndClearsWithinTheViewport) {
+  Ref<Texture> rt = RenderTexture(8, 6);
+  Ref<Surface> s = Level0(rt.Get());
+  ASSERT_EQ(device->SetRenderTarget(0, s.Get()), Result::Ok);
+  Rect got;
+  ASSERT_EQ(device->GetScissorRect(got), Result::Ok);
+  EXPECT_EQ(got, (Rect{0, 0, 8, 6}));  // a new target: the whole of it
+  EXPECT_EQ(device->SetScissorRect({3, 0, 2, 6}), Result::InvalidCall);
+  EXPECT_EQ(device->SetScissorRect({0, 4, 8, 3}), Result::InvalidCall);
+  struct V {
+    float x, y, z, rhw;
+    std::uint32_t c;
+  };
+  const V quad[6] = {{0, 0, 0, 1, 0xFFFFFFFFu}, {8, 0, 0, 1, 0xFFFFFFFFu}, {0, 6, 0, 1, 0xFFFFFFFFu},
+                     {8, 0, 0, 1, 0xFFFFFFFFu}, {8, 6, 0, 1, 0xFFFFFFFFu}, {0, 6, 0, 1, 0xFFFFFFFFu}};
+  ASSERT_EQ(device->SetFVF(FvfXyzRhw | FvfDiffuse), Result::Ok);
+  ASSERT_EQ(device->SetRenderState(RenderState::CullMode, static_cast<std::uint32_t>(Cull::None)), Result::Ok);
+  // Each case: the scissor, the viewport, and the rectangle left drawn.
+  struct Case {
+    Rect scissor;
+    Viewport viewport;
+    Rect drawn;
+  };
+  const Case cases[] = {
+      {{2, 1, 5, 4}, {0, 0, 8, 6, 0, 1}, {2, 1, 5, 4}},
+      {{2, 1, 5, 4}, {3, 2, 4, 3, 0, 1}, {3, 2, 5, 4}},   // cut by the viewport
+      {{4, 3, 5, 4}, {0, 0, 8, 6, 0, 1}, {4, 3, 5, 4}},   // one pixel
+      {{4, 3, 4, 3}, {0, 0, 8, 6, 0, 1}, {}},             // empty
+      {{20, 20, 30, 30}, {0, 0, 8, 6, 0, 1}, {}},         // outside the target
+      {{-9, -9, 99, 99}, {0, 0, 8, 6, 0, 1}, {0, 0, 8, 6}},  // wider than the target
+  };
+  const auto check = [&](const Rect& drawn, std::uint32_t colour) {
+    const auto px = ReadBack(s.Get());
+    for (std::int32_t y = 0; y < 6; ++y)
+      for (std::int32_t x = 0; x < 8; ++x) {
+        const bool in = x >= drawn.left && x < drawn.right && y >= drawn.top && y < drawn.bottom;
+        EXPECT_EQ(px[std::size_t(y * 8 + x)], in ? colour : 0xFF000000u) << x << "," << y;
+      }
+  };
+  ASSERT_EQ(device->BeginScene(), Result::Ok);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.scissor.left << "," << c.scissor.top << " " << c.viewport.x);
+    ASSERT_EQ(device->SetRenderState(RenderState::ScissorTestEnable, 0), Result::Ok);
+    ASSERT_EQ(device->SetViewport(Viewport{0, 0, 8, 6, 0, 1}), Result::Ok);
+    ASSERT_EQ(device->Clear(0, nullptr, ClearTarget, 0xFF000000u, 1.0f, 0), Result::Ok);
+    ASSERT_EQ(device->SetViewport(c.viewport), Result::Ok);
+    ASSERT_EQ(device->SetScissorRect(c.scissor), Result::Ok);
+    ASSERT_EQ(device->SetRenderState(RenderState::ScissorTestEnable, 1), Result::Ok);
+    ASSERT_EQ(device->DrawPrimitiveUP(PrimitiveType::TriangleList, 2, quad, sizeof(V)), Result::Ok);
+    check(c.drawn, 0xFFFFFFFFu);
+    ASSERT_EQ(device->Clear(0, nullptr, ClearTarget, 0xFF000000u, 1.0f, 0), Result::Ok);
+    ASSERT_EQ(device->Clear(0, nullptr, ClearTarget, 0xFF00FF00u, 1.0f, 0), Result::Ok);
+    check(c.drawn, 0xFF00FF00u);
+  }
+  // Off again: everything; a new target sets the rectangle to all of it, the test stays on.
+  ASSERT_EQ(device->SetRenderState(RenderState::ScissorTestEnable, 0), Result::Ok);
+  ASSERT_EQ(device->SetViewport(Viewport{0, 0, 8, 6, 0, 1}), Result::Ok);
+  ASSERT_EQ(device->DrawPrimitiveUP(PrimitiveType::TriangleList, 2, quad, sizeof(V)), Result::Ok);
+  check({0, 0, 8, 6}, 0xFFFFFFFFu);
+  ASSERT_EQ(device->SetScissorRect({1, 1, 2, 2}), Result::Ok);
+  ASSERT_EQ(device->SetRenderState(RenderState::ScissorTestEnable, 1), Result::Ok);
+  ASSERT_EQ(device->SetRenderTarget(0, s.Get()), Result::Ok);
+  ASSERT_EQ(device->GetScissorRect(got), Result::Ok);
+  EXPECT_EQ(got, (Rect{0, 0, 8, 6}));
+  ASSERT_EQ(device->Clear(0, nullptr, ClearTarget, 0xFF0000FFu, 1.0f, 0), Result::Ok);
+  check({0, 0, 8, 6}, 0xFF0000FFu);
+  ASSERT_EQ(device->EndScene(), Result::Ok);
+}
+
 TEST_F(GfxDeviceFixture, StretchRectNeverOntoItselfAndCopiesBetweenTargets) {
   Ref<Texture> a = RenderTexture(8, 8), b = RenderTexture(8, 8), x8 = RenderTexture(8, 8, Format::X8R8G8B8);
   Ref<Surface> sa = Level0(a.Get()), sb = Level0(b.Get()), sx = Level0(x8.Get());
