@@ -1,7 +1,9 @@
 // Clock and broom transition frames at 1920x1080 through the 3D drawer on
 // the software device, a quarter and three quarters through: each frame
 // draws the outgoing slide, renders the incoming one into a picture and
-// paints the filter's triangles, on one, two and all worker threads. Beside
+// paints the filter's triangles, on one, two and all worker threads; the
+// brooms also with the swept part drawn straight (direct 1) against the
+// general way (direct 0), side by side in one run. Beside
 // them FFmpeg's xfade transitions of the same families (radial for the
 // clock, wipeleft and smoothleft for the brooms) on two 1080p planar RGB
 // sources kept in /dev/shm, when an ffmpeg program is on the path: one
@@ -34,17 +36,21 @@ TRef<oru::TTransitionDef> Definition(int kind) {
 }
 
 // Arg 0: the transition (0 clock, 1 broom from a side, 2 broom from a
-// corner); arg 1: threads (0: all processors); arg 2: progress in percent.
+// corner); arg 1: threads (0: all processors); arg 2: progress in percent;
+// arg 3: 1 the direct way where the filter allows, 0 the general way.
 // Skipped while the factory would make its cross-fade stand-in.
 void BM_TransitionFrame(benchmark::State& state) {
+  oru::T3DDrawer& drawer = *Setup().drawer;
+  drawer.DirectFilterDraws = state.range(3) != 0;
   RunTransitionFrames(state, Definition(static_cast<int>(state.range(0))), float(state.range(2)) / 100.0f,
                       static_cast<std::uint32_t>(state.range(1)),
                       [](oru::TDrawFilter* f) { return f && !f->IsAlpha; });
+  drawer.DirectFilterDraws = true;
 }
 
 BENCHMARK(BM_TransitionFrame)
-    ->ArgNames({"kind", "threads", "percent"})
-    ->ArgsProduct({{kClock, kBroomSide, kBroomCorner}, {1, 2, 0}, {25, 75}})
+    ->ArgNames({"kind", "threads", "percent", "direct"})
+    ->ArgsProduct({{kClock, kBroomSide, kBroomCorner}, {1, 2, 0}, {25, 75}, {1, 0}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

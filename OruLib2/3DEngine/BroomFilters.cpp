@@ -318,8 +318,8 @@ constexpr double kBroomMargin = 3.5;
 // Rows per unit of the band search, and the cost of one more band (the
 // extra draws it takes) against pixels drawn the long way, as a share of
 // the frame's pixels.
-constexpr std::int32_t kBroomUnitRows = 8;
-constexpr double kBroomBandShare = 1.0 / 32;
+constexpr std::int32_t kBroomUnitRows = 16;
+constexpr double kBroomBandShare = 1.0 / 8;
 
 // The pixels x of row y inside every plane: [lo, hi], empty when lo > hi.
 void BroomRowInterval(const std::vector<TBroomHalfPlane>& planes, double y, double& lo, double& hi) {
