@@ -92,6 +92,37 @@ TEST_F(EffecterPass, OnlyWhatTheFilterReadsIsRenderedAndACoveringSlideIsNotClear
   }));
 }
 
+// The screen's clip belongs to the target it was set on: a target pushed on
+// top (a slide's mask or layer) is drawn and cleared whole, and the frame is
+// clipped again once it is back.
+TEST_F(EffecterPass, AClipOnTheFrameLeavesATargetPushedOnTopWholeAndComesBackAfterIt) {
+  T3DScreen* s = drawer->Screen();
+  const TRect clip{10, 8, 30, 20};
+  std::vector<std::uint32_t> layer;
+  int lw = 0;
+  ASSERT_TRUE(Frame(0xFF000000u, [&](oru::T3DDrawer& d) {
+    ASSERT_TRUE(s->SetScissor(&clip));
+    d.FillRectF({0, 0}, {64, 48}, TColor32::FromValue(0xFFFF0000u));
+    TRef<TRenderTargetTexture> t = d.BeginRenderTarget();
+    ASSERT_TRUE(t);
+    d.FillRectF({0, 0}, {64, 48}, TColor32::FromValue(0xFF00FF00u));
+    layer = Read(t.get(), lw);
+    d.EndRenderTarget();
+    d.DrawRenderTarget(t, 0);
+    d.FillRectF({0, 0}, {64, 48}, TColor32::FromValue(0xFF0000FFu));
+    s->Clear(0xFF00FFFFu, false);
+    ASSERT_TRUE(s->SetScissor(nullptr));
+  }));
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x) ASSERT_EQ(layer[std::size_t(y * lw + x)], 0xFF00FF00u) << x << "," << y;
+  Capture();
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const bool in = x >= clip.Left && x < clip.Right && y >= clip.Top && y < clip.Bottom;
+      ASSERT_EQ(At(x, y), in ? 0x00FFFFu : 0u) << x << "," << y;
+    }
+}
+
 // Soft shapes and sweeps read only part of the incoming picture: the frame
 // rendered there alone is the frame rendered whole, at every stage.
 class TNoiseSlide : public TDrawItem {
