@@ -370,6 +370,8 @@ bool TBroomEffect::DirectBands(std::vector<TDirectBand>& bands) {
   const TSweepArea area = Area();
   const zm::TRect& T = TargetRect;
   if (!(area.Width > 0) || !(area.Height > 0) || T.Right <= T.Left || T.Bottom <= T.Top) return false;
+  // Beyond any screen the band table is not made.
+  if (std::int64_t(T.Right) - T.Left > 65536 || std::int64_t(T.Bottom) - T.Top > 65536) return false;
   MakeBroomIfStale();
   const float t = Reverse ? 1.0f - Fraction() : Fraction();
   if (!(t > 0.0f) || !(t < 1.0f) || !Broom) return false;
