@@ -311,11 +311,9 @@ bool TCustomD3DEffecter::RenderInto(std::int32_t index, std::uint32_t clearColou
         clipped = true;
         renderSlide(data, this, clipRect_);
       }
-      if (clipped) {
-        screen_->SetScissor(nullptr);
-      } else {
-        renderSlide(data, this, clipRect_);
-      }
+      if (!pass.Parts.empty()) screen_->SetScissor(nullptr);
+      // No clip to be had: the whole of it.
+      if (!clipped) renderSlide(data, this, clipRect_);
     } catch (...) {
       screen_->SetScissor(nullptr);
       screen_->SetRenderTarget(nullptr);

@@ -1074,8 +1074,7 @@ bool T3DDrawer::PlanDirect(TDrawFilter* filter, TDrawItem* slide, TDirectPlan& p
     if (b.Top < y || b.Bottom <= b.Top) return false;  // not ascending
     fullRows(b.Top);
     y = b.Bottom;
-    const bool whole = b.WholeLeft < b.WholeRight, clear = b.ClearLeft < b.ClearRight;
-    if (whole) {
+    if (b.WholeLeft < b.WholeRight) {
       plan.Whole.push_back(cut({b.WholeLeft, b.Top, b.WholeRight, b.Bottom}));
       plan.Rest.push_back(cut({frame.Left, b.Top, b.WholeLeft, b.Bottom}));
       plan.Rest.push_back(cut({b.WholeRight, b.Top, frame.Right, b.Bottom}));
@@ -1092,7 +1091,6 @@ bool T3DDrawer::PlanDirect(TDrawFilter* filter, TDrawItem* slide, TDirectPlan& p
       x = std::max(x, k.Right);
     }
     if (frame.Right > x) plan.Parts.push_back(cut({x - 2, b.Top - 2, frame.Right, b.Bottom + 2}));
-    (void)clear;
   }
   fullRows(frame.Bottom);
   JoinDirectRows(plan.Rest, frame.Left, frame.Right);
