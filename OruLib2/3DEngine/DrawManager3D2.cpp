@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <utility>
 
 #include "OruLib2/3DEngine/D3DYUV.h"
 #include "OruLib2/3DEngine/OruFilter.h"
@@ -311,8 +312,17 @@ TMultiTexture6* T3DDrawer::GetTiledTexture(TImage* image, const TImageDrawParams
   return t.get();
 }
 
+namespace {
+// Set by a TMovedPreparation on its thread (the loader prepares at the same
+// time on its own).
+thread_local bool tPreparingMoved = false;
+}  // namespace
+
+T3DDrawer::TMovedPreparation::TMovedPreparation() : was_(std::exchange(tPreparingMoved, true)) {}
+T3DDrawer::TMovedPreparation::~TMovedPreparation() { tPreparingMoved = was_; }
+
 void T3DDrawer::PrepareImage(TImage* image, const TImageDrawParams& params) {
-  if (PrepareScreenLevel(image, params)) return;
+  if (!tPreparingMoved && PrepareScreenLevel(image, params)) return;
   // The loader thread prepares while the engine draws. Tiles join the
   // screen's resources, which frames change too: each step holds the drawing
   // lock as well, so a frame waits for one step, never for the whole picture.
@@ -1182,6 +1192,11 @@ void T3DDrawer::PrepareTransition(TDrawItem* slideA, TFilterParams* params) {
   TLockScope l(DrawerLock());
   if (Effecter)
     Effecter->PrepareTargets(filter->PassMode() == TFilterPassMode::SlideEffect || filter->MovesSlides);
+}
+
+bool T3DDrawer::MovesOutgoingSlide(TFilterParams* params) {
+  auto* p = dynamic_cast<TOruFilter*>(params);
+  return p && p->Filter && p->Filter->PassMode() == TFilterPassMode::Push;
 }
 
 void T3DDrawer::DrawTransition(TDrawItem* slideA, TDrawItem* slideB, TFilterParams* params) {

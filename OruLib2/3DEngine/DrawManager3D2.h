@@ -102,6 +102,22 @@ public:
   // pictures it will take, so that its first frame costs no more than the
   // others. Nothing happens before the first frame or for other parameters.
   void PrepareTransition(zm::TDrawItem* slideA, zm::TFilterParams* params);
+  // The transition of Params, as made, draws the outgoing slide moved by
+  // fractions of a pixel (false while no filter is made).
+  static bool MovesOutgoingSlide(zm::TFilterParams* params);
+  // While one lives, PrepareImage on its thread readies pictures as a moved
+  // slide draws them, from their level's own textures, rather than at the
+  // screen size they are drawn at while they hold still.
+  class TMovedPreparation {
+  public:
+    TMovedPreparation();
+    ~TMovedPreparation();
+    TMovedPreparation(const TMovedPreparation&) = delete;
+    TMovedPreparation& operator=(const TMovedPreparation&) = delete;
+
+  private:
+    bool was_;
+  };
   // Picture point (x, y) lands at Origin + x * AxisX + y * AxisY (plus the
   // draw offset); a source rectangle only clips the picture.
   void DrawImage(zm::TImage* image, const zm::TFloatPoint& origin, const zm::TImageDrawParams& params,

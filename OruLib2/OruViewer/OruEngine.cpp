@@ -788,8 +788,12 @@ void TOruEngine::Step() {
     EndCheck(true);
 
   // Right after a frame, so that neither the first frame nor the
-  // transition's first one waits for it.
-  if (framePresented_ && transitionsDue_ && root_) {
+  // transition's first one waits for it; while a slide stands (no frame for
+  // two refresh intervals) at once: the next frame may be the transition's
+  // first, and the one after it would wait for the work.
+  const bool standing = firstFrameReported_ && !frameChanged_ &&
+                        static_cast<std::uint32_t>(passStart - lastFrameTick_) >= 2 * FrameGap();
+  if ((framePresented_ || standing) && transitionsDue_ && root_) {
     transitionsDue_ = false;
     root_->PrepareTransitions(controller_.get(), slides_);
   }
@@ -1260,7 +1264,16 @@ public:
       auto* c = dynamic_cast<TDrawContainer*>(s.Container.get());
       if (!c) continue;
       auto* f = dynamic_cast<TOruFilter*>(c->Filter.get());
-      if (previous && f && f->Effect && !f->FilterMade) drawer->PrepareTransition(previous->Slide.get(), f);
+      if (previous && f && f->Effect && !f->FilterMade) {
+        drawer->PrepareTransition(previous->Slide.get(), f);
+        // A slide pushed out leaves the whole pixels its pictures were
+        // readied at: they are drawn from their levels' own textures, made
+        // now rather than by the transition's second frame.
+        if (previous->Slide && T3DDrawer::MovesOutgoingSlide(f)) {
+          const T3DDrawer::TMovedPreparation moved;
+          previous->Slide->PrepareResources(*drawer);
+        }
+      }
       previous = c;
     }
   }

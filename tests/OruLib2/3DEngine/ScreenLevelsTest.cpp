@@ -203,6 +203,56 @@ TEST_F(ScreenLevelsFirstFrame, ReadiedFromTheLevelUntilAFrameHasBeenDrawn) {
   EXPECT_EQ(screenLevels(), 1);
 }
 
+// A slide pushed out is drawn moved by fractions of a pixel, from its
+// pictures' levels: readied for that ahead, its moved frames make no
+// texture, and its still frames keep the screen-sized one. The readying
+// holds on its own thread only (the loader readies still pictures meanwhile).
+TEST_F(ScreenLevelsOnDevice, APictureReadiedToBeDrawnMovedMakesNothingInItsMovedFrames) {
+  const auto picture = [] { return MakeImage(601, 451, [](int x, int y) { return 0xFF000000u | std::uint32_t(x * 7 ^ y); }); };
+  TImageDrawParams p;
+  p.Filtering = 1;
+  p.SourceRect = {0, 0, 601, 451};
+  const TFloatPoint o{20, 10}, ax{150.0f / 601, 0}, ay{0, 113.0f / 451};
+  TImageDrawParams still = p;
+  still.Still = true;
+  still.StillOrigin = o;
+  still.StillAxisX = ax;
+  still.StillAxisY = ay;
+  // Textures made by a frame with the slide moved by Dx.
+  const auto madeByFrame = [&](TImage* image, float dx) {
+    Dev()->Debug().ClearCalls();
+    Dev()->Debug().RecordCalls(true);
+    EXPECT_TRUE(Frame(0xFF000000u, [&](T3DDrawer& d) {
+      d.SetDrawOffset({dx, 0});
+      d.DrawImage(image, o, p, ax, ay);
+      d.SetDrawOffset({0, 0});
+    }));
+    Dev()->Debug().RecordCalls(false);
+    int n = 0;
+    for (const plat::gfx::CallRecord& c : Dev()->Debug().Calls()) n += c.call == plat::gfx::CallKind::CreateTexture;
+    return n;
+  };
+  TRef<TImage> readied = picture(), plain = picture(), other = picture();
+  drawer->PrepareImage(readied.get(), still);
+  drawer->PrepareImage(plain.get(), still);
+  {
+    const T3DDrawer::TMovedPreparation moved;
+    drawer->PrepareImage(readied.get(), still);
+    std::thread loader([&] { drawer->PrepareImage(other.get(), still); });
+    loader.join();
+  }
+  EXPECT_TRUE(HasScreenLevel(readied.get()));
+  EXPECT_TRUE(HasScreenLevel(other.get()));
+  EXPECT_EQ(madeByFrame(readied.get(), 0), 0);
+  EXPECT_EQ(madeByFrame(readied.get(), 0.37f), 0);
+  EXPECT_GT(madeByFrame(plain.get(), 0.37f), 0);  // the second frame of an unreadied push
+  // Still readied as it holds still once the scope is gone.
+  TRef<TImage> after = picture();
+  drawer->PrepareImage(after.get(), still);
+  EXPECT_TRUE(HasScreenLevel(after.get()));
+  EXPECT_EQ(madeByFrame(after.get(), 0), 0);
+}
+
 // A still opaque picture drawn 1:1 tells the pixels it paints over whole:
 // a background drawn around them, then the picture, is the frame drawn with
 // the whole background under it. Pictures with alpha, see-through ones and

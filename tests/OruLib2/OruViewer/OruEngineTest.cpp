@@ -542,6 +542,36 @@ TEST_F(OruEngine, TransitionsAreReadiedAfterAPresentedFrameOncePerSlideList) {
   EXPECT_EQ(parts->Root->Readied.size(), 2u);
 }
 
+// A slide that stands draws no frame until its transition: a list that
+// comes meanwhile is readied then, or the transition's second frame would
+// wait for the work.
+TEST_F(OruEngine, RealClockTransitionsAreReadiedWhileASlideStands) {
+  engine->SetFrameStep(0);
+  parts->AutoList = false;
+  Open(Show({1000, 2000, 3000}, "repeat"), 0);
+  Pass();
+  parts->Last->Deliver(0);
+  for (int i = 0; i < 3; ++i) Pass(TOruEngine::kRefreshMs);
+  ASSERT_GT(parts->Root->Draws, 0);
+  ASSERT_EQ(parts->Root->Readied.size(), 1u);
+  // Frames flowing: a list that comes between two is readied after the next.
+  parts->Last->Deliver(1000);
+  Pass(1);
+  EXPECT_EQ(parts->Root->Readied.size(), 1u);
+  Pass(TOruEngine::kRefreshMs);
+  ASSERT_EQ(parts->Root->Readied.size(), 2u);
+  EXPECT_EQ(parts->Root->Readied.back().first, parts->Root->Draws);
+  // Standing: readied in the pass the list comes in, with no frame.
+  parts->Root->Changes = false;
+  for (int i = 0; i < 3; ++i) Pass(TOruEngine::kRefreshMs);
+  const int draws = parts->Root->Draws;
+  parts->Last->Deliver(2000);
+  Pass();
+  EXPECT_EQ(parts->Root->Draws, draws);
+  ASSERT_EQ(parts->Root->Readied.size(), 3u);
+  EXPECT_EQ(parts->Root->Readied.back().first, draws);
+}
+
 TEST_F(OruEngine, DeviceRemadeAtANewSizeRebuildsTheLoaderAtTheSameTimeAndResumes) {
   Open(Show({1000, 2000, 3000}, "repeat"), 0);
   RunUntil(700);
