@@ -15,6 +15,9 @@
 #if defined(__SSE2__)
 #include <immintrin.h>
 #endif
+#if defined(__linux__)
+#include <sched.h>
+#endif
 
 namespace plat::gfx {
 namespace {
@@ -49,6 +52,35 @@ bool LookFor(std::chrono::microseconds span, Done&& done) {
   return true;
 }
 
+// The processor the calling thread runs on, -1 when unknown.
+int CurrentProcessor() {
+#if defined(__linux__)
+  return sched_getcpu();
+#else
+  return -1;
+#endif
+}
+
+// A worker woken after a pause often lands on the processor of the thread
+// that woke it, though another one it may use stands idle (the scheduler
+// keeps a waker and the thread it wakes together while the machine is busy
+// elsewhere), and takes turns with its caller there frame after frame: the
+// first frames of a transition after a still slide were drawn on one
+// processor. Moved off once, a worker is woken where it last ran.
+void LeaveProcessor(int cpu) {
+#if defined(__linux__)
+  if (cpu < 0 || sched_getcpu() != cpu) return;
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0 || !CPU_ISSET(cpu, &allowed) || CPU_COUNT(&allowed) < 2)
+    return;
+  cpu_set_t others = allowed;
+  CPU_CLR(cpu, &others);
+  if (sched_setaffinity(0, sizeof others, &others) == 0) sched_setaffinity(0, sizeof allowed, &allowed);
+#else
+  (void)cpu;
+#endif
+}
+
 }  // namespace
 
 std::uint32_t GfxThreadCountFromEnv(const char* value) {
@@ -76,6 +108,7 @@ struct GfxWorkers::Impl {
   std::atomic<std::uint64_t> generation{0};
   std::atomic<std::uint32_t> next{0};
   std::atomic<std::uint32_t> busy{0};  // workers still inside the job
+  int callerCpu = -1;                   // where the job's caller runs
   bool quit = false;
 
   // job and n are read under the lock by the caller of Drain.
@@ -104,8 +137,10 @@ struct GfxWorkers::Impl {
       seen = generation;
       const auto* job = body;
       const std::uint32_t n = count;
+      const int cpu = callerCpu;
       ++busy;
       lock.unlock();
+      LeaveProcessor(cpu);
       if (job != nullptr) Drain(job, n);
       lock.lock();
       if (--busy == 0) done.notify_all();
@@ -169,6 +204,7 @@ void GfxWorkers::Run(std::uint32_t count, const std::function<void(std::uint32_t
     impl_->body = &body;
     impl_->count = count;
     impl_->helpers = threads - 1;
+    impl_->callerCpu = CurrentProcessor();
     impl_->next.store(0, std::memory_order_relaxed);
     ++impl_->generation;
   }
