@@ -2,7 +2,9 @@
 #include "Platform/Gfx/GfxPipeline.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "Platform/Gfx/GfxPixels.h"
 #include "Platform/Gfx/GfxRaster.h"
@@ -100,14 +102,42 @@ void DrawPrimitives(const TDrawCall& call) {
 
   thread_local ScreenTriangles screen;
   thread_local std::vector<TriangleSetup> setups;
+  thread_local std::vector<std::uint8_t> keepFlags;
   if (!BuildScreenTriangles(call, ps.layout, cull, screen)) return;
   setups.clear();
-  for (const auto& tri : screen.triangles) {
-    TriangleSetup& t = setups.emplace_back();
-    if (!SetupTriangle(screen.vertices[tri[0]], screen.vertices[tri[1]], screen.vertices[tri[2]], screen.attrCount,
-                       ps, t) ||
-        TriangleKeepsTarget(t, ps))
-      setups.pop_back();
+  const std::size_t count = screen.triangles.size();
+  if (count < kParallelTriangles) {
+    for (const auto& tri : screen.triangles) {
+      TriangleSetup& t = setups.emplace_back();
+      if (!SetupTriangle(screen.vertices[tri[0]], screen.vertices[tri[1]], screen.vertices[tri[2]], screen.attrCount,
+                         ps, t) ||
+          TriangleKeepsTarget(t, ps))
+        setups.pop_back();
+    }
+  } else {
+    // Set up in place on the workers, then the dropped ones closed up, in
+    // order. (The workers have thread_locals of their own: only these
+    // references reach the caller's.)
+    std::vector<TriangleSetup>& out = setups;
+    std::vector<std::uint8_t>& keep = keepFlags;
+    const ScreenTriangles& in = screen;
+    out.resize(count);
+    keep.assign(count, 0);
+    ForTriangleChunks(count, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) {
+        const auto& tri = in.triangles[i];
+        keep[i] = SetupTriangle(in.vertices[tri[0]], in.vertices[tri[1]], in.vertices[tri[2]], in.attrCount, ps,
+                                out[i]) &&
+                  !TriangleKeepsTarget(out[i], ps);
+      }
+    });
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (!keep[i]) continue;
+      if (n != i) out[n] = std::move(out[i]);
+      ++n;
+    }
+    out.resize(n);
   }
   RasterizeAll(setups, ps);
 }

@@ -1638,11 +1638,18 @@ bool MergeableDraw(const std::vector<TriangleSetup>& tris, const PixelState& ps,
     return false;
   stages.resize(tris.size());
   maps.resize(tris.size());
-  for (std::size_t i = 0; i < tris.size(); ++i) {
-    const TriangleSetup& t = tris[i];
-    if (!(t.rhw.a == 0 && t.rhw.b == 0 && t.rhw.c == 1.0) || !SimpleStageFor(t, ps, stages[i])) return false;
-    maps[i] = DirectMapOf(t, stages[i]);
-  }
+  std::atomic<bool> rowsOk{true};
+  ForTriangleChunks(tris.size(), [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end && rowsOk.load(std::memory_order_relaxed); ++i) {
+      const TriangleSetup& t = tris[i];
+      if (!(t.rhw.a == 0 && t.rhw.b == 0 && t.rhw.c == 1.0) || !SimpleStageFor(t, ps, stages[i])) {
+        rowsOk.store(false, std::memory_order_relaxed);
+        return;
+      }
+      maps[i] = DirectMapOf(t, stages[i]);
+    }
+  });
+  if (!rowsOk.load()) return false;
   // One offset for every triangle read in place; the odd sliver whose texels
   // cannot be shown to sit on its pixels is sampled.
   uniform = IsArgbTarget(ps.target.format) && Aligned4(ps.target.bits, ps.target.pitch);
@@ -1658,14 +1665,26 @@ bool MergeableDraw(const std::vector<TriangleSetup>& tris, const PixelState& ps,
 
 }  // namespace
 
+void ForTriangleChunks(std::size_t count, const std::function<void(std::size_t, std::size_t)>& chunk) {
+  if (count < kParallelTriangles) {
+    if (count > 0) chunk(0, count);
+    return;
+  }
+  GfxWorkers::Instance().Run(static_cast<std::uint32_t>((count + kTriangleChunk - 1) / kTriangleChunk),
+                             [&](std::uint32_t i) {
+                               const std::size_t begin = std::size_t{i} * kTriangleChunk;
+                               chunk(begin, std::min(begin + kTriangleChunk, count));
+                             });
+}
+
 void RasterizeAll(std::vector<TriangleSetup>& tris, const PixelState& ps) {
   if (tris.empty()) return;
   std::int32_t y0 = tris[0].y0, y1 = tris[0].y1;
-  std::int64_t pixels = 0;
+  std::int64_t work = 0;
   for (const TriangleSetup& t : tris) {
     y0 = std::min(y0, t.y0);
     y1 = std::max(y1, t.y1);
-    pixels += static_cast<std::int64_t>(t.x1 - t.x0) * (t.y1 - t.y0);
+    work += (static_cast<std::int64_t>(t.x1 - t.x0) + kRowWork) * (t.y1 - t.y0);
   }
   const std::uint32_t bands = static_cast<std::uint32_t>((y1 - y0 + kBandRows - 1) / kBandRows);
   std::vector<SimpleStage> stages;
@@ -1673,8 +1692,10 @@ void RasterizeAll(std::vector<TriangleSetup>& tris, const PixelState& ps) {
   bool uniform = false;
   const bool merged = MergeableDraw(tris, ps, stages, maps, uniform);
   if (!merged && gFastPathEnabled.load(std::memory_order_relaxed))
-    for (TriangleSetup& t : tris)
-      if (t.fast) BuildColumns(t, ps);
+    ForTriangleChunks(tris.size(), [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i)
+        if (tris[i].fast) BuildColumns(tris[i], ps);
+    });
   auto band = [&](std::uint32_t i) {
     const std::int32_t from = y0 + static_cast<std::int32_t>(i) * kBandRows;
     const std::int32_t to = std::min(from + kBandRows, y1);
@@ -1684,7 +1705,7 @@ void RasterizeAll(std::vector<TriangleSetup>& tris, const PixelState& ps) {
     }
     for (const TriangleSetup& t : tris) RasterizeTriangle(t, ps, from, to);
   };
-  if (pixels < kInlinePixels) {
+  if (work < kInlineWork) {
     for (std::uint32_t i = 0; i < bands; ++i) band(i);
     return;
   }

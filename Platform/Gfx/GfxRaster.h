@@ -3,7 +3,9 @@
 // top-left rule, pixel centres at integer coordinates, and attributes
 // evaluated perspective-correctly from plane equations at each pixel centre,
 // so a pixel's value does not depend on how the target is cut into bands.
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "Platform/Gfx/GfxCombine.h"
@@ -15,8 +17,16 @@ namespace plat::gfx {
 
 // Rows per band.
 constexpr std::int32_t kBandRows = 32;
-// Draws covering fewer pixels than this run on the calling thread alone.
-constexpr std::int64_t kInlinePixels = 65536;
+// Draws of less work than this run on the calling thread alone. A draw's
+// work is its triangles' box areas in pixels plus kRowWork for each row of
+// each triangle: a thin edge down the whole frame costs more than its pixels
+// say, and is worth sharing.
+constexpr std::int64_t kInlineWork = 16384;
+constexpr std::int64_t kRowWork = 8;
+// Per-triangle set-up of draws with at least this many triangles is shared
+// out in chunks of kTriangleChunk.
+constexpr std::size_t kParallelTriangles = 128;
+constexpr std::size_t kTriangleChunk = 32;
 
 // q(x, y) = a * x + (b * y + c), evaluated in that order everywhere. Left
 // unset until made: a triangle holds one for every attribute a draw may
@@ -82,6 +92,10 @@ struct PixelState {
 // Sets up one screen triangle; false when nothing of it can be drawn.
 bool SetupTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2, std::uint32_t attrCount,
                    const PixelState& ps, TriangleSetup& out);
+
+// Calls chunk(begin, end) over [0, count) in chunks of kTriangleChunk, on
+// the workers when count reaches kParallelTriangles, else on the caller.
+void ForTriangleChunks(std::size_t count, const std::function<void(std::size_t, std::size_t)>& chunk);
 
 // Draws the part of the triangle in rows [rowBegin, rowEnd).
 void RasterizeTriangle(const TriangleSetup& t, const PixelState& ps, std::int32_t rowBegin, std::int32_t rowEnd);

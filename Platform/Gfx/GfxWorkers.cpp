@@ -35,13 +35,16 @@ std::uint32_t Hold(std::uint32_t n) { return n < 1 ? 1 : (n > kMaxThreads ? kMax
 constexpr auto kWorkerLook = std::chrono::microseconds(100);
 constexpr auto kCallerLook = std::chrono::microseconds(200);
 
-// Looks until done() or the time is up; true when done.
+// Looks until done() or the time is up; true when done. It looks often (a
+// pause can last over a hundred cycles): the draws of a frame follow each
+// other within microseconds, and each one the other side starts late is
+// time one thread works alone.
 template <typename Done>
 bool LookFor(std::chrono::microseconds span, Done&& done) {
   const auto until = std::chrono::steady_clock::now() + span;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= until) return false;
-    for (int k = 0; k < 32; ++k) {
+  for (unsigned round = 1; !done(); ++round) {
+    if (round % 8 == 0 && std::chrono::steady_clock::now() >= until) return false;
+    for (int k = 0; k < 4; ++k) {
 #if defined(__SSE2__)
       _mm_pause();
 #else
