@@ -1137,36 +1137,77 @@ void RasterizeFast(const TriangleSetup& t, const PixelState& ps, std::int32_t ro
 
 // u depends on x alone: evaluate it once per column for the whole draw, at
 // a row of the triangle, as ShadePixel would.
-void BuildColumns(TriangleSetup& t, const PixelState& ps) {
-  const StageSetup& st = ps.stages[0];
-  const TSurfaceView& l = ps.textures[0]->levels[0];
-  const SamplerSetup& s = ps.samplers[0];
-  const bool linear = s.magFilter != TextureFilter::Point;
-  const std::uint32_t uo = ps.layout.attrOffset[st.texCoordIndex];
-  const double refY = t.y0;
-  const double rw = SafeRhw(t, t.x0, refY);
-  t.columns.resize(static_cast<std::size_t>(t.x1 - t.x0));
-  t.weights.resize(t.columns.size());
-  t.colI0.resize(t.columns.size());
-  t.colI1.resize(t.columns.size());
-  t.colW.resize(t.columns.size());
-  t.columnsExact = t.columnsContiguous = t.columnsUniform = true;
-  for (std::int32_t x = t.x0; x < t.x1; ++x) {
-    const double u = t.attr[uo].At(x, refY) / rw;
-    const std::int64_t f = SnapCoordinate(u, l.width, linear);
-    SpanTap& c = t.columns[static_cast<std::size_t>(x - t.x0)];
-    c.i0 = static_cast<std::int32_t>(AddressTexel(f >> 8, l.width, s.addressU));
-    c.i1 = linear ? static_cast<std::int32_t>(AddressTexel((f >> 8) + 1, l.width, s.addressU)) : c.i0;
-    c.w = linear ? static_cast<std::uint32_t>(f & 255) : 0;
-    t.weights[static_cast<std::size_t>(x - t.x0)] = c.w * 0x0001000100010001ull;
-    t.colI0[static_cast<std::size_t>(x - t.x0)] = c.i0;
-    t.colI1[static_cast<std::size_t>(x - t.x0)] = c.i1;
-    t.colW[static_cast<std::size_t>(x - t.x0)] = static_cast<std::int32_t>(c.w);
-    t.columnsExact = t.columnsExact && c.w == 0;
-    t.columnsContiguous = t.columnsContiguous && c.i0 == t.columns[0].i0 + (x - t.x0);
-    t.columnsUniform = t.columnsUniform && c.w == t.columns[0].w && c.i1 == c.i0 + 1;
+// What the texel columns of a fast triangle are made from.
+struct ColumnSource {
+  const TSurfaceView* level;
+  const SamplerSetup* sampler;
+  bool linear;
+  std::uint32_t uo;
+  double refY, rw;
+};
+
+ColumnSource ColumnSourceOf(const TriangleSetup& t, const PixelState& ps) {
+  ColumnSource c;
+  c.level = &ps.textures[0]->levels[0];
+  c.sampler = &ps.samplers[0];
+  c.linear = c.sampler->magFilter != TextureFilter::Point;
+  c.uo = ps.layout.attrOffset[ps.stages[0].texCoordIndex];
+  c.refY = t.y0;
+  c.rw = SafeRhw(t, t.x0, c.refY);
+  return c;
+}
+
+SpanTap ColumnTap(const TriangleSetup& t, const ColumnSource& src, std::int32_t x) {
+  const TSurfaceView& l = *src.level;
+  const double u = t.attr[src.uo].At(x, src.refY) / src.rw;
+  const std::int64_t f = SnapCoordinate(u, l.width, src.linear);
+  SpanTap c;
+  c.i0 = static_cast<std::int32_t>(AddressTexel(f >> 8, l.width, src.sampler->addressU));
+  c.i1 = src.linear ? static_cast<std::int32_t>(AddressTexel((f >> 8) + 1, l.width, src.sampler->addressU)) : c.i0;
+  c.w = src.linear ? static_cast<std::uint32_t>(f & 255) : 0;
+  return c;
+}
+
+// Sizes the column arrays of a fast triangle (filled by FillColumns).
+void SizeColumns(TriangleSetup& t) {
+  const std::size_t n = static_cast<std::size_t>(t.x1 - t.x0);
+  t.columns.resize(n);
+  t.weights.resize(n);
+  t.colI0.resize(n);
+  t.colI1.resize(n);
+  t.colW.resize(n);
+}
+
+// What a range of columns shows of the whole row: ranges filled apart are
+// joined by ANDing these.
+struct ColumnFlags {
+  bool exact = true, contiguous = true, uniform = true;
+};
+
+// Pixel columns [from, to) of a sized fast triangle.
+ColumnFlags FillColumns(TriangleSetup& t, const PixelState& ps, std::int32_t from, std::int32_t to) {
+  const ColumnSource src = ColumnSourceOf(t, ps);
+  const SpanTap first = ColumnTap(t, src, t.x0);
+  ColumnFlags f;
+  for (std::int32_t x = from; x < to; ++x) {
+    const SpanTap c = ColumnTap(t, src, x);
+    const std::size_t i = static_cast<std::size_t>(x - t.x0);
+    t.columns[i] = c;
+    t.weights[i] = c.w * 0x0001000100010001ull;
+    t.colI0[i] = c.i0;
+    t.colI1[i] = c.i1;
+    t.colW[i] = static_cast<std::int32_t>(c.w);
+    f.exact = f.exact && c.w == 0;
+    f.contiguous = f.contiguous && c.i0 == first.i0 + (x - t.x0);
+    f.uniform = f.uniform && c.w == first.w && c.i1 == c.i0 + 1;
   }
-  t.columnsUniform = t.columnsUniform && linear && t.columnsContiguous;
+  return f;
+}
+
+void SetColumnFlags(TriangleSetup& t, const PixelState& ps, const ColumnFlags& f) {
+  t.columnsExact = f.exact;
+  t.columnsContiguous = f.contiguous;
+  t.columnsUniform = f.uniform && ps.samplers[0].magFilter != TextureFilter::Point && f.contiguous;
 }
 
 std::atomic<bool> gFastPathEnabled{true};
@@ -1677,6 +1718,49 @@ void ForTriangleChunks(std::size_t count, const std::function<void(std::size_t, 
                              });
 }
 
+namespace {
+
+// The texel columns of every fast triangle, in ranges shared out over the
+// workers when there are enough: a picture's tile brings two triangles of
+// hundreds of columns each.
+void BuildAllColumns(std::vector<TriangleSetup>& tris, const PixelState& ps) {
+  struct Range {
+    std::uint32_t tri;
+    std::int32_t from, to;
+  };
+  std::vector<Range> ranges;
+  std::int64_t columns = 0;
+  for (std::uint32_t i = 0; i < tris.size(); ++i) {
+    TriangleSetup& t = tris[i];
+    if (!t.fast) continue;
+    SizeColumns(t);
+    columns += t.x1 - t.x0;
+    for (std::int32_t x = t.x0; x < t.x1; x += kColumnChunk) ranges.push_back({i, x, std::min(x + kColumnChunk, t.x1)});
+  }
+  if (ranges.empty()) return;
+  std::vector<ColumnFlags> flags(ranges.size());
+  const auto fill = [&](std::uint32_t r) {
+    flags[r] = FillColumns(tris[ranges[r].tri], ps, ranges[r].from, ranges[r].to);
+  };
+  if (columns < kParallelColumns) {
+    for (std::uint32_t r = 0; r < ranges.size(); ++r) fill(r);
+  } else {
+    GfxWorkers::Instance().Run(static_cast<std::uint32_t>(ranges.size()), fill);
+  }
+  for (std::size_t r = 0; r < ranges.size();) {
+    ColumnFlags all;
+    const std::uint32_t tri = ranges[r].tri;
+    for (; r < ranges.size() && ranges[r].tri == tri; ++r) {
+      all.exact = all.exact && flags[r].exact;
+      all.contiguous = all.contiguous && flags[r].contiguous;
+      all.uniform = all.uniform && flags[r].uniform;
+    }
+    SetColumnFlags(tris[tri], ps, all);
+  }
+}
+
+}  // namespace
+
 void RasterizeAll(std::vector<TriangleSetup>& tris, const PixelState& ps) {
   if (tris.empty()) return;
   std::int32_t y0 = tris[0].y0, y1 = tris[0].y1;
@@ -1691,11 +1775,7 @@ void RasterizeAll(std::vector<TriangleSetup>& tris, const PixelState& ps) {
   std::vector<DirectMap> maps;
   bool uniform = false;
   const bool merged = MergeableDraw(tris, ps, stages, maps, uniform);
-  if (!merged && gFastPathEnabled.load(std::memory_order_relaxed))
-    ForTriangleChunks(tris.size(), [&](std::size_t begin, std::size_t end) {
-      for (std::size_t i = begin; i < end; ++i)
-        if (tris[i].fast) BuildColumns(tris[i], ps);
-    });
+  if (!merged && gFastPathEnabled.load(std::memory_order_relaxed)) BuildAllColumns(tris, ps);
   auto band = [&](std::uint32_t i) {
     const std::int32_t from = y0 + static_cast<std::int32_t>(i) * kBandRows;
     const std::int32_t to = std::min(from + kBandRows, y1);

@@ -27,6 +27,10 @@ constexpr std::int64_t kRowWork = 8;
 // out in chunks of kTriangleChunk.
 constexpr std::size_t kParallelTriangles = 128;
 constexpr std::size_t kTriangleChunk = 32;
+// The texel columns of the span path are made kColumnChunk at a time, on
+// the workers when a draw has at least kParallelColumns.
+constexpr std::int32_t kColumnChunk = 128;
+constexpr std::int64_t kParallelColumns = 512;
 
 // q(x, y) = a * x + (b * y + c), evaluated in that order everywhere. Left
 // unset until made: a triangle holds one for every attribute a draw may

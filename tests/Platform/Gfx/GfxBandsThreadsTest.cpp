@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "Platform/Gfx/GfxRaster.h"
 #include "Platform/Gfx/GfxWorkers.h"
 #include "tests/Platform/Gfx/GfxTestScene.h"
 
@@ -109,6 +110,45 @@ TEST(GfxBandsThreads, BandsMeetWithoutGapOrOverlapOnAnyThreadCount) {
       EXPECT_EQ(dst.pixels, one.pixels) << "threads " << threads;
     }
   }
+}
+
+// Rows wide enough that their texel columns are made in ranges on the
+// workers: drawn 1:1 (read in place), scaled (one weight for all), point
+// sampled, and wrapping inside one range; each as the per-pixel path draws
+// it.
+TEST(GfxBandsThreads, WideRowsMadeInRangesEqualThePerPixelPath) {
+  ThreadCountGuard guard;
+  Image tex(1024, 9);
+  std::mt19937 rng(11);
+  for (auto& p : tex.pixels) p = rng() | 0xFF000000u;
+  struct Case {
+    float x1, u0, u1;
+    std::uint32_t filter, address;
+  };
+  const std::uint64_t before = GfxFastPathCount();
+  const float seam = 0.375f;  // wraps at pixel 640
+  for (const Case c : {Case{1024, 0, 1, 2, 3}, Case{1024, 0, 0.5f, 2, 3}, Case{1024, 0, 1, 1, 3},
+                       Case{1024, 0, 1.7f, 1, 1}, Case{950, 0, 1, 2, 1}, Case{1024, seam, seam + 1, 2, 1},
+                       Case{1024, seam, seam + 1, 1, 1}}) {
+    std::vector<std::uint32_t> want;
+    for (const std::uint32_t threads : {1u, 2u, 8u})
+      for (const bool fast : {false, true}) {
+        guard.w.SetThreadCount(threads);
+        SetGfxFastPathEnabled(fast);
+        Image dst(1024, 9, 0xFF000000u);
+        Scene s(dst);
+        s.Texture(tex);
+        s.Filter(c.filter);
+        s.Address(c.address);
+        s.Draw(Quad(-0.5f, -0.5f, c.x1 - 0.5f, 8.5f, 0xFFFFFFFFu, c.u0, 0, c.u1, 1), kTlFvf);
+        SetGfxFastPathEnabled(true);
+        if (want.empty())
+          want = dst.pixels;
+        else
+          EXPECT_EQ(dst.pixels, want) << "u1 " << c.u1 << " filter " << c.filter << " threads " << threads;
+      }
+  }
+  EXPECT_GE(GfxFastPathCount() - before, 7u);
 }
 
 }  // namespace
