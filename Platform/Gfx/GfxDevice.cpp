@@ -17,7 +17,8 @@ namespace plat::gfx {
 
 namespace {
 
-// Clears of at least this many bytes run over the workers, kClearBand rows a job.
+// Clears and copies of at least this many bytes run over the workers,
+// kClearBand rows a job.
 constexpr std::size_t kParallelBytes = std::size_t{1} << 20;
 constexpr int kClearBand = 32;
 
@@ -803,10 +804,23 @@ Result Device::StretchRect(Surface* src, const Rect* srcRect, Surface* dst, cons
   const int sw = s.right - s.left, sh = s.bottom - s.top, dw = d.right - d.left, dh = d.bottom - d.top;
   const std::uint32_t dbpp = BytesPerPixel(dd.format);
   if (sw == dw && sh == dh && sd.format == dd.format) {
-    for (int y = 0; y < sh; ++y)
-      std::memmove(dv.bits + static_cast<std::ptrdiff_t>(d.top + y) * dv.pitch + std::ptrdiff_t{d.left} * dbpp,
-                   sv.bits + static_cast<std::ptrdiff_t>(s.top + y) * sv.pitch + std::ptrdiff_t{s.left} * dbpp,
-                   static_cast<std::size_t>(sw) * dbpp);
+    const std::size_t rowBytes = static_cast<std::size_t>(sw) * dbpp;
+    const auto rows = [&](int from, int to) {
+      for (int y = from; y < to; ++y)
+        std::memmove(dv.bits + static_cast<std::ptrdiff_t>(d.top + y) * dv.pitch + std::ptrdiff_t{d.left} * dbpp,
+                     sv.bits + static_cast<std::ptrdiff_t>(s.top + y) * sv.pitch + std::ptrdiff_t{s.left} * dbpp,
+                     rowBytes);
+    };
+    // The rectangles do not overlap (see above), so the rows may be copied
+    // in any order: large copies are shared out like clears.
+    if (rowBytes * static_cast<std::size_t>(sh) < kParallelBytes) {
+      rows(0, sh);
+    } else {
+      GfxWorkers::Instance().Run(static_cast<std::uint32_t>((sh + kClearBand - 1) / kClearBand), [&](std::uint32_t i) {
+        const int from = static_cast<int>(i) * kClearBand;
+        rows(from, std::min(from + kClearBand, sh));
+      });
+    }
     return Log(CallKind::StretchRect, Result::Ok);
   }
   const bool linear = filter == TextureFilter::Linear && (sw != dw || sh != dh);

@@ -1770,15 +1770,22 @@ void RasterizeAll(std::vector<TriangleSetup>& tris, const PixelState& ps) {
     y1 = std::max(y1, t.y1);
     work += (static_cast<std::int64_t>(t.x1 - t.x0) + kRowWork) * (t.y1 - t.y0);
   }
-  const std::uint32_t bands = static_cast<std::uint32_t>((y1 - y0 + kBandRows - 1) / kBandRows);
+  // kBandRows a band, but the last kTailRows in bands of kTailBandRows: the
+  // bands are handed out as taken, and a small last one leaves the other
+  // threads less to wait for.
+  const std::int32_t tail = std::min(y1 - y0, kTailRows), head = y1 - y0 - tail;
+  const std::uint32_t headBands = static_cast<std::uint32_t>((head + kBandRows - 1) / kBandRows);
+  const std::uint32_t bands = headBands + static_cast<std::uint32_t>((tail + kTailBandRows - 1) / kTailBandRows);
   std::vector<SimpleStage> stages;
   std::vector<DirectMap> maps;
   bool uniform = false;
   const bool merged = MergeableDraw(tris, ps, stages, maps, uniform);
   if (!merged && gFastPathEnabled.load(std::memory_order_relaxed)) BuildAllColumns(tris, ps);
   auto band = [&](std::uint32_t i) {
-    const std::int32_t from = y0 + static_cast<std::int32_t>(i) * kBandRows;
-    const std::int32_t to = std::min(from + kBandRows, y1);
+    const bool inHead = i < headBands;
+    const std::int32_t from = inHead ? y0 + static_cast<std::int32_t>(i) * kBandRows
+                                     : y0 + head + static_cast<std::int32_t>(i - headBands) * kTailBandRows;
+    const std::int32_t to = inHead ? std::min(from + kBandRows, y0 + head) : std::min(from + kTailBandRows, y1);
     if (merged) {
       RasterizeMerged(tris, stages, maps, ps, from, to, uniform);
       return;

@@ -15,8 +15,10 @@
 
 namespace plat::gfx {
 
-// Rows per band.
+// Rows per band, and the last rows of a draw in smaller bands.
 constexpr std::int32_t kBandRows = 32;
+constexpr std::int32_t kTailRows = 64;
+constexpr std::int32_t kTailBandRows = 8;
 // Draws of less work than this run on the calling thread alone. A draw's
 // work is its triangles' box areas in pixels plus kRowWork for each row of
 // each triangle: a thin edge down the whole frame costs more than its pixels

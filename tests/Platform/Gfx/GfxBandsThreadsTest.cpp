@@ -78,7 +78,8 @@ TEST(GfxBandsThreads, ManyTrianglesSetUpOnTheWorkersKeepTheirOrder) {
 
 // Thin and short draws on either side of the inline limit: a column one
 // pixel wide down the whole target, a row one pixel high, heights that end
-// one row before, on and after a band's edge, and fewer bands than threads.
+// one row before, on and after a band's edge (large bands and the small
+// ones at a draw's end), and fewer bands than threads.
 // Each pixel covered is blended exactly once.
 TEST(GfxBandsThreads, BandsMeetWithoutGapOrOverlapOnAnyThreadCount) {
   ThreadCountGuard guard;
@@ -86,8 +87,9 @@ TEST(GfxBandsThreads, BandsMeetWithoutGapOrOverlapOnAnyThreadCount) {
   struct Box {
     float x0, y0, x1, y1;
   };
-  const Box boxes[] = {{10, 0, 11, 1000},  {0, 500, 300, 501},  {20, 3, 300, 34},    {20, 40, 300, 72},
-                       {20, 80, 300, 113}, {170, 120, 171, 122}, {20, 130, 300, 131}, {200, 140, 203, 997}};
+  const Box boxes[] = {{10, 0, 11, 1000},   {0, 500, 300, 501},   {20, 3, 300, 34},     {20, 40, 300, 72},
+                       {20, 80, 300, 113},  {170, 120, 171, 122}, {20, 130, 300, 131},  {200, 140, 203, 997},
+                       {20, 140, 150, 205}, {20, 210, 150, 307},  {20, 310, 150, 375}};
   Image one;
   for (const std::uint32_t threads : {1u, 2u, 3u, 8u}) {
     guard.w.SetThreadCount(threads);

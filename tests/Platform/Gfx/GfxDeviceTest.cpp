@@ -6,6 +6,7 @@
 
 #include "Platform/Gfx/GfxDevice.h"
 #include "Platform/Gfx/GfxPresent.h"
+#include "Platform/Gfx/GfxWorkers.h"
 
 namespace gfxdevtest {
 
@@ -508,6 +509,36 @@ TEST_F(GfxDeviceFixture, StretchRectNeverOntoItselfAndCopiesBetweenTargets) {
   EXPECT_EQ(px[0], 0xFF402010u);
   EXPECT_EQ(px[1], 0xFF000000u);
   EXPECT_EQ(px[2 * 8 + 2], 0xFF402010u);
+}
+
+// A copy large enough to be shared out over the workers: every row lands
+// once, in its place, with any number of threads.
+TEST_F(GfxDeviceFixture, LargeCopyWithinOneTargetMovesEveryRow) {
+  GfxWorkers& workers = GfxWorkers::Instance();
+  const std::uint32_t saved = workers.ThreadCount();
+  Ref<Texture> t = RenderTexture(1030, 601);
+  Ref<Surface> s = Level0(t.Get());
+  ASSERT_EQ(device->SetRenderTarget(0, s.Get()), Result::Ok);
+  for (const std::uint32_t threads : {1u, 2u, 8u}) {
+    workers.SetThreadCount(threads);
+    ASSERT_EQ(device->Clear(0, nullptr, ClearTarget, 0, 1.0f, 0), Result::Ok);
+    for (std::int32_t y = 0; y < 300; ++y) {
+      const Rect row{0, y, 1030, y + 1};
+      ASSERT_EQ(device->Clear(1, &row, ClearTarget, 0xFF000000u | static_cast<std::uint32_t>(y * 7 + threads), 1.0f, 0),
+                Result::Ok);
+    }
+    const Rect from{1, 0, 1030, 300}, to{0, 301, 1029, 601};
+    ASSERT_EQ(device->StretchRect(s.Get(), &from, s.Get(), &to, TextureFilter::None), Result::Ok);
+    const auto px = ReadBack(s.Get());
+    for (std::uint32_t y = 0; y < 300; ++y) {
+      const std::uint32_t want = 0xFF000000u | (y * 7 + threads);
+      ASSERT_EQ(px[(301 + y) * 1030], want) << "row " << y << " threads " << threads;
+      ASSERT_EQ(px[(301 + y) * 1030 + 1028], want) << "row " << y << " threads " << threads;
+      ASSERT_EQ(px[(301 + y) * 1030 + 1029], 0u) << "row " << y << " threads " << threads;
+    }
+    EXPECT_EQ(px[300 * 1030 + 5], 0u);
+  }
+  workers.SetThreadCount(saved);
 }
 
 TEST_F(GfxDeviceFixture, GetRenderTargetDataNeedsAMatchingSystemMemorySurface) {
