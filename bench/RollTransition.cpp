@@ -13,7 +13,7 @@ namespace {
 using namespace zm;
 using namespace transition_bench;
 
-enum TKind { kStraight = 0, kDiagonal = 1, kTube = 2 };
+enum TKind { kStraight = 0, kDiagonal = 1, kTube = 2, kShow = 3 };
 
 // The show's "curling" definitions: a radius of a tenth of the width.
 TRef<oru::TTransitionDef> Definition(int kind) {
@@ -24,6 +24,10 @@ TRef<oru::TTransitionDef> Definition(int kind) {
   d->Ints = {0, 0x00305080};
   switch (kind) {
     case kStraight: d->Flags[6] = 1; break;
+    case kShow:
+      d->Flags[3] = 1;  // straight, upwards
+      d->Ints = {0, 0};
+      break;
     case kDiagonal: d->Flags[2] = 1; break;
     default:
       d->Flags[6] = 1;
@@ -46,6 +50,23 @@ void BM_RollFrame(benchmark::State& state) {
 BENCHMARK(BM_RollFrame)
     ->ArgNames({"kind", "threads"})
     ->ArgsProduct({{kStraight, kDiagonal, kTube}, {1, 2, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The show's roll. Arg 0: threads; arg 1: progress in percent; arg 2: 1 the
+// direct way where the filter allows, 0 the general way.
+void BM_RollShowFrame(benchmark::State& state) {
+  oru::T3DDrawer& drawer = *Setup().drawer;
+  drawer.DirectFilterDraws = state.range(2) != 0;
+  RunTransitionFrames(state, Definition(kShow), float(state.range(1)) / 100.0f,
+                      static_cast<std::uint32_t>(state.range(0)),
+                      [](oru::TDrawFilter* f) { return dynamic_cast<oru::TRollEffect2*>(f) != nullptr; });
+  drawer.DirectFilterDraws = true;
+}
+
+BENCHMARK(BM_RollShowFrame)
+    ->ArgNames({"threads", "percent", "direct"})
+    ->ArgsProduct({{1, 2}, {35, 65, 90}, {1, 0}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -24,12 +24,14 @@ enum class TFilterPassMode : std::uint8_t {
 
 // A band of target rows and what the filter's draw makes of its pixels:
 // the picture whole (full coverage on every pixel: the slide may be drawn
-// there straight) and none of it (the target left as it is). Either
-// interval is empty when its left is not below its right.
+// there straight), none of it (the target left as it is) and opaque (every
+// pixel painted over whatever is under it: the other slide need not be drawn
+// there). Each interval is empty when its left is not below its right.
 struct TDirectBand {
   std::int32_t Top = 0, Bottom = 0;
   std::int32_t WholeLeft = 0, WholeRight = 0;
   std::int32_t ClearLeft = 0, ClearRight = 0;
+  std::int32_t OpaqueLeft = 0, OpaqueRight = 0;
 };
 
 class TDrawFilter : public zm::TRefObject {
@@ -64,7 +66,9 @@ public:
     return false;
   }
   // TargetRect as bands (ascending, apart) of what Draw makes of the picture
-  // at the current progress; false when the filter cannot tell.
+  // at the current progress; false when the filter cannot tell. Draw reads
+  // the picture only outside both intervals (a filter that moves its slide
+  // included), and 2 pixels round them.
   virtual bool DirectBands(std::vector<TDirectBand>& bands) {
     (void)bands;
     return false;

@@ -1055,7 +1055,7 @@ void JoinDirectRows(std::vector<TRect>& rects, std::int32_t left, std::int32_t r
 
 bool T3DDrawer::PlanDirect(TDrawFilter* filter, TDrawItem* slide, TDirectPlan& plan) {
   plan = {};
-  if (!DirectFilterDraws || !filter || !slide || filter->MovesSlides || !Effecter || !CanDraw()) return false;
+  if (!DirectFilterDraws || !filter || !slide || !Effecter || !CanDraw()) return false;
   // Straight onto the frame only: a pass through another target keeps the
   // general way.
   if (Screen_->TargetStack()->Count() != 1 || Screen_->TargetOffset().X != 0 || Screen_->TargetOffset().Y != 0)
@@ -1074,9 +1074,11 @@ bool T3DDrawer::PlanDirect(TDrawFilter* filter, TDrawItem* slide, TDirectPlan& p
     return r;
   };
   std::int32_t y = frame.Top;
+  bool opaque = false;
   const auto fullRows = [&](std::int32_t to) {
     if (to > y) {
       plan.Rest.push_back(cut({frame.Left, y, frame.Right, to}));
+      plan.Under.push_back(cut({frame.Left, y, frame.Right, to}));
       plan.Parts.push_back(cut({frame.Left, y - 2, frame.Right, to + 2}));
     }
   };
@@ -1091,6 +1093,19 @@ bool T3DDrawer::PlanDirect(TDrawFilter* filter, TDrawItem* slide, TDirectPlan& p
     } else {
       plan.Rest.push_back(cut({frame.Left, b.Top, frame.Right, b.Bottom}));
     }
+    // The other slide outside what the filter shows whole or paints opaque.
+    {
+      TRect hide[2] = {{b.WholeLeft, 0, b.WholeRight, 0}, {b.OpaqueLeft, 0, b.OpaqueRight, 0}};
+      if (hide[1].Left < hide[1].Right) opaque = true;
+      if (hide[1].Left < hide[0].Left) std::swap(hide[0], hide[1]);
+      std::int32_t x = frame.Left;
+      for (const TRect& k : hide) {
+        if (k.Left >= k.Right) continue;
+        if (k.Left > x) plan.Under.push_back(cut({x, b.Top, k.Left, b.Bottom}));
+        x = std::max(x, k.Right);
+      }
+      if (frame.Right > x) plan.Under.push_back(cut({x, b.Top, frame.Right, b.Bottom}));
+    }
     // The picture is needed outside both intervals (and 2 pixels round).
     std::int32_t x = frame.Left;
     TRect skip[2] = {{b.WholeLeft, 0, b.WholeRight, 0}, {b.ClearLeft, 0, b.ClearRight, 0}};
@@ -1104,10 +1119,12 @@ bool T3DDrawer::PlanDirect(TDrawFilter* filter, TDrawItem* slide, TDirectPlan& p
   }
   fullRows(frame.Bottom);
   JoinDirectRows(plan.Rest, frame.Left, frame.Right);
+  JoinDirectRows(plan.Under, frame.Left, frame.Right);
   std::erase_if(plan.Whole, [](const TRect& r) { return Empty(r); });
   std::erase_if(plan.Parts, [](const TRect& r) { return Empty(r); });
-  // Nothing shows whole: the general way draws as much for fewer draws.
-  if (plan.Whole.empty()) return false;
+  // Nothing shows whole nor hides the other slide: the general way draws as
+  // much for fewer draws.
+  if (plan.Whole.empty() && !opaque) return false;
   // The renderer must have the clip; asked once, turned off again.
   return Screen_->SetScissor(nullptr);
 }
@@ -1270,7 +1287,7 @@ void T3DDrawer::DrawTransition(TDrawItem* slideA, TDrawItem* slideB, TFilterPara
   const auto PlainThenFilter = [&](TDrawItem* back, TDrawItem* front) {
     TDirectPlan direct;
     if (back && PlanDirect(filter.get(), front, direct)) {
-      DrawClipped(back, direct.Rest);
+      DrawClipped(back, direct.Under);
       DrawFilterSlide(front, filter.get(), &direct);
       return;
     }

@@ -265,8 +265,9 @@ private:
   // The rectangles (target pixels) of a frame drawn the direct way.
   struct TDirectPlan {
     std::vector<zm::TRect> Whole;  // the filter's slide straight
-    std::vector<zm::TRect> Rest;   // the other slide, then the filter's draw
+    std::vector<zm::TRect> Rest;   // the filter's draw
     std::vector<zm::TRect> Parts;  // where the filter's picture is rendered
+    std::vector<zm::TRect> Under;  // the other slide: Rest but where the draw is opaque
   };
   // Whether the filter's slide may be drawn straight where the filter shows
   // it whole, and where.

@@ -436,13 +436,83 @@ void TRollEffect2::DrawTo(TEffController* controller) {
   controller->GetArea(area);
   if (!Prepare(controller, area)) return;
   Controller = controller;
-  const double t = std::clamp(static_cast<double>(Progress) * InvDuration, 0.0, 1.0);
-  const auto position = static_cast<float>(std::lerp(double(RangeStart), double(RangeEnd), t));
   for (auto& s : PartSeparators) s->Clear();
-  Roller->SetPosition(position);
+  Roller->SetPosition(CurrentPosition());
   DrawPart(controller, 1);
   DrawPart(controller, 0);
   Controller = nullptr;
+}
+
+float TRollEffect2::CurrentPosition() const {
+  const double t = std::clamp(static_cast<double>(Progress) * InvDuration, 0.0, 1.0);
+  return static_cast<float>(std::lerp(double(RangeStart), double(RangeEnd), t));
+}
+
+bool TRollEffect2::DirectBands(std::vector<TDirectBand>& bands) {
+  bands.clear();
+  // Made by an earlier frame for this very area; depth moves the flat part
+  // through the projection, a diagonal line would need a band per row.
+  if (!Roller || Roller->UseVolume || Roller->Diagonal() || madeArea_ != TargetRect) return false;
+  const TRoller3& rl = *Roller;
+  const TRect& a = madeArea_;
+  const bool alongX = rl.Dir.Y == 0;
+  const double sign = alongX ? rl.Dir.X : rl.Dir.Y;
+  const double p = CurrentPosition(), r = rl.Radius;
+  const double arc = std::min(double(rl.ArcAngle), double(TRoller3::kTubeAngle));
+  const double start = alongX ? rl.NearX : rl.NearY, end = alongX ? rl.FarX : rl.FarY;
+  if (!std::isfinite(p) || !(r > 0) || !(rl.ArcStep > 0)) return false;
+  // Along the roll from the roll line: how far the rolled sheet reaches back
+  // over the flat part (negative: over it; the arc dips below the line past
+  // a half turn, the straight part after the arc runs back to the far
+  // edge's point) and how far it reaches out (the arc's top, cut at the
+  // quarter turn, or the far edge before it).
+  const double dmax = (end - p) * sign;
+  double back = 0, out = dmax;
+  if (dmax > 0) {
+    const double phi = std::min(dmax / r, arc);
+    if (phi > kPi) back = phi >= 1.5 * kPi ? -r : r * std::sin(phi);
+    back = std::min(back, Unroll(dmax, r, phi));
+    out = phi >= kPi / 2 ? r * std::cos(std::min(rl.ArcStep / r, kPi) / 2) : r * std::sin(phi);
+  }
+  // The strip across the roll line maps its flat end too: whole pixels stop
+  // an arc step short of the line; both intervals 2 pixels short of the
+  // edges they end at.
+  const double whole = std::min(back, -double(rl.ArcStep)) - 2, cover = std::max(out - 2, whole);
+  if (!std::isfinite(whole) || !std::isfinite(cover)) return false;
+  const double axisLo = alongX ? a.Left : a.Top, axisHi = alongX ? a.Right : a.Bottom;
+  // Along the axis from the start edge to Reach past the roll line, in
+  // whole pixels.
+  const auto span = [&](double reach, std::int32_t& lo, std::int32_t& hi) {
+    double l = sign > 0 ? start : std::ceil(p - reach), h = sign > 0 ? std::floor(p + reach) : start;
+    l = std::max(l, axisLo);
+    h = std::min(h, axisHi);
+    lo = hi = 0;
+    if (h > l) {
+      lo = std::int32_t(l);
+      hi = std::int32_t(h);
+    }
+  };
+  std::int32_t wl, wh, ol, oh;
+  span(whole, wl, wh);
+  span(cover, ol, oh);
+  if (ol >= oh) return false;
+  if (alongX) {
+    bands.push_back({a.Top, a.Bottom, wl, wh, 0, 0, ol, oh});
+    return true;
+  }
+  // Rows: the intervals across are the area's. Both start at the start
+  // edge, the whole one inside the opaque one.
+  const auto add = [&](std::int32_t top, std::int32_t bottom, bool shown) {
+    if (bottom > top) bands.push_back({top, bottom, shown ? a.Left : 0, shown ? a.Right : 0, 0, 0, a.Left, a.Right});
+  };
+  if (wl < wh) {
+    add(ol, wl, false);
+    add(wl, wh, true);
+    add(wh, oh, false);
+  } else {
+    add(ol, oh, false);
+  }
+  return true;
 }
 
 void TRollEffect2::DrawPart(TEffController* controller, std::int32_t part) {

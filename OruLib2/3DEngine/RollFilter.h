@@ -102,6 +102,10 @@ public:
   // and grid when they change. With depth, what turns behind the slide's
   // plane is left out: the outgoing slide hides it.
   void DrawTo(TEffController* controller);
+  // A straight roll without depth shows its slide whole on the flat part of
+  // the sheet that the curl and the back leave open: one band, the rest of
+  // the area left to the general way. The picture is read only there.
+  bool DirectBands(std::vector<TDirectBand>& bands) override;
 
   // The roller kind that Style and Direction select.
   std::int32_t RollerKind() const;
@@ -122,6 +126,8 @@ public:
   TEffController* Controller = nullptr;  // during Draw only
 
 private:
+  // Where the roll line is at the current progress.
+  float CurrentPosition() const;
   bool Prepare(TEffController* controller, const zm::TRect& area);
   void DrawPart(TEffController* controller, std::int32_t part);
   void EmitPiece(TEffTile* tile, const TSheetPoint& a, const TSheetPoint& b, const TSheetPoint& c, bool coloured,

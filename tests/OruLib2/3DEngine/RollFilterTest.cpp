@@ -12,6 +12,7 @@
 #include <functional>
 #include <limits>
 #include <numbers>
+#include <random>
 #include <vector>
 
 #include "OruLib2/3DEngine/EffTiles.h"
@@ -734,5 +735,91 @@ TEST_F(RollOnDevice, TheRollUnrollsTheIncomingSlideOverTheOutgoingOne) {
       EXPECT_EQ(bad, 0) << volume << " " << tube;
     }
 }
+
+// The straight roll's direct way: the flat part the sheet leaves open drawn
+// straight, the outgoing slide only where the sheet leaves it open, the
+// picture only where it is read; the frames are those of the general way at
+// every point of the roll, in every direction either way round, for a half
+// turn and a tinted tube, on sizes that are no multiple of anything.
+class TCoveringPicture : public TDrawItem {
+public:
+  explicit TCoveringPicture(TImage* picture) : picture_(picture) {}
+  void Draw(TDeviceDrawer& d) override {
+    ++Draws;
+    d.DrawImage(picture_, {0, 0}, TImageDrawParams{}, {1, 0}, {0, 1});
+  }
+  bool CoversOpaque(const TFloatRect&) override { return true; }
+  int Draws = 0;
+
+private:
+  TImage* picture_;
+};
+
+template <int W, int H>
+class DirectRollOn : public drawertest::TTransitionOnDevice {
+protected:
+  DirectRollOn() : TTransitionOnDevice(W, H) {}
+
+  void Run() {
+    std::mt19937 rng(11);
+    // Pictures with a margin: the slide's replication reads past the area.
+    TRef<TImage> a = drawertest::MakeImage(W + 40, H + 40, [&](int, int) { return rng() | 0xFF000000u; });
+    TRef<TImage> b = drawertest::MakeImage(W + 40, H + 40, [&](int, int) { return rng() | 0xFF000000u; });
+    TRef<TCoveringPicture> sa = MakeRef<TCoveringPicture>(a.get()), sb = MakeRef<TCoveringPicture>(b.get());
+    int directFrames = 0, frames = 0;
+    // Flags 3, 5, 6 and 8: the four straight directions; flag 1: backwards.
+    for (const int dir : {3, 5, 6, 8})
+      for (const bool reverse : {false, true})
+        for (const bool tube : {false, true})
+          for (const float t : {0.02f, 0.3f, 0.55f, 0.8f, 0.98f}) {
+            SCOPED_TRACE(testing::Message() << "flag " << dir << (reverse ? " backwards" : "") << (tube ? " tube" : "")
+                                            << " at " << t);
+            std::vector<std::uint32_t> got[2];
+            int draws[2] = {};
+            bool direct = false;
+            for (int pass = 0; pass < 2; ++pass) {
+              drawer->DirectFilterDraws = pass == 0;
+              TRef<oru::TTransitionDef> d = MakeRef<oru::TTransitionDef>();
+              d->Kind = 9;
+              d->Flags = std::vector<std::uint8_t>(12, 0);
+              d->Flags[std::size_t(dir)] = 1;
+              d->Flags[1] = reverse;
+              d->Flags[10] = tube;  // a tinted back with the tube
+              d->Floats = {tube ? 0.05f : 0.125f, 0};
+              d->Ints = {tube ? 1 : 0, 0x00305080};
+              TRef<oru::TOruFilter> p = MakeRef<oru::TOruFilter>();
+              p->Effect = d;
+              // The filter is made by a first frame, as the show's first frame makes it.
+              for (const float at : {0.0f, t}) {
+                p->Progress = at;
+                sa->Draws = sb->Draws = 0;
+                ASSERT_TRUE(
+                    Frame(0xFF000000u, [&](oru::T3DDrawer& dr) { dr.DrawTransition(sa.get(), sb.get(), p.get()); }));
+              }
+              Capture();
+              got[pass] = px;
+              draws[pass] = sa->Draws + sb->Draws;
+              ASSERT_NE(dynamic_cast<TRollEffect2*>(p->Filter.get()), nullptr);
+              std::vector<oru::TDirectBand> bands;
+              if (pass == 0) direct = p->Filter->DirectBands(bands);
+            }
+            drawer->DirectFilterDraws = true;
+            ASSERT_EQ(got[0].size(), got[1].size());
+            for (std::size_t i = 0; i < got[0].size(); ++i)
+              ASSERT_EQ(got[0][i], got[1][i]) << "pixel " << i % W << "," << i / W;
+            EXPECT_EQ(draws[1], 2);
+            ++frames;
+            directFrames += direct;
+          }
+    // All but the first and last points of a roll go the direct way.
+    EXPECT_GE(directFrames, frames * 3 / 5);
+  }
+};
+
+using DirectRollOdd = DirectRollOn<161, 91>;
+using DirectRollTall = DirectRollOn<67, 129>;
+
+TEST_F(DirectRollOdd, TheFlatPartDrawnStraightAndTheSlideUnderTheSheetLeftOutGiveTheSameFrames) { Run(); }
+TEST_F(DirectRollTall, TheFlatPartDrawnStraightAndTheSlideUnderTheSheetLeftOutGiveTheSameFrames) { Run(); }
 
 }  // namespace rollfiltertest
