@@ -24,14 +24,17 @@ enum class TFilterPassMode : std::uint8_t {
 
 // A band of target rows and what the filter's draw makes of its pixels:
 // the picture whole (full coverage on every pixel: the slide may be drawn
-// there straight), none of it (the target left as it is) and opaque (every
+// there straight), none of it (the target left as it is), opaque (every
 // pixel painted over whatever is under it: the other slide need not be drawn
-// there). Each interval is empty when its left is not below its right.
+// there) and unread (whatever the draw shows there, the picture there is
+// not needed for it). Each interval is empty when its left is not below its
+// right.
 struct TDirectBand {
   std::int32_t Top = 0, Bottom = 0;
   std::int32_t WholeLeft = 0, WholeRight = 0;
   std::int32_t ClearLeft = 0, ClearRight = 0;
   std::int32_t OpaqueLeft = 0, OpaqueRight = 0;
+  std::int32_t UnreadLeft = 0, UnreadRight = 0;
 };
 
 class TDrawFilter : public zm::TRefObject {
@@ -67,8 +70,8 @@ public:
   }
   // TargetRect as bands (ascending, apart) of what Draw makes of the picture
   // at the current progress; false when the filter cannot tell. Draw reads
-  // the picture only outside both intervals (a filter that moves its slide
-  // included), and 2 pixels round them.
+  // the picture only outside the whole, clear and unread intervals and 2
+  // pixels round them (a filter that moves its slide included).
   virtual bool DirectBands(std::vector<TDirectBand>& bands) {
     (void)bands;
     return false;

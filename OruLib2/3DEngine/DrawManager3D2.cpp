@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <iterator>
 #include <utility>
 
 #include "OruLib2/3DEngine/D3DYUV.h"
@@ -1106,10 +1107,11 @@ bool T3DDrawer::PlanDirect(TDrawFilter* filter, TDrawItem* slide, TDirectPlan& p
       }
       if (frame.Right > x) plan.Under.push_back(cut({x, b.Top, frame.Right, b.Bottom}));
     }
-    // The picture is needed outside both intervals (and 2 pixels round).
+    // The picture is needed outside the intervals (and 2 pixels round).
     std::int32_t x = frame.Left;
-    TRect skip[2] = {{b.WholeLeft, 0, b.WholeRight, 0}, {b.ClearLeft, 0, b.ClearRight, 0}};
-    if (skip[1].Left < skip[0].Left) std::swap(skip[0], skip[1]);
+    TRect skip[3] = {{b.WholeLeft, 0, b.WholeRight, 0}, {b.ClearLeft, 0, b.ClearRight, 0},
+                     {b.UnreadLeft, 0, b.UnreadRight, 0}};
+    std::sort(std::begin(skip), std::end(skip), [](const TRect& l, const TRect& r) { return l.Left < r.Left; });
     for (const TRect& k : skip) {
       if (k.Left >= k.Right) continue;
       if (k.Left > x) plan.Parts.push_back(cut({x - 2, b.Top - 2, k.Left + 2, b.Bottom + 2}));

@@ -459,7 +459,7 @@ bool TRollEffect2::DirectBands(std::vector<TDirectBand>& bands) {
   const double sign = alongX ? rl.Dir.X : rl.Dir.Y;
   const double p = CurrentPosition(), r = rl.Radius;
   const double arc = std::min(double(rl.ArcAngle), double(TRoller3::kTubeAngle));
-  const double start = alongX ? rl.NearX : rl.NearY, end = alongX ? rl.FarX : rl.FarY;
+  const double end = alongX ? rl.FarX : rl.FarY;
   if (!std::isfinite(p) || !(r > 0) || !(rl.ArcStep > 0)) return false;
   // Along the roll from the roll line: how far the rolled sheet reaches back
   // over the flat part (negative: over it; the arc dips below the line past
@@ -476,14 +476,16 @@ bool TRollEffect2::DirectBands(std::vector<TDirectBand>& bands) {
   }
   // The strip across the roll line maps its flat end too: whole pixels stop
   // an arc step short of the line; both intervals 2 pixels short of the
-  // edges they end at.
-  const double whole = std::min(back, -double(rl.ArcStep)) - 2, cover = std::max(out - 2, whole);
+  // edges they end at. The flat part under the back is not read (its front
+  // is left out or painted over), from the back's end to that strip.
+  const double step = rl.ArcStep;
+  const double whole = std::min(back, -step) - 2, cover = std::max(out - 2, whole);
   if (!std::isfinite(whole) || !std::isfinite(cover)) return false;
   const double axisLo = alongX ? a.Left : a.Top, axisHi = alongX ? a.Right : a.Bottom;
-  // Along the axis from the start edge to Reach past the roll line, in
-  // whole pixels.
-  const auto span = [&](double reach, std::int32_t& lo, std::int32_t& hi) {
-    double l = sign > 0 ? start : std::ceil(p - reach), h = sign > 0 ? std::floor(p + reach) : start;
+  // Along the axis between From and To past the roll line, in whole pixels.
+  const auto span = [&](double from, double to, std::int32_t& lo, std::int32_t& hi) {
+    double l = sign > 0 ? std::ceil(p + from) : std::ceil(p - to);
+    double h = sign > 0 ? std::floor(p + to) : std::floor(p - from);
     l = std::max(l, axisLo);
     h = std::min(h, axisHi);
     lo = hi = 0;
@@ -492,25 +494,36 @@ bool TRollEffect2::DirectBands(std::vector<TDirectBand>& bands) {
       hi = std::int32_t(h);
     }
   };
-  std::int32_t wl, wh, ol, oh;
-  span(whole, wl, wh);
-  span(cover, ol, oh);
+  // From the start edge.
+  const double edge = (axisHi - axisLo) * -2.0 - 4;
+  std::int32_t wl, wh, ol, oh, ul, uh;
+  span(edge, whole, wl, wh);
+  span(edge, cover, ol, oh);
+  span(back, -step, ul, uh);
   if (ol >= oh) return false;
   if (alongX) {
-    bands.push_back({a.Top, a.Bottom, wl, wh, 0, 0, ol, oh});
+    bands.push_back({a.Top, a.Bottom, wl, wh, 0, 0, ol, oh, ul, uh});
     return true;
   }
-  // Rows: the intervals across are the area's. Both start at the start
-  // edge, the whole one inside the opaque one.
-  const auto add = [&](std::int32_t top, std::int32_t bottom, bool shown) {
-    if (bottom > top) bands.push_back({top, bottom, shown ? a.Left : 0, shown ? a.Right : 0, 0, 0, a.Left, a.Right});
-  };
-  if (wl < wh) {
-    add(ol, wl, false);
-    add(wl, wh, true);
-    add(wh, oh, false);
-  } else {
-    add(ol, oh, false);
+  // Rows: the intervals across are the area's, a band where any of them
+  // changes.
+  std::int32_t cuts[6] = {wl, wh, ol, oh, ul, uh};
+  std::sort(std::begin(cuts), std::end(cuts));
+  const auto in = [](std::int32_t y, std::int32_t lo, std::int32_t hi) { return lo < hi && y >= lo && y < hi; };
+  for (int i = 0; i + 1 < 6; ++i) {
+    const std::int32_t top = cuts[i], bottom = cuts[i + 1];
+    if (bottom <= top) continue;
+    TDirectBand band{top, bottom};
+    const bool w = in(top, wl, wh), o = in(top, ol, oh), u = in(top, ul, uh);
+    if (!w && !o && !u) continue;
+    const auto across = [&](bool on, std::int32_t& l, std::int32_t& r) {
+      l = on ? a.Left : 0;
+      r = on ? a.Right : 0;
+    };
+    across(w, band.WholeLeft, band.WholeRight);
+    across(o, band.OpaqueLeft, band.OpaqueRight);
+    across(u, band.UnreadLeft, band.UnreadRight);
+    bands.push_back(band);
   }
   return true;
 }

@@ -765,7 +765,12 @@ protected:
     // Pictures with a margin: the slide's replication reads past the area.
     TRef<TImage> a = drawertest::MakeImage(W + 40, H + 40, [&](int, int) { return rng() | 0xFF000000u; });
     TRef<TImage> b = drawertest::MakeImage(W + 40, H + 40, [&](int, int) { return rng() | 0xFF000000u; });
+    TRef<TImage> c = drawertest::MakeImage(W + 40, H + 40, [&](int, int) { return rng() | 0xFF000000u; });
     TRef<TCoveringPicture> sa = MakeRef<TCoveringPicture>(a.get()), sb = MakeRef<TCoveringPicture>(b.get());
+    // The frames before, which make the filter, roll another picture the
+    // general way: the pooled pictures hold none of the slide where it is
+    // not rendered.
+    TRef<TCoveringPicture> sc = MakeRef<TCoveringPicture>(c.get());
     int directFrames = 0, frames = 0;
     // Flags 3, 5, 6 and 8: the four straight directions; flag 1: backwards.
     for (const int dir : {3, 5, 6, 8})
@@ -778,7 +783,6 @@ protected:
             int draws[2] = {};
             bool direct = false;
             for (int pass = 0; pass < 2; ++pass) {
-              drawer->DirectFilterDraws = pass == 0;
               TRef<oru::TTransitionDef> d = MakeRef<oru::TTransitionDef>();
               d->Kind = 9;
               d->Flags = std::vector<std::uint8_t>(12, 0);
@@ -789,12 +793,12 @@ protected:
               d->Ints = {tube ? 1 : 0, 0x00305080};
               TRef<oru::TOruFilter> p = MakeRef<oru::TOruFilter>();
               p->Effect = d;
-              // The filter is made by a first frame, as the show's first frame makes it.
-              for (const float at : {0.0f, t}) {
-                p->Progress = at;
+              for (int frame = 0; frame < 3; ++frame) {
+                p->Progress = frame == 0 ? 0.0f : t;
+                drawer->DirectFilterDraws = frame == 2 && pass == 0;
                 sa->Draws = sb->Draws = 0;
-                ASSERT_TRUE(
-                    Frame(0xFF000000u, [&](oru::T3DDrawer& dr) { dr.DrawTransition(sa.get(), sb.get(), p.get()); }));
+                TDrawItem* in = frame < 2 ? sc.get() : sb.get();
+                ASSERT_TRUE(Frame(0xFF000000u, [&](oru::T3DDrawer& dr) { dr.DrawTransition(sa.get(), in, p.get()); }));
               }
               Capture();
               got[pass] = px;
