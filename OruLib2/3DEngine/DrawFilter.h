@@ -26,15 +26,18 @@ enum class TFilterPassMode : std::uint8_t {
 // the picture whole (full coverage on every pixel: the slide may be drawn
 // there straight), none of it (the target left as it is), opaque (every
 // pixel painted over whatever is under it: the other slide need not be drawn
-// there) and unread (whatever the draw shows there, the picture there is
-// not needed for it). Each interval is empty when its left is not below its
-// right.
+// there) and up to two unread (whatever the draw shows there, the picture
+// there is not needed for it). Each interval is empty when its left is not
+// below its right.
+struct TDirectSpan {
+  std::int32_t Left = 0, Right = 0;
+};
 struct TDirectBand {
   std::int32_t Top = 0, Bottom = 0;
   std::int32_t WholeLeft = 0, WholeRight = 0;
   std::int32_t ClearLeft = 0, ClearRight = 0;
   std::int32_t OpaqueLeft = 0, OpaqueRight = 0;
-  std::int32_t UnreadLeft = 0, UnreadRight = 0;
+  std::array<TDirectSpan, 2> Unread{};
 };
 
 class TDrawFilter : public zm::TRefObject {

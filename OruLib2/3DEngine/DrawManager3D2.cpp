@@ -1065,10 +1065,13 @@ bool T3DDrawer::PlanDirect(TDrawFilter* filter, TDrawItem* slide, TDirectPlan& p
   // 0: only a slide that paints all of it is the same drawn straight.
   if (!SlideCoversArea(slide)) return false;
   filter->TargetRect = GetVisibleRect();
-  std::vector<TDirectBand> bands;
-  if (!filter->DirectBands(bands)) return false;
   const TRect frame = Screen_->TargetRect();
   if (Empty(frame)) return false;
+  // A filter that moves its slide may draw it past its rectangle, from any
+  // part of the picture.
+  if (filter->MovesSlides && frame != filter->TargetRect) return false;
+  std::vector<TDirectBand> bands;
+  if (!filter->DirectBands(bands)) return false;
   const auto cut = [&](TRect r) {
     r = {std::max(r.Left, frame.Left), std::max(r.Top, frame.Top), std::min(r.Right, frame.Right),
          std::min(r.Bottom, frame.Bottom)};
@@ -1109,8 +1112,8 @@ bool T3DDrawer::PlanDirect(TDrawFilter* filter, TDrawItem* slide, TDirectPlan& p
     }
     // The picture is needed outside the intervals (and 2 pixels round).
     std::int32_t x = frame.Left;
-    TRect skip[3] = {{b.WholeLeft, 0, b.WholeRight, 0}, {b.ClearLeft, 0, b.ClearRight, 0},
-                     {b.UnreadLeft, 0, b.UnreadRight, 0}};
+    TRect skip[4] = {{b.WholeLeft, 0, b.WholeRight, 0}, {b.ClearLeft, 0, b.ClearRight, 0},
+                     {b.Unread[0].Left, 0, b.Unread[0].Right, 0}, {b.Unread[1].Left, 0, b.Unread[1].Right, 0}};
     std::sort(std::begin(skip), std::end(skip), [](const TRect& l, const TRect& r) { return l.Left < r.Left; });
     for (const TRect& k : skip) {
       if (k.Left >= k.Right) continue;

@@ -496,25 +496,32 @@ bool TRollEffect2::DirectBands(std::vector<TDirectBand>& bands) {
   };
   // From the start edge.
   const double edge = (axisHi - axisLo) * -2.0 - 4;
-  std::int32_t wl, wh, ol, oh, ul, uh;
+  // Past the half turn the back lies flat, mirrored about the line half a
+  // turn on: what of it lies beyond the start edge is not seen, nor read.
+  // (The tube's end is turned towards the viewer in slivers that may still
+  // touch a pixel.)
+  double farUnread = INFINITY;
+  if (arc < 1.5 * kPi) farUnread = kPi * r + std::max(0.0, (p - (alongX ? rl.NearX : rl.NearY)) * sign) + step + 2;
+  std::int32_t wl, wh, ol, oh, ul, uh, fl, fh;
   span(edge, whole, wl, wh);
   span(edge, cover, ol, oh);
   span(back, -step, ul, uh);
+  span(farUnread, dmax + 4, fl, fh);
   if (ol >= oh) return false;
   if (alongX) {
-    bands.push_back({a.Top, a.Bottom, wl, wh, 0, 0, ol, oh, ul, uh});
+    bands.push_back({a.Top, a.Bottom, wl, wh, 0, 0, ol, oh, {{{ul, uh}, {fl, fh}}}});
     return true;
   }
   // Rows: the intervals across are the area's, a band where any of them
   // changes.
-  std::int32_t cuts[6] = {wl, wh, ol, oh, ul, uh};
+  std::int32_t cuts[8] = {wl, wh, ol, oh, ul, uh, fl, fh};
   std::sort(std::begin(cuts), std::end(cuts));
   const auto in = [](std::int32_t y, std::int32_t lo, std::int32_t hi) { return lo < hi && y >= lo && y < hi; };
-  for (int i = 0; i + 1 < 6; ++i) {
+  for (int i = 0; i + 1 < 8; ++i) {
     const std::int32_t top = cuts[i], bottom = cuts[i + 1];
     if (bottom <= top) continue;
     TDirectBand band{top, bottom};
-    const bool w = in(top, wl, wh), o = in(top, ol, oh), u = in(top, ul, uh);
+    const bool w = in(top, wl, wh), o = in(top, ol, oh), u = in(top, ul, uh) || in(top, fl, fh);
     if (!w && !o && !u) continue;
     const auto across = [&](bool on, std::int32_t& l, std::int32_t& r) {
       l = on ? a.Left : 0;
@@ -522,7 +529,7 @@ bool TRollEffect2::DirectBands(std::vector<TDirectBand>& bands) {
     };
     across(w, band.WholeLeft, band.WholeRight);
     across(o, band.OpaqueLeft, band.OpaqueRight);
-    across(u, band.UnreadLeft, band.UnreadRight);
+    across(u, band.Unread[0].Left, band.Unread[0].Right);
     bands.push_back(band);
   }
   return true;
