@@ -38,6 +38,22 @@ public:
   int Draws = 0;
 };
 
+// A slide that is one opaque picture at its origin, covering all it is
+// asked about; counts its draws.
+class TOpaquePictureSlide : public zm::TDrawItem {
+public:
+  explicit TOpaquePictureSlide(zm::TImage* picture) : picture_(picture) {}
+  void Draw(zm::TDeviceDrawer& d) override {
+    ++Draws;
+    d.DrawImage(picture_, {0, 0}, zm::TImageDrawParams{}, {1, 0}, {0, 1});
+  }
+  bool CoversOpaque(const zm::TFloatRect&) override { return true; }
+  int Draws = 0;
+
+private:
+  zm::TImage* picture_;
+};
+
 // A picture of w x h A8R8G8B8 pixels from pixel(x, y).
 inline zm::TRef<zm::TImage> MakeImage(std::int32_t w, std::int32_t h,
                                       const std::function<std::uint32_t(int, int)>& pixel) {

@@ -201,20 +201,6 @@ TEST_F(FilterReads, APictureRenderedOnlyWhereTheFilterReadsGivesTheSameFrames) {
 // and the frames are those of the general way, at every point of the sweep,
 // from every side and corner, either way round, near and far pivots, on
 // sizes that are no multiple of anything.
-class TCoveringSlide : public TDrawItem {
-public:
-  explicit TCoveringSlide(TImage* picture) : picture_(picture) {}
-  void Draw(TDeviceDrawer& d) override {
-    ++Draws;
-    d.DrawImage(picture_, {0, 0}, TImageDrawParams{}, {1, 0}, {0, 1});
-  }
-  bool CoversOpaque(const TFloatRect&) override { return true; }
-  int Draws = 0;
-
-private:
-  TImage* picture_;
-};
-
 template <int W, int H>
 class DirectBroomOn : public drawertest::TTransitionOnDevice {
 protected:
@@ -225,7 +211,8 @@ protected:
     // Pictures with a margin: the slide's replication reads past the area.
     TRef<TImage> a = drawertest::MakeImage(W + 40, H + 40, [&](int, int) { return rng() | 0xFF000000u; });
     TRef<TImage> b = drawertest::MakeImage(W + 40, H + 40, [&](int, int) { return rng() | 0xFF000000u; });
-    TRef<TCoveringSlide> sa = MakeRef<TCoveringSlide>(a.get()), sb = MakeRef<TCoveringSlide>(b.get());
+    using drawertest::TOpaquePictureSlide;
+    TRef<TOpaquePictureSlide> sa = MakeRef<TOpaquePictureSlide>(a.get()), sb = MakeRef<TOpaquePictureSlide>(b.get());
     int directFrames = 0;
     // Flags 2-5 and 7-10: the eight directions; flag 1: reversed.
     for (int dir : {2, 3, 4, 5, 7, 8, 9, 10})

@@ -741,20 +741,6 @@ TEST_F(RollOnDevice, TheRollUnrollsTheIncomingSlideOverTheOutgoingOne) {
 // picture only where it is read; the frames are those of the general way at
 // every point of the roll, in every direction either way round, for a half
 // turn and a tinted tube, on sizes that are no multiple of anything.
-class TCoveringPicture : public TDrawItem {
-public:
-  explicit TCoveringPicture(TImage* picture) : picture_(picture) {}
-  void Draw(TDeviceDrawer& d) override {
-    ++Draws;
-    d.DrawImage(picture_, {0, 0}, TImageDrawParams{}, {1, 0}, {0, 1});
-  }
-  bool CoversOpaque(const TFloatRect&) override { return true; }
-  int Draws = 0;
-
-private:
-  TImage* picture_;
-};
-
 template <int W, int H>
 class DirectRollOn : public drawertest::TTransitionOnDevice {
 protected:
@@ -766,11 +752,12 @@ protected:
     TRef<TImage> a = drawertest::MakeImage(W + 40, H + 40, [&](int, int) { return rng() | 0xFF000000u; });
     TRef<TImage> b = drawertest::MakeImage(W + 40, H + 40, [&](int, int) { return rng() | 0xFF000000u; });
     TRef<TImage> c = drawertest::MakeImage(W + 40, H + 40, [&](int, int) { return rng() | 0xFF000000u; });
-    TRef<TCoveringPicture> sa = MakeRef<TCoveringPicture>(a.get()), sb = MakeRef<TCoveringPicture>(b.get());
+    using drawertest::TOpaquePictureSlide;
+    TRef<TOpaquePictureSlide> sa = MakeRef<TOpaquePictureSlide>(a.get()), sb = MakeRef<TOpaquePictureSlide>(b.get());
     // The frames before, which make the filter, roll another picture the
     // general way: the pooled pictures hold none of the slide where it is
     // not rendered.
-    TRef<TCoveringPicture> sc = MakeRef<TCoveringPicture>(c.get());
+    TRef<TOpaquePictureSlide> sc = MakeRef<TOpaquePictureSlide>(c.get());
     int directFrames = 0, frames = 0;
     // Flags 3, 5, 6 and 8: the four straight directions; flag 1: backwards.
     for (const int dir : {3, 5, 6, 8})
