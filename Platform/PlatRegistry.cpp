@@ -1,5 +1,6 @@
 #include "Platform/PlatRegistry.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -7,7 +8,10 @@
 #include <span>
 #include <vector>
 
+#include "Platform/PlatFiles.h"
+#include "Platform/PlatSystem.h"
 #include "Platform/PlatText.h"
+#include "Platform/PlatUtf8.h"
 
 namespace plat {
 
@@ -121,6 +125,127 @@ LSTATUS CopyValue(const TValue& v, std::uint32_t& type, std::uint8_t* data, std:
   if (data && need) std::memcpy(data, v.Data.data(), need);
   dataLen = need;
   return ERROR_SUCCESS;
+}
+
+// ---- Saved keys ----------------------------------------------------------------
+// A saved key: the magic, the format number, then the key: its name, its
+// values (name, type, data) and its sub-keys, each the same way. Numbers are
+// 32-bit little-endian, names counted UTF-16 units. The stand-in's two
+// formats share this layout.
+
+constexpr char kHiveMagic[8] = {'Z', 'M', 'R', 'E', 'G', 'K', 'E', 'Y'};
+constexpr std::int64_t kMaxHiveBytes = std::int64_t(256) << 20;
+constexpr int kMaxKeyDepth = 512;  // the system's own limit of nested keys
+
+void PutHiveU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+void PutHiveName(std::vector<std::uint8_t>& out, const std::u16string& s) {
+  PutHiveU32(out, static_cast<std::uint32_t>(s.size()));
+  for (char16_t c : s) {
+    out.push_back(static_cast<std::uint8_t>(c));
+    out.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+}
+
+bool PutHiveKey(std::vector<std::uint8_t>& out, const TKey& k, int depth) {
+  if (depth > kMaxKeyDepth) return false;
+  PutHiveName(out, k.Name);
+  PutHiveU32(out, static_cast<std::uint32_t>(k.Values.size()));
+  for (const auto& [folded, v] : k.Values) {
+    PutHiveName(out, v.Name);
+    PutHiveU32(out, v.Type);
+    PutHiveU32(out, static_cast<std::uint32_t>(v.Data.size()));
+    out.insert(out.end(), v.Data.begin(), v.Data.end());
+  }
+  PutHiveU32(out, static_cast<std::uint32_t>(k.Keys.size()));
+  for (const auto& [folded, child] : k.Keys)
+    if (!PutHiveKey(out, *child, depth + 1)) return false;
+  return true;
+}
+
+struct THiveReader {
+  std::span<const std::uint8_t> Data;
+  std::size_t Pos = 0;
+
+  std::size_t Left() const { return Data.size() - Pos; }
+  bool U32(std::uint32_t& v) {
+    if (Left() < 4) return false;
+    v = 0;
+    for (int i = 0; i < 4; ++i) v |= std::uint32_t(Data[Pos + std::size_t(i)]) << (8 * i);
+    Pos += 4;
+    return true;
+  }
+  bool Name(std::u16string& s) {
+    std::uint32_t n;
+    if (!U32(n) || n > Left() / 2) return false;
+    s.resize(n);
+    for (std::uint32_t i = 0; i < n; ++i, Pos += 2) s[i] = static_cast<char16_t>(Data[Pos] | (Data[Pos + 1] << 8));
+    return true;
+  }
+  bool Bytes(std::vector<std::uint8_t>& b) {
+    std::uint32_t n;
+    if (!U32(n) || n > Left()) return false;
+    b.assign(Data.begin() + std::ptrdiff_t(Pos), Data.begin() + std::ptrdiff_t(Pos + n));
+    Pos += n;
+    return true;
+  }
+};
+
+// Nothing is reserved from a count: every entry must first be read whole.
+bool ReadHiveKey(THiveReader& r, TKey& k, int depth) {
+  if (depth > kMaxKeyDepth || !r.Name(k.Name)) return false;
+  std::uint32_t n;
+  if (!r.U32(n)) return false;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    TValue v;
+    if (!r.Name(v.Name) || !r.U32(v.Type) || !r.Bytes(v.Data)) return false;
+    std::u16string folded = Fold(v.Name);
+    if (!k.Values.emplace(std::move(folded), std::move(v)).second) return false;  // a name twice
+  }
+  if (!r.U32(n)) return false;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    auto child = std::make_unique<TKey>();
+    if (!ReadHiveKey(r, *child, depth + 1)) return false;
+    // A sub-key's name is one part of a path.
+    if (child->Name.empty() || child->Name.find(u'\\') != std::u16string::npos) return false;
+    std::u16string folded = Fold(child->Name);
+    if (!k.Keys.emplace(std::move(folded), std::move(child)).second) return false;
+  }
+  return true;
+}
+
+LSTATUS HiveFileError() {
+  const int code = WindowsErrorCode(LastOSError());
+  return code == kErrorSuccess ? kErrorGenFailure : code;
+}
+
+LSTATUS SaveKeyInFormat(HKEY key, const std::u16string& fileName, std::uint32_t format) {
+  std::vector<std::uint8_t> bytes(std::begin(kHiveMagic), std::end(kHiveMagic));
+  PutHiveU32(bytes, format);
+  {
+    TStore& s = Store();
+    std::lock_guard<std::mutex> g(s.Lock);
+    TKey* k = Resolve(s, key, nullptr);
+    if (!k) return ERROR_INVALID_HANDLE;
+    if (!PutHiveKey(bytes, *k, 0)) return ERROR_INVALID_PARAMETER;
+  }
+  TFileHandle h = OpenFile(fileName, kGenericWrite, kCreateNew);
+  if (h == kInvalidFileHandle) return HiveFileError();
+  LSTATUS result = ERROR_SUCCESS;
+  for (std::size_t at = 0; at < bytes.size();) {
+    const auto chunk = static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size() - at, 1u << 20));
+    std::uint32_t done = 0;
+    if (!WriteFile(h, bytes.data() + at, chunk, done) || done == 0) {
+      result = HiveFileError();
+      break;
+    }
+    at += done;
+  }
+  if (!CloseFile(h) && result == ERROR_SUCCESS) result = HiveFileError();
+  if (result != ERROR_SUCCESS) DeleteFile(fileName);  // never half a key
+  return result;
 }
 
 }  // namespace
@@ -248,7 +373,63 @@ LSTATUS RegDeleteValueW(HKEY key, const std::u16string& name) {
   return k->Values.erase(Fold(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
-LSTATUS RegSaveKeyW(HKEY, const std::u16string&) { return ERROR_NOT_SUPPORTED; }
+LSTATUS RegSaveKeyW(HKEY key, const std::u16string& fileName) {
+  return SaveKeyInFormat(key, fileName, REG_STANDARD_FORMAT);
+}
+
+LSTATUS RegSaveKeyA(HKEY key, const std::string& fileName) { return RegSaveKeyW(key, FromUtf8(fileName)); }
+
+LSTATUS RegSaveKeyExW(HKEY key, const std::u16string& fileName, const void*, std::uint32_t flags) {
+  if (flags != REG_STANDARD_FORMAT && flags != REG_LATEST_FORMAT) return ERROR_INVALID_PARAMETER;
+  return SaveKeyInFormat(key, fileName, flags);
+}
+
+LSTATUS RegSaveKeyExA(HKEY key, const std::string& fileName, const void* security, std::uint32_t flags) {
+  return RegSaveKeyExW(key, FromUtf8(fileName), security, flags);
+}
+
+LSTATUS RegLoadKeyW(HKEY key, const std::u16string& subKey, const std::u16string& fileName) {
+  if (key != HKEY_USERS && key != HKEY_LOCAL_MACHINE) return ERROR_INVALID_PARAMETER;
+  if (subKey.empty() || subKey.find(u'\\') != std::u16string::npos) return ERROR_INVALID_PARAMETER;
+  TFileHandle h = OpenFile(fileName, kGenericRead, kOpenExisting);
+  if (h == kInvalidFileHandle) return HiveFileError();
+  const std::int64_t size = FileSize(h);
+  std::vector<std::uint8_t> bytes;
+  LSTATUS result = size < 0 ? HiveFileError() : size > kMaxHiveBytes ? ERROR_BADDB : ERROR_SUCCESS;
+  if (result == ERROR_SUCCESS) bytes.resize(static_cast<std::size_t>(size));
+  for (std::size_t at = 0; result == ERROR_SUCCESS && at < bytes.size();) {
+    std::uint32_t done = 0;
+    if (!ReadFile(h, bytes.data() + at, static_cast<std::uint32_t>(bytes.size() - at), done)) result = HiveFileError();
+    else if (done == 0) bytes.resize(at);  // the file got shorter
+    at += done;
+  }
+  CloseFile(h);
+  if (result != ERROR_SUCCESS) return result;
+
+  if (bytes.size() < sizeof kHiveMagic || std::memcmp(bytes.data(), kHiveMagic, sizeof kHiveMagic) != 0)
+    return ERROR_BADDB;
+  THiveReader r{bytes, sizeof kHiveMagic};
+  std::uint32_t format = 0;
+  if (!r.U32(format) || (format != REG_STANDARD_FORMAT && format != REG_LATEST_FORMAT)) return ERROR_BADDB;
+  auto tree = std::make_unique<TKey>();
+  if (!ReadHiveKey(r, *tree, 0) || r.Left() != 0) return ERROR_BADDB;
+  tree->Name = subKey;
+
+  TStore& s = Store();
+  std::lock_guard<std::mutex> g(s.Lock);
+  TKey* root = Resolve(s, key, nullptr);
+  std::u16string folded = Fold(subKey);
+  if (root->Keys.count(folded)) return ERROR_ALREADY_EXISTS;
+  root->Keys.emplace(std::move(folded), std::move(tree));
+  return ERROR_SUCCESS;
+}
+
+void* GetAdvapi32ProcAddress(const char* name) {
+  if (!name) return nullptr;
+  if (std::strcmp(name, "RegSaveKeyExW") == 0) return reinterpret_cast<void*>(&RegSaveKeyExW);
+  if (std::strcmp(name, "RegSaveKeyExA") == 0) return reinterpret_cast<void*>(&RegSaveKeyExA);
+  return nullptr;
+}
 
 void RegClearAll() {
   TStore& s = Store();

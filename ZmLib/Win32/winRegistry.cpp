@@ -10,12 +10,20 @@ namespace {
 constexpr std::int32_t kMoreData = 234;
 constexpr std::uint32_t kAccess[3] = {0x20019, 0x20006, 0xF003F};
 
+// The format the save asks for where it can choose one.
+constexpr std::uint32_t kSaveKeyFormat = 1;
+
 TRegApiGate* gGate = nullptr;
 }  // namespace
+
+TRegSaveKeyExWProc RegSaveKeyExWProc = nullptr;
+TRegSaveKeyExAProc RegSaveKeyExAProc = nullptr;
 
 // ============================================================================
 // TRegApiGate
 // ============================================================================
+
+TRegApiGate::TRegApiGate() : versionClass_(GetWindowsVersion()) {}
 
 bool TRegApiGate::EnumKey(HKEY key, std::uint32_t index, std::uint32_t& nameLen, WideString& name) {
   return Check(plat::RegEnumKeyExW(key, index, name, nameLen));
@@ -50,7 +58,8 @@ bool TRegApiGate::OpenKey(HKEY key, const WideString& subKey, HKEY& newKey, std:
 bool TRegApiGate::CloseKey(HKEY key) { return Check(plat::RegCloseKey(key)); }
 
 bool TRegApiGate::SaveKey(HKEY key, const WideString& fileName) {
-  // Newer systems save in the latest format; the stand-in saves neither.
+  if (VersionClass() >= 8 && RegSaveKeyExWProc)
+    return Check(RegSaveKeyExWProc(key, fileName, nullptr, kSaveKeyFormat));
   return Check(plat::RegSaveKeyW(key, fileName));
 }
 
@@ -132,6 +141,12 @@ bool TRegApiGate9x::SetValue(HKEY key, const WideString& name, std::uint32_t dat
   wide.push_back(0);
   wide.push_back(0);
   return TRegApiGate::SetValue(key, name, static_cast<std::uint32_t>(wide.size()), wide.data(), type);
+}
+
+bool TRegApiGate9x::SaveKey(HKEY key, const WideString& fileName) {
+  const std::string name = plat::ToUtf8(fileName);
+  if (VersionClass() >= 8 && RegSaveKeyExAProc) return Check(RegSaveKeyExAProc(key, name, nullptr, kSaveKeyFormat));
+  return Check(plat::RegSaveKeyA(key, name));
 }
 
 TRegApiGate* RegGate() {
@@ -251,8 +266,15 @@ bool TRegistry::DeleteValue(const WideString& name) {
 
 bool TRegistry::ValueExists(const WideString& name) { return GetDataSize(name) >= 0; }
 
-void InitWinRegistry() {}
+void InitWinRegistry() {
+  RegSaveKeyExAProc = reinterpret_cast<TRegSaveKeyExAProc>(plat::GetAdvapi32ProcAddress("RegSaveKeyExA"));
+  RegSaveKeyExWProc = reinterpret_cast<TRegSaveKeyExWProc>(plat::GetAdvapi32ProcAddress("RegSaveKeyExW"));
+}
 
-void FiniWinRegistry() { FreeAndNil(gGate); }
+void FiniWinRegistry() {
+  FreeAndNil(gGate);
+  RegSaveKeyExAProc = nullptr;
+  RegSaveKeyExWProc = nullptr;
+}
 
 }  // namespace zm

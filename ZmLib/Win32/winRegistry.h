@@ -19,9 +19,22 @@ constexpr std::uint32_t REG_SZ = 1;
 constexpr std::uint32_t REG_BINARY = 3;
 constexpr std::uint32_t REG_DWORD = 4;
 
+// The key-saving calls with a format argument, looked up at start-up (nil
+// where the system has none).
+using TRegSaveKeyExWProc = std::int32_t (*)(HKEY key, const WideString& fileName, const void* security,
+                                            std::uint32_t flags);
+using TRegSaveKeyExAProc = std::int32_t (*)(HKEY key, const std::string& fileName, const void* security,
+                                            std::uint32_t flags);
+extern TRegSaveKeyExWProc RegSaveKeyExWProc;
+extern TRegSaveKeyExAProc RegSaveKeyExAProc;
+
 // Every operation returns true on success.
 class TRegApiGate : public TRefObject {
 public:
+  // The gate serves a system of the given version class (by default this one's).
+  TRegApiGate();
+  explicit TRegApiGate(std::uint8_t versionClass) : versionClass_(versionClass) {}
+
   virtual bool IsUnicode() { return true; }
   virtual bool EnumKey(HKEY key, std::uint32_t index, std::uint32_t& nameLen, WideString& name);
   virtual bool EnumKeyName(HKEY key, std::uint32_t index, WideString& name);
@@ -29,6 +42,8 @@ public:
   virtual bool DeleteKey(HKEY key, const WideString& subKey);
   virtual bool OpenKey(HKEY key, const WideString& subKey, HKEY& newKey, std::uint32_t access);
   virtual bool CloseKey(HKEY key);
+  // From version class 8 on through the format call, format 1; else the
+  // classic save.
   virtual bool SaveKey(HKEY key, const WideString& fileName);
   virtual bool EnumValue(HKEY key, std::uint32_t index, WideString& name, std::uint32_t& nameLen,
                          std::uint32_t& type, std::uint8_t* data, std::uint32_t& dataLen);
@@ -43,6 +58,7 @@ public:
 
   // The system code of the last call that failed (for the retry rules).
   std::int32_t LastResult() const { return lastResult_; }
+  std::uint8_t VersionClass() const { return versionClass_; }
 
 protected:
   bool Check(std::int32_t r) {
@@ -52,18 +68,21 @@ protected:
 
 private:
   std::int32_t lastResult_ = 0;
+  std::uint8_t versionClass_;
 };
 
 // The same operations through the narrow (ANSI) calls: names and string
 // data travel in the ANSI code page, which is UTF-8 here.
 class TRegApiGate9x : public TRegApiGate {
 public:
+  using TRegApiGate::TRegApiGate;
   bool IsUnicode() override { return false; }
   bool EnumKey(HKEY key, std::uint32_t index, std::uint32_t& nameLen, WideString& name) override;
   bool QueryValue(HKEY key, const WideString& name, std::uint32_t& dataLen, std::uint8_t* data,
                   std::uint32_t& type) override;
   bool SetValue(HKEY key, const WideString& name, std::uint32_t dataLen, const std::uint8_t* data,
                 std::uint32_t type) override;
+  bool SaveKey(HKEY key, const WideString& fileName) override;
 };
 
 TRegApiGate* RegGate();
