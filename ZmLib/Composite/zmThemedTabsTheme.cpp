@@ -57,11 +57,12 @@ TRect TWin9xTabsTheme::GetTextRect(std::int32_t width, std::int32_t height) { re
 TPoint TWin9xTabsTheme::GetSelectedOffset(bool selected) { return selected ? TPoint{0, -2} : TPoint{0, 0}; }
 
 TRect TWin9xTabsTheme::GetPageRect(std::int32_t width, std::int32_t height, std::uint8_t position) {
-  // 22, or the strip's own height when a tall font makes it higher, so the
-  // page never overlaps the tabs.
-  const std::int32_t strip = std::max(22, GetTabHeight() + 2);
-  if (position == 0) return {6, 4 + strip, width - 6, height - 6};
-  return {6, 4, width - 6, height - 6 - strip};
+  // 22 pixels for the strip, unless the page's frame (2 pixels around it)
+  // would then reach into a strip that a tall font made higher: then the
+  // strip's own height.
+  const std::int32_t strip = GetTabHeight() + 2;
+  if (position == 0) return {6, 4 + (strip <= 4 + 22 - 2 ? 22 : strip), width - 6, height - 6};
+  return {6, 4, width - 6, height - 6 - (strip <= 6 + 22 - 2 ? 22 : strip)};
 }
 
 TRect TWin9xTabsTheme::GetStripRect(std::int32_t width, std::int32_t height, std::uint8_t position, bool arrows) {

@@ -259,10 +259,33 @@ TEST_F(TabEnv, ClassicTabBitmapsAndMetrics) {
   captionText.Set(&zmtest::FixedText<24, 6>);  // tabs 34 high, the strip 36
   EXPECT_EQ(theme->GetPageRect(200, 150, 0), (TRect{6, 40, 194, 144}));
   EXPECT_EQ(theme->GetPageRect(200, 150, 1), (TRect{6, 4, 194, 108}));
-  // Without a text measure the tab is 22 high.
+  // Without a text measure the tab is 22 high; the strip (24) leaves the
+  // page its place.
   captionText.Set(nullptr);
   EXPECT_EQ(theme->GetTabHeight(), 22);
-  EXPECT_EQ(theme->GetPageRect(200, 150, 0).Top, 28);
+  EXPECT_EQ(theme->GetPageRect(200, 150, 0).Top, 26);
+}
+
+// The page stays at 22 pixels from the strip's side while its frame, 2
+// pixels around it, stays out of the strip: strips up to 24 high above the
+// page, up to 26 below it (the bottom margin is 2 wider).
+TEST_F(TabEnv, ClassicPageKeepsItsPlaceWhileTheStripLeavesRoom) {
+  const struct {
+    TCreateTextElementProc Text;
+    std::int32_t Strip, Top, Bottom;
+  } cases[] = {{&zmtest::FixedText<12, 4>, 22, 26, 122}, {&zmtest::FixedText<13, 4>, 23, 26, 122},
+               {&zmtest::FixedText<14, 4>, 24, 26, 122}, {&zmtest::FixedText<15, 4>, 25, 29, 122},
+               {&zmtest::FixedText<16, 4>, 26, 30, 122}, {&zmtest::FixedText<17, 4>, 27, 31, 117}};
+  for (const auto& c : cases) {
+    captionText.Set(c.Text);
+    const TRect top = theme->GetStripRect(200, 150, 0, false), bottom = theme->GetStripRect(200, 150, 1, false);
+    ASSERT_EQ(top.Bottom, c.Strip);
+    EXPECT_EQ(theme->GetPageRect(200, 150, 0), (TRect{6, c.Top, 194, 144})) << c.Strip;
+    EXPECT_EQ(theme->GetPageRect(200, 150, 1), (TRect{6, 4, 194, c.Bottom})) << c.Strip;
+    // Never under the strip: the frame ends where it begins at the latest.
+    EXPECT_GE(theme->GetPageRect(200, 150, 0).Top - 2, top.Bottom);
+    EXPECT_LE(theme->GetPageRect(200, 150, 1).Bottom + 2, bottom.Top);
+  }
 }
 
 TEST_F(TabEnv, VisualStyleThemeFallsBackToClassic) {
