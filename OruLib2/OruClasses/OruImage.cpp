@@ -109,43 +109,10 @@ namespace oru {
 
 using namespace zm;
 
-TMakeGradeTextureProc MakeGradeTextureHook = nullptr;
-
 std::int32_t ColorGradingMode(TObjectFilter* a, TObjectFilter* b, bool hasTable) {
   if (hasTable) return 3;
   if (!a && !b) return 0;
   return std::max(GetFilterChainKind(a), GetFilterChainKind(b));
-}
-
-void TImageGradeHolder::Dispose() {
-  Texture = nullptr;
-  table_ = nullptr;
-  filter_ = nullptr;
-  TRefObject::Dispose();
-}
-
-TCustomColorGradeTexture* TImageGradeHolder::Prepare(TDeviceDrawer& drawer, bool volume, TSysBitmap* table,
-                                                     TObjectFilter* filter) {
-  if (!Texture || Texture->IsVolume() != volume) {
-    Texture = MakeGradeTextureHook ? MakeGradeTextureHook(drawer, volume ? gkVolume : gkStrip) : nullptr;
-    if (!Texture) return nullptr;
-    table_ = nullptr;
-    filter_ = nullptr;
-    if (volume && table) Texture->SetSource(table, false);
-    table_ = volume ? table : nullptr;
-    Texture->SetGradeFilter(filter);
-    filter_ = filter;
-    return Texture.get();
-  }
-  if (volume && table != table_) {
-    Texture->SetSource(table, false);
-    table_ = table;
-  }
-  if (filter != filter_) {
-    Texture->SetGradeFilter(filter);
-    filter_ = filter;
-  }
-  return Texture.get();
 }
 
 }  // namespace oru
@@ -256,10 +223,10 @@ void TOruImage::CommitFrame(bool recursive) {
 
 TCustomColorGradeTexture* TOruImage::GetColorGrading() { return ColorTable ? lastGrade_ : nullptr; }
 
-TImageGradeHolder* TOruImage::GradeHolder(const void* keyFrame) {
+TColorGradeWrapper* TOruImage::GradeHolder(const void* keyFrame) {
   for (const TRef<TRefObject>& h : ColorGradings)
-    if (auto* g = dynamic_cast<TImageGradeHolder*>(h.get()); g && g->KeyFrame == keyFrame) return g;
-  TRef<TImageGradeHolder> g = MakeRef<TImageGradeHolder>();
+    if (auto* g = dynamic_cast<TColorGradeWrapper*>(h.get()); g && g->KeyFrame == keyFrame) return g;
+  TRef<TColorGradeWrapper> g = MakeRef<TColorGradeWrapper>();
   g->KeyFrame = keyFrame;
   ColorGradings.push_back(TRef<TRefObject>(g.get()));
   return g.get();
@@ -274,8 +241,12 @@ void TOruImage::ApplyColorGrading(TDeviceDrawer& drawer, TImageDrawParams& param
   const std::int32_t mode = ColorGradingMode(a->Filters(), b->Filters(), ColorTable != nullptr);
   if (mode < 2) return;
   const bool volume = mode == 3;
-  TCustomColorGradeTexture* t1 = GradeHolder(a)->Prepare(drawer, volume, ColorTable.get(), a->Filters());
-  TCustomColorGradeTexture* t2 = GradeHolder(b)->Prepare(drawer, volume, ColorTable.get(), b->Filters());
+  TColorGradeWrapper* g1 = GradeHolder(a);
+  TColorGradeWrapper* g2 = GradeHolder(b);
+  g1->SetSource(ColorTable.get(), a->Filters());
+  g2->SetSource(ColorTable.get(), b->Filters());
+  TCustomColorGradeTexture* t1 = g1->Prepare(drawer, volume);
+  TCustomColorGradeTexture* t2 = g2->Prepare(drawer, volume);
   if (!t1 || !t2) return;
   const double mix = props_->GroupFraction(kGroupColor);
   params.GradeTable1 = t1;

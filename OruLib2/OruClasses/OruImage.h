@@ -11,6 +11,7 @@
 
 #include "OruLib2/OruClasses/OruAnimParams.h"
 #include "OruLib2/OruClasses/OruObjects.h"
+#include "OruLib2/OruClasses/OruSlideHost.h"
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/zmImage.h"
@@ -71,35 +72,10 @@ zm::TBorderParams ToBorderParams(const TImageBorder& border);
 // of a picture of Size under Border.
 void ImageBorderGeometry(const TImageBorder& border, const zm::TSize& size, zm::TFloatRect& crop, float& margin);
 
-
-// Colour-grade textures live on the drawer's screen, which only the 3D
-// engine can reach: it sets the hook. Empty (or nil answers): pictures are
-// drawn without grading.
-using TMakeGradeTextureProc = zm::TRef<zm::TCustomColorGradeTexture> (*)(zm::TDeviceDrawer& drawer,
-                                                                        std::uint8_t kind);
-extern TMakeGradeTextureProc MakeGradeTextureHook;
-
 // The grading between two key frames' colour filters: 0 without either
 // filter or table; 3 with the image's own colour table; else the larger
 // kind of the two chains (fkValue .. fkMixed).
 std::int32_t ColorGradingMode(zm::TObjectFilter* a, zm::TObjectFilter* b, bool hasTable);
-
-// The grading texture of one key frame: the table (nil: the identity) with
-// the key frame's filters laid over it; uploaded again only when either
-// changes.
-class TImageGradeHolder : public zm::TRefObject {
-public:
-  void Dispose() override;
-  zm::TCustomColorGradeTexture* Prepare(zm::TDeviceDrawer& drawer, bool volume, zm::TSysBitmap* table,
-                                        zm::TObjectFilter* filter);
-
-  const void* KeyFrame = nullptr;  // only compared, never followed
-  zm::TRef<zm::TCustomColorGradeTexture> Texture;
-
-private:
-  zm::TSysBitmap* table_ = nullptr;
-  zm::TObjectFilter* filter_ = nullptr;
-};
 
 namespace objects {
 
@@ -159,7 +135,7 @@ public:
   bool PrepareShadow();
   // Fills the grading of the current moment into Params.
   void ApplyColorGrading(zm::TDeviceDrawer& drawer, zm::TImageDrawParams& params);
-  TImageGradeHolder* GradeHolder(const void* keyFrame);
+  TColorGradeWrapper* GradeHolder(const void* keyFrame);
 
   TImageBorder Border;
   TImageBorder LayoutBorder;
@@ -187,7 +163,7 @@ public:
 
 private:
   double localTime_ = 0;
-  zm::TCustomColorGradeTexture* lastGrade_ = nullptr;  // of the last draw, held by a holder
+  zm::TCustomColorGradeTexture* lastGrade_ = nullptr;  // of the last draw, held by a wrapper
 };
 
 }  // namespace objects

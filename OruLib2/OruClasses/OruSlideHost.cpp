@@ -222,30 +222,34 @@ double TExtractorWrapper::DurationMs() const {
 
 // ---- TColorGradeWrapper ----------------------------------------------------------------
 
-TColorGradeWrapper::TColorGradeWrapper() = default;
+TMakeGradeTextureProc MakeGradeTextureHook = nullptr;
 
 void TColorGradeWrapper::Dispose() {
   texture_ = nullptr;
-  source_ = nullptr;
+  filter_ = nullptr;
+  table_ = nullptr;
   TRefObject::Dispose();
 }
 
-void TColorGradeWrapper::SetSource(zm::TObjectFilter* filter) {
-  if (filter == source_.get()) return;
-  source_ = TRef<zm::TObjectFilter>(filter);
+void TColorGradeWrapper::SetSource(zm::TSysBitmap* table, zm::TObjectFilter* filter) {
+  if (table == table_.get() && filter == filter_.get()) return;
+  table_ = TRef<zm::TSysBitmap>(table);
+  filter_ = TRef<zm::TObjectFilter>(filter);
   dirty_ = true;
 }
 
-zm::TCustomColorGradeTexture* TColorGradeWrapper::Prepare(zm::T3DScreen* screen, bool mode3) {
-  if (!screen) return nullptr;
-  if (!texture_ || mode3 != mode3_ || screen != screen_) {
-    texture_ = zm::MakeRef<zm::TCustomColorGradeTexture>(screen, mode3 ? zm::gkVolume : zm::gkStrip);
-    screen_ = screen;
+zm::TCustomColorGradeTexture* TColorGradeWrapper::Prepare(zm::TDeviceDrawer& drawer, bool mode3) {
+  if (!texture_ || mode3 != mode3_ || &drawer != drawer_) {
+    texture_ = MakeGradeTextureHook ? MakeGradeTextureHook(drawer, mode3 ? zm::gkVolume : zm::gkStrip) : nullptr;
+    drawer_ = &drawer;
     mode3_ = mode3;
     dirty_ = true;
   }
+  if (!texture_) return nullptr;
   if (dirty_) {
-    texture_->SetGradeFilter(source_.get());
+    // A strip's source stays the identity: only the filter changes it.
+    if (mode3) texture_->SetSource(table_.get(), true);
+    texture_->SetGradeFilter(filter_.get());
     dirty_ = false;
   }
   return texture_.get();

@@ -153,28 +153,41 @@ private:
 
 // ---- Colour grading ---------------------------------------------------------------------
 
-// A colour-grading texture and the filter that grades it (one per key frame
-// with a colour modifier). Mode 3 (the image's own colour table) needs the
-// volume kind, the other modes the strip.
+// Colour-grade textures live on the drawer's screen, which only the 3D
+// engine can reach: it sets the hook. Empty (or nil answers): pictures are
+// drawn without grading.
+using TMakeGradeTextureProc = zm::TRef<zm::TCustomColorGradeTexture> (*)(zm::TDeviceDrawer& drawer,
+                                                                        std::uint8_t kind);
+extern TMakeGradeTextureProc MakeGradeTextureHook;
+
+// A colour-grading texture and its grading source: a table (nil: the
+// identity), read in mode 3 only, with a filter laid over it (nil: none).
+// One per key frame with a colour modifier, and one for the overlay's logo.
+// Mode 3 (the image's own colour table) needs the volume kind, the other
+// modes the strip.
 class TColorGradeWrapper : public zm::TRefObject {
 public:
-  TColorGradeWrapper();
   void Dispose() override;
 
-  // Marks the wrapper dirty when Filter differs from the one held.
-  void SetSource(zm::TObjectFilter* filter);
-  zm::TObjectFilter* Source() const { return source_.get(); }
+  // Marks the wrapper dirty when Table or Filter differs from the one held.
+  void SetSource(zm::TSysBitmap* table, zm::TObjectFilter* filter);
+  zm::TSysBitmap* Table() const { return table_.get(); }
+  zm::TObjectFilter* Source() const { return filter_.get(); }
   bool Dirty() const { return dirty_; }
 
-  // The texture on Screen: made on first use and again when Mode3 changes;
-  // the filter is laid over it when dirty. Nil without a screen.
-  zm::TCustomColorGradeTexture* Prepare(zm::T3DScreen* screen, bool mode3);
+  // The texture for Drawer, made through MakeGradeTextureHook on first use
+  // and again when Mode3 or the drawer changes; the source is laid on it
+  // when dirty. Nil when no texture can be made (the wrapper stays dirty).
+  zm::TCustomColorGradeTexture* Prepare(zm::TDeviceDrawer& drawer, bool mode3);
   zm::TCustomColorGradeTexture* Texture() const { return texture_.get(); }
 
+  const void* KeyFrame = nullptr;  // the key frame it grades for: only compared, never followed
+
 private:
-  zm::TRef<zm::TObjectFilter> source_;
+  zm::TRef<zm::TSysBitmap> table_;
+  zm::TRef<zm::TObjectFilter> filter_;
   zm::TRef<zm::TCustomColorGradeTexture> texture_;
-  zm::T3DScreen* screen_ = nullptr;  // the texture's screen, not owned
+  const void* drawer_ = nullptr;  // the texture's drawer: only compared
   bool mode3_ = false;
   bool dirty_ = true;
 };

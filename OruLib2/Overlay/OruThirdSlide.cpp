@@ -306,8 +306,9 @@ void TThirdSlide::Draw(zm::TDeviceDrawer& drawer) {
     if (!item.Image) continue;
     TImageDrawParams params = item.Params;
     if (static_cast<std::int32_t>(i) == logoIndex_ && logoLookup_) {
-      if (!logoGrade_) logoGrade_ = zm::MakeRef<TImageGradeHolder>();
-      if (zm::TCustomColorGradeTexture* t = logoGrade_->Prepare(drawer, true, logoLookup_.get(), nullptr)) {
+      if (!logoGrade_) logoGrade_ = zm::MakeRef<TColorGradeWrapper>();
+      logoGrade_->SetSource(logoLookup_.get(), nullptr);
+      if (zm::TCustomColorGradeTexture* t = logoGrade_->Prepare(drawer, true)) {
         params.GradeTable1 = t;
         params.GradeTable2 = t;
         params.GradeMix = 0;

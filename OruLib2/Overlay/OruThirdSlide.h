@@ -170,7 +170,7 @@ private:
   zm::TRef<TFileAccessor> fileAccess_;
   zm::TRef<zm::TImage> logoImage_;
   zm::TRef<zm::TSysBitmap> logoLookup_;
-  zm::TRef<TImageGradeHolder> logoGrade_;
+  zm::TRef<TColorGradeWrapper> logoGrade_;
   std::vector<zm::TRef<TOruDialog>> dialogs_;
   std::vector<bool> drawn_;  // per dialog: drawn at least once
   std::uint32_t dialogStart_ = 0;

@@ -389,10 +389,11 @@ TEST(SlideHostShadowDrawer, ShadowDrawsGoThroughTheDeviceDrawerTintedAndFaded) {
   TDeviceShadowDrawer none(nullptr);
   none.DrawImage(image.get(), record, {}, {}, {}, 1);  // no drawer: nothing, no fault
 
-  // A grading holder starts dirty and needs a screen for its texture.
+  // A grading holder starts dirty and needs a texture maker for its texture.
+  THookScope<TMakeGradeTextureProc> noMaker(MakeGradeTextureHook, nullptr);
   TRef<TColorGradeWrapper> grade = MakeRef<TColorGradeWrapper>();
   EXPECT_TRUE(grade->Dirty());
-  EXPECT_EQ(grade->Prepare(nullptr, true), nullptr);
+  EXPECT_EQ(grade->Prepare(*drawer, true), nullptr);
   EXPECT_TRUE(grade->Dirty());
 }
 

@@ -4,6 +4,9 @@
 #include <vector>
 
 #include "ZmLib/3DBasics/CustomColorGradeTexture.h"
+#include "ZmLib/Graphics/SysBitmap.h"
+#include "ZmLib/Graphics/SysPixelFormat.h"
+#include "ZmLib/Graphics/zmObjectFilters.h"
 #include "ZmLib/zmHookScope.h"
 #include "tests/OruLib2/OruClasses/OruImageTestKit.h"
 #include "tests/support/DrawerOnDevice.h"
@@ -134,6 +137,55 @@ zm::TRef<zm::TCustomColorGradeTexture> MakeGradeTexture(zm::TDeviceDrawer& drawe
   auto* d = dynamic_cast<oru::T3DDrawer*>(&drawer);
   if (!d || !d->Screen()) return nullptr;
   return zm::MakeRef<zm::TCustomColorGradeTexture>(d->Screen(), kind);
+}
+
+int gGradeTexturesMade = 0;
+zm::TRef<zm::TCustomColorGradeTexture> CountGradeTexture(zm::TDeviceDrawer& drawer, std::uint8_t kind) {
+  ++gGradeTexturesMade;
+  return MakeGradeTexture(drawer, kind);
+}
+
+// A grading wrapper makes its texture once per kind and lays a new source
+// on it only when the source changed; the volume keeps the table it was
+// given after its caller let it go.
+TEST_F(ObjectsOnDevice, GradeWrapperRemakesOnlyForAnotherKindAndUploadsOnlyChanges) {
+  zm::THookScope grade(MakeGradeTextureHook, &CountGradeTexture);
+  gGradeTexturesMade = 0;
+  zm::TRef<zm::TObjectFilter> f1 = zm::TRef<zm::TObjectFilter>::Adopt(zm::NewObjectFilter<zm::TInvertColor>());
+  zm::TRef<zm::TObjectFilter> f2 = zm::TRef<zm::TObjectFilter>::Adopt(zm::NewObjectFilter<zm::TInvertColor>());
+  zm::TRef<oru::TColorGradeWrapper> w = zm::MakeRef<oru::TColorGradeWrapper>();
+  w->SetSource(nullptr, f1.get());
+  zm::TCustomColorGradeTexture* strip = w->Prepare(*drawer, false);
+  ASSERT_NE(strip, nullptr);
+  EXPECT_FALSE(strip->IsVolume());
+  EXPECT_EQ(strip->GradeFilter(), f1.get());
+  EXPECT_FALSE(w->Dirty());
+  w->SetSource(nullptr, f1.get());
+  EXPECT_FALSE(w->Dirty());  // the same source
+  EXPECT_EQ(w->Prepare(*drawer, false), strip);
+  w->SetSource(nullptr, f2.get());
+  EXPECT_TRUE(w->Dirty());
+  EXPECT_EQ(w->Prepare(*drawer, false), strip);
+  EXPECT_EQ(strip->GradeFilter(), f2.get());
+  EXPECT_EQ(gGradeTexturesMade, 1);
+
+  zm::TRef<zm::TSysBitmap> table = zm::CreateSysBitmap(zm::kGradeCubeSize, zm::kGradeCubeRows, zm::pfA8R8G8B8);
+  zm::FillIdentityCube32(table.get());
+  zm::TSysBitmap* const tableSeen = table.get();
+  w->SetSource(table.get(), f2.get());
+  table = nullptr;
+  zm::TCustomColorGradeTexture* volume = w->Prepare(*drawer, true);
+  ASSERT_NE(volume, nullptr);
+  EXPECT_TRUE(volume->IsVolume());
+  EXPECT_EQ(volume->Source(), tableSeen);
+  EXPECT_EQ(volume->GradeFilter(), f2.get());
+  EXPECT_NE(volume->Realize(), nullptr);
+  EXPECT_EQ(gGradeTexturesMade, 2);
+  // Back to the strip: a new one, whose source stays the identity.
+  strip = w->Prepare(*drawer, false);
+  ASSERT_NE(strip, nullptr);
+  EXPECT_EQ(strip->Source(), nullptr);
+  EXPECT_EQ(gGradeTexturesMade, 3);
 }
 
 // Strip keys beyond the picture still draw one of its pixels.
