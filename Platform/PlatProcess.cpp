@@ -1,13 +1,17 @@
 #include "Platform/PlatProcess.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -217,6 +221,119 @@ std::string FindProgram(std::string_view word, std::string_view dir) {
     start = end + 1;
   }
   return std::string();
+}
+
+namespace {
+
+// Up to max bytes from offset; fewer at the file's end or on an error.
+std::string ReadAt(int fd, off_t offset, std::size_t max) {
+  std::string data(max, '\0');
+  std::size_t got = 0;
+  while (got < max) {
+    const ssize_t n = ::pread(fd, data.data() + got, max - got, offset + off_t(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += std::size_t(n);
+  }
+  data.resize(got);
+  return data;
+}
+
+bool ContainsNoCase(const std::string& data, std::string_view what) {
+  return std::search(data.begin(), data.end(), what.begin(), what.end(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+         }) != data.end();
+}
+
+}  // namespace
+
+TFileContent FileContentOf(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) return TFileContent::Missing;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return TFileContent::Missing;
+  if (S_ISDIR(st.st_mode)) return TFileContent::Folder;
+  if (!S_ISREG(st.st_mode)) return TFileContent::Special;
+  // Not blocking: the file may have turned into a pipe since.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return TFileContent::Data;
+  struct stat opened {};
+  TFileContent kind = TFileContent::Data;
+  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+    kind = TFileContent::Special;
+  } else {
+    // Launchers may put a long comment before their group; the opener
+    // reads the whole file.
+    const std::string head = ReadAt(fd, 0, 64 * 1024);
+    const auto startsWith = [&head](std::string_view magic) { return head.compare(0, magic.size(), magic) == 0; };
+    if (startsWith("\x7F" "ELF")) kind = TFileContent::Executable;
+    else if (startsWith("#!")) kind = TFileContent::Script;
+    else if (startsWith("MZ")) kind = TFileContent::WindowsProgram;
+    else if (ContainsNoCase(head, "[Desktop Entry]") || ContainsNoCase(head, "[KDE Desktop Entry]") ||
+             ContainsNoCase(head, "[Desktop Action"))
+      kind = TFileContent::DesktopEntry;
+    else if (startsWith("PK")) {
+      // The manifest's name stands in the first entry and in the directory
+      // at the end (the office formats write theirs in lower case).
+      const off_t size = opened.st_size;
+      const off_t tail = size > 64 * 1024 ? size - 64 * 1024 : 0;
+      if (head.find("META-INF/MANIFEST.MF") != std::string::npos ||
+          ReadAt(fd, tail, 64 * 1024).find("META-INF/MANIFEST.MF") != std::string::npos)
+        kind = TFileContent::JavaArchive;
+    }
+  }
+  ::close(fd);
+  return kind;
+}
+
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string PercentDecoded(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() && HexDigit(s[i + 1]) >= 0 && HexDigit(s[i + 2]) >= 0) {
+      out += char(HexDigit(s[i + 1]) * 16 + HexDigit(s[i + 2]));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> FilesOfLink(std::string_view link) {
+  std::vector<std::string> files;
+  if (link.size() < 5 || !std::equal(link.begin(), link.begin() + 5, "file:", [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == b;
+      }))
+    return files;
+  std::string_view rest = link.substr(5);
+  if (rest.substr(0, 2) == "//") {
+    rest.remove_prefix(2);
+    const std::size_t slash = rest.find('/');
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
+  }
+  std::error_code ec;
+  const std::string here = std::filesystem::current_path(ec).string();
+  const auto add = [&](std::string path) {
+    if (path.empty()) return;
+    if (path[0] != '/') path = here + "/" + path;
+    if (std::find(files.begin(), files.end(), path) == files.end()) files.push_back(std::move(path));
+  };
+  const std::string_view cut = rest.substr(0, rest.find_first_of("?#"));
+  for (std::string_view s : {rest, cut}) {
+    add(PercentDecoded(s));
+    add(std::string(s));
+  }
+  return files;
 }
 
 }  // namespace plat

@@ -65,4 +65,25 @@ std::string FindProgram(std::string_view word, std::string_view dir);
 // Path with every link followed; empty when it does not exist.
 std::string RealPath(const std::string& path);
 
+// What a file is by its content, whatever its name says (links followed).
+enum class TFileContent : std::uint8_t {
+  Missing,
+  Folder,
+  Special,         // a device, pipe or socket: reading it may never end
+  Data,            // none of the below (or unreadable)
+  DesktopEntry,    // a desktop launcher: "[Desktop Entry]" in its first 64 KiB
+  Executable,      // ELF
+  Script,          // "#!"
+  WindowsProgram,  // "MZ"
+  JavaArchive      // a zip holding META-INF/MANIFEST.MF
+};
+TFileContent FileContentOf(const std::string& path);
+
+// The local paths a "file:" link (any letter case) may name, as openers
+// differ on it: with its percent escapes decoded and as written, each
+// whole and cut at "?" or "#"; a host name is passed over ("file://host/x"
+// is /x), a relative path is taken in the current folder. Empty for any
+// other link.
+std::vector<std::string> FilesOfLink(std::string_view link);
+
 }  // namespace plat

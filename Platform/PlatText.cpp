@@ -5,6 +5,8 @@
 #include <locale.h>
 #include <wctype.h>
 
+#include <hb.h>
+
 #include <atomic>
 #include <string_view>
 
@@ -190,6 +192,14 @@ bool CodePageToUtf16(std::uint32_t cp, const unsigned char* s, std::size_t n, st
     return true;
   }
   return IconvToUtf16(IconvName(cp), s, n, out);
+}
+
+// ---- Scripts -----------------------------------------------------------------------
+
+std::uint32_t ScriptOfChar(std::uint32_t c) {
+  if (c > 0x10FFFF) return ScriptTag('Z', 'z', 'z', 'z');
+  // HarfBuzz's tags are the ISO 15924 ones.
+  return std::uint32_t(hb_unicode_script(hb_unicode_funcs_get_default(), hb_codepoint_t(c)));
 }
 
 // ---- Splitting -----------------------------------------------------------------------

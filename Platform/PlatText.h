@@ -1,6 +1,7 @@
 #pragma once
 // Text services of the stand-in layer: upper- and lower-casing of single
-// code points (locale-independent) and conversion of code-page text to UTF-16.
+// code points (locale-independent), the script a code point is written in,
+// and conversion of code-page text to UTF-16.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,6 +14,16 @@ namespace plat {
 // mapping (or beyond U+10FFFF) is returned unchanged.
 std::uint32_t UpperCaseChar(std::uint32_t c);
 std::uint32_t LowerCaseChar(std::uint32_t c);
+
+// The script of a code point as its four-letter ISO 15924 tag packed big-end
+// first ('Latn', 'Cyrl', 'Hani' ...): 'Zyyy' for characters common to many
+// scripts (digits, punctuation, symbols), 'Zinh' for marks that take the
+// script of the letter before them, 'Zzzz' for unassigned code points.
+std::uint32_t ScriptOfChar(std::uint32_t c);
+constexpr std::uint32_t ScriptTag(char a, char b, char c, char d) {
+  return std::uint32_t(std::uint8_t(a)) << 24 | std::uint32_t(std::uint8_t(b)) << 16 |
+         std::uint32_t(std::uint8_t(c)) << 8 | std::uint8_t(d);
+}
 
 constexpr std::uint32_t kCodePageAnsi = 0;  // the system ANSI code page (see below)
 constexpr std::uint32_t kCodePageOem = 1;

@@ -82,6 +82,37 @@ TEST(ShellStartText, UrlSchemes) {
   EXPECT_FALSE(plat::HasUrlScheme(u""));
 }
 
+// A "file:" link names every path an opener may read it as; other links none.
+TEST(ShellStartText, FilesOfLinks) {
+  using TFiles = std::vector<std::string>;
+  EXPECT_EQ(plat::FilesOfLink("file:///a%20b.desktop"), (TFiles{"/a b.desktop", "/a%20b.desktop"}));
+  EXPECT_EQ(plat::FilesOfLink("FILE://localhost/x?y#z"), (TFiles{"/x?y#z", "/x"}));
+  EXPECT_EQ(plat::FilesOfLink("file://other.host/x"), TFiles{"/x"});
+  EXPECT_EQ(plat::FilesOfLink("file:/x%"), TFiles{"/x%"});
+  EXPECT_EQ(plat::FilesOfLink("file:x"), TFiles{std::filesystem::current_path().string() + "/x"});
+  EXPECT_TRUE(plat::FilesOfLink("file://host").empty());
+  EXPECT_TRUE(plat::FilesOfLink("https://x/file:///a.desktop").empty());
+  EXPECT_TRUE(plat::FilesOfLink("fil").empty());
+}
+
+// What a file holds decides, not its name: a Java archive is known by the
+// manifest in its directory at the end too; the office formats' lower-case
+// manifest is no Java archive; a device is never read.
+TEST_F(ShellStart, FileContentWhateverTheName) {
+  using plat::TFileContent;
+  const std::string entry = std::string("PK\x03\x04", 4);
+  EXPECT_EQ(plat::FileContentOf(dir.Write("a.jpg", "#!/bin/sh\n")), TFileContent::Script);
+  EXPECT_EQ(plat::FileContentOf(dir.Write("b.odt", entry + "META-INF/manifest.xml")), TFileContent::Data);
+  EXPECT_EQ(plat::FileContentOf(dir.Write("c.zip", entry + std::string(200000, 'x') + "META-INF/MANIFEST.MF")),
+            TFileContent::JavaArchive);
+  EXPECT_EQ(plat::FileContentOf(dir.Write("d.txt", "")), TFileContent::Data);
+  EXPECT_EQ(plat::FileContentOf(dir.Write("e", "x\n[desktop entry]\n")), TFileContent::DesktopEntry);
+  EXPECT_EQ(plat::FileContentOf(dir.Path().string()), TFileContent::Folder);
+  EXPECT_EQ(plat::FileContentOf((dir.Path() / "missing").string()), TFileContent::Missing);
+  EXPECT_EQ(plat::FileContentOf(std::string("/a\0b", 4)), TFileContent::Missing);
+  EXPECT_EQ(plat::FileContentOf("/dev/zero"), TFileContent::Special);
+}
+
 TEST_F(ShellStart, LinksProgramsDocumentsAndMissingFiles) {
   EXPECT_EQ(plat::ShellExecute(u"http://example.org/a b", {}, u""), plat::kShellStarted);
   ASSERT_EQ(rec.Calls.size(), 1u);
