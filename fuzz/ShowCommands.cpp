@@ -1,6 +1,8 @@
 // The command lines a show asks to start, as written by anyone: split,
 // checked and shown without a fault; what the question lists is the whole
-// command, every character visible; a mail link keeps nothing that attaches.
+// command, every character visible, and reads back to exactly the command
+// (two commands that differ never look the same); a mail link keeps
+// nothing that attaches.
 #include <cstddef>
 #include <cstdint>
 
@@ -8,6 +10,45 @@
 #include "fuzz/FuzzCommon.h"
 
 using zmfuzz::Check;
+
+namespace {
+
+// The text a shown one stands for: "␣" a blank, the control pictures their
+// characters, "[U+XXXX]" its code point; anything else itself.
+zm::WideString ReadBack(const zm::WideString& shown) {
+  zm::WideString text;
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const char16_t c = shown[i];
+    if (c == u'\u2423') {
+      text += u' ';
+    } else if (c >= 0x2400 && c < 0x2420) {
+      text += char16_t(c - 0x2400);
+    } else if (c == u'\u2421') {
+      text += char16_t(0x7F);
+    } else if (c == u'[') {
+      const std::size_t end = shown.find(u']', i);
+      Check(end != zm::WideString::npos && shown.compare(i, 3, u"[U+") == 0);
+      std::uint32_t cp = 0;
+      for (std::size_t k = i + 3; k < end; ++k) {
+        const char16_t h = shown[k];
+        Check((h >= u'0' && h <= u'9') || (h >= u'A' && h <= u'F'));
+        cp = cp * 16 + std::uint32_t(h <= u'9' ? h - u'0' : h - u'A' + 10);
+      }
+      if (cp >= 0x10000) {
+        text += char16_t(0xD800 + ((cp - 0x10000) >> 10));
+        text += char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
+      } else {
+        text += char16_t(cp);
+      }
+      i = end;
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   zmfuzz::QuietDebugOutput();
@@ -23,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i + 1 < size; i += 2) line.push_back(char16_t(data[i] | data[i + 1] << 8));
 
   const std::vector<zm::WideString> commands = SplitCommands(line);
+  std::vector<zm::WideString> shownCommands;
   for (const zm::WideString& c : commands) {
     Check(!c.empty() && c.size() <= line.size());
     zm::WideString file, params;
@@ -33,15 +75,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)StartsRefusedProgram(c, zm::WideString());
     const zm::WideString shown = VisibleCommand(c);
     for (char16_t ch : shown) Check(ch > u' ' && ch != 0x7F && !(ch >= 0x200B && ch <= 0x200F));
+    Check(ReadBack(shown) == c);
+    shownCommands.push_back(shown);
+    // The program and its arguments: blanks only between them, nothing
+    // that turns the line's direction.
+    for (char16_t ch : QuestionText(c, zm::WideString()))
+      Check(ch >= u' ' && ch != 0x7F && !(ch >= 0x200B && ch <= 0x200F) && !(ch >= 0x202A && ch <= 0x202E) &&
+            !(ch >= 0x2066 && ch <= 0x2069));
   }
   // Lines of at most 7 characters: together they are each command, shown.
   const std::vector<TQuestionLine> lines =
-      QuestionLines(commands, 7, [](const zm::WideString& s) { return int(s.size()); });
+      QuestionLines(shownCommands, 7, [](const zm::WideString& s) { return int(s.size()); });
   std::size_t next = 0;
   zm::WideString joined;
   for (std::size_t i = 0; i <= lines.size(); ++i) {
     if (i == lines.size() || !lines[i].Continued) {
-      if (i > 0) Check(next > 0 && joined == VisibleCommand(commands[next - 1]));
+      if (i > 0) Check(next > 0 && joined == shownCommands[next - 1]);
       if (i == lines.size()) break;
       joined.clear();
       ++next;

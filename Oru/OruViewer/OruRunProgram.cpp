@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <iterator>
 #include <string_view>
+#include <system_error>
 
 #include "Oru/OruViewer/OruScreenSaver.h"
 #include "OruLib2/OruShowDialogs.h"
 #include "Platform/Gdi/PlatFont.h"
 #include "Platform/Gdi/PlatGdi.h"
 #include "Platform/PlatProcess.h"
+#include "Platform/PlatText.h"
 #include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatDialogs.h"
 #include "Platform/User/PlatUser.h"
@@ -31,50 +34,108 @@ constexpr std::u16string_view kRefused[] = {
     u"for",     u"format", u"fdisk",    u"runonce",  u"move",    u"net",     u"runas",  u"net1",  u"ren",     u"rename",
     u"replace", u"rmdir",  u"rd",       u"recover",  u"regedit", u"rundll",  u"qstart", u"start", u"sys",     u"type",
     u"xcopy",   u"regsrv", u"regedt32", u"regsvr32", u"rcp",     u"ftp",     u"tftp"};
-// Their counterparts here: shells and script interpreters, privilege,
-// deleting, overwriting and formatting, walking folders to act on each file,
-// running the commands an argument or a script gives (editors, build tools,
-// terminals, remote shells, the desktop's openers), process and power
-// control, and programs that fetch or send files.
-constexpr std::u16string_view kRefusedHere[] = {
-    // shells
-    u"sh", u"bash", u"rbash", u"dash", u"ash", u"zsh", u"ksh", u"mksh", u"lksh", u"pdksh", u"oksh", u"csh", u"tcsh",
-    u"fish", u"yash", u"posh", u"elvish", u"xonsh", u"nu", u"pwsh", u"powershell", u"busybox", u"toybox",
-    // interpreters and programs that run what their arguments say
-    u"python", u"python2", u"python3", u"pypy", u"perl", u"ruby", u"irb", u"node", u"nodejs", u"deno", u"bun",
-    u"php", u"lua", u"luajit", u"tclsh", u"wish", u"expect", u"guile", u"racket", u"sbcl", u"clisp", u"ocaml",
-    u"rscript", u"julia", u"java", u"jshell", u"jrunscript", u"awk", u"gawk", u"mawk", u"nawk", u"sed", u"vi",
-    u"vim", u"nvim", u"ex", u"view", u"rvim", u"rview", u"gvim", u"emacs", u"gdb", u"make", u"cmake", u"tar",
-    u"find", u"script", u"watch", u"parallel", u"flock", u"env", u"nohup", u"setsid", u"ld", u"git", u"ssh",
-    u"systemd-run", u"nsenter", u"capsh", u"firejail", u"bwrap", u"unshare", u"setpriv", u"chroot",
-    // the desktop's openers run launchers and the programs files ask for; links go to them as links
-    u"xdg-open", u"gio", u"gvfs-open", u"kde-open", u"kioclient", u"exo-open", u"gnome-open", u"gtk-launch",
-    u"mimeopen", u"run-mailcap", u"dbus-send", u"gdbus", u"busctl",
-    // terminals run a shell
-    u"xterm", u"uxterm", u"x-terminal-emulator", u"gnome-terminal", u"konsole", u"xfce4-terminal", u"lxterminal",
-    u"mate-terminal", u"terminator", u"tilix", u"kitty", u"alacritty", u"urxvt", u"rxvt", u"foot",
-    // privilege
-    u"sudo", u"su", u"doas", u"pkexec", u"runuser", u"sg", u"newgrp",
-    // deleting, overwriting, formatting, rights
-    u"rm", u"rmdir", u"unlink", u"shred", u"truncate", u"dd", u"mkfs", u"mke2fs", u"mkswap", u"wipefs", u"fdisk",
-    u"sfdisk", u"parted", u"cp", u"mv", u"ln", u"install", u"tee", u"rsync", u"chmod", u"chown", u"chgrp", u"chattr",
-    // fetching and sending
-    u"curl", u"wget", u"nc", u"ncat", u"netcat", u"socat", u"scp", u"sftp",
-    // processes and power
-    u"kill", u"killall", u"pkill", u"shutdown", u"reboot", u"poweroff", u"halt", u"systemctl", u"init", u"telinit",
-    u"crontab", u"batch"};
-// Programs that start the program named later on their command line (env,
-// nohup and setsid are refused themselves).
-constexpr std::u16string_view kStartsAnother[] = {u"timeout", u"nice",    u"ionice", u"xargs", u"stdbuf",
-                                                  u"time",    u"taskset", u"chrt",   u"flock"};
+// Their counterparts here, by what makes them dangerous to start from a
+// show: each runs code or commands that its arguments or the files they
+// name give, or deletes, overwrites, gives away or shuts down.
+constexpr std::u16string_view kShells[] = {
+    u"sh",     u"bash",  u"rbash", u"dash",  u"ash",    u"zsh",   u"ksh", u"mksh", u"lksh",       u"pdksh",
+    u"oksh",   u"csh",   u"tcsh",  u"fish",  u"yash",   u"posh",  u"elvish", u"xonsh", u"nu",    u"pwsh",
+    u"powershell", u"busybox", u"toybox", u"sash", u"rc", u"osh", u"ysh"};
+constexpr std::u16string_view kInterpreters[] = {
+    u"python", u"python2", u"python3", u"pypy",  u"ipython", u"jupyter", u"pydoc",  u"pdb",    u"perl",   u"perldoc",
+    u"ruby",   u"irb",     u"ri",      u"erb",   u"pry",     u"node",    u"nodejs", u"deno",   u"bun",    u"ts-node",
+    u"php",    u"php-cgi", u"phpdbg",  u"psysh", u"lua",     u"luajit",  u"texlua", u"tclsh",  u"wish",   u"expect",
+    u"guile",  u"racket",  u"sbcl",    u"clisp", u"ecl",     u"gcl",     u"ocaml",  u"ghci",   u"runghc", u"runhaskell",
+    u"swipl",  u"gforth",  u"pike",    u"r",     u"rscript", u"octave",  u"octave-cli", u"julia", u"gnuplot", u"maxima",
+    u"m4",     u"dc",      u"java",    u"jshell", u"jrunscript", u"jdb", u"scala",  u"groovy", u"kotlin", u"dotnet",
+    u"mono",   u"csharp",  u"qjs",     u"rhino", u"jjs",     u"js",      u"elixir", u"iex",    u"erl",    u"escript",
+    u"lilypond", u"awk",   u"gawk",    u"mawk",  u"nawk",    u"sed",     u"gdb",    u"lldb"};
+constexpr std::u16string_view kBuildTools[] = {
+    u"make",   u"gmake",   u"bmake",   u"pmake", u"cmake",   u"ctest",   u"cpack",  u"ninja",  u"samu",   u"meson",
+    u"scons",  u"waf",     u"ant",     u"mvn",   u"gradle",  u"sbt",     u"lein",   u"cargo",  u"rustc",  u"rustup",
+    u"go",     u"gcc",     u"g++",     u"cc",    u"c++",     u"cpp",     u"c89",    u"c99",    u"clang",  u"clang++",
+    u"tcc",    u"pcc",     u"gfortran", u"gccgo", u"gdc",    u"ldc2",    u"dmd",    u"as",     u"ld",     u"gold",
+    u"lld",    u"collect2", u"javac",  u"kotlinc", u"scalac", u"ghc",    u"fpc",    u"nim",    u"zig",    u"swiftc",
+    u"valac",  u"gnatmake", u"gnat",   u"bazel", u"bazelisk", u"qmake",  u"autoreconf", u"autoconf", u"automake",
+    u"libtool", u"dpkg-buildpackage", u"debuild", u"rpmbuild", u"makepkg", u"pip", u"pip2", u"pip3", u"pipx", u"npm",
+    u"npx",    u"yarn",    u"pnpm",    u"gem",   u"bundle",  u"bundler", u"rake",   u"composer", u"mix",  u"rebar3",
+    u"stack",  u"cabal",   u"dune",    u"opam",  u"nix",     u"nix-shell", u"guix", u"tex",    u"latex",  u"pdflatex",
+    u"xelatex", u"lualatex", u"luatex", u"pdftex", u"xetex", u"latexmk", u"mpost",  u"context"};
+constexpr std::u16string_view kDatabaseShells[] = {
+    u"sqlite", u"sqlite3", u"sqlcipher", u"duckdb", u"mysql", u"mariadb", u"psql", u"pgcli", u"mycli", u"litecli",
+    u"mongo",  u"mongosh", u"redis-cli", u"cqlsh", u"sqlplus", u"isql", u"usql", u"clickhouse-client", u"influx"};
+constexpr std::u16string_view kRunners[] = {
+    u"timeout", u"nice",    u"ionice",  u"xargs",  u"stdbuf",  u"time",    u"taskset", u"chrt",   u"flock",  u"env",
+    u"nohup",   u"setsid",  u"find",    u"run-parts", u"strace", u"ltrace", u"setarch", u"linux32", u"linux64",
+    u"i386",    u"x86_64",  u"uname26", u"prlimit", u"watch",  u"parallel", u"script", u"systemd-run",
+    u"systemd-inhibit", u"systemd-nspawn", u"systemd-cat", u"machinectl", u"nsenter", u"capsh", u"firejail", u"bwrap",
+    u"unshare", u"setpriv", u"chroot",  u"fakechroot", u"fakeroot", u"faketime", u"eatmydata", u"valgrind", u"perf",
+    u"catchsegv", u"ldd",   u"xvfb-run", u"dbus-run-session", u"dbus-launch", u"ssh-agent", u"startx", u"xinit",
+    u"daemonize", u"start-stop-daemon", u"runcon", u"numactl", u"cpulimit", u"unbuffer", u"rlwrap", u"chronic",
+    u"ifne",    u"pee",     u"entr",    u"tmux",   u"screen",  u"dtach",   u"abduco", u"mpirun", u"mpiexec",
+    u"xdotool", u"ydotool", u"kstart",  u"gdbserver"};
+constexpr std::u16string_view kArchivers[] = {u"tar",  u"zip",  u"cpio",   u"rsync", u"scp",   u"sftp",
+                                              u"dar",  u"afio", u"rclone", u"unison", u"borg", u"restic",
+                                              u"duplicity", u"git", u"hg",  u"svn"};
+constexpr std::u16string_view kEditors[] = {
+    u"vi",     u"vim",     u"nvim",    u"ex",    u"view",    u"rvim",    u"rview",  u"gvim",   u"gview",  u"evim",
+    u"vimdiff", u"gvimdiff", u"emacs", u"emacs-gtk", u"emacs-nox", u"emacs-lucid", u"emacsclient", u"nano", u"rnano",
+    u"pico",   u"joe",     u"jed",     u"jmacs", u"jpico",   u"jstar",   u"mcedit", u"ne",     u"micro",  u"kak",
+    u"hx",     u"helix",   u"mg",      u"zile",  u"ed",      u"red",     u"editor", u"sensible-editor",
+    u"select-editor",
+    u"vipe",   u"less",    u"more",    u"most",  u"pg",      u"pager",   u"sensible-pager", u"man", u"info", u"pinfo",
+    u"w3m",    u"lynx",    u"elinks",  u"links", u"links2"};
+constexpr std::u16string_view kTerminals[] = {
+    u"xterm",  u"uxterm",  u"x-terminal-emulator", u"gnome-terminal", u"konsole", u"xfce4-terminal", u"lxterminal",
+    u"mate-terminal", u"terminator", u"tilix", u"kitty", u"alacritty", u"urxvt", u"rxvt", u"foot", u"st", u"sakura",
+    u"terminology", u"qterminal", u"guake", u"tilda", u"yakuake", u"wezterm", u"kgx", u"gnome-console"};
+constexpr std::u16string_view kOpeners[] = {
+    u"xdg-open", u"gio", u"gvfs-open", u"kde-open", u"kioclient", u"exo-open", u"gnome-open", u"gtk-launch", u"dex",
+    u"mimeopen", u"run-mailcap", u"sensible-browser", u"dbus-send", u"gdbus", u"busctl"};
+constexpr std::u16string_view kPrivilege[] = {u"sudo",  u"sudoedit", u"su",   u"doas",  u"pkexec",
+                                              u"runuser", u"sg",     u"newgrp", u"gksu", u"gksudo",
+                                              u"kdesu", u"kdesudo"};
+constexpr std::u16string_view kDeleting[] = {
+    u"rm",     u"rmdir",   u"unlink",  u"shred", u"truncate", u"dd",     u"mkfs",   u"mke2fs", u"mkswap", u"wipefs",
+    u"fdisk",  u"sfdisk",  u"cfdisk",  u"gdisk", u"sgdisk",  u"parted",  u"blkdiscard", u"cp", u"mv",     u"ln",
+    u"install", u"tee",    u"sponge",  u"patch", u"chmod",   u"chown",   u"chgrp",  u"chattr", u"setfacl", u"setcap",
+    u"mount",  u"umount",  u"losetup", u"cryptsetup"};
+constexpr std::u16string_view kNetwork[] = {u"curl", u"wget",  u"nc",     u"ncat",   u"netcat", u"socat",
+                                            u"ssh",  u"rsh",   u"rlogin", u"telnet", u"mosh",   u"lftp"};
+constexpr std::u16string_view kProcesses[] = {
+    u"kill",   u"killall", u"pkill",   u"skill", u"xkill",   u"shutdown", u"reboot", u"poweroff", u"halt", u"systemctl",
+    u"service", u"init",   u"telinit", u"loginctl", u"crontab", u"at",   u"batch",  u"modprobe", u"insmod", u"rmmod",
+    u"sysctl"};
+
+constexpr TRefusedCategory kCategories[] = {
+    {u"shells", kShells},
+    {u"interpreters, their debuggers and documentation readers", kInterpreters},
+    {u"build tools and compilers", kBuildTools},
+    {u"database shells", kDatabaseShells},
+    {u"runners that start other programs", kRunners},
+    {u"archivers and copiers given commands", kArchivers},
+    {u"editors and pagers", kEditors},
+    {u"terminals", kTerminals},
+    {u"the desktop's openers and message buses", kOpeners},
+    {u"privilege", kPrivilege},
+    {u"deleting, overwriting, formatting and rights", kDeleting},
+    {u"fetching, sending and remote shells", kNetwork},
+    {u"processes, power and scheduling", kProcesses},
+    {u"the system's own command words", kRefused}};
+
+// Starters the word check looks through to the program they start; the
+// planner refuses them as runners when they really start.
+constexpr std::u16string_view kLookedThrough[] = {u"timeout", u"nice", u"ionice", u"xargs",
+                                                  u"stdbuf",  u"time", u"taskset", u"chrt"};
 
 bool Listed(std::u16string_view word) {
-  return std::find(std::begin(kRefused), std::end(kRefused), word) != std::end(kRefused) ||
-         std::find(std::begin(kRefusedHere), std::end(kRefusedHere), word) != std::end(kRefusedHere);
+  for (const TRefusedCategory& category : kCategories)
+    if (std::find(category.Members.begin(), category.Members.end(), word) != category.Members.end()) return true;
+  return false;
 }
 
-bool StartsAnother(std::u16string_view word) {
-  return std::find(std::begin(kStartsAnother), std::end(kStartsAnother), word) != std::end(kStartsAnother);
+bool LookedThrough(std::u16string_view word) {
+  return std::find(std::begin(kLookedThrough), std::end(kLookedThrough), word) != std::end(kLookedThrough);
 }
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
@@ -106,6 +167,181 @@ std::vector<std::u16string> Arguments(const WideString& params) {
   for (std::int32_t i = 0; i < list->GetCount(); ++i) args.push_back(list->GetString(i));
   return args;
 }
+
+// ---- what the question and the log show ----------------------------------------------
+
+// How a text is shown: in the log (blanks as blanks), bare in the question
+// (a link, a document), as an argument within double quotes, or as the
+// path of the program (nothing but printable ASCII).
+enum class TShownAs : std::uint8_t { Log, Bare, Argument, Program };
+
+constexpr char16_t kBlankMark = u'\u2423';
+
+// Characters that show nothing, or something else than they are: spaces
+// other than the blank, joiners, direction marks and overrides, fillers,
+// variation selectors and tags.
+bool Invisible(char32_t c) {
+  return (c >= 0x80 && c <= 0xA0) || c == 0xAD || c == 0x34F || c == 0x61C || c == 0x115F || c == 0x1160 ||
+         c == 0x1680 || c == 0x17B4 || c == 0x17B5 || (c >= 0x180B && c <= 0x180F) || (c >= 0x2000 && c <= 0x200F) ||
+         (c >= 0x2028 && c <= 0x202F) || (c >= 0x205F && c <= 0x206F) || c == 0x2800 || c == 0x3000 ||
+         c == 0x3164 || (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFEFF || c == 0xFFA0 || (c >= 0xFFF0 && c <= 0xFFFB) ||
+         c == 0xFFFE || c == 0xFFFF || (c >= 0x1BCA0 && c <= 0x1BCA3) || (c >= 0x1D173 && c <= 0x1D17A) ||
+         (c >= 0xE0000 && c <= 0xE0FFF);
+}
+
+// The question's own marks: the blank's and the control characters'
+// pictures (their whole block) and the "[" that begins a code point.
+bool IsMark(char32_t c) { return c == u'[' || (c >= 0x2400 && c <= 0x243F); }
+
+WideString CodeText(char32_t c) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "[U+%04X]", unsigned(c));
+  return plat::FromUtf8(buf);
+}
+
+bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Half a surrogate pair stays a code point of its own.
+std::vector<char32_t> CodePoints(std::u16string_view text) {
+  std::vector<char32_t> cps;
+  cps.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (IsHigh(text[i]) && i + 1 < text.size() && IsLow(text[i + 1])) {
+      cps.push_back(0x10000 + ((char32_t(text[i]) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00));
+      ++i;
+    } else {
+      cps.push_back(text[i]);
+    }
+  }
+  return cps;
+}
+
+// The code points of bytes handed to the system. A byte outside a valid
+// UTF-8 sequence becomes U+DC80 to U+DCFF, which no valid sequence gives:
+// names that differ only there are still shown apart.
+std::vector<char32_t> CodePointsOfBytes(std::string_view bytes) {
+  std::vector<char32_t> cps;
+  cps.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    const int n = b < 0x80                  ? 1
+                  : b >= 0xC2 && b <= 0xDF ? 2
+                  : b >= 0xE0 && b <= 0xEF ? 3
+                  : b >= 0xF0 && b <= 0xF4 ? 4
+                                           : 0;
+    char32_t c = n == 1 ? b : n == 2 ? b & 0x1F : n == 3 ? b & 0x0F : b & 0x07;
+    bool valid = n > 0 && i + std::size_t(n) <= bytes.size();
+    for (int k = 1; valid && k < n; ++k) {
+      const auto t = static_cast<unsigned char>(bytes[i + std::size_t(k)]);
+      valid = (t & 0xC0) == 0x80;
+      c = (c << 6) | (t & 0x3F);
+    }
+    // Over-long forms, surrogates and code points past U+10FFFF are no
+    // valid sequence either.
+    valid = valid && !(n == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) &&
+            !(n == 4 && (c < 0x10000 || c > 0x10FFFF));
+    if (valid) {
+      cps.push_back(c);
+      i += std::size_t(n);
+    } else {
+      cps.push_back(0xDC00 + b);
+      ++i;
+    }
+  }
+  return cps;
+}
+
+std::uint32_t ScriptOf(char32_t c) {
+  if (c < 0x80)
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ? plat::ScriptTag('L', 'a', 't', 'n')
+                                                                 : plat::ScriptTag('Z', 'y', 'y', 'y');
+  return plat::ScriptOfChar(c);
+}
+
+// The scripts one language writes a word in together count as one: Latin
+// with Han and Japanese kana, with Han and Bopomofo, with Han and Hangul.
+bool OneWriting(const std::set<std::uint32_t>& scripts) {
+  if (scripts.size() <= 1) return true;
+  using plat::ScriptTag;
+  const std::uint32_t latin = ScriptTag('L', 'a', 't', 'n'), han = ScriptTag('H', 'a', 'n', 'i');
+  const std::initializer_list<std::uint32_t> writings[] = {
+      {latin, han, ScriptTag('H', 'i', 'r', 'a'), ScriptTag('K', 'a', 'n', 'a')},
+      {latin, han, ScriptTag('B', 'o', 'p', 'o')},
+      {latin, han, ScriptTag('H', 'a', 'n', 'g')}};
+  return std::any_of(std::begin(writings), std::end(writings), [&](std::initializer_list<std::uint32_t> w) {
+    return std::all_of(scripts.begin(), scripts.end(),
+                       [&](std::uint32_t s) { return std::find(w.begin(), w.end(), s) != w.end(); });
+  });
+}
+
+// For each code point, whether it stands in a word of letters of several
+// scripts. Words end at ASCII characters other than letters, digits, "-"
+// and "_" (never at another character, which may look like one of those).
+std::vector<bool> InMixedWords(const std::vector<char32_t>& cps) {
+  std::vector<bool> mixed(cps.size(), false);
+  const auto inWord = [](char32_t c) {
+    return c >= 0x80 || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+           c == u'-' || c == u'_';
+  };
+  for (std::size_t a = 0; a < cps.size();) {
+    if (!inWord(cps[a])) {
+      ++a;
+      continue;
+    }
+    std::size_t b = a;
+    std::set<std::uint32_t> scripts;
+    bool wide = false;
+    for (; b < cps.size() && inWord(cps[b]); ++b) {
+      wide = wide || cps[b] >= 0x80;
+      const std::uint32_t s = ScriptOf(cps[b]);
+      if (s != plat::ScriptTag('Z', 'y', 'y', 'y') && s != plat::ScriptTag('Z', 'i', 'n', 'h') &&
+          s != plat::ScriptTag('Z', 'z', 'z', 'z'))
+        scripts.insert(s);
+    }
+    if (wide && !OneWriting(scripts))
+      std::fill(mixed.begin() + std::ptrdiff_t(a), mixed.begin() + std::ptrdiff_t(b), true);
+    a = b;
+  }
+  return mixed;
+}
+
+// The text shown so that two texts that differ never look the same: the
+// blank as "␣" (in the log as itself), control characters as their
+// pictures, and as "[U+XXXX]" invisible characters, the marks themselves
+// where they stand in the text, the characters other than ASCII of a word
+// that mixes scripts, and in a program's path anything but printable ASCII.
+WideString ShownText(const std::vector<char32_t>& cps, TShownAs as) {
+  const std::vector<bool> mixed = as == TShownAs::Program ? std::vector<bool>(cps.size()) : InMixedWords(cps);
+  WideString out;
+  out.reserve(cps.size());
+  for (std::size_t i = 0; i < cps.size(); ++i) {
+    const char32_t c = cps[i];
+    if (c == u' ') {
+      out += as == TShownAs::Log ? u' ' : kBlankMark;
+    } else if (as == TShownAs::Program) {
+      if (c > 0x20 && c < 0x7F && c != u'[' && c != u'"') out += char16_t(c);
+      else out += CodeText(c);
+    } else if (c < 0x20) {
+      out += char16_t(0x2400 + c);  // the control pictures
+    } else if (c == 0x7F) {
+      out += u'\u2421';
+    } else if (IsMark(c) || (c == u'"' && as == TShownAs::Argument) || (c >= 0xD800 && c <= 0xDFFF) ||
+               Invisible(c) || (mixed[i] && c >= 0x80)) {
+      out += CodeText(c);
+    } else if (c >= 0x10000) {
+      out += char16_t(0xD800 + ((c - 0x10000) >> 10));
+      out += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += char16_t(c);
+    }
+  }
+  return out;
+}
+
+// A show's text in the log, one line whatever it holds, shown as the
+// question shows it but with its blanks.
+WideString Logged(const WideString& text) { return ShownText(CodePoints(text), TShownAs::Log); }
 
 }  // namespace
 
@@ -166,13 +402,15 @@ WideString CommandWord(const WideString& command) {
 
 bool IsAllowedCommand(const WideString& commandLine) {
   const WideString word = CommandWord(commandLine);
-  if (Listed(word)) return false;
-  if (!StartsAnother(word)) return true;
+  if (!LookedThrough(word)) return !Listed(word);
   // Which later word is the program depends on the starter's options; none
   // of them may be a refused one.
   const std::vector<WideString> words = ProgramNames(Normalised(commandLine));
-  return std::none_of(words.begin(), words.end(), [](const WideString& w) { return Listed(w); });
+  return words.empty() ||
+         std::none_of(words.begin() + 1, words.end(), [](const WideString& w) { return Listed(w); });
 }
+
+std::span<const TRefusedCategory> RefusedCategories() { return kCategories; }
 
 WideString EnsurePrefix(std::initializer_list<const char16_t*> prefixes, const WideString& text) {
   for (const char16_t* p : prefixes) {
@@ -224,7 +462,11 @@ bool IsRefusedProgramName(const WideString& fileName) {
   // A version at the end: "python3", "perl5", "tclsh8".
   while (!name.empty() && ((name.back() >= u'0' && name.back() <= u'9') || name.back() == u'-' || name.back() == u'_'))
     name.pop_back();
-  return !name.empty() && Listed(name);
+  if (name.empty()) return false;
+  if (Listed(name)) return true;
+  // A tool of a cross tool chain: "x86_64-linux-gnu-gcc-12", "arm-none-eabi-ld".
+  const std::size_t dash = name.rfind(u'-');
+  return std::count(name.begin(), name.end(), u'-') >= 3 && Listed(std::u16string_view(name).substr(dash + 1));
 }
 
 namespace {
@@ -269,14 +511,43 @@ bool NamesRefusedProgram(const std::string& word, const std::string& dir) {
   return IsRefusedProgramName(FileNameOf(word)) || IsRefusedProgramName(FileNameOf(real));
 }
 
+// Whether the desktop's opener, handed this file, would run something: a
+// launcher by its name, or a launcher or a program by its content.
+bool OpenerWouldRun(const std::string& path) {
+  for (const std::string& p : {path, plat::RealPath(path)}) {
+    const WideString name = FileNameOf(p);
+    if (name.size() >= 8 && zm::SameText(name.substr(name.size() - 8), u".desktop")) return true;
+  }
+  switch (plat::FileContentOf(path)) {
+    case plat::TFileContent::Missing:
+    case plat::TFileContent::Folder:
+    case plat::TFileContent::Data: return false;
+    default: return true;
+  }
+}
+
+// A response file: "@name" where name is a file the program would read its
+// further arguments (and options that run commands) from.
+bool NamesResponseFile(const std::string& arg, const std::string& dir) {
+  if (arg.size() < 2 || arg[0] != '@' || arg.size() > 4096) return false;
+  std::string path = arg.substr(1);
+  if (path[0] != '/') {
+    std::string base = dir;
+    if (base.empty()) {
+      std::error_code ec;
+      base = std::filesystem::current_path(ec).string();
+    }
+    path = base + "/" + path;
+  }
+  return plat::FileContentOf(path) != plat::TFileContent::Missing;
+}
+
 bool RefusedStart(const plat::TShellStart& start) {
   using TKind = plat::TShellStart::TKind;
-  if (start.Kind == TKind::Document) {
-    // Opening a desktop launcher runs the command it holds.
-    for (const std::string& path : {start.Target, plat::RealPath(start.Target)}) {
-      const WideString name = FileNameOf(path);
-      if (name.size() >= 8 && zm::SameText(name.substr(name.size() - 8), u".desktop")) return true;
-    }
+  if (start.Kind == TKind::Document) return OpenerWouldRun(start.Target);
+  if (start.Kind == TKind::Link) {
+    for (const std::string& file : plat::FilesOfLink(start.Target))
+      if (OpenerWouldRun(file)) return true;
     return false;
   }
   if (start.Kind != TKind::Program) return false;
@@ -286,10 +557,31 @@ bool RefusedStart(const plat::TShellStart& start) {
   std::set<std::string> seen;
   for (std::size_t i = 1; i < start.Argv.size(); ++i) {
     const std::string& a = start.Argv[i];
+    if (NamesResponseFile(a, start.Dir)) return true;
     for (const std::string& word : {a, a.substr(a.rfind('=') == std::string::npos ? a.size() : a.rfind('=') + 1)})
       if (seen.insert(word).second && NamesRefusedProgram(word, start.Dir)) return true;
   }
   return false;
+}
+
+// What the question shows for a start: the program that would run (its
+// path with links followed) and each argument it gets in double quotes; a
+// document's path; a link as the opener gets it. Empty when nothing would
+// start.
+WideString StartText(const plat::TShellStart& plan) {
+  using TKind = plat::TShellStart::TKind;
+  switch (plan.Kind) {
+    case TKind::Link:
+      return ShownText(CodePoints(WithoutAttachments(plat::FromUtf8(plan.Target))), TShownAs::Bare);
+    case TKind::Document: return ShownText(CodePointsOfBytes(plan.Target), TShownAs::Bare);
+    case TKind::Program: break;
+    default: return {};
+  }
+  const std::string real = plat::RealPath(plan.Target);
+  WideString text = ShownText(CodePointsOfBytes(real.empty() ? plan.Target : real), TShownAs::Program);
+  for (std::size_t i = 1; i < plan.Argv.size(); ++i)
+    text += u" \"" + ShownText(CodePointsOfBytes(plan.Argv[i]), TShownAs::Argument) + u"\"";
+  return text;
 }
 
 // The first refused command, or nullptr.
@@ -297,18 +589,6 @@ const WideString* FirstRefused(const std::vector<WideString>& commands, const Wi
   for (const WideString& c : commands)
     if (!IsAllowedCommand(c) || StartsRefusedProgram(c, folder)) return &c;
   return nullptr;
-}
-
-// A show's text in the log, one line whatever it holds: line ends and other
-// control characters as their pictures.
-WideString Logged(const WideString& text) {
-  WideString out = text;
-  for (char16_t& c : out) {
-    if (c < 0x20) c = char16_t(0x2400 + c);
-    else if (c == 0x7F) c = u'\u2421';
-    else if (c == 0x85 || c == 0x2028 || c == 0x2029) c = u'\u2424';
-  }
-  return out;
 }
 
 void ReportRefused(const WideString& command) {
@@ -344,6 +624,10 @@ WideString FieldName(const WideString& field) {
 
 bool StartsRefusedProgram(const WideString& command, const WideString& folder) {
   return RefusedStart(PlanCommand(command, folder));
+}
+
+WideString QuestionText(const WideString& command, const WideString& folder) {
+  return StartText(PlanCommand(command, folder));
 }
 
 WideString WithoutAttachments(const WideString& link) {
@@ -405,9 +689,12 @@ void TStartAnswers::Set(const WideString& commandLine, bool start) { answers_[co
 
 bool TStartAnswers::FirstRefusal(const WideString& commandLine) { return logged_.insert(commandLine).second; }
 
+bool TStartAnswers::FirstNotFound(const WideString& command) { return notFound_.insert(command).second; }
+
 void TStartAnswers::Clear() {
   answers_.clear();
   logged_.clear();
+  notFound_.clear();
 }
 
 bool NeedsStartAnswer(const WideString& command) {
@@ -421,63 +708,12 @@ bool NeedsStartAnswer(const WideString& command) {
   return true;
 }
 
-namespace {
+WideString VisibleCommand(const WideString& command) { return ShownText(CodePoints(command), TShownAs::Bare); }
 
-// Characters that show nothing, or something else than they are: spaces
-// other than the blank, joiners, direction marks and overrides, fillers,
-// variation selectors and tags.
-bool Invisible(char32_t c) {
-  return (c >= 0x80 && c <= 0xA0) || c == 0xAD || c == 0x34F || c == 0x61C || c == 0x115F || c == 0x1160 ||
-         c == 0x1680 || c == 0x17B4 || c == 0x17B5 || (c >= 0x180B && c <= 0x180F) || (c >= 0x2000 && c <= 0x200F) ||
-         (c >= 0x2028 && c <= 0x202F) || (c >= 0x205F && c <= 0x206F) || c == 0x2800 || c == 0x3000 ||
-         c == 0x3164 || (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFEFF || c == 0xFFA0 || (c >= 0xFFF0 && c <= 0xFFFB) ||
-         c == 0xFFFE || c == 0xFFFF || (c >= 0x1BCA0 && c <= 0x1BCA3) || (c >= 0x1D173 && c <= 0x1D17A) ||
-         (c >= 0xE0000 && c <= 0xE0FFF);
-}
-
-WideString CodeText(char32_t c) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "[U+%04X]", unsigned(c));
-  return plat::FromUtf8(buf);
-}
-
-bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-}  // namespace
-
-WideString VisibleCommand(const WideString& command) {
-  WideString out;
-  out.reserve(command.size());
-  for (std::size_t i = 0; i < command.size(); ++i) {
-    const char16_t c = command[i];
-    if (IsHigh(c) && i + 1 < command.size() && IsLow(command[i + 1])) {
-      const char32_t cp = 0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(command[i + 1]) - 0xDC00);
-      if (Invisible(cp)) out += CodeText(cp);
-      else out.append(command, i, 2);
-      ++i;
-    } else if (IsHigh(c) || IsLow(c)) {
-      out += CodeText(c);  // half a pair
-    } else if (c == u' ') {
-      out += u'\u2423';
-    } else if (c < 0x20) {
-      out += char16_t(0x2400 + c);  // the control pictures
-    } else if (c == 0x7F) {
-      out += u'\u2421';
-    } else if (Invisible(c)) {
-      out += CodeText(c);
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::vector<TQuestionLine> QuestionLines(const std::vector<WideString>& commands, int maxWidth,
+std::vector<TQuestionLine> QuestionLines(const std::vector<WideString>& texts, int maxWidth,
                                          const std::function<int(const WideString&)>& width) {
   std::vector<TQuestionLine> lines;
-  for (const WideString& command : commands) {
-    const WideString shown = VisibleCommand(command);
+  for (const WideString& shown : texts) {
     bool continued = false;
     std::size_t pos = 0;
     while (pos < shown.size()) {
@@ -495,7 +731,7 @@ std::vector<TQuestionLine> QuestionLines(const std::vector<WideString>& commands
         // After a blank, a folder separator or a comma in the later half.
         for (std::size_t k = n; k > n / 2; --k) {
           const char16_t c = shown[pos + k - 1];
-          if (c == u'\u2423' || c == u'/' || c == u'\\' || c == u',') {
+          if (c == u' ' || c == kBlankMark || c == u'/' || c == u'\\' || c == u',') {
             n = k;
             break;
           }
@@ -524,9 +760,11 @@ T* Place(T* item, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h
 // Longer command lines are never shown, nor started on a question.
 constexpr std::size_t kMaxShownLength = 16384;
 
+constexpr char16_t kLeftToRight = u'\u202D';  // the left-to-right override
+
 }  // namespace
 
-TOruStartDialog::TOruStartDialog(const WideString& commandLine) {
+TOruStartDialog::TOruStartDialog(const WideString& commandLine, const WideString& folder) {
   // The texts are the player's own: a show cannot word the question.
   Position = zm::dpWorkAreaCenter;
   Caption = kStartCaption;
@@ -541,16 +779,20 @@ TOruStartDialog::TOruStartDialog(const WideString& commandLine) {
   plat::HDC dc = plat::GetDC(nullptr);
   plat::HGDIOBJ old = dc ? plat::SelectObject(dc, plat::GetStockObject(plat::DEFAULT_GUI_FONT)) : nullptr;
   const auto width = [dc](const WideString& s) {
+    const WideString line = kLeftToRight + s;
     plat::SIZE z{};
-    if (dc) plat::GetTextExtentPoint32W(dc, s.c_str(), int(s.size()), &z);
+    if (dc) plat::GetTextExtentPoint32W(dc, line.c_str(), int(line.size()), &z);
     return int(z.cx);
   };
   plat::SIZE em{};
   if (dc) plat::GetTextExtentPoint32W(dc, u"Xg", 2, &em);
   const std::int32_t lineH = std::max<std::int32_t>(em.cy, 8) + 2;
-  const std::vector<WideString> commands = SplitCommands(commandLine);
   std::vector<TQuestionLine> lines;
-  if (commandLine.size() <= kMaxShownLength) lines = QuestionLines(commands, textW - indent, width);
+  if (commandLine.size() <= kMaxShownLength) {
+    for (const WideString& command : SplitCommands(commandLine))
+      if (WideString text = QuestionText(command, folder); !text.empty()) shown_.push_back(std::move(text));
+    lines = QuestionLines(shown_, textW - indent, width);
+  }
   if (dc) {
     plat::SelectObject(dc, old);
     plat::ReleaseDC(nullptr, dc);
@@ -575,7 +817,9 @@ TOruStartDialog::TOruStartDialog(const WideString& commandLine) {
     line->Width = textW - (lines[i].Continued ? indent : 0);
     line->Height = lineH;
     line->Id = idStartCommand + std::int32_t(i);
-    line->Caption = lines[i].Text;
+    // Laid out left to right as the characters come: letters written
+    // right to left cannot change the order of what is shown.
+    line->Caption = kLeftToRight + lines[i].Text;
   }
   y += ScaleDialogLength(8);
   auto* warning = Add<zm::TDialogStatic>();
@@ -605,8 +849,8 @@ TOruStartDialog::TOruStartDialog(const WideString& commandLine) {
   Height = y + ScaleDialogLength(25 + 12);
 }
 
-bool AskToStart(HWND owner, const WideString& commandLine) {
-  zm::TRef<TOruStartDialog> dialog = zm::MakeRef<TOruStartDialog>(commandLine);
+bool AskToStart(HWND owner, const WideString& commandLine, const WideString& folder) {
+  zm::TRef<TOruStartDialog> dialog = zm::MakeRef<TOruStartDialog>(commandLine, folder);
   return dialog->Whole() && dialog->ShowModal(owner) == idStart;
 }
 
@@ -631,22 +875,33 @@ bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandL
     if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(u"Not started") + why + u": " + Logged(commandLine));
     return false;
   };
+  // A program that is not there is not asked for: the question could show
+  // no more than the text that names it.
+  std::vector<WideString> found;
+  for (const WideString& c : commands) {
+    if (!QuestionText(c, folder).empty()) found.push_back(c);
+    else if (answers.FirstNotFound(c)) zm::LogLine(u"Not started (not found): " + Logged(c));
+  }
+  if (found.empty()) return false;
   // A screen saver runs while nobody is there; a run without a display has
   // nobody to ask: nothing starts, links included.
   if (nobody) return notStarted(ScreenSaverMode ? u" (screen saver)" : u" (nobody to ask)");
   // A link the user clicked for opens; one the show opens on its own (at a
   // slide's start, at its end) is asked for as a program is.
-  if (byUser && std::none_of(commands.begin(), commands.end(), NeedsStartAnswer)) return true;
+  if (byUser && std::none_of(found.begin(), found.end(), NeedsStartAnswer)) return true;
   switch (answers.Find(commandLine)) {
     case TStartAnswer::Start: return true;
     case TStartAnswer::DontStart: return notStarted(u"");
     case TStartAnswer::NotAsked: break;
   }
-  zm::TRef<TOruStartDialog> dialog = zm::MakeRef<TOruStartDialog>(commandLine);
+  zm::TRef<TOruStartDialog> dialog = zm::MakeRef<TOruStartDialog>(commandLine, folder);
   if (!dialog->Whole()) return notStarted(u" (too long to show whole)");
   const bool start = dialog->ShowModal(owner) == idStart;
   answers.Set(commandLine, start);
-  zm::LogLine(u"Start question: " + Logged(commandLine) + (start ? u": Start" : u": Don't start"));
+  // What the question showed, one command after the other.
+  WideString shown;
+  for (const WideString& text : dialog->Shown()) shown += (shown.empty() ? u"" : u", ") + text;
+  zm::LogLine(u"Start question: " + shown + (start ? u": Start" : u": Don't start"));
   return start || notStarted(u"");
 }
 

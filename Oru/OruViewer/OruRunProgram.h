@@ -8,6 +8,8 @@
 #include <initializer_list>
 #include <map>
 #include <set>
+#include <span>
+#include <string_view>
 #include <vector>
 
 #include "ZmLib/Application2/zmForms.h"
@@ -31,19 +33,33 @@ WideString CommandWord(const WideString& command);
 // refused one.
 bool IsAllowedCommand(const WideString& commandLine);
 
-// Whether a program's file name is a refused one: a shell, an interpreter,
-// a program that deletes or overwrites files, changes rights, or runs the
-// commands its arguments give. The name is taken lower-cased, from its
-// first "." on cut, and also without a version number at its end
-// ("python3.11", "perl5.36.0", "tclsh8.6" and "vim.basic" are refused).
+// The refused programs by what makes them dangerous to start from a show
+// (the README lists them): each runs the code or the commands that its
+// arguments or the files they name give, or deletes, overwrites, gives
+// away rights or shuts down. A program in none of them is asked for.
+struct TRefusedCategory {
+  std::u16string_view Name;
+  std::span<const std::u16string_view> Members;
+};
+std::span<const TRefusedCategory> RefusedCategories();
+
+// Whether a program's file name is a refused one. The name is taken
+// lower-cased, from its first "." on cut, and also without a version
+// number at its end ("python3.11", "perl5.36.0", "tclsh8.6", "vim.basic")
+// and without the target of a cross tool chain before it
+// ("x86_64-linux-gnu-gcc-12"); any "ld-..." is the dynamic loader.
 bool IsRefusedProgramName(const WideString& fileName);
 
 // True when the command would run a refused program: the program that
 // really starts (the command split as the start splits it, its path
-// resolved, links followed, the retry in Folder included), or any program
+// resolved, links followed, the retry in Folder included), any program
 // one of its arguments names (a path, or a name found in PATH), as
 // starters such as "timeout", "env", "unshare" or the dynamic loader run
-// them. A desktop launcher opened as a document counts as a program.
+// them, or a response file ("@name" naming a file) given to any program.
+// A document or a "file:" link goes to the desktop's opener: it counts as
+// a program when it is a launcher by its name (".desktop") or a launcher,
+// an executable, a "#!" script, a Windows program or a Java archive by its
+// content, whatever its name.
 bool StartsRefusedProgram(const WideString& command, const WideString& folder);
 
 // Text when it begins with one of the prefixes (any letter case); else the
@@ -84,11 +100,13 @@ public:
   void Set(const WideString& commandLine, bool start);
   // True the first time only.
   bool FirstRefusal(const WideString& commandLine);
+  // True the first time a command is not found.
+  bool FirstNotFound(const WideString& command);
   void Clear();
 
 private:
   std::map<WideString, bool> answers_;
-  std::set<WideString> logged_;
+  std::set<WideString> logged_, notFound_;
 };
 
 inline constexpr const char16_t* kStartCaption = u"Slideshow";
@@ -98,8 +116,9 @@ inline constexpr const char16_t* kStartButton = u"Start";
 inline constexpr const char16_t* kDontStartButton = u"Don't start";
 // The Start button's id; Don't start is IDCANCEL (Escape, Enter, the close
 // box). The commands are shown one line after another from
-// idStartCommand on; a command too long for one line goes on, indented, on
-// the next.
+// idStartCommand on, each line laid out left to right in the order of its
+// characters; a command too long for one line goes on, indented, on the
+// next.
 inline constexpr std::int32_t idStart = 1010;
 inline constexpr std::int32_t idStartCommand = 1011;
 
@@ -108,50 +127,69 @@ inline constexpr std::int32_t idStartCommand = 1011;
 // true for anything else.
 bool NeedsStartAnswer(const WideString& command);
 
-// The command as the question shows it: each blank as "␣", control and
-// other invisible characters (line ends, tabs, direction marks, zero-width
-// and unusual spaces) as their pictures or as "[U+XXXX]".
+// A text as the question shows it, so that two texts that differ never
+// look the same: each blank as "␣", control characters (line ends, tabs)
+// as their pictures, and as "[U+XXXX]" other invisible characters
+// (direction marks, zero-width and unusual spaces), the question's own
+// marks where the text holds them ("[", "␣" and the other pictures), and
+// the characters other than ASCII of a word that mixes the letters of
+// several scripts ("PWN-ае"; the scripts one language writes a word with,
+// as Japanese kana with Han, count as one).
 WideString VisibleCommand(const WideString& command);
+
+// One command as the question shows it: the path of the program that
+// would run (links followed; every character outside printable ASCII as
+// "[U+XXXX]") followed by each argument it gets, in double quotes (a quote
+// in it as "[U+0022]"); a document's path, or a link as the desktop's
+// opener gets it, as VisibleCommand shows them. Empty when the command
+// would start nothing (the program is not found).
+WideString QuestionText(const WideString& command, const WideString& folder);
 
 // One line of the question's list.
 struct TQuestionLine {
   WideString Text;
   bool Continued = false;  // goes on with the command of the line above
 };
-// Each command's visible form broken into lines no wider than MaxWidth as
-// Width measures them, after a "␣", "/", "\" or "," where one fits, else
+// Each text (as shown) broken into lines no wider than MaxWidth as Width
+// measures them, after a blank, "␣", "/", "\" or "," where one fits, else
 // where it must; nothing is left out.
-std::vector<TQuestionLine> QuestionLines(const std::vector<WideString>& commands, int maxWidth,
+std::vector<TQuestionLine> QuestionLines(const std::vector<WideString>& texts, int maxWidth,
                                          const std::function<int(const WideString&)>& width);
 
-// Start / Don't start, listing every command of the command line whole;
+// Start / Don't start, listing whole every command of the command line
+// that would start something (QuestionText, commands planned in Folder);
 // Don't start is the default.
 class TOruStartDialog : public zm::TDialog {
 public:
-  explicit TOruStartDialog(const WideString& commandLine);
-  // False when the list is too long for the screen: such a question is
-  // never asked.
+  explicit TOruStartDialog(const WideString& commandLine, const WideString& folder = {});
+  // False when the list is too long for the screen, or empty: such a
+  // question is never asked.
   bool Whole() const { return whole_; }
   std::int32_t LineCount() const { return lines_; }
+  // The commands as listed.
+  const std::vector<WideString>& Shown() const { return shown_; }
 
 private:
   bool whole_ = true;
   std::int32_t lines_ = 0;
+  std::vector<WideString> shown_;
 };
 // True only when the user chose Start (a dialog nobody answers ends with
 // Don't start; one too long to show is not asked and is Don't start).
-bool AskToStart(HWND owner, const WideString& commandLine);
+bool AskToStart(HWND owner, const WideString& commandLine, const WideString& folder = {});
 
 // True when nobody can answer a question: a screen saver, or a run without
 // a display that no dialog driver answers.
 bool NobodyToAsk();
 
 // Whether a show may start its command line. Refused commands give the box
-// of RunProgram (only logged when nobody can see it) and false. When nobody
-// can answer, nothing starts, links included. Web and e-mail links that
-// the user asked for (ByUser: a click or a key) need no answer; anything
-// else needs the user's Start for exactly this command line, asked for the
-// first time it comes. Every refusal is logged once.
+// of RunProgram (only logged when nobody can see it) and false. A command
+// whose program is not found is not asked for (logged once as not found).
+// When nobody can answer, nothing starts, links included. Web and e-mail
+// links that the user asked for (ByUser: a click or a key) need no answer;
+// anything else needs the user's Start for exactly this command line,
+// asked for the first time it comes; the log says what the question
+// showed. Every refusal is logged once.
 bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandLine, const WideString& folder,
                   bool byUser);
 

@@ -63,8 +63,11 @@ class TStartDriver : public plat::IDialogDriver {
   void Drive(plat::HWND dialog) override {
     Captions.push_back(plat::ToUtf8(plat::WindowText(dialog)));
     std::string lines;
-    for (int id = idStartCommand; plat::HWND line = plat::GetDlgItem(dialog, id); ++id)
-      lines += (lines.empty() ? "" : "|") + plat::ToUtf8(plat::WindowText(line));
+    for (int id = idStartCommand; plat::HWND line = plat::GetDlgItem(dialog, id); ++id) {
+      std::u16string text = plat::WindowText(line);
+      if (!text.empty() && text[0] == u'\u202D') text.erase(0, 1);  // laid out left to right
+      lines += (lines.empty() ? "" : "|") + plat::ToUtf8(text);
+    }
     Commands.push_back(lines);
     switch (answer_) {
       case Start: plat::PressDialogId(dialog, idStart); break;
@@ -518,8 +521,9 @@ TEST_F(Actions, ProgramsAndOtherLinksStartOnlyAfterTheUsersYesWhichHoldsForTheSh
   project.Write();
   const WideString command = Wide("tool.sh") + u" -x";
   {
-    // Don't start: asked for each command line, showing it exactly (blanks
-    // visible); web and mail links still open.
+    // Don't start: asked for each command line, showing exactly what would
+    // run (the program's path, each argument in quotes); web and mail links
+    // still open.
     TStartDriver no(TStartDriver::DontStart);
     ASSERT_TRUE(form_->OpenShow(Wide("proj/Project.oru"), false, 0, true, false)) << LastBox();
     EXPECT_TRUE(Run(acRunApp, 0, command));
@@ -529,8 +533,8 @@ TEST_F(Actions, ProgramsAndOtherLinksStartOnlyAfterTheUsersYesWhichHoldsForTheSh
     EXPECT_TRUE(Run(acWriteEmail, 0, u"me@example.org"));
     EXPECT_TRUE(Run(acRunApp, 0, u"HTTPS://example.org/x"));
     EXPECT_EQ(no.Captions, (std::vector<std::string>{"Slideshow", "Slideshow", "Slideshow"}));
-    EXPECT_EQ(no.Commands, (std::vector<std::string>{plat::ToUtf8(Wide("tool.sh") + u"\u2423-x"), "file:///etc/passwd",
-                                                     "smb://host/share"}));
+    EXPECT_EQ(no.Commands, (std::vector<std::string>{std::filesystem::canonical(tool).string() + " \"-x\"",
+                                                     "file:///etc/passwd", "smb://host/share"}));
     // The answer holds for the command it was given for: not asked again.
     EXPECT_TRUE(Run(acRunApp, 0, command));
     EXPECT_EQ(no.Captions.size(), 3u);

@@ -1,5 +1,7 @@
-// What a show may start: the program that would really run is checked, the
-// question lists every command whole and holds for one command line only,
+// What a show may start: the program that would really run is checked
+// against the refused categories, what the desktop's opener gets by its
+// content; the question lists every command whole, so that two commands
+// that differ never look the same, and holds for one command line only;
 // links a show opens on its own are asked for, a few links open at once,
 // mail links attach nothing, and a link never turns into a file.
 #include <gtest/gtest.h>
@@ -9,8 +11,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Oru/OruViewer/OruRunProgram.h"
@@ -18,8 +22,10 @@
 #include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatDialogs.h"
 #include "Platform/User/PlatUser.h"
+#include "Platform/User/PlatUserHeadless.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/zmHookScope.h"
+#include "ZmLib/zmLog.h"
 #include "tests/Oru/OruViewer/InProcessPlayer.h"
 #include "tests/support/EnvGuard.h"
 #include "tests/support/TempDir.h"
@@ -71,8 +77,12 @@ public:
       plat::RECT r{};
       plat::GetWindowRect(line, &r);
       if (id == idStartCommand) first = r;
-      if (r.left > first.left && !commands.empty()) commands.back() += plat::ToUtf8(plat::WindowText(line));
-      else commands.push_back(plat::ToUtf8(plat::WindowText(line)));
+      // Every line is laid out left to right: it begins with the override.
+      std::u16string text = plat::WindowText(line);
+      EXPECT_EQ(text.substr(0, 1), u"\u202D");
+      text.erase(0, 1);
+      if (r.left > first.left && !commands.empty()) commands.back() += plat::ToUtf8(text);
+      else commands.push_back(plat::ToUtf8(text));
     }
     Asked.push_back(commands);
     const bool start = Asked.size() <= starts_.size() && starts_[Asked.size() - 1];
@@ -90,7 +100,52 @@ std::string Executable(const zmtest::TTempDir& dir, const std::string& relative,
   return p;
 }
 
-std::string Shown(const std::string& utf8) { return plat::ToUtf8(VisibleCommand(plat::FromUtf8(utf8))); }
+// A program and its arguments as the question lists them.
+std::string Shown(const std::string& program, const std::vector<std::string>& args = {}) {
+  std::string text = std::filesystem::canonical(program).string();
+  for (const std::string& a : args) text += " \"" + a + "\"";
+  return text;
+}
+
+// The pixels of the command lines of each question, answered Don't start.
+class TQuestionPixels : public plat::IDialogDriver {
+public:
+  TQuestionPixels() { plat::SetDialogDriver(this); }
+  ~TQuestionPixels() override { plat::SetDialogDriver(nullptr); }
+  void Drive(plat::HWND dialog) override {
+    plat::headless::PumpUntilIdle();
+    for (int id = idStartCommand; plat::HWND line = plat::GetDlgItem(dialog, id); ++id) {
+      int w = 0, h = 0;
+      const std::vector<std::uint32_t> px = plat::headless::CaptureClient(line, w, h);
+      Pixels.push_back(std::uint32_t(w));
+      Pixels.insert(Pixels.end(), px.begin(), px.end());
+    }
+    plat::PressDialogId(dialog, plat::IDCANCEL);
+  }
+  std::vector<std::uint32_t> Of(const WideString& commandLine) {
+    Pixels.clear();
+    AskToStart(nullptr, commandLine);
+    return Pixels;
+  }
+  std::vector<std::uint32_t> Pixels;
+};
+
+// Keeps the lines written to the log.
+class TStartLog : public zm::TLog {
+public:
+  void WriteText(const WideString& line) override {
+    std::lock_guard<std::mutex> l(lock_);
+    Lines.push_back(plat::ToUtf8(line));
+  }
+  std::vector<std::string> Taken() {
+    std::lock_guard<std::mutex> l(lock_);
+    return std::exchange(Lines, {});
+  }
+
+private:
+  std::mutex lock_;
+  std::vector<std::string> Lines;
+};
 
 std::vector<std::string> LinesOf(const std::filesystem::path& file) {
   std::vector<std::string> lines;
@@ -178,7 +233,9 @@ TEST(ShowStarts, TheQuestionShowsEveryCommandWhole) {
   const std::vector<WideString> commands =
       SplitCommands(u"/usr/bin/evince readme.pdf" + WideString(150, u' ') + u",/usr/bin/cmake -E rm -f FILE, " +
                     WideString(45, u'x') + u"\U0001F600y");
-  const std::vector<TQuestionLine> lines = QuestionLines(commands, 20, count);
+  std::vector<WideString> shown;
+  for (const WideString& c : commands) shown.push_back(VisibleCommand(c));
+  const std::vector<TQuestionLine> lines = QuestionLines(shown, 20, count);
   std::vector<WideString> whole;
   for (const TQuestionLine& l : lines) {
     EXPECT_LE(l.Text.size(), 20u);
@@ -274,9 +331,10 @@ TEST(ShowStarts, APlayingShowAsksForEachCommandLine) {
   ASSERT_TRUE(run.Started);
 
   // Asked: A, B (another command after a Start), not A again, the beacon,
-  // the mail link, the five links (each on its line), the link at the end.
-  std::vector<std::vector<std::string>> asked = {{Shown(mark + " " + a)}, {Shown(mark + " " + b)}, {beacon},
-                                                 {Shown(mail)}};
+  // the mail link (as it opens: without attachments), the five links (each
+  // on its line), the link at the end.
+  std::vector<std::vector<std::string>> asked = {
+      {Shown(mark, {a})}, {Shown(mark, {b})}, {beacon}, {"mailto:victim@example.com?subject=hi"}};
   asked.push_back({});
   for (int i = 1; i <= 5; ++i) asked.back().push_back("http://127.0.0.1:9/" + std::to_string(i));
   asked.push_back({"https://example.org/end"});
@@ -302,4 +360,197 @@ TEST(ShowStarts, APlayingShowAsksForEachCommandLine) {
   EXPECT_EQ(links, (std::vector<std::string>{"http://127.0.0.1:9/1", "http://127.0.0.1:9/2", "http://127.0.0.1:9/3",
                                              beacon, "mailto:victim@example.com?subject=hi"}));
   EXPECT_FALSE(std::filesystem::exists(b));
+}
+
+// Each pair is drawn by the question as the user sees it: a program whose
+// name holds "␣" and a program with an argument; a literal "[U+200B]" and
+// the character; folders of right-to-left letters and digits in either
+// order (which bidirectional layout draws alike); Cyrillic letters in a
+// Latin word; one argument holding a blank and two; the picture of a line
+// end and the line end; a Cyrillic letter in the program's path.
+TEST(ShowStarts, TwoCommandsThatDifferNeverLookTheSame) {
+  zmtest::TTempDir dir;
+  Executable(dir, "eog", "#!/bin/true\n");
+  Executable(dir, "eog\u2423holiday.jpg", "#!/bin/true\n");
+  Executable(dir, "\u0435og", "#!/bin/true\n");
+  const WideString eog = plat::FromUtf8((dir.Path() / "eog").string());
+  const WideString cyrillicEog = plat::FromUtf8((dir.Path() / "\u0435og").string());
+  const std::vector<std::pair<WideString, WideString>> pairs = {
+      {eog + u"\u2423holiday.jpg", eog + u" holiday.jpg"},
+      {eog + u" [U+200B]", eog + u" \u200B"},
+      {eog + u" /tmp/t/\u05D0\u05D1/12/PWN", eog + u" /tmp/t/12/\u05D0\u05D1/PWN"},
+      {eog + u" /tmp/t/\u05D0\u05D1/\u05D2\u05D3/../../PWN", eog + u" /tmp/t/\u05D2\u05D3/\u05D0\u05D1/../../PWN"},
+      {eog + u" PWN-\u0430\u0435", eog + u" PWN-ae"},
+      {eog + u" \"a b\"", eog + u" a b"},
+      {eog + u" \"a\u240Ab\"", eog + u" \"a\nb\""},
+      {cyrillicEog + u" x", eog + u" x"},
+  };
+  TQuestionPixels question;
+  const std::vector<std::uint32_t> once = question.Of(pairs[0].second);
+  ASSERT_FALSE(once.empty());
+  EXPECT_EQ(question.Of(pairs[0].second), once);  // the same command looks the same
+  for (const auto& [a, b] : pairs) {
+    const std::vector<std::uint32_t> first = question.Of(a), second = question.Of(b);
+    ASSERT_FALSE(first.empty()) << plat::ToUtf8(a);
+    ASSERT_FALSE(second.empty()) << plat::ToUtf8(b);
+    EXPECT_NE(first, second) << plat::ToUtf8(a) << " | " << plat::ToUtf8(b);
+  }
+}
+
+TEST(ShowStarts, TheQuestionNamesWhatWouldRunAndTheLogWritesWhatItShows) {
+  zmtest::TTempDir dir;
+  const std::string eog = std::filesystem::canonical(Executable(dir, "real/eog", "#!/bin/true\n")).string();
+  std::filesystem::create_directories(dir.Path() / "bin");
+  std::filesystem::create_symlink(eog, dir.Path() / "bin" / "viewer");
+  Executable(dir, "bin/\u00E9og", "#!/bin/true\n");
+  const std::string picture = dir.Write("pictures/holiday.jpg", "\xFF\xD8\xFF\xE0");
+  const std::string bin = std::filesystem::canonical(dir.Path() / "bin").string();
+  const auto text = [](const std::string& utf8) { return plat::ToUtf8(QuestionText(plat::FromUtf8(utf8), {})); };
+
+  // The program by the path that runs; each argument in its quotes, marks
+  // and invisible characters as code points; words of one writing as they are.
+  EXPECT_EQ(text(bin + "/viewer [x] \u2423 \u200B PWN-\u0430\u0435 \u05D0\u05D1 \u6771\u4EAC\u30BF\u30EF\u30FC "
+                       "\u043E\u0442\u043F\u0443\u0441\u043A.jpg"),
+            eog + " \"[U+005B]x]\" \"[U+2423]\" \"[U+200B]\" \"PWN-[U+0430][U+0435]\" \"\u05D0\u05D1\" "
+                  "\"\u6771\u4EAC\u30BF\u30EF\u30FC\" \"\u043E\u0442\u043F\u0443\u0441\u043A.jpg\"");
+  // A quote makes the parameters one argument, as the start passes them.
+  EXPECT_EQ(text(bin + "/viewer -x \"b c\""), eog + " \"-x\u2423b\u2423c\"");
+  EXPECT_EQ(text(bin + "/\u00E9og"), bin + "/[U+00E9]og");
+  EXPECT_EQ(text(picture), picture);
+  EXPECT_EQ(text("mailto:a@b?attach=/etc/shadow&subject=x"), "mailto:a@b?subject=x");
+  EXPECT_EQ(text(bin + "/nothing x"), "");
+
+  // Not found: not asked, but logged; a found command beside it is asked
+  // for alone. The log writes what the question showed.
+  auto* log = new TStartLog;
+  zm::SetLog(log);
+  TAnswers answers({});
+  TStartAnswers show;
+  EXPECT_FALSE(ShowMayStart(nullptr, show, u"/usr/bin/touch\u2423/tmp/PWN", {}, true));
+  EXPECT_TRUE(answers.Asked.empty());
+  EXPECT_EQ(log->Taken(), std::vector<std::string>{"Not started (not found): /usr/bin/touch[U+2423]/tmp/PWN"});
+  const std::string line = "/usr/bin/touch\u2423/tmp/PWN, " + bin + "/viewer \u200B\u202Ex";
+  EXPECT_FALSE(ShowMayStart(nullptr, show, plat::FromUtf8(line), {}, true));
+  const std::string shown = eog + " \"[U+200B][U+202E]x\"";
+  EXPECT_EQ(answers.Asked, std::vector<std::vector<std::string>>{{shown}});
+  EXPECT_EQ(log->Taken(), (std::vector<std::string>{"Start question: " + shown + ": Don't start",
+                                                    "Not started: /usr/bin/touch[U+2423]/tmp/PWN, " + bin +
+                                                        "/viewer [U+200B][U+202E]x"}));
+  zm::SetLog(nullptr);
+}
+
+// Every member of every category, as a program of its own in the show's
+// reach, is refused by the planner that starts commands; so are the
+// commands that got through before (each with the file it runs), and any
+// program given a response file. Commands of programs in no category, and
+// documents, still reach the question.
+TEST(ShowStarts, RefusedCategoriesAndWhatStillAsks) {
+  zmtest::TTempDir dir;
+  TWatchedSpawner spawns;
+  TBoxCount boxes;
+  zm::THookScope<zm::TWndAPI*> api(zm::WndAPIClass, &boxes);
+  int members = 0;
+  for (const TRefusedCategory& category : RefusedCategories()) {
+    EXPECT_FALSE(category.Members.empty()) << plat::ToUtf8(WideString(category.Name));
+    for (std::u16string_view member : category.Members) {
+      const std::string name = plat::ToUtf8(member);
+      if (name == ">") continue;  // no file name: refused as a word
+      const std::string path = Executable(dir, "members/" + name, "#!/bin/true\n");
+      const WideString command = u"\"" + plat::FromUtf8(path) + u"\" x";
+      EXPECT_TRUE(StartsRefusedProgram(command, {})) << name;
+      RunProgram(nullptr, command, {});
+      ++members;
+    }
+  }
+  EXPECT_EQ(boxes.Count, members);
+
+  const std::string bin = (dir.Path() / "bin").string() + "/";
+  for (const char* name : {"pydoc3", "pdb3", "sqlite3", "ninja", "gcc", "run-parts", "xargs", "strace", "timeout",
+                           "setarch", "prlimit", "perldoc", "zip", "x86_64-linux-gnu-gcc-12", "viewer", "touch"})
+    Executable(dir, std::string("bin/") + name, "#!/bin/true\n");
+  std::filesystem::create_symlink(bin + "setarch", bin + "linux32");
+  const std::string script = Executable(dir, "show/run.sh", "#!/bin/sh\n");
+  for (const char* file : {"show/evil.py", "show/x.sql", "show/build.ninja", "show/opts.rsp", "show/cmds.txt"})
+    dir.Write(file, "x");
+  std::filesystem::create_directories(dir.Path() / "show" / "parts");
+  const WideString show = dir.Wide("show");
+  const std::vector<std::string> refused = {
+      "pydoc3 ./evil.py", "pdb3 -c continue ./evil.py", "sqlite3 -init x.sql", "ninja -C .", "gcc @opts.rsp",
+      "run-parts ./parts", "xargs -a cmds.txt " + bin + "touch", "strace " + script, "timeout 9 " + script,
+      "setarch x86_64 " + script, "linux32 " + script, "prlimit " + script, "perldoc x", "zip -T -TT x y.zip",
+      "x86_64-linux-gnu-gcc-12 x.c", "viewer @" + (dir.Path() / "show" / "opts.rsp").string()};
+  boxes.Count = 0;
+  for (const std::string& c : refused) {
+    const WideString command = plat::FromUtf8(bin + c);
+    EXPECT_TRUE(StartsRefusedProgram(command, show)) << c;
+    RunProgram(nullptr, command, show);
+  }
+  EXPECT_EQ(boxes.Count, int(refused.size()));
+  EXPECT_TRUE(spawns.Starts.empty());
+  // Found only in the folder, it runs there: its response file is read there.
+  Executable(dir, "show/tool", "#!/bin/true\n");
+  EXPECT_TRUE(StartsRefusedProgram(u"tool @opts.rsp", show));
+
+  // A picture viewer with a picture, an "@" that names no file, documents
+  // (a picture, a PDF, an office file, a folder, a Hebrew name), a link to
+  // a document: each is asked for.
+  const std::string picture = dir.Write("show/holiday.jpg", "\xFF\xD8\xFF\xE0 JFIF");
+  dir.Write("show/readme.pdf", "%PDF-1.4\n");
+  dir.Write("show/notes.odt", std::string("PK\x03\x04", 4) + "mimetypeMETA-INF/manifest.xml");
+  dir.Write("show/\u05EA\u05DE\u05D5\u05E0\u05D4.jpg", "\xFF\xD8\xFF\xE0");
+  std::filesystem::create_directories(dir.Path() / "show" / "photos");
+  const std::vector<std::string> asked = {bin + "viewer holiday.jpg",
+                                          bin + "viewer me@example.org @missing.rsp",
+                                          bin + "touch " + (dir.Path() / "show" / "made").string(),
+                                          "holiday.jpg",
+                                          "readme.pdf",
+                                          "notes.odt",
+                                          "photos",
+                                          "\u05EA\u05DE\u05D5\u05E0\u05D4.jpg",
+                                          "file://" + picture};
+  TAnswers answers({});
+  TStartAnswers showAnswers;
+  for (const std::string& c : asked) {
+    EXPECT_FALSE(ShowMayStart(nullptr, showAnswers, plat::FromUtf8(c), show, false)) << c;
+  }
+  EXPECT_EQ(answers.Asked.size(), asked.size());
+  EXPECT_EQ(boxes.Count, int(refused.size()));
+}
+
+// A document or a link handed to the desktop's opener is judged by what
+// it holds, whatever its name: launchers, programs, scripts, Windows
+// programs and Java archives are refused, as is a device.
+TEST(ShowStarts, WhatTheOpenerGetsIsJudgedByItsContent) {
+  zmtest::TTempDir dir;
+  const std::string launcher = "[Desktop Entry]\nType=Application\nExec=rm -rf ~\n";
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"holiday.jpg", launcher},
+      {"notes", launcher},
+      {"long.txt", "# " + std::string(20000, 'x') + "\n" + launcher},
+      {"readme.pdf", "\x7F" "ELF\x02\x01\x01"},
+      {"photo.png", "#!/bin/sh\nrm -rf ~\n"},
+      {"setup.txt", "MZ\x90"},
+      {"game.zip", std::string("PK\x03\x04", 4) + "META-INF/MANIFEST.MF"},
+      {"plain.desktop", "just text"}};
+  std::vector<WideString> refused;
+  for (const auto& [name, content] : files) {
+    const std::string path = dir.Write(name, content);
+    refused.push_back(plat::FromUtf8(path));
+    refused.push_back(u"\"file://" + plat::FromUtf8(path) + u"\"");
+  }
+  const std::string notes = (dir.Path() / "notes").string();
+  refused.push_back(u"FILE://localhost" + plat::FromUtf8(notes.substr(0, notes.size() - 2)) + u"%65%73");
+  refused.push_back(u"file:" + plat::FromUtf8(notes) + u"?page=1#top");
+  refused.push_back(u"file://" + plat::FromUtf8((dir.Path() / "plain").string()) + u"%2Edesktop");
+  refused.push_back(u"/dev/zero");
+
+  TWatchedSpawner spawns;
+  TBoxCount boxes;
+  zm::THookScope<zm::TWndAPI*> api(zm::WndAPIClass, &boxes);
+  for (const WideString& c : refused) {
+    EXPECT_TRUE(StartsRefusedProgram(c, {})) << plat::ToUtf8(c);
+    RunProgram(nullptr, c, {});
+  }
+  EXPECT_TRUE(spawns.Starts.empty());
+  EXPECT_EQ(boxes.Count, int(refused.size()));
 }
