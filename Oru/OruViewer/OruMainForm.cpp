@@ -586,17 +586,19 @@ void TMainForm::DoMouseWheel(zm::TShiftState shift, zm::TPoint pos, int notches)
 void TMainForm::StartFromShow(const WideString& commandLine, bool thenClose, bool byUser) {
   // Asked while the show is still there; the answer holds for this command
   // line until the show closes.
+  // Only the commands the question listed may start.
   bool start = false;
+  std::vector<TApprovedCommand> approved;
   ++modalCount_;
   try {
     start = ShowMayStart(Controller() ? Controller()->Handle() : nullptr, startAnswers_, commandLine, zm::ProgramDir,
-                         byUser);
+                         byUser, &approved);
   } catch (...) {
     zm::LogLine(u"Start question: " + CurrentExceptionText());
   }
   --modalCount_;
   if (thenClose) Close();
-  if (start) RunProgram(this, commandLine, zm::ProgramDir);
+  if (start) RunApproved(this, approved, zm::ProgramDir);
 }
 
 bool TMainForm::GoOn() {

@@ -679,13 +679,15 @@ void RunProgram(zm::TZmForm* form, const WideString& commandLine, const WideStri
 
 // ---- the user's yes ---------------------------------------------------------------------
 
-TStartAnswer TStartAnswers::Find(const WideString& commandLine) const {
+TStartAnswer TStartAnswers::Find(const WideString& commandLine, const std::vector<WideString>& shown) const {
   auto it = answers_.find(commandLine);
-  if (it == answers_.end()) return TStartAnswer::NotAsked;
-  return it->second ? TStartAnswer::Start : TStartAnswer::DontStart;
+  if (it == answers_.end() || it->second.Shown != shown) return TStartAnswer::NotAsked;
+  return it->second.Start ? TStartAnswer::Start : TStartAnswer::DontStart;
 }
 
-void TStartAnswers::Set(const WideString& commandLine, bool start) { answers_[commandLine] = start; }
+void TStartAnswers::Set(const WideString& commandLine, bool start, const std::vector<WideString>& shown) {
+  answers_[commandLine] = TAnswer{start, shown};
+}
 
 bool TStartAnswers::FirstRefusal(const WideString& commandLine) { return logged_.insert(commandLine).second; }
 
@@ -861,7 +863,8 @@ bool NobodyToAsk() {
 }
 
 bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandLine, const WideString& folder,
-                  bool byUser) {
+                  bool byUser, std::vector<TApprovedCommand>* approved) {
+  if (approved) approved->clear();
   const std::vector<WideString> commands = SplitCommands(commandLine);
   if (commands.empty()) return false;
   const bool nobody = NobodyToAsk();
@@ -877,32 +880,61 @@ bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandL
   };
   // A program that is not there is not asked for: the question could show
   // no more than the text that names it.
-  std::vector<WideString> found;
+  std::vector<TApprovedCommand> found;
+  std::vector<WideString> shownNow;
   for (const WideString& c : commands) {
-    if (!QuestionText(c, folder).empty()) found.push_back(c);
-    else if (answers.FirstNotFound(c)) zm::LogLine(u"Not started (not found): " + Logged(c));
+    if (WideString text = QuestionText(c, folder); !text.empty()) {
+      shownNow.push_back(text);
+      found.push_back({c, std::move(text)});
+    } else if (answers.FirstNotFound(c)) {
+      zm::LogLine(u"Not started (not found): " + Logged(c));
+    }
   }
   if (found.empty()) return false;
   // A screen saver runs while nobody is there; a run without a display has
   // nobody to ask: nothing starts, links included.
   if (nobody) return notStarted(ScreenSaverMode ? u" (screen saver)" : u" (nobody to ask)");
+  const auto granted = [&] {
+    if (approved) *approved = std::move(found);
+    return true;
+  };
   // A link the user clicked for opens; one the show opens on its own (at a
   // slide's start, at its end) is asked for as a program is.
-  if (byUser && std::none_of(found.begin(), found.end(), NeedsStartAnswer)) return true;
-  switch (answers.Find(commandLine)) {
-    case TStartAnswer::Start: return true;
+  if (byUser && std::none_of(found.begin(), found.end(), [](const TApprovedCommand& a) {
+        return NeedsStartAnswer(a.Command);
+      }))
+    return granted();
+  switch (answers.Find(commandLine, shownNow)) {
+    case TStartAnswer::Start: return granted();
     case TStartAnswer::DontStart: return notStarted(u"");
     case TStartAnswer::NotAsked: break;
   }
   zm::TRef<TOruStartDialog> dialog = zm::MakeRef<TOruStartDialog>(commandLine, folder);
   if (!dialog->Whole()) return notStarted(u" (too long to show whole)");
   const bool start = dialog->ShowModal(owner) == idStart;
-  answers.Set(commandLine, start);
+  // The answer holds for what the question listed; should the list the
+  // dialog made differ from the one checked above, nothing starts.
+  const bool same = dialog->Shown() == shownNow;
+  answers.Set(commandLine, start && same, shownNow);
   // What the question showed, one command after the other.
   WideString shown;
   for (const WideString& text : dialog->Shown()) shown += (shown.empty() ? u"" : u", ") + text;
   zm::LogLine(u"Start question: " + shown + (start ? u": Start" : u": Don't start"));
-  return start || notStarted(u"");
+  if (start && same) return granted();
+  return notStarted(start ? u" (changed while asked)" : u"");
+}
+
+void RunApproved(zm::TZmForm* form, const std::vector<TApprovedCommand>& approved, const WideString& folder) {
+  WideString commandLine;
+  for (const TApprovedCommand& a : approved) {
+    if (QuestionText(a.Command, folder) != a.Shown) {
+      zm::LogLine(u"Not started (changed since the question): " + Logged(a.Command));
+      continue;
+    }
+    // Commands hold no comma outside quotes: they were split there.
+    commandLine += (commandLine.empty() ? u"" : u", ") + a.Command;
+  }
+  RunProgram(form, commandLine, folder);
 }
 
 }  // namespace oru

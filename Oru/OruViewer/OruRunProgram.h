@@ -92,12 +92,14 @@ void RunProgram(zm::TZmForm* form, const WideString& commandLine, const WideStri
 enum class TStartAnswer : std::uint8_t { NotAsked, Start, DontStart };
 
 // A show's answers: each holds for exactly the command line it was given
-// for, until the show closes; any other command line is asked anew. What
+// for, and only while its commands are shown as they were then (a program
+// that has since appeared, or a link that now leads elsewhere, is asked
+// anew), until the show closes; any other command line is asked anew. What
 // was not started is logged once per command line.
 class TStartAnswers {
 public:
-  TStartAnswer Find(const WideString& commandLine) const;
-  void Set(const WideString& commandLine, bool start);
+  TStartAnswer Find(const WideString& commandLine, const std::vector<WideString>& shown = {}) const;
+  void Set(const WideString& commandLine, bool start, const std::vector<WideString>& shown = {});
   // True the first time only.
   bool FirstRefusal(const WideString& commandLine);
   // True the first time a command is not found.
@@ -105,7 +107,11 @@ public:
   void Clear();
 
 private:
-  std::map<WideString, bool> answers_;
+  struct TAnswer {
+    bool Start = false;
+    std::vector<WideString> Shown;
+  };
+  std::map<WideString, TAnswer> answers_;
   std::set<WideString> logged_, notFound_;
 };
 
@@ -189,8 +195,18 @@ bool NobodyToAsk();
 // links that the user asked for (ByUser: a click or a key) need no answer;
 // anything else needs the user's Start for exactly this command line,
 // asked for the first time it comes; the log says what the question
-// showed. Every refusal is logged once.
+// showed. Every refusal is logged once. On true, Approved (when given)
+// holds the commands that may start, each with its text as shown: a
+// command that was not shown never starts.
+struct TApprovedCommand {
+  WideString Command, Shown;
+};
 bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandLine, const WideString& folder,
-                  bool byUser);
+                  bool byUser, std::vector<TApprovedCommand>* approved = nullptr);
+
+// Runs the approved commands (RunProgram) that would still start what was
+// shown; one that now resolves otherwise (its program appeared, moved or
+// was replaced since) is logged and left out.
+void RunApproved(zm::TZmForm* form, const std::vector<TApprovedCommand>& approved, const WideString& folder);
 
 }  // namespace oru

@@ -439,6 +439,49 @@ TEST(ShowStarts, TheQuestionNamesWhatWouldRunAndTheLogWritesWhatItShows) {
   zm::SetLog(nullptr);
 }
 
+// A Start covers what the question listed: a command whose program was not
+// there when asked never starts, not even once it appears; a command that
+// resolves otherwise by the time it starts is left out; a kept answer is
+// asked again once the list would read otherwise.
+TEST(ShowStarts, AStartCoversOnlyWhatTheQuestionListed) {
+  zmtest::TTempDir dir;
+  const std::string viewer = std::filesystem::canonical(Executable(dir, "bin/viewer", "#!/bin/true\n")).string();
+  const std::string other = std::filesystem::canonical(Executable(dir, "bin/other", "#!/bin/true\n")).string();
+  const std::string later = (dir.Path() / "bin" / "later").string();
+  const std::string link = (dir.Path() / "bin" / "link").string();
+  std::filesystem::create_symlink(viewer, link);
+  const WideString line = plat::FromUtf8(viewer + " x, " + later + " y");
+
+  TWatchedSpawner spawns;
+  TAnswers answers({true, true, true});
+  TStartAnswers show;
+  std::vector<TApprovedCommand> approved;
+  ASSERT_TRUE(ShowMayStart(nullptr, show, line, {}, false, &approved));
+  ASSERT_EQ(approved.size(), 1u);
+  EXPECT_EQ(plat::ToUtf8(approved[0].Shown), Shown(viewer, {"x"}));
+  Executable(dir, "bin/later", "#!/bin/true\n");
+  RunApproved(nullptr, approved, {});
+  EXPECT_EQ(spawns.Starts, (std::vector<TArgs>{{viewer, "x"}}));
+
+  // The program that has appeared changes the list: asked again, both listed.
+  ASSERT_TRUE(ShowMayStart(nullptr, show, line, {}, false, &approved));
+  ASSERT_EQ(answers.Asked.size(), 2u);
+  EXPECT_EQ(answers.Asked[1], (std::vector<std::string>{Shown(viewer, {"x"}), Shown(later, {"y"})}));
+  EXPECT_EQ(approved.size(), 2u);
+  // Unchanged, the answer holds without a question.
+  ASSERT_TRUE(ShowMayStart(nullptr, show, line, {}, false, &approved));
+  EXPECT_EQ(answers.Asked.size(), 2u);
+
+  // A link that leads elsewhere after the question is not started.
+  const WideString byLink = plat::FromUtf8(link + " z");
+  ASSERT_TRUE(ShowMayStart(nullptr, show, byLink, {}, false, &approved));
+  std::filesystem::remove(link);
+  std::filesystem::create_symlink(other, link);
+  spawns.Starts.clear();
+  RunApproved(nullptr, approved, {});
+  EXPECT_TRUE(spawns.Starts.empty());
+}
+
 // Every member of every category, as a program of its own in the show's
 // reach, is refused by the planner that starts commands; so are the
 // commands that got through before (each with the file it runs), and any
