@@ -553,20 +553,23 @@ void BlendSpan(const BlendSetup& b, const std::uint32_t* src, std::uint32_t* dst
 
 #if defined(__SSE2__)
 namespace {
-// ModulateSpan then the premultiplied BlendSpan, eight pixels at a time,
+// ModulateSpan then the premultiplied BlendSpan onto what under holds (or
+// underFill), written to dst (which may be under), eight pixels at a time,
 // each lane as the two give it; returns where it stopped.
-__attribute__((target("avx2"))) std::size_t ModulateOverAvx2(const std::uint32_t* in, std::uint32_t* dst,
-                                                             std::size_t n, std::uint32_t factor, std::uint32_t fill,
+__attribute__((target("avx2"))) std::size_t ModulateOverAvx2(const std::uint32_t* in, const std::uint32_t* under,
+                                                             std::uint32_t* dst, std::size_t n, std::uint32_t factor,
+                                                             std::uint32_t fill, std::uint32_t underFill,
                                                              std::uint32_t targetFill) {
   const __m256i zero = _mm256_setzero_si256(), f = _mm256_set1_epi32(static_cast<int>(fill));
   const __m256i dFill = _mm256_set1_epi32(static_cast<int>(targetFill));
+  const __m256i uFill = _mm256_set1_epi32(static_cast<int>(underFill | targetFill));
   const __m256i k = _mm256_unpacklo_epi8(_mm256_set1_epi32(static_cast<int>(factor)), zero);
   const __m256i round = _mm256_set1_epi16(127);
   const BlendSetup unused;
   std::size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     const __m256i s = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i)), f);
-    const __m256i d = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i)), dFill);
+    const __m256i d = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(under + i)), uFill);
     const __m256i mlo = Div255x(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(s, zero), k), round));
     const __m256i mhi = Div255x(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(s, zero), k), round));
     const __m256i lo = PremultipliedLanesX(unused, mlo, _mm256_unpacklo_epi8(d, zero));
@@ -624,11 +627,23 @@ void ModulateBlendSpan(const BlendSetup& b, const std::uint32_t* in, std::uint32
   std::size_t i = 0;
 #if defined(__SSE2__)
   if (SpanLevel() >= 2 && b.enable && IsPremultipliedOver(b))
-    i = ModulateOverAvx2(in, dst, n, factor, fill, x8Target ? 0xFF000000u : 0);
+    i = ModulateOverAvx2(in, dst, dst, n, factor, fill, 0, x8Target ? 0xFF000000u : 0);
 #endif
   if (i == n) return;
   ModulateSpan(in + i, scratch, n - i, factor, fill);
   BlendSpan(b, scratch, dst + i, n - i, x8Target);
+}
+
+void ModulateBlendSpanOnto(const BlendSetup& b, const std::uint32_t* in, const std::uint32_t* under, std::uint32_t* dst,
+                           std::size_t n, std::uint32_t factor, std::uint32_t fill, std::uint32_t underFill,
+                           bool x8Target, std::uint32_t* scratch) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  if (SpanLevel() >= 2 && b.enable && IsPremultipliedOver(b))
+    i = ModulateOverAvx2(in, under, dst, n, factor, fill, underFill, x8Target ? 0xFF000000u : 0);
+#endif
+  for (std::size_t k = i; k < n; ++k) dst[k] = under[k] | underFill;
+  if (i < n) ModulateBlendSpan(b, in + i, dst + i, n - i, factor, fill, x8Target, scratch);
 }
 
 }  // namespace plat::gfx

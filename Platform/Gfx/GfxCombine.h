@@ -78,6 +78,12 @@ void ModulateSpan(const std::uint32_t* in, std::uint32_t* out, std::size_t n, st
 void ModulateBlendSpan(const BlendSetup& b, const std::uint32_t* in, std::uint32_t* dst, std::size_t n,
                        std::uint32_t factor, std::uint32_t fill, bool x8Target, std::uint32_t* scratch);
 
+// ModulateBlendSpan onto dst filled first with under[i] | underFill, in one
+// pass: the target is not read.
+void ModulateBlendSpanOnto(const BlendSetup& b, const std::uint32_t* in, const std::uint32_t* under, std::uint32_t* dst,
+                           std::size_t n, std::uint32_t factor, std::uint32_t fill, std::uint32_t underFill,
+                           bool x8Target, std::uint32_t* scratch);
+
 // For tests: the widest span kernel used, 0 scalar, 1 SSE2, 2 AVX2, 3
 // AVX-512 (the default; never wider than the processor runs).
 void LimitSpanKernels(int level);

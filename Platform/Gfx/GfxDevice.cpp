@@ -2,6 +2,8 @@
 
 #include "Platform/Gfx/GfxPixels.h"
 
+#include "Platform/Gfx/GfxCombine.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -853,6 +855,87 @@ Result Device::StretchRect(Surface* src, const Rect* srcRect, Surface* dst, cons
     }
   }
   return Log(CallKind::StretchRect, Result::Ok);
+}
+
+Result Device::BlendOverTextures(std::span<const OverPiece> pieces, std::uint32_t factor) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (Result r = Enter(CallKind::BlendOverTextures, true); r != Result::Ok)
+    return Log(CallKind::BlendOverTextures, r);
+  Surface* target = renderTarget_.Get();
+  if (!target || !IsRenderTargetFormat(target->Desc().format))
+    return Log(CallKind::BlendOverTextures, Result::InvalidCall);
+  const auto readable = [this](Texture* t, std::int32_t dx, std::int32_t dy, const Rect& d) {
+    if (!t || t->OwnerDevice() != this || !t->Level(0)) return false;
+    const SurfaceDesc& desc = t->Level(0)->Desc();
+    if (!IsRenderTargetFormat(desc.format)) return false;
+    const std::int64_t l = std::int64_t(d.left) - dx, r = std::int64_t(d.right) - dx;
+    const std::int64_t top = std::int64_t(d.top) - dy, b = std::int64_t(d.bottom) - dy;
+    return l >= 0 && top >= 0 && r <= std::int64_t(desc.width) && b <= std::int64_t(desc.height);
+  };
+  for (const OverPiece& p : pieces) {
+    if (p.dest.right < p.dest.left || p.dest.bottom < p.dest.top) return Log(CallKind::BlendOverTextures, Result::InvalidCall);
+    if (p.dest.right == p.dest.left || p.dest.bottom == p.dest.top) continue;
+    if (!readable(p.under, p.underX, p.underY, p.dest) || !readable(p.over, p.overX, p.overY, p.dest))
+      return Log(CallKind::BlendOverTextures, Result::InvalidCall);
+  }
+  if (Lost()) return Log(CallKind::BlendOverTextures, Result::Ok);
+  const TSurfaceView v = target->View();
+  Rect clip{static_cast<std::int32_t>(viewport_.x), static_cast<std::int32_t>(viewport_.y),
+            static_cast<std::int32_t>(viewport_.x + viewport_.width),
+            static_cast<std::int32_t>(viewport_.y + viewport_.height)};
+  if (renderStates_[static_cast<std::uint32_t>(RenderState::ScissorTestEnable)] != 0)
+    clip = {std::max(clip.left, scissor_.left), std::max(clip.top, scissor_.top), std::min(clip.right, scissor_.right),
+            std::min(clip.bottom, scissor_.bottom)};
+  clip = {std::max(clip.left, 0), std::max(clip.top, 0), std::min(clip.right, static_cast<std::int32_t>(v.width)),
+          std::min(clip.bottom, static_cast<std::int32_t>(v.height))};
+  // The blend a premultiplied picture is drawn with.
+  BlendSetup blend;
+  blend.enable = true;
+  blend.src = Blend::One;
+  blend.dst = Blend::InvSrcAlpha;
+  const bool x8Target = v.format == Format::X8R8G8B8;
+  // Bands of rows of the pieces, cut to the clip: one job each.
+  struct Job {
+    const OverPiece* piece;
+    Rect rows;
+  };
+  std::vector<Job> jobs;
+  std::size_t bytes = 0;
+  for (const OverPiece& p : pieces) {
+    const Rect d{std::max(p.dest.left, clip.left), std::max(p.dest.top, clip.top), std::min(p.dest.right, clip.right),
+                 std::min(p.dest.bottom, clip.bottom)};
+    if (d.left >= d.right || d.top >= d.bottom) continue;
+    bytes += static_cast<std::size_t>(d.right - d.left) * 4 * static_cast<std::size_t>(d.bottom - d.top);
+    for (int y = d.top; y < d.bottom; y += kClearBand) jobs.push_back({&p, {d.left, y, d.right, std::min(y + kClearBand, d.bottom)}});
+  }
+  // Row by row: both pictures read once, the target written once.
+  const auto run = [&](const Job& job) {
+    constexpr int kChunk = 256;
+    alignas(64) std::uint32_t scratch[kChunk];
+    const OverPiece& p = *job.piece;
+    const Rect& d = job.rows;
+    const TSurfaceView u = p.under->Level(0)->View(), o = p.over->Level(0)->View();
+    for (int y = d.top; y < d.bottom; ++y) {
+      auto* out = reinterpret_cast<std::uint32_t*>(v.bits + static_cast<std::ptrdiff_t>(y) * v.pitch) + d.left;
+      const auto* under =
+          reinterpret_cast<const std::uint32_t*>(u.bits + static_cast<std::ptrdiff_t>(y - p.underY) * u.pitch) +
+          (d.left - p.underX);
+      const auto* over =
+          reinterpret_cast<const std::uint32_t*>(o.bits + static_cast<std::ptrdiff_t>(y - p.overY) * o.pitch) +
+          (d.left - p.overX);
+      for (int x = 0, n = 0; x < d.right - d.left; x += n) {
+        n = std::min(kChunk, d.right - d.left - x);
+        ModulateBlendSpanOnto(blend, over + x, under + x, out + x, static_cast<std::size_t>(n), factor, 0xFF000000u,
+                              0xFF000000u, x8Target, scratch);
+      }
+    }
+  };
+  if (bytes < kParallelBytes) {
+    for (const Job& job : jobs) run(job);
+  } else {
+    GfxWorkers::Instance().Run(static_cast<std::uint32_t>(jobs.size()), [&](std::uint32_t i) { run(jobs[i]); });
+  }
+  return Log(CallKind::BlendOverTextures, Result::Ok);
 }
 
 Result Device::GetRenderTargetData(Surface* renderTarget, Surface* systemMemory) {

@@ -112,6 +112,23 @@ public:
                          std::uint32_t stride);
   Result StretchRect(Surface* src, const Rect* srcRect, Surface* dst, const Rect* dstRect, TextureFilter filter);
   Result GetRenderTargetData(Surface* renderTarget, Surface* systemMemory);
+  // Not a Direct3D call: a picture drawn 1:1 and modulated by a constant
+  // colour, blended premultiplied (One, InvSrcAlpha) over a target that holds
+  // another picture, in one pass. For each piece, render-target pixel (x, y)
+  // of Dest (cut to the viewport and, while enabled, the scissor) becomes
+  // Over's level-0 texel (x - OverX, y - OverY) modulated by Factor, blended
+  // over Under's texel (x - UnderX, y - UnderY): what drawing Over so onto
+  // a target holding Under gives there. Both pictures are read as opaque
+  // (alpha 255). Textures of 32-bit ARGB texels, an ARGB target, and every
+  // texel read inside its texture, else InvalidCall and nothing drawn.
+  struct OverPiece {
+    Texture* under = nullptr;
+    std::int32_t underX = 0, underY = 0;
+    Texture* over = nullptr;
+    std::int32_t overX = 0, overY = 0;
+    Rect dest;
+  };
+  Result BlendOverTextures(std::span<const OverPiece> pieces, std::uint32_t factor);
 
   Result CreateTexture(std::uint32_t width, std::uint32_t height, std::uint32_t levels, std::uint32_t usage,
                        Format format, Pool pool, Ref<Texture>& texture);

@@ -82,6 +82,7 @@ enum class CallKind : std::uint8_t {
   SetPixelShader,
   SetVertexShader,
   SetScissorRect,
+  BlendOverTextures,
   Count
 };
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -537,6 +538,76 @@ TEST_F(GfxDeviceFixture, LargeCopyWithinOneTargetMovesEveryRow) {
       ASSERT_EQ(px[(301 + y) * 1030 + 1029], 0u) << "row " << y << " threads " << threads;
     }
     EXPECT_EQ(px[300 * 1030 + 5], 0u);
+  }
+  workers.SetThreadCount(saved);
+}
+
+// The one-pass fade: each pixel once, from the texels at its own offsets,
+// on any number of threads, inside the scissor only; bad pieces draw nothing.
+TEST_F(GfxDeviceFixture, BlendOverTexturesBlendsEachPixelFromItsTexelsOnce) {
+  GfxWorkers& workers = GfxWorkers::Instance();
+  const std::uint32_t saved = workers.ThreadCount();
+  constexpr std::uint32_t kTW = 603, kTH = 509;
+  const auto texel = [](std::uint32_t seed, std::uint32_t x, std::uint32_t y) {
+    std::uint32_t v = (x * 73856093u) ^ (y * 19349663u) ^ (seed * 83492791u);
+    v ^= v >> 13;
+    return (v * 2654435761u) & 0x00FFFFFFu;  // the alpha byte is read as 255
+  };
+  Ref<Texture> pics[2];
+  for (std::uint32_t k = 0; k < 2; ++k) {
+    ASSERT_EQ(device->CreateTexture(kTW, kTH, 1, 0, k == 0 ? Format::X8R8G8B8 : Format::A8R8G8B8, Pool::Managed,
+                                    pics[k]),
+              Result::Ok);
+    LockedRect lr;
+    ASSERT_EQ(pics[k]->LockRect(0, lr, nullptr, 0), Result::Ok);
+    for (std::uint32_t y = 0; y < kTH; ++y)
+      for (std::uint32_t x = 0; x < kTW; ++x) {
+        const std::uint32_t v = texel(k, x, y);
+        std::memcpy(static_cast<std::uint8_t*>(lr.bits) + y * static_cast<std::uint32_t>(lr.pitch) + 4 * x, &v, 4);
+      }
+    ASSERT_EQ(pics[k]->UnlockRect(0), Result::Ok);
+  }
+  Ref<Texture> t = RenderTexture(kTW - 1, kTH - 2);
+  Ref<Surface> s = Level0(t.Get());
+  ASSERT_EQ(device->SetRenderTarget(0, s.Get()), Result::Ok);
+  const std::uint32_t factor = 0x5A5A5A5Au;
+  const auto want = [&](std::uint32_t x, std::uint32_t y) {
+    // Over (one left, two up) modulated by the factor, premultiplied over Under (at 0, 0).
+    const std::uint32_t o = texel(1, x + 1, y + 2) | 0xFF000000u, u = texel(0, x, y) | 0xFF000000u;
+    std::uint32_t out = 0;
+    for (int sh = 0; sh < 32; sh += 8) {
+      const std::uint32_t m = (((o >> sh) & 255) * ((factor >> sh) & 255) + 127) / 255;
+      const std::uint32_t c = (m * 255 + ((u >> sh) & 255) * (255 - (factor >> 24)) + 127) / 255;
+      out |= std::min(c, 255u) << sh;
+    }
+    return out;
+  };
+  using Piece = Device::OverPiece;
+  const Rect all{0, 0, static_cast<std::int32_t>(kTW - 1), static_cast<std::int32_t>(kTH - 2)};
+  // A texel outside a picture, a turned rectangle, a missing picture: refused.
+  const Piece bad[] = {{pics[0].Get(), 0, 0, pics[1].Get(), -2, 0, all},
+                       {pics[0].Get(), 0, 0, pics[1].Get(), -1, -2, {5, 5, 4, 9}},
+                       {nullptr, 0, 0, pics[1].Get(), -1, -2, {0, 0, 2, 2}}};
+  ASSERT_EQ(device->Clear(0, nullptr, ClearTarget, 0x11223344u, 1.0f, 0), Result::Ok);
+  for (const Piece& p : bad) EXPECT_EQ(device->BlendOverTextures({&p, 1}, factor), Result::InvalidCall);
+  EXPECT_EQ(ReadBack(s.Get())[0], 0x11223344u);
+  for (const std::uint32_t threads : {1u, 3u, 8u}) {
+    SCOPED_TRACE(threads);
+    workers.SetThreadCount(threads);
+    ASSERT_EQ(device->Clear(0, nullptr, ClearTarget, 0x11223344u, 1.0f, 0), Result::Ok);
+    // Two pieces side by side, the first also under the scissor's right edge.
+    const Piece pieces[] = {{pics[0].Get(), 0, 0, pics[1].Get(), -1, -2, {0, 0, 300, all.bottom}},
+                            {pics[0].Get(), 0, 0, pics[1].Get(), -1, -2, {300, 0, all.right, all.bottom}}};
+    ASSERT_EQ(device->SetScissorRect({0, 1, all.right - 1, all.bottom}), Result::Ok);
+    ASSERT_EQ(device->SetRenderState(RenderState::ScissorTestEnable, 1), Result::Ok);
+    ASSERT_EQ(device->BlendOverTextures(pieces, factor), Result::Ok);
+    ASSERT_EQ(device->SetRenderState(RenderState::ScissorTestEnable, 0), Result::Ok);
+    const auto px = ReadBack(s.Get());
+    for (std::uint32_t y = 0; y < kTH - 2; ++y)
+      for (std::uint32_t x = 0; x < kTW - 1; ++x) {
+        const bool in = y >= 1 && x + 1 < kTW - 1;
+        ASSERT_EQ(px[y * (kTW - 1) + x], in ? want(x, y) : 0x11223344u) << x << "," << y;
+      }
   }
   workers.SetThreadCount(saved);
 }
