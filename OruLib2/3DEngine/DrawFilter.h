@@ -79,6 +79,12 @@ public:
     (void)bands;
     return false;
   }
+  // True when Draw paints the picture over the whole of TargetRect with one
+  // coverage (0-255, as the tiles take it) at the current progress.
+  virtual bool UniformCoverage(float& coverage) const {
+    (void)coverage;
+    return false;
+  }
   // The option byte handed to the effecter with each slide.
   virtual std::uint8_t OptionByte() const { return 0; }
   // Push mode: where the outgoing slide is drawn within Visible.

@@ -608,15 +608,18 @@ void T3DDrawer::RestoreDeviceStates() {
 }
 
 void T3DDrawer::Clear(TColor32 colour, bool clearDepth) {
+  if (ProbeStops(true)) return;
   if (CanDraw()) Screen_->Clear(colour.Value(), clearDepth);
 }
 
 void T3DDrawer::FillRect(TColor32 colour, const TRect& rect) {
+  if (ProbeStops(true)) return;
   if (CanDraw()) Screen_->FillRect(colour.Value(), rect);
 }
 
 void T3DDrawer::SetView(const TFloatRect& viewRect, const TFloatPoint& virtualSize, bool resetViewport,
                         const TFloatPoint3& camera) {
+  if (ProbeStops(false)) return;
   TDeviceDrawer::SetView(viewRect, virtualSize, resetViewport, camera);
   if (!CanDraw() || !Screen_->TargetStack() || Screen_->TargetStack()->Count() != 1) return;
   if (resetViewport) Screen_->SetViewport({0, 0, W(Bounds), H(Bounds)}, 0, 1.0f);
@@ -658,6 +661,7 @@ void T3DDrawer::WidenDrawnBounds(const TPoint3F* corners, int count) {
 // ---- Shaders --------------------------------------------------------------------------------
 
 void T3DDrawer::PushShader(TShader* shader) {
+  if (ProbeStops(false)) return;
   ShaderStack.push_back(shader);
   if (!CanDraw()) return;
   if (shader) shader->Prepare();
@@ -666,6 +670,7 @@ void T3DDrawer::PushShader(TShader* shader) {
 }
 
 void T3DDrawer::PopShader() {
+  if (ProbeStops(false)) return;
   if (!ShaderStack.empty()) ShaderStack.pop_back();
   if (!CanDraw()) return;
   TShader* top = ShaderStack.empty() ? nullptr : ShaderStack.back();
@@ -677,6 +682,12 @@ void T3DDrawer::PopShader() {
 
 bool T3DDrawer::Draw(TDrawItem* item) {
   if (!item || (item->Flags() & kDisposed)) return false;
+  if (fadeProbe_) {
+    // Looked at, not drawn: a blurred or sharpened item is more than its pictures.
+    const float r = item->GetBlurRadius();
+    if ((r == r) && !(r >= 0.0f && r < 0.00001f)) return !ProbeStops(false);
+    return TDeviceDrawer::Draw(item);
+  }
   if (Blurring) return TDeviceDrawer::Draw(item);
   const std::int32_t level = DrawDepth;
   bool result;
@@ -718,11 +729,19 @@ bool T3DDrawer::Draw(TDrawItem* item) {
 
 void T3DDrawer::DrawImage(TImage* image, const TFloatPoint& origin, const TImageDrawParams& params,
                           const TFloatPoint& axisX, const TFloatPoint& axisY) {
+  if (fadeProbe_) {
+    ProbePicture(image, Place(origin), params, {axisX.X, axisX.Y, 0}, {axisY.X, axisY.Y, 0});
+    return;
+  }
   DrawImageAt(image, Place(origin), params, {axisX.X, axisX.Y, 0}, {axisY.X, axisY.Y, 0});
 }
 
 void T3DDrawer::DrawImage3D(TImage* image, const TFloatPoint3& origin, const TImageDrawParams& params,
                             const TFloatPoint3& axisX, const TFloatPoint3& axisY) {
+  if (fadeProbe_) {
+    ProbePicture(image, Place3(origin), params, {axisX.X, axisX.Y, axisX.Z}, {axisY.X, axisY.Y, axisY.Z});
+    return;
+  }
   DrawImageAt(image, Place3(origin), params, {axisX.X, axisX.Y, axisX.Z}, {axisY.X, axisY.Y, axisY.Z});
 }
 
@@ -821,6 +840,7 @@ void T3DDrawer::DrawCustomTexture(TCustomTexture* texture, TImage* image, const 
 
 void T3DDrawer::FillGradientQuad(const TFloatPoint& origin, const TFloatPoint& offset, const TGradientFill& fill,
                                  const TFloatPoint& axisX, const TFloatPoint& axisY) {
+  if (ProbeStops(true)) return;
   const TPoint3F p1{origin.X + DrawOffset.X - (offset.X * axisX.X + offset.Y * axisY.X),
                     origin.Y + DrawOffset.Y - (offset.X * axisX.Y + offset.Y * axisY.Y), 0};
   FillQuadAt(p1, fill, {axisX.X, axisX.Y, 0}, {axisY.X, axisY.Y, 0});
@@ -828,6 +848,7 @@ void T3DDrawer::FillGradientQuad(const TFloatPoint& origin, const TFloatPoint& o
 
 void T3DDrawer::FillGradientQuad3D(const TFloatPoint3& origin, const TGradientFill& fill, const TFloatPoint3& axisX,
                                    const TFloatPoint3& axisY) {
+  if (ProbeStops(true)) return;
   FillQuadAt(Place3(origin), fill, {axisX.X, axisX.Y, axisX.Z}, {axisY.X, axisY.Y, axisY.Z});
 }
 
@@ -874,6 +895,7 @@ void T3DDrawer::FillQuadAt(const TPoint3F& p1, const TGradientFill& fill, const 
 void T3DDrawer::DrawGradientFrame(bool quad, const TFloatPoint& origin, bool flag, float opacity, TColor32 colour,
                                   const TFloatPoint& size, const TFloatPoint& border) {
   (void)quad;
+  if (ProbeStops(true)) return;
   if (!(border.X > 0) || !(border.Y > 0)) return;
   TGradientFill f;
   f.Colour1 = colour;
@@ -918,6 +940,7 @@ void T3DDrawer::RemoveVideoImage(T3DYUV* image) {
 
 void T3DDrawer::DrawVideoImage(const TVideoDrawParams& params, const TFloatPoint& origin, const TFloatPoint& axisX,
                                const TFloatPoint& axisY) {
+  if (ProbeStops(true)) return;
   if (!params.Image) return;
   auto* v = dynamic_cast<T3DYUV*>(params.Image);
   ZM_ASSERT(v, "DrawVideoImage - not a video image of the drawer");
@@ -1009,10 +1032,12 @@ void T3DDrawer::DrawVideoImage(const TVideoDrawParams& params, const TFloatPoint
 }
 
 void T3DDrawer::FillRectF(const TFloatPoint& topLeft, const TFloatPoint& bottomRight, TColor32 colour) {
+  if (ProbeStops(true)) return;
   FillQuad(topLeft, {bottomRight.X, topLeft.Y}, {topLeft.X, bottomRight.Y}, colour);
 }
 
 bool T3DDrawer::ReadFrame(TBitmap* bitmap) {
+  if (ProbeStops(false)) return false;
   if (!CaptureMode) return true;
   if (!bitmap || !Screen_) return false;
   TRef<T3DRenderer> r(Screen_->Renderer());
@@ -1033,6 +1058,153 @@ bool T3DDrawer::SlideCoversArea(TDrawItem* slide) {
   const std::int32_t m = TCustomD3DEffecter::kMaxReplication;
   return slide->CoversOpaque({(float(area.Left) - v.Left) * kx, (float(area.Top) - v.Top) * ky,
                               (float(area.Right + m) - v.Left) * kx, (float(area.Bottom + m) - v.Top) * ky});
+}
+
+bool T3DDrawer::ProbeStops(bool plain) {
+  if (!fadeProbe_) return false;
+  if (plain)
+    fadeProbe_->Found = false;
+  else
+    fadeProbe_->Failed = true;
+  return true;
+}
+
+void T3DDrawer::ProbePicture(TImage* image, const TPoint3F& origin, const TImageDrawParams& params,
+                             const TPoint3F& axisX, const TPoint3F& axisY) {
+  TSolePicture& p = *fadeProbe_;
+  p.Found = false;
+  // Drawn as DrawImage draws it: opaque texels at full opacity, no tint,
+  // straight onto the target, one texel a pixel.
+  if (!image || (image->Flags() & kDisposed) || !CanDraw() || OpacityByte(params.Opacity, true) != 255 ||
+      params.Tinted || params.GradeMode != 0 || params.Premultiplied)
+    return;
+  std::int32_t ci = 0;
+  if (image->GetCacheList()->FindByClass<TCustomTexture>(ci)) return;
+  TLockScope l(DrawerLock());
+  const float scale = std::ldexp(1.0f, params.Level);
+  TPoint3F o = origin;
+  TPoint3F ax{axisX.X * scale, axisX.Y * scale, axisX.Z * scale}, ay{axisY.X * scale, axisY.Y * scale, axisY.Z * scale};
+  TRectF src;
+  TScreenLevelFound found;
+  TMultiTexture6* t = FindScreenLevel(image, params, o, ax, ay, src, &found);
+  TPoint shift{found.Place.X, found.Place.Y};
+  if (!t) {
+    // The level's own texture, when it is read 1:1 already.
+    if (!FindLevelPlacement(image, params, o, ax, ay, found)) return;
+    const TRectF s = LevelSource(params);
+    if (!ReadsOneToOne(s, found.Place)) return;
+    // Device pixel x reads the level at s.X0 + x - Left, a texel centre.
+    const double sx = found.Place.Left + 0.5 - s.X0, sy = found.Place.Top + 0.5 - s.Y0;
+    if (sx != std::floor(sx) || sy != std::floor(sy) || std::fabs(sx) > 1e8 || std::fabs(sy) > 1e8) return;
+    shift = {std::int32_t(sx), std::int32_t(sy)};
+    const std::string key = TextureStoreKey(params);
+    if (TTextureStore2* store = FindTextureStore(image, false))
+      for (const TTextureWrapper& w : store->Textures)
+        if (w.Key == key) t = w.Texture.get();
+  }
+  if (!t || !found.Opaque) return;
+  // Inside the picture's edges less one all round (its smoothed edges and
+  // the texture's ring lie outside).
+  const TScreenPlacement& place = found.Place;
+  p.Texture = t;
+  p.Shift = shift;
+  p.Inside = {place.X + 2, place.Y + 2, place.X + place.Width - 2, place.Y + place.Height - 2};
+  p.Found = !Empty(p.Inside);
+}
+
+bool T3DDrawer::ProbeSlide(TDrawItem* slide, TSolePicture& found) {
+  found = {};
+  if (!slide || fadeProbe_) return false;
+  fadeProbe_ = &found;
+  struct TReset {
+    TSolePicture*& p;
+    ~TReset() { p = nullptr; }
+  } reset{fadeProbe_};
+  if (!Draw(slide)) return false;
+  return !found.Failed && found.Found;
+}
+
+namespace {
+
+TRect FadeMeet(const TRect& a, const TRect& b) {
+  const TRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
+                std::min(a.Bottom, b.Bottom)};
+  return r.Right > r.Left && r.Bottom > r.Top ? r : TRect{};
+}
+
+// The content of a picture's tiles on the target: each tile's texture and
+// where it lies (target pixels) with the offset of its texel (0, 0).
+struct TFadeTilePlace {
+  TTextureTile* Tile;
+  TRect Rect;
+  TPoint At;
+};
+
+bool PlaceFadeTiles(TMultiTexture6* t, const TPoint& shift, const TRect& within, std::vector<TFadeTilePlace>& out) {
+  out.clear();
+  t->Prepare();
+  for (std::int32_t i = 0; i < t->TileCount(); ++i) {
+    TTextureTile* tile = t->Tile(i);
+    if (!tile) return false;
+    const TPoint at{tile->Position().X + shift.X, tile->Position().Y + shift.Y};
+    const TSize used = tile->Used();
+    // The border column and row round the content are never shown.
+    const TRect r = FadeMeet({at.X + 1, at.Y + 1, at.X + used.cx - 1, at.Y + used.cy - 1}, within);
+    if (Empty(r)) continue;
+    if (tile->NeedsFill() || !tile->Realize()) return false;
+    out.push_back({tile, r, at});
+  }
+  return true;
+}
+
+}  // namespace
+
+bool T3DDrawer::PlanFade(TDrawFilter* filter, TDrawItem* back, TDrawItem* front, TFadePlan& plan) {
+  plan = {};
+  float coverage = 0;
+  if (!OnePassFades || !filter || !back || !front || !Effecter || !CanDraw() || DrawDepth < 1 || Blurring ||
+      Redirected || OffsetSet || !ShaderStack.empty() || filter->MovesSlides ||
+      filter->PassMode() != TFilterPassMode::Plain || !filter->UniformCoverage(coverage))
+    return false;
+  // Straight onto the frame only.
+  if (Screen_->TargetStack()->Count() != 1 || Screen_->TargetOffset().X != 0 || Screen_->TargetOffset().Y != 0)
+    return false;
+  const TRect frame = Screen_->TargetRect();
+  const TRect visible = GetVisibleRect();
+  TSolePicture under, over;
+  if (!ProbeSlide(back, under) || !ProbeSlide(front, over)) return false;
+  const TRect inside = FadeMeet(FadeMeet(frame, visible), FadeMeet(under.Inside, over.Inside));
+  if (Empty(inside)) return false;
+  std::vector<TFadeTilePlace> a, b;
+  if (!PlaceFadeTiles(under.Texture, under.Shift, inside, a) || !PlaceFadeTiles(over.Texture, over.Shift, inside, b))
+    return false;
+  std::int64_t covered = 0;
+  for (const TFadeTilePlace& u : a)
+    for (const TFadeTilePlace& v : b) {
+      const TRect r = FadeMeet(u.Rect, v.Rect);
+      if (Empty(r)) continue;
+      plan.Pieces.push_back({u.Tile->Realize(), u.At, v.Tile->Realize(), v.At, r});
+      covered += std::int64_t(r.Right - r.Left) * (r.Bottom - r.Top);
+    }
+  // Tiles that leave a gap: the general way.
+  if (covered != std::int64_t(inside.Right - inside.Left) * (inside.Bottom - inside.Top)) return false;
+  // As the filter's triangles paint the effecter's premultiplied picture.
+  plan.Factor = PremultiplyColour(CoverageColour(coverage));
+  // The rest of the frame the general way: above, below, left and right.
+  const TRect rest[4] = {{frame.Left, frame.Top, frame.Right, inside.Top},
+                         {frame.Left, inside.Bottom, frame.Right, frame.Bottom},
+                         {frame.Left, inside.Top, inside.Left, inside.Bottom},
+                         {inside.Right, inside.Top, frame.Right, inside.Bottom}};
+  for (const TRect& r : rest) {
+    if (Empty(r)) continue;
+    plan.Rest.Rest.push_back(r);
+    plan.Rest.Under.push_back(r);
+    const TRect part = FadeMeet({r.Left - 2, r.Top - 2, r.Right + 2, r.Bottom + 2}, frame);
+    if (!Empty(part)) plan.Rest.Parts.push_back(part);
+  }
+  filter->TargetRect = visible;
+  // The renderer must have the clip for the rest; asked once, turned off again.
+  return plan.Rest.Rest.empty() || Screen_->SetScissor(nullptr);
 }
 
 namespace {
@@ -1222,6 +1394,7 @@ bool T3DDrawer::MovesOutgoingSlide(TFilterParams* params) {
 }
 
 void T3DDrawer::DrawTransition(TDrawItem* slideA, TDrawItem* slideB, TFilterParams* params) {
+  if (ProbeStops(false)) return;
   auto* p = dynamic_cast<TOruFilter*>(params);
   if (!p) {
     if (slideA) Draw(slideA);
@@ -1290,6 +1463,23 @@ void T3DDrawer::DrawTransition(TDrawItem* slideA, TDrawItem* slideB, TFilterPara
   // The background slide, then the filter's: the direct way where the
   // filter shows its slide whole somewhere.
   const auto PlainThenFilter = [&](TDrawItem* back, TDrawItem* front) {
+    TFadePlan fade;
+    bool faded = false;
+    {
+      // The pictures' textures stay while their pieces are drawn.
+      TLockScope l(DrawerLock());
+      if (back && front && PlanFade(filter.get(), back, front, fade)) {
+        TRef<T3DRenderer> r(Screen_->Renderer());
+        faded = r && r->BlendOverTextures(fade.Pieces, fade.Factor);
+      }
+    }
+    if (faded) {
+      if (!fade.Rest.Rest.empty()) {
+        DrawClipped(back, fade.Rest.Under);
+        DrawFilterSlide(front, filter.get(), &fade.Rest);
+      }
+      return;
+    }
     TDirectPlan direct;
     if (back && PlanDirect(filter.get(), front, direct)) {
       DrawClipped(back, direct.Under);

@@ -212,6 +212,10 @@ public:
   // is drawn there straight, and the outgoing one and the picture only
   // elsewhere (tests compare with the general path by turning it off).
   bool DirectFilterDraws = true;
+  // A cross-fade of two slides that are each one opaque picture read 1:1 is
+  // drawn in one pass from the two pictures where both are whole (tests
+  // compare with the general path by turning it off).
+  bool OnePassFades = true;
 
   // Test and diagnostics: called with the plan of each blur that runs
   // separable passes.
@@ -278,6 +282,30 @@ private:
   // Draws Slide once inside each rectangle.
   void DrawClipped(zm::TDrawItem* slide, const std::vector<zm::TRect>& rects);
   void DrawFilterSlide(zm::TDrawItem* slide, TDrawFilter* filter, const TDirectPlan* plan = nullptr);
+  // What a slide leaves on the frame, found by running its draw with nothing
+  // drawn: the last draw one opaque picture read 1:1 from its texture.
+  struct TSolePicture {
+    bool Failed = false;  // a pass, a shader, a blur: more than pictures and fills
+    bool Found = false;   // the last draw so far was such a picture
+    zm::TMultiTexture6* Texture = nullptr;
+    zm::TPoint Shift;  // device pixel (x, y) shows picture texel (x - Shift.X, y - Shift.Y)
+    zm::TRect Inside;  // the pixels it paints with its texels alone
+  };
+  // While a slide is looked at, notes a draw (Plain: one that only paints
+  // over what the last picture shows; else one the look cannot follow) and
+  // answers true: the caller draws nothing.
+  bool ProbeStops(bool plain);
+  void ProbePicture(zm::TImage* image, const zm::TPoint3F& origin, const zm::TImageDrawParams& params,
+                    const zm::TPoint3F& axisX, const zm::TPoint3F& axisY);
+  bool ProbeSlide(zm::TDrawItem* slide, TSolePicture& found);
+  // A fade drawn in one pass where both slides show their picture whole;
+  // the rest of the frame the general way.
+  struct TFadePlan {
+    TDirectPlan Rest;
+    std::vector<zm::T3DRenderer::TOverPiece> Pieces;
+    std::uint32_t Factor = 0;
+  };
+  bool PlanFade(TDrawFilter* filter, zm::TDrawItem* back, zm::TDrawItem* front, TFadePlan& plan);
   void DrawTargetOverSurface(zm::TRenderTargetTexture* target, std::uint8_t alpha);
   void GaussianBlur(zm::TDrawItem* item, float radius);
   void AccumulateTrail();
@@ -290,6 +318,7 @@ private:
   void DrawTargetQuad(std::span<zm::TRenderTargetTexture* const> textures, std::span<const zm::TRectF> rects,
                       const zm::TRectF& dest, std::uint32_t colour, bool pointSampled);
 
+  TSolePicture* fadeProbe_ = nullptr;    // set while a slide is looked at
   std::vector<TTextureStore2*> stores_;  // every store made and still used, owned
   std::int32_t trailDepth_ = 0;          // the draw depth BeginTrail ran at
   zm::TSize layoutSize_;                 // the surface size of the last layout

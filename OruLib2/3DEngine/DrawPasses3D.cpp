@@ -169,6 +169,7 @@ void T3DDrawer::GaussianBlur(TDrawItem* item, float radius) {
 // ---- Sharpen -------------------------------------------------------------------------------------------
 
 void T3DDrawer::BeginSharpen() {
+  if (ProbeStops(false)) return;
   if (SharpenTarget || !CanDraw() || ShaderLevel() < 2) return;
   SavedView = Screen_->SaveView();
   const TRect visible = GetVisibleRect();
@@ -183,6 +184,7 @@ void T3DDrawer::BeginSharpen() {
 }
 
 void T3DDrawer::EndSharpen(float amount) {
+  if (ProbeStops(false)) return;
   if (!SharpenTarget) return;
   TRef<TRenderTargetTexture> target = std::move(SharpenTarget);
   SharpenTarget = nullptr;
@@ -204,6 +206,7 @@ void T3DDrawer::EndSharpen(float amount) {
 // ---- Trail -----------------------------------------------------------------------------------------------
 
 void T3DDrawer::BeginTrail(float decay) {
+  if (ProbeStops(false)) return;
   if (!(decay >= 0.000001f) || TrailTarget || !CanDraw() || ShaderLevel() < 2) return;
   TrailDecay = decay;
   TrailTarget = TargetPool->Acquire(Screen_.get());
@@ -250,6 +253,7 @@ void T3DDrawer::AccumulateTrail() {
 }
 
 void T3DDrawer::EndTrail() {
+  if (ProbeStops(false)) return;
   if (!TrailTarget) return;
   Screen_->SetRenderTarget(nullptr);
   if (TrailAccumulator) DrawTargetOverSurface(TrailAccumulator.get(), 255);
@@ -262,6 +266,7 @@ void T3DDrawer::EndTrail() {
 bool T3DDrawer::DrawMasked(TDrawItem* mask, TDrawItem* content) { return DrawMasked(mask, content, 100.0f, nullptr); }
 
 bool T3DDrawer::DrawMasked(TDrawItem* mask, TDrawItem* content, float opacity, TImage* pattern) {
+  if (ProbeStops(false)) return false;
   // Both passes are nested draws: they need the frame of an outer draw.
   if (!mask || !content || DrawDepth < 1 || !CanDraw() || ShaderLevel() == 0) return false;
   const T3DViewState saved = Screen_->SaveView();
@@ -322,6 +327,7 @@ bool T3DDrawer::DrawMasked(TDrawItem* mask, TDrawItem* content, float opacity, T
 // ---- Off-screen layer ------------------------------------------------------------------------------------
 
 TRef<TRenderTargetTexture> T3DDrawer::BeginRenderTarget() {
+  if (ProbeStops(false)) return nullptr;
   if (!CanDraw() || !TargetPool) return nullptr;
   TRef<TRenderTargetTexture> t = TargetPool->Acquire(Screen_.get());
   if (!PushTarget(t.get())) {
@@ -335,6 +341,7 @@ TRef<TRenderTargetTexture> T3DDrawer::BeginRenderTarget() {
 }
 
 void T3DDrawer::EndRenderTarget() {
+  if (ProbeStops(false)) return;
   if (!Redirected) return;
   Redirected = false;
   Screen_->SetRenderTarget(nullptr);
@@ -342,6 +349,7 @@ void T3DDrawer::EndRenderTarget() {
 }
 
 void T3DDrawer::DrawRenderTarget(TRef<TRenderTargetTexture> target, std::uint8_t alpha) {
+  if (ProbeStops(false)) return;
   if (!target) return;
   if (CanDraw()) {
     DrawTargetOverSurface(target.get(), alpha);

@@ -81,10 +81,16 @@ void TAlphaFilter::DrawTo(TEffController* controller) {
   if (a.Empty()) return;
   TEffTile* tile = controller->GetMultiTile();
   if (!tile) return;
-  const float c = static_cast<float>(std::clamp(255.0 * Fraction(*this), 0.0, 255.0));
+  float c = 0;
+  UniformCoverage(c);
   tile->Begin(emTextured, false);
   AddQuad(tile, a.Left, a.Top, a.Left + a.Width, a.Top + a.Height, c);
   tile->End();
+}
+
+bool TAlphaFilter::UniformCoverage(float& coverage) const {
+  coverage = static_cast<float>(std::clamp(255.0 * Fraction(*this), 0.0, 255.0));
+  return true;
 }
 
 // ---- Mosaic ----------------------------------------------------------------------------------------

@@ -18,6 +18,7 @@ public:
   TAlphaFilter() { IsAlpha = true; }
   void Draw(TCustomD3DEffecter* controller) override;
   void DrawTo(TEffController* controller);
+  bool UniformCoverage(float& coverage) const override;
 };
 
 // Cols x Rows blocks; each fades in over 255 units from its own random

@@ -328,6 +328,23 @@ public:
   // Target; both spans have the same length.
   virtual bool StretchRects(T3DSurface* source, std::span<const TRect> sourceRects, T3DSurface* target,
                             std::span<const TRect> targetRects) = 0;
+  // One pass over the current target for a picture drawn 1:1 and modulated
+  // by Factor, blended premultiplied over another one: each piece's Dest
+  // pixels get Over's texel (x - OverAt.X, y - OverAt.Y) so over Under's
+  // texel (x - UnderAt.X, ...), both read opaque, as drawing Over onto a
+  // target holding Under gives them. False where the back end has no such
+  // pass (nothing drawn): the caller draws them the usual way.
+  struct TOverPiece {
+    T3DTexture* Under = nullptr;
+    TPoint UnderAt;
+    T3DTexture* Over = nullptr;
+    TPoint OverAt;
+    TRect Dest;
+  };
+  virtual bool BlendOverTextures(std::span<const TOverPiece> pieces, std::uint32_t factor) {
+    (void)pieces, (void)factor;
+    return false;
+  }
   virtual bool SetBlendMode(std::uint8_t mode) = 0;
   virtual bool SetTransform(const T3DMatrix& matrix, std::uint8_t which) = 0;
   virtual bool SetCullNone(bool on) = 0;

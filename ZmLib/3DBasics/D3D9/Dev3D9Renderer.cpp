@@ -482,6 +482,23 @@ bool T3DRenderer9::StretchRects(T3DSurface* source, std::span<const TRect> sourc
   return ok;
 }
 
+bool T3DRenderer9::BlendOverTextures(std::span<const TOverPiece> pieces, std::uint32_t factor) {
+  T3DLockScope g(Device3DLock());
+  gfx::Device* d = Dev();
+  if (!d) return false;
+  std::vector<gfx::Device::OverPiece> out;
+  out.reserve(pieces.size());
+  for (const TOverPiece& p : pieces) {
+    auto* under = dynamic_cast<T3DTexture9*>(p.Under);
+    auto* over = dynamic_cast<T3DTexture9*>(p.Over);
+    if (!under || !over || !under->Texture() || !over->Texture()) return false;
+    out.push_back({under->Texture(), p.UnderAt.X, p.UnderAt.Y, over->Texture(), p.OverAt.X, p.OverAt.Y, ToGfx(p.Dest)});
+  }
+  const bool ok = Check(d->BlendOverTextures(out, factor));
+  DeviceLostCheck();
+  return ok;
+}
+
 bool T3DRenderer9::SetBlendMode(std::uint8_t mode) {
   blendMode_ = mode;
   return true;

@@ -56,6 +56,7 @@ public:
                                        std::int32_t texCoordSets) override;
   bool StretchRects(T3DSurface* source, std::span<const TRect> sourceRects, T3DSurface* target,
                     std::span<const TRect> targetRects) override;
+  bool BlendOverTextures(std::span<const TOverPiece> pieces, std::uint32_t factor) override;
   bool SetBlendMode(std::uint8_t mode) override;
   bool SetTransform(const T3DMatrix& matrix, std::uint8_t which) override;
   bool SetCullNone(bool on) override;
