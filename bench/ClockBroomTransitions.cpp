@@ -4,11 +4,10 @@
 // paints the filter's triangles, on one, two and all worker threads; the
 // brooms also with the swept part drawn straight (direct 1) against the
 // general way (direct 0), side by side in one run. Beside
-// them FFmpeg's xfade transitions of the same families (radial for the
-// clock, wipeleft and smoothleft for the brooms) on two 1080p planar RGB
-// sources kept in /dev/shm, when an ffmpeg program is on the path: one
-// iteration is one ffmpeg run, its time per frame taken from ffmpeg's own
-// -benchmark report.
+// them the own cost of FFmpeg's xfade transitions of the same families
+// (radial for the clock; for the brooms wipeleft, a hard edge, and
+// smoothleft, a soft one like theirs) per 1080p frame, when an ffmpeg
+// program is on the path (TransitionStage.h).
 #include "bench/TransitionStage.h"
 #include "OruLib2/3DEngine/BroomFilters.h"
 #include "OruLib2/3DEngine/EffTiles.h"

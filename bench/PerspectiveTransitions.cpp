@@ -1,12 +1,11 @@
 // The overturn and the two-slides transitions at 1920x1080 through the 3D
 // drawer on the software device, a quarter of the way in (the card turned
 // half-way to edge-on; both slides moving and tilted), on one, two and all
-// worker threads. Beside them FFmpeg's xfade wipeleft and smoothleft on two
-// 1080p planar RGB sources kept in /dev/shm, when an ffmpeg program is on
-// the path (xfade has nothing that turns a card or moves in depth: these
-// give the cost of a plain full-frame transition on the same machine). One
-// ffmpeg iteration is one ffmpeg run, its time per frame taken from
-// ffmpeg's own -benchmark report.
+// worker threads. Beside them the own cost of FFmpeg's xfade wipeleft and
+// smoothleft per 1080p frame, when an ffmpeg program is on the path
+// (TransitionStage.h; xfade has nothing that turns a card or moves in
+// depth: these give the cost of a plain full-frame transition on the same
+// machine).
 #include "bench/TransitionStage.h"
 #include "OruLib2/3DEngine/PerspectiveFilters.h"
 

@@ -1,10 +1,9 @@
 // Roll transition frames at 1920x1080 through the 3D drawer on the software
 // device: a straight roll, a diagonal one and a shaded tube with a tinted
 // back, each a third of the way through (curl, folded back and flat part all
-// on screen), on one, two and all worker threads. Beside them FFmpeg's
-// xfade wipes of the same family (wipeleft, smoothleft) on two 1080p planar
-// RGB sources in /dev/shm, when an ffmpeg program is on the path: one
-// iteration is one ffmpeg run, its time per frame from ffmpeg's -benchmark.
+// on screen), on one, two and all worker threads. Beside them the own cost
+// of FFmpeg's xfade wipes of the same family (wipeleft, smoothleft) per
+// 1080p frame, when an ffmpeg program is on the path (TransitionStage.h).
 #include "bench/TransitionStage.h"
 #include "OruLib2/3DEngine/RollFilter.h"
 

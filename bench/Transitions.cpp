@@ -2,11 +2,12 @@
 // device: the cross-fade, a mosaic, a soft circle wipe, the incoming slide
 // sliding in and pushing the outgoing one out, half-way, each frame drawing
 // the outgoing slide, rendering the incoming one into a picture and painting
-// the filter's triangles, on one, two and all worker threads. Beside them
-// the nearest transitions of FFmpeg's xfade filter (fade, dissolve,
-// circleopen, slideleft) on two 1080p planar RGB sources kept in /dev/shm,
-// when an ffmpeg program is on the path: one iteration is one ffmpeg run,
-// its time per frame taken from ffmpeg's own -benchmark report. Last, a
+// the filter's triangles (the cross-fade of two picture slides in one pass
+// from both pictures), on one, two and all worker threads. Beside them the
+// own cost of the nearest transitions of FFmpeg's xfade filter (fade,
+// dissolve, circleopen, slideleft) per 1080p frame, when an ffmpeg program
+// is on the path (TransitionStage.h: a run with the transition less the
+// same run with a pass-through). Last, a
 // 64 MB copy on one and two threads: how much a second thread can gain
 // where the memory's bandwidth, not the processor, sets the pace.
 #include "bench/TransitionStage.h"
@@ -59,6 +60,21 @@ void BM_TransitionFrame(benchmark::State& state) {
 BENCHMARK(BM_TransitionFrame)
     ->ArgNames({"kind", "threads"})
     ->ArgsProduct({{kFade, kMosaic, kCircle, kSlide, kPush}, {1, 2, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The cross-fade half-way, in one pass from both pictures (arg 1: 1) and
+// the general way (0), side by side; arg 0: threads (0: all processors).
+void BM_CrossFadeWays(benchmark::State& state) {
+  oru::T3DDrawer& drawer = *Setup().drawer;
+  drawer.OnePassFades = state.range(1) != 0;
+  RunTransitionFrames(state, Definition(kFade), 0.5f, static_cast<std::uint32_t>(state.range(0)), {});
+  drawer.OnePassFades = true;
+}
+
+BENCHMARK(BM_CrossFadeWays)
+    ->ArgNames({"threads", "onepass"})
+    ->ArgsProduct({{1, 2, 0}, {1, 0}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
