@@ -347,13 +347,13 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
     DisableScreenSaverHook();
   }
 
-  // The time line is written before the show plays; a show whose time line
-  // cannot be built does not play.
+  // The time line is built before the show plays (and written when there is
+  // a log); a show whose time line cannot be built does not play.
   std::int64_t startTime = 0;
   try {
     show->GetSource();
     if (start > 0 || isTime) startTime = isTime ? start : SlideStartTime(start);
-    LogShowTimeLine(show.get(), startTime);
+    if (commands_.FindCommand(u"log") || commands_.FindCommand(u"filelog")) LogShowTimeLine(show.get(), startTime);
   } catch (...) {
     zm::LogLine(u"Exception at OpenShow (" + CurrentExceptionText() + u")");
     return OpenFailed(opened);
@@ -366,8 +366,7 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
     try {
       // Opened at the start position at once: no frame of time 0 is drawn
       // before the move.
-      played = viewer_->Open(show->Accessor(), show->Description(),
-                             std::int32_t(std::clamp<std::int64_t>(startTime, 0, INT32_MAX)));
+      played = viewer_->Open(show->GetSource(), std::int32_t(std::clamp<std::int64_t>(startTime, 0, INT32_MAX)));
     } catch (...) {
       zm::LogLine(u"Exception at OpenShow (" + CurrentExceptionText() + u")");
     }

@@ -369,7 +369,16 @@ void TOruShowLocator::Dispose() {
 
 TOruSource* TOruShowLocator::GetSource() {
   std::lock_guard<std::mutex> guard(sourceLock_);
-  if (!source_) source_ = MakeRef<TOruSource>(accessor_, false, description_.get());
+  if (!source_) {
+    // The source holds the accessor and the description itself: an engine
+    // still playing the show may outlive the locator.
+    const bool hold = accessor_ && description_;
+    if (hold) {
+      accessor_->AddRef();
+      description_->AddRef();
+    }
+    source_ = MakeRef<TOruSource>(accessor_, hold, description_.get());
+  }
   return source_.get();
 }
 

@@ -116,8 +116,9 @@ public:
   const WideString& Version() const { return version_; }  // main "OruVersion"
   bool FromContainer() const { return fromContainer_; }
   void SetFromContainer(bool value) { fromContainer_ = value; }
-  // The show source, made on first use over the accessor and description.
-  // Raises what the source's construction raises.
+  // The show source, made on first use over the accessor and description
+  // (it holds references of its own to both). One per show: the player
+  // plays this one. Raises what the source's construction raises.
   TOruSource* GetSource();
 
 private:

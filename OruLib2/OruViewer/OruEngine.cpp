@@ -53,6 +53,7 @@ std::int32_t WholeMs(double t) {
 // ---- Records ---------------------------------------------------------------------------
 
 void TOpenParams::Dispose() {
+  Source = nullptr;
   FileAccess = nullptr;
   Ini = nullptr;
   TRefObject::Dispose();
@@ -124,6 +125,18 @@ std::int32_t TOruEngine::RequestOpen(TFileAccessor* fileAccess, TIniFile* ini, s
   p->Generation = NextGeneration();
   p->FileAccess = TRef<TFileAccessor>(fileAccess);
   p->Ini = TRef<TIniFile>(ini);
+  p->Time = time;
+  const std::int32_t g = p->Generation;
+  Events()->Post(kOpenEvent, p.Detach());
+  return g;
+}
+
+std::int32_t TOruEngine::RequestOpen(TOruSource* source, std::int32_t time, bool paused) {
+  if (!source) return RequestPosition(time, paused);
+  TRef<TOpenParams> p = MakeRef<TOpenParams>();
+  p->Paused = paused;
+  p->Generation = NextGeneration();
+  p->Source = TRef<TOruSource>(source);
   p->Time = time;
   const std::int32_t g = p->Generation;
   Events()->Post(kOpenEvent, p.Detach());
@@ -208,7 +221,7 @@ void TOruEngine::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled,
       if (!p) return;
       std::lock_guard<std::mutex> g(requestLock_);
       const bool pause = pending_ ? pending_->Paused : paused_.load();
-      if (p->Ini) {
+      if (p->IsOpen()) {
         LogLine(u"TOruEngine: OpenShow Async");
         pending_ = TRef<TOpenParams>(p);
       } else {
@@ -255,10 +268,12 @@ void TOruEngine::ProcessRequest() {
     p = processing_;
   }
   LogLine(u"TOruEngine: Begin ProcessAsyncOpen");
-  if (p->Ini) {
+  if (p->IsOpen()) {
     LogLine(u"TOruEngine: Process AsyncEvent Open");
     try {
-      if (!OpenShow(p->FileAccess.get(), p->Ini.get(), p->Time)) LogLine(u"TOruEngine: the show could not be opened");
+      const bool opened =
+          p->Source ? OpenShow(p->Source.get(), p->Time) : OpenShow(p->FileAccess.get(), p->Ini.get(), p->Time);
+      if (!opened) LogLine(u"TOruEngine: the show could not be opened");
     } catch (const std::exception& e) {
       const std::string what = e.what();
       LogLine(u"TOruEngine: the show could not be opened: " + WideString(what.begin(), what.end()));
@@ -293,11 +308,16 @@ bool TOruEngine::OpenShow(TFileAccessor* fileAccess, TIniFile* ini, std::int32_t
     LogLine(u"TOruEngine.OpenShow: " + WideString(what.begin(), what.end()));
     return false;
   }
+  return OpenShow(source.get(), time);
+}
+
+bool TOruEngine::OpenShow(TOruSource* source, std::int32_t time) {
+  if (!source) return false;
   // Exact runs draw the same transitions every time.
   if (frameStepMs_) source->SetFixedSeed(true, 1);
   TRef<TOruSource> old = std::move(source_);
-  source_ = source;
-  OpenInternal(source, false, time);
+  source_ = TRef<TOruSource>(source);
+  OpenInternal(source_, false, time);
   // The player holds its own reference to the show it plays.
   if (old && player_ && !player_->SourceFree()) LogLine(u"TOruEngine: the old show stays with the player");
   old = nullptr;

@@ -31,14 +31,16 @@ namespace oru {
 
 // ---- Records exchanged with the engine ------------------------------------------
 
-// An open (Ini given) or a move (Ini nil) of the show.
+// An open (Source or Ini given) or a move (neither) of the show.
 class TOpenParams : public zm::TRefObject {
 public:
   void Dispose() override;
+  bool IsOpen() const { return Source || Ini; }
   bool Paused = false;
   std::int32_t Generation = 0;
+  zm::TRef<TOruSource> Source;  // a show made already
   zm::TRef<TFileAccessor> FileAccess;
-  zm::TRef<zm::TIniFile> Ini;  // nil for a position request
+  zm::TRef<zm::TIniFile> Ini;  // a show to make; nil for a position request
   std::int32_t Time = 0;
 };
 
@@ -225,8 +227,13 @@ public:
   // Opens a show on the calling thread (before the engine thread runs, or on
   // it); Ini must be given. False when no show could be made.
   bool OpenShow(TFileAccessor* fileAccess, zm::TIniFile* ini, std::int32_t time);
+  // The same with the show's source made already (it is shared, not copied:
+  // the engine takes a reference); false for nil.
+  bool OpenShow(TOruSource* source, std::int32_t time);
   // Queues an open (Ini given) or a move; returns the request's generation.
   std::int32_t RequestOpen(TFileAccessor* fileAccess, zm::TIniFile* ini, std::int32_t time, bool paused);
+  // Queues an open of a source made already (a move when nil).
+  std::int32_t RequestOpen(TOruSource* source, std::int32_t time, bool paused);
   std::int32_t RequestPosition(std::int32_t time, bool paused);
   void RequestPause(bool paused);
 

@@ -224,22 +224,20 @@ void TOruShowViewer::CreateEngine(zm::TIniFile* ini) {
   if (plat::FrameStepMs() && !form_->Visible()) form_->SetVisible(true);
 }
 
-bool TOruShowViewer::Open(TFileAccessor* fileImage, zm::TIniFile* ini, std::int32_t time) {
-  if (!ini || !fileImage) return false;
+bool TOruShowViewer::Open(TOruSource* show, std::int32_t time) {
+  zm::TIniFile* ini = show ? show->Project() : nullptr;
+  if (!ini || !show->FileAccessor()) return false;
   CreateEngine(ini);
-  TRef<TFileAccessor> files = fileImage->CreateCopy();
-  TRef<zm::TIniFile> copy = zm::MakeRef<zm::TIniFile>();
-  copy->Assign(*ini);
-  ApplyShowOptions(copy.get());
+  ApplyShowOptions(ini);
   if (engine_->Running()) {
-    engine_->RequestOpen(files.get(), copy.get(), time, paused_);
+    engine_->RequestOpen(show, time, paused_);
     return true;
   }
   // A first open that fails leaves no engine behind: the next open starts
   // over.
   bool opened = false;
   try {
-    opened = engine_->OpenShow(files.get(), copy.get(), time) && engine_->Start();
+    opened = engine_->OpenShow(show, time) && engine_->Start();
   } catch (...) {
     ReleaseEngine();
     throw;

@@ -51,7 +51,7 @@ public:
   // Form must be given (assertion).
   explicit TOruShowViewer(zm::TZmForm* form);
   void Dispose() override;
-  // Runs on the engine's copy of the show description before it opens.
+  // Runs on the show description before the engine opens it.
   virtual void ApplyShowOptions(zm::TIniFile* ini);
 
   // Makes the device and the engine on the first call; with Ini the window
@@ -59,7 +59,9 @@ public:
   void CreateEngine(zm::TIniFile* ini);
   // Opens the show at Time: on the calling thread before the engine thread
   // runs, else through the engine's queue. False when the first open failed.
-  bool Open(TFileAccessor* fileImage, zm::TIniFile* ini, std::int32_t time);
+  // The engine plays the show's own source, with its description and file
+  // accessor: nothing of the show is copied.
+  bool Open(TOruSource* show, std::int32_t time);
   void SetPaused(bool on);
   void SetPosition(std::int32_t time);
   void SetPositionAndPause(std::int32_t time, bool on);
