@@ -338,6 +338,14 @@ void TIniList::UnlinkHash(TIniItem* item) {
 template <class Match>
 TIniItem* TIniList::Lookup(std::uint32_t hash, Match match) const {
   if (namedCount_ == 0) return nullptr;
+  if (namedCount_ <= kLinearLookupLimit) {
+    // A few names are looked along, later ones first as in a chain: most
+    // lists of a show are this small, and an index for each would cost
+    // more memory than they hold.
+    for (auto it = items_.rbegin(); it != items_.rend(); ++it)
+      if ((*it)->hash_ == hash && !(*it)->name_.IsEmpty() && match(*it)) return *it;
+    return nullptr;
+  }
   if (!hashReady_.load(std::memory_order_acquire)) {
     // Readers of a finished document may meet here from several threads.
     std::lock_guard<std::mutex> guard(HashBuildLock());
@@ -492,6 +500,50 @@ TIniItem* TIniList::FindBytes(const TByteString& name) const {
 
 TIniItem* TIniList::FindIndexed(const WideString& name, std::int32_t n) const {
   return Find(name + IntToStr(n));
+}
+
+namespace {
+
+// The number 1 .. limit that ends name as IntToStr writes it (no sign, no
+// leading zero), and how many bytes its digits take.
+bool TrailingIndex(const TByteString& name, std::int32_t limit, std::int32_t& n, std::int32_t& digits) {
+  const std::int32_t length = name.Length();
+  std::int32_t first = length;
+  while (first > 0 && name[static_cast<std::size_t>(first - 1)] >= '0' && name[static_cast<std::size_t>(first - 1)] <= '9')
+    --first;
+  digits = length - first;
+  if (digits < 1 || digits > 10 || name[static_cast<std::size_t>(first)] == '0') return false;
+  std::int64_t v = 0;
+  for (std::int32_t i = first; i < length; ++i) v = v * 10 + (name[static_cast<std::size_t>(i)] - '0');
+  if (v > limit) return false;
+  n = static_cast<std::int32_t>(v);
+  return true;
+}
+
+// Whether item's name is prefix followed by digits of a number 1 .. limit
+// (n), compared as Find compares names.
+bool IsIndexedName(const TByteString& name, const WideString& prefix, std::int32_t limit, std::int32_t& n) {
+  std::int32_t digits = 0;
+  return TrailingIndex(name, limit, n, digits) &&
+         name.CompareWideTextRange(0, name.Length() - digits, prefix, 1, static_cast<std::int32_t>(prefix.size())) == 0;
+}
+
+bool EndsWithDigit(const WideString& s) { return !s.empty() && s.back() >= u'0' && s.back() <= u'9'; }
+
+}  // namespace
+
+void TIniList::FindIndexedRange(const WideString& name, std::int32_t count, std::vector<TIniItem*>& out) const {
+  out.assign(static_cast<std::size_t>(std::max(count, 0)), nullptr);
+  if (count < 1) return;
+  if (name.empty() || EndsWithDigit(name)) {
+    // Where the name's own digits meet the number is not clear from the text.
+    for (std::int32_t n = 1; n <= count; ++n) out[static_cast<std::size_t>(n - 1)] = FindIndexed(name, n);
+    return;
+  }
+  // In document order: of two keys of one name the later one stays, as Find finds it.
+  std::int32_t n = 0;
+  for (TIniItem* it : items_)
+    if (it->HasValue() && IsIndexedName(it->name_, name, count, n)) out[static_cast<std::size_t>(n - 1)] = it;
 }
 
 TIniItem* TIniList::GetOrAdd(const WideString& name) {
@@ -676,6 +728,19 @@ TIniSection* TIniFile::FindSection(const WideString& name) const {
   return static_cast<TIniSection*>(Lookup(WideHashNoCase(name), [&](TIniItem* it) {
     return it->kind_ == kKindSection && it->name_.CompareWideText(name) == 0;
   }));
+}
+
+void TIniFile::FindIndexedSections(const WideString& name, std::int32_t count, std::vector<TIniSection*>& out) const {
+  out.assign(static_cast<std::size_t>(std::max(count, 0)), nullptr);
+  if (count < 1) return;
+  if (name.empty() || EndsWithDigit(name)) {
+    for (std::int32_t n = 1; n <= count; ++n) out[static_cast<std::size_t>(n - 1)] = FindSection(name + IntToStr(n));
+    return;
+  }
+  std::int32_t n = 0;
+  for (TIniSection* section : sections_)
+    if (section->kind_ == kKindSection && IsIndexedName(section->name_, name, count, n))
+      out[static_cast<std::size_t>(n - 1)] = section;
 }
 
 TIniSection* TIniFile::GetOrAddSection(const WideString& name) {

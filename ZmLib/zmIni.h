@@ -132,8 +132,8 @@ private:
 
   TIniList* owner_ = nullptr;
   std::int32_t index_ = -1;
-  TIniItem* next_ = nullptr;  // next of the owner's hash chain
   std::uint32_t hash_ = 0;    // of the name, without letter case
+  TIniItem* next_ = nullptr;  // next of the owner's hash chain
   TByteString name_;
   TByteString value_;
 };
@@ -173,6 +173,9 @@ public:
   TIniItem* FindBytes(const TByteString& name) const;
   // The key named name directly followed by the decimal digits of n.
   TIniItem* FindIndexed(const WideString& name, std::int32_t n) const;
+  // FindIndexed(name, n) for n = 1 .. count at once, in out[n - 1] (nil
+  // where absent): one pass along the children instead of a look-up each.
+  void FindIndexedRange(const WideString& name, std::int32_t count, std::vector<TIniItem*>& out) const;
   // The key of that name; a new one with an empty value at KeyEnd when missing.
   TIniItem* GetOrAdd(const WideString& name);
   TIniObject* FindObject(const WideString& name) const;
@@ -193,6 +196,9 @@ public:
   void WriteString(const WideString& name, const WideString& value);
 
   std::int32_t BucketCount() const { return static_cast<std::int32_t>(buckets_.size()); }
+  // Lists with at most this many named children are searched without an
+  // index (the same results, later items first).
+  static constexpr std::int32_t kLinearLookupLimit = 8;
 
 protected:
   void AppendParsed(TIniItem* item);  // fast append while parsing
@@ -275,6 +281,9 @@ public:
   TIniSection* Section(std::int32_t i) const;  // nil out of range
   // The document itself for an empty name.
   TIniSection* FindSection(const WideString& name) const;
+  // FindSection(name + the decimal digits of n) for n = 1 .. count at once,
+  // in out[n - 1]: one pass along the sections.
+  void FindIndexedSections(const WideString& name, std::int32_t count, std::vector<TIniSection*>& out) const;
   // Appended at the end with one empty item when missing.
   TIniSection* GetOrAddSection(const WideString& name);
 

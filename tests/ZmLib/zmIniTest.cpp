@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/wpFileStream.h"
@@ -206,6 +207,64 @@ TEST(IniDocument, MovesAssignsAndTheHashIndex) {
   k5->SetName(u"Renamed");  // renaming moves the item to its new name
   EXPECT_EQ(slide->Find(u"key5"), nullptr);
   EXPECT_EQ(slide->Find(u"renamed"), k5);
+}
+
+TEST(IniDocument, IndexedLookupsAtOnceFindWhatEachLookupFinds) {
+  // Later duplicates, other letter cases, a folded letter, leading zeros,
+  // numbers past the count, blocks of a key's name and names that only
+  // begin like the keys.
+  const std::string keys =
+      "opt_synchpos1=a\r\nOPT_SynchPos2=b\r\nopt_synchpos2=c\r\nopt_synchpos03=x\r\n"
+      "object opt_synchpos4:Block\r\nend\r\nopt_\xC5\xBFynchpos5=s\r\nopt_synchpos99=far\r\n"
+      "xopt_synchpos6=no\r\nopt_synchpos=none\r\nopt_synchpos7=z\r\nk12=twelve\r\n";
+  TRef<TIniFile> f = Parse("[Few]\r\n" + keys + "[Slide1]\r\n[slide2]\r\n[SLIDE03]\r\n[Slide4x]\r\n[Slide5]\r\n");
+  // The same keys in a list long enough to have an index.
+  TIniSection* many = f->GetOrAddSection(u"Many");
+  many->Assign(*f->FindSection(u"Few"));
+  for (int i = 0; i < 20; ++i) many->WriteString(u"pad" + plat::FromUtf8(std::to_string(i)), u"p");
+  for (const TIniList* list : {static_cast<TIniList*>(f->FindSection(u"Few")), static_cast<TIniList*>(many)}) {
+    std::vector<TIniItem*> all;
+    list->FindIndexedRange(u"opt_synchpos", 8, all);
+    ASSERT_EQ(all.size(), 8u);
+    for (std::int32_t n = 1; n <= 8; ++n) EXPECT_EQ(all[std::size_t(n - 1)], list->FindIndexed(u"opt_synchpos", n)) << n;
+    EXPECT_EQ(all[1]->GetString(), u"c");
+    EXPECT_EQ(all[2], nullptr);
+    EXPECT_EQ(all[3], nullptr);
+    ASSERT_NE(all[4], nullptr);  // the long s folds to s
+    // A name ending in a digit: where the number begins is not clear.
+    list->FindIndexedRange(u"k1", 3, all);
+    EXPECT_EQ(all[1], list->Find(u"k12"));
+    list->FindIndexedRange(u"opt_synchpos", 0, all);
+    EXPECT_TRUE(all.empty());
+  }
+  std::vector<TIniSection*> sections;
+  f->FindIndexedSections(u"Slide", 6, sections);
+  for (std::int32_t n = 1; n <= 6; ++n)
+    EXPECT_EQ(sections[std::size_t(n - 1)], f->FindSection(u"Slide" + plat::FromUtf8(std::to_string(n)))) << n;
+  EXPECT_NE(sections[1], nullptr);
+  EXPECT_EQ(sections[2], nullptr);
+}
+
+TEST(IniDocument, FewNamesAndManyFindTheSameItems) {
+  // Short lists are searched along their items, long ones through the
+  // index: a list that grows and shrinks across the limit answers alike.
+  TRef<TIniFile> f = Parse("[s]\r\na=1\r\nobject a:T\r\nend\r\nA=2\r\n");
+  TIniSection* s = f->FindSection(u"s");
+  auto check = [&](const char* when) {
+    ASSERT_NE(s->Find(u"a"), nullptr) << when;
+    EXPECT_EQ(s->Find(u"a")->GetString(), u"2") << when;
+    ASSERT_NE(s->FindObject(u"A"), nullptr) << when;
+    EXPECT_EQ(s->FindObject(u"A")->GetType(), u"T") << when;
+    EXPECT_EQ(s->Find(u"b"), nullptr) << when;
+  };
+  check("few");
+  for (int i = 0; i < 2 * TIniList::kLinearLookupLimit; ++i) s->WriteString(u"k" + plat::FromUtf8(std::to_string(i)), u"v");
+  check("many");
+  while (s->Count() > 3) s->Delete(s->Count() - 1);
+  check("few again");
+  for (int i = 0; i < 2 * TIniList::kLinearLookupLimit; ++i) s->WriteString(u"m" + plat::FromUtf8(std::to_string(i)), u"v");
+  check("many again");
+  EXPECT_NE(s->Find(u"M7"), nullptr);
 }
 
 TEST(IniDocument, ValueConversions) {
