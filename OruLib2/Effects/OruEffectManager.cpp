@@ -105,16 +105,17 @@ std::int32_t TEffectProp::GetFamily() const {
 }
 
 double TEffectProp::GetTime() {
-  const double mainTime = owner_ ? owner_->GetMainTime() : 0;
-  if (!slideEffect_) return mainTime;
+  // The main time only where it is used: every slide of a show asks.
+  auto mainTime = [this] { return owner_ ? owner_->GetMainTime() : 0; };
+  if (!slideEffect_) return mainTime();
   TIniItem* own = object_ ? object_->Find(u"time") : nullptr;
-  if (!IsReference()) return own ? SanitizeTime(own->GetFloat(0)) : mainTime;
-  WideString ref = RefText();
-  if (IsWord(ref, kWordDefault)) return mainTime;
+  const WideString ref = RefText();
+  if (ref.empty()) return own ? SanitizeTime(own->GetFloat(0)) : mainTime();
+  if (IsWord(ref, kWordDefault)) return mainTime();
   if (IsWord(ref, kWordQuick)) return 0;
   if (!own && IsWord(ref, kWordDefOwnTime)) {
     own = object_->GetOrAdd(u"time");
-    own->SetFloat(mainTime);
+    own->SetFloat(mainTime());
   }
   return own ? SanitizeTime(own->GetFloat(0)) : 0;
 }
@@ -351,7 +352,9 @@ std::int32_t TORUEffectManager::GetCount() {
 
 TRef<TEffectProp> TORUEffectManager::CreateEffect(std::int32_t i) {
   if (!ini_) return nullptr;
-  TIniSection* section = SlideSectionProc(ini_.get(), i);
+  TIniSection* section = i >= 0 && static_cast<std::size_t>(i) < slideSections_.size()
+                             ? slideSections_[static_cast<std::size_t>(i)]
+                             : SlideSectionProc(ini_.get(), i);
   if (!section) return nullptr;
   TIniObject* object = section->FindObject(kTheEffect);
   if (!object) {

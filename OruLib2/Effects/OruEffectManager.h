@@ -17,6 +17,7 @@
 // one thread (the show source does it while it is built); afterwards they
 // are only read.
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "ZmLib/Graphics/zmImage.h"
@@ -217,6 +218,11 @@ public:
   // negative i.
   double GetEffectTime(std::int32_t i);
 
+  // The slides' sections by index, found all at once by whoever knows the
+  // slide order (the show source): CreateEffect then takes slide i's section
+  // from here instead of looking it up. Indexes past them are looked up.
+  void SetSlideSections(std::vector<zm::TIniSection*> sections) { slideSections_ = std::move(sections); }
+
 private:
   void BuildMainEntries();
 
@@ -230,6 +236,7 @@ private:
   std::int32_t realEntries_ = 0;
   std::vector<zm::TRef<TEffectProp>> slideProps_;
   std::vector<bool> slideTried_;
+  std::vector<zm::TIniSection*> slideSections_;
 };
 
 // ---- Video clips ----------------------------------------------------------------------

@@ -111,6 +111,15 @@ void TSlideRandomList::Shuffle() {
   ShuffleRandomOrder(entries_.data(), static_cast<std::int32_t>(entries_.size()));
 }
 
+std::vector<std::int32_t> TSlideRandomList::Indexes(std::int32_t count) {
+  count = ClampCount(count);
+  TRegistryLock guard;
+  for (auto n = static_cast<std::int32_t>(entries_.size()); n < count; ++n) entries_.push_back({n, 0});
+  std::vector<std::int32_t> indexes(static_cast<std::size_t>(count));
+  for (std::size_t i = 0; i < indexes.size(); ++i) indexes[i] = entries_[i].Index;
+  return indexes;
+}
+
 // ---- Registry and look-ups ------------------------------------------------------------
 
 TRef<TSlideRandomList> GetSlideRandomList(const TIniFile* project) {
@@ -145,6 +154,26 @@ WideString GetSlideSectionName(const TIniFile* project, std::int32_t i) {
 TIniSection* GetSlideSection(const TIniFile* project, std::int32_t i) {
   ZM_ASSERT(project != nullptr, "GetSlideSection: no show description");
   return project->FindSection(GetSlideSectionName(project, i));
+}
+
+std::vector<TIniSection*> GetSlideSections(const TIniFile* project, std::int32_t count) {
+  ZM_ASSERT(project != nullptr, "GetSlideSections: no show description");
+  count = ClampCount(count);
+  std::vector<std::int32_t> numbers;
+  if (TRef<TSlideRandomList> list = GetSlideRandomList(project)) {
+    numbers = list->Indexes(count);
+  } else {
+    numbers.resize(static_cast<std::size_t>(count));
+    for (std::int32_t i = 0; i < count; ++i) numbers[static_cast<std::size_t>(i)] = i;
+  }
+  std::int32_t highest = 0;
+  for (std::int32_t n : numbers) highest = std::max(highest, n + 1);
+  std::vector<TIniSection*> byNumber;
+  project->FindIndexedSections(u"Slide", highest, byNumber);
+  std::vector<TIniSection*> sections(numbers.size(), nullptr);
+  for (std::size_t i = 0; i < numbers.size(); ++i)
+    if (numbers[i] >= 0) sections[i] = byNumber[static_cast<std::size_t>(numbers[i])];
+  return sections;
 }
 
 // ---- Shuffle ------------------------------------------------------------------------------

@@ -46,6 +46,9 @@ public:
   void Grow(std::int32_t count);
   // A fresh random order (ShuffleRandomOrder under the lock).
   void Shuffle();
+  // IndexAt(i) for i = 0 .. count - 1, the table grown to count first (at
+  // most kMaxSlideCount), under one taking of the lock.
+  std::vector<std::int32_t> Indexes(std::int32_t count);
 
 private:
   std::vector<TSlideRandomEntry> entries_;
@@ -67,6 +70,9 @@ std::size_t RegisteredSlideRandomListCount();
 WideString GetSlideSectionName(const zm::TIniFile* project, std::int32_t i);
 // The section of slide index i, nil when absent. Asserts a document.
 zm::TIniSection* GetSlideSection(const zm::TIniFile* project, std::int32_t i);
+// GetSlideSection for the slide indexes 0 .. count - 1 at once (count cut
+// to kMaxSlideCount): one pass along the sections, not a look-up each.
+std::vector<zm::TIniSection*> GetSlideSections(const zm::TIniFile* project, std::int32_t count);
 
 // Reseeds the random generator, gives each entry a key Random(1000000) and
 // sorts the entries by key, ascending.

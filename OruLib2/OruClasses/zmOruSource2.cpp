@@ -249,9 +249,10 @@ TOruSource::TOruSource(TFileAccessor* fileAccessor, bool ownsAccessor, TIniFile*
   owns_ = ownsAccessor;
   screenSaver_ = screenSaver;
   try {
-    ReadOptions();
+    std::vector<TIniItem*> timeKeys;
+    ReadOptions(timeKeys);
     BuildPool();
-    BuildTimeLine();
+    BuildTimeLine(timeKeys);
   } catch (...) {
     // A failed source still frees what it was given to own.
     Dispose();
@@ -279,12 +280,13 @@ void TOruSource::Dispose() {
 
 bool TOruSource::IsScreenSaverProgram() { return SameText(ExtractFileExt(ProgramFile), u".scr"); }
 
-void TOruSource::CheckCountsAndTimes() const {
+void TOruSource::CheckCountsAndTimes(std::vector<TIniItem*>& timeKeys) const {
   const TIniSection* main = project_->FindSection(u"main");
   const std::int64_t slides = WholeNumber(times_ ? times_->Find(u"opt_slidescount") : nullptr, 0, "Incorrect slides count");
   // Times past the last slide are never read.
-  for (std::int64_t i = 1; times_ && i <= std::min<std::int64_t>(slides, kMaxSlideCount); ++i)
-    WholeNumber(times_->FindIndexed(u"opt_synchpos", std::int32_t(i)), 0, "Incorrect time");
+  timeKeys.clear();
+  if (times_) times_->FindIndexedRange(u"opt_synchpos", std::int32_t(std::min<std::int64_t>(slides, kMaxSlideCount)), timeKeys);
+  for (const TIniItem* key : timeKeys) WholeNumber(key, 0, "Incorrect time");
   if (main) {
     WholeNumber(main->Find(u"opt_customdialogscount"), 0, "Incorrect dialogs count");
     WholeNumber(main->Find(u"opt_newnavbuttons_count"), 0, "Incorrect buttons count");
@@ -294,9 +296,9 @@ void TOruSource::CheckCountsAndTimes() const {
     WholeNumber(paths->Find(u"Count"), 0, "Incorrect path modifiers count");
 }
 
-void TOruSource::ReadOptions() {
+void TOruSource::ReadOptions(std::vector<TIniItem*>& timeKeys) {
   times_ = project_->FindSection(u"Times");
-  CheckCountsAndTimes();
+  CheckCountsAndTimes(timeKeys);
   // Options are written below: the description gets a main section.
   main_ = project_->GetOrAddSection(u"main");
   slideOrder_ = GetSlideRandomList(project_);
@@ -370,20 +372,31 @@ void TOruSource::ShufflePool() {
   }
 }
 
-void TOruSource::BuildTimeLine() {
+void TOruSource::BuildTimeLine(const std::vector<TIniItem*>& timeKeys) {
   records_.assign(static_cast<std::size_t>(count_), TSlideTimes());
+  // Each slide's section is found once, here; the effects take theirs too.
+  std::vector<TIniSection*> sections = count_ > 0 ? GetSlideSections(project_, count_) : std::vector<TIniSection*>();
+  effects_->SetSlideSections(sections);
+  static const WideString kActions[] = {u"timer", u"pause", u"loop"};
   double previous = 0;
   for (std::int32_t i = 0; i < count_; ++i) {
     // Whole milliseconds, checked when the options were read; absent is 0.
-    const double t = IniGetInt(times_ ? times_->FindIndexed(u"opt_synchpos", i + 1) : nullptr, 0);
+    const auto at = static_cast<std::size_t>(i);
+    const double t = IniGetInt(at < timeKeys.size() ? timeKeys[at] : nullptr, 0);
     if (t < previous) ZM_FAIL("Incorrect time");
-    TSlideTimes& r = records_[static_cast<std::size_t>(i)];
+    TSlideTimes& r = records_[at];
     r.Start = previous;
     r.End = t;
+    r.Section = at < sections.size() ? sections[at] : nullptr;
     // A slide with a section always has an effect definition there.
     TEffectProp* prop = effects_->GetEffect(i);
     r.OwnLength = std::min(prop ? prop->GetTime() : 0.0, t - previous);
-    if (prop && prop->Object()) r.SlideId = IdOfSection(prop->Object()->Owner());
+    if (TIniSection* section = r.Section) {
+      r.SlideId = IdOfSection(section);
+      TIniItem* action = section->Find(u"Pers_EndAction");
+      r.EndAction = static_cast<std::int8_t>(action ? action->GetEnum(kActions, -1, true) : -1);
+      r.RunApp = IniGetBool(section->Find(u"Pers_RunApp"), false) && !IniGetString(section->Find(u"RunAppFN")).empty();
+    }
     length_ = t;
     previous = t;
   }
@@ -522,25 +535,19 @@ TRef<TOruEffect> TOruSource::GetSlideEffect(std::int32_t index, double& time, fl
 bool TOruSource::GetSlideEndAction(std::int32_t index, double& duration) const {
   duration = 0;
   if (count_ < 1 || index < 0) return false;
-  index = WrapIndex(index);
-  TIniSection* section = SlideSection(index);
-  static const WideString kActions[] = {u"timer", u"pause", u"loop"};
-  TIniItem* item = section ? section->Find(u"Pers_EndAction") : nullptr;
-  std::int32_t action = item ? item->GetEnum(kActions, -1, true) : -1;
+  const TSlideTimes& r = records_[static_cast<std::size_t>(WrapIndex(index))];
+  std::int32_t action = r.EndAction;
   if (action < 0) action = IniGetBool(main_ ? main_->Find(u"opt_manualshow") : nullptr, false) ? 1 : -1;
-  if (action == 2) {
-    const TSlideTimes& r = records_[static_cast<std::size_t>(index)];
-    duration = std::max(0.0, r.End - r.Start - r.OwnLength);
-  }
+  if (action == 2) duration = std::max(0.0, r.End - r.Start - r.OwnLength);
   return action == 1 || action == 2;
 }
 
 bool TOruSource::GetSlideRunApp(std::int32_t index, WideString& fileName) const {
   fileName.clear();
   if (count_ < 1 || index < 0) return false;
-  TIniSection* section = SlideSection(WrapIndex(index));
-  if (!section || !IniGetBool(section->Find(u"Pers_RunApp"), false)) return false;
-  fileName = IniGetString(section->Find(u"RunAppFN"));
+  const TSlideTimes& r = records_[static_cast<std::size_t>(WrapIndex(index))];
+  if (!r.RunApp || !r.Section) return false;
+  fileName = IniGetString(r.Section->Find(u"RunAppFN"));
   return !fileName.empty();
 }
 
@@ -550,6 +557,8 @@ std::int32_t TOruSource::ScreenHeight() const {
 }
 
 TIniSection* TOruSource::SlideSection(std::int32_t index) const {
+  if (index >= 0 && index < static_cast<std::int32_t>(records_.size()))
+    return records_[static_cast<std::size_t>(index)].Section;
   return project_ ? GetSlideSection(project_, index) : nullptr;
 }
 

@@ -86,6 +86,9 @@ struct TSlideSpan {
 
 struct TSlideTimes : TSlideSpan {
   WideString SlideId;  // "slideid", else the "Picture" file's bare name
+  zm::TIniSection* Section = nullptr;  // through the slide order, nil when absent
+  std::int8_t EndAction = -1;          // "Pers_EndAction": 0 timer, 1 pause, 2 loop, -1 none
+  bool RunApp = false;                 // "Pers_RunApp" with a "RunAppFN"
 };
 
 // Start and end of the span before the first slide (index -1) and before
@@ -151,7 +154,9 @@ public:
   std::int32_t ScreenHeight() const;
   // The slide's identity text; empty outside 0 .. count - 1.
   WideString SlideId(std::int32_t index) const;
-  // The slide's section (through the slide order), nil when absent.
+  // The slide's section (through the slide order), nil when absent. The
+  // sections of slides 0 .. count - 1 are found once, when the source is
+  // made: a later change of the slide order does not move them.
   zm::TIniSection* SlideSection(std::int32_t index) const;
   std::int32_t PoolSize() const { return static_cast<std::int32_t>(pool_.size()); }
   TOruEffect* PoolEffect(std::int32_t i) const;  // in pool order; nil out of range
@@ -160,12 +165,13 @@ public:
   static bool IsScreenSaverProgram();
 
 private:
-  void ReadOptions();
+  // Fills timeKeys with the "opt_synchpos" keys of the slides.
+  void ReadOptions(std::vector<zm::TIniItem*>& timeKeys);
   // Fails "Incorrect ..." for a description whose slide count, slide times
   // or other counts and times are not whole numbers from 0 to 2^31 - 1.
-  void CheckCountsAndTimes() const;
+  void CheckCountsAndTimes(std::vector<zm::TIniItem*>& timeKeys) const;
   void BuildPool();
-  void BuildTimeLine();
+  void BuildTimeLine(const std::vector<zm::TIniItem*>& timeKeys);
   std::int32_t WrapIndex(std::int32_t index) const;
   zm::TRef<TOruEffect> DrawFromPool(std::int32_t index);
   zm::TRef<TOruEffect> MakeSlideEffect(const TEffectProp& prop, const WideString& word);

@@ -201,13 +201,18 @@ TMusicOptionsReader::TMusicOptionsReader(const TIniFile* ini) {
   const std::int32_t count =
       std::clamp(zm::IniGetInt(times ? times->Find(u"opt_slidescount") : nullptr, 1), 1, kMaxSlideCount);
   syncPositions_.assign(static_cast<std::size_t>(count), 0);
+  // Each key and section looked for at once: one pass each.
+  std::vector<TIniItem*> keys;
+  if (times) times->FindIndexedRange(u"opt_synchpos", count - 1, keys);
   for (std::int32_t i = 1; i < count; ++i) {
-    const TIniItem* item = times ? times->FindIndexed(u"opt_synchpos", i) : nullptr;
+    const TIniItem* item = std::size_t(i - 1) < keys.size() ? keys[std::size_t(i - 1)] : nullptr;
     const std::int64_t v = item ? RoundValue(item->GetFloat(0), 0) : 0;
     syncPositions_[std::size_t(i)] = std::max(ClampMs(v), syncPositions_[std::size_t(i - 1)]);
   }
+  std::vector<zm::TIniSection*> slides;
+  ini->FindIndexedSections(u"Slide", count, slides);
   for (std::int32_t i = 1; i <= count; ++i) {
-    const zm::TIniSection* slide = ini->FindSection(u"Slide" + zm::IntToStr(i));
+    const zm::TIniSection* slide = slides[std::size_t(i - 1)];
     if (!slide) continue;
     const WideString links = zm::IniGetString(slide->Find(u"LinkedAudio"));
     std::size_t pos = 0;
@@ -431,21 +436,29 @@ void TMusicOptionsReader::CollectClipSound(const TIniFile* ini, std::span<const 
   if (n < 1 || n > kMaxSlideCount) return;
   const std::int32_t count = static_cast<std::int32_t>(slides.size());
 
-  const zm::TIniSection* times = ini->FindSection(u"Times");
-  auto syncPos = [&](std::int32_t i, std::int64_t def) -> std::int64_t {
-    const TIniItem* item = times ? times->FindIndexed(u"opt_synchpos", i) : nullptr;
-    return item ? RoundValue(item->GetFloat(static_cast<double>(def)), def) : def;
+  // The slide's window, read when a video object asks for it: most slides
+  // have none.
+  bool windowRead = false;
+  std::int64_t windowStart = 0, windowLength = 0;
+  auto readWindow = [&] {
+    if (windowRead) return;
+    windowRead = true;
+    const zm::TIniSection* times = ini->FindSection(u"Times");
+    auto syncPos = [&](std::int32_t i, std::int64_t def) -> std::int64_t {
+      const TIniItem* item = times ? times->FindIndexed(u"opt_synchpos", i) : nullptr;
+      return item ? RoundValue(item->GetFloat(static_cast<double>(def)), def) : def;
+    };
+    windowStart = n == 1 ? 0 : syncPos(n - 1, 0);
+    // The clip may sound on through the transition into the following slide.
+    std::int64_t next = 0;
+    if (n < count) {
+      next = RoundValue(slides[std::size_t(n)].OwnLength, 0);
+    } else if (count > 0) {
+      const WideString repeat = ini->ReadString(u"main", u"opt_repeat", {});
+      if (zm::LowerCase(repeat) == u"repeat") next = RoundValue(slides[0].OwnLength, 0);
+    }
+    windowLength = syncPos(n, kInt32Max) - windowStart + next;
   };
-  const std::int64_t windowStart = n == 1 ? 0 : syncPos(n - 1, 0);
-  // The clip may sound on through the transition into the following slide.
-  std::int64_t next = 0;
-  if (n < count) {
-    next = RoundValue(slides[std::size_t(n)].OwnLength, 0);
-  } else if (count > 0) {
-    const WideString repeat = ini->ReadString(u"main", u"opt_repeat", {});
-    if (zm::LowerCase(repeat) == u"repeat") next = RoundValue(slides[0].OwnLength, 0);
-  }
-  const std::int64_t windowLength = syncPos(n, kInt32Max) - windowStart + next;
 
   std::optional<TVideoClipIndex> ownIndex;
   std::unordered_set<WideString> taken;  // upper-case GUIDs of clips already collected
@@ -460,6 +473,7 @@ void TMusicOptionsReader::CollectClipSound(const TIniFile* ini, std::span<const 
     if (o->Name().CompareWideText(u"KeyPoint") == 0) continue;
     stack.push_back(o->FirstObject());
     if (!IsNamedOrTyped(o, u"Video")) continue;
+    readWindow();
 
     const WideString guid = zm::IniGetString(o->Find(u"ClipGUID"));
     const TIniList* clip = nullptr;

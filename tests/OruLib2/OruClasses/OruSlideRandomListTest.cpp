@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "tests/support/kit/IniText.h"
 
@@ -36,6 +37,23 @@ TEST(OruSlideRandomList, WithoutProjectPathSlidesMapInOrder) {
   EXPECT_EQ(GetSlideSection(f.get(), 2), f->FindSection(u"Slide3"));
   EXPECT_EQ(GetSlideSection(f.get(), -1), nullptr);
   EXPECT_THROW(GetSlideSection(nullptr, 0), zm::EAbort);
+}
+
+TEST(OruSlideRandomList, AllSectionsAtOnceFollowTheOrderAsEachDoes) {
+  // A shuffled table shorter than the slides asked for (it grows), a table
+  // made longer by a document before, and no table at all.
+  TRef<zm::TIniFile> shuffled = Project("/at-once/shuffled.oru", 4);
+  GetSlideRandomList(shuffled.get())->Shuffle();
+  TRef<zm::TIniFile> longer = Project("/at-once/longer.oru", 2);
+  GetSlideSectionName(longer.get(), 7);
+  TRef<zm::TIniFile> plain = Doc("[Slide2]\r\n[slide1]\r\n[Slide04]\r\n");
+  for (zm::TIniFile* f : {shuffled.get(), longer.get(), plain.get()}) {
+    const std::vector<zm::TIniSection*> all = GetSlideSections(f, 6);
+    ASSERT_EQ(all.size(), 6u);
+    for (std::int32_t i = 0; i < 6; ++i) EXPECT_EQ(all[std::size_t(i)], GetSlideSection(f, i)) << i;
+  }
+  EXPECT_TRUE(GetSlideSections(plain.get(), -3).empty());
+  EXPECT_THROW(GetSlideSections(nullptr, 1), zm::EAbort);
 }
 
 TEST(OruSlideRandomList, ListGrowsForLaterSlidesAndIsShared) {
