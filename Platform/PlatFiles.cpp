@@ -502,6 +502,28 @@ bool NextMatch(TFindState& s, TFindEntry& entry) {
 
 }  // namespace
 
+bool GetFileAttributesEx(std::u16string_view path, TFindEntry& entry) {
+  std::string p = NativePath(path);
+  if (!ValidPath(p)) return false;
+  struct stat st;
+  std::string used;
+  if (!TryResolved(p, [&](const std::string& name) {
+        used = name;
+        return ::lstat(name.c_str(), &st) == 0;
+      }))
+    return false;
+  const std::string_view base = BaseName(used);
+  entry.Name = FromUtf8(base);
+  entry.Attributes = AttributesOf(st, base, used);
+  struct stat target = st;
+  if (S_ISLNK(st.st_mode) && ::stat(used.c_str(), &target) != 0) target = st;  // a broken link
+  entry.Size = S_ISDIR(target.st_mode) ? 0 : static_cast<std::int64_t>(target.st_size);
+  entry.CreationTime = FileTimeOf(st.st_ctim);
+  entry.LastAccessTime = FileTimeOf(st.st_atim);
+  entry.LastWriteTime = FileTimeOf(st.st_mtim);
+  return true;
+}
+
 TFindHandle FindFirstFile(std::u16string_view pattern, TFindEntry& entry) {
   std::string p = NativePath(pattern);
   if (!ValidPath(p)) return kInvalidFindHandle;

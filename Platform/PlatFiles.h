@@ -126,5 +126,10 @@ bool FindNextFile(TFindHandle h, TFindEntry& entry);  // false at the end (ERROR
 bool FindClose(TFindHandle h);
 // The mask rule on its own ("*", "?", letters without ASCII case).
 bool MatchesMask(std::string_view name, std::string_view mask);
+// The entry of one path without listing its folder (GetFileAttributesExW):
+// attributes and times as a listing gives them, Name its last component,
+// Size that of the file a symbolic link leads to (0 for a folder). False
+// when it does not exist.
+bool GetFileAttributesEx(std::u16string_view path, TFindEntry& entry);
 
 }  // namespace plat

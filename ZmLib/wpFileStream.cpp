@@ -141,6 +141,13 @@ bool FileExists(const WideString& name) {
   return a != INVALID_FILE_ATTRIBUTES && !(static_cast<std::uint32_t>(a) & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::int64_t FileSizeOf(const WideString& name) {
+  TWin32FindData data;
+  if (name.empty() || !FileAPI().GetFileAttributesEx(name, data) || (data.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return -1;
+  return data.FileSize;
+}
+
 bool DirectoryExists(const WideString& name) {
   if (name.empty()) return false;
   std::int32_t a = FileAPI().GetFileAttributes(name);

@@ -40,6 +40,9 @@ bool SetCurrentDir(const WideString& path);
 // ---- Folders -----------------------------------------------------------------------
 bool FileExists(const WideString& name);
 bool DirectoryExists(const WideString& name);
+// The size of an existing file (not a folder) without opening it; -1 when
+// there is none.
+std::int64_t FileSizeOf(const WideString& name);
 bool ForceDirectories(const WideString& path);
 // Deletes a file, clearing its read-only attribute when needed; false when
 // it does not exist; EFileAccessError when it cannot be deleted.

@@ -169,11 +169,12 @@ void LogShowTimeLine(TOruShowLocator* show, std::int64_t startTime) {
                       Ms(span.NextLength) + u" ms";
     WideString picture = zm::IniGetString(zm::IniFind(source->SlideSection(i), u"Picture"));
     if (!picture.empty()) {
-      // Whether the show's picture can be reached at all, until slides are drawn.
+      // Whether the show's picture can be reached at all, until slides are
+      // drawn: where the show keeps it, without opening it.
       WideString state = u"missing";
       try {
-        TRef<zm::TStream> stream = TRef<zm::TStream>::Adopt(accessor ? accessor->OpenFile(picture) : nullptr);
-        if (stream) state = zm::IntToStr(stream->GetSize()) + u" bytes";
+        const std::int64_t size = accessor ? accessor->FileSize(picture) : -1;
+        if (size >= 0) state = zm::IntToStr(size) + u" bytes";
       } catch (...) {
         state = u"unreadable: " + CurrentExceptionText();
       }

@@ -210,6 +210,11 @@ void TCallbackHandle::Dispose() {
 TFileSource::TFileSource()
     : lock_(MakeRef<TSafeCriticalSection>()), id_(gNextSourceId.fetch_add(1)), callbacks_(MakeRef<TList>()) {}
 
+std::int64_t TFileSource::FileSize(const WideString& name) {
+  TRef<TStream> stream = TRef<TStream>::Adopt(OpenFile(name));
+  return stream ? stream->GetSize() : -1;
+}
+
 void TFileSource::Dispose() {
   {
     std::lock_guard<std::mutex> guard(gCallbackLock);
@@ -280,6 +285,12 @@ TStream* TRealFileSource::OpenFile(const WideString& name) {
   WideString expanded = ExpandPathVars(name);
   if (expanded.empty() || !FileExists(expanded)) return nullptr;
   return OpenFileForReading(expanded);
+}
+
+std::int64_t TRealFileSource::FileSize(const WideString& name) {
+  if (name.find(u'|') != WideString::npos) return FileSize(BeforeBar(name));
+  WideString expanded = ExpandPathVars(name);
+  return expanded.empty() ? -1 : FileSizeOf(expanded);
 }
 
 // ============================================================================
@@ -367,6 +378,15 @@ TRef<TFileAccessor> TFileAccessor::CreateCopy() {
   TRef<TFileAccessor> copy = MakeRef<TFileAccessor>(source_.get());
   copy->SetBaseFolder(baseFolder_);
   return copy;
+}
+
+std::int64_t TFileAccessor::FileSize(const WideString& name) {
+  TLockScope guard(source_->Lock());
+  try {
+    return source_->FileSize(name);
+  } catch (const EStreamError&) {
+    return -1;  // a damaged entry has nothing to read
+  }
 }
 
 TStream* TFileAccessor::OpenFile(const WideString& name) {

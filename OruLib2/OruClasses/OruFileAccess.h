@@ -57,6 +57,10 @@ public:
   // The named file as a stream of its own, nil when absent. Callers hold
   // Lock() around it (TFileAccessor does).
   virtual zm::TStream* OpenFile(const WideString& name) = 0;
+  // The bytes the named file takes where the source keeps it, -1 when
+  // absent; the same lock. Sources that can tell it without opening the
+  // file say so; this one opens it.
+  virtual std::int64_t FileSize(const WideString& name);
 
   // Unique in the process.
   std::uint32_t SourceId() const { return id_; }
@@ -79,6 +83,7 @@ private:
 class TRealFileSource : public TFileSource {
 public:
   zm::TStream* OpenFile(const WideString& name) override;
+  std::int64_t FileSize(const WideString& name) override;  // without opening it
 };
 
 // One entry of the picture cache: the decoded picture of one name from one
@@ -174,6 +179,10 @@ public:
   bool FindRealFile(WideString& name);
   // FindRealFile, then the file opened for reading; nil when not found.
   zm::TStream* OpenRealFile(const WideString& name);
+  // The size of the named file as its source keeps it (TFileSource::FileSize),
+  // -1 when absent or damaged; the open hook and the missing-file handler
+  // are not asked.
+  std::int64_t FileSize(const WideString& name);
   // The shared picture of a show file, with the mip level limit and
   // OruImageAccessHook applied. Pictures are shared per (name ignoring
   // case, source), so accessors over one source share them. The source's

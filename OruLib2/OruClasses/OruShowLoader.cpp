@@ -231,34 +231,63 @@ std::int32_t TMappedFileSource::RotationOf(const WideString& name) const {
   return item ? item->Value : 1;
 }
 
-TStream* TMappedFileSource::OpenDiskFile(const WideString& name) const {
-  WideString path = ExpandPathVars(name);
-  if (path.empty()) return nullptr;
-  if (!rootFolder_.empty()) {
-    WideString inRoot = zm::ResolveRelativePath(rootFolder_, path);
-    if (inRoot != path && FileExists(inRoot)) path = std::move(inRoot);
+namespace {
+
+// The way OpenFile follows a name: through the map, and cut at its first
+// "|" when the name as it is gives nothing; Try gives a result or Nothing.
+template <class Result, class Try>
+Result FollowName(const TMappedFileSource& source, const WideString& name, Result nothing, Try attempt) {
+  WideString n = name;
+  for (std::int32_t step = 0; step < kMaxNameSteps && !n.empty(); ++step) {
+    WideString mapped = source.MappedName(n);
+    if (!mapped.empty()) {
+      n = std::move(mapped);
+      continue;
+    }
+    Result r = attempt(n);
+    if (r != nothing) return r;
+    std::size_t bar = n.find(u'|');
+    if (bar == WideString::npos) return nothing;
+    n.resize(bar);
   }
-  return FileExists(path) ? OpenFileForReading(path) : nullptr;
+  return nothing;
+}
+
+// The disk path of a name: its path variables expanded, a relative one
+// found in the root folder first; empty when there is nothing to look for.
+WideString DiskPathOf(const WideString& rootFolder, const WideString& name) {
+  WideString path = ExpandPathVars(name);
+  if (path.empty() || rootFolder.empty()) return path;
+  WideString inRoot = zm::ResolveRelativePath(rootFolder, path);
+  return inRoot != path && FileExists(inRoot) ? inRoot : path;
+}
+
+}  // namespace
+
+TStream* TMappedFileSource::OpenDiskFile(const WideString& name) const {
+  const WideString path = DiskPathOf(rootFolder_, name);
+  return !path.empty() && FileExists(path) ? OpenFileForReading(path) : nullptr;
+}
+
+std::int64_t TMappedFileSource::DiskFileSize(const WideString& name) const {
+  const WideString path = DiskPathOf(rootFolder_, name);
+  return path.empty() ? -1 : FileSizeOf(path);
 }
 
 TStream* TMappedFileSource::OpenResolved(const WideString& name) {
   return name.find(u'|') == WideString::npos ? OpenDiskFile(name) : nullptr;
 }
 
+std::int64_t TMappedFileSource::ResolvedSize(const WideString& name) {
+  return name.find(u'|') == WideString::npos ? DiskFileSize(name) : -1;
+}
+
 TStream* TMappedFileSource::OpenFile(const WideString& name) {
-  WideString n = name;
-  for (std::int32_t step = 0; step < kMaxNameSteps && !n.empty(); ++step) {
-    WideString mapped = MappedName(n);
-    if (!mapped.empty()) {
-      n = std::move(mapped);
-      continue;
-    }
-    if (TStream* s = OpenResolved(n)) return s;
-    std::size_t bar = n.find(u'|');
-    if (bar == WideString::npos) return nullptr;
-    n.resize(bar);
-  }
-  return nullptr;
+  return FollowName<TStream*>(*this, name, nullptr, [this](const WideString& n) { return OpenResolved(n); });
+}
+
+std::int64_t TMappedFileSource::FileSize(const WideString& name) {
+  return FollowName<std::int64_t>(*this, name, -1, [this](const WideString& n) { return ResolvedSize(n); });
 }
 
 // ============================================================================
@@ -300,6 +329,16 @@ TStream* OpenEntry(TOruUnpack* unpack, const WideString& name) {
 }  // namespace
 
 TStream* TPackedFileSource::OpenFile(const WideString& name) { return TMappedFileSource::OpenFile(name); }
+
+std::int64_t TPackedFileSource::ResolvedSize(const WideString& name) {
+  {
+    std::lock_guard<std::mutex> guard(damagedLock_);
+    if (damaged_.count(UpperCase(name))) return -1;
+  }
+  std::int64_t position = 0, size = 0;
+  std::uint8_t method = 0;
+  return unpack_ && unpack_->FindEntry(name, position, method, size) && size >= 0 ? size : -1;
+}
 
 TStream* TPackedFileSource::OpenResolved(const WideString& name) {
   const WideString key = UpperCase(name);

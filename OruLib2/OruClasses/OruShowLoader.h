@@ -43,6 +43,8 @@ public:
   TMappedFileSource();
   void Dispose() override;
   zm::TStream* OpenFile(const WideString& name) override;
+  // The name followed as OpenFile follows it, the file not opened.
+  std::int64_t FileSize(const WideString& name) override;
 
   // "FileMap" lines; those that do not parse are skipped, and of two lines
   // for one name (letter case ignored) the first counts.
@@ -68,6 +70,9 @@ protected:
   // ExpandPathVars) for reading; a name holding "|" is always cut first.
   virtual zm::TStream* OpenResolved(const WideString& name);
   zm::TStream* OpenDiskFile(const WideString& name) const;
+  // The size of what OpenResolved would open, -1 for nothing.
+  virtual std::int64_t ResolvedSize(const WideString& name);
+  std::int64_t DiskFileSize(const WideString& name) const;
 
 private:
   WideString rootFolder_;
@@ -94,6 +99,9 @@ public:
 
 protected:
   zm::TStream* OpenResolved(const WideString& name) override;
+  // The entry's bytes in the container (packed ones for a deflated entry),
+  // from its directory; -1 for an entry found damaged.
+  std::int64_t ResolvedSize(const WideString& name) override;
 
 private:
   TOruUnpack* unpack_;

@@ -113,6 +113,13 @@ std::int32_t TFileAPI::GetFileAttributes(const WideString& name) {
   return plat::GetFileAttributes(AddLongPathPrefix(name));
 }
 
+bool TFileAPI::GetFileAttributesEx(const WideString& name, TWin32FindData& data) {
+  plat::TFindEntry e;
+  if (!plat::GetFileAttributesEx(AddLongPathPrefix(name), e)) return false;
+  FillFindData(e, data);
+  return true;
+}
+
 bool TFileAPI::SetFileAttributes(const WideString& name, std::uint32_t attributes) {
   return plat::SetFileAttributes(AddLongPathPrefix(name), attributes);
 }

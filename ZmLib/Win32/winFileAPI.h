@@ -111,6 +111,9 @@ public:
   virtual bool FindNext(THandle h, TWin32FindData& data);
   virtual bool FindClose(THandle h);
   virtual std::int32_t GetFileAttributes(const WideString& name);  // -1 on failure
+  // One file's entry by its name, without listing its folder; false when
+  // it does not exist.
+  virtual bool GetFileAttributesEx(const WideString& name, TWin32FindData& data);
   virtual bool SetFileAttributes(const WideString& name, std::uint32_t attributes);
   virtual bool CreateDir(const WideString& name, const void* security);
   virtual bool RemoveDir(const WideString& name);

@@ -107,6 +107,29 @@ TEST(PlatFiles, NamesAttributesAndMoves) {
   EXPECT_TRUE(RemoveDirectory(dir.Wide("sub")));
 }
 
+TEST(PlatFiles, OneEntryByNameWithoutAListing) {
+  zmtest::TTempDir dir;
+  dir.Write("Photo.JPG", "12345");
+  std::filesystem::create_directory(dir.Path() / "Folder");
+  std::filesystem::create_symlink(dir.Path() / "Photo.JPG", dir.Path() / "link.jpg");
+  std::filesystem::create_symlink(dir.Path() / "gone", dir.Path() / "broken");
+  TFindEntry e;
+  ASSERT_TRUE(GetFileAttributesEx(dir.Wide("photo.jpg"), e));  // any letter case
+  EXPECT_EQ(e.Name, u"Photo.JPG");
+  EXPECT_EQ(e.Size, 5);
+  EXPECT_EQ(e.Attributes, kAttrNormal);
+  EXPECT_GT(e.LastWriteTime, 0);
+  ASSERT_TRUE(GetFileAttributesEx(dir.Wide("folder"), e));
+  EXPECT_EQ(e.Size, 0);
+  EXPECT_EQ(e.Attributes, kAttrDirectory);
+  ASSERT_TRUE(GetFileAttributesEx(dir.Wide("link.jpg"), e));  // the size of what it leads to
+  EXPECT_EQ(e.Size, 5);
+  EXPECT_EQ(e.Attributes, kAttrReparsePoint);
+  EXPECT_TRUE(GetFileAttributesEx(dir.Wide("broken"), e));
+  EXPECT_FALSE(GetFileAttributesEx(dir.Wide("missing"), e));
+  EXPECT_FALSE(GetFileAttributesEx(u"", e));
+}
+
 TEST(PlatFiles, FindWithMasks) {
   zmtest::TTempDir dir;
   for (const char* n : {"a.txt", "B.TXT", "c.jpg", "noext", "[x].txt"}) dir.Write(n, "aa");

@@ -265,6 +265,43 @@ TEST_F(ShowLoaderTest, NamesWithABarOpenThePartBeforeIt) {
   EXPECT_FALSE(Read(entries, u"|framesatlas"));
 }
 
+TEST_F(ShowLoaderTest, SizesFollowNamesAsOpeningDoesWithoutOpening) {
+  TShowProjectWriter show;
+  show.AddFile("pics\\real.jpg", "REAL");
+  show.AddFile("anim.gif", "GIF89a");
+  show.AddFile("odd|name.txt", "ODD");
+  show.AddFile("empty.txt", "");
+  show.Description()
+      .Section("FileMap")
+      .Line("\"Photo One.JPG\" = \"pics\\real.jpg\"")
+      .Line("\"alias.gif\"=\"anim.gif|framesatlas\"")
+      .Line("\"self.jpg\"=\"self.jpg\"")
+      .Line("\"ping\"=\"pong\"")
+      .Line("\"pong\"=\"PING\"");
+  show.Write();
+  TRef<TOruShowLocator> project = OpenProjectShow(W(show.ProjectFile()));
+  TRef<TOruShowLocator> packed = OpenContainer(show);
+  ASSERT_TRUE(project);
+  ASSERT_TRUE(packed);
+  for (TOruShowLocator* l : {project.get(), packed.get()})
+    for (const WideString& name : {u"PHOTO ONE.jpg", u"alias.gif", u"anim.gif|a|b", u"odd|name.txt", u"empty.txt",
+                                   u"self.jpg", u"Pong", u"missing.jpg", u"|framesatlas", u"pics", u""}) {
+      const std::optional<std::string> bytes = Read(l->Accessor()->Source(), name);
+      EXPECT_EQ(l->Accessor()->FileSize(name), bytes ? std::int64_t(bytes->size()) : -1)
+          << (l == packed.get() ? "container " : "project ") << plat::ToUtf8(name);
+    }
+  // An entry found damaged has nothing to read.
+  TShowContainerWriter w;
+  show.AddToContainer(w);
+  w.Add("bad.jpg", "", zmtest::kDeflated).StoredBytes = std::string("\xff\xff\xff\xff", 4);
+  WideString error;
+  TRef<TOruShowLocator> damaged = OpenContainerShow(Container(w, "damaged.orushow"), error);
+  ASSERT_TRUE(damaged);
+  EXPECT_EQ(damaged->Accessor()->FileSize(u"bad.jpg"), 4);  // as the directory has it
+  EXPECT_ANY_THROW(Read(damaged->Accessor()->Source(), u"bad.jpg"));
+  EXPECT_EQ(damaged->Accessor()->FileSize(u"bad.jpg"), -1);
+}
+
 TEST_F(ShowLoaderTest, RotationStateTurnsListedPictures) {
   TShowProjectWriter show;
   show.Description()
