@@ -4,6 +4,13 @@
 //   MeasurePlayer transition-shows <folder>
 //                                        writes trans24/<kind>/ for each
 //                                        transition kind (see kTransitions)
+//   MeasurePlayer opening-shows <folder> writes solid<n>/ (n slides of one
+//                                        colour each, n = 1000, 10000,
+//                                        100000) and pictures10000/ (each
+//                                        slide its own picture file), with
+//                                        list<n>.ffconcat: the same pictures
+//                                        (one file for the solid shows) as a
+//                                        list for FFmpeg's concat reader
 //   MeasurePlayer play <player switches> runs the player as OruViewer5 does,
 //                                        timing every presented frame
 // "play" prints on standard error, after the run:
@@ -15,6 +22,8 @@
 //   longest-running-ms <l> over-20ms-running <k>   (the same over the frames
 //                    during which the show clock ran at least half the time:
 //                    a start that waits for its slides stands still)
+// MEASURE_PLAYER_FIRST_FRAME=1 ends the run at its first presented frame,
+// after printing first-frame-ns and peak-rss-kb (the resident peak so far).
 // MEASURE_PLAYER_FRAMES=<file> lists every frame: wall ms, show time ms; its
 // first line is "# steady-ns <n>", the monotonic clock of the first frame
 // (to lay the frames beside a trace of the run).
@@ -25,9 +34,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <numbers>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -182,6 +193,87 @@ int WriteTransitionShows(const std::string& folder) {
   return 0;
 }
 
+// Opening figures: many short slides, each entering with a cross-fade. A
+// solid slide has only its colour; a picture slide shows its own file.
+void WriteOpeningShow(const std::string& folder, int count, bool pictures) {
+  oru::TOruProjectWriter show(folder);
+  oru::TIniText& d = show.Description();
+  d.Section("main")
+      .Key("OruVersion", "5.0.1")
+      .Key("MinorVersion", 13)
+      .Key("projectname", "Opening")
+      .Key("opt_scr_width", 1280)
+      .Key("opt_scr_height", 720)
+      .Key("opt_scr_full", 0)
+      .Key("opt_withoutborder", 1)
+      .Key("opt_repeat", "close")
+      .Key("opt_pausewheninactive", 0)
+      .Key("ColorManagement", "");
+  int guid = 0;
+  d.Object("TheEffect", "AnEffect").Key("GUID", Guid(++guid)).Key("time", 500);
+  d.Object("dissolve", "dissolve").Key("GUID", Guid(++guid)).Key("caption", "fade").Key("checked", 1)
+      .Key("group", "GroupBasic").Key("stdidx", 2).Key("smoothline", "0").End();
+  d.End();
+  d.Section("Times").Key("opt_slidescount", count);
+  for (int i = 1; i <= count; ++i) d.Key("opt_synchpos" + std::to_string(i), i * 3000LL);
+  std::string picture;
+  if (pictures) picture = Picture(160, 120, 1);
+  for (int i = 1; i <= count; ++i) {
+    const std::string n = std::to_string(i);
+    d.Section("Slide" + n).Key("slideid", "s" + n);
+    if (pictures) {
+      const std::string name = "pictures\\p" + n + ".jpg";
+      show.AddFile(name, picture);
+      d.Key("Picture", name);
+    } else {
+      char color[16];
+      std::snprintf(color, sizeof color, "0x%06X", unsigned(i * 2654435761u) & 0xFFFFFFu);
+      d.Key("bstyle", 1).Key("bcolor", color);
+    }
+    d.Object("TheEffect", "AnEffect")
+        .Key("GUID", Guid(++guid))
+        .Key("ref", i == 1 ? "quick" : "dissolve")
+        .Key("time", i == 1 ? 0 : 500)
+        .End();
+    if (pictures) d.Object("Image1", "Image").Key("GUID", Guid(++guid)).Key("ImageName", "pictures\\p" + n + ".jpg").End();
+  }
+  show.Write();
+}
+
+// FFmpeg's concat list of Count entries of 3 s: the show's pictures, or one
+// solid picture named again and again.
+void WriteConcatList(const std::string& file, const std::string& folder, int count, bool pictures) {
+  FILE* out = std::fopen(file.c_str(), "w");
+  if (!out) throw std::runtime_error("cannot write " + file);
+  std::fprintf(out, "ffconcat version 1.0\n");
+  for (int i = 1; i <= count; ++i) {
+    if (pictures)
+      std::fprintf(out, "file '%s/pictures/p%d.jpg'\nduration 3\n", folder.c_str(), i);
+    else
+      std::fprintf(out, "file '%s/solid.jpg'\nduration 3\n", folder.c_str());
+  }
+  std::fclose(out);
+}
+
+int WriteOpeningShows(const std::string& folder) {
+  for (int count : {1000, 10000, 100000}) {
+    WriteOpeningShow(folder + "/solid" + std::to_string(count), count, false);
+    WriteConcatList(folder + "/list" + std::to_string(count) + ".ffconcat", folder, count, false);
+  }
+  WriteOpeningShow(folder + "/pictures10000", 10000, true);
+  WriteConcatList(folder + "/pictures10000.ffconcat", folder + "/pictures10000", 10000, true);
+  oru::TJpegOptions solid;
+  solid.Width = 320;
+  solid.Height = 240;
+  solid.Pixel = [](int, int, std::uint8_t* c) { c[0] = 0x20, c[1] = 0x40, c[2] = 0x60; };
+  const std::string bytes = oru::WriteJpeg(solid);
+  FILE* out = std::fopen((folder + "/solid.jpg").c_str(), "wb");
+  if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) throw std::runtime_error("solid.jpg");
+  std::fclose(out);
+  std::cout << "shows written to " << folder << "\n";
+  return 0;
+}
+
 struct TWatch {
   std::mutex Lock;
   std::vector<std::chrono::steady_clock::time_point> Frames;
@@ -190,6 +282,15 @@ struct TWatch {
   std::int64_t FirstPictureNs = -1;
 };
 
+// The resident peak of this process in kB (VmHWM); -1 when not known.
+long long PeakResidentKb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::atoll(line.c_str() + 6);
+  return -1;
+}
+
 std::int64_t WallNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();
@@ -197,9 +298,18 @@ std::int64_t WallNs() {
 
 int Play(int argc, char** argv) {
   TWatch watch;
-  plat::SetFrameObserver([&watch](std::int64_t, std::int64_t showTime, const std::uint32_t* bits, int w, int h) {
+  const char* firstOnly = std::getenv("MEASURE_PLAYER_FIRST_FRAME");
+  const bool endAtFirst = firstOnly && *firstOnly == '1';
+  plat::SetFrameObserver([&watch, endAtFirst](std::int64_t, std::int64_t showTime, const std::uint32_t* bits, int w,
+                                              int h) {
     const auto now = std::chrono::steady_clock::now();
     const std::int64_t wall = WallNs();
+    if (endAtFirst) {
+      // Nothing after the first frame is measured: no teardown either.
+      std::fprintf(stderr, "first-frame-ns %lld\npeak-rss-kb %lld\n", static_cast<long long>(wall), PeakResidentKb());
+      std::fflush(stderr);
+      std::_Exit(0);
+    }
     std::lock_guard<std::mutex> l(watch.Lock);
     if (watch.FirstFrameNs < 0) watch.FirstFrameNs = wall;
     if (watch.FirstPictureNs < 0 && bits && w > 0 && h > 0 &&
@@ -270,6 +380,7 @@ int main(int argc, char** argv) {
   try {
     if (mode == "shows" && argc == 3) return WriteShows(argv[2]);
     if (mode == "transition-shows" && argc == 3) return WriteTransitionShows(argv[2]);
+    if (mode == "opening-shows" && argc == 3) return WriteOpeningShows(argv[2]);
   } catch (const std::exception& e) {
     std::cerr << "MeasurePlayer: " << e.what() << "\n";
     return 1;
@@ -279,7 +390,7 @@ int main(int argc, char** argv) {
     argv[1] = argv[0];
     return Play(argc - 1, argv + 1);
   }
-  std::cerr << "usage: MeasurePlayer shows <folder> | MeasurePlayer transition-shows <folder> | MeasurePlayer play "
-               "<player switches>\n";
+  std::cerr << "usage: MeasurePlayer shows <folder> | MeasurePlayer transition-shows <folder> | MeasurePlayer "
+               "opening-shows <folder> | MeasurePlayer play <player switches>\n";
   return 2;
 }
