@@ -247,6 +247,19 @@ bool TFFAVStream::Open(TStream* stream, const WideString& fileName) {
     return false;
   }
   PrepareFFmpegFormats();
+  // The demuxer takes the position it reads from as the file's first byte:
+  // whoever looked into the stream before (its media information) may have
+  // left it anywhere.
+  bool atStart = false;
+  try {
+    stream->SetPosition(0);
+    atStart = stream->GetPosition() == 0;
+  } catch (const std::exception&) {
+  }
+  if (!atStart) {
+    lastError_ = fileName + u": the stream cannot go back to its start";
+    return false;
+  }
   stream_ = stream;
   fileName_ = fileName;
   format_ = FF().avformat_alloc_context();

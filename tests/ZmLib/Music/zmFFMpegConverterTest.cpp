@@ -63,9 +63,11 @@ protected:
   }
 
   // Everything the converter delivers after an optional seek.
+  // LeftAt: where (a fraction of its size) the stream stands when the converter gets it.
   std::vector<std::int16_t> Convert(const std::string& name, std::int64_t seekMs = -1, double* decodedMs = nullptr,
-                                    bool* resampled = nullptr) {
+                                    bool* resampled = nullptr, double leftAt = 0) {
     TTestStream s = OpenMediaFile(*media_, name);
+    if (s) s.get()->SetPosition(std::int64_t(double(s.get()->GetSize()) * leftAt));
     TRef<TFFMpegConverter2> c = MakeRef<TFFMpegConverter2>(media_->Wide(name));
     c->Stream = s.get();
     if (!c->SetInputFormat(KindTen())) return {};
@@ -154,6 +156,16 @@ TEST_F(FFMpegConverter, LossyAndLosslessCodecsMatchFFmpegsOwnDecode) {
     EXPECT_NEAR(have.Frequency, want.Frequency, 0.5) << name;
     EXPECT_NEAR(have.Level, want.Level, 0.01 * want.Level + 0.001) << name;
     EXPECT_NEAR(double(got.size()) / 2 / 44.1, double(ref.size()) / 2 / 48.0, 5.0) << name;
+  }
+}
+
+// Whoever read the stream before (its media information) leaves it part way
+// or at its end: FFmpeg still reads the file from its first byte.
+TEST_F(FFMpegConverter, AStreamLeftAnywhereIsReadFromItsFirstByte) {
+  for (const char* name : {"vorbis.ogg", "flac48.flac", "aac.m4a"}) {
+    const std::vector<std::int16_t> whole = Convert(name);
+    ASSERT_GT(whole.size(), 44100u) << name;
+    for (double at : {0.5, 1.0}) EXPECT_TRUE(Convert(name, -1, nullptr, nullptr, at) == whole) << name << " " << at;
   }
 }
 
