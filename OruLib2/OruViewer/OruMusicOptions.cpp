@@ -439,15 +439,16 @@ void TMusicOptionsReader::CollectClipSound(const TIniFile* ini, std::span<const 
   // The slide's window, read when a video object asks for it: most slides
   // have none.
   bool windowRead = false;
-  std::int64_t windowStart = 0, windowLength = 0;
+  const zm::TIniSection* times = nullptr;
+  auto syncPos = [&](std::int32_t i, std::int64_t def) -> std::int64_t {
+    const TIniItem* item = times ? times->FindIndexed(u"opt_synchpos", i) : nullptr;
+    return item ? RoundValue(item->GetFloat(static_cast<double>(def)), def) : def;
+  };
+  std::int64_t windowStart = 0, windowEnd = 0;
   auto readWindow = [&] {
     if (windowRead) return;
     windowRead = true;
-    const zm::TIniSection* times = ini->FindSection(u"Times");
-    auto syncPos = [&](std::int32_t i, std::int64_t def) -> std::int64_t {
-      const TIniItem* item = times ? times->FindIndexed(u"opt_synchpos", i) : nullptr;
-      return item ? RoundValue(item->GetFloat(static_cast<double>(def)), def) : def;
-    };
+    times = ini->FindSection(u"Times");
     windowStart = n == 1 ? 0 : syncPos(n - 1, 0);
     // The clip may sound on through the transition into the following slide.
     std::int64_t next = 0;
@@ -457,7 +458,7 @@ void TMusicOptionsReader::CollectClipSound(const TIniFile* ini, std::span<const 
       const WideString repeat = ini->ReadString(u"main", u"opt_repeat", {});
       if (zm::LowerCase(repeat) == u"repeat") next = RoundValue(slides[0].OwnLength, 0);
     }
-    windowLength = syncPos(n, kInt32Max) - windowStart + next;
+    windowEnd = syncPos(n, kInt32Max) + next;
   };
 
   std::optional<TVideoClipIndex> ownIndex;
@@ -482,13 +483,24 @@ void TMusicOptionsReader::CollectClipSound(const TIniFile* ini, std::span<const 
       clip = clipIndex->Find(guid);
     }
     const TIniList* keys = clip ? clip : o;
-    const std::int64_t start = ReadMs(keys, u"StartORUTime", 0);
+    // The clip's pictures start at this show time (a shared clip's counts
+    // from the end of its own start slide); its sound starts with them.
+    std::int64_t start = ReadMs(keys, u"StartORUTime", 0);
+    std::int64_t begin = std::max<std::int64_t>(0, ReadMs(keys, u"StartVideoTime", 0));
     std::int64_t duration = ReadMs(keys, u"Duration", 0);
     if (clip) {
       if (!taken.insert(zm::UpperCase(guid)).second) continue;
+      const std::int32_t startSlide = zm::IniGetInt(clip->Find(u"StartSlideIdx"), 0);
+      if (startSlide >= 1) start += syncPos(startSlide, 0);
       if (start < windowStart) continue;
     } else {
-      duration = std::min(windowLength - start, duration);
+      duration = std::min(windowEnd - start, duration);
+      // Begun before the slide: it shows (and sounds) from where it has got to.
+      if (start < windowStart) {
+        begin += windowStart - start;
+        duration -= windowStart - start;
+        start = windowStart;
+      }
     }
     if (ReadBool(keys, u"Mute")) continue;
     if (std::fabs(ReadFloat(keys, u"FPSMultiplier", 1.0) - 1.0) > 1e-9) continue;
@@ -503,8 +515,9 @@ void TMusicOptionsReader::CollectClipSound(const TIniFile* ini, std::span<const 
     if (ReadBool(keys, u"LoadFromDisk")) file = u"LoadFromDisk:" + file;
     TClipSound rec;
     rec.FileName = file;
-    rec.TimeLine = ClampMs(start);
-    rec.BeginTime = ClampMs(std::max<std::int64_t>(0, ReadMs(keys, u"StartVideoTime", 0)));
+    // The slide's comment track, which carries the sound, starts with the slide.
+    rec.TimeLine = ClampMs(start - windowStart);
+    rec.BeginTime = ClampMs(begin);
     rec.Duration = ClampMs(duration);
     rec.Volume = 1.0;
     records.push_back(std::move(rec));

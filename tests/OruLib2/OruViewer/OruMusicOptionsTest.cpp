@@ -249,21 +249,40 @@ TEST(MusicOptionsReader, CollectsTheSoundOfASlidesVideoClips) {
   TMusicOptionsReader::CollectClipSound(doc.get(), spans, doc->FindSection(u"Slide2"), records, map);
   ASSERT_EQ(records.size(), 3u);
   EXPECT_EQ(records[0].FileName, u"mapped.mp4");
-  EXPECT_EQ(records[0].TimeLine, 4500);
+  // Placed on the slide's own track: 4500 ms of show time is 500 ms into the slide.
+  EXPECT_EQ(records[0].TimeLine, 500);
   EXPECT_EQ(records[0].BeginTime, 100);
   EXPECT_EQ(records[0].Duration, 3000);
   EXPECT_EQ(records[1].FileName, u"LoadFromDisk:disk.mp4");
   EXPECT_EQ(records[2].FileName, u"own.mp4");
-  EXPECT_EQ(records[2].Duration, 10000 - 4000 + 800 - 5000);
+  EXPECT_EQ(records[2].TimeLine, 5000 - 4000);
+  EXPECT_EQ(records[2].Duration, 10000 + 800 - 5000);
 
   // The last slide of a repeating show may sound into the first slide's transition.
   auto& s3 = show.Slide(2);
-  s3.Object("Own", "Video").Key("FileName", "last.mp4").Key("Duration", 99000);
+  s3.Object("Own", "Video").Key("FileName", "last.mp4").Key("Duration", 99000).Key("StartORUTime", 10000);
+  // Begun 1000 ms before its slide: it sounds from where its pictures have got to.
+  s3.Object("Begun", "Video")
+      .Key("FileName", "begun.mp4")
+      .Key("StartORUTime", 9000)
+      .Key("StartVideoTime", 200)
+      .Key("Duration", 2500);
+  // A shared clip counts from the end of its start slide (the second: 10000).
+  s3.Video(show.VideoClip("late.mp4", 700).Key("StartORUTime", 500).Key("StartSlideIdx", 2).Value("ClipGUID"));
   doc = DocOf(show);
   records.clear();
   TMusicOptionsReader::CollectClipSound(doc.get(), spans, doc->FindSection(u"Slide3"), records);
-  ASSERT_EQ(records.size(), 1u);
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].TimeLine, 0);
+  EXPECT_EQ(records[0].BeginTime, 0);
   EXPECT_EQ(records[0].Duration, 12000 - 10000 + 600);
+  EXPECT_EQ(records[1].FileName, u"begun.mp4");
+  EXPECT_EQ(records[1].TimeLine, 0);
+  EXPECT_EQ(records[1].BeginTime, 1200);
+  EXPECT_EQ(records[1].Duration, 1500);
+  EXPECT_EQ(records[2].FileName, u"late.mp4");
+  EXPECT_EQ(records[2].TimeLine, 500);
+  EXPECT_EQ(records[2].Duration, 700);
 
   // Sections that are no slide give nothing.
   records.clear();

@@ -152,9 +152,10 @@ TEST(MusicSource, CommentsSoundToTheirOwnSlideOrOnUntilTheNextComment) {
     show.AddSlide(6000).Comment("three.mp3", 10000);
     show.AddSlide(8000).Comment("four.mp3", 10000).Key("Pause", 500);
     // A slide with a video clip only: its sound is the slide's comment.
-    s2.Object("Clip", "Video").Key("FileName", "clip.mp4").Key("Duration", 1200).Key("StartORUTime", 300);
+    // (Clip starts are show times: the slide runs from 2000.)
+    s2.Object("Clip", "Video").Key("FileName", "clip.mp4").Key("Duration", 1200).Key("StartORUTime", 2300);
     // A shared clip of the show opens under its mapped name.
-    s2.Video(show.VideoClip("v.mp4", 500).Key("StartORUTime", 2000).Value("ClipGUID"));
+    s2.Video(show.VideoClip("v.mp4", 500).Key("StartORUTime", 4000).Value("ClipGUID"));
     show.MapFile("v.mp4", "w.mp4");
     if (fully) show.Main().Key("opt_fullyplaysound", 1);
     TRef<TOruSource> src = SourceOf(show);
