@@ -418,7 +418,10 @@ void TwinWaveOutBuffer::Refill() {
       // old sound, and behind the write cursor the hardware is reading.
       const std::uint32_t queued = writeEnd_ > play ? writeEnd_ - play : size_ - (play - writeEnd_);
       const std::uint32_t ahead = fadeStart >= play ? fadeStart - play : size_ - (play - fadeStart);
-      if (ahead < queued) FillRegion(fadeStart, queued - ahead, OnFade, false);
+      // Tracked like a fill: the fade's end, which the track hands to the
+      // channel killer, is counted from this region, not from the last fill
+      // (up to the whole ring further on).
+      if (ahead < queued) FillRegion(fadeStart, queued - ahead, OnFade, true);
     }
   }
   if (ReadCursors(play, write) && writeEnd_ != play) {

@@ -156,6 +156,28 @@ TEST_F(MusicChannel, StoppedWithNothingQueuedIsDisposedOfTwoThousandTwentyMsLate
   EXPECT_FALSE(c->IsPlaying());
 }
 
+// A playing channel stopped with most of its ring still queued: its sound
+// ends with the fade a little ahead of the output, and the killer takes it
+// then, not once the silence queued behind the fade has played.
+TEST_F(MusicChannel, StoppedWhilePlayingIsDisposedOfOnceItsFadeHasPlayed) {
+  Dc("dc.wav", 0.5, 5.0);
+  TRef<TChannelMusic> c = Open("dc.wav");
+  ASSERT_TRUE(c && c->Play(10));
+  TRef<TMusicChannel> m = c->Current();
+  // The ring refilled part way round, so that its last fill lies far ahead.
+  for (int i = 0; i < 7; ++i) Run(100);
+  ASSERT_TRUE(c->Stop(10));
+  Run(10);
+  ASSERT_FALSE(Device()->Live.empty());
+  ASSERT_FALSE(Device()->Live.back()->Fades.empty());
+  // The write lead, the 25 ms before the fade, the 10 ms fade and 20 ms.
+  const std::uint32_t after = m->DoneAfterMs();
+  EXPECT_GE(after, 55u);
+  EXPECT_LE(after, 80u);
+  Run(after + 1);
+  EXPECT_TRUE(WaitUntil([&] { return c->MusicChannelCount() == 0; }));
+}
+
 TEST_F(MusicChannel, TrackThatRunsOutIsDisposedOfOnceItsSoundHasPlayedAndEndsOnce) {
   Dc("short.wav", 0.5, 0.3);
   // The header claims ten seconds; the data stops after 0.3 s.
