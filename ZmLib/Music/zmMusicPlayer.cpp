@@ -97,10 +97,13 @@ TRef<TChannel> TMusicPlayerClass::CreateChannel(const WideString& fileName, std:
   GetCloseStream(close);
   TRef<TChannelMusic> c = MakeRef<TChannelMusic>(this, close.Proc, close.Data, open.Proc, open.Data, fileName);
   if (!c->Valid()) return nullptr;
+  // Decoding ahead to the start takes a while: not under the lock that the
+  // audio clock takes too (the show clock would stand meanwhile). Nobody
+  // else knows the channel yet.
+  if (startPosition != kNoStartPosition) c->SetPosition(startPosition);
   TLockScope<TSafeCriticalSection> scope(lock_.get());
   const float v = volume_.load();
   if (v != 1.0f) c->SetMasterVolume(v);
-  if (startPosition != kNoStartPosition) c->SetPosition(startPosition);
   channels_.push_back(c.get());
   c->registered_ = true;
   return c;

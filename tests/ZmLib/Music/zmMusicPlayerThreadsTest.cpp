@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +17,7 @@
 #include "ZmLib/Music/zmDirectSound.h"
 #include "ZmLib/Music/zmMusicChannel.h"
 #include "ZmLib/Music/zmMusicPlayer.h"
+#include "ZmLib/Music/zmWavConverter.h"
 #include "ZmLib/zmHookScope.h"
 #include "tests/ZmLib/Music/MusicMediaKit.h"
 #include "tests/ZmLib/Music/MusicPlayerKit.h"
@@ -103,6 +108,59 @@ TEST_F(MusicPlayerThreads, ShortTrackEndsOnItsOwnAndPlaysAgain) {
   ASSERT_TRUE(c->Play(10));
   ASSERT_TRUE(ends.WaitFor(2));
   EXPECT_EQ(ends.Ends(), 2);
+}
+
+// A PCM converter whose seeks after the first (the one a start position
+// asks for) wait until the test opens the gate.
+struct TSeekGate {
+  std::mutex m;
+  std::condition_variable cv;
+  bool reached = false, open = false;
+};
+TSeekGate gSeekGate;
+
+class TGatedWavConverter : public TWavConverter {
+public:
+  void Seek(std::int64_t ms) override {
+    if (seeks_++ > 0) {
+      std::unique_lock<std::mutex> l(gSeekGate.m);
+      gSeekGate.reached = true;
+      gSeekGate.cv.notify_all();
+      gSeekGate.cv.wait(l, [] { return gSeekGate.open; });
+    }
+    TWavConverter::Seek(ms);
+  }
+
+private:
+  int seeks_ = 0;
+};
+
+TRef<TWavConverter> GatedConverterProc(const TMediaInfo&, const WideString&) {
+  return MakeRef<TGatedWavConverter>();
+}
+
+// A channel decodes ahead to its start position outside the player's lock:
+// the audio clock, which the show clock reads for every frame, answers
+// meanwhile.
+TEST_F(MusicPlayerThreads, TheClockAnswersWhileANewChannelDecodesAhead) {
+  converter_.Set(&GatedConverterProc);
+  TRef<TChannel> c;
+  std::thread maker([&] { c = player_->CreateChannel(dir_.Wide("tone.wav"), 500); });
+  {
+    std::unique_lock<std::mutex> l(gSeekGate.m);
+    ASSERT_TRUE(gSeekGate.cv.wait_for(l, std::chrono::seconds(20), [] { return gSeekGate.reached; }));
+  }
+  std::future<double> clock = std::async(std::launch::async, [&] { return player_->GetTime(); });
+  EXPECT_EQ(clock.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  {
+    std::lock_guard<std::mutex> l(gSeekGate.m);
+    gSeekGate.open = true;
+  }
+  gSeekGate.cv.notify_all();
+  maker.join();
+  clock.wait();
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->GetPosition(), 500u);
 }
 
 }  // namespace zm_music_player_threads_test
