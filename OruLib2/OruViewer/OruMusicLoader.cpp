@@ -86,6 +86,21 @@ void TOruChannel::Destroy() {
   LogInt(kMarks + u"Destroy Channel " + ChannelLogText(Text) + u" Time ", w.Ms());
 }
 
+bool TOruChannel::FadeOut() {
+  if (!AudioChannel) return false;
+  if (Playing && !Stopped) {
+    AudioChannel->Stop(kChannelFadeMs);
+    Stopped = true;
+  }
+  return Stopped && PlayingOut();
+}
+
+bool TOruChannel::PlayingOut() {
+  // Only a music channel hands its stopped runs to the channel killer.
+  auto* music = dynamic_cast<TChannelMusic*>(AudioChannel.get());
+  return music && music->MusicChannelCount() > 0;
+}
+
 // ---- TChannelContainer -------------------------------------------------------------
 
 TChannelContainer::TChannelContainer(TOruChannel* channel) : channel_(channel) {}
@@ -170,6 +185,8 @@ TMusicLoader::TMusicLoader(TFileAccessor* fileAccess, TThreadEventList* playerEv
 
 void TMusicLoader::Dispose() {
   TOruThread::Dispose();
+  // A loader whose thread never ran still holds them.
+  DropPlayedOut(true);
   if (musicPlayer_) {
     // Channels that outlive the loader must not call into it.
     TStreamOpenPair open;
@@ -186,8 +203,24 @@ void TMusicLoader::Dispose() {
 
 void TMusicLoader::Step() {
   ProcessEvents();
-  // Everything it does comes as an event; a stop wakes it too.
-  WaitForEvents(kInfinite);
+  DropPlayedOut(false);
+  // Everything it does comes as an event; a stop wakes it too. Channels
+  // playing out are looked at again soon.
+  WaitForEvents(playingOut_.empty() ? kInfinite : kPlayOutPollMs);
+}
+
+void TMusicLoader::DoStop() {
+  DropPlayedOut(true);
+  TOruThread::DoStop();
+}
+
+void TMusicLoader::DropPlayedOut(bool all) {
+  for (std::size_t i = playingOut_.size(); i-- > 0;) {
+    if (!all && playingOut_[i]->PlayingOut()) continue;
+    TRef<TOruChannel> c = std::move(playingOut_[i]);
+    playingOut_.erase(playingOut_.begin() + std::ptrdiff_t(i));
+    c = nullptr;
+  }
 }
 
 void TMusicLoader::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled, TRefObject* data) {
@@ -199,8 +232,11 @@ void TMusicLoader::HandleEvent(TRefObject* sender, std::int32_t id, bool& handle
       if (container && container->Channel()) OpenChannel(container);
       break;
     case kReleaseChannelEvent:
-      // The queue frees the container after this, dropping its reference.
+      // The queue frees the container after this, dropping its reference;
+      // one whose faded sound still plays is kept until it has.
       handled = true;
+      if (container && container->Channel() && container->Channel()->FadeOut())
+        playingOut_.push_back(TRef<TOruChannel>(container->Channel()));
       break;
     default:
       break;

@@ -12,6 +12,7 @@
 // The unit also extracts the optional decoder plug-ins a show carries.
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "OruLib2/OruClasses/OruFileAccess.h"
 #include "OruLib2/OruViewer/OruThreads.h"
@@ -28,6 +29,8 @@ constexpr std::int32_t kReleaseChannelEvent = 3;
 
 // Fade used when the player starts and stops channels, ms.
 constexpr std::uint32_t kChannelFadeMs = 10;
+// How often the loader looks whether a channel given back has played out.
+constexpr std::uint32_t kPlayOutPollMs = 10;
 
 class TChannelOperator;
 
@@ -57,6 +60,10 @@ public:
   void Stop();
   // Stops (when sounding) and destroys the audio channel.
   void Destroy();
+  // Given back: one still sounding fades out now. Answers whether its sound
+  // still plays out (destroying it would wait for that).
+  bool FadeOut();
+  bool PlayingOut();
 
   std::int32_t Id() const { return id_.load(); }
   void SetId(std::int32_t id) { id_.store(id); }
@@ -120,6 +127,8 @@ public:
 
   void HandleEvent(zm::TRefObject* sender, std::int32_t id, bool& handled, zm::TRefObject* data) override;
   void Step() override;
+  // Destroys the channels still playing out, on the loader's thread.
+  void DoStop() override;
 
   // Player side: asks for the channel to be opened.
   void OpenRequest(TOruChannel* channel);
@@ -138,10 +147,15 @@ public:
 
 private:
   void OpenChannel(TChannelContainer* container);
+  // Destroys the channels given back whose sound has played out (all: every one).
+  void DropPlayedOut(bool all);
 
   zm::TRef<TFileAccessor> fileAccess_;
   zm::TRef<zm::TThreadEventList> playerEvents_;
   zm::TRef<zm::TMusicPlayer> musicPlayer_;
+  // Given back while their faded sound still plays: destroyed once it has,
+  // so that opening the next channel (a seek's) never waits behind them.
+  std::vector<zm::TRef<TOruChannel>> playingOut_;
 };
 
 // ---- Decoder plug-ins ------------------------------------------------------------

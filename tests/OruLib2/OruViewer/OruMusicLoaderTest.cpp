@@ -366,6 +366,41 @@ TEST_F(MusicLoaderOnPlayer, OpensShowAndDiskFilesAndFailsOnMissingOrDamagedOnes)
   loader = nullptr;
 }
 
+// A channel given back while its faded sound still plays (the killer takes
+// it only once the manual clock moves) does not hold up the next open, as a
+// seek's: the new channel is answered with the old one still there, which
+// ends on the loader's thread once its sound has played.
+TEST_F(MusicLoaderOnPlayer, ChannelPlayingOutDoesNotHoldUpTheNextOpen) {
+  const std::string wav = zmtest::MakeWav(zmtest::TWavLayout{}, std::string(44100 * 4 * 3, '\x10'));
+  auto events = MakeRef<TPlayerEvents>();
+  auto op = MakeRef<TChannelOperator>();
+  TRef<TFileAccessor> show = MemoryShow({{u"a.wav", wav}});
+  auto loader = MakeRef<TMusicLoader>(show.get(), events.get(), Player());
+  ASSERT_TRUE(loader->Start());
+  TRef<TOruChannel> old = NewChannel(1, u"a.wav", 0, 0, 100000, op.get());
+  loader->OpenRequest(old.get());
+  ASSERT_TRUE(events->WaitForAnswers(1));
+  events->Answers.clear();
+  ASSERT_TRUE(old->AudioChannel);
+  old->Loaded = true;
+  old->Start();
+  op->PlayPending();
+  Run(100);
+  old->Stop();
+  Run(10);
+  loader->Release(std::move(old));
+  TRef<TOruChannel> next = NewChannel(2, u"a.wav", 1000, 0, 100000, op.get());
+  loader->OpenRequest(next.get());
+  ASSERT_TRUE(events->WaitForAnswers(2));
+  events->Answers.clear();
+  EXPECT_TRUE(next->AudioChannel);
+  EXPECT_EQ(Player()->ChannelCount(), 2u);
+  for (int i = 0; i < 3; ++i) Run(100);
+  EXPECT_TRUE(zmtest::WaitUntil([&] { return Player()->ChannelCount() == 1; }));
+  loader->Release(std::move(next));
+  EXPECT_TRUE(loader->Stop());
+}
+
 // ---- Decoder plug-ins ----------------------------------------------------------------
 
 std::vector<WideString> gPluginLoads;
