@@ -1,0 +1,317 @@
+// The player's sound on the real clock as a user hears it, recorded through
+// the WAV sink: every music format a show may carry, a clip's sound against
+// its pictures, and synchronised music across a seek. Tones are told by
+// their frequency; times are the mixer's frames (MixRecording.h), against
+// which presented frames and key presses are read too.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Oru/OruViewer/OruMainForm.h"
+#include "OruLib2/OruViewer/OruShowViewer.h"
+#include "Platform/PlatUtf8.h"
+#include "Platform/User/PlatUserHeadless.h"
+#include "tests/Oru/OruViewer/InProcessPlayer.h"
+#include "tests/Oru/OruViewer/MixRecording.h"
+#include "tests/ZmLib/Music/MusicMediaKit.h"
+#include "tests/support/kit/ShowBuilder.h"
+
+namespace {
+
+// One presented frame of the show: its show time, the colour at the
+// window's centre (0x00RRGGBB) and the mixer's count when it was presented.
+struct TSoundTestPresent {
+  std::int64_t ShowTime;
+  std::uint32_t Centre;
+  std::int64_t Mixed;
+};
+
+// A slide of one colour with a small box moving along its top edge, so
+// that frames come all the time the show plays.
+void MovingSoundTestSlide(zmtest::TShowSlide& s, std::uint8_t red, long long lengthMs) {
+  s.SolidBackground(red, 0, 0).Transition("quick", 0);
+  zmtest::TShowObject& mover = s.Box("Mover", 40, 40, "255,255,255");
+  mover.KeyPoint(0).Position(-90, -80).Scale(10, 10);
+  mover.KeyPoint(lengthMs).Position(90, -80).Scale(10, 10);
+}
+
+// Runs ffmpeg with lavfi inputs into File; false when it failed.
+bool MakeSoundTestMedia(const std::string& inputsAndArgs, const std::string& file) {
+  return zmtest::RunTool("ffmpeg -hide_banner -loglevel error -y " + inputsAndArgs + " " + zmtest::ShellQuote(file)) ==
+         0;
+}
+
+class RealClockSound : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!zmtest::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  }
+
+  // Plays the command line on the real clock, recording, until Until says
+  // so (given the presents so far) or a minute has passed. Drive, when
+  // given, runs on its own thread meanwhile.
+  void Play(const zm::WideString& command, const std::function<bool(const std::vector<TSoundTestPresent>&)>& until,
+            const std::function<void()>& drive = nullptr) {
+    zmtest::TEnvGuard env;
+    recording_ = std::make_unique<orutest::TMixRecording>(env, folder_.File("mix.wav"));
+    ASSERT_NO_FATAL_FAILURE(recording_->Start());
+    plat::headless::SetPresentObserver(
+        [this](plat::HWND, std::int64_t showTime, const std::uint32_t* bits, int width, int height) {
+          if (showTime < 0 || !bits || width <= 0 || height <= 0) return;
+          const std::uint32_t centre = bits[std::size_t(height / 2) * std::size_t(width) + std::size_t(width / 2)];
+          const std::int64_t mixed = recording_->Mixed();
+          std::lock_guard<std::mutex> l(lock_);
+          presents_.push_back({showTime, centre & 0xFFFFFF, mixed});
+          changed_.notify_all();
+        });
+    std::atomic<bool> over{false};
+    std::thread driver;
+    if (drive) driver = std::thread([&] { drive(); });
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    const orutest::TInProcessRun run = orutest::PlayInProcess(
+        command, 0, [](std::int64_t, const std::uint32_t*, int, int) { return false; }, {}, -1,
+        [&](oru::TMainForm& form) {
+          std::lock_guard<std::mutex> l(lock_);
+          if (oru::TOruShowViewer* v = form.Viewer()) reported_ = v->Time();
+          changed_.notify_all();
+          if (!over && (until(presents_) || std::chrono::steady_clock::now() > giveUp)) {
+            over = true;
+            form.Close();
+          }
+        });
+    {
+      std::lock_guard<std::mutex> l(lock_);
+      over = true;
+      ended_ = true;
+    }
+    changed_.notify_all();
+    if (driver.joinable()) driver.join();
+    plat::headless::SetPresentObserver(nullptr);
+    EXPECT_TRUE(run.Started);
+    EXPECT_TRUE(run.Boxes.empty()) << run.Boxes.front();
+    ASSERT_NO_FATAL_FAILURE(recording_->Finish());
+  }
+
+  // For the driver: waits until a presented frame's show time reaches Time
+  // and the window has had the engine's report of it (keys step from there).
+  bool WaitForShowTime(std::int64_t time) {
+    std::unique_lock<std::mutex> l(lock_);
+    return changed_.wait_for(l, std::chrono::seconds(30), [&] {
+      return ended_ || (!presents_.empty() && presents_.back().ShowTime >= time && reported_ >= time);
+    }) && !ended_;
+  }
+
+  // The mixer frame at which show time 0 would have been presented, from
+  // the frames of show times From to To presented soonest after their time
+  // (the smallest lag of the mixer's count behind the show clock).
+  std::int64_t MixerAtShowZero(std::int64_t from, std::int64_t to) {
+    std::int64_t best = std::numeric_limits<std::int64_t>::max();
+    for (const TSoundTestPresent& p : presents_)
+      if (p.ShowTime >= from && p.ShowTime <= to) best = std::min(best, p.Mixed - orutest::MixFrames(p.ShowTime));
+    return best;
+  }
+
+  zmtest::TTempFolder folder_;
+  std::unique_ptr<orutest::TMixRecording> recording_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::vector<TSoundTestPresent> presents_;
+  std::int64_t reported_ = -1;  // the show time the window was told last
+  bool ended_ = false;
+};
+
+}  // namespace
+
+// A show in a container whose music is one item of each format, each a
+// tone of its own: each tone is heard for most of its item. Ogg Vorbis
+// (mono, stereo, 48 kHz) and Opus go to FFmpeg, as the show names no Ogg
+// plug-in; so do FLAC, AAC and WMA.
+TEST_F(RealClockSound, EveryMusicFormatIsHeard) {
+  struct TFormat {
+    const char* File;
+    const char* Args;
+    int Hz;
+    int Rate;
+  };
+  const TFormat formats[] = {
+      {"tone.mp3", "-ac 2 -c:a libmp3lame -b:a 128k", 300, 44100},
+      {"pcm.wav", "-ac 2 -c:a pcm_s16le", 400, 44100},
+      {"adpcm.wav", "-ac 2 -c:a adpcm_ms", 500, 44100},
+      {"mono.ogg", "-ac 1 -c:a libvorbis", 600, 44100},
+      {"stereo.ogg", "-ac 2 -c:a libvorbis", 700, 44100},
+      {"rate48.ogg", "-ac 2 -c:a libvorbis", 800, 48000},
+      {"tone.opus", "-ac 2 -c:a libopus", 900, 48000},
+      {"tone.flac", "-ac 2 -c:a flac", 1000, 44100},
+      {"tone.m4a", "-ac 2 -c:a aac", 1100, 44100},
+      {"tone.wma", "-ac 2 -c:a wmav2", 1200, 44100},
+  };
+  constexpr long long kItemMs = 500;
+  const long long total = kItemMs * std::size(formats);
+  zmtest::TShowBuilder show;
+  MovingSoundTestSlide(show.AddSlide(total + 2000), 0, total + 2000);
+  show.Repeat("stop");
+  std::vector<double> tones;
+  for (const TFormat& f : formats) {
+    const std::string file = folder_.File(f.File);
+    ASSERT_TRUE(MakeSoundTestMedia("-f lavfi -i sine=frequency=" + std::to_string(f.Hz) + ":sample_rate=" +
+                                       std::to_string(f.Rate) + ":duration=1 " + f.Args,
+                                   file))
+        << f.File;
+    show.AddFile(std::string("music\\") + f.File, zmtest::ReadFileBytes(file));
+    show.MusicItem(std::string("music\\") + f.File, kItemMs);
+    tones.push_back(f.Hz);
+  }
+  zmtest::TShowContainerWriter container;
+  show.AddToContainer(container);
+  const std::string packed = folder_.File("formats.orushow");
+  container.WriteFile(packed);
+
+  Play(u"player -exename \"" + plat::FromUtf8(packed) + u"\"",
+       [&](const std::vector<TSoundTestPresent>& p) { return !p.empty() && p.back().ShowTime > total + 300; });
+
+  // The tone of each 50 ms window; each format's for most of its item.
+  const std::int64_t window = orutest::MixFrames(50);
+  std::vector<int> heard(std::size(formats), 0);
+  for (std::int64_t f = 0; f + window <= recording_->Frames(); f += window) {
+    const double hz = recording_->ToneAt(f, window, tones);
+    for (std::size_t i = 0; i < std::size(formats); ++i) heard[i] += hz == tones[i];
+  }
+  for (std::size_t i = 0; i < std::size(formats); ++i)
+    EXPECT_GE(heard[i], 7) << formats[i].File << " heard for " << heard[i] * 50 << " ms of " << kItemMs;
+}
+
+// A clip turns from red to blue and its sound from 1000 Hz to 1300 Hz at
+// the same clip time. It starts at show time 1000, inside the second slide
+// (500 to 4500), 500 ms into the file, for 2500 ms: its sound starts at
+// 1000, changes with the picture and ends at 3500.
+TEST_F(RealClockSound, ClipSoundChangesWithItsPictureAndLastsAsLong) {
+  const std::string clip = folder_.File("clip.mp4");
+  ASSERT_TRUE(MakeSoundTestMedia(
+      "-f lavfi -i color=c=red:s=160x120:r=25:d=2 -f lavfi -i color=c=blue:s=160x120:r=25:d=1.5 "
+      "-f lavfi -i sine=frequency=1000:duration=2 -f lavfi -i sine=frequency=1300:duration=1.5 "
+      "-filter_complex '[0:v][2:a][1:v][3:a]concat=n=2:v=1:a=1[v][a]' -map '[v]' -map '[a]' "
+      "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -ar 44100",
+      clip));
+  zmtest::TShowBuilder show;
+  // Small frames draw quickly: the frames presented soonest after their
+  // show time tie the show clock to the mixer.
+  show.ScreenSize(160, 120).Repeat("stop");
+  MovingSoundTestSlide(show.AddSlide(500), 0, 500);
+  zmtest::TShowSlide& second = show.AddSlide(4500);
+  MovingSoundTestSlide(second, 0, 4000);
+  second.Object("Clip", "Video")
+      .Key("FileName", "video\\clip.mp4")
+      .Key("StartORUTime", 1000)
+      .Key("StartVideoTime", 500)
+      .Key("Duration", 2500)
+      .Key("Mute", 0)
+      .KeyPoint(0)
+      .Scale(60, 60);
+  show.AddFile("video\\clip.mp4", zmtest::ReadFileBytes(clip));
+  show.Write();
+
+  Play(u"player -filename \"" + plat::FromUtf8(show.Folder() + "/Project.oru") + u"\"",
+       [](const std::vector<TSoundTestPresent>& p) { return !p.empty() && p.back().ShowTime > 3900; });
+
+  const auto isBlue = [](std::uint32_t c) { return (c & 0xFF) > 160 && (c >> 16 & 0xFF) < 80; };
+  auto blue = std::find_if(presents_.begin(), presents_.end(),
+                           [&](const TSoundTestPresent& p) { return p.ShowTime >= 1000 && isBlue(p.Centre); });
+  ASSERT_TRUE(blue != presents_.end() && blue != presents_.begin()) << "the clip never turned blue";
+  // The picture changed between these two frames.
+  const std::int64_t redUntil = std::prev(blue)->ShowTime, blueFrom = blue->ShowTime;
+  const std::int64_t zero = MixerAtShowZero(500, 3900);
+  ASSERT_NE(zero, std::numeric_limits<std::int64_t>::max());
+  const auto showTimeOf = [&](std::int64_t mixed) { return (mixed - zero) * 1000 / orutest::kMixRate; };
+
+  const std::vector<double> tones = {1000, 1300};
+  const std::int64_t w = orutest::MixFrames(10);
+  const std::int64_t low = recording_->FirstOf(1000, 0, w, tones);
+  const std::int64_t high = recording_->FirstOf(1300, std::max<std::int64_t>(low, 0), w, tones);
+  ASSERT_GE(low, 0) << "the clip's first tone was not heard";
+  ASSERT_GE(high, 0) << "the clip's second tone was not heard";
+  std::int64_t end = high;
+  while (end + w <= recording_->Frames() && recording_->ToneAt(end, w, tones) != 0) end += orutest::MixFrames(1);
+
+  // Each change at the middle of the first window that shows it. Against
+  // the pictures: within a clip frame (40 ms) and some.
+  EXPECT_NEAR(double(showTimeOf(low + w / 2)), 1000, 60) << "the sound starts at another time than the clip";
+  const std::int64_t change = showTimeOf(high + w / 2);
+  EXPECT_TRUE(change >= redUntil - 50 && change <= blueFrom + 50)
+      << "the tone changed at show time " << change << ", the picture between " << redUntil << " and " << blueFrom;
+  // Against itself: the clip's 1500 and 2500 ms. The slide's sound stops
+  // 10 ms before its end, behind the output's own lag: its last few tens
+  // of ms may go.
+  const auto ms = [](std::int64_t frames) { return double(frames * 1000 / orutest::kMixRate); };
+  EXPECT_NEAR(ms(high - low), 1500, 15);
+  EXPECT_GT(ms(end - low), 2400) << "the sound does not last as long as the clip";
+  EXPECT_LT(ms(end - low), 2560);
+}
+
+// Synchronised music: Right at 800 ms goes to the second slide (1500);
+// Right again as soon as that slide shows, perhaps while its music still
+// loads, goes to the third (3000). The third slide's tone is heard within
+// 150 ms of its key; the tone of a place left is gone as soon and does not
+// come back; the show clock runs on from 3000 at once.
+TEST_F(RealClockSound, SynchronisedMusicFollowsASeekAtOnce) {
+  constexpr long long kSlideMs = 1500;
+  const std::vector<double> tones = {500, 700, 900, 1100};
+  const std::string music = folder_.File("steps.wav");
+  ASSERT_TRUE(MakeSoundTestMedia(
+      "-f lavfi -i \"aevalsrc='0.25*sin(2*PI*(500+200*floor(t/1.5))*t)':s=44100:d=6\" -ac 2 -c:a pcm_s16le", music));
+  zmtest::TShowBuilder show;
+  show.ScreenSize(160, 120).Repeat("stop");
+  show.Main().Key("opt_syncmode", 1);
+  for (int i = 0; i < 4; ++i) MovingSoundTestSlide(show.AddSlide(kSlideMs * (i + 1)), std::uint8_t(40 * i), kSlideMs);
+  show.AddFile("music\\steps.wav", zmtest::ReadFileBytes(music));
+  show.MusicItem("music\\steps.wav", 4 * kSlideMs);
+  show.Write();
+
+  std::int64_t keys[2] = {-1, -1};
+  const auto right = [&](int i) {
+    keys[i] = recording_->Mixed();
+    plat::headless::Key(39, true);
+    plat::headless::Key(39, false);
+  };
+  Play(
+      u"player -filename \"" + plat::FromUtf8(show.Folder() + "/Project.oru") + u"\"",
+      [](const std::vector<TSoundTestPresent>& p) { return !p.empty() && p.back().ShowTime > 2 * kSlideMs + 900; },
+      [&] {
+        if (!WaitForShowTime(800)) return;
+        right(0);
+        if (WaitForShowTime(kSlideMs)) right(1);
+      });
+  ASSERT_GE(keys[1], 0) << "the show did not reach the second slide";
+  auto third = std::find_if(presents_.begin(), presents_.end(),
+                            [](const TSoundTestPresent& p) { return p.ShowTime >= 2 * kSlideMs; });
+  ASSERT_NE(third, presents_.end()) << "the second Right did not reach the third slide";
+  EXPECT_LT(third->ShowTime, 2 * kSlideMs + 300) << "the second Right went elsewhere";
+
+  const auto ms = [](std::int64_t frames) { return frames * 1000 / orutest::kMixRate; };
+  const std::int64_t w = orutest::MixFrames(20);
+  const std::int64_t heard = recording_->FirstOf(900, keys[1], w, tones);
+  ASSERT_GE(heard, 0) << "the third slide's music was not heard";
+  EXPECT_LE(heard - keys[1], orutest::MixFrames(150)) << "heard " << ms(heard - keys[1]) << " ms after the key";
+  // The places left: gone within as long, and from 60 ms after the new
+  // place sounds (their stop fades 40 ms ahead of the output's read).
+  for (int i = 0; i < 2; ++i) {
+    const std::int64_t gone = std::min(keys[i] + orutest::MixFrames(150), heard + orutest::MixFrames(60));
+    const std::int64_t old = recording_->FirstOf(tones[std::size_t(i)], gone, w, tones);
+    EXPECT_LT(old, 0) << "the place left by key " << i + 1 << " is heard " << ms(old - keys[i]) << " ms after it";
+  }
+  // 300 ms of show time from 3000 have passed within 150 ms of lag.
+  auto on = std::find_if(presents_.begin(), presents_.end(),
+                         [](const TSoundTestPresent& p) { return p.ShowTime >= 2 * kSlideMs + 300; });
+  ASSERT_NE(on, presents_.end());
+  EXPECT_LE(on->Mixed - keys[1], orutest::MixFrames(300 + 150))
+      << "show time 3300 came " << ms(on->Mixed - keys[1]) << " ms after the key";
+}
