@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <exception>
 #include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "Platform/PlatUtf8.h"
+#include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/Win32/winFileAPI.h"
 #include "ZmLib/Win32/winSysUtils.h"
@@ -367,7 +371,7 @@ bool TIniList::Insert(std::int32_t index, TIniItem* item) {
     if (item->index_ < index) --index;  // the places after it move down when it leaves
   }
   if (TIniList* old = item->owner_) old->DetachItem(item);
-  if (items_.capacity() == 0) items_.reserve(16);
+  if (items_.capacity() == 0) items_.reserve(kFirstCapacity);
   items_.insert(items_.begin() + index, item);
   for (std::size_t k = static_cast<std::size_t>(index) + 1; k < items_.size(); ++k)
     items_[k]->index_ = static_cast<std::int32_t>(k);
@@ -381,7 +385,7 @@ bool TIniList::Insert(std::int32_t index, TIniItem* item) {
 }
 
 void TIniList::AppendParsed(TIniItem* item) {
-  if (items_.capacity() == 0) items_.reserve(16);
+  if (items_.capacity() == 0) items_.reserve(kFirstCapacity);
   std::int32_t index = Count();
   items_.push_back(item);
   item->owner_ = this;
@@ -524,8 +528,19 @@ bool TrailingIndex(const TByteString& name, std::int32_t limit, std::int32_t& n,
 // (n), compared as Find compares names.
 bool IsIndexedName(const TByteString& name, const WideString& prefix, std::int32_t limit, std::int32_t& n) {
   std::int32_t digits = 0;
-  return TrailingIndex(name, limit, n, digits) &&
-         name.CompareWideTextRange(0, name.Length() - digits, prefix, 1, static_cast<std::int32_t>(prefix.size())) == 0;
+  if (!TrailingIndex(name, limit, n, digits)) return false;
+  const std::int32_t length = name.Length() - digits;
+  // Letters below 128 on both sides compare as the full comparison does.
+  if (static_cast<std::size_t>(length) == prefix.size()) {
+    bool ascii = true, same = true;
+    for (std::int32_t i = 0; i < length && ascii && same; ++i) {
+      const std::uint32_t a = name[static_cast<std::size_t>(i)], b = prefix[static_cast<std::size_t>(i)];
+      ascii = a < 0x80 && b < 0x80;
+      same = (a | ((a >= 'A' && a <= 'Z') ? 0x20u : 0u)) == (b | ((b >= 'A' && b <= 'Z') ? 0x20u : 0u));
+    }
+    if (ascii) return same;
+  }
+  return name.CompareWideTextRange(0, length, prefix, 1, static_cast<std::int32_t>(prefix.size())) == 0;
 }
 
 bool EndsWithDigit(const WideString& s) { return !s.empty() && s.back() >= u'0' && s.back() <= u'9'; }
@@ -554,17 +569,26 @@ TIniItem* TIniList::GetOrAdd(const WideString& name) {
   return item;
 }
 
+template <class Match>
+TIniObject* TIniList::LookupObject(std::uint32_t hash, Match match) const {
+  if (namedCount_ > kLinearLookupLimit) return static_cast<TIniObject*>(Lookup(hash, match));
+  // Few names: only the blocks are looked along.
+  for (auto it = objects_.rbegin(); it != objects_.rend(); ++it)
+    if ((*it)->hash_ == hash && !(*it)->name_.IsEmpty() && match(*it)) return *it;
+  return nullptr;
+}
+
 TIniObject* TIniList::FindObject(const WideString& name) const {
   if (name.empty()) return nullptr;
-  return static_cast<TIniObject*>(
-      Lookup(WideHashNoCase(name), [&](TIniItem* it) { return it->IsObject() && it->name_.CompareWideText(name) == 0; }));
+  return LookupObject(WideHashNoCase(name),
+                      [&](TIniItem* it) { return it->IsObject() && it->name_.CompareWideText(name) == 0; });
 }
 
 TIniObject* TIniList::FindObjectOfType(const WideString& name, const WideString& type) const {
   if (name.empty()) return nullptr;
-  return static_cast<TIniObject*>(Lookup(WideHashNoCase(name), [&](TIniItem* it) {
+  return LookupObject(WideHashNoCase(name), [&](TIniItem* it) {
     return it->IsObject() && it->name_.CompareWideText(name) == 0 && it->value_.CompareWideText(type) == 0;
-  }));
+  });
 }
 
 TIniObject* TIniList::FirstObject() const { return objects_.empty() ? nullptr : objects_.front(); }
@@ -622,7 +646,7 @@ namespace {
 // Puts entry into an index-ordered list and renumbers what follows.
 template <class T, class Slot>
 void EnterOrdered(std::vector<T*>& list, T* entry, Slot slot) {
-  if (list.capacity() == 0) list.reserve(8);
+  if (list.capacity() == 0) list.reserve(2);
   std::size_t pos = list.size();
   if (!list.empty() && list.back()->Index() > entry->Index())
     pos = static_cast<std::size_t>(
@@ -794,7 +818,38 @@ void TIniFile::WriteInteger(const WideString& section, const WideString& key, st
 void TIniFile::LoadFromText(TByteString text) {
   Clear();
   TIniTokenizer t(std::move(text));
-  ParseIniText(t, this, this);
+  ParseIniTextInParts(t, this);
+}
+
+void TIniFile::AdoptSections(TIniFile& part) {
+  // The part holds sections only: it began with a section line.
+  std::vector<TIniItem*> items = std::move(part.items_);
+  part.ResetChildren();
+  for (TIniItem* item : items) {
+    item->owner_ = nullptr;
+    item->index_ = -1;
+    item->next_ = nullptr;
+    auto* section = static_cast<TIniSection*>(item);
+    TIniSection* same = nullptr;
+    if (!section->name_.IsEmpty())
+      same = static_cast<TIniSection*>(Lookup(section->hash_, [&](TIniItem* it) {
+        return it->kind_ == kKindSection && it->name_.CompareText(section->name_) == 0;
+      }));
+    if (!same) {
+      AppendParsed(section);
+      continue;
+    }
+    // Sections of one name are one: the later lines go to the end of the first.
+    std::vector<TIniItem*> lines = std::move(section->items_);
+    section->ResetChildren();
+    for (TIniItem* line : lines) {
+      line->owner_ = nullptr;
+      line->index_ = -1;
+      line->next_ = nullptr;
+      same->AppendParsed(line);
+    }
+    section->Free();
+  }
 }
 
 bool TIniFile::LoadFromStream(TStream* stream) {
@@ -856,6 +911,86 @@ TByteString TIniFile::SaveToValue() {
 // ============================================================================
 // Parsing
 // ============================================================================
+
+std::int32_t IniPartBytes = 1 << 20;
+std::int32_t IniMaxParts = 0;
+
+namespace {
+
+// The start of the first section line at or after pos and before end; end
+// when there is none. Lines are found as the tokenizer finds them: a run of
+// line ends pairs CR LF and LF CR from its first byte, which follows a byte
+// of some line's text.
+std::int32_t SectionLineAtOrAfter(const TByteString& text, std::int32_t pos, std::int32_t end) {
+  const std::uint8_t* p = text.Data();
+  auto lineEnd = [](std::uint8_t b) { return b == 13 || b == 10; };
+  std::int32_t i = pos;
+  while (i < end && lineEnd(p[i])) ++i;
+  while (i < end) {
+    while (i < end && !lineEnd(p[i])) ++i;
+    while (i < end && lineEnd(p[i])) {
+      const std::uint8_t other = p[i] == 13 ? 10 : 13;
+      i += i + 1 < end && p[i + 1] == other ? 2 : 1;
+      TIniTokenizer line(text, i, end);
+      if (i < end && line.ParseIniLine() == kIniSectionLine) return i;
+    }
+  }
+  return end;
+}
+
+}  // namespace
+
+void ParseIniTextInParts(TIniTokenizer& t, TIniFile* root) {
+  const std::int32_t from = t.Position, to = t.End;
+  const std::int64_t partBytes = std::max<std::int64_t>(IniPartBytes, 1);
+  const std::int64_t parts = std::min<std::int64_t>(
+      {IniMaxParts > 0 ? IniMaxParts : std::min(GetProcessorCount(), 4), (std::int64_t(to) - from) / partBytes});
+  // Each later part begins with a section line: the lines before it never
+  // reach into it, as a section line closes every open block.
+  std::vector<std::int32_t> bounds{from};
+  for (std::int64_t k = 1; k < parts; ++k) {
+    const std::int32_t at = SectionLineAtOrAfter(
+        t.Source(), std::max(bounds.back() + 1, static_cast<std::int32_t>(from + (std::int64_t(to) - from) * k / parts)), to);
+    if (at < to) bounds.push_back(at);
+  }
+  bounds.push_back(to);
+  const std::size_t later = bounds.size() - 2;
+  std::vector<TRef<TIniFile>> docs(later);
+  std::vector<std::exception_ptr> errors(later);
+  auto parsePart = [&](std::size_t k) {
+    try {
+      TIniTokenizer part(t.Source(), bounds[k + 1], bounds[k + 2]);
+      docs[k] = MakeRef<TIniFile>();
+      ParseIniText(part, docs[k].get(), docs[k].get());
+    } catch (...) {
+      errors[k] = std::current_exception();
+    }
+  };
+  std::vector<std::thread> threads;
+  std::vector<std::size_t> here;  // parts no thread could be made for
+  for (std::size_t k = 0; k < later; ++k) {
+    try {
+      threads.emplace_back(parsePart, k);
+    } catch (const std::system_error&) {
+      here.push_back(k);
+    }
+  }
+  std::exception_ptr first;
+  try {
+    t.End = bounds[1];
+    ParseIniText(t, root, root);
+    t.End = to;
+  } catch (...) {
+    first = std::current_exception();
+  }
+  for (std::thread& thread : threads) thread.join();
+  if (first) std::rethrow_exception(first);
+  for (std::size_t k : here) parsePart(k);
+  for (std::size_t k = 0; k < later; ++k) {
+    if (errors[k]) std::rethrow_exception(errors[k]);
+    root->AdoptSections(*docs[k]);
+  }
+}
 
 void ParseIniText(TIniTokenizer& t, TIniList* list, TIniFile* root) {
   std::vector<TIniList*> open;  // the lists around the open object blocks

@@ -212,6 +212,10 @@ private:
 
   template <class Match>
   TIniItem* Lookup(std::uint32_t hash, Match match) const;
+  template <class Match>
+  TIniObject* LookupObject(std::uint32_t hash, Match match) const;
+  // The first room of a list's items: most lists hold a few.
+  static constexpr std::size_t kFirstCapacity = 4;
   void BuildHash() const;
   void DropHash();
   std::size_t BucketOf(std::uint32_t hash) const;
@@ -319,7 +323,11 @@ private:
   friend class TIniList;
   friend class TIniSection;
   friend void ParseIniText(TIniTokenizer& tokenizer, TIniList* list, TIniFile* root);
+  friend void ParseIniTextInParts(TIniTokenizer& tokenizer, TIniFile* root);
   TIniSection* SectionForParse(const TByteString& name);
+  // Takes the sections of a document parsed from a later part of the same
+  // text, merging those whose names it has already; part is left empty.
+  void AdoptSections(TIniFile& part);
   std::vector<TIniSection*> sections_;
 };
 
@@ -327,6 +335,13 @@ private:
 // reopen) sections of the root and close any open blocks; without one, a
 // section line, or an end line outside any block, ends the parse.
 void ParseIniText(TIniTokenizer& tokenizer, TIniList* list, TIniFile* root);
+// ParseIniText of a whole document into root. A long text is cut at section
+// lines into parts of at least IniPartBytes, parsed side by side on up to
+// IniMaxParts threads (0: the processors, at most 4) and joined in order:
+// the same document as one parse makes.
+void ParseIniTextInParts(TIniTokenizer& tokenizer, TIniFile* root);
+extern std::int32_t IniPartBytes;
+extern std::int32_t IniMaxParts;
 
 // ---- Forms that accept a nil list or item -----------------------------------------
 inline TIniItem* IniFind(const TIniList* list, const WideString& name) { return list ? list->Find(name) : nullptr; }

@@ -1,5 +1,6 @@
 #include "ZmLib/zmIniParser2.h"
 
+#include <algorithm>
 #include <string>
 
 #include "Platform/PlatText.h"
@@ -119,8 +120,13 @@ bool LoadIniText(TStream* stream, bool ownsStream, std::uint32_t codePage, TByte
 
 TIniTokenizer::TIniTokenizer(TByteString text) : Text(std::move(text)) { End = Text.Length(); }
 
+TIniTokenizer::TIniTokenizer(const TByteString& whole, std::int32_t from, std::int32_t to) : whole_(&whole) {
+  End = std::clamp(to, 0, whole.Length());
+  Position = LineStart = std::clamp(from, 0, End);
+}
+
 std::int32_t TIniTokenizer::LineEnd(std::int32_t from) const {
-  const std::uint8_t* p = Text.Data();
+  const std::uint8_t* p = Source().Data();
   while (from < End) {
     std::uint8_t b = p[from];
     if (b <= 13 && IsLineEnd(b)) break;
@@ -130,13 +136,13 @@ std::int32_t TIniTokenizer::LineEnd(std::int32_t from) const {
 }
 
 std::int32_t TIniTokenizer::TrimEnd(std::int32_t from, std::int32_t to) const {
-  const std::uint8_t* p = Text.Data();
+  const std::uint8_t* p = Source().Data();
   while (to > from && kBlank.Contains(p[to - 1])) --to;
   return to;
 }
 
 bool TIniTokenizer::KeywordAt(std::int32_t pos, const char* word, std::int32_t len) const {
-  const std::uint8_t* p = Text.Data();
+  const std::uint8_t* p = Source().Data();
   if (End - pos < len) return false;
   for (std::int32_t k = 0; k < len; ++k)
     if ((p[pos + k] | 0x20) != static_cast<std::uint8_t>(word[k])) return false;
@@ -147,7 +153,7 @@ bool TIniTokenizer::KeywordAt(std::int32_t pos, const char* word, std::int32_t l
 }
 
 void TIniTokenizer::ConsumeLineEnd(std::int32_t at) {
-  const std::uint8_t* p = Text.Data();
+  const std::uint8_t* p = Source().Data();
   if (at >= End) {
     Position = End;
     LineEndKind = kIniNoLineEnd;
@@ -166,7 +172,7 @@ void TIniTokenizer::ConsumeLineEnd(std::int32_t at) {
 }
 
 std::uint8_t TIniTokenizer::ParseIniLine() {
-  const std::uint8_t* p = Text.Data();
+  const std::uint8_t* p = Source().Data();
   NameStart = NameLength = ValueStart = ValueLength = 0;
   LineStart = Position;
   std::int32_t i = Position;

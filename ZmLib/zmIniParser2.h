@@ -43,16 +43,23 @@ class TIniTokenizer {
 public:
   TIniTokenizer() = default;
   explicit TIniTokenizer(TByteString text);
+  // The lines of whole from byte from up to byte to, without a copy: whole
+  // must outlive the tokenizer (its own Text stays empty).
+  TIniTokenizer(const TByteString& whole, std::int32_t from, std::int32_t to);
+  TIniTokenizer(const TIniTokenizer&) = delete;
+  TIniTokenizer& operator=(const TIniTokenizer&) = delete;
 
   // Reads one line (call while Position < End) and returns its kind. The
   // name is that of a key, section or object; the value is that of a key,
   // the type of an object, or the text of a text line.
   std::uint8_t ParseIniLine();
 
-  TByteString Name() const { return Text.Copy(NameStart, NameLength); }
-  TByteString Value() const { return Text.Copy(ValueStart, ValueLength); }
-  WideString WideName() const { return Text.ToWide(NameStart, NameLength); }
-  WideString WideValue() const { return Text.ToWide(ValueStart, ValueLength); }
+  TByteString Name() const { return Source().Copy(NameStart, NameLength); }
+  TByteString Value() const { return Source().Copy(ValueStart, ValueLength); }
+  WideString WideName() const { return Source().ToWide(NameStart, NameLength); }
+  WideString WideValue() const { return Source().ToWide(ValueStart, ValueLength); }
+  // The text the positions count in: Text, or the whole of a part.
+  const TByteString& Source() const { return whole_ ? *whole_ : Text; }
   bool AtEnd() const { return Position >= End; }
 
   std::int32_t NameStart = 0;
@@ -67,6 +74,7 @@ public:
   std::uint8_t LineEndKind = kIniNoLineEnd;
 
 private:
+  const TByteString* whole_ = nullptr;
   std::int32_t LineEnd(std::int32_t from) const;
   std::int32_t TrimEnd(std::int32_t from, std::int32_t to) const;
   bool KeywordAt(std::int32_t pos, const char* word, std::int32_t len) const;

@@ -44,3 +44,58 @@ TEST(IniThreads, ConcurrentReadersOfOneDocument) {
   for (auto& th : threads) th.join();
   EXPECT_EQ(wrong.load(), 0);
 }
+
+namespace {
+
+// The saved text and, for each section, its place and its blocks: what a
+// parse in parts must give as one parse does.
+std::string IniShape(TIniFile& doc) {
+  std::string shape = doc.SaveToValue().Str() + "|";
+  for (std::int32_t i = 0; i < doc.SectionCount(); ++i) {
+    TIniSection* s = doc.Section(i);
+    shape += std::to_string(s->Index()) + ":" + std::to_string(s->ObjectCount()) + ":" +
+             std::to_string(doc.FindSection(s->GetName()) == s || s->GetName().empty()) + ";";
+  }
+  return shape;
+}
+
+}  // namespace
+
+TEST(IniThreads, TextParsedInPartsIsTheDocumentOneParseMakes) {
+  // Lines of every kind with every line end, sections met again later,
+  // blocks a section line closes, lines that only look like sections.
+  const char* const kEnds[] = {"\r\n", "\n", "\r", "\n\r", "\r\n\r\n", "\n\n\r", "\r\r\n"};
+  std::uint32_t seed = 7;
+  auto next = [&](std::uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  std::string text = "; top\r\nrootkey=1\r\n";
+  for (int line = 0; line < 3000; ++line) {
+    switch (next(10)) {
+      case 0: text += "[S" + std::to_string(next(40)) + "]"; break;
+      case 1: text += "  [ Slide" + std::to_string(next(400)) + " ]"; break;
+      case 2: text += next(2) ? "[]" : "[no end"; break;
+      case 3: text += "object O" + std::to_string(next(5)) + ":T"; break;
+      case 4: text += next(2) ? "end" : "  END"; break;
+      default: text += "k" + std::to_string(next(30)) + "=v" + std::to_string(line);
+    }
+    text += kEnds[next(7)];
+  }
+  TRef<TIniFile> whole = MakeRef<TIniFile>();
+  struct TRestore {
+    std::int32_t Bytes = IniPartBytes, Parts = IniMaxParts;
+    ~TRestore() { IniPartBytes = Bytes, IniMaxParts = Parts; }
+  } restore;
+  IniMaxParts = 1;
+  whole->LoadFromText(TByteString(text));
+  const std::string expected = IniShape(*whole);
+  for (const std::int32_t bytes : {97, 1000, 9000})
+    for (const std::int32_t parts : {2, 3, 8}) {
+      IniPartBytes = bytes;
+      IniMaxParts = parts;
+      TRef<TIniFile> cut = MakeRef<TIniFile>();
+      cut->LoadFromText(TByteString(text));
+      EXPECT_EQ(IniShape(*cut), expected) << bytes << " bytes, " << parts << " parts";
+    }
+}
