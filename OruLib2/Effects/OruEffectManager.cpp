@@ -403,7 +403,8 @@ WideString TORUEffectManager::GetEntryCaption(std::int32_t i) {
 WideString TORUEffectManager::GetEntryHint(std::int32_t) { return {}; }
 
 TEffectProp* TORUEffectManager::GetEffect(std::int32_t i) {
-  if (i < 0 || i >= GetCount()) return nullptr;
+  // Slides whose sections were handed over are within the count.
+  if (i < 0 || (static_cast<std::size_t>(i) >= slideSections_.size() && i >= GetCount())) return nullptr;
   const auto slot = static_cast<std::size_t>(i);
   if (slideProps_.size() <= slot) {
     slideProps_.resize(slot + 1);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <unordered_set>
+#include <utility>
 
 #include "OruLib2/OruViewer/OruMusicComposite.h"
 #include "ZmLib/Text/zmWideStringUtils.h"
@@ -209,6 +210,15 @@ TMusicOptionsReader::TMusicOptionsReader(const TIniFile* ini) {
     const std::int64_t v = item ? RoundValue(item->GetFloat(0), 0) : 0;
     syncPositions_[std::size_t(i)] = std::max(ClampMs(v), syncPositions_[std::size_t(i - 1)]);
   }
+  // The slides' links are read when an item first asks: a show without
+  // music never needs them.
+  ini_ = ini;
+}
+
+void TMusicOptionsReader::ReadLinkedAudio() const {
+  const zm::TIniFile* ini = std::exchange(ini_, nullptr);
+  if (!ini) return;
+  const auto count = static_cast<std::int32_t>(syncPositions_.size());
   std::vector<zm::TIniSection*> slides;
   ini->FindIndexedSections(u"Slide", count, slides);
   for (std::int32_t i = 1; i <= count; ++i) {
@@ -227,7 +237,9 @@ TMusicOptionsReader::TMusicOptionsReader(const TIniFile* ini) {
 }
 
 std::int32_t TMusicOptionsReader::LinkedSlide(const WideString& guid) const {
-  if (guid.empty() || linkedAudio_.empty()) return -1;
+  if (guid.empty()) return -1;
+  ReadLinkedAudio();
+  if (linkedAudio_.empty()) return -1;
   auto it = linkedAudio_.find(GuidKey(guid));
   return it == linkedAudio_.end() ? -1 : it->second;
 }

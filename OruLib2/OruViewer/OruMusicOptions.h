@@ -84,7 +84,9 @@ class TVideoClipIndex {
 class TMusicOptionsReader : public zm::TRefObject {
  public:
   // Without a document the reader knows no synchronisation points and no
-  // links (comments and unlinked items still read).
+  // links (comments and unlinked items still read). A document given stays
+  // while the reader is used: the slides' links are read from it when an
+  // item first asks for one.
   explicit TMusicOptionsReader(const zm::TIniFile* ini = nullptr);
 
   // Builds the main track and the voice comment of a "Music" object (nil:
@@ -117,9 +119,12 @@ class TMusicOptionsReader : public zm::TRefObject {
 
  private:
   void ReadComment(const zm::TIniObject* comment, std::span<const TClipSound> clips);
+  // Fills linkedAudio_ on the first look-up (one thread uses a reader).
+  void ReadLinkedAudio() const;
 
   std::vector<std::int32_t> syncPositions_{0};
-  std::unordered_map<WideString, std::int32_t> linkedAudio_;  // upper-case GUID without braces
+  mutable const zm::TIniFile* ini_ = nullptr;  // until the links are read; outlives the reader
+  mutable std::unordered_map<WideString, std::int32_t> linkedAudio_;  // upper-case GUID without braces
   std::vector<WideString> fileNames_;
   WideString mainText_;
   std::int32_t mainLength_ = 0;
