@@ -297,10 +297,10 @@ std::size_t TIniList::BucketOf(std::uint32_t hash) const {
   return (hash * 0x9E3779B1u) >> bucketShift_;
 }
 
-void TIniList::BuildHash() const {
+void TIniList::BuildHash(std::int32_t names) const {
   std::size_t size = 16;
   bucketShift_ = 28;
-  while (size < static_cast<std::size_t>(namedCount_)) {
+  while (size < static_cast<std::size_t>(std::max(names, namedCount_))) {
     size *= 2;
     --bucketShift_;
   }
@@ -824,7 +824,14 @@ void TIniFile::LoadFromText(TByteString text) {
 void TIniFile::AdoptSections(TIniFile& part) {
   // The part holds sections only: it began with a section line.
   std::vector<TIniItem*> items = std::move(part.items_);
+  const std::int32_t names = namedCount_ + part.namedCount_;
   part.ResetChildren();
+  // The index made once for all the names to come, not again as it fills.
+  if (names > kLinearLookupLimit && static_cast<std::int32_t>(buckets_.size()) <= names) {
+    BuildHash(names + 1);
+    hashReady_.store(true, std::memory_order_release);
+  }
+  items_.reserve(items_.size() + items.size());
   for (TIniItem* item : items) {
     item->owner_ = nullptr;
     item->index_ = -1;

@@ -216,7 +216,8 @@ private:
   TIniObject* LookupObject(std::uint32_t hash, Match match) const;
   // The first room of a list's items: most lists hold a few.
   static constexpr std::size_t kFirstCapacity = 4;
-  void BuildHash() const;
+  // Buckets for at least names named children (never fewer than the list has).
+  void BuildHash(std::int32_t names = 0) const;
   void DropHash();
   std::size_t BucketOf(std::uint32_t hash) const;
   void LinkHash(TIniItem* item);
