@@ -446,6 +446,9 @@ void T3DScreen::Close() {
   TRef<T3DRenderer> r = std::move(renderer_);
   if (r) r->SetLostEvent(nullptr);
   ClearTargetStack();
+  // A full-screen renderer takes its device with it, which is let go only
+  // once nothing else holds it: what was made on it goes first.
+  if (r && fullScreen_) ReleaseResources();
   r = nullptr;
   if (OnClose) OnClose(this);
 }

@@ -63,6 +63,9 @@ TSessionManager* gManager = nullptr;
 bool IsSessionLocked() {
   std::lock_guard<std::mutex> l(gLock);
   if (!gManager) {
+    // An application that has ended receives no more notifications: what
+    // is still torn down after it (a full-screen device) finds no lock.
+    if (WinApplication && WinApplication->Finalized()) return false;
     auto* m = new TSessionManager();
     m->AfterConstruction();
     gManager = m;

@@ -74,6 +74,10 @@ void T3DRenderer9::Dispose() {
     renderTarget_ = nullptr;
     if (initData_) initData_->Renderer = nullptr;
     initData_ = nullptr;
+    // Its own objects on the device go first: a release waits for the
+    // device's last holder.
+    swapChain_ = nullptr;
+    stateBuffer_ = nullptr;
     if (TDevStore* store = store_) {
       store->RemoveRenderer(this);
       store_ = nullptr;

@@ -29,6 +29,14 @@ TEST_F(WinSession, LockNotificationsReachTheFlag) {
   EXPECT_FALSE(IsSessionLocked());
 }
 
+// What is torn down after the application has finished (the release of a
+// full-screen device) asks without an assertion and finds no lock.
+TEST_F(WinSession, AnApplicationThatHasFinishedHasNoLockedSession) {
+  app->Finalize();
+  ASSERT_TRUE(app->Finalized());
+  EXPECT_FALSE(IsSessionLocked());
+}
+
 TEST(WinSessionNoApp, AssertsWithoutAnApplication) {
   plat::headless::ResetForTests();
   EXPECT_THROW(IsSessionLocked(), EAbort);

@@ -327,3 +327,23 @@ TEST_F(ScreenOnDevice, FrameThatFindsANewSizeDrawsNothingAndTheNextDraws) {
   EXPECT_EQ(h, client.Bottom - client.Top);
   ExpectImage(px, w, h, clear, 255, 20, 10);
 }
+
+// A full-screen device is let go on the UI thread only once nothing holds
+// it: closing the screen drops what was made on it first, so the device
+// goes with the close, not at some later teardown (or never).
+TEST_F(ScreenOnDevice, ClosingAFullScreenScreenLetsItsDeviceGoAtOnce) {
+  const TRect b = device->Bounds();
+  ASSERT_TRUE(device->SetBounds(b, {b.Left, b.Top}, true));
+  screen->Open(device.get());
+  ASSERT_TRUE(screen->FullScreen());
+  TRef<TBlockTexture> tex = MakeRef<TBlockTexture>(screen.get());
+  ASSERT_TRUE(Frame(0xFF102030u, tex.get(), 255, 4, 4));
+  ASSERT_NE(tex->Current(), nullptr);
+  TRef<T3DEngine9> engine = RefCast<T3DEngine9>(Get3DEngine());
+  ASSERT_TRUE(engine);
+  const std::size_t live = engine->D3D()->Debug().LiveDevices();
+  ASSERT_GE(live, 1u);
+  screen->Close();
+  EXPECT_EQ(tex->Current(), nullptr);
+  EXPECT_EQ(engine->D3D()->Debug().LiveDevices(), live - 1);
+}
