@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,10 +24,34 @@ constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 std::atomic<bool> gRequested{false};
 std::atomic<bool> gHandlersSet{false};
 int gPipe[2] = {-1, -1};
+// When the first signal came (monotonic clock, ns; 0: none yet), and how
+// long the orderly close it asked for has before another signal may end
+// the process at once.
+std::atomic<std::int64_t> gFirstSignalNs{0};
+std::atomic<std::int64_t> gGraceNs{std::int64_t(kTerminationGraceMs) * 1000000};
+static_assert(std::atomic<std::int64_t>::is_always_lock_free, "used in a signal handler");
 
-// Only what is safe in a handler: an atomic store and a write.
-void OnSignal(int) {
+std::int64_t MonotonicNs() {
+  timespec t{};
+  ::clock_gettime(CLOCK_MONOTONIC, &t);
+  return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Only what is safe in a handler: atomics, the clock, a write, and for a
+// signal that comes when the close has had its time, the default action.
+void OnSignal(int sig) {
   const int saved = errno;
+  const std::int64_t now = MonotonicNs();
+  std::int64_t first = 0;
+  // A burst (timeout(1), a service manager signalling the process group)
+  // asks once; what comes within the grace is absorbed.
+  if (!gFirstSignalNs.compare_exchange_strong(first, now) && now - first >= gGraceNs.load()) {
+    struct sigaction d{};
+    d.sa_handler = SIG_DFL;
+    sigemptyset(&d.sa_mask);
+    ::sigaction(sig, &d, nullptr);
+    ::raise(sig);
+  }
   gRequested.store(true);
   const char c = 1;
   if (gPipe[1] >= 0) {
@@ -40,8 +65,9 @@ bool SetHandlers() {
   struct sigaction a{};
   a.sa_handler = &OnSignal;
   sigemptyset(&a.sa_mask);
-  // The first signal asks; the next one ends the process as without us.
-  a.sa_flags = SA_RESTART | SA_RESETHAND;
+  // The signals are not handled within each other: one burst, one count.
+  for (int s : kSignals) sigaddset(&a.sa_mask, s);
+  a.sa_flags = SA_RESTART;
   bool ok = true;
   for (int s : kSignals) ok = ::sigaction(s, &a, nullptr) == 0 && ok;
   return ok;
@@ -133,11 +159,15 @@ namespace plat::headless {
 void ResetTerminationForTests() {
   gRequested.store(false);
   gQuitPosted.store(false);
+  gFirstSignalNs.store(0);
+  gGraceNs.store(std::int64_t(kTerminationGraceMs) * 1000000);
   {
     std::lock_guard<std::mutex> a(gAskedLock);
     gAsked.clear();
   }
   if (gHandlersSet.load()) SetHandlers();
 }
+
+void SetTerminationGraceForTests(int ms) { gGraceNs.store(std::int64_t(ms) * 1000000); }
 
 }  // namespace plat::headless

@@ -9,9 +9,13 @@
 
 namespace plat {
 
+// How long the orderly close that the first signal asked for has before a
+// later signal may end the process at once, as without a handler: signals
+// that come sooner (a burst) are absorbed.
+constexpr int kTerminationGraceMs = 5000;
+
 // Once per process (the program's start-up); later calls only answer. False
-// when the pipe or the handlers could not be made. A second signal while the
-// first is served ends the process at once, as without a handler.
+// when the pipe or the handlers could not be made.
 bool InstallTerminationSignals();
 // True once a terminating signal came (or RequestTermination was called).
 bool TerminationRequested();
@@ -32,8 +36,10 @@ void ServeTerminationRequest();
 
 namespace plat::headless {
 
-// Tests: forgets a request, and puts the handlers back when they were
-// installed.
+// Tests: forgets a request (and the first signal's time), and puts the
+// handlers back when they were installed.
 void ResetTerminationForTests();
+// Tests: another grace until the next reset.
+void SetTerminationGraceForTests(int ms);
 
 }  // namespace plat::headless

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <thread>
 
 #include "Platform/PlatSystem.h"
@@ -382,6 +384,32 @@ TEST_F(PlatUser, TerminationWithNothingOnScreenEndsTheMessageLoop) {
   due->Pump(user::InputSink());
   EXPECT_TRUE(TerminationRequested());
   headless::ResetTerminationForTests();
+}
+
+// A burst of terminating signals (two from timeout(1), one more from a
+// service manager signalling the group) asks for one orderly close and ends
+// nothing; only a signal that comes once the close has had its grace ends
+// the process at once, as without a handler. In children of their own: the
+// handlers stay for a process's life.
+TEST(PlatTerminationSignals, ABurstAsksOnceAndOnlyALateSignalEndsTheProcess) {
+  EXPECT_EXIT(
+      {
+        if (!InstallTerminationSignals()) std::_Exit(2);
+        raise(SIGTERM);
+        raise(SIGTERM);
+        raise(SIGHUP);
+        std::_Exit(TerminationRequested() ? 7 : 3);
+      },
+      testing::ExitedWithCode(7), "");
+  EXPECT_EXIT(
+      {
+        if (!InstallTerminationSignals()) std::_Exit(2);
+        headless::SetTerminationGraceForTests(0);
+        raise(SIGTERM);
+        raise(SIGINT);
+        std::_Exit(3);
+      },
+      testing::KilledBySignal(SIGINT), "");
 }
 
 TEST_F(PlatUser, BogusHandlesFailEveryCall) {

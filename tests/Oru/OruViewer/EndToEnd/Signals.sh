@@ -11,6 +11,10 @@
 #     headless, recording to a WAV file: SIGKILL once three seconds are
 #     recorded; the header counts the sound up to about a second before,
 #     and never more than the file holds.
+#   Signals.sh burst <player> <Project.oru> <work folder>
+#     headless, playing: two SIGTERMs 1 to 12 ms apart (as timeout(1) and a
+#     service manager that signals the process group send them) close the
+#     player once and in order: exit status 0, the stop banner.
 #   Signals.sh box <player> <work folder>    (under xvfb-run)
 #     a show that cannot be opened: its error box, wrapped to two thirds of
 #     the screen, is open; SIGTERM ends the program with the box's answer and
@@ -108,6 +112,31 @@ kill_recording() {
   echo "killed: $data of $((size - 44)) bytes of sound counted"
 }
 
+burst() {
+  local player=$1 project=$2 work=$3
+  rm -rf "$work"
+  mkdir -p "$work/tmp"
+  for gap in 0.001 0.003 0.012; do
+    local log="$work/burst-$gap.log"
+    env -u XDG_RUNTIME_DIR TMPDIR="$work/tmp" ZM_DISPLAY=headless ZM_AUDIO=none \
+      "$player" -filename "$project" -log >"$log" 2>&1 &
+    pid=$!
+    playing() { grep -q "SetActive(True)" "$log" || ! kill -0 "$pid" 2>/dev/null; }
+    wait_for 120 playing || fail "the show did not start: $(tail -n 5 "$log")"
+    kill -0 "$pid" 2>/dev/null || fail "the player ended by itself: $(tail -n 5 "$log")"
+    kill -TERM "$pid"
+    sleep "$gap"
+    kill -TERM "$pid" 2>/dev/null
+    wait "$pid"
+    local rc=$?
+    ((rc == 0)) || fail "two SIGTERMs $gap s apart: exit status $rc: $(tail -n 5 "$log")"
+    grep -q "Program stoped" "$log" || fail "two SIGTERMs $gap s apart: no stop banner"
+    grep -q "Sanitizer\|runtime error:" "$log" && fail "$(grep -m1 "Sanitizer\|runtime error:" "$log")"
+    [[ -z "$(find "$work/tmp" -type f)" ]] || fail "temporary files left: $(find "$work/tmp" -type f)"
+  done
+  echo "bursts of two SIGTERMs 1 to 12 ms apart: one orderly close each, exit 0"
+}
+
 box() {
   local player=$1 work=$2
   rm -rf "$work"
@@ -138,6 +167,7 @@ case "$mode" in
   record) record "$2" "$3" "$4" ;;
   empty) empty "$2" "$3" "$4" ;;
   kill) kill_recording "$2" "$3" "$4" ;;
+  burst) burst "$2" "$3" "$4" ;;
   box) box "$2" "$3" ;;
   *) fail "unknown mode $mode" ;;
 esac
