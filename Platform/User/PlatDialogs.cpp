@@ -426,6 +426,14 @@ void EditChanged(HWND h, const std::u16string& text, std::size_t caret) {
   Notify(h, EN_CHANGE);
 }
 
+// The whole text selected, the caret at its end: how a dialog that opens
+// gives an edit box the focus.
+void SelectAllText(HWND edit) {
+  const std::size_t n = WindowText(edit).size();
+  OnControl(edit, [n](TControlState& s) { return s.Caret = n, s.Anchor = 0; });
+  InvalidateRect(edit, nullptr, 0);
+}
+
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
@@ -920,6 +928,9 @@ INT_PTR DialogBoxFromDesc(const TDialogDesc& d, HWND owner, DLGPROC dialogProc, 
       focus = GetFocus();
       if (!(focus && IsChild(dialog, focus))) SetFocus(state->Focus ? state->Focus : dialog);
     }
+    // The text it proposes is typed over.
+    focus = GetFocus();
+    if (!chosen && focus && IsEdit(focus) && IsChild(dialog, focus)) SelectAllText(focus);
   }
 
   IDialogDriver* driver;

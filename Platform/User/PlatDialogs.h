@@ -3,7 +3,9 @@
 // DLGTEMPLATE / DLGITEMTEMPLATE layout, with child windows of the predefined
 // classes BUTTON (push, default push, auto check box), STATIC and EDIT. The
 // template's lengths are taken as pixels. Enter presses the default button,
-// Escape and the close box give IDCANCEL, Tab walks the tab stops. In
+// Escape and the close box give IDCANCEL, Tab walks the tab stops. The edit
+// box a dialog opens with the focus in has its text selected, so that
+// typing replaces it; a click places the caret. In
 // headless runs a dialog driver answers; a dialog that nobody answers ends
 // with IDCANCEL instead of waiting.
 #include <cstddef>

@@ -382,6 +382,38 @@ TEST_F(DialogManager, KeyboardGoesToTheFirstBoxAndBackToTheOwner) {
   DestroyWindow(owner);
 }
 
+// The text a dialog proposes in the box it opens with is selected: what is
+// typed at once replaces it whole (a path, a count), while a click places
+// the caret and types into it.
+TEST_F(DialogManager, ProposedTextIsTypedOverAndAClickPlacesTheCaret) {
+  TBytes t;
+  t.D(0x94C809C5).D(0).W(2).W(0).W(0).W(200).W(100).W(0).W(0).S(u"P").W(8).S(u"MS Shell Dlg 2");
+  t.Item(WS_CHILD | WS_VISIBLE | WS_TABSTOP | 0x04800040 | ES_AUTOHSCROLL, 10, kEditClassAtom, u"/root/Slide1.bmp");
+  t.Item(WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, IDOK, kButtonClassAtom, u"OK", 0, 50);
+  std::u16string typed, clicked;
+  TLoopSteps steps;
+  steps.Steps = {[](HWND) { headless::Type(u"/tmp/a.bmp"); },
+                 [&](HWND h) {
+                   typed = DlgItemText(h, 10);
+                   Press(VK_RETURN);
+                 }};
+  EXPECT_EQ(steps.Run(t, nullptr), IDOK);
+  EXPECT_EQ(typed, u"/tmp/a.bmp");
+  TLoopSteps click;
+  click.Steps = {[](HWND h) {
+                   SetWindowPos(GetDlgItem(h, 10), nullptr, 0, 0, 180, 20, SWP_NOMOVE | SWP_NOZORDER);
+                   ClickAt(GetDlgItem(h, 10), EditX(u"/root"));
+                   headless::Type(u"2");
+                 },
+                 [&](HWND h) {
+                   clicked = DlgItemText(h, 10);
+                   Press(VK_RETURN);
+                 }};
+  plat::TManualClock clock(1000);
+  EXPECT_EQ(click.Run(t, nullptr), IDOK);
+  EXPECT_EQ(clicked, u"/root2/Slide1.bmp");
+}
+
 // The edit box keeps a selection: Shift with the arrows, Home and End,
 // Ctrl+A, a double click on a word; a click places the caret, Shift+click
 // extends; what is typed, pasted or deleted replaces the selection; the
