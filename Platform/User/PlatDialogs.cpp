@@ -385,10 +385,32 @@ LRESULT ButtonProc(HWND h, UINT m, WPARAM w, LPARAM l) {
   return DefWindowProcW(h, m, w, l);
 }
 
+// The warning sign: a yellow triangle edged in black with a black "!",
+// standing on the bottom of r and centred in it.
+void DrawExclamation(HDC dc, RECT r) {
+  const int side = std::min<int>(r.right - r.left, r.bottom - r.top);
+  if (side < 8) return;
+  const int cx = (r.left + r.right) / 2, top = r.bottom - side;
+  const COLORREF black = 0x000000, yellow = 0x0000D7FF;
+  for (int y = 0; y < side; ++y) {
+    const int half = y * (side / 2) / (side - 1);
+    Fill(dc, {cx - half - 1, top + y, cx + half + 1, top + y + 1}, black);
+    if (y > 1 && y < side - 1 && half >= 1) Fill(dc, {cx - half, top + y, cx + half, top + y + 1}, yellow);
+  }
+  const int bar = std::max(2, side / 10);
+  Fill(dc, {cx - bar / 2, top + side * 3 / 8, cx - bar / 2 + bar, top + side * 11 / 16}, black);
+  Fill(dc, {cx - bar / 2, top + side * 25 / 32, cx - bar / 2 + bar, top + side * 25 / 32 + bar}, black);
+}
+
 LRESULT StaticProc(HWND h, UINT m, WPARAM w, LPARAM l) {
   if (m == WM_NCCREATE) SetKind(h, TControlKind::Static);
   if (m == WM_NCDESTROY) DropControl(h);
   if (m == WM_SETTEXT) InvalidateRect(h, nullptr, 0);
+  if (m == WM_PAINT && (StyleOf(h) & SS_TYPEMASK) == SS_ICON)
+    return Paint(h, [h](HDC dc, RECT r) {
+      Fill(dc, r, Sys(COLOR_BTNFACE));
+      if (WindowText(h) == u"#32515") DrawExclamation(dc, r);
+    });
   if (m == WM_PAINT)
     return Paint(h, [h](HDC dc, RECT r) {
       Fill(dc, r, Sys(COLOR_BTNFACE));

@@ -31,6 +31,9 @@ constexpr DWORD ES_MULTILINE = 0x4, ES_PASSWORD = 0x20, ES_AUTOVSCROLL = 0x40, E
 constexpr DWORD DS_ABSALIGN = 0x1, DS_3DLOOK = 0x4, DS_SETFONT = 0x40, DS_MODALFRAME = 0x80, DS_NOIDLEMSG = 0x100,
                 DS_CENTER = 0x800;
 constexpr DWORD WS_EX_CLIENTEDGE = 0x00000200;
+// A STATIC of this style shows the standard icon its text names as "#<id>"
+// (IDI_EXCLAMATION, "#32515", the yellow warning sign; other ids nothing).
+constexpr DWORD SS_ICON = 0x3, SS_TYPEMASK = 0x1F;
 // Atoms of the predefined control classes in item templates.
 constexpr WORD kButtonClassAtom = 0x0080, kEditClassAtom = 0x0081, kStaticClassAtom = 0x0082;
 

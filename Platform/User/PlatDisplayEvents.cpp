@@ -50,6 +50,17 @@ public:
         target = wm.Input.Active;
         msg = down ? WM_SYSKEYDOWN : WM_SYSKEYUP;
       }
+      // A held key repeats into the window it was pressed in, and nowhere
+      // else (nor anywhere when its press was let go by a change of focus):
+      // Escape held on a dialog answers the dialog, not the show that has
+      // the keyboard after it as well. Its release goes where the keyboard
+      // is, so that no key stays down for the thread.
+      auto w = target ? wm.Find(target) : nullptr;
+      const HWND top = w ? TopLevelOf(w)->H : nullptr;
+      HWND& pressedIn = wm.Input.KeyPressedIn[vk];
+      if (!down) pressedIn = nullptr;
+      else if (!(repeat || prev)) pressedIn = top;
+      else if (pressedIn != top) return;
     }
     if (!target) return;
     std::uint32_t lp = 1 | ((scan & 0xFF) << 16) | (extended ? 1u << 24 : 0) | (alt ? 1u << 29 : 0);

@@ -118,6 +118,22 @@ INT_PTR BoxProc(HWND h, UINT m, WPARAM w, LPARAM l) {
   }
 }
 
+// A box given no owner belongs to the window the user works in: the
+// thread's active window, else its frontmost one on screen. It stays above
+// that window (also over a full screen) and gives the keyboard back to it.
+HWND DefaultBoxOwner(TWindowManager& wm) {
+  const std::uint32_t me = CurrentThreadId();
+  const auto usable = [&](HWND h) {
+    auto w = h ? wm.Find(h) : nullptr;
+    return w && w->Life == TWindowLife::Alive && w->Tid == me && !(w->Style & WS_CHILD) &&
+           (w->Style & WS_VISIBLE) && !(w->Style & WS_DISABLED) && !(w->ExStyle & WS_EX_TOOLWINDOW);
+  };
+  if (usable(wm.Input.Active)) return wm.Input.Active;
+  for (HWND t : wm.Windows.TopZ)
+    if (usable(t)) return t;
+  return nullptr;
+}
+
 // The box as a dialog of the window manager: one line of text per static
 // control, the buttons centred below. Other windows of the thread wait.
 int ShowBox(HWND owner, const std::u16string& text, const std::u16string& caption, UINT type, int answer) {
@@ -129,7 +145,7 @@ int ShowBox(HWND owner, const std::u16string& text, const std::u16string& captio
   if (GetMonitorInfoA(mon, &mi)) work = mi.rcWork;
   const int screenW = std::max<int>(work.right - work.left, 200), screenH = std::max<int>(work.bottom - work.top, 150);
 
-  constexpr int kMargin = 12, kButtonW = 75, kButtonH = 23, kGap = 6, kFrame = 16, kCaption = 40;
+  constexpr int kMargin = 12, kButtonW = 75, kButtonH = 23, kGap = 6, kFrame = 16, kCaption = 40, kIcon = 32;
   HDC dc = GetDC(nullptr);
   HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
   auto width = [dc](const std::u16string& s) {
@@ -159,18 +175,33 @@ int ShowBox(HWND owner, const std::u16string& text, const std::u16string& captio
   state.Default = answer;
   const int n = state.Buttons.Count;
   const int buttonsW = n * kButtonW + (n - 1) * kGap;
-  const int cx = std::min(std::max(textW, buttonsW) + 2 * kMargin, screenW - kFrame);
-  const int cy = kMargin + int(lines.size()) * lineH + kMargin + kButtonH + kMargin;
+  // The warning sign stands left of the text.
+  const bool exclamation = (type & 0xF0) == MB_ICONEXCLAMATION;
+  const int iconW = exclamation ? kIcon + kMargin : 0;
+  const int textH = std::max(int(lines.size()) * lineH, exclamation ? kIcon : 0);
+  const int cx = std::min(std::max(iconW + textW, buttonsW) + 2 * kMargin, screenW - kFrame);
+  const int cy = kMargin + textH + kMargin + kButtonH + kMargin;
 
   TDialogDesc d;
   d.Style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE | DS_MODALFRAME | DS_CENTER;
   d.Cx = std::int16_t(cx);
   d.Cy = std::int16_t(cy);
   d.Title = caption;
+  if (exclamation) {
+    TDialogItemDesc it;
+    it.Style = WS_CHILD | WS_VISIBLE | SS_ICON;
+    it.X = kMargin;
+    it.Y = kMargin;
+    it.Cx = it.Cy = kIcon;
+    it.Id = 0xFFFF;
+    it.ClassAtom = kStaticClassAtom;
+    it.Title = u"#" + FromUtf8(std::to_string(IDI_EXCLAMATION));
+    d.Items.push_back(std::move(it));
+  }
   for (std::size_t i = 0; i < lines.size(); ++i) {
     TDialogItemDesc it;
     it.Style = WS_CHILD | WS_VISIBLE;
-    it.X = kMargin;
+    it.X = std::int16_t(kMargin + iconW);
     it.Y = std::int16_t(kMargin + int(i) * lineH);
     it.Cx = std::int16_t(textW);
     it.Cy = std::int16_t(lineH);
@@ -249,7 +280,7 @@ int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT 
       return answer;
     }
     auto w = owner ? wm.Find(owner) : nullptr;
-    owner = w ? TopLevelOf(w)->H : nullptr;
+    owner = w ? TopLevelOf(w)->H : DefaultBoxOwner(wm);
     shows = wm.Backend && wm.OnUiThread() && wm.Backend->ShowsMessageBoxes();
   }
   // Also where a box is seen: a console or a log keeps the text.

@@ -264,6 +264,11 @@ struct TNativeWindowState {
   int Opacity = 255;
   bool Focused = false, DialogType = false;
   std::uintptr_t NativeId = 0, TransientFor = 0;
+  // What the window manager is told and offers: the functions of the Motif
+  // hints (-1: none), move, minimise and maximise among the allowed actions;
+  // and whether the window has the display's input focus.
+  long MotifFunctions = -1;
+  bool Movable = false, Minimizable = false, Maximizable = false, KeyboardFocus = false;
 };
 bool ReadNativeWindowState(HWND hwnd, TNativeWindowState& state);
 // The cursor the display shows: visible, and the standard id (0 for a made one).

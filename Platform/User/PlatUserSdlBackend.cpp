@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -124,12 +125,16 @@ public:
     const bool hasX11 = GetEnv("DISPLAY", x11) && !x11.empty();
     const bool hasWayland = GetEnv("WAYLAND_DISPLAY", wayland) && !wayland.empty();
     if (hasX11 != hasWayland) SDL_SetHint(SDL_HINT_VIDEODRIVER, hasX11 ? "x11" : "wayland");
+    X11SurviveWindowsThatAreGone();
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
       error_ = SDL_GetError();
       return false;
     }
     started_ = true;
-    X11SurviveWindowsThatAreGone();
+    X11PrepareDisplay();
+    // A window that another program destroys is told of by the window
+    // system's own event only.
+    SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
     const char* accel = SDL_GetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
     if (!accel || accel[0] == '0' || SDL_strcasecmp(accel, "false") == 0) shm_ = TShmPresenter::Open();
     wakeType_ = SDL_RegisterEvents(1);
@@ -140,6 +145,7 @@ public:
   ~TSdl() override {
     for (auto& [id, w] : windows_) {
       if (shm_) shm_->Unbind(id);
+      if (gone_.count(id)) X11NoteUnmapped(w);
       SDL_DestroyWindow(w);
     }
     windows_.clear();
@@ -196,6 +202,9 @@ public:
     if (win && (d.Dialog || d.Owner)) SDL_GetWindowSurface(win);
     if (d.Dialog) SDL_SetHint(SDL_HINT_X11_WINDOW_TYPE, "");
     if (!win) return 0;
+    // A dialog is answered, not put away: the window manager is asked to
+    // offer moving and closing it only.
+    if (d.Dialog) X11MakeDialogFrame(win);
     NativeWin id = SDL_GetWindowID(win);
     windows_[id] = win;
     known_[id] = d;
@@ -212,7 +221,9 @@ public:
 
   void Update(NativeWin id, const TNativeDesc& d) override {
     SDL_Window* win = Win(id);
-    if (!win) return;
+    // A window that is gone is waited for in vain (SDL waits for a hidden
+    // window's unmapping, say).
+    if (!win || gone_.count(id)) return;
     TNativeDesc& k = known_[id];
     if (d.Title != k.Title) SDL_SetWindowTitle(win, ToUtf8(d.Title).c_str());
     if (d.Owner != k.Owner)
@@ -240,7 +251,13 @@ public:
 
   void Activate(NativeWin id) override {
     SDL_Window* win = Win(id);
-    if (!win || !(SDL_GetWindowFlags(win) & SDL_WINDOW_SHOWN)) return;
+    if (!win || gone_.count(id)) return;
+    // Minimised by the window manager (with its owner) while it should be
+    // on screen: it comes back first.
+    const Uint32 flags = SDL_GetWindowFlags(win);
+    if (flags & SDL_WINDOW_MINIMIZED) SDL_RestoreWindow(win);
+    if (!(SDL_GetWindowFlags(win) & SDL_WINDOW_SHOWN) && known_[id].Visible) SDL_ShowWindow(win);
+    if (!(SDL_GetWindowFlags(win) & SDL_WINDOW_SHOWN)) return;
     // A window manager moves the focus when asked; without one, the focus
     // would stay where a closed window left it (nowhere).
     SDL_RaiseWindow(win);
@@ -249,9 +266,15 @@ public:
 
   void Destroy(NativeWin id) override {
     if (shm_) shm_->Unbind(id);
-    if (SDL_Window* win = Win(id)) SDL_DestroyWindow(win);
+    if (SDL_Window* win = Win(id)) {
+      // SDL hides a window before it destroys it, and waits for the window
+      // system to unmap it: one that is gone never will.
+      if (gone_.count(id)) X11NoteUnmapped(win);
+      SDL_DestroyWindow(win);
+    }
     windows_.erase(id);
     known_.erase(id);
+    gone_.erase(id);
   }
 
   std::unique_ptr<TPixelMemory> AllocPixels(std::size_t count) override {
@@ -263,7 +286,7 @@ public:
   void Present(NativeWin id, const TPixelMemory& memory, const std::uint32_t* bits, int stride, int width,
                int height, const RECT&) override {
     SDL_Window* win = Win(id);
-    if (!win || width <= 0 || height <= 0) return;
+    if (!win || gone_.count(id) || width <= 0 || height <= 0) return;
     if (shm_ && shm_->Present(id, memory, bits, stride, width, height)) return;
     SDL_Surface* dst = SDL_GetWindowSurface(win);
     if (!dst) return;
@@ -285,7 +308,13 @@ public:
         case SDL_KEYUP: {
           bool ext;
           UINT vk = VirtualKey(e.key.keysym, ext);
-          if (vk) sink.Key(vk, ScanCode(e.key.keysym), ext, e.type == SDL_KEYDOWN, e.key.repeat != 0);
+          // SDL lets go of the keys held when its keyboard focus goes (a
+          // dialog closed by Escape): the key's next automatic repeat then
+          // looks like a new press, unless the window system's own events
+          // said it is one.
+          const bool repeat = e.key.repeat != 0 || (e.type == SDL_KEYDOWN && nextPressRepeats_);
+          if (e.type == SDL_KEYDOWN) nextPressRepeats_ = false;
+          if (vk) sink.Key(vk, ScanCode(e.key.keysym), ext, e.type == SDL_KEYDOWN, repeat);
           break;
         }
         case SDL_TEXTINPUT: sink.Text(FromUtf8(e.text.text)); break;
@@ -310,6 +339,26 @@ public:
           break;
         }
         case SDL_WINDOWEVENT: Window(sink, e.window); break;
+        case SDL_SYSWMEVENT: {
+          if (const std::uintptr_t x = X11DestroyedWindow(e.syswm.msg)) Destroyed(sink, x);
+          unsigned code = 0;
+          bool press = false;
+          unsigned long time = 0;
+          if (X11KeyEvent(e.syswm.msg, code, press, time)) {
+            // A press that follows a press of the key, or its release of the
+            // same moment, is the server's automatic repeat.
+            TXKey& k = xkeys_[code];
+            if (press) nextPressRepeats_ = k.Down || (k.Time == time && k.Seen);
+            k = {press, true, time};
+          } else if (X11IsFocusIn(e.syswm.msg) && !windows_.empty()) {
+            // Releases made while another window had the keyboard were not
+            // seen: the server says which keys are down.
+            unsigned char down[32];
+            if (X11KeysDown(windows_.begin()->second, down))
+              for (auto& [c, k] : xkeys_) k.Down = c < 256 && (down[c / 8] >> (c % 8)) & 1;
+          }
+          break;
+        }
         case SDL_QUIT: {
           // Asked from outside to end: every window is asked to close, as
           // when its user closes it.
@@ -448,6 +497,11 @@ public:
       st.NativeId = x.Id;
       st.TransientFor = x.TransientFor;
       st.DialogType = x.DialogType;
+      st.MotifFunctions = x.MotifFunctions;
+      st.Movable = x.Movable;
+      st.Minimizable = x.Minimizable;
+      st.Maximizable = x.Maximizable;
+      st.KeyboardFocus = x.KeyboardFocus;
     }
     return true;
   }
@@ -462,6 +516,25 @@ private:
   SDL_Window* Win(NativeWin id) {
     auto it = windows_.find(id);
     return it == windows_.end() ? nullptr : it->second;
+  }
+
+  // A window of ours that another program destroyed: nothing is drawn into
+  // it any more, and it is closed as its user would close it.
+  void Destroyed(TInputSink& sink, std::uintptr_t xid) {
+    for (const auto& [id, win] : windows_)
+      if (!gone_.count(id) && X11WindowId(win) == xid) {
+        gone_.insert(id);
+        sink.CloseRequested(id);
+        return;
+      }
+  }
+
+  bool FillsItsScreen(NativeWin id) {
+    SDL_Window* w = Win(id);
+    SDL_Rect b;
+    if (!w || SDL_GetDisplayBounds(std::max(0, SDL_GetWindowDisplayIndex(w)), &b) != 0) return false;
+    const RECT& c = known_[id].Client;
+    return c.left <= b.x && c.top <= b.y && c.right >= b.x + b.w && c.bottom >= b.y + b.h;
   }
 
   // Without a window manager nobody gives a clicked window the keyboard.
@@ -491,6 +564,19 @@ private:
         break;
       }
       case SDL_WINDOWEVENT_EXPOSED: sink.Exposed(e.windowID); break;
+      case SDL_WINDOWEVENT_MINIMIZED: {
+        // A window manager may offer to minimise a dialog all the same, and
+        // takes its owner along. Over a window that fills its screen (a
+        // full-screen show) nothing would be left to bring them back: they
+        // come back at once. Otherwise they come back with the owner.
+        const TNativeDesc& d = known_[e.windowID];
+        if (d.Dialog && FillsItsScreen(d.Owner)) {
+          SDL_RestoreWindow(Win(d.Owner));
+          SDL_RestoreWindow(w);
+          SDL_RaiseWindow(w);
+        }
+        break;
+      }
       case SDL_WINDOWEVENT_FOCUS_GAINED: sink.Focus(e.windowID, true); break;
       case SDL_WINDOWEVENT_FOCUS_LOST: sink.Focus(e.windowID, false); break;
       case SDL_WINDOWEVENT_CLOSE: sink.CloseRequested(e.windowID); break;
@@ -504,6 +590,15 @@ private:
   std::unique_ptr<TShmPresenter> shm_;  // nil: SDL's window surfaces
   std::map<NativeWin, SDL_Window*> windows_;
   std::map<NativeWin, TNativeDesc> known_;
+  std::set<NativeWin> gone_;  // destroyed by another program
+  // The last event of each X key code, and whether the next key press SDL
+  // reports is a repeat.
+  struct TXKey {
+    bool Down = false, Seen = false;
+    unsigned long Time = 0;
+  };
+  std::map<unsigned, TXKey> xkeys_;
+  bool nextPressRepeats_ = false;
   std::map<int, SDL_Cursor*> cursors_;
   SDL_Cursor* custom_ = nullptr;  // the made cursor shown, owned
   std::uintptr_t shownId_ = IDC_ARROW;

@@ -5,6 +5,7 @@
 
 #include "Platform/User/PlatMessageQueues.h"
 #include "Platform/User/PlatWindows.h"
+#include "Platform/User/PlatX11Windows.h"
 
 namespace plat::user {
 
@@ -174,6 +175,9 @@ bool InitWindowSystem() {
       if (!b) {
         const std::string named = hasX11 ? x11 : wayland;
         problem = named.empty() ? "the display cannot be opened" : "the display \"" + named + "\" cannot be opened";
+        // SDL says of an X server that does not answer that X11 is not
+        // available, as if the program lacked it.
+        if (hasX11 && !X11DisplayAnswers(x11.c_str())) why = "no X server answers there";
         if (!why.empty()) problem += " (" + why + ")";
       }
     } else {

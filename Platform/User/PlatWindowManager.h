@@ -155,6 +155,8 @@ struct TInputState {
   bool OtherProgramActive = false;
   POINT Cursor;
   std::uint8_t Async[256] = {};
+  // The top-level each held key was pressed in: its repeats go there only.
+  HWND KeyPressedIn[256] = {};
   std::uintptr_t CursorId = IDC_ARROW;
   // The last press, for double clicks.
   int LastButton = 0;

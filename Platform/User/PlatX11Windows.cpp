@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "Platform/PlatSystem.h"
@@ -67,12 +68,111 @@ int ForgiveWindowsThatAreGone(Display* d, XErrorEvent* e) {
   return before ? before(d, e) : 0;
 }
 
+// The Motif hints: flags, functions, decorations, input mode, status.
+constexpr long kMwmHintsFunctions = 1, kMwmHintsDecorations = 2;
+constexpr long kMwmFuncMove = 4, kMwmFuncClose = 32;
+constexpr long kMwmDecorBorder = 2, kMwmDecorTitle = 8, kMwmDecorMenu = 16;
+
+bool HasAtom(Display* d, Window w, Atom property, Atom wanted) {
+  Atom actual = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  bool found = false;
+  if (XGetWindowProperty(d, w, property, 0, 64, False, XA_ATOM, &actual, &format, &count, &after, &data) == Success &&
+      data && actual == XA_ATOM && format == 32) {
+    const auto* atoms = reinterpret_cast<const unsigned long*>(data);
+    for (unsigned long i = 0; i < count && !found; ++i) found = atoms[i] == wanted;
+  }
+  if (data) XFree(data);
+  return found;
+}
+
 }  // namespace
 
-void X11SurviveWindowsThatAreGone() {
+void X11PrepareDisplay() {
   const char* driver = SDL_GetCurrentVideoDriver();
   if (!driver || std::string(driver) != "x11") return;
-  // SDL puts its own handler back when it ends, so each start installs ours.
+  // On a connection of our own: an atom lives as long as the server, which
+  // SDL's connection keeps up.
+  if (Display* d = XOpenDisplay(nullptr)) {
+    XInternAtom(d, "_MOTIF_WM_HINTS", False);
+    XCloseDisplay(d);
+  }
+}
+
+void X11MakeDialogFrame(SDL_Window* window) {
+  Window self = 0;
+  Display* d = DisplayOf(window, self);
+  if (!d) return;
+  const Atom hints = XInternAtom(d, "_MOTIF_WM_HINTS", False);
+  long value[5] = {kMwmHintsFunctions | kMwmHintsDecorations, kMwmFuncMove | kMwmFuncClose,
+                   kMwmDecorBorder | kMwmDecorTitle | kMwmDecorMenu, 0, 0};
+  XChangeProperty(d, self, hints, hints, 32, PropModeReplace, reinterpret_cast<unsigned char*>(value), 5);
+  XFlush(d);
+}
+
+bool X11DisplayAnswers(const char* name) {
+  Display* d = XOpenDisplay(name);
+  if (!d) return false;
+  XCloseDisplay(d);
+  return true;
+}
+
+std::uintptr_t X11WindowId(SDL_Window* window) {
+  Window self = 0;
+  return DisplayOf(window, self) ? self : 0;
+}
+
+std::uintptr_t X11DestroyedWindow(const void* sdlSysWmMsg) {
+  const auto* m = static_cast<const SDL_SysWMmsg*>(sdlSysWmMsg);
+  if (!m || m->subsystem != SDL_SYSWM_X11 || m->msg.x11.event.type != DestroyNotify) return 0;
+  return m->msg.x11.event.xdestroywindow.window;
+}
+
+bool X11KeyEvent(const void* sdlSysWmMsg, unsigned& keycode, bool& press, unsigned long& time) {
+  const auto* m = static_cast<const SDL_SysWMmsg*>(sdlSysWmMsg);
+  if (!m || m->subsystem != SDL_SYSWM_X11) return false;
+  const XEvent& e = m->msg.x11.event;
+  if (e.type != KeyPress && e.type != KeyRelease) return false;
+  keycode = e.xkey.keycode;
+  press = e.type == KeyPress;
+  time = e.xkey.time;
+  return true;
+}
+
+bool X11IsFocusIn(const void* sdlSysWmMsg) {
+  const auto* m = static_cast<const SDL_SysWMmsg*>(sdlSysWmMsg);
+  return m && m->subsystem == SDL_SYSWM_X11 && m->msg.x11.event.type == FocusIn;
+}
+
+bool X11KeysDown(SDL_Window* window, unsigned char keys[32]) {
+  Window self = 0;
+  Display* d = DisplayOf(window, self);
+  if (!d) return false;
+  char raw[32] = {};
+  XQueryKeymap(d, raw);
+  std::memcpy(keys, raw, 32);
+  return true;
+}
+
+void X11NoteUnmapped(SDL_Window* window) {
+  Window self = 0;
+  Display* d = DisplayOf(window, self);
+  if (!d) return;
+  XEvent e{};
+  e.xunmap.type = UnmapNotify;
+  e.xunmap.display = d;
+  e.xunmap.event = self;
+  e.xunmap.window = self;
+  XPutBackEvent(d, &e);
+}
+
+void X11SurviveWindowsThatAreGone() {
+  // Before SDL starts: SDL's own handler passes errors on to the one it
+  // found, ours, and puts ours back when it ends, before it closes its
+  // connections (whose last errors, about a window another program
+  // destroyed, are read only then).
   const XErrorHandler previous = XSetErrorHandler(&ForgiveWindowsThatAreGone);
   if (previous != &ForgiveWindowsThatAreGone) gBeforeOurs = previous;
 }
@@ -103,12 +203,44 @@ bool X11ReadWindowFacts(SDL_Window* window, TX11WindowFacts& facts) {
   facts.TransientFor = LongProperty(d, self, XA_WM_TRANSIENT_FOR, XA_WINDOW);
   const Atom type = LongProperty(d, self, XInternAtom(d, "_NET_WM_WINDOW_TYPE", False), XA_ATOM);
   facts.DialogType = type != None && type == XInternAtom(d, "_NET_WM_WINDOW_TYPE_DIALOG", False);
+  facts.MotifFunctions = -1;
+  {
+    const Atom hints = XInternAtom(d, "_MOTIF_WM_HINTS", False);
+    Atom actual = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(d, self, hints, 0, 5, False, hints, &actual, &format, &count, &after, &data) == Success &&
+        data && actual == hints && format == 32 && count >= 2) {
+      const auto* v = reinterpret_cast<const long*>(data);
+      if (v[0] & kMwmHintsFunctions) facts.MotifFunctions = v[1];
+    }
+    if (data) XFree(data);
+  }
+  const Atom allowed = XInternAtom(d, "_NET_WM_ALLOWED_ACTIONS", False);
+  facts.Movable = HasAtom(d, self, allowed, XInternAtom(d, "_NET_WM_ACTION_MOVE", False));
+  facts.Minimizable = HasAtom(d, self, allowed, XInternAtom(d, "_NET_WM_ACTION_MINIMIZE", False));
+  facts.Maximizable = HasAtom(d, self, allowed, XInternAtom(d, "_NET_WM_ACTION_MAXIMIZE_HORZ", False)) ||
+                      HasAtom(d, self, allowed, XInternAtom(d, "_NET_WM_ACTION_MAXIMIZE_VERT", False));
+  Window focus = None;
+  int revert = 0;
+  XGetInputFocus(d, &focus, &revert);
+  facts.KeyboardFocus = focus == self;
   return true;
 }
 
 #else
 
 void X11SurviveWindowsThatAreGone() {}
+void X11PrepareDisplay() {}
+void X11MakeDialogFrame(SDL_Window*) {}
+void X11NoteUnmapped(SDL_Window*) {}
+bool X11KeyEvent(const void*, unsigned&, bool&, unsigned long&) { return false; }
+bool X11IsFocusIn(const void*) { return false; }
+bool X11KeysDown(SDL_Window*, unsigned char*) { return false; }
+bool X11DisplayAnswers(const char*) { return false; }
+std::uintptr_t X11WindowId(SDL_Window*) { return 0; }
+std::uintptr_t X11DestroyedWindow(const void*) { return 0; }
 bool X11HasWindowManager(SDL_Window*) { return true; }
 bool X11ReadWindowFacts(SDL_Window*, TX11WindowFacts&) { return false; }
 

@@ -13,19 +13,60 @@ namespace plat::user {
 // event sent to one of our windows on a second connection, which can reach
 // the server after the window was destroyed on the first; Xlib's default
 // handler would end the program for it. Other errors go on to the handler
-// in place before. Once per process; nothing where SDL does not run on X11.
+// in place before. Called before the video subsystem starts.
 void X11SurviveWindowsThatAreGone();
 
 // True when a window manager runs on the window's screen (or the display is
 // not X11: focus is then the system's business).
 bool X11HasWindowManager(SDL_Window* window);
 
+// Once the video subsystem runs: the atom of the Motif hints is made on the
+// server. Where it is missing (no window manager has made it yet) SDL marks
+// each window it makes transient for the root window instead, which a
+// dialog's real owner would then have to replace.
+void X11PrepareDisplay();
+
+// A dialog box as the window manager offers it: moved and closed only (no
+// minimise, maximise or resize), with border, title and menu.
+void X11MakeDialogFrame(SDL_Window* window);
+
+// Whether an X server answers at the display name (the X11 back end's
+// reason for a failure says nothing of that).
+bool X11DisplayAnswers(const char* name);
+
+// The X id of an SDL window (0: none, or not X11).
+std::uintptr_t X11WindowId(SDL_Window* window);
+// The X window that a DestroyNotify event of a system event names (0: it is
+// no such event).
+std::uintptr_t X11DestroyedWindow(const void* sdlSysWmMsg);
+
+// The key event a system event holds (false: it holds none): the X key
+// code, press or release, and the server's time.
+bool X11KeyEvent(const void* sdlSysWmMsg, unsigned& keycode, bool& press, unsigned long& time);
+
+// Whether a system event is the X input focus coming to a window.
+bool X11IsFocusIn(const void* sdlSysWmMsg);
+// Which X key codes are down now (bit k % 8 of byte k / 8), asked of the
+// server on the connection of the window; false when it cannot be asked.
+bool X11KeysDown(SDL_Window* window, unsigned char keys[32]);
+
+// Tells SDL's connection that the window has been unmapped (a window that
+// another program destroyed), so that SDL, which waits for the unmapping of
+// a window it hides, does not wait for it in vain.
+void X11NoteUnmapped(SDL_Window* window);
+
 // Test checks: the window's X id, the window its WM_TRANSIENT_FOR names
-// (0: none), and whether its _NET_WM_WINDOW_TYPE is the dialog type.
+// (0: none), whether its _NET_WM_WINDOW_TYPE is the dialog type, the
+// functions its Motif hints allow (-1: no such hints), whether the window
+// manager offers to move, minimise or maximise it (_NET_WM_ALLOWED_ACTIONS;
+// all false without a manager) and whether it has the X input focus.
 struct TX11WindowFacts {
   std::uintptr_t Id = 0;
   std::uintptr_t TransientFor = 0;
   bool DialogType = false;
+  long MotifFunctions = -1;
+  bool Movable = false, Minimizable = false, Maximizable = false;
+  bool KeyboardFocus = false;
 };
 bool X11ReadWindowFacts(SDL_Window* window, TX11WindowFacts& facts);
 

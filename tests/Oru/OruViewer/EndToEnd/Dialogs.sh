@@ -4,8 +4,10 @@
 #   Dialogs.sh <player> <dialogs/Project.oru> <work folder>    (under xvfb-run)
 # The password dialog opens with the keyboard (typed at once, Enter plays the
 # show); over the full-screen show the print dialog is a dialog window,
-# transient for the show's, above it and with the keyboard; Escape closes it
-# and the show has the keyboard again: Escape then ends the player.
+# transient for the show's, above it and with the keyboard, offering to move
+# and close only (minimised under openbox, which takes the show along, both
+# come back at once); Escape closes it and the show has the keyboard again:
+# Escape then ends the player, as cleanly as a windowed show ends.
 set -u
 player=$1
 project=$2
@@ -27,6 +29,7 @@ shown() {
   [[ -n "$w" ]] && xwininfo -id "$w" | grep -q IsViewable
 }
 gone() { [[ -z "$(window "$1")" ]]; }
+viewable() { xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
 wm_up() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 focus() { printf '0x%x' "$(xdotool getwindowfocus 2>/dev/null || echo 0)"; }
 has_focus() { [[ $(focus) == "$(window "$1")" ]]; }
@@ -88,6 +91,14 @@ run() {
   [[ -n "$owner" ]] && same_id "$owner" "$show" || fail "the print dialog is transient for '$owner', not the show $show"
   wait_for 20 has_focus "Print" || fail "the print dialog has no keyboard (focus $(focus))"
   below "$show" "$print" || fail "the print dialog is not above the show"
+  xprop -id "$print" _MOTIF_WM_HINTS | grep -q '= 0x3, 0x24,' || fail "the print dialog's functions: $(xprop -id "$print" _MOTIF_WM_HINTS)"
+  if [[ $wm == openbox ]]; then
+    xdotool windowminimize "$print"
+    sleep 1
+    wait_for 20 viewable "$show" || fail "the full-screen show stayed minimised with its dialog"
+    wait_for 20 viewable "$print" || fail "the minimised print dialog stayed away"
+    wait_for 20 has_focus "Print" || fail "the print dialog came back without the keyboard (focus $(focus))"
+  fi
 
   xdotool key Escape
   wait_for 20 gone "Print" || fail "Escape did not close the print dialog"
@@ -103,11 +114,12 @@ run() {
   pid=
   ((rc == 0)) || fail "exit status $rc: $(tail -n 5 "$log")"
   grep -q "Sanitizer\|runtime error:" "$log" && fail "$(grep -m1 "Sanitizer\|runtime error:" "$log")"
+  grep -q "still held at release\|not Initializaed" "$log" && fail "$(grep -m1 "still held\|Initializaed" "$log")"
   if [[ -n "$wmpid" ]]; then
     kill "$wmpid" 2>/dev/null
     wait "$wmpid" 2>/dev/null
   fi
-  echo "$wm: password typed at once, print dialog transient for the show and above it, keyboard back, exit 0"
+  echo "$wm: password typed at once, print dialog transient for the show and above it, keyboard back, clean exit 0"
 }
 
 rm -rf "$work"

@@ -367,6 +367,27 @@ void Make(const fs::path& root) {
     dialogs.Write();
   }
   {
+    // A windowed show for the desktop test under a display
+    // (EndToEnd/Desktop.sh): its left third runs a refused command, its
+    // middle a program it must ask for, its right third prints (and saves).
+    // A position counts in hundredths of half the slide from its centre.
+    TShowBuilder desk((root / "desktop").string());
+    desk.ScreenSize(330, 180)
+        .Main()
+        .Key("opt_scr_full", 0)
+        .Key("opt_repeat", "repeat")
+        .Key("CanRestore", 1)
+        .Key("opt_scr_caption", "Desktop check");
+    const std::string started = (root / "desktop-started").string();
+    for (long long end : {60000LL, 120000LL}) {
+      TShowSlide& s = desk.AddSlide(end).SolidBackground(0x30, 0x60, 0x90);
+      s.Box("Refused", 110, 180, "120,40,40").Key("Action", "runapp(\"del /tmp/none\")").KeyPoint(0).Position(-200.0 / 3, 0);
+      s.Box("Asked", 110, 180, "40,120,40").Key("Action", "runapp(\"/usr/bin/touch " + started + "\")");
+      s.Box("Print", 110, 180, "40,40,120").Key("Action", "print").KeyPoint(0).Position(200.0 / 3, 0);
+    }
+    desk.Write();
+  }
+  {
     // A folder whose name holds a quote and a blank.
     TShowProjectWriter quoted((root / "q\"dir x").string());
     AddSlides(quoted);
