@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
 
+#include "Platform/PlatBulkMemory.h"
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/Win32/SysObj2.h"
@@ -121,6 +124,119 @@ WideString DecodeIniValue(const TByteString& value) {
   if (!UnescapeIniBytes(value, bytes)) return {};
   return bytes.ToWide();
 }
+
+// ============================================================================
+// Item memory
+// ============================================================================
+
+namespace {
+
+// A block of a long parse starts with the count of its items still alive.
+// While the parse fills it the count holds kIniBlockOpen more, so that it
+// cannot reach 0 before the block is full.
+struct TIniBlockHead {
+  std::atomic<std::int64_t> Live;
+};
+constexpr std::int64_t kIniBlockOpen = std::int64_t(1) << 40;
+
+// Every item is preceded by 8 bytes naming its block's head (nil for an item
+// of the heap), and starts on 16 bytes as heap memory does.
+constexpr std::size_t kIniItemAlign = 16;
+constexpr std::size_t kIniItemTag = 8;
+constexpr std::size_t kIniFirstTag = 64 - kIniItemTag;  // the first item after the head
+
+std::size_t IniSlotBytes(std::size_t bytes) {
+  return (bytes + kIniItemTag + kIniItemAlign - 1) & ~(kIniItemAlign - 1);
+}
+
+void SetIniItemBlock(void* item, TIniBlockHead* head) {
+  std::memcpy(static_cast<std::uint8_t*>(item) - kIniItemTag, &head, sizeof head);
+}
+
+TIniBlockHead* IniItemBlock(void* item) {
+  TIniBlockHead* head;
+  std::memcpy(&head, static_cast<std::uint8_t*>(item) - kIniItemTag, sizeof head);
+  return head;
+}
+
+void LeaveIniBlock(TIniBlockHead* head, std::int64_t count) {
+  if (head->Live.fetch_sub(count, std::memory_order_acq_rel) == count) {
+    head->~TIniBlockHead();
+    plat::FreeBulkBlock(head);
+  }
+}
+
+// bytes 0: unknown (an item whose constructor failed), nothing marked.
+void FreeIniItemMemory(void* item, std::size_t bytes) noexcept {
+  if (!item) return;
+  TIniBlockHead* head = IniItemBlock(item);
+  if (!head) {
+    ::operator delete(static_cast<std::uint8_t*>(item) - kIniItemAlign);
+    return;
+  }
+  // Out of bounds from here on, so that a use after the free is caught.
+  if (bytes) plat::PoisonBulkMemory(static_cast<std::uint8_t*>(item) - kIniItemTag, IniSlotBytes(bytes));
+  LeaveIniBlock(head, 1);
+}
+
+}  // namespace
+
+// The items one thread makes while it parses a long text, one block after
+// the other; nil memory (no block to be had) sends them to the heap.
+class TIniItemBlocks {
+public:
+  TIniItemBlocks() = default;
+  TIniItemBlocks(const TIniItemBlocks&) = delete;
+  TIniItemBlocks& operator=(const TIniItemBlocks&) = delete;
+  ~TIniItemBlocks() { Retire(); }
+
+  void* Take(std::size_t bytes) {
+    const std::size_t slot = IniSlotBytes(bytes);
+    if (!block_ || used_ + slot > plat::kBulkBlockBytes) {
+      Retire();
+      if (slot > plat::kBulkBlockBytes - kIniFirstTag) return nullptr;
+      block_ = static_cast<std::uint8_t*>(plat::AllocBulkBlock());
+      if (!block_) return nullptr;
+      new (block_) TIniBlockHead{kIniBlockOpen};
+      used_ = kIniFirstTag;
+      plat::PoisonBulkMemory(block_ + used_, plat::kBulkBlockBytes - used_);
+    }
+    std::uint8_t* item = block_ + used_ + kIniItemTag;
+    plat::UnpoisonBulkMemory(block_ + used_, slot);
+    used_ += slot;
+    ++made_;
+    SetIniItemBlock(item, reinterpret_cast<TIniBlockHead*>(block_));
+    return item;
+  }
+
+private:
+  // No more items go into the current block.
+  void Retire() {
+    if (!block_) return;
+    LeaveIniBlock(reinterpret_cast<TIniBlockHead*>(block_), kIniBlockOpen - made_);
+    block_ = nullptr;
+    made_ = 0;
+  }
+
+  std::uint8_t* block_ = nullptr;
+  std::size_t used_ = 0;
+  std::int64_t made_ = 0;
+};
+
+void* TIniItem::operator new(std::size_t bytes) {
+  void* item = static_cast<std::uint8_t*>(::operator new(bytes + kIniItemAlign)) + kIniItemAlign;
+  SetIniItemBlock(item, nullptr);
+  return item;
+}
+
+void* TIniItem::operator new(std::size_t bytes, TIniItemBlocks& blocks) {
+  if (void* item = blocks.Take(bytes)) return item;
+  return operator new(bytes);
+}
+
+void TIniItem::operator delete(void* item, std::size_t bytes) noexcept { FreeIniItemMemory(item, bytes); }
+
+void TIniItem::operator delete(void* item, TIniItemBlocks&) noexcept { FreeIniItemMemory(item, 0); }
 
 // ============================================================================
 // TIniItem
@@ -292,9 +408,10 @@ void TIniList::DropHash() {
 }
 
 std::size_t TIniList::BucketOf(std::uint32_t hash) const {
-  // The name hash is weak in its low bits: the bucket comes from the high
-  // bits of a multiplicative mix.
-  return (hash * 0x9E3779B1u) >> bucketShift_;
+  // The name hash is weak in its low bits and close for names that differ
+  // only in their last characters: its high bits folded in, the bucket comes
+  // from the high bits of a multiplicative mix.
+  return ((hash ^ (hash >> 15)) * 0x9E3779B1u) >> bucketShift_;
 }
 
 void TIniList::BuildHash(std::int32_t names) const {
@@ -502,6 +619,11 @@ TIniItem* TIniList::FindBytes(const TByteString& name) const {
   return Lookup(name.HashNoCase(), [&](TIniItem* it) { return it->HasValue() && it->name_.CompareText(name) == 0; });
 }
 
+TIniItem* TIniList::Find(const TIniName& name) const {
+  if (name.Bytes().IsEmpty()) return nullptr;
+  return Lookup(name.Hash(), [&](TIniItem* it) { return it->HasValue() && it->name_.CompareText(name.Bytes()) == 0; });
+}
+
 TIniItem* TIniList::FindIndexed(const WideString& name, std::int32_t n) const {
   return Find(name + IntToStr(n));
 }
@@ -582,6 +704,12 @@ TIniObject* TIniList::FindObject(const WideString& name) const {
   if (name.empty()) return nullptr;
   return LookupObject(WideHashNoCase(name),
                       [&](TIniItem* it) { return it->IsObject() && it->name_.CompareWideText(name) == 0; });
+}
+
+TIniObject* TIniList::FindObject(const TIniName& name) const {
+  if (name.Bytes().IsEmpty()) return nullptr;
+  return LookupObject(name.Hash(),
+                      [&](TIniItem* it) { return it->IsObject() && it->name_.CompareText(name.Bytes()) == 0; });
 }
 
 TIniObject* TIniList::FindObjectOfType(const WideString& name, const WideString& type) const {
@@ -775,14 +903,14 @@ TIniSection* TIniFile::GetOrAddSection(const WideString& name) {
   return section;
 }
 
-TIniSection* TIniFile::SectionForParse(const TByteString& name) {
+TIniSection* TIniFile::SectionForParse(TByteString name, TIniItemBlocks* blocks) {
   if (!name.IsEmpty()) {
     TIniItem* found = Lookup(name.HashNoCase(), [&](TIniItem* it) {
       return it->kind_ == kKindSection && it->name_.CompareText(name) == 0;
     });
     if (found) return static_cast<TIniSection*>(found);
   }
-  auto* section = new TIniSection(name);
+  auto* section = blocks ? new (*blocks) TIniSection(std::move(name)) : new TIniSection(std::move(name));
   AppendParsed(section);
   return section;
 }
@@ -919,6 +1047,9 @@ TByteString TIniFile::SaveToValue() {
 // Parsing
 // ============================================================================
 
+// ParseIniText, the items made in blocks when blocks are given.
+void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlocks* blocks);
+
 std::int32_t IniPartBytes = 1 << 20;
 std::int32_t IniMaxParts = 0;
 
@@ -950,8 +1081,12 @@ std::int32_t SectionLineAtOrAfter(const TByteString& text, std::int32_t pos, std
 void ParseIniTextInParts(TIniTokenizer& t, TIniFile* root) {
   const std::int32_t from = t.Position, to = t.End;
   const std::int64_t partBytes = std::max<std::int64_t>(IniPartBytes, 1);
-  const std::int64_t parts = std::min<std::int64_t>(
-      {IniMaxParts > 0 ? IniMaxParts : std::min(GetProcessorCount(), 4), (std::int64_t(to) - from) / partBytes});
+  const std::int64_t threadCount = IniMaxParts > 0 ? IniMaxParts : std::min(GetProcessorCount(), 4);
+  // A few parts for each thread, each thread taking the next one left as it
+  // finishes one: threads that run at different speeds still end together.
+  constexpr std::int64_t kPartsPerThread = 4;
+  const std::int64_t parts =
+      threadCount > 1 ? std::min<std::int64_t>(threadCount * kPartsPerThread, (std::int64_t(to) - from) / partBytes) : 1;
   // Each later part begins with a section line: the lines before it never
   // reach into it, as a section line closes every open block.
   std::vector<std::int32_t> bounds{from};
@@ -964,60 +1099,77 @@ void ParseIniTextInParts(TIniTokenizer& t, TIniFile* root) {
   const std::size_t later = bounds.size() - 2;
   std::vector<TRef<TIniFile>> docs(later);
   std::vector<std::exception_ptr> errors(later);
-  auto parsePart = [&](std::size_t k) {
-    try {
-      TIniTokenizer part(t.Source(), bounds[k + 1], bounds[k + 2]);
-      docs[k] = MakeRef<TIniFile>();
-      ParseIniText(part, docs[k].get(), docs[k].get());
-    } catch (...) {
-      errors[k] = std::current_exception();
+  // A long text's items go into large blocks, each thread's into its own.
+  const bool inBlocks = std::int64_t(to) - from >= partBytes;
+  std::atomic<std::size_t> nextPart{0};
+  auto parseLaterParts = [&](TIniItemBlocks& blocks) {
+    for (std::size_t k; (k = nextPart.fetch_add(1)) < later;) {
+      try {
+        TIniTokenizer part(t.Source(), bounds[k + 1], bounds[k + 2]);
+        docs[k] = MakeRef<TIniFile>();
+        ParseIniLines(part, docs[k].get(), docs[k].get(), inBlocks ? &blocks : nullptr);
+      } catch (...) {
+        errors[k] = std::current_exception();
+      }
     }
   };
   std::vector<std::thread> threads;
-  std::vector<std::size_t> here;  // parts no thread could be made for
-  for (std::size_t k = 0; k < later; ++k) {
+  for (std::int64_t n = 1; n < threadCount && static_cast<std::size_t>(n) <= later; ++n) {
     try {
-      threads.emplace_back(parsePart, k);
+      threads.emplace_back([&] {
+        TIniItemBlocks blocks;
+        parseLaterParts(blocks);
+      });
     } catch (const std::system_error&) {
-      here.push_back(k);
+      break;  // the threads there are, this one among them, take every part
     }
   }
   std::exception_ptr first;
+  TIniItemBlocks blocks;
   try {
     t.End = bounds[1];
-    ParseIniText(t, root, root);
+    ParseIniLines(t, root, root, inBlocks ? &blocks : nullptr);
     t.End = to;
   } catch (...) {
     first = std::current_exception();
   }
+  parseLaterParts(blocks);
   for (std::thread& thread : threads) thread.join();
   if (first) std::rethrow_exception(first);
-  for (std::size_t k : here) parsePart(k);
   for (std::size_t k = 0; k < later; ++k) {
     if (errors[k]) std::rethrow_exception(errors[k]);
     root->AdoptSections(*docs[k]);
   }
 }
 
-void ParseIniText(TIniTokenizer& t, TIniList* list, TIniFile* root) {
+void ParseIniText(TIniTokenizer& t, TIniList* list, TIniFile* root) { ParseIniLines(t, list, root, nullptr); }
+
+namespace {
+template <class T, class... A>
+T* NewParsedIniItem(TIniItemBlocks* blocks, A&&... args) {
+  return blocks ? new (*blocks) T(std::forward<A>(args)...) : new T(std::forward<A>(args)...);
+}
+}  // namespace
+
+void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlocks* blocks) {
   std::vector<TIniList*> open;  // the lists around the open object blocks
   TIniList* current = list;
   while (!t.AtEnd()) {
     switch (t.ParseIniLine()) {
       case kIniTextLine:
-        current->AppendParsed(new TIniItem(TByteString(), t.Value()));
+        current->AppendParsed(NewParsedIniItem<TIniItem>(blocks, TByteString(), TByteString(t.ValueView())));
         break;
       case kIniKeyLine:
-        current->AppendParsed(new TIniItem(t.Name(), t.Value()));
+        current->AppendParsed(NewParsedIniItem<TIniItem>(blocks, TByteString(t.NameView()), TByteString(t.ValueView())));
         break;
       case kIniSectionLine:
         if (!root) return;
         // A section line closes blocks left open: it never lands inside them.
         open.clear();
-        current = root->SectionForParse(t.Name());
+        current = root->SectionForParse(TByteString(t.NameView()), blocks);
         break;
       case kIniObjectLine: {
-        auto* object = new TIniObject(t.Name(), t.Value());
+        auto* object = NewParsedIniItem<TIniObject>(blocks, TByteString(t.NameView()), TByteString(t.ValueView()));
         current->AppendParsed(object);
         open.push_back(current);
         current = object;
@@ -1028,7 +1180,7 @@ void ParseIniText(TIniTokenizer& t, TIniList* list, TIniFile* root) {
           current = open.back();
           open.pop_back();
         } else if (root) {
-          current->AppendParsed(new TIniItem(TByteString(), TByteString("end")));
+          current->AppendParsed(NewParsedIniItem<TIniItem>(blocks, TByteString(), TByteString("end")));
         } else {
           return;
         }

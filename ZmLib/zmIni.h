@@ -18,6 +18,7 @@
 // finished, any number of threads may read it at once (the hash indexes
 // that lookups build on first use are built under a lock).
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -35,6 +36,8 @@ class TIniObject;
 class TIniSection;
 class TIniFile;
 class TStringList;
+// The large blocks the items of a long parse are placed in (see TIniItem).
+class TIniItemBlocks;
 
 // The escaped form of a value: a backslash is stored as two, a line break
 // (CR, LF, CR LF or LF CR) as backslash and "n"; other characters below 32
@@ -46,6 +49,22 @@ WideString DecodeIniValue(const TByteString& value);
 // The same on bytes; false (and empty out) for an invalid escape.
 bool UnescapeIniBytes(const TByteString& value, TByteString& out);
 
+// A name looked up again and again (a key every slide of a show has): its
+// bytes and hash made once. Lookups by it find what lookups by the same
+// name as wide text find. Its hash folds letters beyond the plain ones
+// through tables the core module loads: such a name is made after it
+// started, a name of plain letters anywhere (at namespace scope too).
+class TIniName {
+public:
+  explicit TIniName(const char* utf8) : bytes_(utf8), hash_(bytes_.IsEmpty() ? 0 : bytes_.HashNoCase()) {}
+  const TByteString& Bytes() const { return bytes_; }
+  std::uint32_t Hash() const { return hash_; }
+
+private:
+  TByteString bytes_;
+  std::uint32_t hash_;
+};
+
 // Indentation written per line is capped here (indentation carries no
 // meaning on reading); it keeps the output of very deep nesting linear.
 constexpr std::int32_t kMaxIniIndent = 64;
@@ -54,6 +73,13 @@ class TIniItem : public TTextWriter {
 public:
   TIniItem() = default;
   TIniItem(TByteString name, TByteString value);
+
+  // Items live on the heap, or, made by the parse of a long text, side by
+  // side in large blocks; a block goes when the last of its items does.
+  static void* operator new(std::size_t bytes);
+  static void* operator new(std::size_t bytes, TIniItemBlocks& blocks);
+  static void operator delete(void* item, std::size_t bytes) noexcept;
+  static void operator delete(void* item, TIniItemBlocks& blocks) noexcept;
 
   // ---- The family's operations ------------------------------------------------
   void Dispose() override;  // leaves its owner first
@@ -171,6 +197,7 @@ public:
   // ---- Lookups (names without letter case) -------------------------------------------
   TIniItem* Find(const WideString& name) const;
   TIniItem* FindBytes(const TByteString& name) const;
+  TIniItem* Find(const TIniName& name) const;
   // The key named name directly followed by the decimal digits of n.
   TIniItem* FindIndexed(const WideString& name, std::int32_t n) const;
   // FindIndexed(name, n) for n = 1 .. count at once, in out[n - 1] (nil
@@ -179,6 +206,7 @@ public:
   // The key of that name; a new one with an empty value at KeyEnd when missing.
   TIniItem* GetOrAdd(const WideString& name);
   TIniObject* FindObject(const WideString& name) const;
+  TIniObject* FindObject(const TIniName& name) const;
   TIniObject* FindObjectOfType(const WideString& name, const WideString& type) const;
   TIniObject* FirstObject() const;
   TIniObject* NextObject(const TIniObject* object) const;
@@ -209,6 +237,7 @@ private:
   friend class TIniSection;
   friend class TIniFile;
   friend void ParseIniText(TIniTokenizer& tokenizer, TIniList* list, TIniFile* root);
+  friend void ParseIniLines(TIniTokenizer& tokenizer, TIniList* list, TIniFile* root, TIniItemBlocks* blocks);
 
   template <class Match>
   TIniItem* Lookup(std::uint32_t hash, Match match) const;
@@ -325,7 +354,8 @@ private:
   friend class TIniSection;
   friend void ParseIniText(TIniTokenizer& tokenizer, TIniList* list, TIniFile* root);
   friend void ParseIniTextInParts(TIniTokenizer& tokenizer, TIniFile* root);
-  TIniSection* SectionForParse(const TByteString& name);
+  friend void ParseIniLines(TIniTokenizer& tokenizer, TIniList* list, TIniFile* root, TIniItemBlocks* blocks);
+  TIniSection* SectionForParse(TByteString name, TIniItemBlocks* blocks);
   // Takes the sections of a document parsed from a later part of the same
   // text, merging those whose names it has already; part is left empty.
   void AdoptSections(TIniFile& part);
@@ -337,9 +367,10 @@ private:
 // section line, or an end line outside any block, ends the parse.
 void ParseIniText(TIniTokenizer& tokenizer, TIniList* list, TIniFile* root);
 // ParseIniText of a whole document into root. A long text is cut at section
-// lines into parts of at least IniPartBytes, parsed side by side on up to
-// IniMaxParts threads (0: the processors, at most 4) and joined in order:
-// the same document as one parse makes.
+// lines into parts of at least IniPartBytes (up to four for each thread),
+// parsed side by side on up to IniMaxParts threads (0: the processors, at
+// most 4), each thread taking the next part left, and joined in order: the
+// same document as one parse makes.
 void ParseIniTextInParts(TIniTokenizer& tokenizer, TIniFile* root);
 extern std::int32_t IniPartBytes;
 extern std::int32_t IniMaxParts;

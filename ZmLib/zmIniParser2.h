@@ -5,6 +5,7 @@
 //
 // Positions are 0-based byte offsets into the text.
 #include <cstdint>
+#include <string_view>
 
 #include "ZmLib/zmByteString.h"
 #include "ZmLib/zmStream.h"
@@ -56,6 +57,11 @@ public:
 
   TByteString Name() const { return Source().Copy(NameStart, NameLength); }
   TByteString Value() const { return Source().Copy(ValueStart, ValueLength); }
+  // The same bytes in place, valid while the text is.
+  std::string_view NameView() const { return Source().View().substr(std::size_t(NameStart), std::size_t(NameLength)); }
+  std::string_view ValueView() const {
+    return Source().View().substr(std::size_t(ValueStart), std::size_t(ValueLength));
+  }
   WideString WideName() const { return Source().ToWide(NameStart, NameLength); }
   WideString WideValue() const { return Source().ToWide(ValueStart, ValueLength); }
   // The text the positions count in: Text, or the whole of a part.

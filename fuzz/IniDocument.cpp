@@ -71,6 +71,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   again->LoadFromText(TByteString(once));
   Check(Saved(*again) == once);
 
+  // Parsed as a long text (its items in blocks), cut into parts on up to
+  // three threads: the same document as one parse makes.
+  {
+    const std::int32_t bytesBefore = IniPartBytes, partsBefore = IniMaxParts;
+    IniPartBytes = 1 + static_cast<std::int32_t>(size % 61);
+    IniMaxParts = 1 + static_cast<std::int32_t>(size % 3);
+    TRef<TIniFile> cut = MakeRef<TIniFile>();
+    cut->LoadFromText(TByteString(once));
+    IniPartBytes = bytesBefore;
+    IniMaxParts = partsBefore;
+    Check(Saved(*cut) == once);
+  }
+
   // A clone saves alike; the escaped one-value form reads back.
   TIniItem* copy = doc->Clone();
   Check(Saved(*static_cast<TIniFile*>(copy)) == once);

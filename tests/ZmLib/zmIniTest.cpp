@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/PlatBulkMemory.h"
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/wpFileStream.h"
 #include "tests/support/TempDir.h"
@@ -342,4 +343,71 @@ TEST(IniDocument, FilesMissingOversizedAndDamaged) {
   dir.Write("cut.ini", std::string("\xEF\xBB\xBF[s]\r\nk=\xE2\x82", 12));
   ASSERT_TRUE(f->LoadFromFile(dir.Wide("cut.ini")));
   EXPECT_EQ(f->FindSection(u"s")->Find(u"k")->GetValue().Str(), "\xE2\x82");
+}
+
+TEST(IniDocument, NamesMadeOnceFindWhatWideNamesFind) {
+  // A key and a block of one name, other letter cases, a folded letter, a
+  // later duplicate; a list of few names and one with an index.
+  TRef<TIniFile> f = Parse(
+      "[s]\r\nslideid=1\r\nobject slideid:T\r\nend\r\nSLIDEID=2\r\nopt_\xC5\xBFynch=folded\r\n"
+      "object TheEffect:AnEffect\r\nend\r\n");
+  TIniSection* few = f->FindSection(u"s");
+  TIniSection* many = f->GetOrAddSection(u"many");
+  many->Assign(*few);
+  for (int i = 0; i < 3 * TIniList::kLinearLookupLimit; ++i) many->WriteString(u"pad" + plat::FromUtf8(std::to_string(i)), u"p");
+  const TIniName slideId("SlideID"), synch("OPT_SYNCH"), theEffect("theeffect"), missing("none"), empty("");
+  for (const TIniList* list : {static_cast<TIniList*>(few), static_cast<TIniList*>(many)}) {
+    EXPECT_EQ(list->Find(slideId), list->Find(u"slideid"));
+    EXPECT_EQ(list->Find(slideId)->GetString(), u"2");
+    EXPECT_EQ(list->Find(synch), list->Find(u"opt_synch"));
+    EXPECT_NE(list->Find(synch), nullptr);  // the long s folds to s
+    EXPECT_EQ(list->FindObject(slideId), list->FindObject(u"SLIDEID"));
+    EXPECT_EQ(list->FindObject(slideId)->GetType(), u"T");
+    EXPECT_EQ(list->FindObject(theEffect), list->FindObject(u"TheEffect"));
+    EXPECT_EQ(list->Find(theEffect), nullptr);  // a block is no key
+    EXPECT_EQ(list->Find(missing), nullptr);
+    EXPECT_EQ(list->Find(empty), nullptr);
+    EXPECT_EQ(list->FindObject(empty), nullptr);
+  }
+}
+
+TEST(IniDocument, ItemsOfALongTextLiveOnInTheirBlocksUntilTheLastGoes) {
+  struct TRestore {
+    std::int32_t Bytes = IniPartBytes, Parts = IniMaxParts;
+    ~TRestore() { IniPartBytes = Bytes, IniMaxParts = Parts; }
+  } restore;
+  // Long enough for its items to go into blocks, cut into parts that meet
+  // the same sections again.
+  IniPartBytes = 4096;
+  IniMaxParts = 3;
+  std::string text = "top=1\r\n";
+  for (int s = 0; s < 3000; ++s) {
+    text += "[S" + std::to_string(s % 2000) + "]\r\nk" + std::to_string(s) + "=v" + std::to_string(s) + "\r\n";
+    text += "object O:T\r\n  inner=" + std::string(40, 'x') + "\r\nend\r\n";
+  }
+  const std::size_t before = plat::BulkBlocksInUse();
+  TRef<TIniFile> whole = Parse(text);
+  EXPECT_GT(plat::BulkBlocksInUse(), before);
+  const std::string saved = Saved(*whole);
+  IniMaxParts = 1;
+  EXPECT_EQ(Saved(*Parse(text)), saved);  // the same document as one parse makes
+
+  // Items taken out live on after their document, in another or alone,
+  // and are freed one by one in any order.
+  TIniSection* s7 = whole->FindSection(u"S7");
+  TRef<TIniItem> key(s7->Find(u"k7"));
+  TIniObject* block = s7->FindObject(u"O");
+  TRef<TIniFile> other = Parse("[kept]\r\n");
+  ASSERT_TRUE(other->FindSection(u"kept")->Add(s7->Extract(block)));
+  whole->Delete(whole->FindSection(u"S1999")->Index());
+  whole = nullptr;
+  EXPECT_GT(plat::BulkBlocksInUse(), before);
+  EXPECT_EQ(key->GetString(), u"v7");
+  EXPECT_EQ(key->Owner(), nullptr);
+  EXPECT_EQ(IniReadString(other->FindSection(u"kept")->FindObject(u"o"), u"INNER"), plat::FromUtf8(std::string(40, 'x')));
+  other->FindSection(u"kept")->GetOrAdd(u"later")->SetString(u"heap");
+  key = nullptr;
+  EXPECT_GT(plat::BulkBlocksInUse(), before);
+  other = nullptr;
+  EXPECT_EQ(plat::BulkBlocksInUse(), before);
 }

@@ -99,3 +99,33 @@ TEST(IniThreads, TextParsedInPartsIsTheDocumentOneParseMakes) {
       EXPECT_EQ(IniShape(*cut), expected) << bytes << " bytes, " << parts << " parts";
     }
 }
+
+TEST(IniThreads, ItemsOfOneBlockGoOnSeveralThreadsAtOnce) {
+  struct TRestore {
+    std::int32_t Bytes = IniPartBytes, Parts = IniMaxParts;
+    ~TRestore() { IniPartBytes = Bytes, IniMaxParts = Parts; }
+  } restore;
+  IniPartBytes = 1024;
+  IniMaxParts = 1;  // one thread's blocks: neighbouring items share them
+  std::string text;
+  for (int s = 0; s < 800; ++s) text += "[S" + std::to_string(s) + "]\r\na=1\r\nobject O:T\r\n  b=2\r\nend\r\n";
+  TRef<TIniFile> doc = MakeRef<TIniFile>();
+  doc->LoadFromText(TByteString(text));
+  ASSERT_EQ(doc->SectionCount(), 800);
+  // Each thread takes every fourth section out, then frees them, while the
+  // document itself goes on this one.
+  std::vector<std::vector<TIniItem*>> taken(4);
+  for (std::int32_t i = 0; i < doc->SectionCount(); ++i) taken[std::size_t(i % 4)].push_back(doc->Section(i));
+  for (auto& part : taken)
+    for (TIniItem*& s : part) s = doc->Extract(s);
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (auto& part : taken)
+    threads.emplace_back([&go, &part] {
+      while (!go.load()) std::this_thread::yield();
+      for (TIniItem* s : part) s->Free();
+    });
+  go.store(true);
+  doc = nullptr;
+  for (auto& th : threads) th.join();
+}
