@@ -25,11 +25,29 @@ namespace {
 
 const WideString kTheEffect = u"TheEffect";
 const WideString kAnEffect = u"AnEffect";
+// Looked up for every slide of a show.
+const TIniName kTheEffectName("TheEffect");
+const TIniName kEffectTimeKey("time");
+const TIniName kEffectRefKey("ref");
 
 // Durations are never negative; a value that is not a number is 0.
 double SanitizeTime(double v) { return std::isfinite(v) && v > 0 ? v : 0; }
 
 bool IsWord(const WideString& text, const char16_t* word) { return WideSameText(text, word); }
+
+// IsWord of text held as UTF-8, words being plain letters: text of plain
+// letters too is compared here without case, as IsWord compares it.
+bool IsWordBytes(const TByteString& text, const char16_t* word) {
+  const std::uint8_t* p = text.Data();
+  const auto n = static_cast<std::size_t>(text.Length());
+  if (std::any_of(p, p + n, [](std::uint8_t b) { return b >= 0x80; })) return IsWord(text.ToWide(), word);
+  std::size_t i = 0;
+  for (; i < n && word[i]; ++i) {
+    const auto fold = [](std::uint32_t c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+    if (fold(p[i]) != fold(word[i])) return false;
+  }
+  return i == n && !word[i];
+}
 
 std::int32_t ScreenSide(const TIniFile* ini, const char16_t* key, std::int32_t def) {
   return ValidScreenSide(ini->ReadInteger(u"main", key, def), def);
@@ -104,20 +122,32 @@ std::int32_t TEffectProp::GetFamily() const {
   return IniGetInt(object_ ? object_->Find(u"stdidx") : nullptr, kFamilyNone);
 }
 
-double TEffectProp::GetTime() {
+namespace {
+
+// GetTime of a slide's definition object.
+double SlideDefinitionTime(const TORUEffectManager* owner, TIniList* object) {
   // The main time only where it is used: every slide of a show asks.
-  auto mainTime = [this] { return owner_ ? owner_->GetMainTime() : 0; };
-  if (!slideEffect_) return mainTime();
-  TIniItem* own = object_ ? object_->Find(u"time") : nullptr;
-  const WideString ref = RefText();
-  if (ref.empty()) return own ? SanitizeTime(own->GetFloat(0)) : mainTime();
-  if (IsWord(ref, kWordDefault)) return mainTime();
-  if (IsWord(ref, kWordQuick)) return 0;
-  if (!own && IsWord(ref, kWordDefOwnTime)) {
-    own = object_->GetOrAdd(u"time");
+  auto mainTime = [owner] { return owner ? owner->GetMainTime() : 0; };
+  TIniItem* own = object ? object->Find(kEffectTimeKey) : nullptr;
+  // RefText, read without making a wide copy.
+  const TIniItem* refKey = object ? object->Find(kEffectRefKey) : nullptr;
+  static const TByteString kNoRef;
+  const TByteString& ref = refKey ? refKey->GetValue() : kNoRef;
+  if (ref.IsEmpty()) return own ? SanitizeTime(own->GetFloat(0)) : mainTime();
+  if (IsWordBytes(ref, kWordDefault)) return mainTime();
+  if (IsWordBytes(ref, kWordQuick)) return 0;
+  if (!own && IsWordBytes(ref, kWordDefOwnTime)) {
+    own = object->GetOrAdd(u"time");
     own->SetFloat(mainTime());
   }
   return own ? SanitizeTime(own->GetFloat(0)) : 0;
+}
+
+}  // namespace
+
+double TEffectProp::GetTime() {
+  if (!slideEffect_) return owner_ ? owner_->GetMainTime() : 0;
+  return SlideDefinitionTime(owner_, object_.get());
 }
 
 TIniItem* TEffectProp::FindKey(const WideString& name) const {
@@ -350,18 +380,23 @@ std::int32_t TORUEffectManager::GetCount() {
   return ini_ ? std::clamp(ini_->ReadInteger(u"Times", u"opt_slidescount", 0), 0, kMaxEffectSlideCount) : 0;
 }
 
-TRef<TEffectProp> TORUEffectManager::CreateEffect(std::int32_t i) {
+TIniObject* TORUEffectManager::SlideEffectObject(std::int32_t i) {
   if (!ini_) return nullptr;
   TIniSection* section = i >= 0 && static_cast<std::size_t>(i) < slideSections_.size()
                              ? slideSections_[static_cast<std::size_t>(i)]
                              : SlideSectionProc(ini_.get(), i);
   if (!section) return nullptr;
-  TIniObject* object = section->FindObject(kTheEffect);
+  TIniObject* object = section->FindObject(kTheEffectName);
   if (!object) {
     object = section->AddObject(kTheEffect, kAnEffect);
     object->WriteString(u"ref", kWordDefault);
   }
-  return NewEffectProp(object, true);
+  return object;
+}
+
+TRef<TEffectProp> TORUEffectManager::CreateEffect(std::int32_t i) {
+  TIniObject* object = SlideEffectObject(i);
+  return object ? NewEffectProp(object, true) : nullptr;
 }
 
 TRef<TEffectProp> TORUEffectManager::NewEffectProp(TIniList* object, bool slideEffect) {
@@ -402,9 +437,13 @@ WideString TORUEffectManager::GetEntryCaption(std::int32_t i) {
 
 WideString TORUEffectManager::GetEntryHint(std::int32_t) { return {}; }
 
-TEffectProp* TORUEffectManager::GetEffect(std::int32_t i) {
+bool TORUEffectManager::InSlideRange(std::int32_t i) {
   // Slides whose sections were handed over are within the count.
-  if (i < 0 || (static_cast<std::size_t>(i) >= slideSections_.size() && i >= GetCount())) return nullptr;
+  return i >= 0 && (static_cast<std::size_t>(i) < slideSections_.size() || i < GetCount());
+}
+
+TEffectProp* TORUEffectManager::GetEffect(std::int32_t i) {
+  if (!InSlideRange(i)) return nullptr;
   const auto slot = static_cast<std::size_t>(i);
   if (slideProps_.size() <= slot) {
     slideProps_.resize(slot + 1);
@@ -481,6 +520,18 @@ double TORUEffectManager::GetEffectTime(std::int32_t i) {
   if (i < 0) return GetMainTime();
   TEffectProp* prop = GetEffect(i);
   return prop ? prop->GetTime() : 0;
+}
+
+double TORUEffectManager::SlideEffectTime(std::int32_t i) {
+  if (!InSlideRange(i)) return 0;
+  const auto slot = static_cast<std::size_t>(i);
+  if (slot < slideTried_.size() && slideTried_[slot]) {
+    TEffectProp* prop = slideProps_[slot].get();
+    return prop ? prop->GetTime() : 0;
+  }
+  // The prop is made later, when the slide's transition is asked for.
+  TIniObject* object = SlideEffectObject(i);
+  return object ? SlideDefinitionTime(this, object) : 0;
 }
 
 // ============================================================================

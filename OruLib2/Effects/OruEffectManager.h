@@ -15,7 +15,10 @@
 // Slide indexes are 0-based; a slide's section is found through the slide
 // order (GetSlideSection). The manager and its props are made and filled on
 // one thread (the show source does it while it is built); afterwards they
-// are only read.
+// are only read, but for a slide's prop, made when it is first asked for:
+// the show source completes every slide's definition while it is built
+// (SlideEffectTime), so that making a prop later only reads the document,
+// and asks for props under its lock.
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -217,6 +220,10 @@ public:
   // The duration of slide i's effect, 0 without a prop; the main time for a
   // negative i.
   double GetEffectTime(std::int32_t i);
+  // GetEffectTime of slide i (0 .. count - 1) without making its prop, the
+  // definition completed as making and asking the prop would complete it
+  // ("TheEffect" made when missing, a "defowntime" reference's "time").
+  double SlideEffectTime(std::int32_t i);
 
   // The slides' sections by index, found all at once by whoever knows the
   // slide order (the show source): CreateEffect then takes slide i's section
@@ -225,6 +232,9 @@ public:
 
 private:
   void BuildMainEntries();
+  // Slide i's definition, made when its section lacks it; nil without a section.
+  zm::TIniObject* SlideEffectObject(std::int32_t i);
+  bool InSlideRange(std::int32_t i);
 
   zm::TRef<zm::TIniFile> ini_;
   std::int32_t width_;

@@ -81,12 +81,19 @@ double Smoothing(const TEffectProp& def, double dflt) {
   return v < kSmoothlineThreshold ? kMinSmoothline : v;
 }
 
+// The keys of a slide's section read for every slide at open.
+const TIniName kSlideIdKey("slideid");
+const TIniName kSlidePictureKey("Picture");
+const TIniName kSlideEndActionKey("Pers_EndAction");
+const TIniName kSlideRunAppKey("Pers_RunApp");
+const TIniName kSlideRunAppFileKey("RunAppFN");
+
 // "slideid", else the bare name of the "Picture" file.
 WideString IdOfSection(const TIniList* section) {
   if (!section) return {};
-  WideString id = IniGetString(section->Find(u"slideid"));
+  WideString id = IniGetString(section->Find(kSlideIdKey));
   if (!id.empty()) return id;
-  return ChangeFileExt(ExtractFileName(IniGetString(section->Find(u"Picture"))), u"");
+  return ChangeFileExt(ExtractFileName(IniGetString(section->Find(kSlidePictureKey))), u"");
 }
 
 }  // namespace
@@ -249,10 +256,10 @@ TOruSource::TOruSource(TFileAccessor* fileAccessor, bool ownsAccessor, TIniFile*
   owns_ = ownsAccessor;
   screenSaver_ = screenSaver;
   try {
-    std::vector<TIniItem*> timeKeys;
-    ReadOptions(timeKeys);
+    std::vector<std::int32_t> times;
+    ReadOptions(times);
     BuildPool();
-    BuildTimeLine(timeKeys);
+    BuildTimeLine(times);
   } catch (...) {
     // A failed source still frees what it was given to own.
     Dispose();
@@ -280,13 +287,15 @@ void TOruSource::Dispose() {
 
 bool TOruSource::IsScreenSaverProgram() { return SameText(ExtractFileExt(ProgramFile), u".scr"); }
 
-void TOruSource::CheckCountsAndTimes(std::vector<TIniItem*>& timeKeys) const {
+void TOruSource::CheckCountsAndTimes(std::vector<std::int32_t>& times) const {
   const TIniSection* main = project_->FindSection(u"main");
   const std::int64_t slides = WholeNumber(times_ ? times_->Find(u"opt_slidescount") : nullptr, 0, "Incorrect slides count");
-  // Times past the last slide are never read.
-  timeKeys.clear();
+  // Times past the last slide are never read; absent ones are 0.
+  std::vector<TIniItem*> timeKeys;
   if (times_) times_->FindIndexedRange(u"opt_synchpos", std::int32_t(std::min<std::int64_t>(slides, kMaxSlideCount)), timeKeys);
-  for (const TIniItem* key : timeKeys) WholeNumber(key, 0, "Incorrect time");
+  times.resize(timeKeys.size());
+  for (std::size_t k = 0; k < timeKeys.size(); ++k)
+    times[k] = static_cast<std::int32_t>(WholeNumber(timeKeys[k], 0, "Incorrect time"));
   if (main) {
     WholeNumber(main->Find(u"opt_customdialogscount"), 0, "Incorrect dialogs count");
     WholeNumber(main->Find(u"opt_newnavbuttons_count"), 0, "Incorrect buttons count");
@@ -296,9 +305,9 @@ void TOruSource::CheckCountsAndTimes(std::vector<TIniItem*>& timeKeys) const {
     WholeNumber(paths->Find(u"Count"), 0, "Incorrect path modifiers count");
 }
 
-void TOruSource::ReadOptions(std::vector<TIniItem*>& timeKeys) {
+void TOruSource::ReadOptions(std::vector<std::int32_t>& times) {
   times_ = project_->FindSection(u"Times");
-  CheckCountsAndTimes(timeKeys);
+  CheckCountsAndTimes(times);
   // Options are written below: the description gets a main section.
   main_ = project_->GetOrAddSection(u"main");
   slideOrder_ = GetSlideRandomList(project_);
@@ -372,7 +381,7 @@ void TOruSource::ShufflePool() {
   }
 }
 
-void TOruSource::BuildTimeLine(const std::vector<TIniItem*>& timeKeys) {
+void TOruSource::BuildTimeLine(const std::vector<std::int32_t>& times) {
   records_.assign(static_cast<std::size_t>(count_), TSlideTimes());
   // Each slide's section is found once, here; the effects take theirs too.
   std::vector<TIniSection*> sections = count_ > 0 ? GetSlideSections(project_, count_) : std::vector<TIniSection*>();
@@ -382,20 +391,21 @@ void TOruSource::BuildTimeLine(const std::vector<TIniItem*>& timeKeys) {
   for (std::int32_t i = 0; i < count_; ++i) {
     // Whole milliseconds, checked when the options were read; absent is 0.
     const auto at = static_cast<std::size_t>(i);
-    const double t = IniGetInt(at < timeKeys.size() ? timeKeys[at] : nullptr, 0);
+    const double t = at < times.size() ? times[at] : 0;
     if (t < previous) ZM_FAIL("Incorrect time");
     TSlideTimes& r = records_[at];
     r.Start = previous;
     r.End = t;
     r.Section = at < sections.size() ? sections[at] : nullptr;
-    // A slide with a section always has an effect definition there.
-    TEffectProp* prop = effects_->GetEffect(i);
-    r.OwnLength = std::min(prop ? prop->GetTime() : 0.0, t - previous);
+    // A slide with a section always has an effect definition there; its
+    // prop is made when the slide's transition is first asked for.
+    r.OwnLength = std::min(effects_->SlideEffectTime(i), t - previous);
     if (TIniSection* section = r.Section) {
       r.SlideId = IdOfSection(section);
-      TIniItem* action = section->Find(u"Pers_EndAction");
+      TIniItem* action = section->Find(kSlideEndActionKey);
       r.EndAction = static_cast<std::int8_t>(action ? action->GetEnum(kActions, -1, true) : -1);
-      r.RunApp = IniGetBool(section->Find(u"Pers_RunApp"), false) && !IniGetString(section->Find(u"RunAppFN")).empty();
+      r.RunApp = IniGetBool(section->Find(kSlideRunAppKey), false) &&
+                 !IniGetString(section->Find(kSlideRunAppFileKey)).empty();
     }
     length_ = t;
     previous = t;

@@ -10,7 +10,8 @@
 //
 // Made on one thread; the engine, the slide producer and the music player
 // read it from theirs. Only GetSlideEffect changes state (the transition
-// pool's cursor and parity), under a lock of its own.
+// pool's cursor and parity, the slide's effect prop made on first use),
+// under a lock of its own.
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -166,12 +167,12 @@ public:
 
 private:
   // Fills timeKeys with the "opt_synchpos" keys of the slides.
-  void ReadOptions(std::vector<zm::TIniItem*>& timeKeys);
+  void ReadOptions(std::vector<std::int32_t>& times);
   // Fails "Incorrect ..." for a description whose slide count, slide times
   // or other counts and times are not whole numbers from 0 to 2^31 - 1.
-  void CheckCountsAndTimes(std::vector<zm::TIniItem*>& timeKeys) const;
+  void CheckCountsAndTimes(std::vector<std::int32_t>& times) const;
   void BuildPool();
-  void BuildTimeLine(const std::vector<zm::TIniItem*>& timeKeys);
+  void BuildTimeLine(const std::vector<std::int32_t>& times);
   std::int32_t WrapIndex(std::int32_t index) const;
   zm::TRef<TOruEffect> DrawFromPool(std::int32_t index);
   zm::TRef<TOruEffect> MakeSlideEffect(const TEffectProp& prop, const WideString& word);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "ZmLib/Text/zmWideStringUtils.h"
+
 namespace {
 
 using namespace oru;
@@ -135,6 +137,39 @@ TEST_F(EffectManager, TimesAndKeysThroughReferences) {
   EXPECT_EQ(clock->ReadString(u"mainonly"), u"");            // not from the main object
   EXPECT_EQ(m_->GetEffect(0)->GetCaption(), u"Dissolve");    // always the entry's
   EXPECT_EQ(m_->GetEffect(5)->ReadString(u"mainonly"), u"m");  // unknown entry: the main object
+}
+
+TEST(EffectManagerSlideTimes, AskedWithoutPropsTheDefinitionsCompleteAsWithThem) {
+  // References in other letter cases, one with a letter beyond the plain
+  // ones (decided as the wide comparison decides), one that names no
+  // entry, a slide without a definition and one without a reference.
+  const std::string text = std::string(
+                               "[main]\r\nobject TheEffect:AnEffect\r\n  time=1500\r\nend\r\n"
+                               "[Times]\r\nopt_slidescount=7\r\n"
+                               "[Slide1]\r\nobject TheEffect:AnEffect\r\n  ref=DEFAULT\r\n  time=300\r\nend\r\n"
+                               "[Slide2]\r\nobject TheEffect:AnEffect\r\n  ref=QuIcK\r\n  time=300\r\nend\r\n"
+                               "[Slide3]\r\nobject TheEffect:AnEffect\r\n  ref=defOwnTime\r\nend\r\n"
+                               "[Slide4]\r\nobject TheEffect:AnEffect\r\n  ref=qu\xC4\xB1") +
+                           "ck\r\n  time=300\r\nend\r\n"
+                           "[Slide5]\r\nobject TheEffect:AnEffect\r\n  ref=nosuch\r\n  time=250\r\nend\r\n"
+                           "[Slide6]\r\nk=1\r\n"
+                           "[Slide7]\r\nobject TheEffect:AnEffect\r\n  time=900\r\nend\r\n";
+  TRef<TIniFile> withProps = Doc(text), without = Doc(text);
+  TRef<TORUEffectManager> props = zm::MakeRef<TORUEffectManager>(withProps.get(), 0, 0);
+  TRef<TORUEffectManager> times = zm::MakeRef<TORUEffectManager>(without.get(), 0, 0);
+  const double dotless = zm::WideSameText(u"qu\u0131ck", u"quick") ? 0 : 300;
+  const double expected[] = {1500, 0, 1500, dotless, 250, 1500, 900};
+  for (std::int32_t i = 0; i < 7; ++i) {
+    EXPECT_EQ(times->SlideEffectTime(i), expected[i]) << i;
+    EXPECT_EQ(props->GetEffectTime(i), expected[i]) << i;
+  }
+  EXPECT_EQ(times->SlideEffectTime(7), 0);
+  EXPECT_EQ(times->SlideEffectTime(-1), 0);
+  // The same definitions made and times written; props made afterwards
+  // agree and change nothing more.
+  EXPECT_EQ(without->SaveToValue(), withProps->SaveToValue());
+  for (std::int32_t i = 0; i < 7; ++i) EXPECT_EQ(times->GetEffectTime(i), expected[i]) << i;
+  EXPECT_EQ(without->SaveToValue(), withProps->SaveToValue());
 }
 
 TEST_F(EffectManager, SubDefinitions) {

@@ -80,3 +80,31 @@ TEST(OruSourceThreads, ReadersMeetTheTransitionDrawer) {
   EXPECT_EQ(wrong.load(), 0);
   EXPECT_GE(GetSlideRandomList(doc.get())->Count(), slides + 200);
 }
+
+TEST(OruSourceThreads, SlidesFirstDrawnOnSeveralThreadsAtOnce) {
+  // Each slide's effect is made when its transition is first asked for:
+  // several producers ask for the same slides at once.
+  const int slides = 200;
+  TRef<zm::TIniFile> doc = zm::MakeRef<zm::TIniFile>();
+  doc->LoadFromText(zm::TByteString(ShowText(slides, slides)));
+  TRef<TFileAccessor> accessor = zm::MakeRef<TFileAccessor>(zm::MakeRef<TRealFileSource>().get());
+  TRef<TOruSource> source = zm::MakeRef<TOruSource>(accessor.get(), false, doc.get(), false);
+  const zm::TByteString before = doc->SaveToValue();
+  std::atomic<bool> go{false};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int r = 0; r < 4; ++r)
+    threads.emplace_back([&, r] {
+      while (!go.load()) std::this_thread::yield();
+      for (int i = 0; i < slides; ++i) {
+        double t;
+        float sl;
+        TRef<TOruEffect> e = source->GetSlideEffect(r % 2 ? i : slides - 1 - i, t, sl);
+        if (!e || t != 300) ++wrong;
+      }
+    });
+  go = true;
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(doc->SaveToValue(), before);  // making them only read the description
+}
