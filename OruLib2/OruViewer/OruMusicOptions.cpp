@@ -51,9 +51,13 @@ bool ReadBool(const TIniList* list, const char16_t* key) {
 
 bool IsType(const TIniObject* o, const char16_t* type) { return o->GetValue().CompareWideText(type) == 0; }
 
-bool IsNamedOrTyped(const TIniObject* o, const char16_t* word) {
+bool IsNamedOrTyped(const TIniObject* o, const WideString& word) {
   return o->Name().CompareWideText(word) == 0 || o->GetValue().CompareWideText(word) == 0;
 }
+
+// The words every slide's blocks are compared with, made once.
+const WideString kClipWordKeyPoint = u"KeyPoint";
+const WideString kClipWordVideo = u"Video";
 
 WideString GuidKey(const WideString& guid) {
   WideString s = zm::Trim(guid);
@@ -197,12 +201,20 @@ TMusicEnvelope ParseMusicVolumeParams(const WideString& text, std::int32_t begin
 // ---- Reader ----------------------------------------------------------------------------
 
 TMusicOptionsReader::TMusicOptionsReader(const TIniFile* ini) {
-  if (!ini) return;
+  // The points and the slides' links are read when an item first asks: a
+  // show without music never needs them.
+  timesIni_ = ini;
+  ini_ = ini;
+}
+
+const std::vector<std::int32_t>& TMusicOptionsReader::SyncPositions() const {
+  const zm::TIniFile* ini = std::exchange(timesIni_, nullptr);
+  if (!ini) return syncPositions_;
   const zm::TIniSection* times = ini->FindSection(u"Times");
   const std::int32_t count =
       std::clamp(zm::IniGetInt(times ? times->Find(u"opt_slidescount") : nullptr, 1), 1, kMaxSlideCount);
   syncPositions_.assign(static_cast<std::size_t>(count), 0);
-  // Each key and section looked for at once: one pass each.
+  // Each key looked for at once: one pass.
   std::vector<TIniItem*> keys;
   if (times) times->FindIndexedRange(u"opt_synchpos", count - 1, keys);
   for (std::int32_t i = 1; i < count; ++i) {
@@ -210,15 +222,13 @@ TMusicOptionsReader::TMusicOptionsReader(const TIniFile* ini) {
     const std::int64_t v = item ? RoundValue(item->GetFloat(0), 0) : 0;
     syncPositions_[std::size_t(i)] = std::max(ClampMs(v), syncPositions_[std::size_t(i - 1)]);
   }
-  // The slides' links are read when an item first asks: a show without
-  // music never needs them.
-  ini_ = ini;
+  return syncPositions_;
 }
 
 void TMusicOptionsReader::ReadLinkedAudio() const {
   const zm::TIniFile* ini = std::exchange(ini_, nullptr);
   if (!ini) return;
-  const auto count = static_cast<std::int32_t>(syncPositions_.size());
+  const auto count = static_cast<std::int32_t>(SyncPositions().size());
   std::vector<zm::TIniSection*> slides;
   ini->FindIndexedSections(u"Slide", count, slides);
   for (std::int32_t i = 1; i <= count; ++i) {
@@ -296,7 +306,8 @@ void TMusicOptionsReader::Read(const TIniList* music, std::span<const TClipSound
       it.CrossMode = ReadMs(o, u"CrossMode", 0);
       it.Cross = std::max<std::int64_t>(0, ReadMs(o, u"Cross", 0));
       const std::int32_t slide = LinkedSlide(zm::IniGetString(o->Find(u"GUID")));
-      if (slide >= 0 && std::size_t(slide) < syncPositions_.size()) it.Start = syncPositions_[std::size_t(slide)];
+      const std::vector<std::int32_t>& positions = SyncPositions();
+      if (slide >= 0 && std::size_t(slide) < positions.size()) it.Start = positions[std::size_t(slide)];
       if (!it.Keys.FileName.empty()) fileNames_.push_back(it.Keys.FileName);
       track.push_back(std::move(it));
     }
@@ -475,17 +486,16 @@ void TMusicOptionsReader::CollectClipSound(const TIniFile* ini, std::span<const 
 
   std::optional<TVideoClipIndex> ownIndex;
   std::unordered_set<WideString> taken;  // upper-case GUIDs of clips already collected
-  std::vector<const TIniObject*> stack{slideObject->FirstObject()};
-  while (!stack.empty()) {
-    const TIniObject* o = stack.back();
-    if (!o) {
-      stack.pop_back();
-      continue;
+  // Blocks before the blocks inside them, key points not entered; walked
+  // along the owners, so that the many slides without clips cost no memory.
+  for (const TIniObject *o = slideObject->FirstObject(), *next = nullptr; o; o = next) {
+    const bool keyPoint = o->Name().CompareWideText(kClipWordKeyPoint) == 0;
+    next = keyPoint ? nullptr : o->FirstObject();
+    for (const TIniObject* up = o; !next && up;) {
+      next = up->Owner()->NextObject(up);
+      up = next || up->Owner() == slideObject ? nullptr : static_cast<const TIniObject*>(up->Owner());
     }
-    stack.back() = o->Owner()->NextObject(o);
-    if (o->Name().CompareWideText(u"KeyPoint") == 0) continue;
-    stack.push_back(o->FirstObject());
-    if (!IsNamedOrTyped(o, u"Video")) continue;
+    if (keyPoint || !IsNamedOrTyped(o, kClipWordVideo)) continue;
     readWindow();
 
     const WideString guid = zm::IniGetString(o->Find(u"ClipGUID"));

@@ -112,7 +112,9 @@ class TMusicOptionsReader : public zm::TRefObject {
   // The longest the voice comment may sound (0: no limit); set before Read.
   std::int32_t CommentLimit = 0;
 
-  const std::vector<std::int32_t>& SyncPositions() const { return syncPositions_; }
+  // The slides' synchronisation points, read from the document when first
+  // asked for (a show whose music links to no slide never needs them).
+  const std::vector<std::int32_t>& SyncPositions() const;
   // The 0-based index of the slide that links an item GUID; -1 when none.
   std::int32_t LinkedSlide(const WideString& guid) const;
   const std::vector<WideString>& FileNames() const { return fileNames_; }
@@ -122,7 +124,8 @@ class TMusicOptionsReader : public zm::TRefObject {
   // Fills linkedAudio_ on the first look-up (one thread uses a reader).
   void ReadLinkedAudio() const;
 
-  std::vector<std::int32_t> syncPositions_{0};
+  mutable std::vector<std::int32_t> syncPositions_{0};
+  mutable const zm::TIniFile* timesIni_ = nullptr;  // until the points are read; outlives the reader
   mutable const zm::TIniFile* ini_ = nullptr;  // until the links are read; outlives the reader
   mutable std::unordered_map<WideString, std::int32_t> linkedAudio_;  // upper-case GUID without braces
   std::vector<WideString> fileNames_;

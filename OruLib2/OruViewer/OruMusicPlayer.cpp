@@ -530,7 +530,7 @@ bool TOruMusicPlayer::SlideSpanAt(std::int64_t index, double& start, double& end
   const std::int32_t count = source_->SlideCount();
   const double length = source_->Length();
   if (count <= 0 || index < 0) return false;
-  TSlideMusicInfo* info = source_->Slide(static_cast<std::int32_t>(index % count));
+  const TSlideMusicInfo* info = source_->Slide(static_cast<std::int32_t>(index % count));
   if (!info) return false;
   const double pass = static_cast<double>(index / count) * length;
   start = pass + info->Span.Start;
@@ -588,7 +588,7 @@ void TOruMusicPlayer::Schedule(bool initial, double to, double from) {
   // A show that does not repeat has no comments past its last slide.
   if (!repeat) last = std::min<std::int64_t>(last, count - 1);
   for (std::int64_t i = first; i <= last; ++i) {
-    TSlideMusicInfo* info = source_->Slide(static_cast<std::int32_t>(i % count));
+    const TSlideMusicInfo* info = source_->Slide(static_cast<std::int32_t>(i % count));
     if (!info || info->Comment.empty()) continue;
     LogLine(u"New Comment begin " + info->Comment);
     double start = static_cast<double>(i / count) * length + info->Span.Start;

@@ -62,7 +62,10 @@ std::size_t TPlayList::Capacity() const {
 
 // ---- TOruMusicSource ------------------------------------------------------------------------
 
-TIniObject* FindMusicObject(const TIniList* list) { return list ? list->FindObject(u"Music") : nullptr; }
+TIniObject* FindMusicObject(const TIniList* list) {
+  static const zm::TIniName kMusic("Music");
+  return list ? list->FindObject(kMusic) : nullptr;
+}
 
 namespace {
 
@@ -111,8 +114,8 @@ void TOruMusicSource::Dispose() {
   zm::TRefObject::Dispose();
 }
 
-TSlideMusicInfo* TOruMusicSource::Slide(std::int32_t i) const {
-  return i >= 0 && i < SlideCount() ? slides_[std::size_t(i)].get() : nullptr;
+const TSlideMusicInfo* TOruMusicSource::Slide(std::int32_t i) const {
+  return i >= 0 && i < SlideCount() ? &slides_[std::size_t(i)] : nullptr;
 }
 
 double TOruMusicSource::Length() const { return show_->ShowLength(); }
@@ -143,29 +146,28 @@ void TOruMusicSource::BuildSlides(TMusicOptionsReader& reader) {
     fileMap = [mapped](const WideString& name) { return mapped->MappedName(name); };
 
   const TVideoClipIndex clipIndex(ini_);
-  slides_.reserve(static_cast<std::size_t>(count));
+  slides_.resize(static_cast<std::size_t>(count));
   std::vector<TClipSound> clips;
   for (std::int32_t i = 0; i < count; ++i) {
-    zm::TRef<TSlideMusicInfo> info = zm::MakeRef<TSlideMusicInfo>();
-    info->Span = spans[std::size_t(i)];
-    info->NextSlide = i + 1 < count ? i + 1 : 0;
+    TSlideMusicInfo& info = slides_[std::size_t(i)];
+    info.Span = spans[std::size_t(i)];
+    info.NextSlide = i + 1 < count ? i + 1 : 0;
     const TIniList* section = sections[std::size_t(i)];
     const TIniObject* music = FindMusicObject(section);
     clips.clear();
     TMusicOptionsReader::CollectClipSound(ini_, spans, section, clips, fileMap, &clipIndex);
     if (music || !clips.empty()) {
       const TSlideSpan& bound = spans[std::size_t(commentToOwnSlide_ ? i : boundOf[std::size_t(i)])];
-      const double limit = std::round(bound.End - info->Span.Start);
+      const double limit = std::round(bound.End - info.Span.Start);
       reader.CommentLimit = limit > 0 ? static_cast<std::int32_t>(std::min(limit, double(kMusicNoLimit))) : 0;
       reader.Read(music, clips);
       if (reader.CommentLength() < 0) throw zm::Exception("Incorrect music time");
       if (reader.CommentLength() > 0) {
-        info->Comment = reader.CommentText();
-        info->CommentStartPosition = 0;
-        info->CommentLength = reader.CommentLength();
+        info.Comment = reader.CommentText();
+        info.CommentStartPosition = 0;
+        info.CommentLength = reader.CommentLength();
       }
     }
-    slides_.push_back(std::move(info));
   }
 }
 

@@ -53,8 +53,8 @@ class TPlayList : public zm::TRefObject {
   const bool repeat_;
 };
 
-class TSlideMusicInfo : public zm::TRefObject {
- public:
+// Held by value, one for each slide: a show of many slides takes one block.
+struct TSlideMusicInfo {
   TSlideSpan Span;                  // the slide's time record
   std::int32_t NextSlide = 0;       // index of the following slide, 0 after the last
   WideString Comment;               // composite text of the voice comment; empty when none
@@ -72,7 +72,7 @@ class TOruMusicSource : public zm::TRefObject {
 
   std::int32_t SlideCount() const { return static_cast<std::int32_t>(slides_.size()); }
   // Nil out of range.
-  TSlideMusicInfo* Slide(std::int32_t i) const;
+  const TSlideMusicInfo* Slide(std::int32_t i) const;
   double Length() const;  // the show's total duration, ms
   TOruSource* Show() const { return show_; }
   zm::TIniFile* Ini() const { return ini_; }
@@ -93,7 +93,7 @@ class TOruMusicSource : public zm::TRefObject {
   bool synchronised_ = false;
   bool repeat_ = false;
   bool commentToOwnSlide_ = true;
-  std::vector<zm::TRef<TSlideMusicInfo>> slides_;
+  std::vector<TSlideMusicInfo> slides_;
   zm::TRef<TPlayList> mainList_;
 };
 

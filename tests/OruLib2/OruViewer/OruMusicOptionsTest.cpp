@@ -292,6 +292,29 @@ TEST(MusicOptionsReader, CollectsTheSoundOfASlidesVideoClips) {
   EXPECT_TRUE(records.empty());
 }
 
+TEST(MusicOptionsReader, ClipsInsideBlocksComeInDocumentOrderAtAnyDepth) {
+  // Clips before, inside and after blocks nested far deeper than a walk by
+  // recursion could go, a clip inside a clip, and one inside a key point
+  // (not the slide's).
+  constexpr int kDepth = 20000;
+  auto video = [](const std::string& name) {
+    return "object " + name + ":Video\r\nFileName=" + name + ".mp4\r\nDuration=1000\r\n";
+  };
+  std::string text = "[Times]\r\nopt_slidescount=1\r\nopt_synchpos1=10000\r\n[Slide1]\r\n" + video("first") + "end\r\n";
+  text += "object Outer:Group\r\n" + video("outer") + video("inner") + "end\r\nend\r\nend\r\n";
+  for (int d = 0; d < kDepth; ++d) text += "object G:Group\r\n";
+  text += video("deep") + "end\r\n";
+  for (int d = 0; d < kDepth; ++d) text += "end\r\n";
+  text += "object KeyPoint:KeyPoint\r\n" + video("hidden") + "end\r\nend\r\n" + video("last") + "end\r\n";
+  TRef<TIniFile> doc = DocOfText(text);
+  const std::vector<TSlideSpan> spans{{0, 10000, 0, 0, 10000}};
+  std::vector<TClipSound> records;
+  TMusicOptionsReader::CollectClipSound(doc.get(), spans, doc->FindSection(u"Slide1"), records);
+  std::vector<WideString> names;
+  for (const TClipSound& r : records) names.push_back(r.FileName);
+  EXPECT_EQ(names, (std::vector<WideString>{u"first.mp4", u"outer.mp4", u"inner.mp4", u"deep.mp4", u"last.mp4"}));
+}
+
 TEST(MusicOptionsReader, HostileMusicObjectsStayBoundedAndLinear) {
   // Tracks nested far deeper than any thread's stack would allow recursion,
   // and a great many tiny tracks each with a linked item.

@@ -234,7 +234,7 @@ TEST(OruMusicPlayer, VoiceCommentsStartAtTheirTimeAndJoinLateAtTheRightOffset) {
   show.AddSlide(8000).Comment("voice.mp3", 3000);
   show.Main().Key("opt_repeat", "stop");
   TRef<TOruMusicPlayer> p = NewPlayer(show);
-  TSlideMusicInfo* info = p->Source()->Slide(1);
+  const TSlideMusicInfo* info = p->Source()->Slide(1);
   ASSERT_NE(info, nullptr);
   const double length = info->CommentLength;
   ASSERT_GT(length, 1000);
