@@ -28,6 +28,7 @@
 #include "ZmLib/Music/zmMusicChannel.h"
 #include "tests/support/EnvGuard.h"
 #include "tests/Oru/OruViewer/InProcessPlayer.h"
+#include "tests/Oru/OruViewer/MixRecording.h"
 #include "tests/support/kit/TempFolder.h"
 #include "tools/DemoShow.h"
 
@@ -48,34 +49,6 @@ struct TFrameAt {
   std::int64_t ShowTime;
   std::int64_t Mixed;  // frames mixed since the reference buffer began
 };
-
-// The samples of a 16-bit stereo WAV as the sink writes it, left channel
-// and right channel interleaved; empty when the file is not one.
-std::vector<std::int16_t> ReadStereoWav(const std::string& path) {
-  const std::string bytes = zmtest::ReadFileBytes(path);
-  auto u32 = [&](std::size_t at) {
-    return std::uint32_t(std::uint8_t(bytes[at])) | std::uint32_t(std::uint8_t(bytes[at + 1])) << 8 |
-           std::uint32_t(std::uint8_t(bytes[at + 2])) << 16 | std::uint32_t(std::uint8_t(bytes[at + 3])) << 24;
-  };
-  if (bytes.size() < 12 || bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(8, 4, "WAVE") != 0) return {};
-  bool stereo16 = false;
-  for (std::size_t at = 12; at + 8 <= bytes.size();) {
-    const std::string id = bytes.substr(at, 4);
-    const std::size_t size = std::min<std::size_t>(u32(at + 4), bytes.size() - at - 8);
-    if (id == "fmt " && size >= 16)
-      stereo16 = bytes[at + 8] == 1 && bytes[at + 10] == 2 && u32(at + 12) == kRate && bytes[at + 22] == 16;
-    if (id == "data" && stereo16) {
-      // The data chunk is the last: all that follows it, also in a file
-      // still open, whose header counts only what its last update saw.
-      const std::size_t n = bytes.size() - at - 8;
-      std::vector<std::int16_t> s(n / 2);
-      std::memcpy(s.data(), bytes.data() + at + 8, s.size() * 2);
-      return s;
-    }
-    at += 8 + size + (size & 1);
-  }
-  return {};
-}
 
 // Output frames where the sound first rises past the onset level, each at
 // least 50 ms after the one before.
@@ -172,7 +145,7 @@ protected:
     // runs); then the last device closes the output, and the file with it.
     EXPECT_TRUE(zm::ChannelKiller()->WaitEmpty(120000));
     EXPECT_EQ(ds->Release(), 0u);
-    const std::vector<std::int16_t> samples = ReadStereoWav(wav);
+    const std::vector<std::int16_t> samples = orutest::ReadStereoWav(wav);
     ASSERT_FALSE(samples.empty()) << "no recording in " << wav;
     onsets_ = Onsets(samples);
     ASSERT_FALSE(onsets_.empty()) << "the marker was not recorded";

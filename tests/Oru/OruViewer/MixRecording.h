@@ -33,6 +33,32 @@ constexpr std::int64_t kMixRate = plat::kMixRate;
 
 inline std::int64_t MixFrames(std::int64_t ms) { return ms * kMixRate / 1000; }
 
+// The samples of a 16-bit stereo WAV as the sink writes it, left and right
+// interleaved (also of one still open, whose header counts only what its
+// last update saw); empty when the file is not one.
+inline std::vector<std::int16_t> ReadStereoWav(const std::string& path) {
+  const std::string bytes = zmtest::ReadFileBytes(path);
+  auto u32 = [&](std::size_t at) {
+    return std::uint32_t(std::uint8_t(bytes[at])) | std::uint32_t(std::uint8_t(bytes[at + 1])) << 8 |
+           std::uint32_t(std::uint8_t(bytes[at + 2])) << 16 | std::uint32_t(std::uint8_t(bytes[at + 3])) << 24;
+  };
+  if (bytes.size() < 12 || bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(8, 4, "WAVE") != 0) return {};
+  bool stereo16 = false;
+  for (std::size_t at = 12; at + 8 <= bytes.size();) {
+    const std::string id = bytes.substr(at, 4);
+    const std::size_t size = std::min<std::size_t>(u32(at + 4), bytes.size() - at - 8);
+    if (id == "fmt " && size >= 16)
+      stereo16 = bytes[at + 8] == 1 && bytes[at + 10] == 2 && u32(at + 12) == kMixRate && bytes[at + 22] == 16;
+    if (id == "data" && stereo16) {
+      std::vector<std::int16_t> s((bytes.size() - at - 8) / 2);
+      std::memcpy(s.data(), bytes.data() + at + 8, s.size() * 2);
+      return s;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return {};
+}
+
 class TMixRecording {
 public:
   // The sound goes to File through Env (which puts ZM_AUDIO back afterwards).
@@ -156,31 +182,6 @@ private:
     std::lock_guard<std::mutex> l(lock_);
     if (ring_) ring_->Release();
     ring_ = nullptr;
-  }
-
-  // The samples of a 16-bit stereo WAV as the sink writes it (also one
-  // still open, whose header counts only what its last update saw).
-  static std::vector<std::int16_t> ReadStereoWav(const std::string& path) {
-    const std::string bytes = zmtest::ReadFileBytes(path);
-    auto u32 = [&](std::size_t at) {
-      return std::uint32_t(std::uint8_t(bytes[at])) | std::uint32_t(std::uint8_t(bytes[at + 1])) << 8 |
-             std::uint32_t(std::uint8_t(bytes[at + 2])) << 16 | std::uint32_t(std::uint8_t(bytes[at + 3])) << 24;
-    };
-    if (bytes.size() < 12 || bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(8, 4, "WAVE") != 0) return {};
-    bool stereo16 = false;
-    for (std::size_t at = 12; at + 8 <= bytes.size();) {
-      const std::string id = bytes.substr(at, 4);
-      const std::size_t size = std::min<std::size_t>(u32(at + 4), bytes.size() - at - 8);
-      if (id == "fmt " && size >= 16)
-        stereo16 = bytes[at + 8] == 1 && bytes[at + 10] == 2 && u32(at + 12) == kMixRate && bytes[at + 22] == 16;
-      if (id == "data" && stereo16) {
-        std::vector<std::int16_t> s((bytes.size() - at - 8) / 2);
-        std::memcpy(s.data(), bytes.data() + at + 8, s.size() * 2);
-        return s;
-      }
-      at += 8 + size + (size & 1);
-    }
-    return {};
   }
 
   std::string file_;

@@ -17,14 +17,8 @@ project=$2
 work=$3
 pid=
 wm=none
-fail() {
-  echo "FAIL ($wm): $*"
-  [[ -n "$pid" ]] && kill "$pid" 2>/dev/null
-  exit 1
-}
 source "$(dirname "${BASH_SOURCE[0]}")/WaitFor.sh"
-# The client window of a title (hexadecimal id, empty when there is none).
-window() { xwininfo -name "$1" 2>/dev/null | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p'; }
+source "$(dirname "${BASH_SOURCE[0]}")/XWindows.sh"
 viewable() { [[ -n "$1" ]] && xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
 shown() { viewable "$(window "$1")"; }
 gone() { ! shown "$1"; }
