@@ -10,6 +10,7 @@
 #include "Platform/PlatBulkMemory.h"
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/wpFileStream.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/support/TempDir.h"
 
 using namespace zm;
@@ -372,10 +373,7 @@ TEST(IniDocument, NamesMadeOnceFindWhatWideNamesFind) {
 }
 
 TEST(IniDocument, ItemsOfALongTextLiveOnInTheirBlocksUntilTheLastGoes) {
-  struct TRestore {
-    std::int32_t Bytes = IniPartBytes, Parts = IniMaxParts;
-    ~TRestore() { IniPartBytes = Bytes, IniMaxParts = Parts; }
-  } restore;
+  zm::THookScope<std::int32_t> partBytes(IniPartBytes), maxParts(IniMaxParts);
   // Long enough for its items to go into blocks, cut into parts that meet
   // the same sections again.
   IniPartBytes = 4096;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Platform/PlatUtf8.h"
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmIni.h"
 
 using namespace zm;
@@ -83,10 +84,7 @@ TEST(IniThreads, TextParsedInPartsIsTheDocumentOneParseMakes) {
     text += kEnds[next(7)];
   }
   TRef<TIniFile> whole = MakeRef<TIniFile>();
-  struct TRestore {
-    std::int32_t Bytes = IniPartBytes, Parts = IniMaxParts;
-    ~TRestore() { IniPartBytes = Bytes, IniMaxParts = Parts; }
-  } restore;
+  zm::THookScope<std::int32_t> partBytes(IniPartBytes), maxParts(IniMaxParts);
   IniMaxParts = 1;
   whole->LoadFromText(TByteString(text));
   const std::string expected = IniShape(*whole);
@@ -101,10 +99,7 @@ TEST(IniThreads, TextParsedInPartsIsTheDocumentOneParseMakes) {
 }
 
 TEST(IniThreads, ItemsOfOneBlockGoOnSeveralThreadsAtOnce) {
-  struct TRestore {
-    std::int32_t Bytes = IniPartBytes, Parts = IniMaxParts;
-    ~TRestore() { IniPartBytes = Bytes, IniMaxParts = Parts; }
-  } restore;
+  zm::THookScope<std::int32_t> partBytes(IniPartBytes), maxParts(IniMaxParts);
   IniPartBytes = 1024;
   IniMaxParts = 1;  // one thread's blocks: neighbouring items share them
   std::string text;
