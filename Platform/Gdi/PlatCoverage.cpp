@@ -41,7 +41,9 @@ std::shared_ptr<const TCoverage> CoverageOf(const gdi::TRealFont& font) {
   {
     auto lock = gdi::LockFace(font);
     FT_Face face = font.Face;
-    if (face) {
+    // Text is drawn from outlines: a face of bitmaps only (colour emoji
+    // strikes) covers nothing, so that fallback finds an outline font.
+    if (face && font.Scalable) {
       FT_UInt index = 0;
       FT_ULong code = FT_Get_First_Char(face, &index);
       while (index != 0) {

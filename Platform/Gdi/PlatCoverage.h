@@ -3,8 +3,9 @@
 // GetFontUnicodeRanges (BMP only) and EnumFontFamiliesW / ExW, and a small
 // stand-in for the DirectWrite calls that ask the same questions over full
 // code points (emoji and other characters beyond the BMP). Coverage is the
-// realised face's Unicode cmap, read once per face and cached. Standard types
-// only; safe to call from several threads.
+// realised face's Unicode cmap, read once per face and cached; a face without
+// outlines (bitmaps only) covers nothing, as nothing here draws its strikes.
+// Standard types only; safe to call from several threads.
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -53,7 +53,9 @@ constexpr TSubstitute kSubstitutes[] = {
     {"georgia", {"DejaVu Serif", nullptr, nullptr}},
     {"ebrima", {"Noto Sans Ethiopic", nullptr, nullptr}},
     {"gadugi", {"Noto Sans Cherokee", nullptr, nullptr}},
-    {"emojione color", {"Noto Color Emoji", "DejaVu Sans", nullptr}},
+    // Outline fonts only: emoji runs are drawn as outlines, in the text's
+    // colour. Symbola has nearly all emoji; the others cover fewer.
+    {"emojione color", {"Symbola", "Noto Sans Symbols2", "DejaVu Sans"}},
     {"leelawadee ui", {"Noto Sans Thai", nullptr, nullptr}},
     {"malgun gothic", {"Noto Sans CJK KR", "WenQuanYi Micro Hei", nullptr}},
     {"microsoft jhenghei ui", {"Noto Sans CJK TC", "WenQuanYi Micro Hei", nullptr}},
@@ -734,7 +736,7 @@ bool UseTestFonts() {
   const char* tmp = std::getenv("TMPDIR");
   const std::string cache = std::string(tmp && *tmp ? tmp : "/tmp") + "/zm-test-fontconfig-cache";
   return UsePrivateFonts({"/usr/share/fonts/truetype/dejavu", "/usr/share/fonts/truetype/liberation2",
-                          "/usr/share/fonts/truetype/wqy"},
+                          "/usr/share/fonts/truetype/wqy", "/usr/share/fonts/truetype/ancient-scripts"},
                          cache);
 }
 

@@ -114,7 +114,8 @@ void SetStringShaper(TStringShaper shaper);
 // False when fontconfig refuses the set-up.
 bool UsePrivateFonts(const std::vector<std::string>& dirs, const std::string& cacheDir);
 // The private set the tests run with: DejaVu, Liberation 2, WenQuanYi and
-// Noto under /usr/share/fonts/truetype, cache in a per-process temporary folder.
+// Symbola (fonts-symbola's ancient-scripts folder) under
+// /usr/share/fonts/truetype, cache in a per-process temporary folder.
 bool UseTestFonts();
 // The test main: the font system, when it starts, starts on UseTestFonts()'s
 // set instead of the system configuration. Costs nothing until fonts are used.

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "Platform/Gdi/PlatCoverage.h"
+#include "Platform/Gdi/PlatFontInternal.h"
 #include "ZmLib/Win32/Fonts/winFontUtils.h"
+#include "tests/support/TempDir.h"
 
 using namespace zm;
 
@@ -268,6 +270,45 @@ TEST(FontSubstitution, OddFontsAndSizes) {
   // Bold italic has its own coverage and keeps its style.
   runs = Divide(r, text, Font(u"Arial", 12, fsBold | fsItalic));
   for (const TRun& run : runs) EXPECT_EQ(run.Font.Style, fsBold | fsItalic);
+}
+
+// A face of bitmaps only (as Noto Color Emoji's colour strikes are) takes no
+// run, as text is drawn from outlines: a text asked for in it goes to the
+// outline fonts of the fallback list, the emoji to the emoji font's stand-in.
+TEST(FontSubstitution, BitmapOnlyFaceTakesNoRun) {
+  zmtest::TTempDir dir;
+  // One strike of 8 pixels with a full square for 'A' and for U+1F389.
+  std::string bdf =
+      "STARTFONT 2.1\nFONT -zm-Zm Strikes Only-medium-r-normal--8-80-75-75-c-80-iso10646-1\nSIZE 8 75 75\n"
+      "FONTBOUNDINGBOX 8 8 0 0\nSTARTPROPERTIES 4\nFAMILY_NAME \"Zm Strikes Only\"\nFONT_ASCENT 8\n"
+      "FONT_DESCENT 0\nCHARSET_REGISTRY \"ISO10646\"\nENDPROPERTIES\nCHARS 2\n";
+  for (const char* code : {"65", "127881"})
+    bdf += std::string("STARTCHAR g") + code + "\nENCODING " + code +
+           "\nSWIDTH 1000 0\nDWIDTH 8 0\nBBX 8 8 0 0\nBITMAP\nFF\nFF\nFF\nFF\nFF\nFF\nFF\nFF\nENDCHAR\n";
+  dir.Write("strikes/zm.bdf", bdf + "ENDFONT\n");
+  struct TRestore {
+    ~TRestore() { EXPECT_TRUE(plat::gdi::UseTestFonts()); }
+  } restore;
+  ASSERT_TRUE(plat::gdi::UsePrivateFonts(
+      {"/usr/share/fonts/truetype/dejavu", "/usr/share/fonts/truetype/liberation2",
+       "/usr/share/fonts/truetype/ancient-scripts", (dir.Path() / "strikes").string()},
+      (dir.Path() / "cache").string()));
+  const TFontParams strikes = Font(u"Zm Strikes Only", 12);
+  {
+    TScreenFontDc dc(strikes);
+    char16_t face[64] = {};
+    ASSERT_TRUE(dc.Dc());
+    ASSERT_GT(plat::GetTextFaceW(dc.Dc(), 64, face), 0);
+    ASSERT_EQ(WideString(face), u"Zm Strikes Only");  // the face is there, and measured
+  }
+  const WideString text = u"A\U0001F389";
+  const std::vector<TRun> runs = Divide(FontReplacer(), text, strikes);
+  ExpectTiled(runs, 1, 3);
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].Font.Name, u"Arial");
+  EXPECT_EQ(runs[1].Font.Name, u"EmojiOne Color");
+  for (const TRun& r : runs) EXPECT_TRUE(r.Found);
+  ExpectCovered(text, runs);
 }
 
 TEST(FontSubstitution, RefusedRunsAndReentry) {

@@ -8,8 +8,11 @@
 #include <thread>
 #include <vector>
 
+#include "Platform/Gdi/PlatFont.h"
 #include "Platform/Gdi/PlatOutline.h"
 #include "ZmLib/VectorGraphics/zmTextProducer.h"
+#include "ZmLib/Win32/Fonts/winFontUtils.h"
+#include "ZmLib/Win32/Fonts/winTextElement.h"
 
 using namespace zm;
 
@@ -58,6 +61,73 @@ TPathPoints Walk(const std::vector<std::uint8_t>& bytes, std::size_t size = std:
   TPathPoints out;
   NativeOutlineToPath(bytes.data(), std::min(size, bytes.size()), out);
   return out;
+}
+
+// The ink of each glyph of a one-line text as the text producer paints it in
+// Colour on a transparent ground: the alpha of the glyph's box, cut to the
+// pixels it covers, and whether every painted pixel is of Colour.
+struct TGlyphInk {
+  std::int32_t Width = 0, Height = 0;
+  std::vector<std::uint8_t> Alpha;
+  bool InColour = true;
+};
+
+std::vector<TGlyphInk> GlyphInks(const TFontParams& font, const WideString& line, TColor32 colour) {
+  TRef<TStringList> lines = MakeRef<TStringList>();
+  lines->Add(line);
+  TRef<TVectorText> text = CreateVectorText(font, *lines);
+  if (!text) return {};
+  TRef<TTextProducer> producer = MakeRef<TTextProducer>();
+  producer->SetText(text.get(), false);
+  std::vector<std::pair<TPartBox, TFloatPoint>> boxes;
+  producer->OnPart = [&](std::int32_t, std::int32_t, const TPartBox& box, const TFloatPoint& origin) {
+    boxes.emplace_back(box, origin);
+  };
+  TColor32 clear = colour;
+  clear.A = 0;
+  TRef<TDirectBitmap> b = producer->Render(colour, clear, 1.0);
+  if (!b) return {};
+  std::vector<std::uint32_t> row(std::size_t(b->Width()));
+  std::vector<TGlyphInk> out;
+  for (const auto& [box, origin] : boxes) {
+    // The glyph's black box, a pixel wider each way for the edges' shading.
+    const auto left = std::max<std::int32_t>(0, std::int32_t(std::floor(origin.X + box.A)) - 1);
+    const auto right = std::min<std::int32_t>(b->Width(), std::int32_t(std::ceil(origin.X + box.A + box.B)) + 1);
+    std::int32_t x0 = right, x1 = left, y0 = b->Height(), y1 = 0;
+    std::vector<std::uint8_t> alpha(std::size_t(b->Width()) * std::size_t(b->Height()), 0);
+    TGlyphInk ink;
+    for (std::int32_t y = 0; y < b->Height(); ++y) {
+      b->GetPixels32({row.data(), row.size()}, 0, 0, y, b->Width());
+      for (std::int32_t x = left; x < right; ++x) {
+        const std::uint32_t px = row[std::size_t(x)];
+        if (!(px >> 24)) continue;
+        ink.InColour = ink.InColour && (px & 0xFFFFFF) == (colour.Value() & 0xFFFFFF);
+        alpha[std::size_t(y) * std::size_t(b->Width()) + std::size_t(x)] = std::uint8_t(px >> 24);
+        x0 = std::min(x0, x), x1 = std::max(x1, x + 1), y0 = std::min(y0, y), y1 = std::max(y1, y + 1);
+      }
+    }
+    if (x1 > x0 && y1 > y0) {
+      ink.Width = x1 - x0;
+      ink.Height = y1 - y0;
+      for (std::int32_t y = y0; y < y1; ++y)
+        for (std::int32_t x = x0; x < x1; ++x)
+          ink.Alpha.push_back(alpha[std::size_t(y) * std::size_t(b->Width()) + std::size_t(x)]);
+    }
+    out.push_back(std::move(ink));
+  }
+  return out;
+}
+
+// Two inks are the same picture when their boxes match and their alphas
+// differ by at most 2 % of the ink in all.
+bool SameInk(const TGlyphInk& a, const TGlyphInk& b) {
+  if (a.Width != b.Width || a.Height != b.Height) return false;
+  std::int64_t diff = 0, total = 0;
+  for (std::size_t i = 0; i < a.Alpha.size(); ++i) {
+    diff += std::abs(int(a.Alpha[i]) - int(b.Alpha[i]));
+    total += a.Alpha[i];
+  }
+  return diff * 50 <= total;
 }
 
 TTextPart PartOf(TVectorizer* v, const TFontParams& font, const WideString& text, std::int32_t index = 0) {
@@ -252,6 +322,57 @@ TEST(WinVectorizer, TextProducerDrawsTheOutlines) {
     for (std::uint32_t px : row) dark += (px & 0xFF) < 180;
   }
   EXPECT_GT(dark, 100);  // the letters are there
+}
+
+// Emoji in a DejaVu Sans text, and a character no font has: 😀 is DejaVu
+// Sans's own; 🎉 and 👍 come from the fallback list's emoji font, whose
+// stand-in is an outline font (Symbola), at a size whose ascent stays within
+// DejaVu Sans's; the last is the frowning face U+2639 that marks what no
+// font covers. Each emoji is painted as its own glyph, in the text's colour.
+TEST(WinVectorizer, EmojiAreDrawnAsTheirOwnGlyphs) {
+  const TFontParams dejavu = Font(u"DejaVu Sans", 24);
+  const WideString text = u"\U0001F389\U0001F44D\U0001F600\U0010FFFD";
+  TRef<TWinTextElement> e = MakeRef<TWinTextElement>(dejavu, 0);
+  e->SetText(text);
+  const std::vector<TWinFontRun>& runs = e->Runs();
+  ASSERT_EQ(runs.size(), 3u);
+  const struct {
+    std::int32_t Start, Count;
+    const char16_t* Font;
+    bool Found;
+  } expected[] = {{0, 4, u"EmojiOne Color", true}, {4, 2, u"DejaVu Sans", true}, {6, 2, u"Wingdings", false}};
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_EQ(runs[i].Start, expected[i].Start) << i;
+    EXPECT_EQ(runs[i].Count, expected[i].Count) << i;
+    EXPECT_EQ(runs[i].Font.Name, expected[i].Font) << i;
+    EXPECT_EQ(runs[i].Found, expected[i].Found) << i;
+  }
+  {
+    TScreenFontDc dc(runs[0].Font);
+    char16_t face[64] = {};
+    ASSERT_TRUE(dc.Dc());
+    ASSERT_GT(plat::GetTextFaceW(dc.Dc(), 64, face), 0);
+    EXPECT_EQ(WideString(face), u"Symbola");
+  }
+  TRef<TWinFontUtils> utils = MakeRef<TWinFontUtils>();
+  EXPECT_LE(utils->GetTextMetrics(runs[0].Font).Ascent, utils->GetTextMetrics(dejavu).Ascent);
+
+  const TColor32 colour{40, 90, 200, 255};
+  const std::vector<TGlyphInk> inks = GlyphInks(dejavu, text, colour);
+  const std::vector<TGlyphInk> frown = GlyphInks(dejavu, u"\u2639", colour);
+  ASSERT_EQ(inks.size(), 5u);  // the last pair's second half has a glyph without ink
+  ASSERT_EQ(frown.size(), 1u);
+  ASSERT_GT(frown[0].Width, 10);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_GT(inks[i].Width, 10) << i;
+    EXPECT_GT(inks[i].Height, 10) << i;
+    EXPECT_TRUE(inks[i].InColour) << i;
+    EXPECT_FALSE(SameInk(inks[i], frown[0])) << i;
+    for (std::size_t j = i + 1; j < 3; ++j) EXPECT_FALSE(SameInk(inks[i], inks[j])) << i << " " << j;
+  }
+  EXPECT_TRUE(SameInk(inks[3], frown[0]));
+  EXPECT_EQ(inks[4].Width, 0);
+
 }
 
 TEST(WinVectorizer, ThreadsShareTheContext) {
