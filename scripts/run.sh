@@ -1,18 +1,36 @@
 #!/usr/bin/env bash
 # Set-up, build, then run the player.
 #   BUILD_DIR   build folder (default: build/release)
+#   NO_BUILD=1  run what BUILD_DIR holds: no package check, no build
 # Without arguments the demo show is generated, packed into a container and
-# played with its time line in the log; with arguments the player gets them.
-# The show plays in a window when a display server answers (also under
-# xvfb-run); without one it plays headless for ZM_QUIT_AFTER_MS (20 s).
+# played with its time line in the log; with arguments the player gets them,
+# a relative show path (-filename, -exename) made absolute against the folder
+# this script was called from. The show plays in a window when a display
+# server answers (also under xvfb-run); without one it plays headless for
+# ZM_QUIT_AFTER_MS (20 s).
 set -euo pipefail
+
+# The player resolves a relative show path against its own folder; the user
+# means the one they stand in, which is left below.
+args=()
+while (($#)); do
+  args+=("$1")
+  if [[ ($1 == -filename || $1 == -exename) && $# -ge 2 && -n $2 && $2 != /* && $2 != -* ]]; then
+    args+=("$(realpath -m -s -- "$2")")
+    shift
+  fi
+  shift
+done
+set -- ${args[@]+"${args[@]}"}
+
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh
-
 BUILD_DIR=${BUILD_DIR:-build/release}
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZM_BUILD_TESTS=OFF -DZM_BUILD_BENCH=OFF
-cmake --build "$BUILD_DIR" -j "$(nproc)" --target OruViewer5 MakeDemoShow OruPack
+if [[ ${NO_BUILD:-} != 1 ]]; then
+  bash scripts/setup.sh
+  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZM_BUILD_TESTS=OFF -DZM_BUILD_BENCH=OFF
+  cmake --build "$BUILD_DIR" -j "$(nproc)" --target OruViewer5 MakeDemoShow OruPack
+fi
 
 PLAYER="$BUILD_DIR/Oru/OruViewer/OruViewer5"
 # The player refuses to play where no display is named; here, without one,

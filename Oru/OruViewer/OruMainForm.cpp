@@ -236,10 +236,15 @@ void TMainForm::Start() {
   } else if (!FirstArgument(commands_, u"exename", path)) {
     path = zm::ProgramFile;
   }
+  const WideString given = path;
   path = zm::ResolveRelativePath(zm::ProgramDir, path);
+  // A user who meant the current folder is told where the player looked.
+  if (path != given) cantLoadNote_ = kRelativeToProgram;
   bool isTime = false;
   std::int32_t start = StartPosition(commands_, isTime);
-  if (OpenShow(path, !fromProject_, start, true, isTime)) {
+  const bool opened = OpenShow(path, !fromProject_, start, true, isTime);
+  cantLoadNote_.clear();
+  if (opened) {
     showVersion_ = show_->Version();
     viewer_->SetPaused(false);
   } else {
@@ -276,7 +281,7 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
       opened = second;
       if (!show) {
         ShowError(this, (errorText.empty() ? WideString(kCantLoadShow) : errorText) + u"\r" + Quoted(ShownPath(first)) +
-                            u" or " + Quoted(ShownPath(second)));
+                            u" or " + Quoted(ShownPath(second)) + (errorText.empty() ? cantLoadNote_ : WideString()));
         resume();
         return false;
       }
@@ -289,7 +294,7 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
     show = TryOpenProject(path);
     opened = path;
     if (!show) {
-      ShowError(this, WideString(kCantLoadOru) + u"\r" + Quoted(ShownPath(path)));
+      ShowError(this, WideString(kCantLoadOru) + u"\r" + Quoted(ShownPath(path)) + cantLoadNote_);
       resume();
       return false;
     }

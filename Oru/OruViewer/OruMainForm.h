@@ -29,6 +29,9 @@ extern bool CoverLayout;
 inline constexpr const char16_t* kErrorCaption = u"Slideshow Error";
 inline constexpr const char16_t* kCantLoadShow = u"Can`t Load Show";
 inline constexpr const char16_t* kCantLoadOru = u"Can`t Load .oru File";
+// Follows either text above when the show path given was relative.
+inline constexpr const char16_t* kRelativeToProgram =
+    u"\r(relative paths are resolved against the program's folder, not the current folder)";
 inline constexpr const char16_t* kDefaultCaption = u"OruViewer v5.6";
 inline constexpr const char16_t* kShowNotFound = u"OruShow File not Found:";
 inline constexpr const char16_t* kNotAShow = u"Not OruShow Executable File or File Corrupted:";
@@ -165,6 +168,7 @@ private:
     bool Project = false;
   };
   std::vector<TRunStackItem> runStack_;
+  WideString cantLoadNote_;  // added to "Can`t Load" while the command line's show opens
   WideString openedPath_;  // the file the current show was read from
   bool openedProject_ = false;  // the current show came from its project on disk
   WideString projectPath_;
