@@ -13,6 +13,7 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   # display, input, sound; text; printing
   libsdl2-dev libx11-dev libxext-dev libfreetype-dev libharfbuzz-dev libfribidi-dev libfontconfig-dev
+  libicu-dev
   fonts-dejavu-core fonts-liberation2 fonts-noto-core fonts-wqy-microhei fonts-symbola
   libcups2-dev libcairo2-dev
   # data the build generates tables from

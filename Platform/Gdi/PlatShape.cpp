@@ -344,4 +344,10 @@ DWORD GetGlyphIndicesW(HDC hdc, const char16_t* text, int count, WORD* glyphs, D
   return static_cast<DWORD>(count);
 }
 
+bool HasGlyph(HDC hdc, std::uint32_t code) {
+  if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+  gdi::TRealFontPtr font = gdi::RealiseDcFont(hdc);
+  return font && gdi::GlyphOfChar(*font, code) != 0;
+}
+
 }  // namespace plat

@@ -50,5 +50,10 @@ DWORD GetCharacterPlacementW(HDC hdc, const char16_t* text, int count, int maxEx
 // character. Missing characters give 0, or 0xFFFF with
 // GGI_MARK_NONEXISTING_GLYPHS. The count converted, GDI_ERROR on failure.
 DWORD GetGlyphIndicesW(HDC hdc, const char16_t* text, int count, WORD* glyphs, DWORD flags);
+// Whether the font selected into the DC has a glyph of its own for a code
+// point of any plane (what it lacks is drawn as its missing glyph, alike
+// for every such character). False for a bad DC, a surrogate or a value
+// past U+10FFFF.
+bool HasGlyph(HDC hdc, std::uint32_t code);
 
 }  // namespace plat

@@ -240,3 +240,12 @@ TEST_F(ShapeTest, ThreadsShapingTheSameFontAgree) {
 }
 
 }  // namespace
+
+// Whether a font has its own glyph, in any plane: what it lacks would draw
+// as the one missing glyph.
+TEST_F(ShapeTest, HasGlyphInAnyPlane) {
+  TFontDc dc(u"DejaVu Sans", 12);
+  for (std::uint32_t c : {0x41u, 0x5D0u, 0x1F600u}) EXPECT_TRUE(HasGlyph(dc.Dc, c)) << c;
+  for (std::uint32_t c : {0x4E2Du, 0xE000u, 0xD800u, 0x110000u, 0xFFFFFFFFu}) EXPECT_FALSE(HasGlyph(dc.Dc, c)) << c;
+  EXPECT_FALSE(HasGlyph(nullptr, 0x41));
+}

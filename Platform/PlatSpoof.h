@@ -1,0 +1,34 @@
+#pragma once
+// Text that cannot pose as other text: which characters read as themselves
+// (ICU's Unicode confusables data and normalisation), and host names in the
+// ASCII form a browser looks them up by (ICU's IDNA).
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plat {
+
+// For each code point of Text, whether it reads as itself. ASCII from "!"
+// to "~" always does. Any other character does only where all of these hold:
+// - its stretch of the text (up to the next character that starts anew
+//   under normalisation) is in NFC;
+// - it is its own skeleton in the confusables data (the skeleton of it
+//   equals its NFD form): no other character or sequence draws alike;
+// - it is assigned, not private use, not a control, format or surrogate
+//   code point, not a space other than the blank, not default-ignorable;
+// - Drawn, when given, says the font it is drawn in has a glyph for it;
+// - a combining mark follows a letter, digit or mark that reads as itself.
+// A value past U+10FFFF, or a surrogate (half a pair, or a byte that was
+// no valid UTF-8), never does. Without ICU's data nothing but printable
+// ASCII does.
+std::vector<bool> ReadsAsItself(std::u32string_view text, const std::function<bool(char32_t)>& drawn = {});
+
+// The ASCII form of a host name given in UTF-8, as UTS #46 makes it
+// (non-transitional, as browsers look names up: "münchen.de" becomes
+// "xn--mnchen-3ya.de", capitals become small letters). False, with Ascii
+// empty, when the name has none (IDNA refuses one of its labels).
+bool HostNameToAscii(std::string_view host, std::string& ascii);
+
+}  // namespace plat
