@@ -285,6 +285,45 @@ TFileContent FileContentOf(const std::string& path) {
   return kind;
 }
 
+bool InterpreterOf(const std::string& path, std::string& interpreter, std::string& argument) {
+  interpreter.clear();
+  argument.clear();
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  std::string head;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) head = ReadAt(fd, 0, 256);
+  ::close(fd);
+  if (head.compare(0, 2, "#!") != 0) return false;
+  // What lies past the file's end reads as NULs.
+  head.resize(256, '\0');
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  std::size_t end = head.find('\n');
+  std::size_t a = 2;
+  while (a < head.size() && a < end && blank(head[a])) ++a;
+  if (end == std::string::npos) {
+    // No line end in what is read: the interpreter's name must end in it;
+    // the argument is cut where the reading stopped.
+    const std::size_t cut = 255;
+    std::size_t t = a;
+    while (t < cut && !blank(head[t]) && head[t] != '\0') ++t;
+    if (a >= cut || t >= cut) return false;
+    end = cut;
+  }
+  while (end > a && blank(head[end - 1])) --end;
+  std::size_t b = a;
+  while (b < end && !blank(head[b]) && head[b] != '\0') ++b;
+  if (b == a) return false;
+  interpreter = head.substr(a, b - a);
+  if (b < end && head[b] != '\0') {
+    while (b < end && blank(head[b])) ++b;
+    argument = head.substr(b, end - b);
+    argument = argument.substr(0, argument.find('\0'));
+  }
+  return true;
+}
+
 namespace {
 
 int HexDigit(char c) {

@@ -79,6 +79,14 @@ enum class TFileContent : std::uint8_t {
 };
 TFileContent FileContentOf(const std::string& path);
 
+// The "#!" line of a script as the system reads it when the script is
+// started: the interpreter as written (a relative one is taken in the
+// folder the program starts in) and the one argument after it (the rest of
+// the line, blanks and tabs at its ends dropped, up to a NUL; empty when
+// none). False when the file is no such script or one the system refuses to
+// start: no interpreter, or one cut short by the 256 bytes it reads.
+bool InterpreterOf(const std::string& path, std::string& interpreter, std::string& argument);
+
 // The local paths a "file:" link (any letter case) may name, as openers
 // differ on it: with its percent escapes decoded and as written, each
 // whole and cut at "?" or "#"; a host name is passed over ("file://host/x"

@@ -113,6 +113,43 @@ TEST_F(ShellStart, FileContentWhateverTheName) {
   EXPECT_EQ(plat::FileContentOf("/dev/zero"), TFileContent::Special);
 }
 
+// The "#!" line as the system reads it: one argument, the rest of the
+// line; a line end it does not find within 256 bytes cuts the argument but
+// not the interpreter's name.
+TEST_F(ShellStart, InterpreterLines) {
+  struct TLine {
+    std::string Text;
+    bool Script;
+    std::string Interpreter, Argument;
+  };
+  const std::string longName = "/" + std::string(300, 'x');
+  const std::vector<TLine> lines = {
+      {"#!/bin/sh\necho\n", true, "/bin/sh", ""},
+      {"#! /usr/bin/python3 -u\n", true, "/usr/bin/python3", "-u"},
+      {"#!/usr/bin/env  -S perl -w \t\n", true, "/usr/bin/env", "-S perl -w"},
+      {"#!/bin/sh\r\n", true, "/bin/sh\r", ""},
+      {"#!/bin/true", true, "/bin/true", ""},
+      {std::string("#!/bin/x a\0b\n", 13), true, "/bin/x", "a"},
+      {std::string("#!/bin/x\0 a\n", 13), true, "/bin/x", ""},
+      {"#!/bin/x " + std::string(300, 'a'), true, "/bin/x", std::string(255 - 9, 'a')},
+      {"#!" + longName, false, "", ""},
+      {"#!" + longName.substr(0, 251) + "\n", true, longName.substr(0, 251), ""},
+      {"#!\n/bin/sh\n", false, "", ""},
+      {"#! \t \n", false, "", ""},
+      {" #!/bin/sh\n", false, "", ""},
+      {"", false, "", ""}};
+  for (const TLine& l : lines) {
+    std::string interpreter = "?", argument = "?";
+    EXPECT_EQ(plat::InterpreterOf(dir.Write("script", l.Text), interpreter, argument), l.Script) << l.Text;
+    EXPECT_EQ(interpreter, l.Interpreter) << l.Text;
+    EXPECT_EQ(argument, l.Argument) << l.Text;
+  }
+  std::string interpreter, argument;
+  EXPECT_FALSE(plat::InterpreterOf(dir.Path().string(), interpreter, argument));
+  EXPECT_FALSE(plat::InterpreterOf((dir.Path() / "missing").string(), interpreter, argument));
+  EXPECT_FALSE(plat::InterpreterOf("/dev/zero", interpreter, argument));
+}
+
 TEST_F(ShellStart, LinksProgramsDocumentsAndMissingFiles) {
   EXPECT_EQ(plat::ShellExecute(u"http://example.org/a b", {}, u""), plat::kShellStarted);
   ASSERT_EQ(rec.Calls.size(), 1u);
