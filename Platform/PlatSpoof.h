@@ -17,12 +17,12 @@ namespace plat {
 // - it is its own skeleton in the confusables data (the skeleton of it
 //   equals its NFD form): no other character or sequence draws alike;
 // - it is assigned, not private use, not a control, format or surrogate
-//   code point, not a space other than the blank, not default-ignorable;
+//   code point, not a space (the blank neither), not default-ignorable;
 // - Drawn, when given, says the font it is drawn in has a glyph for it;
 // - a combining mark follows a letter, digit or mark that reads as itself.
 // A value past U+10FFFF, or a surrogate (half a pair, or a byte that was
-// no valid UTF-8), never does. Without ICU's data nothing but printable
-// ASCII does.
+// no valid UTF-8), never does. Without ICU's data nothing but ASCII from
+// "!" to "~" does.
 std::vector<bool> ReadsAsItself(std::u32string_view text, const std::function<bool(char32_t)>& drawn = {});
 
 // The ASCII form of a host name given in UTF-8, as UTS #46 makes it

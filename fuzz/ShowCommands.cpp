@@ -1,12 +1,16 @@
 // The command lines a show asks to start, as written by anyone: split,
 // checked and shown without a fault; what the question lists is the whole
 // command, every character visible, and reads back to exactly the command
-// (two commands that differ never look the same); a mail link keeps
-// nothing that attaches.
+// (two commands that differ never look the same): every character left as
+// itself reads as itself (no look-alike, in NFC, a mark only on a letter),
+// everything else is a code point; a link's host has an ASCII form of
+// ASCII only; a mail link keeps nothing that attaches.
 #include <cstddef>
 #include <cstdint>
 
 #include "Oru/OruViewer/OruRunProgram.h"
+#include "Platform/PlatSpoof.h"
+#include "Platform/PlatUtf8.h"
 #include "fuzz/FuzzCommon.h"
 
 using zmfuzz::Check;
@@ -48,6 +52,25 @@ zm::WideString ReadBack(const zm::WideString& shown) {
   return text;
 }
 
+std::u32string CodePoints(const zm::WideString& text) {
+  std::u32string cps;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      cps += char32_t(0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+      ++i;
+    } else {
+      cps += char32_t(c);
+    }
+  }
+  return cps;
+}
+
+// Every character the text shows as itself reads as itself there.
+void CheckReadsAsItself(const zm::WideString& shown) {
+  for (bool reads : plat::ReadsAsItself(CodePoints(shown))) Check(reads);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -76,12 +99,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const zm::WideString shown = VisibleCommand(c);
     for (char16_t ch : shown) Check(ch > u' ' && ch != 0x7F && !(ch >= 0x200B && ch <= 0x200F));
     Check(ReadBack(shown) == c);
+    CheckReadsAsItself(shown);
     shownCommands.push_back(shown);
     // The program and its arguments: blanks only between them, nothing
-    // that turns the line's direction.
-    for (char16_t ch : QuestionText(c, zm::WideString()))
+    // that turns the line's direction; each piece reads as itself.
+    const zm::WideString question = QuestionText(c, zm::WideString());
+    for (char16_t ch : question)
       Check(ch >= u' ' && ch != 0x7F && !(ch >= 0x200B && ch <= 0x200F) && !(ch >= 0x202A && ch <= 0x202E) &&
             !(ch >= 0x2066 && ch <= 0x2069));
+    for (std::size_t a = 0; a < question.size();) {
+      std::size_t b = question.find(u' ', a);
+      if (b == zm::WideString::npos) b = question.size();
+      CheckReadsAsItself(question.substr(a, b - a));
+      a = b + 1;
+    }
   }
   // Lines of at most 7 characters: together they are each command, shown.
   const std::vector<TQuestionLine> lines =
@@ -99,6 +130,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     joined += lines[i].Text;
   }
   Check(next == commands.size());
+
+  // Any host name: its ASCII form is ASCII, and stays as it is.
+  std::string ascii, again;
+  if (plat::HostNameToAscii(plat::ToUtf8(line), ascii)) {
+    for (char ch : ascii) Check(static_cast<unsigned char>(ch) < 0x80);
+    Check(plat::HostNameToAscii(ascii, again) && again == ascii);
+  }
 
   const zm::WideString mail = WithoutAttachments(line);
   Check(mail.size() <= line.size());

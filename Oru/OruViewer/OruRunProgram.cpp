@@ -1,6 +1,8 @@
 #include "Oru/OruViewer/OruRunProgram.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <deque>
 #include <cstdio>
 #include <filesystem>
 #include <iterator>
@@ -11,8 +13,9 @@
 #include "OruLib2/OruShowDialogs.h"
 #include "Platform/Gdi/PlatFont.h"
 #include "Platform/Gdi/PlatGdi.h"
+#include "Platform/Gdi/PlatShape.h"
 #include "Platform/PlatProcess.h"
-#include "Platform/PlatText.h"
+#include "Platform/PlatSpoof.h"
 #include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatDialogs.h"
 #include "Platform/User/PlatUser.h"
@@ -40,7 +43,7 @@ constexpr std::u16string_view kRefused[] = {
 constexpr std::u16string_view kShells[] = {
     u"sh",     u"bash",  u"rbash", u"dash",  u"ash",    u"zsh",   u"ksh", u"mksh", u"lksh",       u"pdksh",
     u"oksh",   u"csh",   u"tcsh",  u"fish",  u"yash",   u"posh",  u"elvish", u"xonsh", u"nu",    u"pwsh",
-    u"powershell", u"busybox", u"toybox", u"sash", u"rc", u"osh", u"ysh"};
+    u"powershell", u"busybox", u"toybox", u"sash", u"rc", u"osh", u"ysh", u"git-shell"};
 constexpr std::u16string_view kInterpreters[] = {
     u"python", u"python2", u"python3", u"pypy",  u"ipython", u"jupyter", u"pydoc",  u"pdb",    u"perl",   u"perldoc",
     u"ruby",   u"irb",     u"ri",      u"erb",   u"pry",     u"node",    u"nodejs", u"deno",   u"bun",    u"ts-node",
@@ -49,7 +52,9 @@ constexpr std::u16string_view kInterpreters[] = {
     u"swipl",  u"gforth",  u"pike",    u"r",     u"rscript", u"octave",  u"octave-cli", u"julia", u"gnuplot", u"maxima",
     u"m4",     u"dc",      u"java",    u"jshell", u"jrunscript", u"jdb", u"scala",  u"groovy", u"kotlin", u"dotnet",
     u"mono",   u"csharp",  u"qjs",     u"rhino", u"jjs",     u"js",      u"elixir", u"iex",    u"erl",    u"escript",
-    u"lilypond", u"awk",   u"gawk",    u"mawk",  u"nawk",    u"sed",     u"gdb",    u"lldb"};
+    u"lilypond", u"awk",   u"gawk",    u"mawk",  u"nawk",    u"sed",     u"gdb",    u"lldb",   u"gdbtui", u"regina",
+    u"rexx",   u"lli",     u"clang-repl", u"gs", u"cobcrun", u"jexec",   u"jhsdb",  u"llvm-jitlink", u"llvm-rtdyld",
+    u"llvm-jitlink-executor", u"lli-child-target"};
 constexpr std::u16string_view kBuildTools[] = {
     u"make",   u"gmake",   u"bmake",   u"pmake", u"cmake",   u"ctest",   u"cpack",  u"ninja",  u"samu",   u"meson",
     u"scons",  u"waf",     u"ant",     u"mvn",   u"gradle",  u"sbt",     u"lein",   u"cargo",  u"rustc",  u"rustup",
@@ -60,7 +65,8 @@ constexpr std::u16string_view kBuildTools[] = {
     u"libtool", u"dpkg-buildpackage", u"debuild", u"rpmbuild", u"makepkg", u"pip", u"pip2", u"pip3", u"pipx", u"npm",
     u"npx",    u"yarn",    u"pnpm",    u"gem",   u"bundle",  u"bundler", u"rake",   u"composer", u"mix",  u"rebar3",
     u"stack",  u"cabal",   u"dune",    u"opam",  u"nix",     u"nix-shell", u"guix", u"tex",    u"latex",  u"pdflatex",
-    u"xelatex", u"lualatex", u"luatex", u"pdftex", u"xetex", u"latexmk", u"mpost",  u"context"};
+    u"xelatex", u"lualatex", u"luatex", u"pdftex", u"xetex", u"latexmk", u"mpost",  u"context", u"cobc",
+    u"instantfpc", u"ifpc",  u"ppcx64",  u"fppkg", u"nvcc",    u"gnatlink", u"gnatchop", u"terraform"};
 constexpr std::u16string_view kDatabaseShells[] = {
     u"sqlite", u"sqlite3", u"sqlcipher", u"duckdb", u"mysql", u"mariadb", u"psql", u"pgcli", u"mycli", u"litecli",
     u"mongo",  u"mongosh", u"redis-cli", u"cqlsh", u"sqlplus", u"isql", u"usql", u"clickhouse-client", u"influx"};
@@ -73,10 +79,19 @@ constexpr std::u16string_view kRunners[] = {
     u"catchsegv", u"ldd",   u"xvfb-run", u"dbus-run-session", u"dbus-launch", u"ssh-agent", u"startx", u"xinit",
     u"daemonize", u"start-stop-daemon", u"runcon", u"numactl", u"cpulimit", u"unbuffer", u"rlwrap", u"chronic",
     u"ifne",    u"pee",     u"entr",    u"tmux",   u"screen",  u"dtach",   u"abduco", u"mpirun", u"mpiexec",
-    u"xdotool", u"ydotool", u"kstart",  u"gdbserver"};
+    u"xdotool", u"ydotool", u"kstart",  u"gdbserver", u"bear",  u"ccache",  u"choom",  u"dpkg-architecture",
+    u"gpg-connect-agent", u"heaptrack", u"intercept-build", u"not", u"sotruss", u"uclampset", u"luit", u"prove",
+    u"bats",    u"memusage", u"scan-build", u"systemd-socket-activate", u"logsave", u"fstab-decode", u"switch_root",
+    u"agetty",  u"scriptlive", u"gtester", u"gprofng", u"gp-collect-app", u"docker", u"kubectl", u"openbox"};
+constexpr std::u16string_view kCommandArguments[] = {
+    u"split",  u"apt",     u"apt-get", u"ps2pdf", u"pamexec", u"msgexec", u"msgfilter", u"groff", u"troff",  u"pic",
+    u"gpic",   u"cppcheck", u"nm",     u"ar",     u"ranlib",  u"gcc-ar",  u"gcc-nm", u"gcc-ranlib", u"opt",  u"llc",
+    u"openssl", u"pygmentize", u"bugpoint", u"llvm-reduce", u"llvm-exegesis", u"clangd", u"clang-tidy", u"dpkg",
+    u"pkcon",  u"rpcgen"};
 constexpr std::u16string_view kArchivers[] = {u"tar",  u"zip",  u"cpio",   u"rsync", u"scp",   u"sftp",
                                               u"dar",  u"afio", u"rclone", u"unison", u"borg", u"restic",
-                                              u"duplicity", u"git", u"hg",  u"svn"};
+                                              u"duplicity", u"git", u"hg",  u"svn", u"scalar",
+                                              u"gpgtar", u"unzip"};
 constexpr std::u16string_view kEditors[] = {
     u"vi",     u"vim",     u"nvim",    u"ex",    u"view",    u"rvim",    u"rview",  u"gvim",   u"gview",  u"evim",
     u"vimdiff", u"gvimdiff", u"emacs", u"emacs-gtk", u"emacs-nox", u"emacs-lucid", u"emacsclient", u"nano", u"rnano",
@@ -84,28 +99,32 @@ constexpr std::u16string_view kEditors[] = {
     u"hx",     u"helix",   u"mg",      u"zile",  u"ed",      u"red",     u"editor", u"sensible-editor",
     u"select-editor",
     u"vipe",   u"less",    u"more",    u"most",  u"pg",      u"pager",   u"sensible-pager", u"man", u"info", u"pinfo",
-    u"w3m",    u"lynx",    u"elinks",  u"links", u"links2"};
+    u"w3m",    u"lynx",    u"elinks",  u"links", u"links2",  u"vipw",    u"vigr"};
 constexpr std::u16string_view kTerminals[] = {
     u"xterm",  u"uxterm",  u"x-terminal-emulator", u"gnome-terminal", u"konsole", u"xfce4-terminal", u"lxterminal",
     u"mate-terminal", u"terminator", u"tilix", u"kitty", u"alacritty", u"urxvt", u"rxvt", u"foot", u"st", u"sakura",
     u"terminology", u"qterminal", u"guake", u"tilda", u"yakuake", u"wezterm", u"kgx", u"gnome-console"};
 constexpr std::u16string_view kOpeners[] = {
     u"xdg-open", u"gio", u"gvfs-open", u"kde-open", u"kioclient", u"exo-open", u"gnome-open", u"gtk-launch", u"dex",
-    u"mimeopen", u"run-mailcap", u"sensible-browser", u"dbus-send", u"gdbus", u"busctl"};
-constexpr std::u16string_view kPrivilege[] = {u"sudo",  u"sudoedit", u"su",   u"doas",  u"pkexec",
-                                              u"runuser", u"sg",     u"newgrp", u"gksu", u"gksudo",
-                                              u"kdesu", u"kdesudo"};
+    u"mimeopen", u"run-mailcap", u"sensible-browser", u"dbus-send", u"gdbus", u"busctl", u"gapplication",
+    u"dbus-daemon", u"dbus-update-activation-environment"};
+constexpr std::u16string_view kPrivilege[] = {
+    u"sudo",   u"sudoedit", u"su",     u"doas",     u"pkexec",  u"runuser", u"sg",       u"newgrp",  u"gksu",
+    u"gksudo", u"kdesu",    u"kdesudo", u"useradd", u"usermod", u"userdel", u"groupadd", u"groupmod", u"groupdel",
+    u"gpasswd", u"passwd",  u"chpasswd", u"chgpasswd", u"newusers", u"chsh"};
 constexpr std::u16string_view kDeleting[] = {
     u"rm",     u"rmdir",   u"unlink",  u"shred", u"truncate", u"dd",     u"mkfs",   u"mke2fs", u"mkswap", u"wipefs",
     u"fdisk",  u"sfdisk",  u"cfdisk",  u"gdisk", u"sgdisk",  u"parted",  u"blkdiscard", u"cp", u"mv",     u"ln",
     u"install", u"tee",    u"sponge",  u"patch", u"chmod",   u"chown",   u"chgrp",  u"chattr", u"setfacl", u"setcap",
-    u"mount",  u"umount",  u"losetup", u"cryptsetup"};
+    u"mount",  u"umount",  u"losetup", u"cryptsetup", u"systemd-tmpfiles", u"chcon", u"fallocate",
+    u"hardlink", u"delpart", u"addpart", u"resizepart", u"partx", u"systemd-repart", u"debugfs", u"resize2fs",
+    u"tune2fs", u"e2fsck",  u"fsck",    u"systemd-mount", u"systemd-umount"};
 constexpr std::u16string_view kNetwork[] = {u"curl", u"wget",  u"nc",     u"ncat",   u"netcat", u"socat",
                                             u"ssh",  u"rsh",   u"rlogin", u"telnet", u"mosh",   u"lftp"};
 constexpr std::u16string_view kProcesses[] = {
     u"kill",   u"killall", u"pkill",   u"skill", u"xkill",   u"shutdown", u"reboot", u"poweroff", u"halt", u"systemctl",
     u"service", u"init",   u"telinit", u"loginctl", u"crontab", u"at",   u"batch",  u"modprobe", u"insmod", u"rmmod",
-    u"sysctl"};
+    u"sysctl", u"ctrlaltdel", u"rtcwake"};
 
 constexpr TRefusedCategory kCategories[] = {
     {u"shells", kShells},
@@ -113,11 +132,12 @@ constexpr TRefusedCategory kCategories[] = {
     {u"build tools and compilers", kBuildTools},
     {u"database shells", kDatabaseShells},
     {u"runners that start other programs", kRunners},
+    {u"programs that run a command or load code an argument gives", kCommandArguments},
     {u"archivers and copiers given commands", kArchivers},
     {u"editors and pagers", kEditors},
     {u"terminals", kTerminals},
     {u"the desktop's openers and message buses", kOpeners},
-    {u"privilege", kPrivilege},
+    {u"privilege and accounts", kPrivilege},
     {u"deleting, overwriting, formatting and rights", kDeleting},
     {u"fetching, sending and remote shells", kNetwork},
     {u"processes, power and scheduling", kProcesses},
@@ -252,67 +272,50 @@ std::vector<char32_t> CodePointsOfBytes(std::string_view bytes) {
   return cps;
 }
 
-std::uint32_t ScriptOf(char32_t c) {
-  if (c < 0x80)
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ? plat::ScriptTag('L', 'a', 't', 'n')
-                                                                 : plat::ScriptTag('Z', 'y', 'y', 'y');
-  return plat::ScriptOfChar(c);
-}
+// Characters the question's font (DejaVu Sans) draws exactly as another
+// one that reads as itself, at every size: Ɥ as Ч, ⵍ as И, Ꜫ as Ɛ, Ԛ as Q,
+// ꟺ as ш, ⱶ as ͱ.
+constexpr char32_t kDrawnAsAnother[] = {0xA78D, 0x2D4D, 0xA72A, 0x051A, 0xA7FA, 0x2C76};
 
-// The scripts one language writes a word in together count as one: Latin
-// with Han and Japanese kana, with Han and Bopomofo, with Han and Hangul.
-bool OneWriting(const std::set<std::uint32_t>& scripts) {
-  if (scripts.size() <= 1) return true;
-  using plat::ScriptTag;
-  const std::uint32_t latin = ScriptTag('L', 'a', 't', 'n'), han = ScriptTag('H', 'a', 'n', 'i');
-  const std::initializer_list<std::uint32_t> writings[] = {
-      {latin, han, ScriptTag('H', 'i', 'r', 'a'), ScriptTag('K', 'a', 'n', 'a')},
-      {latin, han, ScriptTag('B', 'o', 'p', 'o')},
-      {latin, han, ScriptTag('H', 'a', 'n', 'g')}};
-  return std::any_of(std::begin(writings), std::end(writings), [&](std::initializer_list<std::uint32_t> w) {
-    return std::all_of(scripts.begin(), scripts.end(),
-                       [&](std::uint32_t s) { return std::find(w.begin(), w.end(), s) != w.end(); });
-  });
-}
-
-// For each code point, whether it stands in a word of letters of several
-// scripts. Words end at ASCII characters other than letters, digits, "-"
-// and "_" (never at another character, which may look like one of those).
-std::vector<bool> InMixedWords(const std::vector<char32_t>& cps) {
-  std::vector<bool> mixed(cps.size(), false);
-  const auto inWord = [](char32_t c) {
-    return c >= 0x80 || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
-           c == u'-' || c == u'_';
-  };
-  for (std::size_t a = 0; a < cps.size();) {
-    if (!inWord(cps[a])) {
-      ++a;
-      continue;
-    }
-    std::size_t b = a;
-    std::set<std::uint32_t> scripts;
-    bool wide = false;
-    for (; b < cps.size() && inWord(cps[b]); ++b) {
-      wide = wide || cps[b] >= 0x80;
-      const std::uint32_t s = ScriptOf(cps[b]);
-      if (s != plat::ScriptTag('Z', 'y', 'y', 'y') && s != plat::ScriptTag('Z', 'i', 'n', 'h') &&
-          s != plat::ScriptTag('Z', 'z', 'z', 'z'))
-        scripts.insert(s);
-    }
-    if (wide && !OneWriting(scripts))
-      std::fill(mixed.begin() + std::ptrdiff_t(a), mixed.begin() + std::ptrdiff_t(b), true);
-    a = b;
+// The font the question's lines are drawn in, for the characters it draws
+// as their own: the ones it lacks would all draw as the same missing glyph.
+class TQuestionFont {
+public:
+  TQuestionFont() : dc_(plat::GetDC(nullptr)) {
+    if (dc_) old_ = plat::SelectObject(dc_, plat::GetStockObject(plat::DEFAULT_GUI_FONT));
   }
-  return mixed;
-}
+  ~TQuestionFont() {
+    if (!dc_) return;
+    plat::SelectObject(dc_, old_);
+    plat::ReleaseDC(nullptr, dc_);
+  }
+  TQuestionFont(const TQuestionFont&) = delete;
+  TQuestionFont& operator=(const TQuestionFont&) = delete;
+  bool Draws(char32_t c) const {
+    return dc_ && plat::HasGlyph(dc_, c) &&
+           std::find(std::begin(kDrawnAsAnother), std::end(kDrawnAsAnother), c) == std::end(kDrawnAsAnother);
+  }
+
+private:
+  plat::HDC dc_;
+  plat::HGDIOBJ old_ = nullptr;
+};
 
 // The text shown so that two texts that differ never look the same: the
 // blank as "␣" (in the log as itself), control characters as their
 // pictures, and as "[U+XXXX]" invisible characters, the marks themselves
-// where they stand in the text, the characters other than ASCII of a word
-// that mixes scripts, and in a program's path anything but printable ASCII.
+// where they stand in the text, every character that does not read as
+// itself (in the question also one its font has no glyph for), and in a
+// program's path anything but printable ASCII.
 WideString ShownText(const std::vector<char32_t>& cps, TShownAs as) {
-  const std::vector<bool> mixed = as == TShownAs::Program ? std::vector<bool>(cps.size()) : InMixedWords(cps);
+  std::vector<bool> reads;
+  if (as == TShownAs::Log) {
+    reads = plat::ReadsAsItself(std::u32string_view(cps.data(), cps.size()));
+  } else if (as != TShownAs::Program) {
+    const TQuestionFont font;
+    reads = plat::ReadsAsItself(std::u32string_view(cps.data(), cps.size()),
+                                [&font](char32_t c) { return font.Draws(c); });
+  }
   WideString out;
   out.reserve(cps.size());
   for (std::size_t i = 0; i < cps.size(); ++i) {
@@ -326,8 +329,7 @@ WideString ShownText(const std::vector<char32_t>& cps, TShownAs as) {
       out += char16_t(0x2400 + c);  // the control pictures
     } else if (c == 0x7F) {
       out += u'\u2421';
-    } else if (IsMark(c) || (c == u'"' && as == TShownAs::Argument) || (c >= 0xD800 && c <= 0xDFFF) ||
-               Invisible(c) || (mixed[i] && c >= 0x80)) {
+    } else if (IsMark(c) || (c == u'"' && as == TShownAs::Argument) || Invisible(c) || !reads[i]) {
       out += CodeText(c);
     } else if (c >= 0x10000) {
       out += char16_t(0xD800 + ((c - 0x10000) >> 10));
@@ -464,9 +466,12 @@ bool IsRefusedProgramName(const WideString& fileName) {
     name.pop_back();
   if (name.empty()) return false;
   if (Listed(name)) return true;
-  // A tool of a cross tool chain: "x86_64-linux-gnu-gcc-12", "arm-none-eabi-ld".
-  const std::size_t dash = name.rfind(u'-');
-  return std::count(name.begin(), name.end(), u'-') >= 3 && Listed(std::u16string_view(name).substr(dash + 1));
+  // A tool of a cross tool chain: "x86_64-linux-gnu-gcc-12", "arm-none-eabi-ld",
+  // "x86_64-linux-gnu-gp-collect-app": any name after the target's three parts.
+  int dashes = 0;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (name[i] == u'-' && ++dashes >= 3 && Listed(std::u16string_view(name).substr(i + 1))) return true;
+  return false;
 }
 
 namespace {
@@ -542,26 +547,240 @@ bool NamesResponseFile(const std::string& arg, const std::string& dir) {
   return plat::FileContentOf(path) != plat::TFileContent::Missing;
 }
 
+// The path taken where the program starts when it is relative.
+std::string InFolder(const std::string& path, const std::string& dir) {
+  if (!path.empty() && path[0] == '/') return path;
+  std::string base = dir;
+  if (base.empty()) {
+    std::error_code ec;
+    base = std::filesystem::current_path(ec).string();
+  }
+  return base + "/" + path;
+}
+
+// Shell expansions and command syntax: what a program that hands an
+// argument to a shell, or opens "|command" as a file, would run.
+bool CarriesCommand(const std::string& arg) {
+  if (arg.find("${") != std::string::npos || arg.find("$(") != std::string::npos ||
+      arg.find('`') != std::string::npos)
+    return true;
+  std::string lower = arg;
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = char(c + 32);
+  if (lower.find("%pipe%") != std::string::npos) return true;
+  // "|command" as the argument or as an option's value ("-sOutputFile=|...").
+  for (std::size_t p = 0; p < arg.size(); p = arg.find('=', p) == std::string::npos ? arg.size() : arg.find('=', p) + 1)
+    if (arg[p] == '|') return true;
+  return false;
+}
+
+// Whether an argument, or a value in it after a "=" or a ":", is the path
+// of a file that is itself a program, a script or a shared library.
+bool NamesCode(const std::string& arg, const std::string& dir) {
+  if (arg.empty() || arg.size() > 4096) return false;
+  int values = 0;
+  for (std::size_t p = 0; p < arg.size() && values < 16; ++values) {
+    const std::string value = arg.substr(p);
+    if (!value.empty()) {
+      const plat::TFileContent content = plat::FileContentOf(InFolder(value, dir));
+      if (content == plat::TFileContent::Executable || content == plat::TFileContent::Script) return true;
+    }
+    const std::size_t next = arg.find_first_of("=:", p);
+    if (next == std::string::npos) break;
+    p = next + 1;
+  }
+  return false;
+}
+
+// At most this many "#!" interpreters in a row, as the system follows them.
+constexpr int kMaxInterpreters = 4;
+
+// The programs a start really goes through, and the arguments given along
+// the way (not the scripts' own paths, which the next one gets).
+struct TRealRun {
+  std::vector<std::string> Programs;
+  std::vector<std::string> Args;
+};
+
+bool Blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// env on a "#!" line, given Words (the line's argument, then the
+// script's path): the program it looks up, with Words left as the
+// arguments it gets ("-S" splits its text), as long as neither the program
+// nor its environment changes (no "-i", "-C", "NAME=VALUE", nothing env
+// would expand or unquote). False otherwise.
+bool ThroughEnv(std::deque<std::string>& words, std::string& program, const std::string& dir) {
+  const auto split = [&words](const std::string& text) {
+    if (text.find_first_of("'\"\\$#") != std::string::npos) return false;
+    std::vector<std::string> pieces;
+    for (std::size_t a = 0; a < text.size();) {
+      while (a < text.size() && Blank(text[a])) ++a;
+      std::size_t b = a;
+      while (b < text.size() && !Blank(text[b])) ++b;
+      if (b > a) pieces.push_back(text.substr(a, b - a));
+      a = b;
+    }
+    words.insert(words.begin(), pieces.begin(), pieces.end());
+    return true;
+  };
+  while (!words.empty()) {
+    const std::string w = words.front();
+    if (w.empty() || w[0] != '-') break;
+    words.pop_front();
+    if (w == "--") {
+      break;
+    } else if (w.compare(0, 2, "-S") == 0 || w.compare(0, 15, "--split-string=") == 0) {
+      std::string text = w[1] == 'S' ? w.substr(2) : w.substr(15);
+      if (w == "-S" || w == "--split-string") {
+        if (words.empty()) return false;
+        text = words.front();
+        words.pop_front();
+      }
+      if (!split(text)) return false;
+    } else if (w == "-u" || w == "--unset") {
+      if (words.empty()) return false;
+      words.pop_front();
+    } else if (!(w.compare(0, 2, "-u") == 0 || w.compare(0, 8, "--unset=") == 0 || w == "-v" || w == "--debug" ||
+                 w == "-0" || w == "--null" || w.compare(0, 14, "--block-signal") == 0 ||
+                 w.compare(0, 16, "--default-signal") == 0 || w.compare(0, 15, "--ignore-signal") == 0 ||
+                 w == "--list-signal-handling")) {
+      return false;
+    }
+  }
+  if (words.empty()) return false;
+  const std::string name = words.front();
+  if (name.find('=') != std::string::npos) return false;
+  words.pop_front();
+  // env searches every folder of PATH, the relative ones too: only where it
+  // holds none is the program the one found here.
+  if (name.find('/') == std::string::npos) {
+    const char* path = std::getenv("PATH");
+    const std::string folders = path ? path : "";
+    for (std::size_t a = 0; a <= folders.size();) {
+      std::size_t b = folders.find(':', a);
+      if (b == std::string::npos) b = folders.size();
+      if (b == a || folders[a] != '/') return false;
+      a = b + 1;
+    }
+  }
+  program = plat::FindProgram(name, dir);
+  return !program.empty();
+}
+
+// What a start of a program really runs: the file named; for a "#!"
+// script its interpreter (taken where the program starts when relative),
+// given the argument of its line, the script's path and the arguments
+// before; for the system's env on such a line the program it looks up.
+// False when that cannot be told: a file the system does not start by
+// itself (neither ELF nor "#!"), an interpreter that is missing or no
+// program, a chain longer than the system follows, or env used in any
+// other way.
+bool RealRun(const plat::TShellStart& start, TRealRun& run) {
+  const std::string env = plat::FindProgram("env", {});
+  std::string program = start.Target;
+  run.Args.assign(start.Argv.begin() + (start.Argv.empty() ? 0 : 1), start.Argv.end());
+  for (int depth = 0;; ++depth) {
+    run.Programs.push_back(program);
+    switch (plat::FileContentOf(program)) {
+      case plat::TFileContent::Executable: return true;
+      case plat::TFileContent::Script: break;
+      default: return false;
+    }
+    std::string interpreter, argument;
+    if (depth == kMaxInterpreters || !plat::InterpreterOf(program, interpreter, argument)) return false;
+    const std::string written = InFolder(interpreter, start.Dir);
+    const std::string found = plat::FindProgram(written, {});
+    if (found.empty()) return false;
+    if (found != env || env.empty()) {
+      // Its name as written counts too (a link named "sh" to busybox).
+      run.Programs.push_back(written);
+      if (!argument.empty()) run.Args.push_back(argument);
+      program = found;
+      continue;
+    }
+    // env [options] NAME [words]: NAME runs with the words, the script's
+    // path and the arguments before.
+    std::deque<std::string> words;
+    if (!argument.empty()) words.push_back(argument);
+    words.push_back(program);
+    if (!ThroughEnv(words, program, start.Dir)) return false;
+    // What env leaves before the script's path came from the line (the
+    // path is last, unless env took it as the program).
+    if (!words.empty()) words.pop_back();
+    run.Args.insert(run.Args.end(), words.begin(), words.end());
+  }
+}
+
 bool RefusedStart(const plat::TShellStart& start) {
   using TKind = plat::TShellStart::TKind;
-  if (start.Kind == TKind::Document) return OpenerWouldRun(start.Target);
+  // The desktop's opener is a program too: the link or the path is its argument.
+  if (start.Kind == TKind::Document) return CarriesCommand(start.Target) || OpenerWouldRun(start.Target);
   if (start.Kind == TKind::Link) {
+    if (CarriesCommand(start.Target)) return true;
     for (const std::string& file : plat::FilesOfLink(start.Target))
       if (OpenerWouldRun(file)) return true;
     return false;
   }
   if (start.Kind != TKind::Program) return false;
-  if (IsRefusedProgramName(FileNameOf(start.Target)) || IsRefusedProgramName(FileNameOf(plat::RealPath(start.Target))))
-    return true;
-  // Every argument that is itself a program, also after a "=" ("--rsh=...").
+  TRealRun run;
+  if (!RealRun(start, run)) return true;
+  for (const std::string& p : run.Programs)
+    if (IsRefusedProgramName(FileNameOf(p)) || IsRefusedProgramName(FileNameOf(plat::RealPath(p)))) return true;
+  // Every argument that carries a command, names code, or is itself a
+  // program, also after a "=" ("--rsh=...").
   std::set<std::string> seen;
-  for (std::size_t i = 1; i < start.Argv.size(); ++i) {
-    const std::string& a = start.Argv[i];
-    if (NamesResponseFile(a, start.Dir)) return true;
+  for (const std::string& a : run.Args) {
+    if (CarriesCommand(a) || NamesCode(a, start.Dir) || NamesResponseFile(a, start.Dir)) return true;
     for (const std::string& word : {a, a.substr(a.rfind('=') == std::string::npos ? a.size() : a.rfind('=') + 1)})
       if (seen.insert(word).second && NamesRefusedProgram(word, start.Dir)) return true;
   }
   return false;
+}
+
+int HexValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
+}
+
+// The host a link names ("scheme://user@host:port/..."; for the web's
+// schemes also with other slashes or none, as browsers read them), its
+// percent escapes decoded; empty for a link that names none, for an
+// address in brackets and for a "file:" link.
+std::string LinkHost(const std::string& link) {
+  const std::size_t colon = link.find(':');
+  if (colon == std::string::npos) return {};
+  std::string scheme = link.substr(0, colon);
+  for (char& c : scheme)
+    if (c >= 'A' && c <= 'Z') c = char(c + 32);
+  if (scheme == "file") return {};
+  const bool web = scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "ws" || scheme == "wss";
+  std::size_t a = colon + 1;
+  if (web) {
+    while (a < link.size() && (link[a] == '/' || link[a] == '\\')) ++a;
+  } else {
+    if (link.compare(a, 2, "//") != 0) return {};
+    a += 2;
+  }
+  const std::size_t b = std::min(link.size(), link.find_first_of(web ? "/\\?#" : "/?#", a));
+  std::string host = link.substr(a, b - a);
+  const std::size_t at = host.rfind('@');
+  if (at != std::string::npos) host.erase(0, at + 1);
+  if (!host.empty() && host[0] == '[') return {};
+  host = host.substr(0, host.find(':'));
+  std::string decoded;
+  for (std::size_t i = 0; i < host.size(); ++i) {
+    if (host[i] == '%' && i + 2 < host.size() && HexValue(char16_t(static_cast<unsigned char>(host[i + 1]))) >= 0 &&
+        HexValue(char16_t(static_cast<unsigned char>(host[i + 2]))) >= 0) {
+      decoded += char(HexValue(char16_t(static_cast<unsigned char>(host[i + 1]))) * 16 +
+                      HexValue(char16_t(static_cast<unsigned char>(host[i + 2]))));
+      i += 2;
+    } else {
+      decoded += host[i];
+    }
+  }
+  return decoded;
 }
 
 // What the question shows for a start: the program that would run (its
@@ -571,8 +790,21 @@ bool RefusedStart(const plat::TShellStart& start) {
 WideString StartText(const plat::TShellStart& plan) {
   using TKind = plat::TShellStart::TKind;
   switch (plan.Kind) {
-    case TKind::Link:
-      return ShownText(CodePoints(WithoutAttachments(plat::FromUtf8(plan.Target))), TShownAs::Bare);
+    case TKind::Link: {
+      const WideString link = WithoutAttachments(plat::FromUtf8(plan.Target));
+      WideString text = ShownText(CodePoints(link), TShownAs::Bare);
+      // The name the browser looks up, after a blank (the link's own
+      // blanks show as "␣").
+      const std::string host = LinkHost(plat::ToUtf8(link));
+      if (std::any_of(host.begin(), host.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+        std::string ascii;
+        // Shown as any text is: IDNA lets control characters through.
+        text += plat::HostNameToAscii(host, ascii)
+                    ? u" (host " + ShownText(CodePoints(plat::FromUtf8(ascii)), TShownAs::Bare) + u")"
+                    : WideString(u" (host with no ASCII form)");
+      }
+      return text;
+    }
     case TKind::Document: return ShownText(CodePointsOfBytes(plan.Target), TShownAs::Bare);
     case TKind::Program: break;
     default: return {};
@@ -597,13 +829,6 @@ void ReportRefused(const WideString& command) {
 }
 
 bool IsMailLink(const WideString& text) { return text.size() >= 7 && zm::SameText(text.substr(0, 7), u"mailto:"); }
-
-int HexValue(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
 
 // A field name of a link, percent escapes decoded and lower-cased (A to Z).
 WideString FieldName(const WideString& field) {

@@ -46,20 +46,28 @@ std::span<const TRefusedCategory> RefusedCategories();
 // Whether a program's file name is a refused one. The name is taken
 // lower-cased, from its first "." on cut, and also without a version
 // number at its end ("python3.11", "perl5.36.0", "tclsh8.6", "vim.basic")
-// and without the target of a cross tool chain before it
-// ("x86_64-linux-gnu-gcc-12"); any "ld-..." is the dynamic loader.
+// and without the target of a cross tool chain before it (the three parts
+// of "x86_64-linux-gnu-gcc-12"); any "ld-..." is the dynamic loader.
 bool IsRefusedProgramName(const WideString& fileName);
 
 // True when the command would run a refused program: the program that
 // really starts (the command split as the start splits it, its path
-// resolved, links followed, the retry in Folder included), any program
-// one of its arguments names (a path, or a name found in PATH), as
+// resolved, links followed, the retry in Folder included; for a "#!"
+// script each interpreter down to the program, through the system's env
+// on the line to the program it looks up, at most four deep; refused too
+// when that cannot be told, or the file is neither ELF nor a script), any
+// program one of its arguments names (a path, or a name found in PATH), as
 // starters such as "timeout", "env", "unshare" or the dynamic loader run
 // them, or a response file ("@name" naming a file) given to any program.
-// A document or a "file:" link goes to the desktop's opener: it counts as
-// a program when it is a launcher by its name (".desktop") or a launcher,
-// an executable, a "#!" script, a Windows program or a Java archive by its
-// content, whatever its name.
+// Whatever the program, an argument (the script line's included) that
+// carries a command ("${", "$(", a backquote, "%pipe%" in any letter case,
+// "|" at its start or after a "=") or names code (the path of a file that is
+// an ELF program or library or a "#!" script, also after a "=" or ":") is
+// refused. A document or a "file:" link goes to the desktop's opener: it
+// counts as a program when it carries a command, or is a launcher by its
+// name (".desktop") or a launcher, an executable, a "#!" script, a Windows
+// program or a Java archive by its content, whatever its name; so does a
+// link that carries a command.
 bool StartsRefusedProgram(const WideString& command, const WideString& folder);
 
 // Text when it begins with one of the prefixes (any letter case); else the
@@ -138,17 +146,22 @@ bool NeedsStartAnswer(const WideString& command);
 // as their pictures, and as "[U+XXXX]" other invisible characters
 // (direction marks, zero-width and unusual spaces), the question's own
 // marks where the text holds them ("[", "␣" and the other pictures), and
-// the characters other than ASCII of a word that mixes the letters of
-// several scripts ("PWN-ае"; the scripts one language writes a word with,
-// as Japanese kana with Han, count as one).
+// every character that does not read as itself (plat::ReadsAsItself: a
+// look-alike in the confusables data as Cyrillic "а" or "∕", a letter
+// written apart from its mark, a mark on no letter ...) or that the
+// question's font does not draw as its own (no glyph, as Han in DejaVu
+// Sans; or one it draws exactly as another's).
 WideString VisibleCommand(const WideString& command);
 
 // One command as the question shows it: the path of the program that
 // would run (links followed; every character outside printable ASCII as
 // "[U+XXXX]") followed by each argument it gets, in double quotes (a quote
 // in it as "[U+0022]"); a document's path, or a link as the desktop's
-// opener gets it, as VisibleCommand shows them. Empty when the command
-// would start nothing (the program is not found).
+// opener gets it, as VisibleCommand shows them. A link whose host holds
+// anything beyond ASCII (also percent-encoded) is followed by a blank and
+// "(host NAME)", NAME the ASCII form a browser looks up, or by "(host with
+// no ASCII form)". Empty when the command would start nothing (the program
+// is not found).
 WideString QuestionText(const WideString& command, const WideString& folder);
 
 // One line of the question's list.

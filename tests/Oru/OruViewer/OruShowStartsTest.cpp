@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,6 +19,9 @@
 #include <vector>
 
 #include "Oru/OruViewer/OruRunProgram.h"
+#include "Platform/Gdi/PlatFont.h"
+#include "Platform/Gdi/PlatGdi.h"
+#include "Platform/Gdi/PlatShape.h"
 #include "Platform/PlatProcess.h"
 #include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatDialogs.h"
@@ -299,7 +303,9 @@ TEST(ShowStarts, APlayingShowAsksForEachCommandLine) {
   zmtest::TTempDir dir;
   const std::string opened = (dir.Path() / "opened").string();
   Executable(dir, "bin/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + opened + "'\n");
-  const std::string mark = Executable(dir, "bin/mark", "#!/bin/sh\n: > \"$1\"\n");
+  // A program that leaves a file (a script of a shell would be refused).
+  const std::string mark = plat::FindProgram("touch", "");
+  ASSERT_FALSE(mark.empty());
   zmtest::TEnvGuard env;
   env.Set("PATH", (dir.Path() / "bin").string() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"));
   env.Set("ZM_AUDIO", "none");
@@ -367,7 +373,11 @@ TEST(ShowStarts, APlayingShowAsksForEachCommandLine) {
 // the character; folders of right-to-left letters and digits in either
 // order (which bidirectional layout draws alike); Cyrillic letters in a
 // Latin word; one argument holding a blank and two; the picture of a line
-// end and the line end; a Cyrillic letter in the program's path.
+// end and the line end; a Cyrillic letter in the program's path. Then words
+// wholly of look-alikes (Cyrillic, Greek, Hebrew, mathematical letters), a
+// letter and its decomposed form, look-alike punctuation, a private-use
+// character and an unassigned one, characters the font has no glyph for,
+// characters the font draws alike, and links whose hosts look alike.
 TEST(ShowStarts, TwoCommandsThatDifferNeverLookTheSame) {
   zmtest::TTempDir dir;
   Executable(dir, "eog", "#!/bin/true\n");
@@ -384,6 +394,21 @@ TEST(ShowStarts, TwoCommandsThatDifferNeverLookTheSame) {
       {eog + u" \"a b\"", eog + u" a b"},
       {eog + u" \"a\u240Ab\"", eog + u" \"a\nb\""},
       {cyrillicEog + u" x", eog + u" x"},
+      {eog + u" " + dir.Wide("ape"), eog + u" " + dir.Wide("\u0430\u0440\u0435")},
+      {eog + u" ABE", eog + u" \u0391\u0392\u0395"},
+      {eog + u" caf\u00E9", eog + u" cafe\u0301"},
+      {eog + u" /tmp/a/b", eog + u" /tmp/a\u2215b"},
+      {eog + u" --x", eog + u" \u2010\u2010x"},
+      {eog + u" \uE000", eog + u" \u0378"},
+      {eog + u" apple", eog + u" \U0001D5BA\U0001D5C9\U0001D5C9\U0001D5C5\U0001D5BE"},
+      {eog + u" o", eog + u" \u03BF"},
+      {eog + u" l", eog + u" \u05D5"},
+      {eog + u" \u4E2D\u6587", eog + u" \u65E5\u672C"},
+      {eog + u" Q", eog + u" \u051A"},
+      {eog + u" \u0427", eog + u" \uA78D"},
+      {u"https://apple.com/", u"https://\u0430\u0440\u0440\u04CF\u0435.com/"},
+      {u"https://xn--80ak6aa92e.com/", u"https://\u0430\u0440\u0440\u04CF\u0435.com/"},
+      {u"https://apple.com/caf\u00E9", u"https://apple.com/cafe\u0301"},
   };
   TQuestionPixels question;
   const std::vector<std::uint32_t> once = question.Of(pairs[0].second);
@@ -408,11 +433,13 @@ TEST(ShowStarts, TheQuestionNamesWhatWouldRunAndTheLogWritesWhatItShows) {
   const auto text = [](const std::string& utf8) { return plat::ToUtf8(QuestionText(plat::FromUtf8(utf8), {})); };
 
   // The program by the path that runs; each argument in its quotes, marks
-  // and invisible characters as code points; words of one writing as they are.
+  // and invisible characters as code points; letters as they are where they
+  // cannot be misread, look-alikes (Cyrillic о, п ..., the katakana タ) and
+  // what the question's font has no glyph for (Han) as code points.
   EXPECT_EQ(text(bin + "/viewer [x] \u2423 \u200B PWN-\u0430\u0435 \u05D0\u05D1 \u6771\u4EAC\u30BF\u30EF\u30FC "
                        "\u043E\u0442\u043F\u0443\u0441\u043A.jpg"),
             eog + " \"[U+005B]x]\" \"[U+2423]\" \"[U+200B]\" \"PWN-[U+0430][U+0435]\" \"\u05D0\u05D1\" "
-                  "\"\u6771\u4EAC\u30BF\u30EF\u30FC\" \"\u043E\u0442\u043F\u0443\u0441\u043A.jpg\"");
+                  "\"[U+6771][U+4EAC][U+30BF][U+30EF][U+30FC]\" \"[U+043E][U+0442][U+043F][U+0443][U+0441][U+043A].jpg\"");
   // A quote makes the parameters one argument, as the start passes them.
   EXPECT_EQ(text(bin + "/viewer -x \"b c\""), eog + " \"-x\u2423b\u2423c\"");
   EXPECT_EQ(text(bin + "/\u00E9og"), bin + "/[U+00E9]og");
@@ -509,7 +536,8 @@ TEST(ShowStarts, RefusedCategoriesAndWhatStillAsks) {
 
   const std::string bin = (dir.Path() / "bin").string() + "/";
   for (const char* name : {"pydoc3", "pdb3", "sqlite3", "ninja", "gcc", "run-parts", "xargs", "strace", "timeout",
-                           "setarch", "prlimit", "perldoc", "zip", "x86_64-linux-gnu-gcc-12", "viewer", "touch"})
+                           "setarch", "prlimit", "perldoc", "zip", "x86_64-linux-gnu-gcc-12", "viewer", "touch", "ffplay",
+                           "feh", "evince"})
     Executable(dir, std::string("bin/") + name, "#!/bin/true\n");
   std::filesystem::create_symlink(bin + "setarch", bin + "linux32");
   const std::string script = Executable(dir, "show/run.sh", "#!/bin/sh\n");
@@ -534,15 +562,22 @@ TEST(ShowStarts, RefusedCategoriesAndWhatStillAsks) {
   Executable(dir, "show/tool", "#!/bin/true\n");
   EXPECT_TRUE(StartsRefusedProgram(u"tool @opts.rsp", show));
 
-  // A picture viewer with a picture, an "@" that names no file, documents
-  // (a picture, a PDF, an office file, a folder, a Hebrew name), a link to
-  // a document: each is asked for.
+  // A picture viewer or media player with a picture, a PDF viewer with a
+  // PDF, an "@" that names no file, documents (a picture, a PDF, an office
+  // file, a folder, a Hebrew and a Chinese name), a link to a document: each
+  // is asked for.
   const std::string picture = dir.Write("show/holiday.jpg", "\xFF\xD8\xFF\xE0 JFIF");
   dir.Write("show/readme.pdf", "%PDF-1.4\n");
   dir.Write("show/notes.odt", std::string("PK\x03\x04", 4) + "mimetypeMETA-INF/manifest.xml");
   dir.Write("show/\u05EA\u05DE\u05D5\u05E0\u05D4.jpg", "\xFF\xD8\xFF\xE0");
+  dir.Write("show/\u4E2D\u6587.jpg", "\xFF\xD8\xFF\xE0");
   std::filesystem::create_directories(dir.Path() / "show" / "photos");
   const std::vector<std::string> asked = {bin + "viewer holiday.jpg",
+                                          bin + "ffplay " + picture,
+                                          bin + "feh " + picture,
+                                          bin + "evince " + (dir.Path() / "show" / "readme.pdf").string(),
+                                          "\u4E2D\u6587.jpg",
+                                          bin + "viewer " + (dir.Path() / "show" / "\u4E2D\u6587.jpg").string(),
                                           bin + "viewer me@example.org @missing.rsp",
                                           bin + "touch " + (dir.Path() / "show" / "made").string(),
                                           "holiday.jpg",
@@ -596,4 +631,274 @@ TEST(ShowStarts, WhatTheOpenerGetsIsJudgedByItsContent) {
   }
   EXPECT_TRUE(spawns.Starts.empty());
   EXPECT_EQ(boxes.Count, int(refused.size()));
+}
+
+// A character shows as itself only where it cannot be misread: letters of
+// any script the question's font draws, in NFC, each its own skeleton;
+// anything else as its code point, in the question and in the log alike. A
+// link's host beyond ASCII is followed by the name a browser looks up.
+TEST(ShowStarts, EachCharacterShowsAsItselfOnlyWhereItCannotBeMisread) {
+  EXPECT_EQ(VisibleCommand(u"Gr\u00FC\u00DFe caf\u00E9 \u03BB \u05D0\u05D1"),
+            u"Gr\u00FC\u00DFe\u2423caf\u00E9\u2423\u03BB\u2423\u05D0\u05D1");
+  EXPECT_EQ(VisibleCommand(u"\u0430 \u03BF \u05D5 \u2215 \u2010 \U0001D5BA cafe\u0301"),
+            u"[U+0430]\u2423[U+03BF]\u2423[U+05D5]\u2423[U+2215]\u2423[U+2010]\u2423[U+1D5BA]\u2423cafe[U+0301]");
+  // Letters the question's font has no glyph for; the twins it draws alike.
+  EXPECT_EQ(VisibleCommand(u"\u4E2D\u6587 Q\u051A"), u"[U+4E2D][U+6587]\u2423Q[U+051A]");
+
+  zmtest::TTempDir dir;
+  const std::string eog = std::filesystem::canonical(Executable(dir, "eog", "#!/bin/true\n")).string();
+  const auto text = [](const std::string& utf8) { return plat::ToUtf8(QuestionText(plat::FromUtf8(utf8), {})); };
+  EXPECT_EQ(text(eog + " \u00DCbersicht.jpg \u00A0x"), eog + " \"\u00DCbersicht.jpg\" \"[U+00A0]x\"");
+  EXPECT_EQ(text("https://\u0430\u0440\u0440\u04CF\u0435.com/caf\u00E9"),
+            "https://[U+0430][U+0440][U+0440][U+04CF][U+0435].com/caf\u00E9 (host xn--80ak6aa92e.com)");
+  EXPECT_EQ(text("http://user@M\u00FCnchen.de:8080/x"), "http://user@M\u00FCnchen.de:8080/x (host xn--mnchen-3ya.de)");
+  // Percent-encoded, with a browser's other slashes: the host it looks up.
+  EXPECT_EQ(text("HTTPS:\\\\%D0%B0pple.com\\x"), "HTTPS:\\\\%D0%B0pple.com\\x (host xn--pple-43d.com)");
+  EXPECT_EQ(text("https://a\u200Db.com/"), "https://a[U+200D]b.com/ (host with no ASCII form)");
+  EXPECT_EQ(text("https://apple.com/\u0430"), "https://apple.com/[U+0430]");
+  EXPECT_EQ(text("mailto:a@\u0430pple.com"), "mailto:a@[U+0430]pple.com");
+
+  // The log writes the command as the question would, its blanks as blanks.
+  auto* log = new TStartLog;
+  zm::SetLog(log);
+  TStartAnswers show;
+  EXPECT_FALSE(ShowMayStart(nullptr, show, u"/nothing/\u0430pple \u4E2D", {}, true));
+  EXPECT_EQ(log->Taken(), std::vector<std::string>{"Not started (not found): /nothing/[U+0430]pple \u4E2D"});
+  zm::SetLog(nullptr);
+}
+
+// No two characters the question shows as themselves draw alike in its
+// font: every character it has a glyph for, drawn alone.
+TEST(ShowStarts, NoTwoCharactersShownAsThemselvesDrawAlike) {
+  plat::HDC dc = plat::CreateCompatibleDC(nullptr);
+  ASSERT_NE(dc, nullptr);
+  plat::BITMAPINFO info{};
+  info.bmiHeader.biSize = 40;
+  info.bmiHeader.biWidth = 48;
+  info.bmiHeader.biHeight = -40;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  auto bitmap = reinterpret_cast<plat::HGDIOBJ>(plat::CreateDIBSection(dc, &info, plat::DIB_RGB_COLORS, &bits, nullptr, 0));
+  ASSERT_NE(bits, nullptr);
+  plat::HGDIOBJ oldBitmap = plat::SelectObject(dc, bitmap);
+  plat::HGDIOBJ oldFont = plat::SelectObject(dc, plat::GetStockObject(plat::DEFAULT_GUI_FONT));
+  plat::SetBkMode(dc, plat::TRANSPARENT);
+  std::map<std::vector<std::uint32_t>, char32_t> drawn;
+  std::vector<std::string> alike;
+  int shown = 0;
+  for (char32_t c = 0x21; c <= 0x10FFFF; ++c) {
+    if (!plat::HasGlyph(dc, c)) continue;
+    const WideString one = c < 0x10000 ? WideString(1, char16_t(c))
+                                       : WideString{char16_t(0xD800 + ((c - 0x10000) >> 10)),
+                                                    char16_t(0xDC00 + ((c - 0x10000) & 0x3FF))};
+    if (VisibleCommand(one) != one) continue;
+    ++shown;
+    auto* px = static_cast<std::uint32_t*>(bits);
+    std::fill(px, px + 48 * 40, 0xFFFFFFFFu);
+    plat::ExtTextOutW(dc, 12, 8, 0, nullptr, one.c_str(), plat::UINT(one.size()), nullptr);
+    plat::SIZE size{};
+    plat::GetTextExtentPoint32W(dc, one.c_str(), int(one.size()), &size);
+    std::vector<std::uint32_t> key(px, px + 48 * 40);
+    key.push_back(std::uint32_t(size.cx));
+    const auto [it, added] = drawn.emplace(std::move(key), c);
+    if (!added) alike.push_back(std::to_string(unsigned(it->second)) + " " + std::to_string(unsigned(c)));
+  }
+  plat::SelectObject(dc, oldFont);
+  plat::SelectObject(dc, oldBitmap);
+  plat::DeleteObject(bitmap);
+  plat::DeleteDC(dc);
+  EXPECT_GT(shown, 3000);  // Latin, Greek, Cyrillic, Hebrew, Arabic, symbols ...
+  EXPECT_EQ(alike, std::vector<std::string>{});
+}
+
+namespace {
+
+// The first bytes of an ELF file: a program or a shared library by content.
+const std::string kElf = std::string("\x7F" "ELF\x02\x01\x01\x00", 8);
+
+// Stand-ins of interpreters, named as the real ones; scripts' "#!" lines
+// name them instead of the system's paths.
+std::string StandInLine(const zmtest::TTempDir& dir, std::string line) {
+  for (const char* name : {"perl", "python3", "bash", "sh", "viewer"}) {
+    const std::string path = "/usr/bin/" + std::string(name);
+    if (const std::size_t at = line.find(path); at != std::string::npos)
+      line.replace(at, path.size(), (dir.Path() / "interp" / name).string());
+  }
+  return line;
+}
+
+}  // namespace
+
+// A program is judged by what really runs: a script by its interpreter
+// (env followed to the program it looks up, chains of scripts followed),
+// whatever the script's own name; what cannot be told is refused.
+TEST(ShowStarts, ScriptsAreJudgedByWhatReallyRuns) {
+  zmtest::TTempDir dir;
+  for (const char* name : {"perl", "python3", "bash", "sh", "viewer"}) Executable(dir, std::string("interp/") + name, kElf);
+  // env looks names up in PATH: the stand-ins first, env itself the system's.
+  zmtest::TEnvGuard env;
+  env.Set("PATH", (dir.Path() / "interp").string() + ":/usr/bin:/bin");
+  ASSERT_FALSE(plat::FindProgram("env", "").empty());
+  const std::string show = (dir.Path() / "show").string();
+  std::filesystem::create_directories(show);
+  const std::string viewer = (dir.Path() / "interp" / "viewer").string();
+  int n = 0;
+  const auto script = [&](const std::string& firstLine) {
+    return Executable(dir, "show/s" + std::to_string(++n), StandInLine(dir, firstLine) + "\n");
+  };
+  const auto refused = [&](const std::string& command) {
+    return StartsRefusedProgram(plat::FromUtf8(command), plat::FromUtf8(show));
+  };
+
+  // The show's own script of the system's shell, by its absolute path and
+  // as a link; system scripts of perl, bash and python, env's forms.
+  const std::string own = Executable(dir, "show/slideshow-helper", "#!/bin/sh\ntouch pwned\n");
+  EXPECT_TRUE(refused(own));
+  EXPECT_TRUE(refused("file://" + own));
+  for (const char* line : {"#!/usr/bin/perl -w", "#!/usr/bin/env bash", "#! /usr/bin/bash", "#!/usr/bin/python3",
+                           "#! /usr/bin/python3", "#!/usr/bin/sh", "#!/usr/bin/env -S python3 -u",
+                           "#!/usr/bin/env --split-string=-v\tperl", "#!/usr/bin/env -S -- perl",
+                           "#!/usr/bin/env -S -u HOME perl", "#!/usr/bin/env perl\r"})
+    EXPECT_TRUE(refused(script(line) + " x")) << line;
+  // A chain of scripts: the last interpreter counts; relative to where the
+  // program starts.
+  const std::string middle = script("#!/usr/bin/perl");
+  EXPECT_TRUE(refused(script("#!" + middle)));
+  Executable(dir, "show/bin/perl", kElf);
+  EXPECT_TRUE(refused(script("#!bin/perl")));
+  // The line's own arguments are arguments too.
+  EXPECT_TRUE(refused(script("#!/usr/bin/viewer --info=touch${IFS}x")));
+  EXPECT_TRUE(refused(script("#!/usr/bin/env -S viewer " + own)));
+
+  // What cannot be told: env changing the program's environment or folder,
+  // expanding, or started on the script itself; an interpreter that is not
+  // there; a chain longer than the system follows; an executable that is
+  // neither ELF nor a script (only a handler registered for it would run it).
+  for (const char* line : {"#!/usr/bin/env -S LD_PRELOAD=/tmp/x.so viewer", "#!/usr/bin/env -i viewer",
+                           "#!/usr/bin/env -S -C /tmp viewer", "#!/usr/bin/env -S viewer ${HOME}",
+                           "#!/usr/bin/env", "#!/nowhere/viewer", "#!/usr/bin/viewer\r"})
+    EXPECT_TRUE(refused(script(line))) << line;
+  std::string chain = viewer;
+  for (int i = 0; i < 5; ++i) chain = script("#!" + chain);
+  EXPECT_TRUE(refused(chain));
+  for (const std::string& content : {std::string("MZ\x90"), std::string("PK\x03\x04META-INF/MANIFEST.MF"), std::string("x")})
+    EXPECT_TRUE(refused(Executable(dir, "show/p" + std::to_string(++n), content)));
+
+  // Scripts of a harmless program are asked for: directly, through env,
+  // through four scripts.
+  for (const char* line : {"#!/usr/bin/viewer", "#!/usr/bin/viewer -f", "#!/usr/bin/env viewer",
+                           "#!/usr/bin/env -S viewer -f --", "#!/bin/true"})
+    EXPECT_FALSE(refused(script(line) + " holiday.jpg")) << line;
+  chain = viewer;
+  for (int i = 0; i < 4; ++i) chain = script("#!" + chain);
+  EXPECT_FALSE(refused(chain));
+}
+
+// Whatever the program, an argument that carries a command (shell
+// expansions, "|command", "%pipe%") or names code (a file that is a program,
+// a script or a shared library, also after "=" or ":") is refused; so is a
+// link or a document that does, being the opener's argument.
+TEST(ShowStarts, ArgumentsThatCarryACommandOrCodeAreRefused) {
+  zmtest::TTempDir dir;
+  const std::string viewer = Executable(dir, "bin/viewer", kElf);
+  dir.Write("show/lib.so", kElf + "code");
+  dir.Write("show/hook", "#!/bin/sh\n");
+  dir.Write("show/holiday.jpg", "\xFF\xD8\xFF\xE0 JFIF");
+  dir.Write("show/notes.txt", "lib.so\n");
+  dir.Write("show/a$(id).jpg", "\xFF\xD8\xFF\xE0");
+  const WideString show = dir.Wide("show");
+  const std::string lib = (dir.Path() / "show" / "lib.so").string();
+  const std::vector<std::string> carrying = {
+      "touch${IFS}x", "$(id)", "x`id`", "|touch x", "--out=|lpr", "%PIPE%lpr", "-sOutputFile=%pipe%lpr", lib,
+      (dir.Path() / "show" / "hook").string(), "--plugin=" + lib, "SO_PATH:" + lib, "-x=a:b=" + lib, "/bin/true"};
+  for (const std::string& arg : carrying)
+    EXPECT_TRUE(StartsRefusedProgram(plat::FromUtf8(viewer + " " + arg), show)) << arg;
+  // A relative path is taken where the program runs: a program found only
+  // in the show's folder runs there.
+  Executable(dir, "show/tool", kElf);
+  for (const std::string& arg : {"lib.so", "hook", "-load=lib.so", "-x=a:b=lib.so"}) {
+    EXPECT_TRUE(StartsRefusedProgram(plat::FromUtf8("tool " + arg), show)) << arg;
+    EXPECT_FALSE(StartsRefusedProgram(plat::FromUtf8(viewer + " " + arg), show)) << arg;
+  }
+  for (const std::string& other : {"https://example.org/?q=$(id)", "http://x/${IFS}", "a$(id).jpg"})
+    EXPECT_TRUE(StartsRefusedProgram(plat::FromUtf8(other), show)) << other;
+  // Text that only looks like some of it, and ordinary files.
+  for (const std::string& arg : {"holiday.jpg", "notes.txt", "a|b", "$HOME", "100%", "%pipe", "pipe%", "-o=x",
+                                 "--filter=gray", "lib.so.txt", "SO_PATH:", ":", "="})
+    EXPECT_FALSE(StartsRefusedProgram(plat::FromUtf8(viewer + " " + arg), show)) << arg;
+  EXPECT_FALSE(StartsRefusedProgram(u"https://example.org/?q=$HOME&p=100%", show));
+}
+
+// Every program that ran a command or loaded code of a show, with the
+// arguments that did it, by what each is (a program, or a script of a
+// named interpreter), whether or not this system has it.
+TEST(ShowStarts, ProgramsThatRanCodeOfAShowAreRefused) {
+  zmtest::TTempDir dir;
+  for (const char* name : {"perl", "python3", "bash", "sh"}) Executable(dir, std::string("interp/") + name, kElf);
+  zmtest::TEnvGuard env;
+  env.Set("PATH", (dir.Path() / "interp").string() + ":/usr/bin:/bin");
+  dir.Write("show/lib.so", kElf);
+  for (const char* file : {"show/x.py", "show/x.ps", "show/x.po", "show/x.ms", "show/x.conf", "show/x.rexx"})
+    dir.Write(file, "x\n");
+  const WideString show = dir.Wide("show");
+  struct TProgram {
+    const char* Name;
+    const char* Line;  // its "#!" line; none for a program
+    const char* Args;
+  };
+  const TProgram programs[] = {
+      {"split", nullptr, "--filter=touch${IFS}x x"},
+      {"sox", nullptr, "|touch${IFS}x out.wav"},
+      {"feh", nullptr, "--info touch${IFS}x x.jpg"},
+      {"apt-get", nullptr, "-o APT::Update::Pre-Invoke::=touch${IFS}x update"},
+      {"apt-get", nullptr, "update"},
+      {"gs", nullptr, "-dNOSAFER -sOutputFile=%pipe%touch x.ps"},
+      {"ps2pdf", "#!/usr/bin/sh", "-dNOSAFER x.ps %pipe%touch"},
+      {"pamexec", nullptr, "touch x.pam"},
+      {"msgexec", nullptr, "-i x.po touch"},
+      {"groff", nullptr, "-U x.ms"},
+      {"cppcheck", nullptr, "--addon=x.py ."},
+      {"nm", nullptr, "--plugin lib.so x.o"},
+      {"opt", nullptr, "-load=lib.so x.ll"},
+      {"openssl", nullptr, "engine dynamic -pre SO_PATH:lib.so"},
+      {"bear", nullptr, "-- touch x"},
+      {"ccache", nullptr, "touch x"},
+      {"choom", nullptr, "-n 0 -- touch x"},
+      {"dpkg-architecture", "#!/usr/bin/perl", "-c touch x"},
+      {"gpg-connect-agent", nullptr, "--exec touch x"},
+      {"heaptrack", "#!/usr/bin/sh", "touch x"},
+      {"intercept-build", "#!/usr/bin/python3", "touch x"},
+      {"not", nullptr, "touch x"},
+      {"sotruss", "#! /usr/bin/bash", "touch x"},
+      {"uclampset", nullptr, "-m 0 touch x"},
+      {"luit", nullptr, "-- touch x"},
+      {"regina", nullptr, "x.rexx"},
+      {"rexx", nullptr, "x.rexx"},
+      {"lli", nullptr, "x.bc"},
+      {"cobc", nullptr, "-x -j x.cob"},
+      {"instantfpc", nullptr, "x.pas"},
+      {"clang-repl", nullptr, ""},
+      {"systemd-tmpfiles", nullptr, "--remove x.conf"},
+      {"prove", "#!/usr/bin/perl -w", "x.t"},
+      {"bats", "#!/usr/bin/env bash", "x.bats"},
+      {"memusage", "#! /usr/bin/bash", "touch x"},
+      {"pygmentize", "#!/usr/bin/python3", "-x -l x.py:L x.ps"},
+      {"py3versions", "#! /usr/bin/python3", "-d"},
+      {"scan-build", "#!/usr/bin/perl", "touch x"},
+      {"gdbtui", "#!/usr/bin/sh", ""},
+  };
+  TWatchedSpawner spawns;
+  TBoxCount boxes;
+  zm::THookScope<zm::TWndAPI*> api(zm::WndAPIClass, &boxes);
+  int n = 0;
+  for (const TProgram& p : programs) {
+    const std::string path = Executable(dir, "bin" + std::to_string(++n) + "/" + p.Name,
+                                        p.Line ? StandInLine(dir, p.Line) + "\n" : kElf);
+    const WideString command = plat::FromUtf8(path + (*p.Args ? " " : "") + p.Args);
+    EXPECT_TRUE(StartsRefusedProgram(command, show)) << p.Name << " " << p.Args;
+    RunProgram(nullptr, command, show);
+  }
+  EXPECT_TRUE(spawns.Starts.empty());
+  EXPECT_EQ(boxes.Count, n);
 }
