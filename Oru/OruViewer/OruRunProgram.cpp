@@ -84,14 +84,14 @@ constexpr std::u16string_view kRunners[] = {
     u"bats",    u"memusage", u"scan-build", u"systemd-socket-activate", u"logsave", u"fstab-decode", u"switch_root",
     u"agetty",  u"scriptlive", u"gtester", u"gprofng", u"gp-collect-app", u"docker", u"kubectl", u"openbox"};
 constexpr std::u16string_view kCommandArguments[] = {
-    u"split",  u"apt",     u"apt-get", u"ps2pdf", u"pamexec", u"msgexec", u"msgfilter", u"groff", u"troff",  u"pic",
-    u"gpic",   u"cppcheck", u"nm",     u"ar",     u"ranlib",  u"gcc-ar",  u"gcc-nm", u"gcc-ranlib", u"opt",  u"llc",
-    u"openssl", u"pygmentize", u"bugpoint", u"llvm-reduce", u"llvm-exegesis", u"clangd", u"clang-tidy", u"dpkg",
-    u"pkcon",  u"rpcgen"};
+    u"split",    u"apt",        u"apt-get",  u"ps2pdf",      u"pamexec",       u"msgexec", u"msgfilter",
+    u"groff",    u"troff",      u"cppcheck", u"nm",          u"opt",           u"llc",     u"openssl",
+    u"pygmentize", u"bugpoint", u"llvm-reduce", u"llvm-exegesis", u"clangd",   u"clang-tidy", u"dpkg",
+    u"pkcon",    u"rpcgen"};
 constexpr std::u16string_view kArchivers[] = {u"tar",  u"zip",  u"cpio",   u"rsync", u"scp",   u"sftp",
                                               u"dar",  u"afio", u"rclone", u"unison", u"borg", u"restic",
-                                              u"duplicity", u"git", u"hg",  u"svn", u"scalar",
-                                              u"gpgtar", u"unzip"};
+                                              u"duplicity", u"git", u"hg",  u"svn", u"gpgtar",
+                                              u"unzip"};
 constexpr std::u16string_view kEditors[] = {
     u"vi",     u"vim",     u"nvim",    u"ex",    u"view",    u"rvim",    u"rview",  u"gvim",   u"gview",  u"evim",
     u"vimdiff", u"gvimdiff", u"emacs", u"emacs-gtk", u"emacs-nox", u"emacs-lucid", u"emacsclient", u"nano", u"rnano",
@@ -111,7 +111,7 @@ constexpr std::u16string_view kOpeners[] = {
 constexpr std::u16string_view kPrivilege[] = {
     u"sudo",   u"sudoedit", u"su",     u"doas",     u"pkexec",  u"runuser", u"sg",       u"newgrp",  u"gksu",
     u"gksudo", u"kdesu",    u"kdesudo", u"useradd", u"usermod", u"userdel", u"groupadd", u"groupmod", u"groupdel",
-    u"gpasswd", u"passwd",  u"chpasswd", u"chgpasswd", u"newusers", u"chsh"};
+    u"chpasswd", u"chgpasswd", u"newusers"};
 constexpr std::u16string_view kDeleting[] = {
     u"rm",     u"rmdir",   u"unlink",  u"shred", u"truncate", u"dd",     u"mkfs",   u"mke2fs", u"mkswap", u"wipefs",
     u"fdisk",  u"sfdisk",  u"cfdisk",  u"gdisk", u"sgdisk",  u"parted",  u"blkdiscard", u"cp", u"mv",     u"ln",

@@ -420,12 +420,13 @@ TEST_F(Actions, ProgramReallyStartedGetsItsArgumentsUnparsed) {
   const WideString at = plat::FromUtf8(d + "/");
   const WideString t = plat::FromUtf8(touch);
   // Unquoted parameters are split at blanks; quoted ones are one argument
-  // together; a comma outside quotes starts another program.
+  // together; a comma outside quotes starts another program. (Arguments
+  // that carry a command, as "$(id)", are refused whatever the program.)
   RunProgram(form_.get(),
-             t + u" " + at + u"semi;colon " + at + u"$(id) " + at + u"`id` " + at + u"p|q " + at + u"..dots " + at +
+             t + u" " + at + u"semi;colon " + at + u"$id " + at + u"~id " + at + u"p|q " + at + u"..dots " + at +
                  u"sub/../up&, " + t + u" \"" + at + u"a b\", \"" + t + u"\" " + at + u"it's",
              WideString());
-  const std::set<std::string> wanted{"semi;colon", "$(id)", "`id`", "p|q", "..dots", "sub", "up&", "a b", "it's"};
+  const std::set<std::string> wanted{"semi;colon", "$id", "~id", "p|q", "..dots", "sub", "up&", "a b", "it's"};
   EXPECT_EQ(NamesWhenMade(dir_.Path(), wanted), wanted);
   EXPECT_TRUE(boxes_.Boxes.empty()) << LastBox();
 }
@@ -443,11 +444,10 @@ TEST_F(Actions, HostileProgramAndLinkTexts) {
   EXPECT_EQ(canonical(spawns_.Starts[0][0]), canonical(tool));
   // Shell syntax is plain text: ";" ends no command, "|" pipes nothing.
   spawns_.Starts.clear();
-  RunProgram(nullptr, u"tool.sh x;rm -rf ~ | cat $(id) `id` && y", Wide("a"));
+  RunProgram(nullptr, u"tool.sh x;rm -rf ~ a|cat $id && y", Wide("a"));
   RunProgram(nullptr, u"tool.sh; rm -rf ~", Wide("a"));  // "tool.sh;" is no file
   ASSERT_EQ(spawns_.Starts.size(), 1u);
-  EXPECT_EQ(spawns_.Starts[0], (std::vector<std::string>{tool, "x;rm", "-rf", "~", "|", "cat", "$(id)", "`id`",
-                                                          "&&", "y"}));
+  EXPECT_EQ(spawns_.Starts[0], (std::vector<std::string>{tool, "x;rm", "-rf", "~", "a|cat", "$id", "&&", "y"}));
   EXPECT_TRUE(boxes_.Boxes.empty()) << LastBox();
 
   // Refused words hide behind neither folders, "..", quotes nor case.
@@ -458,6 +458,12 @@ TEST_F(Actions, HostileProgramAndLinkTexts) {
     boxes_.Boxes.clear();
     EXPECT_TRUE(Run(acRunApp, 0, refused));
     EXPECT_EQ(boxes_.Boxes.size(), 1u) << plat::ToUtf8(refused);
+  }
+  // Nor do commands hide in the arguments of a program that passes.
+  for (const char16_t* carrying : {u" x $(id)", u" `id`", u" | cat", u" x${IFS}y"}) {
+    boxes_.Boxes.clear();
+    EXPECT_TRUE(Run(acRunApp, 0, plat::FromUtf8(tool) + carrying));
+    EXPECT_EQ(boxes_.Boxes.size(), 1u) << plat::ToUtf8(carrying);
   }
   EXPECT_TRUE(spawns_.Starts.empty());
   boxes_.Boxes.clear();
