@@ -519,11 +519,24 @@ void TOruEngine::SetActive(bool on) {
     heldTime_ = GetShowTime();
     if (!frameStepMs_) SetLoadCallbackMode(2);
     interpolator_->Hold(false);
+    // What stood through the pause moves on now: frames come at their pace
+    // at once, not after the probe of a slide that settled meanwhile.
+    lastChangeTick_ = SysTimeMs();
   } else {
     interpolator_->Hold(true);
+    const double offset = heldTime_;
     active_.store(false);
     if (player_) player_->Deactivate();
-    heldTime_ = loader_ ? loader_->CurrentTime() : heldTime_;
+    // The show stands where the clock stopped, not where the last pass
+    // found it: on a still slide that pass may be a second old, and the
+    // music would go back by as much when it resumes.
+    double stood = loader_ ? loader_->CurrentTime() : offset;
+    if (player_) {
+      const double clock = player_->Clock() - offset;
+      if (std::isfinite(clock)) stood = clock;
+    }
+    if (loader_ && stood != loader_->CurrentTime()) loader_->SetCurrentTime(stood);
+    heldTime_ = stood;
     if (!frameStepMs_) SetLoadCallbackMode(0);
     if (player_ && player_->NeedsRebuild() && source_) {
       player_ = MakePlayer();
@@ -699,6 +712,9 @@ void TOruEngine::Step() {
     if (active_.load()) {
       LogLine(u"TOruEngine.MainLoop: SetActive(False) - Stop by not NewActive");
       state |= TOruDrawController::dsSizeChanged;
+      // The frame of the time the show stands at comes at its turn, not
+      // with the next look of a show that does not play.
+      if (!frameStepMs_) stopFramePending_ = true;
     }
     SetActive(false);
   }
@@ -779,7 +795,9 @@ void TOruEngine::Step() {
   // On the real clock frames come at most once a refresh interval, however
   // many repaints ask for one: a frame not yet due waits for its turn.
   const bool frameDue = frameStepMs_ || !frameDrawn_ || static_cast<std::uint32_t>(passStart - lastFrameTick_) >= FrameGap();
-  if (!slides_.empty() && (state & TOruDrawController::dsReady) && frameDue) {
+  const bool drawable = !slides_.empty() && (state & TOruDrawController::dsReady);
+  if (frameDue || !drawable) stopFramePending_ = false;
+  if (drawable && frameDue) {
     const bool stepWait = frameStepMs_ && loader_ && !loader_->SlidesReady(shown);
     // A stepped run that reached its end draws its frame at the end once,
     // then no more: whether a frame would still come (the loader handing
@@ -870,7 +888,7 @@ std::uint32_t TOruEngine::PassWait(double shown, std::uint32_t state) {
   const std::uint32_t gap = FrameGap();
   // The next frame's turn: right after a frame, or for a repaint not drawn yet.
   const double turn = frameDrawn_ && sinceFrame < gap ? double(gap - sinceFrame) : 0.0;
-  if (framePresented_ || forcePending_) atMost(turn);
+  if (framePresented_ || forcePending_ || stopFramePending_) atMost(turn);
   if (frameChanged_) lastChangeTick_ = now;
   // A start waiting for the music, a screen not ready yet, a panel or dialog
   // of the overlay on screen: each may change without an event.

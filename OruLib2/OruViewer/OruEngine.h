@@ -390,6 +390,7 @@ private:
   // The least time from one frame's start to the next one's.
   std::uint32_t FrameGap() const { return refreshMs_ > kFrameLeadMs ? refreshMs_ - kFrameLeadMs : 1; }
   bool forcePending_ = false;    // a repaint or new size waits for its frame
+  bool stopFramePending_ = false;  // the frame where the show stopped waits for its turn
   bool frameDrawn_ = false;      // a frame was drawn since the engine started
   bool frameChanged_ = false;    // this pass drew
   bool musicWait_ = false;       // the clock waits for the music to be ready

@@ -335,6 +335,31 @@ TEST_F(OruEngine, PauseSlideStopsTheClockAtItsEndUntilAMoveNotAPauseRequest) {
   EXPECT_LT(Shown(), 2400);
 }
 
+// A pause stops the show where the clock is, also when the last pass was
+// long ago (the engine sleeps on a still slide), and the resume goes on
+// from there: the music is not set back to the last pass's time.
+TEST_F(OruEngine, PauseStandsWhereTheClockStoppedAndTheResumeGoesOnFromThere) {
+  Open(Show({3000, 6000, 9000}, "repeat"), 0);
+  RunUntil(700);
+  ASSERT_TRUE(engine->Active());
+  for (int i = 0; i < 2; ++i) {
+    const double clockAt = engine->Player()->Clock() + 600;
+    clock.Advance(600);  // no pass meanwhile
+    engine->RequestPause(true);
+    Pass(0);
+    EXPECT_FALSE(engine->Active());
+    EXPECT_EQ(Shown(), clockAt);
+    EXPECT_EQ(engine->HeldTime(), clockAt);
+    clock.Advance(5000);
+    engine->RequestPause(false);
+    Pass(0);
+    EXPECT_TRUE(engine->Active());
+    EXPECT_EQ(engine->Player()->Clock(), clockAt);
+    Pass(10);
+    EXPECT_EQ(Shown(), clockAt + 10);
+  }
+}
+
 // The form lets a show standing at a "pause" slide go on from where it
 // stands; it does not hold there again. While it stands, and at the end of a
 // show that stops, the slide that would begin there is not drawn.
@@ -578,7 +603,8 @@ TEST_F(OruEngine, DeviceRemadeAtANewSizeRebuildsTheLoaderAtTheSameTimeAndResumes
   ASSERT_TRUE(engine->Active());
   EXPECT_EQ(firstFrames, 1);
   const int loaders = parts->Loaders;
-  const double before = Shown();
+  // Where the clock stops: at the next pass.
+  const double before = Shown() + 10;
 
   // Same size: the slides are kept, the clock stops for the pass only.
   link->OnDeviceRecreated();
@@ -683,6 +709,41 @@ TEST_F(OruEngine, RealClockFrameThatTookItsTurnIsFollowedAtOnce) {
   Pass();
   Pass();
   EXPECT_GT(waits.back(), 0u);
+}
+
+// Paused right after a frame, the show draws the frame of the time it
+// stands at in its turn, not with its next look a second later; resumed
+// after a long pause, its frames come at their pace at once, though the
+// slides announce their changes and nothing changed in the resume's pass.
+TEST_F(OruEngine, RealClockPauseDrawsWhereItStandsAndTheResumeMovesOnAtOnce) {
+  engine->SetFrameStep(0);
+  parts->Still = true;
+  Open(Show({3000, 6000, 9000}, "repeat"), 0);
+  RunUntil(700, 10, 400);
+  ASSERT_TRUE(engine->Active());
+  Pass(TOruEngine::kRefreshMs);
+  const int draws = parts->Root->Draws;
+  engine->RequestPause(true);
+  Pass(1);
+  ASSERT_FALSE(engine->Active());
+  EXPECT_EQ(parts->Root->Draws, draws);
+  ASSERT_FALSE(waits.empty());
+  EXPECT_LE(waits.back(), TOruEngine::kRefreshMs);
+  Pass(waits.back());
+  EXPECT_EQ(parts->Root->Draws, draws + 1);
+  EXPECT_EQ(engine->FrameTime(), Shown());
+  // Nothing changes while it stands: it looks now and then.
+  parts->Root->Changes = false;
+  Pass(TOruEngine::kRefreshMs);
+  EXPECT_GT(waits.back(), TOruEngine::kRefreshMs);
+
+  clock.Advance(2000);
+  engine->RequestPause(false);
+  waits.clear();
+  Pass(1);
+  ASSERT_TRUE(engine->Active());
+  ASSERT_EQ(waits.size(), 1u);
+  EXPECT_LE(waits.back(), TOruEngine::kRefreshMs);
 }
 
 // (Slides that may change unannounced: RealClockStillSlideWaitsForItsNextChangeNotForAFrame.)
