@@ -57,13 +57,37 @@ void TOruChannel::Start() {
 void TOruChannel::StartAt(double now) {
   if (!Loaded || Playing) return;
   const double late = std::trunc(now - StartTime);
-  // One that sounded before (a pause) goes on from where it stopped.
-  if (AudioChannel && !Stopped && late >= 1 && late < 2147483647.0 - StartPosition) {
+  if (AudioChannel && late >= 1 && late < 2147483647.0 - StartPosition) {
     StartPosition += static_cast<std::int32_t>(late);
     StartTime += late;
-    AudioChannel->SetPosition(static_cast<std::uint32_t>(std::max(StartPosition, 0)));
+    positionDue_ = true;
   }
+  if (positionDue_ && AudioChannel) AudioChannel->SetPosition(static_cast<std::uint32_t>(std::max(StartPosition, 0)));
+  positionDue_ = false;
   Start();
+}
+
+void TOruChannel::Hold(double now) {
+  if (!Playing) return;
+  Stop();
+  if (!Stopped || !AudioChannel) return;
+  // Where it goes on is the place of Now, not what it had played when it
+  // was stopped: that lags the time by as long as its sound took to start,
+  // and each pause would add that lag again.
+  const double played = std::trunc(now - StartTime);
+  if (played >= 1 && played < 2147483647.0 - StartPosition) {
+    StartPosition += static_cast<std::int32_t>(played);
+    StartTime += played;
+  }
+  positionDue_ = true;
+}
+
+void TOruChannel::DecodeAhead() {
+  if (!positionDue_ || Playing || !AudioChannel) return;
+  positionDue_ = false;
+  TStopwatch w;
+  AudioChannel->SetPosition(static_cast<std::uint32_t>(std::max(StartPosition, 0)));
+  LogInt(kMarks + u"Channel " + ChannelLogText(Text) + u" Decode Ahead Time ", w.Ms());
 }
 
 void TOruChannel::Stop() {
@@ -96,9 +120,10 @@ bool TOruChannel::FadeOut() {
 }
 
 bool TOruChannel::PlayingOut() {
-  // Only a music channel hands its stopped runs to the channel killer.
+  // Only a music channel hands its stopped runs to the channel killer; one
+  // decoded ahead for a resume plays nothing out.
   auto* music = dynamic_cast<TChannelMusic*>(AudioChannel.get());
-  return music && music->MusicChannelCount() > 0;
+  return music && music->SoundingCount() > 0;
 }
 
 // ---- TChannelContainer -------------------------------------------------------------

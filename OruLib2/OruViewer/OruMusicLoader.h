@@ -53,11 +53,17 @@ public:
   void Start();
   // Start at time now (ms, the owner's time): a channel that comes after its
   // StartTime (it was loaded late) first moves on by as much, so that it
-  // sounds with the show and not behind it. One that sounded before (a
-  // pause) goes on from where it stopped.
+  // sounds with the show and not behind it.
   void StartAt(double now);
   // A queued channel leaves the queue and never sounds; a sounding one fades out.
   void Stop();
+  // A pause at time now (the owner's): Stop; a channel that sounded goes on
+  // from the place of now (StartAt), decoded ahead from there by
+  // DecodeAhead or else by StartAt.
+  void Hold(double now);
+  // While the show stands: what a Hold asked for. Not with the Hold itself,
+  // so that a move that often follows a stop (a seek) does not wait for it.
+  void DecodeAhead();
   // Stops (when sounding) and destroys the audio channel.
   void Destroy();
   // Given back: one still sounding fades out now. Answers whether its sound
@@ -83,6 +89,7 @@ public:
 
 private:
   std::atomic<std::int32_t> id_;
+  bool positionDue_ = false;  // StartPosition is not the audio channel's yet
 };
 
 // One counted reference to a channel, the payload of the three events.

@@ -95,10 +95,12 @@ void TPlayComment::Sync(bool running, double time) {
     return;
   }
   if (Channel->Playing) {
-    if (!running && PauseWithShow) Channel->Stop();
+    if (!running && PauseWithShow) Channel->Hold(time);
   } else if (running && time >= Channel->StartTime) {
     Channel->StartAt(time);
     Player->currentComment_ = this;
+  } else if (!running) {
+    Channel->DecodeAhead();
   }
 }
 
@@ -148,9 +150,10 @@ void TPlaySequence::Sync(bool running, double t) {
   if (Finished || !Player) return;
   if (Started) {
     if (!running && !FreeRunning) {
-      // A pause: the channels keep their positions and resume from there.
+      // A pause: the channels go on from the place of this time on resume.
+      const double p = t - StartTime + Offset;
       for (TRef<TOruChannel>& c : Channels)
-        if (c->Playing) c->Stop();
+        if (c->Playing) c->Hold(p);
       Started = false;
     }
     if (Started) Preload(FreeRunning ? Player->MusicClock() - StartClock + Offset : t - StartTime + Offset);
@@ -164,6 +167,9 @@ void TPlaySequence::Sync(bool running, double t) {
     }
     Preload(FreeRunning ? Offset : t - StartTime + Offset);
     if (Finished) return;
+    // Paused: the channels a pause stopped make ready to go on at once.
+    if (!running)
+      for (TRef<TOruChannel>& c : Channels) c->DecodeAhead();
     if ((running || !FreeRunning) && Player->currentSequence_ != this) {
       if (TPlaySequence* old = Player->currentSequence_) old->Stop(true);
       Player->currentSequence_ = this;

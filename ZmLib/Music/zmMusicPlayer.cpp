@@ -320,6 +320,13 @@ std::size_t TChannelMusic::MusicChannelCount() {
   return musicChannels_.size();
 }
 
+std::size_t TChannelMusic::SoundingCount() {
+  TLockScope<TSafeCriticalSection> scope(lock_.get());
+  return static_cast<std::size_t>(std::count_if(musicChannels_.begin(), musicChannels_.end(), [](TMusicChannel* m) {
+    return m->State() != TMusicChannel::kIdle;
+  }));
+}
+
 TRef<TMusicChannel> TChannelMusic::Current() {
   TLockScope<TSafeCriticalSection> scope(lock_.get());
   return TRef<TMusicChannel>(CurrentLocked());

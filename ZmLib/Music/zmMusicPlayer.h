@@ -146,6 +146,9 @@ public:
   void MusicChannelDone(TMusicChannel* musicChannel);
   // Music channels still alive (the current one and those fading out).
   std::size_t MusicChannelCount();
+  // Those of them that play or play out a stopped run: not one that waits,
+  // decoded ahead, for a Play.
+  std::size_t SoundingCount();
   TRef<TMusicChannel> Current();
   TMusicPlayerClass* Player() const { return player_.get(); }
 

@@ -277,7 +277,8 @@ TEST(ChannelOperator, StartStopPlayAndDestroy) {
 }
 
 // A channel loaded after its start time moves on by as much before it
-// sounds; one on time, or one that sounded before a pause, does not.
+// sounds; one on time does not. One held by a pause goes on from the place
+// of the pause's time.
 TEST(ChannelOperator, ALateChannelStartsWhereTheShowIs) {
   auto record = std::make_shared<TChannelRecord>();
   auto op = MakeRef<TChannelOperator>();
@@ -299,12 +300,37 @@ TEST(ChannelOperator, ALateChannelStartsWhereTheShowIs) {
   EXPECT_EQ(record->plays, 2);
   EXPECT_EQ(record->positions, std::vector<std::uint32_t>{437});
 
-  // Paused (it sounded) and started again much later: where it stopped.
-  late->Stop();
-  ASSERT_TRUE(late->Stopped);
-  late->StartAt(4000);
-  EXPECT_TRUE(late->Playing);
+  // Paused at 1500 (it sounded): it goes on from the place of 1500, decoded
+  // ahead from there while the show stands, moved on by as much as the
+  // resume comes late.
+  late->Hold(1500.7);
+  EXPECT_TRUE(late->Stopped);
+  EXPECT_FALSE(late->Playing);
+  EXPECT_EQ(record->stops, 1);
+  EXPECT_EQ(late->StartPosition, 800);
+  EXPECT_EQ(late->StartTime, 1500);
   EXPECT_EQ(record->positions.size(), 1u);
+  late->DecodeAhead();
+  late->DecodeAhead();
+  EXPECT_EQ(record->positions, (std::vector<std::uint32_t>{437, 800}));
+  late->Hold(1600);  // not playing: nothing
+  late->StartAt(1503.2);
+  EXPECT_TRUE(late->Playing);
+  EXPECT_EQ(record->positions, (std::vector<std::uint32_t>{437, 800, 803}));
+  // Resumed before it decoded ahead: once, at the resume's place.
+  op->PlayPending();
+  late->Hold(1700);
+  late->StartAt(1700);
+  EXPECT_EQ(record->positions, (std::vector<std::uint32_t>{437, 800, 803, 1000}));
+  // Held while still queued, it never sounded: it only leaves the queue.
+  TRef<TOruChannel> queued = loaded(300, 2000);
+  queued->StartAt(2000);
+  queued->Hold(2100);
+  EXPECT_FALSE(queued->Playing);
+  EXPECT_FALSE(queued->Stopped);
+  EXPECT_EQ(queued->StartPosition, 300);
+  queued->DecodeAhead();
+  EXPECT_EQ(record->positions.size(), 4u);
   // Not loaded: nothing moves.
   TRef<TOruChannel> early = NewChannel(1, u"early.wav", 0, 0, 1000, op.get());
   early->StartAt(500);
@@ -398,6 +424,47 @@ TEST_F(MusicLoaderOnPlayer, ChannelPlayingOutDoesNotHoldUpTheNextOpen) {
   for (int i = 0; i < 3; ++i) Run(100);
   EXPECT_TRUE(zmtest::WaitUntil([&] { return Player()->ChannelCount() == 1; }));
   loader->Release(std::move(next));
+  EXPECT_TRUE(loader->Stop());
+}
+
+// A channel held by a pause decodes ahead from the place of the pause while
+// its sound fades, and resumes from there. Given back while held (a seek
+// while paused), it ends once its fade has played: what waits decoded
+// ahead plays nothing out.
+TEST_F(MusicLoaderOnPlayer, ChannelHeldByAPauseResumesFromItsPlaceAndEndsWhenGivenBack) {
+  const std::string wav = zmtest::MakeWav(zmtest::TWavLayout{}, std::string(44100 * 4 * 3, '\x10'));
+  auto events = MakeRef<TPlayerEvents>();
+  auto op = MakeRef<TChannelOperator>();
+  TRef<TFileAccessor> show = MemoryShow({{u"a.wav", wav}});
+  auto loader = MakeRef<TMusicLoader>(show.get(), events.get(), Player());
+  ASSERT_TRUE(loader->Start());
+  TRef<TOruChannel> c = NewChannel(1, u"a.wav", 0, 0, 100000, op.get());
+  loader->OpenRequest(c.get());
+  ASSERT_TRUE(events->WaitForAnswers(1));
+  events->Answers.clear();
+  ASSERT_TRUE(c->AudioChannel);
+  c->Loaded = true;
+  c->StartAt(0);
+  op->PlayPending();
+  Run(100);
+  c->Hold(100);
+  c->DecodeAhead();
+  TRef<zm::TChannelMusic> music = zm::RefCast<zm::TChannelMusic>(c->AudioChannel);
+  ASSERT_TRUE(music);
+  EXPECT_EQ(music->MusicChannelCount(), 2u);
+  EXPECT_EQ(music->SoundingCount(), 1u);
+  EXPECT_EQ(music->GetPosition(), 100u);
+  c->StartAt(100);
+  op->PlayPending();
+  EXPECT_TRUE(music->IsPlaying());
+  EXPECT_EQ(music->MusicChannelCount(), 2u);  // no third run: it plays the one decoded ahead
+  Run(100);
+  c->Hold(200);
+  c->DecodeAhead();
+  music = nullptr;
+  loader->Release(std::move(c));
+  for (int i = 0; i < 3; ++i) Run(100);
+  EXPECT_TRUE(zmtest::WaitUntil([&] { return Player()->ChannelCount() == 0; }));
   EXPECT_TRUE(loader->Stop());
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "Platform/PlatSystem.h"
 #include "tests/OruLib2/OruViewer/OruMusicPlayerTestKit.h"
@@ -24,6 +25,11 @@ struct TCounts {
 TCounts Counts(TClockPlayer* d) {
   std::lock_guard<std::mutex> g(d->Record->m);
   return {int(d->Record->requests.size()), d->Record->created, d->Record->plays, d->Record->stops};
+}
+
+std::vector<std::uint32_t> Positions(TClockPlayer* d) {
+  std::lock_guard<std::mutex> g(d->Record->m);
+  return d->Record->positions;
 }
 
 std::uint32_t LastStartPosition(TClockPlayer* d) {
@@ -202,6 +208,49 @@ TEST(OruMusicPlayer, SynchronisedMusicFollowsPauseAndPositionFreeRunningMusicPla
   }
 }
 
+// Each pause readies synchronised music at the place of the time the show
+// stands at, from its second pass on (the first one may be a seek's stop),
+// and the resume sounds from there: moved on only by as much as its pass
+// comes after the clock started again.
+TEST(OruMusicPlayer, SynchronisedMusicGoesOnFromThePlaceOfEachPause) {
+  TClockPlayerHook hook;
+  TClockPlayer* d = hook.Device.get();
+  TShowBuilder show;
+  show.AddSlide(10000);
+  show.Main().Key("opt_syncmode", 1);
+  show.MusicItem("a.mp3", 10000);
+  TRef<TOruMusicPlayer> p = NewPlayer(show);
+  Pass(p.get());
+  Pass(p.get());
+  ASSERT_TRUE(p->IsReady());
+  p->SetRunRequested(true);
+  Play(p.get(), d, 1000);
+  ASSERT_EQ(Counts(d).plays, 1);
+  std::vector<std::uint32_t> expected;
+  int pauses = 0;
+  for (double at : {1000.0, 2500.0}) {
+    ++pauses;
+    p->SetRunRequested(false);
+    Pass(p.get());
+    EXPECT_EQ(Counts(d).stops, pauses);
+    EXPECT_EQ(Positions(d), expected);
+    Pass(p.get());
+    expected.push_back(static_cast<std::uint32_t>(at));
+    EXPECT_EQ(Positions(d), expected);
+    d->Now = d->Now.load() + 4000;
+    EXPECT_EQ(p->GetTime(), at);
+    EXPECT_TRUE(p->IsReady());
+    p->SetRunRequested(true);
+    d->Now = d->Now.load() + 3;
+    Pass(p.get());
+    EXPECT_EQ(Counts(d).plays, pauses + 1);
+    expected.push_back(static_cast<std::uint32_t>(at) + 3);
+    EXPECT_EQ(Positions(d), expected);
+    Play(p.get(), d, 1497);
+  }
+  EXPECT_EQ(Counts(d).requests, 1);  // the same channel throughout
+}
+
 TEST(OruMusicPlayer, MainMusicRepeatsOnlyWithARepeatingShow) {
   for (bool repeat : {true, false}) {
     SCOPED_TRACE(repeat);
@@ -250,10 +299,12 @@ TEST(OruMusicPlayer, VoiceCommentsStartAtTheirTimeAndJoinLateAtTheRightOffset) {
   Play(p.get(), d, 20);
   EXPECT_EQ(Counts(d).plays, 1);
   EXPECT_NE(p->CurrentComment(), nullptr);
-  // It pauses with the show.
+  // It pauses with the show, ready to go on from where the show stands.
   p->SetRunRequested(false);
   Pass(p.get());
   EXPECT_EQ(Counts(d).stops, 1);
+  Pass(p.get());
+  EXPECT_EQ(Positions(d), std::vector<std::uint32_t>{first + 10});
   p->SetRunRequested(true);
   Pass(p.get());
   EXPECT_EQ(Counts(d).plays, 2);
