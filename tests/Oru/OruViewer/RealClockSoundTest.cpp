@@ -8,8 +8,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <mutex>
@@ -49,6 +52,42 @@ void MovingSoundTestSlide(zmtest::TShowSlide& s, std::uint8_t red, long long len
 bool MakeSoundTestMedia(const std::string& inputsAndArgs, const std::string& file) {
   return zmtest::RunTool("ffmpeg -hide_banner -loglevel error -y " + inputsAndArgs + " " + zmtest::ShellQuote(file)) ==
          0;
+}
+
+// Music whose pitch tells its place: a sine rising kChirpHzPerS from
+// kChirpHz at its start.
+constexpr double kChirpHz = 200, kChirpHzPerS = 500;
+
+// The place (ms into the music) heard at the middle of Frames of the
+// recording from From, from the pitch that the left channel's rising zero
+// crossings give; -1 where the window holds no clear tone.
+double ChirpPlaceAt(const orutest::TMixRecording& r, std::int64_t from, std::int64_t frames) {
+  if (from < 0 || frames <= 0 || from + frames > r.Frames()) return -1;
+  const std::vector<std::int16_t>& s = r.Samples();
+  const auto at = [&](std::int64_t f) { return double(s[std::size_t(f) * 2]); };
+  double first = -1, last = -1;
+  int crossings = 0;
+  for (std::int64_t f = from; f + 1 < from + frames; ++f) {
+    if (std::abs(at(f)) > 30000 || std::abs(at(f + 1)) > 30000) return -1;
+    if (at(f) < 0 && at(f + 1) >= 0) {
+      const double x = double(f) + at(f) / (at(f) - at(f + 1));
+      if (first < 0) first = x;
+      last = x;
+      ++crossings;
+    }
+  }
+  if (crossings < 8 || !(last > first)) return -1;
+  const double hz = double(crossings - 1) * double(orutest::kMixRate) / (last - first);
+  return (hz - kChirpHz) / kChirpHzPerS * 1000;
+}
+
+// The largest sample (either channel) over Frames from From.
+int PeakOf(const orutest::TMixRecording& r, std::int64_t from, std::int64_t frames) {
+  int peak = 0;
+  for (std::int64_t f = std::max<std::int64_t>(from, 0); f < from + frames && f < r.Frames(); ++f)
+    peak = std::max({peak, std::abs(int(r.Samples()[std::size_t(f) * 2])),
+                     std::abs(int(r.Samples()[std::size_t(f) * 2 + 1]))});
+  return peak;
 }
 
 class RealClockSound : public ::testing::Test {
@@ -111,6 +150,23 @@ protected:
     }) && !ended_;
   }
 
+  // For the driver: waits until the window has been told show time Time
+  // (a still slide presents no frames to wait for).
+  bool WaitForReported(std::int64_t time) {
+    std::unique_lock<std::mutex> l(lock_);
+    return changed_.wait_for(l, std::chrono::seconds(30), [&] { return ended_ || reported_ >= time; }) && !ended_;
+  }
+
+  std::int64_t Reported() {
+    std::lock_guard<std::mutex> l(lock_);
+    return reported_;
+  }
+
+  // A synchronised show of slides of 2000 ms, moving or still, paused with
+  // Space at 2500, 4500 and 6500 for 400 ms each: checks the music's place
+  // and the frames around every pause.
+  void PausedAndResumed(bool moving);
+
   // The mixer frame at which show time 0 would have been presented, from
   // the frames of show times From to To presented soonest after their time
   // (the smallest lag of the mixer's count behind the show clock).
@@ -129,6 +185,136 @@ protected:
   std::int64_t reported_ = -1;  // the show time the window was told last
   bool ended_ = false;
 };
+
+void RealClockSound::PausedAndResumed(bool moving) {
+  constexpr long long kSlideMs = 2000;
+  constexpr int kSlides = 5;
+  constexpr std::int64_t kPauseAt[] = {2500, 4500, 6500};
+  constexpr int kPauses = int(std::size(kPauseAt));
+  const std::string music = folder_.File("chirp.wav");
+  ASSERT_TRUE(MakeSoundTestMedia("-f lavfi -i \"aevalsrc='0.25*sin(2*PI*(" + std::to_string(int(kChirpHz)) + "*t+" +
+                                     std::to_string(int(kChirpHzPerS / 2)) + "*t*t))':s=44100:d=" +
+                                     std::to_string(kSlides * kSlideMs / 1000) + "\" -ac 2 -c:a pcm_s16le",
+                                 music));
+  zmtest::TShowBuilder show;
+  show.ScreenSize(160, 120).Repeat("stop");
+  show.Main().Key("opt_syncmode", 1);
+  for (int i = 0; i < kSlides; ++i) {
+    zmtest::TShowSlide& s = show.AddSlide(kSlideMs * (i + 1));
+    if (moving) MovingSoundTestSlide(s, std::uint8_t(40 * i), kSlideMs);
+    else s.SolidBackground(std::uint8_t(40 * i), 0, 0).Transition("quick", 0);
+  }
+  show.AddFile("music\\chirp.wav", zmtest::ReadFileBytes(music));
+  show.MusicItem("music\\chirp.wav", kSlides * kSlideMs);
+  show.Write();
+
+  struct TKeys {
+    std::int64_t Pause = -1, Resume = -1;
+    std::int64_t Reported = -1;  // the show time the window had at the resume key
+  } keys[kPauses];
+  const auto space = [] {
+    plat::headless::Key(32, true);
+    plat::headless::Key(32, false);
+  };
+  Play(
+      u"player -filename \"" + plat::FromUtf8(show.Folder() + "/Project.oru") + u"\"",
+      [](const std::vector<TSoundTestPresent>& p) { return !p.empty() && p.back().ShowTime >= 8000; },
+      [&] {
+        for (TKeys& k : keys) {
+          const std::int64_t at = kPauseAt[&k - keys];
+          if (!(moving ? WaitForShowTime(at) : WaitForReported(at))) return;
+          // The engine looks at a still slide about once a second: the key
+          // comes well after its last look, as a user's would.
+          if (!moving) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+          k.Pause = recording_->Mixed();
+          space();
+          // The pause a user makes: time passes, nothing else happens.
+          std::this_thread::sleep_for(std::chrono::milliseconds(400));
+          k.Reported = Reported();
+          k.Resume = recording_->Mixed();
+          space();
+        }
+      });
+  ASSERT_GE(keys[kPauses - 1].Resume, 0) << "the show did not reach its last pause";
+
+  const auto ms = [](std::int64_t frames) { return frames * 1000 / orutest::kMixRate; };
+  const std::int64_t w = orutest::MixFrames(40), fade = orutest::MixFrames(15), one = orutest::MixFrames(1);
+  std::string figures;
+  // Where the music stood when it went silent and when it came back (ms
+  // into it), and the mixer frames of both.
+  double silentPlace[kPauses], backPlace[kPauses];
+  std::int64_t silentAt[kPauses], backAt[kPauses];
+  for (int i = 0; i < kPauses; ++i) {
+    const TKeys& k = keys[i];
+    silentAt[i] = backAt[i] = -1;
+    for (std::int64_t f = k.Pause; f + orutest::MixFrames(10) <= k.Resume; f += one)
+      if (PeakOf(*recording_, f, orutest::MixFrames(10)) < 100) {
+        silentAt[i] = f;
+        break;
+      }
+    ASSERT_GE(silentAt[i], 0) << "pause " << i + 1 << ": the music was not silenced";
+    EXPECT_LT(PeakOf(*recording_, silentAt[i], k.Resume - silentAt[i]), 100)
+        << "pause " << i + 1 << ": music heard before the resume";
+    for (std::int64_t f = k.Resume; f < recording_->Frames(); f += one)
+      if (PeakOf(*recording_, f, one) >= 1000) {
+        backAt[i] = f;
+        break;
+      }
+    ASSERT_GE(backAt[i], 0) << "pause " << i + 1 << ": the music did not come back";
+    // Read past the fades, then taken to the silence and the return.
+    silentPlace[i] = ChirpPlaceAt(*recording_, silentAt[i] - fade - w, w);
+    backPlace[i] = ChirpPlaceAt(*recording_, backAt[i] + fade, w);
+    ASSERT_GE(silentPlace[i], 0) << "pause " << i + 1;
+    ASSERT_GE(backPlace[i], 0) << "pause " << i + 1;
+    silentPlace[i] += double(ms(fade + w / 2));
+    backPlace[i] -= double(ms(fade + w / 2));
+    figures += "pause " + std::to_string(i + 1) + ": silent at " + std::to_string(std::lround(silentPlace[i])) +
+               " ms of the music, " + std::to_string(ms(silentAt[i] - k.Pause)) + " ms after the key; back at " +
+               std::to_string(std::lround(backPlace[i])) + ", " + std::to_string(ms(backAt[i] - k.Resume)) +
+               " ms after the key; the show stood at " + std::to_string(k.Reported) + "\n";
+    // What sounded after the pause key (the ring's lead and the fade, some
+    // 50 ms) is heard again, no more.
+    EXPECT_NEAR(backPlace[i], silentPlace[i], 60) << "pause " << i + 1 << ": the music came back elsewhere";
+    EXPECT_NEAR(backPlace[i], double(k.Reported), 40) << "pause " << i + 1 << ": the show stood elsewhere";
+  }
+
+  // Moving pictures: the first frame after each resume comes at once and
+  // goes on from the last one before it.
+  if (moving) {
+    for (int i = 0; i < kPauses; ++i) {
+      auto first = std::find_if(presents_.begin(), presents_.end(),
+                                [&](const TSoundTestPresent& p) { return p.Mixed >= keys[i].Resume; });
+      ASSERT_TRUE(first != presents_.end() && first != presents_.begin()) << "pause " << i + 1;
+      const TSoundTestPresent& before = *std::prev(first);
+      figures += "pause " + std::to_string(i + 1) + ": first frame " +
+                 std::to_string(ms(first->Mixed - keys[i].Resume)) + " ms after the key, show time " +
+                 std::to_string(before.ShowTime) + " -> " + std::to_string(first->ShowTime) + "\n";
+      EXPECT_LE(first->Mixed - keys[i].Resume, orutest::MixFrames(100))
+          << "pause " << i + 1 << ": the pictures stood after the resume";
+      EXPECT_GE(first->ShowTime, before.ShowTime) << "pause " << i + 1;
+      EXPECT_LE(first->ShowTime - before.ShowTime, 60) << "pause " << i + 1;
+    }
+  }
+  // Pictures follow the sound after each resume as before the first pause:
+  // the frames' offset from the music's place (the output's own lag) stays.
+  std::int64_t offset[kPauses + 1];
+  for (int s = 0; s <= kPauses; ++s) {
+    const std::int64_t from = s ? keys[s - 1].Resume : 0;
+    const std::int64_t to = s < kPauses ? keys[s].Pause : std::numeric_limits<std::int64_t>::max();
+    std::int64_t zero = std::numeric_limits<std::int64_t>::max();
+    for (const TSoundTestPresent& p : presents_)
+      if (p.Mixed >= from && p.Mixed < to && p.ShowTime >= 500)
+        zero = std::min(zero, p.Mixed - orutest::MixFrames(p.ShowTime));
+    ASSERT_NE(zero, std::numeric_limits<std::int64_t>::max()) << "no frame between pauses " << s << " and " << s + 1;
+    const std::int64_t heardZero = s ? backAt[s - 1] - orutest::MixFrames(std::llround(backPlace[s - 1]))
+                                     : silentAt[0] - orutest::MixFrames(std::llround(silentPlace[0]));
+    offset[s] = zero - heardZero;
+    figures += "after pause " + std::to_string(s) + ": the pictures " + std::to_string(ms(offset[s])) +
+               " ms behind the music\n";
+    EXPECT_NEAR(double(ms(offset[s])), double(ms(offset[0])), 40) << "after pause " << s;
+  }
+  if (std::getenv("ZM_SOUND_PRINT")) std::printf("%s", figures.c_str());
+}
 
 }  // namespace
 
@@ -315,3 +501,11 @@ TEST_F(RealClockSound, SynchronisedMusicFollowsASeekAtOnce) {
   EXPECT_LE(on->Mixed - keys[1], orutest::MixFrames(300 + 150))
       << "show time 3300 came " << ms(on->Mixed - keys[1]) << " ms after the key";
 }
+
+// Synchronised music paused and resumed with Space, three times, over a
+// still slide and a moving one: the music goes silent and comes back
+// within 60 ms of one place, and the show with it; moving pictures go on at
+// once from where they stood.
+TEST_F(RealClockSound, SynchronisedMusicResumesWhereItWasPausedOnStillSlides) { PausedAndResumed(false); }
+
+TEST_F(RealClockSound, SynchronisedMusicAndMovingPicturesResumeWhereTheyWerePaused) { PausedAndResumed(true); }
