@@ -205,12 +205,28 @@ bool ValidPath(const std::string& p) {
 
 // ---- Open files ---------------------------------------------------------------------
 
+namespace {
+
+// Why a file opened for reading only is refused: 0 for a regular file.
+int RefusalOf(mode_t mode) {
+  if (S_ISREG(mode)) return 0;
+  return S_ISDIR(mode) ? EISDIR : EPERM;
+}
+
+}  // namespace
+
 TFileHandle OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t creation) {
   std::string p = NativePath(path);
   if (!ValidPath(p)) return kInvalidFileHandle;
-  int flags = O_CLOEXEC | O_NONBLOCK;
+  // O_NONBLOCK: a FIFO without writer, or a device, must not hang the open.
+  int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
   bool r = access & kGenericRead, w = access & kGenericWrite;
   flags |= (r && w) ? O_RDWR : w ? O_WRONLY : O_RDONLY;
+  // What is only read must be a regular file: a read of a device, a FIFO
+  // or a socket may never end. Names that are none are not opened at all
+  // (opening a device may act on it); the opened descriptor is checked
+  // again below, so that a name swapped in between is refused all the same.
+  const bool regularOnly = !w;
   bool creates = false;
   switch (creation) {
     case kCreateNew: flags |= O_CREAT | O_EXCL; creates = true; break;
@@ -221,6 +237,11 @@ TFileHandle OpenFile(std::u16string_view path, std::uint32_t access, std::uint32
     default: Fail(EINVAL); return kInvalidFileHandle;
   }
   auto open = [&](const std::string& name) -> int {
+    struct stat st;
+    if (regularOnly && ::stat(name.c_str(), &st) == 0 && RefusalOf(st.st_mode) != 0) {
+      errno = RefusalOf(st.st_mode);
+      return -1;
+    }
     int fd;
     do {
       fd = ::open(name.c_str(), flags, 0666);
@@ -242,16 +263,33 @@ TFileHandle OpenFile(std::u16string_view path, std::uint32_t access, std::uint32
   if (fd < 0) return kInvalidFileHandle;
   struct stat st;
   int statResult = ::fstat(fd, &st);
-  if (statResult != 0 || S_ISDIR(st.st_mode)) {
-    int e = statResult != 0 ? errno : EISDIR;
+  const int refusal = statResult != 0 ? errno : regularOnly ? RefusalOf(st.st_mode) : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  if (refusal != 0) {
     ::close(fd);
-    Fail(e);
+    Fail(refusal);
     return kInvalidFileHandle;
   }
-  // Non-blocking only for the open itself (a FIFO without writer must not hang it).
+  // Non-blocking only for the open itself.
   int fl = ::fcntl(fd, F_GETFL);
   if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
   return fd;
+}
+
+std::string NonRegularFileKind(std::u16string_view path) {
+  std::string p = NativePath(path);
+  if (p.empty() || p.find('\0') != std::string::npos) return {};
+  struct stat st;
+  const int lastError = LastOSError();  // a message leaves the caller's error as it was
+  const bool found = TryResolved(p, [&](const std::string& name) { return ::stat(name.c_str(), &st) == 0; });
+  SetLastOSError(lastError);
+  if (!found) return {};
+  if (S_ISREG(st.st_mode)) return {};
+  if (S_ISDIR(st.st_mode)) return "folder";
+  if (S_ISFIFO(st.st_mode)) return "named pipe";
+  if (S_ISSOCK(st.st_mode)) return "socket";
+  if (S_ISCHR(st.st_mode)) return "character device";
+  if (S_ISBLK(st.st_mode)) return "block device";
+  return "special file";
 }
 
 bool CloseFile(TFileHandle h) {

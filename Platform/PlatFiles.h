@@ -84,8 +84,14 @@ TNameEquals SetNameEquals(TNameEquals equals);  // nullptr restores the default
 std::string ResolvePath(std::string_view native);
 
 // ---- Open files ------------------------------------------------------------------
-// Directories are refused (EISDIR). Descriptors are opened close-on-exec.
+// Directories are refused (EISDIR). A file opened for reading only must be a
+// regular file: a device, a named pipe or a socket is refused (EPERM) without
+// waiting, never read from. Descriptors are opened close-on-exec.
 TFileHandle OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t creation);
+// What a name that is no regular file is, for messages: "folder", "named
+// pipe", "socket", "character device", "block device" or "special file";
+// empty for a regular file and for a name that does not exist.
+std::string NonRegularFileKind(std::u16string_view path);
 bool CloseFile(TFileHandle h);
 std::int64_t FileSize(TFileHandle h);                                   // -1 on failure
 std::int64_t SeekFile(TFileHandle h, std::int64_t distance, int origin);  // -1 on failure

@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <vector>
 
+#include "Platform/PlatFiles.h"
 #include "Platform/PlatResources.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatText.h"
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmLog.h"
 
 namespace zm {
 
@@ -330,6 +334,26 @@ std::int64_t TFileStream::CopyFrom(TStream* source, std::int64_t count) {
 TRef<TFileStream> OpenFileForRead(const WideString& name) {
   if (!FileExists(name)) return nullptr;
   return MakeRef<TFileStream>(name, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ);
+}
+
+TRef<TFileStream> OpenMediaFile(const WideString& name, std::uint32_t share) {
+  try {
+    return MakeRef<TFileStream>(name, GENERIC_READ, OPEN_EXISTING, share);
+  } catch (const EFileError&) {
+    const std::string kind = plat::NonRegularFileKind(name);
+    if (!kind.empty()) {
+      static std::mutex lock;
+      static std::set<std::string> logged;
+      const std::string path = plat::NativePath(name);
+      bool first;
+      {
+        std::lock_guard<std::mutex> guard(lock);
+        first = logged.insert(path).second;
+      }
+      if (first) LogLine(u"Not a regular file (" + plat::FromUtf8(kind) + u"), not opened: " + plat::FromUtf8(path));
+    }
+    return nullptr;
+  }
 }
 
 TRef<TFileStream> OpenFileForWrite(const WideString& name, bool truncate) {

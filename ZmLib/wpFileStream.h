@@ -101,6 +101,11 @@ public:
 // A stream for reading an existing file (shared for reading), or nil when
 // the file does not exist.
 TRef<TFileStream> OpenFileForRead(const WideString& name);
+// A show's file (picture, video, music, voice, font) for reading with the
+// share mode given; nil when it cannot be opened. The file layer refuses
+// what is no regular file (a read of a device or a pipe may never end):
+// such a name is logged once, with what it is.
+TRef<TFileStream> OpenMediaFile(const WideString& name, std::uint32_t share);
 // A stream for reading and writing, created anew when truncate is set,
 // else opened or created.
 TRef<TFileStream> OpenFileForWrite(const WideString& name, bool truncate);

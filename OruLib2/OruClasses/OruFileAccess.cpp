@@ -272,18 +272,13 @@ TRef<TImage> TFileSource::CallImageCallbacks(const WideString& name) {
   }
 }
 
-TStream* OpenFileForReading(const WideString& name) {
-  try {
-    return MakeRef<TFileStream>(name, GENERIC_READ, OPEN_EXISTING, kShareAll).Detach();
-  } catch (const EFileError&) {
-    return nullptr;
-  }
-}
+TStream* OpenFileForReading(const WideString& name) { return OpenMediaFile(name, kShareAll).Detach(); }
 
 TStream* TRealFileSource::OpenFile(const WideString& name) {
   if (name.find(u'|') != WideString::npos) return OpenFile(BeforeBar(name));
   WideString expanded = ExpandPathVars(name);
-  if (expanded.empty() || !FileExists(expanded)) return nullptr;
+  // A folder is tried too: the open refuses it and the log says so.
+  if (expanded.empty() || !(FileExists(expanded) || DirectoryExists(expanded))) return nullptr;
   return OpenFileForReading(expanded);
 }
 
@@ -386,6 +381,8 @@ std::int64_t TFileAccessor::FileSize(const WideString& name) {
     return source_->FileSize(name);
   } catch (const EStreamError&) {
     return -1;  // a damaged entry has nothing to read
+  } catch (const EFileError&) {
+    return -1;  // nor has a file the system cannot read
   }
 }
 
@@ -395,6 +392,8 @@ TStream* TFileAccessor::OpenFile(const WideString& name) {
     stream = OpenThroughSource(source_.get(), name);
   } catch (const EStreamError&) {
     stream = nullptr;  // a damaged entry has nothing to read
+  } catch (const EFileError&) {
+    stream = nullptr;  // nor has a file the system cannot read (size or position)
   }
   if (openHook_) openHook_(name, stream);
   if (!stream && missingHandler_) stream = missingHandler_(missingData_, name);
@@ -403,19 +402,20 @@ TStream* TFileAccessor::OpenFile(const WideString& name) {
 
 bool TFileAccessor::FindRealFile(WideString& name) {
   if (name.empty()) return false;
-  if (FileExists(name)) return true;
-  WideString expanded = ExpandPathVars(name);
-  if (expanded != name && FileExists(expanded)) {
-    name = expanded;
-    return true;
-  }
-  if (!baseFolder_.empty()) {
-    WideString inBase = IncludeTrailingBackslash(baseFolder_) + ExtractFileName(name);
-    if (FileExists(inBase)) {
-      name = inBase;
+  WideString candidates[3] = {name, ExpandPathVars(name)};
+  if (!baseFolder_.empty()) candidates[2] = IncludeTrailingBackslash(baseFolder_) + ExtractFileName(name);
+  for (const WideString& c : candidates)
+    if (!c.empty() && FileExists(c)) {
+      name = c;
       return true;
     }
-  }
+  // Without a file, a folder of the name is the one meant: its open is
+  // refused and logged, as it is for every other name that is no file.
+  for (const WideString& c : candidates)
+    if (!c.empty() && DirectoryExists(c)) {
+      name = c;
+      return true;
+    }
   return false;
 }
 

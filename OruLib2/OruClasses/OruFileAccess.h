@@ -171,11 +171,13 @@ public:
 
   // The named file of the show, read through the load callback; the open
   // hook may replace it; when absent, the missing-file handler's result;
-  // nil when absent or damaged (the source raised EStreamError). The
-  // caller owns the stream.
+  // nil when absent or damaged (the source raised EStreamError, or the
+  // file layer a file error). The caller owns the stream.
   zm::TStream* OpenFile(const WideString& name);
   // Name unchanged when that file exists; else after ExpandPathVars; else
-  // its file name inside the base folder. Name becomes the one found.
+  // its file name inside the base folder. Name becomes the one found; when
+  // none is a file, the first of them that is a folder (which no open
+  // takes).
   bool FindRealFile(WideString& name);
   // FindRealFile, then the file opened for reading; nil when not found.
   zm::TStream* OpenRealFile(const WideString& name);
@@ -251,7 +253,8 @@ WideString ExpandPathVars(const WideString& name);
 WideString ExpandPathVars(const TPathVarTable& table, const WideString& name);
 bool FileExistsExpanded(const WideString& name);
 // The file opened for reading, sharing read, write and delete access; nil
-// when it cannot be opened (missing, a folder, no rights).
+// when it cannot be opened (missing, no rights, or no regular file: a
+// folder, device, named pipe or socket, which the log names once).
 zm::TStream* OpenFileForReading(const WideString& name);
 
 // ---- Folders --------------------------------------------------------------------------

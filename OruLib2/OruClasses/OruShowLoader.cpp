@@ -253,20 +253,24 @@ Result FollowName(const TMappedFileSource& source, const WideString& name, Resul
   return nothing;
 }
 
+// A file or a folder: a folder in a file's place is opened (and refused,
+// with a line in the log) rather than passed over.
+bool NameExists(const WideString& path) { return FileExists(path) || DirectoryExists(path); }
+
 // The disk path of a name: its path variables expanded, a relative one
 // found in the root folder first; empty when there is nothing to look for.
 WideString DiskPathOf(const WideString& rootFolder, const WideString& name) {
   WideString path = ExpandPathVars(name);
   if (path.empty() || rootFolder.empty()) return path;
   WideString inRoot = zm::ResolveRelativePath(rootFolder, path);
-  return inRoot != path && FileExists(inRoot) ? inRoot : path;
+  return inRoot != path && NameExists(inRoot) ? inRoot : path;
 }
 
 }  // namespace
 
 TStream* TMappedFileSource::OpenDiskFile(const WideString& name) const {
   const WideString path = DiskPathOf(rootFolder_, name);
-  return !path.empty() && FileExists(path) ? OpenFileForReading(path) : nullptr;
+  return !path.empty() && NameExists(path) ? OpenFileForReading(path) : nullptr;
 }
 
 std::int64_t TMappedFileSource::DiskFileSize(const WideString& name) const {

@@ -97,11 +97,7 @@ TStream* TStreamWrapperClass::OpenLocked(void* context, const WideString& name, 
   if (IsCompositeTrackHook && IsCompositeTrackHook(name)) return nullptr;
   const WideString fileName = CutNameSuffix(name);
   if (fileName.empty()) return nullptr;
-  try {
-    return MakeRef<TFileStream>(fileName, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ).Detach();
-  } catch (const EFileOpenError&) {
-    return nullptr;
-  }
+  return OpenMediaFile(fileName, FILE_SHARE_READ).Detach();
 }
 
 TStream* TStreamWrapperClass::Open(void* context, const WideString& name, TStreamOpenProc openProc, void* openData) {

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
 
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatText.h"
+#include "Platform/PlatUtf8.h"
 #include "tests/support/TempDir.h"
 
 using namespace plat;
@@ -82,6 +84,57 @@ TEST(PlatFiles, OpenModesAndErrors) {
   EXPECT_EQ(GetFileAttributes(longPath), -1);
   EXPECT_EQ(OpenFile(u"", kGenericRead, kOpenExisting), kInvalidFileHandle);
   EXPECT_EQ(OpenFile(dir.Wide() + std::u16string(1, u'\0') + u"x", kGenericRead, kOpenExisting), kInvalidFileHandle);
+}
+
+// What is opened for reading only must be a regular file: a read of a pipe
+// without writer or of a device may never end, so the open fails at once
+// (like a missing file, with the kind of the name for the log). Writing to
+// a device stays as it was.
+TEST(PlatFiles, ReadingTakesOnlyRegularFiles) {
+  zmtest::TTempDir dir;
+  dir.Write("plain.bin", "data");
+  std::filesystem::create_directory(dir.Path() / "Folder.mp4");
+  ASSERT_EQ(std::system(("mkfifo '" + (dir.Path() / "Pipe.mp4").string() + "'").c_str()), 0);
+  std::filesystem::create_symlink(dir.Path() / "Pipe.mp4", dir.Path() / "link.mp4");
+
+  struct TCase {
+    std::u16string name;
+    const char* kind;
+  };
+  const TCase refused[] = {{dir.Wide("Pipe.mp4"), "named pipe"},
+                           {dir.Wide("pipe.MP4"), "named pipe"},  // found without letter case
+                           {dir.Wide("link.mp4"), "named pipe"},  // through a link
+                           {dir.Wide("Folder.mp4"), "folder"},
+                           {u"/dev/ptmx", "character device"},
+                           {u"/dev/null", "character device"}};
+  for (const TCase& c : refused) {
+    for (std::uint32_t creation : {kOpenExisting, kOpenAlways}) {
+      TFileHandle h = OpenFile(c.name, kGenericRead, creation);
+      EXPECT_EQ(h, kInvalidFileHandle) << ToUtf8(c.name);
+      if (h != kInvalidFileHandle) CloseFile(h);
+      EXPECT_EQ(LastError(), kErrorAccessDenied) << ToUtf8(c.name);
+    }
+    EXPECT_EQ(NonRegularFileKind(c.name), c.kind) << ToUtf8(c.name);
+  }
+
+  TFileHandle plain = OpenFile(dir.Wide("PLAIN.bin"), kGenericRead, kOpenExisting);
+  ASSERT_NE(plain, kInvalidFileHandle);
+  char buffer[8] = {};
+  std::uint32_t done = 0;
+  EXPECT_TRUE(ReadFile(plain, buffer, sizeof buffer, done));
+  EXPECT_EQ(std::string(buffer, done), "data");
+  CloseFile(plain);
+  EXPECT_EQ(NonRegularFileKind(dir.Wide("plain.bin")), "");
+  EXPECT_EQ(NonRegularFileKind(dir.Wide("absent.bin")), "");
+
+  SetLastOSError(0);
+  (void)NonRegularFileKind(dir.Wide("absent.bin"));
+  EXPECT_EQ(LastOSError(), 0);  // a message leaves the caller's error alone
+
+  TFileHandle sink = OpenFile(u"/dev/null", kGenericWrite, kOpenExisting);
+  ASSERT_NE(sink, kInvalidFileHandle);
+  EXPECT_TRUE(WriteFile(sink, "x", 1, done));
+  CloseFile(sink);
 }
 
 TEST(PlatFiles, NamesAttributesAndMoves) {

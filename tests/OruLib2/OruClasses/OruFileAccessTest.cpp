@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <span>
 #include <string>
@@ -320,6 +322,43 @@ TEST_F(Pictures, APictureNoLevelOfWhichDecodesGetsItsPlaceholderAndOneLogLine) {
   vectorizer.Restore();
   EXPECT_EQ(log->Count(u"Image load error: "), 1u);
   EXPECT_EQ(log->Count(u"gone.jpg"), 0u);  // missing, not undecodable: the placeholder says so
+}
+
+// A named pipe, a folder or a device where a show names a file is missing
+// to the show: nothing waits on it, its picture is the "not found" one, and
+// the log names it once with what it is.
+TEST_F(Pictures, NamesThatAreNoRegularFilesAreMissingWithOneLogLineEach) {
+  dir_.Write("pics/plain.fat", "2x2");
+  std::filesystem::create_directories(dir_.Path() / "pics" / "folder.fat");
+  ASSERT_EQ(std::system(("mkfifo '" + (dir_.Path() / "pics" / "pipe.fat").string() + "'").c_str()), 0);
+  zm::THookScope vectorizer(CreateVectorizerHook, [] { return TRef<TVectorizer>(MakeRef<TRecordingVectorizer>()); });
+  auto log = MakeRef<TLines>();
+  log->AddRef();
+  SetLog(log.get());
+  {
+    TRef<TFileAccessor> accessor = CreateRealFileAccessor();
+    accessor->SetBaseFolder(dir_.Wide("pics") + u"\\");
+    for (int i = 0; i < 2; ++i) {
+      for (const WideString& name : {dir_.Wide("pics/pipe.fat"), dir_.Wide("pics/folder.fat"), WideString(u"/dev/ptmx")})
+        EXPECT_EQ(accessor->OpenFile(name), nullptr) << plat::ToUtf8(name);
+      WideString folder = u"elsewhere\\folder.fat";  // found in the base folder, and refused there
+      EXPECT_TRUE(accessor->FindRealFile(folder));
+      EXPECT_EQ(folder, dir_.Wide("pics") + u"\\folder.fat");
+      EXPECT_EQ(accessor->OpenRealFile(u"elsewhere\\folder.fat"), nullptr);
+      WideString plain = u"elsewhere\\plain.fat";  // a file comes before a folder
+      EXPECT_TRUE(accessor->FindRealFile(plain));
+      EXPECT_EQ(ReadAndFree(accessor->OpenRealFile(plain)), "2x2");
+    }
+    TRecordingVectorizer::Lines.clear();
+    EXPECT_TRUE(accessor->GetImage(dir_.Wide("pics/pipe.fat"), true));
+    EXPECT_EQ(TRecordingVectorizer::Lines, (std::vector<WideString>{u" Video not found ", u" pipe.fat "}));
+  }
+  SetLog(nullptr);
+  vectorizer.Restore();
+  const std::string folder = dir_.Path().string() + "/pics/";
+  EXPECT_EQ(log->Count(u"Not a regular file (named pipe), not opened: " + plat::FromUtf8(folder + "pipe.fat")), 1u);
+  EXPECT_EQ(log->Count(u"Not a regular file (folder), not opened: " + plat::FromUtf8(folder + "folder.fat")), 1u);
+  EXPECT_EQ(log->Count(u"plain.fat"), 0u);
 }
 
 TRef<TImage> RedPicture(void* data, TFileSource*, const WideString& name) {

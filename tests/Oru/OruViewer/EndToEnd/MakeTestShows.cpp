@@ -3,6 +3,7 @@
 // Sound containers and projects, and the broken ones the error texts need.
 #include <zlib.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <stdexcept>
 #include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/Oru/OruViewer/TestShows.h"
@@ -256,6 +258,32 @@ void MakeHostileShows(const fs::path& root) {
   }
 }
 
+// Shows naming something that is no file where a file belongs, as video,
+// music, picture and voice comment: "notfiles/<kind>-<role>", the kinds a
+// named pipe without writer, the device /dev/ptmx and a folder.
+void MakeNotFileShows(const fs::path& root) {
+  const std::pair<const char*, const char*> roles[] = {
+      {"video", "clip.mp4"}, {"music", "song.mp3"}, {"picture", "photo.jpg"}, {"comment", "voice.wav"}};
+  for (const char* kind : {"fifo", "ptmx", "folder"}) {
+    for (const auto& [role, file] : roles) {
+      const fs::path folder = root / "notfiles" / (std::string(kind) + "-" + role);
+      TShowBuilder show(folder.string());
+      SolidSlides(show, {1000, 2000});
+      std::string name = file;
+      if (kind == std::string("ptmx")) name = "/dev/ptmx";
+      if (role == std::string("video")) show.Slide(0).Object("Video", "Video").Key("FileName", name);
+      if (role == std::string("music")) show.MusicItem(name, 2000);
+      if (role == std::string("picture")) show.Slide(0).Image("Photo", name);
+      if (role == std::string("comment")) show.Slide(0).Comment(name, 1000);
+      show.Write();
+      if (kind == std::string("folder")) fs::create_directories(folder / file);
+      if (kind == std::string("fifo") &&
+          std::system(("mkfifo '" + (folder / file).string() + "'").c_str()) != 0)
+        throw std::runtime_error("mkfifo failed");
+    }
+  }
+}
+
 // Raw deflate data that inflates to Size zero bytes (a whole number of
 // 16 MiB blocks) from about a thousandth of that: the same flushed block
 // again and again, then an empty final block.
@@ -407,6 +435,7 @@ void Make(const fs::path& root) {
   MakeBadShows(root);
   MakeNumberShows(root);
   MakeHostileShows(root);
+  MakeNotFileShows(root);
   MakeDamagedContainers(root);
   {
     // A repeating show without slides: nothing is ever drawn, no window comes.
