@@ -343,13 +343,26 @@ bool TOruSlideHost::LoadButtonSkin(const WideString& skinName, const WideString&
 }
 
 TRef<TExtractorWrapper> TOruSlideHost::GetExtractor(const WideString& mediaName, bool plainFile) {
-  std::lock_guard<std::mutex> g(extractorLock_);
-  for (auto& w : extractors_)
-    if (w->MediaName() == mediaName && w->plainFile_ == plainFile) return w;
-  TRef<TExtractorWrapper> w = zm::MakeRef<TExtractorWrapper>(this, plainFile);
-  w->SetMediaName(mediaName);
-  extractors_.push_back(w);
-  return w;
+  {
+    std::lock_guard<std::mutex> g(extractorLock_);
+    for (auto& w : extractors_)
+      if (w->MediaName() == mediaName && w->plainFile_ == plainFile) return w;
+  }
+  // The file is opened outside the list's lock: a slow read holds up no
+  // other caller, and a holder given up on the way (a failed or stopped
+  // load) leaves the list without waiting on its own caller.
+  TRef<TExtractorWrapper> made = zm::MakeRef<TExtractorWrapper>(this, plainFile);
+  made->SetMediaName(mediaName);
+  TRef<TExtractorWrapper> found;
+  {
+    std::lock_guard<std::mutex> g(extractorLock_);
+    for (auto& w : extractors_)
+      if (w->MediaName() == mediaName && w->plainFile_ == plainFile) found = w;
+    if (!found) extractors_.push_back(made);
+  }
+  // Another caller listed the name meanwhile: its holder is the one;
+  // ours goes here, with the lock left.
+  return found ? found : made;
 }
 
 std::int32_t TOruSlideHost::ExtractorCount() {

@@ -1,6 +1,7 @@
 #include "OruLib2/OruViewer/OruEngine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <iterator>
 #include <limits>
@@ -437,8 +438,11 @@ void TOruEngine::StopLoader(bool freeLoader, bool freePlayer) {
   if (loader_) {
     loader_->Terminate();
     // The loader may wait in a send to this queue: keep taking its lists.
-    // Bounded, so a loader that never ends cannot hold the engine.
-    for (int i = 0; loader_->Running() && i < 3000; ++i) {
+    // Bounded in real time (the stepped clock stands while nothing is
+    // drawn), so a loader held in a read that never returns (a stalled
+    // network mount) cannot hold the engine: it is left to itself.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLoaderStopWaitMs);
+    while (loader_->Running() && std::chrono::steady_clock::now() < giveUp) {
       ProcessEvents();
       SysSleep(3);
     }

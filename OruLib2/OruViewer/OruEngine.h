@@ -193,6 +193,9 @@ public:
   // A dialog made by the loader (TDialogData).
   static constexpr std::int32_t kDialogEvent = 104;
   static constexpr std::int32_t kCacheCapacity = 3;
+  // How long stopping waits for the slide loader (real time) before it is
+  // logged and left running: a show always stops within 5 s.
+  static constexpr std::int32_t kLoaderStopWaitMs = 4000;
   static constexpr std::int32_t kNoSlide = 2147483646;
   static constexpr double kNever = 3.4e38;
   // Real clock: at most one frame per refresh interval; a slide that stood

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ZmLib/Graphics/FrameSource.h"
@@ -90,6 +91,24 @@ TRef<TFrameSource> MakeHostTestFrames(TStream* stream, bool ownsStream, const Wi
   s->Info.FrameCount = 50;
   s->Info.FrameRate = 25;
   return s;
+}
+
+// A clip whose load is given up on the way (the loader was told to stop).
+TRef<TFrameSource> MakeStoppedFrames(TStream* stream, bool ownsStream, const WideString&, bool, bool) {
+  if (ownsStream) stream->ReleaseRef();
+  throw EAbort();
+}
+
+// While a clip loads, another load of the same name comes first (here on
+// the same thread, as a second loader would on its own).
+TOruSlideHost* gNestedHost = nullptr;
+TRef<TFrameSource> MakeFramesOvertaken(TStream* stream, bool ownsStream, const WideString& fileName, bool m,
+                                      bool h) {
+  if (TOruSlideHost* host = std::exchange(gNestedHost, nullptr)) {
+    TRef<TExtractorWrapper> first = host->GetExtractor(fileName);
+    EXPECT_EQ(first->State(), kExtractorReady);
+  }
+  return MakeHostTestFrames(stream, ownsStream, fileName, m, h);
 }
 
 class SlideHost : public ::testing::Test {
@@ -315,6 +334,25 @@ TEST_F(SlideHost, ExtractorHoldersAreSharedPerMediaName) {
     a->SetMediaName(u"clip.mp4");
     EXPECT_EQ(a->State(), kExtractorNoFile);
   }
+}
+
+// A holder whose load fails or is given up leaves the host's list without
+// waiting for a lock its own caller holds (it used to wait on itself for
+// good), and a holder made twice at once is listed once.
+TEST_F(SlideHost, HoldersGivenUpOnTheWayTakeNoLockOfTheirCaller) {
+  TRef<TOruSlideHost> host = MakeHost();
+  {
+    zm::THookScope frames(CreateFrameSourceHook, &MakeStoppedFrames);
+    EXPECT_THROW(host->GetExtractor(u"clip.mp4"), EAbort);
+  }
+  EXPECT_EQ(host->ExtractorCount(), 0);
+  zm::THookScope frames(CreateFrameSourceHook, &MakeFramesOvertaken);
+  gNestedHost = host.get();
+  TRef<TExtractorWrapper> w = host->GetExtractor(u"clip.mp4");
+  EXPECT_EQ(gNestedHost, nullptr);
+  EXPECT_EQ(w->State(), kExtractorReady);
+  EXPECT_EQ(host->ExtractorCount(), 1);
+  EXPECT_EQ(host->GetExtractor(u"clip.mp4"), w);
 }
 
 TEST_F(SlideHost, ImageTasksRenderThroughTheResolverAndStopWithTheHost) {

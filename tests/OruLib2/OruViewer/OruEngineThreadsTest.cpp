@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "OruLib2/OruViewer/OruEngine.h"
+#include "ZmLib/zmLog.h"
 #include "tests/support/kit/IniText.h"
 
 using namespace zm;
@@ -23,12 +26,39 @@ public:
 
 class TEttSlide : public TRefObject {};
 
+// A read that does not return until the test lets it (a stalled network
+// mount): the thread in it does not see a request to stop.
+struct TEttStall {
+  std::mutex lock;
+  std::condition_variable cv;
+  bool entered = false;
+  bool released = false;
+  void Enter() {
+    std::unique_lock<std::mutex> l(lock);
+    entered = true;
+    cv.notify_all();
+    cv.wait(l, [this] { return released; });
+  }
+  void WaitEntered() {
+    std::unique_lock<std::mutex> l(lock);
+    cv.wait(l, [this] { return entered; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> l(lock);
+    released = true;
+    cv.notify_all();
+  }
+};
+
 // Like the player's loader: its own thread hands every list over with a
 // send that waits until the engine took it.
 class TEttLoader : public TOruEngineLoader {
 public:
-  TEttLoader(TOruSource* source, TThreadEventList* queue, std::int32_t eventId)
-      : source_(source), queue_(queue), eventId_(eventId) {}
+  TEttLoader(TOruSource* source, TThreadEventList* queue, std::int32_t eventId, std::shared_ptr<TEttStall> stall)
+      : source_(source), queue_(queue), eventId_(eventId), stall_(std::move(stall)) {}
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
   void Dispose() override {
     stop_.store(true);
     if (thread_.joinable()) thread_.join();
@@ -67,6 +97,7 @@ public:
 
 private:
   void Run() {
+    if (stall_) stall_->Enter();
     while (!stop_.load()) {
       TRef<TEttList> list = MakeRef<TEttList>();
       const std::int32_t first = source_->SlideAtTime(current_.load());
@@ -92,6 +123,7 @@ private:
   std::atomic<double> current_{0};
   std::atomic<double> requested_{0};
   std::function<void(TRefObject*)> preload_;
+  std::shared_ptr<TEttStall> stall_;
 };
 
 class TEttRoot : public TOruEngineRoot {
@@ -106,10 +138,28 @@ public:
   TRef<TOruEngineLoader> MakeLoader(TOruSource* source, std::int32_t, std::int32_t, std::int32_t,
                                     TThreadEventList* listener, std::int32_t eventId) override {
     loaders.fetch_add(1);
-    return MakeRef<TEttLoader>(source, listener, eventId);
+    TRef<TEttLoader> loader = MakeRef<TEttLoader>(source, listener, eventId, stall);
+    last = loader;
+    return loader;
   }
   TRef<TOruEngineRoot> MakeRoot() override { return MakeRef<TEttRoot>(); }
   std::atomic<int> loaders{0};
+  std::shared_ptr<TEttStall> stall;  // given to the loaders made from then on
+  TRef<TEttLoader> last;
+};
+
+class TEttLog : public TLog {
+public:
+  void WriteText(const WideString& line) override {
+    std::lock_guard<std::mutex> g(lock);
+    lines.push_back(line);
+  }
+  int Count(const WideString& text) {
+    std::lock_guard<std::mutex> g(lock);
+    return int(std::count_if(lines.begin(), lines.end(), [&](const WideString& l) { return l.find(text) != l.npos; }));
+  }
+  std::mutex lock;
+  std::vector<WideString> lines;
 };
 
 // The listener's queue wakes the test thread, which drains it.
@@ -199,6 +249,37 @@ TEST(OruEngineThreadsTest, StopWhileAnOpenIsQueuedAndNeverStarted) {
   ASSERT_TRUE(engine->OpenShow(Accessor().get(), Doc(Show("repeat")).get(), 0));
   EXPECT_NE(engine->Loader(), nullptr);
   engine = nullptr;
+}
+
+// A loader held in a read that never returns cannot end: stopping the show
+// gives up on it after the wait, says so once and leaves it to itself,
+// instead of waiting for good.
+TEST(OruEngineThreadsTest, StopGivesUpOnALoaderHeldInAReadThatNeverReturns) {
+  auto log = MakeRef<TEttLog>();
+  log->AddRef();
+  SetLog(log.get());
+  auto listener = MakeRef<TEttListener>();
+  auto parts = MakeRef<TEttParts>();
+  parts->stall = std::make_shared<TEttStall>();
+  auto engine = MakeRef<TOruEngine>(nullptr, 0, true, false, listener.get(), TRef<TOruShowParts>(parts.get()));
+  ASSERT_TRUE(engine->OpenShow(Accessor().get(), Doc(Show("repeat")).get(), 0));
+  ASSERT_TRUE(engine->Start());
+  parts->stall->WaitEntered();
+
+  EXPECT_TRUE(engine->Stop(60000));
+  EXPECT_EQ(engine->Loader(), nullptr);
+  EXPECT_EQ(log->Count(u"TOruEngine.StopLoader: the loader did not stop"), 1);
+  engine = nullptr;
+  listener->ProcessEvents();
+  SetLog(nullptr);
+
+  // The read returns at last: the loader sees the stop and ends. The engine
+  // let go of it without freeing it (its thread still ran): that is done here.
+  parts->stall->Release();
+  TRef<TEttLoader> loader = std::move(parts->last);
+  loader->Join();
+  EXPECT_FALSE(loader->Running());
+  loader->ReleaseRef();
 }
 
 }  // namespace
