@@ -235,14 +235,18 @@ bool TOruSlideLoader::Pass() {
 
 void TOruSlideLoader::SetStableSpan() {
   // The cache's first slide, and with it the whole list, stays while the
-  // rounded time lies between the end of visibility of the slide before it
-  // and its own; half a millisecond inside, so a wake comes early if at all.
+  // rounded time lies after the end of visibility of the slide before it
+  // and not after its own (both rounded). The end itself belongs to the
+  // span: a show standing at its end, or at a slide that waits, stands
+  // exactly there, and must not wake the loader pass after pass.
   TSlideProducer* producer = Producer();
   const std::int32_t first = cache_->FirstIndex;
   if (!producer || first < 0) return;
   const double from =
-      first == 0 ? -std::numeric_limits<double>::max() : producer->GetSlideTimes(first - 1).VisibleUntil + 0.5;
-  const double until = producer->GetSlideTimes(first).VisibleUntil - 0.5;
+      first == 0 ? -std::numeric_limits<double>::max()
+                 : std::nextafter(std::nearbyint(producer->GetSlideTimes(first - 1).VisibleUntil) + 0.5,
+                                  std::numeric_limits<double>::infinity());
+  const double until = std::nearbyint(producer->GetSlideTimes(first).VisibleUntil);
   if (!(from <= until)) return;
   stableFrom_.store(from);
   stableUntil_.store(until);

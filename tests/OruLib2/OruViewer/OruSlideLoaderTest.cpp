@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <limits>
 #include <string>
 #include <utility>
@@ -143,6 +144,27 @@ TEST(SlideLoader, KeepsThreeSlidesAheadWhileTheClockJumps) {
   EXPECT_TRUE(l->Pass());
   EXPECT_TRUE(l->SlidesReady(600));
   EXPECT_TRUE(engine->Lists().empty());
+}
+
+// A show standing at its end, or at the end of a slide that waits, stands
+// exactly where the first slide's visibility ends: the list holds there,
+// and a pass finds nothing to do until the time leaves it or the full rest
+// is over (it used to pass again at once, pass after pass).
+TEST(SlideLoader, TimeStandingAtTheEndOfTheFirstSlideLetsTheLoaderRest) {
+  TRef<TEngineSide> engine = MakeRef<TEngineSide>();
+  engine->BindOwner();
+  auto l = MakeRef<TOruSlideLoader>(MakeSource({1000, 2000}, {{"opt_repeat", "stop"}}).get(), 3, 320, 240, false);
+  l->SetListener(engine.get());
+  for (double end : {1000.0, 2000.0}) {
+    SCOPED_TRACE(end);
+    l->Timing()->CurrentTime = end;
+    for (int builds = 0; !l->Pass(); ++builds) ASSERT_LE(builds, 3);
+    l->TimeMoved(end);
+    const auto start = std::chrono::steady_clock::now();
+    l->Step();
+    EXPECT_GE(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(TOruSlideLoader::kSettledSleepMs - 10));
+  }
 }
 
 TEST(SlideLoader, DamagedShowsAndTimesStillSettle) {
