@@ -1,10 +1,12 @@
 #include "Platform/PlatFrameClock.h"
 
 #include <png.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <vector>
 
@@ -28,6 +30,7 @@ std::uint32_t SteppedTicks() { return gStepNow.load(std::memory_order_acquire); 
 std::mutex gLock;
 std::string gCaptureDir;
 std::int64_t gCaptureLimit = -1;
+std::string gLastCapture;  // the file of the last frame captured
 TTimeSource gPrevious = nullptr;
 TFrameObserver gObserver;
 bool gInstalled = false;
@@ -43,6 +46,7 @@ void SetFrameStepping(std::uint32_t stepMs, const std::string& captureDir, std::
   std::lock_guard<std::mutex> l(gLock);
   gCaptureDir = stepMs ? captureDir : std::string();
   gCaptureLimit = captureLimit;
+  gLastCapture.clear();
   gFrames.store(0);
   gLastShowTime.store(-1);
   if (stepMs && !gInstalled) {
@@ -87,20 +91,15 @@ void SetFrameObserver(TFrameObserver observer) {
   gObserved.store(bool(gObserver));
 }
 
-void FramePresented(HWND window, std::int64_t showTime) {
-  gLastShowTime.store(showTime);
+namespace {
+
+// A stepped frame: presented (new pixels) or stood (the last frame shown
+// again while the screen stands still).
+void SteppedFrame(HWND window, std::int64_t showTime, bool stood) {
   const std::uint32_t step = gStep.load();
-  if (!step) {
-    // Real-clock frames are only timed (the speed tools): no pixels, no number.
-    if (gObserved.load()) {
-      std::lock_guard<std::mutex> l(gLock);
-      if (gObserver) gObserver(-1, showTime, nullptr, 0, 0);
-    }
-    return;
-  }
   // The window layer's lock is taken for the pixels: not under gLock, which
   // is never held while waiting for another lock.
-  std::string dir;
+  std::string dir, last;
   std::int64_t limit = -1;
   bool observed = false;
   {
@@ -108,13 +107,25 @@ void FramePresented(HWND window, std::int64_t showTime) {
     dir = gCaptureDir;
     limit = gCaptureLimit;
     observed = bool(gObserver);
+    last = gLastCapture;
   }
   const std::int64_t frame = gFrames.load();
   const bool capture = !dir.empty() && (limit < 0 || frame < limit);
+  char name[32];
+  std::snprintf(name, sizeof name, "/%06lld.png", static_cast<long long>(frame));
+  const std::string path = dir + name;
+  // A frame stood is the file of the one before, linked (or copied) rather
+  // than compressed again: a screen that stands costs next to nothing.
+  bool written = false;
+  if (capture && stood && !last.empty()) {
+    ::unlink(path.c_str());  // a file of an earlier run may be a link itself
+    std::error_code e;
+    written = ::link(last.c_str(), path.c_str()) == 0 || std::filesystem::copy_file(last, path, e);
+  }
   std::vector<std::uint32_t> bits;
   int width = 0, height = 0;
   TWindowPixels px;
-  if ((capture || observed) && LockWindowPixels(window, px)) {
+  if (((capture && !written) || observed) && LockWindowPixels(window, px)) {
     width = px.Width;
     height = px.Height;
     bits.resize(std::size_t(width) * std::size_t(height));
@@ -124,11 +135,11 @@ void FramePresented(HWND window, std::int64_t showTime) {
     const RECT nothing{};  // read only: nothing to present again
     UnlockWindowPixels(window, &nothing);
   }
-  if (capture && !bits.empty()) {
-    char name[32];
-    std::snprintf(name, sizeof name, "/%06lld.png", static_cast<long long>(frame));
-    if (WriteCapturePng(dir + name, bits.data(), width, width, height))
-      AppendCaptureLine(dir, frame, gStepNow.load(), reinterpret_cast<std::uintptr_t>(window), showTime);
+  if (capture && !written && !bits.empty()) written = WriteCapturePng(path, bits.data(), width, width, height);
+  if (written) {
+    AppendCaptureLine(dir, frame, gStepNow.load(), reinterpret_cast<std::uintptr_t>(window), showTime);
+    std::lock_guard<std::mutex> l(gLock);
+    if (gCaptureDir == dir) gLastCapture = path;
   }
   if (observed) {
     std::lock_guard<std::mutex> l(gLock);
@@ -139,7 +150,31 @@ void FramePresented(HWND window, std::int64_t showTime) {
   gStepNow.fetch_add(step, std::memory_order_acq_rel);
 }
 
+}  // namespace
+
+void FramePresented(HWND window, std::int64_t showTime) {
+  gLastShowTime.store(showTime);
+  if (!gStep.load()) {
+    // Real-clock frames are only timed (the speed tools): no pixels, no number.
+    if (gObserved.load()) {
+      std::lock_guard<std::mutex> l(gLock);
+      if (gObserver) gObserver(-1, showTime, nullptr, 0, 0);
+    }
+    return;
+  }
+  SteppedFrame(window, showTime, false);
+}
+
+void FrameStood(HWND window, std::int64_t showTime) {
+  if (!gStep.load()) return;
+  gLastShowTime.store(showTime);
+  SteppedFrame(window, showTime, true);
+}
+
 bool WriteCapturePng(const std::string& path, const std::uint32_t* bits, int stride, int width, int height) {
+  // A new file, never one written through: an earlier run's frame of this
+  // name may share its data with others (a screen that stood).
+  ::unlink(path.c_str());
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);

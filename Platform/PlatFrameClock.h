@@ -2,7 +2,8 @@
 // Exact, fast runs: with ZM_FRAME_STEP_MS=N the program clock (TickCount32)
 // moves by exactly N ms per presented frame and never on its own,
 // so a show plays as fast as frames can be drawn and two runs draw the same
-// frames. With ZM_CAPTURE_DIR such frames are written as "NNNNNN.png" with a
+// frames; while the screen stands still its last frame counts again, step
+// by step (FrameStood), so that the clock goes on. With ZM_CAPTURE_DIR such frames are written as "NNNNNN.png" with a
 // line "frame, program clock ms, window, show time ms" in frames.tsv, on the
 // presenting thread (the window layer captures real-clock frames itself).
 #include <cstdint>
@@ -36,6 +37,12 @@ bool FrameStepCaptures();
 // moves by the step. Call it on the presenting thread right after the
 // present, so that the pixels are those of this frame.
 void FramePresented(HWND window, std::int64_t showTime);
+// While stepping, the screen stood still for a step (nothing to draw: the
+// show paused, held at a slide or at its end): the frame shown last counts
+// as presented again, with its show time. Its capture is the file of the
+// frame before (linked, or copied), the clock moves by the step. Nothing
+// on the real clock.
+void FrameStood(HWND window, std::int64_t showTime);
 // Sees every stepped frame (tests): its number, show time and the window's
 // client pixels (nil when the window could not be read). Frames of the real
 // clock come with number -1 and no pixels. Runs on the presenting thread; it

@@ -94,6 +94,7 @@ void TOruEngine::Dispose() {
   interpolator_ = nullptr;
   parts_ = nullptr;
   OnFramePresented = nullptr;
+  OnFrameStood = nullptr;
   OnFrameDrawing = nullptr;
   OnPassWait = nullptr;
   TCustomOruEngine::Dispose();
@@ -847,13 +848,32 @@ void TOruEngine::Step() {
 
   lastTick_ = passStart;
   if (frameStepMs_) {
-    // Never sleeps: a pass that drew nothing waits for the loader's list.
-    if (!framePresented_) WaitForEvents(1);
+    // Never sleeps while there is something to draw: a pass that drew
+    // nothing waits for the loader's list. A screen that stands still shows
+    // its frame again each step, paced in real time, so that what counts
+    // program time or frames (timers, the run's end) still comes.
+    if (!framePresented_ && StandsStill(state, shown)) {
+      if (OnFrameStood) OnFrameStood(frameTime_.load());
+      WaitForEvents(kStandingStepMs);
+    } else if (!framePresented_) {
+      WaitForEvents(1);
+    }
   } else {
     const std::uint32_t wait = PassWait(shown, state);
     if (OnPassWait) OnPassWait(wait);
     else if (wait) WaitForEvents(wait);
   }
+}
+
+bool TOruEngine::StandsStill(std::uint32_t state, double shown) {
+  // A frame is on screen and none is to come: the clock stands (not
+  // waiting to start, for the music or for slides), and a show that closes
+  // at its end is not kept (its end closes the window).
+  if (!firstFrameReported_ || active_.load() || musicWait_ || slides_.empty()) return false;
+  if (!(state & TOruDrawController::dsReady) || !loader_ || !loader_->SlidesReady(shown)) return false;
+  if (source_ && source_->RepeatMode() == kRepeatClose && shown >= ShowEnd()) return false;
+  std::lock_guard<std::mutex> g(requestLock_);
+  return !pending_;
 }
 
 double TOruEngine::NextDueTime(double time) const {

@@ -196,6 +196,7 @@ public:
   // How long stopping waits for the slide loader (real time) before it is
   // logged and left running: a show always stops within 5 s.
   static constexpr std::int32_t kLoaderStopWaitMs = 4000;
+  static constexpr std::uint32_t kStandingStepMs = 5;
   static constexpr std::int32_t kNoSlide = 2147483646;
   static constexpr double kNever = 3.4e38;
   // Real clock: at most one frame per refresh interval; a slide that stood
@@ -264,6 +265,11 @@ public:
   void SetUnsharpOverride(bool on, double value) { unsharpOverride_ = on, overrideUnsharp_ = value; }
   // Called on the engine thread after each presented frame with its show time.
   std::function<void(double showTime)> OnFramePresented;
+  // Stepped clock: called on the engine thread for each step the screen
+  // stands still (paused, held at a slide, at the end of a show that stops
+  // there), about every kStandingStepMs of real time, with the show time of
+  // the frame on screen: the frame counts again, and the clock goes on.
+  std::function<void(double showTime)> OnFrameStood;
   // Right before a frame is drawn, with the show time it will show.
   std::function<void(double showTime)> OnFrameDrawing;
   // Tests: takes the place of the real-clock wait that ends a pass, with
@@ -333,6 +339,9 @@ private:
   // objects, the barrier, a program to run or the show's end change what is
   // shown.
   double NextDueTime(double time) const;
+  // Stepped clock: a frame is on screen and, while nothing happens, none
+  // is to come (see OnFrameStood).
+  bool StandsStill(std::uint32_t state, double shown);
   // How long the pass may wait for events on the real clock.
   std::uint32_t PassWait(double shown, std::uint32_t state);
   bool HitTest(const TMouseData& pointer, TOruActionInfo& action);

@@ -202,6 +202,9 @@ void TOruShowViewer::CreateEngine(zm::TIniFile* ini) {
     engine_->OnFramePresented = [window](double showTime) {
       plat::FramePresented(window, std::llround(std::clamp(showTime, -9.0e15, 9.0e15)));
     };
+    engine_->OnFrameStood = [window](double showTime) {
+      plat::FrameStood(window, std::llround(std::clamp(showTime, -9.0e15, 9.0e15)));
+    };
   } else {
     engine_->OnFramePresented = [](double showTime) {
       plat::FramePresented(nullptr, std::llround(std::clamp(showTime, -9.0e15, 9.0e15)));

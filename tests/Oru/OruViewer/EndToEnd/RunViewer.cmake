@@ -1,10 +1,12 @@
 # Runs the player once and checks how it ended.
 #   cmake -DVIEWER=<program> -DARGS=<a|b|...> -DSTATUS=0|fail
 #         [-DEXPECT=<text|text...>] [-DREJECT=<text|...>] [-DONCE=<text|...>] [-DLOG=<file>]
-#         [-DIN=<folder>] -P RunViewer.cmake
+#         [-DIN=<folder>] [-DFRAMES=<folder>|<count>] -P RunViewer.cmake
 # Texts are matched literally in standard error, or in LOG when given (the
 # file is removed before the run); ONCE texts must be there exactly once.
-# IN is the folder the program runs in. A sanitizer report always fails the run.
+# IN is the folder the program runs in. FRAMES: the capture folder (emptied
+# before the run) must then hold that many frames, each with its line. A
+# sanitizer report always fails the run.
 string(REPLACE "|" ";" args "${ARGS}")
 string(REPLACE "|" ";" expect "${EXPECT}")
 string(REPLACE "|" ";" reject "${REJECT}")
@@ -19,6 +21,13 @@ endif()
 
 if(LOG)
   file(REMOVE "${LOG}")
+endif()
+if(FRAMES)
+  string(REPLACE "|" ";" frames "${FRAMES}")
+  list(GET frames 0 frames_dir)
+  list(GET frames 1 frames_count)
+  file(REMOVE_RECURSE "${frames_dir}")
+  file(MAKE_DIRECTORY "${frames_dir}")
 endif()
 set(in_folder)
 if(IN)
@@ -65,3 +74,12 @@ foreach(r IN LISTS reject)
     message(FATAL_ERROR "unexpected: ${r}")
   endif()
 endforeach()
+if(FRAMES)
+  file(GLOB pictures "${frames_dir}/*.png")
+  list(LENGTH pictures pictures_count)
+  file(STRINGS "${frames_dir}/frames.tsv" lines)
+  list(LENGTH lines lines_count)
+  if(NOT pictures_count EQUAL frames_count OR NOT lines_count EQUAL frames_count)
+    message(FATAL_ERROR "expected ${frames_count} frames, got ${pictures_count} pictures and ${lines_count} lines")
+  endif()
+endif()
