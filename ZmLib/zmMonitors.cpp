@@ -1,5 +1,8 @@
 #include "ZmLib/zmMonitors.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <mutex>
 #include <vector>
 
@@ -10,6 +13,8 @@ namespace zm {
 
 namespace {
 std::atomic<std::int32_t> gActiveThreads{0};
+// How many were still running when a wait for them last gave up (0: none).
+std::atomic<std::int32_t> gGivenUpThreads{0};
 // Workers whose monitor died on the worker's own thread: a thread cannot
 // wait for its own end, so another thread frees them later.
 std::mutex gZombiesLock;
@@ -167,11 +172,27 @@ void TActiveMonitor::Dispose() {
 std::int32_t ActiveThreadCount() { return gActiveThreads.load(); }
 
 bool WaitForActiveThreads(std::uint32_t timeoutMs) {
-  std::uint32_t start = GetTimeMs();
+  // Threads that outlived a whole wait are not waited for again: one held
+  // in a call that never returns (a read of a stalled network mount) would
+  // hold every later wait as long.
+  const std::int32_t givenUp = gGivenUpThreads.load();
+  if (givenUp > 0 && gActiveThreads.load() >= givenUp) return false;
+  const std::uint32_t start = GetTimeMs();
+  const auto realStart = std::chrono::steady_clock::now();
+  // Program time or real time, whichever ran further: a stepped program
+  // clock stands once no frame comes.
+  const auto elapsed = [&] {
+    const auto real = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - realStart);
+    return std::max<std::int64_t>(std::uint32_t(GetTimeMs() - start), real.count());
+  };
   while (gActiveThreads.load() > 0) {
-    if (GetTimeMs() - start >= timeoutMs) return false;
+    if (elapsed() >= std::int64_t(timeoutMs)) {
+      gGivenUpThreads.store(gActiveThreads.load());
+      return false;
+    }
     SleepMs(10);
   }
+  gGivenUpThreads.store(0);
   return true;
 }
 

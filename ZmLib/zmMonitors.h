@@ -72,7 +72,9 @@ private:
 // Active threads whose monitor still exists.
 std::int32_t ActiveThreadCount();
 // Polls every 10 ms until no active thread runs or timeoutMs have passed (by
-// the clock of GetTimeMs); false on time-out.
+// the clock of GetTimeMs, or in real time when that ran further: a stepped
+// clock may stand); false on time-out. After a time-out, a later wait gives
+// up at once while as many threads still run.
 bool WaitForActiveThreads(std::uint32_t timeoutMs);
 
 void InitZmMonitors();

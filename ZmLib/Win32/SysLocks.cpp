@@ -107,11 +107,16 @@ std::int32_t WorkerCount() { return gWorkerCount.load(); }
 bool ShuttingDown() { return gShuttingDown.load(); }
 
 bool ShutdownSysLocks(std::uint32_t timeoutMs) {
-  std::uint32_t start = plat::TickCount32();
+  const std::uint32_t start = plat::TickCount32();
+  const auto realStart = std::chrono::steady_clock::now();
   gShuttingDown.store(true);
   while (gWorkerCount.load() >= 1) {
-    plat::SleepMs(0);
-    if (std::uint32_t(plat::TickCount32() - start) > timeoutMs) return false;
+    plat::SleepMs(1);
+    // Program time or real time, whichever ran further: a stepped program
+    // clock stands once no frame comes.
+    const auto real = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - realStart);
+    if (std::max<std::int64_t>(std::uint32_t(plat::TickCount32() - start), real.count()) > std::int64_t(timeoutMs))
+      return false;
   }
   TPool& p = Pool();
   std::lock_guard<std::mutex> g(p.lock);

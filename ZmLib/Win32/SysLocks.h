@@ -33,9 +33,10 @@ bool WorkerEnter();  // false once shutdown has begun
 void WorkerLeave();
 std::int32_t WorkerCount();
 bool ShuttingDown();
-// Refuses new workers, waits up to timeoutMs for running ones, then closes
-// the pooled handles from the last to the first. False on time-out (the
-// handles stay open then).
+// Refuses new workers, waits up to timeoutMs for running ones (program
+// time, or real time when that ran further), then closes the pooled
+// handles from the last to the first. False on time-out (the handles stay
+// open then).
 bool ShutdownSysLocks(std::uint32_t timeoutMs);
 
 std::int32_t AtomicIncrement(std::atomic<std::int32_t>& v);  // new value

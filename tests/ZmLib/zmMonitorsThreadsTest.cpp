@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "Platform/PlatSystem.h"
@@ -106,6 +107,27 @@ TEST(ActiveMonitor, FinalisationWaitGivesUpOnAHungWorker) {
   auto saved = plat::SetTimeSource(&FastClock);
   EXPECT_FALSE(WaitForActiveThreads(10000));
   plat::SetTimeSource(saved);
+  m->Terminate();
+  job.Go->Set();
+  m->Join();
+  m = nullptr;
+  EXPECT_TRUE(WaitForActiveThreads(10000));
+}
+
+// A program clock that stands (the stepped clock once no frame comes) does
+// not keep the wait from giving up: real time ends it too. Threads that
+// outlived one whole wait do not hold the next one.
+TEST(ActiveMonitor, FinalisationWaitGivesUpInRealTimeOnAStandingClockAndOnlyOnce) {
+  auto m = MakeRef<TActiveMonitor>();
+  TJob job{m.get()};
+  ASSERT_TRUE(m->Start(false, &Job, &job));
+  {
+    plat::TManualClock standing(1000);
+    EXPECT_FALSE(WaitForActiveThreads(50));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(WaitForActiveThreads(60000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  }
   m->Terminate();
   job.Go->Set();
   m->Join();
