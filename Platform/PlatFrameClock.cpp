@@ -1,5 +1,6 @@
 #include "Platform/PlatFrameClock.h"
 
+#include <errno.h>
 #include <png.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@ std::atomic<std::int64_t> gLastShowTime{-1};
 // Read by the window layer under its own lock: never take gLock for it.
 std::atomic<bool> gCapturing{false};
 std::atomic<bool> gObserved{false};
+std::atomic<bool> gCaptureFailed{false};  // a capture file could not be written
 std::uint32_t SteppedTicks() { return gStepNow.load(std::memory_order_acquire); }
 
 // Guards the capture settings, the time source and the files.
@@ -47,6 +49,7 @@ void SetFrameStepping(std::uint32_t stepMs, const std::string& captureDir, std::
   gCaptureDir = stepMs ? captureDir : std::string();
   gCaptureLimit = captureLimit;
   gLastCapture.clear();
+  gCaptureFailed.store(false);
   gFrames.store(0);
   gLastShowTime.store(-1);
   if (stepMs && !gInstalled) {
@@ -110,17 +113,19 @@ void SteppedFrame(HWND window, std::int64_t showTime, bool stood) {
     last = gLastCapture;
   }
   const std::int64_t frame = gFrames.load();
-  const bool capture = !dir.empty() && (limit < 0 || frame < limit);
+  const bool capture = !dir.empty() && (limit < 0 || frame < limit) && !gCaptureFailed.load();
   char name[32];
   std::snprintf(name, sizeof name, "/%06lld.png", static_cast<long long>(frame));
   const std::string path = dir + name;
   // A frame stood is the file of the one before, linked (or copied) rather
   // than compressed again: a screen that stands costs next to nothing.
   bool written = false;
+  int failure = 0;
   if (capture && stood && !last.empty()) {
     ::unlink(path.c_str());  // a file of an earlier run may be a link itself
     std::error_code e;
     written = ::link(last.c_str(), path.c_str()) == 0 || std::filesystem::copy_file(last, path, e);
+    if (!written) failure = e ? e.value() : errno;
   }
   std::vector<std::uint32_t> bits;
   int width = 0, height = 0;
@@ -135,12 +140,23 @@ void SteppedFrame(HWND window, std::int64_t showTime, bool stood) {
     const RECT nothing{};  // read only: nothing to present again
     UnlockWindowPixels(window, &nothing);
   }
-  if (capture && !written && !bits.empty()) written = WriteCapturePng(path, bits.data(), width, width, height);
-  if (written) {
-    AppendCaptureLine(dir, frame, gStepNow.load(), reinterpret_cast<std::uintptr_t>(window), showTime);
-    std::lock_guard<std::mutex> l(gLock);
-    if (gCaptureDir == dir) gLastCapture = path;
+  std::string failed = path;
+  if (capture && !written && !bits.empty()) {
+    written = WriteCapturePng(path, bits.data(), width, width, height);
+    failure = written ? 0 : errno;
   }
+  if (written) {
+    if (AppendCaptureLine(dir, frame, gStepNow.load(), reinterpret_cast<std::uintptr_t>(window), showTime)) {
+      std::lock_guard<std::mutex> l(gLock);
+      if (gCaptureDir == dir) gLastCapture = path;
+    } else {
+      failure = errno;
+      failed = dir + "/frames.tsv";
+    }
+  }
+  // A capture that lost a frame is no longer whole: it stops, said once,
+  // and the show plays on.
+  if (failure != 0 && !gCaptureFailed.exchange(true)) ReportCaptureFailure(failed, failure);
   if (observed) {
     std::lock_guard<std::mutex> l(gLock);
     if (gObserver) gObserver(frame, showTime, bits.empty() ? nullptr : bits.data(), width, height);
@@ -171,18 +187,49 @@ void FrameStood(HWND window, std::int64_t showTime) {
   SteppedFrame(window, showTime, true);
 }
 
+namespace {
+
+// The file a PNG goes to, and the system's reason of its first failure.
+struct TPngFile {
+  FILE* File = nullptr;
+  int Error = 0;
+};
+
+void PngWrite(png_structp png, png_bytep data, png_size_t size) {
+  auto* f = static_cast<TPngFile*>(png_get_io_ptr(png));
+  if (std::fwrite(data, 1, size, f->File) != size) {
+    f->Error = errno ? errno : EIO;
+    png_error(png, "write");
+  }
+}
+
+void PngFlush(png_structp png) {
+  auto* f = static_cast<TPngFile*>(png_get_io_ptr(png));
+  if (std::fflush(f->File) != 0) {
+    f->Error = errno ? errno : EIO;
+    png_error(png, "flush");
+  }
+}
+
+// libpng's own messages would go to the error output: the caller reports.
+void PngFailed(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void PngWarning(png_structp, png_const_charp) {}
+
+}  // namespace
+
 bool WriteCapturePng(const std::string& path, const std::uint32_t* bits, int stride, int width, int height) {
   // A new file, never one written through: an earlier run's frame of this
   // name may share its data with others (a screen that stood).
   ::unlink(path.c_str());
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  TPngFile out;
+  out.File = std::fopen(path.c_str(), "wb");
+  if (!out.File) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, &PngFailed, &PngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   std::vector<png_byte> row(std::size_t(width) * 4);
   bool ok = false;
   if (png && info && !setjmp(png_jmpbuf(png))) {
-    png_init_io(png, f);
+    png_set_write_fn(png, &out, &PngWrite, &PngFlush);
     // Captures keep pace with frames: deflate's fastest level over one
     // cheap filter costs a fifth of the defaults for files twice the size.
     png_set_compression_level(png, 1);
@@ -205,17 +252,38 @@ bool WriteCapturePng(const std::string& path, const std::uint32_t* bits, int str
     ok = true;
   }
   png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
-  std::fclose(f);
+  // What stayed in the buffer goes out now: a full disk often says so only here.
+  if (std::fclose(out.File) != 0 && ok) {
+    out.Error = errno ? errno : EIO;
+    ok = false;
+  }
+  if (!ok) {
+    // No half picture is left behind; the reason stays the caller's.
+    ::unlink(path.c_str());
+    errno = out.Error ? out.Error : EIO;
+  }
   return ok;
 }
 
-void AppendCaptureLine(const std::string& dir, std::int64_t frame, std::uint32_t clockMs, std::uintptr_t window,
+bool AppendCaptureLine(const std::string& dir, std::int64_t frame, std::uint32_t clockMs, std::uintptr_t window,
                        std::int64_t showTime) {
-  if (FILE* f = std::fopen((dir + "/frames.tsv").c_str(), "a")) {
-    std::fprintf(f, "%lld\t%u\t%llu\t%lld\n", static_cast<long long>(frame), static_cast<unsigned>(clockMs),
-                 static_cast<unsigned long long>(window), static_cast<long long>(showTime));
-    std::fclose(f);
+  FILE* f = std::fopen((dir + "/frames.tsv").c_str(), "a");
+  if (!f) return false;
+  bool ok = std::fprintf(f, "%lld\t%u\t%llu\t%lld\n", static_cast<long long>(frame), static_cast<unsigned>(clockMs),
+                         static_cast<unsigned long long>(window), static_cast<long long>(showTime)) > 0;
+  int error = ok ? 0 : errno;
+  if (std::fclose(f) != 0 && ok) {
+    ok = false;
+    error = errno;
   }
+  if (!ok) errno = error ? error : EIO;
+  return ok;
+}
+
+void ReportCaptureFailure(const std::string& file, int osError) {
+  const std::string folder = file.substr(0, file.rfind('/'));
+  ReportOutputFailure("frame capture " + folder,
+                      CannotWriteText("Frame capture stopped", file, osError) + "; the show plays on.");
 }
 
 }  // namespace plat

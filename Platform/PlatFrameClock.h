@@ -62,9 +62,14 @@ std::int64_t PresentingShowTime();
 std::int64_t SteppedFrameCount();
 
 // The capture files of the window layer and of stepped frames. The PNG is
-// written for speed (low compression level, one cheap filter).
+// written for speed (low compression level, one cheap filter). False, with
+// errno the system's reason, when the file cannot be written whole (a
+// picture cut short is removed).
 bool WriteCapturePng(const std::string& path, const std::uint32_t* bits, int stride, int width, int height);
-void AppendCaptureLine(const std::string& dir, std::int64_t frame, std::uint32_t clockMs, std::uintptr_t window,
+bool AppendCaptureLine(const std::string& dir, std::int64_t frame, std::uint32_t clockMs, std::uintptr_t window,
                        std::int64_t showTime);
+// A capture file that cannot be written ends the capture: said once on the
+// error output with the file and the reason; the run then ends with status 1.
+void ReportCaptureFailure(const std::string& file, int osError);
 
 }  // namespace plat

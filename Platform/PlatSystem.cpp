@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 extern char** environ;
@@ -198,6 +199,36 @@ TDebugOutputHook SetDebugOutputHook(TDebugOutputHook hook) {
 bool StdErrIsTerminal() { return ::isatty(2) == 1; }
 void WriteStdErr(std::string_view utf8) { WriteAll(2, utf8.data(), utf8.size()); }
 void FlushStdOut() { std::fflush(stdout); }
+
+// ---- Outputs the user asked for ---------------------------------------------------
+
+namespace {
+std::atomic<bool> gOutputFailed{false};
+}  // namespace
+
+void ReportOutputFailure(std::string_view output, std::string_view line) {
+  static std::mutex lock;
+  static std::set<std::string>* failed = new std::set<std::string>;  // lives to the end, for late threads
+  gOutputFailed.store(true);
+  {
+    std::lock_guard<std::mutex> l(lock);
+    if (!failed->insert(std::string(output)).second) return;
+  }
+  std::string text(line);
+  text += '\n';
+  WriteStdErr(text);
+}
+
+bool OutputFailed() { return gOutputFailed.load(); }
+
+std::string CannotWriteText(std::string_view what, std::string_view file, int code) {
+  std::string text(what);
+  text += ": cannot write ";
+  text += file;
+  const std::string reason = OSErrorText(code);
+  if (!reason.empty()) text += ": " + reason;
+  return text;
+}
 
 // ---- Local time -------------------------------------------------------------------
 

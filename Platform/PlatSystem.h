@@ -62,6 +62,16 @@ bool StdErrIsTerminal();
 void WriteStdErr(std::string_view utf8);  // raw, no line end added
 void FlushStdOut();
 
+// ---- Outputs the user asked for -------------------------------------------
+// An output the user asked for (the sound recording, the capture folder)
+// cannot be written: the line (UTF-8, line end added) goes to standard
+// error the first time Output fails, never again for it, and the program
+// is to end with status 1 (OutputFailed). Any thread.
+void ReportOutputFailure(std::string_view output, std::string_view line);
+bool OutputFailed();
+// "<what>: cannot write <file>: <the system's reason>" for OS error Code.
+std::string CannotWriteText(std::string_view what, std::string_view file, int code);
+
 // ---- Local time -----------------------------------------------------------
 struct TLocalTime {
   std::uint16_t Year, Month, DayOfWeek, Day, Hour, Minute, Second, Milliseconds;

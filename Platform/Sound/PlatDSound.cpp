@@ -250,13 +250,17 @@ std::shared_ptr<TOutput> OpenOutput() {
   std::string choice, error;
   if (!GetEnv("ZM_AUDIO", choice) || choice.empty()) choice = "sdl";
   auto out = std::make_shared<TOutput>();
+  const bool recording = choice.size() > 4 && SameText(choice.substr(0, 4), "wav:");
   if (SameText(choice, "sdl")) out->sink = sound::OpenSdlSink(out->bus, error);
   else if (SameText(choice, "null")) out->sink = sound::OpenNullSink(out->bus, {}, error);
-  else if (choice.size() > 4 && SameText(choice.substr(0, 4), "wav:"))
-    out->sink = sound::OpenNullSink(out->bus, choice.substr(4), error);
+  else if (recording) out->sink = sound::OpenNullSink(out->bus, choice.substr(4), error);
   else if (!SameText(choice, "none")) error = "unknown ZM_AUDIO value \"" + choice + "\"";
   if (out->sink) return out;
-  if (!error.empty()) {
+  if (!error.empty() && recording) {
+    // The recording asked for cannot be made: said with its reason, and
+    // the run ends with status 1.
+    ReportOutputFailure("sound recording " + choice.substr(4), error + "; the show plays without sound.");
+  } else if (!error.empty()) {
     sound::DebugOutputOnce("sound: no device: " + error);
     // Without a log, one line tells the user why the show is silent.
     static std::once_flag told;

@@ -2,6 +2,8 @@
 
 #include <SDL.h>
 #include <dlfcn.h>
+#include <errno.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -116,65 +118,6 @@ void Put32(std::uint8_t* p, std::uint32_t v) {
   Put16(p + 2, v >> 16);
 }
 
-class TWavWriter {
-public:
-  ~TWavWriter() { Close(); }
-  bool Open(const std::string& path) {
-    file_ = std::fopen(path.c_str(), "wb");
-    return file_ && WriteHeader();
-  }
-  void Write(const std::int16_t* samples, std::size_t count) {
-    if (!file_ || failed_) return;
-    // RIFF sizes are 32-bit: recording stops short of 4 GB.
-    if (data_ + count * 2 > 0xFFFFFF00u - 36) return;
-    bytes_.resize(count * 2);
-    for (std::size_t i = 0; i < count; ++i) Put16(&bytes_[2 * i], static_cast<std::uint16_t>(samples[i]));
-    if (std::fwrite(bytes_.data(), 1, bytes_.size(), file_) != bytes_.size()) failed_ = true;
-    else data_ += bytes_.size();
-    // About each second the header is brought up to date with what is on
-    // disk, so that a recording whose process is killed stays readable.
-    if (!failed_ && data_ - headerData_ >= kHeaderEveryBytes) UpdateHeader();
-  }
-  void Close() {
-    if (!file_) return;
-    if (std::fseek(file_, 0, SEEK_SET) == 0) WriteHeader();
-    std::fclose(file_);
-    file_ = nullptr;
-  }
-
-private:
-  static constexpr std::uint64_t kHeaderEveryBytes = std::uint64_t(kOutRate) * 4;
-
-  // The sound first, then the header that counts it: at any moment the
-  // header counts no more than the file holds.
-  void UpdateHeader() {
-    const long end = std::ftell(file_);
-    if (end < 0 || std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0 || !WriteHeader() ||
-        std::fflush(file_) != 0 || std::fseek(file_, end, SEEK_SET) != 0)
-      failed_ = true;
-    headerData_ = data_;
-  }
-
-  bool WriteHeader() {
-    std::uint8_t h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0};
-    Put32(h + 4, std::uint32_t(36 + data_));
-    Put16(h + 22, 2);
-    Put32(h + 24, kOutRate);
-    Put32(h + 28, kOutRate * 4);
-    Put16(h + 32, 4);
-    Put16(h + 34, 16);
-    std::memcpy(h + 36, "data", 4);
-    Put32(h + 40, std::uint32_t(data_));
-    return std::fwrite(h, 1, sizeof h, file_) == sizeof h;
-  }
-
-  std::FILE* file_ = nullptr;
-  std::uint64_t data_ = 0;
-  std::uint64_t headerData_ = 0;  // the count the header on disk holds
-  bool failed_ = false;
-  std::vector<std::uint8_t> bytes_;
-};
-
 // ---- Real-time pull ---------------------------------------------------------
 
 class TNullSink final : public TSoundSink {
@@ -231,6 +174,71 @@ private:
 
 }  // namespace
 
+TWavWriter::~TWavWriter() { Close(); }
+
+bool TWavWriter::Open(const std::string& path, std::string& error) {
+  path_ = path;
+  file_ = std::fopen(path.c_str(), "wb");
+  if (file_ && WriteHeader()) return true;
+  error = CannotWriteText("Sound recording not started", path, errno);
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+  return false;
+}
+
+void TWavWriter::Write(const std::int16_t* samples, std::size_t count) {
+  if (!file_ || failed_) return;
+  // RIFF sizes are 32-bit: recording stops short of 4 GB.
+  if (data_ + count * 2 > 0xFFFFFF00u - 36) return;
+  bytes_.resize(count * 2);
+  for (std::size_t i = 0; i < count; ++i) Put16(&bytes_[2 * i], static_cast<std::uint16_t>(samples[i]));
+  if (std::fwrite(bytes_.data(), 1, bytes_.size(), file_) != bytes_.size()) return Fail(errno);
+  data_ += bytes_.size();
+  // About each second the header is brought up to date with what is on
+  // disk, so that a recording whose process is killed stays readable.
+  if (data_ - headerData_ >= kHeaderEveryBytes) UpdateHeader();
+}
+
+void TWavWriter::Close() {
+  if (!file_) return;
+  if (!failed_ && (std::fseek(file_, 0, SEEK_SET) != 0 || !WriteHeader() || std::fflush(file_) != 0)) Fail(errno);
+  if (std::fclose(file_) != 0 && !failed_) Fail(errno);
+  file_ = nullptr;
+}
+
+// The sound first, then the header that counts it: at any moment the
+// header counts no more than the file holds. A file that was removed (its
+// folder with it) takes the sound nowhere: that ends the recording.
+void TWavWriter::UpdateHeader() {
+  const long end = std::ftell(file_);
+  if (end < 0 || std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0 || !WriteHeader() ||
+      std::fflush(file_) != 0 || std::fseek(file_, end, SEEK_SET) != 0)
+    return Fail(errno);
+  headerData_ = data_;
+  struct stat st;
+  if (::fstat(::fileno(file_), &st) == 0 && st.st_nlink == 0) Fail(ENOENT);
+}
+
+// Said once; the show plays on, and the file keeps what it holds.
+void TWavWriter::Fail(int code) {
+  failed_ = true;
+  ReportOutputFailure("sound recording " + path_,
+                      CannotWriteText("Sound recording stopped", path_, code) + "; the show plays on.");
+}
+
+bool TWavWriter::WriteHeader() {
+  std::uint8_t h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0};
+  Put32(h + 4, std::uint32_t(36 + data_));
+  Put16(h + 22, 2);
+  Put32(h + 24, kOutRate);
+  Put32(h + 28, kOutRate * 4);
+  Put16(h + 32, 4);
+  Put16(h + 34, 16);
+  std::memcpy(h + 36, "data", 4);
+  Put32(h + 40, std::uint32_t(data_));
+  return std::fwrite(h, 1, sizeof h, file_) == sizeof h;
+}
+
 void DebugOutputOnce(const std::string& text) {
   static std::mutex lock;
   static std::set<std::string>* seen = new std::set<std::string>;  // lives to the end, for late threads
@@ -252,10 +260,7 @@ std::unique_ptr<TSoundSink> OpenNullSink(std::shared_ptr<TMixBus> bus, const std
   std::unique_ptr<TWavWriter> wav;
   if (!wavPath.empty()) {
     wav = std::make_unique<TWavWriter>();
-    if (!wav->Open(wavPath)) {
-      error = "cannot write " + wavPath;
-      return nullptr;
-    }
+    if (!wav->Open(wavPath, error)) return nullptr;
   }
   return std::make_unique<TNullSink>(std::move(bus), std::move(wav));
 }

@@ -1,5 +1,7 @@
 #include "Platform/User/PlatCapture.h"
 
+#include <errno.h>
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -80,15 +82,24 @@ void TCaptureWriter::Run() {
     char name[32];
     std::snprintf(name, sizeof name, "/%06lld.png", static_cast<long long>(job.Frame));
     std::string line;
-    if (WriteCapturePng(dir_ + name, job.Bits.data(), job.Width, job.Width, job.Height)) {
+    // After a file that could not be written the capture is not whole: the
+    // frames are still counted (the limit ends the run), no longer written.
+    const bool write = !failed_.load();
+    if (write && WriteCapturePng(dir_ + name, job.Bits.data(), job.Width, job.Width, job.Height)) {
       char text[96];
       std::snprintf(text, sizeof text, "%lld\t%u\t%llu\t%lld\n", static_cast<long long>(job.Frame),
                     static_cast<unsigned>(job.ClockMs), static_cast<unsigned long long>(job.Window),
                     static_cast<long long>(job.ShowTime));
       line = text;
+    } else if (write) {
+      Fail(dir_ + name, errno);
     }
     Commit(job.Frame, std::move(line));
   }
+}
+
+void TCaptureWriter::Fail(const std::string& file, int osError) {
+  if (!failed_.exchange(true)) ReportCaptureFailure(file, osError);
 }
 
 void TCaptureWriter::Commit(std::int64_t frame, std::string line) {
@@ -98,12 +109,10 @@ void TCaptureWriter::Commit(std::int64_t frame, std::string line) {
     // Lines in frame order, whichever writer finished first; a frame that
     // could not be written has none.
     for (auto it = lines_.find(nextLine_); it != lines_.end(); it = lines_.find(nextLine_)) {
-      if (!it->second.empty()) {
+      if (!it->second.empty() && !failed_.load()) {
         if (!tsv_) tsv_ = std::fopen((dir_ + "/frames.tsv").c_str(), "a");
-        if (tsv_) {
-          std::fputs(it->second.c_str(), tsv_);
-          std::fflush(tsv_);
-        }
+        if (!tsv_ || std::fputs(it->second.c_str(), tsv_) < 0 || std::fflush(tsv_) != 0)
+          Fail(dir_ + "/frames.tsv", errno);
       }
       lines_.erase(it);
       ++nextLine_;

@@ -5,6 +5,7 @@
 // pixels; writer threads compress them with fast settings, and the lines go
 // out in frame order, so that a capture on the real clock keeps its pace.
 // Internal to Platform/User.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -52,6 +53,8 @@ private:
   };
   void Run();
   void Commit(std::int64_t frame, std::string line);
+  // A file that could not be written: said once, and nothing more is written.
+  void Fail(const std::string& file, int osError);
 
   const std::string dir_;
   const std::int64_t limit_;
@@ -65,6 +68,7 @@ private:
   std::map<std::int64_t, std::string> lines_;  // guarded by lock_: written out of turn
   std::FILE* tsv_ = nullptr;        // guarded by lock_
   bool stop_ = false;               // guarded by lock_
+  std::atomic<bool> failed_{false};
   std::vector<std::thread> writers_;
 };
 

@@ -3,12 +3,15 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "Platform/PlatSystem.h"
 #include "Platform/Sound/PlatDSound.h"
+#include "Platform/Sound/PlatSoundSinks.h"
 #include "tests/support/EnvGuard.h"
 #include "tests/support/TempDir.h"
 
@@ -522,6 +525,47 @@ TEST(PlatDSoundSinks, WavHeaderCountsTheSoundWhileRecording) {
   }
   b->Release();
   EXPECT_EQ(ds->Release(), 0u);
+}
+
+// A recording that cannot go on (the disk full: /dev/full stands in for
+// it; the file removed) says so once on the error output with the file and
+// the system's reason, writes nothing more and makes the run a failure; a
+// folder that is not there says so before anything is recorded.
+TEST(PlatDSoundSinks, WavRecordingThatCannotBeWrittenSaysSoOnce) {
+  zmtest::TTempDir dir;
+  const std::vector<std::int16_t> second(2 * 44100, 100);
+  const auto recordInto = [&](const std::string& path, bool removeHalfWay) {
+    testing::internal::CaptureStderr();
+    {
+      sound::TWavWriter wav;
+      std::string error;
+      EXPECT_TRUE(wav.Open(path, error)) << error;
+      for (int i = 0; i < 3; ++i) {
+        wav.Write(second.data(), second.size());
+        if (removeHalfWay && i == 0) std::filesystem::remove(path);
+      }
+      wav.Close();
+    }
+    return testing::internal::GetCapturedStderr();
+  };
+  if (std::filesystem::exists("/dev/full")) {
+    EXPECT_EQ(recordInto("/dev/full", false),
+              "Sound recording stopped: cannot write /dev/full: No space left on device; the show plays on.\n");
+  }
+  const std::string gone = (dir.Path() / "gone.wav").string();
+  EXPECT_EQ(recordInto(gone, true),
+            "Sound recording stopped: cannot write " + gone + ": No such file or directory; the show plays on.\n");
+  EXPECT_TRUE(OutputFailed());
+
+  // A whole recording says nothing.
+  EXPECT_EQ(recordInto((dir.Path() / "whole.wav").string(), false), "");
+  EXPECT_EQ(std::filesystem::file_size(dir.Path() / "whole.wav"), 44u + 3 * 2 * second.size());
+
+  const std::string nowhere = (dir.Path() / "no" / "such" / "folder.wav").string();
+  sound::TWavWriter wav;
+  std::string error;
+  EXPECT_FALSE(wav.Open(nowhere, error));
+  EXPECT_EQ(error, "Sound recording not started: cannot write " + nowhere + ": No such file or directory");
 }
 
 // Without a sound card SDL's dummy driver still opens and paces in real time.

@@ -3,6 +3,7 @@
 // presenting thread, in order, up to its limit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "Platform/PlatFrameClock.h"
+#include "Platform/PlatSystem.h"
 #include "Platform/User/PlatCapture.h"
 #include "tests/Platform/User/UserTestSupport.h"
 #include "tests/support/TempDir.h"
@@ -129,4 +131,27 @@ TEST(PlatCaptureWriter, FramesAreWrittenOffTheCallerInOrderUpToTheLimit) {
     EXPECT_EQ(size.second, std::uint32_t(12 + i)) << name;
   }
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "000005.png"));
+}
+
+// A capture folder that cannot be written stops the capture, said once on
+// the error output with the file and the system's reason, whichever writer
+// met it first; the frames are still counted, so a limit still ends the run.
+TEST(PlatCaptureWriter, AFolderThatCannotBeWrittenStopsTheCaptureSaidOnce) {
+  zmtest::TTempDir dir;
+  const std::string folder = (dir.Path() / "gone").string();
+  std::vector<std::uint32_t> pixels(16 * 12, 0xFF203040u);
+  testing::internal::CaptureStderr();
+  {
+    user::TCaptureWriter writer(folder, 6, 3);
+    for (int i = 0; i < 8; ++i) writer.Submit(std::uint32_t(i), 7, 100 * i, pixels.data(), 16, 16, 12);
+    writer.Flush();
+    EXPECT_EQ(writer.Frames(), 6);
+  }
+  const std::string said = testing::internal::GetCapturedStderr();
+  const std::string start = "Frame capture stopped: cannot write " + folder + "/00000";
+  EXPECT_EQ(said.rfind(start, 0), 0u) << said;
+  EXPECT_NE(said.find(".png: No such file or directory; the show plays on.\n"), std::string::npos) << said;
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+  EXPECT_TRUE(OutputFailed());
+  EXPECT_FALSE(std::filesystem::exists(folder));
 }
