@@ -465,6 +465,7 @@ void Make(const fs::path& root) {
     show.Write();
     fs::create_directories(root / "captures" / "stepped");
     fs::create_directories(root / "captures" / "real");
+    fs::create_directories(root / "captures" / "standing-quit");
   }
 }
 
