@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -131,6 +132,7 @@ public:
       return false;
     }
     started_ = true;
+    uiThread_ = CurrentThreadId();
     X11PrepareDisplay();
     // A window that another program destroys is told of by the window
     // system's own event only.
@@ -140,6 +142,7 @@ public:
     wakeType_ = SDL_RegisterEvents(1);
     SDL_StopTextInput();
     SDL_StartTextInput();
+    Monitors();
     return wakeType_ != Uint32(-1);
   }
   ~TSdl() override {
@@ -161,6 +164,21 @@ public:
   const std::string& Error() const { return error_; }
 
   std::vector<TMonitorInfo> Monitors() override {
+    // SDL's display is the UI thread's. Other threads (a 3D device looks for
+    // its monitor at every frame) get what it found last: a request of
+    // theirs on SDL's connection could also read off it the event that was
+    // to end the UI thread's wait.
+    if (CurrentThreadId() != uiThread_) {
+      std::lock_guard<std::mutex> l(monitorsLock_);
+      return monitors_;
+    }
+    std::vector<TMonitorInfo> r = AskMonitors();
+    std::lock_guard<std::mutex> l(monitorsLock_);
+    monitors_ = r;
+    return r;
+  }
+
+  std::vector<TMonitorInfo> AskMonitors() {
     std::vector<TMonitorInfo> r;
     int n = SDL_GetNumVideoDisplays();
     for (int i = 0; i < n; ++i) {
@@ -339,6 +357,7 @@ public:
           break;
         }
         case SDL_WINDOWEVENT: Window(sink, e.window); break;
+        case SDL_DISPLAYEVENT: Monitors(); break;
         case SDL_SYSWMEVENT: {
           if (const std::uintptr_t x = X11DestroyedWindow(e.syswm.msg)) Destroyed(sink, x);
           unsigned code = 0;
@@ -586,7 +605,10 @@ private:
 
   std::string error_;  // why the video subsystem did not start
   bool started_ = false;
+  std::uint32_t uiThread_ = 0;
   Uint32 wakeType_ = 0;
+  std::mutex monitorsLock_;
+  std::vector<TMonitorInfo> monitors_;  // as the UI thread found them last
   std::unique_ptr<TShmPresenter> shm_;  // nil: SDL's window surfaces
   std::map<NativeWin, SDL_Window*> windows_;
   std::map<NativeWin, TNativeDesc> known_;
