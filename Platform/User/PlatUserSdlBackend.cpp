@@ -5,8 +5,12 @@
 // surface, the display's plain frame buffer unless SDL_FRAMEBUFFER_ACCELERATION
 // asks for SDL's texture path.
 #include <SDL.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -134,6 +138,7 @@ public:
     started_ = true;
     uiThread_ = CurrentThreadId();
     X11PrepareDisplay();
+    OpenWaker();
     // A window that another program destroys is told of by the window
     // system's own event only.
     SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
@@ -158,6 +163,7 @@ public:
     cursors_.clear();
     if (custom_) SDL_FreeCursor(custom_);
     if (started_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (wakeFile_ >= 0) close(wakeFile_);
   }
 
   const char* Name() const override { return "sdl"; }
@@ -392,8 +398,33 @@ public:
   }
 
   bool WaitsNatively() const override { return true; }
-  void Wait(int timeoutMs) override { SDL_WaitEventTimeout(nullptr, std::max(1, timeoutMs)); }
+  void Wait(int timeoutMs) override {
+    if (wakeFile_ < 0) {
+      SDL_WaitEventTimeout(nullptr, std::max(1, timeoutMs));
+      return;
+    }
+    // What SDL or Xlib have read already would not show on the files.
+    SDL_PumpEvents();
+    if (SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT) || X11EventsWaiting(xConnection_)) return;
+    pollfd files[2] = {{wakeFile_, POLLIN, 0}, {xFile_, POLLIN, 0}};
+    const nfds_t count = xFile_ >= 0 ? 2 : 1;
+    // A connection that broke would end every wait at once; SDL's next
+    // look at it tells.
+    if (poll(files, count, std::max(1, timeoutMs)) > 0 && count == 2 &&
+        (files[1].revents & (POLLERR | POLLHUP | POLLNVAL)))
+      xFile_ = -1;
+    // The wakes are taken after the wait, so that one sent since the caller
+    // last looked ends it.
+    std::uint64_t wakes;
+    [[maybe_unused]] const ssize_t taken = read(wakeFile_, &wakes, sizeof wakes);
+  }
   void Wake() override {
+    if (wakeFile_ >= 0) {
+      const std::uint64_t one = 1;
+      // Refused only with the count at its top, which ends the wait as well.
+      [[maybe_unused]] const ssize_t written = write(wakeFile_, &one, sizeof one);
+      return;
+    }
     SDL_Event e{};
     e.type = wakeType_;
     SDL_PushEvent(&e);
@@ -532,6 +563,27 @@ public:
   }
 
 private:
+  // On X11 the UI thread waits on SDL's connection and on a file of ours
+  // that other threads write to wake it. SDL's own wake-up, one event sent
+  // through the server, is lost when another thread's request on SDL's
+  // connection reads it off the file before the waiting thread looks; and
+  // with no window to send it to SDL looks every millisecond.
+  void OpenWaker() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver || SDL_strcmp(driver, "x11") != 0) return;
+    // The connection shows through a window only.
+    SDL_Window* probe = SDL_CreateWindow("", 0, 0, 1, 1, SDL_WINDOW_HIDDEN);
+    if (!probe) return;
+    void* connection = X11ConnectionOf(probe);
+    SDL_DestroyWindow(probe);
+    const int file = X11ConnectionFile(connection);
+    if (file < 0) return;
+    wakeFile_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFile_ < 0) return;
+    xConnection_ = connection;
+    xFile_ = file;
+  }
+
   SDL_Window* Win(NativeWin id) {
     auto it = windows_.find(id);
     return it == windows_.end() ? nullptr : it->second;
@@ -606,7 +658,10 @@ private:
   std::string error_;  // why the video subsystem did not start
   bool started_ = false;
   std::uint32_t uiThread_ = 0;
-  Uint32 wakeType_ = 0;
+  Uint32 wakeType_ = 0;  // the wake-up where SDL waits
+  int wakeFile_ = -1;  // the wake-up where we wait (an eventfd)
+  void* xConnection_ = nullptr;  // SDL's X connection, and its file
+  int xFile_ = -1;
   std::mutex monitorsLock_;
   std::vector<TMonitorInfo> monitors_;  // as the UI thread found them last
   std::unique_ptr<TShmPresenter> shm_;  // nil: SDL's window surfaces

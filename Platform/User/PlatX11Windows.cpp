@@ -124,6 +124,19 @@ std::uintptr_t X11WindowId(SDL_Window* window) {
   return DisplayOf(window, self) ? self : 0;
 }
 
+void* X11ConnectionOf(SDL_Window* window) {
+  Window self = 0;
+  return DisplayOf(window, self);
+}
+
+int X11ConnectionFile(void* connection) {
+  return connection ? ConnectionNumber(static_cast<Display*>(connection)) : -1;
+}
+
+bool X11EventsWaiting(void* connection) {
+  return connection && XEventsQueued(static_cast<Display*>(connection), QueuedAfterFlush) > 0;
+}
+
 std::uintptr_t X11DestroyedWindow(const void* sdlSysWmMsg) {
   const auto* m = static_cast<const SDL_SysWMmsg*>(sdlSysWmMsg);
   if (!m || m->subsystem != SDL_SYSWM_X11 || m->msg.x11.event.type != DestroyNotify) return 0;
@@ -240,6 +253,9 @@ bool X11IsFocusIn(const void*) { return false; }
 bool X11KeysDown(SDL_Window*, unsigned char*) { return false; }
 bool X11DisplayAnswers(const char*) { return false; }
 std::uintptr_t X11WindowId(SDL_Window*) { return 0; }
+void* X11ConnectionOf(SDL_Window*) { return nullptr; }
+int X11ConnectionFile(void*) { return -1; }
+bool X11EventsWaiting(void*) { return false; }
 std::uintptr_t X11DestroyedWindow(const void*) { return 0; }
 bool X11HasWindowManager(SDL_Window*) { return true; }
 bool X11ReadWindowFacts(SDL_Window*, TX11WindowFacts&) { return false; }

@@ -50,6 +50,16 @@ bool X11IsFocusIn(const void* sdlSysWmMsg);
 // server on the connection of the window; false when it cannot be asked.
 bool X11KeysDown(SDL_Window* window, unsigned char keys[32]);
 
+// SDL's connection to the X server, found through one of its windows
+// (nullptr: not X11), for a thread that waits on it beside files of its own.
+void* X11ConnectionOf(SDL_Window* window);
+// The connection's file, readable when the server has sent something.
+int X11ConnectionFile(void* connection);
+// Sends what waits to be written on the connection and reads what has come
+// without waiting; true when events wait in Xlib's queue, which the file no
+// longer shows.
+bool X11EventsWaiting(void* connection);
+
 // Tells SDL's connection that the window has been unmapped (a window that
 // another program destroyed), so that SDL, which waits for the unmapping of
 // a window it hides, does not wait for it in vain.
