@@ -595,12 +595,14 @@ void TMainForm::StartFromShow(const WideString& commandLine, bool thenClose, boo
   bool start = false;
   std::vector<TApprovedCommand> approved;
   ++modalCount_;
+  asking_ = true;
   try {
     start = ShowMayStart(Controller() ? Controller()->Handle() : nullptr, startAnswers_, commandLine, zm::ProgramDir,
                          byUser, &approved);
   } catch (...) {
     zm::LogLine(u"Start question: " + CurrentExceptionText());
   }
+  asking_ = false;
   --modalCount_;
   if (thenClose) Close();
   if (start) RunApproved(this, approved, zm::ProgramDir);
@@ -618,8 +620,36 @@ void TMainForm::MoveKeepingPause(std::int64_t time) {
 
 void TMainForm::MoveViewer(std::int32_t time, bool paused) { viewer_->SetPositionAndPause(time, paused); }
 
+namespace {
+
+// The command line that a web, mail or program action starts; empty for
+// any other action.
+WideString CommandOf(const TOruActionInfo& action) {
+  switch (action.Code) {
+    case acOpenWebSite: return EnsurePrefix({u"http://", u"https://"}, action.Text);
+    case acWriteEmail: return EnsurePrefix({u"mailto:"}, action.Text);
+    case acRunApp:
+    case acRunAppAndExit: return action.Text;
+    default: return WideString();
+  }
+}
+
+}  // namespace
+
+void TMainForm::NotCarriedOut(const TOruActionInfo& action) {
+  const WideString command = CommandOf(action);
+  if (command.empty()) return;
+  LogNotAsked(command, asking_ ? u"another question is open"
+                      : modalCount_ > 0 ? u"a dialog is open"
+                                        : u"another action runs");
+}
+
 bool TMainForm::RunAction(const TOruActionInfo& action, bool byUser) {
-  if (modalCount_ > 0 || !viewer_) return false;
+  if (!viewer_) return false;
+  if (modalCount_ > 0) {
+    NotCarriedOut(action);
+    return false;
+  }
   TRef<TMainForm> keep(this);
   const std::int64_t t = viewer_->Time();
   switch (action.Code) {
@@ -643,16 +673,10 @@ bool TMainForm::RunAction(const TOruActionInfo& action, bool byUser) {
       MoveKeepingPause(SlideStartTime(action.Value != -1 ? action.Value - 1 : FindSlideById(action.Text)));
       return true;
     case acOpenWebSite:
-      StartFromShow(EnsurePrefix({u"http://", u"https://"}, action.Text), false, byUser);
-      return true;
     case acWriteEmail:
-      StartFromShow(EnsurePrefix({u"mailto:"}, action.Text), false, byUser);
-      return true;
     case acRunApp:
-      StartFromShow(action.Text, false, byUser);
-      return true;
     case acRunAppAndExit:
-      StartFromShow(action.Text, true, byUser);
+      StartFromShow(CommandOf(action), action.Code == acRunAppAndExit, byUser);
       return true;
     case acRunPresentation:
     case acRunPresentationAndReturn:
@@ -801,7 +825,10 @@ void TMainForm::ViewerPosition(TOruShowViewer* /*sender*/, bool ended) {
 }
 
 void TMainForm::ViewerAction(TOruShowViewer* /*sender*/, const TOruActionInfo& action, bool byUser) {
-  if (inAction_) return;
+  if (inAction_) {
+    NotCarriedOut(action);
+    return;
+  }
   inAction_ = true;
   TRef<TMainForm> keep(this);
   try {

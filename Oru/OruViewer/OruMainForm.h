@@ -145,6 +145,9 @@ private:
   // Actions 8 to 11: programs and links, once the show may start them;
   // ThenClose closes the form before the start.
   void StartFromShow(const WideString& commandLine, bool thenClose, bool byUser);
+  // An action that comes while another runs or a dialog is open is not
+  // carried out; one that would start something is logged, with why.
+  void NotCarriedOut(const TOruActionInfo& action);
   // Actions 12 and 14: another show in this window. Project: the way back
   // to a show that was opened from its project on disk.
   bool OpenLinkedShow(const TOruActionInfo& action, bool project = false);
@@ -182,6 +185,7 @@ private:
   bool endedAtLastSlide_ = false;
   bool closeRequested_ = false;
   bool inAction_ = false;
+  bool asking_ = false;  // the start question is open
   bool closing_ = false;
   bool closed_ = false;
   std::int32_t modalCount_ = 0;

@@ -1149,6 +1149,10 @@ bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandL
   return notStarted(start ? u" (changed while asked)" : u"");
 }
 
+void LogNotAsked(const WideString& commandLine, const WideString& why) {
+  zm::LogLine(u"Not asked (" + why + u"): " + Logged(commandLine));
+}
+
 void RunApproved(zm::TZmForm* form, const std::vector<TApprovedCommand>& approved, const WideString& folder) {
   WideString commandLine;
   for (const TApprovedCommand& a : approved) {

@@ -217,6 +217,11 @@ struct TApprovedCommand {
 bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandLine, const WideString& folder,
                   bool byUser, std::vector<TApprovedCommand>* approved = nullptr);
 
+// Logs a command line of the show that is not asked about, and why: it
+// came while another question or a dialog was open (the show goes on and
+// it does not come back).
+void LogNotAsked(const WideString& commandLine, const WideString& why);
+
 // Runs the approved commands (RunProgram) that would still start what was
 // shown; one that now resolves otherwise (its program appeared, moved or
 // was replaced since) is logged and left out.

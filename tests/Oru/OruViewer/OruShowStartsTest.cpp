@@ -145,10 +145,42 @@ public:
     std::lock_guard<std::mutex> l(lock_);
     return std::exchange(Lines, {});
   }
+  // The lines kept that begin so.
+  std::vector<std::string> Beginning(const std::string& start) {
+    std::lock_guard<std::mutex> l(lock_);
+    std::vector<std::string> found;
+    for (const std::string& line : Lines)
+      if (line.rfind(start, 0) == 0) found.push_back(line);
+    return found;
+  }
 
 private:
   std::mutex lock_;
   std::vector<std::string> Lines;
+};
+
+// Holds the first question open while the show plays on (what comes meanwhile
+// is handled) until the log has a line that begins with Until; then answers
+// each question as TAnswers does.
+class THeldAnswers : public TAnswers {
+public:
+  THeldAnswers(std::vector<bool> starts, TStartLog& log, std::string until)
+      : TAnswers(std::move(starts)), log_(log), until_(std::move(until)) {}
+  void Drive(plat::HWND dialog) override {
+    if (Asked.empty()) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      while (log_.Beginning(until_).empty() && std::chrono::steady_clock::now() < deadline) {
+        plat::MSG m{};
+        if (plat::PeekMessageW(&m, nullptr, 0, 0, plat::PM_REMOVE)) plat::DispatchMessageW(&m);
+        else plat::WaitMessageTimeout(100);
+      }
+    }
+    TAnswers::Drive(dialog);
+  }
+
+private:
+  TStartLog& log_;
+  std::string until_;
 };
 
 std::vector<std::string> LinesOf(const std::filesystem::path& file) {
@@ -366,6 +398,44 @@ TEST(ShowStarts, APlayingShowAsksForEachCommandLine) {
   EXPECT_EQ(links, (std::vector<std::string>{"http://127.0.0.1:9/1", "http://127.0.0.1:9/2", "http://127.0.0.1:9/3",
                                              beacon, "mailto:victim@example.com?subject=hi"}));
   EXPECT_FALSE(std::filesystem::exists(b));
+}
+
+// A slide's command that comes while the question of an earlier one is still
+// open is not asked about (the show goes on without it), and the log says
+// so; the open question, answered once its slide is over, still starts what
+// it listed, and the next command is asked as usual.
+TEST(ShowStarts, ACommandThatComesWhileAQuestionIsOpenIsLoggedNotAsked) {
+  zmtest::TTempDir dir;
+  const std::string mark = plat::FindProgram("touch", "");
+  ASSERT_FALSE(mark.empty());
+  zmtest::TEnvGuard env;
+  env.Set("ZM_AUDIO", "none");
+  const std::string a = (dir.Path() / "A").string(), b = (dir.Path() / "B").string(),
+                    c = (dir.Path() / "C").string();
+  zmtest::TShowBuilder show((dir.Path() / "show").string());
+  show.ScreenSize(160, 120).Main().Key("opt_scr_full", 0);
+  show.Repeat("close");
+  const std::vector<std::string> runs = {mark + " " + a, mark + " " + b, mark + " " + c, ""};
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    auto& slide = show.AddSlide(1000 * (static_cast<long long>(i) + 1)).SolidBackground(40, 60, 200);
+    slide.Transition("quick", 0);
+    if (!runs[i].empty()) slide.RunApp(runs[i]);
+  }
+  show.Write();
+
+  auto* log = new TStartLog;
+  zm::SetLog(log);
+  TWatchedSpawner spawns;
+  const std::string notAsked = "Not asked (another question is open): " + mark + " " + b;
+  THeldAnswers answers({true, true}, *log, notAsked);
+  const orutest::TInProcessRun run = orutest::PlayInProcess(
+      u"player -filename \"" + plat::FromUtf8((dir.Path() / "show" / "Project.oru").string()) + u"\"", 50,
+      [](std::int64_t time, const std::uint32_t*, int, int) { return time > 60000; });
+  ASSERT_TRUE(run.Started);
+  EXPECT_EQ(answers.Asked, (std::vector<std::vector<std::string>>{{Shown(mark, {a})}, {Shown(mark, {c})}}));
+  EXPECT_EQ(log->Beginning("Not asked"), std::vector<std::string>{notAsked});
+  EXPECT_EQ(spawns.Starts, (std::vector<TArgs>{{mark, a}, {mark, c}}));
+  zm::SetLog(nullptr);
 }
 
 // Each pair is drawn by the question as the user sees it: a program whose
