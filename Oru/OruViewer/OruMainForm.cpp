@@ -467,6 +467,8 @@ std::int32_t TMainForm::CurrentSlide() {
 void TMainForm::CloseQuery(std::int32_t& action) {
   if (closing_) return;
   if (modalCount_ > 0) {
+    // The show's end while a question waits, say: the form stays.
+    zm::LogLine(u"Not closed: a dialog is open");
     action = zm::caNone;
     return;
   }

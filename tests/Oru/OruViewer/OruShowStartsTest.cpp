@@ -159,28 +159,28 @@ private:
   std::vector<std::string> Lines;
 };
 
-// Holds the first question open while the show plays on (what comes meanwhile
-// is handled) until the log has a line that begins with Until; then answers
-// each question as TAnswers does.
+// Holds each question open while the show plays on (what comes meanwhile is
+// handled) until the log has a line that begins with its Until; then
+// answers as TAnswers does. After the last one, the user closes the show.
 class THeldAnswers : public TAnswers {
 public:
-  THeldAnswers(std::vector<bool> starts, TStartLog& log, std::string until)
+  THeldAnswers(std::vector<bool> starts, TStartLog& log, std::vector<std::string> until)
       : TAnswers(std::move(starts)), log_(log), until_(std::move(until)) {}
   void Drive(plat::HWND dialog) override {
-    if (Asked.empty()) {
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-      while (log_.Beginning(until_).empty() && std::chrono::steady_clock::now() < deadline) {
-        plat::MSG m{};
-        if (plat::PeekMessageW(&m, nullptr, 0, 0, plat::PM_REMOVE)) plat::DispatchMessageW(&m);
-        else plat::WaitMessageTimeout(100);
-      }
+    const std::size_t i = Asked.size();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (i < until_.size() && log_.Beginning(until_[i]).empty() && std::chrono::steady_clock::now() < deadline) {
+      plat::MSG m{};
+      if (plat::PeekMessageW(&m, nullptr, 0, 0, plat::PM_REMOVE)) plat::DispatchMessageW(&m);
+      else plat::WaitMessageTimeout(100);
     }
     TAnswers::Drive(dialog);
+    if (i + 1 == until_.size()) plat::PostMessageW(plat::GetParent(dialog), plat::WM_CLOSE, 0, 0);
   }
 
 private:
   TStartLog& log_;
-  std::string until_;
+  std::vector<std::string> until_;
 };
 
 std::vector<std::string> LinesOf(const std::filesystem::path& file) {
@@ -403,8 +403,10 @@ TEST(ShowStarts, APlayingShowAsksForEachCommandLine) {
 // A slide's command that comes while the question of an earlier one is still
 // open is not asked about (the show goes on without it), and the log says
 // so; the open question, answered once its slide is over, still starts what
-// it listed, and the next command is asked as usual.
-TEST(ShowStarts, ACommandThatComesWhileAQuestionIsOpenIsLoggedNotAsked) {
+// it listed, and the next command is asked as usual. A show that ends while
+// a question waits stays, and the log says why; a Start given after the end
+// still starts.
+TEST(ShowStarts, AQuestionWaitsWhileTheShowGoesOn) {
   zmtest::TTempDir dir;
   const std::string mark = plat::FindProgram("touch", "");
   ASSERT_FALSE(mark.empty());
@@ -427,13 +429,14 @@ TEST(ShowStarts, ACommandThatComesWhileAQuestionIsOpenIsLoggedNotAsked) {
   zm::SetLog(log);
   TWatchedSpawner spawns;
   const std::string notAsked = "Not asked (another question is open): " + mark + " " + b;
-  THeldAnswers answers({true, true}, *log, notAsked);
+  THeldAnswers answers({true, true}, *log, {notAsked, "Not closed"});
   const orutest::TInProcessRun run = orutest::PlayInProcess(
       u"player -filename \"" + plat::FromUtf8((dir.Path() / "show" / "Project.oru").string()) + u"\"", 50,
       [](std::int64_t time, const std::uint32_t*, int, int) { return time > 60000; });
   ASSERT_TRUE(run.Started);
   EXPECT_EQ(answers.Asked, (std::vector<std::vector<std::string>>{{Shown(mark, {a})}, {Shown(mark, {c})}}));
   EXPECT_EQ(log->Beginning("Not asked"), std::vector<std::string>{notAsked});
+  EXPECT_EQ(log->Beginning("Not closed"), std::vector<std::string>{"Not closed: a dialog is open"});
   EXPECT_EQ(spawns.Starts, (std::vector<TArgs>{{mark, a}, {mark, c}}));
   zm::SetLog(nullptr);
 }
