@@ -255,8 +255,14 @@ std::int32_t TByteString::CopyTo(std::int32_t start, std::int32_t count, std::sp
   return n;
 }
 
-WideString TByteString::ToWide(std::int32_t start, std::int32_t count) const {
-  TBytes b = RangeOf(*this, start, count);
+namespace {
+
+TBytes BytesOf(std::string_view v) {
+  return TBytes{reinterpret_cast<const std::uint8_t*>(v.data()),
+                static_cast<std::int32_t>(std::min<std::size_t>(v.size(), kMaxCount32))};
+}
+
+WideString WideOf(TBytes b) {
   // every character (or bad sequence) takes at least as many bytes as units
   WideString out(static_cast<std::size_t>(b.N), u'\0');
   char16_t* o = out.data();
@@ -291,6 +297,82 @@ WideString TByteString::ToWide(std::int32_t start, std::int32_t count) const {
   out.resize(static_cast<std::size_t>(o - out.data()));
   return out;
 }
+
+std::int32_t IntOf(TBytes b, std::int32_t def) {
+  std::uint64_t m;
+  bool negative;
+  if (!ParseInt(b, 2147483647u, m, negative)) return def;
+  return static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(m) : static_cast<std::int64_t>(m));
+}
+
+std::int64_t Int64Of(TBytes b, std::int64_t def) {
+  std::uint64_t m;
+  bool negative;
+  if (!ParseInt(b, 9223372036854775807ull, m, negative)) return def;
+  return negative ? static_cast<std::int64_t>(0 - m) : static_cast<std::int64_t>(m);
+}
+
+double FloatOf(TBytes b, double def) {
+  std::int32_t i = 0;
+  while (i < b.N && IsBlank(b.P[i])) ++i;
+  bool negative = false;
+  if (i < b.N && (b.P[i] == '+' || b.P[i] == '-')) negative = b.P[i++] == '-';
+  long double mantissa = 0;
+  std::int64_t fractionDigits = 0;
+  bool point = false, digits = false;
+  for (; i < b.N; ++i) {
+    std::uint8_t c = b.P[i];
+    if (c == '.') {
+      if (point) return def;
+      point = true;
+    } else if (c >= '0' && c <= '9') {
+      mantissa = mantissa * 10 + (c - '0');
+      digits = true;
+      if (point) ++fractionDigits;
+    } else {
+      break;
+    }
+  }
+  if (!digits) return def;
+  std::int64_t exponent = 0;
+  if (i < b.N) {
+    if (b.P[i] != 'E' && b.P[i] != 'e') return def;
+    std::uint64_t m;
+    bool expNegative;
+    if (!ParseInt({b.P + i + 1, b.N - i - 1}, 2147483647u, m, expNegative, false)) return def;
+    exponent = expNegative ? -static_cast<std::int64_t>(m) : static_cast<std::int64_t>(m);
+  }
+  long double v = mantissa;
+  if (v != 0) {
+    std::int64_t e = exponent - fractionDigits;
+    if (e > 0) v *= PowerOfTen(static_cast<std::uint64_t>(e));
+    else if (e < 0) v /= PowerOfTen(static_cast<std::uint64_t>(-e));
+  }
+  double r = static_cast<double>(negative ? -v : v);
+  if (!std::isfinite(r)) return def;  // beyond what a double holds
+  return r;
+}
+
+
+std::uint32_t HashNoCaseOf(TBytes b) {
+  std::uint32_t h = 0;
+  std::int32_t i = 0;
+  while (i < b.N) {
+    std::uint8_t x = b.P[i];
+    if (x < 0x80) {
+      h = HashStep(h, (x >= 'A' && x <= 'Z') ? x + 32u : x);
+      ++i;
+      continue;
+    }
+    std::uint32_t c = DecodeUTF8Char(b.P, b.N - 1, i);
+    if (c <= 0x10FFFF) h = HashCodePoint(h, FoldChar(c));
+  }
+  return h;
+}
+
+}  // namespace
+
+WideString TByteString::ToWide(std::int32_t start, std::int32_t count) const { return WideOf(RangeOf(*this, start, count)); }
 
 bool TByteString::Equals(const TByteString& other, std::int32_t start, std::int32_t count) const {
   if (this == &other && start <= 0 && count >= Length()) return true;
@@ -336,60 +418,17 @@ std::int32_t TByteString::CompareWideTextRange(std::int32_t start, std::int32_t 
 }
 
 std::int32_t TByteString::ToIntDef(std::int32_t start, std::int32_t count, std::int32_t def) const {
-  std::uint64_t m;
-  bool negative;
-  if (!ParseInt(RangeOf(*this, start, count), 2147483647u, m, negative)) return def;
-  return static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(m) : static_cast<std::int64_t>(m));
+  return IntOf(RangeOf(*this, start, count), def);
 }
 
 std::int64_t TByteString::ToInt64Def(std::int32_t start, std::int32_t count, std::int64_t def) const {
-  std::uint64_t m;
-  bool negative;
-  if (!ParseInt(RangeOf(*this, start, count), 9223372036854775807ull, m, negative)) return def;
-  return negative ? static_cast<std::int64_t>(0 - m) : static_cast<std::int64_t>(m);
+  return Int64Of(RangeOf(*this, start, count), def);
 }
 
 double TByteString::ToFloatDef(std::int32_t start, std::int32_t count, double def) const {
-  TBytes b = RangeOf(*this, start, count);
-  std::int32_t i = 0;
-  while (i < b.N && IsBlank(b.P[i])) ++i;
-  bool negative = false;
-  if (i < b.N && (b.P[i] == '+' || b.P[i] == '-')) negative = b.P[i++] == '-';
-  long double mantissa = 0;
-  std::int64_t fractionDigits = 0;
-  bool point = false, digits = false;
-  for (; i < b.N; ++i) {
-    std::uint8_t c = b.P[i];
-    if (c == '.') {
-      if (point) return def;
-      point = true;
-    } else if (c >= '0' && c <= '9') {
-      mantissa = mantissa * 10 + (c - '0');
-      digits = true;
-      if (point) ++fractionDigits;
-    } else {
-      break;
-    }
-  }
-  if (!digits) return def;
-  std::int64_t exponent = 0;
-  if (i < b.N) {
-    if (b.P[i] != 'E' && b.P[i] != 'e') return def;
-    std::uint64_t m;
-    bool expNegative;
-    if (!ParseInt({b.P + i + 1, b.N - i - 1}, 2147483647u, m, expNegative, false)) return def;
-    exponent = expNegative ? -static_cast<std::int64_t>(m) : static_cast<std::int64_t>(m);
-  }
-  long double v = mantissa;
-  if (v != 0) {
-    std::int64_t e = exponent - fractionDigits;
-    if (e > 0) v *= PowerOfTen(static_cast<std::uint64_t>(e));
-    else if (e < 0) v /= PowerOfTen(static_cast<std::uint64_t>(-e));
-  }
-  double r = static_cast<double>(negative ? -v : v);
-  if (!std::isfinite(r)) return def;  // beyond what a double holds
-  return r;
+  return FloatOf(RangeOf(*this, start, count), def);
 }
+
 
 std::int32_t TByteString::HexToIntDef(std::int32_t start, std::int32_t count, std::int32_t def) const {
   TBytes b = RangeOf(*this, start, count);
@@ -424,21 +463,9 @@ std::uint32_t TByteString::Hash(std::int32_t start, std::int32_t count) const {
 }
 
 std::uint32_t TByteString::HashNoCase(std::int32_t start, std::int32_t count) const {
-  TBytes b = RangeOf(*this, start, count);
-  std::uint32_t h = 0;
-  std::int32_t i = 0;
-  while (i < b.N) {
-    std::uint8_t x = b.P[i];
-    if (x < 0x80) {
-      h = HashStep(h, (x >= 'A' && x <= 'Z') ? x + 32u : x);
-      ++i;
-      continue;
-    }
-    std::uint32_t c = DecodeUTF8Char(b.P, b.N - 1, i);
-    if (c <= 0x10FFFF) h = HashCodePoint(h, FoldChar(c));
-  }
-  return h;
+  return HashNoCaseOf(RangeOf(*this, start, count));
 }
+
 
 // ============================================================================
 // Free functions
@@ -494,13 +521,21 @@ std::uint32_t WideHashNoCase(const WideString& s, std::int32_t start, std::int32
   return h;
 }
 
-std::int32_t CompareTextUTF8(std::string_view a, std::string_view b) {
-  auto bytes = [](std::string_view v) {
-    return TBytes{reinterpret_cast<const std::uint8_t*>(v.data()),
-                  static_cast<std::int32_t>(std::min<std::size_t>(v.size(), kMaxCount32))};
-  };
-  return CompareUtf8(bytes(a), bytes(b), true);
+std::int32_t CompareTextUTF8(std::string_view a, std::string_view b) { return CompareUtf8(BytesOf(a), BytesOf(b), true); }
+
+WideString BytesToWide(std::string_view bytes) { return WideOf(BytesOf(bytes)); }
+
+std::int32_t CompareBytesWide(std::string_view bytes, const WideString& s, bool noCase) {
+  return CompareUtf8Wide(BytesOf(bytes), s, 0, s.size(), noCase);
 }
+
+std::int32_t BytesToIntDef(std::string_view bytes, std::int32_t def) { return IntOf(BytesOf(bytes), def); }
+
+std::int64_t BytesToInt64Def(std::string_view bytes, std::int64_t def) { return Int64Of(BytesOf(bytes), def); }
+
+double BytesToFloatDef(std::string_view bytes, double def) { return FloatOf(BytesOf(bytes), def); }
+
+std::uint32_t BytesHashNoCase(std::string_view bytes) { return HashNoCaseOf(BytesOf(bytes)); }
 
 std::int32_t IntToBytes(std::int32_t v, std::span<std::uint8_t> buffer, std::int32_t pos) {
   char text[16];

@@ -119,6 +119,16 @@ std::uint32_t WideHash(const WideString& s, std::int32_t start = 1, std::int32_t
 std::uint32_t WideHashNoCase(const WideString& s, std::int32_t start = 1, std::int32_t count = kMaxCount32);
 // Case-insensitive comparison of two UTF-8 texts (the CompareText rule).
 std::int32_t CompareTextUTF8(std::string_view a, std::string_view b);
+
+// The TByteString operations on bytes held elsewhere, with the same results
+// as on a TByteString of those bytes.
+WideString BytesToWide(std::string_view bytes);
+// Against a whole wide string, by code point (noCase: CompareWideText).
+std::int32_t CompareBytesWide(std::string_view bytes, const WideString& s, bool noCase);
+std::int32_t BytesToIntDef(std::string_view bytes, std::int32_t def);
+std::int64_t BytesToInt64Def(std::string_view bytes, std::int64_t def);
+double BytesToFloatDef(std::string_view bytes, double def);
+std::uint32_t BytesHashNoCase(std::string_view bytes);
 // Writes the decimal text of v into buffer at pos; returns its length, or
 // minus its length (nothing written) when it does not fit.
 std::int32_t IntToBytes(std::int32_t v, std::span<std::uint8_t> buffer, std::int32_t pos);

@@ -9,6 +9,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 
 #include "Platform/PlatBulkMemory.h"
 #include "Platform/PlatUtf8.h"
@@ -22,11 +23,17 @@
 
 namespace zm {
 
+void ParseIniTextInParts(TIniTokenizer& t, TIniFile* root, bool late);
+
 namespace {
 
 TByteString Utf8Of(const WideString& s) { return TByteString(plat::ToUtf8(s)); }
 
-std::uint32_t NameHash(const TByteString& name) { return name.IsEmpty() ? 0 : name.HashNoCase(); }
+std::uint32_t NameHash(std::string_view name) { return name.empty() ? 0 : BytesHashNoCase(name); }
+
+void WriteView(TTextSaver& saver, std::string_view bytes) {
+  if (!bytes.empty()) saver.WriteBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), static_cast<std::int32_t>(bytes.size()));
+}
 
 // Writes the tree below root (root included) without recursion.
 void SaveTree(TIniItem* root, TTextSaver& saver, std::int32_t indent) {
@@ -139,24 +146,22 @@ struct TIniBlockHead {
 };
 constexpr std::int64_t kIniBlockOpen = std::int64_t(1) << 40;
 
-// Every item is preceded by 8 bytes naming its block's head (nil for an item
-// of the heap), and starts on 16 bytes as heap memory does.
-constexpr std::size_t kIniItemAlign = 16;
-constexpr std::size_t kIniItemTag = 8;
-constexpr std::size_t kIniFirstTag = 64 - kIniItemTag;  // the first item after the head
+// Items of a block start 8 bytes past a multiple of 16, items of the heap on
+// a multiple of 16: so the address tells which, and a block item finds its
+// block's head at the block's start (blocks are aligned to their size).
+constexpr std::size_t kIniSlotAlign = 16;
+constexpr std::size_t kIniBlockItemOffset = 8;
+static_assert(sizeof(TIniBlockHead) <= kIniBlockItemOffset);
 
-std::size_t IniSlotBytes(std::size_t bytes) {
-  return (bytes + kIniItemTag + kIniItemAlign - 1) & ~(kIniItemAlign - 1);
-}
+std::size_t IniSlotBytes(std::size_t bytes) { return (bytes + kIniSlotAlign - 1) & ~(kIniSlotAlign - 1); }
 
-void SetIniItemBlock(void* item, TIniBlockHead* head) {
-  std::memcpy(static_cast<std::uint8_t*>(item) - kIniItemTag, &head, sizeof head);
+bool InIniBlock(const void* item) {
+  return (reinterpret_cast<std::uintptr_t>(item) & (kIniSlotAlign - 1)) == kIniBlockItemOffset;
 }
 
 TIniBlockHead* IniItemBlock(void* item) {
-  TIniBlockHead* head;
-  std::memcpy(&head, static_cast<std::uint8_t*>(item) - kIniItemTag, sizeof head);
-  return head;
+  return reinterpret_cast<TIniBlockHead*>(reinterpret_cast<std::uintptr_t>(item) &
+                                          ~(std::uintptr_t(plat::kBulkBlockBytes) - 1));
 }
 
 void LeaveIniBlock(TIniBlockHead* head, std::int64_t count) {
@@ -166,89 +171,130 @@ void LeaveIniBlock(TIniBlockHead* head, std::int64_t count) {
   }
 }
 
+void* NewHeapIniItem(std::size_t bytes) { return ::operator new(bytes, std::align_val_t(kIniSlotAlign)); }
+
 // bytes 0: unknown (an item whose constructor failed), nothing marked.
 void FreeIniItemMemory(void* item, std::size_t bytes) noexcept {
   if (!item) return;
-  TIniBlockHead* head = IniItemBlock(item);
-  if (!head) {
-    ::operator delete(static_cast<std::uint8_t*>(item) - kIniItemAlign);
+  if (!InIniBlock(item)) {
+    ::operator delete(item, std::align_val_t(kIniSlotAlign));
     return;
   }
   // Out of bounds from here on, so that a use after the free is caught.
-  if (bytes) plat::PoisonBulkMemory(static_cast<std::uint8_t*>(item) - kIniItemTag, IniSlotBytes(bytes));
-  LeaveIniBlock(head, 1);
+  if (bytes) plat::PoisonBulkMemory(item, bytes);
+  LeaveIniBlock(IniItemBlock(item), 1);
 }
 
 }  // namespace
 
-// The items one thread makes while it parses a long text, one block after
-// the other; nil memory (no block to be had) sends them to the heap.
-class TIniItemBlocks {
-public:
-  TIniItemBlocks() = default;
-  TIniItemBlocks(const TIniItemBlocks&) = delete;
-  TIniItemBlocks& operator=(const TIniItemBlocks&) = delete;
-  ~TIniItemBlocks() { Retire(); }
-
-  void* Take(std::size_t bytes) {
-    const std::size_t slot = IniSlotBytes(bytes);
-    if (!block_ || used_ + slot > plat::kBulkBlockBytes) {
-      Retire();
-      if (slot > plat::kBulkBlockBytes - kIniFirstTag) return nullptr;
-      block_ = static_cast<std::uint8_t*>(plat::AllocBulkBlock());
-      if (!block_) return nullptr;
-      new (block_) TIniBlockHead{kIniBlockOpen};
-      used_ = kIniFirstTag;
-      plat::PoisonBulkMemory(block_ + used_, plat::kBulkBlockBytes - used_);
-    }
-    std::uint8_t* item = block_ + used_ + kIniItemTag;
-    plat::UnpoisonBulkMemory(block_ + used_, slot);
-    used_ += slot;
-    ++made_;
-    SetIniItemBlock(item, reinterpret_cast<TIniBlockHead*>(block_));
-    return item;
+void* TIniItemBlocks::Take(std::size_t bytes, std::size_t extra) {
+  const std::size_t slot = IniSlotBytes(bytes + extra);
+  if (!block_ || used_ + slot > plat::kBulkBlockBytes) {
+    Retire();
+    if (slot > plat::kBulkBlockBytes - kIniBlockItemOffset) return nullptr;
+    block_ = static_cast<std::uint8_t*>(plat::AllocBulkBlock());
+    if (!block_) return nullptr;
+    new (block_) TIniBlockHead{kIniBlockOpen};
+    used_ = kIniBlockItemOffset;
+    plat::PoisonBulkMemory(block_ + used_, plat::kBulkBlockBytes - used_);
   }
-
-private:
-  // No more items go into the current block.
-  void Retire() {
-    if (!block_) return;
-    LeaveIniBlock(reinterpret_cast<TIniBlockHead*>(block_), kIniBlockOpen - made_);
-    block_ = nullptr;
-    made_ = 0;
-  }
-
-  std::uint8_t* block_ = nullptr;
-  std::size_t used_ = 0;
-  std::int64_t made_ = 0;
-};
-
-void* TIniItem::operator new(std::size_t bytes) {
-  void* item = static_cast<std::uint8_t*>(::operator new(bytes + kIniItemAlign)) + kIniItemAlign;
-  SetIniItemBlock(item, nullptr);
+  std::uint8_t* item = block_ + used_;
+  plat::UnpoisonBulkMemory(item, bytes + extra);
+  used_ += slot;
+  ++made_;
   return item;
 }
 
-void* TIniItem::operator new(std::size_t bytes, TIniItemBlocks& blocks) {
-  if (void* item = blocks.Take(bytes)) return item;
-  return operator new(bytes);
+void TIniItemBlocks::Retire() {
+  if (!block_) return;
+  LeaveIniBlock(reinterpret_cast<TIniBlockHead*>(block_), kIniBlockOpen - made_);
+  block_ = nullptr;
+  made_ = 0;
+}
+
+void* TIniItem::operator new(std::size_t bytes) { return NewHeapIniItem(bytes); }
+
+void* TIniItem::operator new(std::size_t bytes, TIniItemBlocks& blocks, std::size_t extra) {
+  if (void* item = blocks.Take(bytes, extra)) return item;
+  return NewHeapIniItem(bytes + extra);
 }
 
 void TIniItem::operator delete(void* item, std::size_t bytes) noexcept { FreeIniItemMemory(item, bytes); }
 
-void TIniItem::operator delete(void* item, TIniItemBlocks&) noexcept { FreeIniItemMemory(item, 0); }
+void TIniItem::operator delete(void* item, TIniItemBlocks&, std::size_t) noexcept { FreeIniItemMemory(item, 0); }
+
+static_assert(sizeof(TIniItem) == 72, "an item's fields are laid out to fill 72 bytes");
+
+// ============================================================================
+// Item text
+// ============================================================================
+
+void TIniItem::SetOutside(std::uint8_t form, std::size_t nameLength, std::size_t valueLength, const char* bytes) {
+  textForm_ = form;
+  insideNameLength_ = 0;
+  const auto n = static_cast<std::uint32_t>(nameLength);
+  std::memcpy(text_, &n, sizeof n);
+  std::memcpy(text_ + kOutsideAddress, &bytes, sizeof bytes);
+  valueLength_ = static_cast<std::uint32_t>(valueLength);
+}
+
+void TIniItem::FreeText() {
+  if (textForm_ == kTextOnHeap) ::operator delete(const_cast<char*>(TextBytes()));
+  textForm_ = kTextInside;
+  insideNameLength_ = 0;
+  valueLength_ = 0;
+}
+
+void TIniItem::SetText(std::string_view name, std::string_view value) {
+  // Either may lie in the current text: the new text is made before the old goes.
+  const std::size_t n = name.size() + value.size();
+  if (FitsInside(name, value)) {
+    unsigned char bytes[kInsideText];
+    if (!name.empty()) std::memcpy(bytes, name.data(), name.size());
+    if (!value.empty()) std::memcpy(bytes + name.size(), value.data(), value.size());
+    FreeText();
+    if (n) std::memcpy(text_, bytes, n);
+    insideNameLength_ = static_cast<std::uint8_t>(name.size());
+    valueLength_ = static_cast<std::uint32_t>(value.size());
+    return;
+  }
+  char* bytes = static_cast<char*>(::operator new(n));
+  if (!name.empty()) std::memcpy(bytes, name.data(), name.size());
+  if (!value.empty()) std::memcpy(bytes + name.size(), value.data(), value.size());
+  FreeText();
+  SetOutside(kTextOnHeap, name.size(), value.size(), bytes);
+}
+
+void TIniItem::SetTextBeside(std::string_view name, std::string_view value, char* beside) {
+  if (!name.empty()) std::memcpy(beside, name.data(), name.size());
+  if (!value.empty()) std::memcpy(beside + name.size(), value.data(), value.size());
+  FreeText();
+  SetOutside(kTextBeside, name.size(), value.size(), beside);
+}
+
+// A parsed line's item: its name and value inside it when they fit, else,
+// made in blocks, beside it in the same block.
+template <class T>
+T* NewParsedIniItem(TIniItemBlocks* blocks, std::string_view name, std::string_view value) {
+  const bool inside = TIniItem::FitsInside(name, value);
+  T* item = blocks ? new (*blocks, inside ? 0 : name.size() + value.size()) T() : new T();
+  if (inside || !blocks) item->SetText(name, value);
+  else item->SetTextBeside(name, value, reinterpret_cast<char*>(item) + sizeof(T));
+  item->hash_ = NameHash(name);
+  return item;
+}
 
 // ============================================================================
 // TIniItem
 // ============================================================================
 
-TIniItem::TIniItem(TByteString name, TByteString value)
-    : hash_(NameHash(name)), name_(std::move(name)), value_(std::move(value)) {}
+TIniItem::TIniItem(const TByteString& name, const TByteString& value) : hash_(NameHash(name.View())) {
+  SetText(name.View(), value.View());
+}
 
 void TIniItem::Dispose() {
   if (owner_) owner_->DetachItem(this);
-  name_ = TByteString();
-  value_ = TByteString();
+  FreeText();
   TTextWriter::Dispose();
 }
 
@@ -262,9 +308,8 @@ TIniItem* TIniItem::CreateEmpty() const { return new TIniItem(); }
 
 TIniItem* TIniItem::CloneHead() const {
   TIniItem* c = CreateEmpty();
-  c->name_ = name_;
+  c->SetText(NameView(), ValueView());
   c->hash_ = hash_;
-  c->value_ = value_;
   return c;
 }
 
@@ -294,22 +339,23 @@ TIniItem* TIniItem::Clone() const {
 
 void TIniItem::Assign(TIniItem& source) {
   if (&source == this) return;
-  SetNameBytes(source.name_);
-  value_ = source.value_;
+  SetNameBytes(source.Name());
+  SetValue(source.GetValue());
 }
 
 void TIniItem::SaveHead(TTextSaver& saver, std::int32_t indent) {
-  if (name_.IsEmpty() && value_.IsEmpty()) {
+  const std::string_view name = NameView(), value = ValueView();
+  if (name.empty() && value.empty()) {
     saver.WriteNewLine();
     return;
   }
   WriteIndentCapped(saver, indent);
-  if (!name_.IsEmpty()) {
-    saver.WriteBytes(name_);
+  if (!name.empty()) {
+    WriteView(saver, name);
     static const std::uint8_t kEq = '=';
     saver.WriteBytes(&kEq, 1);
   }
-  saver.WriteBytes(value_);
+  WriteView(saver, value);
   saver.WriteNewLine();
 }
 
@@ -317,21 +363,21 @@ void TIniItem::SetName(const WideString& name) { SetNameBytes(Utf8Of(name)); }
 
 void TIniItem::SetNameBytes(const TByteString& name) {
   TIniList* o = owner_;
-  bool wasNamed = !name_.IsEmpty();
+  bool wasNamed = NameLength() != 0;
   if (o && wasNamed) o->UnlinkHash(this);
-  name_ = name;
-  hash_ = NameHash(name_);
-  if (o && !name_.IsEmpty()) {
+  SetText(name.View(), ValueView());
+  hash_ = NameHash(name.View());
+  if (o && !name.IsEmpty()) {
     o->LinkHash(this);
     if (HasValue() && index_ >= o->keyEnd_) o->keyEnd_ = index_ + 1;
   }
 }
 
-void TIniItem::SetString(const WideString& s) { value_ = Utf8Of(s); }
+void TIniItem::SetString(const WideString& s) { SetValue(Utf8Of(s)); }
 
-void TIniItem::SetInt(std::int32_t v) { value_ = TByteString(std::to_string(v)); }
+void TIniItem::SetInt(std::int32_t v) { SetText(NameView(), std::to_string(v)); }
 
-void TIniItem::SetInt64(std::int64_t v) { value_ = TByteString(std::to_string(v)); }
+void TIniItem::SetInt64(std::int64_t v) { SetText(NameView(), std::to_string(v)); }
 
 void TIniItem::SetFloat(double v) {
   char buf[64];
@@ -347,26 +393,27 @@ void TIniItem::SetFloat(double v) {
     while (exp.size() > 1 && exp[0] == '0') exp.erase(0, 1);
     s = mant + "E" + (negative ? "-" : "") + exp;
   }
-  value_ = TByteString(std::move(s));
+  SetText(NameView(), s);
 }
 
 bool TIniItem::GetBool(bool def) const {
-  if (value_.Length() != 1) return def;
-  if (value_[0] == '0') return false;
-  if (value_[0] == '1') return true;
+  const std::string_view v = ValueView();
+  if (v.size() != 1) return def;
+  if (v[0] == '0') return false;
+  if (v[0] == '1') return true;
   return def;
 }
 
 void TIniItem::GetCommaList(TStringList& list, std::uint8_t separator) const {
   list.Clear();
   TCommaList parts;
-  MakeCommaList(value_, separator, parts);
+  MakeCommaList(GetValue(), separator, parts);
   for (std::int32_t n = 0; n < parts.Count(); ++n) list.Add(parts.GetWide(n));
 }
 
 std::int32_t TIniItem::GetEnum(std::span<const WideString> names, std::int32_t def, bool ignoreCase) const {
   for (std::size_t i = 0; i < names.size(); ++i) {
-    std::int32_t c = ignoreCase ? value_.CompareWideText(names[i]) : value_.CompareWide(names[i]);
+    std::int32_t c = CompareBytesWide(ValueView(), names[i], ignoreCase);
     if (c == 0) return static_cast<std::int32_t>(i);
   }
   return def;
@@ -399,12 +446,44 @@ std::mutex& HashBuildLock() {
   static std::mutex lock;
   return lock;
 }
+
+// Late reads of sections: one at a time, and a reading may look into
+// another section (the late section hook does), so the lock nests.
+std::recursive_mutex& LateReadLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+// The list this thread reads late: its own operations meanwhile (the hook's)
+// see it as read.
+thread_local const TIniList* tReadingLate = nullptr;
 }  // namespace
+
+void TIniList::ReadLate() const {
+  std::lock_guard<std::recursive_mutex> guard(LateReadLock());
+  if (!pending_.load(std::memory_order_relaxed) || tReadingLate == this) return;
+  // Only sections of a document are pending, and they are read before they
+  // leave it: the owner holds the text.
+  auto* section = static_cast<TIniSection*>(const_cast<TIniList*>(this));
+  auto* file = static_cast<TIniFile*>(owner_);
+  const TIniList* outer = tReadingLate;
+  tReadingLate = this;
+  try {
+    TIniTokenizer t(*file->text_, section->textFrom_, section->textTo_);
+    ParseIniLines(t, section, file, &file->lateBlocks_, false);
+    if (file->lateHook_) file->lateHook_(*section);
+  } catch (...) {
+    // Nothing half read stays: the next look reads it again.
+    tReadingLate = outer;
+    section->FreeChildren();
+    throw;
+  }
+  tReadingLate = outer;
+  section->pending_.store(false, std::memory_order_release);
+}
 
 void TIniList::DropHash() {
   hashReady_.store(false, std::memory_order_relaxed);
-  buckets_.clear();
-  buckets_.shrink_to_fit();
+  buckets_.reset();
 }
 
 std::size_t TIniList::BucketOf(std::uint32_t hash) const {
@@ -421,9 +500,9 @@ void TIniList::BuildHash(std::int32_t names) const {
     size *= 2;
     --bucketShift_;
   }
-  buckets_.assign(size, nullptr);
+  buckets_.reset(new TIniItem*[size]());
   for (TIniItem* it : items_) {
-    if (it->name_.IsEmpty()) continue;
+    if (it->NameLength() == 0) continue;
     TIniItem*& head = buckets_[BucketOf(it->hash_)];
     it->next_ = head;
     head = it;
@@ -432,8 +511,8 @@ void TIniList::BuildHash(std::int32_t names) const {
 
 void TIniList::LinkHash(TIniItem* item) {
   item->next_ = nullptr;
-  if (!buckets_.empty()) {
-    if (static_cast<std::int32_t>(buckets_.size()) > namedCount_) {
+  if (buckets_) {
+    if ((std::int64_t(1) << (32 - bucketShift_)) > namedCount_) {
       // Chains hold the higher indexes first.
       TIniItem** link = &buckets_[BucketOf(item->hash_)];
       while (*link && (*link)->index_ > item->index_) link = &(*link)->next_;
@@ -447,7 +526,7 @@ void TIniList::LinkHash(TIniItem* item) {
 }
 
 void TIniList::UnlinkHash(TIniItem* item) {
-  if (!buckets_.empty()) {
+  if (buckets_) {
     TIniItem** link = &buckets_[BucketOf(item->hash_)];
     while (*link && *link != item) link = &(*link)->next_;
     if (*link) *link = item->next_;
@@ -458,13 +537,16 @@ void TIniList::UnlinkHash(TIniItem* item) {
 
 template <class Match>
 TIniItem* TIniList::Lookup(std::uint32_t hash, Match match) const {
+  Ready();
   if (namedCount_ == 0) return nullptr;
   if (namedCount_ <= kLinearLookupLimit) {
     // A few names are looked along, later ones first as in a chain: most
     // lists of a show are this small, and an index for each would cost
     // more memory than they hold.
-    for (auto it = items_.rbegin(); it != items_.rend(); ++it)
-      if ((*it)->hash_ == hash && !(*it)->name_.IsEmpty() && match(*it)) return *it;
+    for (std::size_t i = items_.size(); i-- > 0;) {
+      TIniItem* it = items_[i];
+      if (it->hash_ == hash && it->NameLength() != 0 && match(it)) return it;
+    }
     return nullptr;
   }
   if (!hashReady_.load(std::memory_order_acquire)) {
@@ -482,19 +564,21 @@ TIniItem* TIniList::Lookup(std::uint32_t hash, Match match) const {
 
 bool TIniList::Insert(std::int32_t index, TIniItem* item) {
   if (!item || item == this || item->IsAncestorOf(this)) return false;
+  Ready();
+  // A pending section is read before it leaves the document that holds its text.
+  if (item->IsList()) static_cast<TIniList*>(item)->Ready();
   index = std::clamp(index, 0, Count());
   if (item->owner_ == this) {
     if (item->index_ == index || item->index_ == index - 1) return true;
     if (item->index_ < index) --index;  // the places after it move down when it leaves
   }
   if (TIniList* old = item->owner_) old->DetachItem(item);
-  if (items_.capacity() == 0) items_.reserve(kFirstCapacity);
-  items_.insert(items_.begin() + index, item);
+  items_.insert(static_cast<std::size_t>(index), item);
   for (std::size_t k = static_cast<std::size_t>(index) + 1; k < items_.size(); ++k)
     items_[k]->index_ = static_cast<std::int32_t>(k);
   item->owner_ = this;
   item->index_ = index;
-  if (!item->name_.IsEmpty()) LinkHash(item);
+  if (item->NameLength() != 0) LinkHash(item);
   item->Attach(true);
   if (index < keyEnd_) ++keyEnd_;
   else if (item->HasValue()) keyEnd_ = index + 1;
@@ -502,23 +586,23 @@ bool TIniList::Insert(std::int32_t index, TIniItem* item) {
 }
 
 void TIniList::AppendParsed(TIniItem* item) {
-  if (items_.capacity() == 0) items_.reserve(kFirstCapacity);
-  std::int32_t index = Count();
+  std::int32_t index = static_cast<std::int32_t>(items_.size());
   items_.push_back(item);
   item->owner_ = this;
   item->index_ = index;
-  if (!item->name_.IsEmpty()) LinkHash(item);
+  if (item->NameLength() != 0) LinkHash(item);
   item->Attach(true);
   if (item->HasValue()) keyEnd_ = index + 1;
 }
 
 void TIniList::DetachItem(TIniItem* item) {
   std::int32_t i = item->index_;
-  if (item->owner_ != this || i < 0 || i >= Count() || items_[static_cast<std::size_t>(i)] != item)
+  if (item->owner_ != this || i < 0 || i >= static_cast<std::int32_t>(items_.size()) ||
+      items_[static_cast<std::size_t>(i)] != item)
     ZM_FAIL("TIniItem.Index mismatch");
   item->Attach(false);
-  if (!item->name_.IsEmpty()) UnlinkHash(item);
-  items_.erase(items_.begin() + i);
+  if (item->NameLength() != 0) UnlinkHash(item);
+  items_.erase(static_cast<std::size_t>(i));
   for (std::size_t k = static_cast<std::size_t>(i); k < items_.size(); ++k)
     items_[k]->index_ = static_cast<std::int32_t>(k);
   if (i < keyEnd_) --keyEnd_;
@@ -529,6 +613,7 @@ void TIniList::DetachItem(TIniItem* item) {
 
 TIniItem* TIniList::Extract(TIniItem* item) {
   if (!item || item->owner_ != this) return nullptr;
+  if (item->IsList()) static_cast<TIniList*>(item)->Ready();
   DetachItem(item);
   return item;
 }
@@ -542,12 +627,11 @@ void TIniList::Delete(std::int32_t index) {
 
 void TIniList::ResetChildren() {
   items_.clear();
-  items_.shrink_to_fit();
   DropHash();
   objects_.clear();
-  objects_.shrink_to_fit();
   namedCount_ = 0;
   keyEnd_ = 0;
+  pending_.store(false, std::memory_order_relaxed);
   if (kind_ == kKindFile) {
     auto& sections = static_cast<TIniFile*>(this)->sections_;
     sections.clear();
@@ -555,15 +639,17 @@ void TIniList::ResetChildren() {
   }
 }
 
-void TIniList::Clear() {
+void TIniList::FreeChildren() {
   // Freed without recursion: a list that dies with its parent hands its
   // children over before it goes. Each child is detached without the index
   // upkeep, since the whole array goes.
-  std::vector<std::vector<TIniItem*>> pending;
+  std::vector<TIniArray<TIniItem>> pending;
   pending.push_back(std::move(items_));
+  const bool wasPending = pending_.load(std::memory_order_relaxed);
   ResetChildren();
+  pending_.store(wasPending, std::memory_order_relaxed);
   while (!pending.empty()) {
-    std::vector<TIniItem*> batch = std::move(pending.back());
+    TIniArray<TIniItem> batch = std::move(pending.back());
     pending.pop_back();
     for (TIniItem* it : batch) {
       it->owner_ = nullptr;
@@ -581,6 +667,16 @@ void TIniList::Clear() {
       it->Free();
     }
   }
+}
+
+void TIniList::Clear() {
+  // Sections held elsewhere live on without their document: they are read first.
+  if (kind_ == kKindFile)
+    for (TIniItem* it : items_)
+      if (it->IsSection() && it->RefCount() > 1) static_cast<TIniList*>(it)->Ready();
+  FreeChildren();
+  pending_.store(false, std::memory_order_relaxed);
+  if (kind_ == kKindFile) static_cast<TIniFile*>(this)->text_.reset();
 }
 
 void TIniList::Assign(TIniItem& source) {
@@ -611,17 +707,21 @@ void TIniList::Assign(TIniItem& source) {
 
 TIniItem* TIniList::Find(const WideString& name) const {
   if (name.empty()) return nullptr;
-  return Lookup(WideHashNoCase(name), [&](TIniItem* it) { return it->HasValue() && it->name_.CompareWideText(name) == 0; });
+  return Lookup(WideHashNoCase(name),
+                [&](TIniItem* it) { return it->HasValue() && CompareBytesWide(it->NameView(), name, true) == 0; });
 }
 
 TIniItem* TIniList::FindBytes(const TByteString& name) const {
   if (name.IsEmpty()) return nullptr;
-  return Lookup(name.HashNoCase(), [&](TIniItem* it) { return it->HasValue() && it->name_.CompareText(name) == 0; });
+  return Lookup(name.HashNoCase(),
+                [&](TIniItem* it) { return it->HasValue() && CompareTextUTF8(it->NameView(), name.View()) == 0; });
 }
 
 TIniItem* TIniList::Find(const TIniName& name) const {
   if (name.Bytes().IsEmpty()) return nullptr;
-  return Lookup(name.Hash(), [&](TIniItem* it) { return it->HasValue() && it->name_.CompareText(name.Bytes()) == 0; });
+  return Lookup(name.Hash(), [&](TIniItem* it) {
+    return it->HasValue() && CompareTextUTF8(it->NameView(), name.Bytes().View()) == 0;
+  });
 }
 
 TIniItem* TIniList::FindIndexed(const WideString& name, std::int32_t n) const {
@@ -632,8 +732,8 @@ namespace {
 
 // The number 1 .. limit that ends name as IntToStr writes it (no sign, no
 // leading zero), and how many bytes its digits take.
-bool TrailingIndex(const TByteString& name, std::int32_t limit, std::int32_t& n, std::int32_t& digits) {
-  const std::int32_t length = name.Length();
+bool TrailingIndex(std::string_view name, std::int32_t limit, std::int32_t& n, std::int32_t& digits) {
+  const auto length = static_cast<std::int32_t>(name.size());
   std::int32_t first = length;
   while (first > 0 && name[static_cast<std::size_t>(first - 1)] >= '0' && name[static_cast<std::size_t>(first - 1)] <= '9')
     --first;
@@ -648,21 +748,22 @@ bool TrailingIndex(const TByteString& name, std::int32_t limit, std::int32_t& n,
 
 // Whether item's name is prefix followed by digits of a number 1 .. limit
 // (n), compared as Find compares names.
-bool IsIndexedName(const TByteString& name, const WideString& prefix, std::int32_t limit, std::int32_t& n) {
+bool IsIndexedName(std::string_view name, const WideString& prefix, std::int32_t limit, std::int32_t& n) {
   std::int32_t digits = 0;
   if (!TrailingIndex(name, limit, n, digits)) return false;
-  const std::int32_t length = name.Length() - digits;
+  const std::int32_t length = static_cast<std::int32_t>(name.size()) - digits;
   // Letters below 128 on both sides compare as the full comparison does.
   if (static_cast<std::size_t>(length) == prefix.size()) {
     bool ascii = true, same = true;
     for (std::int32_t i = 0; i < length && ascii && same; ++i) {
-      const std::uint32_t a = name[static_cast<std::size_t>(i)], b = prefix[static_cast<std::size_t>(i)];
+      const std::uint32_t a = static_cast<std::uint8_t>(name[static_cast<std::size_t>(i)]),
+                          b = prefix[static_cast<std::size_t>(i)];
       ascii = a < 0x80 && b < 0x80;
       same = (a | ((a >= 'A' && a <= 'Z') ? 0x20u : 0u)) == (b | ((b >= 'A' && b <= 'Z') ? 0x20u : 0u));
     }
     if (ascii) return same;
   }
-  return name.CompareWideTextRange(0, length, prefix, 1, static_cast<std::int32_t>(prefix.size())) == 0;
+  return CompareBytesWide(name.substr(0, static_cast<std::size_t>(length)), prefix, true) == 0;
 }
 
 bool EndsWithDigit(const WideString& s) { return !s.empty() && s.back() >= u'0' && s.back() <= u'9'; }
@@ -678,13 +779,15 @@ void TIniList::FindIndexedRange(const WideString& name, std::int32_t count, std:
     return;
   }
   // In document order: of two keys of one name the later one stays, as Find finds it.
+  Ready();
   std::int32_t n = 0;
   for (TIniItem* it : items_)
-    if (it->HasValue() && IsIndexedName(it->name_, name, count, n)) out[static_cast<std::size_t>(n - 1)] = it;
+    if (it->HasValue() && IsIndexedName(it->NameView(), name, count, n)) out[static_cast<std::size_t>(n - 1)] = it;
 }
 
 TIniItem* TIniList::GetOrAdd(const WideString& name) {
   if (TIniItem* it = Find(name)) return it;
+  Ready();
   ZM_ASSERT(keyEnd_ <= Count(), "TIniList.KeyEnd beyond Count");
   auto* item = new TIniItem(Utf8Of(name), TByteString());
   Insert(keyEnd_, item);
@@ -693,33 +796,40 @@ TIniItem* TIniList::GetOrAdd(const WideString& name) {
 
 template <class Match>
 TIniObject* TIniList::LookupObject(std::uint32_t hash, Match match) const {
+  Ready();
   if (namedCount_ > kLinearLookupLimit) return static_cast<TIniObject*>(Lookup(hash, match));
   // Few names: only the blocks are looked along.
-  for (auto it = objects_.rbegin(); it != objects_.rend(); ++it)
-    if ((*it)->hash_ == hash && !(*it)->name_.IsEmpty() && match(*it)) return *it;
+  for (std::size_t i = objects_.size(); i-- > 0;) {
+    TIniObject* it = objects_[i];
+    if (it->hash_ == hash && it->NameLength() != 0 && match(it)) return it;
+  }
   return nullptr;
 }
 
 TIniObject* TIniList::FindObject(const WideString& name) const {
   if (name.empty()) return nullptr;
   return LookupObject(WideHashNoCase(name),
-                      [&](TIniItem* it) { return it->IsObject() && it->name_.CompareWideText(name) == 0; });
+                      [&](TIniItem* it) { return it->IsObject() && CompareBytesWide(it->NameView(), name, true) == 0; });
 }
 
 TIniObject* TIniList::FindObject(const TIniName& name) const {
   if (name.Bytes().IsEmpty()) return nullptr;
   return LookupObject(name.Hash(),
-                      [&](TIniItem* it) { return it->IsObject() && it->name_.CompareText(name.Bytes()) == 0; });
+                      [&](TIniItem* it) { return it->IsObject() && CompareTextUTF8(it->NameView(), name.Bytes().View()) == 0; });
 }
 
 TIniObject* TIniList::FindObjectOfType(const WideString& name, const WideString& type) const {
   if (name.empty()) return nullptr;
   return LookupObject(WideHashNoCase(name), [&](TIniItem* it) {
-    return it->IsObject() && it->name_.CompareWideText(name) == 0 && it->value_.CompareWideText(type) == 0;
+    return it->IsObject() && CompareBytesWide(it->NameView(), name, true) == 0 &&
+           CompareBytesWide(it->ValueView(), type, true) == 0;
   });
 }
 
-TIniObject* TIniList::FirstObject() const { return objects_.empty() ? nullptr : objects_.front(); }
+TIniObject* TIniList::FirstObject() const {
+  Ready();
+  return objects_.empty() ? nullptr : objects_.front();
+}
 
 TIniObject* TIniList::NextObject(const TIniObject* object) const {
   if (!object || object->Owner() != this) return nullptr;
@@ -728,6 +838,7 @@ TIniObject* TIniList::NextObject(const TIniObject* object) const {
 }
 
 TIniObject* TIniList::AddObject(const WideString& name, const WideString& type) {
+  Ready();
   auto* object = new TIniObject(Utf8Of(name), Utf8Of(type));
   Insert(objects_.empty() ? keyEnd_ : objects_.back()->index_ + 1, object);
   return object;
@@ -786,11 +897,24 @@ void EnterOrdered(std::vector<T*>& list, T* entry, Slot slot) {
 }
 
 template <class T, class Slot>
-void LeaveOrdered(std::vector<T*>& list, T* entry, Slot slot, const char* mismatch) {
+void EnterOrdered(TIniArray<T>& list, T* entry, Slot slot) {
+  if (list.capacity() == 0) list.reserve(2);
+  std::size_t pos = list.size();
+  if (!list.empty() && list.back()->Index() > entry->Index())
+    pos = static_cast<std::size_t>(std::upper_bound(list.begin(), list.end(), entry,
+                                                    [](const T* a, const T* b) { return a->Index() < b->Index(); }) -
+                                   list.begin());
+  list.insert(pos, entry);
+  for (std::size_t k = pos; k < list.size(); ++k) slot(list[k]) = static_cast<std::int32_t>(k);
+}
+
+template <class List, class T, class Slot>
+void LeaveOrdered(List& list, T* entry, Slot slot, const char* mismatch) {
   std::int32_t i = slot(entry);
   if (i < 0 || static_cast<std::size_t>(i) >= list.size() || list[static_cast<std::size_t>(i)] != entry)
     ZM_FAIL(mismatch);
-  list.erase(list.begin() + i);
+  if constexpr (std::is_same_v<List, std::vector<T*>>) list.erase(list.begin() + i);
+  else list.erase(static_cast<std::size_t>(i));
   for (std::size_t k = static_cast<std::size_t>(i); k < list.size(); ++k) slot(list[k]) = static_cast<std::int32_t>(k);
   slot(entry) = -1;
 }
@@ -808,17 +932,16 @@ TIniItem* TIniObject::CreateEmpty() const { return new TIniObject(); }
 
 void TIniObject::SaveHead(TTextSaver& saver, std::int32_t indent) {
   WriteIndentCapped(saver, indent);
-  const TByteString& name = Name();
-  const TByteString& type = Type();
-  if (name.IsEmpty() && type.IsEmpty()) {
-    saver.WriteBytes(TByteString("object"));
+  const std::string_view name = NameView(), type = TypeView();
+  if (name.empty() && type.empty()) {
+    WriteView(saver, "object");
   } else {
-    saver.WriteBytes(TByteString("object "));
-    saver.WriteBytes(name);
+    WriteView(saver, "object ");
+    WriteView(saver, name);
     // A name with ":" and no type keeps a closing ":" so that it reads back whole.
-    if (!type.IsEmpty() || name.View().find(':') != std::string_view::npos) {
-      saver.WriteBytes(TByteString(":"));
-      saver.WriteBytes(type);
+    if (!type.empty() || name.find(':') != std::string_view::npos) {
+      WriteView(saver, ":");
+      WriteView(saver, type);
     }
   }
   saver.WriteNewLine();
@@ -826,7 +949,7 @@ void TIniObject::SaveHead(TTextSaver& saver, std::int32_t indent) {
 
 void TIniObject::SaveTail(TTextSaver& saver, std::int32_t indent) {
   WriteIndentCapped(saver, indent);
-  saver.WriteBytes(TByteString("end"));
+  WriteView(saver, "end");
   saver.WriteNewLine();
 }
 
@@ -842,9 +965,9 @@ void TIniSection::Attach(bool entering) {
 TIniItem* TIniSection::CreateEmpty() const { return new TIniSection(); }
 
 void TIniSection::SaveHead(TTextSaver& saver, std::int32_t) {
-  saver.WriteBytes(TByteString("["));
-  saver.WriteBytes(Name());
-  saver.WriteBytes(TByteString("]"));
+  WriteView(saver, "[");
+  WriteView(saver, NameView());
+  WriteView(saver, "]");
   saver.WriteNewLine();
 }
 
@@ -878,7 +1001,7 @@ TIniSection* TIniFile::Section(std::int32_t i) const {
 TIniSection* TIniFile::FindSection(const WideString& name) const {
   if (name.empty()) return const_cast<TIniFile*>(this);
   return static_cast<TIniSection*>(Lookup(WideHashNoCase(name), [&](TIniItem* it) {
-    return it->kind_ == kKindSection && it->name_.CompareWideText(name) == 0;
+    return it->kind_ == kKindSection && CompareBytesWide(it->NameView(), name, true) == 0;
   }));
 }
 
@@ -891,7 +1014,7 @@ void TIniFile::FindIndexedSections(const WideString& name, std::int32_t count, s
   }
   std::int32_t n = 0;
   for (TIniSection* section : sections_)
-    if (section->kind_ == kKindSection && IsIndexedName(section->name_, name, count, n))
+    if (section->kind_ == kKindSection && IsIndexedName(section->NameView(), name, count, n))
       out[static_cast<std::size_t>(n - 1)] = section;
 }
 
@@ -903,15 +1026,17 @@ TIniSection* TIniFile::GetOrAddSection(const WideString& name) {
   return section;
 }
 
-TIniSection* TIniFile::SectionForParse(TByteString name, TIniItemBlocks* blocks) {
-  if (!name.IsEmpty()) {
-    TIniItem* found = Lookup(name.HashNoCase(), [&](TIniItem* it) {
-      return it->kind_ == kKindSection && it->name_.CompareText(name) == 0;
+TIniSection* TIniFile::SectionForParse(std::string_view name, TIniItemBlocks* blocks, bool& made) {
+  made = false;
+  if (!name.empty()) {
+    TIniItem* found = Lookup(BytesHashNoCase(name), [&](TIniItem* it) {
+      return it->kind_ == kKindSection && CompareTextUTF8(it->NameView(), name) == 0;
     });
     if (found) return static_cast<TIniSection*>(found);
   }
-  auto* section = blocks ? new (*blocks) TIniSection(std::move(name)) : new TIniSection(std::move(name));
+  auto* section = NewParsedIniItem<TIniSection>(blocks, name, {});
   AppendParsed(section);
+  made = true;
   return section;
 }
 
@@ -945,37 +1070,47 @@ void TIniFile::WriteInteger(const WideString& section, const WideString& key, st
 
 void TIniFile::LoadFromText(TByteString text) {
   Clear();
+  if (text.Length() >= std::max(IniLateBytes, 1)) {
+    // Kept: sections are read from it when first looked into.
+    text_ = std::make_shared<const TByteString>(std::move(text));
+    TIniTokenizer t(*text_, 0, text_->Length());
+    ParseIniTextInParts(t, this, true);
+    return;
+  }
   TIniTokenizer t(std::move(text));
-  ParseIniTextInParts(t, this);
+  ParseIniTextInParts(t, this, false);
 }
 
 void TIniFile::AdoptSections(TIniFile& part) {
   // The part holds sections only: it began with a section line.
-  std::vector<TIniItem*> items = std::move(part.items_);
   const std::int32_t names = namedCount_ + part.namedCount_;
-  part.ResetChildren();
   // The index made once for all the names to come, not again as it fills.
-  if (names > kLinearLookupLimit && static_cast<std::int32_t>(buckets_.size()) <= names) {
+  if (names > kLinearLookupLimit && BucketCount() <= names) {
     BuildHash(names + 1);
     hashReady_.store(true, std::memory_order_release);
   }
-  items_.reserve(items_.size() + items.size());
-  for (TIniItem* item : items) {
+  items_.reserve(items_.size() + part.items_.size());
+  for (TIniItem* item : part.items_) {
+    auto* section = static_cast<TIniSection*>(item);
+    TIniSection* same = nullptr;
+    if (section->NameLength() != 0)
+      same = static_cast<TIniSection*>(Lookup(section->hash_, [&](TIniItem* it) {
+        return it->kind_ == kKindSection && CompareTextUTF8(it->NameView(), section->NameView()) == 0;
+      }));
+    // Both read before they are joined (the part's own text is the same text).
+    if (same) {
+      same->Ready();
+      section->Ready();
+    }
     item->owner_ = nullptr;
     item->index_ = -1;
     item->next_ = nullptr;
-    auto* section = static_cast<TIniSection*>(item);
-    TIniSection* same = nullptr;
-    if (!section->name_.IsEmpty())
-      same = static_cast<TIniSection*>(Lookup(section->hash_, [&](TIniItem* it) {
-        return it->kind_ == kKindSection && it->name_.CompareText(section->name_) == 0;
-      }));
     if (!same) {
       AppendParsed(section);
       continue;
     }
     // Sections of one name are one: the later lines go to the end of the first.
-    std::vector<TIniItem*> lines = std::move(section->items_);
+    TIniArray<TIniItem> lines = std::move(section->items_);
     section->ResetChildren();
     for (TIniItem* line : lines) {
       line->owner_ = nullptr;
@@ -985,6 +1120,8 @@ void TIniFile::AdoptSections(TIniFile& part) {
     }
     section->Free();
   }
+  part.items_.clear();
+  part.ResetChildren();
 }
 
 bool TIniFile::LoadFromStream(TStream* stream) {
@@ -1047,13 +1184,53 @@ TByteString TIniFile::SaveToValue() {
 // Parsing
 // ============================================================================
 
-// ParseIniText, the items made in blocks when blocks are given.
-void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlocks* blocks);
+// ParseIniText, the items made in blocks when blocks are given; with late,
+// each new section's lines are left in the text, to be read when first
+// looked into.
+void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlocks* blocks, bool late);
 
 std::int32_t IniPartBytes = 1 << 20;
 std::int32_t IniMaxParts = 0;
+std::int32_t IniLateBytes = 1 << 20;
 
 namespace {
+
+inline bool IsIniLineEnd(std::uint8_t b) { return b == 13 || b == 10; }
+
+// Whether the line from its first non-blank byte lead is a section line:
+// "[" with a "]" before the line's end.
+bool IsSectionLineAt(const std::uint8_t* p, std::int32_t lead, std::int32_t end) {
+  if (lead >= end || p[lead] != '[') return false;
+  for (std::int32_t j = lead + 1; j < end; ++j) {
+    if (p[j] == ']') return true;
+    if (IsIniLineEnd(p[j])) return false;
+  }
+  return false;
+}
+
+// Blanks as the tokenizer knows them: control bytes but line ends, and space.
+inline bool IsIniBlank(std::uint8_t b) { return b <= 32 && !IsIniLineEnd(b); }
+
+// From the start of a line at pos, the start of the next section line before
+// end, or end. Each line ends at its first line-end byte; CR LF and LF CR
+// end it together: the lines the tokenizer reads.
+std::int32_t NextSectionLine(const std::uint8_t* p, std::int32_t pos, std::int32_t end) {
+  std::int32_t i = pos;
+  while (i < end) {
+    std::int32_t lead = i;
+    while (lead < end && IsIniBlank(p[lead])) ++lead;
+    if (IsSectionLineAt(p, lead, end)) return i;
+    const void* at = lead < end ? std::memchr(p + lead, '\n', std::size_t(end - lead)) : nullptr;
+    std::int32_t e = at ? static_cast<std::int32_t>(static_cast<const std::uint8_t*>(at) - p) : end;
+    // A CR before the LF ends the line first.
+    if (const void* cr = std::memchr(p + lead, '\r', std::size_t(e - lead)))
+      e = static_cast<std::int32_t>(static_cast<const std::uint8_t*>(cr) - p);
+    if (e >= end) return end;
+    const std::uint8_t other = p[e] == 13 ? 10 : 13;
+    i = e + (e + 1 < end && p[e + 1] == other ? 2 : 1);
+  }
+  return end;
+}
 
 // The start of the first section line at or after pos and before end; end
 // when there is none. Lines are found as the tokenizer finds them: a run of
@@ -1061,24 +1238,20 @@ namespace {
 // of some line's text.
 std::int32_t SectionLineAtOrAfter(const TByteString& text, std::int32_t pos, std::int32_t end) {
   const std::uint8_t* p = text.Data();
-  auto lineEnd = [](std::uint8_t b) { return b == 13 || b == 10; };
   std::int32_t i = pos;
-  while (i < end && lineEnd(p[i])) ++i;
-  while (i < end) {
-    while (i < end && !lineEnd(p[i])) ++i;
-    while (i < end && lineEnd(p[i])) {
-      const std::uint8_t other = p[i] == 13 ? 10 : 13;
-      i += i + 1 < end && p[i + 1] == other ? 2 : 1;
-      TIniTokenizer line(text, i, end);
-      if (i < end && line.ParseIniLine() == kIniSectionLine) return i;
-    }
-  }
-  return end;
+  while (i < end && IsIniLineEnd(p[i])) ++i;
+  while (i < end && !IsIniLineEnd(p[i])) ++i;
+  if (i >= end) return end;
+  const std::uint8_t other = p[i] == 13 ? 10 : 13;
+  i += i + 1 < end && p[i + 1] == other ? 2 : 1;
+  return NextSectionLine(p, i, end);
 }
 
 }  // namespace
 
-void ParseIniTextInParts(TIniTokenizer& t, TIniFile* root) {
+void ParseIniTextInParts(TIniTokenizer& t, TIniFile* root) { ParseIniTextInParts(t, root, false); }
+
+void ParseIniTextInParts(TIniTokenizer& t, TIniFile* root, bool late) {
   const std::int32_t from = t.Position, to = t.End;
   const std::int64_t partBytes = std::max<std::int64_t>(IniPartBytes, 1);
   const std::int64_t threadCount = IniMaxParts > 0 ? IniMaxParts : std::min(GetProcessorCount(), 4);
@@ -1107,7 +1280,8 @@ void ParseIniTextInParts(TIniTokenizer& t, TIniFile* root) {
       try {
         TIniTokenizer part(t.Source(), bounds[k + 1], bounds[k + 2]);
         docs[k] = MakeRef<TIniFile>();
-        ParseIniLines(part, docs[k].get(), docs[k].get(), inBlocks ? &blocks : nullptr);
+        docs[k]->text_ = root->text_;
+        ParseIniLines(part, docs[k].get(), docs[k].get(), inBlocks ? &blocks : nullptr, late);
       } catch (...) {
         errors[k] = std::current_exception();
       }
@@ -1128,7 +1302,7 @@ void ParseIniTextInParts(TIniTokenizer& t, TIniFile* root) {
   TIniItemBlocks blocks;
   try {
     t.End = bounds[1];
-    ParseIniLines(t, root, root, inBlocks ? &blocks : nullptr);
+    ParseIniLines(t, root, root, inBlocks ? &blocks : nullptr, late);
     t.End = to;
   } catch (...) {
     first = std::current_exception();
@@ -1142,34 +1316,40 @@ void ParseIniTextInParts(TIniTokenizer& t, TIniFile* root) {
   }
 }
 
-void ParseIniText(TIniTokenizer& t, TIniList* list, TIniFile* root) { ParseIniLines(t, list, root, nullptr); }
+void ParseIniText(TIniTokenizer& t, TIniList* list, TIniFile* root) { ParseIniLines(t, list, root, nullptr, false); }
 
-namespace {
-template <class T, class... A>
-T* NewParsedIniItem(TIniItemBlocks* blocks, A&&... args) {
-  return blocks ? new (*blocks) T(std::forward<A>(args)...) : new T(std::forward<A>(args)...);
-}
-}  // namespace
-
-void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlocks* blocks) {
+void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlocks* blocks, bool late) {
   std::vector<TIniList*> open;  // the lists around the open object blocks
   TIniList* current = list;
   while (!t.AtEnd()) {
     switch (t.ParseIniLine()) {
       case kIniTextLine:
-        current->AppendParsed(NewParsedIniItem<TIniItem>(blocks, TByteString(), TByteString(t.ValueView())));
+        current->AppendParsed(NewParsedIniItem<TIniItem>(blocks, {}, t.ValueView()));
         break;
       case kIniKeyLine:
-        current->AppendParsed(NewParsedIniItem<TIniItem>(blocks, TByteString(t.NameView()), TByteString(t.ValueView())));
+        current->AppendParsed(NewParsedIniItem<TIniItem>(blocks, t.NameView(), t.ValueView()));
         break;
-      case kIniSectionLine:
+      case kIniSectionLine: {
         if (!root) return;
         // A section line closes blocks left open: it never lands inside them.
         open.clear();
-        current = root->SectionForParse(TByteString(t.NameView()), blocks);
+        bool made = false;
+        auto* section = root->SectionForParse(t.NameView(), blocks, made);
+        current = section;
+        if (!late) break;
+        // A section met again is read now, the later lines after its own.
+        if (!made) {
+          section->Ready();
+          break;
+        }
+        // Its lines wait in the text up to the next section line.
+        section->textFrom_ = t.Position;
+        section->textTo_ = t.Position = NextSectionLine(t.Source().Data(), t.Position, t.End);
+        section->pending_.store(true, std::memory_order_relaxed);
         break;
+      }
       case kIniObjectLine: {
-        auto* object = NewParsedIniItem<TIniObject>(blocks, TByteString(t.NameView()), TByteString(t.ValueView()));
+        auto* object = NewParsedIniItem<TIniObject>(blocks, t.NameView(), t.ValueView());
         current->AppendParsed(object);
         open.push_back(current);
         current = object;
@@ -1180,7 +1360,7 @@ void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlo
           current = open.back();
           open.pop_back();
         } else if (root) {
-          current->AppendParsed(NewParsedIniItem<TIniItem>(blocks, TByteString(), TByteString("end")));
+          current->AppendParsed(NewParsedIniItem<TIniItem>(blocks, {}, "end"));
         } else {
           return;
         }

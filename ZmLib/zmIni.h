@@ -16,11 +16,23 @@
 //
 // A document has no lock: one thread builds or changes it. Once it is
 // finished, any number of threads may read it at once (the hash indexes
-// that lookups build on first use are built under a lock).
+// that lookups build on first use are built under a lock, and so are the
+// sections of a long text read when first asked for).
+//
+// Memory: an item holds its name and value inside itself when they are
+// short; a long text's parse places its items one after the other in large
+// blocks, with their longer names and values beside them. A text of at least
+// IniLateBytes keeps its bytes, and each of its sections is read from them
+// when something first looks into it: what it then holds is what a parse of
+// the whole text would have put there.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "ZmLib/zmByteString.h"
@@ -36,8 +48,94 @@ class TIniObject;
 class TIniSection;
 class TIniFile;
 class TStringList;
-// The large blocks the items of a long parse are placed in (see TIniItem).
-class TIniItemBlocks;
+
+// The items one thread makes while it parses a long text, placed one after
+// the other in large blocks, each block given back with the last of its
+// items; when no block can be had they go to the heap.
+class TIniItemBlocks {
+public:
+  TIniItemBlocks() = default;
+  TIniItemBlocks(const TIniItemBlocks&) = delete;
+  TIniItemBlocks& operator=(const TIniItemBlocks&) = delete;
+  ~TIniItemBlocks() { Retire(); }
+  // Room for an item of bytes and extra bytes after it; nullptr when no
+  // block can be had.
+  void* Take(std::size_t bytes, std::size_t extra);
+
+private:
+  void Retire();  // no more items go into the current block
+  std::uint8_t* block_ = nullptr;
+  std::size_t used_ = 0;
+  std::int64_t made_ = 0;
+};
+
+// The children of a list (or its object blocks): an array of 16 bytes that
+// grows by doubling. Positions are 0-based.
+template <class T>
+class TIniArray {
+public:
+  TIniArray() = default;
+  TIniArray(const TIniArray&) = delete;
+  TIniArray& operator=(const TIniArray&) = delete;
+  TIniArray(TIniArray&& other) noexcept : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
+    other.data_ = nullptr;
+    other.size_ = other.capacity_ = 0;
+  }
+  TIniArray& operator=(TIniArray&& other) noexcept {
+    if (this != &other) {
+      Release();
+      data_ = other.data_;
+      size_ = other.size_;
+      capacity_ = other.capacity_;
+      other.data_ = nullptr;
+      other.size_ = other.capacity_ = 0;
+    }
+    return *this;
+  }
+  ~TIniArray() { Release(); }
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::size_t capacity() const { return capacity_; }
+  T* operator[](std::size_t i) const { return data_[i]; }
+  T* const* begin() const { return data_; }
+  T* const* end() const { return data_ + size_; }
+  T* front() const { return data_[0]; }
+  T* back() const { return data_[size_ - 1]; }
+  void reserve(std::size_t n) {
+    if (n <= capacity_) return;
+    T** grown = static_cast<T**>(::operator new(n * sizeof(T*)));
+    if (size_) std::memcpy(grown, data_, size_ * sizeof(T*));
+    ::operator delete(data_);
+    data_ = grown;
+    capacity_ = static_cast<std::uint32_t>(n);
+  }
+  void push_back(T* v) {
+    if (size_ == capacity_) reserve(capacity_ ? std::size_t(capacity_) * 2 : 4);
+    data_[size_++] = v;
+  }
+  void insert(std::size_t at, T* v) {
+    if (size_ == capacity_) reserve(capacity_ ? std::size_t(capacity_) * 2 : 4);
+    std::memmove(data_ + at + 1, data_ + at, (size_ - at) * sizeof(T*));
+    data_[at] = v;
+    ++size_;
+  }
+  void erase(std::size_t at) {
+    std::memmove(data_ + at, data_ + at + 1, (size_ - at - 1) * sizeof(T*));
+    --size_;
+  }
+  void clear() {
+    Release();
+    data_ = nullptr;
+    size_ = capacity_ = 0;
+  }
+
+private:
+  void Release() { ::operator delete(data_); }
+  T** data_ = nullptr;
+  std::uint32_t size_ = 0;
+  std::uint32_t capacity_ = 0;
+};
 
 // The escaped form of a value: a backslash is stored as two, a line break
 // (CR, LF, CR LF or LF CR) as backslash and "n"; other characters below 32
@@ -72,14 +170,15 @@ constexpr std::int32_t kMaxIniIndent = 64;
 class TIniItem : public TTextWriter {
 public:
   TIniItem() = default;
-  TIniItem(TByteString name, TByteString value);
+  TIniItem(const TByteString& name, const TByteString& value);
 
   // Items live on the heap, or, made by the parse of a long text, side by
-  // side in large blocks; a block goes when the last of its items does.
+  // side in large blocks (with extra bytes after the item for its text); a
+  // block goes when the last of its items does.
   static void* operator new(std::size_t bytes);
-  static void* operator new(std::size_t bytes, TIniItemBlocks& blocks);
+  static void* operator new(std::size_t bytes, TIniItemBlocks& blocks, std::size_t extra);
   static void operator delete(void* item, std::size_t bytes) noexcept;
-  static void operator delete(void* item, TIniItemBlocks& blocks) noexcept;
+  static void operator delete(void* item, TIniItemBlocks& blocks, std::size_t extra) noexcept;
 
   // ---- The family's operations ------------------------------------------------
   void Dispose() override;  // leaves its owner first
@@ -92,7 +191,7 @@ public:
   // the caller holds its reference.
   virtual TIniItem* Clone() const;
   // True for a key line (a plain item with a name).
-  virtual bool HasValue() const { return !name_.IsEmpty(); }
+  virtual bool HasValue() const { return NameLength() != 0; }
   virtual TIniItem* CreateEmpty() const;
   virtual void Clear() {}
   // A plain item copies name and value.
@@ -111,34 +210,41 @@ public:
   std::int32_t Index() const { return index_; }
 
   // ---- Values -----------------------------------------------------------------
-  const TByteString& Name() const { return name_; }
-  const TByteString& GetValue() const { return value_; }
-  WideString GetName() const { return name_.ToWide(); }
+  // Copies of the bytes; the views stay valid until the item's name or value
+  // changes or the item goes.
+  TByteString Name() const { return TByteString(NameView()); }
+  TByteString GetValue() const { return TByteString(ValueView()); }
+  std::string_view NameView() const { return {TextBytes(), NameLength()}; }
+  std::string_view ValueView() const { return {TextBytes() + NameLength(), valueLength_}; }
+  WideString GetName() const { return BytesToWide(NameView()); }
   void SetName(const WideString& name);
   void SetNameBytes(const TByteString& name);
-  void SetValue(const TByteString& value) { value_ = value; }
+  void SetValue(const TByteString& value) { SetText(NameView(), value.View()); }
   // UTF-8 without escape processing.
-  WideString GetString() const { return value_.ToWide(); }
+  WideString GetString() const { return BytesToWide(ValueView()); }
   void SetString(const WideString& s);
   // The escaped forms (see EncodeIniValue).
-  WideString DecodeIniValue() const { return zm::DecodeIniValue(value_); }
-  void EncodeIniValue(const WideString& s) { value_ = zm::EncodeIniValue(s); }
+  WideString DecodeIniValue() const { return zm::DecodeIniValue(GetValue()); }
+  void EncodeIniValue(const WideString& s) { SetValue(zm::EncodeIniValue(s)); }
   // Optional blanks (codes 32 and 8) and sign, then decimal digits up to
   // the end; anything else, or a value out of range, gives def.
-  std::int32_t GetInt(std::int32_t def) const { return value_.ToIntDef(0, kMaxCount32, def); }
+  std::int32_t GetInt(std::int32_t def) const { return BytesToIntDef(ValueView(), def); }
   void SetInt(std::int32_t v);
-  std::int64_t GetInt64(std::int64_t def) const { return value_.ToInt64Def(0, kMaxCount32, def); }
+  std::int64_t GetInt64(std::int64_t def) const { return BytesToInt64Def(ValueView(), def); }
   void SetInt64(std::int64_t v);
-  double GetFloat(double def) const { return value_.ToFloatDef(0, kMaxCount32, def); }
+  double GetFloat(double def) const { return BytesToFloatDef(ValueView(), def); }
   // 16 significant digits, "." as the point, no trailing zeros.
   void SetFloat(double v);
   // Exactly "0" or "1"; anything else gives def.
   bool GetBool(bool def) const;
-  void SetBool(bool v) { value_ = v ? "1" : "0"; }
+  void SetBool(bool v) { SetValue(v ? "1" : "0"); }
   // The value split at the separator, each part decoded from UTF-8.
   void GetCommaList(TStringList& list, std::uint8_t separator = ',') const;
   // The index of the value among names (exactly or ignoring case), or def.
   std::int32_t GetEnum(std::span<const WideString> names, std::int32_t def, bool ignoreCase) const;
+
+  // Name and value bytes an item holds inside itself (together).
+  static constexpr std::size_t kInsideText = 28;
 
 protected:
   static constexpr std::uint8_t kKindItem = 0;
@@ -155,19 +261,55 @@ private:
   friend class TIniObject;
   friend class TIniSection;
   friend class TIniFile;
+  template <class T>
+  friend T* NewParsedIniItem(TIniItemBlocks* blocks, std::string_view name, std::string_view value);
 
-  TIniList* owner_ = nullptr;
+  // Where the name and value bytes are (name first): inside the item, just
+  // after it in its block (made by a parse), or on the heap (owned).
+  static constexpr std::uint8_t kTextInside = 0;
+  static constexpr std::uint8_t kTextBeside = 1;
+  static constexpr std::uint8_t kTextOnHeap = 2;
+  static bool FitsInside(std::string_view name, std::string_view value) {
+    return name.size() + value.size() <= kInsideText && name.size() <= 255;
+  }
+  std::size_t NameLength() const {
+    if (textForm_ == kTextInside) return insideNameLength_;
+    std::uint32_t n;
+    std::memcpy(&n, text_, sizeof n);
+    return n;
+  }
+  const char* TextBytes() const {
+    if (textForm_ == kTextInside) return reinterpret_cast<const char*>(text_);
+    const char* p;
+    std::memcpy(&p, text_ + kOutsideAddress, sizeof p);
+    return p;
+  }
+  // Name and value (either may lie in the item's own text); the hash of the
+  // name is the caller's.
+  void SetText(std::string_view name, std::string_view value);
+  // Name and value copied to beside, which lies just after the item.
+  void SetTextBeside(std::string_view name, std::string_view value, char* beside);
+  void SetOutside(std::uint8_t form, std::size_t nameLength, std::size_t valueLength, const char* bytes);
+  void FreeText();
+
+  // The layout keeps an item at 72 bytes: the first three fill the base's
+  // tail, and text_ is 4-aligned, its address part (outside forms) at 8.
+  std::uint8_t textForm_ = kTextInside;
+  std::uint8_t insideNameLength_ = 0;
   std::int32_t index_ = -1;
   std::uint32_t hash_ = 0;    // of the name, without letter case
+  TIniList* owner_ = nullptr;
   TIniItem* next_ = nullptr;  // next of the owner's hash chain
-  TByteString name_;
-  TByteString value_;
+  std::uint32_t valueLength_ = 0;
+  // Inside: the bytes. Outside: the name length, then the address.
+  static constexpr std::size_t kOutsideAddress = 4;
+  alignas(4) unsigned char text_[kInsideText] = {};
 };
 
 class TIniList : public TIniItem {
 public:
   TIniList() { kind_ = kKindList; }
-  TIniList(TByteString name, TByteString value) : TIniItem(std::move(name), std::move(value)) { kind_ = kKindList; }
+  TIniList(const TByteString& name, const TByteString& value) : TIniItem(name, value) { kind_ = kKindList; }
 
   void Dispose() override;  // Clear first
   bool IsAncestorOf(const TIniItem* item) const override;
@@ -180,11 +322,20 @@ public:
   void Assign(TIniItem& source) override;
 
   // ---- Children -----------------------------------------------------------------
-  std::int32_t Count() const { return static_cast<std::int32_t>(items_.size()); }
+  std::int32_t Count() const {
+    Ready();
+    return static_cast<std::int32_t>(items_.size());
+  }
   TIniItem* Get(std::int32_t i) const;  // nil out of range
-  std::int32_t NamedCount() const { return namedCount_; }
+  std::int32_t NamedCount() const {
+    Ready();
+    return namedCount_;
+  }
   // Where new keys go: after the last key line.
-  std::int32_t KeyEnd() const { return keyEnd_; }
+  std::int32_t KeyEnd() const {
+    Ready();
+    return keyEnd_;
+  }
   // Takes over the caller's reference to item (a child of another list is
   // moved). False when refused (a list into itself or one of its
   // descendants): the caller keeps the item then.
@@ -210,7 +361,10 @@ public:
   TIniObject* FindObjectOfType(const WideString& name, const WideString& type) const;
   TIniObject* FirstObject() const;
   TIniObject* NextObject(const TIniObject* object) const;
-  std::int32_t ObjectCount() const { return static_cast<std::int32_t>(objects_.size()); }
+  std::int32_t ObjectCount() const {
+    Ready();
+    return static_cast<std::int32_t>(objects_.size());
+  }
   // A new object block after the last one, or at KeyEnd when there is none.
   TIniObject* AddObject(const WideString& name, const WideString& type);
   // A path of parts separated by ":": on a document (without owner) the
@@ -223,13 +377,23 @@ public:
   bool ReadBool(const WideString& name, bool def) const;
   void WriteString(const WideString& name, const WideString& value);
 
-  std::int32_t BucketCount() const { return static_cast<std::int32_t>(buckets_.size()); }
+  std::int32_t BucketCount() const {
+    Ready();
+    return buckets_ ? std::int32_t(1) << (32 - bucketShift_) : 0;
+  }
+  // True while the list's lines wait in its document's text (a section of
+  // a long text nothing has looked into yet).
+  bool Pending() const { return pending_.load(std::memory_order_acquire); }
   // Lists with at most this many named children are searched without an
   // index (the same results, later items first).
   static constexpr std::int32_t kLinearLookupLimit = 8;
 
 protected:
   void AppendParsed(TIniItem* item);  // fast append while parsing
+  // Reads the lines of a pending list first.
+  void Ready() const {
+    if (pending_.load(std::memory_order_acquire)) ReadLate();
+  }
 
 private:
   friend class TIniItem;
@@ -237,7 +401,9 @@ private:
   friend class TIniSection;
   friend class TIniFile;
   friend void ParseIniText(TIniTokenizer& tokenizer, TIniList* list, TIniFile* root);
-  friend void ParseIniLines(TIniTokenizer& tokenizer, TIniList* list, TIniFile* root, TIniItemBlocks* blocks);
+  friend void ParseIniLines(TIniTokenizer& tokenizer, TIniList* list, TIniFile* root, TIniItemBlocks* blocks,
+                            bool late);
+  void ReadLate() const;
 
   template <class Match>
   TIniItem* Lookup(std::uint32_t hash, Match match) const;
@@ -254,28 +420,33 @@ private:
   void DetachItem(TIniItem* item);
   // Forgets every child (without freeing) and the indexes over them.
   void ResetChildren();
+  // Frees every child (those held elsewhere live on, detached); a pending
+  // list stays pending.
+  void FreeChildren();
 
-  std::vector<TIniItem*> items_;
-  mutable std::vector<TIniItem*> buckets_;  // empty until the first lookup
-  mutable std::int32_t bucketShift_ = 28;   // 32 - log2 of the bucket count
-  mutable std::atomic<bool> hashReady_{false};
+  TIniArray<TIniItem> items_;
+  TIniArray<TIniObject> objects_;  // the object blocks among the children, by index
+  mutable std::unique_ptr<TIniItem*[]> buckets_;  // nil until the first lookup
   std::int32_t namedCount_ = 0;
   std::int32_t keyEnd_ = 0;
-  std::vector<TIniObject*> objects_;  // the object blocks among the children, by index
+  mutable std::uint8_t bucketShift_ = 28;  // 32 - log2 of the bucket count
+  mutable std::atomic<bool> hashReady_{false};
+  std::atomic<bool> pending_{false};
 };
 
 // An "object" ... "end" block; its value is the block's type name.
 class TIniObject : public TIniList {
 public:
   TIniObject() { kind_ = kKindObject; }
-  TIniObject(TByteString name, TByteString type) : TIniList(std::move(name), std::move(type)) { kind_ = kKindObject; }
+  TIniObject(const TByteString& name, const TByteString& type) : TIniList(name, type) { kind_ = kKindObject; }
   void Attach(bool entering) override;
   TIniItem* CreateEmpty() const override;
   void SaveHead(TTextSaver& saver, std::int32_t indent) override;
   void SaveTail(TTextSaver& saver, std::int32_t indent) override;
   std::int32_t ChildIndent(std::int32_t indent) const override { return indent + 2; }
-  const TByteString& Type() const { return GetValue(); }
-  WideString GetType() const { return GetValue().ToWide(); }
+  TByteString Type() const { return GetValue(); }
+  std::string_view TypeView() const { return ValueView(); }
+  WideString GetType() const { return GetString(); }
   std::int32_t ObjectIndex() const { return objectIndex_; }
 
 private:
@@ -287,7 +458,7 @@ private:
 class TIniSection : public TIniList {
 public:
   TIniSection() { kind_ = kKindSection; }
-  explicit TIniSection(TByteString name) : TIniList(std::move(name), {}) { kind_ = kKindSection; }
+  explicit TIniSection(const TByteString& name) : TIniList(name, {}) { kind_ = kKindSection; }
   void Attach(bool entering) override;
   TIniItem* CreateEmpty() const override;
   void SaveHead(TTextSaver& saver, std::int32_t indent) override;
@@ -295,7 +466,13 @@ public:
 
 private:
   friend class TIniList;
+  friend class TIniFile;
+  friend void ParseIniLines(TIniTokenizer& tokenizer, TIniList* list, TIniFile* root, TIniItemBlocks* blocks,
+                            bool late);
   std::int32_t sectionIndex_ = -1;
+  // While pending: where its lines lie in the document's text.
+  std::int32_t textFrom_ = 0;
+  std::int32_t textTo_ = 0;
 };
 
 // The whole document: its own items are those before the first section;
@@ -346,20 +523,33 @@ public:
   // for an invalid escape.
   bool LoadFromValue(const TByteString& bytes);
   TByteString SaveToValue();
-  // Parses text as the whole document (after Clear).
+  // Parses text as the whole document (after Clear). A text of at least
+  // IniLateBytes is kept, its sections read from it when first looked into.
   void LoadFromText(TByteString text);
+
+  // Called with each section of this document that is read late, on the
+  // thread that first looks into it and before any other thread sees its
+  // lines (under the lock of late reads): the document's user may complete
+  // the section there. Set while no other thread reads the document.
+  void SetLateSectionHook(std::function<void(TIniSection&)> hook) { lateHook_ = std::move(hook); }
 
 private:
   friend class TIniList;
   friend class TIniSection;
   friend void ParseIniText(TIniTokenizer& tokenizer, TIniList* list, TIniFile* root);
-  friend void ParseIniTextInParts(TIniTokenizer& tokenizer, TIniFile* root);
-  friend void ParseIniLines(TIniTokenizer& tokenizer, TIniList* list, TIniFile* root, TIniItemBlocks* blocks);
-  TIniSection* SectionForParse(TByteString name, TIniItemBlocks* blocks);
+  friend void ParseIniTextInParts(TIniTokenizer& tokenizer, TIniFile* root, bool late);
+  friend void ParseIniLines(TIniTokenizer& tokenizer, TIniList* list, TIniFile* root, TIniItemBlocks* blocks,
+                            bool late);
+  // The section of that name met again, else a new one appended.
+  TIniSection* SectionForParse(std::string_view name, TIniItemBlocks* blocks, bool& made);
   // Takes the sections of a document parsed from a later part of the same
   // text, merging those whose names it has already; part is left empty.
   void AdoptSections(TIniFile& part);
   std::vector<TIniSection*> sections_;
+  // The text pending sections are read from, and the blocks their items go to.
+  std::shared_ptr<const TByteString> text_;
+  TIniItemBlocks lateBlocks_;
+  std::function<void(TIniSection&)> lateHook_;
 };
 
 // Parses lines into list. With a document root, section lines open (or
@@ -374,6 +564,9 @@ void ParseIniText(TIniTokenizer& tokenizer, TIniList* list, TIniFile* root);
 void ParseIniTextInParts(TIniTokenizer& tokenizer, TIniFile* root);
 extern std::int32_t IniPartBytes;
 extern std::int32_t IniMaxParts;
+// Texts of at least this many bytes are read a section at a time, each when
+// first looked into (LoadFromText).
+extern std::int32_t IniLateBytes;
 
 // ---- Forms that accept a nil list or item -----------------------------------------
 inline TIniItem* IniFind(const TIniList* list, const WideString& name) { return list ? list->Find(name) : nullptr; }

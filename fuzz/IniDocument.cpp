@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmIni.h"
 #include "ZmLib/zmIniParser2.h"
 #include "fuzz/FuzzCommon.h"
@@ -16,6 +17,26 @@ std::string Saved(zm::TIniFile& f) {
   zm::TRef<zm::TMemoryStream> m = zm::MakeRef<zm::TMemoryStream>();
   f.SaveToStream(m.get(), false);
   return std::string(reinterpret_cast<const char*>(m->Memory()), static_cast<std::size_t>(m->GetSize()));
+}
+
+// A list read late holds what the same list of a full parse holds, and
+// every key and block is found where the full parse finds it.
+void CheckSame(const zm::TIniList* late, const zm::TIniList* full, int depth) {
+  Check(late->Count() == full->Count() && late->KeyEnd() == full->KeyEnd() && late->ObjectCount() == full->ObjectCount());
+  for (std::int32_t i = 0; i < full->Count(); ++i) {
+    const zm::TIniItem* a = late->Get(i);
+    const zm::TIniItem* b = full->Get(i);
+    Check(a->NameView() == b->NameView() && a->ValueView() == b->ValueView() && a->IsList() == b->IsList() &&
+          a->IsObject() == b->IsObject() && a->IsSection() == b->IsSection());
+    if (b->HasValue()) Check(late->FindBytes(a->Name())->Index() == full->FindBytes(b->Name())->Index());
+    if (b->IsObject()) {
+      const zm::TIniObject* x = late->FindObject(a->GetName());
+      const zm::TIniObject* y = full->FindObject(b->GetName());
+      Check((x ? x->Index() : -1) == (y ? y->Index() : -1));
+    }
+    if (b->IsList() && !b->IsSection() && depth < 8)
+      CheckSame(static_cast<const zm::TIniList*>(a), static_cast<const zm::TIniList*>(b), depth + 1);
+  }
 }
 
 // Every key of the list and of its blocks is found by its own name.
@@ -82,6 +103,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     IniPartBytes = bytesBefore;
     IniMaxParts = partsBefore;
     Check(Saved(*cut) == once);
+  }
+
+  // Read a section at a time, each when first looked into (in an order of
+  // the input's choosing): what a full parse gives, found the same way.
+  {
+    zm::THookScope<std::int32_t> lateBytes(IniLateBytes), partBytes(IniPartBytes), maxParts(IniMaxParts);
+    IniPartBytes = 1 + static_cast<std::int32_t>(size % 37);
+    IniMaxParts = 1 + static_cast<std::int32_t>(size % 2);
+    IniLateBytes = INT32_MAX;
+    TRef<TIniFile> full = MakeRef<TIniFile>();
+    full->LoadFromText(bytes);
+    IniLateBytes = 1;
+    TRef<TIniFile> late = MakeRef<TIniFile>();
+    late->LoadFromText(bytes);
+    const std::int32_t n = full->SectionCount();
+    Check(late->SectionCount() == n);
+    const std::int32_t step = n > 0 ? 1 + static_cast<std::int32_t>(data[0]) % n : 1;
+    for (std::int32_t k = 0, i = n > 0 ? static_cast<std::int32_t>(size % std::size_t(n)) : 0; k < n; ++k) {
+      const TIniSection* a = late->Section(i);
+      const TIniSection* b = full->Section(i);
+      Check(a->NameView() == b->NameView() && a->Index() == b->Index());
+      const TIniSection* x = late->FindSection(a->GetName());
+      const TIniSection* y = full->FindSection(b->GetName());
+      Check((x ? x->Index() : -2) == (y ? y->Index() : -2));
+      CheckSame(a, b, 0);
+      i = (i + step) % n;  // a section may come again: read once, it answers alike
+    }
+    CheckSame(late.get(), full.get(), 0);
+    Check(Saved(*late) == Saved(*full));
   }
 
   // A clone saves alike; the escaped one-value form reads back.

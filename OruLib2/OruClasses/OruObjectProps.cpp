@@ -339,7 +339,7 @@ void TOruKeyFrame::SetParam(std::int32_t i, double value) {
   } else {
     // Only this element changes; missing ones before it take the defaults.
     std::vector<std::string> parts;
-    const std::string_view text = item->GetValue().View();
+    const std::string_view text = item->ValueView();
     if (!text.empty()) {
       std::size_t pos = 0;
       for (;;) {

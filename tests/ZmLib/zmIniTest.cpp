@@ -409,3 +409,196 @@ TEST(IniDocument, ItemsOfALongTextLiveOnInTheirBlocksUntilTheLastGoes) {
   other = nullptr;
   EXPECT_EQ(plat::BulkBlocksInUse(), before);
 }
+
+namespace {
+
+// Everything a reader can ask of a document, in one text: each item's kind,
+// name, value and place, what its name finds, each list's blocks in order,
+// its key end and named count, each section's place and what its name finds.
+// A list is asked in the order given by later (its children's places), so
+// that a document read late answers in an order other than its own.
+void Shape(const TIniList* list, std::string& out) {
+  out += "{" + std::to_string(list->Count()) + "," + std::to_string(list->KeyEnd()) + "," +
+         std::to_string(list->NamedCount()) + "," + std::to_string(list->ObjectCount());
+  for (std::int32_t i = 0; i < list->Count(); ++i) {
+    const TIniItem* it = list->Get(i);
+    out += "|" + std::to_string(it->IsList() + it->IsObject() + it->IsSection()) + ":" + it->Name().Str() + "=" +
+           it->GetValue().Str();
+    if (it->Index() != i || it->Owner() != list) out += "!place";
+    if (it->HasValue()) out += "@" + std::to_string(list->FindBytes(it->Name())->Index());
+    if (it->IsObject()) {
+      const TIniObject* found = list->FindObject(it->GetName());
+      out += "#" + std::to_string(found ? found->Index() : -1);
+    }
+    if (it->IsList() && !it->IsSection()) Shape(static_cast<const TIniList*>(it), out);
+  }
+  for (const TIniObject* o = list->FirstObject(); o; o = list->NextObject(o))
+    out += ">" + std::to_string(o->Index()) + "/" + std::to_string(o->ObjectIndex());
+  out += "}";
+}
+
+std::string Shape(const TIniFile& doc, bool backwards) {
+  const std::int32_t n = doc.SectionCount();
+  std::vector<std::string> sections(static_cast<std::size_t>(n));
+  for (std::int32_t k = 0; k < n; ++k) {
+    const std::int32_t i = backwards ? n - 1 - k : k;
+    const TIniSection* s = doc.Section(i);
+    std::string& out = sections[static_cast<std::size_t>(i)];
+    out += "[" + s->Name().Str() + " " + std::to_string(s->Index()) + "/" + std::to_string(s->SectionIndex());
+    if (!s->Name().IsEmpty()) out += "=" + std::to_string(doc.FindSection(s->GetName())->Index());
+    Shape(s, out);
+  }
+  std::string out;
+  for (const std::string& section : sections) out += section;
+  Shape(&doc, out);
+  return out;
+}
+
+// How many section lines of the text name a section name (letter case aside).
+int SectionLines(const std::string& text, std::string_view name) {
+  TIniTokenizer t{TByteString(text)};
+  int lines = 0;
+  while (!t.AtEnd())
+    if (t.ParseIniLine() == kIniSectionLine && CompareTextUTF8(t.NameView(), name) == 0) ++lines;
+  return lines;
+}
+
+TRef<TIniFile> ParseLate(const std::string& text, bool late) {
+  zm::THookScope<std::int32_t> lateBytes(IniLateBytes);
+  IniLateBytes = late ? 1 : INT32_MAX;
+  return Parse(text);
+}
+
+// Values of every length the representation tells apart, with the escapes
+// and quotes the syntax passes through, under names short and long.
+std::string EveryLength() {
+  std::string text = "top=" + std::string(40, 't') + "\r\n";
+  const std::size_t lengths[] = {0, 1, 15, 16, 27, 28, 29, 38, 255, 256, 1000};
+  int n = 0;
+  for (const std::size_t name : {1, 15, 16, 28, 29, 255, 256, 300})
+    for (const std::size_t value : lengths) {
+      text += "[S" + std::to_string(n++ % 7) + "]\r\n";
+      const std::string key = "k" + std::to_string(n) + std::string(name > 1 ? name - 1 : 0, 'n');
+      std::string v;
+      for (std::size_t i = 0; i < value; ++i) v += "ab\\\"'=;:[]"[i % 11];
+      text += key.substr(0, name) + "=" + v + "\r\n";
+      text += "object O" + std::to_string(n) + ":" + v.substr(0, value / 2) + "\r\n  inner=" + v + "\r\nend\r\n";
+      text += ";" + v + "\r\n";
+    }
+  return text;
+}
+
+}  // namespace
+
+TEST(IniDocument, ItemsHoldValuesOfEveryLength) {
+  // An item made anew and set to each length in turn, up and down again.
+  TRef<TIniItem> it = MakeRef<TIniItem>(TByteString("k"), TByteString());
+  const std::size_t lengths[] = {0, 1, 15, 16, 27, 28, 29, 38, 1000, 38, 28, 1, 0};
+  for (const std::size_t length : lengths) {
+    std::string v;
+    for (std::size_t i = 0; i < length; ++i) v += static_cast<char>('a' + i % 26);
+    it->SetValue(TByteString(v));
+    EXPECT_EQ(it->GetValue().Str(), v);
+    EXPECT_EQ(it->Name().Str(), "k");
+    TIniItem* copy = it->Clone();
+    EXPECT_EQ(copy->GetValue().Str(), v);
+    copy->Free();
+    it->SetNameBytes(TByteString(std::string(length + 1, 'n')));
+    EXPECT_EQ(it->Name().Str(), std::string(length + 1, 'n'));
+    EXPECT_EQ(it->GetValue().Str(), v);
+    it->SetNameBytes(TByteString("k"));
+  }
+  // An escaped value decodes alike whatever its length.
+  it->EncodeIniValue(u"C:\\" + std::u16string(40, u'x') + u"\r\nend");
+  EXPECT_EQ(it->DecodeIniValue(), u"C:\\" + std::u16string(40, u'x') + u"\r\nend");
+
+  // Parsed in blocks (long values beside their items), on the heap, and
+  // read late: the same items, found the same way, saved the same.
+  zm::THookScope<std::int32_t> partBytes(IniPartBytes), maxParts(IniMaxParts);
+  const std::string text = EveryLength();
+  IniPartBytes = INT32_MAX;
+  const std::string expected = Shape(*ParseLate(text, false), false);
+  const std::string saved = Saved(*ParseLate(text, false));
+  IniPartBytes = 512;
+  IniMaxParts = 2;
+  EXPECT_EQ(Shape(*ParseLate(text, false), false), expected);
+  EXPECT_EQ(Shape(*ParseLate(text, true), true), expected);
+  EXPECT_EQ(Saved(*ParseLate(text, true)), saved);
+  TRef<TIniFile> doc = ParseLate(text, true);
+  TIniItem* top = doc->Find(u"top");
+  ASSERT_NE(top, nullptr);
+  top->SetValue("short");  // from beside its item to inside it
+  EXPECT_EQ(top->GetString(), u"short");
+}
+
+TEST(IniDocument, SectionsReadLateAreWhatAFullParseGives) {
+  // The documents of the cases above, and sections met again later, blocks
+  // that a section line closes, "end" at the top, lines that only look like
+  // sections, every line end, no line end at the last line.
+  const std::string texts[] = {
+      kShow,
+      "[A]\na=1\n[B]\nb=1\n[a]\nc=2\n[]\nx=1\n[]\ny=1\n",
+      "[s]\nk=1\nK=2\nother=3\n",
+      "[s]\na=1\nend\nb=2\n",
+      "object o:T\na=1\nobject p\nb=2\n",
+      "[one]\nobject o\nobject p\nx=1\n[two]\ny=2\nend\n",
+      "[s]\na=1\nb=2\n; trailing comment\n\n[t]\n",
+      "[Few]\r\nopt_synchpos1=a\r\nOPT_SynchPos2=b\r\nopt_synchpos2=c\r\nobject opt_synchpos4:Block\r\nend\r\n"
+      "[Slide1]\r\n[slide2]\r\n[SLIDE03]\r\n[Slide4x]\r\n[Slide5]\r\n",
+      "[s]\r\na=1\r\nobject a:T\r\nend\r\nA=2\r\n",
+      "; lead\r\n  [ spaced ] after\r\n[no end\r\n x = 1 \n\r[s]\rk=\r\n\r\n[S]\n\rend=1\r\nobject=2\r\nEND\r\nlast",
+      EveryLength(),
+  };
+  for (const std::string& text : texts) {
+    TRef<TIniFile> full = ParseLate(text, false);
+    TRef<TIniFile> late = ParseLate(text, true);
+    // Each section waits to be read, but one met again: that one is read with the parse.
+    for (std::int32_t i = 0; i < late->SectionCount(); ++i) {
+      const TIniSection* s = late->Section(i);
+      EXPECT_EQ(s->Pending(), s->Name().IsEmpty() || SectionLines(text, s->NameView()) == 1) << s->Name().Str();
+    }
+    EXPECT_EQ(Shape(*late, true), Shape(*full, false)) << text;
+    for (std::int32_t i = 0; i < late->SectionCount(); ++i) EXPECT_FALSE(late->Section(i)->Pending());
+    // Changed alike: a key added, a block added, a section taken out.
+    late = ParseLate(text, true);
+    for (TIniFile* doc : {full.get(), late.get()}) {
+      doc->WriteString(u"s", u"new", u"v");
+      if (TIniSection* s = doc->Section(0)) s->AddObject(u"added", u"T");
+      if (doc->SectionCount() > 1) doc->Delete(doc->Section(doc->SectionCount() - 1)->Index());
+    }
+    EXPECT_EQ(Saved(*late), Saved(*full)) << text;
+  }
+}
+
+TEST(IniDocument, ASectionReadLateOutlivesItsDocument) {
+  const std::string text = "[a]\r\nk=1\r\nobject o:T\r\n  inner=" + std::string(50, 'x') + "\r\nend\r\n[b]\r\nj=2\r\n";
+  TRef<TIniFile> doc = ParseLate(text, true);
+  // Taken out or held while the document is cleared, a section is read
+  // first: its lines come from the document's text.
+  TRef<TIniItem> a(doc->Extract(doc->FindSection(u"a")));
+  TRef<TIniSection> b(doc->FindSection(u"b"));
+  ASSERT_TRUE(b->Pending());
+  doc->Clear();
+  doc = nullptr;
+  EXPECT_FALSE(b->Pending());
+  EXPECT_EQ(b->ReadString(u"J"), u"2");
+  auto* section = static_cast<TIniSection*>(a.get());
+  EXPECT_EQ(IniReadString(section->FindObject(u"O"), u"inner"), plat::FromUtf8(std::string(50, 'x')));
+  // A section moved to another document is read before it goes.
+  doc = ParseLate(text, true);
+  TRef<TIniFile> other = Parse("[c]\r\n");
+  ASSERT_TRUE(other->Add(doc->FindSection(u"b")));
+  doc = nullptr;
+  EXPECT_EQ(other->ReadString(u"b", u"j", u""), u"2");
+  // The hook sees each section once, read, before it is handed out.
+  doc = ParseLate(text + "[a]\r\nagain=1\r\n", true);
+  std::vector<std::string> seen;
+  doc->SetLateSectionHook([&](TIniSection& s) {
+    seen.push_back(s.Name().Str() + ":" + std::to_string(s.Count()));
+    s.GetOrAdd(u"hooked")->SetString(u"yes");
+  });
+  EXPECT_EQ(doc->ReadString(u"b", u"hooked", u""), u"yes");
+  EXPECT_EQ(doc->ReadString(u"b", u"hooked", u""), u"yes");
+  EXPECT_EQ(doc->ReadString(u"a", u"again", u""), u"1");  // met again: read with the parse
+  EXPECT_EQ(seen, std::vector<std::string>{"b:1"});
+}

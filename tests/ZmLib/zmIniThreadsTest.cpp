@@ -124,3 +124,46 @@ TEST(IniThreads, ItemsOfOneBlockGoOnSeveralThreadsAtOnce) {
   doc = nullptr;
   for (auto& th : threads) th.join();
 }
+
+TEST(IniThreads, SectionsReadLateByWhicheverThreadComesFirst) {
+  // Every thread looks into every section, each starting elsewhere: each
+  // section is read once, completed by the hook before anyone sees it.
+  std::string text = "top=1\r\n";
+  for (int s = 0; s < 200; ++s) {
+    text += "[Slide" + std::to_string(s) + "]\r\n";
+    for (int k = 0; k < 12; ++k) text += "key" + std::to_string(k) + "=" + std::to_string(s * 100 + k) + "\r\n";
+    text += "object Image:Image\r\n  file=" + std::string(30, 'p') + std::to_string(s) + ".jpg\r\nend\r\n";
+  }
+  zm::THookScope<std::int32_t> lateBytes(IniLateBytes), partBytes(IniPartBytes);
+  IniLateBytes = 1;
+  IniPartBytes = 4096;
+  TRef<TIniFile> doc = MakeRef<TIniFile>();
+  doc->LoadFromText(TByteString(text));
+  ASSERT_EQ(doc->SectionCount(), 200);
+  std::atomic<int> hooked{0};
+  doc->SetLateSectionHook([&](TIniSection& s) {
+    hooked.fetch_add(1);
+    s.GetOrAdd(u"done")->SetString(u"1");
+  });
+  std::atomic<bool> go{false};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&, t] {
+      while (!go.load()) std::this_thread::yield();
+      for (int i = 0; i < 200; ++i) {
+        const int s = (i + t * 25) % 200;
+        TIniSection* sec = doc->Section(s);
+        const int k = (i + t) % 12;
+        if (IniGetInt(IniFind(sec, plat::FromUtf8("KEY" + std::to_string(k))), -1) != s * 100 + k) ++wrong;
+        if (IniReadString(sec, u"done") != u"1" || sec->Count() != 14) ++wrong;
+        if (IniReadString(IniFindObject(sec, u"image"), u"file") !=
+            plat::FromUtf8(std::string(30, 'p') + std::to_string(s) + ".jpg"))
+          ++wrong;
+      }
+    });
+  go.store(true);
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(hooked.load(), 200);
+}
