@@ -481,6 +481,56 @@ void TIniList::ReadLate() const {
   section->pending_.store(false, std::memory_order_release);
 }
 
+bool TIniList::MayHoldNames(std::span<const std::string_view> names) const {
+  if (!Pending()) return true;
+  auto fold = [](std::uint8_t b) { return static_cast<std::uint8_t>(b >= 'A' && b <= 'Z' ? b + 32 : b); };
+  // The first letters, folded, each spread over a word; with "| 0x20" on
+  // both sides a letter matches in either case (and no other byte does).
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+  std::uint64_t firsts[4];
+  std::size_t count = 0;
+  for (const std::string_view name : names) {
+    if (name.empty()) return true;
+    for (const char c : name)
+      if (static_cast<std::uint8_t>(c) >= 0x80) return true;
+    if (count == std::size(firsts)) return true;
+    firsts[count++] = kOnes * (fold(static_cast<std::uint8_t>(name[0])) | 0x20u);
+  }
+  auto matchAt = [&](const std::uint8_t* p, std::int32_t i, std::int32_t to) {
+    for (const std::string_view name : names) {
+      const auto n = static_cast<std::int32_t>(name.size());
+      if (to - i < n) continue;
+      std::int32_t k = 0;
+      while (k < n && fold(p[i + k]) == fold(static_cast<std::uint8_t>(name[static_cast<std::size_t>(k)]))) ++k;
+      if (k == n) return true;
+    }
+    return false;
+  };
+  // Pending lists are sections of a document, which keeps the text.
+  const auto* section = static_cast<const TIniSection*>(this);
+  const std::uint8_t* p = static_cast<const TIniFile*>(owner_)->text_->Data();
+  const std::int32_t to = section->textTo_;
+  std::int32_t i = section->textFrom_;
+  // A word at a time: on to the next word with a byte beyond 128 (which
+  // may fold to one of the names' letters) or a first letter in it.
+  for (; i + 8 <= to; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, sizeof w);
+    if (w & kHighs) return true;
+    std::uint64_t hit = 0;
+    for (std::size_t f = 0; f < count; ++f) {
+      const std::uint64_t x = (w | kOnes * 0x20u) ^ firsts[f];
+      hit |= (x - kOnes) & ~x & kHighs;
+    }
+    if (!hit) continue;
+    for (std::int32_t k = 0; k < 8; ++k)
+      if (matchAt(p, i + k, to)) return true;
+  }
+  for (; i < to; ++i)
+    if (p[i] >= 0x80 || matchAt(p, i, to)) return true;
+  return false;
+}
+
 void TIniList::DropHash() {
   hashReady_.store(false, std::memory_order_relaxed);
   buckets_.reset();

@@ -384,6 +384,13 @@ public:
   // True while the list's lines wait in its document's text (a section of
   // a long text nothing has looked into yet).
   bool Pending() const { return pending_.load(std::memory_order_acquire); }
+  // False when the list, still pending, surely has no line of that name
+  // (letters below 128, in any letter case) at any depth: its text holds
+  // only such letters and never that name. True otherwise: the caller looks.
+  // What the late section hook adds is not counted. Reads nothing.
+  bool MayHoldName(std::string_view asciiName) const { return MayHoldNames({&asciiName, 1}); }
+  // The same for any of several names, in one pass over the text.
+  bool MayHoldNames(std::span<const std::string_view> asciiNames) const;
   // Lists with at most this many named children are searched without an
   // index (the same results, later items first).
   static constexpr std::int32_t kLinearLookupLimit = 8;

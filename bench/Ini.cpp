@@ -1,11 +1,15 @@
 // Ini documents the size of a large show description: loading, lookups and
-// saving.
+// saving; and the memory a description of 100,000 slides takes once opened
+// (its sections read when first looked into) and once read whole.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "OruLib2/OruPack/IniText.h"
 #include "ZmLib/zmIni.h"
 #include "ZmLib/zmModules.h"
 
@@ -16,6 +20,53 @@ namespace {
 const TModuleRunner& Modules() {
   static TModuleRunner modules(JoinModules({CoreModules()}));
   return modules;
+}
+
+// The description of "MeasurePlayer opening-shows": slides of one colour,
+// each entering with a cross-fade, 3 s apart.
+std::string SolidSlidesText(int count) {
+  oru::TIniText d;
+  d.Section("main").Key("OruVersion", "5.0.1").Key("MinorVersion", 13).Key("projectname", "Opening");
+  d.Key("opt_scr_width", 1280).Key("opt_scr_height", 720).Key("opt_scr_full", 0).Key("opt_withoutborder", 1);
+  d.Key("opt_repeat", "close").Key("opt_pausewheninactive", 0).Key("ColorManagement", "");
+  int guid = 0;
+  auto nextGuid = [&guid] {
+    char s[40];
+    std::snprintf(s, sizeof s, "{5A0E93C1-2B7D-4E58-A1F3-%012X}", ++guid);
+    return std::string(s);
+  };
+  d.Object("TheEffect", "AnEffect").Key("GUID", nextGuid()).Key("time", 500);
+  d.Object("dissolve", "dissolve").Key("GUID", nextGuid()).Key("caption", "fade").Key("checked", 1);
+  d.Key("group", "GroupBasic").Key("stdidx", 2).Key("smoothline", "0").End().End();
+  d.Section("Times").Key("opt_slidescount", count);
+  for (int i = 1; i <= count; ++i) d.Key("opt_synchpos" + std::to_string(i), i * 3000LL);
+  for (int i = 1; i <= count; ++i) {
+    char color[16];
+    std::snprintf(color, sizeof color, "0x%06X", unsigned(i * 2654435761u) & 0xFFFFFFu);
+    d.Section("Slide" + std::to_string(i)).Key("slideid", "s" + std::to_string(i)).Key("bstyle", 1).Key("bcolor", color);
+    d.Object("TheEffect", "AnEffect").Key("GUID", nextGuid()).Key("ref", i == 1 ? "quick" : "dissolve");
+    d.Key("time", i == 1 ? 0 : 500).End();
+  }
+  return d.Bytes();
+}
+
+// The resident size of this process in bytes.
+double ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  double pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * 4096.0;
+}
+
+// What the player reads of a description to its first frame: the options,
+// the slide times, the first slides.
+void ReadAsOpened(const TIniFile& f) {
+  benchmark::DoNotOptimize(f.ReadInteger(u"main", u"opt_scr_width", 0));
+  const TIniSection* times = f.FindSection(u"Times");
+  std::vector<TIniItem*> keys;
+  if (times) times->FindIndexedRange(u"opt_synchpos", times->Count(), keys);
+  for (const char16_t* slide : {u"Slide1", u"Slide2", u"Slide3"})
+    benchmark::DoNotOptimize(IniFindObject(f.FindSection(slide), u"TheEffect"));
 }
 
 // About 10 MB in the layout of a show description: options, slides with
@@ -60,6 +111,64 @@ TRef<TMemoryStream> ShowStream() {
 }
 
 }  // namespace
+
+// The memory of a 100,000-slide description (19 MB of text), opened as the
+// player opens it and then read whole: the growth of the resident size, in
+// MB and over the text's size. One pass each, first in the program, so that
+// nothing freed before is reused.
+static void BM_SolidSlidesDescriptionMemory(benchmark::State& state) {
+  Modules();
+  const std::string text = SolidSlidesText(100000);
+  for (auto _ : state) {
+    const double before = ResidentBytes();
+    TRef<TIniFile> f = MakeRef<TIniFile>();
+    f->LoadFromText(TByteString(text));
+    ReadAsOpened(*f);
+    const double opened = ResidentBytes() - before;
+    for (std::int32_t i = 0; i < f->SectionCount(); ++i) benchmark::DoNotOptimize(f->Section(i)->Count());
+    const double whole = ResidentBytes() - before;
+    state.counters["text_MB"] = double(text.size()) / 1e6;
+    state.counters["opened_MB"] = opened / 1e6;
+    state.counters["opened_x_text"] = opened / double(text.size());
+    state.counters["whole_MB"] = whole / 1e6;
+    state.counters["whole_x_text"] = whole / double(text.size());
+  }
+}
+BENCHMARK(BM_SolidSlidesDescriptionMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// Loading the same description and reading what the player reads to its
+// first frame.
+static void BM_OpenSolidSlidesDescription(benchmark::State& state) {
+  Modules();
+  const std::string text = SolidSlidesText(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    TRef<TIniFile> f = MakeRef<TIniFile>();
+    f->LoadFromText(TByteString(text));
+    ReadAsOpened(*f);
+    state.PauseTiming();  // freeing is not part of opening
+    f = nullptr;
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_OpenSolidSlidesDescription)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// Whether each slide's section may name an end action or a program to run,
+// without reading it (what the engine asks of every slide at the start).
+static void BM_SlideSectionsMayHoldNames(benchmark::State& state) {
+  Modules();
+  const std::string text = SolidSlidesText(100000);
+  TRef<TIniFile> f = MakeRef<TIniFile>();
+  f->LoadFromText(TByteString(text));
+  static constexpr std::string_view kNames[] = {"Pers_EndAction", "Pers_RunApp"};
+  for (auto _ : state) {
+    std::int32_t may = 0;
+    for (std::int32_t i = 0; i < f->SectionCount(); ++i) may += f->Section(i)->MayHoldNames(kNames);
+    benchmark::DoNotOptimize(may);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_SlideSectionsMayHoldNames)->Unit(benchmark::kMillisecond);
 
 static void BM_LoadShowDescription(benchmark::State& state) {
   Modules();
@@ -127,7 +236,7 @@ static void BM_Lookups100k(benchmark::State& state) {
         break;
       }
       case 2: {
-        const TByteString& name = fileMap->Get(static_cast<std::int32_t>(rng() % fileMap->Count()))->Name();
+        const TByteString name = fileMap->Get(static_cast<std::int32_t>(rng() % fileMap->Count()))->Name();
         queries.emplace_back(u"filemap", name.ToWide());
         break;
       }

@@ -124,19 +124,25 @@ std::int32_t TEffectProp::GetFamily() const {
 
 namespace {
 
-// GetTime of a slide's definition object.
-double SlideDefinitionTime(const TORUEffectManager* owner, TIniList* object) {
+// GetTime of a slide's definition object; complete: a "defowntime" without
+// its own time gets the main time written (else it only reads as that).
+double SlideDefinitionTime(const TORUEffectManager* owner, TIniList* object, bool complete = true) {
   // The main time only where it is used: every slide of a show asks.
   auto mainTime = [owner] { return owner ? owner->GetMainTime() : 0; };
   TIniItem* own = object ? object->Find(kEffectTimeKey) : nullptr;
   // RefText, read without making a wide copy.
   const TIniItem* refKey = object ? object->Find(kEffectRefKey) : nullptr;
-  static const TByteString kNoRef;
-  const TByteString& ref = refKey ? refKey->GetValue() : kNoRef;
+  const TByteString ref = refKey ? refKey->GetValue() : TByteString();
   if (ref.IsEmpty()) return own ? SanitizeTime(own->GetFloat(0)) : mainTime();
   if (IsWordBytes(ref, kWordDefault)) return mainTime();
   if (IsWordBytes(ref, kWordQuick)) return 0;
   if (!own && IsWordBytes(ref, kWordDefOwnTime)) {
+    if (!complete) {
+      // What the time written and read back gives.
+      TRef<TIniItem> written = MakeRef<TIniItem>();
+      written->SetFloat(mainTime());
+      return SanitizeTime(written->GetFloat(0));
+    }
     own = object->GetOrAdd(u"time");
     own->SetFloat(mainTime());
   }
@@ -385,6 +391,10 @@ TIniObject* TORUEffectManager::SlideEffectObject(std::int32_t i) {
   TIniSection* section = i >= 0 && static_cast<std::size_t>(i) < slideSections_.size()
                              ? slideSections_[static_cast<std::size_t>(i)]
                              : SlideSectionProc(ini_.get(), i);
+  return SlideEffectObjectOf(section);
+}
+
+TIniObject* TORUEffectManager::SlideEffectObjectOf(TIniSection* section) {
   if (!section) return nullptr;
   TIniObject* object = section->FindObject(kTheEffectName);
   if (!object) {
@@ -532,6 +542,17 @@ double TORUEffectManager::SlideEffectTime(std::int32_t i) {
   // The prop is made later, when the slide's transition is asked for.
   TIniObject* object = SlideEffectObject(i);
   return object ? SlideDefinitionTime(this, object) : 0;
+}
+
+void TORUEffectManager::CompleteSlideDefinition(TIniSection* section) {
+  if (TIniObject* object = SlideEffectObjectOf(section)) SlideDefinitionTime(this, object);
+}
+
+double TORUEffectManager::CompletedSlideEffectTime(const TIniSection* section) const {
+  if (!section) return 0;
+  // A missing definition is made with "ref" = "default": the main time.
+  TIniObject* object = section->FindObject(kTheEffectName);
+  return object ? SlideDefinitionTime(this, object, false) : GetMainTime();
 }
 
 // ============================================================================

@@ -224,6 +224,12 @@ public:
   // definition completed as making and asking the prop would complete it
   // ("TheEffect" made when missing, a "defowntime" reference's "time").
   double SlideEffectTime(std::int32_t i);
+  // The same completion of a slide's section (a section read late is
+  // completed so before other threads see it).
+  void CompleteSlideDefinition(zm::TIniSection* section);
+  // The time of a completed slide section's definition, read only: what
+  // SlideEffectTime gives for that slide. Any thread may ask.
+  double CompletedSlideEffectTime(const zm::TIniSection* section) const;
 
   // The slides' sections by index, found all at once by whoever knows the
   // slide order (the show source): CreateEffect then takes slide i's section
@@ -234,6 +240,7 @@ private:
   void BuildMainEntries();
   // Slide i's definition, made when its section lacks it; nil without a section.
   zm::TIniObject* SlideEffectObject(std::int32_t i);
+  zm::TIniObject* SlideEffectObjectOf(zm::TIniSection* section);
   bool InSlideRange(std::int32_t i);
 
   zm::TRef<zm::TIniFile> ini_;

@@ -268,6 +268,9 @@ TOruSource::TOruSource(TFileAccessor* fileAccessor, bool ownsAccessor, TIniFile*
 }
 
 void TOruSource::Dispose() {
+  // The hook reaches this source: the description may outlive it.
+  if (project_ && !slideSections_.empty()) project_->SetLateSectionHook(nullptr);
+  slideSections_.clear();
   pool_.clear();
   poolOrder_.clear();
   records_.clear();
@@ -382,64 +385,117 @@ void TOruSource::ShufflePool() {
 }
 
 void TOruSource::BuildTimeLine(const std::vector<std::int32_t>& times) {
-  records_.assign(static_cast<std::size_t>(count_), TSlideTimes());
+  records_.assign(static_cast<std::size_t>(count_), TSlideRecord());
+  read_.reset(new std::atomic<std::uint8_t>[static_cast<std::size_t>(count_)]());
   // Each slide's section is found once, here; the effects take theirs too.
   std::vector<TIniSection*> sections = count_ > 0 ? GetSlideSections(project_, count_) : std::vector<TIniSection*>();
   effects_->SetSlideSections(sections);
-  static const WideString kActions[] = {u"timer", u"pause", u"loop"};
+  // Sections the description reads later are completed as they are read.
+  bool late = false;
+  for (TIniSection* section : sections) late = late || (section && section->Pending());
+  if (late) {
+    slideSections_.assign(sections.begin(), sections.end());
+    std::sort(slideSections_.begin(), slideSections_.end());
+    project_->SetLateSectionHook([this](TIniSection& section) { CompleteLateSection(section); });
+  }
   double previous = 0;
   for (std::int32_t i = 0; i < count_; ++i) {
     // Whole milliseconds, checked when the options were read; absent is 0.
     const auto at = static_cast<std::size_t>(i);
     const double t = at < times.size() ? times[at] : 0;
     if (t < previous) ZM_FAIL("Incorrect time");
-    TSlideTimes& r = records_[at];
+    TSlideRecord& r = records_[at];
     r.Start = previous;
     r.End = t;
     r.Section = at < sections.size() ? sections[at] : nullptr;
-    // A slide with a section always has an effect definition there; its
-    // prop is made when the slide's transition is first asked for.
-    r.OwnLength = std::min(effects_->SlideEffectTime(i), t - previous);
-    if (TIniSection* section = r.Section) {
-      r.SlideId = IdOfSection(section);
-      TIniItem* action = section->Find(kSlideEndActionKey);
-      r.EndAction = static_cast<std::int8_t>(action ? action->GetEnum(kActions, -1, true) : -1);
-      r.RunApp = IniGetBool(section->Find(kSlideRunAppKey), false) &&
-                 !IniGetString(section->Find(kSlideRunAppFileKey)).empty();
-    }
     length_ = t;
     previous = t;
+    if (r.Section && r.Section->Pending()) continue;
+    // A slide with a section always has an effect definition there; its
+    // prop is made when the slide's transition is first asked for.
+    r.OwnLength = std::min(effects_->SlideEffectTime(i), r.End - r.Start);
+    read_[at].store(kOwnLengthRead, std::memory_order_relaxed);
+    ReadActions(i);
   }
-  for (std::int32_t i = 0; i < count_; ++i) {
-    TSlideTimes& r = records_[static_cast<std::size_t>(i)];
-    if (i + 1 < count_) r.NextLength = records_[static_cast<std::size_t>(i) + 1].OwnLength;
-    else r.NextLength = repeat_ == kRepeatLoop ? records_[0].OwnLength : 0;
-    r.VisibleUntil = r.End + r.NextLength;
+}
+
+void TOruSource::CompleteLateSection(TIniSection& section) {
+  if (std::binary_search(slideSections_.begin(), slideSections_.end(), &section))
+    effects_->CompleteSlideDefinition(&section);
+}
+
+double TOruSource::OwnLength(std::int32_t k) const {
+  const auto at = static_cast<std::size_t>(k);
+  if (read_[at].load(std::memory_order_acquire) & kOwnLengthRead) return records_[at].OwnLength;
+  std::lock_guard<std::mutex> guard(readLock_);
+  const TSlideRecord& r = records_[at];
+  if (!(read_[at].load(std::memory_order_relaxed) & kOwnLengthRead)) {
+    // Its section was completed when it was read: reading changes nothing.
+    const_cast<TSlideRecord&>(r).OwnLength = std::min(effects_->CompletedSlideEffectTime(r.Section), r.End - r.Start);
+    read_[at].fetch_or(kOwnLengthRead, std::memory_order_release);
   }
+  return r.OwnLength;
+}
+
+double TOruSource::NextLength(std::int32_t k) const {
+  if (k + 1 < count_) return OwnLength(k + 1);
+  return repeat_ == kRepeatLoop ? OwnLength(0) : 0;
+}
+
+void TOruSource::ReadActions(std::int32_t k) const {
+  const auto at = static_cast<std::size_t>(k);
+  if (read_[at].load(std::memory_order_acquire) & kActionsRead) return;
+  std::lock_guard<std::mutex> guard(readLock_);
+  if (read_[at].load(std::memory_order_relaxed) & kActionsRead) return;
+  auto& r = const_cast<TSlideRecord&>(records_[at]);
+  // Most slides have neither: their sections need not be read for them.
+  const TIniSection* section = r.Section;
+  static constexpr std::string_view kActionKeys[] = {"Pers_EndAction", "Pers_RunApp"};
+  if (section && section->MayHoldNames(kActionKeys)) {
+    static const WideString kActions[] = {u"timer", u"pause", u"loop"};
+    TIniItem* action = section->Find(kSlideEndActionKey);
+    r.EndAction = static_cast<std::int8_t>(action ? action->GetEnum(kActions, -1, true) : -1);
+    r.RunApp = IniGetBool(section->Find(kSlideRunAppKey), false) &&
+               !IniGetString(section->Find(kSlideRunAppFileKey)).empty();
+  }
+  read_[at].fetch_or(kActionsRead, std::memory_order_release);
 }
 
 std::int32_t TOruSource::WrapIndex(std::int32_t index) const {
   return count_ > 0 && index >= count_ ? index % count_ : index;
 }
 
+std::int32_t TOruSource::GetSlideBounds(std::int32_t index, double& start, double& end) const {
+  if (index >= 0) {
+    start = end = 0;
+    if (count_ < 1) return 0;
+    const std::int32_t loop = index / count_;
+    const TSlideRecord& r = records_[static_cast<std::size_t>(index - loop * count_)];
+    const double offset = loop * length_;
+    start = offset > 0 ? r.Start + offset : r.Start;
+    end = offset > 0 ? r.End + offset : r.End;
+    return loop;
+  }
+  start = index == -1 ? kBeforeShowStart : kLongBeforeShowStart;
+  end = index == -1 ? 0 : kBeforeShowStart;
+  return -1;
+}
+
 std::int32_t TOruSource::GetSlideSpan(std::int32_t index, TSlideSpan& span) const {
   span = TSlideSpan();
   if (index >= 0) {
     if (count_ < 1) return 0;
-    std::int32_t loop = index / count_;
-    span = records_[static_cast<std::size_t>(index - loop * count_)];
-    double offset = loop * length_;
-    if (offset > 0) {
-      span.Start += offset;
-      span.End += offset;
-      span.VisibleUntil += offset;
-    }
+    const std::int32_t loop = GetSlideBounds(index, span.Start, span.End);
+    const std::int32_t k = index - loop * count_;
+    span.OwnLength = OwnLength(k);
+    span.NextLength = NextLength(k);
+    span.VisibleUntil = span.End + span.NextLength;
     return loop;
   }
   if (index == -1) {
     span.Start = kBeforeShowStart;
     span.End = 0;
-    span.NextLength = count_ > 0 ? records_[0].OwnLength : 0;
+    span.NextLength = count_ > 0 ? OwnLength(0) : 0;
     span.VisibleUntil = span.NextLength;
     return -1;
   }
@@ -454,9 +510,9 @@ std::int32_t TOruSource::SlideAtTime(double time) const {
   // search from -1 never reaches).
   if (!(time > 0) || !std::isfinite(time) || count_ < 1 || !(length_ > 0)) return -1;
   auto endOf = [this](std::int64_t index) {
-    TSlideSpan span;
-    GetSlideSpan(static_cast<std::int32_t>(index), span);
-    return span.End;
+    double start = 0, end = 0;
+    GetSlideBounds(static_cast<std::int32_t>(index), start, end);
+    return end;
   };
   // Span ends grow with the index: the first one at or past the time.
   std::int64_t lo = 0, hi = std::numeric_limits<std::int32_t>::max();
@@ -545,17 +601,21 @@ TRef<TOruEffect> TOruSource::GetSlideEffect(std::int32_t index, double& time, fl
 bool TOruSource::GetSlideEndAction(std::int32_t index, double& duration) const {
   duration = 0;
   if (count_ < 1 || index < 0) return false;
-  const TSlideTimes& r = records_[static_cast<std::size_t>(WrapIndex(index))];
+  const std::int32_t k = WrapIndex(index);
+  ReadActions(k);
+  const TSlideRecord& r = records_[static_cast<std::size_t>(k)];
   std::int32_t action = r.EndAction;
   if (action < 0) action = IniGetBool(main_ ? main_->Find(u"opt_manualshow") : nullptr, false) ? 1 : -1;
-  if (action == 2) duration = std::max(0.0, r.End - r.Start - r.OwnLength);
+  if (action == 2) duration = std::max(0.0, r.End - r.Start - OwnLength(k));
   return action == 1 || action == 2;
 }
 
 bool TOruSource::GetSlideRunApp(std::int32_t index, WideString& fileName) const {
   fileName.clear();
   if (count_ < 1 || index < 0) return false;
-  const TSlideTimes& r = records_[static_cast<std::size_t>(WrapIndex(index))];
+  const std::int32_t k = WrapIndex(index);
+  ReadActions(k);
+  const TSlideRecord& r = records_[static_cast<std::size_t>(k)];
   if (!r.RunApp || !r.Section) return false;
   fileName = IniGetString(r.Section->Find(u"RunAppFN"));
   return !fileName.empty();
@@ -574,8 +634,6 @@ TIniSection* TOruSource::SlideSection(std::int32_t index) const {
 
 WideString TOruSource::SlideId(std::int32_t index) const {
   if (index < 0 || index >= count_) return {};
-  if (index < static_cast<std::int32_t>(records_.size()) && !records_[static_cast<std::size_t>(index)].SlideId.empty())
-    return records_[static_cast<std::size_t>(index)].SlideId;
   return IdOfSection(SlideSection(index));
 }
 

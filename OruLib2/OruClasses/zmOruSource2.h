@@ -11,8 +11,14 @@
 // Made on one thread; the engine, the slide producer and the music player
 // read it from theirs. Only GetSlideEffect changes state (the transition
 // pool's cursor and parity, the slide's effect prop made on first use),
-// under a lock of its own.
+// under a lock of its own. A slide's transition length and actions are read
+// from its section when first asked for, under another lock: the time line
+// of a long show is made from its slide times alone, and a section its
+// description reads late is completed (its definition made when missing)
+// before anyone sees it.
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -85,13 +91,6 @@ struct TSlideSpan {
   double VisibleUntil = 0;  // End + NextLength
 };
 
-struct TSlideTimes : TSlideSpan {
-  WideString SlideId;  // "slideid", else the "Picture" file's bare name
-  zm::TIniSection* Section = nullptr;  // through the slide order, nil when absent
-  std::int8_t EndAction = -1;          // "Pers_EndAction": 0 timer, 1 pause, 2 loop, -1 none
-  bool RunApp = false;                 // "Pers_RunApp" with a "RunAppFN"
-};
-
 // Start and end of the span before the first slide (index -1) and before
 // that (index < -1).
 constexpr double kBeforeShowStart = -1073741823.0;
@@ -119,6 +118,8 @@ public:
   // by whole show lengths; -1 is the span before the show; below -1 the one
   // before that.
   std::int32_t GetSlideSpan(std::int32_t index, TSlideSpan& span) const;
+  // Only the start and end of GetSlideSpan: no slide's section is read.
+  std::int32_t GetSlideBounds(std::int32_t index, double& start, double& end) const;
   // The slide on screen at a show time: the first index (from -1 on) whose
   // span holds it, a boundary belonging to the earlier slide. -1 for times
   // up to 0, for times of a show that has no length, and for times so late
@@ -173,6 +174,12 @@ private:
   void CheckCountsAndTimes(std::vector<std::int32_t>& times) const;
   void BuildPool();
   void BuildTimeLine(const std::vector<std::int32_t>& times);
+  // A section of the description read late: a slide's is completed.
+  void CompleteLateSection(zm::TIniSection& section);
+  // Slide k's (0 .. count - 1) transition length and actions, read once.
+  double OwnLength(std::int32_t k) const;
+  double NextLength(std::int32_t k) const;
+  void ReadActions(std::int32_t k) const;
   std::int32_t WrapIndex(std::int32_t index) const;
   zm::TRef<TOruEffect> DrawFromPool(std::int32_t index);
   zm::TRef<TOruEffect> MakeSlideEffect(const TEffectProp& prop, const WideString& word);
@@ -187,7 +194,23 @@ private:
   zm::TIniSection* times_ = nullptr;
   // Held so that the show's slide order stays registered while it is open.
   zm::TRef<TSlideRandomList> slideOrder_;
-  std::vector<TSlideTimes> records_;
+  // One record per slide: its times and section from the start, the rest
+  // once its flag in read_ says so.
+  struct TSlideRecord {
+    double Start = 0;
+    double End = 0;  // "opt_synchpos"
+    zm::TIniSection* Section = nullptr;  // through the slide order, nil when absent
+    double OwnLength = 0;                // its transition, at most End - Start
+    std::int8_t EndAction = -1;          // "Pers_EndAction": 0 timer, 1 pause, 2 loop, -1 none
+    bool RunApp = false;                 // "Pers_RunApp" with a "RunAppFN"
+  };
+  static constexpr std::uint8_t kOwnLengthRead = 1;
+  static constexpr std::uint8_t kActionsRead = 2;
+  std::vector<TSlideRecord> records_;
+  mutable std::unique_ptr<std::atomic<std::uint8_t>[]> read_;
+  mutable std::mutex readLock_;
+  // The slides' sections in address order, for the late section hook.
+  std::vector<const zm::TIniSection*> slideSections_;
   std::int32_t count_ = 0;
   std::int32_t repeat_ = kRepeatLoop;
   double length_ = 0;

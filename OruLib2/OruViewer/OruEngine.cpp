@@ -578,12 +578,13 @@ void TOruEngine::ComputeNextRun(double time) {
     const std::int64_t i = first + k;
     if (i >= kNoSlide) break;
     if (i < 0) continue;
-    TSlideSpan span;
-    source_->GetSlideSpan(static_cast<std::int32_t>(i), span);
+    // Bounds only: the slides' sections are read for their actions alone.
+    double start = 0, end = 0;
+    source_->GetSlideBounds(static_cast<std::int32_t>(i), start, end);
     WideString name;
-    if (source_->GetSlideRunApp(static_cast<std::int32_t>(i % count), name) && span.Start + 1 >= time) {
+    if (source_->GetSlideRunApp(static_cast<std::int32_t>(i % count), name) && start + 1 >= time) {
       nextRun_.Index = static_cast<std::int32_t>(i);
-      nextRun_.Time = span.Start + 1;
+      nextRun_.Time = start + 1;
       nextRun_.FileName = name;
       return;
     }
@@ -603,13 +604,13 @@ void TOruEngine::ComputeBarrier(double time) {
       const std::int64_t i = first + k;
       if (i > limit) break;
       if (i < 0) continue;
-      TSlideSpan span;
-      source_->GetSlideSpan(static_cast<std::int32_t>(i), span);
+      double start = 0, end = 0;
+      source_->GetSlideBounds(static_cast<std::int32_t>(i), start, end);
       double loop = 0;
-      if (span.End > time && source_->GetSlideEndAction(static_cast<std::int32_t>(i), loop)) {
+      if (end > time && source_->GetSlideEndAction(static_cast<std::int32_t>(i), loop)) {
         barrier_.Active = true;
         barrier_.Index = static_cast<std::int32_t>(i);
-        barrier_.Time = span.End;
+        barrier_.Time = end;
         // A loop of no length cannot go back: it holds like a pause.
         barrier_.LoopLength = std::isfinite(loop) && loop > 0 ? loop : 0;
         return;

@@ -233,7 +233,8 @@ void TMusicOptionsReader::ReadLinkedAudio() const {
   ini->FindIndexedSections(u"Slide", count, slides);
   for (std::int32_t i = 1; i <= count; ++i) {
     const zm::TIniSection* slide = slides[std::size_t(i - 1)];
-    if (!slide) continue;
+    // A slide of a long show not read yet is read only when it may link.
+    if (!slide || !slide->MayHoldName("LinkedAudio")) continue;
     const WideString links = zm::IniGetString(slide->Find(u"LinkedAudio"));
     std::size_t pos = 0;
     while (pos < links.size() && links[pos] == u'{') {
@@ -452,12 +453,20 @@ const TIniList* TVideoClipIndex::Find(const WideString& guid) const {
 void TMusicOptionsReader::CollectClipSound(const TIniFile* ini, std::span<const TSlideSpan> slides,
                                            const TIniList* slideObject, std::vector<TClipSound>& records,
                                            const TMusicFileMap& fileMap, const TVideoClipIndex* clipIndex) {
+  CollectClipSound(
+      ini, static_cast<std::int32_t>(slides.size()), [slides](std::int32_t k) { return slides[std::size_t(k)].OwnLength; },
+      slideObject, records, fileMap, clipIndex);
+}
+
+void TMusicOptionsReader::CollectClipSound(const TIniFile* ini, std::int32_t count,
+                                           const std::function<double(std::int32_t)>& ownLength,
+                                           const TIniList* slideObject, std::vector<TClipSound>& records,
+                                           const TMusicFileMap& fileMap, const TVideoClipIndex* clipIndex) {
   if (!ini || !slideObject) return;
   const zm::TByteString& name = slideObject->Name();
   if (name.Length() <= 5 || zm::TByteString("Slide").CompareText(name, 0, 5) != 0) return;
   const std::int32_t n = name.ToIntDef(5, zm::kMaxCount32, 0);
   if (n < 1 || n > kMaxSlideCount) return;
-  const std::int32_t count = static_cast<std::int32_t>(slides.size());
 
   // The slide's window, read when a video object asks for it: most slides
   // have none.
@@ -476,10 +485,10 @@ void TMusicOptionsReader::CollectClipSound(const TIniFile* ini, std::span<const 
     // The clip may sound on through the transition into the following slide.
     std::int64_t next = 0;
     if (n < count) {
-      next = RoundValue(slides[std::size_t(n)].OwnLength, 0);
+      next = RoundValue(ownLength(n), 0);
     } else if (count > 0) {
       const WideString repeat = ini->ReadString(u"main", u"opt_repeat", {});
-      if (zm::LowerCase(repeat) == u"repeat") next = RoundValue(slides[0].OwnLength, 0);
+      if (zm::LowerCase(repeat) == u"repeat") next = RoundValue(ownLength(0), 0);
     }
     windowEnd = syncPos(n, kInt32Max) + next;
   };

@@ -99,6 +99,12 @@ class TMusicOptionsReader : public zm::TRefObject {
   static void CollectClipSound(const zm::TIniFile* ini, std::span<const TSlideSpan> slides,
                                const zm::TIniList* slideObject, std::vector<TClipSound>& records,
                                const TMusicFileMap& fileMap = {}, const TVideoClipIndex* clipIndex = nullptr);
+  // The same with the slide count and each slide's own transition length
+  // (0-based index) asked for only where a clip needs it.
+  static void CollectClipSound(const zm::TIniFile* ini, std::int32_t slideCount,
+                               const std::function<double(std::int32_t)>& ownLength,
+                               const zm::TIniList* slideObject, std::vector<TClipSound>& records,
+                               const TMusicFileMap& fileMap = {}, const TVideoClipIndex* clipIndex = nullptr);
 
   // ---- Results ------------------------------------------------------------------------
   const WideString& MainText() const { return mainText_; }

@@ -536,11 +536,12 @@ bool TOruMusicPlayer::SlideSpanAt(std::int64_t index, double& start, double& end
   const std::int32_t count = source_->SlideCount();
   const double length = source_->Length();
   if (count <= 0 || index < 0) return false;
-  const TSlideMusicInfo* info = source_->Slide(static_cast<std::int32_t>(index % count));
-  if (!info) return false;
+  // The bounds alone: walking the slides makes none of their records.
+  double first = 0, last = 0;
+  if (!source_->SlideBounds(static_cast<std::int32_t>(index % count), first, last)) return false;
   const double pass = static_cast<double>(index / count) * length;
-  start = pass + info->Span.Start;
-  end = pass + info->Span.End;
+  start = pass + first;
+  end = pass + last;
   return true;
 }
 

@@ -97,7 +97,8 @@ TOruMusicSource::TOruMusicSource(TOruSource* show) : show_(show) {
   // The slides are read with the same reader, which forgets the main music.
   const WideString mainText = reader->MainText();
   const double mainLength = reader->MainLength();
-  BuildSlides(*reader);
+  reader_ = reader;
+  BuildSlides();
 
   const double total = mainLength > 0 ? mainLength : 0.0;
   if (synchronised_ && repeat_ && total + kMusicRepeatMargin > show->ShowLength()) repeat_ = false;
@@ -110,65 +111,94 @@ TOruMusicSource::TOruMusicSource(TOruSource* show) : show_(show) {
 
 void TOruMusicSource::Dispose() {
   slides_.clear();
+  reader_ = nullptr;
+  clipIndex_.reset();
   mainList_ = nullptr;
   zm::TRefObject::Dispose();
 }
 
 const TSlideMusicInfo* TOruMusicSource::Slide(std::int32_t i) const {
-  return i >= 0 && i < SlideCount() ? &slides_[std::size_t(i)] : nullptr;
+  if (i < 0 || i >= SlideCount()) return nullptr;
+  if (!filled_[std::size_t(i)].load(std::memory_order_acquire)) {
+    std::lock_guard<std::mutex> guard(fillLock_);
+    if (!filled_[std::size_t(i)].load(std::memory_order_relaxed)) FillSlide(i);
+  }
+  return &slides_[std::size_t(i)];
+}
+
+bool TOruMusicSource::SlideBounds(std::int32_t i, double& start, double& end) const {
+  start = end = 0;
+  if (i < 0 || i >= SlideCount()) return false;
+  show_->GetSlideBounds(i, start, end);
+  return true;
 }
 
 double TOruMusicSource::Length() const { return show_->ShowLength(); }
 
-void TOruMusicSource::BuildSlides(TMusicOptionsReader& reader) {
+namespace {
+// Music or video clips of a slide's own: a section that surely names
+// neither has no comment to read.
+bool MayHaveSound(const TIniList* section) {
+  static constexpr std::string_view kSoundNames[] = {"Music", "Video"};
+  return section && section->MayHoldNames(kSoundNames);
+}
+}  // namespace
+
+void TOruMusicSource::BuildSlides() {
   const std::int32_t count = show_->SlideCount();
-  std::vector<TSlideSpan> spans(static_cast<std::size_t>(count));
-  std::vector<const TIniList*> sections(static_cast<std::size_t>(count));
-  for (std::int32_t i = 0; i < count; ++i) {
-    show_->GetSlideSpan(i, spans[std::size_t(i)]);
-    sections[std::size_t(i)] = show_->SlideSection(i);
-    if (!sections[std::size_t(i)]) throw zm::Exception("Slide not Found");
-  }
+  for (std::int32_t i = 0; i < count; ++i)
+    if (!show_->SlideSection(i)) throw zm::Exception("Slide not Found");
   // For each slide, the record that bounds a comment that may play on: the
   // one before the next slide with a comment of its own, else the last.
   // Found from the end so that long shows stay linear.
-  std::vector<std::int32_t> boundOf(static_cast<std::size_t>(count), count - 1);
   if (!commentToOwnSlide_) {
+    boundOf_.assign(static_cast<std::size_t>(count), count - 1);
     std::int32_t bound = count - 1;
     for (std::int32_t i = count - 1; i >= 0; --i) {
-      boundOf[std::size_t(i)] = bound;
-      if (i > 0 && HasOwnComment(sections[std::size_t(i)])) bound = i - 1;
+      boundOf_[std::size_t(i)] = bound;
+      const TIniList* section = show_->SlideSection(i);
+      if (i > 0 && section->MayHoldName("Music") && HasOwnComment(section)) bound = i - 1;
     }
   }
-
-  TMusicFileMap fileMap;
   if (auto* mapped = dynamic_cast<TMappedFileSource*>(show_->FileAccessor()->Source()))
-    fileMap = [mapped](const WideString& name) { return mapped->MappedName(name); };
-
-  const TVideoClipIndex clipIndex(ini_);
+    fileMap_ = [mapped](const WideString& name) { return mapped->MappedName(name); };
+  clipIndex_.emplace(ini_);
+  // Each slide's record waits until it is asked for: durations and pauses
+  // are read as never negative, so no comment can fail the build.
   slides_.resize(static_cast<std::size_t>(count));
-  std::vector<TClipSound> clips;
-  for (std::int32_t i = 0; i < count; ++i) {
-    TSlideMusicInfo& info = slides_[std::size_t(i)];
-    info.Span = spans[std::size_t(i)];
-    info.NextSlide = i + 1 < count ? i + 1 : 0;
-    const TIniList* section = sections[std::size_t(i)];
+  filled_.reset(new std::atomic<bool>[static_cast<std::size_t>(count)]());
+}
+
+void TOruMusicSource::FillSlide(std::int32_t i) const {
+  const std::int32_t count = SlideCount();
+  TSlideMusicInfo& info = slides_[std::size_t(i)];
+  show_->GetSlideSpan(i, info.Span);
+  info.NextSlide = i + 1 < count ? i + 1 : 0;
+  const TIniList* section = show_->SlideSection(i);
+  if (MayHaveSound(section)) {
     const TIniObject* music = FindMusicObject(section);
-    clips.clear();
-    TMusicOptionsReader::CollectClipSound(ini_, spans, section, clips, fileMap, &clipIndex);
+    std::vector<TClipSound> clips;
+    const auto ownLength = [this](std::int32_t k) {
+      TSlideSpan span;
+      show_->GetSlideSpan(k, span);
+      return span.OwnLength;
+    };
+    TMusicOptionsReader::CollectClipSound(ini_, count, ownLength, section, clips, fileMap_, &*clipIndex_);
     if (music || !clips.empty()) {
-      const TSlideSpan& bound = spans[std::size_t(commentToOwnSlide_ ? i : boundOf[std::size_t(i)])];
-      const double limit = std::round(bound.End - info.Span.Start);
-      reader.CommentLimit = limit > 0 ? static_cast<std::int32_t>(std::min(limit, double(kMusicNoLimit))) : 0;
-      reader.Read(music, clips);
-      if (reader.CommentLength() < 0) throw zm::Exception("Incorrect music time");
-      if (reader.CommentLength() > 0) {
-        info.Comment = reader.CommentText();
+      double boundStart = 0, boundEnd = 0;
+      show_->GetSlideBounds(commentToOwnSlide_ ? i : boundOf_[std::size_t(i)], boundStart, boundEnd);
+      const double limit = std::round(boundEnd - info.Span.Start);
+      reader_->CommentLimit = limit > 0 ? static_cast<std::int32_t>(std::min(limit, double(kMusicNoLimit))) : 0;
+      reader_->Read(music, clips);
+      if (reader_->CommentLength() < 0) throw zm::Exception("Incorrect music time");
+      if (reader_->CommentLength() > 0) {
+        info.Comment = reader_->CommentText();
         info.CommentStartPosition = 0;
-        info.CommentLength = reader.CommentLength();
+        info.CommentLength = reader_->CommentLength();
       }
     }
   }
+  filled_[std::size_t(i)].store(true, std::memory_order_release);
 }
 
 }  // namespace oru

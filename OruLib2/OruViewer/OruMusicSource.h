@@ -5,9 +5,13 @@
 // track too), and the flags that decide how the music follows the show.
 //
 // Built on one thread; afterwards only read. A play list takes a lock of its
-// own, so a reader may meet a writer.
+// own, so a reader may meet a writer. A slide's record is made when first
+// asked for (under a lock): a long show's slides are not read to start it.
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "OruLib2/OruClasses/zmOruSource2.h"
@@ -65,14 +69,17 @@ struct TSlideMusicInfo {
 class TOruMusicSource : public zm::TRefObject {
  public:
   // The show stays owned by the caller and must outlive the source. Raises
-  // "Slide not Found" when a slide has no section, "Incorrect music time"
-  // for a comment of negative length.
+  // "Slide not Found" when a slide has no section; Slide raises "Incorrect
+  // music time" for a comment of negative length (durations and pauses read
+  // as never negative make none).
   explicit TOruMusicSource(TOruSource* show);
   void Dispose() override;
 
   std::int32_t SlideCount() const { return static_cast<std::int32_t>(slides_.size()); }
   // Nil out of range.
   const TSlideMusicInfo* Slide(std::int32_t i) const;
+  // The start and end of slide i's time record, without making the record.
+  bool SlideBounds(std::int32_t i, double& start, double& end) const;
   double Length() const;  // the show's total duration, ms
   TOruSource* Show() const { return show_; }
   zm::TIniFile* Ini() const { return ini_; }
@@ -85,7 +92,9 @@ class TOruMusicSource : public zm::TRefObject {
   bool CommentToOwnSlide() const { return commentToOwnSlide_; }
 
  private:
-  void BuildSlides(TMusicOptionsReader& reader);
+  void BuildSlides();
+  // Makes slide i's record (under fillLock_ once the source is built).
+  void FillSlide(std::int32_t i) const;
 
   TOruSource* show_;
   zm::TIniFile* ini_ = nullptr;
@@ -93,7 +102,16 @@ class TOruMusicSource : public zm::TRefObject {
   bool synchronised_ = false;
   bool repeat_ = false;
   bool commentToOwnSlide_ = true;
-  std::vector<TSlideMusicInfo> slides_;
+  mutable std::vector<TSlideMusicInfo> slides_;
+  mutable std::unique_ptr<std::atomic<bool>[]> filled_;
+  mutable std::mutex fillLock_;
+  // What the records made later read with: the reader (which has forgotten
+  // the main music), the bounds of comments that may play on, the show's
+  // file names and clips.
+  zm::TRef<TMusicOptionsReader> reader_;
+  std::vector<std::int32_t> boundOf_;
+  TMusicFileMap fileMap_;
+  std::optional<TVideoClipIndex> clipIndex_;
   zm::TRef<TPlayList> mainList_;
 };
 

@@ -575,7 +575,7 @@ TEST(IniDocument, ASectionReadLateOutlivesItsDocument) {
   TRef<TIniFile> doc = ParseLate(text, true);
   // Taken out or held while the document is cleared, a section is read
   // first: its lines come from the document's text.
-  TRef<TIniItem> a(doc->Extract(doc->FindSection(u"a")));
+  TRef<TIniItem> a = TRef<TIniItem>::Adopt(doc->Extract(doc->FindSection(u"a")));
   TRef<TIniSection> b(doc->FindSection(u"b"));
   ASSERT_TRUE(b->Pending());
   doc->Clear();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "OruLib2/OruClasses/OruSlideRandomList.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/support/kit/IniText.h"
 
 namespace {
@@ -487,3 +488,62 @@ TEST(OruSourceEffects, MosaicGetsASeedAndBoundedCells) {
 }
 
 }  // namespace
+
+TEST(OruSource, SlidesReadLateGiveWhatAFullReadGives) {
+  // The effect definitions above, with slides that lack one, a defowntime
+  // without a time, end actions and programs: read as a long description
+  // (a section at a time, when first asked) and whole, the source answers
+  // alike, and completes the definitions alike.
+  std::string text = kEffects;
+  text += "[Slide7]\r\nPers_EndAction=loop\r\nslideid=seven\r\n"
+          "[Slide8]\r\nobject TheEffect:AnEffect\r\n  ref=defowntime\r\nend\r\nPers_RunApp=1\r\nRunAppFN=go.sh\r\n"
+          "[Slide9]\r\nPicture=C:\\pics\\nine.jpg\r\npers_endACTION=pause\r\n";
+  const std::size_t times = text.find("opt_slidescount=6");
+  text.replace(times, 17, "opt_slidescount=9");
+  text.insert(text.find("opt_synchpos6=18000") + 19, "\nopt_synchpos7=21000\nopt_synchpos8=24000\nopt_synchpos9=30000");
+  auto load = [&](bool late) {
+    zm::THookScope<std::int32_t> lateBytes(zm::IniLateBytes);
+    zm::IniLateBytes = late ? 1 : INT32_MAX;
+    return Doc(text);
+  };
+  TRef<TIniFile> fullDoc = load(false), lateDoc = load(true);
+  TRef<TOruSource> full = Source(fullDoc), late = Source(lateDoc);
+  ASSERT_EQ(late->SlideCount(), 9);
+  EXPECT_TRUE(lateDoc->FindSection(u"Slide7")->Pending());  // nothing asked of it yet
+  full->SetFixedSeed(true, 7);
+  late->SetFixedSeed(true, 7);
+  for (std::int32_t i = 2 * 9 - 1; i >= -2; --i) {
+    TSlideSpan a, b;
+    EXPECT_EQ(late->GetSlideSpan(i, a), full->GetSlideSpan(i, b));
+    EXPECT_EQ(a.Start, b.Start) << i;
+    EXPECT_EQ(a.End, b.End) << i;
+    EXPECT_EQ(a.OwnLength, b.OwnLength) << i;
+    EXPECT_EQ(a.NextLength, b.NextLength) << i;
+    EXPECT_EQ(a.VisibleUntil, b.VisibleUntil) << i;
+    double da = -1, db = -1;
+    EXPECT_EQ(late->GetSlideEndAction(i, da), full->GetSlideEndAction(i, db)) << i;
+    EXPECT_EQ(da, db) << i;
+    zm::WideString fa, fb;
+    EXPECT_EQ(late->GetSlideRunApp(i, fa), full->GetSlideRunApp(i, fb)) << i;
+    EXPECT_EQ(fa, fb);
+    EXPECT_EQ(late->SlideId(i), full->SlideId(i)) << i;
+    double ta = -1, tb = -1;
+    float sa = -1, sb = -1;
+    TRef<TOruEffect> ea = late->GetSlideEffect(i, ta, sa), eb = full->GetSlideEffect(i, tb, sb);
+    ASSERT_EQ(bool(ea), bool(eb)) << i;
+    EXPECT_EQ(ta, tb) << i;
+    EXPECT_EQ(sa, sb) << i;
+    if (ea) {
+      EXPECT_EQ(ea->Kind, eb->Kind) << i;
+      EXPECT_EQ(ea->Flags, eb->Flags) << i;
+    }
+    EXPECT_EQ(late->SlideAtTime(i * 1000.5), full->SlideAtTime(i * 1000.5));
+  }
+  // Definitions made and times written where the slides lacked them.
+  zm::TRef<zm::TMemoryStream> a = zm::MakeRef<zm::TMemoryStream>(), b = zm::MakeRef<zm::TMemoryStream>();
+  lateDoc->SaveToStream(a.get(), false);
+  fullDoc->SaveToStream(b.get(), false);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(a->Memory()), std::size_t(a->GetSize())),
+            std::string(reinterpret_cast<const char*>(b->Memory()), std::size_t(b->GetSize())));
+  EXPECT_EQ(IniReadString(lateDoc->FindSection(u"Slide8")->FindObject(u"TheEffect"), u"time"), u"1200");
+}

@@ -9,6 +9,7 @@
 
 #include "OruLib2/OruClasses/OruSlideRandomList.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
+#include "ZmLib/zmHookScope.h"
 
 using namespace oru;
 using zm::TRef;
@@ -107,4 +108,52 @@ TEST(OruSourceThreads, SlidesFirstDrawnOnSeveralThreadsAtOnce) {
   for (auto& t : threads) t.join();
   EXPECT_EQ(wrong.load(), 0);
   EXPECT_EQ(doc->SaveToValue(), before);  // making them only read the description
+}
+
+TEST(OruSourceThreads, SlidesReadLateMeetOnSeveralThreads) {
+  // A long description: each slide's section is read and completed by the
+  // first thread that asks, the others meeting it there.
+  const int slides = 300;
+  std::string text = ShowText(slides, slides);
+  for (int i = 1; i <= slides; i += 3) {
+    // Some slides without a definition: the reading makes one.
+    const std::string head = "[Slide" + std::to_string(i) + "]\r\n";
+    const std::size_t at = text.find(head) + head.size();
+    text.replace(at, text.find("end\r\n", at) + 5 - at, "Pers_EndAction=pause\r\n");
+  }
+  zm::THookScope<std::int32_t> lateBytes(zm::IniLateBytes);
+  zm::IniLateBytes = 1;
+  TRef<zm::TIniFile> doc = zm::MakeRef<zm::TIniFile>();
+  doc->LoadFromText(zm::TByteString(text));
+  TRef<TFileAccessor> accessor = zm::MakeRef<TFileAccessor>(zm::MakeRef<TRealFileSource>().get());
+  TRef<TOruSource> source = zm::MakeRef<TOruSource>(accessor.get(), false, doc.get(), false);
+  std::atomic<bool> go{false};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  threads.emplace_back([&] {
+    while (!go.load()) std::this_thread::yield();
+    for (int i = slides - 1; i >= 0; --i) {
+      double t;
+      float sl;
+      if (!source->GetSlideEffect(i, t, sl) || t != 300) ++wrong;
+    }
+  });
+  for (int r = 0; r < 3; ++r)
+    threads.emplace_back([&, r] {
+      while (!go.load()) std::this_thread::yield();
+      for (int k = 0; k < slides; ++k) {
+        const int i = (k * 7 + r * 101) % slides;
+        TSlideSpan span;
+        source->GetSlideSpan(i, span);
+        if (span.OwnLength != 300 || span.NextLength != 300) ++wrong;
+        // A pause, or a loop of the slide's span without its transition.
+        double d = -1;
+        if (!source->GetSlideEndAction(i, d) || d != (i % 3 == 0 ? 0 : 1000 - 300)) ++wrong;
+      }
+    });
+  go = true;
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  for (int i = 1; i <= slides; ++i)
+    EXPECT_NE(source->SlideSection(i - 1)->FindObject(u"TheEffect"), nullptr) << i;
 }

@@ -8,6 +8,7 @@
 #include "OruLib2/OruClasses/OruShowLoader.h"
 #include "OruLib2/OruViewer/OruMusicComposite.h"
 #include "OruLib2/OruViewer/OruMusicSource.h"
+#include "ZmLib/zmHookScope.h"
 #include "tests/support/kit/ShowBuilder.h"
 
 using namespace oru;
@@ -192,4 +193,54 @@ TEST(MusicSource, MissingSlideSectionFails) {
   } catch (const zm::Exception& e) {
     EXPECT_STREQ(e.what(), "Slide not Found");
   }
+}
+
+TEST(MusicSource, SlidesReadLateGiveWhatAFullReadGives) {
+  // Comments, a clip's sound, slides without either; the description read a
+  // section at a time when first asked, and whole.
+  // Main music with an item that slide 5 links to its start.
+  TShowBuilder show;
+  show.AddSlide(2000).Comment("one.mp3", 10000);
+  auto& s2 = show.AddSlide(4000);
+  show.AddSlide(6000);
+  show.AddSlide(8000).Comment("four.mp3", 10000).Key("Pause", 500);
+  auto& s5 = show.AddSlide(9000);
+  s2.Object("Clip", "Video").Key("FileName", "clip.mp4").Key("Duration", 1200).Key("StartORUTime", 2300);
+  show.Main().Key("opt_fullyplaysound", 1);
+  show.MusicItem("a.mp3", 5000);
+  s5.Section().Key("LinkedAudio", show.MusicItem("b.mp3", 3000).Guid());
+  show.Render();
+  const std::string text = show.Description().Bytes(false);
+  auto music = [&](bool late) {
+    zm::THookScope<std::int32_t> lateBytes(zm::IniLateBytes);
+    zm::IniLateBytes = late ? 1 : INT32_MAX;
+    TRef<TIniFile> doc = zm::MakeRef<TIniFile>();
+    doc->LoadFromText(zm::TByteString(text));
+    TRef<TFileAccessor> accessor = zm::MakeRef<TFileAccessor>(zm::MakeRef<TMappedFileSource>().get());
+    TRef<TOruSource> src = zm::MakeRef<TOruSource>(accessor.Detach(), true, doc.Detach());
+    return std::make_pair(src, zm::MakeRef<TOruMusicSource>(src.get()));
+  };
+  auto [fullShow, full] = music(false);
+  auto [lateShow, late] = music(true);
+  // A slide that surely has no music of its own waits to be read.
+  EXPECT_TRUE(lateShow->SlideSection(2)->Pending());
+  ASSERT_EQ(late->SlideCount(), full->SlideCount());
+  for (std::int32_t i = late->SlideCount() - 1; i >= 0; --i) {
+    const TSlideMusicInfo* a = late->Slide(i);
+    const TSlideMusicInfo* b = full->Slide(i);
+    EXPECT_EQ(a->Span.Start, b->Span.Start) << i;
+    EXPECT_EQ(a->Span.End, b->Span.End) << i;
+    EXPECT_EQ(a->Span.OwnLength, b->Span.OwnLength) << i;
+    EXPECT_EQ(a->Span.NextLength, b->Span.NextLength) << i;
+    EXPECT_EQ(a->NextSlide, b->NextSlide) << i;
+    EXPECT_EQ(a->Comment, b->Comment) << i;
+    EXPECT_EQ(a->CommentLength, b->CommentLength) << i;
+    EXPECT_EQ(a->CommentStartPosition, b->CommentStartPosition) << i;
+  }
+  EXPECT_GT(late->Slide(1)->CommentLength, 0);
+  ASSERT_TRUE(late->MainList() && full->MainList());
+  TPlayListEntry a, b;
+  ASSERT_TRUE(late->MainList()->Get(0, a) && full->MainList()->Get(0, b));
+  EXPECT_EQ(a.Text, b.Text);
+  EXPECT_EQ(a.Duration, 8000 + 3000);  // the linked item starts with slide 5
 }
