@@ -481,53 +481,86 @@ void TIniList::ReadLate() const {
   section->pending_.store(false, std::memory_order_release);
 }
 
+namespace {
+
+std::uint8_t FoldAscii(std::uint8_t b) { return static_cast<std::uint8_t>(b >= 'A' && b <= 'Z' ? b + 32 : b); }
+
+bool IsAsciiLetter(std::uint8_t b) { return (b | 0x20) >= 'a' && (b | 0x20) <= 'z'; }
+
+bool NameAt(const std::uint8_t* p, std::string_view name) {
+  for (std::size_t k = 0; k < name.size(); ++k)
+    if (FoldAscii(p[k]) != FoldAscii(static_cast<std::uint8_t>(name[k]))) return false;
+  return true;
+}
+
+// Whether p[0, n) holds a byte beyond 127, a word at a time.
+bool HasHighByte(const std::uint8_t* p, std::size_t n) {
+  std::uint64_t any = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, sizeof w);
+    any |= w;
+  }
+  for (; i < n; ++i) any |= p[i];
+  return (any & 0x8080808080808080ull) != 0;
+}
+
+// Whether p[0, n) holds name (plain letters in any case, other bytes as
+// they are). Found from a byte that is no letter where the name has one
+// (the library's search is fast), else from its first letter a word at a
+// time: with "| 0x20" on both sides a letter matches in either case.
+bool HoldsName(const std::uint8_t* p, std::size_t n, std::string_view name) {
+  const std::size_t len = name.size();
+  if (len > n) return false;
+  std::size_t anchor = 0;
+  while (anchor < len && IsAsciiLetter(static_cast<std::uint8_t>(name[anchor]))) ++anchor;
+  if (anchor < len) {
+    const std::uint8_t* from = p + anchor;
+    const std::uint8_t* end = p + (n - len) + anchor + 1;
+    while (from < end) {
+      const void* at = std::memchr(from, name[anchor], static_cast<std::size_t>(end - from));
+      if (!at) return false;
+      const auto* q = static_cast<const std::uint8_t*>(at);
+      if (NameAt(q - anchor, name)) return true;
+      from = q + 1;
+    }
+    return false;
+  }
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+  const std::uint64_t first = kOnes * (static_cast<std::uint8_t>(name[0]) | 0x20u);
+  const std::size_t last = n - len;  // the last place the name may start
+  std::size_t i = 0;
+  for (; i + 8 <= last + 1; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, sizeof w);
+    const std::uint64_t x = (w | kOnes * 0x20u) ^ first;
+    if (!((x - kOnes) & ~x & kHighs)) continue;
+    for (std::size_t k = 0; k < 8; ++k)
+      if (NameAt(p + i + k, name)) return true;
+  }
+  for (; i <= last; ++i)
+    if (NameAt(p + i, name)) return true;
+  return false;
+}
+
+}  // namespace
+
 bool TIniList::MayHoldNames(std::span<const std::string_view> names) const {
   if (!Pending()) return true;
-  auto fold = [](std::uint8_t b) { return static_cast<std::uint8_t>(b >= 'A' && b <= 'Z' ? b + 32 : b); };
-  // The first letters, folded, each spread over a word; with "| 0x20" on
-  // both sides a letter matches in either case (and no other byte does).
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
-  std::uint64_t firsts[4];
-  std::size_t count = 0;
   for (const std::string_view name : names) {
     if (name.empty()) return true;
     for (const char c : name)
       if (static_cast<std::uint8_t>(c) >= 0x80) return true;
-    if (count == std::size(firsts)) return true;
-    firsts[count++] = kOnes * (fold(static_cast<std::uint8_t>(name[0])) | 0x20u);
   }
-  auto matchAt = [&](const std::uint8_t* p, std::int32_t i, std::int32_t to) {
-    for (const std::string_view name : names) {
-      const auto n = static_cast<std::int32_t>(name.size());
-      if (to - i < n) continue;
-      std::int32_t k = 0;
-      while (k < n && fold(p[i + k]) == fold(static_cast<std::uint8_t>(name[static_cast<std::size_t>(k)]))) ++k;
-      if (k == n) return true;
-    }
-    return false;
-  };
   // Pending lists are sections of a document, which keeps the text.
   const auto* section = static_cast<const TIniSection*>(this);
-  const std::uint8_t* p = static_cast<const TIniFile*>(owner_)->text_->Data();
-  const std::int32_t to = section->textTo_;
-  std::int32_t i = section->textFrom_;
-  // A word at a time: on to the next word with a byte beyond 128 (which
-  // may fold to one of the names' letters) or a first letter in it.
-  for (; i + 8 <= to; i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, p + i, sizeof w);
-    if (w & kHighs) return true;
-    std::uint64_t hit = 0;
-    for (std::size_t f = 0; f < count; ++f) {
-      const std::uint64_t x = (w | kOnes * 0x20u) ^ firsts[f];
-      hit |= (x - kOnes) & ~x & kHighs;
-    }
-    if (!hit) continue;
-    for (std::int32_t k = 0; k < 8; ++k)
-      if (matchAt(p, i + k, to)) return true;
-  }
-  for (; i < to; ++i)
-    if (p[i] >= 0x80 || matchAt(p, i, to)) return true;
+  const std::uint8_t* p = static_cast<const TIniFile*>(owner_)->text_->Data() + section->textFrom_;
+  const auto n = static_cast<std::size_t>(section->textTo_ - section->textFrom_);
+  // A letter beyond 127 may fold to one of the names' letters.
+  if (HasHighByte(p, n)) return true;
+  for (const std::string_view name : names)
+    if (HoldsName(p, n, name)) return true;
   return false;
 }
 

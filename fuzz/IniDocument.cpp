@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmIni.h"
@@ -36,6 +37,27 @@ void CheckSame(const zm::TIniList* late, const zm::TIniList* full, int depth) {
     }
     if (b->IsList() && !b->IsSection() && depth < 8)
       CheckSame(static_cast<const zm::TIniList*>(a), static_cast<const zm::TIniList*>(b), depth + 1);
+  }
+}
+
+// Names of keys, blocks and block types at every depth of list, as plain
+// letters where they are; each that a pending list answers it surely lacks.
+void CollectNames(const zm::TIniList* list, std::vector<std::string>& names, int depth) {
+  for (std::int32_t i = 0; i < list->Count() && depth < 8; ++i) {
+    const zm::TIniItem* it = list->Get(i);
+    if (it->HasValue() || it->IsObject()) names.emplace_back(it->NameView());
+    if (it->IsObject()) names.emplace_back(it->ValueView());
+    if (it->IsList()) CollectNames(static_cast<const zm::TIniList*>(it), names, depth + 1);
+  }
+}
+
+void CheckNamesHeld(const zm::TIniList* pending, const zm::TIniList* full) {
+  std::vector<std::string> names;
+  CollectNames(full, names, 0);
+  for (const std::string& name : names) {
+    bool ascii = !name.empty();
+    for (const char c : name) ascii = ascii && static_cast<std::uint8_t>(c) < 0x80;
+    if (ascii) Check(pending->MayHoldName(name));
   }
 }
 
@@ -123,6 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::int32_t k = 0, i = n > 0 ? static_cast<std::int32_t>(size % std::size_t(n)) : 0; k < n; ++k) {
       const TIniSection* a = late->Section(i);
       const TIniSection* b = full->Section(i);
+      // A section that surely holds no name holds none of them once read.
+      if (a->Pending()) CheckNamesHeld(a, b);
       Check(a->NameView() == b->NameView() && a->Index() == b->Index());
       const TIniSection* x = late->FindSection(a->GetName());
       const TIniSection* y = full->FindSection(b->GetName());
