@@ -1277,6 +1277,11 @@ std::int32_t IniMaxParts = 0;
 std::int32_t IniLateBytes = 1 << 20;
 
 namespace {
+// Sections at least this long are read with the parse even when others wait.
+constexpr std::int32_t kIniReadWithParseBytes = 64 << 10;
+}  // namespace
+
+namespace {
 
 inline bool IsIniLineEnd(std::uint8_t b) { return b == 13 || b == 10; }
 
@@ -1425,9 +1430,12 @@ void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlo
           section->Ready();
           break;
         }
-        // Its lines wait in the text up to the next section line.
+        // Its lines wait in the text up to the next section line; a long
+        // section (a show's slide times) is read with the parse, on its threads.
+        const std::int32_t next = NextSectionLine(t.Source().Data(), t.Position, t.End);
+        if (next - t.Position >= kIniReadWithParseBytes) break;
         section->textFrom_ = t.Position;
-        section->textTo_ = t.Position = NextSectionLine(t.Source().Data(), t.Position, t.End);
+        section->textTo_ = t.Position = next;
         section->pending_.store(true, std::memory_order_relaxed);
         break;
       }

@@ -572,7 +572,8 @@ void ParseIniTextInParts(TIniTokenizer& tokenizer, TIniFile* root);
 extern std::int32_t IniPartBytes;
 extern std::int32_t IniMaxParts;
 // Texts of at least this many bytes are read a section at a time, each when
-// first looked into (LoadFromText).
+// first looked into (LoadFromText); only sections of 64 KB and more are read
+// with the parse.
 extern std::int32_t IniLateBytes;
 
 // ---- Forms that accept a nil list or item -----------------------------------------

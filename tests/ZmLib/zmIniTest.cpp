@@ -570,6 +570,20 @@ TEST(IniDocument, SectionsReadLateAreWhatAFullParseGives) {
   }
 }
 
+TEST(IniDocument, LongSectionsAreReadWithTheParse) {
+  // A section of the slide times' length is read with the parse, the short
+  // ones around it wait: the document is the same either way.
+  std::string text = "[main]\r\na=1\r\n[Times]\r\n";
+  for (int i = 1; i <= 5000; ++i) text += "opt_synchpos" + std::to_string(i) + "=" + std::to_string(i * 3000) + "\r\n";
+  text += "[Slide1]\r\nk=1\r\n[times]\r\nlater=1\r\n";
+  TRef<TIniFile> late = ParseLate(text, true);
+  EXPECT_TRUE(late->FindSection(u"main")->Pending());
+  EXPECT_FALSE(late->FindSection(u"Times")->Pending());
+  EXPECT_TRUE(late->FindSection(u"Slide1")->Pending());
+  EXPECT_EQ(Shape(*late, true), Shape(*ParseLate(text, false), false));
+  EXPECT_EQ(IniGetString(late->FindSection(u"Times")->Find(u"LATER")), u"1");  // met again: read on
+}
+
 TEST(IniDocument, ASectionReadLateOutlivesItsDocument) {
   const std::string text = "[a]\r\nk=1\r\nobject o:T\r\n  inner=" + std::string(50, 'x') + "\r\nend\r\n[b]\r\nj=2\r\n";
   TRef<TIniFile> doc = ParseLate(text, true);
