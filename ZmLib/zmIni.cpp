@@ -223,6 +223,24 @@ void TIniItem::operator delete(void* item, std::size_t bytes) noexcept { FreeIni
 
 void TIniItem::operator delete(void* item, TIniItemBlocks&, std::size_t) noexcept { FreeIniItemMemory(item, 0); }
 
+void* TIniList::TBody::operator new(std::size_t bytes) { return NewHeapIniItem(bytes); }
+
+void* TIniList::TBody::operator new(std::size_t bytes, TIniItemBlocks& blocks) {
+  if (void* body = blocks.Take(bytes, 0)) return body;
+  return NewHeapIniItem(bytes);
+}
+
+void TIniList::TBody::operator delete(void* body, std::size_t bytes) noexcept { FreeIniItemMemory(body, bytes); }
+
+void TIniList::TBody::operator delete(void* body, TIniItemBlocks&) noexcept { FreeIniItemMemory(body, 0); }
+
+const TIniList::TBody TIniList::kNoBody;
+
+TIniList::TBody& TIniList::W(TIniItemBlocks* blocks) {
+  if (!body_) body_.reset(blocks ? new (*blocks) TBody() : new TBody());
+  return *body_;
+}
+
 static_assert(sizeof(TIniItem) == 72, "an item's fields are laid out to fill 72 bytes");
 
 // ============================================================================
@@ -369,7 +387,8 @@ void TIniItem::SetNameBytes(const TByteString& name) {
   hash_ = NameHash(name.View());
   if (o && !name.IsEmpty()) {
     o->LinkHash(this);
-    if (HasValue() && index_ >= o->keyEnd_) o->keyEnd_ = index_ + 1;
+    TIniList::TBody& b = *o->body_;  // it holds this item
+    if (HasValue() && index_ >= b.KeyEnd) b.KeyEnd = index_ + 1;
   }
 }
 
@@ -438,7 +457,7 @@ TIniItem* TIniList::CreateEmpty() const { return new TIniList(); }
 
 TIniItem* TIniList::Get(std::int32_t i) const {
   if (i < 0 || i >= Count()) return nullptr;
-  return items_[static_cast<std::size_t>(i)];
+  return B().Items[static_cast<std::size_t>(i)];
 }
 
 namespace {
@@ -566,38 +585,41 @@ bool TIniList::MayHoldNames(std::span<const std::string_view> names) const {
 
 void TIniList::DropHash() {
   hashReady_.store(false, std::memory_order_relaxed);
-  buckets_.reset();
+  if (body_) body_->Buckets.reset();
 }
 
 std::size_t TIniList::BucketOf(std::uint32_t hash) const {
   // The name hash is weak in its low bits and close for names that differ
   // only in their last characters: its high bits folded in, the bucket comes
   // from the high bits of a multiplicative mix.
-  return ((hash ^ (hash >> 15)) * 0x9E3779B1u) >> bucketShift_;
+  return ((hash ^ (hash >> 15)) * 0x9E3779B1u) >> B().BucketShift;
 }
 
 void TIniList::BuildHash(std::int32_t names) const {
+  // Only lists with names have an index: their body exists.
+  TBody& b = *body_;
   std::size_t size = 16;
-  bucketShift_ = 28;
-  while (size < static_cast<std::size_t>(std::max(names, namedCount_))) {
+  b.BucketShift = 28;
+  while (size < static_cast<std::size_t>(std::max(names, b.NamedCount))) {
     size *= 2;
-    --bucketShift_;
+    --b.BucketShift;
   }
-  buckets_.reset(new TIniItem*[size]());
-  for (TIniItem* it : items_) {
+  b.Buckets.reset(new TIniItem*[size]());
+  for (TIniItem* it : b.Items) {
     if (it->NameLength() == 0) continue;
-    TIniItem*& head = buckets_[BucketOf(it->hash_)];
+    TIniItem*& head = b.Buckets[BucketOf(it->hash_)];
     it->next_ = head;
     head = it;
   }
 }
 
 void TIniList::LinkHash(TIniItem* item) {
+  TBody& b = *body_;  // it holds the item
   item->next_ = nullptr;
-  if (buckets_) {
-    if ((std::int64_t(1) << (32 - bucketShift_)) > namedCount_) {
+  if (b.Buckets) {
+    if ((std::int64_t(1) << (32 - b.BucketShift)) > b.NamedCount) {
       // Chains hold the higher indexes first.
-      TIniItem** link = &buckets_[BucketOf(item->hash_)];
+      TIniItem** link = &b.Buckets[BucketOf(item->hash_)];
       while (*link && (*link)->index_ > item->index_) link = &(*link)->next_;
       item->next_ = *link;
       *link = item;
@@ -605,29 +627,31 @@ void TIniList::LinkHash(TIniItem* item) {
       DropHash();  // full: rebuilt larger on the next lookup
     }
   }
-  ++namedCount_;
+  ++b.NamedCount;
 }
 
 void TIniList::UnlinkHash(TIniItem* item) {
-  if (buckets_) {
-    TIniItem** link = &buckets_[BucketOf(item->hash_)];
+  TBody& b = *body_;  // it holds the item
+  if (b.Buckets) {
+    TIniItem** link = &b.Buckets[BucketOf(item->hash_)];
     while (*link && *link != item) link = &(*link)->next_;
     if (*link) *link = item->next_;
   }
   item->next_ = nullptr;
-  --namedCount_;
+  --b.NamedCount;
 }
 
 template <class Match>
 TIniItem* TIniList::Lookup(std::uint32_t hash, Match match) const {
   Ready();
-  if (namedCount_ == 0) return nullptr;
-  if (namedCount_ <= kLinearLookupLimit) {
+  const TBody& b = B();
+  if (b.NamedCount == 0) return nullptr;
+  if (b.NamedCount <= kLinearLookupLimit) {
     // A few names are looked along, later ones first as in a chain: most
     // lists of a show are this small, and an index for each would cost
     // more memory than they hold.
-    for (std::size_t i = items_.size(); i-- > 0;) {
-      TIniItem* it = items_[i];
+    for (std::size_t i = b.Items.size(); i-- > 0;) {
+      TIniItem* it = b.Items[i];
       if (it->hash_ == hash && it->NameLength() != 0 && match(it)) return it;
     }
     return nullptr;
@@ -640,7 +664,7 @@ TIniItem* TIniList::Lookup(std::uint32_t hash, Match match) const {
       hashReady_.store(true, std::memory_order_release);
     }
   }
-  for (TIniItem* it = buckets_[BucketOf(hash)]; it; it = it->next_)
+  for (TIniItem* it = b.Buckets[BucketOf(hash)]; it; it = it->next_)
     if (it->hash_ == hash && match(it)) return it;
   return nullptr;
 }
@@ -656,39 +680,42 @@ bool TIniList::Insert(std::int32_t index, TIniItem* item) {
     if (item->index_ < index) --index;  // the places after it move down when it leaves
   }
   if (TIniList* old = item->owner_) old->DetachItem(item);
-  items_.insert(static_cast<std::size_t>(index), item);
-  for (std::size_t k = static_cast<std::size_t>(index) + 1; k < items_.size(); ++k)
-    items_[k]->index_ = static_cast<std::int32_t>(k);
+  TBody& b = W();
+  b.Items.insert(static_cast<std::size_t>(index), item);
+  for (std::size_t k = static_cast<std::size_t>(index) + 1; k < b.Items.size(); ++k)
+    b.Items[k]->index_ = static_cast<std::int32_t>(k);
   item->owner_ = this;
   item->index_ = index;
   if (item->NameLength() != 0) LinkHash(item);
   item->Attach(true);
-  if (index < keyEnd_) ++keyEnd_;
-  else if (item->HasValue()) keyEnd_ = index + 1;
+  if (index < b.KeyEnd) ++b.KeyEnd;
+  else if (item->HasValue()) b.KeyEnd = index + 1;
   return true;
 }
 
-void TIniList::AppendParsed(TIniItem* item) {
-  std::int32_t index = static_cast<std::int32_t>(items_.size());
-  items_.push_back(item);
+void TIniList::AppendParsed(TIniItem* item, TIniItemBlocks* blocks) {
+  TBody& b = W(blocks);
+  std::int32_t index = static_cast<std::int32_t>(b.Items.size());
+  b.Items.push_back(item);
   item->owner_ = this;
   item->index_ = index;
   if (item->NameLength() != 0) LinkHash(item);
   item->Attach(true);
-  if (item->HasValue()) keyEnd_ = index + 1;
+  if (item->HasValue()) b.KeyEnd = index + 1;
 }
 
 void TIniList::DetachItem(TIniItem* item) {
   std::int32_t i = item->index_;
-  if (item->owner_ != this || i < 0 || i >= static_cast<std::int32_t>(items_.size()) ||
-      items_[static_cast<std::size_t>(i)] != item)
+  if (item->owner_ != this || !body_ || i < 0 || i >= static_cast<std::int32_t>(body_->Items.size()) ||
+      body_->Items[static_cast<std::size_t>(i)] != item)
     ZM_FAIL("TIniItem.Index mismatch");
+  TBody& b = *body_;
   item->Attach(false);
   if (item->NameLength() != 0) UnlinkHash(item);
-  items_.erase(static_cast<std::size_t>(i));
-  for (std::size_t k = static_cast<std::size_t>(i); k < items_.size(); ++k)
-    items_[k]->index_ = static_cast<std::int32_t>(k);
-  if (i < keyEnd_) --keyEnd_;
+  b.Items.erase(static_cast<std::size_t>(i));
+  for (std::size_t k = static_cast<std::size_t>(i); k < b.Items.size(); ++k)
+    b.Items[k]->index_ = static_cast<std::int32_t>(k);
+  if (i < b.KeyEnd) --b.KeyEnd;
   item->owner_ = nullptr;
   item->index_ = -1;
   item->next_ = nullptr;
@@ -709,11 +736,8 @@ void TIniList::Delete(std::int32_t index) {
 }
 
 void TIniList::ResetChildren() {
-  items_.clear();
   DropHash();
-  objects_.clear();
-  namedCount_ = 0;
-  keyEnd_ = 0;
+  body_.reset();
   pending_.store(false, std::memory_order_relaxed);
   if (kind_ == kKindFile) {
     auto& sections = static_cast<TIniFile*>(this)->sections_;
@@ -727,7 +751,7 @@ void TIniList::FreeChildren() {
   // children over before it goes. Each child is detached without the index
   // upkeep, since the whole array goes.
   std::vector<TIniArray<TIniItem>> pending;
-  pending.push_back(std::move(items_));
+  if (body_) pending.push_back(std::move(body_->Items));
   const bool wasPending = pending_.load(std::memory_order_relaxed);
   ResetChildren();
   pending_.store(wasPending, std::memory_order_relaxed);
@@ -744,7 +768,7 @@ void TIniList::FreeChildren() {
         if (it->IsSection()) static_cast<TIniSection*>(it)->sectionIndex_ = -1;
       } else if (it->IsList()) {
         auto* list = static_cast<TIniList*>(it);
-        if (!list->items_.empty()) pending.push_back(std::move(list->items_));
+        if (list->body_ && !list->body_->Items.empty()) pending.push_back(std::move(list->body_->Items));
         list->ResetChildren();
       }
       it->Free();
@@ -755,7 +779,7 @@ void TIniList::FreeChildren() {
 void TIniList::Clear() {
   // Sections held elsewhere live on without their document: they are read first.
   if (kind_ == kKindFile)
-    for (TIniItem* it : items_)
+    for (TIniItem* it : B().Items)
       if (it->IsSection() && it->RefCount() > 1) static_cast<TIniList*>(it)->Ready();
   FreeChildren();
   pending_.store(false, std::memory_order_relaxed);
@@ -769,7 +793,7 @@ void TIniList::Assign(TIniItem& source) {
     // Cloned before clearing: the source may lie below this list.
     std::vector<TIniItem*> copies;
     copies.reserve(static_cast<std::size_t>(from.Count()));
-    for (TIniItem* child : from.items_) copies.push_back(child->Clone());
+    for (TIniItem* child : from.B().Items) copies.push_back(child->Clone());
     Clear();
     for (TIniItem* c : copies) AppendParsed(c);
     return;
@@ -864,26 +888,27 @@ void TIniList::FindIndexedRange(const WideString& name, std::int32_t count, std:
   // In document order: of two keys of one name the later one stays, as Find finds it.
   Ready();
   std::int32_t n = 0;
-  for (TIniItem* it : items_)
+  for (TIniItem* it : B().Items)
     if (it->HasValue() && IsIndexedName(it->NameView(), name, count, n)) out[static_cast<std::size_t>(n - 1)] = it;
 }
 
 TIniItem* TIniList::GetOrAdd(const WideString& name) {
   if (TIniItem* it = Find(name)) return it;
   Ready();
-  ZM_ASSERT(keyEnd_ <= Count(), "TIniList.KeyEnd beyond Count");
+  ZM_ASSERT(B().KeyEnd <= Count(), "TIniList.KeyEnd beyond Count");
   auto* item = new TIniItem(Utf8Of(name), TByteString());
-  Insert(keyEnd_, item);
+  Insert(B().KeyEnd, item);
   return item;
 }
 
 template <class Match>
 TIniObject* TIniList::LookupObject(std::uint32_t hash, Match match) const {
   Ready();
-  if (namedCount_ > kLinearLookupLimit) return static_cast<TIniObject*>(Lookup(hash, match));
+  const TBody& b = B();
+  if (b.NamedCount > kLinearLookupLimit) return static_cast<TIniObject*>(Lookup(hash, match));
   // Few names: only the blocks are looked along.
-  for (std::size_t i = objects_.size(); i-- > 0;) {
-    TIniObject* it = objects_[i];
+  for (std::size_t i = b.Objects.size(); i-- > 0;) {
+    TIniObject* it = b.Objects[i];
     if (it->hash_ == hash && it->NameLength() != 0 && match(it)) return it;
   }
   return nullptr;
@@ -911,19 +936,19 @@ TIniObject* TIniList::FindObjectOfType(const WideString& name, const WideString&
 
 TIniObject* TIniList::FirstObject() const {
   Ready();
-  return objects_.empty() ? nullptr : objects_.front();
+  return B().Objects.empty() ? nullptr : B().Objects.front();
 }
 
 TIniObject* TIniList::NextObject(const TIniObject* object) const {
   if (!object || object->Owner() != this) return nullptr;
   std::size_t next = static_cast<std::size_t>(object->objectIndex_) + 1;
-  return next < objects_.size() ? objects_[next] : nullptr;
+  return next < B().Objects.size() ? B().Objects[next] : nullptr;
 }
 
 TIniObject* TIniList::AddObject(const WideString& name, const WideString& type) {
   Ready();
   auto* object = new TIniObject(Utf8Of(name), Utf8Of(type));
-  Insert(objects_.empty() ? keyEnd_ : objects_.back()->index_ + 1, object);
+  Insert(B().Objects.empty() ? B().KeyEnd : B().Objects.back()->index_ + 1, object);
   return object;
 }
 
@@ -1007,8 +1032,9 @@ void TIniObject::Attach(bool entering) {
   TIniList* o = Owner();
   if (!o) return;
   auto slot = [](TIniObject* x) -> std::int32_t& { return x->objectIndex_; };
-  if (entering) EnterOrdered(o->objects_, this, slot);
-  else LeaveOrdered(o->objects_, this, slot, "TIniObject.ObjectIndex mismatch");
+  // The owner holds this block: its body exists.
+  if (entering) EnterOrdered(o->body_->Objects, this, slot);
+  else LeaveOrdered(o->body_->Objects, this, slot, "TIniObject.ObjectIndex mismatch");
 }
 
 TIniItem* TIniObject::CreateEmpty() const { return new TIniObject(); }
@@ -1111,14 +1137,15 @@ TIniSection* TIniFile::GetOrAddSection(const WideString& name) {
 
 TIniSection* TIniFile::SectionForParse(std::string_view name, TIniItemBlocks* blocks, bool& made) {
   made = false;
-  if (!name.empty()) {
+  // A part's sections are joined with those of the same name as it is adopted.
+  if (!name.empty() && !part_) {
     TIniItem* found = Lookup(BytesHashNoCase(name), [&](TIniItem* it) {
       return it->kind_ == kKindSection && CompareTextUTF8(it->NameView(), name) == 0;
     });
     if (found) return static_cast<TIniSection*>(found);
   }
   auto* section = NewParsedIniItem<TIniSection>(blocks, name, {});
-  AppendParsed(section);
+  AppendParsed(section, blocks);
   made = true;
   return section;
 }
@@ -1164,16 +1191,26 @@ void TIniFile::LoadFromText(TByteString text) {
   ParseIniTextInParts(t, this, false);
 }
 
-void TIniFile::AdoptSections(TIniFile& part) {
-  // The part holds sections only: it began with a section line.
-  const std::int32_t names = namedCount_ + part.namedCount_;
+void TIniFile::ReserveForParts(std::span<const TRef<TIniFile>> parts) {
+  std::size_t items = B().Items.size(), sections = sections_.size();
+  std::int32_t names = B().NamedCount;
+  for (const TRef<TIniFile>& part : parts) {
+    items += part->B().Items.size();
+    sections += part->sections_.size();
+    names += part->B().NamedCount;
+  }
+  W().Items.reserve(items);
+  sections_.reserve(sections);
   // The index made once for all the names to come, not again as it fills.
   if (names > kLinearLookupLimit && BucketCount() <= names) {
     BuildHash(names + 1);
     hashReady_.store(true, std::memory_order_release);
   }
-  items_.reserve(items_.size() + part.items_.size());
-  for (TIniItem* item : part.items_) {
+}
+
+void TIniFile::AdoptSections(TIniFile& part) {
+  // The part holds sections only: it began with a section line.
+  for (TIniItem* item : part.B().Items) {
     auto* section = static_cast<TIniSection*>(item);
     TIniSection* same = nullptr;
     if (section->NameLength() != 0)
@@ -1193,7 +1230,7 @@ void TIniFile::AdoptSections(TIniFile& part) {
       continue;
     }
     // Sections of one name are one: the later lines go to the end of the first.
-    TIniArray<TIniItem> lines = std::move(section->items_);
+    TIniArray<TIniItem> lines = section->body_ ? std::move(section->body_->Items) : TIniArray<TIniItem>();
     section->ResetChildren();
     for (TIniItem* line : lines) {
       line->owner_ = nullptr;
@@ -1203,7 +1240,7 @@ void TIniFile::AdoptSections(TIniFile& part) {
     }
     section->Free();
   }
-  part.items_.clear();
+  if (part.body_) part.body_->Items.clear();
   part.ResetChildren();
 }
 
@@ -1302,12 +1339,13 @@ inline bool IsIniBlank(std::uint8_t b) { return b <= 32 && !IsIniLineEnd(b); }
 // From the start of a line at pos, the start of the next section line before
 // end, or end. Each line ends at its first line-end byte; CR LF and LF CR
 // end it together: the lines the tokenizer reads.
-std::int32_t NextSectionLine(const std::uint8_t* p, std::int32_t pos, std::int32_t end) {
+std::int32_t NextSectionLine(const std::uint8_t* p, std::int32_t pos, std::int32_t end, std::int32_t* lines = nullptr) {
   std::int32_t i = pos;
   while (i < end) {
     std::int32_t lead = i;
     while (lead < end && IsIniBlank(p[lead])) ++lead;
     if (IsSectionLineAt(p, lead, end)) return i;
+    if (lines) ++*lines;
     const void* at = lead < end ? std::memchr(p + lead, '\n', std::size_t(end - lead)) : nullptr;
     std::int32_t e = at ? static_cast<std::int32_t>(static_cast<const std::uint8_t*>(at) - p) : end;
     // A CR before the LF ends the line first.
@@ -1369,6 +1407,7 @@ void ParseIniTextInParts(TIniTokenizer& t, TIniFile* root, bool late) {
         TIniTokenizer part(t.Source(), bounds[k + 1], bounds[k + 2]);
         docs[k] = MakeRef<TIniFile>();
         docs[k]->text_ = root->text_;
+        docs[k]->part_ = true;
         ParseIniLines(part, docs[k].get(), docs[k].get(), inBlocks ? &blocks : nullptr, late);
       } catch (...) {
         errors[k] = std::current_exception();
@@ -1398,10 +1437,10 @@ void ParseIniTextInParts(TIniTokenizer& t, TIniFile* root, bool late) {
   parseLaterParts(blocks);
   for (std::thread& thread : threads) thread.join();
   if (first) std::rethrow_exception(first);
-  for (std::size_t k = 0; k < later; ++k) {
+  for (std::size_t k = 0; k < later; ++k)
     if (errors[k]) std::rethrow_exception(errors[k]);
-    root->AdoptSections(*docs[k]);
-  }
+  if (later) root->ReserveForParts(docs);
+  for (std::size_t k = 0; k < later; ++k) root->AdoptSections(*docs[k]);
 }
 
 void ParseIniText(TIniTokenizer& t, TIniList* list, TIniFile* root) { ParseIniLines(t, list, root, nullptr, false); }
@@ -1412,10 +1451,10 @@ void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlo
   while (!t.AtEnd()) {
     switch (t.ParseIniLine()) {
       case kIniTextLine:
-        current->AppendParsed(NewParsedIniItem<TIniItem>(blocks, {}, t.ValueView()));
+        current->AppendParsed(NewParsedIniItem<TIniItem>(blocks, {}, t.ValueView()), blocks);
         break;
       case kIniKeyLine:
-        current->AppendParsed(NewParsedIniItem<TIniItem>(blocks, t.NameView(), t.ValueView()));
+        current->AppendParsed(NewParsedIniItem<TIniItem>(blocks, t.NameView(), t.ValueView()), blocks);
         break;
       case kIniSectionLine: {
         if (!root) return;
@@ -1432,8 +1471,12 @@ void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlo
         }
         // Its lines wait in the text up to the next section line; a long
         // section (a show's slide times) is read with the parse, on its threads.
-        const std::int32_t next = NextSectionLine(t.Source().Data(), t.Position, t.End);
-        if (next - t.Position >= kIniReadWithParseBytes) break;
+        std::int32_t lines = 0;
+        const std::int32_t next = NextSectionLine(t.Source().Data(), t.Position, t.End, &lines);
+        if (next - t.Position >= kIniReadWithParseBytes) {
+          section->W(blocks).Items.reserve(static_cast<std::size_t>(lines));  // at most one item a line
+          break;
+        }
         section->textFrom_ = t.Position;
         section->textTo_ = t.Position = next;
         section->pending_.store(true, std::memory_order_relaxed);
@@ -1441,7 +1484,7 @@ void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlo
       }
       case kIniObjectLine: {
         auto* object = NewParsedIniItem<TIniObject>(blocks, t.NameView(), t.ValueView());
-        current->AppendParsed(object);
+        current->AppendParsed(object, blocks);
         open.push_back(current);
         current = object;
         break;
@@ -1451,7 +1494,7 @@ void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlo
           current = open.back();
           open.pop_back();
         } else if (root) {
-          current->AppendParsed(NewParsedIniItem<TIniItem>(blocks, {}, "end"));
+          current->AppendParsed(NewParsedIniItem<TIniItem>(blocks, {}, "end"), blocks);
         } else {
           return;
         }

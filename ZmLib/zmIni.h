@@ -324,17 +324,17 @@ public:
   // ---- Children -----------------------------------------------------------------
   std::int32_t Count() const {
     Ready();
-    return static_cast<std::int32_t>(items_.size());
+    return static_cast<std::int32_t>(B().Items.size());
   }
   TIniItem* Get(std::int32_t i) const;  // nil out of range
   std::int32_t NamedCount() const {
     Ready();
-    return namedCount_;
+    return B().NamedCount;
   }
   // Where new keys go: after the last key line.
   std::int32_t KeyEnd() const {
     Ready();
-    return keyEnd_;
+    return B().KeyEnd;
   }
   // Takes over the caller's reference to item (a child of another list is
   // moved). False when refused (a list into itself or one of its
@@ -363,7 +363,7 @@ public:
   TIniObject* NextObject(const TIniObject* object) const;
   std::int32_t ObjectCount() const {
     Ready();
-    return static_cast<std::int32_t>(objects_.size());
+    return static_cast<std::int32_t>(B().Objects.size());
   }
   // A new object block after the last one, or at KeyEnd when there is none.
   TIniObject* AddObject(const WideString& name, const WideString& type);
@@ -379,7 +379,7 @@ public:
 
   std::int32_t BucketCount() const {
     Ready();
-    return buckets_ ? std::int32_t(1) << (32 - bucketShift_) : 0;
+    return B().Buckets ? std::int32_t(1) << (32 - B().BucketShift) : 0;
   }
   // True while the list's lines wait in its document's text (a section of
   // a long text nothing has looked into yet).
@@ -396,7 +396,7 @@ public:
   static constexpr std::int32_t kLinearLookupLimit = 8;
 
 protected:
-  void AppendParsed(TIniItem* item);  // fast append while parsing
+  void AppendParsed(TIniItem* item, TIniItemBlocks* blocks = nullptr);  // fast append while parsing
   // Reads the lines of a pending list first.
   void Ready() const {
     if (pending_.load(std::memory_order_acquire)) ReadLate();
@@ -431,12 +431,25 @@ private:
   // list stays pending.
   void FreeChildren();
 
-  TIniArray<TIniItem> items_;
-  TIniArray<TIniObject> objects_;  // the object blocks among the children, by index
-  mutable std::unique_ptr<TIniItem*[]> buckets_;  // nil until the first lookup
-  std::int32_t namedCount_ = 0;
-  std::int32_t keyEnd_ = 0;
-  mutable std::uint8_t bucketShift_ = 28;  // 32 - log2 of the bucket count
+  // The children and what is kept over them, made with the first child (in
+  // the parse's blocks while it parses): a list without children, such as a
+  // section still waiting in its text, holds only a nil.
+  struct TBody {
+    static void* operator new(std::size_t bytes);
+    static void* operator new(std::size_t bytes, TIniItemBlocks& blocks);
+    static void operator delete(void* body, std::size_t bytes) noexcept;
+    static void operator delete(void* body, TIniItemBlocks& blocks) noexcept;
+    TIniArray<TIniItem> Items;
+    TIniArray<TIniObject> Objects;  // the object blocks among the children, by index
+    std::unique_ptr<TIniItem*[]> Buckets;  // nil until the first lookup
+    std::int32_t NamedCount = 0;
+    std::int32_t KeyEnd = 0;
+    std::uint8_t BucketShift = 28;  // 32 - log2 of the bucket count
+  };
+  static const TBody kNoBody;
+  const TBody& B() const { return body_ ? *body_ : kNoBody; }
+  TBody& W(TIniItemBlocks* blocks = nullptr);
+  std::unique_ptr<TBody> body_;
   mutable std::atomic<bool> hashReady_{false};
   std::atomic<bool> pending_{false};
 };
@@ -551,12 +564,15 @@ private:
   TIniSection* SectionForParse(std::string_view name, TIniItemBlocks* blocks, bool& made);
   // Takes the sections of a document parsed from a later part of the same
   // text, merging those whose names it has already; part is left empty.
+  // The room for all of them is made first, at once.
+  void ReserveForParts(std::span<const TRef<TIniFile>> parts);
   void AdoptSections(TIniFile& part);
   std::vector<TIniSection*> sections_;
   // The text pending sections are read from, and the blocks their items go to.
   std::shared_ptr<const TByteString> text_;
   TIniItemBlocks lateBlocks_;
   std::function<void(TIniSection&)> lateHook_;
+  bool part_ = false;  // a later part of a parse, to be adopted
 };
 
 // Parses lines into list. With a document root, section lines open (or
