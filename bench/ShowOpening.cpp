@@ -3,8 +3,7 @@
 // file of its own (the shows of "MeasurePlayer opening-shows"). Each run is
 // the player program started anew (MeasurePlayer, which is OruViewer5 with
 // its frames timed) and ended at its first presented frame; its resident
-// peak up to then is the memory figure. The time is the best of the
-// repetitions ("min").
+// peak up to then is the memory figure.
 //
 // Beside it the same number of pictures handed to FFmpeg's concat reader
 // (ffmpeg 5.1, a list of "file" and "duration" lines): it reads the whole
@@ -14,11 +13,22 @@
 // here that reaches a first frame without a display; it draws nothing on a
 // screen, so the player's own frame work comes on top of what they share.
 //
-// The runs use the processors of ZM_BENCH_CPUS (default "0,1": two, as the
-// figures were asked on) through taskset when it is there.
+// A user opens a show after the machine has rested, not right after another
+// run: each round runs the player after a rest, FFmpeg after a rest, then
+// each once more straight after the run before (back to back). The figures
+// are the medians over the rounds; the time column is the player's after
+// rest. The runs use the processors of ZM_BENCH_CPUS (default "0,1": two, as
+// the figures were asked on) through taskset when it is there.
 //
-// Counters: peak_MB; for the 100,000-slide show x_1000 (its time over the
-// best of the 1,000-slide show's), for the picture show x_solid (over the
+// ZM_BENCH_REST_MS  the rest before a rested run (default 8000)
+// ZM_BENCH_ROUNDS   the rounds (default 5)
+//
+// Counters: rest_ffmpeg_ms, rest_x_ffmpeg (the player's median after rest over
+// FFmpeg's), rest_min_ms and rest_max_ms (the player's); b2b_ms,
+// b2b_ffmpeg_ms, b2b_x_ffmpeg (back to back); peak_MB and ffmpeg_peak_MB (the
+// medians); load1 (the load average over a minute as the show's rounds
+// began) and load1_end; for the 100,000-slide show x_1000 (its median after
+// rest over the 1,000-slide show's), for the picture show x_solid (over the
 // 10,000-slide solid show's).
 #include <benchmark/benchmark.h>
 
@@ -31,6 +41,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -129,71 +140,90 @@ TRun RunFfmpeg(const std::string& list) {
   return run;
 }
 
-// The best time of each show so far, for the ratios.
-std::map<std::string, double>& Best() {
-  static std::map<std::string, double> best;
-  return best;
+// The player's median after rest of each show so far, for the ratios.
+std::map<std::string, double>& Rested() {
+  static std::map<std::string, double> rested;
+  return rested;
 }
 
-void Measure(benchmark::State& state, const std::string& key, TRun (*run)(const std::string&),
-             const std::string& what) {
+double Median(std::vector<double> v) {
+  if (v.empty()) return -1;
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+long EnvNumber(const char* name, long def) {
+  const char* v = std::getenv(name);
+  return v && *v ? std::strtol(v, nullptr, 10) : def;
+}
+
+// The load average over the last minute; -1 when not known.
+double LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  double load = -1;
+  in >> load;
+  return load;
+}
+
+void Rest() { std::this_thread::sleep_for(std::chrono::milliseconds(std::max(EnvNumber("ZM_BENCH_REST_MS", 8000), 0L))); }
+
+void BM_ShowOpening(benchmark::State& state) {
+  const std::string show = kShows[state.range(0)];
+  state.SetLabel(show);
   if (!Folder().Written()) {
     state.SkipWithError("the shows could not be written");
     return;
   }
-  TRun last;
-  for (auto _ : state) {
-    last = run(what);
-    if (last.Ms < 0) {
-      state.SkipWithError("no first frame");
-      return;
-    }
-    state.SetIterationTime(last.Ms / 1000.0);
-  }
-  double& best = Best()[key];
-  best = best > 0 ? std::min(best, last.Ms) : last.Ms;
-  state.counters["peak_MB"] = last.PeakMb;
-  auto ratio = [&](const char* name, const std::string& base) {
-    const auto it = Best().find(base);
-    if (it != Best().end() && it->second > 0) state.counters[name] = last.Ms / it->second;
-  };
-  if (key.ends_with("solid100000")) ratio("x_1000", key.substr(0, key.size() - 6) + "1000");
-  if (key.ends_with("pictures10000")) ratio("x_solid", key.substr(0, key.size() - 13) + "solid10000");
-}
-
-void BM_PlayerFirstFrame(benchmark::State& state) {
-  const std::string show = kShows[state.range(0)];
-  state.SetLabel(show);
-  Measure(state, std::string("player/") + show, &RunPlayer, show);
-}
-
-void BM_FfmpegConcatFirstFrame(benchmark::State& state) {
   if (!Shell("command -v ffmpeg > /dev/null 2>&1")) {
     state.SkipWithError("ffmpeg not available");
     return;
   }
-  const std::string show = kShows[state.range(0)];
-  state.SetLabel(show);
-  Measure(state, std::string("ffmpeg/") + show, &RunFfmpeg, kLists[state.range(0)]);
+  const long rounds = std::max(EnvNumber("ZM_BENCH_ROUNDS", 5), 1L);
+  std::vector<double> rested, restedFfmpeg, b2b, b2bFfmpeg, peak, ffmpegPeak;
+  const double load = LoadAverage();
+  for (auto _ : state) {
+    for (long r = 0; r < rounds; ++r) {
+      Rest();
+      const TRun player = RunPlayer(show);
+      Rest();
+      const TRun ffmpeg = RunFfmpeg(kLists[state.range(0)]);
+      const TRun playerAgain = RunPlayer(show);
+      const TRun ffmpegAgain = RunFfmpeg(kLists[state.range(0)]);
+      if (player.Ms < 0 || playerAgain.Ms < 0 || ffmpeg.Ms < 0 || ffmpegAgain.Ms < 0) {
+        state.SkipWithError("a run did not reach its first frame");
+        return;
+      }
+      rested.push_back(player.Ms);
+      restedFfmpeg.push_back(ffmpeg.Ms);
+      b2b.push_back(playerAgain.Ms);
+      b2bFfmpeg.push_back(ffmpegAgain.Ms);
+      peak.push_back(std::max(player.PeakMb, playerAgain.PeakMb));
+      ffmpegPeak.push_back(std::max(ffmpeg.PeakMb, ffmpegAgain.PeakMb));
+    }
+    state.SetIterationTime(Median(rested) / 1000.0);
+  }
+  const double median = Median(rested);
+  Rested()[show] = median;
+  state.counters["rest_ffmpeg_ms"] = Median(restedFfmpeg);
+  state.counters["rest_x_ffmpeg"] = median / Median(restedFfmpeg);
+  state.counters["rest_min_ms"] = *std::min_element(rested.begin(), rested.end());
+  state.counters["rest_max_ms"] = *std::max_element(rested.begin(), rested.end());
+  state.counters["b2b_ms"] = Median(b2b);
+  state.counters["b2b_ffmpeg_ms"] = Median(b2bFfmpeg);
+  state.counters["b2b_x_ffmpeg"] = Median(b2b) / Median(b2bFfmpeg);
+  state.counters["peak_MB"] = Median(peak);
+  state.counters["ffmpeg_peak_MB"] = Median(ffmpegPeak);
+  state.counters["load1"] = load;
+  state.counters["load1_end"] = LoadAverage();
+  auto ratio = [&](const char* name, const std::string& base) {
+    const auto it = Rested().find(base);
+    if (it != Rested().end() && it->second > 0) state.counters[name] = median / it->second;
+  };
+  if (show == "solid100000") ratio("x_1000", "solid1000");
+  if (show == "pictures10000") ratio("x_solid", "solid10000");
 }
-
-double Fastest(const std::vector<double>& v) { return v.empty() ? 0 : *std::min_element(v.begin(), v.end()); }
 
 }  // namespace
 
-BENCHMARK(BM_PlayerFirstFrame)
-    ->DenseRange(0, 3)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->ComputeStatistics("min", Fastest)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(BM_FfmpegConcatFirstFrame)
-    ->DenseRange(0, 3)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->ComputeStatistics("min", Fastest)
-    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_ShowOpening)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
