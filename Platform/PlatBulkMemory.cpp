@@ -64,7 +64,11 @@ namespace {
 
 void* MapBulkBlock() {
   // Twice the size mapped, the aligned block kept and the rest given back:
-  // only a whole aligned range can be one huge page.
+  // an item finds its block's start from its own address. Small pages, also
+  // where the system backs aligned ranges with huge pages unasked: a huge
+  // page is zeroed whole at its first touch, which a machine that hands
+  // freed memory back to its host makes dear after a rest; small pages are
+  // zeroed as the parse reaches them, and those it never reaches never are.
   const std::size_t span = 2 * kBulkBlockBytes;
   void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return nullptr;
@@ -74,8 +78,8 @@ void* MapBulkBlock() {
   const std::uintptr_t end = aligned + kBulkBlockBytes;
   if (start + span > end) munmap(reinterpret_cast<void*>(end), start + span - end);
   auto* block = reinterpret_cast<void*>(aligned);
-#ifdef MADV_HUGEPAGE
-  madvise(block, kBulkBlockBytes, MADV_HUGEPAGE);
+#ifdef MADV_NOHUGEPAGE
+  madvise(block, kBulkBlockBytes, MADV_NOHUGEPAGE);
 #endif
   return block;
 }

@@ -1,9 +1,10 @@
 #pragma once
 // Memory for many small objects made together and given back one by one (the
 // items of a long parsed document): blocks of kBulkBlockBytes, aligned to
-// their size, which the system is asked to back with huge pages. A program
-// that makes a million objects at once then takes a few dozen page faults
-// and no growth of the allocator's heaps for them.
+// their size (an object finds its block from its own address), mapped
+// without advice: their pages are zeroed one by one as they are first
+// written, so a block filled in part costs only that part. The objects take
+// no room in the allocator's heaps.
 #include <cstddef>
 
 namespace plat {
