@@ -583,6 +583,11 @@ bool TIniList::MayHoldNames(std::span<const std::string_view> names) const {
   return false;
 }
 
+void TIniFile::SetLateSectionHook(std::function<void(TIniSection&)> hook) {
+  std::lock_guard<std::recursive_mutex> guard(LateReadLock());
+  lateHook_ = std::move(hook);
+}
+
 void TIniList::DropHash() {
   hashReady_.store(false, std::memory_order_relaxed);
   if (body_) body_->Buckets.reset();

@@ -549,9 +549,9 @@ public:
 
   // Called with each section of this document that is read late, on the
   // thread that first looks into it and before any other thread sees its
-  // lines (under the lock of late reads): the document's user may complete
-  // the section there. Set while no other thread reads the document.
-  void SetLateSectionHook(std::function<void(TIniSection&)> hook) { lateHook_ = std::move(hook); }
+  // lines (under the lock of late reads, which setting it takes too): the
+  // document's user may complete the section there.
+  void SetLateSectionHook(std::function<void(TIniSection&)> hook);
 
 private:
   friend class TIniList;
