@@ -1317,11 +1317,7 @@ void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlo
 std::int32_t IniPartBytes = 1 << 20;
 std::int32_t IniMaxParts = 0;
 std::int32_t IniLateBytes = 1 << 20;
-
-namespace {
-// Sections at least this long are read with the parse even when others wait.
-constexpr std::int32_t kIniReadWithParseBytes = 64 << 10;
-}  // namespace
+std::int32_t IniReadWithParseBytes = 64 << 10;
 
 namespace {
 
@@ -1478,7 +1474,7 @@ void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlo
         // section (a show's slide times) is read with the parse, on its threads.
         std::int32_t lines = 0;
         const std::int32_t next = NextSectionLine(t.Source().Data(), t.Position, t.End, &lines);
-        if (next - t.Position >= kIniReadWithParseBytes) {
+        if (next - t.Position >= IniReadWithParseBytes) {
           section->W(blocks).Items.reserve(static_cast<std::size_t>(lines));  // at most one item a line
           break;
         }

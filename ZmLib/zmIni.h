@@ -587,10 +587,11 @@ void ParseIniText(TIniTokenizer& tokenizer, TIniList* list, TIniFile* root);
 void ParseIniTextInParts(TIniTokenizer& tokenizer, TIniFile* root);
 extern std::int32_t IniPartBytes;
 extern std::int32_t IniMaxParts;
-// Texts of at least this many bytes are read a section at a time, each when
-// first looked into (LoadFromText); only sections of 64 KB and more are read
-// with the parse.
+// Texts of at least IniLateBytes are read a section at a time, each when
+// first looked into (LoadFromText); only sections of IniReadWithParseBytes
+// and more (a long show's slide times) are read with the parse.
 extern std::int32_t IniLateBytes;
+extern std::int32_t IniReadWithParseBytes;
 
 // ---- Forms that accept a nil list or item -----------------------------------------
 inline TIniItem* IniFind(const TIniList* list, const WideString& name) { return list ? list->Find(name) : nullptr; }

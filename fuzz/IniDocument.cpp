@@ -130,9 +130,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Read a section at a time, each when first looked into (in an order of
   // the input's choosing): what a full parse gives, found the same way.
   {
-    zm::THookScope<std::int32_t> lateBytes(IniLateBytes), partBytes(IniPartBytes), maxParts(IniMaxParts);
+    zm::THookScope<std::int32_t> lateBytes(IniLateBytes), partBytes(IniPartBytes), maxParts(IniMaxParts),
+        withParse(IniReadWithParseBytes);
     IniPartBytes = 1 + static_cast<std::int32_t>(size % 37);
     IniMaxParts = 1 + static_cast<std::int32_t>(size % 2);
+    IniReadWithParseBytes = 1 + static_cast<std::int32_t>(size % 301);
     IniLateBytes = INT32_MAX;
     TRef<TIniFile> full = MakeRef<TIniFile>();
     full->LoadFromText(bytes);

@@ -573,6 +573,7 @@ TEST(IniDocument, SectionsReadLateAreWhatAFullParseGives) {
 TEST(IniDocument, LongSectionsAreReadWithTheParse) {
   // A section of the slide times' length is read with the parse, the short
   // ones around it wait: the document is the same either way.
+  ASSERT_EQ(IniReadWithParseBytes, 64 << 10);
   std::string text = "[main]\r\na=1\r\n[Times]\r\n";
   for (int i = 1; i <= 5000; ++i) text += "opt_synchpos" + std::to_string(i) + "=" + std::to_string(i * 3000) + "\r\n";
   text += "[Slide1]\r\nk=1\r\n[times]\r\nlater=1\r\n";
