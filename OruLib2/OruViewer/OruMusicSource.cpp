@@ -110,7 +110,9 @@ TOruMusicSource::TOruMusicSource(TOruSource* show) : show_(show) {
 }
 
 void TOruMusicSource::Dispose() {
-  slides_.clear();
+  for (std::int32_t i = 0; i < slideCount_ && slides_; ++i) delete slides_[std::size_t(i)].exchange(nullptr);
+  slides_.reset();
+  slideCount_ = 0;
   reader_ = nullptr;
   clipIndex_.reset();
   mainList_ = nullptr;
@@ -119,11 +121,13 @@ void TOruMusicSource::Dispose() {
 
 const TSlideMusicInfo* TOruMusicSource::Slide(std::int32_t i) const {
   if (i < 0 || i >= SlideCount()) return nullptr;
-  if (!filled_[std::size_t(i)].load(std::memory_order_acquire)) {
-    std::lock_guard<std::mutex> guard(fillLock_);
-    if (!filled_[std::size_t(i)].load(std::memory_order_relaxed)) FillSlide(i);
-  }
-  return &slides_[std::size_t(i)];
+  std::atomic<TSlideMusicInfo*>& slot = slides_[std::size_t(i)];
+  if (const TSlideMusicInfo* made = slot.load(std::memory_order_acquire)) return made;
+  std::lock_guard<std::mutex> guard(fillLock_);
+  if (const TSlideMusicInfo* made = slot.load(std::memory_order_relaxed)) return made;
+  TSlideMusicInfo* made = MakeSlide(i);
+  slot.store(made, std::memory_order_release);
+  return made;
 }
 
 bool TOruMusicSource::SlideBounds(std::int32_t i, double& start, double& end) const {
@@ -165,13 +169,14 @@ void TOruMusicSource::BuildSlides() {
   clipIndex_.emplace(ini_);
   // Each slide's record waits until it is asked for: durations and pauses
   // are read as never negative, so no comment can fail the build.
-  slides_.resize(static_cast<std::size_t>(count));
-  filled_.reset(new std::atomic<bool>[static_cast<std::size_t>(count)]());
+  slides_.reset(new std::atomic<TSlideMusicInfo*>[static_cast<std::size_t>(count)]());
+  slideCount_ = count;
 }
 
-void TOruMusicSource::FillSlide(std::int32_t i) const {
+TSlideMusicInfo* TOruMusicSource::MakeSlide(std::int32_t i) const {
   const std::int32_t count = SlideCount();
-  TSlideMusicInfo& info = slides_[std::size_t(i)];
+  auto made = std::make_unique<TSlideMusicInfo>();
+  TSlideMusicInfo& info = *made;
   show_->GetSlideSpan(i, info.Span);
   info.NextSlide = i + 1 < count ? i + 1 : 0;
   const TIniList* section = show_->SlideSection(i);
@@ -198,7 +203,7 @@ void TOruMusicSource::FillSlide(std::int32_t i) const {
       }
     }
   }
-  filled_[std::size_t(i)].store(true, std::memory_order_release);
+  return made.release();
 }
 
 }  // namespace oru

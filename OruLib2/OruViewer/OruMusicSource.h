@@ -75,7 +75,7 @@ class TOruMusicSource : public zm::TRefObject {
   explicit TOruMusicSource(TOruSource* show);
   void Dispose() override;
 
-  std::int32_t SlideCount() const { return static_cast<std::int32_t>(slides_.size()); }
+  std::int32_t SlideCount() const { return slideCount_; }
   // Nil out of range.
   const TSlideMusicInfo* Slide(std::int32_t i) const;
   // The start and end of slide i's time record, without making the record.
@@ -93,8 +93,8 @@ class TOruMusicSource : public zm::TRefObject {
 
  private:
   void BuildSlides();
-  // Makes slide i's record (under fillLock_ once the source is built).
-  void FillSlide(std::int32_t i) const;
+  // Slide i's record (made under fillLock_).
+  TSlideMusicInfo* MakeSlide(std::int32_t i) const;
 
   TOruSource* show_;
   zm::TIniFile* ini_ = nullptr;
@@ -102,8 +102,10 @@ class TOruMusicSource : public zm::TRefObject {
   bool synchronised_ = false;
   bool repeat_ = false;
   bool commentToOwnSlide_ = true;
-  mutable std::vector<TSlideMusicInfo> slides_;
-  mutable std::unique_ptr<std::atomic<bool>[]> filled_;
+  // Each slide's record once made (nil before): a long show's are not made
+  // at all unless asked for.
+  std::int32_t slideCount_ = 0;
+  mutable std::unique_ptr<std::atomic<TSlideMusicInfo*>[]> slides_;
   mutable std::mutex fillLock_;
   // What the records made later read with: the reader (which has forgotten
   // the main music), the bounds of comments that may play on, the show's
