@@ -595,6 +595,9 @@ void TOruMusicPlayer::Schedule(bool initial, double to, double from) {
   // A show that does not repeat has no comments past its last slide.
   if (!repeat) last = std::min<std::int64_t>(last, count - 1);
   for (std::int64_t i = first; i <= last; ++i) {
+    // A far seek looks back over a whole pass: slides without a comment of
+    // their own are passed without making their records.
+    if (!source_->MayHaveComment(static_cast<std::int32_t>(i % count))) continue;
     const TSlideMusicInfo* info = source_->Slide(static_cast<std::int32_t>(i % count));
     if (!info || info->Comment.empty()) continue;
     LogLine(u"New Comment begin " + info->Comment);

@@ -119,6 +119,15 @@ void TOruMusicSource::Dispose() {
   zm::TRefObject::Dispose();
 }
 
+namespace {
+// Music or video clips of a slide's own: a section that surely names
+// neither has no comment to read.
+bool MayHaveSound(const TIniList* section) {
+  static constexpr std::string_view kSoundNames[] = {"Music", "Video"};
+  return section && section->MayHoldNames(kSoundNames);
+}
+}  // namespace
+
 const TSlideMusicInfo* TOruMusicSource::Slide(std::int32_t i) const {
   if (i < 0 || i >= SlideCount()) return nullptr;
   std::atomic<TSlideMusicInfo*>& slot = slides_[std::size_t(i)];
@@ -137,16 +146,17 @@ bool TOruMusicSource::SlideBounds(std::int32_t i, double& start, double& end) co
   return true;
 }
 
+bool TOruMusicSource::MayHaveComment(std::int32_t i) const {
+  if (i < 0 || i >= SlideCount()) return false;
+  if (const TSlideMusicInfo* made = slides_[std::size_t(i)].load(std::memory_order_acquire))
+    return !made->Comment.empty();
+  if (!MayHaveSound(show_->SlideSection(i))) return false;
+  const TSlideMusicInfo* info = Slide(i);
+  return info && !info->Comment.empty();
+}
+
 double TOruMusicSource::Length() const { return show_->ShowLength(); }
 
-namespace {
-// Music or video clips of a slide's own: a section that surely names
-// neither has no comment to read.
-bool MayHaveSound(const TIniList* section) {
-  static constexpr std::string_view kSoundNames[] = {"Music", "Video"};
-  return section && section->MayHoldNames(kSoundNames);
-}
-}  // namespace
 
 void TOruMusicSource::BuildSlides() {
   const std::int32_t count = show_->SlideCount();

@@ -80,6 +80,9 @@ class TOruMusicSource : public zm::TRefObject {
   const TSlideMusicInfo* Slide(std::int32_t i) const;
   // The start and end of slide i's time record, without making the record.
   bool SlideBounds(std::int32_t i, double& start, double& end) const;
+  // False when slide i surely has no comment (its section, still waiting in
+  // its text, names neither music nor video): its record is not made.
+  bool MayHaveComment(std::int32_t i) const;
   double Length() const;  // the show's total duration, ms
   TOruSource* Show() const { return show_; }
   zm::TIniFile* Ini() const { return ini_; }

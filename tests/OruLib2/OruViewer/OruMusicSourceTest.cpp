@@ -222,8 +222,12 @@ TEST(MusicSource, SlidesReadLateGiveWhatAFullReadGives) {
   };
   auto [fullShow, full] = music(false);
   auto [lateShow, late] = music(true);
-  // A slide that surely has no music of its own waits to be read.
+  // A slide that surely has no music of its own waits to be read, also
+  // when asked whether it may have a comment.
+  EXPECT_FALSE(late->MayHaveComment(2));
   EXPECT_TRUE(lateShow->SlideSection(2)->Pending());
+  EXPECT_TRUE(late->MayHaveComment(0));
+  EXPECT_FALSE(full->MayHaveComment(2));
   ASSERT_EQ(late->SlideCount(), full->SlideCount());
   for (std::int32_t i = late->SlideCount() - 1; i >= 0; --i) {
     const TSlideMusicInfo* a = late->Slide(i);
