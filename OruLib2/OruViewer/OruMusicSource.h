@@ -57,7 +57,7 @@ class TPlayList : public zm::TRefObject {
   const bool repeat_;
 };
 
-// Held by value, one for each slide: a show of many slides takes one block.
+// What one slide contributes; made when first asked for (TOruMusicSource::Slide).
 struct TSlideMusicInfo {
   TSlideSpan Span;                  // the slide's time record
   std::int32_t NextSlide = 0;       // index of the following slide, 0 after the last
