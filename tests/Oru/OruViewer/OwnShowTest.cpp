@@ -105,11 +105,11 @@ TOwnShowFrame ReadOwnShowFrame(const std::string& file, std::int64_t time) {
   return f;
 }
 
-int Channel(std::uint32_t rgb, int c) { return int(rgb >> (16 - 8 * c) & 0xFF); }
+int ColourChannel(std::uint32_t rgb, int c) { return int(rgb >> (16 - 8 * c) & 0xFF); }
 
-bool Near(std::uint32_t a, std::uint32_t b, int tolerance = 14) {
+bool NearColour(std::uint32_t a, std::uint32_t b, int tolerance = 14) {
   for (int c = 0; c < 3; ++c)
-    if (std::abs(Channel(a, c) - Channel(b, c)) > tolerance) return false;
+    if (std::abs(ColourChannel(a, c) - ColourChannel(b, c)) > tolerance) return false;
   return true;
 }
 
@@ -119,7 +119,7 @@ int CaptionPixels(const TOwnShowFrame& f) {
   for (int y = f.Height * 78 / 100; y < f.Height * 92 / 100; ++y)
     for (int x = f.Width * 3 / 10; x < f.Width * 7 / 10; ++x) {
       const std::uint32_t p = f.At(x, y);
-      n += Channel(p, 0) > 200 && Channel(p, 1) > 200 && Channel(p, 2) > 200;
+      n += ColourChannel(p, 0) > 200 && ColourChannel(p, 1) > 200 && ColourChannel(p, 2) > 200;
     }
   return n;
 }
@@ -151,14 +151,14 @@ TEST(OwnShow, ReadmeExamplePlays) {
           jpeg.Width = 640;
           jpeg.Height = 360;
           jpeg.Pixel = [colour](int, int, std::uint8_t* out) {
-            for (int c = 0; c < 3; ++c) out[c] = std::uint8_t(Channel(colour, c));
+            for (int c = 0; c < 3; ++c) out[c] = std::uint8_t(ColourChannel(colour, c));
           };
           zmtest::WriteFileBytes(path, oru::WriteJpeg(jpeg));
         } else {
           std::vector<std::uint8_t> rgba;
           for (int i = 0; i < 640 * 360; ++i)
-            rgba.insert(rgba.end(), {std::uint8_t(Channel(colour, 0)), std::uint8_t(Channel(colour, 1)),
-                                     std::uint8_t(Channel(colour, 2)), 255});
+            rgba.insert(rgba.end(), {std::uint8_t(ColourChannel(colour, 0)), std::uint8_t(ColourChannel(colour, 1)),
+                                     std::uint8_t(ColourChannel(colour, 2)), 255});
           zmtest::WriteFileBytes(path, oru::WritePngRgba(640, 360, rgba));
         }
       }
@@ -219,7 +219,7 @@ TEST(OwnShow, ReadmeExamplePlays) {
     const TOwnShowFrame f = lastIn(start, end);
     ASSERT_EQ(f.Width, 1280) << "no frame from " << start << " to " << end << " ms";
     ASSERT_EQ(f.Height, 720);
-    EXPECT_TRUE(Near(f.At(f.Width / 2, f.Height / 3), slideColour(slide)))
+    EXPECT_TRUE(NearColour(f.At(f.Width / 2, f.Height / 3), slideColour(slide)))
         << std::hex << f.At(f.Width / 2, f.Height / 3) << std::dec << " at " << f.Time << " ms";
     if (slide == 1)
       EXPECT_GT(CaptionPixels(f), 500);
@@ -233,17 +233,17 @@ TEST(OwnShow, ReadmeExamplePlays) {
     const TOwnShowFrame f = lastIn(at + 300, at + 700);
     ASSERT_GT(f.Width, 0) << "no frame in the transition";
     const std::uint32_t p = f.At(f.Width / 2, f.Height / 3), a = slideColour(1), b = slideColour(2);
-    EXPECT_FALSE(Near(p, a, 30) || Near(p, b, 30)) << std::hex << p;
+    EXPECT_FALSE(NearColour(p, a, 30) || NearColour(p, b, 30)) << std::hex << p;
     for (int c = 0; c < 3; ++c) {
-      EXPECT_GE(Channel(p, c), std::min(Channel(a, c), Channel(b, c)) - 14) << c;
-      EXPECT_LE(Channel(p, c), std::max(Channel(a, c), Channel(b, c)) + 14) << c;
+      EXPECT_GE(ColourChannel(p, c), std::min(ColourChannel(a, c), ColourChannel(b, c)) - 14) << c;
+      EXPECT_LE(ColourChannel(p, c), std::max(ColourChannel(a, c), ColourChannel(b, c)) + 14) << c;
     }
   }
   // The show repeats: after the last slide, the first one with its caption.
   {
     const TOwnShowFrame f = lastIn(length + 1000, length + 4000);
     ASSERT_GT(f.Width, 0) << "no frame after the show's end";
-    EXPECT_TRUE(Near(f.At(f.Width / 2, f.Height / 3), slideColour(1)))
+    EXPECT_TRUE(NearColour(f.At(f.Width / 2, f.Height / 3), slideColour(1)))
         << std::hex << f.At(f.Width / 2, f.Height / 3) << std::dec << " at " << f.Time << " ms";
     EXPECT_GT(CaptionPixels(f), 500);
   }
