@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -75,6 +76,27 @@ TEST(EventListThreads, UnwokenSendDoesNotRunAfterTheSenderWentOn) {
   list->DispatchAll();
   EXPECT_TRUE(order.Values.empty());
   mine->Free();
+}
+
+// A post its owner cannot be woken for is taken back by the poster, perhaps
+// while the owner dispatches the queue: each event runs or is dropped, once.
+TEST(EventListThreads, PostsTakenBackWhileTheOwnerDispatchesAreFreedOnce) {
+  auto list = MakeRef<TTestPostList>();
+  TOrder order;
+  list->AddHandler(1, &Record, &order);
+  list->Refuse = true;
+  constexpr int kPosts = 20000;
+  std::atomic<int> disposed{0};
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    for (int i = 0; i < kPosts; ++i) list->PostEvent(1, NewData(i, &disposed));
+    done = true;
+  });
+  while (!done.load()) list->DispatchAll();
+  worker.join();
+  list->DispatchAll();
+  EXPECT_EQ(disposed.load(), kPosts);
+  EXPECT_EQ(list->QueueLength(), 0u);
 }
 
 }  // namespace
