@@ -372,7 +372,8 @@ std::uint32_t TwinWaveOutBuffer::PlayedTime() {
 }
 
 std::uint32_t TwinWaveOutBuffer::FillRegion(std::uint32_t offset, std::uint32_t bytes,
-                                            const TWaveRegionCallback& callback, bool trackPosition) {
+                                            const TWaveRegionCallback& callback, bool trackPosition,
+                                            std::int64_t stream) {
   void* p1 = nullptr;
   void* p2 = nullptr;
   std::uint32_t n1 = 0, n2 = 0;
@@ -381,12 +382,18 @@ std::uint32_t TwinWaveOutBuffer::FillRegion(std::uint32_t offset, std::uint32_t 
   LogLine(u"<- FSoundBuffer.Lock [MusicClasses, 320]");
   if (Failed(hr)) return 0;
   TUnlockScope unlock{buffer_, p1, n1, p2, n2};
+  struct TRegionScope {
+    std::atomic<std::int64_t>& Stream;
+    ~TRegionScope() { Stream = -1; }
+  } region{regionStream_};
   if (p1 && n1) {
     if (trackPosition) callbackPos_ = offset;
+    regionStream_ = stream;
     callback(static_cast<std::uint8_t*>(p1), n1);
   }
   if (p2 && n2) {
     if (trackPosition) callbackPos_ = 0;
+    regionStream_ = stream + (p1 ? n1 : 0);
     callback(static_cast<std::uint8_t*>(p2), n2);
   }
   return (p1 ? n1 : 0) + (p2 ? n2 : 0);
@@ -400,8 +407,9 @@ void TwinWaveOutBuffer::FirstFill() {
   std::lock_guard<std::recursive_mutex> g(cs_);
   if (closed_ || !buffer_) return;
   writeEnd_ = PrebufferSize();
+  streamEnd_ = writeEnd_;
   callbackPos_ = 0;
-  FillRegion(0, writeEnd_, OnFirstFill, false);
+  FillRegion(0, writeEnd_, OnFirstFill, false, 0);
   PlayLooping();
 }
 
@@ -410,7 +418,8 @@ void TwinWaveOutBuffer::Refill() {
   std::lock_guard<std::recursive_mutex> g(cs_);
   if (closed_ || !buffer_) return;
   std::uint32_t play = 0, write = 0;
-  if (stopping_.exchange(false) && ReadCursors(play, write)) {
+  const bool stop = stopping_.exchange(false);
+  if (stop && ReadCursors(play, write)) {
     const std::uint32_t fadeBytes = format_.nSamplesPerSec / 40 * (format_.wBitsPerSample / 8u) * format_.nChannels;
     const std::uint32_t fadeStart = static_cast<std::uint32_t>((std::uint64_t(write) + fadeBytes) % size_);
     if (fadeStart != writeEnd_) {
@@ -421,15 +430,18 @@ void TwinWaveOutBuffer::Refill() {
       // Tracked like a fill: the fade's end, which the track hands to the
       // channel killer, is counted from this region, not from the last fill
       // (up to the whole ring further on).
-      if (ahead < queued) FillRegion(fadeStart, queued - ahead, OnFade, true);
+      if (ahead < queued) FillRegion(fadeStart, queued - ahead, OnFade, true, streamEnd_ - (queued - ahead));
     }
   }
+  // The fill below fades if no region above did.
+  if (stop) fadePlaced_ = true;
   if (ReadCursors(play, write) && writeEnd_ != play) {
     const std::uint32_t free = play > writeEnd_ ? play - writeEnd_ : size_ - (writeEnd_ - play);
     const std::uint32_t n = RoundDown(std::min(free, maxChunk_));
     if (n > 0) {
-      const std::uint32_t written = FillRegion(writeEnd_, n, OnFill, true);
+      const std::uint32_t written = FillRegion(writeEnd_, n, OnFill, true, streamEnd_);
       writeEnd_ = static_cast<std::uint32_t>((std::uint64_t(writeEnd_) + written) % size_);
+      streamEnd_ += written;
     }
   }
   if (ReadCursors(play, write)) {

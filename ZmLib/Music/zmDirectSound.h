@@ -109,6 +109,8 @@ public:
   std::uint32_t QueuedBytes() override;
   // wrapMs + ms since the last cursor reading + the cursor in ms.
   std::uint32_t PlayedTime() override;
+  std::int64_t RegionStream() override { return regionStream_.load(); }
+  bool FadePlaced() override { return fadePlaced_.load(); }
 
   // The notification thread's two callbacks. With ManualTicks set before
   // Play (tests), Play runs FirstFill at once and makes no thread; the
@@ -126,9 +128,10 @@ private:
   static void StartProc(void* self) { static_cast<TwinWaveOutBuffer*>(self)->FirstFill(); }
   static void TickProc(void* self) { static_cast<TwinWaveOutBuffer*>(self)->Refill(); }
   // Locks bytes from offset on (wrapping), hands the parts to callback and
-  // unlocks; answers the bytes handed over.
+  // unlocks; answers the bytes handed over. Stream: where offset lies in
+  // the stream (RegionStream).
   std::uint32_t FillRegion(std::uint32_t offset, std::uint32_t bytes, const TWaveRegionCallback& callback,
-                           bool trackPosition);
+                           bool trackPosition, std::int64_t stream);
   bool ReadCursors(std::uint32_t& play, std::uint32_t& write);
   void PlayLooping();
   std::uint32_t RoundDown(std::uint32_t bytes) const { return bytes - bytes % frameBytes_; }
@@ -142,8 +145,11 @@ private:
   std::uint32_t frameBytes_ = 1;
   std::atomic<float> volume_{-1.0f};
   std::uint32_t writeEnd_ = 0;
+  std::int64_t streamEnd_ = 0;  // the stream bytes written up to writeEnd_
+  std::atomic<std::int64_t> regionStream_{-1};
   std::atomic<std::uint32_t> callbackPos_{0};
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> fadePlaced_{false};
   std::atomic<bool> closed_{false};
   bool playCalled_ = false;
   TRef<TDSEventThread> thread_;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "Platform/PlatSystem.h"
 #include "ZmLib/Music/zmConverterFactory.h"
@@ -44,14 +45,16 @@ bool SameFormat(const TWaveFormatEx& a, const TWaveFormatEx& b) {
          a.wBitsPerSample == b.wBitsPerSample;
 }
 
-void FirstFillProc(void* self, std::uint8_t* region, std::uint32_t bytes) {
-  static_cast<TMusicChannel*>(self)->FirstFill(region, bytes);
-}
-void FadeProc(void* self, std::uint8_t* region, std::uint32_t bytes) {
-  static_cast<TMusicChannel*>(self)->FadeInPlace(region, bytes);
-}
-void FillProc(void* self, std::uint8_t* region, std::uint32_t bytes) {
-  static_cast<TMusicChannel*>(self)->Fill(region, bytes);
+// Each call between BeginRegion and EndRegion, also when it raises.
+template <void (TMusicChannel::*Work)(std::uint8_t*, std::uint32_t)>
+void RegionProc(void* self, std::uint8_t* region, std::uint32_t bytes) {
+  auto* c = static_cast<TMusicChannel*>(self);
+  struct TEnd {
+    TMusicChannel* C;
+    ~TEnd() { C->EndRegion(); }
+  } end{c};
+  c->BeginRegion(region);
+  (c->*Work)(region, bytes);
 }
 
 }  // namespace
@@ -76,9 +79,9 @@ bool TMusicChannel::MakeOutput(const TWaveFormatEx& format) {
     output_ = nullptr;
   }
   if (!output_) return false;
-  output_->OnFirstFill = {&FirstFillProc, this};
-  output_->OnFade = {&FadeProc, this};
-  output_->OnFill = {&FillProc, this};
+  output_->OnFirstFill = {&RegionProc<&TMusicChannel::FirstFill>, this};
+  output_->OnFade = {&RegionProc<&TMusicChannel::FadeInPlace>, this};
+  output_->OnFill = {&RegionProc<&TMusicChannel::Fill>, this};
   return true;
 }
 
@@ -212,6 +215,8 @@ void TMusicChannel::Stop(std::uint32_t fadeMs) {
     fadingIn_ = false;
     step_ = 1.0f / float(fadeOutFrames_);
     state_ = kStopping;
+    silentNever_ = !started_.load();
+    silentStream_ = -1;
   }
   {
     std::lock_guard<std::mutex> g(doneLock_);
@@ -228,7 +233,10 @@ void TMusicChannel::Scale(const std::uint8_t* source, std::uint8_t* destination,
   std::uint32_t scheduleAt = 0;
   {
     std::lock_guard<std::mutex> g(fadeLock_);
-    if (state_.load() == kStopping && !fadingOut_) {
+    // A fill under way when Stop came lies behind the stop's fade: it keeps
+    // its sound, and the fade placed next (from the play position on) has
+    // it fade out with the rest.
+    if (state_.load() == kStopping && !fadingOut_ && (!output_ || output_->FadePlaced())) {
       fadingOut_ = true;
       fadingIn_ = false;
     }
@@ -237,6 +245,7 @@ void TMusicChannel::Scale(const std::uint8_t* source, std::uint8_t* destination,
     while (fb && off + fb <= bytes) {
       if (!fadingIn_ && !fadingOut_) break;
       if (fadingOut_ && gain_ <= 0.0f) {
+        NoteSilence(destination + off);
         std::memset(destination + off, format_.wBitsPerSample == 8 ? 128 : 0, bytes - off);
         if (!schedule) {
           schedule = true;
@@ -274,12 +283,37 @@ void TMusicChannel::Scale(const std::uint8_t* source, std::uint8_t* destination,
           gain_ = 0.0f;
           schedule = true;
           scheduleAt = off;
+          NoteSilence(destination + off);
         }
       }
     }
     if (off < bytes && source != destination) std::memmove(destination + off, source + off, bytes - off);
   }
   if (schedule) ScheduleDone(scheduleAt);
+}
+
+void TMusicChannel::BeginRegion(const std::uint8_t* region) {
+  region_ = region;
+  regionStream_ = output_ ? output_->RegionStream() : -1;
+}
+
+void TMusicChannel::NoteSilence(const std::uint8_t* at) {
+  if (state_.load() != kStopping) return;
+  const auto a = reinterpret_cast<std::uintptr_t>(at), r = reinterpret_cast<std::uintptr_t>(region_);
+  // A ring that does not tell where its regions lie: the place stays unknown.
+  const std::int64_t stream = region_ && regionStream_ >= 0 && a >= r ? regionStream_ + std::int64_t(a - r) : kNoStream;
+  // What plays first: the fade region lies before the fills made after it.
+  if (silentStream_ < 0 || stream < silentStream_) silentStream_ = stream;
+}
+
+bool TMusicChannel::SilentPlace(double& ms) {
+  ms = std::numeric_limits<double>::quiet_NaN();
+  std::lock_guard<std::mutex> g(fadeLock_);
+  if (silentNever_) return true;
+  if (silentStream_ < 0 || !output_ || !output_->FadePlaced()) return false;
+  if (silentStream_ != kNoStream && format_.nAvgBytesPerSec)
+    ms = double(positionBase_) + double(silentStream_) * 1000.0 / double(format_.nAvgBytesPerSec);
+  return true;
 }
 
 void TMusicChannel::ApplyGain(const std::uint8_t* source, std::uint8_t* destination, std::uint32_t bytes) {
@@ -313,7 +347,12 @@ void TMusicChannel::Fill(std::uint8_t* destination, std::uint32_t bytes) {
       ended = true;
     }
   }
-  if (have < bytes) std::memset(destination + have, format_.wBitsPerSample == 8 ? 128 : 0, bytes - have);
+  if (have < bytes) {
+    std::memset(destination + have, format_.wBitsPerSample == 8 ? 128 : 0, bytes - have);
+    // A stopped run whose track ran out before its fade is silent from here.
+    std::lock_guard<std::mutex> g(fadeLock_);
+    NoteSilence(destination + have);
+  }
   ended_ = ended;
   if (ended) ScheduleDone(0);
 }

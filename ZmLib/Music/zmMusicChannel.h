@@ -44,6 +44,11 @@ public:
   void Stop(std::uint32_t fadeMs);
   bool IsDone();
   std::uint32_t Position();
+  // After Stop: where its sound fell silent, ms into the track (the end of
+  // the stop's fade in what the ring plays). False while the ring has not
+  // placed the fade yet; NaN in ms when the run never sounded or the ring
+  // does not tell where its regions lie.
+  bool SilentPlace(double& ms);
 
   bool Ready() const { return ready_; }
   std::int32_t State() const { return state_.load(); }
@@ -57,6 +62,10 @@ public:
   std::uint32_t DoneAfterMs();
   float Gain();
 
+  // The ring's callbacks run these between BeginRegion and EndRegion, which
+  // note where the region lies in the stream the ring plays.
+  void BeginRegion(const std::uint8_t* region);
+  void EndRegion() { region_ = nullptr; }
   // The gain stage and the fade in place; public for the ring's callbacks.
   void ApplyGain(const std::uint8_t* source, std::uint8_t* destination, std::uint32_t bytes);
   void FadeInPlace(std::uint8_t* region, std::uint32_t bytes);
@@ -67,6 +76,9 @@ private:
   static std::int32_t FadeFrames(std::uint32_t fadeMs, std::uint32_t rate);
   bool MakeOutput(const TWaveFormatEx& format);
   void ScheduleDone(std::uint32_t extraBytes);
+  // Under the fade lock: a stopped run's sound ends at that byte of the
+  // region in hand.
+  void NoteSilence(const std::uint8_t* at);
   // Scales the frames in place (or from source) while a fade runs.
   void Scale(const std::uint8_t* source, std::uint8_t* destination, std::uint32_t bytes);
 
@@ -89,6 +101,14 @@ private:
   float step_ = 1.0f;
   bool fadingIn_ = false;
   bool fadingOut_ = false;
+  // The region a callback was handed and where it lies in the stream (-1:
+  // not told); the first silent byte of a stopped run in the stream (-1:
+  // none yet), and whether it stopped before it ever sounded.
+  static constexpr std::int64_t kNoStream = INT64_MAX;
+  const std::uint8_t* region_ = nullptr;
+  std::int64_t regionStream_ = -1;
+  std::int64_t silentStream_ = -1;
+  bool silentNever_ = false;
 
   std::mutex doneLock_;
   std::uint32_t doneAfterMs_ = kNotScheduled;

@@ -1,6 +1,7 @@
 #include "ZmLib/Music/zmMusicPlayer.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
@@ -124,6 +125,11 @@ std::size_t TMusicPlayerClass::ChannelCount() {
 // ---- TChannel --------------------------------------------------------------------
 
 float TChannel::GetMasterVolume() { return masterVolume_.load(); }
+
+bool TChannel::StopSilence(double& place) {
+  place = std::numeric_limits<double>::quiet_NaN();
+  return true;
+}
 void TChannel::SetMasterVolume(float volume) { masterVolume_.store(volume); }
 
 // ---- TCustomChannel --------------------------------------------------------------
@@ -212,6 +218,7 @@ void TChannelMusic::Dispose() {
         m->Free();
       }
       musicChannels_.clear();
+      stoppedRun_ = nullptr;
     }
     if (registered_ && player_) player_->RemoveChannel(this);
   }
@@ -286,6 +293,14 @@ bool TChannelMusic::Stop(std::uint32_t fadeMs) {
   if (!m || m->State() != TMusicChannel::kPlaying) return false;
   position_ = m->Position();
   m->Stop(fadeMs);
+  stoppedRun_ = m;
+  return true;
+}
+
+bool TChannelMusic::StopSilence(double& place) {
+  TLockScope<TSafeCriticalSection> scope(lock_.get());
+  if (stoppedRun_) return stoppedRun_->SilentPlace(place);
+  place = stopSilence_;
   return true;
 }
 
@@ -305,6 +320,11 @@ void TChannelMusic::MusicChannelDone(TMusicChannel* musicChannel) {
       return;
     }
     const bool current = musicChannel == CurrentLocked();
+    if (musicChannel == stoppedRun_) {
+      // Known by now: its sound has played out.
+      musicChannel->SilentPlace(stopSilence_);
+      stoppedRun_ = nullptr;
+    }
     musicChannels_.erase(it);
     // Only a track that ran out by itself: a stopped one kept its position
     // at Stop, and its faded tail must not move it on.

@@ -6,6 +6,7 @@
 // stop, so the old one can fade out while the new one starts.
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -97,6 +98,10 @@ public:
   virtual bool Play(std::uint32_t fadeMs) = 0;
   virtual bool Stop(std::uint32_t fadeMs) = 0;
   virtual bool IsPlaying() = 0;
+  // Where the sound of the last Stop fell silent, ms into the track: false
+  // while that is not known yet; NaN in place when it is not known at all
+  // (no sound was stopped, or the output does not tell).
+  virtual bool StopSilence(double& place);
 
   // Set before playing.
   TChannelEndCallback OnEnd;
@@ -140,6 +145,7 @@ public:
   bool Play(std::uint32_t fadeMs) override;
   bool Stop(std::uint32_t fadeMs) override;
   bool IsPlaying() override;
+  bool StopSilence(double& place) override;
 
   bool Valid() const { return valid_; }
   // From the channel killer: the music channel's sound has played.
@@ -163,6 +169,10 @@ private:
   bool registered_ = false;  // in the player's list
   std::vector<TMusicChannel*> musicChannels_;  // one reference each; the last is current
   std::uint32_t position_ = 0;
+  // The run the last Stop stopped while it plays out; once it is done,
+  // where it fell silent.
+  TMusicChannel* stoppedRun_ = nullptr;
+  double stopSilence_ = std::numeric_limits<double>::quiet_NaN();
 };
 
 // Makes the music player (nil until a module sets it): CreateMusicPlayer.

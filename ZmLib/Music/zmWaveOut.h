@@ -44,6 +44,15 @@ public:
   virtual std::uint32_t PrebufferSize() = 0;  // bytes of the first fill
   virtual std::uint32_t QueuedBytes() = 0;
   virtual std::uint32_t PlayedTime() = 0;  // ms
+  // Inside a callback: where its region begins in the stream the buffer
+  // plays, bytes counted from the first fill's first byte; -1 outside a
+  // callback or when the buffer does not tell.
+  virtual std::int64_t RegionStream() { return -1; }
+  // After Stop: whether the stop's fade is placed ahead of what plays (or
+  // nothing was queued to fade, and the next fill fades). Until then a fill
+  // under way lies behind that fade and keeps its sound. Buffers that do
+  // not tell answer true.
+  virtual bool FadePlaced() { return true; }
 
   TWaveRegionCallback OnFirstFill;  // fills the region
   TWaveRegionCallback OnFade;       // fades out in place what is still queued

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -42,11 +43,16 @@ public:
   std::uint32_t PrebufferSize() override { return inner_->PrebufferSize(); }
   std::uint32_t QueuedBytes() override { return inner_->QueuedBytes(); }
   std::uint32_t PlayedTime() override { return inner_->PlayedTime(); }
+  std::int64_t RegionStream() override { return inner_->RegionStream(); }
+  bool FadePlaced() override { return inner_->FadePlaced(); }
 
   zm::TwinWaveOutBuffer* Inner() const { return inner_.get(); }
   const zm::TWaveFormatEx Format;
   std::vector<std::uint8_t> Written;
   std::vector<std::vector<std::uint8_t>> Fades;
+  // Called at the start of each fill (not the first), before the channel
+  // fills the region: what another thread may do while a fill is under way.
+  std::function<void()> BeforeFill;
 
 private:
   static void FirstFillFwd(void* d, std::uint8_t* p, std::uint32_t n) {
@@ -56,6 +62,7 @@ private:
   }
   static void FillFwd(void* d, std::uint8_t* p, std::uint32_t n) {
     auto* b = static_cast<TManualBuffer*>(d);
+    if (b->BeforeFill) b->BeforeFill();
     b->OnFill(p, n);
     b->Written.insert(b->Written.end(), p, p + n);
   }

@@ -181,6 +181,69 @@ TEST_F(MusicChannel, StoppedWhilePlayingIsDisposedOfOnceItsFadeHasPlayed) {
   EXPECT_TRUE(WaitUntil([&] { return c->MusicChannelCount() == 0; }));
 }
 
+// Stopped at a place of its track, a channel knows where its sound fell
+// silent once the ring has placed the stop's fade: at the first silent frame
+// the output plays, as ms into the track. So also when the fade runs over
+// the ring's end, and when the stop comes while a fill is under way: that
+// fill, far ahead of what plays, keeps its sound and fades with the rest
+// (not silenced from the play position at once, with a click, and counted
+// silent two seconds late); the killer takes the run once its fade played.
+TEST_F(MusicChannel, StoppedRunKnowsWhereItsSoundFellSilent) {
+  Dc("dc.wav", 0.5, 8.0);
+  struct TCase {
+    std::uint32_t RunMs;  // 1955: the fade runs over the end of the two-second ring
+    bool DuringFill;
+  };
+  for (const TCase t : {TCase{700, false}, TCase{1955, false}, TCase{700, true}}) {
+    SCOPED_TRACE(std::to_string(t.RunMs) + (t.DuringFill ? " during a fill" : ""));
+    TRef<TChannelMusic> c = Open("dc.wav", 1000);
+    ASSERT_TRUE(c);
+    double place = 0;
+    ASSERT_TRUE(c->StopSilence(place));
+    EXPECT_TRUE(std::isnan(place));
+    const std::size_t start = audio_.Mixed().size() / 2;
+    ASSERT_TRUE(c->Play(10));
+    TRef<TMusicChannel> m = c->Current();
+    TManualBuffer* ring = Device()->Live.back();
+    for (std::uint32_t done = 0; done < t.RunMs; done += 100) Run(std::min<std::uint32_t>(100, t.RunMs - done));
+    if (t.DuringFill) {
+      std::size_t from = 0;
+      bool stopped = false;
+      ring->BeforeFill = [&] {
+        if (stopped) return;
+        stopped = true;
+        from = ring->Written.size();
+        c->Stop(10);
+      };
+      Run(100);
+      ring->BeforeFill = nullptr;
+      ASSERT_TRUE(stopped);
+      ASSERT_GT(ring->Written.size(), from);
+      for (std::size_t k = from / 4; k < ring->Written.size() / 4; ++k)
+        ASSERT_EQ(Sample16(ring->Written, k, 4), 16384) << k;
+      EXPECT_TRUE(ring->Fades.empty());
+    } else {
+      ASSERT_TRUE(c->Stop(10));
+    }
+    EXPECT_FALSE(c->StopSilence(place)) << place;
+    Run(0);
+    ASSERT_FALSE(ring->Fades.empty());
+    ASSERT_TRUE(c->StopSilence(place));
+    EXPECT_LE(m->DoneAfterMs(), 80u);
+    // Played out (the ring may go with it: not read any more).
+    Run(100);
+    const std::vector<std::int16_t>& mix = audio_.Mixed();
+    std::size_t silent = start + 441;
+    while (silent < mix.size() / 2 && (mix[2 * silent] != 0 || mix[2 * silent + 1] != 0)) ++silent;
+    ASSERT_LT(silent, mix.size() / 2);
+    EXPECT_NEAR(place, 1000.0 + double(silent - start) * 1000.0 / 44100.0, 0.03);
+    Drain(c.get());
+    double kept = 0;
+    ASSERT_TRUE(c->StopSilence(kept));
+    EXPECT_EQ(kept, place);
+  }
+}
+
 TEST_F(MusicChannel, TrackThatRunsOutIsDisposedOfOnceItsSoundHasPlayedAndEndsOnce) {
   Dc("short.wav", 0.5, 0.3);
   // The header claims ten seconds; the data stops after 0.3 s.
