@@ -418,6 +418,7 @@ void TOruEngine::OpenInternal(TRef<TOruSource> source, bool reopen, double time)
 void TOruEngine::MoveTo(double time) {
   if (!std::isfinite(time)) time = 0;
   heldTime_ = time;
+  pauseFollow_ = false;
   if (loader_) {
     loader_->SetCurrentTime(time);
     loader_->SetRequestedTime(time);
@@ -504,6 +505,7 @@ double TOruEngine::GetShowTime() {
 void TOruEngine::SetActive(bool on) {
   if (on == active_.load()) return;
   if (on) {
+    pauseFollow_ = false;
     if (loader_) {
       TDeviceDrawer* drawer = Drawer();
       for (const TOruPreparedSlide& s : slides_) {
@@ -536,10 +538,8 @@ void TOruEngine::SetActive(bool on) {
     // found it: on a still slide that pass may be a second old, and the
     // music would go back by as much when it resumes.
     double stood = loader_ ? loader_->CurrentTime() : offset;
-    if (player_) {
-      const double clock = player_->Clock() - offset;
-      if (std::isfinite(clock)) stood = clock;
-    }
+    const double clock = player_ ? player_->Clock() : 0;
+    if (player_ && std::isfinite(clock - offset)) stood = clock - offset;
     if (loader_ && stood != loader_->CurrentTime()) loader_->SetCurrentTime(stood);
     heldTime_ = stood;
     if (!frameStepMs_) SetLoadCallbackMode(0);
@@ -547,7 +547,34 @@ void TOruEngine::SetActive(bool on) {
       player_ = MakePlayer();
       if (player_) player_->Deactivate();
     }
+    // Synchronised music sounds on for its stop's fade: the show follows it
+    // to where it falls silent, so that the resume hears none of it again.
+    pauseFollow_ = !frameStepMs_ && player_ && stood == clock - offset && player_->SilencePending();
+    pauseLooks_ = 0;
+    pauseClock_ = clock;
+    pauseShown_ = stood;
+    pauseOffset_ = offset;
   }
+}
+
+void TOruEngine::FollowPause() {
+  if (!pauseFollow_) return;
+  // Moved meanwhile (a seek, a barrier): that time holds.
+  const double shown = loader_ ? loader_->CurrentTime() : heldTime_;
+  if (active_.load() || !player_ || shown != pauseShown_) {
+    pauseFollow_ = false;
+    return;
+  }
+  // Looked at again soon (PassWait), a bounded number of times.
+  if (player_->SilencePending() && ++pauseLooks_ < kPauseLooks) return;
+  pauseFollow_ = false;
+  double clock = 0;
+  if (!player_->StandWhereSilent(pauseClock_, clock)) return;
+  const double stood = clock - pauseOffset_;
+  if (loader_) loader_->SetCurrentTime(stood);
+  heldTime_ = stood;
+  // The frame of that time comes at its turn.
+  if (!frameStepMs_) stopFramePending_ = true;
 }
 
 void TOruEngine::Seek(double time) { RunAction(MakeActionInfo(acSeek, WholeMs(time), WideString())); }
@@ -692,6 +719,7 @@ void TOruEngine::Step() {
   }
   ProcessEvents();
   ProcessRequest();
+  FollowPause();
 
   if (loader_ && !loader_->Running()) loader_->Start();
 
@@ -712,6 +740,12 @@ void TOruEngine::Step() {
   // The player's ready flag changes on its own thread: a start that waits
   // for it looks again soon.
   musicWait_ = false;
+  // A resume right after a pause waits until the music has fallen silent,
+  // and then goes on from there.
+  if (newActive && pauseFollow_) {
+    newActive = false;
+    musicWait_ = true;
+  }
   if (newActive) musicWait_ = !(newActive = IsMusicReady());
 
   if (!newActive) {
@@ -918,6 +952,7 @@ std::uint32_t TOruEngine::PassWait(double shown, std::uint32_t state) {
   // A start waiting for the music, a screen not ready yet, a panel or dialog
   // of the overlay on screen: each may change without an event.
   if (musicWait_) atMost(3);
+  if (pauseFollow_) atMost(kPauseLookMs);
   if (!slides_.empty() && !(state & TOruDrawController::dsReady)) atMost(refreshMs_);
   if (overlay_ && (overlay_->PanelState() != 0 || overlay_->DialogCount() > 0)) atMost(refreshMs_);
   if (active_.load()) {

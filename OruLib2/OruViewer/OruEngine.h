@@ -214,6 +214,10 @@ public:
   static constexpr std::uint32_t kStillProbeMs = 100;
   static constexpr std::uint32_t kPausedProbeMs = 250;
   static constexpr std::uint32_t kQuietProbeMs = 1000;
+  // After a pause of synchronised music: how often, and how many times at
+  // most, the engine looks whether the player knows where it fell silent.
+  static constexpr std::uint32_t kPauseLookMs = 5;
+  static constexpr std::int32_t kPauseLooks = 60;
 
   // Listener gets the engine's events (the application's event list); Parts
   // nil takes the player's own. Created paused as a rule.
@@ -331,6 +335,9 @@ private:
   // slide or at its end, not those that would begin there.
   const std::vector<TOruPreparedSlide>& ShownSlides();
   bool IsMusicReady();
+  // A pause of synchronised music: the show moves on to where the music's
+  // sound fell silent, once the player knows it, and stands there.
+  void FollowPause();
   // Report: tell the listener the end (once); otherwise the time is only held there.
   void EndCheck(bool report);
   // Tick: the pass's start, the frame's turn on the real clock.
@@ -406,6 +413,13 @@ private:
   bool frameDrawn_ = false;      // a frame was drawn since the engine started
   bool frameChanged_ = false;    // this pass drew
   bool musicWait_ = false;       // the clock waits for the music to be ready
+  // A pause that follows its music to where it fell silent: the player's
+  // clock and the show time where it stood, the clock's offset then.
+  bool pauseFollow_ = false;
+  std::int32_t pauseLooks_ = 0;
+  double pauseClock_ = 0;
+  double pauseShown_ = 0;
+  double pauseOffset_ = 0;
   std::uint32_t lastFrameTick_ = 0;
   zm::TSize lastFrameSize_;  // the device's size at the last frame
   std::uint32_t lastChangeTick_ = 0;

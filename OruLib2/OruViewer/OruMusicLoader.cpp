@@ -4,6 +4,7 @@
 #include <cmath>
 #include <chrono>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <set>
 #include <utility>
@@ -88,6 +89,16 @@ void TOruChannel::DecodeAhead() {
   TStopwatch w;
   AudioChannel->SetPosition(static_cast<std::uint32_t>(std::max(StartPosition, 0)));
   LogInt(kMarks + u"Channel " + ChannelLogText(Text) + u" Decode Ahead Time ", w.Ms());
+}
+
+bool TOruChannel::SilentAt(double& time) {
+  time = std::numeric_limits<double>::quiet_NaN();
+  if (!Stopped || Playing || !AudioChannel) return true;
+  double place = 0;
+  if (!AudioChannel->StopSilence(place)) return false;
+  // StartPosition sounds at StartTime, and the place goes on with the time.
+  if (std::isfinite(place)) time = StartTime + (place - StartPosition);
+  return true;
 }
 
 void TOruChannel::Stop() {

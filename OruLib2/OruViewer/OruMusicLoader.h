@@ -64,6 +64,11 @@ public:
   // While the show stands: what a Hold asked for. Not with the Hold itself,
   // so that a move that often follows a stop (a seek) does not wait for it.
   void DecodeAhead();
+  // Held after it sounded: the time (the owner's, like StartTime) of the
+  // place where its stop's fade fell silent. False while the output has
+  // not placed that fade yet; NaN in time when the channel was not so held
+  // or the place is not known.
+  bool SilentAt(double& time);
   // Stops (when sounding) and destroys the audio channel.
   void Destroy();
   // Given back: one still sounding fades out now. Answers whether its sound

@@ -52,6 +52,11 @@ void TPlayItem::Dispose() {
   TRefObject::Dispose();
 }
 
+bool TPlayItem::SilentAt(double& time) {
+  time = std::numeric_limits<double>::quiet_NaN();
+  return true;
+}
+
 void TPlayItem::ReleaseChannel(TRef<TOruChannel> channel) {
   if (!channel) return;
   if (channel->Playing)
@@ -104,6 +109,11 @@ void TPlayComment::Sync(bool running, double time) {
   }
 }
 
+bool TPlayComment::SilentAt(double& time) {
+  if (!Channel || !PauseWithShow) return TPlayItem::SilentAt(time);
+  return Channel->SilentAt(time);
+}
+
 void TPlayComment::Stop(bool force) {
   (void)force;
   Finished = true;
@@ -137,6 +147,19 @@ void TPlaySequence::Stop(bool force) {
   std::vector<TRef<TOruChannel>> channels = std::move(Channels);
   Channels.clear();
   for (TRef<TOruChannel>& c : channels) ReleaseChannel(std::move(c));
+}
+
+bool TPlaySequence::SilentAt(double& time) {
+  time = std::numeric_limits<double>::quiet_NaN();
+  if (FreeRunning) return true;
+  for (const TRef<TOruChannel>& c : Channels) {
+    double t = 0;
+    if (!c->SilentAt(t)) return false;
+    if (std::isfinite(t) && !(t <= time)) time = t;
+  }
+  // From the time into the list to the player's.
+  if (std::isfinite(time)) time += StartTime - Offset;
+  return true;
 }
 
 void TPlaySequence::ChannelLoaded(TOruChannel* channel) {
@@ -400,6 +423,10 @@ void TOruMusicPlayer::SetRunRequested(bool run) {
     std::lock_guard<std::mutex> g(lock_);
     if (runRequested_.exchange(run) == run) return;
     SetRunningLocked(run);
+    // Synchronised music on the audio clock stops with a fade that still
+    // sounds after the clock stood: where it fell silent is learnt next.
+    ++pauseCount_;
+    silence_ = !run && synchronised_ && musicPlayer_ && !tickClock_.load() ? kSilencePending : kSilenceNone;
   }
   if (TThreadEventList* e = Events()) e->Post(run ? kMusicRunEvent : kMusicPauseEvent, nullptr);
 }
@@ -421,6 +448,44 @@ void TOruMusicPlayer::Resync(double barrier, double time) {
   const bool run = RunRequested();
   SetTime(barrier, time, true);
   if (run) SetRunRequested(true);
+}
+
+bool TOruMusicPlayer::SilencePending() {
+  std::lock_guard<std::mutex> g(lock_);
+  return silence_ == kSilencePending;
+}
+
+bool TOruMusicPlayer::StandWhereSilent(double from, double& clock) {
+  std::lock_guard<std::mutex> g(lock_);
+  const int silence = silence_;
+  silence_ = kSilenceNone;
+  if (silence != kSilenceKnown || running_ || runRequested_.load() || std::min(base_, endLimit_) != from) return false;
+  const double to = std::min(silentAt_, endLimit_);
+  if (!(to > from)) return false;
+  base_ = to;
+  clock = to;
+  return true;
+}
+
+void TOruMusicPlayer::SettlePause() {
+  std::uint32_t pause;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    if (silence_ != kSilencePending) return;
+    pause = pauseCount_;
+  }
+  double at = std::numeric_limits<double>::quiet_NaN();
+  for (TPlayItem* item : items_) {
+    double t = 0;
+    // Its output has not placed the fade yet: the next pass looks again.
+    if (!item->SilentAt(t)) return;
+    if (std::isfinite(t) && !(t <= at)) at = t;
+  }
+  std::lock_guard<std::mutex> g(lock_);
+  // A resume or a new time since: this answer is no longer asked for.
+  if (pause != pauseCount_ || silence_ != kSilencePending) return;
+  silentAt_ = at;
+  silence_ = std::isfinite(at) ? kSilenceKnown : kSilenceNone;
 }
 
 double TOruMusicPlayer::GetTime() {
@@ -484,6 +549,8 @@ void TOruMusicPlayer::Reset(bool clear, double t) {
     std::lock_guard<std::mutex> g(lock_);
     running_ = false;
     base_ = t;
+    ++pauseCount_;
+    silence_ = kSilenceNone;
   }
   if (clear) {
     std::vector<TPlayItem*> items = items_;
@@ -519,6 +586,7 @@ void TOruMusicPlayer::Pass() {
     LogSlow(kMarks + u"Total Synch Time ", w);
   }
   channelOperator_->PlayPending();
+  if (!running) SettlePause();
   {
     TStopwatch w;
     std::vector<TPlayItem*> finished;

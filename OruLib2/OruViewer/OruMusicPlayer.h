@@ -53,6 +53,10 @@ public:
   virtual void Stop(bool force) = 0;
   virtual void ChannelLoaded(TOruChannel* channel) = 0;
   virtual void Sync(bool running, double time) = 0;
+  // After a pause: the player time at which the channels it held fell
+  // silent (the latest of them; NaN when none sounded). False while one of
+  // them does not know yet.
+  virtual bool SilentAt(double& time);
 
   TOruMusicPlayer* Player = nullptr;  // not owned
   std::int32_t Id = 0;
@@ -71,6 +75,7 @@ public:
   void Stop(bool force) override;
   void ChannelLoaded(TOruChannel* channel) override;
   void Sync(bool running, double time) override;
+  bool SilentAt(double& time) override;
   // Start and end are show times, ms; position is inside the file.
   void Open(const WideString& file, std::int32_t position, double end, double start);
 
@@ -86,6 +91,7 @@ public:
   void Stop(bool force) override;
   void ChannelLoaded(TOruChannel* channel) override;
   void Sync(bool running, double time) override;
+  bool SilentAt(double& time) override;
 
   std::vector<zm::TRef<TOruChannel>> Channels;
   TPlayList* List = nullptr;
@@ -137,6 +143,17 @@ public:
   double BarrierTime() const { return LastEndLimit(); }
   // A move while active keeps the clock running from the new time.
   void Resync(double barrier, double time);
+  // A pause of synchronised music: its stop fades out a little after the
+  // clock stood, and the show may stand where the sound fell silent rather
+  // than hear that part again on resume. Pending from the pause until the
+  // player has learnt that place (or that nothing sounded); a resume or a
+  // new time ends the wait.
+  bool SilencePending();
+  // Once learnt: moves the stood clock on from From to the time where the
+  // paused music fell silent (the end limit at most), answered in Clock.
+  // False, moving nothing, when nothing is to move or the clock no longer
+  // stands at From.
+  bool StandWhereSilent(double from, double& clock);
   float Volume() { return GetVolume(); }
   bool NeedsRebuild() const { return false; }
   // False while the player reads a show it does not own.
@@ -176,6 +193,8 @@ private:
   void SetRunning(bool run, bool asRequested = false);
   void SetRunningLocked(bool run);
   void Reset(bool clear, double t);
+  // A paused pass: learns where the music of a pause fell silent.
+  void SettlePause();
   void Schedule(bool initial, double to, double from);
   // The slide index (counting on through passes) whose span holds the time.
   std::int64_t SlideAt(std::int64_t from, double time) const;
@@ -201,7 +220,11 @@ private:
   std::atomic<bool> tickClock_{false};
   std::atomic<double> lastEndLimit_{kNoEndLimit};
 
-  std::mutex lock_;  // running_, base_, endLimit_ and the unwrapped tick count
+  std::mutex lock_;  // running_, base_, endLimit_, the pause's silence and the unwrapped tick count
+  static constexpr int kSilenceNone = 0, kSilencePending = 1, kSilenceKnown = 2;
+  int silence_ = kSilenceNone;
+  double silentAt_ = 0;
+  std::uint32_t pauseCount_ = 0;  // pauses and new times: which one a settling pass learns for
   bool running_ = false;
   double base_ = 0;
   double endLimit_ = kNoEndLimit;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "OruLib2/OruClasses/OruSlideProducer.h"
@@ -97,6 +99,135 @@ TEST_F(OruEnginePlayerThreadsTest, ShowWithoutSlidesStandsAndStops) {
   Open({}, "repeat", 0);
   EXPECT_FALSE(PassUntil([&] { return engine->Active(); }, 10, 200));
   EXPECT_EQ(Shown(), 0);
+}
+
+// ---- A pause of synchronised music on the audio clock ----
+
+// The show clock is the sound device's (the test moves it), the music a fake
+// channel whose stop falls silent where the test says; the player and the
+// loaders run on their own threads, the engine's passes on this one.
+TEST(OruEnginePause, SynchronisedShowStandsWhereItsMusicFellSilent) {
+  orutest::TClockPlayerHook sound;
+  orutest::TClockPlayer* d = sound.Device.get();
+  plat::TManualClock clock{0};
+  TRef<TThreadEventList> listener = MakeRef<TThreadEventList>();
+  TRef<TOruEngine> engine = MakeRef<TOruEngine>(nullptr, 0, false, false, listener.get());
+  engine->SetFrameStep(0);
+  std::vector<std::uint32_t> waits;
+  engine->OnPassWait = [&](std::uint32_t ms) { waits.push_back(ms); };
+  zmtest::TShowBuilder show;
+  show.AddSlide(5000);
+  show.AddSlide(10000);
+  show.Main().Key("opt_syncmode", 1).Key("opt_repeat", "stop").Key("opt_pausewheninactive", 0);
+  show.MusicItem("a.mp3", 10000);
+  engine->RequestOpen(orutest::OpenShow(show).get(), 0, false);
+
+  const auto step = [&] {
+    engine->Step();
+    listener->ProcessEvents();
+  };
+  // Other threads' work, looked at between passes (a safety net of 20 s).
+  const auto until = [&](auto done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      step();
+      std::this_thread::yield();
+    }
+    return true;
+  };
+  // The same without the engine's passes (only the events it is sent): the
+  // engine counts its looks at a pending pause by passes, which a loaded
+  // machine could spend before the player's thread has done its part.
+  const auto wait = [&](auto done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      listener->ProcessEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  };
+  const auto record = [&](auto read) {
+    std::lock_guard<std::mutex> g(d->Record->m);
+    return read(*d->Record);
+  };
+  const auto silence = [&](bool known, double place) {
+    record([&](orutest::TChannelRecord& r) {
+      r.silenceKnown = known;
+      r.silence = place;
+      return 0;
+    });
+  };
+  const auto shown = [&] { return engine->Loader() ? engine->Loader()->CurrentTime() : -1.0; };
+  const auto stops = [&] { return record([](orutest::TChannelRecord& r) { return r.stops; }); };
+  const auto plays = [&] { return record([](orutest::TChannelRecord& r) { return r.plays; }); };
+  const auto run = [&](double ms) {
+    d->Now = d->Now.load() + ms;
+    clock.Advance(static_cast<std::uint32_t>(ms));
+    step();
+  };
+  ASSERT_TRUE(until([&] { return engine->Active() && record([](orutest::TChannelRecord& r) { return r.plays; }); }));
+  run(1000);
+  ASSERT_EQ(engine->Player()->Clock(), 1000);
+
+  // Paused at 1000: the show stands there, and looks again soon, until the
+  // player learns where the music's fade fell silent; then it stands there.
+  silence(false, 0);
+  engine->RequestPause(true);
+  step();
+  ASSERT_FALSE(engine->Active());
+  EXPECT_EQ(shown(), 1000);
+  EXPECT_LE(waits.back(), TOruEngine::kPauseLookMs);
+  ASSERT_TRUE(wait([&] { return stops() == 1; }));
+  step();
+  EXPECT_EQ(shown(), 1000);
+  silence(true, 1042);
+  ASSERT_TRUE(wait([&] { return !engine->Player()->SilencePending(); }));
+  ASSERT_TRUE(until([&] { return shown() != 1000; }));
+  EXPECT_EQ(shown(), 1042);
+  EXPECT_EQ(engine->HeldTime(), 1042);
+  EXPECT_EQ(engine->Player()->Clock(), 1042);
+  step();
+  EXPECT_GT(waits.back(), TOruEngine::kPauseLookMs);
+  engine->RequestPause(false);
+  step();
+  ASSERT_TRUE(engine->Active());
+  // Sounding again (a play still queued would be taken back, not stopped).
+  ASSERT_TRUE(wait([&] { return plays() == 2; }));
+  run(458);
+  EXPECT_EQ(engine->Player()->Clock(), 1500);
+
+  // Resumed at once: the show goes on from where the music fell silent.
+  silence(false, 0);
+  engine->RequestPause(true);
+  step();
+  engine->RequestPause(false);
+  step();
+  EXPECT_FALSE(engine->Active());
+  ASSERT_TRUE(wait([&] { return stops() == 2; }));
+  silence(true, 1530);
+  ASSERT_TRUE(wait([&] { return !engine->Player()->SilencePending(); }));
+  ASSERT_TRUE(until([&] { return engine->Active(); }));
+  EXPECT_EQ(shown(), 1530);
+  ASSERT_TRUE(wait([&] { return plays() == 3; }));
+  run(470);
+  EXPECT_EQ(engine->Player()->Clock(), 2000);
+
+  // A move made meanwhile holds.
+  silence(false, 0);
+  engine->RequestPause(true);
+  step();
+  ASSERT_TRUE(until([&] { return stops() == 3; }));
+  engine->RequestPosition(6000, true);
+  ASSERT_TRUE(until([&] { return engine->PlayingGeneration() == engine->Generation(); }));
+  silence(true, 2040);
+  for (int i = 0; i < 2 * TOruEngine::kPauseLooks; ++i) step();
+  EXPECT_EQ(shown(), 6000);
+
+  EXPECT_TRUE(engine->Stop(5000));
+  engine = nullptr;
+  listener->ProcessEvents();
 }
 
 // ---- The real clock over real slides: woken when an object starts to move ----

@@ -6,6 +6,7 @@
 // for the ThreadSanitizer binary too.
 #include <chrono>
 #include <condition_variable>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,9 @@ struct TChannelRecord {
   int disposedOffThread = 0;  // not on the thread that made them
   std::vector<std::pair<WideString, std::uint32_t>> requests;
   std::vector<std::uint32_t> positions;  // SetPosition calls
+  // What the channels answer for where their last stop fell silent.
+  bool silenceKnown = true;
+  double silence = std::numeric_limits<double>::quiet_NaN();
 
   int Disposed() {
     std::lock_guard<std::mutex> g(m);
@@ -81,6 +85,11 @@ public:
   bool IsPlaying() override {
     std::lock_guard<std::mutex> g(record_->m);
     return playing_;
+  }
+  bool StopSilence(double& place) override {
+    std::lock_guard<std::mutex> g(record_->m);
+    place = record_->silence;
+    return record_->silenceKnown;
   }
 
 private:

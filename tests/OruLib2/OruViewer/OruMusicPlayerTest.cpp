@@ -251,6 +251,98 @@ TEST(OruMusicPlayer, SynchronisedMusicGoesOnFromThePlaceOfEachPause) {
   EXPECT_EQ(Counts(d).requests, 1);  // the same channel throughout
 }
 
+// A pause of synchronised music waits to learn where the stopped music
+// fell silent (its fade sounds on past the time the clock stood at); the
+// stood clock then moves on to the time of that place, within the end
+// limit, and the resume sounds from there. A place behind the stood time
+// moves nothing; a resume, a new time or the first answer ends the wait.
+// Music of a show that is not synchronised plays on and waits for nothing.
+TEST(OruMusicPlayer, SynchronisedPauseStandsWhereTheMusicFellSilent) {
+  for (bool sync : {true, false}) {
+    SCOPED_TRACE(sync);
+    TClockPlayerHook hook;
+    TClockPlayer* d = hook.Device.get();
+    TShowBuilder show;
+    show.AddSlide(10000);
+    if (sync) show.Main().Key("opt_syncmode", 1);
+    show.MusicItem("a.mp3", 10000);
+    TRef<TOruMusicPlayer> p = NewPlayer(show);
+    Pass(p.get());
+    Pass(p.get());
+    p->SetRunRequested(true);
+    Play(p.get(), d, 1000);
+    ASSERT_EQ(Counts(d).plays, 1);
+    const auto silence = [&](bool known, double place) {
+      std::lock_guard<std::mutex> g(d->Record->m);
+      d->Record->silenceKnown = known;
+      d->Record->silence = place;
+    };
+    const auto resume = [&](double ms) {
+      p->SetRunRequested(true);
+      d->Now = d->Now.load() + 3;
+      Play(p.get(), d, ms - 3);
+    };
+    double clock = -1;
+    silence(false, 0);
+    p->SetRunRequested(false);
+    Pass(p.get());
+    if (!sync) {
+      EXPECT_FALSE(p->SilencePending());
+      EXPECT_FALSE(p->StandWhereSilent(1000, clock));
+      continue;
+    }
+    // Held, while its output has not placed the fade.
+    EXPECT_EQ(Counts(d).stops, 1);
+    EXPECT_TRUE(p->SilencePending());
+    silence(true, 1037);
+    Pass(p.get());
+    EXPECT_FALSE(p->SilencePending());
+    ASSERT_TRUE(p->StandWhereSilent(1000, clock));
+    EXPECT_EQ(clock, 1037);
+    EXPECT_EQ(p->GetTime(), 1037);
+    EXPECT_FALSE(p->StandWhereSilent(1037, clock));
+    resume(463);
+    EXPECT_EQ(Counts(d).plays, 2);
+    EXPECT_EQ(Positions(d), (std::vector<std::uint32_t>{1000, 1040}));
+
+    // Behind the time it stood at, or not where the asker left it: no move.
+    for (double place : {1490.0, 1540.0}) {
+      silence(true, place);
+      p->SetRunRequested(false);
+      Pass(p.get());
+      EXPECT_FALSE(p->SilencePending());
+      EXPECT_FALSE(p->StandWhereSilent(place == 1490 ? 1500 : 1499, clock));
+      EXPECT_EQ(p->GetTime(), 1500);
+      p->SetRunRequested(true);
+      Pass(p.get());
+    }
+    // A resume or a new time before the answer: it is not asked for any more.
+    for (bool move : {false, true}) {
+      silence(false, 0);
+      p->SetRunRequested(false);
+      Pass(p.get());
+      ASSERT_TRUE(p->SilencePending());
+      if (move) p->SetTime(-1, 1500);
+      else p->SetRunRequested(true);
+      EXPECT_FALSE(p->SilencePending());
+      silence(true, 1530);
+      Pass(p.get());
+      EXPECT_FALSE(p->SilencePending());
+      EXPECT_FALSE(p->StandWhereSilent(1500, clock));
+      p->SetRunRequested(true);
+      Pass(p.get());
+    }
+    // No further than the end limit.
+    p->SetEndLimit(1520);
+    silence(true, 1540);
+    p->SetRunRequested(false);
+    Pass(p.get());
+    ASSERT_TRUE(p->StandWhereSilent(1500, clock));
+    EXPECT_EQ(clock, 1520);
+    EXPECT_EQ(p->GetTime(), 1520);
+  }
+}
+
 TEST(OruMusicPlayer, MainMusicRepeatsOnlyWithARepeatingShow) {
   for (bool repeat : {true, false}) {
     SCOPED_TRACE(repeat);
