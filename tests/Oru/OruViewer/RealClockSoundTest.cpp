@@ -272,8 +272,8 @@ void RealClockSound::PausedAndResumed(bool moving) {
                " ms of the music, " + std::to_string(ms(silentAt[i] - k.Pause)) + " ms after the key; back at " +
                std::to_string(std::lround(backPlace[i])) + ", " + std::to_string(ms(backAt[i] - k.Resume)) +
                " ms after the key; the show stood at " + std::to_string(k.Reported) + "\n";
-    // What sounded after the pause key (the ring's lead and the fade, some
-    // 50 ms) is heard again, no more.
+    // The show stands where the fade fell silent: what sounded after the
+    // key (the ring's lead and the fade) is not heard again.
     EXPECT_NEAR(backPlace[i], silentPlace[i], 60) << "pause " << i + 1 << ": the music came back elsewhere";
     EXPECT_NEAR(backPlace[i], double(k.Reported), 40) << "pause " << i + 1 << ": the show stood elsewhere";
   }
