@@ -201,7 +201,18 @@ void InitZmMonitors() {}
 
 void FiniZmMonitors() {
   if (!WaitForActiveThreads(10000)) DebugLog("Active threads still running at shutdown");
-  FreeZombies(false);
+  // A worker that freed its own monitor counts as ended a moment before its
+  // thread has: give such last ones that moment, or they are never freed.
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  for (;;) {
+    FreeZombies(false);
+    {
+      std::lock_guard<std::mutex> g(gZombiesLock);
+      if (gZombies.empty()) break;
+    }
+    if (std::chrono::steady_clock::now() >= giveUp) break;
+    SleepMs(1);
+  }
 }
 
 }  // namespace zm
