@@ -198,6 +198,7 @@ void TChannelMusic::Dispose() {
         TMusicChannel* m = musicChannels_[i];
         if (m->State() == TMusicChannel::kIdle) {
           musicChannels_.erase(musicChannels_.begin() + std::ptrdiff_t(i));
+          if (m == stoppedRun_) stoppedRun_ = nullptr;
           m->Free();
         } else if (m->State() == TMusicChannel::kPlaying) {
           m->Stop(10);
