@@ -72,6 +72,21 @@ TShadowWorkScale ShadowWorkScale(const TShadowParams& p) {
     s.K *= 2;
     ++s.Halvings;
   }
+  // The blur pads the silhouette by Ceil(2.5 r) on every side (r as
+  // TDropShadow holds it): a blur wide for its object would make the
+  // picture many times the object's size, so it is worked smaller still.
+  auto added = [&] {
+    double r = double(p.Blur) / s.K + 1.0;
+    if (!(r > 0)) r = 1.0;
+    const double m = 2.0 * std::ceil(std::clamp(r, 1.0, kMaxShadowBlur) * 2.5);
+    return (s.W + m) * (s.H + m) - s.W * s.H;
+  };
+  while (std::min(s.W, s.H) >= 1.0 && added() >= 700000.0) {
+    s.W /= 2;
+    s.H /= 2;
+    s.K *= 2;
+    ++s.Halvings;
+  }
   return s;
 }
 
@@ -261,6 +276,18 @@ TRef<TImage> TShadowGenerator::MakeShadow(const TShadowParams& p, const TImageAc
 
 // ---- TShadow ---------------------------------------------------------------------------
 
+namespace {
+
+// The reduction the generator works the key's picture at: that of the
+// parameters as read back from the key, whose blur is the scaled one.
+double KeyWorkScale(const WideString& key) {
+  TShadowParams q;
+  ParseShadowKey(key, q);
+  return ShadowWorkScale(q).K;
+}
+
+}  // namespace
+
 void TShadow::Dispose() {
   image_ = nullptr;
   TRefObject::Dispose();
@@ -276,6 +303,7 @@ TRef<TShadow> TShadow::CreateImageShadow(const TShadowParams& params, TBitmap* b
   if (!alpha || params.Name.empty() || params.IgnoreAlpha) key.Name = kNoPictureName;
   key.Blur = params.Blur * scale;
   s->key_ = MakeShadowKey(key);
+  s->workScale_ = KeyWorkScale(s->key_);
   if (accessor) s->image_ = accessor(s->key_);
   return s;
 }
@@ -290,6 +318,7 @@ TRef<TShadow> TShadow::CreateRectShadow(const TShadowParams& params, const TImag
   TShadowParams key = p;
   key.Blur = float(std::sqrt(std::max(0.0, double(p.Right) * p.Bottom)) * p.Blur / 400.0);
   s->key_ = MakeShadowKey(key);
+  s->workScale_ = KeyWorkScale(s->key_);
   if (accessor) s->image_ = accessor(s->key_);
   return s;
 }
@@ -337,7 +366,7 @@ void TShadow::Draw(ShadowDrawer* drawer, const TFloatPoint3& origin, const TFloa
   }
   // The picture is worked at 1/k of the size and is larger than w0 x h0 by
   // the blur's margins: put its top-left that far out.
-  const double k = ShadowWorkScale(params_).K;
+  const double k = workScale_;
   const double ex = (k * image_->Params.Width - w0) / 2.0 * m;
   const double ey = (k * image_->Params.Height - h0) / 2.0 * m;
   o = o - x * ex - y * ey;

@@ -11,7 +11,10 @@
 // and it is scaled when drawn. Large silhouettes are worked at a reduced
 // size: the width and height are halved (k doubling each time) while
 // width x height >= 700000 and then while either is 10000 or more; the
-// blur is divided by k alike.
+// blur is divided by k alike. A wide blur is worked smaller too: the
+// halving goes on while what the blur's margins add around the silhouette
+// is 700000 pixels or more (as long as the silhouette keeps a pixel), so a
+// shadow never costs much more than its object.
 //
 // The blur shrinks the mask by the radius r with the "B-Spline" kernel and
 // enlarges it back, through the contour's table when a contour is chosen;
@@ -31,8 +34,9 @@ namespace zm {
 // The blur radius of the drop shadow is held to this many working pixels.
 constexpr double kMaxShadowBlur = 512.0;
 
-// The working reduction of a silhouette of W x H: k = 2^Halvings; W and H
-// come back reduced. Sizes that are not finite give k 1 and no halvings.
+// The working reduction of a silhouette of W x H blurred by Blur: k =
+// 2^Halvings; W and H come back reduced. Sizes that are not finite give k 1
+// and no halvings.
 struct TShadowWorkScale {
   double W = 0, H = 0;
   double K = 1;
@@ -154,6 +158,8 @@ public:
   bool IsRect() const { return isRect_ != 0; }
   TImage* Image() const { return image_.get(); }
   const WideString& Key() const { return key_; }
+  // The working reduction of the picture asked for by the key.
+  double WorkScale() const { return workScale_; }
   // Scales the offset distance: 1 for pictures; for rectangles the factor
   // from the normalised size back to the rectangle's own.
   double DistanceScale = 1.0;
@@ -163,6 +169,7 @@ private:
   std::uint8_t isRect_ = 0;
   TRef<TImage> image_;
   WideString key_;
+  double workScale_ = 1.0;
 };
 
 }  // namespace zm

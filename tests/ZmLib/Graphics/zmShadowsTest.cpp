@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -149,6 +150,77 @@ TEST(Shadows, WorkScaleHalvesLargeSilhouettes) {
   EXPECT_EQ(img->Params.Width, 516);
   EXPECT_EQ(img->Params.Height, 391);
   EXPECT_EQ(img->Params.FileName, MakeShadowKey(Shape(4000, 3000, 0, 16)));
+}
+
+// A blur wide for its object is worked at a reduced size: what its margins
+// add stays under 700000 pixels, the picture looks as the full-size one
+// does, and it is drawn where that one would be.
+TEST(Shadows, WideBlurIsWorkedSmallerAndLooksTheSame) {
+  // 400 x 300 blurred by 120: at full size r = 121 adds 303 on every side,
+  // 790000 pixels around 120000; at half size r = 61, margin 153.
+  const TShadowParams wide = Shape(400, 300, 0, 120);
+  TShadowWorkScale s = ShadowWorkScale(wide);
+  EXPECT_EQ(s.K, 2);
+  EXPECT_EQ(s.W, 200);
+  EXPECT_EQ(s.H, 150);
+  EXPECT_EQ(ShadowWorkScale(Shape(400, 300, 0, 16)).K, 1);  // an ordinary blur keeps the object's scale
+  THost host;
+  TRef<TImage> img = host.Generator->MakeShadow(wide, host.Accessor());
+  ASSERT_TRUE(img);
+  ASSERT_EQ(img->Params.Width, 200 + 2 * 153);
+  ASSERT_EQ(img->Params.Height, 150 + 2 * 153);
+
+  // The full-size picture, as the blur makes it without the reduction.
+  TRef<TSysBitmap> mask = CreateSysBitmap(400, 300, FindPixelFormat(PF_A8));
+  for (int y = 0; y < 300; ++y) std::fill_n(mask->ScanLine(y), 400, std::uint8_t(255));
+  TRef<TDropShadow> full = MakeRef<TDropShadow>();
+  full->SetBlurRadius(120);
+  ASSERT_TRUE(full->Make(mask.get()));
+  TSysBitmap* ref = full->Result();
+  ASSERT_EQ(ref->Width(), 400 + 2 * 303);
+  // Both seen as 64 x 48 samples over the same stretch of the object's
+  // plane (bilinear between pixel centres): within 3 of 255 everywhere.
+  auto sample = [](auto alpha, int w, int h, double x, double y) {
+    x = std::clamp(x, 0.0, w - 1.0), y = std::clamp(y, 0.0, h - 1.0);
+    const int x0 = std::min(int(x), w - 2), y0 = std::min(int(y), h - 2);
+    const double fx = x - x0, fy = y - y0;
+    return (alpha(x0, y0) * (1 - fx) + alpha(x0 + 1, y0) * fx) * (1 - fy) +
+           (alpha(x0, y0 + 1) * (1 - fx) + alpha(x0 + 1, y0 + 1) * fx) * fy;
+  };
+  auto refAlpha = [&](int x, int y) { return double(ref->ScanLine(y)[x]); };
+  auto newAlpha = [&](int x, int y) { return double(Alpha(img.get(), x, y)); };
+  double worst = 0, peak = 0;
+  for (int j = 0; j < 48; ++j)
+    for (int i = 0; i < 64; ++i) {
+      const double x = -303 + (i + 0.5) * 1006 / 64, y = -303 + (j + 0.5) * 906 / 48;  // object pixels
+      const double a = sample(refAlpha, ref->Width(), ref->Height(), x + 303 - 0.5, y + 303 - 0.5);
+      const double b = sample(newAlpha, 506, 456, x / 2 + 153 - 0.5, y / 2 + 153 - 0.5);
+      worst = std::max(worst, std::fabs(a - b));
+      peak = std::max(peak, a);
+    }
+  EXPECT_GT(peak, 200);  // a shadow there is to compare
+  EXPECT_LE(worst, 3);
+
+  // The shadow object draws it from the scaled blur of its key: at twice
+  // the picture's pixel, its middle on the object's middle.
+  TRef<TShadow> sh = TShadow::CreateImageShadow(Shape(400, 300, 0, 12), nullptr, host.Accessor(), 10);
+  EXPECT_EQ(sh->WorkScale(), 2);
+  ASSERT_TRUE(sh->Image());
+  EXPECT_EQ(sh->Key(), MakeShadowKey(wide));
+  TRecordingDrawer drawer;
+  sh->Draw(&drawer, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}, 0, 1, 0, 0, 1);
+  ASSERT_EQ(drawer.Draws.size(), 1u);
+  EXPECT_FLOAT_EQ(drawer.Draws[0].X.X, 2);
+  const TFloatPoint3 mid = DrawnCentre(drawer.Draws[0]);
+  EXPECT_NEAR(mid.X, 200, 1e-3);
+  EXPECT_NEAR(mid.Y, 150, 1e-3);
+
+  // A blur of three line heights on a 2226 x 541 caption: where the blur
+  // alone once made ten million pixels, the picture now stays small.
+  s = ShadowWorkScale(Shape(2226, 541, 0, 2405.7f));
+  TRef<TImage> caption = host.Generator->MakeShadow(Shape(2226, 541, 0, 2405.7f), host.Accessor());
+  ASSERT_TRUE(caption);
+  EXPECT_LT(double(caption->Params.Width) * caption->Params.Height, 700000 + s.W * s.H);
 }
 
 TEST(Shadows, SizeSpreadAndSoftnessOfARectangle) {
