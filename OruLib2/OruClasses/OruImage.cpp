@@ -66,6 +66,20 @@ double ImageShadowScale(TImageKind kind, std::int32_t level, double width, doubl
   return std::isfinite(scale) ? scale : 0.0;
 }
 
+float ImageShadowDrawSize(TImageKind kind, float width, float height, double lineHeight) {
+  switch (kind) {
+    case TImageKind::Button:
+      return height * 3;
+    case TImageKind::Text: {
+      const double size = std::nearbyint(lineHeight * 3.0);
+      return std::isfinite(size) ? float(std::clamp(size, -3.0e38, 3.0e38)) : 0.0f;
+    }
+    case TImageKind::Image:
+      break;
+  }
+  return std::sqrt(std::max(0.0f, width * height));
+}
+
 TRef<TSysBitmap> MakeProfileLookup(TImage* picture, TColorProfile* target) {
   if (!picture || !picture->Store()) return nullptr;
   TColorProfile* source = picture->Store()->ColorProfile.get();
@@ -506,7 +520,7 @@ void TOruImage::PrepareDraw(TDeviceDrawer& drawer) {
   const float sx = animated ? 1.0f : Width / DrawnSize.X, sy = animated ? 1.0f : Height / DrawnSize.Y;
 
   if (ShadowEnable && PrepareShadow()) {
-    const float size = ImageKind() == TImageKind::Button ? Height * 3 : std::sqrt(std::max(0.0f, Width * Height));
+    const float size = ImageShadowDrawSize(ImageKind(), Width, Height, ShadowLineHeight());
     const TFloatPoint3 origin = LocalToWorld(*this, X0, Y0);
     // SubFloatPoints3 gives its second argument minus its first.
     const TFloatPoint3 ax = SubFloatPoints3(origin, LocalToWorld(*this, X0 + sx, Y0));

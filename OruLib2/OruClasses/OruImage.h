@@ -44,6 +44,10 @@ enum class TImageKind : std::uint8_t { Image, Text, Button };
 // The scale at which a shadow is made from the picture of an object of
 // Width x Height drawn at mip level Level; a text passes its line height.
 double ImageShadowScale(TImageKind kind, std::int32_t level, double width, double height, double lineHeight);
+// The size the shadow's offset counts in (ShadowDistance is a percentage of
+// it): Sqrt(width * height) for a picture, 3 heights for a button, 3 line
+// heights for a text (rounded, halves to even).
+float ImageShadowDrawSize(TImageKind kind, float width, float height, double lineHeight);
 
 // The 32 x 1024 A8R8G8B8 look-up table from the picture's colour profile to
 // the display's (Target nil: the display profile); nil when the picture has

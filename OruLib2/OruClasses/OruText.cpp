@@ -417,10 +417,6 @@ float TOruText::GetDrawOpacity() {
 
 void TOruText::PrepareDraw(zm::TDeviceDrawer& drawer) {
   if (!Picture || GetDrawOpacity() == 0) return;
-  if (ShadowEnable) {
-    // The blur follows the line height: rounded, halves to even.
-    ShadowSize = float(std::nearbyint(double(LineHeight) * 3.0));
-  }
   TOruImage::PrepareDraw(drawer);
 }
 

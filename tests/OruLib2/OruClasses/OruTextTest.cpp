@@ -6,8 +6,10 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <numbers>
 
 #include "OruLib2/OruClasses/OruTextBitmapStore.h"
+#include "ZmLib/Graphics/zmShadows.h"
 #include "tests/OruLib2/OruClasses/OruGlyphCacheTestKit.h"
 #include "tests/OruLib2/OruClasses/OruImageTestKit.h"
 #include "tests/support/kit/StreamBytes.h"
@@ -156,6 +158,53 @@ TEST_F(OruTextObjects, LoadsRendersAndDraws) {
   tree.Layout(600);
   EXPECT_EQ(t->RenderCount, 2);
   EXPECT_NEAR(t->PictureHeight, 480, 4);
+}
+
+// A caption half a 1440-pixel slide high casts its default shadow: blurred
+// by ShadowSize at the scale of its line height, the shadow's picture no
+// larger than the text's, its offset a percentage of three line heights.
+// A ShadowSize of the show's own is kept and makes its own shadow.
+TEST_F(OruTextObjects, ShadowCostsAboutItsTextAndBlursByItsSize) {
+  TOruText* t = Build(Obj("T", "Text", "Text=Caption 1\r\nShadowDistance=0\r\n"), 1920, 720);
+  ASSERT_NE(t, nullptr);
+  ASSERT_NE(t->Picture.get(), nullptr);
+  t->PrepareDraw(drawer);
+  ASSERT_NE(t->Shadow.get(), nullptr);
+  zm::TImage* shadow = t->Shadow->Image();
+  ASSERT_NE(shadow, nullptr);
+  EXPECT_EQ(t->ShadowSize, 16);  // the default, as drawn
+  auto keyBlur = [&] {
+    zm::TShadowParams key;
+    zm::ParseShadowKey(t->Shadow->Key(), key);
+    return double(key.Blur);
+  };
+  const double scale = ImageShadowScale(TImageKind::Text, t->MipLevel, t->Width, t->Height, t->LineHeight);
+  EXPECT_NEAR(keyBlur(), 16 * scale, 1e-3 * 16 * scale);
+  const double text = double(t->PictureWidth) * t->PictureHeight;
+  EXPECT_GT(text, 1e6);  // large enough to be worked at a reduced size
+  EXPECT_LE(double(shadow->Params.Width) * shadow->Params.Height, text);
+
+  // ShadowDistance 10: the shadow moves by a tenth of three line heights at 45 degrees.
+  auto shadowDraw = [&]() -> const TImageCall* {
+    for (const TImageCall& c : drawer.images)
+      if (c.Image == t->Shadow->Image()) return &c;
+    return nullptr;
+  };
+  const TImageCall still = *shadowDraw();
+  drawer.images.clear();
+  t->ShadowDistance = 10;
+  t->PrepareDraw(drawer);
+  ASSERT_NE(shadowDraw(), nullptr);
+  const TImageCall moved = *shadowDraw();
+  const double pixel = std::hypot(still.AxisX.X, still.AxisX.Y) / t->Shadow->WorkScale();  // per picture pixel
+  const double d = 10 * std::nearbyint(3.0 * t->LineHeight) / 100 * pixel;
+  EXPECT_NEAR(moved.Origin.X - still.Origin.X, d * std::cos(std::numbers::pi / 4), 0.01 * d);
+  EXPECT_NEAR(moved.Origin.Y - still.Origin.Y, d * std::sin(std::numbers::pi / 4), 0.01 * d);
+
+  t->ShadowSize = 4;
+  t->PrepareDraw(drawer);
+  EXPECT_EQ(t->ShadowSize, 4);
+  EXPECT_NEAR(keyBlur(), 4 * scale, 1e-3 * 4 * scale);
 }
 
 TEST_F(OruTextObjects, EmptyTextsAreOneBlank) {
