@@ -16,6 +16,7 @@
 #include "Platform/Gdi/PlatShape.h"
 #include "Platform/PlatProcess.h"
 #include "Platform/PlatSpoof.h"
+#include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatDialogs.h"
 #include "Platform/User/PlatUser.h"
@@ -1074,6 +1075,85 @@ TOruStartDialog::TOruStartDialog(const WideString& commandLine, const WideString
   start->Caption = kStartButton;
   start->Id = idStart;
   Height = y + ScaleDialogLength(25 + 12);
+}
+
+namespace {
+
+constexpr plat::UINT_PTR kAnswerTimer = 1;
+
+}  // namespace
+
+void TOruStartDialog::HoldAnswers(bool hold) {
+  answerable_ = !hold;
+  for (std::int32_t id : {idStart, std::int32_t(plat::IDCANCEL)})
+    if (plat::HWND button = plat::GetDlgItem(Handle, id)) plat::EnableWindow(button, hold ? 0 : 1);
+  // The keyboard goes to the default, Don't start, once it can be answered.
+  if (!hold && plat::GetActiveWindow() == Handle) plat::SetFocus(plat::GetDlgItem(Handle, plat::IDCANCEL));
+}
+
+void TOruStartDialog::KeepStartFromPointer() {
+  plat::POINT pointer{};
+  plat::HWND start = plat::GetDlgItem(Handle, idStart);
+  plat::RECT dialog{}, button{};
+  if (!start || !plat::GetCursorPos(&pointer) || !plat::GetWindowRect(Handle, &dialog) ||
+      !plat::GetWindowRect(start, &button))
+    return;
+  // Clear of the button by a margin: a hand still moving lands nearby.
+  const std::int32_t margin = ScaleDialogLength(16);
+  const auto under = [&](std::int32_t dx, std::int32_t dy) {
+    return pointer.x >= button.left + dx - margin && pointer.x < button.right + dx + margin &&
+           pointer.y >= button.top + dy - margin && pointer.y < button.bottom + dy + margin;
+  };
+  if (!under(0, 0)) return;
+  const zm::TRect work = zm::WorkArea();
+  const auto fits = [&](std::int32_t dx, std::int32_t dy) {
+    return dialog.left + dx >= work.Left && dialog.right + dx <= work.Right && dialog.top + dy >= work.Top &&
+           dialog.bottom + dy <= work.Bottom;
+  };
+  // The smallest move up, down, left or right that takes the button away
+  // and keeps the question on the screen.
+  const std::int32_t moves[4][2] = {{0, pointer.y + margin - button.top + 1},
+                                    {0, pointer.y - margin - button.bottom - 1},
+                                    {pointer.x + margin - button.left + 1, 0},
+                                    {pointer.x - margin - button.right - 1, 0}};
+  const std::int32_t(*best)[2] = nullptr;
+  for (const auto& m : moves)
+    if (fits(m[0], m[1]) && !under(m[0], m[1]) &&
+        (!best || std::abs(m[0]) + std::abs(m[1]) < std::abs((*best)[0]) + std::abs((*best)[1])))
+      best = &m;
+  if (best)
+    plat::SetWindowPos(Handle, nullptr, dialog.left + (*best)[0], dialog.top + (*best)[1], 0, 0,
+                       plat::SWP_NOSIZE | plat::SWP_NOZORDER | plat::SWP_NOACTIVATE);
+}
+
+zm::LRESULT TOruStartDialog::DialogProc(zm::TWndProcArgs& msg) {
+  const zm::LRESULT result = zm::TDialog::DialogProc(msg);
+  switch (msg.Msg) {
+    case plat::WM_INITDIALOG:
+      HoldAnswers(true);
+      KeepStartFromPointer();
+      break;
+    case plat::WM_PAINT:
+      // The wait runs from when the question is first drawn.
+      if (!drawn_) {
+        drawn_ = true;
+        drawnAt_ = plat::TickCount32();
+        plat::SetTimer(Handle, kAnswerTimer, kAnswerDelayMs, nullptr);
+      }
+      break;
+    case plat::WM_TIMER:
+      if (msg.WParam == kAnswerTimer && !answerable_) {
+        const std::uint32_t waited = plat::TickCount32() - drawnAt_;
+        if (waited >= kAnswerDelayMs) {
+          plat::KillTimer(Handle, kAnswerTimer);
+          HoldAnswers(false);
+        } else {
+          plat::SetTimer(Handle, kAnswerTimer, kAnswerDelayMs - waited, nullptr);
+        }
+      }
+      break;
+  }
+  return result;
 }
 
 bool AskToStart(HWND owner, const WideString& commandLine, const WideString& folder) {

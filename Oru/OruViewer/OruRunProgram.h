@@ -177,9 +177,15 @@ std::vector<TQuestionLine> QuestionLines(const std::vector<WideString>& texts, i
 
 // Start / Don't start, listing whole every command of the command line
 // that would start something (QuestionText, commands planned in Folder);
-// Don't start is the default.
+// Don't start is the default. The question takes no answer that was not
+// read: until it has been drawn for kAnswerDelayMs of the program clock its
+// buttons are unavailable (drawn so), so that clicks on them and the
+// dialog's keys and close box do nothing then and are not kept for later;
+// and it never opens with Start under the pointer.
 class TOruStartDialog : public zm::TDialog {
 public:
+  static constexpr std::uint32_t kAnswerDelayMs = 1000;
+
   explicit TOruStartDialog(const WideString& commandLine, const WideString& folder = {});
   // False when the list is too long for the screen, or empty: such a
   // question is never asked.
@@ -187,11 +193,20 @@ public:
   std::int32_t LineCount() const { return lines_; }
   // The commands as listed.
   const std::vector<WideString>& Shown() const { return shown_; }
+  // The buttons take clicks.
+  bool Answerable() const { return answerable_; }
+
+  zm::LRESULT DialogProc(zm::TWndProcArgs& msg) override;
 
 private:
+  void KeepStartFromPointer();
+  void HoldAnswers(bool hold);
+
   bool whole_ = true;
   std::int32_t lines_ = 0;
   std::vector<WideString> shown_;
+  bool drawn_ = false, answerable_ = false;
+  std::uint32_t drawnAt_ = 0;
 };
 // True only when the user chose Start (a dialog nobody answers ends with
 // Don't start; one too long to show is not asked and is Don't start).

@@ -171,6 +171,8 @@ HWND FocusTarget(HWND dialog, HWND remembered);
 constexpr const char16_t* kDialogClass = u"#32770";
 
 bool IsButton(HWND h) { return h && KindOf(h) == TControlKind::Button; }
+// No button, or one that takes input.
+bool Available(HWND button) { return !button || IsWindowEnabled(button); }
 bool IsEdit(HWND h) { return h && KindOf(h) == TControlKind::Edit; }
 
 DWORD StyleOf(HWND h) { return DWORD(GetWindowLongW(h, GWL_STYLE)); }
@@ -688,8 +690,10 @@ LRESULT DialogWindowProc(HWND h, UINT m, WPARAM w, LPARAM l) {
       }
       break;
     case WM_CLOSE:
-      // The close box answers as the Cancel button does.
-      SendMessageW(h, WM_COMMAND, MAKEWPARAM(WORD(IDCANCEL), BN_CLICKED), LPARAM(GetDlgItem(h, IDCANCEL)));
+      // The close box answers as the Cancel button does; not while that is
+      // unavailable.
+      if (Available(GetDlgItem(h, IDCANCEL)))
+        SendMessageW(h, WM_COMMAND, MAKEWPARAM(WORD(IDCANCEL), BN_CLICKED), LPARAM(GetDlgItem(h, IDCANCEL)));
       return 0;
     case WM_PAINT:
       return Paint(h, [h](HDC dc, RECT r) {
@@ -773,7 +777,9 @@ bool DialogKey(HWND dialog, const MSG& msg) {
   switch (msg.wParam) {
     case VK_TAB: MoveFocus(dialog, GetKeyState(VK_SHIFT) < 0); return true;
     case VK_ESCAPE:
-      SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(WORD(IDCANCEL), BN_CLICKED), LPARAM(GetDlgItem(dialog, IDCANCEL)));
+      // A button that is unavailable is not pressed by its key either.
+      if (Available(GetDlgItem(dialog, IDCANCEL)))
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(WORD(IDCANCEL), BN_CLICKED), LPARAM(GetDlgItem(dialog, IDCANCEL)));
       return true;
     case VK_RETURN: {
       if (focus && IsEdit(focus) && (StyleOf(focus) & ES_MULTILINE)) return false;
@@ -783,7 +789,7 @@ bool DialogKey(HWND dialog, const MSG& msg) {
       else
         target = DefaultButton(dialog);
       int id = target ? GetDlgCtrlID(target) : IDOK;
-      SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(WORD(id), BN_CLICKED), LPARAM(target));
+      if (Available(target)) SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(WORD(id), BN_CLICKED), LPARAM(target));
       return true;
     }
     case VK_SPACE:
@@ -986,6 +992,15 @@ INT_PTR DialogBoxFromDesc(const TDialogDesc& d, HWND owner, DLGPROC dialogProc, 
 
   std::lock_guard<std::mutex> l(gMutex);
   return state->Ended ? state->Result : IDCANCEL;
+}
+
+BOOL IsDialogMessageW(HWND dialog, MSG* msg) {
+  if (!msg || !IsWindow(dialog) || !(msg->hwnd == dialog || IsChild(dialog, msg->hwnd))) return 0;
+  if (!DialogKey(dialog, *msg)) {
+    TranslateMessage(msg);
+    DispatchMessageW(msg);
+  }
+  return 1;
 }
 
 BOOL EndDialog(HWND dialog, INT_PTR result) {

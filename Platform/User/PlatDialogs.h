@@ -3,7 +3,8 @@
 // DLGTEMPLATE / DLGITEMTEMPLATE layout, with child windows of the predefined
 // classes BUTTON (push, default push, auto check box), STATIC and EDIT. The
 // template's lengths are taken as pixels. Enter presses the default button,
-// Escape and the close box give IDCANCEL, Tab walks the tab stops. The edit
+// Escape and the close box give IDCANCEL (none of them presses a button that
+// is disabled), Tab walks the tab stops. The edit
 // box a dialog opens with the focus in has its text selected, so that
 // typing replaces it; a click places the caret. In
 // headless runs a dialog driver answers; a dialog that nobody answers ends
@@ -71,6 +72,10 @@ INT_PTR DialogBoxIndirectParamW(HINSTANCE instance, const void* dialogTemplate, 
                                 DLGPROC dialogProc, LPARAM initParam);
 // The same from a template already read (or made in memory).
 INT_PTR DialogBoxFromDesc(const TDialogDesc& desc, HWND owner, DLGPROC dialogProc, LPARAM initParam);
+// For a loop of one's own: a message for the dialog or one of its controls
+// is handled as the modal loop handles it (the dialog keys first); TRUE
+// then, FALSE (nothing done) for any other message.
+BOOL IsDialogMessageW(HWND dialog, MSG* msg);
 // Ends the modal loop of dialog with result once the current message is done.
 BOOL EndDialog(HWND dialog, INT_PTR result);
 // Once at start; nothing to do here.

@@ -23,6 +23,7 @@
 #include "Platform/Gdi/PlatGdi.h"
 #include "Platform/Gdi/PlatShape.h"
 #include "Platform/PlatProcess.h"
+#include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatDialogs.h"
 #include "Platform/User/PlatUser.h"
@@ -974,4 +975,107 @@ TEST(ShowStarts, ProgramsThatRanCodeOfAShowAreRefused) {
   }
   EXPECT_TRUE(spawns.Starts.empty());
   EXPECT_EQ(boxes.Count, n);
+}
+
+namespace {
+
+// A hasty hand on the question: clicks on where its Start button is and the
+// Enter key at given times of the program clock after the question was
+// first drawn, each handled as the dialog's own loop handles it.
+class THastyHand : public plat::IDialogDriver {
+public:
+  enum TInput { Click, Enter };
+  struct TStep {
+    std::uint32_t At;
+    TInput Input;
+  };
+  THastyHand(plat::TManualClock& clock, std::vector<TStep> steps) : clock_(clock), steps_(std::move(steps)) {
+    plat::SetDialogDriver(this);
+  }
+  ~THastyHand() override { plat::SetDialogDriver(nullptr); }
+  void Drive(plat::HWND dialog) override {
+    Pump(dialog);  // drawn: the wait begins
+    const std::uint32_t drawn = clock_.Now();
+    const plat::HWND start = plat::GetDlgItem(dialog, idStart);
+    plat::GetWindowRect(start, &StartRect);
+    const plat::POINT centre{(StartRect.left + StartRect.right) / 2, (StartRect.top + StartRect.bottom) / 2};
+    for (const TStep& step : steps_) {
+      clock_.Set(drawn + step.At);
+      Pump(dialog);
+      Available.push_back(plat::IsWindowEnabled(start) != 0);
+      if (step.Input == Click) {
+        plat::headless::Click(1, centre);
+      } else {
+        plat::headless::Key(plat::VK_RETURN, true);
+        plat::headless::Key(plat::VK_RETURN, false);
+      }
+      Pump(dialog);
+    }
+  }
+  plat::RECT StartRect{};
+  std::vector<bool> Available;  // whether Start took clicks at each step
+
+private:
+  static void Pump(plat::HWND dialog) {
+    plat::MSG m{};
+    while (plat::PeekMessageW(&m, nullptr, 0, 0, plat::PM_REMOVE))
+      if (!plat::IsDialogMessageW(dialog, &m)) {
+        plat::TranslateMessage(&m);
+        plat::DispatchMessageW(&m);
+      }
+  }
+  plat::TManualClock& clock_;
+  std::vector<TStep> steps_;
+};
+
+}  // namespace
+
+// The question takes no answer that was not read: a double click, a second
+// click 100 or 500 ms after the first and Enter at 300 ms are dropped (the
+// buttons unavailable, nothing kept for later) and the question ends
+// unanswered; Start clicked once it has been there a second starts, Enter
+// then is Don't start. It never opens with Start under the pointer.
+TEST(ShowStarts, TheQuestionTakesNoAnswerBeforeItCouldBeRead) {
+  zmtest::TTempDir dir;
+  const std::string viewer = std::filesystem::canonical(Executable(dir, "bin/viewer", "#!/bin/true\n")).string();
+  const WideString command = plat::FromUtf8(viewer + " holiday.jpg");
+  plat::TManualClock clock(5000);
+  TWatchedSpawner spawns;
+  using TSteps = std::vector<THastyHand::TStep>;
+  const auto run = [&](const TSteps& steps, THastyHand* seen = nullptr) {
+    THastyHand hand(clock, steps);
+    TStartAnswers answers;
+    std::vector<TApprovedCommand> approved;
+    const bool start = ShowMayStart(nullptr, answers, command, {}, false, &approved);
+    if (start) RunApproved(nullptr, approved, {});
+    if (seen) {
+      seen->StartRect = hand.StartRect;
+      seen->Available = hand.Available;
+    }
+    return start;
+  };
+  THastyHand seen(clock, {});
+  for (const TSteps& hasty : {TSteps{{0, THastyHand::Click}, {30, THastyHand::Click}},
+                              TSteps{{0, THastyHand::Click}, {100, THastyHand::Click}},
+                              TSteps{{0, THastyHand::Click}, {500, THastyHand::Click}},
+                              TSteps{{300, THastyHand::Enter}}}) {
+    EXPECT_FALSE(run(hasty, &seen)) << hasty.back().At;
+    EXPECT_EQ(seen.Available, std::vector<bool>(hasty.size(), false));
+  }
+  EXPECT_TRUE(spawns.Starts.empty());
+  EXPECT_FALSE(run({{999, THastyHand::Click}}));
+  EXPECT_FALSE(run({{1000, THastyHand::Enter}}, &seen));  // the default
+  EXPECT_EQ(seen.Available, std::vector<bool>{true});
+  EXPECT_TRUE(spawns.Starts.empty());
+  EXPECT_TRUE(run({{0, THastyHand::Click}, {1000, THastyHand::Click}}));
+  EXPECT_EQ(spawns.Starts, (std::vector<TArgs>{{viewer, "holiday.jpg"}}));
+
+  // The pointer where Start opened: the next question opens elsewhere.
+  const plat::RECT was = seen.StartRect;
+  const plat::POINT pointer{(was.left + was.right) / 2, (was.top + was.bottom) / 2};
+  plat::headless::MoveMouse(pointer);
+  run({}, &seen);
+  EXPECT_FALSE(pointer.x >= seen.StartRect.left && pointer.x < seen.StartRect.right &&
+               pointer.y >= seen.StartRect.top && pointer.y < seen.StartRect.bottom);
+  EXPECT_NE(seen.StartRect.top, was.top);
 }
