@@ -1,5 +1,6 @@
 #include "Platform/PlatProcess.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -283,6 +284,87 @@ TFileContent FileContentOf(const std::string& path) {
   }
   ::close(fd);
   return kind;
+}
+
+namespace {
+
+// The first bytes of an open regular file tell code.
+bool OpenFileStartsAsCode(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 2) return false;
+  const std::string head = ReadAt(fd, 0, 4);
+  return head.compare(0, 4, "\x7F" "ELF") == 0 || head.compare(0, 2, "#!") == 0;
+}
+
+// Opened for a look at its first bytes only: never blocking (a pipe put in
+// its place), never the controlling terminal.
+constexpr int kLookFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+}  // namespace
+
+bool StartsAsCode(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
+  const int fd = ::open(path.c_str(), kLookFlags);
+  if (fd < 0) return false;
+  const bool code = OpenFileStartsAsCode(fd);
+  ::close(fd);
+  return code;
+}
+
+TCodeSearch FindCodeInFolder(const std::string& folder, const std::string& skip, std::size_t maxEntries) {
+  TCodeSearch search;
+  if (folder.empty() || folder.find('\0') != std::string::npos) return search;
+  struct stat skipped {};
+  const bool skipping = !skip.empty() && skip.find('\0') == std::string::npos && ::stat(skip.c_str(), &skipped) == 0;
+  std::vector<std::string> folders{folder};
+  while (!folders.empty()) {
+    const std::string here = std::move(folders.back());
+    folders.pop_back();
+    const int dirFd = ::open(here.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (here == folder ? 0 : O_NOFOLLOW));
+    if (dirFd < 0) continue;
+    DIR* dir = ::fdopendir(dirFd);
+    if (!dir) {
+      ::close(dirFd);
+      continue;
+    }
+    while (const dirent* e = ::readdir(dir)) {
+      const std::string_view name = e->d_name;
+      if (name == "." || name == "..") continue;
+      if (++search.Entries > maxEntries) {
+        search.Complete = false;
+        break;
+      }
+      unsigned char type = e->d_type;
+      struct stat st {};
+      if (type == DT_UNKNOWN) {
+        if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_UNKNOWN;
+      }
+      if (type == DT_LNK) {
+        // What a link leads to; a link to a folder is not entered.
+        if (::fstatat(dirFd, e->d_name, &st, 0) != 0) continue;
+        type = S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+      }
+      if (type == DT_DIR) {
+        folders.push_back(here + "/" + std::string(name));
+      } else if (type == DT_REG) {
+        const int fd = ::openat(dirFd, e->d_name, kLookFlags);
+        if (fd < 0) continue;
+        bool code = OpenFileStartsAsCode(fd);
+        if (code && skipping) {
+          code = !(::fstat(fd, &st) == 0 && st.st_dev == skipped.st_dev && st.st_ino == skipped.st_ino);
+        }
+        ::close(fd);
+        if (code) {
+          search.Found = here + "/" + std::string(name);
+          break;
+        }
+      }
+    }
+    ::closedir(dir);
+    if (!search.Found.empty() || !search.Complete) break;
+  }
+  return search;
 }
 
 bool InterpreterOf(const std::string& path, std::string& interpreter, std::string& argument) {

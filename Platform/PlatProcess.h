@@ -79,6 +79,25 @@ enum class TFileContent : std::uint8_t {
 };
 TFileContent FileContentOf(const std::string& path);
 
+// Whether a file's first bytes make it code that a program here could load
+// or run: native code for this system (ELF: a program or a shared library)
+// or a "#!" script. Only a regular file is read (links followed), and only
+// its first four bytes.
+bool StartsAsCode(const std::string& path);
+
+// The files of a folder and of its subfolders (a link to a folder is not
+// entered; a link to a file counts as that file) looked through for the
+// first that StartsAsCode tells of. A file that is the same as Skip (a
+// path; empty for none) is passed over. At most MaxEntries entries are
+// looked at: Complete is false when there were more. Found is empty when
+// none was found (or Folder cannot be read).
+struct TCodeSearch {
+  std::string Found;
+  std::size_t Entries = 0;
+  bool Complete = true;
+};
+TCodeSearch FindCodeInFolder(const std::string& folder, const std::string& skip, std::size_t maxEntries);
+
 // The "#!" line of a script as the system reads it when the script is
 // started: the interpreter as written (a relative one is taken in the
 // folder the program starts in) and the one argument after it (the rest of

@@ -320,6 +320,8 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
   }
   show_ = show;
   startAnswers_.Clear();
+  // The show's folder and container are looked through at its first command.
+  startAnswers_.SetCodeLook([this, opened] { return FindCarriedCode(opened, show_.get()); });
 
   zm::TIniSection* main = show->Description() ? show->Description()->FindSection(u"Main") : nullptr;
   const bool asSaver = zm::SameText(zm::ExtractFileExt(zm::ProgramFile), u".scr");

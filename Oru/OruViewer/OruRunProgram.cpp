@@ -1,6 +1,7 @@
 #include "Oru/OruViewer/OruRunProgram.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <deque>
 #include <cstdio>
@@ -575,20 +576,39 @@ bool CarriesCommand(const std::string& arg) {
   return false;
 }
 
-// Whether an argument, or a value in it after a "=" or a ":", is the path
-// of a file that is itself a program, a script or a shared library.
+// Whether an argument names code: a file that is a program, a script or a
+// shared library by its first bytes (ELF, "#!"), taken where the program
+// runs. Looked at are the argument whole, each piece of it between the
+// signs that programs split values at ("=", ":", ",", ";", brackets,
+// quotes, "|", blanks) and what follows each such sign (a path may hold
+// them), the value glued to a short option ("-D/path", "-vD./path"), and
+// each of these with ".so" added, as programs add it to a plug-in's name.
+// The argument is judged whole, however long.
 bool NamesCode(const std::string& arg, const std::string& dir) {
-  if (arg.empty() || arg.size() > 4096) return false;
-  int values = 0;
-  for (std::size_t p = 0; p < arg.size() && values < 16; ++values) {
-    const std::string value = arg.substr(p);
-    if (!value.empty()) {
-      const plat::TFileContent content = plat::FileContentOf(InFolder(value, dir));
-      if (content == plat::TFileContent::Executable || content == plat::TFileContent::Script) return true;
+  if (arg.empty()) return false;
+  std::set<std::string> seen;
+  const auto code = [&](std::string_view candidate) {
+    if (candidate.empty() || candidate.size() >= 4096) return false;
+    std::string path(candidate);
+    if (!seen.insert(path).second) return false;
+    path = InFolder(path, dir);
+    return plat::StartsAsCode(path) || plat::StartsAsCode(path + ".so");
+  };
+  const std::string_view whole = arg;
+  std::vector<std::string_view> roots{whole};
+  if (whole.size() > 2 && whole[0] == '-' && whole[1] != '-')
+    for (std::size_t k = 2; k < whole.size() && k <= 9 && std::isalnum(static_cast<unsigned char>(whole[k - 1])); ++k)
+      roots.push_back(whole.substr(k));
+  constexpr std::string_view kSigns = "=:,;[]()|'\" \t";
+  for (const std::string_view root : roots) {
+    if (code(root)) return true;
+    std::size_t from = 0;
+    for (std::size_t at = root.find_first_of(kSigns); at != std::string_view::npos;
+         from = at + 1, at = root.find_first_of(kSigns, from)) {
+      if (code(root.substr(from, at - from))) return true;
+      if (root.size() - at - 1 < 4096 && code(root.substr(at + 1))) return true;
     }
-    const std::size_t next = arg.find_first_of("=:", p);
-    if (next == std::string::npos) break;
-    p = next + 1;
+    if (from > 0 && code(root.substr(from))) return true;
   }
   return false;
 }
@@ -824,6 +844,19 @@ const WideString* FirstRefused(const std::vector<WideString>& commands, const Wi
   return nullptr;
 }
 
+// The first command that would start a program or open a file (a
+// document, a "file:" link), or nullptr.
+const WideString* FirstOpeningFiles(const std::vector<WideString>& commands, const WideString& folder) {
+  using TKind = plat::TShellStart::TKind;
+  for (const WideString& c : commands) {
+    const plat::TShellStart plan = PlanCommand(c, folder);
+    if (plan.Kind == TKind::Program || plan.Kind == TKind::Document ||
+        (plan.Kind == TKind::Link && !plat::FilesOfLink(plan.Target).empty()))
+      return &c;
+  }
+  return nullptr;
+}
+
 void ReportRefused(const WideString& command) {
   zm::LogLine(WideString(kProhibitedCommand) + u" " + Logged(command));
   zm::WndAPIClass->MessageBox(nullptr, kProhibitedCommand, WideString(), zm::MB_OK);
@@ -923,6 +956,21 @@ void TStartAnswers::Clear() {
   answers_.clear();
   logged_.clear();
   notFound_.clear();
+  look_ = nullptr;
+  code_ = TCarriedCode();
+  looked_ = codeLogged_ = false;
+}
+
+void TStartAnswers::SetCodeLook(std::function<TCarriedCode()> look) {
+  look_ = std::move(look);
+  code_ = TCarriedCode();
+  looked_ = false;
+}
+
+const TCarriedCode& TStartAnswers::CarriedCode() {
+  if (!looked_ && look_) code_ = look_();
+  looked_ = true;
+  return code_;
 }
 
 bool NeedsStartAnswer(const WideString& command) {
@@ -1177,6 +1225,17 @@ bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandL
     // Where nobody sees a box, the log says it once.
     if (!nobody) ReportRefused(*refused);
     else if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(kProhibitedCommand) + u" " + Logged(*refused));
+    return false;
+  }
+  // Whatever a show that carries code starts could load that code.
+  if (const WideString* opens = FirstOpeningFiles(commands, folder); opens && answers.CarriedCode().Found()) {
+    const TCarriedCode& code = answers.CarriedCode();
+    if (answers.FirstCodeRefusal())
+      zm::LogLine(WideString(code.TooManyFiles ? u"Show folder too large to look through for code: "
+                                               : u"Show carries code: ") +
+                  Logged(code.File) + u" (nothing it asks to start is started)");
+    if (!nobody) ReportRefused(*opens);
+    else if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(kProhibitedCommand) + u" " + Logged(*opens));
     return false;
   }
   const auto notStarted = [&](const char16_t* why) {

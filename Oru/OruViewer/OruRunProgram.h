@@ -10,8 +10,10 @@
 #include <set>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "Oru/OruViewer/OruCarriedCode.h"
 #include "ZmLib/Application2/zmForms.h"
 #include "ZmLib/Win32/winDialogs.h"
 #include "ZmLib/zmTypes.h"
@@ -112,7 +114,15 @@ public:
   bool FirstRefusal(const WideString& commandLine);
   // True the first time a command is not found.
   bool FirstNotFound(const WideString& command);
+  // Forgets the answers and the look for code.
   void Clear();
+
+  // How to find the code the show carries (FindCarriedCode); looked for
+  // once, when first asked.
+  void SetCodeLook(std::function<TCarriedCode()> look);
+  const TCarriedCode& CarriedCode();
+  // True the first time only: the log names the code found once.
+  bool FirstCodeRefusal() { return !std::exchange(codeLogged_, true); }
 
 private:
   struct TAnswer {
@@ -121,6 +131,9 @@ private:
   };
   std::map<WideString, TAnswer> answers_;
   std::set<WideString> logged_, notFound_;
+  std::function<TCarriedCode()> look_;
+  TCarriedCode code_;
+  bool looked_ = false, codeLogged_ = false;
 };
 
 inline constexpr const char16_t* kStartCaption = u"Slideshow";
@@ -217,7 +230,10 @@ bool AskToStart(HWND owner, const WideString& commandLine, const WideString& fol
 bool NobodyToAsk();
 
 // Whether a show may start its command line. Refused commands give the box
-// of RunProgram (only logged when nobody can see it) and false. A command
+// of RunProgram (only logged when nobody can see it) and false; so does
+// every program, document and "file:" link of a show that carries code
+// (Answers' CarriedCode, looked for at the first of them; the log names the
+// file found once). A command
 // whose program is not found is not asked for (logged once as not found).
 // When nobody can answer, nothing starts, links included. Web and e-mail
 // links that the user asked for (ByUser: a click or a key) need no answer;

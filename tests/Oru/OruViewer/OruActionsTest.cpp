@@ -585,6 +585,30 @@ TEST_F(Actions, ProgramsAndOtherLinksStartOnlyAfterTheUsersYesWhichHoldsForTheSh
   EXPECT_TRUE(spawns_.Starts.empty());
 }
 
+// The form looks at the show it opened: a project whose folder holds a
+// library starts nothing of its own, its commands refused before any
+// question; a container beside no code asks as before.
+TEST_F(Actions, AShowThatCarriesCodeIsRefusedWhatItAsks) {
+  const std::string tool = dir_.Write("tool.sh", "#!/bin/true\n");
+  std::filesystem::permissions(tool, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+  zmtest::TShowProjectWriter project(Native("proj"));
+  orutest::AddSlides(project);
+  project.Write();
+  dir_.Write("proj/effects/fx.so", std::string("\x7F" "ELF\x02\x01\x01\x00", 8));
+  WriteContainer("packed/show.orushow");
+  TStartDriver no(TStartDriver::DontStart);
+  ASSERT_TRUE(form_->OpenShow(Wide("proj/Project.oru"), false, 0, true, false)) << LastBox();
+  EXPECT_TRUE(Run(acRunApp, 0, Wide("tool.sh") + u" -x"));
+  EXPECT_EQ(LastBox(), "|Command line contains prohibited command and will not be performed.");
+  EXPECT_TRUE(no.Captions.empty());
+  boxes_.Boxes.clear();
+  ASSERT_TRUE(form_->OpenShow(Wide("packed/show.orushow"), true, 0, true, false)) << LastBox();
+  EXPECT_TRUE(Run(acRunApp, 0, Wide("tool.sh") + u" -x"));
+  EXPECT_EQ(no.Captions.size(), 1u);
+  EXPECT_TRUE(boxes_.Boxes.empty());
+  EXPECT_TRUE(spawns_.Starts.empty());
+}
+
 TEST(ScreenSaverModule, ASaverStartsNothingAndAsksNothing) {
   TSpawnRecorder spawns;
   plat::IProcessSpawner* saved = plat::SetProcessSpawner(&spawns);

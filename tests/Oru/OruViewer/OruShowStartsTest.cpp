@@ -35,6 +35,9 @@
 #include "tests/support/EnvGuard.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/kit/ShowBuilder.h"
+#include "tests/support/kit/ShowContainerWriter.h"
+#include "tests/Oru/OruViewer/TestShows.h"
+#include "OruLib2/OruClasses/OruShowLoader.h"
 
 using namespace oru;
 
@@ -1078,4 +1081,157 @@ TEST(ShowStarts, TheQuestionTakesNoAnswerBeforeItCouldBeRead) {
   EXPECT_FALSE(pointer.x >= seen.StartRect.left && pointer.x < seen.StartRect.right &&
                pointer.y >= seen.StartRect.top && pointer.y < seen.StartRect.bottom);
   EXPECT_NE(seen.StartRect.top, was.top);
+}
+
+namespace {
+
+// Stand-ins of programs that load libraries from their arguments, and of a
+// picture viewer, as programs of their own (ELF by their first bytes).
+struct TLoaders {
+  explicit TLoaders(const zmtest::TTempDir& dir) {
+    for (const char* name : {"ffmpeg", "ssh-keygen", "sox", "viewer"}) Executable(dir, std::string("bin/") + name, kElf);
+    Bin = (dir.Path() / "bin").string() + "/";
+  }
+  // The ways the programs were made to load a library: after "f=" and
+  // before ":option", glued to an option, with ".so" added by the program,
+  // named in a data file.
+  std::vector<std::string> Attacks(const std::string& lib) const {
+    return {Bin + "ffmpeg -i in.wav -af ladspa=f=" + lib + ".so:p=amp out.wav", Bin + "ssh-keygen -D" + lib + ".so",
+            Bin + "sox -n -n trim 0 0.01 ladspa " + lib,
+            Bin + "ffmpeg -f lavfi -i anullsrc -filter_complex_script " + lib + ".txt out.wav"};
+  }
+  std::string Bin;
+};
+
+}  // namespace
+
+// A show whose folder or container holds native code or a script starts
+// nothing: every form of argument that made a program load the show's
+// library, and its ordinary commands and documents too, refused as
+// prohibited, the log naming the file found once; the same ordinary command
+// of a clean show is asked. Windows libraries are no code here; a
+// self-playing show's own program does not count; the look is made once,
+// at the first command that opens a file.
+TEST(ShowStarts, AShowThatCarriesCodeStartsNothing) {
+  zmtest::TTempDir dir;
+  const TLoaders loaders(dir);
+  const auto showOf = [&](const std::string& name) {
+    dir.Write(name + "/Project.oru", "[Main]\n");
+    dir.Write(name + "/holiday.jpg", "\xFF\xD8\xFF\xE0 JFIF");
+    dir.Write(name + "/fx.txt", "ladspa=f=" + (dir.Path() / name / "fx.so").string() + "\n");
+    dir.Write(name + "/ffmpegdlls/avcodec-58.dll", "MZ\x90");
+    dir.Write(name + "/lcms2.dll", "MZ\x90");
+    return (dir.Path() / name).string();
+  };
+  const std::string carrying = showOf("carrying"), clean = showOf("clean"), scripted = showOf("scripted");
+  dir.Write("carrying/fx.so", kElf + "code");
+  dir.Write("scripted/photos/2023/run", "#!/bin/sh\n");
+  const auto ordinary = [&](const std::string& show) {
+    return std::vector<std::string>{loaders.Bin + "viewer " + show + "/holiday.jpg", show + "/holiday.jpg",
+                                    "file://" + show + "/holiday.jpg"};
+  };
+
+  auto* log = new TStartLog;
+  zm::SetLog(log);
+  TWatchedSpawner spawns;
+  TBoxCount boxes;
+  zm::THookScope<zm::TWndAPI*> api(zm::WndAPIClass, &boxes);
+  TAnswers asked({});
+  for (const std::string& show : {carrying, scripted}) {
+    int looks = 0;
+    TStartAnswers answers;
+    answers.SetCodeLook([&] {
+      ++looks;
+      return FindCarriedCode(plat::FromUtf8(show + "/Project.oru"), nullptr);
+    });
+    // A web link the user clicked needs no look.
+    EXPECT_TRUE(ShowMayStart(nullptr, answers, u"https://example.org/", {}, true));
+    EXPECT_EQ(looks, 0);
+    std::vector<std::string> commands = loaders.Attacks(show + "/fx");
+    for (const std::string& c : ordinary(show)) commands.push_back(c);
+    boxes.Count = 0;
+    for (const std::string& c : commands)
+      EXPECT_FALSE(ShowMayStart(nullptr, answers, plat::FromUtf8(c), {}, false)) << c;
+    EXPECT_EQ(boxes.Count, int(commands.size()));
+    EXPECT_EQ(looks, 1);
+    const std::string found = show == carrying ? carrying + "/fx.so" : scripted + "/photos/2023/run";
+    EXPECT_EQ(log->Beginning("Show carries code"),
+              std::vector<std::string>{"Show carries code: " + found + " (nothing it asks to start is started)"});
+    log->Taken();
+  }
+  EXPECT_TRUE(asked.Asked.empty());
+
+  // The clean show, a Windows show's libraries and all: its ordinary
+  // commands are asked.
+  TStartAnswers answers;
+  answers.SetCodeLook([&] { return FindCarriedCode(plat::FromUtf8(clean + "/Project.oru"), nullptr); });
+  boxes.Count = 0;
+  for (const std::string& c : ordinary(clean)) EXPECT_FALSE(ShowMayStart(nullptr, answers, plat::FromUtf8(c), {}, false));
+  EXPECT_EQ(asked.Asked.size(), 3u);
+  EXPECT_EQ(boxes.Count, 0);
+  EXPECT_TRUE(spawns.Starts.empty());
+  EXPECT_TRUE(log->Beginning("Show carries code").empty());
+
+  // A self-playing show is a program itself: it does not count; what lies
+  // beside it does. A folder too large to look through counts as carrying.
+  dir.Write("packed/show", kElf + "player and show");
+  EXPECT_FALSE(FindCarriedCode(dir.Wide("packed/show"), nullptr).Found());
+  dir.Write("packed/x", kElf);
+  EXPECT_EQ(FindCarriedCode(dir.Wide("packed/show"), nullptr).File, plat::FromUtf8((dir.Path() / "packed" / "x").string()));
+  const TCarriedCode tooMany = FindCarriedCode(plat::FromUtf8(clean + "/Project.oru"), nullptr, 3);
+  EXPECT_TRUE(tooMany.Found());
+  EXPECT_TRUE(tooMany.TooManyFiles);
+  zm::SetLog(nullptr);
+}
+
+// The show's container is looked through too, each entry by its first
+// bytes however it is stored; the program a self-playing show's data follows
+// is no entry of it.
+TEST(ShowStarts, AContainerThatCarriesCodeIsFound) {
+  zmtest::TTempDir dir;
+  const std::string picture = "\xFF\xD8\xFF\xE0" + std::string(100000, 'x');
+  for (int method : {zmtest::kStored, zmtest::kDeflated, zmtest::kEnciphered}) {
+    for (const bool code : {false, true}) {
+      zmtest::TShowContainerWriter c;
+      zmtest::TShowProjectWriter show;
+      orutest::AddSlides(show);
+      show.AddToContainer(c);
+      c.Prefix = kElf + "the player";
+      c.PrefixEntryName = "OruViewer5";
+      c.Add("photos/holiday.jpg", picture, method);
+      if (code) c.Add("fx.so", kElf + std::string(70000, '\0'), method);
+      const std::string name = "c" + std::to_string(method) + (code ? "code" : "clean");
+      c.WriteFile((dir.Path() / name / "show.orushow").string());
+      WideString error;
+      const zm::TRef<TOruShowLocator> locator = OpenContainerShow(dir.Wide(name + "/show.orushow"), error);
+      ASSERT_TRUE(locator) << plat::ToUtf8(error);
+      const TCarriedCode found = FindCarriedCode(dir.Wide(name + "/show.orushow"), locator.get());
+      EXPECT_EQ(found.File, code ? dir.Wide(name + "/show.orushow") + u"|fx.so" : WideString()) << name;
+    }
+  }
+}
+
+// Arguments are judged whole, however long, in every form a program reads
+// a path from: a piece of a value, glued to an option, with ".so" added.
+// The data file that names a library is left to the look at the show.
+TEST(ShowStarts, ArgumentsAreJudgedWholeInEveryForm) {
+  zmtest::TTempDir dir;
+  const TLoaders loaders(dir);
+  dir.Write("elsewhere/fx.so", kElf + "code");
+  dir.Write("elsewhere/fx.txt", "ladspa=f=" + (dir.Path() / "elsewhere/fx.so").string() + "\n");
+  const std::string lib = (dir.Path() / "elsewhere" / "fx").string();
+  std::vector<std::string> refused = loaders.Attacks(lib);
+  refused.pop_back();
+  std::string padding;
+  while (padding.size() < 20000) padding += "x:";
+  refused.push_back(loaders.Bin + "viewer " + padding + lib + ".so");
+  refused.push_back(loaders.Bin + "viewer -vD" + lib + ".so");
+  refused.push_back(loaders.Bin + "viewer --plugin=[file://" + lib + ".so]");
+  for (const std::string& c : refused) EXPECT_TRUE(StartsRefusedProgram(plat::FromUtf8(c), {})) << c.substr(0, 200);
+  // Ordinary options and values.
+  for (const std::string& c :
+       {loaders.Attacks(lib).back(), loaders.Bin + "ffmpeg -i in.mp4 -vf scale=320:240,fps=25 -af volume=2 out.mp4",
+        loaders.Bin + "viewer -Dfx " + padding, loaders.Bin + "sox in.wav out.wav rate 44100",
+        loaders.Bin + "viewer " + (dir.Path() / "elsewhere" / "fx.txt").string()})
+    EXPECT_FALSE(StartsRefusedProgram(plat::FromUtf8(c), {})) << c.substr(0, 200);
 }
