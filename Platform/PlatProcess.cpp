@@ -248,6 +248,84 @@ bool ContainsNoCase(const std::string& data, std::string_view what) {
 
 }  // namespace
 
+namespace {
+
+std::uint32_t Le(const std::uint8_t* p, int n) {
+  std::uint32_t v = 0;
+  for (int i = n - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+std::uint64_t Le64(const std::uint8_t* p) { return std::uint64_t(Le(p, 4)) | (std::uint64_t(Le(p + 4, 4)) << 32); }
+
+bool IsJarManifestName(const std::uint8_t* name, std::size_t n) {
+  constexpr std::string_view kManifest = "META-INF/MANIFEST.MF";
+  if (n != kManifest.size()) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (std::toupper(name[i]) != kManifest[i]) return false;
+  return true;
+}
+
+// Whether the central directory of Count entries and Size bytes at Start
+// lists the manifest.
+bool DirectoryListsManifest(const TReadAt& read, std::uint64_t start, std::uint64_t size, std::uint64_t count) {
+  constexpr std::uint64_t kMaxDirectory = std::uint64_t(16) << 20;
+  constexpr std::size_t kEntryHead = 46;
+  std::vector<std::uint8_t> dir(std::size_t(std::min(size, kMaxDirectory)));
+  if (dir.size() < kEntryHead) return false;
+  dir.resize(read(start, dir.data(), dir.size()));
+  std::size_t at = 0;
+  for (std::uint64_t i = 0; i < count && dir.size() - at >= kEntryHead; ++i) {
+    const std::uint8_t* e = dir.data() + at;
+    if (Le(e, 4) != 0x02014B50) return false;
+    const std::size_t nameLength = Le(e + 28, 2), extra = Le(e + 30, 2), comment = Le(e + 32, 2);
+    if (dir.size() - at - kEntryHead < nameLength) return false;
+    if (IsJarManifestName(e + kEntryHead, nameLength)) return true;
+    const std::size_t next = kEntryHead + nameLength + extra + comment;
+    if (dir.size() - at < next) return false;
+    at += next;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ZipListsJarManifest(const TReadAt& read, std::uint64_t size) {
+  constexpr std::size_t kEndRecord = 22, kLocator = 20, kEnd64 = 56;
+  if (size < kEndRecord) return false;
+  const std::uint64_t tailStart = size > 65535 + kEndRecord ? size - 65535 - kEndRecord : 0;
+  std::vector<std::uint8_t> tail(std::size_t(size - tailStart));
+  if (read(tailStart, tail.data(), tail.size()) != tail.size()) return false;
+  // The end records in the tail, from the last: padding or a comment may
+  // follow the real one. A few at most, each read of a directory bounded.
+  int records = 0;
+  for (std::size_t i = tail.size() - kEndRecord + 1; i-- > 0 && records < 8;) {
+    const std::uint8_t* end = tail.data() + i;
+    if (Le(end, 4) != 0x06054B50) continue;
+    ++records;
+    const std::uint64_t endAt = tailStart + i;
+    std::uint64_t count = Le(end + 10, 2), dirSize = Le(end + 12, 4), dirAt = Le(end + 16, 4);
+    std::uint64_t recordAt = endAt;
+    if ((count == 0xFFFF || dirSize == 0xFFFFFFFF || dirAt == 0xFFFFFFFF) && endAt >= kLocator) {
+      std::uint8_t locator[kLocator], end64[kEnd64];
+      if (read(endAt - kLocator, locator, kLocator) == kLocator && Le(locator, 4) == 0x07064B50) {
+        const std::uint64_t end64At = Le64(locator + 8);
+        if (end64At < size && read(end64At, end64, kEnd64) == kEnd64 && Le(end64, 4) == 0x06064B50) {
+          count = Le64(end64 + 32);
+          dirSize = Le64(end64 + 40);
+          dirAt = Le64(end64 + 48);
+          recordAt = end64At;
+        }
+      }
+    }
+    if (dirSize > recordAt) continue;
+    // Where the end record says, and where it lies if data came before.
+    for (const std::uint64_t start : {dirAt, recordAt - dirSize})
+      if (start < size && DirectoryListsManifest(read, start, std::min(dirSize, size - start), count)) return true;
+  }
+  return false;
+}
+
 TFileContent FileContentOf(const std::string& path) {
   if (path.empty() || path.find('\0') != std::string::npos) return TFileContent::Missing;
   struct stat st {};
@@ -266,21 +344,29 @@ TFileContent FileContentOf(const std::string& path) {
     // reads the whole file.
     const std::string head = ReadAt(fd, 0, 64 * 1024);
     const auto startsWith = [&head](std::string_view magic) { return head.compare(0, magic.size(), magic) == 0; };
+    const off_t size = opened.st_size;
     if (startsWith("\x7F" "ELF")) kind = TFileContent::Executable;
     else if (startsWith("#!")) kind = TFileContent::Script;
     else if (startsWith("MZ")) kind = TFileContent::WindowsProgram;
+    else if (startsWith(std::string_view("\x4C\x00\x00\x00\x01\x14\x02\x00", 8))) kind = TFileContent::ShellLink;
+    else if (startsWith("\xD0\xCF\x11\xE0")) kind = TFileContent::OleCompound;
     else if (ContainsNoCase(head, "[Desktop Entry]") || ContainsNoCase(head, "[KDE Desktop Entry]") ||
              ContainsNoCase(head, "[Desktop Action"))
       kind = TFileContent::DesktopEntry;
-    else if (startsWith("PK")) {
-      // The manifest's name stands in the first entry and in the directory
-      // at the end (the office formats write theirs in lower case).
-      const off_t size = opened.st_size;
-      const off_t tail = size > 64 * 1024 ? size - 64 * 1024 : 0;
-      if (head.find("META-INF/MANIFEST.MF") != std::string::npos ||
-          ReadAt(fd, tail, 64 * 1024).find("META-INF/MANIFEST.MF") != std::string::npos)
-        kind = TFileContent::JavaArchive;
-    }
+    else if (ZipListsJarManifest(
+                 [fd](std::uint64_t offset, void* buffer, std::size_t n) {
+                   const std::string data = ReadAt(fd, off_t(offset), n);
+                   std::memcpy(buffer, data.data(), data.size());
+                   return data.size();
+                 },
+                 std::uint64_t(size)) ||
+             // The manifest's name in the first entry or the directory at
+             // the end of a zip whose directory does not read (the office
+             // formats write theirs, "manifest.xml", in lower case).
+             (startsWith("PK") && (ContainsNoCase(head, "META-INF/MANIFEST.MF") ||
+                                   ContainsNoCase(ReadAt(fd, size > 64 * 1024 ? size - 64 * 1024 : 0, 64 * 1024),
+                                                  "META-INF/MANIFEST.MF"))))
+      kind = TFileContent::JavaArchive;
   }
   ::close(fd);
   return kind;

@@ -4,6 +4,7 @@
 // through a shell, so ">" and ";" stay plain text), other files are opened
 // with xdg-open. The spawner is a seam: tests record instead of starting.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,9 +76,21 @@ enum class TFileContent : std::uint8_t {
   Executable,      // ELF
   Script,          // "#!"
   WindowsProgram,  // "MZ"
-  JavaArchive      // a zip holding META-INF/MANIFEST.MF
+  JavaArchive,     // a zip holding META-INF/MANIFEST.MF
+  ShellLink,       // a Windows shell link: 4C 00 00 00 01 14 02 00
+  OleCompound      // an OLE compound file (installers, documents with macros): D0 CF 11 E0
 };
 TFileContent FileContentOf(const std::string& path);
+
+// Up to n bytes at offset into buffer; fewer at the end or on an error.
+using TReadAt = std::function<std::size_t(std::uint64_t offset, void* buffer, std::size_t n)>;
+// Whether zip data of Size bytes lists the manifest a Java archive is
+// started by, "META-INF/MANIFEST.MF" in any letter case, in its central
+// directory, found as Java finds it: from an end record in the last 64 KiB
+// (ZIP64 too), at the offset it gives or just before the end record (data
+// put before the zip). Reads are bounded (the tail, at most 16 MiB of
+// directory); damaged data is no manifest.
+bool ZipListsJarManifest(const TReadAt& read, std::uint64_t size);
 
 // Whether a file's first bytes make it code that a program here could load
 // or run: native code for this system (ELF: a program or a shared library)

@@ -518,12 +518,24 @@ bool NamesRefusedProgram(const std::string& word, const std::string& dir) {
   return IsRefusedProgramName(FileNameOf(word)) || IsRefusedProgramName(FileNameOf(real));
 }
 
-// Whether the desktop's opener, handed this file, would run something: a
-// launcher by its name, or a launcher or a program by its content.
+// The names the desktop opens by running what the file holds: launchers,
+// programs, scripts and installers of this system and of Windows, Java,
+// shell links and links to the web, registry files.
+constexpr std::u16string_view kRunningNames[] = {
+    u".jnlp", u".bat", u".cmd", u".com", u".exe", u".scr", u".pif",     u".cpl",      u".msi", u".msp",
+    u".lnk",  u".url", u".vbs", u".vbe", u".js",  u".jse", u".wsf",     u".wsh",      u".hta", u".ps1",
+    u".psm1", u".reg", u".jar", u".desktop",      u".appimage",          u".run",      u".sh"};
+
+// Whether the desktop's opener, handed this file, would run something: by
+// its name (as linked or as found), or by its content (a launcher, a
+// program or script of either system, a Java archive, a shell link, a
+// compound file), whatever its name.
 bool OpenerWouldRun(const std::string& path) {
   for (const std::string& p : {path, plat::RealPath(path)}) {
     const WideString name = FileNameOf(p);
-    if (name.size() >= 8 && zm::SameText(name.substr(name.size() - 8), u".desktop")) return true;
+    for (const std::u16string_view ending : kRunningNames)
+      if (name.size() >= ending.size() && zm::SameText(name.substr(name.size() - ending.size()), WideString(ending)))
+        return true;
   }
   switch (plat::FileContentOf(path)) {
     case plat::TFileContent::Missing:

@@ -111,6 +111,32 @@ TEST_F(ShellStart, FileContentWhateverTheName) {
   EXPECT_EQ(plat::FileContentOf((dir.Path() / "missing").string()), TFileContent::Missing);
   EXPECT_EQ(plat::FileContentOf(std::string("/a\0b", 4)), TFileContent::Missing);
   EXPECT_EQ(plat::FileContentOf("/dev/zero"), TFileContent::Special);
+  EXPECT_EQ(plat::FileContentOf(dir.Write("f.txt", std::string("\x4C\0\0\0\x01\x14\x02\0\0\0", 10))),
+            TFileContent::ShellLink);
+  EXPECT_EQ(plat::FileContentOf(dir.Write("g.doc", "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")), TFileContent::OleCompound);
+}
+
+// The first bytes tell code, four at most read; a folder's files are looked
+// through, its subfolders too, a link to a folder not entered, the file
+// given to pass over passed over, no more entries than asked.
+TEST_F(ShellStart, CodeInAFolder) {
+  EXPECT_TRUE(plat::StartsAsCode(dir.Write("a/lib", std::string("\x7F" "ELF", 4))));
+  EXPECT_TRUE(plat::StartsAsCode(dir.Write("a/run", "#!")));
+  EXPECT_FALSE(plat::StartsAsCode(dir.Write("a/x.dll", "MZ\x90")));
+  EXPECT_FALSE(plat::StartsAsCode(dir.Write("a/e", "#")));
+  EXPECT_FALSE(plat::StartsAsCode("/dev/zero"));
+  dir.Write("show/photos/1.jpg", "\xFF\xD8");
+  std::filesystem::create_directory_symlink(dir.Path() / "a", dir.Path() / "show" / "linked");
+  EXPECT_EQ(plat::FindCodeInFolder((dir.Path() / "show").string(), {}, 100).Found, "");
+  std::filesystem::create_symlink(dir.Path() / "a" / "lib", dir.Path() / "show" / "photos" / "2.jpg");
+  const plat::TCodeSearch found = plat::FindCodeInFolder((dir.Path() / "show").string(), {}, 100);
+  EXPECT_EQ(found.Found, (dir.Path() / "show" / "photos" / "2.jpg").string());
+  EXPECT_TRUE(found.Complete);
+  EXPECT_EQ(plat::FindCodeInFolder((dir.Path() / "show").string(), (dir.Path() / "a" / "lib").string(), 100).Found,
+            "");
+  const plat::TCodeSearch few = plat::FindCodeInFolder((dir.Path() / "show").string(), {}, 2);
+  EXPECT_FALSE(few.Complete);
+  EXPECT_EQ(few.Found, "");
 }
 
 // The "#!" line as the system reads it: one argument, the rest of the

@@ -1235,3 +1235,92 @@ TEST(ShowStarts, ArgumentsAreJudgedWholeInEveryForm) {
         loaders.Bin + "viewer " + (dir.Path() / "elsewhere" / "fx.txt").string()})
     EXPECT_FALSE(StartsRefusedProgram(plat::FromUtf8(c), {})) << c.substr(0, 200);
 }
+
+namespace {
+
+void PutLe(std::string& out, std::uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out += char(i < 8 ? (v >> (8 * i)) & 0xFF : 0);
+}
+
+// A zip of empty stored entries by these names, after Before (data put in
+// front of it), its central directory where the end record says.
+std::string ZipListing(const std::vector<std::string>& names, const std::string& before = {}) {
+  std::string data = before, directory;
+  for (const std::string& name : names) {
+    const std::uint64_t at = data.size() - before.size();
+    data += "PK\x03\x04";
+    PutLe(data, 10, 2);
+    PutLe(data, 0, 22);
+    PutLe(data, name.size(), 2);
+    PutLe(data, 0, 2);
+    data += name;
+    directory += "PK\x01\x02";
+    PutLe(directory, 20, 2);
+    PutLe(directory, 10, 2);
+    PutLe(directory, 0, 20);
+    PutLe(directory, name.size(), 2);
+    PutLe(directory, 0, 12);
+    PutLe(directory, at, 4);
+    directory += name;
+  }
+  const std::uint64_t directoryAt = data.size() - before.size();
+  data += directory + "PK\x05\x06";
+  PutLe(data, 0, 4);
+  PutLe(data, names.size(), 2);
+  PutLe(data, names.size(), 2);
+  PutLe(data, directory.size(), 4);
+  PutLe(data, directoryAt, 4);
+  PutLe(data, 0, 2);
+  return data;
+}
+
+}  // namespace
+
+// Documents the desktop opens by running what they hold are refused as
+// programs are: by every name of the list, and whatever their name by
+// content (Windows and Linux programs, scripts, shell links, compound
+// files, Java archives however their directory lies). Pictures, PDF, text,
+// office documents and media still reach the question.
+TEST(ShowStarts, DocumentsThatRunCodeAreRefused) {
+  zmtest::TTempDir dir;
+  std::vector<std::string> refused;
+  for (const char* ending : {".jnlp", ".bat", ".cmd", ".com", ".exe", ".scr", ".pif", ".cpl", ".msi", ".msp", ".lnk",
+                             ".url", ".vbs", ".vbe", ".js", ".jse", ".wsf", ".wsh", ".hta", ".ps1", ".psm1", ".reg",
+                             ".jar", ".desktop", ".appimage", ".run", ".sh", ".BAT", ".Jnlp"})
+    refused.push_back(dir.Write(std::string("named/readme") + ending, "just text\n"));
+  std::vector<std::string> many;
+  for (int i = 0; i < 5000; ++i) many.push_back("images/photo" + std::to_string(i) + ".jpg");
+  many.insert(many.begin() + 2500, "meta-inf/Manifest.mf");
+  const std::vector<std::string> contents = {
+      "MZ\x90\x00", kElf, "#!/bin/sh\n", std::string("\x4C\x00\x00\x00\x01\x14\x02\x00\x00\x00", 10),
+      "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", ZipListing({"META-INF/MANIFEST.MF", "a.class"}),
+      // The directory past the first and last 64 KiB, after a picture.
+      ZipListing(many, "\xFF\xD8\xFF\xE0" + std::string(100000, 'x'))};
+  for (std::size_t i = 0; i < contents.size(); ++i)
+    refused.push_back(dir.Write("content" + std::to_string(i) + "/holiday.jpg", contents[i]));
+
+  TWatchedSpawner spawns;
+  TBoxCount boxes;
+  zm::THookScope<zm::TWndAPI*> api(zm::WndAPIClass, &boxes);
+  TAnswers asked({});
+  TStartAnswers answers;
+  for (const std::string& document : refused) {
+    EXPECT_TRUE(StartsRefusedProgram(plat::FromUtf8(document), {})) << document;
+    EXPECT_FALSE(ShowMayStart(nullptr, answers, plat::FromUtf8(document), {}, false));
+    EXPECT_FALSE(ShowMayStart(nullptr, answers, plat::FromUtf8("file://" + document), {}, false));
+  }
+  EXPECT_EQ(boxes.Count, 2 * int(refused.size()));
+  EXPECT_TRUE(asked.Asked.empty());
+
+  const std::vector<std::string> documents = {
+      dir.Write("docs/holiday.jpg", "\xFF\xD8\xFF\xE0 JFIF"), dir.Write("docs/readme.pdf", "%PDF-1.4\n"),
+      dir.Write("docs/notes.txt", "notes\n"),
+      dir.Write("docs/notes.odt", ZipListing({"mimetype", "content.xml", "META-INF/manifest.xml"})),
+      dir.Write("docs/report.docx", ZipListing({"[Content_Types].xml", "word/document.xml"})),
+      dir.Write("docs/song.mp3", "ID3\x04"), dir.Write("docs/clip.mp4", std::string("\0\0\0\x18" "ftypmp42", 12))};
+  for (const std::string& document : documents)
+    EXPECT_FALSE(ShowMayStart(nullptr, answers, plat::FromUtf8(document), {}, false));
+  EXPECT_EQ(asked.Asked.size(), documents.size());
+  EXPECT_EQ(boxes.Count, 2 * int(refused.size()));
+  EXPECT_TRUE(spawns.Starts.empty());
+}
