@@ -2,6 +2,7 @@
 
 #include <unicode/uchar.h>
 #include <unicode/uidna.h>
+#include <unicode/uset.h>
 #include <unicode/unorm2.h>
 #include <unicode/uspoof.h>
 #include <unicode/utf16.h>
@@ -86,6 +87,27 @@ bool ReadableAlone(const TIcu& icu, char32_t c) {
 
 bool IsMark(char32_t c) { return Valid(c) && (U_GET_GC_MASK(static_cast<UChar32>(c)) & U_GC_M_MASK) != 0; }
 
+// A letter that a dot above would merge with: soft-dotted (i, j and the
+// like), l, dotless i and j, or one whose skeleton ends in such a letter.
+bool HidesDotAbove(const TIcu& icu, char32_t c) {
+  const auto hides = [](UChar32 x) {
+    return u_hasBinaryProperty(x, UCHAR_SOFT_DOTTED) || x == u'l' || x == 0x131 || x == 0x237;
+  };
+  if (!Valid(c)) return false;
+  if (hides(static_cast<UChar32>(c))) return true;
+  UChar one[2];
+  int32_t n = 0;
+  U16_APPEND_UNSAFE(one, n, static_cast<UChar32>(c));
+  UChar skeleton[64];
+  UErrorCode e = U_ZERO_ERROR;
+  const int32_t sn = uspoof_getSkeleton(icu.Spoof, 0, one, n, skeleton, 64, &e);
+  if (U_FAILURE(e) || sn <= 0 || sn > 64) return false;
+  UChar32 last = 0;
+  int32_t at = sn;
+  U16_PREV(skeleton, 0, at, last);
+  return hides(last);
+}
+
 bool IsLetterDigitOrMark(char32_t c) {
   return Valid(c) && (U_GET_GC_MASK(static_cast<UChar32>(c)) & (U_GC_L_MASK | U_GC_N_MASK | U_GC_M_MASK)) != 0;
 }
@@ -131,11 +153,31 @@ std::vector<bool> ReadsAsItself(std::u32string_view text, const std::function<bo
     a = b;
   }
   // A mark over anything but a letter, a digit or a mark that reads as
-  // itself would change what that shows.
-  for (std::size_t i = 0; i < text.size(); ++i)
+  // itself would change what that shows; a dot above a letter that has one
+  // (or marks below it between) would not show at all.
+  for (std::size_t i = 0; i < text.size(); ++i) {
     if (reads[i] && IsMark(text[i]) && (i == 0 || !reads[i - 1] || !IsLetterDigitOrMark(text[i - 1])))
       reads[i] = false;
+    if (reads[i] && text[i] == 0x307) {
+      std::size_t base = i;
+      while (base > 0 && IsMark(text[base - 1])) {
+        const std::uint8_t cc = u_getCombiningClass(static_cast<UChar32>(text[base - 1]));
+        if (cc == 0 || cc == 230) break;
+        --base;
+      }
+      if (base > 0 && !IsMark(text[base - 1]) && HidesDotAbove(icu, text[base - 1])) reads[i] = false;
+    }
+  }
   return reads;
+}
+
+bool IsCombiningMark(char32_t c) { return IsMark(c); }
+
+bool RecommendedInIdentifiers(char32_t c) {
+  if (!Valid(c)) return false;
+  UErrorCode e = U_ZERO_ERROR;
+  const USet* recommended = uspoof_getRecommendedSet(&e);
+  return U_SUCCESS(e) && recommended && uset_contains(recommended, static_cast<UChar32>(c));
 }
 
 bool HostNameToAscii(std::string_view host, std::string& ascii) {

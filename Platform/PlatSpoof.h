@@ -19,11 +19,23 @@ namespace plat {
 // - it is assigned, not private use, not a control, format or surrogate
 //   code point, not a space (the blank neither), not default-ignorable;
 // - Drawn, when given, says the font it is drawn in has a glyph for it;
-// - a combining mark follows a letter, digit or mark that reads as itself.
+// - a combining mark follows a letter, digit or mark that reads as itself;
+// - a combining dot above (U+0307) does not stand where it would be hidden
+//   (Unicode's hidden overlay): on a soft-dotted letter such as i or j, on
+//   l, dotless i or j, or a letter whose look-alike prototype ends in one,
+//   with only marks below or beside it between.
 // A value past U+10FFFF, or a surrogate (half a pair, or a byte that was
 // no valid UTF-8), never does. Without ICU's data nothing but ASCII from
 // "!" to "~" does.
 std::vector<bool> ReadsAsItself(std::u32string_view text, const std::function<bool(char32_t)>& drawn = {});
+
+// A combining mark (general category M: nonspacing, spacing or enclosing).
+bool IsCombiningMark(char32_t c);
+
+// Whether Unicode recommends the character for identifiers (UTS #39
+// Identifier_Status Allowed: the letters of the scripts in common use);
+// false without ICU's data.
+bool RecommendedInIdentifiers(char32_t c);
 
 // The ASCII form of a host name given in UTF-8, as UTS #46 makes it
 // (non-transitional, as browsers look names up: "münchen.de" becomes

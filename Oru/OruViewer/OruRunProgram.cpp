@@ -274,34 +274,114 @@ std::vector<char32_t> CodePointsOfBytes(std::string_view bytes) {
   return cps;
 }
 
-// Characters the question's font (DejaVu Sans) draws exactly as another
-// one that reads as itself, at every size: Ɥ as Ч, ⵍ as И, Ꜫ as Ɛ, Ԛ as Q,
-// ꟺ as ш, ⱶ as ͱ.
-constexpr char32_t kDrawnAsAnother[] = {0xA78D, 0x2D4D, 0xA72A, 0x051A, 0xA7FA, 0x2C76};
+#include "Oru/OruViewer/OruQuestionGlyphs.inc"
 
-// The font the question's lines are drawn in, for the characters it draws
-// as their own: the ones it lacks would all draw as the same missing glyph.
+// The font the question's lines are drawn in: a character beyond ASCII
+// shows as itself only where the table made from that face says it draws
+// clearly apart from every other (a glyph with ink, unlike any ASCII one and
+// any other of the table); a mark only where it has a glyph and shows on
+// what it stands on.
 class TQuestionFont {
 public:
-  TQuestionFont() : dc_(plat::GetDC(nullptr)) {
-    if (dc_) old_ = plat::SelectObject(dc_, plat::GetStockObject(plat::DEFAULT_GUI_FONT));
-  }
-  ~TQuestionFont() {
-    if (!dc_) return;
-    plat::SelectObject(dc_, old_);
-    plat::ReleaseDC(nullptr, dc_);
-  }
-  TQuestionFont(const TQuestionFont&) = delete;
-  TQuestionFont& operator=(const TQuestionFont&) = delete;
+  TQuestionFont() : known_(ink_.Ready() && QuestionFaceIsKnown(ink_)) {}
   bool Draws(char32_t c) const {
-    return dc_ && plat::HasGlyph(dc_, c) &&
-           std::find(std::begin(kDrawnAsAnother), std::end(kDrawnAsAnother), c) == std::end(kDrawnAsAnother);
+    if (!known_) return false;
+    if (plat::IsCombiningMark(c)) return ink_.HasGlyph(c);
+    const auto* run = std::upper_bound(std::begin(kShownAsThemselves), std::end(kShownAsThemselves), c,
+                                       [](char32_t x, const char32_t(&r)[2]) { return x < r[0]; });
+    return run != std::begin(kShownAsThemselves) && c <= (*(run - 1))[1];
+  }
+  // Whether the mark at the end of Cluster (a letter and its marks) changes
+  // clearly what the rest of it draws.
+  bool MarkShows(std::u32string_view cluster) const {
+    return known_ && !cluster.empty() &&
+           PixelsApart(ink_.Of(cluster.substr(0, cluster.size() - 1)), ink_.Of(cluster)) >= kPixelsApart;
   }
 
 private:
-  plat::HDC dc_;
-  plat::HGDIOBJ old_ = nullptr;
+  TQuestionInk ink_;
+  bool known_;
 };
+
+}  // namespace
+
+TQuestionInk::TQuestionInk() : dc_(plat::CreateCompatibleDC(nullptr)) {
+  if (!dc_) return;
+  plat::BITMAPINFO info{};
+  info.bmiHeader.biSize = 40;
+  info.bmiHeader.biWidth = kCellWidth;
+  info.bmiHeader.biHeight = -kCellHeight;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  bitmap_ = reinterpret_cast<plat::HGDIOBJ>(
+      plat::CreateDIBSection(dc_, &info, plat::DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!bitmap_ || !bits) return;
+  oldBitmap_ = plat::SelectObject(dc_, bitmap_);
+  oldFont_ = plat::SelectObject(dc_, plat::GetStockObject(plat::DEFAULT_GUI_FONT));
+  plat::SetBkMode(dc_, plat::TRANSPARENT);
+  // The dialog's colours: its text on its face.
+  plat::SetTextColor(dc_, plat::GetSysColor(plat::COLOR_WINDOWTEXT));
+  const std::uint32_t face = plat::GetSysColor(plat::COLOR_BTNFACE);
+  background_ = 0xFF000000u | ((face & 0xFF) << 16) | (face & 0xFF00) | ((face >> 16) & 0xFF);
+  bits_ = static_cast<std::uint32_t*>(bits);
+}
+
+TQuestionInk::~TQuestionInk() {
+  if (!dc_) return;
+  if (oldFont_) plat::SelectObject(dc_, oldFont_);
+  if (oldBitmap_) plat::SelectObject(dc_, oldBitmap_);
+  if (bitmap_) plat::DeleteObject(bitmap_);
+  plat::DeleteDC(dc_);
+}
+
+WideString TQuestionInk::Face() const {
+  char16_t name[64] = {};
+  return dc_ && plat::GetTextFaceW(dc_, 64, name) > 0 ? WideString(name) : WideString();
+}
+
+std::int32_t TQuestionInk::Height() const {
+  plat::TEXTMETRICW metrics{};
+  return dc_ && plat::GetTextMetricsW(dc_, &metrics) ? metrics.tmHeight : 0;
+}
+
+bool TQuestionInk::HasGlyph(char32_t c) const { return dc_ && plat::HasGlyph(dc_, c); }
+
+std::vector<std::uint8_t> TQuestionInk::Of(std::u32string_view text) const {
+  std::vector<std::uint8_t> ink(std::size_t(kCellWidth) * kCellHeight, 0);
+  if (!bits_) return ink;
+  std::fill(bits_, bits_ + ink.size(), background_);
+  WideString units;
+  for (const char32_t c : text) {
+    if (c >= 0x10000 && c <= 0x10FFFF) {
+      units += char16_t(0xD800 + ((c - 0x10000) >> 10));
+      units += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      units += char16_t(c > 0xFFFF ? 0xFFFD : c);
+    }
+  }
+  if (!units.empty()) plat::ExtTextOutW(dc_, kTextX, kTextY, 0, nullptr, units.c_str(), plat::UINT(units.size()), nullptr);
+  for (std::size_t i = 0; i < ink.size(); ++i) {
+    int most = 0;
+    for (int shift = 0; shift < 24; shift += 8)
+      most = std::max(most, std::abs(int((bits_[i] >> shift) & 0xFF) - int((background_ >> shift) & 0xFF)));
+    ink[i] = std::uint8_t(most);
+  }
+  return ink;
+}
+
+int PixelsApart(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  int apart = int(std::max(a.size(), b.size()) - n);
+  for (std::size_t i = 0; i < n; ++i) apart += std::abs(int(a[i]) - int(b[i])) > kInkApart;
+  return apart;
+}
+
+bool QuestionFaceIsKnown(const TQuestionInk& ink) {
+  return ink.Face() == WideString(kQuestionFace) && ink.Height() == kQuestionFaceHeight;
+}
+
+namespace {
 
 // The text shown so that two texts that differ never look the same: the
 // blank as "␣" (in the log as itself), control characters as their
@@ -315,8 +395,18 @@ WideString ShownText(const std::vector<char32_t>& cps, TShownAs as) {
     reads = plat::ReadsAsItself(std::u32string_view(cps.data(), cps.size()));
   } else if (as != TShownAs::Program) {
     const TQuestionFont font;
-    reads = plat::ReadsAsItself(std::u32string_view(cps.data(), cps.size()),
-                                [&font](char32_t c) { return font.Draws(c); });
+    const std::u32string_view text(cps.data(), cps.size());
+    reads = plat::ReadsAsItself(text, [&font](char32_t c) { return font.Draws(c); });
+    // A mark that its letter hides (a dot on a letter that has one) reads
+    // as nothing; the marks after it then stand on no readable mark.
+    std::size_t base = 0;
+    for (std::size_t i = 0; i < cps.size(); ++i) {
+      if (!plat::IsCombiningMark(cps[i])) {
+        base = i;
+        continue;
+      }
+      if (reads[i] && (i == 0 || !reads[i - 1] || !font.MarkShows(text.substr(base, i + 1 - base)))) reads[i] = false;
+    }
   }
   WideString out;
   out.reserve(cps.size());

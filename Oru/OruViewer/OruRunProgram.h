@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Oru/OruViewer/OruCarriedCode.h"
+#include "Platform/Gdi/PlatGdi.h"
 #include "ZmLib/Application2/zmForms.h"
 #include "ZmLib/Win32/winDialogs.h"
 #include "ZmLib/zmTypes.h"
@@ -165,6 +166,43 @@ bool NeedsStartAnswer(const WideString& command);
 // question's font does not draw as its own (no glyph, as Han in DejaVu
 // Sans; or one it draws exactly as another's).
 WideString VisibleCommand(const WideString& command);
+
+// A text drawn as the question draws its lines (in its font and colours),
+// pixel by pixel: each pixel's difference from the background by the
+// largest of its colour channels (0 to 255), in a cell of kCellWidth x
+// kCellHeight with the text at (kTextX, kTextY). Made on the thread that
+// uses it.
+class TQuestionInk {
+public:
+  static constexpr int kCellWidth = 80, kCellHeight = 40, kTextX = 20, kTextY = 10;
+  TQuestionInk();
+  ~TQuestionInk();
+  TQuestionInk(const TQuestionInk&) = delete;
+  TQuestionInk& operator=(const TQuestionInk&) = delete;
+  // False when nothing can be drawn.
+  bool Ready() const { return bits_ != nullptr; }
+  // The face the question's font resolves to, and its cell height.
+  WideString Face() const;
+  std::int32_t Height() const;
+  bool HasGlyph(char32_t c) const;
+  std::vector<std::uint8_t> Of(std::u32string_view text) const;
+
+private:
+  plat::HDC dc_ = nullptr;
+  plat::HGDIOBJ bitmap_ = nullptr, oldBitmap_ = nullptr, oldFont_ = nullptr;
+  std::uint32_t* bits_ = nullptr;
+  std::uint32_t background_ = 0;
+};
+// Two texts draw clearly apart when at least this many pixels differ by
+// more than kInkApart of 255.
+inline constexpr int kPixelsApart = 12;
+inline constexpr int kInkApart = 40;
+// How many pixels of two drawings differ by more than kInkApart.
+int PixelsApart(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
+// Whether the question's font is the face the table of characters shown as
+// themselves was made for (OruQuestionGlyphs.inc); only then does any
+// character beyond ASCII show as itself.
+bool QuestionFaceIsKnown(const TQuestionInk& ink);
 
 // One command as the question shows it: the path of the program that
 // would run (links followed; every character outside printable ASCII as

@@ -45,6 +45,15 @@ TEST(PlatSpoof, CombiningMarksAndNormalisation) {
   EXPECT_EQ(Reads(U"\u00E9\u0301\u0323x"), "0001");
   // A character the font does not draw, and the mark on it.
   EXPECT_EQ(Reads(U"\u4E2D\u0301a", [](char32_t c) { return c != 0x4E2D; }), "001");
+  // A dot above where it would merge with a dot or a stem (the hidden
+  // overlay): on i, j and l, also with a mark below between; not on other
+  // letters, nor above another mark above.
+  EXPECT_EQ(Reads(U"i\u0307 j\u0307 l\u0307 j\u0323\u0307 \u03BB\u0307 j\u0303\u0307"), "1001001001100110111");
+  // Unicode recommends letters of the scripts in common use.
+  EXPECT_TRUE(plat::RecommendedInIdentifiers(U'\u03BB'));
+  EXPECT_FALSE(plat::RecommendedInIdentifiers(U'\u019B'));
+  EXPECT_TRUE(plat::IsCombiningMark(0x307));
+  EXPECT_FALSE(plat::IsCombiningMark(U'a'));
 }
 
 // What shows nothing or nothing of its own never reads as itself.
