@@ -250,13 +250,13 @@ bool ContainsNoCase(const std::string& data, std::string_view what) {
 
 namespace {
 
-std::uint32_t Le(const std::uint8_t* p, int n) {
+std::uint32_t ZipLe(const std::uint8_t* p, int n) {
   std::uint32_t v = 0;
   for (int i = n - 1; i >= 0; --i) v = (v << 8) | p[i];
   return v;
 }
 
-std::uint64_t Le64(const std::uint8_t* p) { return std::uint64_t(Le(p, 4)) | (std::uint64_t(Le(p + 4, 4)) << 32); }
+std::uint64_t ZipLe64(const std::uint8_t* p) { return std::uint64_t(ZipLe(p, 4)) | (std::uint64_t(ZipLe(p + 4, 4)) << 32); }
 
 bool IsJarManifestName(const std::uint8_t* name, std::size_t n) {
   constexpr std::string_view kManifest = "META-INF/MANIFEST.MF";
@@ -277,8 +277,8 @@ bool DirectoryListsManifest(const TReadAt& read, std::uint64_t start, std::uint6
   std::size_t at = 0;
   for (std::uint64_t i = 0; i < count && dir.size() - at >= kEntryHead; ++i) {
     const std::uint8_t* e = dir.data() + at;
-    if (Le(e, 4) != 0x02014B50) return false;
-    const std::size_t nameLength = Le(e + 28, 2), extra = Le(e + 30, 2), comment = Le(e + 32, 2);
+    if (ZipLe(e, 4) != 0x02014B50) return false;
+    const std::size_t nameLength = ZipLe(e + 28, 2), extra = ZipLe(e + 30, 2), comment = ZipLe(e + 32, 2);
     if (dir.size() - at - kEntryHead < nameLength) return false;
     if (IsJarManifestName(e + kEntryHead, nameLength)) return true;
     const std::size_t next = kEntryHead + nameLength + extra + comment;
@@ -301,19 +301,19 @@ bool ZipListsJarManifest(const TReadAt& read, std::uint64_t size) {
   int records = 0;
   for (std::size_t i = tail.size() - kEndRecord + 1; i-- > 0 && records < 8;) {
     const std::uint8_t* end = tail.data() + i;
-    if (Le(end, 4) != 0x06054B50) continue;
+    if (ZipLe(end, 4) != 0x06054B50) continue;
     ++records;
     const std::uint64_t endAt = tailStart + i;
-    std::uint64_t count = Le(end + 10, 2), dirSize = Le(end + 12, 4), dirAt = Le(end + 16, 4);
+    std::uint64_t count = ZipLe(end + 10, 2), dirSize = ZipLe(end + 12, 4), dirAt = ZipLe(end + 16, 4);
     std::uint64_t recordAt = endAt;
     if ((count == 0xFFFF || dirSize == 0xFFFFFFFF || dirAt == 0xFFFFFFFF) && endAt >= kLocator) {
       std::uint8_t locator[kLocator], end64[kEnd64];
-      if (read(endAt - kLocator, locator, kLocator) == kLocator && Le(locator, 4) == 0x07064B50) {
-        const std::uint64_t end64At = Le64(locator + 8);
-        if (end64At < size && read(end64At, end64, kEnd64) == kEnd64 && Le(end64, 4) == 0x06064B50) {
-          count = Le64(end64 + 32);
-          dirSize = Le64(end64 + 40);
-          dirAt = Le64(end64 + 48);
+      if (read(endAt - kLocator, locator, kLocator) == kLocator && ZipLe(locator, 4) == 0x07064B50) {
+        const std::uint64_t end64At = ZipLe64(locator + 8);
+        if (end64At < size && read(end64At, end64, kEnd64) == kEnd64 && ZipLe(end64, 4) == 0x06064B50) {
+          count = ZipLe64(end64 + 32);
+          dirSize = ZipLe64(end64 + 40);
+          dirAt = ZipLe64(end64 + 48);
           recordAt = end64At;
         }
       }

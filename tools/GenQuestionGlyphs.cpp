@@ -35,7 +35,7 @@
 
 namespace {
 
-constexpr const char* kTable = "/Oru/OruViewer/OruQuestionGlyphs.inc";
+constexpr const char* kGlyphTablePath = "/Oru/OruViewer/OruQuestionGlyphs.inc";
 constexpr std::size_t kPixels = std::size_t(oru::TQuestionInk::kCellWidth) * oru::TQuestionInk::kCellHeight;
 constexpr std::size_t kWords = (kPixels + 63) / 64;
 
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
     std::cerr << "usage: zm_gen_question_glyphs [--check] <source root>\n";
     return 2;
   }
-  const std::string path = std::string(argv[check ? 2 : 1]) + kTable;
+  const std::string path = std::string(argv[check ? 2 : 1]) + kGlyphTablePath;
   zm::TModuleRunner modules(oru::ProgramModules());
   const oru::TQuestionInk ink;
   if (!ink.Ready()) {
