@@ -1,6 +1,7 @@
 #include "Platform/User/PlatDisplayEvents.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "Platform/User/PlatHooks.h"
 #include "Platform/User/PlatInput.h"
@@ -85,18 +86,33 @@ public:
 
   void MouseMove(POINT screen) override {
     TWindowManager& wm = WindowManager();
-    HWND target;
+    const HWND over = TopLevelAt(screen);
+    HWND target, left;
     {
       auto l = wm.Lock();
       wm.Input.Cursor = screen;
       target = wm.Input.Capture;
+      left = std::exchange(wm.Input.PointerTop, over);
     }
+    // A display without leave events of its own (headless) says it here.
+    if (left && left != over) Post(left, WM_MOUSELEAVE, 0, 0);
     LRESULT hit = HTCLIENT;
     if (!target) target = HitWindow(screen, &hit);
     if (!target) return;
     if (!GetCapture())
       SendMessageW(target, WM_SETCURSOR, reinterpret_cast<WPARAM>(target), MAKELPARAM(int(hit), WM_MOUSEMOVE));
     PostMouse(target, WM_MOUSEMOVE, screen, true);
+  }
+
+  void MouseLeft(NativeWin win) override {
+    TWindowManager& wm = WindowManager();
+    HWND h = FromNative(win);
+    if (!h) return;
+    {
+      auto l = wm.Lock();
+      if (wm.Input.PointerTop == h) wm.Input.PointerTop = nullptr;
+    }
+    Post(h, WM_MOUSELEAVE, 0, 0);
   }
 
   void Button(int button, bool down, int clicks, POINT screen) override {

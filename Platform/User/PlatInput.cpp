@@ -162,6 +162,18 @@ std::vector<HWND> TopsAt(POINT pt) {
   return r;
 }
 
+HWND TopLevelAt(POINT pt) {
+  TWindowManager& wm = WindowManager();
+  auto l = wm.Lock();
+  for (HWND t : wm.Windows.TopZ) {
+    auto w = wm.Find(t);
+    if (w && w->Life == TWindowLife::Alive && (w->Style & WS_VISIBLE) && w->State != TShowState::Minimized &&
+        Contains(ScreenRect(*w), pt))
+      return t;
+  }
+  return nullptr;
+}
+
 // The window under a point, asking WM_NCHITTEST: HTTRANSPARENT passes the
 // point to the parent, or to the next top-level beneath.
 HWND HitWindow(POINT pt, LRESULT* hit) {

@@ -24,5 +24,8 @@ void ActivateNative(HWND top);
 
 // The window under a screen point, asking WM_NCHITTEST (hit: its answer).
 HWND HitWindow(POINT pt, LRESULT* hit);
+// The front visible top-level whose rectangle holds a screen point; asks
+// nothing of the windows.
+HWND TopLevelAt(POINT pt);
 
 }  // namespace plat::user

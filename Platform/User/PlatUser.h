@@ -251,6 +251,10 @@ BOOL WTSUnRegisterSessionNotification(HWND hwnd);
 // top-level, pushed through the display's own event queue; false where the
 // display has none.
 bool InjectNativeClick(HWND hwnd, POINT client, int button);
+// Moves the display's own pointer to a screen point in one move, as a quick
+// hand would (the display then reports what the pointer left and entered);
+// false where the display has no pointer of its own.
+bool MoveNativePointer(POINT screen);
 // The pixel the display shows at a client point (B, G, R, A).
 bool ReadNativePixel(HWND hwnd, POINT client, std::uint32_t& bgra);
 // What the real window shows of the window record: title, and SDL's flags

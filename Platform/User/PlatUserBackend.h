@@ -57,6 +57,8 @@ public:
   virtual void Key(UINT vk, UINT scan, bool extended, bool down, bool repeat) = 0;
   virtual void Text(const std::u16string& chars) = 0;
   virtual void MouseMove(POINT screen) = 0;
+  // The pointer left a window (it may have rested in it and left in one move).
+  virtual void MouseLeft(NativeWin win) = 0;
   virtual void Button(int button, bool down, int clicks, POINT screen) = 0;  // 1 left, 2 right, 3 middle
   virtual void Wheel(int delta, bool horizontal, POINT screen) = 0;
   virtual void Moved(NativeWin win, RECT client) = 0;
@@ -106,8 +108,10 @@ public:
   // windows of the window manager, else only written to the error output.
   virtual bool ShowsMessageBoxes() const { return false; }
   // Checks of the real display for tests: a press and release through the
-  // display's own event queue, a pixel as shown, the native windows alive.
+  // display's own event queue, the display's pointer moved, a pixel as
+  // shown, the native windows alive.
   virtual bool TestClick(NativeWin, POINT, int) { return false; }
+  virtual bool TestMovePointer(POINT) { return false; }
   virtual bool TestPixel(NativeWin, POINT, std::uint32_t&) { return false; }
   virtual int TestWindowCount() { return 0; }
   virtual bool TestWindowState(NativeWin, TNativeWindowState&) { return false; }

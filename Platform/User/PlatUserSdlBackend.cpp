@@ -509,6 +509,8 @@ public:
     return true;
   }
 
+  bool TestMovePointer(POINT screen) override { return SDL_WarpMouseGlobal(screen.x, screen.y) == 0; }
+
   bool TestPixel(NativeWin id, POINT p, std::uint32_t& bgra) override {
     // What the server shows, where it reads our memory.
     if (shm_ && shm_->ReadPixel(id, p.x, p.y, bgra)) return true;
@@ -648,6 +650,7 @@ private:
         }
         break;
       }
+      case SDL_WINDOWEVENT_LEAVE: sink.MouseLeft(e.windowID); break;
       case SDL_WINDOWEVENT_FOCUS_GAINED: sink.Focus(e.windowID, true); break;
       case SDL_WINDOWEVENT_FOCUS_LOST: sink.Focus(e.windowID, false); break;
       case SDL_WINDOWEVENT_CLOSE: sink.CloseRequested(e.windowID); break;

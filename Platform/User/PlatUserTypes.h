@@ -209,6 +209,9 @@ constexpr UINT WM_NULL = 0x0000, WM_CREATE = 0x0001, WM_DESTROY = 0x0002, WM_MOV
                WM_MOUSEHWHEEL = 0x020E, WM_CAPTURECHANGED = 0x0215, WM_WTSSESSION_CHANGE = 0x02B1,
                WM_THEMECHANGED = 0x031A, WM_USER = 0x0400, WM_GETMINMAXINFO = 0x0024, WM_SETFONT = 0x0030,
                WM_GETFONT = 0x0031, WM_NCCALCSIZE = 0x0083, WM_MENUCHAR = 0x0120, WM_SIZING = 0x0214;
+// Posted to a top-level when the pointer leaves it, as the display says (no
+// tracking request needed: the forms watch every leave).
+constexpr UINT WM_MOUSELEAVE = 0x02A3;
 // WM_SIZING: wParam says which edge is dragged; lParam points at the RECT.
 constexpr WPARAM WMSZ_LEFT = 1, WMSZ_RIGHT = 2, WMSZ_TOP = 3, WMSZ_TOPLEFT = 4, WMSZ_TOPRIGHT = 5,
                  WMSZ_BOTTOM = 6, WMSZ_BOTTOMLEFT = 7, WMSZ_BOTTOMRIGHT = 8;

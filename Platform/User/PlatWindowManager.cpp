@@ -271,6 +271,12 @@ bool InjectNativeClick(HWND hwnd, POINT client, int button) {
   return n && wm.Backend && wm.OnUiThread() && wm.Backend->TestClick(n, client, button);
 }
 
+bool MoveNativePointer(POINT screen) {
+  TWindowManager& wm = WindowManager();
+  auto l = wm.Lock();
+  return wm.Backend && wm.OnUiThread() && wm.Backend->TestMovePointer(screen);
+}
+
 bool ReadNativePixel(HWND hwnd, POINT client, std::uint32_t& bgra) {
   TWindowManager& wm = WindowManager();
   auto l = wm.Lock();

@@ -154,6 +154,7 @@ struct TInputState {
   HWND Active = nullptr, Focus = nullptr, Capture = nullptr;
   bool OtherProgramActive = false;
   POINT Cursor;
+  HWND PointerTop = nullptr;  // the top-level the pointer was last moved over
   std::uint8_t Async[256] = {};
   // The top-level each held key was pressed in: its repeats go there only.
   HWND KeyPressedIn[256] = {};

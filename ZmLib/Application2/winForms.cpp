@@ -413,6 +413,9 @@ void TWinFormController::HandleMessage(HWND h, TMessage& m, bool& handled) {
     case WM_CAPTURECHANGED:
       if (f) f->Changed(fcCaptureLost);
       break;
+    case WM_MOUSELEAVE:
+      if (f) f->DoMouseLeave();
+      break;
     case WM_STYLECHANGED:
       if (!changingStyles_ && f && m.LParam &&
           (std::intptr_t(m.WParam) == GWL_STYLE || std::intptr_t(m.WParam) == GWL_EXSTYLE)) {

@@ -156,6 +156,11 @@ void TZmForm::DoMouseWheel(TShiftState shift, TPoint pos, int notches) {
   events_->SendEvent(this, feWheel, reinterpret_cast<std::intptr_t>(d));
 }
 
+void TZmForm::DoMouseLeave() {
+  TFormGuard g(this, disposing_);
+  if (events_) events_->SendEvent(this, feMouseLeave, 0);
+}
+
 void TZmForm::SetBounds(const TRect& bounds) {
   TFormGuard g(this, disposing_);
   TRect b = bounds;

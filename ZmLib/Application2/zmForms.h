@@ -28,6 +28,8 @@ constexpr std::uint8_t fcLastKind = fcBorderIcons;
 
 // ---- further form events -------------------------------------------------------------
 constexpr std::int32_t feDestroying = 0, feKey = 20, feMouse = 21, feWheel = 22, feAdjustBounds = 23;
+// The window system says the pointer left the window (Param 0).
+constexpr std::int32_t feMouseLeave = 24;
 // The event a change kind raises.
 constexpr std::int32_t FormChangeEvent(std::uint8_t kind) { return std::int32_t(kind) + 1; }
 
@@ -133,6 +135,8 @@ public:
   virtual void DoKey(TKeyKind kind, std::uint16_t key, WideChar& ch, TShiftState shift);
   virtual void DoMouse(TMouseKind kind, TPoint pos, int button, TShiftState shift);
   virtual void DoMouseWheel(TShiftState shift, TPoint pos, int notches);
+  // Event 24.
+  virtual void DoMouseLeave();
 
   // Setters: the controller first; when it cannot act (no window yet) the
   // form applies the change to itself. Out-of-range values (border style

@@ -20,8 +20,8 @@ bool SystemCursorPos(TPoint& screen) {
 
 TCursorPosHook gCursorPos = &SystemCursorPos;
 
-constexpr std::array<std::int32_t, 4> kEvents = {feDestroying, FormChangeEvent(fcCaptureLost),
-                                                 FormChangeEvent(fcVisible), feMouse};
+constexpr std::array<std::int32_t, 5> kEvents = {feDestroying, FormChangeEvent(fcCaptureLost),
+                                                 FormChangeEvent(fcVisible), feMouse, feMouseLeave};
 
 }  // namespace
 
@@ -111,7 +111,8 @@ void TMouseMonitor::Check() {
       ReleaseTimedCallback(timer_);
     } else {
       // A pointer that moved lately may leave between its moves; a resting
-      // one only moves with an event of the form, which looks again: it is
+      // one only moves with an event of the form (a move, or the window's
+      // leave when it goes out in one move), which looks again: it is
       // looked at only in time to hide it.
       const std::uint32_t now = GetTimeMs();
       const bool resting = std::uint32_t(now - lastEventTick_) >= std::uint32_t(kRestAfterMs);
@@ -149,6 +150,7 @@ void TMouseMonitor::FormEvent(void* data, TRefObject* /*sender*/, std::int32_t e
       if (self->form_ && !self->form_->HasMouseCapture() && self->OnFormEvent) self->OnFormEvent(self);
       break;
     case FormChangeEvent(fcVisible):
+    case feMouseLeave:
       self->Check();
       break;
     case feMouse: {

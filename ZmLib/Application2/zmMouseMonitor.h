@@ -1,9 +1,9 @@
 #pragma once
 // TMouseMonitor watches the pointer over a form: whether it is inside the
-// client area (polled every 20 ms while it is and has lately moved; every
-// 250 ms once it rests, a pointer that moves shows in the form's events
-// first) and whether it has been still long enough to hide the cursor. UI
-// thread only.
+// client area (polled every 20 ms while it is and has lately moved; once it
+// rests, looked at again on the form's mouse events and when the window
+// system says it left the window) and whether it has been still long enough
+// to hide the cursor. UI thread only.
 #include <cstdint>
 #include <functional>
 

@@ -340,6 +340,53 @@ TEST(Interaction, PressedLookShowsOnTheSlideWhileHeld) {
   EXPECT_TRUE(held) << "the click colour did not last while the button was held";
 }
 
+// A link shows its hover colour while the pointer rests on it; when the
+// pointer then leaves the window in one move (no move of it comes after the
+// rest), the link is plain again.
+TEST(Interaction, HoverEndsWhenTheRestingPointerLeavesTheWindow) {
+  zmtest::TShowBuilder show;
+  show.ScreenSize(kW, kH).Main().Key("opt_scr_full", 0);
+  Solid(show.AddSlide(8000), kRed, 8000);
+  show.Slide(0)
+      .TextObject("Link", "[link]")
+      .Key("FontName", "DejaVu Sans")
+      .Key("TextColor", "255,255,255")
+      .Key("TextColorHover", "255,255,0")
+      .Key("ShadowEnable", 0)
+      .Key("Action", "pause")
+      .KeyPoint(0)
+      .Position(40, 40)
+      .Scale(25, 25);
+  show.Write();
+  const int cx = kW / 2 + kW * 40 / 200, cy = kH / 2 + kH * 40 / 200;
+  const auto showsText = [&](std::uint32_t colour) {
+    int w = 0, h = 0;
+    const std::vector<std::uint32_t> bits = hl::CaptureClient(TDriver::Window(), w, h);
+    for (int y = cy - 12; y <= cy + 12; ++y)
+      for (int x = cx - 40; x <= cx + 40; ++x)
+        if (x >= 0 && y >= 0 && x < w && y < h &&
+            Near(bits[std::size_t(y) * std::size_t(w) + std::size_t(x)] & 0xFFFFFF, colour, 30))
+          return true;
+    return false;
+  };
+  TDriver d;
+  bool hover = false, rested = false, plain = false;
+  const orutest::TInProcessRun run = d.Play(show.Folder(), [&] {
+    if (!d.WaitForTime(1200)) return;
+    hl::MoveMouse(TDriver::OnScreen(cx, cy));
+    hover = d.WaitFor([&](const std::vector<std::int64_t>&) { return showsText(0xFFFF00); });
+    // Past the second after which a resting pointer is no longer looked at.
+    rested = d.WaitForTime(d.Times().back() + 1500) && showsText(0xFFFF00);
+    hl::MoveMouse(TDriver::OnScreen(kW + 300, kH + 200));
+    plain = d.WaitFor([&](const std::vector<std::int64_t>&) { return showsText(0xFFFFFF) && !showsText(0xFFFF00); });
+  });
+  ASSERT_TRUE(run.Started);
+  EXPECT_TRUE(run.Boxes.empty()) << run.Boxes.front();
+  ASSERT_TRUE(hover) << "the link did not take its hover colour";
+  EXPECT_TRUE(rested) << "the hover colour did not last while the pointer rested";
+  EXPECT_TRUE(plain) << "the hover colour stayed after the pointer left";
+}
+
 namespace {
 
 // The program runs as the system's screen saver: its file ends in ".scr" and

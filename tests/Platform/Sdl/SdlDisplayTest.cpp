@@ -78,6 +78,41 @@ TEST(SdlDisplay, WindowShownPaintedClickedDestroyed) {
   ShutdownWindowSystem();
 }
 
+// The display's pointer goes out of a window in one move (no move is
+// reported outside): the window is told it left, after the pointer's last
+// move there; GetCursorPos says where it went.
+TEST(SdlDisplay, PointerThatLeavesInOneMoveIsSaidToLeave) {
+  ASSERT_TRUE(InitWindowSystem());
+  ASSERT_EQ(WindowSystemBackEnd(), "sdl");
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = &Proc;
+  wc.lpszClassName = u"SdlLeave";
+  ASSERT_NE(RegisterClassW(&wc), 0);
+  HWND h = CreateWindowExW(0, u"SdlLeave", u"Leave", WS_POPUP | WS_VISIBLE, 100, 100, 300, 200, nullptr, nullptr,
+                           ModuleInstance(), nullptr);
+  ASSERT_NE(h, nullptr);
+  ASSERT_TRUE(usertest::PumpMessagesUntil([&] { return Seen(h, WM_PAINT) != nullptr; }));
+  POINT in{150, 100};
+  ClientToScreen(h, &in);
+  ASSERT_TRUE(MoveNativePointer(in));
+  ASSERT_TRUE(usertest::PumpMessagesUntil([&] { return Seen(h, WM_MOUSEMOVE) != nullptr; }));
+  EXPECT_EQ(Seen(h, WM_MOUSEMOVE)->lParam, MAKELPARAM(150, 100));
+  EXPECT_EQ(Seen(h, WM_MOUSELEAVE), nullptr);
+  gSeen.clear();
+  ASSERT_TRUE(MoveNativePointer({1000, 900}));
+  ASSERT_TRUE(usertest::PumpMessagesUntil([&] { return Seen(h, WM_MOUSELEAVE) != nullptr; }))
+      << "the window was never told the pointer left";
+  const auto leave = std::find_if(gSeen.begin(), gSeen.end(), [&](const MSG& m) { return m.message == WM_MOUSELEAVE; });
+  EXPECT_EQ(std::count_if(leave, gSeen.end(), [&](const MSG& m) { return m.message == WM_MOUSEMOVE; }), 0);
+  POINT at{};
+  ASSERT_TRUE(GetCursorPos(&at));
+  EXPECT_EQ(at.x, 1000);
+  EXPECT_EQ(at.y, 900);
+  EXPECT_TRUE(DestroyWindow(h));
+  EXPECT_TRUE(UnregisterClassW(u"SdlLeave", nullptr));
+  ShutdownWindowSystem();
+}
+
 TEST(SdlDisplay, CaptionBordersTopmostAndCursorReachTheRealWindow) {
   ASSERT_TRUE(InitWindowSystem());
   ASSERT_EQ(WindowSystemBackEnd(), "sdl");

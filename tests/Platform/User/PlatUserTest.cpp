@@ -299,6 +299,41 @@ TEST_F(PlatUser, MouseRoutingCaptureAndDoubleClicks) {
   EXPECT_EQ(GET_X_LPARAM(wheel[0].L), 150);
 }
 
+// The headless display says as the real one does when the pointer leaves a
+// top-level: once, to the top-level (not a child under the pointer), also
+// when it goes straight into another window, and also under a capture.
+TEST_F(PlatUser, PointerLeavingATopLevelIsTold) {
+  HWND a = Make(WS_POPUP | WS_VISIBLE, nullptr, {100, 100, 300, 300});
+  HWND child = Make(WS_CHILD | WS_VISIBLE, a, {10, 10, 60, 60});
+  HWND b = Make(WS_POPUP | WS_VISIBLE, nullptr, {400, 100, 500, 200});
+  Pump();
+  auto& rec = TRecorder::Get();
+  const auto leaves = [&](HWND h) { return rec.Msgs(h, {WM_MOUSELEAVE}).size(); };
+  rec.Clear();
+  headless::MoveMouse({115, 115});
+  headless::MoveMouse({250, 250});
+  Pump();
+  EXPECT_EQ(rec.Of(WM_MOUSELEAVE).size(), 0u);
+  headless::MoveMouse({450, 150});
+  Pump();
+  EXPECT_EQ(leaves(a), 1u);
+  EXPECT_EQ(leaves(child), 0u);
+  EXPECT_EQ(leaves(b), 0u);
+  headless::MoveMouse({900, 900});
+  headless::MoveMouse({950, 950});
+  Pump();
+  EXPECT_EQ(leaves(a), 1u);
+  EXPECT_EQ(leaves(b), 1u);
+  SetCapture(child);
+  rec.Clear();
+  headless::MoveMouse({120, 120});
+  headless::MoveMouse({900, 900});
+  Pump();
+  EXPECT_EQ(leaves(a), 1u);
+  EXPECT_EQ(rec.Msgs(child, {WM_MOUSEMOVE}).size(), 2u);
+  ReleaseCapture();
+}
+
 TEST_F(PlatUser, HeadlessMessageBoxes) {
   // Headless boxes print one line and answer the default button.
   testing::internal::CaptureStderr();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Platform/PlatSystem.h"
+#include "Platform/User/PlatUserHeadless.h"
 #include "ZmLib/Application2/zmMouseMonitor.h"
 #include "tests/support/HeadlessApp.h"
 
@@ -152,4 +153,41 @@ TEST_F(MouseMonitor, RestingPointerIsPolledLessOftenButHiddenInTime) {
   clock.Advance(TMouseMonitor::kRestAfterMs);
   m->Check();
   EXPECT_EQ(m->PollInterval(), 3000 + 1 - TMouseMonitor::kRestAfterMs);
+}
+
+// A pointer at rest is not polled; when it then leaves the window in one
+// move, no move of it comes, but the window system's leave does (through
+// the form's window) and the monitor looks again. A leave while the pointer
+// is still inside (over another window on top) changes nothing.
+TEST_F(MouseMonitor, RestingPointerLeavingInOneMoveIsSeen) {
+  plat::TManualClock clock(5000);
+  TRef<TMouseMonitor> m = MakeRef<TMouseMonitor>(form, false);
+  int enters = 0, leaves = 0;
+  m->SetOnEnter([&](TMouseMonitor*) { ++enters; });
+  m->SetOnLeave([&](TMouseMonitor*) { ++leaves; });
+  const auto pointerTo = [&](std::int32_t x, std::int32_t y) {
+    MoveTo(x, y);
+    plat::headless::MoveMouse({gCursor.X, gCursor.Y});
+    app->ProcessMessages();
+  };
+  pointerTo(50, 50);
+  ASSERT_EQ(enters, 1);
+  clock.Advance(TMouseMonitor::kRestAfterMs);
+  m->Check();
+  ASSERT_FALSE(m->Polling());
+  form->DoMouseLeave();
+  EXPECT_EQ(leaves, 0);
+  EXPECT_TRUE(m->Inside());
+  pointerTo(500, 400);
+  EXPECT_EQ(leaves, 1);
+  EXPECT_FALSE(m->Inside());
+  EXPECT_FALSE(m->Polling());
+  // Back in, at rest again, and out by the window's leave alone.
+  pointerTo(60, 60);
+  EXPECT_EQ(enters, 2);
+  clock.Advance(TMouseMonitor::kRestAfterMs);
+  m->Check();
+  MoveTo(-40, 20);
+  form->DoMouseLeave();
+  EXPECT_EQ(leaves, 2);
 }
