@@ -43,6 +43,15 @@ WideString ShownPath(WideString path) {
   return path;
 }
 
+// Follows "Can`t Load .oru File" when the path given is a folder: the file
+// that names a project show, the one inside when there is one.
+WideString FolderGivenNote(const WideString& folder) {
+  const WideString project = zm::CombinePath(folder, u"Project.oru");
+  if (zm::FileExists(project))
+    return u"\r(this is a folder: a show is named by its Project.oru, here " + Quoted(ShownPath(project)) + u")";
+  return u"\r(this is a folder: a show is named by its Project.oru, and this folder holds none)";
+}
+
 // The opener raises for files it cannot read at all (missing, cut short,
 // not deflate data); those count as a failed open without a text.
 TRef<TOruShowLocator> TryOpenContainer(const WideString& fileName, WideString& errorText) {
@@ -240,6 +249,7 @@ void TMainForm::Start() {
   path = zm::ResolveRelativePath(zm::ProgramDir, path);
   // A user who meant the current folder is told where the player looked.
   if (path != given) cantLoadNote_ = kRelativeToProgram;
+  if (fromProject_ && zm::DirectoryExists(path)) cantLoadNote_ += FolderGivenNote(path);
   bool isTime = false;
   std::int32_t start = StartPosition(commands_, isTime);
   const bool opened = OpenShow(path, !fromProject_, start, true, isTime);
