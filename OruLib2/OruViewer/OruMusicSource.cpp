@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "OruLib2/OruClasses/OruShowLoader.h"
+#include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/zmLog.h"
 
 namespace oru {
 
@@ -69,6 +71,24 @@ TIniObject* FindMusicObject(const TIniList* list) {
 
 namespace {
 
+// Each file of the main music, once, and whether the show has it, as the
+// time line says of the slides' pictures: a missing one is silent.
+void LogMusicFiles(TOruSource* show, const std::vector<TPlacedSound>& items) {
+  std::vector<WideString> named;
+  for (const TPlacedSound& item : items) {
+    if (item.FileName.empty() || std::find(named.begin(), named.end(), item.FileName) != named.end()) continue;
+    named.push_back(item.FileName);
+    WideString state = u"missing";
+    try {
+      const std::int64_t size = show->FileAccessor() ? show->FileAccessor()->FileSize(item.FileName) : -1;
+      if (size >= 0) state = zm::IntToStr(size) + u" bytes";
+    } catch (const std::exception& e) {
+      state = u"unreadable: " + zm::TByteString(std::string(e.what())).ToWide();
+    }
+    zm::LogLine(u"Music \"" + item.FileName + u"\" (" + state + u")");
+  }
+}
+
 bool HasOwnComment(const TIniList* slide) {
   const TIniObject* music = FindMusicObject(slide);
   for (const TIniObject* o = music ? music->FirstObject() : nullptr; o; o = music->NextObject(o))
@@ -89,6 +109,7 @@ TOruMusicSource::TOruMusicSource(TOruSource* show) : show_(show) {
   zm::TRef<TMusicOptionsReader> reader = zm::MakeRef<TMusicOptionsReader>(ini_);
   reader->Read(music);
   repeat_ = reader->IsRepeat();
+  LogMusicFiles(show, reader->MainItems());
 
   const TIniList* main = show->MainSection();
   synchronised_ = zm::IniGetBool(main ? main->Find(u"opt_syncmode") : nullptr, false);

@@ -55,6 +55,21 @@ void SolidSlides(TShowBuilder& show, const std::vector<long long>& ends = {1000,
     show.AddSlide(ends[i]).SolidBackground(40, std::uint8_t(60 * i), 200).Transition(i ? "dissolve" : "quick", i ? 300 : 0);
 }
 
+// A mono 16-bit WAV file at 44.1 kHz of Frames silent frames.
+std::string SilentWav(std::uint32_t frames) {
+  std::string w;
+  const auto u16 = [&](std::uint32_t v) { w.push_back(char(v & 0xFF)), w.push_back(char(v >> 8 & 0xFF)); };
+  const auto u32 = [&](std::uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+  w += "RIFF";
+  u32(36 + frames * 2);
+  w += "WAVEfmt ";
+  u32(16), u16(1), u16(1), u32(44100), u32(88200), u16(2), u16(16);
+  w += "data";
+  u32(frames * 2);
+  w.append(std::size_t(frames) * 2, '\0');
+  return w;
+}
+
 // Shows the player must play or refuse with its own text, never crash on.
 void MakeBadShows(const fs::path& root) {
   {
@@ -431,6 +446,16 @@ void Make(const fs::path& root) {
         .Line("\"pictures\\s1.jpg\"=\"pictures\\s1.jpg\"")
         .Line(";\"PICTURES\\S2.JPG\"=\"pictures\\gone.jpg\"");
     mapped.Write();
+  }
+  {
+    // Music of two files, the first missing: the log says which, and the
+    // show plays to its end.
+    TShowBuilder show((root / "missingmusic").string());
+    SolidSlides(show, {1000, 2000});
+    show.MusicItem("music\\gone.mp3", 1000);
+    show.MusicItem("music\\quiet.wav", 1000);
+    show.AddFile("music\\quiet.wav", SilentWav(4410));
+    show.Write();
   }
   MakeBadShows(root);
   MakeNumberShows(root);
