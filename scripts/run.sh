@@ -2,6 +2,8 @@
 # Set-up, build, then run the player.
 #   BUILD_DIR   build folder (default: build/release)
 #   NO_BUILD=1  run what BUILD_DIR holds: no package check, no build
+# A build folder that was made in another place (the checkout moved or
+# copied with it) is configured anew.
 # Without arguments the demo show is generated, packed into a container and
 # played with its time line in the log; with arguments the player gets them,
 # a relative show path (-filename, -exename) made absolute against the folder
@@ -28,7 +30,19 @@ cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build/release}
 if [[ ${NO_BUILD:-} != 1 ]]; then
   bash scripts/setup.sh
-  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZM_BUILD_TESTS=OFF -DZM_BUILD_BENCH=OFF
+  # A build folder made elsewhere (the checkout moved or copied with it) is
+  # configured anew here: CMake refuses a cache that names another folder.
+  fresh=()
+  if [[ -f $BUILD_DIR/CMakeCache.txt ]]; then
+    made_in=$(sed -n 's/^CMAKE_CACHEFILE_DIR:INTERNAL=//p' "$BUILD_DIR/CMakeCache.txt")
+    made_of=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$BUILD_DIR/CMakeCache.txt")
+    if [[ $(realpath -m -- "${made_in:-/}") != $(realpath -m -- "$BUILD_DIR") ||
+          $(realpath -m -- "${made_of:-/}") != $(realpath -m -- .) ]]; then
+      echo "run.sh: $BUILD_DIR was made in ${made_in:-another folder} (the checkout was moved or copied): configuring it anew" >&2
+      fresh=(--fresh)
+    fi
+  fi
+  cmake ${fresh[@]+"${fresh[@]}"} -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZM_BUILD_TESTS=OFF -DZM_BUILD_BENCH=OFF
   cmake --build "$BUILD_DIR" -j "$(nproc)" --target OruViewer5 MakeDemoShow OruPack
 fi
 
