@@ -3,7 +3,9 @@
 // Project.oru, the pictures and the music it names are made here (each
 // picture of one colour, the music a 440 Hz tone), and the program as built
 // plays the folder headless on the real clock, its frames captured and its
-// sound recorded.
+// sound recorded. The block after "own-show more" is played the same way:
+// a camera picture stored on its side and turned by the show, an animated
+// GIF, slide colours and a caption of several lines.
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -15,6 +17,7 @@
 #include <iterator>
 #include <map>
 #include <numbers>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -25,20 +28,22 @@
 #include "tests/support/TestMain.h"
 #include "tests/support/kit/JpegWriter.h"
 #include "tests/support/kit/TempFolder.h"
+#include "tools/GifWriter.h"
 #include "tools/PngWriter.h"
 
 namespace {
 
 constexpr char kMarker[] = "<!-- own-show example";
+constexpr char kMoreMarker[] = "<!-- own-show more";
 
 // The lines of the fenced block after the marker; empty when there is none.
-std::string ReadmeExample() {
+std::string ReadmeExample(const char* marker = kMarker) {
   std::ifstream in(zmtest::SourcePath("README.md"));
   std::string line, block;
   bool marked = false, inside = false;
   while (std::getline(in, line)) {
     if (!marked) {
-      marked = line.rfind(kMarker, 0) == 0;
+      marked = line.rfind(marker, 0) == 0;
       continue;
     }
     if (line.rfind("```", 0) == 0) {
@@ -122,6 +127,97 @@ int CaptionPixels(const TOwnShowFrame& f) {
       n += ColourChannel(p, 0) > 200 && ColourChannel(p, 1) > 200 && ColourChannel(p, 2) > 200;
     }
   return n;
+}
+
+
+// What the test needs to know of the second example.
+struct TMoreExample {
+  std::map<int, std::int64_t> Ends;
+  std::map<int, std::string> SlideImage;           // the slide's first picture object
+  std::map<int, std::uint32_t> SlideBackground;    // bcolor of a slide with bstyle=1
+  std::optional<std::uint32_t> ShowBackground;     // opt_bcolor with opt_bstyle=1
+  std::map<std::string, int> Turn;                 // [RotationState]: name, orientation
+  struct TAnim {
+    bool Enabled = false;
+    int Count = 0, IntervalMs = 0;
+  };
+  std::map<std::string, TAnim> Anims;              // by picture name
+  std::map<int, int> CaptionLines;                 // a slide's text: its lines
+  std::map<int, double> CaptionScaleY;
+  // The background a slide shows: its own, else the show's, else black.
+  std::uint32_t Background(int slide) const {
+    auto own = SlideBackground.find(slide);
+    return own != SlideBackground.end() ? own->second : ShowBackground.value_or(0);
+  }
+};
+
+TMoreExample ReadMoreExample(const std::string& text) {
+  TMoreExample e;
+  std::istringstream in(text);
+  std::string section, image;
+  std::map<std::string, std::map<std::string, std::string>> keys;  // section's own keys
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t b = line.find_first_not_of(' ');
+    if (b == std::string::npos) continue;
+    const bool own = b == 0;  // not inside an object
+    line.erase(0, b);
+    if (line.front() == '[') {
+      section = line.substr(1, line.find(']') - 1);
+      continue;
+    }
+    const std::size_t eq = line.rfind('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    const int slide = section.rfind("Slide", 0) == 0 ? std::atoi(section.c_str() + 5) : 0;
+    if (section == "RotationState" && key.size() > 3 && key.rfind(";\"", 0) == 0 && key.back() == '"')
+      e.Turn[key.substr(2, key.size() - 3)] = std::atoi(value.c_str());
+    if (own) keys[section][key] = value;
+    if (section == "Times" && key.rfind("opt_synchpos", 0) == 0)
+      e.Ends[std::atoi(key.c_str() + 12)] = std::atoll(value.c_str());
+    if (key == "ImageName") {
+      image = value;
+      if (slide) e.SlideImage.emplace(slide, value);
+    }
+    if (key == "AnimEnable") e.Anims[image].Enabled = value == "1";
+    if (key == "AnimCount") e.Anims[image].Count = std::atoi(value.c_str());
+    if (key == "AnimInterval") e.Anims[image].IntervalMs = std::atoi(value.c_str());
+    if (key == "Text" && slide) {
+      int lines = 1;
+      for (std::size_t at = value.find("\\n"); at != std::string::npos; at = value.find("\\n", at + 2)) ++lines;
+      e.CaptionLines[slide] = lines;
+    }
+    if (key == "ScaleY" && slide && e.CaptionLines.count(slide)) e.CaptionScaleY[slide] = std::atof(value.c_str());
+  }
+  const auto colour = [](const std::string& v) { return std::uint32_t(std::atoll(v.c_str())) & 0xFFFFFF; };
+  for (auto& [name, k] : keys) {
+    if (name == "main" && k["opt_bstyle"] == "1") e.ShowBackground = colour(k["opt_bcolor"]);
+    if (name.rfind("Slide", 0) == 0 && k["bstyle"] == "1")
+      e.SlideBackground[std::atoi(name.c_str() + 5)] = colour(k["bcolor"]);
+  }
+  return e;
+}
+
+// The frames a capture folder lists with a show time, in order.
+std::vector<std::pair<std::int64_t, std::string>> CapturedFrames(const std::string& captures) {
+  std::vector<std::pair<std::int64_t, std::string>> frames;
+  std::ifstream tsv(captures + "/frames.tsv");
+  for (std::string line; std::getline(tsv, line);) {
+    std::istringstream fields(line);
+    std::string number, wall, window;
+    std::int64_t time = -1;
+    if (fields >> number >> wall >> window >> time && time >= 0) frames.emplace_back(time, number);
+  }
+  return frames;
+}
+
+TOwnShowFrame CapturedFrame(const std::string& captures, const std::pair<std::int64_t, std::string>& frame) {
+  std::string number = frame.second;
+  number.insert(0, 6 - std::min<std::size_t>(6, number.size()), '0');
+  return ReadOwnShowFrame(captures + "/" + number + ".png", frame.first);
+}
+
+bool NearWhite(std::uint32_t p) {
+  return ColourChannel(p, 0) > 200 && ColourChannel(p, 1) > 200 && ColourChannel(p, 2) > 200;
 }
 
 }  // namespace
@@ -280,4 +376,128 @@ TEST(OwnShow, ReadmeExamplePlays) {
   const std::size_t again = first(faded, [&](double l) { return l > peak / 2; });
   ASSERT_LT(again, level.size()) << "the music does not start again";
   EXPECT_NEAR(double(again - onset) * 100, double(length), 1000.0);
+}
+
+TEST(OwnShow, ReadmeMoreExamplePlays) {
+  const std::string description = ReadmeExample(kMoreMarker);
+  ASSERT_FALSE(description.empty()) << "no fenced block after \"" << kMoreMarker << "\" in README.md";
+  const TMoreExample example = ReadMoreExample(description);
+  ASSERT_FALSE(example.Ends.empty());
+  ASSERT_FALSE(example.Turn.empty()) << "no picture turned by [RotationState]";
+  ASSERT_FALSE(example.Anims.empty()) << "no animated picture";
+  ASSERT_FALSE(example.CaptionLines.empty()) << "no caption";
+
+  zmtest::TTempFolder folder;
+  const std::string project = folder.File("my-show");
+  zmtest::WriteFileBytes(project + "/Project.oru", description);
+  // A turned picture, as a camera stores a portrait photo: on its side, with
+  // its orientation in Exif; upright it is red above green.
+  constexpr std::uint32_t kTop = 0xDC3C28, kBottom = 0x28AA3C;
+  // The GIF's frames, each of one colour.
+  const std::vector<std::uint32_t> kFrameColours = {0xE6C828, 0x3250D2, 0xC83CC8, 0x28C8C8,
+                                                    0xF08C28, 0x8CDC3C, 0x9650F0, 0xDC2878};
+  for (const auto& [slide, given] : example.SlideImage) {
+    std::string name = given;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    const std::string path = project + "/" + name;
+    if (auto turn = example.Turn.find(given); turn != example.Turn.end()) {
+      ASSERT_TRUE(turn->second == 6 || turn->second == 8) << "a turn the test cannot make: " << turn->second;
+      // A quarter turn clockwise brings the left column on top.
+      const std::uint32_t left = turn->second == 6 ? kTop : kBottom, right = turn->second == 6 ? kBottom : kTop;
+      oru::TJpegOptions jpeg;
+      jpeg.Width = 640;
+      jpeg.Height = 360;
+      jpeg.Markers.push_back({0xE1, zmtest::ExifOrientation(turn->second)});
+      jpeg.Pixel = [left, right](int x, int, std::uint8_t* out) {
+        for (int c = 0; c < 3; ++c) out[c] = std::uint8_t(ColourChannel(x < 320 ? left : right, c));
+      };
+      zmtest::WriteFileBytes(path, oru::WriteJpeg(jpeg));
+    } else if (auto anim = example.Anims.find(given); anim != example.Anims.end()) {
+      ASSERT_GE(anim->second.Count, 3);
+      ASSERT_LE(anim->second.Count, int(kFrameColours.size()));
+      ASSERT_GT(anim->second.IntervalMs, 0);
+      // 4:3, so that the slide's colour shows beside it.
+      oru::TGifAnimation gif;
+      gif.Width = 320;
+      gif.Height = 240;
+      for (int f = 0; f < anim->second.Count; ++f) {
+        const std::uint32_t c = kFrameColours[std::size_t(f)];
+        gif.Palette.push_back({std::uint8_t(ColourChannel(c, 0)), std::uint8_t(ColourChannel(c, 1)),
+                               std::uint8_t(ColourChannel(c, 2))});
+        oru::TGifFrame frame;
+        frame.DelayMs = anim->second.IntervalMs;
+        frame.Indices.assign(320 * 240, std::uint8_t(f));
+        gif.Frames.push_back(std::move(frame));
+      }
+      zmtest::WriteFileBytes(path, oru::WriteGif(gif));
+    } else {
+      FAIL() << "a picture the test does not know how to make: " << given;
+    }
+  }
+
+  const std::int64_t length = example.Ends.rbegin()->second;
+  const std::string captures = folder.File("captures"), log = folder.File("log.txt");
+  const std::string command = "mkdir -p '" + captures + "' && env -u ZM_FRAME_STEP_MS ZM_DISPLAY=headless ZM_AUDIO=none " +
+                              "ZM_CAPTURE_DIR='" + captures + "' ZM_QUIT_AFTER_MS=" + std::to_string(length + 2000) +
+                              " '" ZM_PLAYER_FILE "' -filename '" + project + "/Project.oru' -log 2>'" + log + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command << "\n" << zmtest::ReadFileBytes(log);
+  const std::string logText = zmtest::ReadFileBytes(log);
+  for (const char* bad : {"(missing)", "GUID not Assigned", "Slideshow Error", "Image load error"})
+    EXPECT_EQ(logText.find(bad), std::string::npos) << bad;
+
+  const auto frames = CapturedFrames(captures);
+  ASSERT_FALSE(frames.empty());
+  std::int64_t start = 0;
+  for (const auto& [slide, end] : example.Ends) {
+    SCOPED_TRACE("slide " + std::to_string(slide));
+    const std::string picture = example.SlideImage.count(slide) ? example.SlideImage.at(slide) : std::string();
+    // A still slide presents no frames after its transition in: its last
+    // frame is the slide as it stands.
+    std::vector<std::pair<std::int64_t, std::string>> in;
+    for (const auto& f : frames)
+      if (f.first >= start && f.first < end) in.push_back(f);
+    ASSERT_FALSE(in.empty()) << "no frame from " << start << " to " << end << " ms";
+    const TOwnShowFrame last = CapturedFrame(captures, in.back());
+    ASSERT_EQ(last.Width, 1280);
+    ASSERT_EQ(last.Height, 720);
+    const int w = last.Width, h = last.Height;
+    // The slide's colour beside its picture.
+    EXPECT_TRUE(NearColour(last.At(w / 16, h / 2), example.Background(slide)))
+        << std::hex << last.At(w / 16, h / 2) << " where the background " << example.Background(slide) << " shows";
+    if (example.Turn.count(picture)) {
+      // Upright: red above green, standing in the middle of the slide.
+      EXPECT_TRUE(NearColour(last.At(w / 2, h / 4), kTop)) << std::hex << last.At(w / 2, h / 4);
+      EXPECT_TRUE(NearColour(last.At(w / 2, 3 * h / 4), kBottom)) << std::hex << last.At(w / 2, 3 * h / 4);
+    }
+    if (example.Anims.count(picture)) {
+      // Moving: the frames show several of the GIF's frames in turn.
+      std::set<std::size_t> shown;
+      for (const auto& f : in) {
+        const TOwnShowFrame frame = CapturedFrame(captures, f);
+        if (frame.Width != w) continue;
+        for (std::size_t c = 0; c < kFrameColours.size(); ++c)
+          if (NearColour(frame.At(w / 2, h / 3), kFrameColours[c])) shown.insert(c);
+      }
+      EXPECT_GE(shown.size(), 3u) << "the GIF does not move";
+    }
+    if (example.CaptionLines.count(slide)) {
+      // The caption's lines together as tall as ScaleY says of the slide's
+      // height, each line apart.
+      int first = -1, lastRow = -1, runs = 0;
+      bool inRun = false;
+      for (int y = h / 2; y < h; ++y) {
+        bool white = false;
+        for (int x = w * 3 / 10; x < w * 7 / 10 && !white; ++x) white = NearWhite(last.At(x, y));
+        if (white && !inRun) ++runs;
+        inRun = white;
+        if (white) lastRow = y, first = first < 0 ? y : first;
+      }
+      ASSERT_GE(first, 0) << "no caption";
+      const double block = double(lastRow - first + 1) / h * 100, scale = example.CaptionScaleY.at(slide);
+      EXPECT_LE(block, scale * 1.1) << "rows " << first << " to " << lastRow;
+      EXPECT_GE(block, scale * 0.6) << "rows " << first << " to " << lastRow;
+      EXPECT_EQ(runs, example.CaptionLines.at(slide));
+    }
+    start = end;
+  }
 }
