@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <set>
+#include <string>
 
 #include "Platform/PlatSystem.h"
 #include "Platform/Sound/PlatSoundMixer.h"
@@ -75,6 +77,9 @@ std::shared_ptr<TManualState> g_manual;
 // One output for all devices, as on a real sound card.
 std::mutex g_outputMutex;
 std::weak_ptr<TOutput> g_output;
+// The ZM_AUDIO values whose output could not be opened: not tried again in
+// this run, since every try of a missing sound device costs the show time.
+std::set<std::string> g_failedChoices;
 
 // ---- Buffer -----------------------------------------------------------------
 
@@ -245,10 +250,11 @@ private:
   std::atomic<std::uint32_t> refs_{1};
 };
 
-// The output ZM_AUDIO chooses, or nullptr.
+// The output ZM_AUDIO chooses, or nullptr. Under g_outputMutex.
 std::shared_ptr<TOutput> OpenOutput() {
   std::string choice, error;
   if (!GetEnv("ZM_AUDIO", choice) || choice.empty()) choice = "sdl";
+  if (g_failedChoices.count(choice)) return nullptr;
   auto out = std::make_shared<TOutput>();
   const bool recording = choice.size() > 4 && SameText(choice.substr(0, 4), "wav:");
   if (SameText(choice, "sdl")) out->sink = sound::OpenSdlSink(out->bus, error);
@@ -256,6 +262,7 @@ std::shared_ptr<TOutput> OpenOutput() {
   else if (recording) out->sink = sound::OpenNullSink(out->bus, choice.substr(4), error);
   else if (!SameText(choice, "none")) error = "unknown ZM_AUDIO value \"" + choice + "\"";
   if (out->sink) return out;
+  g_failedChoices.insert(choice);
   if (!error.empty() && recording) {
     // The recording asked for cannot be made: said with its reason, and
     // the run ends with status 1.
@@ -299,8 +306,12 @@ HRESULT DirectSoundCreate(const void* guid, IDirectSound8** ds, void* outer) {
 }
 
 void SetSoundFaults(const TSoundFaults& faults) {
-  std::lock_guard lock(g_faultMutex);
-  g_faults = faults;
+  {
+    std::lock_guard lock(g_faultMutex);
+    g_faults = faults;
+  }
+  std::lock_guard lock(g_outputMutex);
+  g_failedChoices.clear();
 }
 
 // ---- Manual time ------------------------------------------------------------

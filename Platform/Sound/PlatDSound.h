@@ -117,12 +117,16 @@ protected:
 // clock); ZM_AUDIO is read when a device is made while none is alive.
 // Both answer a new device over the sink ZM_AUDIO chooses, or DSERR_NODRIVER
 // (and *ds = nullptr) when there is none: ZM_AUDIO=none, an unknown value,
-// SDL opening no device, or a WAV file that cannot be made. A null ds or a
-// non-null outer is DSERR_INVALIDPARAM.
+// SDL opening no device, or a WAV file that cannot be made. An output that
+// could not be opened is not tried again while ZM_AUDIO keeps its value: the
+// answer is DSERR_NODRIVER at once. A null ds or a non-null outer is
+// DSERR_INVALIDPARAM.
 HRESULT DirectSoundCreate8(const void* guid, IDirectSound8** ds, void* outer);
 HRESULT DirectSoundCreate(const void* guid, IDirectSound8** ds, void* outer);
 
 // Failures tests ask for; process-wide, reset by the destructor of TManualAudio.
+// Setting them also forgets an output that could not be opened, so that the
+// next device tries it again.
 struct TSoundFaults {
   bool FailCreate = false;            // DirectSoundCreate8 and DirectSoundCreate answer DSERR_NODRIVER
   bool FailCooperativeLevel = false;  // SetCooperativeLevel answers DSERR_INVALIDPARAM

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -55,6 +57,20 @@ void CatchAlsaMessages() {
 // The display back end shares SDL; only the audio subsystem is ours.
 std::mutex g_sdlMutex;
 int g_sdlSinks = 0;
+std::atomic<std::uint32_t> g_sdlOpenings{0};
+
+// Quitting SDL's audio waits for its device watch (ALSA's looks every
+// 100 ms). After a failed open nobody needs to wait for that: it is done on
+// a thread of its own, which the next start of SDL audio (and the program's
+// end) waits for.
+struct TSdlQuitting {
+  std::thread thread;
+  void Wait() {
+    if (thread.joinable()) thread.join();
+  }
+  ~TSdlQuitting() { Wait(); }
+};
+TSdlQuitting g_sdlQuitting;  // under g_sdlMutex
 
 class TSdlSink final : public TSoundSink {
 public:
@@ -62,6 +78,8 @@ public:
 
   bool Open(std::string& error) {
     std::lock_guard lock(g_sdlMutex);
+    g_sdlOpenings.fetch_add(1, std::memory_order_relaxed);
+    g_sdlQuitting.Wait();
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // the program's own
     CatchAlsaMessages();
     if (g_sdlSinks == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
@@ -80,7 +98,7 @@ public:
     device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (device_ == 0) {
       error = SDL_GetError();
-      QuitLocked();
+      if (--g_sdlSinks == 0) QuitAsideLocked();
       return false;
     }
     SDL_PauseAudioDevice(device_, 0);
@@ -97,6 +115,13 @@ public:
 private:
   static void QuitLocked() {
     if (--g_sdlSinks == 0) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  }
+  static void QuitAsideLocked() {
+    try {
+      g_sdlQuitting.thread = std::thread([] { SDL_QuitSubSystem(SDL_INIT_AUDIO); });
+    } catch (const std::system_error&) {
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
   }
   static void SDLCALL Callback(void* user, Uint8* stream, int len) {
     auto* self = static_cast<TSdlSink*>(user);
@@ -254,6 +279,8 @@ std::unique_ptr<TSoundSink> OpenSdlSink(std::shared_ptr<TMixBus> bus, std::strin
   if (!sink->Open(error)) return nullptr;
   return sink;
 }
+
+std::uint32_t SdlSinkOpenings() { return g_sdlOpenings.load(std::memory_order_relaxed); }
 
 std::unique_ptr<TSoundSink> OpenNullSink(std::shared_ptr<TMixBus> bus, const std::string& wavPath,
                                          std::string& error) {

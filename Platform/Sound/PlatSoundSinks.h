@@ -56,6 +56,8 @@ void DebugOutputOnce(const std::string& text);
 // reason in error) when SDL opens no audio device. The ALSA library's own
 // messages go to DebugOutputOnce, not to the error output.
 std::unique_ptr<TSoundSink> OpenSdlSink(std::shared_ptr<TMixBus> bus, std::string& error);
+// How often a device was asked of SDL (OpenSdlSink calls) in this process.
+std::uint32_t SdlSinkOpenings();
 
 // Pulls by the steady clock every ~5 ms. With a wavPath the mix is written
 // there as a 44.1 kHz 16-bit stereo WAV (sizes patched when the sink

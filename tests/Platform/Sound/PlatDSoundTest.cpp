@@ -573,6 +573,7 @@ TEST(PlatDSoundSinks, SdlDummyDriverPlays) {
   zmtest::TEnvGuard env;
   env.Set("ZM_AUDIO", "sdl");
   env.Set("SDL_AUDIODRIVER", "dummy");
+  SetSoundFaults({});  // a failed output remembered by an earlier test is tried again
   for (int round = 0; round < 2; ++round) {  // the audio subsystem starts again after the last sink
     IDirectSound8* ds = nullptr;
     ASSERT_EQ(DirectSoundCreate8(nullptr, &ds, nullptr), DS_OK);
@@ -589,6 +590,27 @@ TEST(PlatDSoundSinks, SdlDummyDriverPlays) {
   IDirectSound8* ds = nullptr;
   EXPECT_EQ(DirectSoundCreate8(nullptr, &ds, nullptr), DSERR_NODRIVER);
   EXPECT_EQ(ds, nullptr);
+}
+
+// A failed open leaves SDL's audio to be shut down aside; a device asked
+// for straight after waits for that and opens.
+TEST(PlatDSoundSinks, SdlOpensRightAfterAFailedOpen) {
+  zmtest::TEnvGuard env;
+  zmtest::TTempDir dir;
+  auto bus = std::make_shared<sound::TMixBus>();
+  std::string error;
+  for (int round = 0; round < 2; ++round) {
+    // The disk driver starts, then cannot make its file.
+    env.Set("SDL_AUDIODRIVER", "disk");
+    env.Set("SDL_DISKAUDIOFILE", (dir.Path() / "no" / "such" / "folder.raw").string());
+    EXPECT_EQ(sound::OpenSdlSink(bus, error), nullptr);
+    EXPECT_FALSE(error.empty());
+    env.Set("SDL_AUDIODRIVER", "dummy");
+    auto sink = sound::OpenSdlSink(bus, error);
+    ASSERT_TRUE(sink) << error;
+    const std::uint64_t mixed = bus->FramesMixed();
+    EXPECT_TRUE(WaitFor([&] { return bus->FramesMixed() > mixed; }));
+  }
 }
 
 }  // namespace platdsound_test

@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "Platform/PlatSystem.h"
+#include "Platform/Sound/PlatSoundSinks.h"
 #include "ZmLib/Music/zmDirectSound.h"
 #include "ZmLib/Music/zmTimerChannel.h"
 #include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
+#include "tests/support/EnvGuard.h"
 
 namespace zm_waveout_test {
 
@@ -312,6 +314,30 @@ TEST_F(WaveOut, DeviceWithoutSoundOrCooperativeLevelIsNotReady) {
   EXPECT_TRUE(Device()->IsReady());
   EXPECT_FALSE(Logged("-> DirectSoundCreate8 [MusicClasses, 158]"));
   EXPECT_TRUE(Logged("-> DirectSoundCreate [MusicClasses, 164]"));
+}
+
+// A sound device that cannot be opened is asked for once in a run: the
+// older entry point tried after the newer one, and the devices of later
+// shows, get the remembered answer without asking SDL again.
+TEST(WaveOutMissingDevice, IsAskedForOnceInARun) {
+  zmtest::TEnvGuard env;
+  env.Set("ZM_AUDIO", "sdl");
+  env.Set("SDL_AUDIODRIVER", "no-such-driver");
+  plat::SetSoundFaults({});  // nothing remembered from earlier tests
+  zm::THookScope<TCreateWaveOutDeviceProc> waveOut{CreateWaveOutDeviceHook};
+  zm::THookScope<TDirectSoundCreateProc> create8{DirectSoundCreate8Proc};
+  InitDirectSound();
+  const std::uint32_t before = plat::sound::SdlSinkOpenings();
+  for (int show = 0; show < 3; ++show) EXPECT_FALSE(CreateWaveOutDeviceHook()->IsReady()) << show;
+  EXPECT_EQ(plat::sound::SdlSinkOpenings() - before, 1u);
+
+  // Another output is tried as asked, and the failed one stays remembered.
+  env.Set("ZM_AUDIO", "null");
+  EXPECT_TRUE(CreateWaveOutDeviceHook()->IsReady());
+  env.Set("ZM_AUDIO", "sdl");
+  EXPECT_FALSE(CreateWaveOutDeviceHook()->IsReady());
+  EXPECT_EQ(plat::sound::SdlSinkOpenings() - before, 1u);
+  plat::SetSoundFaults({});
 }
 
 TEST_F(WaveOut, BuffersThatCannotBeMadePlayNothing) {
