@@ -12,27 +12,37 @@
 // names one small picture again and again. It is the nearest picture program
 // here that reaches a first frame without a display; it draws nothing on a
 // screen, so the player's own frame work comes on top of what they share.
+// FFmpeg runs as one runs it by hand on such a list: in the list's folder,
+// the pictures named relative to it, its keyboard left alone (-nostdin).
 //
 // A user opens a show after the machine has rested, not right after another
 // run: each round runs the player after a rest, FFmpeg after a rest, then
 // each once more straight after the run before (back to back). The figures
 // are the medians over the rounds; the time column is the player's after
-// rest. The runs use the processors of ZM_BENCH_CPUS (default "0,1": two, as
-// the figures were asked on) through taskset when it is there.
+// rest. The runs are held to two processors (as the figures were asked on)
+// through taskset when it is there: those of ZM_BENCH_CPUS, or else the two
+// that were least busy over the rest before the run (on a shared machine
+// other work gathers on some, and a run held to busy processors waits for
+// them); a run back to back keeps the processors of the run before.
 //
 // ZM_BENCH_REST_MS  the rest before a rested run (default 8000)
 // ZM_BENCH_ROUNDS   the rounds (default 5)
+// ZM_BENCH_CPUS     fixed processors for every run (taskset's list, "0,1")
 //
 // Counters: rest_ffmpeg_ms, rest_x_ffmpeg (the player's median after rest over
 // FFmpeg's), rest_min_ms and rest_max_ms (the player's); b2b_ms,
 // b2b_ffmpeg_ms, b2b_x_ffmpeg (back to back); peak_MB and ffmpeg_peak_MB (the
 // medians); load1 (the load average over a minute as the show's rounds
-// began) and load1_end; for the 100,000-slide show x_1000 (its median after
-// rest over the 1,000-slide show's), for the picture show x_solid (over the
-// 10,000-slide solid show's).
+// began) and load1_end; cpus_busy_pct (the median share of time the two
+// chosen processors were busy with other work over the rests; -1 with
+// ZM_BENCH_CPUS); for the
+// 100,000-slide show x_1000 (its median after rest over the 1,000-slide
+// show's), for the picture show x_solid (over the 10,000-slide solid
+// show's).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -40,8 +50,10 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -86,14 +98,83 @@ const TShowFolder& Folder() {
   return folder;
 }
 
-std::string Pinned() {
-  static const std::string prefix = [] {
-    const char* cpus = std::getenv("ZM_BENCH_CPUS");
-    const std::string list = cpus ? cpus : "0,1";
-    if (list.empty() || !Shell("command -v taskset > /dev/null 2>&1")) return std::string();
-    return "taskset -c " + Quoted(list) + " ";
-  }();
-  return prefix;
+// Busy and all time of each processor so far (/proc/stat), by number.
+struct TCpuTime {
+  std::uint64_t Busy = 0, All = 0;
+};
+std::vector<TCpuTime> CpuTimes() {
+  std::vector<TCpuTime> times;
+  std::ifstream in("/proc/stat");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.size() < 4 || line.compare(0, 3, "cpu") != 0 || !std::isdigit(static_cast<unsigned char>(line[3])))
+      continue;
+    std::istringstream fields(line.substr(3));
+    std::size_t cpu = 0;
+    std::uint64_t user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+    fields >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal;
+    if (cpu >= 4096) continue;
+    if (times.size() <= cpu) times.resize(cpu + 1);
+    times[cpu].Busy = user + nice + system + irq + softirq + steal;
+    times[cpu].All = times[cpu].Busy + idle + iowait;
+  }
+  return times;
+}
+
+// The processors this process may run on ("Cpus_allowed_list", as "0-3,6").
+std::vector<std::size_t> AllowedCpus() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  std::vector<std::size_t> cpus;
+  while (std::getline(in, line)) {
+    if (line.rfind("Cpus_allowed_list:", 0) != 0) continue;
+    std::istringstream list(line.substr(18));
+    std::string range;
+    while (std::getline(list, range, ',')) {
+      const std::size_t dash = range.find('-');
+      const unsigned long first = std::strtoul(range.c_str(), nullptr, 10);
+      const unsigned long last = dash == std::string::npos ? first : std::strtoul(range.c_str() + dash + 1, nullptr, 10);
+      for (unsigned long c = first; c <= last && c < 4096; ++c) cpus.push_back(c);
+    }
+  }
+  return cpus;
+}
+
+bool HaveTaskset() {
+  static const bool have = Shell("command -v taskset > /dev/null 2>&1");
+  return have;
+}
+
+// The processors of the runs: the taskset prefix, and how busy they were.
+struct TPinning {
+  std::string Prefix;
+  double BusyPct = -1;
+};
+TPinning& Pinning() {
+  static TPinning pinning;
+  return pinning;
+}
+
+// Chooses the two processors least busy between the two readings (fewest
+// numbers first among equals), unless ZM_BENCH_CPUS names them.
+void ChoosePinning(const std::vector<TCpuTime>& before, const std::vector<TCpuTime>& after) {
+  TPinning& p = Pinning();
+  p = {};
+  if (!HaveTaskset()) return;
+  if (const char* fixed = std::getenv("ZM_BENCH_CPUS")) {
+    if (*fixed) p.Prefix = "taskset -c " + Quoted(fixed) + " ";
+    return;
+  }
+  std::vector<std::pair<double, std::size_t>> shares;
+  for (std::size_t cpu : AllowedCpus()) {
+    if (cpu >= before.size() || cpu >= after.size()) continue;
+    const double all = double(after[cpu].All - before[cpu].All);
+    shares.emplace_back(all > 0 ? double(after[cpu].Busy - before[cpu].Busy) / all : 0.0, cpu);
+  }
+  if (shares.size() < 2) return;
+  std::sort(shares.begin(), shares.end());
+  p.Prefix = "taskset -c " + std::to_string(shares[0].second) + "," + std::to_string(shares[1].second) + " ";
+  p.BusyPct = 50 * (shares[0].first + shares[1].first);
 }
 
 // The first number after key at the start of a line of the file; -1 when none.
@@ -120,7 +201,7 @@ struct TRun {
 TRun RunPlayer(const std::string& show) {
   const std::string out = Folder().Path("player.txt");
   const std::int64_t launch = WallNs();
-  Shell("MEASURE_PLAYER_FIRST_FRAME=1 ZM_DISPLAY=headless ZM_AUDIO=none " + Pinned() + Quoted(ZM_MEASURE_PLAYER) +
+  Shell("MEASURE_PLAYER_FIRST_FRAME=1 ZM_DISPLAY=headless ZM_AUDIO=none " + Pinning().Prefix + Quoted(ZM_MEASURE_PLAYER) +
         " play -filename " + Quoted(Folder().Path(show + "/Project.oru")) + " > /dev/null 2> " + Quoted(out));
   TRun run;
   const double first = ReadNumberAfter(out, "first-frame-ns ");
@@ -132,8 +213,9 @@ TRun RunPlayer(const std::string& show) {
 TRun RunFfmpeg(const std::string& list) {
   const std::string out = Folder().Path("ffmpeg.txt");
   const auto start = std::chrono::steady_clock::now();
-  const bool ok = Shell(Pinned() + "ffmpeg -hide_banner -nostats -benchmark -f concat -safe 0 -i " +
-                        Quoted(Folder().Path(list)) + " -frames:v 1 -f null - > /dev/null 2> " + Quoted(out));
+  const bool ok = Shell("cd " + Quoted(Folder().Path("")) + " && " + Pinning().Prefix +
+                        "ffmpeg -nostdin -hide_banner -nostats -benchmark -f concat -i " + Quoted(list) +
+                        " -frames:v 1 -f null - > /dev/null 2> " + Quoted(out));
   TRun run;
   if (ok) run.Ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   run.PeakMb = ReadNumberAfter(out, "maxrss=") / 1024.0;
@@ -166,7 +248,12 @@ double LoadAverage() {
   return load;
 }
 
-void Rest() { std::this_thread::sleep_for(std::chrono::milliseconds(std::max(EnvNumber("ZM_BENCH_REST_MS", 8000), 0L))); }
+// The rest before a rested run; the processors for it are chosen over it.
+void Rest() {
+  const std::vector<TCpuTime> before = CpuTimes();
+  std::this_thread::sleep_for(std::chrono::milliseconds(std::max(EnvNumber("ZM_BENCH_REST_MS", 8000), 0L)));
+  ChoosePinning(before, CpuTimes());
+}
 
 void BM_ShowOpening(benchmark::State& state) {
   const std::string show = kShows[state.range(0)];
@@ -180,13 +267,15 @@ void BM_ShowOpening(benchmark::State& state) {
     return;
   }
   const long rounds = std::max(EnvNumber("ZM_BENCH_ROUNDS", 5), 1L);
-  std::vector<double> rested, restedFfmpeg, b2b, b2bFfmpeg, peak, ffmpegPeak;
+  std::vector<double> rested, restedFfmpeg, b2b, b2bFfmpeg, peak, ffmpegPeak, busy;
   const double load = LoadAverage();
   for (auto _ : state) {
     for (long r = 0; r < rounds; ++r) {
       Rest();
+      busy.push_back(Pinning().BusyPct);
       const TRun player = RunPlayer(show);
       Rest();
+      busy.push_back(Pinning().BusyPct);
       const TRun ffmpeg = RunFfmpeg(kLists[state.range(0)]);
       const TRun playerAgain = RunPlayer(show);
       const TRun ffmpegAgain = RunFfmpeg(kLists[state.range(0)]);
@@ -216,6 +305,7 @@ void BM_ShowOpening(benchmark::State& state) {
   state.counters["ffmpeg_peak_MB"] = Median(ffmpegPeak);
   state.counters["load1"] = load;
   state.counters["load1_end"] = LoadAverage();
+  state.counters["cpus_busy_pct"] = Median(busy);
   auto ratio = [&](const char* name, const std::string& base) {
     const auto it = Rested().find(base);
     if (it != Rested().end() && it->second > 0) state.counters[name] = median / it->second;

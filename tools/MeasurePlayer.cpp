@@ -10,7 +10,8 @@
 //                                        slide its own picture file), with
 //                                        list<n>.ffconcat: the same pictures
 //                                        (one file for the solid shows) as a
-//                                        list for FFmpeg's concat reader
+//                                        list for FFmpeg's concat reader,
+//                                        named relative to <folder>
 //   MeasurePlayer play <player switches> runs the player as OruViewer5 does,
 //                                        timing every presented frame
 // "play" prints on standard error, after the run:
@@ -240,8 +241,13 @@ void WriteOpeningShow(const std::string& folder, int count, bool pictures) {
   show.Write();
 }
 
-// FFmpeg's concat list of Count entries of 3 s: the show's pictures, or one
-// solid picture named again and again.
+// FFmpeg's concat list of Count entries of 3 s: the show's pictures
+// (Folder/pictures/p<i>.jpg), or one solid picture (solid.jpg) named again
+// and again. The names are relative to the list's own folder, as a
+// list for the pictures beside it is written: FFmpeg's time and memory for a
+// long list grow with the length of every name (by a quarter for a folder
+// path of 30 characters), which would make the figure depend on where the
+// list lies.
 void WriteConcatList(const std::string& file, const std::string& folder, int count, bool pictures) {
   FILE* out = std::fopen(file.c_str(), "w");
   if (!out) throw std::runtime_error("cannot write " + file);
@@ -250,7 +256,7 @@ void WriteConcatList(const std::string& file, const std::string& folder, int cou
     if (pictures)
       std::fprintf(out, "file '%s/pictures/p%d.jpg'\nduration 3\n", folder.c_str(), i);
     else
-      std::fprintf(out, "file '%s/solid.jpg'\nduration 3\n", folder.c_str());
+      std::fprintf(out, "file 'solid.jpg'\nduration 3\n");
   }
   std::fclose(out);
 }
@@ -258,10 +264,10 @@ void WriteConcatList(const std::string& file, const std::string& folder, int cou
 int WriteOpeningShows(const std::string& folder) {
   for (int count : {1000, 10000, 100000}) {
     WriteOpeningShow(folder + "/solid" + std::to_string(count), count, false);
-    WriteConcatList(folder + "/list" + std::to_string(count) + ".ffconcat", folder, count, false);
+    WriteConcatList(folder + "/list" + std::to_string(count) + ".ffconcat", "", count, false);
   }
   WriteOpeningShow(folder + "/pictures10000", 10000, true);
-  WriteConcatList(folder + "/pictures10000.ffconcat", folder + "/pictures10000", 10000, true);
+  WriteConcatList(folder + "/pictures10000.ffconcat", "pictures10000", 10000, true);
   oru::TJpegOptions solid;
   solid.Width = 320;
   solid.Height = 240;
