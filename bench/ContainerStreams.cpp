@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "OruLib2/OruClasses/OruUnpack.h"
 #include "OruLib2/OruClasses/zmInflate.h"
 #include "OruLib2/OruClasses/zmStreamUtils.h"
@@ -22,7 +23,6 @@
 #include "ZmLib/zmModules.h"
 #include "tests/support/kit/ShowContainerWriter.h"
 #include "tests/support/kit/StreamBytes.h"
-#include "tests/support/kit/TempFolder.h"
 
 using namespace zm;
 using namespace oru;
@@ -241,7 +241,7 @@ std::int64_t WriteSized(const std::string& path, std::int64_t bulk) {
 }
 
 struct TOpenFiles {
-  zmtest::TTempFolder Folder;
+  zmbench::TBenchFolder Folder;
   std::string Small = Folder.File("small.orushow"), Large = Folder.File("large.orushow");
   std::int64_t SmallSize = WriteSized(Small, std::int64_t(2) << 20);
   std::int64_t LargeSize = WriteSized(Large, std::int64_t(2) << 30);
@@ -256,7 +256,7 @@ const TOpenFiles& OpenFiles() {
 // One container holding Plain() stored, enciphered and deflated.
 const std::string& ReadContainerPath() {
   StartModules();
-  static zmtest::TTempFolder folder;
+  static zmbench::TBenchFolder folder;
   static const std::string path = [] {
     TShowContainerWriter w;
     w.Add("stored.bin", Plain(), zmtest::kStored);

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/Graphics/zmGraphicsModules.h"
@@ -81,7 +82,7 @@ std::vector<std::uint8_t> PhotoPixels(int w, int h) {
 }
 
 struct TBigPng {
-  zmtest::TTempFolder Folder;
+  zmbench::TBenchFolder Folder;
   std::string Path;
   std::string Bytes;
   TBigPng() {

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "ZmLib/Graphics/SysAlphaRow.h"
 #include "ZmLib/Graphics/SysBilinearSampler.h"
 #include "ZmLib/Graphics/SysBitmapUtils.h"
@@ -52,7 +53,7 @@ void MegapixelRate(benchmark::State& state, std::int64_t pixelsPerIteration) {
 // A 6000 x 4000 photograph-like picture (smooth shapes, edges and grain),
 // quality 90, 4:2:0, written once into a temporary folder.
 struct TBigJpeg {
-  zmtest::TTempFolder Folder;
+  zmbench::TBenchFolder Folder;
   std::string Path;
   std::string Bytes;
   TBigJpeg() {

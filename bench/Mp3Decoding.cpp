@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "ZmLib/Music/zmMpegConverter.h"
 #include "tests/support/kit/TempFolder.h"
 
@@ -21,7 +22,7 @@ namespace {
 constexpr std::int32_t kFill = 17640;  // 100 ms, what a channel asks for at a time
 
 struct TMedia {
-  std::unique_ptr<zmtest::TTempFolder> folder;
+  std::unique_ptr<zmbench::TBenchFolder> folder;
   std::string path;
   std::string bytes;
   std::string error;
@@ -35,7 +36,7 @@ const TMedia& Media() {
       m.error = "ffmpeg missing: no MP3 to decode";
       return m;
     }
-    m.folder = std::make_unique<zmtest::TTempFolder>();
+    m.folder = std::make_unique<zmbench::TBenchFolder>();
     m.path = m.folder->File("five_minutes.mp3");
     const std::string cmd =
         "ffmpeg -hide_banner -loglevel error -y -f lavfi -i 'sine=frequency=440:sample_rate=44100:duration=300' "

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "OruLib2/OruClasses/OruFileAccess.h"
 #include "OruLib2/OruClasses/OruShowLoader.h"
 #include "OruLib2/OruViewer/OruMusicComposite.h"
@@ -37,7 +38,6 @@
 #include "ZmLib/Text/zmTextModules.h"
 #include "ZmLib/zmModules.h"
 #include "tests/support/kit/ShowBuilder.h"
-#include "tests/support/kit/TempFolder.h"
 
 using zm::MakeRef;
 using zm::TRef;
@@ -145,7 +145,7 @@ TRef<zm::TWaveOutDevice> StepDeviceProc() {
 
 // Two MP3 tones, each a little over half of the show, made once by ffmpeg.
 struct TMedia {
-  std::unique_ptr<zmtest::TTempFolder> folder;
+  std::unique_ptr<zmbench::TBenchFolder> folder;
   std::string a, b, error;
 };
 
@@ -157,7 +157,7 @@ const TMedia& Media(int seconds) {
   if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) {
     m->error = "ffmpeg missing: no MP3 to play";
   } else {
-    m->folder = std::make_unique<zmtest::TTempFolder>();
+    m->folder = std::make_unique<zmbench::TBenchFolder>();
     m->a = m->folder->File("a.mp3");
     m->b = m->folder->File("b.mp3");
     for (auto [path, hz] : {std::pair{m->a, 440}, std::pair{m->b, 330}}) {

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "OruLib2/OruPack/OruPackWriter.h"
 #include "tests/support/kit/TempFolder.h"
 #include "tools/OruPacker.h"
@@ -18,8 +19,8 @@ constexpr std::int64_t kFileSize = std::int64_t(256) << 20;
 
 // A show folder with "Project.oru" and one 256 MB file of mixed bytes,
 // made once for all runs.
-const zmtest::TTempFolder& Show() {
-  static zmtest::TTempFolder folder;
+const zmbench::TBenchFolder& Show() {
+  static zmbench::TBenchFolder folder;
   static bool made = [] {
     zmtest::WriteFileBytes(folder.File("show/Project.oru"), "\xEF\xBB\xBF[main]\r\nopt_repeat=stop\r\n");
     std::ofstream f(folder.File("show/video.bin"), std::ios::binary);

@@ -46,19 +46,17 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
-namespace {
+#include "bench/BenchFiles.h"
 
-namespace fs = std::filesystem;
+namespace {
 
 const char* const kShows[] = {"solid1000", "solid10000", "solid100000", "pictures10000"};
 const char* const kLists[] = {"list1000.ffconcat", "list10000.ffconcat", "list100000.ffconcat",
@@ -72,24 +70,17 @@ std::string Quoted(const std::string& s) {
 
 bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
 
-// The shows, written once into a folder of their own, removed at the end.
+// The shows, written once into a folder of the run.
 class TShowFolder {
 public:
   TShowFolder() {
-    std::random_device random;
-    folder_ = fs::temp_directory_path() / ("zm_show_opening_" + std::to_string(random()));
-    fs::create_directories(folder_);
-    written_ = Shell(Quoted(ZM_MEASURE_PLAYER) + " opening-shows " + Quoted(folder_.string()) + " > /dev/null");
-  }
-  ~TShowFolder() {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
+    written_ = Shell(Quoted(ZM_MEASURE_PLAYER) + " opening-shows " + Quoted(folder_.Path()) + " > /dev/null");
   }
   bool Written() const { return written_; }
-  std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+  std::string Path(const std::string& name) const { return folder_.File(name); }
 
 private:
-  fs::path folder_;
+  zmbench::TBenchFolder folder_;
   bool written_ = false;
 };
 

@@ -17,7 +17,9 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 
+#include "bench/BenchFiles.h"
 #include "bench/DrawerStage.h"
 #include "OruLib2/3DEngine/DrawManager3D2.h"
 #include "OruLib2/3DEngine/FilterFactory.h"
@@ -169,17 +171,22 @@ inline bool HaveFfmpeg() {
   return have;
 }
 
-// One frame of each source in /dev/shm, made once.
+// The run's files in memory (/dev/shm): the sources and ffmpeg's logs.
+inline const zmbench::TBenchFolder& XfadeFolder() {
+  static const zmbench::TBenchFolder folder(true);
+  return folder;
+}
+
+// One frame of each source, made once.
 inline bool Sources() {
   static const bool made = [] {
-    const char* cmds[] = {
-        "test -s /dev/shm/zm_xfade_a1.raw || ffmpeg -hide_banner -loglevel error -y -f lavfi -i "
-        "\"testsrc2=s=1920x1080:r=60,format=gbrp\" -frames:v 1 -f rawvideo /dev/shm/zm_xfade_a1.raw",
-        "test -s /dev/shm/zm_xfade_b1.raw || ffmpeg -hide_banner -loglevel error -y -f lavfi -i "
-        "\"mandelbrot=s=1920x1080:r=60,format=gbrp\" -frames:v 1 -f rawvideo /dev/shm/zm_xfade_b1.raw",
-    };
-    for (const char* c : cmds)
-      if (std::system(c) != 0) return false;
+    const std::pair<const char*, const char*> sources[] = {{"a1.raw", "testsrc2"}, {"b1.raw", "mandelbrot"}};
+    for (const auto& [file, source] : sources) {
+      const std::string cmd = std::string("ffmpeg -hide_banner -loglevel error -y -f lavfi -i \"") + source +
+                              "=s=1920x1080:r=60,format=gbrp\" -frames:v 1 -f rawvideo '" + XfadeFolder().File(file) +
+                              "'";
+      if (std::system(cmd.c_str()) != 0) return false;
+    }
     return true;
   }();
   return made;
@@ -204,9 +211,9 @@ inline double RunFfmpegGraph(const std::string& graph, unsigned threads, const s
   const std::string in = "-f rawvideo -pix_fmt gbrp -s 1920x1080 -r 60";
   const std::string loop = "loop=loop=" + std::to_string(kFfmpegFrames - 1) + ":size=1:start=0";
   cmd << "ffmpeg -hide_banner -nostats -benchmark -threads " << threads << " -filter_threads " << threads
-      << " -filter_complex_threads " << threads << " " << in << " -i /dev/shm/zm_xfade_a1.raw " << in
-      << " -i /dev/shm/zm_xfade_b1.raw -filter_complex \"[0]" << loop << "[a];[1]" << loop << "[b];" << graph
-      << "\" -f null - > " << log << " 2>&1";
+      << " -filter_complex_threads " << threads << " " << in << " -i '" << XfadeFolder().File("a1.raw") << "' "
+      << in << " -i '" << XfadeFolder().File("b1.raw") << "' -filter_complex \"[0]" << loop << "[a];[1]" << loop
+      << "[b];" << graph << "\" -f null - > '" << log << "' 2>&1";
   if (std::system(cmd.str().c_str()) != 0) return -1;
   return ReadRtime(log);
 }
@@ -221,7 +228,7 @@ inline void RunFfmpegXfade(benchmark::State& state, const std::string& transitio
     return;
   }
   if (threads == 0) threads = std::thread::hardware_concurrency();
-  const std::string log = "/dev/shm/zm_xfade_" + transition + "_bench.txt";
+  const std::string log = XfadeFolder().File(transition + ".txt");
   const std::string xfade = "[a][b]xfade=transition=" + transition + ":duration=1:offset=0";
   double whole = 0;
   for (auto _ : state) {

@@ -1,13 +1,11 @@
 // Decoding a 3-second 1080p25 H.264 clip to pictures through the frame
 // source: frame after frame (SeekFrame stepping) and each frame converted
 // into the planes of an in-memory YUV image, as the video extractor does.
-// The figure to hold it against is the ffmpeg program on the same file:
-//   ffmpeg -benchmark -i <clip> -f null -
-// (the clip's path is printed in the benchmark's label).
+// The figure to hold it against is the ffmpeg program on the same file
+// (BM_FfmpegProgram): ffmpeg -i <clip> -f null -, a process per run.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -15,6 +13,7 @@
 #include "ZmLib/Graphics/zmBitmap.h"
 #include "ZmLib/Graphics/zmGraphicsModules.h"
 #include "ZmLib/Graphics/zmPixelFormat.h"
+#include "bench/BenchFiles.h"
 #include "tests/support/kit/TempFolder.h"
 
 using namespace zm;
@@ -26,36 +25,33 @@ const TModuleRunner& Modules() {
   return modules;
 }
 
+// The clip, made once in a folder of the run.
 struct TMedia {
-  std::string path;
+  zmbench::TBenchFolder folder;
+  std::string path = folder.File("h264_1080p25.mp4");
   std::string bytes;
   std::string error;
+
+  TMedia() {
+    if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) {
+      error = "ffmpeg missing: no clip to decode";
+      return;
+    }
+    const std::string cmd =
+        "ffmpeg -hide_banner -loglevel error -y -f lavfi -i 'testsrc2=size=1920x1080:rate=25:duration=3' "
+        "-c:v libx264 -preset fast -pix_fmt yuv420p -b:v 8M '" +
+        path + "' >/dev/null 2>&1";
+    if (std::system(cmd.c_str()) != 0) {
+      error = "ffmpeg failed to make the clip";
+      return;
+    }
+    bytes = zmtest::ReadFileBytes(path);
+    if (bytes.empty()) error = "clip unreadable";
+  }
 };
 
-// Made once and kept in /tmp, so that the ffmpeg program can be run on the same file.
 const TMedia& Media() {
-  static const TMedia media = [] {
-    TMedia m;
-    m.path = "/tmp/zm_bench_h264_1080p25.mp4";
-    std::error_code ec;
-    if (!std::filesystem::exists(m.path, ec)) {
-      if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) {
-        m.error = "ffmpeg missing: no clip to decode";
-        return m;
-      }
-      const std::string cmd =
-          "ffmpeg -hide_banner -loglevel error -y -f lavfi -i 'testsrc2=size=1920x1080:rate=25:duration=3' "
-          "-c:v libx264 -preset fast -pix_fmt yuv420p -b:v 8M '" +
-          m.path + "' >/dev/null 2>&1";
-      if (std::system(cmd.c_str()) != 0) {
-        m.error = "ffmpeg failed to make the clip";
-        return m;
-      }
-    }
-    m.bytes = zmtest::ReadFileBytes(m.path);
-    if (m.bytes.empty()) m.error = "clip unreadable";
-    return m;
-  }();
+  static const TMedia media;
   return media;
 }
 
@@ -108,9 +104,27 @@ void BM_DecodeToPictures(benchmark::State& state) {
     for (std::int32_t i = 0; src->SeekFrame(i) && src->GetFrame(image.get()); ++i) ++frames;
   }
   state.counters["fps"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
-  state.SetLabel(m.path);
 }
 // Argument: multi-threaded decoding allowed (the player's setting) or not.
 BENCHMARK(BM_DecodeToPictures)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+
+// The ffmpeg program decoding the same clip to nothing; argument: its own
+// threads (1) or one (0).
+void BM_FfmpegProgram(benchmark::State& state) {
+  const TMedia& m = Media();
+  if (!m.error.empty()) {
+    state.SkipWithError(m.error.c_str());
+    return;
+  }
+  const std::string cmd = std::string("ffmpeg -nostdin -hide_banner -loglevel error ") +
+                          (state.range(0) ? "" : "-threads 1 ") + "-i '" + m.path + "' -f null - >/dev/null 2>&1";
+  std::int64_t frames = 0;
+  for (auto _ : state) {
+    if (std::system(cmd.c_str()) != 0) return state.SkipWithError("ffmpeg failed");
+    frames += 75;  // 3 s at 25 frames a second
+  }
+  state.counters["fps"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_FfmpegProgram)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
 }  // namespace
