@@ -289,12 +289,31 @@ void TMusicChannel::Scale(const std::uint8_t* source, std::uint8_t* destination,
     }
     if (off < bytes && source != destination) std::memmove(destination + off, source + off, bytes - off);
   }
-  if (schedule) ScheduleDone(scheduleAt);
+  if (schedule) ScheduleDone(RegionBytesTo(destination + scheduleAt, scheduleAt));
 }
 
 void TMusicChannel::BeginRegion(const std::uint8_t* region) {
   region_ = region;
   regionStream_ = output_ ? output_->RegionStream() : -1;
+}
+
+std::uint32_t TMusicChannel::RegionBytesTo(const std::uint8_t* at, std::uint32_t outside) const {
+  const auto a = reinterpret_cast<std::uintptr_t>(at), r = reinterpret_cast<std::uintptr_t>(region_);
+  return region_ && a >= r && a - r <= bufferBytes_ ? static_cast<std::uint32_t>(a - r) : outside;
+}
+
+std::uint32_t TMusicChannel::SoundInRegion(const std::uint8_t* from, const std::uint8_t* end) const {
+  // Counted from the region's start (a first fill is given its prebuffer first).
+  const std::uint32_t n = RegionBytesTo(end, static_cast<std::uint32_t>(end - from)), fb = frameBytes_;
+  if (!fb) return n;
+  const std::uint8_t silent = format_.wBitsPerSample == 8 ? 128 : 0;
+  const std::uint8_t* start = end - n;
+  std::uint32_t frames = n / fb;
+  for (; frames > 0; --frames) {
+    const std::uint8_t* p = start + std::size_t(frames - 1) * fb;
+    if (std::any_of(p, p + fb, [silent](std::uint8_t b) { return b != silent; })) break;
+  }
+  return frames * fb;
 }
 
 void TMusicChannel::NoteSilence(const std::uint8_t* at) {
@@ -354,7 +373,10 @@ void TMusicChannel::Fill(std::uint8_t* destination, std::uint32_t bytes) {
     NoteSilence(destination + have);
   }
   ended_ = ended;
-  if (ended) ScheduleDone(0);
+  // The track's last sound may lie in this region: it plays before the
+  // killer may end the channel (the ring counts what is queued up to the
+  // region's start only).
+  if (ended) ScheduleDone(SoundInRegion(destination, destination + have));
 }
 
 void TMusicChannel::FirstFill(std::uint8_t* destination, std::uint32_t bytes) {

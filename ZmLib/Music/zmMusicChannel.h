@@ -75,7 +75,14 @@ public:
 private:
   static std::int32_t FadeFrames(std::uint32_t fadeMs, std::uint32_t rate);
   bool MakeOutput(const TWaveFormatEx& format);
+  // ExtraBytes: sound still to play beyond the start of the region in hand.
   void ScheduleDone(std::uint32_t extraBytes);
+  // Bytes from the start of the region in hand up to At; Outside when no
+  // region is in hand.
+  std::uint32_t RegionBytesTo(const std::uint8_t* at, std::uint32_t outside) const;
+  // Bytes from the start of the region in hand (else From) up to the end of
+  // its last frame that is not silent, looking no further than End.
+  std::uint32_t SoundInRegion(const std::uint8_t* from, const std::uint8_t* end) const;
   // Under the fade lock: a stopped run's sound ends at that byte of the
   // region in hand.
   void NoteSilence(const std::uint8_t* at);

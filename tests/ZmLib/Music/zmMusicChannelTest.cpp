@@ -10,6 +10,7 @@
 
 #include "Platform/PlatSystem.h"
 #include "Platform/Sound/PlatDSound.h"
+#include "ZmLib/Music/zmConverterFactory.h"
 #include "ZmLib/Music/zmDirectSound.h"
 #include "ZmLib/Music/zmMusicChannel.h"
 #include "ZmLib/Music/zmMusicPlayer.h"
@@ -286,6 +287,48 @@ TEST_F(MusicChannel, TrackThatRunsOutIsDisposedOfOnceItsSoundHasPlayedAndEndsOnc
   for (int i = 0; i < 20; ++i) Run(100);
   ASSERT_TRUE(ends.WaitFor(1));
   EXPECT_GE(c->GetPosition(), 60000u);
+}
+
+// A converter that learns of the end of its data in the fill that delivers
+// its last sound (as a decoder does that reads on its own): that fill
+// answers false, its output padded with silence behind the sound.
+class TEndsInConvert : public TWavConverter {
+public:
+  bool ReadInput() override {
+    TWavConverter::ReadInput();
+    return true;
+  }
+  bool Convert(TLocalBuffer& buffer) override { return buffer.Length() > 0 && TWavConverter::Convert(buffer); }
+  static TRef<TWavConverter> Make(const TMediaInfo&, const WideString&) { return MakeRef<TEndsInConvert>(); }
+};
+
+// A track that runs out part way through a refill (past what the first fill
+// held) is heard to its last sample: the killer counts the sound of that
+// last region, not only what was queued before it.
+TEST_F(MusicChannel, TrackThatRunsOutInAFillIsHeardToItsLastSample) {
+  THookScope<TCreateConverterProc> converters(CreateConverterHook, &TEndsInConvert::Make);
+  Dc("dc.wav", 0.5, 1.75);
+  TRef<TChannelMusic> c = Open("dc.wav");
+  ASSERT_TRUE(c);
+  const std::size_t start = audio_.Mixed().size() / 2;
+  ASSERT_TRUE(c->Play(10));
+  TRef<TMusicChannel> m = c->Current();
+  Run(100);
+  ASSERT_TRUE(m->Ended());
+  // Queued before the region (1.4 s), the region's sound (0.25 s) and 20 ms.
+  EXPECT_NEAR(double(m->DoneAfterMs()), 1670.0, 15.0);
+  for (int i = 0; i < 400 && c->MusicChannelCount() > 0; ++i) {
+    Run(10);
+    // The killer takes the run on its own thread: the next step waits for it.
+    if (m->IsDone()) ASSERT_TRUE(WaitUntil([&] { return c->MusicChannelCount() == 0; }));
+  }
+  ASSERT_EQ(c->MusicChannelCount(), 0u);
+  const std::vector<std::int16_t>& mix = audio_.Mixed();
+  std::size_t last = start;
+  for (std::size_t f = start; f < mix.size() / 2; ++f)
+    if (mix[2 * f] != 0) last = f;
+  EXPECT_EQ(last - start + 1, 77175u) << "heard " << double(last - start + 1) / 44.1 << " ms of 1750";
+  EXPECT_EQ(mix[2 * last], 16384);
 }
 
 TEST_F(MusicChannel, EndHandlerThatDropsTheLastReferenceDoesNotWaitForItself) {
