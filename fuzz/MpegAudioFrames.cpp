@@ -2,7 +2,9 @@
 // converter keeps its carry and the stream in range; a stream either fails or
 // gives a first frame inside it with a second one behind it, sizes within
 // the stream and a usable frame duration; seeking to any time stays within
-// the stream.
+// the stream; the encoder's tag gives a delay, padding and length within
+// bounds, and the walk to any frame stays within the stream.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -60,6 +62,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int64_t back = zm::TMpegInfo::SeekToTime(s.get(), ms, info);
     Check(s->GetPosition() >= 0 && s->GetPosition() <= n);
     if (!info.Vbr()) Check(back <= 0);
+  }
+
+  // The encoder's tag: a delay and padding of 12 bits each, a sound no
+  // longer than the frames it names; the walk to a frame stays inside.
+  const zm::TMpegGapless& g = mp.Gapless;
+  Check(g.Skip >= 0 && g.Skip <= 4095 + zm::TMpegGapless::kDecoderDelay && g.LeadFrames >= 1);
+  Check(g.Samples == -1 || (g.Frames > 0 && g.Samples > 0 && g.Samples <= g.Frames * g.SamplesPerFrame));
+  const zm::TMpegGapless again = zm::TMpegInfo::ReadGapless(s.get(), info);
+  Check(again.Skip == g.Skip && again.Samples == g.Samples);
+  for (std::int64_t frame : {std::int64_t(-1), std::int64_t(0), std::int64_t(3), INT64_MAX}) {
+    const std::int64_t reached = zm::TMpegInfo::SeekToFrame(s.get(), frame, info);
+    Check(reached >= 0 && reached <= std::max<std::int64_t>(frame, 0));
+    Check(s->GetPosition() >= 0 && s->GetPosition() <= n);
   }
   return 0;
 }

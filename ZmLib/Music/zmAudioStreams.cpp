@@ -245,6 +245,10 @@ void TLocalBuffer::Consume(std::int32_t bytes) {
   if (length_ > 0) std::memmove(data_, data_ + n, static_cast<std::size_t>(length_));
 }
 
+void TLocalBuffer::Truncate(std::int32_t bytes) {
+  if (bytes >= 0 && bytes < length_) length_ = bytes;
+}
+
 bool TLocalBuffer::FillFromStream(TStream* stream, std::int64_t end) {
   TStreamWrapperClass* w = StreamWrapper();
   const std::int64_t pos = w->GetPosition(stream);

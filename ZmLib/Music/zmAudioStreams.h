@@ -123,6 +123,8 @@ public:
   void Append(TLocalBuffer& other);
   // Removes min(bytes, length) bytes from the front.
   void Consume(std::int32_t bytes);
+  // Keeps the first bytes only (nothing changes when fewer are held).
+  void Truncate(std::int32_t bytes);
   // Reads from the stream's position up to the absolute position end, at most
   // the free space; answers whether anything was read.
   bool FillFromStream(TStream* stream, std::int64_t end);

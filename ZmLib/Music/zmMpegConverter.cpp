@@ -3,7 +3,10 @@
 #include <mpg123.h>
 
 #include <algorithm>
+#include <cmath>
 #include <mutex>
+
+#include "ZmLib/Music/zmPcmResampler.h"
 
 namespace zm {
 
@@ -144,9 +147,12 @@ bool TMpegConverter::SetInputFormat(const TMediaInfo& info) {
   const std::int32_t small = 6 * std::int32_t(std::min<std::uint32_t>(info.FrameLength, kBlockSize));
   const std::int32_t wanted = info.DataSize == 0 && small > 0 ? std::min(kBlockSize, small) : kBlockSize;
   blockSize_ = wanted;
+  decoded_->Format = Pcm16Format(info.Format.nChannels, info.Format.nSamplesPerSec);
+  gapless_ = TMpegInfo::ReadGapless(Stream, info);
+  // A frame of another rate than the stream's would put the sound elsewhere.
+  if (gapless_.SampleRate != std::int32_t(info.Format.nSamplesPerSec)) gapless_ = TMpegGapless::Parse(nullptr, 0);
   if (!TWavConverter::SetInputFormat(info)) return false;
   blockSize_ = wanted;
-  decoded_->Format = Pcm16Format(info.Format.nChannels, info.Format.nSamplesPerSec);
   decoded_->Consume(decoded_->Length());
   decoded_->EnsureFree(blockSize_);
   StartDecoder();
@@ -175,13 +181,29 @@ bool TMpegConverter::DecodeStep(TLocalBuffer& buffer) {
   return decoded_->Length() > 0;
 }
 
+void TMpegConverter::Trim() {
+  const std::int64_t align = std::max<std::int64_t>(1, decoded_->Format.nBlockAlign);
+  const std::int64_t frames = decoded_->Length() / align;
+  const std::int64_t first = nextSample_;
+  nextSample_ += frames;
+  const std::int64_t drop = std::clamp<std::int64_t>(wantFrom_ - first, 0, frames);
+  std::int64_t keep = frames - drop;
+  if (soundEnd_ >= 0) keep = std::clamp<std::int64_t>(soundEnd_ - (first + drop), 0, keep);
+  decoded_->Consume(std::int32_t(drop * align));
+  decoded_->Truncate(std::int32_t(keep * align));
+}
+
 bool TMpegConverter::Convert(TLocalBuffer& buffer) {
   // Input that gives no whole frame yet is not the end; a broken decoder is.
   if (!DecodeStep(buffer)) return !failed_;
+  Trim();
+  if (decoded_->Length() == 0) return true;
   return TWavConverter::Convert(*decoded_);
 }
 
 bool TMpegConverter::ReadInput() {
+  // The sound has been given whole: what follows is the encoder's padding.
+  if (soundEnd_ >= 0 && nextSample_ >= soundEnd_) return false;
   // Like the base, but one block at a time (the block may be smaller than
   // the buffer), and to the stream's end when the info gives no size.
   TStreamWrapperClass* w = StreamWrapper();
@@ -197,28 +219,41 @@ bool TMpegConverter::ReadInput() {
 }
 
 void TMpegConverter::Seek(std::int64_t ms) {
-  const std::uint32_t avg = mediaInfo_.Format.nAvgBytesPerSec;
-  if (avg == 0 || !Stream || !mpg_) {
+  const std::uint32_t avg = mediaInfo_.Format.nAvgBytesPerSec, rate = mediaInfo_.Format.nSamplesPerSec;
+  const std::int64_t spf = gapless_.SamplesPerFrame;
+  if (avg == 0 || rate == 0 || spf <= 0 || !Stream || !mpg_) {
     TWavConverter::Seek(ms);
     if (decoded_) decoded_->Consume(decoded_->Length());
+    nextSample_ = 0;
+    wantFrom_ = gapless_.Skip;
+    soundEnd_ = -1;
     return;
   }
   if (ms < 0) ms = 0;
+  // Far times are clamped before they become samples: past any stream.
+  const double sample = std::nearbyint(std::min(double(ms), 1e12) * rate / 1000.0);
+  const std::int64_t place = std::int64_t(sample) + gapless_.Skip;
+  const std::int64_t lead =
+      std::max<std::int64_t>(gapless_.LeadFrames, (std::int64_t(rate) * kMaxPrerollMs / 1000 + spf - 1) / spf);
+  const std::int64_t startFrame = ms > 0 ? std::max<std::int64_t>(0, place / spf - lead) : 0;
   mpg_->ExitState(state_);
-  const std::int64_t preroll = std::min(ms, kMaxPrerollMs);
-  const std::int64_t target = ms - preroll;
-  const std::int64_t answer = TMpegInfo::SeekToTime(Stream, target, mediaInfo_);
+  const std::int64_t reached = TMpegInfo::SeekToFrame(Stream, startFrame, mediaInfo_);
   Input().Consume(Input().Length());
   Output().Consume(Output().Length());
   decoded_->Consume(decoded_->Length());
+  if (resampler_) resampler_->Reset();
   StartDecoder();
-  decodedMs_ = double(target) - double(answer);
-  prerollMs_ = preroll;
-  const std::int64_t align = std::max<std::int64_t>(1, mediaInfo_.Format.nBlockAlign);
-  const std::int64_t prerollBytes = preroll * avg / 1000 / align * align;
-  const std::int64_t tenth = std::max(align, std::int64_t(avg) / 10 / align * align);
-  for (int i = 0; i < 11 && Output().Length() < prerollBytes; ++i) Fill(std::int32_t(tenth));
-  Output().Consume(std::int32_t(prerollBytes));
+  nextSample_ = reached * spf;
+  wantFrom_ = place;
+  soundEnd_ = gapless_.Samples >= 0 ? gapless_.Skip + gapless_.Samples : -1;
+  decodedMs_ = double(place - gapless_.Skip) * 1000.0 / rate;
+  prerollMs_ = double(place - nextSample_) * 1000.0 / rate;
+  // Decoded ahead past the place (not padded: past the end nothing is).
+  if (ms > 0) {
+    const std::int32_t ahead = std::int32_t(Output().Format.nAvgBytesPerSec / 10);
+    while (Output().Length() < ahead && ReadInput() && Convert(Input())) {
+    }
+  }
 }
 
 }  // namespace zm

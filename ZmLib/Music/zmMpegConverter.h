@@ -49,6 +49,10 @@ private:
   TRef<TCriticalSection> lock_ = MakeRef<TCriticalSection>();
 };
 
+// The output holds the sound only: the encoder's delay and padding (and
+// the decoder's own delay) are dropped, so that time 0 is the first sample
+// the encoder was given. Times are exact to the sample: every decode counts
+// the samples of the frames it decodes from the frame it started at.
 class TMpegConverter : public TWavConverter {
 public:
   static constexpr std::int32_t kDecodeRoom = 8192;
@@ -57,16 +61,18 @@ public:
   TMpegConverter();
   void Dispose() override;
 
-  // Starts up to 100 ms early and drops that sound, so that the first
-  // audible frame decodes with a full bit reservoir.
+  // Decodes from at least 100 ms (and the frames a bit reservoir may reach
+  // back over) before the place and drops up to its exact sample, so that
+  // the first audible frame decodes whole; then decodes a little ahead.
   void Seek(std::int64_t ms) override;
   bool Convert(TLocalBuffer& buffer) override;
   bool ReadInput() override;
   bool SetInputFormat(const TMediaInfo& info) override;
 
   TLocalBuffer& Decoded() { return *decoded_; }
-  // What the last Seek decoded ahead and dropped.
-  std::int64_t PrerollMs() const { return prerollMs_; }
+  // What the last Seek decoded and dropped before the place (ms).
+  double PrerollMs() const { return prerollMs_; }
+  const TMpegGapless& Gapless() const { return gapless_; }
   // The decoder failed for good (the rest of the stream plays as silence).
   bool Failed() const { return failed_; }
 
@@ -74,13 +80,23 @@ private:
   // Decodes buffer into decoded; answers whether decoded holds data.
   bool DecodeStep(TLocalBuffer& buffer);
   void StartDecoder();
+  // Drops from what DecodeStep added what lies before the place asked for
+  // or past the sound's end.
+  void Trim();
 
   TMpg123* mpg_ = nullptr;
   TMpgState* state_ = nullptr;
   TRef<TLocalBuffer> decoded_;
   std::int32_t scanCarry_ = 0;
-  std::int64_t prerollMs_ = 0;
+  double prerollMs_ = 0;
   bool failed_ = false;
+  TMpegGapless gapless_;
+  // Sample indexes among everything the frames decode to (frame 0's first
+  // sample is 0): the next one the decoder gives, the first one wanted, and
+  // the end of the sound (-1: the stream's end).
+  std::int64_t nextSample_ = 0;
+  std::int64_t wantFrom_ = 0;
+  std::int64_t soundEnd_ = -1;
 };
 
 }  // namespace zm

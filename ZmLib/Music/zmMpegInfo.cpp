@@ -1,7 +1,9 @@
 #include "ZmLib/Music/zmMpegInfo.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace zm {
 
@@ -114,6 +116,7 @@ bool TMpegInfo::Read(TStream* stream, TMediaInfo& info, std::int32_t bitRateHint
   std::memset(frame_, 0, sizeof frame_);
   w->Seek(stream, 0, DataOffset);
   w->Read(stream, frame_, kFrameBufferSize);
+  Gapless = TMpegGapless::Parse(frame_, kFrameBufferSize);
   const bool mono = Header.ChannelMode == 3;
   const std::int32_t at = Header.Version == 3 ? (mono ? 21 : 36) : (mono ? 13 : 21);
   if (std::memcmp(frame_ + at, "Xing", 4) == 0) {
@@ -141,11 +144,19 @@ bool TMpegInfo::Read(TStream* stream, TMediaInfo& info, std::int32_t bitRateHint
     duration = RoundToInt64(double(Vbr.Frames) * Header.SamplesPerFrame * 1000.0 / Header.SampleRate);
   }
 
+  // The frames' time, before what is not the sound is taken off.
+  const std::int64_t framesDuration = duration;
+  if (Gapless.Samples >= 0 && Header.SampleRate > 0) {
+    duration = RoundToInt64(double(Gapless.Samples) * 1000.0 / Header.SampleRate);
+  } else if (Gapless.Skip > 0 && Header.SampleRate > 0) {
+    duration = std::max<std::int64_t>(0, duration - RoundToInt64(double(Gapless.Skip) * 1000.0 / Header.SampleRate));
+  }
+
   info.Kind = kMediaMpeg;
   info.DataOffset = Clamp32(DataOffset);
   info.DataSize = Clamp32(size);
   info.Duration = Clamp32(duration);
-  info.FullDuration = Clamp32(vbrFrames ? duration : StreamSize * 8 / kbps);
+  info.FullDuration = Clamp32(vbrFrames ? framesDuration : StreamSize * 8 / kbps);
   info.SetVbr(Vbr.Found ? 0xFFFFFFFFu : 0);
   std::int32_t frameLength = Header.FrameLength;
   if (!Vbr.Found) {
@@ -159,9 +170,9 @@ bool TMpegInfo::Read(TStream* stream, TMediaInfo& info, std::int32_t bitRateHint
   }
   info.FrameLength = std::uint32_t(frameLength);
   if (Vbr.Found) {
-    info.FrameDuration = Vbr.Frames > 0 ? double(duration) / Vbr.Frames : 26.0;
+    info.FrameDuration = Vbr.Frames > 0 ? double(framesDuration) / Vbr.Frames : 26.0;
   } else {
-    info.FrameDuration = size > 0 ? double(frameLength) * double(duration) / double(size) : 26.0;
+    info.FrameDuration = size > 0 ? double(frameLength) * double(framesDuration) / double(size) : 26.0;
   }
   const std::uint16_t channels = mono ? 1 : 2;
   info.Format = Pcm16Format(channels, std::uint32_t(Header.SampleRate));
@@ -194,8 +205,9 @@ std::int64_t TMpegInfo::SeekToTime(TStream* stream, std::int64_t ms, const TMedi
   const std::int64_t first = std::int64_t(info.DataOffset) + TagFrameLength(stream, info.DataOffset);
   if (!info.Vbr()) {
     std::int64_t start = first;
-    if (info.Duration > 0 && ms > 0) {
-      const double skip = double(info.DataSize) / double(info.Duration) * double(ms);
+    // Bytes per ms of the frames (the duration is the sound's, shorter).
+    if (info.FrameDuration > 0 && frameLength > 0 && ms > 0) {
+      const double skip = double(frameLength) / info.FrameDuration * double(ms);
       start = skip >= double(end) ? end : start + RoundToInt64(skip);
     }
     if (start > end) start = end;
@@ -230,6 +242,104 @@ std::int64_t TMpegInfo::SeekToTime(TStream* stream, std::int64_t ms, const TMedi
   w->Seek(stream, 0, pos);
   // Positive only when the stream ended before ms.
   return RoundToInt64(remaining);
+}
+
+TMpegGapless TMpegGapless::Parse(const std::uint8_t* frame, std::int32_t size) {
+  TMpegGapless g;
+  TMpegHeader h;
+  if (!frame || size < 4 || !ParseMpegHeader(frame, h)) return g;
+  g.SamplesPerFrame = h.SamplesPerFrame;
+  g.SampleRate = h.SampleRate;
+  const bool layer3 = h.Layer == 1, mono = h.ChannelMode == 3;
+  if (layer3) {
+    // The smallest frame of this version and rate holds the least main
+    // data; the reservoir reaches back 511 bytes (255 in MPEG 2 and 2.5).
+    const std::int32_t side = h.Version == 3 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+    const std::int32_t smallest = (h.Version == 3 ? 144 * 32 : 72 * 8) * 1000 / h.SampleRate;
+    const std::int32_t data = std::max(1, smallest - 4 - side - (h.Crc ? 2 : 0));
+    const std::int32_t back = h.Version == 3 ? 511 : 255;
+    g.LeadFrames = 1 + (back + data - 1) / data;
+    g.Skip = kUsualEncoderDelay + kDecoderDelay;
+  }
+  const std::int32_t at = h.Version == 3 ? (mono ? 21 : 36) : (mono ? 13 : 21);
+  if (at + 8 > size) return g;
+  const std::uint8_t* tag = frame + at;
+  if (std::memcmp(tag, "Xing", 4) == 0 || std::memcmp(tag, "Info", 4) == 0) {
+    g.TagFrameLength = h.FrameLength;
+    const std::uint32_t flags = BE32(tag + 4);
+    std::int32_t p = at + 8;
+    if (flags & 1) {
+      if (p + 4 <= size) g.Frames = BE32(frame + p);
+      p += 4;
+    }
+    if (flags & 2) p += 4;
+    if (flags & 4) p += 100;
+    if (flags & 8) p += 4;
+    // The LAME extension: a 9-byte version, then the delay and padding
+    // (12 bits each) 21 bytes on.
+    const std::uint8_t* lame = frame + p;
+    if (layer3 && p + 24 <= size &&
+        (std::memcmp(lame, "LAME", 4) == 0 || std::memcmp(lame, "Lavf", 4) == 0 || std::memcmp(lame, "Lavc", 4) == 0)) {
+      g.Tagged = true;
+      g.Delay = (lame[21] << 4) | (lame[22] >> 4);
+      g.Padding = ((lame[22] & 0x0F) << 8) | lame[23];
+      g.Skip = g.Delay + kDecoderDelay;
+    }
+  } else if (std::memcmp(tag, "VBRI", 4) == 0 && at + 18 <= size) {
+    g.TagFrameLength = h.FrameLength;
+    g.Frames = BE32(tag + 14);
+  }
+  if (layer3 && g.Frames > 0) {
+    const std::int64_t total = g.Frames * h.SamplesPerFrame;
+    // A padding shorter than the decoder's delay ends with the last frame.
+    const std::int64_t end = g.Tagged ? std::min(total, total - g.Padding + kDecoderDelay) : total;
+    g.Samples = end > g.Skip ? end - g.Skip : -1;
+  }
+  return g;
+}
+
+TMpegGapless TMpegInfo::ReadGapless(TStream* stream, const TMediaInfo& info) {
+  std::uint8_t frame[kFrameBufferSize] = {};
+  if (!stream) return TMpegGapless::Parse(nullptr, 0);
+  TStreamWrapperClass* w = StreamWrapper();
+  const std::int64_t at = info.DataOffset;
+  if (w->Seek(stream, 0, at) != at) return TMpegGapless::Parse(nullptr, 0);
+  const std::int32_t got = w->Read(stream, frame, kFrameBufferSize);
+  return TMpegGapless::Parse(frame, got);
+}
+
+std::int64_t TMpegInfo::SeekToFrame(TStream* stream, std::int64_t frame, const TMediaInfo& info) {
+  if (!stream) return 0;
+  TStreamWrapperClass* w = StreamWrapper();
+  const std::int64_t end = w->GetSize(stream);
+  std::int64_t pos = std::int64_t(info.DataOffset) + TagFrameLength(stream, info.DataOffset);
+  std::int64_t reached = 0;
+  // Read in large blocks: a walk through a long file makes few reads.
+  constexpr std::int32_t kBlock = 1 << 16;
+  std::vector<std::uint8_t> block;
+  std::int64_t blockAt = 0;
+  std::int32_t blockLength = 0;
+  while (reached < frame && pos + 4 <= end) {
+    if (pos < blockAt || pos + 4 > blockAt + blockLength) {
+      block.resize(kBlock);
+      blockAt = pos;
+      blockLength = w->Seek(stream, 0, pos) == pos
+                        ? w->Read(stream, block.data(), std::int32_t(std::min<std::int64_t>(kBlock, end - pos)))
+                        : 0;
+      if (blockLength < 4) break;
+    }
+    TMpegHeader h;
+    if (ParseMpegHeader(block.data() + (pos - blockAt), h)) {
+      pos += h.FrameLength;
+      ++reached;
+    } else {
+      ++pos;
+    }
+  }
+  if (pos > end) pos = end;
+  if (pos < 0) pos = 0;
+  w->Seek(stream, 0, pos);
+  return reached;
 }
 
 void TMpegInfo::ScanFrames(TStream* stream, std::uint8_t* buffer, std::int32_t& carry, std::int32_t bytes) {

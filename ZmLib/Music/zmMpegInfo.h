@@ -33,6 +33,37 @@ struct TVbrRecord {
   std::uint32_t Bytes = 0;
 };
 
+// Where the sound lies among the samples a decoder gives for the audio
+// frames (the encoder's tag frame not counted): Layer III decoders give the
+// encoder's delay and their own 529 samples of delay first, and the last
+// frame is padded. A LAME-style tag in the first frame ("LAME", "Lavf",
+// "Lavc") tells the delay and padding; without one a Layer III stream is
+// taken to have the usual encoder delay of 576 samples.
+struct TMpegGapless {
+  static constexpr std::int32_t kDecoderDelay = 529;
+  static constexpr std::int32_t kUsualEncoderDelay = 576;
+
+  bool Tagged = false;     // the delay and padding come from the tag
+  std::int32_t Delay = 0;  // the encoder's, in samples
+  std::int32_t Padding = 0;
+  std::int64_t Frames = -1;  // audio frames, from the tag frame (-1: not told)
+  std::int32_t SamplesPerFrame = 0;
+  std::int32_t SampleRate = 0;
+  std::int32_t TagFrameLength = 0;  // bytes of the tag frame (0: none)
+  // Decoded samples before the sound, and the samples of sound (-1 when the
+  // stream does not tell its length).
+  std::int64_t Skip = 0;
+  std::int64_t Samples = -1;
+  // Frames to decode before a frame so that it decodes whole: its bit
+  // reservoir may reach back over the frames before it, and the filter bank
+  // carries over from the frame before.
+  std::int32_t LeadFrames = 1;
+
+  // From the first frame's bytes (Size of them); a record of defaults (no
+  // skip, one lead frame) when they hold no frame.
+  static TMpegGapless Parse(const std::uint8_t* frame, std::int32_t size);
+};
+
 class TMpegInfo {
 public:
   static constexpr std::int32_t kFrameBufferSize = 1729;
@@ -45,6 +76,12 @@ public:
   // Puts the stream at the frame for ms; answers 0 or a negative time such
   // that the frame reached starts at ms - answer.
   static std::int64_t SeekToTime(TStream* stream, std::int64_t ms, const TMediaInfo& info);
+  // Puts the stream at audio frame Frame (0: the first after a tag frame),
+  // walking the frames from the data's start; answers the frame reached,
+  // less than Frame when the stream ends before it (then at its end).
+  static std::int64_t SeekToFrame(TStream* stream, std::int64_t frame, const TMediaInfo& info);
+  // The first frame's record, read at the data's start.
+  static TMpegGapless ReadGapless(TStream* stream, const TMediaInfo& info);
 
   // After each read of bytes into buffer (the stream just past them): walks
   // the frames from carry; bytes that form no frame are read again from the
@@ -56,6 +93,7 @@ public:
   std::int64_t DataOffset = 0;
   TMpegHeader Header;
   TVbrRecord Vbr;
+  TMpegGapless Gapless;
 
 private:
   std::uint8_t frame_[kFrameBufferSize] = {};

@@ -63,7 +63,9 @@ TEST(MpegInfo, TagsAndStrayHeadersDoNotCount) {
   EXPECT_EQ(+info.Kind, 4);
   EXPECT_EQ(info.DataOffset, 30u + 14u);
   EXPECT_EQ(info.DataSize, 4170u);
-  EXPECT_EQ(info.Duration, 4170u * 8 / 128);
+  // The frames' time less the samples a Layer III decoder gives before the
+  // sound when no encoder's tag tells them (1105 at 44100 Hz: 25 ms).
+  EXPECT_EQ(info.Duration, 4170u * 8 / 128 - 25);
   EXPECT_EQ(info.FullDuration, std::uint32_t(s->GetSize() * 8 / 128));
   EXPECT_EQ(info.Vbr(), 0u);
   EXPECT_EQ(info.FrameLength, 417u);
@@ -73,7 +75,7 @@ TEST(MpegInfo, TagsAndStrayHeadersDoNotCount) {
   EXPECT_EQ(+info.Format.nBlockAlign, 4);
   // A bit-rate hint in bits per second replaces the header's.
   ASSERT_TRUE(mp.Read(s.get(), info, 256000));
-  EXPECT_EQ(info.Duration, 4170u * 8 / 256);
+  EXPECT_EQ(info.Duration, 4170u * 8 / 256 - 25);
 
   // Constant bit rate: 100 ms lands 64 bytes before the fifth frame.
   ASSERT_TRUE(mp.Read(s.get(), info));
@@ -93,7 +95,7 @@ TEST(MpegInfo, VbrDurationComesFromTheXingFrameCount) {
   TMediaInfo info;
   ASSERT_TRUE(mp.Read(s.get(), info));
   EXPECT_EQ(info.Vbr(), 0xFFFFFFFFu);
-  EXPECT_EQ(info.Duration, 2612u);  // 100 frames of 1152 samples at 44100 Hz
+  EXPECT_EQ(info.Duration, 2587u);  // 100 frames of 1152 samples at 44100 Hz, less 1105
   EXPECT_EQ(info.FullDuration, 2612u);
   EXPECT_DOUBLE_EQ(info.FrameDuration, 26.12);
   // Decoders skip the Xing frame, so time counts from the frame after it.
@@ -113,7 +115,73 @@ TEST(MpegInfo, VbrDurationComesFromTheXingFrameCount) {
   ASSERT_TRUE(mp.Read(s.get(), info));
   EXPECT_EQ(mp.Vbr.Frames, 50u);
   EXPECT_EQ(mp.Vbr.Bytes, 4000u);
-  EXPECT_EQ(info.Duration, 1306u);
+  EXPECT_EQ(info.Duration, 1281u);
+}
+
+// An Info frame with a LAME-style extension tells the encoder's delay and
+// padding: the sound is the frames' samples less both, and lies after the
+// delay and the decoder's 529. An unknown encoder's extension tells
+// nothing; the usual delay is taken then.
+TEST(MpegInfo, EncodersTagTellsWhereTheSoundLies) {
+  const auto tagFrame = [](const std::string& version, std::uint32_t delayAndPadding) {
+    std::string first = Frame();
+    // Info, flags (frames, bytes, table, quality), 100 frames, bytes, the table, quality.
+    first.replace(36, 16, "Info" + BE(15) + BE(100) + BE(101 * 417));
+    const std::size_t lame = 36 + 8 + 4 + 4 + 100 + 4;
+    first.replace(lame, 9, version);
+    first[lame + 21] = char(delayAndPadding >> 16);
+    first[lame + 22] = char(delayAndPadding >> 8);
+    first[lame + 23] = char(delayAndPadding);
+    return first;
+  };
+  std::string frames;
+  for (int i = 0; i < 4; ++i) frames += Frame();
+  struct TCase {
+    std::string Version;
+    std::uint32_t DelayAndPadding;
+    bool Tagged;
+    std::int64_t Skip, Samples;
+    std::uint32_t Duration;
+  } cases[] = {
+      // Delay 576, padding 1260 (0x240, 0x4EC).
+      {"LAME3.100", 0x2404EC, true, 576 + 529, 115200 - 576 - 1260, 2571},
+      {"Lavc59.37", 0x2404EC, true, 576 + 529, 115200 - 576 - 1260, 2571},
+      // A padding shorter than the decoder's delay: the sound ends with the last frame.
+      {"Lavf59.27", 0x100010, true, 256 + 529, 115200 - 256 - 529, 2594},
+      {"Other1.00", 0x2404EC, false, 1105, 115200 - 1105, 2587},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Version);
+    auto s = zmtest::MemoryStreamOf(tagFrame(c.Version, c.DelayAndPadding) + frames);
+    TMpegInfo mp;
+    TMediaInfo info;
+    ASSERT_TRUE(mp.Read(s.get(), info));
+    EXPECT_EQ(mp.Gapless.Tagged, c.Tagged);
+    EXPECT_EQ(mp.Gapless.Frames, 100);
+    EXPECT_EQ(mp.Gapless.Skip, c.Skip);
+    EXPECT_EQ(mp.Gapless.Samples, c.Samples);
+    EXPECT_EQ(mp.Gapless.TagFrameLength, 417);
+    EXPECT_EQ(info.Duration, c.Duration);
+    EXPECT_EQ(info.Vbr(), 0u);  // an Info frame is no VBR header
+    const TMpegGapless again = TMpegInfo::ReadGapless(s.get(), info);
+    EXPECT_EQ(again.Skip, c.Skip);
+    EXPECT_EQ(again.Samples, c.Samples);
+    // The walk to a frame starts after the tag frame and stops at the end.
+    EXPECT_EQ(TMpegInfo::SeekToFrame(s.get(), 2, info), 2);
+    EXPECT_EQ(s->GetPosition(), 3 * 417);
+    EXPECT_EQ(TMpegInfo::SeekToFrame(s.get(), 9, info), 4);
+    EXPECT_EQ(s->GetPosition(), 5 * 417);
+  }
+  // Layer II has no delay to drop; a reservoir needs frames before a frame.
+  const std::string layer2("\xFF\xFD\x94\x00", 4);  // MPEG 1 layer II, 128 kbps, 44100 Hz
+  const TMpegGapless l2 = TMpegGapless::Parse(reinterpret_cast<const std::uint8_t*>(layer2.data()), 4);
+  EXPECT_EQ(l2.Skip, 0);
+  EXPECT_EQ(l2.LeadFrames, 1);
+  const TMpegGapless l3 = TMpegGapless::Parse(reinterpret_cast<const std::uint8_t*>(kHeader.data()), 4);
+  EXPECT_EQ(l3.Skip, 1105);
+  EXPECT_EQ(l3.Samples, -1);
+  EXPECT_GE(l3.LeadFrames, 5);
+  EXPECT_EQ(TMpegGapless::Parse(nullptr, 0).SamplesPerFrame, 0);
 }
 
 TEST(MpegInfo, DamagedStreamsFail) {
