@@ -35,6 +35,8 @@ std::int64_t SatAdd(std::int64_t a, std::int64_t b) { return Clamp64(__int128(a)
 std::int64_t SatSub(std::int64_t a, std::int64_t b) { return Clamp64(__int128(a) - b); }
 // Seek times beyond this many microseconds (about 30 years) mean the end.
 constexpr std::int64_t kMaxSeekUs = std::int64_t(1) << 50;
+// How much earlier than the place an audio seek starts decoding, at least.
+constexpr std::int64_t kAudioPrerollUs = 250000;
 
 // Media is read from the stream the program hands over and from nothing
 // else: no file, no network address that a playlist, a reference or a
@@ -980,12 +982,19 @@ bool TFFMpegAudio::DecodeNext() {
 bool TFFMpegAudio::SeekTime(std::int64_t time) {
   if (!input_ || !input_->IsOpen()) return false;
   if (streamIndex_ < 0 && SelectStream(-1) < 0) return false;
-  time = std::clamp<std::int64_t>(time, -kMaxSeekUs, kMaxSeekUs);
+  time = std::clamp<std::int64_t>(time, 0, kMaxSeekUs);
+  // A decoder needs the sound before the place (an overlap, a bit
+  // reservoir, the codec's own pre-roll): decoding starts that much earlier,
+  // before the stream's start at the place 0, where the priming samples
+  // lie, and everything before the place is dropped by the frames' times.
+  const AVCodecParameters* par = input_->Format()->streams[streamIndex_]->codecpar;
+  std::int64_t preroll = kAudioPrerollUs;
+  if (par->seek_preroll > 0 && par->sample_rate > 0)
+    preroll = std::max(preroll, std::int64_t(par->seek_preroll) * 1000000 / par->sample_rate);
   const bool fresh = freshlyOpened_;
-  bool sought = input_->Seek(input_->Codec, streamIndex_, std::max<std::int64_t>(time, 0));
+  bool sought = input_->Seek(input_->Codec, streamIndex_, time - preroll);
   DropDecoded();
-  if (!sought && !(time <= 0 && fresh)) return false;
-  if (time <= 0) return true;
+  if (!sought && !(time == 0 && fresh)) return false;
   const int bps = outFormat_ >= 0 ? FF().av_get_bytes_per_sample(AVSampleFormat(outFormat_)) : 0;
   for (;;) {
     if (!DecodeNext()) return input_->AtEnd();
@@ -994,9 +1003,10 @@ bool TFFMpegAudio::SeekTime(std::int64_t time) {
     const std::int64_t samples = std::int64_t(decodedBytes_.size() / frameBytes);
     const std::int64_t end = SatAdd(decodedTime_, samples * 1000000 / outRate_);
     if (end <= time) continue;
-    // The chunk that reaches the time: what lies before it goes.
-    const std::int64_t skip =
-        std::clamp<std::int64_t>(Clamp64(__int128(SatSub(time, decodedTime_)) * outRate_ / 1000000), 0, samples);
+    // The chunk that reaches the time: what lies before it goes, to the
+    // nearest sample.
+    const std::int64_t skip = std::clamp<std::int64_t>(
+        Clamp64((__int128(SatSub(time, decodedTime_)) * outRate_ + 500000) / 1000000), 0, samples);
     decodedBytes_.erase(decodedBytes_.begin(), decodedBytes_.begin() + std::ptrdiff_t(skip * std::int64_t(frameBytes)));
     decodedTime_ += skip * 1000000 / outRate_;
     pending_ = true;

@@ -159,6 +159,107 @@ TEST_F(FFMpegConverter, LossyAndLosslessCodecsMatchFFmpegsOwnDecode) {
   }
 }
 
+// The lag (in samples, within +-Range) at which Got (stereo) best matches
+// Source (stereo) from SourceFrom on, over 0.2 s from its tenth of a second;
+// Corr gets the correlation there.
+int BestLagOf(const std::vector<std::int16_t>& got, const std::vector<std::int16_t>& source, std::size_t sourceFrom,
+              double* corr = nullptr, int range = 200) {
+  const std::size_t from = 4410, n = 8820;
+  int best = 9999;
+  double bestC = -2;
+  for (int lag = -range; lag <= range; ++lag) {
+    double ab = 0, aa = 0, bb = 0;
+    for (std::size_t i = from; i < from + n && 2 * (sourceFrom + i + std::size_t(lag)) < source.size() && 2 * i < got.size(); ++i) {
+      const double a = got[2 * i], b = source[2 * (sourceFrom + i + std::size_t(lag))];
+      ab += a * b;
+      aa += a * a;
+      bb += b * b;
+    }
+    const double c = aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : -1;
+    if (c > bestC) {
+      bestC = c;
+      best = lag;
+    }
+  }
+  if (corr) *corr = bestC;
+  return best;
+}
+
+// The codecs' priming samples (AAC's encoder delay, Opus's pre-skip) are
+// not heard: the sound decoded whole, or from a seek to 0 (also one made
+// after decoding, when the codec has no fresh start), lies where the
+// source's does; a seek lands on the place's sample. Against the source
+// made at 44100 Hz (a 48000 Hz codec's sound is resampled: within a sample).
+TEST_F(FFMpegConverter, PrimingIsSkippedAndSeeksLandOnTheSample) {
+  const auto make = [](const std::string& source, const std::string& args, const std::string& name) {
+    const std::string cmd = "ffmpeg -hide_banner -loglevel error -y -f lavfi -i " + ShellQuote(source) + " " + args +
+                            " " + ShellQuote((media_->Path() / name).string());
+    ASSERT_EQ(RunTool(cmd), 0) << cmd;
+  };
+  // A chirp: no stretch of it looks like another at another lag. A tone
+  // of 1.5 s: the AAC encoder's priming then falls so that a seek to the
+  // first whole packet misses it.
+  const auto chirp = [](int rate) {
+    return "aevalsrc=0.5*sin(2*PI*(200*t+40*t*t)):s=" + std::to_string(rate) + ":d=3";
+  };
+  ASSERT_NO_FATAL_FAILURE(make(chirp(44100), "-ac 2 -c:a pcm_s16le", "chirp44.wav"));
+  const std::vector<std::int16_t> source = Reference("chirp44.wav");
+  ASSERT_EQ(source.size(), 2u * 3 * 44100);
+  struct TCase {
+    const char* name;
+    int rate;
+    const char* args;
+  } cases[] = {
+      {"chirp.m4a", 44100, "-ac 2 -c:a aac"},        {"chirp.opus", 48000, "-ac 2 -c:a libopus"},
+      {"chirp.ogg", 44100, "-ac 2 -c:a libvorbis"},  {"chirp48.ogg", 48000, "-ac 2 -c:a libvorbis"},
+      {"chirp.flac", 44100, "-ac 2 -c:a flac"},
+  };
+  for (const TCase& k : cases) {
+    SCOPED_TRACE(k.name);
+    ASSERT_NO_FATAL_FAILURE(make(chirp(k.rate), k.args, k.name));
+    const int slack = k.rate == 44100 ? 0 : 1;
+    double c = 0;
+    const std::vector<std::int16_t> whole = Convert(k.name);
+    EXPECT_LE(std::abs(BestLagOf(whole, source, 0, &c)), slack);
+    EXPECT_GT(c, 0.99);
+    // The end: the last packet's padding may follow (AAC's: up to 1024).
+    EXPECT_GE(double(whole.size()) / 2, 3.0 * 44100 - 1);
+    EXPECT_LE(double(whole.size()) / 2, 3.0 * 44100 + 1024 * 44100.0 / k.rate + 1);
+    const std::vector<std::int16_t> fromZero = Convert(k.name, 0);
+    EXPECT_LE(std::abs(BestLagOf(fromZero, source, 0, &c)), slack);
+    EXPECT_EQ(fromZero.size(), whole.size());
+    double at = -1;
+    const std::vector<std::int16_t> sought = Convert(k.name, 1234, &at);
+    EXPECT_DOUBLE_EQ(at, 1234.0);
+    EXPECT_LE(std::abs(BestLagOf(sought, source, 54419, &c)), slack);
+    EXPECT_GT(c, 0.99);
+    EXPECT_NEAR(double(sought.size()), double(whole.size()) - 2 * 54419.0, 2.0 + 2 * slack);
+  }
+  // Back to 0 after decoding a while, and to a place again.
+  ASSERT_NO_FATAL_FAILURE(make("sine=frequency=440:sample_rate=44100:duration=1.5", "-ac 2 -c:a aac", "tone.m4a"));
+  for (const char* name : {"tone.m4a", "chirp.opus"}) {
+    SCOPED_TRACE(name);
+    const std::vector<std::int16_t> whole = Convert(name);
+    TTestStream st = OpenMediaFile(*media_, name);
+    TRef<TFFMpegConverter2> conv = MakeRef<TFFMpegConverter2>(media_->Wide(name));
+    conv->Stream = st.get();
+    ASSERT_TRUE(conv->SetInputFormat(KindTen()));
+    for (const std::int64_t ms : {std::int64_t(0), std::int64_t(700), std::int64_t(0)}) {
+      ASSERT_TRUE(conv->Fill(44100 * 4 / 2));
+      conv->Seek(ms);
+      ASSERT_TRUE(conv->Fill(4 * 22050));
+      const auto* p = reinterpret_cast<const std::int16_t*>(conv->Output().Data());
+      const std::vector<std::int16_t> got(p, p + 2 * 22050);
+      const std::size_t from = std::size_t(ms) * 441 / 10 * 2;
+      int worst = 0;
+      for (std::size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(got[i] - whole[from + i]));
+      // The same samples as the decode from the start, within the steps a
+      // codec's fresh start may leave.
+      EXPECT_LE(worst, 64) << ms;
+    }
+  }
+}
+
 // Whoever read the stream before (its media information) leaves it part way
 // or at its end: FFmpeg still reads the file from its first byte.
 TEST_F(FFMpegConverter, AStreamLeftAnywhereIsReadFromItsFirstByte) {
