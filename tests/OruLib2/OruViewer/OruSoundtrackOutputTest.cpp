@@ -1,0 +1,352 @@
+// The soundtrack as the output mixes it, on the manual clock and the
+// hand-mixed sound layer (rings refilled by the test): a show's last music
+// item in every format heard whole and ending with its fade, and the place
+// of synchronised music across a pause and a seek, read from the mix by
+// matching it against the source it was encoded from.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "OruLib2/OruViewer/OruMusicComposite.h"
+#include "OruLib2/OruViewer/OruMusicPlayer.h"
+#include "ZmLib/Music/zmConverterFactory.h"
+#include "ZmLib/Music/zmDllDecoders.h"
+#include "ZmLib/Music/zmMusicChannel.h"
+#include "ZmLib/Music/zmMusicPlayer.h"
+#include "tests/OruLib2/OruViewer/OruMusicPlayerTestKit.h"
+#include "tests/ZmLib/Music/MusicMediaKit.h"
+#include "tests/ZmLib/Music/MusicPlayerKit.h"
+
+namespace {
+
+using zm::MakeRef;
+using zm::RefCast;
+using zm::TRef;
+using zmtest::RunTool;
+using zmtest::ShellQuote;
+
+// The music units as start-up sets them, over the hand-refilled device.
+class SoundtrackOutput : public zmtest::TManualPlayerTest {
+protected:
+  void SetUp() override {
+    if (!zmtest::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    zmtest::TManualPlayerTest::SetUp();
+    zm::InitConverterFactory();
+    zm::InitDllDecoders();
+    zm::InitMusicPlayer();
+    oru::InitMusicComposite();
+  }
+  void TearDown() override {
+    if (!zmtest::HaveTool("ffmpeg")) return;
+    player_ = nullptr;
+    oru::FiniMusicComposite();
+    zm::FiniMusicPlayer();
+    zm::FiniDllDecoders();
+    zm::FiniConverterFactory();
+    zmtest::TManualPlayerTest::TearDown();
+    // The killer's thread ends with the test: this binary's modules do not
+    // include the music units, which would end it at the close.
+    zm::FiniMusicChannel();
+  }
+
+  // Media made by ffmpeg from a lavfi source; the path.
+  std::string Make(const std::string& source, const std::string& args, const std::string& name) {
+    const std::string path = (dir_.Path() / name).string();
+    const std::string cmd = "ffmpeg -hide_banner -loglevel error -y -f lavfi -i " + ShellQuote(source) + " " + args +
+                            " " + ShellQuote(path);
+    EXPECT_EQ(RunTool(cmd), 0) << cmd;
+    return path;
+  }
+
+  // 10 ms of time and sound; the rings refill every tenth step, as their
+  // threads do every 100 ms (a region then holds up to 100 ms).
+  void Tick() {
+    clock_.Advance(10);
+    audio_.Advance(441);
+    if (++ticks_ % 10 == 0)
+      if (zmtest::TManualDevice* d = Device()) d->RefillAll();
+  }
+  int ticks_ = 0;
+
+  // The left channel of the mix from frame From on.
+  std::vector<std::int16_t> MixedLeft(std::size_t from = 0) {
+    const std::vector<std::int16_t>& m = audio_.Mixed();
+    std::vector<std::int16_t> l;
+    for (std::size_t f = from; 2 * f + 1 < m.size(); ++f) l.push_back(m[2 * f]);
+    return l;
+  }
+};
+
+// The source of the chirp music: 0.5 sin(2 pi (200 t + 40 t^2)), whose every
+// stretch differs from the others.
+std::string SoundtrackChirp(int rate, int seconds) {
+  return "aevalsrc=0.5*sin(2*PI*(200*t+40*t*t)):s=" + std::to_string(rate) + ":d=" + std::to_string(seconds);
+}
+
+// The frame of Source (44100 Hz) whose next Window frames best match
+// Mixed's from At, searched within Range of Guess.
+std::int64_t SoundtrackPlaceInSource(const std::vector<std::int16_t>& mixed, std::size_t at,
+                           const std::vector<std::int16_t>& source, std::int64_t guess, std::int64_t range,
+                           double* corr = nullptr) {
+  constexpr std::size_t kWindow = 441;
+  std::int64_t best = -1;
+  double bestC = -2;
+  for (std::int64_t s = std::max<std::int64_t>(0, guess - range); s <= guess + range; ++s) {
+    if (std::size_t(s) + kWindow > source.size() || at + kWindow > mixed.size()) break;
+    double ab = 0, aa = 0, bb = 0;
+    for (std::size_t i = 0; i < kWindow; ++i) {
+      const double a = mixed[at + i], b = source[std::size_t(s) + i];
+      ab += a * b;
+      aa += a * a;
+      bb += b * b;
+    }
+    const double c = aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : -1;
+    if (c > bestC) {
+      bestC = c;
+      best = s;
+    }
+  }
+  if (corr) *corr = bestC;
+  return best;
+}
+
+std::vector<std::int16_t> SoundtrackLeftOfWav(const std::string& path) {
+  const std::vector<std::uint8_t> b = zmtest::ReadAllBytes(path);
+  std::vector<std::int16_t> l;
+  // The data chunk of ffmpeg's plain WAV follows a 44-byte header or a LIST chunk.
+  for (std::size_t p = 12; p + 8 <= b.size();) {
+    std::uint32_t n;
+    std::memcpy(&n, &b[p + 4], 4);
+    if (std::memcmp(&b[p], "data", 4) == 0) {
+      for (std::size_t i = p + 8; i + 3 < b.size() && i < p + 8 + n; i += 4) {
+        std::int16_t s;
+        std::memcpy(&s, &b[i], 2);
+        l.push_back(s);
+      }
+      break;
+    }
+    p += 8 + n + (n & 1);
+  }
+  return l;
+}
+
+// A show's music laid out as the player lays it out: items one after the
+// other, the track ending with the last.
+zm::WideString SoundtrackTrack(const std::vector<std::pair<std::string, int>>& items) {
+  TRef<oru::TCompositeParams> p = MakeRef<oru::TCompositeParams>();
+  int at = 0;
+  for (const auto& [file, ms] : items) {
+    oru::TCompositeItem* item = p->AddItem(zm::WideString(file.begin(), file.end()), at);
+    item->Duration = ms;
+    at += ms;
+  }
+  p->Duration = at;
+  return p->Save();
+}
+
+}  // namespace
+
+// The last music item of a show, 2945 ms of a tone in every format the
+// player reads, is heard 2935 to 2955 ms (its sound from its first to its
+// last sample above 1 % of the tone) and ends with its fade: no step larger
+// than the tone's own, the last sample small. So are four WAV items of
+// 990 ms one after the other, the last of them whole. The track ends part
+// way through a refill of its ring (whose regions here lie on 100 ms steps,
+// and the mix's 2500-frame blocks end before the region does): the channel
+// plays that region's sound out before the killer takes it. The channel plays it out before the killer takes it.
+TEST_F(SoundtrackOutput, TheLastItemIsHeardWholeAndEndsWithItsFade) {
+  struct TCase {
+    const char* name;
+    const char* args;
+    int rate;
+  } cases[] = {
+      {"tone44.wav", "-ac 2 -c:a pcm_s16le", 44100}, {"tone48.wav", "-ac 2 -c:a pcm_s16le", 48000},
+      {"tone.mp3", "-ac 2 -c:a libmp3lame -b:a 128k", 44100},
+      {"bare.mp3", "-ac 2 -c:a libmp3lame -b:a 128k -write_xing 0", 44100},
+      {"tone.opus", "-ac 2 -c:a libopus", 48000},     {"tone.m4a", "-ac 2 -c:a aac", 44100},
+      {"tone.ogg", "-ac 2 -c:a libvorbis", 44100},    {"tone.flac", "-ac 2 -c:a flac", 44100},
+  };
+  std::vector<std::pair<std::vector<std::pair<std::string, int>>, std::string>> tracks;
+  for (const TCase& k : cases) {
+    const std::string file =
+        Make("sine=frequency=440:sample_rate=" + std::to_string(k.rate) + ":duration=3", k.args, k.name);
+    tracks.push_back({{{file, 2945}}, k.name});
+  }
+  const std::string one = Make("sine=frequency=440:sample_rate=44100:duration=1", "-ac 2 -c:a pcm_s16le", "one.wav");
+  tracks.push_back({{{one, 990}, {one, 990}, {one, 990}, {one, 990}}, "four items"});
+
+  for (const auto& [items, label] : tracks) {
+    SCOPED_TRACE(label);
+    const std::size_t start = audio_.Mixed().size() / 2;
+    TRef<zm::TChannelMusic> c =
+        RefCast<zm::TChannelMusic>(Player()->CreateChannel(SoundtrackTrack(items), zm::kNoStartPosition));
+    ASSERT_TRUE(c);
+    ASSERT_TRUE(c->Play(10));
+    // Until the track has run out; its ring then lives on in the killer's
+    // hands alone, until its time has come.
+    TRef<zm::TMusicChannel> m = c->Current();
+    for (int i = 0; i < 1000 && m->DoneAfterMs() == zm::TMusicChannel::kNotScheduled; ++i) Tick();
+    const std::uint32_t after = m->DoneAfterMs();
+    ASSERT_NE(after, zm::TMusicChannel::kNotScheduled);
+    m = nullptr;
+    for (std::uint32_t t = 0; t <= after + 10; t += 10) Tick();
+    ASSERT_TRUE(zmtest::WaitUntil([&] { return c->MusicChannelCount() == 0; }));
+    ASSERT_EQ(c->MusicChannelCount(), 0u);
+    Run(100);
+    const std::vector<std::int16_t> l = MixedLeft(start);
+    int peak = 0;
+    for (std::int16_t s : l) peak = std::max(peak, std::abs(int(s)));
+    ASSERT_GT(peak, 2000);
+    // The sound from where it rises above 1 % of the tone to where it falls
+    // below (items one after the other dip only between their fades).
+    std::vector<std::pair<std::size_t, std::size_t>> heard;
+    for (std::size_t f = 0; f < l.size(); ++f) {
+      if (std::abs(int(l[f])) * 100 <= peak) continue;
+      if (heard.empty() || f - heard.back().second > 44) heard.push_back({f, f});
+      heard.back().second = f;
+    }
+    ASSERT_EQ(heard.size(), 1u);
+    int total = 0;
+    for (const auto& item : items) total += item.second;
+    const double ms = double(heard[0].second - heard[0].first + 1) / 44.1;
+    EXPECT_GE(ms, total - 10.0) << "heard " << ms << " ms";
+    EXPECT_LE(ms, total + 10.0) << "heard " << ms << " ms";
+    // The tone's own largest step, in its middle; the end's, over its last
+    // 5 ms and the silence after.
+    const auto largestStep = [&](std::size_t from, std::size_t to) {
+      int step = 0;
+      for (std::size_t f = std::max<std::size_t>(from, 1); f < to && f < l.size(); ++f)
+        step = std::max(step, std::abs(int(l[f]) - int(l[f - 1])));
+      return step;
+    };
+    const std::size_t end = heard.back().second;
+    const int tone = largestStep(end - 44100 / 2, end - 44100 / 2 + 4410);
+    EXPECT_LE(largestStep(end - 220, end + 441), tone) << "a step at the end";
+    EXPECT_LE(std::abs(int(l[end])) * 20, peak) << "the last sample is not faded";
+    // Silence follows, not what a cut channel's ring held.
+    for (std::size_t f = end + 44; f < end + 4410 && f < l.size(); ++f) ASSERT_EQ(l[f], 0) << f - end;
+  }
+}
+
+// Synchronised chirp music, as MP3 with and without the encoder's tag and as
+// WAV, through the music player thread's passes (as the engine drives them):
+// paused, the show standing where the music fell silent, and resumed; then
+// sought to the second slide's start. Read from the mix against the source:
+// the music comes back at the place where it fell silent, lands on the
+// slide's start (not before it), and keeps its offset to the clock the
+// pictures follow, each within 5 ms.
+TEST_F(SoundtrackOutput, SynchronisedMusicComesBackWhereItFellSilentAndLandsOnTheSlide) {
+  const std::string wav = Make(SoundtrackChirp(44100, 8), "-ac 2 -c:a pcm_s16le", "source.wav");
+  const std::vector<std::int16_t> source = SoundtrackLeftOfWav(wav);
+  ASSERT_EQ(source.size(), 8u * 44100);
+  const struct {
+    const char* name;
+    const char* args;
+  } formats[] = {
+      {"chirp.mp3", "-ac 2 -c:a libmp3lame -b:a 128k"},
+      {"bare.mp3", "-ac 2 -c:a libmp3lame -b:a 128k -write_xing 0"},
+      {"chirp.wav", "-ac 2 -c:a pcm_s16le"},
+  };
+  for (const auto& format : formats) {
+    SCOPED_TRACE(format.name);
+    const std::string music = Make(SoundtrackChirp(44100, 8), format.args, format.name);
+    zmtest::TShowBuilder show;
+    show.AddSlide(4000);
+    show.AddSlide(8000);
+    show.Main().Key("opt_syncmode", 1).Key("opt_repeat", "stop");
+    show.MusicItem(music, 8000);
+    TRef<oru::TOruMusicPlayer> p = orutest::NewPlayer(show);
+    auto* output = dynamic_cast<zm::TMusicPlayerClass*>(p->MusicPlayer());
+    ASSERT_TRUE(output);
+    auto* device = dynamic_cast<zmtest::TManualDevice*>(output->Device());
+    ASSERT_TRUE(device);
+    const std::size_t start = audio_.Mixed().size() / 2;
+    // The mix's frame count and the clock after each pass.
+    std::vector<std::pair<std::size_t, double>> marks;
+    const auto run = [&](int ms) {
+      for (int t = 0; t < ms; t += 10) {
+        clock_.Advance(10);
+        audio_.Advance(441);
+        if (++ticks_ % 10 == 0) device->RefillAll();
+        orutest::Pass(p.get());
+        marks.push_back({audio_.Mixed().size() / 2 - start, p->GetTime()});
+      }
+    };
+    orutest::Pass(p.get());
+    orutest::Pass(p.get());
+    ASSERT_TRUE(p->IsReady());
+    p->SetRunRequested(true);
+    run(1500);
+
+    // Paused: the clock stands where the music fell silent, once known.
+    const std::size_t pausedAt = marks.back().first;
+    p->SetRunRequested(false);
+    for (int i = 0; i < 100 && (i < 2 || p->SilencePending()); ++i) run(10);
+    double stood = 0;
+    ASSERT_TRUE(p->StandWhereSilent(p->GetTime(), stood));
+    run(400);
+    // The player's thread takes the request at once (its event wakes it);
+    // the ring that comes back sounds from the mix's next frame on.
+    p->SetRunRequested(true);
+    orutest::Pass(p.get());
+    const std::size_t resumedAt = audio_.Mixed().size() / 2 - start;
+    run(1000);
+
+    // Sought to the second slide, as the engine asks: the new time, the
+    // channels made ready, then on.
+    p->SetTime(-1, 4000);
+    for (int i = 0; i < 100 && !p->IsReady(); ++i) run(10);
+    ASSERT_TRUE(p->IsReady());
+    p->SetRunRequested(true);
+    orutest::Pass(p.get());
+    const std::size_t soughtAt = audio_.Mixed().size() / 2 - start;
+    run(1000);
+    p->SetRunRequested(false);
+    run(500);
+
+    const std::vector<std::int16_t> l = MixedLeft(start);
+    // The clock when the mix held frame n, and the music's place (ms) there.
+    const auto clockAt = [&](std::size_t n) {
+      for (const auto& [frames, clock] : marks)
+        if (frames >= n) return clock - double(frames - n) / 44.1;
+      return marks.back().second;
+    };
+    const auto placeAt = [&](std::size_t n, double guessMs) {
+      double corr = 0;
+      const std::int64_t s = SoundtrackPlaceInSource(l, n, source, std::int64_t(guessMs * 44.1), 2205, &corr);
+      EXPECT_GT(corr, 0.98) << "no clear place at mix frame " << n;
+      return double(s) / 44.1;
+    };
+    // The place a ring that started at frame From sounded first: its place
+    // 200 ms on, less 200 ms.
+    const auto startPlace = [&](std::size_t from, double guessMs) {
+      return placeAt(from + 8820, guessMs + 200) - 200.0;
+    };
+    const auto offsetAt = [&](std::size_t n) { return placeAt(n, clockAt(n)) - clockAt(n); };
+    const double offsetBefore = offsetAt(pausedAt - 4410);
+    EXPECT_LE(std::abs(offsetBefore), 5.0) << "the music lags the clock";
+
+    // Where the pause's fade fell silent: the first of 20 quiet ms.
+    std::size_t silentFrom = pausedAt, quiet = 0;
+    for (; silentFrom < l.size() && quiet < 882; ++silentFrom) quiet = std::abs(int(l[silentFrom])) < 30 ? quiet + 1 : 0;
+    silentFrom -= quiet;
+    ASSERT_LT(silentFrom, resumedAt);
+    const std::size_t w = 441 * 3;  // 30 ms: before the fade
+    const double silentPlace = placeAt(silentFrom - w, stood - 30) + double(w) / 44.1;
+    const double backPlace = startPlace(resumedAt, stood);
+    EXPECT_NEAR(backPlace, silentPlace, 5.0) << "fell silent at " << silentPlace << ", came back at " << backPlace;
+    EXPECT_NEAR(stood, silentPlace, 5.0);
+    EXPECT_NEAR(offsetAt(resumedAt + 8820), offsetBefore, 5.0);
+
+    const double landed = startPlace(soughtAt, 4000);
+    EXPECT_GE(landed, 4000.0 - 1) << "the music came back before the slide";
+    EXPECT_LE(landed, 4005.0);
+    EXPECT_NEAR(offsetAt(soughtAt + 8820), offsetBefore, 5.0);
+    p = nullptr;
+  }
+}
