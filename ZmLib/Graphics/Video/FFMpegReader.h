@@ -226,6 +226,8 @@ public:
   std::int32_t DecodedSize() const;
   // Time of the first decoded byte.
   std::int64_t DecodedTime() const;
+  // Lands on the time's sample (us; below 0 is 0): decodes from earlier and
+  // drops what lies before it, the next DecodeNext handing out the rest.
   bool SeekTime(std::int64_t time);
 
   // Whether an audio stream was found at open.
