@@ -993,6 +993,8 @@ bool TFFMpegAudio::SeekTime(std::int64_t time) {
     preroll = std::max(preroll, std::int64_t(par->seek_preroll) * 1000000 / par->sample_rate);
   const bool fresh = freshlyOpened_;
   bool sought = input_->Seek(input_->Codec, streamIndex_, time - preroll);
+  // A demuxer that finds nothing before its start: from the start.
+  if (!sought && time < preroll) sought = input_->Seek(input_->Codec, streamIndex_, 0);
   DropDecoded();
   if (!sought && !(time == 0 && fresh)) return false;
   const int bps = outFormat_ >= 0 ? FF().av_get_bytes_per_sample(AVSampleFormat(outFormat_)) : 0;
