@@ -50,6 +50,12 @@ bool HeaderAt(TStream* s, std::int64_t pos, TMpegHeader& h) {
   return ReadAt(s, pos, b, 4) && ParseMpegHeader(b, h);
 }
 
+// Bytes a frame of this kind takes on average, padding spread over the frames.
+double ExactFrameLength(const TMpegHeader& h) {
+  const double coefficient = h.Layer == 3 ? (h.Version == 3 ? 48 : 24) : (h.Version == 3 ? 144 : 72);
+  return h.SampleRate > 0 ? coefficient * h.BitRate * 1000.0 / h.SampleRate : 0.0;
+}
+
 }  // namespace
 
 bool ParseMpegHeader(const std::uint8_t* p, TMpegHeader& h) {
@@ -313,6 +319,25 @@ std::int64_t TMpegInfo::SeekToFrame(TStream* stream, std::int64_t frame, const T
   TStreamWrapperClass* w = StreamWrapper();
   const std::int64_t end = w->GetSize(stream);
   std::int64_t pos = std::int64_t(info.DataOffset) + TagFrameLength(stream, info.DataOffset);
+  // A constant bit rate: encoders pad frames so that frame k starts within
+  // a byte of k whole frame lengths (fractional) on. A header of the first
+  // frame's kind there, followed by another, is that frame; anything else
+  // (junk between frames, a changing rate without a VBR header) is walked.
+  TMpegHeader first;
+  if (!info.Vbr() && frame > 0 && frame < (std::int64_t(1) << 40) && HeaderAt(stream, pos, first)) {
+    const auto same = [&](const TMpegHeader& h) {
+      return h.Version == first.Version && h.Layer == first.Layer && h.BitRate == first.BitRate &&
+             h.SampleRate == first.SampleRate;
+    };
+    const std::int64_t guess = pos + RoundToInt64(double(frame) * ExactFrameLength(first));
+    for (const std::int64_t d : {0, -1, 1, -2, 2}) {
+      TMpegHeader h, next;
+      if (guess + d < pos || !HeaderAt(stream, guess + d, h) || !same(h)) continue;
+      if (!HeaderAt(stream, guess + d + h.FrameLength, next) || !same(next)) continue;
+      w->Seek(stream, 0, guess + d);
+      return frame;
+    }
+  }
   std::int64_t reached = 0;
   // Read in large blocks: a walk through a long file makes few reads.
   constexpr std::int32_t kBlock = 1 << 16;

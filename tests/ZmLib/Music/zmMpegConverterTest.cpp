@@ -341,6 +341,44 @@ TEST_F(MpegConverter, SoundLinesUpWithTheSourceWithAndWithoutTheEncodersTag) {
   }
 }
 
+// Constant bit rates at several rates and versions, with and without the
+// encoder's Info frame: the frame a seek takes from its byte estimate is the
+// one the walk from the start reaches; junk between frames makes it walk.
+TEST_F(MpegConverter, ConstantRateFramesAreFoundWhereTheWalkFindsThem) {
+  struct Case {
+    const char* args;
+    int rate, channels;
+  } cases[] = {
+      {"-c:a libmp3lame -b:a 128k", 44100, 2},
+      {"-c:a libmp3lame -b:a 128k -write_xing 0", 44100, 2},
+      {"-c:a libmp3lame -b:a 32k -write_xing 0", 48000, 2},
+      {"-c:a libmp3lame -b:a 24k", 22050, 1},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.args);
+    ASSERT_TRUE(Encode(dir, "cbr.mp3", k.args, k.rate, k.channels, 12));
+    for (const bool junk : {false, true}) {
+      std::string bytes = dir.Read("cbr.mp3");
+      // Junk in the middle: a frame's worth of bytes no header starts in.
+      if (junk) bytes.insert(bytes.size() / 2, std::string(300, '\x11'));
+      TTestStream s = MemoryMedia(bytes);
+      TMediaInfo info{};
+      TMpegInfo mp;
+      ASSERT_TRUE(mp.Read(s.get(), info));
+      ASSERT_EQ(info.Vbr(), 0u);
+      TMediaInfo walked = info;
+      walked.SetVbr(0xFFFFFFFFu);  // the VBR way: always walked
+      for (const std::int64_t frame : {std::int64_t(1), std::int64_t(7), std::int64_t(100), std::int64_t(333),
+                                       std::int64_t(100000)}) {
+        const std::int64_t got = TMpegInfo::SeekToFrame(s.get(), frame, info);
+        const std::int64_t at = s.get()->GetPosition();
+        EXPECT_EQ(got, TMpegInfo::SeekToFrame(s.get(), frame, walked)) << frame << (junk ? " with junk" : "");
+        EXPECT_EQ(at, s.get()->GetPosition()) << frame << (junk ? " with junk" : "");
+      }
+    }
+  }
+}
+
 TEST_F(MpegConverter, LastConverterTakesTheSharedDecoderAlong) {
   ASSERT_EQ(TMpg123::Instance(), nullptr);
   std::uint32_t gen = 0;
