@@ -30,7 +30,21 @@ bool ContinueYielding() {
 }
 
 bool Stop() { return false; }
+
+thread_local TLoadStop* tLoadStop = nullptr;
 }  // namespace
+
+TLoadStopScope::TLoadStopScope(TLoadStop* stop) : previous_(tLoadStop) { tLoadStop = stop; }
+
+TLoadStopScope::~TLoadStopScope() { tLoadStop = previous_; }
+
+TLoadStop* CurrentLoadStop() { return tLoadStop; }
+
+bool LoadStopRequested() { return tLoadStop && tLoadStop->Poll(); }
+
+void CheckLoadStop() {
+  if (LoadStopRequested()) throw ELoadStopped();
+}
 
 TLoadCallbackProc LoadCallbackProc = &ContinueAtOnce;
 TDefCallBack* LoadCallbackClass = &gDefCallBack;

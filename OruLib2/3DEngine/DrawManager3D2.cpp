@@ -14,6 +14,7 @@
 #include "ZmLib/Graphics/SysPixelFormat.h"
 #include "ZmLib/Graphics/zmBitmap.h"
 #include "ZmLib/Graphics/zmImage.h"
+#include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/zmLog.h"
 
 namespace oru {
@@ -331,6 +332,8 @@ void T3DDrawer::PrepareImage(TImage* image, const TImageDrawParams& params) {
   if (image && params.Level >= 0 && params.Level <= kMaxMipLevel && image->Store()) {
     try {
       image->Store()->GetMipLevel(params.Level, nullptr, nullptr);
+    } catch (const ELoadStopped&) {
+      throw;
     } catch (const std::exception&) {
       // GetTiledTexture meets the same failure and makes nothing
     }
@@ -356,6 +359,7 @@ void T3DDrawer::PrepareTiles(TMultiTexture6* t) {
   }
   // A tile at a time, as the texture's Prepare does them.
   for (std::int32_t i = 0;; ++i) {
+    CheckLoadStop();
     TLockScope d(DrawingLock());
     TLockScope l(DrawerLock());
     if (!Screen_ || i >= t->TileCount()) break;
@@ -444,6 +448,8 @@ bool T3DDrawer::PrepareScreenLevel(TImage* image, const TImageDrawParams& params
       texels = MakeScreenLevel(level, src, place);
     // A level without alpha comes out opaque (the conversion fills it in).
     opaque = level && level->PixelFormat() && !level->PixelFormat()->HasAlpha;
+  } catch (const ELoadStopped&) {
+    throw;
   } catch (const std::exception&) {
     texels = nullptr;
   }

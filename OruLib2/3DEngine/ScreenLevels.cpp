@@ -8,6 +8,7 @@
 
 #include "Platform/Gfx/GfxSampler.h"
 #include "ZmLib/Graphics/SysPixelFormat.h"
+#include "ZmLib/wpLoadCallBack.h"
 
 namespace oru {
 
@@ -135,6 +136,8 @@ TRef<TSysBitmap> MakeScreenLevel(TBitmap* level, const TRectF& source, const TSc
     return k.Texels.data();
   };
   for (std::int32_t j = 0; j < h; ++j) {
+    // A slide's builder told to stop ends here within a band of rows.
+    if (j % 64 == 0) zm::CheckLoadStop();
     const std::size_t r = std::size_t(j);
     const std::uint32_t* top = filtered(rows.I0[r], -1);
     std::uint32_t* dst = out->Row32(j);

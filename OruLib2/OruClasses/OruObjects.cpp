@@ -8,6 +8,7 @@
 #include "OruLib2/OruClasses/OruObjectFactory.h"
 #include "OruLib2/OruClasses/OruObjectReader.h"
 #include "ZmLib/3DBasics/Dev3DApp2.h"
+#include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/zmLog.h"
 
 namespace oru {
@@ -168,6 +169,9 @@ void TOruObject::CreateChildren() {
   TOruObjectProps* props = props_.get();
   if (props && Depth() < kMaxOruObjectDepth) {
     for (std::int32_t i = 0; i < props->ChildCount(); ++i) {
+      // A slide being built for a loader that is told to stop ends between
+      // two objects.
+      zm::CheckLoadStop();
       TOruObjectProps* cp = props->Child(i);
       ZM_ASSERT(cp != nullptr, "Nil child entry");
       if (TOruObject* bound = BoundOruObject(cp)) {
@@ -281,7 +285,10 @@ void TOruObject::Reset(zm::TDeviceDrawer& drawer) {
 void TOruObject::PrepareResources(zm::TDeviceDrawer& drawer) {
   if (!drawer.CanDraw()) return;
   std::vector<TRef<TOruObject>> list = children_;
-  for (auto& c : list) c->PrepareResources(drawer);
+  for (auto& c : list) {
+    zm::CheckLoadStop();
+    c->PrepareResources(drawer);
+  }
 }
 
 void TOruObject::PrepareAtTime(zm::TDeviceDrawer& drawer, double t) {
@@ -307,7 +314,10 @@ void TOruObject::SetTime(bool recursive, double t) {
   if (props_) props_->UpdateAtTime(t - begin0, false);
   if (recursive) {
     std::vector<TRef<TOruObject>> list = children_;
-    for (auto& c : list) c->SetTime(true, t);
+    for (auto& c : list) {
+      zm::CheckLoadStop();
+      c->SetTime(true, t);
+    }
   }
   const double begin = begin0 + (props_ ? props_->DeltaTime1() : 0.0);
   const double end = GetTimePoint(3) - (props_ ? props_->DeltaTime2() : 0.0);
@@ -437,7 +447,10 @@ void TOruObject::UpdateLayout(bool recursive) {
 
   if (recursive) {
     std::vector<TRef<TOruObject>> list = children_;
-    for (auto& ch2 : list) ch2->UpdateLayout(true);
+    for (auto& ch2 : list) {
+      zm::CheckLoadStop();
+      ch2->UpdateLayout(true);
+    }
   }
 }
 

@@ -451,8 +451,14 @@ void TOruSlide::Measure() {
   zm::TFloatPoint3 eye;
   const bool hasEye = GetEyePoint(eye) && eye.Z != 0;
   Measuring = 1;
+  // A stop ends the pass anywhere: the slide is not left measuring.
+  struct TMeasuringScope {
+    std::uint8_t& Flag;
+    ~TMeasuringScope() { Flag = 0; }
+  } measuring{Measuring};
   for (double kt : times) {
     if (zm::LoadCallbackProc && !zm::LoadCallbackProc()) break;
+    zm::CheckLoadStop();
     TOruObject::SetTime(true, Begin + kt);
     TOruObject::UpdateLayout(true);
     WalkTree(this, [&](TOruObject* o) {
@@ -479,7 +485,6 @@ void TOruSlide::Measure() {
       if (std::isfinite(h) && h > o->MeasuredHeight) o->MeasuredHeight = h;
     });
   }
-  Measuring = 0;
   LastLayoutTime = std::numeric_limits<double>::quiet_NaN();
 }
 

@@ -378,7 +378,13 @@ void TOruEngine::OpenInternal(TRef<TOruSource> source, bool reopen, double time)
   }
   if (loader_) {
     TOruEngineLoader* loader = loader_.get();
-    loader_->SetPreloadCallback([this, loader](TRefObject* c) { PreloadCallback(loader, c); });
+    // Reaches the drawer through a link of its own, not through the engine:
+    // a loader left running by StopLoader may still call it after the
+    // engine is gone, and then finds the link cut.
+    preloadLink_ = MakeRef<TPreloadLink>();
+    preloadLink_->Controller = controller_.get();
+    TRef<TPreloadLink> link = preloadLink_;
+    loader_->SetPreloadCallback([link, loader](TRefObject* c) { PreloadCallback(link.get(), loader, c); });
   }
   else LogLine(u"TOruEngine: no slide loader");
 
@@ -450,7 +456,14 @@ void TOruEngine::StopLoader(bool freeLoader, bool freePlayer) {
     }
     if (loader_->Running()) {
       LogLine(u"TOruEngine.StopLoader: the loader did not stop");
-      if (freeLoader) (void)loader_.Detach();  // still running: never freed under it
+      if (freeLoader) {
+        // Still running: never freed under it, and cut off from the engine.
+        (void)loader_.Detach();
+        if (preloadLink_) {
+          std::lock_guard<std::mutex> g(preloadLink_->Lock);
+          preloadLink_->Controller = nullptr;
+        }
+      }
     }
   }
   if (freePlayer && player_) {
@@ -459,16 +472,23 @@ void TOruEngine::StopLoader(bool freeLoader, bool freePlayer) {
   }
   if (freeLoader) {
     loader_ = nullptr;
+    preloadLink_ = nullptr;
     slides_.clear();
     if (root_) root_->SetOverlay(nullptr);
     overlay_ = nullptr;
   }
 }
 
-void TOruEngine::PreloadCallback(TOruEngineLoader* loader, TRefObject* container) {
+void TOruEngine::PreloadCallback(TPreloadLink* preload, TOruEngineLoader* loader, TRefObject* container) {
   // Loader thread: only the slide it was given is touched.
   if (!loader || !container) return;
-  TOruDrawerLink* link = controller_ ? controller_->DrawerLink() : nullptr;
+  // The drawer is held while the slide is prepared: a link cut meanwhile
+  // frees nothing under it.
+  TRef<TOruDrawerLink> link;
+  {
+    std::lock_guard<std::mutex> g(preload->Lock);
+    if (preload->Controller) link = TRef<TOruDrawerLink>(preload->Controller->DrawerLink());
+  }
   TDeviceDrawer* drawer = link ? link->Drawer() : nullptr;
   // Prepared here, off the engine thread, also before the show runs: the
   // engine would otherwise make the textures between two frames.

@@ -323,7 +323,13 @@ public:
 private:
   void ProcessRequest();
   void OpenInternal(zm::TRef<TOruSource> source, bool reopen, double time);
-  void PreloadCallback(TOruEngineLoader* loader, zm::TRefObject* container);
+  // What the loader's preload callback reaches the drawer through.
+  class TPreloadLink : public zm::TRefObject {
+  public:
+    std::mutex Lock;
+    TOruDrawController* Controller = nullptr;  // guarded by Lock; nil once cut
+  };
+  static void PreloadCallback(TPreloadLink* preload, TOruEngineLoader* loader, zm::TRefObject* container);
   void ComputeNextRun(double time);
   void ComputeBarrier(double time);
   void MoveTo(double time);
@@ -383,6 +389,7 @@ private:
   zm::TRef<TOruMusicPlayer> player_;
   std::uint8_t option_ = 0;
   zm::TRef<TOruEngineLoader> loader_;
+  zm::TRef<TPreloadLink> preloadLink_;  // the loader's way to the drawer
   // Counts the loaders made: a dialog made by an earlier one is dropped.
   std::int32_t loaderSerial_ = 0;
   std::atomic<bool> overlayDialog_{false};

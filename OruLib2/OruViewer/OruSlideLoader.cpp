@@ -114,7 +114,14 @@ void TOruSlideLoader::Dispose() {
   TSlideShowParams::Dispose();
 }
 
+bool TOruSlideLoader::Start() {
+  if (Running()) return false;
+  stop_.Reset();
+  return TSlideShowParams::Start();
+}
+
 void TOruSlideLoader::Terminate() {
+  stop_.Request();
   TOruThread::Terminate();
   {
     std::lock_guard<std::mutex> g(readyLock_);
@@ -185,7 +192,10 @@ void TOruSlideLoader::MakeDialog(TDialogData* request) {
   reply->ReplyEventId = request->ReplyEventId;
   TSlideProducer* producer = Producer();
   try {
+    const TLoadStopScope scope(&stop_);
     if (producer) reply->Dialog = producer->CreateDialog(request->Name);
+  } catch (const ELoadStopped&) {
+    return;  // the loader stops: nobody waits for the dialog
   } catch (const std::exception& e) {
     LogLine(u"TOruSlideLoader: dialog \"" + request->Name + u"\" could not be made: " +
             UTF8Decode(TByteString(e.what())));
@@ -206,9 +216,15 @@ bool TOruSlideLoader::Pass() {
   stableUntil_.store(0.0);
   if (std::isfinite(time)) {
     try {
+      // The slide being built ends at its next step once the loader is
+      // told to stop.
+      const TLoadStopScope scope(&stop_);
       settled = !cache_->Update(time);
       failedLogged_ = false;
       if (settled) SetStableSpan();
+    } catch (const ELoadStopped&) {
+      // Nothing half built is kept; the thread ends.
+      settled = false;
     } catch (const std::exception& e) {
       // A slide that cannot be built stays missing; the show goes on with
       // what there is. One report per run of failures.

@@ -16,6 +16,7 @@
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "OruLib2/OruViewer/OruThreads.h"
 #include "ZmLib/Application2/zmThreadEventList.h"
+#include "ZmLib/wpLoadCallBack.h"
 
 namespace oru {
 
@@ -95,7 +96,10 @@ public:
   // Stops the thread (waiting as long as it takes) before anything it uses
   // goes.
   void Dispose() override;
+  // Also stops the slide being built: it ends at its next step (between two
+  // objects, or between the steps of a picture).
   void Terminate() override;
+  bool Start() override;
 
   // 0 full screen, 1 framed window, 2 window without frame.
   std::int32_t WindowKind() const;
@@ -148,6 +152,8 @@ public:
   TSlideCache* Cache() const { return cache_.get(); }
   TSlideProducer* Producer() const { return cache_ ? cache_->Producer() : nullptr; }
   TTiming* Timing() const { return timing_.get(); }
+  // The stop of the loader's work (its steps counted), for tests.
+  zm::TLoadStop& WorkStop() { return stop_; }
   // True: list changes are handled on the loader thread (Send); false: they
   // are queued to the listener and the loader waits until taken (SendWait).
   std::atomic<bool> SendDirect{false};
@@ -163,6 +169,8 @@ private:
 
   zm::TRef<TSlideCache> cache_;
   zm::TRef<TTiming> timing_;
+  // Asked for by Terminate; a new start clears it.
+  zm::TLoadStop stop_;
   zm::TRef<zm::TThreadEventList> listenerQueue_;
   std::int32_t listenerEventId_ = kEngineEventId;
 

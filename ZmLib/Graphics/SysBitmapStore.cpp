@@ -1,6 +1,7 @@
 #include "ZmLib/Graphics/SysBitmapStore.h"
 
 #include "ZmLib/Graphics/SysBitmapUtils.h"
+#include "ZmLib/wpLoadCallBack.h"
 
 namespace zm {
 
@@ -87,6 +88,8 @@ void TSysBitmapStore::BuildMipLevel(std::int32_t level, TPixelFormat* format, TM
 
   TPixelFormat* working = WorkingFormat();
   auto* above = dynamic_cast<TSysBitmap*>(GetMipLevel(level - 1, working, TSysBitmap::StaticClass()));
+  // Each level a step of its own: work told to stop ends between them.
+  CheckLoadStop();
   ZM_ASSERT(above, "TSysBitmapStore.GetMipLevel - Upper Level not Assigned");
   const std::int32_t w = (above->Width() + 1) / 2, h = (above->Height() + 1) / 2;
   const TBitmapClass* cls = TSysBitmap::StaticClass();

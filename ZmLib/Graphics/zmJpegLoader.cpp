@@ -86,6 +86,8 @@ void ProgressMonitor(j_common_ptr info) {
   auto* d = reinterpret_cast<j_decompress_ptr>(info);
   if (d->input_scan_number > kMaxJpegScans) throw EJPEG(JERR_BAD_PROGRESSION);
   if (p->Cancel && p->Cancel->load(std::memory_order_relaxed)) throw TStripCancelled();
+  // A decode for work that was told to stop ends within a few rows.
+  CheckLoadStop();
   if (!p->Instance || p->Pub.pass_limit <= 0 || p->Pub.total_passes <= 0) return;
   const double done = (p->Pub.completed_passes + double(p->Pub.pass_counter) / double(p->Pub.pass_limit)) /
                       double(p->Pub.total_passes);
@@ -375,7 +377,10 @@ void DecodeInStrips(TDecodeContext& c, const TStripSetup& s, const std::vector<J
   const std::size_t n = bounds.size() - 1;
   std::atomic<bool> cancel{false};
   std::vector<std::exception_ptr> errors(n);
+  // The strips' threads see the stop of the work that decodes.
+  TLoadStop* stop = CurrentLoadStop();
   auto run = [&](std::size_t k) {
+    const TLoadStopScope scope(stop);
     try {
       DecodeStrip(c.Source.Memory, s, bounds[k], bounds[k + 1], &cancel);
     } catch (...) {

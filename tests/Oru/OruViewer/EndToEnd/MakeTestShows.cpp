@@ -470,6 +470,26 @@ void Make(const fs::path& root) {
     show.Write();
   }
   {
+    // A repeating show whose one slide takes long to build (large pictures,
+    // many objects): the run is ended while the slide is built, as a rule
+    // before its first frame.
+    TShowBuilder show((root / "heavyslide").string());
+    show.ScreenSize(320, 240).Main().Key("opt_scr_full", 0);
+    show.Repeat("repeat");
+    TShowSlide& slide = show.AddSlide(60000);
+    TJpegOptions o;
+    o.Width = 6000;
+    o.Height = 4000;
+    const std::string picture = WriteJpeg(o);
+    for (int i = 0; i < 40; ++i) {
+      const std::string name = "pictures\\p" + std::to_string(i) + ".jpg";
+      slide.Image("Picture" + std::to_string(i), name);
+      show.AddFile(name, picture);
+    }
+    for (int i = 0; i < 20000; ++i) slide.Box("Box" + std::to_string(i), 8, 8);
+    show.Write();
+  }
+  {
     // Texts far larger than a slide can show: two megabytes in one
     // paragraph, then 200,000 paragraphs.
     TShowBuilder show((root / "longtext").string());
