@@ -461,7 +461,7 @@ void TOruImage::PrepareResources(TDeviceDrawer& drawer) {
   // out (its ancestors first) so that its textures are made at the level it
   // is drawn at, not at full size and then again.
   if (fetched && Picture) LayOutFromRoot();
-  if (Width > 0 && Height > 0 && Picture && drawer.CanDraw()) {
+  if (Width > 0 && Height > 0 && Picture && drawer.CanDraw() && !ShowsNothing()) {
     TImageDrawParams params = GetDrawParams(drawer);
     // A picture that holds still is readied at the size it is drawn at.
     if (!Animated() && ReplaceWithEffectBuffer == 0 && DrawnSize.X > 0 && DrawnSize.Y > 0 && KeepsGeometry(this)) {

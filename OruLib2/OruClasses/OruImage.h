@@ -112,6 +112,9 @@ public:
     (void)colour;
     return false;
   }
+  // True when its picture has nothing to show (a text of blanks): neither
+  // the picture nor its shadow is readied or drawn.
+  virtual bool ShowsNothing() { return false; }
 
   // Takes Picture (nil: none) as the object's picture: the previous one and
   // the colour table go, the size, the table and the geometry follow.

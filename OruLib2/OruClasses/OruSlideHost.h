@@ -104,6 +104,12 @@ public:
   // The picture of a text description (what follows "Text: "), nil when it
   // cannot be made. Accessor reads cached vector text.
   virtual zm::TRef<zm::TImage> MakeTextBitmap(const WideString& description, TFileAccessor* accessor) = 0;
+  // The same picture to be measured, never drawn (a text at its natural
+  // size); the maker may hand out one it made before for the description,
+  // so that a text repeated over a slide is laid out once.
+  virtual zm::TRef<zm::TImage> MeasureText(const WideString& description, TFileAccessor* accessor) {
+    return MakeTextBitmap(description, accessor);
+  }
   // Drops what it caches.
   virtual void Flush() {}
 };

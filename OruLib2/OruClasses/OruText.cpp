@@ -230,6 +230,15 @@ TMacroSlideFacts TOruText::MacroFacts() {
 }
 
 void TOruText::ExpandText() {
+  // Every macro begins with "<%": a text without one stays as it is, and
+  // the slide is not searched for its main picture (a walk of the whole
+  // tree, for each text of a slide of many).
+  if (std::none_of(Paragraphs.begin(), Paragraphs.end(),
+                   [](const WideString& p) { return p.find(u"<%") != WideString::npos; })) {
+    Expanded = Paragraphs;
+    CutText(Expanded);
+    return;
+  }
   TRef<TMacroResolver> resolver = MakeRef<TMacroResolver>(MacroFacts());
   if (!parser_) parser_ = MakeRef<TMTParser>();
   parser_->GetValue = resolver->Callback();
@@ -310,8 +319,16 @@ void TOruText::Render() {
   // The natural size: the text at scale 1.
   params.Scale = 1;
   TRef<TTextBitmapStore> natural;
+  TRef<zm::TImage> measured;
   try {
-    natural = TTextBitmapStore::Create(zm::MakeTextKey(*marked, params).substr(6), host->FileAccessor());
+    const WideString description = zm::MakeTextKey(*marked, params).substr(6);
+    // Through the host's maker, which keeps the last texts measured.
+    if (TTextBitmapMaker* maker = host->TextBitmapMaker()) {
+      measured = maker->MeasureText(description, host->FileAccessor());
+      natural = TRef<TTextBitmapStore>(measured ? dynamic_cast<TTextBitmapStore*>(measured->Store()) : nullptr);
+    } else {
+      natural = TTextBitmapStore::Create(description, host->FileAccessor());
+    }
   } catch (const zm::EAbort&) {
     throw;
   } catch (const std::exception&) {
@@ -415,8 +432,13 @@ float TOruText::GetDrawOpacity() {
   return std::isfinite(v) ? float(std::clamp(v, -3.0e38, 3.0e38)) : 0.0f;
 }
 
+bool TOruText::ShowsNothing() {
+  constexpr std::uint8_t kLined = 4 | 8;  // underline, strike-out
+  return Empty && !Rasterize && !(FontStyle & kLined);
+}
+
 void TOruText::PrepareDraw(zm::TDeviceDrawer& drawer) {
-  if (!Picture || GetDrawOpacity() == 0) return;
+  if (!Picture || GetDrawOpacity() == 0 || ShowsNothing()) return;
   TOruImage::PrepareDraw(drawer);
 }
 

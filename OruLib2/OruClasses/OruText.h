@@ -50,6 +50,8 @@ public:
   TImageKind ImageKind() const override { return TImageKind::Text; }
   double ShadowLineHeight() override { return LineHeight; }
   bool GetDrawColour(zm::TColor24& colour) override;
+  // Blanks, drawn without underline or strike-out, leave no ink.
+  bool ShowsNothing() override;
   // A caption's is its button's opacity times its own.
   float GetDrawOpacity() override;
   bool ShadowOnByDefault() const override { return !IsCaption; }

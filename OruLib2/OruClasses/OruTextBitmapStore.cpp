@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <set>
+#include <vector>
 
 #include "OruLib2/OruClasses/OruSlideHost.h"
 #include "ZmLib/Graphics/SysBitmap.h"
@@ -53,6 +55,39 @@ public:
     }
     return store ? MakeRef<zm::TImage>(store.get()) : nullptr;
   }
+  TRef<zm::TImage> MeasureText(const WideString& description, TFileAccessor* accessor) override {
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      for (const TMeasured& m : measured_)
+        if (m.Accessor == accessor && m.Description == description) return m.Image;
+    }
+    // Outlines only: a measured store never renders its pixels.
+    TRef<zm::TImage> image = MakeTextBitmap(description, accessor);
+    if (!image) return nullptr;
+    std::lock_guard<std::mutex> g(lock_);
+    if (measured_.size() >= kMeasuredKept) measured_.erase(measured_.begin());
+    measured_.push_back({description, accessor, image});
+    return image;
+  }
+  void Flush() override {
+    std::lock_guard<std::mutex> g(lock_);
+    measured_.clear();
+  }
+  void Dispose() override {
+    Flush();
+    TTextBitmapMaker::Dispose();
+  }
+
+private:
+  // The texts of a slide repeat a few descriptions, or each is new.
+  static constexpr std::size_t kMeasuredKept = 16;
+  struct TMeasured {
+    WideString Description;
+    const TFileAccessor* Accessor;  // only compared
+    TRef<zm::TImage> Image;
+  };
+  std::mutex lock_;
+  std::vector<TMeasured> measured_;
 };
 
 TRef<TTextBitmapMaker> CreateTextStoreMaker() { return MakeRef<TTextStoreMaker>(); }
