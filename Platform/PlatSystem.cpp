@@ -81,6 +81,11 @@ int ProcessorCount() {
   return count;
 }
 
+std::int64_t PhysicalMemoryBytes() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES), size = ::sysconf(_SC_PAGESIZE);
+  return pages > 0 && size > 0 ? std::int64_t(pages) * size : 0;
+}
+
 void SleepMs(std::uint32_t ms) {
   if (ms == 0)
     std::this_thread::yield();

@@ -40,6 +40,7 @@ private:
 // ---- Threads --------------------------------------------------------------
 std::uint32_t CurrentThreadId();  // kernel thread id
 int ProcessorCount();             // processors this process may use, at least 1
+std::int64_t PhysicalMemoryBytes();  // the machine's memory; 0 when unknown
 void SleepMs(std::uint32_t ms);   // 0 yields
 // Best-effort niceness for a Windows-style priority step (-2..2, -15, 15).
 void SetCurrentThreadNice(int windowsPriority);

@@ -583,6 +583,20 @@ bool TIniList::MayHoldNames(std::span<const std::string_view> names) const {
   return false;
 }
 
+std::int64_t TIniList::ObjectCountDeep() const {
+  if (Pending()) {
+    const auto* section = static_cast<const TIniSection*>(this);
+    TIniTokenizer t(*static_cast<const TIniFile*>(owner_)->text_, section->textFrom_, section->textTo_);
+    std::int64_t n = 0;
+    while (!t.AtEnd())
+      if (t.ParseIniLine() == kIniObjectLine) ++n;
+    return n;
+  }
+  std::int64_t n = 0;
+  for (const TIniObject* o : B().Objects) n += 1 + o->ObjectCountDeep();
+  return n;
+}
+
 void TIniFile::SetLateSectionHook(std::function<void(TIniSection&)> hook) {
   std::lock_guard<std::recursive_mutex> guard(LateReadLock());
   lateHook_ = std::move(hook);

@@ -391,6 +391,10 @@ public:
   bool MayHoldName(std::string_view asciiName) const { return MayHoldNames({&asciiName, 1}); }
   // The same for any of several names, in one pass over the text.
   bool MayHoldNames(std::span<const std::string_view> asciiNames) const;
+  // The object blocks in the list at any depth. A list still pending is not
+  // read: its text's object lines are counted (what the late section hook
+  // adds is not).
+  std::int64_t ObjectCountDeep() const;
   // Lists with at most this many named children are searched without an
   // index (the same results, later items first).
   static constexpr std::int32_t kLinearLookupLimit = 8;

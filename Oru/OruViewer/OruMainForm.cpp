@@ -10,6 +10,8 @@
 #include "Oru/OruViewer/OruStartup.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "OruLib2/OruShowDialogs.h"
+#include "OruLib2/OruViewer/OruEngine.h"
+#include "OruLib2/OruViewer/OruMemoryBudget.h"
 #include "ZmLib/Graphics/winImageUtils.h"
 #include "ZmLib/Graphics/zmImage.h"
 #include "ZmLib/Application2/winApplication.h"
@@ -75,6 +77,19 @@ TRef<TOruShowLocator> TryOpenProject(const WideString& fileName) {
 }
 
 WideString Ms(double v) { return zm::FloatToStrDigits(v, 3); }
+
+// Why the show cannot be played although its description reads: it has no
+// slides (the key the count is read from named), or its slides' objects
+// would take more memory than the player may take. Empty when it can.
+WideString PlayRefusal(TOruSource* source) {
+  if (source->SlideCount() == 0) {
+    const zm::TIniSection* times = source->TimesSection();
+    if (!times) return u"The show has no slides: its description has no [Times] section with opt_slidescount";
+    if (!times->Find(u"opt_slidescount")) return u"The show has no slides: [Times] has no opt_slidescount";
+    return u"The show has no slides: opt_slidescount in [Times] is 0";
+  }
+  return ShowMemoryRefusal(source, TOruEngine::kCacheCapacity, MemoryLimitBytes());
+}
 
 // A strict decimal number: optional sign, then digits only.
 bool ReadDecimal(const WideString& s, std::int32_t& value) {
@@ -367,14 +382,23 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
 
   // The time line is built before the show plays (and written when there is
   // a log); a show whose time line cannot be built does not play.
+  // A show that reads but cannot be played (no slides, too many objects)
+  // is not played either, and the user is told why.
   std::int64_t startTime = 0;
+  WideString refusal;
   try {
-    show->GetSource();
-    if (start > 0 || isTime) startTime = isTime ? start : SlideStartTime(start);
-    if (commands_.FindCommand(u"log") || commands_.FindCommand(u"filelog")) LogShowTimeLine(show.get(), startTime);
+    refusal = PlayRefusal(show->GetSource());
+    if (refusal.empty()) {
+      if (start > 0 || isTime) startTime = isTime ? start : SlideStartTime(start);
+      if (commands_.FindCommand(u"log") || commands_.FindCommand(u"filelog")) LogShowTimeLine(show.get(), startTime);
+    }
   } catch (...) {
     zm::LogLine(u"Exception at OpenShow (" + CurrentExceptionText() + u")");
     return OpenFailed(opened);
+  }
+  if (!refusal.empty()) {
+    ShowError(this, refusal + u"\r" + Quoted(ShownPath(opened)));
+    return false;
   }
 
   // Without an application there is no loop to play in: the show is only

@@ -585,6 +585,27 @@ TEST(IniDocument, LongSectionsAreReadWithTheParse) {
   EXPECT_EQ(IniGetString(late->FindSection(u"Times")->Find(u"LATER")), u"1");  // met again: read on
 }
 
+TEST(IniDocument, ObjectsCountedAtAnyDepthAlsoInAWaitingSection) {
+  // Objects in objects, an unclosed one, an "object" that is a key or a
+  // value, letter case and indentation: the count is what the read makes.
+  const std::string text =
+      "[s]\r\nk=object x:Y\r\nobject a:Box\r\n  object kp:KeyPoint\r\n  end\r\n  objects=2\r\nend\r\n"
+      "OBJECT b:Text\r\n\tobject c:KeyPoint\r\n    object d:Filter\r\nend\r\nend\r\nend\r\nobject e:Box\r\n"
+      "[t]\r\nk=1\r\n";
+  TRef<TIniFile> whole = ParseLate(text, false);
+  TRef<TIniFile> late = ParseLate(text, true);
+  TIniSection* waiting = late->FindSection(u"s");
+  ASSERT_TRUE(waiting->Pending());
+  EXPECT_EQ(waiting->ObjectCountDeep(), 6);
+  EXPECT_TRUE(waiting->Pending());  // counted in the text, not read
+  EXPECT_EQ(whole->FindSection(u"s")->ObjectCountDeep(), 6);
+  EXPECT_EQ(late->FindSection(u"t")->ObjectCountDeep(), 0);
+  EXPECT_EQ(whole->FindSection(u"t")->ObjectCountDeep(), 0);
+  late->FindSection(u"s")->Find(u"k");  // read now
+  EXPECT_FALSE(waiting->Pending());
+  EXPECT_EQ(waiting->ObjectCountDeep(), 6);
+}
+
 TEST(IniDocument, ASectionReadLateOutlivesItsDocument) {
   const std::string text = "[a]\r\nk=1\r\nobject o:T\r\n  inner=" + std::string(50, 'x') + "\r\nend\r\n[b]\r\nj=2\r\n";
   TRef<TIniFile> doc = ParseLate(text, true);

@@ -257,15 +257,19 @@ TEST(PlayShow, StartSwitchesAndADamagedPictureKeepTheShowGoing) {
   EXPECT_LT(timed.Frames.front().Time, 2000);
 }
 
-TEST(PlayShow, ShowWithoutSlidesEnds) {
+TEST(PlayShow, ShowWithoutSlidesIsNotOpened) {
   zmtest::TShowBuilder show;
   show.ScreenSize(160, 120).Main().Key("opt_scr_full", 0);
   show.Write();
-  // It opens, has nothing to draw, reaches its end at once and closes.
+  // Nothing to play: the error box says so, and no frame is drawn.
+  zm::ExitCode = 0;
   const TRun run = Play(show.Folder());
-  EXPECT_TRUE(run.Started);
-  EXPECT_TRUE(run.Boxes.empty()) << run.Boxes.front();
-  for (const TFrame& f : run.Frames) EXPECT_EQ(f.Time, 0);
+  EXPECT_EQ(zm::ExitCode, 1);
+  zm::ExitCode = 0;
+  ASSERT_EQ(run.Boxes.size(), 1u);
+  EXPECT_EQ(run.Boxes.front().rfind("Slideshow Error: The show has no slides: opt_slidescount in [Times] is 0", 0), 0u)
+      << run.Boxes.front();
+  EXPECT_TRUE(run.Frames.empty());
 }
 
 TEST(PlayShow, EveryPictureBadStillPlaysToTheEnd) {

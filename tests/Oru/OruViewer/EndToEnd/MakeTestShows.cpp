@@ -184,6 +184,8 @@ void MakeNumberShows(const fs::path& root) {
       {"buttons", "[main]", "[main]\r\nopt_newnavbuttons_count=4294967297"},
       {"hideinterval", "[main]", "[main]\r\nopt_hidecursor=2\r\nopt_hc2_hideinterval=NaN"},
       {"paths", "[Times]", "[PathModifiers]\r\nCount=2147483648\r\n[Times]"},
+      // The slide count under a misspelt key: a show without slides.
+      {"misspeltcount", "opt_slidescount=3", "opt_slidecount=3"},
   };
   for (const auto& c : cases) {
     const fs::path folder = root / "numbers" / c.Name;
@@ -463,13 +465,6 @@ void Make(const fs::path& root) {
   MakeNotFileShows(root);
   MakeDamagedContainers(root);
   {
-    // A repeating show without slides: nothing is ever drawn, no window comes.
-    TShowBuilder show((root / "emptyloop").string());
-    show.ScreenSize(160, 120).Main().Key("opt_scr_full", 0);
-    show.Repeat("repeat");
-    show.Write();
-  }
-  {
     // A repeating show whose one slide takes long to build (large pictures,
     // many objects): the run is ended while the slide is built, as a rule
     // before its first frame.
@@ -487,6 +482,15 @@ void Make(const fs::path& root) {
       show.AddFile(name, picture);
     }
     for (int i = 0; i < 20000; ++i) slide.Box("Box" + std::to_string(i), 8, 8);
+    show.Write();
+  }
+  {
+    // More objects than the player may hold when the test sets its limit
+    // to 64 MB: 20,000 boxes on each of three slides.
+    TShowBuilder show((root / "manyobjects").string());
+    SolidSlides(show);
+    for (std::size_t s = 0; s < 3; ++s)
+      for (int i = 0; i < 20000; ++i) show.Slide(s).Box("Box" + std::to_string(i), 8, 8);
     show.Write();
   }
   {

@@ -68,8 +68,8 @@ empty() {
   env -u XDG_RUNTIME_DIR TMPDIR="$work/tmp" ZM_DISPLAY=headless ZM_AUDIO=none \
     "$player" -filename "$project" -log >"$log" 2>&1 &
   pid=$!
-  # The loader has tried to build a slide: the show is open and playing.
-  tried() { grep -q "No Slides in Presentation" "$log" || ! kill -0 "$pid" 2>/dev/null; }
+  # The show is open and its loader builds the slide.
+  tried() { grep -q "Loader Inited To Time" "$log" || ! kill -0 "$pid" 2>/dev/null; }
   wait_for 120 tried || fail "the show did not start: $(tail -n 5 "$log")"
   kill -0 "$pid" 2>/dev/null || fail "the player ended by itself: $(tail -n 5 "$log")"
   kill -TERM "$pid"
@@ -82,6 +82,8 @@ empty() {
   local rc=$?
   ((rc == 0)) || fail "exit status $rc: $(tail -n 5 "$log")"
   grep -q "Program stoped" "$log" || fail "no stop banner"
+  local stuck="did not stop\|did not end\|still running at shutdown"
+  grep -q "$stuck" "$log" && fail "$(grep -m1 "$stuck" "$log")"
   grep -q "Sanitizer\|runtime error:" "$log" && fail "$(grep -m1 "Sanitizer\|runtime error:" "$log")"
   echo "nothing on screen: SIGTERM ended the run, exit 0"
 }
