@@ -475,7 +475,10 @@ void TOruObject::Draw(zm::TDeviceDrawer& drawer) {
   if (Active && FacingVisible() && !Hidden) PrepareDraw(drawer);
   CommitFrame(false);
   std::vector<TRef<TOruObject>> list = children_;
-  for (auto& c : list) drawer.Draw(c.get());
+  for (auto& c : list) {
+    if (zm::LoadStopRequested()) break;
+    drawer.Draw(c.get());
+  }
 }
 
 // ---- Hit testing ----------------------------------------------------------------------------------

@@ -673,7 +673,11 @@ void TOruSlide::Draw(zm::TDeviceDrawer& drawer) {
         break;
       }
   }
-  for (std::size_t i = first; i < list.size(); ++i) drawer.Draw(list[i].get());
+  for (std::size_t i = first; i < list.size(); ++i) {
+    // A player that ends does not wait for the rest of a heavy frame.
+    if (zm::LoadStopRequested()) break;
+    drawer.Draw(list[i].get());
+  }
 }
 
 TOruObject* TOruSlide::HandleMouse(std::uint32_t keyFlags, float x, bool inside, TOruActionInfo& action,

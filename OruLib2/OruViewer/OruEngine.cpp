@@ -100,6 +100,17 @@ void TOruEngine::Dispose() {
   TCustomOruEngine::Dispose();
 }
 
+bool TOruEngine::Start() {
+  if (Running()) return false;
+  drawStop_.Reset();
+  return TCustomOruEngine::Start();
+}
+
+void TOruEngine::Terminate() {
+  drawStop_.Request();
+  TCustomOruEngine::Terminate();
+}
+
 bool TOruEngine::Stop(std::uint32_t timeoutMs) {
   if (!TOruThread::Stop(timeoutMs)) return false;
   StopLoader(true, true);
@@ -1029,7 +1040,13 @@ void TOruEngine::DrawFrame(bool force, std::uint32_t tick) {
   const double shown = loader_ ? loader_->CurrentTime() : heldTime_;
   frameTime_.store(shown);
   if (OnFrameDrawing) OnFrameDrawing(shown);
-  if (!root_->Draw(controller_.get(), rect, OutsideColor(), Unsharp())) return;
+  bool drawn;
+  {
+    // An engine told to stop leaves the rest of the frame undrawn.
+    const TLoadStopScope stop(&drawStop_);
+    drawn = root_->Draw(controller_.get(), rect, OutsideColor(), Unsharp());
+  }
+  if (!drawn || drawStop_.Requested()) return;
   framePresented_ = true;
   if (OnFramePresented) OnFramePresented(shown);
   if (!firstFrameReported_) {

@@ -24,6 +24,7 @@
 #include "OruLib2/OruViewer/OruMusicPlayer.h"
 #include "OruLib2/OruViewer/OruThreads.h"
 #include "OruLib2/Overlay/OruThirdSlide.h"
+#include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/zmIni.h"
 #include "ZmLib/zmTypes.h"
 
@@ -231,6 +232,9 @@ public:
   void DoStop() override;
   void Step() override;
   bool Stop(std::uint32_t timeoutMs = kDisposeWaitMs) override;
+  bool Start() override;
+  // Also ends a frame being drawn at its next object.
+  void Terminate() override;
 
   // Opens a show on the calling thread (before the engine thread runs, or on
   // it); Ini must be given. False when no show could be made.
@@ -390,6 +394,7 @@ private:
   std::uint8_t option_ = 0;
   zm::TRef<TOruEngineLoader> loader_;
   zm::TRef<TPreloadLink> preloadLink_;  // the loader's way to the drawer
+  zm::TLoadStop drawStop_;  // asked for by Terminate, looked at between a frame's objects
   // Counts the loaders made: a dialog made by an earlier one is dropped.
   std::int32_t loaderSerial_ = 0;
   std::atomic<bool> overlayDialog_{false};

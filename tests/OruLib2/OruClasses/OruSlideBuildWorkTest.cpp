@@ -2,7 +2,8 @@
 // objects made, laid out at its start, readied for a drawer and drawn once),
 // counted as the calls its objects take and the steps the build looks for a
 // stop between, grows as the number of objects does, for each kind of
-// object a show may hold many of.
+// object a show may hold many of. A frame of such a slide drawn for a
+// player that ends stops between two objects.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -157,6 +158,34 @@ protected:
 private:
   TOruObjectClassProc box_ = nullptr, image_ = nullptr, text_ = nullptr;
 };
+
+TEST_F(SlideBuildWork, DrawingStopsBetweenObjects) {
+  TRef<zm::TIniFile> doc = zm::MakeRef<zm::TIniFile>();
+  doc->LoadFromText(zm::TByteString(Show(100, [](zmtest::TIniText& t, int i) {
+    t.Object("B" + std::to_string(i), "Box").Key("GUID", "{B" + std::to_string(i) + "}").Key("Size", "10,10").End();
+  })));
+  TRef<TFileAccessor> accessor = zm::MakeRef<TFileAccessor>(zm::MakeRef<TRealFileSource>().get());
+  TRef<TOruSource> source = zm::MakeRef<TOruSource>(accessor.get(), false, doc.get(), false);
+  TRef<TSlideProducer> producer = zm::MakeRef<TSlideProducer>(source.get(), nullptr, 320, 240, false);
+  TRef<TBuildTiming> timing = zm::MakeRef<TBuildTiming>();
+  producer->SetTiming(timing.get());
+  TRef<TDrawContainer> c = producer->CreateContainer(0);
+  ASSERT_TRUE(c && c->Slide);
+  c->SetTime(c->Times.Start);
+  const auto fills = [&](std::uint64_t stopAt) {
+    oru_image_test::TLogDrawer drawer;
+    zm::TLoadStop stop;
+    stop.RequestAtPoll(stopAt);
+    const zm::TLoadStopScope scope(&stop);
+    drawer.Draw(c->Slide.get());
+    return drawer.fills.size();
+  };
+  const std::size_t whole = fills(0);
+  ASSERT_GE(whole, 100u);
+  // Asked to stop at its 31st look (before the 31st box), 30 boxes are drawn.
+  EXPECT_EQ(fills(31), whole - 70);
+  EXPECT_EQ(fills(1), whole - 100);
+}
 
 TEST_F(SlideBuildWork, BoxesAndImagesOfOnePicture) {
   ExpectLinear([](zmtest::TIniText& t, int i) {
