@@ -32,7 +32,14 @@ bool ContinueYielding() {
 bool Stop() { return false; }
 
 thread_local TLoadStop* tLoadStop = nullptr;
+thread_local TLoadStop* tDrawStop = nullptr;
 }  // namespace
+
+TDrawStopScope::TDrawStopScope(TLoadStop* stop) : previous_(tDrawStop) { tDrawStop = stop; }
+
+TDrawStopScope::~TDrawStopScope() { tDrawStop = previous_; }
+
+bool DrawStopRequested() { return tDrawStop && tDrawStop->Poll(); }
 
 TLoadStopScope::TLoadStopScope(TLoadStop* stop) : previous_(tLoadStop) { tLoadStop = stop; }
 

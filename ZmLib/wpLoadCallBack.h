@@ -81,6 +81,22 @@ private:
   TLoadStop* previous_;
 };
 
+// The stop of a frame being drawn, for the time of the draw: drawing loops
+// leave the rest of the frame undrawn (DrawStopRequested). Nothing is
+// raised: a frame is ended, never left half begun.
+class TDrawStopScope {
+public:
+  explicit TDrawStopScope(TLoadStop* stop);
+  ~TDrawStopScope();
+  TDrawStopScope(const TDrawStopScope&) = delete;
+  TDrawStopScope& operator=(const TDrawStopScope&) = delete;
+
+private:
+  TLoadStop* previous_;
+};
+// True when the frame the calling thread draws is to end (one look).
+bool DrawStopRequested();
+
 // The calling thread's stop; nil when its work cannot be stopped.
 TLoadStop* CurrentLoadStop();
 // Raises ELoadStopped when the calling thread's stop was asked for (one

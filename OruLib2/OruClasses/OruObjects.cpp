@@ -476,7 +476,7 @@ void TOruObject::Draw(zm::TDeviceDrawer& drawer) {
   CommitFrame(false);
   std::vector<TRef<TOruObject>> list = children_;
   for (auto& c : list) {
-    if (zm::LoadStopRequested()) break;
+    if (zm::DrawStopRequested()) break;
     drawer.Draw(c.get());
   }
 }

@@ -675,7 +675,7 @@ void TOruSlide::Draw(zm::TDeviceDrawer& drawer) {
   }
   for (std::size_t i = first; i < list.size(); ++i) {
     // A player that ends does not wait for the rest of a heavy frame.
-    if (zm::LoadStopRequested()) break;
+    if (zm::DrawStopRequested()) break;
     drawer.Draw(list[i].get());
   }
 }

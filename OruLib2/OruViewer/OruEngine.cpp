@@ -1043,7 +1043,7 @@ void TOruEngine::DrawFrame(bool force, std::uint32_t tick) {
   bool drawn;
   {
     // An engine told to stop leaves the rest of the frame undrawn.
-    const TLoadStopScope stop(&drawStop_);
+    const TDrawStopScope stop(&drawStop_);
     drawn = root_->Draw(controller_.get(), rect, OutsideColor(), Unsharp());
   }
   if (!drawn || drawStop_.Requested()) return;

@@ -33,7 +33,7 @@ std::atomic<std::uint64_t> gObjectCalls{0};
 
 // An object of a real kind that counts what is asked of it.
 template <class Base>
-class TCounted : public Base {
+class TWorkCounted : public Base {
 public:
   bool GetMainPicture(WideString& fileName, zm::TSize& size) override {
     ++gObjectCalls;
@@ -93,9 +93,9 @@ public:
 class SlideBuildWork : public ::testing::Test {
 protected:
   void SetUp() override {
-    box_ = SetOruObjectClass(kOruObjBox, &MakeOruObject<TCounted<TOruBox>>);
-    image_ = SetOruObjectClass(kOruObjImage, &MakeOruObject<TCounted<objects::TOruImage>>);
-    text_ = SetOruObjectClass(kOruObjText, &MakeOruObject<TCounted<objects::TOruText>>);
+    box_ = SetOruObjectClass(kOruObjBox, &MakeOruObject<TWorkCounted<TOruBox>>);
+    image_ = SetOruObjectClass(kOruObjImage, &MakeOruObject<TWorkCounted<objects::TOruImage>>);
+    text_ = SetOruObjectClass(kOruObjText, &MakeOruObject<TWorkCounted<objects::TOruText>>);
     zmtest::TJpegOptions jpeg;
     jpeg.Width = 8;
     jpeg.Height = 8;
@@ -176,7 +176,7 @@ TEST_F(SlideBuildWork, DrawingStopsBetweenObjects) {
     oru_image_test::TLogDrawer drawer;
     zm::TLoadStop stop;
     stop.RequestAtPoll(stopAt);
-    const zm::TLoadStopScope scope(&stop);
+    const zm::TDrawStopScope scope(&stop);
     drawer.Draw(c->Slide.get());
     return drawer.fills.size();
   };
