@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "OruLib2/OruClasses/OruSlideHost.h"
+#include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/zmHookScope.h"
 
 namespace oru {
@@ -374,6 +375,8 @@ TRef<TCachedVectorText> BuildCachedVectorText(const zm::TFontParams& font, zm::T
   const std::int32_t n = std::max(lines.GetCount(), 0);
   out.reserve(std::size_t(n));
   for (std::int32_t i = 0; i < n; ++i) {
+    // A long text is many steps: its builder, told to stop, ends between lines.
+    zm::CheckLoadStop();
     TRef<TGlyphLine> line = MakeRef<TGlyphLine>();
     TRef<zm::TTextElementEx> e = v->CreateTextElement(f, lines.GetString(i));
     const std::int32_t parts = e ? e->GetPartCount() : 0;
