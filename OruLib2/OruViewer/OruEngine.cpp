@@ -1040,10 +1040,17 @@ void TOruEngine::DrawFrame(bool force, std::uint32_t tick) {
   const double shown = loader_ ? loader_->CurrentTime() : heldTime_;
   frameTime_.store(shown);
   if (OnFrameDrawing) OnFrameDrawing(shown);
+  // A frame drawn into a window not shown yet is never seen: the window,
+  // shown for the first frame, paints its own face and the frame is drawn
+  // again. Its slides' objects are left out (drawn, still changed, once the
+  // window shows), so that the first frame of a heavy slide is drawn once.
+  // Stepped frames are all seen: they are captured where they are drawn.
+  TLoadStop unseen;
+  if (!frameStepMs_ && !controller_->WindowShown()) unseen.Request();
   bool drawn;
   {
     // An engine told to stop leaves the rest of the frame undrawn.
-    const TDrawStopScope stop(&drawStop_);
+    const TDrawStopScope stop(unseen.Requested() ? &unseen : &drawStop_);
     drawn = root_->Draw(controller_.get(), rect, OutsideColor(), Unsharp());
   }
   if (!drawn || drawStop_.Requested()) return;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "Platform/User/PlatUser.h"
 #include "ZmLib/Application2/zmForms.h"
 #include "ZmLib/zmLists.h"
 #include "ZmLib/zmLog.h"
@@ -261,6 +262,12 @@ bool TOruDrawController::GetDrawer() {
   }
   std::lock_guard<std::mutex> g(deviceLock_);
   return device_ && drawer_->Open(device_);
+}
+
+bool TOruDrawController::WindowShown() {
+  std::lock_guard<std::mutex> g(deviceLock_);
+  const HWND window = device_ ? device_->Window() : nullptr;
+  return !window || plat::IsWindowVisible(window);
 }
 
 TSize TOruDrawController::GetSize() {

@@ -162,6 +162,9 @@ public:
 
   zm::TDrawDevice* Device();
   TOruDrawerLink* DrawerLink() const { return drawer_.get(); }
+  // False while the device's window is not shown yet (or hidden): nothing
+  // drawn into it is seen. True without a device or a window.
+  bool WindowShown();
 
 private:
   friend class TDeviceKilledMessenger2;
