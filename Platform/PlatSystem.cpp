@@ -3,6 +3,7 @@
 #include <cxxabi.h>
 #include <dlfcn.h>
 #include <errno.h>
+#include <linux/capability.h>
 #include <sched.h>
 #include <signal.h>
 #include <string.h>
@@ -100,6 +101,17 @@ void SetCurrentThreadNice(int windowsPriority) {
   else nice = -5 * windowsPriority;
   // An unprivileged process may not raise its priority again; that is fine.
   (void)setpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId()), nice);
+}
+
+bool MayRaiseThreadPriority() {
+  // Nice 0 is reached again with a nice limit of 20 or more, or with the
+  // capability to set any priority.
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NICE, &limit) == 0 && (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= 20)) return true;
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  return (data[CAP_TO_INDEX(CAP_SYS_NICE)].effective & CAP_TO_MASK(CAP_SYS_NICE)) != 0;
 }
 
 // ---- Program identity ---------------------------------------------------------

@@ -44,6 +44,9 @@ std::int64_t PhysicalMemoryBytes();  // the machine's memory; 0 when unknown
 void SleepMs(std::uint32_t ms);   // 0 yields
 // Best-effort niceness for a Windows-style priority step (-2..2, -15, 15).
 void SetCurrentThreadNice(int windowsPriority);
+// Whether a thread of this process that lowers its priority may raise it
+// back to normal (an ordinary user's process may not).
+bool MayRaiseThreadPriority();
 
 // ---- Program identity -----------------------------------------------------
 std::string ProgramPath();  // UTF-8 path of the running executable

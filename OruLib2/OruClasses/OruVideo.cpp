@@ -98,15 +98,35 @@ void TVideoFrameExtractor::Flush() {
   Held = TVideoPoolEntry{};
 }
 
+std::int32_t VideoReadAheadFrames(const TFrameSourceInfo& info) {
+  // About 160 ms of the clip: a decoder held up that long on a busy
+  // machine does not hold the picture back.
+  constexpr double kAheadMs = 160, kMostBytes = 64.0 * 1024 * 1024;
+  constexpr std::int32_t kMostFrames = 8;
+  const double fps = Finite(info.FrameRate) && info.FrameRate > 0 ? info.FrameRate : 25;
+  std::int32_t frames = std::int32_t(std::clamp(std::ceil(fps * kAheadMs / 1000), 1.0, double(kMostFrames)));
+  // The pictures of a clip take no more than kMostBytes; two always.
+  const double bytes = double(std::max(info.Width, 1)) * double(std::max(info.Height, 1)) * (info.HasAlpha ? 4 : 1.5);
+  const double fit = std::floor(kMostBytes / bytes) - 2;
+  if (!(fit >= double(frames))) frames = fit > 0 ? std::int32_t(fit) : 0;
+  return frames;
+}
+
 bool TVideoFrameExtractor::MakePictures(TDeviceDrawer& drawer) {
   if (picturesMade_) return true;
   if (!video_ || !drawer.CanDraw()) return false;
   const TFrameSourceInfo& info = video_->Info();
-  TRef<TYUVImage> a = drawer.CreateVideoImage(info.Width, info.Height, info.HasAlpha);
-  TRef<TYUVImage> b = a ? drawer.CreateVideoImage(info.Width, info.Height, info.HasAlpha) : nullptr;
-  if (!a || !b) return false;
-  video_->AddImage(a.get());
-  video_->AddImage(b.get());
+  // One picture shown, one being decoded, and those read ahead.
+  const std::int32_t wanted = 2 + VideoReadAheadFrames(info);
+  std::vector<TRef<TYUVImage>> pictures;
+  for (std::int32_t i = 0; i < wanted; ++i) {
+    TRef<TYUVImage> p = drawer.CreateVideoImage(info.Width, info.Height, info.HasAlpha);
+    if (!p) break;
+    pictures.push_back(p);
+  }
+  if (pictures.size() < 2) return false;
+  for (const TRef<TYUVImage>& p : pictures) video_->AddImage(p.get());
+  video_->SetReadAhead(std::int32_t(pictures.size()) - 2);
   picturesMade_ = true;
   return true;
 }

@@ -3,7 +3,7 @@
 // (border, crop, aspect), chroma key and deinterlacing. The object keeps no
 // clock: each frame it turns the show time into a clip time and takes the
 // picture of that time from the clip's extractor, which decodes ahead on a
-// thread of its own into two pictures made by the drawer.
+// thread of its own into a few pictures made by the drawer.
 //
 // A video object carries its own clip values, or names an entry of the
 // show's "Tracks" list by ClipGUID: the objects of one entry share a
@@ -42,8 +42,13 @@ inline constexpr std::array<const char16_t*, 4> DeinterlaceTypeNames = {u"Auto",
 std::int32_t VideoFieldAt(std::uint8_t type, bool interlaced, bool topFieldFirst, double start, double stop,
                           double t);
 
+// How many frames a clip's thread decodes ahead of the one shown: about
+// 160 ms of the clip, at most 8 frames, and fewer where the pictures of a
+// clip would take more than 64 MB.
+std::int32_t VideoReadAheadFrames(const zm::TFrameSourceInfo& info);
+
 // The extractor of a clip as the video unit makes it (CreateFrameExtractorHook):
-// the decoding thread, the two pictures it decodes into, and the one picture
+// the decoding thread, the pictures it decodes into, and the one picture
 // the objects of the clip hold between PrepareDraw and Reset.
 class TVideoFrameExtractor : public TFrameExtractor {
 public:
@@ -54,8 +59,10 @@ public:
   void Flush() override;
 
   zm::TOruVideoExtractor* Video() const { return video_.get(); }
-  // Two pictures of the source's size from the drawer, given to the thread
-  // once; false while the drawer cannot make them.
+  // The pictures of the source's size from the drawer, given to the thread
+  // once: one shown, one being decoded and VideoReadAheadFrames more that
+  // the thread fills ahead of the show; false while the drawer cannot make
+  // two.
   bool MakePictures(zm::TDeviceDrawer& drawer);
   bool HasPictures() const { return picturesMade_; }
 

@@ -1,5 +1,6 @@
 #include "ZmLib/Graphics/Video/OruVideoExtractor.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -47,6 +48,10 @@ std::int32_t TOruVideoExtractor::FindFrame(std::int32_t index) const {
   for (std::int32_t i = count_ - 1; i >= 0; --i)
     if (pool_[std::size_t(i)].FrameIndex == index) return i;
   return -1;
+}
+
+bool TOruVideoExtractor::Holds(std::int32_t index) const {
+  return FindFrame(index) >= 0 || std::find(out_.begin(), out_.end(), index) != out_.end();
 }
 
 void TOruVideoExtractor::PoolAdd(TVideoPoolEntry&& entry) {
@@ -100,6 +105,7 @@ void TOruVideoExtractor::Request(bool wait, double timeMs) {
   Enter();
   MarkLostEntries();
   const std::int32_t f = FrameIndexAt(timeMs);
+  wanted_ = f;
   if (FindFrame(f) < 0) requested_ = f;
   // Without pictures nothing can be decoded: waiting would never end.
   if (wait)
@@ -110,6 +116,7 @@ void TOruVideoExtractor::Request(bool wait, double timeMs) {
 bool TOruVideoExtractor::TakeFrame(TVideoPoolEntry& entry, double displayRate, double timeMs) {
   Enter();
   const std::int32_t f = FrameIndexAt(timeMs);
+  wanted_ = f;
   std::int32_t best = -1;
   std::int64_t bestDistance = 0;
   for (std::int32_t i = 0; i < count_; ++i) {
@@ -126,6 +133,7 @@ bool TOruVideoExtractor::TakeFrame(TVideoPoolEntry& entry, double displayRate, d
   } else {
     entry = PoolTake(best);
     entry.AskedIndex = f;
+    out_.push_back(entry.FrameIndex);
     exact = bestDistance == 0;
     std::int32_t next;
     if (displayRate > 0) {
@@ -147,6 +155,7 @@ void TOruVideoExtractor::PutBack(TVideoPoolEntry& entry) {
   TVideoPoolEntry e = std::move(entry);
   entry = TVideoPoolEntry{};
   Enter();
+  if (auto it = std::find(out_.begin(), out_.end(), e.FrameIndex); it != out_.end()) out_.erase(it);
   const bool stopped = Terminated();
   if (!stopped) PoolAdd(std::move(e));
   Leave();
@@ -169,6 +178,26 @@ void TOruVideoExtractor::Stop() {
   // takes ours.
   for (auto& e : gone)
     if (e.Image) e.Image->SetContentLostCallback(nullptr, nullptr);
+}
+
+void TOruVideoExtractor::SetReadAhead(std::int32_t frames) {
+  Enter();
+  readAhead_ = std::max<std::int32_t>(frames, 0);
+  Leave();
+}
+
+std::int32_t TOruVideoExtractor::ReadAhead() {
+  Enter();
+  const std::int32_t n = readAhead_;
+  Leave();
+  return n;
+}
+
+void TOruVideoExtractor::WaitIdle() {
+  Enter();
+  std::int32_t frame = kNoVideoFrame, picture = -1;
+  while (!Terminated() && !finished_.load() && (decoding_ > 0 || NextWork(frame, picture))) Wait();
+  Leave();
 }
 
 std::int32_t TOruVideoExtractor::RequestedIndex() {
@@ -216,20 +245,78 @@ void TOruVideoExtractor::ImageLost(TYUVImage* image) {
 
 void TOruVideoExtractor::WorkerProc(void* arg) { static_cast<TOruVideoExtractor*>(arg)->Work(); }
 
+// The picture for Target: an empty or lost one first, then of those whose
+// frame lies outside KeepFrom .. KeepTo the one farthest from Target (a
+// later one at the same distance when it lies after Target); -1 when none.
+std::int32_t TOruVideoExtractor::Recyclable(std::int32_t target, std::int32_t keepFrom, std::int32_t keepTo) const {
+  std::int32_t pick = -1;
+  std::int64_t far = -1;
+  for (std::int32_t i = 0; i < count_; ++i) {
+    const std::int32_t index = pool_[std::size_t(i)].FrameIndex;
+    if (index < 0) return i;
+    if (index >= keepFrom && index <= keepTo) continue;
+    const std::int64_t d = Distance(index, target);
+    if (d > far || (d == far && index > target)) {
+      pick = i;
+      far = d;
+    }
+  }
+  return pick;
+}
+
+std::int32_t TOruVideoExtractor::ReadAheadEnd() const {
+  if (readAhead_ <= 0 || wanted_ < 0) return kNoVideoFrame;
+  const std::int64_t to = std::min<std::int64_t>(std::int64_t(frameCount_) - 1, std::int64_t(wanted_) + readAhead_);
+  return to >= wanted_ ? std::int32_t(to) : kNoVideoFrame;
+}
+
+std::int32_t TOruVideoExtractor::PictureFor(std::int32_t frame) const {
+  // A frame read ahead keeps the others read ahead.
+  const std::int32_t to = ReadAheadEnd();
+  if (to >= 0 && frame >= wanted_ && frame <= to) return Recyclable(frame, wanted_, to);
+  return Recyclable(frame, 1, 0);
+}
+
+bool TOruVideoExtractor::NextWork(std::int32_t& frame, std::int32_t& picture) {
+  frame = kNoVideoFrame;
+  picture = -1;
+  if (count_ == 0) return false;
+  // A frame the consumer has gone past is late: it gives way to the ones
+  // that are still to be shown.
+  if (requested_ >= 0 && wanted_ >= 0 && requested_ < wanted_) requested_ = kNoVideoFrame;
+  if (requested_ >= 0 && FindFrame(requested_) >= 0) requested_ = kNoVideoFrame;
+  const std::int32_t to = ReadAheadEnd();
+  if (requested_ >= 0 && (to < 0 || requested_ > to)) {
+    frame = requested_;
+  } else {
+    // In order from the consumer's frame: each step of the decoder is one
+    // frame on, and the frame due first is there first.
+    for (std::int32_t n = wanted_; to >= 0 && n <= to && frame < 0; ++n)
+      if (!Holds(n)) frame = n;
+    if (frame < 0) return false;
+  }
+  picture = PictureFor(frame);
+  return picture >= 0;
+}
+
 void TOruVideoExtractor::Work() {
-  // Behind the drawing thread until the first picture is there; failure to
-  // change the priority is of no consequence.
-  plat::SetCurrentThreadNice(-1);
-  bool lowered = true;
+  // Behind the drawing thread until the first picture is there, where the
+  // system lets the thread come back to normal priority afterwards (an
+  // ordinary user's thread may not): a worker left behind for good would
+  // lag its pictures on a busy machine.
+  bool lowered = plat::MayRaiseThreadPriority();
+  if (lowered) plat::SetCurrentThreadNice(-1);
   for (;;) {
+    std::int32_t r = kNoVideoFrame, pick = -1;
     Enter();
-    while (!Terminated() && (requested_ < 0 || count_ == 0)) Wait();
+    while (!Terminated() && !NextWork(r, pick)) Wait();
     SleepMs(0);
-    const std::int32_t r = requested_;
     const bool stop = Terminated();
     Leave();
     if (stop) break;
 
+    // The picture stays in the pool while the decoder seeks: the drawer
+    // may still take it meanwhile.
     bool sought = false;
     try {
       sought = source_->SeekFrame(r);
@@ -240,30 +327,17 @@ void TOruVideoExtractor::Work() {
     Enter();
     TVideoPoolEntry e;
     bool taken = false;
-    if (FindFrame(r) >= 0) {
+    if (Holds(r) || (wanted_ >= 0 && r < wanted_)) {
+      // Decoded meanwhile, or gone past while the decoder sought: nothing
+      // to write.
       if (requested_ == r) requested_ = kNoVideoFrame;
-    } else if (count_ > 0) {
-      // Lost and empty pictures go first; then the frame farthest from R.
-      std::int32_t pick = -1;
-      std::int64_t far = -1;
-      for (std::int32_t i = 0; i < count_; ++i) {
-        const std::int32_t index = pool_[std::size_t(i)].FrameIndex;
-        if (index < 0) {
-          if (far < 0x100000000LL) {
-            pick = i;
-            far = 0x100000000LL;
-          }
-          continue;
-        }
-        const std::int64_t d = Distance(index, r);
-        if (d > far || (d == far && index > r)) {
-          pick = i;
-          far = d;
-        }
+    } else {
+      pick = PictureFor(r);
+      if (pick >= 0) {
+        e = PoolTake(pick);
+        taken = true;
+        ++decoding_;
       }
-      e = PoolTake(pick);
-      taken = true;
-      ++decoding_;
     }
     Leave();
     if (!taken) continue;

@@ -59,6 +59,16 @@ public:
   // Ends the worker (without waiting for it) and releases the pooled pictures.
   void Stop();
 
+  // How many frames past the one the consumer last asked for the worker
+  // decodes on its own, in order, into pictures that hold frames it has
+  // gone past (0, the default: only what is asked for). The pool needs
+  // Frames + 2 pictures for that: one shown, one being decoded.
+  void SetReadAhead(std::int32_t frames);
+  std::int32_t ReadAhead();
+  // Returns once the worker has nothing to decode and no picture out, or
+  // has stopped.
+  void WaitIdle();
+
   const TFrameSourceInfo& Info() const { return info_; }
   std::int32_t FrameCount() const { return frameCount_; }
   // Snapshots for the owner and tests (under the lock).
@@ -82,6 +92,16 @@ private:
   void ImageLost(TYUVImage* image);
   void MarkLostEntries();
   std::int32_t FindFrame(std::int32_t index) const;  // pool position or -1
+  bool Holds(std::int32_t index) const;              // in the pool or with a consumer
+  // Under the lock: the frame the worker decodes next and the pool
+  // position of the picture it goes into; false when there is nothing to do.
+  bool NextWork(std::int32_t& frame, std::int32_t& picture);
+  // The last frame read ahead of the consumer's, kNoVideoFrame without
+  // read-ahead.
+  std::int32_t ReadAheadEnd() const;
+  // The pool position of the picture Frame is decoded into, -1 none.
+  std::int32_t PictureFor(std::int32_t frame) const;
+  std::int32_t Recyclable(std::int32_t target, std::int32_t keepFrom, std::int32_t keepTo) const;
   void PoolAdd(TVideoPoolEntry&& entry);
   TVideoPoolEntry PoolTake(std::int32_t at);
 
@@ -92,6 +112,11 @@ private:
   std::vector<TVideoPoolEntry> pool_;  // capacity 4, then doubled
   std::int32_t count_ = 0;
   std::int32_t requested_ = kNoVideoFrame;
+  // The frame the consumer asked for last (TakeFrame, Request): frames
+  // before it are late and never decoded for the read-ahead.
+  std::int32_t wanted_ = kNoVideoFrame;
+  std::int32_t readAhead_ = 0;
+  std::vector<std::int32_t> out_;  // the frames of the pictures consumers hold
   std::int32_t decoding_ = 0;  // pictures out of the pool with the worker
   std::atomic<bool> finished_{false};
 };

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "ZmLib/Graphics/FrameSource.h"
 #include "ZmLib/Graphics/zmBitmap.h"
@@ -54,6 +55,7 @@ public:
     p->Frame = current_;
     std::lock_guard<std::mutex> g(m_);
     ++decodes_[current_];
+    written_.push_back(current_);
     return true;
   }
   bool GetFrameBitmap(zm::TBitmap*) override { return false; }
@@ -72,6 +74,11 @@ public:
   int Decodes(std::int32_t index) {
     std::lock_guard<std::mutex> g(m_);
     return decodes_[index];
+  }
+  // The frames written into pictures, in order.
+  std::vector<std::int32_t> Written() {
+    std::lock_guard<std::mutex> g(m_);
+    return written_;
   }
 
   std::atomic<bool> FailDecode{false};
@@ -94,6 +101,7 @@ private:
   int hold_ = 0;
   bool held_ = false;
   std::map<std::int32_t, int> decodes_;
+  std::vector<std::int32_t> written_;
 };
 
 }  // namespace fakevideo

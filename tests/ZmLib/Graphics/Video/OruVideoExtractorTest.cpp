@@ -157,6 +157,66 @@ TEST(OruVideoExtractor, ReadAheadStopsAtTheLastFrame) {
   r.x->PutBack(e);
 }
 
+// Reading ahead, the worker fills the frames after the consumer's in order,
+// into empty pictures or those of frames gone past, and rests once the
+// window is full; frames the consumer jumps over are never decoded.
+TEST(OruVideoExtractor, ReadAheadFillsTheNextFramesInOrderAndSkipsThosePassed) {
+  TRig r(5);
+  r.x->SetReadAhead(3);
+  EXPECT_EQ(r.x->ReadAhead(), 3);
+  r.x->Request(true, At(10));
+  r.x->WaitIdle();
+  EXPECT_EQ(r.Sorted(), (std::vector<std::int32_t>{kNoVideoFrame, 10, 11, 12, 13}));
+  // Shown in turn: each frame taken moves the window on by one.
+  for (int f = 11; f <= 13; ++f) {
+    TVideoPoolEntry e;
+    EXPECT_TRUE(r.x->TakeFrame(e, 60, At(f))) << f;
+    r.x->PutBack(e);
+    r.x->WaitIdle();
+  }
+  EXPECT_EQ(r.Sorted(), (std::vector<std::int32_t>{12, 13, 14, 15, 16}));
+  // The show jumps on (or the drawer was held up): the nearest picture is
+  // shown meanwhile, and the worker goes straight to the frames due.
+  TVideoPoolEntry e;
+  EXPECT_FALSE(r.x->TakeFrame(e, 60, At(40)));
+  EXPECT_EQ(e.FrameIndex, 16);
+  r.x->WaitIdle();
+  r.x->PutBack(e);
+  r.x->WaitIdle();
+  EXPECT_EQ(r.Sorted(), (std::vector<std::int32_t>{16, 40, 41, 42, 43}));
+  EXPECT_EQ(r.source->Written(), (std::vector<std::int32_t>{10, 11, 12, 13, 14, 15, 16, 40, 41, 42, 43}));
+  // Without read-ahead only what is asked for is decoded.
+  r.x->SetReadAhead(0);
+  ASSERT_TRUE(r.x->TakeFrame(e, 0, At(43)));
+  r.x->PutBack(e);
+  r.x->WaitIdle();
+  EXPECT_EQ(r.source->Written().back(), 44);
+  EXPECT_EQ(r.source->Written().size(), 12u);
+}
+
+// A frame the consumer goes past while the worker seeks it is not written:
+// the worker goes on with the frames due.
+TEST(OruVideoExtractor, AFrameGonePastWhileSoughtGivesWayToTheDueOnes) {
+  TRig r(4);
+  r.x->SetReadAhead(2);
+  r.x->Request(true, At(10));
+  r.x->WaitIdle();
+  ASSERT_EQ(r.Sorted(), (std::vector<std::int32_t>{kNoVideoFrame, 10, 11, 12}));
+  r.source->HoldAt(1);
+  TVideoPoolEntry e;
+  ASSERT_TRUE(r.x->TakeFrame(e, 0, At(11)));  // the worker seeks 13
+  ASSERT_TRUE(r.source->WaitHeld());
+  r.x->PutBack(e);
+  EXPECT_FALSE(r.x->TakeFrame(e, 0, At(20)));
+  EXPECT_EQ(e.FrameIndex, 12);
+  r.x->PutBack(e);
+  r.source->HoldAt(0);
+  r.x->WaitIdle();
+  EXPECT_EQ(r.source->Decodes(13), 0);
+  EXPECT_EQ(r.source->Written(), (std::vector<std::int32_t>{10, 11, 12, 20, 21, 22}));
+  EXPECT_EQ(r.Sorted(), (std::vector<std::int32_t>{12, 20, 21, 22}));
+}
+
 TEST(OruVideoExtractor, LostPicturesAreDecodedAgain) {
   TRig r(2);
   r.x->Request(true, At(5));

@@ -17,49 +17,54 @@ using namespace zm;
 using fakevideo::TFakePicture;
 using fakevideo::TFakeSource;
 
+// Also with the worker reading ahead on its own.
 TEST(OruVideoExtractorThreads, ConsumersTakeAndPutBackWhilePicturesGetLost) {
-  TRef<TFakeSource> source = MakeRef<TFakeSource>(1000, 25);
-  TRef<TOruVideoExtractor> x = TOruVideoExtractor::Create(source.get(), false);
-  std::vector<TRef<TFakePicture>> pics;
-  for (int i = 0; i < 3; ++i) {
-    pics.push_back(MakeRef<TFakePicture>());
-    x->AddImage(pics.back().get());
+  for (const int ahead : {0, 2}) {
+    SCOPED_TRACE(ahead);
+    TRef<TFakeSource> source = MakeRef<TFakeSource>(1000, 25);
+    TRef<TOruVideoExtractor> x = TOruVideoExtractor::Create(source.get(), false);
+    x->SetReadAhead(ahead);
+    std::vector<TRef<TFakePicture>> pics;
+    for (int i = 0; i < 3 + ahead; ++i) {
+      pics.push_back(MakeRef<TFakePicture>());
+      x->AddImage(pics.back().get());
+    }
+    std::atomic<bool> doubleHanded{false};
+    std::atomic<int> consumersLeft{2};
+    // Work: how long the consumer keeps its picture (in yields, not time).
+    const auto consumer = [&](double displayRate, int work, bool waits) {
+      for (int i = 0; i < 400; ++i) {
+        const double t = i * 1000.0 / displayRate;
+        if (waits) x->Request(true, t);
+        TVideoPoolEntry e;
+        if (!x->TakeFrame(e, displayRate, t) && !e.Image) continue;
+        auto* p = static_cast<TFakePicture*>(e.Image.get());
+        if (p->Holders.fetch_add(1) != 0) doubleHanded = true;
+        for (int k = 0; k < work; ++k) std::this_thread::yield();
+        p->Holders.fetch_sub(1);
+        x->PutBack(e);
+      }
+      consumersLeft.fetch_sub(1);
+    };
+    std::thread slow(consumer, 30.0, 50, true);
+    std::thread fast(consumer, 120.0, 0, false);
+    // A third thread loses pictures as a device reset would.
+    std::thread loser([&] {
+      for (int i = 0; consumersLeft.load() > 0; ++i) {
+        pics[std::size_t(i) % pics.size()]->MarkContentLost();
+        std::this_thread::yield();
+      }
+    });
+    slow.join();
+    fast.join();
+    loser.join();
+    x->Stop();
+    x->Join();
+    EXPECT_FALSE(doubleHanded.load());
+    EXPECT_FALSE(source->HandedOutWhileDecoding.load());
+    EXPECT_TRUE(x->Finished());
+    for (auto& p : pics) EXPECT_EQ(p->RefCount(), 1);
   }
-  std::atomic<bool> doubleHanded{false};
-  std::atomic<int> consumersLeft{2};
-  // Work: how long the consumer keeps its picture (in yields, not time).
-  const auto consumer = [&](double displayRate, int work, bool waits) {
-    for (int i = 0; i < 400; ++i) {
-      const double t = i * 1000.0 / displayRate;
-      if (waits) x->Request(true, t);
-      TVideoPoolEntry e;
-      if (!x->TakeFrame(e, displayRate, t) && !e.Image) continue;
-      auto* p = static_cast<TFakePicture*>(e.Image.get());
-      if (p->Holders.fetch_add(1) != 0) doubleHanded = true;
-      for (int k = 0; k < work; ++k) std::this_thread::yield();
-      p->Holders.fetch_sub(1);
-      x->PutBack(e);
-    }
-    consumersLeft.fetch_sub(1);
-  };
-  std::thread slow(consumer, 30.0, 50, true);
-  std::thread fast(consumer, 120.0, 0, false);
-  // A third thread loses pictures as a device reset would.
-  std::thread loser([&] {
-    for (int i = 0; consumersLeft.load() > 0; ++i) {
-      pics[std::size_t(i % 3)]->MarkContentLost();
-      std::this_thread::yield();
-    }
-  });
-  slow.join();
-  fast.join();
-  loser.join();
-  x->Stop();
-  x->Join();
-  EXPECT_FALSE(doubleHanded.load());
-  EXPECT_FALSE(source->HandedOutWhileDecoding.load());
-  EXPECT_TRUE(x->Finished());
-  for (auto& p : pics) EXPECT_EQ(p->RefCount(), 1);
 }
 
 TEST(OruVideoExtractorThreads, StopWhileDecoding) {
