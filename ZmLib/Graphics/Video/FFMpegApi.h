@@ -44,7 +44,7 @@ namespace zm {
   X(avformat_version)                                                                                           \
   X(avformat_alloc_context) X(avformat_open_input) X(avformat_find_stream_info) X(avformat_close_input)         \
   X(avio_alloc_context) X(avio_context_free) X(av_read_frame) X(avio_feof) X(av_seek_frame)                     \
-  X(av_stream_get_side_data) X(av_probe_input_buffer2)
+  X(av_stream_get_side_data) X(av_probe_input_buffer2) X(av_index_search_timestamp) X(avformat_index_get_entry)
 #define ZM_FF_SWSCALE(X) X(swscale_version) X(sws_getCachedContext) X(sws_scale) X(sws_freeContext)
 #define ZM_FF_SWRESAMPLE(X) \
   X(swresample_version) X(swr_alloc_set_opts2) X(swr_init) X(swr_convert) X(swr_free) X(swr_get_delay)

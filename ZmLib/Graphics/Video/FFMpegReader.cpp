@@ -703,6 +703,34 @@ bool TFFMpegVideo::SeekTime(std::int64_t time) {
   }
 }
 
+bool TFFMpegVideo::SkipTo(std::int64_t time) {
+  if (!input_ || !input_->IsOpen() || !input_->Codec) return false;
+  time = std::clamp<std::int64_t>(time, -kMaxSeekUs, kMaxSeekUs);
+  const std::int64_t d = frameCount_ > 0 ? durationUs_ / frameCount_ : 1;
+  const std::int64_t target = time - d / 2;
+  for (;;) {
+    if (!DecodeNext(target)) return false;
+    if (input_->AtEnd()) return true;
+    if (current_ && frameTime_ > target) return true;
+  }
+}
+
+std::int64_t TFFMpegVideo::KeyFrameTimeBefore(std::int64_t time) const {
+  if (!input_ || !input_->IsOpen() || streamIndex_ < 0) return AV_NOPTS_VALUE;
+  AVFormatContext* format = input_->Format();
+  if (!format || streamIndex_ >= std::int32_t(format->nb_streams)) return AV_NOPTS_VALUE;
+  AVStream* st = format->streams[streamIndex_];
+  const AVRational base = SafeTimeBase(st->time_base);
+  std::int64_t ts = FF().av_rescale_q(std::clamp<std::int64_t>(time, 0, kMaxSeekUs), AV_TIME_BASE_Q, base);
+  if (st->start_time != AV_NOPTS_VALUE) ts = SatAdd(ts, st->start_time);
+  const int at = FF().av_index_search_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
+  const AVIndexEntry* e = at >= 0 ? FF().avformat_index_get_entry(st, at) : nullptr;
+  if (!e || e->timestamp == AV_NOPTS_VALUE) return AV_NOPTS_VALUE;
+  std::int64_t key = e->timestamp;
+  if (st->start_time != AV_NOPTS_VALUE) key = SatSub(key, st->start_time);
+  return FF().av_rescale_q(key, base, AV_TIME_BASE_Q);
+}
+
 bool TFFMpegVideo::AtEnd() const { return input_ && input_->AtEnd() && input_->ReadExhausted(); }
 
 bool TFFMpegVideo::IsHardwareCandidate() const {

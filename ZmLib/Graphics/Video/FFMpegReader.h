@@ -147,6 +147,13 @@ public:
   bool DecodeNext(std::int64_t targetTime);
   // Seeks and decodes up to the frame at Time.
   bool SeekTime(std::int64_t time);
+  // Decodes on from where the decoder stands, without seeking, up to the
+  // frame at Time (the frames before it skipped without conversion).
+  bool SkipTo(std::int64_t time);
+  // The time (from the stream's start) of the key frame at or before Time,
+  // where a seek to Time starts decoding; AV_NOPTS_VALUE when the stream's
+  // index does not tell.
+  std::int64_t KeyFrameTimeBefore(std::int64_t time) const;
   bool AtEnd() const;
 
   // H.264, VP9 or HEVC of more than 30 million pixels a second.

@@ -157,7 +157,14 @@ bool TVideoSource2::Decode(std::int64_t targetTime) {
 bool TVideoSource2::SeekTo(std::int64_t time) {
   const TVideoDecodeFaultProc fault = gDecodeFault.load();
   if (fault && fault(*this)) return false;
+  ++seeks_;
   return decoder_->SeekTime(time) && decoder_->CurrentFrame() != nullptr;
+}
+
+bool TVideoSource2::SkipTo(std::int64_t time) {
+  const TVideoDecodeFaultProc fault = gDecodeFault.load();
+  if (fault && fault(*this)) return false;
+  return decoder_->SkipTo(time) && decoder_->CurrentFrame() != nullptr;
 }
 
 std::int32_t TVideoSource2::StepWindow() const {
@@ -196,7 +203,13 @@ bool TVideoSource2::SeekFrame(std::int32_t index) {
     // be replaced.
     if (current_ >= 0) hwErrors_ = 0;
     const std::int64_t time = std::int64_t(double(index) * usPerFrame_);
-    bool ok = SeekTo(time);
+    // Ahead of a known frame with no key frame in between, a seek would
+    // decode everything from that key frame again: decoding on skips fewer
+    // (frames late by more than the window are passed over so).
+    const std::int64_t at = current_ >= 0 && index > current_ && HasFrame() ? decoder_->FrameTime() : AV_NOPTS_VALUE;
+    const std::int64_t key = at != AV_NOPTS_VALUE ? decoder_->KeyFrameTimeBefore(time) : AV_NOPTS_VALUE;
+    bool ok = key != AV_NOPTS_VALUE && key <= at && SkipTo(time);
+    if (!ok) ok = SeekTo(time);
     if (!ok) ok = SeekTo(time + 1);
     if (ok) {
       const std::int64_t t = decoder_->FrameTime();

@@ -27,7 +27,8 @@ public:
   void Dispose() override;
 
   // Frame Index (below 0 counts as 0): a few frames ahead are decoded in
-  // turn, anything else is a seek.
+  // turn, so are those further ahead that no key frame lies before, anything
+  // else is a seek.
   bool SeekFrame(std::int32_t index) override;
   bool GetFrame(TYUVImage* image) override;
   bool GetFrameBitmap(TBitmap* bitmap) override;
@@ -40,6 +41,9 @@ public:
   std::int32_t HardwareErrors() const { return hwErrors_; }
   // The frames stepped through instead of seeking: those within 0.1 s.
   std::int32_t StepWindow() const;
+  // The seeks the decoder made (a jump forward that a seek would decode
+  // from the same key frame or an earlier one decodes on instead).
+  std::int32_t Seeks() const { return seeks_; }
 
   // The stream is given up with the source (the factory takes it back when
   // the clip did not open).
@@ -50,6 +54,7 @@ private:
   void ReleaseSlot();
   bool Decode(std::int64_t targetTime);
   bool SeekTo(std::int64_t time);
+  bool SkipTo(std::int64_t time);
   bool HasFrame() const;
 
   WideString fileName_;
@@ -59,6 +64,7 @@ private:
   bool hasSlot_ = false;
   bool decodedFrame_ = false;
   std::int32_t hwErrors_ = 0;
+  std::int32_t seeks_ = 0;
   bool multiThread_ = false;
   TRef<TFFMpegVideo> decoder_;
   std::int32_t lastRequest_ = -1;

@@ -147,6 +147,28 @@ TEST_F(VideoSource2Test, StepsWithinTheWindowAndSeeksBeyondIt) {
   EXPECT_EQ(img->Number(), 3);
 }
 
+// A jump ahead past the window that a seek would decode from a key frame
+// the decoder has passed already decodes on instead; one past the next key
+// frame, or back, seeks. (The clip has a key frame every 10 frames.)
+TEST_F(VideoSource2Test, JumpsAheadWithinAKeyFrameIntervalDecodeOn) {
+  TRef<TVideoSource2> src = Open(TClip::NumberedH264, false, nullptr, true);
+  ASSERT_TRUE(src);
+  TRef<TPlainImage> img = MakeRef<TPlainImage>(64, 64);
+  // {asked, seeks made for it}
+  struct {
+    int Asked, Seeks;
+  } const plan[] = {{20, 1}, {27, 0}, {35, 1}, {39, 0}, {45, 1}, {41, 1}, {48, 0}};
+  for (const auto& p : plan) {
+    SCOPED_TRACE(p.Asked);
+    const int seeks = src->Seeks();
+    ASSERT_TRUE(src->SeekFrame(p.Asked));
+    EXPECT_EQ(src->Seeks() - seeks, p.Seeks);
+    EXPECT_EQ(src->CurrentFrame(), p.Asked);
+    ASSERT_TRUE(src->GetFrame(img.get()));
+    EXPECT_EQ(img->Number(), p.Asked);
+  }
+}
+
 // The information record follows the clip: codec class, field order from the
 // first frame, rotation from the display matrix.
 TEST_F(VideoSource2Test, InformationRecordFollowsTheClip) {
