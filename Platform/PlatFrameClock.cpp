@@ -36,6 +36,10 @@ std::string gLastCapture;  // the file of the last frame captured
 TTimeSource gPrevious = nullptr;
 TFrameObserver gObserver;
 bool gInstalled = false;
+// The stamp observer: apart from gLock, which a stamp must never wait for.
+std::atomic<bool> gStampObserved{false};
+std::mutex gStampLock;
+TStampObserver gStampObserver;
 
 }  // namespace
 
@@ -84,7 +88,19 @@ namespace {
 thread_local std::int64_t tPresentingShowTime = -1;
 }  // namespace
 
-void SetPresentingShowTime(std::int64_t showTime) { tPresentingShowTime = showTime < 0 ? -1 : showTime; }
+void SetPresentingShowTime(std::int64_t showTime) {
+  tPresentingShowTime = showTime < 0 ? -1 : showTime;
+  if (showTime < 0 || !gStampObserved.load()) return;
+  std::lock_guard<std::mutex> l(gStampLock);
+  if (gStampObserver) gStampObserver(showTime);
+}
+
+void SetStampObserver(TStampObserver observer) {
+  std::lock_guard<std::mutex> l(gStampLock);
+  gStampObserver = std::move(observer);
+  gStampObserved.store(bool(gStampObserver));
+}
+
 std::int64_t PresentingShowTime() { return tPresentingShowTime; }
 std::int64_t SteppedFrameCount() { return gFrames.load(); }
 

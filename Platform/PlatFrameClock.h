@@ -58,6 +58,11 @@ std::int64_t LastFrameShowTime();
 // shows, whenever the display thread hands the pixels on.
 void SetPresentingShowTime(std::int64_t showTime);
 std::int64_t PresentingShowTime();
+// Sees the show time of each frame as its thread stamps it, before drawing
+// it (tests: what the sound is at a frame's show time, apart from the
+// time the frame takes to draw and present). Runs on that thread.
+using TStampObserver = std::function<void(std::int64_t showTime)>;
+void SetStampObserver(TStampObserver observer);
 // Frames presented while stepping.
 std::int64_t SteppedFrameCount();
 
