@@ -87,7 +87,47 @@ bool Device::InScene() const {
   return inScene_;
 }
 
+namespace {
+
+// Calls that change neither pixels nor resources: the state a draw reads
+// (compared by value at the draw), scenes, getters, and the vertex buffers'
+// locks (the vertices are compared as bytes).
+bool KeepsLastDraw(CallKind call) {
+  switch (call) {
+    case CallKind::TestCooperativeLevel:
+    case CallKind::GetSwapChain:
+    case CallKind::GetBackBuffer:
+    case CallKind::GetRenderTarget:
+    case CallKind::BeginScene:
+    case CallKind::EndScene:
+    case CallKind::SetViewport:
+    case CallKind::SetRenderState:
+    case CallKind::SetSamplerState:
+    case CallKind::SetTextureStageState:
+    case CallKind::SetTexture:
+    case CallKind::SetTransform:
+    case CallKind::SetFVF:
+    case CallKind::SetStreamSource:
+    case CallKind::SetPixelShaderConstantF:
+    case CallKind::SetVertexShaderConstantF:
+    case CallKind::SetPixelShader:
+    case CallKind::SetVertexShader:
+    case CallKind::SetScissorRect:
+    case CallKind::LockVertexBuffer:
+    case CallKind::UnlockVertexBuffer:
+    case CallKind::DrawPrimitive:
+    case CallKind::DrawPrimitiveUP: return true;
+    default: return false;
+  }
+}
+
+// Vertices of larger draws are not kept to know a repeat.
+constexpr std::uint64_t kMaxRepeatVertexBytes = 64 * 1024;
+
+}  // namespace
+
 Result Device::Enter(CallKind call, bool lossAnswers) {
+  if (!KeepsLastDraw(call)) ++epoch_;
   const auto i = static_cast<std::size_t>(call);
   if (faultCount_[i] > 0) {
     --faultCount_[i];
@@ -748,9 +788,67 @@ Result Device::Draw(CallKind call, PrimitiveType type, std::uint32_t primitiveCo
     if (BaseTexture* tex = textures_[i].Get()) tex->FillView(dc.textures[i]);
   if (PixelShader* shader = pixelShader_.Get()) dc.pixelShader = &shader->Info();
   dc.pixelShaderConstants = psConstants_.data();
+  // An exact repeat of a draw that changed nothing changes nothing again;
+  // one that did is watched, to know whether this one does.
+  const bool repeat = RepeatsLastDraw(dc, target);
+  if (repeat && lastDraw_.keptTarget) {
+    ++repeatsLeftOut_;
+    return Log(call, Result::Ok, t, primitiveCount);
+  }
+  bool changed = true;
+  if (repeat) dc.targetChanged = &changed;
   ++draws_;
   DrawPrimitives(dc);
+  if (!repeat) RecordDraw(dc, target);
+  lastDraw_.keptTarget = repeat && !changed;
   return Log(call, Result::Ok, t, primitiveCount);
+}
+
+bool Device::RepeatsLastDraw(const TDrawCall& dc, const Surface* target) const {
+  const LastDraw& l = lastDraw_;
+  if (!l.valid || l.epoch != epoch_ || target->locked_) return false;
+  const std::size_t bytes = std::size_t{dc.vertexCount} * dc.vertexStride;
+  if (l.type != dc.primitiveType || l.primitiveCount != dc.primitiveCount || l.stride != dc.vertexStride ||
+      l.fvf != dc.fvf || l.target != target || l.vertices.size() != bytes || !(l.viewport == dc.viewport) ||
+      l.scissorTest != dc.scissorTest || !(l.scissor == dc.scissor) || l.pixelShader != pixelShader_.Get())
+    return false;
+  if (std::memcmp(l.vertices.data(), dc.vertices, bytes) != 0) return false;
+  for (std::uint32_t i = 0; i < kMaxSamplers; ++i) {
+    const BaseTexture* bound = textures_[i].Get();
+    if (l.textures[i] != bound) return false;
+    if (const auto* t = dynamic_cast<const Texture*>(bound))
+      for (const Surface* level : t->levels_)
+        if (level && level->locked_) return false;
+    if (const auto* v = dynamic_cast<const VolumeTexture*>(bound); v && v->locked_) return false;
+  }
+  return l.world == world_ && l.view == view_ && l.projection == projection_ && l.renderStates == renderStates_ &&
+         l.samplerStates == samplerStates_ && l.stageStates == stageStates_ && l.psConstants == psConstants_;
+}
+
+void Device::RecordDraw(const TDrawCall& dc, const Surface* target) {
+  LastDraw& l = lastDraw_;
+  const std::uint64_t bytes = std::uint64_t{dc.vertexCount} * dc.vertexStride;
+  l.valid = bytes <= kMaxRepeatVertexBytes;
+  if (!l.valid) return;
+  l.epoch = epoch_;
+  l.type = dc.primitiveType;
+  l.primitiveCount = dc.primitiveCount;
+  l.stride = dc.vertexStride;
+  l.fvf = dc.fvf;
+  l.vertices.assign(dc.vertices, dc.vertices + bytes);
+  l.target = target;
+  l.viewport = dc.viewport;
+  l.scissorTest = dc.scissorTest;
+  l.scissor = dc.scissor;
+  l.world = world_;
+  l.view = view_;
+  l.projection = projection_;
+  l.renderStates = renderStates_;
+  l.samplerStates = samplerStates_;
+  l.stageStates = stageStates_;
+  for (std::uint32_t i = 0; i < kMaxSamplers; ++i) l.textures[i] = textures_[i].Get();
+  l.pixelShader = pixelShader_.Get();
+  l.psConstants = psConstants_;
 }
 
 Result Device::DrawPrimitive(PrimitiveType type, std::uint32_t startVertex, std::uint32_t primitiveCount) {
@@ -1140,6 +1238,11 @@ void DeviceDebug::ClearCalls() {
 std::uint64_t DeviceDebug::Presents() const {
   std::lock_guard<std::recursive_mutex> lock(device_.mutex_);
   return device_.presents_;
+}
+
+std::uint64_t DeviceDebug::RepeatsLeftOut() const {
+  std::lock_guard<std::recursive_mutex> lock(device_.mutex_);
+  return device_.repeatsLeftOut_;
 }
 
 std::uint64_t DeviceDebug::Draws() const {

@@ -47,6 +47,9 @@ public:
   std::uint64_t Presents() const;
   // Draw calls handed to the pipeline.
   std::uint64_t Draws() const;
+  // Draws left out as exact repeats of the last one, which had left its
+  // target as it was (see Device::Draw).
+  std::uint64_t RepeatsLeftOut() const;
 
 private:
   friend class Device;
@@ -175,6 +178,10 @@ private:
   Result PresentChain(SwapChain& chain, const Rect* src, const Rect* dst, WindowId window);
   Result Draw(CallKind call, PrimitiveType type, std::uint32_t primitiveCount, const std::uint8_t* vertices,
               std::uint64_t available, std::uint32_t stride);
+  // Whether the draw about to be made repeats the last one exactly, as
+  // RecordDraw noted it.
+  bool RepeatsLastDraw(const TDrawCall& dc, const Surface* target) const;
+  void RecordDraw(const TDrawCall& dc, const Surface* target);
 
   mutable std::recursive_mutex mutex_;
   Ref<System> system_;
@@ -195,7 +202,37 @@ private:
   std::size_t liveResources_ = 0, resetBlockers_ = 0;
   bool recording_ = false;
   std::vector<CallRecord> calls_;
-  std::uint64_t presents_ = 0, draws_ = 0;
+  std::uint64_t presents_ = 0, draws_ = 0, repeatsLeftOut_ = 0;
+
+  // The last draw, to know an exact repeat of it. A draw that does what the
+  // last one did (the same vertices, states, textures and target) onto a
+  // target that the last one left unchanged would leave it unchanged again:
+  // it is left out. (A picture drawn many times over itself stops changing
+  // its pixels after a few times, its smoothed edges too.) Every call that
+  // can change pixels or resources other than through the state and a draw
+  // raises the epoch, which ends the run; a texture or target locked (being
+  // written) ends it too.
+  struct LastDraw {
+    bool valid = false;
+    bool keptTarget = false;  // it changed no pixel of its target
+    std::uint64_t epoch = 0;
+    PrimitiveType type = PrimitiveType::TriangleList;
+    std::uint32_t primitiveCount = 0, stride = 0, fvf = 0;
+    std::vector<std::uint8_t> vertices;
+    const Surface* target = nullptr;  // compared, never followed
+    Viewport viewport;
+    bool scissorTest = false;
+    Rect scissor;
+    Matrix world, view, projection;
+    RenderStateTable renderStates{};
+    std::array<SamplerStateTable, kMaxSamplers> samplerStates{};
+    std::array<StageStateTable, kMaxTextureStages> stageStates{};
+    std::array<const BaseTexture*, kMaxSamplers> textures{};
+    const PixelShader* pixelShader = nullptr;
+    std::array<float, kMaxShaderConstants * 4> psConstants{};
+  };
+  LastDraw lastDraw_;
+  std::uint64_t epoch_ = 0;
 
   // State.
   Binding<SwapChain> implicitChain_;

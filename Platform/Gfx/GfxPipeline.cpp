@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -46,9 +47,46 @@ Cull CullFrom(std::uint32_t v) {
   }
 }
 
+// Draws the triangles; with Changed, learns whether any pixel of the target
+// changed (the rows they reach are kept and compared).
+void RasterizeWatched(std::vector<TriangleSetup>& setups, const PixelState& ps, bool* changed) {
+  if (changed == nullptr) {
+    RasterizeAll(setups, ps);
+    return;
+  }
+  *changed = false;
+  if (setups.empty()) return;
+  std::int32_t x0 = setups[0].x0, y0 = setups[0].y0, x1 = setups[0].x1, y1 = setups[0].y1;
+  for (const TriangleSetup& t : setups) {
+    x0 = std::min(x0, t.x0);
+    y0 = std::min(y0, t.y0);
+    x1 = std::max(x1, t.x1);
+    y1 = std::max(y1, t.y1);
+  }
+  const PixelFormatInfo* info = FindPixelFormat(ps.target.format);
+  if (x1 <= x0 || y1 <= y0 || info == nullptr) {
+    RasterizeAll(setups, ps);
+    *changed = true;
+    return;
+  }
+  const std::size_t rowBytes = static_cast<std::size_t>(x1 - x0) * info->bytesPerPixel;
+  const auto row = [&](std::int32_t y) {
+    return ps.target.bits + static_cast<std::ptrdiff_t>(y) * ps.target.pitch +
+           static_cast<std::ptrdiff_t>(x0) * info->bytesPerPixel;
+  };
+  thread_local std::vector<std::uint8_t> before;
+  before.resize(rowBytes * static_cast<std::size_t>(y1 - y0));
+  for (std::int32_t y = y0; y < y1; ++y)
+    std::memcpy(before.data() + rowBytes * static_cast<std::size_t>(y - y0), row(y), rowBytes);
+  RasterizeAll(setups, ps);
+  for (std::int32_t y = y0; y < y1 && !*changed; ++y)
+    *changed = std::memcmp(before.data() + rowBytes * static_cast<std::size_t>(y - y0), row(y), rowBytes) != 0;
+}
+
 }  // namespace
 
 void DrawPrimitives(const TDrawCall& call) {
+  if (call.targetChanged != nullptr) *call.targetChanged = false;
   PixelState ps;
   ps.target = call.target;
   if (!TargetUsable(ps.target) || !DecodeFvf(call.fvf, ps.layout)) return;
@@ -139,7 +177,7 @@ void DrawPrimitives(const TDrawCall& call) {
     }
     out.resize(n);
   }
-  RasterizeAll(setups, ps);
+  RasterizeWatched(setups, ps, call.targetChanged);
 }
 
 }  // namespace plat::gfx

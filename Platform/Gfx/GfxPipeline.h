@@ -63,6 +63,9 @@ struct TDrawCall {
   // stages draw) and the constant registers c0..c31.
   const ShaderInfo* pixelShader = nullptr;
   const float* pixelShaderConstants = nullptr;  // kMaxShaderConstants * 4 floats
+
+  // When set, learns whether the draw changed any pixel of the target.
+  bool* targetChanged = nullptr;
 };
 
 // Draws one validated call into call.target. Implemented by the raster

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "Platform/Gfx/GfxDevice.h"
@@ -940,6 +941,133 @@ TEST_F(GfxDeviceFixture, LoaderThreadFillsTexturesWhileTheEngineThreadDraws) {
   for (std::uint32_t s = 0; s < 4; ++s) ASSERT_EQ(device->SetTexture(s, nullptr), Result::Ok);
   EXPECT_EQ(device->Debug().LiveResources(), 2u);
   EXPECT_EQ(device->Debug().VideoMemoryInUse(), std::uint64_t{kW} * 4 * kH);
+}
+
+// A picture drawn over itself stops changing the pixels after a few draws
+// (its translucent texels and soft edge settle); each draw after one that
+// changed nothing is left out. Anything that may change what the draw reads
+// or writes ends the run: a lock of a texture or target (also one held
+// through the draws), a clear, a state or a vertex of another value.
+TEST_F(GfxDeviceFixture, ARepeatOfADrawThatChangedNothingIsLeftOut) {
+  Ref<Texture> rt = RenderTexture();
+  Ref<Surface> target = Level0(rt.Get());
+  Ref<Texture> tex, other;
+  ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, Format::A8R8G8B8, Pool::Managed, tex), Result::Ok);
+  ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, Format::A8R8G8B8, Pool::Managed, other), Result::Ok);
+  const auto fill = [](Texture* t, std::uint32_t seed) {
+    LockedRect lr;
+    ASSERT_EQ(t->LockRect(0, lr, nullptr, 0), Result::Ok);
+    for (std::uint32_t y = 0; y < 4; ++y)
+      for (std::uint32_t x = 0; x < 4; ++x) {
+        const std::uint32_t v = (x * 67 + y * 29 + seed) * 2654435761u;
+        const std::uint32_t px = ((v >> 24) | 0x20u) << 24 | (v & 0x00FFFFFFu);  // translucent, never 0
+        std::memcpy(static_cast<std::uint8_t*>(lr.bits) + y * static_cast<std::uint32_t>(lr.pitch) + x * 4, &px, 4);
+      }
+    ASSERT_EQ(t->UnlockRect(0), Result::Ok);
+  };
+  fill(tex.Get(), 1);
+  fill(other.Get(), 2);
+  struct V {
+    float x, y, z, rhw;
+    std::uint32_t c;
+    float u, v;
+  };
+  // A quad off the pixel grid with a soft (vertex alpha) right edge.
+  const V quad[6] = {{1.3f, 0.6f, 0, 1, 0xFFFFFFFFu, 0, 0},  {13.7f, 0.6f, 0, 1, 0x40FFFFFFu, 1, 0},
+                     {1.3f, 10.2f, 0, 1, 0xFFFFFFFFu, 0, 1}, {13.7f, 0.6f, 0, 1, 0x40FFFFFFu, 1, 0},
+                     {13.7f, 10.2f, 0, 1, 0x40FFFFFFu, 1, 1}, {1.3f, 10.2f, 0, 1, 0xFFFFFFFFu, 0, 1}};
+  const std::uint32_t fvf = FvfXyzRhw | FvfDiffuse | FvfTex1;
+  ASSERT_EQ(device->SetRenderTarget(0, target.Get()), Result::Ok);
+  ASSERT_EQ(device->SetFVF(fvf), Result::Ok);
+  ASSERT_EQ(device->SetRenderState(RenderState::CullMode, static_cast<std::uint32_t>(Cull::None)), Result::Ok);
+  ASSERT_EQ(device->SetRenderState(RenderState::AlphaBlendEnable, 1), Result::Ok);
+  ASSERT_EQ(device->SetRenderState(RenderState::SrcBlend, static_cast<std::uint32_t>(Blend::SrcAlpha)), Result::Ok);
+  ASSERT_EQ(device->SetRenderState(RenderState::DestBlend, static_cast<std::uint32_t>(Blend::InvSrcAlpha)), Result::Ok);
+  ASSERT_EQ(device->SetTextureStageState(0, StageState::ColorOp, static_cast<std::uint32_t>(TextureOp::SelectArg1)),
+            Result::Ok);
+  ASSERT_EQ(device->SetTextureStageState(0, StageState::ColorArg1, ArgTexture), Result::Ok);
+  ASSERT_EQ(device->SetTextureStageState(0, StageState::AlphaOp, static_cast<std::uint32_t>(TextureOp::Modulate)),
+            Result::Ok);
+  ASSERT_EQ(device->SetTextureStageState(0, StageState::AlphaArg1, ArgTexture), Result::Ok);
+  ASSERT_EQ(device->SetTextureStageState(0, StageState::AlphaArg2, ArgDiffuse), Result::Ok);
+  for (std::uint32_t s = 0; s < 1; ++s) {
+    ASSERT_EQ(device->SetSamplerState(s, SamplerState::MagFilter, static_cast<std::uint32_t>(TextureFilter::Linear)),
+              Result::Ok);
+    ASSERT_EQ(device->SetSamplerState(s, SamplerState::MinFilter, static_cast<std::uint32_t>(TextureFilter::Linear)),
+              Result::Ok);
+  }
+  ASSERT_EQ(device->SetTexture(0, tex.Get()), Result::Ok);
+  ASSERT_EQ(device->BeginScene(), Result::Ok);
+  const auto draw = [&] { ASSERT_EQ(device->DrawPrimitiveUP(PrimitiveType::TriangleList, 2, quad, sizeof(V)), Result::Ok); };
+  // Something that changes nothing but ends a run (a texture locked and unlocked).
+  const auto breakRun = [&] {
+    LockedRect lr;
+    ASSERT_EQ(other->LockRect(0, lr, nullptr, LockReadOnly), Result::Ok);
+    ASSERT_EQ(other->UnlockRect(0), Result::Ok);
+  };
+  const auto run = [&](int times, bool broken) {
+    ASSERT_EQ(device->Clear(0, nullptr, ClearTarget, 0xFF204060u, 1.0f, 0), Result::Ok);
+    for (int i = 0; i < times; ++i) {
+      if (broken) breakRun();
+      draw();
+    }
+  };
+  constexpr int kTimes = 100;
+  run(kTimes, true);
+  EXPECT_EQ(device->Debug().RepeatsLeftOut(), 0u);
+  const std::vector<std::uint32_t> expected = ReadBack(target.Get());
+  const std::uint64_t draws = device->Debug().Draws();
+  run(kTimes, false);
+  EXPECT_EQ(ReadBack(target.Get()), expected);
+  const std::uint64_t left = device->Debug().RepeatsLeftOut();
+  EXPECT_GT(left, kTimes / 2u);
+  EXPECT_EQ(device->Debug().Draws() - draws + left, std::uint64_t{kTimes});
+
+  // A state set to another value and back, between repeats, keeps the run
+  // (the read back ended it: two draws settle it again).
+  draw();
+  draw();
+  ASSERT_EQ(device->SetRenderState(RenderState::DestBlend, static_cast<std::uint32_t>(Blend::One)), Result::Ok);
+  ASSERT_EQ(device->SetRenderState(RenderState::DestBlend, static_cast<std::uint32_t>(Blend::InvSrcAlpha)), Result::Ok);
+  ASSERT_EQ(device->SetTexture(0, other.Get()), Result::Ok);
+  ASSERT_EQ(device->SetTexture(0, tex.Get()), Result::Ok);
+  draw();
+  EXPECT_EQ(device->Debug().RepeatsLeftOut(), left + 1);
+
+  // What ends a run: each is followed by a draw that must change the target.
+  struct Case {
+    const char* name;
+    std::function<void()> between;
+  };
+  const Case cases[] = {
+      {"the texture refilled", [&] { fill(tex.Get(), 3); }},
+      {"another texture bound", [&] { ASSERT_EQ(device->SetTexture(0, other.Get()), Result::Ok); }},
+      {"another blend", [&] {
+         ASSERT_EQ(device->SetRenderState(RenderState::DestBlend, static_cast<std::uint32_t>(Blend::Zero)), Result::Ok);
+       }},
+      {"the target cleared", [&] { ASSERT_EQ(device->Clear(0, nullptr, ClearTarget, 0xFF000000u, 1.0f, 0), Result::Ok); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int i = 0; i < kTimes; ++i) draw();  // settled
+    const std::uint64_t before = device->Debug().RepeatsLeftOut();
+    const std::vector<std::uint32_t> settled = ReadBack(target.Get());
+    c.between();
+    draw();
+    EXPECT_EQ(device->Debug().RepeatsLeftOut(), before);
+    EXPECT_NE(ReadBack(target.Get()), settled);
+  }
+
+  // A texture held locked (written at any time) is read by every draw.
+  ASSERT_EQ(device->SetRenderState(RenderState::DestBlend, static_cast<std::uint32_t>(Blend::InvSrcAlpha)), Result::Ok);
+  ASSERT_EQ(device->SetTexture(0, tex.Get()), Result::Ok);
+  LockedRect held;
+  ASSERT_EQ(tex->LockRect(0, held, nullptr, 0), Result::Ok);
+  const std::uint64_t before = device->Debug().RepeatsLeftOut();
+  for (int i = 0; i < kTimes; ++i) draw();
+  EXPECT_EQ(device->Debug().RepeatsLeftOut(), before);
+  ASSERT_EQ(tex->UnlockRect(0), Result::Ok);
+  ASSERT_EQ(device->EndScene(), Result::Ok);
 }
 
 }  // namespace gfxdevtest
