@@ -1761,6 +1761,60 @@ void BuildAllColumns(std::vector<TriangleSetup>& tris, const PixelState& ps) {
 
 }  // namespace
 
+namespace {
+
+// Whether two triangles share no pixel: their boxes apart, or their spans
+// apart on every row both reach.
+bool TrianglesApart(const TriangleSetup& a, const TriangleSetup& b) {
+  if (a.x1 <= b.x0 || b.x1 <= a.x0 || a.y1 <= b.y0 || b.y1 <= a.y0) return true;
+  const std::int32_t from = std::max(a.y0, b.y0), to = std::min(a.y1, b.y1);
+  for (std::int32_t y = from; y < to; ++y) {
+    std::int32_t ab, ae, bb, be;
+    RowSpan(a, y, ab, ae);
+    RowSpan(b, y, bb, be);
+    if (ab < ae && bb < be && ab < be && bb < ae) return false;
+  }
+  return true;
+}
+
+// Moves out of a draw made by rows the triangles the span path can draw on
+// their own (the inside of a picture with smoothed edges): those sharing no
+// pixel with any triangle left, so that which is drawn first cannot matter.
+// Each pixel comes out as either path gives it, which is ShadePixel's.
+std::vector<TriangleSetup> TakeSpanTriangles(std::vector<TriangleSetup>& tris) {
+  std::vector<TriangleSetup> alone;
+  std::vector<std::uint8_t> take(tris.size(), 0);
+  bool any = false;
+  for (std::size_t i = 0; i < tris.size(); ++i) any = (take[i] = tris[i].fast ? 1 : 0) || any;
+  if (!any) return alone;
+  // Dropped until none shares a pixel with one that stays.
+  for (bool again = true; again;) {
+    again = false;
+    for (std::size_t i = 0; i < tris.size(); ++i) {
+      if (!take[i]) continue;
+      for (std::size_t j = 0; j < tris.size(); ++j)
+        if (!take[j] && !TrianglesApart(tris[i], tris[j])) {
+          take[i] = 0;
+          again = true;
+          break;
+        }
+    }
+  }
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < tris.size(); ++i) {
+    if (take[i]) {
+      alone.push_back(std::move(tris[i]));
+      continue;
+    }
+    if (n != i) tris[n] = std::move(tris[i]);
+    ++n;
+  }
+  tris.resize(n);
+  return alone;
+}
+
+}  // namespace
+
 void RasterizeAll(std::vector<TriangleSetup>& tris, const PixelState& ps) {
   if (tris.empty()) return;
   std::int32_t y0 = tris[0].y0, y1 = tris[0].y1;
@@ -1779,13 +1833,24 @@ void RasterizeAll(std::vector<TriangleSetup>& tris, const PixelState& ps) {
   std::vector<SimpleStage> stages;
   std::vector<DirectMap> maps;
   bool uniform = false;
-  const bool merged = MergeableDraw(tris, ps, stages, maps, uniform);
-  if (!merged && gFastPathEnabled.load(std::memory_order_relaxed)) BuildAllColumns(tris, ps);
+  bool merged = MergeableDraw(tris, ps, stages, maps, uniform);
+  const bool spanPath = gFastPathEnabled.load(std::memory_order_relaxed);
+  // A merged draw's triangles of the span path go that way on their own.
+  std::vector<TriangleSetup> alone;
+  if (merged && spanPath) {
+    alone = TakeSpanTriangles(tris);
+    if (!alone.empty()) merged = MergeableDraw(tris, ps, stages, maps, uniform);
+  }
+  if (spanPath) {
+    BuildAllColumns(alone, ps);
+    if (!merged) BuildAllColumns(tris, ps);
+  }
   auto band = [&](std::uint32_t i) {
     const bool inHead = i < headBands;
     const std::int32_t from = inHead ? y0 + static_cast<std::int32_t>(i) * kBandRows
                                      : y0 + head + static_cast<std::int32_t>(i - headBands) * kTailBandRows;
     const std::int32_t to = inHead ? std::min(from + kBandRows, y0 + head) : std::min(from + kTailBandRows, y1);
+    for (const TriangleSetup& t : alone) RasterizeTriangle(t, ps, from, to);
     if (merged) {
       RasterizeMerged(tris, stages, maps, ps, from, to, uniform);
       return;
