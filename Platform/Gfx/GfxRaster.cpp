@@ -542,6 +542,28 @@ void DiffuseRow(const TriangleSetup& t, const SimpleStage& k, double py, std::in
   }
 }
 
+// DiffuseRow for pixel (x, y) alone.
+std::uint32_t FactorAt(const TriangleSetup& t, const SimpleStage& k, double py, std::int32_t x) {
+  const Plane& pr = t.rhw;
+  const bool unitRhw = pr.a == 0 && pr.b == 0 && pr.c == 1.0;
+  double rw = 0;
+  if (!unitRhw) {
+    const double r = pr.a * static_cast<double>(x) + (pr.b * py + pr.c);
+    rw = r > 1e-300 ? r : 1e-300;
+  }
+  const bool wanted[4] = {k.varyingAlpha, k.varyingColour, k.varyingColour, k.varyingColour};
+  std::uint32_t out = k.base;
+  for (int c = 0; c < 4; ++c) {
+    if (!wanted[c]) continue;
+    const Plane& q = t.attr[c];
+    double v = q.a * static_cast<double>(x) + (q.b * py + q.c);
+    if (!unitRhw) v = v / rw;
+    const double held = v > 0 ? (v >= 255 ? 255.0 : v + 0.5) : 0.0;
+    out |= static_cast<std::uint32_t>(held) << (24 - 8 * c);
+  }
+  return out;
+}
+
 // in times factors, channel by channel, as Mul255 gives it.
 #define ZM_MODULATE_BODY                                                                 \
   const auto* a = reinterpret_cast<const std::uint8_t*>(in);                             \
@@ -615,6 +637,8 @@ bool DirectRun(std::uint32_t size, bool linear, double u0, double u1, std::int32
   return true;
 }
 
+constexpr std::int32_t kTinySpan = 2;
+
 // The texels of pixels x0 .. x0 + n - 1 (n <= kBatch) of row y through the
 // triangle's coordinates, the source fill in: a run of the texture itself
 // where it is read 1:1 (counted in runs), else sampled into texels, which
@@ -642,7 +666,8 @@ const std::uint32_t* BatchTexels(const TriangleSetup& t, const SimpleStage& k, s
     }
   }
 #if defined(__SSE2__)
-  if (k.gather && CpuHasAvx2()) {
+  // A pixel or two (a smoothed edge) costs less one at a time than a vector.
+  if (k.gather && CpuHasAvx2() && n > kTinySpan) {
     // Whole vectors past the span's end: only texels that stay unused.
     SampleRowAvx2(k, pr, pu, pv, rowR, rowU, rowV, x0, (n + 7) & ~7, texels);
     return texels;
@@ -666,6 +691,22 @@ const std::uint32_t* BatchTexels(const TriangleSetup& t, const SimpleStage& k, s
     }
   }
   return texels;
+}
+
+// The texel of pixel (x, y) as BatchTexels samples it, one pixel alone.
+std::uint32_t TexelAt(const TriangleSetup& t, const SimpleStage& k, std::int32_t y, std::int32_t x) {
+  const TSurfaceView& l = *k.level;
+  const Plane& pr = t.rhw;
+  const Plane& pu = t.attr[k.uo];
+  const Plane& pv = t.attr[k.uo + 1];
+  const double py = y, px = x;
+  double rw = pr.a * px + (pr.b * py + pr.c);
+  rw = rw > 1e-300 ? rw : 1e-300;
+  const double u = (pu.a * px + (pu.b * py + pu.c)) / rw, v = (pv.a * px + (pv.b * py + pv.c)) / rw;
+  if (k.linear) return SampleBilinear(k, u, v);
+  const std::int64_t tx = AddressTexel(SnapCoordinate(u, l.width, false) >> 8, l.width, k.sampler->addressU);
+  const std::int64_t ty = AddressTexel(SnapCoordinate(v, l.height, false) >> 8, l.height, k.sampler->addressV);
+  return FetchArgb(l, tx, ty, k.sourceFill);
 }
 
 void RasterizeSimple(const TriangleSetup& t, const PixelState& ps, const SimpleStage& k, std::int32_t rowBegin,
@@ -1580,6 +1621,32 @@ void FlushMergedRow(const std::vector<TriangleSetup>& tris, const std::vector<Si
     std::size_t j = i + 1;
     while (j < m.spans.size() && m.spans[j].b == m.spans[j - 1].e && sameClass(m.spans[i], m.spans[j])) ++j;
     const std::int32_t b = m.spans[i].b, e = m.spans[j - 1].e;
+    if (e - b <= kTinySpan) {
+      // A pixel or two (a smoothed edge beside a picture): one at a time,
+      // each through the same texel, factor and blend.
+      for (std::size_t q = i; q < j; ++q) {
+        const MergedSpan& sp = m.spans[q];
+        const TriangleSetup& t = tris[sp.tri];
+        const SimpleStage& k = stages[sp.tri];
+        const DirectMap& d = maps[sp.tri];
+        for (std::int32_t x = sp.b; x < sp.e; ++x) {
+          std::uint32_t c;
+          if (d.on) {
+            const TSurfaceView& l = *k.level;
+            c = reinterpret_cast<const std::uint32_t*>(l.bits + (y + d.v) * l.pitch)[x + d.u] | k.sourceFill;
+          } else {
+            c = TexelAt(t, k, y, x);
+          }
+          if (!identity(sp)) {
+            const std::uint32_t f = k.varying ? FactorAt(t, k, y, x) : k.factor;
+            ModulatePixels(&c, &f, &c, 1);
+          }
+          BlendSpan(ps.blend, &c, row + x, 1, x8Target);
+        }
+      }
+      i = j;
+      continue;
+    }
     const std::uint32_t* tex;
     if (inPlace(m.spans[i])) {
       const DirectMap& d = maps[m.spans[i].tri];
