@@ -113,6 +113,7 @@ bool KeepsLastDraw(CallKind call) {
     case CallKind::SetPixelShader:
     case CallKind::SetVertexShader:
     case CallKind::SetScissorRect:
+    case CallKind::SetExclusionRect:
     case CallKind::LockVertexBuffer:
     case CallKind::UnlockVertexBuffer:
     case CallKind::DrawPrimitive:
@@ -224,6 +225,7 @@ void Device::SetTargetLocked(Surface* surface) {
   renderTarget_.Set(surface);
   viewport_ = Viewport{};
   scissor_ = Rect{};
+  exclusionOn_ = false;
   if (surface) {
     viewport_.width = surface->Desc().width;
     viewport_.height = surface->Desc().height;
@@ -466,6 +468,17 @@ Result Device::SetScissorRect(const Rect& rect) {
   scissor_ = rect;
   return Log(CallKind::SetScissorRect, Result::Ok, static_cast<std::uint32_t>(rect.left),
              static_cast<std::uint32_t>(rect.top));
+}
+
+Result Device::SetExclusionRect(const Rect* rect) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (Result r = Enter(CallKind::SetExclusionRect, true); r != Result::Ok) return Log(CallKind::SetExclusionRect, r);
+  if (rect && (rect->right < rect->left || rect->bottom < rect->top))
+    return Log(CallKind::SetExclusionRect, Result::InvalidCall, static_cast<std::uint32_t>(rect->left),
+               static_cast<std::uint32_t>(rect->top));
+  exclusionOn_ = rect != nullptr;
+  exclusion_ = rect ? *rect : Rect{};
+  return Log(CallKind::SetExclusionRect, Result::Ok, rect ? 1u : 0u);
 }
 
 Result Device::GetScissorRect(Rect& rect) const {
@@ -778,6 +791,8 @@ Result Device::Draw(CallKind call, PrimitiveType type, std::uint32_t primitiveCo
   dc.viewport = viewport_;
   dc.scissorTest = renderStates_[static_cast<std::uint32_t>(RenderState::ScissorTestEnable)] != 0;
   dc.scissor = scissor_;
+  dc.exclusionTest = exclusionOn_;
+  dc.exclusion = exclusion_;
   dc.world = world_;
   dc.view = view_;
   dc.projection = projection_;
@@ -810,7 +825,8 @@ bool Device::RepeatsLastDraw(const TDrawCall& dc, const Surface* target) const {
   const std::size_t bytes = std::size_t{dc.vertexCount} * dc.vertexStride;
   if (l.type != dc.primitiveType || l.primitiveCount != dc.primitiveCount || l.stride != dc.vertexStride ||
       l.fvf != dc.fvf || l.target != target || l.vertices.size() != bytes || !(l.viewport == dc.viewport) ||
-      l.scissorTest != dc.scissorTest || !(l.scissor == dc.scissor) || l.pixelShader != pixelShader_.Get())
+      l.scissorTest != dc.scissorTest || !(l.scissor == dc.scissor) || l.exclusionTest != dc.exclusionTest ||
+      !(l.exclusion == dc.exclusion) || l.pixelShader != pixelShader_.Get())
     return false;
   if (std::memcmp(l.vertices.data(), dc.vertices, bytes) != 0) return false;
   for (std::uint32_t i = 0; i < kMaxSamplers; ++i) {
@@ -840,6 +856,8 @@ void Device::RecordDraw(const TDrawCall& dc, const Surface* target) {
   l.viewport = dc.viewport;
   l.scissorTest = dc.scissorTest;
   l.scissor = dc.scissor;
+  l.exclusionTest = dc.exclusionTest;
+  l.exclusion = dc.exclusion;
   l.world = world_;
   l.view = view_;
   l.projection = projection_;

@@ -77,6 +77,11 @@ public:
   // the whole target. A rectangle with right < left or bottom < top is refused.
   Result SetScissorRect(const Rect& rect);
   Result GetScissorRect(Rect& rect) const;
+  // Not a Direct3D call: draws leave the pixels inside Rect (target pixels)
+  // as they are, nullptr draws everywhere again (clears are not affected).
+  // For what is known to be painted over later. Setting a render target
+  // ends it. A rectangle with right < left or bottom < top is refused.
+  Result SetExclusionRect(const Rect* rect);
   Result Clear(std::uint32_t count, const Rect* rects, std::uint32_t flags, std::uint32_t argb, float z,
                std::uint32_t stencil);
 
@@ -223,6 +228,8 @@ private:
     Viewport viewport;
     bool scissorTest = false;
     Rect scissor;
+    bool exclusionTest = false;
+    Rect exclusion;
     Matrix world, view, projection;
     RenderStateTable renderStates{};
     std::array<SamplerStateTable, kMaxSamplers> samplerStates{};
@@ -239,6 +246,8 @@ private:
   Binding<Surface> renderTarget_;
   Viewport viewport_;
   Rect scissor_;
+  bool exclusionOn_ = false;
+  Rect exclusion_;
   bool inScene_ = false;
   RenderStateTable renderStates_{};
   std::array<SamplerStateTable, kMaxSamplers> samplerStates_{};

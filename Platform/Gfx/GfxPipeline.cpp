@@ -47,6 +47,36 @@ Cull CullFrom(std::uint32_t v) {
   }
 }
 
+// Leaves the pixels inside Rect out of the triangles: one inside drops,
+// one reaching over it goes on as the parts of its box around it (a pixel
+// is the same whichever part of the box it is drawn from).
+void LeaveOutRect(std::vector<TriangleSetup>& tris, const Rect& r) {
+  if (r.right <= r.left || r.bottom <= r.top) return;
+  std::vector<TriangleSetup> out;
+  out.reserve(tris.size());
+  for (TriangleSetup& t : tris) {
+    const std::int32_t x0 = std::max(t.x0, r.left), x1 = std::min(t.x1, r.right);
+    const std::int32_t y0 = std::max(t.y0, r.top), y1 = std::min(t.y1, r.bottom);
+    if (x0 >= x1 || y0 >= y1) {
+      out.push_back(std::move(t));
+      continue;
+    }
+    const auto part = [&](std::int32_t px0, std::int32_t py0, std::int32_t px1, std::int32_t py1) {
+      if (px0 >= px1 || py0 >= py1) return;
+      TriangleSetup& p = out.emplace_back(t);
+      p.x0 = px0;
+      p.y0 = py0;
+      p.x1 = px1;
+      p.y1 = py1;
+    };
+    part(t.x0, t.y0, t.x1, y0);  // above
+    part(t.x0, y0, x0, y1);      // left
+    part(x1, y0, t.x1, y1);      // right
+    part(t.x0, y1, t.x1, t.y1);  // below
+  }
+  tris = std::move(out);
+}
+
 // Draws the triangles; with Changed, learns whether any pixel of the target
 // changed (the rows they reach are kept and compared).
 void RasterizeWatched(std::vector<TriangleSetup>& setups, const PixelState& ps, bool* changed) {
@@ -177,6 +207,7 @@ void DrawPrimitives(const TDrawCall& call) {
     }
     out.resize(n);
   }
+  if (call.exclusionTest) LeaveOutRect(setups, call.exclusion);
   RasterizeWatched(setups, ps, call.targetChanged);
 }
 

@@ -52,6 +52,9 @@ struct TDrawCall {
   // Drawn only inside this rectangle when the scissor test is on.
   bool scissorTest = false;
   Rect scissor;
+  // Drawn nowhere inside this rectangle when set.
+  bool exclusionTest = false;
+  Rect exclusion;
   Matrix world, view, projection;
 
   const RenderStateTable* renderStates = nullptr;               // indexed by RenderState

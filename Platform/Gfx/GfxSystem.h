@@ -83,6 +83,7 @@ enum class CallKind : std::uint8_t {
   SetVertexShader,
   SetScissorRect,
   BlendOverTextures,
+  SetExclusionRect,
   Count
 };
 

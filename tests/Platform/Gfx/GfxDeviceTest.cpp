@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <thread>
 
 #include "Platform/Gfx/GfxDevice.h"
@@ -1067,6 +1068,101 @@ TEST_F(GfxDeviceFixture, ARepeatOfADrawThatChangedNothingIsLeftOut) {
   for (int i = 0; i < kTimes; ++i) draw();
   EXPECT_EQ(device->Debug().RepeatsLeftOut(), before);
   ASSERT_EQ(tex->UnlockRect(0), Result::Ok);
+  ASSERT_EQ(device->EndScene(), Result::Ok);
+}
+
+// Draws leave the pixels inside the exclusion rectangle as they were and
+// draw every other pixel as they would without it: triangles inside it,
+// across it and around it, rectangles inside, across, beyond and empty.
+// A new target ends it; a bad rectangle is refused.
+TEST_F(GfxDeviceFixture, DrawsLeaveTheExclusionRectangleAsItWas) {
+  constexpr std::uint32_t w = 40, h = 30;
+  Ref<Texture> rt = RenderTexture(w, h);
+  Ref<Surface> target = Level0(rt.Get());
+  Ref<Texture> tex;
+  ASSERT_EQ(device->CreateTexture(8, 8, 1, 0, Format::A8R8G8B8, Pool::Managed, tex), Result::Ok);
+  {
+    LockedRect lr;
+    ASSERT_EQ(tex->LockRect(0, lr, nullptr, 0), Result::Ok);
+    for (std::uint32_t y = 0; y < 8; ++y)
+      for (std::uint32_t x = 0; x < 8; ++x) {
+        const std::uint32_t px = (x * 0x1F3Bu + y * 0x2D71u) * 2654435761u | 0x40000000u;
+        std::memcpy(static_cast<std::uint8_t*>(lr.bits) + y * static_cast<std::uint32_t>(lr.pitch) + x * 4, &px, 4);
+      }
+    ASSERT_EQ(tex->UnlockRect(0), Result::Ok);
+  }
+  struct V {
+    float x, y, z, rhw;
+    std::uint32_t c;
+    float u, v;
+  };
+  std::mt19937 rng(77);
+  std::uniform_real_distribution<float> pos(-6, 46), uv(-0.5f, 1.5f);
+  std::vector<V> tris;
+  for (int i = 0; i < 30; ++i)
+    tris.push_back({pos(rng), pos(rng), 0, 1, static_cast<std::uint32_t>(rng()) | 0x80000000u, uv(rng), uv(rng)});
+  // A picture with a soft edge: its inside, of one colour, and a band.
+  const auto cell = [&](float x0, float y0, float x1, float y1, std::uint32_t c0, std::uint32_t c1) {
+    const V a{x0, y0, 0, 1, c0, x0 / w, y0 / h}, b{x1, y0, 0, 1, c1, x1 / w, y0 / h}, c{x0, y1, 0, 1, c0, x0 / w, y1 / h},
+        d{x1, y1, 0, 1, c1, x1 / w, y1 / h};
+    tris.insert(tris.end(), {a, b, c, b, d, c});
+  };
+  cell(4.3f, 3.6f, 30.7f, 22.2f, 0xFFFFFFFFu, 0xFFFFFFFFu);
+  cell(30.7f, 3.6f, 31.7f, 22.2f, 0xFFFFFFFFu, 0x00FFFFFFu);
+  ASSERT_EQ(device->SetRenderTarget(0, target.Get()), Result::Ok);
+  ASSERT_EQ(device->SetFVF(FvfXyzRhw | FvfDiffuse | FvfTex1), Result::Ok);
+  ASSERT_EQ(device->SetRenderState(RenderState::CullMode, static_cast<std::uint32_t>(Cull::None)), Result::Ok);
+  ASSERT_EQ(device->SetRenderState(RenderState::AlphaBlendEnable, 1), Result::Ok);
+  ASSERT_EQ(device->SetRenderState(RenderState::SrcBlend, static_cast<std::uint32_t>(Blend::SrcAlpha)), Result::Ok);
+  ASSERT_EQ(device->SetRenderState(RenderState::DestBlend, static_cast<std::uint32_t>(Blend::InvSrcAlpha)), Result::Ok);
+  ASSERT_EQ(device->SetTextureStageState(0, StageState::ColorOp, static_cast<std::uint32_t>(TextureOp::Modulate)),
+            Result::Ok);
+  ASSERT_EQ(device->SetTextureStageState(0, StageState::ColorArg1, ArgTexture), Result::Ok);
+  ASSERT_EQ(device->SetTextureStageState(0, StageState::ColorArg2, ArgDiffuse), Result::Ok);
+  ASSERT_EQ(device->SetTextureStageState(0, StageState::AlphaOp, static_cast<std::uint32_t>(TextureOp::Modulate)),
+            Result::Ok);
+  ASSERT_EQ(device->SetTextureStageState(0, StageState::AlphaArg1, ArgTexture), Result::Ok);
+  ASSERT_EQ(device->SetTextureStageState(0, StageState::AlphaArg2, ArgDiffuse), Result::Ok);
+  ASSERT_EQ(device->SetSamplerState(0, SamplerState::MagFilter, static_cast<std::uint32_t>(TextureFilter::Linear)),
+            Result::Ok);
+  ASSERT_EQ(device->SetSamplerState(0, SamplerState::MinFilter, static_cast<std::uint32_t>(TextureFilter::Linear)),
+            Result::Ok);
+  ASSERT_EQ(device->SetTexture(0, tex.Get()), Result::Ok);
+  ASSERT_EQ(device->BeginScene(), Result::Ok);
+  const auto drawAll = [&](const Rect* exclusion) {
+    ASSERT_EQ(device->Clear(0, nullptr, ClearTarget, 0xFF306090u, 1.0f, 0), Result::Ok);
+    ASSERT_EQ(device->SetExclusionRect(exclusion), Result::Ok);
+    ASSERT_EQ(device->DrawPrimitiveUP(PrimitiveType::TriangleList, static_cast<std::uint32_t>(tris.size() / 3),
+                                      tris.data(), sizeof(V)),
+              Result::Ok);
+    ASSERT_EQ(device->SetExclusionRect(nullptr), Result::Ok);
+  };
+  drawAll(nullptr);
+  const std::vector<std::uint32_t> whole = ReadBack(target.Get());
+  const Rect cases[] = {{5, 4, 30, 22}, {0, 0, 40, 30}, {-10, -10, 60, 60}, {12, 9, 13, 10}, {20, -5, 50, 12},
+                        {10, 10, 10, 20}, {41, 0, 50, 30}, {30, 0, 32, 30}};
+  for (const Rect& e : cases) {
+    SCOPED_TRACE(testing::Message() << e.left << "," << e.top << "," << e.right << "," << e.bottom);
+    drawAll(&e);
+    const std::vector<std::uint32_t> got = ReadBack(target.Get());
+    for (std::int32_t y = 0; y < std::int32_t(h); ++y)
+      for (std::int32_t x = 0; x < std::int32_t(w); ++x) {
+        const bool inside = x >= e.left && x < e.right && y >= e.top && y < e.bottom;
+        ASSERT_EQ(got[std::size_t(y) * w + std::size_t(x)], inside ? 0xFF306090u : whole[std::size_t(y) * w + std::size_t(x)])
+            << x << "," << y;
+      }
+  }
+  // A new target, and the draw reaches everywhere again.
+  const Rect all{0, 0, 40, 30};
+  ASSERT_EQ(device->SetExclusionRect(&all), Result::Ok);
+  ASSERT_EQ(device->SetRenderTarget(0, target.Get()), Result::Ok);
+  ASSERT_EQ(device->Clear(0, nullptr, ClearTarget, 0xFF306090u, 1.0f, 0), Result::Ok);
+  ASSERT_EQ(device->DrawPrimitiveUP(PrimitiveType::TriangleList, static_cast<std::uint32_t>(tris.size() / 3), tris.data(),
+                                    sizeof(V)),
+            Result::Ok);
+  EXPECT_EQ(ReadBack(target.Get()), whole);
+  const Rect turned{10, 10, 5, 20};
+  EXPECT_EQ(device->SetExclusionRect(&turned), Result::InvalidCall);
   ASSERT_EQ(device->EndScene(), Result::Ok);
 }
 
