@@ -575,6 +575,59 @@ bool T3DDrawer::OpaqueImageRect(TImage* image, const TFloatPoint& origin, const 
   return rect.Right > rect.Left && rect.Bottom > rect.Top;
 }
 
+bool T3DDrawer::CanLeaveOutHidden() {
+  return LeaveOutHiddenObjects && CanDraw() && !fadeProbe_ && !Blurring && !SharpenTarget && !TrailTarget && MaskDepth == 0 &&
+         ContentDepth == 0 && !Redirected && ShaderStack.empty();
+}
+
+bool T3DDrawer::ImagePixels(TImage* image, const TFloatPoint3& origin, const TImageDrawParams& params,
+                            const TFloatPoint3& axisX, const TFloatPoint3& axisY, TRect& reach, TRect& inner,
+                            TRect& cover) {
+  // Drawn as DrawImage3D draws it: flat on the slide, filtered from a
+  // rectangle of the picture, its edges smoothed or not.
+  if (!image || (image->Flags() & kDisposed) || !CanDraw() || fadeProbe_ || !WantsScreenLevel(params)) return false;
+  if (origin.Z != 0 || axisX.Z != 0 || axisY.Z != 0) return false;
+  std::int32_t ci = 0;
+  if (image->GetCacheList()->FindByClass<TCustomTexture>(ci)) return false;
+  TLockScope l(DrawerLock());
+  const float scale = std::ldexp(1.0f, params.Level);
+  const TPoint3F o = Place3(origin);
+  const TPoint3F ax{axisX.X * scale, axisX.Y * scale, 0}, ay{axisY.X * scale, axisY.Y * scale, 0};
+  TScreenLevelFound found;
+  if (!PlaceLevelSource(params, o, ax, ay, found)) return false;
+  // Surface pixels: the pixels it covers and one more all round (what its
+  // smoothed edges show), from (X, Y).
+  const TScreenPlacement& p = found.Place;
+  const TPoint off = Screen_->TargetOffset();
+  const std::int32_t x = p.X - off.X, y = p.Y - off.Y;
+  reach = {x - 1, y - 1, x + p.Width + 1, y + p.Height + 1};
+  // The pixels it covers are those whose centres its edges hold, as the
+  // device finds them from its own projection of the corners: the same up
+  // to a step of its 1/256 grid. An edge that close to a pixel centre may
+  // hold it or not: that row or column is not counted.
+  const auto nearCentre = [](double edge) { return std::fabs(edge - std::nearbyint(edge)) < 2.0 / 256.0; };
+  inner = {x + 1 + (nearCentre(p.Left) ? 1 : 0), y + 1 + (nearCentre(p.Top) ? 1 : 0),
+           x + p.Width - 1 - (nearCentre(p.Right) ? 1 : 0), y + p.Height - 1 - (nearCentre(p.Bottom) ? 1 : 0)};
+  if (inner.Right <= inner.Left || inner.Bottom <= inner.Top) inner = {};
+  cover = {};
+  // Opaque texels at full opacity (a tint or a grading keeps the alpha), from
+  // the texture the draw takes: the one readied at this placement, else the
+  // level's own tiles; not yet made, not known.
+  if (OpacityByte(params.Opacity, true) != 255 || Empty(inner)) return true;
+  TPoint3F so = o, sx = ax, sy = ay;
+  TRectF src;
+  TScreenLevelFound at;
+  if (FindScreenLevel(image, params, so, sx, sy, src, &at) || FindLevelPlacement(image, params, o, ax, ay, at))
+    if (at.Opaque) cover = inner;
+  return true;
+}
+
+bool T3DDrawer::LeaveOut(const TRect* rect) {
+  if (!CanDraw()) return false;
+  TRef<T3DRenderer> r(Screen_->Renderer());
+  return r && r->SetExclusion(rect);
+}
+
 void T3DDrawer::ReleaseImageTextures(TImage* image) {
   TLockScope l(DrawerLock());
   if (!image) return;

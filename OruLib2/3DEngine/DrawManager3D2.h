@@ -128,6 +128,17 @@ public:
   // (not its smoothed edges), when the texture is opaque and drawn so.
   bool OpaqueImageRect(zm::TImage* image, const zm::TFloatPoint& origin, const zm::TImageDrawParams& params,
                        const zm::TFloatPoint& axisX, const zm::TFloatPoint& axisY, zm::TFloatRect& rect) override;
+  // Straight onto the frame or a transition's target: no probe, blur,
+  // sharpen, trail, mask, redirection or shader pushed.
+  bool CanLeaveOutHidden() override;
+  // From the picture's placement on the surface (as a still picture's
+  // texture is placed): Inner and Cover the pixels it covers (but a row or
+  // column its edge passes within 2/256 of a pixel centre), Reach one pixel
+  // past those of its smoothed edges.
+  bool ImagePixels(zm::TImage* image, const zm::TFloatPoint3& origin, const zm::TImageDrawParams& params,
+                   const zm::TFloatPoint3& axisX, const zm::TFloatPoint3& axisY, zm::TRect& reach, zm::TRect& inner,
+                   zm::TRect& cover) override;
+  bool LeaveOut(const zm::TRect* rect) override;
   void DrawGradientFrame(bool quad, const zm::TFloatPoint& origin, bool flag, float opacity, zm::TColor32 colour,
                          const zm::TFloatPoint& size, const zm::TFloatPoint& border) override;
   // Through the device's projection from the camera: in perspective.
@@ -216,6 +227,10 @@ public:
   // drawn in one pass from the two pictures where both are whole (tests
   // compare with the general path by turning it off).
   bool OnePassFades = true;
+  // Objects that the opaque pictures above them paint over are left out, in
+  // whole or but for their edges (tests compare with drawing them all by
+  // turning it off).
+  bool LeaveOutHiddenObjects = true;
 
   // Test and diagnostics: called with the plan of each blur that runs
   // separable passes.

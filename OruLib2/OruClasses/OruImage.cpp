@@ -513,6 +513,26 @@ bool TOruImage::OpaqueScreenRect(TDeviceDrawer& drawer, TFloatRect& rect) {
   return drawer.OpaqueImageRect(Picture.get(), {o.X, o.Y}, params, {ax.X, ax.Y}, {ay.X, ay.Y}, rect);
 }
 
+bool TOruImage::ScreenPixels(TDeviceDrawer& drawer, TRect& reach, TRect& inner, TRect& cover) {
+  // Other kinds of pictures (buttons, clips) draw their own ways.
+  return typeid(*this) == typeid(TOruImage) && PictureScreenPixels(drawer, reach, inner, cover);
+}
+
+bool TOruImage::PictureScreenPixels(TDeviceDrawer& drawer, TRect& reach, TRect& inner, TRect& cover) {
+  // Drawn as TOruObject::Draw, the drawer's Draw and PrepareDraw draw it:
+  // plainly (no blur pass), one picture, nothing drawn before or after it.
+  if (!Active || Hidden || !FacingVisible() || !children_.empty() || Animated() || !Picture) return false;
+  const float r = GetBlurRadius();
+  if (!(r >= 0.0f && r < 0.00001f)) return false;
+  if (!(GetDrawOpacity() > 0) || !(DrawnSize.X > 0) || !(DrawnSize.Y > 0)) return false;
+  if ((ShadowEnable && PrepareShadow()) || (Border.BorderOn && Margin > 0)) return false;
+  TImageDrawParams params = GetDrawParams(drawer);
+  params.SourceRect = CropRect;
+  TFloatPoint3 o, ax, ay;
+  PictureAxes(CropRect, Margin, o, ax, ay);
+  return drawer.ImagePixels(Picture.get(), o, params, ax, ay, reach, inner, cover);
+}
+
 void TOruImage::PrepareDraw(TDeviceDrawer& drawer) {
   const float opacity = GetDrawOpacity();
   if (opacity == 0 || !Picture || !(DrawnSize.X > 0) || !(DrawnSize.Y > 0)) return;

@@ -138,8 +138,13 @@ public:
   // The part of the screen (whole pixels) its next draw paints over whole
   // with opaque texels, when the drawer can tell; false otherwise.
   bool OpaqueScreenRect(zm::TDeviceDrawer& drawer, zm::TFloatRect& rect);
+  // False unless it draws its picture and nothing else: no shadow, border,
+  // blur, animation strip or objects of its own.
+  bool ScreenPixels(zm::TDeviceDrawer& drawer, zm::TRect& reach, zm::TRect& inner, zm::TRect& cover) override;
   // Brings the shadow up to date; true when there is one to draw.
   bool PrepareShadow();
+  // ScreenPixels of the picture as PrepareDraw draws it.
+  bool PictureScreenPixels(zm::TDeviceDrawer& drawer, zm::TRect& reach, zm::TRect& inner, zm::TRect& cover);
   // Fills the grading of the current moment into Params.
   void ApplyColorGrading(zm::TDeviceDrawer& drawer, zm::TImageDrawParams& params);
   TColorGradeWrapper* GradeHolder(const void* keyFrame);

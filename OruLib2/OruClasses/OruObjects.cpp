@@ -5,6 +5,7 @@
 #include <numbers>
 #include <string>
 
+#include "OruLib2/OruClasses/OruCoverMap.h"
 #include "OruLib2/OruClasses/OruObjectFactory.h"
 #include "OruLib2/OruClasses/OruObjectReader.h"
 #include "ZmLib/3DBasics/Dev3DApp2.h"
@@ -471,14 +472,110 @@ void TOruObject::CommitFrame(bool recursive) {
   }
 }
 
+namespace {
+
+// How an object of a list is drawn: whole; left out, as the opaque
+// pictures above it paint over every pixel it may change; or without its
+// inside, which they paint over (its edges may show).
+enum class THiddenDraw : std::uint8_t { Whole, LeftOut, Edges };
+
+struct THiddenPlan {
+  std::vector<THiddenDraw> draw;
+  std::vector<zm::TRect> inside;  // what an object drawn by its edges leaves out
+};
+
+bool HiddenRectEmpty(const zm::TRect& r) { return r.Right <= r.Left || r.Bottom <= r.Top; }
+
+// From the top object down, what the opaque pictures above each one cover.
+// Only plain pictures tell where they draw (ScreenPixels); any other object
+// is drawn whole and may show what is below it in ways of its own, so
+// nothing above it hides anything below it.
+void PlanHidden(zm::TDeviceDrawer& drawer, const std::vector<TRef<TOruObject>>& list, std::size_t first,
+                THiddenPlan& plan) {
+  plan.draw.assign(list.size(), THiddenDraw::Whole);
+  plan.inside.assign(list.size(), {});
+  if (list.size() < first + 2 || !drawer.CanLeaveOutHidden()) return;
+  struct TPixels {
+    bool known = false;
+    zm::TRect reach, inner, cover;
+  };
+  std::vector<TPixels> pixels(list.size());
+  zm::TRect bounds;
+  bool covers = false;
+  for (std::size_t i = first; i < list.size(); ++i) {
+    TPixels& p = pixels[i];
+    p.known = list[i]->ScreenPixels(drawer, p.reach, p.inner, p.cover);
+    if (!p.known || HiddenRectEmpty(p.cover)) continue;
+    bounds = covers ? zm::TRect{std::min(bounds.Left, p.cover.Left), std::min(bounds.Top, p.cover.Top),
+                                std::max(bounds.Right, p.cover.Right), std::max(bounds.Bottom, p.cover.Bottom)}
+                    : p.cover;
+    covers = true;
+  }
+  if (!covers) return;
+  TCoverMap map(bounds);
+  for (std::size_t i = list.size(); i-- > first;) {
+    const TPixels& p = pixels[i];
+    if (!p.known) {
+      map.Clear();
+      continue;
+    }
+    if (map.Covers(p.reach)) {
+      plan.draw[i] = THiddenDraw::LeftOut;
+    } else if (!HiddenRectEmpty(p.inner) && map.Covers(p.inner)) {
+      plan.draw[i] = THiddenDraw::Edges;
+      plan.inside[i] = p.inner;
+    }
+    map.Mark(p.cover);
+  }
+}
+
+// Draws an object leaving Rect out, and draws everywhere again after.
+void DrawLeavingOut(zm::TDeviceDrawer& drawer, TOruObject* object, const zm::TRect& rect) {
+  struct TAgain {
+    zm::TDeviceDrawer& d;
+    bool on;
+    ~TAgain() {
+      if (on) d.LeaveOut(nullptr);
+    }
+  } again{drawer, drawer.LeaveOut(&rect)};
+  drawer.Draw(object);
+}
+
+}  // namespace
+
+bool TOruObject::ScreenPixels(zm::TDeviceDrawer&, zm::TRect&, zm::TRect&, zm::TRect&) { return false; }
+
+void TOruObject::DrawObjects(zm::TDeviceDrawer& drawer, const std::vector<TRef<TOruObject>>& list,
+                             std::size_t first) {
+  THiddenPlan plan;
+  PlanHidden(drawer, list, first, plan);
+  HiddenLeftOut = HiddenByEdges = 0;
+  for (std::size_t i = first; i < list.size(); ++i) {
+    // A player that ends does not wait for the rest of a heavy frame.
+    if (zm::DrawStopRequested()) break;
+    // An object drawn before may have begun a pass that takes what follows
+    // (a trail): from there on everything is drawn.
+    if (plan.draw[i] != THiddenDraw::Whole && !drawer.CanLeaveOutHidden()) plan.draw[i] = THiddenDraw::Whole;
+    switch (plan.draw[i]) {
+      case THiddenDraw::LeftOut:
+        // As its draw would leave it (it has no objects of its own).
+        list[i]->CommitFrame(false);
+        ++HiddenLeftOut;
+        break;
+      case THiddenDraw::Edges:
+        DrawLeavingOut(drawer, list[i].get(), plan.inside[i]);
+        ++HiddenByEdges;
+        break;
+      case THiddenDraw::Whole: drawer.Draw(list[i].get()); break;
+    }
+  }
+}
+
 void TOruObject::Draw(zm::TDeviceDrawer& drawer) {
   if (Active && FacingVisible() && !Hidden) PrepareDraw(drawer);
   CommitFrame(false);
   std::vector<TRef<TOruObject>> list = children_;
-  for (auto& c : list) {
-    if (zm::DrawStopRequested()) break;
-    drawer.Draw(c.get());
-  }
+  DrawObjects(drawer, list, 0);
 }
 
 // ---- Hit testing ----------------------------------------------------------------------------------

@@ -163,6 +163,11 @@ public:
   virtual bool GetMainPicture(WideString& fileName, zm::TSize& size);
   // The default of ShadowEnable (on for text objects).
   virtual bool ShadowOnByDefault() const { return false; }
+  // Where its next draw changes pixels (TDeviceDrawer::ImagePixels: reach,
+  // inside, opaque cover), for the objects below it to be left out where it
+  // paints over them; false when it cannot tell (the base: any object that
+  // is not one plain picture).
+  virtual bool ScreenPixels(zm::TDeviceDrawer& drawer, zm::TRect& reach, zm::TRect& inner, zm::TRect& cover);
 
   // ---- Tree -----------------------------------------------------------------------------
   TOruObject* Parent() const { return parent_; }
@@ -233,10 +238,18 @@ public:
   // Colour-grading holders, one per key frame (image kinds fill it).
   std::vector<TRef<zm::TRefObject>> ColorGradings;
 
+  // Of the last draw of its objects: those left out as the pictures above
+  // them painted over them, and those drawn but for their inside.
+  std::uint32_t HiddenLeftOut = 0, HiddenByEdges = 0;
+
   TOruObject() = default;
 
 protected:
   void Attach(TOruObject* parent, TOruObjectProps* props);
+  // Draws List[First..] in order, bottom first, leaving out what the opaque
+  // pictures above an object paint over (while the drawer can tell), and
+  // ending early when the frame is to stop.
+  void DrawObjects(zm::TDeviceDrawer& drawer, const std::vector<TRef<TOruObject>>& list, std::size_t first);
 
   // The frame-changed test of the layout against what was committed.
   bool FrameUnchanged(const zm::TFloatBasis3& previous, float prevX0, float prevY0,

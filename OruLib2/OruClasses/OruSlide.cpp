@@ -673,11 +673,7 @@ void TOruSlide::Draw(zm::TDeviceDrawer& drawer) {
         break;
       }
   }
-  for (std::size_t i = first; i < list.size(); ++i) {
-    // A player that ends does not wait for the rest of a heavy frame.
-    if (zm::DrawStopRequested()) break;
-    drawer.Draw(list[i].get());
-  }
+  DrawObjects(drawer, list, first);
 }
 
 TOruObject* TOruSlide::HandleMouse(std::uint32_t keyFlags, float x, bool inside, TOruActionInfo& action,

@@ -442,6 +442,10 @@ void TOruText::PrepareDraw(zm::TDeviceDrawer& drawer) {
   TOruImage::PrepareDraw(drawer);
 }
 
+bool TOruText::ScreenPixels(zm::TDeviceDrawer& drawer, zm::TRect& reach, zm::TRect& inner, zm::TRect& cover) {
+  return typeid(*this) == typeid(TOruText) && !ShowsNothing() && PictureScreenPixels(drawer, reach, inner, cover);
+}
+
 }  // namespace objects
 
 namespace {

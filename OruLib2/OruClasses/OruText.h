@@ -40,6 +40,8 @@ public:
   void Dispose() override;
   void UpdateLayout(bool recursive) override;
   void PrepareDraw(zm::TDeviceDrawer& drawer) override;
+  // Its picture as an image's (a text showing nothing draws none).
+  bool ScreenPixels(zm::TDeviceDrawer& drawer, zm::TRect& reach, zm::TRect& inner, zm::TRect& cover) override;
   zm::TCustomColorGradeTexture* GetColorGrading() override { return nullptr; }
   void ReadProps(TOruObjectProps* props, bool reload) override;
   void Load(TOruObjectProps* props, bool reload) override;

@@ -354,6 +354,14 @@ public:
     (void)rect;
     return false;
   }
+  // Draws leave the pixels inside Rect (target pixels) as they are from now
+  // on, for what is painted over later; nil draws everywhere again, and so
+  // does a new target. False where the back end has no such clip (it
+  // draws everywhere).
+  virtual bool SetExclusion(const TRect* rect) {
+    (void)rect;
+    return false;
+  }
   // The offset between texel and pixel centres.
   virtual void GetPixelCenter(float& x, float& y) = 0;
   // Code is the shader as the back end stores it.

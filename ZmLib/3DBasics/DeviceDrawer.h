@@ -159,6 +159,29 @@ public:
     (void)image, (void)origin, (void)params, (void)axisX, (void)axisY, (void)rect;
     return false;
   }
+  // Whether the objects drawn now go straight onto the target, with nothing
+  // that reads its pixels back (no pass, mask, trail or look at a slide):
+  // what a later draw paints over whole cannot show, and may be left out.
+  virtual bool CanLeaveOutHidden() { return false; }
+  // Where DrawImage3D with these arguments changes pixels, as rectangles of
+  // target pixels: Reach holds every pixel it may change, Inner only pixels
+  // inside its edges (painted by its inside alone, not its smoothed edges),
+  // Cover only pixels it paints over whole with opaque texels (empty when
+  // none). False when it cannot say (a picture turned in 3D, not drawn
+  // filtered from a rectangle of its source).
+  virtual bool ImagePixels(TImage* image, const TFloatPoint3& origin, const TImageDrawParams& params,
+                           const TFloatPoint3& axisX, const TFloatPoint3& axisY, TRect& reach, TRect& inner,
+                           TRect& cover) {
+    (void)image, (void)origin, (void)params, (void)axisX, (void)axisY, (void)reach, (void)inner, (void)cover;
+    return false;
+  }
+  // Draws from now on leave the target pixels of Rect as they are (what
+  // later draws paint over); nil draws everywhere again. False when the
+  // drawer cannot (everything is drawn).
+  virtual bool LeaveOut(const TRect* rect) {
+    (void)rect;
+    return false;
+  }
   virtual void DrawGradientFrame(bool quad, const TFloatPoint& origin, bool flag, float opacity, TColor32 colour,
                                  const TFloatPoint& size, const TFloatPoint& border) = 0;
   // The same placed in 3D (z away from the viewer, the screen plane at 0):

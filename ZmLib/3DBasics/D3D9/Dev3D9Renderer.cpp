@@ -546,6 +546,22 @@ bool T3DRenderer9::SetScissor(const TRect* rect) {
   return ok;
 }
 
+bool T3DRenderer9::SetExclusion(const TRect* rect) {
+  T3DLockScope g(Device3DLock());
+  gfx::Device* d = Dev();
+  if (!d) return false;
+  bool ok;
+  if (rect) {
+    // An empty or turned rectangle leaves nothing out.
+    const gfx::Rect r{rect->Left, rect->Top, std::max(rect->Left, rect->Right), std::max(rect->Top, rect->Bottom)};
+    ok = Check(d->SetExclusionRect(&r));
+  } else {
+    ok = Check(d->SetExclusionRect(nullptr));
+  }
+  DeviceLostCheck();
+  return ok;
+}
+
 void T3DRenderer9::GetPixelCenter(float& x, float& y) { x = y = 0.5f; }
 
 bool T3DRenderer9::SetShader(T3DShader* shader) {

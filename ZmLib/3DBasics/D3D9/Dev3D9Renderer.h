@@ -61,6 +61,7 @@ public:
   bool SetTransform(const T3DMatrix& matrix, std::uint8_t which) override;
   bool SetCullNone(bool on) override;
   bool SetScissor(const TRect* rect) override;
+  bool SetExclusion(const TRect* rect) override;
   void GetPixelCenter(float& x, float& y) override;
   TRef<T3DShader> CreateShader(const TByteString& code, bool vertex) override;
   bool SetShader(T3DShader* shader) override;
