@@ -6,14 +6,14 @@ namespace oru {
 
 namespace {
 
-zm::TRect Meet(const zm::TRect& a, const zm::TRect& b) {
+zm::TRect CoverMeet(const zm::TRect& a, const zm::TRect& b) {
   return {std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right), std::min(a.Bottom, b.Bottom)};
 }
 
-bool IsEmpty(const zm::TRect& r) { return r.Right <= r.Left || r.Bottom <= r.Top; }
+bool CoverEmpty(const zm::TRect& r) { return r.Right <= r.Left || r.Bottom <= r.Top; }
 
 // Bits [from, to) of a 64-bit word.
-std::uint64_t Bits(std::int32_t from, std::int32_t to) {
+std::uint64_t CoverBits(std::int32_t from, std::int32_t to) {
   const std::uint64_t high = to >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << to) - 1;
   return high & ~((std::uint64_t{1} << from) - 1);
 }
@@ -21,7 +21,7 @@ std::uint64_t Bits(std::int32_t from, std::int32_t to) {
 }  // namespace
 
 TCoverMap::TCoverMap(const zm::TRect& bounds) : bounds_(bounds) {
-  if (IsEmpty(bounds_)) {
+  if (CoverEmpty(bounds_)) {
     bounds_ = {};
     return;
   }
@@ -32,13 +32,13 @@ TCoverMap::TCoverMap(const zm::TRect& bounds) : bounds_(bounds) {
 }
 
 void TCoverMap::Mark(const zm::TRect& rect) {
-  const zm::TRect r = Meet(rect, bounds_);
-  if (IsEmpty(r) || Covers(r)) return;
+  const zm::TRect r = CoverMeet(rect, bounds_);
+  if (CoverEmpty(r) || Covers(r)) return;
   for (std::int32_t y = r.Top; y < r.Bottom; ++y) {
     std::uint64_t* row = bits_.data() + static_cast<std::size_t>(y - bounds_.Top) * static_cast<std::size_t>(words_);
     const std::int32_t a = r.Left - bounds_.Left, b = r.Right - bounds_.Left;
     for (std::int32_t w = a / 64; w <= (b - 1) / 64; ++w)
-      row[w] |= Bits(w == a / 64 ? a % 64 : 0, w == (b - 1) / 64 ? (b - 1) % 64 + 1 : 64);
+      row[w] |= CoverBits(w == a / 64 ? a % 64 : 0, w == (b - 1) / 64 ? (b - 1) % 64 + 1 : 64);
   }
   if (rowsTo_ <= rowsFrom_) {
     rowsFrom_ = r.Top;
@@ -51,8 +51,8 @@ void TCoverMap::Mark(const zm::TRect& rect) {
 }
 
 bool TCoverMap::Covers(const zm::TRect& rect) {
-  if (IsEmpty(rect)) return true;
-  if (!(Meet(rect, bounds_) == rect)) return false;
+  if (CoverEmpty(rect)) return true;
+  if (!(CoverMeet(rect, bounds_) == rect)) return false;
   TMemo& m = memo_[(static_cast<std::uint32_t>(rect.Left) * 73856093u ^ static_cast<std::uint32_t>(rect.Top) * 19349663u ^
                     static_cast<std::uint32_t>(rect.Right) * 83492791u ^ static_cast<std::uint32_t>(rect.Bottom)) %
                    memo_.size()];
@@ -67,7 +67,7 @@ bool TCoverMap::Scan(const zm::TRect& r) const {
     const std::uint64_t* row =
         bits_.data() + static_cast<std::size_t>(y - bounds_.Top) * static_cast<std::size_t>(words_);
     for (std::int32_t w = a / 64; w <= (b - 1) / 64; ++w) {
-      const std::uint64_t want = Bits(w == a / 64 ? a % 64 : 0, w == (b - 1) / 64 ? (b - 1) % 64 + 1 : 64);
+      const std::uint64_t want = CoverBits(w == a / 64 ? a % 64 : 0, w == (b - 1) / 64 ? (b - 1) % 64 + 1 : 64);
       if ((row[w] & want) != want) return false;
     }
   }
