@@ -768,6 +768,15 @@ void TOruEngine::Step() {
   // An open dialog that holds the show stops the clock.
   if (newActive && overlay_ && overlay_->HasHoldingDialog()) newActive = false;
   if (newActive) newActive = Covered(current);
+  // On the real clock the show starts once its window shows (its first
+  // frame asks for that): what the clock ran before would go by unseen, and
+  // a machine slow to show the window would start the show at a later
+  // slide, its music with it. Without a ready screen no frame shows it, and
+  // the clock runs all the same.
+  if (newActive && !frameStepMs_ && !windowSeen_ && (state & TOruDrawController::dsReady)) {
+    windowSeen_ = controller_->WindowShown();
+    newActive = windowSeen_;
+  }
   // The player's ready flag changes on its own thread: a start that waits
   // for it looks again soon.
   musicWait_ = false;

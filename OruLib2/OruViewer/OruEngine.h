@@ -423,6 +423,7 @@ private:
   bool forcePending_ = false;    // a repaint or new size waits for its frame
   bool stopFramePending_ = false;  // the frame where the show stopped waits for its turn
   bool frameDrawn_ = false;      // a frame was drawn since the engine started
+  bool windowSeen_ = false;      // the window has shown, the clock may run
   bool frameChanged_ = false;    // this pass drew
   bool musicWait_ = false;       // the clock waits for the music to be ready
   // A pause that follows its music to where it fell silent: the player's
