@@ -315,15 +315,17 @@ void TwinWaveOutBuffer::Play() {
   std::lock_guard<std::recursive_mutex> g(cs_);
   if (!buffer_ || closed_ || playCalled_) return;
   playCalled_ = true;
-  if (ManualTicks) {
-    FirstFill();
-    return;
-  }
+  // The ring sounds from this call on: its first fill (what the channel
+  // decoded ahead) is made here, not when its thread first runs, which a
+  // busy machine may hold up while the show's clock goes on.
+  FirstFill();
+  if (ManualTicks) return;
   TRef<TDSEventThread> thread = MakeRef<TDSEventThread>();
-  thread->OnStart = {&TwinWaveOutBuffer::StartProc, this};
   thread->OnTick = {&TwinWaveOutBuffer::TickProc, this};
   if (!thread->Resume()) {
     DebugLog("TwinWaveOutBuffer: the notification thread did not start");
+    // Nothing would refill it: it would go round its old sound.
+    buffer_->Stop();
     return;
   }
   std::lock_guard<std::mutex> t(threadLock_);

@@ -125,7 +125,6 @@ public:
   plat::IDirectSoundBuffer* SoundBuffer() const { return buffer_; }
 
 private:
-  static void StartProc(void* self) { static_cast<TwinWaveOutBuffer*>(self)->FirstFill(); }
   static void TickProc(void* self) { static_cast<TwinWaveOutBuffer*>(self)->Refill(); }
   // Locks bytes from offset on (wrapping), hands the parts to callback and
   // unlocks; answers the bytes handed over. Stream: where offset lies in

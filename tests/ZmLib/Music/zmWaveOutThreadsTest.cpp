@@ -30,6 +30,7 @@ struct TCalls {
   std::mutex m;
   std::condition_variable cv;
   int firstFills = 0, fills = 0, fades = 0;
+  std::thread::id firstFillThread;
 
   void Attach(TWaveOutBuffer* b) {
     b->OnFirstFill = {&TCalls::FirstFill, this};
@@ -49,6 +50,10 @@ struct TCalls {
   }
   static void FirstFill(void* d, std::uint8_t* p, std::uint32_t n) {
     std::memset(p, 0, n);
+    {
+      std::lock_guard<std::mutex> g(static_cast<TCalls*>(d)->m);
+      static_cast<TCalls*>(d)->firstFillThread = std::this_thread::get_id();
+    }
     static_cast<TCalls*>(d)->Bump(static_cast<TCalls*>(d)->firstFills);
   }
   static void Fill(void* d, std::uint8_t* p, std::uint32_t n) {
@@ -94,6 +99,13 @@ TEST_F(WaveOutThreads, RefillsAndFadeRunOnTheNotificationThreadWhileOthersRead) 
     }
   });
   b->Play();
+  // The ring sounds from the call on: its first fill is made in it, not on
+  // the thread, which a busy machine may start late.
+  {
+    std::lock_guard<std::mutex> g(calls.m);
+    EXPECT_EQ(calls.firstFills, 1);
+    EXPECT_EQ(calls.firstFillThread, std::this_thread::get_id());
+  }
   b->Play();  // once only
   EXPECT_TRUE(calls.WaitFor(calls.fills, 3));
   b->Stop();
