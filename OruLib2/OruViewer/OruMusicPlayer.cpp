@@ -280,6 +280,10 @@ TOruMusicPlayer::TOruMusicPlayer(TOruSource* show, bool ownsShow) {
       musicPlayer_ = CreateMusicPlayerHook();
       if (musicPlayer_ && !musicPlayer_->IsReady()) musicPlayer_ = nullptr;
     }
+    // The audio clock's ring plays from now on: by the time the show first
+    // runs it has met the card's cursor, and the clock goes on from the
+    // pass that starts it, as the music does.
+    if (musicPlayer_) musicPlayer_->GetTime();
     loader_ = MakeRef<TMusicLoader>(fileAccess_.get(), Events(), musicPlayer_.get());
     channelOperator_ = MakeRef<TChannelOperator>();
     // Synchronised main music comes from the schedule, pass by pass.
@@ -391,7 +395,8 @@ void TOruMusicPlayer::HandleEvent(TRefObject* sender, std::int32_t id, bool& han
     }
     case kMusicRunEvent:
     case kMusicPauseEvent:
-      // The clock was switched by the sender; a late event only confirms it.
+      // The clock was stopped by the sender, or starts now; a late event
+      // only confirms it.
       SetRunning(true, true);
       return;
     case kMusicSetTimeEvent: {
@@ -418,11 +423,15 @@ void TOruMusicPlayer::HandleEvent(TRefObject* sender, std::int32_t id, bool& han
 
 void TOruMusicPlayer::SetRunRequested(bool run) {
   {
-    // The engine reads the show clock right after it starts or stops it: the
-    // clock switches here, the event wakes the thread for its channels.
+    // The engine reads the show clock right after it stops it: the clock
+    // stops here, and the event wakes the thread for its channels. The audio
+    // clock starts on the thread, in the pass that starts the channels: the
+    // show runs from when its music sounds, not ahead of it by as long as a
+    // busy machine keeps the thread waiting (the music would skip as much
+    // to catch up).
     std::lock_guard<std::mutex> g(lock_);
     if (runRequested_.exchange(run) == run) return;
-    SetRunningLocked(run);
+    if (!run || !musicPlayer_ || tickClock_.load()) SetRunningLocked(run);
     // Synchronised music on the audio clock stops with a fade that still
     // sounds after the clock stood: where it fell silent is learnt next.
     ++pauseCount_;

@@ -210,8 +210,8 @@ TEST(OruMusicPlayer, SynchronisedMusicFollowsPauseAndPositionFreeRunningMusicPla
 
 // Each pause readies synchronised music at the place of the time the show
 // stands at, from its second pass on (the first one may be a seek's stop),
-// and the resume sounds from there: moved on only by as much as its pass
-// comes after the clock started again.
+// and the resume sounds from there, however late its pass comes: the clock
+// starts again with it.
 TEST(OruMusicPlayer, SynchronisedMusicGoesOnFromThePlaceOfEachPause) {
   TClockPlayerHook hook;
   TClockPlayer* d = hook.Device.get();
@@ -242,11 +242,12 @@ TEST(OruMusicPlayer, SynchronisedMusicGoesOnFromThePlaceOfEachPause) {
     EXPECT_TRUE(p->IsReady());
     p->SetRunRequested(true);
     d->Now = d->Now.load() + 3;
+    EXPECT_EQ(p->GetTime(), at);
     Pass(p.get());
     EXPECT_EQ(Counts(d).plays, pauses + 1);
-    expected.push_back(static_cast<std::uint32_t>(at) + 3);
     EXPECT_EQ(Positions(d), expected);
-    Play(p.get(), d, 1497);
+    EXPECT_EQ(p->GetTime(), at);
+    Play(p.get(), d, 1500);
   }
   EXPECT_EQ(Counts(d).requests, 1);  // the same channel throughout
 }
@@ -277,10 +278,12 @@ TEST(OruMusicPlayer, SynchronisedPauseStandsWhereTheMusicFellSilent) {
       d->Record->silenceKnown = known;
       d->Record->silence = place;
     };
+    // The player's pass comes 3 ms after the request: the clock starts with
+    // it, and the music sounds from the place the clock stood at.
     const auto resume = [&](double ms) {
       p->SetRunRequested(true);
       d->Now = d->Now.load() + 3;
-      Play(p.get(), d, ms - 3);
+      Play(p.get(), d, ms);
     };
     double clock = -1;
     silence(false, 0);
@@ -303,7 +306,7 @@ TEST(OruMusicPlayer, SynchronisedPauseStandsWhereTheMusicFellSilent) {
     EXPECT_FALSE(p->StandWhereSilent(1037, clock));
     resume(463);
     EXPECT_EQ(Counts(d).plays, 2);
-    EXPECT_EQ(Positions(d), (std::vector<std::uint32_t>{1000, 1040}));
+    EXPECT_EQ(Positions(d), (std::vector<std::uint32_t>{1000, 1037}));
 
     // Behind the time it stood at, or not where the asker left it: no move.
     for (double place : {1490.0, 1540.0}) {
