@@ -364,6 +364,16 @@ std::uint32_t TwinWaveOutBuffer::QueuedBytes() {
   return pos >= play ? pos - play : size_ - (play - pos);
 }
 
+std::int64_t TwinWaveOutBuffer::PlayedStream() {
+  std::lock_guard<std::recursive_mutex> g(cs_);
+  if (!buffer_ || closed_ || !playCalled_ || size_ == 0) return -1;
+  std::uint32_t play = 0, write = 0;
+  if (!ReadCursors(play, write)) return -1;
+  // The fills stop at the play cursor: met there, the ring is all queued.
+  const std::uint32_t ahead = writeEnd_ > play ? writeEnd_ - play : size_ - (play - writeEnd_);
+  return std::max<std::int64_t>(streamEnd_ - std::int64_t(ahead), 0);
+}
+
 std::uint32_t TwinWaveOutBuffer::PlayedTime() {
   const std::uint32_t per10Ms = std::max<std::uint32_t>(1, format_.nAvgBytesPerSec / 100);
   std::lock_guard<std::mutex> g(timeLock_);

@@ -110,6 +110,7 @@ public:
   // wrapMs + ms since the last cursor reading + the cursor in ms.
   std::uint32_t PlayedTime() override;
   std::int64_t RegionStream() override { return regionStream_.load(); }
+  std::int64_t PlayedStream() override;
   bool FadePlaced() override { return fadePlaced_.load(); }
 
   // The notification thread's two callbacks. With ManualTicks set before

@@ -407,6 +407,9 @@ void TMusicChannel::ScheduleDone(std::uint32_t extraBytes) {
       ms += 20.0;
       doneAfterMs_ = static_cast<std::uint32_t>(std::min(ms, 4.0e9));
       doneTick_ = plat::TickCount32();
+      doneStream_ = region_ && regionStream_ >= 0 && queued + extraBytes > 0
+                        ? regionStream_ + std::int64_t(extraBytes) + std::int64_t(avg) * 20 / 1000
+                        : -1;
       add = first;
     }
     stopPending_ = false;
@@ -415,8 +418,23 @@ void TMusicChannel::ScheduleDone(std::uint32_t extraBytes) {
 }
 
 bool TMusicChannel::IsDone() {
-  std::lock_guard<std::mutex> g(doneLock_);
-  return doneAfterMs_ != kNotScheduled && plat::TickCount32() - doneTick_ > doneAfterMs_;
+  std::uint32_t after, waited;
+  std::int64_t stream;
+  {
+    std::lock_guard<std::mutex> g(doneLock_);
+    if (doneAfterMs_ == kNotScheduled) return false;
+    after = doneAfterMs_;
+    waited = plat::TickCount32() - doneTick_;
+    stream = doneStream_;
+  }
+  // Outside the lock: the ring's own lock is held by fills that schedule.
+  const std::int64_t played = stream >= 0 && output_ ? output_->PlayedStream() : -1;
+  if (played < 0) return waited > after;
+  // Done once the output has mixed the sound, however long an output that
+  // stalls (a busy machine) takes to: the time it should take would cut
+  // off what it has not played yet. One that stands for good lets it go
+  // a while later all the same.
+  return played >= stream || waited > after + kStalledOutputMs;
 }
 
 std::uint32_t TMusicChannel::DoneAfterMs() {

@@ -30,6 +30,9 @@ public:
   static constexpr std::int32_t kPlaying = 1;
   static constexpr std::int32_t kStopping = 2;
   static constexpr std::uint32_t kNotScheduled = 0xFFFFFFFFu;
+  // How much longer than its sound should take a channel waits for an
+  // output that stalls.
+  static constexpr std::uint32_t kStalledOutputMs = 5000;
 
   // Ready() is false when the format is unusable or the device made no ring.
   TMusicChannel(TChannelMusic* owner, const TMediaInfo& mediaInfo, TWaveOutDevice* device);
@@ -120,6 +123,9 @@ private:
   std::mutex doneLock_;
   std::uint32_t doneAfterMs_ = kNotScheduled;
   std::uint32_t doneTick_ = 0;
+  // Where in the ring's stream the sound to wait for ends (-1: the ring
+  // does not tell, and the time above alone counts).
+  std::int64_t doneStream_ = -1;
   bool stopPending_ = false;
   std::atomic<bool> ended_{false};
   std::atomic<bool> started_{false};  // the ring asked for its first fill

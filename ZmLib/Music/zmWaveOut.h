@@ -48,6 +48,9 @@ public:
   // plays, bytes counted from the first fill's first byte; -1 outside a
   // callback or when the buffer does not tell.
   virtual std::int64_t RegionStream() { return -1; }
+  // Where in that stream the output plays now: what lies before it has
+  // been mixed. -1 when the buffer does not tell (or does not play).
+  virtual std::int64_t PlayedStream() { return -1; }
   // After Stop: whether the stop's fade is placed ahead of what plays (or
   // nothing was queued to fade, and the next fill fades). Until then a fill
   // under way lies behind that fade and keeps its sound. Buffers that do

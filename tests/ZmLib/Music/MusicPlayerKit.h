@@ -44,6 +44,7 @@ public:
   std::uint32_t QueuedBytes() override { return inner_->QueuedBytes(); }
   std::uint32_t PlayedTime() override { return inner_->PlayedTime(); }
   std::int64_t RegionStream() override { return inner_->RegionStream(); }
+  std::int64_t PlayedStream() override { return inner_->PlayedStream(); }
   bool FadePlaced() override { return inner_->FadePlaced(); }
 
   zm::TwinWaveOutBuffer* Inner() const { return inner_.get(); }
