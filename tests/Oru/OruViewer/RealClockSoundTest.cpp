@@ -257,8 +257,13 @@ void RealClockSound::PausedAndResumed(bool moving) {
           if (!moving) std::this_thread::sleep_for(std::chrono::milliseconds(300));
           k.Pause = recording_->Mixed();
           space();
-          // The pause a user makes: time passes, nothing else happens.
+          // The pause a user makes: time passes, nothing else happens. It
+          // lasts 400 ms of the output too (a busy machine may hold the
+          // output up meanwhile), so that the silence it makes is heard.
           std::this_thread::sleep_for(std::chrono::milliseconds(400));
+          const auto give = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+          while (recording_->Mixed() - k.Pause < orutest::MixFrames(400) && std::chrono::steady_clock::now() < give)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
           k.Reported = Reported();
           k.Resume = recording_->Mixed();
           space();
