@@ -602,7 +602,10 @@ void TOruMusicPlayer::Pass() {
     for (TPlayItem* item : items_)
       if (item->Finished) finished.push_back(item);
     for (TPlayItem* item : finished) DestroyItem(item);
-    ready_.store(running || std::all_of(items_.begin(), items_.end(), [](TPlayItem* i) { return i->Ready; }));
+    // A clock asked to run counts as running: it starts in the next pass,
+    // and the engine that asked must not find the music unready meanwhile.
+    ready_.store(running || runRequested_.load() ||
+                 std::all_of(items_.begin(), items_.end(), [](TPlayItem* i) { return i->Ready; }));
     LogSlow(kMarks + u"Total Free and Pack Time ", w);
   }
 }
