@@ -432,6 +432,11 @@ void TOruMusicPlayer::SetRunRequested(bool run) {
     std::lock_guard<std::mutex> g(lock_);
     if (runRequested_.exchange(run) == run) return;
     if (!run || !musicPlayer_ || tickClock_.load()) SetRunningLocked(run);
+    // A clock asked to run counts as running for the music's readiness at
+    // once, not from the thread's next pass: a time set just before (a
+    // resync as the show starts) left it unready, and the engine would stop
+    // the show again before that pass.
+    if (run) ready_.store(true);
     // Synchronised music on the audio clock stops with a fade that still
     // sounds after the clock stood: where it fell silent is learnt next.
     ++pauseCount_;
