@@ -369,9 +369,7 @@ std::int64_t TwinWaveOutBuffer::PlayedStream() {
   if (!buffer_ || closed_ || !playCalled_ || size_ == 0) return -1;
   std::uint32_t play = 0, write = 0;
   if (!ReadCursors(play, write)) return -1;
-  // The fills stop at the play cursor: met there, the ring is all queued.
-  const std::uint32_t ahead = writeEnd_ > play ? writeEnd_ - play : size_ - (play - writeEnd_);
-  return std::max<std::int64_t>(streamEnd_ - std::int64_t(ahead), 0);
+  return std::max<std::int64_t>(streamEnd_ - std::int64_t(QueuedFrom(play)), 0);
 }
 
 std::uint32_t TwinWaveOutBuffer::PlayedTime() {
@@ -437,7 +435,7 @@ void TwinWaveOutBuffer::Refill() {
     if (fadeStart != writeEnd_) {
       // Only what is still queued ahead of fadeStart: past writeEnd lies
       // old sound, and behind the write cursor the hardware is reading.
-      const std::uint32_t queued = writeEnd_ > play ? writeEnd_ - play : size_ - (play - writeEnd_);
+      const std::uint32_t queued = QueuedFrom(play);
       const std::uint32_t ahead = fadeStart >= play ? fadeStart - play : size_ - (play - fadeStart);
       // Tracked like a fill: the fade's end, which the track hands to the
       // channel killer, is counted from this region, not from the last fill

@@ -133,6 +133,11 @@ private:
   std::uint32_t FillRegion(std::uint32_t offset, std::uint32_t bytes, const TWaveRegionCallback& callback,
                            bool trackPosition, std::int64_t stream);
   bool ReadCursors(std::uint32_t& play, std::uint32_t& write);
+  // What is written ahead of the play cursor, up to writeEnd_: the fills
+  // stop at the cursor, so met there the whole ring is queued.
+  std::uint32_t QueuedFrom(std::uint32_t play) const {
+    return writeEnd_ > play ? writeEnd_ - play : size_ - (play - writeEnd_);
+  }
   void PlayLooping();
   std::uint32_t RoundDown(std::uint32_t bytes) const { return bytes - bytes % frameBytes_; }
 
