@@ -124,8 +124,10 @@ TSlideProducer::TSlideProducer(TOruSource* source, TOruSlideHost* host, std::int
     host_ = own;
     ownsHost_ = true;
   }
-  DesignWidth = zm::IniGetInt(zm::IniFind(main, u"opt_scr_width"), 0);
-  DesignHeight = zm::IniGetInt(zm::IniFind(main, u"opt_scr_height"), 0);
+  // The show's size as its transitions take it: a show that leaves it out
+  // (or gives no usable side) is 1920 x 1080, as the source's effects are.
+  DesignWidth = source->ScreenWidth();
+  DesignHeight = source->ScreenHeight();
   FixedSize = zm::IniGetBool(zm::IniFind(main, u"opt_scr_fullfixedsize"), false) ? 1 : 0;
   host_->SlideCount = source->SlideCount();
   host_->BufferSize1 = DesignWidth;

@@ -98,7 +98,9 @@ public:
   void Dispose() override;
 
   // The layout for an output of Size. Asserts "ZeroSize of Presentation!"
-  // for a show of version 13 or later whose design height is below 1.
+  // for a show of version 13 or later whose design height is below 1 (only
+  // SetDesignSize can give one: the show's own size is the source's, which
+  // takes 1920 x 1080 for sides it lacks).
   void SetOutputSize(zm::TSize size, bool cover, float percentY, float percentX);
   void SetDesignSize(zm::TSize size);
   bool IsCover() const { return LayoutMode == kLayoutCover; }

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "OruLib2/3DEngine/DrawManager3D2.h"
+#include "OruLib2/Effects/OruEffectManager.h"
 #include "Platform/PlatFrameClock.h"
 #include "ZmLib/3DBasics/Dev3DApp2.h"
 #include "ZmLib/Application2/zmApplication.h"
@@ -214,8 +215,11 @@ void TOruShowViewer::CreateEngine(zm::TIniFile* ini) {
     zm::TIniSection* main = ini->FindSection(u"Main");
     const std::int32_t full = zm::IniGetInt(zm::IniFind(main, u"opt_scr_full"), 1);
     if (full != 1) {
-      const std::int32_t w = zm::IniGetInt(zm::IniFind(main, u"opt_scr_width"), 640);
-      const std::int32_t h = zm::IniGetInt(zm::IniFind(main, u"opt_scr_height"), 480);
+      // The show's size, as its slides are laid out: 1920 x 1080 when it
+      // gives none (a window larger than the monitor is shrunk to fit).
+      const std::int32_t w = ValidScreenSide(zm::IniGetInt(zm::IniFind(main, u"opt_scr_width"), 0), kDefaultScreenWidth);
+      const std::int32_t h =
+          ValidScreenSide(zm::IniGetInt(zm::IniFind(main, u"opt_scr_height"), 0), kDefaultScreenHeight);
       SetupWindow(w, h, zm::IniGetBool(zm::IniFind(main, u"opt_withoutborder"), true) ? wkBorderless : wkFramed);
     } else {
       const zm::TSize s = zm::ScreenSize();

@@ -20,14 +20,6 @@ namespace {
 
 constexpr std::int32_t kDefaultWindowWidth = 640;
 constexpr std::int32_t kDefaultWindowHeight = 480;
-// Larger sides are damage: a window never gets that big.
-constexpr std::int32_t kMaxWindowSide = 32767;
-
-std::int32_t WindowSide(const TIniSection* main, const char16_t* key, std::int32_t def) {
-  const std::int32_t v = IniGetInt(main ? main->Find(key) : nullptr, def);
-  return v >= 1 && v <= kMaxWindowSide ? v : def;
-}
-
 // A damaged time (NaN) still finds the pass made at it.
 bool SameTime(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
@@ -94,8 +86,9 @@ TOruSlideLoader::TOruSlideLoader(TOruSource* source, std::int32_t cacheCapacity,
       Framed = false;
     }
     if (FullScreenMode == 0 || FullScreenMode == 3) {
-      Width = WindowSide(main, u"opt_scr_width", kDefaultWindowWidth);
-      Height = WindowSide(main, u"opt_scr_height", kDefaultWindowHeight);
+      // The show's own size, 1920 x 1080 when it gives none.
+      Width = source->ScreenWidth();
+      Height = source->ScreenHeight();
     }
   } catch (...) {
     // Nothing of a loader that failed half-way outlives it.

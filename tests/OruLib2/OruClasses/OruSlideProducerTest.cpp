@@ -136,8 +136,35 @@ TEST(SlideLayout, ProducerViewRectAndAspectSources) {
     EXPECT_EQ(ratio.producer->ViewHeight, 534);  // 533 made even
   }
   {
-    // A current show without a design height cannot be laid out.
-    TProducerFixture zero(Show({1000}, {}, 320, 0));
+    // A show without a usable side takes 1920 or 1080 for it, as its
+    // transitions do: 0, absent, empty, not a number, past the largest screen.
+    const auto sized = [](const char* w, const char* h) {
+      TIniText t;
+      t.Section("main").Key("opt_repeat", "repeat");
+      if (w) t.Key("opt_scr_width", w);
+      if (h) t.Key("opt_scr_height", h);
+      t.Section("Times").Key("opt_slidescount", 1).Key("opt_synchpos1", 1000);
+      return t;
+    };
+    struct TCase {
+      TIniText Text;
+      TSize Design;
+    };
+    const TCase cases[] = {{sized("320", "0"), {320, 1080}},     {sized(nullptr, "200"), {1920, 200}},
+                           {sized("40000", "-5"), {1920, 1080}}, {sized(nullptr, nullptr), {1920, 1080}},
+                           {sized("wide", ""), {1920, 1080}}};
+    for (const TCase& c : cases) {
+      TProducerFixture f(c.Text);
+      EXPECT_EQ(f.producer->DesignWidth, c.Design.cx);
+      EXPECT_EQ(f.producer->DesignHeight, c.Design.cy);
+      f.producer->SetOutputSize({640, 480}, false, 100, 100);
+      EXPECT_EQ(f.producer->AspectRatio, double(c.Design.cx) / c.Design.cy);
+      EXPECT_EQ(f.source->EffectManager()->GetScreenWidth(), c.Design.cx);
+      EXPECT_EQ(f.source->EffectManager()->GetScreenHeight(), c.Design.cy);
+    }
+    // A design size set to nothing still cannot be laid out.
+    TProducerFixture zero(Show({1000}));
+    zero.producer->SetDesignSize({320, 0});
     EXPECT_TRUE(Mentions(Raised([&] { zero.producer->SetOutputSize({640, 480}, false, 100, 100); }),
                          "ZeroSize of Presentation!"));
   }

@@ -152,6 +152,35 @@ void MakeBadShows(const fs::path& root) {
           .Transition("quick", 0);
     show.Write();
   }
+  // A newcomer's slips: no screen size at all; slide ends that go back; a
+  // misspelt time key; lengths written where ends belong.
+  {
+    TShowBuilder show((root / "nosize").string());
+    SolidSlides(show);
+    show.Main().Remove("opt_scr_width");
+    show.Main().Remove("opt_scr_height");
+    show.Write();
+  }
+  {
+    TShowBuilder show((root / "timesback").string());
+    SolidSlides(show, {5000, 10000, 8000});
+    show.Write();
+  }
+  {
+    TShowBuilder show((root / "misspelttime").string());
+    SolidSlides(show, {5000, 10000, 15000});
+    show.Write();
+    const std::string file = show.Folder() + "/Project.oru";
+    std::string text = ReadFileBytes(file);
+    const std::size_t at = text.find("opt_synchpos2=");
+    text.replace(at, std::strlen("opt_synchpos2"), "opt_syncpos2");
+    WriteFileBytes(file, text);
+  }
+  {
+    TShowBuilder show((root / "lengths").string());
+    SolidSlides(show, {1000, 1000, 1000});
+    show.Write();
+  }
   // Output sizes of nothing and of 100,000 pixels, windowed and full screen.
   const struct {
     const char* Name;
