@@ -1,7 +1,8 @@
 // A whole show description through the show source: unknown keys, missing
 // sections, falling or absurd times and slide counts either open with the
-// defaults or fail with the source's assertion; the time line, the slide at
-// a time, transitions and actions then answer for any index.
+// defaults or fail with the source's assertion, whose words for the user are
+// then there; the time line, the slide at a time, transitions and actions
+// then answer for any index.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -37,11 +38,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (doc->ReadInteger(u"Times", u"opt_slidescount", 0) > 2000) return 0;
   TRef<TFileAccessor> accessor = MakeRef<TFileAccessor>(MakeRef<TRealFileSource>().get());
   TRef<TOruSource> source;
+  // What a user is told of a refused description is the fault it is
+  // refused for: a text exactly when the source fails.
+  const WideString fault = TOruSource::DescriptionFault(doc.get());
   try {
     source = MakeRef<TOruSource>(accessor.get(), false, doc.get(), size % 2 == 1);
   } catch (const EAbort&) {
+    Check(!fault.empty());
     return 0;  // "Incorrect time"
   }
+  Check(fault.empty());
+  source->UnseenSlidesNote();
   const std::int32_t count = source->SlideCount();
   Check(count >= 0 && count <= kMaxSlideCount);
   Check(source->ShowLength() >= 0);

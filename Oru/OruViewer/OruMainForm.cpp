@@ -12,6 +12,8 @@
 #include "OruLib2/OruShowDialogs.h"
 #include "OruLib2/OruViewer/OruEngine.h"
 #include "OruLib2/OruViewer/OruMemoryBudget.h"
+#include "Platform/PlatSystem.h"
+#include "Platform/PlatUtf8.h"
 #include "ZmLib/Graphics/winImageUtils.h"
 #include "ZmLib/Graphics/zmImage.h"
 #include "ZmLib/Application2/winApplication.h"
@@ -52,6 +54,22 @@ WideString FolderGivenNote(const WideString& folder) {
   if (zm::FileExists(project))
     return u"\r(this is a folder: a show is named by its Project.oru, here " + Quoted(ShownPath(project)) + u")";
   return u"\r(this is a folder: a show is named by its Project.oru, and this folder holds none)";
+}
+
+// What keeps a show file that did not open from being read, when the
+// opener could not say: it is not there, it is a folder, or it cannot be
+// read. Empty when it is a file that reads.
+WideString UnreadFileReason(const WideString& path) {
+  if (zm::DirectoryExists(path)) return u" is a folder";
+  if (!zm::FileExists(path)) return u" not found";
+  return u" cannot be read";
+}
+
+// A line the user must see: in the log, and on standard error unless the
+// log is written there.
+void SayOnConsole(const WideString& text) {
+  zm::LogLine(text);
+  if (!dynamic_cast<zm::TStdLog*>(zm::GetLog())) plat::WriteStdErr(plat::ToUtf8(text) + "\n");
 }
 
 // The opener raises for files it cannot read at all (missing, cut short,
@@ -264,7 +282,6 @@ void TMainForm::Start() {
   path = zm::ResolveRelativePath(zm::ProgramDir, path);
   // A user who meant the current folder is told where the player looked.
   if (path != given) cantLoadNote_ = kRelativeToProgram;
-  if (fromProject_ && zm::DirectoryExists(path)) cantLoadNote_ += FolderGivenNote(path);
   bool isTime = false;
   std::int32_t start = StartPosition(commands_, isTime);
   const bool opened = OpenShow(path, !fromProject_, start, true, isTime);
@@ -279,8 +296,8 @@ void TMainForm::Start() {
   creationTick_ = zm::GetTimeMs();
 }
 
-bool TMainForm::OpenFailed(const WideString& path) {
-  ShowError(this, WideString(kCantLoadShow) + u"\r" + Quoted(ShownPath(path)));
+bool TMainForm::OpenFailed(const WideString& path, const WideString& reason) {
+  ShowError(this, WideString(kCantLoadShow) + u"\r" + Quoted(ShownPath(path)) + (reason.empty() ? WideString() : u"\r" + reason));
   return false;
 }
 
@@ -295,18 +312,31 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
   TRef<TOruShowLocator> show;
   WideString opened;  // the file that was opened
   if (fromExe) {
-    WideString errorText;
+    WideString firstError, secondError;
     WideString first = LocateShow(path);
-    show = TryOpenContainer(first, errorText);
+    show = TryOpenContainer(first, firstError);
     opened = first;
     if (!show) {
       path = zm::ChangeFileExt(path, u".orushow");
       WideString second = LocateShow(path);
-      show = TryOpenContainer(second, errorText);
+      if (second != first) show = TryOpenContainer(second, secondError);
       opened = second;
       if (!show) {
-        ShowError(this, (errorText.empty() ? WideString(kCantLoadShow) : errorText) + u"\r" + Quoted(ShownPath(first)) +
-                            u" or " + Quoted(ShownPath(second)) + (errorText.empty() ? cantLoadNote_ : WideString()));
+        // Told of the file the user named when it is there, else of the
+        // other one tried; each path once.
+        const bool firstThere = zm::FileExists(first) || zm::DirectoryExists(first);
+        const bool secondThere = second != first && (zm::FileExists(second) || zm::DirectoryExists(second));
+        const WideString& file = firstThere || !secondThere ? first : second;
+        const WideString& error = firstThere || !secondThere ? firstError : secondError;
+        WideString text;
+        if (!error.empty()) {
+          text = error + u"\r" + Quoted(ShownPath(file));
+        } else {
+          text = WideString(kCantLoadShow) + u"\r" + Quoted(ShownPath(file)) + UnreadFileReason(file);
+          if (!firstThere && !secondThere && second != first) text += u" (nor " + Quoted(ShownPath(second)) + u")";
+          text += cantLoadNote_;
+        }
+        ShowError(this, text);
         resume();
         return false;
       }
@@ -319,7 +349,8 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
     show = TryOpenProject(path);
     opened = path;
     if (!show) {
-      ShowError(this, WideString(kCantLoadOru) + u"\r" + Quoted(ShownPath(path)) + cantLoadNote_);
+      const WideString reason = zm::DirectoryExists(path) ? FolderGivenNote(path) : UnreadFileReason(path);
+      ShowError(this, WideString(kCantLoadOru) + u"\r" + Quoted(ShownPath(path)) + reason + cantLoadNote_);
       resume();
       return false;
     }
@@ -393,26 +424,34 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
       if (commands_.FindCommand(u"log") || commands_.FindCommand(u"filelog")) LogShowTimeLine(show.get(), startTime);
     }
   } catch (...) {
-    zm::LogLine(u"Exception at OpenShow (" + CurrentExceptionText() + u")");
-    return OpenFailed(opened);
+    const WideString error = CurrentExceptionText();
+    zm::LogLine(u"Exception at OpenShow (" + error + u")");
+    // The description's own fault, named by its key, where there is one.
+    const WideString fault = TOruSource::DescriptionFault(show->Description());
+    return OpenFailed(opened, fault.empty() ? error : fault);
   }
   if (!refusal.empty()) {
     ShowError(this, refusal + u"\r" + Quoted(ShownPath(opened)));
     return false;
   }
+  // Slides that end as they start play as written (never seen): the user
+  // is told which, whether or not there is a log.
+  if (const WideString unseen = show->GetSource()->UnseenSlidesNote(); !unseen.empty()) SayOnConsole(unseen);
 
   // Without an application there is no loop to play in: the show is only
   // opened (the form's own checks).
   if (zm::Application) {
     bool played = false;
+    WideString error;
     try {
       // Opened at the start position at once: no frame of time 0 is drawn
       // before the move.
       played = viewer_->Open(show->GetSource(), std::int32_t(std::clamp<std::int64_t>(startTime, 0, INT32_MAX)));
     } catch (...) {
-      zm::LogLine(u"Exception at OpenShow (" + CurrentExceptionText() + u")");
+      error = CurrentExceptionText();
+      zm::LogLine(u"Exception at OpenShow (" + error + u")");
     }
-    if (!played) return OpenFailed(opened);
+    if (!played) return OpenFailed(opened, error);
     resume();
   }
 

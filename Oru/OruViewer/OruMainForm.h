@@ -140,8 +140,8 @@ private:
   void ViewerPosition(TOruShowViewer* sender, bool ended);
   void ViewerAction(TOruShowViewer* sender, const TOruActionInfo& action, bool byUser);
   void ViewerImage(TOruShowViewer* sender, zm::TRefObject* image);
-  // Reports a failed open in the error box.
-  bool OpenFailed(const WideString& path);
+  // Reports a failed open in the error box, with why when it is known.
+  bool OpenFailed(const WideString& path, const WideString& reason);
   // Actions 8 to 11: programs and links, once the show may start them;
   // ThenClose closes the form before the start.
   void StartFromShow(const WideString& commandLine, bool thenClose, bool byUser);

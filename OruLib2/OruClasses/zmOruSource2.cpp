@@ -7,6 +7,7 @@
 #include "OruLib2/OruClasses/OruPropValues.h"
 #include "OruLib2/OruClasses/OruSlideRandomList.h"
 #include "ZmLib/Text/zmWideStringUtils.h"
+#include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpUnicode.h"
 #include "ZmLib/zmRandom.h"
@@ -49,15 +50,106 @@ std::uint8_t ReadFlag(const TEffectProp& def, const char16_t* key, bool dflt) {
 // a whole number from 0 to 2^31 - 1; a negative one, a fraction, an exponent,
 // text or one past 32 bits means the description is damaged, not that the
 // show has nothing in it.
-std::int64_t WholeNumber(const TIniItem* item, std::int64_t def, const char* damage) {
-  if (!item) return def;
+enum class TWhole { Absent, Blank, Number, Damaged };
+TWhole ReadWhole(const TIniItem* item, std::int64_t def, std::int64_t& n) {
+  n = def;
+  if (!item) return TWhole::Absent;
   const TByteString& v = item->GetValue();
   bool blank = true;
   for (std::int32_t i = 0; i < v.Length() && blank; ++i) blank = v[i] == ' ' || v[i] == '\t';
-  if (blank) return def;
-  const std::int64_t n = v.ToInt64Def(0, kMaxCount32, -1);
-  if (n < 0 || n > kMaxCount32) ZM_FAIL(damage);
-  return n;
+  if (blank) return TWhole::Blank;
+  n = v.ToInt64Def(0, kMaxCount32, -1);
+  if (n < 0 || n > kMaxCount32) {
+    n = def;
+    return TWhole::Damaged;
+  }
+  return TWhole::Number;
+}
+
+// "key=value" as the description has it; a long value is cut.
+WideString KeyText(const WideString& key, const TIniItem* item) {
+  constexpr std::int32_t kShown = 40;
+  const TByteString& v = item->GetValue();
+  WideString text = key + u"=" + v.ToWide(0, kShown);
+  if (v.Length() > kShown) text += u"...";
+  return text;
+}
+
+const WideString kTimeKey = u"opt_synchpos";
+const WideString kTimesMeaning = u"opt_synchposN is the show time in ms at which slide N ends";
+
+// A fault that keeps a description from being a source: the text the
+// source fails with, and the words that tell a user what to mend.
+struct TDescriptionFault {
+  const char* Assertion = nullptr;
+  WideString Advice;
+};
+
+// The counts and times read as the source is made, each a whole number
+// when given, and slide ends that never go back. Times gets the slides'
+// ends (0 for those absent) as far as they were read.
+TDescriptionFault CheckDescription(const TIniFile* project, std::vector<std::int32_t>& times) {
+  TDescriptionFault fault;
+  const auto damaged = [&fault](const char* assertion, const WideString& section, const WideString& key,
+                                const TIniItem* item, const WideString& meaning) {
+    fault.Assertion = assertion;
+    fault.Advice = KeyText(key, item) + u" in [" + section + u"] is not a whole number from 0 to 2147483647 (" +
+                   meaning + u")";
+    return fault;
+  };
+  const TIniSection* timesSection = project->FindSection(u"Times");
+  const TIniSection* main = project->FindSection(u"main");
+  std::int64_t slides = 0, n = 0;
+  const TIniItem* countItem = timesSection ? timesSection->Find(u"opt_slidescount") : nullptr;
+  if (ReadWhole(countItem, 0, slides) == TWhole::Damaged)
+    return damaged("Incorrect slides count", u"Times", u"opt_slidescount", countItem, u"the number of slides");
+  // Times past the last slide are never read; absent ones are 0.
+  std::vector<TIniItem*> timeKeys;
+  if (timesSection)
+    timesSection->FindIndexedRange(kTimeKey, std::int32_t(std::min<std::int64_t>(slides, kMaxSlideCount)), timeKeys);
+  times.resize(timeKeys.size());
+  std::vector<TWhole> read(timeKeys.size());
+  for (std::size_t k = 0; k < timeKeys.size(); ++k) {
+    read[k] = ReadWhole(timeKeys[k], 0, n);
+    if (read[k] == TWhole::Damaged)
+      return damaged("Incorrect time", u"Times", kTimeKey + IntToStr(std::int64_t(k) + 1), timeKeys[k],
+                     kTimesMeaning);
+    times[k] = static_cast<std::int32_t>(n);
+  }
+  if (main) {
+    struct TCount {
+      const char* Assertion;
+      const char16_t* Key;
+      const char16_t* Meaning;
+    };
+    static constexpr TCount kCounts[] = {
+        {"Incorrect dialogs count", u"opt_customdialogscount", u"the number of the show's own dialogs"},
+        {"Incorrect buttons count", u"opt_newnavbuttons_count", u"the number of navigation buttons"},
+        {"Incorrect time", u"opt_hc2_hideinterval", u"the seconds before a still pointer hides"}};
+    for (const TCount& c : kCounts) {
+      const TIniItem* item = main->Find(c.Key);
+      if (ReadWhole(item, 0, n) == TWhole::Damaged) return damaged(c.Assertion, u"main", c.Key, item, c.Meaning);
+    }
+  }
+  if (const TIniSection* paths = project->FindSection(u"PathModifiers")) {
+    const TIniItem* item = paths->Find(u"Count");
+    if (ReadWhole(item, 0, n) == TWhole::Damaged)
+      return damaged("Incorrect path modifiers count", u"PathModifiers", u"Count", item, u"the number of path modifiers");
+  }
+  // Each slide ends no earlier than the one before it.
+  for (std::size_t k = 1; k < times.size(); ++k) {
+    if (times[k] >= times[k - 1]) continue;
+    const WideString key = kTimeKey + IntToStr(std::int64_t(k) + 1);
+    fault.Assertion = "Incorrect time";
+    // The one before has a value: it is later than this one.
+    if (read[k] == TWhole::Number)
+      fault.Advice = KeyText(key, timeKeys[k]) + u" is before " + KeyText(kTimeKey + IntToStr(std::int64_t(k)), timeKeys[k - 1]);
+    else
+      fault.Advice = key + (read[k] == TWhole::Absent ? u" is missing" : u" has no value");
+    fault.Advice += u" ([Times]: " + kTimesMeaning + u", growing from slide to slide)";
+    return fault;
+  }
+  return fault;
 }
 
 std::int32_t CountSet(const std::vector<std::uint8_t>& flags, std::size_t from, std::size_t n) {
@@ -291,21 +383,45 @@ void TOruSource::Dispose() {
 bool TOruSource::IsScreenSaverProgram() { return SameText(ExtractFileExt(ProgramFile), u".scr"); }
 
 void TOruSource::CheckCountsAndTimes(std::vector<std::int32_t>& times) const {
-  const TIniSection* main = project_->FindSection(u"main");
-  const std::int64_t slides = WholeNumber(times_ ? times_->Find(u"opt_slidescount") : nullptr, 0, "Incorrect slides count");
-  // Times past the last slide are never read; absent ones are 0.
-  std::vector<TIniItem*> timeKeys;
-  if (times_) times_->FindIndexedRange(u"opt_synchpos", std::int32_t(std::min<std::int64_t>(slides, kMaxSlideCount)), timeKeys);
-  times.resize(timeKeys.size());
-  for (std::size_t k = 0; k < timeKeys.size(); ++k)
-    times[k] = static_cast<std::int32_t>(WholeNumber(timeKeys[k], 0, "Incorrect time"));
-  if (main) {
-    WholeNumber(main->Find(u"opt_customdialogscount"), 0, "Incorrect dialogs count");
-    WholeNumber(main->Find(u"opt_newnavbuttons_count"), 0, "Incorrect buttons count");
-    WholeNumber(main->Find(u"opt_hc2_hideinterval"), 0, "Incorrect time");
+  const TDescriptionFault fault = CheckDescription(project_, times);
+  if (fault.Assertion) ZM_FAIL(fault.Assertion);
+}
+
+WideString TOruSource::DescriptionFault(TIniFile* project) {
+  if (!project) return {};
+  std::vector<std::int32_t> times;
+  return CheckDescription(project, times).Advice;
+}
+
+WideString TOruSource::UnseenSlidesNote() const {
+  // A slide that ends as it starts is never on screen; its transition in
+  // is cut to nothing as well.
+  constexpr std::size_t kNamed = 5;
+  std::vector<std::int32_t> unseen;
+  for (std::int32_t i = 0; i < count_; ++i)
+    if (!(records_[static_cast<std::size_t>(i)].End > records_[static_cast<std::size_t>(i)].Start)) unseen.push_back(i);
+  if (unseen.empty()) return {};
+  std::vector<TIniItem*> keys;
+  if (times_) times_->FindIndexedRange(kTimeKey, count_, keys);
+  std::vector<WideString> slides, ends;
+  for (std::size_t j = 0; j < unseen.size() && j < kNamed; ++j) {
+    const auto at = static_cast<std::size_t>(unseen[j]);
+    const WideString key = kTimeKey + IntToStr(std::int64_t(at) + 1);
+    slides.push_back(IntToStr(std::int64_t(at) + 1));
+    ends.push_back(at < keys.size() && keys[at] ? KeyText(key, keys[at]) : key + u" (missing)");
   }
-  if (const TIniSection* paths = project_->FindSection(u"PathModifiers"))
-    WholeNumber(paths->Find(u"Count"), 0, "Incorrect path modifiers count");
+  // "a", "a and b", "a, b and c", "a, b, c, d, e and 3 more".
+  const auto join = [&unseen](const std::vector<WideString>& parts) {
+    WideString text;
+    const bool more = unseen.size() > parts.size();
+    for (std::size_t j = 0; j < parts.size(); ++j)
+      text += (j == 0 ? WideString() : j + 1 == parts.size() && !more ? u" and " : u", ") + parts[j];
+    if (more) text += u" and " + IntToStr(std::int64_t(unseen.size() - parts.size())) + u" more";
+    return text;
+  };
+  return (unseen.size() == 1 ? u"Slide " + join(slides) + u" is" : u"Slides " + join(slides) + u" are") +
+         u" never shown: " + join(ends) + u" in [Times] end" + (unseen.size() == 1 ? u"s it as it starts" : u" them as they start") +
+         u" (" + kTimesMeaning + u", not how long it lasts)";
 }
 
 void TOruSource::ReadOptions(std::vector<std::int32_t>& times) {

@@ -166,6 +166,17 @@ public:
   // True when the program's own file name ends in ".scr" (letter case ignored).
   static bool IsScreenSaverProgram();
 
+  // Why a description cannot be made a source (the constructor fails), in
+  // words that name the key to mend: "opt_synchpos3=8000 is before
+  // opt_synchpos2=10000 ...", "opt_synchpos2 is missing ...",
+  // "opt_slidescount=three in [Times] is not a whole number ...". Empty
+  // when it can.
+  static WideString DescriptionFault(zm::TIniFile* project);
+  // The slides never on screen because they end as they start (ends that
+  // do not grow, such as lengths written where ends belong), named by their
+  // keys; empty when every slide shows.
+  WideString UnseenSlidesNote() const;
+
 private:
   // Fills timeKeys with the "opt_synchpos" keys of the slides.
   void ReadOptions(std::vector<std::int32_t>& times);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "OruLib2/OruClasses/OruSlideRandomList.h"
+#include "Platform/PlatUtf8.h"
 #include "ZmLib/zmHookScope.h"
 #include "tests/support/kit/IniText.h"
 
@@ -279,6 +280,74 @@ TEST(OruSource, CountsOutsideTheirRangeAreDamage) {
     for (const char* bad : {"-1", "NaN", "2147483648", "4294967297"})
       EXPECT_NE(Refusal(with(bad)).find(k.Message), std::string::npos) << k.Key << "=" << bad;
   }
+}
+
+// What a user reads when a description is refused: the key to mend, with
+// its value against the one before; the same faults the source refuses.
+TEST(OruSource, RefusalsNameTheKeyToMend) {
+  const auto times = [](const std::vector<const char*>& ends, const char* count = nullptr) {
+    TIniText t;
+    t.Section("Times").Key("opt_slidescount", count ? std::string(count) : std::to_string(ends.size()));
+    for (std::size_t i = 0; i < ends.size(); ++i)
+      if (ends[i]) t.Key("opt_synchpos" + std::to_string(i + 1), ends[i]);
+    return t;
+  };
+  const std::string meaning = " ([Times]: opt_synchposN is the show time in ms at which slide N ends, growing from slide to slide)";
+  const struct {
+    TIniText Text;
+    std::string Advice;
+  } refused[] = {
+      {times({"5000", "10000", "8000"}), "opt_synchpos3=8000 is before opt_synchpos2=10000" + meaning},
+      {times({"5000", nullptr, "15000"}), "opt_synchpos2 is missing" + meaning},
+      {times({"5000", " ", "15000"}), "opt_synchpos2 has no value" + meaning},
+      {times({"5000", "10000", nullptr}), "opt_synchpos3 is missing" + meaning},
+      {times({"5000", "5s"}), "opt_synchpos2=5s in [Times] is not a whole number from 0 to 2147483647 "
+                              "(opt_synchposN is the show time in ms at which slide N ends)"},
+      {times({"5000", std::string(100, '7').c_str()}),
+       "opt_synchpos2=" + std::string(40, '7') + "... in [Times] is not a whole number from 0 to 2147483647 "
+       "(opt_synchposN is the show time in ms at which slide N ends)"},
+      {times({"5000"}, "-3"), "opt_slidescount=-3 in [Times] is not a whole number from 0 to 2147483647 (the number of slides)"},
+  };
+  for (const auto& r : refused) {
+    const std::string text = r.Text.Bytes(false);
+    EXPECT_EQ(plat::ToUtf8(TOruSource::DescriptionFault(Doc(text).get())), r.Advice) << text;
+    EXPECT_NE(Refusal(r.Text), "") << text;
+  }
+  TIniText hide = times({"1000"});
+  hide.Section("main").Key("opt_hc2_hideinterval", "soon");
+  EXPECT_EQ(plat::ToUtf8(TOruSource::DescriptionFault(Doc(hide.Bytes(false)).get())),
+            "opt_hc2_hideinterval=soon in [main] is not a whole number from 0 to 2147483647 (the seconds before a "
+            "still pointer hides)");
+  // Accepted descriptions have nothing to mend, also those whose slides are
+  // never shown; a description without slides is refused elsewhere.
+  for (const TIniText& accepted : {times({"5000", "5000", "5000"}), times({nullptr, "1000"}), times({}), times({"1", "2"}, "1")}) {
+    EXPECT_TRUE(TOruSource::DescriptionFault(Doc(accepted.Bytes(false)).get()).empty()) << accepted.Bytes(false);
+    EXPECT_EQ(Refusal(accepted), "");
+  }
+  EXPECT_TRUE(TOruSource::DescriptionFault(nullptr).empty());
+}
+
+// Ends written as lengths play as written; the slides that end as they
+// start are named by their keys.
+TEST(OruSource, SlidesNeverShownAreNamed) {
+  const auto note = [](const TIniText& t) {
+    return plat::ToUtf8(Source(Doc(t.Bytes(false)))->UnseenSlidesNote());
+  };
+  const std::string tail = " (opt_synchposN is the show time in ms at which slide N ends, not how long it lasts)";
+  EXPECT_EQ(note(Show({5000, 5000, 5000})),
+            "Slides 2 and 3 are never shown: opt_synchpos2=5000 and opt_synchpos3=5000 in [Times] end them as they "
+            "start" + tail);
+  TIniText first;
+  first.Section("Times").Key("opt_slidescount", 2).Key("opt_synchpos2", 4000);
+  EXPECT_EQ(note(first), "Slide 1 is never shown: opt_synchpos1 (missing) in [Times] ends it as it starts" + tail);
+  std::vector<long long> flat(9, 3000);
+  flat[0] = 1000;
+  EXPECT_EQ(note(Show(flat)),
+            "Slides 3, 4, 5, 6, 7 and 2 more are never shown: opt_synchpos3=3000, opt_synchpos4=3000, "
+            "opt_synchpos5=3000, opt_synchpos6=3000, opt_synchpos7=3000 and 2 more in [Times] end them as they "
+            "start" + tail);
+  EXPECT_EQ(note(Show({1000, 2000})), "");
+  EXPECT_EQ(note(Show({})), "");
 }
 
 TEST(OruSource, AnOpenShowKeepsItsSlideOrder) {
