@@ -10,6 +10,7 @@
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpUnicode.h"
+#include "ZmLib/zmLog.h"
 #include "ZmLib/zmRandom.h"
 
 namespace oru {
@@ -29,10 +30,27 @@ float ToSingle(double v, float def) {
   return static_cast<float>(v);
 }
 
-// The flag characters of a key: flag j is set when character j is "1".
-void ReadFlags(const TEffectProp& def, const char16_t* key, std::int32_t n, std::vector<std::uint8_t>& flags,
-               std::size_t at) {
-  WideString text = def.ReadString(key);
+// The keys of a definition, with a family's own settings for those nobody
+// gives when Use is set.
+struct TKeyDefault {
+  const TEffectProp& Def;
+  bool Use;
+  bool* Used;
+  // The key's text, its default when it is absent and defaults are asked for.
+  WideString Read(const char16_t* key, const char16_t* dflt) const {
+    if (Use && dflt && !Def.FindKey(key)) {
+      if (Used) *Used = true;
+      return dflt;
+    }
+    return Def.ReadString(key);
+  }
+};
+
+// The flag characters of a key: flag j is set when character j is "1";
+// dflt, when given, is the family's own text for the key.
+void ReadFlags(const TKeyDefault& def, const char16_t* key, std::int32_t n, std::vector<std::uint8_t>& flags,
+               std::size_t at, const char16_t* dflt) {
+  WideString text = def.Read(key, dflt);
   for (std::int32_t j = 0; j < n; ++j)
     flags[at + static_cast<std::size_t>(j)] = j < static_cast<std::int32_t>(text.size()) && IsFlagChar(text[static_cast<std::size_t>(j)]);
 }
@@ -229,14 +247,16 @@ std::int32_t EffectKindOfFamily(std::int32_t family) {
   return 0;
 }
 
-TRef<TOruEffect> ReadFamilyEffect(std::int32_t kind, const TEffectProp& def) {
+TRef<TOruEffect> ReadFamilyEffect(std::int32_t kind, const TEffectProp& def, bool defaults, bool* defaulted) {
+  if (defaulted) *defaulted = false;
+  const TKeyDefault keys{def, defaults, defaulted};
   TRef<TOruEffect> e = MakeRef<TOruEffect>();
   e->Kind = kind;
   e->Smoothline = Smoothing(def, kMinSmoothline);
   auto directions4 = [&](std::vector<std::uint8_t>& flags) {
     // Stored right, left, up, down; the renderer wants left, right, up, down.
     std::vector<std::uint8_t> d(4);
-    ReadFlags(def, u"direction", 4, d, 0);
+    ReadFlags(keys, u"direction", 4, d, 0, u"1000");
     flags[0] = d[1];
     flags[1] = d[0];
     flags[2] = d[2];
@@ -247,9 +267,18 @@ TRef<TOruEffect> ReadFamilyEffect(std::int32_t kind, const TEffectProp& def) {
     case kEffectMosaic:
       e->Flags = {ReadFlag(def, u"checked", true)};
       e->Variants = e->Flags[0];
-      if (kind == kEffectMosaic)
-        e->Ints = {std::clamp(def.ReadInteger(u"cols", 1), 1, kMaxMosaicTiles),
-                   std::clamp(def.ReadInteger(u"rows", 1), 1, kMaxMosaicTiles), def.ReadInteger(u"appearence", 0), 0};
+      if (kind == kEffectMosaic) {
+        // One tile would be a cut at some moment of the transition.
+        const auto tiles = [&](const char16_t* key, std::int32_t dflt) {
+          std::int32_t n = def.ReadInteger(key, 1);
+          if (defaults && !def.FindKey(key)) {
+            n = dflt;
+            if (defaulted) *defaulted = true;
+          }
+          return std::clamp(n, 1, kMaxMosaicTiles);
+        };
+        e->Ints = {tiles(u"cols", 8), tiles(u"rows", 6), def.ReadInteger(u"appearence", 0), 0};
+      }
       break;
     case kEffectHourHand:
     case kEffectShapes:
@@ -257,17 +286,19 @@ TRef<TOruEffect> ReadFamilyEffect(std::int32_t kind, const TEffectProp& def) {
       std::size_t dirs = 0;
       HasActionGroup(kind, dirs);
       e->Flags.assign(kind == kEffectCurling ? 12 : 2 + dirs, 0);
-      ReadFlags(def, u"action", 2, e->Flags, 0);
+      ReadFlags(keys, u"action", 2, e->Flags, 0, u"10");
       if (kind == kEffectCurling) {
         std::vector<std::uint8_t> d(8);
-        ReadFlags(def, u"direction", 8, d, 0);
+        ReadFlags(keys, u"direction", 8, d, 0, u"00000001");
         for (std::size_t k = 0; k < 8; ++k) e->Flags[2 + k] = d[7 - k];
         e->Flags[10] = ReadFlag(def, u"usecolor", false);
         e->Flags[11] = ReadFlag(def, u"usevolume", false);
         e->Ints = {def.ReadInteger(u"pipe", 1), def.ReadInteger(u"color", 0)};
         e->Floats = {ToSingle(def.ReadFloat(u"radius", 0), 0), ToSingle(def.ReadFloat(u"3dvolume", 0.125), 0.125f)};
       } else {
-        ReadFlags(def, u"direction", static_cast<std::int32_t>(dirs), e->Flags, 2);
+        // The hour hand sweeps round the centre; a shape grows as a circle.
+        ReadFlags(keys, u"direction", static_cast<std::int32_t>(dirs), e->Flags, 2,
+                  kind == kEffectHourHand ? u"000010000" : u"100");
       }
       if (kind == kEffectHourHand) {
         e->Floats = {ToSingle(def.ReadFloat(u"offset", 0), 0)};
@@ -280,7 +311,7 @@ TRef<TOruEffect> ReadFamilyEffect(std::int32_t kind, const TEffectProp& def) {
     case kEffectGates:
     case kEffectPage:
       e->Flags.assign(8, 0);
-      ReadFlags(def, u"direction", 8, e->Flags, 0);
+      ReadFlags(keys, u"direction", 8, e->Flags, 0, u"10000000");
       e->Variants = CountSet(e->Flags, 0, 8);
       break;
     case kEffectPush:
@@ -678,8 +709,26 @@ TRef<TOruEffect> TOruSource::DrawFromPool(std::int32_t index) {
   return RestrictToVariant(effect, v);
 }
 
-TRef<TOruEffect> TOruSource::MakeSlideEffect(const TEffectProp& prop, const WideString& word) {
-  if (std::int32_t kind = EffectKindOfWord(word)) return ReadFamilyEffect(kind, prop);
+void TOruSource::LogSlideEffect(std::int32_t index, const WideString& text) {
+  const auto at = static_cast<std::size_t>(index);
+  if (effectLogged_.size() < records_.size()) effectLogged_.resize(records_.size());
+  if (at >= effectLogged_.size() || effectLogged_[at]) return;
+  effectLogged_[at] = true;
+  LogLine(u"Slide " + IntToStr(std::int64_t(index) + 1) + u": transition " + text);
+}
+
+TRef<TOruEffect> TOruSource::MakeSlideEffect(std::int32_t index, const TEffectProp& prop, const WideString& word) {
+  // A name the show's main definition does not hold: a family the player
+  // has plays with its own settings where the slide gives none.
+  const bool undefined = prop.IsReference() && !prop.Referenced();
+  if (std::int32_t kind = EffectKindOfWord(word)) {
+    bool defaulted = false;
+    TRef<TOruEffect> e = ReadFamilyEffect(kind, prop, undefined, &defaulted);
+    if (e && defaulted)
+      LogSlideEffect(index, u"\"" + word + u"\" is not in the TheEffect of [main]: played with its own settings");
+    return e;
+  }
+  if (undefined) LogSlideEffect(index, u"\"" + word + u"\" is not one the player has: cross-fades");
   return GenericEffect(prop.FirstCheckedSubDefinition());
 }
 
@@ -702,7 +751,16 @@ TRef<TOruEffect> TOruSource::GetSlideEffect(std::int32_t index, double& time, fl
   } else if (WideSameText(word, kWordDefOwnTime)) {
     effect = DrawFromPool(index);
   } else if (!WideSameText(word, kWordQuick)) {
-    effect = MakeSlideEffect(*prop, word);
+    effect = MakeSlideEffect(index, *prop, word);
+  }
+  if (!effect && time > 0) {
+    // The time line gives the slide a transition of this length: standing
+    // still through it and cutting in at its end would look broken.
+    effect = MakeRef<TOruEffect>();
+    effect->Kind = kEffectDissolve;
+    effect->Variants = 1;
+    effect->Flags = {1};
+    LogSlideEffect(index, u"\"" + word + u"\" gives nothing to play: cross-fades");
   }
   if (effect && effect->Kind == kEffectMosaic) {
     effect->Ints.resize(4, 0);

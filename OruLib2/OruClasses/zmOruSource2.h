@@ -70,8 +70,12 @@ public:
 
 // Reads the transition of one family from a definition (keys resolved
 // through the definition's references); nil when the definition gives no
-// variant. kind is one of the kEffect... numbers 1 .. 11.
-zm::TRef<TOruEffect> ReadFamilyEffect(std::int32_t kind, const TEffectProp& definition);
+// variant. kind is one of the kEffect... numbers 1 .. 11. With defaults,
+// the keys a variant is made of that nobody gives take the family's own
+// settings (a clock hand, a circle, the first direction, a mosaic of 8 x 6
+// tiles), and *defaulted tells whether one did.
+zm::TRef<TOruEffect> ReadFamilyEffect(std::int32_t kind, const TEffectProp& definition, bool defaults = false,
+                                      bool* defaulted = nullptr);
 // The family (TOruEffect::Kind) of a word such as "dissolve"; 0 for others.
 std::int32_t EffectKindOfWord(const WideString& word);
 // The family (TOruEffect::Kind) of a main entry's "stdidx"; 0 for none.
@@ -193,7 +197,10 @@ private:
   void ReadActions(std::int32_t k) const;
   std::int32_t WrapIndex(std::int32_t index) const;
   zm::TRef<TOruEffect> DrawFromPool(std::int32_t index);
-  zm::TRef<TOruEffect> MakeSlideEffect(const TEffectProp& prop, const WideString& word);
+  zm::TRef<TOruEffect> MakeSlideEffect(std::int32_t index, const TEffectProp& prop, const WideString& word);
+  // What the log says of a slide's transition that is not played as the
+  // show names it: once a slide.
+  void LogSlideEffect(std::int32_t index, const WideString& text);
   void ShufflePool();
   zm::TRef<TOruEffect> GenericEffect(zm::TIniList* definition) const;
 
@@ -237,6 +244,7 @@ private:
   std::vector<std::int32_t> poolOrder_;
   bool screenSaver_ = false;
   bool pauseWhenInactive_ = true;
+  std::vector<bool> effectLogged_;  // by slide, under poolLock_
   std::mutex poolLock_;
 };
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -255,6 +256,73 @@ TEST(PlayShow, StartSwitchesAndADamagedPictureKeepTheShowGoing) {
   ASSERT_FALSE(timed.Frames.empty());
   EXPECT_GE(timed.Frames.front().Time, 1499);
   EXPECT_LT(timed.Frames.front().Time, 2000);
+}
+
+// Every transition the player has moves from the old slide to the new one,
+// whether the show defines it in its main effect or only names it on the
+// slide; a name the player does not have cross-fades. Never the old slide
+// standing still and the new one cutting in at the end.
+TEST(PlayShow, EveryNamedTransitionMovesWithOrWithoutItsDefinition) {
+  struct TFamily {
+    const char* Word;
+    std::vector<std::pair<const char*, const char*>> Keys;  // the show's own settings
+  };
+  const std::vector<TFamily> families = {
+      {"dissolve", {}},
+      {"hourhand", {{"action", "10"}, {"direction", "100000000"}}},
+      {"shapes", {{"action", "01"}, {"direction", "001"}}},
+      {"gates", {{"direction", "01000000"}}},
+      {"page", {{"direction", "00010000"}}},
+      {"mosaic", {{"cols", "4"}, {"rows", "3"}}},
+      {"push", {{"direction", "0100"}}},
+      {"slide", {{"direction", "0001"}}},
+      {"curling", {{"action", "10"}, {"direction", "10000000"}}},
+      {"flip", {{"direction", "0100"}}},
+      {"swap", {{"direction", "0010"}}}};
+  constexpr long long kSlideMs = 600, kFadeMs = 300;
+  const std::uint32_t colours[3] = {Rgb(210, 40, 40), Rgb(40, 190, 40), Rgb(40, 40, 220)};
+  for (const bool defined : {true, false}) {
+    SCOPED_TRACE(defined ? "defined in the show" : "named only");
+    zmtest::TShowBuilder show;
+    show.ScreenSize(160, 120).Main().Key("opt_scr_full", 0);
+    show.Repeat("close");
+    std::vector<std::string> refs = {"quick"};
+    for (const TFamily& f : families) {
+      refs.push_back(f.Word);
+      if (!defined) continue;
+      zmtest::TShowObject& entry = show.AddEffect(f.Word);
+      for (const auto& [key, value] : f.Keys) entry.Key(key, value);
+    }
+    refs.push_back("disolve");
+    for (std::size_t i = 0; i < refs.size(); ++i) {
+      const std::uint32_t c = colours[i % 3];
+      show.AddSlide(kSlideMs * (long long)(i + 1))
+          .SolidBackground(std::uint8_t(c >> 16), std::uint8_t(c >> 8), std::uint8_t(c))
+          .Transition(refs[i], i == 0 ? 0 : kFadeMs);
+    }
+    show.Write();
+    const TRun run = Play(show.Folder());
+    ASSERT_TRUE(run.Started) << (run.Boxes.empty() ? "" : run.Boxes.back());
+    const auto hashAt = [&](std::int64_t t) {
+      for (const TFrame& f : run.Frames)
+        if (f.Time >= t) return f.Hash;
+      return std::size_t(0);
+    };
+    for (std::size_t i = 1; i < refs.size(); ++i) {
+      SCOPED_TRACE(refs[i]);
+      const std::int64_t start = kSlideMs * std::int64_t(i);
+      std::set<std::size_t> during;
+      for (const TFrame& f : run.Frames)
+        if (f.Time > start && f.Time < start + kFadeMs) during.insert(f.Hash);
+      // The slide before, moving pictures halfway, the new slide standing.
+      EXPECT_GE(during.size(), 4u);
+      const std::size_t before = hashAt(start - 100), middle = hashAt(start + kFadeMs / 2),
+                        after = hashAt(start + kFadeMs + 100);
+      EXPECT_NE(middle, before);
+      EXPECT_NE(middle, after);
+      EXPECT_NE(before, after);
+    }
+  }
 }
 
 TEST(PlayShow, ShowWithoutSlidesIsNotOpened) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "OruLib2/OruClasses/OruSlideRandomList.h"
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/zmHookScope.h"
+#include "ZmLib/zmLog.h"
 #include "tests/support/kit/IniText.h"
 
 namespace {
@@ -514,6 +516,90 @@ TEST(OruSourceEffects, SlideEffects) {
   ASSERT_TRUE(e);
   EXPECT_EQ(e->Kind, kEffectPush);
   EXPECT_FALSE(s->GetSlideEffect(-1, t, sl));
+}
+
+// The log's lines while installed.
+class TLogLines : public zm::TLog {
+public:
+  void WriteText(const zm::WideString& line) override { Lines.push_back(plat::ToUtf8(line)); }
+  std::vector<std::string> Lines;
+};
+
+// A transition the show names but does not define plays with the family's
+// own settings (the slide's own keys still count); a name the player does
+// not have cross-fades, as does a transition that gives nothing to play
+// for the time the time line gives it. The log says so once a slide.
+TEST(OruSourceEffects, NamedWithoutItsEntryStillMoves) {
+  const char* const families[] = {"dissolve", "hourhand", "shapes", "gates", "page", "mosaic",
+                                  "push",     "slide",    "curling", "flip", "swap"};
+  TIniText t;
+  t.Section("main").Key("opt_repeat", "stop");
+  t.Object("TheEffect", "AnEffect").Key("time", 900).End();
+  const int count = int(std::size(families)) + 3;
+  t.Section("Times").Key("opt_slidescount", count);
+  for (int i = 0; i < count; ++i) t.Key("opt_synchpos" + std::to_string(i + 1), 1000LL * (i + 1));
+  const auto slide = [&](int i, const char* ref, const char* direction = nullptr) {
+    t.Section("Slide" + std::to_string(i + 1));
+    t.Object("TheEffect", "AnEffect").Key("ref", ref).Key("time", 500);
+    if (direction) t.Key("direction", direction);
+    t.End();
+  };
+  for (int i = 0; i < int(std::size(families)); ++i) slide(i, families[i]);
+  const int own = int(std::size(families));
+  slide(own, "slide", "0010");  // the slide's own direction: up
+  slide(own + 1, "disolve");
+  slide(own + 2, "default");  // a pool with nothing in it
+  TRef<TLogLines> log = zm::MakeRef<TLogLines>();
+  log->AddRef();
+  zm::SetLog(log.get());
+  TRef<TOruSource> s = Source(Doc(t.Bytes(false)));
+  double time;
+  float sl;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int i = 0; i < own; ++i) {
+      TRef<TOruEffect> e = s->GetSlideEffect(i, time, sl);
+      ASSERT_TRUE(e) << families[i];
+      EXPECT_EQ(e->Kind, EffectKindOfWord(zm::WideString(families[i], families[i] + std::strlen(families[i]))));
+      EXPECT_GE(e->Variants, 1) << families[i];
+      EXPECT_EQ(time, 500) << families[i];
+    }
+    TRef<TOruEffect> up = s->GetSlideEffect(own, time, sl);
+    ASSERT_TRUE(up);
+    EXPECT_EQ(up->Flags, (std::vector<std::uint8_t>{0, 0, 1, 0}));
+    TRef<TOruEffect> misspelt = s->GetSlideEffect(own + 1, time, sl);
+    ASSERT_TRUE(misspelt);
+    EXPECT_EQ(misspelt->Kind, kEffectCustom);
+    EXPECT_FALSE(misspelt->CustomObject);  // the effect slide's maker cross-fades
+    TRef<TOruEffect> fade = s->GetSlideEffect(own + 2, time, sl);
+    ASSERT_TRUE(fade);
+    EXPECT_EQ(fade->Kind, kEffectDissolve);
+    EXPECT_EQ(time, 900);
+    TSlideSpan span;
+    s->GetSlideSpan(own + 2, span);
+    EXPECT_EQ(span.OwnLength, 900);
+  }
+  // An entry of the show whose settings enable no variant.
+  TIniText broken = Show({1000, 2000});
+  broken.Section("main").Object("TheEffect", "AnEffect").Key("time", 900);
+  broken.Object("push", "AnEffect").Key("stdidx", 9).Key("checked", 1).Key("direction", "0000").End().End();
+  broken.Section("Slide2").Object("TheEffect", "AnEffect").Key("ref", "push").Key("time", 400).End();
+  TRef<TOruEffect> fade = Source(Doc(broken.Bytes(false)))->GetSlideEffect(1, time, sl);
+  ASSERT_TRUE(fade);
+  EXPECT_EQ(fade->Kind, kEffectDissolve);
+  EXPECT_EQ(time, 400);
+  zm::SetLog(nullptr);
+  const auto said = [&](const std::string& line) { return std::count(log->Lines.begin(), log->Lines.end(), line); };
+  EXPECT_EQ(said("Slide 2: transition \"hourhand\" is not in the TheEffect of [main]: played with its own settings"), 1);
+  EXPECT_EQ(said("Slide 6: transition \"mosaic\" is not in the TheEffect of [main]: played with its own settings"), 1);
+  EXPECT_EQ(said("Slide 13: transition \"disolve\" is not one the player has: cross-fades"), 1);
+  EXPECT_EQ(said("Slide 14: transition \"default\" gives nothing to play: cross-fades"), 1);
+  EXPECT_EQ(said("Slide 2: transition \"push\" gives nothing to play: cross-fades"), 1);
+  // Nothing was left to a default for these.
+  for (const std::string& line : log->Lines) {
+    EXPECT_EQ(line.find("\"dissolve\""), std::string::npos) << line;
+    EXPECT_EQ(line.find("Slide 12:"), std::string::npos) << line;
+  }
+  EXPECT_EQ(log->Lines.size(), 13u);
 }
 
 TEST(OruSourceEffects, DrawsAlternateParity) {
