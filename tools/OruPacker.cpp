@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <ostream>
 #include <random>
@@ -83,13 +84,99 @@ TOptions ParseArguments(const std::vector<std::string>& args, bool& help) {
     else operands.push_back(a);
   }
   if (help) return o;
-  if (operands.size() != 2) throw TUsageError("expected a project folder and an output file");
+  if (operands.size() != 2) throw TUsageError("expected a project folder (or its Project.oru) and an output file");
   o.Folder = operands[0];
   o.Output = operands[1];
   if (o.Folder.empty() || o.Output.empty()) throw TUsageError("empty file name");
   if (!o.Guid.empty() && !IsGuidText(o.Guid)) throw TUsageError("--guid wants a text like {0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}");
   return o;
 }
+
+std::string LowerAscii(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// A name as the container's entries are compared: "\" between folders, no
+// leading ".\", letter case ignored.
+std::string EntryKey(std::string name) {
+  std::replace(name.begin(), name.end(), '/', '\\');
+  while (name.rfind(".\\", 0) == 0) name.erase(0, 2);
+  return LowerAscii(std::move(name));
+}
+
+// The folder of a show: the folder given, or the one of the Project.oru given.
+fs::path ShowFolder(const std::string& given) {
+  const fs::path path = given;
+  std::error_code ec;
+  if (fs::is_regular_file(path, ec) && SameTextAscii(path.filename().string(), kDescriptionName)) {
+    const fs::path parent = path.parent_path();
+    return parent.empty() ? fs::path(".") : parent;
+  }
+  if (!fs::is_directory(path, ec)) {
+    if (fs::exists(path, ec)) throw std::runtime_error(given + " is neither a show's folder nor its " + kDescriptionName);
+    throw std::runtime_error("no such folder: " + given);
+  }
+  return path;
+}
+
+// Says on err which files the description names that the folder does not
+// hold: the packed show would play without them.
+void WarnOfMissingFiles(const std::vector<std::pair<std::string, fs::path>>& files, const std::string& folder,
+                        std::ostream& err) {
+  std::ifstream in(files.front().second, std::ios::binary);
+  const std::string description((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> entries;
+  for (const auto& f : files) entries.push_back(EntryKey(f.first));
+  std::sort(entries.begin(), entries.end());
+  std::vector<std::string> said;
+  for (const TNamedFile& named : NamedFiles(description)) {
+    const std::string key = EntryKey(named.Name);
+    if (std::binary_search(entries.begin(), entries.end(), key)) continue;
+    if (std::find(said.begin(), said.end(), key) != said.end()) continue;
+    said.push_back(key);
+    err << "OruPack: warning: " << kDescriptionName << " names " << named.Name << " (" << named.Key << " in ["
+        << named.Section << "]), which is not in " << folder << ": the show will play without it\n";
+  }
+}
+
+}  // namespace
+
+std::vector<TNamedFile> NamedFiles(std::string_view text) {
+  static const char* const kFileKeys[] = {"Picture", "ImageName", "bfn", "FileName", "opt_logo_fn", "opt_nav_inifile"};
+  std::vector<TNamedFile> named;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  std::string section;
+  while (!text.empty()) {
+    std::size_t end = text.find_first_of("\r\n");
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos) continue;
+    line.remove_prefix(first);
+    if (line.front() == '[') {
+      const std::size_t close = line.find(']');
+      if (close != std::string_view::npos) section = std::string(line.substr(1, close - 1));
+      continue;
+    }
+    if (line.front() == ';') continue;
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    std::string_view key = line.substr(0, eq), value = line.substr(eq + 1);
+    while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.remove_suffix(1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    if (value.empty()) continue;
+    for (const char* k : kFileKeys)
+      if (SameTextAscii(std::string(key), k)) {
+        named.push_back({std::string(value), section, k});
+        break;
+      }
+  }
+  return named;
+}
+
+namespace {
 
 // The show's files as (entry name, path), in name order; entry names are
 // relative to the folder with "\" separators, the way show descriptions
@@ -118,12 +205,12 @@ std::vector<std::pair<std::string, fs::path>> ShowFiles(const fs::path& folder, 
   return files;
 }
 
-void Pack(const TOptions& o, std::ostream& out) {
-  fs::path folder = o.Folder, output = o.Output;
-  if (!fs::is_directory(folder)) throw std::runtime_error("no such folder: " + o.Folder);
+void Pack(const TOptions& o, std::ostream& out, std::ostream& err) {
+  fs::path folder = ShowFolder(o.Folder), output = o.Output;
   if (!o.Program.empty() && !fs::is_regular_file(o.Program))
     throw std::runtime_error("no such program file: " + o.Program);
   auto files = ShowFiles(folder, fs::exists(output) ? output : fs::path());
+  WarnOfMissingFiles(files, folder.string(), err);
   // Deflating keeps 32-bit sizes; check before anything is written.
   for (auto& [name, path] : files)
     if ((name == kDescriptionName || o.Method == oru::kDeflated) && name != kGuidEntry &&
@@ -165,8 +252,8 @@ void Pack(const TOptions& o, std::ostream& out) {
     fs::remove(temp, ec);
     throw;
   }
-  out << "OruPack: " << files.size() << " files of " << o.Folder << " packed into " << o.Output << " (" << size
-      << " bytes)\n";
+  out << "OruPack: " << files.size() << " files of " << folder.string() << " packed into " << o.Output << " ("
+      << size << " bytes)\n";
 }
 
 }  // namespace
@@ -175,9 +262,11 @@ std::string UsageText() {
   return "Usage: OruPack [options] <project folder> <output file>\n"
          "\n"
          "Packs a show project folder (a folder holding \"Project.oru\" and the show's\n"
-         "files) into a show container. The files are named in the container by their\n"
-         "paths inside the folder, with \"\\\" between folders; \"Project.oru\" is always\n"
-         "deflated, and an \"ExeGUID\" entry is added unless the folder has one.\n"
+         "files; its Project.oru may be given instead) into a show container. The\n"
+         "files are named in the container by their paths inside the folder, with \"\\\"\n"
+         "between folders; \"Project.oru\" is always deflated, and an \"ExeGUID\" entry\n"
+         "is added unless the folder has one. A file the show names that the folder\n"
+         "does not hold is named in a warning; the show is packed all the same.\n"
          "\n"
          "Options:\n"
          "  --program <file>  write a copy of <file> (the OruViewer5 program) with the\n"
@@ -209,7 +298,7 @@ int RunOruPack(const std::vector<std::string>& args, std::ostream& out, std::ost
     return kBadUsage;
   }
   try {
-    Pack(o, out);
+    Pack(o, out, err);
   } catch (const std::exception& e) {
     err << "OruPack: " << e.what() << "\n";
     return kFailed;

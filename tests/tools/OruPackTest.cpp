@@ -170,6 +170,55 @@ TEST_F(PackTest, BadArgumentsAndMissingFiles) {
   EXPECT_TRUE(fs::exists(Out("a")));
 }
 
+// The files a description names, by the keys that name files, whatever
+// their letter case and indentation; comments, empty values and lines
+// without a key are not names.
+TEST(PackNamedFiles, KeysThatNameFiles) {
+  const std::string text =
+      "\xEF\xBB\xBF[main]\r\nopt_logo_fn=pictures\\logo.png\r\nopt_nav_inifile = skins\\nav.ini \r\n"
+      "object Music:Music\r\n  object I:TMusicItem\r\n    FILENAME=music\\song.mp3\r\n  end\r\nend\r\n"
+      "[RotationState]\r\n;\"pictures\\a.jpg\"=6\r\n[Slide1]\r\nPicture=\r\nbfn=back.jpg\nImageName\r\n"
+      "  ImageName=a=b.jpg\r\nobject Photo:Image\r\n  ImageName=pictures\\a.jpg";
+  const std::vector<orupack::TNamedFile> named = orupack::NamedFiles(text);
+  std::vector<std::string> seen;
+  for (const auto& n : named) seen.push_back(n.Section + "|" + n.Key + "|" + n.Name);
+  EXPECT_EQ(seen, (std::vector<std::string>{"main|opt_logo_fn|pictures\\logo.png", "main|opt_nav_inifile|skins\\nav.ini",
+                                            "main|FileName|music\\song.mp3", "Slide1|bfn|back.jpg",
+                                            "Slide1|ImageName|a=b.jpg", "Slide1|ImageName|pictures\\a.jpg"}));
+  EXPECT_TRUE(orupack::NamedFiles("").empty());
+  EXPECT_TRUE(orupack::NamedFiles("[unclosed\nPicture").empty());
+}
+
+// Each file the show names that its folder lacks is warned of once, and the
+// show is packed all the same; its Project.oru may stand for the folder.
+TEST_F(PackTest, WarnsOfNamedFilesItLacksAndTakesTheProjectFile) {
+  show_.Description().Section("Slide1").Key("Picture", "pics\\img_1.jpg").Key("bfn", "./pics/IMG_1.JPG");
+  show_.Description().Key("ImageName", "pics\\gone.jpg").Section("Slide2").Key("ImageName", "pics\\gone.jpg");
+  show_.Description().Key("FileName", "music\\song.mp3");
+  show_.Write();
+  TRun r = Pack({show_.Folder() + "/Project.oru", Out("show.orushow")});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Err, "OruPack: warning: Project.oru names pics\\gone.jpg (ImageName in [Slide1]), which is not in " +
+                       show_.Folder() + ": the show will play without it\n"
+                       "OruPack: warning: Project.oru names music\\song.mp3 (FileName in [Slide2]), which is not in " +
+                       show_.Folder() + ": the show will play without it\n");
+  EXPECT_NE(r.Out.find("3 files of " + show_.Folder() + " packed"), std::string::npos) << r.Out;
+  TParsedContainer p = ParseContainer(ReadFileBytes(Out("show.orushow")));
+  EXPECT_EQ(p.Sections.size(), 5u);
+  // Another file of the folder is neither a folder nor a description.
+  r = Pack({show_.Folder() + "/music.mp3", Out("other.orushow")});
+  EXPECT_EQ(r.Status, orupack::kFailed);
+  EXPECT_NE(r.Err.find("is neither a show's folder nor its Project.oru"), std::string::npos) << r.Err;
+  // A show that names only what it has packs without a word.
+  TShowProjectWriter whole;
+  whole.Description().Section("Slide1").Key("Picture", "a.jpg");
+  whole.AddFile("A.JPG", Picture(10));
+  whole.Write();
+  r = Pack({whole.Folder(), Out("whole.orushow")});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Err, "");
+}
+
 namespace {
 
 // The peak resident size in kB (VmHWM), -1 when the system does not tell.
