@@ -5,7 +5,8 @@
 // plays the folder headless on the real clock, its frames captured and its
 // sound recorded. The block after "own-show more" is played the same way:
 // a camera picture stored on its side and turned by the show, an animated
-// GIF, slide colours and a caption of several lines.
+// GIF, slide colours and a caption of several lines; the one after
+// "own-show clip" with a video clip made here.
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -500,4 +501,113 @@ TEST(OwnShow, ReadmeMoreExamplePlays) {
     }
     start = end;
   }
+}
+
+// The README's video clip: the block after "own-show clip" plays a clip made
+// here of one colour a second; from its StartORUTime on, the slide shows the
+// second of the clip the show has reached, and after its Duration the last.
+TEST(OwnShow, ReadmeClipExamplePlays) {
+  if (!zmtest::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  constexpr char kClipMarker[] = "<!-- own-show clip";
+  const std::string description = ReadmeExample(kClipMarker);
+  ASSERT_FALSE(description.empty()) << "no fenced block after \"" << kClipMarker << "\" in README.md";
+  const TExample example = ReadExample(description);
+  std::string clipFile;
+  std::int64_t clipStart = -1, clipLength = -1;
+  {
+    std::istringstream in(description);
+    bool inClip = false;
+    for (std::string line; std::getline(in, line);) {
+      line.erase(0, std::min(line.find_first_not_of(' '), line.size()));
+      if (line.rfind("object ", 0) == 0) inClip = line.size() > 6 && line.compare(line.size() - 6, 6, ":Video") == 0;
+      const std::size_t eq = line.find('=');
+      if (!inClip || eq == std::string::npos) continue;
+      const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+      if (key == "FileName") clipFile = value;
+      if (key == "StartORUTime") clipStart = std::atoll(value.c_str());
+      if (key == "Duration") clipLength = std::atoll(value.c_str());
+    }
+  }
+  ASSERT_FALSE(clipFile.empty()) << "no Video object";
+  ASSERT_GE(clipStart, 0) << "the clip has no StartORUTime";
+  ASSERT_GE(clipLength, 3000) << "the clip plays too little of its file to be followed";
+  ASSERT_EQ(example.Ends.size(), 2u);
+  ASSERT_EQ(clipStart, example.Ends.at(1)) << "the clip does not start with its slide";
+
+  zmtest::TTempFolder folder;
+  const std::string project = folder.File("my-show");
+  zmtest::WriteFileBytes(project + "/Project.oru", description);
+  constexpr std::uint32_t kPhoto = 0xC8B428;
+  for (std::string name : example.Files) {
+    if (name == clipFile) continue;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    ASSERT_EQ(name.substr(name.rfind('.')), ".jpg") << "a file the test cannot make: " << name;
+    oru::TJpegOptions jpeg;
+    jpeg.Width = 640;
+    jpeg.Height = 360;
+    jpeg.Pixel = [](int, int, std::uint8_t* out) {
+      for (int c = 0; c < 3; ++c) out[c] = std::uint8_t(ColourChannel(kPhoto, c));
+    };
+    zmtest::WriteFileBytes(project + "/" + name, oru::WriteJpeg(jpeg));
+  }
+  // One colour for each second of the clip, and a second more of the last
+  // one (the frame where the clip stops is the one at its Duration).
+  std::vector<std::uint32_t> colours = {0xDC3C28, 0x28AA3C, 0x3250D2, 0xE6E6E6, 0xC83CC8, 0x28C8C8, 0xF08C28, 0x8C3C14};
+  const int seconds = int(clipLength / 1000) + 1;
+  ASSERT_LE(seconds, int(colours.size()));
+  colours[std::size_t(seconds - 1)] = colours[std::size_t(seconds - 2)];
+  std::string clip = clipFile;
+  std::replace(clip.begin(), clip.end(), '\\', '/');
+  clip = project + "/" + clip;
+  zmtest::WriteFileBytes(clip, "");
+  std::string inputs, joined;
+  for (int k = 0; k < seconds; ++k) {
+    char colour[16];
+    std::snprintf(colour, sizeof colour, "0x%06X", unsigned(colours[k]));
+    inputs += std::string(" -f lavfi -i color=c=") + colour + ":s=640x360:r=25:d=1";
+    joined += "[" + std::to_string(k) + "]";
+  }
+  ASSERT_EQ(zmtest::RunTool("ffmpeg -hide_banner -loglevel error -y" + inputs + " -filter_complex '" + joined +
+                            "concat=n=" + std::to_string(seconds) + ":v=1:a=0' -c:v mpeg4 -q:v 2 " +
+                            zmtest::ShellQuote(clip)),
+            0);
+
+  const std::int64_t length = example.Ends.rbegin()->second;
+  const std::string captures = folder.File("captures"), log = folder.File("log.txt");
+  const std::string command = "mkdir -p '" + captures + "' && env -u ZM_FRAME_STEP_MS ZM_DISPLAY=headless ZM_AUDIO=none " +
+                              "ZM_CAPTURE_DIR='" + captures + "' ZM_QUIT_AFTER_MS=" + std::to_string(length + 2000) +
+                              " '" ZM_PLAYER_FILE "' -filename '" + project + "/Project.oru' -log 2>'" + log + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command << "\n" << zmtest::ReadFileBytes(log);
+  const std::string logText = zmtest::ReadFileBytes(log);
+  for (const char* bad : {"(missing)", "GUID not Assigned", "Slideshow Error", "not found", "Video load error"})
+    EXPECT_EQ(logText.find(bad), std::string::npos) << bad;
+
+  const auto frames = CapturedFrames(captures);
+  ASSERT_FALSE(frames.empty());
+  // The last frame presented from From to To, at the centre.
+  const auto lastIn = [&](std::int64_t from, std::int64_t to) -> std::optional<std::pair<std::int64_t, std::uint32_t>> {
+    const std::pair<std::int64_t, std::string>* last = nullptr;
+    for (const auto& f : frames)
+      if (f.first >= from && f.first < to) last = &f;
+    if (!last) return std::nullopt;
+    const TOwnShowFrame f = CapturedFrame(captures, *last);
+    if (f.Width < 2 || f.Height < 2) return std::nullopt;
+    return std::make_pair(f.Time, f.At(f.Width / 2, f.Height / 2));
+  };
+  const auto expect = [&](std::int64_t from, std::int64_t to, std::uint32_t colour, const char* what) {
+    const auto f = lastIn(from, to);
+    ASSERT_TRUE(f) << "no frame from " << from << " to " << to << " ms (" << what << ")";
+    EXPECT_TRUE(NearColour(f->second, colour, 24)) << what << ": " << std::hex << f->second << " at " << std::dec
+                                                   << f->first << " ms, want " << std::hex << colour;
+  };
+  expect(0, clipStart, kPhoto, "the photo");
+  // Past the cross-fade, each second of the clip in its own second of the
+  // show: the clip moves with the show's clock.
+  for (int k = 1; k < int(clipLength / 1000); ++k) {
+    SCOPED_TRACE("second " + std::to_string(k) + " of the clip");
+    expect(clipStart + k * 1000 + 200, clipStart + k * 1000 + 800, colours[k], "the clip");
+  }
+  // Its last frame from the end of its Duration to the end of the show (a
+  // slide that stands presents no more frames).
+  expect(clipStart + clipLength - 300, length + 2000, colours[clipLength / 1000 - 1], "the clip's last frame");
 }
