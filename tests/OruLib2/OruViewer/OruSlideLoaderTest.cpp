@@ -62,13 +62,17 @@ TEST(SlideLoader, WindowFromTheShowOptions) {
     EXPECT_EQ(l->Height, screen.cy);
   }
   {
-    // Damaged sizes fall back to the window defaults.
+    // Damaged or absent sizes fall back to the show's own default, 1920 x
+    // 1080, as its slides are laid out.
     auto l = WindowLoader({{"opt_scr_full", "3"}, {"opt_scr_width", "0"}, {"opt_scr_height", "100000"}});
-    EXPECT_EQ(l->Width, 640);
-    EXPECT_EQ(l->Height, 480);
+    EXPECT_EQ(l->Width, 1920);
+    EXPECT_EQ(l->Height, 1080);
     auto m = WindowLoader({{"opt_scr_full", "0"}, {"opt_scr_width", "-5"}, {"opt_scr_height", "x"}});
-    EXPECT_EQ(m->Width, 640);
-    EXPECT_EQ(m->Height, 480);
+    EXPECT_EQ(m->Width, 1920);
+    EXPECT_EQ(m->Height, 1080);
+    auto n = WindowLoader({{"opt_scr_full", "0"}, {"opt_scr_height", "500"}});
+    EXPECT_EQ(n->Width, 1920);
+    EXPECT_EQ(n->Height, 500);
   }
 }
 
