@@ -56,13 +56,12 @@ WideString FolderGivenNote(const WideString& folder) {
   return u"\r(this is a folder: a show is named by its Project.oru, and this folder holds none)";
 }
 
-// What keeps a show file that did not open from being read, when the
-// opener could not say: it is not there, it is a folder, or it cannot be
-// read. Empty when it is a file that reads.
+// Why a show file did not open, when the opener could not say: it is not
+// there, it is a folder, or what it holds (or may be read of it) is no show.
 WideString UnreadFileReason(const WideString& path) {
   if (zm::DirectoryExists(path)) return u" is a folder";
   if (!zm::FileExists(path)) return u" not found";
-  return u" cannot be read";
+  return u" cannot be read as a show";
 }
 
 // A line the user must see: in the log, and on standard error unless the

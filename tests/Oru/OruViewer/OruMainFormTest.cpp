@@ -96,13 +96,22 @@ TEST_F(MainForm, RetryWithShowExtensionAndHookOrder) {
   EXPECT_EQ(form_->ShowPath(), Wide("r.orushow"));
   EXPECT_EQ(CurrentShow(), form_->Show());
 
-  // The text is the one of the last try: here the file beside is missing.
+  // The text is the one of the file the user named when it is there (the
+  // file beside is missing), else of the file beside; each path once.
   zmtest::TShowContainerWriter modified;
   modified.StrucPos = "12";
   WriteContainer("n.bin", std::move(modified));
   EXPECT_FALSE(form_->OpenShow(Wide("n.bin"), true, 0, true, false));
-  EXPECT_EQ(LastBox().rfind("Slideshow Error|Can`t Load Show\r", 0), 0u) << LastBox();
+  EXPECT_EQ(LastBox(), "Slideshow Error|Slide-show File Modified\r\"" + Native("n.bin") + "\"");
   EXPECT_EQ(boxes_.Flags, zm::MB_ICONEXCLAMATION);
+  zmtest::TShowContainerWriter beside;
+  beside.StrucPos = "12";
+  WriteContainer("m.orushow", std::move(beside));
+  EXPECT_FALSE(form_->OpenShow(Wide("m.bin"), true, 0, true, false));
+  EXPECT_EQ(LastBox(), "Slideshow Error|Slide-show File Modified\r\"" + Native("m.orushow") + "\"");
+  EXPECT_FALSE(form_->OpenShow(Wide("gone.bin"), true, 0, true, false));
+  EXPECT_EQ(LastBox(), "Slideshow Error|Can`t Load Show\r\"" + Native("gone.bin") + "\" not found (nor \"" +
+                           Native("gone.orushow") + "\")");
 }
 
 TEST_F(MainForm, ProjectShowsStandForTheirBuildFile) {
