@@ -167,6 +167,18 @@ public:
     return DS_OK;
   }
 
+  HRESULT FadeOut(std::uint32_t frames) override {
+    // As long as the buffer's own frames take, in output frames.
+    const std::uint64_t out = (std::uint64_t(frames) * sound::kOutRate + src_.rate - 1) / src_.rate;
+    mixer_->FadeOut(&src_, static_cast<std::uint32_t>(std::min<std::uint64_t>(out, 0xFFFFFFFFu)));
+    return DS_OK;
+  }
+
+  HRESULT GetReadFrames(std::int64_t* read, std::int64_t* silentAt) override {
+    mixer_->ReadFrames(&src_, read, silentAt);
+    return DS_OK;
+  }
+
   std::uint32_t AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
   std::uint32_t Release() override {

@@ -90,6 +90,17 @@ public:
   virtual HRESULT SetVolume(std::int32_t volume) = 0;
   virtual HRESULT GetVolume(std::int32_t* volume) = 0;
   virtual HRESULT Restore() = 0;
+  // Beyond the DirectSound calls, for a stop that fades within its fade:
+  // from the mixer's next pass the buffer's sound fades out over as long as
+  // Frames of its own frames take (at least one output frame), what lies
+  // past the write cursor and what lies before it alike, and stays silent
+  // from then on while its cursor moves. A buffer that does not play is
+  // silent at once; a second call changes nothing.
+  virtual HRESULT FadeOut(std::uint32_t frames) = 0;
+  // The buffer's frames the mixer has read since it was made, and after
+  // FadeOut how many it had read when the fade fell silent (-1 before).
+  // Either may be null.
+  virtual HRESULT GetReadFrames(std::int64_t* read, std::int64_t* silentAt) = 0;
   // Drops one reference; the last one removes the buffer from the mixer.
   virtual std::uint32_t Release() = 0;
   virtual std::uint32_t AddRef() = 0;

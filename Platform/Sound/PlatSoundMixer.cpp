@@ -44,7 +44,7 @@ void MixSource(TMixSource& s, std::int32_t* sum, std::uint32_t frames) {
   if (s.frames == 0 || s.block == 0) return;
   // Pairs with the writer's release in Unlock.
   (void)s.written.load(std::memory_order_acquire);
-  const std::int32_t gain = s.gain.load(std::memory_order_relaxed);
+  const std::int32_t gain = s.faded ? 0 : s.gain.load(std::memory_order_relaxed);
   std::uint32_t pos = s.playCursor.load(std::memory_order_relaxed) / s.block;
   if (pos >= s.frames) pos = 0;
   std::uint32_t phase = s.phase;
@@ -52,30 +52,49 @@ void MixSource(TMixSource& s, std::int32_t* sum, std::uint32_t frames) {
 
   if (gain == 0) {
     // Silent: only the cursor moves, by exactly what would have been read.
+    // A fade under way ends: there is nothing left to fade.
     const std::uint64_t total = std::uint64_t(phase) + std::uint64_t(s.rate) * frames;
+    if (s.fadeFrames && !s.faded) {
+      s.faded = true;
+      s.silentAt = std::int64_t(s.framesRead);
+    }
+    s.framesRead += total / kOutRate;
     pos = static_cast<std::uint32_t>((pos + total / kOutRate) % s.frames);
     phase = static_cast<std::uint32_t>(total % kOutRate);
   } else {
     for (std::uint32_t i = 0; i < frames; ++i) {
-      int l, r;
-      ReadFrame(s, pos, l, r);
-      if (phase != 0) {
-        int l2, r2;
-        ReadFrame(s, pos + 1 == s.frames ? 0 : pos + 1, l2, r2);
-        l += static_cast<int>(std::int64_t(l2 - l) * phase / kOutRate);
-        r += static_cast<int>(std::int64_t(r2 - r) * phase / kOutRate);
+      std::int32_t g = gain;
+      if (s.fadeFrames) {
+        if (s.fadeLeft == 0 && !s.faded) {
+          s.faded = true;
+          s.silentAt = std::int64_t(s.framesRead);
+        }
+        g = s.faded ? 0 : static_cast<std::int32_t>(std::int64_t(gain) * s.fadeLeft / s.fadeFrames);
+        if (s.fadeLeft) --s.fadeLeft;
       }
-      if (gain != kUnityGain) {
-        l = static_cast<int>((std::int64_t(l) * gain) >> 16);
-        r = static_cast<int>((std::int64_t(r) * gain) >> 16);
+      if (g != 0) {
+        int l, r;
+        ReadFrame(s, pos, l, r);
+        if (phase != 0) {
+          int l2, r2;
+          ReadFrame(s, pos + 1 == s.frames ? 0 : pos + 1, l2, r2);
+          l += static_cast<int>(std::int64_t(l2 - l) * phase / kOutRate);
+          r += static_cast<int>(std::int64_t(r2 - r) * phase / kOutRate);
+        }
+        if (g != kUnityGain) {
+          l = static_cast<int>((std::int64_t(l) * g) >> 16);
+          r = static_cast<int>((std::int64_t(r) * g) >> 16);
+        }
+        sum[2 * i] += l;
+        sum[2 * i + 1] += r;
       }
-      sum[2 * i] += l;
-      sum[2 * i + 1] += r;
       pos += whole;
+      s.framesRead += whole;
       phase += part;
       if (phase >= kOutRate) {
         phase -= kOutRate;
         ++pos;
+        ++s.framesRead;
       }
       if (pos >= s.frames) pos %= s.frames;
     }
@@ -105,6 +124,23 @@ void TMixer::SetPosition(TMixSource* source, std::uint32_t byteOffset) {
   std::lock_guard lock(mutex_);
   source->phase = 0;
   source->playCursor.store(byteOffset - byteOffset % source->block, std::memory_order_release);
+}
+
+void TMixer::FadeOut(TMixSource* source, std::uint32_t frames) {
+  std::lock_guard lock(mutex_);
+  if (source->faded || source->fadeFrames) return;
+  if (!source->playing) {
+    source->faded = true;
+    source->silentAt = std::int64_t(source->framesRead);
+    return;
+  }
+  source->fadeFrames = source->fadeLeft = std::max<std::uint32_t>(frames, 1);
+}
+
+void TMixer::ReadFrames(TMixSource* source, std::int64_t* read, std::int64_t* silentAt) {
+  std::lock_guard lock(mutex_);
+  if (read) *read = std::int64_t(source->framesRead);
+  if (silentAt) *silentAt = source->silentAt;
 }
 
 void TMixer::MixInto(std::int32_t* sum, std::uint32_t frames) {

@@ -35,6 +35,14 @@ struct TMixSource {
   // Guarded by the mixer's lock.
   std::uint32_t phase = 0;  // fraction of a source frame, in 1/kOutRate
   bool playing = false;
+  std::uint64_t framesRead = 0;  // source frames the cursor has passed
+  // A fade out asked of the mixer: output frames it still takes, of how
+  // many; once faded the cursor moves on without a sound, and SilentAt is
+  // FramesRead where the sound ended (-1 before).
+  std::uint32_t fadeLeft = 0;
+  std::uint32_t fadeFrames = 0;
+  bool faded = false;
+  std::int64_t silentAt = -1;
 };
 
 // 10^(volume/2000) in 16.16; DSBVOLUME_MIN and below give exactly 0.
@@ -49,6 +57,14 @@ public:
   void Stop(TMixSource* source);  // also before a source goes away
   // Byte offset, whole frames; the read phase starts again at 0.
   void SetPosition(TMixSource* source, std::uint32_t byteOffset);
+  // Fades the source out over Frames output frames (at least one) from the
+  // next pass on, what lies ahead of its cursor and what is mixed of it
+  // alike; it stays silent after. One that does not play is silent at
+  // once. A fade under way or done is not started again.
+  void FadeOut(TMixSource* source, std::uint32_t frames);
+  // The source frames read, and those read when the fade fell silent (-1
+  // before); either may be null.
+  void ReadFrames(TMixSource* source, std::int64_t* read, std::int64_t* silentAt);
   // Adds frames output frames into sum (interleaved stereo) unclamped.
   void MixInto(std::int32_t* sum, std::uint32_t frames);
 

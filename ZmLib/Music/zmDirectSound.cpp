@@ -339,6 +339,26 @@ void TwinWaveOutBuffer::Stop() {
   if (thread_) thread_->Wake();
 }
 
+bool TwinWaveOutBuffer::FadeOut(std::uint32_t frames) {
+  if (!buffer_ || closed_) return false;
+  // Not a call of the sound layer the log brackets: its own, for the stop.
+  return !Failed(buffer_->FadeOut(frames));
+}
+
+// The ring plays its stream from its first byte on: what the sound layer
+// has read of it is where the stream stands.
+std::int64_t TwinWaveOutBuffer::FadedStream() {
+  std::int64_t frames = -1;
+  if (!buffer_ || Failed(buffer_->GetReadFrames(nullptr, &frames)) || frames < 0) return -1;
+  return frames * std::int64_t(frameBytes_);
+}
+
+std::int64_t TwinWaveOutBuffer::ReadStream() {
+  std::int64_t frames = -1;
+  if (!buffer_ || !playCalled_.load() || Failed(buffer_->GetReadFrames(&frames, nullptr)) || frames < 0) return -1;
+  return frames * std::int64_t(frameBytes_);
+}
+
 std::uint32_t TwinWaveOutBuffer::PrebufferSize() {
   return RoundDown(static_cast<std::uint32_t>(std::uint64_t(size_) * 3 / 4));
 }

@@ -91,7 +91,8 @@ private:
 // A two-second ring in the given format. The first fill (three quarters of
 // the ring) and the refills (at most half a second each) run on the
 // notification thread; Stop has the queued sound faded out from 25 ms past
-// the write cursor on. A buffer whose sound buffer could not be made plays
+// the write cursor on, and FadeOut has the sound layer fade what it would
+// still play (that included) from its next mix on. A buffer whose sound buffer could not be made plays
 // nothing. Callbacks must not dispose of the buffer.
 class TwinWaveOutBuffer : public TWaveOutBuffer {
 public:
@@ -112,6 +113,9 @@ public:
   std::int64_t RegionStream() override { return regionStream_.load(); }
   std::int64_t PlayedStream() override;
   bool FadePlaced() override { return fadePlaced_.load(); }
+  bool FadeOut(std::uint32_t frames) override;
+  std::int64_t FadedStream() override;
+  std::int64_t ReadStream() override;
 
   // The notification thread's two callbacks. With ManualTicks set before
   // Play (tests), Play runs FirstFill at once and makes no thread; the
@@ -156,7 +160,7 @@ private:
   std::atomic<bool> stopping_{false};
   std::atomic<bool> fadePlaced_{false};
   std::atomic<bool> closed_{false};
-  bool playCalled_ = false;
+  std::atomic<bool> playCalled_{false};
   TRef<TDSEventThread> thread_;
   std::mutex threadLock_;  // around thread_ only
   std::recursive_mutex cs_;

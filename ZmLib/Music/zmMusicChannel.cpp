@@ -209,14 +209,27 @@ void TMusicChannel::Play(std::uint32_t fadeMs) {
 
 void TMusicChannel::Stop(std::uint32_t fadeMs) {
   if (state_.load() != kPlaying) return;
+  const std::int32_t frames = FadeFrames(fadeMs, format_.nSamplesPerSec);
+  // What the listener would still hear fades within the fade, the sound the
+  // output has taken already with it: a new place that follows at once (a
+  // seek) never sounds on top of the old one. A track whose sound ends
+  // within the fade anyway ends as it is.
+  bool outputFade = started_.load();
+  const std::int64_t end = endStream_.load();
+  if (outputFade && ended_.load() && end >= 0) {
+    const std::int64_t read = output_->ReadStream();
+    outputFade = read < 0 || end - read > std::int64_t(frames) * frameBytes_;
+  }
+  outputFade = outputFade && output_->FadeOut(static_cast<std::uint32_t>(frames));
   {
     std::lock_guard<std::mutex> g(fadeLock_);
-    fadeOutFrames_ = FadeFrames(fadeMs, format_.nSamplesPerSec);
+    fadeOutFrames_ = frames;
     fadingIn_ = false;
     step_ = 1.0f / float(fadeOutFrames_);
     state_ = kStopping;
     silentNever_ = !started_.load();
     silentStream_ = -1;
+    outputFades_ = outputFade;
   }
   {
     std::lock_guard<std::mutex> g(doneLock_);
@@ -329,9 +342,19 @@ bool TMusicChannel::SilentPlace(double& ms) {
   ms = std::numeric_limits<double>::quiet_NaN();
   std::lock_guard<std::mutex> g(fadeLock_);
   if (silentNever_) return true;
-  if (silentStream_ < 0 || !output_ || !output_->FadePlaced()) return false;
-  if (silentStream_ != kNoStream && format_.nAvgBytesPerSec)
-    ms = double(positionBase_) + double(silentStream_) * 1000.0 / double(format_.nAvgBytesPerSec);
+  std::int64_t at = silentStream_;
+  if (outputFades_) {
+    // Where the output's own fade fell silent, or the track's sound ended
+    // before that.
+    at = output_ ? output_->FadedStream() : -1;
+    if (at < 0) return false;
+    const std::int64_t end = endStream_.load();
+    if (ended_.load() && end >= 0 && end < at) at = end;
+  } else if (silentStream_ < 0 || !output_ || !output_->FadePlaced()) {
+    return false;
+  }
+  if (at != kNoStream && format_.nAvgBytesPerSec)
+    ms = double(positionBase_) + double(at) * 1000.0 / double(format_.nAvgBytesPerSec);
   return true;
 }
 
@@ -376,7 +399,11 @@ void TMusicChannel::Fill(std::uint8_t* destination, std::uint32_t bytes) {
   // The track's last sound may lie in this region: it plays before the
   // killer may end the channel (the ring counts what is queued up to the
   // region's start only).
-  if (ended) ScheduleDone(SoundInRegion(destination, destination + have));
+  if (ended) {
+    const std::uint32_t sound = SoundInRegion(destination, destination + have);
+    if (endStream_.load() < 0 && region_ && regionStream_ >= 0) endStream_ = regionStream_ + sound;
+    ScheduleDone(sound);
+  }
 }
 
 void TMusicChannel::FirstFill(std::uint8_t* destination, std::uint32_t bytes) {

@@ -44,6 +44,10 @@ public:
   // decoded ahead, it only drops what lies between.
   void SetPosition(std::uint32_t ms);
   void Play(std::uint32_t fadeMs);
+  // The output fades what it would still play (queued, or taken already)
+  // from its next mix on, unless the track's sound ends within the fade
+  // anyway; the fade in place of what is queued follows on the ring's
+  // thread as before.
   void Stop(std::uint32_t fadeMs);
   bool IsDone();
   std::uint32_t Position();
@@ -119,6 +123,11 @@ private:
   std::int64_t regionStream_ = -1;
   std::int64_t silentStream_ = -1;
   bool silentNever_ = false;
+  // The output fades the stopped run itself (FadeOut answered true).
+  bool outputFades_ = false;
+  // Where in the stream the track's last sound ends, once it ran out (-1:
+  // not yet, or the ring does not tell).
+  std::atomic<std::int64_t> endStream_{-1};
 
   std::mutex doneLock_;
   std::uint32_t doneAfterMs_ = kNotScheduled;

@@ -56,6 +56,20 @@ public:
   // under way lies behind that fade and keeps its sound. Buffers that do
   // not tell answer true.
   virtual bool FadePlaced() { return true; }
+  // A stop's fade done by the output itself: what it would still play (the
+  // queued sound and what it has taken already) fades out over Frames of
+  // the buffer's format from its next pass on. False when it cannot: the
+  // fade in place of the queued sound alone is heard then.
+  virtual bool FadeOut(std::uint32_t frames) {
+    (void)frames;
+    return false;
+  }
+  // After a FadeOut that answered true: where in the stream (RegionStream's
+  // count) the output's fade fell silent; -1 until it has.
+  virtual std::int64_t FadedStream() { return -1; }
+  // Like PlayedStream, without waiting for a fill under way (the caller
+  // may be what that fill waits for); -1 when the buffer does not tell.
+  virtual std::int64_t ReadStream() { return -1; }
 
   TWaveRegionCallback OnFirstFill;  // fills the region
   TWaveRegionCallback OnFade;       // fades out in place what is still queued

@@ -46,6 +46,9 @@ public:
   std::int64_t RegionStream() override { return inner_->RegionStream(); }
   std::int64_t PlayedStream() override { return inner_->PlayedStream(); }
   bool FadePlaced() override { return inner_->FadePlaced(); }
+  bool FadeOut(std::uint32_t frames) override { return inner_->FadeOut(frames); }
+  std::int64_t FadedStream() override { return inner_->FadedStream(); }
+  std::int64_t ReadStream() override { return inner_->ReadStream(); }
 
   zm::TwinWaveOutBuffer* Inner() const { return inner_.get(); }
   const zm::TWaveFormatEx Format;

@@ -183,8 +183,8 @@ TEST_F(MusicChannel, StoppedWhilePlayingIsDisposedOfOnceItsFadeHasPlayed) {
 }
 
 // Stopped at a place of its track, a channel knows where its sound fell
-// silent once the ring has placed the stop's fade: at the first silent frame
-// the output plays, as ms into the track. So also when the fade runs over
+// silent once the output's fade (from its next mix on) has: at the first
+// silent frame the output plays, as ms into the track. So also when the fade runs over
 // the ring's end, and when the stop comes while a fill is under way: that
 // fill, far ahead of what plays, keeps its sound and fades with the rest
 // (not silenced from the play position at once, with a click, and counted
@@ -227,7 +227,7 @@ TEST_F(MusicChannel, StoppedRunKnowsWhereItsSoundFellSilent) {
       ASSERT_TRUE(c->Stop(10));
     }
     EXPECT_FALSE(c->StopSilence(place)) << place;
-    Run(0);
+    Run(20);
     ASSERT_FALSE(ring->Fades.empty());
     ASSERT_TRUE(c->StopSilence(place));
     EXPECT_LE(m->DoneAfterMs(), 80u);
