@@ -57,6 +57,7 @@ void TOruChannel::Start() {
 
 void TOruChannel::StartAt(double now) {
   if (!Loaded || Playing) return;
+  Delay = std::max(0.0, StartTime - now);
   const double late = std::trunc(now - StartTime);
   if (AudioChannel && late >= 1 && late < 2147483647.0 - StartPosition) {
     StartPosition += static_cast<std::int32_t>(late);
@@ -187,7 +188,8 @@ void TChannelOperator::PlayPending() {
     auto* c = static_cast<TOruChannel*>(Get(i));
     if (!c || !c->AudioChannel) continue;
     TStopwatch w;
-    c->AudioChannel->Play(kChannelFadeMs);
+    c->AudioChannel->PlayDelayed(kChannelFadeMs, c->Delay);
+    c->Delay = 0;
     c->Stopped = false;
     LogInt(kMarks + u"Play Channel " + ChannelLogText(c->Text) + u" Time ", w.Ms());
   }

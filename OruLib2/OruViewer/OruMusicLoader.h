@@ -53,7 +53,8 @@ public:
   void Start();
   // Start at time now (ms, the owner's time): a channel that comes after its
   // StartTime (it was loaded late) first moves on by as much, so that it
-  // sounds with the show and not behind it.
+  // sounds with the show and not behind it; one that comes before it plays
+  // silence up to it (Delay).
   void StartAt(double now);
   // A queued channel leaves the queue and never sounds; a sounding one fades out.
   void Stop();
@@ -91,6 +92,7 @@ public:
   std::int32_t StartPosition = 0;  // ms inside the file
   double StartTime = 0;           // ms in the owning item's time
   std::atomic<double> EndTime;
+  double Delay = 0;  // ms of silence before the sound, for the next play
 
 private:
   std::atomic<std::int32_t> id_;

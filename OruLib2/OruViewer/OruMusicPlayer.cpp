@@ -57,6 +57,11 @@ bool TPlayItem::SilentAt(double& time) {
   return true;
 }
 
+bool TPlayItem::LoadedAt(double t) {
+  (void)t;
+  return true;
+}
+
 void TPlayItem::ReleaseChannel(TRef<TOruChannel> channel) {
   if (!channel) return;
   if (channel->Playing)
@@ -101,12 +106,16 @@ void TPlayComment::Sync(bool running, double time) {
   }
   if (Channel->Playing) {
     if (!running && PauseWithShow) Channel->Hold(time);
-  } else if (running && time >= Channel->StartTime) {
+  } else if (running && time + kStartLeadMs >= Channel->StartTime) {
     Channel->StartAt(time);
     Player->currentComment_ = this;
   } else if (!running) {
     Channel->DecodeAhead();
   }
+}
+
+bool TPlayComment::LoadedAt(double t) {
+  return Finished || !Channel || Channel->Loaded || Channel->StartTime > t + kStartLeadMs;
 }
 
 bool TPlayComment::SilentAt(double& time) {
@@ -171,6 +180,9 @@ void TPlaySequence::ChannelLoaded(TOruChannel* channel) {
 
 void TPlaySequence::Sync(bool running, double t) {
   if (Finished || !Player) return;
+  // Running synchronised music starts ahead of its time (the first item of
+  // a pass of the show among it), to sound from its first sample on it.
+  const double lead = running && !FreeRunning ? kStartLeadMs : 0.0;
   if (Started) {
     if (!running && !FreeRunning) {
       // A pause: the channels go on from the place of this time on resume.
@@ -179,31 +191,49 @@ void TPlaySequence::Sync(bool running, double t) {
         if (c->Playing) c->Hold(p);
       Started = false;
     }
-    if (Started) Preload(FreeRunning ? Player->MusicClock() - StartClock + Offset : t - StartTime + Offset);
+    if (Started) {
+      Preload(FreeRunning ? Player->MusicClock() - StartClock + Offset : t - StartTime + Offset, lead);
+      if (!Finished) TakeOver(running, t);
+    }
     return;
   }
-  if (t >= StartTime) {
+  if (t + lead >= StartTime) {
     if (running) {
       Started = true;
       if (FreeRunning) StartClock = Player->MusicClock();
       LogFloat(u"Sequence started at abs Time ", t);
     }
-    Preload(FreeRunning ? Offset : t - StartTime + Offset);
+    Preload(FreeRunning ? Offset : t - StartTime + Offset, lead);
     if (Finished) return;
     // Paused: the channels a pause stopped make ready to go on at once.
     if (!running)
       for (TRef<TOruChannel>& c : Channels) c->DecodeAhead();
-    if ((running || !FreeRunning) && Player->currentSequence_ != this) {
-      if (TPlaySequence* old = Player->currentSequence_) old->Stop(true);
-      Player->currentSequence_ = this;
-    }
+    TakeOver(running, t);
   } else {
     Preload(Offset);
   }
 }
 
-void TPlaySequence::Preload(double p) {
+void TPlaySequence::TakeOver(bool running, double t) {
+  // Started ahead of its time, the sequence before plays on up to it.
+  if ((running || !FreeRunning) && t >= StartTime && Player->currentSequence_ != this) {
+    if (TPlaySequence* old = Player->currentSequence_) old->Stop(true);
+    Player->currentSequence_ = this;
+  }
+}
+
+bool TPlaySequence::LoadedAt(double t) {
+  if (Finished || !List || FreeRunning) return true;
+  if (t + kStartLeadMs < StartTime) return true;
+  if (!Preloaded) return false;
+  const double p = t - StartTime + Offset;
+  return std::all_of(Channels.begin(), Channels.end(),
+                     [&](const TRef<TOruChannel>& c) { return c->Loaded || c->StartTime > p + kStartLeadMs; });
+}
+
+void TPlaySequence::Preload(double p, double lead) {
   if (!List) return;
+  Preloaded = true;
   const std::int32_t count = List->Count();
   const double total = List->Total();
   std::int64_t limit;
@@ -242,7 +272,7 @@ void TPlaySequence::Preload(double p) {
       LogSlow(u"Release Channel Time ", r);
       continue;
     }
-    if (c->Loaded && !c->Playing && c->StartTime <= p) {
+    if (c->Loaded && !c->Playing && c->StartTime <= p + lead) {
       LogFloat(u"Start Channel: " + ChannelLogText(c->Text) + u"   IntTime: ", p);
       c->StartAt(p);
     }
@@ -395,9 +425,10 @@ void TOruMusicPlayer::HandleEvent(TRefObject* sender, std::int32_t id, bool& han
     }
     case kMusicRunEvent:
     case kMusicPauseEvent:
-      // The clock was stopped by the sender, or starts now; a late event
-      // only confirms it.
-      SetRunning(true, true);
+      // The clock was stopped by the sender; the tick clock starts now, the
+      // audio clock once its music is loaded (StartWhenLoaded). A late
+      // event only confirms it.
+      if (!runRequested_.load() || !musicPlayer_ || tickClock_.load()) SetRunning(true, true);
       return;
     case kMusicSetTimeEvent: {
       auto* d = dynamic_cast<TTimeData*>(data);
@@ -432,6 +463,7 @@ void TOruMusicPlayer::SetRunRequested(bool run) {
     std::lock_guard<std::mutex> g(lock_);
     if (runRequested_.exchange(run) == run) return;
     if (!run || !musicPlayer_ || tickClock_.load()) SetRunningLocked(run);
+    if (run) runAskedTick_ = plat::TickCount32();
     // A clock asked to run counts as running for the music's readiness at
     // once, not from the thread's next pass: a time set just before (a
     // resync as the show starts) left it unready, and the engine would stop
@@ -574,8 +606,26 @@ void TOruMusicPlayer::Reset(bool clear, double t) {
   Schedule(true, horizon_, t);
 }
 
+void TOruMusicPlayer::StartWhenLoaded() {
+  double t;
+  std::uint32_t asked;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    if (running_ || !runRequested_.load()) return;
+    t = std::min(base_, endLimit_);
+    asked = runAskedTick_;
+  }
+  // The music of the time the clock stands at not loaded yet (the items of
+  // a new time, just asked for): it would start behind the clock and skip
+  // as much to catch up. The clock waits for it, the show with it.
+  const bool loaded = std::all_of(items_.begin(), items_.end(), [t](TPlayItem* i) { return i->Finished || i->LoadedAt(t); });
+  if (!loaded && plat::TickCount32() - asked < kStartWaitMs) return;
+  SetRunning(true, true);
+}
+
 void TOruMusicPlayer::Pass() {
   ProcessEvents();
+  StartWhenLoaded();
   double t = GetTime();
   const double limit = EndLimit();
   if (t >= limit - 1) t = limit - 1;

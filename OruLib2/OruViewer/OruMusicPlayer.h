@@ -29,6 +29,13 @@ constexpr double kMusicWindowMs = 5000.0;
 // A running clock without playing items looks this often for music coming
 // into the window: what comes is still opened seconds before it sounds.
 constexpr std::uint32_t kIdleScheduleMs = 2500;
+// Running synchronised music starts a channel this far ahead of its time,
+// with silence up to it: it sounds from its first sample on that time,
+// however late within it the pass comes.
+constexpr double kStartLeadMs = 40.0;
+// A run asked for on the audio clock waits at most this long (ms) for the
+// music due at its time to be loaded before the clock starts without it.
+constexpr std::uint32_t kStartWaitMs = 2000;
 constexpr double kNoEndLimit = 2147483647.0;
 
 class TOruMusicPlayer;
@@ -57,6 +64,9 @@ public:
   // silent (the latest of them; NaN when none sounded). False while one of
   // them does not know yet.
   virtual bool SilentAt(double& time);
+  // Whether what it sounds at player time t (within the start lead) is
+  // loaded, so that a clock starting there starts it from its first sample.
+  virtual bool LoadedAt(double t);
 
   TOruMusicPlayer* Player = nullptr;  // not owned
   std::int32_t Id = 0;
@@ -76,6 +86,7 @@ public:
   void ChannelLoaded(TOruChannel* channel) override;
   void Sync(bool running, double time) override;
   bool SilentAt(double& time) override;
+  bool LoadedAt(double t) override;
   // Start and end are show times, ms; position is inside the file.
   void Open(const WideString& file, std::int32_t position, double end, double start);
 
@@ -92,6 +103,7 @@ public:
   void ChannelLoaded(TOruChannel* channel) override;
   void Sync(bool running, double time) override;
   bool SilentAt(double& time) override;
+  bool LoadedAt(double t) override;
 
   std::vector<zm::TRef<TOruChannel>> Channels;
   TPlayList* List = nullptr;
@@ -101,10 +113,14 @@ public:
   double StartClock = 0;  // clock reading when a free-running sequence started
   double StartTime = 0;   // show time at which the sequence begins
   double Offset = 0;      // ms into the list at StartTime
+  bool Preloaded = false;  // the channels of some time are asked for
 
 private:
-  // P is the time into the play list.
-  void Preload(double p);
+  // P is the time into the play list; channels starting within Lead after
+  // it start now, with silence up to their time.
+  void Preload(double p, double lead = 0);
+  // Running at t past its start: it takes the place of the sequence before.
+  void TakeOver(bool running, double t);
   void AddChannel(const TPlayListEntry& entry, double cut);
 };
 
@@ -192,6 +208,9 @@ private:
   void DestroyAllItems();
   void SetRunning(bool run, bool asRequested = false);
   void SetRunningLocked(bool run);
+  // A run asked for on the audio clock: the clock starts once the music due
+  // at its time is loaded (or kStartWaitMs have passed).
+  void StartWhenLoaded();
   void Reset(bool clear, double t);
   // A paused pass: learns where the music of a pause fell silent.
   void SettlePause();
@@ -230,6 +249,7 @@ private:
   double endLimit_ = kNoEndLimit;
   std::uint32_t lastTick_ = 0;
   double tickBase_ = -1;
+  std::uint32_t runAskedTick_ = 0;  // when the last run was asked for
 };
 
 }  // namespace oru

@@ -187,7 +187,7 @@ std::int32_t TMusicChannel::FadeFrames(std::uint32_t fadeMs, std::uint32_t rate)
   return static_cast<std::int32_t>(std::clamp<std::uint64_t>(frames, 1, 0x7FFFFFFF));
 }
 
-void TMusicChannel::Play(std::uint32_t fadeMs) {
+void TMusicChannel::Play(std::uint32_t fadeMs, std::uint32_t delayFrames) {
   if (!ready_ || !converter_ || !output_ || state_.load() != kIdle) return;
   bool has;
   {
@@ -195,6 +195,11 @@ void TMusicChannel::Play(std::uint32_t fadeMs) {
     has = hasPrebuffer_;
   }
   if (!has) SetPosition(0);
+  {
+    std::lock_guard<std::mutex> g(prebufferLock_);
+    delayLeft_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t(delayFrames) * frameBytes_, bufferBytes_));
+    delayBytes_ = delayLeft_;
+  }
   {
     std::lock_guard<std::mutex> g(fadeLock_);
     fadeInFrames_ = FadeFrames(fadeMs, format_.nSamplesPerSec);
@@ -353,8 +358,10 @@ bool TMusicChannel::SilentPlace(double& ms) {
   } else if (silentStream_ < 0 || !output_ || !output_->FadePlaced()) {
     return false;
   }
-  if (at != kNoStream && format_.nAvgBytesPerSec)
-    ms = double(positionBase_) + double(at) * 1000.0 / double(format_.nAvgBytesPerSec);
+  // Silent before its sound began (within the delay) it never sounded.
+  const std::int64_t sound = at - std::int64_t(delayBytes_.load());
+  if (at != kNoStream && sound >= 0 && format_.nAvgBytesPerSec)
+    ms = double(positionBase_) + double(sound) * 1000.0 / double(format_.nAvgBytesPerSec);
   return true;
 }
 
@@ -374,6 +381,16 @@ void TMusicChannel::FadeInPlace(std::uint8_t* region, std::uint32_t bytes) {
 
 void TMusicChannel::Fill(std::uint8_t* destination, std::uint32_t bytes) {
   started_ = true;
+  {
+    // What a delay left of the first block.
+    std::lock_guard<std::mutex> g(prebufferLock_);
+    if (delayLeft_ || hasPrebuffer_) {
+      const std::uint32_t n = TakePrebuffer(destination, bytes);
+      destination += n;
+      bytes -= n;
+    }
+  }
+  if (!bytes) return;
   std::uint32_t have = 0;
   bool ended = true;
   if (converter_ && bytes) {
@@ -411,14 +428,27 @@ void TMusicChannel::FirstFill(std::uint8_t* destination, std::uint32_t bytes) {
   std::uint32_t n = 0;
   {
     std::lock_guard<std::mutex> g(prebufferLock_);
-    if (hasPrebuffer_) {
-      n = std::min<std::uint32_t>(bytes, static_cast<std::uint32_t>(prebuffer_.size()));
-      ApplyGain(prebuffer_.data(), destination, n);
+    n = TakePrebuffer(destination, bytes);
+  }
+  if (n < bytes) Fill(destination + n, bytes - n);
+}
+
+std::uint32_t TMusicChannel::TakePrebuffer(std::uint8_t* destination, std::uint32_t bytes) {
+  std::uint32_t n = std::min(bytes, delayLeft_);
+  if (n) std::memset(destination, format_.wBitsPerSample == 8 ? 128 : 0, n);
+  delayLeft_ -= n;
+  if (hasPrebuffer_ && n < bytes) {
+    const auto m = std::min<std::uint32_t>(bytes - n, static_cast<std::uint32_t>(prebuffer_.size()));
+    ApplyGain(prebuffer_.data(), destination + n, m);
+    n += m;
+    if (m < prebuffer_.size()) {
+      prebuffer_.erase(prebuffer_.begin(), prebuffer_.begin() + m);
+    } else {
       std::vector<std::uint8_t>().swap(prebuffer_);
       hasPrebuffer_ = false;
     }
   }
-  if (n < bytes) Fill(destination + n, bytes - n);
+  return n;
 }
 
 void TMusicChannel::ScheduleDone(std::uint32_t extraBytes) {
@@ -474,7 +504,12 @@ float TMusicChannel::Gain() {
   return gain_;
 }
 
-std::uint32_t TMusicChannel::Position() { return (output_ ? output_->PlayedTime() : 0) + positionBase_; }
+std::uint32_t TMusicChannel::Position() {
+  const std::uint32_t played = output_ ? output_->PlayedTime() : 0;
+  const std::uint32_t delayMs =
+      format_.nAvgBytesPerSec ? static_cast<std::uint32_t>(std::uint64_t(delayBytes_.load()) * 1000 / format_.nAvgBytesPerSec) : 0;
+  return (played > delayMs ? played - delayMs : 0) + positionBase_;
+}
 
 // ---- TChannelKiller --------------------------------------------------------------
 

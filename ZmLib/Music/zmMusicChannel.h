@@ -43,7 +43,9 @@ public:
   // Only while idle. A little further on than before, within what was
   // decoded ahead, it only drops what lies between.
   void SetPosition(std::uint32_t ms);
-  void Play(std::uint32_t fadeMs);
+  // DelayFrames of silence (of the ring's format) come before the sound,
+  // whose fade in starts with it.
+  void Play(std::uint32_t fadeMs, std::uint32_t delayFrames = 0);
   // The output fades what it would still play (queued, or taken already)
   // from its next mix on, unless the track's sound ends within the fade
   // anyway; the fade in place of what is queued follows on the ring's
@@ -95,6 +97,9 @@ private:
   void NoteSilence(const std::uint8_t* at);
   // Scales the frames in place (or from source) while a fade runs.
   void Scale(const std::uint8_t* source, std::uint8_t* destination, std::uint32_t bytes);
+  // Under the prebuffer lock: the delay's silence, then what is left of the
+  // prebuffer, through the gain stage into destination; the bytes given.
+  std::uint32_t TakePrebuffer(std::uint8_t* destination, std::uint32_t bytes);
 
   std::atomic<TChannelMusic*> owner_;
   TRef<TWaveOutDevice> device_;
@@ -146,6 +151,9 @@ private:
   std::uint32_t frameBytes_ = 0;
   std::vector<std::uint8_t> prebuffer_;
   bool hasPrebuffer_ = false;
+  // The silence before the sound: all of it, and what is still to give.
+  std::atomic<std::uint32_t> delayBytes_{0};
+  std::uint32_t delayLeft_ = 0;
   std::mutex prebufferLock_;
 };
 

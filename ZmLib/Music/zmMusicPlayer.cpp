@@ -1,6 +1,7 @@
 #include "ZmLib/Music/zmMusicPlayer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "ZmLib/zmHookScope.h"
@@ -129,6 +130,10 @@ float TChannel::GetMasterVolume() { return masterVolume_.load(); }
 bool TChannel::StopSilence(double& place) {
   place = std::numeric_limits<double>::quiet_NaN();
   return true;
+}
+bool TChannel::PlayDelayed(std::uint32_t fadeMs, double delayMs) {
+  (void)delayMs;
+  return Play(fadeMs);
 }
 void TChannel::SetMasterVolume(float volume) { masterVolume_.store(volume); }
 
@@ -274,7 +279,9 @@ void TChannelMusic::SetPosition(std::uint32_t ms) {
   }
 }
 
-bool TChannelMusic::Play(std::uint32_t fadeMs) {
+bool TChannelMusic::Play(std::uint32_t fadeMs) { return PlayDelayed(fadeMs, 0); }
+
+bool TChannelMusic::PlayDelayed(std::uint32_t fadeMs, double delayMs) {
   TLockScope<TSafeCriticalSection> scope(lock_.get());
   TMusicChannel* m = CurrentLocked();
   if (m && m->State() == TMusicChannel::kPlaying) return false;
@@ -284,7 +291,9 @@ bool TChannelMusic::Play(std::uint32_t fadeMs) {
     if (!m) return false;
     m->SetPosition(position_);
   }
-  m->Play(fadeMs);
+  // Whole frames of the ring; a second at most.
+  const double frames = std::nearbyint(std::clamp(delayMs, 0.0, 1000.0) * m->Format().nSamplesPerSec / 1000.0);
+  m->Play(fadeMs, static_cast<std::uint32_t>(frames));
   return true;
 }
 

@@ -96,6 +96,9 @@ public:
   virtual float GetMasterVolume();
   virtual void SetMasterVolume(float volume);
   virtual bool Play(std::uint32_t fadeMs) = 0;
+  // Play with DelayMs of silence before the sound (a start made a little
+  // ahead of its time); channels that cannot delay play at once.
+  virtual bool PlayDelayed(std::uint32_t fadeMs, double delayMs);
   virtual bool Stop(std::uint32_t fadeMs) = 0;
   virtual bool IsPlaying() = 0;
   // Where the sound of the last Stop fell silent, ms into the track: false
@@ -143,6 +146,7 @@ public:
   std::uint32_t GetPosition() override;
   void SetPosition(std::uint32_t ms) override;
   bool Play(std::uint32_t fadeMs) override;
+  bool PlayDelayed(std::uint32_t fadeMs, double delayMs) override;
   bool Stop(std::uint32_t fadeMs) override;
   bool IsPlaying() override;
   bool StopSilence(double& place) override;

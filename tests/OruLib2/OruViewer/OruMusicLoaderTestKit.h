@@ -36,6 +36,7 @@ struct TChannelRecord {
   int disposedOffThread = 0;  // not on the thread that made them
   std::vector<std::pair<WideString, std::uint32_t>> requests;
   std::vector<std::uint32_t> positions;  // SetPosition calls
+  std::vector<double> delays;            // the silence each play asked for first, ms
   // What the channels answer for where their last stop fell silent.
   bool silenceKnown = true;
   double silence = std::numeric_limits<double>::quiet_NaN();
@@ -74,6 +75,13 @@ public:
     ++record_->plays;
     playing_ = true;
     return true;
+  }
+  bool PlayDelayed(std::uint32_t fadeMs, double delayMs) override {
+    {
+      std::lock_guard<std::mutex> g(record_->m);
+      record_->delays.push_back(delayMs);
+    }
+    return Play(fadeMs);
   }
   bool Stop(std::uint32_t fadeMs) override {
     EXPECT_EQ(fadeMs, oru::kChannelFadeMs);

@@ -32,6 +32,11 @@ std::vector<std::uint32_t> Positions(TClockPlayer* d) {
   return d->Record->positions;
 }
 
+std::vector<double> Delays(TClockPlayer* d) {
+  std::lock_guard<std::mutex> g(d->Record->m);
+  return d->Record->delays;
+}
+
 std::uint32_t LastStartPosition(TClockPlayer* d) {
   std::lock_guard<std::mutex> g(d->Record->m);
   return d->Record->requests.empty() ? ~0u : d->Record->requests.back().second;
@@ -358,6 +363,9 @@ TEST(OruMusicPlayer, MainMusicRepeatsOnlyWithARepeatingShow) {
     show.Main().Key("opt_repeat", repeat ? "repeat" : "stop");
     show.MusicItem("a.mp3", 8000);
     TRef<TOruMusicPlayer> p = NewPlayer(show);
+    // Loaded before the show runs, as the engine waits for it.
+    Pass(p.get());
+    Pass(p.get());
     p->SetRunRequested(true);
     Play(p.get(), d, 4990);
     EXPECT_EQ(Counts(d).requests, 1);
@@ -389,10 +397,12 @@ TEST(OruMusicPlayer, VoiceCommentsStartAtTheirTimeAndJoinLateAtTheRightOffset) {
   EXPECT_EQ(Counts(d).requests, 1);
   EXPECT_EQ(LastStartPosition(d), first);
   p->SetRunRequested(true);
-  Play(p.get(), d, 3990);
+  Play(p.get(), d, 3950);
   EXPECT_EQ(Counts(d).plays, 0);
-  Play(p.get(), d, 20);
+  // Played a little ahead of its time, silent up to it.
+  Play(p.get(), d, 60);
   EXPECT_EQ(Counts(d).plays, 1);
+  EXPECT_EQ(Delays(d), std::vector<double>{kStartLeadMs});
   EXPECT_NE(p->CurrentComment(), nullptr);
   // It pauses with the show, ready to go on from where the show stands.
   p->SetRunRequested(false);
