@@ -66,7 +66,7 @@ void TVolumeParams::Dispose() {
 
 void TVolumeParams::AddPoint(std::int32_t time, std::int32_t volume) { Points.push_back(MakeRef<TVolumeItem>(time, volume)); }
 
-void TVolumeParams::Compile(std::int32_t length) {
+void TVolumeParams::Compile(std::int32_t length, std::int32_t soundEnd) {
   Compiled.clear();
   segment_ = 0;
   struct P {
@@ -75,6 +75,27 @@ void TVolumeParams::Compile(std::int32_t length) {
   std::vector<P> pts;
   pts.reserve(Points.size() + 1);
   for (const auto& p : Points) pts.push_back({p->Time, p->Volume});
+  if (soundEnd < length && pts.size() >= 2) {
+    // The last point (of equal times the one added later) and the one
+    // before it: a fall to silence past the sound's end ends there.
+    std::size_t last = 0;
+    for (std::size_t i = 1; i < pts.size(); ++i)
+      if (pts[i].time >= pts[last].time) last = i;
+    const std::int32_t lastTime = pts[last].time;
+    std::size_t prev = pts.size();
+    for (std::size_t i = 0; i < pts.size(); ++i)
+      if (pts[i].time < lastTime && (prev == pts.size() || pts[i].time >= pts[prev].time)) prev = i;
+    if (prev < pts.size() && pts[last].volume == 0 && pts[prev].volume > 0 && lastTime > soundEnd) {
+      const std::int64_t shift = std::int64_t(lastTime) - soundEnd;
+      pts[prev].time = std::int32_t(std::max<std::int64_t>(0, pts[prev].time - shift));
+      pts[last].time = soundEnd;
+      // Points the last one superseded stay behind with it.
+      std::vector<P> kept;
+      for (std::size_t i = 0; i < pts.size(); ++i)
+        if (i == last || pts[i].time != lastTime) kept.push_back(pts[i]);
+      pts.swap(kept);
+    }
+  }
   if (!pts.empty()) pts.push_back({length, pts.back().volume});
   // Stable, so that of two equal times the one added later wins.
   std::stable_sort(pts.begin(), pts.end(), [](const P& a, const P& b) { return a.time < b.time; });
@@ -195,16 +216,17 @@ void TVolumeParamsList::Add(TRef<TVolumeParams> envelope) {
 
 void TVolumeParamsList::Clear() { Items.clear(); }
 
-void TVolumeParamsList::Compile(std::int32_t length) {
+void TVolumeParamsList::Compile(std::int32_t length, std::int32_t soundEnd) {
   std::erase_if(Items, [](const TRef<TVolumeParams>& e) { return e->Automatic; });
-  for (auto& e : Items) e->Compile(length);
+  for (auto& e : Items) e->Compile(length, soundEnd);
   if (AutoFade) {
+    const std::int32_t end = std::max(0, std::min(length, soundEnd));
     auto fade = MakeRef<TVolumeParams>();
     fade->Automatic = true;
     fade->AddPoint(0, 0);
     fade->AddPoint(10, 1000);
-    fade->AddPoint(SaturatedAdd(length, -10), 1000);
-    fade->AddPoint(length, 0);
+    fade->AddPoint(SaturatedAdd(end, -10), 1000);
+    fade->AddPoint(end, 0);
     fade->Compile(length);
     Items.push_back(std::move(fade));
   }
@@ -473,10 +495,7 @@ bool TCompositeConverter::SetInputFormat(const zm::TMediaInfo& info) {
   if (!parsed_) return false;
   for (auto& i : params_->Items) {
     auto* item = static_cast<TCompositeItem2*>(i.get());
-    // An item without a length plays to the track's end at most.
-    const std::int64_t room = std::int64_t(params_->Duration) - item->TimeLine;
-    const std::int64_t length = item->Duration > 0 ? std::min<std::int64_t>(item->Duration, room) : room;
-    item->Volumes->Compile(ClampInt32(length));
+    item->Volumes->Compile(ItemLengthMs(item));
     pending_->Add(item);
   }
   if (params_->HasMainVolume()) {
@@ -488,6 +507,12 @@ bool TCompositeConverter::SetInputFormat(const zm::TMediaInfo& info) {
   copy.Format = standard;
   copy.Kind = zm::kMediaComposite;
   return zm::TWavConverter::SetInputFormat(copy);
+}
+
+std::int32_t TCompositeConverter::ItemLengthMs(const TCompositeItem2* item) const {
+  // An item without a length plays to the track's end at most.
+  const std::int64_t room = std::int64_t(params_->Duration) - item->TimeLine;
+  return ClampInt32(item->Duration > 0 ? std::min<std::int64_t>(item->Duration, room) : room);
 }
 
 std::int64_t TCompositeConverter::ItemEndMs(const TCompositeItem2* item) const {
@@ -505,6 +530,11 @@ void TCompositeConverter::MoveTo(TCompositeItem2* item, TChannelList& from, TCha
 bool TCompositeConverter::OpenAt(TCompositeItem2* item, std::int64_t fileMs) {
   if (!item->Open(musicPlayer_)) return false;
   item->Exhausted = false;
+  // A file that ends before its item: the item's fades end with its sound
+  // (the fade out heard, not cut off by the file's end).
+  const std::int32_t length = ItemLengthMs(item);
+  const std::int64_t sound = std::int64_t(item->Info.Duration) - item->BeginTime;
+  if (item->Info.Duration > 0 && sound < length) item->Volumes->Compile(length, ClampInt32(std::max<std::int64_t>(sound, 0)));
   item->Converter->Seek(std::max<std::int64_t>(fileMs, 0));
   return true;
 }
@@ -512,6 +542,7 @@ bool TCompositeConverter::OpenAt(TCompositeItem2* item, std::int64_t fileMs) {
 void TCompositeConverter::Seek(std::int64_t ms) {
   input_->Consume(input_->Length());
   output_->Consume(output_->Length());
+  padded_ = 0;
   mixOutput_->Consume(mixOutput_->Length());
   decodedMs_ = double(ms);
   seeked_ = true;
@@ -570,9 +601,13 @@ void TCompositeConverter::MixItem(TCompositeItem2* item) {
     item->BlockOffset = -1;
   }
   const std::int32_t bytes = frames * 4;
-  if (bytes > 0 && !item->Converter->Fill(bytes)) item->Exhausted = true;
+  // A fade's length further on than the block: a file that runs out within
+  // it fades out over its last frames of sound, not on a step.
+  if (bytes > 0 && !item->Converter->Fill(bytes + kEndFadeFrames * 4)) item->Exhausted = true;
   zm::TLocalBuffer& out = item->Converter->Output();
   const std::int32_t have = std::min(bytes, out.Length()) / 4;
+  const std::int32_t sound = item->Converter->SoundBytes() / 4;
+  if (sound <= have) item->Exhausted = true;
   const auto* samples = reinterpret_cast<const std::int16_t*>(out.Data());
   const std::int64_t start = CompositeTimeToPosition(item->TimeLine);
   const std::int64_t local = position_ + std::int64_t(first) * 4 - start;
@@ -591,6 +626,10 @@ void TCompositeConverter::MixItem(TCompositeItem2* item) {
       // Accumulated steps drifted: take the exact gain of this frame.
       volumes.Seek(pos);
       gain = volumes.Gain(unity);
+    }
+    if (sound - f < kEndFadeFrames) {
+      gain *= double(std::max(sound - f, 0)) / kEndFadeFrames;
+      unity = false;
     }
     std::int32_t* acc = &accumulator_[std::size_t(first + f) * 2];
     for (int c = 0; c < 2; ++c) {

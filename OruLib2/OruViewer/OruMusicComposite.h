@@ -54,8 +54,11 @@ public:
   void Dispose() override;
 
   void AddPoint(std::int32_t time, std::int32_t volume);
-  // Builds Compiled from Points for an envelope of length ms.
-  void Compile(std::int32_t length);
+  // Builds Compiled from Points for an envelope of length ms. A sound that
+  // ends before (SoundEnd, ms) has the envelope's fall to silence at its
+  // end (its last point silent, the one before louder) moved back to end
+  // there.
+  void Compile(std::int32_t length, std::int32_t soundEnd = INT32_MAX);
   void Seek(std::int64_t position);
   // For the frame starting at position: the gain change per frame of its
   // segment, whether the segment is flat, and whether the envelope is over.
@@ -88,8 +91,10 @@ public:
   void Add(zm::TRef<TVolumeParams> envelope);
   void Clear();
   std::int32_t Count() const { return static_cast<std::int32_t>(Items.size()); }
-  // Compiles every envelope; with AutoFade adds the 10 ms fade-in/out envelope.
-  void Compile(std::int32_t length);
+  // Compiles every envelope; with AutoFade adds the 10 ms fade-in/out
+  // envelope. With a sound that ends before the length (SoundEnd, ms) the
+  // envelopes end where it does.
+  void Compile(std::int32_t length, std::int32_t soundEnd = INT32_MAX);
   void Seek(std::int64_t position);
   // Steps every envelope; true when all of them have ended.
   bool Step(std::int64_t position);
@@ -189,6 +194,9 @@ class TCompositeConverter : public zm::TWavConverter {
 public:
   static constexpr std::int32_t kMixBytes = 10000;
   static constexpr std::int32_t kMixFrames = kMixBytes / 4;
+  // An item whose file runs out within its length fades out over its last
+  // frames of sound (10 ms), as a stop does.
+  static constexpr std::int32_t kEndFadeFrames = 441;
   // Items starting this far ahead are opened early.
   static constexpr std::int32_t kLookAheadMs = 5000;
 
@@ -217,6 +225,8 @@ private:
   void MixItem(TCompositeItem2* item);
   bool OpenAt(TCompositeItem2* item, std::int64_t fileMs);
   std::int64_t ItemEndMs(const TCompositeItem2* item) const;
+  // How long the item's envelopes last: its duration, within the track.
+  std::int32_t ItemLengthMs(const TCompositeItem2* item) const;
   void MoveTo(TCompositeItem2* item, TChannelList& from, TChannelList& to);
 
   WideString description_;

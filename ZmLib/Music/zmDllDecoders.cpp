@@ -252,6 +252,7 @@ bool TDllConverter::ReadInput() { return true; }
 void TDllConverter::Seek(std::int64_t ms) {
   Input().Consume(Input().Length());
   Output().Consume(Output().Length());
+  padded_ = 0;
   if (decoded_) decoded_->Consume(decoded_->Length());
   if (resampler_) resampler_->Reset();
   if (ms < 0) ms = 0;

@@ -106,6 +106,7 @@ void TFFMpegConverter2::Seek(std::int64_t ms) {
   if (!audio_ || !audio_->HasStream()) return;
   Input().Consume(Input().Length());
   Output().Consume(Output().Length());
+  padded_ = 0;
   decoded_->Consume(decoded_->Length());
   if (resampler_) resampler_->Reset();
   if (decodedResampler_) decodedResampler_->Reset();

@@ -240,6 +240,7 @@ void TMpegConverter::Seek(std::int64_t ms) {
   const std::int64_t reached = TMpegInfo::SeekToFrame(Stream, startFrame, mediaInfo_);
   Input().Consume(Input().Length());
   Output().Consume(Output().Length());
+  padded_ = 0;
   decoded_->Consume(decoded_->Length());
   if (resampler_) resampler_->Reset();
   StartDecoder();

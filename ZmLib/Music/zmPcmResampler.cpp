@@ -22,6 +22,7 @@ void TPcmResampler::Reset() {
   pending_.clear();
   h0_[0] = h0_[1] = h1_[0] = h1_[1] = 0;
   started_ = false;
+  flushed_ = false;
   inFrames_ = outFrames_ = 0;
   preparedIn_ = preparedOut_ = 0;
 }
@@ -93,56 +94,79 @@ void TPcmResampler::DecodeFrame(const std::uint8_t* p, std::int32_t& left, std::
   }
 }
 
+std::uint64_t TPcmResampler::FramesOfNext() const {
+  const std::uint64_t inRate = in_.nSamplesPerSec, outRate = out_.nSamplesPerSec;
+  return (inFrames_ + 1) * outRate / inRate - outFrames_;
+}
+
+std::int32_t TPcmResampler::FlushSize() const {
+  if (!haveFormats_ || !started_ || flushed_ || !Supported()) return 0;
+  return static_cast<std::int32_t>(FramesOfNext()) * out_.nChannels * (out_.wBitsPerSample / 8);
+}
+
+void TPcmResampler::Flush(std::uint8_t* output) {
+  std::int32_t outLeft = FlushSize();
+  if (outLeft <= 0 || !output) return;
+  // A frame cut short by the end of the data is dropped.
+  pending_.clear();
+  const std::int32_t silent[2] = {0, 0};
+  Take(silent, output, outLeft);
+  flushed_ = true;
+}
+
+void TPcmResampler::Take(const std::int32_t cur[2], std::uint8_t*& output, std::int32_t& outLeft) {
+  const std::uint64_t inRate = in_.nSamplesPerSec, outRate = out_.nSamplesPerSec;
+  const bool mono = out_.nChannels == 1, eight = out_.wBitsPerSample == 8;
+  if (!started_) {
+    // The first frame stands in for the ones before it: no click at the start.
+    h0_[0] = h1_[0] = cur[0];
+    h0_[1] = h1_[1] = cur[1];
+    started_ = true;
+  }
+  // Output j sits at input time (j + 1) * in / out - 1: n input frames
+  // make floor(n * out / in) output frames, all within the last span.
+  while ((outFrames_ + 1) * inRate <= (inFrames_ + 1) * outRate && outLeft > 0) {
+    const double frac = double((inFrames_ + 1) * outRate - (outFrames_ + 1) * inRate) / double(outRate);
+    const double t = 2.0 - frac;
+    const double w0 = (t - 1) * (t - 2) / 2, w1 = t * (2 - t), w2 = t * (t - 1) / 2;
+    std::int32_t v[2];
+    for (int c = 0; c < 2; ++c) v[c] = Clamp16(w0 * h0_[c] + w1 * h1_[c] + w2 * cur[c]);
+    const std::int32_t n = mono ? 1 : 2;
+    if (mono) v[0] = (v[0] + v[1]) / 2;
+    for (std::int32_t c = 0; c < n; ++c) {
+      if (eight) {
+        *output++ = std::uint8_t((v[c] >> 8) + 128);
+        --outLeft;
+      } else {
+        output[0] = std::uint8_t(v[c] & 0xFF);
+        output[1] = std::uint8_t((v[c] >> 8) & 0xFF);
+        output += 2;
+        outLeft -= 2;
+      }
+    }
+    ++outFrames_;
+  }
+  h0_[0] = h1_[0];
+  h0_[1] = h1_[1];
+  h1_[0] = cur[0];
+  h1_[1] = cur[1];
+  ++inFrames_;
+  if (inFrames_ >= inRate && outFrames_ >= outRate) {
+    inFrames_ -= inRate;
+    outFrames_ -= outRate;
+  }
+}
+
 void TPcmResampler::Resample(const std::uint8_t* input, std::uint8_t* output) {
   const std::int32_t inBytes = preparedIn_;
   std::int32_t outLeft = preparedOut_;
   preparedIn_ = preparedOut_ = 0;
   if (inBytes <= 0 || !input || !output) return;
   const std::int32_t frameBytes = InFrameBytes();
-  const std::uint64_t inRate = in_.nSamplesPerSec, outRate = out_.nSamplesPerSec;
-  const bool mono = out_.nChannels == 1, eight = out_.wBitsPerSample == 8;
-
   const auto take = [&](const std::uint8_t* frame) {
     std::int32_t cur[2];
     DecodeFrame(frame, cur[0], cur[1]);
-    if (!started_) {
-      // The first frame stands in for the ones before it: no click at the start.
-      h0_[0] = h1_[0] = cur[0];
-      h0_[1] = h1_[1] = cur[1];
-      started_ = true;
-    }
-    // Output j sits at input time (j + 1) * in / out - 1: n input frames
-    // make floor(n * out / in) output frames, all within the last span.
-    while ((outFrames_ + 1) * inRate <= (inFrames_ + 1) * outRate && outLeft > 0) {
-      const double frac = double((inFrames_ + 1) * outRate - (outFrames_ + 1) * inRate) / double(outRate);
-      const double t = 2.0 - frac;
-      const double w0 = (t - 1) * (t - 2) / 2, w1 = t * (2 - t), w2 = t * (t - 1) / 2;
-      std::int32_t v[2];
-      for (int c = 0; c < 2; ++c) v[c] = Clamp16(w0 * h0_[c] + w1 * h1_[c] + w2 * cur[c]);
-      const std::int32_t n = mono ? 1 : 2;
-      if (mono) v[0] = (v[0] + v[1]) / 2;
-      for (std::int32_t c = 0; c < n; ++c) {
-        if (eight) {
-          *output++ = std::uint8_t((v[c] >> 8) + 128);
-          --outLeft;
-        } else {
-          output[0] = std::uint8_t(v[c] & 0xFF);
-          output[1] = std::uint8_t((v[c] >> 8) & 0xFF);
-          output += 2;
-          outLeft -= 2;
-        }
-      }
-      ++outFrames_;
-    }
-    h0_[0] = h1_[0];
-    h0_[1] = h1_[1];
-    h1_[0] = cur[0];
-    h1_[1] = cur[1];
-    ++inFrames_;
-    if (inFrames_ >= inRate && outFrames_ >= outRate) {
-      inFrames_ -= inRate;
-      outFrames_ -= outRate;
-    }
+    Take(cur, output, outLeft);
   };
 
   std::int32_t at = 0;

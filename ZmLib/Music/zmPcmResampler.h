@@ -21,6 +21,12 @@ public:
   void Resample(const std::uint8_t* input, std::uint8_t* output);
   // Forgets the input history (after a seek).
   void Reset();
+  // At the end of the input: the bytes Flush writes, the output that lies
+  // between the last input frame and a silent one after it (the sound then
+  // ends where the input does, not on a step a frame of the input early).
+  // Nothing before any input, or once flushed.
+  std::int32_t FlushSize() const;
+  void Flush(std::uint8_t* output);
 
   // Rates outside this range are refused: they would make huge outputs or nothing.
   static constexpr std::uint32_t kMinRate = 1000;
@@ -30,6 +36,11 @@ private:
   bool Supported() const;
   std::int32_t InFrameBytes() const;
   void DecodeFrame(const std::uint8_t* p, std::int32_t& left, std::int32_t& right) const;
+  // Output frames the next input frame makes.
+  std::uint64_t FramesOfNext() const;
+  // One input frame (16-bit stereo): writes the output frames it makes, at
+  // most outLeft bytes.
+  void Take(const std::int32_t cur[2], std::uint8_t*& output, std::int32_t& outLeft);
 
   TWaveFormatEx in_{};
   TWaveFormatEx out_{};
@@ -42,6 +53,7 @@ private:
   std::int32_t h0_[2] = {0, 0};
   std::int32_t h1_[2] = {0, 0};
   bool started_ = false;
+  bool flushed_ = false;
   // Input frames seen and output frames made, both reduced by whole periods
   // of the rates so their products stay small.
   std::uint64_t inFrames_ = 0;

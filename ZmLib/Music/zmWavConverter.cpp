@@ -56,7 +56,14 @@ void TWavConverter::SetOutputFormat(const TWaveFormatEx& format) {
   output_->Format = format;
 }
 
+std::int32_t TWavConverter::SoundBytes() const {
+  // The padding lies at the end, and nothing follows it until a seek: all
+  // of it is still there unless the output was taken into it.
+  return std::max(0, output_->Length() - static_cast<std::int32_t>(std::min<std::int64_t>(padded_, INT32_MAX)));
+}
+
 void TWavConverter::Seek(std::int64_t ms) {
+  padded_ = 0;
   input_->Consume(input_->Length());
   output_->Consume(output_->Length());
   if (resampler_) resampler_->Reset();
@@ -103,11 +110,21 @@ bool TWavConverter::Fill(std::int32_t bytes) {
   while (output_->Length() < bytes) {
     if (ReadInput()) {
       if (!Convert(*input_)) {
+        padded_ += std::max(0, bytes - output_->Length());
         Pad(*output_, bytes, 0);
         return false;
       }
     } else {
+      // The resampler's last frames: the sound ends where the data does.
+      if (resampler_) {
+        if (const std::int32_t n = resampler_->FlushSize(); n > 0) {
+          output_->EnsureFree(n);
+          resampler_->Flush(output_->WritePointer());
+          output_->AddLength(n);
+        }
+      }
       const bool had = output_->Length() > 0;
+      padded_ += std::max(0, bytes - output_->Length());
       Pad(*output_, bytes, output_->Format.wBitsPerSample == 8 ? 128 : 0);
       return had;
     }

@@ -35,6 +35,9 @@ public:
   virtual bool Fill(std::int32_t bytes);
 
   void SetOutputFormat(const TWaveFormatEx& format);
+  // The bytes of sound at the front of the output: all of it, but for the
+  // silence Fill padded it with past the end of the data.
+  std::int32_t SoundBytes() const;
 
   // Set by the user before SetInputFormat; not owned.
   TStream* Stream = nullptr;
@@ -55,6 +58,7 @@ protected:
   TRef<TLocalBuffer> input_;
   TRef<TLocalBuffer> output_;
   std::int32_t blockSize_ = kBlockSize;
+  std::int64_t padded_ = 0;  // silence Fill added since the last seek
 };
 
 }  // namespace zm
