@@ -1,8 +1,10 @@
 // The soundtrack as the output mixes it, on the manual clock and the
 // hand-mixed sound layer (rings refilled by the test): a show's last music
-// item in every format heard whole and ending with its fade, and the place
-// of synchronised music across a pause and a seek, read from the mix by
-// matching it against the source it was encoded from.
+// item in every format heard whole and ending with its fade, the place of
+// synchronised music across a pause and a seek, a seek's old and new places
+// together, the first item of a show and of its passes from its first
+// sample, and an item whose file ends first, read from the mix by matching
+// it against the source it was encoded from.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -348,5 +350,223 @@ TEST_F(SoundtrackOutput, SynchronisedMusicComesBackWhereItFellSilentAndLandsOnTh
     EXPECT_LE(landed, 4005.0);
     EXPECT_NEAR(offsetAt(soughtAt + 8820), offsetBefore, 5.0);
     p = nullptr;
+  }
+}
+
+namespace {
+
+// A chirp as loud as Amplitude on both channels (as a stereo source, so
+// that no down-mix lowers it).
+std::string SoundtrackLoudChirp(double amplitude, double hz, double hzPerS, int seconds) {
+  char e[128];
+  std::snprintf(e, sizeof e, "%.2f*sin(2*PI*(%g*t+%g*t*t))", amplitude, hz, hzPerS);
+  return std::string("aevalsrc=") + e + "|" + e + ":s=44100:d=" + std::to_string(seconds);
+}
+
+// Offset in Mixed from Near (within Range) at which Source's frames from
+// From on (to To) are heard unchanged; -1 when at none.
+std::int64_t SoundtrackExactAt(const std::vector<std::int16_t>& mixed, std::int64_t near, std::int64_t range,
+                               const std::vector<std::int16_t>& source, std::size_t from, std::size_t to) {
+  for (std::int64_t at = std::max<std::int64_t>(0, near - range); at <= near + range; ++at) {
+    if (std::size_t(at) + to > mixed.size()) break;
+    std::size_t k = from;
+    while (k < to && std::abs(int(mixed[std::size_t(at) + k]) - int(source[k])) <= 1) ++k;
+    if (k == to) return at;
+  }
+  return -1;
+}
+
+}  // namespace
+
+// Synchronised music of two loud chirps (0.9 of full scale), one item after
+// the other, sought from inside the first to inside the second, the new
+// place starting in the mix that follows the seek (its channels loaded
+// while no sound was mixed): the old place fades out within the stop's
+// 10 ms, over what the output had queued and taken alike, as the new one
+// fades in. From 10 ms after the seek the mix is the new place alone, and
+// the two together are never louder than the louder: no sample at full
+// scale, the peak at most 0.95 of it.
+TEST_F(SoundtrackOutput, ASeekFadesTheOldPlaceWithinItsFadeAndIsNeverLouderThanTheLouderPlace) {
+  const std::string a = Make(SoundtrackLoudChirp(0.9, 200, 25, 4), "-c:a pcm_s16le", "a.wav");
+  const std::string b = Make(SoundtrackLoudChirp(0.9, 300, 20, 4), "-c:a pcm_s16le", "b.wav");
+  const std::vector<std::int16_t> bSource = SoundtrackLeftOfWav(b);
+  ASSERT_EQ(bSource.size(), 4u * 44100);
+  zmtest::TShowBuilder show;
+  show.AddSlide(4000);
+  show.AddSlide(8000);
+  show.Main().Key("opt_syncmode", 1).Key("opt_repeat", "stop");
+  show.MusicItem(a, 4000);
+  show.MusicItem(b, 4000);
+  TRef<oru::TOruMusicPlayer> p = orutest::NewPlayer(show);
+  auto* output = dynamic_cast<zm::TMusicPlayerClass*>(p->MusicPlayer());
+  ASSERT_TRUE(output);
+  auto* device = dynamic_cast<zmtest::TManualDevice*>(output->Device());
+  ASSERT_TRUE(device);
+  const std::size_t start = audio_.Mixed().size() / 2;
+  const auto run = [&](int ms) {
+    for (int t = 0; t < ms; t += 10) {
+      clock_.Advance(10);
+      audio_.Advance(441);
+      if (++ticks_ % 10 == 0) device->RefillAll();
+      orutest::Pass(p.get());
+    }
+  };
+  orutest::Pass(p.get());
+  orutest::Pass(p.get());
+  ASSERT_TRUE(p->IsReady());
+  p->SetRunRequested(true);
+  run(1500);
+
+  // Sought to 1500 ms into the second item; no sound is mixed until it plays.
+  p->SetTime(-1, 5500);
+  for (int i = 0; i < 100 && !p->IsReady(); ++i) orutest::Pass(p.get());
+  ASSERT_TRUE(p->IsReady());
+  p->SetRunRequested(true);
+  orutest::Pass(p.get());
+  const std::size_t soughtAt = audio_.Mixed().size() / 2 - start;
+  run(500);
+
+  const std::vector<std::int16_t>& mix = audio_.Mixed();
+  int before = 0, peak = 0, full = 0;
+  for (std::size_t f = start + soughtAt - 441; f < start + soughtAt; ++f) before = std::max(before, std::abs(int(mix[2 * f])));
+  EXPECT_GT(before, 25000) << "the old place did not sound up to the seek";
+  for (std::size_t i = 2 * (start + soughtAt); i < 2 * (start + soughtAt + 4410); ++i) {
+    peak = std::max(peak, std::abs(int(mix[i])));
+    if (mix[i] >= 32767 || mix[i] <= -32768) ++full;
+  }
+  EXPECT_EQ(full, 0);
+  EXPECT_LE(peak, int(0.95 * 32768)) << "old and new together louder than either";
+  // The new place alone from the end of the fades on: its first frame is
+  // the 1500 ms of the second file, where the mix that followed the seek began.
+  const std::vector<std::int16_t> l = MixedLeft(start);
+  EXPECT_EQ(SoundtrackExactAt(l, std::int64_t(soughtAt) - 66150, 0, bSource, 66150 + 441, 66150 + 4410),
+            std::int64_t(soughtAt) - 66150)
+      << "the old place still sounds 10 ms after the seek";
+  p->SetRunRequested(false);
+  run(500);
+  p = nullptr;
+}
+
+// A synchronised show asked to run before its music is loaded, by a loader
+// slow to open it (a busy machine: 50 ms), and looping, its length not a
+// whole number of the player's passes (10 ms here): its music's first item,
+// as the show starts and as its second pass starts, is heard from the
+// file's first sample (the clock stands until the music can start with it;
+// the second pass's is played a little ahead, silent up to its time),
+// the second pass's at the pass's time within 1 ms of the first's.
+TEST_F(SoundtrackOutput, TheFirstItemOfTheShowAndOfEachPassIsHeardFromItsFirstSample) {
+  const std::string chirp = Make(SoundtrackLoudChirp(0.5, 200, 60, 2), "-c:a pcm_s16le", "chirp.wav");
+  const std::vector<std::int16_t> source = SoundtrackLeftOfWav(chirp);
+  ASSERT_EQ(source.size(), 2u * 44100);
+  zmtest::TShowBuilder show;
+  show.AddSlide(1000);
+  show.AddSlide(1995);
+  show.Main().Key("opt_syncmode", 1).Key("opt_repeat", "repeat");
+  show.MusicItem(chirp, 1995);
+  TRef<oru::TOruMusicPlayer> p = orutest::NewPlayer(show);
+  auto* output = dynamic_cast<zm::TMusicPlayerClass*>(p->MusicPlayer());
+  ASSERT_TRUE(output);
+  auto* device = dynamic_cast<zmtest::TManualDevice*>(output->Device());
+  ASSERT_TRUE(device);
+  const std::size_t start = audio_.Mixed().size() / 2;
+  // The mix's frame count when each ring made its first fill: its first
+  // frame is the next one mixed.
+  std::vector<std::size_t> rings;
+  std::vector<zmtest::TManualBuffer*> seen;
+  double stoodAt = -1;
+  p->SetRunRequested(true);
+  for (int t = 0; t < 2600; t += 10) {
+    if (t < 50) p->Pass();
+    else orutest::Pass(p.get());
+    {
+      std::lock_guard<std::mutex> g(device->M);
+      for (zmtest::TManualBuffer* b : device->Live)
+        if (!b->Written.empty() && std::find(seen.begin(), seen.end(), b) == seen.end()) {
+          seen.push_back(b);
+          rings.push_back(audio_.Mixed().size() / 2 - start);
+        }
+    }
+    if (rings.empty()) stoodAt = p->GetTime();
+    clock_.Advance(10);
+    audio_.Advance(441);
+    if (++ticks_ % 10 == 0) device->RefillAll();
+  }
+  ASSERT_EQ(rings.size(), 2u);
+  EXPECT_EQ(stoodAt, 0.0) << "the clock ran before its music";
+  const std::vector<std::int16_t> l = MixedLeft(start);
+  // Past the 10 ms fades each pass is the file itself, from where its ring
+  // (its silence) began: a first sample left out would move it on.
+  const std::int64_t first = SoundtrackExactAt(l, std::int64_t(rings[0]), 0, source, 441, 4410);
+  EXPECT_EQ(first, std::int64_t(rings[0])) << "the show's first item did not start from its first sample";
+  const std::int64_t second = SoundtrackExactAt(l, std::int64_t(rings[0]) + 87980, 441, source, 441, 4410);
+  ASSERT_GE(second, 0) << "the second pass's first item did not start from its first sample";
+  EXPECT_GE(second, std::int64_t(rings[1]));
+  EXPECT_NEAR(double(second - first), 1995 * 44.1, 44.1);
+  // Paused, its fade played out before the player goes.
+  p->SetRunRequested(false);
+  for (int t = 0; t < 500; t += 10) {
+    orutest::Pass(p.get());
+    clock_.Advance(10);
+    audio_.Advance(441);
+    if (++ticks_ % 10 == 0) device->RefillAll();
+  }
+  p = nullptr;
+}
+
+// A music item of 4 s whose 2.5 s file ends first, with a fade out of 1 s:
+// the fade ends where the file's sound does and is heard, and the sound
+// ends without a step, from a file of 8, 22.05 and 44.1 kHz alike, also
+// when the file ends at the tone's peak.
+TEST_F(SoundtrackOutput, AnItemWhoseFileEndsFirstFadesOutToItsEndWithoutAStep) {
+  const struct {
+    int rate;
+    const char* seconds;
+  } files[] = {{8000, "2.5"}, {22050, "2.5"}, {44100, "2.5"}, {44100, "2.50057"}};
+  for (const auto& file : files) {
+    const std::string label = std::to_string(file.rate) + " Hz, " + file.seconds + " s";
+    SCOPED_TRACE(label);
+    const std::string path = Make("sine=frequency=440:sample_rate=" + std::to_string(file.rate) +
+                                      ":duration=" + file.seconds,
+                                  "-ac 2 -c:a pcm_s16le", "tone" + std::to_string(file.rate) + file.seconds + ".wav");
+    TRef<oru::TCompositeParams> track = MakeRef<oru::TCompositeParams>();
+    oru::TCompositeItem* item = track->AddItem(zm::WideString(path.begin(), path.end()), 0);
+    item->Duration = 4000;
+    oru::TVolumeParams* fade = item->Volumes->Add();
+    fade->AddPoint(3000, 1000);
+    fade->AddPoint(4000, 0);
+    track->Duration = 4000;
+    const std::size_t start = audio_.Mixed().size() / 2;
+    TRef<zm::TChannelMusic> c = RefCast<zm::TChannelMusic>(Player()->CreateChannel(track->Save(), zm::kNoStartPosition));
+    ASSERT_TRUE(c);
+    ASSERT_TRUE(c->Play(10));
+    for (int i = 0; i < 450; ++i) Tick();
+    const std::vector<std::int16_t> l = MixedLeft(start);
+    int peak = 0;
+    for (std::int16_t s : l) peak = std::max(peak, std::abs(int(s)));
+    ASSERT_GT(peak, 2000);
+    std::size_t end = 0;
+    for (std::size_t f = 0; f < l.size(); ++f)
+      if (l[f] != 0) end = f;
+    const auto largestStep = [&](std::size_t from, std::size_t to) {
+      int step = 0;
+      for (std::size_t f = std::max<std::size_t>(from, 1); f < to && f < l.size(); ++f)
+        step = std::max(step, std::abs(int(l[f]) - int(l[f - 1])));
+      return step;
+    };
+    const auto peakOf = [&](std::size_t from, std::size_t to) {
+      int p = 0;
+      for (std::size_t f = from; f < to && f < l.size(); ++f) p = std::max(p, std::abs(int(l[f])));
+      return p;
+    };
+    // The tone's own step in the middle of what sounds at full level; the
+    // end's over its last 5 ms and the silence after.
+    const int tone = largestStep(44100 / 2, 44100 / 2 + 4410);
+    EXPECT_LE(largestStep(end - 220, end + 441), tone * 3 / 2) << "a step at the end";
+    // The fade out lasts its second up to the file's end (2.5 s of sound):
+    // half way down half way through it.
+    EXPECT_NEAR(double(end) / 44.1, std::stod(file.seconds) * 1000, 15.0);
+    const int half = peakOf(end - 22050 - 441, end - 22050 + 441);
+    EXPECT_NEAR(double(half) / peak, 0.5, 0.05) << "the fade out does not end with the sound";
+    Drain(c.get());
   }
 }
