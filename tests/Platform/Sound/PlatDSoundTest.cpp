@@ -259,6 +259,67 @@ TEST(PlatDSound, MixLevelsGainAndClamping) {
   EXPECT_EQ(last(), std::make_pair(std::int16_t(600), std::int16_t(-270)));
 }
 
+// A fade out asked of the sound layer ramps the buffer's sound down from the
+// next mix on, over as long as the frames asked take at the buffer's own
+// rate, and then leaves it silent while its cursor moves on; the frames
+// read when it fell silent are told. A second fade changes nothing; a buffer
+// that does not play is silent at once.
+TEST(PlatDSound, FadeOutRampsFromTheNextMixAndStaysSilent) {
+  TRig rig;
+  auto* a = rig.Make(Pcm(44100, 2, 16), 4000);
+  auto* half = rig.Make(Pcm(22050, 2, 16), 4000);
+  auto* idle = rig.Make(Pcm(44100, 2, 16), 4000);
+  ASSERT_TRUE(a && half && idle);
+  std::vector<std::int16_t> dc(2000, 10000);
+  Fill16(a, 0, dc);
+  ASSERT_EQ(a->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  rig.audio.Advance(100);
+  std::int64_t read = -1, silent = 0;
+  ASSERT_EQ(a->GetReadFrames(&read, &silent), DS_OK);
+  EXPECT_EQ(read, 100);
+  EXPECT_EQ(silent, -1);
+  ASSERT_EQ(a->FadeOut(50), DS_OK);
+  rig.audio.Advance(100);
+  const std::vector<std::int16_t>& mix = rig.audio.Mixed();
+  for (int k = 0; k < 100; ++k) {
+    const double want = k < 50 ? 10000.0 * (50 - k) / 50 : 0.0;
+    EXPECT_NEAR(mix[std::size_t(2 * (100 + k))], want, 1.0) << k;
+    EXPECT_NEAR(mix[std::size_t(2 * (100 + k) + 1)], want, 1.0) << k;
+  }
+  ASSERT_EQ(a->GetReadFrames(&read, &silent), DS_OK);
+  EXPECT_EQ(read, 200);
+  EXPECT_EQ(silent, 150);
+  ASSERT_EQ(a->FadeOut(10), DS_OK);
+  rig.audio.Advance(100);
+  EXPECT_EQ(mix.back(), 0);
+  EXPECT_EQ(PlayPos(a), 300u * 4);
+  ASSERT_EQ(a->GetReadFrames(nullptr, &silent), DS_OK);
+  EXPECT_EQ(silent, 150);
+  ASSERT_EQ(a->Stop(), DS_OK);
+
+  // Half the rate: 50 of its frames last 100 of the output's.
+  Fill16(half, 0, dc);
+  ASSERT_EQ(half->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  ASSERT_EQ(half->FadeOut(50), DS_OK);
+  const std::size_t from = mix.size() / 2;
+  rig.audio.Advance(200);
+  EXPECT_GT(mix[2 * (from + 99)], 0);
+  EXPECT_EQ(mix[2 * (from + 100)], 0);
+  ASSERT_EQ(half->GetReadFrames(&read, &silent), DS_OK);
+  EXPECT_EQ(silent, 50);
+  EXPECT_EQ(read, 100);
+
+  ASSERT_EQ(idle->FadeOut(0), DS_OK);
+  ASSERT_EQ(idle->GetReadFrames(&read, &silent), DS_OK);
+  EXPECT_EQ(read, 0);
+  EXPECT_EQ(silent, 0);
+  Fill16(idle, 0, dc);
+  ASSERT_EQ(idle->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  rig.audio.Advance(10);
+  EXPECT_EQ(mix.back(), 0) << "a faded buffer sounds again";
+  ASSERT_EQ(idle->GetReadFrames(nullptr, nullptr), DS_OK);
+}
+
 // A writer that refills the span behind the play cursor after every mix
 // period keeps the output exactly the sequence it writes, across wraps and
 // with periods that do not divide the ring.

@@ -86,7 +86,8 @@ TEST(PlatDSoundThreads, RefillWhileMixingIsGapless) {
 }
 
 // With the real-time null sink running: one thread keeps a ring filled while
-// the test thread makes, plays, changes and releases buffers under the mixer.
+// the test thread makes, plays, changes, fades and releases buffers under the
+// mixer.
 TEST(PlatDSoundThreads, NullSinkRefillAndReleaseWhilePlaying) {
   zmtest::TEnvGuard env;
   env.Set("ZM_AUDIO", "null");
@@ -125,6 +126,9 @@ TEST(PlatDSoundThreads, NullSinkRefillAndReleaseWhilePlaying) {
     ASSERT_EQ(other->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
     other->SetVolume(-100 * (i % 100));
     other->SetCurrentPosition(4 * (i % 441));
+    if (i % 4 == 1) other->FadeOut(std::uint32_t(i % 300));  // ends during a mix or not at all
+    std::int64_t read = 0, silent = 0;
+    other->GetReadFrames(&read, &silent);
     if (i % 3 == 0) other->Stop();
     SleepMs(i % 2);
     EXPECT_EQ(other->Release(), 0u);  // most of them while playing
