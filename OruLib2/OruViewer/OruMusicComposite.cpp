@@ -601,9 +601,10 @@ void TCompositeConverter::MixItem(TCompositeItem2* item) {
     item->BlockOffset = -1;
   }
   const std::int32_t bytes = frames * 4;
-  // A fade's length further on than the block: a file that runs out within
-  // it fades out over its last frames of sound, not on a step.
-  if (bytes > 0 && !item->Converter->Fill(bytes + kEndFadeFrames * 4)) item->Exhausted = true;
+  // A fade's length (and a frame, so that data ending right there is known
+  // to) further on than the block: a file that runs out within it fades out
+  // over its last frames of sound, not on a step.
+  if (bytes > 0 && !item->Converter->Fill(bytes + (kEndFadeFrames + 1) * 4)) item->Exhausted = true;
   zm::TLocalBuffer& out = item->Converter->Output();
   const std::int32_t have = std::min(bytes, out.Length()) / 4;
   const std::int32_t sound = item->Converter->SoundBytes() / 4;
@@ -627,10 +628,8 @@ void TCompositeConverter::MixItem(TCompositeItem2* item) {
       volumes.Seek(pos);
       gain = volumes.Gain(unity);
     }
-    if (sound - f < kEndFadeFrames) {
-      gain *= double(std::max(sound - f, 0)) / kEndFadeFrames;
-      unity = false;
-    }
+    // The end's fade scales what the envelopes give, all of its steps.
+    const double tail = sound - f < kEndFadeFrames ? double(std::max(sound - f, 0)) / kEndFadeFrames : 1.0;
     std::int32_t* acc = &accumulator_[std::size_t(first + f) * 2];
     for (int c = 0; c < 2; ++c) {
       std::int16_t s;
@@ -639,6 +638,7 @@ void TCompositeConverter::MixItem(TCompositeItem2* item) {
       if (unity || (gain >= 0.99 && gain < 1.01)) v = s;
       else if (gain <= 0.00001) continue;
       else v = Scale(s, gain);
+      if (tail < 1.0) v = std::int64_t(std::nearbyint(double(v) * tail));
       acc[c] = SaturatedAdd(acc[c], v);
     }
   }
