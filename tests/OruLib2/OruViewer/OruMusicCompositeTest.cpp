@@ -6,6 +6,8 @@
 #include <cmath>
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,7 +51,9 @@ protected:
   }
 
   // The whole track as the channel would pull it; stops after limit blocks.
-  std::vector<std::int16_t> Render(const WideString& text, std::int64_t seekMs = INT64_MIN, int limit = 2000) {
+  // Opened runs once the items due at the start are open.
+  std::vector<std::int16_t> Render(const WideString& text, std::int64_t seekMs = INT64_MIN, int limit = 2000,
+                                   const std::function<void()>& opened = nullptr) {
     std::vector<std::int16_t> pcm;
     zm::TMediaInfo info{};
     if (!CompositeTrackInfo(text, info)) return pcm;
@@ -57,6 +61,7 @@ protected:
     converter_ = RefCast<TCompositeConverter>(c);
     if (!c->SetInputFormat(info)) return pcm;
     if (seekMs != INT64_MIN) c->Seek(seekMs);
+    if (opened) opened();
     for (int i = 0; i < limit; ++i) {
       const bool more = c->Fill(TCompositeConverter::kMixBytes);
       zm::TLocalBuffer& out = c->Output();
@@ -363,6 +368,20 @@ TEST_F(CompositeMix, BadFilesPlaySilentlyForTheTrackLength) {
   EXPECT_EQ(pcm[std::size_t(CompositeTimeToPosition(225) / 2)], 1000);
   // Everything ended up finished and closed.
   EXPECT_EQ(converter_->Active().Count() + converter_->Waiting().Count(), 0);
+}
+
+// A file cut short while it plays (its length known from before): its
+// sound ends on a fade of its last 10 ms, as at a stop, not on a step.
+TEST_F(CompositeMix, AFileCutShortWhileItPlaysFadesItsLastTenMsOut) {
+  dir_.Write("dc.wav", ShapedWav(88200, [](std::int32_t) { return 20000; }));
+  const std::string path = (dir_.Path() / "dc.wav").string();
+  const WideString text = OneItem(dir_.Wide("dc.wav"), 2000, 0, 0, 2000);
+  const std::vector<std::int16_t> pcm =
+      Render(text, INT64_MIN, 2000, [&] { std::filesystem::resize_file(path, 44 + 44100 * 4); });
+  ASSERT_GE(pcm.size(), std::size_t(2 * 44100 + 2000));
+  for (std::int64_t k = 0; k < 441; ++k)
+    ASSERT_NEAR(pcm[std::size_t(44100 - 441 + k) * 2], 20000.0 * double(441 - k) / 441.0, 2.0) << k;
+  for (std::size_t f = 44100; f < pcm.size() / 2; ++f) ASSERT_EQ(pcm[f * 2], 0) << f;
 }
 
 TEST_F(CompositeMix, ThousandsOfTinyItemsStayBounded) {
