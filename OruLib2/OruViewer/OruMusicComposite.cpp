@@ -495,7 +495,8 @@ bool TCompositeConverter::SetInputFormat(const zm::TMediaInfo& info) {
   if (!parsed_) return false;
   for (auto& i : params_->Items) {
     auto* item = static_cast<TCompositeItem2*>(i.get());
-    item->Volumes->Compile(ItemLengthMs(item));
+    item->FadeEndMs = ItemLengthMs(item);
+    item->Volumes->Compile(item->FadeEndMs);
     pending_->Add(item);
   }
   if (params_->HasMainVolume()) {
@@ -534,7 +535,11 @@ bool TCompositeConverter::OpenAt(TCompositeItem2* item, std::int64_t fileMs) {
   // (the fade out heard, not cut off by the file's end).
   const std::int32_t length = ItemLengthMs(item);
   const std::int64_t sound = std::int64_t(item->Info.Duration) - item->BeginTime;
-  if (item->Info.Duration > 0 && sound < length) item->Volumes->Compile(length, ClampInt32(std::max<std::int64_t>(sound, 0)));
+  item->FadeEndMs = length;
+  if (item->Info.Duration > 0 && sound < length) {
+    item->FadeEndMs = ClampInt32(std::max<std::int64_t>(sound, 0));
+    item->Volumes->Compile(length, item->FadeEndMs);
+  }
   item->Converter->Seek(std::max<std::int64_t>(fileMs, 0));
   return true;
 }
@@ -609,9 +614,12 @@ void TCompositeConverter::MixItem(TCompositeItem2* item) {
   const std::int32_t have = std::min(bytes, out.Length()) / 4;
   const std::int32_t sound = item->Converter->SoundBytes() / 4;
   if (sound <= have) item->Exhausted = true;
-  const auto* samples = reinterpret_cast<const std::int16_t*>(out.Data());
   const std::int64_t start = CompositeTimeToPosition(item->TimeLine);
   const std::int64_t local = position_ + std::int64_t(first) * 4 - start;
+  // Only a sound that ends before its envelopes' fade does needs one of
+  // its own.
+  const bool endFade = local + std::int64_t(sound) * 4 < CompositeTimeToPosition(item->FadeEndMs);
+  const auto* samples = reinterpret_cast<const std::int16_t*>(out.Data());
   TVolumeParamsList& volumes = *item->Volumes;
   volumes.Seek(local);
   bool ended = false;
@@ -629,7 +637,7 @@ void TCompositeConverter::MixItem(TCompositeItem2* item) {
       gain = volumes.Gain(unity);
     }
     // The end's fade scales what the envelopes give, all of its steps.
-    const double tail = sound - f < kEndFadeFrames ? double(std::max(sound - f, 0)) / kEndFadeFrames : 1.0;
+    const double tail = endFade && sound - f < kEndFadeFrames ? double(std::max(sound - f, 0)) / kEndFadeFrames : 1.0;
     std::int32_t* acc = &accumulator_[std::size_t(first + f) * 2];
     for (int c = 0; c < 2; ++c) {
       std::int16_t s;

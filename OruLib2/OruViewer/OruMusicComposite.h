@@ -140,6 +140,9 @@ public:
   bool Exhausted = false;
   zm::TStream* Stream = nullptr;
   std::int32_t BlockOffset = -1;
+  // Where its envelopes' own fade ends, ms into the item: its length, or
+  // the end of its file's sound when that comes first.
+  std::int32_t FadeEndMs = INT32_MAX;
 
 private:
   void CloseStream();
