@@ -618,7 +618,8 @@ void TOruMusicPlayer::StartWhenLoaded() {
   // The music of the time the clock stands at not loaded yet (the items of
   // a new time, just asked for): it would start behind the clock and skip
   // as much to catch up. The clock waits for it, the show with it.
-  const bool loaded = std::all_of(items_.begin(), items_.end(), [t](TPlayItem* i) { return i->Finished || i->LoadedAt(t); });
+  const bool loaded =
+      std::all_of(items_.begin(), items_.end(), [t](TPlayItem* i) { return i->Finished || i->LoadedAt(t); });
   if (!loaded && plat::TickCount32() - asked < kStartWaitMs) return;
   SetRunning(true, true);
 }

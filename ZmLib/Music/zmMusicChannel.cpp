@@ -197,7 +197,8 @@ void TMusicChannel::Play(std::uint32_t fadeMs, std::uint32_t delayFrames) {
   if (!has) SetPosition(0);
   {
     std::lock_guard<std::mutex> g(prebufferLock_);
-    delayLeft_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t(delayFrames) * frameBytes_, bufferBytes_));
+    const std::uint64_t delay = std::uint64_t(delayFrames) * frameBytes_;
+    delayLeft_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(delay, bufferBytes_));
     delayBytes_ = delayLeft_;
   }
   {
@@ -506,8 +507,8 @@ float TMusicChannel::Gain() {
 
 std::uint32_t TMusicChannel::Position() {
   const std::uint32_t played = output_ ? output_->PlayedTime() : 0;
-  const std::uint32_t delayMs =
-      format_.nAvgBytesPerSec ? static_cast<std::uint32_t>(std::uint64_t(delayBytes_.load()) * 1000 / format_.nAvgBytesPerSec) : 0;
+  const std::uint64_t avg = format_.nAvgBytesPerSec;
+  const auto delayMs = avg ? static_cast<std::uint32_t>(std::uint64_t(delayBytes_.load()) * 1000 / avg) : 0u;
   return (played > delayMs ? played - delayMs : 0) + positionBase_;
 }
 

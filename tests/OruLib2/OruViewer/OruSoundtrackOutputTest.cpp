@@ -429,7 +429,8 @@ TEST_F(SoundtrackOutput, ASeekFadesTheOldPlaceWithinItsFadeAndIsNeverLouderThanT
 
   const std::vector<std::int16_t>& mix = audio_.Mixed();
   int before = 0, peak = 0, full = 0;
-  for (std::size_t f = start + soughtAt - 441; f < start + soughtAt; ++f) before = std::max(before, std::abs(int(mix[2 * f])));
+  for (std::size_t f = start + soughtAt - 441; f < start + soughtAt; ++f)
+    before = std::max(before, std::abs(int(mix[2 * f])));
   EXPECT_GT(before, 25000) << "the old place did not sound up to the seek";
   for (std::size_t i = 2 * (start + soughtAt); i < 2 * (start + soughtAt + 4410); ++i) {
     peak = std::max(peak, std::abs(int(mix[i])));
@@ -561,7 +562,8 @@ TEST_F(SoundtrackOutput, AnItemWhoseFileEndsFirstFadesOutToItsEndWithoutAStep) {
     }
     track->Duration = 4000;
     const std::size_t start = audio_.Mixed().size() / 2;
-    TRef<zm::TChannelMusic> c = RefCast<zm::TChannelMusic>(Player()->CreateChannel(track->Save(), zm::kNoStartPosition));
+    TRef<zm::TChannelMusic> c =
+        RefCast<zm::TChannelMusic>(Player()->CreateChannel(track->Save(), zm::kNoStartPosition));
     ASSERT_TRUE(c);
     ASSERT_TRUE(c->Play(10));
     for (int i = 0; i < 450; ++i) Tick();
