@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -250,80 +251,23 @@ bool ContainsNoCase(const std::string& data, std::string_view what) {
 
 namespace {
 
-std::uint32_t ZipLe(const std::uint8_t* p, int n) {
-  std::uint32_t v = 0;
-  for (int i = n - 1; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-
-std::uint64_t ZipLe64(const std::uint8_t* p) { return std::uint64_t(ZipLe(p, 4)) | (std::uint64_t(ZipLe(p + 4, 4)) << 32); }
-
-bool IsJarManifestName(const std::uint8_t* name, std::size_t n) {
+bool IsJarManifestName(std::string_view name) {
   constexpr std::string_view kManifest = "META-INF/MANIFEST.MF";
-  if (n != kManifest.size()) return false;
-  for (std::size_t i = 0; i < n; ++i)
-    if (std::toupper(name[i]) != kManifest[i]) return false;
+  if (name.size() != kManifest.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(name[i])) != kManifest[i]) return false;
   return true;
-}
-
-// Whether the central directory of Count entries and Size bytes at Start
-// lists the manifest.
-bool DirectoryListsManifest(const TReadAt& read, std::uint64_t start, std::uint64_t size, std::uint64_t count) {
-  constexpr std::uint64_t kMaxDirectory = std::uint64_t(16) << 20;
-  constexpr std::size_t kEntryHead = 46;
-  std::vector<std::uint8_t> dir(std::size_t(std::min(size, kMaxDirectory)));
-  if (dir.size() < kEntryHead) return false;
-  dir.resize(read(start, dir.data(), dir.size()));
-  std::size_t at = 0;
-  for (std::uint64_t i = 0; i < count && dir.size() - at >= kEntryHead; ++i) {
-    const std::uint8_t* e = dir.data() + at;
-    if (ZipLe(e, 4) != 0x02014B50) return false;
-    const std::size_t nameLength = ZipLe(e + 28, 2), extra = ZipLe(e + 30, 2), comment = ZipLe(e + 32, 2);
-    if (dir.size() - at - kEntryHead < nameLength) return false;
-    if (IsJarManifestName(e + kEntryHead, nameLength)) return true;
-    const std::size_t next = kEntryHead + nameLength + extra + comment;
-    if (dir.size() - at < next) return false;
-    at += next;
-  }
-  return false;
 }
 
 }  // namespace
 
 bool ZipListsJarManifest(const TReadAt& read, std::uint64_t size) {
-  constexpr std::size_t kEndRecord = 22, kLocator = 20, kEnd64 = 56;
-  if (size < kEndRecord) return false;
-  const std::uint64_t tailStart = size > 65535 + kEndRecord ? size - 65535 - kEndRecord : 0;
-  std::vector<std::uint8_t> tail(std::size_t(size - tailStart));
-  if (read(tailStart, tail.data(), tail.size()) != tail.size()) return false;
-  // The end records in the tail, from the last: padding or a comment may
-  // follow the real one. A few at most, each read of a directory bounded.
-  int records = 0;
-  for (std::size_t i = tail.size() - kEndRecord + 1; i-- > 0 && records < 8;) {
-    const std::uint8_t* end = tail.data() + i;
-    if (ZipLe(end, 4) != 0x06054B50) continue;
-    ++records;
-    const std::uint64_t endAt = tailStart + i;
-    std::uint64_t count = ZipLe(end + 10, 2), dirSize = ZipLe(end + 12, 4), dirAt = ZipLe(end + 16, 4);
-    std::uint64_t recordAt = endAt;
-    if ((count == 0xFFFF || dirSize == 0xFFFFFFFF || dirAt == 0xFFFFFFFF) && endAt >= kLocator) {
-      std::uint8_t locator[kLocator], end64[kEnd64];
-      if (read(endAt - kLocator, locator, kLocator) == kLocator && ZipLe(locator, 4) == 0x07064B50) {
-        const std::uint64_t end64At = ZipLe64(locator + 8);
-        if (end64At < size && read(end64At, end64, kEnd64) == kEnd64 && ZipLe(end64, 4) == 0x06064B50) {
-          count = ZipLe64(end64 + 32);
-          dirSize = ZipLe64(end64 + 40);
-          dirAt = ZipLe64(end64 + 48);
-          recordAt = end64At;
-        }
-      }
-    }
-    if (dirSize > recordAt) continue;
-    // Where the end record says, and where it lies if data came before.
-    for (const std::uint64_t start : {dirAt, recordAt - dirSize})
-      if (start < size && DirectoryListsManifest(read, start, std::min(dirSize, size - start), count)) return true;
-  }
-  return false;
+  bool listed = false;
+  VisitZipDirectory(read, size, false, [&listed](const TZipEntry& entry) {
+    listed = IsJarManifestName(entry.Name);
+    return !listed;
+  });
+  return listed;
 }
 
 TFileContent FileContentOf(const std::string& path) {
@@ -397,58 +341,155 @@ bool StartsAsCode(const std::string& path) {
   return code;
 }
 
+namespace {
+
+// Up to n bytes at offset of an open file; fewer at its end or on an error.
+std::size_t ReadOpenFileAt(int fd, std::uint64_t offset, void* buffer, std::size_t n) {
+  std::size_t got = 0;
+  while (got < n) {
+    const ssize_t r = ::pread(fd, static_cast<char*>(buffer) + got, n - got, off_t(offset + got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += std::size_t(r);
+  }
+  return got;
+}
+
+// What packed files held, by the file and its state: a look made again
+// reads an unchanged one no more.
+struct TPeekedFile {
+  std::uint64_t Size = 0;
+  std::int64_t Modified = 0, Changed = 0;
+  TPeekFinding Finding;
+};
+std::mutex gPeekedLock;
+std::map<std::pair<dev_t, ino_t>, TPeekedFile> gPeeked;
+constexpr std::size_t kMaxPeeked = 4096;
+
+std::int64_t Ns(const timespec& t) { return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; }
+
+// What an open regular file holds: code by its first bytes, or what packed
+// data holds.
+TPeekFinding JudgeOpenFile(int fd, const struct stat& st, std::string_view name) {
+  char head[kPackedHeadSize];
+  const std::size_t n = ReadOpenFileAt(fd, 0, head, std::size_t(std::min<off_t>(st.st_size, off_t(sizeof head))));
+  const std::string_view h(head, n);
+  if (h.substr(0, 4) == "\x7F" "ELF" || h.substr(0, 2) == "#!") return {TPeekFinding::TWhy::Code, {}, {}};
+  if (n < std::size_t(std::min<off_t>(st.st_size, off_t(sizeof head))))
+    return {TPeekFinding::TWhy::Unjudged, {}, "cannot be read"};
+  if (PackedKindOf(h) == TPackedKind::None) return {};
+  const std::pair<dev_t, ino_t> key{st.st_dev, st.st_ino};
+  {
+    std::lock_guard<std::mutex> lock(gPeekedLock);
+    const auto it = gPeeked.find(key);
+    if (it != gPeeked.end() && it->second.Size == std::uint64_t(st.st_size) &&
+        it->second.Modified == Ns(st.st_mtim) && it->second.Changed == Ns(st.st_ctim))
+      return it->second.Finding;
+  }
+  TPeekFinding finding = PeekIntoPacked(
+      [fd](std::uint64_t offset, void* buffer, std::size_t count) { return ReadOpenFileAt(fd, offset, buffer, count); },
+      std::uint64_t(st.st_size), name);
+  if (finding.Why == TPeekFinding::TWhy::Unjudged) finding.Reason = "packed data that cannot be judged: " + finding.Reason;
+  std::lock_guard<std::mutex> lock(gPeekedLock);
+  if (gPeeked.size() >= kMaxPeeked) gPeeked.clear();
+  gPeeked[key] = {std::uint64_t(st.st_size), Ns(st.st_mtim), Ns(st.st_ctim), finding};
+  return finding;
+}
+
+bool Within(const std::string& path, const std::string& folder) {
+  return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+                            (folder == "/" || path[folder.size()] == '/'));
+}
+
+}  // namespace
+
 TCodeSearch FindCodeInFolder(const std::string& folder, const std::string& skip, std::size_t maxEntries) {
   TCodeSearch search;
   if (folder.empty() || folder.find('\0') != std::string::npos) return search;
   struct stat skipped {};
   const bool skipping = !skip.empty() && skip.find('\0') == std::string::npos && ::stat(skip.c_str(), &skipped) == 0;
+  const std::string root = RealPath(folder);
+  const auto found = [&search](std::string path, std::string reason, std::string inside = {}) {
+    search.Found = std::move(path);
+    search.Reason = std::move(reason);
+    search.Inside = std::move(inside);
+  };
   std::vector<std::string> folders{folder};
-  while (!folders.empty()) {
+  while (!folders.empty() && search.Found.empty() && search.Complete) {
     const std::string here = std::move(folders.back());
     folders.pop_back();
+    // What cannot be listed may hold anything: a folder one may enter but
+    // not read (mode 0111) still lets a program run what it holds.
     const int dirFd = ::open(here.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (here == folder ? 0 : O_NOFOLLOW));
-    if (dirFd < 0) continue;
-    DIR* dir = ::fdopendir(dirFd);
+    DIR* dir = dirFd < 0 ? nullptr : ::fdopendir(dirFd);
     if (!dir) {
-      ::close(dirFd);
-      continue;
+      if (dirFd >= 0) ::close(dirFd);
+      found(here, "a folder that cannot be read");
+      break;
     }
-    while (const dirent* e = ::readdir(dir)) {
+    for (;;) {
+      errno = 0;
+      const dirent* e = ::readdir(dir);
+      if (!e) {
+        if (errno != 0) found(here, "a folder that cannot be read");
+        break;
+      }
       const std::string_view name = e->d_name;
       if (name == "." || name == "..") continue;
       if (++search.Entries > maxEntries) {
         search.Complete = false;
         break;
       }
-      unsigned char type = e->d_type;
+      const std::string path = here + "/" + std::string(name);
       struct stat st {};
-      if (type == DT_UNKNOWN) {
-        if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_UNKNOWN;
+      if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        found(path, "cannot be read");
+        break;
       }
-      if (type == DT_LNK) {
-        // What a link leads to; a link to a folder is not entered.
-        if (::fstatat(dirFd, e->d_name, &st, 0) != 0) continue;
-        type = S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
-      }
-      if (type == DT_DIR) {
-        folders.push_back(here + "/" + std::string(name));
-      } else if (type == DT_REG) {
-        const int fd = ::openat(dirFd, e->d_name, kLookFlags);
-        if (fd < 0) continue;
-        bool code = OpenFileStartsAsCode(fd);
-        if (code && skipping) {
-          code = !(::fstat(fd, &st) == 0 && st.st_dev == skipped.st_dev && st.st_ino == skipped.st_ino);
-        }
-        ::close(fd);
-        if (code) {
-          search.Found = here + "/" + std::string(name);
+      if (S_ISLNK(st.st_mode)) {
+        // A link counts as what it leads to; one to a folder is not
+        // entered, and leads out of the show unless it stays inside it.
+        if (::fstatat(dirFd, e->d_name, &st, 0) != 0) {
+          found(path, "a link that leads nowhere the look can read");
           break;
         }
+        if (S_ISDIR(st.st_mode)) {
+          const std::string target = RealPath(path);
+          if (root.empty() || target.empty() || !Within(target, root)) {
+            found(path, "a link to a folder outside the show");
+            break;
+          }
+          continue;
+        }
+      }
+      if (S_ISDIR(st.st_mode)) {
+        folders.push_back(path);
+        continue;
+      }
+      if (!S_ISREG(st.st_mode)) {
+        found(path, "a device, pipe or socket");
+        break;
+      }
+      if (skipping && st.st_dev == skipped.st_dev && st.st_ino == skipped.st_ino) continue;
+      const int fd = ::openat(dirFd, e->d_name, kLookFlags);
+      struct stat opened {};
+      if (fd < 0 || ::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        if (fd >= 0) ::close(fd);
+        found(path, "cannot be read");
+        break;
+      }
+      const TPeekFinding finding = JudgeOpenFile(fd, opened, name);
+      ::close(fd);
+      if (finding.Why == TPeekFinding::TWhy::Code) {
+        found(path, {}, finding.Inside);
+        break;
+      }
+      if (finding.Why == TPeekFinding::TWhy::Unjudged) {
+        found(path, finding.Reason, finding.Inside);
+        break;
       }
     }
     ::closedir(dir);
-    if (!search.Found.empty() || !search.Complete) break;
   }
   return search;
 }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Platform/PlatArchivePeek.h"
+
 namespace plat {
 
 class IProcessSpawner {
@@ -82,8 +84,6 @@ enum class TFileContent : std::uint8_t {
 };
 TFileContent FileContentOf(const std::string& path);
 
-// Up to n bytes at offset into buffer; fewer at the end or on an error.
-using TReadAt = std::function<std::size_t(std::uint64_t offset, void* buffer, std::size_t n)>;
 // Whether zip data of Size bytes lists the manifest a Java archive is
 // started by, "META-INF/MANIFEST.MF" in any letter case, in its central
 // directory, found as Java finds it: from an end record in the last 64 KiB
@@ -100,12 +100,23 @@ bool StartsAsCode(const std::string& path);
 
 // The files of a folder and of its subfolders (a link to a folder is not
 // entered; a link to a file counts as that file) looked through for the
-// first that StartsAsCode tells of. A file that is the same as Skip (a
-// path; empty for none) is passed over. At most MaxEntries entries are
-// looked at: Complete is false when there were more. Found is empty when
-// none was found (or Folder cannot be read).
+// first that carries code or that the look cannot judge, so that it fails
+// closed: a file that StartsAsCode tells of; packed data (compressed files
+// and archives, PeekIntoPacked) that holds code or cannot be judged; a
+// folder or file that cannot be read (Folder itself too); a link to a
+// folder outside Folder, or one that leads nowhere; a device, pipe or
+// socket. A file that is the same as Skip (a path; empty for none) is
+// passed over. At most MaxEntries entries are looked at: Complete is false
+// when there were more. Found is empty when nothing was found. What packed
+// data held is kept for as long as the file is unchanged (the same file,
+// size and times), so that a look made again reads it no more.
 struct TCodeSearch {
   std::string Found;
+  // Where inside packed data ("|tools.tar|bin/helper"); else empty.
+  std::string Inside;
+  // Why what was found counts, when it is not code itself ("a folder that
+  // cannot be read" ...); empty for code.
+  std::string Reason;
   std::size_t Entries = 0;
   bool Complete = true;
 };

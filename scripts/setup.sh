@@ -16,6 +16,8 @@ PACKAGES=(
   libicu-dev
   fonts-dejavu-core fonts-liberation2 fonts-noto-core fonts-wqy-microhei fonts-symbola
   libcups2-dev libcairo2-dev
+  # compressed files a show carries, looked into for code
+  liblzma-dev libbz2-dev libzstd-dev
   # data the build generates tables from
   unicode-data
   # a display server for the tests of the real back end

@@ -2,12 +2,16 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "OruLib2/OruClasses/OruShowLoader.h"
 #include "OruLib2/OruClasses/OruUnpack.h"
+#include "OruLib2/OruClasses/zmInflate.h"
 #include "OruLib2/OruClasses/zmStreamUtils.h"
+#include "Platform/PlatArchivePeek.h"
 #include "Platform/PlatFiles.h"
 #include "Platform/PlatProcess.h"
 #include "Platform/PlatUtf8.h"
@@ -18,7 +22,7 @@ namespace oru {
 
 namespace {
 
-constexpr std::int32_t kHeadSize = 4;
+constexpr std::int32_t kHeadSize = std::int32_t(plat::kPackedHeadSize);
 // A deflated entry's first bytes come from the first piece of its data; so
 // much is read at most.
 constexpr std::int32_t kDeflatedPiece = 512;
@@ -50,8 +54,9 @@ std::int32_t InflatedHead(zm::TStream* window, std::uint8_t* head) {
   return n;
 }
 
-// The first entry of the container that starts as code.
-WideString CodeInContainer(TOruUnpack* unpack) {
+// The first entry of the container that carries code, or that cannot be
+// read or judged.
+TCarriedCode CodeInContainer(TOruUnpack* unpack) {
   zm::TIniFile* directory = unpack && unpack->Struc() ? unpack->Struc()->Ini() : nullptr;
   if (!directory) return {};
   zm::TRef<zm::TFileStream> file;
@@ -66,11 +71,12 @@ WideString CodeInContainer(TOruUnpack* unpack) {
     if (name == WideString(u"$protection$") || !unpack->FindEntry(name, position, method, size) || size < 2 ||
         position == 0)
       continue;
+    const WideString where = unpack->FileName() + u"|" + name;
     std::uint8_t head[kHeadSize] = {};
     std::int32_t n = 0;
     try {
       if (!file) file = unpack->OpenContainerFile();
-      if (!file) return {};
+      if (!file) return {unpack->FileName(), u"cannot be read"};
       zm::TRef<TPartialStream> window = zm::MakeRef<TPartialStream>(file.get(), false, position, size);
       if (method == kEntryDeflated) {
         n = InflatedHead(window.get(), head);
@@ -81,11 +87,33 @@ WideString CodeInContainer(TOruUnpack* unpack) {
       } else {
         n = window->Read(zm::TReadBuffer(head), kHeadSize, 0);
       }
+      if (HeadIsCode(head, n)) return {where, {}};
+      const std::string_view text(reinterpret_cast<const char*>(head), std::size_t(n));
+      if (plat::PackedKindOf(text) == plat::TPackedKind::None) continue;
+      // Packed data: looked into from its start.
+      zm::TRef<TPartialStream> again = zm::MakeRef<TPartialStream>(file.get(), false, position, size);
+      zm::TRef<zm::TStream> data = again;
+      zm::TRef<zm::TStream> decoded;
+      if (method == kEntryDeflated) decoded = zm::TRef<zm::TStream>::Adopt(new TInflateStream(again.get(), -1));
+      else if (method == kEntryEnciphered)
+        decoded = zm::TRef<zm::TStream>::Adopt(new TCryptStream(again.get(), unpack->Key(), false));
+      if (decoded) data = decoded;
+      const plat::TPeekFinding found = plat::PeekIntoPackedStream(
+          [&data](void* buffer, std::size_t count) -> std::size_t {
+            const std::size_t n = std::min<std::size_t>(count, 1 << 20);
+            const std::int32_t got =
+                data->Read(zm::TReadBuffer(static_cast<std::uint8_t*>(buffer), n), std::int32_t(n), 0);
+            return got > 0 ? std::size_t(got) : 0;
+          },
+          plat::ToUtf8(name));
+      if (found.Why == plat::TPeekFinding::TWhy::Code) return {where + plat::FromUtf8(found.Inside), {}};
+      if (found.Why == plat::TPeekFinding::TWhy::Unjudged)
+        return {where + plat::FromUtf8(found.Inside),
+                u"packed data that cannot be judged: " + plat::FromUtf8(found.Reason)};
     } catch (...) {
-      // An entry that cannot be read is no code anyone could load.
-      continue;
+      // What cannot be read cannot be judged either.
+      return {where, u"an entry that cannot be read"};
     }
-    if (HeadIsCode(head, n)) return unpack->FileName() + u"|" + name;
   }
   return {};
 }
@@ -104,12 +132,13 @@ TCarriedCode FindCarriedCode(const WideString& showFile, TOruShowLocator* show, 
     return found;
   }
   if (!search.Found.empty()) {
-    found.File = plat::FromUtf8(search.Found);
+    found.File = plat::FromUtf8(search.Found + search.Inside);
+    found.Reason = plat::FromUtf8(search.Reason);
     return found;
   }
   if (show && show->FromContainer() && show->Accessor())
     if (auto* packed = dynamic_cast<TPackedFileSource*>(show->Accessor()->Source()))
-      found.File = CodeInContainer(packed->Unpack());
+      found = CodeInContainer(packed->Unpack());
   return found;
 }
 

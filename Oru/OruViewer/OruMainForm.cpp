@@ -375,7 +375,7 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
   }
   show_ = show;
   startAnswers_.Clear();
-  // The show's folder and container are looked through at its first command.
+  // The show's folder and container are looked through at each command and start.
   startAnswers_.SetCodeLook([this, opened] { return FindCarriedCode(opened, show_.get()); });
 
   zm::TIniSection* main = show->Description() ? show->Description()->FindSection(u"Main") : nullptr;
@@ -681,7 +681,7 @@ void TMainForm::StartFromShow(const WideString& commandLine, bool thenClose, boo
   asking_ = false;
   --modalCount_;
   if (thenClose) Close();
-  if (start) RunApproved(this, approved, zm::ProgramDir);
+  if (start) RunApproved(this, approved, zm::ProgramDir, &startAnswers_);
 }
 
 bool TMainForm::GoOn() {

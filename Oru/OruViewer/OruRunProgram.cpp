@@ -1059,21 +1059,12 @@ void TStartAnswers::Clear() {
   logged_.clear();
   notFound_.clear();
   look_ = nullptr;
-  code_ = TCarriedCode();
-  looked_ = codeLogged_ = false;
+  codeLogged_.clear();
 }
 
-void TStartAnswers::SetCodeLook(std::function<TCarriedCode()> look) {
-  look_ = std::move(look);
-  code_ = TCarriedCode();
-  looked_ = false;
-}
+void TStartAnswers::SetCodeLook(std::function<TCarriedCode()> look) { look_ = std::move(look); }
 
-const TCarriedCode& TStartAnswers::CarriedCode() {
-  if (!looked_ && look_) code_ = look_();
-  looked_ = true;
-  return code_;
-}
+TCarriedCode TStartAnswers::CarriedCode() { return look_ ? look_() : TCarriedCode(); }
 
 bool NeedsStartAnswer(const WideString& command) {
   WideString file, params;
@@ -1317,6 +1308,30 @@ bool NobodyToAsk() {
   return !plat::DialogDriver() && plat::WindowSystemBackEnd() != "sdl";
 }
 
+namespace {
+
+// When one of the commands opens files (a program, a document, a "file:"
+// link) and the show carries code now: the refusal said (a box, or where
+// nobody sees it the log, once), the file found logged once, and true.
+bool RefusedAsCarryingCode(TStartAnswers& answers, const std::vector<WideString>& commands, const WideString& folder,
+                           const WideString& commandLine, bool nobody) {
+  const WideString* opens = FirstOpeningFiles(commands, folder);
+  if (!opens) return false;
+  const TCarriedCode code = answers.CarriedCode();
+  if (!code.Found()) return false;
+  if (answers.FirstCodeRefusal(code.File)) {
+    const WideString why = code.Reason.empty() ? WideString() : code.Reason + u"; ";
+    zm::LogLine(WideString(code.TooManyFiles ? u"Show folder too large to look through for code: "
+                                             : u"Show carries code: ") +
+                Logged(code.File) + u" (" + why + u"nothing it asks to start is started)");
+  }
+  if (!nobody) ReportRefused(*opens);
+  else if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(kProhibitedCommand) + u" " + Logged(*opens));
+  return true;
+}
+
+}  // namespace
+
 bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandLine, const WideString& folder,
                   bool byUser, std::vector<TApprovedCommand>* approved) {
   if (approved) approved->clear();
@@ -1330,16 +1345,7 @@ bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandL
     return false;
   }
   // Whatever a show that carries code starts could load that code.
-  if (const WideString* opens = FirstOpeningFiles(commands, folder); opens && answers.CarriedCode().Found()) {
-    const TCarriedCode& code = answers.CarriedCode();
-    if (answers.FirstCodeRefusal())
-      zm::LogLine(WideString(code.TooManyFiles ? u"Show folder too large to look through for code: "
-                                               : u"Show carries code: ") +
-                  Logged(code.File) + u" (nothing it asks to start is started)");
-    if (!nobody) ReportRefused(*opens);
-    else if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(kProhibitedCommand) + u" " + Logged(*opens));
-    return false;
-  }
+  if (RefusedAsCarryingCode(answers, commands, folder, commandLine, nobody)) return false;
   const auto notStarted = [&](const char16_t* why) {
     if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(u"Not started") + why + u": " + Logged(commandLine));
     return false;
@@ -1394,7 +1400,17 @@ void LogNotAsked(const WideString& commandLine, const WideString& why) {
   zm::LogLine(u"Not asked (" + why + u"): " + Logged(commandLine));
 }
 
-void RunApproved(zm::TZmForm* form, const std::vector<TApprovedCommand>& approved, const WideString& folder) {
+void RunApproved(zm::TZmForm* form, const std::vector<TApprovedCommand>& approved, const WideString& folder,
+                 TStartAnswers* answers) {
+  if (answers) {
+    std::vector<WideString> commands;
+    WideString all;
+    for (const TApprovedCommand& a : approved) {
+      commands.push_back(a.Command);
+      all += (all.empty() ? u"" : u", ") + a.Command;
+    }
+    if (RefusedAsCarryingCode(*answers, commands, folder, all, NobodyToAsk())) return;
+  }
   WideString commandLine;
   for (const TApprovedCommand& a : approved) {
     if (QuestionText(a.Command, folder) != a.Shown) {

@@ -119,11 +119,12 @@ public:
   void Clear();
 
   // How to find the code the show carries (FindCarriedCode); looked for
-  // once, when first asked.
+  // anew each time it is asked, so that what a started command has made
+  // since (a program it unpacked) is seen.
   void SetCodeLook(std::function<TCarriedCode()> look);
-  const TCarriedCode& CarriedCode();
-  // True the first time only: the log names the code found once.
-  bool FirstCodeRefusal() { return !std::exchange(codeLogged_, true); }
+  TCarriedCode CarriedCode();
+  // True the first time for each file found: the log names it once.
+  bool FirstCodeRefusal(const WideString& file) { return codeLogged_.insert(file).second; }
 
 private:
   struct TAnswer {
@@ -133,8 +134,7 @@ private:
   std::map<WideString, TAnswer> answers_;
   std::set<WideString> logged_, notFound_;
   std::function<TCarriedCode()> look_;
-  TCarriedCode code_;
-  bool looked_ = false, codeLogged_ = false;
+  std::set<WideString> codeLogged_;
 };
 
 inline constexpr const char16_t* kStartCaption = u"Slideshow";
@@ -270,7 +270,7 @@ bool NobodyToAsk();
 // Whether a show may start its command line. Refused commands give the box
 // of RunProgram (only logged when nobody can see it) and false; so does
 // every program, document and "file:" link of a show that carries code
-// (Answers' CarriedCode, looked for at the first of them; the log names the
+// (Answers' CarriedCode, looked for at each of them; the log names each
 // file found once). A command
 // whose program is not found is not asked for (logged once as not found).
 // When nobody can answer, nothing starts, links included. Web and e-mail
@@ -293,7 +293,11 @@ void LogNotAsked(const WideString& commandLine, const WideString& why);
 
 // Runs the approved commands (RunProgram) that would still start what was
 // shown; one that now resolves otherwise (its program appeared, moved or
-// was replaced since) is logged and left out.
-void RunApproved(zm::TZmForm* form, const std::vector<TApprovedCommand>& approved, const WideString& folder);
+// was replaced since) is logged and left out. With Answers, the look for
+// code is made once more just before: a show found to carry code now (made
+// while the question was open) starts none of its programs, documents and
+// "file:" links, as ShowMayStart refuses them.
+void RunApproved(zm::TZmForm* form, const std::vector<TApprovedCommand>& approved, const WideString& folder,
+                 TStartAnswers* answers = nullptr);
 
 }  // namespace oru

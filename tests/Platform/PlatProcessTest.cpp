@@ -1,16 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "Platform/PlatProcess.h"
 #include "Platform/PlatScreenSaver.h"
+#include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/kit/PackedWriter.h"
 
 namespace {
 
@@ -117,8 +121,8 @@ TEST_F(ShellStart, FileContentWhateverTheName) {
 }
 
 // The first bytes tell code, four at most read; a folder's files are looked
-// through, its subfolders too, a link to a folder not entered, the file
-// given to pass over passed over, no more entries than asked.
+// through, its subfolders too, a link to a folder of its own not entered,
+// the file given to pass over passed over, no more entries than asked.
 TEST_F(ShellStart, CodeInAFolder) {
   EXPECT_TRUE(plat::StartsAsCode(dir.Write("a/lib", std::string("\x7F" "ELF", 4))));
   EXPECT_TRUE(plat::StartsAsCode(dir.Write("a/run", "#!")));
@@ -126,7 +130,7 @@ TEST_F(ShellStart, CodeInAFolder) {
   EXPECT_FALSE(plat::StartsAsCode(dir.Write("a/e", "#")));
   EXPECT_FALSE(plat::StartsAsCode("/dev/zero"));
   dir.Write("show/photos/1.jpg", "\xFF\xD8");
-  std::filesystem::create_directory_symlink(dir.Path() / "a", dir.Path() / "show" / "linked");
+  std::filesystem::create_directory_symlink(dir.Path() / "show" / "photos", dir.Path() / "show" / "linked");
   EXPECT_EQ(plat::FindCodeInFolder((dir.Path() / "show").string(), {}, 100).Found, "");
   std::filesystem::create_symlink(dir.Path() / "a" / "lib", dir.Path() / "show" / "photos" / "2.jpg");
   const plat::TCodeSearch found = plat::FindCodeInFolder((dir.Path() / "show").string(), {}, 100);
@@ -137,6 +141,86 @@ TEST_F(ShellStart, CodeInAFolder) {
   const plat::TCodeSearch few = plat::FindCodeInFolder((dir.Path() / "show").string(), {}, 2);
   EXPECT_FALSE(few.Complete);
   EXPECT_EQ(few.Found, "");
+}
+
+// The look fails closed: a link to a folder outside the show, one that
+// leads nowhere, a device, packed data that holds code or that cannot be
+// judged each count, and one named; a packed file changed since the last
+// look is looked into again.
+TEST_F(ShellStart, TheLookAtAFolderFailsClosed) {
+  const std::string elf = std::string("\x7F" "ELF\x02", 5) + std::string(100, '\0');
+  const auto look = [&](const std::string& show) {
+    dir.Write(show + "/photos/1.jpg", "\xFF\xD8\xFF\xE0");
+    return plat::FindCodeInFolder((dir.Path() / show).string(), {}, 1000);
+  };
+  const auto path = [&](const std::string& relative) { return (dir.Path() / relative).string(); };
+  dir.Write("elsewhere/x", "x");
+  dir.Write("out/photos/1.jpg", "\xFF\xD8\xFF\xE0");
+  std::filesystem::create_directory_symlink(dir.Path() / "elsewhere", dir.Path() / "out" / "photos" / "more");
+  std::filesystem::create_directories(dir.Path() / "nowhere");
+  std::filesystem::create_symlink(dir.Path() / "missing", dir.Path() / "nowhere" / "helper");
+  std::filesystem::create_directories(dir.Path() / "device");
+  std::filesystem::create_symlink("/dev/null", dir.Path() / "device" / "null.jpg");
+  dir.Write("packed/tools.tgz", zmtest::Gzipped(zmtest::Tarred({{"a.jpg", "\xFF\xD8"}, {"bin/helper", elf}})));
+  const std::string gz = zmtest::Gzipped(std::string(5000, 'p'));
+  dir.Write("damaged/photos.gz", gz.substr(0, gz.size() / 2));
+  const std::vector<std::tuple<std::string, std::string, std::string, std::string>> cases = {
+      {"out", "out/photos/more", "a link to a folder outside the show", ""},
+      {"nowhere", "nowhere/helper", "a link that leads nowhere the look can read", ""},
+      {"device", "device/null.jpg", "a device, pipe or socket", ""},
+      {"packed", "packed/tools.tgz", "", "|tools.tar|bin/helper"},
+      {"damaged", "damaged/photos.gz", "packed data that cannot be judged: damaged", "|photos"}};
+  for (const auto& [show, found, reason, inside] : cases) {
+    const plat::TCodeSearch search = look(show);
+    EXPECT_EQ(search.Found, path(found)) << show;
+    EXPECT_EQ(search.Reason, reason) << show;
+    EXPECT_EQ(search.Inside, inside) << show;
+  }
+  dir.Write("changed/tools.tar", zmtest::Tarred({{"a.jpg", "\xFF\xD8"}}));
+  EXPECT_EQ(look("changed").Found, "");
+  dir.Write("changed/tools.tar", zmtest::Tarred({{"a.jpg", elf}}));
+  EXPECT_EQ(look("changed").Inside, "|a.jpg");
+}
+
+// A folder that one may enter but not list (mode 0111), and a file one may
+// not read, count for a user the modes bind. The look is made as another
+// user where this process reads anything (root).
+TEST_F(ShellStart, WhatAnotherUserCannotReadCounts) {
+  std::string folder;
+  if (plat::GetEnv("ZM_TEST_LOOK_AS_OTHER", folder)) {
+    // The second run, as that user.
+    EXPECT_EQ(plat::FindCodeInFolder(folder + "/hidden", {}, 100).Found, folder + "/hidden/tools") << "folder";
+    EXPECT_EQ(plat::FindCodeInFolder(folder + "/hidden", {}, 100).Reason, "a folder that cannot be read");
+    EXPECT_EQ(plat::FindCodeInFolder(folder + "/closed", {}, 100).Found, folder + "/closed/helper") << "file";
+    EXPECT_EQ(plat::FindCodeInFolder(folder + "/closed", {}, 100).Reason, "cannot be read");
+    return;
+  }
+  namespace fs = std::filesystem;
+  using fs::perms;
+  dir.Write("hidden/tools/helper", std::string("\x7F" "ELF", 4));
+  dir.Write("closed/helper", std::string("\x7F" "ELF", 4));
+  fs::permissions(dir.Path(), perms::owner_all | perms::group_read | perms::group_exec | perms::others_read |
+                                  perms::others_exec);
+  for (const char* f : {"hidden", "closed"})
+    fs::permissions(dir.Path() / f, perms::owner_all | perms::group_read | perms::group_exec | perms::others_read |
+                                        perms::others_exec);
+  fs::permissions(dir.Path() / "hidden" / "tools", perms::owner_exec | perms::group_exec | perms::others_exec);
+  fs::permissions(dir.Path() / "closed" / "helper", perms::owner_exec | perms::group_exec | perms::others_exec);
+  std::error_code ec;
+  const bool readsAnything = fs::directory_iterator(dir.Path() / "hidden" / "tools", ec) != fs::directory_iterator();
+  if (!readsAnything && ec) {
+    EXPECT_EQ(plat::FindCodeInFolder((dir.Path() / "hidden").string(), {}, 100).Reason, "a folder that cannot be read");
+    EXPECT_EQ(plat::FindCodeInFolder((dir.Path() / "closed").string(), {}, 100).Reason, "cannot be read");
+  } else {
+    if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "root, and no setpriv to look as another user";
+    const std::string command = "ZM_TEST_LOOK_AS_OTHER=" + plat::QuoteArgument(dir.Path().string()) +
+                                " /usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                                plat::QuoteArgument(plat::ProgramPath()) +
+                                " --gtest_filter=ShellStart.WhatAnotherUserCannotReadCounts > /dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  }
+  fs::permissions(dir.Path() / "hidden" / "tools", perms::owner_all);
+  fs::permissions(dir.Path() / "closed" / "helper", perms::owner_all);
 }
 
 // The "#!" line as the system reads it: one argument, the rest of the

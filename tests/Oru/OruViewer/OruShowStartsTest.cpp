@@ -35,6 +35,7 @@
 #include "tests/support/EnvGuard.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/kit/ShowBuilder.h"
+#include "tests/support/kit/PackedWriter.h"
 #include "tests/support/kit/ShowContainerWriter.h"
 #include "tests/Oru/OruViewer/TestShows.h"
 #include "OruLib2/OruClasses/OruShowLoader.h"
@@ -1114,7 +1115,7 @@ struct TLoaders {
 // prohibited, the log naming the file found once; the same ordinary command
 // of a clean show is asked. Windows libraries are no code here; a
 // self-playing show's own program does not count; the look is made once,
-// at the first command that opens a file.
+// at each command that opens a file.
 TEST(ShowStarts, AShowThatCarriesCodeStartsNothing) {
   zmtest::TTempDir dir;
   const TLoaders loaders(dir);
@@ -1156,7 +1157,8 @@ TEST(ShowStarts, AShowThatCarriesCodeStartsNothing) {
     for (const std::string& c : commands)
       EXPECT_FALSE(ShowMayStart(nullptr, answers, plat::FromUtf8(c), {}, false)) << c;
     EXPECT_EQ(boxes.Count, int(commands.size()));
-    EXPECT_EQ(looks, 1);
+    // Made again at each command that opens files.
+    EXPECT_GE(looks, int(ordinary(show).size()));
     const std::string found = show == carrying ? carrying + "/fx.so" : scripted + "/photos/2023/run";
     EXPECT_EQ(log->Beginning("Show carries code"),
               std::vector<std::string>{"Show carries code: " + found + " (nothing it asks to start is started)"});
@@ -1212,6 +1214,103 @@ TEST(ShowStarts, AContainerThatCarriesCodeIsFound) {
       EXPECT_EQ(found.File, code ? dir.Wide(name + "/show.orushow") + u"|fx.so" : WideString()) << name;
     }
   }
+}
+
+// Carried code is found wherever a show tucks it: inside each kind of
+// compressed file and archive in its folder, inside a container's packed
+// entry; behind a link out of the show (the look fails closed, the log
+// says why); and made after a question, by a command the user let start, or
+// while the question was open: each start is looked before anew.
+TEST(ShowStarts, CarriedCodeIsFoundWhereverItIsTucked) {
+  zmtest::TTempDir dir;
+  const std::string elf = kElf + std::string(200, '\x01');
+  const std::vector<std::pair<std::string, std::string>> packed = {
+      {"helper.gz", zmtest::Gzipped(elf)},
+      {"helper.xz", zmtest::Xzed(elf)},
+      {"helper.bz2", zmtest::Bzipped(elf)},
+      {"helper.zst", zmtest::Zstded(elf)},
+      {"tools.zip", zmtest::Zipped({{"photos/1.jpg", "\xFF\xD8\xFF\xE0"}, {"helper", elf}})},
+      {"tools.tar", zmtest::Tarred({{"photos/1.jpg", "\xFF\xD8\xFF\xE0"}, {"helper", elf}})}};
+  for (const auto& [name, data] : packed) {
+    dir.Write(name + "/Project.oru", "[Main]\n");
+    dir.Write(name + "/tools/" + name, data);
+    const TCarriedCode found = FindCarriedCode(dir.Wide(name + "/Project.oru"), nullptr);
+    EXPECT_EQ(plat::ToUtf8(found.File), (dir.Path() / name / "tools" / name).string() + "|helper");
+    EXPECT_TRUE(found.Reason.empty());
+  }
+  zmtest::TShowContainerWriter c;
+  zmtest::TShowProjectWriter project;
+  orutest::AddSlides(project);
+  project.AddToContainer(c);
+  c.Add("tools.tgz", zmtest::Gzipped(zmtest::Tarred({{"bin/helper", elf}})), zmtest::kDeflated);
+  c.WriteFile((dir.Path() / "container" / "show.orushow").string());
+  WideString error;
+  const zm::TRef<TOruShowLocator> locator = OpenContainerShow(dir.Wide("container/show.orushow"), error);
+  ASSERT_TRUE(locator) << plat::ToUtf8(error);
+  EXPECT_EQ(FindCarriedCode(dir.Wide("container/show.orushow"), locator.get()).File,
+            dir.Wide("container/show.orushow") + u"|tools.tgz|tools.tar|bin/helper");
+
+  auto* log = new TStartLog;
+  zm::SetLog(log);
+  TWatchedSpawner spawns;
+  TBoxCount boxes;
+  zm::THookScope<zm::TWndAPI*> api(zm::WndAPIClass, &boxes);
+  const std::string viewer = Executable(dir, "bin/viewer", "#!/bin/true\n");
+  const std::string show = (dir.Path() / "show").string();
+  dir.Write("show/Project.oru", "[Main]\n");
+  dir.Write("show/holiday.jpg", "\xFF\xD8\xFF\xE0");
+  TStartAnswers answers;
+  answers.SetCodeLook([&] { return FindCarriedCode(plat::FromUtf8(show + "/Project.oru"), nullptr); });
+  const auto ask = [&](const std::string& command) {
+    std::vector<TApprovedCommand> approved;
+    if (ShowMayStart(nullptr, answers, plat::FromUtf8(command), {}, false, &approved))
+      RunApproved(nullptr, approved, {}, &answers);
+  };
+  // Started while the show was clean; what it unpacked is seen at the next.
+  {
+    TAnswers yes({true});
+    ask(viewer + " " + show + "/holiday.jpg");
+    EXPECT_EQ(spawns.Starts.size(), 1u);
+  }
+  dir.Write("show/helper", elf);
+  {
+    TAnswers yes({true});
+    ask(viewer + " " + show + "/holiday.jpg 2");
+    EXPECT_TRUE(yes.Asked.empty());
+  }
+  EXPECT_EQ(spawns.Starts.size(), 1u);
+  EXPECT_EQ(log->Beginning("Show carries code"),
+            std::vector<std::string>{"Show carries code: " + show + "/helper (nothing it asks to start is started)"});
+  std::filesystem::remove(dir.Path() / "show" / "helper");
+  // Made while the question is open: Start then starts nothing.
+  class TUnpackingHand : public TAnswers {
+  public:
+    TUnpackingHand(const zmtest::TTempDir& dir, std::string elf) : TAnswers({true}), dir_(dir), elf_(std::move(elf)) {}
+    void Drive(plat::HWND dialog) override {
+      dir_.Write("show/later/helper", elf_);
+      TAnswers::Drive(dialog);
+    }
+
+  private:
+    const zmtest::TTempDir& dir_;
+    std::string elf_;
+  };
+  {
+    TUnpackingHand hand(dir, elf);
+    ask(viewer + " " + show + "/holiday.jpg 3");
+    EXPECT_EQ(hand.Asked.size(), 1u);
+  }
+  EXPECT_EQ(spawns.Starts.size(), 1u);
+  EXPECT_EQ(log->Beginning("Show carries code: " + show + "/later/helper").size(), 1u);
+  std::filesystem::remove_all(dir.Path() / "show" / "later");
+  // A link out of the show: what lies there cannot be told apart from the show's.
+  std::filesystem::create_directory_symlink(dir.Path() / "bin", dir.Path() / "show" / "more");
+  ask(viewer + " " + show + "/holiday.jpg 4");
+  EXPECT_EQ(log->Beginning("Show carries code: " + show + "/more"),
+            std::vector<std::string>{"Show carries code: " + show +
+                                     "/more (a link to a folder outside the show; nothing it asks to start is started)"});
+  EXPECT_EQ(spawns.Starts.size(), 1u);
+  zm::SetLog(nullptr);
 }
 
 // Arguments are judged whole, however long, in every form a program reads
