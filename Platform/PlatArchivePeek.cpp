@@ -766,4 +766,38 @@ TPeekFinding PeekIntoPackedStream(const TReadNext& next, std::string_view name, 
   return peeker.Judge(data, {}, std::string(name), 0);
 }
 
+bool ReadZipMember(const TReadAt& read, std::uint64_t size, const TZipEntry& entry, std::uint64_t max,
+                   std::string& data) {
+  data.clear();
+  try {
+    std::uint8_t local[30];
+    if ((entry.Flags & 1) || entry.LocalAt > size || read(entry.LocalAt, local, sizeof local) != sizeof local ||
+        Le(local, 4) != 0x04034B50)
+      return false;
+    const std::uint64_t dataAt = entry.LocalAt + 30 + Le(local + 26, 2) + Le(local + 28, 2);
+    if (dataAt > size || entry.PackedSize > size - dataAt) return false;
+    TWindow window(read, dataAt, entry.PackedSize);
+    TPeekRun run;
+    run.BytesLeft = max + 1;
+    std::unique_ptr<TSource> unpacked;
+    switch (entry.Method) {
+      case 0: break;
+      case 8: unpacked = std::make_unique<TInflater>(window, run, false); break;
+      case 12: unpacked = std::make_unique<TBzip2Unpacker>(window, run); break;
+      case 93: unpacked = std::make_unique<TZstdUnpacker>(window, run); break;
+      case 95: unpacked = std::make_unique<TXzUnpacker>(window, run, false); break;
+      default: return false;
+    }
+    TSource& source = unpacked ? *unpacked : static_cast<TSource&>(window);
+    std::uint8_t buffer[65536];
+    for (std::size_t got; (got = source.Read(buffer, sizeof buffer)) > 0;) {
+      if (data.size() + got > max) return false;
+      data.append(reinterpret_cast<const char*>(buffer), got);
+    }
+    return true;
+  } catch (const TUnjudged&) {
+    return false;
+  }
+}
+
 }  // namespace plat

@@ -79,4 +79,10 @@ struct TZipEntry {
 bool VisitZipDirectory(const TReadAt& read, std::uint64_t size, bool whole,
                        const std::function<bool(const TZipEntry&)>& visit);
 
+// The unpacked data of a zip's member (stored, deflated, bzip2, zstd or xz),
+// at most Max bytes. False when it cannot be read: damaged, enciphered,
+// packed otherwise, or longer than Max.
+bool ReadZipMember(const TReadAt& read, std::uint64_t size, const TZipEntry& entry, std::uint64_t max,
+                   std::string& data);
+
 }  // namespace plat

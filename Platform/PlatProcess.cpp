@@ -227,6 +227,18 @@ std::string FindProgram(std::string_view word, std::string_view dir) {
 
 namespace {
 
+// Up to n bytes at offset of an open file; fewer at its end or on an error.
+std::size_t ReadOpenFileAt(int fd, std::uint64_t offset, void* buffer, std::size_t n) {
+  std::size_t got = 0;
+  while (got < n) {
+    const ssize_t r = ::pread(fd, static_cast<char*>(buffer) + got, n - got, off_t(offset + got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += std::size_t(r);
+  }
+  return got;
+}
+
 // Up to max bytes from offset; fewer at the file's end or on an error.
 std::string ReadAt(int fd, off_t offset, std::size_t max) {
   std::string data(max, '\0');
@@ -270,6 +282,77 @@ bool ZipListsJarManifest(const TReadAt& read, std::uint64_t size) {
   return listed;
 }
 
+namespace {
+
+// Bounds of a look through an office document's parts.
+constexpr std::uint64_t kMaxDocumentParts = std::uint64_t(64) << 20;
+
+// What, in an OpenDocument's XML, runs a macro or a script: bindings of
+// events, and libraries embedded in a flat document.
+bool BindsScripts(const std::string& xml) {
+  for (const std::string_view needle : {"vnd.sun.star.script:", "macro:", "script:event-listener",
+                                        "ooo:library-embedded", "ooo:module", "<office:script "})
+    if (ContainsNoCase(xml, needle)) return true;
+  return false;
+}
+
+bool EndsWithNoCase(std::string_view name, std::string_view ending) {
+  return name.size() >= ending.size() &&
+         std::equal(ending.begin(), ending.end(), name.end() - std::ptrdiff_t(ending.size()), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+         });
+}
+
+bool HasFolderNoCase(std::string_view name, std::string_view folder) {
+  std::string lower(name);
+  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return lower.rfind(std::string(folder) + "/", 0) == 0 || lower.find("/" + std::string(folder) + "/") != std::string::npos;
+}
+
+// A zip's kind by what it lists (a Java archive, a Windows app package, an
+// office document with macros), or a flat OpenDocument with them.
+TFileContent ZipOrFlatDocumentContent(int fd, std::uint64_t size, const std::string& head) {
+  const TReadAt read = [fd](std::uint64_t offset, void* buffer, std::size_t n) {
+    return ReadOpenFileAt(fd, offset, buffer, n);
+  };
+  if (ContainsNoCase(head, "<office:document")) {
+    if (size > kMaxDocumentParts) return TFileContent::OfficeMacros;
+    return BindsScripts(ReadAt(fd, 0, std::size_t(size))) ? TFileContent::OfficeMacros : TFileContent::Data;
+  }
+  bool jar = false, appx = false, macros = false, openDocument = false;
+  std::vector<TZipEntry> parts;
+  VisitZipDirectory(read, size, false, [&](const TZipEntry& e) {
+    jar = jar || IsJarManifestName(e.Name);
+    appx = appx || EndsWithNoCase(e.Name, "AppxManifest.xml") || EndsWithNoCase(e.Name, "AppxBlockMap.xml");
+    macros = macros || EndsWithNoCase(e.Name, "vbaProject.bin") || EndsWithNoCase(e.Name, "vbaData.xml") ||
+             HasFolderNoCase(e.Name, "basic") || HasFolderNoCase(e.Name, "scripts");
+    openDocument = openDocument || EndsWithNoCase(e.Name, "META-INF/manifest.xml");
+    if (EndsWithNoCase(e.Name, ".xml")) parts.push_back(e);
+    return !jar && parts.size() < 10000;
+  });
+  if (jar) return TFileContent::JavaArchive;
+  // The manifest's name in the first entry or the directory at the end of
+  // a zip whose directory does not read.
+  if (head.compare(0, 2, "PK") == 0 &&
+      (ContainsNoCase(head, "META-INF/MANIFEST.MF") ||
+       ContainsNoCase(ReadAt(fd, off_t(size > 64 * 1024 ? size - 64 * 1024 : 0), 64 * 1024), "META-INF/MANIFEST.MF")))
+    return TFileContent::JavaArchive;
+  if (appx) return TFileContent::Package;
+  if (macros) return TFileContent::OfficeMacros;
+  if (openDocument) {
+    std::uint64_t left = kMaxDocumentParts;
+    for (const TZipEntry& part : parts) {
+      std::string xml;
+      if (part.Size > left || !ReadZipMember(read, size, part, left, xml) || BindsScripts(xml))
+        return TFileContent::OfficeMacros;
+      left -= xml.size();
+    }
+  }
+  return TFileContent::Data;
+}
+
+}  // namespace
+
 TFileContent FileContentOf(const std::string& path) {
   if (path.empty() || path.find('\0') != std::string::npos) return TFileContent::Missing;
   struct stat st {};
@@ -297,20 +380,10 @@ TFileContent FileContentOf(const std::string& path) {
     else if (ContainsNoCase(head, "[Desktop Entry]") || ContainsNoCase(head, "[KDE Desktop Entry]") ||
              ContainsNoCase(head, "[Desktop Action"))
       kind = TFileContent::DesktopEntry;
-    else if (ZipListsJarManifest(
-                 [fd](std::uint64_t offset, void* buffer, std::size_t n) {
-                   const std::string data = ReadAt(fd, off_t(offset), n);
-                   std::memcpy(buffer, data.data(), data.size());
-                   return data.size();
-                 },
-                 std::uint64_t(size)) ||
-             // The manifest's name in the first entry or the directory at
-             // the end of a zip whose directory does not read (the office
-             // formats write theirs, "manifest.xml", in lower case).
-             (startsWith("PK") && (ContainsNoCase(head, "META-INF/MANIFEST.MF") ||
-                                   ContainsNoCase(ReadAt(fd, size > 64 * 1024 ? size - 64 * 1024 : 0, 64 * 1024),
-                                                  "META-INF/MANIFEST.MF"))))
-      kind = TFileContent::JavaArchive;
+    else if (startsWith("!<arch>\n") || startsWith("\xED\xAB\xEE\xDB") || startsWith("hsqs") || startsWith("sqsh"))
+      kind = TFileContent::Package;
+    else
+      kind = ZipOrFlatDocumentContent(fd, std::uint64_t(size), head);
   }
   ::close(fd);
   return kind;
@@ -342,18 +415,6 @@ bool StartsAsCode(const std::string& path) {
 }
 
 namespace {
-
-// Up to n bytes at offset of an open file; fewer at its end or on an error.
-std::size_t ReadOpenFileAt(int fd, std::uint64_t offset, void* buffer, std::size_t n) {
-  std::size_t got = 0;
-  while (got < n) {
-    const ssize_t r = ::pread(fd, static_cast<char*>(buffer) + got, n - got, off_t(offset + got));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    got += std::size_t(r);
-  }
-  return got;
-}
 
 // What packed files held, by the file and its state: a look made again
 // reads an unchanged one no more.

@@ -80,7 +80,17 @@ enum class TFileContent : std::uint8_t {
   WindowsProgram,  // "MZ"
   JavaArchive,     // a zip holding META-INF/MANIFEST.MF
   ShellLink,       // a Windows shell link: 4C 00 00 00 01 14 02 00
-  OleCompound      // an OLE compound file (installers, documents with macros): D0 CF 11 E0
+  OleCompound,     // an OLE compound file (installers, documents with macros): D0 CF 11 E0
+  // An office document with macros or scripts: a zip listing a VBA project
+  // (vbaProject.bin, vbaData.xml) or an OpenDocument's Basic or Scripts
+  // folder, or an OpenDocument (zipped, or flat XML) whose parts bind
+  // events to macros or scripts ("vnd.sun.star.script:", "macro:", event
+  // listeners, embedded libraries); one too large to read through counts.
+  OfficeMacros,
+  // A package an installer installs: Debian's (an "ar" archive), RPM, a
+  // squashfs image (snap), a Windows app package (a zip listing
+  // AppxManifest.xml or AppxBlockMap.xml).
+  Package
 };
 TFileContent FileContentOf(const std::string& path);
 

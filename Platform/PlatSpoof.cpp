@@ -1,6 +1,7 @@
 #include "Platform/PlatSpoof.h"
 
 #include <unicode/uchar.h>
+#include <unicode/ustring.h>
 #include <unicode/uidna.h>
 #include <unicode/uset.h>
 #include <unicode/unorm2.h>
@@ -206,6 +207,25 @@ bool HostNameToAscii(std::string_view host, std::string& ascii) {
   out.resize(std::size_t(n));
   ascii = std::move(out);
   return true;
+}
+
+std::u16string FoldCase(std::u16string_view text) {
+  if (text.empty() || text.size() > std::size_t(std::numeric_limits<int32_t>::max() / 4)) return std::u16string(text);
+  std::u16string out(text.size() * 3, u'\0');
+  UErrorCode e = U_ZERO_ERROR;
+  const int32_t n = u_strFoldCase(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
+                                  reinterpret_cast<const UChar*>(text.data()), static_cast<int32_t>(text.size()),
+                                  U_FOLD_CASE_DEFAULT, &e);
+  if (U_FAILURE(e) || n < 0 || std::size_t(n) > out.size()) return std::u16string(text);
+  out.resize(std::size_t(n));
+  return out;
+}
+
+bool ShowsNothing(char32_t c) {
+  if (!Valid(c)) return false;
+  const UChar32 u = static_cast<UChar32>(c);
+  return u_isUWhiteSpace(u) || u_hasBinaryProperty(u, UCHAR_DEFAULT_IGNORABLE_CODE_POINT) ||
+         u_charType(u) == U_CONTROL_CHAR || u_charType(u) == U_FORMAT_CHAR;
 }
 
 }  // namespace plat

@@ -43,4 +43,13 @@ bool RecommendedInIdentifiers(char32_t c);
 // empty, when the name has none (IDNA refuses one of its labels).
 bool HostNameToAscii(std::string_view host, std::string& ascii);
 
+// Text with its letter case folded as Unicode folds it for matching
+// without regard to case ("S" and "ſ" as "s", the Kelvin sign as "k",
+// "ß" as "ss"); Text as it is when ICU cannot.
+std::u16string FoldCase(std::u16string_view text);
+
+// Whether a character shows nothing: a blank or any other space, a line
+// end, a control, format or default-ignorable character.
+bool ShowsNothing(char32_t c);
+
 }  // namespace plat

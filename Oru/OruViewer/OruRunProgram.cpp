@@ -128,6 +128,130 @@ constexpr std::u16string_view kProcesses[] = {
     u"service", u"init",   u"telinit", u"loginctl", u"crontab", u"at",   u"batch",  u"modprobe", u"insmod", u"rmmod",
     u"sysctl", u"ctrlaltdel", u"rtcwake"};
 
+// Programs refused only as what really runs: their names are common words.
+constexpr std::u16string_view kOptionsRun[] = {
+    u"scrot",   u"gpg",        u"gpg2",      u"gpgsm",      u"gpg-agent", u"gpgconf",    u"dirmngr",
+    u"dirmngr-client", u"gpg-wks-server", u"gpg-wks-client", u"gpgcompose", u"ssh-add", u"ssh-keygen",
+    u"sdiff",   u"diff3",      u"xkbevd",    u"vgdb",       u"valgrind-di-server", u"valgrind-listener",
+    u"glib-compile-resources", u"pkgdata", u"optscript", u"import", u"jhead", u"xsltproc", u"yad",
+    u"mutt",    u"neomutt",    u"mail",      u"mailx",      u"s-nail",    u"sendmail",   u"procmail",
+    u"fetchmail", u"mc",       u"ranger",    u"nnn",        u"lf",        u"vifm",       u"javadoc",
+    u"jcmd",    u"jinfo",      u"jmap",      u"jstack",     u"jconsole",  u"jpackage",   u"jlink",
+    u"jdeps",   u"jdeprscan",  u"jfr",       u"jps",        u"jstat",     u"jwebserver", u"javaws",
+    u"protoc",  u"capnp",      u"flatc",     u"thrift",     u"compileserver", u"c-index-test", u"swig",
+    u"doxygen", u"bison",      u"yacc",      u"flex",       u"lex",       u"gperf",      u"re2c",
+    u"wine",    u"wine64",     u"wine-stable", u"wineconsole", u"dosbox", u"box64",      u"box86",
+    u"bochs",   u"flatpak",    u"snap",      u"vboxmanage", u"virtualbox", u"vmplayer",  u"vmrun",
+    u"podman",  u"nerdctl",    u"ctr",       u"crun",       u"runc",      u"lxc"};
+constexpr std::u16string_view kWriters[] = {
+    u"gzip",     u"gunzip",    u"bzip2",     u"bunzip2",    u"bzip2recover", u"xz",      u"unxz",
+    u"lzma",     u"unlzma",    u"lzcat",     u"xzcat",      u"lz4",       u"unlz4",      u"lz4c",
+    u"lz4cat",   u"zstd",      u"unzstd",    u"zstdcat",    u"zstdmt",    u"pzstd",      u"pigz",
+    u"unpigz",   u"pbzip2",    u"pixz",      u"lzip",       u"lunzip",    u"plzip",      u"lzop",
+    u"brotli",   u"compress",  u"uncompress", u"7z",        u"7za",       u"7zr",        u"7zz",
+    u"p7zip",    u"rar",       u"unrar",     u"unar",       u"bsdtar",    u"bsdcpio",    u"bsdunzip",
+    u"atool",    u"dtrx",      u"arj",       u"unarj",      u"lha",       u"lhasa",      u"cabextract",
+    u"zipcloak", u"zipnote",   u"zipsplit",  u"zipmerge",   u"unzipsfx",  u"funzip",     u"rpm2cpio",
+    u"rpm2archive", u"sort",   u"shuf",      u"uniq",       u"csplit",    u"iconv",      u"uconv",
+    u"xxd",      u"xmllint",   u"xmlcatalog", u"tic",       u"localedef", u"zic",        u"cjpeg",
+    u"djpeg",    u"jpegtran",  u"jpegexiforient", u"exiftran", u"tjbench", u"pngfix",    u"optipng",
+    u"pngcrush", u"qt-faststart", u"pdfseparate", u"pdfunite", u"pdftocairo", u"pdftoppm", u"pdftops",
+    u"pdftotext", u"pdftohtml", u"pdfimages", u"pdfdetach", u"pdfattach", u"pdftk",     u"qpdf",
+    u"split-file", u"lesskey",                u"mknod",      u"mkfifo",    u"fc-cache",   u"mkfontscale",
+    u"mkfontdir", u"fonttosfnt", u"bdftopcf", u"bdftruncate", u"ucs2any",  u"utmpdump",   u"memusagestat",
+    u"man-recode", u"mandb",   u"catman",    u"ldconfig",   u"iconvconfig", u"e2image",  u"e2label",
+    u"e2undo",   u"e4crypt",   u"e4defrag",  u"swaplabel",  u"badblocks", u"blkzone",    u"mklost+found",
+    u"dbus-uuidgen", u"dbus-cleanup-sockets", u"gpgsplit", u"keytool", u"jarsigner", u"jar", u"jmod",
+    u"jimage",   u"osslsigncode", u"convert", u"magick",    u"mogrify",   u"montage",    u"gm",
+    u"exiftool", u"exiv2",     u"mat2",      u"ar",         u"ranlib",    u"objcopy",    u"objdump",
+    u"strip",    u"elfedit",   u"readelf",   u"size",       u"strings",   u"addr2line",  u"c++filt",
+    u"dwp",      u"gprof",     u"lto-dump",  u"dsymutil",   u"yaml2obj",  u"obj2yaml",   u"yaml-bench",
+    u"filecheck", u"count",    u"sancov",    u"sanstats",   u"verify-uselistorder", u"diagtool",
+    u"modularize", u"find-all-symbols", u"pp-trace", u"wasm-ld", u"lld-link", u"ctags", u"etags",
+    u"ctags-universal", u"readtags", u"cscope", u"derb",   u"genbrk",    u"gencfu",     u"gencnval",
+    u"gendict",  u"gennorm2",  u"genrb",     u"gensprep",   u"gencmn",    u"genccode",   u"makeconv",
+    u"escapesrc", u"gdk-pixbuf-csource", u"gdk-pixbuf-pixdata", u"gdk-pixbuf-thumbnailer",
+    u"gdk-pixbuf-query-loaders", u"gresource", u"gobject-query", u"wayland-scanner", u"pkg-config",
+    u"pkgconf",  u"h2pas",     u"h2paspp",   u"ppdep",      u"ptop",      u"plex",       u"pyacc",
+    u"data2inc", u"bin2obj",   u"chmcmd",    u"chmls",      u"delp",      u"rmcvsdir",   u"postw32",
+    u"rstconv",  u"relpath",   u"unitdiff",  u"makeskel",   u"fd2pascal", u"grab_vcsa",  u"cldrparser",
+    u"unihelper", u"json2pas", u"webidl2pas", u"mka64ins",  u"mkarmins",  u"mkinsadd",   u"mkx86ins",
+    u"fprcp",    u"f77",       u"f95",       u"rmt",        u"rmt-tar"};
+constexpr std::u16string_view kSystem[] = {
+    u"hostname", u"domainname", u"nisdomainname", u"ypdomainname", u"dnsdomainname", u"date", u"hwclock",
+    u"ip",       u"tc",        u"bridge",    u"devlink",    u"dcb",       u"rdma",       u"tipc",
+    u"vdpa",     u"genl",      u"arp",       u"rarp",       u"route",     u"ifconfig",   u"ipmaddr",
+    u"iptunnel", u"nameif",    u"plipconfig", u"slattach",  u"mii-tool",  u"ethtool",    u"iw",
+    u"iwconfig", u"nmcli",     u"rfkill",    u"arpd",       u"rtmon",     u"ldattach",   u"swapon",
+    u"swapoff",  u"fsfreeze",  u"fstrim",    u"blockdev",   u"chcpu",     u"chmem",      u"zramctl",
+    u"dmsetup",  u"dmstats",   u"wdctl",     u"pivot_root", u"sulogin",   u"getty",      u"login",
+    u"renice",   u"snice",     u"ipcrm",     u"ipcmk",      u"fuser",     u"peekfd",     u"pldd",
+    u"setxkbmap", u"xmodmap",  u"xset",      u"xrandr",     u"xinput",    u"wmctrl",     u"editres",
+    u"xauth",    u"gsettings", u"dconf",     u"xdg-user-dirs-update", u"journalctl", u"hostnamectl",
+    u"timedatectl", u"localectl", u"networkctl", u"resolvectl", u"homectl", u"userdbctl", u"portablectl",
+    u"bootctl",  u"kernel-install", u"udevadm", u"dmesg",    u"passwd",    u"chfn",       u"chsh",
+    u"chage",    u"gpasswd",   u"groupmems", u"grpck",      u"pwck",      u"grpconv",    u"grpunconv",
+    u"pwconv",   u"pwunconv",  u"cppw",      u"cpgr",       u"expiry",    u"lastlog",    u"faillog",
+    u"faillock", u"mkhomedir_helper", u"unix_chkpwd", u"unix_update", u"pwhistory_helper",
+    u"pam_timestamp_check", u"xorg", u"x",    u"xwayland",   u"xvfb",      u"xephyr",     u"xnest",
+    u"sshd",     u"postgres",  u"initdb",    u"pg_ctl",     u"rmiregistry", u"jstatd",    u"watchgnupg",
+    u"anthoscli", u"kpt",      u"gke-gcloud-auth-plugin", u"gcloud", u"gsutil", u"ssh-keyscan", u"slogin",
+    u"scalar",   u"systemd",   u"pkttyagent", u"pkaction",  u"pkcheck",   u"iptables",   u"ip6tables",
+    u"nft",      u"ebtables",  u"arptables", u"ufw",        u"firewall-cmd", u"depmod",  u"kexec",
+    u"efibootmgr", u"mokutil", u"setfont",   u"loadkeys",   u"kbdrate",   u"chvt",       u"openvt",
+    u"deallocvt", u"setleds",  u"setupcon"};
+
+constexpr TRefusedFamily kFamilies[] = {
+    {u"llvm-", u"the LLVM tools"},
+    {u"clang-", u"the Clang tools"},
+    {u"gnat", u"the GNAT tools"},
+    {u"gcc-", u"the GCC tools"},
+    {u"gcov", u"the coverage tools"},
+    {u"gp-", u"the profiler's tools"},
+    {u"fpc", u"the Free Pascal tools"},
+    {u"pas2", u"the Free Pascal converters"},
+    {u"ppu", u"the Free Pascal unit tools"},
+    {u"java", u"Java's programs"},
+    {u"icu", u"ICU's tools"},
+    {u"xkb", u"the keyboard map tools"},
+    {u"msg", u"gettext's catalogue tools"},
+    {u"glib-", u"GLib's tools"},
+    {u"gtk-", u"GTK's tools"},
+    {u"gio-", u"GIO's tools"},
+    {u"dpkg-", u"Debian's package tools"},
+    {u"apt-", u"APT's tools"},
+    {u"update-", u"the system's updaters"},
+    {u"systemd-", u"the system manager's tools"},
+    {u"git-", u"Git's programs"},
+    {u"grub-", u"the boot loader's tools"},
+    {u"qemu-", u"QEMU's machines and tools"},
+    {u"lxc-", u"LXC's container tools"}};
+
+constexpr std::u16string_view kMpvOptions[] = {
+    u"--script",      u"--scripts",     u"--input-conf",  u"--include",      u"--config-dir",
+    u"--use-filedir-conf", u"--stream-record", u"--record-file", u"--o",     u"--log-file",
+    u"--dump-stats",  u"--screenshot-directory", u"--watch-later-directory", u"--input-ipc-server",
+    u"--input-ipc-client"};
+constexpr std::u16string_view kVlcOptions[] = {u"--extraintf", u"--intf", u"-I", u"--lua-intf", u"--lua-config",
+                                               u"--sout",      u"--config", u"--plugin-path", u"--data-path",
+                                               u"--snapshot-path", u"--http-host", u"--rc-host"};
+constexpr std::u16string_view kMplayerOptions[] = {u"-input", u"-include", u"-dumpfile", u"-dumpstream", u"-o",
+                                                   u"-profile"};
+constexpr std::u16string_view kMpg123Options[] = {u"-w", u"--wav", u"--au", u"--cdr", u"--outfile", u"-O"};
+constexpr std::u16string_view kFehOptions[] = {
+    u"--action",  u"-A",        u"--action1", u"--action2", u"--action3", u"--action4", u"--action5",
+    u"--action6", u"--action7", u"--action8", u"--action9", u"--info",    u"--customlist", u"-L",
+    u"--output-dir", u"-j",    u"--output",  u"-O"};
+constexpr std::u16string_view kGimpOptions[] = {u"-b", u"--batch", u"--batch-interpreter", u"--gimprc",
+                                                u"--system-gimprc"};
+constexpr std::u16string_view kInkscapeOptions[] = {u"--shell", u"--actions", u"--actions-file", u"--pipe"};
+
+constexpr TRefusedOptions kOptions[] = {
+    {u"mpv", kMpvOptions},     {u"vlc", kVlcOptions},         {u"cvlc", kVlcOptions}, {u"qvlc", kVlcOptions},
+    {u"nvlc", kVlcOptions},    {u"mplayer", kMplayerOptions}, {u"mencoder", kMplayerOptions},
+    {u"mpg123", kMpg123Options}, {u"out123", kMpg123Options}, {u"feh", kFehOptions},   {u"gimp", kGimpOptions},
+    {u"inkscape", kInkscapeOptions}};
+
 constexpr TRefusedCategory kCategories[] = {
     {u"shells", kShells},
     {u"interpreters, their debuggers and documentation readers", kInterpreters},
@@ -143,16 +267,28 @@ constexpr TRefusedCategory kCategories[] = {
     {u"deleting, overwriting, formatting and rights", kDeleting},
     {u"fetching, sending and remote shells", kNetwork},
     {u"processes, power and scheduling", kProcesses},
-    {u"the system's own command words", kRefused}};
+    {u"the system's own command words", kRefused},
+    {u"programs whose options run a program, a shell line or code, or load a library", kOptionsRun, false},
+    {u"programs that write or replace the files they are given (compressors and archivers, converters, "
+     u"signers, sorters and tools with an output file, the tool chains' binary tools)",
+     kWriters, false},
+    {u"programs that change the system, its network, devices, accounts or settings, or serve", kSystem, false}};
 
 // Starters the word check looks through to the program they start; the
 // planner refuses them as runners when they really start.
 constexpr std::u16string_view kLookedThrough[] = {u"timeout", u"nice", u"ionice", u"xargs",
                                                   u"stdbuf",  u"time", u"taskset", u"chrt"};
 
-bool Listed(std::u16string_view word) {
+// Whether a word is a refused name; as a command's first word only of the
+// categories refused so.
+bool Listed(std::u16string_view word, bool asCommandWord = false) {
   for (const TRefusedCategory& category : kCategories)
-    if (std::find(category.Members.begin(), category.Members.end(), word) != category.Members.end()) return true;
+    if ((category.ByCommandWord || !asCommandWord) &&
+        std::find(category.Members.begin(), category.Members.end(), word) != category.Members.end())
+      return true;
+  if (asCommandWord) return false;
+  for (const TRefusedFamily& family : kFamilies)
+    if (word.size() > family.Prefix.size() && word.substr(0, family.Prefix.size()) == family.Prefix) return true;
   return false;
 }
 
@@ -496,15 +632,19 @@ WideString CommandWord(const WideString& command) {
 
 bool IsAllowedCommand(const WideString& commandLine) {
   const WideString word = CommandWord(commandLine);
-  if (!LookedThrough(word)) return !Listed(word);
+  if (!LookedThrough(word)) return !Listed(word, true);
   // Which later word is the program depends on the starter's options; none
   // of them may be a refused one.
   const std::vector<WideString> words = ProgramNames(Normalised(commandLine));
   return words.empty() ||
-         std::none_of(words.begin() + 1, words.end(), [](const WideString& w) { return Listed(w); });
+         std::none_of(words.begin() + 1, words.end(), [](const WideString& w) { return Listed(w, true); });
 }
 
 std::span<const TRefusedCategory> RefusedCategories() { return kCategories; }
+
+std::span<const TRefusedFamily> RefusedFamilies() { return kFamilies; }
+
+std::span<const TRefusedOptions> RefusedOptions() { return kOptions; }
 
 WideString EnsurePrefix(std::initializer_list<const char16_t*> prefixes, const WideString& text) {
   for (const char16_t* p : prefixes) {
@@ -608,31 +748,84 @@ bool NamesRefusedProgram(const std::string& word, const std::string& dir) {
   return IsRefusedProgramName(FileNameOf(word)) || IsRefusedProgramName(FileNameOf(real));
 }
 
-// The names the desktop opens by running what the file holds: launchers,
-// programs, scripts and installers of this system and of Windows, Java,
-// shell links and links to the web, registry files.
+// The names the desktop opens by running or installing what the file
+// holds: launchers, programs and installers of this system and of Windows,
+// packages, scripts of every shell and interpreter, office documents with
+// macros, Java, shell links and links to the web, registry files.
 constexpr std::u16string_view kRunningNames[] = {
-    u".jnlp", u".bat", u".cmd", u".com", u".exe", u".scr", u".pif",     u".cpl",      u".msi", u".msp",
-    u".lnk",  u".url", u".vbs", u".vbe", u".js",  u".jse", u".wsf",     u".wsh",      u".hta", u".ps1",
-    u".psm1", u".reg", u".jar", u".desktop",      u".appimage",          u".run",      u".sh"};
+    // Windows programs, scripts, links, installers and settings.
+    u".bat", u".cmd", u".com", u".exe", u".scr", u".pif", u".cpl", u".msi", u".msp", u".mst", u".msc", u".lnk",
+    u".url", u".vbs", u".vbe", u".vb", u".vba", u".js", u".jse", u".wsf", u".wsh", u".wsc", u".sct", u".hta",
+    u".ps1", u".psm1", u".psd1", u".reg", u".inf", u".ins", u".isp", u".chm", u".hlp", u".gadget", u".application",
+    u".appref-ms", u".settingcontent-ms", u".diagcab", u".xbap", u".ahk", u".au3", u".dll", u".ocx", u".sys",
+    u".msix", u".msixbundle", u".appx", u".appxbundle", u".appinstaller",
+    // Launchers, programs and packages here and on other systems.
+    u".desktop", u".kdelnk", u".appimage", u".run", u".bin", u".elf", u".so", u".deb", u".udeb", u".ddeb", u".rpm",
+    u".drpm", u".snap", u".flatpak", u".flatpakref", u".flatpakrepo", u".apk", u".xpi", u".crx", u".vsix",
+    u".pkg", u".mpkg", u".dmg", u".command", u".tool", u".workflow", u".action", u".applescript", u".scpt",
+    u".scptd", u".app",
+    // Scripts of shells and interpreters.
+    u".sh", u".bash", u".zsh", u".ksh", u".csh", u".tcsh", u".fish", u".ash", u".dash", u".py", u".pyw", u".pyz",
+    u".pyzw", u".pyc", u".pyo", u".pl", u".pm", u".plx", u".cgi", u".rb", u".rbw", u".php", u".phar", u".lua",
+    u".tcl", u".tk", u".exp", u".awk", u".r", u".rscript", u".jl", u".scm", u".ss", u".rkt", u".el", u".hs",
+    u".groovy", u".gvy", u".kts", u".scala", u".clj", u".erl", u".escript", u".exs", u".nu", u".mjs",
+    u".cjs", u".jsh", u".bsh", u".ijs", u".rexx", u".rex", u".pas", u".ml",
+    // Java.
+    u".jar", u".jnlp", u".class",
+    // Office documents with macros, and add-ins.
+    u".docm", u".dotm", u".xlsm", u".xltm", u".xlam", u".xlsb", u".xla", u".xll", u".xlm", u".pptm", u".potm",
+    u".ppam", u".ppsm", u".sldm", u".wll", u".mdb", u".mde", u".accdb", u".accde", u".accdr", u".ade", u".adp",
+    u".odb", u".oxt"};
 
-// Whether the desktop's opener, handed this file, would run something: by
-// its name (as linked or as found), or by its content (a launcher, a
-// program or script of either system, a Java archive, a shell link, a
-// compound file), whatever its name.
-bool OpenerWouldRun(const std::string& path) {
-  for (const std::string& p : {path, plat::RealPath(path)}) {
-    const WideString name = FileNameOf(p);
-    for (const std::u16string_view ending : kRunningNames)
-      if (name.size() >= ending.size() && zm::SameText(name.substr(name.size() - ending.size()), WideString(ending)))
-        return true;
+// A file's name as the desktop takes it: blanks, dots and what shows
+// nothing at its end dropped, its letter case folded.
+WideString DesktopName(const WideString& name) {
+  std::size_t end = name.size();
+  while (end > 0) {
+    char32_t c = name[end - 1];
+    std::size_t n = 1;
+    if (end >= 2 && IsLow(name[end - 1]) && IsHigh(name[end - 2])) {
+      c = 0x10000 + ((char32_t(name[end - 2]) - 0xD800) << 10) + (char32_t(name[end - 1]) - 0xDC00);
+      n = 2;
+    }
+    if (c != u'.' && !plat::ShowsNothing(c)) break;
+    end -= n;
   }
+  return plat::FoldCase(std::u16string_view(name).substr(0, end));
+}
+
+// Whether the desktop takes a file of this name for one that runs or
+// installs what it holds.
+bool RunningName(const WideString& fileName) {
+  const WideString name = DesktopName(fileName);
+  for (const std::u16string_view ending : kRunningNames)
+    if (name.size() >= ending.size() && std::u16string_view(name).substr(name.size() - ending.size()) == ending)
+      return true;
+  return false;
+}
+
+// Whether a file, by its content, runs or installs what it holds when the
+// desktop, or a program that opens documents, opens it; a device, pipe or
+// socket too for the desktop, which may never end reading it.
+bool RunsByContent(const std::string& path, bool specialToo = true) {
   switch (plat::FileContentOf(path)) {
     case plat::TFileContent::Missing:
     case plat::TFileContent::Folder:
     case plat::TFileContent::Data: return false;
+    case plat::TFileContent::Special: return specialToo;
     default: return true;
   }
+}
+
+// Whether the desktop's opener, handed this file, would run something: by
+// its name (as linked or as found), or by its content (a launcher, a
+// program or script of either system, a Java archive, a shell link, a
+// compound file, an office document with macros, a package), whatever its
+// name.
+bool OpenerWouldRun(const std::string& path) {
+  for (const std::string& p : {path, plat::RealPath(path)})
+    if (RunningName(FileNameOf(p))) return true;
+  return RunsByContent(path);
 }
 
 // A response file: "@name" where name is a file the program would read its
@@ -672,6 +865,8 @@ bool CarriesCommand(const std::string& arg) {
   for (char& c : lower)
     if (c >= 'A' && c <= 'Z') c = char(c + 32);
   if (lower.find("%pipe%") != std::string::npos) return true;
+  // Links an office suite runs as a macro or a script.
+  if (lower.rfind("macro:", 0) == 0 || lower.rfind("vnd.sun.star.script:", 0) == 0) return true;
   // "|command" as the argument or as an option's value ("-sOutputFile=|...").
   for (std::size_t p = 0; p < arg.size(); p = arg.find('=', p) == std::string::npos ? arg.size() : arg.find('=', p) + 1)
     if (arg[p] == '|') return true;
@@ -834,6 +1029,57 @@ bool RealRun(const plat::TShellStart& start, TRealRun& run) {
   }
 }
 
+// Whether Arg is one of the options Program is refused with.
+bool RefusedOptionOf(const WideString& program, const std::string& arg) {
+  if (arg.size() < 2 || arg[0] != '-') return false;
+  const WideString name = ProgramName(program);
+  const WideString option = plat::FromUtf8(arg);
+  for (const TRefusedOptions& refused : kOptions) {
+    if (refused.Program != name) continue;
+    for (const std::u16string_view o : refused.Options) {
+      const std::u16string_view given(option);
+      if (given == o || (given.size() > o.size() && given.substr(0, o.size()) == o &&
+                         (given[o.size()] == u'=' || (o.size() == 2 && o[1] != u'-'))))
+        return true;
+    }
+  }
+  return false;
+}
+
+// The characters a shell gives a meaning.
+constexpr std::string_view kShellCharacters = " \t\n\r\v\f;&|<>()`$\\\"'";
+
+// The words of an option's value that holds blanks or a shell's characters,
+// split as a shell splits a line (at blanks and ";", "&", "|", "<", ">",
+// brackets and backquotes, quotes and backslashes dropped): the whole
+// option, its value after a "=", and the value glued to a one-letter
+// option ("-e<line>", "-vD<line>"). Empty when none holds any, and for an
+// argument that is no option (plain text to the program).
+std::vector<std::string> ShellWordsOfValues(const std::string& arg) {
+  if (arg.size() < 2 || arg[0] != '-') return {};
+  std::vector<std::string_view> values{arg};
+  const std::size_t equals = arg.find('=');
+  if (equals != std::string::npos) values.push_back(std::string_view(arg).substr(equals + 1));
+  if (arg.size() > 2 && arg[0] == '-' && arg[1] != '-')
+    for (std::size_t k = 2; k < arg.size() && k <= 9 && std::isalnum(static_cast<unsigned char>(arg[k - 1])); ++k)
+      values.push_back(std::string_view(arg).substr(k));
+  std::vector<std::string> words;
+  for (const std::string_view value : values) {
+    if (value.find_first_of(kShellCharacters) == std::string_view::npos) continue;
+    std::string word;
+    const auto end = [&] {
+      if (!word.empty()) words.push_back(std::exchange(word, {}));
+    };
+    for (const char c : value) {
+      if (c == '"' || c == '\'' || c == '\\') continue;
+      if (std::string_view(" \t\n\r\v\f;&|<>()`").find(c) != std::string_view::npos) end();
+      else word += c;
+    }
+    end();
+  }
+  return words;
+}
+
 bool RefusedStart(const plat::TShellStart& start) {
   using TKind = plat::TShellStart::TKind;
   // The desktop's opener is a program too: the link or the path is its argument.
@@ -849,13 +1095,25 @@ bool RefusedStart(const plat::TShellStart& start) {
   if (!RealRun(start, run)) return true;
   for (const std::string& p : run.Programs)
     if (IsRefusedProgramName(FileNameOf(p)) || IsRefusedProgramName(FileNameOf(plat::RealPath(p)))) return true;
-  // Every argument that carries a command, names code, or is itself a
-  // program, also after a "=" ("--rsh=...").
+  // An option the program runs a shell line or code with, or writes with.
+  for (const std::string& p : run.Programs)
+    for (const std::string& a : run.Args)
+      if (RefusedOptionOf(FileNameOf(p), a) || RefusedOptionOf(FileNameOf(plat::RealPath(p)), a)) return true;
+  // Every argument that carries a command, names code or a document that
+  // runs what it holds, or is itself a program, also after a "="
+  // ("--rsh=..."); and each word of an option's value that holds blanks or
+  // a shell's characters, as a program may hand it to a shell.
   std::set<std::string> seen;
   for (const std::string& a : run.Args) {
     if (CarriesCommand(a) || NamesCode(a, start.Dir) || NamesResponseFile(a, start.Dir)) return true;
     for (const std::string& word : {a, a.substr(a.rfind('=') == std::string::npos ? a.size() : a.rfind('=') + 1)})
-      if (seen.insert(word).second && NamesRefusedProgram(word, start.Dir)) return true;
+      if (seen.insert(word).second &&
+          (NamesRefusedProgram(word, start.Dir) || (!word.empty() && RunsByContent(InFolder(word, start.Dir), false))))
+        return true;
+    for (const std::string& word : ShellWordsOfValues(a))
+      if (seen.insert(word).second &&
+          (CarriesCommand(word) || NamesCode(word, start.Dir) || NamesRefusedProgram(word, start.Dir)))
+        return true;
   }
   return false;
 }

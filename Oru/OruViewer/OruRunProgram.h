@@ -38,19 +38,39 @@ bool IsAllowedCommand(const WideString& commandLine);
 
 // The refused programs by what makes them dangerous to start from a show
 // (the README lists them): each runs the code or the commands that its
-// arguments or the files they name give, or deletes, overwrites, gives
-// away rights or shuts down. A program in none of them is asked for.
+// arguments, its options or the files they name give, or writes, replaces
+// or deletes files, changes the system or its settings, gives away rights
+// or shuts down. A program in none of them is asked for.
 struct TRefusedCategory {
   std::u16string_view Name;
   std::span<const std::u16string_view> Members;
+  // Refused as a command's first word too (IsAllowedCommand), so that also
+  // a document of that name is; else only as a program that runs (the
+  // words of these are common names: "date.jpg", "bridge.jpg").
+  bool ByCommandWord = true;
 };
 std::span<const TRefusedCategory> RefusedCategories();
+// Whole families of programs by how their names begin ("llvm-", "dpkg-" ...).
+struct TRefusedFamily {
+  std::u16string_view Prefix, What;
+};
+std::span<const TRefusedFamily> RefusedFamilies();
+// Options that a program otherwise asked for (media players, a picture
+// viewer) is refused with: each runs a shell line, a script or code, or
+// writes files. An argument is the option when it is the option, starts
+// with it and "=", or for a one-letter option holds its value glued on.
+struct TRefusedOptions {
+  std::u16string_view Program;
+  std::span<const std::u16string_view> Options;
+};
+std::span<const TRefusedOptions> RefusedOptions();
 
-// Whether a program's file name is a refused one. The name is taken
-// lower-cased, from its first "." on cut, and also without a version
-// number at its end ("python3.11", "perl5.36.0", "tclsh8.6", "vim.basic")
-// and without the target of a cross tool chain before it (the three parts
-// of "x86_64-linux-gnu-gcc-12"); any "ld-..." is the dynamic loader.
+// Whether a program's file name is a refused one (of a category or a
+// family). The name is taken lower-cased, from its first "." on cut, and
+// also without a version number at its end ("python3.11", "perl5.36.0",
+// "tclsh8.6", "vim.basic") and without the target of a cross tool chain
+// before it (the three parts of "x86_64-linux-gnu-gcc-12"); any "ld-..." is
+// the dynamic loader.
 bool IsRefusedProgramName(const WideString& fileName);
 
 // True when the command would run a refused program: the program that

@@ -118,6 +118,9 @@ TEST_F(ShellStart, FileContentWhateverTheName) {
   EXPECT_EQ(plat::FileContentOf(dir.Write("f.txt", std::string("\x4C\0\0\0\x01\x14\x02\0\0\0", 10))),
             TFileContent::ShellLink);
   EXPECT_EQ(plat::FileContentOf(dir.Write("g.doc", "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")), TFileContent::OleCompound);
+  EXPECT_EQ(plat::FileContentOf(dir.Write("h.zip", zmtest::Zipped({{"xl/vbaProject.bin", "x"}}))),
+            TFileContent::OfficeMacros);
+  EXPECT_EQ(plat::FileContentOf(dir.Write("i.jpg", "!<arch>\ndebian-binary")), TFileContent::Package);
 }
 
 // The first bytes tell code, four at most read; a folder's files are looked

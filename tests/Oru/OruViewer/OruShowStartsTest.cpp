@@ -1427,6 +1427,79 @@ TEST(ShowStarts, DocumentsThatRunCodeAreRefused) {
   EXPECT_TRUE(spawns.Starts.empty());
 }
 
+// Refused on a principle: an option's value that holds blanks or a shell's
+// characters is judged word by word; programs whose options run a program
+// or a shell line, or that write or replace the files they are given, and
+// whole families of tools, are refused as what really runs (documents named
+// like them still ask); players and viewers are refused the options that
+// run code or write. Documents are refused by what opening them does:
+// macro-enabled office kinds, packages and scripts by name as the desktop
+// takes it (trailing dots and blanks dropped, case folded); office
+// documents with macros and packages by content whatever their name, also
+// as a program's argument; an office suite's macro links.
+TEST(ShowStarts, RefusedOnAPrinciple) {
+  zmtest::TTempDir dir;
+  const std::string bin = (dir.Path() / "bin").string() + "/";
+  for (const char* name : {"viewer", "scrot", "gpg", "dpkg-deb", "sort", "gzip", "xz", "update-alternatives",
+                           "systemd-sysusers", "javadoc", "xkbcomp", "ip", "llvm-objcopy", "x86_64-linux-gnu-gnatbind",
+                           "mpv", "feh", "mpg123", "date"})
+    Executable(dir, std::string("bin/") + name, kElf);
+  const std::string show = (dir.Path() / "show").string() + "/";
+  dir.Write("show/holiday.jpg", "\xFF\xD8\xFF\xE0 JFIF");
+  const std::string basic = dir.Write("show/basic.odt", zmtest::Zipped({{"mimetype", "application/vnd.oasis.opendocument.text"},
+                                                                       {"content.xml", "<office:document-content/>"},
+                                                                       {"Basic/Standard/Module1.xml", "<x/>"},
+                                                                       {"META-INF/manifest.xml", "<m/>"}}));
+  const std::string bound = dir.Write(
+      "show/bound.odp", zmtest::Zipped({{"mimetype", "application/vnd.oasis.opendocument.presentation"},
+                                        {"content.xml", "<script:event-listener xlink:href=\"vnd.sun.star.script:"
+                                                        "../../program/x.py$run?language=Python\"/>"},
+                                        {"META-INF/manifest.xml", "<m/>"}}));
+  const std::string flat = dir.Write("show/flat.fodt", "<?xml version=\"1.0\"?><office:document><office:scripts>"
+                                                       "<office:script script:language=\"ooo:Basic\"><ooo:libraries>"
+                                                       "<ooo:library-embedded ooo:name=\"Standard\"/>");
+  const std::string vba = dir.Write("show/report.docx", zmtest::Zipped({{"[Content_Types].xml", "<t/>"},
+                                                                        {"word/document.xml", "<w/>"},
+                                                                        {"word/vbaProject.bin", "\xD0\xCF\x11\xE0"}}));
+  const std::string deb = dir.Write("show/photo.jpg", "!<arch>\ndebian-binary   0           0     0     100644  4");
+  const std::string rpm = dir.Write("show/guide.pdf", "\xED\xAB\xEE\xDB\x03\x00");
+  const std::string appx = dir.Write("show/app.zip", zmtest::Zipped({{"AppxManifest.xml", "<Package/>"}}));
+  std::vector<std::string> refused = {
+      bin + "viewer \"-erm -f " + show + "holiday.jpg\"", bin + "viewer \"--exec=rm -f x\"",
+      bin + "viewer \"-e'rm'\"", bin + "viewer \"-cx;rm -f y\"", bin + "scrot \"-etouch x\"",
+      bin + "gpg --photo-viewer x", bin + "dpkg-deb -x pkg.deb " + show, bin + "sort -o " + show + "holiday.jpg x",
+      bin + "gzip " + show + "holiday.jpg", bin + "xz " + show + "holiday.jpg", bin + "update-alternatives --all",
+      bin + "systemd-sysusers x.conf", bin + "javadoc -doclet X x.java", bin + "xkbcomp x :0", bin + "ip -b x",
+      bin + "llvm-objcopy x", bin + "x86_64-linux-gnu-gnatbind x", bin + "mpv --script=" + show + "x.lua clip.mp4",
+      bin + "feh --action echo " + show + "holiday.jpg", bin + "feh -A x " + show + "holiday.jpg",
+      bin + "mpg123 -w " + show + "holiday.jpg song.mp3", bin + "viewer " + basic, bin + "viewer macro:///Standard.M.Run",
+      bin + "viewer vnd.sun.star.script:x.py$run", basic, bound, flat, vba, deb, rpm, appx};
+  for (const char* name : {"x.docm", "x.XLSM", "x.pptm", "x.deb", "x.rpm", "x.snap", "x.flatpak", "x.flatpakref",
+                           "x.flatpakrepo", "x.py", "x.pyz", "x.bash", "x.csh", "x.command", "x.sh.", "x.sh . ",
+                           "x.SH", "x.\u017Fh", "x.py\u200B"})
+    refused.push_back(dir.Write(std::string("named/") + name, "just text\n"));
+  for (const std::string& c : refused) EXPECT_TRUE(StartsRefusedProgram(plat::FromUtf8(c), {})) << c;
+
+  TWatchedSpawner spawns;
+  TBoxCount boxes;
+  zm::THookScope<zm::TWndAPI*> api(zm::WndAPIClass, &boxes);
+  TAnswers asked({});
+  TStartAnswers answers;
+  const std::vector<std::string> stillAsked = {
+      bin + "viewer \"--title=Holiday in Rome\" " + show + "holiday.jpg", bin + "viewer -vfx " + show + "holiday.jpg",
+      bin + "mpv --fullscreen " + show + "holiday.jpg", bin + "feh -F " + show + "holiday.jpg",
+      bin + "mpg123 -q song.mp3", dir.Write("show/date.jpg", "\xFF\xD8\xFF\xE0"),
+      dir.Write("show/sort.pdf", "%PDF-1.4\n"),
+      dir.Write("show/notes.odt", zmtest::Zipped({{"mimetype", "application/vnd.oasis.opendocument.text"},
+                                                  {"content.xml", "<office:document-content>macro language</x>"},
+                                                  {"META-INF/manifest.xml", "<m/>"}})),
+      dir.Write("show/plain.docx", zmtest::Zipped({{"[Content_Types].xml", "<t/>"}, {"word/document.xml", "<w/>"}}))};
+  for (const std::string& c : stillAsked) EXPECT_FALSE(ShowMayStart(nullptr, answers, plat::FromUtf8(c), {}, false)) << c;
+  EXPECT_EQ(asked.Asked.size(), stillAsked.size());
+  EXPECT_EQ(boxes.Count, 0);
+  EXPECT_TRUE(spawns.Starts.empty());
+}
+
 namespace {
 
 // How many pixels of two questions' lines differ by more than 40 of 255 in
