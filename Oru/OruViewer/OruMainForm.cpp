@@ -4,6 +4,7 @@
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <utility>
 
 #include "Oru/OruViewer/OruRunProgram.h"
 #include "Oru/OruViewer/OruScreenSaver.h"
@@ -541,6 +542,15 @@ std::int32_t TMainForm::CurrentSlide() {
 void TMainForm::CloseQuery(std::int32_t& action) {
   if (closing_) return;
   if (modalCount_ > 0) {
+    // The window closed by the user or the system while the start question
+    // waits: the question is answered Don't start, and the form closes
+    // after it.
+    if (asking_ && !closeRequested_) {
+      closeAfterQuestion_ = true;
+      EndStartQuestion();
+      action = zm::caNone;
+      return;
+    }
     // The show's end while a question waits, say: the form stays.
     zm::LogLine(u"Not closed: a dialog is open");
     action = zm::caNone;
@@ -680,6 +690,10 @@ void TMainForm::StartFromShow(const WideString& commandLine, bool thenClose, boo
   }
   asking_ = false;
   --modalCount_;
+  if (std::exchange(closeAfterQuestion_, false)) {
+    Close();
+    return;
+  }
   if (thenClose) Close();
   if (start) RunApproved(this, approved, zm::ProgramDir, &startAnswers_);
 }

@@ -186,6 +186,7 @@ private:
   bool closeRequested_ = false;
   bool inAction_ = false;
   bool asking_ = false;  // the start question is open
+  bool closeAfterQuestion_ = false;  // the window was closed while it was
   bool closing_ = false;
   bool closed_ = false;
   std::int32_t modalCount_ = 0;

@@ -20,6 +20,7 @@
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatDialogs.h"
+#include "Platform/User/PlatTermination.h"
 #include "Platform/User/PlatUser.h"
 #include "ZmLib/Win32/winScreen.h"
 #include "ZmLib/Win32/winSysUtils.h"
@@ -1391,6 +1392,38 @@ constexpr char16_t kLeftToRight = u'\u202D';  // the left-to-right override
 
 }  // namespace
 
+// Start: a click counts only once the pointer has been off the button
+// since the question showed.
+class TStartButton : public zm::TDialogButton {
+public:
+  TStartButton(zm::TDialog* dialog, TOruStartDialog* question) : zm::TDialogButton(dialog), question_(question) {}
+  zm::LRESULT HandleMessage(zm::TWndProcArgs& msg) override {
+    switch (msg.Msg) {
+      case plat::WM_LBUTTONDOWN:
+      case plat::WM_LBUTTONDBLCLK:
+      case plat::WM_LBUTTONUP:
+        // Pressed by a hand that never left it: dropped, not kept.
+        if (!question_->NotePointer()) return 0;
+        break;
+    }
+    return zm::TDialogButton::HandleMessage(msg);
+  }
+
+private:
+  TOruStartDialog* question_;
+};
+
+namespace {
+
+// The question on screen (the UI thread's only).
+TOruStartDialog* gOpenQuestion = nullptr;
+
+}  // namespace
+
+void EndStartQuestion() {
+  if (gOpenQuestion && gOpenQuestion->Handle) gOpenQuestion->Command(plat::IDCANCEL);
+}
+
 TOruStartDialog::TOruStartDialog(const WideString& commandLine, const WideString& folder) {
   // The texts are the player's own: a show cannot word the question.
   Position = zm::dpWorkAreaCenter;
@@ -1466,7 +1499,7 @@ TOruStartDialog::TOruStartDialog(const WideString& commandLine, const WideString
   dont->Caption = kDontStartButton;
   dont->Id = plat::IDCANCEL;
   dont->Default = 1;
-  auto* start = Add<zm::TDialogButton>();
+  auto* start = Add<TStartButton>(this);
   start->X = dont->X - gap - buttonW;
   start->Y = y;
   start->Width = buttonW;
@@ -1479,13 +1512,32 @@ TOruStartDialog::TOruStartDialog(const WideString& commandLine, const WideString
 namespace {
 
 constexpr plat::UINT_PTR kAnswerTimer = 1;
+// How often the pointer is looked at until it has been off Start.
+constexpr plat::UINT_PTR kPointerTimer = 2;
+constexpr std::uint32_t kPointerLookMs = 25;
 
 }  // namespace
+
+bool TOruStartDialog::NotePointer() {
+  if (pointerLeft_) return true;
+  plat::POINT pointer{};
+  plat::RECT button{};
+  plat::HWND start = plat::GetDlgItem(Handle, idStart);
+  if (!start || !plat::GetCursorPos(&pointer) || !plat::GetWindowRect(start, &button)) return false;
+  pointerLeft_ = pointer.x < button.left || pointer.x >= button.right || pointer.y < button.top ||
+                 pointer.y >= button.bottom;
+  if (pointerLeft_) plat::KillTimer(Handle, kPointerTimer);
+  return pointerLeft_;
+}
 
 void TOruStartDialog::HoldAnswers(bool hold) {
   answerable_ = !hold;
   for (std::int32_t id : {idStart, std::int32_t(plat::IDCANCEL)})
-    if (plat::HWND button = plat::GetDlgItem(Handle, id)) plat::EnableWindow(button, hold ? 0 : 1);
+    if (plat::HWND button = plat::GetDlgItem(Handle, id)) {
+      plat::EnableWindow(button, hold ? 0 : 1);
+      // Drawn as it now is at once, not at its next change.
+      plat::InvalidateRect(button, nullptr, 0);
+    }
   // The keyboard goes to the default, Don't start, once it can be answered.
   if (!hold && plat::GetActiveWindow() == Handle) plat::SetFocus(plat::GetDlgItem(Handle, plat::IDCANCEL));
 }
@@ -1526,11 +1578,22 @@ void TOruStartDialog::KeepStartFromPointer() {
 }
 
 zm::LRESULT TOruStartDialog::DialogProc(zm::TWndProcArgs& msg) {
+  // A signal to end the program answers Don't start, the wait included:
+  // the program then ends as at any other time.
+  if (msg.Msg == plat::WM_CLOSE && plat::TerminationRequested()) {
+    Command(plat::IDCANCEL);
+    return 1;
+  }
   const zm::LRESULT result = zm::TDialog::DialogProc(msg);
   switch (msg.Msg) {
     case plat::WM_INITDIALOG:
+      gOpenQuestion = this;
       HoldAnswers(true);
       KeepStartFromPointer();
+      if (!NotePointer()) plat::SetTimer(Handle, kPointerTimer, kPointerLookMs, nullptr);
+      break;
+    case plat::WM_DESTROY:
+      if (gOpenQuestion == this) gOpenQuestion = nullptr;
       break;
     case plat::WM_PAINT:
       // The wait runs from when the question is first drawn.
@@ -1541,6 +1604,7 @@ zm::LRESULT TOruStartDialog::DialogProc(zm::TWndProcArgs& msg) {
       }
       break;
     case plat::WM_TIMER:
+      if (msg.WParam == kPointerTimer) NotePointer();
       if (msg.WParam == kAnswerTimer && !answerable_) {
         const std::uint32_t waited = plat::TickCount32() - drawnAt_;
         if (waited >= kAnswerDelayMs) {

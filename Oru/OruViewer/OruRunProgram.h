@@ -250,9 +250,13 @@ std::vector<TQuestionLine> QuestionLines(const std::vector<WideString>& texts, i
 // that would start something (QuestionText, commands planned in Folder);
 // Don't start is the default. The question takes no answer that was not
 // read: until it has been drawn for kAnswerDelayMs of the program clock its
-// buttons are unavailable (drawn so), so that clicks on them and the
-// dialog's keys and close box do nothing then and are not kept for later;
-// and it never opens with Start under the pointer.
+// buttons are unavailable (drawn so, and drawn available the moment they
+// are), so that clicks on them and the dialog's keys and close box do
+// nothing then and are not kept for later; it opens with Start away from
+// the pointer where the screen leaves room, and a click on Start counts
+// only once the pointer has been off it since the question showed (a
+// resting hand does not answer). A signal that asks the program to end
+// answers Don't start at any time, the wait included.
 class TOruStartDialog : public zm::TDialog {
 public:
   static constexpr std::uint32_t kAnswerDelayMs = 1000;
@@ -266,19 +270,29 @@ public:
   const std::vector<WideString>& Shown() const { return shown_; }
   // The buttons take clicks.
   bool Answerable() const { return answerable_; }
+  // The pointer has been off Start since the question showed: a click on
+  // Start counts.
+  bool PointerHasLeftStart() const { return pointerLeft_; }
 
   zm::LRESULT DialogProc(zm::TWndProcArgs& msg) override;
 
 private:
+  friend class TStartButton;
   void KeepStartFromPointer();
   void HoldAnswers(bool hold);
+  // Whether the pointer is off Start now (noted for good once it is).
+  bool NotePointer();
 
   bool whole_ = true;
   std::int32_t lines_ = 0;
   std::vector<WideString> shown_;
-  bool drawn_ = false, answerable_ = false;
+  bool drawn_ = false, answerable_ = false, pointerLeft_ = false;
   std::uint32_t drawnAt_ = 0;
 };
+// Ends the start question that is open, if any, with Don't start, also
+// while its buttons wait: the window it asks for closes (the user or the
+// system closing the player).
+void EndStartQuestion();
 // True only when the user chose Start (a dialog nobody answers ends with
 // Don't start; one too long to show is not asked and is Don't start).
 bool AskToStart(HWND owner, const WideString& commandLine, const WideString& folder = {});

@@ -26,6 +26,7 @@
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatDialogs.h"
+#include "Platform/User/PlatTermination.h"
 #include "Platform/User/PlatUser.h"
 #include "Platform/User/PlatUserHeadless.h"
 #include "ZmLib/Win32/winWndAPI.h"
@@ -443,6 +444,56 @@ TEST(ShowStarts, AQuestionWaitsWhileTheShowGoesOn) {
   EXPECT_EQ(log->Beginning("Not asked"), std::vector<std::string>{notAsked});
   EXPECT_EQ(log->Beginning("Not closed"), std::vector<std::string>{"Not closed: a dialog is open"});
   EXPECT_EQ(spawns.Starts, (std::vector<TArgs>{{mark, a}, {mark, c}}));
+  zm::SetLog(nullptr);
+}
+
+// The player's window closed while the question waits for its answer (in
+// its first second too): the question is answered Don't start (a Start
+// pressed after it starts nothing) and the player ends.
+TEST(ShowStarts, ClosingTheWindowWhileTheQuestionWaitsAnswersDontStart) {
+  zmtest::TTempDir dir;
+  const std::string mark = plat::FindProgram("touch", "");
+  ASSERT_FALSE(mark.empty());
+  zmtest::TEnvGuard env;
+  env.Set("ZM_AUDIO", "none");
+  zmtest::TShowBuilder show((dir.Path() / "show").string());
+  show.ScreenSize(160, 120).Main().Key("opt_scr_full", 0);
+  show.Repeat("repeat");
+  show.AddSlide(2000).SolidBackground(40, 60, 200).RunApp(mark + " " + (dir.Path() / "started").string());
+  show.AddSlide(4000).SolidBackground(200, 60, 40);
+  show.Write();
+
+  class TClosingHand : public plat::IDialogDriver {
+  public:
+    TClosingHand() { plat::SetDialogDriver(this); }
+    ~TClosingHand() override { plat::SetDialogDriver(nullptr); }
+    void Drive(plat::HWND dialog) override {
+      ++Asked;
+      plat::headless::PumpUntilIdle();
+      plat::SendMessageW(plat::GetParent(dialog), plat::WM_SYSCOMMAND, plat::SC_CLOSE, 0);
+      plat::headless::PumpUntilIdle();
+      // A Start that comes after the close.
+      plat::EndDialog(dialog, idStart);
+    }
+    int Asked = 0;
+  } hand;
+  auto* log = new TStartLog;
+  zm::SetLog(log);
+  TWatchedSpawner spawns;
+  std::int64_t last = 0;
+  const orutest::TInProcessRun run = orutest::PlayInProcess(
+      u"player -filename \"" + plat::FromUtf8((dir.Path() / "show" / "Project.oru").string()) + u"\"", 50,
+      [&](std::int64_t time, const std::uint32_t*, int, int) {
+        last = time;
+        return time > 60000;
+      });
+  ASSERT_TRUE(run.Started);
+  EXPECT_EQ(hand.Asked, 1);
+  EXPECT_LT(last, 30000);
+  EXPECT_TRUE(spawns.Starts.empty());
+  EXPECT_EQ(log->Beginning("Start question").size(), 1u);
+  EXPECT_NE(log->Beginning("Start question")[0].find(": Don't start"), std::string::npos);
+  EXPECT_TRUE(log->Beginning("Not closed").empty());
   zm::SetLog(nullptr);
 }
 
@@ -991,7 +1042,9 @@ namespace {
 // first drawn, each handled as the dialog's own loop handles it.
 class THastyHand : public plat::IDialogDriver {
 public:
-  enum TInput { Click, Enter };
+  // Signal: the program is asked to end; Away, Back: the pointer moves off
+  // Start, and onto it again.
+  enum TInput { Click, Enter, Signal, Away, Back };
   struct TStep {
     std::uint32_t At;
     TInput Input;
@@ -1010,17 +1063,23 @@ public:
       clock_.Set(drawn + step.At);
       Pump(dialog);
       Available.push_back(plat::IsWindowEnabled(start) != 0);
-      if (step.Input == Click) {
-        plat::headless::Click(1, centre);
-      } else {
-        plat::headless::Key(plat::VK_RETURN, true);
-        plat::headless::Key(plat::VK_RETURN, false);
+      StartInk.push_back(Darkest(start));
+      switch (step.Input) {
+        case Click: plat::headless::Click(1, centre); break;
+        case Enter:
+          plat::headless::Key(plat::VK_RETURN, true);
+          plat::headless::Key(plat::VK_RETURN, false);
+          break;
+        case Signal: plat::RequestTermination(); break;
+        case Away: plat::headless::MoveMouse({StartRect.left - 200, StartRect.top - 200}); break;
+        case Back: plat::headless::MoveMouse(centre); break;
       }
       Pump(dialog);
     }
   }
   plat::RECT StartRect{};
   std::vector<bool> Available;  // whether Start took clicks at each step
+  std::vector<int> StartInk;    // the darkest channel of Start as drawn at each step
 
 private:
   static void Pump(plat::HWND dialog) {
@@ -1030,6 +1089,16 @@ private:
         plat::TranslateMessage(&m);
         plat::DispatchMessageW(&m);
       }
+  }
+  // The darkest channel inside the button's edges: its caption's ink.
+  static int Darkest(plat::HWND control) {
+    int w = 0, h = 0, darkest = 255;
+    const std::vector<std::uint32_t> px = plat::headless::CaptureClient(control, w, h);
+    for (int y = 4; y < h - 4; ++y)
+      for (int x = 4; x < w - 4; ++x)
+        for (int shift = 0; shift < 24; shift += 8)
+          darkest = std::min(darkest, int((px[std::size_t(y) * std::size_t(w) + std::size_t(x)] >> shift) & 0xFF));
+    return darkest;
   }
   plat::TManualClock& clock_;
   std::vector<TStep> steps_;
@@ -1085,6 +1154,76 @@ TEST(ShowStarts, TheQuestionTakesNoAnswerBeforeItCouldBeRead) {
   EXPECT_FALSE(pointer.x >= seen.StartRect.left && pointer.x < seen.StartRect.right &&
                pointer.y >= seen.StartRect.top && pointer.y < seen.StartRect.bottom);
   EXPECT_NE(seen.StartRect.top, was.top);
+}
+
+// The question's edges: a signal to end the program answers Don't start in
+// the wait too (a click on Start later starts nothing); on a screen too
+// small to open the question with Start away from a resting pointer, a
+// click there counts only once the pointer has left Start and come back;
+// Start is drawn grey while it waits and available the moment it is.
+TEST(ShowStarts, TheQuestionsEdges) {
+  zmtest::TTempDir dir;
+  const std::string viewer = std::filesystem::canonical(Executable(dir, "bin/viewer", "#!/bin/true\n")).string();
+  plat::TManualClock clock(5000);
+  TWatchedSpawner spawns;
+  auto* log = new TStartLog;
+  zm::SetLog(log);
+  using TSteps = std::vector<THastyHand::TStep>;
+  THastyHand seen(clock, {});
+  const auto run = [&](const WideString& command, const TSteps& steps) {
+    THastyHand hand(clock, steps);
+    TStartAnswers answers;
+    std::vector<TApprovedCommand> approved;
+    const bool start = ShowMayStart(nullptr, answers, command, {}, false, &approved);
+    if (start) RunApproved(nullptr, approved, {});
+    seen.StartRect = hand.StartRect;
+    seen.Available = hand.Available;
+    seen.StartInk = hand.StartInk;
+    return start;
+  };
+  const WideString command = plat::FromUtf8(viewer + " holiday.jpg");
+  plat::headless::MoveMouse({0, 0});
+  for (const std::uint32_t at : {50u, 300u, 950u}) {
+    plat::headless::ResetTerminationForTests();
+    // Ended at the signal: the click on Start, available by then, starts nothing.
+    EXPECT_FALSE(run(command, {{at, THastyHand::Signal}, {1500, THastyHand::Click}})) << at;
+  }
+  plat::headless::ResetTerminationForTests();
+  EXPECT_TRUE(spawns.Starts.empty());
+  EXPECT_EQ(log->Beginning("Start question").size(), 3u);
+  // Drawn grey while it waits, available once it takes clicks.
+  EXPECT_TRUE(run(command, {{500, THastyHand::Away}, {1000, THastyHand::Back}, {1000, THastyHand::Click}}));
+  EXPECT_GE(seen.StartInk[0], 120);
+  EXPECT_LT(seen.StartInk[1], 60);
+  spawns.Starts.clear();
+
+  // 640 x 400, a command of many lines: no place keeps Start off the pointer.
+  struct TSmallScreen {
+    TSmallScreen() { Set({0, 0, 640, 400}, {0, 0, 640, 400}); }
+    ~TSmallScreen() { Set({0, 0, 1920, 1080}, {0, 0, 1920, 1040}); }  // the default
+    static void Set(plat::RECT bounds, plat::RECT work) {
+      plat::headless::TMonitorDesc m{};
+      m.Bounds = bounds;
+      m.Work = work;
+      m.Primary = true;
+      plat::headless::SetMonitors({m});
+    }
+  } small;
+  WideString many = plat::FromUtf8(viewer);
+  for (int i = 0; i < 14; ++i) many += u" " + WideString(60, char16_t(u'a' + i));
+  run(many, {});
+  const plat::POINT resting{(seen.StartRect.left + seen.StartRect.right) / 2,
+                            (seen.StartRect.top + seen.StartRect.bottom) / 2};
+  plat::headless::MoveMouse(resting);
+  EXPECT_FALSE(run(many, {{1500, THastyHand::Click}, {1600, THastyHand::Click}}));
+  EXPECT_TRUE(resting.x >= seen.StartRect.left && resting.x < seen.StartRect.right &&
+              resting.y >= seen.StartRect.top && resting.y < seen.StartRect.bottom);
+  EXPECT_EQ(seen.Available, (std::vector<bool>{true, true}));
+  EXPECT_TRUE(spawns.Starts.empty());
+  plat::headless::MoveMouse(resting);
+  EXPECT_TRUE(run(many, {{1500, THastyHand::Away}, {1550, THastyHand::Back}, {1600, THastyHand::Click}}));
+  EXPECT_EQ(spawns.Starts.size(), 1u);
+  zm::SetLog(nullptr);
 }
 
 namespace {
