@@ -432,6 +432,11 @@ public:
 
   bool CursorPos(POINT& pt) override {
     int x = 0, y = 0;
+    // Where the pointer is now, also when it has left the program's windows.
+    if (!windows_.empty() && X11PointerAt(windows_.begin()->second, x, y)) {
+      pt = {x, y};
+      return true;
+    }
     SDL_GetGlobalMouseState(&x, &y);
     pt = {x, y};
     return true;

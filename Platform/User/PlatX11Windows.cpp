@@ -169,6 +169,17 @@ bool X11KeysDown(SDL_Window* window, unsigned char keys[32]) {
   return true;
 }
 
+bool X11PointerAt(SDL_Window* window, int& x, int& y) {
+  Window self = 0;
+  Display* d = DisplayOf(window, self);
+  if (!d) return false;
+  Window root = 0, child = 0;
+  int wx = 0, wy = 0;
+  unsigned mask = 0;
+  if (!XQueryPointer(d, self, &root, &child, &x, &y, &wx, &wy, &mask)) return false;
+  return true;
+}
+
 void X11NoteUnmapped(SDL_Window* window) {
   Window self = 0;
   Display* d = DisplayOf(window, self);
@@ -251,6 +262,7 @@ void X11NoteUnmapped(SDL_Window*) {}
 bool X11KeyEvent(const void*, unsigned&, bool&, unsigned long&) { return false; }
 bool X11IsFocusIn(const void*) { return false; }
 bool X11KeysDown(SDL_Window*, unsigned char*) { return false; }
+bool X11PointerAt(SDL_Window*, int&, int&) { return false; }
 bool X11DisplayAnswers(const char*) { return false; }
 std::uintptr_t X11WindowId(SDL_Window*) { return 0; }
 void* X11ConnectionOf(SDL_Window*) { return nullptr; }

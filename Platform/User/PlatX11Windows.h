@@ -50,6 +50,11 @@ bool X11IsFocusIn(const void* sdlSysWmMsg);
 // server on the connection of the window; false when it cannot be asked.
 bool X11KeysDown(SDL_Window* window, unsigned char keys[32]);
 
+// Where the pointer is on the screen, asked of the server on the connection
+// of the window; false when it cannot be asked. (SDL's global answer is the
+// place of the last motion it saw over its own windows.)
+bool X11PointerAt(SDL_Window* window, int& x, int& y);
+
 // SDL's connection to the X server, found through one of its windows
 // (nullptr: not X11), for a thread that waits on it beside files of its own.
 void* X11ConnectionOf(SDL_Window* window);
