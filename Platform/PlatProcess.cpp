@@ -504,6 +504,7 @@ TCodeSearch FindCodeInFolder(const std::string& folder, const std::string& skip,
       const std::string path = here + "/" + std::string(name);
       struct stat st {};
       if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) continue;  // gone since it was listed
         found(path, "cannot be read");
         break;
       }
@@ -533,6 +534,7 @@ TCodeSearch FindCodeInFolder(const std::string& folder, const std::string& skip,
       }
       if (skipping && st.st_dev == skipped.st_dev && st.st_ino == skipped.st_ino) continue;
       const int fd = ::openat(dirFd, e->d_name, kLookFlags);
+      if (fd < 0 && errno == ENOENT) continue;
       struct stat opened {};
       if (fd < 0 || ::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
         if (fd >= 0) ::close(fd);

@@ -177,7 +177,7 @@ constexpr std::u16string_view kWriters[] = {
     u"data2inc", u"bin2obj",   u"chmcmd",    u"chmls",      u"delp",      u"rmcvsdir",   u"postw32",
     u"rstconv",  u"relpath",   u"unitdiff",  u"makeskel",   u"fd2pascal", u"grab_vcsa",  u"cldrparser",
     u"unihelper", u"json2pas", u"webidl2pas", u"mka64ins",  u"mkarmins",  u"mkinsadd",   u"mkx86ins",
-    u"fprcp",    u"f77",       u"f95",       u"rmt",        u"rmt-tar"};
+    u"fprcp",    u"f77",       u"f95",       u"rmt",        u"rmt-tar",   u"fpdoc",      u"xgettext"};
 constexpr std::u16string_view kSystem[] = {
     u"hostname", u"domainname", u"nisdomainname", u"ypdomainname", u"dnsdomainname", u"date", u"hwclock",
     u"ip",       u"tc",        u"bridge",    u"devlink",    u"dcb",       u"rdma",       u"tipc",
@@ -288,8 +288,11 @@ bool Listed(std::u16string_view word, bool asCommandWord = false) {
         std::find(category.Members.begin(), category.Members.end(), word) != category.Members.end())
       return true;
   if (asCommandWord) return false;
+  // "gcov" is of its family, "llvm-" alone is no name.
   for (const TRefusedFamily& family : kFamilies)
-    if (word.size() > family.Prefix.size() && word.substr(0, family.Prefix.size()) == family.Prefix) return true;
+    if (word.substr(0, family.Prefix.size()) == family.Prefix &&
+        (word.size() > family.Prefix.size() || family.Prefix.back() != u'-'))
+      return true;
   return false;
 }
 
@@ -694,6 +697,12 @@ bool IsRefusedProgramName(const WideString& fileName) {
   if (Listed(name)) return true;
   // The dynamic loader runs any file it is given ("ld-linux-x86-64.so.2").
   if (name.size() > 3 && name.compare(0, 3, u"ld-") == 0) return true;
+  // A version after a "-" ("postw32-3.2.2"): the name before it.
+  if (const std::size_t dash = name.rfind(u'-');
+      dash != WideString::npos && dash > 0 && dash + 1 < name.size() &&
+      std::all_of(name.begin() + std::ptrdiff_t(dash) + 1, name.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; }) &&
+      Listed(std::u16string_view(name).substr(0, dash)))
+    return true;
   // A version at the end: "python3", "perl5", "tclsh8".
   while (!name.empty() && ((name.back() >= u'0' && name.back() <= u'9') || name.back() == u'-' || name.back() == u'_'))
     name.pop_back();

@@ -1581,7 +1581,7 @@ TEST(ShowStarts, RefusedOnAPrinciple) {
   const std::string bin = (dir.Path() / "bin").string() + "/";
   for (const char* name : {"viewer", "scrot", "gpg", "dpkg-deb", "sort", "gzip", "xz", "update-alternatives",
                            "systemd-sysusers", "javadoc", "xkbcomp", "ip", "llvm-objcopy", "x86_64-linux-gnu-gnatbind",
-                           "mpv", "feh", "mpg123", "date"})
+                           "mpv", "feh", "mpg123", "date", "gcov", "postw32-3.2.2"})
     Executable(dir, std::string("bin/") + name, kElf);
   const std::string show = (dir.Path() / "show").string() + "/";
   dir.Write("show/holiday.jpg", "\xFF\xD8\xFF\xE0 JFIF");
@@ -1609,7 +1609,7 @@ TEST(ShowStarts, RefusedOnAPrinciple) {
       bin + "gpg --photo-viewer x", bin + "dpkg-deb -x pkg.deb " + show, bin + "sort -o " + show + "holiday.jpg x",
       bin + "gzip " + show + "holiday.jpg", bin + "xz " + show + "holiday.jpg", bin + "update-alternatives --all",
       bin + "systemd-sysusers x.conf", bin + "javadoc -doclet X x.java", bin + "xkbcomp x :0", bin + "ip -b x",
-      bin + "llvm-objcopy x", bin + "x86_64-linux-gnu-gnatbind x", bin + "mpv --script=" + show + "x.lua clip.mp4",
+      bin + "llvm-objcopy x", bin + "x86_64-linux-gnu-gnatbind x", bin + "gcov x", bin + "postw32-3.2.2 x", bin + "mpv --script=" + show + "x.lua clip.mp4",
       bin + "feh --action echo " + show + "holiday.jpg", bin + "feh -A x " + show + "holiday.jpg",
       bin + "mpg123 -w " + show + "holiday.jpg song.mp3", bin + "viewer " + basic, bin + "viewer macro:///Standard.M.Run",
       bin + "viewer vnd.sun.star.script:x.py$run", basic, bound, flat, vba, deb, rpm, appx};
