@@ -70,9 +70,11 @@ namespace {
 constexpr std::uint64_t kMaxZipDirectory = std::uint64_t(16) << 20;
 constexpr std::size_t kZipEntryHead = 46;
 
-// One central directory entry at E (Room bytes there): its length, or 0
-// when it is damaged.
-std::size_t ReadZipEntry(const std::uint8_t* e, std::size_t room, std::int64_t shift, TZipEntry& entry) {
+// One central directory entry at E (Room bytes there), of a directory the
+// end record puts at DirAt and that lies at Start: its length, or 0 when it
+// is damaged.
+std::size_t ReadZipEntry(const std::uint8_t* e, std::size_t room, std::uint64_t start, std::uint64_t dirAt,
+                         TZipEntry& entry) {
   if (room < kZipEntryHead || Le(e, 4) != 0x02014B50) return 0;
   const std::size_t nameLength = Le(e + 28, 2), extra = Le(e + 30, 2), comment = Le(e + 32, 2);
   if (room - kZipEntryHead < nameLength) return 0;
@@ -108,8 +110,14 @@ std::size_t ReadZipEntry(const std::uint8_t* e, std::size_t room, std::int64_t s
     }
     if (!found) return 0;
   }
-  if (shift < 0 && local < std::uint64_t(-shift)) return 0;
-  entry.LocalAt = local + std::uint64_t(shift);
+  // Moved as far as the directory is from where the end record puts it.
+  if (start >= dirAt) {
+    if (local > ~std::uint64_t(0) - (start - dirAt)) return 0;
+    entry.LocalAt = local + (start - dirAt);
+  } else {
+    if (local < dirAt - start) return 0;
+    entry.LocalAt = local - (dirAt - start);
+  }
   return length;
 }
 
@@ -153,13 +161,12 @@ bool VisitZipDirectory(const TReadAt& read, std::uint64_t size, bool whole,
       std::vector<std::uint8_t> dir(std::size_t(std::min({dirSize, size - start, kMaxZipDirectory})));
       if (dir.size() < kZipEntryHead && !(whole && count == 0)) continue;
       if (!dir.empty()) dir.resize(read(start, dir.data(), dir.size()));
-      const std::int64_t shift = std::int64_t(start) - std::int64_t(dirAt);
       std::vector<TZipEntry> entries;
       std::size_t at = 0;
       std::uint64_t n = 0;
       for (; n < count; ++n) {
         TZipEntry entry;
-        const std::size_t length = ReadZipEntry(dir.data() + at, dir.size() - at, shift, entry);
+        const std::size_t length = ReadZipEntry(dir.data() + at, dir.size() - at, start, dirAt, entry);
         if (length == 0) break;
         at += length;
         if (whole) {
@@ -628,7 +635,9 @@ private:
   TPeekFinding Tar(TSource& source, const std::string& inside, int depth) {
     std::uint8_t block[512];
     std::string longName;
-    std::optional<std::uint64_t> paxSize;
+    // The size a pax header gives the next member (0: none given).
+    std::uint64_t paxSize = 0;
+    bool paxSized = false;
     constexpr std::uint64_t kMaxMeta = 1 << 20;
     for (;;) {
       const std::size_t got = source.Read(block, sizeof block);
@@ -639,7 +648,7 @@ private:
       if (!TarChecksumOk(block)) Unjudged(kDamaged);
       std::optional<std::uint64_t> size = TarNumber(block + 124, 12);
       if (!size) Unjudged(kDamaged);
-      if (paxSize) size = paxSize;
+      if (paxSized) size = paxSize;
       const char type = char(block[156]);
       const std::uint64_t padding = (512 - *size % 512) % 512;
       if (type == 'L' || type == 'K' || type == 'x' || type == 'g') {
@@ -649,7 +658,7 @@ private:
             !source.Skip(padding))
           Unjudged(kDamaged);
         if (type == 'L') longName = meta.substr(0, meta.find('\0'));
-        if (type == 'x') PaxRecords(meta, longName, paxSize);
+        if (type == 'x') PaxRecords(meta, longName, paxSize, paxSized);
         else if (type == 'g' && meta.find("GNU.sparse.") != std::string::npos) Unjudged("a sparse member");
         continue;
       }
@@ -661,7 +670,7 @@ private:
           name = prefix + "/" + name;
       }
       longName.clear();
-      paxSize.reset();
+      paxSized = false;
       if (type == 'S') Unjudged("a sparse member");
       if (type == 'M') Unjudged("a member continued from another volume");
       if ((type >= '1' && type <= '6') || type == 'V' || type == 'D') {
@@ -679,7 +688,7 @@ private:
 
   // A pax header's records ("LENGTH KEY=VALUE\n"): the path and size of
   // the member that follows.
-  static void PaxRecords(const std::string& meta, std::string& path, std::optional<std::uint64_t>& size) {
+  static void PaxRecords(const std::string& meta, std::string& path, std::uint64_t& size, bool& sized) {
     for (std::size_t at = 0; at < meta.size();) {
       std::size_t length = 0, i = at;
       while (i < meta.size() && meta[i] >= '0' && meta[i] <= '9' && length <= meta.size())
@@ -699,6 +708,7 @@ private:
           v = v * 10 + std::uint64_t(c - '0');
         }
         size = v;
+        sized = true;
       } else if (key.rfind("GNU.sparse.", 0) == 0) {
         Unjudged("a sparse member");
       }
