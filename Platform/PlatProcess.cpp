@@ -503,7 +503,12 @@ TCodeSearch FindCodeInFolder(const std::string& folder, const std::string& skip,
       }
       const std::string path = here + "/" + std::string(name);
       struct stat st {};
-      if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      // The kind the folder tells, else the entry's own.
+      if (e->d_type == DT_REG) {
+        st.st_mode = S_IFREG;
+      } else if (e->d_type == DT_DIR) {
+        st.st_mode = S_IFDIR;
+      } else if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) continue;  // gone since it was listed
         found(path, "cannot be read");
         break;
