@@ -537,7 +537,6 @@ TCodeSearch FindCodeInFolder(const std::string& folder, const std::string& skip,
         found(path, "a device, pipe or socket");
         break;
       }
-      if (skipping && st.st_dev == skipped.st_dev && st.st_ino == skipped.st_ino) continue;
       const int fd = ::openat(dirFd, e->d_name, kLookFlags);
       if (fd < 0 && errno == ENOENT) continue;
       struct stat opened {};
@@ -545,6 +544,10 @@ TCodeSearch FindCodeInFolder(const std::string& folder, const std::string& skip,
         if (fd >= 0) ::close(fd);
         found(path, "cannot be read");
         break;
+      }
+      if (skipping && opened.st_dev == skipped.st_dev && opened.st_ino == skipped.st_ino) {
+        ::close(fd);
+        continue;
       }
       const TPeekFinding finding = JudgeOpenFile(fd, opened, name);
       ::close(fd);
