@@ -592,8 +592,17 @@ std::int64_t TIniList::ObjectCountDeep() const {
       if (t.ParseIniLine() == kIniObjectLine) ++n;
     return n;
   }
+  // Without recursion: the nesting of a document has no bound. Only sections
+  // wait in the text, so the blocks below are read.
   std::int64_t n = 0;
-  for (const TIniObject* o : B().Objects) n += 1 + o->ObjectCountDeep();
+  std::vector<const TIniList*> lists{this};
+  while (!lists.empty()) {
+    const TIniList* list = lists.back();
+    lists.pop_back();
+    n += static_cast<std::int64_t>(list->B().Objects.size());
+    for (const TIniObject* o : list->B().Objects)
+      if (!o->B().Objects.empty()) lists.push_back(o);
+  }
   return n;
 }
 

@@ -143,6 +143,7 @@ TEST(IniDocument, DeepNestingWithoutRecursion) {
   EXPECT_EQ(l->ReadString(u"k"), u"v");
   // Saving caps the indentation, so the output stays linear.
   std::string saved = Saved(*f);
+  EXPECT_EQ(f->ObjectCountDeep(), depth);
   EXPECT_LT(saved.size(), std::size_t(depth) * 2 * (kMaxIniIndent + 12));
   EXPECT_EQ(saved.find(std::string(kMaxIniIndent + 1, ' ')), std::string::npos);
   TIniItem* copy = f->Clone();
