@@ -606,6 +606,32 @@ std::int64_t TIniList::ObjectCountDeep() const {
   return n;
 }
 
+void TIniList::ForEachLine(
+    const std::function<bool(std::uint8_t kind, std::string_view name, std::string_view value)>& visit) const {
+  if (Pending()) {
+    // Read as the late read would read it, its blocks' lines passed over.
+    const auto* section = static_cast<const TIniSection*>(this);
+    TIniTokenizer t(*static_cast<const TIniFile*>(owner_)->text_, section->textFrom_, section->textTo_);
+    std::int64_t depth = 0;
+    while (!t.AtEnd()) {
+      const std::uint8_t kind = t.ParseIniLine();
+      if (kind == kIniEndLine) {
+        // Outside any block an end line is text.
+        if (depth > 0) --depth;
+        else if (!visit(kIniTextLine, {}, "end")) return;
+        continue;
+      }
+      if (depth == 0 && !visit(kind, t.NameView(), t.ValueView())) return;
+      if (kind == kIniObjectLine) ++depth;
+    }
+    return;
+  }
+  for (const TIniItem* it : B().Items) {
+    const std::uint8_t kind = it->IsList() ? kIniObjectLine : it->HasValue() ? kIniKeyLine : kIniTextLine;
+    if (!visit(kind, it->NameView(), it->ValueView())) return;
+  }
+}
+
 void TIniFile::SetLateSectionHook(std::function<void(TIniSection&)> hook) {
   std::lock_guard<std::recursive_mutex> guard(LateReadLock());
   lateHook_ = std::move(hook);
@@ -1360,24 +1386,42 @@ bool IsSectionLineAt(const std::uint8_t* p, std::int32_t lead, std::int32_t end)
 // Blanks as the tokenizer knows them: control bytes but line ends, and space.
 inline bool IsIniBlank(std::uint8_t b) { return b <= 32 && !IsIniLineEnd(b); }
 
-// From the start of a line at pos, the start of the next section line before
-// end, or end. Each line ends at its first line-end byte; CR LF and LF CR
+// The lines from the start of a line at pos up to end, none of them a
+// section line. Each line ends at its first line-end byte; CR LF and LF CR
 // end it together: the lines the tokenizer reads.
-std::int32_t NextSectionLine(const std::uint8_t* p, std::int32_t pos, std::int32_t end, std::int32_t* lines = nullptr) {
+std::int32_t LinesUpTo(const std::uint8_t* p, std::int32_t pos, std::int32_t end) {
+  std::int32_t lines = 0;
   std::int32_t i = pos;
   while (i < end) {
-    std::int32_t lead = i;
-    while (lead < end && IsIniBlank(p[lead])) ++lead;
-    if (IsSectionLineAt(p, lead, end)) return i;
-    if (lines) ++*lines;
-    const void* at = lead < end ? std::memchr(p + lead, '\n', std::size_t(end - lead)) : nullptr;
+    ++lines;
+    const void* at = std::memchr(p + i, '\n', std::size_t(end - i));
     std::int32_t e = at ? static_cast<std::int32_t>(static_cast<const std::uint8_t*>(at) - p) : end;
     // A CR before the LF ends the line first.
-    if (const void* cr = std::memchr(p + lead, '\r', std::size_t(e - lead)))
+    if (const void* cr = std::memchr(p + i, '\r', std::size_t(e - i)))
       e = static_cast<std::int32_t>(static_cast<const std::uint8_t*>(cr) - p);
-    if (e >= end) return end;
+    if (e >= end) break;
     const std::uint8_t other = p[e] == 13 ? 10 : 13;
     i = e + (e + 1 < end && p[e + 1] == other ? 2 : 1);
+  }
+  return lines;
+}
+
+// From the start of a line at pos, the start of the next section line before
+// end, or end. Found from the "[" bytes alone: a section line is rare in a
+// long run of lines (a long table), and the library's search finds the few
+// "[" faster than the lines are walked. A "[" starts a section line when
+// only blanks stand before it on its line, which starts at pos or after a
+// line-end byte.
+std::int32_t NextSectionLine(const std::uint8_t* p, std::int32_t pos, std::int32_t end) {
+  std::int32_t from = pos;
+  while (from < end) {
+    const void* at = std::memchr(p + from, '[', std::size_t(end - from));
+    if (!at) return end;
+    const auto lead = static_cast<std::int32_t>(static_cast<const std::uint8_t*>(at) - p);
+    std::int32_t start = lead;
+    while (start > pos && IsIniBlank(p[start - 1])) --start;
+    if ((start == pos || IsIniLineEnd(p[start - 1])) && IsSectionLineAt(p, lead, end)) return start;
+    from = lead + 1;
   }
   return end;
 }
@@ -1432,6 +1476,7 @@ void ParseIniTextInParts(TIniTokenizer& t, TIniFile* root, bool late) {
         docs[k] = MakeRef<TIniFile>();
         docs[k]->text_ = root->text_;
         docs[k]->part_ = true;
+        docs[k]->keepPending_ = root->keepPending_;
         ParseIniLines(part, docs[k].get(), docs[k].get(), inBlocks ? &blocks : nullptr, late);
       } catch (...) {
         errors[k] = std::current_exception();
@@ -1495,10 +1540,13 @@ void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlo
         }
         // Its lines wait in the text up to the next section line; a long
         // section (a show's slide times) is read with the parse, on its threads.
-        std::int32_t lines = 0;
-        const std::int32_t next = NextSectionLine(t.Source().Data(), t.Position, t.End, &lines);
-        if (next - t.Position >= IniReadWithParseBytes) {
-          section->W(blocks).Items.reserve(static_cast<std::size_t>(lines));  // at most one item a line
+        const std::int32_t next = NextSectionLine(t.Source().Data(), t.Position, t.End);
+        const bool keep = std::any_of(root->keepPending_.begin(), root->keepPending_.end(), [&](const WideString& n) {
+          return CompareBytesWide(section->NameView(), n, true) == 0;
+        });
+        if (!keep && next - t.Position >= IniReadWithParseBytes) {
+          // At most one item a line.
+          section->W(blocks).Items.reserve(static_cast<std::size_t>(LinesUpTo(t.Source().Data(), t.Position, next)));
           break;
         }
         section->textFrom_ = t.Position;

@@ -395,6 +395,12 @@ public:
   // read: its text's object lines are counted (what the late section hook
   // adds is not).
   std::int64_t ObjectCountDeep() const;
+  // The list's own lines in order, as its items have them: kind
+  // (kIniTextLine, kIniKeyLine, or kIniObjectLine for a list below it, a
+  // block or a document's section, whose lines are not passed), name and value bytes (valid for the call). A list still
+  // pending is not read: its lines are taken from the text in place (what
+  // the late section hook adds is not passed). Visit returns false to stop.
+  void ForEachLine(const std::function<bool(std::uint8_t kind, std::string_view name, std::string_view value)>& visit) const;
   // Lists with at most this many named children are searched without an
   // index (the same results, later items first).
   static constexpr std::int32_t kLinearLookupLimit = 8;
@@ -551,6 +557,12 @@ public:
   // IniLateBytes is kept, its sections read from it when first looked into.
   void LoadFromText(TByteString text);
 
+  // Sections of these names (letter case ignored) stay pending in a text
+  // read a section at a time, however long they are, for a user that walks
+  // their lines in place (ForEachLine) rather than read them. Set before
+  // the text is loaded; kept by Clear.
+  void KeepPending(std::vector<WideString> names) { keepPending_ = std::move(names); }
+
   // Called with each section of this document that is read late, on the
   // thread that first looks into it and before any other thread sees its
   // lines (under the lock of late reads, which setting it takes too): the
@@ -576,6 +588,7 @@ private:
   std::shared_ptr<const TByteString> text_;
   TIniItemBlocks lateBlocks_;
   std::function<void(TIniSection&)> lateHook_;
+  std::vector<WideString> keepPending_;
   bool part_ = false;  // a later part of a parse, to be adopted
 };
 

@@ -1,6 +1,7 @@
 #include "ZmLib/zmIniParser2.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "Platform/PlatText.h"
@@ -127,6 +128,14 @@ TIniTokenizer::TIniTokenizer(const TByteString& whole, std::int32_t from, std::i
 
 std::int32_t TIniTokenizer::LineEnd(std::int32_t from) const {
   const std::uint8_t* p = Source().Data();
+  // Eight bytes at a time while none is below 14 (no CR or LF among them).
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+  while (from + 8 <= End) {
+    std::uint64_t w;
+    std::memcpy(&w, p + from, sizeof w);
+    if ((w - kOnes * 14) & ~w & kHighs) break;
+    from += 8;
+  }
   while (from < End) {
     std::uint8_t b = p[from];
     if (b <= 13 && IsLineEnd(b)) break;

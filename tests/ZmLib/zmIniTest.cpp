@@ -549,6 +549,7 @@ TEST(IniDocument, SectionsReadLateAreWhatAFullParseGives) {
       "[s]\r\na=1\r\nobject a:T\r\nend\r\nA=2\r\n",
       "; lead\r\n  [ spaced ] after\r\n[no end\r\n x = 1 \n\r[s]\rk=\r\n\r\n[S]\n\rend=1\r\nobject=2\r\nEND\r\nlast",
       EveryLength(),
+      "a=[b]\r\n \t[c]\r\nx [d]\r\n[e\r\n\n\r\n\r[f]\r\n[[g]]\r\n\t\t\n[h] [i]",
   };
   for (const std::string& text : texts) {
     TRef<TIniFile> full = ParseLate(text, false);
@@ -605,6 +606,42 @@ TEST(IniDocument, ObjectsCountedAtAnyDepthAlsoInAWaitingSection) {
   late->FindSection(u"s")->Find(u"k");  // read now
   EXPECT_FALSE(waiting->Pending());
   EXPECT_EQ(waiting->ObjectCountDeep(), 6);
+}
+
+TEST(IniDocument, SectionsKeptPendingAreWalkedInTheText) {
+  // A long section its user walks in place stays in the text whatever its
+  // length; its lines come as the read would make them: keys, text, blocks
+  // without their lines, an end outside any block as text.
+  const std::string table =
+      "k = v \r\n; note\r\n\r\nobject o:T\r\n  inner=1\r\n  object p\r\n  end\r\n  end\r\nend\r\nlast=2";
+  std::string text = "[main]\r\na=1\r\n[Table]\r\n" + table + "\r\n";
+  for (int i = 0; i < 6000; ++i) text += ";\"f" + std::to_string(i) + "\"=6\r\n";
+  text += "[Times]\r\nt=1\r\n";
+  auto lines = [](const TIniList* list, int most) {
+    std::string out;
+    list->ForEachLine([&](std::uint8_t kind, std::string_view name, std::string_view value) {
+      out += std::to_string(kind) + ":" + std::string(name) + "=" + std::string(value) + "|";
+      return --most > 0;
+    });
+    return out;
+  };
+  zm::THookScope<std::int32_t> lateBytes(IniLateBytes);
+  IniLateBytes = 1;
+  TRef<TIniFile> kept = MakeRef<TIniFile>();
+  kept->KeepPending({u"TABLE"});
+  kept->LoadFromText(TByteString(text));
+  TRef<TIniFile> read = ParseLate(text, false);
+  TIniSection* waiting = kept->FindSection(u"Table");
+  ASSERT_GE(text.size(), std::size_t(IniReadWithParseBytes));
+  ASSERT_TRUE(waiting->Pending());
+  EXPECT_EQ(lines(waiting, 1 << 30), lines(read->FindSection(u"Table"), 1 << 30));
+  EXPECT_EQ(lines(waiting, 6), "1:k=v|0:=; note|0:=|3:o=T|0:=end|1:last=2|");
+  EXPECT_TRUE(waiting->Pending());  // walked, not read
+  EXPECT_EQ(kept->ReadString(u"Times", u"t", u""), u"1");
+  // Read, it is what the parse makes; the setting outlives a new load.
+  EXPECT_EQ(Shape(*kept, true), Shape(*read, false));
+  kept->LoadFromText(TByteString(text));
+  EXPECT_TRUE(kept->FindSection(u"table")->Pending());
 }
 
 TEST(IniDocument, ASectionReadLateOutlivesItsDocument) {
