@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <map>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -32,7 +34,6 @@ namespace {
 bool ProgramColorManaged() { return !NoColorManagement && ColorManagementEnabled.load(); }
 zm::THookInstall<std::atomic<zm::TColorManagementOnProc>> gColorManagedHook;
 
-constexpr std::int32_t kNameBuckets = 251;
 // More "PathModifiers" entries than this are not read.
 constexpr std::int32_t kMaxPathModifiers = 65536;
 
@@ -47,35 +48,6 @@ std::atomic<bool> gColorManaged{false};
 std::atomic<bool> gNotColorManaged{false};
 
 // ---- Name map and rotation table ----------------------------------------------------
-
-class TRotationEntry : public TRefObject {
-public:
-  explicit TRotationEntry(std::int32_t value) : Value(value) {}
-  std::int32_t Value;
-};
-
-// A lookup that changes nothing: THashList's own lookup keeps a cache of the
-// last key and makes buckets, which threads reading at once must not do.
-TRefObject* FindFirstValue(const THashList* list, const WideString& key) {
-  if (!list || key.empty()) return nullptr;
-  const THashItem* bucket = list->BucketAt(static_cast<std::int32_t>(
-      ElfHashWide(key) % static_cast<std::uint32_t>(list->BucketCount())));
-  for (const TKeyItem* e = bucket ? bucket->First : nullptr; e; e = e->Next)
-    if (e->Key == key) return e->First();
-  return nullptr;
-}
-
-// Adds the value under the key unless the key has one (the first line wins).
-void AddFirstValue(THashList* list, const WideString& key, TRef<TRefObject> value) {
-  TKeyItem* item = list->GetItem(key);
-  if (item->Count() == 0) item->Add(value.Detach());
-}
-
-void FreeTable(TRef<THashList>& list) {
-  if (!list) return;
-  list->Clear(true);
-  list = nullptr;
-}
 
 bool IsBlank(char16_t c) { return c <= u' '; }
 
@@ -93,10 +65,10 @@ WideString Unquote(const WideString& s) {
 
 // The text of a section's line as it was written: "name=value" for keys,
 // the text itself for comments and other text; empty for blocks.
-WideString LineOf(const TIniItem* item) {
-  if (item->IsList()) return {};
-  if (item->Name().IsEmpty()) return item->GetString();
-  return item->GetName() + u"=" + item->GetString();
+WideString LineOf(std::uint8_t kind, std::string_view name, std::string_view value) {
+  if (kind == kIniObjectLine) return {};
+  if (kind == kIniTextLine) return BytesToWide(value);
+  return BytesToWide(name) + u"=" + BytesToWide(value);
 }
 
 bool ParseFileMapLine(WideString line, WideString& name, WideString& target) {
@@ -122,6 +94,77 @@ bool ParseRotationLine(const WideString& line, WideString& name, std::int32_t& o
   if (end == WideString::npos) return false;
   name = line.substr(2, end - 2);
   if (name.empty() || !TryStrToInt(TrimBlanks(line.substr(end + 2)), orientation)) return false;
+  return orientation == 1 || orientation == 3 || orientation == 6 || orientation == 8;
+}
+
+// ---- The same on plain ASCII bytes ----------------------------------------------------
+// A long table's lines are read where they lie in the description's text,
+// without a wide copy of each: for bytes below 128 every step gives what
+// the steps above give on the decoded line (other bytes may decode to the
+// quotes and signs looked for, so such lines take the steps above).
+
+bool IsAscii(std::string_view bytes) {
+  std::uint64_t any = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, bytes.data() + i, sizeof w);
+    any |= w;
+  }
+  for (; i < bytes.size(); ++i) any |= static_cast<std::uint8_t>(bytes[i]);
+  return (any & 0x8080808080808080ull) == 0;
+}
+
+std::string_view TrimAsciiBlanks(std::string_view s) {
+  while (!s.empty() && static_cast<std::uint8_t>(s.front()) <= ' ') s.remove_prefix(1);
+  while (!s.empty() && static_cast<std::uint8_t>(s.back()) <= ' ') s.remove_suffix(1);
+  return s;
+}
+
+std::string_view UnquoteAscii(std::string_view s) {
+  return s.size() >= 2 && s.front() == '"' && s.back() == '"' ? s.substr(1, s.size() - 2) : s;
+}
+
+// As UpperCase maps plain letters.
+void AsciiUpper(std::string_view s, std::string& out) {
+  out.resize(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<std::uint8_t>(s[i]);
+    out[i] = static_cast<char>(c - (static_cast<std::uint8_t>(c - 'a') < 26 ? 32 : 0));
+  }
+}
+
+WideString AsciiWide(std::string_view s) { return WideString(s.begin(), s.end()); }
+
+// A "FileMap" line of plain ASCII (line: as LineOf writes it).
+bool ParseAsciiFileMapLine(std::string_view line, std::string_view& name, std::string_view& target) {
+  if (!line.empty() && line[0] == ';') line.remove_prefix(1);
+  bool quoted = false;
+  std::size_t eq = std::string_view::npos;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') quoted = !quoted;
+    else if (line[i] == '=' && !quoted) {
+      eq = i;
+      break;
+    }
+  }
+  if (eq == std::string_view::npos) return false;
+  name = UnquoteAscii(TrimAsciiBlanks(line.substr(0, eq)));
+  target = UnquoteAscii(TrimAsciiBlanks(line.substr(eq + 1)));
+  return !name.empty() && !target.empty();
+}
+
+// A "RotationState" text line of plain ASCII; a key line never is one.
+bool ParseAsciiRotationLine(std::string_view line, std::string_view& name, std::int32_t& orientation) {
+  if (line.size() < 2 || line[0] != ';' || line[1] != '"') return false;
+  const std::size_t end = line.find("\"=", 2);
+  if (end == std::string_view::npos) return false;
+  name = line.substr(2, end - 2);
+  if (name.empty()) return false;
+  const std::string_view number = TrimAsciiBlanks(line.substr(end + 2));
+  // One digit reads as itself; anything longer as the wide steps read it.
+  if (number.size() == 1 && number[0] >= '0' && number[0] <= '9') orientation = number[0] - '0';
+  else if (!TryStrToInt(AsciiWide(number), orientation)) return false;
   return orientation == 1 || orientation == 3 || orientation == 6 || orientation == 8;
 }
 
@@ -186,49 +229,225 @@ TRef<TColorProfile> ForcedProfileRef() {
 }  // namespace
 
 // ============================================================================
+// TNameTable
+// ============================================================================
+
+void TNameTable::Clear() {
+  blocks_.clear();
+  blocks_.shrink_to_fit();
+  chunks_.clear();
+  chunks_.shrink_to_fit();
+  count_ = 0;
+  heads_.clear();
+  heads_.shrink_to_fit();
+}
+
+namespace {
+
+// A key of the process mixed into every name's hash: which names share a
+// chain cannot be worked out beforehand.
+std::uint64_t ProcessHashKey() {
+  static const std::uint64_t key = [] {
+    std::random_device device;
+    return (std::uint64_t(device()) << 32 | device()) | 1;
+  }();
+  return key;
+}
+
+std::uint32_t NameHash(std::string_view name) {
+  std::uint64_t h = (std::hash<std::string_view>()(name) ^ ProcessHashKey()) * 0x9E3779B97F4A7C15ull;
+  h ^= h >> 29;
+  return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
+// Each UTF-16 unit on its own in one to three bytes (a lone surrogate too):
+// two names are equal exactly when their bytes are.
+void EncodeUnits(std::u16string_view name, std::string& out) {
+  out.clear();
+  for (const char16_t c : name) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+}
+
+WideString DecodeUnits(std::string_view bytes) {
+  WideString out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto b = static_cast<std::uint8_t>(bytes[i]);
+    if (b < 0x80) {
+      out += static_cast<char16_t>(b);
+      i += 1;
+    } else if (b < 0xE0) {
+      out += static_cast<char16_t>((b & 0x1F) << 6 | (static_cast<std::uint8_t>(bytes[i + 1]) & 0x3F));
+      i += 2;
+    } else {
+      out += static_cast<char16_t>((b & 0x0F) << 12 | (static_cast<std::uint8_t>(bytes[i + 1]) & 0x3F) << 6 |
+                                   (static_cast<std::uint8_t>(bytes[i + 2]) & 0x3F));
+      i += 3;
+    }
+  }
+  return out;
+}
+
+// Bytes of one block of names.
+constexpr std::size_t kNameBlock = std::size_t(1) << 17;
+
+}  // namespace
+
+void TNameTable::AddEncoded(std::string_view name, std::int32_t value, std::string_view text) {
+  // Counts and places are 32-bit: a description (at most kMaxIniTextSize
+  // bytes) is far shorter.
+  const std::size_t bytes = name.size() + text.size();
+  if (count_ >= INT32_MAX / 4 || bytes > UINT32_MAX) return;
+  if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < bytes) {
+    blocks_.emplace_back();
+    blocks_.back().reserve(std::max(kNameBlock, bytes));
+  }
+  std::string& block = blocks_.back();
+  if ((count_ >> kChunkShift) == chunks_.size()) chunks_.emplace_back(new TEntry[std::size_t(1) << kChunkShift]);
+  At(count_++) = {NameHash(name),
+                  static_cast<std::uint32_t>(blocks_.size() - 1),
+                  static_cast<std::uint32_t>(block.size()),
+                  static_cast<std::uint32_t>(name.size()),
+                  static_cast<std::uint32_t>(text.size()),
+                  value,
+                  0};
+  block.append(name);
+  block.append(text);
+}
+
+void TNameTable::Add(std::u16string_view name, std::int32_t value, std::u16string_view text) {
+  std::string nameBytes, textBytes;
+  EncodeUnits(name, nameBytes);
+  EncodeUnits(text, textBytes);
+  AddEncoded(nameBytes, value, textBytes);
+}
+
+void TNameTable::AddAscii(std::string_view name, std::int32_t value, std::string_view text) {
+  AddEncoded(name, value, text);
+}
+
+void TNameTable::MakeIndex() {
+  std::size_t size = 16;
+  while (size < count_) size *= 2;
+  heads_.assign(size, 0);
+  // From the last entry to the first, each put first in its chain: a chain
+  // holds earlier entries first, and the first of a name is found first. A
+  // later entry of the same name just put there gives its place up.
+  for (std::size_t k = count_; k-- > 0;) {
+    TEntry& e = At(k);
+    std::uint32_t& head = heads_[BucketOf(e.Hash)];
+    e.Next = head;
+    if (head) {
+      const TEntry& first = At(head - 1);
+      if (first.Hash == e.Hash && NameOf(first) == NameOf(e)) e.Next = first.Next;
+    }
+    head = static_cast<std::uint32_t>(k + 1);
+  }
+}
+
+bool TNameTable::Find(std::u16string_view name, std::int32_t& value, WideString* text) const {
+  if (heads_.empty()) return false;
+  std::string bytes;
+  EncodeUnits(name, bytes);
+  const std::uint32_t hash = NameHash(bytes);
+  for (std::uint32_t i = heads_[BucketOf(hash)]; i; i = At(i - 1).Next) {
+    const TEntry& e = At(i - 1);
+    if (e.Hash != hash || NameOf(e) != bytes) continue;
+    value = e.Value;
+    if (text) *text = DecodeUnits(std::string_view(blocks_[e.Block]).substr(e.From + e.NameBytes, e.TextBytes));
+    return true;
+  }
+  return false;
+}
+
+std::size_t TNameTable::LongestChain() const {
+  std::size_t longest = 0;
+  for (std::uint32_t head : heads_) {
+    std::size_t n = 0;
+    for (std::uint32_t i = head; i; i = At(i - 1).Next) ++n;
+    longest = std::max(longest, n);
+  }
+  return longest;
+}
+
+// ============================================================================
 // TMappedFileSource
 // ============================================================================
 
-TMappedFileSource::TMappedFileSource()
-    : map_(MakeRef<THashList>(kNameBuckets)), rotation_(MakeRef<THashList>(kNameBuckets)) {}
+TMappedFileSource::TMappedFileSource() = default;
 
 void TMappedFileSource::Dispose() {
   rotationHook_ = nullptr;
-  FreeTable(map_);
-  FreeTable(rotation_);
+  map_.Clear();
+  rotation_.Clear();
   TFileSource::Dispose();
 }
 
 void TMappedFileSource::LoadFileMap(TIniSection* section) {
-  if (!section || !map_) return;
-  for (std::int32_t i = 0; i < section->Count(); ++i) {
+  if (!section) return;
+  std::string line, upper;
+  section->ForEachLine([&](std::uint8_t kind, std::string_view key, std::string_view value) {
+    if (kind == kIniObjectLine) return true;
+    if (IsAscii(key) && IsAscii(value)) {
+      line.assign(key);
+      if (kind == kIniKeyLine) line += '=';
+      line += value;
+      std::string_view name, target;
+      if (!ParseAsciiFileMapLine(line, name, target)) return true;
+      AsciiUpper(name, upper);
+      map_.AddAscii(upper, 0, target);
+      return true;
+    }
     WideString name, target;
-    if (!ParseFileMapLine(LineOf(section->Get(i)), name, target)) continue;
-    AddFirstValue(map_.get(), UpperCase(name), MakeRef<TMappingStr>(target));
-  }
+    if (ParseFileMapLine(LineOf(kind, key, value), name, target)) map_.Add(UpperCase(name), 0, target);
+    return true;
+  });
+  map_.MakeIndex();
 }
 
 void TMappedFileSource::LoadRotationTable(TIniSection* section) {
-  if (!section || !rotation_) return;
-  bool any = false;
-  for (std::int32_t i = 0; i < section->Count(); ++i) {
-    WideString name;
+  if (!section) return;
+  const std::size_t before = rotation_.EntryCount();
+  std::string upper;
+  section->ForEachLine([&](std::uint8_t kind, std::string_view key, std::string_view value) {
+    if (kind == kIniObjectLine) return true;
     std::int32_t orientation = 0;
-    if (!ParseRotationLine(LineOf(section->Get(i)), name, orientation)) continue;
-    AddFirstValue(rotation_.get(), UpperCase(name), MakeRef<TRotationEntry>(orientation));
-    any = true;
-  }
-  if (any && !rotationHook_) rotationHook_ = AddCallback(&RotatedImage, this);
+    if (IsAscii(key) && IsAscii(value)) {
+      std::string_view name;
+      if (kind == kIniTextLine && ParseAsciiRotationLine(value, name, orientation)) {
+        AsciiUpper(name, upper);
+        rotation_.AddAscii(upper, orientation);
+      }
+      return true;
+    }
+    WideString name;
+    if (ParseRotationLine(LineOf(kind, key, value), name, orientation)) rotation_.Add(UpperCase(name), orientation);
+    return true;
+  });
+  rotation_.MakeIndex();
+  if (rotation_.EntryCount() > before && !rotationHook_) rotationHook_ = AddCallback(&RotatedImage, this);
 }
 
 WideString TMappedFileSource::MappedName(const WideString& name) const {
-  auto* item = static_cast<TMappingStr*>(FindFirstValue(map_.get(), UpperCase(name)));
-  return item ? item->Name() : WideString();
+  std::int32_t value = 0;
+  WideString target;
+  return !name.empty() && map_.Find(UpperCase(name), value, &target) ? target : WideString();
 }
 
 std::int32_t TMappedFileSource::RotationOf(const WideString& name) const {
-  auto* item = static_cast<TRotationEntry*>(FindFirstValue(rotation_.get(), UpperCase(name)));
-  return item ? item->Value : 1;
+  std::int32_t orientation = 1;
+  if (!name.empty()) rotation_.Find(UpperCase(name), orientation);
+  return orientation;
 }
 
 namespace {
@@ -378,6 +597,8 @@ TOruShowLocator::TOruShowLocator(TFileAccessor* accessor, const WideString& file
   ZM_ASSERT(accessor, "TOruShowLocator.Create - Accessor not Assigned");
   try {
     TRef<TIniFile> description = MakeRef<TIniFile>();
+    // Their lines are read where they lie in the text.
+    description->KeepPending({u"FileMap", u"RotationState"});
     bool loaded = false;
     try {
       TRef<TStream> stream = TRef<TStream>::Adopt(accessor_->OpenFile(fileName));

@@ -248,6 +248,79 @@ TEST_F(ShowLoaderTest, FileMapOpensTheMappedNameInAnyLetterCase) {
   EXPECT_EQ(source->MappedName(u""), u"");
 }
 
+TEST_F(ShowLoaderTest, LongTablesAreReadInPlaceAndAnswerAsShortOnes) {
+  // The odd lines of both tables: letter case and repeats (the first line
+  // counts), names beyond ASCII, blanks, a block whose lines are not the
+  // table's, an end outside any block, keys, lines that do not parse.
+  const char* const rotations[] = {
+      ";\"Mixed.JPG\"=6", ";\"MIXED.jpg\"=8", ";\"\xC3\xBC" "ber.jpg\"=3", ";\"\xC3\x9C\xC3\x9F.jpg\"= 8 ",
+      ";\"plus.jpg\"=+6", ";\"zero.jpg\"=06", ";\"five.jpg\"=5", "object in:Block", ";\"inner.jpg\"=6",
+      "end", "end", "key=;\"key.jpg\"=6", ";\"\"=6", ";\"open.jpg=6", ";\"quote\"\"=\".jpg\"=3"};
+  const char* const maps[] = {"\"Alias.JPG\" = \"first.jpg\"", "\"alias.jpg\"=\"second.jpg\"",
+                              ";\"\xC3\xBC.jpg\"=\"\xC3\xA4.jpg\"", "plain=target.jpg", "object o:T",
+                              "\"inner\"=\"x\"", "end", "\"a=b\"=\"c\"", "no equals"};
+  auto write = [&](TShowProjectWriter& show, int fill) {
+    auto& d = show.Description();
+    d.Section("RotationState");
+    for (const char* line : rotations) d.Line(line);
+    for (int i = 0; i < fill; ++i) d.Line(";\"p" + std::to_string(i) + ".jpg\"=" + "368"[i % 3]);
+    d.Section("FileMap");
+    for (const char* line : maps) d.Line(line);
+    for (int i = 0; i < fill; ++i) d.Line("\"m" + std::to_string(i) + "\"=\"t" + std::to_string(i) + "\"");
+  };
+  // A long description waits in its text: the tables are read there. A
+  // short one is read whole: they are read from its items.
+  constexpr int kFill = 60000;
+  TShowProjectWriter longShow, shortShow;
+  write(longShow, kFill);
+  write(shortShow, 0);
+  TRef<TOruShowLocator> l = OpenContainer(longShow);
+  TRef<TOruShowLocator> s = OpenContainer(shortShow);
+  ASSERT_TRUE(l && s);
+  EXPECT_TRUE(l->Description()->FindSection(u"RotationState")->Pending());
+  EXPECT_TRUE(l->Description()->FindSection(u"FileMap")->Pending());
+  EXPECT_FALSE(s->Description()->FindSection(u"RotationState")->Pending());
+  for (TOruShowLocator* locator : {l.get(), s.get()}) {
+    auto* source = dynamic_cast<TMappedFileSource*>(locator->Accessor()->Source());
+    ASSERT_NE(source, nullptr);
+    std::string got;
+    for (const char16_t* name : {u"mixed.jpg", u"\u00DCBER.JPG", u"\u00FC\u00DF.jpg", u"plus.jpg", u"zero.jpg", u"five.jpg",
+                                 u"inner.jpg", u"key.jpg", u"open.jpg", u"quote\"\"", u"quote\"", u""})
+      got += std::to_string(source->RotationOf(name));
+    EXPECT_EQ(got, "638661111111");
+    EXPECT_EQ(source->MappedName(u"ALIAS.jpg"), u"first.jpg");
+    EXPECT_EQ(source->MappedName(u"\u00DC.JPG"), u"\u00E4.jpg");
+    EXPECT_EQ(source->MappedName(u"Plain"), u"target.jpg");
+    EXPECT_EQ(source->MappedName(u"inner"), u"");
+    EXPECT_EQ(source->MappedName(u"a=b"), u"c");
+  }
+  auto* source = static_cast<TMappedFileSource*>(l->Accessor()->Source());
+  for (int i : {0, 1, 2, kFill / 2, kFill - 1}) {
+    EXPECT_EQ(source->RotationOf(plat::FromUtf8("P" + std::to_string(i) + ".JPG")), "368"[i % 3] - '0') << i;
+    EXPECT_EQ(source->MappedName(plat::FromUtf8("M" + std::to_string(i))), plat::FromUtf8("t" + std::to_string(i)));
+  }
+}
+
+TEST(ShowLoaderNameTable, LookupsStayShortHoweverTheNamesRun) {
+  // Names that differ in a digit or two, and one name many times over: no
+  // lookup looks along more than a handful of entries, and the first of a
+  // name counts.
+  TNameTable table;
+  constexpr int kNames = 200000;
+  for (int i = 0; i < kNames; ++i) table.AddAscii("PICTURES\\P" + std::to_string(i) + ".JPG", i);
+  for (int i = 0; i < kNames; ++i) table.AddAscii("SAME", i);
+  table.Add(u"\u00DC", 7, u"\u00E4\U0001F600");
+  table.MakeIndex();
+  EXPECT_LE(table.LongestChain(), 16u);
+  std::int32_t value = -1;
+  WideString text;
+  EXPECT_TRUE(table.Find(u"PICTURES\\P123456.JPG", value) && value == 123456);
+  EXPECT_TRUE(table.Find(u"SAME", value) && value == 0);
+  EXPECT_TRUE(table.Find(u"\u00DC", value, &text) && value == 7 && text == u"\u00E4\U0001F600");
+  EXPECT_FALSE(table.Find(u"PICTURES\\P200000.JPG", value));
+  EXPECT_FALSE(table.Find(u"", value));
+}
+
 TEST_F(ShowLoaderTest, NamesWithABarOpenThePartBeforeIt) {
   TShowProjectWriter show;
   show.AddFile("anim.gif", "GIF89a");
