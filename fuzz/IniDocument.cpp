@@ -61,6 +61,17 @@ void CheckNamesHeld(const zm::TIniList* pending, const zm::TIniList* full) {
   }
 }
 
+// A list's own lines as ForEachLine passes them; of a pending list they
+// come from the text, of a read one from its items.
+std::string LinesOf(const zm::TIniList* list) {
+  std::string out;
+  list->ForEachLine([&](std::uint8_t kind, std::string_view name, std::string_view value) {
+    out += std::to_string(kind) + ":" + std::to_string(name.size()) + ":" + std::string(name) + std::string(value) + "|";
+    return true;
+  });
+  return out;
+}
+
 // Every key of the list and of its blocks is found by its own name.
 void CheckLookups(zm::TIniList* list, int depth) {
   if (depth > 8) return;
@@ -147,8 +158,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::int32_t k = 0, i = n > 0 ? static_cast<std::int32_t>(size % std::size_t(n)) : 0; k < n; ++k) {
       const TIniSection* a = late->Section(i);
       const TIniSection* b = full->Section(i);
-      // A section that surely holds no name holds none of them once read.
-      if (a->Pending()) CheckNamesHeld(a, b);
+      // A section that surely holds no name holds none of them once read;
+      // its lines walked in the text are those of its items.
+      if (a->Pending()) {
+        CheckNamesHeld(a, b);
+        Check(LinesOf(a) == LinesOf(b) && a->Pending());
+      }
       Check(a->NameView() == b->NameView() && a->Index() == b->Index());
       const TIniSection* x = late->FindSection(a->GetName());
       const TIniSection* y = full->FindSection(b->GetName());
