@@ -999,6 +999,11 @@ TIniObject* TIniList::NextObject(const TIniObject* object) const {
   return next < B().Objects.size() ? B().Objects[next] : nullptr;
 }
 
+TIniObject* TIniList::ObjectAt(std::int32_t i) const {
+  Ready();
+  return i >= 0 && static_cast<std::size_t>(i) < B().Objects.size() ? B().Objects[static_cast<std::size_t>(i)] : nullptr;
+}
+
 TIniObject* TIniList::AddObject(const WideString& name, const WideString& type) {
   Ready();
   auto* object = new TIniObject(Utf8Of(name), Utf8Of(type));

@@ -361,6 +361,8 @@ public:
   TIniObject* FindObjectOfType(const WideString& name, const WideString& type) const;
   TIniObject* FirstObject() const;
   TIniObject* NextObject(const TIniObject* object) const;
+  // The object block at position i among the blocks (0-based); nil out of range.
+  TIniObject* ObjectAt(std::int32_t i) const;
   std::int32_t ObjectCount() const {
     Ready();
     return static_cast<std::int32_t>(B().Objects.size());

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ZmLib/Text/zmUnicodeCharInfo.h"
 #include "ZmLib/Text/zmWideStringUtils.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpUnicode.h"
@@ -55,6 +56,20 @@ std::int32_t ScreenSide(const TIniFile* ini, const char16_t* key, std::int32_t d
 
 bool IsNamedOrTyped(const TIniItem* item, const char16_t* word) {
   return item->Name().CompareWideText(word) == 0 || item->GetValue().CompareWideText(word) == 0;
+}
+
+// The key an entry's name is found by from an ASCII name: the upper case of
+// each character. Such a name is the same text (WideSameText) as the entry's
+// exactly when the keys are equal, and only names whose every character has
+// an ASCII upper case can be; false for any other name.
+bool AsciiNameKey(const WideString& name, std::string& key) {
+  key.clear();
+  for (const char16_t c : name) {
+    const auto upper = static_cast<char16_t>(CharInfo(c).UpperCase);
+    if (upper >= 0x80) return false;
+    key += static_cast<char>(upper);
+  }
+  return true;
 }
 
 // Depth-first over the object blocks below root, without recursion (the
@@ -247,9 +262,7 @@ TIniObject* TEffectProp::SubDefinition(std::int32_t i) const {
     TEffectProp* entry = Referenced();
     return entry ? entry->SubDefinition(i) : nullptr;
   }
-  TIniObject* o = object_->FirstObject();
-  for (; o && i > 0; --i) o = object_->NextObject(o);
-  return o;
+  return object_->ObjectAt(i);
 }
 
 bool TEffectProp::IsSubDefinitionChecked(std::int32_t i) const {
@@ -417,6 +430,7 @@ void TORUEffectManager::Changed() { ClearCaches(); }
 
 void TORUEffectManager::ClearCaches() {
   mainProps_.clear();
+  mainByAscii_.clear();
   realEntries_ = 0;
   mainBuilt_ = false;
   slideProps_.clear();
@@ -493,7 +507,10 @@ void TORUEffectManager::BuildMainEntries() {
   if (main)
     for (TIniObject* o = main->FirstObject(); o; o = main->NextObject(o)) mainProps_.push_back(NewEffectProp(o, false));
   realEntries_ = static_cast<std::int32_t>(mainProps_.size());
-  if (!addSynthetic_) return;
+  if (!addSynthetic_) {
+    IndexMainEntries();
+    return;
+  }
   static constexpr struct {
     const char16_t* Name;
     const char16_t* Family;
@@ -505,6 +522,15 @@ void TORUEffectManager::BuildMainEntries() {
     object->WriteString(u"stdidx", s.Family);
     mainProps_.push_back(NewEffectProp(object.get(), false));
   }
+  IndexMainEntries();
+}
+
+void TORUEffectManager::IndexMainEntries() {
+  mainByAscii_.clear();
+  std::string key;
+  for (std::size_t k = 0; k < mainProps_.size(); ++k)
+    if (TIniList* object = mainProps_[k]->Object(); object && AsciiNameKey(object->GetName(), key))
+      mainByAscii_.try_emplace(key, static_cast<std::int32_t>(k));
 }
 
 std::int32_t TORUEffectManager::GetMainEntryCount() {
@@ -521,6 +547,13 @@ TEffectProp* TORUEffectManager::GetMainEntry(std::int32_t i) {
 TEffectProp* TORUEffectManager::FindMainEntry(const WideString& name) {
   if (name.empty()) return nullptr;
   BuildMainEntries();
+  // An ASCII name (the names of effects) is found at once, however many
+  // entries there are: every slide asks.
+  std::string key;
+  if (std::all_of(name.begin(), name.end(), [](char16_t c) { return c < 0x80; }) && AsciiNameKey(name, key)) {
+    const auto it = mainByAscii_.find(key);
+    return it == mainByAscii_.end() ? nullptr : mainProps_[static_cast<std::size_t>(it->second)].get();
+  }
   for (const TRef<TEffectProp>& p : mainProps_)
     if (p->Object() && WideSameText(p->Object()->GetName(), name)) return p.get();
   return nullptr;

@@ -20,6 +20,8 @@
 // (SlideEffectTime), so that making a prop later only reads the document,
 // and asks for props under its lock.
 #include <cstdint>
+#include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -238,6 +240,7 @@ public:
 
 private:
   void BuildMainEntries();
+  void IndexMainEntries();
   // Slide i's definition, made when its section lacks it; nil without a section.
   zm::TIniObject* SlideEffectObject(std::int32_t i);
   zm::TIniObject* SlideEffectObjectOf(zm::TIniSection* section);
@@ -250,6 +253,9 @@ private:
   bool addSynthetic_ = true;
   bool mainBuilt_ = false;
   std::vector<zm::TRef<TEffectProp>> mainProps_;
+  // The first entry of each name any ASCII name is the same text as, by the
+  // upper case of its characters (see FindMainEntry).
+  std::unordered_map<std::string, std::int32_t> mainByAscii_;
   std::int32_t realEntries_ = 0;
   std::vector<zm::TRef<TEffectProp>> slideProps_;
   std::vector<bool> slideTried_;

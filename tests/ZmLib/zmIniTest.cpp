@@ -164,6 +164,9 @@ TEST(IniDocument, NewKeysAndBlocksGoAfterTheLastKey) {
   TIniObject* a = s->AddObject(u"a", u"T");
   TIniObject* b = s->AddObject(u"b", u"");
   EXPECT_EQ(s->NextObject(a), b);
+  EXPECT_EQ(s->ObjectAt(1), b);
+  EXPECT_EQ(s->ObjectAt(2), nullptr);
+  EXPECT_EQ(s->ObjectAt(-1), nullptr);
   s->GetOrAdd(u"z");
   EXPECT_EQ(Names(s), "k,z,a,b,-");
   // A missing section is appended with one empty item.

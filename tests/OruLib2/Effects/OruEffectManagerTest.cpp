@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ZmLib/Text/zmWideStringUtils.h"
+#include "ZmLib/Win32/winSysUtils.h"
 
 namespace {
 
@@ -179,6 +180,50 @@ TEST_F(EffectManager, SubDefinitions) {
   EXPECT_EQ(custom->SubDefinitionSection(1, false), nullptr);
   zm::TIniSection* made = custom->SubDefinitionSection(1, true);  // made on request
   EXPECT_EQ(made, ini_->FindSection(u"effect_two"));
+}
+
+TEST(EffectMainEntries, FoundByNameAsTheTextComparisonFindsThem) {
+  // Many entries and many sub-definitions; names that are the same text in
+  // another case or only by their upper case (a dotless i), and ones that
+  // are not (an accent, the Kelvin sign); of two alike the first counts.
+  std::string text = "[main]\r\nobject TheEffect:AnEffect\r\n";
+  const char* const names[] = {"Dissolve", "\xC4\xB1tem", "item", "\xC3\xA9t\xC3\xA9", "\xE2\x84\xAAelvin", "DISSOLVE"};
+  for (const char* name : names) text += std::string("object ") + name + ":AnEffect\r\nstdidx=2\r\nend\r\n";
+  constexpr int kMany = 20000;
+  text += "object custom:AnEffect\r\n";
+  for (int i = 0; i < kMany; ++i) text += "object s" + std::to_string(i) + ":t" + std::to_string(i) + "\r\nchecked=" + (i % 2 ? "1" : "0") + "\r\nend\r\n";
+  text += "end\r\n";
+  for (int i = 0; i < kMany; ++i) text += "object e" + std::to_string(i) + ":AnEffect\r\nend\r\n";
+  text += "end\r\n";
+  TRef<TIniFile> f = Doc(text);
+  TRef<TORUEffectManager> m = zm::MakeRef<TORUEffectManager>(f.get(), 0, 0);
+  auto at = [&](const zm::WideString& name) {
+    TEffectProp* p = m->FindMainEntry(name);
+    for (std::int32_t i = 0; p && i < m->GetMainEntryCount(); ++i)
+      if (m->GetMainEntry(i) == p) return i;
+    return -1;
+  };
+  for (const zm::WideString& name : {zm::WideString(u"dissolve"), zm::WideString(u"ITEM"), zm::WideString(u"\u0131TEM"),
+                                     zm::WideString(u"ete"), zm::WideString(u"\u00C9T\u00C9"), zm::WideString(u"kelvin"),
+                                     zm::WideString(u"\u212Aelvin"), zm::WideString(u"e19999"), zm::WideString(u"custom"),
+                                     zm::WideString(u"none")}) {
+    // What a look along every entry finds.
+    std::int32_t expected = -1;
+    for (std::int32_t i = 0; i < m->GetMainEntryCount() && expected < 0; ++i)
+      if (zm::WideSameText(m->GetMainEntry(i)->Object()->GetName(), name)) expected = i;
+    EXPECT_EQ(at(name), expected);
+  }
+  EXPECT_EQ(at(u"DISSOLVE"), 0);
+  EXPECT_EQ(at(u"ITEM"), 1);
+  EXPECT_EQ(at(u"e19999"), 7 + kMany - 1);
+  // Sub-definitions by their place, through to the last.
+  TEffectProp* custom = m->FindMainEntry(u"custom");
+  ASSERT_EQ(custom->SubDefinitionCount(), kMany);
+  EXPECT_EQ(custom->SubDefinition(kMany - 1)->GetName(), u"s" + zm::IntToStr(kMany - 1));
+  EXPECT_TRUE(custom->IsSubDefinitionChecked(kMany - 1));
+  EXPECT_FALSE(custom->IsSubDefinitionChecked(kMany - 2));
+  EXPECT_EQ(custom->SubDefinition(kMany), nullptr);
+  EXPECT_EQ(custom->SubDefinition(-1), nullptr);
 }
 
 TEST(EffectUserProps, CopiedIntoTheRootContainerOnceEach) {
