@@ -17,6 +17,7 @@
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/Win32/winFileAPI.h"
 #include "ZmLib/Win32/winSysUtils.h"
+#include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/wpUnicode.h"
 #include "ZmLib/zmByteStringList.h"
 #include "ZmLib/zmStringList.h"
@@ -588,15 +589,19 @@ std::int64_t TIniList::ObjectCountDeep() const {
     const auto* section = static_cast<const TIniSection*>(this);
     TIniTokenizer t(*static_cast<const TIniFile*>(owner_)->text_, section->textFrom_, section->textTo_);
     std::int64_t n = 0;
-    while (!t.AtEnd())
+    for (std::uint32_t lines = 1; !t.AtEnd(); ++lines) {
+      if ((lines & (kIniStopLines - 1)) == 0) CheckLoadStop();
       if (t.ParseIniLine() == kIniObjectLine) ++n;
+    }
     return n;
   }
   // Without recursion: the nesting of a document has no bound. Only sections
   // wait in the text, so the blocks below are read.
   std::int64_t n = 0;
   std::vector<const TIniList*> lists{this};
+  std::uint32_t looks = 0;
   while (!lists.empty()) {
+    if ((++looks & (kIniStopLines - 1)) == 0) CheckLoadStop();
     const TIniList* list = lists.back();
     lists.pop_back();
     n += static_cast<std::int64_t>(list->B().Objects.size());
@@ -613,7 +618,9 @@ void TIniList::ForEachLine(
     const auto* section = static_cast<const TIniSection*>(this);
     TIniTokenizer t(*static_cast<const TIniFile*>(owner_)->text_, section->textFrom_, section->textTo_);
     std::int64_t depth = 0;
+    std::uint32_t lines = 0;
     while (!t.AtEnd()) {
+      if ((++lines & (kIniStopLines - 1)) == 0) CheckLoadStop();
       const std::uint8_t kind = t.ParseIniLine();
       if (kind == kIniEndLine) {
         // Outside any block an end line is text.
@@ -626,7 +633,9 @@ void TIniList::ForEachLine(
     }
     return;
   }
+  std::uint32_t lines = 0;
   for (const TIniItem* it : B().Items) {
+    if ((++lines & (kIniStopLines - 1)) == 0) CheckLoadStop();
     const std::uint8_t kind = it->IsList() ? kIniObjectLine : it->HasValue() ? kIniKeyLine : kIniTextLine;
     if (!visit(kind, it->NameView(), it->ValueView())) return;
   }
@@ -1469,12 +1478,15 @@ void ParseIniTextInParts(TIniTokenizer& t, TIniFile* root, bool late) {
   }
   bounds.push_back(to);
   const std::size_t later = bounds.size() - 2;
+  // The parts' threads give way to the same stop as the caller.
+  TLoadStop* const stop = CurrentLoadStop();
   std::vector<TRef<TIniFile>> docs(later);
   std::vector<std::exception_ptr> errors(later);
   // A long text's items go into large blocks, each thread's into its own.
   const bool inBlocks = std::int64_t(to) - from >= partBytes;
   std::atomic<std::size_t> nextPart{0};
   auto parseLaterParts = [&](TIniItemBlocks& blocks) {
+    TLoadStopScope stopScope(stop);
     for (std::size_t k; (k = nextPart.fetch_add(1)) < later;) {
       try {
         TIniTokenizer part(t.Source(), bounds[k + 1], bounds[k + 2]);
@@ -1522,7 +1534,12 @@ void ParseIniText(TIniTokenizer& t, TIniList* list, TIniFile* root) { ParseIniLi
 void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlocks* blocks, bool late) {
   std::vector<TIniList*> open;  // the lists around the open object blocks
   TIniList* current = list;
+  // A whole document's parse gives way to the stop of its thread's work
+  // (a show opening that the user quits); a late read is a short look.
+  const bool stoppable = list == root;
+  std::uint32_t lines = 0;
   while (!t.AtEnd()) {
+    if (stoppable && (++lines & (kIniStopLines - 1)) == 0) CheckLoadStop();
     switch (t.ParseIniLine()) {
       case kIniTextLine:
         current->AppendParsed(NewParsedIniItem<TIniItem>(blocks, {}, t.ValueView()), blocks);

@@ -163,6 +163,11 @@ private:
   std::uint32_t hash_;
 };
 
+// Long walks of a document (a whole text's parse, ForEachLine,
+// ObjectCountDeep) look at the stop of their thread's work (wpLoadCallBack.h)
+// once every this many lines.
+constexpr std::uint32_t kIniStopLines = 4096;
+
 // Indentation written per line is capped here (indentation carries no
 // meaning on reading); it keeps the output of very deep nesting linear.
 constexpr std::int32_t kMaxIniIndent = 64;
@@ -395,7 +400,8 @@ public:
   bool MayHoldNames(std::span<const std::string_view> asciiNames) const;
   // The object blocks in the list at any depth. A list still pending is not
   // read: its text's object lines are counted (what the late section hook
-  // adds is not).
+  // adds is not). Gives way to the stop of the calling thread's work
+  // (ELoadStopped), as ForEachLine and the parse of a whole text do.
   std::int64_t ObjectCountDeep() const;
   // The list's own lines in order, as its items have them: kind
   // (kIniTextLine, kIniKeyLine, or kIniObjectLine for a list below it, a

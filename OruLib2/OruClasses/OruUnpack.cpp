@@ -8,6 +8,7 @@
 
 #include "OruLib2/OruClasses/zmInflate.h"
 #include "OruLib2/OruClasses/zmStreamUtils.h"
+#include "ZmLib/wpLoadCallBack.h"
 
 namespace oru {
 
@@ -49,6 +50,7 @@ TRef<zm::TMemoryStream> InflateWhole(zm::TStream* window, std::int64_t limit, st
   std::uint8_t probe[4096];
   for (;;) {
     if (size > 0 && late()) RaiseInflateLimit(TOruUnpack::kEntryTooSlowText);
+    zm::CheckLoadStop();  // the thread's work stopped (a show opening that the user quits)
     std::int32_t got;
     if (size == cap) {
       // Full: grow only when more output comes.

@@ -9,6 +9,7 @@
 #include "ZmLib/Text/zmWideStringUtils.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpFileStream.h"
+#include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/wpUnicode.h"
 #include "ZmLib/zmLog.h"
 #include "ZmLib/zmRandom.h"
@@ -547,6 +548,9 @@ void TOruSource::BuildTimeLine(const std::vector<std::int32_t>& times) {
   }
   double previous = 0;
   for (std::int32_t i = 0; i < count_; ++i) {
+    // A long time line gives way to the stop of its thread's work (a show
+    // opening that the user quits).
+    if ((i & (kIniStopLines - 1)) == kIniStopLines - 1) CheckLoadStop();
     // Whole milliseconds, checked when the options were read; absent is 0.
     const auto at = static_cast<std::size_t>(i);
     const double t = at < times.size() ? times[at] : 0;
