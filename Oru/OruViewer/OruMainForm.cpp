@@ -1,14 +1,20 @@
 #include "Oru/OruViewer/OruMainForm.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <exception>
 #include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "Oru/OruViewer/OruRunProgram.h"
 #include "Oru/OruViewer/OruScreenSaver.h"
 #include "Oru/OruViewer/OruStartup.h"
+#include "Platform/User/PlatTermination.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "OruLib2/OruShowDialogs.h"
 #include "OruLib2/OruViewer/OruEngine.h"
@@ -23,6 +29,7 @@
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/wpFileStream.h"
+#include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/wpUnicode.h"
 #include "ZmLib/zmByteString.h"
 #include "ZmLib/zmLog.h"
@@ -72,12 +79,62 @@ void SayOnConsole(const WideString& text) {
   if (!dynamic_cast<zm::TStdLog*>(zm::GetLog())) plat::WriteStdErr(plat::ToUtf8(text) + "\n");
 }
 
+// While a show opens on the UI thread (its description read and parsed,
+// its tables filled, its time line made), the pump that would end the run
+// waits: a terminating signal or the run's own end (headless: its quit
+// time) asks the opening's stop instead, which the long steps look at and
+// end by ELoadStopped. Without a thread to watch, the opening runs to its
+// end as before.
+class TOpenWatch {
+public:
+  TOpenWatch() : scope_(&stop_) {
+    // Asked already (as the opening begins): stopped at its first look.
+    if (plat::QuitAsked()) stop_.Request();
+    try {
+      thread_ = std::thread([this] { Watch(); });
+    } catch (const std::system_error&) {
+    }
+  }
+  ~TOpenWatch() {
+    {
+      std::lock_guard<std::mutex> l(lock_);
+      done_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+  TOpenWatch(const TOpenWatch&) = delete;
+  TOpenWatch& operator=(const TOpenWatch&) = delete;
+
+private:
+  void Watch() {
+    std::unique_lock<std::mutex> l(lock_);
+    while (!done_) {
+      if (plat::QuitAsked()) {
+        stop_.Request();
+        return;
+      }
+      wake_.wait_for(l, std::chrono::milliseconds(20));
+    }
+  }
+  zm::TLoadStop stop_;
+  zm::TLoadStopScope scope_;
+  std::mutex lock_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
 // The opener raises for files it cannot read at all (missing, cut short,
-// not deflate data); those count as a failed open without a text.
+// not deflate data); those count as a failed open without a text. An
+// opening stopped by a quit is not a failure: that goes to the caller.
 TRef<TOruShowLocator> TryOpenContainer(const WideString& fileName, WideString& errorText) {
   errorText.clear();
   try {
+    TOpenWatch watch;
     return OpenContainerShow(fileName, errorText);
+  } catch (const zm::ELoadStopped&) {
+    throw;
   } catch (...) {
     errorText.clear();
     zm::LogLine(u"Can`t open show " + Quoted(fileName) + u": " + CurrentExceptionText());
@@ -87,7 +144,10 @@ TRef<TOruShowLocator> TryOpenContainer(const WideString& fileName, WideString& e
 
 TRef<TOruShowLocator> TryOpenProject(const WideString& fileName) {
   try {
+    TOpenWatch watch;
     return OpenProjectShow(fileName);
+  } catch (const zm::ELoadStopped&) {
+    throw;
   } catch (...) {
     zm::LogLine(u"Can`t open project " + Quoted(fileName) + u": " + CurrentExceptionText());
     return nullptr;
@@ -204,6 +264,7 @@ void LogShowTimeLine(TOruShowLocator* show, std::int64_t startTime) {
               (mode >= 0 && mode <= 2 ? kRepeat[mode] : u"repeat"));
   TFileAccessor* accessor = show->Accessor();
   for (std::int32_t i = 0; i < count; ++i) {
+    zm::CheckLoadStop();  // a quit asked while the show opens
     TSlideSpan span;
     source->GetSlideSpan(i, span);
     WideString line = u"Slide " + zm::IntToStr(i + 1) + u": start " + Ms(span.Start) + u" ms, duration " +
@@ -290,7 +351,8 @@ void TMainForm::Start() {
     showVersion_ = show_->Version();
     viewer_->SetPaused(false);
   } else {
-    zm::ExitCode = 1;
+    // A quit asked while the show opened ends the run as the quit does.
+    if (!openStopped_) zm::ExitCode = 1;
     Close();
   }
   creationTick_ = zm::GetTimeMs();
@@ -302,6 +364,18 @@ bool TMainForm::OpenFailed(const WideString& path, const WideString& reason) {
 }
 
 bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool checkStart, bool isTime) {
+  openStopped_ = false;
+  try {
+    return OpenShowStoppable(std::move(path), fromExe, start, checkStart, isTime);
+  } catch (const zm::ELoadStopped&) {
+    // A quit asked while the show opened: nothing to tell, the run ends.
+    zm::LogLine(u"Show opening stopped: the player is asked to end");
+    openStopped_ = true;
+    return false;
+  }
+}
+
+bool TMainForm::OpenShowStoppable(WideString path, bool fromExe, std::int32_t start, bool checkStart, bool isTime) {
   // A playing show stands while another is opened.
   const bool wasPlaying = viewer_ && viewer_->EngineRunning() && !viewer_->Paused();
   if (wasPlaying) viewer_->SetPaused(true);
@@ -418,11 +492,14 @@ bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool
   std::int64_t startTime = 0;
   WideString refusal;
   try {
+    TOpenWatch watch;
     refusal = PlayRefusal(show->GetSource());
     if (refusal.empty()) {
       if (start > 0 || isTime) startTime = isTime ? start : SlideStartTime(start);
       if (commands_.FindCommand(u"log") || commands_.FindCommand(u"filelog")) LogShowTimeLine(show.get(), startTime);
     }
+  } catch (const zm::ELoadStopped&) {
+    throw;
   } catch (...) {
     const WideString error = CurrentExceptionText();
     zm::LogLine(u"Exception at OpenShow (" + error + u")");
@@ -837,7 +914,12 @@ bool TMainForm::OpenLinkedShow(const TOruActionInfo& action, bool project) {
       return false;
     }
     WideString errorText;
-    TRef<TOruShowLocator> probe = TryOpenContainer(file, errorText);
+    TRef<TOruShowLocator> probe;
+    try {
+      probe = TryOpenContainer(file, errorText);
+    } catch (const zm::ELoadStopped&) {
+      return false;  // the player is asked to end
+    }
     if (!probe) {
       ShowError(this, WideString(kNotAShow) + u"\r" + ShownPath(file));
       return false;

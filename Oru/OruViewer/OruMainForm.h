@@ -87,7 +87,10 @@ public:
 
   // True when a show was opened (and, with an application to run it, handed
   // to the viewer). Each failure is reported in the error box.
+  // False when the show did not open: told to the user, or stopped by a
+  // quit asked meanwhile (OpenStopped).
   bool OpenShow(WideString path, bool fromExe, std::int32_t start, bool checkStart, bool isTime);
+  bool OpenStopped() const { return openStopped_; }
 
   // The show time of slide max(I, 0): its start to the nearest millisecond,
   // plus 1 when it has no transition in and is not the end of an ending show.
@@ -137,6 +140,7 @@ protected:
   virtual void MoveViewer(std::int32_t time, bool paused);
 
 private:
+  bool OpenShowStoppable(WideString path, bool fromExe, std::int32_t start, bool checkStart, bool isTime);
   void ViewerPosition(TOruShowViewer* sender, bool ended);
   void ViewerAction(TOruShowViewer* sender, const TOruActionInfo& action, bool byUser);
   void ViewerImage(TOruShowViewer* sender, zm::TRefObject* image);
@@ -184,6 +188,7 @@ private:
   bool wheelEnabled_ = true;
   bool endedAtLastSlide_ = false;
   bool closeRequested_ = false;
+  bool openStopped_ = false;  // the last opening ended by a quit asked meanwhile
   bool inAction_ = false;
   bool asking_ = false;  // the start question is open
   bool closeAfterQuestion_ = false;  // the window was closed while it was

@@ -123,6 +123,13 @@ void RequestTermination() {
   WakeUi();
 }
 
+bool QuitAsked() {
+  if (gRequested.load()) return true;
+  user::TWindowManager& wm = user::WindowManager();
+  auto l = wm.Lock();
+  return wm.Backend && wm.Backend->QuitTimePassed();
+}
+
 }  // namespace plat
 
 namespace plat::user {

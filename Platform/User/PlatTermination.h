@@ -21,6 +21,11 @@ bool InstallTerminationSignals();
 bool TerminationRequested();
 // As a terminating signal, from any thread.
 void RequestTermination();
+// From any thread: a terminating signal came, or the run's own end has come
+// (headless: ZM_QUIT_AFTER_MS), so that the UI thread's pump will end the
+// run. For work on the UI thread that holds the pump up meanwhile (a show
+// opening), to give way.
+bool QuitAsked();
 
 }  // namespace plat
 

@@ -96,6 +96,9 @@ public:
   // or a timer need end the wait.
   static constexpr std::uint32_t kUntilWoken = 0xFFFFFFFFu;
   virtual std::uint32_t IdleWaitMs() { return kUntilWoken; }
+  // From any thread: the run's own end has come (headless: the quit time),
+  // which Pump would act on once the UI thread pumps again.
+  virtual bool QuitTimePassed() const { return false; }
   virtual bool CursorPos(POINT& pt) = 0;  // false: the window manager keeps it
   virtual void GrabPointer(bool grab) = 0;
   virtual void SetCursor(std::uintptr_t cursorId) = 0;  // 0 hides it

@@ -65,6 +65,8 @@ public:
   bool WaitsNatively() const override { return false; }
   void Wait(int) override {}
   void Wake() override {}
+  // Its members are set once and the clocks it reads are atomic.
+  bool QuitTimePassed() const override { return QuitDue(); }
   bool CursorPos(POINT&) override { return false; }
   void GrabPointer(bool) override {}
   void SetCursor(std::uintptr_t) override {}

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Platform/PlatUtf8.h"
+#include "Platform/User/PlatTermination.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/zmCommandLine.h"
 #include "ZmLib/zmHookScope.h"
@@ -112,6 +113,29 @@ TEST_F(MainForm, RetryWithShowExtensionAndHookOrder) {
   EXPECT_FALSE(form_->OpenShow(Wide("gone.bin"), true, 0, true, false));
   EXPECT_EQ(LastBox(), "Slideshow Error|Can`t Load Show\r\"" + Native("gone.bin") + "\" not found (nor \"" +
                            Native("gone.orushow") + "\")");
+}
+
+TEST_F(MainForm, AQuitAskedWhileTheShowOpensStopsTheOpening) {
+  // A description long enough for its reading to look at the stop.
+  zmtest::TShowProjectWriter show;
+  orutest::AddSlides(show);
+  show.Description().Section("RotationState");
+  for (int i = 0; i < 20000; ++i) show.Description().Line(";\"p" + std::to_string(i) + ".jpg\"=6");
+  zmtest::TShowContainerWriter c;
+  show.AddToContainer(c);
+  c.WriteFile(Native("long.orushow"));
+  struct TReset {
+    ~TReset() { plat::headless::ResetTerminationForTests(); }
+  } reset;
+  // Asked as the opening begins (a signal, the run's time): no box, no show.
+  plat::RequestTermination();
+  EXPECT_FALSE(form_->OpenShow(Wide("long.orushow"), true, 0, true, false));
+  EXPECT_TRUE(form_->OpenStopped());
+  EXPECT_TRUE(boxes_.Boxes.empty()) << LastBox();
+  EXPECT_EQ(CurrentShow(), nullptr);
+  plat::headless::ResetTerminationForTests();
+  EXPECT_TRUE(form_->OpenShow(Wide("long.orushow"), true, 0, true, false)) << LastBox();
+  EXPECT_FALSE(form_->OpenStopped());
 }
 
 TEST_F(MainForm, ProjectShowsStandForTheirBuildFile) {
