@@ -187,7 +187,7 @@ TEST(EffectMainEntries, FoundByNameAsTheTextComparisonFindsThem) {
   // another case or only by their upper case (a dotless i), and ones that
   // are not (an accent, the Kelvin sign); of two alike the first counts.
   std::string text = "[main]\r\nobject TheEffect:AnEffect\r\n";
-  const char* const names[] = {"Dissolve", "\xC4\xB1tem", "item", "\xC3\xA9t\xC3\xA9", "\xE2\x84\xAAelvin", "DISSOLVE"};
+  const char* const names[] = {"Dissolve", "\xC4\xB1tem", "item", "\xC3\xA9t\xC3\xA9", "\xE2\x84\xAA" "elvin", "DISSOLVE"};
   for (const char* name : names) text += std::string("object ") + name + ":AnEffect\r\nstdidx=2\r\nend\r\n";
   constexpr int kMany = 20000;
   text += "object custom:AnEffect\r\n";
