@@ -1440,19 +1440,23 @@ std::int32_t NextSectionLine(const std::uint8_t* p, std::int32_t pos, std::int32
   return end;
 }
 
-// The start of the first section line at or after pos and before end; end
-// when there is none. Lines are found as the tokenizer finds them: a run of
-// line ends pairs CR LF and LF CR from its first byte, which follows a byte
-// of some line's text.
-std::int32_t SectionLineAtOrAfter(const TByteString& text, std::int32_t pos, std::int32_t end) {
-  const std::uint8_t* p = text.Data();
+// The start of a line after pos (past the end of the line that holds the
+// first byte of text at or after pos), or end. Lines are found as the
+// tokenizer finds them: a run of line ends pairs CR LF and LF CR from its
+// first byte, which follows a byte of some line's text.
+std::int32_t LineStartAfter(const std::uint8_t* p, std::int32_t pos, std::int32_t end) {
   std::int32_t i = pos;
   while (i < end && IsIniLineEnd(p[i])) ++i;
   while (i < end && !IsIniLineEnd(p[i])) ++i;
   if (i >= end) return end;
   const std::uint8_t other = p[i] == 13 ? 10 : 13;
-  i += i + 1 < end && p[i + 1] == other ? 2 : 1;
-  return NextSectionLine(p, i, end);
+  return i + (i + 1 < end && p[i + 1] == other ? 2 : 1);
+}
+
+// The start of the first section line at or after pos and before end; end
+// when there is none.
+std::int32_t SectionLineAtOrAfter(const TByteString& text, std::int32_t pos, std::int32_t end) {
+  return NextSectionLine(text.Data(), LineStartAfter(text.Data(), pos, end), end);
 }
 
 }  // namespace
@@ -1595,6 +1599,72 @@ void ParseIniLines(TIniTokenizer& t, TIniList* list, TIniFile* root, TIniItemBlo
         break;
     }
   }
+}
+
+std::int32_t TIniList::ForEachLineInParts(std::int32_t maxParts, std::int32_t minPartBytes,
+                                          const std::function<void(std::int32_t parts)>& begin,
+                                          const TIniPartLineVisitor& visit) const {
+  const auto asOnePart = [&] {
+    begin(1);
+    ForEachLine([&](std::uint8_t kind, std::string_view name, std::string_view value) {
+      visit(0, kind, name, value);
+      return true;
+    });
+    return 1;
+  };
+  if (maxParts < 2 || !Pending()) return asOnePart();
+  const auto* section = static_cast<const TIniSection*>(this);
+  const TByteString& text = *static_cast<const TIniFile*>(owner_)->text_;
+  const std::int32_t from = section->textFrom_, to = section->textTo_;
+  const std::int64_t parts = std::min<std::int64_t>(maxParts, (std::int64_t(to) - from) / std::max(minPartBytes, 1));
+  if (parts < 2) return asOnePart();
+  std::vector<std::int32_t> bounds{from};
+  for (std::int64_t k = 1; k < parts; ++k) {
+    const std::int32_t at = LineStartAfter(
+        text.Data(), std::max(bounds.back(), static_cast<std::int32_t>(from + (std::int64_t(to) - from) * k / parts)), to);
+    if (at < to && at > bounds.back()) bounds.push_back(at);
+  }
+  bounds.push_back(to);
+  const auto n = static_cast<std::int32_t>(bounds.size() - 1);
+  if (n < 2) return asOnePart();
+  begin(n);
+  // Blocks (an object line, an end line) cannot be told apart from the
+  // middle of the text: met in any part, the lines are walked again as one.
+  std::atomic<bool> blocks{false};
+  std::vector<std::exception_ptr> errors(static_cast<std::size_t>(n));
+  TLoadStop* const stop = CurrentLoadStop();
+  auto walk = [&](std::int32_t k) {
+    try {
+      TLoadStopScope stopScope(stop);
+      TIniTokenizer t(text, bounds[std::size_t(k)], bounds[std::size_t(k) + 1]);
+      for (std::uint32_t lines = 1; !t.AtEnd() && !blocks.load(std::memory_order_relaxed); ++lines) {
+        if ((lines & (kIniStopLines - 1)) == 0) CheckLoadStop();
+        const std::uint8_t kind = t.ParseIniLine();
+        if (kind == kIniObjectLine || kind == kIniEndLine) {
+          blocks.store(true);
+          return;
+        }
+        visit(k, kind, t.NameView(), t.ValueView());
+      }
+    } catch (...) {
+      errors[std::size_t(k)] = std::current_exception();
+    }
+  };
+  std::vector<std::thread> threads;
+  std::int32_t k = 1;
+  for (; k < n; ++k) {
+    try {
+      threads.emplace_back(walk, k);
+    } catch (const std::system_error&) {
+      break;  // the parts left are walked here
+    }
+  }
+  walk(0);
+  for (; k < n; ++k) walk(k);
+  for (std::thread& thread : threads) thread.join();
+  for (const std::exception_ptr& e : errors)
+    if (e) std::rethrow_exception(e);
+  return blocks.load() ? asOnePart() : n;
 }
 
 void IniGetCommaList(const TIniItem* item, TStringList& list, std::uint8_t separator) {

@@ -163,6 +163,10 @@ private:
   std::uint32_t hash_;
 };
 
+// The lines of a part of a list (ForEachLineInParts); called on that part's thread.
+using TIniPartLineVisitor =
+    std::function<void(std::int32_t part, std::uint8_t kind, std::string_view name, std::string_view value)>;
+
 // Long walks of a document (a whole text's parse, ForEachLine,
 // ObjectCountDeep) look at the stop of their thread's work (wpLoadCallBack.h)
 // once every this many lines.
@@ -409,6 +413,19 @@ public:
   // pending is not read: its lines are taken from the text in place (what
   // the late section hook adds is not passed). Visit returns false to stop.
   void ForEachLine(const std::function<bool(std::uint8_t kind, std::string_view name, std::string_view value)>& visit) const;
+  // ForEachLine cut into at most maxParts runs of lines of about equal
+  // length (at least minPartBytes each) walked side by side: part k on a
+  // thread of its own, part 0 on the calling thread's; visit(part, kind,
+  // name, value) sees each part's lines in order, and every line of part k
+  // comes before those of part k + 1 in the list. Only a pending list of
+  // plain lines is cut; any other (and one whose text holds a block) is
+  // walked as one part on the calling thread. begin(parts) comes first,
+  // again with 1 when lines are walked anew as one part. The threads share
+  // the caller's work stop; an exception of a part is raised once all are
+  // done. Returns the parts walked.
+  std::int32_t ForEachLineInParts(std::int32_t maxParts, std::int32_t minPartBytes,
+                                  const std::function<void(std::int32_t parts)>& begin,
+                                  const TIniPartLineVisitor& visit) const;
   // Lists with at most this many named children are searched without an
   // index (the same results, later items first).
   static constexpr std::int32_t kLinearLookupLimit = 8;

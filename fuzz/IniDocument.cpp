@@ -72,6 +72,20 @@ std::string LinesOf(const zm::TIniList* list) {
   return out;
 }
 
+// The same walked in parts side by side, the parts joined in order.
+std::string LinesInParts(const zm::TIniList* list, std::int32_t maxParts, std::int32_t partBytes) {
+  std::vector<std::string> parts;
+  list->ForEachLineInParts(
+      maxParts, partBytes, [&](std::int32_t n) { parts.assign(static_cast<std::size_t>(n), std::string()); },
+      [&](std::int32_t part, std::uint8_t kind, std::string_view name, std::string_view value) {
+        parts[static_cast<std::size_t>(part)] += std::to_string(kind) + ":" + std::to_string(name.size()) + ":" +
+                                                  std::string(name) + std::string(value) + "|";
+      });
+  std::string out;
+  for (const std::string& p : parts) out += p;
+  return out;
+}
+
 // Every key of the list and of its blocks is found by its own name.
 void CheckLookups(zm::TIniList* list, int depth) {
   if (depth > 8) return;
@@ -163,6 +177,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (a->Pending()) {
         CheckNamesHeld(a, b);
         Check(LinesOf(a) == LinesOf(b) && a->Pending());
+        Check(LinesInParts(a, 1 + static_cast<std::int32_t>(size % 5), 1 + static_cast<std::int32_t>(size % 97)) ==
+                  LinesOf(b) &&
+              a->Pending());
       }
       Check(a->NameView() == b->NameView() && a->Index() == b->Index());
       const TIniSection* x = late->FindSection(a->GetName());

@@ -647,6 +647,45 @@ TEST(IniDocument, SectionsKeptPendingAreWalkedInTheText) {
   EXPECT_TRUE(kept->FindSection(u"table")->Pending());
 }
 
+TEST(IniDocument, PendingLinesWalkedInPartsAreTheLinesInOrder) {
+  // Lines of every line end and blanks, cut anywhere: the parts together
+  // are the lines; a block anywhere makes it one part, walked again.
+  std::string lines;
+  const char* const ends[] = {"\r\n", "\n", "\r", "\n\r", "\r\n\r\n", "\n\n\r"};
+  for (int i = 0; i < 3000; ++i) lines += (i % 7 ? "k" : " ;c") + std::to_string(i) + (i % 3 ? "=v" : "") + ends[i % 6];
+  auto walk = [](const TIniList* list, std::int32_t maxParts, std::int32_t partBytes, std::int32_t& used) {
+    std::vector<std::string> parts;
+    int begun = 0;
+    used = list->ForEachLineInParts(
+        maxParts, partBytes,
+        [&](std::int32_t n) {
+          ++begun;
+          parts.assign(static_cast<std::size_t>(n), std::string());
+        },
+        [&](std::int32_t part, std::uint8_t kind, std::string_view name, std::string_view value) {
+          parts[static_cast<std::size_t>(part)] += std::to_string(kind) + std::string(name) + "=" + std::string(value) + "|";
+        });
+    std::string all = std::to_string(begun) + ":";
+    for (const std::string& p : parts) all += p;
+    return all;
+  };
+  for (const std::string& tail : {std::string(), std::string("object o\r\ninner=1\r\nend\r\n")}) {
+    const std::string text = "[t]\r\n" + lines + tail + "[u]\r\n";
+    TRef<TIniFile> doc = ParseLate(text, true);
+    TRef<TIniFile> read = ParseLate(text, false);
+    const TIniSection* waiting = doc->FindSection(u"t");
+    ASSERT_TRUE(waiting->Pending());
+    std::int32_t one = 0, many = 0;
+    const std::string whole = walk(read->FindSection(u"t"), 8, 100, one);
+    EXPECT_EQ(one, 1);  // read: one part
+    const std::string cut = walk(waiting, 8, 100, many);
+    EXPECT_EQ(cut.substr(cut.find(':')), whole.substr(whole.find(':')));
+    EXPECT_EQ(many, tail.empty() ? 8 : 1);
+    EXPECT_EQ(cut.substr(0, 2), tail.empty() ? "1:" : "2:");
+    EXPECT_TRUE(waiting->Pending());
+  }
+}
+
 TEST(IniDocument, ASectionReadLateOutlivesItsDocument) {
   const std::string text = "[a]\r\nk=1\r\nobject o:T\r\n  inner=" + std::string(50, 'x') + "\r\nend\r\n[b]\r\nj=2\r\n";
   TRef<TIniFile> doc = ParseLate(text, true);
