@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <random>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "ZmLib/Graphics/SysBitmapStore.h"
 #include "ZmLib/_MyUtils.h"
 #include "ZmLib/Graphics/winColorManagement.h"
+#include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpUnicode.h"
@@ -238,6 +241,7 @@ void TNameTable::Clear() {
   chunks_.clear();
   chunks_.shrink_to_fit();
   count_ = 0;
+  entries_ = 0;
   heads_.clear();
   heads_.shrink_to_fit();
 }
@@ -314,6 +318,7 @@ void TNameTable::AddEncoded(std::string_view name, std::int32_t value, std::stri
   }
   std::string& block = blocks_.back();
   if ((count_ >> kChunkShift) == chunks_.size()) chunks_.emplace_back(new TEntry[std::size_t(1) << kChunkShift]);
+  ++entries_;
   At(count_++) = {NameHash(name),
                   static_cast<std::uint32_t>(blocks_.size() - 1),
                   static_cast<std::uint32_t>(block.size()),
@@ -336,6 +341,21 @@ void TNameTable::AddAscii(std::string_view name, std::int32_t value, std::string
   AddEncoded(name, value, text);
 }
 
+void TNameTable::Append(TNameTable&& part) {
+  const std::size_t chunk = std::size_t(1) << kChunkShift;
+  if (part.entries_ == 0) return;
+  // The rest of the last chunk here stays a gap: the part's chunks follow.
+  for (; count_ % chunk != 0; ++count_) At(count_).Block = kGap;
+  const auto blocks = static_cast<std::uint32_t>(blocks_.size());
+  for (std::size_t i = 0; i < part.count_; ++i)
+    if (TEntry& e = part.At(i); e.Block != kGap) e.Block += blocks;
+  for (std::string& block : part.blocks_) blocks_.push_back(std::move(block));
+  for (std::unique_ptr<TEntry[]>& entries : part.chunks_) chunks_.push_back(std::move(entries));
+  count_ += part.count_;
+  entries_ += part.entries_;
+  part.Clear();
+}
+
 void TNameTable::MakeIndex() {
   std::size_t size = 16;
   while (size < count_) size *= 2;
@@ -345,6 +365,7 @@ void TNameTable::MakeIndex() {
   // later entry of the same name just put there gives its place up.
   for (std::size_t k = count_; k-- > 0;) {
     TEntry& e = At(k);
+    if (e.Block == kGap) continue;
     std::uint32_t& head = heads_[BucketOf(e.Hash)];
     e.Next = head;
     if (head) {
@@ -387,6 +408,7 @@ std::size_t TNameTable::LongestChain() const {
 TMappedFileSource::TMappedFileSource() = default;
 
 void TMappedFileSource::Dispose() {
+  EndRotationThread();
   rotationHook_ = nullptr;
   map_.Clear();
   rotation_.Clear();
@@ -415,27 +437,106 @@ void TMappedFileSource::LoadFileMap(TIniSection* section) {
   map_.MakeIndex();
 }
 
+namespace {
+// A long table's lines are read in parts of at least this many bytes, side
+// by side on up to kTableParts threads.
+constexpr std::int32_t kTableParts = 4;
+constexpr std::int32_t kTablePartBytes = 1 << 20;
+}  // namespace
+
+void TMappedFileSource::ReadRotationLines(TIniSection* section, TNameTable& table) {
+  std::vector<TNameTable> parts;
+  std::vector<std::string> uppers;
+  section->ForEachLineInParts(
+      std::min<std::int32_t>(kTableParts, std::max<std::int32_t>(GetProcessorCount(), 1)), kTablePartBytes,
+      [&](std::int32_t n) {
+        parts.clear();
+        parts.resize(static_cast<std::size_t>(n));
+        uppers.assign(static_cast<std::size_t>(n), std::string());
+      },
+      [&](std::int32_t part, std::uint8_t kind, std::string_view key, std::string_view value) {
+        if (kind == kIniObjectLine) return;
+        TNameTable& into = parts[static_cast<std::size_t>(part)];
+        std::int32_t orientation = 0;
+        if (IsAscii(key) && IsAscii(value)) {
+          std::string_view name;
+          if (kind == kIniTextLine && ParseAsciiRotationLine(value, name, orientation)) {
+            std::string& upper = uppers[static_cast<std::size_t>(part)];
+            AsciiUpper(name, upper);
+            into.AddAscii(upper, orientation);
+          }
+          return;
+        }
+        WideString name;
+        if (ParseRotationLine(LineOf(kind, key, value), name, orientation)) into.Add(UpperCase(name), orientation);
+      });
+  for (TNameTable& part : parts) table.Append(std::move(part));
+  table.MakeIndex();
+}
+
 void TMappedFileSource::LoadRotationTable(TIniSection* section) {
   if (!section) return;
-  const std::size_t before = rotation_.EntryCount();
-  std::string upper;
-  section->ForEachLine([&](std::uint8_t kind, std::string_view key, std::string_view value) {
-    if (kind == kIniObjectLine) return true;
-    std::int32_t orientation = 0;
-    if (IsAscii(key) && IsAscii(value)) {
-      std::string_view name;
-      if (kind == kIniTextLine && ParseAsciiRotationLine(value, name, orientation)) {
-        AsciiUpper(name, upper);
-        rotation_.AddAscii(upper, orientation);
+  WaitForRotation();
+  EndRotationThread();
+  // A long description's table is read beside the rest of the opening; the
+  // section and its document's text are held meanwhile.
+  if (section->Pending() && section->Owner()) {
+    struct TWork {
+      TRef<TIniList> Section, Document;
+      TNameTable Table;
+    };
+    auto work = std::make_shared<TWork>();
+    work->Section = TRef<TIniList>(section);
+    work->Document = TRef<TIniList>(section->Owner());
+    work->Table = std::move(rotation_);
+    rotation_ = TNameTable();
+    rotationReady_.store(false, std::memory_order_release);
+    rotationStop_.Reset();
+    if (!rotationHook_) rotationHook_ = AddCallback(&RotatedImage, this);
+    auto fill = [this, work] {
+      {
+        TLoadStopScope scope(&rotationStop_);
+        try {
+          ReadRotationLines(static_cast<TIniSection*>(work->Section.get()), work->Table);
+        } catch (const ELoadStopped&) {
+          work->Table.Clear();  // the source goes
+        } catch (const std::exception& e) {
+          LogLine(u"RotationState not read: " + UTF8Decode(TByteString(e.what())));
+          work->Table.Clear();
+        } catch (...) {
+          LogLine(u"RotationState not read");
+          work->Table.Clear();
+        }
       }
-      return true;
+      work->Section = nullptr;
+      work->Document = nullptr;
+      std::lock_guard<std::mutex> guard(rotationLock_);
+      rotation_ = std::move(work->Table);
+      rotationReady_.store(true, std::memory_order_release);
+      rotationMade_.notify_all();
+    };
+    try {
+      rotationThread_ = std::thread(fill);
+    } catch (const std::system_error&) {
+      fill();  // no thread to spare: read here
     }
-    WideString name;
-    if (ParseRotationLine(LineOf(kind, key, value), name, orientation)) rotation_.Add(UpperCase(name), orientation);
-    return true;
-  });
-  rotation_.MakeIndex();
+    return;
+  }
+  const std::size_t before = rotation_.EntryCount();
+  ReadRotationLines(section, rotation_);
   if (rotation_.EntryCount() > before && !rotationHook_) rotationHook_ = AddCallback(&RotatedImage, this);
+}
+
+void TMappedFileSource::WaitForRotation() const {
+  if (rotationReady_.load(std::memory_order_acquire)) return;
+  std::unique_lock<std::mutex> guard(rotationLock_);
+  rotationMade_.wait(guard, [this] { return rotationReady_.load(std::memory_order_acquire); });
+}
+
+void TMappedFileSource::EndRotationThread() {
+  if (!rotationThread_.joinable()) return;
+  rotationStop_.Request();
+  rotationThread_.join();
 }
 
 WideString TMappedFileSource::MappedName(const WideString& name) const {
@@ -446,7 +547,9 @@ WideString TMappedFileSource::MappedName(const WideString& name) const {
 
 std::int32_t TMappedFileSource::RotationOf(const WideString& name) const {
   std::int32_t orientation = 1;
-  if (!name.empty()) rotation_.Find(UpperCase(name), orientation);
+  if (name.empty()) return orientation;
+  WaitForRotation();
+  rotation_.Find(UpperCase(name), orientation);
   return orientation;
 }
 

@@ -4,17 +4,21 @@
 // the player one TOruShowLocator: the show description, the file accessor
 // every file of the show is opened through, and the show source (made on
 // first use). Opening also applies the show's colour management.
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "OruLib2/OruClasses/OruFileAccess.h"
 #include "OruLib2/OruClasses/OruUnpack.h"
 #include "ZmLib/Graphics/zmColorProfiles.h"
+#include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/zmIni.h"
 #include "ZmLib/zmLists.h"
 
@@ -51,11 +55,13 @@ public:
   void Add(std::u16string_view name, std::int32_t value, std::u16string_view text = {});
   // The same for a name and text of plain ASCII bytes.
   void AddAscii(std::string_view name, std::int32_t value, std::string_view text = {});
+  // Takes the entries of part after those here (part is left empty).
+  void Append(TNameTable&& part);
   // Makes the index over every entry added; Find sees only what it holds.
   void MakeIndex();
   // The first entry of the name: its value and text; false when none.
   bool Find(std::u16string_view name, std::int32_t& value, WideString* text = nullptr) const;
-  std::size_t EntryCount() const { return count_; }
+  std::size_t EntryCount() const { return entries_; }
   // The most entries one lookup may look at.
   std::size_t LongestChain() const;
   void Clear();
@@ -76,9 +82,12 @@ private:
   std::size_t BucketOf(std::uint32_t hash) const { return hash & (heads_.size() - 1); }
   void AddEncoded(std::string_view name, std::int32_t value, std::string_view text);
   std::vector<std::string> blocks_;
-  // The entries in order, in chunks that never move.
+  // The entries in order, in chunks that never move; the room a chunk of
+  // an appended table left unused is a gap (Block kGap), in no chain.
+  static constexpr std::uint32_t kGap = 0xFFFFFFFFu;
   std::vector<std::unique_ptr<TEntry[]>> chunks_;
-  std::size_t count_ = 0;
+  std::size_t count_ = 0;    // entries and gaps
+  std::size_t entries_ = 0;  // entries
   // Entry + 1 of each chain's first, 0 for none; a power of two, at least
   // the entries. A chain holds earlier entries first.
   std::vector<std::uint32_t> heads_;
@@ -100,7 +109,10 @@ public:
   void LoadFileMap(zm::TIniSection* section);
   // "RotationState" lines (orientations 1, 3, 6, 8; the first line of a
   // name counts); when any was read, pictures of the listed names are
-  // turned as they load (TFileSource image callback).
+  // turned as they load (TFileSource image callback). A section still
+  // waiting in a long description's text is read on a thread of its own,
+  // beside the rest of the opening: the first picture that asks waits for
+  // it (and then the hook is there whatever the lines held).
   void LoadRotationTable(zm::TIniSection* section);
   // The mapped name, or empty. Opening follows chains of mapped names a
   // bounded number of steps, so a name mapped to itself opens nothing.
@@ -128,6 +140,15 @@ private:
   TNameTable map_;       // upper-cased name -> the name to open instead
   TNameTable rotation_;  // upper-cased name -> orientation
   zm::TRef<TCallbackHandle> rotationHook_;
+  // The rotation table while its thread fills it: readers wait for ready.
+  void ReadRotationLines(zm::TIniSection* section, TNameTable& table);
+  void WaitForRotation() const;
+  void EndRotationThread();
+  std::thread rotationThread_;
+  mutable std::mutex rotationLock_;
+  mutable std::condition_variable rotationMade_;
+  std::atomic<bool> rotationReady_{true};
+  zm::TLoadStop rotationStop_;
 };
 
 // Files in a container.
