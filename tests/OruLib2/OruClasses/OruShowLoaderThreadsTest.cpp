@@ -81,3 +81,43 @@ TEST(ShowLoaderThreads, ReadersShareTheMapAndTheCurrentShow) {
   InitShowLoader();
   EXPECT_EQ(locator->RefCount(), 1);
 }
+
+// A long description's rotation table is read beside the opening, its lines
+// in parts on threads of their own: pictures asked for meanwhile wait for it
+// and are turned as its lines say; a show that goes while its table is read
+// stops the reading and waits for it.
+TEST(ShowLoaderThreads, TurnsAskedWhileTheTableIsReadWaitForIt) {
+  constexpr int kLines = 110000;  // a text of over 2 MB: pending, read in parts
+  zmtest::TTempDir dir;
+  zmtest::TShowProjectWriter show;
+  show.Description().Section("RotationState");
+  for (int i = 0; i < kLines; ++i) show.Description().Line(";\"p" + std::to_string(i) + ".jpg\"=" + "368"[i % 3]);
+  zmtest::TShowContainerWriter w;
+  show.AddToContainer(w, zmtest::kStored);
+  w.WriteFile((dir.Path() / "long.orushow").string());
+
+  WideString error;
+  TRef<TOruShowLocator> locator = OpenContainerShow(dir.Wide("long.orushow"), error);
+  ASSERT_TRUE(locator);
+  auto* source = dynamic_cast<TMappedFileSource*>(locator->Accessor()->Source());
+  ASSERT_NE(source, nullptr);
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 4; ++t)
+    readers.emplace_back([&, t] {
+      for (int k = 0; k < 40; ++k) {
+        const int i = (k * 7919 + t * 104729) % kLines;
+        if (source->RotationOf(plat::FromUtf8("P" + std::to_string(i) + ".JPG")) != "368"[i % 3] - '0') ++wrong;
+      }
+    });
+  for (std::thread& t : readers) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(source->RotationOf(u"p0.jpg"), 3);
+  EXPECT_EQ(source->RotationOf(u"missing.jpg"), 1);
+
+  for (int round = 0; round < 3; ++round) {
+    TRef<TOruShowLocator> gone = OpenContainerShow(dir.Wide("long.orushow"), error);
+    ASSERT_TRUE(gone);
+    gone = nullptr;  // its table is still being read, most likely
+  }
+}
