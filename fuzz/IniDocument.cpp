@@ -177,9 +177,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (a->Pending()) {
         CheckNamesHeld(a, b);
         Check(LinesOf(a) == LinesOf(b) && a->Pending());
-        Check(LinesInParts(a, 1 + static_cast<std::int32_t>(size % 5), 1 + static_cast<std::int32_t>(size % 97)) ==
-                  LinesOf(b) &&
-              a->Pending());
+        // In parts on threads (a few sections an input: threads cost).
+        if (k < 3)
+          Check(LinesInParts(a, 1 + static_cast<std::int32_t>(size % 5), 1 + static_cast<std::int32_t>(size % 97)) ==
+                    LinesOf(b) &&
+                a->Pending());
       }
       Check(a->NameView() == b->NameView() && a->Index() == b->Index());
       const TIniSection* x = late->FindSection(a->GetName());
