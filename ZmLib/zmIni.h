@@ -409,9 +409,10 @@ public:
   std::int64_t ObjectCountDeep() const;
   // The list's own lines in order, as its items have them: kind
   // (kIniTextLine, kIniKeyLine, or kIniObjectLine for a list below it, a
-  // block or a document's section, whose lines are not passed), name and value bytes (valid for the call). A list still
-  // pending is not read: its lines are taken from the text in place (what
-  // the late section hook adds is not passed). Visit returns false to stop.
+  // block or a document's section, whose lines are not passed), name and
+  // value bytes (valid for the call). A list still pending is not read: its
+  // lines are taken from the text in place (what the late section hook adds
+  // is not passed). Visit returns false to stop.
   void ForEachLine(const std::function<bool(std::uint8_t kind, std::string_view name, std::string_view value)>& visit) const;
   // ForEachLine cut into at most maxParts runs of lines of about equal
   // length (at least minPartBytes each) walked side by side: part k on a

@@ -26,16 +26,6 @@ namespace oru {
 
 class TOruSource;
 
-// One "FileMap" target: the name to open instead.
-class TMappingStr : public zm::TRefObject {
-public:
-  explicit TMappingStr(const WideString& name) : name_(name) {}
-  const WideString& Name() const { return name_; }
-
-private:
-  WideString name_;
-};
-
 // Steps a name may take through the name map (and "|" cuts) before it is
 // given up: mapped names form chains, and a chain may run in a circle.
 constexpr std::int32_t kMaxNameSteps = 16;
