@@ -4,7 +4,10 @@
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "OruLib2/OruClasses/zmInflate.h"
 #include "OruLib2/OruClasses/zmStreamUtils.h"
@@ -29,47 +32,56 @@ constexpr std::int32_t kMaxReadPiece = 1 << 20;
   throw e;
 }
 
-// The whole inflated output of a raw-deflate window, inflated straight into
-// the memory stream, which grows as the output comes (never by a size read
-// from the data); nil when the output exceeds limit. Raises past maxMs.
+// The whole inflated output of a raw-deflate window (never sized by what
+// the data says); nil when the output exceeds limit or no memory can be had
+// for it. Raises past maxMs. The output is inflated into pieces, each as
+// large as all before it, joined once at the end: each byte is written
+// twice at most, and no memory is cleared first (a long description's
+// entry is read as its show opens).
 TRef<zm::TMemoryStream> InflateWhole(zm::TStream* window, std::int64_t limit, std::int64_t maxMs) {
   const auto start = std::chrono::steady_clock::now();
   const auto late = [&] { return std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(maxMs); };
   limit = std::clamp<std::int64_t>(limit, 0, zm::TMemoryStream::kMaxSize - 2);
   window->SetPosition(0);
   TRef<TInflateStream> z = MakeRef<TInflateStream>(window, -1);
-  TRef<zm::TMemoryStream> mem = MakeRef<zm::TMemoryStream>();
-  auto grow = [&](std::int64_t capacity) {
-    mem->SetSize(capacity);
-    return mem->GetSize() == capacity;  // else no memory for it
+  struct TPiece {
+    std::unique_ptr<std::uint8_t[]> Bytes;
+    std::int64_t Size;
+    std::int64_t Used;
   };
+  std::vector<TPiece> pieces;
   // Deflate seldom makes data larger, so the window's size is a fair start.
-  std::int64_t cap = std::min(std::max(window->GetSize(), kFirstCapacity), limit + 1);
-  if (!grow(cap)) return nullptr;
+  std::int64_t next = std::min(std::max(window->GetSize(), kFirstCapacity), limit + 1);
   std::int64_t size = 0;
-  std::uint8_t probe[4096];
   for (;;) {
     if (size > 0 && late()) RaiseInflateLimit(TOruUnpack::kEntryTooSlowText);
     zm::CheckLoadStop();  // the thread's work stopped (a show opening that the user quits)
-    std::int32_t got;
-    if (size == cap) {
-      // Full: grow only when more output comes.
-      got = z->Read(zm::TReadBuffer(probe), sizeof probe, 0);
-      if (got <= 0) break;
-      if (size + got > limit) return nullptr;
-      std::int64_t next = std::min(cap * 2, limit + 1);
-      if (!grow(next)) return nullptr;
-      cap = next;
-      std::memcpy(mem->Memory() + size, probe, static_cast<std::size_t>(got));
-    } else {
-      std::int32_t want = static_cast<std::int32_t>(std::min<std::int64_t>(cap - size, kMaxReadPiece));
-      got = z->Read(zm::TReadBuffer(mem->Memory() + size, static_cast<std::size_t>(want)), want, 0);
-      if (got <= 0) break;
+    if (pieces.empty() || pieces.back().Used == pieces.back().Size) {
+      if (size > limit) return nullptr;
+      const std::int64_t bytes = std::max<std::int64_t>(std::min(next, limit + 1 - size), 1);
+      std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(bytes)]);
+      if (!piece) return nullptr;
+      pieces.push_back({std::move(piece), bytes, 0});
+      next = size + bytes;
     }
+    TPiece& p = pieces.back();
+    const auto want = static_cast<std::int32_t>(std::min<std::int64_t>(p.Size - p.Used, kMaxReadPiece));
+    const std::int32_t got = z->Read(zm::TReadBuffer(p.Bytes.get() + p.Used, static_cast<std::size_t>(want)), want, 0);
+    if (got <= 0) break;
+    p.Used += got;
     size += got;
+    if (size > limit) return nullptr;
   }
-  if (size > limit) return nullptr;
-  mem->SetSize(size);
+  TRef<zm::TMemoryStream> mem = MakeRef<zm::TMemoryStream>();
+  if (size > 0) {
+    mem->SetSize(size);
+    if (mem->GetSize() != size) return nullptr;  // no memory for it
+    std::int64_t at = 0;
+    for (const TPiece& p : pieces) {
+      if (p.Used) std::memcpy(mem->Memory() + at, p.Bytes.get(), static_cast<std::size_t>(p.Used));
+      at += p.Used;
+    }
+  }
   mem->SetPosition(0);
   return mem;
 }
