@@ -1,6 +1,7 @@
 #include "ZmLib/zmLists.h"
 
 #include <algorithm>
+#include <random>
 
 namespace zm {
 
@@ -495,6 +496,188 @@ void THashList::Clear(bool freeValues) {
   }
   LastBucket = nullptr;
   LastItem = nullptr;
+}
+
+// ============================================================================
+// TNameTable
+// ============================================================================
+
+void TNameTable::Clear() {
+  blocks_.clear();
+  blocks_.shrink_to_fit();
+  chunks_.clear();
+  chunks_.shrink_to_fit();
+  count_ = 0;
+  entries_ = 0;
+  heads_.clear();
+  heads_.shrink_to_fit();
+}
+
+namespace {
+
+// A key of the process mixed into every name's hash: which names share a
+// chain cannot be worked out beforehand.
+std::uint64_t ProcessHashKey() {
+  static const std::uint64_t key = [] {
+    std::random_device device;
+    return (std::uint64_t(device()) << 32 | device()) | 1;
+  }();
+  return key;
+}
+
+std::uint32_t NameHash(std::string_view name) {
+  std::uint64_t h = (std::hash<std::string_view>()(name) ^ ProcessHashKey()) * 0x9E3779B97F4A7C15ull;
+  h ^= h >> 29;
+  return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
+// Each UTF-16 unit on its own in one to three bytes (a lone surrogate too):
+// two names are equal exactly when their bytes are.
+void EncodeUnits(std::u16string_view name, std::string& out) {
+  out.clear();
+  for (const char16_t c : name) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+}
+
+WideString DecodeUnits(std::string_view bytes) {
+  WideString out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto b = static_cast<std::uint8_t>(bytes[i]);
+    if (b < 0x80) {
+      out += static_cast<char16_t>(b);
+      i += 1;
+    } else if (b < 0xE0) {
+      out += static_cast<char16_t>((b & 0x1F) << 6 | (static_cast<std::uint8_t>(bytes[i + 1]) & 0x3F));
+      i += 2;
+    } else {
+      out += static_cast<char16_t>((b & 0x0F) << 12 | (static_cast<std::uint8_t>(bytes[i + 1]) & 0x3F) << 6 |
+                                   (static_cast<std::uint8_t>(bytes[i + 2]) & 0x3F));
+      i += 3;
+    }
+  }
+  return out;
+}
+
+// Bytes of one block of names.
+constexpr std::size_t kNameBlock = std::size_t(1) << 17;
+
+}  // namespace
+
+void TNameTable::AddEncoded(std::string_view name, std::int32_t value, std::string_view text) {
+  // Counts and places are 32-bit: a description (at most kMaxIniTextSize
+  // bytes) is far shorter.
+  const std::size_t bytes = name.size() + text.size();
+  if (count_ >= INT32_MAX / 4 || bytes > UINT32_MAX) return;
+  if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < bytes) {
+    blocks_.emplace_back();
+    blocks_.back().reserve(std::max(kNameBlock, bytes));
+  }
+  std::string& block = blocks_.back();
+  if ((count_ >> kChunkShift) == chunks_.size()) chunks_.emplace_back(new TEntry[std::size_t(1) << kChunkShift]);
+  ++entries_;
+  At(count_++) = {NameHash(name),
+                  static_cast<std::uint32_t>(blocks_.size() - 1),
+                  static_cast<std::uint32_t>(block.size()),
+                  static_cast<std::uint32_t>(name.size()),
+                  static_cast<std::uint32_t>(text.size()),
+                  value,
+                  0};
+  block.append(name);
+  block.append(text);
+}
+
+void TNameTable::Add(std::u16string_view name, std::int32_t value, std::u16string_view text) {
+  std::string nameBytes, textBytes;
+  EncodeUnits(name, nameBytes);
+  EncodeUnits(text, textBytes);
+  AddEncoded(nameBytes, value, textBytes);
+}
+
+void TNameTable::AddAscii(std::string_view name, std::int32_t value, std::string_view text) {
+  AddEncoded(name, value, text);
+}
+
+void TNameTable::Append(TNameTable&& part) {
+  const std::size_t chunk = std::size_t(1) << kChunkShift;
+  if (part.entries_ == 0) return;
+  // The rest of the last chunk here stays a gap: the part's chunks follow.
+  for (; count_ % chunk != 0; ++count_) At(count_).Block = kGap;
+  const auto blocks = static_cast<std::uint32_t>(blocks_.size());
+  for (std::size_t i = 0; i < part.count_; ++i)
+    if (TEntry& e = part.At(i); e.Block != kGap) e.Block += blocks;
+  for (std::string& block : part.blocks_) blocks_.push_back(std::move(block));
+  for (std::unique_ptr<TEntry[]>& entries : part.chunks_) chunks_.push_back(std::move(entries));
+  count_ += part.count_;
+  entries_ += part.entries_;
+  part.Clear();
+}
+
+void TNameTable::MakeIndex() {
+  std::size_t size = 16;
+  while (size < count_) size *= 2;
+  heads_.assign(size, 0);
+  // From the last entry to the first, each put first in its chain: a chain
+  // holds earlier entries first, and the first of a name is found first. A
+  // later entry of the same name just put there gives its place up.
+  for (std::size_t k = count_; k-- > 0;) {
+    TEntry& e = At(k);
+    if (e.Block == kGap) continue;
+    std::uint32_t& head = heads_[BucketOf(e.Hash)];
+    e.Next = head;
+    if (head) {
+      const TEntry& first = At(head - 1);
+      if (first.Hash == e.Hash && NameOf(first) == NameOf(e)) e.Next = first.Next;
+    }
+    head = static_cast<std::uint32_t>(k + 1);
+  }
+}
+
+bool TNameTable::FindAscii(std::string_view name, std::int32_t& value) const {
+  if (heads_.empty()) return false;
+  const std::uint32_t hash = NameHash(name);
+  for (std::uint32_t i = heads_[BucketOf(hash)]; i; i = At(i - 1).Next) {
+    const TEntry& e = At(i - 1);
+    if (e.Hash != hash || NameOf(e) != name) continue;
+    value = e.Value;
+    return true;
+  }
+  return false;
+}
+
+bool TNameTable::Find(std::u16string_view name, std::int32_t& value, WideString* text) const {
+  if (heads_.empty()) return false;
+  std::string bytes;
+  EncodeUnits(name, bytes);
+  const std::uint32_t hash = NameHash(bytes);
+  for (std::uint32_t i = heads_[BucketOf(hash)]; i; i = At(i - 1).Next) {
+    const TEntry& e = At(i - 1);
+    if (e.Hash != hash || NameOf(e) != bytes) continue;
+    value = e.Value;
+    if (text) *text = DecodeUnits(std::string_view(blocks_[e.Block]).substr(e.From + e.NameBytes, e.TextBytes));
+    return true;
+  }
+  return false;
+}
+
+std::size_t TNameTable::LongestChain() const {
+  std::size_t longest = 0;
+  for (std::uint32_t head : heads_) {
+    std::size_t n = 0;
+    for (std::uint32_t i = head; i; i = At(i - 1).Next) ++n;
+    longest = std::max(longest, n);
+  }
+  return longest;
 }
 
 // ============================================================================

@@ -10,6 +10,9 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "ZmLib/Win32/SysObj2.h"
@@ -254,6 +257,64 @@ private:
   std::vector<TEntry> entries_;
   std::int32_t capacity_ = 0;  // a power of two, also the number of chains
   std::int32_t count_ = 0;
+};
+
+// ============================================================================
+// TNameTable: many names filled at once, looked up from any thread
+// ============================================================================
+
+// Names (in the form the caller looks them up by: upper-cased, say) to
+// values and texts: the name map and rotation table of a show, the effects
+// of a show by name. Of two entries of one name the first counts.
+// Filled on one thread (entries added, then the index made at once), then
+// read from any. The index is made in one pass without comparing names, so
+// a table of any length, however its names fall, is made in linear time;
+// its chains are short for names the show could not choose to collide (the
+// hash is mixed with a key of the process). Names and texts are kept one to
+// three bytes a character, in blocks that never move.
+class TNameTable {
+public:
+  void Add(std::u16string_view name, std::int32_t value, std::u16string_view text = {});
+  // The same for a name and text of plain ASCII bytes.
+  void AddAscii(std::string_view name, std::int32_t value, std::string_view text = {});
+  // Takes the entries of part after those here (part is left empty).
+  void Append(TNameTable&& part);
+  // Makes the index over every entry added; Find sees only what it holds.
+  void MakeIndex();
+  // The first entry of the name: its value and text; false when none.
+  bool Find(std::u16string_view name, std::int32_t& value, WideString* text = nullptr) const;
+  // The same for a name of plain ASCII bytes.
+  bool FindAscii(std::string_view name, std::int32_t& value) const;
+  std::size_t EntryCount() const { return entries_; }
+  // The most entries one lookup may look at.
+  std::size_t LongestChain() const;
+  void Clear();
+
+private:
+  struct TEntry {
+    std::uint32_t Hash;
+    std::uint32_t Block;
+    std::uint32_t From;        // the name, then the text
+    std::uint32_t NameBytes;
+    std::uint32_t TextBytes;
+    std::int32_t Value;
+    std::uint32_t Next;  // entry + 1 of the chain, 0 at its end
+  };
+  static constexpr std::size_t kChunkShift = 12;
+  TEntry& At(std::size_t i) const { return chunks_[i >> kChunkShift][i & ((std::size_t(1) << kChunkShift) - 1)]; }
+  std::string_view NameOf(const TEntry& e) const { return {blocks_[e.Block].data() + e.From, e.NameBytes}; }
+  std::size_t BucketOf(std::uint32_t hash) const { return hash & (heads_.size() - 1); }
+  void AddEncoded(std::string_view name, std::int32_t value, std::string_view text);
+  std::vector<std::string> blocks_;
+  // The entries in order, in chunks that never move; the room a chunk of
+  // an appended table left unused is a gap (Block kGap), in no chain.
+  static constexpr std::uint32_t kGap = 0xFFFFFFFFu;
+  std::vector<std::unique_ptr<TEntry[]>> chunks_;
+  std::size_t count_ = 0;    // entries and gaps
+  std::size_t entries_ = 0;  // entries
+  // Entry + 1 of each chain's first, 0 for none; a power of two, at least
+  // the entries. A chain holds earlier entries first.
+  std::vector<std::uint32_t> heads_;
 };
 
 // ============================================================================

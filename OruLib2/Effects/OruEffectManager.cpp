@@ -430,7 +430,7 @@ void TORUEffectManager::Changed() { ClearCaches(); }
 
 void TORUEffectManager::ClearCaches() {
   mainProps_.clear();
-  mainByAscii_.clear();
+  mainByAscii_.Clear();
   realEntries_ = 0;
   mainBuilt_ = false;
   slideProps_.clear();
@@ -526,11 +526,25 @@ void TORUEffectManager::BuildMainEntries() {
 }
 
 void TORUEffectManager::IndexMainEntries() {
-  mainByAscii_.clear();
+  mainByAscii_.Clear();
   std::string key;
-  for (std::size_t k = 0; k < mainProps_.size(); ++k)
-    if (TIniList* object = mainProps_[k]->Object(); object && AsciiNameKey(object->GetName(), key))
-      mainByAscii_.try_emplace(key, static_cast<std::int32_t>(k));
+  for (std::size_t k = 0; k < mainProps_.size(); ++k) {
+    TIniList* object = mainProps_[k]->Object();
+    if (!object) continue;
+    // A name of plain bytes is keyed from them, any other decoded first.
+    const std::string_view bytes = object->NameView();
+    bool plain = true;
+    key.clear();
+    for (const char b : bytes) {
+      if (static_cast<std::uint8_t>(b) >= 0x80) {
+        plain = false;
+        break;
+      }
+      key += static_cast<char>(CharInfo(static_cast<char16_t>(b)).UpperCase);
+    }
+    if (plain || AsciiNameKey(object->GetName(), key)) mainByAscii_.AddAscii(key, static_cast<std::int32_t>(k));
+  }
+  mainByAscii_.MakeIndex();
 }
 
 std::int32_t TORUEffectManager::GetMainEntryCount() {
@@ -551,8 +565,8 @@ TEffectProp* TORUEffectManager::FindMainEntry(const WideString& name) {
   // entries there are: every slide asks.
   std::string key;
   if (std::all_of(name.begin(), name.end(), [](char16_t c) { return c < 0x80; }) && AsciiNameKey(name, key)) {
-    const auto it = mainByAscii_.find(key);
-    return it == mainByAscii_.end() ? nullptr : mainProps_[static_cast<std::size_t>(it->second)].get();
+    std::int32_t k = -1;
+    return mainByAscii_.FindAscii(key, k) ? mainProps_[static_cast<std::size_t>(k)].get() : nullptr;
   }
   for (const TRef<TEffectProp>& p : mainProps_)
     if (p->Object() && WideSameText(p->Object()->GetName(), name)) return p.get();

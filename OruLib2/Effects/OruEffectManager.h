@@ -20,14 +20,13 @@
 // (SlideEffectTime), so that making a prop later only reads the document,
 // and asks for props under its lock.
 #include <cstdint>
-#include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "ZmLib/Graphics/zmImage.h"
 #include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/zmIni.h"
+#include "ZmLib/zmLists.h"
 #include "ZmLib/zmTypes.h"
 
 namespace oru {
@@ -255,7 +254,7 @@ private:
   std::vector<zm::TRef<TEffectProp>> mainProps_;
   // The first entry of each name any ASCII name is the same text as, by the
   // upper case of its characters (see FindMainEntry).
-  std::unordered_map<std::string, std::int32_t> mainByAscii_;
+  zm::TNameTable mainByAscii_;
   std::int32_t realEntries_ = 0;
   std::vector<zm::TRef<TEffectProp>> slideProps_;
   std::vector<bool> slideTried_;

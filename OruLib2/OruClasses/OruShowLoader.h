@@ -32,57 +32,6 @@ constexpr std::int32_t kMaxNameSteps = 16;
 // The block size asked of the load callback for container entries.
 constexpr std::int32_t kLoadCallbackBlockSize = 32768;
 
-// Names (upper-cased by the caller) to values and texts: the name map and
-// rotation table of a show. Of two entries of one name the first counts.
-// Filled on one thread (entries added, then the index made at once), then
-// read from any. The index is made in one pass without comparing names, so
-// a table of any length, however its names fall, is made in linear time;
-// its chains are short for names the show could not choose to collide (the
-// hash is mixed with a key of the process). Names and texts are kept one to
-// three bytes a character, in blocks that never move.
-class TNameTable {
-public:
-  void Add(std::u16string_view name, std::int32_t value, std::u16string_view text = {});
-  // The same for a name and text of plain ASCII bytes.
-  void AddAscii(std::string_view name, std::int32_t value, std::string_view text = {});
-  // Takes the entries of part after those here (part is left empty).
-  void Append(TNameTable&& part);
-  // Makes the index over every entry added; Find sees only what it holds.
-  void MakeIndex();
-  // The first entry of the name: its value and text; false when none.
-  bool Find(std::u16string_view name, std::int32_t& value, WideString* text = nullptr) const;
-  std::size_t EntryCount() const { return entries_; }
-  // The most entries one lookup may look at.
-  std::size_t LongestChain() const;
-  void Clear();
-
-private:
-  struct TEntry {
-    std::uint32_t Hash;
-    std::uint32_t Block;
-    std::uint32_t From;        // the name, then the text
-    std::uint32_t NameBytes;
-    std::uint32_t TextBytes;
-    std::int32_t Value;
-    std::uint32_t Next;  // entry + 1 of the chain, 0 at its end
-  };
-  static constexpr std::size_t kChunkShift = 12;
-  TEntry& At(std::size_t i) const { return chunks_[i >> kChunkShift][i & ((std::size_t(1) << kChunkShift) - 1)]; }
-  std::string_view NameOf(const TEntry& e) const { return {blocks_[e.Block].data() + e.From, e.NameBytes}; }
-  std::size_t BucketOf(std::uint32_t hash) const { return hash & (heads_.size() - 1); }
-  void AddEncoded(std::string_view name, std::int32_t value, std::string_view text);
-  std::vector<std::string> blocks_;
-  // The entries in order, in chunks that never move; the room a chunk of
-  // an appended table left unused is a gap (Block kGap), in no chain.
-  static constexpr std::uint32_t kGap = 0xFFFFFFFFu;
-  std::vector<std::unique_ptr<TEntry[]>> chunks_;
-  std::size_t count_ = 0;    // entries and gaps
-  std::size_t entries_ = 0;  // entries
-  // Entry + 1 of each chain's first, 0 for none; a power of two, at least
-  // the entries. A chain holds earlier entries first.
-  std::vector<std::uint32_t> heads_;
-};
-
 // Files on disk, with the show's name map and rotation table. The map and
 // the table are filled while the show opens, on one thread, and only read
 // afterwards, from any thread.
@@ -127,11 +76,11 @@ protected:
 
 private:
   WideString rootFolder_;
-  TNameTable map_;       // upper-cased name -> the name to open instead
-  TNameTable rotation_;  // upper-cased name -> orientation
+  zm::TNameTable map_;       // upper-cased name -> the name to open instead
+  zm::TNameTable rotation_;  // upper-cased name -> orientation
   zm::TRef<TCallbackHandle> rotationHook_;
   // The rotation table while its thread fills it: readers wait for ready.
-  void ReadRotationLines(zm::TIniSection* section, TNameTable& table);
+  void ReadRotationLines(zm::TIniSection* section, zm::TNameTable& table);
   void WaitForRotation() const;
   void EndRotationThread();
   std::thread rotationThread_;

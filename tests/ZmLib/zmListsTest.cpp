@@ -218,3 +218,25 @@ TEST(HashList, IntHashListAndHashes) {
   EXPECT_EQ(NextPowerOfTwo(16), 16u);
   EXPECT_EQ(NextPowerOfTwo(0x80000001u), 0u);
 }
+
+TEST(NameTable, LookupsStayShortHoweverTheNamesRun) {
+  // Names that differ in a digit or two, and one name many times over: no
+  // lookup looks along more than a handful of entries, and the first of a
+  // name counts.
+  TNameTable table;
+  constexpr int kNames = 200000;
+  for (int i = 0; i < kNames; ++i) table.AddAscii("PICTURES\\P" + std::to_string(i) + ".JPG", i);
+  for (int i = 0; i < kNames; ++i) table.AddAscii("SAME", i);
+  table.Add(u"\u00DC", 7, u"\u00E4\U0001F600");
+  table.MakeIndex();
+  EXPECT_LE(table.LongestChain(), 16u);
+  std::int32_t value = -1;
+  WideString text;
+  EXPECT_TRUE(table.Find(u"PICTURES\\P123456.JPG", value) && value == 123456);
+  EXPECT_TRUE(table.Find(u"SAME", value) && value == 0);
+  EXPECT_TRUE(table.Find(u"\u00DC", value, &text) && value == 7 && text == u"\u00E4\U0001F600");
+  EXPECT_FALSE(table.Find(u"PICTURES\\P200000.JPG", value));
+  EXPECT_TRUE(table.FindAscii("PICTURES\\P7.JPG", value) && value == 7);
+  EXPECT_FALSE(table.FindAscii("pictures\\p7.jpg", value));  // as added: the caller's form
+  EXPECT_FALSE(table.Find(u"", value));
+}

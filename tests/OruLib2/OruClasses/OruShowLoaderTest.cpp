@@ -301,26 +301,6 @@ TEST_F(ShowLoaderTest, LongTablesAreReadInPlaceAndAnswerAsShortOnes) {
   }
 }
 
-TEST(ShowLoaderNameTable, LookupsStayShortHoweverTheNamesRun) {
-  // Names that differ in a digit or two, and one name many times over: no
-  // lookup looks along more than a handful of entries, and the first of a
-  // name counts.
-  TNameTable table;
-  constexpr int kNames = 200000;
-  for (int i = 0; i < kNames; ++i) table.AddAscii("PICTURES\\P" + std::to_string(i) + ".JPG", i);
-  for (int i = 0; i < kNames; ++i) table.AddAscii("SAME", i);
-  table.Add(u"\u00DC", 7, u"\u00E4\U0001F600");
-  table.MakeIndex();
-  EXPECT_LE(table.LongestChain(), 16u);
-  std::int32_t value = -1;
-  WideString text;
-  EXPECT_TRUE(table.Find(u"PICTURES\\P123456.JPG", value) && value == 123456);
-  EXPECT_TRUE(table.Find(u"SAME", value) && value == 0);
-  EXPECT_TRUE(table.Find(u"\u00DC", value, &text) && value == 7 && text == u"\u00E4\U0001F600");
-  EXPECT_FALSE(table.Find(u"PICTURES\\P200000.JPG", value));
-  EXPECT_FALSE(table.Find(u"", value));
-}
-
 TEST_F(ShowLoaderTest, NamesWithABarOpenThePartBeforeIt) {
   TShowProjectWriter show;
   show.AddFile("anim.gif", "GIF89a");
