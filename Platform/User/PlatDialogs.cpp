@@ -11,6 +11,7 @@
 #include "Platform/Gdi/PlatFont.h"
 #include "Platform/User/PlatClipboard.h"
 #include "Platform/User/PlatMessageBoxes.h"
+#include "Platform/User/PlatTermination.h"
 #include "Platform/User/PlatUser.h"
 
 namespace plat {
@@ -165,6 +166,7 @@ LRESULT ButtonProc(HWND h, UINT m, WPARAM w, LPARAM l);
 LRESULT EditProc(HWND h, UINT m, WPARAM w, LPARAM l);
 LRESULT StaticProc(HWND h, UINT m, WPARAM w, LPARAM l);
 LRESULT DialogWindowProc(HWND h, UINT m, WPARAM w, LPARAM l);
+void EndUnanswered(HWND dialog, const std::shared_ptr<TDialogState>& s);
 std::vector<HWND> Children(HWND dialog);
 HWND FocusTarget(HWND dialog, HWND remembered);
 
@@ -691,9 +693,12 @@ LRESULT DialogWindowProc(HWND h, UINT m, WPARAM w, LPARAM l) {
       break;
     case WM_CLOSE:
       // The close box answers as the Cancel button does; not while that is
-      // unavailable.
+      // unavailable, unless the program is ending (a terminating signal, the
+      // display gone): the dialog then ends cancelled all the same.
       if (Available(GetDlgItem(h, IDCANCEL)))
         SendMessageW(h, WM_COMMAND, MAKEWPARAM(WORD(IDCANCEL), BN_CLICKED), LPARAM(GetDlgItem(h, IDCANCEL)));
+      else if (state && TerminationRequested())
+        EndUnanswered(h, state);
       return 0;
     case WM_PAINT:
       return Paint(h, [h](HDC dc, RECT r) {

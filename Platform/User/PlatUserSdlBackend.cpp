@@ -20,6 +20,7 @@
 
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
+#include "Platform/User/PlatTermination.h"
 #include "Platform/User/PlatUserBackend.h"
 #include "Platform/User/PlatX11Shm.h"
 #include "Platform/User/PlatX11Windows.h"
@@ -131,6 +132,7 @@ public:
     const bool hasWayland = GetEnv("WAYLAND_DISPLAY", wayland) && !wayland.empty();
     if (hasX11 != hasWayland) SDL_SetHint(SDL_HINT_VIDEODRIVER, hasX11 ? "x11" : "wayland");
     X11SurviveWindowsThatAreGone();
+    X11SurviveLostDisplay();
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
       error_ = SDL_GetError();
       return false;
@@ -151,10 +153,18 @@ public:
     return wakeType_ != Uint32(-1);
   }
   ~TSdl() override {
+    // A display that is gone is left alone: SDL's ends would wait on it, or
+    // end the process on a connection that does not survive the loss.
+    if (Lost()) {
+      if (wakeFile_ >= 0) close(wakeFile_);
+      return;
+    }
     for (auto& [id, w] : windows_) {
       if (shm_) shm_->Unbind(id);
       if (gone_.count(id)) X11NoteUnmapped(w);
+      const std::uintptr_t xid = X11WindowId(w);
       SDL_DestroyWindow(w);
+      X11NoteWindow(xid, false);
     }
     windows_.clear();
     shm_.reset();
@@ -174,7 +184,7 @@ public:
     // its monitor at every frame) get what it found last: a request of
     // theirs on SDL's connection could also read off it the event that was
     // to end the UI thread's wait.
-    if (CurrentThreadId() != uiThread_) {
+    if (CurrentThreadId() != uiThread_ || Lost()) {
       std::lock_guard<std::mutex> l(monitorsLock_);
       return monitors_;
     }
@@ -209,6 +219,7 @@ public:
   }
 
   NativeWin Create(const TNativeDesc& d) override {
+    if (Lost()) return 0;
     Uint32 flags = SDL_WINDOW_HIDDEN;
     if (!d.Bordered) flags |= SDL_WINDOW_BORDERLESS;
     if (d.Resizable) flags |= SDL_WINDOW_RESIZABLE;
@@ -231,6 +242,7 @@ public:
     if (d.Dialog) X11MakeDialogFrame(win);
     NativeWin id = SDL_GetWindowID(win);
     windows_[id] = win;
+    X11NoteWindow(X11WindowId(win), true);
     known_[id] = d;
     if (shm_) shm_->Bind(id, win);
     if (SDL_Window* owner = Win(d.Owner)) SDL_SetWindowModalFor(win, owner);
@@ -247,7 +259,7 @@ public:
     SDL_Window* win = Win(id);
     // A window that is gone is waited for in vain (SDL waits for a hidden
     // window's unmapping, say).
-    if (!win || gone_.count(id)) return;
+    if (!win || gone_.count(id) || Lost()) return;
     TNativeDesc& k = known_[id];
     if (d.Title != k.Title) SDL_SetWindowTitle(win, ToUtf8(d.Title).c_str());
     if (d.Owner != k.Owner)
@@ -275,7 +287,7 @@ public:
 
   void Activate(NativeWin id) override {
     SDL_Window* win = Win(id);
-    if (!win || gone_.count(id)) return;
+    if (!win || gone_.count(id) || Lost()) return;
     // Minimised by the window manager (with its owner) while it should be
     // on screen: it comes back first.
     const Uint32 flags = SDL_GetWindowFlags(win);
@@ -289,12 +301,20 @@ public:
   }
 
   void Destroy(NativeWin id) override {
+    if (Lost()) {
+      // Left to the display that is gone; only our records go.
+      windows_.erase(id);
+      known_.erase(id);
+      return;
+    }
     if (shm_) shm_->Unbind(id);
     if (SDL_Window* win = Win(id)) {
       // SDL hides a window before it destroys it, and waits for the window
       // system to unmap it: one that is gone never will.
       if (gone_.count(id)) X11NoteUnmapped(win);
+      const std::uintptr_t xid = X11WindowId(win);
       SDL_DestroyWindow(win);
+      X11NoteWindow(xid, false);
     }
     windows_.erase(id);
     known_.erase(id);
@@ -310,7 +330,7 @@ public:
   void Present(NativeWin id, const TPixelMemory& memory, const std::uint32_t* bits, int stride, int width,
                int height, const RECT&) override {
     SDL_Window* win = Win(id);
-    if (!win || gone_.count(id) || width <= 0 || height <= 0) return;
+    if (!win || gone_.count(id) || width <= 0 || height <= 0 || Lost()) return;
     if (shm_ && shm_->Present(id, memory, bits, stride, width, height)) return;
     SDL_Surface* dst = SDL_GetWindowSurface(win);
     if (!dst) return;
@@ -325,7 +345,7 @@ public:
 
   void Pump(TInputSink& sink) override {
     SDL_Event e;
-    while (SDL_PollEvent(&e)) {
+    while (!Lost() && SDL_PollEvent(&e)) {
       if (e.type == wakeType_) continue;
       switch (e.type) {
         case SDL_KEYDOWN:
@@ -395,19 +415,30 @@ public:
         default: break;
       }
     }
+    if (Lost()) {
+      // The display went away: the program ends as on a terminating
+      // signal, every dialog and box answered as it would be then.
+      if (!endAsked_) RequestTermination();
+      endAsked_ = true;
+      return;
+    }
   }
 
   bool WaitsNatively() const override { return true; }
   void Wait(int timeoutMs) override {
     if (wakeFile_ < 0) {
-      SDL_WaitEventTimeout(nullptr, std::max(1, timeoutMs));
+      if (!Lost()) SDL_WaitEventTimeout(nullptr, std::max(1, timeoutMs));
+      else SDL_Delay(Uint32(std::clamp(timeoutMs, 1, 10)));
       return;
     }
-    // What SDL or Xlib have read already would not show on the files.
-    SDL_PumpEvents();
-    if (SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT) || X11EventsWaiting(xConnection_)) return;
     pollfd files[2] = {{wakeFile_, POLLIN, 0}, {xFile_, POLLIN, 0}};
-    const nfds_t count = xFile_ >= 0 ? 2 : 1;
+    nfds_t count = 1;
+    if (!Lost()) {
+      // What SDL or Xlib have read already would not show on the files.
+      SDL_PumpEvents();
+      if (Lost() || SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT) || X11EventsWaiting(xConnection_)) return;
+      count = xFile_ >= 0 ? 2 : 1;
+    }
     // A connection that broke would end every wait at once; SDL's next
     // look at it tells.
     if (poll(files, count, std::max(1, timeoutMs)) > 0 && count == 2 &&
@@ -431,6 +462,7 @@ public:
   }
 
   bool CursorPos(POINT& pt) override {
+    if (Lost()) return false;
     int x = 0, y = 0;
     // Where the pointer is now, also when it has left the program's windows.
     if (!windows_.empty() && X11PointerAt(windows_.begin()->second, x, y)) {
@@ -441,9 +473,12 @@ public:
     pt = {x, y};
     return true;
   }
-  void GrabPointer(bool grab) override { SDL_CaptureMouse(grab ? SDL_TRUE : SDL_FALSE); }
+  void GrabPointer(bool grab) override {
+    if (!Lost()) SDL_CaptureMouse(grab ? SDL_TRUE : SDL_FALSE);
+  }
 
   void SetColorCursor(std::uintptr_t handle, const std::uint32_t* bgra, int width, int height, POINT hot) override {
+    if (Lost()) return;
     SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<std::uint32_t*>(bgra), width, height, 32,
                                                         width * 4, SDL_PIXELFORMAT_ARGB8888);
     SDL_Cursor* c = s ? SDL_CreateColorCursor(s, hot.x, hot.y) : nullptr;
@@ -462,6 +497,7 @@ public:
   }
 
   void SetCursor(std::uintptr_t id) override {
+    if (Lost()) return;
     if (id == 0) {
       SDL_ShowCursor(SDL_DISABLE);
       shownId_ = 0;
@@ -517,6 +553,7 @@ public:
   bool TestMovePointer(POINT screen) override { return SDL_WarpMouseGlobal(screen.x, screen.y) == 0; }
 
   bool TestPixel(NativeWin id, POINT p, std::uint32_t& bgra) override {
+    if (Lost()) return false;
     // What the server shows, where it reads our memory.
     if (shm_ && shm_->ReadPixel(id, p.x, p.y, bgra)) return true;
     SDL_Window* w = Win(id);
@@ -538,7 +575,7 @@ public:
 
   bool TestWindowState(NativeWin id, TNativeWindowState& st) override {
     SDL_Window* w = Win(id);
-    if (!w) return false;
+    if (!w || Lost()) return false;
     const char* title = SDL_GetWindowTitle(w);
     st.Title = FromUtf8(title ? title : "");
     const Uint32 f = SDL_GetWindowFlags(w);
@@ -583,6 +620,7 @@ private:
     if (!probe) return;
     void* connection = X11ConnectionOf(probe);
     SDL_DestroyWindow(probe);
+    X11KeepAfterLoss(connection);
     const int file = X11ConnectionFile(connection);
     if (file < 0) return;
     wakeFile_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -594,6 +632,12 @@ private:
   SDL_Window* Win(NativeWin id) {
     auto it = windows_.find(id);
     return it == windows_.end() ? nullptr : it->second;
+  }
+
+  // Whether the display went away; from then on nothing asks it anything.
+  bool Lost() {
+    if (!lost_ && X11DisplayLost()) lost_ = true;
+    return lost_;
   }
 
   // A window of ours that another program destroyed: nothing is drawn into
@@ -665,6 +709,8 @@ private:
 
   std::string error_;  // why the video subsystem did not start
   bool started_ = false;
+  bool lost_ = false;  // the display went away
+  bool endAsked_ = false;  // and the program was asked to end
   std::uint32_t uiThread_ = 0;
   Uint32 wakeType_ = 0;  // the wake-up where SDL waits
   int wakeFile_ = -1;  // the wake-up where we wait (an eventfd)

@@ -2,11 +2,16 @@
 
 #include <SDL.h>
 #include <SDL_syswm.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 
 #include "Platform/PlatSystem.h"
 
@@ -68,6 +73,49 @@ int ForgiveWindowsThatAreGone(Display* d, XErrorEvent* e) {
   return before ? before(d, e) : 0;
 }
 
+std::atomic<bool> gLost{false};
+
+// The server is gone: said as Xlib says it, once. May run on any thread
+// that reads a connection.
+int DisplayLost(Display* d) {
+  if (gLost.exchange(true)) return 0;
+  // However the connection came to fail (a reset, a broken pipe, nothing
+  // left to read, its file closed after an earlier failure), it is broken.
+  char line[256];
+  std::snprintf(line, sizeof line, "X connection to %s broken (explicit kill or server shutdown).",
+                d ? DisplayString(d) : "");
+  ReportOutputFailure("display", line);
+  // A thread of SDL's may wait for the server's answer without end; the
+  // close it starts must not.
+  std::thread([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kLostDisplayGraceMs));
+    _exit(1);
+  }).detach();
+  return 0;
+}
+
+std::mutex gWaitedLock;
+std::set<Window> gWaited;  // windows SDL may wait on
+
+// The connection is lost and the call that found it returns: a wait of
+// SDL's for one of its windows to be mapped or unmapped finds it done (the
+// wait looks at the queue first).
+void KeepGoingAfterLoss(Display* d, void*) {
+  std::lock_guard<std::mutex> l(gWaitedLock);
+  for (const Window w : gWaited) {
+    XEvent e{};
+    e.xunmap.type = UnmapNotify;
+    e.xunmap.display = d;
+    e.xunmap.event = e.xunmap.window = w;
+    XPutBackEvent(d, &e);
+    e = XEvent{};
+    e.xmap.type = MapNotify;
+    e.xmap.display = d;
+    e.xmap.event = e.xmap.window = w;
+    XPutBackEvent(d, &e);
+  }
+}
+
 // The Motif hints: flags, functions, decorations, input mode, status.
 constexpr long kMwmHintsFunctions = 1, kMwmHintsDecorations = 2;
 constexpr long kMwmFuncMove = 4, kMwmFuncClose = 32;
@@ -90,12 +138,28 @@ bool HasAtom(Display* d, Window w, Atom property, Atom wanted) {
 
 }  // namespace
 
+void X11SurviveLostDisplay() { XSetIOErrorHandler(&DisplayLost); }
+
+void X11KeepAfterLoss(void* connection) {
+  if (connection) XSetIOErrorExitHandler(static_cast<Display*>(connection), &KeepGoingAfterLoss, nullptr);
+}
+
+bool X11DisplayLost() { return gLost.load(); }
+
+void X11NoteWindow(std::uintptr_t xid, bool alive) {
+  if (!xid) return;
+  std::lock_guard<std::mutex> l(gWaitedLock);
+  if (alive) gWaited.insert(Window(xid));
+  else gWaited.erase(Window(xid));
+}
+
 void X11PrepareDisplay() {
   const char* driver = SDL_GetCurrentVideoDriver();
   if (!driver || std::string(driver) != "x11") return;
   // On a connection of our own: an atom lives as long as the server, which
   // SDL's connection keeps up.
   if (Display* d = XOpenDisplay(nullptr)) {
+    X11KeepAfterLoss(d);
     XInternAtom(d, "_MOTIF_WM_HINTS", False);
     XCloseDisplay(d);
   }
@@ -255,6 +319,10 @@ bool X11ReadWindowFacts(SDL_Window* window, TX11WindowFacts& facts) {
 
 #else
 
+void X11SurviveLostDisplay() {}
+void X11KeepAfterLoss(void*) {}
+bool X11DisplayLost() { return false; }
+void X11NoteWindow(std::uintptr_t, bool) {}
 void X11SurviveWindowsThatAreGone() {}
 void X11PrepareDisplay() {}
 void X11MakeDialogFrame(SDL_Window*) {}

@@ -16,6 +16,25 @@ namespace plat::user {
 // in place before. Called before the video subsystem starts.
 void X11SurviveWindowsThatAreGone();
 
+// The X server going away (killed, or its connection broken) ends the
+// program in order, with status 1, rather than in the middle of whatever
+// reads the connection: the handler says what Xlib would say, as an output
+// that failed (plat::ReportOutputFailure), and lets the call return;
+// X11DisplayLost tells it from then on. A close that has not ended the
+// process kLostDisplayGraceMs later (a thread of SDL's waiting in vain for
+// an event from the server) ends it at once, with status 1. Called before
+// the video subsystem starts.
+constexpr int kLostDisplayGraceMs = 10000;
+void X11SurviveLostDisplay();
+// The connection lets its calls return once it is lost, rather than end the
+// process there (each connection is told so; a connection that is not
+// must never be used after the loss).
+void X11KeepAfterLoss(void* connection);
+bool X11DisplayLost();
+// The windows SDL may wait on (to be mapped, unmapped) when the connection
+// is lost: such a wait would never end, and is answered at once.
+void X11NoteWindow(std::uintptr_t xid, bool alive);
+
 // True when a window manager runs on the window's screen (or the display is
 // not X11: focus is then the system's business).
 bool X11HasWindowManager(SDL_Window* window);
