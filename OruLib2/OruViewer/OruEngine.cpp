@@ -877,7 +877,13 @@ void TOruEngine::Step() {
   const bool frameDue = frameStepMs_ || !frameDrawn_ || static_cast<std::uint32_t>(passStart - lastFrameTick_) >= FrameGap();
   const bool drawable = !slides_.empty() && (state & TOruDrawController::dsReady);
   if (frameDue || !drawable) stopFramePending_ = false;
-  if (drawable && frameDue) {
+  // Nobody sees the window (minimised): no frame is drawn, the show goes on;
+  // the frame of the moment comes as soon as it shows again, which a
+  // repaint tells. Stepped frames are captured where they are drawn.
+  offScreen_ = !frameStepMs_ && controller_->WindowOffScreen();
+  if (offScreen_) {
+    if (drawable && frameDue) forcePending_ = true;
+  } else if (drawable && frameDue) {
     const bool stepWait = frameStepMs_ && loader_ && !loader_->SlidesReady(shown);
     // A stepped run that reached its end draws its frame at the end once,
     // then no more: whether a frame would still come (the loader handing
@@ -908,10 +914,11 @@ void TOruEngine::Step() {
   // Right after a frame, so that neither the first frame nor the
   // transition's first one waits for it; while a slide stands (no frame for
   // two refresh intervals) at once: the next frame may be the transition's
-  // first, and the one after it would wait for the work.
+  // first, and the one after it would wait for the work. Not for a window
+  // nobody sees: its next frame comes when it shows again.
   const bool standing = firstFrameReported_ && !frameChanged_ &&
                         static_cast<std::uint32_t>(passStart - lastFrameTick_) >= 2 * FrameGap();
-  if ((framePresented_ || standing) && transitionsDue_ && root_) {
+  if ((framePresented_ || standing) && !offScreen_ && transitionsDue_ && root_) {
     transitionsDue_ = false;
     root_->PrepareTransitions(controller_.get(), slides_);
   }
@@ -973,6 +980,21 @@ double TOruEngine::NextDueTime(double time) const {
 
 std::uint32_t TOruEngine::PassWait(double shown, std::uint32_t state) {
   const std::uint32_t now = SysTimeMs();
+  if (offScreen_) {
+    // No frame to make: a look when something is due (a slide's time, an
+    // action, the end, the music to start), at the latest after a while.
+    std::uint32_t wait = kQuietProbeMs;
+    const auto atMost = [&](double ms) {
+      wait = std::min(wait, static_cast<std::uint32_t>(std::clamp(std::ceil(ms), 1.0, double(kQuietProbeMs))));
+    };
+    if (musicWait_) atMost(3);
+    if (pauseFollow_) atMost(kPauseLookMs);
+    if (active_.load()) {
+      nextDue_ = NextDueTime(shown);
+      if (nextDue_ < kNever) atMost(nextDue_ - shown);
+    }
+    return wait;
+  }
   // Slides that change only at their known times need no looks in between:
   // such a slide costs a wake-up now and then, not ten a second.
   const bool still = !slides_.empty() && std::all_of(slides_.begin(), slides_.end(), [](const TOruPreparedSlide& s) {

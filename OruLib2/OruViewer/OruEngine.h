@@ -421,6 +421,7 @@ private:
   // The least time from one frame's start to the next one's.
   std::uint32_t FrameGap() const { return refreshMs_ > kFrameLeadMs ? refreshMs_ - kFrameLeadMs : 1; }
   bool forcePending_ = false;    // a repaint or new size waits for its frame
+  bool offScreen_ = false;       // nobody sees the window: frames wait for it
   bool stopFramePending_ = false;  // the frame where the show stopped waits for its turn
   bool frameDrawn_ = false;      // a frame was drawn since the engine started
   bool windowSeen_ = false;      // the window has shown, the clock may run

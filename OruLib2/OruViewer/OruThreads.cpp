@@ -270,6 +270,12 @@ bool TOruDrawController::WindowShown() {
   return !window || plat::IsWindowVisible(window);
 }
 
+bool TOruDrawController::WindowOffScreen() {
+  std::lock_guard<std::mutex> g(deviceLock_);
+  const HWND window = device_ ? device_->Window() : nullptr;
+  return window && plat::IsWindowOffScreen(window);
+}
+
 TSize TOruDrawController::GetSize() {
   std::lock_guard<std::mutex> g(deviceLock_);
   if (!device_) return TSize{0, 0};

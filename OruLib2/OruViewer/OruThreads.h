@@ -165,6 +165,9 @@ public:
   // False while the device's window is not shown yet (or hidden): nothing
   // drawn into it is seen. True without a device or a window.
   bool WindowShown();
+  // True while the device's window is shown but nobody can see it
+  // (minimised, or kept out of sight by the display).
+  bool WindowOffScreen();
 
 private:
   friend class TDeviceKilledMessenger2;

@@ -232,6 +232,10 @@ public:
     }
   }
 
+  void Seen(NativeWin win, bool seen) override {
+    if (HWND h = FromNative(win)) DisplaySees(h, seen);
+  }
+
   HWND FromNative(NativeWin win) {
     TWindowManager& wm = WindowManager();
     auto l = wm.Lock();
@@ -284,6 +288,21 @@ public:
 };
 
 }  // namespace
+
+void DisplaySees(HWND h, bool seen) {
+  TWindowManager& wm = WindowManager();
+  {
+    auto l = wm.Lock();
+    auto w = wm.Find(h);
+    if (!w || (w->Style & WS_CHILD) || w->Unseen == !seen) return;
+    w->Unseen = !seen;
+    if (!seen) return;
+    // Back on screen: the last frame at once, and what it shows now painted
+    // anew (a device that draws the window hears of it as a repaint).
+    w->NeedsPresent = true;
+  }
+  InvalidateAll(h, false);
+}
 
 TInputSink& InputSink() {
   static TSink* s = new TSink;
@@ -368,5 +387,7 @@ void Activate(HWND hwnd) {
 void RequestClose(HWND hwnd) {
   if (IsWindow(hwnd)) SendMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
 }
+
+void SetSeenByDisplay(HWND hwnd, bool seen) { DisplaySees(hwnd, seen); }
 
 }  // namespace plat::headless

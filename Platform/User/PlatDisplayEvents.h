@@ -7,6 +7,8 @@
 namespace plat::user {
 
 TInputSink& InputSink();
+// The display took a top-level out of sight, or gave it back (UI thread).
+void DisplaySees(HWND h, bool seen);
 // On the UI thread: lets the back end deliver its pending events.
 void PumpBackend();
 

@@ -59,7 +59,8 @@ void PresentPending() {
   auto l = wm.Lock();
   for (std::size_t i = 1; i < wm.Windows.Slots.size(); ++i) {
     auto& w = wm.Windows.Slots[i];
-    if (!w || w->Life != TWindowLife::Alive || !w->NeedsPresent) continue;
+    // Nobody sees a window out of sight: its frame waits until it is back.
+    if (!w || w->Life != TWindowLife::Alive || !w->NeedsPresent || w->Unseen) continue;
     w->NeedsPresent = false;
     w->Presents++;
     if (w->Native && wm.Backend) {

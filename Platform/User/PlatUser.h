@@ -82,6 +82,10 @@ BOOL GetWindowPlacement(HWND hwnd, WINDOWPLACEMENT* wp);
 // window, the state; a hidden window keeps the state for its next show.
 BOOL SetWindowPlacement(HWND hwnd, const WINDOWPLACEMENT* wp);
 BOOL IsIconic(HWND hwnd);
+// A visible window nobody can see: its top-level minimised, or kept out of
+// sight by the display (a window manager's minimise, unmapped by another
+// program). False for a hidden window.
+bool IsWindowOffScreen(HWND hwnd);
 BOOL IsZoomed(HWND hwnd);
 HWND WindowFromPoint(POINT screen);
 

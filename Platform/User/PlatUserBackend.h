@@ -65,6 +65,9 @@ public:
   virtual void Focus(NativeWin win, bool gained) = 0;
   virtual void CloseRequested(NativeWin win) = 0;
   virtual void Exposed(NativeWin win) = 0;
+  // The display took a window out of sight (a window manager minimised it,
+  // another program unmapped it), or gave it back.
+  virtual void Seen(NativeWin win, bool seen) = 0;
 };
 
 class TBackend {

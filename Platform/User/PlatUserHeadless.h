@@ -45,6 +45,9 @@ void ActivateOtherProgram();
 void Activate(HWND hwnd);
 // The user asks to close a window (the close box).
 void RequestClose(HWND hwnd);
+// The display takes a top-level out of sight (a window manager minimises
+// it) or gives it back, as a window manager does on its own.
+void SetSeenByDisplay(HWND hwnd, bool seen);
 
 // Message boxes: the answers of the next boxes (else the default button),
 // and what was shown ("caption: text").

@@ -279,6 +279,8 @@ public:
                         std::max(1, int(d.Client.bottom - d.Client.top)));
     }
     if (d.Visible != k.Visible) {
+      // Shown or hidden by us: whatever the display did to it is past.
+      unseen_.erase(id);
       if (d.Visible) SDL_ShowWindow(win);
       else SDL_HideWindow(win);
     }
@@ -319,6 +321,7 @@ public:
     windows_.erase(id);
     known_.erase(id);
     gone_.erase(id);
+    unseen_.erase(id);
   }
 
   std::unique_ptr<TPixelMemory> AllocPixels(std::size_t count) override {
@@ -640,6 +643,13 @@ private:
     return lost_;
   }
 
+  // Out of sight (minimised, or unmapped by a window manager or another
+  // program), or back.
+  void Unseen(TInputSink& sink, NativeWin id, bool unseen) {
+    if (unseen ? !unseen_.insert(id).second : unseen_.erase(id) == 0) return;
+    sink.Seen(id, !unseen);
+  }
+
   // A window of ours that another program destroyed: nothing is drawn into
   // it any more, and it is closed as its user would close it.
   void Destroyed(TInputSink& sink, std::uintptr_t xid) {
@@ -686,7 +696,14 @@ private:
         break;
       }
       case SDL_WINDOWEVENT_EXPOSED: sink.Exposed(e.windowID); break;
+      case SDL_WINDOWEVENT_HIDDEN:
+        // Hidden by us, it is no longer shown anyway.
+        if (known_[e.windowID].Visible) Unseen(sink, e.windowID, true);
+        break;
+      case SDL_WINDOWEVENT_SHOWN:
+      case SDL_WINDOWEVENT_RESTORED: Unseen(sink, e.windowID, false); break;
       case SDL_WINDOWEVENT_MINIMIZED: {
+        Unseen(sink, e.windowID, true);
         // A window manager may offer to minimise a dialog all the same, and
         // takes its owner along. Over a window that fills its screen (a
         // full-screen show) nothing would be left to bring them back: they
@@ -722,6 +739,7 @@ private:
   std::map<NativeWin, SDL_Window*> windows_;
   std::map<NativeWin, TNativeDesc> known_;
   std::set<NativeWin> gone_;  // destroyed by another program
+  std::set<NativeWin> unseen_;  // out of sight by the display's doing
   // The last event of each X key code, and whether the next key press SDL
   // reports is a repeat.
   struct TXKey {

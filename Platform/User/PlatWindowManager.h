@@ -124,6 +124,9 @@ struct TWindow {
   int LayeredW = 0, LayeredH = 0;
   HFONT Font = nullptr;  // WM_SETFONT
   NativeWin Native = 0;
+  // A top-level the display keeps out of sight (minimised or unmapped by a
+  // window manager or another program): its frames are not handed on.
+  bool Unseen = false;
   TFrameBuffer Fb;
   int FbW = 0, FbH = 0;
   int Presents = 0;

@@ -127,6 +127,7 @@ BOOL ShowWindow(HWND hwnd, int cmd) {
       auto w = wm.Find(hwnd);
       if (!w) return 1;
       w->Style &= ~WS_VISIBLE;
+      w->Unseen = false;
       SyncNative(*w);
     }
     if (top) DeactivateIf(hwnd);
@@ -162,6 +163,7 @@ BOOL ShowWindow(HWND hwnd, int cmd) {
       target = {-32000, -32000, -32000 + 160, -32000 + 28};
     else
       target = w->Normal;
+    if (!was) w->Unseen = false;
     w->Style |= WS_VISIBLE;
     auto tw = TopLevelOf(w);
     if (tw && (tw->Style & WS_VISIBLE)) SizeFrameBuffer(*tw);
@@ -380,6 +382,16 @@ BOOL IsIconic(HWND hwnd) {
   auto l = wm.Lock();
   auto w = wm.Find(hwnd);
   return w && w->State == TShowState::Minimized && (w->Style & WS_VISIBLE) ? 1 : 0;
+}
+
+bool IsWindowOffScreen(HWND hwnd) {
+  TWindowManager& wm = WindowManager();
+  auto l = wm.Lock();
+  for (auto w = wm.Find(hwnd); w; w = wm.Find(w->Parent)) {
+    if (!(w->Style & WS_VISIBLE)) return false;
+    if (!(w->Style & WS_CHILD) || !w->Parent) return w->Unseen || w->State == TShowState::Minimized;
+  }
+  return false;
 }
 
 BOOL IsZoomed(HWND hwnd) {

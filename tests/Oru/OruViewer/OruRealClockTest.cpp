@@ -73,9 +73,11 @@ struct TRealRun {
 };
 
 // Three solid slides of kSlideMs with hard cuts, in a 160 x 120 window with
-// a frame (the user may resize it with "-resize").
-std::string HardCutShow(zmtest::TShowBuilder& show) {
+// a frame (the user may resize it with "-resize"); repeated, or standing at
+// its end with Stop.
+std::string HardCutShow(zmtest::TShowBuilder& show, bool stop = false) {
   show.ScreenSize(160, 120).Main().Key("opt_scr_full", 0).Key("opt_withoutborder", 0);
+  if (stop) show.Main().Key("opt_repeat", "stop");
   for (int i = 0; i < 3; ++i) {
     const std::uint32_t c = kSlideColours[i];
     show.AddSlide(kSlideMs * (i + 1))
@@ -328,5 +330,58 @@ TEST(RealClock, RepaintStormDrawsAtMostOneFramePerRefreshInterval) {
     return std::int32_t(t - stormStart) >= 0 && std::int32_t(stormEnd - t) >= 0;
   });
   EXPECT_LE(during, std::int64_t((stormEnd - stormStart) / 16) + 2);
+  ExpectStampsMatchTheSlides(run);
+}
+
+// A window nobody sees (minimised by the window manager) gets no frame, and
+// the engine draws none, while the show goes on; back on screen it shows
+// the slide of that moment at once.
+TEST(RealClock, MinimisedWindowGetsNoFrameAndShowsTheSlideOfTheMomentWhenBack) {
+  zmtest::TShowBuilder show;
+  const std::string folder = HardCutShow(show, true);
+  enum { kPlaying, kAway, kBack, kDone } phase = kPlaying;
+  std::size_t presentsAway = 0, presentsBack = 0;
+  int framesAway = 0;
+  std::atomic<int> frames{0};
+  std::int32_t timeAway = -1, timeBack = -1;
+  const TRealRun run = PlayReal(folder, u"", [&](TMainForm& form, const std::vector<TPresent>& presents) {
+    if (presents.empty()) return;
+    switch (phase) {
+      case kPlaying:
+        if (presents.back().Slide() != 0) return;
+        plat::headless::SetSeenByDisplay(Window(form), false);
+        presentsAway = presents.size();
+        framesAway = frames.load();
+        timeAway = form.Viewer()->Time();
+        phase = kAway;
+        return;
+      case kAway:
+        // The show goes on to its third slide unseen.
+        if (form.Viewer()->Time() < 2 * kSlideMs + 100) return;
+        presentsAway = presents.size() - presentsAway;
+        framesAway = frames.load() - framesAway;
+        timeBack = form.Viewer()->Time();
+        plat::headless::SetSeenByDisplay(Window(form), true);
+        presentsBack = presents.size();
+        phase = kBack;
+        return;
+      case kBack:
+        for (std::size_t i = presentsBack; i < presents.size(); ++i)
+          if (presents[i].Slide() == 2 && presents[i].ShowTime >= timeBack) {
+            phase = kDone;
+            form.Close();
+            return;
+          }
+        return;
+      case kDone: return;
+    }
+  }, [&] { ++frames; });
+  ASSERT_TRUE(run.Started);
+  EXPECT_FALSE(run.GaveUp);
+  ASSERT_GE(timeAway, 0);
+  EXPECT_EQ(presentsAway, 0u) << "frames reached the window while nobody saw it";
+  // A frame the engine was drawing as the window went may still end.
+  EXPECT_LE(framesAway, 1) << "the engine drew while nobody saw the window";
+  EXPECT_EQ(phase, kDone) << "no frame of the third slide came back";
   ExpectStampsMatchTheSlides(run);
 }
