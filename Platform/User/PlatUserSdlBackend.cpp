@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -425,9 +426,13 @@ public:
       endAsked_ = true;
       return;
     }
+    RegainFocus();
   }
 
   bool WaitsNatively() const override { return true; }
+  // A window that lost the keyboard looks now and then whether it should
+  // take it back.
+  std::uint32_t IdleWaitMs() override { return focusLost_ ? kFocusLookMs : kUntilWoken; }
   void Wait(int timeoutMs) override {
     if (wakeFile_ < 0) {
       if (!Lost()) SDL_WaitEventTimeout(nullptr, std::max(1, timeoutMs));
@@ -650,6 +655,26 @@ private:
     sink.Seen(id, !unseen);
   }
 
+  // A window that lost the keyboard while no window has it (the window
+  // manager ended, and none is left to give it) takes it back, as a window
+  // does that is shown without a manager. A manager that is still going
+  // away is waited for a while.
+  void RegainFocus() {
+    if (!focusLost_) return;
+    const NativeWin id = focusLost_;
+    SDL_Window* w = Win(id);
+    const bool stop = !w || gone_.count(id) || unseen_.count(id) || SDL_GetKeyboardFocus() ||
+                      !(SDL_GetWindowFlags(w) & SDL_WINDOW_SHOWN) || !known_[id].Visible ||
+                      std::chrono::steady_clock::now() >= focusLookUntil_;
+    if (stop) {
+      focusLost_ = 0;
+      return;
+    }
+    if (!X11FocusIsNowhere(w) || X11HasWindowManager(w)) return;
+    focusLost_ = 0;
+    SDL_SetWindowInputFocus(w);
+  }
+
   // A window of ours that another program destroyed: nothing is drawn into
   // it any more, and it is closed as its user would close it.
   void Destroyed(TInputSink& sink, std::uintptr_t xid) {
@@ -717,17 +742,28 @@ private:
         break;
       }
       case SDL_WINDOWEVENT_LEAVE: sink.MouseLeft(e.windowID); break;
-      case SDL_WINDOWEVENT_FOCUS_GAINED: sink.Focus(e.windowID, true); break;
-      case SDL_WINDOWEVENT_FOCUS_LOST: sink.Focus(e.windowID, false); break;
+      case SDL_WINDOWEVENT_FOCUS_GAINED:
+        focusLost_ = 0;
+        sink.Focus(e.windowID, true);
+        break;
+      case SDL_WINDOWEVENT_FOCUS_LOST:
+        focusLost_ = e.windowID;
+        focusLookUntil_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFocusLookForMs);
+        sink.Focus(e.windowID, false);
+        break;
       case SDL_WINDOWEVENT_CLOSE: sink.CloseRequested(e.windowID); break;
       default: break;
     }
   }
 
+  static constexpr std::uint32_t kFocusLookMs = 100, kFocusLookForMs = 5000;
+
   std::string error_;  // why the video subsystem did not start
   bool started_ = false;
   bool lost_ = false;  // the display went away
   bool endAsked_ = false;  // and the program was asked to end
+  NativeWin focusLost_ = 0;  // lost the keyboard, looked at until focusLookUntil_
+  std::chrono::steady_clock::time_point focusLookUntil_;
   std::uint32_t uiThread_ = 0;
   Uint32 wakeType_ = 0;  // the wake-up where SDL waits
   int wakeFile_ = -1;  // the wake-up where we wait (an eventfd)

@@ -218,6 +218,16 @@ bool X11KeyEvent(const void* sdlSysWmMsg, unsigned& keycode, bool& press, unsign
   return true;
 }
 
+bool X11FocusIsNowhere(SDL_Window* window) {
+  Window self = 0;
+  Display* d = DisplayOf(window, self);
+  if (!d) return false;
+  Window focus = None;
+  int revert = 0;
+  XGetInputFocus(d, &focus, &revert);
+  return focus == None || focus == PointerRoot || focus == DefaultRootWindow(d);
+}
+
 bool X11IsFocusIn(const void* sdlSysWmMsg) {
   const auto* m = static_cast<const SDL_SysWMmsg*>(sdlSysWmMsg);
   return m && m->subsystem == SDL_SYSWM_X11 && m->msg.x11.event.type == FocusIn;
@@ -323,6 +333,7 @@ void X11SurviveLostDisplay() {}
 void X11KeepAfterLoss(void*) {}
 bool X11DisplayLost() { return false; }
 void X11NoteWindow(std::uintptr_t, bool) {}
+bool X11FocusIsNowhere(SDL_Window*) { return false; }
 void X11SurviveWindowsThatAreGone() {}
 void X11PrepareDisplay() {}
 void X11MakeDialogFrame(SDL_Window*) {}

@@ -63,6 +63,11 @@ std::uintptr_t X11DestroyedWindow(const void* sdlSysWmMsg);
 // code, press or release, and the server's time.
 bool X11KeyEvent(const void* sdlSysWmMsg, unsigned& keycode, bool& press, unsigned long& time);
 
+// Whether the X input focus is on no window of a client (none, the root, or
+// the window under the pointer, as a window manager leaves it when it
+// ends); false where it cannot be asked.
+bool X11FocusIsNowhere(SDL_Window* window);
+
 // Whether a system event is the X input focus coming to a window.
 bool X11IsFocusIn(const void* sdlSysWmMsg);
 // Which X key codes are down now (bit k % 8 of byte k / 8), asked of the

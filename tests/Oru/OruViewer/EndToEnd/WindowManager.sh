@@ -4,6 +4,9 @@
 #   WindowManager.sh minimise <player> <demo Project.oru> <work folder>
 #     the playing demo minimised hands no frame to the display; restored, a
 #     frame of the show's time then comes at once.
+#   WindowManager.sh managergone <player> <desktop/Project.oru> <work folder>
+#     the window manager ends: the show takes the keyboard back, and Escape
+#     ends the player (exit 0, the stop line).
 set -u
 mode=$1
 player=$2
@@ -52,6 +55,12 @@ case $mode in
     # The show went on meanwhile: a frame of a later time comes.
     later() { tail -n +$((away + 1)) "$work/frames/frames.tsv" | cut -f4 | awk -v t="$last" '$1 > t + 3000 {f=1} END {exit !f}'; }
     wait_for 10 later || fail "no frame of the show's time came after the restore (last before: $last)"
+    ;;
+  managergone)
+    kill "$wmpid"
+    wait "$wmpid" 2>/dev/null
+    wmpid=
+    wait_for 20 focused "$show" || fail "the show did not take the keyboard back (focus $(xdotool getwindowfocus))"
     ;;
   *) fail "no such mode: $mode" ;;
 esac
