@@ -22,8 +22,9 @@ PACKAGES=(
   unicode-data
   # a display server for the tests of the real back end
   xvfb xauth x11-utils
-  # a window manager and synthetic X input for the end-to-end dialog test
-  openbox xdotool
+  # a window manager, synthetic X input and a window manager's requests for
+  # the end-to-end desktop tests
+  openbox xdotool wmctrl
   # references the benchmarks and the audio tests compare with, and test media
   ffmpeg mpg123 sox poppler-utils
   # the local server a test's show must not reach

@@ -241,6 +241,7 @@ public:
     // A dialog is answered, not put away: the window manager is asked to
     // offer moving and closing it only.
     if (d.Dialog) X11MakeDialogFrame(win);
+    else X11SetFrameFunctions(win, d.Bordered, !d.Resizable);
     NativeWin id = SDL_GetWindowID(win);
     windows_[id] = win;
     X11NoteWindow(X11WindowId(win), true);
@@ -267,6 +268,8 @@ public:
       if (SDL_Window* owner = Win(d.Owner)) SDL_SetWindowModalFor(win, owner);
     if (d.Bordered != k.Bordered) SDL_SetWindowBordered(win, d.Bordered ? SDL_TRUE : SDL_FALSE);
     if (d.Resizable != k.Resizable) SDL_SetWindowResizable(win, d.Resizable ? SDL_TRUE : SDL_FALSE);
+    if (!d.Dialog && (d.Bordered != k.Bordered || d.Resizable != k.Resizable))
+      X11SetFrameFunctions(win, d.Bordered, !d.Resizable);
     if (d.Topmost != k.Topmost) SDL_SetWindowAlwaysOnTop(win, d.Topmost ? SDL_TRUE : SDL_FALSE);
     if (d.Opacity != k.Opacity) SDL_SetWindowOpacity(win, float(d.Opacity) / 255.0f);
     if (d.State != k.State) {
@@ -274,7 +277,9 @@ public:
       else if (d.State == TShowState::Minimized) SDL_MinimizeWindow(win);
       else SDL_RestoreWindow(win);
     }
-    if (d.State == TShowState::Normal && !(d.Client == k.Client)) {
+    // Full screen by the window manager: the manager places it (SDL would
+    // also fix a window that may not be resized at the size asked for).
+    if (d.State == TShowState::Normal && !(d.Client == k.Client) && !managerFull_.count(id)) {
       SDL_SetWindowPosition(win, d.Client.left, d.Client.top);
       SDL_SetWindowSize(win, std::max(1, int(d.Client.right - d.Client.left)),
                         std::max(1, int(d.Client.bottom - d.Client.top)));
@@ -323,6 +328,7 @@ public:
     known_.erase(id);
     gone_.erase(id);
     unseen_.erase(id);
+    managerFull_.erase(id);
   }
 
   std::unique_ptr<TPixelMemory> AllocPixels(std::size_t count) override {
@@ -390,6 +396,7 @@ public:
         case SDL_DISPLAYEVENT: Monitors(); break;
         case SDL_SYSWMEVENT: {
           if (const std::uintptr_t x = X11DestroyedWindow(e.syswm.msg)) Destroyed(sink, x);
+          if (const std::uintptr_t x = X11StateChanged(e.syswm.msg)) ManagerStateChanged(x);
           unsigned code = 0;
           bool press = false;
           unsigned long time = 0;
@@ -648,6 +655,28 @@ private:
     return lost_;
   }
 
+  // The window manager made a window full screen, or let it go: a window of
+  // a fixed size may then take the screen's size, and takes its own again.
+  void ManagerStateChanged(std::uintptr_t xid) {
+    for (const auto& [id, win] : windows_) {
+      if (X11WindowId(win) != xid) continue;
+      const TNativeDesc& d = known_[id];
+      const bool full = X11FullScreenByManager(win);
+      auto it = managerFull_.find(id);
+      if (full && it == managerFull_.end()) {
+        managerFull_[id] = d.Client;
+        if (!d.Resizable) X11SetSizeHints(win, 1, 1, false);
+      } else if (!full && it != managerFull_.end()) {
+        const RECT before = it->second;
+        managerFull_.erase(it);
+        if (!d.Resizable)
+          X11SetSizeHints(win, std::max(1, int(before.right - before.left)), std::max(1, int(before.bottom - before.top)),
+                          true);
+      }
+      return;
+    }
+  }
+
   // Out of sight (minimised, or unmapped by a window manager or another
   // program), or back.
   void Unseen(TInputSink& sink, NativeWin id, bool unseen) {
@@ -776,6 +805,7 @@ private:
   std::map<NativeWin, TNativeDesc> known_;
   std::set<NativeWin> gone_;  // destroyed by another program
   std::set<NativeWin> unseen_;  // out of sight by the display's doing
+  std::map<NativeWin, RECT> managerFull_;  // full screen by the manager, with the client before
   // The last event of each X key code, and whether the next key press SDL
   // reports is a repeat.
   struct TXKey {

@@ -18,6 +18,7 @@
 #if defined(SDL_VIDEO_DRIVER_X11)
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #endif
 
 namespace plat::user {
@@ -118,8 +119,9 @@ void KeepGoingAfterLoss(Display* d, void*) {
 
 // The Motif hints: flags, functions, decorations, input mode, status.
 constexpr long kMwmHintsFunctions = 1, kMwmHintsDecorations = 2;
-constexpr long kMwmFuncMove = 4, kMwmFuncClose = 32;
-constexpr long kMwmDecorBorder = 2, kMwmDecorTitle = 8, kMwmDecorMenu = 16;
+constexpr long kMwmFuncMove = 4, kMwmFuncMinimize = 8, kMwmFuncClose = 32;
+constexpr long kMwmDecorAll = 1, kMwmDecorBorder = 2, kMwmDecorTitle = 8, kMwmDecorMenu = 16,
+               kMwmDecorMinimize = 32;
 
 bool HasAtom(Display* d, Window w, Atom property, Atom wanted) {
   Atom actual = None;
@@ -134,6 +136,13 @@ bool HasAtom(Display* d, Window w, Atom property, Atom wanted) {
   }
   if (data) XFree(data);
   return found;
+}
+
+void SetMotifHints(Display* d, Window w, long functions, long decorations) {
+  const Atom hints = XInternAtom(d, "_MOTIF_WM_HINTS", False);
+  long value[5] = {(functions ? kMwmHintsFunctions : 0) | kMwmHintsDecorations, functions, decorations, 0, 0};
+  XChangeProperty(d, w, hints, hints, 32, PropModeReplace, reinterpret_cast<unsigned char*>(value), 5);
+  XFlush(d);
 }
 
 }  // namespace
@@ -169,10 +178,49 @@ void X11MakeDialogFrame(SDL_Window* window) {
   Window self = 0;
   Display* d = DisplayOf(window, self);
   if (!d) return;
-  const Atom hints = XInternAtom(d, "_MOTIF_WM_HINTS", False);
-  long value[5] = {kMwmHintsFunctions | kMwmHintsDecorations, kMwmFuncMove | kMwmFuncClose,
-                   kMwmDecorBorder | kMwmDecorTitle | kMwmDecorMenu, 0, 0};
-  XChangeProperty(d, self, hints, hints, 32, PropModeReplace, reinterpret_cast<unsigned char*>(value), 5);
+  SetMotifHints(d, self, kMwmFuncMove | kMwmFuncClose, kMwmDecorBorder | kMwmDecorTitle | kMwmDecorMenu);
+}
+
+void X11SetFrameFunctions(SDL_Window* window, bool bordered, bool fixed) {
+  Window self = 0;
+  Display* d = DisplayOf(window, self);
+  if (!d) return;
+  if (fixed)
+    SetMotifHints(d, self, kMwmFuncMove | kMwmFuncMinimize | kMwmFuncClose,
+                  bordered ? kMwmDecorBorder | kMwmDecorTitle | kMwmDecorMenu | kMwmDecorMinimize : 0);
+  else
+    SetMotifHints(d, self, 0, bordered ? kMwmDecorAll : 0);
+}
+
+std::uintptr_t X11StateChanged(const void* sdlSysWmMsg) {
+  const auto* m = static_cast<const SDL_SysWMmsg*>(sdlSysWmMsg);
+  if (!m || m->subsystem != SDL_SYSWM_X11 || m->msg.x11.event.type != PropertyNotify) return 0;
+  const XPropertyEvent& e = m->msg.x11.event.xproperty;
+  return e.atom == XInternAtom(e.display, "_NET_WM_STATE", False) ? e.window : 0;
+}
+
+bool X11FullScreenByManager(SDL_Window* window) {
+  Window self = 0;
+  Display* d = DisplayOf(window, self);
+  return d && HasAtom(d, self, XInternAtom(d, "_NET_WM_STATE", False),
+                      XInternAtom(d, "_NET_WM_STATE_FULLSCREEN", False));
+}
+
+void X11SetSizeHints(SDL_Window* window, int width, int height, bool fixed) {
+  Window self = 0;
+  Display* d = DisplayOf(window, self);
+  if (!d) return;
+  XSizeHints* hints = XAllocSizeHints();
+  if (!hints) return;
+  long given = 0;
+  XGetWMNormalHints(d, self, hints, &given);
+  hints->flags = (hints->flags & ~(PMinSize | PMaxSize)) | PMinSize | (fixed ? PMaxSize : 0);
+  hints->min_width = fixed ? width : 1;
+  hints->min_height = fixed ? height : 1;
+  hints->max_width = width;
+  hints->max_height = height;
+  XSetWMNormalHints(d, self, hints);
+  XFree(hints);
   XFlush(d);
 }
 
@@ -333,6 +381,10 @@ void X11SurviveLostDisplay() {}
 void X11KeepAfterLoss(void*) {}
 bool X11DisplayLost() { return false; }
 void X11NoteWindow(std::uintptr_t, bool) {}
+void X11SetFrameFunctions(SDL_Window*, bool, bool) {}
+std::uintptr_t X11StateChanged(const void*) { return 0; }
+bool X11FullScreenByManager(SDL_Window*) { return false; }
+void X11SetSizeHints(SDL_Window*, int, int, bool) {}
 bool X11FocusIsNowhere(SDL_Window*) { return false; }
 void X11SurviveWindowsThatAreGone() {}
 void X11PrepareDisplay() {}

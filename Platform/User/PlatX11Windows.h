@@ -49,6 +49,23 @@ void X11PrepareDisplay();
 // minimise, maximise or resize), with border, title and menu.
 void X11MakeDialogFrame(SDL_Window* window);
 
+// A top-level of ours as the window manager offers it: a window of a fixed
+// size is moved, minimised and closed, never resized or maximised (with a
+// border, title, menu and minimise button when bordered); otherwise as SDL
+// leaves it (decorations or none). SDL writes the hints anew when it
+// changes the border.
+void X11SetFrameFunctions(SDL_Window* window, bool bordered, bool fixed);
+
+// The X window whose window-manager state (_NET_WM_STATE) a system event
+// says has changed (0: it says nothing of that).
+std::uintptr_t X11StateChanged(const void* sdlSysWmMsg);
+// Whether the window manager shows the window over its whole screen.
+bool X11FullScreenByManager(SDL_Window* window);
+// The sizes the window manager may give the window: exactly width x height
+// when fixed, else any from 1 x 1 (SDL's own hints keep a window that may
+// not be resized at its size, also when its manager makes it full screen).
+void X11SetSizeHints(SDL_Window* window, int width, int height, bool fixed);
+
 // Whether an X server answers at the display name (the X11 back end's
 // reason for a failure says nothing of that).
 bool X11DisplayAnswers(const char* name);

@@ -7,6 +7,10 @@
 #   WindowManager.sh managergone <player> <desktop/Project.oru> <work folder>
 #     the window manager ends: the show takes the keyboard back, and Escape
 #     ends the player (exit 0, the stop line).
+#   WindowManager.sh fullscreen <player> <desktop/Project.oru> <work folder>
+#     a window of a fixed size is offered no maximise; the manager's full
+#     screen shows the picture at the screen's size, its aspect kept (bands
+#     above and below), and leaving it gives the window back at its size.
 set -u
 mode=$1
 player=$2
@@ -19,7 +23,27 @@ source "$(dirname "${BASH_SOURCE[0]}")/XWindows.sh"
 viewable() { [[ -n "$1" ]] && xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
 wm_up() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 focused() { (($(xdotool getwindowfocus 2>/dev/null || echo 0) == 16#${1#0x})); }
+size_is() { xwininfo -id "$1" 2>/dev/null | tr -s ' ' | grep -q "Width: $2" && xwininfo -id "$1" | grep -q "Height: $3"; }
 frames() { [[ -f "$work/frames/frames.tsv" ]] && wc -l <"$work/frames/frames.tsv" || echo 0; }
+# The size of a PNG file: width and height from its header.
+png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{print $1*16777216+$2*65536+$3*256+$4 "x" $5*16777216+$6*65536+$7*256+$8}'; }
+# A pixel of a PNG file as "r g b".
+pixel() { ffmpeg -v error -i "$1" -vf "crop=1:1:$2:$3" -f rawvideo -pix_fmt rgb24 - | od -An -tu1 | xargs; }
+near() {
+  local got=($1) want=($2) i
+  for i in 0 1 2; do ((got[i] - want[i] <= 6 && want[i] - got[i] <= 6)) || return 1; done
+}
+# The last captured frame of a size among those after the first ones
+# (found, once there is one).
+last_frame_of() {
+  local number file
+  found=
+  while IFS=$'\t' read -r number _; do
+    file=$(printf '%s/frames/%06d.png' "$work" "$number")
+    [[ -s "$file" && $(png_size "$file") == "$1" ]] && found=$file
+  done < <(tail -n +$(($2 + 1)) "$work/frames/frames.tsv" 2>/dev/null)
+  [[ -n "$found" ]]
+}
 
 rm -rf "$work"
 mkdir -p "$work/frames"
@@ -61,6 +85,37 @@ case $mode in
     wait "$wmpid" 2>/dev/null
     wmpid=
     wait_for 20 focused "$show" || fail "the show did not take the keyboard back (focus $(xdotool getwindowfocus))"
+    ;;
+  fullscreen)
+    functions=$(xprop -id "$show" _MOTIF_WM_HINTS | sed -n 's/.*= *\(0x[0-9a-f]*\), *\(0x[0-9a-f]*\),.*/\2/p')
+    ((functions & 16 || functions & 2)) && fail "a window of a fixed size may be resized or maximised: $functions"
+    actions=$(xprop -id "$show" _NET_WM_ALLOWED_ACTIONS)
+    grep -q MAXIMIZE <<<"$actions" && fail "maximise is offered: $actions"
+    grep -q FULLSCREEN <<<"$actions" || fail "full screen is not offered: $actions"
+    read -r sw sh < <(xdpyinfo | sed -n 's/.*dimensions: *\([0-9]*\)x\([0-9]*\) pixels.*/\1 \2/p')
+    wmctrl -i -r "$show" -b add,fullscreen
+    wait_for 20 size_is "$show" "$sw" "$sh" || fail "full screen left the window at $(xwininfo -id "$show" | grep -E 'Width|Height' | xargs)"
+    # The picture's height at the screen's width, centred: bands above and
+    # below. (A frame drawn before the show was laid out anew may come first.)
+    band=$(((sh - 180 * sw / 330) / 2))
+    ((band > 20)) || fail "the screen leaves no band to look at"
+    fills_screen() {
+      last_frame_of "${sw}x${sh}" 0 &&
+        near "$(pixel "$found" $((sw / 2)) $((band / 2)))" "0 0 0" &&
+        near "$(pixel "$found" $((sw / 2)) $((sh - band / 2)))" "0 0 0" &&
+        near "$(pixel "$found" $((sw / 2)) $((sh / 2)))" "40 120 40" &&
+        near "$(pixel "$found" 4 $((sh / 2)))" "120 40 40"
+    }
+    if ! wait_for 60 fills_screen; then
+      [[ -n "$found" ]] || fail "no frame of the screen's size"
+      fail "the picture does not fill the screen ($found): band $(pixel "$found" $((sw / 2)) $((band / 2)))," \
+        "middle $(pixel "$found" $((sw / 2)) $((sh / 2))), left $(pixel "$found" 4 $((sh / 2)))"
+    fi
+    full=$(frames)
+    wmctrl -i -r "$show" -b remove,fullscreen
+    wait_for 20 size_is "$show" 330 180 || fail "leaving full screen left the window at $(xwininfo -id "$show" | grep -E 'Width|Height' | xargs)"
+    wait_for 60 last_frame_of "330x180" "$full" || fail "no frame of the window's own size after full screen"
+    wait_for 20 focused "$show" || fail "the show has no keyboard after full screen"
     ;;
   *) fail "no such mode: $mode" ;;
 esac
