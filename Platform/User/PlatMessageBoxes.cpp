@@ -146,6 +146,7 @@ int ShowBox(HWND owner, const std::u16string& text, const std::u16string& captio
   const int screenW = std::max<int>(work.right - work.left, 200), screenH = std::max<int>(work.bottom - work.top, 150);
 
   constexpr int kMargin = 12, kButtonW = 75, kButtonH = 23, kGap = 6, kFrame = 16, kCaption = 40, kIcon = 32;
+  constexpr int kCaptionButtons = 4;
   HDC dc = GetDC(nullptr);
   HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
   auto width = [dc](const std::u16string& s) {
@@ -167,6 +168,18 @@ int ShowBox(HWND owner, const std::u16string& text, const std::u16string& captio
   }
   int textW = 0;
   for (const auto& l : lines) textW = std::max(textW, std::min(width(l), maxText));
+  // The title shows whole: the window manager writes it in a bold caption
+  // font beside its buttons (the window's menu, minimise, maximise, close).
+  int titleW = 0;
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+    if (HFONT captionFont = CreateFontIndirectW(&metrics.lfCaptionFont)) {
+      SelectObject(dc, reinterpret_cast<HGDIOBJ>(captionFont));
+      titleW = width(caption) + kCaptionButtons * GetSystemMetrics(SM_CYCAPTION);
+      SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+      DeleteObject(reinterpret_cast<HGDIOBJ>(captionFont));
+    }
   SelectObject(dc, oldFont);
   ReleaseDC(nullptr, dc);
 
@@ -179,7 +192,7 @@ int ShowBox(HWND owner, const std::u16string& text, const std::u16string& captio
   const bool exclamation = (type & 0xF0) == MB_ICONEXCLAMATION;
   const int iconW = exclamation ? kIcon + kMargin : 0;
   const int textH = std::max(int(lines.size()) * lineH, exclamation ? kIcon : 0);
-  const int cx = std::min(std::max(iconW + textW, buttonsW) + 2 * kMargin, screenW - kFrame);
+  const int cx = std::min(std::max({iconW + textW, buttonsW, titleW}) + 2 * kMargin, screenW - kFrame);
   const int cy = kMargin + textH + kMargin + kButtonH + kMargin;
 
   TDialogDesc d;

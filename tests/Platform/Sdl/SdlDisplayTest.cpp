@@ -3,8 +3,10 @@
 
 #include <algorithm>
 
+#include "Platform/Gdi/PlatFont.h"
 #include "Platform/Gdi/PlatGdi.h"
 #include "Platform/PlatSystem.h"
+#include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatDialogs.h"
 #include "Platform/User/PlatTermination.h"
 #include "Platform/User/PlatUser.h"
@@ -366,6 +368,59 @@ TEST(SdlDisplay, OwnerlessBoxBelongsToTheActiveWindowAndGivesTheKeyboardBack) {
   }
   EXPECT_TRUE(DestroyWindow(show));
   UnregisterClassW(u"SdlLooseOwner", nullptr);
+  ShutdownWindowSystem();
+}
+
+// What a timer saw of a box's client area; then it answers the box.
+struct TTitledBoxSeen {
+  const char16_t* Title = u"";
+  RECT Client{};
+  bool Found = false;
+  int Ticks = 0;
+};
+TTitledBoxSeen gTitled;
+
+void LookAtTheTitledBox(HWND, UINT, UINT_PTR id, DWORD) {
+  HWND box = FindWindowExW(nullptr, nullptr, nullptr, gTitled.Title);
+  if (!box && ++gTitled.Ticks < 250) return;
+  KillTimer(nullptr, id);
+  gTitled.Found = box && GetClientRect(box, &gTitled.Client);
+  if (box) EndDialog(box, IDOK);
+}
+
+// A title's width in the caption font.
+int TitleWidth(const std::u16string& title) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return 0;
+  HDC dc = GetDC(nullptr);
+  HFONT font = CreateFontIndirectW(&metrics.lfCaptionFont);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(font));
+  SIZE size{};
+  GetTextExtentPoint32W(dc, title.c_str(), int(title.size()), &size);
+  SelectObject(dc, old);
+  DeleteObject(reinterpret_cast<HGDIOBJ>(font));
+  ReleaseDC(nullptr, dc);
+  return size.cx;
+}
+
+// A box is as wide as its title, which the window manager writes beside
+// its buttons (the menu, minimise, close): the error box of a failed save,
+// whose text is short, and a title far longer than its text.
+TEST(SdlDisplay, BoxIsAsWideAsItsTitle) {
+  ASSERT_TRUE(InitWindowSystem());
+  ASSERT_EQ(WindowSystemBackEnd(), "sdl");
+  for (const char16_t* title : {u"Slideshow Error", u"A title far longer than the one short line below it"}) {
+    SCOPED_TRACE(ToUtf8(title));
+    gTitled = TTitledBoxSeen{};
+    gTitled.Title = title;
+    ASSERT_NE(SetTimer(nullptr, 0, 20, &LookAtTheTitledBox), 0u);
+    EXPECT_EQ(MessageBoxW(nullptr, u"Not saved.", title, MB_ICONEXCLAMATION), IDOK);
+    ASSERT_TRUE(gTitled.Found);
+    const int width = TitleWidth(title);
+    EXPECT_GT(width, 0);
+    EXPECT_GE(gTitled.Client.right, width + 3 * GetSystemMetrics(SM_CYCAPTION));
+  }
   ShutdownWindowSystem();
 }
 
