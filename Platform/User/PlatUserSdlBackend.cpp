@@ -669,9 +669,9 @@ private:
       } else if (!full && it != managerFull_.end()) {
         const RECT before = it->second;
         managerFull_.erase(it);
-        if (!d.Resizable)
-          X11SetSizeHints(win, std::max(1, int(before.right - before.left)), std::max(1, int(before.bottom - before.top)),
-                          true);
+        const int width = std::max(1, int(before.right - before.left));
+        const int height = std::max(1, int(before.bottom - before.top));
+        if (!d.Resizable) X11SetSizeHints(win, width, height, true);
       }
       return;
     }

@@ -23,10 +23,18 @@ source "$(dirname "${BASH_SOURCE[0]}")/XWindows.sh"
 viewable() { [[ -n "$1" ]] && xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
 wm_up() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 focused() { (($(xdotool getwindowfocus 2>/dev/null || echo 0) == 16#${1#0x})); }
-size_is() { xwininfo -id "$1" 2>/dev/null | tr -s ' ' | grep -q "Width: $2" && xwininfo -id "$1" | grep -q "Height: $3"; }
+size_is() {
+  local info
+  info=$(xwininfo -id "$1" 2>/dev/null)
+  grep -q "Width: $2\$" <<<"$info" && grep -q "Height: $3\$" <<<"$info"
+}
+size_of() { xwininfo -id "$1" | grep -E 'Width|Height' | xargs; }
 frames() { [[ -f "$work/frames/frames.tsv" ]] && wc -l <"$work/frames/frames.tsv" || echo 0; }
 # The size of a PNG file: width and height from its header.
-png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{print $1*16777216+$2*65536+$3*256+$4 "x" $5*16777216+$6*65536+$7*256+$8}'; }
+png_size() {
+  od -An -tu1 -j16 -N8 "$1" | awk '{print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 "x" \
+                                         $5 * 16777216 + $6 * 65536 + $7 * 256 + $8}'
+}
 # A pixel of a PNG file as "r g b".
 pixel() { ffmpeg -v error -i "$1" -vf "crop=1:1:$2:$3" -f rawvideo -pix_fmt rgb24 - | od -An -tu1 | xargs; }
 near() {
@@ -77,7 +85,10 @@ case $mode in
     xdotool windowactivate "$show" 2>/dev/null
     wait_for 20 viewable "$show" || fail "the show was not restored"
     # The show went on meanwhile: a frame of a later time comes.
-    later() { tail -n +$((away + 1)) "$work/frames/frames.tsv" | cut -f4 | awk -v t="$last" '$1 > t + 3000 {f=1} END {exit !f}'; }
+    later() {
+      tail -n +$((away + 1)) "$work/frames/frames.tsv" | cut -f4 |
+        awk -v t="$last" '$1 > t + 3000 {f = 1} END {exit !f}'
+    }
     wait_for 10 later || fail "no frame of the show's time came after the restore (last before: $last)"
     ;;
   managergone)
@@ -94,7 +105,7 @@ case $mode in
     grep -q FULLSCREEN <<<"$actions" || fail "full screen is not offered: $actions"
     read -r sw sh < <(xdpyinfo | sed -n 's/.*dimensions: *\([0-9]*\)x\([0-9]*\) pixels.*/\1 \2/p')
     wmctrl -i -r "$show" -b add,fullscreen
-    wait_for 20 size_is "$show" "$sw" "$sh" || fail "full screen left the window at $(xwininfo -id "$show" | grep -E 'Width|Height' | xargs)"
+    wait_for 20 size_is "$show" "$sw" "$sh" || fail "full screen left the window at $(size_of "$show")"
     # The picture's height at the screen's width, centred: bands above and
     # below. (A frame drawn before the show was laid out anew may come first.)
     band=$(((sh - 180 * sw / 330) / 2))
@@ -113,7 +124,7 @@ case $mode in
     fi
     full=$(frames)
     wmctrl -i -r "$show" -b remove,fullscreen
-    wait_for 20 size_is "$show" 330 180 || fail "leaving full screen left the window at $(xwininfo -id "$show" | grep -E 'Width|Height' | xargs)"
+    wait_for 20 size_is "$show" 330 180 || fail "leaving full screen left the window at $(size_of "$show")"
     wait_for 60 last_frame_of "330x180" "$full" || fail "no frame of the window's own size after full screen"
     wait_for 20 focused "$show" || fail "the show has no keyboard after full screen"
     ;;
