@@ -397,6 +397,11 @@ public:
         case SDL_SYSWMEVENT: {
           if (const std::uintptr_t x = X11DestroyedWindow(e.syswm.msg)) Destroyed(sink, x);
           if (const std::uintptr_t x = X11StateChanged(e.syswm.msg)) ManagerStateChanged(x);
+          // SDL tells of a lost focus a while later, and only when it is
+          // pumped again: the look for a keyboard left to nobody starts now.
+          if (const std::uintptr_t x = X11FocusLeft(e.syswm.msg))
+            for (const auto& [id, win] : windows_)
+              if (X11WindowId(win) == x) LookForFocus(id);
           unsigned code = 0;
           bool press = false;
           unsigned long time = 0;
@@ -684,6 +689,11 @@ private:
     sink.Seen(id, !unseen);
   }
 
+  void LookForFocus(NativeWin id) {
+    focusLost_ = id;
+    focusLookUntil_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFocusLookForMs);
+  }
+
   // A window that lost the keyboard while no window has it (the window
   // manager ended, and none is left to give it) takes it back, as a window
   // does that is shown without a manager. A manager that is still going
@@ -692,13 +702,12 @@ private:
     if (!focusLost_) return;
     const NativeWin id = focusLost_;
     SDL_Window* w = Win(id);
-    const bool stop = !w || gone_.count(id) || unseen_.count(id) || SDL_GetKeyboardFocus() ||
-                      !(SDL_GetWindowFlags(w) & SDL_WINDOW_SHOWN) || !known_[id].Visible ||
-                      std::chrono::steady_clock::now() >= focusLookUntil_;
-    if (stop) {
+    if (!w || gone_.count(id) || !known_[id].Visible || std::chrono::steady_clock::now() >= focusLookUntil_) {
       focusLost_ = 0;
       return;
     }
+    // A manager that ends maps the window anew, out of its frame.
+    if (unseen_.count(id) || !(SDL_GetWindowFlags(w) & SDL_WINDOW_SHOWN)) return;
     if (!X11FocusIsNowhere(w) || X11HasWindowManager(w)) return;
     focusLost_ = 0;
     SDL_SetWindowInputFocus(w);
@@ -776,8 +785,7 @@ private:
         sink.Focus(e.windowID, true);
         break;
       case SDL_WINDOWEVENT_FOCUS_LOST:
-        focusLost_ = e.windowID;
-        focusLookUntil_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFocusLookForMs);
+        LookForFocus(e.windowID);
         sink.Focus(e.windowID, false);
         break;
       case SDL_WINDOWEVENT_CLOSE: sink.CloseRequested(e.windowID); break;

@@ -276,6 +276,12 @@ bool X11FocusIsNowhere(SDL_Window* window) {
   return focus == None || focus == PointerRoot || focus == DefaultRootWindow(d);
 }
 
+std::uintptr_t X11FocusLeft(const void* sdlSysWmMsg) {
+  const auto* m = static_cast<const SDL_SysWMmsg*>(sdlSysWmMsg);
+  if (!m || m->subsystem != SDL_SYSWM_X11 || m->msg.x11.event.type != FocusOut) return 0;
+  return m->msg.x11.event.xfocus.window;
+}
+
 bool X11IsFocusIn(const void* sdlSysWmMsg) {
   const auto* m = static_cast<const SDL_SysWMmsg*>(sdlSysWmMsg);
   return m && m->subsystem == SDL_SYSWM_X11 && m->msg.x11.event.type == FocusIn;
@@ -386,6 +392,7 @@ std::uintptr_t X11StateChanged(const void*) { return 0; }
 bool X11FullScreenByManager(SDL_Window*) { return false; }
 void X11SetSizeHints(SDL_Window*, int, int, bool) {}
 bool X11FocusIsNowhere(SDL_Window*) { return false; }
+std::uintptr_t X11FocusLeft(const void*) { return 0; }
 void X11SurviveWindowsThatAreGone() {}
 void X11PrepareDisplay() {}
 void X11MakeDialogFrame(SDL_Window*) {}

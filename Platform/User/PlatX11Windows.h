@@ -85,6 +85,10 @@ bool X11KeyEvent(const void* sdlSysWmMsg, unsigned& keycode, bool& press, unsign
 // ends); false where it cannot be asked.
 bool X11FocusIsNowhere(SDL_Window* window);
 
+// The X window a system event says the input focus left (0: it says
+// nothing of that).
+std::uintptr_t X11FocusLeft(const void* sdlSysWmMsg);
+
 // Whether a system event is the X input focus coming to a window.
 bool X11IsFocusIn(const void* sdlSysWmMsg);
 // Which X key codes are down now (bit k % 8 of byte k / 8), asked of the

@@ -76,8 +76,15 @@ case $mode in
     wait_for 60 eval '(($(frames) > before + 10))' || fail "the demo draws no frames"
     xdotool windowminimize "$show"
     wait_for 20 eval '! viewable "$show"' || fail "the show could not be minimised"
-    # What was on its way is out; then nothing for three seconds.
-    sleep 1
+    # What was on its way is out (the count stands); then nothing comes for
+    # three seconds.
+    settled() {
+      local seen
+      seen=$(frames)
+      sleep 0.5
+      (($(frames) == seen))
+    }
+    wait_for 10 settled || fail "frames go on being presented while the show is minimised"
     away=$(frames)
     sleep 3
     (($(frames) == away)) || fail "$(($(frames) - away)) frames were presented while the show was minimised"
