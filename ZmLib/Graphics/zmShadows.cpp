@@ -19,6 +19,9 @@ std::int32_t RoundI(double v) {
   return std::int32_t(std::nearbyint(std::clamp(v, -1e9, 1e9)));
 }
 
+// The working radius from which a shadow is kept at half size.
+constexpr double kKeptHalfFromRadius = 4.0;
+
 TRef<TSysBitmap> NewMask(std::int32_t w, std::int32_t h) {
   TPixelFormat* f = PixelFormatByName(PF_A8);
   if (!BitmapSizeAllowed(w, h, f)) throw Exception("Shadow mask too large");
@@ -52,6 +55,27 @@ TVec operator+(const TVec& a, const TVec& b) { return {a.X + b.X, a.Y + b.Y, a.Z
 TVec operator-(const TVec& a, const TVec& b) { return {a.X - b.X, a.Y - b.Y, a.Z - b.Z}; }
 TVec operator*(const TVec& a, double s) { return {a.X * s, a.Y * s, a.Z * s}; }
 double Length(const TVec& v) { return std::sqrt(v.X * v.X + v.Y * v.Y + v.Z * v.Z); }
+
+// Half of an 8-bit mask, each side rounded up: along an even side each kept
+// pixel is the mean of a pair, along an odd one it is the even pixel, so
+// that kept pixel i stands where working pixels 2i and 2i + 1 (or 2i)
+// stand once the picture is drawn twice as large about its middle.
+TRef<TSysBitmap> HalveMask(TSysBitmap* mask) {
+  const std::int32_t w = mask->Width(), h = mask->Height();
+  const std::int32_t hw = (w + 1) / 2, hh = (h + 1) / 2;
+  TRef<TSysBitmap> half = NewMask(hw, hh);
+  const bool pairX = w % 2 == 0, pairY = h % 2 == 0;
+  for (std::int32_t y = 0; y < hh; ++y) {
+    const std::uint8_t* a = mask->ScanLine(2 * y);
+    const std::uint8_t* b = pairY ? mask->ScanLine(2 * y + 1) : a;
+    std::uint8_t* d = half->ScanLine(y);
+    for (std::int32_t x = 0; x < hw; ++x) {
+      const std::int32_t x0 = 2 * x, x1 = pairX ? x0 + 1 : x0;
+      d[x] = std::uint8_t((a[x0] + a[x1] + b[x0] + b[x1] + 2) / 4);
+    }
+  }
+  return half;
+}
 
 }  // namespace
 
@@ -87,6 +111,9 @@ TShadowWorkScale ShadowWorkScale(const TShadowParams& p) {
     s.K *= 2;
     ++s.Halvings;
   }
+  // The radius as the drop shadow holds it.
+  const double r = double(p.Blur) / s.K + 1.0;
+  if (r >= kKeptHalfFromRadius && std::isfinite(r)) s.KeptHalvings = 1;
   return s;
 }
 
@@ -186,6 +213,11 @@ void TShadowProducer::SetBlurRadius(double radius) {
 void TShadowProducer::SetContour(std::int32_t preset) { dropShadow_->Contour().SelectPreset(preset); }
 
 TRef<TImage> TShadowProducer::Make(TImage* image) {
+  TRef<TSysBitmap> out = MakeBitmap(image);
+  return out ? SysBitmapToImage(out.get(), false, image->Params.FileName) : nullptr;
+}
+
+TRef<TSysBitmap> TShadowProducer::MakeBitmap(TImage* image) {
   if (!image || !image->Store()) return nullptr;
   TBitmap* level = image->Store()->GetMipLevel(0, PixelFormatByName(PF_A8R8G8B8), TSysBitmap::StaticClass());
   auto* source = dynamic_cast<TSysBitmap*>(level);
@@ -193,7 +225,9 @@ TRef<TImage> TShadowProducer::Make(TImage* image) {
   dropShadow_->Progress = Progress;
   dropShadow_->ProgressData = ProgressData;
   if (!dropShadow_->Make(source)) return nullptr;
-  TSysBitmap* mask = dropShadow_->Result();
+  TRef<TSysBitmap> kept(dropShadow_->Result());
+  for (std::int32_t i = 0; i < KeptHalvings; ++i) kept = HalveMask(kept.get());
+  TSysBitmap* mask = kept.get();
   TRef<TSysBitmap> out = NewBitmap32(mask->Width(), mask->Height());
   const std::uint32_t alpha = Color >> 24, rgb = Color & 0x00FFFFFFu;
   for (std::int32_t y = 0; y < mask->Height(); ++y) {
@@ -201,7 +235,7 @@ TRef<TImage> TShadowProducer::Make(TImage* image) {
     std::uint32_t* d = out->Row32(y);
     for (std::int32_t x = 0; x < mask->Width(); ++x) d[x] = ((alpha * s[x] / 255) << 24) | rgb;
   }
-  return SysBitmapToImage(out.get(), false, image->Params.FileName);
+  return out;
 }
 
 // ---- TShadowGenerator ------------------------------------------------------------------
@@ -213,7 +247,54 @@ void TShadowGenerator::Dispose() {
   TRefObject::Dispose();
 }
 
+namespace {
+
+// The kept shadow picture: level 0 is the one made; once let go (its
+// textures hold it) it is made again from the same parameters and picture.
+class TShadowStore : public TSysBitmapStore {
+public:
+  TShadowStore(const WideString& name, TSysBitmap* made, const TShadowParams& params, const TImageAccessor& accessor)
+      : TSysBitmapStore(name, TImageLoadHandler{}, {made->Width(), made->Height()}, made->PixelFormat()),
+        made_(made),
+        params_(params),
+        accessor_(accessor) {}
+  void Dispose() override {
+    made_ = nullptr;
+    accessor_ = nullptr;
+    TSysBitmapStore::Dispose();
+  }
+  // A shadow of a named picture needs the accessor to find it again.
+  bool RemakesLevels() const override { return accessor_ || params_.Name == kNoPictureName; }
+  void GetSourceLevel(std::int32_t level, TMipLevelResult& result) override {
+    if (level != 0) return;
+    TRef<TSysBitmap> b = std::move(made_);
+    if (!b) b = MakeRef<TShadowGenerator>()->MakeBitmap(params_, accessor_);
+    const TPoint size = Size();
+    if (!b || b->Width() != size.X || b->Height() != size.Y) {
+      // The picture it was made from is gone: the shadow shows nothing.
+      b = NewBitmap32(size.X, size.Y);
+      b->FillRect({0, 0, size.X, size.Y}, TColor32{});
+    }
+    result.Bitmap = b;
+    result.Owned = true;
+    result.Level = 0;
+  }
+
+private:
+  TRef<TSysBitmap> made_;
+  TShadowParams params_;
+  TImageAccessor accessor_;
+};
+
+}  // namespace
+
 TRef<TImage> TShadowGenerator::MakeShadow(const TShadowParams& p, const TImageAccessor& accessor) {
+  TRef<TSysBitmap> made = MakeBitmap(p, accessor);
+  if (!made) return nullptr;
+  return MakeRef<TImage>(MakeRef<TShadowStore>(MakeShadowKey(p), made.get(), p, accessor).get());
+}
+
+TRef<TSysBitmap> TShadowGenerator::MakeBitmap(const TShadowParams& p, const TImageAccessor& accessor) {
   const TShadowWorkScale ws = ShadowWorkScale(p);
   if (!(ws.W >= 0.5 && ws.H >= 0.5) || !std::isfinite(ws.W) || !std::isfinite(ws.H)) return nullptr;
   const std::int32_t w = std::max(RoundI(ws.W), 1), h = std::max(RoundI(ws.H), 1);
@@ -269,9 +350,10 @@ TRef<TImage> TShadowGenerator::MakeShadow(const TShadowParams& p, const TImageAc
 
   TRef<TImage> silhouette = SysBitmapToImage(bmp.get(), false, MakeShadowKey(p));
   producer_->SetBlurRadius(p.Blur / k);
+  producer_->KeptHalvings = ws.KeptHalvings;
   producer_->Color = 0xFFFFFFFFu;
   producer_->SetContour(p.Contour);
-  return producer_->Make(silhouette.get());
+  return producer_->MakeBitmap(silhouette.get());
 }
 
 // ---- TShadow ---------------------------------------------------------------------------
@@ -283,7 +365,7 @@ namespace {
 double KeyWorkScale(const WideString& key) {
   TShadowParams q;
   ParseShadowKey(key, q);
-  return ShadowWorkScale(q).K;
+  return ShadowWorkScale(q).KeptScale();
 }
 
 }  // namespace

@@ -20,6 +20,13 @@
 // enlarges it back, through the contour's table when a contour is chosen;
 // the result is larger than the silhouette by Ceil(2.5 r) on every side.
 // r is the given radius + 1, held to 1 .. kMaxShadowBlur.
+//
+// A soft shadow (r of 4 working pixels or more) is kept at half its working
+// size: the blur leaves nothing that two working pixels would show apart,
+// and the picture, drawn twice as large with its pixels interpolated, looks
+// the same for a quarter of the memory. An odd side keeps its even pixels,
+// an even one averages pairs, so that every kept pixel lands where the
+// working pixels it stands for lie.
 #include <cstdint>
 
 #include "ZmLib/Graphics/SysBitmap.h"
@@ -36,11 +43,15 @@ constexpr double kMaxShadowBlur = 512.0;
 
 // The working reduction of a silhouette of W x H blurred by Blur: k =
 // 2^Halvings; W and H come back reduced. Sizes that are not finite give k 1
-// and no halvings.
+// and no halvings. The made picture is halved KeptHalvings more times
+// (0 or 1, see above) before it is kept.
 struct TShadowWorkScale {
   double W = 0, H = 0;
   double K = 1;
   std::int32_t Halvings = 0;
+  std::int32_t KeptHalvings = 0;
+  // Object pixels per pixel of the kept picture.
+  double KeptScale() const { return K * double(1 << KeptHalvings); }
 };
 TShadowWorkScale ShadowWorkScale(const TShadowParams& params);
 
@@ -93,6 +104,8 @@ public:
   // Image: colour with alpha = colour alpha * mask / 255. Nil for nil, or
   // when the progress callback cancelled.
   TRef<TImage> Make(TImage* image);
+  // The same picture's bitmap.
+  TRef<TSysBitmap> MakeBitmap(TImage* image);
 
   TDropShadow* DropShadow() const { return dropShadow_.get(); }
   void SetBlurRadius(double radius);
@@ -101,6 +114,9 @@ public:
   void SetContour(std::int32_t preset);
 
   std::uint32_t Color = 0xFFFFFFFF;  // "A8R8G8B8"
+  // The blurred mask is halved this many times before the picture is made
+  // (an odd side keeps its even pixels, an even one averages pairs).
+  std::int32_t KeptHalvings = 0;
   TStretchCallback Progress = nullptr;
   void* ProgressData = nullptr;
 
@@ -118,7 +134,10 @@ public:
   // The shadow picture of Params, named by their key; the object's picture
   // is taken from Accessor. Nil when the size is empty or not finite (or
   // the work was cancelled). A missing picture leaves only the background.
+  // Its store makes the picture again the same way once it was let go.
   TRef<TImage> MakeShadow(const TShadowParams& params, const TImageAccessor& accessor);
+  // The same picture's bitmap.
+  TRef<TSysBitmap> MakeBitmap(const TShadowParams& params, const TImageAccessor& accessor);
 
   TShadowProducer* Producer() const { return producer_.get(); }
 
