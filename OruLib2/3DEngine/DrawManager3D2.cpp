@@ -112,6 +112,10 @@ private:
 TTextureStore2::TTextureStore2(TBitmapStore* store) : store_(store) {}
 
 void TTextureStore2::Dispose() {
+  // A texture still held elsewhere no longer makes its picture again from
+  // the store it leaves.
+  for (const TTextureWrapper& w : Textures)
+    if (w.Texture) w.Texture->SetRemake(nullptr);
   Textures.clear();
   if (store_ && !(store_->Flags() & kDisposed)) store_->GetCacheList()->Remove(this);
   store_ = nullptr;
@@ -310,6 +314,15 @@ TMultiTexture6* T3DDrawer::GetTiledTexture(TImage* image, const TImageDrawParams
   TRef<TMultiTexture6> t = MakeRef<TMultiTexture6>(TextureManager.get());
   t->SetPicture(bitmap, false, params.Tiled, params.Premultiplied, params.Rows, params.Columns,
                 {0, 0, bitmap->Width(), bitmap->Height()});
+  if (TBitmapStore* s = store->Store(); s->RemakesLevels()) {
+    // The store, which the texture store holds, makes the level again.
+    const std::int32_t level = params.Level;
+    t->SetRemake([s, level]() -> TRef<TBitmap> {
+      TBitmap* b = s->GetMipLevel(level, nullptr, nullptr);
+      if (b && !TileReadable(b)) b = s->GetMipLevel(level, pfA8R8G8B8, nullptr);
+      return TRef<TBitmap>(b);
+    });
+  }
   store->Textures.push_back({key, t, opaque});
   return t.get();
 }
@@ -466,6 +479,13 @@ bool T3DDrawer::PrepareScreenLevel(TImage* image, const TImageDrawParams& params
       if (!TextureManager) TextureManager = MakeRef<TTextureManager6>(Screen_.get());
       t = MakeRef<TMultiTexture6>(TextureManager.get());
       t->SetPicture(texels.get(), false, false, params.Premultiplied, 1, 1, {0, 0, texels->Width(), texels->Height()});
+      if (TBitmapStore* s = store->Store(); s->RemakesLevels()) {
+        const std::int32_t level = params.Level;
+        t->SetRemake([s, level, src, place]() -> TRef<TBitmap> {
+          TBitmap* l = s->GetMipLevel(level, nullptr, nullptr);
+          return l ? TRef<TBitmap>(MakeScreenLevel(l, src, place)) : nullptr;
+        });
+      }
       store->Textures.push_back({key, t, opaque});
     }
   }
@@ -626,6 +646,20 @@ bool T3DDrawer::LeaveOut(const TRect* rect) {
   if (!CanDraw()) return false;
   TRef<T3DRenderer> r(Screen_->Renderer());
   return r && r->SetExclusion(rect);
+}
+
+void T3DDrawer::LetLevelsGo(TImage* image) {
+  TBitmapStore* s = image ? image->Store() : nullptr;
+  if (!s || !s->RemakesLevels()) return;
+  // Under the drawing lock: a frame that reads a level (a texture it makes)
+  // never meets it on its way out.
+  TLockScope d(DrawingLock());
+  TLockScope l(DrawerLock());
+  TTextureStore2* store = FindTextureStore(image, false);
+  if (!store || store->Textures.empty()) return;
+  for (const TTextureWrapper& w : store->Textures)
+    if (!w.Texture || !w.Texture->LetSourceGo()) return;
+  s->ReleaseLevels();
 }
 
 void T3DDrawer::ReleaseImageTextures(TImage* image) {

@@ -91,6 +91,7 @@ public:
   // store's cache list, and any the image's own list holds), so that the next
   // PrepareImage or DrawImage builds them again.
   void ReleaseImageTextures(zm::TImage* image) override;
+  void LetLevelsGo(zm::TImage* image) override;
   void SetFixedFrameSize(const zm::TSize& size) override;
   void RestoreDeviceStates() override;
   void Clear(zm::TColor32 colour, bool clearDepth) override;

@@ -481,7 +481,10 @@ void TOruImage::PrepareResources(TDeviceDrawer& drawer) {
     if (PrepareShadow()) {
       TObjectShadowDrawer sd(drawer);
       Shadow->Precache(&sd);
+      drawer.LetLevelsGo(Shadow->Image());
     }
+    // The shadow was made from the picture's pixels; the textures hold them now.
+    drawer.LetLevelsGo(Picture.get());
     NeedsTextures = 0;
   }
   TOruObject::PrepareResources(drawer);

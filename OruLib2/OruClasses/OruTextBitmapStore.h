@@ -46,6 +46,8 @@ public:
 
   // Level 0: the text rendered at the store's size; other levels: none.
   void GetSourceLevel(std::int32_t level, zm::TMipLevelResult& result) override;
+  // The text is rendered again whenever its pixels are wanted once more.
+  bool RemakesLevels() const override { return true; }
 
   // The vector-text measures at Size; a size that is not a positive number
   // means the store's own.
