@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <numbers>
+#include <vector>
 
 #include "ZmLib/Graphics/SysBitmapStore.h"
 #include "ZmLib/Graphics/SysBitmapUtils.h"
@@ -19,8 +21,8 @@ std::int32_t RoundI(double v) {
   return std::int32_t(std::nearbyint(std::clamp(v, -1e9, 1e9)));
 }
 
-// The working radius from which a shadow is kept at half size.
-constexpr double kKeptHalfFromRadius = 4.0;
+// The working radius from which a shadow is worked at half size once more.
+constexpr double kSoftFromRadius = 4.0;
 
 TRef<TSysBitmap> NewMask(std::int32_t w, std::int32_t h) {
   TPixelFormat* f = PixelFormatByName(PF_A8);
@@ -55,27 +57,6 @@ TVec operator+(const TVec& a, const TVec& b) { return {a.X + b.X, a.Y + b.Y, a.Z
 TVec operator-(const TVec& a, const TVec& b) { return {a.X - b.X, a.Y - b.Y, a.Z - b.Z}; }
 TVec operator*(const TVec& a, double s) { return {a.X * s, a.Y * s, a.Z * s}; }
 double Length(const TVec& v) { return std::sqrt(v.X * v.X + v.Y * v.Y + v.Z * v.Z); }
-
-// Half of an 8-bit mask, each side rounded up: along an even side each kept
-// pixel is the mean of a pair, along an odd one it is the even pixel, so
-// that kept pixel i stands where working pixels 2i and 2i + 1 (or 2i)
-// stand once the picture is drawn twice as large about its middle.
-TRef<TSysBitmap> HalveMask(TSysBitmap* mask) {
-  const std::int32_t w = mask->Width(), h = mask->Height();
-  const std::int32_t hw = (w + 1) / 2, hh = (h + 1) / 2;
-  TRef<TSysBitmap> half = NewMask(hw, hh);
-  const bool pairX = w % 2 == 0, pairY = h % 2 == 0;
-  for (std::int32_t y = 0; y < hh; ++y) {
-    const std::uint8_t* a = mask->ScanLine(2 * y);
-    const std::uint8_t* b = pairY ? mask->ScanLine(2 * y + 1) : a;
-    std::uint8_t* d = half->ScanLine(y);
-    for (std::int32_t x = 0; x < hw; ++x) {
-      const std::int32_t x0 = 2 * x, x1 = pairX ? x0 + 1 : x0;
-      d[x] = std::uint8_t((a[x0] + a[x1] + b[x0] + b[x1] + 2) / 4);
-    }
-  }
-  return half;
-}
 
 }  // namespace
 
@@ -113,8 +94,20 @@ TShadowWorkScale ShadowWorkScale(const TShadowParams& p) {
   }
   // The radius as the drop shadow holds it.
   const double r = double(p.Blur) / s.K + 1.0;
-  if (r >= kKeptHalfFromRadius && std::isfinite(r)) s.KeptHalvings = 1;
+  if (r >= kSoftFromRadius && std::isfinite(r) && std::min(s.W, s.H) >= 1.0) {
+    s.W /= 2;
+    s.H /= 2;
+    s.K *= 2;
+    ++s.Halvings;
+    s.Soft = true;
+  }
   return s;
+}
+
+double TShadowWorkScale::BlurRadius(double blur) const {
+  if (!Soft) return blur / K;
+  // Half the radius the drop shadow would hold at the scale before.
+  return (blur / (K / 2) + 1.0) / 2 - 1.0;
 }
 
 double NormalizeRectShadowParams(TShadowParams& p) {
@@ -130,6 +123,35 @@ double NormalizeRectShadowParams(TShadowParams& p) {
 }
 
 // ---- TDropShadow -----------------------------------------------------------------------
+
+namespace {
+
+// The table of a contour, made once for each contour met (a show uses a
+// few): a shadow at a time would otherwise make it again.
+void ContourLut(const std::array<std::uint8_t, 256>& contour, std::array<std::uint8_t, 4096>& lut) {
+  struct TMade {
+    std::array<std::uint8_t, 256> Contour;
+    std::array<std::uint8_t, 4096> Lut;
+  };
+  // Never destroyed: a shadow may be made while the program ends.
+  static std::mutex* lock = new std::mutex;
+  static std::vector<TMade>* made = new std::vector<TMade>;
+  constexpr std::size_t kKept = 16;
+  {
+    std::lock_guard<std::mutex> g(*lock);
+    for (const TMade& m : *made)
+      if (m.Contour == contour) {
+        lut = m.Lut;
+        return;
+      }
+  }
+  TDropShadow::BuildContourLut(contour, lut);
+  std::lock_guard<std::mutex> g(*lock);
+  if (made->size() >= kKept) made->erase(made->begin());
+  made->push_back({contour, lut});
+}
+
+}  // namespace
 
 TDropShadow::TDropShadow() = default;
 
@@ -188,7 +210,7 @@ bool TDropShadow::Make(TSysBitmap* mask) {
   std::array<std::uint8_t, 4096> lut;
   std::span<const std::uint8_t> table;
   if (contour_.Initialized()) {
-    BuildContourLut(contour_.Table(), lut);
+    ContourLut(contour_.Table(), lut);
     table = lut;
   }
   result_ = NewMask(a->Width(), a->Height());
@@ -225,9 +247,7 @@ TRef<TSysBitmap> TShadowProducer::MakeBitmap(TImage* image) {
   dropShadow_->Progress = Progress;
   dropShadow_->ProgressData = ProgressData;
   if (!dropShadow_->Make(source)) return nullptr;
-  TRef<TSysBitmap> kept(dropShadow_->Result());
-  for (std::int32_t i = 0; i < KeptHalvings; ++i) kept = HalveMask(kept.get());
-  TSysBitmap* mask = kept.get();
+  TSysBitmap* mask = dropShadow_->Result();
   TRef<TSysBitmap> out = NewBitmap32(mask->Width(), mask->Height());
   const std::uint32_t alpha = Color >> 24, rgb = Color & 0x00FFFFFFu;
   for (std::int32_t y = 0; y < mask->Height(); ++y) {
@@ -349,8 +369,7 @@ TRef<TSysBitmap> TShadowGenerator::MakeBitmap(const TShadowParams& p, const TIma
   }
 
   TRef<TImage> silhouette = SysBitmapToImage(bmp.get(), false, MakeShadowKey(p));
-  producer_->SetBlurRadius(p.Blur / k);
-  producer_->KeptHalvings = ws.KeptHalvings;
+  producer_->SetBlurRadius(ws.BlurRadius(p.Blur));
   producer_->Color = 0xFFFFFFFFu;
   producer_->SetContour(p.Contour);
   return producer_->MakeBitmap(silhouette.get());
@@ -365,7 +384,7 @@ namespace {
 double KeyWorkScale(const WideString& key) {
   TShadowParams q;
   ParseShadowKey(key, q);
-  return ShadowWorkScale(q).KeptScale();
+  return ShadowWorkScale(q).K;
 }
 
 }  // namespace
@@ -377,9 +396,13 @@ void TShadow::Dispose() {
 
 TRef<TShadow> TShadow::CreateImageShadow(const TShadowParams& params, TBitmap* bitmap, const TImageAccessor& accessor,
                                          float scale) {
+  return CreateImageShadowOfFormat(params, bitmap ? bitmap->PixelFormat() : nullptr, accessor, scale);
+}
+
+TRef<TShadow> TShadow::CreateImageShadowOfFormat(const TShadowParams& params, const TPixelFormat* f,
+                                         const TImageAccessor& accessor, float scale) {
   TRef<TShadow> s = MakeRef<TShadow>();
   s->params_ = params;
-  const TPixelFormat* f = bitmap ? bitmap->PixelFormat() : nullptr;
   const bool alpha = f && f->BytesPerPixel == 4 && f->HasAlpha;
   TShadowParams key = params;
   if (!alpha || params.Name.empty() || params.IgnoreAlpha) key.Name = kNoPictureName;

@@ -21,12 +21,11 @@
 // the result is larger than the silhouette by Ceil(2.5 r) on every side.
 // r is the given radius + 1, held to 1 .. kMaxShadowBlur.
 //
-// A soft shadow (r of 4 working pixels or more) is kept at half its working
-// size: the blur leaves nothing that two working pixels would show apart,
-// and the picture, drawn twice as large with its pixels interpolated, looks
-// the same for a quarter of the memory. An odd side keeps its even pixels,
-// an even one averages pairs, so that every kept pixel lands where the
-// working pixels it stands for lie.
+// A soft shadow (r of 4 working pixels or more) is worked at half that size
+// once more, with half the radius (r / 2, not (Blur / k + 1) / 2 + 1): the
+// blur leaves nothing that two pixels would show apart, and the picture,
+// drawn twice as large with its pixels interpolated, looks the same for a
+// quarter of the memory and of the work.
 #include <cstdint>
 
 #include "ZmLib/Graphics/SysBitmap.h"
@@ -43,15 +42,14 @@ constexpr double kMaxShadowBlur = 512.0;
 
 // The working reduction of a silhouette of W x H blurred by Blur: k =
 // 2^Halvings; W and H come back reduced. Sizes that are not finite give k 1
-// and no halvings. The made picture is halved KeptHalvings more times
-// (0 or 1, see above) before it is kept.
+// and no halvings. Soft: the last halving is the soft shadow's (above).
 struct TShadowWorkScale {
   double W = 0, H = 0;
   double K = 1;
   std::int32_t Halvings = 0;
-  std::int32_t KeptHalvings = 0;
-  // Object pixels per pixel of the kept picture.
-  double KeptScale() const { return K * double(1 << KeptHalvings); }
+  bool Soft = false;
+  // The radius the drop shadow is given (it holds it + 1).
+  double BlurRadius(double blur) const;
 };
 TShadowWorkScale ShadowWorkScale(const TShadowParams& params);
 
@@ -114,9 +112,6 @@ public:
   void SetContour(std::int32_t preset);
 
   std::uint32_t Color = 0xFFFFFFFF;  // "A8R8G8B8"
-  // The blurred mask is halved this many times before the picture is made
-  // (an odd side keeps its even pixels, an even one averages pairs).
-  std::int32_t KeptHalvings = 0;
   TStretchCallback Progress = nullptr;
   void* ProgressData = nullptr;
 
@@ -153,6 +148,10 @@ public:
   // "N\A"; the key's blur is Blur * Scale. The image is asked of Accessor by
   // the key (nil when there is no accessor).
   static TRef<TShadow> CreateImageShadow(const TShadowParams& params, TBitmap* bitmap,
+                                         const TImageAccessor& accessor, float scale);
+  // The same for a picture of Format (that of its bitmap), which need not
+  // be made for it.
+  static TRef<TShadow> CreateImageShadowOfFormat(const TShadowParams& params, const TPixelFormat* format,
                                          const TImageAccessor& accessor, float scale);
   // For a rectangle: name "N\A", parameters normalised, the key's blur
   // Sqrt(w * h) * Blur / 400 with w x h the normalised rectangle.
