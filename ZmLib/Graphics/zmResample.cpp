@@ -125,6 +125,14 @@ bool Poll(TStretchCallback callback, void* data, void* sender) {
 // Round half to even, as the rest of the imaging code does.
 inline std::int32_t RoundI(float v) { return std::int32_t(std::nearbyint(v)); }
 
+// The same for 0 <= v < 2^22, in plain arithmetic that runs over many values
+// at once: added to 1.5 * 2^23 a float keeps no fraction, and the addition
+// rounds as nearbyint does.
+inline std::int32_t RoundSmall(float v) {
+  constexpr float kShift = 12582912.0f;  // 1.5 * 2^23
+  return std::int32_t((v + kShift) - kShift);
+}
+
 }  // namespace
 
 void Stretch(TSysBitmap* src, TSysBitmap* dst, TResampleFilter filter, TStretchCallback callback,
@@ -143,36 +151,84 @@ void Stretch(TSysBitmap* src, TSysBitmap* dst, TResampleFilter filter, TStretchC
   for (std::int32_t i = 0; i < dw; ++i)
     if (Poll(callback, callbackData, sender)) return;
 
-  // Work area column by column (x * sh + y), so the second pass reads runs.
-  std::vector<std::uint16_t> work(std::size_t(dw) * std::size_t(sh));
-  for (std::int32_t y = 0; y < sh; ++y) {
-    const std::uint8_t* row = src->ScanLine(y);
-    for (std::int32_t x = 0; x < dw; ++x) {
-      float sum = 0.0f;
-      for (const TContribution& c : cols[std::size_t(x)]) sum += c.Weight * float(row[c.Index]);
-      sum = sum > 0.0f ? std::min(sum, 255.0f) : 0.0f;  // NaN from a foreign kernel gives 0
-      work[std::size_t(x) * std::size_t(sh) + std::size_t(y)] = std::uint16_t(RoundI(sum * 256.96078f));
+  // Each result is the sum of its taps in their list's order, as a plain
+  // loop over the taps would make it. The loops run over many results at
+  // once (the runs the taps read lie side by side), so the sums are those
+  // of that loop, only made together.
+  // First pass: source columns as runs, each result column summed at once.
+  std::vector<std::uint8_t> across(std::size_t(sw) * std::size_t(sh));
+  for (std::int32_t y0 = 0; y0 < sh; y0 += 8) {
+    // Eight rows at a time: each column gets eight bytes side by side.
+    const std::int32_t n = std::min(8, sh - y0);
+    const std::uint8_t* rows8[8];
+    for (std::int32_t k = 0; k < n; ++k) rows8[k] = src->ScanLine(y0 + k);
+    for (std::int32_t x = 0; x < sw; ++x) {
+      std::uint8_t* d = across.data() + std::size_t(x) * std::size_t(sh) + std::size_t(y0);
+      for (std::int32_t k = 0; k < n; ++k) d[k] = rows8[k][x];
     }
-    if (Poll(callback, callbackData, sender)) return;
+    for (std::int32_t k = 0; k < n; ++k)
+      if (Poll(callback, callbackData, sender)) return;
   }
+  // Work area column by column (x * sh + y).
+  std::vector<std::uint16_t> work(std::size_t(dw) * std::size_t(sh));
+  std::vector<float> acc(std::size_t(std::max(sh, dw)));
+  for (std::int32_t x = 0; x < dw; ++x) {
+    float* sum = acc.data();
+    std::fill_n(sum, sh, 0.0f);
+    for (const TContribution& c : cols[std::size_t(x)]) {
+      const std::uint8_t* column = across.data() + std::size_t(c.Index) * std::size_t(sh);
+      const float w = c.Weight;
+      for (std::int32_t y = 0; y < sh; ++y) sum[y] += w * float(column[y]);
+    }
+    std::uint16_t* out = work.data() + std::size_t(x) * std::size_t(sh);
+    for (std::int32_t y = 0; y < sh; ++y) {
+      const float v = sum[y] > 0.0f ? std::min(sum[y], 255.0f) : 0.0f;  // NaN from a foreign kernel gives 0
+      out[y] = std::uint16_t(RoundSmall(v * 256.96078f));
+    }
+  }
+  across = {};
 
   std::vector<TContributionList> rows = BuildContributions(dh, sh, filter, scale, support);
   for (std::int32_t i = 0; i < dh; ++i)
     if (Poll(callback, callbackData, sender)) return;
 
-  for (std::int32_t x = 0; x < dw; ++x) {
-    const std::uint16_t* column = work.data() + std::size_t(x) * std::size_t(sh);
-    for (std::int32_t y = 0; y < dh; ++y) {
-      float sum = 0.0f;
-      for (const TContribution& c : rows[std::size_t(y)]) sum += c.Weight * float(column[c.Index]);
-      sum = sum > 0.0f ? std::min(sum, 65535.0f) : 0.0f;
-      std::uint8_t v;
-      if (lut.empty())
-        v = std::uint8_t(RoundI(sum * 255.0f / 65535.0f));
-      else
-        v = lut[std::size_t(RoundI(sum * 4095.0f / 65535.0f))];
-      dst->ScanLine(y)[x] = v;
+  // Second pass: the work area's rows as runs, each result row summed at
+  // once; written to the target a column per callback.
+  std::vector<std::uint16_t> along(std::size_t(dw) * std::size_t(sh));
+  for (std::int32_t y0 = 0; y0 < sh; y0 += 8) {
+    const std::int32_t n = std::min(8, sh - y0);
+    for (std::int32_t x = 0; x < dw; ++x) {
+      const std::uint16_t* s8 = work.data() + std::size_t(x) * std::size_t(sh) + std::size_t(y0);
+      for (std::int32_t k = 0; k < n; ++k) along[std::size_t(y0 + k) * std::size_t(dw) + std::size_t(x)] = s8[k];
     }
+  }
+  work = {};
+  std::vector<std::uint8_t> result(std::size_t(dw) * std::size_t(dh));
+  for (std::int32_t y = 0; y < dh; ++y) {
+    float* sum = acc.data();
+    std::fill_n(sum, dw, 0.0f);
+    for (const TContribution& c : rows[std::size_t(y)]) {
+      const std::uint16_t* row = along.data() + std::size_t(c.Index) * std::size_t(dw);
+      const float w = c.Weight;
+      for (std::int32_t x = 0; x < dw; ++x) sum[x] += w * float(row[x]);
+    }
+    std::uint8_t* out = result.data() + std::size_t(y) * std::size_t(dw);
+    if (lut.empty()) {
+      for (std::int32_t x = 0; x < dw; ++x) {
+        const float v = sum[x] > 0.0f ? std::min(sum[x], 65535.0f) : 0.0f;
+        out[x] = std::uint8_t(RoundSmall(v * 255.0f / 65535.0f));
+      }
+    } else {
+      for (std::int32_t x = 0; x < dw; ++x) {
+        const float v = sum[x] > 0.0f ? std::min(sum[x], 65535.0f) : 0.0f;
+        out[x] = lut[std::size_t(RoundSmall(v * 4095.0f / 65535.0f))];
+      }
+    }
+  }
+  std::vector<std::uint8_t*> lines(static_cast<std::size_t>(dh));
+  for (std::int32_t y = 0; y < dh; ++y) lines[std::size_t(y)] = dst->ScanLine(y);
+  for (std::int32_t x = 0; x < dw; ++x) {
+    for (std::int32_t y = 0; y < dh; ++y) lines[std::size_t(y)][x] = result[std::size_t(y) * std::size_t(dw) + std::size_t(x)];
     if (Poll(callback, callbackData, sender)) return;
   }
 }
