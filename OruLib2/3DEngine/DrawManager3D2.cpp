@@ -173,18 +173,24 @@ void T3DDrawer::Dispose() {
 }
 
 void T3DDrawer::FreeTextureStores() {
-  std::vector<TTextureStore2*> all;
+  std::unordered_set<TTextureStore2*> all;
   all.swap(stores_);
+  sweptAt_ = 0;
   for (TTextureStore2* s : all) s->Free();
 }
 
 void T3DDrawer::FreeUnusedTextureStores() {
+  // Among many, looked for each time the stores have doubled since the last
+  // look: a slide of many pictures costs a look per picture of its own, not
+  // one over all the others for each of them.
+  if (stores_.size() >= kStoresBeforeSweep && stores_.size() < 2 * sweptAt_) return;
   std::vector<TTextureStore2*> unused;
   std::erase_if(stores_, [&](TTextureStore2* s) {
     const bool gone = !s->Store() || s->Store()->RefCount() == 1;
     if (gone) unused.push_back(s);
     return gone;
   });
+  sweptAt_ = stores_.size();
   for (TTextureStore2* s : unused) s->Free();
 }
 
@@ -285,7 +291,7 @@ TTextureStore2* T3DDrawer::FindTextureStore(TImage* image, bool create) {
   FreeUnusedTextureStores();
   TTextureStore2* s = MakeRef<TTextureStore2>(store).Detach();
   cache->Add(s);
-  stores_.push_back(s);
+  stores_.insert(s);
   return s;
 }
 
@@ -341,8 +347,18 @@ void T3DDrawer::PrepareImage(TImage* image, const TImageDrawParams& params) {
   // The loader thread prepares while the engine draws. Tiles join the
   // screen's resources, which frames change too: each step holds the drawing
   // lock as well, so a frame waits for one step, never for the whole picture.
-  // The level is decoded before, under the picture store's own lock only.
-  if (image && params.Level >= 0 && params.Level <= kMaxMipLevel && image->Store()) {
+  // The level is decoded before, under the picture store's own lock only
+  // (not for a texture made before: a picture shared by many objects, whose
+  // level may have been let go).
+  bool made = false;
+  if (image && image->Store()) {
+    TLockScope l(DrawerLock());
+    if (TTextureStore2* store = FindTextureStore(image, false)) {
+      const std::string key = TextureStoreKey(params);
+      for (const TTextureWrapper& w : store->Textures) made = made || w.Key == key;
+    }
+  }
+  if (!made && image && params.Level >= 0 && params.Level <= kMaxMipLevel && image->Store()) {
     try {
       image->Store()->GetMipLevel(params.Level, nullptr, nullptr);
     } catch (const ELoadStopped&) {
@@ -674,9 +690,7 @@ void T3DDrawer::ReleaseImageTextures(TImage* image) {
   }
   for (TTextureStore2* s : found) {
     own->Remove(s);
-    const auto it = std::find(stores_.begin(), stores_.end(), s);
-    if (it == stores_.end()) continue;  // another drawer's
-    stores_.erase(it);
+    if (!stores_.erase(s)) continue;  // another drawer's
     s->Free();
   }
 }
