@@ -184,6 +184,7 @@ private:
   bool wheelEnabled_ = true;
   bool endedAtLastSlide_ = false;
   bool closeRequested_ = false;
+  bool refused_ = false;  // the show could not be held: ended, once
   bool inAction_ = false;
   bool asking_ = false;  // the start question is open
   bool closing_ = false;

@@ -179,11 +179,11 @@ void T3DDrawer::FreeTextureStores() {
   for (TTextureStore2* s : all) s->Free();
 }
 
-void T3DDrawer::FreeUnusedTextureStores() {
+void T3DDrawer::FreeUnusedTextureStores(bool always) {
   // Among many, looked for each time the stores have doubled since the last
   // look: a slide of many pictures costs a look per picture of its own, not
   // one over all the others for each of them.
-  if (stores_.size() >= kStoresBeforeSweep && stores_.size() < 2 * sweptAt_) return;
+  if (!always && stores_.size() >= kStoresBeforeSweep && stores_.size() < 2 * sweptAt_) return;
   std::vector<TTextureStore2*> unused;
   std::erase_if(stores_, [&](TTextureStore2* s) {
     const bool gone = !s->Store() || s->Store()->RefCount() == 1;
@@ -237,6 +237,8 @@ void T3DDrawer::BeginFrame() {
   {
     // The loader thread may be making textures on the screen meanwhile.
     TLockScope l(DrawerLock());
+    // The pictures of slides gone leave with the frame after them.
+    FreeUnusedTextureStores(true);
     Layout();
     Screen_->BeginFrame();
     // The screen takes a new window size only now: lay out again so that

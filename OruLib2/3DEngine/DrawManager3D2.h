@@ -329,8 +329,9 @@ private:
   void FreeTextureStores();
   // Frees the stores whose picture no image holds any more (the store's
   // reference is the last one): nothing can reach them again. From this
-  // many stores on, looked for once they have doubled since the last look.
-  void FreeUnusedTextureStores();
+  // many stores on, looked for once they have doubled since the last look
+  // as stores are made; Always: now (each frame).
+  void FreeUnusedTextureStores(bool always = false);
   static constexpr std::size_t kStoresBeforeSweep = 64;
 
   bool PushTarget(zm::TRenderTargetTexture* target);
