@@ -8,6 +8,7 @@
 
 #include "OruLib2/OruClasses/zmInflate.h"
 #include "OruLib2/OruClasses/zmStreamUtils.h"
+#include "ZmLib/wpLoadCallBack.h"
 
 namespace oru {
 
@@ -39,6 +40,8 @@ TRef<zm::TMemoryStream> InflateWhole(zm::TStream* window, std::int64_t limit, st
   TRef<TInflateStream> z = MakeRef<TInflateStream>(window, -1);
   TRef<zm::TMemoryStream> mem = MakeRef<zm::TMemoryStream>();
   auto grow = [&](std::int64_t capacity) {
+    // What the entry takes is part of what a slide's build may hold.
+    zm::CheckMemoryAhead(capacity - mem->GetSize());
     mem->SetSize(capacity);
     return mem->GetSize() == capacity;  // else no memory for it
   };
@@ -49,6 +52,7 @@ TRef<zm::TMemoryStream> InflateWhole(zm::TStream* window, std::int64_t limit, st
   std::uint8_t probe[4096];
   for (;;) {
     if (size > 0 && late()) RaiseInflateLimit(TOruUnpack::kEntryTooSlowText);
+    zm::CheckLoadStop();
     std::int32_t got;
     if (size == cap) {
       // Full: grow only when more output comes.
