@@ -61,6 +61,25 @@ const TResampleFilterInfo ResampleFilters[kResampleFilterCount] = {
     {"Mitchell", MitchellFilter, 2.0f},
 };
 
+std::vector<TContributionList> HalveContributions(const std::vector<TContributionList>& lists) {
+  const std::size_t n = lists.size();
+  std::vector<TContributionList> half((n + 1) / 2);
+  for (std::size_t i = 0; i < half.size(); ++i) {
+    if (n % 2) {
+      half[i] = lists[2 * i];
+      continue;
+    }
+    TContributionList& out = half[i];
+    for (const TContributionList* l : {&lists[2 * i], &lists[2 * i + 1]})
+      for (const TContribution& c : *l) {
+        auto it = std::find_if(out.begin(), out.end(), [&](const TContribution& o) { return o.Index == c.Index; });
+        if (it == out.end()) out.push_back({c.Index, c.Weight / 2});
+        else it->Weight += c.Weight / 2;
+      }
+  }
+  return half;
+}
+
 std::vector<TContributionList> BuildContributions(std::int32_t destSize, std::int32_t sourceSize,
                                                   TResampleFilter filter, float scale, float support) {
   if (!filter) throw Exception("Stretch: No filter");
@@ -148,6 +167,22 @@ void Stretch(TSysBitmap* src, TSysBitmap* dst, TResampleFilter filter, TStretchC
   // Contribution lists are made before the work area, so a refused scale
   // costs no memory. Both are dropped on every way out.
   std::vector<TContributionList> cols = BuildContributions(dw, sw, filter, scale, support);
+  StretchLists(src, dst, cols, [&] { return BuildContributions(dh, sh, filter, scale, support); }, callback,
+               callbackData, lut, sender);
+}
+
+void StretchLists(TSysBitmap* src, TSysBitmap* dst, const std::vector<TContributionList>& cols,
+                  const std::function<std::vector<TContributionList>()>& makeRows, TStretchCallback callback,
+                  void* callbackData, std::span<const std::uint8_t> lut, void* sender) {
+  ZM_ASSERT(src && dst && src->BytesPerPixel() == 1 && dst->BytesPerPixel() == 1,
+            "Stretch: Bitmaps must be 8-bit");
+  ZM_ASSERT(lut.empty() || lut.size() >= 4096, "Stretch: Lut must have 4096 entries");
+  const std::int32_t sw = src->Width(), sh = src->Height();
+  const std::int32_t dw = dst->Width(), dh = dst->Height();
+  if (std::int64_t(dw) * sh * 2 > kMaxBitmapBytes) throw Exception("Bitmap too large");
+  ZM_ASSERT(cols.size() == std::size_t(dw), "Stretch: a list for each column");
+  for (const TContributionList& l : cols)
+    for (const TContribution& c : l) ZM_ASSERT(c.Index >= 0 && c.Index < sw, "Stretch: Column outside the source");
   for (std::int32_t i = 0; i < dw; ++i)
     if (Poll(callback, callbackData, sender)) return;
 
@@ -188,7 +223,10 @@ void Stretch(TSysBitmap* src, TSysBitmap* dst, TResampleFilter filter, TStretchC
   }
   across = {};
 
-  std::vector<TContributionList> rows = BuildContributions(dh, sh, filter, scale, support);
+  const std::vector<TContributionList> rows = makeRows();
+  ZM_ASSERT(rows.size() == std::size_t(dh), "Stretch: a list for each row");
+  for (const TContributionList& l : rows)
+    for (const TContribution& c : l) ZM_ASSERT(c.Index >= 0 && c.Index < sh, "Stretch: Row outside the source");
   for (std::int32_t i = 0; i < dh; ++i)
     if (Poll(callback, callbackData, sender)) return;
 

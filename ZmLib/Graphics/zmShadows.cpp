@@ -21,8 +21,8 @@ std::int32_t RoundI(double v) {
   return std::int32_t(std::nearbyint(std::clamp(v, -1e9, 1e9)));
 }
 
-// The working radius from which a shadow is worked at half size once more.
-constexpr double kSoftFromRadius = 4.0;
+// The working radius from which a shadow is kept at half its working size.
+constexpr double kKeptHalfFromRadius = 4.0;
 
 TRef<TSysBitmap> NewMask(std::int32_t w, std::int32_t h) {
   TPixelFormat* f = PixelFormatByName(PF_A8);
@@ -94,20 +94,8 @@ TShadowWorkScale ShadowWorkScale(const TShadowParams& p) {
   }
   // The radius as the drop shadow holds it.
   const double r = double(p.Blur) / s.K + 1.0;
-  if (r >= kSoftFromRadius && std::isfinite(r) && std::min(s.W, s.H) >= 1.0) {
-    s.W /= 2;
-    s.H /= 2;
-    s.K *= 2;
-    ++s.Halvings;
-    s.Soft = true;
-  }
+  if (r >= kKeptHalfFromRadius && std::isfinite(r)) s.KeptHalf = true;
   return s;
-}
-
-double TShadowWorkScale::BlurRadius(double blur) const {
-  if (!Soft) return blur / K;
-  // Half the radius the drop shadow would hold at the scale before.
-  return (blur / (K / 2) + 1.0) / 2 - 1.0;
 }
 
 double NormalizeRectShadowParams(TShadowParams& p) {
@@ -213,8 +201,20 @@ bool TDropShadow::Make(TSysBitmap* mask) {
     ContourLut(contour_.Table(), lut);
     table = lut;
   }
-  result_ = NewMask(a->Width(), a->Height());
-  Stretch(small_.get(), result_.get(), SplineFilter, TPollRelay::Call, &relay, table, this, float(r), 2.0f);
+  if (!KeptHalf) {
+    result_ = NewMask(a->Width(), a->Height());
+    Stretch(small_.get(), result_.get(), SplineFilter, TPollRelay::Call, &relay, table, this, float(r), 2.0f);
+    return !relay.Cancelled;
+  }
+  // Made at half size: each kept pixel where the full-size ones it stands
+  // for would be, the blur the same.
+  result_ = NewMask((a->Width() + 1) / 2, (a->Height() + 1) / 2);
+  const std::vector<TContributionList> cols =
+      HalveContributions(BuildContributions(a->Width(), small_->Width(), SplineFilter, float(r), 2.0f));
+  StretchLists(
+      small_.get(), result_.get(), cols,
+      [&] { return HalveContributions(BuildContributions(a->Height(), small_->Height(), SplineFilter, float(r), 2.0f)); },
+      TPollRelay::Call, &relay, table, this);
   return !relay.Cancelled;
 }
 
@@ -369,7 +369,8 @@ TRef<TSysBitmap> TShadowGenerator::MakeBitmap(const TShadowParams& p, const TIma
   }
 
   TRef<TImage> silhouette = SysBitmapToImage(bmp.get(), false, MakeShadowKey(p));
-  producer_->SetBlurRadius(ws.BlurRadius(p.Blur));
+  producer_->SetBlurRadius(p.Blur / k);
+  producer_->DropShadow()->KeptHalf = ws.KeptHalf;
   producer_->Color = 0xFFFFFFFFu;
   producer_->SetContour(p.Contour);
   return producer_->MakeBitmap(silhouette.get());
@@ -384,7 +385,7 @@ namespace {
 double KeyWorkScale(const WideString& key) {
   TShadowParams q;
   ParseShadowKey(key, q);
-  return ShadowWorkScale(q).K;
+  return ShadowWorkScale(q).KeptScale();
 }
 
 }  // namespace

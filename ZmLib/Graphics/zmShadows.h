@@ -21,11 +21,13 @@
 // the result is larger than the silhouette by Ceil(2.5 r) on every side.
 // r is the given radius + 1, held to 1 .. kMaxShadowBlur.
 //
-// A soft shadow (r of 4 working pixels or more) is worked at half that size
-// once more, with half the radius (r / 2, not (Blur / k + 1) / 2 + 1): the
-// blur leaves nothing that two pixels would show apart, and the picture,
-// drawn twice as large with its pixels interpolated, looks the same for a
-// quarter of the memory and of the work.
+// A soft shadow (r of 4 working pixels or more) is kept at half its working
+// size: the blur leaves nothing that two working pixels would show apart,
+// and the picture, drawn twice as large with its pixels interpolated, looks
+// the same for a quarter of the memory. Its blur is enlarged straight to the
+// kept size: along an odd side each kept pixel is the working one at its
+// even place, along an even side the mean of a pair, so that every kept
+// pixel lands where the working pixels it stands for lie.
 #include <cstdint>
 
 #include "ZmLib/Graphics/SysBitmap.h"
@@ -42,14 +44,15 @@ constexpr double kMaxShadowBlur = 512.0;
 
 // The working reduction of a silhouette of W x H blurred by Blur: k =
 // 2^Halvings; W and H come back reduced. Sizes that are not finite give k 1
-// and no halvings. Soft: the last halving is the soft shadow's (above).
+// and no halvings. KeptHalf: the picture is kept at half the working size
+// (above).
 struct TShadowWorkScale {
   double W = 0, H = 0;
   double K = 1;
   std::int32_t Halvings = 0;
-  bool Soft = false;
-  // The radius the drop shadow is given (it holds it + 1).
-  double BlurRadius(double blur) const;
+  bool KeptHalf = false;
+  // Object pixels per pixel of the kept picture.
+  double KeptScale() const { return KeptHalf ? 2 * K : K; }
 };
 TShadowWorkScale ShadowWorkScale(const TShadowParams& params);
 
@@ -84,6 +87,9 @@ public:
   // Called after each row of the silhouette copy and through the resampler.
   TStretchCallback Progress = nullptr;
   void* ProgressData = nullptr;
+  // The result at half the size (rounded up), each pixel where the
+  // full-size ones it stands for are (see above).
+  bool KeptHalf = false;
 
 private:
   TCurvesData contour_;

@@ -158,23 +158,21 @@ TEST(Shadows, WorkScaleHalvesLargeSilhouettes) {
 TEST(Shadows, WideBlurIsWorkedSmallerAndLooksTheSame) {
   // 400 x 300 blurred by 120: at full size r = 121 adds 303 on every side,
   // 790000 pixels around 120000; at half size r = 61, margin 153. So soft a
-  // blur is worked at half that size again, with half the radius: r = 30.5,
-  // margin 77.
+  // blur is kept at half that size again.
   const TShadowParams wide = Shape(400, 300, 0, 120);
   TShadowWorkScale s = ShadowWorkScale(wide);
-  EXPECT_EQ(s.K, 4);
-  EXPECT_EQ(s.Halvings, 2);
-  EXPECT_TRUE(s.Soft);
-  EXPECT_EQ(s.W, 100);
-  EXPECT_EQ(s.H, 75);
-  EXPECT_EQ(s.BlurRadius(120) + 1, 30.5);
-  EXPECT_EQ(ShadowWorkScale(Shape(400, 300, 0, 16)).K, 2);  // an ordinary blur is soft at this size
-  EXPECT_EQ(ShadowWorkScale(Shape(400, 300, 0, 2.5f)).K, 1);  // a sharp one keeps the object's scale
+  EXPECT_EQ(s.K, 2);
+  EXPECT_EQ(s.W, 200);
+  EXPECT_EQ(s.H, 150);
+  EXPECT_TRUE(s.KeptHalf);
+  EXPECT_EQ(s.KeptScale(), 4);
+  EXPECT_EQ(ShadowWorkScale(Shape(400, 300, 0, 16)).K, 1);  // an ordinary blur keeps the object's scale
+  EXPECT_FALSE(ShadowWorkScale(Shape(400, 300, 0, 2.5f)).KeptHalf);  // and a sharp one its pixels
   THost host;
   TRef<TImage> img = host.Generator->MakeShadow(wide, host.Accessor());
   ASSERT_TRUE(img);
-  ASSERT_EQ(img->Params.Width, 100 + 2 * 77);
-  ASSERT_EQ(img->Params.Height, 75 + 2 * 77);
+  ASSERT_EQ(img->Params.Width, (200 + 2 * 153) / 2);
+  ASSERT_EQ(img->Params.Height, (150 + 2 * 153) / 2);
 
   // The full-size picture, as the blur makes it without the reduction.
   TRef<TSysBitmap> mask = CreateSysBitmap(400, 300, FindPixelFormat(PF_A8));
@@ -200,8 +198,10 @@ TEST(Shadows, WideBlurIsWorkedSmallerAndLooksTheSame) {
     for (int i = 0; i < 64; ++i) {
       const double x = -303 + (i + 0.5) * 1006 / 64, y = -303 + (j + 0.5) * 906 / 48;  // object pixels
       const double a = sample(refAlpha, ref->Width(), ref->Height(), x + 303 - 0.5, y + 303 - 0.5);
-      // The picture's pixels, four object pixels each.
-      const double b = sample(newAlpha, 254, 229, x / 4 + 77 - 0.5, y / 4 + 77 - 0.5);
+      // Working pixels u, v of the half-size work; the kept picture has one
+      // pixel for two of them.
+      const double u = x / 2 + 153, v = y / 2 + 153;
+      const double b = sample(newAlpha, 253, 228, u / 2 - 0.5, v / 2 - 0.5);
       worst = std::max(worst, std::fabs(a - b));
       peak = std::max(peak, a);
     }
@@ -259,7 +259,7 @@ TEST(Shadows, SizeSpreadAndSoftnessOfARectangle) {
       soft += a > 8 && a < 247;
       spread += a > 8;
     }
-    const int kept = int(ShadowWorkScale(Shape(20, 10, 10, blur)).K);
+    const int kept = int(ShadowWorkScale(Shape(20, 10, 10, blur)).KeptScale());
     soft *= kept;
     spread *= kept;
   };
