@@ -43,34 +43,27 @@ void Unpoison(std::uint8_t* data, std::size_t bytes) {
 #endif
 }
 
-// Blocks from this size on are mapped on their own with their pages made at
-// once: what the process holds (its resident pages) counts a picture as
-// soon as it is made, not as it is first written; and a block given back
-// goes back to the system.
-constexpr std::size_t kMappedFrom = std::size_t{64} << 10;
+// Blocks from this size on have their pages made at once: what the process
+// holds (its resident pages) counts a picture as soon as it is made, not as
+// it is first written.
+constexpr std::size_t kMadeAtOnceFrom = std::size_t{64} << 10;
 
 std::uint8_t* Allocate(std::size_t bytes) {
+  // Fresh pages come cleared from the system: calloc does not clear them again.
+  auto* data = static_cast<std::uint8_t*>(std::calloc(bytes, 1));
 #ifndef ZM_PICTURE_MEMORY_POISON
-  if (bytes >= kMappedFrom) {
-    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    return p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p);
+  if (data && bytes >= kMadeAtOnceFrom) {
+    const std::uintptr_t page = 4096;
+    const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
+    const std::uintptr_t to = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(page - 1);
+    if (to > from && ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE) != 0)
+      for (std::uintptr_t p = from; p < to; p += page) *reinterpret_cast<volatile std::uint8_t*>(p) = 0;
   }
 #endif
-  // Fresh pages come cleared from the system: calloc does not clear them again.
-  return static_cast<std::uint8_t*>(std::calloc(bytes, 1));
+  return data;
 }
 
-void Deallocate(std::uint8_t* data, std::size_t bytes) {
-#ifndef ZM_PICTURE_MEMORY_POISON
-  if (bytes >= kMappedFrom) {
-    ::munmap(data, bytes);
-    return;
-  }
-#else
-  (void)bytes;
-#endif
-  std::free(data);
-}
+void Deallocate(std::uint8_t* data, std::size_t) { std::free(data); }
 
 struct KeptBlock {
   std::uint8_t* Data;
