@@ -114,7 +114,7 @@ inline bool ZlibInflate(std::string_view packed, std::string& out) {
 // player holds what it unpacks within its memory budget, not each entry
 // within its own limit alone (a small container whose many entries name one
 // deflate bomb unpacks it again for each).
-inline constexpr std::int64_t kUnpackedTotal = std::int64_t(64) << 20;
+inline constexpr std::int64_t kUnpackedTotal = std::int64_t(16) << 20;
 
 // Opens the file as a container and reads every entry its directory names,
 // each through its own handle, comparing with what the file holds; deflated
