@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 namespace zm {
@@ -152,6 +153,42 @@ inline std::int32_t RoundSmall(float v) {
   return std::int32_t((v + kShift) - kShift);
 }
 
+constexpr std::int32_t kBand = 64;
+
+// Lays N (at most kBand) rows of Width bytes out as columns: the bytes of
+// column x go to Band[x * kBand + 0..N-1]. Blocks of 8 x 8 bytes are turned
+// over in eight 64-bit words.
+void TransposeBand(const std::uint8_t* const* rows, std::int32_t n, std::int32_t width, std::uint8_t* band) {
+  const std::int32_t fullRows = n & ~7, fullCols = width & ~7;
+  for (std::int32_t x0 = 0; x0 < fullCols; x0 += 8)
+    for (std::int32_t k0 = 0; k0 < fullRows; k0 += 8) {
+      std::uint64_t r[8];
+      for (int i = 0; i < 8; ++i) std::memcpy(&r[i], rows[k0 + i] + x0, 8);  // byte j of r[i]: row i, column j
+      const auto swap = [&](int a, int b, int shift, std::uint64_t mask) {
+        const std::uint64_t t = ((r[a] >> shift) ^ r[b]) & mask;
+        r[b] ^= t;
+        r[a] ^= t << shift;
+      };
+      for (int i = 0; i < 8; i += 2) swap(i, i + 1, 8, 0x00FF00FF00FF00FFull);
+      for (int i : {0, 1, 4, 5}) swap(i, i + 2, 16, 0x0000FFFF0000FFFFull);
+      for (int i = 0; i < 4; ++i) swap(i, i + 4, 32, 0x00000000FFFFFFFFull);
+      for (int j = 0; j < 8; ++j) std::memcpy(band + std::size_t(x0 + j) * kBand + std::size_t(k0), &r[j], 8);
+    }
+  for (std::int32_t x = 0; x < width; ++x) {
+    std::uint8_t* d = band + std::size_t(x) * kBand;
+    for (std::int32_t k = x < fullCols ? fullRows : 0; k < n; ++k) d[k] = rows[k][x];
+  }
+}
+
+// Adds a tap's weighted run to a band's sums (kept apart so that the sums
+// are known to lie apart from the run, and the loop runs over many at once).
+[[gnu::noinline]] void AddTap(float* __restrict sum, const std::uint8_t* __restrict run, float weight) {
+  for (std::int32_t k = 0; k < kBand; ++k) sum[k] += weight * float(run[k]);
+}
+[[gnu::noinline]] void AddTap(float* __restrict sum, const std::uint16_t* __restrict run, float weight) {
+  for (std::int32_t k = 0; k < kBand; ++k) sum[k] += weight * float(run[k]);
+}
+
 }  // namespace
 
 void Stretch(TSysBitmap* src, TSysBitmap* dst, TResampleFilter filter, TStretchCallback callback,
@@ -190,38 +227,32 @@ void StretchLists(TSysBitmap* src, TSysBitmap* dst, const std::vector<TContribut
   // loop over the taps would make it. The loops run over many results at
   // once (the runs the taps read lie side by side), so the sums are those
   // of that loop, only made together.
-  // First pass: source columns as runs, each result column summed at once.
-  std::vector<std::uint8_t> across(std::size_t(sw) * std::size_t(sh));
-  for (std::int32_t y0 = 0; y0 < sh; y0 += 8) {
-    // Eight rows at a time: each column gets eight bytes side by side.
-    const std::int32_t n = std::min(8, sh - y0);
-    const std::uint8_t* rows8[8];
-    for (std::int32_t k = 0; k < n; ++k) rows8[k] = src->ScanLine(y0 + k);
-    for (std::int32_t x = 0; x < sw; ++x) {
-      std::uint8_t* d = across.data() + std::size_t(x) * std::size_t(sh) + std::size_t(y0);
-      for (std::int32_t k = 0; k < n; ++k) d[k] = rows8[k][x];
+  // First pass, over bands of kBand source rows: a band's columns as runs
+  // (each column's kBand bytes side by side), each result column's part of
+  // the band summed at once.
+  std::vector<std::uint8_t> band(std::size_t(sw) * kBand);
+  // Work area column by column (x * sh + y).
+  std::vector<std::uint16_t> work(std::size_t(dw) * std::size_t(sh));
+  float sum[kBand];
+  for (std::int32_t y0 = 0; y0 < sh; y0 += kBand) {
+    const std::int32_t n = std::min(kBand, sh - y0);
+    const std::uint8_t* rows[kBand];
+    for (std::int32_t k = 0; k < n; ++k) rows[k] = src->ScanLine(y0 + k);
+    TransposeBand(rows, n, sw, band.data());
+    for (std::int32_t x = 0; x < dw; ++x) {
+      std::fill_n(sum, kBand, 0.0f);
+      for (const TContribution& c : cols[std::size_t(x)])
+        AddTap(sum, band.data() + std::size_t(c.Index) * kBand, c.Weight);
+      std::uint16_t* out = work.data() + std::size_t(x) * std::size_t(sh) + std::size_t(y0);
+      for (std::int32_t k = 0; k < n; ++k) {
+        const float v = sum[k] > 0.0f ? std::min(sum[k], 255.0f) : 0.0f;  // NaN from a foreign kernel gives 0
+        out[k] = std::uint16_t(RoundSmall(v * 256.96078f));
+      }
     }
     for (std::int32_t k = 0; k < n; ++k)
       if (Poll(callback, callbackData, sender)) return;
   }
-  // Work area column by column (x * sh + y).
-  std::vector<std::uint16_t> work(std::size_t(dw) * std::size_t(sh));
-  std::vector<float> acc(std::size_t(std::max(sh, dw)));
-  for (std::int32_t x = 0; x < dw; ++x) {
-    float* sum = acc.data();
-    std::fill_n(sum, sh, 0.0f);
-    for (const TContribution& c : cols[std::size_t(x)]) {
-      const std::uint8_t* column = across.data() + std::size_t(c.Index) * std::size_t(sh);
-      const float w = c.Weight;
-      for (std::int32_t y = 0; y < sh; ++y) sum[y] += w * float(column[y]);
-    }
-    std::uint16_t* out = work.data() + std::size_t(x) * std::size_t(sh);
-    for (std::int32_t y = 0; y < sh; ++y) {
-      const float v = sum[y] > 0.0f ? std::min(sum[y], 255.0f) : 0.0f;  // NaN from a foreign kernel gives 0
-      out[y] = std::uint16_t(RoundSmall(v * 256.96078f));
-    }
-  }
-  across = {};
+  band = {};
 
   const std::vector<TContributionList> rows = makeRows();
   ZM_ASSERT(rows.size() == std::size_t(dh), "Stretch: a list for each row");
@@ -230,39 +261,36 @@ void StretchLists(TSysBitmap* src, TSysBitmap* dst, const std::vector<TContribut
   for (std::int32_t i = 0; i < dh; ++i)
     if (Poll(callback, callbackData, sender)) return;
 
-  // Second pass: the work area's rows as runs, each result row summed at
-  // once; written to the target a column per callback.
-  std::vector<std::uint16_t> along(std::size_t(dw) * std::size_t(sh));
-  for (std::int32_t y0 = 0; y0 < sh; y0 += 8) {
-    const std::int32_t n = std::min(8, sh - y0);
-    for (std::int32_t x = 0; x < dw; ++x) {
-      const std::uint16_t* s8 = work.data() + std::size_t(x) * std::size_t(sh) + std::size_t(y0);
-      for (std::int32_t k = 0; k < n; ++k) along[std::size_t(y0 + k) * std::size_t(dw) + std::size_t(x)] = s8[k];
+  // Second pass, over bands of kBand result columns: the band's rows of the
+  // work area as runs, each result row's part of the band summed at once;
+  // written to the target a column per callback.
+  std::vector<std::uint16_t> across(std::size_t(sh) * kBand);
+  std::vector<std::uint8_t> result(std::size_t(dw) * std::size_t(dh));
+  for (std::int32_t x0 = 0; x0 < dw; x0 += kBand) {
+    const std::int32_t n = std::min(kBand, dw - x0);
+    for (std::int32_t j = 0; j < n; ++j) {
+      const std::uint16_t* column = work.data() + std::size_t(x0 + j) * std::size_t(sh);
+      for (std::int32_t y = 0; y < sh; ++y) across[std::size_t(y) * kBand + std::size_t(j)] = column[y];
+    }
+    for (std::int32_t y = 0; y < dh; ++y) {
+      std::fill_n(sum, kBand, 0.0f);
+      for (const TContribution& c : rows[std::size_t(y)])
+        AddTap(sum, across.data() + std::size_t(c.Index) * kBand, c.Weight);
+      std::uint8_t* out = result.data() + std::size_t(y) * std::size_t(dw) + std::size_t(x0);
+      if (lut.empty()) {
+        for (std::int32_t j = 0; j < n; ++j) {
+          const float v = sum[j] > 0.0f ? std::min(sum[j], 65535.0f) : 0.0f;
+          out[j] = std::uint8_t(RoundSmall(v * 255.0f / 65535.0f));
+        }
+      } else {
+        for (std::int32_t j = 0; j < n; ++j) {
+          const float v = sum[j] > 0.0f ? std::min(sum[j], 65535.0f) : 0.0f;
+          out[j] = lut[std::size_t(RoundSmall(v * 4095.0f / 65535.0f))];
+        }
+      }
     }
   }
   work = {};
-  std::vector<std::uint8_t> result(std::size_t(dw) * std::size_t(dh));
-  for (std::int32_t y = 0; y < dh; ++y) {
-    float* sum = acc.data();
-    std::fill_n(sum, dw, 0.0f);
-    for (const TContribution& c : rows[std::size_t(y)]) {
-      const std::uint16_t* row = along.data() + std::size_t(c.Index) * std::size_t(dw);
-      const float w = c.Weight;
-      for (std::int32_t x = 0; x < dw; ++x) sum[x] += w * float(row[x]);
-    }
-    std::uint8_t* out = result.data() + std::size_t(y) * std::size_t(dw);
-    if (lut.empty()) {
-      for (std::int32_t x = 0; x < dw; ++x) {
-        const float v = sum[x] > 0.0f ? std::min(sum[x], 65535.0f) : 0.0f;
-        out[x] = std::uint8_t(RoundSmall(v * 255.0f / 65535.0f));
-      }
-    } else {
-      for (std::int32_t x = 0; x < dw; ++x) {
-        const float v = sum[x] > 0.0f ? std::min(sum[x], 65535.0f) : 0.0f;
-        out[x] = lut[std::size_t(RoundSmall(v * 4095.0f / 65535.0f))];
-      }
-    }
-  }
   std::vector<std::uint8_t*> lines(static_cast<std::size_t>(dh));
   for (std::int32_t y = 0; y < dh; ++y) lines[std::size_t(y)] = dst->ScanLine(y);
   for (std::int32_t x = 0; x < dw; ++x) {
