@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <numbers>
 
 namespace zm {
@@ -135,6 +137,68 @@ std::vector<TContributionList> BuildContributions(std::int32_t destSize, std::in
 
 namespace {
 
+// The lists kept: the last met first, kMostKeptLists of them, none of more
+// than kMostKeptTaps taps.
+class TContributionKeeper {
+public:
+  struct TKey {
+    std::int32_t Dest, Source;
+    TResampleFilter Filter;
+    float Scale, Support;
+    bool Halved;
+    bool operator==(const TKey& o) const {
+      return Dest == o.Dest && Source == o.Source && Filter == o.Filter &&
+             std::memcmp(&Scale, &o.Scale, sizeof Scale) == 0 && std::memcmp(&Support, &o.Support, sizeof Support) == 0 &&
+             Halved == o.Halved;
+    }
+  };
+  static constexpr std::size_t kMostKeptLists = 64;
+  static constexpr std::size_t kMostKeptTaps = std::size_t(1) << 16;
+
+  TSharedContributions Find(const TKey& key) {
+    std::lock_guard<std::mutex> g(lock_);
+    for (std::size_t i = 0; i < kept_.size(); ++i)
+      if (kept_[i].first == key) {
+        TSharedContributions found = kept_[i].second;
+        std::rotate(kept_.begin(), kept_.begin() + std::ptrdiff_t(i), kept_.begin() + std::ptrdiff_t(i) + 1);
+        return found;
+      }
+    return nullptr;
+  }
+  void Keep(const TKey& key, const TSharedContributions& lists) {
+    std::size_t taps = 0;
+    for (const TContributionList& l : *lists) taps += l.size();
+    if (taps > kMostKeptTaps) return;
+    std::lock_guard<std::mutex> g(lock_);
+    if (kept_.size() == kMostKeptLists) kept_.pop_back();
+    kept_.insert(kept_.begin(), {key, lists});
+  }
+
+private:
+  std::mutex lock_;
+  std::vector<std::pair<TKey, TSharedContributions>> kept_;
+};
+
+TContributionKeeper& ContributionKeeper() {
+  static TContributionKeeper* keeper = new TContributionKeeper;  // never destroyed: any thread, to the end
+  return *keeper;
+}
+
+}  // namespace
+
+TSharedContributions SharedContributions(std::int32_t destSize, std::int32_t sourceSize, TResampleFilter filter,
+                                         float scale, float support, bool halved) {
+  const TContributionKeeper::TKey key{destSize, sourceSize, filter, scale, support, halved};
+  if (TSharedContributions found = ContributionKeeper().Find(key)) return found;
+  std::vector<TContributionList> lists = BuildContributions(destSize, sourceSize, filter, scale, support);
+  if (halved) lists = HalveContributions(lists);
+  auto shared = std::make_shared<const std::vector<TContributionList>>(std::move(lists));
+  ContributionKeeper().Keep(key, shared);
+  return shared;
+}
+
+namespace {
+
 bool Poll(TStretchCallback callback, void* data, void* sender) {
   if (!callback) return false;
   bool cancel = false;
@@ -154,6 +218,28 @@ inline std::int32_t RoundSmall(float v) {
 }
 
 constexpr std::int32_t kBand = 64;
+
+// The sums of a band as the first pass keeps them, and as the second
+// gives them out, plain or as indexes into a table (NaN from a foreign
+// kernel gives 0).
+[[gnu::noinline]] void ToWork(const float* __restrict sum, std::uint16_t* __restrict out, std::int32_t n) {
+  for (std::int32_t k = 0; k < n; ++k) {
+    const float v = sum[k] > 0.0f ? std::min(sum[k], 255.0f) : 0.0f;
+    out[k] = std::uint16_t(RoundSmall(v * 256.96078f));
+  }
+}
+[[gnu::noinline]] void ToBytes(const float* __restrict sum, std::uint8_t* __restrict out, std::int32_t n) {
+  for (std::int32_t j = 0; j < n; ++j) {
+    const float v = sum[j] > 0.0f ? std::min(sum[j], 65535.0f) : 0.0f;
+    out[j] = std::uint8_t(RoundSmall(v * 255.0f / 65535.0f));
+  }
+}
+[[gnu::noinline]] void ToTableIndexes(const float* __restrict sum, std::int32_t* __restrict out, std::int32_t n) {
+  for (std::int32_t j = 0; j < n; ++j) {
+    const float v = sum[j] > 0.0f ? std::min(sum[j], 65535.0f) : 0.0f;
+    out[j] = RoundSmall(v * 4095.0f / 65535.0f);
+  }
+}
 
 // Lays N (at most kBand) rows of Width bytes out as columns: the bytes of
 // column x go to Band[x * kBand + 0..N-1]. Blocks of 8 x 8 bytes are turned
@@ -182,11 +268,11 @@ void TransposeBand(const std::uint8_t* const* rows, std::int32_t n, std::int32_t
 
 // Adds a tap's weighted run to a band's sums (kept apart so that the sums
 // are known to lie apart from the run, and the loop runs over many at once).
-[[gnu::noinline]] void AddTap(float* __restrict sum, const std::uint8_t* __restrict run, float weight) {
-  for (std::int32_t k = 0; k < kBand; ++k) sum[k] += weight * float(run[k]);
+[[gnu::noinline]] void AddTap(float* __restrict sum, const std::uint8_t* __restrict run, float weight, std::int32_t count) {
+  for (std::int32_t k = 0; k < count; ++k) sum[k] += weight * float(run[k]);
 }
-[[gnu::noinline]] void AddTap(float* __restrict sum, const std::uint16_t* __restrict run, float weight) {
-  for (std::int32_t k = 0; k < kBand; ++k) sum[k] += weight * float(run[k]);
+[[gnu::noinline]] void AddTap(float* __restrict sum, const std::uint16_t* __restrict run, float weight, std::int32_t count) {
+  for (std::int32_t k = 0; k < count; ++k) sum[k] += weight * float(run[k]);
 }
 
 }  // namespace
@@ -203,13 +289,13 @@ void Stretch(TSysBitmap* src, TSysBitmap* dst, TResampleFilter filter, TStretchC
 
   // Contribution lists are made before the work area, so a refused scale
   // costs no memory. Both are dropped on every way out.
-  std::vector<TContributionList> cols = BuildContributions(dw, sw, filter, scale, support);
-  StretchLists(src, dst, cols, [&] { return BuildContributions(dh, sh, filter, scale, support); }, callback,
+  const TSharedContributions cols = SharedContributions(dw, sw, filter, scale, support);
+  StretchLists(src, dst, *cols, [&] { return SharedContributions(dh, sh, filter, scale, support); }, callback,
                callbackData, lut, sender);
 }
 
 void StretchLists(TSysBitmap* src, TSysBitmap* dst, const std::vector<TContributionList>& cols,
-                  const std::function<std::vector<TContributionList>()>& makeRows, TStretchCallback callback,
+                  const std::function<TSharedContributions()>& makeRows, TStretchCallback callback,
                   void* callbackData, std::span<const std::uint8_t> lut, void* sender) {
   ZM_ASSERT(src && dst && src->BytesPerPixel() == 1 && dst->BytesPerPixel() == 1,
             "Stretch: Bitmaps must be 8-bit");
@@ -239,22 +325,22 @@ void StretchLists(TSysBitmap* src, TSysBitmap* dst, const std::vector<TContribut
     const std::uint8_t* rows[kBand];
     for (std::int32_t k = 0; k < n; ++k) rows[k] = src->ScanLine(y0 + k);
     TransposeBand(rows, n, sw, band.data());
+    // Whole groups of eight: the runs are kBand long, what lies past N unused.
+    const std::int32_t span = (n + 7) & ~7;
     for (std::int32_t x = 0; x < dw; ++x) {
-      std::fill_n(sum, kBand, 0.0f);
+      std::fill_n(sum, span, 0.0f);
       for (const TContribution& c : cols[std::size_t(x)])
-        AddTap(sum, band.data() + std::size_t(c.Index) * kBand, c.Weight);
+        AddTap(sum, band.data() + std::size_t(c.Index) * kBand, c.Weight, span);
       std::uint16_t* out = work.data() + std::size_t(x) * std::size_t(sh) + std::size_t(y0);
-      for (std::int32_t k = 0; k < n; ++k) {
-        const float v = sum[k] > 0.0f ? std::min(sum[k], 255.0f) : 0.0f;  // NaN from a foreign kernel gives 0
-        out[k] = std::uint16_t(RoundSmall(v * 256.96078f));
-      }
+      ToWork(sum, out, n);
     }
     for (std::int32_t k = 0; k < n; ++k)
       if (Poll(callback, callbackData, sender)) return;
   }
   band = {};
 
-  const std::vector<TContributionList> rows = makeRows();
+  const TSharedContributions rowLists = makeRows();
+  const std::vector<TContributionList>& rows = *rowLists;
   ZM_ASSERT(rows.size() == std::size_t(dh), "Stretch: a list for each row");
   for (const TContributionList& l : rows)
     for (const TContribution& c : l) ZM_ASSERT(c.Index >= 0 && c.Index < sh, "Stretch: Row outside the source");
@@ -266,37 +352,38 @@ void StretchLists(TSysBitmap* src, TSysBitmap* dst, const std::vector<TContribut
   // written to the target a column per callback.
   std::vector<std::uint16_t> across(std::size_t(sh) * kBand);
   std::vector<std::uint8_t> result(std::size_t(dw) * std::size_t(dh));
+  std::int32_t indexes[kBand];
   for (std::int32_t x0 = 0; x0 < dw; x0 += kBand) {
     const std::int32_t n = std::min(kBand, dw - x0);
     for (std::int32_t j = 0; j < n; ++j) {
       const std::uint16_t* column = work.data() + std::size_t(x0 + j) * std::size_t(sh);
       for (std::int32_t y = 0; y < sh; ++y) across[std::size_t(y) * kBand + std::size_t(j)] = column[y];
     }
+    const std::int32_t span = (n + 7) & ~7;
     for (std::int32_t y = 0; y < dh; ++y) {
-      std::fill_n(sum, kBand, 0.0f);
+      std::fill_n(sum, span, 0.0f);
       for (const TContribution& c : rows[std::size_t(y)])
-        AddTap(sum, across.data() + std::size_t(c.Index) * kBand, c.Weight);
+        AddTap(sum, across.data() + std::size_t(c.Index) * kBand, c.Weight, span);
       std::uint8_t* out = result.data() + std::size_t(y) * std::size_t(dw) + std::size_t(x0);
       if (lut.empty()) {
-        for (std::int32_t j = 0; j < n; ++j) {
-          const float v = sum[j] > 0.0f ? std::min(sum[j], 65535.0f) : 0.0f;
-          out[j] = std::uint8_t(RoundSmall(v * 255.0f / 65535.0f));
-        }
+        ToBytes(sum, out, n);
       } else {
-        for (std::int32_t j = 0; j < n; ++j) {
-          const float v = sum[j] > 0.0f ? std::min(sum[j], 65535.0f) : 0.0f;
-          out[j] = lut[std::size_t(RoundSmall(v * 4095.0f / 65535.0f))];
-        }
+        ToTableIndexes(sum, indexes, n);
+        for (std::int32_t j = 0; j < n; ++j) out[j] = lut[std::size_t(indexes[j])];
       }
     }
   }
   work = {};
-  std::vector<std::uint8_t*> lines(static_cast<std::size_t>(dh));
-  for (std::int32_t y = 0; y < dh; ++y) lines[std::size_t(y)] = dst->ScanLine(y);
-  for (std::int32_t x = 0; x < dw; ++x) {
-    for (std::int32_t y = 0; y < dh; ++y) lines[std::size_t(y)][x] = result[std::size_t(y) * std::size_t(dw) + std::size_t(x)];
-    if (Poll(callback, callbackData, sender)) return;
-  }
+  // A column per callback: the columns before the one whose callback
+  // cancels, and that one, are written, row by row.
+  std::int32_t written = dw;
+  for (std::int32_t x = 0; x < dw; ++x)
+    if (Poll(callback, callbackData, sender)) {
+      written = x + 1;
+      break;
+    }
+  for (std::int32_t y = 0; y < dh; ++y)
+    std::copy_n(result.data() + std::size_t(y) * std::size_t(dw), written, dst->ScanLine(y));
 }
 
 }  // namespace zm

@@ -209,11 +209,10 @@ bool TDropShadow::Make(TSysBitmap* mask) {
   // Made at half size: each kept pixel where the full-size ones it stands
   // for would be, the blur the same.
   result_ = NewMask((a->Width() + 1) / 2, (a->Height() + 1) / 2);
-  const std::vector<TContributionList> cols =
-      HalveContributions(BuildContributions(a->Width(), small_->Width(), SplineFilter, float(r), 2.0f));
+  const TSharedContributions cols = SharedContributions(a->Width(), small_->Width(), SplineFilter, float(r), 2.0f, true);
   StretchLists(
-      small_.get(), result_.get(), cols,
-      [&] { return HalveContributions(BuildContributions(a->Height(), small_->Height(), SplineFilter, float(r), 2.0f)); },
+      small_.get(), result_.get(), *cols,
+      [&] { return SharedContributions(a->Height(), small_->Height(), SplineFilter, float(r), 2.0f, true); },
       TPollRelay::Call, &relay, table, this);
   return !relay.Cancelled;
 }

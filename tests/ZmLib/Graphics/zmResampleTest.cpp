@@ -270,3 +270,30 @@ TEST(Resample, ResultsAreThePlainSumsOfTheirTaps) {
       }
   }
 }
+
+TEST(Resample, ListsMetAgainAreTheSameLists) {
+  const TResampleFilterInfo& f = ResampleFilters[kDefaultResampleFilter];
+  const TSharedContributions first = SharedContributions(37, 90, f.Filter, 0.41f, f.Support);
+  EXPECT_EQ(SharedContributions(37, 90, f.Filter, 0.41f, f.Support), first);
+  const auto same = [](const std::vector<TContributionList>& a, const std::vector<TContributionList>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (a[i].size() != b[i].size()) return false;
+      for (std::size_t j = 0; j < a[i].size(); ++j)
+        if (a[i][j].Index != b[i][j].Index || a[i][j].Weight != b[i][j].Weight) return false;
+    }
+    return true;
+  };
+  EXPECT_TRUE(same(*first, BuildContributions(37, 90, f.Filter, 0.41f, f.Support)));
+  // Any argument changed, or halved: lists of their own.
+  const TSharedContributions halved = SharedContributions(37, 90, f.Filter, 0.41f, f.Support, true);
+  EXPECT_TRUE(same(*halved, HalveContributions(*first)));
+  EXPECT_TRUE(same(*SharedContributions(37, 90, f.Filter, 0.42f, f.Support), BuildContributions(37, 90, f.Filter, 0.42f, f.Support)));
+  EXPECT_TRUE(same(*SharedContributions(37, 91, f.Filter, 0.41f, f.Support), BuildContributions(37, 91, f.Filter, 0.41f, f.Support)));
+  EXPECT_TRUE(same(*SharedContributions(37, 90, BoxFilter, 0.41f, 0.5f), BuildContributions(37, 90, BoxFilter, 0.41f, 0.5f)));
+  // Many sizes met since: the lists are made again, the same.
+  for (std::int32_t d = 1; d <= 100; ++d) SharedContributions(d, 90, f.Filter, 0.41f, f.Support);
+  const TSharedContributions again = SharedContributions(37, 90, f.Filter, 0.41f, f.Support);
+  EXPECT_TRUE(same(*again, *first));
+  EXPECT_THROW(SharedContributions(5, 5, f.Filter, 0.0f, f.Support), Exception);
+}
