@@ -1,6 +1,7 @@
 #include "ZmLib/Graphics/zmShadows.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <mutex>
 #include <numbers>
@@ -249,10 +250,12 @@ TRef<TSysBitmap> TShadowProducer::MakeBitmap(TImage* image) {
   TSysBitmap* mask = dropShadow_->Result();
   TRef<TSysBitmap> out = NewBitmap32(mask->Width(), mask->Height());
   const std::uint32_t alpha = Color >> 24, rgb = Color & 0x00FFFFFFu;
+  std::array<std::uint32_t, 256> pixel;  // the pixel of each coverage
+  for (std::uint32_t v = 0; v < 256; ++v) pixel[v] = ((alpha * v / 255) << 24) | rgb;
   for (std::int32_t y = 0; y < mask->Height(); ++y) {
     const std::uint8_t* s = mask->ScanLine(y);
     std::uint32_t* d = out->Row32(y);
-    for (std::int32_t x = 0; x < mask->Width(); ++x) d[x] = ((alpha * s[x] / 255) << 24) | rgb;
+    for (std::int32_t x = 0; x < mask->Width(); ++x) d[x] = pixel[s[x]];
   }
   return out;
 }
