@@ -213,6 +213,18 @@ TTextureTile* TTextureManager6::GetTile(std::int32_t width, std::int32_t height)
   }
 }
 
+TTextureTile* TTextureManager6::GetFittedTile(std::int32_t width, std::int32_t height) {
+  if (!screen_ || width < 1 || height < 1 || width > kTileSizes[0].cx || height > kTileSizes[0].cy) return nullptr;
+  try {
+    TRef<TTextureTile> tile = MakeRef<TTextureTile>(nullptr, screen_.get(), width, height);
+    tile->SetExactExtent(true);
+    tile->used_ = {width, height};
+    return tile.Detach();
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
 std::int32_t TTextureManager6::Register(TMultiTexture6* texture) { return textures_->Add(texture); }
 
 void TTextureManager6::Unregister(TMultiTexture6* texture) {
@@ -241,6 +253,8 @@ void TMultiTexture6::Dispose() {
   ReleaseTiles();
   tiles_ = nullptr;
   source_ = nullptr;
+  remake_ = nullptr;
+  hasPicture_ = false;
   if (manager_) manager_->Unregister(this);
   TRefObject::Dispose();
 }
@@ -258,14 +272,10 @@ void TMultiTexture6::ReleaseTiles() {
   tiles_->Clear();
 }
 
-void TMultiTexture6::SetPicture(TBitmap* bitmap, bool owns, bool tiled, bool premultiplied, std::int32_t rows,
-                                std::int32_t columns, const TRect& crop) {
-  ZM_ASSERT(bitmap, "TMultiTexture6.SetPicture - Bitmap not Assigned");
-  ZM_ASSERT(crop.Left >= 0 && crop.Top >= 0 && crop.Left < crop.Right && crop.Top < crop.Bottom &&
-                crop.Right <= bitmap->Width() && crop.Bottom <= bitmap->Height(),
-            "TMultiTexture6.SetPicture - Invalid Crop Rect");
-  // The views take references of their own; the caller's is let go at the
-  // end when it was handed over, so a failure leaves it with the caller.
+namespace {
+
+// The view the tiles read of Bitmap; nil when its rows cannot be read.
+TRef<TBitmap> PictureView(TBitmap* bitmap, bool tiled, std::int32_t rows, std::int32_t columns, const TRect& crop) {
   TRef<TBitmap> view;
   if (tiled) {
     view = MakeRef<TTileBitmap>(bitmap, false, rows, columns);
@@ -277,23 +287,80 @@ void TMultiTexture6::SetPicture(TBitmap* bitmap, bool owns, bool tiled, bool pre
       rowsOf = MakeRef<TSysDirectWrapper>(direct, false);
     else
       rowsOf = RefCast<TSysBitmap>(ConvertBitmap(bitmap, nullptr, TSysBitmap::StaticClass()));
-    ZM_ASSERT(rowsOf, "TMultiTexture6.SetPicture - Bitmap not Readable");
+    if (!rowsOf) return nullptr;
     view = MakeRef<TCropBitmap>(crop, false, rowsOf.get());
   }
+  return view;
+}
+
+}  // namespace
+
+void TMultiTexture6::SetPicture(TBitmap* bitmap, bool owns, bool tiled, bool premultiplied, std::int32_t rows,
+                                std::int32_t columns, const TRect& crop) {
+  ZM_ASSERT(bitmap, "TMultiTexture6.SetPicture - Bitmap not Assigned");
+  ZM_ASSERT(crop.Left >= 0 && crop.Top >= 0 && crop.Left < crop.Right && crop.Top < crop.Bottom &&
+                crop.Right <= bitmap->Width() && crop.Bottom <= bitmap->Height(),
+            "TMultiTexture6.SetPicture - Invalid Crop Rect");
+  // The views take references of their own; the caller's is let go at the
+  // end when it was handed over, so a failure leaves it with the caller.
+  TRef<TBitmap> view = PictureView(bitmap, tiled, rows, columns, crop);
+  ZM_ASSERT(view, "TMultiTexture6.SetPicture - Bitmap not Readable");
   ReleaseTiles();
   source_ = std::move(view);
   crop_ = crop;
   premultiplied_ = premultiplied;
   ownsSource_ = owns;
+  hasPicture_ = true;
+  tiled_ = tiled;
+  rows_ = rows;
+  columns_ = columns;
+  pictureSize_ = {source_->Width(), source_->Height()};
+  remake_ = nullptr;
   if (owns) bitmap->Free();
 }
 
-TSize TMultiTexture6::PictureSize() const { return source_ ? TSize{source_->Width(), source_->Height()} : TSize{}; }
+TSize TMultiTexture6::PictureSize() const { return hasPicture_ ? pictureSize_ : TSize{}; }
+
+TBitmap* TMultiTexture6::Source() {
+  if (source_ || !hasPicture_ || !remake_) return source_.get();
+  TRef<TBitmap> bitmap;
+  try {
+    bitmap = remake_();
+  } catch (const ELoadStopped&) {
+    throw;
+  } catch (const std::exception&) {
+    bitmap = nullptr;  // what cannot be made again shows nothing
+  }
+  // The picture made again must be the one the tiles were laid out for.
+  if (!bitmap || crop_.Right > bitmap->Width() || crop_.Bottom > bitmap->Height()) return nullptr;
+  TRef<TBitmap> view = PictureView(bitmap.get(), tiled_, rows_, columns_, crop_);
+  if (view && TSize{view->Width(), view->Height()} == pictureSize_) source_ = std::move(view);
+  return source_.get();
+}
+
+bool TMultiTexture6::LetSourceGo() {
+  if (!source_) return true;
+  if (!remake_ || TileCount() == 0) return false;
+  for (std::int32_t i = 0; i < TileCount(); ++i)
+    if (Tile(i)->NeedsFill()) return false;
+  source_ = nullptr;
+  return true;
+}
 
 void TMultiTexture6::Layout() {
   ReleaseTiles();
-  if (!source_) return;
-  const std::int32_t height = source_->Height();
+  if (!hasPicture_) return;
+  const std::int32_t width = pictureSize_.cx, height = pictureSize_.cy;
+  const bool whole = width <= kTileSizes[0].cx - 2 && height <= kTileSizes[0].cy - 2;
+  if (TTextureTile* tile = whole && manager_ && manager_->FitsWholePictures
+                               ? manager_->GetFittedTile(width + 2, height + 2)
+                               : nullptr) {
+    tile->owner_ = this;
+    tile->position_ = {-1, -1};
+    if (tiles_->Add(tile) >= 0) return;
+    tile->owner_ = nullptr;
+    tile->Free();
+  }
   for (std::int32_t y = 0; y < height;) {
     std::int32_t rowHeight = 0;
     LayoutRow(0, y, height - y, rowHeight);
@@ -304,7 +371,7 @@ void TMultiTexture6::Layout() {
 // One row of tiles from column X: each asks for what is left of the row
 // (plus the two border pixels) and the next starts where its content ends.
 void TMultiTexture6::LayoutRow(std::int32_t x, std::int32_t y, std::int32_t height, std::int32_t& rowHeight) {
-  const std::int32_t width = source_->Width();
+  const std::int32_t width = pictureSize_.cx;
   const std::int32_t askHeight = std::int32_t(std::min<std::int64_t>(std::int64_t(height) + 2, INT32_MAX));
   bool first = true;
   while (true) {
@@ -329,13 +396,13 @@ void TMultiTexture6::LayoutRow(std::int32_t x, std::int32_t y, std::int32_t heig
 }
 
 void TMultiTexture6::Prepare(bool preLoad) {
-  if (!source_) return;
+  if (!hasPicture_) return;
   if (TileCount() == 0) Layout();
   for (std::int32_t i = 0; i < TileCount(); ++i) PrepareTile(i, preLoad);
 }
 
 void TMultiTexture6::PrepareTile(std::int32_t index, bool preLoad) {
-  if (!source_ || index < 0 || index >= TileCount()) return;
+  if (!hasPicture_ || index < 0 || index >= TileCount()) return;
   TTextureTile* tile = Tile(index);
   tile->PointSampling = !Filtering;
   tile->LodBias = LodBias;
@@ -347,7 +414,7 @@ void TMultiTexture6::PrepareTile(std::int32_t index, bool preLoad) {
 }
 
 void TMultiTexture6::Draw(const TRectF& visible, const TPoint3F& origin, const TPoint3F& axisX, const TPoint3F& axisY) {
-  if (Opacity == 0 || !source_) return;
+  if (Opacity == 0 || !hasPicture_) return;
   Prepare();
   const std::uint32_t rgb =
       HasTint ? (std::uint32_t(TintRed) << 16) | (std::uint32_t(TintGreen) << 8) | TintBlue : 0xFFFFFFu;

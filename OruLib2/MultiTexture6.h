@@ -6,10 +6,14 @@
 // reads the same colours as inside one texture; the border is never shown.
 //
 // The texture manager keeps one tile manager per tile size; a tile manager
-// keeps the tiles it made and hands out free ones again. A multi-texture
+// keeps the tiles it made and hands out free ones again. A picture that one
+// tile holds whole takes a tile of its own size instead, which its
+// multi-texture frees: a small picture takes the memory of its pixels, not
+// of the power of two above them. A multi-texture
 // lays its picture out over tiles, fills them on the preparing thread
 // (polling the load callback) and draws them through the 3D screen.
 #include <cstdint>
+#include <functional>
 
 #include "ZmLib/3DBasics/CustomTexture.h"
 #include "ZmLib/3DBasics/Dev3DApp2.h"
@@ -53,6 +57,7 @@ class TTextureTile : public TCustomTexture {
 
  private:
   friend class TTileManager;
+  friend class TTextureManager6;
   friend class TMultiTexture6;
 
   TTileManager* manager_;            // nil once the manager is gone
@@ -74,6 +79,14 @@ class TTileManager : public TRefObject {
   // The last free tile, or a new one (NeedsFill on); its used size is the
   // request cut to the tile size. Nil when no tile can be made.
   TTextureTile* GetTile(std::int32_t width, std::int32_t height);
+  // A tile of exactly Width x Height (each 1 .. 512), for a picture that one
+  // tile holds whole: it takes the memory of what it holds. It belongs to
+  // no manager: the multi-texture that takes it frees it. Nil when it
+  // cannot be made.
+  TTextureTile* GetFittedTile(std::int32_t width, std::int32_t height);
+  // Whether a multi-texture lays a picture that one tile holds whole out on
+  // a fitted tile; off, on the tiles of the sizes above.
+  bool FitsWholePictures = true;
   // Back to the free list, NeedsFill on, Prepared off.
   void PutBack(TTextureTile* tile);
 
@@ -107,6 +120,14 @@ class TTextureManager6 : public TRefObject {
   // earlier manager). A manager that cannot hand one out is dropped and the
   // choice made again. Nil when nothing useful remains.
   TTextureTile* GetTile(std::int32_t width, std::int32_t height);
+  // A tile of exactly Width x Height (each 1 .. 512), for a picture that one
+  // tile holds whole: it takes the memory of what it holds. It belongs to
+  // no manager: the multi-texture that takes it frees it. Nil when it
+  // cannot be made.
+  TTextureTile* GetFittedTile(std::int32_t width, std::int32_t height);
+  // Whether a multi-texture lays a picture that one tile holds whole out on
+  // a fitted tile; off, on the tiles of the sizes above.
+  bool FitsWholePictures = true;
 
   T3DScreen* Screen() const { return screen_.get(); }
   std::int32_t TileManagerCount() const { return managers_->Count(); }
@@ -140,7 +161,8 @@ class TMultiTexture6 : public TRefObject {
   // otherwise the Crop rectangle of it. The old tiles and source go.
   void SetPicture(TBitmap* bitmap, bool owns, bool tiled, bool premultiplied, std::int32_t rows, std::int32_t columns,
                   const TRect& crop);
-  // Covers the source with tiles from (0, 0), row by row.
+  // Covers the source with tiles from (0, 0), row by row; a source that one
+  // tile holds whole (with its border) takes a tile of its own size.
   void Layout();
   // Lays out when there are no tiles, hands the flags to the tiles, makes
   // and fills them. With PreLoad the tiles' own Prepare runs instead (which
@@ -153,14 +175,24 @@ class TMultiTexture6 : public TRefObject {
   void Draw(const TRectF& visible, const TPoint3F& origin, const TPoint3F& axisX, const TPoint3F& axisY);
   // Every tile back to its manager (or freed when it has none).
   void ReleaseTiles();
+  // The picture given to SetPicture once more, when it was let go (a store
+  // that makes its levels again on demand); nil: the picture is kept.
+  using TRemakeProc = std::function<TRef<TBitmap>()>;
+  void SetRemake(TRemakeProc remake) { remake_ = std::move(remake); }
+  // Lets the picture go once every tile holds its piece, when it can be
+  // made again; a tile to be filled again (a device lost) makes it anew.
+  // True when it was let go (or already was).
+  bool LetSourceGo();
 
   TTextureManager6* Manager() const { return manager_; }
   std::int32_t Index() const { return index_; }
   TList* Tiles() const { return tiles_.get(); }
   std::int32_t TileCount() const { return tiles_ ? tiles_->Count() : 0; }
   TTextureTile* Tile(std::int32_t i) const { return static_cast<TTextureTile*>(tiles_->Get(i)); }
-  // The TTileBitmap or crop view the tiles read; nil before SetPicture.
-  TBitmap* Source() const { return source_.get(); }
+  // The TTileBitmap or crop view the tiles read; nil before SetPicture, and
+  // while a picture that was let go cannot be made again.
+  TBitmap* Source();
+  bool HoldsSource() const { return source_ != nullptr; }
   TSize PictureSize() const;
   bool Premultiplied() const { return premultiplied_; }
   bool OwnsSource() const { return ownsSource_; }
@@ -194,6 +226,12 @@ class TMultiTexture6 : public TRefObject {
   bool ownsSource_ = false;
   TRect crop_;
   TRef<TBitmap> source_;
+  // What SetPicture was given, to make the view again.
+  bool hasPicture_ = false;
+  bool tiled_ = false;
+  std::int32_t rows_ = 1, columns_ = 1;
+  TSize pictureSize_;
+  TRemakeProc remake_;
 };
 
 }  // namespace zm

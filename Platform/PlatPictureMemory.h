@@ -48,6 +48,14 @@ struct PictureMemoryStats {
   std::uint64_t Reused = 0;
 };
 PictureMemoryStats GetPictureMemoryStats();
+// The bytes of every picture and surface held now, kept blocks included:
+// what pictures take, as they are made and given back.
+std::int64_t PictureMemoryBytes();
+// Asked before fresh memory of at least kPictureMemoryGateFrom bytes is
+// taken for a picture; it may raise, and then nothing is taken. Nil: none.
+using PictureMemoryGate = void (*)(std::size_t bytes);
+constexpr std::size_t kPictureMemoryGateFrom = std::size_t{1} << 20;
+void SetPictureMemoryGate(PictureMemoryGate gate);
 // Frees every kept block (a show closed, the end of the program).
 void TrimPictureMemory();
 

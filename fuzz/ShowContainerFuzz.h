@@ -3,6 +3,7 @@
 // checks their seeds: the container file served from memory through the
 // file API, the check that opens a container and reads every entry, and the
 // container made around a directory text.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -109,9 +110,17 @@ inline bool ZlibInflate(std::string_view packed, std::string& out) {
   }
 }
 
+// What the check lets a container's deflated entries unpack in all: the
+// player holds what it unpacks within its memory budget, not each entry
+// within its own limit alone (a small container whose many entries name one
+// deflate bomb unpacks it again for each).
+inline constexpr std::int64_t kUnpackedTotal = std::int64_t(16) << 20;
+
 // Opens the file as a container and reads every entry its directory names,
-// each through its own handle, comparing with what the file holds. Returns
-// the number of entries read whole; aborts on a broken promise.
+// each through its own handle, comparing with what the file holds; deflated
+// entries may unpack kUnpackedTotal bytes in all, an entry past what is left
+// is refused as too large. Returns the number of entries read whole; aborts
+// on a broken promise.
 inline int CheckContainer(std::string_view file) {
   using namespace zm;
   using namespace oru;
@@ -125,6 +134,7 @@ inline int CheckContainer(std::string_view file) {
 
   const std::int64_t fileSize = static_cast<std::int64_t>(file.size());
   int read = 0;
+  std::int64_t unpacked = 0;
   {
     TRef<TOruUnpack> unpack;
     try {
@@ -147,8 +157,16 @@ inline int CheckContainer(std::string_view file) {
       Check(pos != -1 && size != -1);
       bool inside = pos >= 0 && size >= 0 && pos <= fileSize && size <= fileSize - pos;
       TRef<TStream> s;
+      TOruUnpack::TInflateLimits limits;
+      limits.MaxBytes = std::min(limits.MaxBytes, kUnpackedTotal - unpacked);
       try {
-        s = TOruUnpack::OpenEntryStream(unpack->OpenContainerFile().Detach(), method, true, unpack->Key(), pos, size);
+        s = TOruUnpack::OpenEntryStream(unpack->OpenContainerFile().Detach(), method, true, unpack->Key(), pos, size,
+                                        limits);
+      } catch (const EStreamReadError& e) {
+        // Past the sum: deflated data that unpacks to more than is left.
+        Check(inside && method == kEntryDeflated &&
+              (e.Message() == TOruUnpack::kEntryTooLargeText || e.Message() == TOruUnpack::kEntryTooSlowText));
+        continue;
       } catch (const EZDecompressionError&) {
         std::string ignored;
         Check(inside && method == kEntryDeflated &&
@@ -167,6 +185,8 @@ inline int CheckContainer(std::string_view file) {
       if (method == kEntryDeflated) {
         std::string expected;
         Check(ZlibInflate(stored, expected) && got == expected);
+        unpacked += static_cast<std::int64_t>(got.size());
+        Check(unpacked <= kUnpackedTotal);
       } else if (method == kEntryEnciphered) {
         Check(got == zmtest::TShowContainerWriter::Encipher(stored));
       } else {

@@ -310,6 +310,15 @@ TMainForm::TMainForm(zm::TCommandsStorage& commands, zm::TStringList* args) : co
   viewer_->OnPosition = [this](TOruShowViewer* v, bool ended) { ViewerPosition(v, ended); };
   viewer_->OnAction = [this](TOruShowViewer* v, const TOruActionInfo& a, bool byUser) { ViewerAction(v, a, byUser); };
   viewer_->OnImage = [this](TOruShowViewer* v, zm::TRefObject* image) { ViewerImage(v, image); };
+  // A show whose slides would take more memory than the player may take
+  // is ended as one that could not be opened.
+  viewer_->OnRefused = [this](TOruShowViewer*, const WideString& why) {
+    if (refused_) return;
+    refused_ = true;
+    ShowError(this, why + u"\r" + Quoted(ShownPath(showPath_)));
+    zm::ExitCode = 1;
+    Close();
+  };
 }
 
 void TMainForm::Dispose() {
@@ -322,6 +331,7 @@ void TMainForm::Dispose() {
     viewer_->OnPosition = nullptr;
     viewer_->OnAction = nullptr;
     viewer_->OnImage = nullptr;
+    viewer_->OnRefused = nullptr;
   }
   // The engine goes before the show it plays.
   viewer_ = nullptr;
@@ -667,6 +677,7 @@ void TMainForm::CloseQuery(std::int32_t& action) {
     viewer_->OnPosition = nullptr;
     viewer_->OnAction = nullptr;
     viewer_->OnImage = nullptr;
+    viewer_->OnRefused = nullptr;
     viewer_->StopEngine();
   }
   closed_ = true;

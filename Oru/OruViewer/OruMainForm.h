@@ -189,6 +189,7 @@ private:
   bool endedAtLastSlide_ = false;
   bool closeRequested_ = false;
   bool openStopped_ = false;  // the last opening ended by a quit asked meanwhile
+  bool refused_ = false;  // the show could not be held: ended, once
   bool inAction_ = false;
   bool asking_ = false;  // the start question is open
   bool closeAfterQuestion_ = false;  // the window was closed while it was

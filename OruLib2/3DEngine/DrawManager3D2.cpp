@@ -112,6 +112,10 @@ private:
 TTextureStore2::TTextureStore2(TBitmapStore* store) : store_(store) {}
 
 void TTextureStore2::Dispose() {
+  // A texture still held elsewhere no longer makes its picture again from
+  // the store it leaves.
+  for (const TTextureWrapper& w : Textures)
+    if (w.Texture) w.Texture->SetRemake(nullptr);
   Textures.clear();
   if (store_ && !(store_->Flags() & kDisposed)) store_->GetCacheList()->Remove(this);
   store_ = nullptr;
@@ -169,18 +173,24 @@ void T3DDrawer::Dispose() {
 }
 
 void T3DDrawer::FreeTextureStores() {
-  std::vector<TTextureStore2*> all;
+  std::unordered_set<TTextureStore2*> all;
   all.swap(stores_);
+  sweptAt_ = 0;
   for (TTextureStore2* s : all) s->Free();
 }
 
-void T3DDrawer::FreeUnusedTextureStores() {
+void T3DDrawer::FreeUnusedTextureStores(bool always) {
+  // Among many, looked for each time the stores have doubled since the last
+  // look: a slide of many pictures costs a look per picture of its own, not
+  // one over all the others for each of them.
+  if (!always && stores_.size() >= kStoresBeforeSweep && stores_.size() < 2 * sweptAt_) return;
   std::vector<TTextureStore2*> unused;
   std::erase_if(stores_, [&](TTextureStore2* s) {
     const bool gone = !s->Store() || s->Store()->RefCount() == 1;
     if (gone) unused.push_back(s);
     return gone;
   });
+  sweptAt_ = stores_.size();
   for (TTextureStore2* s : unused) s->Free();
 }
 
@@ -227,6 +237,8 @@ void T3DDrawer::BeginFrame() {
   {
     // The loader thread may be making textures on the screen meanwhile.
     TLockScope l(DrawerLock());
+    // The pictures of slides gone leave with the frame after them.
+    FreeUnusedTextureStores(true);
     Layout();
     Screen_->BeginFrame();
     // The screen takes a new window size only now: lay out again so that
@@ -281,7 +293,7 @@ TTextureStore2* T3DDrawer::FindTextureStore(TImage* image, bool create) {
   FreeUnusedTextureStores();
   TTextureStore2* s = MakeRef<TTextureStore2>(store).Detach();
   cache->Add(s);
-  stores_.push_back(s);
+  stores_.insert(s);
   return s;
 }
 
@@ -310,6 +322,15 @@ TMultiTexture6* T3DDrawer::GetTiledTexture(TImage* image, const TImageDrawParams
   TRef<TMultiTexture6> t = MakeRef<TMultiTexture6>(TextureManager.get());
   t->SetPicture(bitmap, false, params.Tiled, params.Premultiplied, params.Rows, params.Columns,
                 {0, 0, bitmap->Width(), bitmap->Height()});
+  if (TBitmapStore* s = store->Store(); s->RemakesLevels()) {
+    // The store, which the texture store holds, makes the level again.
+    const std::int32_t level = params.Level;
+    t->SetRemake([s, level]() -> TRef<TBitmap> {
+      TBitmap* b = s->GetMipLevel(level, nullptr, nullptr);
+      if (b && !TileReadable(b)) b = s->GetMipLevel(level, pfA8R8G8B8, nullptr);
+      return TRef<TBitmap>(b);
+    });
+  }
   store->Textures.push_back({key, t, opaque});
   return t.get();
 }
@@ -328,8 +349,18 @@ void T3DDrawer::PrepareImage(TImage* image, const TImageDrawParams& params) {
   // The loader thread prepares while the engine draws. Tiles join the
   // screen's resources, which frames change too: each step holds the drawing
   // lock as well, so a frame waits for one step, never for the whole picture.
-  // The level is decoded before, under the picture store's own lock only.
-  if (image && params.Level >= 0 && params.Level <= kMaxMipLevel && image->Store()) {
+  // The level is decoded before, under the picture store's own lock only
+  // (not for a texture made before: a picture shared by many objects, whose
+  // level may have been let go).
+  bool made = false;
+  if (image && image->Store()) {
+    TLockScope l(DrawerLock());
+    if (TTextureStore2* store = FindTextureStore(image, false)) {
+      const std::string key = TextureStoreKey(params);
+      for (const TTextureWrapper& w : store->Textures) made = made || w.Key == key;
+    }
+  }
+  if (!made && image && params.Level >= 0 && params.Level <= kMaxMipLevel && image->Store()) {
     try {
       image->Store()->GetMipLevel(params.Level, nullptr, nullptr);
     } catch (const ELoadStopped&) {
@@ -466,6 +497,13 @@ bool T3DDrawer::PrepareScreenLevel(TImage* image, const TImageDrawParams& params
       if (!TextureManager) TextureManager = MakeRef<TTextureManager6>(Screen_.get());
       t = MakeRef<TMultiTexture6>(TextureManager.get());
       t->SetPicture(texels.get(), false, false, params.Premultiplied, 1, 1, {0, 0, texels->Width(), texels->Height()});
+      if (TBitmapStore* s = store->Store(); s->RemakesLevels()) {
+        const std::int32_t level = params.Level;
+        t->SetRemake([s, level, src, place]() -> TRef<TBitmap> {
+          TBitmap* l = s->GetMipLevel(level, nullptr, nullptr);
+          return l ? TRef<TBitmap>(MakeScreenLevel(l, src, place)) : nullptr;
+        });
+      }
       store->Textures.push_back({key, t, opaque});
     }
   }
@@ -628,6 +666,20 @@ bool T3DDrawer::LeaveOut(const TRect* rect) {
   return r && r->SetExclusion(rect);
 }
 
+void T3DDrawer::LetLevelsGo(TImage* image) {
+  TBitmapStore* s = image ? image->Store() : nullptr;
+  if (!s || !s->RemakesLevels()) return;
+  // Under the drawing lock: a frame that reads a level (a texture it makes)
+  // never meets it on its way out.
+  TLockScope d(DrawingLock());
+  TLockScope l(DrawerLock());
+  TTextureStore2* store = FindTextureStore(image, false);
+  if (!store || store->Textures.empty()) return;
+  for (const TTextureWrapper& w : store->Textures)
+    if (!w.Texture || !w.Texture->LetSourceGo()) return;
+  s->ReleaseLevels();
+}
+
 void T3DDrawer::ReleaseImageTextures(TImage* image) {
   TLockScope l(DrawerLock());
   if (!image) return;
@@ -640,9 +692,7 @@ void T3DDrawer::ReleaseImageTextures(TImage* image) {
   }
   for (TTextureStore2* s : found) {
     own->Remove(s);
-    const auto it = std::find(stores_.begin(), stores_.end(), s);
-    if (it == stores_.end()) continue;  // another drawer's
-    stores_.erase(it);
+    if (!stores_.erase(s)) continue;  // another drawer's
     s->Free();
   }
 }

@@ -14,6 +14,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "OruLib2/3DEngine/D3DEffecter.h"
@@ -91,6 +92,7 @@ public:
   // store's cache list, and any the image's own list holds), so that the next
   // PrepareImage or DrawImage builds them again.
   void ReleaseImageTextures(zm::TImage* image) override;
+  void LetLevelsGo(zm::TImage* image) override;
   void SetFixedFrameSize(const zm::TSize& size) override;
   void RestoreDeviceStates() override;
   void Clear(zm::TColor32 colour, bool clearDepth) override;
@@ -326,15 +328,19 @@ private:
   void AccumulateTrail();
   void FreeTextureStores();
   // Frees the stores whose picture no image holds any more (the store's
-  // reference is the last one): nothing can reach them again.
-  void FreeUnusedTextureStores();
+  // reference is the last one): nothing can reach them again. From this
+  // many stores on, looked for once they have doubled since the last look
+  // as stores are made; Always: now (each frame).
+  void FreeUnusedTextureStores(bool always = false);
+  static constexpr std::size_t kStoresBeforeSweep = 64;
 
   bool PushTarget(zm::TRenderTargetTexture* target);
   void DrawTargetQuad(std::span<zm::TRenderTargetTexture* const> textures, std::span<const zm::TRectF> rects,
                       const zm::TRectF& dest, std::uint32_t colour, bool pointSampled);
 
   TSolePicture* fadeProbe_ = nullptr;    // set while a slide is looked at
-  std::vector<TTextureStore2*> stores_;  // every store made and still used, owned
+  std::unordered_set<TTextureStore2*> stores_;  // every store made and still used, owned
+  std::size_t sweptAt_ = 0;                     // stores left by the last look for unused ones
   std::int32_t trailDepth_ = 0;          // the draw depth BeginTrail ran at
   zm::TSize layoutSize_;                 // the surface size of the last layout
 };

@@ -139,6 +139,7 @@ void TOruBox::PrepareResources(TDeviceDrawer& drawer) {
   if (drawer.CanDraw() && PrepareShadow()) {
     TObjectShadowDrawer sd(drawer);
     Shadow->Precache(&sd);
+    drawer.LetLevelsGo(Shadow->Image());
   }
   TOruObject::PrepareResources(drawer);
 }

@@ -405,8 +405,13 @@ bool TOruImage::PrepareShadow() {
   if (Shadow && !NeedsTextures && Shadow->SameParams(p)) return Shadow->Image() != nullptr;
   ShadowParams = p;
   const double scale = ImageShadowScale(ImageKind(), MipLevel, Width, Height, ShadowLineHeight());
-  Shadow = TShadow::CreateImageShadow(p, Picture->GetBitmap(), ObjectShadowAccessor(*this, Picture.get()),
-                                      float(scale));
+  // A picture whose store makes it again (a text) tells its format without
+  // being made for the question.
+  TBitmapStore* store = Picture->Store();
+  const TPixelFormat* format = store && store->RemakesLevels() ? Picture->Params.PixelFormat
+                               : Picture->GetBitmap()                ? Picture->GetBitmap()->PixelFormat()
+                                                                      : nullptr;
+  Shadow = TShadow::CreateImageShadowOfFormat(p, format, ObjectShadowAccessor(*this, Picture.get()), float(scale));
   return Shadow && Shadow->Image() != nullptr;
 }
 
@@ -481,7 +486,10 @@ void TOruImage::PrepareResources(TDeviceDrawer& drawer) {
     if (PrepareShadow()) {
       TObjectShadowDrawer sd(drawer);
       Shadow->Precache(&sd);
+      drawer.LetLevelsGo(Shadow->Image());
     }
+    // The shadow was made from the picture's pixels; the textures hold them now.
+    drawer.LetLevelsGo(Picture.get());
     NeedsTextures = 0;
   }
   TOruObject::PrepareResources(drawer);

@@ -286,7 +286,11 @@ void TOruObject::Reset(zm::TDeviceDrawer& drawer) {
 void TOruObject::PrepareResources(zm::TDeviceDrawer& drawer) {
   if (!drawer.CanDraw()) return;
   std::vector<TRef<TOruObject>> list = children_;
+  // A slide tells the memory its build may hold how far it got.
+  const bool slide = !parent_;
+  std::int64_t done = 0;
   for (auto& c : list) {
+    if (slide) zm::NoteLoadProgress(done++, std::int64_t(list.size()));
     zm::CheckLoadStop();
     c->PrepareResources(drawer);
   }

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "OruLib2/OruClasses/OruGlyphCache.h"
 #include "OruLib2/OruClasses/OruSlideHost.h"
 #include "OruLib2/OruClasses/zmOruSource2.h"
 #include "OruLib2/OruClasses/zmStreamUtils.h"
@@ -18,6 +19,7 @@
 #include "ZmLib/_MyUtils.h"
 #include "ZmLib/Graphics/winColorManagement.h"
 #include "ZmLib/Win32/SysLocks.h"
+#include "ZmLib/VectorGraphics/zmTextKeys.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpUnicode.h"
@@ -420,12 +422,25 @@ WideString DiskPathOf(const WideString& rootFolder, const WideString& name) {
 
 }  // namespace
 
+namespace {
+
+// A text's stored outlines are entries of a show container, never files of
+// a folder: a folder show is not searched for them (a search of its folders
+// for every text).
+bool StoredOutlinesName(const WideString& name) {
+  return name.starts_with(zm::kVectorTextKeyPrefix) || name.starts_with(kVectorTextCachePrefix);
+}
+
+}  // namespace
+
 TStream* TMappedFileSource::OpenDiskFile(const WideString& name) const {
+  if (StoredOutlinesName(name)) return nullptr;
   const WideString path = DiskPathOf(rootFolder_, name);
   return !path.empty() && NameExists(path) ? OpenFileForReading(path) : nullptr;
 }
 
 std::int64_t TMappedFileSource::DiskFileSize(const WideString& name) const {
+  if (StoredOutlinesName(name)) return -1;
   const WideString path = DiskPathOf(rootFolder_, name);
   return path.empty() ? -1 : FileSizeOf(path);
 }

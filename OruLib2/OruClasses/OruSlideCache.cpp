@@ -87,9 +87,11 @@ bool TSlideCache::Update(double time) {
       if (have >= index) break;
     }
     if (held) continue;
+    BuildingIndex = static_cast<std::int32_t>(index);
     TRef<TDrawContainer> c = producer_->CreateContainer(static_cast<std::int32_t>(index));
     if (OnSlidePrepared) OnSlidePrepared(this, c.get());
     Insert(pos, std::move(c));
+    BuildingIndex = -1;
     ListChanged();
     return true;
   }

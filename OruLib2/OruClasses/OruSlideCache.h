@@ -50,6 +50,9 @@ public:
 
   // Lowest integer plus 1 while nothing has been built since Clear.
   std::int32_t FirstIndex = std::numeric_limits<std::int32_t>::min() + 1;
+  // The index of the slide being built (its build ended by an exception
+  // leaves it set); -1 once it joined the list.
+  std::int32_t BuildingIndex = -1;
 
 private:
   // Asserts room and the order of indexes.

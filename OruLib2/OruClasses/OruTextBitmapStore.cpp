@@ -45,9 +45,19 @@ void LoadStoredGlyphs(void* data, const WideString& fontKey) {
 class TTextStoreMaker : public TTextBitmapMaker {
 public:
   TRef<zm::TImage> MakeTextBitmap(const WideString& description, TFileAccessor* accessor) override {
+    // A text is measured at its natural size before it is made at the size
+    // it is drawn: the outlines laid out then serve again.
+    const WideString outlines = zm::MakeVectorTextKey(zm::kTextKeyPrefix + description);
+    TRef<TCachedVectorText> laidOut;
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      for (const TMeasured& m : measured_)
+        if (m.Accessor == accessor && m.Outlines == outlines)
+          if (auto* store = dynamic_cast<TTextBitmapStore*>(m.Image->Store())) laidOut = TRef<TCachedVectorText>(store->Text());
+    }
     TRef<TTextBitmapStore> store;
     try {
-      store = TTextBitmapStore::Create(description, accessor);
+      store = TTextBitmapStore::Create(description, accessor, laidOut.get());
     } catch (const zm::EAbort&) {
       throw;
     } catch (const std::exception&) {
@@ -64,9 +74,10 @@ public:
     // Outlines only: a measured store never renders its pixels.
     TRef<zm::TImage> image = MakeTextBitmap(description, accessor);
     if (!image) return nullptr;
+    const WideString outlines = zm::MakeVectorTextKey(zm::kTextKeyPrefix + description);
     std::lock_guard<std::mutex> g(lock_);
     if (measured_.size() >= kMeasuredKept) measured_.erase(measured_.begin());
-    measured_.push_back({description, accessor, image});
+    measured_.push_back({description, outlines, accessor, image});
     return image;
   }
   void Flush() override {
@@ -83,6 +94,7 @@ private:
   static constexpr std::size_t kMeasuredKept = 16;
   struct TMeasured {
     WideString Description;
+    WideString Outlines;            // the "VectTxt2: " key of its outlines
     const TFileAccessor* Accessor;  // only compared
     TRef<zm::TImage> Image;
   };
@@ -150,14 +162,19 @@ bool CutText(std::vector<WideString>& lines) {
 }
 
 TRef<TTextBitmapStore> TTextBitmapStore::Create(const WideString& description, TFileAccessor* accessor) {
+  return Create(description, accessor, nullptr);
+}
+
+TRef<TTextBitmapStore> TTextBitmapStore::Create(const WideString& description, TFileAccessor* accessor,
+                                                TCachedVectorText* laidOut) {
   const WideString key = zm::kTextKeyPrefix + description;
   TRef<zm::TStringList> marked = MakeRef<zm::TStringList>();
   zm::TTextKeyParams params = zm::DefaultTextKeyParams;
   zm::ParseTextKey(key, *marked, params);
   if (!(params.Scale > 0) || !std::isfinite(params.Scale)) return nullptr;
 
-  TRef<TCachedVectorText> text;
-  if (accessor) {
+  TRef<TCachedVectorText> text(laidOut);
+  if (accessor && !text) {
     TRef<zm::TStream> entry = TRef<zm::TStream>::Adopt(accessor->OpenFile(zm::MakeVectorTextKey(key)));
     if (entry) {
       TRef<TFileAccessorCacheReader> reader = MakeRef<TFileAccessorCacheReader>(accessor);
@@ -167,7 +184,7 @@ TRef<TTextBitmapStore> TTextBitmapStore::Create(const WideString& description, T
   }
   // Stored outlines that lack glyphs (or are damaged) are made again when a
   // vectoriser can; otherwise what is stored is drawn as far as it goes.
-  if (!text || text->MissingGlyphCount() > 0) {
+  if (!text || (!laidOut && text->MissingGlyphCount() > 0)) {
     std::vector<WideString> decoded;
     const std::int32_t count = std::min<std::int32_t>(marked->GetCount(), std::int32_t(kMaxTextLines));
     for (std::int32_t i = 0; i < count; ++i) decoded.push_back(zm::DecodeMarkedText(marked->GetString(i)));

@@ -38,6 +38,10 @@ public:
   // stored and no vectoriser, a scale that is not a positive number, or a
   // size no bitmap may have. The vectoriser's exceptions pass on.
   static zm::TRef<TTextBitmapStore> Create(const WideString& description, TFileAccessor* accessor);
+  // The same with the outlines laid out already for the text of the same
+  // font, style and lines (another size of it); nil: laid out here.
+  static zm::TRef<TTextBitmapStore> Create(const WideString& description, TFileAccessor* accessor,
+                                           TCachedVectorText* laidOut);
 
   // Use Create.
   TTextBitmapStore(const WideString& name, const zm::TPoint& size, TCachedVectorText* text,
@@ -46,6 +50,8 @@ public:
 
   // Level 0: the text rendered at the store's size; other levels: none.
   void GetSourceLevel(std::int32_t level, zm::TMipLevelResult& result) override;
+  // The text is rendered again whenever its pixels are wanted once more.
+  bool RemakesLevels() const override { return true; }
 
   // The vector-text measures at Size; a size that is not a positive number
   // means the store's own.

@@ -59,6 +59,8 @@ TRef<zm::TMemoryStream> InflateWhole(zm::TStream* window, std::int64_t limit, st
     if (pieces.empty() || pieces.back().Used == pieces.back().Size) {
       if (size > limit) return nullptr;
       const std::int64_t bytes = std::max<std::int64_t>(std::min(next, limit + 1 - size), 1);
+      // What the entry takes is part of what a slide's build may hold.
+      zm::CheckMemoryAhead(bytes);
       std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(bytes)]);
       if (!piece) return nullptr;
       pieces.push_back({std::move(piece), bytes, 0});
@@ -74,6 +76,7 @@ TRef<zm::TMemoryStream> InflateWhole(zm::TStream* window, std::int64_t limit, st
   }
   TRef<zm::TMemoryStream> mem = MakeRef<zm::TMemoryStream>();
   if (size > 0) {
+    zm::CheckMemoryAhead(size);
     mem->SetSize(size);
     if (mem->GetSize() != size) return nullptr;  // no memory for it
     std::int64_t at = 0;

@@ -15,6 +15,7 @@
 #include "ZmLib/Graphics/zmGeneratorKeys.h"
 #include "ZmLib/Text/zmWideStringUtils.h"
 #include "ZmLib/zmHookScope.h"
+#include "ZmLib/wpLoadCallBack.h"
 #include "ZmLib/zmImageTasks.h"
 #include "ZmLib/Win32/winSysUtils.h"
 
@@ -114,12 +115,16 @@ std::int32_t VideoReadAheadFrames(const TFrameSourceInfo& info) {
 
 bool TVideoFrameExtractor::MakePictures(TDeviceDrawer& drawer) {
   if (picturesMade_) return true;
-  if (!video_ || !drawer.CanDraw()) return false;
+  // Past the memory the show may take, no further clip starts (the show is
+  // refused for it).
+  if (!video_ || !drawer.CanDraw() || ShowMemoryOver(true)) return false;
   const TFrameSourceInfo& info = video_->Info();
   // One picture shown, one being decoded, and those read ahead.
   const std::int32_t wanted = 2 + VideoReadAheadFrames(info);
   std::vector<TRef<TYUVImage>> pictures;
   for (std::int32_t i = 0; i < wanted; ++i) {
+    // Nor does one read further ahead.
+    if (i >= 2 && ShowMemoryOver()) break;
     TRef<TYUVImage> p = drawer.CreateVideoImage(info.Width, info.Height, info.HasAlpha);
     if (!p) break;
     pictures.push_back(p);
@@ -454,7 +459,7 @@ TCustomColorGradeTexture* TOruVideo::VideoGrading(TDeviceDrawer& drawer) {
 
 void TOruVideo::PrepareAtTime(TDeviceDrawer& drawer, double t) {
   TVideoFrameExtractor* x = FrameExtractor();
-  if (x && x->MakePictures(drawer) && !x->Requested) {
+  if (x && !x->Requested && x->MakePictures(drawer)) {
     x->Video()->Request(false, VideoTimeAt(t));
     x->Requested = true;
   }

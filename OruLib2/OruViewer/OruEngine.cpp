@@ -174,6 +174,8 @@ void TOruEngine::RequestPause(bool paused) {
 
 // ---- Events (engine thread) ----
 
+static_assert(TOruEngine::kLoaderRefusedEvent == TOruSlideLoader::kRefusedEvent);
+
 void TOruEngine::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled, TRefObject* data) {
   (void)sender;
   handled = true;
@@ -218,6 +220,10 @@ void TOruEngine::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled,
       return;
     case kDialogEvent:
       ShowMadeDialog(data);
+      return;
+    case kLoaderRefusedEvent:
+      if (auto* refusal = dynamic_cast<TShowRefusal*>(data))
+        PostToListener(kRefusedEvent, {}, true, MakeRef<TStrValue>(refusal->Text).Detach());
       return;
     case kSlideListEvent: {
       std::vector<TOruPreparedSlide> list;
@@ -753,6 +759,8 @@ void TOruEngine::Step() {
   FollowPause();
 
   if (loader_ && !loader_->Running()) loader_->Start();
+  // What was built may go on taking memory as it plays (clips decode ahead).
+  if (loader_) loader_->WatchMemory(slides_.empty() ? -1 : slides_.front().Index);
 
   std::uint32_t state = controller_->GetState();
   // A repaint or a new size draws the next frame whatever the slides say.
@@ -1308,6 +1316,7 @@ public:
 
   bool Start() override { return loader_->Start(); }
   bool Running() override { return loader_->Running(); }
+  void WatchMemory(std::int32_t slide) override { loader_->WatchMemory(slide); }
   void Terminate() override { loader_->Terminate(); }
   double CurrentTime() override { return loader_->Timing()->CurrentTime.load(); }
   void SetCurrentTime(double time) override {

@@ -114,6 +114,9 @@ public:
   // Asks the loader thread to make the dialog Name and post it, as a
   // TDialogData carrying Token, to the list's listener under ReplyEventId.
   // False when this loader makes no dialogs.
+  // A look at the memory the process holds while the show plays (what is
+  // built decodes ahead): past the limit the show is refused, naming Slide.
+  virtual void WatchMemory(std::int32_t slide) { (void)slide; }
   virtual bool RequestDialog(const WideString& name, std::int32_t replyEventId, std::int32_t token) {
     (void)name;
     (void)replyEventId;
@@ -188,11 +191,15 @@ public:
   static constexpr std::int32_t kCloseDialogEvent = 15;
   static constexpr std::int32_t kHelpEvent = 16;
   static constexpr std::int32_t kWindowEvent = 17;
+  // The show cannot be held (TStrValue: why); it plays no further.
+  static constexpr std::int32_t kRefusedEvent = 18;
   static constexpr std::int32_t kSlideListEvent = 101;
   static constexpr std::int32_t kOpenEvent = 102;
   static constexpr std::int32_t kModeEvent = 103;
   // A dialog made by the loader (TDialogData).
   static constexpr std::int32_t kDialogEvent = 104;
+  // The loader refused the show (TShowRefusal).
+  static constexpr std::int32_t kLoaderRefusedEvent = 105;
   static constexpr std::int32_t kCacheCapacity = 3;
   // How long stopping waits for the slide loader (real time) before it is
   // logged and left running: a show always stops within 5 s.

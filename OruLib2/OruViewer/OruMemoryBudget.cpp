@@ -61,4 +61,9 @@ WideString ShowMemoryRefusal(TOruSource* source, std::int32_t held, std::int64_t
          Amount(m.Bytes) + u", more than the " + Amount(limit) + u" the player may take";
 }
 
+WideString MemoryRefusalText(std::int32_t slide, std::int64_t bytes, std::int64_t limit) {
+  return u"The show takes more memory than the player can hold: with slide " + zm::IntToStr(std::int64_t(slide) + 1) +
+         u" it would take about " + Amount(bytes) + u", more than the " + Amount(limit) + u" the player may take";
+}
+
 }  // namespace oru

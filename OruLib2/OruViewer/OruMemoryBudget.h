@@ -33,4 +33,8 @@ TShowMemory ShowObjectMemory(TOruSource* source, std::int32_t held);
 // Why the show cannot be held, for the user; empty when it fits Limit.
 WideString ShowMemoryRefusal(TOruSource* source, std::int32_t held, std::int64_t limit);
 
+// Why the show cannot be held once the player passed the limit: with Slide
+// (0-based) it would take Bytes (what it holds besides included).
+WideString MemoryRefusalText(std::int32_t slide, std::int64_t bytes, std::int64_t limit);
+
 }  // namespace oru

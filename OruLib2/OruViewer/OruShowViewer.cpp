@@ -382,6 +382,9 @@ void TOruShowViewer::EventStep(TOruEventData* data) {
     case TOruEngine::kWindowEvent:
       if (p.size() >= 3) SetupWindow(p[0], p[1], p[2]);
       break;
+    case TOruEngine::kRefusedEvent:
+      if (auto* why = dynamic_cast<TStrValue*>(data->Data); why && OnRefused) OnRefused(this, why->Value);
+      break;
     default:
       break;
   }

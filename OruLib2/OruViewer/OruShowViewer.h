@@ -47,6 +47,7 @@ public:
   // on its own, as a program run at a slide's start).
   using TActionCallback = std::function<void(TOruShowViewer* sender, const TOruActionInfo& action, bool byUser)>;
   using TImageCallback = std::function<void(TOruShowViewer* sender, zm::TRefObject* image)>;
+  using TRefusedCallback = std::function<void(TOruShowViewer* sender, const WideString& why)>;
 
   // Form must be given (assertion).
   explicit TOruShowViewer(zm::TZmForm* form);
@@ -97,6 +98,9 @@ public:
   TPositionCallback OnPosition;
   TActionCallback OnAction;
   TImageCallback OnImage;
+  // The show cannot be held (its slides would take more memory than the
+  // player may take): it plays no further.
+  TRefusedCallback OnRefused;
 
 private:
   void ShowWindowStep();

@@ -7,6 +7,7 @@
 #include <limits>
 #include <utility>
 
+#include "OruLib2/OruViewer/OruMemoryBudget.h"
 #include "ZmLib/Win32/winScreen.h"
 #include "ZmLib/wpUnicode.h"
 #include "ZmLib/zmIni.h"
@@ -17,6 +18,22 @@ namespace oru {
 using namespace zm;
 
 namespace {
+
+// The watch of the newest loader is the show's; one that goes clears it
+// only while it is its own.
+void ShowWatchOf(TMemoryWatch* watch, bool set) {
+  // Never destroyed: a loader may go while the program ends.
+  static std::mutex* lock = new std::mutex;
+  static TMemoryWatch* current = nullptr;
+  std::lock_guard<std::mutex> g(*lock);
+  if (set) {
+    current = watch;
+    SetShowMemoryWatch(watch);
+  } else if (current == watch) {
+    current = nullptr;
+    SetShowMemoryWatch(nullptr);
+  }
+}
 
 constexpr std::int32_t kDefaultWindowWidth = 640;
 constexpr std::int32_t kDefaultWindowHeight = 480;
@@ -72,6 +89,7 @@ TOruSlideLoader::TOruSlideLoader(TOruSource* source, std::int32_t cacheCapacity,
     producer->SetTiming(timing_.get());
     cacheCapacity = std::clamp(cacheCapacity, std::int32_t{1}, kSlideCacheMaxCapacity);
     cache_ = MakeRef<TSlideCache>(producer.get(), cacheCapacity, false);
+    SetMemoryLimit(MemoryLimitBytes());
     cache_->OnListChanged = [this](TSlideCache*, const TDrawContainers& containers, std::int32_t count) {
       ListChanged(containers, count);
     };
@@ -101,6 +119,10 @@ void TOruSlideLoader::Dispose() {
   // The thread uses the cache and the timing: it must have ended first.
   Terminate();
   if (!Wait(kDisposeWaitMs)) Kill();
+  if (watch_) {
+    ShowWatchOf(watch_.get(), false);
+    stop_.SetWatch(nullptr);
+  }
   cache_ = nullptr;  // with it the producer
   timing_ = nullptr;
   listenerQueue_ = nullptr;
@@ -200,6 +222,38 @@ void TOruSlideLoader::MakeDialog(TDialogData* request) {
   queue->Post(request->ReplyEventId, reply.Detach());
 }
 
+void TOruSlideLoader::SetMemoryLimit(std::int64_t limit, std::int64_t (*held)()) {
+  if (watch_) ShowWatchOf(watch_.get(), false);
+  watch_ = std::make_unique<TMemoryWatch>(limit, held);
+  stop_.SetWatch(watch_.get());
+  ShowWatchOf(watch_.get(), true);
+}
+
+WideString TOruSlideLoader::Refusal() const {
+  std::lock_guard<std::mutex> g(refusalLock_);
+  return refusal_;
+}
+
+void TOruSlideLoader::Refuse(std::int32_t slide, std::int64_t bytes, std::int64_t limit) {
+  const std::int32_t count = source_ ? source_->SlideCount() : 0;
+  if (count > 0 && slide >= 0) slide %= count;
+  const WideString text = MemoryRefusalText(std::max(slide, 0), bytes, limit);
+  {
+    std::lock_guard<std::mutex> g(refusalLock_);
+    if (!refusal_.empty()) return;
+    refusal_ = text;
+  }
+  LogLine(u"TOruSlideLoader: " + text);
+  TThreadEventList* queue = listenerQueue_.get();
+  if (queue && !Terminated()) queue->Post(kRefusedEvent, MakeRef<TShowRefusal>(text).Detach());
+}
+
+void TOruSlideLoader::WatchMemory(std::int32_t slide) {
+  // While a slide is built, its own looks refuse it, with what it would take.
+  if (!watch_ || building_.load() || !Refusal().empty()) return;
+  if (const std::int64_t held = watch_->Over()) Refuse(slide, held, watch_->Limit());
+}
+
 bool TOruSlideLoader::Pass() {
   if (!cache_ || !timing_) return true;
   const double time = timing_->CurrentTime.load();
@@ -207,14 +261,27 @@ bool TOruSlideLoader::Pass() {
   failed_ = false;
   stableFrom_.store(1.0);
   stableUntil_.store(0.0);
-  if (std::isfinite(time)) {
+  // A show refused is built no further.
+  if (std::isfinite(time) && Refusal().empty()) {
     try {
       // The slide being built ends at its next step once the loader is
-      // told to stop.
+      // told to stop, or once it would hold more memory than it may.
       const TLoadStopScope scope(&stop_);
+      struct TBuilding {
+        std::atomic<bool>& Flag;
+        explicit TBuilding(std::atomic<bool>& flag) : Flag(flag) { Flag.store(true); }
+        ~TBuilding() { Flag.store(false); }
+      } building(building_);
+      if (watch_) watch_->Begin();
       settled = !cache_->Update(time);
       failedLogged_ = false;
       if (settled) SetStableSpan();
+    } catch (const EMemoryLimit& e) {
+      // Nothing half built is kept; the show is refused.
+      const std::int32_t building = cache_->BuildingIndex;
+      cache_->BuildingIndex = -1;
+      Refuse(building, watch_->Estimate(e.Held), e.Limit);
+      failed_ = true;
     } catch (const ELoadStopped&) {
       // Nothing half built is kept; the thread ends.
       settled = false;

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "OruLib2/OruClasses/OruSlideCache.h"
@@ -55,6 +56,13 @@ public:
   zm::TRef<TOruDialog> Dialog;
 };
 
+// Why the show cannot be held (event data of the loader's refusal).
+class TShowRefusal : public zm::TRefObject {
+public:
+  explicit TShowRefusal(WideString text) : Text(std::move(text)) {}
+  WideString Text;
+};
+
 // The window a show asks for.
 class TSlideShowParams : public TOruThread {
 public:
@@ -79,6 +87,10 @@ public:
   static constexpr std::int32_t kEngineEventId = 101;
   // On the loader's own queue: a dialog to make (TDialogData without Dialog).
   static constexpr std::int32_t kMakeDialogEvent = 1;
+  // To the listener: the show cannot be held (TShowRefusal). A slide whose
+  // build would take the memory the player holds past its limit
+  // (MemoryLimitBytes) ends there, and the loader builds nothing more.
+  static constexpr std::int32_t kRefusedEvent = 105;
   // A pass that built a slide sleeps this long unless woken; one whose build
   // failed tries again after kRetryMs. A pass with nothing left to build
   // sleeps until the show time leaves the span in which the list stays the
@@ -154,6 +166,16 @@ public:
   TTiming* Timing() const { return timing_.get(); }
   // The stop of the loader's work (its steps counted), for tests.
   zm::TLoadStop& WorkStop() { return stop_; }
+  // The memory its builds may hold: the process's figure against Limit
+  // (Held: tests, where the figure is read). Before the thread starts.
+  void SetMemoryLimit(std::int64_t limit, std::int64_t (*held)() = nullptr);
+  zm::TMemoryWatch* MemoryWatch() const { return watch_.get(); }
+  // Why the show was refused; empty while it was not.
+  WideString Refusal() const;
+  // What is built holds on to memory as it plays (clips decode ahead): a
+  // look from the engine's thread, which refuses the show past the limit,
+  // naming Slide (its index in the cache's count, -1: none).
+  void WatchMemory(std::int32_t slide);
   // True: list changes are handled on the loader thread (Send); false: they
   // are queued to the listener and the loader waits until taken (SendWait).
   std::atomic<bool> SendDirect{false};
@@ -163,6 +185,9 @@ public:
 
 private:
   void ListChanged(const TDrawContainers& containers, std::int32_t count);
+  // Notes and tells why the show cannot be held: Slide (cache index) would
+  // take Bytes (any thread; once).
+  void Refuse(std::int32_t slide, std::int64_t bytes, std::int64_t limit);
   void MakeDialog(TDialogData* request);
   // After a settled pass: the span of show times its list holds for.
   void SetStableSpan();
@@ -171,6 +196,10 @@ private:
   zm::TRef<TTiming> timing_;
   // Asked for by Terminate; a new start clears it.
   zm::TLoadStop stop_;
+  std::unique_ptr<zm::TMemoryWatch> watch_;
+  std::atomic<bool> building_{false};  // a pass runs: its own looks refuse
+  mutable std::mutex refusalLock_;
+  WideString refusal_;  // guarded by refusalLock_
   zm::TRef<zm::TThreadEventList> listenerQueue_;
   std::int32_t listenerEventId_ = kEngineEventId;
 

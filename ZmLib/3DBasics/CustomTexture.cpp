@@ -57,11 +57,23 @@ void TCustomTexture::SetSize(const TSize& size) {
   if (size == size_) return;
   Release();
   size_ = size;
-  const TTextureExtent w = TextureExtent(size.cx);
-  const TTextureExtent h = TextureExtent(size.cy);
+  const auto extent = [this](std::int32_t n) {
+    if (!exact_) return TextureExtent(n);
+    return n < 1 || n > (1 << 30) ? TTextureExtent{} : TTextureExtent{n, 1.0 / n};
+  };
+  const TTextureExtent w = extent(size.cx);
+  const TTextureExtent h = extent(size.cy);
   extent_ = {w.Extent, h.Extent};
   RecipWidth = w.Reciprocal;
   RecipHeight = h.Reciprocal;
+}
+
+void TCustomTexture::SetExactExtent(bool on) {
+  if (on == exact_) return;
+  exact_ = on;
+  const TSize size = size_;
+  size_ = {-1, -1};
+  SetSize(size);
 }
 
 void TCustomTexture::SetKind(std::uint8_t kind) {

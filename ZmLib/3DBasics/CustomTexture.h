@@ -52,9 +52,14 @@ public:
   // A second device object that goes with the texture.
   void SetExtra(TRef<TRefObject> extra) { extra_ = std::move(extra); }
   TSize Size() const { return size_; }
-  // Each side max(32, the next power of two not below the size); 0 for a
-  // side below 1, which makes no texture.
+  // Each side max(32, the next power of two not below the size), or the
+  // size itself for an exact texture; 0 for a side below 1, which makes no
+  // texture.
   TSize Extent() const { return extent_; }
+  // An exact texture is as large as its size, not rounded up: a small
+  // picture's tile then takes the memory of what it holds.
+  void SetExactExtent(bool on);
+  bool ExactExtent() const { return exact_; }
   bool Mipmapped() const { return mipmapped_; }
   bool MipmappedChanged() const { return mipmappedChanged_; }
   // A change lets the device texture go: the chain is part of what is made.
@@ -70,6 +75,7 @@ private:
   TSize extent_;
   bool mipmapped_ = false;
   bool mipmappedChanged_ = false;
+  bool exact_ = false;
 };
 
 // The lighter base of the colour-grade look-up textures: the screen and one

@@ -137,6 +137,10 @@ public:
   virtual void Close() = 0;
   virtual void PrepareImage(TImage* image, const TImageDrawParams& params) = 0;
   virtual void ReleaseImageTextures(TImage* image) = 0;
+  // Once Image's textures hold its pixels, lets the store's own copy go when
+  // the store can make it again (a text, a shadow): a picture is then held
+  // once, at the size it is drawn.
+  virtual void LetLevelsGo(TImage* image) { (void)image; }
   virtual void SetFixedFrameSize(const TSize& size) = 0;
   virtual void RestoreDeviceStates() = 0;
   virtual void Clear(TColor32 colour, bool clearDepth) = 0;

@@ -109,16 +109,22 @@ bool Halve(TSysBitmap* source, TSysBitmap* target) {
     const std::uint8_t* r1 = source->ScanLine(std::min(cy, sh - 1));
     const std::uint8_t* r2 = source->ScanLine(std::min(cy + 1, sh - 1));
     std::uint8_t* d = target->ScanLine(y);
-    for (std::int32_t x = 0; x < tw; ++x) {
-      const std::int32_t cx = 2 * x;
-      const std::int32_t x0 = std::max(cx - 1, 0) * Bpp, x1 = std::min(cx, sw - 1) * Bpp,
-                         x2 = std::min(cx + 1, sw - 1) * Bpp;
+    const auto pixel = [&](std::int32_t x, std::int32_t x0, std::int32_t x1, std::int32_t x2) {
       for (int k = 0; k < Bpp; ++k) {
         const std::uint32_t s = r0[x0 + k] + 2u * r0[x1 + k] + r0[x2 + k] + 2u * (r1[x0 + k] + 2u * r1[x1 + k] + r1[x2 + k]) +
                                 r2[x0 + k] + 2u * r2[x1 + k] + r2[x2 + k];
         d[x * Bpp + k] = std::uint8_t(s >> 4);
       }
-    }
+    };
+    const auto edge = [&](std::int32_t x) {
+      const std::int32_t cx = 2 * x;
+      pixel(x, std::max(cx - 1, 0) * Bpp, std::min(cx, sw - 1) * Bpp, std::min(cx + 1, sw - 1) * Bpp);
+    };
+    // Inside, no neighbour needs holding to the picture.
+    const std::int32_t inner = std::min(tw, (sw - 1) / 2);
+    if (tw > 0) edge(0);
+    for (std::int32_t x = 1; x < inner; ++x) pixel(x, (2 * x - 1) * Bpp, 2 * x * Bpp, (2 * x + 1) * Bpp);
+    for (std::int32_t x = std::max(inner, 1); x < tw; ++x) edge(x);
   });
 }
 

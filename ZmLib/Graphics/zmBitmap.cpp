@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 #include <limits>
 
 namespace zm {
@@ -217,7 +218,7 @@ void TDirectBitmap::FillRect(const TRect& rect, TColor32 color) {
   const std::int32_t l = std::max(rect.Left, 0), t = std::max(rect.Top, 0);
   const std::int32_t r = std::min(rect.Right, Width()), b = std::min(rect.Bottom, Height());
   const std::int32_t bpp = BytesPerPixel();
-  if (r <= l || b <= t || bpp > 4) return;
+  if (r <= l || b <= t || bpp < 1 || bpp > 4) return;
   // One pixel of this format: grey for 1-byte pixels, otherwise the colour
   // converted from "A8R8G8B8" so that the channels land where the format
   // keeps them.
@@ -230,9 +231,19 @@ void TDirectBitmap::FillRect(const TRect& rect, TColor32 color) {
     ZM_ASSERT(conv, Msg(".FillRect - No Pixel Converter"));
     conv->Convert8(pixel, 0, src, 0, 1);
   }
-  for (std::int32_t y = t; y < b; ++y) {
-    std::uint8_t* p = PixelAddress(l, y);
-    for (std::int32_t x = l; x < r; ++x, p += bpp) std::memcpy(p, pixel, std::size_t(bpp));
+  // Each width its own loop, which the compiler turns into wide stores.
+  const auto fill = [&](auto bytes) {
+    constexpr std::size_t n = decltype(bytes)::value;
+    for (std::int32_t y = t; y < b; ++y) {
+      std::uint8_t* p = PixelAddress(l, y);
+      for (std::int32_t x = l; x < r; ++x, p += n) std::memcpy(p, pixel, n);
+    }
+  };
+  switch (bpp) {
+    case 4: fill(std::integral_constant<std::size_t, 4>{}); break;
+    case 3: fill(std::integral_constant<std::size_t, 3>{}); break;
+    case 2: fill(std::integral_constant<std::size_t, 2>{}); break;
+    default: fill(std::integral_constant<std::size_t, 1>{}); break;
   }
 }
 

@@ -118,6 +118,17 @@ void TCurvesData::SelectPreset(std::int32_t index) {
     Reset();
     return;
   }
+  // Each preset is read and its table built once; a curve set to one takes
+  // a copy.
+  static const std::array<TCurvesData, kContourPresetCount> presets = [] {
+    std::array<TCurvesData, kContourPresetCount> made;
+    for (std::int32_t i = 0; i < kContourPresetCount; ++i) made[std::size_t(i)].LoadPreset(i);
+    return made;
+  }();
+  *this = presets[std::size_t(index)];
+}
+
+void TCurvesData::LoadPreset(std::int32_t index) {
   std::vector<std::uint8_t> record = ContourPresetRecord(index);
   TRef<TMemoryStream> s = MakeRef<TMemoryStream>();
   s->Write(TWriteBuffer(record));

@@ -68,6 +68,7 @@ public:
 
 private:
   void BuildTable();
+  void LoadPreset(std::int32_t index);
 
   TByteString name_;
   std::int32_t presetIndex_ = kCreated;

@@ -70,6 +70,15 @@ std::int32_t TBitmapStore::LevelBitmapCount(std::int32_t level) {
   return std::int32_t(levels_[std::size_t(level)].Bitmaps.size());
 }
 
+void TBitmapStore::ReleaseLevels() {
+  if (!RemakesLevels()) return;
+  std::vector<TLevelCache> gone;
+  {
+    TLockScope l(lock_);
+    gone.swap(levels_);
+  }
+}
+
 TBitmap* TBitmapStore::GetMipLevel(std::int32_t level, TPixelFormat* format, const TBitmapClass* bitmapClass) {
   TLockScope l(lock_);
   if (level < 0) {

@@ -113,6 +113,16 @@ public:
   // Bitmaps held by a level (tests, diagnostics).
   std::int32_t LevelBitmapCount(std::int32_t level);
 
+  // Whether the store can make its levels again once they were let go: a
+  // picture drawn from outlines, a shadow made from its parameters. A
+  // picture read from a file is kept.
+  virtual bool RemakesLevels() const { return false; }
+  // Lets every level go when the store can make them again (the textures
+  // made of them hold their pixels); a level asked for later is made anew.
+  // Whoever holds a level's bitmap by reference keeps it; a pointer from
+  // GetMipLevel does not survive the call.
+  void ReleaseLevels();
+
 private:
   struct TLevelCache {
     std::vector<TRef<TBitmap>> Bitmaps;

@@ -11,6 +11,8 @@
 // wide. Source indexes beyond an edge are mirrored at it and then held
 // inside the picture, so kernels wider than the picture stay in bounds.
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -74,5 +76,23 @@ using TStretchCallback = void (*)(void* callbackData, void* sender, bool& cancel
 // BuildContributions.
 void Stretch(TSysBitmap* src, TSysBitmap* dst, TResampleFilter filter, TStretchCallback callback,
              void* callbackData, std::span<const std::uint8_t> lut, void* sender, float scale, float support);
+// The same with the target's column lists given, and its row lists made
+// when the first pass is done (assertions: a list for each, inside the
+// source). The callback is called as Stretch calls it.
+using TSharedContributions = std::shared_ptr<const std::vector<TContributionList>>;
+void StretchLists(TSysBitmap* src, TSysBitmap* dst, const std::vector<TContributionList>& cols,
+                  const std::function<TSharedContributions()>& makeRows, TStretchCallback callback,
+                  void* callbackData, std::span<const std::uint8_t> lut, void* sender);
+// The lists of a result at half the size of Lists' (rounded up): along an
+// odd size each is the even one's, along an even one each pair's taps
+// joined at half their weights, so that result i stands where results 2i
+// (and 2i + 1) stand once it is drawn twice as large about its middle.
+std::vector<TContributionList> HalveContributions(const std::vector<TContributionList>& lists);
+// BuildContributions' lists (then HalveContributions' of them when Halved),
+// the same lists for the same arguments: those of the last sizes met are
+// kept (any thread), so that pictures of a few sizes made again and again
+// do not work their weights out each time.
+TSharedContributions SharedContributions(std::int32_t destSize, std::int32_t sourceSize, TResampleFilter filter,
+                                         float scale, float support, bool halved = false);
 
 }  // namespace zm

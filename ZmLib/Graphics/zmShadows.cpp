@@ -1,8 +1,11 @@
 #include "ZmLib/Graphics/zmShadows.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <mutex>
 #include <numbers>
+#include <vector>
 
 #include "ZmLib/Graphics/SysBitmapStore.h"
 #include "ZmLib/Graphics/SysBitmapUtils.h"
@@ -18,6 +21,9 @@ std::int32_t RoundI(double v) {
   if (!(v == v)) return 0;
   return std::int32_t(std::nearbyint(std::clamp(v, -1e9, 1e9)));
 }
+
+// The working radius from which a shadow is kept at half its working size.
+constexpr double kKeptHalfFromRadius = 4.0;
 
 TRef<TSysBitmap> NewMask(std::int32_t w, std::int32_t h) {
   TPixelFormat* f = PixelFormatByName(PF_A8);
@@ -87,6 +93,9 @@ TShadowWorkScale ShadowWorkScale(const TShadowParams& p) {
     s.K *= 2;
     ++s.Halvings;
   }
+  // The radius as the drop shadow holds it.
+  const double r = double(p.Blur) / s.K + 1.0;
+  if (r >= kKeptHalfFromRadius && std::isfinite(r)) s.KeptHalf = true;
   return s;
 }
 
@@ -103,6 +112,35 @@ double NormalizeRectShadowParams(TShadowParams& p) {
 }
 
 // ---- TDropShadow -----------------------------------------------------------------------
+
+namespace {
+
+// The table of a contour, made once for each contour met (a show uses a
+// few): a shadow at a time would otherwise make it again.
+void ContourLut(const std::array<std::uint8_t, 256>& contour, std::array<std::uint8_t, 4096>& lut) {
+  struct TMade {
+    std::array<std::uint8_t, 256> Contour;
+    std::array<std::uint8_t, 4096> Lut;
+  };
+  // Never destroyed: a shadow may be made while the program ends.
+  static std::mutex* lock = new std::mutex;
+  static std::vector<TMade>* made = new std::vector<TMade>;
+  constexpr std::size_t kKept = 16;
+  {
+    std::lock_guard<std::mutex> g(*lock);
+    for (const TMade& m : *made)
+      if (m.Contour == contour) {
+        lut = m.Lut;
+        return;
+      }
+  }
+  TDropShadow::BuildContourLut(contour, lut);
+  std::lock_guard<std::mutex> g(*lock);
+  if (made->size() >= kKept) made->erase(made->begin());
+  made->push_back({contour, lut});
+}
+
+}  // namespace
 
 TDropShadow::TDropShadow() = default;
 
@@ -161,11 +199,22 @@ bool TDropShadow::Make(TSysBitmap* mask) {
   std::array<std::uint8_t, 4096> lut;
   std::span<const std::uint8_t> table;
   if (contour_.Initialized()) {
-    BuildContourLut(contour_.Table(), lut);
+    ContourLut(contour_.Table(), lut);
     table = lut;
   }
-  result_ = NewMask(a->Width(), a->Height());
-  Stretch(small_.get(), result_.get(), SplineFilter, TPollRelay::Call, &relay, table, this, float(r), 2.0f);
+  if (!KeptHalf) {
+    result_ = NewMask(a->Width(), a->Height());
+    Stretch(small_.get(), result_.get(), SplineFilter, TPollRelay::Call, &relay, table, this, float(r), 2.0f);
+    return !relay.Cancelled;
+  }
+  // Made at half size: each kept pixel where the full-size ones it stands
+  // for would be, the blur the same.
+  result_ = NewMask((a->Width() + 1) / 2, (a->Height() + 1) / 2);
+  const TSharedContributions cols = SharedContributions(a->Width(), small_->Width(), SplineFilter, float(r), 2.0f, true);
+  StretchLists(
+      small_.get(), result_.get(), *cols,
+      [&] { return SharedContributions(a->Height(), small_->Height(), SplineFilter, float(r), 2.0f, true); },
+      TPollRelay::Call, &relay, table, this);
   return !relay.Cancelled;
 }
 
@@ -186,6 +235,11 @@ void TShadowProducer::SetBlurRadius(double radius) {
 void TShadowProducer::SetContour(std::int32_t preset) { dropShadow_->Contour().SelectPreset(preset); }
 
 TRef<TImage> TShadowProducer::Make(TImage* image) {
+  TRef<TSysBitmap> out = MakeBitmap(image);
+  return out ? SysBitmapToImage(out.get(), false, image->Params.FileName) : nullptr;
+}
+
+TRef<TSysBitmap> TShadowProducer::MakeBitmap(TImage* image) {
   if (!image || !image->Store()) return nullptr;
   TBitmap* level = image->Store()->GetMipLevel(0, PixelFormatByName(PF_A8R8G8B8), TSysBitmap::StaticClass());
   auto* source = dynamic_cast<TSysBitmap*>(level);
@@ -196,12 +250,14 @@ TRef<TImage> TShadowProducer::Make(TImage* image) {
   TSysBitmap* mask = dropShadow_->Result();
   TRef<TSysBitmap> out = NewBitmap32(mask->Width(), mask->Height());
   const std::uint32_t alpha = Color >> 24, rgb = Color & 0x00FFFFFFu;
+  std::array<std::uint32_t, 256> pixel;  // the pixel of each coverage
+  for (std::uint32_t v = 0; v < 256; ++v) pixel[v] = ((alpha * v / 255) << 24) | rgb;
   for (std::int32_t y = 0; y < mask->Height(); ++y) {
     const std::uint8_t* s = mask->ScanLine(y);
     std::uint32_t* d = out->Row32(y);
-    for (std::int32_t x = 0; x < mask->Width(); ++x) d[x] = ((alpha * s[x] / 255) << 24) | rgb;
+    for (std::int32_t x = 0; x < mask->Width(); ++x) d[x] = pixel[s[x]];
   }
-  return SysBitmapToImage(out.get(), false, image->Params.FileName);
+  return out;
 }
 
 // ---- TShadowGenerator ------------------------------------------------------------------
@@ -213,7 +269,54 @@ void TShadowGenerator::Dispose() {
   TRefObject::Dispose();
 }
 
+namespace {
+
+// The kept shadow picture: level 0 is the one made; once let go (its
+// textures hold it) it is made again from the same parameters and picture.
+class TShadowStore : public TSysBitmapStore {
+public:
+  TShadowStore(const WideString& name, TSysBitmap* made, const TShadowParams& params, const TImageAccessor& accessor)
+      : TSysBitmapStore(name, TImageLoadHandler{}, {made->Width(), made->Height()}, made->PixelFormat()),
+        made_(made),
+        params_(params),
+        accessor_(accessor) {}
+  void Dispose() override {
+    made_ = nullptr;
+    accessor_ = nullptr;
+    TSysBitmapStore::Dispose();
+  }
+  // A shadow of a named picture needs the accessor to find it again.
+  bool RemakesLevels() const override { return accessor_ || params_.Name == kNoPictureName; }
+  void GetSourceLevel(std::int32_t level, TMipLevelResult& result) override {
+    if (level != 0) return;
+    TRef<TSysBitmap> b = std::move(made_);
+    if (!b) b = MakeRef<TShadowGenerator>()->MakeBitmap(params_, accessor_);
+    const TPoint size = Size();
+    if (!b || b->Width() != size.X || b->Height() != size.Y) {
+      // The picture it was made from is gone: the shadow shows nothing.
+      b = NewBitmap32(size.X, size.Y);
+      b->FillRect({0, 0, size.X, size.Y}, TColor32{});
+    }
+    result.Bitmap = b;
+    result.Owned = true;
+    result.Level = 0;
+  }
+
+private:
+  TRef<TSysBitmap> made_;
+  TShadowParams params_;
+  TImageAccessor accessor_;
+};
+
+}  // namespace
+
 TRef<TImage> TShadowGenerator::MakeShadow(const TShadowParams& p, const TImageAccessor& accessor) {
+  TRef<TSysBitmap> made = MakeBitmap(p, accessor);
+  if (!made) return nullptr;
+  return MakeRef<TImage>(MakeRef<TShadowStore>(MakeShadowKey(p), made.get(), p, accessor).get());
+}
+
+TRef<TSysBitmap> TShadowGenerator::MakeBitmap(const TShadowParams& p, const TImageAccessor& accessor) {
   const TShadowWorkScale ws = ShadowWorkScale(p);
   if (!(ws.W >= 0.5 && ws.H >= 0.5) || !std::isfinite(ws.W) || !std::isfinite(ws.H)) return nullptr;
   const std::int32_t w = std::max(RoundI(ws.W), 1), h = std::max(RoundI(ws.H), 1);
@@ -269,9 +372,10 @@ TRef<TImage> TShadowGenerator::MakeShadow(const TShadowParams& p, const TImageAc
 
   TRef<TImage> silhouette = SysBitmapToImage(bmp.get(), false, MakeShadowKey(p));
   producer_->SetBlurRadius(p.Blur / k);
+  producer_->DropShadow()->KeptHalf = ws.KeptHalf;
   producer_->Color = 0xFFFFFFFFu;
   producer_->SetContour(p.Contour);
-  return producer_->Make(silhouette.get());
+  return producer_->MakeBitmap(silhouette.get());
 }
 
 // ---- TShadow ---------------------------------------------------------------------------
@@ -283,7 +387,7 @@ namespace {
 double KeyWorkScale(const WideString& key) {
   TShadowParams q;
   ParseShadowKey(key, q);
-  return ShadowWorkScale(q).K;
+  return ShadowWorkScale(q).KeptScale();
 }
 
 }  // namespace
@@ -295,9 +399,13 @@ void TShadow::Dispose() {
 
 TRef<TShadow> TShadow::CreateImageShadow(const TShadowParams& params, TBitmap* bitmap, const TImageAccessor& accessor,
                                          float scale) {
+  return CreateImageShadowOfFormat(params, bitmap ? bitmap->PixelFormat() : nullptr, accessor, scale);
+}
+
+TRef<TShadow> TShadow::CreateImageShadowOfFormat(const TShadowParams& params, const TPixelFormat* f,
+                                         const TImageAccessor& accessor, float scale) {
   TRef<TShadow> s = MakeRef<TShadow>();
   s->params_ = params;
-  const TPixelFormat* f = bitmap ? bitmap->PixelFormat() : nullptr;
   const bool alpha = f && f->BytesPerPixel == 4 && f->HasAlpha;
   TShadowParams key = params;
   if (!alpha || params.Name.empty() || params.IgnoreAlpha) key.Name = kNoPictureName;

@@ -20,6 +20,14 @@
 // enlarges it back, through the contour's table when a contour is chosen;
 // the result is larger than the silhouette by Ceil(2.5 r) on every side.
 // r is the given radius + 1, held to 1 .. kMaxShadowBlur.
+//
+// A soft shadow (r of 4 working pixels or more) is kept at half its working
+// size: the blur leaves nothing that two working pixels would show apart,
+// and the picture, drawn twice as large with its pixels interpolated, looks
+// the same for a quarter of the memory. Its blur is enlarged straight to the
+// kept size: along an odd side each kept pixel is the working one at its
+// even place, along an even side the mean of a pair, so that every kept
+// pixel lands where the working pixels it stands for lie.
 #include <cstdint>
 
 #include "ZmLib/Graphics/SysBitmap.h"
@@ -36,11 +44,15 @@ constexpr double kMaxShadowBlur = 512.0;
 
 // The working reduction of a silhouette of W x H blurred by Blur: k =
 // 2^Halvings; W and H come back reduced. Sizes that are not finite give k 1
-// and no halvings.
+// and no halvings. KeptHalf: the picture is kept at half the working size
+// (above).
 struct TShadowWorkScale {
   double W = 0, H = 0;
   double K = 1;
   std::int32_t Halvings = 0;
+  bool KeptHalf = false;
+  // Object pixels per pixel of the kept picture.
+  double KeptScale() const { return KeptHalf ? 2 * K : K; }
 };
 TShadowWorkScale ShadowWorkScale(const TShadowParams& params);
 
@@ -75,6 +87,9 @@ public:
   // Called after each row of the silhouette copy and through the resampler.
   TStretchCallback Progress = nullptr;
   void* ProgressData = nullptr;
+  // The result at half the size (rounded up), each pixel where the
+  // full-size ones it stands for are (see above).
+  bool KeptHalf = false;
 
 private:
   TCurvesData contour_;
@@ -93,6 +108,8 @@ public:
   // Image: colour with alpha = colour alpha * mask / 255. Nil for nil, or
   // when the progress callback cancelled.
   TRef<TImage> Make(TImage* image);
+  // The same picture's bitmap.
+  TRef<TSysBitmap> MakeBitmap(TImage* image);
 
   TDropShadow* DropShadow() const { return dropShadow_.get(); }
   void SetBlurRadius(double radius);
@@ -118,7 +135,10 @@ public:
   // The shadow picture of Params, named by their key; the object's picture
   // is taken from Accessor. Nil when the size is empty or not finite (or
   // the work was cancelled). A missing picture leaves only the background.
+  // Its store makes the picture again the same way once it was let go.
   TRef<TImage> MakeShadow(const TShadowParams& params, const TImageAccessor& accessor);
+  // The same picture's bitmap.
+  TRef<TSysBitmap> MakeBitmap(const TShadowParams& params, const TImageAccessor& accessor);
 
   TShadowProducer* Producer() const { return producer_.get(); }
 
@@ -134,6 +154,10 @@ public:
   // "N\A"; the key's blur is Blur * Scale. The image is asked of Accessor by
   // the key (nil when there is no accessor).
   static TRef<TShadow> CreateImageShadow(const TShadowParams& params, TBitmap* bitmap,
+                                         const TImageAccessor& accessor, float scale);
+  // The same for a picture of Format (that of its bitmap), which need not
+  // be made for it.
+  static TRef<TShadow> CreateImageShadowOfFormat(const TShadowParams& params, const TPixelFormat* format,
                                          const TImageAccessor& accessor, float scale);
   // For a rectangle: name "N\A", parameters normalised, the key's blur
   // Sqrt(w * h) * Blur / 400 with w x h the normalised rectangle.

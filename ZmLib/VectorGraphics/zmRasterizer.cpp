@@ -1,8 +1,14 @@
 #include "ZmLib/VectorGraphics/zmRasterizer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstring>
+#include <deque>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
 
 namespace zm {
 
@@ -45,6 +51,8 @@ void TOutline::Reset() {
   sorted_.clear();
   closed_ = true;
   maxX_ = -2147483647;
+  minX_ = minY_ = 2147483647;
+  maxY_ = -2147483647;
 }
 
 void TOutline::AddEdge(const TPoint& p) {
@@ -64,6 +72,9 @@ void TOutline::AddEdge(const TPoint& p) {
     e.Step = float(double(std::int64_t(c.X) - p.X) / double(std::int64_t(c.Y) - p.Y));
   }
   maxX_ = std::max({maxX_, c.X, p.X});
+  minX_ = std::min({minX_, c.X, p.X});
+  minY_ = std::min({minY_, c.Y, p.Y});
+  maxY_ = std::max({maxY_, c.Y, p.Y});
   if (edges_.size() == edges_.capacity()) edges_.reserve(edges_.capacity() * 2);
   edges_.push_back(e);
 }
@@ -92,6 +103,108 @@ void TOutline::Finish() {
     return ya != yb ? ya < yb : a < b;
   });
 }
+
+// ---- The runs of outlines met before ----------------------------------------------------
+
+// One run of a kept scan: its row and first column from the outline's
+// whole-pixel corner, and its coverage.
+struct TKeptRun {
+  std::int32_t Row, First;
+  std::vector<std::uint16_t> Cells;
+};
+
+// A scan kept: the outline's edges from its corner, its rule, its runs.
+struct TKeptScan {
+  std::vector<TOutlineEdge> Edges;
+  bool EvenOdd = false;
+  std::vector<TKeptRun> Runs;
+  std::size_t Bytes = 0;
+};
+
+struct TRasterizer::TRecording {
+  std::int32_t Left = 0, Top = 0;  // the corner, pixels
+  std::shared_ptr<TKeptScan> Scan;
+};
+
+namespace {
+
+bool SameEdges(const std::vector<TOutlineEdge>& a, const std::vector<TOutlineEdge>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i].X != b[i].X || a[i].Y != b[i].Y || a[i].Height != b[i].Height ||
+        std::memcmp(&a[i].Step, &b[i].Step, sizeof(float)) != 0)
+      return false;
+  return true;
+}
+
+std::uint64_t HashEdges(const std::vector<TOutlineEdge>& edges, bool evenOdd) {
+  std::uint64_t h = 1469598103934665603ull ^ (evenOdd ? 1 : 0);
+  const auto mix = [&h](std::uint64_t v) {
+    h ^= v;
+    h *= 1099511628211ull;
+  };
+  for (const TOutlineEdge& e : edges) {
+    std::uint32_t step;
+    std::memcpy(&step, &e.Step, sizeof step);
+    mix(std::uint32_t(e.X));
+    mix(std::uint32_t(e.Y));
+    mix(std::uint64_t(e.Height));
+    mix(step);
+  }
+  return h;
+}
+
+// The scans kept, the oldest going first past kCoverageCacheBytes. Any
+// thread; never destroyed (a text may be drawn while the program ends).
+class TScanKeeper {
+public:
+  std::shared_ptr<const TKeptScan> Find(std::uint64_t hash, const std::vector<TOutlineEdge>& edges, bool evenOdd) {
+    std::lock_guard<std::mutex> g(lock_);
+    const auto [from, to] = scans_.equal_range(hash);
+    for (auto it = from; it != to; ++it)
+      if (it->second->EvenOdd == evenOdd && SameEdges(it->second->Edges, edges)) return it->second;
+    return nullptr;
+  }
+  void Keep(std::uint64_t hash, std::shared_ptr<TKeptScan> scan) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (scan->Bytes > TRasterizer::kCoverageCacheBytes / 16) return;
+    while (bytes_ + scan->Bytes > TRasterizer::kCoverageCacheBytes && !order_.empty()) {
+      const auto [h, old] = order_.front();
+      order_.pop_front();
+      const auto [from, to] = scans_.equal_range(h);
+      for (auto it = from; it != to; ++it)
+        if (it->second.get() == old) {
+          bytes_ -= it->second->Bytes;
+          scans_.erase(it);
+          break;
+        }
+    }
+    bytes_ += scan->Bytes;
+    order_.push_back({hash, scan.get()});
+    scans_.emplace(hash, std::move(scan));
+  }
+
+private:
+  std::mutex lock_;
+  std::unordered_multimap<std::uint64_t, std::shared_ptr<const TKeptScan>> scans_;
+  std::deque<std::pair<std::uint64_t, const TKeptScan*>> order_;
+  std::size_t bytes_ = 0;
+};
+
+TScanKeeper& Keeper() {
+  static TScanKeeper* keeper = new TScanKeeper;
+  return *keeper;
+}
+
+std::atomic<std::uint64_t> gKeptScanHits{0};
+
+// Outlines larger than this are scanned each time.
+constexpr std::size_t kMostKeptEdges = 4096;
+constexpr std::int32_t kMostKeptRows = 1024;
+
+}  // namespace
+
+std::uint64_t TRasterizer::CoverageCacheHits() { return gKeptScanHits.load(); }
 
 // ---- TRasterizer ----------------------------------------------------------------------
 
@@ -161,6 +274,11 @@ void TRasterizer::FlushRow(std::int32_t row) {
     }
     const std::int32_t first = c;
     while (c <= hi && cells[c] != 0) ++c;
+    if (recording_) {
+      recording_->Scan->Runs.push_back({row - recording_->Top, first - recording_->Left,
+                                        std::vector<std::uint16_t>(cells + first, cells + c)});
+      recording_->Scan->Bytes += sizeof(TKeptRun) + std::size_t(c - first) * sizeof(std::uint16_t);
+    }
     outline_->OnSpan(row, cells, first, c - 1);
     std::fill(cells + first, cells + c, std::uint16_t(0));
   }
@@ -189,6 +307,55 @@ void TRasterizer::Rasterize(TOutline* outline, std::int32_t width, std::int32_t 
   outline->Finish();
   const std::int32_t edgeCount = outline->EdgeCount();
   if (edgeCount == 0 || !outline->OnSpan || width < 1 || height < 1) return;
+  // Wholly inside the area (nothing cut at its sides), the runs depend on
+  // the edges alone: moved by whole pixels, they move as far.
+  const bool inside = outline->MinX() >= 0 && outline->MinY() >= 0 && std::int64_t(outline->MaxX()) < std::int64_t(width) * 16 &&
+                      std::int64_t(outline->MaxY()) < std::int64_t(height) * 16 &&
+                      std::size_t(edgeCount) <= kMostKeptEdges && outline->MaxY() - outline->MinY() < kMostKeptRows * 16;
+  if (!inside) {
+    Scan(outline, width, height);
+    return;
+  }
+  TRecording recording;
+  recording.Left = outline->MinX() >> 4;
+  recording.Top = outline->MinY() >> 4;
+  std::vector<TOutlineEdge> edges(static_cast<std::size_t>(edgeCount));
+  for (std::int32_t i = 0; i < edgeCount; ++i) {
+    TOutlineEdge e = outline->Edge(i);
+    e.X -= recording.Left * 16;
+    e.Y -= recording.Top * 16;
+    edges[std::size_t(i)] = e;
+  }
+  const std::uint64_t hash = HashEdges(edges, outline->FillEvenOdd);
+  if (std::shared_ptr<const TKeptScan> kept = Keeper().Find(hash, edges, outline->FillEvenOdd)) {
+    ++gKeptScanHits;
+    std::vector<std::uint16_t> cells;
+    for (const TKeptRun& run : kept->Runs) {
+      const std::int32_t first = run.First + recording.Left;
+      const std::int32_t last = first + std::int32_t(run.Cells.size()) - 1;
+      if (cells.size() < std::size_t(last) + 1) cells.resize(std::size_t(last) + 1);
+      std::copy(run.Cells.begin(), run.Cells.end(), cells.begin() + first);
+      outline->OnSpan(run.Row + recording.Top, cells.data(), first, last);
+    }
+    return;
+  }
+  recording.Scan = std::make_shared<TKeptScan>();
+  recording.Scan->EvenOdd = outline->FillEvenOdd;
+  recording.Scan->Bytes = sizeof(TKeptScan) + edges.size() * sizeof(TOutlineEdge);
+  recording.Scan->Edges = std::move(edges);
+  recording_ = &recording;
+  try {
+    Scan(outline, width, height);
+  } catch (...) {
+    recording_ = nullptr;
+    throw;
+  }
+  recording_ = nullptr;
+  Keeper().Keep(hash, std::move(recording.Scan));
+}
+
+void TRasterizer::Scan(TOutline* outline, std::int32_t width, std::int32_t height) {
+  const std::int32_t edgeCount = outline->EdgeCount();
   outline_ = outline;
   mask_ = outline->FillEvenOdd ? 1 : -1;
   active_.clear();

@@ -60,6 +60,10 @@ public:
   bool Closed() const { return closed_; }
   // The largest x (sixteenths) of any point that made an edge.
   std::int32_t MaxX() const { return maxX_; }
+  // The smallest x and y and the largest y (sixteenths) of those points.
+  std::int32_t MinX() const { return minX_; }
+  std::int32_t MinY() const { return minY_; }
+  std::int32_t MaxY() const { return maxY_; }
 
   // Even-odd rule when set, else non-zero winding.
   bool FillEvenOdd = false;
@@ -74,6 +78,7 @@ private:
   TPoint current_;
   std::vector<std::int32_t> sorted_;
   std::int32_t maxX_ = -2147483647;
+  std::int32_t minX_ = 2147483647, minY_ = 2147483647, maxY_ = -2147483647;
 };
 
 class TRasterizer : public TRefObject {
@@ -84,7 +89,13 @@ public:
   // Scans Outline over the pixels 0..Width-1 x 0..Height-1 and calls its
   // OnSpan for every run of covered pixels, rows in increasing order.
   // Nothing happens without edges, without a handler or for an empty area.
+  // An outline that lies wholly inside the area and was met before in the
+  // same shape, moved by whole pixels (a glyph of a text met again), has
+  // its runs from then, moved as far: the very calls the scan would make.
   void Rasterize(TOutline* outline, std::int32_t width, std::int32_t height);
+  // The bytes the runs kept take at most; how often they were used (tests).
+  static constexpr std::size_t kCoverageCacheBytes = std::size_t(16) << 20;
+  static std::uint64_t CoverageCacheHits();
 
   static std::int32_t EdgeDirection(const TOutlineEdge& edge) { return edge.Height < 0 ? -1 : 1; }
   // The crossing of an edge with sub-scan-line Y, sampled in the middle of
@@ -97,8 +108,10 @@ private:
     std::int32_t X;
     std::int32_t Edge;
   };
+  struct TRecording;
   bool AddCrossing(std::int32_t x, std::int32_t direction);
   void FlushRow(std::int32_t row);
+  void Scan(TOutline* outline, std::int32_t width, std::int32_t height);
   void SortCrossings(std::int32_t count, std::int32_t outOfOrder);
 
   TOutline* outline_ = nullptr;  // only while rasterising
@@ -115,6 +128,7 @@ private:
   std::int32_t regionDir_ = 1;
   std::int32_t touchedLo_ = 2147483647;
   std::int32_t touchedHi_ = 0;
+  TRecording* recording_ = nullptr;  // the runs of a scan being kept
 };
 
 // The first position (1-based) at or after Start whose character is not in

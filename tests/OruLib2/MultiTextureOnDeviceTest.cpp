@@ -41,6 +41,8 @@ class MultiTextureOnDevice : public zmtest::TScreenOnDevice {
   void SetUp() override {
     TScreenOnDevice::SetUp();
     manager = MakeRef<TTextureManager6>(screen.get());
+    // The tile sizes themselves: every picture goes on the managers' tiles.
+    manager->FitsWholePictures = false;
     texture = MakeRef<TMultiTexture6>(manager.get());
     TRef<TSysBitmap> pic = CreateSysBitmap(kW, kH, FindPixelFormat(PF_A8R8G8B8));
     for (std::int32_t y = 0; y < kH; ++y)
@@ -270,6 +272,49 @@ TEST_F(MultiTextureOnDevice, AbandonedFillsAndNewPicturesAreFilledAgain) {
   ASSERT_TRUE(Frame(-0.5f, -0.5f));
   auto inverted = [](std::int32_t x, std::int32_t y, int s) { return 255 - Channel(Source(x, y), s); };
   EXPECT_LE(MaxError(Capture(), 0, inverted), 1);
+}
+
+
+// A picture on a tile of its own size draws as on the managers' tiles:
+// copied row by row where it lies 1:1, the picture itself inside its edges,
+// also at odd sizes; let go, it comes back made anew after a lost device.
+TEST_F(MultiTextureOnDevice, FittedTilesDrawTheirPictureAndComeBackWhenLetGo) {
+  manager->FitsWholePictures = true;
+  for (auto [w, h] : {std::pair{33, 17}, {300, 301}, {509, 3}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    auto picture = [w = w, h = h] {
+      TRef<TSysBitmap> pic = CreateSysBitmap(w, h, FindPixelFormat(PF_A8R8G8B8));
+      for (std::int32_t y = 0; y < h; ++y)
+        for (std::int32_t x = 0; x < w; ++x) pic->Row32(y)[x] = Source(x * 7 + 3, y * 5 + 1);
+      return pic;
+    };
+    int made = 0;
+    texture->SetPicture(picture().Detach(), true, false, false, 1, 1, {0, 0, w, h});
+    texture->SetRemake([&made, &picture]() -> TRef<TBitmap> {
+      ++made;
+      return picture();
+    });
+    texture->Prepare();
+    ASSERT_EQ(texture->TileCount(), 1);
+    EXPECT_EQ(texture->Tile(0)->Size(), (TSize{w + 2, h + 2}));
+    const std::uint64_t copied = plat::gfx::GfxDirectRowCount() + plat::gfx::GfxDirectRunCount();
+    ASSERT_TRUE(Frame(10.5f, 10.5f));
+    EXPECT_GT(plat::gfx::GfxDirectRowCount() + plat::gfx::GfxDirectRunCount(), copied);
+    const std::vector<std::uint32_t> first = Capture();
+    for (std::int32_t y = 0; y < h; ++y)
+      for (std::int32_t x = 0; x < w; ++x)
+        ASSERT_EQ(first[std::size_t(y + 11) * kW + std::size_t(x + 11)] & 0xFFFFFFu,
+                  Source(x * 7 + 3, y * 5 + 1) & 0xFFFFFFu)
+            << x << "," << y;
+    ASSERT_TRUE(texture->LetSourceGo());
+    auto* renderer = dynamic_cast<T3DRenderer9*>(screen->Renderer());
+    ASSERT_NE(renderer, nullptr);
+    renderer->D3DDevice()->Debug().LoseDevice(plat::gfx::LossMode::EveryCall);
+    EXPECT_FALSE(Frame(10.5f, 10.5f));
+    ASSERT_TRUE(Frame(10.5f, 10.5f));
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(Capture(), first);
+  }
 }
 
 }  // namespace multi_texture_device_test

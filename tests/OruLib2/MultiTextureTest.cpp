@@ -46,6 +46,8 @@ class MultiTexture : public ::testing::Test {
   void SetUp() override {
     screen = MakeRef<T3DScreen>();
     manager = MakeRef<TTextureManager6>(screen.get());
+    // The tile sizes themselves: every picture goes on the managers' tiles.
+    manager->FitsWholePictures = false;
   }
   void TearDown() override {
     callback_.Restore();
@@ -328,6 +330,61 @@ TEST_F(MultiTexture, FillAbandonedByTheLoadCallbackIsDoneAgainLater) {
   EXPECT_EQ(gCalls, 256);
   EXPECT_FALSE(t->NeedsFill());
   EXPECT_EQ(level->Row32(255)[511], 199u << 16 | 299u);
+}
+
+
+// A picture that one tile holds whole takes a tile of exactly its size (and
+// border) that no manager keeps; larger ones keep the managers' tiles.
+TEST_F(MultiTexture, WholePicturesTakeATileOfTheirOwnSize) {
+  manager->FitsWholePictures = true;
+  for (auto [w, h] : {std::pair{300, 200}, {1, 1}, {510, 510}, {33, 509}}) {
+    TRef<TMultiTexture6> mt = Picture(w, h);
+    mt->Layout();
+    EXPECT_EQ(Placement(*mt), (std::vector<TPlaced>{{-1, -1, w + 2, h + 2, w + 2, h + 2}})) << w << "x" << h;
+    EXPECT_EQ(mt->Tile(0)->Extent(), (TSize{w + 2, h + 2}));
+    EXPECT_EQ(mt->Tile(0)->Manager(), nullptr);
+  }
+  for (std::int32_t i = 0; i < manager->TileManagerCount(); ++i) EXPECT_EQ(manager->TileManager(i)->Tiles()->Count(), 0);
+  // One pixel more than a tile holds: the managers' tiles, as before.
+  TRef<TMultiTexture6> wide = Picture(511, 10);
+  wide->Layout();
+  ASSERT_EQ(wide->TileCount(), 2);
+  EXPECT_NE(wide->Tile(0)->Manager(), nullptr);
+  EXPECT_EQ(manager->GetFittedTile(513, 10), nullptr);
+  EXPECT_EQ(manager->GetFittedTile(0, 10), nullptr);
+}
+
+// A picture that can be made again is let go once every tile holds its
+// piece, and made again when a tile must be filled anew.
+TEST_F(MultiTexture, PictureLetGoIsMadeAgainForAFill) {
+  manager->FitsWholePictures = true;
+  TRef<TMultiTexture6> mt = Picture(300, 200);
+  EXPECT_FALSE(mt->LetSourceGo());  // nothing to make it again from
+  int made = 0;
+  mt->SetPicture(Positions(300, 200).Detach(), true, false, false, 1, 1, {0, 0, 300, 200});
+  mt->SetRemake([&made]() -> TRef<TBitmap> {
+    ++made;
+    return Positions(300, 200);
+  });
+  mt->Layout();
+  EXPECT_FALSE(mt->LetSourceGo());  // its tile is not filled yet
+  TRef<TSysBitmap> level = CreateSysBitmap(302, 202, FindPixelFormat(PF_A8R8G8B8));
+  mt->Tile(0)->FillLevel(level.get());
+  EXPECT_TRUE(mt->LetSourceGo());
+  EXPECT_FALSE(mt->HoldsSource());
+  EXPECT_EQ(mt->PictureSize(), (TSize{300, 200}));
+  EXPECT_EQ(made, 0);
+  // The tile filled again (a device lost) reads the picture made anew.
+  TRef<TSysBitmap> again = CreateSysBitmap(302, 202, FindPixelFormat(PF_A8R8G8B8));
+  mt->Tile(0)->FillLevel(again.get());
+  EXPECT_EQ(made, 1);
+  EXPECT_EQ(again->Row32(200)[300], 199u << 16 | 299u);
+  // A picture made again at another size is not read: the tile shows nothing.
+  ASSERT_TRUE(mt->LetSourceGo());
+  mt->SetRemake([]() -> TRef<TBitmap> { return Positions(30, 20); });
+  mt->Tile(0)->FillLevel(again.get());
+  EXPECT_EQ(again->Row32(100)[100], 0u);
+  EXPECT_EQ(mt->Source(), nullptr);
 }
 
 }  // namespace multi_texture_test

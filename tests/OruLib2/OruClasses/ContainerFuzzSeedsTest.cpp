@@ -53,6 +53,17 @@ TEST(ContainerFuzzSeeds, ContainerFilesAndDirectoryTextsPassTheCheck) {
   knobs.Add("far", "f").PsText = "99999";
   knobs.Add("cut", "c", zmtest::kDeflated).StoredBytes = "\x03";
   add("entry-knobs", knobs, 5);
+  // Twenty entries that name one deflated MiB: each unpacks it again, and
+  // the check's sum stops them at 16.
+  TShowContainerWriter shared;
+  shared.Add("zeros", std::string(1 << 20, '\0'), zmtest::kDeflated);
+  for (int i = 0; i < 19; ++i) shared.Add("z" + std::to_string(i), "", zmtest::kDeflated);
+  shared.Bytes();  // lays the entries out
+  for (std::size_t i = 1; i < shared.Entries().size(); ++i) {
+    shared.Entries()[i].PsText = std::to_string(shared.Entries()[0].Position);
+    shared.Entries()[i].SzText = std::to_string(shared.Entries()[0].StoredSize);
+  }
+  add("shared-deflated", shared, int(zmfuzz::kUnpackedTotal >> 20));
   for (const TSeed& s : seeds) {
     EXPECT_LT(s.Bytes.size(), 2000u) << s.Name;
     EXPECT_EQ(zmfuzz::CheckContainer(s.Bytes), s.Entries) << s.Name;

@@ -215,3 +215,85 @@ TEST(Resample, CallbackCountsAndCancelLeavesWhatWasWritten) {
     EXPECT_EQ(At(d.get(), 1, 0), 7) << cancelAt;
   }
 }
+
+TEST(Resample, ResultsAreThePlainSumsOfTheirTaps) {
+  // Each result is its taps summed in their list's order, pass by pass, as
+  // a loop over one value at a time makes it: sizes that cut the runs the
+  // passes work on short, across and along, shrinking and growing, with
+  // and without a table.
+  const auto plain = [](TSysBitmap* s, std::int32_t dw, std::int32_t dh, const TResampleFilterInfo& f, float scale,
+                        std::span<const std::uint8_t> lut) {
+    const std::int32_t sw = s->Width(), sh = s->Height();
+    const auto cols = BuildContributions(dw, sw, f.Filter, scale, f.Support);
+    const auto rows = BuildContributions(dh, sh, f.Filter, scale, f.Support);
+    std::vector<std::uint16_t> work(std::size_t(dw) * std::size_t(sh));
+    for (std::int32_t y = 0; y < sh; ++y)
+      for (std::int32_t x = 0; x < dw; ++x) {
+        float sum = 0.0f;
+        for (const TContribution& c : cols[std::size_t(x)]) sum += c.Weight * float(s->ScanLine(y)[c.Index]);
+        sum = sum > 0.0f ? std::min(sum, 255.0f) : 0.0f;
+        work[std::size_t(x) * std::size_t(sh) + std::size_t(y)] = std::uint16_t(std::nearbyint(sum * 256.96078f));
+      }
+    std::vector<std::uint8_t> out(std::size_t(dw) * std::size_t(dh));
+    for (std::int32_t x = 0; x < dw; ++x)
+      for (std::int32_t y = 0; y < dh; ++y) {
+        float sum = 0.0f;
+        for (const TContribution& c : rows[std::size_t(y)]) sum += c.Weight * float(work[std::size_t(x) * std::size_t(sh) + std::size_t(c.Index)]);
+        sum = sum > 0.0f ? std::min(sum, 65535.0f) : 0.0f;
+        out[std::size_t(y) * std::size_t(dw) + std::size_t(x)] =
+            lut.empty() ? std::uint8_t(std::nearbyint(sum * 255.0f / 65535.0f))
+                        : lut[std::size_t(std::nearbyint(sum * 4095.0f / 65535.0f))];
+      }
+    return out;
+  };
+  std::vector<std::uint8_t> table(4096);
+  for (std::size_t i = 0; i < table.size(); ++i) table[i] = std::uint8_t(255 - i / 16);
+  struct TCase {
+    std::int32_t Sw, Sh, Dw, Dh;
+    float Scale;
+  };
+  for (const TCase& c : {TCase{150, 141, 67, 63, 0.45f}, TCase{13, 11, 70, 131, 5.4f}, TCase{71, 9, 150, 19, 2.1f}}) {
+    std::vector<std::uint8_t> bytes(std::size_t(c.Sw) * std::size_t(c.Sh));
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = std::uint8_t((i * 37) ^ (i / 7 * 11));
+    TRef<TSysBitmap> s = Mask(c.Sw, c.Sh, bytes);
+    for (int filter : {0, 5})
+      for (bool withTable : {false, true}) {
+        const std::span<const std::uint8_t> lut = withTable ? std::span<const std::uint8_t>(table) : std::span<const std::uint8_t>();
+        TRef<TSysBitmap> d = Mask(c.Dw, c.Dh);
+        RunFilter(s.get(), d.get(), ResampleFilters[filter], c.Scale, lut);
+        const std::vector<std::uint8_t> want = plain(s.get(), c.Dw, c.Dh, ResampleFilters[filter], c.Scale, lut);
+        int wrong = 0;
+        for (std::int32_t y = 0; y < c.Dh; ++y)
+          for (std::int32_t x = 0; x < c.Dw; ++x)
+            wrong += At(d.get(), x, y) != want[std::size_t(y) * std::size_t(c.Dw) + std::size_t(x)];
+        EXPECT_EQ(wrong, 0) << c.Sw << "x" << c.Sh << " filter " << filter << " table " << withTable;
+      }
+  }
+}
+
+TEST(Resample, ListsMetAgainAreTheSameLists) {
+  const TResampleFilterInfo& f = ResampleFilters[kDefaultResampleFilter];
+  const TSharedContributions first = SharedContributions(37, 90, f.Filter, 0.41f, f.Support);
+  EXPECT_EQ(SharedContributions(37, 90, f.Filter, 0.41f, f.Support), first);
+  const auto same = [](const std::vector<TContributionList>& a, const std::vector<TContributionList>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (a[i].size() != b[i].size()) return false;
+      for (std::size_t j = 0; j < a[i].size(); ++j)
+        if (a[i][j].Index != b[i][j].Index || a[i][j].Weight != b[i][j].Weight) return false;
+    }
+    return true;
+  };
+  EXPECT_TRUE(same(*first, BuildContributions(37, 90, f.Filter, 0.41f, f.Support)));
+  // Any argument changed, or halved: lists of their own.
+  const TSharedContributions halved = SharedContributions(37, 90, f.Filter, 0.41f, f.Support, true);
+  EXPECT_TRUE(same(*halved, HalveContributions(*first)));
+  EXPECT_TRUE(same(*SharedContributions(37, 90, f.Filter, 0.42f, f.Support), BuildContributions(37, 90, f.Filter, 0.42f, f.Support)));
+  EXPECT_TRUE(same(*SharedContributions(37, 91, f.Filter, 0.41f, f.Support), BuildContributions(37, 91, f.Filter, 0.41f, f.Support)));
+  EXPECT_TRUE(same(*SharedContributions(37, 90, BoxFilter, 0.41f, 0.5f), BuildContributions(37, 90, BoxFilter, 0.41f, 0.5f)));
+  // Many sizes met since: the lists are made again, the same.
+  for (std::int32_t d = 1; d <= 100; ++d) SharedContributions(d, 90, f.Filter, 0.41f, f.Support);
+  const TSharedContributions again = SharedContributions(37, 90, f.Filter, 0.41f, f.Support);
+  EXPECT_TRUE(same(*again, *first));
+  EXPECT_THROW(SharedContributions(5, 5, f.Filter, 0.0f, f.Support), Exception);
+}

@@ -157,18 +157,22 @@ TEST(Shadows, WorkScaleHalvesLargeSilhouettes) {
 // does, and it is drawn where that one would be.
 TEST(Shadows, WideBlurIsWorkedSmallerAndLooksTheSame) {
   // 400 x 300 blurred by 120: at full size r = 121 adds 303 on every side,
-  // 790000 pixels around 120000; at half size r = 61, margin 153.
+  // 790000 pixels around 120000; at half size r = 61, margin 153. So soft a
+  // blur is kept at half that size again.
   const TShadowParams wide = Shape(400, 300, 0, 120);
   TShadowWorkScale s = ShadowWorkScale(wide);
   EXPECT_EQ(s.K, 2);
   EXPECT_EQ(s.W, 200);
   EXPECT_EQ(s.H, 150);
+  EXPECT_TRUE(s.KeptHalf);
+  EXPECT_EQ(s.KeptScale(), 4);
   EXPECT_EQ(ShadowWorkScale(Shape(400, 300, 0, 16)).K, 1);  // an ordinary blur keeps the object's scale
+  EXPECT_FALSE(ShadowWorkScale(Shape(400, 300, 0, 2.5f)).KeptHalf);  // and a sharp one its pixels
   THost host;
   TRef<TImage> img = host.Generator->MakeShadow(wide, host.Accessor());
   ASSERT_TRUE(img);
-  ASSERT_EQ(img->Params.Width, 200 + 2 * 153);
-  ASSERT_EQ(img->Params.Height, 150 + 2 * 153);
+  ASSERT_EQ(img->Params.Width, (200 + 2 * 153) / 2);
+  ASSERT_EQ(img->Params.Height, (150 + 2 * 153) / 2);
 
   // The full-size picture, as the blur makes it without the reduction.
   TRef<TSysBitmap> mask = CreateSysBitmap(400, 300, FindPixelFormat(PF_A8));
@@ -194,23 +198,26 @@ TEST(Shadows, WideBlurIsWorkedSmallerAndLooksTheSame) {
     for (int i = 0; i < 64; ++i) {
       const double x = -303 + (i + 0.5) * 1006 / 64, y = -303 + (j + 0.5) * 906 / 48;  // object pixels
       const double a = sample(refAlpha, ref->Width(), ref->Height(), x + 303 - 0.5, y + 303 - 0.5);
-      const double b = sample(newAlpha, 506, 456, x / 2 + 153 - 0.5, y / 2 + 153 - 0.5);
+      // Working pixels u, v of the half-size work; the kept picture has one
+      // pixel for two of them.
+      const double u = x / 2 + 153, v = y / 2 + 153;
+      const double b = sample(newAlpha, 253, 228, u / 2 - 0.5, v / 2 - 0.5);
       worst = std::max(worst, std::fabs(a - b));
       peak = std::max(peak, a);
     }
   EXPECT_GT(peak, 200);  // a shadow there is to compare
   EXPECT_LE(worst, 3);
 
-  // The shadow object draws it from the scaled blur of its key: at twice
-  // the picture's pixel, its middle on the object's middle.
+  // The shadow object draws it from the scaled blur of its key: at four
+  // times the picture's pixel, its middle on the object's middle.
   TRef<TShadow> sh = TShadow::CreateImageShadow(Shape(400, 300, 0, 12), nullptr, host.Accessor(), 10);
-  EXPECT_EQ(sh->WorkScale(), 2);
+  EXPECT_EQ(sh->WorkScale(), 4);
   ASSERT_TRUE(sh->Image());
   EXPECT_EQ(sh->Key(), MakeShadowKey(wide));
   TRecordingDrawer drawer;
   sh->Draw(&drawer, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}, 0, 1, 0, 0, 1);
   ASSERT_EQ(drawer.Draws.size(), 1u);
-  EXPECT_FLOAT_EQ(drawer.Draws[0].X.X, 2);
+  EXPECT_FLOAT_EQ(drawer.Draws[0].X.X, 4);
   const TFloatPoint3 mid = DrawnCentre(drawer.Draws[0]);
   EXPECT_NEAR(mid.X, 200, 1e-3);
   EXPECT_NEAR(mid.Y, 150, 1e-3);
@@ -240,7 +247,8 @@ TEST(Shadows, SizeSpreadAndSoftnessOfARectangle) {
   EXPECT_NEAR(c.X, 28, 1.0);  // the rectangle's middle: 8 + 10 + 10
   EXPECT_NEAR(c.Y, 23, 1.0);
 
-  // More blur: a softer, wider edge on the middle row, still inside the picture.
+  // More blur: a softer, wider edge on the middle row, still inside the
+  // picture (counted in the object's pixels: a soft one is kept at half size).
   auto edge = [&](float blur, int& soft, int& spread) {
     TRef<TImage> i = host.Generator->MakeShadow(Shape(20, 10, 10, blur), host.Accessor());
     TSysBitmap* m = Level0(i.get());
@@ -251,6 +259,9 @@ TEST(Shadows, SizeSpreadAndSoftnessOfARectangle) {
       soft += a > 8 && a < 247;
       spread += a > 8;
     }
+    const int kept = int(ShadowWorkScale(Shape(20, 10, 10, blur)).KeptScale());
+    soft *= kept;
+    spread *= kept;
   };
   int soft1, spread1, soft6, spread6;
   edge(1, soft1, spread1);

@@ -181,6 +181,33 @@ TEST(Rasterizer, RandomPolygonsKeepTheSpanContract) {
   }
 }
 
+TEST(Rasterizer, AShapeMetAgainMovedByWholePixelsHasTheSameRuns) {
+  // A self-crossing star with fractional corners, as a glyph drawn twice.
+  const auto star = [](float dx, float dy, bool evenOdd) {
+    TRef<TOutline> o = Polygon({{dx + 0.3f, dy + 7.6f}, {dx + 12.7f, dy + 7.6f}, {dx + 2.4f, dy + 14.9f},
+                                {dx + 6.5f, dy + 0.2f}, {dx + 10.6f, dy + 14.9f}});
+    o->FillEvenOdd = evenOdd;
+    return o;
+  };
+  const std::uint64_t hits = TRasterizer::CoverageCacheHits();
+  TCoverage first = Rasterize(*star(2.25f, 1.5f, false), 40, 40);
+  TCoverage again = Rasterize(*star(2.25f + 19, 1.5f + 23, false), 40, 40);
+  EXPECT_EQ(TRasterizer::CoverageCacheHits(), hits + 1);
+  EXPECT_EQ(again.Spans, first.Spans);
+  for (std::int32_t y = 0; y < 17; ++y)
+    for (std::int32_t x = 0; x < 21; ++x) ASSERT_EQ(again.At(x + 19, y + 23), first.At(x, y)) << x << "," << y;
+  // Another rule, a part of a pixel moved, or a side cut by the area: scanned afresh.
+  TCoverage evenOdd = Rasterize(*star(2.25f, 1.5f, true), 40, 40);
+  EXPECT_LT(evenOdd.Sum(), first.Sum());
+  Rasterize(*star(2.5f, 1.5f, false), 40, 40);
+  TCoverage cut = Rasterize(*star(30.25f, 1.5f, false), 40, 40);
+  EXPECT_EQ(TRasterizer::CoverageCacheHits(), hits + 1);
+  std::int64_t kept = 0;
+  for (std::int32_t y = 0; y < 17; ++y)
+    for (std::int32_t x = 0; x < 10; ++x) kept += first.At(x + 2, y);
+  EXPECT_EQ(cut.Sum(), kept);
+}
+
 TEST(SkipChars, FindsTheFirstCharacterOutsideTheSet) {
   EXPECT_EQ(SkipCharsInSet(u"  \tx", u" \t", 1), 4);
   EXPECT_EQ(SkipCharsInSet(u"   ", u" ", 1), 4);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/Oru/OruViewer/TestShows.h"
+#include "tests/support/kit/BmpWriter.h"
 #include "tests/support/kit/IniText.h"
 #include "tests/support/kit/JpegWriter.h"
 #include "tests/support/kit/ShowBuilder.h"
@@ -521,6 +522,47 @@ void Make(const fs::path& root) {
     for (std::size_t s = 0; s < 3; ++s)
       for (int i = 0; i < 20000; ++i) show.Slide(s).Box("Box" + std::to_string(i), 8, 8);
     show.Write();
+  }
+  {
+    // Slides that take more memory than the player may hold when the test
+    // sets its limit to 96 MB, each kind by itself: 1,200 different
+    // captions on a 1920 x 1080 slide (about 200 KB each); 24 different
+    // pictures each drawn over the whole slide (8 MB each); and in a
+    // container, 8 deflated BMP entries of 9 MB each.
+    TShowBuilder captions((root / "heavycaptions").string());
+    captions.ScreenSize(1920, 1080).Main().Key("opt_scr_full", 0);
+    TShowSlide& c = captions.AddSlide(5000);
+    for (int i = 0; i < 1200; ++i)
+      c.TextObject("C" + std::to_string(i), "w" + std::to_string(i))
+          .KeyPoint(0)
+          .Position(i % 30 * 6 - 90, i / 30 * 4 - 80)
+          .Scale(10, 10);
+    captions.Write();
+
+    TShowBuilder pictures((root / "heavypictures").string());
+    pictures.ScreenSize(1920, 1080).Main().Key("opt_scr_full", 0);
+    TShowSlide& p = pictures.AddSlide(5000);
+    for (int i = 0; i < 24; ++i) {
+      TJpegOptions o;
+      o.Width = 1920;
+      o.Height = 1080;
+      o.Quality = 50 + i;
+      const std::string name = "pictures\\p" + std::to_string(i) + ".jpg";
+      p.Image("P" + std::to_string(i), name);
+      pictures.AddFile(name, WriteJpeg(o));
+    }
+    pictures.Write();
+
+    TShowBuilder entries;
+    entries.ScreenSize(1920, 1080).Main().Key("opt_scr_full", 0);
+    TShowSlide& e = entries.AddSlide(5000);
+    for (int i = 0; i < 8; ++i) e.Image("P" + std::to_string(i), "pictures\\p" + std::to_string(i) + ".bmp");
+    TShowContainerWriter container;
+    entries.AddToContainer(container);
+    for (int i = 0; i < 8; ++i)
+      container.Add("pictures\\p" + std::to_string(i) + ".bmp", SolidBmp(2000, 1500, 0x102030u * std::uint32_t(i + 1)),
+                    kDeflated);
+    container.WriteFile((root / "heavyentries.orushow").string());
   }
   {
     // Texts far larger than a slide can show: two megabytes in one
