@@ -265,22 +265,7 @@ TwinWaveOutBuffer::TwinWaveOutBuffer(TWaveOutDevice* device, const TWaveFormatEx
 }
 
 void TwinWaveOutBuffer::Dispose() {
-  {
-    std::lock_guard<std::recursive_mutex> g(cs_);
-    if (buffer_ && !closed_) {
-      LogLine(u"-> FSoundBuffer.Stop [MusicClasses, 490]");
-      buffer_->Stop();
-      LogLine(u"<- FSoundBuffer.Stop [MusicClasses, 492]");
-    }
-    closed_ = true;
-  }
-  TRef<TDSEventThread> thread;
-  {
-    std::lock_guard<std::mutex> g(threadLock_);
-    thread = std::move(thread_);
-  }
-  // Outside the lock: a tick in progress needs it to finish.
-  if (thread) thread->Finish();
+  EndCallbacks();
   if (buffer_) {
     LogLine(u"-> FSoundBuffer.Release [MusicClasses, 501]");
     buffer_->Release();
@@ -289,6 +274,25 @@ void TwinWaveOutBuffer::Dispose() {
   }
   device_ = nullptr;
   TWaveOutBuffer::Dispose();
+}
+
+void TwinWaveOutBuffer::EndCallbacks() {
+  {
+    std::lock_guard<std::recursive_mutex> g(cs_);
+    if (buffer_ && !closed_) {
+      LogLine(u"-> FSoundBuffer.Stop [MusicClasses, 490]");
+      buffer_->Stop();
+      LogLine(u"<- FSoundBuffer.Stop [MusicClasses, 492]");
+    }
+    closed_ = true;  // and no Play starts a thread again
+  }
+  TRef<TDSEventThread> thread;
+  {
+    std::lock_guard<std::mutex> g(threadLock_);
+    thread = std::move(thread_);
+  }
+  // Outside the lock: a tick in progress needs it to finish.
+  if (thread) thread->Finish();
 }
 
 float TwinWaveOutBuffer::GetVolume() {

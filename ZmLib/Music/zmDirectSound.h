@@ -116,6 +116,7 @@ public:
   bool FadeOut(std::uint32_t frames) override;
   std::int64_t FadedStream() override;
   std::int64_t ReadStream() override;
+  void EndCallbacks() override;
 
   // The notification thread's two callbacks. With ManualTicks set before
   // Play (tests), Play runs FirstFill at once and makes no thread; the

@@ -86,7 +86,8 @@ bool TMusicChannel::MakeOutput(const TWaveFormatEx& format) {
 }
 
 void TMusicChannel::Dispose() {
-  // The ring's thread ends with the ring: no callback runs after this.
+  // The ring's callbacks read output_: end them before it is cleared.
+  if (output_) output_->EndCallbacks();
   output_ = nullptr;
   converter_ = nullptr;
   {

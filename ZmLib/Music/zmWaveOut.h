@@ -70,6 +70,10 @@ public:
   // Like PlayedStream, without waiting for a fill under way (the caller
   // may be what that fill waits for); -1 when the buffer does not tell.
   virtual std::int64_t ReadStream() { return -1; }
+  // Stops the buffer and its own thread: no callback runs once this
+  // returns (the owner may then drop what the callbacks read). Disposing
+  // does it too.
+  virtual void EndCallbacks() {}
 
   TWaveRegionCallback OnFirstFill;  // fills the region
   TWaveRegionCallback OnFade;       // fades out in place what is still queued
