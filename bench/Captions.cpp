@@ -25,40 +25,12 @@ constexpr std::int32_t kW = 1920, kH = 1080;
 
 // The drawer's stage with the modules of texts: fonts, outlines, the slide
 // objects.
-struct TCaptionStage {
-  zm::TModuleRunner modules{zm::JoinModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(),
-                                             zm::VectorModules(), zm::WinFontModules(), zm::AppModules(),
-                                             zm::Basics3DModules(), zm::Dev3D9Modules(), Engine3DModules(),
-                                             OruClassesModules()})};
-  zm::TZmApplication* app = nullptr;
-  zm::TZmForm* form = nullptr;
-  zm::TRef<zm::TZmFormDevice> device;
-  zm::TRef<T3DDrawer> drawer;
-
-  TCaptionStage(std::int32_t width, std::int32_t height) {
-    using namespace zm;
-    app = new TZmApplication();
-    app->AfterConstruction();
-    app->Initialize();
-    PresentSleepProc = [](std::uint32_t) {};
-    form = new TZmForm();
-    form->AfterConstruction();
-    form->SetBounds({0, 0, width, height});
-    form->SetVisible(true);
-    const TRect c = form->GetClientRect();
-    form->SetBounds({0, 0, 2 * width - (c.Right - c.Left), 2 * height - (c.Bottom - c.Top)});
-    device = MakeRef<TZmFormDevice>(form);
-    device->UpdateFromForm();
-    drawer = MakeRef<T3DDrawer>();
-    drawer->Open(device.get());
-  }
-  ~TCaptionStage() {
-    drawer = nullptr;
-    device = nullptr;
-    form->Free();
-    app->Finalize();
-    app->Free();
-  }
+struct TCaptionStage : TDrawerStage {
+  TCaptionStage(std::int32_t width, std::int32_t height)
+      : TDrawerStage(width, height,
+                     zm::JoinModules({zm::CoreModules(), zm::TextModules(), zm::GraphicsModules(), zm::VectorModules(),
+                                      zm::WinFontModules(), zm::AppModules(), zm::Basics3DModules(),
+                                      zm::Dev3D9Modules(), Engine3DModules(), OruClassesModules()})) {}
 };
 
 // Draws nothing: a frame lets the textures of pictures no image holds go.

@@ -2,6 +2,7 @@
 // The 3D drawer on a headless form whose client area has the asked size,
 // with the modules it needs; shared by the drawer's frame benchmarks.
 #include <cstdint>
+#include <vector>
 
 #include "OruLib2/3DEngine/DrawManager3D2.h"
 #include "OruLib2/3DEngine/OruShaders.h"
@@ -14,14 +15,20 @@
 #include "ZmLib/Graphics/zmGraphicsModules.h"
 
 struct TDrawerStage {
-  zm::TModuleRunner modules{zm::JoinModules({zm::CoreModules(), zm::GraphicsModules(), zm::AppModules(),
-                                             zm::Basics3DModules(), zm::Dev3D9Modules(), oru::Engine3DModules()})};
+  // What the drawer needs; a bench that draws more (texts, slide objects)
+  // names a longer list.
+  static std::vector<zm::TModule> DrawerModules() {
+    return zm::JoinModules({zm::CoreModules(), zm::GraphicsModules(), zm::AppModules(), zm::Basics3DModules(),
+                            zm::Dev3D9Modules(), oru::Engine3DModules()});
+  }
+  zm::TModuleRunner modules;
   zm::TZmApplication* app = nullptr;
   zm::TZmForm* form = nullptr;
   zm::TRef<zm::TZmFormDevice> device;
   zm::TRef<oru::T3DDrawer> drawer;
 
-  TDrawerStage(std::int32_t width, std::int32_t height) {
+  TDrawerStage(std::int32_t width, std::int32_t height, const std::vector<zm::TModule>& moduleList = DrawerModules())
+      : modules(moduleList) {
     using namespace zm;
     app = new TZmApplication();
     app->AfterConstruction();
