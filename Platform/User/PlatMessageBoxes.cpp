@@ -157,8 +157,13 @@ int ShowBox(HWND owner, const std::u16string& text, const std::u16string& captio
   SIZE em{};
   GetTextExtentPoint32W(dc, u"Xg", 2, &em);
   const int lineH = std::max<int>(em.cy, 8) + 2;
-  // Two thirds of the screen at most, and never wider than it with the frame.
-  const int maxText = std::max(40, std::min(screenW * 2 / 3, screenW - kFrame) - 2 * kMargin);
+  // The warning sign stands left of the text.
+  const bool exclamation = (type & 0xF0) == MB_ICONEXCLAMATION;
+  const int iconW = exclamation ? kIcon + kMargin : 0;
+  // The whole box, its frame, margins and sign with the text, takes two
+  // thirds of the screen at most: the text gets what is left of them.
+  const int maxBox = screenW * 2 / 3 - kFrame;
+  const int maxText = std::max(40, maxBox - 2 * kMargin - iconW);
   // More than a screen holds is never shown: long texts are cut first.
   std::vector<std::u16string> lines = WrapMessageText(text.substr(0, 16384), maxText, width);
   const std::size_t maxLines = std::size_t(std::max(1, (screenH - kCaption - 3 * kMargin - kButtonH) / lineH));
@@ -188,11 +193,11 @@ int ShowBox(HWND owner, const std::u16string& text, const std::u16string& captio
   state.Default = answer;
   const int n = state.Buttons.Count;
   const int buttonsW = n * kButtonW + (n - 1) * kGap;
-  // The warning sign stands left of the text.
-  const bool exclamation = (type & 0xF0) == MB_ICONEXCLAMATION;
-  const int iconW = exclamation ? kIcon + kMargin : 0;
   const int textH = std::max(int(lines.size()) * lineH, exclamation ? kIcon : 0);
-  const int cx = std::min(std::max({iconW + textW, buttonsW, titleW}) + 2 * kMargin, screenW - kFrame);
+  // Only the buttons may widen a box past its two thirds (a tiny screen),
+  // never past the screen.
+  const int cx = std::min(std::max(std::min(std::max(iconW + textW, titleW) + 2 * kMargin, maxBox), buttonsW + 2 * kMargin),
+                          screenW - kFrame);
   const int cy = kMargin + textH + kMargin + kButtonH + kMargin;
 
   TDialogDesc d;

@@ -143,8 +143,8 @@ box() {
   local player=$1 work=$2
   rm -rf "$work"
   mkdir -p "$work"
-  # A long path, so that the text must wrap.
-  local missing="$work/$(printf 'a-rather-long-folder-name-%02d/' $(seq 1 12))show.bin"
+  # A long path, so that the text must wrap, with a name longer than a line.
+  local missing="$work/$(printf 'a-rather-long-folder-name-%02d/' $(seq 1 12))$(printf 'name%.0s' $(seq 1 40))/show.bin"
   local err="$work/box.err"
   ZM_DISPLAY=sdl "$player" -exename "$missing" 2>"$err" &
   pid=$!
