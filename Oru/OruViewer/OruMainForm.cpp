@@ -72,6 +72,25 @@ WideString UnreadFileReason(const WideString& path) {
   return u" cannot be read as a show";
 }
 
+// A project given where a packed show is asked for (-exename): its
+// Project.oru, or its folder, is played with -filename.
+WideString ProjectGivenNote(const WideString& path) {
+  if (zm::DirectoryExists(path)) {
+    const WideString project = zm::CombinePath(path, u"Project.oru");
+    if (!zm::FileExists(project)) return WideString();
+    return u"\r(this is a project folder: play its Project.oru with -filename " + Quoted(ShownPath(project)) + u")";
+  }
+  if (zm::FileExists(path) && zm::SameText(zm::ExtractFileExt(path), u".oru"))
+    return u"\r(this is a project's description: play it with -filename)";
+  return WideString();
+}
+
+// A packed show given where a project is asked for (-filename).
+WideString PackedGivenNote(const WideString& path) {
+  return zm::FileExists(path) && EndsInShowContainer(path) ? u"\r(this is a packed show: play it with -exename)"
+                                                         : WideString();
+}
+
 // A line the user must see: in the log, and on standard error unless the
 // log is written there.
 void SayOnConsole(const WideString& text) {
@@ -355,7 +374,9 @@ void TMainForm::Start() {
   if (path != given) cantLoadNote_ = kRelativeToProgram;
   bool isTime = false;
   std::int32_t start = StartPosition(commands_, isTime);
+  fromCommandLine_ = true;
   const bool opened = OpenShow(path, !fromProject_, start, true, isTime);
+  fromCommandLine_ = false;
   cantLoadNote_.clear();
   if (opened) {
     showVersion_ = show_->Version();
@@ -418,7 +439,7 @@ bool TMainForm::OpenShowStoppable(WideString path, bool fromExe, std::int32_t st
         } else {
           text = WideString(kCantLoadShow) + u"\r" + Quoted(ShownPath(file)) + UnreadFileReason(file);
           if (!firstThere && !secondThere && second != first) text += u" (nor " + Quoted(ShownPath(second)) + u")";
-          text += cantLoadNote_;
+          text += (fromCommandLine_ ? ProjectGivenNote(file) : WideString()) + cantLoadNote_;
         }
         ShowError(this, text);
         resume();
@@ -430,8 +451,14 @@ bool TMainForm::OpenShowStoppable(WideString path, bool fromExe, std::int32_t st
   } else {
     if (LocateFFmpegHook) LocateFFmpegHook(nullptr);
     std::replace(path.begin(), path.end(), u'/', u'\\');
-    show = TryOpenProject(path);
     opened = path;
+    // A packed show reads as a description without slides: said for what it is.
+    if (const WideString packed = fromCommandLine_ ? PackedGivenNote(path) : WideString(); !packed.empty()) {
+      ShowError(this, WideString(kCantLoadOru) + u"\r" + Quoted(ShownPath(path)) + packed + cantLoadNote_);
+      resume();
+      return false;
+    }
+    show = TryOpenProject(path);
     if (!show) {
       const WideString reason = zm::DirectoryExists(path) ? FolderGivenNote(path) : UnreadFileReason(path);
       ShowError(this, WideString(kCantLoadOru) + u"\r" + Quoted(ShownPath(path)) + reason + cantLoadNote_);

@@ -176,6 +176,7 @@ private:
   };
   std::vector<TRunStackItem> runStack_;
   WideString cantLoadNote_;  // added to "Can`t Load" while the command line's show opens
+  bool fromCommandLine_ = false;  // the show opening is the command line's: its errors name the options
   WideString openedPath_;  // the file the current show was read from
   bool openedProject_ = false;  // the current show came from its project on disk
   WideString projectPath_;

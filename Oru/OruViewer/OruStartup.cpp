@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "Oru/OruViewer/OruMainForm.h"
+#include "OruLib2/OruClasses/OruUnpack.h"
 #include "OruLib2/OruViewer/OruDrawerHooks.h"
 #include "Platform/PlatFrameClock.h"
 #include "Platform/PlatSystem.h"
@@ -64,7 +66,123 @@ struct TApplicationGuard {
   }
 };
 
+// The switches the player reads; "" is the one before any switch (the
+// program and what follows it bare).
+constexpr std::u16string_view kKnownSwitches[] = {u"",      u"filename", u"exename", u"log",          u"filelog",
+                                                  u"slide", u"time",     u"icc",     u"noicc",        u"cover",
+                                                  u"display", u"resize", u"startup", u"desktopalign"};
+
+bool KnownSwitch(const WideString& name) {
+  return std::find(std::begin(kKnownSwitches), std::end(kKnownSwitches), name) != std::end(kKnownSwitches);
+}
+
+bool HelpSwitch(const WideString& name) { return name == u"h" || name == u"help" || name == u"-help" || name == u"?"; }
+
+std::string Shown(WideString path) {
+  std::replace(path.begin(), path.end(), u'\\', u'/');
+  return plat::ToUtf8(path);
+}
+
+// What a bare argument should have been given with, as an absolute path: a
+// project by its Project.oru (or its folder), anything else as a packed show.
+std::string OptionFor(WideString bare) {
+  // Where the user stands, which the player would not take it from.
+  bare = zm::ResolveRelativePath(zm::GetCurrentDir(true), bare);
+  if (zm::DirectoryExists(bare)) {
+    const WideString project = zm::CombinePath(bare, u"Project.oru");
+    return "-filename \"" + Shown(zm::FileExists(project) ? project : bare) + "\"";
+  }
+  if (zm::SameText(zm::ExtractFileExt(bare), u".oru")) return "-filename \"" + Shown(bare) + "\"";
+  return "-exename \"" + Shown(bare) + "\"";
+}
+
 }  // namespace
+
+bool EndsInShowContainer(const WideString& file) {
+  try {
+    TRef<zm::TFileStream> f = zm::MakeRef<zm::TFileStream>(file, zm::GENERIC_READ, zm::OPEN_EXISTING, zm::FILE_SHARE_READ);
+    const std::int64_t size = f->GetSize();
+    // The tag ends the file, or comes before the 8 bytes of a moved container's base.
+    for (std::int64_t back : {4, 12}) {
+      if (size < back) continue;
+      char tag[4] = {};
+      f->SetPosition(size - back);
+      if (f->Read(zm::TReadBuffer(reinterpret_cast<std::uint8_t*>(tag), 4)) == 4 &&
+          std::string_view(tag, 4) == TOruUnpack::kTag)
+        return true;
+    }
+  } catch (...) {
+  }
+  return false;
+}
+
+std::string UsageText(const std::string& program) {
+  const std::string pad(program.size(), ' ');
+  return "Usage: " + program + " -filename <folder>/Project.oru [-log]\n"
+         "       " + program + " -exename <file>.orushow [-log]\n"
+         "       " + program + " [-log]\n"
+         "\n"
+         "  -filename <file>  plays a project folder, named by the path of its Project.oru\n"
+         "  -exename <file>   plays a packed show (made by OruPack), or <file>.orushow when\n"
+         "                    <file> does not open\n"
+         "  -log              writes the log, with the show's time line, to standard error\n"
+         "                    (-filelog: to " + program + ".log beside the program)\n"
+         "  -h, --help        shows this text\n"
+         "\n"
+         "Without -filename or -exename the player plays the show packed into its own\n"
+         "file (OruPack --program), else " + program + ".orushow beside it. A relative\n"
+         "path is taken from the program's folder, not the current one.\n";
+}
+
+TCallAnswer CheckCall(zm::TCommandsStorage& commands, zm::TStringList* args, const WideString& programFile) {
+  TCallAnswer answer;
+  const std::string program = plat::ToUtf8(zm::ExtractFileName(programFile));
+  const std::string usage = UsageText(program);
+  auto wrong = [&](const std::string& why) {
+    answer.Status = 2;
+    answer.Err = program + ": " + why + "\n\n" + usage;
+    return answer;
+  };
+  WideString unknown;
+  if (args)
+    for (std::int32_t i = 1; i < args->GetCount(); ++i) {
+      const WideString a = args->GetString(i);
+      if (a.empty() || a[0] != u'-') continue;
+      const WideString name = a.substr(1);
+      if (HelpSwitch(name)) {
+        answer.Status = 0;
+        answer.Out = usage;
+        return answer;
+      }
+      if (!KnownSwitch(name) && unknown.empty()) unknown = a;
+    }
+  if (!unknown.empty()) {
+    // "--filename", "-FileName": one the player has, written another way.
+    WideString bare = unknown;
+    while (!bare.empty() && bare[0] == u'-') bare.erase(0, 1);
+    for (std::u16string_view k : kKnownSwitches)
+      if (!k.empty() && zm::SameText(bare, WideString(k)))
+        return wrong("unknown option \"" + plat::ToUtf8(unknown) + "\"; the option is -" + plat::ToUtf8(WideString(k)));
+    return wrong("unknown option \"" + plat::ToUtf8(unknown) + "\"");
+  }
+  for (const char16_t* name : {u"filename", u"exename"})
+    if (zm::TCommand* c = commands.FindCommand(name); c && c->Count() < 1)
+      return wrong("-" + plat::ToUtf8(name) + " needs the path of " +
+                   (name == std::u16string_view(u"filename") ? "a project's Project.oru" : "a packed show"));
+  if (commands.FindCommand(u"filename") || commands.FindCommand(u"exename")) return answer;
+  // The show packed into the program, or beside it: played as ever, also
+  // when it turns out not to open.
+  const WideString beside = zm::ChangeFileExt(programFile, u".orushow");
+  if (EndsInShowContainer(programFile) || zm::FileExists(beside) || zm::DirectoryExists(beside)) return answer;
+  std::string why = "no show given; none is packed into the program and there is no \"" + Shown(beside) + "\" beside it";
+  zm::TCommand* leading = commands.FindCommand(u"");
+  // The first leading argument is the program itself.
+  if (leading && leading->Count() > 1) {
+    const WideString bare = leading->GetItem(1)->Text;
+    why += "\n\"" + plat::ToUtf8(bare) + "\" is not an option: a show is given as " + OptionFor(bare);
+  }
+  return wrong(why);
+}
 
 void InstallLog(zm::TCommandsStorage& commands) {
   if (commands.FindCommand(u"filelog")) {
@@ -127,6 +245,17 @@ void ApplyExclusiveMode(TOruShowLocator* show) {
 }
 
 int RunProgram() {
+  // A call the player cannot play from is answered before anything opens,
+  // with or without a display.
+  const TCallAnswer call = CheckCall(*zm::Commands, zm::CommandArgs, zm::ProgramFile);
+  if (call.Status >= 0) {
+    if (!call.Out.empty()) {
+      std::fwrite(call.Out.data(), 1, call.Out.size(), stdout);
+      std::fflush(stdout);
+    }
+    plat::WriteStdErr(call.Err);
+    return call.Status;
+  }
   // A show nobody can see must not play on unseen, nor end as if it had
   // played; headless is only ever asked for.
   const std::string noDisplay = plat::DisplayProblem();

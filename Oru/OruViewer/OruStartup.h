@@ -3,6 +3,7 @@
 // colour switches, the loaders of the libraries a show may need, the
 // application object, the main form, the message loop and the tear-down.
 #include <cstdint>
+#include <string>
 
 #include "OruLib2/OruClasses/OruShowLoader.h"
 #include "ZmLib/zmCommandLine.h"
@@ -47,6 +48,23 @@ void ApplyExclusiveMode(TOruShowLocator* show);
 
 // Whether a compositor draws the desktop; always so here.
 bool DesktopCompositionEnabled();
+
+// What the player answers to a call it cannot play from, before anything
+// opens: -h or --help gives the usage (standard output, status 0); an
+// option it does not know, -filename or -exename without a path, or no
+// show at all (none given, none packed into the program, none beside it as
+// <program>.orushow) says so with the usage (standard error, status 2).
+// Status -1: the call plays.
+struct TCallAnswer {
+  int Status = -1;
+  std::string Out, Err;
+};
+TCallAnswer CheckCall(zm::TCommandsStorage& commands, zm::TStringList* args, const WideString& programFile);
+// The usage, for the program of that name.
+std::string UsageText(const std::string& program);
+// Whether the file ends in a show container's trailer: a show is packed
+// into it, readable or not.
+bool EndsInShowContainer(const WideString& file);
 
 // Everything after the module start, up to the stop banner; the exit
 // status is the result.

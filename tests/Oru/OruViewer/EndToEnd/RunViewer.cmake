@@ -1,9 +1,10 @@
 # Runs the player once and checks how it ended.
-#   cmake -DVIEWER=<program> -DARGS=<a|b|...> -DSTATUS=0|fail
+#   cmake -DVIEWER=<program> -DARGS=<a|b|...> -DSTATUS=0|fail|<status>
 #         [-DEXPECT=<text|text...>] [-DREJECT=<text|...>] [-DONCE=<text|...>] [-DLOG=<file>]
-#         [-DIN=<folder>] [-DFRAMES=<folder>|<count>] -P RunViewer.cmake
+#         [-DOUT=<text|...>] [-DIN=<folder>] [-DFRAMES=<folder>|<count>] -P RunViewer.cmake
 # Texts are matched literally in standard error, or in LOG when given (the
-# file is removed before the run); ONCE texts must be there exactly once.
+# file is removed before the run); ONCE texts must be there exactly once;
+# OUT texts in standard output. A number as STATUS is the exit status exactly.
 # IN is the folder the program runs in. FRAMES: the capture folder (emptied
 # before the run) must then hold that many frames, each with its line. A
 # sanitizer report always fails the run.
@@ -11,6 +12,7 @@ string(REPLACE "|" ";" args "${ARGS}")
 string(REPLACE "|" ";" expect "${EXPECT}")
 string(REPLACE "|" ";" reject "${REJECT}")
 string(REPLACE "|" ";" once "${ONCE}")
+string(REPLACE "|" ";" out_expect "${OUT}")
 list(APPEND reject "Sanitizer" "runtime error:")
 
 # Shows play on the stepped clock unless the test says otherwise: as fast as
@@ -36,10 +38,13 @@ endif()
 execute_process(COMMAND "${VIEWER}" ${args} ${in_folder}
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 60)
 message("exit: ${rc}\nstderr:\n${err}")
+if(NOT out STREQUAL "")
+  message("stdout:\n${out}")
+endif()
 
-if(STATUS STREQUAL "0")
-  if(NOT rc STREQUAL "0")
-    message(FATAL_ERROR "expected exit status 0, got '${rc}'")
+if(STATUS MATCHES "^[0-9]+$")
+  if(NOT rc STREQUAL "${STATUS}")
+    message(FATAL_ERROR "expected exit status ${STATUS}, got '${rc}'")
   endif()
 elseif(NOT rc MATCHES "^[1-9][0-9]*$")
   message(FATAL_ERROR "expected a failure exit status, got '${rc}'")
@@ -57,6 +62,12 @@ foreach(e IN LISTS expect)
   string(FIND "${text}" "${e}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "missing: ${e}")
+  endif()
+endforeach()
+foreach(e IN LISTS out_expect)
+  string(FIND "${out}" "${e}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "missing in standard output: ${e}")
   endif()
 endforeach()
 foreach(o IN LISTS once)
