@@ -74,7 +74,7 @@ bool SetFrameSteppingFromEnvironment() {
   if (!step) return false;
   std::string dir;
   GetEnv("ZM_CAPTURE_DIR", dir);
-  SetFrameStepping(step, dir, GetEnvNumber("ZM_CAPTURE_LIMIT"));
+  SetFrameStepping(step, CaptureFolder(dir), GetEnvNumber("ZM_CAPTURE_LIMIT"));
   return true;
 }
 
@@ -298,8 +298,24 @@ bool AppendCaptureLine(const std::string& dir, std::int64_t frame, std::uint32_t
 
 void ReportCaptureFailure(const std::string& file, int osError) {
   const std::string folder = file.substr(0, file.rfind('/'));
-  ReportOutputFailure("frame capture " + folder,
-                      CannotWriteText("Frame capture stopped", file, osError) + "; the show plays on.");
+  std::string text = CannotWriteText("Frame capture stopped", file, osError);
+  std::error_code ec;
+  const auto kind = std::filesystem::status(folder.empty() ? std::string("/") : folder, ec).type();
+  if (kind == std::filesystem::file_type::not_found) text += " (the capture folder " + folder + " is not there)";
+  else if (kind != std::filesystem::file_type::directory && kind != std::filesystem::file_type::none)
+    text += " (the capture folder " + folder + " is not a folder)";
+  ReportOutputFailure("frame capture " + folder, text + "; the show plays on.");
+}
+
+std::string CaptureFolder(const std::string& dir) {
+  if (dir.empty() || dir[0] == '/') return dir;
+  std::error_code ec;
+  const std::filesystem::path here = std::filesystem::current_path(ec);
+  if (ec) return dir;
+  std::string whole = (here / dir).lexically_normal().string();
+  // "frames/" and "." name the folder, not a file in it.
+  while (whole.size() > 1 && whole.back() == '/') whole.pop_back();
+  return whole;
 }
 
 }  // namespace plat

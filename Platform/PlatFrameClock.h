@@ -74,7 +74,12 @@ bool WriteCapturePng(const std::string& path, const std::uint32_t* bits, int str
 bool AppendCaptureLine(const std::string& dir, std::int64_t frame, std::uint32_t clockMs, std::uintptr_t window,
                        std::int64_t showTime);
 // A capture file that cannot be written ends the capture: said once on the
-// error output with the file and the reason; the run then ends with status 1.
+// error output with the file, the reason and, when the capture folder is
+// not there (or no folder), that folder; the run then ends with status 1.
 void ReportCaptureFailure(const std::string& file, int osError);
+// ZM_CAPTURE_DIR as the capture uses it: a relative folder taken from the
+// current one when the capture starts, so that it is the folder the program
+// was started in and every message names it whole.
+std::string CaptureFolder(const std::string& dir);
 
 }  // namespace plat

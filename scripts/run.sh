@@ -6,8 +6,8 @@
 # copied with it) is configured anew.
 # Without arguments the demo show is generated, packed into a container and
 # played with its time line in the log; with arguments the player gets them,
-# a relative show path (-filename, -exename) made absolute against the folder
-# this script was called from. The show plays in a window when a display
+# a relative show path (-filename, -exename), and a relative ZM_CAPTURE_DIR,
+# made absolute against the folder this script was called from. The show plays in a window when a display
 # server answers (also under xvfb-run); without one it plays headless for
 # ZM_QUIT_AFTER_MS (20 s).
 set -euo pipefail
@@ -24,6 +24,11 @@ while (($#)); do
   shift
 done
 set -- ${args[@]+"${args[@]}"}
+# So is a relative capture folder.
+if [[ -n ${ZM_CAPTURE_DIR:-} && $ZM_CAPTURE_DIR != /* ]]; then
+  ZM_CAPTURE_DIR=$(realpath -m -s -- "$ZM_CAPTURE_DIR")
+  export ZM_CAPTURE_DIR
+fi
 
 cd "$(dirname "$0")/.."
 

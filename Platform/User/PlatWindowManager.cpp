@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "Platform/PlatFrameClock.h"
 #include "Platform/User/PlatMessageQueues.h"
 #include "Platform/User/PlatWindows.h"
 #include "Platform/User/PlatX11Windows.h"
@@ -194,7 +195,7 @@ bool InitWindowSystem() {
   if (GetEnv("ZM_CAPTURE_DIR", dir) && !dir.empty()) {
     // A few writers keep a real-clock capture in step with the frames.
     const int writers = int(std::clamp(std::thread::hardware_concurrency() / 2, 1u, 4u));
-    wm.Capture = std::make_unique<TCaptureWriter>(dir, GetEnvNumber("ZM_CAPTURE_LIMIT"), writers);
+    wm.Capture = std::make_unique<TCaptureWriter>(CaptureFolder(dir), GetEnvNumber("ZM_CAPTURE_LIMIT"), writers);
   }
   wm.WakeTarget.store(wm.Backend.get());
   wm.UiTid = CurrentThreadId();
