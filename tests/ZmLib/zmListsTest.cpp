@@ -214,6 +214,13 @@ TEST(HashList, IntHashListAndHashes) {
   EXPECT_EQ(ElfHash(std::string_view()), 0u);
   EXPECT_LE(ElfHash(std::string(1000, 'z')), 0x0FFFFFFFu);
   EXPECT_EQ(ElfHashWide(u"\u0141B"), ElfHash("AB"));  // the low byte of each character
+  // The fold of the top four bits back into bits 4..7 once a step passes 28
+  // bits: the values other programs get for the same names (the screen
+  // saver's instance lock is named by them).
+  EXPECT_EQ(ElfHash("printf"), 0x077905A6u);
+  EXPECT_EQ(ElfHash("/usr/local/bin/OruViewer5.scr"), 106416850u);
+  EXPECT_EQ(ElfHashWide(u"/usr/local/bin"), 98319054u);
+  EXPECT_EQ(ElfHash(std::string(8, '\xFF')), 4335u);
   EXPECT_EQ(NextPowerOfTwo(17), 32u);
   EXPECT_EQ(NextPowerOfTwo(16), 16u);
   EXPECT_EQ(NextPowerOfTwo(0x80000001u), 0u);

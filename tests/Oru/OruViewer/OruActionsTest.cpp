@@ -365,6 +365,8 @@ TEST(ScreenSaverModule, OneInstancePerProgramFile) {
   InitOruScreenSaver();
   ASSERT_NE(SecondInstanceHook, nullptr);
   const WideString saver = u"\\opt\\shows\\Saver.scr";
+  // Named by the hashes of the program's path, folder and name, and the name.
+  EXPECT_EQ(InstanceMutexName(saver), u"Instance_ID207126466171958419214237218Saver.scr");
   plat::TInstanceLock running;
   ASSERT_TRUE(running.Open(plat::NativePath(zm::GetTempRoot()), plat::ToUtf8(InstanceMutexName(saver))));
   OpenInstanceLock(saver);

@@ -198,6 +198,22 @@ TEST_F(OruUnpackTest, NamesAreEscapedIntoSections) {
   EXPECT_FALSE(Found(u.get(), "a"));
 }
 
+// A blank is no control character: it stays in the section name, and a
+// name with blanks is found whole, not by a part of it.
+TEST_F(OruUnpackTest, EntryNamesWithBlanks) {
+  EXPECT_EQ(EscapeEntryName(u"my beach photo.jpg"), u"my beach photo.jpg");
+  TShowContainerWriter w;
+  w.Add("pictures\\my beach photo.jpg", "blanks", zmtest::kEnciphered);
+  w.Add("music\\two  blanks.mp3", "two", zmtest::kStored);
+  TRef<TOruUnpack> u = Open(w);
+  EXPECT_EQ(ReadEntry(u.get(), "pictures\\my beach photo.jpg"), "blanks");
+  EXPECT_EQ(ReadEntry(u.get(), "PICTURES\\My Beach Photo.JPG"), "blanks");
+  EXPECT_EQ(ReadEntry(u.get(), "music\\two  blanks.mp3"), "two");
+  EXPECT_FALSE(Found(u.get(), "pictures\\my"));
+  EXPECT_FALSE(Found(u.get(), "pictures\\mybeachphoto.jpg"));
+  EXPECT_FALSE(Found(u.get(), "music\\two blanks.mp3"));
+}
+
 TEST_F(OruUnpackTest, SectionKeysDecideWhatIsFound) {
   TShowContainerWriter w;
   w.Prefix = std::string(100, 'p');

@@ -32,6 +32,18 @@ TEST(FrameInterpolator, WarmUpAndRingFillPassThroughThenSmooth) {
   for (int i = 0; i < kFiPassThrough; ++i) ASSERT_EQ(f->Interpolate(5000 + FiBlockClock(i)), 5000 + FiBlockClock(i));
 }
 
+// Once the ring is full the output goes a sixth of the way from the
+// prediction (the last output moved on at the ring's pace) to the input.
+TEST(FrameInterpolator, CorrectsASixthOfTheWayToTheInput) {
+  auto f = MakeInterpolator();
+  for (int i = 0; i < kFiPassThrough; ++i) ASSERT_EQ(f->Interpolate(i * 10.0), i * 10.0);
+  // 60 ms ahead of the pace: the ring holds 31 steps of 10 and one of 70,
+  // the prediction 470 + 380 / 32 = 481.875, the input 540.
+  EXPECT_DOUBLE_EQ(f->Interpolate(540), 481.875 + (540 - 481.875) / 6);
+  // The next, 10 on: the 70 stays in the ring, 491.5625 + 380 / 32 = 503.4375.
+  EXPECT_DOUBLE_EQ(f->Interpolate(550), 503.4375 + (550 - 503.4375) / 6);
+}
+
 TEST(FrameInterpolator, ConstantStepComesBackExactlyAcrossRingTurns) {
   auto f = MakeInterpolator();
   // Many turns of the ring: the running sum must not drift away.

@@ -487,6 +487,25 @@ TEST_F(Env, ProgressBlocksFollowTheValueAndStateColours) {
   EXPECT_EQ(PaintOf(bare)->Pixel(10, 10), kBack);
 }
 
+// Each state in its own colour (B, G, R): 1 red and 2 yellow in blocks, 3
+// blue and 4 red filled smooth.
+TEST_F(Env, ProgressStatesHaveTheirColoursAndShapes) {
+  Bar b(box);
+  b.bar->SetValue(0.5f);
+  gNow += 200;
+  const struct {
+    std::uint8_t State;
+    TColor24 Colour;
+    bool Smooth;
+  } states[] = {{1, {0, 0, 255}, false}, {2, {0, 255, 255}, false}, {3, {255, 0, 0}, true}, {4, {0, 0, 255}, true}};
+  for (const auto& st : states) {
+    SCOPED_TRACE(int(st.State));
+    b.bar->SetBarState(st.State);
+    EXPECT_EQ(b.Row(), st.Smooth ? std::string(74, '#') + std::string(74, '.') : Blocks(9, 18, 148));
+    EXPECT_EQ(PaintOf(b.bar)->Pixel(2, 8), st.Colour);
+  }
+}
+
 TEST_F(Env, ProgressValueAnimatesAndTheThemeListensOnlyWithDrawers) {
   Bar b(box);
   auto* theme = styles->FindTheme<TProgressBarTheme>();

@@ -46,6 +46,13 @@ TEST(SvgPath, Curves) {
   EXPECT_EQ(Parse("M 0 0 C 1 0 2 1 3 3 S 6 6 7 7"),
             (TPathPoints{{0, 0, 0}, {1, 0, 3}, {2, 1, 2}, {3, 3, 1}, {4, 5, 3}, {6, 6, 2}, {7, 7, 1}}));
   EXPECT_EQ(Parse("M 0 0 H 2 s 1 1 2 0"), (TPathPoints{{0, 0, 0}, {2, 0, 1}, {4, 0, 3}, {3, 1, 2}, {4, 0, 1}}));
+  // Relative cubics: all three pairs from where the command began, each
+  // repeat from the end of the one before, and an "s" after them.
+  EXPECT_EQ(Parse("M 10 10 c 1 2 3 4 5 6"), (TPathPoints{{10, 10, 0}, {11, 12, 3}, {13, 14, 2}, {15, 16, 1}}));
+  EXPECT_EQ(Parse("M 10 10 c 1 0 2 0 3 0 1 1 2 2 3 3"),
+            (TPathPoints{{10, 10, 0}, {11, 10, 3}, {12, 10, 2}, {13, 10, 1}, {14, 11, 3}, {15, 12, 2}, {16, 13, 1}}));
+  EXPECT_EQ(Parse("m 0 0 c 1 0 2 1 3 3 s 3 3 4 4"),
+            (TPathPoints{{0, 0, 0}, {1, 0, 3}, {2, 1, 2}, {3, 3, 1}, {4, 5, 3}, {6, 6, 2}, {7, 7, 1}}));
 }
 
 TEST(SvgPath, ErrorsGiveAnEmptyPath) {
