@@ -394,6 +394,15 @@ bool TMainForm::OpenFailed(const WideString& path, const WideString& reason) {
   return false;
 }
 
+bool TMainForm::PackedGiven(const WideString& path) {
+  // Only the command line's show was given with an option; the file is
+  // looked at only once the project did not play.
+  const WideString packed = fromCommandLine_ ? PackedGivenNote(path) : WideString();
+  if (packed.empty()) return false;
+  ShowError(this, WideString(kCantLoadOru) + u"\r" + Quoted(ShownPath(path)) + packed + cantLoadNote_);
+  return true;
+}
+
 bool TMainForm::OpenShow(WideString path, bool fromExe, std::int32_t start, bool checkStart, bool isTime) {
   openStopped_ = false;
   try {
@@ -452,14 +461,12 @@ bool TMainForm::OpenShowStoppable(WideString path, bool fromExe, std::int32_t st
     if (LocateFFmpegHook) LocateFFmpegHook(nullptr);
     std::replace(path.begin(), path.end(), u'/', u'\\');
     opened = path;
-    // A packed show reads as a description without slides: said for what it is.
-    if (const WideString packed = fromCommandLine_ ? PackedGivenNote(path) : WideString(); !packed.empty()) {
-      ShowError(this, WideString(kCantLoadOru) + u"\r" + Quoted(ShownPath(path)) + packed + cantLoadNote_);
-      resume();
-      return false;
-    }
     show = TryOpenProject(path);
     if (!show) {
+      if (PackedGiven(path)) {
+        resume();
+        return false;
+      }
       const WideString reason = zm::DirectoryExists(path) ? FolderGivenNote(path) : UnreadFileReason(path);
       ShowError(this, WideString(kCantLoadOru) + u"\r" + Quoted(ShownPath(path)) + reason + cantLoadNote_);
       resume();
@@ -542,9 +549,12 @@ bool TMainForm::OpenShowStoppable(WideString path, bool fromExe, std::int32_t st
     zm::LogLine(u"Exception at OpenShow (" + error + u")");
     // The description's own fault, named by its key, where there is one.
     const WideString fault = TOruSource::DescriptionFault(show->Description());
+    if (!fromExe && PackedGiven(opened)) return false;
     return OpenFailed(opened, fault.empty() ? error : fault);
   }
   if (!refusal.empty()) {
+    // A packed show reads as a description without slides.
+    if (!fromExe && PackedGiven(opened)) return false;
     ShowError(this, refusal + u"\r" + Quoted(ShownPath(opened)));
     return false;
   }

@@ -141,6 +141,8 @@ protected:
 
 private:
   bool OpenShowStoppable(WideString path, bool fromExe, std::int32_t start, bool checkStart, bool isTime);
+  // A packed show given to -filename: said so with the option to use (true).
+  bool PackedGiven(const WideString& path);
   void ViewerPosition(TOruShowViewer* sender, bool ended);
   void ViewerAction(TOruShowViewer* sender, const TOruActionInfo& action, bool byUser);
   void ViewerImage(TOruShowViewer* sender, zm::TRefObject* image);

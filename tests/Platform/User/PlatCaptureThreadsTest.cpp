@@ -134,7 +134,7 @@ TEST(PlatCaptureWriter, FramesAreWrittenOffTheCallerInOrderUpToTheLimit) {
 }
 
 // A capture folder that cannot be written stops the capture, said once on
-// the error output with the file and the system's reason, whichever writer
+// the error output with the file, the system's reason and the missing folder, whichever writer
 // met it first; the frames are still counted, so a limit still ends the run.
 TEST(PlatCaptureWriter, AFolderThatCannotBeWrittenStopsTheCaptureSaidOnce) {
   zmtest::TTempDir dir;
@@ -150,7 +150,10 @@ TEST(PlatCaptureWriter, AFolderThatCannotBeWrittenStopsTheCaptureSaidOnce) {
   const std::string said = testing::internal::GetCapturedStderr();
   const std::string start = "Frame capture stopped: cannot write " + folder + "/00000";
   EXPECT_EQ(said.rfind(start, 0), 0u) << said;
-  EXPECT_NE(said.find(".png: No such file or directory; the show plays on.\n"), std::string::npos) << said;
+  EXPECT_NE(said.find(".png: No such file or directory (the capture folder " + folder +
+                      " is not there); the show plays on.\n"),
+            std::string::npos)
+      << said;
   EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
   EXPECT_TRUE(OutputFailed());
   EXPECT_FALSE(std::filesystem::exists(folder));
