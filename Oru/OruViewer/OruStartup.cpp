@@ -117,7 +117,6 @@ bool EndsInShowContainer(const WideString& file) {
 }
 
 std::string UsageText(const std::string& program) {
-  const std::string pad(program.size(), ' ');
   return "Usage: " + program + " -filename <folder>/Project.oru [-log]\n"
          "       " + program + " -exename <file>.orushow [-log]\n"
          "       " + program + " [-log]\n"
