@@ -148,6 +148,10 @@ TCallAnswer CheckCall(zm::TCommandsStorage& commands, zm::TStringList* args, con
       const WideString a = args->GetString(i);
       if (a.empty() || a[0] != u'-') continue;
       const WideString name = a.substr(1);
+      // A negative number is a switch's argument ("-slide -2" starts at the
+      // beginning, as ever), not a switch of its own.
+      if (!name.empty() && std::all_of(name.begin(), name.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; }))
+        continue;
       if (HelpSwitch(name)) {
         answer.Status = 0;
         answer.Out = usage;
@@ -180,6 +184,7 @@ TCallAnswer CheckCall(zm::TCommandsStorage& commands, zm::TStringList* args, con
     const WideString bare = leading->GetItem(1)->Text;
     why += "\n\"" + plat::ToUtf8(bare) + "\" is not an option: a show is given as " + OptionFor(bare);
   }
+  answer.NoShow = true;
   return wrong(why);
 }
 
@@ -253,6 +258,14 @@ int RunProgram() {
       std::fflush(stdout);
     }
     plat::WriteStdErr(call.Err);
+    // Started from a desktop nobody reads standard error: say it where it is seen.
+    if (call.NoShow && plat::DisplayProblem().empty() && plat::WindowSystemBackEnd() == "sdl") {
+      // The reason and the usage's lines of the calls, without the options' details.
+      const std::size_t reason = call.Err.find("\n\n");
+      const std::size_t calls = call.Err.find("\n\n", reason + 2);
+      zm::WndAPIClass->MessageBox(nullptr, plat::FromUtf8(call.Err.substr(0, calls)), kErrorCaption,
+                                  zm::MB_ICONEXCLAMATION);
+    }
     return call.Status;
   }
   // A show nobody can see must not play on unseen, nor end as if it had

@@ -58,6 +58,7 @@ bool DesktopCompositionEnabled();
 struct TCallAnswer {
   int Status = -1;
   std::string Out, Err;
+  bool NoShow = false;  // no show given, none packed into or beside the program
 };
 TCallAnswer CheckCall(zm::TCommandsStorage& commands, zm::TStringList* args, const WideString& programFile);
 // The usage, for the program of that name.
