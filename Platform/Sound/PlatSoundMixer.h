@@ -1,13 +1,16 @@
 #pragma once
 // The software mixer behind the sound device: sums every playing ring into
-// one 44.1 kHz 16-bit stereo stream, each read at its own rate, and moves
-// each ring's play cursor by the source frames it consumed. Standard types
-// only.
+// one 44.1 kHz 16-bit stereo stream, each read at its own rate (a ring of
+// another rate through a band-limited rate converter), and moves each
+// ring's play cursor by the source frames it consumed. Standard types only.
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#include "Platform/Sound/PlatChannelFold.h"
+#include "Platform/Sound/PlatRateConverter.h"
 
 namespace plat::sound {
 
@@ -43,6 +46,13 @@ struct TMixSource {
   std::uint32_t fadeFrames = 0;
   bool faded = false;
   std::int64_t silentAt = -1;
+  // A ring of another rate: its converter reads ahead of the cursor (by
+  // what the filter holds) from feedFrame on; it starts afresh at the
+  // cursor when restart is set (a new place, a new play, sound after
+  // silence). Made by Play, guarded by the mixer's lock.
+  std::unique_ptr<TRateConverter> converter;
+  std::uint32_t feedFrame = 0;
+  bool restart = true;
 };
 
 // 10^(volume/2000) in 16.16; DSBVOLUME_MIN and below give exactly 0.
