@@ -37,6 +37,7 @@ bool TFFMpegConverter2::SetInputFormat(const TMediaInfo& info) {
   if (!audio_) audio_ = MakeRef<TFFMpegAudio>(0, 0, AV_SAMPLE_FMT_S16);
   if (!audio_->Open(Stream, fileName_) || !HasDecodableAudio(*audio_)) {
     audio_->Close();
+    SayUnplayableSound(CutNameSuffix(fileName_), u"its audio cannot be decoded");
     return false;
   }
   const std::int32_t channels = audio_->OutChannels(), rate = audio_->OutSampleRate();
