@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace plat::sound {
 
@@ -47,21 +48,26 @@ constexpr std::size_t kConvertChunk = 256;
 constexpr std::size_t kFeedChunk = 256;
 
 // The next Want output frames of a ring of another rate (interleaved stereo
-// floats); fewer only when the converter stops taking input.
+// floats), read no further than the read-ahead beyond where the cursor
+// stands after them; fewer only when the converter would need more.
 std::size_t Convert(TMixSource& s, const TStereoFold& fold, float* out, std::size_t want) {
   TRateConverter& c = *s.converter;
   std::size_t made = c.Process(nullptr, 0, nullptr, out, want);
+  const std::int64_t limit = std::int64_t(s.readAhead) + std::int64_t(want * s.rate / kOutRate) + 2;
   float in[2 * kFeedChunk];
   for (int idle = 0; made < want && idle < 4;) {
-    for (std::size_t k = 0; k < kFeedChunk; ++k) {
+    const std::size_t n = std::size_t(std::clamp<std::int64_t>(limit - s.fedAhead, 0, std::int64_t(kFeedChunk)));
+    if (n == 0) break;
+    for (std::size_t k = 0; k < n; ++k) {
       int l, r;
       ReadFrame(s, fold, static_cast<std::uint32_t>((std::uint64_t(s.feedFrame) + k) % s.frames), l, r);
       in[2 * k] = float(l);
       in[2 * k + 1] = float(r);
     }
     std::size_t taken = 0;
-    made += c.Process(in, kFeedChunk, &taken, out + 2 * made, want - made);
+    made += c.Process(in, n, &taken, out + 2 * made, want - made);
     s.feedFrame = static_cast<std::uint32_t>((std::uint64_t(s.feedFrame) + taken) % s.frames);
+    s.fedAhead += std::int64_t(taken);
     idle = taken ? 0 : idle + 1;
   }
   return made;
@@ -107,6 +113,7 @@ void MixSource(TMixSource& s, std::int32_t* sum, std::uint32_t frames) {
     if (convert && s.restart) {
       s.converter->Reset();
       s.feedFrame = pos;
+      s.fedAhead = 0;
       s.restart = false;
     }
     float converted[2 * kConvertChunk];
@@ -153,11 +160,13 @@ void MixSource(TMixSource& s, std::int32_t* sum, std::uint32_t frames) {
       }
       pos += whole;
       s.framesRead += whole;
+      s.fedAhead -= whole;
       phase += part;
       if (phase >= kOutRate) {
         phase -= kOutRate;
         ++pos;
         ++s.framesRead;
+        --s.fedAhead;
       }
       if (pos >= s.frames) pos %= s.frames;
     }
@@ -165,6 +174,36 @@ void MixSource(TMixSource& s, std::int32_t* sum, std::uint32_t frames) {
   s.phase = phase;
   // Everything before the new cursor has been read.
   s.playCursor.store(pos * s.block, std::memory_order_release);
+}
+
+std::uint32_t ReadAheadFrames(std::uint32_t rate) {
+  if (rate == kOutRate || rate == 0) return 0;
+  static std::mutex lock;
+  static std::vector<std::pair<std::uint32_t, std::uint32_t>> known;
+  {
+    std::lock_guard g(lock);
+    for (const auto& [r, frames] : known)
+      if (r == rate) return frames;
+  }
+  // What the converter takes, fed as the mix feeds it, before it gives its
+  // first frame: its block and its filter; then a chunk the mix may have
+  // fed on top of a block being filled, and one more to spare.
+  TRateConverter c{double(rate), double(kOutRate)};
+  std::uint32_t fed = 0;
+  if (c.Ready()) {
+    const float silence[2 * kFeedChunk] = {};
+    float out[2 * kConvertChunk];
+    for (std::size_t made = 0; made == 0 && fed < (1u << 20);) {
+      std::size_t taken = 0;
+      made = c.Process(silence, kFeedChunk, &taken, out, kConvertChunk);
+      if (taken == 0 && made == 0) break;
+      fed += std::uint32_t(taken);
+    }
+  }
+  const std::uint32_t frames = fed + 2 * std::uint32_t(kFeedChunk);
+  std::lock_guard g(lock);
+  known.emplace_back(rate, frames);
+  return frames;
 }
 
 bool TMixer::Play(TMixSource* source) {
