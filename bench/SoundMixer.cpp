@@ -12,12 +12,11 @@ using namespace plat::sound;
 
 namespace {
 
-// Eight voices of one format playing two-second rings with a little noise,
+// Voices (eight unless said) of one format playing two-second rings with a little noise,
 // one at -6 dB, mixed as SDL asks for it: 512 frames at a time.
-void MixEight(benchmark::State& state, std::uint32_t rate, std::uint32_t channels) {
-  constexpr int kVoices = 8;
+void MixEight(benchmark::State& state, std::uint32_t rate, std::uint32_t channels, int voices = 8) {
   const std::uint32_t block = channels * 2, frames = rate * 2;
-  std::vector<std::vector<std::uint8_t>> rings(kVoices, std::vector<std::uint8_t>(std::size_t(frames) * block));
+  std::vector<std::vector<std::uint8_t>> rings(std::size_t(voices), std::vector<std::uint8_t>(std::size_t(frames) * block));
   std::uint32_t seed = 1;
   for (auto& r : rings)
     for (auto& b : r) b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
@@ -25,7 +24,7 @@ void MixEight(benchmark::State& state, std::uint32_t rate, std::uint32_t channel
   auto mixer = std::make_shared<TMixer>();
   TMixBus bus;
   bus.Attach(mixer);
-  for (int i = 0; i < kVoices; ++i) {
+  for (int i = 0; i < voices; ++i) {
     auto s = std::make_unique<TMixSource>();
     s->ring = rings[i].data();
     s->frames = frames;
@@ -61,3 +60,11 @@ BENCHMARK(BM_MixEightStereo16At44100)->Unit(benchmark::kMillisecond);
 
 static void BM_MixEightMono16At48000(benchmark::State& state) { MixEight(state, 48000, 1); }
 BENCHMARK(BM_MixEightMono16At48000)->Unit(benchmark::kMillisecond);
+
+// One stereo ring of another rate, read through the mixer's band-limited
+// converter: "core_pct" is its share of one core's real time.
+static void BM_MixOneStereo16At48000(benchmark::State& state) { MixEight(state, 48000, 2, 1); }
+BENCHMARK(BM_MixOneStereo16At48000)->Unit(benchmark::kMillisecond);
+
+static void BM_MixOneStereo16At96000(benchmark::State& state) { MixEight(state, 96000, 2, 1); }
+BENCHMARK(BM_MixOneStereo16At96000)->Unit(benchmark::kMillisecond);

@@ -10,7 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # libraries the player is built on
   zlib1g-dev libjpeg62-turbo-dev libjpeg-turbo-progs liblcms2-dev libmpg123-dev libpng-dev libvorbis-dev
-  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libsoxr-dev
   # display, input, sound; text; printing
   libsdl2-dev libx11-dev libxext-dev libfreetype-dev libharfbuzz-dev libfribidi-dev libfontconfig-dev
   libicu-dev

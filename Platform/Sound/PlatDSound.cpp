@@ -94,7 +94,12 @@ public:
     src_.channels = fmt.nChannels;
     src_.bits = fmt.wBitsPerSample;
     src_.rate = fmt.nSamplesPerSec;
-    lead_ = std::uint32_t(std::uint64_t(fmt.nSamplesPerSec) * kWriteLeadMs / 1000) * fmt.nBlockAlign;
+    // A ring of another rate is read ahead by its converter: safe writing
+    // starts beyond that.
+    src_.readAhead = sound::ReadAheadFrames(fmt.nSamplesPerSec);
+    const std::uint64_t lead =
+        (std::uint64_t(fmt.nSamplesPerSec) * kWriteLeadMs / 1000 + src_.readAhead) * fmt.nBlockAlign;
+    lead_ = std::uint32_t(std::min<std::uint64_t>(lead, bytes - fmt.nBlockAlign));
   }
 
   HRESULT Lock(std::uint32_t offset, std::uint32_t bytes, void** part1, std::uint32_t* bytes1, void** part2,

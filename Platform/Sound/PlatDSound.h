@@ -2,9 +2,9 @@
 // Sound output stand-in with the shapes of the calls the audio side makes:
 // a device, secondary ring buffers whose play cursor a mixer advances in
 // real time, mixed into one 44.1 kHz 16-bit stereo stream and handed to a
-// sink. Standard types only. Each ring is read at its own rate (linear
-// interpolation); mono sounds on both sides, wider layouts fold their even
-// channels to the left and odd ones to the right.
+// sink. Standard types only. Each ring is read at its own rate (through a
+// band-limited rate converter); mono sounds on both sides, wider layouts
+// fold to stereo (Platform/Sound/PlatChannelFold.h).
 //
 // The sink is chosen by ZM_AUDIO when a device is made: "sdl" (default; when
 // SDL opens no device, no sound device can be made), "null" (real time,
@@ -82,7 +82,9 @@ public:
   virtual HRESULT Play(std::uint32_t reserved, std::uint32_t priority, std::uint32_t flags) = 0;
   virtual HRESULT Stop() = 0;  // keeps the position
   // play: offset of what sounds now, advancing in whole frames as the mixer
-  // consumes them; write: play plus kWriteLeadMs, wrapped.
+  // consumes them; write: play plus kWriteLeadMs (and, for a ring of
+  // another rate than the mix's, what the mixer's rate converter reads
+  // ahead of play), wrapped.
   virtual HRESULT GetCurrentPosition(std::uint32_t* play, std::uint32_t* write) = 0;
   virtual HRESULT SetCurrentPosition(std::uint32_t offset) = 0;  // rounded down to a frame
   // Hundredths of a decibel, clamped to DSBVOLUME_MIN..DSBVOLUME_MAX;

@@ -1,13 +1,16 @@
 #pragma once
 // The software mixer behind the sound device: sums every playing ring into
-// one 44.1 kHz 16-bit stereo stream, each read at its own rate, and moves
-// each ring's play cursor by the source frames it consumed. Standard types
-// only.
+// one 44.1 kHz 16-bit stereo stream, each read at its own rate (a ring of
+// another rate through a band-limited rate converter), and moves each
+// ring's play cursor by the source frames it consumed. Standard types only.
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#include "Platform/Sound/PlatChannelFold.h"
+#include "Platform/Sound/PlatRateConverter.h"
 
 namespace plat::sound {
 
@@ -24,6 +27,9 @@ struct TMixSource {
   std::uint32_t channels = 0;
   std::uint32_t bits = 0;
   std::uint32_t rate = 0;
+  // Frames beyond the cursor that the mixer may read (a ring of another
+  // rate: its converter's read-ahead, ReadAheadFrames); fixed like the format.
+  std::uint32_t readAhead = 0;
   // Byte offset of the next frame to sound. Stored (release) by the mixer
   // after it has read up to it, so a writer that loads it (acquire) may
   // overwrite everything behind it.
@@ -43,7 +49,21 @@ struct TMixSource {
   std::uint32_t fadeFrames = 0;
   bool faded = false;
   std::int64_t silentAt = -1;
+  // A ring of another rate: its converter reads ahead of the cursor (by
+  // what the filter holds) from feedFrame on; it starts afresh at the
+  // cursor when restart is set (a new place, a new play, sound after
+  // silence). Made by Play, guarded by the mixer's lock.
+  std::unique_ptr<TRateConverter> converter;
+  std::uint32_t feedFrame = 0;
+  std::int64_t fedAhead = 0;  // frames fed beyond the cursor
+  bool restart = true;
 };
+
+// The most source frames the mixer reads beyond the cursor of a ring of
+// this rate, for its converter's filter and blocks (0 at the mix's rate):
+// writing there while the ring plays races with the mixer, so the write
+// cursor a device reports lies beyond it.
+std::uint32_t ReadAheadFrames(std::uint32_t rate);
 
 // 10^(volume/2000) in 16.16; DSBVOLUME_MIN and below give exactly 0.
 std::int32_t GainOfVolume(std::int32_t hundredthsDb);

@@ -1,14 +1,18 @@
 // The Ogg Vorbis decoder plug-in over libvorbisfile. Only Vorbis is taken:
 // other codecs in an Ogg container (Opus, FLAC) are refused so that the
-// player hands them to its general decoder.
+// player hands them to its general decoder. Streams of more than two
+// channels are folded to stereo here, where their layout is known (Vorbis
+// orders its channels its own way).
 #include <vorbis/vorbisfile.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
+#include "Platform/Sound/PlatChannelFold.h"
 #include "ZmLib/Music/oru_plugin.h"
 
 namespace {
@@ -97,6 +101,46 @@ bool UsableInfo(const vorbis_info* vi) {
   return vi && vi->channels >= 1 && vi->channels <= kMaxChannels && vi->rate >= kMinRate && vi->rate <= kMaxRate;
 }
 
+// The channels handed to the player: wider streams come folded to stereo.
+int OutputChannels(int channels) { return channels > 2 ? 2 : channels; }
+
+// The speakers of Vorbis' channel orders for 3 to 8 channels.
+plat::sound::TStereoFold VorbisFold(int channels) {
+  using namespace plat::sound;
+  constexpr std::uint32_t L = kSpeakerFrontLeft, R = kSpeakerFrontRight, C = kSpeakerFrontCenter,
+                          LFE = kSpeakerLowFrequency, BL = kSpeakerBackLeft, BR = kSpeakerBackRight,
+                          SL = kSpeakerSideLeft, SR = kSpeakerSideRight, BC = kSpeakerBackCenter;
+  static const std::uint32_t kOrders[9][8] = {{},
+                                              {C},
+                                              {L, R},
+                                              {L, C, R},
+                                              {L, R, BL, BR},
+                                              {L, C, R, BL, BR},
+                                              {L, C, R, BL, BR, LFE},
+                                              {L, C, R, SL, SR, BC, LFE},
+                                              {L, C, R, SL, SR, BL, BR, LFE}};
+  return StereoFoldOf(kOrders[channels], std::uint32_t(channels));
+}
+
+// Folds n frames of 16-bit samples in place (the stereo result fits where
+// the wider frames were); answers the bytes of the result.
+long Fold(char* pcm, long bytes, int channels, const plat::sound::TStereoFold& fold) {
+  const long frames = bytes / (2 * channels);
+  auto* s = reinterpret_cast<int16_t*>(pcm);
+  for (long f = 0; f < frames; ++f) {
+    float l = 0, r = 0;
+    for (int c = 0; c < channels; ++c) {
+      const float v = s[f * channels + c];
+      l += fold.Left[c] * v;
+      r += fold.Right[c] * v;
+    }
+    const auto clamp = [](float v) { return int16_t(std::lrint(v > 32767 ? 32767 : v < -32768 ? -32768 : v)); };
+    s[2 * f] = clamp(l);
+    s[2 * f + 1] = clamp(r);
+  }
+  return frames * 4;
+}
+
 struct TDecoder {
   TSource Source;
   OggVorbis_File File;
@@ -105,6 +149,7 @@ struct TDecoder {
   int Channels;
   long Rate;
   bool Ended;
+  plat::sound::TStereoFold Folding;
   char Piece[kPieceBytes];
 };
 
@@ -130,10 +175,10 @@ ORU_EXPORT int32_t GetMediaInfo(void* stream, const OruStreamCallbacks* callback
     *dataOffset = 0;
     std::memset(format, 0, sizeof *format);
     format->wFormatTag = 1;
-    format->nChannels = uint16_t(vi->channels);
+    format->nChannels = uint16_t(OutputChannels(vi->channels));
     format->nSamplesPerSec = uint32_t(vi->rate);
     format->wBitsPerSample = 16;
-    format->nBlockAlign = uint16_t(vi->channels * 2);
+    format->nBlockAlign = uint16_t(format->nChannels * 2);
     format->nAvgBytesPerSec = format->nSamplesPerSec * format->nBlockAlign;
     answer = 1;
   }
@@ -162,6 +207,7 @@ ORU_EXPORT void* CreateDecoder(void* stream, const OruStreamCallbacks* callbacks
   }
   d->Channels = vi->channels;
   d->Rate = vi->rate;
+  if (d->Channels > 2) d->Folding = VorbisFold(d->Channels);
   return d;
 }
 
@@ -191,8 +237,10 @@ ORU_EXPORT int32_t Decode(void* decoder) {
       d->Ended = true;
       return 0;
     }
-    d->Write(d->Target, d->Piece, int32_t(n));
-    return int32_t(n);
+    const long out = d->Channels > 2 ? Fold(d->Piece, n, d->Channels, d->Folding) : n;
+    if (out <= 0) continue;
+    d->Write(d->Target, d->Piece, int32_t(out));
+    return int32_t(out);
   }
 }
 

@@ -179,8 +179,15 @@ bool ChooseDecoder(TStream* stream, const WideString& fileName, TMediaInfo& info
   if (!stream) return false;
   const WideString ext = ExtensionOf(fileName);
   const WideString lower = LowerCase(ext);
-  if (lower == u".ogg" && FromPlugin(OggPlugin().get(), stream, kMediaOgg, info)) return true;
-  if (lower == u".wma" && FromPlugin(WmaPlugin().get(), stream, kMediaWma, info)) return true;
+  // The plug-ins take their files by name, and by content whatever the name.
+  std::uint8_t head[4] = {};
+  StreamWrapper()->Seek(stream, 0, 0);
+  const bool read = StreamWrapper()->Read(stream, head, 4) == 4;
+  static const std::uint8_t kAsf[4] = {0x30, 0x26, 0xB2, 0x75};
+  const bool ogg = lower == u".ogg" || (read && std::memcmp(head, "OggS", 4) == 0);
+  const bool asf = lower == u".wma" || (read && std::memcmp(head, kAsf, 4) == 0);
+  if (ogg && FromPlugin(OggPlugin().get(), stream, kMediaOgg, info)) return true;
+  if (asf && FromPlugin(WmaPlugin().get(), stream, kMediaWma, info)) return true;
   return FromFFmpeg(stream, ext, info);
 }
 

@@ -57,9 +57,10 @@ void UnloadWma();
 TRef<TDllDec> OggPlugin();
 TRef<TDllDec> WmaPlugin();
 
-// The decoder choice (DecoderInfoHook): ".ogg" and ".wma" to their plug-ins
-// when loaded and willing (kinds 6 and 5), everything else to FFmpeg (kind
-// 10, delivered in the standard output format).
+// The decoder choice (DecoderInfoHook): ".ogg" and ".wma" files, and Ogg and
+// ASF content under any name, to their plug-ins when loaded and willing
+// (kinds 6 and 5), everything else to FFmpeg (kind 10, delivered in the
+// standard output format).
 bool ChooseDecoder(TStream* stream, const WideString& fileName, TMediaInfo& info);
 
 // The converters for kinds 5, 6 and 10 (CreatePluginConverterHook); nil when

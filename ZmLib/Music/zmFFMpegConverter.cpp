@@ -37,6 +37,7 @@ bool TFFMpegConverter2::SetInputFormat(const TMediaInfo& info) {
   if (!audio_) audio_ = MakeRef<TFFMpegAudio>(0, 0, AV_SAMPLE_FMT_S16);
   if (!audio_->Open(Stream, fileName_) || !HasDecodableAudio(*audio_)) {
     audio_->Close();
+    SayUnplayableSound(CutNameSuffix(fileName_), u"its audio cannot be decoded");
     return false;
   }
   const std::int32_t channels = audio_->OutChannels(), rate = audio_->OutSampleRate();
@@ -62,27 +63,46 @@ bool TFFMpegConverter2::SetInputFormat(const TMediaInfo& info) {
     decodedResampler_.reset();
   } else {
     decodedResampler_ = std::make_unique<TPcmResampler>();
+    decodedResampler_->SetChannelMask(DecodedChannelMask());
   }
+  decodedFlushed_ = false;
   return true;
+}
+
+std::uint32_t TFFMpegConverter2::DecodedChannelMask() const {
+  // FFmpeg hands the channels over in the stream's layout when it names
+  // its speakers, else in the usual layout of their count (mask 0).
+  TFFAVStream* input = audio_ ? audio_->Input() : nullptr;
+  const AVFormatContext* f = input ? input->Format() : nullptr;
+  const std::int32_t index = input ? input->StreamIndex : -1;
+  if (!f || index < 0 || unsigned(index) >= f->nb_streams || !f->streams[index]->codecpar) return 0;
+  const AVChannelLayout& layout = f->streams[index]->codecpar->ch_layout;
+  if (layout.order != AV_CHANNEL_ORDER_NATIVE || layout.nb_channels != decodedFormat_.nChannels) return 0;
+  return layout.u.mask > 0xFFFFFFFFu ? 0 : std::uint32_t(layout.u.mask);
 }
 
 bool TFFMpegConverter2::DecodePiece() {
   for (int empty = 0; empty < kMaxEmptyPieces; ++empty) {
-    if (!audio_->DecodeNext()) return false;
+    if (!audio_->DecodeNext()) {
+      // The end: what the resampler's filter still holds is the last sound.
+      if (decodedResampler_ && !decodedFlushed_) {
+        decodedFlushed_ = true;
+        if (const std::int32_t most = decodedResampler_->FlushSize(); most > 0) {
+          decoded_->EnsureFree(most);
+          decoded_->AddLength(decodedResampler_->Flush(decoded_->WritePointer()));
+          if (decoded_->Length() > 0) return true;
+        }
+      }
+      return false;
+    }
     const std::int32_t n = audio_->DecodedSize();
     const std::uint8_t* data = audio_->Decoded();
     if (n <= 0 || !data) continue;
     if (decodedResampler_) {
-      const std::int32_t out = decodedResampler_->Prepare(decodedFormat_, StandardOutputFormat(), n);
-      if (out > 0) {
-        decoded_->EnsureFree(out);
-        decodedResampler_->Resample(data, decoded_->WritePointer());
-        decoded_->AddLength(out);
-      } else {
-        // Too short to make an output frame: the resampler still takes it in.
-        std::uint8_t none[4];
-        decodedResampler_->Resample(data, none);
-      }
+      const std::int32_t most = decodedResampler_->Prepare(decodedFormat_, StandardOutputFormat(), n);
+      decoded_->EnsureFree(most);
+      // The filter may keep all of a short piece until more comes.
+      decoded_->AddLength(decodedResampler_->Resample(data, most > 0 ? decoded_->WritePointer() : nullptr));
     } else {
       decoded_->EnsureFree(n);
       std::memcpy(decoded_->WritePointer(), data, std::size_t(n));
@@ -110,6 +130,7 @@ void TFFMpegConverter2::Seek(std::int64_t ms) {
   decoded_->Consume(decoded_->Length());
   if (resampler_) resampler_->Reset();
   if (decodedResampler_) decodedResampler_->Reset();
+  decodedFlushed_ = false;
   if (ms < 0) ms = 0;
   // Far times stay far without overflowing the microseconds.
   const std::int64_t limit = INT64_MAX / 1000;

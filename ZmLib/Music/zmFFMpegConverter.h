@@ -39,12 +39,15 @@ public:
 private:
   // Decodes pieces until one yields PCM in decoded; false at the end.
   bool DecodePiece();
+  // The speakers of the decoded channels (0: the usual ones of their count).
+  std::uint32_t DecodedChannelMask() const;
 
   WideString fileName_;
   TRef<TFFMpegAudio> audio_;
   TRef<TLocalBuffer> decoded_;
   std::unique_ptr<TPcmResampler> decodedResampler_;
   TWaveFormatEx decodedFormat_{};
+  bool decodedFlushed_ = false;  // the resampler's last sound given since the last seek
 };
 
 }  // namespace zm

@@ -69,7 +69,14 @@ public:
 class TMediaInfoExtractor {
 public:
   // Clears info first; the stream's position is kept for the decoder choice.
+  // The content chooses the reader, whatever the name says. A file that no
+  // reader takes is said to be unplayable (SayUnplayableSound).
   bool Extract(TStream* stream, const WideString& fileName, TMediaInfo& info);
 };
+
+// Says, once a run for each file, that a sound file cannot be played and
+// why: "Sound load error: <name> (<why>)", in the log and, unless the log
+// goes there already, on standard error; the show plays on without it.
+void SayUnplayableSound(const WideString& fileName, const WideString& why);
 
 }  // namespace zm

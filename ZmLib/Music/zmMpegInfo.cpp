@@ -56,6 +56,66 @@ double ExactFrameLength(const TMpegHeader& h) {
   return h.SampleRate > 0 ? coefficient * h.BitRate * 1000.0 / h.SampleRate : 0.0;
 }
 
+// Frames of the same stream as the first: version, layer and rate alike.
+bool SameStream(const TMpegHeader& a, const TMpegHeader& b) {
+  return a.Version == b.Version && a.Layer == b.Layer && a.SampleRate == b.SampleRate;
+}
+
+// Whether the bit rate changes from frame to frame: the frames after the
+// first and those found at a few places through the data tell (a file
+// whose frames mostly share one rate plays as long as that rate says).
+bool VariesBitRate(TStream* s, std::int64_t from, std::int64_t end, const TMpegHeader& first) {
+  std::int64_t pos = from + first.FrameLength;
+  TMpegHeader h;
+  for (int i = 0; i < 4 && pos + 4 <= end && HeaderAt(s, pos, h) && SameStream(h, first); ++i) {
+    if (h.BitRate != first.BitRate) return true;
+    pos += h.FrameLength;
+  }
+  constexpr int kPlaces = 8;
+  constexpr std::int32_t kLook = 4096;
+  std::uint8_t b[kLook];
+  for (int k = 1; k <= kPlaces; ++k) {
+    const std::int64_t at = from + (end - from) * k / (kPlaces + 1);
+    const std::int32_t n = std::int32_t(std::min<std::int64_t>(kLook, end - at));
+    if (n < 8 || !ReadAt(s, at, b, n)) continue;
+    // The first header there that another of the stream follows.
+    for (std::int32_t p = 0; p + 4 <= n; ++p) {
+      TMpegHeader next;
+      if (!ParseMpegHeader(b + p, h) || !SameStream(h, first)) continue;
+      const std::int64_t after = at + p + h.FrameLength;
+      if (after + 4 > end || !HeaderAt(s, after, next) || !SameStream(next, first)) continue;
+      if (h.BitRate != first.BitRate) return true;
+      break;
+    }
+  }
+  return false;
+}
+
+// The audio frames from From to End, walked frame by frame (bytes that
+// begin no frame of the stream skipped).
+std::int64_t CountFrames(TStream* s, std::int64_t from, std::int64_t end, const TMpegHeader& first) {
+  constexpr std::int32_t kBlock = 1 << 16;
+  std::vector<std::uint8_t> block(kBlock);
+  std::int64_t blockAt = 0, frames = 0, pos = from;
+  std::int32_t blockLength = 0;
+  while (pos + 4 <= end) {
+    if (pos < blockAt || pos + 4 > blockAt + blockLength) {
+      blockAt = pos;
+      const std::int32_t want = std::int32_t(std::min<std::int64_t>(kBlock, end - pos));
+      blockLength = ReadAt(s, pos, block.data(), want) ? want : 0;
+      if (blockLength < 4) break;
+    }
+    TMpegHeader h;
+    if (ParseMpegHeader(block.data() + (pos - blockAt), h) && SameStream(h, first) && h.FrameLength >= 4) {
+      pos += h.FrameLength;
+      ++frames;
+    } else {
+      ++pos;
+    }
+  }
+  return frames;
+}
+
 }  // namespace
 
 bool ParseMpegHeader(const std::uint8_t* p, TMpegHeader& h) {
@@ -140,14 +200,30 @@ bool TMpegInfo::Read(TStream* stream, TMediaInfo& info, std::int32_t bitRateHint
   if (StreamSize >= 128 && ReadAt(stream, StreamSize - 128, tag, 3) && std::memcmp(tag, "TAG", 3) == 0) size -= 128;
   if (size < 0) size = 0;
 
+  // Without a VBR header a file whose bit rate varies is as long as its
+  // frames, counted one by one; its size over the first frame's rate could
+  // be anything.
+  std::int64_t walked = -1;
+  const bool vbrFrames = Vbr.Found && Vbr.Frames > 0;
+  if (!vbrFrames) {
+    // An encoder's tag frame may have a rate of its own (room for the tag):
+    // the audio begins after it.
+    const std::int64_t audio = DataOffset + Gapless.TagFrameLength;
+    TMpegHeader first;
+    if (audio + 4 <= DataOffset + size && HeaderAt(stream, audio, first) && SameStream(first, Header) &&
+        (Vbr.Found || VariesBitRate(stream, audio, DataOffset + size, first))) {
+      walked = CountFrames(stream, audio, DataOffset + size, first);
+    }
+  }
+
   std::int64_t kbps = Header.BitRate;
   if (bitRateHint >= 1000) kbps = bitRateHint / 1000;
   // Bytes times 8 over kbps gives ms; sizes here stay far below overflow.
   const std::int64_t cbrDuration = size * 8 / kbps;
-  const bool vbrFrames = Vbr.Found && Vbr.Frames > 0;
+  const std::int64_t frameCount = vbrFrames ? std::int64_t(Vbr.Frames) : walked;
   std::int64_t duration = cbrDuration;
-  if (vbrFrames) {
-    duration = RoundToInt64(double(Vbr.Frames) * Header.SamplesPerFrame * 1000.0 / Header.SampleRate);
+  if (frameCount > 0) {
+    duration = RoundToInt64(double(frameCount) * Header.SamplesPerFrame * 1000.0 / Header.SampleRate);
   }
 
   // The frames' time, before what is not the sound is taken off.
@@ -162,10 +238,11 @@ bool TMpegInfo::Read(TStream* stream, TMediaInfo& info, std::int32_t bitRateHint
   info.DataOffset = Clamp32(DataOffset);
   info.DataSize = Clamp32(size);
   info.Duration = Clamp32(duration);
-  info.FullDuration = Clamp32(vbrFrames ? framesDuration : StreamSize * 8 / kbps);
-  info.SetVbr(Vbr.Found ? 0xFFFFFFFFu : 0);
+  const bool vbr = Vbr.Found || walked >= 0;
+  info.FullDuration = Clamp32(frameCount > 0 ? framesDuration : StreamSize * 8 / kbps);
+  info.SetVbr(vbr ? 0xFFFFFFFFu : 0);
   std::int32_t frameLength = Header.FrameLength;
-  if (!Vbr.Found) {
+  if (!vbr) {
     // Padding and rate changes: the largest of the first three frames.
     std::int64_t pos = DataOffset;
     TMpegHeader h;
@@ -175,8 +252,8 @@ bool TMpegInfo::Read(TStream* stream, TMediaInfo& info, std::int32_t bitRateHint
     }
   }
   info.FrameLength = std::uint32_t(frameLength);
-  if (Vbr.Found) {
-    info.FrameDuration = Vbr.Frames > 0 ? double(framesDuration) / Vbr.Frames : 26.0;
+  if (vbr) {
+    info.FrameDuration = frameCount > 0 ? double(framesDuration) / double(frameCount) : 26.0;
   } else {
     info.FrameDuration = size > 0 ? double(frameLength) * double(framesDuration) / double(size) : 26.0;
   }

@@ -89,9 +89,9 @@ bool TWavConverter::ReadInput() {
 bool TWavConverter::Convert(TLocalBuffer& buffer) {
   std::int32_t n = 0;
   if (resampler_ && std::memcmp(&buffer.Format, &outputFormat_, sizeof(TWaveFormatEx)) != 0) {
-    n = resampler_->Prepare(buffer.Format, outputFormat_, buffer.Length());
-    output_->EnsureFree(n);
-    resampler_->Resample(buffer.Data(), output_->WritePointer());
+    const std::int32_t most = resampler_->Prepare(buffer.Format, outputFormat_, buffer.Length());
+    output_->EnsureFree(most);
+    n = resampler_->Resample(buffer.Data(), output_->WritePointer());
     output_->AddLength(n);
     buffer.Consume(buffer.Length());
   } else {
@@ -104,25 +104,32 @@ bool TWavConverter::Convert(TLocalBuffer& buffer) {
   return true;
 }
 
+void TWavConverter::FlushResampler() {
+  if (!resampler_) return;
+  if (const std::int32_t most = resampler_->FlushSize(); most > 0) {
+    output_->EnsureFree(most);
+    const std::int32_t n = resampler_->Flush(output_->WritePointer());
+    output_->AddLength(n);
+    const std::uint32_t avg = output_->Format.nAvgBytesPerSec;
+    if (avg) decodedMs_ += double(n) * 1000.0 / avg;
+  }
+}
+
 bool TWavConverter::Fill(std::int32_t bytes) {
   if (output_->Length() >= bytes) return true;
   if (bytes > kMaxFill) return false;
   while (output_->Length() < bytes) {
     if (ReadInput()) {
       if (!Convert(*input_)) {
+        // The sound the resampler still holds is the end of the data's.
+        FlushResampler();
         padded_ += std::max(0, bytes - output_->Length());
         Pad(*output_, bytes, 0);
         return false;
       }
     } else {
       // The resampler's last frames: the sound ends where the data does.
-      if (resampler_) {
-        if (const std::int32_t n = resampler_->FlushSize(); n > 0) {
-          output_->EnsureFree(n);
-          resampler_->Flush(output_->WritePointer());
-          output_->AddLength(n);
-        }
-      }
+      FlushResampler();
       const bool had = output_->Length() > 0;
       padded_ += std::max(0, bytes - output_->Length());
       Pad(*output_, bytes, output_->Format.wBitsPerSample == 8 ? 128 : 0);

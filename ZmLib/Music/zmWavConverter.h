@@ -51,6 +51,9 @@ public:
   const TWaveFormatEx& OutputFormat() const { return outputFormat_; }
 
 protected:
+  // At the end of the data: the resampler's last sound into the output.
+  void FlushResampler();
+
   TMediaInfo mediaInfo_{};
   TPcmResampler* resampler_ = nullptr;
   TWaveFormatEx outputFormat_{};

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <functional>
 #include <vector>
 
 #include "OruLib2/OruViewer/OruMusicComposite.h"
@@ -32,6 +34,8 @@ using zm::RefCast;
 using zm::TRef;
 using zmtest::RunTool;
 using zmtest::ShellQuote;
+
+zm::WideString SoundtrackTrack(const std::vector<std::pair<std::string, int>>& items);
 
 // The music units as start-up sets them, over the hand-refilled device.
 class SoundtrackOutput : public zmtest::TManualPlayerTest {
@@ -75,6 +79,20 @@ protected:
       if (zmtest::TManualDevice* d = Device()) d->RefillAll();
   }
   int ticks_ = 0;
+
+  // One file as a show's only music item of Ms, played to its end: the
+  // interleaved stereo mix from the item's start.
+  std::vector<std::int16_t> Heard(const std::string& file, int ms) {
+    const std::size_t start = audio_.Mixed().size();
+    TRef<zm::TChannelMusic> c =
+        RefCast<zm::TChannelMusic>(Player()->CreateChannel(SoundtrackTrack({{file, ms}}), zm::kNoStartPosition));
+    EXPECT_TRUE(c);
+    if (!c || !c->Play(10)) return {};
+    for (int i = 0; i < ms / 10 + 100; ++i) Tick();
+    Drain(c.get());
+    const std::vector<std::int16_t>& m = audio_.Mixed();
+    return std::vector<std::int16_t>(m.begin() + std::ptrdiff_t(start), m.end());
+  }
 
   // The left channel of the mix from frame From on.
   std::vector<std::int16_t> MixedLeft(std::size_t from = 0) {
@@ -233,6 +251,136 @@ TEST_F(SoundtrackOutput, TheLastItemIsHeardWholeAndEndsWithItsFade) {
     EXPECT_LE(std::abs(int(l[end])) * 20, peak) << "the last sample is not faded";
     // Silence follows, not what a cut channel's ring held.
     for (std::size_t f = end + 44; f < end + 4410 && f < l.size(); ++f) ASSERT_EQ(l[f], 0) << f - end;
+  }
+}
+
+namespace {
+
+// One channel of an interleaved stereo mix, in [-1, 1].
+std::vector<double> SoundtrackSide(const std::vector<std::int16_t>& mix, int side, std::size_t from = 0,
+                                   std::size_t frames = SIZE_MAX) {
+  std::vector<double> v;
+  for (std::size_t f = from; 2 * f + 1 < mix.size() && f - from < frames; ++f) v.push_back(mix[2 * f + side] / 32768.0);
+  return v;
+}
+
+}  // namespace
+
+// What the player can decode it plays whole, whatever the file's name says:
+// an MP3 whose bit rate varies without a VBR header, Ogg Vorbis and M4A
+// named as MP3, WAVE files with an odd-sized chunk and its pad byte before
+// "fmt " or before "data", and one whose data chunk says 0 bytes.
+TEST_F(SoundtrackOutput, EveryFileThePlayerDecodesIsHeardWholeWhateverItsName) {
+  const std::string chirp = "aevalsrc=0.5*sin(2*PI*(300+400*t)*t):s=44100:d=";
+  struct TCase {
+    std::string file;
+    double seconds;
+  };
+  std::vector<TCase> cases = {
+      {Make(chirp + "1.5", "-ac 2 -c:a libmp3lame -q:a 4 -write_xing 0", "vbr.mp3"), 1.5},
+      {Make(chirp + "1", "-ac 2 -c:a libvorbis -f ogg", "vorbis.mp3"), 1.0},
+      {Make(chirp + "1", "-ac 2 -c:a aac -f ipod", "aac.mp3"), 1.0},
+  };
+  // WAVE files laid out by hand around a second of the tone.
+  std::vector<double> samples = zmtest::Sine(44100, 2, 44100, 440, 0.5);
+  const std::string pcm = zmtest::EncodeSamples(samples, 16);
+  std::string fmt = "fmt ";
+  for (const auto& [v, n] : {std::pair{16, 4}, {1, 2}, {2, 2}, {44100, 4}, {176400, 4}, {4, 2}, {16, 2}})
+    zmtest::PutLE(fmt, std::uint64_t(v), n);
+  const std::string odd = std::string("junk\x05\0\0\0abcde", 13) + '\0';
+  const auto wav = [&](const std::string& name, const std::string& body, std::uint32_t size) {
+    std::string data = "data";
+    zmtest::PutLE(data, size, 4);
+    std::string file = "RIFF";
+    zmtest::PutLE(file, 4 + body.size() + data.size() + pcm.size(), 4);
+    cases.push_back({dir_.Write(name, file + "WAVE" + body + data + pcm), 1.0});
+  };
+  wav("padfmt.wav", odd + fmt, std::uint32_t(pcm.size()));
+  wav("paddata.wav", fmt + odd, std::uint32_t(pcm.size()));
+  wav("nosize.wav", fmt, 0);
+  for (const TCase& k : cases) {
+    SCOPED_TRACE(k.file);
+    const std::vector<double> l = SoundtrackSide(Heard(k.file, 2000), 0);
+    std::size_t first = SIZE_MAX, last = 0;
+    for (std::size_t f = 0; f < l.size(); ++f)
+      if (std::fabs(l[f]) > 0.01) {
+        first = std::min(first, f);
+        last = f;
+      }
+    ASSERT_NE(first, SIZE_MAX) << "not heard";
+    EXPECT_NEAR(double(last - first + 1) / 44.1, k.seconds * 1000, 10.0);
+  }
+}
+
+// Files of other rates than the output's are heard without the aliases and
+// images of a converter that does not filter: a tone below 0.45 of its
+// file's rate comes with nothing else within 60 dB of it, one above half the
+// output's rate at -60 dBFS at most; WAVE read by the player itself and
+// FLAC and Opus read through FFmpeg alike (Opus with its own noise around
+// the tone: nothing else within 60 dB further than 1 kHz from it).
+TEST_F(SoundtrackOutput, OtherRatesAreHeardWithoutAliasesOrImages) {
+  struct TCase {
+    int rate;
+    int hz;
+    const char* args;
+    const char* ext;
+    double apart = 20;
+  } cases[] = {{8000, 3000, "-c:a pcm_s16le", "wav"},   {48000, 10000, "-c:a pcm_s16le", "wav"},
+               {96000, 30000, "-c:a pcm_s16le", "wav"}, {96000, 40000, "-c:a pcm_s16le", "wav"},
+               {96000, 20000, "-c:a flac", "flac"},     {48000, 10000, "-c:a libopus -b:a 192k", "opus", 1000}};
+  for (const TCase& k : cases) {
+    const std::string name = std::to_string(k.hz) + "at" + std::to_string(k.rate) + "." + k.ext;
+    SCOPED_TRACE(name);
+    const std::string file = Make("aevalsrc=0.5*sin(2*PI*" + std::to_string(k.hz) + "*t):s=" + std::to_string(k.rate) +
+                                      ":d=1",
+                                  std::string("-ac 2 ") + k.args, name);
+    const std::vector<std::int16_t> mix = Heard(file, 1000);
+    // The middle of the item, past its fades.
+    std::size_t first = 0;
+    while (2 * first < mix.size() && mix[2 * first] == 0) ++first;
+    const std::vector<double> l = SoundtrackSide(mix, 0, std::min(first, mix.size() / 2) + 4410, 16384);
+    ASSERT_EQ(l.size(), 16384u);
+    const zmtest::TSpectrum sp = zmtest::SpectrumOf(l, 44100);
+    double where = 0;
+    if (k.hz < 22050) {
+      const double tone = zmtest::Decibels(zmtest::ToneLevel(l, 44100, k.hz));
+      EXPECT_GT(tone, -12.0);
+      EXPECT_LT(zmtest::Decibels(sp.LargestAway({double(k.hz)}, k.apart, &where)), tone - 60) << "at " << where << " Hz";
+    } else {
+      EXPECT_LT(zmtest::Decibels(sp.LargestAway({}, 0, &where)), -60) << "at " << where << " Hz";
+    }
+  }
+}
+
+// Six tones at 0.3, one in each channel of 5.1, in every format that carries
+// it: no sample at full scale, the front and back left tones on the left
+// only, the right ones on the right only, the centre on both and the low
+// frequency left out.
+TEST_F(SoundtrackOutput, FiveOneFoldsToItsSidesWithoutClipping) {
+  const std::string six = "aevalsrc=0.3*sin(2*PI*300*t)|0.3*sin(2*PI*500*t)|0.3*sin(2*PI*700*t)|"
+                          "0.3*sin(2*PI*100*t)|0.3*sin(2*PI*1100*t)|0.3*sin(2*PI*1300*t):s=48000:d=1.5:c=5.1";
+  for (const auto& [name, args] : {std::pair{"six.wav", "-c:a pcm_s16le"}, {"six.flac", "-c:a flac"},
+                                   {"six.ogg", "-c:a libvorbis"}, {"six.opus", "-c:a libopus"},
+                                   {"six.m4a", "-c:a aac"}}) {
+    SCOPED_TRACE(name);
+    const std::vector<std::int16_t> mix = Heard(Make(six, args, name), 2000);
+    int peak = 0, full = 0;
+    for (std::int16_t v : mix) {
+      peak = std::max(peak, std::abs(int(v)));
+      full += v == 32767 || v == -32768;
+    }
+    EXPECT_EQ(full, 0);
+    EXPECT_GT(peak, 3000);
+    std::size_t first = 0;
+    while (2 * first < mix.size() && mix[2 * first] == 0) ++first;
+    const std::size_t from = std::min(first, mix.size() / 2) + 4410;
+    const std::vector<double> l = SoundtrackSide(mix, 0, from, 32768), r = SoundtrackSide(mix, 1, from, 32768);
+    for (const auto& [hz, left, right] : {std::tuple{300, true, false}, {500, false, true}, {700, true, true},
+                                          {100, false, false}, {1100, true, false}, {1300, false, true}}) {
+      SCOPED_TRACE(hz);
+      EXPECT_EQ(zmtest::ToneLevel(l, 44100, hz) > 0.03, left);
+      EXPECT_EQ(zmtest::ToneLevel(r, 44100, hz) > 0.03, right);
+    }
   }
 }
 

@@ -11,8 +11,10 @@
 
 #include "Platform/PlatSystem.h"
 #include "Platform/Sound/PlatDSound.h"
+#include "Platform/Sound/PlatSoundMixer.h"
 #include "Platform/Sound/PlatSoundSinks.h"
 #include "tests/support/EnvGuard.h"
+#include "tests/support/Spectrum.h"
 #include "tests/support/TempDir.h"
 
 namespace platdsound_test {
@@ -176,8 +178,11 @@ TEST(PlatDSound, CursorsAdvanceByConsumedSourceFrames) {
   ASSERT_EQ(st16->GetCurrentPosition(&play, &write), DS_OK);
   EXPECT_EQ(play, 352800u - 4);
   EXPECT_EQ(write, 661u * 4 - 4);
+  // Beyond what the mixer's converter reads ahead in a ring of another rate.
   EXPECT_EQ(mono8->GetCurrentPosition(nullptr, &write), DS_OK);
-  EXPECT_EQ(write, 330u);
+  EXPECT_EQ(write, 330u + sound::ReadAheadFrames(22050));
+  EXPECT_GT(sound::ReadAheadFrames(22050), 0u);
+  EXPECT_EQ(sound::ReadAheadFrames(44100), 0u);
 
   // Stop keeps the position; a new position drops the half frame read.
   rig.audio.Advance(1);
@@ -250,13 +255,78 @@ TEST(PlatDSound, MixLevelsGainAndClamping) {
   ASSERT_EQ(a->Stop(), DS_OK);
   ASSERT_EQ(m8->Stop(), DS_OK);
 
-  // Six channels fold to two: even ones left, odd ones right.
+  // Six channels (5.1) fold to two: the fronts on their sides, the centre
+  // on both and the backs on theirs at -3 dB, the low frequency left out,
+  // all scaled by 1 / (1 + 2 * 0.7071) so that nothing can clip.
   std::vector<std::int16_t> wide;
-  for (int i = 0; i < 100; ++i) wide.insert(wide.end(), {300, 30, 600, 60, 900, -900});
+  for (int i = 0; i < 100; ++i) wide.insert(wide.end(), {300, 30, 600, 6000, 900, -900});
   Fill16(six, 0, wide);
   ASSERT_EQ(six->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
   rig.audio.Advance(10);
-  EXPECT_EQ(last(), std::make_pair(std::int16_t(600), std::int16_t(-270)));
+  EXPECT_EQ(last(), std::make_pair(std::int16_t(564), std::int16_t(-75)));
+}
+
+// A ring of another rate is mixed band-limited: a tone below 0.45 of its
+// rate comes with nothing else within 60 dB of it (no alias, no image), one
+// above half the mix's rate stays at -60 dBFS at most; and a click sounds
+// where the cursor says, also after a new position.
+TEST(PlatDSound, OtherRatesAreMixedWithoutAliasesAndInPlace) {
+  struct TCase {
+    std::uint32_t rate;
+    double hz;
+    std::uint16_t channels;
+  };
+  for (const TCase& c : {TCase{8000, 3000, 1}, TCase{22050, 9000, 2}, TCase{48000, 10000, 2}, TCase{96000, 30000, 2},
+                         TCase{96000, 40000, 1}}) {
+    SCOPED_TRACE(testing::Message() << c.hz << " Hz at " << c.rate);
+    TRig rig;
+    // One second: whole periods, so the ring loops without a seam.
+    auto* b = rig.Make(Pcm(c.rate, c.channels, 16), c.rate * 2 * c.channels);
+    ASSERT_TRUE(b);
+    std::vector<std::int16_t> tone;
+    for (std::uint32_t i = 0; i < c.rate; ++i)
+      for (int ch = 0; ch < c.channels; ++ch)
+        tone.push_back(std::int16_t(std::lrint(16384 * std::sin(2 * 3.14159265358979 * c.hz * i / c.rate))));
+    Fill16(b, 0, tone);
+    ASSERT_EQ(b->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+    // Passes of every size the sinks ask for and more: the converter,
+    // never reading further ahead than it may, never runs dry.
+    const std::uint32_t passes[] = {1, 7, 333, 2500, 4096, 512, 220};
+    for (std::uint32_t done = 0, k = 0; done < 4410 + 16384; ++k) {
+      const std::uint32_t n = std::min(passes[k % std::size(passes)], 4410 + 16384 - done);
+      rig.audio.Advance(n);
+      done += n;
+    }
+    std::vector<double> left;
+    for (std::size_t f = 4410; f < 4410 + 16384; ++f) left.push_back(rig.audio.Mixed()[2 * f] / 32768.0);
+    const zmtest::TSpectrum sp = zmtest::SpectrumOf(left, 44100);
+    double where = 0;
+    if (c.hz < 22050) {
+      const double level = zmtest::Decibels(zmtest::ToneLevel(left, 44100, c.hz));
+      EXPECT_NEAR(level, zmtest::Decibels(0.5), 0.1);
+      EXPECT_LT(zmtest::Decibels(sp.LargestAway({c.hz}, 20, &where)), level - 60) << "at " << where << " Hz";
+    } else {
+      EXPECT_LT(zmtest::Decibels(sp.LargestAway({}, 0, &where)), -60) << "at " << where << " Hz";
+    }
+    ASSERT_EQ(b->Stop(), DS_OK);
+
+    // A click at a third of the ring, played from a sixth: it sounds a
+    // sixth of a second in, and the cursor stands there then.
+    std::vector<std::int16_t> click(std::size_t(c.rate) * c.channels, 0);
+    for (int ch = 0; ch < c.channels; ++ch) click[std::size_t(c.rate / 3) * c.channels + std::size_t(ch)] = 30000;
+    Fill16(b, 0, click);
+    const std::uint32_t from = c.rate / 6;
+    ASSERT_EQ(b->SetCurrentPosition(from * 2 * c.channels), DS_OK);
+    ASSERT_EQ(b->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+    const std::size_t start = rig.audio.Mixed().size() / 2;
+    rig.audio.Advance(22050);
+    std::size_t peak = start;
+    for (std::size_t f = start; 2 * f < rig.audio.Mixed().size(); ++f)
+      if (std::abs(rig.audio.Mixed()[2 * f]) > std::abs(rig.audio.Mixed()[2 * peak])) peak = f;
+    const double want = double(c.rate / 3 - from) * 44100 / c.rate;
+    EXPECT_NEAR(double(peak - start), want, 1.0);
+    EXPECT_EQ(PlayPos(b) / (2 * c.channels), (from + std::uint64_t(22050) * c.rate / 44100) % c.rate);
+  }
 }
 
 // A fade out asked of the sound layer ramps the buffer's sound down from the
@@ -491,13 +561,14 @@ TEST(PlatDSoundSinks, WavRecordsTheMixOfAllDevices) {
   ASSERT_EQ(DirectSoundCreate8(nullptr, &ds, nullptr), DS_OK);
   env.Set("ZM_AUDIO", "none");  // read only when the output opens
   ASSERT_EQ(DirectSoundCreate8(nullptr, &ds2, nullptr), DS_OK);
-  auto fmt = Pcm(22050, 1, 16);
-  DSBUFFERDESC d{36, 0x18088, 4410, 0, &fmt};
+  // At the mix's rate, so that every sample heard is the ring's own.
+  auto fmt = Pcm(44100, 1, 16);
+  DSBUFFERDESC d{36, 0x18088, 8820, 0, &fmt};
   IDirectSoundBuffer *b = nullptr, *b2 = nullptr;
   ASSERT_EQ(ds->CreateSoundBuffer(&d, &b, nullptr), DS_OK);
   ASSERT_EQ(ds2->CreateSoundBuffer(&d, &b2, nullptr), DS_OK);
-  Fill16(b, 0, std::vector<std::int16_t>(2205, 1234));
-  Fill16(b2, 0, std::vector<std::int16_t>(2205, 1000));
+  Fill16(b, 0, std::vector<std::int16_t>(4410, 1234));
+  Fill16(b2, 0, std::vector<std::int16_t>(4410, 1000));
   ASSERT_EQ(b->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
   ASSERT_EQ(b2->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
   // Laps of the 100 ms ring of b.
@@ -549,7 +620,7 @@ TEST(PlatDSoundSinks, WavRecordsTheMixOfAllDevices) {
       both += v == 2234;
     }
   }
-  EXPECT_GE(both, 2u * 2 * 4410);  // two laps at twice the source rate, both sides
+  EXPECT_GE(both, 2u * 2 * 4410);  // two laps, both sides
   EXPECT_EQ(u16(f.size() - 2), 1234u);
 }
 

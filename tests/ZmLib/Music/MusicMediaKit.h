@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "ZmLib/Music/zmAudioStreams.h"
+#include "tests/support/Spectrum.h"
 #include "tests/support/TempDir.h"
 
 namespace zmtest {

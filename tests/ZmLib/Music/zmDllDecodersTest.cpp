@@ -14,8 +14,10 @@
 #include <iterator>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "Platform/PlatUtf8.h"
 #include "ZmLib/Graphics/Video/FFMpegApi.h"
 #include "ZmLib/Music/zmConverterFactory.h"
 #include "ZmLib/Music/zmDllDecoders.h"
@@ -223,6 +225,62 @@ TEST_F(DllDecoders, OggVorbisGoesThroughItsPlugInAndOtherOggCodecsToFFmpeg) {
   EXPECT_EQ(info.Kind, kMediaFFmpeg);
   info.Kind = kMediaOgg;
   EXPECT_FALSE(CreateConverter(info, media_->Wide("vorbis.ogg")));
+}
+
+// The content chooses the decoder, whatever the name says: Ogg Vorbis, Opus
+// and M4A named as MP3 play (Vorbis through its plug-in when there is one,
+// folded to stereo there when it has six channels); a MIDI file or a text
+// named as MP3 is said once on standard error, with its name and why.
+TEST_F(DllDecoders, TheContentChoosesTheDecoderWhateverTheName) {
+  const std::string six = "aevalsrc=0.3*sin(2*PI*300*t)|0.3*sin(2*PI*500*t)|0.3*sin(2*PI*700*t)|"
+                          "0.3*sin(2*PI*100*t)|0.3*sin(2*PI*1100*t)|0.3*sin(2*PI*1300*t):s=48000:d=1:c=5.1";
+  ASSERT_EQ(RunTool("ffmpeg -hide_banner -loglevel error -y -f lavfi -i " + ShellQuote(six) +
+                    " -c:a libvorbis -f ogg " + ShellQuote((media_->Path() / "six-vorbis.mp3").string())),
+            0);
+  for (const char* from : {"vorbis.ogg", "opus.ogg", "aac.m4a"})
+    media_->Write(std::string(from) + ".mp3", media_->Read(from));
+  media_->Write("midi.mp3", std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\4\0\xFF\x2F\0", 26));
+  media_->Write("text.mp3", "Only words here, no sound at all.\n");
+
+  TMediaInfo info{};
+  for (const char* name : {"vorbis.ogg.mp3", "opus.ogg.mp3", "aac.m4a.mp3"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(Identify(name, info));
+    EXPECT_EQ(info.Kind, kMediaFFmpeg);
+    EXPECT_NEAR(double(Decode(name, info).size()) / 4, 44100.0, 1500.0);
+  }
+  ASSERT_TRUE(LoadOgg(u"oruogg.dll"));
+  ASSERT_TRUE(Identify("vorbis.ogg.mp3", info));
+  EXPECT_EQ(info.Kind, kMediaOgg);
+  EXPECT_NEAR(double(Decode("vorbis.ogg.mp3", info).size()) / 4, 48000.0, 1.0);
+  ASSERT_TRUE(Identify("six-vorbis.mp3", info));
+  EXPECT_EQ(info.Kind, kMediaOgg);
+  EXPECT_EQ(+info.Format.nChannels, 2);
+  const std::vector<std::uint8_t> folded = Decode("six-vorbis.mp3", info);
+  const std::vector<double> samples = Pcm16ToDouble(folded.data(), folded.size());
+  ASSERT_GT(samples.size(), 2u * 24000);
+  double peak = 0;
+  for (double v : samples) peak = std::max(peak, std::fabs(v));
+  EXPECT_LT(peak, 0.35);
+  const std::vector<double> left(samples.begin() + 2 * 4000, samples.end()), l = Channel(left, 2, 0),
+      r = Channel(left, 2, 1);
+  // Front left and back left on the left, the right ones on the right, the
+  // centre on both, the low frequency nowhere.
+  for (const auto& [hz, inLeft, inRight] : {std::tuple{300.0, true, false}, {500.0, false, true}, {700.0, true, true},
+                                            {100.0, false, false}, {1100.0, true, false}, {1300.0, false, true}}) {
+    SCOPED_TRACE(hz);
+    EXPECT_EQ(ToneLevel(l, 48000, hz) > 0.03, inLeft);
+    EXPECT_EQ(ToneLevel(r, 48000, hz) > 0.03, inRight);
+  }
+  UnloadOgg();
+
+  for (const char* name : {"midi.mp3", "text.mp3"}) {
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(Identify(name, info)) << name;
+    EXPECT_FALSE(Identify(name, info)) << name;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Sound load error: " + plat::ToUtf8(media_->Wide(name)) + " (not a sound the player can decode)\n");
+  }
 }
 
 TEST_F(DllDecoders, TheWmaPlugInDecodesWhenLoadedDirectlyThoughTheMediaRuntimeIsMissing) {

@@ -89,6 +89,43 @@ TEST(MediaInfo, RiffChunksBeforeFormatAndDataAndTheFormatTags) {
   EXPECT_EQ(info.DataOffset, 12u + 58u + 8u);
 }
 
+// A chunk of odd size is followed by a pad byte, before "fmt " and before
+// "data" alike (a writer that left the pad byte out is read too); a data
+// chunk whose size says 0 (a writer that never came back to it) holds the
+// rest of the file.
+TEST(MediaInfo, OddChunksWithTheirPadBytesAndDataOfNoSize) {
+  TCountingHookScope hook;
+  const std::string pcm(4000, '\x11');
+  const std::string odd = std::string("junk") + '\x05' + std::string(3, '\0') + "abcde";
+  std::string fmt = "fmt ";
+  zmtest::PutLE(fmt, 16, 4);
+  for (const auto& [v, n] : {std::pair{1, 2}, {2, 2}, {44100, 4}, {176400, 4}, {4, 2}, {16, 2}}) zmtest::PutLE(fmt, v, n);
+  const auto wav = [&](const std::string& body, std::uint32_t dataSize) {
+    std::string data = "data";
+    zmtest::PutLE(data, dataSize, 4);
+    std::string file = "RIFF";
+    zmtest::PutLE(file, 4 + body.size() + data.size() + pcm.size(), 4);
+    return file + "WAVE" + body + data + pcm;
+  };
+  TMediaInfo info;
+  for (const bool pad : {true, false}) {
+    const std::string chunk = odd + (pad ? std::string(1, '\0') : std::string());
+    for (const bool beforeFmt : {true, false}) {
+      SCOPED_TRACE(testing::Message() << (pad ? "padded" : "not padded") << (beforeFmt ? ", before fmt" : ", before data"));
+      const std::string body = beforeFmt ? chunk + fmt : fmt + chunk;
+      ASSERT_TRUE(ExtractBytes(wav(body, 4000), u"a.wav", info));
+      EXPECT_EQ(+info.Kind, kMediaPcm);
+      EXPECT_EQ(info.DataOffset, 12u + body.size() + 8u);
+      EXPECT_EQ(info.DataSize, 4000u);
+    }
+  }
+  ASSERT_TRUE(ExtractBytes(wav(fmt, 0), u"a.wav", info));
+  EXPECT_EQ(+info.Kind, kMediaPcm);
+  EXPECT_EQ(info.DataSize, 4000u);
+  EXPECT_EQ(info.Duration, 23u);
+  EXPECT_EQ(hookLog.calls, 0);
+}
+
 TEST(MediaInfo, OtherFilesGoToTheDecoderChoiceAtTheirPosition) {
   TWavLayout ima;
   ima.Tag = 0x11;
@@ -111,11 +148,12 @@ TEST(MediaInfo, OtherFilesGoToTheDecoderChoiceAtTheirPosition) {
   EXPECT_EQ(+info.Kind, kMediaFFmpeg);
   EXPECT_TRUE(ExtractBytes("OggS and more bytes", u"a.ogg", info));
   EXPECT_EQ(hookLog.calls, 2);
-  // MPEG names never reach it, and a short file is no RIFF.
-  EXPECT_FALSE(ExtractBytes("junk junk junk", u"a.mp2", info));
-  EXPECT_FALSE(ExtractBytes("RIF", u"a.mp1", info));
+  // A file named as MPEG audio in which none is found reaches it too (the
+  // content chooses), and a short file is no RIFF.
+  EXPECT_TRUE(ExtractBytes("junk junk junk", u"a.mp2", info));
+  EXPECT_TRUE(ExtractBytes("RIF", u"a.mp1", info));
   EXPECT_TRUE(ExtractBytes("RIF", u"a.mpx", info));
-  EXPECT_EQ(hookLog.calls, 3);
+  EXPECT_EQ(hookLog.calls, 5);
   EXPECT_FALSE(TMediaInfoExtractor().Extract(nullptr, u"a.wav", info));
 }
 

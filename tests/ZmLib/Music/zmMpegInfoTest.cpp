@@ -118,6 +118,37 @@ TEST(MpegInfo, VbrDurationComesFromTheXingFrameCount) {
   EXPECT_EQ(info.Duration, 1281u);
 }
 
+// Without a Xing or VBRI header, frames whose bit rates vary are counted one
+// by one: the file lasts as long as its frames, whatever its first frame's
+// rate says, and seeks walk them. Frames all of one rate stay a constant
+// bit rate.
+TEST(MpegInfo, VbrWithoutAHeaderLastsAsLongAsItsFrames) {
+  const std::string k256("\xFF\xFB\xE0\x00", 4), k64("\xFF\xFB\x50\x00", 4);
+  ASSERT_EQ(Parse(k256).FrameLength, 1044);  // 320 kbps
+  ASSERT_EQ(Parse(k64).FrameLength, 208);
+  // Loud frames first (whose rate would make the file short), then quiet ones.
+  std::string data;
+  for (int i = 0; i < 100; ++i) data += i < 10 ? Frame(k256, 1044) : i % 3 ? Frame(k64, 208) : Frame();
+  auto s = zmtest::MemoryStreamOf(data);
+  TMpegInfo mp;
+  TMediaInfo info;
+  ASSERT_TRUE(mp.Read(s.get(), info));
+  EXPECT_EQ(info.Vbr(), 0xFFFFFFFFu);
+  EXPECT_EQ(info.FullDuration, 2612u);  // 100 frames of 1152 samples at 44100 Hz
+  EXPECT_EQ(info.Duration, 2587u);      // less the usual encoder and decoder delays
+  EXPECT_DOUBLE_EQ(info.FrameDuration, 26.12);
+  EXPECT_EQ(TMpegInfo::SeekToFrame(s.get(), 12, info), 12);
+  EXPECT_EQ(s->GetPosition(), 10 * 1044 + 2 * 208);
+
+  // One rate throughout: the size over that rate.
+  std::string cbr;
+  for (int i = 0; i < 100; ++i) cbr += Frame();
+  s = zmtest::MemoryStreamOf(cbr);
+  ASSERT_TRUE(mp.Read(s.get(), info));
+  EXPECT_EQ(info.Vbr(), 0u);
+  EXPECT_EQ(info.FullDuration, 2606u);  // 41700 bytes at 128 kbps
+}
+
 // An Info frame with a LAME-style extension tells the encoder's delay and
 // padding: the sound is the frames' samples less both, and lies after the
 // delay and the decoder's 529. An unknown encoder's extension tells

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -46,22 +48,33 @@ std::vector<std::int16_t> AsInt16(const std::string& bytes) {
   return v;
 }
 
-// Resamples bytes in pieces of the given sizes (cycled); one piece of everything when empty.
+// Resamples bytes in pieces of the given sizes (cycled; one piece of
+// everything when empty), then flushes what the filter holds.
 std::string Resample(TPcmResampler& r, const TWaveFormatEx& in, const TWaveFormatEx& out, const std::string& bytes,
                      const std::vector<std::size_t>& pieces = {}) {
   std::string result;
   std::size_t at = 0, k = 0;
   while (at < bytes.size()) {
     const std::size_t n = pieces.empty() ? bytes.size() : std::min(pieces[k++ % pieces.size()], bytes.size() - at);
-    const std::int32_t outBytes = r.Prepare(in, out, std::int32_t(n));
-    std::string o(std::size_t(outBytes), '\x55');
-    r.Resample(reinterpret_cast<const std::uint8_t*>(bytes.data() + at), reinterpret_cast<std::uint8_t*>(o.data()));
-    result += o;
+    const std::int32_t most = r.Prepare(in, out, std::int32_t(n));
+    std::string o(std::size_t(std::max(most, 0)), '\x55');
+    const std::int32_t made =
+        r.Resample(reinterpret_cast<const std::uint8_t*>(bytes.data() + at), reinterpret_cast<std::uint8_t*>(o.data()));
+    EXPECT_LE(made, most);
+    result += o.substr(0, std::size_t(std::max(made, 0)));
     at += n;
   }
-  return result;
+  std::string tail(std::size_t(r.FlushSize()), '\x55');
+  const std::int32_t made = r.Flush(reinterpret_cast<std::uint8_t*>(tail.data()));
+  EXPECT_LE(std::size_t(made), tail.size());
+  return result + tail.substr(0, std::size_t(std::max(made, 0)));
 }
 
+// The left channel of 16-bit stereo bytes, in [-1, 1].
+std::vector<double> LeftOf(const std::string& bytes) {
+  return zmtest::Channel(zmtest::Pcm16ToDouble(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), 2,
+                         0);
+}
 
 TEST(WavConverter, EachDepthDecodesSampleExact) {
   struct TCase {
@@ -188,19 +201,15 @@ TEST(WavConverter, SeekLandsOnWholeBlocksAndResumesThere) {
 
 TEST(PcmResampler, MonoAt22050BecomesTwiceTheFramesOnBothChannels) {
   const TWaveFormatEx in = Format(1, 1, 22050, 16), out = StandardOutputFormat();
-  std::vector<std::int16_t> src(1001);
-  for (std::size_t i = 0; i < src.size(); ++i) src[i] = std::int16_t(std::int32_t(i * 37 % 2000) - 1000);
-  const std::string bytes(reinterpret_cast<const char*>(src.data()), src.size() * 2);
+  const std::string bytes = zmtest::EncodeSamples(zmtest::Sine(1001, 1, 22050, 1000, 0.5), 16);
   TPcmResampler r;
   const std::vector<std::int16_t> got = AsInt16(Resample(r, in, out, bytes));
-  ASSERT_EQ(got.size(), 2u * 2 * src.size());
-  for (std::size_t j = 0; j < got.size() / 2; ++j) {
-    ASSERT_EQ(got[2 * j], got[2 * j + 1]) << j;
-    // Every second output frame falls on an input frame.
-    if (j % 2 == 1) {
-      ASSERT_EQ(got[2 * j], src[j / 2]) << j;
-    }
-  }
+  ASSERT_EQ(got.size(), 2u * 2 * 1001);
+  for (std::size_t j = 0; j < got.size() / 2; ++j) ASSERT_EQ(got[2 * j], got[2 * j + 1]) << j;
+  // Output frame 2k is input frame k: away from the ends, the same sample.
+  for (std::size_t k = 100; k < 900; ++k)
+    ASSERT_NEAR(got[4 * k], std::lrint(0.5 * 32768 * std::sin(2 * std::numbers::pi * 1000 * double(k) / 22050)), 8)
+        << k;
 }
 
 TEST(PcmResampler, SinesKeepFrequencyAndLevelAndPiecesJoinWithoutClicks) {
@@ -214,10 +223,10 @@ TEST(PcmResampler, SinesKeepFrequencyAndLevelAndPiecesJoinWithoutClicks) {
     // Odd pieces cut frames and samples apart; the joins must not show.
     EXPECT_EQ(Resample(pieces, in, out, bytes, {1, 7, 333, 4093, 2, 1001}), once);
 
-    // The first output lies before the first input frame, which stands in for it.
-    std::vector<double> left =
-        zmtest::Channel(zmtest::Pcm16ToDouble(reinterpret_cast<const std::uint8_t*>(once.data()), once.size()), 2, 0);
-    left.erase(left.begin(), left.begin() + 4);
+    // Within the edges, where the tone comes up from silence and goes back
+    // to it with the filter's ripple.
+    std::vector<double> left = LeftOf(once);
+    left = std::vector<double>(left.begin() + 100, left.end() - 100);
     const zmtest::TSineFit fit = zmtest::FitSine(left, 44100);
     EXPECT_NEAR(fit.Frequency, 1000, 0.05);
     EXPECT_NEAR(fit.Level, 0.5, 0.005);
@@ -225,22 +234,94 @@ TEST(PcmResampler, SinesKeepFrequencyAndLevelAndPiecesJoinWithoutClicks) {
   }
 }
 
-TEST(PcmResampler, FoldsSixChannelsAndRefusesWhatItCannotConvert) {
-  // left = c1 + c2 + c4 + c6, right = c2 + c3 + c5 + c6, clamped; mono and 8-bit output.
-  const std::int16_t six[12] = {100, 200, 300, 400, 500, 600, 30000, 30000, 1, 30000, 1, -1};
+// A tone below 0.45 of its file's rate comes out with nothing else within
+// 60 dB of it; one above half the output's rate, which nobody hears, at
+// -60 dBFS at most (it would fold back as an audible alias otherwise).
+TEST(PcmResampler, OtherRatesComeOutWithoutAliasesOrImages) {
+  struct TCase {
+    std::uint32_t rate;
+    double hz;
+  };
+  for (const TCase& c : {TCase{8000, 3000}, TCase{8000, 3500}, TCase{22050, 9000}, TCase{48000, 10000},
+                         TCase{48000, 21000}, TCase{48000, 23000}, TCase{96000, 30000}, TCase{96000, 40000}}) {
+    SCOPED_TRACE(testing::Message() << c.hz << " Hz at " << c.rate);
+    const std::int64_t frames = std::int64_t(c.rate) / 2;
+    TPcmResampler r;
+    const std::string out = Resample(r, Format(1, 2, c.rate, 16), StandardOutputFormat(),
+                                     zmtest::EncodeSamples(zmtest::Sine(frames, 2, c.rate, c.hz, 0.5), 16));
+    // Past the tone's start, where it comes up from silence.
+    const std::vector<double> left = LeftOf(out);
+    ASSERT_GT(left.size(), 2000u + 16384u);
+    const std::vector<double> window(left.begin() + 2000, left.begin() + 2000 + 16384);
+    const zmtest::TSpectrum sp = zmtest::SpectrumOf(window, 44100);
+    double where = 0;
+    if (c.hz < 22050) {
+      const double tone = zmtest::Decibels(zmtest::ToneLevel(window, 44100, c.hz));
+      if (c.hz < 20000) EXPECT_NEAR(tone, zmtest::Decibels(0.5), 0.1);
+      const double other = zmtest::Decibels(sp.LargestAway({c.hz}, 20, &where));
+      EXPECT_LT(other, tone - 60) << "at " << where << " Hz";
+    } else {
+      EXPECT_LT(zmtest::Decibels(sp.LargestAway({}, 0, &where)), -60) << "at " << where << " Hz";
+    }
+  }
+}
+
+// Output frame k lies at input time k * in / out: a click keeps its place
+// within a frame, and the whole keeps its length, also from a new start.
+TEST(PcmResampler, PlacesAndLengthsStayWithinAFrame) {
+  for (std::uint32_t rate : {8000u, 11025u, 32000u, 48000u, 96000u}) {
+    SCOPED_TRACE(rate);
+    const std::int64_t frames = rate;
+    std::vector<double> samples(std::size_t(frames) * 2, 0.0);
+    const std::int64_t click = rate / 3;
+    samples[std::size_t(2 * click)] = samples[std::size_t(2 * click + 1)] = 0.9;
+    const std::string bytes = zmtest::EncodeSamples(samples, 16);
+    TPcmResampler r;
+    for (int pass = 0; pass < 2; ++pass) {
+      if (pass) r.Reset();
+      const std::vector<double> left = LeftOf(Resample(r, Format(1, 2, rate, 16), StandardOutputFormat(), bytes));
+      EXPECT_NEAR(double(left.size()), double(frames) * 44100 / rate, 1.0);
+      const auto peak = std::max_element(left.begin(), left.end());
+      EXPECT_NEAR(double(peak - left.begin()), double(click) * 44100 / rate, 1.0);
+    }
+  }
+}
+
+TEST(PcmResampler, FoldsWiderLayoutsAndRefusesWhatItCannotConvert) {
+  // 5.1 (front left, right, centre, low frequency, back left, right): each
+  // front on its side, the centre on both and the backs on theirs at -3 dB,
+  // the low frequency left out; scaled so full scale everywhere is full
+  // scale at most.
+  const double k = 1 / (1 + 2 * 0.70710678);
+  const std::int16_t six[12] = {1000, 2000, 3000, 4000, 5000, 6000, 32767, 32767, 32767, 32767, 32767, 32767};
   const std::string bytes(reinterpret_cast<const char*>(six), sizeof six);
   TPcmResampler r;
   std::vector<std::int16_t> got = AsInt16(Resample(r, Format(1, 6, 44100, 16), StandardOutputFormat(), bytes));
   ASSERT_EQ(got.size(), 4u);
-  EXPECT_EQ(got[0], 100 + 200 + 400 + 600);
-  EXPECT_EQ(got[1], 200 + 300 + 500 + 600);
+  EXPECT_NEAR(got[0], (1000 + 0.70710678 * (3000 + 5000)) * k, 1);
+  EXPECT_NEAR(got[1], (2000 + 0.70710678 * (3000 + 6000)) * k, 1);
   EXPECT_EQ(got[2], 32767);
-  EXPECT_EQ(got[3], 30001);
+  EXPECT_EQ(got[3], 32767);
   got = AsInt16(Resample(r, Format(1, 6, 44100, 16), Format(1, 1, 44100, 16), bytes));
   ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[0], (1300 + 1600) / 2);
+  EXPECT_NEAR(got[0], (1000 + 2000 + 0.70710678 * (2 * 3000 + 5000 + 6000)) * k / 2, 1);
   const std::string eight = Resample(r, Format(1, 6, 44100, 16), Format(1, 2, 44100, 8), bytes);
-  EXPECT_EQ(eight, std::string("\x85\x86\xFF\xF5", 4));
+  ASSERT_EQ(eight.size(), 4u);
+  EXPECT_EQ(std::uint8_t(eight[2]), 0xFF);
+
+  // A mask names the speakers: side instead of back, and a quad layout.
+  r.SetChannelMask(0x60F);  // front left, right, centre, low frequency, side left, right
+  got = AsInt16(Resample(r, Format(1, 6, 44100, 16), StandardOutputFormat(), bytes));
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_NEAR(got[0], (1000 + 0.70710678 * (3000 + 5000)) * k, 1);
+  r.SetChannelMask(0x33);  // front left, right, back left, right
+  const std::int16_t quad[4] = {1000, 2000, 3000, 4000};
+  got = AsInt16(Resample(r, Format(1, 4, 44100, 16), StandardOutputFormat(),
+                         std::string(reinterpret_cast<const char*>(quad), sizeof quad)));
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_NEAR(got[0], (1000 + 0.70710678 * 3000) / (1 + 0.70710678), 1);
+  EXPECT_NEAR(got[1], (2000 + 0.70710678 * 4000) / (1 + 0.70710678), 1);
+  r.SetChannelMask(0);
 
   for (const auto& [in, out] : {std::pair{Format(1, 2, 0, 16), StandardOutputFormat()},
                                 std::pair{Format(1, 2, 44100, 16), Format(1, 2, 0, 16)},
@@ -250,7 +331,8 @@ TEST(PcmResampler, FoldsSixChannelsAndRefusesWhatItCannotConvert) {
                                 std::pair{Format(1, 2, 44100, 16), Format(1, 2, 44100, 24)},
                                 std::pair{Format(1, 2, 999, 16), StandardOutputFormat()}}) {
     EXPECT_EQ(r.Prepare(in, out, 4096), 0);
-    r.Resample(reinterpret_cast<const std::uint8_t*>(bytes.data()), nullptr);
+    EXPECT_EQ(r.Resample(reinterpret_cast<const std::uint8_t*>(bytes.data()), nullptr), 0);
+    EXPECT_EQ(r.FlushSize(), 0);
   }
   EXPECT_EQ(r.Prepare(StandardOutputFormat(), Format(1, 2, 48000, 16), -4), 0);
 }

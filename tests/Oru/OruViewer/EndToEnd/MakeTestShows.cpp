@@ -489,6 +489,19 @@ void Make(const fs::path& root) {
     show.AddFile("music\\quiet.wav", SilentWav(4410));
     show.Write();
   }
+  {
+    // Music that nothing can play, named as MP3 (a MIDI file, a text): each
+    // is said on standard error, and the show plays on to its end.
+    TShowBuilder show((root / "unplayablemusic").string());
+    SolidSlides(show, {1000, 2000});
+    show.MusicItem("music\\song.mp3", 700);
+    show.MusicItem("music\\notes.mp3", 700);
+    show.MusicItem("music\\quiet.wav", 600);
+    show.AddFile("music\\song.mp3", std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\4\0\xFF\x2F\0", 26));
+    show.AddFile("music\\notes.mp3", "Only words here, no sound at all.\n");
+    show.AddFile("music\\quiet.wav", SilentWav(4410));
+    show.Write();
+  }
   MakeBadShows(root);
   MakeNumberShows(root);
   MakeHostileShows(root);
