@@ -96,7 +96,14 @@ bool TFFMpegConverter2::DecodePiece() {
 bool TFFMpegConverter2::Convert(TLocalBuffer&) {
   ZM_ASSERT(audio_, "TFFMpegConverter2.Convert: no audio");
   if (!decoded_ || !audio_->HasStream()) return false;
-  if (decoded_->Length() == 0 && !DecodePiece()) return false;
+  if (decoded_->Length() == 0 && !DecodePiece()) {
+    // The audio's end: the resampler's last frames, up to where it ends.
+    const std::int32_t n = decodedResampler_ ? decodedResampler_->FlushSize() : 0;
+    if (n <= 0) return false;
+    decoded_->EnsureFree(n);
+    decodedResampler_->Flush(decoded_->WritePointer());
+    decoded_->AddLength(n);
+  }
   return TWavConverter::Convert(*decoded_);
 }
 
