@@ -64,6 +64,12 @@ bool TPlayItem::LoadedAt(double t) {
 
 void TPlayItem::ReleaseChannel(TRef<TOruChannel> channel) {
   if (!channel) return;
+  // Left by a new time while it sounds: it fades out as the new place comes in.
+  if (Player && Player->collectLeaving_ && channel->Playing && channel->AudioChannel &&
+      !(channel->Operator && channel->Operator->IsQueued(channel.get()))) {
+    Player->leaving_.push_back(std::move(channel));
+    return;
+  }
   if (channel->Playing)
     channel->Stop();
   else
@@ -155,7 +161,10 @@ void TPlaySequence::Stop(bool force) {
   if (Player) LogInt(u"Finally sequence stop ", static_cast<std::int64_t>(Player->MusicClock() - StartClock));
   std::vector<TRef<TOruChannel>> channels = std::move(Channels);
   Channels.clear();
-  for (TRef<TOruChannel>& c : channels) ReleaseChannel(std::move(c));
+  for (TRef<TOruChannel>& c : channels) {
+    if (c->Playing) LogLine(u"Stop Channel: " + ChannelLogText(c->Text));
+    ReleaseChannel(std::move(c));
+  }
 }
 
 bool TPlaySequence::SilentAt(double& time) {
@@ -403,6 +412,16 @@ void TOruMusicPlayer::DestroyAllItems() {
   while (!items_.empty()) DestroyItem(items_.back());
   currentSequence_ = nullptr;
   currentComment_ = nullptr;
+  ReleaseLeaving();
+}
+
+void TOruMusicPlayer::ReleaseLeaving() {
+  std::vector<TRef<TOruChannel>> leaving = std::move(leaving_);
+  leaving_.clear();
+  for (TRef<TOruChannel>& c : leaving) {
+    c->Stop();
+    if (loader_) loader_->Release(std::move(c));
+  }
 }
 
 void TOruMusicPlayer::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled, TRefObject* data) {
@@ -423,8 +442,11 @@ void TOruMusicPlayer::HandleEvent(TRefObject* sender, std::int32_t id, bool& han
         }
       return;
     }
-    case kMusicRunEvent:
     case kMusicPauseEvent:
+      // A pause silences a place a new time left at once.
+      ReleaseLeaving();
+      [[fallthrough]];
+    case kMusicRunEvent:
       // The clock was stopped by the sender; the tick clock starts now, the
       // audio clock once its music is loaded (StartWhenLoaded). A late
       // event only confirms it.
@@ -599,8 +621,13 @@ void TOruMusicPlayer::Reset(bool clear, double t) {
     silence_ = kSilenceNone;
   }
   if (clear) {
+    // What sounds now plays on until the new place's music starts.
+    const std::size_t before = leaving_.size();
+    collectLeaving_ = true;
     std::vector<TPlayItem*> items = items_;
     for (TPlayItem* item : items) item->Stop(false);
+    collectLeaving_ = false;
+    if (leaving_.size() != before) leavingTick_ = plat::TickCount32();
   }
   horizon_ = t + kMusicWindowMs;
   Schedule(true, horizon_, t);
@@ -650,6 +677,11 @@ void TOruMusicPlayer::Pass() {
       if (!item->Finished) item->Sync(running, t);
     LogSlow(kMarks + u"Total Synch Time ", w);
   }
+  // The old place of a new time fades out from the mix in which the new
+  // place's music starts (its fade in), or once the clock runs without any.
+  if (!leaving_.empty() &&
+      (channelOperator_->Count() > 0 || running || plat::TickCount32() - leavingTick_ >= kLeaveWaitMs))
+    ReleaseLeaving();
   channelOperator_->PlayPending();
   if (!running) SettlePause();
   {

@@ -36,6 +36,9 @@ constexpr double kStartLeadMs = 40.0;
 // A run asked for on the audio clock waits at most this long (ms) for the
 // music due at its time to be loaded before the clock starts without it.
 constexpr std::uint32_t kStartWaitMs = 2000;
+// A new time's old place sounds on until the new place's music starts, to
+// fade out as it fades in; this long (ms) at most.
+constexpr std::uint32_t kLeaveWaitMs = 100;
 constexpr double kNoEndLimit = 2147483647.0;
 
 class TOruMusicPlayer;
@@ -206,6 +209,8 @@ private:
   void RemoveItem(TPlayItem* item);  // without freeing it
   void DestroyItem(TPlayItem* item);
   void DestroyAllItems();
+  // Stops the channels of the place a new time left (they fade out).
+  void ReleaseLeaving();
   void SetRunning(bool run, bool asRequested = false);
   void SetRunningLocked(bool run);
   // A run asked for on the audio clock: the clock starts once the music due
@@ -228,6 +233,11 @@ private:
   zm::TRef<TMusicLoader> loader_;
   zm::TRef<TChannelOperator> channelOperator_;
   std::vector<TPlayItem*> items_;  // one reference each
+  // Sounding channels of the place a new time left: they play on until the
+  // music of the new place starts (ReleaseLeaving), while a Reset collects.
+  std::vector<zm::TRef<TOruChannel>> leaving_;
+  std::uint32_t leavingTick_ = 0;
+  bool collectLeaving_ = false;
   TPlaySequence* currentSequence_ = nullptr;
   TPlayComment* currentComment_ = nullptr;
   bool synchronised_ = false;
