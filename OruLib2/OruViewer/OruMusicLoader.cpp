@@ -55,9 +55,10 @@ void TOruChannel::Start() {
   if (Operator) Operator->Queue(this);
 }
 
-void TOruChannel::StartAt(double now) {
+void TOruChannel::StartAt(double now, double clock) {
   if (!Loaded || Playing) return;
   Delay = std::max(0.0, StartTime - now);
+  DelayClock = clock;
   const double late = std::trunc(now - StartTime);
   if (AudioChannel && late >= 1 && late < 2147483647.0 - StartPosition) {
     StartPosition += static_cast<std::int32_t>(late);
@@ -183,13 +184,20 @@ WideString ChannelLogText(const WideString& text) {
   return logged->insert(text).second ? text : text.substr(0, end);
 }
 
-void TChannelOperator::PlayPending() {
+void TChannelOperator::PlayPending(const std::function<double()>& sounding) {
   for (std::int32_t i = 0; i < Count(); ++i) {
     auto* c = static_cast<TOruChannel*>(Get(i));
     if (!c || !c->AudioChannel) continue;
     TStopwatch w;
-    c->AudioChannel->PlayDelayed(kChannelFadeMs, c->Delay);
+    double delay = c->Delay;
+    if (sounding && std::isfinite(c->DelayClock)) {
+      const double now = sounding();
+      if (std::isfinite(now) && std::abs(now - c->DelayClock) < 1000.0)
+        delay = std::max(0.0, delay - (now - c->DelayClock));
+    }
+    c->AudioChannel->PlayDelayed(kChannelFadeMs, delay);
     c->Delay = 0;
+    c->DelayClock = kNoClock;
     c->Stopped = false;
     LogInt(kMarks + u"Play Channel " + ChannelLogText(c->Text) + u" Time ", w.Ms());
   }

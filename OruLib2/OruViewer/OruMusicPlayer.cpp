@@ -113,7 +113,7 @@ void TPlayComment::Sync(bool running, double time) {
   if (Channel->Playing) {
     if (!running && PauseWithShow) Channel->Hold(time);
   } else if (running && time + kStartLeadMs >= Channel->StartTime) {
-    Channel->StartAt(time);
+    Channel->StartAt(time, Player->passClock_);
     Player->currentComment_ = this;
   } else if (!running) {
     Channel->DecodeAhead();
@@ -190,8 +190,11 @@ void TPlaySequence::ChannelLoaded(TOruChannel* channel) {
 void TPlaySequence::Sync(bool running, double t) {
   if (Finished || !Player) return;
   // Running synchronised music starts ahead of its time (the first item of
-  // a pass of the show among it), to sound from its first sample on it.
-  const double lead = running && !FreeRunning ? kStartLeadMs : 0.0;
+  // a pass of the show among it), to sound from its first sample on it; so
+  // does free-running music's next loop.
+  const double lead = running || FreeRunning ? kStartLeadMs : 0.0;
+  // The clock reading its time into the list comes from.
+  double clock = FreeRunning ? Player->MusicClock() : Player->passClock_;
   if (Started) {
     if (!running && !FreeRunning) {
       // A pause: the channels go on from the place of this time on resume.
@@ -201,7 +204,7 @@ void TPlaySequence::Sync(bool running, double t) {
       Started = false;
     }
     if (Started) {
-      Preload(FreeRunning ? Player->MusicClock() - StartClock + Offset : t - StartTime + Offset, lead);
+      Preload(FreeRunning ? clock - StartClock + Offset : t - StartTime + Offset, lead, clock);
       if (!Finished) TakeOver(running, t);
     }
     return;
@@ -209,10 +212,17 @@ void TPlaySequence::Sync(bool running, double t) {
   if (t + lead >= StartTime) {
     if (running) {
       Started = true;
-      if (FreeRunning) StartClock = Player->MusicClock();
+      // Free-running music counts from where its first sound lies in the
+      // output (the clock may not have met the output yet), so that its
+      // loops follow on to the frame.
+      if (FreeRunning) {
+        const double sounding = Player->SoundingClock();
+        if (std::isfinite(sounding)) clock = sounding;
+        StartClock = clock;
+      }
       LogFloat(u"Sequence started at abs Time ", t);
     }
-    Preload(FreeRunning ? Offset : t - StartTime + Offset, lead);
+    Preload(FreeRunning ? Offset : t - StartTime + Offset, lead, clock);
     if (Finished) return;
     // Paused: the channels a pause stopped make ready to go on at once.
     if (!running)
@@ -240,7 +250,7 @@ bool TPlaySequence::LoadedAt(double t) {
                      [&](const TRef<TOruChannel>& c) { return c->Loaded || c->StartTime > p + kStartLeadMs; });
 }
 
-void TPlaySequence::Preload(double p, double lead) {
+void TPlaySequence::Preload(double p, double lead, double clock) {
   if (!List) return;
   Preloaded = true;
   const std::int32_t count = List->Count();
@@ -283,7 +293,7 @@ void TPlaySequence::Preload(double p, double lead) {
     }
     if (c->Loaded && !c->Playing && c->StartTime <= p + lead) {
       LogFloat(u"Start Channel: " + ChannelLogText(c->Text) + u"   IntTime: ", p);
-      c->StartAt(p);
+      c->StartAt(p, clock);
     }
     ++i;
   }
@@ -588,6 +598,12 @@ double TOruMusicPlayer::MusicClock() {
   return ClockLocked();
 }
 
+double TOruMusicPlayer::SoundingClock() {
+  std::lock_guard<std::mutex> g(lock_);
+  if (musicPlayer_ && !tickClock_.load()) return musicPlayer_->SoundingTime();
+  return kNoClock;
+}
+
 double TOruMusicPlayer::ClockLocked() {
   if (musicPlayer_ && !tickClock_.load()) return musicPlayer_->GetTime();
   // The 32-bit tick count wraps; counted on so that the clock never jumps back.
@@ -654,10 +670,19 @@ void TOruMusicPlayer::StartWhenLoaded() {
 void TOruMusicPlayer::Pass() {
   ProcessEvents();
   StartWhenLoaded();
-  double t = GetTime();
-  const double limit = EndLimit();
-  if (t >= limit - 1) t = limit - 1;
-  const bool running = ClockRunning();
+  double t = 0;
+  bool running = false;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    running = running_;
+    passClock_ = running ? ClockLocked() : kNoClock;
+    t = std::min(running ? passClock_ - base_ : base_, endLimit_);
+    // Held at the end limit, the time no longer follows the clock.
+    if (t >= endLimit_ - 1) {
+      t = endLimit_ - 1;
+      passClock_ = kNoClock;
+    }
+  }
   if (running) {
     TStopwatch w;
     // The window never shrinks: a clamped time (a lowered end limit) would
@@ -682,7 +707,7 @@ void TOruMusicPlayer::Pass() {
   if (!leaving_.empty() &&
       (channelOperator_->Count() > 0 || running || plat::TickCount32() - leavingTick_ >= kLeaveWaitMs))
     ReleaseLeaving();
-  channelOperator_->PlayPending();
+  channelOperator_->PlayPending([this] { return SoundingClock(); });
   if (!running) SettlePause();
   {
     TStopwatch w;

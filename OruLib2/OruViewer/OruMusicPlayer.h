@@ -121,7 +121,7 @@ public:
 private:
   // P is the time into the play list; channels starting within Lead after
   // it start now, with silence up to their time.
-  void Preload(double p, double lead = 0);
+  void Preload(double p, double lead = 0, double clock = kNoClock);
   // Running at t past its start: it takes the place of the sequence before.
   void TakeOver(bool running, double t);
   void AddChannel(const TPlayListEntry& entry, double cut);
@@ -187,6 +187,9 @@ public:
   void Pass();
   // The music clock, ms: the device's play clock, else the tick count.
   double MusicClock();
+  // Where a ring played now starts to sound, on the music clock's scale
+  // (NaN on the tick count).
+  double SoundingClock();
   bool ClockRunning();
   double EndLimit();
 
@@ -238,6 +241,8 @@ private:
   std::vector<zm::TRef<TOruChannel>> leaving_;
   std::uint32_t leavingTick_ = 0;
   bool collectLeaving_ = false;
+  // The music clock reading of this pass's time (NaN: the clock stands).
+  double passClock_ = kNoClock;
   TPlaySequence* currentSequence_ = nullptr;
   TPlayComment* currentComment_ = nullptr;
   bool synchronised_ = false;

@@ -91,6 +91,13 @@ double TMusicPlayerClass::GetTime() {
   return clock->GetTime();
 }
 
+double TMusicPlayerClass::SoundingTime() {
+  TTimerChannel* clock = Clock();
+  if (!clock) return 0.0;
+  if (!clock->IsPlaying()) clock->Start();
+  return clock->SoundingTime();
+}
+
 TRef<TChannel> TMusicPlayerClass::CreateChannel(const WideString& fileName, std::uint32_t startPosition) {
   if (!IsReady()) return nullptr;
   TStreamOpenPair open;
