@@ -4,10 +4,12 @@
 
 #include <cmath>
 #include <limits>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "Platform/PlatSystem.h"
+#include "ZmLib/zmLog.h"
 #include "tests/OruLib2/OruViewer/OruMusicPlayerTestKit.h"
 
 namespace oru {
@@ -349,6 +351,65 @@ TEST(OruMusicPlayer, SynchronisedPauseStandsWhereTheMusicFellSilent) {
     EXPECT_EQ(clock, 1520);
     EXPECT_EQ(p->GetTime(), 1520);
   }
+}
+
+namespace {
+class TLinesLog : public zm::TLog {
+public:
+  void WriteText(const WideString& line) override {
+    std::lock_guard<std::mutex> g(m);
+    Lines.push_back(line);
+  }
+  std::vector<WideString> Starting(const WideString& text) {
+    std::lock_guard<std::mutex> g(m);
+    std::vector<WideString> found;
+    for (const WideString& l : Lines)
+      if (l.compare(0, text.size(), text) == 0) found.push_back(l);
+    return found;
+  }
+  std::mutex m;
+  std::vector<WideString> Lines;
+};
+}  // namespace
+
+// The sequence's stop writes "Stop Channel: " and the file of each channel
+// still playing (read from the log): one for the main music a player ends
+// while it sounds, none for a show whose music never started.
+TEST(OruMusicPlayer, TheSequencesStopLogsEachChannelStillPlaying) {
+  auto log = MakeRef<TLinesLog>();
+  log->AddRef();
+  zm::SetLog(log.get());
+  for (bool run : {true, false}) {
+    SCOPED_TRACE(run);
+    TClockPlayerHook hook;
+    TClockPlayer* d = hook.Device.get();
+    TShowBuilder show;
+    show.AddSlide(5000);
+    show.Main().Key("opt_syncmode", 1);
+    show.MusicItem("music\\song.mp3", 5000);
+    TRef<TOruMusicPlayer> p = NewPlayer(show);
+    Pass(p.get());
+    Pass(p.get());
+    if (run) {
+      p->SetRunRequested(true);
+      Play(p.get(), d, 500);
+      ASSERT_EQ(Counts(d).plays, 1);
+    }
+    const std::size_t before = log->Starting(u"Stop Channel: ").size();
+    p->Stop();
+    const std::vector<WideString> stops = log->Starting(u"Stop Channel: ");
+    ASSERT_EQ(stops.size(), before + (run ? 1u : 0u));
+    if (run) {
+      // The channel the start line named (the music's composite track).
+      const std::vector<WideString> starts = log->Starting(u"Start Channel: ");
+      ASSERT_FALSE(starts.empty());
+      const WideString started = starts.back().substr(15, starts.back().find(u"   IntTime: ") - 15);
+      EXPECT_FALSE(started.empty());
+      EXPECT_TRUE(stops.back() == u"Stop Channel: " + started);
+    }
+    p = nullptr;
+  }
+  zm::SetLog(nullptr);
 }
 
 TEST(OruMusicPlayer, MainMusicRepeatsOnlyWithARepeatingShow) {

@@ -775,3 +775,63 @@ TEST_F(SoundtrackOutput, FilesEndingPastABlockEdgeAndShortItemsAreHeardToTheirEn
   }
   Drain(c.get());
 }
+
+// Free-running music that repeats (its options' IsRepeat), a chirp of
+// 990 ms, through the player's passes: each loop is heard from
+// the file's first sample 990 ms after the one before, within a frame,
+// with no silence at the junction but the frames where both fades meet.
+TEST_F(SoundtrackOutput, LoopsOfRepeatingMusicFollowOnToTheFrame) {
+  const std::string chirp = Make(SoundtrackLoudChirp(0.5, 200, 300, 1), "-c:a pcm_s16le", "loop.wav");
+  const std::vector<std::int16_t> source = SoundtrackLeftOfWav(chirp);
+  ASSERT_EQ(source.size(), 44100u);
+  zmtest::TShowBuilder show;
+  show.AddSlide(6000);
+  show.Main().Key("opt_repeat", "stop");
+  show.Music().Add("O", "TMusicOptions").Key("IsRepeat", 1);
+  show.MusicItem(chirp, 990);
+  TRef<oru::TOruMusicPlayer> p = orutest::NewPlayer(show);
+  auto* output = dynamic_cast<zm::TMusicPlayerClass*>(p->MusicPlayer());
+  ASSERT_TRUE(output);
+  auto* device = dynamic_cast<zmtest::TManualDevice*>(output->Device());
+  ASSERT_TRUE(device);
+  // A pass every 20 ms (a busy machine's): a loop's time falls between two.
+  const auto run = [&](int ms) {
+    for (int t = 0; t < ms; t += 20) {
+      orutest::Pass(p.get());
+      clock_.Advance(20);
+      audio_.Advance(882);
+      if (++ticks_ % 5 == 0) device->RefillAll();
+    }
+  };
+  // The show starts a while after the player, whose clock has met the
+  // output by then.
+  run(100);
+  const std::size_t start = audio_.Mixed().size() / 2;
+  p->SetRunRequested(true);
+  run(4300);
+  const std::vector<std::int16_t> l = MixedLeft(start);
+  const std::int64_t loop = 990 * 441 / 10;
+  // Past both fades each loop is the file itself.
+  std::int64_t at = SoundtrackExactAt(l, 0, 2205, source, 882, 4410);
+  ASSERT_GE(at, 0) << "the first loop is not the file";
+  for (int k = 1; k <= 3; ++k) {
+    SCOPED_TRACE(k);
+    const std::int64_t next = SoundtrackExactAt(l, at + loop, 441, source, 882, 4410);
+    ASSERT_GE(next, 0) << "loop " << k + 1 << " is not the file from its start";
+    EXPECT_NEAR(double(next - at), double(loop), 1.0) << "the loop starts " << next - at - loop << " frames off";
+    EXPECT_LE(SoundtrackLongestSilence(audio_.Mixed(), start + std::size_t(next) - 441, start + std::size_t(next) + 441), 8u)
+        << "silence at the junction";
+    at = next;
+  }
+  // Stopped, its fade played out before the player goes.
+  for (oru::TPlayItem* item : p->Items())
+    if (auto* sequence = dynamic_cast<oru::TPlaySequence*>(item))
+      for (const TRef<oru::TOruChannel>& c : sequence->Channels)
+        if (c->AudioChannel) c->AudioChannel->Stop(10);
+  for (int t = 0; t < 2500; t += 100) {
+    clock_.Advance(100);
+    audio_.Advance(4410);
+    device->RefillAll();
+  }
+  p = nullptr;
+}
