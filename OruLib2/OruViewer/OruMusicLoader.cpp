@@ -190,7 +190,7 @@ void TChannelOperator::PlayPending(const std::function<double()>& sounding) {
     if (!c || !c->AudioChannel) continue;
     TStopwatch w;
     double delay = c->Delay;
-    if (sounding && std::isfinite(c->DelayClock)) {
+    if (delay > 0 && sounding && std::isfinite(c->DelayClock)) {
       const double now = sounding();
       if (std::isfinite(now) && std::abs(now - c->DelayClock) < 1000.0)
         delay = std::max(0.0, delay - (now - c->DelayClock));

@@ -135,10 +135,11 @@ public:
   bool IsQueued(TOruChannel* channel) const { return IndexOf(channel) >= 0; }
   // Plays every queued channel that has an audio channel, then empties the
   // queue. Sounding, when given, answers the music clock's time of what the
-  // output mixes next: the delay is reckoned again from it (shorter by as
+  // output mixes next: a delay is reckoned again from it (shorter by as
   // much as the output has mixed since the clock was read, longer by as
-  // much as the clock ran ahead of the output), so that the sound starts on
-  // its time to the frame, whenever the output mixes.
+  // much as the clock ran ahead of the output), so that a sound started
+  // ahead starts on its time to the frame, whenever the output mixes. One
+  // due now plays at once (a new place, with the old one's fade).
   void PlayPending(const std::function<double()>& sounding = {});
   void ClearQueue();
 };

@@ -111,7 +111,7 @@ void TPlayComment::Sync(bool running, double time) {
     return;
   }
   if (Channel->Playing) {
-    if (!running && PauseWithShow) Channel->Hold(time);
+    if (!running && PauseWithShow && Player->PauseSettled()) Channel->Hold(time);
   } else if (running && time + kStartLeadMs >= Channel->StartTime) {
     Channel->StartAt(time, Player->passClock_);
     Player->currentComment_ = this;
@@ -126,6 +126,7 @@ bool TPlayComment::LoadedAt(double t) {
 
 bool TPlayComment::SilentAt(double& time) {
   if (!Channel || !PauseWithShow) return TPlayItem::SilentAt(time);
+  if (Channel->Playing) return false;  // held once the pause settles
   return Channel->SilentAt(time);
 }
 
@@ -171,6 +172,8 @@ bool TPlaySequence::SilentAt(double& time) {
   time = std::numeric_limits<double>::quiet_NaN();
   if (FreeRunning) return true;
   for (const TRef<TOruChannel>& c : Channels) {
+    // Still sounding, to be held once the pause settles.
+    if (Started && c->Playing) return false;
     double t = 0;
     if (!c->SilentAt(t)) return false;
     if (std::isfinite(t) && !(t <= time)) time = t;
@@ -197,7 +200,10 @@ void TPlaySequence::Sync(bool running, double t) {
   double clock = FreeRunning ? Player->MusicClock() : Player->passClock_;
   if (Started) {
     if (!running && !FreeRunning) {
-      // A pause: the channels go on from the place of this time on resume.
+      // A pause (once no new time followed it at once, which would take its
+      // channels over): the channels go on from the place of this time on
+      // resume.
+      if (!Player->PauseSettled()) return;
       const double p = t - StartTime + Offset;
       for (TRef<TOruChannel>& c : Channels)
         if (c->Playing) c->Hold(p);
@@ -496,6 +502,7 @@ void TOruMusicPlayer::SetRunRequested(bool run) {
     if (runRequested_.exchange(run) == run) return;
     if (!run || !musicPlayer_ || tickClock_.load()) SetRunningLocked(run);
     if (run) runAskedTick_ = plat::TickCount32();
+    else pauseTick_ = plat::TickCount32();
     // A clock asked to run counts as running for the music's readiness at
     // once, not from the thread's next pass: a time set just before (a
     // resync as the show starts) left it unready, and the engine would stop
@@ -570,6 +577,11 @@ double TOruMusicPlayer::GetTime() {
   std::lock_guard<std::mutex> g(lock_);
   double t = running_ ? ClockLocked() - base_ : base_;
   return std::min(t, endLimit_);
+}
+
+bool TOruMusicPlayer::PauseSettled() {
+  std::lock_guard<std::mutex> g(lock_);
+  return !runRequested_.load() && plat::TickCount32() - pauseTick_ >= kPauseGraceMs;
 }
 
 double TOruMusicPlayer::EndLimit() {

@@ -39,6 +39,11 @@ constexpr std::uint32_t kStartWaitMs = 2000;
 // A new time's old place sounds on until the new place's music starts, to
 // fade out as it fades in; this long (ms) at most.
 constexpr std::uint32_t kLeaveWaitMs = 100;
+// A pause of synchronised music stops its channels this long (ms) after it
+// was asked for, unless a new time comes first: a jump pauses the show
+// before it sets the new time, and the old place is to fade out as the new
+// one comes in, not before.
+constexpr std::uint32_t kPauseGraceMs = 40;
 constexpr double kNoEndLimit = 2147483647.0;
 
 class TOruMusicPlayer;
@@ -192,6 +197,8 @@ public:
   double SoundingClock();
   bool ClockRunning();
   double EndLimit();
+  // A pause asked for at least kPauseGraceMs ago (and not ended since).
+  bool PauseSettled();
 
   TOruMusicSource* Source() const { return source_.get(); }
   zm::TMusicPlayer* MusicPlayer() const { return musicPlayer_.get(); }
@@ -265,6 +272,7 @@ private:
   std::uint32_t lastTick_ = 0;
   double tickBase_ = -1;
   std::uint32_t runAskedTick_ = 0;  // when the last run was asked for
+  std::uint32_t pauseTick_ = 0;     // when the last pause was asked for
 };
 
 }  // namespace oru

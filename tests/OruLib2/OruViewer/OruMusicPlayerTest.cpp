@@ -44,6 +44,13 @@ std::uint32_t LastStartPosition(TClockPlayer* d) {
   return d->Record->requests.empty() ? ~0u : d->Record->requests.back().second;
 }
 
+// A pause the engine asks for, and the time it takes to settle (the
+// channels stop once no new time has followed it at once).
+void Pause(TOruMusicPlayer* p, plat::TManualClock& ticks) {
+  p->SetRunRequested(false);
+  ticks.Advance(kPauseGraceMs);
+}
+
 // Runs the show clock on by ms in steps of 10 ms, a pass after each step.
 void Play(TOruMusicPlayer* p, TClockPlayer* d, double ms) {
   Pass(p);  // what the engine asked before
@@ -161,6 +168,7 @@ TEST(OruMusicPlayer, ClockPausesWithoutJumpsAndNeverPassesTheEndLimit) {
 }
 
 TEST(OruMusicPlayer, SynchronisedMusicFollowsPauseAndPositionFreeRunningMusicPlaysOn) {
+  plat::TManualClock ticks(1000);  // a pause settles on it
   for (bool sync : {true, false}) {
     SCOPED_TRACE(sync);
     TClockPlayerHook hook;
@@ -185,7 +193,7 @@ TEST(OruMusicPlayer, SynchronisedMusicFollowsPauseAndPositionFreeRunningMusicPla
     EXPECT_EQ(Counts(d).plays, 1);
     EXPECT_NE(p->CurrentSequence(), nullptr);
 
-    p->SetRunRequested(false);
+    Pause(p.get(), ticks);
     Pass(p.get());
     EXPECT_EQ(Counts(d).stops, sync ? 1 : 0);
     d->Now = d->Now.load() + 3000;
@@ -220,6 +228,7 @@ TEST(OruMusicPlayer, SynchronisedMusicFollowsPauseAndPositionFreeRunningMusicPla
 // and the resume sounds from there, however late its pass comes: the clock
 // starts again with it.
 TEST(OruMusicPlayer, SynchronisedMusicGoesOnFromThePlaceOfEachPause) {
+  plat::TManualClock ticks(1000);  // a pause settles on it
   TClockPlayerHook hook;
   TClockPlayer* d = hook.Device.get();
   TShowBuilder show;
@@ -237,7 +246,7 @@ TEST(OruMusicPlayer, SynchronisedMusicGoesOnFromThePlaceOfEachPause) {
   int pauses = 0;
   for (double at : {1000.0, 2500.0}) {
     ++pauses;
-    p->SetRunRequested(false);
+    Pause(p.get(), ticks);
     Pass(p.get());
     EXPECT_EQ(Counts(d).stops, pauses);
     EXPECT_EQ(Positions(d), expected);
@@ -266,6 +275,7 @@ TEST(OruMusicPlayer, SynchronisedMusicGoesOnFromThePlaceOfEachPause) {
 // moves nothing; a resume, a new time or the first answer ends the wait.
 // Music of a show that is not synchronised plays on and waits for nothing.
 TEST(OruMusicPlayer, SynchronisedPauseStandsWhereTheMusicFellSilent) {
+  plat::TManualClock ticks(1000);  // a pause settles on it
   for (bool sync : {true, false}) {
     SCOPED_TRACE(sync);
     TClockPlayerHook hook;
@@ -294,7 +304,7 @@ TEST(OruMusicPlayer, SynchronisedPauseStandsWhereTheMusicFellSilent) {
     };
     double clock = -1;
     silence(false, 0);
-    p->SetRunRequested(false);
+    Pause(p.get(), ticks);
     Pass(p.get());
     if (!sync) {
       EXPECT_FALSE(p->SilencePending());
@@ -318,7 +328,7 @@ TEST(OruMusicPlayer, SynchronisedPauseStandsWhereTheMusicFellSilent) {
     // Behind the time it stood at, or not where the asker left it: no move.
     for (double place : {1490.0, 1540.0}) {
       silence(true, place);
-      p->SetRunRequested(false);
+      Pause(p.get(), ticks);
       Pass(p.get());
       EXPECT_FALSE(p->SilencePending());
       EXPECT_FALSE(p->StandWhereSilent(place == 1490 ? 1500 : 1499, clock));
@@ -329,7 +339,7 @@ TEST(OruMusicPlayer, SynchronisedPauseStandsWhereTheMusicFellSilent) {
     // A resume or a new time before the answer: it is not asked for any more.
     for (bool move : {false, true}) {
       silence(false, 0);
-      p->SetRunRequested(false);
+      Pause(p.get(), ticks);
       Pass(p.get());
       ASSERT_TRUE(p->SilencePending());
       if (move) p->SetTime(-1, 1500);
@@ -345,7 +355,7 @@ TEST(OruMusicPlayer, SynchronisedPauseStandsWhereTheMusicFellSilent) {
     // No further than the end limit.
     p->SetEndLimit(1520);
     silence(true, 1540);
-    p->SetRunRequested(false);
+    Pause(p.get(), ticks);
     Pass(p.get());
     ASSERT_TRUE(p->StandWhereSilent(1500, clock));
     EXPECT_EQ(clock, 1520);
@@ -440,6 +450,7 @@ TEST(OruMusicPlayer, MainMusicRepeatsOnlyWithARepeatingShow) {
 }
 
 TEST(OruMusicPlayer, VoiceCommentsStartAtTheirTimeAndJoinLateAtTheRightOffset) {
+  plat::TManualClock ticks(1000);  // a pause settles on it
   TClockPlayerHook hook;
   TClockPlayer* d = hook.Device.get();
   TShowBuilder show;
@@ -466,7 +477,7 @@ TEST(OruMusicPlayer, VoiceCommentsStartAtTheirTimeAndJoinLateAtTheRightOffset) {
   EXPECT_EQ(Delays(d), std::vector<double>{kStartLeadMs});
   EXPECT_NE(p->CurrentComment(), nullptr);
   // It pauses with the show, ready to go on from where the show stands.
-  p->SetRunRequested(false);
+  Pause(p.get(), ticks);
   Pass(p.get());
   EXPECT_EQ(Counts(d).stops, 1);
   Pass(p.get());

@@ -835,3 +835,71 @@ TEST_F(SoundtrackOutput, LoopsOfRepeatingMusicFollowOnToTheFrame) {
   }
   p = nullptr;
 }
+
+// A jump as the engine makes one: it pauses the show, then sets the new
+// time (the new place loading while the output mixes on), then runs again.
+// Two loud chirps (0.9 of full scale), from inside the first to inside the
+// second: the old place sounds on until the new one comes in and fades out
+// as it fades in, so no silence lies between them, and the two together
+// are never louder than the louder; 10 ms on the new place sounds alone.
+TEST_F(SoundtrackOutput, AJumpFadesTheOldPlaceOutAsTheNewOneComesIn) {
+  const std::string a = Make(SoundtrackLoudChirp(0.9, 200, 25, 4), "-c:a pcm_s16le", "a.wav");
+  const std::string b = Make(SoundtrackLoudChirp(0.9, 300, 20, 4), "-c:a pcm_s16le", "b.wav");
+  const std::vector<std::int16_t> bSource = SoundtrackLeftOfWav(b);
+  ASSERT_EQ(bSource.size(), 4u * 44100);
+  zmtest::TShowBuilder show;
+  show.AddSlide(4000);
+  show.AddSlide(8000);
+  show.Main().Key("opt_syncmode", 1).Key("opt_repeat", "stop");
+  show.MusicItem(a, 4000);
+  show.MusicItem(b, 4000);
+  TRef<oru::TOruMusicPlayer> p = orutest::NewPlayer(show);
+  auto* output = dynamic_cast<zm::TMusicPlayerClass*>(p->MusicPlayer());
+  ASSERT_TRUE(output);
+  auto* device = dynamic_cast<zmtest::TManualDevice*>(output->Device());
+  ASSERT_TRUE(device);
+  const auto pass = [&] {
+    orutest::Pass(p.get());
+    clock_.Advance(10);
+    audio_.Advance(441);
+    if (++ticks_ % 10 == 0) device->RefillAll();
+  };
+  const std::size_t start = audio_.Mixed().size() / 2;
+  pass();
+  pass();
+  ASSERT_TRUE(p->IsReady());
+  p->SetRunRequested(true);
+  for (int t = 0; t < 1500; t += 10) pass();
+
+  const std::size_t jumpAt = audio_.Mixed().size() / 2 - start;
+  p->SetRunRequested(false);
+  pass();
+  p->SetTime(-1, 5500);
+  for (int i = 0; i < 100 && !p->IsReady(); ++i) pass();
+  ASSERT_TRUE(p->IsReady());
+  p->SetRunRequested(true);
+  orutest::Pass(p.get());
+  const std::size_t soughtAt = audio_.Mixed().size() / 2 - start;
+  for (int t = 0; t < 500; t += 10) pass();
+
+  const std::vector<std::int16_t>& mix = audio_.Mixed();
+  EXPECT_LE(SoundtrackLongestSilence(mix, start + jumpAt, start + soughtAt + 882), 4u)
+      << "silence between the old place and the new";
+  int before = 0, peak = 0, full = 0;
+  for (std::size_t f = start + soughtAt - 441; f < start + soughtAt; ++f)
+    before = std::max(before, std::abs(int(mix[2 * f])));
+  EXPECT_GT(before, 25000) << "the old place did not sound up to the new one";
+  for (std::size_t i = 2 * (start + jumpAt); i < 2 * (start + soughtAt + 4410); ++i) {
+    peak = std::max(peak, std::abs(int(mix[i])));
+    if (mix[i] >= 32767 || mix[i] <= -32768) ++full;
+  }
+  EXPECT_EQ(full, 0);
+  EXPECT_LE(peak, int(0.95 * 32768)) << "old and new together louder than either";
+  const std::vector<std::int16_t> l = MixedLeft(start);
+  EXPECT_EQ(SoundtrackExactAt(l, std::int64_t(soughtAt) - 66150, 0, bSource, 66150 + 441, 66150 + 4410),
+            std::int64_t(soughtAt) - 66150)
+      << "the old place still sounds 10 ms after the new one came in";
+  p->SetRunRequested(false);
+  for (int t = 0; t < 500; t += 10) pass();
+  p = nullptr;
+}
