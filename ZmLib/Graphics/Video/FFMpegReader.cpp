@@ -1021,7 +1021,11 @@ bool TFFMpegAudio::SeekTime(std::int64_t time) {
   if (par->seek_preroll > 0 && par->sample_rate > 0)
     preroll = std::max(preroll, std::int64_t(par->seek_preroll) * 1000000 / par->sample_rate);
   const bool fresh = freshlyOpened_;
-  bool sought = input_->Seek(input_->Codec, streamIndex_, time - preroll);
+  // Just opened, the input stands at its start, where a place within the
+  // pre-roll is decoded from (a demuxer that cannot seek a file of one
+  // frame would be left at its end).
+  bool sought = fresh && time < preroll;
+  if (!sought) sought = input_->Seek(input_->Codec, streamIndex_, time - preroll);
   // A demuxer that finds nothing before its start: from the start.
   if (!sought && time < preroll) sought = input_->Seek(input_->Codec, streamIndex_, 0);
   DropDecoded();

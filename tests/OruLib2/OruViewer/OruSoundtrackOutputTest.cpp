@@ -698,9 +698,9 @@ TEST_F(SoundtrackOutput, AnItemOnAMixBlockEdgeIsHeardFromItsTime) {
 // frame lies 0, 20, 200 or 440 frames past the edge of a mix block: each
 // is heard to its own decode's last frame (its fade's last few frames,
 // below 2 % of the tone, round to silence), full up to its last 20 ms, and
-// ends without a step. So are items shorter than their fades (a 1 ms file,
-// 5 ms of a longer one): heard for their own length from their time,
-// without a step.
+// ends without a step. So are items shorter than their fades (a 1 ms WAV
+// and FLAC file, 5 ms of a longer one): heard for their own length from
+// their time, without a step.
 TEST_F(SoundtrackOutput, FilesEndingPastABlockEdgeAndShortItemsAreHeardToTheirEnd) {
   struct TItem {
     std::string file;
@@ -736,8 +736,11 @@ TEST_F(SoundtrackOutput, FilesEndingPastABlockEdgeAndShortItemsAreHeardToTheirEn
   }
   const std::string shortFile = Make("sine=frequency=1000:sample_rate=44100:duration=0.001", "-ac 2 -c:a pcm_s16le", "ms1.wav");
   const std::string longFile = Make("sine=frequency=1000:sample_rate=44100:duration=1", "-ac 2 -c:a pcm_s16le", "s1.wav");
+  // A FLAC file of one frame, which its demuxer cannot seek.
+  const std::string shortFlac = Make("sine=frequency=1000:sample_rate=44100:duration=0.001", "-ac 2 -c:a flac", "ms1.flac");
   items.push_back({shortFile, 500 * (k + 1), 400, 44, 1000});
   items.push_back({longFile, 500 * (k + 2), 5, 220, 1000});
+  items.push_back({shortFlac, 500 * (k + 3), 400, 44, 1000});
   TRef<oru::TCompositeParams> track = MakeRef<oru::TCompositeParams>();
   for (const TItem& i : items) track->AddItem(zm::WideString(i.file.begin(), i.file.end()), i.timeLine)->Duration = i.duration;
   track->Duration = items.back().timeLine + 500;
