@@ -581,7 +581,9 @@ double TOruMusicPlayer::GetTime() {
 
 bool TOruMusicPlayer::PauseSettled() {
   std::lock_guard<std::mutex> g(lock_);
-  return !runRequested_.load() && plat::TickCount32() - pauseTick_ >= kPauseGraceMs;
+  // A run asked for again ends the pause: what it stops goes on from the
+  // place of its time, as the clock does.
+  return runRequested_.load() || plat::TickCount32() - pauseTick_ >= kPauseGraceMs;
 }
 
 double TOruMusicPlayer::EndLimit() {

@@ -197,7 +197,8 @@ public:
   double SoundingClock();
   bool ClockRunning();
   double EndLimit();
-  // A pause asked for at least kPauseGraceMs ago (and not ended since).
+  // While the clock stands: the pause was asked for at least kPauseGraceMs
+  // ago, or a run has been asked for since.
   bool PauseSettled();
 
   TOruMusicSource* Source() const { return source_.get(); }
