@@ -190,10 +190,13 @@ void TChannelOperator::PlayPending(const std::function<double()>& sounding) {
     if (!c || !c->AudioChannel) continue;
     TStopwatch w;
     double delay = c->Delay;
-    if (delay > 0 && sounding && std::isfinite(c->DelayClock)) {
+    if (sounding && std::isfinite(c->DelayClock)) {
       const double now = sounding();
-      if (std::isfinite(now) && std::abs(now - c->DelayClock) < 1000.0)
-        delay = std::max(0.0, delay - (now - c->DelayClock));
+      // Started ahead: on its time to the frame. Due now: at once (a new
+      // place with the old one's fade), leaving out what the output has
+      // mixed past its time (the clock counts whole ms).
+      const double exact = delay - (now - c->DelayClock);
+      if (std::isfinite(now) && std::abs(now - c->DelayClock) < 1000.0) delay = delay > 0 ? exact : std::min(0.0, exact);
     }
     c->AudioChannel->PlayDelayed(kChannelFadeMs, delay);
     c->Delay = 0;

@@ -100,7 +100,9 @@ public:
   virtual void SetMasterVolume(float volume);
   virtual bool Play(std::uint32_t fadeMs) = 0;
   // Play with DelayMs of silence before the sound (a start made a little
-  // ahead of its time); channels that cannot delay play at once.
+  // ahead of its time), or, when it is negative, without as much of the
+  // sound's start (a start that comes that late); channels that cannot
+  // delay play at once.
   virtual bool PlayDelayed(std::uint32_t fadeMs, double delayMs);
   virtual bool Stop(std::uint32_t fadeMs) = 0;
   virtual bool IsPlaying() = 0;
