@@ -57,7 +57,6 @@ void TOruChannel::Start() {
 
 void TOruChannel::StartAt(double now, double clock) {
   if (!Loaded || Playing) return;
-  Delay = std::max(0.0, StartTime - now);
   DelayClock = clock;
   const double late = std::trunc(now - StartTime);
   if (AudioChannel && late >= 1 && late < 2147483647.0 - StartPosition) {
@@ -65,6 +64,8 @@ void TOruChannel::StartAt(double now, double clock) {
     StartTime += late;
     positionDue_ = true;
   }
+  // Late by part of a ms, it is negative.
+  Delay = StartTime - now;
   if (positionDue_ && AudioChannel) AudioChannel->SetPosition(static_cast<std::uint32_t>(std::max(StartPosition, 0)));
   positionDue_ = false;
   Start();
@@ -189,14 +190,12 @@ void TChannelOperator::PlayPending(const std::function<double()>& sounding) {
     auto* c = static_cast<TOruChannel*>(Get(i));
     if (!c || !c->AudioChannel) continue;
     TStopwatch w;
-    double delay = c->Delay;
+    double delay = std::max(0.0, c->Delay);
     if (sounding && std::isfinite(c->DelayClock)) {
+      // On its time to the frame: silence up to it, or so much of its start
+      // left out as the output has mixed past it.
       const double now = sounding();
-      // Started ahead: on its time to the frame. Due now: at once (a new
-      // place with the old one's fade), leaving out what the output has
-      // mixed past its time (the clock counts whole ms).
-      const double exact = delay - (now - c->DelayClock);
-      if (std::isfinite(now) && std::abs(now - c->DelayClock) < 1000.0) delay = delay > 0 ? exact : std::min(0.0, exact);
+      if (std::isfinite(now) && std::abs(now - c->DelayClock) < 1000.0) delay = c->Delay - (now - c->DelayClock);
     }
     c->AudioChannel->PlayDelayed(kChannelFadeMs, delay);
     c->Delay = 0;

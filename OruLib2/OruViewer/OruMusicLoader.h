@@ -99,7 +99,7 @@ public:
   std::int32_t StartPosition = 0;  // ms inside the file
   double StartTime = 0;           // ms in the owning item's time
   std::atomic<double> EndTime;
-  double Delay = 0;  // ms of silence before the sound, for the next play
+  double Delay = 0;  // ms of silence before the sound, for the next play (negative: late)
   double DelayClock = kNoClock;  // the music clock when Delay was reckoned
 
 private:
@@ -135,11 +135,11 @@ public:
   bool IsQueued(TOruChannel* channel) const { return IndexOf(channel) >= 0; }
   // Plays every queued channel that has an audio channel, then empties the
   // queue. Sounding, when given, answers the music clock's time of what the
-  // output mixes next: a delay is reckoned again from it (shorter by as
+  // output mixes next: each delay is reckoned again from it (shorter by as
   // much as the output has mixed since the clock was read, longer by as
-  // much as the clock ran ahead of the output), so that a sound started
-  // ahead starts on its time to the frame, whenever the output mixes. One
-  // due now plays at once (a new place, with the old one's fade).
+  // much as the clock ran ahead of the output, negative for a start that
+  // comes late by part of a ms), so that the sound starts on its time to
+  // the frame, whenever the output mixes.
   void PlayPending(const std::function<double()>& sounding = {});
   void ClearQueue();
 };

@@ -638,7 +638,14 @@ void TOruMusicPlayer::SetRunning(bool run, bool asRequested) {
 void TOruMusicPlayer::SetRunningLocked(bool run) {
   if (run == running_) return;
   // The same subtraction turns a start reading into the current time and back.
-  base_ = ClockLocked() - base_;
+  double clock = ClockLocked();
+  if (run && musicPlayer_ && !tickClock_.load()) {
+    // The time runs from the output's own place, to the frame (the clock
+    // counts whole ms): music started in this pass sounds from its time.
+    const double sounding = musicPlayer_->SoundingTime();
+    if (std::isfinite(sounding) && std::abs(sounding - clock) < 1000.0) clock = sounding;
+  }
+  base_ = clock - base_;
   running_ = run;
 }
 
