@@ -59,7 +59,8 @@ void TOruChannel::StartAt(double now, double clock) {
   if (!Loaded || Playing) return;
   DelayClock = clock;
   const double late = std::trunc(now - StartTime);
-  if (AudioChannel && late >= 1 && late < 2147483647.0 - StartPosition) {
+  JoinsLate = AudioChannel && late >= 1 && late < 2147483647.0 - StartPosition;
+  if (JoinsLate) {
     StartPosition += static_cast<std::int32_t>(late);
     StartTime += late;
     positionDue_ = true;
@@ -192,10 +193,14 @@ void TChannelOperator::PlayPending(const std::function<double()>& sounding) {
     TStopwatch w;
     double delay = std::max(0.0, c->Delay);
     if (sounding && std::isfinite(c->DelayClock)) {
-      // On its time to the frame: silence up to it, or so much of its start
-      // left out as the output has mixed past it.
+      // On its time to the frame: silence up to it, or, for one that joins
+      // its sound late anyway, so much of it left out as the output has
+      // mixed past its place. A sound that starts here is heard whole.
       const double now = sounding();
-      if (std::isfinite(now) && std::abs(now - c->DelayClock) < 1000.0) delay = c->Delay - (now - c->DelayClock);
+      if (std::isfinite(now) && std::abs(now - c->DelayClock) < 1000.0) {
+        delay = c->Delay - (now - c->DelayClock);
+        if (!c->JoinsLate) delay = std::max(0.0, delay);
+      }
     }
     c->AudioChannel->PlayDelayed(kChannelFadeMs, delay);
     c->Delay = 0;

@@ -101,6 +101,7 @@ public:
   std::atomic<double> EndTime;
   double Delay = 0;  // ms of silence before the sound, for the next play (negative: late)
   double DelayClock = kNoClock;  // the music clock when Delay was reckoned
+  bool JoinsLate = false;  // StartAt moved it on into its sound
 
 private:
   std::atomic<std::int32_t> id_;
@@ -137,9 +138,9 @@ public:
   // queue. Sounding, when given, answers the music clock's time of what the
   // output mixes next: each delay is reckoned again from it (shorter by as
   // much as the output has mixed since the clock was read, longer by as
-  // much as the clock ran ahead of the output, negative for a start that
-  // comes late by part of a ms), so that the sound starts on its time to
-  // the frame, whenever the output mixes.
+  // much as the clock ran ahead of the output; for a channel that joins its
+  // sound late, negative by the part of a ms it comes late), so that the
+  // sound lies on its time to the frame, whenever the output mixes.
   void PlayPending(const std::function<double()>& sounding = {});
   void ClearQueue();
 };
