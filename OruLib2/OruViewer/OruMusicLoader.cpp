@@ -186,20 +186,21 @@ WideString ChannelLogText(const WideString& text) {
   return logged->insert(text).second ? text : text.substr(0, end);
 }
 
-void TChannelOperator::PlayPending(const std::function<double()>& sounding) {
+void TChannelOperator::PlayPending(const std::function<double()>& sounding, bool clockStarts) {
   for (std::int32_t i = 0; i < Count(); ++i) {
     auto* c = static_cast<TOruChannel*>(Get(i));
     if (!c || !c->AudioChannel) continue;
     TStopwatch w;
     double delay = std::max(0.0, c->Delay);
     if (sounding && std::isfinite(c->DelayClock)) {
-      // On its time to the frame: silence up to it, or, for one that joins
-      // its sound late anyway, so much of it left out as the output has
-      // mixed past its place. A sound that starts here is heard whole.
+      // On its time to the frame: silence up to it, or so much of it left
+      // out as the output has mixed past its place (a pass that came late).
+      // A sound due as the clock starts (the show's start, a new time, a
+      // resume) is heard whole, unless it joins its sound late anyway.
       const double now = sounding();
       if (std::isfinite(now) && std::abs(now - c->DelayClock) < 1000.0) {
         delay = c->Delay - (now - c->DelayClock);
-        if (!c->JoinsLate) delay = std::max(0.0, delay);
+        if (clockStarts && !c->JoinsLate) delay = std::max(0.0, delay);
       }
     }
     c->AudioChannel->PlayDelayed(kChannelFadeMs, delay);

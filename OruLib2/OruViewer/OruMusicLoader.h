@@ -141,7 +141,9 @@ public:
   // much as the clock ran ahead of the output; for a channel that joins its
   // sound late, negative by the part of a ms it comes late), so that the
   // sound lies on its time to the frame, whenever the output mixes.
-  void PlayPending(const std::function<double()>& sounding = {});
+  // ClockStarts: the clock starts in this pass, and a sound due now starts
+  // whole rather than on its time to the frame.
+  void PlayPending(const std::function<double()>& sounding = {}, bool clockStarts = false);
   void ClearQueue();
 };
 

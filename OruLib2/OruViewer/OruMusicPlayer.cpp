@@ -690,6 +690,7 @@ void TOruMusicPlayer::StartWhenLoaded() {
 
 void TOruMusicPlayer::Pass() {
   ProcessEvents();
+  const bool wasRunning = ClockRunning();
   StartWhenLoaded();
   double t = 0;
   bool running = false;
@@ -728,7 +729,7 @@ void TOruMusicPlayer::Pass() {
   if (!leaving_.empty() &&
       (channelOperator_->Count() > 0 || running || plat::TickCount32() - leavingTick_ >= kLeaveWaitMs))
     ReleaseLeaving();
-  channelOperator_->PlayPending([this] { return SoundingClock(); });
+  channelOperator_->PlayPending([this] { return SoundingClock(); }, running && !wasRunning);
   if (!running) SettlePause();
   {
     TStopwatch w;
