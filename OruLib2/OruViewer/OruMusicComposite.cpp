@@ -126,6 +126,33 @@ void TVolumeParams::Compile(std::int32_t length, std::int32_t soundEnd) {
   if (!Compiled.empty()) Compiled.back().IsLast = true;
 }
 
+void TVolumeParams::CompileEdges(std::int32_t length, std::int32_t end) {
+  Compiled.clear();
+  segment_ = 0;
+  // 10 ms each way; a sound shorter than both fades rises over its first
+  // half and falls over its second, to the frame.
+  const std::int64_t endPos = CompositeTimeToPosition(end);
+  const std::int64_t half = std::min(CompositeTimeToPosition(10), endPos / 8 * 4);
+  const std::int64_t lengthPos = std::max(CompositeTimeToPosition(length), endPos);
+  const std::pair<std::int64_t, std::int32_t> points[] = {
+      {0, 0}, {half, 1000}, {endPos - half, 1000}, {endPos, 0}, {lengthPos, 0}};
+  for (const auto& [position, volume] : points) {
+    // Of two points at one place the later wins.
+    if (!Compiled.empty() && Compiled.back().Position == position) Compiled.pop_back();
+    const std::int64_t from = Compiled.empty() ? 0 : Compiled.back().Position;
+    const double fromVolume = Compiled.empty() ? 0.0 : Compiled.back().Gain * 1000.0;
+    TVolumeItem2 c;
+    c.Position = position;
+    if (position != from) {
+      c.Slope = (double(volume) - fromVolume) / (double(position - from) * 250.0);
+      c.Flat = double(volume) == fromVolume;
+    }
+    c.Gain = volume / 1000.0;
+    Compiled.push_back(c);
+  }
+  Compiled.back().IsLast = true;
+}
+
 std::size_t TVolumeParams::FindSegment(std::int64_t position) const {
   // The first point past position; Compiled.size() when there is none.
   auto it = std::upper_bound(Compiled.begin(), Compiled.end(), position,
@@ -220,14 +247,9 @@ void TVolumeParamsList::Compile(std::int32_t length, std::int32_t soundEnd) {
   std::erase_if(Items, [](const TRef<TVolumeParams>& e) { return e->Automatic; });
   for (auto& e : Items) e->Compile(length, soundEnd);
   if (AutoFade) {
-    const std::int32_t end = std::max(0, std::min(length, soundEnd));
     auto fade = MakeRef<TVolumeParams>();
     fade->Automatic = true;
-    fade->AddPoint(0, 0);
-    fade->AddPoint(10, 1000);
-    fade->AddPoint(SaturatedAdd(end, -10), 1000);
-    fade->AddPoint(end, 0);
-    fade->Compile(length);
+    fade->CompileEdges(length, std::max(0, std::min(length, soundEnd)));
     Items.push_back(std::move(fade));
   }
 }
@@ -534,7 +556,10 @@ bool TCompositeConverter::OpenAt(TCompositeItem2* item, std::int64_t fileMs) {
   // A file that ends before its item: the item's fades end with its sound
   // (the fade out heard, not cut off by the file's end).
   const std::int32_t length = ItemLengthMs(item);
-  const std::int64_t sound = std::int64_t(item->Info.Duration) - item->BeginTime;
+  // The file's length is whole ms, its sound ends within half of one
+  // either way: the envelopes end past it, the sound's own end fade (to
+  // its last frame) ends it.
+  const std::int64_t sound = std::int64_t(item->Info.Duration) - item->BeginTime + 1;
   item->FadeEndMs = length;
   if (item->Info.Duration > 0 && sound < length) {
     item->FadeEndMs = ClampInt32(std::max<std::int64_t>(sound, 0));
@@ -606,10 +631,12 @@ void TCompositeConverter::MixItem(TCompositeItem2* item) {
     item->BlockOffset = -1;
   }
   const std::int32_t bytes = frames * 4;
+  if (bytes <= 0) return;
   // A fade's length (and a frame, so that data ending right there is known
   // to) further on than the block: a file that runs out within it fades out
-  // over its last frames of sound, not on a step.
-  if (bytes > 0 && !item->Converter->Fill(bytes + (kEndFadeFrames + 1) * 4)) item->Exhausted = true;
+  // over its last frames of sound, not on a step. The file is done only once
+  // its sound is: what it has past this block is mixed with the next.
+  item->Converter->Fill(bytes + (kEndFadeFrames + 1) * 4);
   zm::TLocalBuffer& out = item->Converter->Output();
   const std::int32_t have = std::min(bytes, out.Length()) / 4;
   const std::int32_t sound = item->Converter->SoundBytes() / 4;
@@ -619,6 +646,9 @@ void TCompositeConverter::MixItem(TCompositeItem2* item) {
   // Only a sound that ends before its envelopes' fade does needs one of
   // its own.
   const bool endFade = local + std::int64_t(sound) * 4 < CompositeTimeToPosition(item->FadeEndMs);
+  // A sound shorter than two fades falls over its second half.
+  const std::int32_t tailFrames = std::int32_t(
+      std::clamp<std::int64_t>((std::max<std::int64_t>(local, 0) / 4 + sound) / 2, 1, kEndFadeFrames));
   const auto* samples = reinterpret_cast<const std::int16_t*>(out.Data());
   TVolumeParamsList& volumes = *item->Volumes;
   volumes.Seek(local);
@@ -637,7 +667,7 @@ void TCompositeConverter::MixItem(TCompositeItem2* item) {
       gain = volumes.Gain(unity);
     }
     // The end's fade scales what the envelopes give, all of its steps.
-    const double tail = endFade && sound - f < kEndFadeFrames ? double(std::max(sound - f, 0)) / kEndFadeFrames : 1.0;
+    const double tail = endFade && sound - f < tailFrames ? double(std::max(sound - f, 0)) / tailFrames : 1.0;
     std::int32_t* acc = &accumulator_[std::size_t(first + f) * 2];
     for (int c = 0; c < 2; ++c) {
       std::int16_t s;
@@ -662,11 +692,12 @@ bool TCompositeConverter::MixBlock() {
   std::fill(accumulator_.begin(), accumulator_.end(), 0);
   const std::int64_t blockStart = position_;
   if (parsed_) {
-    // 1. Waiting items that start in this block.
+    // 1. Waiting items that start in this block (one that starts where it
+    //    ends starts with the next).
     for (std::int32_t i = 0; i < waiting_->Count();) {
       TCompositeItem2* item = waiting_->Item(i);
       const std::int64_t start = CompositeTimeToPosition(item->TimeLine);
-      if (start <= position_ + kMixBytes) {
+      if (start < position_ + kMixBytes) {
         item->BlockOffset = std::int32_t(std::max<std::int64_t>(start - position_, 0));
         MoveTo(item, *waiting_, *active_);
       } else {

@@ -59,6 +59,9 @@ public:
   // end (its last point silent, the one before louder) moved back to end
   // there.
   void Compile(std::int32_t length, std::int32_t soundEnd = INT32_MAX);
+  // The automatic envelope of an item of length ms whose sound ends at End
+  // ms: a 10 ms fade in and out, each half of a sound shorter than 20 ms.
+  void CompileEdges(std::int32_t length, std::int32_t end);
   void Seek(std::int64_t position);
   // For the frame starting at position: the gain change per frame of its
   // segment, whether the segment is flat, and whether the envelope is over.
@@ -95,6 +98,9 @@ public:
   // envelope. With a sound that ends before the length (SoundEnd, ms) the
   // envelopes end where it does.
   void Compile(std::int32_t length, std::int32_t soundEnd = INT32_MAX);
+  // The automatic envelope of an item of length ms whose sound ends at End
+  // ms: a 10 ms fade in and out, each half of a sound shorter than 20 ms.
+  void CompileEdges(std::int32_t length, std::int32_t end);
   void Seek(std::int64_t position);
   // Steps every envelope; true when all of them have ended.
   bool Step(std::int64_t position);

@@ -55,15 +55,18 @@ void TOruChannel::Start() {
   if (Operator) Operator->Queue(this);
 }
 
-void TOruChannel::StartAt(double now) {
+void TOruChannel::StartAt(double now, double clock) {
   if (!Loaded || Playing) return;
-  Delay = std::max(0.0, StartTime - now);
+  DelayClock = clock;
   const double late = std::trunc(now - StartTime);
-  if (AudioChannel && late >= 1 && late < 2147483647.0 - StartPosition) {
+  JoinsLate = AudioChannel && late >= 1 && late < 2147483647.0 - StartPosition;
+  if (JoinsLate) {
     StartPosition += static_cast<std::int32_t>(late);
     StartTime += late;
     positionDue_ = true;
   }
+  // Late by part of a ms, it is negative.
+  Delay = StartTime - now;
   if (positionDue_ && AudioChannel) AudioChannel->SetPosition(static_cast<std::uint32_t>(std::max(StartPosition, 0)));
   positionDue_ = false;
   Start();
@@ -183,13 +186,26 @@ WideString ChannelLogText(const WideString& text) {
   return logged->insert(text).second ? text : text.substr(0, end);
 }
 
-void TChannelOperator::PlayPending() {
+void TChannelOperator::PlayPending(const std::function<double()>& sounding, bool clockStarts) {
   for (std::int32_t i = 0; i < Count(); ++i) {
     auto* c = static_cast<TOruChannel*>(Get(i));
     if (!c || !c->AudioChannel) continue;
     TStopwatch w;
-    c->AudioChannel->PlayDelayed(kChannelFadeMs, c->Delay);
+    double delay = std::max(0.0, c->Delay);
+    if (sounding && std::isfinite(c->DelayClock)) {
+      // On its time to the frame: silence up to it, or so much of it left
+      // out as the output has mixed past its place (a pass that came late).
+      // A sound due as the clock starts (the show's start, a new time, a
+      // resume) is heard whole, unless it joins its sound late anyway.
+      const double now = sounding();
+      if (std::isfinite(now) && std::abs(now - c->DelayClock) < 1000.0) {
+        delay = c->Delay - (now - c->DelayClock);
+        if (clockStarts && !c->JoinsLate) delay = std::max(0.0, delay);
+      }
+    }
+    c->AudioChannel->PlayDelayed(kChannelFadeMs, delay);
     c->Delay = 0;
+    c->DelayClock = kNoClock;
     c->Stopped = false;
     LogInt(kMarks + u"Play Channel " + ChannelLogText(c->Text) + u" Time ", w.Ms());
   }

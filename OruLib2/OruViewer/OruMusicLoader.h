@@ -12,6 +12,8 @@
 // The unit also extracts the optional decoder plug-ins a show carries.
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <limits>
 #include <vector>
 
 #include "OruLib2/OruClasses/OruFileAccess.h"
@@ -34,6 +36,9 @@ constexpr std::uint32_t kPlayOutPollMs = 10;
 
 class TChannelOperator;
 
+// No music clock reading.
+inline constexpr double kNoClock = std::numeric_limits<double>::quiet_NaN();
+
 // A channel's text for the log: whole the first time this process logs it
 // (a composite track's description runs to many lines), then its first
 // line only.
@@ -54,8 +59,10 @@ public:
   // Start at time now (ms, the owner's time): a channel that comes after its
   // StartTime (it was loaded late) first moves on by as much, so that it
   // sounds with the show and not behind it; one that comes before it plays
-  // silence up to it (Delay).
-  void StartAt(double now);
+  // silence up to it (Delay). Clock is the music clock's reading that Now
+  // was taken from (NaN: none), against which PlayPending reckons the delay
+  // again when it plays.
+  void StartAt(double now, double clock = kNoClock);
   // A queued channel leaves the queue and never sounds; a sounding one fades out.
   void Stop();
   // A pause at time now (the owner's): Stop; a channel that sounded goes on
@@ -92,7 +99,9 @@ public:
   std::int32_t StartPosition = 0;  // ms inside the file
   double StartTime = 0;           // ms in the owning item's time
   std::atomic<double> EndTime;
-  double Delay = 0;  // ms of silence before the sound, for the next play
+  double Delay = 0;  // ms of silence before the sound, for the next play (negative: late)
+  double DelayClock = kNoClock;  // the music clock when Delay was reckoned
+  bool JoinsLate = false;  // StartAt moved it on into its sound
 
 private:
   std::atomic<std::int32_t> id_;
@@ -125,8 +134,16 @@ public:
   // True when the channel was queued.
   bool Unqueue(TOruChannel* channel);
   bool IsQueued(TOruChannel* channel) const { return IndexOf(channel) >= 0; }
-  // Plays every queued channel that has an audio channel, then empties the queue.
-  void PlayPending();
+  // Plays every queued channel that has an audio channel, then empties the
+  // queue. Sounding, when given, answers the music clock's time of what the
+  // output mixes next: each delay is reckoned again from it (shorter by as
+  // much as the output has mixed since the clock was read, longer by as
+  // much as the clock ran ahead of the output; for a channel that joins its
+  // sound late, negative by the part of a ms it comes late), so that the
+  // sound lies on its time to the frame, whenever the output mixes.
+  // ClockStarts: the clock starts in this pass, and a sound due now starts
+  // whole rather than on its time to the frame.
+  void PlayPending(const std::function<double()>& sounding = {}, bool clockStarts = false);
   void ClearQueue();
 };
 

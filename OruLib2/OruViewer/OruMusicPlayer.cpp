@@ -64,6 +64,12 @@ bool TPlayItem::LoadedAt(double t) {
 
 void TPlayItem::ReleaseChannel(TRef<TOruChannel> channel) {
   if (!channel) return;
+  // Left by a new time while it sounds: it fades out as the new place comes in.
+  if (Player && Player->collectLeaving_ && channel->Playing && channel->AudioChannel &&
+      !(channel->Operator && channel->Operator->IsQueued(channel.get()))) {
+    Player->leaving_.push_back(std::move(channel));
+    return;
+  }
   if (channel->Playing)
     channel->Stop();
   else
@@ -105,9 +111,9 @@ void TPlayComment::Sync(bool running, double time) {
     return;
   }
   if (Channel->Playing) {
-    if (!running && PauseWithShow) Channel->Hold(time);
+    if (!running && PauseWithShow && Player->PauseSettled()) Channel->Hold(time);
   } else if (running && time + kStartLeadMs >= Channel->StartTime) {
-    Channel->StartAt(time);
+    Channel->StartAt(time, Player->passClock_);
     Player->currentComment_ = this;
   } else if (!running) {
     Channel->DecodeAhead();
@@ -120,6 +126,7 @@ bool TPlayComment::LoadedAt(double t) {
 
 bool TPlayComment::SilentAt(double& time) {
   if (!Channel || !PauseWithShow) return TPlayItem::SilentAt(time);
+  if (Channel->Playing) return false;  // held once the pause settles
   return Channel->SilentAt(time);
 }
 
@@ -155,13 +162,18 @@ void TPlaySequence::Stop(bool force) {
   if (Player) LogInt(u"Finally sequence stop ", static_cast<std::int64_t>(Player->MusicClock() - StartClock));
   std::vector<TRef<TOruChannel>> channels = std::move(Channels);
   Channels.clear();
-  for (TRef<TOruChannel>& c : channels) ReleaseChannel(std::move(c));
+  for (TRef<TOruChannel>& c : channels) {
+    if (c->Playing) LogLine(u"Stop Channel: " + ChannelLogText(c->Text));
+    ReleaseChannel(std::move(c));
+  }
 }
 
 bool TPlaySequence::SilentAt(double& time) {
   time = std::numeric_limits<double>::quiet_NaN();
   if (FreeRunning) return true;
   for (const TRef<TOruChannel>& c : Channels) {
+    // Still sounding, to be held once the pause settles.
+    if (Started && c->Playing) return false;
     double t = 0;
     if (!c->SilentAt(t)) return false;
     if (std::isfinite(t) && !(t <= time)) time = t;
@@ -181,18 +193,24 @@ void TPlaySequence::ChannelLoaded(TOruChannel* channel) {
 void TPlaySequence::Sync(bool running, double t) {
   if (Finished || !Player) return;
   // Running synchronised music starts ahead of its time (the first item of
-  // a pass of the show among it), to sound from its first sample on it.
-  const double lead = running && !FreeRunning ? kStartLeadMs : 0.0;
+  // a pass of the show among it), to sound from its first sample on it; so
+  // does free-running music's next loop.
+  const double lead = running || FreeRunning ? kStartLeadMs : 0.0;
+  // The clock reading its time into the list comes from.
+  double clock = FreeRunning ? Player->MusicClock() : Player->passClock_;
   if (Started) {
     if (!running && !FreeRunning) {
-      // A pause: the channels go on from the place of this time on resume.
+      // A pause (once no new time followed it at once, which would take its
+      // channels over): the channels go on from the place of this time on
+      // resume.
+      if (!Player->PauseSettled()) return;
       const double p = t - StartTime + Offset;
       for (TRef<TOruChannel>& c : Channels)
         if (c->Playing) c->Hold(p);
       Started = false;
     }
     if (Started) {
-      Preload(FreeRunning ? Player->MusicClock() - StartClock + Offset : t - StartTime + Offset, lead);
+      Preload(FreeRunning ? clock - StartClock + Offset : t - StartTime + Offset, lead, clock);
       if (!Finished) TakeOver(running, t);
     }
     return;
@@ -200,10 +218,17 @@ void TPlaySequence::Sync(bool running, double t) {
   if (t + lead >= StartTime) {
     if (running) {
       Started = true;
-      if (FreeRunning) StartClock = Player->MusicClock();
+      // Free-running music counts from where its first sound lies in the
+      // output (the clock may not have met the output yet), so that its
+      // loops follow on to the frame.
+      if (FreeRunning) {
+        const double sounding = Player->SoundingClock();
+        if (std::isfinite(sounding)) clock = sounding;
+        StartClock = clock;
+      }
       LogFloat(u"Sequence started at abs Time ", t);
     }
-    Preload(FreeRunning ? Offset : t - StartTime + Offset, lead);
+    Preload(FreeRunning ? Offset : t - StartTime + Offset, lead, clock);
     if (Finished) return;
     // Paused: the channels a pause stopped make ready to go on at once.
     if (!running)
@@ -231,7 +256,7 @@ bool TPlaySequence::LoadedAt(double t) {
                      [&](const TRef<TOruChannel>& c) { return c->Loaded || c->StartTime > p + kStartLeadMs; });
 }
 
-void TPlaySequence::Preload(double p, double lead) {
+void TPlaySequence::Preload(double p, double lead, double clock) {
   if (!List) return;
   Preloaded = true;
   const std::int32_t count = List->Count();
@@ -274,7 +299,7 @@ void TPlaySequence::Preload(double p, double lead) {
     }
     if (c->Loaded && !c->Playing && c->StartTime <= p + lead) {
       LogFloat(u"Start Channel: " + ChannelLogText(c->Text) + u"   IntTime: ", p);
-      c->StartAt(p);
+      c->StartAt(p, clock);
     }
     ++i;
   }
@@ -403,6 +428,16 @@ void TOruMusicPlayer::DestroyAllItems() {
   while (!items_.empty()) DestroyItem(items_.back());
   currentSequence_ = nullptr;
   currentComment_ = nullptr;
+  ReleaseLeaving();
+}
+
+void TOruMusicPlayer::ReleaseLeaving() {
+  std::vector<TRef<TOruChannel>> leaving = std::move(leaving_);
+  leaving_.clear();
+  for (TRef<TOruChannel>& c : leaving) {
+    c->Stop();
+    if (loader_) loader_->Release(std::move(c));
+  }
 }
 
 void TOruMusicPlayer::HandleEvent(TRefObject* sender, std::int32_t id, bool& handled, TRefObject* data) {
@@ -423,8 +458,11 @@ void TOruMusicPlayer::HandleEvent(TRefObject* sender, std::int32_t id, bool& han
         }
       return;
     }
-    case kMusicRunEvent:
     case kMusicPauseEvent:
+      // A pause silences a place a new time left at once.
+      ReleaseLeaving();
+      [[fallthrough]];
+    case kMusicRunEvent:
       // The clock was stopped by the sender; the tick clock starts now, the
       // audio clock once its music is loaded (StartWhenLoaded). A late
       // event only confirms it.
@@ -464,6 +502,7 @@ void TOruMusicPlayer::SetRunRequested(bool run) {
     if (runRequested_.exchange(run) == run) return;
     if (!run || !musicPlayer_ || tickClock_.load()) SetRunningLocked(run);
     if (run) runAskedTick_ = plat::TickCount32();
+    else pauseTick_ = plat::TickCount32();
     // A clock asked to run counts as running for the music's readiness at
     // once, not from the thread's next pass: a time set just before (a
     // resync as the show starts) left it unready, and the engine would stop
@@ -540,6 +579,13 @@ double TOruMusicPlayer::GetTime() {
   return std::min(t, endLimit_);
 }
 
+bool TOruMusicPlayer::PauseSettled() {
+  std::lock_guard<std::mutex> g(lock_);
+  // A run asked for again ends the pause: what it stops goes on from the
+  // place of its time, as the clock does.
+  return runRequested_.load() || plat::TickCount32() - pauseTick_ >= kPauseGraceMs;
+}
+
 double TOruMusicPlayer::EndLimit() {
   std::lock_guard<std::mutex> g(lock_);
   return endLimit_;
@@ -566,6 +612,12 @@ double TOruMusicPlayer::MusicClock() {
   return ClockLocked();
 }
 
+double TOruMusicPlayer::SoundingClock() {
+  std::lock_guard<std::mutex> g(lock_);
+  if (musicPlayer_ && !tickClock_.load()) return musicPlayer_->SoundingTime();
+  return kNoClock;
+}
+
 double TOruMusicPlayer::ClockLocked() {
   if (musicPlayer_ && !tickClock_.load()) return musicPlayer_->GetTime();
   // The 32-bit tick count wraps; counted on so that the clock never jumps back.
@@ -586,7 +638,14 @@ void TOruMusicPlayer::SetRunning(bool run, bool asRequested) {
 void TOruMusicPlayer::SetRunningLocked(bool run) {
   if (run == running_) return;
   // The same subtraction turns a start reading into the current time and back.
-  base_ = ClockLocked() - base_;
+  double clock = ClockLocked();
+  if (run && musicPlayer_ && !tickClock_.load()) {
+    // The time runs from the output's own place, to the frame (the clock
+    // counts whole ms): music started in this pass sounds from its time.
+    const double sounding = musicPlayer_->SoundingTime();
+    if (std::isfinite(sounding) && std::abs(sounding - clock) < 1000.0) clock = sounding;
+  }
+  base_ = clock - base_;
   running_ = run;
 }
 
@@ -599,8 +658,13 @@ void TOruMusicPlayer::Reset(bool clear, double t) {
     silence_ = kSilenceNone;
   }
   if (clear) {
+    // What sounds now plays on until the new place's music starts.
+    const std::size_t before = leaving_.size();
+    collectLeaving_ = true;
     std::vector<TPlayItem*> items = items_;
     for (TPlayItem* item : items) item->Stop(false);
+    collectLeaving_ = false;
+    if (leaving_.size() != before) leavingTick_ = plat::TickCount32();
   }
   horizon_ = t + kMusicWindowMs;
   Schedule(true, horizon_, t);
@@ -626,11 +690,21 @@ void TOruMusicPlayer::StartWhenLoaded() {
 
 void TOruMusicPlayer::Pass() {
   ProcessEvents();
+  const bool wasRunning = ClockRunning();
   StartWhenLoaded();
-  double t = GetTime();
-  const double limit = EndLimit();
-  if (t >= limit - 1) t = limit - 1;
-  const bool running = ClockRunning();
+  double t = 0;
+  bool running = false;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    running = running_;
+    passClock_ = running ? ClockLocked() : kNoClock;
+    t = std::min(running ? passClock_ - base_ : base_, endLimit_);
+    // Held at the end limit, the time no longer follows the clock.
+    if (t >= endLimit_ - 1) {
+      t = endLimit_ - 1;
+      passClock_ = kNoClock;
+    }
+  }
   if (running) {
     TStopwatch w;
     // The window never shrinks: a clamped time (a lowered end limit) would
@@ -650,7 +724,12 @@ void TOruMusicPlayer::Pass() {
       if (!item->Finished) item->Sync(running, t);
     LogSlow(kMarks + u"Total Synch Time ", w);
   }
-  channelOperator_->PlayPending();
+  // The old place of a new time fades out from the mix in which the new
+  // place's music starts (its fade in), or once the clock runs without any.
+  if (!leaving_.empty() &&
+      (channelOperator_->Count() > 0 || running || plat::TickCount32() - leavingTick_ >= kLeaveWaitMs))
+    ReleaseLeaving();
+  channelOperator_->PlayPending([this] { return SoundingClock(); }, running && !wasRunning);
   if (!running) SettlePause();
   {
     TStopwatch w;

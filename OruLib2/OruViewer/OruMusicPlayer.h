@@ -36,6 +36,14 @@ constexpr double kStartLeadMs = 40.0;
 // A run asked for on the audio clock waits at most this long (ms) for the
 // music due at its time to be loaded before the clock starts without it.
 constexpr std::uint32_t kStartWaitMs = 2000;
+// A new time's old place sounds on until the new place's music starts, to
+// fade out as it fades in; this long (ms) at most.
+constexpr std::uint32_t kLeaveWaitMs = 100;
+// A pause of synchronised music stops its channels this long (ms) after it
+// was asked for, unless a new time comes first: a jump pauses the show
+// before it sets the new time, and the old place is to fade out as the new
+// one comes in, not before.
+constexpr std::uint32_t kPauseGraceMs = 40;
 constexpr double kNoEndLimit = 2147483647.0;
 
 class TOruMusicPlayer;
@@ -118,7 +126,7 @@ public:
 private:
   // P is the time into the play list; channels starting within Lead after
   // it start now, with silence up to their time.
-  void Preload(double p, double lead = 0);
+  void Preload(double p, double lead = 0, double clock = kNoClock);
   // Running at t past its start: it takes the place of the sequence before.
   void TakeOver(bool running, double t);
   void AddChannel(const TPlayListEntry& entry, double cut);
@@ -184,8 +192,14 @@ public:
   void Pass();
   // The music clock, ms: the device's play clock, else the tick count.
   double MusicClock();
+  // Where a ring played now starts to sound, on the music clock's scale
+  // (NaN on the tick count).
+  double SoundingClock();
   bool ClockRunning();
   double EndLimit();
+  // While the clock stands: the pause was asked for at least kPauseGraceMs
+  // ago, or a run has been asked for since.
+  bool PauseSettled();
 
   TOruMusicSource* Source() const { return source_.get(); }
   zm::TMusicPlayer* MusicPlayer() const { return musicPlayer_.get(); }
@@ -206,6 +220,8 @@ private:
   void RemoveItem(TPlayItem* item);  // without freeing it
   void DestroyItem(TPlayItem* item);
   void DestroyAllItems();
+  // Stops the channels of the place a new time left (they fade out).
+  void ReleaseLeaving();
   void SetRunning(bool run, bool asRequested = false);
   void SetRunningLocked(bool run);
   // A run asked for on the audio clock: the clock starts once the music due
@@ -228,6 +244,13 @@ private:
   zm::TRef<TMusicLoader> loader_;
   zm::TRef<TChannelOperator> channelOperator_;
   std::vector<TPlayItem*> items_;  // one reference each
+  // Sounding channels of the place a new time left: they play on until the
+  // music of the new place starts (ReleaseLeaving), while a Reset collects.
+  std::vector<zm::TRef<TOruChannel>> leaving_;
+  std::uint32_t leavingTick_ = 0;
+  bool collectLeaving_ = false;
+  // The music clock reading of this pass's time (NaN: the clock stands).
+  double passClock_ = kNoClock;
   TPlaySequence* currentSequence_ = nullptr;
   TPlayComment* currentComment_ = nullptr;
   bool synchronised_ = false;
@@ -250,6 +273,7 @@ private:
   std::uint32_t lastTick_ = 0;
   double tickBase_ = -1;
   std::uint32_t runAskedTick_ = 0;  // when the last run was asked for
+  std::uint32_t pauseTick_ = 0;     // when the last pause was asked for
 };
 
 }  // namespace oru

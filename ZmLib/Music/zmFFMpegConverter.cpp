@@ -116,6 +116,7 @@ bool TFFMpegConverter2::DecodePiece() {
 bool TFFMpegConverter2::Convert(TLocalBuffer&) {
   ZM_ASSERT(audio_, "TFFMpegConverter2.Convert: no audio");
   if (!decoded_ || !audio_->HasStream()) return false;
+  // DecodePiece gives the resampler's last frames at the audio's end.
   if (decoded_->Length() == 0 && !DecodePiece()) return false;
   return TWavConverter::Convert(*decoded_);
 }

@@ -188,7 +188,7 @@ std::int32_t TMusicChannel::FadeFrames(std::uint32_t fadeMs, std::uint32_t rate)
   return static_cast<std::int32_t>(std::clamp<std::uint64_t>(frames, 1, 0x7FFFFFFF));
 }
 
-void TMusicChannel::Play(std::uint32_t fadeMs, std::uint32_t delayFrames) {
+void TMusicChannel::Play(std::uint32_t fadeMs, std::uint32_t delayFrames, std::uint32_t skipFrames) {
   if (!ready_ || !converter_ || !output_ || state_.load() != kIdle) return;
   bool has;
   {
@@ -201,6 +201,10 @@ void TMusicChannel::Play(std::uint32_t fadeMs, std::uint32_t delayFrames) {
     const std::uint64_t delay = std::uint64_t(delayFrames) * frameBytes_;
     delayLeft_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(delay, bufferBytes_));
     delayBytes_ = delayLeft_;
+    // Whole frames, and never the whole prebuffer: its end goes on in the fills.
+    const std::uint64_t skip = std::uint64_t(skipFrames) * frameBytes_;
+    if (skip && hasPrebuffer_ && skip < prebuffer_.size())
+      prebuffer_.erase(prebuffer_.begin(), prebuffer_.begin() + static_cast<std::ptrdiff_t>(skip));
   }
   {
     std::lock_guard<std::mutex> g(fadeLock_);

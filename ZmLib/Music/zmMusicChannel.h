@@ -44,8 +44,9 @@ public:
   // decoded ahead, it only drops what lies between.
   void SetPosition(std::uint32_t ms);
   // DelayFrames of silence (of the ring's format) come before the sound,
-  // whose fade in starts with it.
-  void Play(std::uint32_t fadeMs, std::uint32_t delayFrames = 0);
+  // whose fade in starts with it; or the sound's first SkipFrames are left
+  // out (a start that comes that late), as far as they were decoded ahead.
+  void Play(std::uint32_t fadeMs, std::uint32_t delayFrames = 0, std::uint32_t skipFrames = 0);
   // The output fades what it would still play (queued, or taken already)
   // from its next mix on, unless the track's sound ends within the fade
   // anyway; the fade in place of what is queued follows on the ring's

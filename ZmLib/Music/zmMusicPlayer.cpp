@@ -91,6 +91,13 @@ double TMusicPlayerClass::GetTime() {
   return clock->GetTime();
 }
 
+double TMusicPlayerClass::SoundingTime() {
+  TTimerChannel* clock = Clock();
+  if (!clock) return 0.0;
+  if (!clock->IsPlaying()) clock->Start();
+  return clock->SoundingTime();
+}
+
 TRef<TChannel> TMusicPlayerClass::CreateChannel(const WideString& fileName, std::uint32_t startPosition) {
   if (!IsReady()) return nullptr;
   TStreamOpenPair open;
@@ -291,9 +298,12 @@ bool TChannelMusic::PlayDelayed(std::uint32_t fadeMs, double delayMs) {
     if (!m) return false;
     m->SetPosition(position_);
   }
-  // Whole frames of the ring; a second at most.
-  const double frames = std::nearbyint(std::clamp(delayMs, 0.0, 1000.0) * m->Format().nSamplesPerSec / 1000.0);
-  m->Play(fadeMs, static_cast<std::uint32_t>(frames));
+  // Whole frames of the ring; a second at most. A negative delay leaves out
+  // as much of the sound's start.
+  const double rate = m->Format().nSamplesPerSec / 1000.0;
+  const double frames = std::nearbyint(std::clamp(delayMs, 0.0, 1000.0) * rate);
+  const double skip = std::nearbyint(std::clamp(-delayMs, 0.0, 1000.0) * rate);
+  m->Play(fadeMs, static_cast<std::uint32_t>(frames), static_cast<std::uint32_t>(skip));
   return true;
 }
 

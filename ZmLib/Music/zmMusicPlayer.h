@@ -39,6 +39,8 @@ public:
   virtual void GetOpenStream(TStreamOpenPair& pair) = 0;
   virtual void GetCloseStream(TStreamClosePair& pair) = 0;
   virtual double GetTime() = 0;  // ms
+  // Where a ring that plays now starts to sound, on GetTime's scale.
+  virtual double SoundingTime() { return GetTime(); }
   // Nil when the player is not ready or the file cannot be played.
   virtual TRef<TChannel> CreateChannel(const WideString& fileName, std::uint32_t startPosition) = 0;
 
@@ -59,6 +61,7 @@ public:
   void GetOpenStream(TStreamOpenPair& pair) override;
   void GetCloseStream(TStreamClosePair& pair) override;
   double GetTime() override;
+  double SoundingTime() override;
   TRef<TChannel> CreateChannel(const WideString& fileName, std::uint32_t startPosition) override;
 
   // From a channel's Dispose.
@@ -97,7 +100,9 @@ public:
   virtual void SetMasterVolume(float volume);
   virtual bool Play(std::uint32_t fadeMs) = 0;
   // Play with DelayMs of silence before the sound (a start made a little
-  // ahead of its time); channels that cannot delay play at once.
+  // ahead of its time), or, when it is negative, without as much of the
+  // sound's start (a start that comes that late); channels that cannot
+  // delay play at once.
   virtual bool PlayDelayed(std::uint32_t fadeMs, double delayMs);
   virtual bool Stop(std::uint32_t fadeMs) = 0;
   virtual bool IsPlaying() = 0;

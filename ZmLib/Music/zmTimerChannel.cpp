@@ -113,6 +113,15 @@ std::uint32_t TwinTimerChannel::GetTime() {
   return t;
 }
 
+double TwinTimerChannel::SoundingTime() {
+  std::lock_guard<std::recursive_mutex> g(cs_);
+  if (!playing_ || !Update(false) || lastCursor_ == kNoCursor) return GetTime();
+  // Whole ms as the clock counts them, and the frames between.
+  const std::uint32_t whole = PlayedMs() - offset_;
+  const double exact = double(lastCursor_) * 1000.0 / double(format_.nAvgBytesPerSec);
+  return double(whole) + (exact - double(CursorMs(lastCursor_)));
+}
+
 void TwinTimerChannel::SetTime(std::uint32_t ms) {
   std::lock_guard<std::recursive_mutex> g(cs_);
   wrapMs_ = ms;

@@ -31,6 +31,9 @@ public:
   // 0 until the clock has met the play cursor after Start (the stopped time
   // on a restart). While playing it never goes back, until SetTime.
   std::uint32_t GetTime() override;
+  // The play cursor's own place, without the clock's smoothing: it moves
+  // only as the output mixes.
+  double SoundingTime() override;
   void SetTime(std::uint32_t ms) override;
   bool IsPlaying() override;
   // Starts from the time Stop left (0 at first). No-op while playing.

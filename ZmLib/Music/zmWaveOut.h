@@ -84,6 +84,9 @@ public:
 class TTimerChannel : public TRefObject {
 public:
   virtual std::uint32_t GetTime() = 0;  // ms
+  // The time (on GetTime's scale, to the frame) of what the output mixes
+  // next: where a ring that plays now starts to sound. GetTime by default.
+  virtual double SoundingTime() { return GetTime(); }
   virtual void SetTime(std::uint32_t ms) = 0;
   virtual bool IsPlaying() = 0;
   virtual void Start() = 0;

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/wpUnicode.h"
@@ -1020,25 +1021,42 @@ bool TFFMpegAudio::SeekTime(std::int64_t time) {
   if (par->seek_preroll > 0 && par->sample_rate > 0)
     preroll = std::max(preroll, std::int64_t(par->seek_preroll) * 1000000 / par->sample_rate);
   const bool fresh = freshlyOpened_;
-  bool sought = input_->Seek(input_->Codec, streamIndex_, time - preroll);
+  // Just opened, the input stands at its start, where a place within the
+  // pre-roll is decoded from (a demuxer that cannot seek a file of one
+  // frame would be left at its end).
+  bool sought = fresh && time < preroll;
+  if (!sought) sought = input_->Seek(input_->Codec, streamIndex_, time - preroll);
   // A demuxer that finds nothing before its start: from the start.
   if (!sought && time < preroll) sought = input_->Seek(input_->Codec, streamIndex_, 0);
   DropDecoded();
   if (!sought && !(time == 0 && fresh)) return false;
   const int bps = outFormat_ >= 0 ? FF().av_get_bytes_per_sample(AVSampleFormat(outFormat_)) : 0;
+  // A chunk's own time may be off by part of a block (Vorbis gives the
+  // chunk after a change of block size a time that differs from where its
+  // samples lie): the chunks are counted on from the first one, and the
+  // count is placed by the middle of the chunks' differences from it.
+  std::int64_t first = 0, counted = 0;
+  std::vector<std::int64_t> offsets;
   for (;;) {
     if (!DecodeNext()) return input_->AtEnd();
     if (bps <= 0 || outChannels_ <= 0 || outRate_ <= 0) continue;
     const std::size_t frameBytes = std::size_t(bps) * std::size_t(outChannels_);
     const std::int64_t samples = std::int64_t(decodedBytes_.size() / frameBytes);
-    const std::int64_t end = SatAdd(decodedTime_, samples * 1000000 / outRate_);
+    if (offsets.empty()) first = decodedTime_;
+    const std::int64_t at = SatAdd(first, Clamp64(__int128(counted) * 1000000 / outRate_));
+    offsets.push_back(SatSub(decodedTime_, at));
+    counted += samples;
+    std::vector<std::int64_t> sorted = offsets;
+    std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(sorted.size() / 2), sorted.end());
+    const std::int64_t start = SatAdd(at, sorted[sorted.size() / 2]);
+    const std::int64_t end = SatAdd(start, samples * 1000000 / outRate_);
     if (end <= time) continue;
     // The chunk that reaches the time: what lies before it goes, to the
     // nearest sample.
     const std::int64_t skip = std::clamp<std::int64_t>(
-        Clamp64((__int128(SatSub(time, decodedTime_)) * outRate_ + 500000) / 1000000), 0, samples);
+        Clamp64((__int128(SatSub(time, start)) * outRate_ + 500000) / 1000000), 0, samples);
     decodedBytes_.erase(decodedBytes_.begin(), decodedBytes_.begin() + std::ptrdiff_t(skip * std::int64_t(frameBytes)));
-    decodedTime_ += skip * 1000000 / outRate_;
+    decodedTime_ = SatAdd(start, skip * 1000000 / outRate_);
     pending_ = true;
     return true;
   }

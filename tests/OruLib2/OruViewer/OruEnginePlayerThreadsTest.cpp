@@ -183,6 +183,8 @@ TEST(OruEnginePause, SynchronisedShowStandsWhereItsMusicFellSilent) {
   ASSERT_FALSE(engine->Active());
   EXPECT_EQ(shown(), 1000);
   EXPECT_LE(waits.back(), TOruEngine::kPauseLookMs);
+  // The music stops once no new time has followed the pause.
+  clock.Advance(oru::kPauseGraceMs);
   ASSERT_TRUE(wait([&] { return stops() == stops0 + 1; }));
   step();
   EXPECT_EQ(shown(), 1000);
@@ -206,6 +208,7 @@ TEST(OruEnginePause, SynchronisedShowStandsWhereItsMusicFellSilent) {
   silence(false, 0);
   engine->RequestPause(true);
   step();
+  clock.Advance(oru::kPauseGraceMs);
   engine->RequestPause(false);
   step();
   EXPECT_FALSE(engine->Active());
@@ -222,6 +225,7 @@ TEST(OruEnginePause, SynchronisedShowStandsWhereItsMusicFellSilent) {
   silence(false, 0);
   engine->RequestPause(true);
   step();
+  clock.Advance(oru::kPauseGraceMs);
   ASSERT_TRUE(until([&] { return stops() == stops0 + 3; }));
   engine->RequestPosition(6000, true);
   ASSERT_TRUE(until([&] { return engine->PlayingGeneration() == engine->Generation(); }));

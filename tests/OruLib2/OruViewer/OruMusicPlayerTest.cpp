@@ -4,10 +4,12 @@
 
 #include <cmath>
 #include <limits>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "Platform/PlatSystem.h"
+#include "ZmLib/zmLog.h"
 #include "tests/OruLib2/OruViewer/OruMusicPlayerTestKit.h"
 
 namespace oru {
@@ -40,6 +42,13 @@ std::vector<double> Delays(TClockPlayer* d) {
 std::uint32_t LastStartPosition(TClockPlayer* d) {
   std::lock_guard<std::mutex> g(d->Record->m);
   return d->Record->requests.empty() ? ~0u : d->Record->requests.back().second;
+}
+
+// A pause the engine asks for, and the time it takes to settle (the
+// channels stop once no new time has followed it at once).
+void Pause(TOruMusicPlayer* p, plat::TManualClock& ticks) {
+  p->SetRunRequested(false);
+  ticks.Advance(kPauseGraceMs);
 }
 
 // Runs the show clock on by ms in steps of 10 ms, a pass after each step.
@@ -159,6 +168,7 @@ TEST(OruMusicPlayer, ClockPausesWithoutJumpsAndNeverPassesTheEndLimit) {
 }
 
 TEST(OruMusicPlayer, SynchronisedMusicFollowsPauseAndPositionFreeRunningMusicPlaysOn) {
+  plat::TManualClock ticks(1000);  // a pause settles on it
   for (bool sync : {true, false}) {
     SCOPED_TRACE(sync);
     TClockPlayerHook hook;
@@ -183,7 +193,7 @@ TEST(OruMusicPlayer, SynchronisedMusicFollowsPauseAndPositionFreeRunningMusicPla
     EXPECT_EQ(Counts(d).plays, 1);
     EXPECT_NE(p->CurrentSequence(), nullptr);
 
-    p->SetRunRequested(false);
+    Pause(p.get(), ticks);
     Pass(p.get());
     EXPECT_EQ(Counts(d).stops, sync ? 1 : 0);
     d->Now = d->Now.load() + 3000;
@@ -192,19 +202,19 @@ TEST(OruMusicPlayer, SynchronisedMusicFollowsPauseAndPositionFreeRunningMusicPla
     EXPECT_EQ(Counts(d).plays, sync ? 2 : 1);
     EXPECT_EQ(p->GetTime(), 1000);
 
-    // A new position: synchronised music restarts from there, free-running
-    // music is left alone.
+    // A new position: synchronised music restarts from there (the old place
+    // stopped as the new one starts), free-running music is left alone.
     const int stopsBefore = Counts(d).stops;
     p->SetTime(-1, 3000);
     Pass(p.get());
     Pass(p.get());
     if (sync) {
-      EXPECT_EQ(Counts(d).stops, stopsBefore + 1);
       EXPECT_EQ(Counts(d).requests, 2);
       EXPECT_EQ(LastStartPosition(d), 3000u);
       ASSERT_EQ(p->Items().size(), 1u);
       p->SetRunRequested(true);
       Play(p.get(), d, 20);
+      EXPECT_EQ(Counts(d).stops, stopsBefore + 1);
       EXPECT_EQ(Counts(d).plays, 3);
     } else {
       EXPECT_EQ(Counts(d).stops, stopsBefore);
@@ -218,6 +228,7 @@ TEST(OruMusicPlayer, SynchronisedMusicFollowsPauseAndPositionFreeRunningMusicPla
 // and the resume sounds from there, however late its pass comes: the clock
 // starts again with it.
 TEST(OruMusicPlayer, SynchronisedMusicGoesOnFromThePlaceOfEachPause) {
+  plat::TManualClock ticks(1000);  // a pause settles on it
   TClockPlayerHook hook;
   TClockPlayer* d = hook.Device.get();
   TShowBuilder show;
@@ -235,7 +246,7 @@ TEST(OruMusicPlayer, SynchronisedMusicGoesOnFromThePlaceOfEachPause) {
   int pauses = 0;
   for (double at : {1000.0, 2500.0}) {
     ++pauses;
-    p->SetRunRequested(false);
+    Pause(p.get(), ticks);
     Pass(p.get());
     EXPECT_EQ(Counts(d).stops, pauses);
     EXPECT_EQ(Positions(d), expected);
@@ -264,6 +275,7 @@ TEST(OruMusicPlayer, SynchronisedMusicGoesOnFromThePlaceOfEachPause) {
 // moves nothing; a resume, a new time or the first answer ends the wait.
 // Music of a show that is not synchronised plays on and waits for nothing.
 TEST(OruMusicPlayer, SynchronisedPauseStandsWhereTheMusicFellSilent) {
+  plat::TManualClock ticks(1000);  // a pause settles on it
   for (bool sync : {true, false}) {
     SCOPED_TRACE(sync);
     TClockPlayerHook hook;
@@ -292,7 +304,7 @@ TEST(OruMusicPlayer, SynchronisedPauseStandsWhereTheMusicFellSilent) {
     };
     double clock = -1;
     silence(false, 0);
-    p->SetRunRequested(false);
+    Pause(p.get(), ticks);
     Pass(p.get());
     if (!sync) {
       EXPECT_FALSE(p->SilencePending());
@@ -316,7 +328,7 @@ TEST(OruMusicPlayer, SynchronisedPauseStandsWhereTheMusicFellSilent) {
     // Behind the time it stood at, or not where the asker left it: no move.
     for (double place : {1490.0, 1540.0}) {
       silence(true, place);
-      p->SetRunRequested(false);
+      Pause(p.get(), ticks);
       Pass(p.get());
       EXPECT_FALSE(p->SilencePending());
       EXPECT_FALSE(p->StandWhereSilent(place == 1490 ? 1500 : 1499, clock));
@@ -327,7 +339,7 @@ TEST(OruMusicPlayer, SynchronisedPauseStandsWhereTheMusicFellSilent) {
     // A resume or a new time before the answer: it is not asked for any more.
     for (bool move : {false, true}) {
       silence(false, 0);
-      p->SetRunRequested(false);
+      Pause(p.get(), ticks);
       Pass(p.get());
       ASSERT_TRUE(p->SilencePending());
       if (move) p->SetTime(-1, 1500);
@@ -343,12 +355,71 @@ TEST(OruMusicPlayer, SynchronisedPauseStandsWhereTheMusicFellSilent) {
     // No further than the end limit.
     p->SetEndLimit(1520);
     silence(true, 1540);
-    p->SetRunRequested(false);
+    Pause(p.get(), ticks);
     Pass(p.get());
     ASSERT_TRUE(p->StandWhereSilent(1500, clock));
     EXPECT_EQ(clock, 1520);
     EXPECT_EQ(p->GetTime(), 1520);
   }
+}
+
+namespace {
+class TLinesLog : public zm::TLog {
+public:
+  void WriteText(const WideString& line) override {
+    std::lock_guard<std::mutex> g(m);
+    Lines.push_back(line);
+  }
+  std::vector<WideString> Starting(const WideString& text) {
+    std::lock_guard<std::mutex> g(m);
+    std::vector<WideString> found;
+    for (const WideString& l : Lines)
+      if (l.compare(0, text.size(), text) == 0) found.push_back(l);
+    return found;
+  }
+  std::mutex m;
+  std::vector<WideString> Lines;
+};
+}  // namespace
+
+// The sequence's stop writes "Stop Channel: " and the file of each channel
+// still playing (read from the log): one for the main music a player ends
+// while it sounds, none for a show whose music never started.
+TEST(OruMusicPlayer, TheSequencesStopLogsEachChannelStillPlaying) {
+  auto log = MakeRef<TLinesLog>();
+  log->AddRef();
+  zm::SetLog(log.get());
+  for (bool run : {true, false}) {
+    SCOPED_TRACE(run);
+    TClockPlayerHook hook;
+    TClockPlayer* d = hook.Device.get();
+    TShowBuilder show;
+    show.AddSlide(5000);
+    show.Main().Key("opt_syncmode", 1);
+    show.MusicItem("music\\song.mp3", 5000);
+    TRef<TOruMusicPlayer> p = NewPlayer(show);
+    Pass(p.get());
+    Pass(p.get());
+    if (run) {
+      p->SetRunRequested(true);
+      Play(p.get(), d, 500);
+      ASSERT_EQ(Counts(d).plays, 1);
+    }
+    const std::size_t before = log->Starting(u"Stop Channel: ").size();
+    p->Stop();
+    const std::vector<WideString> stops = log->Starting(u"Stop Channel: ");
+    ASSERT_EQ(stops.size(), before + (run ? 1u : 0u));
+    if (run) {
+      // The channel the start line named (the music's composite track).
+      const std::vector<WideString> starts = log->Starting(u"Start Channel: ");
+      ASSERT_FALSE(starts.empty());
+      const WideString started = starts.back().substr(15, starts.back().find(u"   IntTime: ") - 15);
+      EXPECT_FALSE(started.empty());
+      EXPECT_TRUE(stops.back() == u"Stop Channel: " + started);
+    }
+    p = nullptr;
+  }
+  zm::SetLog(nullptr);
 }
 
 TEST(OruMusicPlayer, MainMusicRepeatsOnlyWithARepeatingShow) {
@@ -379,6 +450,7 @@ TEST(OruMusicPlayer, MainMusicRepeatsOnlyWithARepeatingShow) {
 }
 
 TEST(OruMusicPlayer, VoiceCommentsStartAtTheirTimeAndJoinLateAtTheRightOffset) {
+  plat::TManualClock ticks(1000);  // a pause settles on it
   TClockPlayerHook hook;
   TClockPlayer* d = hook.Device.get();
   TShowBuilder show;
@@ -405,7 +477,7 @@ TEST(OruMusicPlayer, VoiceCommentsStartAtTheirTimeAndJoinLateAtTheRightOffset) {
   EXPECT_EQ(Delays(d), std::vector<double>{kStartLeadMs});
   EXPECT_NE(p->CurrentComment(), nullptr);
   // It pauses with the show, ready to go on from where the show stands.
-  p->SetRunRequested(false);
+  Pause(p.get(), ticks);
   Pass(p.get());
   EXPECT_EQ(Counts(d).stops, 1);
   Pass(p.get());
@@ -429,9 +501,12 @@ TEST(OruMusicPlayer, VoiceCommentsStartAtTheirTimeAndJoinLateAtTheRightOffset) {
   Pass(p.get());
   EXPECT_EQ(Counts(d).plays, 3);
 
-  // Past its length: not opened at all; the old one is stopped.
+  // Past its length: not opened at all; the old one is stopped once the
+  // show runs there.
   p->SetTime(-1, 4000 + length + 1);
   Pass(p.get());
+  Pass(p.get());
+  p->SetRunRequested(true);
   Pass(p.get());
   EXPECT_EQ(Counts(d).requests, 2);
   EXPECT_EQ(Counts(d).stops, 3);

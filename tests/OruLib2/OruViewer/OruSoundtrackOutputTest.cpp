@@ -749,3 +749,308 @@ TEST_F(SoundtrackOutput, AnItemWhoseFileEndsFirstFadesOutToItsEndWithoutAStep) {
     Drain(c.get());
   }
 }
+
+namespace {
+
+// The amplitude (full scale 1) of a sine of Hz over Frames of Left from From.
+double SoundtrackLevel(const std::vector<std::int16_t>& left, std::size_t from, std::size_t frames, double hz) {
+  if (from + frames > left.size() || frames == 0) return 0;
+  const double w = 2 * 3.14159265358979323846 * hz / 44100.0, c = 2 * std::cos(w);
+  double s1 = 0, s2 = 0;
+  for (std::size_t i = 0; i < frames; ++i) {
+    const double s0 = left[from + i] / 32768.0 + c * s1 - s2;
+    s2 = s1;
+    s1 = s0;
+  }
+  return 2 * std::sqrt(std::max(s1 * s1 + s2 * s2 - c * s1 * s2, 0.0)) / double(frames);
+}
+
+// The largest step between neighbouring frames of Left in [From, To).
+int SoundtrackLargestStep(const std::vector<std::int16_t>& left, std::size_t from, std::size_t to) {
+  int step = 0;
+  for (std::size_t f = std::max<std::size_t>(from, 1); f < to && f < left.size(); ++f)
+    step = std::max(step, std::abs(int(left[f]) - int(left[f - 1])));
+  return step;
+}
+
+// The longest run of silent frames (both channels 0) of the mix in [From, To).
+std::size_t SoundtrackLongestSilence(const std::vector<std::int16_t>& mix, std::size_t from, std::size_t to) {
+  std::size_t run = 0, longest = 0;
+  for (std::size_t f = from; f < to && 2 * f + 1 < mix.size(); ++f) {
+    run = mix[2 * f] == 0 && mix[2 * f + 1] == 0 ? run + 1 : 0;
+    longest = std::max(longest, run);
+  }
+  return longest;
+}
+
+}  // namespace
+
+// The track mixes in blocks of 2500 frames counted from where it starts,
+// which puts 25,000 ms (and every multiple) on a block's edge: an item
+// that starts there is heard from its time, when the track plays from its
+// start and, after a jump to 1000, at 26,000, where it enters by a
+// cross-fade with the item before it.
+TEST_F(SoundtrackOutput, AnItemOnAMixBlockEdgeIsHeardFromItsTime) {
+  const std::string low = Make("sine=frequency=400:sample_rate=44100:duration=2", "-ac 2 -c:a pcm_s16le", "low.wav");
+  const std::string high = Make("sine=frequency=700:sample_rate=44100:duration=2", "-ac 2 -c:a pcm_s16le", "high.wav");
+  const zm::WideString lowName(low.begin(), low.end()), highName(high.begin(), high.end());
+  for (const int from : {0, 1000}) {
+    SCOPED_TRACE(from);
+    const int edge = 25000 + from;
+    TRef<oru::TCompositeParams> track = MakeRef<oru::TCompositeParams>();
+    oru::TCompositeItem* before = track->AddItem(lowName, edge - 1000);
+    before->Duration = 1500;
+    oru::TCompositeItem* item = track->AddItem(highName, edge);
+    item->Duration = 1000;
+    if (from) {
+      // 500 ms of cross-fade, as a show's Cross lays it out.
+      oru::TVolumeParams* out = before->Volumes->Add();
+      out->AddPoint(1000, 1000);
+      out->AddPoint(1500, 0);
+      oru::TVolumeParams* in = item->Volumes->Add();
+      in->AddPoint(0, 0);
+      in->AddPoint(500, 1000);
+    } else {
+      before->Duration = 1000;
+    }
+    track->Duration = edge + 1000;
+    const std::size_t start = audio_.Mixed().size() / 2;
+    TRef<zm::TChannelMusic> c = RefCast<zm::TChannelMusic>(Player()->CreateChannel(track->Save(), std::uint32_t(from)));
+    ASSERT_TRUE(c);
+    ASSERT_TRUE(c->Play(10));
+    // Whole refills at a time: the mix does not care how it is cut.
+    for (int t = from; t < edge + 1200; t += 100) {
+      clock_.Advance(100);
+      audio_.Advance(4410);
+      Device()->RefillAll();
+    }
+    // Mix frame Start is the track's From.
+    const std::vector<std::int16_t> l = MixedLeft(start);
+    const auto at = [&](int ms) { return std::size_t(std::int64_t(ms - from) * 441 / 10); };
+    const double full = SoundtrackLevel(l, at(edge - 600), 4410, 400);
+    ASSERT_GT(full, 0.05);
+    // Heard from its first ms (its own fade aside), and whole.
+    EXPECT_GT(std::abs(int(l[at(edge) + 44])), 0) << "silent where the item starts";
+    if (from) {
+      EXPECT_NEAR(SoundtrackLevel(l, at(edge + 240), 441, 700) / full, 0.5, 0.1) << "the cross-fade is not heard";
+      EXPECT_NEAR(SoundtrackLevel(l, at(edge + 240), 441, 400) / full, 0.5, 0.1);
+    } else {
+      EXPECT_NEAR(SoundtrackLevel(l, at(edge + 20), 441, 700) / full, 1.0, 0.05) << "the item is not heard";
+    }
+    EXPECT_NEAR(SoundtrackLevel(l, at(edge + 550), 17640, 700) / full, 1.0, 0.05);
+    Drain(c.get());
+  }
+}
+
+// Files that end before their items, FLAC and Opus, each so that its last
+// frame lies 0, 20, 200 or 440 frames past the edge of a mix block: each
+// is heard to its own decode's last frame (its fade's last few frames,
+// below 2 % of the tone, round to silence), full up to its last 20 ms, and
+// ends without a step. So are items shorter than their fades (a 1 ms WAV
+// and FLAC file, 5 ms of a longer one): heard for their own length from
+// their time, without a step.
+TEST_F(SoundtrackOutput, FilesEndingPastABlockEdgeAndShortItemsAreHeardToTheirEnd) {
+  struct TItem {
+    std::string file;
+    int timeLine, duration;
+    std::size_t frames;  // of its sound
+    double hz;
+  };
+  std::vector<TItem> items;
+  const struct {
+    const char* ext;
+    const char* args;
+    int rate;
+  } formats[] = {{"flac", "-c:a flac", 44100}, {"opus", "-c:a libopus", 48000}};
+  int k = 0;
+  for (const auto& f : formats) {
+    for (const int past : {0, 20, 200, 440}) {
+      const int timeLine = 500 * (k + 1);  // the track's own fade in apart
+      const std::int64_t position = std::int64_t(timeLine) * 441 / 10;
+      const std::int64_t frames = 12500 + ((past - position) % 2500 + 2500) % 2500;
+      const double hz = 500 + 40 * k;
+      const std::string name = "end" + std::to_string(k) + "." + f.ext;
+      const std::string file =
+          Make("sine=frequency=" + std::to_string(int(hz)) + ":sample_rate=" + std::to_string(f.rate),
+               "-af atrim=end_sample=" + std::to_string(frames * f.rate / 44100) + " -ac 2 " + f.args, name);
+      // The file's own decode says where its sound ends.
+      const std::string decoded = (dir_.Path() / (name + ".wav")).string();
+      EXPECT_EQ(RunTool("ffmpeg -hide_banner -loglevel error -y -i " + ShellQuote(file) +
+                        " -ar 44100 -c:a pcm_s16le " + ShellQuote(decoded)),
+                0);
+      items.push_back({file, timeLine, 480, SoundtrackLeftOfWav(decoded).size(), hz});
+      ++k;
+    }
+  }
+  const std::string shortFile = Make("sine=frequency=1000:sample_rate=44100:duration=0.001", "-ac 2 -c:a pcm_s16le", "ms1.wav");
+  const std::string longFile = Make("sine=frequency=1000:sample_rate=44100:duration=1", "-ac 2 -c:a pcm_s16le", "s1.wav");
+  // A FLAC file of one frame, which its demuxer cannot seek.
+  const std::string shortFlac = Make("sine=frequency=1000:sample_rate=44100:duration=0.001", "-ac 2 -c:a flac", "ms1.flac");
+  items.push_back({shortFile, 500 * (k + 1), 400, 44, 1000});
+  items.push_back({longFile, 500 * (k + 2), 5, 220, 1000});
+  items.push_back({shortFlac, 500 * (k + 3), 400, 44, 1000});
+  TRef<oru::TCompositeParams> track = MakeRef<oru::TCompositeParams>();
+  for (const TItem& i : items) track->AddItem(zm::WideString(i.file.begin(), i.file.end()), i.timeLine)->Duration = i.duration;
+  track->Duration = items.back().timeLine + 500;
+  const std::size_t start = audio_.Mixed().size() / 2;
+  TRef<zm::TChannelMusic> c = RefCast<zm::TChannelMusic>(Player()->CreateChannel(track->Save(), zm::kNoStartPosition));
+  ASSERT_TRUE(c);
+  ASSERT_TRUE(c->Play(10));
+  for (int t = 0; t < track->Duration + 200; t += 100) {
+    clock_.Advance(100);
+    audio_.Advance(4410);
+    Device()->RefillAll();
+  }
+  const std::vector<std::int16_t> l = MixedLeft(start);
+  for (const TItem& i : items) {
+    SCOPED_TRACE(i.file);
+    const std::size_t from = std::size_t(std::int64_t(i.timeLine) * 441 / 10);
+    std::size_t first = 0, last = 0;
+    for (std::size_t f = from; f < from + 22050 && f < l.size(); ++f)
+      if (l[f] != 0) {
+        if (!first) first = f;
+        last = f;
+      }
+    ASSERT_GT(last, 0u) << "not heard";
+    // A sine's largest step between frames.
+    const double tone = 32768 * 2 * std::sin(3.14159265358979323846 * i.hz / 44100.0);
+    int peak = 0;
+    for (std::size_t f = first; f <= last; ++f) peak = std::max(peak, std::abs(int(l[f])));
+    const int ownStep = int(peak / 32768.0 * tone) + 1;
+    EXPECT_LE(SoundtrackLargestStep(l, last - std::min<std::size_t>(220, last - first), last + 441), ownStep * 3 / 2)
+        << "a step at the end";
+    EXPECT_LE(first, from + 1) << "starts late";
+    EXPECT_GE(last + 1, from + i.frames - 12) << "its last " << from + i.frames - last - 1 << " frames are not heard";
+    EXPECT_LE(last + 1, from + i.frames + 2) << "heard past its end";  // resamplers differ by a frame
+    if (i.frames > 4410) EXPECT_GT(SoundtrackLevel(l, from + i.frames - 1764, 441, i.hz) / (peak / 32768.0), 0.9);
+  }
+  Drain(c.get());
+}
+
+// Free-running music that repeats (its options' IsRepeat), a chirp of
+// 990 ms, through the player's passes: each loop is heard from
+// the file's first sample 990 ms after the one before, within a frame,
+// with no silence at the junction but the frames where both fades meet.
+TEST_F(SoundtrackOutput, LoopsOfRepeatingMusicFollowOnToTheFrame) {
+  const std::string chirp = Make(SoundtrackLoudChirp(0.5, 200, 300, 1), "-c:a pcm_s16le", "loop.wav");
+  const std::vector<std::int16_t> source = SoundtrackLeftOfWav(chirp);
+  ASSERT_EQ(source.size(), 44100u);
+  zmtest::TShowBuilder show;
+  show.AddSlide(6000);
+  show.Main().Key("opt_repeat", "stop");
+  show.Music().Add("O", "TMusicOptions").Key("IsRepeat", 1);
+  show.MusicItem(chirp, 990);
+  TRef<oru::TOruMusicPlayer> p = orutest::NewPlayer(show);
+  auto* output = dynamic_cast<zm::TMusicPlayerClass*>(p->MusicPlayer());
+  ASSERT_TRUE(output);
+  auto* device = dynamic_cast<zmtest::TManualDevice*>(output->Device());
+  ASSERT_TRUE(device);
+  // A pass every 20 ms (a busy machine's): a loop's time falls between two.
+  const auto run = [&](int ms) {
+    for (int t = 0; t < ms; t += 20) {
+      orutest::Pass(p.get());
+      clock_.Advance(20);
+      audio_.Advance(882);
+      if (++ticks_ % 5 == 0) device->RefillAll();
+    }
+  };
+  // The show starts a while after the player, whose clock has met the
+  // output by then.
+  run(100);
+  const std::size_t start = audio_.Mixed().size() / 2;
+  p->SetRunRequested(true);
+  run(4300);
+  const std::vector<std::int16_t> l = MixedLeft(start);
+  const std::int64_t loop = 990 * 441 / 10;
+  // Past both fades each loop is the file itself.
+  std::int64_t at = SoundtrackExactAt(l, 0, 2205, source, 882, 4410);
+  ASSERT_GE(at, 0) << "the first loop is not the file";
+  for (int k = 1; k <= 3; ++k) {
+    SCOPED_TRACE(k);
+    const std::int64_t next = SoundtrackExactAt(l, at + loop, 441, source, 882, 4410);
+    ASSERT_GE(next, 0) << "loop " << k + 1 << " is not the file from its start";
+    EXPECT_NEAR(double(next - at), double(loop), 1.0) << "the loop starts " << next - at - loop << " frames off";
+    EXPECT_LE(SoundtrackLongestSilence(audio_.Mixed(), start + std::size_t(next) - 441, start + std::size_t(next) + 441), 8u)
+        << "silence at the junction";
+    at = next;
+  }
+  // Stopped, its fade played out before the player goes.
+  for (oru::TPlayItem* item : p->Items())
+    if (auto* sequence = dynamic_cast<oru::TPlaySequence*>(item))
+      for (const TRef<oru::TOruChannel>& c : sequence->Channels)
+        if (c->AudioChannel) c->AudioChannel->Stop(10);
+  for (int t = 0; t < 2500; t += 100) {
+    clock_.Advance(100);
+    audio_.Advance(4410);
+    device->RefillAll();
+  }
+  p = nullptr;
+}
+
+// A jump as the engine makes one: it pauses the show, then sets the new
+// time (the new place loading while the output mixes on), then runs again.
+// Two loud chirps (0.9 of full scale), from inside the first to inside the
+// second: the old place sounds on until the new one comes in and fades out
+// as it fades in, so no silence lies between them, and the two together
+// are never louder than the louder; 10 ms on the new place sounds alone.
+TEST_F(SoundtrackOutput, AJumpFadesTheOldPlaceOutAsTheNewOneComesIn) {
+  const std::string a = Make(SoundtrackLoudChirp(0.9, 200, 25, 4), "-c:a pcm_s16le", "a.wav");
+  const std::string b = Make(SoundtrackLoudChirp(0.9, 300, 20, 4), "-c:a pcm_s16le", "b.wav");
+  const std::vector<std::int16_t> bSource = SoundtrackLeftOfWav(b);
+  ASSERT_EQ(bSource.size(), 4u * 44100);
+  zmtest::TShowBuilder show;
+  show.AddSlide(4000);
+  show.AddSlide(8000);
+  show.Main().Key("opt_syncmode", 1).Key("opt_repeat", "stop");
+  show.MusicItem(a, 4000);
+  show.MusicItem(b, 4000);
+  TRef<oru::TOruMusicPlayer> p = orutest::NewPlayer(show);
+  auto* output = dynamic_cast<zm::TMusicPlayerClass*>(p->MusicPlayer());
+  ASSERT_TRUE(output);
+  auto* device = dynamic_cast<zmtest::TManualDevice*>(output->Device());
+  ASSERT_TRUE(device);
+  const auto pass = [&] {
+    orutest::Pass(p.get());
+    clock_.Advance(10);
+    audio_.Advance(441);
+    if (++ticks_ % 10 == 0) device->RefillAll();
+  };
+  const std::size_t start = audio_.Mixed().size() / 2;
+  pass();
+  pass();
+  ASSERT_TRUE(p->IsReady());
+  p->SetRunRequested(true);
+  for (int t = 0; t < 1500; t += 10) pass();
+
+  const std::size_t jumpAt = audio_.Mixed().size() / 2 - start;
+  p->SetRunRequested(false);
+  pass();
+  p->SetTime(-1, 5500);
+  for (int i = 0; i < 100 && !p->IsReady(); ++i) pass();
+  ASSERT_TRUE(p->IsReady());
+  p->SetRunRequested(true);
+  orutest::Pass(p.get());
+  const std::size_t soughtAt = audio_.Mixed().size() / 2 - start;
+  for (int t = 0; t < 500; t += 10) pass();
+
+  const std::vector<std::int16_t>& mix = audio_.Mixed();
+  EXPECT_LE(SoundtrackLongestSilence(mix, start + jumpAt, start + soughtAt + 882), 4u)
+      << "silence between the old place and the new";
+  int before = 0, peak = 0, full = 0;
+  for (std::size_t f = start + soughtAt - 441; f < start + soughtAt; ++f)
+    before = std::max(before, std::abs(int(mix[2 * f])));
+  EXPECT_GT(before, 25000) << "the old place did not sound up to the new one";
+  for (std::size_t i = 2 * (start + jumpAt); i < 2 * (start + soughtAt + 4410); ++i) {
+    peak = std::max(peak, std::abs(int(mix[i])));
+    if (mix[i] >= 32767 || mix[i] <= -32768) ++full;
+  }
+  EXPECT_EQ(full, 0);
+  EXPECT_LE(peak, int(0.95 * 32768)) << "old and new together louder than either";
+  const std::vector<std::int16_t> l = MixedLeft(start);
+  EXPECT_EQ(SoundtrackExactAt(l, std::int64_t(soughtAt) - 66150, 0, bSource, 66150 + 441, 66150 + 4410),
+            std::int64_t(soughtAt) - 66150)
+      << "the old place still sounds 10 ms after the new one came in";
+  p->SetRunRequested(false);
+  for (int t = 0; t < 500; t += 10) pass();
+  p = nullptr;
+}

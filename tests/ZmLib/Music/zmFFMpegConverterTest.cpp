@@ -287,3 +287,41 @@ TEST_F(FFMpegConverter, AFileFFmpegCannotOpenIsRefused) {
 }
 
 }  // namespace zm_ffmpeg_converter_test
+
+namespace zm_ffmpeg_converter_test {
+
+// Vorbis changes its block size at every click, and FFmpeg times the chunk
+// after such a change off by part of a block (448 frames at 48 kHz): seeks
+// to places where that chunk is the one reaching the place (here 200 to 410
+// frames early before) land on the place's sample all the same, as the
+// converter's decode from the start has it (within a frame of the
+// resampler).
+TEST_F(FFMpegConverter, SeeksLandOnTheSampleWhereVorbisTimesAChunkOff) {
+  const std::string name = "clicks48.ogg";
+  const std::string cmd =
+      "ffmpeg -hide_banner -loglevel error -y -f lavfi -i " +
+      ShellQuote("aevalsrc=0.3*sin(2*PI*440*t)+if(lt(mod(t\\,0.137)\\,0.002)\\,0.6\\,0)+0.1*(random(0)-0.5):s=44100:d=8") +
+      " -ar 48000 -ac 2 -c:a libvorbis " + ShellQuote((media_->Path() / name).string());
+  ASSERT_EQ(RunTool(cmd), 0) << cmd;
+  const std::vector<std::int16_t> whole = Convert(name);
+  ASSERT_GT(whole.size(), 2u * 7 * 44100);
+  TTestStream st = OpenMediaFile(*media_, name);
+  TRef<TFFMpegConverter2> conv = MakeRef<TFFMpegConverter2>(media_->Wide(name));
+  conv->Stream = st.get();
+  ASSERT_TRUE(conv->SetInputFormat(KindTen()));
+  int worst = 0;
+  for (const std::int64_t ms : {std::int64_t(3140), std::int64_t(3560), std::int64_t(6430), std::int64_t(3560)}) {
+    conv->Seek(ms);
+    ASSERT_TRUE(conv->Fill(4 * 13230));
+    const auto* p = reinterpret_cast<const std::int16_t*>(conv->Output().Data());
+    const std::vector<std::int16_t> got(p, p + 2 * 13230);
+    double c = 0;
+    const int lag = BestLagOf(got, whole, std::size_t(ms * 441 / 10), &c, 600);
+    EXPECT_LE(std::abs(lag), 1) << "sought to " << ms << " ms, landed " << lag << " frames off";
+    EXPECT_GT(c, 0.99) << ms;
+    worst = std::max(worst, std::abs(lag));
+  }
+  EXPECT_LE(worst, 1);
+}
+
+}  // namespace zm_ffmpeg_converter_test
