@@ -128,6 +128,7 @@ private:
   TByteString code_;
   std::uint8_t kind_;
   TRef<T3DShader> shader_;
+  TLostLink lostLink_;
 };
 
 // One pair of texture coordinates per stage, in texture pixels.
@@ -171,6 +172,7 @@ private:
   std::vector<TScreenTexture*> textures_;
   std::int32_t textureCount_ = 0;
   std::vector<T3DVertex> vertices_;
+  TLostLink lostLink_;
 };
 
 // ---- The target stack and the device messenger -----------------------------------
@@ -333,6 +335,7 @@ private:
   // new surface) to its EndFrame: the frame draws nothing.
   std::atomic<bool> skipFrame_{false};
   bool scissorOn_ = false;  // the renderer's clip is on
+  TLostLink lostLink_;      // of the renderer's lost event
 };
 
 // The module's start and end: the engine's lock, and the engine freed.
