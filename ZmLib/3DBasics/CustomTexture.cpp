@@ -128,9 +128,9 @@ T3DTexture* TCustomTexture::Realize() {
   }
   if (extent_.cx < 1 || extent_.cy < 1) return nullptr;
   T3DScreen* screen = Screen();
-  if (!screen || !screen->CanDraw()) return nullptr;
   // Held for the call: a loss found while creating may free the screen's.
-  TRef<T3DRenderer> renderer(screen->Renderer());
+  TRef<T3DRenderer> renderer = screen ? screen->ReadyRenderer() : nullptr;
+  if (!renderer) return nullptr;
   const bool target = IsTargetKind(kind_);
   TRef<T3DTexture> t;
   try {

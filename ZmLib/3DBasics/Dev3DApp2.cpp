@@ -438,10 +438,14 @@ void T3DScreen::Initialise() {
       return;
     }
     mode.Adapter = adapter_;
-    renderer_ = engine->CreateRenderer(drawDevice_, mode);
+    TRef<T3DRenderer> made = engine->CreateRenderer(drawDevice_, mode);
+    std::lock_guard<std::mutex> g(rendererLock_);
+    renderer_ = std::move(made);
   } catch (const std::exception&) {
     LogLine(u"Can't init");
-    renderer_ = nullptr;
+    TRef<T3DRenderer> gone;
+    std::lock_guard<std::mutex> g(rendererLock_);
+    gone = std::move(renderer_);
     return;
   }
   if (renderer_)
@@ -452,7 +456,11 @@ void T3DScreen::Initialise() {
 }
 
 void T3DScreen::Close() {
-  TRef<T3DRenderer> r = std::move(renderer_);
+  TRef<T3DRenderer> r;
+  {
+    std::lock_guard<std::mutex> g(rendererLock_);
+    r = std::move(renderer_);
+  }
   if (r) r->SetLostEvent(nullptr);
   ClearTargetStack();
   // A full-screen renderer takes its device with it, which is let go only
@@ -468,6 +476,12 @@ void T3DScreen::ClearTargetStack() {
 
 bool T3DScreen::CanDraw() const {
   return renderer_ && renderer_->State() != rsCreationPending && !skipFrame_.load();
+}
+
+TRef<T3DRenderer> T3DScreen::ReadyRenderer() const {
+  std::lock_guard<std::mutex> g(rendererLock_);
+  if (!renderer_ || renderer_->State() == rsCreationPending || skipFrame_.load()) return nullptr;
+  return renderer_;
 }
 
 void T3DScreen::BeginFrame() {

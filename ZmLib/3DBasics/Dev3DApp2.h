@@ -283,6 +283,10 @@ public:
                     std::uint32_t c1, std::uint32_t c2, std::uint32_t c3, std::uint32_t c4, std::uint32_t edges);
 
   T3DRenderer* Renderer() const { return renderer_.get(); }
+  // The renderer when the screen can draw, else nil: for threads other than
+  // the drawing one (a clip's extractor making its textures), which may meet
+  // a renderer being made anew.
+  TRef<T3DRenderer> ReadyRenderer() const;
   TDrawDevice* DrawDevice() const { return drawDevice_; }
   TDeviceKilledMessenger* Messenger() const { return messenger_; }
   bool FullScreen() const { return fullScreen_; }
@@ -318,7 +322,8 @@ private:
   void ClearTargetStack();
   void DetachFromDevice();
 
-  TRef<T3DRenderer> renderer_;
+  TRef<T3DRenderer> renderer_;  // changed under rendererLock_ (read so by other threads)
+  mutable std::mutex rendererLock_;  // a leaf
   TDrawDevice* drawDevice_ = nullptr;
   TDeviceKilledMessenger* messenger_ = nullptr;  // one reference, held by the device's list
   bool fullScreen_ = false;
