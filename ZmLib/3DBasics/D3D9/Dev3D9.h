@@ -31,13 +31,16 @@ class TDumbWindow;
 // The locks on the road of a frame, in the one order a thread takes them
 // (it may skip any, never go back up):
 //   1. the drawing lock (DrawingLock, a whole frame);
-//   2. the 3D drawer's lock (textures of the loader thread, open and close);
-//   3. a video picture's monitor (its planes, written by the clip's
+//   2. the 3D drawer's lock (textures of the loader thread, open and close,
+//      a video picture's textures let go);
+//   3. a resource's lost-event link (TLostLink), held while its event runs;
+//   4. a video picture's monitor (its planes, written by the clip's
 //      extractor, and the making and letting go of its textures);
-//   4. Device3DLock;
-//   5. a draw device's lock, a software device's own mutex;
-//   6. leaves: the lost-event, window-list, panel-link and capability locks;
-//      a picture's lost-content lock, then its extractor's monitor.
+//   5. Device3DLock;
+//   6. a draw device's lock, a software device's own mutex;
+//   7. leaves: the lost-event, window-list, panel-link, capability, screen's
+//      renderer and texture's device-object locks; a picture's lost-content
+//      lock, then its extractor's monitor.
 // Device3DLock is thus taken last of the locks that callers above see:
 // nothing that may wait for one of them runs under it. What a store tells
 // its objects when it goes (their lost events, which let textures go under
