@@ -61,11 +61,9 @@ void T3DYUV::Dispose() {
       if (locks_[std::size_t(i)].Bits) UnlockLocked(i);
     released_ = true;
   }
-  for (auto& t : textures_) {
-    if (!t) continue;
-    t->SetOwner(nullptr);
-    t = nullptr;
-  }
+  for (auto& t : textures_)
+    if (t) t->SetOwner(nullptr);
+  T3DDrawer::DropVideoTextures(textures_);
   TYUVImage::Dispose();
 }
 

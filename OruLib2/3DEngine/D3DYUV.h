@@ -3,8 +3,9 @@
 // three 8-bit planes (Y full size, U and V at half size) when the drawer
 // converts YUV in a pixel shader, otherwise one RGBA or one grey texture.
 //
-// Every plane operation runs under the picture's own monitor; the drawing
-// thread reads the textures without it. A plane stays locked between
+// Every plane operation runs under the picture's own monitor, which is taken
+// before the 3D device's lock (never under it); the drawing thread reads the
+// textures without it. A plane stays locked between
 // LockPlane and UnlockPlane; the device objects of a locked plane are held
 // until it is unlocked, even when the device lets the texture go meanwhile.
 #include <array>

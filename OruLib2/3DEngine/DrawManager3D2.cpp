@@ -1047,6 +1047,11 @@ void T3DDrawer::RemoveVideoImage(T3DYUV* image) {
   }
 }
 
+void T3DDrawer::DropVideoTextures(std::span<TRef<TVideoTexture>> textures) {
+  TLockScope l(DrawerLock());
+  for (auto& t : textures) t = nullptr;
+}
+
 void T3DDrawer::DrawVideoImage(const TVideoDrawParams& params, const TFloatPoint& origin, const TFloatPoint& axisX,
                                const TFloatPoint& axisY) {
   if (ProbeStops(true)) return;

@@ -28,6 +28,7 @@
 
 namespace zm {
 class TBitmapStore;
+class TVideoTexture;
 }
 
 namespace oru {
@@ -158,6 +159,10 @@ public:
   // A video picture that goes leaves its drawer's VideoImages (under the
   // drawer lock, so that a drawer going at the same time is never reached).
   static void RemoveVideoImage(T3DYUV* image);
+  // Lets a video picture's textures go under the drawer lock: a picture may
+  // go on its clip's extractor thread, and a frame walks the screen's
+  // resources under that lock.
+  static void DropVideoTextures(std::span<zm::TRef<zm::TVideoTexture>> textures);
   void FillRectF(const zm::TFloatPoint& topLeft, const zm::TFloatPoint& bottomRight, zm::TColor32 colour) override;
   bool DrawMasked(zm::TDrawItem* mask, zm::TDrawItem* content) override;
   // Opacity in percent; the pattern, when given, is tiled under the content.

@@ -49,6 +49,7 @@ TCustomTexture::TCustomTexture(T3DScreen* screen, const TSize& size, std::uint8_
 }
 
 void TCustomTexture::Dispose() {
+  lostLink_.Cut();
   Release();
   TScreenTexture::Dispose();
 }
@@ -90,22 +91,46 @@ void TCustomTexture::SetMipmapped(bool on) {
 }
 
 void TCustomTexture::Release() {
-  if (TRef<T3DTexture> t = std::move(deviceTexture_)) t->SetLostEvent(nullptr);
-  extra_ = nullptr;
+  TRef<T3DTexture> t;
+  TRef<TRefObject> extra;
+  {
+    std::lock_guard<std::mutex> g(deviceLock_);
+    t = std::move(deviceTexture_);
+    extra = std::move(extra_);
+  }
+  if (t) t->SetLostEvent(nullptr);
+}
+
+T3DTexture* TCustomTexture::DeviceTexture() const {
+  std::lock_guard<std::mutex> g(deviceLock_);
+  return deviceTexture_.get();
+}
+
+void TCustomTexture::SetExtra(TRef<TRefObject> extra) {
+  std::lock_guard<std::mutex> g(deviceLock_);
+  std::swap(extra_, extra);  // the old one goes with the lock left
 }
 
 void TCustomTexture::SetPremultiplied(bool on) {
   Premultiplied = on;
-  if (deviceTexture_) deviceTexture_->SetPremultiplied(on);
+  TRef<T3DTexture> t;
+  {
+    std::lock_guard<std::mutex> g(deviceLock_);
+    t = deviceTexture_;
+  }
+  if (t) t->SetPremultiplied(on);
 }
 
 T3DTexture* TCustomTexture::Realize() {
-  if (deviceTexture_) return deviceTexture_.get();
+  {
+    std::lock_guard<std::mutex> g(deviceLock_);
+    if (deviceTexture_) return deviceTexture_.get();
+  }
   if (extent_.cx < 1 || extent_.cy < 1) return nullptr;
   T3DScreen* screen = Screen();
-  if (!screen || !screen->CanDraw()) return nullptr;
   // Held for the call: a loss found while creating may free the screen's.
-  TRef<T3DRenderer> renderer(screen->Renderer());
+  TRef<T3DRenderer> renderer = screen ? screen->ReadyRenderer() : nullptr;
+  if (!renderer) return nullptr;
   const bool target = IsTargetKind(kind_);
   TRef<T3DTexture> t;
   try {
@@ -132,21 +157,34 @@ T3DTexture* TCustomTexture::Realize() {
       }
     }
     if (!t) return nullptr;
-    deviceTexture_ = t;
     t->SetPremultiplied(Premultiplied);
-    t->SetLostEvent([this](TRefObject*) { Release(); });
+    t->SetLostEvent(lostLink_.Event([this] { Release(); }));
+    {
+      std::lock_guard<std::mutex> g(deviceLock_);
+      deviceTexture_ = t;
+    }
     if (IsManagedKind(kind_)) Upload();
   } catch (const std::exception&) {
     // A texture that cannot be filled is not kept; the draw that needed it
     // draws nothing.
-    if (deviceTexture_ == t) Release();
+    bool ours;
+    {
+      std::lock_guard<std::mutex> g(deviceLock_);
+      ours = t && deviceTexture_ == t;
+    }
+    if (ours) Release();
     return nullptr;
   }
+  std::lock_guard<std::mutex> g(deviceLock_);
   return deviceTexture_.get();
 }
 
 void TCustomTexture::Upload() {
-  TRef<T3DTexture> t = deviceTexture_;  // a loss while filling drops the field
+  TRef<T3DTexture> t;  // a loss while filling drops the field
+  {
+    std::lock_guard<std::mutex> g(deviceLock_);
+    t = deviceTexture_;
+  }
   if (!t) return;
   std::vector<TRef<T3DSurface>> surfaces;
   std::vector<TRef<TSysBitmap>> levels;
@@ -194,6 +232,7 @@ TCustomColoringTexture::TCustomColoringTexture(T3DScreen* screen, const char* cl
     : TScreenResource(screen, className) {}
 
 void TCustomColoringTexture::Dispose() {
+  lostLink_.Cut();
   ReleaseDeviceObjects();
   TScreenResource::Dispose();
 }
@@ -205,7 +244,7 @@ void TCustomColoringTexture::ReleaseDeviceObjects() {
 void TCustomColoringTexture::SetDeviceObject(TRef<TBaseTexture> object) {
   ReleaseDeviceObjects();
   object_ = std::move(object);
-  if (object_) object_->SetLostEvent([this](TRefObject*) { ReleaseDeviceObjects(); });
+  if (object_) object_->SetLostEvent(lostLink_.Event([this] { ReleaseDeviceObjects(); }));
 }
 
 }  // namespace zm

@@ -10,6 +10,7 @@
 // managed textures of the screen, the upper half of them first, then the
 // quarter below, and so on, retrying after each step.
 #include <cstdint>
+#include <mutex>
 
 #include "ZmLib/3DBasics/Dev3DApp2.h"
 
@@ -45,12 +46,12 @@ public:
 
   void ReleaseDeviceObjects() override { Release(); }
 
-  T3DTexture* DeviceTexture() const { return deviceTexture_.get(); }
+  T3DTexture* DeviceTexture() const;
   std::uint8_t Kind() const { return kind_; }
   void SetKind(std::uint8_t kind);
   TRefObject* Extra() const { return extra_.get(); }
   // A second device object that goes with the texture.
-  void SetExtra(TRef<TRefObject> extra) { extra_ = std::move(extra); }
+  void SetExtra(TRef<TRefObject> extra);
   TSize Size() const { return size_; }
   // Each side max(32, the next power of two not below the size), or the
   // size itself for an exact texture; 0 for a side below 1, which makes no
@@ -68,9 +69,13 @@ public:
   void SetPremultiplied(bool on);
 
 private:
-  TRef<T3DTexture> deviceTexture_;
+  TRef<T3DTexture> deviceTexture_;  // set and taken under deviceLock_
   std::uint8_t kind_;
-  TRef<TRefObject> extra_;
+  TRef<TRefObject> extra_;  // as deviceTexture_
+  // A leaf: a device that goes has its textures let go on the thread that
+  // found it, while their owners may release them on their own.
+  mutable std::mutex deviceLock_;
+  TLostLink lostLink_;
   TSize size_;
   TSize extent_;
   bool mipmapped_ = false;
@@ -92,6 +97,7 @@ public:
 
 private:
   TRef<TBaseTexture> object_;
+  TLostLink lostLink_;
 };
 
 }  // namespace zm

@@ -40,6 +40,22 @@ void T3DLostNotifier::DoLost(TRefObject* sender) {
   if (event) event(sender);
 }
 
+// ---- TLostLink -------------------------------------------------------------------------
+
+TLostLink::TLostLink() : state_(std::make_shared<TState>()) {}
+
+T3DLostEvent TLostLink::Event(std::function<void()> fn) const {
+  return [state = state_, fn = std::move(fn)](TRefObject*) {
+    std::lock_guard<std::recursive_mutex> g(state->Lock);
+    if (!state->Cut) fn();
+  };
+}
+
+void TLostLink::Cut() {
+  std::lock_guard<std::recursive_mutex> g(state_->Lock);
+  state_->Cut = true;
+}
+
 // ---- TDrawDevice -------------------------------------------------------------------------
 
 TDrawDevice::TDrawDevice(HWND window)

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string_view>
@@ -174,6 +175,25 @@ public:
 private:
   mutable std::mutex m_;
   T3DLostEvent event_;
+};
+
+// Ties the lost events an owner sets to the owner's life. A store tells its
+// objects on whichever thread let it go, while their owners may be going on
+// their own threads: the owner cuts the link before it goes, which waits for
+// a call under way on another thread, and no call runs its code afterwards.
+class TLostLink {
+public:
+  TLostLink();
+  // An event that runs Fn while the link is whole.
+  T3DLostEvent Event(std::function<void()> fn) const;
+  void Cut();
+
+private:
+  struct TState {
+    std::recursive_mutex Lock;  // held while Fn runs
+    bool Cut = false;
+  };
+  std::shared_ptr<TState> state_;
 };
 
 // ---- TDrawDevice ------------------------------------------------------------------------

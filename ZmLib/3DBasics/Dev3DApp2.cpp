@@ -16,7 +16,7 @@ namespace zm {
 
 namespace {
 
-TSysLock gEngineLock = nullptr;
+std::atomic<TSysLock> gEngineLock{nullptr};  // the current start's
 std::atomic<bool> gEngineActive{false};
 T3DEngine* gEngine = nullptr;  // one reference, guarded by gEngineLock
 
@@ -56,12 +56,18 @@ TRef<T3DEngine> Get3DEngine() {
 }
 
 void InitDev3DApp2() {
-  if (!gEngineLock) CreateSysLock(gEngineLock);
+  if (gEngineActive.load()) return;
+  // Each start takes a lock of its own: one of an earlier start may have
+  // gone with the pool meanwhile (tests close and open it again).
+  TSysLock lock = nullptr;
+  CreateSysLock(lock);
+  gEngineLock.store(lock);
   gEngineActive.store(true, std::memory_order_release);
 }
 
 void FiniDev3DApp2() {
-  if (!gEngineLock) return;
+  // Nothing to do for a unit that has ended (its engine went then).
+  if (!gEngineActive.load(std::memory_order_acquire)) return;
   T3DEngine* engine = nullptr;
   {
     TSysLockScope g(gEngineLock);
@@ -167,6 +173,7 @@ TShader::TShader(T3DScreen* screen, TByteString code, std::uint8_t kind)
 }
 
 void TShader::Dispose() {
+  lostLink_.Cut();
   ReleaseDeviceObjects();
   TScreenResource::Dispose();
 }
@@ -181,7 +188,7 @@ void TShader::Prepare() {
   if (shader_ && !shader_->DeviceLost()) return;
   ReleaseDeviceObjects();
   shader_ = screen->Renderer()->CreateShader(code_, false);
-  if (shader_) shader_->SetLostEvent([this](TRefObject*) { ReleaseDeviceObjects(); });
+  if (shader_) shader_->SetLostEvent(lostLink_.Event([this] { ReleaseDeviceObjects(); }));
 }
 
 // ---- TVertexBuffer ---------------------------------------------------------------
@@ -194,6 +201,7 @@ constexpr std::int32_t kMaxBatchTriangles = 1 << 16;
 TVertexBuffer::TVertexBuffer(T3DScreen* screen) : TScreenResource(screen, "TVertexBuffer") {}
 
 void TVertexBuffer::Dispose() {
+  lostLink_.Cut();
   ReleaseDeviceObjects();
   TScreenResource::Dispose();
 }
@@ -225,7 +233,7 @@ void TVertexBuffer::Reserve(std::int32_t triangles, std::int32_t textureSets) {
   T3DScreen* screen = Screen();
   if (!screen || !screen->Renderer() || screen->Renderer()->State() == rsCreationPending) return;
   list_ = screen->Renderer()->CreateVertexList(3 * triangles, vcDiffuse, textureSets);
-  if (list_) list_->SetLostEvent([this](TRefObject*) { ReleaseDeviceObjects(); });
+  if (list_) list_->SetLostEvent(lostLink_.Event([this] { ReleaseDeviceObjects(); }));
 }
 
 void TVertexBuffer::Begin(std::span<TScreenTexture* const> textures, std::int32_t stageCount) {
@@ -341,6 +349,7 @@ T3DScreen::T3DScreen() : targetStack_(MakeRef<TList>()), resources_(MakeRef<TLis
 }
 
 void T3DScreen::Dispose() {
+  lostLink_.Cut();
   OnClose = nullptr;
   OnLost = nullptr;
   if (resources_) ReleaseResources();
@@ -429,21 +438,29 @@ void T3DScreen::Initialise() {
       return;
     }
     mode.Adapter = adapter_;
-    renderer_ = engine->CreateRenderer(drawDevice_, mode);
+    TRef<T3DRenderer> made = engine->CreateRenderer(drawDevice_, mode);
+    std::lock_guard<std::mutex> g(rendererLock_);
+    renderer_ = std::move(made);
   } catch (const std::exception&) {
     LogLine(u"Can't init");
-    renderer_ = nullptr;
+    TRef<T3DRenderer> gone;
+    std::lock_guard<std::mutex> g(rendererLock_);
+    gone = std::move(renderer_);
     return;
   }
   if (renderer_)
-    renderer_->SetLostEvent([this](TRefObject*) {
+    renderer_->SetLostEvent(lostLink_.Event([this] {
       if (OnLost) OnLost(this);
       Close();
-    });
+    }));
 }
 
 void T3DScreen::Close() {
-  TRef<T3DRenderer> r = std::move(renderer_);
+  TRef<T3DRenderer> r;
+  {
+    std::lock_guard<std::mutex> g(rendererLock_);
+    r = std::move(renderer_);
+  }
   if (r) r->SetLostEvent(nullptr);
   ClearTargetStack();
   // A full-screen renderer takes its device with it, which is let go only
@@ -459,6 +476,12 @@ void T3DScreen::ClearTargetStack() {
 
 bool T3DScreen::CanDraw() const {
   return renderer_ && renderer_->State() != rsCreationPending && !skipFrame_.load();
+}
+
+TRef<T3DRenderer> T3DScreen::ReadyRenderer() const {
+  std::lock_guard<std::mutex> g(rendererLock_);
+  if (!renderer_ || renderer_->State() == rsCreationPending || skipFrame_.load()) return nullptr;
+  return renderer_;
 }
 
 void T3DScreen::BeginFrame() {

@@ -128,6 +128,7 @@ private:
   TByteString code_;
   std::uint8_t kind_;
   TRef<T3DShader> shader_;
+  TLostLink lostLink_;
 };
 
 // One pair of texture coordinates per stage, in texture pixels.
@@ -171,6 +172,7 @@ private:
   std::vector<TScreenTexture*> textures_;
   std::int32_t textureCount_ = 0;
   std::vector<T3DVertex> vertices_;
+  TLostLink lostLink_;
 };
 
 // ---- The target stack and the device messenger -----------------------------------
@@ -281,6 +283,10 @@ public:
                     std::uint32_t c1, std::uint32_t c2, std::uint32_t c3, std::uint32_t c4, std::uint32_t edges);
 
   T3DRenderer* Renderer() const { return renderer_.get(); }
+  // The renderer when the screen can draw, else nil: for threads other than
+  // the drawing one (a clip's extractor making its textures), which may meet
+  // a renderer being made anew.
+  TRef<T3DRenderer> ReadyRenderer() const;
   TDrawDevice* DrawDevice() const { return drawDevice_; }
   TDeviceKilledMessenger* Messenger() const { return messenger_; }
   bool FullScreen() const { return fullScreen_; }
@@ -316,7 +322,8 @@ private:
   void ClearTargetStack();
   void DetachFromDevice();
 
-  TRef<T3DRenderer> renderer_;
+  TRef<T3DRenderer> renderer_;  // changed under rendererLock_ (read so by other threads)
+  mutable std::mutex rendererLock_;  // a leaf
   TDrawDevice* drawDevice_ = nullptr;
   TDeviceKilledMessenger* messenger_ = nullptr;  // one reference, held by the device's list
   bool fullScreen_ = false;
@@ -333,6 +340,7 @@ private:
   // new surface) to its EndFrame: the frame draws nothing.
   std::atomic<bool> skipFrame_{false};
   bool scissorOn_ = false;  // the renderer's clip is on
+  TLostLink lostLink_;      // of the renderer's lost event
 };
 
 // The module's start and end: the engine's lock, and the engine freed.

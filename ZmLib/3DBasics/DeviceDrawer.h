@@ -107,7 +107,8 @@ TSize FitSize(const TSize& source, const TSize& bounds);
 // The same, never larger than Source.
 TSize FitSizeNoEnlarge(const TSize& source, const TSize& bounds);
 
-// The process-wide drawing lock; made on first use.
+// The process-wide drawing lock; made on first use. The first of the locks
+// of a frame's road (their order: beside Device3DLock, 3DBasics/D3D9/Dev3D9.h).
 TSafeCriticalSection* DrawingLock();
 
 class TDeviceDrawer : public TRefObject {

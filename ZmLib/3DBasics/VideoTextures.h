@@ -6,7 +6,9 @@
 //
 // Making and releasing the device texture runs under the owning picture's
 // monitor: the frame source's thread locks planes while the drawing thread
-// realises the same textures for a draw.
+// realises the same textures for a draw. That monitor comes before the 3D
+// device's lock, so a release never runs under the latter: a device that
+// goes tells its textures once that lock is left.
 #include <atomic>
 #include <cstdint>
 

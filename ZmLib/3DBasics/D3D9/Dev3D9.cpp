@@ -14,6 +14,7 @@
 #include "ZmLib/Application2/winSession.h"
 #include "ZmLib/Application2/zmEventList.h"
 #include "ZmLib/Application2/zmForms.h"
+#include "ZmLib/Win32/SysObj2.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/zmHookScope.h"
 #include "ZmLib/zmLog.h"
@@ -62,6 +63,42 @@ void PlaceWindow(HWND window, const TRect& r, plat::UINT show) {
 }  // namespace
 
 std::recursive_mutex& Device3DLock() { return gDeviceLock; }
+
+namespace {
+thread_local int t3DHolds = 0;                         // this thread's T3DLockScopes
+thread_local std::vector<std::function<void()>> tAfter;  // put off until the outermost ends
+}  // namespace
+
+T3DLockScope::T3DLockScope(std::recursive_mutex& lock) : lock_(lock) {
+  lock_.lock();
+  ++t3DHolds;
+}
+
+T3DLockScope::~T3DLockScope() {
+  if (--t3DHolds > 0 || tAfter.empty()) {
+    lock_.unlock();
+    return;
+  }
+  std::vector<std::function<void()>> work;
+  work.swap(tAfter);
+  lock_.unlock();
+  // What these take in turn runs at the end of their own holds.
+  for (auto& w : work) {
+    try {
+      w();
+    } catch (...) {
+      ReportSwallowedException();
+    }
+  }
+}
+
+void After3DLock(std::function<void()> work) {
+  if (!work) return;
+  if (t3DHolds > 0)
+    tAfter.push_back(std::move(work));
+  else
+    work();
+}
 
 std::atomic<bool> Exclusive3DAllowed{false};
 std::atomic<bool> DesktopComposition3D{true};
@@ -368,6 +405,7 @@ bool T3DEngine9::InternalCreateRenderer(TDrawDevice* device, const T3DDisplayMod
     LogRect(u"Setwndposlocal ", mode.MonitorRect);
   }
   const bool exclusive = full && allowed && record->Flag == 0;
+  DropResizedStore(device, mode, r->usesSwapChain_);  // reads the flag
   record->Flag = 0;
   std::uint32_t interval = gfx::IntervalDefault;
   if (exclusive || !DesktopComposition3D.load()) {
@@ -376,17 +414,6 @@ bool T3DEngine9::InternalCreateRenderer(TDrawDevice* device, const T3DDisplayMod
   }
 
   TRef<TDevStore> store = FindDeviceObject<TDevStore>(device);
-  // A window drawing straight into the shared device (no swap chain of its
-  // own) keeps that device's back buffer: after a resize it would present
-  // a part of the frame or nothing, so an unused store of another size is
-  // dropped, as on a loss, and made anew.
-  if (store && store->Device() && !exclusive && !r->usesSwapChain_ && store->RendererCount() == 0 &&
-      !BackBufferIs(store->Device(), std::int64_t(backRect.Right) - backRect.Left,
-                    std::int64_t(backRect.Bottom) - backRect.Top)) {
-    TRef<TRefObject> owned = ExtractDeviceObject(device, store.get());
-    store = nullptr;
-    owned = nullptr;
-  }
   if (!store) {
     store = MakeRef<TDevStore>(this, device);  // joins the window list
   }
@@ -497,6 +524,27 @@ bool T3DEngine9::InternalCreateRenderer(TDrawDevice* device, const T3DDisplayMod
   return true;
 }
 
+bool T3DEngine9::DropResizedStore(TDrawDevice* device, const T3DDisplayMode& mode, bool usesSwapChain) {
+  T3DLockScope g(Device3DLock());
+  if (!device || !device->Objects() || usesSwapChain) return false;
+  const bool full = device->FullScreen();
+  TRef<TRectangleWrapper> record = FindDeviceObject<TRectangleWrapper>(device);
+  // An exclusive renderer makes a device of its own.
+  if (full && Exclusive3DAllowed.load() && (!record || record->Flag == 0)) return false;
+  TRef<TDevStore> store = FindDeviceObject<TDevStore>(device);
+  if (!store || !store->Device() || store->RendererCount() != 0) return false;
+  const TRect r = full ? mode.MonitorRect : device->Bounds();
+  // A window drawing straight into the shared device (no swap chain of its
+  // own) keeps that device's back buffer: after a resize it would present
+  // a part of the frame or nothing, so an unused store of another size is
+  // dropped, as on a loss, and made anew.
+  if (BackBufferIs(store->Device(), std::int64_t(r.Right) - r.Left, std::int64_t(r.Bottom) - r.Top)) return false;
+  TRef<TRefObject> owned = ExtractDeviceObject(device, store.get());
+  store = nullptr;
+  owned = nullptr;
+  return true;
+}
+
 void T3DEngine9::ReleaseNow(TReleaseData* data, T3DEngine9* engine) {
   if (!data || !data->Device) return;
   gfx::Device* dev = data->Device.Get();
@@ -518,7 +566,9 @@ void T3DEngine9::ReleaseNow(TReleaseData* data, T3DEngine9* engine) {
 void T3DEngine9::PostRelease(TRef<TReleaseData> data) {
   if (!data) return;
   if (On3DUIThread() || !Application || !idMessage_) {
-    ReleaseNow(data.get(), this);
+    // With the 3D lock left: the wait for the device's other holders must
+    // not hold up those that need the lock to let go.
+    After3DLock([data, this] { ReleaseNow(data.get(), this); });
     return;
   }
   Application->PostEvent(idMessage_, data.Detach());
@@ -529,10 +579,19 @@ void T3DEngine9::EventHandler(void* self, TRefObject*, std::int32_t eventId, std
   auto* obj = reinterpret_cast<TRefObject*>(param);
   if (eventId == engine->idMessage_) {
     if (auto* init = dynamic_cast<TInitData*>(obj)) {
+      TRef<T3DRenderer9> keep;
+      {
+        T3DLockScope g(Device3DLock());
+        T3DRenderer9* r = init->Renderer;
+        if (!r || r->RefCount() <= 0) return;
+        keep = TRef<T3DRenderer9>(r);
+      }
+      // The store of the size before goes, and its objects are told, before
+      // the renderer can draw: none of them is drawn on the new device.
+      engine->DropResizedStore(init->Device.get(), init->Mode, keep->usesSwapChain_);
       T3DLockScope g(Device3DLock());
-      T3DRenderer9* r = init->Renderer;
-      if (!r || r->RefCount() <= 0) return;
-      TRef<T3DRenderer9> keep(r);
+      T3DRenderer9* r = keep.get();
+      if (init->Renderer != r) return;
       if (!engine->InternalCreateRenderer(init->Device.get(), init->Mode, r)) {
         r->initData_ = nullptr;
         r->SetState(rsDeviceLost);

@@ -9,6 +9,7 @@
 // the renderers, the stores and the resources.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -27,8 +28,43 @@ class TDumbWindow;
 
 // ---- Globals ---------------------------------------------------------------------------
 
+// The locks on the road of a frame, in the one order a thread takes them
+// (it may skip any, never go back up):
+//   1. the drawing lock (DrawingLock, a whole frame);
+//   2. the 3D drawer's lock (textures of the loader thread, open and close,
+//      a video picture's textures let go);
+//   3. a resource's lost-event link (TLostLink), held while its event runs;
+//   4. a video picture's monitor (its planes, written by the clip's
+//      extractor, and the making and letting go of its textures);
+//   5. Device3DLock;
+//   6. a draw device's lock, a software device's own mutex;
+//   7. leaves: the lost-event, window-list, panel-link, capability, screen's
+//      renderer and texture's device-object locks; a picture's lost-content
+//      lock, then its extractor's monitor.
+// Device3DLock is thus taken last of the locks that callers above see:
+// nothing that may wait for one of them runs under it. What a store tells
+// its objects when it goes (their lost events, which let textures go under
+// their pictures' monitors) and a device's release, which waits for its
+// other holders, run once the thread has left it (After3DLock).
 std::recursive_mutex& Device3DLock();
-using T3DLockScope = std::lock_guard<std::recursive_mutex>;
+
+// Holds Device3DLock for a scope; leaving the thread's outermost hold runs
+// what After3DLock put off, with the lock left.
+class T3DLockScope {
+public:
+  explicit T3DLockScope(std::recursive_mutex& lock);
+  ~T3DLockScope();
+  T3DLockScope(const T3DLockScope&) = delete;
+  T3DLockScope& operator=(const T3DLockScope&) = delete;
+
+private:
+  std::recursive_mutex& lock_;
+};
+
+// Runs Work once this thread holds no T3DLockScope: at once when it holds
+// none, else when it leaves its outermost one (in the order given; a
+// failure is reported and the rest still run).
+void After3DLock(std::function<void()> work);
 
 // Exclusive full screen may be used. Off by default: the desktop never
 // grants it (the device refuses it), so full screen is a window over the
@@ -133,6 +169,10 @@ public:
   // Renderer creation proper (UI thread); false when it failed (the
   // renderer is left to the caller).
   bool InternalCreateRenderer(TDrawDevice* device, const T3DDisplayMode& mode, T3DRenderer9* renderer);
+  // Drops the window's store when no renderer uses it and its device, which
+  // a renderer without a swap chain of its own draws on, has a back buffer
+  // of another size than Mode wants; true when it did.
+  bool DropResizedStore(TDrawDevice* device, const T3DDisplayMode& mode, bool usesSwapChain);
   // Hands a device to the UI thread for release; releases it here when no
   // application can take the message.
   void PostRelease(TRef<TReleaseData> data);

@@ -351,6 +351,7 @@ void TDevStore::RemoveResource(TRefObject* o) {
 
 void TDevStore::Dispose() {
   T3DLockScope g(Device3DLock());
+  TRef<TReleaseData> release;
   if (!renderers_.empty() && renderers_.front()->FullScreenRequested() && d3dDevice_) {
     TRef<TRectangleWrapper> record = FindDeviceObject<TRectangleWrapper>(device_);
     const TRect rect = record ? record->Rect : device_->Bounds();
@@ -360,7 +361,7 @@ void TDevStore::Dispose() {
     data->Window = device_->Window();
     data->Rect = rect;
     if (!On3DUIThread()) LogLine(u"TDevStore.Dispose, not main thread");
-    if (engine_) engine_->PostRelease(std::move(data));
+    release = std::move(data);
   }
   // Everything made on the device is cut off first, then told. Dying
   // objects are cut off too: they wait for the 3D lock to leave this store,
@@ -384,10 +385,18 @@ void TDevStore::Dispose() {
   vertexLists_.clear();
   shaders_.clear();
   for (auto& r : renderers) r->SetState(rsDeviceLost);
-  for (auto& r : renderers) r->DoLost(r.get());
-  for (auto& t : textures) t->DoLost(t.get());
-  for (auto& l : lists) l->DoLost(l.get());
-  for (auto& s : shaders) s->DoLost(s.get());
+  // Told with the 3D lock left: a texture of a video picture lets go under
+  // the picture's monitor, which the clip's extractor holds while it waits
+  // for the 3D lock to write a plane.
+  After3DLock([renderers = std::move(renderers), textures = std::move(textures), lists = std::move(lists),
+               shaders = std::move(shaders)] {
+    for (auto& r : renderers) r->DoLost(r.get());
+    for (auto& t : textures) t->DoLost(t.get());
+    for (auto& l : lists) l->DoLost(l.get());
+    for (auto& s : shaders) s->DoLost(s.get());
+  });
+  // After them: what they let go no longer holds the device up.
+  if (release && engine_) engine_->PostRelease(std::move(release));
   d3dDevice_ = nullptr;
   engine_ = nullptr;
   TRefObject::Dispose();

@@ -5,6 +5,11 @@
 //
 // Owner's protocol: Create, AddImage for every picture, Request / TakeFrame /
 // PutBack while showing, Stop before the last reference goes.
+//
+// The worker writes a frame holding no lock of its own; the picture's plane
+// locks take the picture's monitor, then the device's lock. The extractor's
+// monitor is innermost: nothing else is taken under it, and pictures are
+// let go outside it.
 #include <cstdint>
 #include <vector>
 

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <latch>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -86,4 +89,53 @@ TEST(Dev3DThreads, DeviceGoesWhileItsRenderersGo) {
     survivor->Free();
     EXPECT_EQ(renderersGone.load(), 8);
   }
+}
+
+// A store tells its objects on the thread that let it go while their owners
+// may be going on theirs: an owner that cuts its link while its lost event
+// runs elsewhere waits for the call, which may still use the owner, and no
+// call after the cut reaches it.
+TEST(Dev3DThreads, OwnerGoingWaitsForItsLostEventUnderWay) {
+  T3DLostNotifier device;
+  TLostLink link;
+  std::mutex m;
+  std::condition_variable cv;
+  bool inside = false, go = false, callEnded = false;
+  int calls = 0;
+  device.SetLostEvent(link.Event([&] {
+    std::unique_lock<std::mutex> l(m);
+    inside = true;
+    ++calls;
+    cv.notify_all();
+    cv.wait(l, [&] { return go; });
+    callEnded = true;  // the owner is still there
+  }));
+  std::thread lost([&] { device.DoLost(nullptr); });
+  {
+    std::unique_lock<std::mutex> l(m);
+    cv.wait(l, [&] { return inside; });
+  }
+  std::atomic<bool> cutting{false}, cut{false};
+  bool endedAtCut = false;
+  std::thread owner([&] {
+    cutting = true;
+    link.Cut();
+    std::lock_guard<std::mutex> g(m);
+    endedAtCut = callEnded;
+    cut = true;
+  });
+  while (!cutting) std::this_thread::yield();
+  // A cut that did not wait would be through by now; this one cannot be.
+  for (int i = 0; i < 20 && !cut; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_FALSE(cut.load());
+  {
+    std::lock_guard<std::mutex> g(m);
+    go = true;
+  }
+  cv.notify_all();
+  lost.join();
+  owner.join();
+  EXPECT_TRUE(endedAtCut);
+  device.DoLost(nullptr);
+  EXPECT_EQ(calls, 1);
 }
