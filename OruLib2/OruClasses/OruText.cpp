@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <string>
+#include <string_view>
 #include <typeinfo>
 
 #include "OruLib2/OruClasses/OruButton.h"
@@ -18,22 +21,70 @@ namespace oru {
 using zm::MakeRef;
 using zm::TColor24;
 
-std::vector<WideString> ParseTextValue(const zm::TByteString& value) {
-  const WideString text = zm::DecodeIniValue(value);
+namespace {
+
+// True when every backslash of the value starts "\\" or "\n".
+bool IniEscapesValid(std::string_view value) {
+  for (std::size_t i = value.find('\\'); i != std::string_view::npos; i = value.find('\\', i + 2))
+    if (i + 1 >= value.size() || (value[i + 1] != '\\' && value[i + 1] != 'n')) return false;
+  return true;
+}
+
+// The bytes of a line kept for its decoding: a character, or a bad sequence
+// once runs of continuation bytes are held to kMostRun, takes at most 8 of
+// them, and its decoding looks at most 6 further: so the first
+// kMaxTextLineLength + 1 characters decode from these as from the whole line.
+constexpr std::size_t kMostRun = 7;
+constexpr std::size_t kLineBytes = 8 * (kMaxTextLineLength + 3);
+
+}  // namespace
+
+std::vector<WideString> ParseTextValue(std::string_view value) {
+  // A bad escape anywhere leaves the whole text empty.
+  if (!IniEscapesValid(value)) return {WideString()};
   std::vector<WideString> out;
-  WideString line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c != u'\r' && c != u'\n') {
-      line += c;
-      continue;
-    }
-    // CR LF and LF CR end one line.
-    if (i + 1 < text.size() && (text[i + 1] == u'\r' || text[i + 1] == u'\n') && text[i + 1] != c) ++i;
-    out.push_back(std::move(line));
+  // Only what the cut keeps is decoded: a text of a hundred million lines
+  // costs no more than one of a thousand.
+  std::string line;
+  std::size_t run = 0;       // continuation bytes at the line's end
+  char pendingEnd = 0;       // the line end just read: its other half joins it
+  auto endLine = [&](bool ended) {
+    // A sequence cut off by the line's end is judged as it is in the whole
+    // text, where bytes follow it.
+    if (ended) line.append(6, '\n');
+    WideString decoded = zm::TByteString(std::move(line)).ToWide();
+    decoded.resize(std::min({decoded.find_first_of(u"\r\n"), decoded.size(), kMaxTextLineLength + 1}));
+    out.push_back(std::move(decoded));
     line.clear();
+    run = 0;
+  };
+  auto put = [&](char c) {
+    if (pendingEnd) {
+      const bool joins = (c == '\r' || c == '\n') && c != pendingEnd;
+      pendingEnd = 0;
+      if (joins) return;  // CR LF and LF CR end one line
+    }
+    if (c == '\r' || c == '\n') {
+      endLine(true);
+      pendingEnd = c;
+      return;
+    }
+    // The same character follows from a shorter run of continuation bytes.
+    const bool continuation = (static_cast<std::uint8_t>(c) & 0xC0) == 0x80;
+    run = continuation ? run + 1 : 0;
+    if (line.size() < kLineBytes && run <= kMostRun) line += c;
+  };
+  for (std::size_t i = 0; i < value.size() && out.size() < kMaxTextLines; ++i) {
+    if (value[i] != '\\') {
+      put(value[i]);
+    } else if (value[++i] == 'n') {
+      put('\r');
+      put('\n');
+    } else {
+      put('\\');
+    }
   }
-  out.push_back(std::move(line));
+  if (out.size() < kMaxTextLines) endLine(false);
   return out;
 }
 
@@ -116,12 +167,15 @@ void TOruText::MakeCaption(TColor24 captionColour) {
 
 void TOruText::Load(TOruObjectProps* props, bool reload) {
   const zm::TIniItem* item = FindPropItem(props, u"Text");
-  const zm::TByteString raw = item ? item->GetValue() : zm::TByteString();
-  if (!(raw == RawText)) {
+  // Read where the description holds it: a value of a hundred MB is neither
+  // copied nor kept.
+  const std::string_view raw = item ? item->ValueView() : std::string_view();
+  const TRawTextMark mark{raw.size(), std::hash<std::string_view>{}(raw)};
+  if (!(mark == RawText)) {
     AssignPicture(nullptr, false);
     ForgetObjectKey(Key);
   }
-  RawText = raw;
+  RawText = mark;
   Paragraphs = ParseTextValue(raw);
   CutText(Paragraphs);
   if (IsCaption && Paragraphs.size() > 1) Paragraphs.resize(1);
