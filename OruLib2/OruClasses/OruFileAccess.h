@@ -10,6 +10,7 @@
 // Paths use "\" as the show files do; the file layer converts them.
 // Every function may be called from any thread.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -148,8 +149,16 @@ inline constexpr char16_t kImageLoadErrorText[] = u"Image load error:";
 inline constexpr char16_t kVideoLoadErrorText[] = u"Video load error:";
 inline constexpr char16_t kPathText[] = u"Path:";
 // The placeholder picture: " <first line> " over " <file name> ", grey on
-// light grey; a plain light grey picture when no text can be drawn here.
+// light grey, its text drawn anew at the size each level is shown at (the
+// largest kPlaceholderSide pixels on its longer side); a plain light grey
+// picture when no text can be drawn here.
+inline constexpr std::int32_t kPlaceholderSide = 4096;
 zm::TRef<zm::TImage> MakePlaceholderImage(const WideString& name, bool found, bool isVideo);
+// The file name a placeholder shows: Name without its folder, a longer one
+// than kPlaceholderNameLength characters cut to its start and its end with
+// "…" between.
+inline constexpr std::size_t kPlaceholderNameLength = 64;
+WideString PlaceholderName(const WideString& name);
 // The pixels of a packed picture are decoded at once, so that a picture
 // whose pixels are damaged fails at its load (EGfxImageError) and shows the
 // placeholder, instead of failing again whenever it is drawn. Other

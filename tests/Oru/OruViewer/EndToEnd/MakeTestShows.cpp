@@ -593,6 +593,14 @@ void Make(const fs::path& root) {
     container.WriteFile((root / "hugetext.orushow").string());
   }
   {
+    // Missing pictures named by a quarter of a megabyte and by a megabyte.
+    TShowBuilder show((root / "longnames").string());
+    SolidSlides(show, {1000});
+    show.Slide(0).Image("Quarter", "pictures\\" + std::string(256 * 1024, 'q') + ".jpg");
+    show.Slide(0).Image("Mega", "pictures\\" + std::string(1024 * 1024, 'm') + ".jpg");
+    show.Write();
+  }
+  {
     // A show that stands at its end, and empty folders for its captures.
     TShowBuilder show((root / "stopshow").string());
     SolidSlides(show);
