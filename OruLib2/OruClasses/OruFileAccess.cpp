@@ -12,6 +12,7 @@
 #include "Platform/PlatFiles.h"
 #include "Platform/PlatShell.h"
 #include "Platform/PlatSystem.h"
+#include "Platform/PlatUtf8.h"
 #include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
 #include "ZmLib/Graphics/SysGfxLoader.h"
@@ -388,11 +389,14 @@ WideString PlaceholderName(const WideString& name) {
   return file.substr(0, head) + u"\u2026" + file.substr(file.size() - tail);
 }
 
-TRef<TImage> MakePlaceholderImage(const WideString& name, bool found, bool isVideo) {
-  const char16_t* first = found ? (isVideo ? kVideoLoadErrorText : kImageLoadErrorText)
-                                : (isVideo ? kVideoNotFoundText : kImageNotFoundText);
+WideString FormatNotReadText(const WideString& format) { return WideString(kFormatNotReadText) + u" (" + format + u"):"; }
+
+TRef<TImage> MakePlaceholderImage(const WideString& name, bool found, bool isVideo, const WideString& notRead) {
+  const WideString first = !notRead.empty() ? FormatNotReadText(notRead)
+                           : found          ? (isVideo ? kVideoLoadErrorText : kImageLoadErrorText)
+                                            : (isVideo ? kVideoNotFoundText : kImageNotFoundText);
   TRef<TStringList> lines = MakeRef<TStringList>();
-  lines->Add(u" " + WideString(first) + u" ");
+  lines->Add(u" " + first + u" ");
   lines->Add(u" " + PlaceholderName(name) + u" ");
   const TColor24 ink{100, 100, 100};
   const TColor24 paper{230, 230, 230};
@@ -532,11 +536,14 @@ TRef<TOruImage> TFileAccessor::GetImage(const WideString& name, bool isVideo) {
       } loading{handle->loading_};
       TRef<TImage> image;
       bool found = false;
+      WideString notRead;  // a format known but not read here
       try {
         image = source_->CallImageCallbacks(name);
         if (!image) {
           if (TStream* stream = OpenThroughSource(source_.get(), name)) {
             found = true;
+            if (const TPictureFormat format = PictureFormatOf(stream); format.Extension.empty())
+              notRead = format.Name;
             image = LoadImageFromStreamEx(stream, name, true);
             DecodePackedPixels(image.get());
           }
@@ -553,9 +560,17 @@ TRef<TOruImage> TFileAccessor::GetImage(const WideString& name, bool isVideo) {
         image.reset();
       }
       if (!image) {
-        if (found && FirstLoadError(source_->SourceId(), name))
-          LogLine(WideString(isVideo ? kVideoLoadErrorText : kImageLoadErrorText) + u" " + name);
-        image = MakePlaceholderImage(name, found, isVideo);
+        if (found && FirstLoadError(source_->SourceId(), name)) {
+          if (!notRead.empty()) {
+            // The user can do something about it: said without a log too.
+            const WideString line = FormatNotReadText(notRead) + u" " + name;
+            LogLine(line);
+            if (!dynamic_cast<TStdLog*>(GetLog())) plat::WriteStdErr(plat::ToUtf8(line) + "\n");
+          } else {
+            LogLine(WideString(isVideo ? kVideoLoadErrorText : kImageLoadErrorText) + u" " + name);
+          }
+        }
+        image = MakePlaceholderImage(name, found, isVideo, notRead);
       }
       handle->image_ = image;
       handle->loaded_.store(true, std::memory_order_release);
