@@ -30,51 +30,71 @@ bool IniEscapesValid(std::string_view value) {
   return true;
 }
 
-// The bytes of a line kept for its decoding: a character, or a bad sequence
-// once runs of continuation bytes are held to kMostRun, takes at most 8 of
-// them, and its decoding looks at most 6 further: so the first
-// kMaxTextLineLength + 1 characters decode from these as from the whole line.
+// Runs of continuation bytes longer than this decode as one this long does.
 constexpr std::size_t kMostRun = 7;
-constexpr std::size_t kLineBytes = 8 * (kMaxTextLineLength + 3);
+// A character's decoding looks at most this many bytes from its first on.
+constexpr std::int32_t kDecodeReach = 12;
 
 }  // namespace
 
 std::vector<WideString> ParseTextValue(std::string_view value) {
   // A bad escape anywhere leaves the whole text empty.
   if (!IniEscapesValid(value)) return {WideString()};
+  // Only what the cut keeps is made: a text of a hundred million lines
+  // costs no more than one of a thousand. The value is decoded as a stream
+  // (its escapes, then UTF-8, a few bytes ahead), exactly as decoding it
+  // whole would, and split as it goes.
   std::vector<WideString> out;
-  // Only what the cut keeps is decoded: a text of a hundred million lines
-  // costs no more than one of a thousand.
-  std::string line;
-  std::size_t run = 0;       // continuation bytes at the line's end
-  char pendingEnd = 0;       // the line end just read: its other half joins it
-  auto endLine = [&](bool ended) {
-    // A sequence cut off by the line's end is judged as it is in the whole
-    // text, where bytes follow it.
-    if (ended) line.append(6, '\n');
-    WideString decoded = zm::TByteString(std::move(line)).ToWide();
-    decoded.resize(std::min({decoded.find_first_of(u"\r\n"), decoded.size(), kMaxTextLineLength + 1}));
-    out.push_back(std::move(decoded));
-    line.clear();
-    run = 0;
-  };
-  auto put = [&](char c) {
+  WideString line;
+  char16_t pendingEnd = 0;  // the line end just read: its other half joins it
+  bool full = false;
+  const auto unit = [&](char16_t c) {
     if (pendingEnd) {
-      const bool joins = (c == '\r' || c == '\n') && c != pendingEnd;
+      const bool joins = (c == u'\r' || c == u'\n') && c != pendingEnd;
       pendingEnd = 0;
       if (joins) return;  // CR LF and LF CR end one line
     }
-    if (c == '\r' || c == '\n') {
-      endLine(true);
+    if (c == u'\r' || c == u'\n') {
+      out.push_back(std::move(line));
+      line.clear();
       pendingEnd = c;
+      full = out.size() >= kMaxTextLines;
       return;
     }
-    // The same character follows from a shorter run of continuation bytes.
-    const bool continuation = (static_cast<std::uint8_t>(c) & 0xC0) == 0x80;
-    run = continuation ? run + 1 : 0;
-    if (line.size() < kLineBytes && run <= kMostRun) line += c;
+    // One past the cut, so that CutText still sees the line is too long.
+    if (line.size() <= kMaxTextLineLength) line += c;
   };
-  for (std::size_t i = 0; i < value.size() && out.size() < kMaxTextLines; ++i) {
+  std::string window;  // bytes not decoded yet
+  const auto decode = [&](bool last) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(window.data());
+    const auto n = std::int32_t(window.size());
+    std::int32_t i = 0;
+    while (!full && i < n && (last || n - i >= kDecodeReach)) {
+      if (p[i] < 0x80) {
+        unit(p[i++]);
+        continue;
+      }
+      std::uint32_t c = zm::DecodeUTF8Char(p, n - 1, i);
+      if (c > 0x10FFFF) {
+        unit(u'\xFFFD');
+      } else if (c >= 0x10000) {
+        c -= 0x10000;
+        unit(char16_t(0xD800 + (c >> 10)));
+        unit(char16_t(0xDC00 + (c & 0x3FF)));
+      } else {
+        unit(char16_t(c));
+      }
+    }
+    window.erase(0, std::size_t(std::min(i, n)));
+  };
+  std::size_t run = 0;  // continuation bytes in a row
+  const auto put = [&](char b) {
+    run = (static_cast<std::uint8_t>(b) & 0xC0) == 0x80 ? run + 1 : 0;
+    if (run > kMostRun) return;
+    window += b;
+    if (window.size() >= 4 * kDecodeReach) decode(false);
+  };
+  for (std::size_t i = 0; i < value.size() && !full; ++i) {
     if (value[i] != '\\') {
       put(value[i]);
     } else if (value[++i] == 'n') {
@@ -84,7 +104,8 @@ std::vector<WideString> ParseTextValue(std::string_view value) {
       put('\\');
     }
   }
-  if (out.size() < kMaxTextLines) endLine(false);
+  decode(true);
+  if (!full) out.push_back(std::move(line));
   return out;
 }
 
