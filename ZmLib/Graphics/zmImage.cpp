@@ -229,7 +229,7 @@ TPictureFormat PictureFormatOf(TStream* stream) {
     const std::int64_t start = stream->GetPosition();
     n = stream->Read(TReadBuffer(head, sizeof head), sizeof head, 0);
     stream->SetPosition(start);
-  } catch (const EStreamError&) {
+  } catch (const std::exception&) {
     return format;  // nothing to tell: the loaders meet the same
   }
   if (const TReadFormat* read = FormatOf(head, std::max(n, 0), format.Name)) {
