@@ -22,6 +22,7 @@
 #include "ZmLib/Graphics/zmColorProfiles.h"
 #include "ZmLib/Graphics/zmICCColorTransform.h"
 #include "ZmLib/Graphics/zmImageLib.h"
+#include "ZmLib/Win32/SysLocks.h"
 #include "ZmLib/Win32/winScreen.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/wpFileStream.h"
@@ -43,6 +44,8 @@ const char16_t* const kLowColorText =
 namespace {
 
 zm::THookInstall<TLoadLcmsProc> gLcmsHook;
+// What a step about to end is given once the show has stopped waiting for it.
+constexpr std::uint32_t kLeftRunningWaitMs = 100;
 
 WideString ReadMonitorProfileName() {
   WideString path;
@@ -333,6 +336,9 @@ int RunProgram() {
     zm::LogLine(u"Exception at MainForm.Free (" + CurrentExceptionText() + u")");
   }
   app.Release();
+  // Work of the show left running ends before the stop line, or main ends
+  // the process without it.
+  (void)zm::LeftRunningEnded(kLeftRunningWaitMs);
   zm::WriteStopBanner(zm::GetLog());
   // The file log goes with the modules; what comes after them is not kept.
   if (zm::Commands->FindCommand(u"filelog")) plat::SetDebugOutputHook([](std::string_view) {});

@@ -12,6 +12,8 @@
 #include "Platform/PlatFiles.h"
 #include "Platform/PlatShell.h"
 #include "Platform/PlatSystem.h"
+#include "Platform/PlatUtf8.h"
+#include "ZmLib/Graphics/SysBitmap.h"
 #include "ZmLib/Graphics/SysBitmapStore.h"
 #include "ZmLib/Graphics/SysGfxLoader.h"
 #include "ZmLib/_MyUtils.h"
@@ -333,27 +335,95 @@ void DecodePackedPixels(TImage* image) {
   if (packed && !packed->Image()->GetBitmap()) throw EGfxImageError();
 }
 
-TRef<TImage> MakePlaceholderImage(const WideString& name, bool found, bool isVideo) {
-  const char16_t* first = found ? (isVideo ? kVideoLoadErrorText : kImageLoadErrorText)
-                                : (isVideo ? kVideoNotFoundText : kImageNotFoundText);
+namespace {
+
+// The placeholder's text drawn at the size each level is shown at: its
+// outlines are rendered for every level anew, never enlarged from a small
+// picture nor kept once the textures hold them.
+class TPlaceholderStore : public TSysBitmapStore {
+public:
+  TPlaceholderStore(const WideString& name, const TPoint& size, TVectorText* text, double scale, TColor32 ink,
+                    TColor32 paper, TPixelFormat* format)
+      : TSysBitmapStore(name, TImageLoadHandler{}, size, format), text_(text), scale_(scale), ink_(ink),
+        paper_(paper) {}
+  void Dispose() override {
+    text_ = nullptr;
+    TSysBitmapStore::Dispose();
+  }
+  bool RemakesLevels() const override { return true; }
+
+  void GetSourceLevel(std::int32_t level, TMipLevelResult& result) override {
+    if (!text_ || level < 0 || level > kMaxMipLevel) return;
+    // The size halving would give the level.
+    TPoint size = Size();
+    for (std::int32_t i = 0; i < level; ++i) size = {(size.X + 1) / 2, (size.Y + 1) / 2};
+    const double scale = scale_ * std::min(double(size.X) / Size().X, double(size.Y) / Size().Y);
+    TRef<TTextProducer> producer = MakeRef<TTextProducer>();
+    producer->SetText(text_.get(), false);
+    TRef<TDirectBitmap> drawn = producer->Render(ink_, paper_, scale);
+    producer->SetText(nullptr, false);
+    TRef<TDirectBitmap> bitmap = MakeRef<TDirectBitmap>(size.X, PixelFormat(), size.Y);
+    bitmap->FillRect({0, 0, size.X, size.Y}, paper_);
+    // Rounded to whole pixels, the text may miss the level's size by one.
+    if (drawn) bitmap->CopyRect({0, 0, size.X, size.Y}, drawn.get(), {0, 0});
+    result.Bitmap = MakeRef<TSysDirectWrapper>(bitmap.get(), false);
+    result.Owned = true;
+    result.Level = level;
+  }
+
+private:
+  TRef<TVectorText> text_;
+  double scale_;
+  TColor32 ink_, paper_;
+};
+
+}  // namespace
+
+WideString PlaceholderName(const WideString& name) {
+  const WideString file = ExtractFileName(name);
+  if (file.size() <= kPlaceholderNameLength) return file;
+  std::size_t head = (kPlaceholderNameLength - 1) / 2, tail = kPlaceholderNameLength - 1 - head;
+  // Never half a pair of surrogates on either side of the cut.
+  if (head > 0 && file[head - 1] >= 0xD800 && file[head - 1] <= 0xDBFF) --head;
+  if (tail > 0 && file[file.size() - tail] >= 0xDC00 && file[file.size() - tail] <= 0xDFFF) --tail;
+  return file.substr(0, head) + u"\u2026" + file.substr(file.size() - tail);
+}
+
+WideString FormatNotReadText(const WideString& format) { return WideString(kFormatNotReadText) + u" (" + format + u"):"; }
+
+TRef<TImage> MakePlaceholderImage(const WideString& name, bool found, bool isVideo, const WideString& notRead) {
+  const WideString first = !notRead.empty() ? FormatNotReadText(notRead)
+                           : found          ? (isVideo ? kVideoLoadErrorText : kImageLoadErrorText)
+                                            : (isVideo ? kVideoNotFoundText : kImageNotFoundText);
   TRef<TStringList> lines = MakeRef<TStringList>();
-  lines->Add(u" " + WideString(first) + u" ");
-  lines->Add(u" " + ExtractFileName(name) + u" ");
+  lines->Add(u" " + first + u" ");
+  lines->Add(u" " + PlaceholderName(name) + u" ");
   const TColor24 ink{100, 100, 100};
   const TColor24 paper{230, 230, 230};
   TFontParams font = MakeFontParams(u"Tahoma", 0, false, 8.25f, ink, paper);
-  TRef<TDirectBitmap> bitmap;
   try {
     if (TRef<TVectorText> text = CreateVectorText(font, *lines)) {
-      TRef<TTextProducer> producer = MakeRef<TTextProducer>();
-      producer->SetText(text.get(), false);
-      bitmap = producer->Render(TColor32{ink.B, ink.G, ink.R, 255}, TColor32{paper.B, paper.G, paper.R, 255}, 1.0);
+      // At its natural size the text is a small picture: its largest level
+      // is made kPlaceholderSide pixels on its longer side, so that the
+      // level a drawer takes for the size it shows it at is never enlarged.
+      const TSize natural = text->GetSize(1.0, 0);
+      const double scale =
+          natural.cx > 0 && natural.cy > 0 ? std::max(1.0, double(kPlaceholderSide) / std::max(natural.cx, natural.cy))
+                                           : 1.0;
+      const TSize size = text->GetSize(scale, 0);
+      TPixelFormat* format = PixelFormatByName(TByteString(PF_A8R8G8B8));
+      if (format && size.cx > 0 && size.cy > 0 && BitmapSizeAllowed(size.cx, size.cy, format)) {
+        TRef<TPlaceholderStore> store =
+            MakeRef<TPlaceholderStore>(name, TPoint{size.cx, size.cy}, text.get(), scale,
+                                       TColor32{ink.B, ink.G, ink.R, 255}, TColor32{paper.B, paper.G, paper.R, 255},
+                                       format);
+        return MakeRef<TImage>(store.get());
+      }
     }
   } catch (const Exception&) {
-    bitmap.reset();  // no usable font: the plain picture below
+    // no usable font: the plain picture below
   }
-  if (!bitmap) return PlainPlaceholder(name);
-  return SysBitmapToImage(bitmap.get(), false, name);
+  return PlainPlaceholder(name);
 }
 
 // ============================================================================
@@ -466,11 +536,14 @@ TRef<TOruImage> TFileAccessor::GetImage(const WideString& name, bool isVideo) {
       } loading{handle->loading_};
       TRef<TImage> image;
       bool found = false;
+      WideString notRead;  // a format known but not read here
       try {
         image = source_->CallImageCallbacks(name);
         if (!image) {
           if (TStream* stream = OpenThroughSource(source_.get(), name)) {
             found = true;
+            if (const TPictureFormat format = PictureFormatOf(stream); format.Extension.empty())
+              notRead = format.Name;
             image = LoadImageFromStreamEx(stream, name, true);
             DecodePackedPixels(image.get());
           }
@@ -487,9 +560,17 @@ TRef<TOruImage> TFileAccessor::GetImage(const WideString& name, bool isVideo) {
         image.reset();
       }
       if (!image) {
-        if (found && FirstLoadError(source_->SourceId(), name))
-          LogLine(WideString(isVideo ? kVideoLoadErrorText : kImageLoadErrorText) + u" " + name);
-        image = MakePlaceholderImage(name, found, isVideo);
+        if (found && FirstLoadError(source_->SourceId(), name)) {
+          if (!notRead.empty()) {
+            // The user can do something about it: said without a log too.
+            const WideString line = FormatNotReadText(notRead) + u" " + name;
+            LogLine(line);
+            if (!dynamic_cast<TStdLog*>(GetLog())) plat::WriteStdErr(plat::ToUtf8(line) + "\n");
+          } else {
+            LogLine(WideString(isVideo ? kVideoLoadErrorText : kImageLoadErrorText) + u" " + name);
+          }
+        }
+        image = MakePlaceholderImage(name, found, isVideo, notRead);
       }
       handle->image_ = image;
       handle->loaded_.store(true, std::memory_order_release);

@@ -10,6 +10,7 @@
 // Paths use "\" as the show files do; the file layer converts them.
 // Every function may be called from any thread.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -147,9 +148,24 @@ inline constexpr char16_t kVideoNotFoundText[] = u"Video not found";
 inline constexpr char16_t kImageLoadErrorText[] = u"Image load error:";
 inline constexpr char16_t kVideoLoadErrorText[] = u"Video load error:";
 inline constexpr char16_t kPathText[] = u"Path:";
-// The placeholder picture: " <first line> " over " <file name> ", grey on
-// light grey; a plain light grey picture when no text can be drawn here.
-zm::TRef<zm::TImage> MakePlaceholderImage(const WideString& name, bool found, bool isVideo);
+// A picture of a format known but not read here (WebP, HEIF ...):
+// "Image format not supported (WebP):", on its placeholder and in one line
+// on standard error with its name.
+inline constexpr char16_t kFormatNotReadText[] = u"Image format not supported";
+WideString FormatNotReadText(const WideString& format);
+// The placeholder picture: " <first line> " over " <file name> " (the first
+// line says the format when NotRead names one), grey on light grey, its
+// text drawn anew at the size each level is shown at (the largest
+// kPlaceholderSide pixels on its longer side); a plain light grey picture
+// when no text can be drawn here.
+inline constexpr std::int32_t kPlaceholderSide = 4096;
+zm::TRef<zm::TImage> MakePlaceholderImage(const WideString& name, bool found, bool isVideo,
+                                          const WideString& notRead = WideString());
+// The file name a placeholder shows: Name without its folder, a longer one
+// than kPlaceholderNameLength characters cut to its start and its end with
+// "…" between.
+inline constexpr std::size_t kPlaceholderNameLength = 64;
+WideString PlaceholderName(const WideString& name);
 // The pixels of a packed picture are decoded at once, so that a picture
 // whose pixels are damaged fails at its load (EGfxImageError) and shows the
 // placeholder, instead of failing again whenever it is drawn. Other

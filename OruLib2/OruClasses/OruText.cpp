@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <string>
+#include <string_view>
 #include <typeinfo>
 
 #include "OruLib2/OruClasses/OruButton.h"
@@ -18,22 +21,91 @@ namespace oru {
 using zm::MakeRef;
 using zm::TColor24;
 
-std::vector<WideString> ParseTextValue(const zm::TByteString& value) {
-  const WideString text = zm::DecodeIniValue(value);
+namespace {
+
+// True when every backslash of the value starts "\\" or "\n".
+bool IniEscapesValid(std::string_view value) {
+  for (std::size_t i = value.find('\\'); i != std::string_view::npos; i = value.find('\\', i + 2))
+    if (i + 1 >= value.size() || (value[i + 1] != '\\' && value[i + 1] != 'n')) return false;
+  return true;
+}
+
+// Runs of continuation bytes longer than this decode as one this long does.
+constexpr std::size_t kMostRun = 7;
+// A character's decoding looks at most this many bytes from its first on.
+constexpr std::int32_t kDecodeReach = 12;
+
+}  // namespace
+
+std::vector<WideString> ParseTextValue(std::string_view value) {
+  // A bad escape anywhere leaves the whole text empty.
+  if (!IniEscapesValid(value)) return {WideString()};
+  // Only what the cut keeps is made: a text of a hundred million lines
+  // costs no more than one of a thousand. The value is decoded as a stream
+  // (its escapes, then UTF-8, a few bytes ahead), exactly as decoding it
+  // whole would, and split as it goes.
   std::vector<WideString> out;
   WideString line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c != u'\r' && c != u'\n') {
-      line += c;
-      continue;
+  char16_t pendingEnd = 0;  // the line end just read: its other half joins it
+  bool full = false;
+  const auto unit = [&](char16_t c) {
+    if (pendingEnd) {
+      const bool joins = (c == u'\r' || c == u'\n') && c != pendingEnd;
+      pendingEnd = 0;
+      if (joins) return;  // CR LF and LF CR end one line
     }
-    // CR LF and LF CR end one line.
-    if (i + 1 < text.size() && (text[i + 1] == u'\r' || text[i + 1] == u'\n') && text[i + 1] != c) ++i;
-    out.push_back(std::move(line));
-    line.clear();
+    if (c == u'\r' || c == u'\n') {
+      out.push_back(std::move(line));
+      line.clear();
+      pendingEnd = c;
+      full = out.size() >= kMaxTextLines;
+      return;
+    }
+    // One past the cut, so that CutText still sees the line is too long.
+    if (line.size() <= kMaxTextLineLength) line += c;
+  };
+  std::string window;  // bytes not decoded yet
+  const auto decode = [&](bool last) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(window.data());
+    const auto n = std::int32_t(window.size());
+    std::int32_t i = 0;
+    while (!full && i < n && (last || n - i >= kDecodeReach)) {
+      if (p[i] < 0x80) {
+        unit(p[i++]);
+        continue;
+      }
+      std::uint32_t c = zm::DecodeUTF8Char(p, n - 1, i);
+      if (c > 0x10FFFF) {
+        unit(u'\xFFFD');
+      } else if (c >= 0x10000) {
+        c -= 0x10000;
+        unit(char16_t(0xD800 + (c >> 10)));
+        unit(char16_t(0xDC00 + (c & 0x3FF)));
+      } else {
+        unit(char16_t(c));
+      }
+    }
+    window.erase(0, std::size_t(std::min(i, n)));
+  };
+  std::size_t run = 0;  // continuation bytes in a row
+  const auto put = [&](char b) {
+    run = (static_cast<std::uint8_t>(b) & 0xC0) == 0x80 ? run + 1 : 0;
+    if (run > kMostRun) return;
+    window += b;
+    if (window.size() >= 4 * kDecodeReach) decode(false);
+  };
+  for (std::size_t i = 0; i < value.size() && !full; ++i) {
+    if (value[i] != '\\') {
+      put(value[i]);
+    } else if (value[++i] == 'n') {
+      put('\r');
+      put('\n');
+    } else {
+      put('\\');
+    }
   }
-  out.push_back(std::move(line));
+  decode(true);
+  if (!full) out.push_back(std::move(line));
   return out;
 }
 
@@ -116,12 +188,15 @@ void TOruText::MakeCaption(TColor24 captionColour) {
 
 void TOruText::Load(TOruObjectProps* props, bool reload) {
   const zm::TIniItem* item = FindPropItem(props, u"Text");
-  const zm::TByteString raw = item ? item->GetValue() : zm::TByteString();
-  if (!(raw == RawText)) {
+  // Read where the description holds it: a value of a hundred MB is neither
+  // copied nor kept.
+  const std::string_view raw = item ? item->ValueView() : std::string_view();
+  const TRawTextMark mark{raw.size(), std::hash<std::string_view>{}(raw)};
+  if (!(mark == RawText)) {
     AssignPicture(nullptr, false);
     ForgetObjectKey(Key);
   }
-  RawText = raw;
+  RawText = mark;
   Paragraphs = ParseTextValue(raw);
   CutText(Paragraphs);
   if (IsCaption && Paragraphs.size() > 1) Paragraphs.resize(1);

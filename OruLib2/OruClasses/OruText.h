@@ -9,7 +9,10 @@
 // and colours; the value carries no formatting of its own, so the size
 // factor of a text is always 1. A value with an invalid escape reads as
 // empty. A text whose every paragraph is empty is a single blank.
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string_view>
 #include <vector>
 
 #include "OruLib2/OruClasses/OruImage.h"
@@ -19,8 +22,12 @@
 
 namespace oru {
 
-// The paragraphs of a Text value (see above); never empty.
-std::vector<WideString> ParseTextValue(const zm::TByteString& value);
+// The paragraphs of a Text value (see above); never empty. Only what
+// CutText keeps is read: at most kMaxTextLines paragraphs, each of at most
+// kMaxTextLineLength + 1 characters (a longer one is cut there, so that
+// CutText still sees it is too long).
+std::vector<WideString> ParseTextValue(std::string_view value);
+inline std::vector<WideString> ParseTextValue(const zm::TByteString& value) { return ParseTextValue(value.View()); }
 
 // Largest raster a text is rendered at.
 constexpr double kMaxTextRasterSide = 30000;
@@ -86,7 +93,13 @@ public:
 
   std::vector<WideString> Paragraphs;  // source
   std::vector<WideString> Expanded;    // after macro expansion
-  zm::TByteString RawText;
+  // What the Text value was: its length and hash (empty at first).
+  struct TRawTextMark {
+    std::size_t Length = 0;
+    std::size_t Hash = std::hash<std::string_view>{}(std::string_view());
+    bool operator==(const TRawTextMark&) const = default;
+  };
+  TRawTextMark RawText;
   WideString FontName;
   std::uint8_t FontStyle = 0;
   std::uint8_t Alignment = 1;

@@ -567,6 +567,11 @@ void TOruVideo::DrawPlaceholder(TDeviceDrawer& drawer, float opacity) {
   TImageDrawParams p;
   p.Opacity = opacity;
   p.Antialiased = AntialiasedBorder;
+  // The level of the size it shows at: the placeholder's largest is made
+  // for the largest screens.
+  const auto px = [](float v) { return std::isfinite(v) ? std::int32_t(std::clamp(v, 1.0f, 1e9f)) : 1; };
+  p.Level = MipLevelForSize({Placeholder->Params.Width, Placeholder->Params.Height}, px(std::hypot(ax.X, ax.Y) * pw),
+                            px(std::hypot(ay.X, ay.Y) * ph));
   drawer.DrawImage(Placeholder.get(), o, p, ax, ay);
 }
 

@@ -474,8 +474,10 @@ void TOruEngine::StopLoader(bool freeLoader, bool freePlayer) {
     if (loader_->Running()) {
       LogLine(u"TOruEngine.StopLoader: the loader did not stop");
       if (freeLoader) {
-        // Still running: never freed under it, and cut off from the engine.
-        (void)loader_.Detach();
+        // Still running: never freed under it, and cut off from the engine;
+        // the program waits for it before its modules end.
+        TOruEngineLoader* left = loader_.get();
+        zm::LeaveRunning(left, [left] { return left->Running(); });
         if (preloadLink_) {
           std::lock_guard<std::mutex> g(preloadLink_->Lock);
           preloadLink_->Controller = nullptr;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "ZmLib/wpFileStream.h"
 #include "ZmLib/wpUnicode.h"
@@ -27,12 +28,47 @@ std::vector<TLoaderEntry> Loaders() {
 
 constexpr std::uint8_t kPngSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
 
-bool StartsWithPng(TStream* stream) {
-  const std::int64_t start = stream->GetPosition();
-  std::uint8_t head[8] = {};
-  const std::int32_t n = stream->Read(TReadBuffer(head, 8), 8, 0);
-  stream->SetPosition(start);
-  return n == 8 && std::equal(head, head + 8, kPngSignature);
+// The extensions whose loaders read a format, the first the one it is
+// loaded by when its name says another.
+struct TReadFormat {
+  const char16_t* Name;
+  std::initializer_list<const char16_t*> Extensions;
+};
+const TReadFormat kJpeg{u"JPEG", {u".jpg", u".jpeg", u".jpe", u".jfif"}};
+const TReadFormat kPng{u"PNG", {u".png"}};
+const TReadFormat kGif{u"GIF", {u".gif", u".gif|framesatlas", u".gif_first_frame"}};
+const TReadFormat kBmp{u"BMP", {u".bmp", u".dib"}};
+// The packed pictures of a show, stored under the names of what they were.
+const TReadFormat kPacked{u"packed picture", {u".zmgfx", u".bmp", u".dib", u".png", u".gif|framesatlas"}};
+
+bool Starts(const std::uint8_t* head, std::int32_t n, std::int32_t at, std::string_view bytes) {
+  return at + std::int32_t(bytes.size()) <= n &&
+         std::equal(bytes.begin(), bytes.end(), head + at, [](char b, std::uint8_t h) { return std::uint8_t(b) == h; });
+}
+
+// The format of a picture's first N bytes: one read here, with its loaders'
+// extensions; or only its name, for one that is not; or nothing known.
+const TReadFormat* FormatOf(const std::uint8_t* head, std::int32_t n, WideString& name) {
+  const auto is = [&](std::int32_t at, std::string_view bytes) { return Starts(head, n, at, bytes); };
+  if (is(0, "\xFF\xD8\xFF")) return &kJpeg;
+  if (n >= 8 && std::equal(head, head + 8, kPngSignature)) return &kPng;
+  if (is(0, "GIF87a") || is(0, "GIF89a")) return &kGif;
+  if (is(0, "ZMGF")) return &kPacked;
+  if (is(0, "BM")) return &kBmp;
+  // Formats a camera, a phone or a web page gives that are not read here.
+  if (is(0, "RIFF") && is(8, "WEBP")) name = u"WebP";
+  else if (is(0, std::string_view("II*\0", 4)) || is(0, std::string_view("MM\0*", 4))) name = u"TIFF";
+  else if (is(4, "ftyp") && (is(8, "avif") || is(8, "avis"))) name = u"AVIF";
+  else if (is(4, "ftyp") && (is(8, "heic") || is(8, "heix") || is(8, "hevc") || is(8, "heim") || is(8, "heis") ||
+                             is(8, "mif1") || is(8, "msf1")))
+    name = u"HEIF";
+  else if (is(0, "\xFF\x0A") || is(0, std::string_view("\0\0\0\x0CJXL \x0D\x0A\x87\x0A", 12))) name = u"JPEG XL";
+  else if (is(0, std::string_view("\0\0\0\x0CjP  \x0D\x0A\x87\x0A", 12)) || is(0, "\xFF\x4F\xFF\x51"))
+    name = u"JPEG 2000";
+  else if (is(0, "8BPS")) name = u"Photoshop";
+  else if (is(0, std::string_view("\0\0\1\0", 4))) name = u"ICO";
+  else if (is(0, "%PDF")) name = u"PDF";
+  return nullptr;
 }
 
 }  // namespace
@@ -180,6 +216,30 @@ std::int32_t ImageLoaderCount() {
 // Opening pictures
 // ============================================================================
 
+bool TPictureFormat::ReadAs(const WideString& extension) const {
+  return std::any_of(Extensions.begin(), Extensions.end(), [&](const WideString& x) { return SameText(x, extension); });
+}
+
+TPictureFormat PictureFormatOf(TStream* stream) {
+  TPictureFormat format;
+  if (!stream) return format;
+  std::uint8_t head[12] = {};
+  std::int32_t n = 0;
+  try {
+    const std::int64_t start = stream->GetPosition();
+    n = stream->Read(TReadBuffer(head, sizeof head), sizeof head, 0);
+    stream->SetPosition(start);
+  } catch (const std::exception&) {
+    return format;  // nothing to tell: the loaders meet the same
+  }
+  if (const TReadFormat* read = FormatOf(head, std::max(n, 0), format.Name)) {
+    format.Name = read->Name;
+    for (const char16_t* x : read->Extensions) format.Extensions.push_back(x);
+    format.Extension = format.Extensions.front();
+  }
+  return format;
+}
+
 TRef<TBitmapStore> LoadBitmapStore(TStream* stream, const WideString& fileName, bool ownsStream,
                                    const TImageLoadHandler& handler) {
   if (!stream) return nullptr;
@@ -188,7 +248,9 @@ TRef<TBitmapStore> LoadBitmapStore(TStream* stream, const WideString& fileName, 
   TRef<TStream> hold(stream);
   try {
     WideString ext = fileName.empty() ? WideString() : ExtractFileExt(fileName);
-    if (ext == u".bmp" && StartsWithPng(stream)) ext = u".png";
+    // A picture is read by what it holds, whatever its name says.
+    const TPictureFormat format = PictureFormatOf(stream);
+    if (!format.Extension.empty() && !format.ReadAs(ext)) ext = format.Extension;
     for (const TLoaderEntry& e : Loaders()) {
       if (!ext.empty() &&
           std::none_of(e.Extensions.begin(), e.Extensions.end(), [&](const WideString& x) { return SameText(x, ext); }))

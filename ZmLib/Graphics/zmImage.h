@@ -182,6 +182,16 @@ std::int32_t ImageLoaderCount();
 
 // ---- Opening pictures -------------------------------------------------------------------
 
+// What a picture's first bytes say it is (the stream is left where it was).
+struct TPictureFormat {
+  WideString Name;                     // "JPEG", "PNG", ..., "WebP"; empty: nothing known
+  WideString Extension;                // a format read here: its loaders' extension; empty: not read here
+  std::vector<WideString> Extensions;  // every extension whose loaders read it
+  // Whether a name with Extension goes to loaders of this format.
+  bool ReadAs(const WideString& extension) const;
+};
+TPictureFormat PictureFormatOf(TStream* stream);
+
 // The first store a loader for the name's extension makes (every loader when
 // the name has none); a ".bmp" name whose data begin with the PNG signature
 // goes to the ".png" loaders. Nil when none accepts; with OwnsStream the

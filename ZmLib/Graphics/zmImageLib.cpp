@@ -117,17 +117,6 @@ void CorrectInvisibleRows(TSysBitmap* bitmap) {
   }
 }
 
-// Pictures saved as PNG under a ".bmp" name reach the PNG loaders with their
-// own name; they are served as ".png".
-bool StartsWithPng(TStream* stream) {
-  static const std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  const std::int64_t start = stream->GetPosition();
-  std::uint8_t head[8] = {};
-  const std::int32_t n = stream->Read(TReadBuffer(head, 8), 8, 0);
-  stream->SetPosition(start);
-  return n == 8 && std::memcmp(head, kSignature, 8) == 0;
-}
-
 bool RecordUsable(const TImageLibRecord& r) {
   return (r.BitsPerPixel == 24 || r.BitsPerPixel == 32) && r.Width > 0 && r.Height > 0 &&
          std::int64_t(r.Width) * r.Height <= kMaxImageLibPixels;
@@ -260,9 +249,12 @@ void ClearImageLibraries() {
 TRef<TBitmapStore> LoadImageLibStore(TStream* stream, const WideString& fileName, bool ownsStream,
                                      const TImageLoadHandler& handler) {
   if (!stream) return nullptr;
-  std::string key = ExtensionKey(NormalizeExtension(ExtractFileExt(fileName)));
+  // The libraries of what the picture holds, whatever its name says.
+  WideString ext = ExtractFileExt(fileName);
+  const TPictureFormat format = PictureFormatOf(stream);
+  if (!format.Extension.empty() && !format.ReadAs(ext)) ext = format.Extension;
+  std::string key = ExtensionKey(NormalizeExtension(ext));
   if (key.size() < 2) return nullptr;
-  if (key == ".BMP" && StartsWithPng(stream)) key = ".PNG";
   const std::int64_t start = stream->GetPosition();
   const TImageLibStream callbacks{stream, &StreamGetSize, &StreamSetSize, &StreamReadAt, &StreamWriteAt};
   TRef<TBitmapStore> store;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <vector>
 
 #include "Platform/PlatSync.h"
@@ -123,6 +124,42 @@ bool ShutdownSysLocks(std::uint32_t timeoutMs) {
   while (!p.handles.empty()) p.handles.pop_back();
   p.capacity = 0;
   return true;
+}
+
+namespace {
+
+struct TLeftRunning {
+  TRef<TRefObject> Owner;
+  std::function<bool()> Running;
+};
+std::mutex gLeftLock;
+std::vector<TLeftRunning> gLeft;
+
+}  // namespace
+
+void LeaveRunning(TRefObject* owner, std::function<bool()> running) {
+  if (!owner || !running) return;
+  std::lock_guard<std::mutex> g(gLeftLock);
+  gLeft.push_back({TRef<TRefObject>(owner), std::move(running)});
+}
+
+bool LeftRunningEnded(std::uint32_t timeoutMs) {
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    std::vector<TLeftRunning> ended;
+    bool empty;
+    {
+      std::lock_guard<std::mutex> g(gLeftLock);
+      const auto done = std::stable_partition(gLeft.begin(), gLeft.end(), [](const TLeftRunning& l) { return l.Running(); });
+      std::move(done, gLeft.end(), std::back_inserter(ended));
+      gLeft.erase(done, gLeft.end());
+      empty = gLeft.empty();
+    }
+    ended.clear();  // let go outside the lock: their disposal may take time
+    if (empty) return true;
+    if (std::chrono::steady_clock::now() >= giveUp) return false;
+    plat::SleepMs(2);
+  }
 }
 
 std::int32_t AtomicIncrement(std::atomic<std::int32_t>& v) { return v.fetch_add(1) + 1; }
@@ -356,6 +393,12 @@ void InitSysLocks() {
 }
 
 void FiniSysLocks() {
+  {
+    // Work still running keeps what it uses: nothing is let go under it.
+    std::lock_guard<std::mutex> g(gLeftLock);
+    for (TLeftRunning& l : gLeft) (void)l.Owner.Detach();
+    gLeft.clear();
+  }
   FreeAndNil(gActiveThreadsLock);
   if (!ShutdownSysLocks(5000)) DebugLog("Worker threads still running at shutdown");
 }

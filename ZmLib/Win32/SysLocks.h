@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -38,6 +39,16 @@ bool ShuttingDown();
 // handles from the last to the first. False on time-out (the handles stay
 // open then).
 bool ShutdownSysLocks(std::uint32_t timeoutMs);
+
+// Work its owner gave up waiting for, still running on a thread of its own
+// (a step that cannot be broken off: a read that never returns): Owner is
+// kept, with a reference, until Running says it has ended. The program
+// ends nothing under it: before its modules end it waits for such work,
+// and when that does not end it ends the process without them.
+void LeaveRunning(TRefObject* owner, std::function<bool()> running);
+// Waits until all work left running has ended, at most TimeoutMs of the
+// steady clock, letting each go as it ends; true when none runs.
+bool LeftRunningEnded(std::uint32_t timeoutMs);
 
 std::int32_t AtomicIncrement(std::atomic<std::int32_t>& v);  // new value
 std::int32_t AtomicDecrement(std::atomic<std::int32_t>& v);  // new value

@@ -234,6 +234,46 @@ TEST(PlayShow, PackedPicturesOfAnotherSizeOrDamagedPixels) {
   }
 }
 
+// A missing picture's placeholder is drawn sharp at the size it is shown
+// (its text's edges step from paper to ink within a pixel or two, as a text
+// drawn at that size does, not over the several pixels of a small picture
+// enlarged), also when its name is a quarter of a megabyte long (cut to
+// its start and end, it shows at once).
+TEST(PlayShow, AMissingPicturesPlaceholderIsSharpAtItsSize) {
+  for (const std::size_t length : {std::size_t(12), std::size_t(256 * 1024)}) {
+    SCOPED_TRACE(length);
+    zmtest::TShowBuilder show;
+    show.ScreenSize(640, 360).Main().Key("opt_scr_full", 0);
+    show.AddSlide(600).SolidBackground(0, 0, 0).Transition("quick", 0).Image(
+        "Photo", "pictures\\" + std::string(length, 'a') + ".jpg");
+    show.Write();
+    int steepest = -1, paper = 0;
+    const orutest::TInProcessRun run = orutest::PlayInProcess(
+        u"player -filename \"" + plat::FromUtf8(show.Folder() + "/Project.oru") + u"\"", kStepMs,
+        [&](std::int64_t time, const std::uint32_t* bits, int w, int h) {
+          if (time < 300 || !bits) return false;
+          // Between neighbours on a row, both grey (the placeholder's ink,
+          // paper and the shades between): the largest step.
+          const auto grey = [](std::uint32_t c) {
+            const int r = Channel(c, 16), g = Channel(c, 8), b = Channel(c, 0);
+            return std::abs(r - g) <= 2 && std::abs(g - b) <= 2 && r >= 90 ? r : -1;
+          };
+          for (int y = 0; y < h; ++y)
+            for (int x = 0; x + 1 < w; ++x) {
+              const int a = grey(bits[std::size_t(y) * std::size_t(w) + std::size_t(x)]);
+              const int b = grey(bits[std::size_t(y) * std::size_t(w) + std::size_t(x) + 1]);
+              if (a >= 225) ++paper;
+              if (a >= 0 && b >= 0) steepest = std::max(steepest, std::abs(a - b));
+            }
+          return true;
+        });
+    ASSERT_TRUE(run.Started);
+    EXPECT_GT(paper, 640 * 20) << "no placeholder shown";
+    // Ink 100 on paper 230.
+    EXPECT_GE(steepest, 90);
+  }
+}
+
 TEST(PlayShow, StartSwitchesAndADamagedPictureKeepTheShowGoing) {
   zmtest::TShowBuilder show;
   SolidShow(show);

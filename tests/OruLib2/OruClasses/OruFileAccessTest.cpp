@@ -279,6 +279,32 @@ TEST_F(Pictures, PlaceholdersSayWhatWentWrong) {
   EXPECT_EQ(PixelAt(plain.get(), 80, 24), (TColor32{230, 230, 230, 255}));
 }
 
+// A name longer than the placeholder holds keeps its start and its end,
+// never half a pair of surrogates; the folder is never shown.
+TEST(PlaceholderNames, LongNamesAreCutInTheMiddle) {
+  EXPECT_EQ(PlaceholderName(u"pics\\beach.jpg"), u"beach.jpg");
+  const WideString fits(kPlaceholderNameLength, u'x');
+  EXPECT_EQ(PlaceholderName(u"a\\" + fits), fits);
+  const WideString huge = u"start" + WideString(1 << 20, u'm') + u"end.jpg";
+  const WideString cut = PlaceholderName(u"pics\\" + huge);
+  EXPECT_EQ(cut.size(), kPlaceholderNameLength);
+  EXPECT_EQ(cut.substr(0, 5), u"start");
+  EXPECT_EQ(cut.substr(cut.size() - 7), u"end.jpg");
+  EXPECT_NE(cut.find(u'\u2026'), WideString::npos);
+  // Pairs on both sides of the cut stay whole or go whole.
+  WideString pairs;
+  while (pairs.size() < 4 * kPlaceholderNameLength) pairs += u"\U0001F600";
+  for (const WideString& name : {pairs, u"x" + pairs, pairs + u"x"}) {
+    const WideString c = PlaceholderName(name);
+    EXPECT_LE(c.size(), kPlaceholderNameLength);
+    for (std::size_t i = 0; i < c.size(); ++i) {
+      const bool high = c[i] >= 0xD800 && c[i] <= 0xDBFF, low = c[i] >= 0xDC00 && c[i] <= 0xDFFF;
+      if (high) EXPECT_TRUE(i + 1 < c.size() && c[i + 1] >= 0xDC00 && c[i + 1] <= 0xDFFF) << i;
+      if (low) EXPECT_TRUE(i > 0 && c[i - 1] >= 0xD800 && c[i - 1] <= 0xDBFF) << i;
+    }
+  }
+}
+
 // The log's lines while installed.
 class TLines : public TLog {
 public:

@@ -34,6 +34,91 @@ TEST(OruText, TextValueParagraphs) {
   EXPECT_EQ(ParseTextValue(zm::TByteString("\xC3\xA9t\xC3\xA9\r\n\n\rx")), (V{u"\u00e9t\u00e9", u"", u"x"}));
 }
 
+// The whole value decoded, split and cut: what a text shows.
+std::vector<WideString> WholeTextCut(const std::string& value) {
+  const WideString text = zm::DecodeIniValue(zm::TByteString(value));
+  std::vector<WideString> out(1);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c != u'\r' && c != u'\n') {
+      out.back() += c;
+      continue;
+    }
+    if (i + 1 < text.size() && (text[i + 1] == u'\r' || text[i + 1] == u'\n') && text[i + 1] != c) ++i;
+    out.emplace_back();
+  }
+  CutText(out);
+  return out;
+}
+
+TEST(OruText, OnlyWhatTheCutKeepsIsRead) {
+  using V = std::vector<WideString>;
+  // Paragraphs past those kept are not made; a long line keeps one
+  // character past its cut, so that the cut still sees it.
+  std::string many;
+  for (int i = 0; i < 300000; ++i) many += "a\\n";
+  const V parsed = ParseTextValue(zm::TByteString(many));
+  EXPECT_EQ(parsed, V(kMaxTextLines, u"a"));
+  const V line = ParseTextValue(zm::TByteString(std::string(5000000, 'x') + "\\ny"));
+  ASSERT_EQ(line.size(), 2u);
+  EXPECT_EQ(line[0], WideString(kMaxTextLineLength + 1, u'x'));
+  EXPECT_EQ(line[1], u"y");
+  // A bad escape far past the cut still empties the text.
+  EXPECT_EQ(ParseTextValue(zm::TByteString(many + "\\q")), V{u""});
+
+  // Whatever the bytes, the text shows what decoding the whole value shows:
+  // long lines of multi-byte characters, pairs, bad and cut sequences, long
+  // runs of stray continuation bytes, line ends of every kind near the cuts,
+  // also line ends encoded overlong.
+  const std::vector<std::string> pieces = {"a",
+                                           "\xC0\x8A",
+                                           "\xE0\x80\x8D",
+                                           "\xC3\xA9",
+                                           "\xE2\x82\xAC",
+                                           "\xF0\x9F\x98\x80",
+                                           "\xED\xA0\xBD\xED\xB8\x80",
+                                           "\x80",
+                                           std::string(40, '\x80'),
+                                           "\xC3",
+                                           "\xF0\x9F",
+                                           "\xFE",
+                                           "\xFC\x80\x80\x80\x80\x80",
+                                           "\\\\",
+                                           "\\n",
+                                           "\r",
+                                           "\n",
+                                           "\r\\n",
+                                           "\n\r"};
+  auto same = [](const std::string& value) {
+    std::vector<WideString> got = ParseTextValue(zm::TByteString(value));
+    CutText(got);
+    return got == WholeTextCut(value);
+  };
+  // Every three pieces between two characters.
+  for (const auto& a : pieces)
+    for (const auto& b : pieces)
+      for (const auto& c : pieces) {
+        const std::string value = "a" + a + b + c + "bz";
+        EXPECT_TRUE(same(value)) << ::testing::PrintToString(value);
+      }
+  // Many lines, long ones past the cut.
+  std::uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u, seed >> 8; };
+  for (int round = 0; round < 30; ++round) {
+    std::string value;
+    const std::uint32_t lines = 1 + next() % (round % 3 == 0 ? 1200 : 6);
+    for (std::uint32_t l = 0; l < lines; ++l) {
+      const std::uint32_t length = next() % (l % 7 == 0 ? 2500 : 30);
+      for (std::uint32_t k = 0; k < length; ++k) {
+        const std::uint32_t pick = next() % 100;
+        value += pick < 60 ? pieces[0] : pieces[1 + pick % (pieces.size() - 6)];
+      }
+      value += pieces[pieces.size() - 5 + next() % 5];
+    }
+    EXPECT_TRUE(same(value)) << "round " << round;
+  }
+}
+
 TEST(OruText, RasterScaleLimits) {
   // 400 % of a 1080-pixel container for a text of 120 x 30 at scale 1.
   const double s = LimitTextRasterScale(4 * 1080 / 30.0, 120, 30);

@@ -273,13 +273,16 @@ TEST(OruEngineThreadsTest, StopGivesUpOnALoaderHeldInAReadThatNeverReturns) {
   listener->ProcessEvents();
   SetLog(nullptr);
 
-  // The read returns at last: the loader sees the stop and ends. The engine
-  // let go of it without freeing it (its thread still ran): that is done here.
+  // Left running, it is kept for the program's end, which does not go on
+  // while it runs.
+  EXPECT_FALSE(zm::LeftRunningEnded(0));
+  // The read returns at last: the loader sees the stop and ends, and the
+  // program's wait lets it go.
   parts->stall->Release();
   TRef<TEttLoader> loader = std::move(parts->last);
-  loader->Join();
+  EXPECT_TRUE(zm::LeftRunningEnded(60000));
   EXPECT_FALSE(loader->Running());
-  loader->ReleaseRef();
+  loader->Join();
 }
 
 }  // namespace

@@ -238,9 +238,13 @@ TEST_F(ImageLibTest, RegistrationAndNames) {
     TRef<TMemoryStream> s = zmtest::MemoryStreamOf(png);
     EXPECT_TRUE(LoadImageLibStore(s.get(), name, false, {})) << plat::ToUtf8(name);
   }
-  for (const char16_t* name : {u"a.gif", u"png", u"a.png.bak", u""}) {
+  // A PNG is read by what it holds, whatever its name; other bytes under a
+  // name of no library's are left to the others.
+  for (const char16_t* name : {u"a.gif", u"png", u"a.png.bak", u"a.jpg", u""}) {
     TRef<TMemoryStream> s = zmtest::MemoryStreamOf(png);
-    EXPECT_FALSE(LoadImageLibStore(s.get(), name, false, {})) << plat::ToUtf8(name);
+    EXPECT_TRUE(LoadImageLibStore(s.get(), name, false, {})) << plat::ToUtf8(name);
+    TRef<TMemoryStream> other = zmtest::MemoryStreamOf(std::string("GIF89a and more"));
+    EXPECT_FALSE(LoadImageLibStore(other.get(), name, false, {})) << plat::ToUtf8(name);
   }
   EXPECT_FALSE(LoadImageLibStore(nullptr, u"a.png", false, {}));
   // Through the loader table; a ".bmp" holding PNG data goes to the PNG loaders.

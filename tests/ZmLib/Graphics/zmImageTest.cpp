@@ -105,6 +105,57 @@ TEST_F(ImageLoaders, ExtensionsChooseTheLoadersInRegistrationOrder) {
   EXPECT_EQ(CallsFor(u"x.bmp", png), std::vector<std::string>{"png"});
 }
 
+// A picture goes to the loaders of what it holds, whatever its name says;
+// a name that already goes to them keeps its own (an animation's suffix);
+// bytes that tell nothing leave the name to choose.
+TEST_F(ImageLoaders, WhatAPictureHoldsChoosesItsLoaders) {
+  using V = std::vector<std::string>;
+  const std::string png("\x89PNG\r\n\x1a\n rest", 13), jpeg("\xFF\xD8\xFF\xE0 rest", 9), gif("GIF89a rest");
+  EXPECT_EQ(CallsFor(u"photo.jpg", png), V{"png"});
+  EXPECT_EQ(CallsFor(u"photo.PNG", jpeg), V{"A"});
+  EXPECT_EQ(CallsFor(u"photo", jpeg), V{"A"});
+  EXPECT_EQ(CallsFor(u"anim.png", gif), V{"gif"});
+  EXPECT_EQ(CallsFor(u"anim.gif|framesatlas", gif), V{"atlas"});
+  EXPECT_EQ(CallsFor(u"photo.jpeg", jpeg), V{"A"});
+  EXPECT_EQ(CallsFor(u"notes.png", "plain text"), V{"png"});
+}
+
+TEST(PictureFormats, FirstBytesTellTheFormat) {
+  struct TCase {
+    std::string Bytes;
+    const char16_t* Name;
+    const char16_t* Extension;
+  };
+  const TCase cases[] = {
+      {std::string("\xFF\xD8\xFF\xDB", 4), u"JPEG", u".jpg"},
+      {std::string("\x89PNG\r\n\x1a\n", 8), u"PNG", u".png"},
+      {"GIF87a", u"GIF", u".gif"},
+      {"BM\x36\x10", u"BMP", u".bmp"},
+      {"ZMGF....", u"packed picture", u".zmgfx"},
+      {std::string("RIFF\x10\0\0\0WEBPVP8L", 16), u"WebP", u""},
+      {std::string("II*\0\x08\0\0\0", 8), u"TIFF", u""},
+      {std::string("MM\0*\0\0\0\x08", 8), u"TIFF", u""},
+      {std::string("\0\0\0\x1C" "ftypheic", 12), u"HEIF", u""},
+      {std::string("\0\0\0\x1C" "ftypavif", 12), u"AVIF", u""},
+      {std::string("\xFF\x0A\xFA", 3), u"JPEG XL", u""},
+      {"8BPS\0\x01", u"Photoshop", u""},
+      {"%PDF-1.7", u"PDF", u""},
+      {"RIFF\x10\0\0\0WAVEfmt ", u"", u""},  // a sound
+      {"", u"", u""},
+      {"\xFF", u"", u""},  // cut short
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Bytes);
+    TRef<TMemoryStream> s = zmtest::MemoryStreamOf(c.Bytes);
+    s->SetPosition(0);
+    const TPictureFormat f = PictureFormatOf(s.get());
+    EXPECT_EQ(f.Name, c.Name);
+    EXPECT_EQ(f.Extension, c.Extension);
+    EXPECT_EQ(s->GetPosition(), 0);  // left where it was
+  }
+  EXPECT_TRUE(PictureFormatOf(nullptr).Name.empty());
+}
+
 TEST_F(ImageLoaders, OwnedStreamsAreReleasedWhenNoLoaderAccepts) {
   TRef<TMemoryStream> s = zmtest::MemoryStreamOf("data");
   s->AddRef();  // the reference handed over

@@ -137,6 +137,28 @@ TEST(Threads, ThreadThatIgnoresTerminateIsReportedAndAwaited) {
   EXPECT_TRUE(go->IsSet());
 }
 
+// Work left running is kept until it has ended, and let go then, by the
+// look that finds it ended: never while it runs.
+TEST(Threads, WorkLeftRunningIsKeptUntilItEnds) {
+  EXPECT_TRUE(LeftRunningEnded(0));
+  TRef<TGatedThread> t = MakeRef<TGatedThread>();
+  t->HonourTerminate = false;
+  ASSERT_TRUE(t->Start());
+  ASSERT_TRUE(t->Entered->Wait(10000));
+  t->Terminate();
+  TGatedThread* raw = t.get();
+  LeaveRunning(raw, [raw] { return raw->IsRunning(); });
+  TRef<TEvent> go = t->Go, left = t->Left;
+  t = nullptr;  // the list's reference keeps it
+  EXPECT_FALSE(left->IsSet());
+  EXPECT_FALSE(LeftRunningEnded(20));
+  EXPECT_FALSE(left->IsSet());
+  go->Set();
+  EXPECT_TRUE(LeftRunningEnded(60000));  // ended, and let go (its disposal joins it)
+  EXPECT_TRUE(left->IsSet());
+  EXPECT_TRUE(LeftRunningEnded(0));
+}
+
 TEST(Threads, ExceptionInExecuteIsReported) {
   zmtest::TDebugCapture cap;
   zmtest::TMessageBoxCapture boxes;

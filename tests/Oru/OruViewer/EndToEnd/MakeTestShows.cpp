@@ -591,6 +591,29 @@ void Make(const fs::path& root) {
     show.Write();
   }
   {
+    // A text of 4,000,000 paragraphs (12 MB in the description), in a
+    // folder and deflated into a container of some 20 KB: each slide held
+    // would take some 130 MB were its paragraphs all made before the cut.
+    std::string lines;
+    lines.reserve(12000000);
+    for (int i = 0; i < 4000000; ++i) lines += "a\n";
+    TShowBuilder show((root / "hugetext").string());
+    SolidSlides(show, {1000});
+    show.Slide(0).TextObject("Huge", lines);
+    show.Write();
+    TShowContainerWriter container;
+    show.AddToContainer(container);
+    container.WriteFile((root / "hugetext.orushow").string());
+  }
+  {
+    // Missing pictures named by a quarter of a megabyte and by a megabyte.
+    TShowBuilder show((root / "longnames").string());
+    SolidSlides(show, {1000});
+    show.Slide(0).Image("Quarter", "pictures\\" + std::string(256 * 1024, 'q') + ".jpg");
+    show.Slide(0).Image("Mega", "pictures\\" + std::string(1024 * 1024, 'm') + ".jpg");
+    show.Write();
+  }
+  {
     // A show that stands at its end, and empty folders for its captures.
     TShowBuilder show((root / "stopshow").string());
     SolidSlides(show);
