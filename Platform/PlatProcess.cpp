@@ -306,7 +306,11 @@ bool EndsWithNoCase(std::string_view name, std::string_view ending) {
 bool HasFolderNoCase(std::string_view name, std::string_view folder) {
   std::string lower(name);
   for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return lower.rfind(std::string(folder) + "/", 0) == 0 || lower.find("/" + std::string(folder) + "/") != std::string::npos;
+  // Appended, not summed with a literal in front: g++ 12 warns falsely on that sum.
+  std::string inside = "/";
+  inside.append(folder).append("/");
+  return lower.compare(0, inside.size() - 1, inside, 1, std::string::npos) == 0 ||
+         lower.find(inside) != std::string::npos;
 }
 
 // A zip's kind by what it lists (a Java archive, a Windows app package, an
