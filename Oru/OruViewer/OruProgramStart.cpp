@@ -1,10 +1,16 @@
 #include "Oru/OruViewer/OruProgramStart.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "Oru/OruViewer/OruQuestionText.h"
 #include "Platform/PlatUtf8.h"
+#include "ZmLib/Application2/zmForms.h"
+#include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/zmCommandLine.h"
+#include "ZmLib/zmLog.h"
 #include "ZmLib/zmStringList.h"
 #include "ZmLib/wpUnicode.h"
 
@@ -99,9 +105,6 @@ void SplitCommand(const WideString& command, WideString& file, WideString& param
   if (quotedParams && !params.empty()) params = u"\"" + params + u"\"";
 }
 
-// The start a command makes: as the shell start takes it, then, when the
-// file is not found, the retries in Folder (a link is never retried, so it
-// can never turn into a file of that name).
 plat::TShellStart PlanCommand(const WideString& command, const WideString& folder) {
   using TKind = plat::TShellStart::TKind;
   WideString file, params;
@@ -124,8 +127,6 @@ plat::TShellStart PlanCommand(const WideString& command, const WideString& folde
   return plan;
 }
 
-// Whether Word, an argument, names a refused program that a starter
-
 WideString WithoutAttachments(const WideString& link) {
   if (!IsMailLink(link)) return link;
   const std::size_t query = link.find(u'?');
@@ -141,6 +142,60 @@ WideString WithoutAttachments(const WideString& link) {
     a = b + 1;
   }
   return link.substr(0, query) + (kept.empty() ? WideString() : u"?" + kept);
+}
+
+WideString TooLongToStart(const WideString& commandLine) {
+  const std::size_t room = plat::ArgumentRoom(), most = plat::MaxArgumentBytes();
+  const auto said = [](const char16_t* what, std::size_t bytes, std::size_t limit) {
+    return WideString(what) + zm::IntToStr(std::int64_t(bytes)) + u" bytes, the system starts at most " +
+           zm::IntToStr(std::int64_t(limit));
+  };
+  // Every character is a byte at least: no need to count a line that long.
+  if (commandLine.size() > room) return said(u"longer than the system starts: at least ", commandLine.size(), room);
+  std::size_t bytes = 0, word = 0, longest = 0;
+  for (std::size_t i = 0; i < commandLine.size(); ++i) {
+    const char16_t c = commandLine[i];
+    const std::size_t n = c < 0x80 ? 1 : c < 0x800 ? 2 : (c >= 0xD800 && c <= 0xDFFF) ? 2 : 3;
+    bytes += n;
+    word = c == u' ' || c == u'\t' ? 0 : word + n;
+    longest = std::max(longest, word);
+  }
+  if (bytes > room) return said(u"longer than the system starts: ", bytes, room);
+  if (longest + 1 > most) return said(u"a word longer than the system starts: ", longest, most - 1);
+  return {};
+}
+
+std::vector<TProgramStart> PlanCommands(const WideString& commandLine, const WideString& folder) {
+  std::vector<TProgramStart> starts;
+  for (WideString& c : SplitCommands(commandLine)) {
+    plat::TShellStart plan = PlanCommand(c, folder);
+    starts.push_back({std::move(c), std::move(plan)});
+  }
+  return starts;
+}
+
+void StartPlanned(zm::TZmForm* form, const std::vector<TProgramStart>& starts) {
+  // (The window would be drawn inactive here; nothing to do on this system.)
+  int links = 0;
+  for (const TProgramStart& s : starts) {
+    plat::TShellStart plan = s.Plan;
+    if (plan.Kind == plat::TShellStart::TKind::Link) {
+      if (++links > kMaxLinksAtOnce) {
+        zm::LogLine(u"Not started (more than " + zm::IntToStr(kMaxLinksAtOnce) + u" links at once): " + Logged(s.Command));
+        continue;
+      }
+      plan.Target = plat::ToUtf8(WithoutAttachments(plat::FromUtf8(plan.Target)));
+    }
+    WideString file, params;
+    SplitCommand(s.Command, file, params);
+    if (file.empty() || file == u"\"\"") continue;
+    // A topmost window would hide what starts.
+    const bool topmost = form && form->StayOnTop();
+    if (topmost) form->SetStayOnTop(false);
+    const int r = plat::ShellExecutePlanned(plan);
+    zm::LogLine(u"Run: " + Logged(s.Command) + u" (" + zm::IntToStr(r) + u")");
+    if (topmost && r < 33) form->SetStayOnTop(true);
+  }
 }
 
 }  // namespace oru

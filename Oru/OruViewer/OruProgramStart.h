@@ -9,6 +9,10 @@
 #include "Platform/PlatProcess.h"
 #include "ZmLib/zmTypes.h"
 
+namespace zm {
+class TZmForm;
+}
+
 namespace oru {
 
 using zm::WideString;
@@ -33,5 +37,26 @@ inline constexpr int kMaxLinksAtOnce = 3;
 // file is not found, the retries in Folder (a link is never retried, so it
 // can never turn into a file of that name).
 plat::TShellStart PlanCommand(const WideString& command, const WideString& folder);
+
+// Why the system would not start the command line, measured before anything
+// else is done with it: more bytes in all than the system takes for a
+// program's arguments (plat::ArgumentRoom), or a word longer than one
+// argument may be (plat::MaxArgumentBytes). Empty when it fits.
+WideString TooLongToStart(const WideString& commandLine);
+
+// One command of a show and the start it makes, planned once: the files
+// the plan opened are what is judged, shown and started.
+struct TProgramStart {
+  WideString Command;
+  plat::TShellStart Plan;
+};
+// Each command of the command line (SplitCommands) planned in Folder.
+std::vector<TProgramStart> PlanCommands(const WideString& commandLine, const WideString& folder);
+// Starts the planned commands as they were planned: a program as the file
+// its plan opened (and only while that is unchanged), a document and a
+// link by the desktop's opener, at most kMaxLinksAtOnce links (the rest
+// logged), a mail link without its attachments. A topmost form steps down
+// for what starts. Each start is logged. Form may be nil.
+void StartPlanned(zm::TZmForm* form, const std::vector<TProgramStart>& starts);
 
 }  // namespace oru

@@ -338,7 +338,9 @@ WideString StartText(const plat::TShellStart& plan) {
     case TKind::Program: break;
     default: return {};
   }
-  const std::string real = plat::RealPath(plan.Target);
+  // Where the file the plan opened lies: what would start, whatever the
+  // path leads to by now.
+  const std::string real = plan.Run.Files.empty() ? plat::RealPath(plan.Target) : plan.Run.Files.front()->RealPath();
   WideString text = ShownText(CodePointsOfBytes(real.empty() ? plan.Target : real), TShownAs::Program);
   for (std::size_t i = 1; i < plan.Argv.size(); ++i)
     text += u" \"" + ShownText(CodePointsOfBytes(plan.Argv[i]), TShownAs::Argument) + u"\"";
@@ -349,9 +351,20 @@ WideString StartText(const plat::TShellStart& plan) {
 
 WideString Logged(const WideString& text) { return ShownText(CodePoints(text), TShownAs::Log); }
 
+WideString LoggedStart(const WideString& commandLine) {
+  constexpr std::size_t kShown = 1000;
+  if (commandLine.size() <= kShown) return Logged(commandLine);
+  std::size_t cut = kShown;
+  if (IsLow(commandLine[cut])) --cut;  // never half a pair
+  return Logged(commandLine.substr(0, cut)) + u"\u2026 (" + plat::FromUtf8(std::to_string(commandLine.size())) +
+         u" characters)";
+}
+
 WideString QuestionText(const WideString& command, const WideString& folder) {
   return StartText(PlanCommand(command, folder));
 }
+
+WideString QuestionText(const plat::TShellStart& plan) { return StartText(plan); }
 
 WideString VisibleCommand(const WideString& command) { return ShownText(CodePoints(command), TShownAs::Bare); }
 

@@ -11,6 +11,10 @@
 #include "Platform/Gdi/PlatGdi.h"
 #include "ZmLib/zmTypes.h"
 
+namespace plat {
+struct TShellStart;
+}
+
 namespace oru {
 
 using zm::WideString;
@@ -74,6 +78,8 @@ bool QuestionFaceIsKnown(const TQuestionInk& ink);
 // no ASCII form)". Empty when the command would start nothing (the program
 // is not found).
 WideString QuestionText(const WideString& command, const WideString& folder);
+// The same of a start already planned.
+WideString QuestionText(const plat::TShellStart& plan);
 
 // One line of the question's list.
 struct TQuestionLine {
@@ -89,5 +95,8 @@ std::vector<TQuestionLine> QuestionLines(const std::vector<WideString>& texts, i
 // A show's text in the log, one line whatever it holds, shown as the
 // question shows it but with its blanks.
 WideString Logged(const WideString& text);
+// A command line in the log: Logged, but of a long one only its first 1,000
+// characters, followed by how many it holds.
+WideString LoggedStart(const WideString& commandLine);
 
 }  // namespace oru

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <iterator>
 #include <set>
@@ -401,6 +400,8 @@ WideString FileNameOf(const std::string& path) {
   return plat::FromUtf8(cut == std::string::npos ? path : path.substr(cut + 1));
 }
 
+// Whether Word, an argument, names a refused program that a starter
+// ("timeout", "unshare", the dynamic loader ...) would run.
 bool NamesRefusedProgram(const std::string& word, const std::string& dir) {
   // Longer than a file name can be: no program's.
   if (word.empty() || word.size() > 4096 || (word.find('/') == std::string::npos && word.size() > 255)) return false;
@@ -571,125 +572,6 @@ bool NamesCode(const std::string& arg, const std::string& dir) {
   return false;
 }
 
-// At most this many "#!" interpreters in a row, as the system follows them.
-constexpr int kMaxInterpreters = 4;
-
-// The programs a start really goes through, and the arguments given along
-// the way (not the scripts' own paths, which the next one gets).
-struct TRealRun {
-  std::vector<std::string> Programs;
-  std::vector<std::string> Args;
-};
-
-bool Blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-// env on a "#!" line, given Words (the line's argument, then the
-// script's path): the program it looks up, with Words left as the
-// arguments it gets ("-S" splits its text), as long as neither the program
-// nor its environment changes (no "-i", "-C", "NAME=VALUE", nothing env
-// would expand or unquote). False otherwise.
-bool ThroughEnv(std::deque<std::string>& words, std::string& program, const std::string& dir) {
-  const auto split = [&words](const std::string& text) {
-    if (text.find_first_of("'\"\\$#") != std::string::npos) return false;
-    std::vector<std::string> pieces;
-    for (std::size_t a = 0; a < text.size();) {
-      while (a < text.size() && Blank(text[a])) ++a;
-      std::size_t b = a;
-      while (b < text.size() && !Blank(text[b])) ++b;
-      if (b > a) pieces.push_back(text.substr(a, b - a));
-      a = b;
-    }
-    words.insert(words.begin(), pieces.begin(), pieces.end());
-    return true;
-  };
-  while (!words.empty()) {
-    const std::string w = words.front();
-    if (w.empty() || w[0] != '-') break;
-    words.pop_front();
-    if (w == "--") {
-      break;
-    } else if (w.compare(0, 2, "-S") == 0 || w.compare(0, 15, "--split-string=") == 0) {
-      std::string text = w[1] == 'S' ? w.substr(2) : w.substr(15);
-      if (w == "-S" || w == "--split-string") {
-        if (words.empty()) return false;
-        text = words.front();
-        words.pop_front();
-      }
-      if (!split(text)) return false;
-    } else if (w == "-u" || w == "--unset") {
-      if (words.empty()) return false;
-      words.pop_front();
-    } else if (!(w.compare(0, 2, "-u") == 0 || w.compare(0, 8, "--unset=") == 0 || w == "-v" || w == "--debug" ||
-                 w == "-0" || w == "--null" || w.compare(0, 14, "--block-signal") == 0 ||
-                 w.compare(0, 16, "--default-signal") == 0 || w.compare(0, 15, "--ignore-signal") == 0 ||
-                 w == "--list-signal-handling")) {
-      return false;
-    }
-  }
-  if (words.empty()) return false;
-  const std::string name = words.front();
-  if (name.find('=') != std::string::npos) return false;
-  words.pop_front();
-  // env searches every folder of PATH, the relative ones too: only where it
-  // holds none is the program the one found here.
-  if (name.find('/') == std::string::npos) {
-    const char* path = std::getenv("PATH");
-    const std::string folders = path ? path : "";
-    for (std::size_t a = 0; a <= folders.size();) {
-      std::size_t b = folders.find(':', a);
-      if (b == std::string::npos) b = folders.size();
-      if (b == a || folders[a] != '/') return false;
-      a = b + 1;
-    }
-  }
-  program = plat::FindProgram(name, dir);
-  return !program.empty();
-}
-
-// What a start of a program really runs: the file named; for a "#!"
-// script its interpreter (taken where the program starts when relative),
-// given the argument of its line, the script's path and the arguments
-// before; for the system's env on such a line the program it looks up.
-// False when that cannot be told: a file the system does not start by
-// itself (neither ELF nor "#!"), an interpreter that is missing or no
-// program, a chain longer than the system follows, or env used in any
-// other way.
-bool RealRun(const plat::TShellStart& start, TRealRun& run) {
-  const std::string env = plat::FindProgram("env", {});
-  std::string program = start.Target;
-  run.Args.assign(start.Argv.begin() + (start.Argv.empty() ? 0 : 1), start.Argv.end());
-  for (int depth = 0;; ++depth) {
-    run.Programs.push_back(program);
-    switch (plat::FileContentOf(program)) {
-      case plat::TFileContent::Executable: return true;
-      case plat::TFileContent::Script: break;
-      default: return false;
-    }
-    std::string interpreter, argument;
-    if (depth == kMaxInterpreters || !plat::InterpreterOf(program, interpreter, argument)) return false;
-    const std::string written = InFolder(interpreter, start.Dir);
-    const std::string found = plat::FindProgram(written, {});
-    if (found.empty()) return false;
-    if (found != env || env.empty()) {
-      // Its name as written counts too (a link named "sh" to busybox).
-      run.Programs.push_back(written);
-      if (!argument.empty()) run.Args.push_back(argument);
-      program = found;
-      continue;
-    }
-    // env [options] NAME [words]: NAME runs with the words, the script's
-    // path and the arguments before.
-    std::deque<std::string> words;
-    if (!argument.empty()) words.push_back(argument);
-    words.push_back(program);
-    if (!ThroughEnv(words, program, start.Dir)) return false;
-    // What env leaves before the script's path came from the line (the
-    // path is last, unless env took it as the program).
-    if (!words.empty()) words.pop_back();
-    run.Args.insert(run.Args.end(), words.begin(), words.end());
-  }
-}
-
 // Whether Arg is one of the options Program is refused with.
 bool RefusedOptionOf(const WideString& program, const std::string& arg) {
   if (arg.size() < 2 || arg[0] != '-') return false;
@@ -752,14 +634,15 @@ bool RefusedStart(const plat::TShellStart& start) {
     return false;
   }
   if (start.Kind != TKind::Program) return false;
-  TRealRun run;
-  if (!RealRun(start, run)) return true;
+  // Judged by what the plan opened: the files that really run.
+  const plat::TRealRun& run = start.Run;
+  if (!run.Known) return true;
   for (const std::string& p : run.Programs)
-    if (IsRefusedProgramName(FileNameOf(p)) || IsRefusedProgramName(FileNameOf(plat::RealPath(p)))) return true;
+    if (IsRefusedProgramName(FileNameOf(p))) return true;
   // An option the program runs a shell line or code with, or writes with.
   for (const std::string& p : run.Programs)
     for (const std::string& a : run.Args)
-      if (RefusedOptionOf(FileNameOf(p), a) || RefusedOptionOf(FileNameOf(plat::RealPath(p)), a)) return true;
+      if (RefusedOptionOf(FileNameOf(p), a)) return true;
   // Every argument that carries a command, names code or a document that
   // runs what it holds, or is itself a program, also after a "="
   // ("--rsh=..."); and each word of an option's value that holds blanks or
@@ -784,5 +667,7 @@ bool RefusedStart(const plat::TShellStart& start) {
 bool StartsRefusedProgram(const WideString& command, const WideString& folder) {
   return RefusedStart(PlanCommand(command, folder));
 }
+
+bool IsRefusedStart(const plat::TShellStart& start) { return RefusedStart(start); }
 
 }  // namespace oru

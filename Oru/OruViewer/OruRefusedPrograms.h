@@ -6,6 +6,10 @@
 
 #include "ZmLib/zmTypes.h"
 
+namespace plat {
+struct TShellStart;
+}
+
 namespace oru {
 
 using zm::WideString;
@@ -75,5 +79,9 @@ bool IsRefusedProgramName(const WideString& fileName);
 // program or a Java archive by its content, whatever its name; so does a
 // link that carries a command.
 bool StartsRefusedProgram(const WideString& command, const WideString& folder);
+
+// StartsRefusedProgram of a start already planned: judged by the files
+// its plan opened.
+bool IsRefusedStart(const plat::TShellStart& start);
 
 }  // namespace oru

@@ -30,21 +30,21 @@ WideString WithoutQuotes(const WideString& s) {
 }
 
 // The first refused command, or nullptr.
-const WideString* FirstRefused(const std::vector<WideString>& commands, const WideString& folder) {
-  for (const WideString& c : commands)
-    if (!IsAllowedCommand(c) || StartsRefusedProgram(c, folder)) return &c;
+const TProgramStart* FirstRefused(const std::vector<TProgramStart>& starts) {
+  for (const TProgramStart& s : starts)
+    if (!IsAllowedCommand(s.Command) || IsRefusedStart(s.Plan)) return &s;
   return nullptr;
 }
 
 // The first command that would start a program or open a file (a
 // document, a "file:" link), or nullptr.
-const WideString* FirstOpeningFiles(const std::vector<WideString>& commands, const WideString& folder) {
+const TProgramStart* FirstOpeningFiles(const std::vector<TProgramStart>& starts) {
   using TKind = plat::TShellStart::TKind;
-  for (const WideString& c : commands) {
-    const plat::TShellStart plan = PlanCommand(c, folder);
+  for (const TProgramStart& s : starts) {
+    const plat::TShellStart& plan = s.Plan;
     if (plan.Kind == TKind::Program || plan.Kind == TKind::Document ||
         (plan.Kind == TKind::Link && !plat::FilesOfLink(plan.Target).empty()))
-      return &c;
+      return &s;
   }
   return nullptr;
 }
@@ -65,33 +65,17 @@ WideString EnsurePrefix(std::initializer_list<const char16_t*> prefixes, const W
 }
 
 void RunProgram(zm::TZmForm* form, const WideString& commandLine, const WideString& folder) {
-  // (The window would be drawn inactive here; nothing to do on this system.)
   if (commandLine.empty()) return;
-  const std::vector<WideString> commands = SplitCommands(commandLine);
-  if (const WideString* refused = FirstRefused(commands, folder)) {
-    ReportRefused(*refused);
+  if (const WideString why = TooLongToStart(commandLine); !why.empty()) {
+    zm::LogLine(u"Not started (" + why + u"): " + LoggedStart(commandLine));
     return;
   }
-  int links = 0;
-  for (const WideString& c : commands) {
-    plat::TShellStart plan = PlanCommand(c, folder);
-    if (plan.Kind == plat::TShellStart::TKind::Link) {
-      if (++links > kMaxLinksAtOnce) {
-        zm::LogLine(u"Not started (more than " + zm::IntToStr(kMaxLinksAtOnce) + u" links at once): " + Logged(c));
-        continue;
-      }
-      plan.Target = plat::ToUtf8(WithoutAttachments(plat::FromUtf8(plan.Target)));
-    }
-    WideString file, params;
-    SplitCommand(c, file, params);
-    if (file.empty() || file == u"\"\"") continue;
-    // A topmost window would hide what starts.
-    const bool topmost = form && form->StayOnTop();
-    if (topmost) form->SetStayOnTop(false);
-    const int r = plat::ShellExecutePlanned(plan);
-    zm::LogLine(u"Run: " + Logged(c) + u" (" + zm::IntToStr(r) + u")");
-    if (topmost && r < 33) form->SetStayOnTop(true);
+  const std::vector<TProgramStart> starts = PlanCommands(commandLine, folder);
+  if (const TProgramStart* refused = FirstRefused(starts)) {
+    ReportRefused(refused->Command);
+    return;
   }
+  StartPlanned(form, starts);
 }
 
 // ---- the user's yes ---------------------------------------------------------------------
@@ -185,6 +169,18 @@ void EndStartQuestion() {
 }
 
 TOruStartDialog::TOruStartDialog(const WideString& commandLine, const WideString& folder) {
+  TShownTexts shown;
+  if (commandLine.size() <= kMaxShownLength)
+    for (const WideString& command : SplitCommands(commandLine))
+      if (WideString text = QuestionText(command, folder); !text.empty()) shown.Texts.push_back(std::move(text));
+  Build(commandLine, std::move(shown.Texts));
+}
+
+TOruStartDialog::TOruStartDialog(const WideString& commandLine, TShownTexts shown) {
+  Build(commandLine, std::move(shown.Texts));
+}
+
+void TOruStartDialog::Build(const WideString& commandLine, std::vector<WideString> shown) {
   // The texts are the player's own: a show cannot word the question.
   Position = zm::dpWorkAreaCenter;
   Caption = kStartCaption;
@@ -209,8 +205,7 @@ TOruStartDialog::TOruStartDialog(const WideString& commandLine, const WideString
   const std::int32_t lineH = std::max<std::int32_t>(em.cy, 8) + 2;
   std::vector<TQuestionLine> lines;
   if (commandLine.size() <= kMaxShownLength) {
-    for (const WideString& command : SplitCommands(commandLine))
-      if (WideString text = QuestionText(command, folder); !text.empty()) shown_.push_back(std::move(text));
+    shown_ = std::move(shown);
     lines = QuestionLines(shown_, textW - indent, width);
   }
   if (dc) {
@@ -395,9 +390,9 @@ namespace {
 // When one of the commands opens files (a program, a document, a "file:"
 // link) and the show carries code now: the refusal said (a box, or where
 // nobody sees it the log, once), the file found logged once, and true.
-bool RefusedAsCarryingCode(TStartAnswers& answers, const std::vector<WideString>& commands, const WideString& folder,
+bool RefusedAsCarryingCode(TStartAnswers& answers, const std::vector<TProgramStart>& starts,
                            const WideString& commandLine, bool nobody) {
-  const WideString* opens = FirstOpeningFiles(commands, folder);
+  const TProgramStart* opens = FirstOpeningFiles(starts);
   if (!opens) return false;
   const TCarriedCode code = answers.CarriedCode();
   if (!code.Found()) return false;
@@ -407,9 +402,22 @@ bool RefusedAsCarryingCode(TStartAnswers& answers, const std::vector<WideString>
                                              : u"Show carries code: ") +
                 Logged(code.File) + u" (" + why + u"nothing it asks to start is started)");
   }
-  if (!nobody) ReportRefused(*opens);
-  else if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(kProhibitedCommand) + u" " + Logged(*opens));
+  if (!nobody) ReportRefused(opens->Command);
+  else if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(kProhibitedCommand) + u" " + Logged(opens->Command));
   return true;
+}
+
+// Whether one of the commands needs the user's Start.
+bool NeedsAnswer(const std::vector<WideString>& commands) {
+  return std::any_of(commands.begin(), commands.end(), [](const WideString& c) { return NeedsStartAnswer(c); });
+}
+
+// What an answer holds for: each command as listed, and the files its
+// start opened as they were (a file replaced since is asked for anew).
+std::vector<WideString> AnsweredFor(const std::vector<TApprovedCommand>& found) {
+  std::vector<WideString> seen;
+  for (const TApprovedCommand& a : found) seen.push_back(a.Shown + u"\n" + plat::FromUtf8(a.Plan.Run.Identity()));
+  return seen;
 }
 
 }  // namespace
@@ -417,37 +425,51 @@ bool RefusedAsCarryingCode(TStartAnswers& answers, const std::vector<WideString>
 bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandLine, const WideString& folder,
                   bool byUser, std::vector<TApprovedCommand>* approved) {
   if (approved) approved->clear();
-  const std::vector<WideString> commands = SplitCommands(commandLine);
-  if (commands.empty()) return false;
   const bool nobody = NobodyToAsk();
-  if (const WideString* refused = FirstRefused(commands, folder)) {
-    // Where nobody sees a box, the log says it once.
-    if (!nobody) ReportRefused(*refused);
-    else if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(kProhibitedCommand) + u" " + Logged(*refused));
-    return false;
-  }
-  // Whatever a show that carries code starts could load that code.
-  if (RefusedAsCarryingCode(answers, commands, folder, commandLine, nobody)) return false;
-  const auto notStarted = [&](const char16_t* why) {
-    if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(u"Not started") + why + u": " + Logged(commandLine));
+  const auto notStarted = [&](const WideString& why) {
+    if (answers.FirstRefusal(commandLine)) zm::LogLine(u"Not started" + why + u": " + LoggedStart(commandLine));
     return false;
   };
+  // Measured before anything else is done with it: a command line the
+  // system would not start, or one that needs the question and is too long
+  // for it, is not looked at further.
+  if (const WideString why = TooLongToStart(commandLine); !why.empty()) return notStarted(u" (" + why + u")");
+  const auto refuse = [&](const WideString& command) {
+    // Where nobody sees a box, the log says it once.
+    if (!nobody) ReportRefused(command);
+    else if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(kProhibitedCommand) + u" " + LoggedStart(command));
+    return false;
+  };
+  // The words first, which take a glance; then what takes a look.
+  const std::vector<WideString> commands = SplitCommands(commandLine);
+  for (const WideString& c : commands)
+    if (!IsAllowedCommand(c)) return refuse(c);
+  if (commandLine.size() > kMaxShownLength && (!byUser || NeedsAnswer(commands)))
+    return notStarted(u" (too long to show whole)");
+  // Each command planned once: the files it opened are what is judged,
+  // listed and, on Start, started.
+  const std::vector<TProgramStart> starts = PlanCommands(commandLine, folder);
+  if (starts.empty()) return false;
+  if (const TProgramStart* refused = FirstRefused(starts)) return refuse(refused->Command);
+  // Whatever a show that carries code starts could load that code.
+  if (RefusedAsCarryingCode(answers, starts, commandLine, nobody)) return false;
   // A program that is not there is not asked for: the question could show
   // no more than the text that names it.
   std::vector<TApprovedCommand> found;
   std::vector<WideString> shownNow;
-  for (const WideString& c : commands) {
-    if (WideString text = QuestionText(c, folder); !text.empty()) {
+  for (const TProgramStart& s : starts) {
+    if (WideString text = QuestionText(s.Plan); !text.empty()) {
       shownNow.push_back(text);
-      found.push_back({c, std::move(text)});
-    } else if (answers.FirstNotFound(c)) {
-      zm::LogLine(u"Not started (not found): " + Logged(c));
+      found.push_back({s.Command, std::move(text), s.Plan});
+    } else if (answers.FirstNotFound(s.Command)) {
+      zm::LogLine(u"Not started (not found): " + Logged(s.Command));
     }
   }
   if (found.empty()) return false;
   // A screen saver runs while nobody is there; a run without a display has
   // nobody to ask: nothing starts, links included.
   if (nobody) return notStarted(ScreenSaverMode ? u" (screen saver)" : u" (nobody to ask)");
+  const std::vector<WideString> seen = AnsweredFor(found);
   const auto granted = [&] {
     if (approved) *approved = std::move(found);
     return true;
@@ -458,18 +480,19 @@ bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandL
         return NeedsStartAnswer(a.Command);
       }))
     return granted();
-  switch (answers.Find(commandLine, shownNow)) {
+  switch (answers.Find(commandLine, seen)) {
     case TStartAnswer::Start: return granted();
     case TStartAnswer::DontStart: return notStarted(u"");
     case TStartAnswer::NotAsked: break;
   }
-  zm::TRef<TOruStartDialog> dialog = zm::MakeRef<TOruStartDialog>(commandLine, folder);
+  zm::TRef<TOruStartDialog> dialog =
+      zm::MakeRef<TOruStartDialog>(commandLine, TOruStartDialog::TShownTexts{shownNow});
   if (!dialog->Whole()) return notStarted(u" (too long to show whole)");
   const bool start = dialog->ShowModal(owner) == idStart;
   // The answer holds for what the question listed; should the list the
-  // dialog made differ from the one checked above, nothing starts.
+  // dialog shows differ from the one checked above, nothing starts.
   const bool same = dialog->Shown() == shownNow;
-  answers.Set(commandLine, start && same, shownNow);
+  answers.Set(commandLine, start && same, seen);
   // What the question showed, one command after the other.
   WideString shown;
   for (const WideString& text : dialog->Shown()) shown += (shown.empty() ? u"" : u", ") + text;
@@ -479,30 +502,31 @@ bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandL
 }
 
 void LogNotAsked(const WideString& commandLine, const WideString& why) {
-  zm::LogLine(u"Not asked (" + why + u"): " + Logged(commandLine));
+  zm::LogLine(u"Not asked (" + why + u"): " + LoggedStart(commandLine));
 }
 
-void RunApproved(zm::TZmForm* form, const std::vector<TApprovedCommand>& approved, const WideString& folder,
+void RunApproved(zm::TZmForm* form, const std::vector<TApprovedCommand>& approved, const WideString& /*folder*/,
                  TStartAnswers* answers) {
-  if (answers) {
-    std::vector<WideString> commands;
-    WideString all;
-    for (const TApprovedCommand& a : approved) {
-      commands.push_back(a.Command);
-      all += (all.empty() ? u"" : u", ") + a.Command;
-    }
-    if (RefusedAsCarryingCode(*answers, commands, folder, all, NobodyToAsk())) return;
-  }
-  WideString commandLine;
+  // What was asked about starts, as its plan opened it; each start looks
+  // again: at the show for code, at the command as it is judged, at the
+  // files for a change since they were judged.
+  std::vector<TProgramStart> starts;
+  WideString all;
   for (const TApprovedCommand& a : approved) {
-    if (QuestionText(a.Command, folder) != a.Shown) {
-      zm::LogLine(u"Not started (changed since the question): " + Logged(a.Command));
-      continue;
-    }
-    // Commands hold no comma outside quotes: they were split there.
-    commandLine += (commandLine.empty() ? u"" : u", ") + a.Command;
+    starts.push_back({a.Command, a.Plan});
+    all += (all.empty() ? u"" : u", ") + a.Command;
   }
-  RunProgram(form, commandLine, folder);
+  if (answers && RefusedAsCarryingCode(*answers, starts, all, NobodyToAsk())) return;
+  if (const TProgramStart* refused = FirstRefused(starts)) {
+    ReportRefused(refused->Command);
+    return;
+  }
+  std::erase_if(starts, [](const TProgramStart& s) {
+    if (s.Plan.Kind != plat::TShellStart::TKind::Program || s.Plan.Run.Unchanged()) return false;
+    zm::LogLine(u"Not started (changed since the question): " + Logged(s.Command));
+    return true;
+  });
+  StartPlanned(form, starts);
 }
 
 }  // namespace oru

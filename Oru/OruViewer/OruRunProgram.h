@@ -112,6 +112,12 @@ public:
   static constexpr std::uint32_t kAnswerDelayMs = 1000;
 
   explicit TOruStartDialog(const WideString& commandLine, const WideString& folder = {});
+  // The commands of the command line as they are to be listed, already
+  // worked out (QuestionText of each start planned).
+  struct TShownTexts {
+    std::vector<WideString> Texts;
+  };
+  TOruStartDialog(const WideString& commandLine, TShownTexts shown);
   // False when the list is too long for the screen, or empty: such a
   // question is never asked.
   bool Whole() const { return whole_; }
@@ -128,6 +134,7 @@ public:
 
 private:
   friend class TStartButton;
+  void Build(const WideString& commandLine, std::vector<WideString> shown);
   void KeepStartFromPointer();
   void HoldAnswers(bool hold);
   // Whether the pointer is off Start now (noted for good once it is).
@@ -166,6 +173,8 @@ bool NobodyToAsk();
 // command that was not shown never starts.
 struct TApprovedCommand {
   WideString Command, Shown;
+  // The start as it was planned, judged and shown: its files opened then.
+  plat::TShellStart Plan;
 };
 bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandLine, const WideString& folder,
                   bool byUser, std::vector<TApprovedCommand>* approved = nullptr);

@@ -21,9 +21,8 @@ namespace {
 // Records the starts instead of making them.
 class TSpawnLog : public plat::IProcessSpawner {
  public:
-  int Spawn(const std::string& program, const std::vector<std::string>& argv, const std::string& dir,
-            bool search) override {
-    Calls.push_back({program, argv, dir, search});
+  int Spawn(const plat::TSpawnRequest& request) override {
+    Calls.push_back({request.Program, request.Argv, request.Dir, request.Search});
     return Error;
   }
   struct TCall {

@@ -35,3 +35,57 @@ TEST(ProgramStart, LinksOpenAFewAtATimeAttachNothingAndNeverRunAFile) {
                                                {"xdg-open", "http://127.0.0.1:9/0"},
                                                {"xdg-open", "http://127.0.0.1:9/1"}}));
 }
+
+// What starts is the file the look opened, a script's interpreter alike: a
+// link or a script swapped for another program after the start's last look
+// (as a watcher does, between the look and the start) changes nothing. The
+// program asked about runs with its arguments; the other never runs.
+TEST(ProgramStart, WhatStartsIsWhatWasLookedAt) {
+  const std::string touch = plat::FindProgram("touch", "");
+  if (touch.empty()) GTEST_SKIP() << "no touch here";
+  zmtest::TTempDir dir;
+  const auto at = [&](const std::string& name) { return (dir.Path() / name).string(); };
+  // The other program: a script of touch that leaves its mark.
+  const std::string canary = Executable(dir, "elsewhere/canary", "#!" + touch + " " + at("canary-ran") + "\n");
+  std::filesystem::create_directories(dir.Path() / "bin");
+  std::filesystem::create_symlink(touch, at("bin/viewer"));
+  const std::string script = Executable(dir, "bin/slides", "#!" + touch + " " + at("by-script") + "\n");
+
+  TWatchedSpawner spawns;
+  spawns.Forward = true;
+  // At the start, after its last look: the link leads to the other program,
+  // the other program lies where the script was.
+  spawns.BeforeStart = [&] {
+    std::filesystem::remove(at("bin/viewer"));
+    std::filesystem::create_symlink(canary, at("bin/viewer"));
+    std::filesystem::copy_file(canary, at("bin/slides.new"));
+    std::filesystem::permissions(at("bin/slides.new"), std::filesystem::perms::owner_exec,
+                                 std::filesystem::perm_options::add);
+    std::filesystem::rename(at("bin/slides.new"), at("bin/slides"));
+  };
+  const auto reset = [&] {
+    std::filesystem::remove(at("bin/viewer"));
+    std::filesystem::create_symlink(touch, at("bin/viewer"));
+    Executable(dir, "bin/slides", "#!" + touch + " " + at("by-script") + "\n");
+  };
+  // Started as the question starts it (asked, then the start looks again),
+  // and as a command the show runs.
+  TAnswers yes({true, true});
+  TStartAnswers answers;
+  std::vector<TApprovedCommand> approved;
+  ASSERT_TRUE(ShowMayStart(nullptr, answers, plat::FromUtf8(at("bin/viewer") + " " + at("asked")), {}, false,
+                           &approved));
+  RunApproved(nullptr, approved, {}, &answers);
+  reset();
+  RunProgram(nullptr, plat::FromUtf8(at("bin/viewer") + " " + at("run")), {});
+  reset();
+  ASSERT_TRUE(ShowMayStart(nullptr, answers, plat::FromUtf8(script + " " + at("scripted")), {}, false, &approved));
+  RunApproved(nullptr, approved, {}, &answers);
+  EXPECT_EQ(spawns.Ran, (std::vector<std::string>{touch, touch, script}));
+  // touch leaves its arguments behind, the other program's mark first.
+  EXPECT_TRUE(Eventually([&] {
+    return std::filesystem::exists(at("asked")) && std::filesystem::exists(at("run")) &&
+           std::filesystem::exists(at("scripted")) && std::filesystem::exists(at("by-script"));
+  }));
+  EXPECT_FALSE(std::filesystem::exists(at("canary-ran")));
+}

@@ -174,9 +174,10 @@ TEST(ShowStarts, ClosingTheWindowWhileTheQuestionWaitsAnswersDontStart) {
 }
 
 // A Start covers what the question listed: a command whose program was not
-// there when asked never starts, not even once it appears; a command that
-// resolves otherwise by the time it starts is left out; a kept answer is
-// asked again once the list would read otherwise.
+// there when asked never starts, not even once it appears; what starts is
+// the file the question named, whatever its link leads to by then, and not
+// once it was written over; a kept answer is asked again once the list
+// would read otherwise or its file is another.
 TEST(ShowStarts, AStartCoversOnlyWhatTheQuestionListed) {
   zmtest::TTempDir dir;
   const std::string viewer = std::filesystem::canonical(Executable(dir, "bin/viewer", "#!/bin/true\n")).string();
@@ -187,7 +188,7 @@ TEST(ShowStarts, AStartCoversOnlyWhatTheQuestionListed) {
   const WideString line = plat::FromUtf8(viewer + " x, " + later + " y");
 
   TWatchedSpawner spawns;
-  TAnswers answers({true, true, true});
+  TAnswers answers({true, true, true, true});
   TStartAnswers show;
   std::vector<TApprovedCommand> approved;
   ASSERT_TRUE(ShowMayStart(nullptr, show, line, {}, false, &approved));
@@ -206,14 +207,29 @@ TEST(ShowStarts, AStartCoversOnlyWhatTheQuestionListed) {
   ASSERT_TRUE(ShowMayStart(nullptr, show, line, {}, false, &approved));
   EXPECT_EQ(answers.Asked.size(), 2u);
 
-  // A link that leads elsewhere after the question is not started.
+  // A link that leads elsewhere after the question: what the question
+  // named starts, never what the link leads to now.
   const WideString byLink = plat::FromUtf8(link + " z");
   ASSERT_TRUE(ShowMayStart(nullptr, show, byLink, {}, false, &approved));
   std::filesystem::remove(link);
   std::filesystem::create_symlink(other, link);
   spawns.Starts.clear();
+  spawns.Ran.clear();
+  RunApproved(nullptr, approved, {});
+  EXPECT_EQ(spawns.Starts, (std::vector<TArgs>{{link, "z"}}));
+  EXPECT_EQ(spawns.Ran, std::vector<std::string>{viewer});
+  // The same line again: the other program is asked for.
+  ASSERT_TRUE(ShowMayStart(nullptr, show, byLink, {}, false, &approved));
+  ASSERT_EQ(answers.Asked.size(), 4u);
+  EXPECT_EQ(answers.Asked[3], std::vector<std::string>{Shown(other, {"z"})});
+  // Written over after the question (the same file, another content): not
+  // started; the next time it is asked for anew.
+  std::ofstream(other, std::ios::trunc) << "#!/bin/true\n# another\n";
+  spawns.Starts.clear();
   RunApproved(nullptr, approved, {});
   EXPECT_TRUE(spawns.Starts.empty());
+  EXPECT_FALSE(ShowMayStart(nullptr, show, byLink, {}, false, &approved));
+  EXPECT_EQ(answers.Asked.size(), 5u);
 }
 
 namespace {

@@ -42,16 +42,23 @@ namespace orutest {
 using namespace oru;
 using TArgs = std::vector<std::string>;
 
-// Records every start; makes it too when Forward is set, else answers Error.
+// Records every start (as the command named it, and the file its plan
+// opened for it); makes it too when Forward is set, else answers Error.
 class TWatchedSpawner : public plat::IProcessSpawner {
 public:
   TWatchedSpawner() : saved_(plat::SetProcessSpawner(this)) {}
   ~TWatchedSpawner() override { plat::SetProcessSpawner(saved_); }
-  int Spawn(const std::string& program, const TArgs& argv, const std::string& dir, bool search) override {
-    Starts.push_back(argv);
-    return Forward ? plat::RealProcessSpawner()->Spawn(program, argv, dir, search) : Error;
+  int Spawn(const plat::TSpawnRequest& request) override {
+    Starts.push_back(request.Argv);
+    Ran.push_back(request.Run && !request.Run->Files.empty() ? request.Run->Files.front()->RealPath()
+                                                              : request.Program);
+    if (BeforeStart) BeforeStart();
+    return Forward ? plat::RealProcessSpawner()->Spawn(request) : Error;
   }
   std::vector<TArgs> Starts;
+  std::vector<std::string> Ran;
+  // Called at each start, after its last look, before the system starts it.
+  std::function<void()> BeforeStart;
   bool Forward = false;
   int Error = 0;
 
