@@ -31,7 +31,10 @@ namespace plat {
 namespace {
 
 // "/proc/self/fd/N": the open file itself, whatever its path now leads to.
-std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+std::string DescriptorPath(int fd) {
+  std::string path = "/proc/self/fd/";
+  return path.append(std::to_string(fd));
+}
 
 class TRealSpawner : public IProcessSpawner {
  public:
@@ -796,7 +799,10 @@ bool TRealRun::Unchanged() const {
 
 std::string TRealRun::Identity() const {
   std::string id;
-  for (const auto& f : Files) id += (id.empty() ? "" : " ") + (f ? f->Identity() : std::string("?"));
+  for (const auto& f : Files) {
+    if (!id.empty()) id += ' ';
+    id += f ? f->Identity() : std::string("?");
+  }
   return id;
 }
 
@@ -916,7 +922,8 @@ TRealRun RealRunOf(const std::shared_ptr<const TOpenedFile>& program, const std:
     if (depth == kMaxInterpreters || !file->Interpreter(interpreter, argument)) return run;
     // The script goes on as its own open file, as the system hands on one
     // it starts by its descriptor.
-    const std::string script = "/dev/fd/" + std::to_string(file->Descriptor());
+    std::string script = "/dev/fd/";
+    script.append(std::to_string(file->Descriptor()));
     const std::string written = InFolder(interpreter, dir);
     const std::string found = FindProgram(written, {});
     if (found.empty()) return run;
