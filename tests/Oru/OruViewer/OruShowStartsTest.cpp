@@ -3,6 +3,8 @@
 // takes no answer that was not read.
 #include <gtest/gtest.h>
 
+#include "OruLib2/OruClasses/zmOruSource2.h"
+#include "ZmLib/zmIni.h"
 #include "tests/Oru/OruViewer/ShowStartsKit.h"
 
 using namespace oru;
@@ -420,5 +422,75 @@ TEST(ShowStarts, TheQuestionsEdges) {
   plat::headless::MoveMouse(resting);
   EXPECT_TRUE(run(many, {{1500, THastyHand::Away}, {1550, THastyHand::Back}, {1600, THastyHand::Click}}));
   EXPECT_EQ(spawns.Starts.size(), 1u);
+  zm::SetLog(nullptr);
+}
+
+// A command line is measured before anything else is done with it: one
+// longer than the system starts, or with a word longer than one argument
+// may be, is refused at once and the log says why; nothing is planned,
+// looked at, asked or started. A slide's command is made into a text no
+// longer than one byte past what the system starts, whatever the show
+// holds: the player ends with its quit.
+TEST(ShowStarts, ALongCommandLineIsMeasuredFirst) {
+  const std::size_t room = plat::ArgumentRoom();
+  ASSERT_GT(room, 0u);
+  auto* log = new TStartLog;
+  zm::SetLog(log);
+  TWatchedSpawner spawns;
+  TAnswers asked({true, true});
+  int looks = 0;
+  TStartAnswers answers;
+  answers.SetCodeLook([&] {
+    ++looks;
+    return TCarriedCode();
+  });
+  std::string colons;
+  for (int i = 0; colons.size() <= room; ++i) colons += "p" + std::to_string(i) + ":";
+  const WideString longLine = u"/usr/bin/true " + plat::FromUtf8(colons);
+  const WideString longWord = u"/usr/bin/true " + WideString(plat::MaxArgumentBytes(), u'x');
+  for (const WideString& line : {longLine, longWord, u"https://example.org/" + plat::FromUtf8(colons)})
+    EXPECT_FALSE(ShowMayStart(nullptr, answers, line, {}, true));
+  RunProgram(nullptr, longLine, {});
+  const std::vector<std::string> notStarted = log->Beginning("Not started (");
+  ASSERT_EQ(notStarted.size(), 4u);
+  for (const std::size_t i : {0u, 2u, 3u})
+    EXPECT_EQ(notStarted[i].rfind("Not started (longer than the system starts: ", 0), 0u) << notStarted[i].substr(0, 200);
+  EXPECT_EQ(notStarted[1].rfind("Not started (a word longer than the system starts: ", 0), 0u);
+  // Only the first 1,000 characters of such a line reach the log.
+  for (const std::string& line : notStarted) EXPECT_LT(line.size(), 1300u);
+  EXPECT_EQ(looks, 0);
+  EXPECT_TRUE(asked.Asked.empty());
+  EXPECT_TRUE(spawns.Starts.empty());
+
+  // The text made of a command three times as long as the system starts.
+  const std::string huge = "/usr/bin/true " + colons + colons + colons;
+  const zm::TRef<zm::TIniItem> item = zm::MakeRef<zm::TIniItem>(zm::TByteString("RunAppFN"), zm::TByteString(huge));
+  EXPECT_EQ(ShowCommandText(item.get()).size(), room + 1);
+  EXPECT_EQ(ShowCommandText(zm::MakeRef<zm::TIniItem>(zm::TByteString("RunAppFN"), zm::TByteString("/usr/bin/true x")).get()),
+            u"/usr/bin/true x");
+  // End to end: the show plays to its end, the command refused as it comes.
+  zmtest::TTempDir dir;
+  zmtest::TEnvGuard env;
+  env.Set("ZM_AUDIO", "none");
+  zmtest::TShowBuilder show((dir.Path() / "show").string());
+  show.ScreenSize(160, 120).Main().Key("opt_scr_full", 0);
+  show.Repeat("close");
+  show.AddSlide(1000).SolidBackground(40, 60, 200).RunApp(huge);
+  show.AddSlide(2000).SolidBackground(200, 60, 40);
+  show.Write();
+  log->Taken();
+  const orutest::TInProcessRun run = orutest::PlayInProcess(
+      u"player -filename \"" + plat::FromUtf8((dir.Path() / "show" / "Project.oru").string()) + u"\"", 50,
+      [](std::int64_t time, const std::uint32_t*, int, int) { return time > 60000; });
+  ASSERT_TRUE(run.Started);
+  // Refused once, as made: one byte past what the system starts (what our
+  // environment leaves of the room may have changed meanwhile).
+  const std::string kLonger = "Not started (longer than the system starts: at least ";
+  const std::vector<std::string> refused = log->Beginning(kLonger);
+  ASSERT_EQ(refused.size(), 1u);
+  const std::size_t made = std::stoull(refused[0].substr(kLonger.size()));
+  EXPECT_LE(made, plat::ArgumentRoom() + 1 + 4096);
+  EXPECT_GT(made, room / 2);
+  EXPECT_TRUE(spawns.Starts.empty());
   zm::SetLog(nullptr);
 }
