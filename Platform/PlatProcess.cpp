@@ -499,7 +499,7 @@ std::int64_t Ns(const timespec& t) { return std::int64_t(t.tv_sec) * 1000000000 
 
 // What an open regular file holds: code by its first bytes, or what packed
 // data holds.
-TPeekFinding JudgeOpenFile(int fd, const struct stat& st, std::string_view name) {
+TPeekFinding JudgeOpenFile(int fd, const struct stat& st, std::string_view name, const TLookBudget* budget) {
   char head[kPackedHeadSize];
   const std::size_t n = ReadOpenFileAt(fd, 0, head, std::size_t(std::min<off_t>(st.st_size, off_t(sizeof head))));
   const std::string_view h(head, n);
@@ -515,9 +515,13 @@ TPeekFinding JudgeOpenFile(int fd, const struct stat& st, std::string_view name)
         it->second.Modified == Ns(st.st_mtim) && it->second.Changed == Ns(st.st_ctim))
       return it->second.Finding;
   }
+  TPeekLimits limits;
+  limits.Budget = budget;
   TPeekFinding finding = PeekIntoPacked(
       [fd](std::uint64_t offset, void* buffer, std::size_t count) { return ReadOpenFileAt(fd, offset, buffer, count); },
-      std::uint64_t(st.st_size), name);
+      std::uint64_t(st.st_size), name, limits);
+  // What the look had no time for is not what the file holds.
+  if (finding.Cut) return finding;
   if (finding.Why == TPeekFinding::TWhy::Unjudged) finding.Reason = "packed data that cannot be judged: " + finding.Reason;
   std::lock_guard<std::mutex> lock(gPeekedLock);
   if (gPeeked.size() >= kMaxPeeked) gPeeked.clear();
@@ -532,11 +536,14 @@ bool Within(const std::string& path, const std::string& folder) {
 
 }  // namespace
 
-TCodeSearch FindCodeInFolder(const std::string& folder, const std::string& skip, std::size_t maxEntries) {
+TCodeSearch FindCodeInFolder(const std::string& folder, const TCodeLook& look) {
   TCodeSearch search;
   if (folder.empty() || folder.find('\0') != std::string::npos) return search;
-  struct stat skipped {};
-  const bool skipping = !skip.empty() && skip.find('\0') == std::string::npos && ::stat(skip.c_str(), &skipped) == 0;
+  const std::string& container = look.Container;
+  const std::size_t maxEntries = look.MaxEntries;
+  struct stat shown {};
+  const bool hasContainer =
+      !container.empty() && container.find('\0') == std::string::npos && ::stat(container.c_str(), &shown) == 0;
   const std::string root = RealPath(folder);
   const auto found = [&search](std::string path, std::string reason, std::string inside = {}) {
     search.Found = std::move(path);
@@ -570,6 +577,11 @@ TCodeSearch FindCodeInFolder(const std::string& folder, const std::string& skip,
         break;
       }
       const std::string path = here + "/" + std::string(name);
+      if (const char* over = look.Budget ? look.Budget->Over() : nullptr) {
+        found(path, over);
+        search.Cut = true;
+        break;
+      }
       struct stat st {};
       // The kind the folder tells, else the entry's own.
       if (e->d_type == DT_REG) {
@@ -613,12 +625,24 @@ TCodeSearch FindCodeInFolder(const std::string& folder, const std::string& skip,
         found(path, "cannot be read");
         break;
       }
-      if (skipping && opened.st_dev == skipped.st_dev && opened.st_ino == skipped.st_ino) {
+      if (hasContainer && opened.st_dev == shown.st_dev && opened.st_ino == shown.st_ino) {
+        // The show's container, by any name: its program, when it is not
+        // the player's own, by its first bytes.
+        const bool code = !look.ContainerIsPlayer && OpenFileStartsAsCode(fd);
         ::close(fd);
+        if (code) {
+          found(path, {});
+          break;
+        }
         continue;
       }
-      const TPeekFinding finding = JudgeOpenFile(fd, opened, name);
+      const TPeekFinding finding = JudgeOpenFile(fd, opened, name, look.Budget);
       ::close(fd);
+      if (finding.Cut) {
+        found(path, finding.Reason, finding.Inside);
+        search.Cut = true;
+        break;
+      }
       if (finding.Why == TPeekFinding::TWhy::Code) {
         found(path, {}, finding.Inside);
         break;
@@ -672,6 +696,74 @@ bool InterpreterOfOpenFile(int fd, std::string& interpreter, std::string& argume
 }
 
 }  // namespace
+
+std::uint64_t ElfLength(std::string_view head) {
+  if (head.size() < 64 || head.compare(0, 4, "\x7F" "ELF") != 0 || head[5] != 1) return 0;
+  const auto le = [&head](std::size_t at, int n) {
+    std::uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(head[at + std::size_t(i)]);
+    return v;
+  };
+  const bool wide = head[4] == 2;
+  if (!wide && head[4] != 1) return 0;
+  const std::uint64_t phoff = wide ? le(0x20, 8) : le(0x1C, 4), shoff = wide ? le(0x28, 8) : le(0x20, 4);
+  const std::uint64_t phentsize = le(wide ? 0x36 : 0x2A, 2), phnum = le(wide ? 0x38 : 0x2C, 2);
+  const std::uint64_t shentsize = le(wide ? 0x3A : 0x2E, 2), shnum = le(wide ? 0x3C : 0x30, 2);
+  std::uint64_t end = std::max(phoff + phentsize * phnum, shoff + shentsize * shnum);
+  // The segments lie before the section headers in what linkers write;
+  // those past the header read here count too.
+  for (std::uint64_t i = 0; i < phnum && phoff + (i + 1) * phentsize <= head.size(); ++i) {
+    const std::size_t at = std::size_t(phoff + i * phentsize);
+    const std::uint64_t offset = wide ? le(at + 8, 8) : le(at + 4, 4), size = wide ? le(at + 32, 8) : le(at + 16, 4);
+    end = std::max(end, offset + size);
+  }
+  return end;
+}
+
+std::string FileStateOf(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) return {};
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+         std::to_string(Ns(st.st_mtim)) + ":" + std::to_string(Ns(st.st_ctim));
+}
+
+namespace {
+
+std::mutex gSameProgramLock;
+std::map<std::string, bool> gSameProgram;
+
+bool CompareStartingPrograms(int a, int b) {
+  constexpr std::size_t kHead = 64 * 1024;
+  const std::string headA = ReadAt(a, 0, kHead), headB = ReadAt(b, 0, kHead);
+  const std::uint64_t length = ElfLength(headA);
+  if (length == 0 || length != ElfLength(headB)) return false;
+  std::vector<char> bufferA(1 << 20), bufferB(1 << 20);
+  for (std::uint64_t at = 0; at < length;) {
+    const std::size_t n = std::size_t(std::min<std::uint64_t>(bufferA.size(), length - at));
+    if (ReadOpenFileAt(a, at, bufferA.data(), n) != n || ReadOpenFileAt(b, at, bufferB.data(), n) != n ||
+        std::memcmp(bufferA.data(), bufferB.data(), n) != 0)
+      return false;
+    at += n;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StartsWithSameProgram(const std::string& file, const std::string& program) {
+  const std::string key = FileStateOf(file) + " " + FileStateOf(program);
+  if (key.size() < 3) return false;
+  {
+    std::lock_guard<std::mutex> lock(gSameProgramLock);
+    if (const auto it = gSameProgram.find(key); it != gSameProgram.end()) return it->second;
+  }
+  const std::shared_ptr<const TOpenedFile> a = TOpenedFile::Open(file), b = TOpenedFile::Open(program);
+  const bool same = a && b && CompareStartingPrograms(a->Descriptor(), b->Descriptor());
+  std::lock_guard<std::mutex> lock(gSameProgramLock);
+  if (gSameProgram.size() > 64) gSameProgram.clear();
+  gSameProgram[key] = same;
+  return same;
+}
 
 bool InterpreterOf(const std::string& path, std::string& interpreter, std::string& argument) {
   interpreter.clear();

@@ -217,12 +217,24 @@ bool StartsAsCode(const std::string& path);
 // and archives, PeekIntoPacked) that holds code or cannot be judged; a
 // folder or file that cannot be read (Folder itself too); a link to a
 // folder outside Folder, or one that leads nowhere; a device, pipe or
-// socket. A file that is the same as Skip (a path; empty for none) is
-// passed over. At most MaxEntries entries are looked at: Complete is false
-// when there were more. Found is empty when nothing was found. What packed
-// data held is kept for as long as the file is unchanged (the same file,
-// size and times), so that a look made again reads it no more.
+// socket. What packed data held is kept for as long as the file is
+// unchanged (the same file, size and times), so that a look made again
+// reads it no more: each file once, whatever its names.
+struct TCodeLook {
+  // The show's container, when it is one: it and every name that is the
+  // same file are judged by their first bytes alone (the show's entries
+  // are looked at one by one apart), and pass when ContainerIsPlayer (a
+  // self-playing show: the player's own program, the show behind it).
+  std::string Container;
+  bool ContainerIsPlayer = false;
+  // At most this many entries are looked at: Complete is false when there
+  // were more.
+  std::size_t MaxEntries = 100000;
+  // The look's time; when it is spent, what is not judged yet counts.
+  const TLookBudget* Budget = nullptr;
+};
 struct TCodeSearch {
+  // Empty when nothing was found.
   std::string Found;
   // Where inside packed data ("|tools.tar|bin/helper"); else empty.
   std::string Inside;
@@ -231,8 +243,21 @@ struct TCodeSearch {
   std::string Reason;
   std::size_t Entries = 0;
   bool Complete = true;
+  // The look's budget ran out (Reason says how): Found names where it was.
+  bool Cut = false;
 };
-TCodeSearch FindCodeInFolder(const std::string& folder, const std::string& skip, std::size_t maxEntries);
+TCodeSearch FindCodeInFolder(const std::string& folder, const TCodeLook& look);
+
+// Where an ELF program of these first bytes (its header) ends: the end of
+// its furthest header table or segment; 0 when they are no ELF header.
+std::uint64_t ElfLength(std::string_view head);
+// Whether File begins with the very program Program begins with: an ELF
+// image of the same extent, byte for byte (what follows it in either, a
+// show appended, aside). Kept while both files are unchanged.
+bool StartsWithSameProgram(const std::string& file, const std::string& program);
+// The file and its state (device, inode, size, modification and change
+// times): equal only for the same file unchanged; empty when it is not there.
+std::string FileStateOf(const std::string& path);
 
 // The "#!" line of a script as the system reads it when the script is
 // started: the interpreter as written (a relative one is taken in the

@@ -28,7 +28,7 @@ void BM_ShowFolderOfTenThousandPhotos(benchmark::State& state) {
   for (int i = 0; i < kPhotos; ++i)
     zmtest::WriteFileBytes(folder.File("photos" + std::to_string(i % 10) + "/" + std::to_string(i) + ".jpg"), Photo(i));
   for (auto _ : state) {
-    const plat::TCodeSearch found = plat::FindCodeInFolder(folder.Path(), {}, oru::kMaxLookedEntries);
+    const plat::TCodeSearch found = plat::FindCodeInFolder(folder.Path(), plat::TCodeLook());
     benchmark::DoNotOptimize(found.Entries);
     if (!found.Found.empty() || !found.Complete) state.SkipWithError("a photo taken for code");
   }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <exception>
+#include <memory>
 #include <limits>
 #include <mutex>
 #include <system_error>
@@ -21,6 +22,7 @@
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatTermination.h"
+#include "Platform/User/PlatUser.h"
 #include "ZmLib/Graphics/winImageUtils.h"
 #include "ZmLib/Graphics/zmImage.h"
 #include "ZmLib/Application2/winApplication.h"
@@ -460,8 +462,9 @@ bool TMainForm::OpenShowStoppable(WideString path, bool fromExe, std::int32_t st
   }
   show_ = show;
   startAnswers_.Clear();
-  // The show's folder and container are looked through at each command and start.
-  startAnswers_.SetCodeLook([this, opened] { return FindCarriedCode(opened, show_.get()); });
+  // The show's folder and container are looked through at each command and
+  // start, never on this thread alone.
+  startAnswers_.SetCodeLook([this, opened, show] { return LookForCode(opened, show); });
 
   zm::TIniSection* main = show->Description() ? show->Description()->FindSection(u"Main") : nullptr;
   const bool asSaver = zm::SameText(zm::ExtractFileExt(zm::ProgramFile), u".scr");
@@ -628,6 +631,14 @@ std::int32_t TMainForm::CurrentSlide() {
 
 void TMainForm::CloseQuery(std::int32_t& action) {
   if (closing_) return;
+  if (look_) {
+    // Closed while the look for code runs (the show's own end waits for
+    // it): the look stops, and the form closes once it has.
+    closeAfterQuestion_ = true;
+    AskLookToEnd();
+    action = zm::caNone;
+    return;
+  }
   if (modalCount_ > 0) {
     // The window closed by the user or the system while the start question
     // waits: the question is answered Don't start, and the form closes
@@ -686,6 +697,13 @@ void TMainForm::CloseQuery(std::int32_t& action) {
 }
 
 void TMainForm::DoKey(zm::TKeyKind kind, std::uint16_t key, zm::WideChar& ch, zm::TShiftState shift) {
+  // A key that ends the program (Esc) while the look for code runs: the
+  // look stops, and the program ends as the key asks once it has.
+  if (look_ && kind == zm::TKeyKind::Down && inputMapping_)
+    if (const TOruActionInfo* a = inputMapping_->MapKey(shift, key, 1); a && (a->Code == acExit || a->Code == acCloseDialog)) {
+      afterLook_ = *a;
+      AskLookToEnd();
+    }
   if (modalCount_ == 0 && kind != zm::TKeyKind::Char) {
     const bool down = kind == zm::TKeyKind::Down;
     // Start-up mode: Enter closes the player with exit code 1.
@@ -782,8 +800,115 @@ void TMainForm::StartFromShow(const WideString& commandLine, bool thenClose, boo
     Close();
     return;
   }
+  if (EndAsAskedDuringLook()) return;
   if (thenClose) Close();
-  if (start) RunApproved(this, approved, zm::ProgramDir, &startAnswers_);
+  if (!start) {
+    RunAfterLook();
+    return;
+  }
+  // The start looks once more, as modal as the question: what comes meanwhile waits.
+  ++modalCount_;
+  asking_ = true;
+  try {
+    RunApproved(this, approved, zm::ProgramDir, &startAnswers_);
+  } catch (...) {
+    zm::LogLine(u"Start: " + CurrentExceptionText());
+  }
+  asking_ = false;
+  --modalCount_;
+  if (std::exchange(closeAfterQuestion_, false)) {
+    Close();
+    return;
+  }
+  if (!EndAsAskedDuringLook()) RunAfterLook();
+}
+
+void TMainForm::AskLookToEnd() {
+  if (!lookEndAsked_) lookEndAsked_ = std::chrono::steady_clock::now();
+}
+
+bool TMainForm::EndAsAskedDuringLook() {
+  if (!afterLook_) return false;
+  const TOruActionInfo action = *std::exchange(afterLook_, std::nullopt);
+  RunAction(action);
+  return true;
+}
+
+namespace {
+// How long a look asked to end may still take to end by itself.
+constexpr std::chrono::milliseconds kLookGrace{300};
+}  // namespace
+
+TCarriedCode TMainForm::LookForCode(const WideString& opened, const TRef<TOruShowLocator>& show) {
+  plat::TLookBudget budget(kMaxLookMs);
+  TCarriedCodeLook look;
+  look.Budget = &budget;
+  struct TDone {
+    std::mutex Lock;
+    std::condition_variable Wake;
+    bool Done = false;
+    TCarriedCode Found;
+  };
+  const auto done = std::make_shared<TDone>();
+  const auto lookAt = [done, opened, show, look] {
+    TCarriedCode found;
+    try {
+      found = FindCarriedCode(opened, show.get(), look);
+    } catch (...) {
+      found = {opened, u"the look for code failed"};
+    }
+    std::lock_guard<std::mutex> l(done->Lock);
+    done->Found = std::move(found);
+    done->Done = true;
+    done->Wake.notify_all();
+  };
+  std::thread worker;
+  try {
+    worker = std::thread(lookAt);
+  } catch (const std::system_error&) {
+    lookAt();  // no thread to be had: looked at here
+    return done->Found;
+  }
+  const auto finished = [&done] {
+    std::lock_guard<std::mutex> l(done->Lock);
+    return done->Done;
+  };
+  // The window is served meanwhile: its frames, its keys (Esc stops the
+  // look), its close and a signal (each stops it), as a dialog serves it.
+  look_ = &budget;
+  bool quit = false;
+  plat::WPARAM quitCode = 0;
+  lookEndAsked_.reset();
+  while (!finished() && !budget.Stopped()) {
+    if (plat::QuitAsked()) AskLookToEnd();
+    // Asked to end (Esc, the window's close, a signal, the run's end): a
+    // look about to end is let end, any other stopped.
+    if (lookEndAsked_ && std::chrono::steady_clock::now() - *lookEndAsked_ > kLookGrace) {
+      budget.Stop();
+      break;
+    }
+    plat::MSG m{};
+    while (!budget.Stopped() && zm::WndAPIClass->PeekMessage(m, nullptr, 0, 0, plat::PM_REMOVE)) {
+      if (m.message == plat::WM_QUIT) {
+        quit = true;
+        quitCode = m.wParam;
+        budget.Stop();
+        break;
+      }
+      zm::WndAPIClass->TranslateMessage(m);
+      zm::WndAPIClass->DispatchMessage(m);
+    }
+    // A short wait of real time (the program's clock may be stepped by
+    // what this thread serves).
+    std::unique_lock<std::mutex> l(done->Lock);
+    done->Wake.wait_for(l, std::chrono::milliseconds(10), [&done] { return done->Done; });
+  }
+  look_ = nullptr;
+  // A stopped look ends at its next step.
+  worker.join();
+  // The end of the loop, seen here, is the outer loop's.
+  if (quit) plat::PostQuitMessage(int(quitCode));
+  return done->Found;
 }
 
 bool TMainForm::GoOn() {
@@ -994,8 +1119,14 @@ void TMainForm::UpdateCursor() {
   if (Cursor() != cursor) SetCursor(cursor);
 }
 
-void TMainForm::ViewerPosition(TOruShowViewer* /*sender*/, bool ended) {
+void TMainForm::ViewerPosition(TOruShowViewer* sender, bool ended) {
   if (closing_) return;
+  // The show's end while the look for code runs comes once it is over, as
+  // when the look held this thread.
+  if (look_ && ended) {
+    afterLookQueue_.push_back([this, sender] { ViewerPosition(sender, true); });
+    return;
+  }
   // What a resting pointer hovers changes with the frames (objects move
   // under it, slides change): the cursor follows the position reports.
   UpdateCursor();
@@ -1007,7 +1138,13 @@ void TMainForm::ViewerPosition(TOruShowViewer* /*sender*/, bool ended) {
   }
 }
 
-void TMainForm::ViewerAction(TOruShowViewer* /*sender*/, const TOruActionInfo& action, bool byUser) {
+void TMainForm::ViewerAction(TOruShowViewer* sender, const TOruActionInfo& action, bool byUser) {
+  // What the show asks while the look for code runs is carried out once it
+  // is over, as when the look held this thread.
+  if (look_) {
+    afterLookQueue_.push_back([this, sender, action, byUser] { ViewerAction(sender, action, byUser); });
+    return;
+  }
   if (inAction_) {
     NotCarriedOut(action);
     return;
@@ -1020,6 +1157,13 @@ void TMainForm::ViewerAction(TOruShowViewer* /*sender*/, const TOruActionInfo& a
     zm::LogLine(u"Exception at action " + zm::IntToStr(action.Code) + u" (" + CurrentExceptionText() + u")");
   }
   inAction_ = false;
+  RunAfterLook();
+}
+
+void TMainForm::RunAfterLook() {
+  if (look_ || inAction_ || afterLookQueue_.empty()) return;
+  TRef<TMainForm> keep(this);
+  for (auto queued = std::exchange(afterLookQueue_, {}); auto& f : queued) f();
 }
 
 void TMainForm::ViewerImage(TOruShowViewer* /*sender*/, zm::TRefObject* image) {

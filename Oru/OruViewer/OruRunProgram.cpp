@@ -396,6 +396,11 @@ bool RefusedAsCarryingCode(TStartAnswers& answers, const std::vector<TProgramSta
   if (!opens) return false;
   const TCarriedCode code = answers.CarriedCode();
   if (!code.Found()) return false;
+  // Stopped as the player ends: nothing starts, and nobody is told more.
+  if (code.Cut && plat::ToUtf8(code.Reason) == plat::kLookStopped) {
+    zm::LogLine(u"Not started (" + code.Reason + u"): " + LoggedStart(commandLine));
+    return true;
+  }
   if (answers.FirstCodeRefusal(code.File)) {
     const WideString why = code.Reason.empty() ? WideString() : code.Reason + u"; ";
     zm::LogLine(WideString(code.TooManyFiles ? u"Show folder too large to look through for code: "

@@ -75,12 +75,7 @@ TEST(CarriedCode, AShowThatCarriesCodeStartsNothing) {
   EXPECT_TRUE(spawns.Starts.empty());
   EXPECT_TRUE(log->Beginning("Show carries code").empty());
 
-  // A self-playing show is a program itself: it does not count; what lies
-  // beside it does. A folder too large to look through counts as carrying.
-  dir.Write("packed/show", kElf + "player and show");
-  EXPECT_FALSE(FindCarriedCode(dir.Wide("packed/show"), nullptr).Found());
-  dir.Write("packed/x", kElf);
-  EXPECT_EQ(FindCarriedCode(dir.Wide("packed/show"), nullptr).File, plat::FromUtf8((dir.Path() / "packed" / "x").string()));
+  // A folder too large to look through counts as carrying.
   const TCarriedCode tooMany = FindCarriedCode(plat::FromUtf8(clean + "/Project.oru"), nullptr, 3);
   EXPECT_TRUE(tooMany.Found());
   EXPECT_TRUE(tooMany.TooManyFiles);
@@ -88,10 +83,12 @@ TEST(CarriedCode, AShowThatCarriesCodeStartsNothing) {
 }
 
 // The show's container is looked through too, each entry by its first
-// bytes however it is stored; the program a self-playing show's data follows
-// is no entry of it.
+// bytes however it is stored; the player's own program, which a
+// self-playing show's data follows, is no entry of it.
 TEST(CarriedCode, AContainerThatCarriesCodeIsFound) {
   zmtest::TTempDir dir;
+  TCarriedCodeLook look;
+  look.OwnProgram = dir.Write("player", PlayerStandIn());
   const std::string picture = "\xFF\xD8\xFF\xE0" + std::string(100000, 'x');
   for (int method : {zmtest::kStored, zmtest::kDeflated, zmtest::kEnciphered}) {
     for (const bool code : {false, true}) {
@@ -99,7 +96,7 @@ TEST(CarriedCode, AContainerThatCarriesCodeIsFound) {
       zmtest::TShowProjectWriter show;
       orutest::AddSlides(show);
       show.AddToContainer(c);
-      c.Prefix = kElf + "the player";
+      c.Prefix = PlayerStandIn();
       c.PrefixEntryName = "OruViewer5";
       c.Add("photos/holiday.jpg", picture, method);
       if (code) c.Add("fx.so", kElf + std::string(70000, '\0'), method);
@@ -108,7 +105,7 @@ TEST(CarriedCode, AContainerThatCarriesCodeIsFound) {
       WideString error;
       const zm::TRef<TOruShowLocator> locator = OpenContainerShow(dir.Wide(name + "/show.orushow"), error);
       ASSERT_TRUE(locator) << plat::ToUtf8(error);
-      const TCarriedCode found = FindCarriedCode(dir.Wide(name + "/show.orushow"), locator.get());
+      const TCarriedCode found = FindCarriedCode(dir.Wide(name + "/show.orushow"), locator.get(), look);
       EXPECT_EQ(found.File, code ? dir.Wide(name + "/show.orushow") + u"|fx.so" : WideString()) << name;
     }
   }
@@ -209,4 +206,120 @@ TEST(CarriedCode, CarriedCodeIsFoundWhereverItIsTucked) {
                                      "/more (a link to a folder outside the show; nothing it asks to start is started)"});
   EXPECT_EQ(spawns.Starts.size(), 1u);
   zm::SetLog(nullptr);
+}
+
+// The show's own description and container are looked at as every other
+// file is, by every name that is the same file: a description made of a
+// program followed by the show's text, and a hard link to it named as a
+// picture, carry code, and what the show asks to start is refused (by
+// either name, relative to the show's folder too); so does a container
+// that begins with a program other than the player's own. A self-playing
+// show of the player's own program does not; what lies beside it does.
+TEST(CarriedCode, TheShowsOwnFileIsLookedAt) {
+  zmtest::TTempDir dir;
+  TCarriedCodeLook look;
+  look.OwnProgram = dir.Write("player", PlayerStandIn());
+  const auto found = [&](const std::string& name) { return plat::FromUtf8((dir.Path() / name).string()); };
+  const std::string text = "\r\n[Main]\r\nopt_scr_width=160\r\n[Times]\r\nopt_slidescount=1\r\nopt_synchpos1=1000\r\n";
+  const std::string description = Executable(dir, "elf/Project.oru", kElf + std::string(64, '\0') + text);
+  const WideString show = dir.Wide("elf/Project.oru");
+  EXPECT_EQ(FindCarriedCode(show, nullptr, look).File, found("elf/Project.oru"));
+  std::filesystem::create_hard_link(description, dir.Path() / "elf" / "holiday.jpg");
+  const TCarriedCode either = FindCarriedCode(show, nullptr, look);
+  EXPECT_TRUE(either.File == found("elf/Project.oru") || either.File == found("elf/holiday.jpg"))
+      << plat::ToUtf8(either.File);
+  EXPECT_TRUE(either.Reason.empty());
+
+  TWatchedSpawner spawns;
+  TBoxCount boxes;
+  zm::THookScope<zm::TWndAPI*> api(zm::WndAPIClass, &boxes);
+  TAnswers asked({true, true, true, true});
+  TStartAnswers answers;
+  answers.SetCodeLook([&] { return FindCarriedCode(show, nullptr, look); });
+  for (const WideString& command : {dir.Wide("elf/holiday.jpg"), dir.Wide("elf/Project.oru"), WideString(u"holiday.jpg")})
+    EXPECT_FALSE(ShowMayStart(nullptr, answers, command, dir.Wide("elf"), false)) << plat::ToUtf8(command);
+  EXPECT_EQ(boxes.Count, 3);
+  EXPECT_TRUE(asked.Asked.empty());
+  EXPECT_TRUE(spawns.Starts.empty());
+
+  // Containers: behind the player's own program, or another.
+  for (const bool player : {true, false}) {
+    zmtest::TShowContainerWriter c;
+    zmtest::TShowProjectWriter project;
+    orutest::AddSlides(project);
+    project.AddToContainer(c);
+    c.Prefix = player ? PlayerStandIn() : kElf + std::string(120, '\x01');
+    c.Add("photos/holiday.jpg", "\xFF\xD8\xFF\xE0 JFIF", zmtest::kStored);
+    const std::string name = player ? "self-playing" : "behind-another";
+    c.WriteFile((dir.Path() / name / "show").string());
+    WideString error;
+    const zm::TRef<TOruShowLocator> locator = OpenContainerShow(dir.Wide(name + "/show"), error);
+    ASSERT_TRUE(locator) << plat::ToUtf8(error);
+    EXPECT_EQ(FindCarriedCode(dir.Wide(name + "/show"), locator.get(), look).File,
+              player ? WideString() : found(name + "/show"));
+  }
+  dir.Write("self-playing/x", kElf);
+  WideString error;
+  const zm::TRef<TOruShowLocator> locator = OpenContainerShow(dir.Wide("self-playing/show"), error);
+  EXPECT_EQ(FindCarriedCode(dir.Wide("self-playing/show"), locator.get(), look).File, found("self-playing/x"));
+}
+
+// The look is bounded in time as in size: a container whose thousand
+// entries all name one packed file (its second member behind megabytes of
+// zeros) has it unpacked once, and a look made again none more; a look
+// that has had its two seconds of the program clock counts what it has not
+// judged as code, as does one that is stopped, and neither is kept as what
+// the data holds.
+TEST(CarriedCode, TheLookIsBoundedInTime) {
+  zmtest::TTempDir dir;
+  const auto shared = [&](const std::string& name, const std::string& notes) {
+    const std::string tgz = zmtest::Gzipped(zmtest::Tarred({{"zeros.bin", std::string(4 << 20, '\0')}, {"notes.txt", notes}}));
+    zmtest::TShowContainerWriter c;
+    zmtest::TShowProjectWriter project;
+    orutest::AddSlides(project);
+    project.AddToContainer(c);
+    c.Add("data/0.tgz", tgz, zmtest::kStored);
+    c.Bytes();
+    const zmtest::TContainerEntry first = *c.Find("data/0.tgz");
+    for (int i = 1; i < 1000; ++i) {
+      zmtest::TContainerEntry& e = c.Add("data/" + std::to_string(i) + ".tgz", "", zmtest::kStored);
+      e.PsText = std::to_string(first.Position);
+      e.SzText = std::to_string(first.StoredSize);
+    }
+    c.WriteFile((dir.Path() / name / "show.orushow").string());
+    WideString error;
+    zm::TRef<TOruShowLocator> locator = OpenContainerShow(dir.Wide(name + "/show.orushow"), error);
+    EXPECT_TRUE(locator) << plat::ToUtf8(error);
+    return locator;
+  };
+  const zm::TRef<TOruShowLocator> show = shared("shared", "a thousand names, one content");
+  ASSERT_TRUE(show);
+  const std::uint64_t before = plat::PackedDataUnpacked();
+  EXPECT_FALSE(FindCarriedCode(dir.Wide("shared/show.orushow"), show.get()).Found());
+  EXPECT_EQ(plat::PackedDataUnpacked() - before, 1u);
+  EXPECT_FALSE(FindCarriedCode(dir.Wide("shared/show.orushow"), show.get()).Found());
+  EXPECT_EQ(plat::PackedDataUnpacked() - before, 1u);
+
+  // Out of time, or stopped: counted as code, the look saying why; the next
+  // look with time judges it.
+  const zm::TRef<TOruShowLocator> other = shared("other", "another content");
+  ASSERT_TRUE(other);
+  {
+    plat::TManualClock clock(1000);
+    plat::TLookBudget budget(kMaxLookMs);
+    clock.Advance(kMaxLookMs + 1);
+    TCarriedCodeLook late;
+    late.Budget = &budget;
+    const TCarriedCode found = FindCarriedCode(dir.Wide("other/show.orushow"), other.get(), late);
+    EXPECT_TRUE(found.Found());
+    EXPECT_TRUE(found.Cut);
+    EXPECT_EQ(plat::ToUtf8(found.Reason), plat::kLookTookTooLong);
+    plat::TLookBudget stopped(kMaxLookMs);
+    stopped.Stop();
+    late.Budget = &stopped;
+    EXPECT_EQ(plat::ToUtf8(FindCarriedCode(dir.Wide("other/show.orushow"), other.get(), late).Reason),
+              plat::kLookStopped);
+  }
+  EXPECT_FALSE(FindCarriedCode(dir.Wide("other/show.orushow"), other.get()).Found());
+  EXPECT_EQ(plat::PackedDataUnpacked() - before, 2u);
 }

@@ -211,6 +211,19 @@ inline bool Eventually(const std::function<bool()>& done) {
 
 
 
+// A program of 128 bytes, as the player's own program stands in for in a
+// test: an ELF header whose one section header ends its image.
+inline std::string PlayerStandIn() {
+  std::string elf(128, '\0');
+  elf.replace(0, 7, "\x7F" "ELF\x02\x01\x01", 7);
+  elf[0x28] = 64;  // the section headers from 64 on,
+  elf[0x36] = 56;
+  elf[0x3A] = 64;  // 64 bytes each,
+  elf[0x3C] = 1;   // one of them
+  elf.replace(64, 10, "the player");
+  return elf;
+}
+
 // The first bytes of an ELF file: a program or a shared library by content.
 inline const std::string kElf = std::string("\x7F" "ELF\x02\x01\x01\x00", 8);
 
