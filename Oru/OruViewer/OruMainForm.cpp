@@ -19,6 +19,8 @@
 #include "OruLib2/OruShowDialogs.h"
 #include "OruLib2/OruViewer/OruEngine.h"
 #include "OruLib2/OruViewer/OruMemoryBudget.h"
+#include "Platform/PlatFiles.h"
+#include "Platform/PlatProcess.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatTermination.h"
@@ -157,6 +159,14 @@ TRef<TOruShowLocator> TryOpenProject(const WideString& fileName) {
 }
 
 WideString Ms(double v) { return zm::FloatToStrDigits(v, 3); }
+
+// What a path names whatever its name (its device and inode): the same for
+// every name of one file; empty when there is none.
+std::string SameFileKey(const WideString& path) {
+  const std::string state = plat::FileStateOf(plat::NativePath(path));
+  const std::size_t first = state.find(':');
+  return first == std::string::npos ? state : state.substr(0, state.find(':', first + 1));
+}
 
 // Why the show cannot be played although its description reads: it has no
 // slides (the key the count is read from named), or its slides' objects
@@ -664,11 +674,20 @@ void TMainForm::CloseQuery(std::int32_t& action) {
     if (!closeRequested_) runMode = 0;
     endedAtLastSlide_ = false;
     closeRequested_ = false;
-    const WideString fn = ini ? ini->ReadString(u"Main", u"opt_runapponexitfn", WideString()) : WideString();
+    const WideString fn = ShowCommandText(ini ? zm::IniFind(ini->FindSection(u"Main"), u"opt_runapponexitfn") : nullptr);
     if (runMode > 0 && !fn.empty()) {
-      // The show's own, at its end: no click asked for it.
-      const bool ok = RunAction(MakeActionInfo(runMode == 2 ? acRunPresentation : acRunApp, 0, fn), false);
-      opened = runMode == 2 && ok;
+      // Esc ends the program: the show that is ending is never opened again
+      // on its exit, nor one left on exit before (each opened on exit ends
+      // as any other).
+      const WideString again = runMode == 2 ? ShowLeftOnExit(fn) : WideString();
+      if (!again.empty()) {
+        zm::LogLine(u"Not opened on exit: " + again);
+      } else {
+        if (runMode == 2) leftOnExit_.push_back(SameFileKey(openedPath_.empty() ? showPath_ : openedPath_));
+        // The show's own, at its end: no click asked for it.
+        const bool ok = RunAction(MakeActionInfo(runMode == 2 ? acRunPresentation : acRunApp, 0, fn), false);
+        opened = runMode == 2 && ok;
+      }
     }
   }
   // Back to the show that linked here, at the slide it linked from.
@@ -821,6 +840,25 @@ void TMainForm::StartFromShow(const WideString& commandLine, bool thenClose, boo
     return;
   }
   if (!EndAsAskedDuringLook()) RunAfterLook();
+}
+
+WideString TMainForm::ShowLeftOnExit(const WideString& commandLine) {
+  // The show the action would open, found as OpenLinkedShow finds it.
+  TRef<zm::TCommandsStorage> commands = zm::MakeRef<zm::TCommandsStorage>();
+  TRef<zm::TStringList> args = zm::MakeRef<zm::TStringList>();
+  zm::ParseCommandLine(commandLine, *args, *commands);
+  WideString file;
+  FirstArgument(*commands, WideString(), file);
+  std::replace(file.begin(), file.end(), u'/', u'\\');
+  if (file.empty()) return {};
+  const WideString ending = openedPath_.empty() ? showPath_ : openedPath_;
+  file = LocateShow(zm::ResolveRelativePath(zm::ExtractFilePath(ending, true), file));
+  if ((!CachedShowName().empty() && zm::SameText(file, CachedShowName())) || SameFileKey(file) == SameFileKey(ending))
+    return ShownPath(file) + u" is the show that is ending";
+  const std::string key = SameFileKey(file);
+  if (!key.empty() && std::find(leftOnExit_.begin(), leftOnExit_.end(), key) != leftOnExit_.end())
+    return ShownPath(file) + u" was left on exit already";
+  return {};
 }
 
 void TMainForm::AskLookToEnd() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "Oru/OruViewer/OruRunProgram.h"
@@ -174,6 +175,9 @@ private:
   bool EndAsAskedDuringLook();
   // Esc, the window's close or a signal while the look runs: it ends soon.
   void AskLookToEnd();
+  // Why the show an on-exit action would open is not opened: it is the show
+  // that is ending, or one left on exit before; empty when it may be.
+  WideString ShowLeftOnExit(const WideString& commandLine);
   // Carries out what the show asked while the look ran (not inside another action).
   void RunAfterLook();
 
@@ -218,6 +222,8 @@ private:
   std::optional<TOruActionInfo> afterLook_;
   std::vector<std::function<void()>> afterLookQueue_;
   std::optional<std::chrono::steady_clock::time_point> lookEndAsked_;
+  // The shows (their files) left on exit for another.
+  std::vector<std::string> leftOnExit_;
 };
 
 void InitOruMainForm();
