@@ -44,7 +44,7 @@ constexpr std::u16string_view kInterpreters[] = {
     u"mono",   u"csharp",  u"qjs",     u"rhino", u"jjs",     u"js",      u"elixir", u"iex",    u"erl",    u"escript",
     u"lilypond", u"awk",   u"gawk",    u"mawk",  u"nawk",    u"sed",     u"gdb",    u"lldb",   u"gdbtui", u"regina",
     u"rexx",   u"lli",     u"clang-repl", u"gs", u"cobcrun", u"jexec",   u"jhsdb",  u"llvm-jitlink", u"llvm-rtdyld",
-    u"llvm-jitlink-executor", u"lli-child-target"};
+    u"llvm-jitlink-executor", u"lli-child-target", u"conjure"};
 constexpr std::u16string_view kBuildTools[] = {
     u"make",   u"gmake",   u"bmake",   u"pmake", u"cmake",   u"ctest",   u"cpack",  u"ninja",  u"samu",   u"meson",
     u"scons",  u"waf",     u"ant",     u"mvn",   u"gradle",  u"sbt",     u"lein",   u"cargo",  u"rustc",  u"rustup",
@@ -77,7 +77,7 @@ constexpr std::u16string_view kCommandArguments[] = {
     u"split",    u"apt",        u"apt-get",  u"ps2pdf",      u"pamexec",       u"msgexec", u"msgfilter",
     u"groff",    u"troff",      u"cppcheck", u"nm",          u"opt",           u"llc",     u"openssl",
     u"pygmentize", u"bugpoint", u"llvm-reduce", u"llvm-exegesis", u"clangd",   u"clang-tidy", u"dpkg",
-    u"pkcon",    u"rpcgen"};
+    u"pkcon",    u"rpcgen", u"ppmtompeg"};
 constexpr std::u16string_view kArchivers[] = {u"tar",  u"zip",  u"cpio",   u"rsync", u"scp",   u"sftp",
                                               u"dar",  u"afio", u"rclone", u"unison", u"borg", u"restic",
                                               u"duplicity", u"git", u"hg",  u"svn", u"gpgtar",
@@ -130,7 +130,7 @@ constexpr std::u16string_view kOptionsRun[] = {
     u"doxygen", u"bison",      u"yacc",      u"flex",       u"lex",       u"gperf",      u"re2c",
     u"wine",    u"wine64",     u"wine-stable", u"wineconsole", u"dosbox", u"box64",      u"box86",
     u"bochs",   u"flatpak",    u"snap",      u"vboxmanage", u"virtualbox", u"vmplayer",  u"vmrun",
-    u"podman",  u"nerdctl",    u"ctr",       u"crun",       u"runc",      u"lxc"};
+    u"podman",  u"nerdctl",    u"ctr",       u"crun",       u"runc",      u"lxc", u"pic", u"gpic", u"serialver"};
 constexpr std::u16string_view kWriters[] = {
     u"gzip",     u"gunzip",    u"bzip2",     u"bunzip2",    u"bzip2recover", u"xz",      u"unxz",
     u"lzma",     u"unlzma",    u"lzcat",     u"xzcat",      u"lz4",       u"unlz4",      u"lz4c",
@@ -164,7 +164,8 @@ constexpr std::u16string_view kWriters[] = {
     u"data2inc", u"bin2obj",   u"chmcmd",    u"chmls",      u"delp",      u"rmcvsdir",   u"postw32",
     u"rstconv",  u"relpath",   u"unitdiff",  u"makeskel",   u"fd2pascal", u"grab_vcsa",  u"cldrparser",
     u"unihelper", u"json2pas", u"webidl2pas", u"mka64ins",  u"mkarmins",  u"mkinsadd",   u"mkx86ins",
-    u"fprcp",    u"f77",       u"f95",       u"rmt",        u"rmt-tar",   u"fpdoc",      u"xgettext"};
+    u"fprcp",    u"f77",       u"f95",       u"rmt",        u"rmt-tar",   u"fpdoc",      u"xgettext",
+    u"composite", u"compare",  u"stream",    u"link"};
 constexpr std::u16string_view kSystem[] = {
     u"hostname", u"domainname", u"nisdomainname", u"ypdomainname", u"dnsdomainname", u"date", u"hwclock",
     u"ip",       u"tc",        u"bridge",    u"devlink",    u"dcb",       u"rdma",       u"tipc",
@@ -187,7 +188,7 @@ constexpr std::u16string_view kSystem[] = {
     u"scalar",   u"systemd",   u"pkttyagent", u"pkaction",  u"pkcheck",   u"iptables",   u"ip6tables",
     u"nft",      u"ebtables",  u"arptables", u"ufw",        u"firewall-cmd", u"depmod",  u"kexec",
     u"efibootmgr", u"mokutil", u"setfont",   u"loadkeys",   u"kbdrate",   u"chvt",       u"openvt",
-    u"deallocvt", u"setleds",  u"setupcon"};
+    u"deallocvt", u"setleds",  u"setupcon", u"appstreamcli", u"faked-sysv", u"faked-tcp", u"cbt", u"gdm-control"};
 
 constexpr TRefusedFamily kFamilies[] = {
     {u"llvm-", u"the LLVM tools"},
@@ -233,12 +234,13 @@ constexpr std::u16string_view kFehOptions[] = {
 constexpr std::u16string_view kGimpOptions[] = {u"-b", u"--batch", u"--batch-interpreter", u"--gimprc",
                                                 u"--system-gimprc"};
 constexpr std::u16string_view kInkscapeOptions[] = {u"--shell", u"--actions", u"--actions-file", u"--pipe"};
+constexpr std::u16string_view kDisplayOptions[] = {u"-write", u"+write"};
 
 constexpr TRefusedOptions kOptions[] = {
     {u"mpv", kMpvOptions},     {u"vlc", kVlcOptions},         {u"cvlc", kVlcOptions}, {u"qvlc", kVlcOptions},
     {u"nvlc", kVlcOptions},    {u"mplayer", kMplayerOptions}, {u"mencoder", kMplayerOptions},
     {u"mpg123", kMpg123Options}, {u"out123", kMpg123Options}, {u"feh", kFehOptions},   {u"gimp", kGimpOptions},
-    {u"inkscape", kInkscapeOptions}};
+    {u"inkscape", kInkscapeOptions}, {u"display", kDisplayOptions}};
 
 constexpr TRefusedCategory kCategories[] = {
     {u"shells", kShells},
@@ -326,6 +328,16 @@ WideString ProgramName(WideString word) {
   return word;
 }
 
+// Debian's names of ImageMagick's programs ("convert-im6.q16" is
+// "convert-im6" by ProgramName, "mogrify-im7"): the program's own name.
+WideString WithoutImageMagickSuffix(const WideString& name) {
+  const std::size_t im = name.rfind(u"-im");
+  if (im != WideString::npos && im > 0 && im + 3 < name.size() &&
+      std::all_of(name.begin() + std::ptrdiff_t(im) + 3, name.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; }))
+    return name.substr(0, im);
+  return name;
+}
+
 // The words of a normalised command, each as ProgramName makes it.
 std::vector<WideString> ProgramNames(const WideString& normalised) {
   std::vector<WideString> words;
@@ -374,6 +386,7 @@ bool IsRefusedProgramName(const WideString& fileName) {
   if (Listed(name)) return true;
   // The dynamic loader runs any file it is given ("ld-linux-x86-64.so.2").
   if (name.size() > 3 && name.compare(0, 3, u"ld-") == 0) return true;
+  if (const WideString own = WithoutImageMagickSuffix(name); own != name && Listed(own)) return true;
   // A version after a "-" ("postw32-3.2.2"): the name before it.
   if (const std::size_t dash = name.rfind(u'-');
       dash != WideString::npos && dash > 0 && dash + 1 < name.size() &&
@@ -574,8 +587,9 @@ bool NamesCode(const std::string& arg, const std::string& dir) {
 
 // Whether Arg is one of the options Program is refused with.
 bool RefusedOptionOf(const WideString& program, const std::string& arg) {
-  if (arg.size() < 2 || arg[0] != '-') return false;
-  const WideString name = ProgramName(program);
+  // ImageMagick's options begin with "+" too.
+  if (arg.size() < 2 || (arg[0] != '-' && arg[0] != '+')) return false;
+  const WideString name = WithoutImageMagickSuffix(ProgramName(program));
   const WideString option = plat::FromUtf8(arg);
   for (const TRefusedOptions& refused : kOptions) {
     if (refused.Program != name) continue;

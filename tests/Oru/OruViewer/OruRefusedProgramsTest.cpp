@@ -489,7 +489,9 @@ TEST(RefusedPrograms, RefusedOnAPrinciple) {
   const std::string bin = (dir.Path() / "bin").string() + "/";
   for (const char* name : {"viewer", "scrot", "gpg", "dpkg-deb", "sort", "gzip", "xz", "update-alternatives",
                            "systemd-sysusers", "javadoc", "xkbcomp", "ip", "llvm-objcopy", "x86_64-linux-gnu-gnatbind",
-                           "mpv", "feh", "mpg123", "date", "gcov", "postw32-3.2.2"})
+                           "mpv", "feh", "mpg123", "date", "gcov", "postw32-3.2.2", "ppmtompeg", "pic", "gpic",
+                           "conjure", "display", "display-im6.q16", "convert-im6.q16", "mogrify-im6.q16",
+                           "import-im6.q16", "montage-im7", "convert.q16", "python3.11", "appstreamcli"})
     Executable(dir, std::string("bin/") + name, kElf);
   const std::string show = (dir.Path() / "show").string() + "/";
   dir.Write("show/holiday.jpg", "\xFF\xD8\xFF\xE0 JFIF");
@@ -520,7 +522,13 @@ TEST(RefusedPrograms, RefusedOnAPrinciple) {
       bin + "llvm-objcopy x", bin + "x86_64-linux-gnu-gnatbind x", bin + "gcov x", bin + "postw32-3.2.2 x", bin + "mpv --script=" + show + "x.lua clip.mp4",
       bin + "feh --action echo " + show + "holiday.jpg", bin + "feh -A x " + show + "holiday.jpg",
       bin + "mpg123 -w " + show + "holiday.jpg song.mp3", bin + "viewer " + basic, bin + "viewer macro:///Standard.M.Run",
-      bin + "viewer vnd.sun.star.script:x.py$run", basic, bound, flat, vba, deb, rpm, appx};
+      bin + "viewer vnd.sun.star.script:x.py$run", basic, bound, flat, vba, deb, rpm, appx,
+      // A parameter file's INPUT_CONVERT, an unsafe mode's sh, scripts, a
+      // file written; Debian's names as their programs.
+      bin + "ppmtompeg x.param", bin + "pic x.pic", bin + "gpic -U x.pic", bin + "conjure x.msl",
+      bin + "display -write " + show + "holiday.jpg x.png", bin + "display-im6.q16 +write y x.png",
+      bin + "convert-im6.q16 x.png y.png", bin + "mogrify-im6.q16 x.png", bin + "import-im6.q16 x.png",
+      bin + "montage-im7 x.png", bin + "convert.q16 x.png", bin + "python3.11 x.py", bin + "appstreamcli install x"};
   for (const char* name : {"x.docm", "x.XLSM", "x.pptm", "x.deb", "x.rpm", "x.snap", "x.flatpak", "x.flatpakref",
                            "x.flatpakrepo", "x.py", "x.pyz", "x.bash", "x.csh", "x.command", "x.sh.", "x.sh . ",
                            "x.SH", "x.\u017Fh", "x.py\u200B"})
@@ -535,7 +543,8 @@ TEST(RefusedPrograms, RefusedOnAPrinciple) {
   const std::vector<std::string> stillAsked = {
       bin + "viewer \"--title=Holiday in Rome\" " + show + "holiday.jpg", bin + "viewer -vfx " + show + "holiday.jpg",
       bin + "mpv --fullscreen " + show + "holiday.jpg", bin + "feh -F " + show + "holiday.jpg",
-      bin + "mpg123 -q song.mp3", dir.Write("show/date.jpg", "\xFF\xD8\xFF\xE0"),
+      bin + "mpg123 -q song.mp3", bin + "display " + show + "holiday.jpg", dir.Write("show/date.jpg", "\xFF\xD8\xFF\xE0"),
+      dir.Write("show/pic.jpg", "\xFF\xD8\xFF\xE0"),
       dir.Write("show/sort.pdf", "%PDF-1.4\n"),
       dir.Write("show/notes.odt", zmtest::Zipped({{"mimetype", "application/vnd.oasis.opendocument.text"},
                                                   {"content.xml", "<office:document-content>macro language</x>"},
