@@ -709,14 +709,22 @@ std::uint64_t ElfLength(std::string_view head) {
   const std::uint64_t phoff = wide ? le(0x20, 8) : le(0x1C, 4), shoff = wide ? le(0x28, 8) : le(0x20, 4);
   const std::uint64_t phentsize = le(wide ? 0x36 : 0x2A, 2), phnum = le(wide ? 0x38 : 0x2C, 2);
   const std::uint64_t shentsize = le(wide ? 0x3A : 0x2E, 2), shnum = le(wide ? 0x3C : 0x30, 2);
+  // No program is longer than this: what claims more is no program here.
+  constexpr std::uint64_t kMost = std::uint64_t(1) << 48;
+  if (phoff > kMost || shoff > kMost) return 0;
   std::uint64_t end = std::max(phoff + phentsize * phnum, shoff + shentsize * shnum);
   // The segments lie before the section headers in what linkers write;
-  // those past the header read here count too.
-  for (std::uint64_t i = 0; i < phnum && phoff + (i + 1) * phentsize <= head.size(); ++i) {
-    const std::size_t at = std::size_t(phoff + i * phentsize);
-    const std::uint64_t offset = wide ? le(at + 8, 8) : le(at + 4, 4), size = wide ? le(at + 32, 8) : le(at + 16, 4);
-    end = std::max(end, offset + size);
-  }
+  // those whose headers were read count too.
+  const std::size_t entry = wide ? 56 : 32;
+  if (phentsize >= entry)
+    for (std::uint64_t i = 0; i < phnum; ++i) {
+      const std::uint64_t at = phoff + i * phentsize;
+      if (at > head.size() - entry) break;
+      const std::uint64_t offset = wide ? le(std::size_t(at) + 8, 8) : le(std::size_t(at) + 4, 4);
+      const std::uint64_t size = wide ? le(std::size_t(at) + 32, 8) : le(std::size_t(at) + 16, 4);
+      if (offset > kMost || size > kMost) return 0;
+      end = std::max(end, offset + size);
+    }
   return end;
 }
 
