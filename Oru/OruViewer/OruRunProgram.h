@@ -34,9 +34,11 @@ inline constexpr const char16_t* kProhibitedCommand =
 // first prefix followed by Text.
 WideString EnsurePrefix(std::initializer_list<const char16_t*> prefixes, const WideString& text);
 
-// Starts each command of the command line; when one is refused, a message
-// box says so and none runs. A program that is not found is tried again in
-// Folder; a link never is. Form may be nil.
+// Starts each command of the command line, as its start is planned and
+// judged (each program started as the file the plan opened); when one is
+// refused, a message box says so and none runs. A command line longer than
+// the system starts is logged and not started. A program that is not found
+// is tried again in Folder; a link never is. Form may be nil.
 void RunProgram(zm::TZmForm* form, const WideString& commandLine, const WideString& folder);
 
 // ---- the user's yes ---------------------------------------------------------------------
@@ -44,10 +46,11 @@ void RunProgram(zm::TZmForm* form, const WideString& commandLine, const WideStri
 enum class TStartAnswer : std::uint8_t { NotAsked, Start, DontStart };
 
 // A show's answers: each holds for exactly the command line it was given
-// for, and only while its commands are shown as they were then (a program
-// that has since appeared, or a link that now leads elsewhere, is asked
-// anew), until the show closes; any other command line is asked anew. What
-// was not started is logged once per command line.
+// for, and only while its commands are shown as they were then and start
+// the same files, unchanged (a program that has since appeared, a link that
+// now leads elsewhere, a file replaced or written over, is asked anew),
+// until the show closes; any other command line is asked anew. What was
+// not started is logged once per command line.
 class TStartAnswers {
 public:
   TStartAnswer Find(const WideString& commandLine, const std::vector<WideString>& shown = {}) const;
@@ -158,8 +161,12 @@ bool AskToStart(HWND owner, const WideString& commandLine, const WideString& fol
 // a display that no dialog driver answers.
 bool NobodyToAsk();
 
-// Whether a show may start its command line. Refused commands give the box
-// of RunProgram (only logged when nobody can see it) and false; so does
+// Whether a show may start its command line. It is measured first: one
+// longer than the system starts, or one that needs the question and is too
+// long for it, is logged (once) and not looked at further. Each command is
+// planned once, its files opened then judged, listed and on Start started.
+// Refused commands give the box of RunProgram (only logged when nobody can
+// see it) and false; so does
 // every program, document and "file:" link of a show that carries code
 // (Answers' CarriedCode, looked for at each of them; the log names each
 // file found once). A command
@@ -169,8 +176,8 @@ bool NobodyToAsk();
 // anything else needs the user's Start for exactly this command line,
 // asked for the first time it comes; the log says what the question
 // showed. Every refusal is logged once. On true, Approved (when given)
-// holds the commands that may start, each with its text as shown: a
-// command that was not shown never starts.
+// holds the commands that may start, each with its text as shown and its
+// start as planned: a command that was not shown never starts.
 struct TApprovedCommand {
   WideString Command, Shown;
   // The start as it was planned, judged and shown: its files opened then.
@@ -184,12 +191,14 @@ bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandL
 // it does not come back).
 void LogNotAsked(const WideString& commandLine, const WideString& why);
 
-// Runs the approved commands (RunProgram) that would still start what was
-// shown; one that now resolves otherwise (its program appeared, moved or
-// was replaced since) is logged and left out. With Answers, the look for
-// code is made once more just before: a show found to carry code now (made
-// while the question was open) starts none of its programs, documents and
-// "file:" links, as ShowMayStart refuses them.
+// Starts the approved commands as they were planned for the question: each
+// program as the file opened then, whatever its path leads to now; one
+// written over since is logged and left out. Each start looks again: the
+// commands are judged once more (a refused one: the box, and none runs)
+// and, with Answers, the look for code is made once more just before: a
+// show found to carry code now (made while the question was open) starts
+// none of its programs, documents and "file:" links, as ShowMayStart
+// refuses them.
 void RunApproved(zm::TZmForm* form, const std::vector<TApprovedCommand>& approved, const WideString& folder,
                  TStartAnswers* answers = nullptr);
 
