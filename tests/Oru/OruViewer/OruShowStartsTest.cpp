@@ -185,7 +185,7 @@ TEST(ShowStarts, AStartCoversOnlyWhatTheQuestionListed) {
   const std::string viewer = std::filesystem::canonical(Executable(dir, "bin/viewer", "#!/bin/true\n")).string();
   const std::string other = std::filesystem::canonical(Executable(dir, "bin/other", "#!/bin/true\n")).string();
   const std::string later = (dir.Path() / "bin" / "later").string();
-  const std::string link = (dir.Path() / "bin" / "link").string();
+  const std::string link = (dir.Path() / "bin" / "named").string();
   std::filesystem::create_symlink(viewer, link);
   const WideString line = plat::FromUtf8(viewer + " x, " + later + " y");
 
