@@ -13,6 +13,8 @@
 #include <optional>
 #include <vector>
 
+#include "Platform/PlatSystem.h"
+
 namespace plat {
 
 namespace {
@@ -198,14 +200,26 @@ struct TUnjudged {
 constexpr const char* kDamaged = "damaged";
 constexpr const char* kTooLarge = "larger than the look unpacks";
 
+// The look's budget spent: its reason, raised apart from what the data is.
+struct TCut {
+  const char* Reason;
+};
+
 struct TPeekRun {
   TPeekLimits Limits;
   std::uint64_t BytesLeft = 0, MembersLeft = 0;
   void Unpacked(std::uint64_t n) {
     if (n > BytesLeft) Unjudged(kTooLarge);
     BytesLeft -= n;
+    Look();
+  }
+  void Look() const {
+    if (Limits.Budget)
+      if (const char* over = Limits.Budget->Over()) throw TCut{over};
   }
 };
+
+std::atomic<std::uint64_t> gUnpacked{0};
 
 // Data read in order; some can be read anywhere too.
 class TSource {
@@ -573,6 +587,8 @@ public:
       return JudgeOrRaise(source, inside, name, depth);
     } catch (const TUnjudged& u) {
       return {TPeekFinding::TWhy::Unjudged, inside, u.Reason};
+    } catch (const TCut& c) {
+      return {TPeekFinding::TWhy::Unjudged, inside, c.Reason, true};
     }
   }
 
@@ -591,6 +607,8 @@ private:
     if (kind == TPackedKind::None) return {};
     if (kind == TPackedKind::Unread) Unjudged("packed in a way the look does not read");
     if (depth >= run_.Limits.MaxDepth) Unjudged("packed too deep");
+    run_.Look();
+    if (depth == 0) gUnpacked.fetch_add(1);
     // The data from its start again.
     std::unique_ptr<TSource> whole;
     if (at) whole = std::make_unique<TWindow>(*at, 0, source.Size());
@@ -630,6 +648,7 @@ private:
   void Member() {
     if (run_.MembersLeft == 0) Unjudged("more members than the look reads");
     --run_.MembersLeft;
+    run_.Look();
   }
 
   TPeekFinding Tar(TSource& source, const std::string& inside, int depth) {
@@ -763,6 +782,15 @@ private:
 };
 
 }  // namespace
+
+TLookBudget::TLookBudget(std::uint32_t ms) : start_(TickCount32()), ms_(ms) {}
+
+const char* TLookBudget::Over() const {
+  if (stopped_.load()) return kLookStopped;
+  return TickCount32() - start_ > ms_ ? kLookTookTooLong : nullptr;
+}
+
+std::uint64_t PackedDataUnpacked() { return gUnpacked.load(); }
 
 TPeekFinding PeekIntoPacked(const TReadAt& read, std::uint64_t size, std::string_view name, const TPeekLimits& limits) {
   TPeeker peeker(limits);

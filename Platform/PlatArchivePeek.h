@@ -6,6 +6,7 @@
 // depth, size and count. What the look cannot judge (damaged data, a kind
 // of packing it does not read, data past its bounds, an enciphered member)
 // counts as code: it fails closed.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -34,11 +35,35 @@ enum class TPackedKind : std::uint8_t {
 // The kind the first bytes tell (as many as there are, up to kPackedHeadSize).
 TPackedKind PackedKindOf(std::string_view head);
 
+// How long a whole look may take (by the program clock), and a stop asked
+// from any thread. What the look has not judged by then counts as code.
+class TLookBudget {
+ public:
+  explicit TLookBudget(std::uint32_t ms);
+  TLookBudget(const TLookBudget&) = delete;
+  TLookBudget& operator=(const TLookBudget&) = delete;
+  void Stop() { stopped_.store(true); }
+  bool Stopped() const { return stopped_.load(); }
+  // Empty while the look may go on; else why it may not.
+  const char* Over() const;
+
+ private:
+  std::uint32_t start_, ms_;
+  std::atomic<bool> stopped_{false};
+};
+inline constexpr const char* kLookTookTooLong = "the look for code took too long";
+inline constexpr const char* kLookStopped = "the look for code was stopped";
+
 struct TPeekLimits {
   int MaxDepth = 4;                                 // packed data within packed data
   std::uint64_t MaxBytes = std::uint64_t(64) << 20;  // unpacked in all, and a zip read into memory
   std::uint64_t MaxMembers = 100000;                // archive members in all
+  const TLookBudget* Budget = nullptr;              // the time of the whole look, when it has one
 };
+
+// How many times packed data has been unpacked to be looked into, since
+// the program started: the look's work, as tests count it.
+std::uint64_t PackedDataUnpacked();
 
 struct TPeekFinding {
   enum class TWhy : std::uint8_t { None, Code, Unjudged };
@@ -48,6 +73,9 @@ struct TPeekFinding {
   std::string Inside;
   // Why it could not be judged ("damaged", "larger than the look unpacks" ...).
   std::string Reason;
+  // Not judged for the look's budget (its time, a stop), not for what the
+  // data is: not to be kept as what the data holds.
+  bool Cut = false;
   bool Found() const { return Why != TWhy::None; }
 };
 

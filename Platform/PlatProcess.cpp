@@ -13,9 +13,12 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <string_view>
+#include <system_error>
 #include <thread>
 
 #include "Platform/PlatFiles.h"
@@ -27,27 +30,56 @@ namespace plat {
 
 namespace {
 
+// "/proc/self/fd/N": the open file itself, whatever its path now leads to.
+std::string DescriptorPath(int fd) {
+  std::string path = "/proc/self/fd/";
+  return path.append(std::to_string(fd));
+}
+
 class TRealSpawner : public IProcessSpawner {
  public:
-  int Spawn(const std::string& program, const std::vector<std::string>& argv, const std::string& dir,
-            bool search) override {
+  int Spawn(const TSpawnRequest& request) override {
+    const TRealRun* run = request.Run;
+    if (run && (!run->Known || run->Files.empty() || run->Argv.empty())) return ENOEXEC;
+    const std::vector<std::string>& argv = run ? run->Argv : request.Argv;
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    // The environment, without what env on a script's line takes out.
+    std::vector<char*> env;
+    for (char** e = environ; e && *e; ++e) {
+      const std::string_view entry(*e);
+      bool unset = false;
+      if (run)
+        for (const std::string& name : run->Unset)
+          unset = unset || (entry.size() > name.size() && entry.compare(0, name.size(), name) == 0 &&
+                            entry[name.size()] == '=');
+      if (!unset) env.push_back(*e);
+    }
+    env.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     if (posix_spawn_file_actions_init(&actions) != 0) return ENOMEM;
-    if (!dir.empty() && posix_spawn_file_actions_addchdir_np(&actions, dir.c_str()) != 0) {
+    const auto fail = [&actions](int error) {
       posix_spawn_file_actions_destroy(&actions);
-      return ENOMEM;
+      return error;
+    };
+    if (!request.Dir.empty() && posix_spawn_file_actions_addchdir_np(&actions, request.Dir.c_str()) != 0)
+      return fail(ENOMEM);
+    std::string path;
+    if (run) {
+      // The scripts of the way stay open in what starts (their /dev/fd/N);
+      // a descriptor given onto itself is kept across the start.
+      for (std::size_t i = 0; i + 1 < run->Files.size(); ++i)
+        if (posix_spawn_file_actions_adddup2(&actions, run->Files[i]->Descriptor(), run->Files[i]->Descriptor()) != 0)
+          return fail(ENOMEM);
+      path = DescriptorPath(run->Files.back()->Descriptor());
+    } else {
+      // Searched only in PATH's absolute folders: never the current one.
+      path = request.Search ? FindProgram(request.Program, std::string_view()) : request.Program;
     }
-    // Searched only in PATH's absolute folders: never the current one.
-    const std::string path = search ? FindProgram(program, std::string_view()) : program;
-    if (path.empty()) {
-      posix_spawn_file_actions_destroy(&actions);
-      return ENOENT;
-    }
+    if (path.empty()) return fail(ENOENT);
     pid_t pid = 0;
-    int r = posix_spawn(&pid, path.c_str(), &actions, nullptr, args.data(), environ);
+    const int r = posix_spawn(&pid, path.c_str(), &actions, nullptr, args.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     if (r != 0) return r;
     // Started programs live on their own; only their exit status is collected.
@@ -82,7 +114,12 @@ int SpawnResult(int error) {
 }
 
 int OpenWithDesktop(const std::string& target, const std::string& dir) {
-  return SpawnResult(Spawner()->Spawn("xdg-open", {"xdg-open", target}, dir, true));
+  TSpawnRequest request;
+  request.Program = "xdg-open";
+  request.Argv = {"xdg-open", target};
+  request.Dir = dir;
+  request.Search = true;
+  return SpawnResult(Spawner()->Spawn(request));
 }
 
 }  // namespace
@@ -149,10 +186,14 @@ TShellStart PlanShellExecute(std::u16string_view file, const std::vector<std::u1
   plan.Dir =
       !nativeDir.empty() && ::stat(nativeDir.c_str(), &dst) == 0 && S_ISDIR(dst.st_mode) ? nativeDir : std::string();
   plan.Target = native;
-  if (S_ISREG(st.st_mode) && ::access(native.c_str(), X_OK) == 0) {
+  // A program is opened now: what is judged is what starts.
+  const std::shared_ptr<const TOpenedFile> program = S_ISREG(st.st_mode) ? TOpenedFile::Open(native) : nullptr;
+  if (program ? program->Executable() : S_ISREG(st.st_mode) && ::access(native.c_str(), X_OK) == 0) {
     plan.Kind = TKind::Program;
     plan.Argv.push_back(native);
     for (const std::u16string& p : params) plan.Argv.push_back(ToUtf8(p));
+    // One that cannot be read cannot be judged: it stays unknown.
+    if (program) plan.Run = RealRunOf(program, plan.Argv, plan.Dir);
     return plan;
   }
   // A document or folder: opened by its desktop program, without parameters.
@@ -170,8 +211,28 @@ int ShellExecutePlanned(const TShellStart& start) {
     case TKind::Document: return OpenWithDesktop(start.Target, start.Dir);
     case TKind::Program: break;
   }
-  if (start.Argv.empty()) return kShellFailed;
-  return SpawnResult(Spawner()->Spawn(start.Target, start.Argv, start.Dir, false));
+  // What cannot be told, or has changed since it was judged, does not start.
+  if (start.Argv.empty() || !start.Run.Known || !start.Run.Unchanged()) return kShellFailed;
+  TSpawnRequest request;
+  request.Program = start.Target;
+  request.Argv = start.Argv;
+  request.Dir = start.Dir;
+  request.Run = &start.Run;
+  return SpawnResult(Spawner()->Spawn(request));
+}
+
+std::size_t ArgumentRoom() {
+  const long max = ::sysconf(_SC_ARG_MAX);
+  std::size_t room = max > 0 ? std::size_t(max) : std::size_t(128 * 1024);
+  std::size_t environment = 0;
+  for (char** e = environ; e && *e; ++e) environment += std::strlen(*e) + 1 + sizeof(char*);
+  // The pointers of the arguments take room too; a little is left for them.
+  return room > environment + 4096 ? room - environment - 4096 : 0;
+}
+
+std::size_t MaxArgumentBytes() {
+  const long page = ::sysconf(_SC_PAGESIZE);
+  return std::size_t(page > 0 ? page : 4096) * 32;
 }
 
 int ShellExecute(std::u16string_view file, const std::vector<std::u16string>& params, std::u16string_view dir) {
@@ -306,7 +367,11 @@ bool EndsWithNoCase(std::string_view name, std::string_view ending) {
 bool HasFolderNoCase(std::string_view name, std::string_view folder) {
   std::string lower(name);
   for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return lower.rfind(std::string(folder) + "/", 0) == 0 || lower.find("/" + std::string(folder) + "/") != std::string::npos;
+  // Appended, not summed with a literal in front: g++ 12 warns falsely on that sum.
+  std::string inside = "/";
+  inside.append(folder).append("/");
+  return lower.compare(0, inside.size() - 1, inside, 1, std::string::npos) == 0 ||
+         lower.find(inside) != std::string::npos;
 }
 
 // A zip's kind by what it lists (a Java archive, a Windows app package, an
@@ -353,6 +418,30 @@ TFileContent ZipOrFlatDocumentContent(int fd, std::uint64_t size, const std::str
 
 }  // namespace
 
+namespace {
+
+// What an open regular file holds by its content.
+TFileContent ContentOfOpenFile(int fd, const struct stat& opened) {
+  if (!S_ISREG(opened.st_mode)) return TFileContent::Special;
+  // Launchers may put a long comment before their group; the opener
+  // reads the whole file.
+  const std::string head = ReadAt(fd, 0, 64 * 1024);
+  const auto startsWith = [&head](std::string_view magic) { return head.compare(0, magic.size(), magic) == 0; };
+  if (startsWith("\x7F" "ELF")) return TFileContent::Executable;
+  if (startsWith("#!")) return TFileContent::Script;
+  if (startsWith("MZ")) return TFileContent::WindowsProgram;
+  if (startsWith(std::string_view("\x4C\x00\x00\x00\x01\x14\x02\x00", 8))) return TFileContent::ShellLink;
+  if (startsWith("\xD0\xCF\x11\xE0")) return TFileContent::OleCompound;
+  if (ContainsNoCase(head, "[Desktop Entry]") || ContainsNoCase(head, "[KDE Desktop Entry]") ||
+      ContainsNoCase(head, "[Desktop Action"))
+    return TFileContent::DesktopEntry;
+  if (startsWith("!<arch>\n") || startsWith("\xED\xAB\xEE\xDB") || startsWith("hsqs") || startsWith("sqsh"))
+    return TFileContent::Package;
+  return ZipOrFlatDocumentContent(fd, std::uint64_t(opened.st_size), head);
+}
+
+}  // namespace
+
 TFileContent FileContentOf(const std::string& path) {
   if (path.empty() || path.find('\0') != std::string::npos) return TFileContent::Missing;
   struct stat st {};
@@ -363,28 +452,7 @@ TFileContent FileContentOf(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return TFileContent::Data;
   struct stat opened {};
-  TFileContent kind = TFileContent::Data;
-  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-    kind = TFileContent::Special;
-  } else {
-    // Launchers may put a long comment before their group; the opener
-    // reads the whole file.
-    const std::string head = ReadAt(fd, 0, 64 * 1024);
-    const auto startsWith = [&head](std::string_view magic) { return head.compare(0, magic.size(), magic) == 0; };
-    const off_t size = opened.st_size;
-    if (startsWith("\x7F" "ELF")) kind = TFileContent::Executable;
-    else if (startsWith("#!")) kind = TFileContent::Script;
-    else if (startsWith("MZ")) kind = TFileContent::WindowsProgram;
-    else if (startsWith(std::string_view("\x4C\x00\x00\x00\x01\x14\x02\x00", 8))) kind = TFileContent::ShellLink;
-    else if (startsWith("\xD0\xCF\x11\xE0")) kind = TFileContent::OleCompound;
-    else if (ContainsNoCase(head, "[Desktop Entry]") || ContainsNoCase(head, "[KDE Desktop Entry]") ||
-             ContainsNoCase(head, "[Desktop Action"))
-      kind = TFileContent::DesktopEntry;
-    else if (startsWith("!<arch>\n") || startsWith("\xED\xAB\xEE\xDB") || startsWith("hsqs") || startsWith("sqsh"))
-      kind = TFileContent::Package;
-    else
-      kind = ZipOrFlatDocumentContent(fd, std::uint64_t(size), head);
-  }
+  const TFileContent kind = ::fstat(fd, &opened) != 0 ? TFileContent::Special : ContentOfOpenFile(fd, opened);
   ::close(fd);
   return kind;
 }
@@ -431,7 +499,7 @@ std::int64_t Ns(const timespec& t) { return std::int64_t(t.tv_sec) * 1000000000 
 
 // What an open regular file holds: code by its first bytes, or what packed
 // data holds.
-TPeekFinding JudgeOpenFile(int fd, const struct stat& st, std::string_view name) {
+TPeekFinding JudgeOpenFile(int fd, const struct stat& st, std::string_view name, const TLookBudget* budget) {
   char head[kPackedHeadSize];
   const std::size_t n = ReadOpenFileAt(fd, 0, head, std::size_t(std::min<off_t>(st.st_size, off_t(sizeof head))));
   const std::string_view h(head, n);
@@ -447,9 +515,13 @@ TPeekFinding JudgeOpenFile(int fd, const struct stat& st, std::string_view name)
         it->second.Modified == Ns(st.st_mtim) && it->second.Changed == Ns(st.st_ctim))
       return it->second.Finding;
   }
+  TPeekLimits limits;
+  limits.Budget = budget;
   TPeekFinding finding = PeekIntoPacked(
       [fd](std::uint64_t offset, void* buffer, std::size_t count) { return ReadOpenFileAt(fd, offset, buffer, count); },
-      std::uint64_t(st.st_size), name);
+      std::uint64_t(st.st_size), name, limits);
+  // What the look had no time for is not what the file holds.
+  if (finding.Cut) return finding;
   if (finding.Why == TPeekFinding::TWhy::Unjudged) finding.Reason = "packed data that cannot be judged: " + finding.Reason;
   std::lock_guard<std::mutex> lock(gPeekedLock);
   if (gPeeked.size() >= kMaxPeeked) gPeeked.clear();
@@ -464,11 +536,14 @@ bool Within(const std::string& path, const std::string& folder) {
 
 }  // namespace
 
-TCodeSearch FindCodeInFolder(const std::string& folder, const std::string& skip, std::size_t maxEntries) {
+TCodeSearch FindCodeInFolder(const std::string& folder, const TCodeLook& look) {
   TCodeSearch search;
   if (folder.empty() || folder.find('\0') != std::string::npos) return search;
-  struct stat skipped {};
-  const bool skipping = !skip.empty() && skip.find('\0') == std::string::npos && ::stat(skip.c_str(), &skipped) == 0;
+  const std::string& container = look.Container;
+  const std::size_t maxEntries = look.MaxEntries;
+  struct stat shown {};
+  const bool hasContainer =
+      !container.empty() && container.find('\0') == std::string::npos && ::stat(container.c_str(), &shown) == 0;
   const std::string root = RealPath(folder);
   const auto found = [&search](std::string path, std::string reason, std::string inside = {}) {
     search.Found = std::move(path);
@@ -502,6 +577,11 @@ TCodeSearch FindCodeInFolder(const std::string& folder, const std::string& skip,
         break;
       }
       const std::string path = here + "/" + std::string(name);
+      if (const char* over = look.Budget ? look.Budget->Over() : nullptr) {
+        found(path, over);
+        search.Cut = true;
+        break;
+      }
       struct stat st {};
       // The kind the folder tells, else the entry's own.
       if (e->d_type == DT_REG) {
@@ -545,12 +625,24 @@ TCodeSearch FindCodeInFolder(const std::string& folder, const std::string& skip,
         found(path, "cannot be read");
         break;
       }
-      if (skipping && opened.st_dev == skipped.st_dev && opened.st_ino == skipped.st_ino) {
+      if (hasContainer && opened.st_dev == shown.st_dev && opened.st_ino == shown.st_ino) {
+        // The show's container, by any name: its program, when it is not
+        // the player's own, by its first bytes.
+        const bool code = !look.ContainerIsPlayer && OpenFileStartsAsCode(fd);
         ::close(fd);
+        if (code) {
+          found(path, {});
+          break;
+        }
         continue;
       }
-      const TPeekFinding finding = JudgeOpenFile(fd, opened, name);
+      const TPeekFinding finding = JudgeOpenFile(fd, opened, name, look.Budget);
       ::close(fd);
+      if (finding.Cut) {
+        found(path, finding.Reason, finding.Inside);
+        search.Cut = true;
+        break;
+      }
       if (finding.Why == TPeekFinding::TWhy::Code) {
         found(path, {}, finding.Inside);
         break;
@@ -565,16 +657,15 @@ TCodeSearch FindCodeInFolder(const std::string& folder, const std::string& skip,
   return search;
 }
 
-bool InterpreterOf(const std::string& path, std::string& interpreter, std::string& argument) {
+namespace {
+
+// The "#!" line of an open file (InterpreterOf).
+bool InterpreterOfOpenFile(int fd, std::string& interpreter, std::string& argument) {
   interpreter.clear();
   argument.clear();
-  if (path.empty() || path.find('\0') != std::string::npos) return false;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return false;
   struct stat st {};
   std::string head;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) head = ReadAt(fd, 0, 256);
-  ::close(fd);
   if (head.compare(0, 2, "#!") != 0) return false;
   // What lies past the file's end reads as NULs.
   head.resize(256, '\0');
@@ -602,6 +693,95 @@ bool InterpreterOf(const std::string& path, std::string& interpreter, std::strin
     argument = argument.substr(0, argument.find('\0'));
   }
   return true;
+}
+
+}  // namespace
+
+std::uint64_t ElfLength(std::string_view head) {
+  if (head.size() < 64 || head.compare(0, 4, "\x7F" "ELF") != 0 || head[5] != 1) return 0;
+  const auto le = [&head](std::size_t at, int n) {
+    std::uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(head[at + std::size_t(i)]);
+    return v;
+  };
+  const bool wide = head[4] == 2;
+  if (!wide && head[4] != 1) return 0;
+  const std::uint64_t phoff = wide ? le(0x20, 8) : le(0x1C, 4), shoff = wide ? le(0x28, 8) : le(0x20, 4);
+  const std::uint64_t phentsize = le(wide ? 0x36 : 0x2A, 2), phnum = le(wide ? 0x38 : 0x2C, 2);
+  const std::uint64_t shentsize = le(wide ? 0x3A : 0x2E, 2), shnum = le(wide ? 0x3C : 0x30, 2);
+  // No program is longer than this: what claims more is no program here.
+  constexpr std::uint64_t kMost = std::uint64_t(1) << 48;
+  if (phoff > kMost || shoff > kMost) return 0;
+  std::uint64_t end = std::max(phoff + phentsize * phnum, shoff + shentsize * shnum);
+  // The segments lie before the section headers in what linkers write;
+  // those whose headers were read count too.
+  const std::size_t entry = wide ? 56 : 32;
+  if (phentsize >= entry)
+    for (std::uint64_t i = 0; i < phnum; ++i) {
+      const std::uint64_t at = phoff + i * phentsize;
+      if (at > head.size() - entry) break;
+      const std::uint64_t offset = wide ? le(std::size_t(at) + 8, 8) : le(std::size_t(at) + 4, 4);
+      const std::uint64_t size = wide ? le(std::size_t(at) + 32, 8) : le(std::size_t(at) + 16, 4);
+      if (offset > kMost || size > kMost) return 0;
+      end = std::max(end, offset + size);
+    }
+  return end;
+}
+
+std::string FileStateOf(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) return {};
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+         std::to_string(Ns(st.st_mtim)) + ":" + std::to_string(Ns(st.st_ctim));
+}
+
+namespace {
+
+std::mutex gSameProgramLock;
+std::map<std::string, bool> gSameProgram;
+
+bool CompareStartingPrograms(int a, int b) {
+  constexpr std::size_t kHead = 64 * 1024;
+  const std::string headA = ReadAt(a, 0, kHead), headB = ReadAt(b, 0, kHead);
+  const std::uint64_t length = ElfLength(headA);
+  if (length == 0 || length != ElfLength(headB)) return false;
+  std::vector<char> bufferA(1 << 20), bufferB(1 << 20);
+  for (std::uint64_t at = 0; at < length;) {
+    const std::size_t n = std::size_t(std::min<std::uint64_t>(bufferA.size(), length - at));
+    if (ReadOpenFileAt(a, at, bufferA.data(), n) != n || ReadOpenFileAt(b, at, bufferB.data(), n) != n ||
+        std::memcmp(bufferA.data(), bufferB.data(), n) != 0)
+      return false;
+    at += n;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StartsWithSameProgram(const std::string& file, const std::string& program) {
+  const std::string key = FileStateOf(file) + " " + FileStateOf(program);
+  if (key.size() < 3) return false;
+  {
+    std::lock_guard<std::mutex> lock(gSameProgramLock);
+    if (const auto it = gSameProgram.find(key); it != gSameProgram.end()) return it->second;
+  }
+  const std::shared_ptr<const TOpenedFile> a = TOpenedFile::Open(file), b = TOpenedFile::Open(program);
+  const bool same = a && b && CompareStartingPrograms(a->Descriptor(), b->Descriptor());
+  std::lock_guard<std::mutex> lock(gSameProgramLock);
+  if (gSameProgram.size() > 64) gSameProgram.clear();
+  gSameProgram[key] = same;
+  return same;
+}
+
+bool InterpreterOf(const std::string& path, std::string& interpreter, std::string& argument) {
+  interpreter.clear();
+  argument.clear();
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  const bool script = InterpreterOfOpenFile(fd, interpreter, argument);
+  ::close(fd);
+  return script;
 }
 
 namespace {
@@ -653,6 +833,232 @@ std::vector<std::string> FilesOfLink(std::string_view link) {
     add(std::string(s));
   }
   return files;
+}
+
+// ---- a program opened to be judged and started ------------------------------------------
+
+std::shared_ptr<const TOpenedFile> TOpenedFile::Open(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) return nullptr;
+  // Not blocking: the file may have turned into a pipe since it was found.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  std::shared_ptr<TOpenedFile> file(new TOpenedFile);
+  file->fd_ = fd;
+  file->path_ = path;
+  file->device_ = std::uint64_t(st.st_dev);
+  file->inode_ = std::uint64_t(st.st_ino);
+  file->size_ = std::uint64_t(st.st_size);
+  file->modified_ = Ns(st.st_mtim);
+  file->changed_ = Ns(st.st_ctim);
+  // Where what was opened lies, read from the open file: a link swapped
+  // since cannot make it name another.
+  char target[PATH_MAX + 1];
+  const ssize_t n = ::readlink(DescriptorPath(fd).c_str(), target, PATH_MAX);
+  file->realPath_ = n > 0 && target[0] == '/' ? std::string(target, std::size_t(n)) : plat::RealPath(path);
+  return file;
+}
+
+TOpenedFile::~TOpenedFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+TFileContent TOpenedFile::Content() const {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return TFileContent::Data;
+  return ContentOfOpenFile(fd_, st);
+}
+
+bool TOpenedFile::Interpreter(std::string& interpreter, std::string& argument) const {
+  return InterpreterOfOpenFile(fd_, interpreter, argument);
+}
+
+bool TOpenedFile::Executable() const {
+  // The open file's own rights, not those of whatever its path names now.
+  return ::access(DescriptorPath(fd_).c_str(), X_OK) == 0;
+}
+
+bool TOpenedFile::Unchanged() const {
+  struct stat st {};
+  return ::fstat(fd_, &st) == 0 && std::uint64_t(st.st_dev) == device_ && std::uint64_t(st.st_ino) == inode_ &&
+         std::uint64_t(st.st_size) == size_ && Ns(st.st_mtim) == modified_ && Ns(st.st_ctim) == changed_;
+}
+
+std::string TOpenedFile::Identity() const {
+  return std::to_string(device_) + ":" + std::to_string(inode_) + ":" + std::to_string(size_) + ":" +
+         std::to_string(modified_) + ":" + std::to_string(changed_);
+}
+
+bool TRealRun::Unchanged() const {
+  return std::all_of(Files.begin(), Files.end(), [](const auto& f) { return f && f->Unchanged(); });
+}
+
+std::string TRealRun::Identity() const {
+  std::string id;
+  for (const auto& f : Files) {
+    if (!id.empty()) id += ' ';
+    id += f ? f->Identity() : std::string("?");
+  }
+  return id;
+}
+
+namespace {
+
+// At most this many "#!" interpreters in a row, as the system follows them.
+constexpr int kMaxInterpreters = 4;
+
+bool IsBlankChar(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// The path taken where the program starts when it is relative.
+std::string InFolder(const std::string& path, const std::string& dir) {
+  if (!path.empty() && path[0] == '/') return path;
+  std::string base = dir;
+  if (base.empty()) {
+    std::error_code ec;
+    base = std::filesystem::current_path(ec).string();
+  }
+  return base + "/" + path;
+}
+
+// env on a "#!" line, given Words (the line's argument, then the
+// script's path): the program it looks up (Name as written, Program as
+// found), with Words left as the arguments it gets ("-S" splits its text)
+// and the variables it takes out in Unset, as long as neither the program
+// nor its environment changes otherwise (no "-i", "-C", "NAME=VALUE",
+// nothing env would expand or unquote). False otherwise.
+bool ThroughEnv(std::deque<std::string>& words, std::string& name, std::string& program,
+                std::vector<std::string>& unset, const std::string& dir) {
+  const auto split = [&words](const std::string& text) {
+    if (text.find_first_of("'\"\\$#") != std::string::npos) return false;
+    std::vector<std::string> pieces;
+    for (std::size_t a = 0; a < text.size();) {
+      while (a < text.size() && IsBlankChar(text[a])) ++a;
+      std::size_t b = a;
+      while (b < text.size() && !IsBlankChar(text[b])) ++b;
+      if (b > a) pieces.push_back(text.substr(a, b - a));
+      a = b;
+    }
+    words.insert(words.begin(), pieces.begin(), pieces.end());
+    return true;
+  };
+  while (!words.empty()) {
+    const std::string w = words.front();
+    if (w.empty() || w[0] != '-') break;
+    words.pop_front();
+    if (w == "--") {
+      break;
+    } else if (w.compare(0, 2, "-S") == 0 || w.compare(0, 15, "--split-string=") == 0) {
+      std::string text = w[1] == 'S' ? w.substr(2) : w.substr(15);
+      if (w == "-S" || w == "--split-string") {
+        if (words.empty()) return false;
+        text = words.front();
+        words.pop_front();
+      }
+      if (!split(text)) return false;
+    } else if (w == "-u" || w == "--unset") {
+      if (words.empty()) return false;
+      unset.push_back(words.front());
+      words.pop_front();
+    } else if (w.compare(0, 2, "-u") == 0) {
+      unset.push_back(w.substr(2));
+    } else if (w.compare(0, 8, "--unset=") == 0) {
+      unset.push_back(w.substr(8));
+    } else if (!(w == "-v" || w == "--debug" || w == "-0" || w == "--null" || w.compare(0, 14, "--block-signal") == 0 ||
+                 w.compare(0, 16, "--default-signal") == 0 || w.compare(0, 15, "--ignore-signal") == 0 ||
+                 w == "--list-signal-handling")) {
+      return false;
+    }
+  }
+  if (words.empty()) return false;
+  name = words.front();
+  if (name.find('=') != std::string::npos) return false;
+  words.pop_front();
+  // env searches every folder of PATH, the relative ones too: only where it
+  // holds none is the program the one found here.
+  if (name.find('/') == std::string::npos) {
+    const char* path = std::getenv("PATH");
+    const std::string folders = path ? path : "";
+    for (std::size_t a = 0; a <= folders.size();) {
+      std::size_t b = folders.find(':', a);
+      if (b == std::string::npos) b = folders.size();
+      if (b == a || folders[a] != '/') return false;
+      a = b + 1;
+    }
+  }
+  program = FindProgram(name, dir);
+  return !program.empty();
+}
+
+}  // namespace
+
+TRealRun RealRunOf(const std::shared_ptr<const TOpenedFile>& program, const std::vector<std::string>& argv,
+                   const std::string& dir) {
+  TRealRun run;
+  if (!program || argv.empty()) return run;
+  const std::string env = FindProgram("env", {});
+  run.Args.assign(argv.begin() + 1, argv.end());
+  // What the file opened last is started with: its name, then the rest.
+  std::string name = argv[0];
+  std::vector<std::string> rest(argv.begin() + 1, argv.end());
+  std::shared_ptr<const TOpenedFile> file = program;
+  for (int depth = 0;; ++depth) {
+    run.Files.push_back(file);
+    run.Programs.push_back(file->Path());
+    run.Programs.push_back(file->RealPath());
+    switch (file->Content()) {
+      case TFileContent::Executable:
+        run.Argv = {name};
+        run.Argv.insert(run.Argv.end(), rest.begin(), rest.end());
+        run.Known = true;
+        return run;
+      case TFileContent::Script: break;
+      default: return run;
+    }
+    std::string interpreter, argument;
+    if (depth == kMaxInterpreters || !file->Interpreter(interpreter, argument)) return run;
+    // The script goes on as its own open file, as the system hands on one
+    // it starts by its descriptor.
+    std::string script = "/dev/fd/";
+    script.append(std::to_string(file->Descriptor()));
+    const std::string written = InFolder(interpreter, dir);
+    const std::string found = FindProgram(written, {});
+    if (found.empty()) return run;
+    std::vector<std::string> given;
+    if (found != env || env.empty()) {
+      // Its name as written counts too (a link named "sh" to busybox).
+      run.Programs.push_back(written);
+      if (!argument.empty()) {
+        run.Args.push_back(argument);
+        given.push_back(argument);
+      }
+      given.push_back(script);
+      name = interpreter;
+      file = TOpenedFile::Open(found);
+    } else {
+      // env [options] NAME [words]: NAME runs with the words, the script
+      // and the arguments before.
+      std::deque<std::string> words;
+      if (!argument.empty()) words.push_back(argument);
+      words.push_back(file->Path());
+      std::string looked;
+      if (!ThroughEnv(words, name, looked, run.Unset, dir)) return run;
+      // What env leaves before the script's path came from the line (the
+      // path is last, unless env took it as the program).
+      if (!words.empty()) {
+        words.back() = script;
+        run.Args.insert(run.Args.end(), words.begin(), words.end() - 1);
+      }
+      given.assign(words.begin(), words.end());
+      file = TOpenedFile::Open(looked);
+    }
+    if (!file) return run;
+    given.insert(given.end(), rest.begin(), rest.end());
+    rest = std::move(given);
+  }
 }
 
 }  // namespace plat

@@ -13,6 +13,7 @@
 #include "Platform/PlatProcess.h"
 #include "Platform/PlatUtf8.h"
 #include "ZmLib/zmModules.h"
+#include "tests/support/kit/PackedWriter.h"
 #include "tests/support/kit/ShowContainerWriter.h"
 #include "tests/support/kit/TempFolder.h"
 
@@ -28,7 +29,7 @@ void BM_ShowFolderOfTenThousandPhotos(benchmark::State& state) {
   for (int i = 0; i < kPhotos; ++i)
     zmtest::WriteFileBytes(folder.File("photos" + std::to_string(i % 10) + "/" + std::to_string(i) + ".jpg"), Photo(i));
   for (auto _ : state) {
-    const plat::TCodeSearch found = plat::FindCodeInFolder(folder.Path(), {}, oru::kMaxLookedEntries);
+    const plat::TCodeSearch found = plat::FindCodeInFolder(folder.Path(), plat::TCodeLook());
     benchmark::DoNotOptimize(found.Entries);
     if (!found.Found.empty() || !found.Complete) state.SkipWithError("a photo taken for code");
   }
@@ -60,5 +61,43 @@ void BM_ContainerOfTenThousandPhotos(benchmark::State& state) {
   state.counters["entries"] = kPhotos;
 }
 BENCHMARK(BM_ContainerOfTenThousandPhotos)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+namespace {
+
+// A container of a thousand entries that all name one gzipped tar (its
+// second member behind 63 MiB of zeros), looked at as a show's first
+// command looks: the shared content is unpacked once. Each iteration is a
+// first look (the container written anew, so nothing is kept from before).
+void BM_ContainerOfSharedPackedEntries(benchmark::State& state) {
+  static zm::TModuleRunner* modules = new zm::TModuleRunner(oru::ProgramModules());
+  (void)modules;
+  zmtest::TTempFolder folder;
+  const std::string tgz =
+      zmtest::Gzipped(zmtest::Tarred({{"zeros.bin", std::string(63 << 20, '\0')}, {"notes.txt", "plain text"}}));
+  const std::string path = folder.File("show/shared.orushow");
+  int written = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    zmtest::TShowContainerWriter c;
+    c.Add("Project.oru", "[Main]\n" + std::string(std::size_t(++written), ' '), zmtest::kDeflated);
+    c.Add("data/0.tgz", tgz, zmtest::kStored);
+    c.Bytes();
+    const zmtest::TContainerEntry first = *c.Find("data/0.tgz");
+    for (int i = 1; i < 1000; ++i) {
+      zmtest::TContainerEntry& e = c.Add("data/" + std::to_string(i) + ".tgz", "", zmtest::kStored);
+      e.PsText = std::to_string(first.Position);
+      e.SzText = std::to_string(first.StoredSize);
+    }
+    c.WriteFile(path);
+    zm::WideString error;
+    const zm::TRef<oru::TOruShowLocator> show = oru::OpenContainerShow(plat::FromUtf8(path), error);
+    state.ResumeTiming();
+    if (!show || oru::FindCarriedCode(plat::FromUtf8(path), show.get()).Found()) state.SkipWithError("taken for code");
+  }
+  state.counters["entries"] = 1000;
+}
+BENCHMARK(BM_ContainerOfSharedPackedEntries)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace

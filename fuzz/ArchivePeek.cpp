@@ -1,13 +1,15 @@
 // The look into packed data for code (compressed streams, tar and zip,
 // within one another): any data gives a finding without reading outside
 // itself, within the bounds the look is given, and the same finding read
-// anywhere or read in order.
+// anywhere or read in order. The extent of a program's image its header
+// tells is read within the header too.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "Platform/PlatArchivePeek.h"
+#include "Platform/PlatProcess.h"
 #include "fuzz/FuzzCommon.h"
 
 using zmfuzz::Check;
@@ -47,5 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           plat::TPackedKind::None &&
       !(size >= 4 && std::memcmp(data, "\x7F" "ELF", 4) == 0) && !(size >= 2 && data[0] == '#' && data[1] == '!'))
     Check(!anywhere.Found());
+  const std::uint64_t program = plat::ElfLength(std::string_view(reinterpret_cast<const char*>(data), size));
+  Check(program == 0 || (size >= 64 && std::memcmp(data, "\x7F" "ELF", 4) == 0));
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <exception>
+#include <memory>
 #include <limits>
 #include <mutex>
 #include <system_error>
@@ -18,9 +19,12 @@
 #include "OruLib2/OruShowDialogs.h"
 #include "OruLib2/OruViewer/OruEngine.h"
 #include "OruLib2/OruViewer/OruMemoryBudget.h"
+#include "Platform/PlatFiles.h"
+#include "Platform/PlatProcess.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatTermination.h"
+#include "Platform/User/PlatUser.h"
 #include "ZmLib/Graphics/winImageUtils.h"
 #include "ZmLib/Graphics/zmImage.h"
 #include "ZmLib/Application2/winApplication.h"
@@ -174,6 +178,14 @@ TRef<TOruShowLocator> TryOpenProject(const WideString& fileName) {
 }
 
 WideString Ms(double v) { return zm::FloatToStrDigits(v, 3); }
+
+// What a path names whatever its name (its device and inode): the same for
+// every name of one file; empty when there is none.
+std::string SameFileKey(const WideString& path) {
+  const std::string state = plat::FileStateOf(plat::NativePath(path));
+  const std::size_t first = state.find(':');
+  return first == std::string::npos ? state : state.substr(0, state.find(':', first + 1));
+}
 
 // Why the show cannot be played although its description reads: it has no
 // slides (the key the count is read from named), or its slides' objects
@@ -494,8 +506,9 @@ bool TMainForm::OpenShowStoppable(WideString path, bool fromExe, std::int32_t st
   }
   show_ = show;
   startAnswers_.Clear();
-  // The show's folder and container are looked through at each command and start.
-  startAnswers_.SetCodeLook([this, opened] { return FindCarriedCode(opened, show_.get()); });
+  // The show's folder and container are looked through at each command and
+  // start, never on this thread alone.
+  startAnswers_.SetCodeLook([this, opened, show] { return LookForCode(opened, show); });
 
   zm::TIniSection* main = show->Description() ? show->Description()->FindSection(u"Main") : nullptr;
   const bool asSaver = zm::SameText(zm::ExtractFileExt(zm::ProgramFile), u".scr");
@@ -665,6 +678,14 @@ std::int32_t TMainForm::CurrentSlide() {
 
 void TMainForm::CloseQuery(std::int32_t& action) {
   if (closing_) return;
+  if (look_) {
+    // Closed while the look for code runs (the show's own end waits for
+    // it): the look stops, and the form closes once it has.
+    closeAfterQuestion_ = true;
+    AskLookToEnd();
+    action = zm::caNone;
+    return;
+  }
   if (modalCount_ > 0) {
     // The window closed by the user or the system while the start question
     // waits: the question is answered Don't start, and the form closes
@@ -690,11 +711,20 @@ void TMainForm::CloseQuery(std::int32_t& action) {
     if (!closeRequested_) runMode = 0;
     endedAtLastSlide_ = false;
     closeRequested_ = false;
-    const WideString fn = ini ? ini->ReadString(u"Main", u"opt_runapponexitfn", WideString()) : WideString();
+    const WideString fn = ShowCommandText(ini ? zm::IniFind(ini->FindSection(u"Main"), u"opt_runapponexitfn") : nullptr);
     if (runMode > 0 && !fn.empty()) {
-      // The show's own, at its end: no click asked for it.
-      const bool ok = RunAction(MakeActionInfo(runMode == 2 ? acRunPresentation : acRunApp, 0, fn), false);
-      opened = runMode == 2 && ok;
+      // Esc ends the program: the show that is ending is never opened again
+      // on its exit, nor one left on exit before (each opened on exit ends
+      // as any other).
+      const WideString again = runMode == 2 ? ShowLeftOnExit(fn) : WideString();
+      if (!again.empty()) {
+        zm::LogLine(u"Not opened on exit: " + again);
+      } else {
+        if (runMode == 2) leftOnExit_.push_back(SameFileKey(openedPath_.empty() ? showPath_ : openedPath_));
+        // The show's own, at its end: no click asked for it.
+        const bool ok = RunAction(MakeActionInfo(runMode == 2 ? acRunPresentation : acRunApp, 0, fn), false);
+        opened = runMode == 2 && ok;
+      }
     }
   }
   // Back to the show that linked here, at the slide it linked from.
@@ -723,6 +753,13 @@ void TMainForm::CloseQuery(std::int32_t& action) {
 }
 
 void TMainForm::DoKey(zm::TKeyKind kind, std::uint16_t key, zm::WideChar& ch, zm::TShiftState shift) {
+  // A key that ends the program (Esc) while the look for code runs: the
+  // look stops, and the program ends as the key asks once it has.
+  if (look_ && kind == zm::TKeyKind::Down && inputMapping_)
+    if (const TOruActionInfo* a = inputMapping_->MapKey(shift, key, 1); a && (a->Code == acExit || a->Code == acCloseDialog)) {
+      afterLook_ = *a;
+      AskLookToEnd();
+    }
   if (modalCount_ == 0 && kind != zm::TKeyKind::Char) {
     const bool down = kind == zm::TKeyKind::Down;
     // Start-up mode: Enter closes the player with exit code 1.
@@ -819,8 +856,134 @@ void TMainForm::StartFromShow(const WideString& commandLine, bool thenClose, boo
     Close();
     return;
   }
+  if (EndAsAskedDuringLook()) return;
   if (thenClose) Close();
-  if (start) RunApproved(this, approved, zm::ProgramDir, &startAnswers_);
+  if (!start) {
+    RunAfterLook();
+    return;
+  }
+  // The start looks once more, as modal as the question: what comes meanwhile waits.
+  ++modalCount_;
+  asking_ = true;
+  try {
+    RunApproved(this, approved, zm::ProgramDir, &startAnswers_);
+  } catch (...) {
+    zm::LogLine(u"Start: " + CurrentExceptionText());
+  }
+  asking_ = false;
+  --modalCount_;
+  if (std::exchange(closeAfterQuestion_, false)) {
+    Close();
+    return;
+  }
+  if (!EndAsAskedDuringLook()) RunAfterLook();
+}
+
+WideString TMainForm::ShowLeftOnExit(const WideString& commandLine) {
+  // The show the action would open, found as OpenLinkedShow finds it.
+  TRef<zm::TCommandsStorage> commands = zm::MakeRef<zm::TCommandsStorage>();
+  TRef<zm::TStringList> args = zm::MakeRef<zm::TStringList>();
+  zm::ParseCommandLine(commandLine, *args, *commands);
+  WideString file;
+  FirstArgument(*commands, WideString(), file);
+  std::replace(file.begin(), file.end(), u'/', u'\\');
+  if (file.empty()) return {};
+  const WideString ending = openedPath_.empty() ? showPath_ : openedPath_;
+  file = LocateShow(zm::ResolveRelativePath(zm::ExtractFilePath(ending, true), file));
+  if ((!CachedShowName().empty() && zm::SameText(file, CachedShowName())) || SameFileKey(file) == SameFileKey(ending))
+    return ShownPath(file) + u" is the show that is ending";
+  const std::string key = SameFileKey(file);
+  if (!key.empty() && std::find(leftOnExit_.begin(), leftOnExit_.end(), key) != leftOnExit_.end())
+    return ShownPath(file) + u" was left on exit already";
+  return {};
+}
+
+void TMainForm::AskLookToEnd() {
+  if (!lookEndAsked_) lookEndAsked_ = std::chrono::steady_clock::now();
+}
+
+bool TMainForm::EndAsAskedDuringLook() {
+  if (!afterLook_) return false;
+  const TOruActionInfo action = *std::exchange(afterLook_, std::nullopt);
+  RunAction(action);
+  return true;
+}
+
+namespace {
+// How long a look asked to end may still take to end by itself.
+constexpr std::chrono::milliseconds kLookGrace{300};
+}  // namespace
+
+TCarriedCode TMainForm::LookForCode(const WideString& opened, const TRef<TOruShowLocator>& show) {
+  plat::TLookBudget budget(kMaxLookMs);
+  TCarriedCodeLook look;
+  look.Budget = &budget;
+  struct TDone {
+    std::mutex Lock;
+    std::condition_variable Wake;
+    bool Done = false;
+    TCarriedCode Found;
+  };
+  const auto done = std::make_shared<TDone>();
+  const auto lookAt = [done, opened, show, look] {
+    TCarriedCode found;
+    try {
+      found = FindCarriedCode(opened, show.get(), look);
+    } catch (...) {
+      found = {opened, u"the look for code failed"};
+    }
+    std::lock_guard<std::mutex> l(done->Lock);
+    done->Found = std::move(found);
+    done->Done = true;
+    done->Wake.notify_all();
+  };
+  std::thread worker;
+  try {
+    worker = std::thread(lookAt);
+  } catch (const std::system_error&) {
+    lookAt();  // no thread to be had: looked at here
+    return done->Found;
+  }
+  const auto finished = [&done] {
+    std::lock_guard<std::mutex> l(done->Lock);
+    return done->Done;
+  };
+  // The window is served meanwhile: its frames, its keys (Esc stops the
+  // look), its close and a signal (each stops it), as a dialog serves it.
+  look_ = &budget;
+  bool quit = false;
+  plat::WPARAM quitCode = 0;
+  lookEndAsked_.reset();
+  while (!finished() && !budget.Stopped()) {
+    if (plat::QuitAsked()) AskLookToEnd();
+    // Asked to end (Esc, the window's close, a signal, the run's end): a
+    // look about to end is let end, any other stopped.
+    if (lookEndAsked_ && std::chrono::steady_clock::now() - *lookEndAsked_ > kLookGrace) {
+      budget.Stop();
+      break;
+    }
+    plat::MSG m{};
+    while (!budget.Stopped() && zm::WndAPIClass->PeekMessage(m, nullptr, 0, 0, plat::PM_REMOVE)) {
+      if (m.message == plat::WM_QUIT) {
+        quit = true;
+        quitCode = m.wParam;
+        budget.Stop();
+        break;
+      }
+      zm::WndAPIClass->TranslateMessage(m);
+      zm::WndAPIClass->DispatchMessage(m);
+    }
+    // A short wait of real time (the program's clock may be stepped by
+    // what this thread serves).
+    std::unique_lock<std::mutex> l(done->Lock);
+    done->Wake.wait_for(l, std::chrono::milliseconds(10), [&done] { return done->Done; });
+  }
+  look_ = nullptr;
+  // A stopped look ends at its next step.
+  worker.join();
+  // The end of the loop, seen here, is the outer loop's.
+  if (quit) plat::PostQuitMessage(int(quitCode));
+  return done->Found;
 }
 
 bool TMainForm::GoOn() {
@@ -1031,8 +1194,14 @@ void TMainForm::UpdateCursor() {
   if (Cursor() != cursor) SetCursor(cursor);
 }
 
-void TMainForm::ViewerPosition(TOruShowViewer* /*sender*/, bool ended) {
+void TMainForm::ViewerPosition(TOruShowViewer* sender, bool ended) {
   if (closing_) return;
+  // The show's end while the look for code runs comes once it is over, as
+  // when the look held this thread.
+  if (look_ && ended) {
+    afterLookQueue_.push_back([this, sender] { ViewerPosition(sender, true); });
+    return;
+  }
   // What a resting pointer hovers changes with the frames (objects move
   // under it, slides change): the cursor follows the position reports.
   UpdateCursor();
@@ -1044,7 +1213,13 @@ void TMainForm::ViewerPosition(TOruShowViewer* /*sender*/, bool ended) {
   }
 }
 
-void TMainForm::ViewerAction(TOruShowViewer* /*sender*/, const TOruActionInfo& action, bool byUser) {
+void TMainForm::ViewerAction(TOruShowViewer* sender, const TOruActionInfo& action, bool byUser) {
+  // What the show asks while the look for code runs is carried out once it
+  // is over, as when the look held this thread.
+  if (look_) {
+    afterLookQueue_.push_back([this, sender, action, byUser] { ViewerAction(sender, action, byUser); });
+    return;
+  }
   if (inAction_) {
     NotCarriedOut(action);
     return;
@@ -1057,6 +1232,13 @@ void TMainForm::ViewerAction(TOruShowViewer* /*sender*/, const TOruActionInfo& a
     zm::LogLine(u"Exception at action " + zm::IntToStr(action.Code) + u" (" + CurrentExceptionText() + u")");
   }
   inAction_ = false;
+  RunAfterLook();
+}
+
+void TMainForm::RunAfterLook() {
+  if (look_ || inAction_ || afterLookQueue_.empty()) return;
+  TRef<TMainForm> keep(this);
+  for (auto queued = std::exchange(afterLookQueue_, {}); auto& f : queued) f();
 }
 
 void TMainForm::ViewerImage(TOruShowViewer* /*sender*/, zm::TRefObject* image) {

@@ -2,7 +2,11 @@
 // TMainForm: the player's main form. It reads the command line, finds and
 // opens the show, reports what fails in the error box and plays the show in
 // its window until it is closed.
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "Oru/OruViewer/OruRunProgram.h"
@@ -164,6 +168,20 @@ private:
   void PointerLeft();
   void HiddenChanged();
   void UpdateCursor();
+  // The look for code the show carries (FindCarriedCode), made on a worker
+  // thread while this thread serves the window: Esc, the window's close, a
+  // terminating signal or the run's end stop it at once.
+  TCarriedCode LookForCode(const WideString& opened, const zm::TRef<TOruShowLocator>& show);
+  // After a look that Esc stopped: the program ends as Esc ends it. True
+  // when it did.
+  bool EndAsAskedDuringLook();
+  // Esc, the window's close or a signal while the look runs: it ends soon.
+  void AskLookToEnd();
+  // Why the show an on-exit action would open is not opened: it is the show
+  // that is ending, or one left on exit before; empty when it may be.
+  WideString ShowLeftOnExit(const WideString& commandLine);
+  // Carries out what the show asked while the look ran (not inside another action).
+  void RunAfterLook();
 
   zm::TCommandsStorage& commands_;
   zm::TRef<TOruShowLocator> show_;
@@ -201,6 +219,14 @@ private:
   std::int32_t modalCount_ = 0;
   TStartAnswers startAnswers_;  // of the current show
   std::uint32_t creationTick_ = 0;
+  // The look for code being made, while it is; and the action (Esc's) that
+  // stopped it, to be carried out once it has.
+  plat::TLookBudget* look_ = nullptr;
+  std::optional<TOruActionInfo> afterLook_;
+  std::vector<std::function<void()>> afterLookQueue_;
+  std::optional<std::chrono::steady_clock::time_point> lookEndAsked_;
+  // The shows (their files) left on exit for another.
+  std::vector<std::string> leftOnExit_;
 };
 
 void InitOruMainForm();

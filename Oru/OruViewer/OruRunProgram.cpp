@@ -1,22 +1,14 @@
 #include "Oru/OruViewer/OruRunProgram.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
-#include <deque>
-#include <cstdio>
-#include <filesystem>
-#include <iterator>
 #include <string_view>
-#include <system_error>
 
 #include "Oru/OruViewer/OruScreenSaver.h"
 #include "OruLib2/OruShowDialogs.h"
 #include "Platform/Gdi/PlatFont.h"
 #include "Platform/Gdi/PlatGdi.h"
-#include "Platform/Gdi/PlatShape.h"
 #include "Platform/PlatProcess.h"
-#include "Platform/PlatSpoof.h"
 #include "Platform/PlatSystem.h"
 #include "Platform/PlatUtf8.h"
 #include "Platform/User/PlatDialogs.h"
@@ -26,1203 +18,33 @@
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/Win32/winWndAPI.h"
 #include "ZmLib/wpUnicode.h"
-#include "ZmLib/zmCommandLine.h"
 #include "ZmLib/zmLog.h"
-#include "ZmLib/zmStringList.h"
 
 namespace oru {
 
 namespace {
 
-// The system's own command words.
-constexpr std::u16string_view kRefused[] = {
-    u">",       u"at",     u"attrib",   u"call",     u"cmd",     u"command", u"copy",   u"del",   u"deltree", u"erase",
-    u"for",     u"format", u"fdisk",    u"runonce",  u"move",    u"net",     u"runas",  u"net1",  u"ren",     u"rename",
-    u"replace", u"rmdir",  u"rd",       u"recover",  u"regedit", u"rundll",  u"qstart", u"start", u"sys",     u"type",
-    u"xcopy",   u"regsrv", u"regedt32", u"regsvr32", u"rcp",     u"ftp",     u"tftp"};
-// Their counterparts here, by what makes them dangerous to start from a
-// show: each runs code or commands that its arguments or the files they
-// name give, or deletes, overwrites, gives away or shuts down.
-constexpr std::u16string_view kShells[] = {
-    u"sh",     u"bash",  u"rbash", u"dash",  u"ash",    u"zsh",   u"ksh", u"mksh", u"lksh",       u"pdksh",
-    u"oksh",   u"csh",   u"tcsh",  u"fish",  u"yash",   u"posh",  u"elvish", u"xonsh", u"nu",    u"pwsh",
-    u"powershell", u"busybox", u"toybox", u"sash", u"rc", u"osh", u"ysh", u"git-shell"};
-constexpr std::u16string_view kInterpreters[] = {
-    u"python", u"python2", u"python3", u"pypy",  u"ipython", u"jupyter", u"pydoc",  u"pdb",    u"perl",   u"perldoc",
-    u"ruby",   u"irb",     u"ri",      u"erb",   u"pry",     u"node",    u"nodejs", u"deno",   u"bun",    u"ts-node",
-    u"php",    u"php-cgi", u"phpdbg",  u"psysh", u"lua",     u"luajit",  u"texlua", u"tclsh",  u"wish",   u"expect",
-    u"guile",  u"racket",  u"sbcl",    u"clisp", u"ecl",     u"gcl",     u"ocaml",  u"ghci",   u"runghc", u"runhaskell",
-    u"swipl",  u"gforth",  u"pike",    u"r",     u"rscript", u"octave",  u"octave-cli", u"julia", u"gnuplot", u"maxima",
-    u"m4",     u"dc",      u"java",    u"jshell", u"jrunscript", u"jdb", u"scala",  u"groovy", u"kotlin", u"dotnet",
-    u"mono",   u"csharp",  u"qjs",     u"rhino", u"jjs",     u"js",      u"elixir", u"iex",    u"erl",    u"escript",
-    u"lilypond", u"awk",   u"gawk",    u"mawk",  u"nawk",    u"sed",     u"gdb",    u"lldb",   u"gdbtui", u"regina",
-    u"rexx",   u"lli",     u"clang-repl", u"gs", u"cobcrun", u"jexec",   u"jhsdb",  u"llvm-jitlink", u"llvm-rtdyld",
-    u"llvm-jitlink-executor", u"lli-child-target"};
-constexpr std::u16string_view kBuildTools[] = {
-    u"make",   u"gmake",   u"bmake",   u"pmake", u"cmake",   u"ctest",   u"cpack",  u"ninja",  u"samu",   u"meson",
-    u"scons",  u"waf",     u"ant",     u"mvn",   u"gradle",  u"sbt",     u"lein",   u"cargo",  u"rustc",  u"rustup",
-    u"go",     u"gcc",     u"g++",     u"cc",    u"c++",     u"cpp",     u"c89",    u"c99",    u"clang",  u"clang++",
-    u"tcc",    u"pcc",     u"gfortran", u"gccgo", u"gdc",    u"ldc2",    u"dmd",    u"as",     u"ld",     u"gold",
-    u"lld",    u"collect2", u"javac",  u"kotlinc", u"scalac", u"ghc",    u"fpc",    u"nim",    u"zig",    u"swiftc",
-    u"valac",  u"gnatmake", u"gnat",   u"bazel", u"bazelisk", u"qmake",  u"autoreconf", u"autoconf", u"automake",
-    u"libtool", u"dpkg-buildpackage", u"debuild", u"rpmbuild", u"makepkg", u"pip", u"pip2", u"pip3", u"pipx", u"npm",
-    u"npx",    u"yarn",    u"pnpm",    u"gem",   u"bundle",  u"bundler", u"rake",   u"composer", u"mix",  u"rebar3",
-    u"stack",  u"cabal",   u"dune",    u"opam",  u"nix",     u"nix-shell", u"guix", u"tex",    u"latex",  u"pdflatex",
-    u"xelatex", u"lualatex", u"luatex", u"pdftex", u"xetex", u"latexmk", u"mpost",  u"context", u"cobc",
-    u"instantfpc", u"ifpc",  u"ppcx64",  u"fppkg", u"nvcc",    u"gnatlink", u"gnatchop", u"terraform"};
-constexpr std::u16string_view kDatabaseShells[] = {
-    u"sqlite", u"sqlite3", u"sqlcipher", u"duckdb", u"mysql", u"mariadb", u"psql", u"pgcli", u"mycli", u"litecli",
-    u"mongo",  u"mongosh", u"redis-cli", u"cqlsh", u"sqlplus", u"isql", u"usql", u"clickhouse-client", u"influx"};
-constexpr std::u16string_view kRunners[] = {
-    u"timeout", u"nice",    u"ionice",  u"xargs",  u"stdbuf",  u"time",    u"taskset", u"chrt",   u"flock",  u"env",
-    u"nohup",   u"setsid",  u"find",    u"run-parts", u"strace", u"ltrace", u"setarch", u"linux32", u"linux64",
-    u"i386",    u"x86_64",  u"uname26", u"prlimit", u"watch",  u"parallel", u"script", u"systemd-run",
-    u"systemd-inhibit", u"systemd-nspawn", u"systemd-cat", u"machinectl", u"nsenter", u"capsh", u"firejail", u"bwrap",
-    u"unshare", u"setpriv", u"chroot",  u"fakechroot", u"fakeroot", u"faketime", u"eatmydata", u"valgrind", u"perf",
-    u"catchsegv", u"ldd",   u"xvfb-run", u"dbus-run-session", u"dbus-launch", u"ssh-agent", u"startx", u"xinit",
-    u"daemonize", u"start-stop-daemon", u"runcon", u"numactl", u"cpulimit", u"unbuffer", u"rlwrap", u"chronic",
-    u"ifne",    u"pee",     u"entr",    u"tmux",   u"screen",  u"dtach",   u"abduco", u"mpirun", u"mpiexec",
-    u"xdotool", u"ydotool", u"kstart",  u"gdbserver", u"bear",  u"ccache",  u"choom",  u"dpkg-architecture",
-    u"gpg-connect-agent", u"heaptrack", u"intercept-build", u"not", u"sotruss", u"uclampset", u"luit", u"prove",
-    u"bats",    u"memusage", u"scan-build", u"systemd-socket-activate", u"logsave", u"fstab-decode", u"switch_root",
-    u"agetty",  u"scriptlive", u"gtester", u"gprofng", u"gp-collect-app", u"docker", u"kubectl", u"openbox"};
-constexpr std::u16string_view kCommandArguments[] = {
-    u"split",    u"apt",        u"apt-get",  u"ps2pdf",      u"pamexec",       u"msgexec", u"msgfilter",
-    u"groff",    u"troff",      u"cppcheck", u"nm",          u"opt",           u"llc",     u"openssl",
-    u"pygmentize", u"bugpoint", u"llvm-reduce", u"llvm-exegesis", u"clangd",   u"clang-tidy", u"dpkg",
-    u"pkcon",    u"rpcgen"};
-constexpr std::u16string_view kArchivers[] = {u"tar",  u"zip",  u"cpio",   u"rsync", u"scp",   u"sftp",
-                                              u"dar",  u"afio", u"rclone", u"unison", u"borg", u"restic",
-                                              u"duplicity", u"git", u"hg",  u"svn", u"gpgtar",
-                                              u"unzip"};
-constexpr std::u16string_view kEditors[] = {
-    u"vi",     u"vim",     u"nvim",    u"ex",    u"view",    u"rvim",    u"rview",  u"gvim",   u"gview",  u"evim",
-    u"vimdiff", u"gvimdiff", u"emacs", u"emacs-gtk", u"emacs-nox", u"emacs-lucid", u"emacsclient", u"nano", u"rnano",
-    u"pico",   u"joe",     u"jed",     u"jmacs", u"jpico",   u"jstar",   u"mcedit", u"ne",     u"micro",  u"kak",
-    u"hx",     u"helix",   u"mg",      u"zile",  u"ed",      u"red",     u"editor", u"sensible-editor",
-    u"select-editor",
-    u"vipe",   u"less",    u"more",    u"most",  u"pg",      u"pager",   u"sensible-pager", u"man", u"info", u"pinfo",
-    u"w3m",    u"lynx",    u"elinks",  u"links", u"links2",  u"vipw",    u"vigr"};
-constexpr std::u16string_view kTerminals[] = {
-    u"xterm",  u"uxterm",  u"x-terminal-emulator", u"gnome-terminal", u"konsole", u"xfce4-terminal", u"lxterminal",
-    u"mate-terminal", u"terminator", u"tilix", u"kitty", u"alacritty", u"urxvt", u"rxvt", u"foot", u"st", u"sakura",
-    u"terminology", u"qterminal", u"guake", u"tilda", u"yakuake", u"wezterm", u"kgx", u"gnome-console"};
-constexpr std::u16string_view kOpeners[] = {
-    u"xdg-open", u"gio", u"gvfs-open", u"kde-open", u"kioclient", u"exo-open", u"gnome-open", u"gtk-launch", u"dex",
-    u"mimeopen", u"run-mailcap", u"sensible-browser", u"dbus-send", u"gdbus", u"busctl", u"gapplication",
-    u"dbus-daemon", u"dbus-update-activation-environment"};
-constexpr std::u16string_view kPrivilege[] = {
-    u"sudo",   u"sudoedit", u"su",     u"doas",     u"pkexec",  u"runuser", u"sg",       u"newgrp",  u"gksu",
-    u"gksudo", u"kdesu",    u"kdesudo", u"useradd", u"usermod", u"userdel", u"groupadd", u"groupmod", u"groupdel",
-    u"chpasswd", u"chgpasswd", u"newusers"};
-constexpr std::u16string_view kDeleting[] = {
-    u"rm",     u"rmdir",   u"unlink",  u"shred", u"truncate", u"dd",     u"mkfs",   u"mke2fs", u"mkswap", u"wipefs",
-    u"fdisk",  u"sfdisk",  u"cfdisk",  u"gdisk", u"sgdisk",  u"parted",  u"blkdiscard", u"cp", u"mv",     u"ln",
-    u"install", u"tee",    u"sponge",  u"patch", u"chmod",   u"chown",   u"chgrp",  u"chattr", u"setfacl", u"setcap",
-    u"mount",  u"umount",  u"losetup", u"cryptsetup", u"systemd-tmpfiles", u"chcon", u"fallocate",
-    u"hardlink", u"delpart", u"addpart", u"resizepart", u"partx", u"systemd-repart", u"debugfs", u"resize2fs",
-    u"tune2fs", u"e2fsck",  u"fsck",    u"systemd-mount", u"systemd-umount"};
-constexpr std::u16string_view kNetwork[] = {u"curl", u"wget",  u"nc",     u"ncat",   u"netcat", u"socat",
-                                            u"ssh",  u"rsh",   u"rlogin", u"telnet", u"mosh",   u"lftp"};
-constexpr std::u16string_view kProcesses[] = {
-    u"kill",   u"killall", u"pkill",   u"skill", u"xkill",   u"shutdown", u"reboot", u"poweroff", u"halt", u"systemctl",
-    u"service", u"init",   u"telinit", u"loginctl", u"crontab", u"at",   u"batch",  u"modprobe", u"insmod", u"rmmod",
-    u"sysctl", u"ctrlaltdel", u"rtcwake"};
-
-// Programs refused only as what really runs: their names are common words.
-constexpr std::u16string_view kOptionsRun[] = {
-    u"scrot",   u"gpg",        u"gpg2",      u"gpgsm",      u"gpg-agent", u"gpgconf",    u"dirmngr",
-    u"dirmngr-client", u"gpg-wks-server", u"gpg-wks-client", u"gpgcompose", u"ssh-add", u"ssh-keygen",
-    u"sdiff",   u"diff3",      u"xkbevd",    u"vgdb",       u"valgrind-di-server", u"valgrind-listener",
-    u"glib-compile-resources", u"pkgdata", u"optscript", u"import", u"jhead", u"xsltproc", u"yad",
-    u"mutt",    u"neomutt",    u"mail",      u"mailx",      u"s-nail",    u"sendmail",   u"procmail",
-    u"fetchmail", u"mc",       u"ranger",    u"nnn",        u"lf",        u"vifm",       u"javadoc",
-    u"jcmd",    u"jinfo",      u"jmap",      u"jstack",     u"jconsole",  u"jpackage",   u"jlink",
-    u"jdeps",   u"jdeprscan",  u"jfr",       u"jps",        u"jstat",     u"jwebserver", u"javaws",
-    u"protoc",  u"capnp",      u"flatc",     u"thrift",     u"compileserver", u"c-index-test", u"swig",
-    u"doxygen", u"bison",      u"yacc",      u"flex",       u"lex",       u"gperf",      u"re2c",
-    u"wine",    u"wine64",     u"wine-stable", u"wineconsole", u"dosbox", u"box64",      u"box86",
-    u"bochs",   u"flatpak",    u"snap",      u"vboxmanage", u"virtualbox", u"vmplayer",  u"vmrun",
-    u"podman",  u"nerdctl",    u"ctr",       u"crun",       u"runc",      u"lxc"};
-constexpr std::u16string_view kWriters[] = {
-    u"gzip",     u"gunzip",    u"bzip2",     u"bunzip2",    u"bzip2recover", u"xz",      u"unxz",
-    u"lzma",     u"unlzma",    u"lzcat",     u"xzcat",      u"lz4",       u"unlz4",      u"lz4c",
-    u"lz4cat",   u"zstd",      u"unzstd",    u"zstdcat",    u"zstdmt",    u"pzstd",      u"pigz",
-    u"unpigz",   u"pbzip2",    u"pixz",      u"lzip",       u"lunzip",    u"plzip",      u"lzop",
-    u"brotli",   u"compress",  u"uncompress", u"7z",        u"7za",       u"7zr",        u"7zz",
-    u"p7zip",    u"rar",       u"unrar",     u"unar",       u"bsdtar",    u"bsdcpio",    u"bsdunzip",
-    u"atool",    u"dtrx",      u"arj",       u"unarj",      u"lha",       u"lhasa",      u"cabextract",
-    u"zipcloak", u"zipnote",   u"zipsplit",  u"zipmerge",   u"unzipsfx",  u"funzip",     u"rpm2cpio",
-    u"rpm2archive", u"sort",   u"shuf",      u"uniq",       u"csplit",    u"iconv",      u"uconv",
-    u"xxd",      u"xmllint",   u"xmlcatalog", u"tic",       u"localedef", u"zic",        u"cjpeg",
-    u"djpeg",    u"jpegtran",  u"jpegexiforient", u"exiftran", u"tjbench", u"pngfix",    u"optipng",
-    u"pngcrush", u"qt-faststart", u"pdfseparate", u"pdfunite", u"pdftocairo", u"pdftoppm", u"pdftops",
-    u"pdftotext", u"pdftohtml", u"pdfimages", u"pdfdetach", u"pdfattach", u"pdftk",     u"qpdf",
-    u"split-file", u"lesskey",                u"mknod",      u"mkfifo",    u"fc-cache",   u"mkfontscale",
-    u"mkfontdir", u"fonttosfnt", u"bdftopcf", u"bdftruncate", u"ucs2any",  u"utmpdump",   u"memusagestat",
-    u"man-recode", u"mandb",   u"catman",    u"ldconfig",   u"iconvconfig", u"e2image",  u"e2label",
-    u"e2undo",   u"e4crypt",   u"e4defrag",  u"swaplabel",  u"badblocks", u"blkzone",    u"mklost+found",
-    u"dbus-uuidgen", u"dbus-cleanup-sockets", u"gpgsplit", u"keytool", u"jarsigner", u"jar", u"jmod",
-    u"jimage",   u"osslsigncode", u"convert", u"magick",    u"mogrify",   u"montage",    u"gm",
-    u"exiftool", u"exiv2",     u"mat2",      u"ar",         u"ranlib",    u"objcopy",    u"objdump",
-    u"strip",    u"elfedit",   u"readelf",   u"size",       u"strings",   u"addr2line",  u"c++filt",
-    u"dwp",      u"gprof",     u"lto-dump",  u"dsymutil",   u"yaml2obj",  u"obj2yaml",   u"yaml-bench",
-    u"filecheck", u"count",    u"sancov",    u"sanstats",   u"verify-uselistorder", u"diagtool",
-    u"modularize", u"find-all-symbols", u"pp-trace", u"wasm-ld", u"lld-link", u"ctags", u"etags",
-    u"ctags-universal", u"readtags", u"cscope", u"derb",   u"genbrk",    u"gencfu",     u"gencnval",
-    u"gendict",  u"gennorm2",  u"genrb",     u"gensprep",   u"gencmn",    u"genccode",   u"makeconv",
-    u"escapesrc", u"gdk-pixbuf-csource", u"gdk-pixbuf-pixdata", u"gdk-pixbuf-thumbnailer",
-    u"gdk-pixbuf-query-loaders", u"gresource", u"gobject-query", u"wayland-scanner", u"pkg-config",
-    u"pkgconf",  u"h2pas",     u"h2paspp",   u"ppdep",      u"ptop",      u"plex",       u"pyacc",
-    u"data2inc", u"bin2obj",   u"chmcmd",    u"chmls",      u"delp",      u"rmcvsdir",   u"postw32",
-    u"rstconv",  u"relpath",   u"unitdiff",  u"makeskel",   u"fd2pascal", u"grab_vcsa",  u"cldrparser",
-    u"unihelper", u"json2pas", u"webidl2pas", u"mka64ins",  u"mkarmins",  u"mkinsadd",   u"mkx86ins",
-    u"fprcp",    u"f77",       u"f95",       u"rmt",        u"rmt-tar",   u"fpdoc",      u"xgettext"};
-constexpr std::u16string_view kSystem[] = {
-    u"hostname", u"domainname", u"nisdomainname", u"ypdomainname", u"dnsdomainname", u"date", u"hwclock",
-    u"ip",       u"tc",        u"bridge",    u"devlink",    u"dcb",       u"rdma",       u"tipc",
-    u"vdpa",     u"genl",      u"arp",       u"rarp",       u"route",     u"ifconfig",   u"ipmaddr",
-    u"iptunnel", u"nameif",    u"plipconfig", u"slattach",  u"mii-tool",  u"ethtool",    u"iw",
-    u"iwconfig", u"nmcli",     u"rfkill",    u"arpd",       u"rtmon",     u"ldattach",   u"swapon",
-    u"swapoff",  u"fsfreeze",  u"fstrim",    u"blockdev",   u"chcpu",     u"chmem",      u"zramctl",
-    u"dmsetup",  u"dmstats",   u"wdctl",     u"pivot_root", u"sulogin",   u"getty",      u"login",
-    u"renice",   u"snice",     u"ipcrm",     u"ipcmk",      u"fuser",     u"peekfd",     u"pldd",
-    u"setxkbmap", u"xmodmap",  u"xset",      u"xrandr",     u"xinput",    u"wmctrl",     u"editres",
-    u"xauth",    u"gsettings", u"dconf",     u"xdg-user-dirs-update", u"journalctl", u"hostnamectl",
-    u"timedatectl", u"localectl", u"networkctl", u"resolvectl", u"homectl", u"userdbctl", u"portablectl",
-    u"bootctl",  u"kernel-install", u"udevadm", u"dmesg",    u"passwd",    u"chfn",       u"chsh",
-    u"chage",    u"gpasswd",   u"groupmems", u"grpck",      u"pwck",      u"grpconv",    u"grpunconv",
-    u"pwconv",   u"pwunconv",  u"cppw",      u"cpgr",       u"expiry",    u"lastlog",    u"faillog",
-    u"faillock", u"mkhomedir_helper", u"unix_chkpwd", u"unix_update", u"pwhistory_helper",
-    u"pam_timestamp_check", u"xorg", u"x",    u"xwayland",   u"xvfb",      u"xephyr",     u"xnest",
-    u"sshd",     u"postgres",  u"initdb",    u"pg_ctl",     u"rmiregistry", u"jstatd",    u"watchgnupg",
-    u"anthoscli", u"kpt",      u"gke-gcloud-auth-plugin", u"gcloud", u"gsutil", u"ssh-keyscan", u"slogin",
-    u"scalar",   u"systemd",   u"pkttyagent", u"pkaction",  u"pkcheck",   u"iptables",   u"ip6tables",
-    u"nft",      u"ebtables",  u"arptables", u"ufw",        u"firewall-cmd", u"depmod",  u"kexec",
-    u"efibootmgr", u"mokutil", u"setfont",   u"loadkeys",   u"kbdrate",   u"chvt",       u"openvt",
-    u"deallocvt", u"setleds",  u"setupcon"};
-
-constexpr TRefusedFamily kFamilies[] = {
-    {u"llvm-", u"the LLVM tools"},
-    {u"clang-", u"the Clang tools"},
-    {u"gnat", u"the GNAT tools"},
-    {u"gcc-", u"the GCC tools"},
-    {u"gcov", u"the coverage tools"},
-    {u"gp-", u"the profiler's tools"},
-    {u"fpc", u"the Free Pascal tools"},
-    {u"pas2", u"the Free Pascal converters"},
-    {u"ppu", u"the Free Pascal unit tools"},
-    {u"java", u"Java's programs"},
-    {u"icu", u"ICU's tools"},
-    {u"xkb", u"the keyboard map tools"},
-    {u"msg", u"gettext's catalogue tools"},
-    {u"glib-", u"GLib's tools"},
-    {u"gtk-", u"GTK's tools"},
-    {u"gio-", u"GIO's tools"},
-    {u"dpkg-", u"Debian's package tools"},
-    {u"apt-", u"APT's tools"},
-    {u"update-", u"the system's updaters"},
-    {u"systemd-", u"the system manager's tools"},
-    {u"git-", u"Git's programs"},
-    {u"grub-", u"the boot loader's tools"},
-    {u"qemu-", u"QEMU's machines and tools"},
-    {u"lxc-", u"LXC's container tools"}};
-
-constexpr std::u16string_view kMpvOptions[] = {
-    u"--script",      u"--scripts",     u"--input-conf",  u"--include",      u"--config-dir",
-    u"--use-filedir-conf", u"--stream-record", u"--record-file", u"--o",     u"--log-file",
-    u"--dump-stats",  u"--screenshot-directory", u"--watch-later-directory", u"--input-ipc-server",
-    u"--input-ipc-client"};
-constexpr std::u16string_view kVlcOptions[] = {u"--extraintf", u"--intf", u"-I", u"--lua-intf", u"--lua-config",
-                                               u"--sout",      u"--config", u"--plugin-path", u"--data-path",
-                                               u"--snapshot-path", u"--http-host", u"--rc-host"};
-constexpr std::u16string_view kMplayerOptions[] = {u"-input", u"-include", u"-dumpfile", u"-dumpstream", u"-o",
-                                                   u"-profile"};
-constexpr std::u16string_view kMpg123Options[] = {u"-w", u"--wav", u"--au", u"--cdr", u"--outfile", u"-O"};
-constexpr std::u16string_view kFehOptions[] = {
-    u"--action",  u"-A",        u"--action1", u"--action2", u"--action3", u"--action4", u"--action5",
-    u"--action6", u"--action7", u"--action8", u"--action9", u"--info",    u"--customlist", u"-L",
-    u"--output-dir", u"-j",    u"--output",  u"-O"};
-constexpr std::u16string_view kGimpOptions[] = {u"-b", u"--batch", u"--batch-interpreter", u"--gimprc",
-                                                u"--system-gimprc"};
-constexpr std::u16string_view kInkscapeOptions[] = {u"--shell", u"--actions", u"--actions-file", u"--pipe"};
-
-constexpr TRefusedOptions kOptions[] = {
-    {u"mpv", kMpvOptions},     {u"vlc", kVlcOptions},         {u"cvlc", kVlcOptions}, {u"qvlc", kVlcOptions},
-    {u"nvlc", kVlcOptions},    {u"mplayer", kMplayerOptions}, {u"mencoder", kMplayerOptions},
-    {u"mpg123", kMpg123Options}, {u"out123", kMpg123Options}, {u"feh", kFehOptions},   {u"gimp", kGimpOptions},
-    {u"inkscape", kInkscapeOptions}};
-
-constexpr TRefusedCategory kCategories[] = {
-    {u"shells", kShells},
-    {u"interpreters, their debuggers and documentation readers", kInterpreters},
-    {u"build tools and compilers", kBuildTools},
-    {u"database shells", kDatabaseShells},
-    {u"runners that start other programs", kRunners},
-    {u"programs that run a command or load code an argument gives", kCommandArguments},
-    {u"archivers and copiers given commands", kArchivers},
-    {u"editors and pagers", kEditors},
-    {u"terminals", kTerminals},
-    {u"the desktop's openers and message buses", kOpeners},
-    {u"privilege and accounts", kPrivilege},
-    {u"deleting, overwriting, formatting and rights", kDeleting},
-    {u"fetching, sending and remote shells", kNetwork},
-    {u"processes, power and scheduling", kProcesses},
-    {u"the system's own command words", kRefused},
-    {u"programs whose options run a program, a shell line or code, or load a library", kOptionsRun, false},
-    {u"programs that write or replace the files they are given (compressors and archivers, converters, "
-     u"signers, sorters and tools with an output file, the tool chains' binary tools)",
-     kWriters, false},
-    {u"programs that change the system, its network, devices, accounts or settings, or serve", kSystem, false}};
-
-// Starters the word check looks through to the program they start; the
-// planner refuses them as runners when they really start.
-constexpr std::u16string_view kLookedThrough[] = {u"timeout", u"nice", u"ionice", u"xargs",
-                                                  u"stdbuf",  u"time", u"taskset", u"chrt"};
-
-// Whether a word is a refused name; as a command's first word only of the
-// categories refused so.
-bool Listed(std::u16string_view word, bool asCommandWord = false) {
-  for (const TRefusedCategory& category : kCategories)
-    if ((category.ByCommandWord || !asCommandWord) &&
-        std::find(category.Members.begin(), category.Members.end(), word) != category.Members.end())
-      return true;
-  if (asCommandWord) return false;
-  // "gcov" is of its family, "llvm-" alone is no name.
-  for (const TRefusedFamily& family : kFamilies)
-    if (word.substr(0, family.Prefix.size()) == family.Prefix &&
-        (word.size() > family.Prefix.size() || family.Prefix.back() != u'-'))
-      return true;
-  return false;
-}
-
-bool LookedThrough(std::u16string_view word) {
-  return std::find(std::begin(kLookedThrough), std::end(kLookedThrough), word) != std::end(kLookedThrough);
-}
-
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
-
-WideString TrimAll(const WideString& s) {
-  std::size_t a = 0, b = s.size();
-  while (a < b && s[a] <= u' ') ++a;
-  while (b > a && s[b - 1] <= u' ') --b;
-  return s.substr(a, b - a);
-}
-
-WideString Without(const WideString& s, char16_t c) {
-  WideString r;
-  for (char16_t x : s)
-    if (x != c) r += x;
-  return r;
-}
-
-WideString Unquoted(const WideString& s) {
+WideString WithoutQuotes(const WideString& s) {
   if (s.size() >= 2 && s.front() == u'"' && s.back() == u'"') return s.substr(1, s.size() - 2);
   return s;
 }
 
-std::vector<std::u16string> Arguments(const WideString& params) {
-  std::vector<std::u16string> args;
-  if (params.empty()) return args;
-  zm::TRef<zm::TStringList> list = zm::MakeRef<zm::TStringList>();
-  zm::SplitCommandLine(params, *list);
-  for (std::int32_t i = 0; i < list->GetCount(); ++i) args.push_back(list->GetString(i));
-  return args;
-}
-
-// ---- what the question and the log show ----------------------------------------------
-
-// How a text is shown: in the log (blanks as blanks), bare in the question
-// (a link, a document), as an argument within double quotes, or as the
-// path of the program (nothing but printable ASCII).
-enum class TShownAs : std::uint8_t { Log, Bare, Argument, Program };
-
-constexpr char16_t kBlankMark = u'\u2423';
-
-// Characters that show nothing, or something else than they are: spaces
-// other than the blank, joiners, direction marks and overrides, fillers,
-// variation selectors and tags.
-bool Invisible(char32_t c) {
-  return (c >= 0x80 && c <= 0xA0) || c == 0xAD || c == 0x34F || c == 0x61C || c == 0x115F || c == 0x1160 ||
-         c == 0x1680 || c == 0x17B4 || c == 0x17B5 || (c >= 0x180B && c <= 0x180F) || (c >= 0x2000 && c <= 0x200F) ||
-         (c >= 0x2028 && c <= 0x202F) || (c >= 0x205F && c <= 0x206F) || c == 0x2800 || c == 0x3000 ||
-         c == 0x3164 || (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFEFF || c == 0xFFA0 || (c >= 0xFFF0 && c <= 0xFFFB) ||
-         c == 0xFFFE || c == 0xFFFF || (c >= 0x1BCA0 && c <= 0x1BCA3) || (c >= 0x1D173 && c <= 0x1D17A) ||
-         (c >= 0xE0000 && c <= 0xE0FFF);
-}
-
-// The question's own marks: the blank's and the control characters'
-// pictures (their whole block) and the "[" that begins a code point.
-bool IsMark(char32_t c) { return c == u'[' || (c >= 0x2400 && c <= 0x243F); }
-
-WideString CodeText(char32_t c) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "[U+%04X]", unsigned(c));
-  return plat::FromUtf8(buf);
-}
-
-bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-// Half a surrogate pair stays a code point of its own.
-std::vector<char32_t> CodePoints(std::u16string_view text) {
-  std::vector<char32_t> cps;
-  cps.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (IsHigh(text[i]) && i + 1 < text.size() && IsLow(text[i + 1])) {
-      cps.push_back(0x10000 + ((char32_t(text[i]) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00));
-      ++i;
-    } else {
-      cps.push_back(text[i]);
-    }
-  }
-  return cps;
-}
-
-// The code points of bytes handed to the system. A byte outside a valid
-// UTF-8 sequence becomes U+DC80 to U+DCFF, which no valid sequence gives:
-// names that differ only there are still shown apart.
-std::vector<char32_t> CodePointsOfBytes(std::string_view bytes) {
-  std::vector<char32_t> cps;
-  cps.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size();) {
-    const auto b = static_cast<unsigned char>(bytes[i]);
-    const int n = b < 0x80                  ? 1
-                  : b >= 0xC2 && b <= 0xDF ? 2
-                  : b >= 0xE0 && b <= 0xEF ? 3
-                  : b >= 0xF0 && b <= 0xF4 ? 4
-                                           : 0;
-    char32_t c = n == 1 ? b : n == 2 ? b & 0x1F : n == 3 ? b & 0x0F : b & 0x07;
-    bool valid = n > 0 && i + std::size_t(n) <= bytes.size();
-    for (int k = 1; valid && k < n; ++k) {
-      const auto t = static_cast<unsigned char>(bytes[i + std::size_t(k)]);
-      valid = (t & 0xC0) == 0x80;
-      c = (c << 6) | (t & 0x3F);
-    }
-    // Over-long forms, surrogates and code points past U+10FFFF are no
-    // valid sequence either.
-    valid = valid && !(n == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) &&
-            !(n == 4 && (c < 0x10000 || c > 0x10FFFF));
-    if (valid) {
-      cps.push_back(c);
-      i += std::size_t(n);
-    } else {
-      cps.push_back(0xDC00 + b);
-      ++i;
-    }
-  }
-  return cps;
-}
-
-#include "Oru/OruViewer/OruQuestionGlyphs.inc"
-
-// The font the question's lines are drawn in: a character beyond ASCII
-// shows as itself only where the table made from that face says it draws
-// clearly apart from every other (a glyph with ink, unlike any ASCII one and
-// any other of the table); a mark only where it has a glyph and shows on
-// what it stands on.
-class TQuestionFont {
-public:
-  TQuestionFont() : known_(ink_.Ready() && QuestionFaceIsKnown(ink_)) {}
-  bool Draws(char32_t c) const {
-    if (!known_) return false;
-    if (plat::IsCombiningMark(c)) return ink_.HasGlyph(c);
-    const auto* run = std::upper_bound(std::begin(kShownAsThemselves), std::end(kShownAsThemselves), c,
-                                       [](char32_t x, const char32_t(&r)[2]) { return x < r[0]; });
-    return run != std::begin(kShownAsThemselves) && c <= (*(run - 1))[1];
-  }
-  // Whether the mark at the end of Cluster (a letter and its marks) changes
-  // clearly what the rest of it draws.
-  bool MarkShows(std::u32string_view cluster) const {
-    return known_ && !cluster.empty() &&
-           PixelsApart(ink_.Of(cluster.substr(0, cluster.size() - 1)), ink_.Of(cluster)) >= kPixelsApart;
-  }
-
-private:
-  TQuestionInk ink_;
-  bool known_;
-};
-
-}  // namespace
-
-TQuestionInk::TQuestionInk() : dc_(plat::CreateCompatibleDC(nullptr)) {
-  if (!dc_) return;
-  plat::BITMAPINFO info{};
-  info.bmiHeader.biSize = 40;
-  info.bmiHeader.biWidth = kCellWidth;
-  info.bmiHeader.biHeight = -kCellHeight;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  bitmap_ = reinterpret_cast<plat::HGDIOBJ>(
-      plat::CreateDIBSection(dc_, &info, plat::DIB_RGB_COLORS, &bits, nullptr, 0));
-  if (!bitmap_ || !bits) return;
-  oldBitmap_ = plat::SelectObject(dc_, bitmap_);
-  oldFont_ = plat::SelectObject(dc_, plat::GetStockObject(plat::DEFAULT_GUI_FONT));
-  plat::SetBkMode(dc_, plat::TRANSPARENT);
-  // The dialog's colours: its text on its face.
-  plat::SetTextColor(dc_, plat::GetSysColor(plat::COLOR_WINDOWTEXT));
-  const std::uint32_t face = plat::GetSysColor(plat::COLOR_BTNFACE);
-  background_ = 0xFF000000u | ((face & 0xFF) << 16) | (face & 0xFF00) | ((face >> 16) & 0xFF);
-  bits_ = static_cast<std::uint32_t*>(bits);
-}
-
-TQuestionInk::~TQuestionInk() {
-  if (!dc_) return;
-  if (oldFont_) plat::SelectObject(dc_, oldFont_);
-  if (oldBitmap_) plat::SelectObject(dc_, oldBitmap_);
-  if (bitmap_) plat::DeleteObject(bitmap_);
-  plat::DeleteDC(dc_);
-}
-
-WideString TQuestionInk::Face() const {
-  char16_t name[64] = {};
-  return dc_ && plat::GetTextFaceW(dc_, 64, name) > 0 ? WideString(name) : WideString();
-}
-
-std::int32_t TQuestionInk::Height() const {
-  plat::TEXTMETRICW metrics{};
-  return dc_ && plat::GetTextMetricsW(dc_, &metrics) ? metrics.tmHeight : 0;
-}
-
-bool TQuestionInk::HasGlyph(char32_t c) const { return dc_ && plat::HasGlyph(dc_, c); }
-
-std::vector<std::uint8_t> TQuestionInk::Of(std::u32string_view text) const {
-  std::vector<std::uint8_t> ink(std::size_t(kCellWidth) * kCellHeight, 0);
-  if (!bits_) return ink;
-  std::fill(bits_, bits_ + ink.size(), background_);
-  WideString units;
-  for (const char32_t c : text) {
-    if (c >= 0x10000 && c <= 0x10FFFF) {
-      units += char16_t(0xD800 + ((c - 0x10000) >> 10));
-      units += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      units += char16_t(c > 0xFFFF ? 0xFFFD : c);
-    }
-  }
-  if (!units.empty()) plat::ExtTextOutW(dc_, kTextX, kTextY, 0, nullptr, units.c_str(), plat::UINT(units.size()), nullptr);
-  for (std::size_t i = 0; i < ink.size(); ++i) {
-    int most = 0;
-    for (int shift = 0; shift < 24; shift += 8)
-      most = std::max(most, std::abs(int((bits_[i] >> shift) & 0xFF) - int((background_ >> shift) & 0xFF)));
-    ink[i] = std::uint8_t(most);
-  }
-  return ink;
-}
-
-int PixelsApart(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  int apart = int(std::max(a.size(), b.size()) - n);
-  for (std::size_t i = 0; i < n; ++i) apart += std::abs(int(a[i]) - int(b[i])) > kInkApart;
-  return apart;
-}
-
-bool QuestionFaceIsKnown(const TQuestionInk& ink) {
-  return ink.Face() == WideString(kQuestionFace) && ink.Height() == kQuestionFaceHeight;
-}
-
-namespace {
-
-// The text shown so that two texts that differ never look the same: the
-// blank as "␣" (in the log as itself), control characters as their
-// pictures, and as "[U+XXXX]" invisible characters, the marks themselves
-// where they stand in the text, every character that does not read as
-// itself (in the question also one its font has no glyph for), and in a
-// program's path anything but printable ASCII.
-WideString ShownText(const std::vector<char32_t>& cps, TShownAs as) {
-  std::vector<bool> reads;
-  if (as == TShownAs::Log) {
-    reads = plat::ReadsAsItself(std::u32string_view(cps.data(), cps.size()));
-  } else if (as != TShownAs::Program) {
-    const TQuestionFont font;
-    const std::u32string_view text(cps.data(), cps.size());
-    reads = plat::ReadsAsItself(text, [&font](char32_t c) { return font.Draws(c); });
-    // A mark that its letter hides (a dot on a letter that has one) reads
-    // as nothing; the marks after it then stand on no readable mark.
-    std::size_t base = 0;
-    for (std::size_t i = 0; i < cps.size(); ++i) {
-      if (!plat::IsCombiningMark(cps[i])) {
-        base = i;
-        continue;
-      }
-      if (reads[i] && (i == 0 || !reads[i - 1] || !font.MarkShows(text.substr(base, i + 1 - base)))) reads[i] = false;
-    }
-  }
-  WideString out;
-  out.reserve(cps.size());
-  for (std::size_t i = 0; i < cps.size(); ++i) {
-    const char32_t c = cps[i];
-    if (c == u' ') {
-      out += as == TShownAs::Log ? u' ' : kBlankMark;
-    } else if (as == TShownAs::Program) {
-      if (c > 0x20 && c < 0x7F && c != u'[' && c != u'"') out += char16_t(c);
-      else out += CodeText(c);
-    } else if (c < 0x20) {
-      out += char16_t(0x2400 + c);  // the control pictures
-    } else if (c == 0x7F) {
-      out += u'\u2421';
-    } else if (IsMark(c) || (c == u'"' && as == TShownAs::Argument) || Invisible(c) || !reads[i]) {
-      out += CodeText(c);
-    } else if (c >= 0x10000) {
-      out += char16_t(0xD800 + ((c - 0x10000) >> 10));
-      out += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      out += char16_t(c);
-    }
-  }
-  return out;
-}
-
-// A show's text in the log, one line whatever it holds, shown as the
-// question shows it but with its blanks.
-WideString Logged(const WideString& text) { return ShownText(CodePoints(text), TShownAs::Log); }
-
-}  // namespace
-
-namespace {
-
-// The command with blanks and tabs inside double quotes made "_", and "@",
-// quotes and "|" dropped.
-WideString Normalised(const WideString& command) {
-  WideString s = command;
-  bool quoted = false;
-  for (char16_t& c : s) {
-    if (c == u'"')
-      quoted = !quoted;
-    else if (quoted && IsBlank(c))
-      c = u'_';
-  }
-  return Without(Without(Without(s, u'@'), u'"'), u'|');
-}
-
-// A word lower-cased (A to Z), without its folder and from its first "." on.
-WideString ProgramName(WideString word) {
-  for (char16_t& c : word)
-    if (c >= u'A' && c <= u'Z') c = char16_t(c + 32);
-  std::size_t slash = word.find_last_of(u'\\');
-  if (slash != WideString::npos) word.erase(0, slash + 1);
-  slash = word.find_last_of(u'/');
-  if (slash != WideString::npos) word.erase(0, slash + 1);
-  std::size_t dot = word.find(u'.');
-  if (dot != WideString::npos) word.erase(dot);
-  return word;
-}
-
-// The words of a normalised command, each as ProgramName makes it.
-std::vector<WideString> ProgramNames(const WideString& normalised) {
-  std::vector<WideString> words;
-  std::size_t a = 0;
-  while (a < normalised.size()) {
-    while (a < normalised.size() && IsBlank(normalised[a])) ++a;
-    std::size_t b = a;
-    while (b < normalised.size() && !IsBlank(normalised[b])) ++b;
-    if (b > a) words.push_back(ProgramName(normalised.substr(a, b - a)));
-    a = b;
-  }
-  return words;
-}
-
-}  // namespace
-
-WideString CommandWord(const WideString& command) {
-  if (command.find(u'>') != WideString::npos) return u">";
-  const WideString s = Normalised(command);
-  std::size_t a = 0;
-  while (a < s.size() && IsBlank(s[a])) ++a;
-  std::size_t b = a;
-  while (b < s.size() && !IsBlank(s[b])) ++b;
-  return ProgramName(s.substr(a, b - a));
-}
-
-bool IsAllowedCommand(const WideString& commandLine) {
-  const WideString word = CommandWord(commandLine);
-  if (!LookedThrough(word)) return !Listed(word, true);
-  // Which later word is the program depends on the starter's options; none
-  // of them may be a refused one.
-  const std::vector<WideString> words = ProgramNames(Normalised(commandLine));
-  return words.empty() ||
-         std::none_of(words.begin() + 1, words.end(), [](const WideString& w) { return Listed(w, true); });
-}
-
-std::span<const TRefusedCategory> RefusedCategories() { return kCategories; }
-
-std::span<const TRefusedFamily> RefusedFamilies() { return kFamilies; }
-
-std::span<const TRefusedOptions> RefusedOptions() { return kOptions; }
-
-WideString EnsurePrefix(std::initializer_list<const char16_t*> prefixes, const WideString& text) {
-  for (const char16_t* p : prefixes) {
-    WideString prefix(p);
-    if (text.size() >= prefix.size() && zm::SameText(text.substr(0, prefix.size()), prefix)) return text;
-  }
-  return prefixes.size() ? WideString(*prefixes.begin()) + text : text;
-}
-
-std::vector<WideString> SplitCommands(const WideString& commandLine) {
-  std::vector<WideString> commands;
-  WideString current;
-  bool quoted = false;
-  for (char16_t c : commandLine) {
-    if (c == u'"') quoted = !quoted;
-    if (c == u',' && !quoted) {
-      commands.push_back(TrimAll(current));
-      current.clear();
-    } else {
-      current += c;
-    }
-  }
-  commands.push_back(TrimAll(current));
-  std::erase_if(commands, [](const WideString& c) { return c.empty(); });
-  return commands;
-}
-
-void SplitCommand(const WideString& command, WideString& file, WideString& params) {
-  const bool quotedFile = !command.empty() && command[0] == u'"';
-  std::size_t end = quotedFile ? command.find(u'"', 1) : command.find(u' ');
-  if (end == WideString::npos)
-    end = command.size();
-  else if (quotedFile)
-    ++end;
-  file = TrimAll(Without(command.substr(0, end), u'"'));
-  WideString rest = command.substr(end);
-  const bool quotedParams = rest.find(u'"') != WideString::npos;
-  params = TrimAll(Without(rest, u'"'));
-  if (quotedFile) file = u"\"" + file + u"\"";
-  if (quotedParams && !params.empty()) params = u"\"" + params + u"\"";
-}
-
-bool IsRefusedProgramName(const WideString& fileName) {
-  WideString name = ProgramName(fileName);
-  if (name.empty()) return false;
-  if (Listed(name)) return true;
-  // The dynamic loader runs any file it is given ("ld-linux-x86-64.so.2").
-  if (name.size() > 3 && name.compare(0, 3, u"ld-") == 0) return true;
-  // A version after a "-" ("postw32-3.2.2"): the name before it.
-  if (const std::size_t dash = name.rfind(u'-');
-      dash != WideString::npos && dash > 0 && dash + 1 < name.size() &&
-      std::all_of(name.begin() + std::ptrdiff_t(dash) + 1, name.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; }) &&
-      Listed(std::u16string_view(name).substr(0, dash)))
-    return true;
-  // A version at the end: "python3", "perl5", "tclsh8".
-  while (!name.empty() && ((name.back() >= u'0' && name.back() <= u'9') || name.back() == u'-' || name.back() == u'_'))
-    name.pop_back();
-  if (name.empty()) return false;
-  if (Listed(name)) return true;
-  // A tool of a cross tool chain: "x86_64-linux-gnu-gcc-12", "arm-none-eabi-ld",
-  // "x86_64-linux-gnu-gp-collect-app": any name after the target's three parts.
-  int dashes = 0;
-  for (std::size_t i = 0; i < name.size(); ++i)
-    if (name[i] == u'-' && ++dashes >= 3 && Listed(std::u16string_view(name).substr(i + 1))) return true;
-  return false;
-}
-
-namespace {
-
-WideString FileNameOf(const std::string& path) {
-  const std::size_t cut = path.rfind('/');
-  return plat::FromUtf8(cut == std::string::npos ? path : path.substr(cut + 1));
-}
-
-// The start a command makes: as the shell start takes it, then, when the
-// file is not found, the retries in Folder (a link is never retried, so it
-// can never turn into a file of that name).
-plat::TShellStart PlanCommand(const WideString& command, const WideString& folder) {
-  using TKind = plat::TShellStart::TKind;
-  WideString file, params;
-  SplitCommand(command, file, params);
-  if (file.empty() || file == u"\"\"") return plat::TShellStart();
-  WideString dir = folder;
-  if (dir.size() > 3 && (dir.back() == u'\\' || dir.back() == u'/')) dir.pop_back();
-  plat::TShellStart plan = plat::PlanShellExecute(Unquoted(file), Arguments(params), WideString());
-  const auto missing = [&] { return plan.Kind == TKind::FileNotFound || plan.Kind == TKind::PathNotFound; };
-  if (plan.Kind == TKind::Link || !missing()) return plan;
-  if (params.empty()) {
-    const WideString name = file.size() > 5 ? Unquoted(file) : file;
-    plan = plat::PlanShellExecute(Unquoted(name), {}, dir);
-    if (missing() && !dir.empty()) plan = plat::PlanShellExecute(Unquoted(dir + u"\\" + name), {}, dir);
-  } else {
-    plan = plat::PlanShellExecute(Unquoted(file.size() > 5 ? Unquoted(file) : file),
-                                  Arguments(params.size() > 5 ? Unquoted(params) : params), dir);
-  }
-  if (plan.Kind == TKind::Link) plan = plat::TShellStart();
-  return plan;
-}
-
-// Whether Word, an argument, names a refused program that a starter
-// ("timeout", "unshare", the dynamic loader ...) would run.
-bool NamesRefusedProgram(const std::string& word, const std::string& dir) {
-  // Longer than a file name can be: no program's.
-  if (word.empty() || word.size() > 4096 || (word.find('/') == std::string::npos && word.size() > 255)) return false;
-  const std::string real = plat::FindProgram(word, dir);
-  if (real.empty()) return false;
-  return IsRefusedProgramName(FileNameOf(word)) || IsRefusedProgramName(FileNameOf(real));
-}
-
-// The names the desktop opens by running or installing what the file
-// holds: launchers, programs and installers of this system and of Windows,
-// packages, scripts of every shell and interpreter, office documents with
-// macros, Java, shell links and links to the web, registry files.
-constexpr std::u16string_view kRunningNames[] = {
-    // Windows programs, scripts, links, installers and settings.
-    u".bat", u".cmd", u".com", u".exe", u".scr", u".pif", u".cpl", u".msi", u".msp", u".mst", u".msc", u".lnk",
-    u".url", u".vbs", u".vbe", u".vb", u".vba", u".js", u".jse", u".wsf", u".wsh", u".wsc", u".sct", u".hta",
-    u".ps1", u".psm1", u".psd1", u".reg", u".inf", u".ins", u".isp", u".chm", u".hlp", u".gadget", u".application",
-    u".appref-ms", u".settingcontent-ms", u".diagcab", u".xbap", u".ahk", u".au3", u".dll", u".ocx", u".sys",
-    u".msix", u".msixbundle", u".appx", u".appxbundle", u".appinstaller",
-    // Launchers, programs and packages here and on other systems.
-    u".desktop", u".kdelnk", u".appimage", u".run", u".bin", u".elf", u".so", u".deb", u".udeb", u".ddeb", u".rpm",
-    u".drpm", u".snap", u".flatpak", u".flatpakref", u".flatpakrepo", u".apk", u".xpi", u".crx", u".vsix",
-    u".pkg", u".mpkg", u".dmg", u".command", u".tool", u".workflow", u".action", u".applescript", u".scpt",
-    u".scptd", u".app",
-    // Scripts of shells and interpreters.
-    u".sh", u".bash", u".zsh", u".ksh", u".csh", u".tcsh", u".fish", u".ash", u".dash", u".py", u".pyw", u".pyz",
-    u".pyzw", u".pyc", u".pyo", u".pl", u".pm", u".plx", u".cgi", u".rb", u".rbw", u".php", u".phar", u".lua",
-    u".tcl", u".tk", u".exp", u".awk", u".r", u".rscript", u".jl", u".scm", u".ss", u".rkt", u".el", u".hs",
-    u".groovy", u".gvy", u".kts", u".scala", u".clj", u".erl", u".escript", u".exs", u".nu", u".mjs",
-    u".cjs", u".jsh", u".bsh", u".ijs", u".rexx", u".rex", u".pas", u".ml",
-    // Java.
-    u".jar", u".jnlp", u".class",
-    // Office documents with macros, and add-ins.
-    u".docm", u".dotm", u".xlsm", u".xltm", u".xlam", u".xlsb", u".xla", u".xll", u".xlm", u".pptm", u".potm",
-    u".ppam", u".ppsm", u".sldm", u".wll", u".mdb", u".mde", u".accdb", u".accde", u".accdr", u".ade", u".adp",
-    u".odb", u".oxt"};
-
-// A file's name as the desktop takes it: blanks, dots and what shows
-// nothing at its end dropped, its letter case folded.
-WideString DesktopName(const WideString& name) {
-  std::size_t end = name.size();
-  while (end > 0) {
-    char32_t c = name[end - 1];
-    std::size_t n = 1;
-    if (end >= 2 && IsLow(name[end - 1]) && IsHigh(name[end - 2])) {
-      c = 0x10000 + ((char32_t(name[end - 2]) - 0xD800) << 10) + (char32_t(name[end - 1]) - 0xDC00);
-      n = 2;
-    }
-    if (c != u'.' && !plat::ShowsNothing(c)) break;
-    end -= n;
-  }
-  return plat::FoldCase(std::u16string_view(name).substr(0, end));
-}
-
-// Whether the desktop takes a file of this name for one that runs or
-// installs what it holds.
-bool RunningName(const WideString& fileName) {
-  const WideString name = DesktopName(fileName);
-  for (const std::u16string_view ending : kRunningNames)
-    if (name.size() >= ending.size() && std::u16string_view(name).substr(name.size() - ending.size()) == ending)
-      return true;
-  return false;
-}
-
-// Whether a file, by its content, runs or installs what it holds when the
-// desktop, or a program that opens documents, opens it; a device, pipe or
-// socket too for the desktop, which may never end reading it.
-bool RunsByContent(const std::string& path, bool specialToo = true) {
-  switch (plat::FileContentOf(path)) {
-    case plat::TFileContent::Missing:
-    case plat::TFileContent::Folder:
-    case plat::TFileContent::Data: return false;
-    case plat::TFileContent::Special: return specialToo;
-    default: return true;
-  }
-}
-
-// Whether the desktop's opener, handed this file, would run something: by
-// its name (as linked or as found), or by its content (a launcher, a
-// program or script of either system, a Java archive, a shell link, a
-// compound file, an office document with macros, a package), whatever its
-// name.
-bool OpenerWouldRun(const std::string& path) {
-  for (const std::string& p : {path, plat::RealPath(path)})
-    if (RunningName(FileNameOf(p))) return true;
-  return RunsByContent(path);
-}
-
-// A response file: "@name" where name is a file the program would read its
-// further arguments (and options that run commands) from.
-bool NamesResponseFile(const std::string& arg, const std::string& dir) {
-  if (arg.size() < 2 || arg[0] != '@' || arg.size() > 4096) return false;
-  std::string path = arg.substr(1);
-  if (path[0] != '/') {
-    std::string base = dir;
-    if (base.empty()) {
-      std::error_code ec;
-      base = std::filesystem::current_path(ec).string();
-    }
-    path = base + "/" + path;
-  }
-  return plat::FileContentOf(path) != plat::TFileContent::Missing;
-}
-
-// The path taken where the program starts when it is relative.
-std::string InFolder(const std::string& path, const std::string& dir) {
-  if (!path.empty() && path[0] == '/') return path;
-  std::string base = dir;
-  if (base.empty()) {
-    std::error_code ec;
-    base = std::filesystem::current_path(ec).string();
-  }
-  return base + "/" + path;
-}
-
-// Shell expansions and command syntax: what a program that hands an
-// argument to a shell, or opens "|command" as a file, would run.
-bool CarriesCommand(const std::string& arg) {
-  if (arg.find("${") != std::string::npos || arg.find("$(") != std::string::npos ||
-      arg.find('`') != std::string::npos)
-    return true;
-  std::string lower = arg;
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = char(c + 32);
-  if (lower.find("%pipe%") != std::string::npos) return true;
-  // Links an office suite runs as a macro or a script.
-  if (lower.rfind("macro:", 0) == 0 || lower.rfind("vnd.sun.star.script:", 0) == 0) return true;
-  // "|command" as the argument or as an option's value ("-sOutputFile=|...").
-  for (std::size_t p = 0; p < arg.size(); p = arg.find('=', p) == std::string::npos ? arg.size() : arg.find('=', p) + 1)
-    if (arg[p] == '|') return true;
-  return false;
-}
-
-// Whether an argument names code: a file that is a program, a script or a
-// shared library by its first bytes (ELF, "#!"), taken where the program
-// runs. Looked at are the argument whole, each piece of it between the
-// signs that programs split values at ("=", ":", ",", ";", brackets,
-// quotes, "|", blanks) and what follows each such sign (a path may hold
-// them), the value glued to a short option ("-D/path", "-vD./path"), and
-// each of these with ".so" added, as programs add it to a plug-in's name.
-// The argument is judged whole, however long.
-bool NamesCode(const std::string& arg, const std::string& dir) {
-  if (arg.empty()) return false;
-  std::set<std::string> seen;
-  const auto code = [&](std::string_view candidate) {
-    if (candidate.empty() || candidate.size() >= 4096) return false;
-    std::string path(candidate);
-    if (!seen.insert(path).second) return false;
-    path = InFolder(path, dir);
-    return plat::StartsAsCode(path) || plat::StartsAsCode(path + ".so");
-  };
-  const std::string_view whole = arg;
-  std::vector<std::string_view> roots{whole};
-  if (whole.size() > 2 && whole[0] == '-' && whole[1] != '-')
-    for (std::size_t k = 2; k < whole.size() && k <= 9 && std::isalnum(static_cast<unsigned char>(whole[k - 1])); ++k)
-      roots.push_back(whole.substr(k));
-  constexpr std::string_view kSigns = "=:,;[]()|'\" \t";
-  for (const std::string_view root : roots) {
-    if (code(root)) return true;
-    std::size_t from = 0;
-    for (std::size_t at = root.find_first_of(kSigns); at != std::string_view::npos;
-         from = at + 1, at = root.find_first_of(kSigns, from)) {
-      if (code(root.substr(from, at - from))) return true;
-      if (root.size() - at - 1 < 4096 && code(root.substr(at + 1))) return true;
-    }
-    if (from > 0 && code(root.substr(from))) return true;
-  }
-  return false;
-}
-
-// At most this many "#!" interpreters in a row, as the system follows them.
-constexpr int kMaxInterpreters = 4;
-
-// The programs a start really goes through, and the arguments given along
-// the way (not the scripts' own paths, which the next one gets).
-struct TRealRun {
-  std::vector<std::string> Programs;
-  std::vector<std::string> Args;
-};
-
-bool Blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-// env on a "#!" line, given Words (the line's argument, then the
-// script's path): the program it looks up, with Words left as the
-// arguments it gets ("-S" splits its text), as long as neither the program
-// nor its environment changes (no "-i", "-C", "NAME=VALUE", nothing env
-// would expand or unquote). False otherwise.
-bool ThroughEnv(std::deque<std::string>& words, std::string& program, const std::string& dir) {
-  const auto split = [&words](const std::string& text) {
-    if (text.find_first_of("'\"\\$#") != std::string::npos) return false;
-    std::vector<std::string> pieces;
-    for (std::size_t a = 0; a < text.size();) {
-      while (a < text.size() && Blank(text[a])) ++a;
-      std::size_t b = a;
-      while (b < text.size() && !Blank(text[b])) ++b;
-      if (b > a) pieces.push_back(text.substr(a, b - a));
-      a = b;
-    }
-    words.insert(words.begin(), pieces.begin(), pieces.end());
-    return true;
-  };
-  while (!words.empty()) {
-    const std::string w = words.front();
-    if (w.empty() || w[0] != '-') break;
-    words.pop_front();
-    if (w == "--") {
-      break;
-    } else if (w.compare(0, 2, "-S") == 0 || w.compare(0, 15, "--split-string=") == 0) {
-      std::string text = w[1] == 'S' ? w.substr(2) : w.substr(15);
-      if (w == "-S" || w == "--split-string") {
-        if (words.empty()) return false;
-        text = words.front();
-        words.pop_front();
-      }
-      if (!split(text)) return false;
-    } else if (w == "-u" || w == "--unset") {
-      if (words.empty()) return false;
-      words.pop_front();
-    } else if (!(w.compare(0, 2, "-u") == 0 || w.compare(0, 8, "--unset=") == 0 || w == "-v" || w == "--debug" ||
-                 w == "-0" || w == "--null" || w.compare(0, 14, "--block-signal") == 0 ||
-                 w.compare(0, 16, "--default-signal") == 0 || w.compare(0, 15, "--ignore-signal") == 0 ||
-                 w == "--list-signal-handling")) {
-      return false;
-    }
-  }
-  if (words.empty()) return false;
-  const std::string name = words.front();
-  if (name.find('=') != std::string::npos) return false;
-  words.pop_front();
-  // env searches every folder of PATH, the relative ones too: only where it
-  // holds none is the program the one found here.
-  if (name.find('/') == std::string::npos) {
-    const char* path = std::getenv("PATH");
-    const std::string folders = path ? path : "";
-    for (std::size_t a = 0; a <= folders.size();) {
-      std::size_t b = folders.find(':', a);
-      if (b == std::string::npos) b = folders.size();
-      if (b == a || folders[a] != '/') return false;
-      a = b + 1;
-    }
-  }
-  program = plat::FindProgram(name, dir);
-  return !program.empty();
-}
-
-// What a start of a program really runs: the file named; for a "#!"
-// script its interpreter (taken where the program starts when relative),
-// given the argument of its line, the script's path and the arguments
-// before; for the system's env on such a line the program it looks up.
-// False when that cannot be told: a file the system does not start by
-// itself (neither ELF nor "#!"), an interpreter that is missing or no
-// program, a chain longer than the system follows, or env used in any
-// other way.
-bool RealRun(const plat::TShellStart& start, TRealRun& run) {
-  const std::string env = plat::FindProgram("env", {});
-  std::string program = start.Target;
-  run.Args.assign(start.Argv.begin() + (start.Argv.empty() ? 0 : 1), start.Argv.end());
-  for (int depth = 0;; ++depth) {
-    run.Programs.push_back(program);
-    switch (plat::FileContentOf(program)) {
-      case plat::TFileContent::Executable: return true;
-      case plat::TFileContent::Script: break;
-      default: return false;
-    }
-    std::string interpreter, argument;
-    if (depth == kMaxInterpreters || !plat::InterpreterOf(program, interpreter, argument)) return false;
-    const std::string written = InFolder(interpreter, start.Dir);
-    const std::string found = plat::FindProgram(written, {});
-    if (found.empty()) return false;
-    if (found != env || env.empty()) {
-      // Its name as written counts too (a link named "sh" to busybox).
-      run.Programs.push_back(written);
-      if (!argument.empty()) run.Args.push_back(argument);
-      program = found;
-      continue;
-    }
-    // env [options] NAME [words]: NAME runs with the words, the script's
-    // path and the arguments before.
-    std::deque<std::string> words;
-    if (!argument.empty()) words.push_back(argument);
-    words.push_back(program);
-    if (!ThroughEnv(words, program, start.Dir)) return false;
-    // What env leaves before the script's path came from the line (the
-    // path is last, unless env took it as the program).
-    if (!words.empty()) words.pop_back();
-    run.Args.insert(run.Args.end(), words.begin(), words.end());
-  }
-}
-
-// Whether Arg is one of the options Program is refused with.
-bool RefusedOptionOf(const WideString& program, const std::string& arg) {
-  if (arg.size() < 2 || arg[0] != '-') return false;
-  const WideString name = ProgramName(program);
-  const WideString option = plat::FromUtf8(arg);
-  for (const TRefusedOptions& refused : kOptions) {
-    if (refused.Program != name) continue;
-    for (const std::u16string_view o : refused.Options) {
-      const std::u16string_view given(option);
-      if (given == o || (given.size() > o.size() && given.substr(0, o.size()) == o &&
-                         (given[o.size()] == u'=' || (o.size() == 2 && o[1] != u'-'))))
-        return true;
-    }
-  }
-  return false;
-}
-
-// The characters a shell gives a meaning.
-constexpr std::string_view kShellCharacters = " \t\n\r\v\f;&|<>()`$\\\"'";
-
-// The words of an option's value that holds blanks or a shell's characters,
-// split as a shell splits a line (at blanks and ";", "&", "|", "<", ">",
-// brackets and backquotes, quotes and backslashes dropped): the whole
-// option, its value after a "=", and the value glued to a one-letter
-// option ("-e<line>", "-vD<line>"). Empty when none holds any, and for an
-// argument that is no option (plain text to the program).
-std::vector<std::string> ShellWordsOfValues(const std::string& arg) {
-  if (arg.size() < 2 || arg[0] != '-') return {};
-  std::vector<std::string_view> values{arg};
-  const std::size_t equals = arg.find('=');
-  if (equals != std::string::npos) values.push_back(std::string_view(arg).substr(equals + 1));
-  if (arg.size() > 2 && arg[0] == '-' && arg[1] != '-')
-    for (std::size_t k = 2; k < arg.size() && k <= 9 && std::isalnum(static_cast<unsigned char>(arg[k - 1])); ++k)
-      values.push_back(std::string_view(arg).substr(k));
-  std::vector<std::string> words;
-  for (const std::string_view value : values) {
-    if (value.find_first_of(kShellCharacters) == std::string_view::npos) continue;
-    std::string word;
-    const auto end = [&] {
-      if (!word.empty()) words.push_back(std::exchange(word, {}));
-    };
-    for (const char c : value) {
-      if (c == '"' || c == '\'' || c == '\\') continue;
-      if (std::string_view(" \t\n\r\v\f;&|<>()`").find(c) != std::string_view::npos) end();
-      else word += c;
-    }
-    end();
-  }
-  return words;
-}
-
-bool RefusedStart(const plat::TShellStart& start) {
-  using TKind = plat::TShellStart::TKind;
-  // The desktop's opener is a program too: the link or the path is its argument.
-  if (start.Kind == TKind::Document) return CarriesCommand(start.Target) || OpenerWouldRun(start.Target);
-  if (start.Kind == TKind::Link) {
-    if (CarriesCommand(start.Target)) return true;
-    for (const std::string& file : plat::FilesOfLink(start.Target))
-      if (OpenerWouldRun(file)) return true;
-    return false;
-  }
-  if (start.Kind != TKind::Program) return false;
-  TRealRun run;
-  if (!RealRun(start, run)) return true;
-  for (const std::string& p : run.Programs)
-    if (IsRefusedProgramName(FileNameOf(p)) || IsRefusedProgramName(FileNameOf(plat::RealPath(p)))) return true;
-  // An option the program runs a shell line or code with, or writes with.
-  for (const std::string& p : run.Programs)
-    for (const std::string& a : run.Args)
-      if (RefusedOptionOf(FileNameOf(p), a) || RefusedOptionOf(FileNameOf(plat::RealPath(p)), a)) return true;
-  // Every argument that carries a command, names code or a document that
-  // runs what it holds, or is itself a program, also after a "="
-  // ("--rsh=..."); and each word of an option's value that holds blanks or
-  // a shell's characters, as a program may hand it to a shell.
-  std::set<std::string> seen;
-  for (const std::string& a : run.Args) {
-    if (CarriesCommand(a) || NamesCode(a, start.Dir) || NamesResponseFile(a, start.Dir)) return true;
-    for (const std::string& word : {a, a.substr(a.rfind('=') == std::string::npos ? a.size() : a.rfind('=') + 1)})
-      if (seen.insert(word).second &&
-          (NamesRefusedProgram(word, start.Dir) || (!word.empty() && RunsByContent(InFolder(word, start.Dir), false))))
-        return true;
-    for (const std::string& word : ShellWordsOfValues(a))
-      if (seen.insert(word).second &&
-          (CarriesCommand(word) || NamesCode(word, start.Dir) || NamesRefusedProgram(word, start.Dir)))
-        return true;
-  }
-  return false;
-}
-
-int HexValue(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
-
-// The host a link names ("scheme://user@host:port/..."; for the web's
-// schemes also with other slashes or none, as browsers read them), its
-// percent escapes decoded; empty for a link that names none, for an
-// address in brackets and for a "file:" link.
-std::string LinkHost(const std::string& link) {
-  const std::size_t colon = link.find(':');
-  if (colon == std::string::npos) return {};
-  std::string scheme = link.substr(0, colon);
-  for (char& c : scheme)
-    if (c >= 'A' && c <= 'Z') c = char(c + 32);
-  if (scheme == "file") return {};
-  const bool web = scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "ws" || scheme == "wss";
-  std::size_t a = colon + 1;
-  if (web) {
-    while (a < link.size() && (link[a] == '/' || link[a] == '\\')) ++a;
-  } else {
-    if (link.compare(a, 2, "//") != 0) return {};
-    a += 2;
-  }
-  const std::size_t b = std::min(link.size(), link.find_first_of(web ? "/\\?#" : "/?#", a));
-  std::string host = link.substr(a, b - a);
-  const std::size_t at = host.rfind('@');
-  if (at != std::string::npos) host.erase(0, at + 1);
-  if (!host.empty() && host[0] == '[') return {};
-  host = host.substr(0, host.find(':'));
-  std::string decoded;
-  for (std::size_t i = 0; i < host.size(); ++i) {
-    if (host[i] == '%' && i + 2 < host.size() && HexValue(char16_t(static_cast<unsigned char>(host[i + 1]))) >= 0 &&
-        HexValue(char16_t(static_cast<unsigned char>(host[i + 2]))) >= 0) {
-      decoded += char(HexValue(char16_t(static_cast<unsigned char>(host[i + 1]))) * 16 +
-                      HexValue(char16_t(static_cast<unsigned char>(host[i + 2]))));
-      i += 2;
-    } else {
-      decoded += host[i];
-    }
-  }
-  return decoded;
-}
-
-// What the question shows for a start: the program that would run (its
-// path with links followed) and each argument it gets in double quotes; a
-// document's path; a link as the opener gets it. Empty when nothing would
-// start.
-WideString StartText(const plat::TShellStart& plan) {
-  using TKind = plat::TShellStart::TKind;
-  switch (plan.Kind) {
-    case TKind::Link: {
-      const WideString link = WithoutAttachments(plat::FromUtf8(plan.Target));
-      WideString text = ShownText(CodePoints(link), TShownAs::Bare);
-      // The name the browser looks up, after a blank (the link's own
-      // blanks show as "␣").
-      const std::string host = LinkHost(plat::ToUtf8(link));
-      if (std::any_of(host.begin(), host.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
-        std::string ascii;
-        // Shown as any text is: IDNA lets control characters through.
-        text += plat::HostNameToAscii(host, ascii)
-                    ? u" (host " + ShownText(CodePoints(plat::FromUtf8(ascii)), TShownAs::Bare) + u")"
-                    : WideString(u" (host with no ASCII form)");
-      }
-      return text;
-    }
-    case TKind::Document: return ShownText(CodePointsOfBytes(plan.Target), TShownAs::Bare);
-    case TKind::Program: break;
-    default: return {};
-  }
-  const std::string real = plat::RealPath(plan.Target);
-  WideString text = ShownText(CodePointsOfBytes(real.empty() ? plan.Target : real), TShownAs::Program);
-  for (std::size_t i = 1; i < plan.Argv.size(); ++i)
-    text += u" \"" + ShownText(CodePointsOfBytes(plan.Argv[i]), TShownAs::Argument) + u"\"";
-  return text;
-}
-
 // The first refused command, or nullptr.
-const WideString* FirstRefused(const std::vector<WideString>& commands, const WideString& folder) {
-  for (const WideString& c : commands)
-    if (!IsAllowedCommand(c) || StartsRefusedProgram(c, folder)) return &c;
+const TProgramStart* FirstRefused(const std::vector<TProgramStart>& starts) {
+  for (const TProgramStart& s : starts)
+    if (!IsAllowedCommand(s.Command) || IsRefusedStart(s.Plan)) return &s;
   return nullptr;
 }
 
 // The first command that would start a program or open a file (a
 // document, a "file:" link), or nullptr.
-const WideString* FirstOpeningFiles(const std::vector<WideString>& commands, const WideString& folder) {
+const TProgramStart* FirstOpeningFiles(const std::vector<TProgramStart>& starts) {
   using TKind = plat::TShellStart::TKind;
-  for (const WideString& c : commands) {
-    const plat::TShellStart plan = PlanCommand(c, folder);
+  for (const TProgramStart& s : starts) {
+    const plat::TShellStart& plan = s.Plan;
     if (plan.Kind == TKind::Program || plan.Kind == TKind::Document ||
         (plan.Kind == TKind::Link && !plat::FilesOfLink(plan.Target).empty()))
-      return &c;
+      return &s;
   }
   return nullptr;
 }
@@ -1232,78 +54,28 @@ void ReportRefused(const WideString& command) {
   zm::WndAPIClass->MessageBox(nullptr, kProhibitedCommand, WideString(), zm::MB_OK);
 }
 
-bool IsMailLink(const WideString& text) { return text.size() >= 7 && zm::SameText(text.substr(0, 7), u"mailto:"); }
-
-// A field name of a link, percent escapes decoded and lower-cased (A to Z).
-WideString FieldName(const WideString& field) {
-  WideString name;
-  for (std::size_t i = 0; i < field.size() && field[i] != u'='; ++i) {
-    char16_t c = field[i];
-    if (c == u'%' && i + 2 < field.size() && HexValue(field[i + 1]) >= 0 && HexValue(field[i + 2]) >= 0) {
-      c = char16_t(HexValue(field[i + 1]) * 16 + HexValue(field[i + 2]));
-      i += 2;
-    }
-    if (c >= u'A' && c <= u'Z') c = char16_t(c + 32);
-    name += c;
-  }
-  return name;
-}
-
 }  // namespace
 
-bool StartsRefusedProgram(const WideString& command, const WideString& folder) {
-  return RefusedStart(PlanCommand(command, folder));
-}
-
-WideString QuestionText(const WideString& command, const WideString& folder) {
-  return StartText(PlanCommand(command, folder));
-}
-
-WideString WithoutAttachments(const WideString& link) {
-  if (!IsMailLink(link)) return link;
-  const std::size_t query = link.find(u'?');
-  if (query == WideString::npos) return link;
-  WideString kept;
-  std::size_t a = query + 1;
-  while (a <= link.size()) {
-    std::size_t b = link.find(u'&', a);
-    if (b == WideString::npos) b = link.size();
-    const WideString field = link.substr(a, b - a);
-    const WideString name = TrimAll(FieldName(field));
-    if (!field.empty() && name != u"attach" && name != u"attachment") kept += (kept.empty() ? u"" : u"&") + field;
-    a = b + 1;
+WideString EnsurePrefix(std::initializer_list<const char16_t*> prefixes, const WideString& text) {
+  for (const char16_t* p : prefixes) {
+    WideString prefix(p);
+    if (text.size() >= prefix.size() && zm::SameText(text.substr(0, prefix.size()), prefix)) return text;
   }
-  return link.substr(0, query) + (kept.empty() ? WideString() : u"?" + kept);
+  return prefixes.size() ? WideString(*prefixes.begin()) + text : text;
 }
 
 void RunProgram(zm::TZmForm* form, const WideString& commandLine, const WideString& folder) {
-  // (The window would be drawn inactive here; nothing to do on this system.)
   if (commandLine.empty()) return;
-  const std::vector<WideString> commands = SplitCommands(commandLine);
-  if (const WideString* refused = FirstRefused(commands, folder)) {
-    ReportRefused(*refused);
+  if (const WideString why = TooLongToStart(commandLine); !why.empty()) {
+    zm::LogLine(u"Not started (" + why + u"): " + LoggedStart(commandLine));
     return;
   }
-  int links = 0;
-  for (const WideString& c : commands) {
-    plat::TShellStart plan = PlanCommand(c, folder);
-    if (plan.Kind == plat::TShellStart::TKind::Link) {
-      if (++links > kMaxLinksAtOnce) {
-        zm::LogLine(u"Not started (more than " + zm::IntToStr(kMaxLinksAtOnce) + u" links at once): " + Logged(c));
-        continue;
-      }
-      plan.Target = plat::ToUtf8(WithoutAttachments(plat::FromUtf8(plan.Target)));
-    }
-    WideString file, params;
-    SplitCommand(c, file, params);
-    if (file.empty() || file == u"\"\"") continue;
-    // A topmost window would hide what starts.
-    const bool topmost = form && form->StayOnTop();
-    if (topmost) form->SetStayOnTop(false);
-    const int r = plat::ShellExecutePlanned(plan);
-    zm::LogLine(u"Run: " + Logged(c) + u" (" + zm::IntToStr(r) + u")");
-    if (topmost && r < 33) form->SetStayOnTop(true);
+  const std::vector<TProgramStart> starts = PlanCommands(commandLine, folder);
+  if (const TProgramStart* refused = FirstRefused(starts)) {
+    ReportRefused(refused->Command);
+    return;
   }
+  StartPlanned(form, starts);
 }
 
 // ---- the user's yes ---------------------------------------------------------------------
@@ -1337,49 +109,12 @@ TCarriedCode TStartAnswers::CarriedCode() { return look_ ? look_() : TCarriedCod
 bool NeedsStartAnswer(const WideString& command) {
   WideString file, params;
   SplitCommand(command, file, params);
-  file = Unquoted(file);
+  file = WithoutQuotes(file);
   for (const char16_t* scheme : {u"http:", u"https:", u"mailto:"}) {
     const WideString prefix(scheme);
     if (file.size() > prefix.size() && zm::SameText(file.substr(0, prefix.size()), prefix)) return false;
   }
   return true;
-}
-
-WideString VisibleCommand(const WideString& command) { return ShownText(CodePoints(command), TShownAs::Bare); }
-
-std::vector<TQuestionLine> QuestionLines(const std::vector<WideString>& texts, int maxWidth,
-                                         const std::function<int(const WideString&)>& width) {
-  std::vector<TQuestionLine> lines;
-  for (const WideString& shown : texts) {
-    bool continued = false;
-    std::size_t pos = 0;
-    while (pos < shown.size()) {
-      // The longest piece from Pos that fits (one character at least).
-      std::size_t lo = 1, hi = shown.size() - pos;
-      while (lo < hi) {
-        const std::size_t mid = lo + (hi - lo + 1) / 2;
-        if (width(shown.substr(pos, mid)) <= maxWidth) lo = mid;
-        else hi = mid - 1;
-      }
-      std::size_t n = lo;
-      // Never half a surrogate pair.
-      if (pos + n < shown.size() && IsLow(shown[pos + n])) n = n > 1 ? n - 1 : n + 1;
-      if (pos + n < shown.size()) {
-        // After a blank, a folder separator or a comma in the later half.
-        for (std::size_t k = n; k > n / 2; --k) {
-          const char16_t c = shown[pos + k - 1];
-          if (c == u' ' || c == kBlankMark || c == u'/' || c == u'\\' || c == u',') {
-            n = k;
-            break;
-          }
-        }
-      }
-      lines.push_back({shown.substr(pos, n), continued});
-      continued = true;
-      pos += n;
-    }
-  }
-  return lines;
 }
 
 namespace {
@@ -1434,6 +169,18 @@ void EndStartQuestion() {
 }
 
 TOruStartDialog::TOruStartDialog(const WideString& commandLine, const WideString& folder) {
+  TShownTexts shown;
+  if (commandLine.size() <= kMaxShownLength)
+    for (const WideString& command : SplitCommands(commandLine))
+      if (WideString text = QuestionText(command, folder); !text.empty()) shown.Texts.push_back(std::move(text));
+  Build(commandLine, std::move(shown.Texts));
+}
+
+TOruStartDialog::TOruStartDialog(const WideString& commandLine, TShownTexts shown) {
+  Build(commandLine, std::move(shown.Texts));
+}
+
+void TOruStartDialog::Build(const WideString& commandLine, std::vector<WideString> shown) {
   // The texts are the player's own: a show cannot word the question.
   Position = zm::dpWorkAreaCenter;
   Caption = kStartCaption;
@@ -1458,8 +205,7 @@ TOruStartDialog::TOruStartDialog(const WideString& commandLine, const WideString
   const std::int32_t lineH = std::max<std::int32_t>(em.cy, 8) + 2;
   std::vector<TQuestionLine> lines;
   if (commandLine.size() <= kMaxShownLength) {
-    for (const WideString& command : SplitCommands(commandLine))
-      if (WideString text = QuestionText(command, folder); !text.empty()) shown_.push_back(std::move(text));
+    shown_ = std::move(shown);
     lines = QuestionLines(shown_, textW - indent, width);
   }
   if (dc) {
@@ -1644,21 +390,39 @@ namespace {
 // When one of the commands opens files (a program, a document, a "file:"
 // link) and the show carries code now: the refusal said (a box, or where
 // nobody sees it the log, once), the file found logged once, and true.
-bool RefusedAsCarryingCode(TStartAnswers& answers, const std::vector<WideString>& commands, const WideString& folder,
+bool RefusedAsCarryingCode(TStartAnswers& answers, const std::vector<TProgramStart>& starts,
                            const WideString& commandLine, bool nobody) {
-  const WideString* opens = FirstOpeningFiles(commands, folder);
+  const TProgramStart* opens = FirstOpeningFiles(starts);
   if (!opens) return false;
   const TCarriedCode code = answers.CarriedCode();
   if (!code.Found()) return false;
+  // Stopped as the player ends: nothing starts, and nobody is told more.
+  if (code.Cut && plat::ToUtf8(code.Reason) == plat::kLookStopped) {
+    zm::LogLine(u"Not started (" + code.Reason + u"): " + LoggedStart(commandLine));
+    return true;
+  }
   if (answers.FirstCodeRefusal(code.File)) {
     const WideString why = code.Reason.empty() ? WideString() : code.Reason + u"; ";
     zm::LogLine(WideString(code.TooManyFiles ? u"Show folder too large to look through for code: "
                                              : u"Show carries code: ") +
                 Logged(code.File) + u" (" + why + u"nothing it asks to start is started)");
   }
-  if (!nobody) ReportRefused(*opens);
-  else if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(kProhibitedCommand) + u" " + Logged(*opens));
+  if (!nobody) ReportRefused(opens->Command);
+  else if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(kProhibitedCommand) + u" " + Logged(opens->Command));
   return true;
+}
+
+// Whether one of the commands needs the user's Start.
+bool NeedsAnswer(const std::vector<WideString>& commands) {
+  return std::any_of(commands.begin(), commands.end(), [](const WideString& c) { return NeedsStartAnswer(c); });
+}
+
+// What an answer holds for: each command as listed, and the files its
+// start opened as they were (a file replaced since is asked for anew).
+std::vector<WideString> AnsweredFor(const std::vector<TApprovedCommand>& found) {
+  std::vector<WideString> seen;
+  for (const TApprovedCommand& a : found) seen.push_back(a.Shown + u"\n" + plat::FromUtf8(a.Plan.Run.Identity()));
+  return seen;
 }
 
 }  // namespace
@@ -1666,37 +430,51 @@ bool RefusedAsCarryingCode(TStartAnswers& answers, const std::vector<WideString>
 bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandLine, const WideString& folder,
                   bool byUser, std::vector<TApprovedCommand>* approved) {
   if (approved) approved->clear();
-  const std::vector<WideString> commands = SplitCommands(commandLine);
-  if (commands.empty()) return false;
   const bool nobody = NobodyToAsk();
-  if (const WideString* refused = FirstRefused(commands, folder)) {
-    // Where nobody sees a box, the log says it once.
-    if (!nobody) ReportRefused(*refused);
-    else if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(kProhibitedCommand) + u" " + Logged(*refused));
-    return false;
-  }
-  // Whatever a show that carries code starts could load that code.
-  if (RefusedAsCarryingCode(answers, commands, folder, commandLine, nobody)) return false;
-  const auto notStarted = [&](const char16_t* why) {
-    if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(u"Not started") + why + u": " + Logged(commandLine));
+  const auto notStarted = [&](const WideString& why) {
+    if (answers.FirstRefusal(commandLine)) zm::LogLine(u"Not started" + why + u": " + LoggedStart(commandLine));
     return false;
   };
+  // Measured before anything else is done with it: a command line the
+  // system would not start, or one that needs the question and is too long
+  // for it, is not looked at further.
+  if (const WideString why = TooLongToStart(commandLine); !why.empty()) return notStarted(u" (" + why + u")");
+  const auto refuse = [&](const WideString& command) {
+    // Where nobody sees a box, the log says it once.
+    if (!nobody) ReportRefused(command);
+    else if (answers.FirstRefusal(commandLine)) zm::LogLine(WideString(kProhibitedCommand) + u" " + LoggedStart(command));
+    return false;
+  };
+  // The words first, which take a glance; then what takes a look.
+  const std::vector<WideString> commands = SplitCommands(commandLine);
+  for (const WideString& c : commands)
+    if (!IsAllowedCommand(c)) return refuse(c);
+  if (commandLine.size() > kMaxShownLength && (!byUser || NeedsAnswer(commands)))
+    return notStarted(u" (too long to show whole)");
+  // Each command planned once: the files it opened are what is judged,
+  // listed and, on Start, started.
+  const std::vector<TProgramStart> starts = PlanCommands(commandLine, folder);
+  if (starts.empty()) return false;
+  if (const TProgramStart* refused = FirstRefused(starts)) return refuse(refused->Command);
+  // Whatever a show that carries code starts could load that code.
+  if (RefusedAsCarryingCode(answers, starts, commandLine, nobody)) return false;
   // A program that is not there is not asked for: the question could show
   // no more than the text that names it.
   std::vector<TApprovedCommand> found;
   std::vector<WideString> shownNow;
-  for (const WideString& c : commands) {
-    if (WideString text = QuestionText(c, folder); !text.empty()) {
+  for (const TProgramStart& s : starts) {
+    if (WideString text = QuestionText(s.Plan); !text.empty()) {
       shownNow.push_back(text);
-      found.push_back({c, std::move(text)});
-    } else if (answers.FirstNotFound(c)) {
-      zm::LogLine(u"Not started (not found): " + Logged(c));
+      found.push_back({s.Command, std::move(text), s.Plan});
+    } else if (answers.FirstNotFound(s.Command)) {
+      zm::LogLine(u"Not started (not found): " + Logged(s.Command));
     }
   }
   if (found.empty()) return false;
   // A screen saver runs while nobody is there; a run without a display has
   // nobody to ask: nothing starts, links included.
   if (nobody) return notStarted(ScreenSaverMode ? u" (screen saver)" : u" (nobody to ask)");
+  const std::vector<WideString> seen = AnsweredFor(found);
   const auto granted = [&] {
     if (approved) *approved = std::move(found);
     return true;
@@ -1707,18 +485,19 @@ bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandL
         return NeedsStartAnswer(a.Command);
       }))
     return granted();
-  switch (answers.Find(commandLine, shownNow)) {
+  switch (answers.Find(commandLine, seen)) {
     case TStartAnswer::Start: return granted();
     case TStartAnswer::DontStart: return notStarted(u"");
     case TStartAnswer::NotAsked: break;
   }
-  zm::TRef<TOruStartDialog> dialog = zm::MakeRef<TOruStartDialog>(commandLine, folder);
+  zm::TRef<TOruStartDialog> dialog =
+      zm::MakeRef<TOruStartDialog>(commandLine, TOruStartDialog::TShownTexts{shownNow});
   if (!dialog->Whole()) return notStarted(u" (too long to show whole)");
   const bool start = dialog->ShowModal(owner) == idStart;
   // The answer holds for what the question listed; should the list the
-  // dialog made differ from the one checked above, nothing starts.
+  // dialog shows differ from the one checked above, nothing starts.
   const bool same = dialog->Shown() == shownNow;
-  answers.Set(commandLine, start && same, shownNow);
+  answers.Set(commandLine, start && same, seen);
   // What the question showed, one command after the other.
   WideString shown;
   for (const WideString& text : dialog->Shown()) shown += (shown.empty() ? u"" : u", ") + text;
@@ -1728,30 +507,31 @@ bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandL
 }
 
 void LogNotAsked(const WideString& commandLine, const WideString& why) {
-  zm::LogLine(u"Not asked (" + why + u"): " + Logged(commandLine));
+  zm::LogLine(u"Not asked (" + why + u"): " + LoggedStart(commandLine));
 }
 
-void RunApproved(zm::TZmForm* form, const std::vector<TApprovedCommand>& approved, const WideString& folder,
+void RunApproved(zm::TZmForm* form, const std::vector<TApprovedCommand>& approved, const WideString& /*folder*/,
                  TStartAnswers* answers) {
-  if (answers) {
-    std::vector<WideString> commands;
-    WideString all;
-    for (const TApprovedCommand& a : approved) {
-      commands.push_back(a.Command);
-      all += (all.empty() ? u"" : u", ") + a.Command;
-    }
-    if (RefusedAsCarryingCode(*answers, commands, folder, all, NobodyToAsk())) return;
-  }
-  WideString commandLine;
+  // What was asked about starts, as its plan opened it; each start looks
+  // again: at the show for code, at the command as it is judged, at the
+  // files for a change since they were judged.
+  std::vector<TProgramStart> starts;
+  WideString all;
   for (const TApprovedCommand& a : approved) {
-    if (QuestionText(a.Command, folder) != a.Shown) {
-      zm::LogLine(u"Not started (changed since the question): " + Logged(a.Command));
-      continue;
-    }
-    // Commands hold no comma outside quotes: they were split there.
-    commandLine += (commandLine.empty() ? u"" : u", ") + a.Command;
+    starts.push_back({a.Command, a.Plan});
+    all += (all.empty() ? u"" : u", ") + a.Command;
   }
-  RunProgram(form, commandLine, folder);
+  if (answers && RefusedAsCarryingCode(*answers, starts, all, NobodyToAsk())) return;
+  if (const TProgramStart* refused = FirstRefused(starts)) {
+    ReportRefused(refused->Command);
+    return;
+  }
+  std::erase_if(starts, [](const TProgramStart& s) {
+    if (s.Plan.Kind != plat::TShellStart::TKind::Program || s.Plan.Run.Unchanged()) return false;
+    zm::LogLine(u"Not started (changed since the question): " + Logged(s.Command));
+    return true;
+  });
+  StartPlanned(form, starts);
 }
 
 }  // namespace oru

@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "Oru/OruViewer/OruCarriedCode.h"
+#include "Oru/OruViewer/OruProgramStart.h"
+#include "Oru/OruViewer/OruQuestionText.h"
+#include "Oru/OruViewer/OruRefusedPrograms.h"
 #include "Platform/Gdi/PlatGdi.h"
 #include "ZmLib/Application2/zmForms.h"
 #include "ZmLib/Win32/winDialogs.h"
@@ -27,95 +30,15 @@ using HWND = plat::HWND;
 inline constexpr const char16_t* kProhibitedCommand =
     u"Command line contains prohibited command and will not be performed.";
 
-// The command word: ">" when the command contains ">"; otherwise the first
-// word (blanks inside double quotes kept in it, "@", quotes and "|"
-// dropped), lower-cased, without its folder and from its first "." on.
-WideString CommandWord(const WideString& command);
-// False when the command word is a refused one, or when it starts another
-// program (as "timeout", "nice" or "xargs" do) and a later word names a
-// refused one.
-bool IsAllowedCommand(const WideString& commandLine);
-
-// The refused programs by what makes them dangerous to start from a show
-// (the README lists them): each runs the code or the commands that its
-// arguments, its options or the files they name give, or writes, replaces
-// or deletes files, changes the system or its settings, gives away rights
-// or shuts down. A program in none of them is asked for.
-struct TRefusedCategory {
-  std::u16string_view Name;
-  std::span<const std::u16string_view> Members;
-  // Refused as a command's first word too (IsAllowedCommand), so that also
-  // a document of that name is; else only as a program that runs (the
-  // words of these are common names: "date.jpg", "bridge.jpg").
-  bool ByCommandWord = true;
-};
-std::span<const TRefusedCategory> RefusedCategories();
-// Whole families of programs by how their names begin ("llvm-", "dpkg-" ...).
-struct TRefusedFamily {
-  std::u16string_view Prefix, What;
-};
-std::span<const TRefusedFamily> RefusedFamilies();
-// Options that a program otherwise asked for (media players, a picture
-// viewer) is refused with: each runs a shell line, a script or code, or
-// writes files. An argument is the option when it is the option, starts
-// with it and "=", or for a one-letter option holds its value glued on.
-struct TRefusedOptions {
-  std::u16string_view Program;
-  std::span<const std::u16string_view> Options;
-};
-std::span<const TRefusedOptions> RefusedOptions();
-
-// Whether a program's file name is a refused one (of a category or a
-// family). The name is taken lower-cased, from its first "." on cut, and
-// also without a version number at its end ("python3.11", "perl5.36.0",
-// "tclsh8.6", "vim.basic") and without the target of a cross tool chain
-// before it (the three parts of "x86_64-linux-gnu-gcc-12"); any "ld-..." is
-// the dynamic loader.
-bool IsRefusedProgramName(const WideString& fileName);
-
-// True when the command would run a refused program: the program that
-// really starts (the command split as the start splits it, its path
-// resolved, links followed, the retry in Folder included; for a "#!"
-// script each interpreter down to the program, through the system's env
-// on the line to the program it looks up, at most four deep; refused too
-// when that cannot be told, or the file is neither ELF nor a script), any
-// program one of its arguments names (a path, or a name found in PATH), as
-// starters such as "timeout", "env", "unshare" or the dynamic loader run
-// them, or a response file ("@name" naming a file) given to any program.
-// Whatever the program, an argument (the script line's included) that
-// carries a command ("${", "$(", a backquote, "%pipe%" in any letter case,
-// "|" at its start or after a "=") or names code (the path of a file that is
-// an ELF program or library or a "#!" script, also after a "=" or ":") is
-// refused. A document or a "file:" link goes to the desktop's opener: it
-// counts as a program when it carries a command, or is a launcher by its
-// name (".desktop") or a launcher, an executable, a "#!" script, a Windows
-// program or a Java archive by its content, whatever its name; so does a
-// link that carries a command.
-bool StartsRefusedProgram(const WideString& command, const WideString& folder);
-
 // Text when it begins with one of the prefixes (any letter case); else the
 // first prefix followed by Text.
 WideString EnsurePrefix(std::initializer_list<const char16_t*> prefixes, const WideString& text);
 
-// The commands of a command line: split at commas outside double quotes,
-// each trimmed (empty ones dropped).
-std::vector<WideString> SplitCommands(const WideString& commandLine);
-
-// One command split into the file and its parameters the way the shell
-// start takes them (quoted again where they were quoted).
-void SplitCommand(const WideString& command, WideString& file, WideString& params);
-
-// A "mailto:" link without the fields that would attach files to the mail
-// ("attach", "attachment", in any letter case, also percent-encoded); any
-// other text as it is.
-WideString WithoutAttachments(const WideString& link);
-
-// At most this many links open for one action; the rest are logged.
-inline constexpr int kMaxLinksAtOnce = 3;
-
-// Starts each command of the command line; when one is refused, a message
-// box says so and none runs. A program that is not found is tried again in
-// Folder; a link never is. Form may be nil.
+// Starts each command of the command line, as its start is planned and
+// judged (each program started as the file the plan opened); when one is
+// refused, a message box says so and none runs. A command line longer than
+// the system starts is logged and not started. A program that is not found
+// is tried again in Folder; a link never is. Form may be nil.
 void RunProgram(zm::TZmForm* form, const WideString& commandLine, const WideString& folder);
 
 // ---- the user's yes ---------------------------------------------------------------------
@@ -123,10 +46,11 @@ void RunProgram(zm::TZmForm* form, const WideString& commandLine, const WideStri
 enum class TStartAnswer : std::uint8_t { NotAsked, Start, DontStart };
 
 // A show's answers: each holds for exactly the command line it was given
-// for, and only while its commands are shown as they were then (a program
-// that has since appeared, or a link that now leads elsewhere, is asked
-// anew), until the show closes; any other command line is asked anew. What
-// was not started is logged once per command line.
+// for, and only while its commands are shown as they were then and start
+// the same files, unchanged (a program that has since appeared, a link that
+// now leads elsewhere, a file replaced or written over, is asked anew),
+// until the show closes; any other command line is asked anew. What was
+// not started is logged once per command line.
 class TStartAnswers {
 public:
   TStartAnswer Find(const WideString& commandLine, const std::vector<WideString>& shown = {}) const;
@@ -175,77 +99,6 @@ inline constexpr std::int32_t idStartCommand = 1011;
 // true for anything else.
 bool NeedsStartAnswer(const WideString& command);
 
-// A text as the question shows it, so that two texts that differ never
-// look the same: each blank as "␣", control characters (line ends, tabs)
-// as their pictures, and as "[U+XXXX]" other invisible characters
-// (direction marks, zero-width and unusual spaces), the question's own
-// marks where the text holds them ("[", "␣" and the other pictures), and
-// every character that does not read as itself (plat::ReadsAsItself: a
-// look-alike in the confusables data as Cyrillic "а" or "∕", a letter
-// written apart from its mark, a mark on no letter ...) or that the
-// question's font does not draw as its own (no glyph, as Han in DejaVu
-// Sans; or one it draws exactly as another's).
-WideString VisibleCommand(const WideString& command);
-
-// A text drawn as the question draws its lines (in its font and colours),
-// pixel by pixel: each pixel's difference from the background by the
-// largest of its colour channels (0 to 255), in a cell of kCellWidth x
-// kCellHeight with the text at (kTextX, kTextY). Made on the thread that
-// uses it.
-class TQuestionInk {
-public:
-  static constexpr int kCellWidth = 80, kCellHeight = 40, kTextX = 20, kTextY = 10;
-  TQuestionInk();
-  ~TQuestionInk();
-  TQuestionInk(const TQuestionInk&) = delete;
-  TQuestionInk& operator=(const TQuestionInk&) = delete;
-  // False when nothing can be drawn.
-  bool Ready() const { return bits_ != nullptr; }
-  // The face the question's font resolves to, and its cell height.
-  WideString Face() const;
-  std::int32_t Height() const;
-  bool HasGlyph(char32_t c) const;
-  std::vector<std::uint8_t> Of(std::u32string_view text) const;
-
-private:
-  plat::HDC dc_ = nullptr;
-  plat::HGDIOBJ bitmap_ = nullptr, oldBitmap_ = nullptr, oldFont_ = nullptr;
-  std::uint32_t* bits_ = nullptr;
-  std::uint32_t background_ = 0;
-};
-// Two texts draw clearly apart when at least this many pixels differ by
-// more than kInkApart of 255.
-inline constexpr int kPixelsApart = 12;
-inline constexpr int kInkApart = 40;
-// How many pixels of two drawings differ by more than kInkApart.
-int PixelsApart(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
-// Whether the question's font is the face the table of characters shown as
-// themselves was made for (OruQuestionGlyphs.inc); only then does any
-// character beyond ASCII show as itself.
-bool QuestionFaceIsKnown(const TQuestionInk& ink);
-
-// One command as the question shows it: the path of the program that
-// would run (links followed; every character outside printable ASCII as
-// "[U+XXXX]") followed by each argument it gets, in double quotes (a quote
-// in it as "[U+0022]"); a document's path, or a link as the desktop's
-// opener gets it, as VisibleCommand shows them. A link whose host holds
-// anything beyond ASCII (also percent-encoded) is followed by a blank and
-// "(host NAME)", NAME the ASCII form a browser looks up, or by "(host with
-// no ASCII form)". Empty when the command would start nothing (the program
-// is not found).
-WideString QuestionText(const WideString& command, const WideString& folder);
-
-// One line of the question's list.
-struct TQuestionLine {
-  WideString Text;
-  bool Continued = false;  // goes on with the command of the line above
-};
-// Each text (as shown) broken into lines no wider than MaxWidth as Width
-// measures them, after a blank, "␣", "/", "\" or "," where one fits, else
-// where it must; nothing is left out.
-std::vector<TQuestionLine> QuestionLines(const std::vector<WideString>& texts, int maxWidth,
-                                         const std::function<int(const WideString&)>& width);
-
 // Start / Don't start, listing whole every command of the command line
 // that would start something (QuestionText, commands planned in Folder);
 // Don't start is the default. The question takes no answer that was not
@@ -262,6 +115,12 @@ public:
   static constexpr std::uint32_t kAnswerDelayMs = 1000;
 
   explicit TOruStartDialog(const WideString& commandLine, const WideString& folder = {});
+  // The commands of the command line as they are to be listed, already
+  // worked out (QuestionText of each start planned).
+  struct TShownTexts {
+    std::vector<WideString> Texts;
+  };
+  TOruStartDialog(const WideString& commandLine, TShownTexts shown);
   // False when the list is too long for the screen, or empty: such a
   // question is never asked.
   bool Whole() const { return whole_; }
@@ -278,6 +137,7 @@ public:
 
 private:
   friend class TStartButton;
+  void Build(const WideString& commandLine, std::vector<WideString> shown);
   void KeepStartFromPointer();
   void HoldAnswers(bool hold);
   // Whether the pointer is off Start now (noted for good once it is).
@@ -301,8 +161,12 @@ bool AskToStart(HWND owner, const WideString& commandLine, const WideString& fol
 // a display that no dialog driver answers.
 bool NobodyToAsk();
 
-// Whether a show may start its command line. Refused commands give the box
-// of RunProgram (only logged when nobody can see it) and false; so does
+// Whether a show may start its command line. It is measured first: one
+// longer than the system starts, or one that needs the question and is too
+// long for it, is logged (once) and not looked at further. Each command is
+// planned once, its files opened then judged, listed and on Start started.
+// Refused commands give the box of RunProgram (only logged when nobody can
+// see it) and false; so does
 // every program, document and "file:" link of a show that carries code
 // (Answers' CarriedCode, looked for at each of them; the log names each
 // file found once). A command
@@ -312,10 +176,12 @@ bool NobodyToAsk();
 // anything else needs the user's Start for exactly this command line,
 // asked for the first time it comes; the log says what the question
 // showed. Every refusal is logged once. On true, Approved (when given)
-// holds the commands that may start, each with its text as shown: a
-// command that was not shown never starts.
+// holds the commands that may start, each with its text as shown and its
+// start as planned: a command that was not shown never starts.
 struct TApprovedCommand {
   WideString Command, Shown;
+  // The start as it was planned, judged and shown: its files opened then.
+  plat::TShellStart Plan;
 };
 bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandLine, const WideString& folder,
                   bool byUser, std::vector<TApprovedCommand>* approved = nullptr);
@@ -325,12 +191,14 @@ bool ShowMayStart(HWND owner, TStartAnswers& answers, const WideString& commandL
 // it does not come back).
 void LogNotAsked(const WideString& commandLine, const WideString& why);
 
-// Runs the approved commands (RunProgram) that would still start what was
-// shown; one that now resolves otherwise (its program appeared, moved or
-// was replaced since) is logged and left out. With Answers, the look for
-// code is made once more just before: a show found to carry code now (made
-// while the question was open) starts none of its programs, documents and
-// "file:" links, as ShowMayStart refuses them.
+// Starts the approved commands as they were planned for the question: each
+// program as the file opened then, whatever its path leads to now; one
+// written over since is logged and left out. Each start looks again: the
+// commands are judged once more (a refused one: the box, and none runs)
+// and, with Answers, the look for code is made once more just before: a
+// show found to carry code now (made while the question was open) starts
+// none of its programs, documents and "file:" links, as ShowMayStart
+// refuses them.
 void RunApproved(zm::TZmForm* form, const std::vector<TApprovedCommand>& approved, const WideString& folder,
                  TStartAnswers* answers = nullptr);
 

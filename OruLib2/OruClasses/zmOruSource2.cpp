@@ -6,6 +6,7 @@
 
 #include "OruLib2/OruClasses/OruPropValues.h"
 #include "OruLib2/OruClasses/OruSlideRandomList.h"
+#include "Platform/PlatProcess.h"
 #include "ZmLib/Text/zmWideStringUtils.h"
 #include "ZmLib/Win32/winSysUtils.h"
 #include "ZmLib/wpFileStream.h"
@@ -606,8 +607,9 @@ void TOruSource::ReadActions(std::int32_t k) const {
     static const WideString kActions[] = {u"timer", u"pause", u"loop"};
     TIniItem* action = section->Find(kSlideEndActionKey);
     r.EndAction = static_cast<std::int8_t>(action ? action->GetEnum(kActions, -1, true) : -1);
-    r.RunApp = IniGetBool(section->Find(kSlideRunAppKey), false) &&
-               !IniGetString(section->Find(kSlideRunAppFileKey)).empty();
+    // Whether there is a command, without making its text.
+    const TIniItem* command = section->Find(kSlideRunAppFileKey);
+    r.RunApp = IniGetBool(section->Find(kSlideRunAppKey), false) && command && !command->ValueView().empty();
   }
   read_[at].fetch_or(kActionsRead, std::memory_order_release);
 }
@@ -788,6 +790,17 @@ bool TOruSource::GetSlideEndAction(std::int32_t index, double& duration) const {
   return action == 1 || action == 2;
 }
 
+WideString ShowCommandText(const zm::TIniItem* item) {
+  if (!item) return {};
+  const std::string_view value = item->ValueView();
+  const std::size_t room = plat::ArgumentRoom();
+  // One byte past what the system starts, on a character's first byte.
+  if (value.size() <= room) return item->GetString();
+  std::size_t cut = room + 1;
+  while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
+  return zm::BytesToWide(value.substr(0, cut)) + WideString(room + 1 - cut, u'.');
+}
+
 bool TOruSource::GetSlideRunApp(std::int32_t index, WideString& fileName) const {
   fileName.clear();
   if (count_ < 1 || index < 0) return false;
@@ -795,7 +808,7 @@ bool TOruSource::GetSlideRunApp(std::int32_t index, WideString& fileName) const 
   ReadActions(k);
   const TSlideRecord& r = records_[static_cast<std::size_t>(k)];
   if (!r.RunApp || !r.Section) return false;
-  fileName = IniGetString(r.Section->Find(u"RunAppFN"));
+  fileName = ShowCommandText(r.Section->Find(u"RunAppFN"));
   return !fileName.empty();
 }
 

@@ -97,6 +97,12 @@ struct TSlideSpan {
 
 // Start and end of the span before the first slide (index -1) and before
 // that (index < -1).
+// The text of a command a show names (a slide's RunAppFN, the program or
+// show it opens on exit), made only as long as a system could start it: a
+// longer value comes back cut just past what the system starts, so that
+// the start's measure refuses it without the whole text ever being made.
+WideString ShowCommandText(const zm::TIniItem* item);
+
 constexpr double kBeforeShowStart = -1073741823.0;
 constexpr double kLongBeforeShowStart = -2147483647.0;
 

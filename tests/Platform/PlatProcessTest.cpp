@@ -21,9 +21,8 @@ namespace {
 // Records the starts instead of making them.
 class TSpawnLog : public plat::IProcessSpawner {
  public:
-  int Spawn(const std::string& program, const std::vector<std::string>& argv, const std::string& dir,
-            bool search) override {
-    Calls.push_back({program, argv, dir, search});
+  int Spawn(const plat::TSpawnRequest& request) override {
+    Calls.push_back({request.Program, request.Argv, request.Dir, request.Search});
     return Error;
   }
   struct TCall {
@@ -49,6 +48,13 @@ class ShellStart : public ::testing::Test {
   zmtest::TTempDir dir;
   plat::IProcessSpawner* previous_ = nullptr;
 };
+
+// A look at a folder of at most Entries entries.
+plat::TCodeLook LookOf(std::size_t entries) {
+  plat::TCodeLook look;
+  look.MaxEntries = entries;
+  return look;
+}
 
 // The system's touch, or empty when it has none.
 std::string SystemTool(const char* name) {
@@ -125,7 +131,7 @@ TEST_F(ShellStart, FileContentWhateverTheName) {
 
 // The first bytes tell code, four at most read; a folder's files are looked
 // through, its subfolders too, a link to a folder of its own not entered,
-// the file given to pass over passed over, no more entries than asked.
+// the show's container judged by its first bytes, no more entries than asked.
 TEST_F(ShellStart, CodeInAFolder) {
   EXPECT_TRUE(plat::StartsAsCode(dir.Write("a/lib", std::string("\x7F" "ELF", 4))));
   EXPECT_TRUE(plat::StartsAsCode(dir.Write("a/run", "#!")));
@@ -134,16 +140,26 @@ TEST_F(ShellStart, CodeInAFolder) {
   EXPECT_FALSE(plat::StartsAsCode("/dev/zero"));
   dir.Write("show/photos/1.jpg", "\xFF\xD8");
   std::filesystem::create_directory_symlink(dir.Path() / "show" / "photos", dir.Path() / "show" / "linked");
-  EXPECT_EQ(plat::FindCodeInFolder((dir.Path() / "show").string(), {}, 100).Found, "");
+  plat::TCodeLook look;
+  look.MaxEntries = 100;
+  EXPECT_EQ(plat::FindCodeInFolder((dir.Path() / "show").string(), look).Found, "");
   std::filesystem::create_symlink(dir.Path() / "a" / "lib", dir.Path() / "show" / "photos" / "2.jpg");
-  const plat::TCodeSearch found = plat::FindCodeInFolder((dir.Path() / "show").string(), {}, 100);
+  const plat::TCodeSearch found = plat::FindCodeInFolder((dir.Path() / "show").string(), look);
   EXPECT_EQ(found.Found, (dir.Path() / "show" / "photos" / "2.jpg").string());
   EXPECT_TRUE(found.Complete);
-  EXPECT_EQ(plat::FindCodeInFolder((dir.Path() / "show").string(), (dir.Path() / "a" / "lib").string(), 100).Found,
-            "");
-  const plat::TCodeSearch few = plat::FindCodeInFolder((dir.Path() / "show").string(), {}, 2);
-  EXPECT_FALSE(few.Complete);
-  EXPECT_EQ(few.Found, "");
+  // The show's container, by any name, is judged by its first bytes, and
+  // passes only when it begins with the player's own program.
+  plat::TCodeLook container = look;
+  container.Container = (dir.Path() / "a" / "lib").string();
+  EXPECT_EQ(plat::FindCodeInFolder((dir.Path() / "show").string(), container).Found,
+            (dir.Path() / "show" / "photos" / "2.jpg").string());
+  container.ContainerIsPlayer = true;
+  EXPECT_EQ(plat::FindCodeInFolder((dir.Path() / "show").string(), container).Found, "");
+  plat::TCodeLook few = look;
+  few.MaxEntries = 2;
+  const plat::TCodeSearch cut = plat::FindCodeInFolder((dir.Path() / "show").string(), few);
+  EXPECT_FALSE(cut.Complete);
+  EXPECT_EQ(cut.Found, "");
 }
 
 // The look fails closed: a link to a folder outside the show, one that
@@ -154,7 +170,7 @@ TEST_F(ShellStart, TheLookAtAFolderFailsClosed) {
   const std::string elf = std::string("\x7F" "ELF\x02", 5) + std::string(100, '\0');
   const auto look = [&](const std::string& show) {
     dir.Write(show + "/photos/1.jpg", "\xFF\xD8\xFF\xE0");
-    return plat::FindCodeInFolder((dir.Path() / show).string(), {}, 1000);
+    return plat::FindCodeInFolder((dir.Path() / show).string(), LookOf(1000));
   };
   const auto path = [&](const std::string& relative) { return (dir.Path() / relative).string(); };
   dir.Write("elsewhere/x", "x");
@@ -192,10 +208,10 @@ TEST_F(ShellStart, WhatAnotherUserCannotReadCounts) {
   std::string folder;
   if (plat::GetEnv("ZM_TEST_LOOK_AS_OTHER", folder)) {
     // The second run, as that user.
-    EXPECT_EQ(plat::FindCodeInFolder(folder + "/hidden", {}, 100).Found, folder + "/hidden/tools") << "folder";
-    EXPECT_EQ(plat::FindCodeInFolder(folder + "/hidden", {}, 100).Reason, "a folder that cannot be read");
-    EXPECT_EQ(plat::FindCodeInFolder(folder + "/closed", {}, 100).Found, folder + "/closed/helper") << "file";
-    EXPECT_EQ(plat::FindCodeInFolder(folder + "/closed", {}, 100).Reason, "cannot be read");
+    EXPECT_EQ(plat::FindCodeInFolder(folder + "/hidden", LookOf(100)).Found, folder + "/hidden/tools") << "folder";
+    EXPECT_EQ(plat::FindCodeInFolder(folder + "/hidden", LookOf(100)).Reason, "a folder that cannot be read");
+    EXPECT_EQ(plat::FindCodeInFolder(folder + "/closed", LookOf(100)).Found, folder + "/closed/helper") << "file";
+    EXPECT_EQ(plat::FindCodeInFolder(folder + "/closed", LookOf(100)).Reason, "cannot be read");
     return;
   }
   namespace fs = std::filesystem;
@@ -212,8 +228,8 @@ TEST_F(ShellStart, WhatAnotherUserCannotReadCounts) {
   std::error_code ec;
   const bool readsAnything = fs::directory_iterator(dir.Path() / "hidden" / "tools", ec) != fs::directory_iterator();
   if (!readsAnything && ec) {
-    EXPECT_EQ(plat::FindCodeInFolder((dir.Path() / "hidden").string(), {}, 100).Reason, "a folder that cannot be read");
-    EXPECT_EQ(plat::FindCodeInFolder((dir.Path() / "closed").string(), {}, 100).Reason, "cannot be read");
+    EXPECT_EQ(plat::FindCodeInFolder((dir.Path() / "hidden").string(), LookOf(100)).Reason, "a folder that cannot be read");
+    EXPECT_EQ(plat::FindCodeInFolder((dir.Path() / "closed").string(), LookOf(100)).Reason, "cannot be read");
   } else {
     if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "root, and no setpriv to look as another user";
     const std::string command = "ZM_TEST_LOOK_AS_OTHER=" + plat::QuoteArgument(dir.Path().string()) +

@@ -46,8 +46,8 @@ class TActionBoxes : public zm::TWndAPI {
 
 class TSpawnRecorder : public plat::IProcessSpawner {
  public:
-  int Spawn(const std::string&, const std::vector<std::string>& argv, const std::string&, bool) override {
-    Starts.push_back(argv);
+  int Spawn(const plat::TSpawnRequest& request) override {
+    Starts.push_back(request.Argv);
     return 0;
   }
   std::vector<std::vector<std::string>> Starts;
