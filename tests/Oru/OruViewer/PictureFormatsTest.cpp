@@ -17,6 +17,7 @@
 #include "tests/support/kit/TempFolder.h"
 #include "tools/PngWriter.h"
 
+namespace picture_formats_test {
 namespace {
 
 int Channel(std::uint32_t rgb, int c) { return int(rgb >> (16 - 8 * c) & 0xFF); }
@@ -96,3 +97,5 @@ TEST(PictureFormats, ReadByWhatTheyHoldAndUnreadFormatsSaid) {
   // One line names the file and its format; nothing else is said.
   EXPECT_EQ(zmtest::ReadFileBytes(errors), "Image format not supported (WebP): pictures\\blue.webp\n");
 }
+
+}  // namespace picture_formats_test
