@@ -239,6 +239,16 @@ int ShellExecute(std::u16string_view file, const std::vector<std::u16string>& pa
   return ShellExecutePlanned(PlanShellExecute(file, params, dir));
 }
 
+std::string PathInFolder(const std::string& path, const std::string& dir) {
+  if (!path.empty() && path[0] == '/') return path;
+  std::string base = dir;
+  if (base.empty()) {
+    std::error_code ec;
+    base = std::filesystem::current_path(ec).string();
+  }
+  return base + "/" + path;
+}
+
 std::string RealPath(const std::string& path) {
   if (path.empty() || path.find('\0') != std::string::npos) return std::string();
   char* real = ::realpath(path.c_str(), nullptr);
@@ -913,17 +923,6 @@ constexpr int kMaxInterpreters = 4;
 
 bool IsBlankChar(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-// The path taken where the program starts when it is relative.
-std::string InFolder(const std::string& path, const std::string& dir) {
-  if (!path.empty() && path[0] == '/') return path;
-  std::string base = dir;
-  if (base.empty()) {
-    std::error_code ec;
-    base = std::filesystem::current_path(ec).string();
-  }
-  return base + "/" + path;
-}
-
 // env on a "#!" line, given Words (the line's argument, then the
 // script's path): the program it looks up (Name as written, Program as
 // found), with Words left as the arguments it gets ("-S" splits its text)
@@ -1024,7 +1023,7 @@ TRealRun RealRunOf(const std::shared_ptr<const TOpenedFile>& program, const std:
     // it starts by its descriptor.
     std::string script = "/dev/fd/";
     script.append(std::to_string(file->Descriptor()));
-    const std::string written = InFolder(interpreter, dir);
+    const std::string written = PathInFolder(interpreter, dir);
     const std::string found = FindProgram(written, {});
     if (found.empty()) return run;
     std::vector<std::string> given;

@@ -193,6 +193,8 @@ int ShellExecute(std::u16string_view file, const std::vector<std::u16string>& pa
 std::string FindProgram(std::string_view word, std::string_view dir);
 // Path with every link followed; empty when it does not exist.
 std::string RealPath(const std::string& path);
+// Path as a program started in Dir (the current folder when empty) takes it.
+std::string PathInFolder(const std::string& path, const std::string& dir);
 
 TFileContent FileContentOf(const std::string& path);
 

@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <filesystem>
 #include <iterator>
 #include <set>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <utility>
 
 #include "Oru/OruViewer/OruProgramStart.h"
@@ -507,27 +505,7 @@ bool OpenerWouldRun(const std::string& path) {
 // further arguments (and options that run commands) from.
 bool NamesResponseFile(const std::string& arg, const std::string& dir) {
   if (arg.size() < 2 || arg[0] != '@' || arg.size() > 4096) return false;
-  std::string path = arg.substr(1);
-  if (path[0] != '/') {
-    std::string base = dir;
-    if (base.empty()) {
-      std::error_code ec;
-      base = std::filesystem::current_path(ec).string();
-    }
-    path = base + "/" + path;
-  }
-  return plat::FileContentOf(path) != plat::TFileContent::Missing;
-}
-
-// The path taken where the program starts when it is relative.
-std::string InFolder(const std::string& path, const std::string& dir) {
-  if (!path.empty() && path[0] == '/') return path;
-  std::string base = dir;
-  if (base.empty()) {
-    std::error_code ec;
-    base = std::filesystem::current_path(ec).string();
-  }
-  return base + "/" + path;
+  return plat::FileContentOf(plat::PathInFolder(arg.substr(1), dir)) != plat::TFileContent::Missing;
 }
 
 // Shell expansions and command syntax: what a program that hands an
@@ -563,7 +541,7 @@ bool NamesCode(const std::string& arg, const std::string& dir) {
     if (candidate.empty() || candidate.size() >= 4096) return false;
     std::string path(candidate);
     if (!seen.insert(path).second) return false;
-    path = InFolder(path, dir);
+    path = plat::PathInFolder(path, dir);
     return plat::StartsAsCode(path) || plat::StartsAsCode(path + ".so");
   };
   const std::string_view whole = arg;
@@ -666,7 +644,7 @@ bool RefusedStart(const plat::TShellStart& start) {
     if (CarriesCommand(a) || NamesCode(a, start.Dir) || NamesResponseFile(a, start.Dir)) return true;
     for (const std::string& word : {a, a.substr(a.rfind('=') == std::string::npos ? a.size() : a.rfind('=') + 1)})
       if (seen.insert(word).second &&
-          (NamesRefusedProgram(word, start.Dir) || (!word.empty() && RunsByContent(InFolder(word, start.Dir), false))))
+          (NamesRefusedProgram(word, start.Dir) || (!word.empty() && RunsByContent(plat::PathInFolder(word, start.Dir), false))))
         return true;
     for (const std::string& word : ShellWordsOfValues(a))
       if (seen.insert(word).second &&
