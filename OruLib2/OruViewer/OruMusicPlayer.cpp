@@ -647,6 +647,7 @@ void TOruMusicPlayer::SetRunningLocked(bool run) {
   }
   base_ = clock - base_;
   running_ = run;
+  startClock_ = run ? clock : kNoClock;
 }
 
 void TOruMusicPlayer::Reset(bool clear, double t) {
@@ -697,7 +698,12 @@ void TOruMusicPlayer::Pass() {
   {
     std::lock_guard<std::mutex> g(lock_);
     running = running_;
-    passClock_ = running ? ClockLocked() : kNoClock;
+    // The pass that starts the clock reads it where it started: the tick
+    // clock may stand a few ms past the output's place (a busy machine
+    // between the two reads), and the music due as it starts would be
+    // taken as joining late and lose its first ms.
+    if (running && !wasRunning && std::isfinite(startClock_)) passClock_ = startClock_;
+    else passClock_ = running ? ClockLocked() : kNoClock;
     t = std::min(running ? passClock_ - base_ : base_, endLimit_);
     // Held at the end limit, the time no longer follows the clock.
     if (t >= endLimit_ - 1) {

@@ -251,6 +251,8 @@ private:
   bool collectLeaving_ = false;
   // The music clock reading of this pass's time (NaN: the clock stands).
   double passClock_ = kNoClock;
+  // The clock reading the clock last started from (NaN: stopped).
+  double startClock_ = kNoClock;
   TPlaySequence* currentSequence_ = nullptr;
   TPlayComment* currentComment_ = nullptr;
   bool synchronised_ = false;

@@ -80,6 +80,41 @@ private:
   zm::TRef<zm::TwinWaveOutBuffer> inner_;
 };
 
+// The audio clock as the device makes it, with a hook run once right after a
+// reading of the output's place: what a busy machine does between two reads.
+class TManualTimer : public zm::TTimerChannel {
+public:
+  explicit TManualTimer(zm::TRef<zm::TTimerChannel> inner) : inner_(std::move(inner)) {}
+  void Dispose() override {
+    inner_ = nullptr;
+    zm::TTimerChannel::Dispose();
+  }
+  std::uint32_t GetTime() override { return inner_->GetTime(); }
+  double SoundingTime() override {
+    const double t = inner_->SoundingTime();
+    std::function<void()> once;
+    {
+      std::lock_guard<std::mutex> g(m_);
+      once.swap(AfterSoundingOnce);
+    }
+    if (once) once();
+    return t;
+  }
+  void SetTime(std::uint32_t ms) override { inner_->SetTime(ms); }
+  bool IsPlaying() override { return inner_->IsPlaying(); }
+  void Start() override { inner_->Start(); }
+  void Stop() override { inner_->Stop(); }
+  void SetAfterSoundingOnce(std::function<void()> f) {
+    std::lock_guard<std::mutex> g(m_);
+    AfterSoundingOnce = std::move(f);
+  }
+
+private:
+  std::mutex m_;
+  std::function<void()> AfterSoundingOnce;
+  zm::TRef<zm::TTimerChannel> inner_;
+};
+
 class TManualDevice : public zm::TWaveOutDevice {
 public:
   explicit TManualDevice(zm::TRef<zm::TWaveOutDevice> inner) : inner_(std::move(inner)) {}
@@ -100,8 +135,11 @@ public:
   }
   zm::TRef<zm::TTimerChannel> CreateChannel() override {
     zm::TRef<zm::TwinTimerChannel> c = zm::RefCast<zm::TwinTimerChannel>(inner_->CreateChannel());
-    if (c) c->ManualSteps = true;
-    return c;
+    if (!c) return nullptr;
+    c->ManualSteps = true;
+    auto t = zm::MakeRef<TManualTimer>(c);
+    Timer = t.get();
+    return t;
   }
   // Runs one refill of every live ring, oldest first.
   void RefillAll() {
@@ -116,6 +154,7 @@ public:
   std::mutex M;
   std::vector<TManualBuffer*> Live;  // not owned: a ring leaves on its Dispose
   int Made = 0;
+  TManualTimer* Timer = nullptr;  // the last clock made; not owned
 
 private:
   zm::TRef<zm::TWaveOutDevice> inner_;
