@@ -6,8 +6,8 @@
 # copied with it) is configured anew.
 # Without arguments the demo show is generated, packed into a container and
 # played with its time line in the log; with arguments the player gets them,
-# a relative show path (-filename, -exename), and a relative ZM_CAPTURE_DIR,
-# made absolute against the folder this script was called from. The show plays in a window when a display
+# a relative show path (-filename, -exename), a relative ZM_CAPTURE_DIR and
+# ZM_AUDIO=wav:FILE, made absolute against the folder this script was called from. The show plays in a window when a display
 # server answers (also under xvfb-run); without one it plays headless for
 # ZM_QUIT_AFTER_MS (20 s).
 set -euo pipefail
@@ -24,10 +24,14 @@ while (($#)); do
   shift
 done
 set -- ${args[@]+"${args[@]}"}
-# So is a relative capture folder.
+# So is a relative capture folder, and a relative file the sound is recorded to.
 if [[ -n ${ZM_CAPTURE_DIR:-} && $ZM_CAPTURE_DIR != /* ]]; then
   ZM_CAPTURE_DIR=$(realpath -m -s -- "$ZM_CAPTURE_DIR")
   export ZM_CAPTURE_DIR
+fi
+if [[ ${ZM_AUDIO:-} == wav:?* && ${ZM_AUDIO#wav:} != /* ]]; then
+  ZM_AUDIO="wav:$(realpath -m -s -- "${ZM_AUDIO#wav:}")"
+  export ZM_AUDIO
 fi
 
 cd "$(dirname "$0")/.."

@@ -1,13 +1,14 @@
 # Runs the player once and checks how it ended.
 #   cmake -DVIEWER=<program> -DARGS=<a|b|...> -DSTATUS=0|fail|<status>
 #         [-DEXPECT=<text|text...>] [-DREJECT=<text|...>] [-DONCE=<text|...>] [-DLOG=<file>]
-#         [-DOUT=<text|...>] [-DIN=<folder>] [-DFRAMES=<folder>|<count>] -P RunViewer.cmake
+#         [-DOUT=<text|...>] [-DIN=<folder>] [-DFRAMES=<folder>|<count>] [-DSOUND=<file>] -P RunViewer.cmake
 # Texts are matched literally in standard error, or in LOG when given (the
 # file is removed before the run); ONCE texts must be there exactly once;
 # OUT texts in standard output. A number as STATUS is the exit status exactly.
 # IN is the folder the program runs in. FRAMES: the capture folder (emptied
-# before the run) must then hold that many frames, each with its line. A
-# sanitizer report always fails the run.
+# before the run) must then hold that many frames, each with its line. SOUND:
+# the recording (removed before the run) must then hold sound past its
+# header. A sanitizer report always fails the run.
 string(REPLACE "|" ";" args "${ARGS}")
 string(REPLACE "|" ";" expect "${EXPECT}")
 string(REPLACE "|" ";" reject "${REJECT}")
@@ -30,6 +31,11 @@ if(FRAMES)
   list(GET frames 1 frames_count)
   file(REMOVE_RECURSE "${frames_dir}")
   file(MAKE_DIRECTORY "${frames_dir}")
+endif()
+if(SOUND)
+  file(REMOVE "${SOUND}")
+  get_filename_component(sound_dir "${SOUND}" DIRECTORY)
+  file(MAKE_DIRECTORY "${sound_dir}")
 endif()
 set(in_folder)
 if(IN)
@@ -92,5 +98,14 @@ if(FRAMES)
   list(LENGTH lines lines_count)
   if(NOT pictures_count EQUAL frames_count OR NOT lines_count EQUAL frames_count)
     message(FATAL_ERROR "expected ${frames_count} frames, got ${pictures_count} pictures and ${lines_count} lines")
+  endif()
+endif()
+if(SOUND)
+  if(NOT EXISTS "${SOUND}")
+    message(FATAL_ERROR "no recording at ${SOUND}")
+  endif()
+  file(SIZE "${SOUND}" sound_size)
+  if(sound_size LESS_EQUAL 44)
+    message(FATAL_ERROR "the recording at ${SOUND} holds no sound (${sound_size} bytes)")
   endif()
 endif()
