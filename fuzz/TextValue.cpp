@@ -13,29 +13,10 @@
 #include "OruLib2/OruClasses/OruTextBitmapStore.h"
 #include "ZmLib/zmIni.h"
 #include "fuzz/FuzzCommon.h"
+#include "tests/support/kit/TextValueCut.h"
 
 using oru::WideString;
 using zmfuzz::Check;
-
-namespace {
-
-std::vector<WideString> WholeTextCut(const std::string& value) {
-  const WideString text = zm::DecodeIniValue(zm::TByteString(value));
-  std::vector<WideString> out(1);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c != u'\r' && c != u'\n') {
-      out.back() += c;
-      continue;
-    }
-    if (i + 1 < text.size() && (text[i + 1] == u'\r' || text[i + 1] == u'\n') && text[i + 1] != c) ++i;
-    out.emplace_back();
-  }
-  oru::CutText(out);
-  return out;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   zmfuzz::StartModules();
@@ -49,6 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(!read.empty() && read.size() <= oru::kMaxTextLines);
   for (const WideString& line : read) Check(line.size() <= oru::kMaxTextLineLength + 1);
   oru::CutText(read);
-  Check(read == WholeTextCut(value));
+  Check(read == zmtest::WholeTextCut(value));
   return 0;
 }

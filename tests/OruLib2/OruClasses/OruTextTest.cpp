@@ -13,6 +13,7 @@
 #include "tests/OruLib2/OruClasses/OruGlyphCacheTestKit.h"
 #include "tests/OruLib2/OruClasses/OruImageTestKit.h"
 #include "tests/support/kit/StreamBytes.h"
+#include "tests/support/kit/TextValueCut.h"
 
 namespace {
 
@@ -32,23 +33,6 @@ TEST(OruText, TextValueParagraphs) {
   EXPECT_EQ(ParseTextValue(zm::TByteString("ab\\")), (V{u""}));
   // UTF-8 survives; raw line ends (which an ini value cannot hold) still split once each.
   EXPECT_EQ(ParseTextValue(zm::TByteString("\xC3\xA9t\xC3\xA9\r\n\n\rx")), (V{u"\u00e9t\u00e9", u"", u"x"}));
-}
-
-// The whole value decoded, split and cut: what a text shows.
-std::vector<WideString> WholeTextCut(const std::string& value) {
-  const WideString text = zm::DecodeIniValue(zm::TByteString(value));
-  std::vector<WideString> out(1);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c != u'\r' && c != u'\n') {
-      out.back() += c;
-      continue;
-    }
-    if (i + 1 < text.size() && (text[i + 1] == u'\r' || text[i + 1] == u'\n') && text[i + 1] != c) ++i;
-    out.emplace_back();
-  }
-  CutText(out);
-  return out;
 }
 
 TEST(OruText, OnlyWhatTheCutKeepsIsRead) {
@@ -92,7 +76,7 @@ TEST(OruText, OnlyWhatTheCutKeepsIsRead) {
   auto same = [](const std::string& value) {
     std::vector<WideString> got = ParseTextValue(zm::TByteString(value));
     CutText(got);
-    return got == WholeTextCut(value);
+    return got == zmtest::WholeTextCut(value);
   };
   // Every three pieces between two characters.
   for (const auto& a : pieces)

@@ -80,6 +80,11 @@ protected:
   }
   int ticks_ = 0;
 
+  // Two loud chirps of 4 s, a slide each, as a synchronised show's music
+  // that stops at its end: the player over the hand-refilled device (Device),
+  // and the second chirp's left channel (BSource).
+  TRef<oru::TOruMusicPlayer> TwoLoudChirps(std::vector<std::int16_t>& bSource, zmtest::TManualDevice*& device);
+
   // One file as a show's only music item of Ms, played to its end: the
   // interleaved stereo mix from the item's start.
   std::vector<std::int16_t> Heard(const std::string& file, int ms) {
@@ -512,6 +517,23 @@ std::string SoundtrackLoudChirp(double amplitude, double hz, double hzPerS, int 
   return std::string("aevalsrc=") + e + "|" + e + ":s=44100:d=" + std::to_string(seconds);
 }
 
+TRef<oru::TOruMusicPlayer> SoundtrackOutput::TwoLoudChirps(std::vector<std::int16_t>& bSource,
+                                                           zmtest::TManualDevice*& device) {
+  const std::string a = Make(SoundtrackLoudChirp(0.9, 200, 25, 4), "-c:a pcm_s16le", "a.wav");
+  const std::string b = Make(SoundtrackLoudChirp(0.9, 300, 20, 4), "-c:a pcm_s16le", "b.wav");
+  bSource = SoundtrackLeftOfWav(b);
+  zmtest::TShowBuilder show;
+  show.AddSlide(4000);
+  show.AddSlide(8000);
+  show.Main().Key("opt_syncmode", 1).Key("opt_repeat", "stop");
+  show.MusicItem(a, 4000);
+  show.MusicItem(b, 4000);
+  TRef<oru::TOruMusicPlayer> p = orutest::NewPlayer(show);
+  auto* output = dynamic_cast<zm::TMusicPlayerClass*>(p->MusicPlayer());
+  device = output ? dynamic_cast<zmtest::TManualDevice*>(output->Device()) : nullptr;
+  return p;
+}
+
 // Offset in Mixed from Near (within Range) at which Source's frames from
 // From on (to To) are heard unchanged; -1 when at none.
 std::int64_t SoundtrackExactAt(const std::vector<std::int16_t>& mixed, std::int64_t near, std::int64_t range,
@@ -536,20 +558,10 @@ std::int64_t SoundtrackExactAt(const std::vector<std::int16_t>& mixed, std::int6
 // the two together are never louder than the louder: no sample at full
 // scale, the peak at most 0.95 of it.
 TEST_F(SoundtrackOutput, ASeekFadesTheOldPlaceWithinItsFadeAndIsNeverLouderThanTheLouderPlace) {
-  const std::string a = Make(SoundtrackLoudChirp(0.9, 200, 25, 4), "-c:a pcm_s16le", "a.wav");
-  const std::string b = Make(SoundtrackLoudChirp(0.9, 300, 20, 4), "-c:a pcm_s16le", "b.wav");
-  const std::vector<std::int16_t> bSource = SoundtrackLeftOfWav(b);
+  std::vector<std::int16_t> bSource;
+  zmtest::TManualDevice* device = nullptr;
+  TRef<oru::TOruMusicPlayer> p = TwoLoudChirps(bSource, device);
   ASSERT_EQ(bSource.size(), 4u * 44100);
-  zmtest::TShowBuilder show;
-  show.AddSlide(4000);
-  show.AddSlide(8000);
-  show.Main().Key("opt_syncmode", 1).Key("opt_repeat", "stop");
-  show.MusicItem(a, 4000);
-  show.MusicItem(b, 4000);
-  TRef<oru::TOruMusicPlayer> p = orutest::NewPlayer(show);
-  auto* output = dynamic_cast<zm::TMusicPlayerClass*>(p->MusicPlayer());
-  ASSERT_TRUE(output);
-  auto* device = dynamic_cast<zmtest::TManualDevice*>(output->Device());
   ASSERT_TRUE(device);
   const std::size_t start = audio_.Mixed().size() / 2;
   const auto run = [&](int ms) {
@@ -998,20 +1010,10 @@ TEST_F(SoundtrackOutput, LoopsOfRepeatingMusicFollowOnToTheFrame) {
 // as it fades in, so no silence lies between them, and the two together
 // are never louder than the louder; 10 ms on the new place sounds alone.
 TEST_F(SoundtrackOutput, AJumpFadesTheOldPlaceOutAsTheNewOneComesIn) {
-  const std::string a = Make(SoundtrackLoudChirp(0.9, 200, 25, 4), "-c:a pcm_s16le", "a.wav");
-  const std::string b = Make(SoundtrackLoudChirp(0.9, 300, 20, 4), "-c:a pcm_s16le", "b.wav");
-  const std::vector<std::int16_t> bSource = SoundtrackLeftOfWav(b);
+  std::vector<std::int16_t> bSource;
+  zmtest::TManualDevice* device = nullptr;
+  TRef<oru::TOruMusicPlayer> p = TwoLoudChirps(bSource, device);
   ASSERT_EQ(bSource.size(), 4u * 44100);
-  zmtest::TShowBuilder show;
-  show.AddSlide(4000);
-  show.AddSlide(8000);
-  show.Main().Key("opt_syncmode", 1).Key("opt_repeat", "stop");
-  show.MusicItem(a, 4000);
-  show.MusicItem(b, 4000);
-  TRef<oru::TOruMusicPlayer> p = orutest::NewPlayer(show);
-  auto* output = dynamic_cast<zm::TMusicPlayerClass*>(p->MusicPlayer());
-  ASSERT_TRUE(output);
-  auto* device = dynamic_cast<zmtest::TManualDevice*>(output->Device());
   ASSERT_TRUE(device);
   const auto pass = [&] {
     orutest::Pass(p.get());
